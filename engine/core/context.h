@@ -1,0 +1,254 @@
+// The engine context: the record at the head of the caller's block, the
+// division of the rest of the block into the four working areas, built-in
+// table registration, named blocks, and the engine's start-up and reset.
+// Everything inside the block is referred to by 32-bit byte offsets from the
+// context's own address, so the block can be moved with memcpy and saved.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "engine/core/status.h"
+
+struct EngineContext;
+struct EngineServiceTable;
+
+// A byte offset inside the block, counted from the context's address. Kept in
+// its own type so that a word index or a count is never used as an offset.
+struct BlockOff {
+  uint32_t v;
+};
+
+// Built-in function: inputs on the value stack (first input deepest), replaced
+// by the outputs; returns a status.
+using BuiltinFn = int (*)(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+
+// One row of a built-in table. Tables are static data, never saved, so the
+// function and data word are pointer-sized.
+struct BuiltinEntry {
+  BuiltinFn fn;       // null for a marker row ("+errmsgtable" keeps its table here)
+  uintptr_t data;     // 0: the context's default data word is passed
+  int32_t class_word; // -127..127; nonzero for methods of a library class
+  char name[32];      // "@" core group, "!" flaggable group, "+" hook
+  uint8_t min_in, max_in, min_out, max_out;  // 64 means any
+};
+static_assert(sizeof(BuiltinEntry) == 56);
+
+constexpr int kArgsAny = 64;
+
+// One registered table; these records sit at the front of the data area.
+struct LibraryTableRef {
+  const BuiltinEntry* table;
+  int32_t rows;        // rows before the empty-name terminator
+  uint8_t group_flag;  // set by engine_set_library_flag
+};
+static_assert(sizeof(LibraryTableRef) == 16);
+
+struct NamedBlock {
+  const char* name;
+  void* block;
+};
+static_assert(sizeof(NamedBlock) == 16);
+
+// Where code runs: area 1 code area, 3 data stack, 4 variable heap, 5 static
+// code; 0 when nothing runs.
+struct CodePosition {
+  int32_t kind;
+  uint8_t flag;  // nested-run mark
+  uint32_t offset;
+};
+
+enum : int32_t {
+  kAreaNone = 0,
+  kAreaCode = 1,
+  kAreaDataStack = 3,
+  kAreaHeap = 4,
+  kAreaStatic = 5,
+  kAreaBaseFrame = 6,  // frame word 0 of the base frame
+};
+
+using ClockFn = double (*)(void* state, int process_time, int update);
+using ContextResolverFn = EngineContext* (*)(void* handle);
+using AbortPollFn = uint8_t (*)(void* arg);
+using PendingEventFn = int (*)(EngineContext* ctx, void* data);
+using CharsetFn = int (*)(const void* in, void* out, void* state, int n);
+
+struct PendingEvent {
+  PendingEventFn fn;
+  void* data;
+};
+
+struct RandomState {
+  uint32_t lcg;
+  uint32_t xs;
+};
+
+struct CaptureBuffer {
+  char* buffer;
+  uint32_t capacity;
+  uint32_t* length;
+};
+
+constexpr int kMainTaskWords = 40;
+constexpr int kMaxPendingEvents = 16;
+constexpr int kErrorAreaBytes = 32;
+
+struct EngineContext {
+  const EngineServiceTable* svc;
+
+  // Descriptor stack: u32 words, three per item.
+  BlockOff desc_base;
+  uint32_t desc_capacity;  // words
+  int32_t desc_top;        // words
+  int32_t frame;           // word index of the current frame, -1 = none
+
+  // Data stack: 8-byte words.
+  BlockOff data_base;
+  uint32_t data_capacity;  // words
+  int32_t data_top;        // words
+
+  // Variable heap: 8-byte words, a chain of blocks.
+  BlockOff heap_base;
+  int32_t heap_size;
+
+  // Code area: 16-bit words; the function table at its start, the symbol area
+  // growing down from its end.
+  BlockOff code_base;
+  uint32_t code_size;  // words
+  int32_t fn_capacity;
+  int32_t fn_count;
+  uint32_t code_free;  // first free code word
+  int32_t sym_extent;  // minus the bytes of the symbol area
+
+  BlockOff tables;  // LibraryTableRef array, 0 = none yet
+  int32_t table_count;
+  int32_t class_id;  // current object class id
+  uintptr_t default_data;
+  BlockOff named;  // NamedBlock array, 0 = none yet
+  int32_t named_count;
+
+  ClockFn clock_fn;
+  void* clock_state;
+  int32_t clock_state_size;
+
+  ContextResolverFn resolver_fn;
+  void* resolver_handle;
+
+  PendingEvent events[kMaxPendingEvents];
+  int32_t event_count;
+
+  uint32_t main_task[kMainTaskWords];
+  int32_t task_current;
+  int32_t task_first;  // heap index of the first task record, 0 = none
+  int32_t task_next_id;
+  double time_used;
+  double time_slice;
+  int32_t yield_request;
+  int32_t task_word;  // init -1
+  int32_t sem_table[2];
+
+  uint8_t compiler_flags[3];
+  RandomState rng_uniform;
+  RandomState rng_normal;
+
+  CodePosition pos;
+
+  uint8_t running;
+  int32_t status_word;  // 505 while suspended for debugging
+  int32_t handler_mark;
+  int32_t handler_mark2;
+  uint8_t error_area[kErrorAreaBytes];  // byte 0: error already reported
+
+  int32_t reserved_word;  // init -1
+  int32_t free_at_run;    // heap block to free at the next run, -1 = none
+
+  uint8_t emit_positions;
+  uint8_t wide_strings;
+  int32_t opt_level;
+  uint8_t opt_flag;
+  uint8_t private_visible;
+
+  AbortPollFn abort_fn;
+  void* abort_arg;
+
+  CharsetFn charset[3];
+
+  int32_t disp_word1;    // 4
+  char disp_text[4];     // "gj"
+  int32_t disp_word2;    // 24
+  int32_t disp_flag;     // -1
+
+  int32_t redirect[3];   // 1024, 1, 2
+  uint8_t redirect_copy[2];
+  CaptureBuffer capture;
+
+  const char* lib_ext;   // "zvl"
+  const char* help_ext;  // "hlp"
+
+  int32_t bp_list;  // heap index, -1 = none
+  int32_t bp_count;
+  uint8_t interrupt_debug;
+  uint8_t pending_debug;
+  int32_t dbg_word[3];  // the last is the echo target
+  int32_t echo_fd;
+};
+
+static_assert(std::is_trivially_copyable_v<EngineContext>);
+static_assert(std::is_standard_layout_v<EngineContext>);
+
+// The areas are laid out as if the record had the size it has in the saved
+// format, so every block size gives the same areas on every machine.
+constexpr uint32_t kContextNominalBytes = 1080;
+static_assert(sizeof(EngineContext) <= kContextNominalBytes);
+
+constexpr uint32_t kMinBlockBytes = 7312;
+constexpr int kBaseFrameWords = 166;  // 22 + 16 slots + 16 names of 8 words
+constexpr int kBaseFrameSlots = 16;
+constexpr int kFnEntryWords = 4;      // u32 words of one function-table entry
+
+// Raw access to the areas. Pointers into the block are valid only until the
+// next operation that can move or grow it.
+inline uint8_t* ctx_bytes(EngineContext* c) { return reinterpret_cast<uint8_t*>(c); }
+template <typename T = uint8_t>
+inline T* blk(EngineContext* c, BlockOff off) {
+  return reinterpret_cast<T*>(ctx_bytes(c) + off.v);
+}
+inline uint32_t* desc_words(EngineContext* c) { return blk<uint32_t>(c, c->desc_base); }
+inline uint64_t* data_words(EngineContext* c) { return blk<uint64_t>(c, c->data_base); }
+inline uint64_t* heap_words(EngineContext* c) { return blk<uint64_t>(c, c->heap_base); }
+inline uint16_t* code_words(EngineContext* c) { return blk<uint16_t>(c, c->code_base); }
+inline uint32_t* fn_entry(EngineContext* c, int id) {
+  return reinterpret_cast<uint32_t*>(code_words(c)) + id * kFnEntryWords;
+}
+inline LibraryTableRef* table_refs(EngineContext* c) { return blk<LibraryTableRef>(c, c->tables); }
+inline NamedBlock* named_blocks(EngineContext* c) { return blk<NamedBlock>(c, c->named); }
+
+// Heap block headers: bits 0..29 size in words, bit 30 in use, bit 31 mark.
+constexpr uint64_t kHeapSizeMask = 0x3fffffffu;
+constexpr uint64_t kHeapInUse = 1u << 30;
+constexpr uint64_t kHeapMark = 1u << 31;
+
+// Start-up and registration.
+int engine_init(void* block, uint32_t size, EngineContext** out);
+const char* engine_version_string();
+void engine_set_callbacks(EngineContext* ctx, ClockFn fn, void* state, int32_t state_size);
+void engine_set_context_resolver(EngineContext* ctx, ContextResolverFn fn, void* handle);
+void engine_set_option_pair(EngineContext* ctx, AbortPollFn fn, void* arg);
+void engine_set_user_data(EngineContext* ctx, uintptr_t word);
+void compile_set_debug_info(EngineContext* ctx, int flag);
+void compile_set_optimisation(EngineContext* ctx, int level, int flag);
+int engine_register_builtin_table(EngineContext* ctx, const BuiltinEntry* table, int prepend);
+int engine_set_library_flag(EngineContext* ctx, const char* name, uint8_t flag);
+void builtin_table_set_data(BuiltinEntry* table, BuiltinFn fn, uintptr_t data);
+const BuiltinEntry* lib_entry_by_index(EngineContext* ctx, int k);
+int lib_call_by_name(EngineContext* ctx, const char* name, int class_word, int arg);
+int engine_add_named_block(EngineContext* ctx, const char* name, void* block);
+void* engine_find_named_block(EngineContext* ctx, const char* name);
+void engine_reset_runtime(EngineContext* ctx);
+void engine_reset(EngineContext* ctx);
+
+// The data word a row's function receives.
+inline uintptr_t builtin_data(const EngineContext* ctx, const BuiltinEntry* e) {
+  return e->data ? e->data : ctx->default_data;
+}

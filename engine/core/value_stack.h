@@ -1,0 +1,217 @@
+// The value stack: two parallel stacks in the context's block, descriptors of
+// three u32 words {kind, a, b} per item and the items' data in 8-byte words.
+// Items are addressed by depth (0 = top); their data lie in the same order as
+// their descriptors, without gaps, the top item's data ending at the data top.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+
+// Descriptor kinds (bit values).
+enum : uint32_t {
+  kKindReal = 0,
+  kKindComplex = 1,
+  kKindPayload = 2,
+  kKindContainer = 4,
+  kKindReference = 8,
+  kKindNoValue = 16,
+  kKindMarker = 32,
+};
+
+// Payload subtypes (kind 2).
+enum : uint32_t {
+  kPayInline = 1,
+  kPayFuncRef = 2,
+  kPayNumeric = 3,
+  kPayChar = 4,
+  kPayLogical = 5,
+  kPayFirstClass = 6,  // library objects: 6 + 128 * table position + |class word|
+};
+
+// Container subtypes (kind 4); other values are objects.
+enum : uint32_t {
+  kContList = 0,
+  kContStruct = 1,
+  kContCell = 2,
+};
+
+// Typed-array element types.
+enum : uint32_t {
+  kElemI8 = 1,
+  kElemI16 = 2,
+  kElemI32 = 4,
+  kElemI64 = 8,
+  kElemUnsigned = 128,
+  kElemU8 = 129,
+  kElemU16 = 130,
+  kElemU32 = 132,
+  kElemU64 = 136,
+  kElemDouble = 64,
+  kElemDoubleComplex = 65,
+  kElemSingle = 66,
+  kElemSingleComplex = 67,
+};
+
+constexpr int64_t kMaxTypedElements = 100000000;
+constexpr int64_t kMaxNdElements = 0x3fffffff;
+
+// Data words of an item from its descriptor.
+inline uint32_t item_data_words(uint32_t kind, uint32_t a, uint32_t b) {
+  if (kind & 62) return a;
+  uint32_t n = a * b;
+  return (kind & 1) ? 2 * n : n;
+}
+
+// Descriptor words of the item at depth d.
+inline uint32_t* desc_at(EngineContext* c, int depth) {
+  return desc_words(c) + c->desc_top - 3 * (depth + 1);
+}
+
+inline uint32_t desc_data_words(const uint32_t* d) { return item_data_words(d[0], d[1], d[2]); }
+
+// Index of the first data word of the item at depth d (walks the items above).
+inline int32_t item_data_index(EngineContext* c, int depth) {
+  int32_t at = c->data_top;
+  const uint32_t* d = desc_words(c) + c->desc_top;
+  for (int i = 0; i <= depth; ++i) {
+    d -= 3;
+    at -= static_cast<int32_t>(desc_data_words(d));
+  }
+  return at;
+}
+
+inline uint64_t* item_data(EngineContext* c, int depth) {
+  return data_words(c) + item_data_index(c, depth);
+}
+
+// Number of items on the stack.
+inline int stk_item_count(const EngineContext* c) { return c->desc_top / 3; }
+
+// Free room: descriptor words and data words.
+inline bool desc_room(const EngineContext* c) {
+  return static_cast<int64_t>(c->desc_top) + 3 < static_cast<int64_t>(c->desc_capacity);
+}
+inline int64_t data_free_words(const EngineContext* c) {
+  return static_cast<int64_t>(c->data_capacity) - c->data_top;
+}
+
+// Appends a descriptor and claims `words` data words with no test: callers test
+// room first so that a failure leaves the stacks as they were.
+inline uint64_t* stk_claim(EngineContext* c, uint32_t kind, uint32_t a, uint32_t b, uint32_t words) {
+  uint32_t* d = desc_words(c) + c->desc_top;
+  d[0] = kind;
+  d[1] = a;
+  d[2] = b;
+  c->desc_top += 3;
+  uint64_t* p = data_words(c) + c->data_top;
+  c->data_top += static_cast<int32_t>(words);
+  return p;
+}
+
+// Pops the top item (descriptor and data).
+inline void stk_drop(EngineContext* c) {
+  uint32_t* d = desc_at(c, 0);
+  c->data_top -= static_cast<int32_t>(desc_data_words(d));
+  c->desc_top -= 3;
+}
+
+// Header length in bytes of a typed array with ndims dimensions.
+inline uint32_t typed_header_bytes(uint32_t ndims) { return ((ndims + 3) / 2) * 8; }
+
+// Element size in bytes of a typed-array element type (0 when unknown).
+inline uint32_t elem_size(uint32_t type) {
+  switch (type) {
+    case kElemDouble: return 8;
+    case kElemDoubleComplex: return 8;
+    case kElemSingle: return 4;
+    case kElemSingleComplex: return 4;
+    default: {
+      uint32_t s = type & 127;
+      return (s == 1 || s == 2 || s == 4 || s == 8) && (type & ~255u) == 0 ? s : 0;
+    }
+  }
+}
+
+// --- Pushers ---------------------------------------------------------------
+int stk_push_empty(EngineContext* ctx);
+int stk_push_no_value(EngineContext* ctx);
+int stk_push_marker(EngineContext* ctx, int32_t tag);
+int stk_push_real(EngineContext* ctx, double v);
+int stk_push_zeros(EngineContext* ctx, int32_t rows, int32_t cols, int complex_flag);
+int stk_push_inf(EngineContext* ctx);
+int stk_push_nan(EngineContext* ctx);
+int stk_push_logical_scalar(EngineContext* ctx, uint8_t v);
+int stk_push_complex(EngineContext* ctx, double re, double im);
+int stk_push_matrix(EngineContext* ctx, int32_t rows, int32_t cols, double** re, double** im);
+int stk_push_double_nd(EngineContext* ctx, int ndims, const int32_t* dims, double** re, double** im);
+int stk_push_single_nd(EngineContext* ctx, int ndims, const int32_t* dims, float** re, float** im);
+int stk_push_typed_array(EngineContext* ctx, int ndims, const int32_t* dims, int elem_size,
+                         int unsigned_flag, void** data);
+int stk_push_char_array(EngineContext* ctx, int ndims, const int32_t* dims, uint16_t** data);
+int stk_push_char_row(EngineContext* ctx, int32_t n, uint16_t** data);
+int stk_push_logical_array(EngineContext* ctx, int ndims, const int32_t* dims, uint8_t** data);
+int stk_push_raw(EngineContext* ctx, uint32_t subtype, uint32_t byte_length, void** data);
+
+// --- Inspectors and getters -------------------------------------------------
+bool stk_is_marker(EngineContext* ctx, int depth, int32_t* tag);
+int stk_is_char(EngineContext* ctx, int depth);
+int stk_is_logical(EngineContext* ctx, int depth);
+int stk_get_matrix(EngineContext* ctx, int depth, int32_t* rows, int32_t* cols, double** re,
+                   double** im);
+int stk_top_matrix(EngineContext* ctx, int32_t* rows, int32_t* cols, double** re, double** im);
+int stk_get_array_info(EngineContext* ctx, int depth, int* ndims, const uint32_t** dims,
+                       int64_t* count);
+int stk_get_double_array(EngineContext* ctx, int depth, int* ndims, const uint32_t** dims,
+                         int64_t* count, double** re, double** im);
+int stk_get_single_array(EngineContext* ctx, int depth, int* ndims, const uint32_t** dims,
+                         int64_t* count, float** re, float** im);
+int stk_get_typed_array(EngineContext* ctx, int depth, int* ndims, const uint32_t** dims,
+                        int64_t* count, int* elem_size, int* unsigned_flag, void** data);
+
+// Per-operand results of stk_get_multi_arrays; every array is optional.
+struct MultiArrays {
+  double** re = nullptr;
+  double** im = nullptr;
+  float** sre = nullptr;
+  float** sim = nullptr;
+  void** idata = nullptr;
+  int* isize = nullptr;
+  uint8_t* iunsigned = nullptr;
+  uint8_t* stride = nullptr;
+};
+int stk_get_multi_arrays(EngineContext* ctx, int n, int* ndims, const uint32_t** dims,
+                         int64_t* count, const MultiArrays& out);
+
+int stk_pop_real_scalar(EngineContext* ctx, double* v);
+int stk_get_real_scalar(EngineContext* ctx, int depth, double* v);
+int stk_pop_complex_scalar(EngineContext* ctx, double* re, double* im);
+int stk_get_int(EngineContext* ctx, int depth, int32_t* v);
+int stk_pop_int(EngineContext* ctx, int32_t* v);
+int stk_get_bool(EngineContext* ctx, int depth, uint8_t* v);
+int stk_pop_bool(EngineContext* ctx, uint8_t* v);
+
+struct InlineParts {
+  const uint16_t* first;  // signed 16-bit count p, then p words
+  const char* source;
+  int32_t source_length;
+  const uint16_t* code;   // null when absent
+};
+int stk_get_inline(EngineContext* ctx, int depth, InlineParts* out);
+void stk_make_real_top(EngineContext* ctx);
+
+// --- Strings -----------------------------------------------------------------
+int stk_push_cstr(EngineContext* ctx, int32_t length, const char* text);
+int stk_push_wstr(EngineContext* ctx, int32_t length, const char16_t* text);
+int stk_push_str_buffer(EngineContext* ctx, int32_t* length, uint16_t** data);
+int stk_push_str_buffer_alias(EngineContext* ctx, int32_t* length, uint16_t** data);
+int stk_push_str_buffer2(EngineContext* ctx, int32_t* length, uint16_t** data);
+int stk_repush_str(EngineContext* ctx, int32_t n);
+int stk_shrink_byte_string(EngineContext* ctx, int32_t n);
+int stk_finish_byte_string(EngineContext* ctx, int32_t n);
+int stk_pop_bytes_via_host(EngineContext* ctx, int32_t n);
+int stk_push_bytes(EngineContext* ctx, int32_t length, const char* bytes);
+int stk_get_string_buf(EngineContext* ctx, int depth, char* buffer, int32_t size, int32_t* length);
+int stk_pop_string_buf(EngineContext* ctx, char* buffer, int32_t size, int32_t* length);
+int stk_get_cstring(EngineContext* ctx, int depth, char** text, int32_t* length);
+int stk_get_wstring(EngineContext* ctx, int depth, int flag, uint8_t** data, int32_t* length);
