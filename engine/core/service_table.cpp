@@ -1,0 +1,22 @@
+// The static service table. Slots whose operation is not built yet hold null;
+// their position is reserved so that the order never changes.
+#include "engine/core/service_table.h"
+
+namespace {
+
+template <typename F>
+constexpr ServiceFn svc(F f) {
+  return reinterpret_cast<ServiceFn>(f);
+}
+
+EngineServiceTable make_table() {
+  EngineServiceTable t{};
+  t.slot[kSvcVersionString] = svc(&engine_version_string);
+  t.slot[kSvcLibEntryByIndex] = svc(&lib_entry_by_index);
+  t.slot[kSvcLibCallByName] = svc(&lib_call_by_name);
+  return t;
+}
+
+}  // namespace
+
+const EngineServiceTable kEngineServices = make_table();
