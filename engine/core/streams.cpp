@@ -3,7 +3,7 @@
 // the capture buffer of fd 5, and routes fds 1 and 2 through their redirection.
 // A redirection is applied once and never again to its target, so no setting
 // of the two redirect words can make a write loop.
-#include "engine/lib/streams.h"
+#include "engine/core/streams.h"
 
 #include <cstring>
 
@@ -212,15 +212,4 @@ int32_t fd_alloc(EngineContext* ctx, int32_t n) {
   if (n < 0 || int64_t(first) + n > INT32_MAX) return -1;
   ctx->redirect[kNextFdWord] = first + n;
   return first;
-}
-
-void streams_install_services(EngineServiceTable* table) {
-  auto slot = [](auto fn) { return reinterpret_cast<ServiceFn>(fn); };
-  table->slot[kSvcIoWrite] = slot(&io_write);
-  table->slot[kSvcIoPrintf] = slot(&io_printf);
-  table->slot[kSvcIoNewline] = slot(&io_newline);
-  table->slot[kSvcIoSetBuffering] = slot(&io_set_buffering);
-  table->slot[kSvcIoControl] = slot(&io_control);
-  table->slot[kSvcIoRead] = slot(&io_read);
-  table->slot[kSvcFdAlloc] = slot(&fd_alloc);
 }

@@ -13,7 +13,7 @@
 
 #include "engine/core/context.h"
 #include "engine/core/service_table.h"
-#include "engine/lib/streams.h"
+#include "engine/core/streams.h"
 
 namespace {
 
@@ -384,9 +384,7 @@ TEST_F(Streams, FdAllocHandsOutRangesThatAreNeverGivenBack) {
 }
 
 TEST_F(Streams, ServiceSlotsReachTheStreamOperations) {
-  EngineServiceTable table = kEngineServices;
-  streams_install_services(&table);
-  ctx->svc = &table;
+  const EngineServiceTable& table = kEngineServices;
   char buf[4];
   uint32_t len = 0;
   ctx->capture = CaptureBuffer{buf, 4, &len};

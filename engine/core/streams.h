@@ -9,7 +9,6 @@
 
 #include "engine/core/context.h"
 
-struct EngineServiceTable;
 
 // Descriptor numbers with a fixed meaning.
 enum : int32_t {
@@ -107,5 +106,3 @@ int io_set_redirect(EngineContext* ctx, int32_t fd, int32_t target, uint8_t copy
 // given back. -1 (nothing reserved) for a negative n or when the numbers run out.
 int32_t fd_alloc(EngineContext* ctx, int32_t n);
 
-// Fills the stream operations' slots of a service table.
-void streams_install_services(EngineServiceTable* table);
