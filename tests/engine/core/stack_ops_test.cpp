@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 
+#include "engine/core/containers.h"
 #include "engine/core/stack_ops.h"
 #include "support/hand_context.h"
 
@@ -77,7 +78,7 @@ TEST(StackOps, RandomSequencesMatchModel) {
     auto pick = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
     for (int step = 0; step < 400; ++step) {
       int size = static_cast<int>(model.size());
-      int op = pick(0, 5);
+      int op = pick(0, 6);
       std::string what;
       if (op == 0 || size == 0) {
         ModelItem m = random_item(rng);
@@ -141,10 +142,25 @@ TEST(StackOps, RandomSequencesMatchModel) {
             model.insert(model.end(), copies.begin(), copies.end());
           }
         }
-      } else {
+      } else if (op == 5) {
         stk_drop(c);
         model.pop_back();
         what = "drop";
+      } else {
+        // Packing into a list and expanding again is the identity.
+        int n = pick(1, size);
+        what = "pack and expand " + std::to_string(n);
+        int64_t free_words = data_free_words(c);
+        int st = stk_make_container(c, n, 0, nullptr, 0);
+        if (2 * n > free_words) {
+          ASSERT_EQ(st, kDataStackOverflow) << what;
+        } else {
+          ASSERT_EQ(st, kOk) << what;
+          ASSERT_EQ(stk_item_count(c), size - n + 1) << what;
+          int32_t count = 0;
+          ASSERT_EQ(stk_expand_list(c, &count), kOk) << what;
+          ASSERT_EQ(count, n) << what;
+        }
       }
       expect_stack(c, model, what.c_str());
     }
@@ -199,7 +215,6 @@ TEST_F(ThreeItems, FlatFormRoundTrip) {
   *p = 0x1234;
   ASSERT_EQ(stk_descriptor_as_doubles(c, 0, buf), kOk);
   EXPECT_EQ(buf[2], -5.0);
-  auto before = read_stack(c);
   ASSERT_EQ(stk_push_descriptor(c, buf), kOk);
   EXPECT_EQ(desc_at(c, 0)[2], static_cast<uint32_t>(-5));
   EXPECT_EQ(*item_data(c, 0), 0x1234u);
