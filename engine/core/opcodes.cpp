@@ -303,9 +303,9 @@ const OpcodeInfo kOpcodeInfoTable[kEngineOpcodeCount] = {
     {kOpIsobject, kOperandNone, 0, 0x11, kOpPure},
     {kOpIsa, kOperandNone, 0, 0x21, kOpPure},
     {kOpMethods, kOperandWords, 1, 0x1F, kOpPure},
-    {kOpEval, kOperandWords, 1, kEffectIrregular, 0},
-    {kOpFeval, kOperandWords, 2, kEffectIrregular, 0},
-    {kOpBuiltin, kOperandWords, 2, kEffectIrregular, 0},
+    {kOpEval, kOperandWords, 1, kEffectIrregular, 0},  // runs further code: no plain effect
+    {kOpFeval, kOperandWords, 2, kEffectIrregular, 0},  // likewise
+    {kOpBuiltin, kOperandWords, 2, kEffectIrregular, 0},  // likewise
     {kOpInline, kOperandWords, 1, 0xF1, kOpPure},
     {kOpStr2fun, kOperandNone, 0, 0x11, 0},
     {kOpFun2str, kOperandNone, 0, 0x11, kOpPure},
@@ -340,11 +340,10 @@ const OpcodeInfo kOpcodeInfoTable[kEngineOpcodeCount] = {
 namespace {
 
 const char* const kKeywords[kKeywordCount] = {
-    "break",    "case",    "catch",      "continue", "else",      "elseif",
-    "end",      "endfunction", "for",    "function", "global",    "if",
-    "include",  "includeifexists", "otherwise", "persistent", "private", "public",
-    "repeat",   "return",  "switch",     "try",      "until",     "use",
-    "useifexists", "while", "_pragma",
+    "break", "case", "catch", "continue", "else", "elseif", "end", "endfunction", "for",
+    "function", "global", "if", "include", "includeifexists", "otherwise", "persistent",
+    "private", "public", "repeat", "return", "switch", "try", "until", "use", "useifexists",
+    "while", "_pragma",
 };
 
 constexpr char kIntrinsicSection[] = "ZVR";
@@ -480,10 +479,10 @@ int opcode_table_selfcheck(std::span<const OpcodeInfo> info, std::span<const Int
     if (r.effect == kEffectIrregular) continue;
     int in = r.effect >> 4;
     int out = r.effect & 15;
-    bool var_in = spec_is_variable(e.in_spec);
-    bool var_out = spec_is_variable(e.out_spec);
-    if (var_in ? in != kEffectFromOperand : e.in_spec != uint32_t(in)) return kInitError;
-    if (var_out ? out != kEffectFromOperand : e.out_spec != uint32_t(out)) return kInitError;
+    bool var_in = argc_is_variable(e.in_args);
+    bool var_out = argc_is_variable(e.out_args);
+    if (var_in ? in != kEffectFromOperand : e.in_args != uint32_t(in)) return kInitError;
+    if (var_out ? out != kEffectFromOperand : e.out_args != uint32_t(out)) return kInitError;
     int32_t variable = int32_t(var_in) + int32_t(var_out);
     if (variable != r.count) return kInitError;
     if (variable > 0 && r.kind != kOperandWords) return kInitError;

@@ -121,8 +121,8 @@ extern const OpcodeInfo kOpcodeInfoTable[kEngineOpcodeCount];
 // row and the first match wins (so "i" is opcode 3's name, "j" an alias).
 struct IntrinsicEntry {
   uint32_t opcode;
-  uint32_t in_spec;
-  uint32_t out_spec;
+  uint32_t in_args;
+  uint32_t out_args;
   char name[12];  // zero-terminated
 };
 static_assert(sizeof(IntrinsicEntry) == 24);
@@ -131,27 +131,27 @@ constexpr int kIntrinsicCount = 254;
 constexpr uint32_t kIntrinsicEndOpcode = 0xFFFF;
 extern const IntrinsicEntry kIntrinsicTable[kIntrinsicCount + 1];
 
-// Argument-count spec words. Bit 15 clear: the word is the exact count. Bit 15
+// Argument-count words. Bit 15 clear: the word is the exact count. Bit 15
 // set: minimum in bits 0-6; all of bits 7-15 set means no maximum, otherwise
 // the maximum is bits 7-13. An instruction carries one operand word per
-// variable spec: nargin first, then nargout.
-constexpr uint32_t kSpecVariable = 0x8000;
-constexpr uint32_t kSpecUnboundedMask = 0xFF80;
-constexpr int kSpecNoMaximum = -1;
+// variable count word: nargin first, then nargout.
+constexpr uint32_t kArgcVariable = 0x8000;
+constexpr uint32_t kArgcUnboundedMask = 0xFF80;
+constexpr int kArgcNoMaximum = -1;
 
-constexpr bool spec_is_variable(uint32_t w) { return (w & kSpecVariable) != 0; }
-constexpr int spec_min(uint32_t w) { return spec_is_variable(w) ? int(w & 0x7F) : int(w); }
-constexpr int spec_max(uint32_t w) {
-  if (!spec_is_variable(w)) return int(w);
-  if ((w & kSpecUnboundedMask) == kSpecUnboundedMask) return kSpecNoMaximum;
+constexpr bool argc_is_variable(uint32_t w) { return (w & kArgcVariable) != 0; }
+constexpr int argc_min(uint32_t w) { return argc_is_variable(w) ? int(w & 0x7F) : int(w); }
+constexpr int argc_max(uint32_t w) {
+  if (!argc_is_variable(w)) return int(w);
+  if ((w & kArgcUnboundedMask) == kArgcUnboundedMask) return kArgcNoMaximum;
   return int((w >> 7) & 0x7F);
 }
-constexpr bool spec_admits(uint32_t w, int n) {
-  return n >= spec_min(w) && (spec_max(w) == kSpecNoMaximum || n <= spec_max(w));
+constexpr bool argc_admits(uint32_t w, int n) {
+  return n >= argc_min(w) && (argc_max(w) == kArgcNoMaximum || n <= argc_max(w));
 }
-constexpr uint32_t spec_fixed(int n) { return uint32_t(n); }
-constexpr uint32_t spec_range(int lo, int hi) { return kSpecVariable | uint32_t(hi) << 7 | uint32_t(lo); }
-constexpr uint32_t spec_at_least(int lo) { return kSpecUnboundedMask | uint32_t(lo); }
+constexpr uint32_t argc_fixed(int n) { return uint32_t(n); }
+constexpr uint32_t argc_range(int lo, int hi) { return kArgcVariable | uint32_t(hi) << 7 | uint32_t(lo); }
+constexpr uint32_t argc_at_least(int lo) { return kArgcUnboundedMask | uint32_t(lo); }
 
 // The description row of an engine opcode, null for library and unknown ones.
 inline const OpcodeInfo* opcode_info(uint32_t opcode) {

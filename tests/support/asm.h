@@ -11,7 +11,7 @@
 //     push_string8 "a\"b\n"   strings: \\ \" \n \r \t \xHH, and \uHHHH in 16-bit strings
 //     index_read 2 0x3        counts decimal; colon masks printed in hex
 //     size 1 2                intrinsic: its name, then nargin and/or nargout for
-//                             each variable spec (fixed specs carry no operand)
+//                             each variable count word (fixed counts carry no operand)
 //     jump_if_false done      jump operands: a label (the target) or a number
 //                             (the raw offset word, e.g. an unpatched 0xFFFF)
 //     lib 12 2 1              opcode 327 + 12 with nargin 2, nargout 1
@@ -338,7 +338,7 @@ struct Item {
 }  // namespace detail
 
 // Assembles text into code words. On failure returns false and sets error to
-// "line N: message"; code is then unspecified.
+// "line N: message"; code then holds a partial result.
 inline bool assemble(std::string_view text, std::vector<uint16_t>* code, std::string* error,
                      const AsmOptions& opt = {}) {
   using namespace detail;
