@@ -350,20 +350,6 @@ constexpr char kIntrinsicSection[] = "ZVR";
 constexpr int32_t kMaxPlainEffect = 0xFF;
 constexpr size_t kIntrinsicNameBytes = sizeof(IntrinsicEntry::name);
 
-// Row k counted across the registered tables in list order. Walked here
-// rather than through the registration code so that naming works on any
-// context whose list is filled in.
-const BuiltinEntry* library_row(EngineContext* ctx, uint32_t k) {
-  if (ctx == nullptr || ctx->tables.v == 0) return nullptr;
-  const LibraryTableRef* refs = table_refs(ctx);
-  for (int32_t t = 0; t < ctx->table_count; ++t) {
-    uint32_t rows = uint32_t(refs[t].rows);
-    if (k < rows) return refs[t].table + k;
-    k -= rows;
-  }
-  return nullptr;
-}
-
 bool kind_is_known(int32_t kind) {
   switch (kind) {
     case kOperandNone: case kOperandWords: case kOperandInt32: case kOperandInt64:
@@ -413,7 +399,7 @@ int core_builtin_name(EngineContext* ctx, uint32_t opcode, int operator_form, ch
   const char* name = "";
   if (opcode < uint32_t(kEngineOpcodeCount)) {
     if (const IntrinsicEntry* e = intrinsic_by_opcode(opcode)) name = e->name;
-  } else if (const BuiltinEntry* row = library_row(ctx, opcode - kFirstLibraryOpcode)) {
+  } else if (const BuiltinEntry* row = ctx ? lib_entry_by_index(ctx, int(opcode - kFirstLibraryOpcode)) : nullptr) {
     name = row->name;
   }
   if (operator_form && name[0] != '\0') {
