@@ -72,21 +72,7 @@ using ClockFn = double (*)(void* state, int process_time, int update);
 using ContextResolverFn = EngineContext* (*)(void* handle);
 using AbortPollFn = uint8_t (*)(void* arg);
 using PendingEventFn = int (*)(EngineContext* ctx, void* data);
-// Character-set callbacks (all null at engine creation; engine_set_charset in
-// strings.h fills them). The byte-order-mark slot tells how many leading bytes
-// to skip; the decoder reads one character at *pos and advances it; the
-// encoder appends one character (at most kMaxEncodedBytes bytes) below the
-// capacity and reports whether it was written.
-using CharsetBomFn = int32_t (*)(const uint8_t* bytes, int32_t length);
-using CharsetDecodeFn = bool (*)(const uint8_t* bytes, uint16_t* out, int32_t* pos, int32_t length);
-using CharsetEncodeFn = bool (*)(uint16_t ch, uint8_t* buf, int32_t* pos, int32_t capacity);
-constexpr int32_t kMaxEncodedBytes = 3;
-
-struct CharsetCallbacks {
-  CharsetBomFn bom;
-  CharsetDecodeFn decode;
-  CharsetEncodeFn encode;
-};
+using CharsetFn = int (*)(const void* in, void* out, void* state, int n);
 
 struct PendingEvent {
   PendingEventFn fn;
@@ -186,7 +172,7 @@ struct EngineContext {
   AbortPollFn abort_fn;
   void* abort_arg;
 
-  CharsetCallbacks charset;
+  CharsetFn charset[3];
 
   int32_t disp_word1;    // 4
   char disp_text[4];     // "gj"
