@@ -17,15 +17,29 @@ unsigned char fold(unsigned char c, bool ignore_case) {
   return (ignore_case && c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-// The 'u' byte-order-mark slot, with the signature the context expects.
-int32_t utf8_bom_slot(const uint8_t* bytes, int32_t length) { return utf8_bom_length(bytes, length); }
-
-bool utf8_decode_slot(const uint8_t* bytes, uint16_t* out, int32_t* pos, int32_t length) {
-  return utf8_next_char(bytes, length, pos, out);
+// Adapters from the typed routines to the context's slot convention.
+int utf8_bom_slot(const void* in, void*, void*, int n) {
+  return utf8_bom_length(static_cast<const uint8_t*>(in), n);
 }
 
-bool utf8_encode_slot(uint16_t ch, uint8_t* buf, int32_t* pos, int32_t capacity) {
-  return buf_append_utf8(buf, pos, ch, capacity);
+int utf8_decode_slot(const void* in, void* out, void* state, int n) {
+  return utf8_next_char(static_cast<const uint8_t*>(in), n, static_cast<int32_t*>(state),
+                        static_cast<uint16_t*>(out));
+}
+
+int utf8_encode_slot(const void* in, void* out, void* state, int n) {
+  return buf_append_utf8(static_cast<uint8_t*>(out), static_cast<int32_t*>(state),
+                         *static_cast<const uint16_t*>(in), n);
+}
+
+int dbcs_decode_slot(const void* in, void* out, void* state, int n) {
+  return dbcs_next_char(static_cast<const uint8_t*>(in), static_cast<uint16_t*>(out),
+                        static_cast<int32_t*>(state), n);
+}
+
+int dbcs_encode_slot(const void* in, void* out, void* state, int n) {
+  return buf_append_dbcs(*static_cast<const uint16_t*>(in), static_cast<uint8_t*>(out),
+                         static_cast<int32_t*>(state), n);
 }
 
 }  // namespace
@@ -106,22 +120,29 @@ int32_t wbuf_append_repeat(uint16_t* buf, int32_t* pos, uint16_t ch, int32_t cou
   return written;
 }
 
+int32_t utf8_length(uint16_t ch) { return ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3; }
+
+int32_t utf8_put(uint8_t* out, uint16_t ch) {
+  if (ch < 0x80) {
+    out[0] = static_cast<uint8_t>(ch);
+    return 1;
+  }
+  if (ch < 0x800) {
+    out[0] = static_cast<uint8_t>(0xc0 | ch >> 6);
+    out[1] = static_cast<uint8_t>(0x80 | (ch & 63));
+    return 2;
+  }
+  out[0] = static_cast<uint8_t>(0xe0 | ch >> 12);
+  out[1] = static_cast<uint8_t>(0x80 | (ch >> 6 & 63));
+  out[2] = static_cast<uint8_t>(0x80 | (ch & 63));
+  return 3;
+}
+
 bool buf_append_utf8(uint8_t* buf, int32_t* pos, uint16_t ch, int32_t capacity) {
   // The test is for the longest form whatever ch needs, so that a run of
   // appends stops at the same place for every character.
   if (static_cast<int64_t>(*pos) + kMaxEncodedBytes >= capacity) return false;
-  int32_t at = *pos;
-  if (ch < 0x80) {
-    buf[at++] = static_cast<uint8_t>(ch);
-  } else if (ch < 0x800) {
-    buf[at++] = static_cast<uint8_t>(0xc0 | ch >> 6);
-    buf[at++] = static_cast<uint8_t>(0x80 | (ch & 63));
-  } else {
-    buf[at++] = static_cast<uint8_t>(0xe0 | ch >> 12);
-    buf[at++] = static_cast<uint8_t>(0x80 | (ch >> 6 & 63));
-    buf[at++] = static_cast<uint8_t>(0x80 | (ch & 63));
-  }
-  *pos = at;
+  *pos += utf8_put(buf + *pos, ch);
   return true;
 }
 
@@ -180,18 +201,22 @@ bool buf_append_dbcs(uint16_t ch, uint8_t* buf, int32_t* pos, int32_t capacity) 
 }
 
 void engine_set_charset(EngineContext* ctx, char mode) {
+  CharsetFn slots[3] = {nullptr, nullptr, nullptr};
   switch (mode) {
     case 'u':
-      ctx->charset = {utf8_bom_slot, utf8_decode_slot, utf8_encode_slot};
+      slots[kCharsetBom] = utf8_bom_slot;
+      slots[kCharsetDecode] = utf8_decode_slot;
+      slots[kCharsetEncode] = utf8_encode_slot;
       break;
     case 's':
     case 'G':
-      ctx->charset = {nullptr, dbcs_next_char, buf_append_dbcs};
+      slots[kCharsetDecode] = dbcs_decode_slot;
+      slots[kCharsetEncode] = dbcs_encode_slot;
       break;
     default:
-      ctx->charset = {nullptr, nullptr, nullptr};
       break;
   }
+  for (int i = 0; i < 3; ++i) ctx->charset[i] = slots[i];
 }
 
 namespace {
@@ -224,7 +249,7 @@ bool wstr_to_bytes(EngineContext* ctx, int newline_mode, const uint16_t* text, i
     std::memmove(moved, src, 2 * static_cast<size_t>(length));
     src = moved;
   }
-  CharsetEncodeFn encode = ctx ? ctx->charset.encode : nullptr;
+  CharsetFn encode = ctx ? ctx->charset[kCharsetEncode] : nullptr;
   int32_t pos = 0;
   int32_t i = 0;
   for (; i < length; ++i) {
@@ -247,7 +272,7 @@ bool wstr_to_bytes(EngineContext* ctx, int newline_mode, const uint16_t* text, i
         if (newline_mode == kNewlineCRLF) buf[pos++] = '\n';
       }
     } else if (encode) {
-      if (!encode(ch, buf, &pos, capacity)) break;
+      if (!encode(&ch, buf, &pos, capacity)) break;
     } else {
       buf[pos++] = static_cast<uint8_t>(ch);
     }

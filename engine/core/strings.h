@@ -37,6 +37,14 @@ int32_t buf_append_repeat(char* buf, int32_t* pos, char byte, int32_t count, int
 // The same for 16-bit characters (capacity in characters).
 int32_t wbuf_append_repeat(uint16_t* buf, int32_t* pos, uint16_t ch, int32_t count, int32_t capacity);
 
+// The most bytes a charset encoder writes for one character.
+constexpr int32_t kMaxEncodedBytes = 3;
+
+// UTF-8 bytes of one 16-bit unit (1 to 3), and their unbounded writer: out
+// must hold utf8_length(ch) bytes; returns that count.
+int32_t utf8_length(uint16_t ch);
+int32_t utf8_put(uint8_t* out, uint16_t ch);
+
 // Appends ch as 1 to 3 bytes of UTF-8 when *pos + 3 < capacity (room for the
 // longest form and a terminator); else writes nothing and returns false.
 // Surrogates are encoded one unit at a time.
@@ -58,8 +66,10 @@ bool dbcs_next_char(const uint8_t* bytes, uint16_t* out, int32_t* pos, int32_t l
 // Appends one or two bytes below the capacity; false when they do not fit.
 bool buf_append_dbcs(uint16_t ch, uint8_t* buf, int32_t* pos, int32_t capacity);
 
-// Sets the context's charset callbacks: 'u' UTF-8, 's' and 'G' double-byte,
-// anything else none (each character is its low byte, each byte a character).
+// Sets the context's charset slots (context.h gives their calling
+// conventions): 'u' UTF-8, 's' and 'G' double-byte, anything else none (each
+// character is its low byte, each byte a character). The 'u' encoder reports
+// a character it had no room for as not written.
 void engine_set_charset(EngineContext* ctx, char mode);
 
 // Line-feed translation of wstr_to_bytes.

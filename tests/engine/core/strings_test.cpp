@@ -159,31 +159,47 @@ TEST(Strings, DoubleByteCoding) {
 TEST(Strings, CharsetModes) {
   EngineContext ctx{};
   engine_set_charset(&ctx, 'u');
-  const uint8_t bom[] = {0xef, 0xbb, 0xbf, 'x'};
-  ASSERT_NE(ctx.charset.bom, nullptr);
-  EXPECT_EQ(ctx.charset.bom(bom, 4), 3);
-  EXPECT_EQ(ctx.charset.bom(bom, 2), 0);
-  EXPECT_EQ(ctx.charset.bom(bom + 1, 3), 0);
+  CharsetFn bom = ctx.charset[kCharsetBom];
+  CharsetFn decode = ctx.charset[kCharsetDecode];
+  CharsetFn encode = ctx.charset[kCharsetEncode];
+  const uint8_t mark[] = {0xef, 0xbb, 0xbf, 'x'};
+  ASSERT_TRUE(bom && decode && encode);
+  EXPECT_EQ(bom(mark, nullptr, nullptr, 4), 3);
+  EXPECT_EQ(bom(mark, nullptr, nullptr, 2), 0);
+  EXPECT_EQ(bom(mark + 1, nullptr, nullptr, 3), 0);
   uint16_t ch = 0;
   int32_t pos = 0;
   const uint8_t e_acute[] = {0xc3, 0xa9};
-  EXPECT_TRUE(ctx.charset.decode(e_acute, &ch, &pos, 2));
+  EXPECT_TRUE(decode(e_acute, &ch, &pos, 2));
   EXPECT_EQ(ch, 0xe9);
+  EXPECT_EQ(pos, 2);
   uint8_t buf[8];
   pos = 0;
-  EXPECT_TRUE(ctx.charset.encode(0x20ac, buf, &pos, 8));
+  ch = 0x20ac;
+  EXPECT_TRUE(encode(&ch, buf, &pos, 8));
   EXPECT_EQ(pos, 3);
-  EXPECT_FALSE(ctx.charset.encode(0x20ac, buf, &pos, 6));  // a failed write is reported
+  EXPECT_FALSE(encode(&ch, buf, &pos, 6));  // a failed write is reported
 
+  const uint8_t pair[] = {0x41, 0x82, 0xa0, 0x93};
   for (char mode : {'s', 'G'}) {
     engine_set_charset(&ctx, mode);
-    EXPECT_EQ(ctx.charset.bom, nullptr);
-    EXPECT_EQ(ctx.charset.decode, dbcs_next_char);
-    EXPECT_EQ(ctx.charset.encode, buf_append_dbcs);
+    EXPECT_EQ(ctx.charset[kCharsetBom], nullptr);
+    pos = 1;
+    ASSERT_TRUE(ctx.charset[kCharsetDecode](pair, &ch, &pos, 4));
+    EXPECT_EQ(ch, 0x82a0);
+    EXPECT_EQ(pos, 3);
+    EXPECT_TRUE(ctx.charset[kCharsetDecode](pair, &ch, &pos, 4));
+    EXPECT_EQ(ch, kReplacementChar);
+    EXPECT_EQ(pos, 4);
+    pos = 0;
+    EXPECT_TRUE(ctx.charset[kCharsetEncode](&ch, buf, &pos, 2));
+    EXPECT_EQ(pos, 2);
+    EXPECT_EQ(buf[0], 0xff);
+    EXPECT_EQ(buf[1], 0xfd);
   }
   engine_set_charset(&ctx, 'x');
-  EXPECT_EQ(ctx.charset.decode, nullptr);
-  EXPECT_EQ(ctx.charset.encode, nullptr);
+  EXPECT_EQ(ctx.charset[kCharsetDecode], nullptr);
+  EXPECT_EQ(ctx.charset[kCharsetEncode], nullptr);
 }
 
 struct Export {
