@@ -33,7 +33,7 @@ struct BigNum {
   int n;
 };
 
-void big_mul(BigNum& b, uint32_t m) {
+constexpr void big_mul(BigNum& b, uint32_t m) {
   uint64_t carry = 0;
   for (int i = 0; i < b.n; ++i) {
     uint64_t t = uint64_t(b.limb[i]) * m + carry;
@@ -44,6 +44,57 @@ void big_mul(BigNum& b, uint32_t m) {
     b.limb[b.n++] = static_cast<uint32_t>(carry % kLimbBase);
     carry /= kLimbBase;
   }
+}
+
+constexpr uint32_t pow5(int k) {
+  uint32_t r = 1;
+  while (k-- > 0) r *= 5;
+  return r;
+}
+
+// Multiplies by 5^k a chunk at a time.
+constexpr void big_mul_pow5(BigNum& b, int k) {
+  for (; k >= kPow5Chunk; k -= kPow5Chunk) big_mul(b, kPow5ChunkValue);
+  if (k > 0) big_mul(b, pow5(k));
+}
+
+// 5^(64 j) for the subnormal range, built at compile time: a tiny number then
+// costs one long multiplication instead of some eighty short ones.
+constexpr int kPow5TableStep = 64;
+constexpr int kPow5TableSize = 1074 / kPow5TableStep + 1;
+
+struct Pow5Table {
+  BigNum p[kPow5TableSize];
+};
+
+constexpr Pow5Table make_pow5_table() {
+  Pow5Table t{};
+  BigNum b{};
+  b.limb[0] = 1;
+  b.n = 1;
+  for (int j = 0; j < kPow5TableSize; ++j) {
+    t.p[j] = b;
+    big_mul_pow5(b, kPow5TableStep);
+  }
+  return t;
+}
+
+constexpr Pow5Table kPow5Table = make_pow5_table();
+
+// out = a * b; out may not be a or b.
+void big_mul_big(const BigNum& a, const BigNum& b, BigNum* out) {
+  out->n = a.n + b.n;
+  std::memset(out->limb, 0, sizeof(uint32_t) * static_cast<size_t>(out->n));
+  for (int i = 0; i < a.n; ++i) {
+    uint64_t carry = 0;
+    for (int j = 0; j < b.n; ++j) {
+      uint64_t t = out->limb[i + j] + uint64_t(a.limb[i]) * b.limb[j] + carry;
+      out->limb[i + j] = static_cast<uint32_t>(t % kLimbBase);
+      carry = t / kLimbBase;
+    }
+    out->limb[i + b.n] = static_cast<uint32_t>(carry);
+  }
+  while (out->n > 1 && out->limb[out->n - 1] == 0) --out->n;
 }
 
 // value = 0.d1 d2 ... d_count * 10^point, d1 and d_count nonzero; zero has
@@ -81,11 +132,13 @@ void decimal_from_double(double a, Decimal* out) {
       big_mul(b, uint32_t(1) << std::min(left, kPow2Chunk));
   } else if (q < 0) {
     // M * 2^q = M * 5^-q / 10^-q: a whole number with the point moved.
-    int left = -q;
-    for (; left >= kPow5Chunk; left -= kPow5Chunk) big_mul(b, kPow5ChunkValue);
-    uint32_t rest = 1;
-    while (left-- > 0) rest *= 5;
-    big_mul(b, rest);
+    int k = -q;
+    if (k >= kPow5TableStep) {
+      BigNum m = b;
+      big_mul_big(m, kPow5Table.p[k / kPow5TableStep], &b);
+      k %= kPow5TableStep;
+    }
+    big_mul_pow5(b, k);
     shift = q;
   }
   int count = 0;
