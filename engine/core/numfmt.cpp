@@ -52,6 +52,9 @@ constexpr uint32_t pow5(int k) {
   return r;
 }
 
+static_assert(pow5(kPow5Chunk) == kPow5ChunkValue);
+static_assert(uint64_t(kLimbBase - 1) * (uint64_t(1) << kPow2Chunk) + kLimbBase < UINT64_MAX / 2);
+
 // Multiplies by 5^k a chunk at a time.
 constexpr void big_mul_pow5(BigNum& b, int k) {
   for (; k >= kPow5Chunk; k -= kPow5Chunk) big_mul(b, kPow5ChunkValue);
@@ -213,8 +216,8 @@ bool fraction_open(const Decimal& x, int64_t top) {
 
 // --- Writing -----------------------------------------------------------------
 
-// Digits, signs and the point keep two bytes in hand, as the fields have
-// always done: room for a terminator and one byte of slack.
+// Digits, signs and the point keep two bytes in hand: room for the caller's
+// terminator and one byte of slack.
 bool put_digit_char(char* buf, int32_t* pos, char c, int32_t capacity) {
   if (static_cast<int64_t>(*pos) + 2 >= capacity) return false;
   buf[(*pos)++] = c;
@@ -253,7 +256,7 @@ void write_nonfinite(char* buf, int32_t* pos, double value, int32_t width, bool 
 
 // "e", an optional '-', then the digits without leading zeros.
 void write_exponent(char* buf, int32_t* pos, int64_t e, bool upper_case, int32_t capacity) {
-  constexpr int kExponentRoom = 5;  // the room the field has always demanded
+  constexpr int kExponentRoom = 5;  // "e-308" and a terminator, whatever the exponent
   char text[24];
   int len = 0;
   text[len++] = upper_case ? 'E' : 'e';
