@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 
 const char kHostFeatureList[] = "fileio";
@@ -23,14 +24,11 @@ BuiltinEntry M(const char* name) { return builtin_marker(name); }
 BuiltinEntry H(const char* name, uint8_t mode = 0) { return builtin_hook(name, mode); }
 
 constexpr uint8_t kAny = kArgsAny;
-// End of line of the "+write" rows: console CR LF, files and ports LF.
-constexpr uint8_t kWriteCRLF = 2;
-constexpr uint8_t kWriteLF = 1;
 constexpr uintptr_t kFopenData = 1;
 
 const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     // Unnamed head: the console and the library path.
-    H("+write", kWriteCRLF),  // fd 1..3; the same function serves "+iocbuffering"
+    H("+write", kNewlineCRLF),  // fd 1..3; the same function serves "+iocbuffering"
     H("+iocbuffering"),
     H("+iocontrol"),
     H("+readlib"),  // data word 0: the engine's default data word stands in
@@ -42,12 +40,12 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("help", 0, 1, 0, 1),
     F("lookfor", 1, 1, 0, 0),
     F("hasfeature", 1, 1, 1, 1, reinterpret_cast<uintptr_t>(kHostFeatureList)),
-    H("+write", kWriteCRLF),  // takes no descriptor: refuses every fd
+    H("+write", kNewlineCRLF),  // takes no descriptor: refuses every fd
 
     M("@ZVR"),  // the file library
     F("fopen", 1, 2, 1, 1, kFopenData),
-    H("+read"),
-    H("+write", kWriteLF),
+    H("+read", kReadBytePerCall),
+    H("+write", kNewlineLF),
     H("+fclose"),
     H("+iocontrol"),
 
@@ -112,8 +110,8 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("serialdevopen", 1, 2, 1, 1),
     F("serialdevset", 0, kAny, 1, 1),
     F("serialdevname", 0, 1, 1, 1),
-    H("+read"),
-    H("+write", kWriteLF),
+    H("+read", kReadBytePerCall),
+    H("+write", kNewlineLF),
     H("+fclose"),
     H("+iocontrol"),
     F("opendevice", 1, 2, 1, 1),  // the function of serialdevopen

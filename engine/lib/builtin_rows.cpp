@@ -2,7 +2,9 @@
 // through its own hook signature until its real function arrives, so a hook
 // walk passes over a placeholder exactly as over a library that owns nothing.
 #include <cstring>
+#include <type_traits>
 
+#include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 
 int builtin_not_supported(EngineContext*, int, int, uintptr_t) { return kNotSupported; }
@@ -21,6 +23,11 @@ int control_placeholder(EngineContext*, int32_t, uint32_t, uint32_t*, uintptr_t)
   return kNotMyDescriptor;
 }
 int buffering_placeholder(EngineContext*, int32_t, int32_t, uintptr_t) { return kNotMyDescriptor; }
+static_assert(std::is_same_v<decltype(&write_placeholder), StreamWriteHook>);
+static_assert(std::is_same_v<decltype(&read_placeholder), StreamReadHook>);
+static_assert(std::is_same_v<decltype(&close_placeholder), StreamCloseHook>);
+static_assert(std::is_same_v<decltype(&control_placeholder), StreamControlHook>);
+static_assert(std::is_same_v<decltype(&buffering_placeholder), StreamBufferingHook>);
 int readlib_placeholder(EngineContext*, const char*, const char*, uint32_t, char*, int32_t, int32_t*,
                         int32_t*, uint8_t*, uintptr_t) {
   return kFileNotFound;
@@ -33,11 +40,11 @@ struct HookPlaceholder {
 };
 
 const HookPlaceholder kHookPlaceholders[] = {
-    {"+write", builtin_fn_from(write_placeholder)},
-    {"+read", builtin_fn_from(read_placeholder)},
-    {"+fclose", builtin_fn_from(close_placeholder)},
-    {"+iocontrol", builtin_fn_from(control_placeholder)},
-    {"+iocbuffering", builtin_fn_from(buffering_placeholder)},
+    {kHookWrite, builtin_fn_from(write_placeholder)},
+    {kHookRead, builtin_fn_from(read_placeholder)},
+    {kHookClose, builtin_fn_from(close_placeholder)},
+    {kHookControl, builtin_fn_from(control_placeholder)},
+    {kHookBuffering, builtin_fn_from(buffering_placeholder)},
     {"+readlib", builtin_fn_from(readlib_placeholder)},
     {"+dump", builtin_fn_from(dump_placeholder)},
 };

@@ -5,6 +5,7 @@
 // the row. Rows of libraries above the engine are bound at start-up
 // (builtin_table_bind); the engine's and the numerical library's own rows name
 // their functions here.
+#include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 
 namespace {
@@ -21,11 +22,6 @@ BuiltinEntry H(const char* name, uint8_t mode = 0, int32_t class_word = 0) {
 
 constexpr uint8_t kAny = kArgsAny;
 
-// Mode bytes of the stream hooks: "+write" gives its end of line, "+read" how
-// it delivers (the console's input row is marked 1, the streams' rows 0).
-constexpr uint8_t kWriteLF = 1;
-constexpr uint8_t kReadConsole = 1;
-
 // The quaternion class: 1 marks a method, -1 a row also found as a plain function.
 constexpr int32_t kMethod = 1;
 constexpr int32_t kClassFunction = -1;
@@ -39,7 +35,7 @@ BuiltinEntry Q(const char* name, uint8_t min_in = 1, uint8_t max_in = 1, uint8_t
 
 BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     // Unnamed head.
-    H("+read", kReadConsole),
+    H("+read", kReadBuffered),  // console input on fd 0
     H("+errmsgtable"),  // the engine's error table
     H("+errmsgtable"),  // one row: 10001 plotOverflow "Not enough memory for plot"
 
@@ -363,8 +359,8 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("_q", 0, 0, 1, 1),
     F("efopen", 1, 2, 1, 1),
     // Embedded-data streams.
-    H("+write", kWriteLF),
-    H("+read"),
+    H("+write", kNewlineLF),
+    H("+read", kReadBytePerCall),
     H("+fclose"),
     H("+iocontrol"),
 

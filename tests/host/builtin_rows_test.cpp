@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/core/context.h"
+#include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 #include "host/builtin_table_host.h"
 #include "support/builtin_golden.h"
@@ -86,6 +87,21 @@ TEST(RegisteredBuiltinRows, TarnivelGroupIsFlaggableAtStartUp) {
   EXPECT_EQ(engine_set_library_flag(eng.ctx, "Tarnivel", 1), kSourceNotFound);
   EXPECT_EQ(table_refs(eng.ctx)[0].group_flag, 1);
   EXPECT_EQ(engine_set_library_flag(eng.ctx, "ZVR", 1), kSecurityViolation);
+}
+
+// A library registered behind both tables owns fd 7.
+int late_write(EngineContext*, int32_t fd, const char*, int32_t, uintptr_t) {
+  return fd == 7 ? kOk : kNotMyDescriptor;
+}
+
+TEST(RegisteredBuiltinRows, PlaceholderHooksPassEveryDescriptorOn) {
+  Engine eng;
+  eng.add_host();
+  const BuiltinEntry late[] = {stream_hook_row(kHookWrite, late_write, kNewlineLF), builtin_end_row()};
+  ASSERT_EQ(engine_register_builtin_table(eng.ctx, late, 0), kOk);
+  EXPECT_EQ(io_write(eng.ctx, 7, "x", 1), kOk);  // past five placeholder "+write" rows
+  EXPECT_EQ(io_write(eng.ctx, 8, "x", 1), kNotMyDescriptor);
+  EXPECT_EQ(io_fclose(eng.ctx, 1024), kNotMyDescriptor);
 }
 
 TEST(HostBuiltinTable, StartUpDataWords) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 #include "support/builtin_golden.h"
 
@@ -62,11 +63,6 @@ TEST(EngineBuiltinTable, RowKindsFollowTheFirstCharacter) {
 }
 
 TEST(EngineBuiltinTable, PlaceholdersAnswerAsOwningNothing) {
-  using WriteHook = int (*)(EngineContext*, int32_t, const char*, int32_t, uintptr_t);
-  using ReadHook = int (*)(EngineContext*, int32_t, char*, int32_t, int32_t*, uintptr_t);
-  using CloseHook = int (*)(EngineContext*, int32_t, uintptr_t);
-  using ControlHook = int (*)(EngineContext*, int32_t, uint32_t, uint32_t*, uintptr_t);
-  using BufferingHook = int (*)(EngineContext*, int32_t, int32_t, uintptr_t);
   using ReadlibHook = int (*)(EngineContext*, const char*, const char*, uint32_t, char*, int32_t,
                               int32_t*, int32_t*, uint8_t*, uintptr_t);
   using DumpHook = int (*)(EngineContext*, char*, int32_t, int32_t*, uintptr_t);
@@ -80,11 +76,11 @@ TEST(EngineBuiltinTable, PlaceholdersAnswerAsOwningNothing) {
   uint32_t word = 0;
   uint8_t flag = 0;
   auto hook = [](const char* name) { return builtin_hook(name).fn; };
-  EXPECT_EQ(builtin_fn_as<WriteHook>(hook("+write"))(nullptr, 1, "x", 1, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<ReadHook>(hook("+read"))(nullptr, 0, buf, 8, &n, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<CloseHook>(hook("+fclose"))(nullptr, -1, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<ControlHook>(hook("+iocontrol"))(nullptr, 1, 0, &word, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<BufferingHook>(hook("+iocbuffering"))(nullptr, 1, 1, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamWriteHook>(hook("+write"))(nullptr, 1, "x", 1, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamReadHook>(hook("+read"))(nullptr, 0, buf, 8, &n, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamCloseHook>(hook("+fclose"))(nullptr, -1, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamControlHook>(hook("+iocontrol"))(nullptr, 1, 0, &word, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamBufferingHook>(hook("+iocbuffering"))(nullptr, 1, 1, 0), kNotMyDescriptor);
   EXPECT_EQ(builtin_fn_as<ReadlibHook>(hook("+readlib"))(nullptr, "lib", "zvl", 0, buf, 8, &n, &line,
                                                              &flag, 0),
             kFileNotFound);
