@@ -2,6 +2,8 @@
 // their position is reserved so that the order never changes.
 #include "engine/core/service_table.h"
 
+#include "engine/core/errors.h"
+#include "engine/core/options.h"
 #include "engine/core/streams.h"
 
 namespace {
@@ -16,6 +18,13 @@ EngineServiceTable make_table() {
   t.slot[kSvcVersionString] = svc(&engine_version_string);
   t.slot[kSvcLibEntryByIndex] = svc(&lib_entry_by_index);
   t.slot[kSvcLibCallByName] = svc(&lib_call_by_name);
+  t.slot[kSvcErrStateClear] = svc(&err_state_clear);
+  t.slot[kSvcErrRaiseId] = svc(&err_raise_id);
+  t.slot[kSvcOptMakeStruct] = svc(&opt_make_struct);
+  t.slot[kSvcOptReadStruct] = svc(&opt_read_struct);
+  t.slot[kSvcStkPopScalarOrDefault] = svc(&stk_pop_scalar_or_default);
+  t.slot[kSvcOptGetNumber] = svc(&opt_get_number);
+  t.slot[kSvcOptGetBool] = svc(&opt_get_bool);
   t.slot[kSvcIoWrite] = svc(&io_write);
   t.slot[kSvcIoPrintf] = svc(&io_printf);
   t.slot[kSvcIoNewline] = svc(&io_newline);
