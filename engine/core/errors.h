@@ -17,9 +17,10 @@ struct ErrMsgEntry {
   const char* message;     // plain text or a template with %v %f %n %s %S %i %c
 };
 
+// 142 codes have a plain row and 34 rows hold templates (code 120 has two).
 constexpr int kEngineErrorRows = 176;
-constexpr int kEnginePlainRows = 141;
-constexpr int kEngineTemplateRows = 35;
+constexpr int kEnginePlainRows = 142;
+constexpr int kEngineTemplateRows = 34;
 extern const ErrMsgEntry kEngineErrorTable[kEngineErrorRows + 1];
 
 inline constexpr const char kHookErrMsgTable[] = "+errmsgtable";
