@@ -36,6 +36,9 @@ constexpr int32_t kIdentifierFormLimit = 66;
 constexpr int kPrintableFirst = 32;
 constexpr int kPrintableLast = 126;
 constexpr int32_t kMinHexDigits = 2;
+// A text argument found in the free data stack is copied out of the scratch
+// buffer's way first, this much of it at most.
+constexpr int32_t kTextArgumentCopy = 256;
 
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -116,6 +119,7 @@ struct RaiseArgs {
   int32_t function;
   int32_t integer;
   const char* text;
+  int32_t text_limit;  // bytes of text that may be read
 };
 
 bool has_arguments(const RaiseArgs& a) {
@@ -142,14 +146,14 @@ const char* placeholder_text(const RaiseArgs& a, char letter, int32_t* n) {
     }
     case 'n': {
       if (!a.text) return nullptr;
-      while (*n < kNamePlaceholderLimit && is_name_char(a.text[*n])) ++*n;
+      while (*n < kNamePlaceholderLimit && *n < a.text_limit && is_name_char(a.text[*n])) ++*n;
       return a.text;
     }
     case 's':
-      if (a.text) *n = str_len(a.text);
+      if (a.text) *n = int32_t(strnlen(a.text, size_t(a.text_limit)));
       return a.text;
     case 'S':
-      if (a.text && a.integer > 0) *n = a.integer;
+      if (a.text && a.integer > 0) *n = a.integer < a.text_limit ? a.integer : a.text_limit;
       return a.text;
     default:
       return nullptr;
@@ -360,7 +364,17 @@ int err_raise_code(EngineContext* ctx, int32_t code, int32_t variable, int32_t f
   }
   const int64_t bytes = words * 8;
   Text out{static_cast<char*>(scratch), int32_t(bytes > INT32_MAX ? INT32_MAX : bytes)};
-  const RaiseArgs args{ctx, variable, function, integer, text};
+  RaiseArgs args{ctx, variable, function, integer, text, INT32_MAX};
+  char copy[kTextArgumentCopy];
+  const char* free_start = reinterpret_cast<const char*>(data_words(ctx) + ctx->data_top);
+  const char* free_end = reinterpret_cast<const char*>(data_words(ctx) + ctx->data_capacity);
+  if (text && text >= free_start && text < free_end) {
+    const int64_t avail = free_end - text;
+    const int32_t n = int32_t(avail < kTextArgumentCopy ? avail : kTextArgumentCopy);
+    std::memcpy(copy, text, size_t(n));
+    args.text = copy;
+    args.text_limit = n;
+  }
   const ErrMsgEntry* row = errmsg_lookup(ctx, code, has_arguments(args));
   if (!row) {
     out.add(kNoRowText);

@@ -298,6 +298,19 @@ TEST_F(Errors, NoScratchRoomStoresThePlainMessage) {
   ctx->data_top = 0;
 }
 
+// Text kept in the free data stack, where the scratch buffer goes, is read
+// before the scratch buffer is written.
+TEST_F(Errors, TextArgumentInTheScratchAreaSurvives) {
+  const int64_t free_words = int64_t(ctx->data_capacity) - ctx->data_top;
+  char* text = reinterpret_cast<char*>(data_words(ctx) + ctx->data_capacity - free_words / 2);
+  std::strcpy(text, "foo(3)");
+  err_raise_code(ctx, 121, -1, 0, -1, text);
+  EXPECT_EQ(pending(), "Undefined function 'foo'");
+  std::strcpy(text, "mylib");
+  err_raise_code(ctx, 215, -1, 0, 5, text);
+  EXPECT_EQ(pending(), "Library not found 'mylib'");
+}
+
 // A full heap leaves the text unstored, and nothing else goes wrong.
 TEST_F(Errors, FullHeapLeavesTheTextUnstored) {
   int32_t big = 0;
