@@ -69,7 +69,7 @@ Shape apply_shape_rules(int ndims, const int32_t* dims) {
   return s;
 }
 
-// The two data tests of the design: scalars and payloads keep one spare word
+// The two data tests: scalars and payloads keep one spare word
 // (top + n below the capacity), matrices may fill the stack to the last word.
 bool data_fits_spare(const EngineContext* c, int64_t n) {
   return static_cast<int64_t>(c->data_top) + n < static_cast<int64_t>(c->data_capacity);
