@@ -102,8 +102,11 @@ class ImageCheck {
   bool all() { return heap_chain() && symbols() && functions() && frames() && position() && tasks(); }
 
  private:
+  // Headers use their low 32 bits only; anything above marks a damaged image.
   bool heap_chain() const {
-    return heap_walk(heap_, l_.heap_words, [](int64_t, int64_t, uint64_t) {});
+    bool clean = true;
+    const bool whole = heap_walk(heap_, l_.heap_words, [&](int64_t, int64_t, uint64_t h) { clean &= (h >> 32) == 0; });
+    return whole && clean;
   }
 
   // A value block: an in-use block whose 16-byte header describes data that fit.
