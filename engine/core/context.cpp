@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/core/checked.h"
+#include "engine/core/opcodes.h"
 #include "engine/core/service_table.h"
 
 namespace {
@@ -105,6 +106,7 @@ int engine_init(void* block, uint32_t size, EngineContext** out) {
   if (reinterpret_cast<uintptr_t>(block) % 8 != 0) return kInitError;
   const Layout l = compute_layout(size);
   if (l.desc_words < uint32_t(kBaseFrameWords) + kBaseFrameMarginWords) return kInitError;
+  if (opcode_table_selfcheck() != kOk) return kInitError;
 
   auto* c = static_cast<EngineContext*>(block);
   std::memset(c, 0, kContextNominalBytes);

@@ -2,6 +2,8 @@
 // their position is reserved so that the order never changes.
 #include "engine/core/service_table.h"
 
+#include "engine/core/streams.h"
+
 namespace {
 
 template <typename F>
@@ -14,6 +16,13 @@ EngineServiceTable make_table() {
   t.slot[kSvcVersionString] = svc(&engine_version_string);
   t.slot[kSvcLibEntryByIndex] = svc(&lib_entry_by_index);
   t.slot[kSvcLibCallByName] = svc(&lib_call_by_name);
+  t.slot[kSvcIoWrite] = svc(&io_write);
+  t.slot[kSvcIoPrintf] = svc(&io_printf);
+  t.slot[kSvcIoNewline] = svc(&io_newline);
+  t.slot[kSvcIoSetBuffering] = svc(&io_set_buffering);
+  t.slot[kSvcIoControl] = svc(&io_control);
+  t.slot[kSvcIoRead] = svc(&io_read);
+  t.slot[kSvcFdAlloc] = svc(&fd_alloc);
   return t;
 }
 

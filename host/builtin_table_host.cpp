@@ -1,0 +1,132 @@
+// The host's built-in table and its start-up fill. The rows come from every
+// layer (runtime console and dialogs, engine debugger and threads, LAPACK
+// rows, file and serial libraries); the host links them all, so each row names
+// its function here once it exists. Never reorder: opcode 327 + k addresses
+// row k of this table first.
+#include "host/builtin_table_host.h"
+
+#include <cstring>
+
+#include "engine/core/streams.h"
+#include "engine/lib/builtin_tables.h"
+
+const char kHostFeatureList[] = "fileio";
+
+BuiltinEntry g_builtin_table_host[kHostTableRows + 1];
+
+namespace {
+
+BuiltinEntry F(const char* name, uint8_t min_in = 1, uint8_t max_in = 1, uint8_t min_out = 1,
+               uint8_t max_out = 1, uintptr_t data = 0, BuiltinFn fn = builtin_not_supported) {
+  return builtin_row(name, min_in, max_in, min_out, max_out, data, 0, fn);
+}
+BuiltinEntry M(const char* name) { return builtin_marker(name); }
+BuiltinEntry H(const char* name, uint8_t mode = 0) { return builtin_hook(name, mode); }
+
+constexpr uint8_t kAny = kArgsAny;
+constexpr uintptr_t kFopenData = 1;
+
+const BuiltinEntry kHostRows[kHostTableRows + 1] = {
+    // Unnamed head: the console and the library path.
+    H("+write", kNewlineCRLF),  // fd 1..3; the same function serves "+iocbuffering"
+    H("+iocbuffering"),
+    H("+iocontrol"),
+    H("+readlib"),  // data word 0: the engine's default data word stands in
+    F("path", 0, 2, 0, 1),
+
+    M("@Tarnivel"),
+    F("drawnow", 0, 0, 0, 0, 0, bi_drawnow),
+    F("quit", 0, 0, 0, 0, 0, bi_quit),
+    F("help", 0, 1, 0, 1),
+    F("lookfor", 1, 1, 0, 0),
+    F("hasfeature", 1, 1, 1, 1, reinterpret_cast<uintptr_t>(kHostFeatureList)),
+    H("+write", kNewlineCRLF),  // takes no descriptor: refuses every fd
+
+    M("@ZVR"),  // the file library
+    F("fopen", 1, 2, 1, 1, kFopenData),
+    H("+read", kReadBytePerCall),
+    H("+write", kNewlineLF),
+    H("+fclose"),
+    H("+iocontrol"),
+
+    M("@TNdlg"),
+    F("getfile", 0, 2, 1, 1),
+    F("putfile", 0, 2, 1, 1),
+
+    M("@ZVR"),
+    F("clock", 0, 0, 1, 1),
+    F("tic", 0, 0, 0, 0),
+    F("toc", 0, 0, 1, 1),
+
+    M("@debug"),
+    F("dbstack", 0, 1, 0, 1),
+    F("dbhalt", 0, 0, 0, 0),
+    F("dbstop", 1, 2, 0, 0),
+    F("dbclear", 0, 2, 0, 0),
+    F("dbstatus", 0, 1, 0, 0),
+    F("dbcont", 0, 0, 0, 0),
+    F("dbstep", 0, 1, 0, 0),
+    F("dbquit", 0, 0, 0, 0),
+    F("dbtype", 0, 1, 0, 0),
+    F("echo", 1, 3, 0, 0),
+
+    M("@thread"),
+    F("threadnew", 1, kAny, 1, 1),
+    F("threadkill", 1, 1, 0, 0),
+    F("threadsleep", 1, 2, 0, 0),
+    F("threadset", 0, kAny, 1, 1),
+    F("semaphorenew", 0, 0, 1, 1),
+    F("semaphoredelete", 1, 1, 0, 0),
+    F("semaphorelock", 1, 1, 0, 1),
+    F("semaphoreunlock", 1, 1, 0, 0),
+
+    // LAPACK rows: searched before the engine's own rows of the same names.
+    M("!lapack"),
+    F("balance", 1, 1, 1, 2),
+    F("chol"),
+    F("det"),
+    F("eig", 1, 2, 1, 2),
+    F("hess", 1, 1, 1, 2),
+    F("inv"),
+    F("logm", 1, 1, 1, 2, 'l'),  // one function with sqrtm
+    F("lu", 1, 1, 1, 3),
+    F("mldivide", 2, 2, 1, 1),
+    F("mrdivide", 2, 2, 1, 1),
+    F("orth"),
+    F("null"),
+    F("pinv", 1, 2, 1, 1),
+    F("qr", 1, 2, 1, 3),
+    F("qz", 2, 2, 1, 4),
+    F("rank", 1, 2, 1, 1),
+    F("rcond"),
+    F("schur", 1, 1, 1, 2),
+    F("sqrtm", 1, 1, 1, 2, 's'),
+    F("svd", 1, 2, 1, 3),
+
+    M("@lnchurl"),
+    F("launchurl", 1, 1, 0, 1),
+
+    M("@serial"),
+    F("serialdevopen", 1, 2, 1, 1),
+    F("serialdevset", 0, kAny, 1, 1),
+    F("serialdevname", 0, 1, 1, 1),
+    H("+read", kReadBytePerCall),
+    H("+write", kNewlineLF),
+    H("+fclose"),
+    H("+iocontrol"),
+    F("opendevice", 1, 2, 1, 1),  // the function of serialdevopen
+    F("flushdevice", 1, 1, 0, 0),
+    F("closedevice", 1, 1, 0, 0),
+    F("devicename"),  // the function of serialdevname, index required
+
+    builtin_end_row(),
+};
+
+// The table is filled before main so that nothing can register it half-made.
+const bool kFilledAtStart = (builtin_table_init_runtime(), true);
+
+}  // namespace
+
+void builtin_table_init_runtime() {
+  std::memcpy(g_builtin_table_host, kHostRows, sizeof kHostRows);
+}

@@ -1,0 +1,143 @@
+// The engine's built-in table against the golden row list, the placeholders'
+// answers, and binding of functions into rows by section and name.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core/streams.h"
+#include "engine/lib/builtin_tables.h"
+#include "support/builtin_golden.h"
+
+namespace {
+
+constexpr int kEngineFirstK = kGoldenHostRows;
+
+std::vector<BuiltinEntry> engine_copy() {
+  return std::vector<BuiltinEntry>(g_builtin_table_engine, g_builtin_table_engine + kEngineTableRows + 1);
+}
+
+// Stand-ins that are only compared, never called.
+BuiltinFn fake_fn(uintptr_t n) { return reinterpret_cast<BuiltinFn>(0x10000 + 16 * n); }
+
+int row_index(const std::vector<BuiltinEntry>& t, const char* section, const char* name) {
+  for (int i = 0; t[i].name[0]; ++i)
+    if (!std::strcmp(t[i].name, name) && !std::strcmp(builtin_row_section(t.data(), i), section)) return i;
+  return -1;
+}
+
+TEST(EngineBuiltinTable, RowsMatchTheGoldenList) {
+  ASSERT_EQ(builtin_table_rows(g_builtin_table_engine), kEngineTableRows);
+  ASSERT_EQ(kEngineTableRows, kGoldenEngineRows);
+  for (int i = 0; i < kEngineTableRows; ++i) {
+    const BuiltinEntry& r = g_builtin_table_engine[i];
+    const GoldenRow& g = kGoldenRows[kEngineFirstK + i];
+    SCOPED_TRACE("k " + std::to_string(kEngineFirstK + i) + " " + g.name);
+    EXPECT_STREQ(r.name, g.name);
+    EXPECT_EQ(r.min_in, g.min_in);
+    EXPECT_EQ(r.max_in, g.max_in);
+    EXPECT_EQ(r.min_out, g.min_out);
+    EXPECT_EQ(r.max_out, g.max_out);
+    EXPECT_EQ(r.class_word, g.class_word);
+    if (g.data != kPtr) {
+      EXPECT_EQ(r.data, uintptr_t(g.data));
+    }
+  }
+}
+
+TEST(EngineBuiltinTable, RowKindsFollowTheFirstCharacter) {
+  for (int i = 0; i < kEngineTableRows; ++i) {
+    const BuiltinEntry& r = g_builtin_table_engine[i];
+    SCOPED_TRACE(r.name);
+    if (r.name[0] == '@' || r.name[0] == '!') {
+      EXPECT_EQ(r.fn, nullptr);
+      EXPECT_EQ(r.data, 0u);
+      EXPECT_EQ(r.min_in + r.max_in + r.min_out + r.max_out, 0);
+    } else if (std::strcmp(r.name, "+errmsgtable") != 0) {
+      EXPECT_NE(r.fn, nullptr);  // the table is bound later; every callable row has a function now
+    }
+    EXPECT_EQ(r.name[sizeof r.name - 1], '\0');
+  }
+  EXPECT_EQ(g_builtin_table_engine[kEngineTableRows].name[0], '\0');
+}
+
+TEST(EngineBuiltinTable, PlaceholdersAnswerAsOwningNothing) {
+  using ReadlibHook = int (*)(EngineContext*, const char*, const char*, uint32_t, char*, int32_t,
+                              int32_t*, int32_t*, uint8_t*, uintptr_t);
+  using DumpHook = int (*)(EngineContext*, char*, int32_t, int32_t*, uintptr_t);
+
+  const BuiltinEntry fn_row = builtin_row("anything");
+  EXPECT_EQ(fn_row.fn(nullptr, 1, 1, 0), kNotSupported);
+  EXPECT_TRUE(builtin_is_placeholder(&fn_row));
+
+  char buf[8];
+  int32_t n = 0, line = 0;
+  uint32_t word = 0;
+  uint8_t flag = 0;
+  auto hook = [](const char* name) { return builtin_hook(name).fn; };
+  EXPECT_EQ(builtin_fn_as<StreamWriteHook>(hook("+write"))(nullptr, 1, "x", 1, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamReadHook>(hook("+read"))(nullptr, 0, buf, 8, &n, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamCloseHook>(hook("+fclose"))(nullptr, -1, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamControlHook>(hook("+iocontrol"))(nullptr, 1, 0, &word, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<StreamBufferingHook>(hook("+iocbuffering"))(nullptr, 1, 1, 0), kNotMyDescriptor);
+  EXPECT_EQ(builtin_fn_as<ReadlibHook>(hook("+readlib"))(nullptr, "lib", "zvl", 0, buf, 8, &n, &line,
+                                                             &flag, 0),
+            kFileNotFound);
+  EXPECT_EQ(builtin_fn_as<DumpHook>(hook("+dump"))(nullptr, buf, 8, &n, 0), kNotSupported);
+  EXPECT_EQ(hook("+errmsgtable"), nullptr);
+
+  const BuiltinEntry marker = builtin_marker("@ZVR");
+  EXPECT_FALSE(builtin_is_placeholder(&marker));
+  EXPECT_EQ(builtin_hook("+write", 2).min_in, 2);
+}
+
+TEST(EngineBuiltinTable, EveryCallableRowIsReachableBySectionAndName) {
+  // Binding in row order gives each row its own function: a second row of the
+  // same section and name (the head's two error tables) takes the second binding.
+  std::vector<BuiltinEntry> t = engine_copy();
+  for (int i = 0; i < kEngineTableRows; ++i) {
+    if (t[i].name[0] == '@' || t[i].name[0] == '!') continue;
+    const BuiltinBinding b{builtin_row_section(t.data(), i), t[i].name, fake_fn(i), 0};
+    ASSERT_EQ(builtin_table_bind(t.data(), &b, 1), kOk) << t[i].name;
+    EXPECT_EQ(t[i].fn, fake_fn(i)) << t[i].name;
+  }
+}
+
+TEST(EngineBuiltinTable, BindingFindsOnlyUnboundRowsOfItsSection) {
+  std::vector<BuiltinEntry> t = engine_copy();
+  const int plot = row_index(t, "!Tarnivel", "plot");
+  const int ode45 = row_index(t, "!ZVR", "ode45");
+  ASSERT_GE(plot, 0);
+  ASSERT_GE(ode45, 0);
+
+  const BuiltinBinding list[] = {
+      {"!Tarnivel", "plot", fake_fn(1), 0},
+      {"!ZVR", "ode45", fake_fn(2), 0x5000},
+      {"", "+errmsgtable", fake_fn(3), 0},
+      {"", "+errmsgtable", fake_fn(4), 0},
+  };
+  ASSERT_EQ(builtin_table_bind(t.data(), list, 4), kOk);
+  EXPECT_EQ(t[plot].fn, fake_fn(1));
+  EXPECT_EQ(t[plot].data, 0u);
+  EXPECT_EQ(t[ode45].data, 0x5000u);
+  EXPECT_EQ(t[1].fn, fake_fn(3));
+  EXPECT_EQ(t[2].fn, fake_fn(4));
+  // Binding the same list again changes nothing.
+  ASSERT_EQ(builtin_table_bind(t.data(), list, 4), kOk);
+  EXPECT_EQ(t[1].fn, fake_fn(3));
+  EXPECT_EQ(t[2].fn, fake_fn(4));
+
+  const BuiltinBinding refused[] = {
+      {"!Tarnivel", "plot", fake_fn(9), 0},  // already holds another function
+      {"!ZVR", "plot", fake_fn(9), 0},       // not in that section
+      {"", "@ZVR", fake_fn(9), 0},           // markers hold no function
+      {"", "+errmsgtable", fake_fn(9), 0},   // both error-table rows are taken
+      {"!ZVR", "nosuchname", fake_fn(9), 0},
+  };
+  for (const BuiltinBinding& b : refused)
+    EXPECT_EQ(builtin_table_bind(t.data(), &b, 1), kUnknownFunction) << b.name;
+  EXPECT_EQ(t[plot].fn, fake_fn(1));
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// Every registered built-in row by its index k (opcode 327 + k) after the
+// start-up registration order, against the golden list; search order of the
+// rows that share a name; the host table's start-up data words.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/core/context.h"
+#include "engine/core/streams.h"
+#include "engine/lib/builtin_tables.h"
+#include "host/builtin_table_host.h"
+#include "support/builtin_golden.h"
+
+namespace {
+
+constexpr uint32_t kBlockBytes = 1u << 20;
+constexpr int kTotalRows = kHostTableRows + kEngineTableRows;
+
+// An engine with the tables registered as start-up does: the engine's table
+// first, the host's later, both in front of what is there.
+struct Engine {
+  std::unique_ptr<uint64_t[]> mem{new uint64_t[kBlockBytes / 8]()};
+  EngineContext* ctx = nullptr;
+  Engine() {
+    EXPECT_EQ(engine_init(mem.get(), kBlockBytes, &ctx), kOk);
+    EXPECT_EQ(engine_register_builtin_table(ctx, g_builtin_table_engine, 1), kOk);
+  }
+  void add_host() { EXPECT_EQ(engine_register_builtin_table(ctx, g_builtin_table_host, 1), kOk); }
+};
+
+// The indexes k of the rows called name, in search order.
+std::vector<int> rows_named(EngineContext* ctx, const char* name) {
+  std::vector<int> ks;
+  for (int k = 0; const BuiltinEntry* e = lib_entry_by_index(ctx, k); ++k)
+    if (!std::strcmp(e->name, name)) ks.push_back(k);
+  return ks;
+}
+
+TEST(RegisteredBuiltinRows, EveryIndexMatchesTheGoldenList) {
+  Engine eng;
+  eng.add_host();
+  ASSERT_EQ(builtin_table_rows(g_builtin_table_host), kHostTableRows);
+  ASSERT_EQ(kHostTableRows, kGoldenHostRows);
+  for (int k = 0; k < kTotalRows; ++k) {
+    const BuiltinEntry* e = lib_entry_by_index(eng.ctx, k);
+    const GoldenRow& g = kGoldenRows[k];
+    SCOPED_TRACE("k " + std::to_string(k) + " " + g.name);
+    ASSERT_NE(e, nullptr);
+    EXPECT_STREQ(e->name, g.name);
+    EXPECT_EQ(e->min_in, g.min_in);
+    EXPECT_EQ(e->max_in, g.max_in);
+    EXPECT_EQ(e->min_out, g.min_out);
+    EXPECT_EQ(e->max_out, g.max_out);
+    EXPECT_EQ(e->class_word, g.class_word);
+    if (g.data != kPtr) {
+      EXPECT_EQ(e->data, uintptr_t(g.data));
+    }
+  }
+  EXPECT_EQ(lib_entry_by_index(eng.ctx, kTotalRows), nullptr);
+
+  EXPECT_STREQ(lib_entry_by_index(eng.ctx, 0)->name, "+write");
+  EXPECT_EQ(lib_entry_by_index(eng.ctx, 0)->min_in, 2);
+  EXPECT_EQ(lib_entry_by_index(eng.ctx, kHostTableRows), &g_builtin_table_engine[0]);
+  EXPECT_STREQ(lib_entry_by_index(eng.ctx, kHostTableRows)->name, "+read");
+  // The engine's table sits second, which fixes the quaternion class id.
+  EXPECT_EQ(table_refs(eng.ctx)[1].table, g_builtin_table_engine);
+}
+
+TEST(RegisteredBuiltinRows, HostRowsAreSearchedFirst) {
+  Engine eng;
+  eng.add_host();
+  EXPECT_EQ(rows_named(eng.ctx, "eig"), (std::vector<int>{49, 119}));  // "!lapack" before "!ZVR"
+  EXPECT_EQ(rows_named(eng.ctx, "sqrtm"), (std::vector<int>{64, 133}));
+  // Console, the runtime's row that takes no fd, files, serial ports, embedded data.
+  EXPECT_EQ(rows_named(eng.ctx, "+write"), (std::vector<int>{0, 11, 15, 73, 393}));
+  EXPECT_EQ(rows_named(eng.ctx, "+read"), (std::vector<int>{14, 72, 80, 394}));
+  EXPECT_EQ(rows_named(eng.ctx, "+readlib"), (std::vector<int>{3, 261}));
+  EXPECT_EQ(rows_named(eng.ctx, "+errmsgtable"), (std::vector<int>{81, 82, 263}));
+}
+
+TEST(RegisteredBuiltinRows, TarnivelGroupIsFlaggableAtStartUp) {
+  // Start-up flags the group while only the engine's table is registered.
+  Engine eng;
+  EXPECT_EQ(engine_set_library_flag(eng.ctx, "Tarnivel", 1), kSourceNotFound);
+  EXPECT_EQ(table_refs(eng.ctx)[0].group_flag, 1);
+  EXPECT_EQ(engine_set_library_flag(eng.ctx, "ZVR", 1), kSecurityViolation);
+}
+
+// A library registered behind both tables owns fd 7.
+int late_write(EngineContext*, int32_t fd, const char*, int32_t, uintptr_t) {
+  return fd == 7 ? kOk : kNotMyDescriptor;
+}
+
+TEST(RegisteredBuiltinRows, PlaceholderHooksPassEveryDescriptorOn) {
+  Engine eng;
+  eng.add_host();
+  const BuiltinEntry late[] = {stream_hook_row(kHookWrite, late_write, kNewlineLF), builtin_end_row()};
+  ASSERT_EQ(engine_register_builtin_table(eng.ctx, late, 0), kOk);
+  EXPECT_EQ(io_write(eng.ctx, 7, "x", 1), kOk);  // past five placeholder "+write" rows
+  EXPECT_EQ(io_write(eng.ctx, 8, "x", 1), kNotMyDescriptor);
+  EXPECT_EQ(io_fclose(eng.ctx, 1024), kNotMyDescriptor);
+}
+
+TEST(HostBuiltinTable, StartUpDataWords) {
+  const int hasfeature = 10, drawnow = 6, quit = 7;
+  ASSERT_STREQ(g_builtin_table_host[hasfeature].name, "hasfeature");
+  EXPECT_STREQ(reinterpret_cast<const char*>(g_builtin_table_host[hasfeature].data), "fileio");
+
+  int app = 0;
+  host_builtins_attach_app(&app);
+  for (int i = 0; i < kHostTableRows; ++i) {
+    const uintptr_t want = (i == drawnow || i == quit) ? reinterpret_cast<uintptr_t>(&app)
+                           : kGoldenRows[i].data == kPtr ? g_builtin_table_host[i].data
+                                                         : uintptr_t(kGoldenRows[i].data);
+    EXPECT_EQ(g_builtin_table_host[i].data, want) << g_builtin_table_host[i].name;
+  }
+  builtin_table_init_runtime();
+  EXPECT_EQ(g_builtin_table_host[drawnow].data, 0u);
+  EXPECT_EQ(g_builtin_table_host[kHostTableRows].name[0], '\0');
+}
+
+}  // namespace
