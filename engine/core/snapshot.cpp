@@ -29,10 +29,14 @@ constexpr uint16_t kUseListDeleted = 0xffff;
 constexpr int kFnCapacityDivisor = 256;  // new code words per table entry on growth
 constexpr int64_t kTaskRecordHeapWords = kTaskRecordBytes / 8;
 
+// Data words of a descriptor read from an image: the product of two hostile
+// 32-bit sizes is capped, far above any real data top, so sums cannot wrap.
+constexpr uint64_t kWordsCap = uint64_t(1) << 36;
 int64_t data_words64(uint32_t kind, uint32_t a, uint32_t b) {
   if (kind & 62) return a;
-  const int64_t n = int64_t(a) * b;
-  return (kind & 1) ? 2 * n : n;
+  uint64_t n = uint64_t(a) * b;
+  if (n > kWordsCap) n = kWordsCap;
+  return int64_t((kind & 1) ? 2 * n : n);
 }
 
 int64_t half_up(int64_t bytes) { return (bytes + 1) / 2; }

@@ -3,9 +3,9 @@
 // that the loader can be tested by round trips, truncation and mutation.
 #pragma once
 
-#include <gtest/gtest.h>
 
 #include <cstring>
+#include <cstdint>
 #include <vector>
 
 #include "engine/core/checked.h"
