@@ -208,6 +208,7 @@ class ImageCheck {
       if (locals < 0 || named < 0 || (named >= 1 && locals > named)) return false;
       const int64_t fixed = frame_fixed_words(w);
       if (fixed > upper - index) return false;
+      if (!name_table(int32_t(w[kFwNameTable]), locals)) return false;
       for (int32_t k = 0; k < locals; ++k) {
         const int32_t slot = int32_t(w[kFrameFixedWords + k]);
         if (slot != -1 && !value_block(slot)) return false;
@@ -219,6 +220,15 @@ class ImageCheck {
       upper = index;
       index = prev;
     }
+  }
+
+  // A local-name table outside the frame must lie in the code area or on
+  // the data stack with room for every local's 32-byte name.
+  bool name_table(int32_t where, int32_t locals) const {
+    const int64_t bytes = int64_t(kFrameNameBytes) * locals;
+    if (where > 0) return int64_t(where) * 2 + bytes <= int64_t(c_->code_size) * 2;
+    if (where < -1) return -int64_t(where) + bytes <= l_.data_top * 8;
+    return true;
   }
 
   bool position() const {

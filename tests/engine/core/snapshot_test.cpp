@@ -358,3 +358,49 @@ TEST(Snapshot, ExportedCallRebuildsTheItems) {
 }
 
 }  // namespace
+
+namespace {
+
+// Targeted damage to the structures the loader walks; each is refused.
+TEST(Snapshot, DamagedStructuresAreRefused) {
+  EngineBlock a = EngineBlock::make(65536);
+  const Populated p = populate(a);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  const int32_t frame = a->frame;
+  const size_t desc_at = kImageHeaderBytes;
+  const size_t heap_at = desc_at + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8;
+  const size_t table_at = heap_at + size_t(heap_used_extent(heap_words(a), a->heap_size)) * 8;
+  auto word = [&](size_t at, uint32_t v) {
+    std::vector<uint8_t> bad = image;
+    tn::put_le32(bad.data() + at, v);
+    return bad;
+  };
+  const size_t fw = desc_at + size_t(frame) * 4;
+  const std::vector<std::vector<uint8_t>> cases = {
+      word(fw + 4 * kFwPrevDistance, uint32_t(-4)),              // points upward
+      word(fw + 4 * kFwLocals, 100000),                            // locals past the top
+      word(fw + 4 * kFwNameTable, 0x7ffffff0),                     // names outside the code area
+      word(fw + 4 * kFrameFixedWords, uint32_t(p.global_block + 1)),  // not a block
+      word(desc_at + 4 * kFrameFixedWords, 3),                     // base slot inside a block
+      word(kImgFrame, uint32_t(frame + 3)),                        // not a frame
+      word(kImgDataTop, uint32_t(a->data_top - 1)),                // items do not add up
+      word(kImgPosKind, kAreaStatic),
+      word(kImgPosOffset, 2),                                      // inside the table
+      word(heap_at, 0x80000000u | 3u),                             // header high bits
+      word(table_at + 16 * kFnF + 8, 3),                           // code offset in the table
+      word(table_at + 16 * kFnF, uint32_t(-100000)),               // symbol below the area
+      word(table_at + 16 * kVarGv + 8, uint32_t(p.global_block + 1)),  // variable block index
+      word(table_at + 16 * kLib + 4, 5),                           // positive symbol
+      word(table_at + 4, 1),                                       // entry 0 not zero
+  };
+  for (size_t k = 0; k < cases.size(); ++k) {
+    EngineBlock b = EngineBlock::make(65536, false);
+    const int status = load_image(b, cases[k]);
+    EXPECT_EQ(status, kInitError) << "case " << k;
+    expect_usable_after(b, status);
+  }
+  EngineBlock b = EngineBlock::make(65536, false);
+  EXPECT_EQ(load_image(b, image), kOk);
+}
+
+}  // namespace
