@@ -6,7 +6,10 @@
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
 #include "engine/core/errors.h"
+#include "engine/core/events.h"
+#include "engine/core/frames.h"
 #include "engine/core/options.h"
+#include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
@@ -34,12 +37,12 @@ const EngineServiceTable kEngineServices = {{
     svc(&err_state_clear),  // 10
     nullptr,  // 11 interp_run
     svc(&err_raise_id),  // 12
-    nullptr,  // 13 interp_in_function
-    nullptr,  // 14 poll_abort
-    nullptr,  // 15 stk_depth
-    nullptr,  // 16 frame_unwind
-    nullptr,  // 17 err_get_position
-    nullptr,  // 18 err_set_position
+    svc(&interp_in_function),  // 13
+    svc(&poll_abort),  // 14
+    svc(&stk_depth),  // 15
+    svc(&frame_unwind),  // 16
+    svc(&err_get_position),  // 17
+    svc(&err_set_position),  // 18
     svc(&stk_argcheck),  // 19
     svc(&stk_push_real),  // 20
     svc(&stk_push_inf),  // 21
@@ -128,8 +131,8 @@ const EngineServiceTable kEngineServices = {{
     svc(&stk_get_object),  // 104
     svc(&lib_call_by_name),  // 105
     svc(&engine_find_named_block),  // 106
-    nullptr,  // 107 engine_get_event_poster
-    nullptr,  // 108 stk_export_size
-    nullptr,  // 109 stk_export_items
+    svc(&engine_get_event_poster),  // 107
+    svc(&stk_export_size),  // 108
+    svc(&stk_export_items),  // 109
 }};
 static_assert(sizeof(kEngineServices.slot) / sizeof(ServiceFn) == kServiceSlots);

@@ -19,6 +19,12 @@ enum ServiceSlot : int {
   kSvcLibEntryByIndex = 4,
   kSvcErrStateClear = 10,
   kSvcErrRaiseId = 12,
+  kSvcInterpInFunction = 13,
+  kSvcPollAbort = 14,
+  kSvcStkDepth = 15,
+  kSvcFrameUnwind = 16,
+  kSvcErrGetPosition = 17,
+  kSvcErrSetPosition = 18,
   kSvcStkArgcheck = 19,
   kSvcStkPushReal = 20,
   kSvcStkPushNoValue = 26,
@@ -44,6 +50,8 @@ enum ServiceSlot : int {
   kSvcStkPushObject = 103,
   kSvcLibCallByName = 105,
   kSvcFindNamedBlock = 106,
+  kSvcGetEventPoster = 107,
+  kSvcStkExportSize = 108,
   kSvcStkExportItems = 109,
 };
 

@@ -8,6 +8,7 @@
 
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
+#include "engine/core/service_table.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 #include "support/code_builder.h"
@@ -297,8 +298,9 @@ TEST_F(Frames, SmallQueries) {
   ASSERT_EQ(frame_push_nargio(c, 1), kOk);  // statement context reads as 0
   EXPECT_EQ(real_at(c, 0), 0);
   int32_t depth = 0;
-  ASSERT_EQ(stk_depth(c, &depth), kOk);
+  ASSERT_EQ(svc_fn<decltype(&stk_depth)>(c, kSvcStkDepth)(c, &depth), kOk);  // through the service table
   EXPECT_EQ(depth, c->desc_top);
+  EXPECT_EQ(svc_fn<decltype(&interp_in_function)>(c, kSvcInterpInFunction)(c), 1);
 
   frame_set_flag(c);
   EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 1u);
