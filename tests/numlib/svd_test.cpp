@@ -63,7 +63,8 @@ double tol_for(int m, int n, double smax) { return 64 * kEps * std::max(m, n) * 
 
 // Random m x n test matrix (imaginary part too when im is given): every third
 // one an exact low-rank product of small integer matrices, so that singular
-// values come out exactly zero; every third one with a zero column.
+// values come out exactly zero; every third one with a zero column, half of
+// those with a zero row too.
 void random_matrix(std::mt19937_64& gen, int trial, int m, int n, Mat& re, Mat* im) {
   std::normal_distribution<double> nd;
   re.assign(size_t(m) * n, 0.0);
@@ -91,6 +92,13 @@ void random_matrix(std::mt19937_64& gen, int trial, int m, int n, Mat& re, Mat* 
     for (int i = 0; i < m; ++i) {
       re[size_t(i) * n + z] = 0.0;
       if (im) (*im)[size_t(i) * n + z] = 0.0;
+    }
+  }
+  if (trial % 6 == 5) {  // and a zero row
+    const int z = int(gen() % m);
+    for (int j = 0; j < n; ++j) {
+      re[size_t(z) * n + j] = 0.0;
+      if (im) (*im)[size_t(z) * n + j] = 0.0;
     }
   }
 }
@@ -274,7 +282,7 @@ TEST(SvdComplex, RandomShapesAndRankDeficiency) {
   }
 }
 
-TEST(SvdComplex, EmbeddingAgreesWithReferenceAndRealKernel) {
+TEST(SvdComplex, EmbeddingAgreesWithReferenceAndTheOtherKernels) {
   for (const RefCase& c : ref_cases()) {
     SCOPED_TRACE(c.name);
     Mat s(c.n), work(svd_work_values_complex(c.m, c.n));
@@ -282,8 +290,10 @@ TEST(SvdComplex, EmbeddingAgreesWithReferenceAndRealKernel) {
     const double tol = tol_for(c.m, c.n, c.values[0]);
     for (int j = 0; j < c.n; ++j)
       EXPECT_NEAR(s[j], j < int(c.values.size()) ? c.values[j] : 0.0, tol);
-    // The values alone, without U or V, agree with the full kernel's.
-    if (c.cplx) {
+    if (!c.cplx) {
+      const Mat w = run_real(c.re, c.m, c.n, false).w;
+      for (int j = 0; j < c.n; ++j) EXPECT_NEAR(s[j], w[j], tol);
+    } else {  // the values alone, without U or V, as the full kernel gives them
       Mat re = c.re, im = c.im, s2(c.n), w2(svd_work_checked(c.m, c.n, 0, 0));
       ASSERT_TRUE(svd_decompose_checked(re.data(), im.data(), c.m, c.n, s2.data(), nullptr,
                                         nullptr, 0, nullptr, nullptr, 0, w2.data()));
@@ -300,6 +310,19 @@ TEST(SvdComplex, ZeroMatrixGivesIdentityFactors) {
   EXPECT_EQ(r.ur, (Mat{1, 0, 0, 0, 1, 0, 0, 0, 1}));
   EXPECT_EQ(r.ui, Mat(9, 0.0));
   EXPECT_EQ(r.vr, (Mat{1, 0, 0, 1}));
+}
+
+TEST(SvdComplex, WideWithZeroRowsKeepsUUnitary) {
+  // Exact zero values whose left vectors must stay within the m rows of U.
+  const RefCase cases[] = {
+      {"2x3", true, 2, 3, {0, 0, 0, 0, 0, -2}, {0, 0, 0, 0, 0, 0}, {2, 0}},
+      {"2x4", true, 2, 4, {0, 0, 0, 0, 0, 0, -1, -2}, Mat(8, 0.0), {std::sqrt(5.0), 0}},
+      {"2x3i", true, 2, 3, {0, 0, 0, 0, 0, 4}, {0, 0, 0, 0, 0, 2}, {std::sqrt(20.0), 0}},
+  };
+  for (const RefCase& c : cases) {
+    check_complex_factors(c, 2, 2);
+    check_complex_factors(c, 2, c.n);
+  }
 }
 
 TEST(SvdComplex, RejectsFactorShapesItCannotForm) {
