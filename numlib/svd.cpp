@@ -286,9 +286,8 @@ bool svd_values_complex(const double* re, const double* im, int32_t m32, int32_t
       bottom[n + j] = x;
     }
   }
-  const bool converged =
-      svd_decompose(emb, static_cast<int32_t>(2 * m), static_cast<int32_t>(cols), values, nullptr,
-                    work);
+  const bool converged = svd_decompose(emb, static_cast<int32_t>(2 * m), static_cast<int32_t>(cols),
+                                       values, nullptr, work);
   // Each value of the complex matrix appears twice in the embedding's list.
   for (Idx k = 0; k < n; ++k) s[k] = values[2 * k];
   return converged;

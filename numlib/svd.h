@@ -35,9 +35,10 @@ bool svd_values_complex(const double* re, const double* im, int32_t m, int32_t n
 
 // A = U diag(s) V^H for complex A (m x n; re and im destroyed). U is m x nu
 // (ur, ui; null or nu = 0 for none), V is n x nv (vr, vi; likewise); s gets n
-// values, the last n - min(m, n) of them zero. When m >= n, nu must be 0 or between n and m; when m < n, at most m;
-// nv at most n. False when a value needs more than 70 QR steps, or for nu or
-// nv out of range (nothing is then written).
+// values, the last n - min(m, n) of them zero. When m >= n, nu must be 0 or
+// between n and m; when m < n, at most m; nv at most n. False when a value
+// needs more than 70 QR steps, or for nu or nv out of range (nothing is then
+// written).
 bool svd_decompose_checked(double* re, double* im, int32_t m, int32_t n, double* s, double* ur,
                            double* ui, int32_t nu, double* vr, double* vi, int32_t nv,
                            double* work);

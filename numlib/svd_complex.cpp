@@ -2,10 +2,10 @@
 // Householder reduction to a real bidiagonal form (phase factors make it
 // real), real QR iteration on it, selection sort, then the back
 // transformations. A wide matrix is decomposed through its conjugate transpose.
+#include "numlib/svd.h"
+
 #include <cmath>
 #include <cstddef>
-
-#include "numlib/svd.h"
 
 namespace {
 
@@ -161,7 +161,8 @@ bool diagonalise(double* s, double* t, Idx n, double eps, const CMat* u, const C
         if (w < 0.0) {
           s[k] = -w;
           if (v)
-            for (Idx j = 0; j < n; ++j) v->set(j, k, {-v->re[j * v->cols + k], -v->im[j * v->cols + k]});
+            for (Idx j = 0; j < n; ++j)
+              v->set(j, k, {-v->re[j * v->cols + k], -v->im[j * v->cols + k]});
         }
         break;
       }
@@ -337,8 +338,7 @@ bool svd_decompose_checked(double* re, double* im, int32_t m32, int32_t n32, dou
       next += block;
     }
     sbct = next;
-    ok = decompose_tall({re, im, n}, m, n, sbct, want_u ? &u_user : nullptr,
-                        want_v ? &v : nullptr);
+    ok = decompose_tall({re, im, n}, m, n, sbct, want_u ? &u_user : nullptr, want_v ? &v : nullptr);
     if (ok && want_v && nv < n) copy_block(v, v_user, n);
   } else {
     // Wide: A^H = U' S V'^H gives U = V' and V = U'. (Padding A with zero
