@@ -27,7 +27,7 @@ struct RefCase {
 };
 
 std::vector<RefCase> load_cases() {
-  std::ifstream in(std::string(TN_NUMLIB_REFDATA_DIR) + "/singular_values.txt");
+  std::ifstream in(std::string(TN_NUMLIB_REFDATA) + "/singular_values.txt");
   std::vector<RefCase> cases;
   std::string word;
   while (in >> word) {
