@@ -43,9 +43,9 @@ double scalar_op(int op, double a, double b) {
 }
 
 // The two top items are both 1 x 1 real double matrices.
-bool two_real_scalars(const EngineContext* ctx) {
+bool two_real_scalars(EngineContext* ctx) {
   if (ctx->desc_top < 6) return false;
-  const uint32_t* d = desc_words(const_cast<EngineContext*>(ctx)) + ctx->desc_top - 6;
+  const uint32_t* d = desc_words(ctx) + ctx->desc_top - 6;
   return d[0] == kKindReal && d[1] == 1 && d[2] == 1 && d[3] == kKindReal && d[4] == 1 &&
          d[5] == 1;
 }

@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "engine/core/checked.h"
 #include "engine/core/convert.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
@@ -18,27 +19,39 @@
 namespace {
 
 // Data words of a 1 x 1 logical array: the 2-dimensional header and a byte.
-constexpr int64_t kLogicalScalarWords = (16 + 1 + 7) / 8;
+constexpr int64_t kLogicalHeaderBytes = 16;
+constexpr int64_t kLogicalScalarWords = (kLogicalHeaderBytes + 1 + 7) / 8;
 static_assert(kLogicalScalarWords == 3);
 
-// True when the two top items can be dropped and a logical scalar pushed in
-// their place (the push keeps one spare data word).
-bool logical_fits_over_two(EngineContext* ctx) {
-  return static_cast<int64_t>(item_data_index(ctx, 1)) + kLogicalScalarWords <
-         static_cast<int64_t>(ctx->data_capacity);
+// Replaces the `count` top items by the logical scalar v when it fits (the
+// push keeps one spare data word); false, with nothing changed, when not.
+// Scalar comparisons are the commonest operators in loops, so the item is
+// written here directly rather than through the general array pusher.
+bool replace_top_by_logical(EngineContext* ctx, int count, bool v) {
+  const int32_t start = item_data_index(ctx, count - 1);
+  if (!(static_cast<int64_t>(start) + kLogicalScalarWords <
+        static_cast<int64_t>(ctx->data_capacity)))
+    return false;
+  ctx->desc_top -= 3 * count;
+  ctx->data_top = start;
+  auto* b = reinterpret_cast<uint8_t*>(
+      stk_claim(ctx, kKindPayload, kLogicalScalarWords, kPayLogical, kLogicalScalarWords));
+  std::memset(b, 0, kLogicalScalarWords * 8);
+  tn::st_u32(b, kElemU8);  // element type, ndims, then the sizes 1 x 1
+  tn::st_u32(b + 4, 2);
+  tn::st_u32(b + 8, 1);
+  tn::st_u32(b + 12, 1);
+  b[kLogicalHeaderBytes] = v ? 1 : 0;
+  return true;
 }
 
-void replace_two_by_logical(EngineContext* ctx, bool v) {
-  stk_drop(ctx);
-  stk_drop(ctx);
-  stk_push_logical_scalar(ctx, v ? 1 : 0);  // room tested by the caller
+bool top_is_real_scalar(EngineContext* ctx, int depth) {
+  const uint32_t* d = desc_at(ctx, depth);
+  return d[0] == kKindReal && d[1] == 1 && d[2] == 1;
 }
 
 bool two_real_scalars(EngineContext* ctx) {
-  if (ctx->desc_top < 6) return false;
-  const uint32_t* d = desc_words(ctx) + ctx->desc_top - 6;
-  return d[0] == kKindReal && d[1] == 1 && d[2] == 1 && d[3] == kKindReal && d[4] == 1 &&
-         d[5] == 1;
+  return stk_item_count(ctx) >= 2 && top_is_real_scalar(ctx, 0) && top_is_real_scalar(ctx, 1);
 }
 
 // --- Comparisons ------------------------------------------------------------------
@@ -164,10 +177,10 @@ void classify_elements(uint8_t* out, const double* re, const double* im, int64_t
 
 int bi_eq(EngineContext* ctx, int sel) {
   if (!known_compare(sel)) return kBadArgument;
-  if (two_real_scalars(ctx) && logical_fits_over_two(ctx)) {
+  if (two_real_scalars(ctx)) {
     const uint64_t* p = data_words(ctx) + ctx->data_top - 2;
-    replace_two_by_logical(ctx, scalar_compare(sel, tn::ld_f64(p), tn::ld_f64(p + 1)));
-    return kOk;
+    if (replace_top_by_logical(ctx, 2, scalar_compare(sel, tn::ld_f64(p), tn::ld_f64(p + 1))))
+      return kOk;
   }
   NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
   if (a.kind == NumKind::kNone || b.kind == NumKind::kNone) return kWrongArgType;
@@ -228,6 +241,11 @@ int bi_and(EngineContext* ctx, int sel) {
 int bi_not(EngineContext* ctx, int sel) {
   if (sel != kNotLogical && sel != kNotNot) return kBadArgument;
   if (!stk_has_item(ctx, 0)) return kWrongArgType;
+  if (top_is_real_scalar(ctx, 0)) {
+    const double x = tn::ld_f64(item_data(ctx, 0));
+    const bool nonzero = x < 0 || x > 0;  // NaN counts as zero
+    if (replace_top_by_logical(ctx, 1, nonzero != (sel == kNotNot))) return kOk;
+  }
   const int st = stk_convert_to_logical(ctx, 0);
   if (st == kWrongType) return kWrongArgType;
   TN_TRY(st);
@@ -249,9 +267,7 @@ int bi_same(EngineContext* ctx, int sel) {
     const size_t bytes = size_t{desc_data_words(da)} * 8;
     same = std::memcmp(item_data(ctx, 1), item_data(ctx, 0), bytes) == 0;
   }
-  if (!logical_fits_over_two(ctx)) return kDataStackOverflow;
-  replace_two_by_logical(ctx, same != (sel == kSameUnsame));
-  return kOk;
+  return replace_top_by_logical(ctx, 2, same != (sel == kSameUnsame)) ? kOk : kDataStackOverflow;
 }
 
 int bi_isfinite(EngineContext* ctx, int sel) {

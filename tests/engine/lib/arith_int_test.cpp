@@ -15,6 +15,7 @@
 namespace {
 
 using i128 = __int128;
+using u128 = unsigned __int128;
 
 // The value's low `bits` bits, sign-extended for signed types.
 i128 wrap(i128 v, int bits, bool is_signed) {
@@ -28,9 +29,10 @@ i128 wrap(i128 v, int bits, bool is_signed) {
 // Mathematical definitions in 128 bits, wrapped to the element width.
 i128 model(int op, i128 a, i128 b, int bits, bool is_signed) {
   switch (op) {
-    case '+': return wrap(a + b, bits, is_signed);
-    case '-': return wrap(a - b, bits, is_signed);
-    case '*': return wrap(a * b, bits, is_signed);
+    // Modulo 2^128 first (uint64 products overflow 128 signed bits).
+    case '+': return wrap(static_cast<i128>(u128(a) + u128(b)), bits, is_signed);
+    case '-': return wrap(static_cast<i128>(u128(a) - u128(b)), bits, is_signed);
+    case '*': return wrap(static_cast<i128>(u128(a) * u128(b)), bits, is_signed);
     case '/': return b == 0 ? 0 : wrap(a / b, bits, is_signed);
     case '%': return b == 0 ? 0 : wrap(a - b * (a / b), bits, is_signed);
     default: {  // mod: a - floor(a / b) b

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -71,6 +72,28 @@ TEST_F(Relational, RealTruthTablesWithNaNAndSignedZeros) {
   for (int sel : {kCmpEq, kCmpNe, kCmpLt, kCmpGt, kCmpLe, kCmpGe})
     EXPECT_EQ(compare({kNaN}, {1}, sel), L{sel == kCmpNe ? 1 : 0});
   EXPECT_EQ(compare({1}, {2}, kCmpLt), L{1});
+}
+
+TEST_F(Relational, ScalarFastPathsBuildTheSameItemAsThePusher) {
+  for (int (*fn)(EngineContext*, int) : {bi_eq, bi_same}) {
+    tv::push_scalar(c, 1);
+    tv::push_scalar(c, 1);
+    ASSERT_EQ(fn(c, fn == bi_eq ? kCmpEq : kSameSame), kOk);
+    ASSERT_EQ(stk_push_logical_scalar(c, 1), kOk);
+    EXPECT_EQ(run(bi_same, kSameSame), L{1});
+  }
+  tv::push_scalar(c, kNaN);
+  ASSERT_EQ(bi_not(c, kNotNot), kOk);
+  ASSERT_EQ(stk_push_logical_scalar(c, 1), kOk);
+  EXPECT_EQ(run(bi_same, kSameSame), L{1});
+  // Without room for the result the general path reports the overflow.
+  tv::push_scalar(c, 1);
+  tv::push_scalar(c, 2);
+  t.set_capacity(static_cast<uint32_t>(c->data_top) + 1, t.desc_room);
+  expect_error(bi_eq, kCmpLt, kDataStackOverflow);
+  tv::push_scalar(c, 1);
+  expect_error(bi_not, kNotNot, kDataStackOverflow, 1);
+  t.set_capacity(t.data_room, t.desc_room);
 }
 
 TEST_F(Relational, ComplexComparisons) {
@@ -237,6 +260,15 @@ TEST_F(Relational, SameOnEveryKind) {
   };
   EXPECT_TRUE(same(list(1, 2), list(1, 2)));
   EXPECT_FALSE(same(list(1, 2), list(1, 3)));
+  auto funcref = [this](uint8_t tag) {
+    return [this, tag] {
+      void* d;
+      ASSERT_EQ(stk_push_raw(c, kPayFuncRef, 5, &d), kOk);
+      std::memset(d, tag, 5);
+    };
+  };
+  EXPECT_TRUE(same(funcref(7), funcref(7)));
+  EXPECT_FALSE(same(funcref(7), funcref(8)));
   auto cell = [this] { ASSERT_EQ(stk_push_cell_array(c, 1, nullptr), kOk); };
   EXPECT_TRUE(same(cell, cell));
   EXPECT_TRUE(same([this] { ASSERT_EQ(stk_push_no_value(c), kOk); },
