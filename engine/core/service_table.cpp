@@ -5,6 +5,11 @@
 
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
+#include "engine/core/errors.h"
+#include "engine/core/events.h"
+#include "engine/core/frames.h"
+#include "engine/core/options.h"
+#include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
@@ -29,15 +34,15 @@ const EngineServiceTable kEngineServices = {{
     nullptr,  // 7 exec_code_block
     nullptr,  // 8 exec_check_halt_opcode
     nullptr,  // 9 frame_return_discard
-    nullptr,  // 10 err_state_clear
+    svc(&err_state_clear),  // 10
     nullptr,  // 11 interp_run
-    nullptr,  // 12 err_raise_id
-    nullptr,  // 13 interp_in_function
-    nullptr,  // 14 poll_abort
-    nullptr,  // 15 stk_depth
-    nullptr,  // 16 frame_unwind
-    nullptr,  // 17 err_get_position
-    nullptr,  // 18 err_set_position
+    svc(&err_raise_id),  // 12
+    svc(&interp_in_function),  // 13
+    svc(&poll_abort),  // 14
+    svc(&stk_depth),  // 15
+    svc(&frame_unwind),  // 16
+    svc(&err_get_position),  // 17
+    svc(&err_set_position),  // 18
     svc(&stk_argcheck),  // 19
     svc(&stk_push_real),  // 20
     svc(&stk_push_inf),  // 21
@@ -110,11 +115,11 @@ const EngineServiceTable kEngineServices = {{
     svc(&stk_item_words),  // 88
     svc(&stk_descriptor_as_doubles),  // 89
     svc(&stk_push_descriptor),  // 90
-    nullptr,  // 91 opt_make_struct
-    nullptr,  // 92 opt_read_struct
-    nullptr,  // 93 stk_pop_scalar_or_default
-    nullptr,  // 94 opt_get_number
-    nullptr,  // 95 opt_get_bool
+    svc(&opt_make_struct),  // 91
+    svc(&opt_read_struct),  // 92
+    svc(&stk_pop_scalar_or_default),  // 93
+    svc(&opt_get_number),  // 94
+    svc(&opt_get_bool),  // 95
     svc(&io_write),  // 96
     svc(&io_printf),  // 97
     svc(&io_newline),  // 98
@@ -126,8 +131,8 @@ const EngineServiceTable kEngineServices = {{
     svc(&stk_get_object),  // 104
     svc(&lib_call_by_name),  // 105
     svc(&engine_find_named_block),  // 106
-    nullptr,  // 107 engine_get_event_poster
-    nullptr,  // 108 stk_export_size
-    nullptr,  // 109 stk_export_items
+    svc(&engine_get_event_poster),  // 107
+    svc(&stk_export_size),  // 108
+    svc(&stk_export_items),  // 109
 }};
 static_assert(sizeof(kEngineServices.slot) / sizeof(ServiceFn) == kServiceSlots);
