@@ -4,6 +4,8 @@
 // output arrays, parity 1: the input arrays), so every result lands in out.
 #include "numlib/fft.h"
 
+#include "engine/core/frames.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -244,7 +246,7 @@ void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
 
 int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t count,
              int32_t dist, double* out_re, double* out_im, uint8_t inverse, double* work,
-             int64_t work_doubles, FftAbortPoll poll, void* poll_arg) {
+             int64_t work_doubles, EngineContext* ctx) {
   if (n < 0 || count < 0) return kFftBadBatch;
   const bool real = in_im == nullptr;
   if (real && (count & 1) != 0) return kFftBadBatch;
@@ -306,7 +308,7 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
             child.count, wr, wi, inverse != 0);
     ++parent.done;
     parent.offset += parent.step;
-    if (poll != nullptr && poll(poll_arg) != 0) return kFftInterrupted;
+    if (ctx != nullptr && poll_abort(ctx) != 0) return kFftInterrupted;
   }
 
   if (real)

@@ -9,23 +9,23 @@
 // Results of numk_fft.
 enum : int {
   kFftDone = 0,
-  kFftInterrupted = 1,   // the abort poll asked to stop; output partly written
+  kFftInterrupted = 1,   // a break request; output partly written
   kFftWorkTooSmall = 2,  // nothing transformed
   kFftBadBatch = 3,      // negative sizes, or a real batch of odd count
 };
 
-// Asked after every combination step; nonzero stops the transform.
-using FftAbortPoll = int (*)(void* arg);
+struct EngineContext;
 
 // Element i of vector c lies at c * dist + i * stride (in doubles) in the real
 // and the imaginary array alike; the output uses the same layout. With in_im
 // null the input is real and count must be even: vectors 2c and 2c+1 are
 // transformed together as one complex vector. The input arrays serve as the
 // second buffer and are overwritten. Forward: X(k) = sum x(j) exp(-2 pi i jk/N);
-// inverse: exp(+...) and division by N. poll may be null.
+// inverse: exp(+...) and division by N. With ctx given, the engine's break
+// request is polled after every combination step.
 int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t count,
              int32_t dist, double* out_re, double* out_im, uint8_t inverse, double* work,
-             int64_t work_doubles, FftAbortPoll poll, void* poll_arg);
+             int64_t work_doubles, EngineContext* ctx);
 
 // Work numk_fft needs for length n: the 2n twiddle doubles and one frame of six
 // 64-bit integers per recursion level.

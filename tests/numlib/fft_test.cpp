@@ -1,6 +1,6 @@
 // FFT kernels against a naive long-double DFT: every length to 200 and random
 // longer ones, both directions, the real-pair path, strided and batched
-// layouts (gaps stay untouched), the split plan, work sizing and the abort poll.
+// layouts (gaps stay untouched), the split plan, work sizing and break requests.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "numlib/fft.h"
+#include "support/engine_block.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ int run_fft(Vec& in_re, Vec* in_im, int32_t n, int32_t stride, int32_t count, in
   Vec work(size_t(numk_fft_work_doubles(n)));
   return numk_fft(in_re.data(), in_im ? in_im->data() : nullptr, n, stride, count, dist,
                   out_re.data(), out_im.data(), inverse, work.data(), int64_t(work.size()),
-                  nullptr, nullptr);
+                  nullptr);
 }
 
 void check_one(Fixture& fx, int32_t n, bool inverse) {
@@ -246,55 +247,61 @@ TEST(Fft, WorkSizingAndRefusals) {
     // One double short: refused before anything is written.
     Vec work(size_t(need) + 16, -1.0);
     EXPECT_EQ(numk_fft(xr.data(), xi.data(), n, 1, 1, n, orr.data(), oi.data(), 0, work.data(),
-                       need - 1, nullptr, nullptr),
+                       need - 1, nullptr),
               kFftWorkTooSmall);
     EXPECT_EQ(orr, Vec(n, 99.0));
     EXPECT_EQ(oi, Vec(n, 99.0));
     // Exactly enough: the doubles beyond the stated size are never touched.
     EXPECT_EQ(numk_fft(xr.data(), xi.data(), n, 1, 1, n, orr.data(), oi.data(), 0, work.data(),
-                       need, nullptr, nullptr),
+                       need, nullptr),
               kFftDone);
     for (size_t i = size_t(need); i < work.size(); ++i) ASSERT_EQ(work[i], -1.0) << n;
   }
   Vec a(6), b(6), w(64);
   EXPECT_EQ(numk_fft(a.data(), nullptr, 2, 1, 3, 2, a.data(), b.data(), 0, w.data(), 64,
-                     nullptr, nullptr),
+                     nullptr),
             kFftBadBatch);
   EXPECT_EQ(numk_fft(a.data(), b.data(), -1, 1, 1, 2, a.data(), b.data(), 0, w.data(), 64,
-                     nullptr, nullptr),
+                     nullptr),
             kFftBadBatch);
   EXPECT_EQ(numk_fft(a.data(), b.data(), 0, 1, 1, 2, a.data(), b.data(), 0, w.data(), 0,
-                     nullptr, nullptr),
+                     nullptr),
             kFftDone);
 }
 
-TEST(Fft, AbortPollStopsBetweenCombinations) {
-  struct Poll {
-    int calls = 0, stop_at = 0;
-    static int ask(void* arg) {
-      auto* p = static_cast<Poll*>(arg);
-      return ++p->calls == p->stop_at;
-    }
-  };
+// The engine's break request, asked through its abort callback.
+struct BreakProbe {
+  int calls = 0, stop_at = 0;
+  static uint8_t ask(void* arg) {
+    auto* p = static_cast<BreakProbe*>(arg);
+    return ++p->calls == p->stop_at;
+  }
+};
+
+TEST(Fft, BreakRequestStopsBetweenCombinations) {
+  EngineBlock engine = EngineBlock::make(1 << 16);
   const int32_t n = 27;  // 9 + 3 + 1 combinations
   Vec xr(n, 1.0), xi(n, 0.0), orr(n), oi(n), work(size_t(numk_fft_work_doubles(n)));
-  Poll never;
+  BreakProbe never;
+  engine_set_option_pair(engine, &BreakProbe::ask, &never);
   EXPECT_EQ(numk_fft(xr.data(), xi.data(), n, 1, 1, n, orr.data(), oi.data(), 0, work.data(),
-                     int64_t(work.size()), &Poll::ask, &never),
+                     int64_t(work.size()), engine),
             kFftDone);
   EXPECT_EQ(never.calls, 13);
-  Poll stop{0, 5};
+  BreakProbe stop{0, 5};
+  engine_set_option_pair(engine, &BreakProbe::ask, &stop);
   xr.assign(n, 1.0);
   xi.assign(n, 0.0);
   EXPECT_EQ(numk_fft(xr.data(), xi.data(), n, 1, 1, n, orr.data(), oi.data(), 0, work.data(),
-                     int64_t(work.size()), &Poll::ask, &stop),
+                     int64_t(work.size()), engine),
             kFftInterrupted);
   EXPECT_EQ(stop.calls, 5);
   // A power of two combines nothing, so it is never asked.
-  Poll unused;
+  BreakProbe unused;
+  engine_set_option_pair(engine, &BreakProbe::ask, &unused);
   Vec pr(16, 1.0), pi(16, 0.0), qr(16), qi(16);
   EXPECT_EQ(numk_fft(pr.data(), pi.data(), 16, 1, 1, 16, qr.data(), qi.data(), 0, work.data(),
-                     int64_t(work.size()), &Poll::ask, &unused),
+                     int64_t(work.size()), engine),
             kFftDone);
   EXPECT_EQ(unused.calls, 0);
 }
