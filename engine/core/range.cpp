@@ -59,8 +59,13 @@ int range_complex_count(const ComplexRange& r, int64_t cap, int64_t* n) {
     return kOk;
   }
   if (p < 0) return kOk;
-  // Counted one point after the other, exactly as the points are formed.
+  // A step so short that the points could not reach the end within the
+  // bound fails at once: the running sums drift by far less than half a step
+  // over that many points.
   const int64_t bound = (cap < kRangeComplexLimit ? cap : kRangeComplexLimit) + 1;
+  if (p * static_cast<double>(bound) < 0.5)
+    return bound > kRangeComplexLimit ? kObjectTooLarge : kDataStackOverflow;
+  // Counted one point after the other, exactly as the points are formed.
   double re = r.start_re, im = r.start_im;
   int64_t k = 0;
   while (k < bound && range_projection(r, re, im) <= 1) {
