@@ -72,7 +72,14 @@ using ClockFn = double (*)(void* state, int process_time, int update);
 using ContextResolverFn = EngineContext* (*)(void* handle);
 using AbortPollFn = uint8_t (*)(void* arg);
 using PendingEventFn = int (*)(EngineContext* ctx, void* data);
+// Character-set callbacks (context field `charset`), all three of this type:
+//   [0] byte-order mark: (bytes, null, null, length) -> bytes to skip
+//   [1] decoder: (bytes, uint16_t* out char, int32_t* position, length) ->
+//       nonzero when a character was decoded; the position always advances
+//   [2] encoder: (const uint16_t* char, uint8_t* buffer, int32_t* position,
+//       capacity) -> nonzero when the bytes were written
 using CharsetFn = int (*)(const void* in, void* out, void* state, int n);
+enum : int { kCharsetBom = 0, kCharsetDecode = 1, kCharsetEncode = 2 };
 
 struct PendingEvent {
   PendingEventFn fn;

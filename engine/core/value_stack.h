@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "engine/core/checked.h"
 #include "engine/core/context.h"
 
 // Descriptor kinds (bit values).
@@ -130,6 +131,53 @@ inline uint32_t elem_size(uint32_t type) {
       uint32_t s = type & 127;
       return (s == 1 || s == 2 || s == 4 || s == 8) && (type & ~255u) == 0 ? s : 0;
     }
+  }
+}
+
+// True when an item exists at depth (guards getters against a bad depth).
+inline bool stk_has_item(const EngineContext* c, int depth) {
+  return depth >= 0 && 3 * (static_cast<int64_t>(depth) + 1) <= c->desc_top;
+}
+
+// A typed array's header read from its payload (subtypes 3 to 5). typed_view
+// refuses a payload whose header or elements would run past its data words.
+struct TypedView {
+  uint32_t subtype;
+  uint32_t type;
+  uint32_t ndims;
+  const uint32_t* dims;
+  int64_t count;       // product of the dims
+  uint32_t size;       // element size in bytes, 0 for an unknown type
+  bool is_complex;     // types 65 and 67
+  uint8_t* elems;      // first element, behind the header
+  uint32_t words;      // data words of the item
+};
+bool typed_view(EngineContext* c, int depth, TypedView* out);
+
+// Moves the top item into the place of the item just below the `depth` items
+// under it (the item that was at `depth` before the top was pushed), which is
+// dropped; the items in between keep their order. Cannot fail.
+void stk_replace_with_top(EngineContext* c, int depth);
+
+// True for the integer element types (signed and unsigned, 1 to 8 bytes).
+inline bool elem_is_integer(uint32_t type) {
+  uint32_t s = type & 127;
+  return (type & ~255u) == 0 && (type & 64) == 0 && (s == 1 || s == 2 || s == 4 || s == 8);
+}
+
+// Element i of an integer array, sign-extended for signed types and
+// zero-extended for unsigned ones (128 bits hold every 8-byte value).
+inline __int128 load_int_element(const uint8_t* e, int64_t i, uint32_t type) {
+  switch (type) {
+    case kElemI8: return tn::load<int8_t>(e + i);
+    case kElemU8: return tn::load<uint8_t>(e + i);
+    case kElemI16: return tn::load<int16_t>(e + 2 * i);
+    case kElemU16: return tn::load<uint16_t>(e + 2 * i);
+    case kElemI32: return tn::load<int32_t>(e + 4 * i);
+    case kElemU32: return tn::load<uint32_t>(e + 4 * i);
+    case kElemI64: return tn::load<int64_t>(e + 8 * i);
+    case kElemU64: return tn::load<uint64_t>(e + 8 * i);
+    default: return 0;
   }
 }
 

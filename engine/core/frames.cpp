@@ -1,0 +1,409 @@
+// Pushing, popping and unwinding call frames, finding a try handler, the
+// workspace lookups and the polling of the host's abort request. A frame owns
+// its locals' heap blocks: every path that removes a frame frees them, and a
+// failed push frees what it took, so no block is ever left without an owner.
+#include "engine/core/frames.h"
+
+#include <cstring>
+
+#include "engine/core/containers.h"
+#include "engine/core/heap.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/value_stack.h"
+
+namespace {
+
+constexpr int kDescWords = 3;
+constexpr char kOnAbortHook[] = "+onabort";
+
+bool is_base_frame(const uint32_t* w) { return int32_t(w[kFwCallerKind]) == kAreaBaseFrame; }
+
+// Index of the frame below, or -1 when the chain ends (base frame, a frame
+// pushed with no frame below it, or a distance that does not point downward).
+int32_t previous_frame(const uint32_t* w, int32_t index) {
+  const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
+  return (prev >= 0 && prev < index) ? int32_t(prev) : -1;
+}
+
+// Data words of the items whose descriptors lie in [from, to).
+int64_t items_data_words(EngineContext* ctx, int64_t from, int64_t to) {
+  const uint32_t* d = desc_words(ctx);
+  int64_t sum = 0;
+  for (int64_t k = from; k + kDescWords <= to; k += kDescWords) sum += desc_data_words(d + k);
+  return sum;
+}
+
+int64_t items_above_frame(EngineContext* ctx, int32_t index) {
+  const int64_t first = index + frame_fixed_words(frame_words(ctx, index));
+  return first >= ctx->desc_top ? 0 : (ctx->desc_top - first) / kDescWords;
+}
+
+void free_locals(EngineContext* ctx, uint32_t* w) {
+  const int32_t locals = int32_t(w[kFwLocals]);
+  for (int32_t k = 0; k < locals; ++k) {
+    heap_free(ctx, int32_t(w[kFrameFixedWords + k]));
+    w[kFrameFixedWords + k] = uint32_t(-1);
+  }
+}
+
+// Removes the current frame with all its items and locals.
+void unwind_one(EngineContext* ctx) {
+  const int32_t index = ctx->frame;
+  uint32_t* w = frame_words(ctx, index);
+  const int64_t first = index + frame_fixed_words(w);
+  if (first < ctx->desc_top) ctx->data_top -= int32_t(items_data_words(ctx, first, ctx->desc_top));
+  free_locals(ctx, w);
+  ctx->desc_top = index;
+  ctx->frame = previous_frame(w, index);
+}
+
+// Where a compiled function's local-name table lies, as frame word 21 says it.
+int32_t name_table_locator(EngineContext* ctx, const uint16_t* header) {
+  if (header[kHdrFlags] & kHdrNoNames) return -1;
+  const uint8_t* names = reinterpret_cast<const uint8_t*>(header + kHdrInputSlots + header[kHdrMaxIn]);
+  const uint8_t* code = blk(ctx, ctx->code_base);
+  if (names >= code && names < code + int64_t(ctx->code_size) * 2) return int32_t((names - code) / 2);
+  const uint8_t* data = blk(ctx, ctx->data_base);
+  if (names >= data + 2 && names < data + int64_t(ctx->data_capacity) * 8) return -int32_t(names - data);
+  return -1;
+}
+
+void write_value_header(uint64_t* block, uint32_t kind, uint32_t a, uint32_t b) {
+  uint8_t* p = reinterpret_cast<uint8_t*>(block);
+  tn::st_u32(p, kind);
+  tn::st_u32(p + 4, a);
+  tn::st_u32(p + 8, b);
+  tn::st_u32(p + 12, 0);
+}
+
+// Undoes the varargin packing of a failed push: the list goes back to the
+// separate items it was made of (a list pushed empty is dropped).
+void unpack_varargin(EngineContext* ctx, int packed) {
+  if (packed == 0) {
+    stk_drop(ctx);
+    return;
+  }
+  int32_t count = 0;
+  stk_expand_list(ctx, &count);
+}
+
+}  // namespace
+
+int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
+               int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
+               int function_value, int argless, int completion) {
+  if (nargin < 0) return kIllegalError;
+  if (argless && (function_value || nargin > 0)) return kIllegalError;
+  const int callee_words = (function_value || argless) ? kDescWords : 0;
+
+  const uint16_t flags = header ? header[kHdrFlags] : 0;
+  int32_t locals = 0, max_in = 0, max_out = 0;
+  bool declares_no_outputs = false;
+  if (header && (flags & kHdrArgless)) {
+    if (nargin > 0) return kTooManyInputs;
+    if (nargout > 1) return kTooManyOutputs;
+    if (nargout < 0) nargout = 1;
+  } else if (header) {
+    locals = header[kHdrLocals];
+    max_in = header[kHdrMaxIn];
+    max_out = header[kHdrMaxOut];
+    if (nargin > max_in && !(flags & kHdrVarargin)) return kTooManyInputs;
+    if (nargout > max_out && !(flags & kHdrVarargout)) return kTooManyOutputs;
+    declares_no_outputs = max_out == 0 && !(flags & kHdrVarargout);
+    for (int32_t k = 0; k < max_in; ++k)
+      if (header[kHdrInputSlots + k] >= locals) return kIllegalError;
+  } else if (nargin > 0) {
+    return kTooManyInputs;  // no header: no locals to receive arguments
+  } else if (argless && nargout > 1) {
+    return kTooManyOutputs;
+  }
+  const int32_t named = argless ? locals : 0;
+  const int64_t local_area = named ? int64_t(kFrameNamedLocalWords) * named : locals;
+
+  // The arguments (and the callee item) must lie above the current frame.
+  const int64_t floor = ctx->frame >= 0 ? ctx->frame + frame_fixed_words(frame_words(ctx, ctx->frame)) : 0;
+  if ((ctx->desc_top - floor) / kDescWords < int64_t(nargin) + (callee_words ? 1 : 0)) return kIllegalError;
+
+  // Varargin: the arguments from position max_in onward become one list; with
+  // too few arguments for that, the varargin local gets an empty list.
+  const bool varargin = header && (flags & kHdrVarargin) && max_in >= 1;
+  const int32_t packed = varargin && nargin >= max_in - 1 ? nargin - (max_in - 1) : -1;
+  const bool empty_varargin = varargin && nargin < max_in - 1;
+  const int32_t args = packed >= 0 ? max_in : nargin;
+
+  const int64_t top_after_pack = ctx->desc_top - int64_t(kDescWords) * (packed > 0 ? packed - 1 : packed == 0 ? -1 : 0);
+  const int64_t index = top_after_pack - int64_t(kDescWords) * args - callee_words;
+  const int64_t new_top = index + kFrameFixedWords + local_area + callee_words;
+  if (new_top + int64_t(kDescWords) * args > int64_t(ctx->desc_capacity)) return kStackOverflow;
+
+  if (packed >= 0) TN_TRY(stk_make_container(ctx, packed, 0, nullptr, 0));
+
+  // Copy each argument, last first, into a new block; its descriptor's first
+  // word then holds the block index (the block header keeps kind, a and b).
+  // Every block is taken before anything else changes, so a failure gives
+  // the blocks back and leaves the stacks as they were.
+  uint64_t* heap = heap_words(ctx);
+  int64_t data_end = ctx->data_top;
+  int status = kOk;
+  int32_t done = 0;
+  for (; done < args; ++done) {
+    uint32_t* d = desc_at(ctx, done);
+    const int64_t n = desc_data_words(d);
+    int32_t block = 0;
+    status = heap_alloc(ctx, n + kHeapValueHeaderWords, &block);
+    if (status != kOk) break;
+    write_value_header(heap + block, d[0], d[1], d[2]);
+    data_end -= n;
+    std::memcpy(heap + block + kHeapValueHeaderWords, data_words(ctx) + data_end, size_t(n) * 8);
+    d[0] = uint32_t(block);
+  }
+  int32_t empty_list_block = 0;
+  if (status == kOk && empty_varargin) status = heap_alloc(ctx, kHeapValueHeaderWords, &empty_list_block);
+  if (status != kOk) {
+    for (int32_t k = 0; k < done; ++k) {
+      uint32_t* d = desc_at(ctx, k);
+      const int32_t block = int32_t(d[0]);
+      d[0] = tn::ld_u32(heap + block);
+      heap_free(ctx, block);
+    }
+    if (packed >= 0) unpack_varargin(ctx, packed);
+    return status;
+  }
+  ctx->data_top = int32_t(data_end);
+
+  uint32_t callee[kDescWords] = {};
+  if (callee_words) std::memcpy(callee, desc_at(ctx, args), sizeof callee);
+  const int32_t prev_frame = ctx->frame;
+  const uint32_t* caller_frame = prev_frame >= 0 ? frame_words(ctx, prev_frame) : nullptr;
+  const int32_t caller_sandbox = caller_frame ? int32_t(caller_frame[kFwSandbox]) : 0;
+  const int32_t caller_step = caller_frame ? int32_t(caller_frame[kFwStepMode]) : 0;
+
+  // The argument descriptors move up behind the frame and its local area,
+  // out of the way of the words written below.
+  uint32_t* desc = desc_words(ctx);
+  uint32_t* moved = desc + new_top;
+  std::memmove(moved, desc + index + callee_words, size_t(args) * kDescWords * 4);
+
+  uint32_t* w = desc + index;
+  uint32_t* slots = w + kFrameFixedWords;
+  for (int32_t k = 0; k < locals; ++k) slots[k] = uint32_t(-1);
+  if (named) std::memset(slots + named, 0, size_t(named) * kFrameNameBytes);
+  for (int32_t k = 0; k < args; ++k) {
+    // moved[] keeps the stack order: the first argument lowest.
+    slots[header[kHdrInputSlots + k]] = moved[kDescWords * k];
+  }
+  if (empty_list_block) {
+    write_value_header(heap + empty_list_block, kKindContainer, 0, kContList);
+    slots[header[kHdrInputSlots + max_in - 1]] = uint32_t(empty_list_block);
+  }
+  if (callee_words) std::memcpy(w + kFrameFixedWords + local_area, callee, sizeof callee);
+
+  int32_t results = nargout < 0 ? -1 : nargout;
+  if (declares_no_outputs) results = -2;
+  int32_t seen = nargout < 0 ? 1 : nargout;
+  if (header && (flags & kHdrVarargout)) seen = max_out - 1;
+  int32_t sandbox = caller_sandbox;
+  if (flags & kHdrRestricted) sandbox = 1;
+  if (flags & kHdrTrusted) sandbox = 0;
+
+  w[kFwCallerKind] = caller ? uint32_t(caller->kind) : 0;
+  w[kFwCallerOffset] = caller ? caller->offset : 0;
+  w[kFwPrevDistance] = uint32_t(int32_t(index) - prev_frame);
+  w[kFwCatchKind] = 0;
+  w[kFwCatchOffset] = 0;
+  w[kFwCatchKeep] = 0;
+  w[kFwFunctionValue] = function_value ? 1 : 0;
+  w[kFwSuspendKind] = 0;
+  w[kFwSuspendOffset] = 0;
+  w[kFwFunctionId] = uint32_t(function_id);
+  w[kFwMethodClass] = uint32_t(caller_word);
+  w[kFwLocals] = uint32_t(locals);
+  w[kFwResults] = uint32_t(results);
+  w[kFwNargin] = uint32_t(nargin);
+  w[kFwNargout] = uint32_t(seen);
+  w[kFwFrameNames] = uint32_t(named);
+  w[kFwResume] = completion ? 1 : 0;
+  w[kFwSandbox] = uint32_t(sandbox);
+  w[kFwLine] = uint32_t(-1);
+  w[kFwCurrentFunction] = uint32_t(function_value ? kFunctionValueFrame : -1);
+  w[kFwStepMode] = caller_step == kStepInto ? kStepStopAtNext : kStepRun;
+  w[kFwNameTable] = uint32_t(argless ? 0 : header ? name_table_locator(ctx, header) : -1);
+
+  ctx->frame = int32_t(index);
+  ctx->desc_top = int32_t(new_top);
+  return kOk;
+}
+
+int frame_pop(EngineContext* ctx) {
+  const int32_t index = ctx->frame;
+  if (index < 0) {
+    ctx->pos.kind = kAreaNone;
+    return kOk;
+  }
+  uint32_t* w = frame_words(ctx, index);
+  ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
+  const int64_t items = items_above_frame(ctx, index);
+  const int32_t wanted = int32_t(w[kFwResults]);
+  const int64_t keep = wanted < 0 ? 0 : (wanted < items ? wanted : items);
+  TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
+  free_locals(ctx, w);
+  const int32_t prev = previous_frame(w, index);
+  // The results' data stay where they are; only their descriptors move down.
+  uint32_t* desc = desc_words(ctx);
+  std::memmove(desc + index, desc + ctx->desc_top - kDescWords * keep, size_t(keep) * kDescWords * 4);
+  ctx->frame = prev;
+  ctx->desc_top = int32_t(index + kDescWords * keep);
+  return kOk;
+}
+
+int frame_unwind(EngineContext* ctx, int32_t limit) {
+  if (limit == 0) ctx->pos.kind = kAreaNone;
+  while (ctx->frame >= 0) {
+    const uint32_t* w = frame_words(ctx, ctx->frame);
+    if (is_base_frame(w)) break;
+    if (limit == -1 && w[kFwSuspendKind] != 0) break;
+    if (limit > 0 && ctx->frame < limit) break;
+    unwind_one(ctx);
+  }
+  return kOk;
+}
+
+bool frame_find_handler(EngineContext* ctx, int security_flag, CodePosition* out) {
+  int32_t index = ctx->frame;
+  while (index >= 0) {
+    const uint32_t* w = frame_words(ctx, index);
+    const bool catches = w[kFwCatchKind] != 0 && !(security_flag && w[kFwSandbox] != 0);
+    if (catches) break;
+    if (is_base_frame(w) || w[kFwCallerKind] == 0) return false;
+    index = previous_frame(w, index);
+  }
+  if (index < 0) return false;
+  if (!out) return true;
+
+  while (ctx->frame > index) unwind_one(ctx);
+  const uint32_t* w = frame_words(ctx, index);
+  const int64_t kept = int64_t(w[kFwCatchKeep]) + w[kFwFunctionValue];
+  const int64_t items = items_above_frame(ctx, index);
+  for (int64_t k = kept; k < items; ++k) stk_drop(ctx);
+  *out = CodePosition{int32_t(w[kFwCatchKind]), 0, w[kFwCatchOffset]};
+  return true;
+}
+
+int frame_arg_count(EngineContext* ctx) {
+  return ctx->frame < 0 ? 0 : int(items_above_frame(ctx, ctx->frame));
+}
+
+void frame_set_flag(EngineContext* ctx) {
+  if (ctx->frame >= 0) frame_words(ctx, ctx->frame)[kFwSandbox] = 1;
+}
+
+int frame_push_nargio(EngineContext* ctx, int which) {
+  int32_t v = 0;
+  if (ctx->frame >= 0) {
+    const uint32_t* w = frame_words(ctx, ctx->frame);
+    v = int32_t(which ? w[kFwResults] : w[kFwNargin]);
+    if (v < 0) v = 0;
+  }
+  return stk_push_real(ctx, double(v));
+}
+
+int stk_depth(EngineContext* ctx, int32_t* out) {
+  *out = ctx->desc_top;
+  return kOk;
+}
+
+void err_get_position(EngineContext* ctx, CodePosition* out) {
+  out->kind = ctx->pos.kind;
+  out->flag = 0;
+  out->offset = ctx->pos.offset;
+}
+
+void err_set_position(EngineContext* ctx, const CodePosition* in) {
+  ctx->pos = CodePosition{in->kind, 0, in->offset};
+}
+
+int interp_in_function(EngineContext* ctx) {
+  for (int32_t index = ctx->frame; index >= 0;) {
+    const uint32_t* w = frame_words(ctx, index);
+    if (index == 0) return is_base_frame(w) ? 0 : 1;
+    if (int32_t(w[kFwLocals]) >= 1) return 1;
+    index = previous_frame(w, index);
+  }
+  return 0;
+}
+
+namespace {
+
+// The innermost frame with locals, else the base frame; -1 when neither exists.
+int32_t workspace_frame(EngineContext* ctx) {
+  for (int32_t index = ctx->frame; index >= 0;) {
+    const uint32_t* w = frame_words(ctx, index);
+    if (int32_t(w[kFwLocals]) >= 1 || is_base_frame(w)) return index;
+    index = previous_frame(w, index);
+  }
+  return -1;
+}
+
+// The workspace's name table and how many entries it can hold.
+uint8_t* workspace_names(EngineContext* ctx, int32_t* capacity, int32_t* count) {
+  *capacity = *count = 0;
+  const int32_t index = workspace_frame(ctx);
+  if (index < 0) return nullptr;
+  uint32_t* w = frame_words(ctx, index);
+  const int32_t where = int32_t(w[kFwNameTable]);
+  *count = int32_t(w[kFwLocals]);
+  *capacity = *count;
+  if (where > 0) return blk(ctx, ctx->code_base) + int64_t(where) * 2;
+  if (where < -1) return blk(ctx, ctx->data_base) + -int64_t(where);
+  if (where == 0) {
+    *capacity = int32_t(w[kFwFrameNames]);
+    return reinterpret_cast<uint8_t*>(w + kFrameFixedWords + *capacity);
+  }
+  *count = 0;
+  return nullptr;
+}
+
+}  // namespace
+
+uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i) {
+  int32_t capacity = 0, count = 0;
+  uint8_t* table = workspace_names(ctx, &capacity, &count);
+  if (!table || i < 0 || i >= capacity) return nullptr;
+  return table + int64_t(kFrameNameBytes) * i;
+}
+
+void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count) {
+  int32_t capacity = 0;
+  *table = workspace_names(ctx, &capacity, count);
+  if (!*table) *count = 0;
+}
+
+void run_onabort(EngineContext* ctx) {
+  const LibraryTableRef* refs = table_refs(ctx);
+  for (int32_t t = 0; t < ctx->table_count; ++t) {
+    for (int32_t r = 0; r < refs[t].rows; ++r) {
+      const BuiltinEntry& row = refs[t].table[r];
+      if (row.fn && std::strncmp(row.name, kOnAbortHook, sizeof row.name) == 0)
+        reinterpret_cast<OnAbortHookFn>(reinterpret_cast<void (*)()>(row.fn))(ctx, builtin_data(ctx, &row));
+    }
+  }
+}
+
+int poll_abort(EngineContext* ctx) {
+  if (!ctx->abort_fn || !ctx->abort_fn(ctx->abort_arg)) return 0;
+  run_onabort(ctx);
+  if (!ctx->interrupt_debug) return 1;
+  // The first request only arranges a stop for debugging; a second one stops.
+  const bool already = ctx->pending_debug != 0;
+  ctx->pending_debug = already ? 0 : 1;
+  return already ? 1 : 0;
+}
+
+int check_abort(EngineContext* ctx) {
+  ctx->pending_debug = 0;
+  if (!ctx->abort_fn || !ctx->abort_fn(ctx->abort_arg)) return kSliceEnded;
+  run_onabort(ctx);
+  if (!ctx->interrupt_debug) return kAborted;
+  if (ctx->frame >= 0) frame_words(ctx, ctx->frame)[kFwStepMode] = kStepStopAtNext;
+  return kDebugSuspend;
+}

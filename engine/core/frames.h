@@ -1,0 +1,101 @@
+// Call frames: records of 22 words on the descriptor stack, directly below
+// the items the called code works with, each followed by its local slots
+// (heap indices of the locals' values, -1 when unset). Frames are chained by
+// the distance in word 2; the base frame at word 0 is never popped.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+
+// CallFrame words.
+enum FrameWord : int {
+  kFwCallerKind = 0,   // caller's code area kind; 0 from outside; 6 the base frame
+  kFwCallerOffset = 1,
+  kFwPrevDistance = 2,  // this index - previous index
+  kFwCatchKind = 3,     // 0: no try block active
+  kFwCatchOffset = 4,
+  kFwCatchKeep = 5,     // items above the locals kept when an error is caught
+  kFwFunctionValue = 6,
+  kFwSuspendKind = 7,   // pending debugger step entry
+  kFwSuspendOffset = 8,
+  kFwFunctionId = 9,
+  kFwMethodClass = 10,
+  kFwLocals = 11,
+  kFwResults = 12,      // results kept at return; -1 statement, -2 no outputs
+  kFwNargin = 13,
+  kFwNargout = 14,      // result count seen by the function
+  kFwFrameNames = 15,   // local slots whose names are kept in the frame
+  kFwResume = 16,       // call the calling built-in again after the return
+  kFwSandbox = 17,
+  kFwLine = 18,
+  kFwCurrentFunction = 19,
+  kFwStepMode = 20,
+  kFwNameTable = 21,    // >0 code words from the code base; <-1 bytes from the data base; 0 in frame; -1 none
+  kFrameFixedWords = 22,
+};
+
+constexpr int kFrameNameBytes = 32;
+constexpr int kFrameNameWords = kFrameNameBytes / 4;
+constexpr int kFrameNamedLocalWords = 1 + kFrameNameWords;  // slot and name
+constexpr int32_t kStepRun = 0;
+constexpr int32_t kStepStopAtNext = 2;
+constexpr int32_t kStepInto = 3;
+constexpr int32_t kFunctionValueFrame = -2;  // word 19 of a function-value frame
+
+// Compiled function header, 16-bit words at the function's code start.
+enum CodeHeaderWord : int {
+  kHdrFlags = 0,
+  kHdrLocals = 1,
+  kHdrMaxIn = 2,
+  kHdrMaxOut = 3,
+  kHdrInputSlots = 4,  // one word per declared input: the local slot it fills
+};
+enum : uint16_t {
+  kHdrVarargin = 1,
+  kHdrVarargout = 2,
+  kHdrArgless = 4,
+  kHdrNoNames = 8,
+  kHdrTrusted = 16,
+  kHdrRestricted = 32,
+};
+
+// Words of the frame ahead of its items: the 22 fixed words and the local area.
+inline int64_t frame_fixed_words(const uint32_t* w) {
+  const int32_t named = int32_t(w[kFwFrameNames]);
+  return kFrameFixedWords + (named >= 1 ? int64_t(kFrameNamedLocalWords) * named
+                                        : int64_t(int32_t(w[kFwLocals])));
+}
+
+inline uint32_t* frame_words(EngineContext* ctx, int32_t index) { return desc_words(ctx) + index; }
+
+// Pushes a frame for the nargin items on top (and, for a function-value or
+// argument-less call, the item just below them). caller: the return position
+// or null; header: the callee's compiled header or null.
+int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
+               int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
+               int function_value, int argless, int completion);
+int frame_pop(EngineContext* ctx);
+int frame_unwind(EngineContext* ctx, int32_t limit);
+bool frame_find_handler(EngineContext* ctx, int security_flag, CodePosition* out);
+int frame_arg_count(EngineContext* ctx);
+void frame_set_flag(EngineContext* ctx);
+int frame_push_nargio(EngineContext* ctx, int which);
+
+int stk_depth(EngineContext* ctx, int32_t* out);
+void err_get_position(EngineContext* ctx, CodePosition* out);
+void err_set_position(EngineContext* ctx, const CodePosition* in);
+int interp_in_function(EngineContext* ctx);
+
+// The current workspace's 32-byte name entries: the innermost frame with
+// locals, else the base frame.
+uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i);
+void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count);
+
+// The host's request to stop running code.
+int poll_abort(EngineContext* ctx);
+int check_abort(EngineContext* ctx);
+void run_onabort(EngineContext* ctx);
+
+// A "+onabort" hook row's function, stored in the row cast to BuiltinFn.
+using OnAbortHookFn = int (*)(EngineContext* ctx, uintptr_t data);

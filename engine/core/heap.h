@@ -1,0 +1,65 @@
+// The variable heap: a first-fit allocator over the context's array of 8-byte
+// words. The heap is a chain of blocks, each a header word (size, in-use bit,
+// mark bit) followed by its data words; the chain always covers the heap
+// exactly. Blocks are named by the index of their first data word (0 = none).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/checked.h"
+#include "engine/core/context.h"
+
+// Words of the 16-byte value header {kind, a, b, 0} that leads a variable's block.
+constexpr int kHeapValueHeaderWords = 2;
+
+inline uint64_t heap_header(const uint64_t* heap, int64_t header_index) {
+  return tn::load<uint64_t>(heap + header_index);
+}
+inline void heap_set_header(uint64_t* heap, int64_t header_index, uint64_t h) {
+  tn::store<uint64_t>(heap + header_index, h);
+}
+inline int64_t heap_header_size(uint64_t h) { return int64_t(h & kHeapSizeMask); }
+inline bool heap_header_used(uint64_t h) { return (h & kHeapInUse) != 0; }
+
+// Allocates a block of n data words; index receives its data index (0 for
+// n = 0). 5 when no block is large enough. Free neighbours met on the way are
+// merged, so a request can be met by several freed blocks together.
+int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index);
+
+// Marks a block free; nothing else changes (merging happens in heap_alloc).
+// Index 0 or -1 (no block) is ignored.
+void heap_free(EngineContext* ctx, int32_t index);
+
+// Copies n words from source to destination, last word first (so a block can
+// grow upward in place), and when total exceeds n writes a free header of
+// total - n - 1 words behind them.
+void heap_move_words(const uint64_t* source, int64_t n, uint64_t* destination, int64_t total);
+
+// Size in words of the block with that data index (no check).
+inline int64_t heap_block_size(EngineContext* ctx, int32_t index) {
+  return heap_header_size(heap_header(heap_words(ctx), index - 1));
+}
+
+// Walks the chain over the first `limit` words: visit(header index, size,
+// header word) for each block. True when the chain ends exactly at limit;
+// false as soon as a block would reach past it.
+template <typename Visit>
+bool heap_walk(const uint64_t* heap, int64_t limit, Visit&& visit) {
+  int64_t i = 0;
+  while (i < limit) {
+    const uint64_t h = heap_header(heap, i);
+    const int64_t size = heap_header_size(h);
+    if (i + size + 1 > limit) return false;
+    visit(i, size, h);
+    i += size + 1;
+  }
+  return i == limit;
+}
+
+// True when index is the data index of an in-use block of the chain within
+// the first `limit` words (a linear walk).
+bool heap_is_used_block(const uint64_t* heap, int64_t limit, int64_t index);
+
+// Words up to the end of the last in-use block (0 when everything is free):
+// everything behind is free and can be rewritten as one free block.
+int64_t heap_used_extent(const uint64_t* heap, int64_t limit);

@@ -1,0 +1,99 @@
+// Engine snapshots: loading a saved engine state through a reader, laying the
+// areas out again after the host copied the block into a larger one, and
+// exporting a call (function item and arguments) into a flat buffer. An image
+// is untrusted input: the loader accepts only a state it has fully checked.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+#include "engine/core/events.h"
+
+// The 240-byte image header: little-endian 32-bit fields at these offsets.
+enum ImageHeaderField : uint32_t {
+  kImgDescTop = 0,
+  kImgDataTop = 4,
+  kImgHeapWords = 8,
+  kImgFnCount = 12,
+  kImgCodeWords = 16,  // code words behind the function table
+  kImgSymbolBytes = 20,
+  kImgFrame = 24,
+  kImgPosKind = 28,
+  kImgPosFlag = 32,
+  kImgPosOffset = 36,
+  kImgMainTask = 40,  // 40 words
+  kImgTaskCurrent = 200,
+  kImgTaskFirst = 204,
+  kImgTaskNextId = 208,
+  kImgTaskWord = 212,
+  kImgSemWord0 = 216,
+  kImgSemWord1 = 220,
+  kImgDispWord1 = 224,
+  kImgDispText = 228,  // three bytes
+  kImgDispWord2 = 232,
+  kImgDispFlag = 236,  // one byte: nonzero loads 0, zero loads -1
+  kImageHeaderBytes = 240,
+};
+static_assert(kImgMainTask + 4 * kMainTaskWords == kImgTaskCurrent);
+
+// Task record words that hold block offsets or link tasks (the record is 40
+// u32 words at the head of the task's heap block).
+enum TaskRecordWord : int {
+  kTaskDescBase = 0,
+  kTaskDescCapacity = 1,
+  kTaskDescTop = 2,
+  kTaskFrame = 3,
+  kTaskDataBase = 4,
+  kTaskDataCapacity = 5,
+  kTaskDataTop = 6,
+  kTaskPosKind = 11,
+  kTaskNext = 25,
+  kTaskClockState = 34,
+};
+constexpr uint32_t kTaskRecordBytes = 4 * kMainTaskWords;
+
+// Reader: copies `bytes` bytes into destination; nonzero when all were delivered.
+using ImageReader = int (*)(void* destination, uint32_t bytes, void* arg);
+
+// Area codes of engine_offsets_to_pointers (the areas' overflow statuses).
+enum : int {
+  kGrowDescriptors = 1,
+  kGrowDescriptors2 = 2,
+  kGrowData = 3,
+  kGrowData2 = 4,
+  kGrowHeap = 5,
+  kGrowCode = 6,
+};
+
+// The context keeps block offsets, never pointers, so this is nothing to do;
+// kept so that hosts can call the pair around copying the block.
+void engine_pointers_to_offsets(EngineContext* ctx);
+
+// After the host has copied the block into a larger one (new_size bytes):
+// lays the areas out again, the gain going to the area named by `area` (any
+// other value: the proportional layout). new_size 0 only confirms the block.
+// Nonzero (600) when nothing could grow: the caller must not retry.
+int engine_offsets_to_pointers(EngineContext* ctx, uint32_t new_size, int area);
+
+// Loads an engine state image into a freshly initialised context. 305 header
+// unreadable; 1, 3, 5, 6 too large (context unchanged); 600 damaged or
+// unreadable sections, and 6 when the code found behind the table does not
+// fit after all (the context is then left empty and can be reset).
+int engine_load_image(EngineContext* ctx, ImageReader reader, void* arg);
+
+// Call export for the event path: buffer size for the function item at
+// fn_depth and the n items on top; then the buffer itself (a double holding
+// n, then the function item and the arguments, deepest first, in flat form).
+int stk_export_size(EngineContext* ctx, int fn_depth, int n, int64_t* size);
+int stk_export_items(EngineContext* ctx, int fn_depth, int n, EventPoster* poster, void* buffer);
+
+// The proportional division of a block of `size` bytes (the layout of
+// engine_init); offsets count from the context.
+struct AreaLayout {
+  uint32_t data_words;
+  uint32_t heap_words;
+  uint32_t desc_words;
+  uint32_t desc_bytes;
+  uint32_t code_words;
+};
+AreaLayout engine_area_layout(uint32_t size);

@@ -1,0 +1,21 @@
+// General value-stack operations: item sizes, the flat item buffer form,
+// scratch space, and removing, rotating, reversing and duplicating items.
+// Every operation tests all it needs before its first change to the stacks.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+
+// Words of the flat item buffer ahead of the item's data: kind, a, b.
+constexpr int kFlatHeaderWords = 3;
+
+int stk_item_words(EngineContext* ctx, int depth, int64_t* n);
+int stk_descriptor_as_doubles(EngineContext* ctx, int depth, double* buffer);
+int stk_push_descriptor(EngineContext* ctx, const double* buffer);
+int stk_reserve_top(EngineContext* ctx, int64_t n, void** pointer);
+int stk_free_space(EngineContext* ctx, int64_t* bytes, void** pointer);
+int stk_remove(EngineContext* ctx, int depth, int count);
+int stk_move(EngineContext* ctx, int n, int k);
+int stk_reverse(EngineContext* ctx, int n);
+int stk_dup(EngineContext* ctx, int depth, int count);
