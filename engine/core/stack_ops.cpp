@@ -25,8 +25,8 @@ bool range_ok(const EngineContext* ctx, int depth, int count) {
 // formed in 64 bits so that a hostile a and b cannot wrap to a small size.
 int64_t data_words64(uint32_t kind, uint32_t a, uint32_t b) {
   if (kind & 62) return a;
-  int64_t n = static_cast<int64_t>(a) * b;
-  return (kind & 1) ? 2 * n : n;
+  int64_t n = tn::mul64(a, b);  // saturates
+  return (kind & 1) ? tn::mul64(n, 2) : n;
 }
 
 // Rotates x[0, len) so that its last `top` elements come first, following

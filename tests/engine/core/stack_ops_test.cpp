@@ -1,0 +1,255 @@
+// Stack reordering checked against a plain vector-of-items model, plus the
+// flat item form, scratch space and the capacity failures that must leave
+// both stacks untouched.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "engine/core/containers.h"
+#include "engine/core/stack_ops.h"
+#include "support/hand_context.h"
+
+using tn_test::HandContext;
+using tn_test::snapshot;
+
+namespace {
+
+struct ModelItem {
+  uint32_t desc[3];
+  std::vector<uint64_t> data;
+};
+
+// The stack as a vector, bottom item first.
+std::vector<ModelItem> read_stack(EngineContext* c) {
+  std::vector<ModelItem> items;
+  for (int d = stk_item_count(c) - 1; d >= 0; --d) {
+    ModelItem m;
+    std::copy_n(desc_at(c, d), 3, m.desc);
+    const uint64_t* p = item_data(c, d);
+    m.data.assign(p, p + desc_data_words(m.desc));
+    items.push_back(m);
+  }
+  return items;
+}
+
+void expect_stack(EngineContext* c, const std::vector<ModelItem>& model, const char* step) {
+  auto items = read_stack(c);
+  ASSERT_EQ(items.size(), model.size()) << step;
+  int64_t words = 0;
+  for (size_t i = 0; i < model.size(); ++i) {
+    ASSERT_TRUE(std::equal(model[i].desc, model[i].desc + 3, items[i].desc)) << step << " item " << i;
+    ASSERT_EQ(items[i].data, model[i].data) << step << " item " << i;
+    words += static_cast<int64_t>(model[i].data.size());
+  }
+  ASSERT_EQ(c->data_top, words) << step;
+}
+
+ModelItem random_item(std::mt19937_64& rng) {
+  ModelItem m;
+  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  switch (pick(6)) {
+    case 0: m.desc[0] = kKindReal; m.desc[1] = pick(4); m.desc[2] = pick(4); break;
+    case 1: m.desc[0] = kKindComplex; m.desc[1] = 1 + pick(3); m.desc[2] = 1 + pick(3); break;
+    case 2: m.desc[0] = kKindPayload; m.desc[1] = pick(6); m.desc[2] = kPayNumeric; break;
+    case 3: m.desc[0] = kKindContainer; m.desc[1] = pick(9); m.desc[2] = pick(3); break;
+    case 4: m.desc[0] = kKindNoValue; m.desc[1] = 0; m.desc[2] = 0; break;
+    default: m.desc[0] = kKindMarker; m.desc[1] = 0; m.desc[2] = static_cast<uint32_t>(rng()); break;
+  }
+  m.data.resize(desc_data_words(m.desc));
+  for (auto& w : m.data) w = rng();
+  return m;
+}
+
+void push_model_item(EngineContext* c, const ModelItem& m) {
+  uint64_t* p = stk_claim(c, m.desc[0], m.desc[1], m.desc[2], static_cast<uint32_t>(m.data.size()));
+  std::copy(m.data.begin(), m.data.end(), p);
+}
+
+}  // namespace
+
+TEST(StackOps, RandomSequencesMatchModel) {
+  for (uint64_t seed = 1; seed <= 40; ++seed) {
+    std::mt19937_64 rng(seed);
+    // Small stacks so that duplication meets both capacity limits now and then.
+    HandContext h(160, 3 * 24 + 1);
+    EngineContext* c = h.ctx;
+    std::vector<ModelItem> model;
+    auto pick = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+    for (int step = 0; step < 400; ++step) {
+      int size = static_cast<int>(model.size());
+      int op = pick(0, 6);
+      std::string what;
+      if (op == 0 || size == 0) {
+        ModelItem m = random_item(rng);
+        if (size >= 20 || static_cast<int64_t>(m.data.size()) > data_free_words(c)) continue;
+        push_model_item(c, m);
+        model.push_back(m);
+        what = "push";
+      } else if (op == 1) {
+        int n = pick(0, size + 1), k = pick(-1, n + 1);
+        int st = stk_move(c, n, k);
+        what = "move " + std::to_string(n) + "," + std::to_string(k);
+        if (k < 1 || k == n) {
+          ASSERT_EQ(st, kOk) << what;
+        } else if (k > n || n > size) {
+          ASSERT_EQ(st, kBadArgument) << what;
+        } else {
+          ASSERT_EQ(st, kOk) << what;
+          std::rotate(model.end() - n, model.end() - n + k, model.end());
+        }
+      } else if (op == 2) {
+        int n = pick(-1, size + 1);
+        int st = stk_reverse(c, n);
+        what = "reverse " + std::to_string(n);
+        if (n > size && n >= 2) {
+          ASSERT_EQ(st, kBadArgument) << what;
+        } else {
+          ASSERT_EQ(st, kOk) << what;
+          if (n >= 2) std::reverse(model.end() - n, model.end());
+        }
+      } else if (op == 3) {
+        int depth = pick(0, size), count = pick(-1, size - depth + 1);
+        int st = stk_remove(c, depth, count);
+        what = "remove " + std::to_string(depth) + "," + std::to_string(count);
+        if (count < 1) {
+          ASSERT_EQ(st, kOk) << what;
+        } else if (depth + count > size) {
+          ASSERT_EQ(st, kBadArgument) << what;
+        } else {
+          ASSERT_EQ(st, kOk) << what;
+          model.erase(model.end() - depth - count, model.end() - depth);
+        }
+      } else if (op == 4) {
+        int depth = pick(0, size), count = pick(0, size - depth + 1);
+        int64_t desc_top = c->desc_top, free_words = data_free_words(c);
+        int st = stk_dup(c, depth, count);
+        what = "dup " + std::to_string(depth) + "," + std::to_string(count);
+        if (count < 1) {
+          ASSERT_EQ(st, kOk) << what;
+        } else if (depth + count > size) {
+          ASSERT_EQ(st, kBadArgument) << what;
+        } else {
+          int64_t words = 0;
+          for (int i = size - depth - count; i < size - depth; ++i) words += model[i].data.size();
+          if (desc_top + 3 * count >= static_cast<int64_t>(c->desc_capacity)) {
+            ASSERT_EQ(st, kStackOverflow) << what;
+          } else if (words > free_words) {
+            ASSERT_EQ(st, kDataStackOverflow) << what;
+          } else {
+            ASSERT_EQ(st, kOk) << what;
+            std::vector<ModelItem> copies(model.end() - depth - count, model.end() - depth);
+            model.insert(model.end(), copies.begin(), copies.end());
+          }
+        }
+      } else if (op == 5) {
+        stk_drop(c);
+        model.pop_back();
+        what = "drop";
+      } else {
+        // Packing into a list and expanding again is the identity.
+        int n = pick(1, size);
+        what = "pack and expand " + std::to_string(n);
+        int64_t free_words = data_free_words(c);
+        int st = stk_make_container(c, n, 0, nullptr, 0);
+        if (2 * n > free_words) {
+          ASSERT_EQ(st, kDataStackOverflow) << what;
+        } else {
+          ASSERT_EQ(st, kOk) << what;
+          ASSERT_EQ(stk_item_count(c), size - n + 1) << what;
+          int32_t count = 0;
+          ASSERT_EQ(stk_expand_list(c, &count), kOk) << what;
+          ASSERT_EQ(count, n) << what;
+        }
+      }
+      expect_stack(c, model, what.c_str());
+    }
+  }
+}
+
+// x (top), y, z named by their values.
+class ThreeItems : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tn_test::test_push_matrix(c, 1, 2, {3, 3});  // z
+    tn_test::test_push_real(c, 2);               // y
+    tn_test::test_push_matrix(c, 0, 0, {});      // x: empty
+  }
+  double scalar_at(int depth) { return tn_test::matrix_values(c, depth).at(0); }
+  HandContext h;
+  EngineContext* c = h.ctx;
+};
+
+TEST_F(ThreeItems, MoveThreeOnePutsDeepestOnTop) {
+  ASSERT_EQ(stk_move(c, 3, 1), kOk);
+  EXPECT_EQ(desc_at(c, 0)[2], 2u);  // z, the 1 x 2 row
+  EXPECT_EQ(desc_at(c, 1)[1], 0u);  // x
+  EXPECT_EQ(scalar_at(2), 2.0);     // y
+}
+
+TEST_F(ThreeItems, ReverseAndDup) {
+  ASSERT_EQ(stk_reverse(c, 3), kOk);
+  EXPECT_EQ(desc_at(c, 0)[2], 2u);  // z
+  EXPECT_EQ(scalar_at(1), 2.0);     // y
+  EXPECT_EQ(desc_at(c, 2)[1], 0u);  // x
+  ASSERT_EQ(stk_dup(c, 1, 1), kOk);
+  EXPECT_EQ(stk_item_count(c), 4);
+  EXPECT_EQ(scalar_at(0), 2.0);
+}
+
+TEST_F(ThreeItems, FlatFormRoundTrip) {
+  double buf[8] = {};
+  int64_t n = 0;
+  ASSERT_EQ(stk_item_words(c, 2, &n), kOk);
+  EXPECT_EQ(n, 5);
+  ASSERT_EQ(stk_descriptor_as_doubles(c, 2, buf), kOk);
+  EXPECT_EQ(buf[0], 0.0);
+  EXPECT_EQ(buf[1], 1.0);
+  EXPECT_EQ(buf[2], 2.0);
+  EXPECT_EQ(buf[3], 3.0);
+  ASSERT_EQ(stk_push_descriptor(c, buf), kOk);
+  EXPECT_EQ(tn_test::matrix_values(c, 0), (std::vector<double>{3, 3}));
+
+  // A user object's negative subtype reads as a negative number and returns.
+  uint64_t* p = stk_claim(c, kKindContainer, 1, static_cast<uint32_t>(-5), 1);
+  *p = 0x1234;
+  ASSERT_EQ(stk_descriptor_as_doubles(c, 0, buf), kOk);
+  EXPECT_EQ(buf[2], -5.0);
+  ASSERT_EQ(stk_push_descriptor(c, buf), kOk);
+  EXPECT_EQ(desc_at(c, 0)[2], static_cast<uint32_t>(-5));
+  EXPECT_EQ(*item_data(c, 0), 0x1234u);
+  EXPECT_EQ(stk_item_words(c, 9, &n), kBadArgument);
+}
+
+TEST(StackOps, PushDescriptorLimitsLeaveStacksUnchanged) {
+  HandContext h(8, 3 * 2 + 1);
+  EngineContext* c = h.ctx;
+  tn_test::test_push_real(c, 1);
+  auto before = snapshot(c);
+  double big[3] = {0, 3, 3};  // nine words, seven free
+  EXPECT_EQ(stk_push_descriptor(c, big), kDataStackOverflow);
+  EXPECT_EQ(snapshot(c), before);
+  double huge[3] = {0, 4e9, 4e9};  // product beyond 32 bits must not wrap
+  EXPECT_EQ(stk_push_descriptor(c, huge), kDataStackOverflow);
+  EXPECT_EQ(snapshot(c), before);
+  double none[3] = {16, 0, 0};
+  ASSERT_EQ(stk_push_descriptor(c, none), kOk);
+  before = snapshot(c);
+  EXPECT_EQ(stk_push_descriptor(c, none), kStackOverflow);
+  EXPECT_EQ(snapshot(c), before);
+}
+
+TEST(StackOps, ScratchSpaceAndFreeSpace) {
+  HandContext h(100);
+  EngineContext* c = h.ctx;
+  tn_test::test_push_matrix(c, 2, 2, {1, 2, 3, 4});
+  void* p = nullptr;
+  ASSERT_EQ(stk_reserve_top(c, 10, &p), kOk);
+  EXPECT_EQ(p, data_words(c) + 90);
+  EXPECT_EQ(stk_reserve_top(c, 96, &p), kOk);
+  EXPECT_EQ(stk_reserve_top(c, 97, &p), kDataStackOverflow);
+  int64_t bytes = 0;
+  ASSERT_EQ(stk_free_space(c, &bytes, &p), kOk);
+  EXPECT_EQ(bytes, 96 * 8);
+  EXPECT_EQ(p, data_words(c) + 4);
+}
