@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/core/value_stack.h"
 
@@ -51,4 +53,21 @@ inline ::testing::AssertionResult check_stack_invariants(EngineContext* c, int32
     return fail("items hold " + std::to_string(words) + " data words, data top is " +
                 std::to_string(c->data_top - data_from));
   return ::testing::AssertionSuccess();
+}
+
+// The used part of both stacks, to show that a failing operation changed nothing.
+struct StackSnapshot {
+  int32_t desc_top = 0, data_top = 0;
+  std::vector<uint32_t> desc;
+  std::vector<uint64_t> data;
+  bool operator==(const StackSnapshot&) const = default;
+};
+
+inline StackSnapshot snapshot_stacks(EngineContext* c) {
+  StackSnapshot s;
+  s.desc_top = c->desc_top;
+  s.data_top = c->data_top;
+  s.desc.assign(desc_words(c), desc_words(c) + c->desc_top);
+  s.data.assign(data_words(c), data_words(c) + c->data_top);
+  return s;
 }

@@ -1,0 +1,491 @@
+// Type conversions and argument checking: the promotion table over every
+// class, integer, double, single and logical conversions, condition truth,
+// and spec strings including the end-of-arguments rules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/core/convert.h"
+#include "engine/core/value_stack.h"
+#include "support/stack_invariants.h"
+#include "support/test_context.h"
+
+namespace {
+
+class Convert : public ::testing::Test {
+ protected:
+  TestContext t = make_test_context(1 << 16);
+  EngineContext* c = t.ctx();
+};
+
+// The classes of numeric values, one scalar builder each (value 3, or 3+4i).
+enum Cls { kDbl, kCpx, kSgl, kI8, kU8, kI16, kU16, kI32, kU32, kI64, kU64, kChr, kLgl, kClsCount };
+const char* const kClsNames[] = {"double", "complex", "single", "int8", "uint8", "int16", "uint16",
+                                 "int32", "uint32", "int64", "uint64", "char", "logical"};
+
+void push_class(EngineContext* c, int cls, double v = 3) {
+  const int sizes[] = {0, 0, 0, 1, 1, 2, 2, 4, 4, 8, 8};
+  void* d;
+  switch (cls) {
+    case kDbl: ASSERT_EQ(stk_push_real(c, v), kOk); return;
+    case kCpx: ASSERT_EQ(stk_push_complex(c, v, 4), kOk); return;
+    case kSgl: {
+      float* f;
+      ASSERT_EQ(stk_push_single_nd(c, 0, nullptr, &f, nullptr), kOk);
+      *f = static_cast<float>(v);
+      return;
+    }
+    case kChr: {
+      uint16_t* ch;
+      ASSERT_EQ(stk_push_char_row(c, 1, &ch), kOk);
+      *ch = static_cast<uint16_t>(v);
+      return;
+    }
+    case kLgl: ASSERT_EQ(stk_push_logical_scalar(c, v != 0), kOk); return;
+    default: {
+      int size = sizes[cls];
+      ASSERT_EQ(stk_push_typed_array(c, 0, nullptr, size, (cls - kI8) % 2, &d), kOk);
+      auto x = static_cast<int64_t>(v);
+      std::memcpy(d, &x, size);  // little-endian low bytes
+    }
+  }
+}
+
+// Short name of an item's class after conversion: D double, S single, i1..u8.
+std::string class_of(EngineContext* c, int depth) {
+  const uint32_t* d = desc_at(c, depth);
+  if (d[0] <= kKindComplex) return "D";
+  TypedView t;
+  if (!typed_view(c, depth, &t)) return "?";
+  if (t.type == kElemDouble || t.type == kElemDoubleComplex) return "D";
+  if (t.type == kElemSingle || t.type == kElemSingleComplex) return "S";
+  return std::string(t.type & kElemUnsigned ? "u" : "i") + std::to_string(t.size);
+}
+
+TEST_F(Convert, PromotionTableOverEveryPairOfClasses) {
+  // Rows: the deeper operand; columns: the top one. Symmetric by the rule.
+  const char* const kTable[kClsCount][kClsCount] = {
+      // dbl cpx  sgl  i8    u8    i16   u16   i32   u32   i64   u64   chr   lgl
+      {"D", "D", "D", "D", "D", "D", "D", "D", "D", "D", "D", "D", "D"},                 // dbl
+      {"D", "D", "D", "D", "D", "D", "D", "D", "D", "D", "D", "D", "D"},                 // cpx
+      {"D", "D", "S", "S", "S", "S", "S", "S", "S", "S", "S", "S", "S"},                 // sgl
+      {"D", "D", "S", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "u2", "u1"},       // i8
+      {"D", "D", "S", "u1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "u2", "u1"},       // u8
+      {"D", "D", "S", "i2", "i2", "i2", "u2", "i4", "u4", "i8", "u8", "u2", "i2"},       // i16
+      {"D", "D", "S", "u2", "u2", "u2", "u2", "i4", "u4", "i8", "u8", "u2", "u2"},       // u16
+      {"D", "D", "S", "i4", "i4", "i4", "i4", "i4", "u4", "i8", "u8", "i4", "i4"},       // i32
+      {"D", "D", "S", "u4", "u4", "u4", "u4", "u4", "u4", "i8", "u8", "u4", "u4"},       // u32
+      {"D", "D", "S", "i8", "i8", "i8", "i8", "i8", "i8", "i8", "u8", "i8", "i8"},       // i64
+      {"D", "D", "S", "u8", "u8", "u8", "u8", "u8", "u8", "u8", "u8", "u8", "u8"},       // u64
+      {"D", "D", "S", "u2", "u2", "u2", "u2", "i4", "u4", "i8", "u8", "u2", "u2"},       // chr
+      {"D", "D", "S", "u1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "u2", "u1"},       // lgl
+  };
+  for (int a = 0; a < kClsCount; ++a) {
+    for (int b = 0; b < kClsCount; ++b) {
+      SCOPED_TRACE(std::string(kClsNames[a]) + " with " + kClsNames[b]);
+      push_class(c, a);
+      push_class(c, b);
+      ASSERT_EQ(stk_promote_args(c, 2), kOk);
+      EXPECT_EQ(class_of(c, 1), kTable[a][b]);
+      EXPECT_EQ(class_of(c, 0), kTable[a][b]);
+      // Values survive and complex operands stay complex.
+      for (int depth = 0; depth < 2; ++depth) {
+        int cls = depth ? a : b;
+        double re = 0, im = 0;
+        const uint32_t* d = desc_at(c, depth);
+        if (kTable[a][b][0] == 'D') {
+          double *r, *i;
+          ASSERT_EQ(stk_get_double_array(c, depth, nullptr, nullptr, nullptr, &r, &i), kOk);
+          re = *r;
+          im = i ? *i : 0;
+        } else if (kTable[a][b][0] == 'S') {
+          float *r, *i;
+          ASSERT_EQ(stk_get_single_array(c, depth, nullptr, nullptr, nullptr, &r, &i), kOk);
+          re = *r;
+          im = i ? *i : 0;
+        } else {
+          int32_t v;
+          ASSERT_EQ(stk_get_int(c, depth, &v), kOk);
+          re = v;
+          EXPECT_EQ(d[2], kPayNumeric);  // chars and logicals become numbers
+        }
+        EXPECT_EQ(re, cls == kLgl ? 1 : 3);
+        EXPECT_EQ(im, cls == kCpx ? 4 : 0);
+      }
+      EXPECT_TRUE(check_stack_invariants(c));
+      stk_drop(c);
+      stk_drop(c);
+    }
+  }
+}
+
+TEST_F(Convert, PromotionOfManyOperandsIsAllOrNothing) {
+  push_class(c, kI8, -1);
+  push_class(c, kU8, 200);
+  push_class(c, kI16, -2);
+  ASSERT_EQ(stk_promote_args(c, 3), kOk);
+  int32_t v;
+  ASSERT_EQ(stk_get_int(c, 2, &v), kOk);
+  EXPECT_EQ(v, -1);
+  ASSERT_EQ(stk_get_int(c, 1, &v), kOk);
+  EXPECT_EQ(v, 200);
+  EXPECT_EQ(class_of(c, 1), "i2");
+  stk_drop(c);
+  stk_drop(c);
+  stk_drop(c);
+
+  // A structure among the operands: an error, and nothing converted.
+  push_class(c, kI8);
+  push_class(c, kDbl);
+  stk_claim(c, kKindContainer, 0, kContStruct, 0);
+  push_class(c, kU16);
+  StackSnapshot before = snapshot_stacks(c);
+  EXPECT_EQ(stk_promote_args(c, 4), kWrongType);
+  EXPECT_TRUE(snapshot_stacks(c) == before);
+  stk_drop(c);
+  stk_drop(c);
+
+  // No room for the second widened operand: nothing converted either.
+  while (c->desc_top) stk_drop(c);
+  int32_t eight[] = {1, 8};
+  void* d;
+  ASSERT_EQ(stk_push_typed_array(c, 2, eight, 1, 0, &d), kOk);  // 3 words, 10 as int64
+  ASSERT_EQ(stk_push_typed_array(c, 2, eight, 1, 1, &d), kOk);
+  push_class(c, kI64);
+  t.set_capacity(c->data_top + 17, 1000);  // room for one widened row, not two
+  before = snapshot_stacks(c);
+  EXPECT_EQ(stk_promote_args(c, 3), kDataStackOverflow);
+  EXPECT_TRUE(snapshot_stacks(c) == before);
+  t.set_capacity(c->data_top + 18, 1000);
+  ASSERT_EQ(stk_promote_args(c, 3), kOk);
+  EXPECT_EQ(class_of(c, 2), "i8");
+  EXPECT_EQ(class_of(c, 1), "i8");
+  EXPECT_TRUE(check_stack_invariants(c));
+}
+
+struct IntConv {
+  const char* name;
+  int cls;
+  double value;
+  int size, uns, check;
+  int status;
+  int64_t expect;  // the stored bits, sign-extended
+};
+
+TEST_F(Convert, ToIntegerTable) {
+  const double kNaN = std::nan("");
+  const IntConv cases[] = {
+      {"300.7 wraps", kDbl, 300.7, 1, 0, 0, kOk, 44},
+      {"300.7 checked: integrality is tested first", kDbl, 300.7, 1, 0, 1, kNonIntegerArg, 0},
+      {"300 checked", kDbl, 300, 1, 0, 1, kArgOutOfRange, 0},
+      {"Inf checked", kDbl, HUGE_VAL, 2, 1, 1, kArgOutOfRange, 0},
+      {"2.5 checked", kDbl, 2.5, 1, 0, 1, kNonIntegerArg, 0},
+      {"NaN checked", kDbl, kNaN, 4, 0, 1, kArgOutOfRange, 0},
+      {"NaN unchecked", kDbl, kNaN, 4, 0, 0, kOk, 0},
+      {"-1.5 to uint8", kDbl, -1.5, 1, 1, 0, kOk, -1},
+      {"-1 checked to uint8", kDbl, -1, 1, 1, 1, kArgOutOfRange, 0},
+      {"255 checked to uint8", kDbl, 255, 1, 1, 1, kOk, -1},
+      {"-128 checked to int8", kDbl, -128, 1, 0, 1, kOk, -128},
+      {"128 checked to int8", kDbl, 128, 1, 0, 1, kArgOutOfRange, 0},
+      {"1e20 unchecked", kDbl, 1e20, 1, 0, 0, kOk, 0},
+      {"2^63 to uint64", kDbl, 9223372036854775808.0, 8, 1, 1, kOk, INT64_MIN},
+      {"2^64 to uint64", kDbl, 18446744073709551616.0, 8, 1, 1, kArgOutOfRange, 0},
+      {"-2^63 to int64", kDbl, -9223372036854775808.0, 8, 0, 1, kOk, INT64_MIN},
+      {"2^63 to int64", kDbl, 9223372036854775808.0, 8, 0, 1, kArgOutOfRange, 0},
+      {"complex: real part", kCpx, 7, 2, 0, 1, kOk, 7},
+      {"single 70000 to int16", kSgl, 70000, 2, 0, 0, kOk, 70000 - 65536},
+      {"single 1.25 checked", kSgl, 1.25, 2, 0, 1, kNonIntegerArg, 0},
+      {"int16 -2 to uint8", kI16, -2, 1, 1, 0, kOk, -2},
+      {"int16 -2 checked to uint8", kI16, -2, 1, 1, 1, kArgOutOfRange, 0},
+      {"int16 -2 to uint16 keeps bits", kI16, -2, 2, 1, 1, kOk, -2},
+      {"uint8 200 to int64", kU8, 200, 8, 0, 1, kOk, 200},
+      {"uint32 to int32 keeps bits", kU32, 4294967295.0, 4, 0, 1, kOk, -1},
+      {"char 300 checked to int8", kChr, 300, 1, 0, 1, kArgOutOfRange, 0},
+      {"logical to uint8", kLgl, 1, 1, 1, 1, kOk, 1},
+      {"bad element size", kDbl, 1, 3, 0, 0, kWrongType, 0},
+  };
+  for (const IntConv& k : cases) {
+    SCOPED_TRACE(k.name);
+    push_class(c, kDbl, 99);  // a neighbour below
+    push_class(c, k.cls, k.value);
+    push_class(c, kDbl, 11);  // and one above: the result goes to depth 1
+    StackSnapshot before = snapshot_stacks(c);
+    ASSERT_EQ(stk_convert_to_int(c, 1, k.size, k.uns, k.check), k.status);
+    if (k.status != kOk) {
+      EXPECT_TRUE(snapshot_stacks(c) == before);
+    } else {
+      EXPECT_EQ(class_of(c, 1), std::string(k.uns ? "u" : "i") + std::to_string(k.size));
+      EXPECT_EQ(desc_at(c, 1)[2], kPayNumeric);
+      void* d;
+      ASSERT_EQ(stk_get_typed_array(c, 1, nullptr, nullptr, nullptr, nullptr, nullptr, &d), kOk);
+      int64_t bits = 0;
+      std::memcpy(&bits, d, k.size);
+      bits = (bits << (64 - 8 * k.size)) >> (64 - 8 * k.size);
+      EXPECT_EQ(bits, k.expect);
+      double v;
+      ASSERT_EQ(stk_get_real_scalar(c, 0, &v), kOk);
+      EXPECT_EQ(v, 11);
+      ASSERT_EQ(stk_get_real_scalar(c, 2, &v), kOk);
+      EXPECT_EQ(v, 99);
+      EXPECT_TRUE(check_stack_invariants(c));
+    }
+    while (c->desc_top) stk_drop(c);
+  }
+}
+
+TEST_F(Convert, ToDoubleAndSingleKeepShapesAndValues) {
+  int32_t dims[] = {2, 1, 2};
+  void* d;
+  ASSERT_EQ(stk_push_typed_array(c, 3, dims, 2, 0, &d), kOk);  // int16 2x1x2
+  const int16_t vals[] = {-3, 5, 7, -32768};
+  std::memcpy(d, vals, sizeof vals);
+  float* f;
+  int32_t three[] = {3};
+  ASSERT_EQ(stk_push_single_nd(c, 1, three, &f, nullptr), kOk);
+  f[0] = 1.5f, f[1] = -2, f[2] = 1e30f;
+  int changed = 7;
+  ASSERT_EQ(stk_convert_to_double(c, ~1, 0, &changed), kOk);
+  EXPECT_EQ(changed, 1);
+  double* re;
+  int nd;
+  const uint32_t* dp;
+  ASSERT_EQ(stk_get_double_array(c, 1, &nd, &dp, nullptr, &re, nullptr), kOk);
+  EXPECT_EQ(std::vector<uint32_t>(dp, dp + nd), (std::vector<uint32_t>{2, 1, 2}));
+  EXPECT_EQ(std::vector<double>(re, re + 4), (std::vector<double>{-3, 5, 7, -32768}));
+  EXPECT_EQ(desc_at(c, 0)[0], kKindReal);  // a 3 x 1 single becomes a matrix
+  ASSERT_EQ(stk_get_double_array(c, 0, nullptr, nullptr, nullptr, &re, nullptr), kOk);
+  EXPECT_EQ(re[2], static_cast<double>(1e30f));
+  ASSERT_EQ(stk_convert_to_double(c, 0, 0, &changed), kOk);
+  EXPECT_EQ(changed, 0);
+
+  // Complex double to single and back.
+  double* im;
+  ASSERT_EQ(stk_push_matrix(c, 1, 2, &re, &im), kOk);
+  re[0] = 0.1, re[1] = 2, im[0] = -1, im[1] = 3;
+  ASSERT_EQ(stk_convert_to_double(c, 0, 1, &changed), kOk);
+  float* fi;
+  ASSERT_EQ(stk_get_single_array(c, 0, nullptr, nullptr, nullptr, &f, &fi), kOk);
+  EXPECT_EQ(f[0], 0.1f);
+  EXPECT_EQ(fi[1], 3.0f);
+  ASSERT_EQ(stk_convert_to_double(c, 0, 0, nullptr), kOk);
+  EXPECT_EQ(desc_at(c, 0)[0], kKindComplex);
+  EXPECT_TRUE(check_stack_invariants(c));
+
+  stk_claim(c, kKindContainer, 0, kContList, 0);
+  StackSnapshot before = snapshot_stacks(c);
+  EXPECT_EQ(stk_convert_to_double(c, ~3, 0, &changed), kWrongType);
+  EXPECT_TRUE(snapshot_stacks(c) == before);
+}
+
+TEST_F(Convert, LogicalConditionAndBoolAgreeExceptOnNaN) {
+  // Pinned on purpose: NaN is true in a condition, false in logical and bool.
+  ASSERT_EQ(stk_push_nan(c), kOk);
+  uint8_t b;
+  ASSERT_EQ(stk_test_condition(c, 0, &b), kOk);
+  EXPECT_EQ(b, 1);
+  ASSERT_EQ(stk_get_bool(c, 0, &b), kOk);
+  EXPECT_EQ(b, 0);
+  ASSERT_EQ(stk_convert_to_logical(c, 0), kOk);
+  ASSERT_EQ(stk_pop_condition(c, &b), kOk);
+  EXPECT_EQ(b, 0);
+  EXPECT_EQ(c->desc_top, 0);
+
+  struct Cond {
+    const char* name;
+    std::function<void(EngineContext*)> build;
+    int status;
+    uint8_t truth;
+  } cases[] = {
+      {"[]", [](EngineContext* c) { stk_push_empty(c); }, kOk, 0},
+      {"[1 NaN]", [](EngineContext* c) {
+         double* re;
+         stk_push_matrix(c, 1, 2, &re, nullptr);
+         re[0] = 1, re[1] = NAN;
+       }, kOk, 1},
+      {"[1 0]", [](EngineContext* c) {
+         double* re;
+         stk_push_matrix(c, 1, 2, &re, nullptr);
+         re[0] = 1, re[1] = 0;
+       }, kOk, 0},
+      {"0+1i", [](EngineContext* c) { stk_push_complex(c, 0, 1); }, kOk, 1},
+      {"single NaN", [](EngineContext* c) { push_class(c, kSgl, NAN); }, kOk, 1},
+      {"int64 high half", [](EngineContext* c) { push_class(c, kI64, 4294967296.0); }, kOk, 1},
+      {"char 0", [](EngineContext* c) { push_class(c, kChr, 0); }, kOk, 0},
+      {"empty char", [](EngineContext* c) { stk_push_cstr(c, 0, ""); }, kOk, 0},
+      {"structure", [](EngineContext* c) { stk_claim(c, kKindContainer, 0, kContStruct, 0); },
+       kWrongTypeForBool, 0},
+      {"function reference", [](EngineContext* c) { stk_push_raw(c, kPayFuncRef, 8, nullptr); },
+       kWrongTypeForBool, 0},
+  };
+  for (const Cond& k : cases) {
+    SCOPED_TRACE(k.name);
+    k.build(c);
+    StackSnapshot before = snapshot_stacks(c);
+    b = 9;
+    ASSERT_EQ(stk_pop_condition(c, &b), k.status);
+    if (k.status == kOk) {
+      EXPECT_EQ(b, k.truth);
+      EXPECT_EQ(c->desc_top, 0);
+    } else {
+      EXPECT_TRUE(snapshot_stacks(c) == before);
+      stk_drop(c);
+    }
+  }
+}
+
+TEST_F(Convert, ToLogicalInPlaceOrNew) {
+  int8_t* p;
+  int32_t dims[] = {2, 2};
+  ASSERT_EQ(stk_push_typed_array(c, 2, dims, 1, 0, reinterpret_cast<void**>(&p)), kOk);
+  p[0] = 0, p[1] = -7, p[2] = 1, p[3] = 100;
+  const int32_t top = c->data_top;
+  ASSERT_EQ(stk_convert_to_logical(c, 0), kOk);
+  EXPECT_EQ(c->data_top, top);  // same width: in place
+  EXPECT_TRUE(stk_is_logical(c, 0));
+  EXPECT_EQ(std::vector<int8_t>(p, p + 4), (std::vector<int8_t>{0, 1, 1, 1}));
+  double *re, *im;
+  ASSERT_EQ(stk_push_matrix(c, 1, 3, &re, &im), kOk);
+  re[0] = 0, re[1] = NAN, re[2] = 0, im[0] = 0, im[1] = 0, im[2] = -1;
+  push_class(c, kI64, 4294967296.0);
+  ASSERT_EQ(stk_convert_to_logical(c, 1), kOk);
+  uint8_t* l;
+  ASSERT_EQ(stk_get_typed_array(c, 1, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                reinterpret_cast<void**>(&l)), kOk);
+  EXPECT_EQ(std::vector<uint8_t>(l, l + 3), (std::vector<uint8_t>{0, 0, 1}));
+  ASSERT_EQ(stk_convert_to_logical(c, 0), kOk);
+  uint8_t b;
+  ASSERT_EQ(stk_get_bool(c, 0, &b), kOk);
+  EXPECT_EQ(b, 1);
+  EXPECT_TRUE(check_stack_invariants(c));
+  push_class(c, kSgl);
+  EXPECT_EQ(stk_convert_to_logical(c, 0), kWrongType);
+}
+
+TEST_F(Convert, MakeComplexTop) {
+  double *re, *im;
+  ASSERT_EQ(stk_push_matrix(c, 2, 2, &re, nullptr), kOk);
+  void* out;
+  t.set_capacity(c->data_top + 3, 1000);
+  StackSnapshot before = snapshot_stacks(c);
+  EXPECT_EQ(stk_make_complex_top(c, &out), kStackOverflow);
+  EXPECT_TRUE(snapshot_stacks(c) == before);
+  t.set_capacity(c->data_top + 4, 1000);
+  ASSERT_EQ(stk_make_complex_top(c, &out), kOk);
+  EXPECT_EQ(desc_at(c, 0)[0], kKindComplex);
+  EXPECT_EQ(out, re + 4);
+  EXPECT_EQ(static_cast<double*>(out)[3], 0);
+  void* again;
+  ASSERT_EQ(stk_make_complex_top(c, &again), kOk);  // already complex: unchanged
+  EXPECT_EQ(again, out);
+
+  t.set_capacity(1000, 1000);
+  float* f;
+  int32_t three[] = {1, 3};
+  ASSERT_EQ(stk_push_single_nd(c, 2, three, &f, nullptr), kOk);
+  f[0] = f[1] = f[2] = 5;
+  ASSERT_EQ(stk_make_complex_top(c, &out), kOk);
+  EXPECT_EQ(class_of(c, 0), "S");
+  EXPECT_EQ(out, f + 3);
+  EXPECT_EQ(desc_at(c, 0)[1], 5u);  // 16 + 24 bytes
+  float *fr, *fi;
+  ASSERT_EQ(stk_get_single_array(c, 0, nullptr, nullptr, nullptr, &fr, &fi), kOk);
+  EXPECT_EQ(fi, f + 3);
+  EXPECT_EQ(fi[2], 0.0f);
+  int32_t cube[] = {2, 2, 2};
+  ASSERT_EQ(stk_push_double_nd(c, 3, cube, &re, nullptr), kOk);
+  ASSERT_EQ(stk_make_complex_top(c, &out), kOk);
+  ASSERT_EQ(stk_get_double_array(c, 0, nullptr, nullptr, nullptr, &re, &im), kOk);
+  EXPECT_EQ(im, re + 8);
+  EXPECT_TRUE(check_stack_invariants(c));
+  push_class(c, kI8);
+  EXPECT_EQ(stk_make_complex_top(c, &out), kWrongType);
+}
+
+// Argument-check cases: the arguments (first deepest) and the results.
+struct ArgCase {
+  const char* spec;
+  std::vector<int> args;  // classes, or kStruct / kObject / kList / kFunc / kRow / kIntRow
+  int status;
+};
+enum { kStruct = 100, kObject, kLibObject, kList, kFunc, kRow, kIntRow, kHalf, kCell };
+
+void push_arg(EngineContext* c, int a) {
+  double* re;
+  switch (a) {
+    case kStruct: stk_claim(c, kKindContainer, 0, kContStruct, 0); return;
+    case kObject: stk_claim(c, kKindContainer, 0, static_cast<uint32_t>(-3), 0); return;
+    case kLibObject: stk_push_raw(c, kPayFirstClass + 128, 8, nullptr); return;
+    case kList: stk_claim(c, kKindContainer, 0, kContList, 0); return;
+    case kCell: stk_claim(c, kKindContainer, 0, kContCell, 0); return;
+    case kFunc: stk_push_raw(c, kPayFuncRef, 8, nullptr); return;
+    case kHalf: stk_push_real(c, 2.5); return;
+    case kRow:
+    case kIntRow:
+      stk_push_matrix(c, 1, 3, &re, nullptr);
+      re[0] = 1, re[1] = 2, re[2] = a == kRow ? 3.5 : 3;
+      return;
+    default: push_class(c, a);
+  }
+}
+
+TEST_F(Convert, ArgumentCheckBySpecLetters) {
+  const ArgCase cases[] = {
+      {"rS", {kHalf, kChr}, kOk},
+      {"rS", {kHalf}, kWrongArgType},  // the string outlasts the arguments
+      {"r[S", {kHalf}, kOk},
+      {"r[", {kHalf}, kOk},
+      {"r*", {kHalf}, kOk},
+      {"r+", {kHalf}, kOk},
+      {"i", {kDbl}, kOk},
+      {"i", {kHalf}, kWrongArgType},
+      {"I", {kIntRow}, kOk},
+      {"I", {kRow}, kWrongArgType},
+      {"r+", {kDbl, kHalf, kDbl, kDbl}, kOk},
+      {"r+", {kDbl, kHalf, kChr, kDbl}, kWrongArgType},
+      {"r", {kDbl, kChr, kStruct}, kOk},  // further arguments unchecked
+      {"*", {kObject, kFunc}, kOk},
+      {"?a", {kObject, kCpx}, kWrongArgType},
+      {"?A", {kObject, kCpx}, kOk},
+      {"cC", {kCpx, kRow}, kOk},
+      {"c", {kRow}, kWrongArgType},
+      {"R", {kCpx}, kWrongArgType},
+      {"bB", {kSgl, kSgl}, kOk},
+      {"a", {kSgl}, kWrongArgType},
+      {"L", {kLgl}, kOk},
+      {"L", {kU8}, kWrongArgType},
+      {"sS", {kChr, kChr}, kOk},
+      {"j", {kChr}, kOk},
+      {"j", {kDbl}, kWrongArgType},
+      {"f", {kFunc}, kOk},
+      {"lt", {kList, kStruct}, kOk},
+      {"l", {kCell}, kWrongArgType},
+      {"x", {kDbl}, kWrongArgType},  // no such letter
+      {"+", {kDbl}, kWrongArgType},  // nothing to repeat
+      {"[", {}, kOk},
+      {"r", {}, kWrongArgType},
+      {"", {kDbl}, kOk},
+  };
+  for (const ArgCase& k : cases) {
+    SCOPED_TRACE(k.spec);
+    for (int a : k.args) push_arg(c, a);
+    EXPECT_EQ(stk_argcheck(c, static_cast<int>(k.args.size()), k.spec), k.status);
+    while (c->desc_top) stk_drop(c);
+  }
+  // Without a spec only objects are refused.
+  const ArgCase plain[] = {
+      {nullptr, {kStruct, kList, kCell, kDbl, kFunc}, kOk},
+      {nullptr, {kDbl, kObject}, kWrongArgType},
+      {nullptr, {kLibObject, kDbl}, kWrongArgType},
+  };
+  for (const ArgCase& k : plain) {
+    for (int a : k.args) push_arg(c, a);
+    EXPECT_EQ(stk_argcheck(c, static_cast<int>(k.args.size()), nullptr), k.status);
+    while (c->desc_top) stk_drop(c);
+  }
+}
+
+}  // namespace
