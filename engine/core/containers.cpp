@@ -521,17 +521,6 @@ int stk_transpose(EngineContext* ctx) {
   return kOk;
 }
 
-int stk_push_raw(EngineContext* ctx, uint32_t subtype, uint32_t byte_length, void** data) {
-  int64_t words = (static_cast<int64_t>(byte_length) + 7) / 8;
-  if (!desc_room(ctx)) return kStackOverflow;
-  if (words >= data_free_words(ctx)) return kDataStackOverflow;
-  uint64_t* p = stk_claim(ctx, kKindPayload, static_cast<uint32_t>(words), subtype,
-                          static_cast<uint32_t>(words));
-  if (words > 0) p[words - 1] = 0;  // zero padding; the caller fills the bytes
-  if (data) *data = p;
-  return kOk;
-}
-
 int stk_get_raw(EngineContext* ctx, int depth, uint32_t* subtype, uint32_t* byte_length,
                 void** data) {
   if (!depth_ok(ctx, depth)) return kWrongType;
