@@ -299,6 +299,8 @@ int interp_call(EngineContext* c, const char* name, int32_t context_id, int narg
   c->pos.flag = 0;
   int status = fn_resolve_ref(c, name, context_id, nargin, nargout, &id, &row, &opcode, &intrinsic,
                               kResolveUserOnly);
+  // Only user functions run here: any other answer means there is none.
+  if (status != kOk && status != kDataStackOverflow) status = kUndefinedFunction;
   if (status == kOk && id < 1) status = kUndefinedFunction;
   if (status == kOk && !fn_code_header(c, id)) status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
   if (status == kOk && !fn_code_header(c, id)) status = kUndefinedFunction;
@@ -362,7 +364,8 @@ bool exec_check_halt_opcode(EngineContext* c) {
   int64_t at = c->pos.offset;
   auto allowed = [](uint32_t op) {
     switch (op) {
-      case kOpPushZero: case kOpPushOne: case kOpI: case kOpPi: case kOpGoldenratio: case kOpPushEmpty:
+      // nop pads the 8-byte literals, which are allowed.
+      case kOpNop: case kOpPushZero: case kOpPushOne: case kOpI: case kOpPi: case kOpGoldenratio: case kOpPushEmpty:
       case kOpSingle: case kOpInt8: case kOpInt16: case kOpInt32: case kOpUint8: case kOpUint16: case kOpUint32:
       case kOpInt64: case kOpUint64: case kOpVertcat: case kOpHorzcat: case kOpColon: case kOpUminus:
       case kOpCtranspose: case kOpTranspose: case kOpPlus: case kOpMinus: case kOpTimes: case kOpMtimes:

@@ -92,6 +92,12 @@ inline BuiltinEntry fn_row(const char* name, BuiltinFn fn, uint8_t min_in, uint8
   return e;
 }
 
+inline BuiltinEntry marker_row(const char* name) {
+  BuiltinEntry e{};
+  std::strncpy(e.name, name, sizeof e.name - 1);
+  return e;
+}
+
 // ---- Compiler ------------------------------------------------------------------------
 
 struct CompileRecord {
