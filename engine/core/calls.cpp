@@ -82,7 +82,10 @@ int call_builtin(EngineContext* c, int32_t context_id, int nargin, int nargout, 
 }
 
 int call_user(EngineContext* c, int32_t id, int nargin, int nargout, bool keep_position, bool function_value) {
-  if (!fn_code_header(c, id)) TN_TRY(fn_compile_on_demand(c, id, nullptr, 0, 0, 0));
+  int status = kOk;
+  if (!fn_code_header(c, id)) status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+  // Errors in the source pass; a function without source is undefined.
+  if (status != kOk && status != kUndefinedFunctionOrVariable) return status;
   const uint16_t* h = fn_code_header(c, id);
   if (!h) {
     int32_t n = 0;

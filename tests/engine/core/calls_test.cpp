@@ -264,6 +264,10 @@ TEST_F(Calls, FunctionArgumentCounts) {
 
 TEST_F(Calls, InterpCallRunsOnlyUserFunctions) {
   EXPECT_EQ(interp_call(c, "nosuch", 0, 0, 1, 0, 0), kUndefinedFunction);
+  int32_t ghost = 0;
+  ASSERT_EQ(fn_table_define(c, "ghost", 5, nullptr, 0, 0, 0, 0, kNoLibrary, &ghost), kOk);
+  EXPECT_EQ(interp_call(c, "ghost", 0, 0, 1, 0, 0), kUndefinedFunction);
+  EXPECT_EQ(fn_call(c, "ghost", 0, 0, 1, 0, 0), kUndefinedFunction);
   EXPECT_EQ(interp_call(c, "sin", 0, 0, 1, 0, 0), kUndefinedFunction);
   EXPECT_EQ(c->pos.kind, kAreaNone);
   compile("twice", twice);
