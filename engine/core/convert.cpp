@@ -392,7 +392,7 @@ int stk_make_complex_top(EngineContext* ctx, void** im) {
   int64_t part = o.cls == Cls::Double ? 8 : 4;
   uint8_t* imag = o.elems + part * o.count;
   if (!o.cplx && o.count > 0) {
-    // The design gives 1, not 3, when the zeros do not fit.
+    // No room for the zeros reads as a full stack (1), as callers expect.
     if (o.desc[0] == kKindReal) {
       if (2 * o.count >= 2147483647 || o.count > data_free_words(ctx)) return kStackOverflow;
       std::memset(imag, 0, static_cast<size_t>(8 * o.count));

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "engine/core/checked.h"
+#include "engine/core/containers.h"
+#include "engine/core/stack_ops.h"
 
 namespace {
 
@@ -67,7 +69,7 @@ Shape apply_shape_rules(int ndims, const int32_t* dims) {
   return s;
 }
 
-// The two data tests of the design: scalars and payloads keep one spare word
+// The two data tests: scalars and payloads keep one spare word
 // (top + n below the capacity), matrices may fill the stack to the last word.
 bool data_fits_spare(const EngineContext* c, int64_t n) {
   return static_cast<int64_t>(c->data_top) + n < static_cast<int64_t>(c->data_capacity);
@@ -136,28 +138,6 @@ int int_from_double(double x, int32_t* v) {
   return kOk;
 }
 
-// Walks a container's elements; a cell array's first element is its
-// dimension vector. Stops at an element that would run past the container.
-struct ContainerDims {
-  int64_t elements = 0;
-  const uint64_t* first = nullptr;
-};
-ContainerDims walk_container(const uint64_t* data, uint32_t words) {
-  ContainerDims r;
-  r.first = data;
-  uint32_t at = 0;
-  while (at + 2 <= words) {
-    const auto* h = reinterpret_cast<const uint32_t*>(data + at);
-    uint64_t n = 2 + static_cast<uint64_t>(item_data_words(h[0], h[1], h[2]));
-    if (at + n > words) break;
-    at += static_cast<uint32_t>(n);
-    ++r.elements;
-  }
-  return r;
-}
-
-const uint32_t kNoCellDims[2] = {0, 0};
-
 }  // namespace
 
 bool typed_view(EngineContext* c, int depth, TypedView* v) {
@@ -182,23 +162,10 @@ bool typed_view(EngineContext* c, int depth, TypedView* v) {
 }
 
 void stk_replace_with_top(EngineContext* c, int depth) {
-  // Data [old][between][top] become [top][between]; the same for descriptors.
-  uint64_t* w = data_words(c);
-  uint32_t top_words = desc_data_words(desc_at(c, 0));
-  uint32_t old_words = desc_data_words(desc_at(c, depth + 1));
-  int32_t old_start = item_data_index(c, depth + 1);
-  int32_t top_start = c->data_top - static_cast<int32_t>(top_words);
-  int32_t between = top_start - (old_start + static_cast<int32_t>(old_words));
-  std::memmove(w + old_start, w + old_start + old_words,
-               (static_cast<size_t>(between) + top_words) * 8);
-  std::rotate(w + old_start, w + old_start + between, w + old_start + between + top_words);
-  c->data_top -= static_cast<int32_t>(old_words);
-
-  uint32_t* dw = desc_words(c);
-  int32_t old_desc = c->desc_top - 3 * (depth + 2);
-  std::memmove(dw + old_desc, dw + old_desc + 3, static_cast<size_t>(3 * (depth + 1)) * 4);
-  std::rotate(dw + old_desc, dw + old_desc + 3 * depth, dw + old_desc + 3 * (depth + 1));
-  c->desc_top -= 3;
+  // The top item goes below the `depth` items under it, then the old item,
+  // now just below it, is removed. Neither step can fail on existing items.
+  stk_move(c, depth + 1, depth);
+  stk_remove(c, depth + 1, 1);
 }
 
 // --- Pushers -----------------------------------------------------------------
@@ -373,25 +340,10 @@ int stk_get_array_info(EngineContext* ctx, int depth, int* ndims, const uint32_t
     nd = static_cast<int>(t.ndims);
     dp = t.dims;
     n = t.count;
-  } else if (d[0] == kKindContainer && (d[2] == kContList || d[2] == kContCell)) {
-    ContainerDims cd = walk_container(item_data(ctx, depth), d[1]);
-    if (d[2] == kContList) {
-      nd = 1;
-      dp = nullptr;
-      n = cd.elements;
-    } else {
-      // The dimension vector: a 1 x k array of signed 32-bit sizes.
-      const auto* h = reinterpret_cast<const uint32_t*>(cd.first);
-      const auto* v = reinterpret_cast<const uint32_t*>(cd.first + 2);
-      if (cd.elements > 0 && h[0] == kKindPayload && h[1] >= kTypedMinWords &&
-          v[0] == kElemI32 && v[1] == 2 && 4 + static_cast<int64_t>(v[3]) <= 2 * int64_t{h[1]}) {
-        nd = static_cast<int>(v[3]);
-        dp = v + 4;
-      } else {
-        dp = kNoCellDims;
-      }
-      n = cd.elements > 0 ? cd.elements - 1 : 0;
-    }
+  } else if (d[0] == kKindContainer) {
+    int32_t cells;
+    TN_TRY(stk_get_container_dims(ctx, depth, &nd, &dp, &cells, nullptr));
+    n = cells;
   } else {
     return kWrongType;
   }

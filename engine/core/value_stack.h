@@ -256,10 +256,16 @@ int stk_push_str_buffer_alias(EngineContext* ctx, int32_t* length, uint16_t** da
 int stk_push_str_buffer2(EngineContext* ctx, int32_t* length, uint16_t** data);
 int stk_repush_str(EngineContext* ctx, int32_t n);
 int stk_shrink_byte_string(EngineContext* ctx, int32_t n);
+// The byte decoders turn a byte that starts no character into the character
+// of the same value, so no input byte is lost.
 int stk_finish_byte_string(EngineContext* ctx, int32_t n);
 int stk_pop_bytes_via_host(EngineContext* ctx, int32_t n);
 int stk_push_bytes(EngineContext* ctx, int32_t length, const char* bytes);
 int stk_get_string_buf(EngineContext* ctx, int depth, char* buffer, int32_t size, int32_t* length);
 int stk_pop_string_buf(EngineContext* ctx, char* buffer, int32_t size, int32_t* length);
+// Converts the character array in place to zero-terminated 8-bit text and
+// relabels the item as the uint8 array it then holds (same dimensions).
 int stk_get_cstring(EngineContext* ctx, int depth, char** text, int32_t* length);
+// The new uint8 row includes the zero byte when the flag is set; length counts
+// the text bytes without it.
 int stk_get_wstring(EngineContext* ctx, int depth, int flag, uint8_t** data, int32_t* length);

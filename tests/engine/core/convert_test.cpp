@@ -489,3 +489,141 @@ TEST_F(Convert, ArgumentCheckBySpecLetters) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random conversions at random depths against a model of the stack: every
+// item's class and values must match after each step.
+struct ModelItem {
+  char cls;  // 'D' double row, 'I' integer row, 'L' logical row
+  int size = 8;
+  bool uns = false;
+  std::vector<int64_t> values;
+};
+
+int64_t wrap(int64_t v, int size, bool uns) {
+  int shift = 64 - 8 * size;
+  auto u = static_cast<uint64_t>(v) << shift;
+  return uns ? static_cast<int64_t>(u >> shift) : static_cast<int64_t>(u) >> shift;
+}
+
+void expect_matches(EngineContext* c, const std::vector<ModelItem>& model) {
+  ASSERT_EQ(stk_item_count(c), static_cast<int>(model.size()));
+  ASSERT_TRUE(check_stack_invariants(c));
+  for (size_t k = 0; k < model.size(); ++k) {
+    const ModelItem& m = model[k];
+    int depth = static_cast<int>(model.size() - 1 - k);
+    SCOPED_TRACE(depth);
+    std::vector<int64_t> got;
+    if (m.cls == 'D') {
+      double* re;
+      int64_t n;
+      ASSERT_EQ(stk_get_double_array(c, depth, nullptr, nullptr, &n, &re, nullptr), kOk);
+      for (int64_t i = 0; i < n; ++i) got.push_back(static_cast<int64_t>(re[i]));
+    } else {
+      EXPECT_EQ(stk_is_logical(c, depth) != 0, m.cls == 'L');
+      uint8_t* d;
+      int64_t n;
+      int size, uns;
+      ASSERT_EQ(stk_get_typed_array(c, depth, nullptr, nullptr, &n, &size, &uns,
+                                    reinterpret_cast<void**>(&d)), kOk);
+      EXPECT_EQ(size, m.size);
+      EXPECT_EQ(uns != 0, m.uns);
+      for (int64_t i = 0; i < n; ++i) {
+        int64_t v = 0;
+        std::memcpy(&v, d + i * size, size);
+        got.push_back(wrap(v, size, uns));
+      }
+    }
+    EXPECT_EQ(got, m.values);
+  }
+}
+
+TEST(ConvertRandom, ConversionsAtRandomDepthsMatchAModel) {
+  TestContext t = make_test_context(1 << 18);
+  EngineContext* c = t.ctx();
+  std::vector<ModelItem> model;
+  uint32_t seed = 12345;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  const int sizes[] = {1, 2, 4, 8};
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(step);
+    uint32_t op = model.size() < 3 ? 0 : next(model.size() > 12 ? 6 : 7);
+    int depth = model.empty() ? 0 : static_cast<int>(next(static_cast<uint32_t>(model.size())));
+    ModelItem* m = model.empty() ? nullptr : &model[model.size() - 1 - depth];
+    switch (op) {
+      case 0:
+      case 6: {  // push a double row of small integers (or empty)
+        ModelItem item{'D', 8, false, {}};
+        int n = static_cast<int>(next(6));
+        double* re;
+        ASSERT_EQ(stk_push_matrix(c, 1, n, &re, nullptr), kOk);
+        for (int i = 0; i < n; ++i) {
+          item.values.push_back(static_cast<int64_t>(next(401)) - 200);
+          re[i] = static_cast<double>(item.values.back());
+        }
+        model.push_back(item);
+        break;
+      }
+      case 1: {  // to an integer type, wrapping
+        int size = sizes[next(4)];
+        bool uns = next(2) && size < 8;  // wrapped uint64 values leave the model's int64
+        ASSERT_EQ(stk_convert_to_int(c, depth, size, uns, 0), kOk);
+        for (int64_t& v : m->values) v = wrap(v, size, uns);
+        *m = ModelItem{'I', size, uns, m->values};
+        break;
+      }
+      case 2: {  // to double
+        int changed;
+        ASSERT_EQ(stk_convert_to_double(c, depth, 0, &changed), kOk);
+        EXPECT_EQ(changed, m->cls != 'D');
+        m->cls = 'D';
+        break;
+      }
+      case 3: {  // to logical
+        ASSERT_EQ(stk_convert_to_logical(c, depth), kOk);
+        for (int64_t& v : m->values) v = v != 0;
+        *m = ModelItem{'L', 1, true, m->values};
+        break;
+      }
+      case 4: {  // promote the top items to one type
+        int n = 1 + static_cast<int>(next(static_cast<uint32_t>(std::min<size_t>(model.size(), 4))));
+        bool any_double = false;
+        int size = 1;
+        bool uns = false;
+        for (int k = 0; k < n; ++k) {
+          const ModelItem& o = model[model.size() - 1 - k];
+          if (o.cls == 'D') {
+            any_double = true;
+          } else if (o.size > size) {
+            size = o.size, uns = o.uns;
+          } else if (o.size == size && o.uns) {
+            uns = true;
+          }
+        }
+        ASSERT_EQ(stk_promote_args(c, n), kOk);
+        for (int k = 0; k < n; ++k) {
+          ModelItem& o = model[model.size() - 1 - k];
+          if (any_double) {
+            o.cls = 'D';
+          } else {
+            for (int64_t& v : o.values) v = wrap(v, size, uns);
+            o = ModelItem{'I', size, uns, o.values};
+          }
+        }
+        break;
+      }
+      case 5:  // pop
+        stk_drop(c);
+        model.pop_back();
+        break;
+    }
+    expect_matches(c, model);
+    if (HasFatalFailure()) return;
+  }
+}
+
+}  // namespace
