@@ -94,10 +94,16 @@ void write_size_element(uint64_t* e, const int32_t* sizes, int k) {
   for (int i = 0; i < k; ++i) tn::st_i32(v + 4 * i, sizes[i]);
 }
 
-// Sizes held in a size element; k is their number.
+// Sizes held in a size element and their number k; null when the element is
+// not a well-formed 1 x k int32 array (a damaged container).
 uint32_t* size_vector(uint64_t* e, int* k) {
   uint64_t* p = elem_data(e);
-  *k = static_cast<int>(hdr(p, kHdrDims + 1));
+  uint32_t n = hdr(p, kHdrDims + 1);
+  if (elem_kind(e) != kKindPayload || elem_data_words(e) < size_vector_words(0) ||
+      hdr(p, kHdrType) != kElemI32 || hdr(p, kHdrNdims) != kSizeVectorNdims || n > kMaxDims ||
+      size_vector_words(static_cast<int>(n)) > elem_data_words(e))
+    return nullptr;
+  *k = static_cast<int>(n);
   return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(p) +
                                      typed_header_bytes(kSizeVectorNdims));
 }
@@ -155,6 +161,7 @@ int appended_cell_sizes(EngineContext* ctx, int depth, int n, int32_t* rows, int
   if (w.done()) return kBadArgument;
   int k = 0;
   const uint32_t* s = size_vector(w.at, &k);
+  if (!s) return kBadArgument;
   int64_t cells = count_elements(w) - 1;
   int64_t grown = cells + n;
   if (grown > INT32_MAX) return kBadSize;
@@ -297,15 +304,12 @@ int stk_get_container_dims(EngineContext* ctx, int depth, int* ndims, const uint
   if (d[2] == kContList) {
     if (ndims) *ndims = 1;
     if (dims) *dims = nullptr;
-  } else if (w.done()) {  // no size vector: nothing to describe but emptiness
-    if (ndims) *ndims = 2;
-    if (dims) *dims = kNoSizes;
   } else {
-    int k = 0;
-    const uint32_t* s = size_vector(w.at, &k);
-    if (ndims) *ndims = k;
-    if (dims) *dims = s;
-    w.next();
+    int k = 2;
+    const uint32_t* s = w.done() ? nullptr : size_vector(w.at, &k);
+    if (ndims) *ndims = s ? k : 2;
+    if (dims) *dims = s ? s : kNoSizes;  // damaged: nothing to describe but emptiness
+    if (!w.done()) w.next();
   }
   if (count) *count = count_elements(w);
   if (first) *first = w.at;

@@ -1,7 +1,7 @@
 // A value stack laid out by hand for unit tests that need no full engine
 // start-up: a zeroed, 8-byte aligned block holding a context record, the data
 // stack, the descriptor stack and a code area (whose end holds the symbols),
-// plus minimal item builders and a snapshot of both stacks for "unchanged" checks.
+// plus minimal item builders that write exact descriptors and data words.
 #pragma once
 
 #include <cstdint>
@@ -44,20 +44,6 @@ class HandContext {
  private:
   std::vector<uint64_t> mem_;
 };
-
-// Both stacks, word for word, up to their tops.
-struct StackSnapshot {
-  std::vector<uint32_t> desc;
-  std::vector<uint64_t> data;
-  bool operator==(const StackSnapshot&) const = default;
-};
-
-inline StackSnapshot snapshot(EngineContext* c) {
-  StackSnapshot s;
-  s.desc.assign(desc_words(c), desc_words(c) + c->desc_top);
-  s.data.assign(data_words(c), data_words(c) + c->data_top);
-  return s;
-}
 
 // Builders that stand in for the real pushers; they write what the item model
 // prescribes with no capacity test of their own.

@@ -9,10 +9,10 @@
 #include "engine/core/stack_ops.h"
 #include "engine/core/symbols.h"
 #include "support/hand_context.h"
+#include "support/stack_invariants.h"
 
 using tn_test::HandContext;
 using tn_test::matrix_values;
-using tn_test::snapshot;
 using tn_test::test_push_chars;
 using tn_test::test_push_matrix;
 using tn_test::test_push_real;
@@ -44,9 +44,9 @@ TEST_F(Containers, EmptyListAndEmptyStructure) {
   EXPECT_TRUE(stk_is_list(c, 0));
   ASSERT_EQ(stk_make_container(c, 0, 0, "s", 1), kOk);
   EXPECT_TRUE(stk_is_struct(c, 0));
-  auto before = snapshot(c);
+  auto before = snapshot_stacks(c);
   ASSERT_EQ(stk_make_container(c, 0, 1, nullptr, 0), kOk);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
   int32_t n = -1;
   ASSERT_EQ(stk_expand_list(c, &n), kOk);
   EXPECT_EQ(n, 0);
@@ -57,7 +57,7 @@ TEST_F(Containers, ListPackAndExpandRoundTrip) {
   test_push_real(c, 7);
   test_push_matrix(c, 2, 1, {1, 2}, {3, 4});
   test_push_chars(c, "abc");
-  auto before = snapshot(c);
+  auto before = snapshot_stacks(c);
   int32_t items_words = c->data_top;
   ASSERT_EQ(stk_make_container(c, 3, 0, nullptr, 0), kOk);
   ASSERT_EQ(stk_item_count(c), 1);
@@ -89,7 +89,8 @@ TEST_F(Containers, ListPackAndExpandRoundTrip) {
 
   ASSERT_EQ(stk_expand_list(c, &count), kOk);
   EXPECT_EQ(count, 3);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
+  EXPECT_TRUE(check_stack_invariants(c));
 }
 
 TEST_F(Containers, StructureFieldsByName) {
@@ -137,13 +138,13 @@ TEST_F(Containers, StructureFieldsByName) {
 TEST_F(Containers, MakeContainerRefusals) {
   test_push_real(c, 1);
   test_push_real(c, 2);
-  auto before = snapshot(c);
+  auto before = snapshot_stacks(c);
   EXPECT_EQ(stk_make_container(c, 1, 1, nullptr, 0), kBadArgument);  // below is no container
   EXPECT_EQ(stk_make_container(c, 3, 0, nullptr, 0), kBadArgument);  // fewer items than n
   std::string longname(33, 'n');
   EXPECT_EQ(stk_make_container(c, 1, 0, longname.data(), 33), kNameTooLong);
   EXPECT_EQ(stk_make_container(c, 1, 0, "", 0), kNullName);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
 }
 
 TEST_F(Containers, CellArrays) {
@@ -185,6 +186,7 @@ TEST_F(Containers, CellArrays) {
   ASSERT_EQ(stk_push_cell_array(c, 0, nullptr), kOk);
   ASSERT_EQ(stk_get_container_dims(c, 0, &nd, &dims, &count, nullptr), kOk);
   EXPECT_EQ(count, 0);
+  EXPECT_TRUE(check_stack_invariants(c));
 }
 
 TEST_F(Containers, AppendingToCellArrayGrowsItsSizeVector) {
@@ -207,9 +209,10 @@ TEST_F(Containers, AppendingToCellArrayGrowsItsSizeVector) {
   int32_t square[2] = {2, 2};
   ASSERT_EQ(stk_push_cell_array(c, 2, square), kOk);
   test_push_real(c, 1);
-  auto before = snapshot(c);
+  auto before = snapshot_stacks(c);
   EXPECT_EQ(stk_make_container(c, 1, 1, nullptr, 0), kBadSize);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
+  EXPECT_TRUE(check_stack_invariants(c));
 }
 
 TEST_F(Containers, NestedContainers) {
@@ -219,7 +222,7 @@ TEST_F(Containers, NestedContainers) {
   ASSERT_EQ(stk_push_cell_array(c, 1, &two), kOk);
   test_push_chars(c, "hi");
   ASSERT_EQ(stk_make_container(c, 3, 0, nullptr, 0), kOk);  // {s, cell, 'hi'}
-  auto packed = snapshot(c);
+  auto packed = snapshot_stacks(c);
 
   ASSERT_EQ(stk_list_get(c, 0, 1), kOk);
   EXPECT_TRUE(stk_is_struct(c, 0));
@@ -240,7 +243,8 @@ TEST_F(Containers, NestedContainers) {
   EXPECT_TRUE(stk_is_list(c, 1));
   EXPECT_TRUE(stk_is_struct(c, 2));
   ASSERT_EQ(stk_make_container(c, 3, 0, nullptr, 0), kOk);
-  EXPECT_EQ(snapshot(c), packed);
+  EXPECT_EQ(snapshot_stacks(c), packed);
+  EXPECT_TRUE(check_stack_invariants(c));
 }
 
 TEST_F(Containers, UserAndLibraryObjects) {
@@ -282,7 +286,7 @@ TEST_F(Containers, ReshapeMatrices) {
   EXPECT_EQ(desc_at(c, 0)[1], 3u);
   EXPECT_EQ(desc_at(c, 0)[2], 2u);
   EXPECT_EQ(matrix_values(c, 0), values({1, 2, 3, 4, 5, 6}));
-  auto before = snapshot(c);
+  auto before = snapshot_stacks(c);
   EXPECT_EQ(stk_reshape(c, 2, d42), kBadSize);
   int32_t neg[2] = {-2, -3};
   EXPECT_EQ(stk_reshape(c, 2, neg), kBadSize);
@@ -290,7 +294,7 @@ TEST_F(Containers, ReshapeMatrices) {
   std::fill(many, many + 17, 1);
   many[0] = 6;
   EXPECT_EQ(stk_reshape(c, 17, many), kArgOutOfRange);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
 
   ASSERT_EQ(stk_reshape(c, 0, nullptr), kOk);  // count x 1
   EXPECT_EQ(desc_at(c, 0)[1], 6u);
@@ -318,6 +322,7 @@ TEST_F(Containers, ReshapeMatrices) {
   ASSERT_EQ(stk_reshape(cx.ctx, 3, d112), kOk);
   EXPECT_EQ(tn::ld_u32(item_data(cx.ctx, 0)), kElemDoubleComplex);
   EXPECT_EQ(desc_at(cx.ctx, 0)[1], 3u + 4u);
+  EXPECT_TRUE(check_stack_invariants(c));
 }
 
 TEST_F(Containers, ReshapeTypedArrays) {
@@ -342,17 +347,18 @@ TEST_F(Containers, ReshapeTypedArrays) {
   stk_drop(c);
   stk_claim(c, kKindNoValue, 0, 0, 0);
   EXPECT_EQ(stk_reshape(c, 0, nullptr), kWrongType);
+  EXPECT_TRUE(check_stack_invariants(c));
 }
 
 TEST_F(Containers, ReshapeContainers) {
   for (int i = 1; i <= 6; ++i) test_push_real(c, i);
   ASSERT_EQ(stk_make_container(c, 6, 0, nullptr, 0), kOk);
   int32_t d23[2] = {2, 3}, d32[3] = {3, 2, 1}, d4[2] = {4, 2};
-  auto list = snapshot(c);
+  auto list = snapshot_stacks(c);
   EXPECT_EQ(stk_reshape_container(c, 2, d4), kBadSize);
   int32_t many[17] = {};
   EXPECT_EQ(stk_reshape_container(c, 17, many), kArgOutOfRange);
-  EXPECT_EQ(snapshot(c), list);
+  EXPECT_EQ(snapshot_stacks(c), list);
   ASSERT_EQ(stk_reshape(c, 2, d23), kOk);  // handed on to the container reshape
   int nd = 0;
   const uint32_t* dims = nullptr;
@@ -379,6 +385,7 @@ TEST_F(Containers, ReshapeContainers) {
 
   ASSERT_EQ(stk_make_container(c, 0, 0, "s", 1), kOk);
   EXPECT_EQ(stk_reshape_container(c, 2, d23), kWrongType);
+  EXPECT_TRUE(check_stack_invariants(c));
 }
 
 TEST_F(Containers, Transpose) {
@@ -406,9 +413,9 @@ TEST_F(Containers, Transpose) {
   stk_drop(c);
 
   test_push_typed(c, kPayLogical, kElemU8, {2, 2, 2});
-  auto before = snapshot(c);
+  auto before = snapshot_stacks(c);
   EXPECT_EQ(stk_transpose(c), kNonMatrixArray);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
   ASSERT_EQ(stk_make_container(c, 1, 0, nullptr, 0), kOk);
   EXPECT_EQ(stk_transpose(c), kWrongType);
 }
@@ -497,10 +504,10 @@ TEST(ContainerLimits, FailuresLeaveStacksUnchanged) {
     HandContext h(t.data_words, 3 * t.items_room + 1);
     EngineContext* c = h.ctx;
     t.setup(c);
-    auto before = snapshot(c);
+    auto before = snapshot_stacks(c);
     int32_t extent = c->sym_extent;
     EXPECT_EQ(t.op(c), t.want) << t.what;
-    EXPECT_TRUE(snapshot(c) == before) << t.what;
+    EXPECT_TRUE(snapshot_stacks(c) == before) << t.what;
     EXPECT_EQ(c->sym_extent, extent) << t.what;
   }
 }

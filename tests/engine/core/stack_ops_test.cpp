@@ -9,9 +9,9 @@
 #include "engine/core/containers.h"
 #include "engine/core/stack_ops.h"
 #include "support/hand_context.h"
+#include "support/stack_invariants.h"
 
 using tn_test::HandContext;
-using tn_test::snapshot;
 
 namespace {
 
@@ -51,7 +51,7 @@ ModelItem random_item(std::mt19937_64& rng) {
   switch (pick(6)) {
     case 0: m.desc[0] = kKindReal; m.desc[1] = pick(4); m.desc[2] = pick(4); break;
     case 1: m.desc[0] = kKindComplex; m.desc[1] = 1 + pick(3); m.desc[2] = 1 + pick(3); break;
-    case 2: m.desc[0] = kKindPayload; m.desc[1] = pick(6); m.desc[2] = kPayNumeric; break;
+    case 2: m.desc[0] = kKindPayload; m.desc[1] = pick(6); m.desc[2] = kPayFirstClass; break;
     case 3: m.desc[0] = kKindContainer; m.desc[1] = pick(9); m.desc[2] = pick(3); break;
     case 4: m.desc[0] = kKindNoValue; m.desc[1] = 0; m.desc[2] = 0; break;
     default: m.desc[0] = kKindMarker; m.desc[1] = 0; m.desc[2] = static_cast<uint32_t>(rng()); break;
@@ -225,18 +225,18 @@ TEST(StackOps, PushDescriptorLimitsLeaveStacksUnchanged) {
   HandContext h(8, 3 * 2 + 1);
   EngineContext* c = h.ctx;
   tn_test::test_push_real(c, 1);
-  auto before = snapshot(c);
+  auto before = snapshot_stacks(c);
   double big[3] = {0, 3, 3};  // nine words, seven free
   EXPECT_EQ(stk_push_descriptor(c, big), kDataStackOverflow);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
   double huge[3] = {0, 4e9, 4e9};  // product beyond 32 bits must not wrap
   EXPECT_EQ(stk_push_descriptor(c, huge), kDataStackOverflow);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
   double none[3] = {16, 0, 0};
   ASSERT_EQ(stk_push_descriptor(c, none), kOk);
-  before = snapshot(c);
+  before = snapshot_stacks(c);
   EXPECT_EQ(stk_push_descriptor(c, none), kStackOverflow);
-  EXPECT_EQ(snapshot(c), before);
+  EXPECT_EQ(snapshot_stacks(c), before);
 }
 
 TEST(StackOps, ScratchSpaceAndFreeSpace) {
