@@ -357,6 +357,7 @@ uint8_t* workspace_names(EngineContext* ctx, int32_t* capacity, int32_t* count) 
   if (where < -1) return blk(ctx, ctx->data_base) + -int64_t(where);
   if (where == 0) {
     *capacity = int32_t(w[kFwFrameNames]);
+    if (*count > *capacity) *count = *capacity;
     return reinterpret_cast<uint8_t*>(w + kFrameFixedWords + *capacity);
   }
   *count = 0;

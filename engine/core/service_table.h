@@ -26,6 +26,12 @@ enum ServiceSlot : int {
   kSvcFrameReturnDiscard = 9,
   kSvcErrStateClear = 10,
   kSvcErrRaiseId = 12,
+  kSvcInterpInFunction = 13,
+  kSvcPollAbort = 14,
+  kSvcStkDepth = 15,
+  kSvcFrameUnwind = 16,
+  kSvcErrGetPosition = 17,
+  kSvcErrSetPosition = 18,
   kSvcStkArgcheck = 19,
   kSvcStkPushReal = 20,
   kSvcStkPushNoValue = 26,
@@ -46,6 +52,8 @@ enum ServiceSlot : int {
   kSvcStkPushObject = 103,
   kSvcLibCallByName = 105,
   kSvcFindNamedBlock = 106,
+  kSvcGetEventPoster = 107,
+  kSvcStkExportSize = 108,
   kSvcStkExportItems = 109,
 };
 

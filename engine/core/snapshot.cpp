@@ -29,10 +29,14 @@ constexpr uint16_t kUseListDeleted = 0xffff;
 constexpr int kFnCapacityDivisor = 256;  // new code words per table entry on growth
 constexpr int64_t kTaskRecordHeapWords = kTaskRecordBytes / 8;
 
+// Data words of a descriptor read from an image: the product of two hostile
+// 32-bit sizes is capped, far above any real data top, so sums cannot wrap.
+constexpr uint64_t kWordsCap = uint64_t(1) << 36;
 int64_t data_words64(uint32_t kind, uint32_t a, uint32_t b) {
   if (kind & 62) return a;
-  const int64_t n = int64_t(a) * b;
-  return (kind & 1) ? 2 * n : n;
+  uint64_t n = uint64_t(a) * b;
+  if (n > kWordsCap) n = kWordsCap;
+  return int64_t((kind & 1) ? 2 * n : n);
 }
 
 int64_t half_up(int64_t bytes) { return (bytes + 1) / 2; }
@@ -102,8 +106,11 @@ class ImageCheck {
   bool all() { return heap_chain() && symbols() && functions() && frames() && position() && tasks(); }
 
  private:
+  // Headers use their low 32 bits only; anything above marks a damaged image.
   bool heap_chain() const {
-    return heap_walk(heap_, l_.heap_words, [](int64_t, int64_t, uint64_t) {});
+    bool clean = true;
+    const bool whole = heap_walk(heap_, l_.heap_words, [&](int64_t, int64_t, uint64_t h) { clean &= (h >> 32) == 0; });
+    return whole && clean;
   }
 
   // A value block: an in-use block whose 16-byte header describes data that fit.
@@ -201,6 +208,7 @@ class ImageCheck {
       if (locals < 0 || named < 0 || (named >= 1 && locals > named)) return false;
       const int64_t fixed = frame_fixed_words(w);
       if (fixed > upper - index) return false;
+      if (!name_table(int32_t(w[kFwNameTable]), locals)) return false;
       for (int32_t k = 0; k < locals; ++k) {
         const int32_t slot = int32_t(w[kFrameFixedWords + k]);
         if (slot != -1 && !value_block(slot)) return false;
@@ -212,6 +220,15 @@ class ImageCheck {
       upper = index;
       index = prev;
     }
+  }
+
+  // A local-name table outside the frame must lie in the code area or on
+  // the data stack with room for every local's 32-byte name.
+  bool name_table(int32_t where, int32_t locals) const {
+    const int64_t bytes = int64_t(kFrameNameBytes) * locals;
+    if (where > 0) return int64_t(where) * 2 + bytes <= int64_t(c_->code_size) * 2;
+    if (where < -1) return -int64_t(where) + bytes <= l_.data_top * 8;
+    return true;
   }
 
   bool position() const {

@@ -5,6 +5,8 @@
 // of the two redirect words can make a write loop.
 #include "engine/core/streams.h"
 
+#include "engine/core/numfmt.h"
+
 #include <cstring>
 
 #include "engine/core/service_table.h"
@@ -136,9 +138,15 @@ int io_set_buffering(EngineContext* ctx, int32_t fd, int32_t on) {
 
 // Needs the engine's own number formatter ('g' style, left-aligned, with the
 // display precision); until it is linked in the number is not written.
+// Numbers shown by the stream layer itself: style 'g' at the display precision.
 int io_printf(EngineContext* ctx, int32_t fd, double value) {
-  (void)ctx, (void)fd, (void)value;
-  return kNotSupported;
+  constexpr int32_t kNumberBuffer = 103;
+  constexpr int32_t kNumberCapacity = 78;
+  char text[kNumberBuffer];
+  int32_t pos = 0;
+  fmt_double(text, &pos, value, ctx->disp_word1, 'g', 0, true, false, false, false, false, false,
+             kNumberCapacity);
+  return io_write(ctx, fd, text, pos);
 }
 
 int io_read(EngineContext* ctx, int32_t fd, char* buffer, int32_t capacity, uint8_t line_mode,

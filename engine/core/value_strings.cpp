@@ -302,7 +302,9 @@ int stk_get_wstring(EngineContext* ctx, int depth, int flag, uint8_t** data, int
     // that or as the free space; the buffer is cut to the bytes written.
     if (!desc_room(ctx)) return kStackOverflow;
     int64_t fit = (data_free_words(ctx) - kRowHeaderWords - 1) * 8;
-    int64_t cap = std::min({kMaxUtf8Bytes * n + term, fit, kMaxTypedElements});
+    // One byte more than the bytes can need: an encoder keeps the last byte
+    // of its buffer free.
+    int64_t cap = std::min({kMaxUtf8Bytes * n + 1, fit, kMaxTypedElements});
     if (cap < 0) return kDataStackOverflow;
     int64_t at = ctx->data_top;
     uint8_t* out = word_ptr(ctx, at) + kRowHeaderBytes;

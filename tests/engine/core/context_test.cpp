@@ -241,3 +241,28 @@ TEST(EngineLayout, AMovedBlockKeepsWorking) {
 }
 
 }  // namespace
+
+#include "engine/core/stack_ops.h"
+#include "engine/core/streams.h"
+#include "engine/core/value_stack.h"
+
+namespace {
+
+TEST(ServiceTable, SlotsHoldTheirOperationsInTheFixedOrder) {
+  const EngineServiceTable& t = kEngineServices;
+  EXPECT_EQ(t.slot[0], reinterpret_cast<ServiceFn>(&engine_version_string));
+  EXPECT_EQ(t.slot[4], reinterpret_cast<ServiceFn>(&lib_entry_by_index));
+  EXPECT_EQ(t.slot[20], reinterpret_cast<ServiceFn>(&stk_push_real));
+  EXPECT_EQ(t.slot[73], reinterpret_cast<ServiceFn>(&stk_remove));
+  EXPECT_EQ(t.slot[96], reinterpret_cast<ServiceFn>(&io_write));
+  EXPECT_EQ(t.slot[105], reinterpret_cast<ServiceFn>(&lib_call_by_name));
+  Block b(1 << 16);
+  EngineContext* c;
+  ASSERT_EQ(engine_init(b.ptr(), b.size, &c), kOk);
+  ASSERT_EQ(svc_fn<decltype(&stk_push_real)>(c, kSvcStkPushReal)(c, 2.5), kOk);
+  double v = 0;
+  ASSERT_EQ(stk_pop_real_scalar(c, &v), kOk);
+  EXPECT_EQ(v, 2.5);
+}
+
+}  // namespace

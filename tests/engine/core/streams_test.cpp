@@ -372,6 +372,17 @@ TEST_F(Streams, ControlAndCloseGoToTheNamedStreamOnly) {
   EXPECT_EQ(trace("close", false), "0:-1 1:-1");
 }
 
+TEST_F(Streams, PrintfShowsNumbersAtTheDisplayPrecision) {
+  char buf[64];
+  uint32_t len = 0;
+  ctx->capture = CaptureBuffer{buf, sizeof buf, &len};
+  for (double v : {3.14159265, 1e10, -0.5, 12.0}) {
+    ASSERT_EQ(io_printf(ctx, kFdCapture, v), kOk);
+    ASSERT_EQ(io_write(ctx, kFdCapture, "|", 1), kOk);
+  }
+  EXPECT_EQ(std::string(buf, len), "3.1416|1e10|-0.5|12|");
+}
+
 TEST_F(Streams, FdAllocHandsOutRangesThatAreNeverGivenBack) {
   EXPECT_EQ(fd_alloc(ctx, 1024), 1024);
   EXPECT_EQ(fd_alloc(ctx, 512), 2048);

@@ -1,0 +1,433 @@
+// Dense LU, the left and right linear solvers and determinants. Every loop
+// keeps the documented order of operations: callers (and tests) rely on the
+// exact bits, and the pivot choice is part of the contract (first strictly
+// larger magnitude; NaN never wins because every comparison with it is false).
+#include "numlib/dense_lu.h"
+
+#include <cmath>
+#include <cstddef>
+#include <initializer_list>
+
+namespace {
+
+using Idx = std::ptrdiff_t;
+
+inline double sq_mod(double re, double im) { return re * re + im * im; }
+
+// Multiplier tests of the solvers: a row is skipped only for an exact zero; a
+// NaN multiplier is applied so that it propagates.
+inline bool exact_zero(double f) { return f == 0.0; }
+inline bool exact_zero_c(double fr, double fi) { return fr == 0.0 && fi == 0.0; }
+
+void init_perm(uint32_t* perm, Idx n) {
+  for (Idx i = 0; i < n; ++i) perm[i] = static_cast<uint32_t>(i);
+}
+
+// Position in perm[k..n-1] whose row has the largest |a[row][col]|; starts
+// from -1 so that a column of NaNs keeps position k.
+Idx pivot_rows_real(const double* a, Idx n, Idx cols, Idx col, const uint32_t* perm, Idx k) {
+  Idx q = k;
+  double best = -1.0;
+  for (Idx i = k; i < n; ++i) {
+    double v = std::fabs(a[Idx(perm[i]) * cols + col]);
+    if (v > best) {
+      best = v;
+      q = i;
+    }
+  }
+  return q;
+}
+
+Idx pivot_rows_complex(const double* re, const double* im, Idx n, Idx cols, Idx col,
+                       const uint32_t* perm, Idx k) {
+  Idx q = k;
+  double best = -1.0;
+  for (Idx i = k; i < n; ++i) {
+    Idx at = Idx(perm[i]) * cols + col;
+    double v = sq_mod(re[at], im[at]);
+    if (v > best) {
+      best = v;
+      q = i;
+    }
+  }
+  return q;
+}
+
+inline void swap_perm(uint32_t* perm, Idx a, Idx b) {
+  uint32_t t = perm[a];
+  perm[a] = perm[b];
+  perm[b] = t;
+}
+
+}  // namespace
+
+void lu_factor_real(double* a, int32_t m32, int32_t n32, uint32_t* perm) {
+  const Idx m = m32, n = n32;
+  init_perm(perm, m);
+  if (m <= 1) return;
+  for (Idx k = 0; k < m - 1 && k < n; ++k) {
+    Idx p = k;
+    double best = std::fabs(a[k * n + k]);  // a NaN here keeps row k
+    for (Idx i = k + 1; i < m; ++i) {
+      double v = std::fabs(a[i * n + k]);
+      if (v > best) {
+        best = v;
+        p = i;
+      }
+    }
+    swap_perm(perm, k, p);
+    if (p != k) {
+      for (Idx j = 0; j < n; ++j) {
+        double t = a[k * n + j];
+        a[k * n + j] = a[p * n + j];
+        a[p * n + j] = t;
+      }
+    }
+    const double piv = a[k * n + k];
+    if (piv == 0.0 || std::isnan(piv)) continue;
+    for (Idx i = k + 1; i < m; ++i) {
+      double f = a[i * n + k] / piv;
+      a[i * n + k] = f;
+      for (Idx j = k + 1; j < n; ++j) a[i * n + j] = a[i * n + j] - f * a[k * n + j];
+    }
+  }
+}
+
+void lu_factor_complex(double* re, double* im, int32_t m32, int32_t n32, uint32_t* perm) {
+  const Idx m = m32, n = n32;
+  init_perm(perm, m);
+  if (m <= 1) return;
+  for (Idx k = 0; k < m - 1 && k < n; ++k) {
+    Idx p = k;
+    double best = sq_mod(re[k * n + k], im[k * n + k]);
+    for (Idx i = k + 1; i < m; ++i) {
+      double v = sq_mod(re[i * n + k], im[i * n + k]);
+      if (v > best) {
+        best = v;
+        p = i;
+      }
+    }
+    swap_perm(perm, k, p);
+    if (p != k) {
+      for (Idx j = 0; j < n; ++j) {
+        double t = re[k * n + j];
+        re[k * n + j] = re[p * n + j];
+        re[p * n + j] = t;
+        t = im[k * n + j];
+        im[k * n + j] = im[p * n + j];
+        im[p * n + j] = t;
+      }
+    }
+    const double pr = re[k * n + k], pi = im[k * n + k];
+    const double pm = sq_mod(pr, pi);
+    if (pm == 0.0 || std::isnan(pm)) continue;
+    for (Idx i = k + 1; i < m; ++i) {
+      const double ar = re[i * n + k], ai = im[i * n + k];
+      const double fr = (ar * pr + ai * pi) / pm;
+      const double fi = (ai * pr - ar * pi) / pm;
+      re[i * n + k] = fr;
+      im[i * n + k] = fi;
+      for (Idx j = k + 1; j < n; ++j) {
+        const double ur = re[k * n + j], ui = im[k * n + j];
+        re[i * n + j] = re[i * n + j] - (fr * ur - fi * ui);
+        im[i * n + j] = im[i * n + j] - (fr * ui + fi * ur);
+      }
+    }
+  }
+}
+
+void linsolve_left_real(double* a, double* b, int32_t n32, int32_t p32, uint32_t* perm,
+                        uint8_t b_complex) {
+  const Idx n = n32, p = p32;
+  if (n <= 0) return;
+  double* bi = b_complex ? b + n * p : nullptr;
+  init_perm(perm, n);
+  for (Idx k = 0; k < n; ++k) {
+    Idx q = pivot_rows_real(a, n, n, k, perm, k);
+    swap_perm(perm, q, k);
+    const Idx r = perm[k];
+    const double t = 1.0 / a[r * n + k];
+    for (Idx j = k + 1; j < n; ++j) a[r * n + j] = t * a[r * n + j];
+    for (Idx j = 0; j < p; ++j) b[r * p + j] = t * b[r * p + j];
+    if (bi)
+      for (Idx j = 0; j < p; ++j) bi[r * p + j] = t * bi[r * p + j];
+    for (Idx i = k + 1; i < n; ++i) {
+      const Idx s = perm[i];
+      const double f = a[s * n + k];
+      if (exact_zero(f)) continue;
+      for (Idx j = k + 1; j < n; ++j) a[s * n + j] = a[s * n + j] - f * a[r * n + j];
+      for (Idx j = 0; j < p; ++j) b[s * p + j] = b[s * p + j] - f * b[r * p + j];
+      if (bi)
+        for (Idx j = 0; j < p; ++j) bi[s * p + j] = bi[s * p + j] - f * bi[r * p + j];
+    }
+  }
+  for (Idx k = n - 1; k >= 1; --k) {
+    const Idx r = perm[k];
+    for (Idx i = 0; i < k; ++i) {
+      const Idx s = perm[i];
+      const double f = a[s * n + k];
+      if (exact_zero(f)) continue;
+      for (Idx j = 0; j < p; ++j) b[s * p + j] = b[s * p + j] - f * b[r * p + j];
+      if (bi)
+        for (Idx j = 0; j < p; ++j) bi[s * p + j] = bi[s * p + j] - f * bi[r * p + j];
+    }
+  }
+  // Row i of the solution sits in row perm[i]; the dead matrix is the buffer.
+  for (double* blk : {b, bi}) {
+    if (!blk) continue;
+    for (Idx j = 0; j < p; ++j) {
+      for (Idx i = 0; i < n; ++i) a[i] = blk[Idx(perm[i]) * p + j];
+      for (Idx i = 0; i < n; ++i) blk[i * p + j] = a[i];
+    }
+  }
+}
+
+void linsolve_left_complex(double* a, double* b, int32_t n32, int32_t p32, uint32_t* perm) {
+  const Idx n = n32, p = p32;
+  if (n <= 0) return;
+  double* ar = a;
+  double* ai = a + n * n;
+  double* br = b;
+  double* bi = b + n * p;
+  init_perm(perm, n);
+  for (Idx k = 0; k < n; ++k) {
+    Idx q = pivot_rows_complex(ar, ai, n, n, k, perm, k);
+    swap_perm(perm, q, k);
+    const Idx r = perm[k];
+    const double pr = ar[r * n + k], pi = ai[r * n + k];
+    const double pm = sq_mod(pr, pi);
+    const double tr = pr / pm, ti = -pi / pm;
+    for (Idx j = k + 1; j < n; ++j) {
+      const double xr = ar[r * n + j], xi = ai[r * n + j];
+      ar[r * n + j] = xr * tr - xi * ti;
+      ai[r * n + j] = xr * ti + xi * tr;
+    }
+    for (Idx j = 0; j < p; ++j) {
+      const double xr = br[r * p + j], xi = bi[r * p + j];
+      br[r * p + j] = xr * tr - xi * ti;
+      bi[r * p + j] = xr * ti + xi * tr;
+    }
+    for (Idx i = k + 1; i < n; ++i) {
+      const Idx s = perm[i];
+      const double fr = ar[s * n + k], fi = ai[s * n + k];
+      if (exact_zero_c(fr, fi)) continue;
+      for (Idx j = k + 1; j < n; ++j) {
+        const double ur = ar[r * n + j], ui = ai[r * n + j];
+        ar[s * n + j] = ar[s * n + j] - (fr * ur - fi * ui);
+        ai[s * n + j] = ai[s * n + j] - (fr * ui + fi * ur);
+      }
+      for (Idx j = 0; j < p; ++j) {
+        const double ur = br[r * p + j], ui = bi[r * p + j];
+        br[s * p + j] = br[s * p + j] - (fr * ur - fi * ui);
+        bi[s * p + j] = bi[s * p + j] - (fr * ui + fi * ur);
+      }
+    }
+  }
+  for (Idx k = n - 1; k >= 1; --k) {
+    const Idx r = perm[k];
+    for (Idx i = 0; i < k; ++i) {
+      const Idx s = perm[i];
+      const double fr = ar[s * n + k], fi = ai[s * n + k];
+      if (exact_zero_c(fr, fi)) continue;
+      for (Idx j = 0; j < p; ++j) {
+        const double ur = br[r * p + j], ui = bi[r * p + j];
+        br[s * p + j] = br[s * p + j] - (fr * ur - fi * ui);
+        bi[s * p + j] = bi[s * p + j] - (fr * ui + fi * ur);
+      }
+    }
+  }
+  for (double* blk : {br, bi}) {
+    for (Idx j = 0; j < p; ++j) {
+      for (Idx i = 0; i < n; ++i) a[i] = blk[Idx(perm[i]) * p + j];
+      for (Idx i = 0; i < n; ++i) blk[i * p + j] = a[i];
+    }
+  }
+}
+
+// X A = B is A^T X^T = B^T: a's rows and columns trade roles and every row of b
+// is one right-hand side, so no transpose is ever formed.
+void linsolve_right_real(double* a, double* b, int32_t n32, int32_t m32, uint32_t* perm) {
+  const Idx n = n32, m = m32;
+  if (n <= 0) return;
+  init_perm(perm, n);
+  for (Idx k = 0; k < n; ++k) {
+    Idx q = k;
+    double best = -1.0;
+    for (Idx i = k; i < n; ++i) {
+      double v = std::fabs(a[k * n + perm[i]]);
+      if (v > best) {
+        best = v;
+        q = i;
+      }
+    }
+    swap_perm(perm, q, k);
+    const Idx c = perm[k];
+    const double t = 1.0 / a[k * n + c];
+    for (Idx i = k + 1; i < n; ++i) a[i * n + c] = t * a[i * n + c];
+    for (Idx j = 0; j < m; ++j) b[j * n + c] = t * b[j * n + c];
+    for (Idx i = k + 1; i < n; ++i) {
+      const Idx d = perm[i];
+      const double f = a[k * n + d];
+      if (exact_zero(f)) continue;
+      for (Idx r = k + 1; r < n; ++r) a[r * n + d] = a[r * n + d] - f * a[r * n + c];
+      for (Idx j = 0; j < m; ++j) b[j * n + d] = b[j * n + d] - f * b[j * n + c];
+    }
+  }
+  for (Idx k = n - 1; k >= 1; --k) {
+    const Idx c = perm[k];
+    for (Idx i = 0; i < k; ++i) {
+      const Idx d = perm[i];
+      const double f = a[k * n + d];
+      if (exact_zero(f)) continue;
+      for (Idx j = 0; j < m; ++j) b[j * n + d] = b[j * n + d] - f * b[j * n + c];
+    }
+  }
+  for (Idx j = 0; j < m; ++j) {
+    for (Idx i = 0; i < n; ++i) a[i] = b[j * n + perm[i]];
+    for (Idx i = 0; i < n; ++i) b[j * n + i] = a[i];
+  }
+}
+
+void linsolve_right_complex(double* a, double* b, int32_t n32, int32_t m32, uint32_t* perm) {
+  const Idx n = n32, m = m32;
+  if (n <= 0) return;
+  double* ar = a;
+  double* ai = a + n * n;
+  double* br = b;
+  double* bi = b + m * n;
+  init_perm(perm, n);
+  for (Idx k = 0; k < n; ++k) {
+    Idx q = k;
+    double best = -1.0;
+    for (Idx i = k; i < n; ++i) {
+      const Idx at = k * n + perm[i];
+      double v = sq_mod(ar[at], ai[at]);
+      if (v > best) {
+        best = v;
+        q = i;
+      }
+    }
+    swap_perm(perm, q, k);
+    const Idx c = perm[k];
+    const double pr = ar[k * n + c], pi = ai[k * n + c];
+    const double w = 1.0 / (pi * pi + pr * pr);
+    const double tr = w * pr, ti = -(w * pi);
+    for (Idx i = k + 1; i < n; ++i) {
+      const double xr = ar[i * n + c], xi = ai[i * n + c];
+      ar[i * n + c] = tr * xr - ti * xi;
+      ai[i * n + c] = tr * xi + ti * xr;
+    }
+    for (Idx j = 0; j < m; ++j) {
+      const double xr = br[j * n + c], xi = bi[j * n + c];
+      br[j * n + c] = tr * xr - ti * xi;
+      bi[j * n + c] = tr * xi + ti * xr;
+    }
+    for (Idx i = k + 1; i < n; ++i) {
+      const Idx d = perm[i];
+      const double fr = ar[k * n + d], fi = ai[k * n + d];
+      if (exact_zero_c(fr, fi)) continue;
+      for (Idx r = k + 1; r < n; ++r) {
+        const double ur = ar[r * n + c], ui = ai[r * n + c];
+        ar[r * n + d] = ar[r * n + d] - (fr * ur - fi * ui);
+        ai[r * n + d] = ai[r * n + d] - (fr * ui + fi * ur);
+      }
+      for (Idx j = 0; j < m; ++j) {
+        const double ur = br[j * n + c], ui = bi[j * n + c];
+        br[j * n + d] = br[j * n + d] - (fr * ur - fi * ui);
+        bi[j * n + d] = bi[j * n + d] - (fr * ui + fi * ur);
+      }
+    }
+  }
+  for (Idx k = n - 1; k >= 1; --k) {
+    const Idx c = perm[k];
+    for (Idx i = 0; i < k; ++i) {
+      const Idx d = perm[i];
+      const double fr = ar[k * n + d], fi = ai[k * n + d];
+      if (exact_zero_c(fr, fi)) continue;
+      for (Idx j = 0; j < m; ++j) {
+        const double ur = br[j * n + c], ui = bi[j * n + c];
+        br[j * n + d] = br[j * n + d] - (fr * ur - fi * ui);
+        bi[j * n + d] = bi[j * n + d] - (fr * ui + fi * ur);
+      }
+    }
+  }
+  for (double* blk : {br, bi}) {
+    for (Idx j = 0; j < m; ++j) {
+      for (Idx i = 0; i < n; ++i) a[i] = blk[j * n + perm[i]];
+      for (Idx i = 0; i < n; ++i) blk[j * n + i] = a[i];
+    }
+  }
+}
+
+void det_real(double* a, double* det, int32_t n32, uint32_t* perm) {
+  const Idx n = n32;
+  double d = 1.0;
+  if (n < 1) {
+    *det = d;
+    return;
+  }
+  init_perm(perm, n);
+  for (Idx k = 0; k < n; ++k) {
+    Idx q = pivot_rows_real(a, n, n, k, perm, k);
+    swap_perm(perm, q, k);
+    if (q != k) d = -d;
+    const Idx r = perm[k];
+    const double piv = a[r * n + k];
+    d = d * piv;
+    if (piv == 0.0 || std::isnan(piv)) break;  // d is now a signed zero or NaN
+    for (Idx j = k + 1; j < n; ++j) a[r * n + j] = a[r * n + j] / piv;
+    for (Idx i = k + 1; i < n; ++i) {
+      const Idx s = perm[i];
+      const double f = a[s * n + k];
+      for (Idx j = k + 1; j < n; ++j) a[s * n + j] = a[s * n + j] - f * a[r * n + j];
+    }
+  }
+  *det = d;
+}
+
+void det_complex(double* re, double* im, double* det_re, double* det_im, int32_t n32,
+                 uint32_t* perm) {
+  const Idx n = n32;
+  double dr = 1.0, di = 0.0;
+  if (n < 1) {
+    *det_re = dr;
+    *det_im = di;
+    return;
+  }
+  init_perm(perm, n);
+  for (Idx k = 0; k < n; ++k) {
+    Idx q = pivot_rows_complex(re, im, n, n, k, perm, k);
+    swap_perm(perm, q, k);
+    if (q != k) {
+      dr = -dr;
+      di = -di;
+    }
+    const Idx r = perm[k];
+    const double pr = re[r * n + k], pi = im[r * n + k];
+    const double nr = dr * pr - di * pi;
+    const double ni = dr * pi + di * pr;
+    dr = nr;
+    di = ni;
+    const bool pr_dead = pr == 0.0 || std::isnan(pr);
+    const bool pi_dead = pi == 0.0 || std::isnan(pi);
+    if (pr_dead && pi_dead) break;
+    const double pm = sq_mod(pr, pi);
+    const double tr = pr / pm, ti = -pi / pm;
+    for (Idx j = k + 1; j < n; ++j) {
+      const double xr = re[r * n + j], xi = im[r * n + j];
+      re[r * n + j] = xr * tr - xi * ti;
+      im[r * n + j] = xr * ti + xi * tr;
+    }
+    for (Idx i = k + 1; i < n; ++i) {
+      const Idx s = perm[i];
+      const double fr = re[s * n + k], fi = im[s * n + k];
+      for (Idx j = k + 1; j < n; ++j) {
+        const double ur = re[r * n + j], ui = im[r * n + j];
+        re[s * n + j] = re[s * n + j] - (fr * ur - fi * ui);
+        im[s * n + j] = im[s * n + j] - (fr * ui + fi * ur);
+      }
+    }
+  }
+  *det_re = dr;
+  *det_im = di;
+}

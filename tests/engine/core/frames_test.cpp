@@ -1,0 +1,367 @@
+// Call frames: pushing with argument checks and varargin, popping with
+// results, unwinding, try handlers, workspace lookups and abort polling.
+// Every case ends with the heap holding exactly the blocks someone owns.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/core/frames.h"
+#include "engine/core/heap.h"
+#include "engine/core/service_table.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/value_stack.h"
+#include "support/code_builder.h"
+#include "support/engine_block.h"
+#include "support/heap_check.h"
+
+namespace {
+
+constexpr uint32_t kBlockBytes = 65536;
+
+double real_at(EngineContext* c, int depth) {
+  double v = 0;
+  EXPECT_EQ(stk_get_real_scalar(c, depth, &v), kOk);
+  return v;
+}
+
+// The value stored in a local's heap block: kind, a, b and the first data word.
+struct HeapValue {
+  uint32_t kind, a, b;
+  double first;
+};
+HeapValue local_value(EngineContext* c, int32_t slot) {
+  const uint32_t* w = frame_words(c, c->frame);
+  const int32_t index = int32_t(w[kFrameFixedWords + slot]);
+  EXPECT_GT(index, 0);
+  const uint64_t* h = heap_words(c) + index;
+  HeapValue v{};
+  std::memcpy(&v.kind, h, 4);
+  std::memcpy(&v.a, reinterpret_cast<const uint8_t*>(h) + 4, 4);
+  std::memcpy(&v.b, reinterpret_cast<const uint8_t*>(h) + 8, 4);
+  std::memcpy(&v.first, h + kHeapValueHeaderWords, 8);
+  return v;
+}
+
+struct Frames : ::testing::Test {
+  EngineBlock b = EngineBlock::make(kBlockBytes);
+  EngineContext* c = b.ctx();
+  CodePosition caller{kAreaCode, 0, 4242};
+
+  uint32_t fn(uint16_t locals, uint16_t in, uint16_t out, uint16_t flags = 0) {
+    HandFunction f;
+    f.flags = flags;
+    f.locals = locals;
+    f.max_in = in;
+    f.max_out = out;
+    return place_function(c, f);
+  }
+  int push(uint32_t at, int32_t nargout, int32_t nargin, int fv = 0, int argless = 0) {
+    return frame_push(c, &caller, function_header(c, at), 7, 0, nargout, nargin, fv, argless, 0);
+  }
+};
+
+TEST_F(Frames, PushMovesArgumentsIntoLocalsAndPopKeepsResults) {
+  const uint32_t f = fn(3, 2, 1);
+  ASSERT_EQ(stk_push_real(c, 99), kOk);  // belongs to the base frame
+  const int32_t data_before = c->data_top;
+  ASSERT_EQ(stk_push_real(c, 1.5), kOk);
+  ASSERT_EQ(stk_push_cstr(c, -1, "hello"), kOk);
+  const int32_t frame_at = c->desc_top - 6;
+  ASSERT_EQ(push(f, 1, 2), kOk);
+
+  EXPECT_EQ(c->frame, frame_at);
+  EXPECT_EQ(c->desc_top, frame_at + kFrameFixedWords + 3);
+  EXPECT_EQ(c->data_top, data_before);
+  EXPECT_EQ(frame_arg_count(c), 0);
+  const uint32_t* w = frame_words(c, c->frame);
+  EXPECT_EQ(w[kFwCallerKind], uint32_t(kAreaCode));
+  EXPECT_EQ(w[kFwCallerOffset], 4242u);
+  EXPECT_EQ(int32_t(w[kFwPrevDistance]), frame_at);  // the base frame is at 0
+  EXPECT_EQ(w[kFwFunctionId], 7u);
+  EXPECT_EQ(w[kFwLocals], 3u);
+  EXPECT_EQ(w[kFwResults], 1u);
+  EXPECT_EQ(w[kFwNargin], 2u);
+  EXPECT_EQ(w[kFwNargout], 1u);
+  EXPECT_EQ(int32_t(w[kFwLine]), -1);
+  EXPECT_EQ(int32_t(w[kFwCurrentFunction]), -1);
+  EXPECT_EQ(int32_t(w[kFwNameTable]), int32_t(f + kHdrInputSlots + 2));
+  EXPECT_EQ(local_value(c, 0).first, 1.5);
+  EXPECT_EQ(local_value(c, 1).kind, kKindPayload);  // the string
+  EXPECT_EQ(int32_t(w[kFrameFixedWords + 2]), -1);
+
+  ASSERT_EQ(stk_push_real(c, 10), kOk);
+  ASSERT_EQ(stk_push_real(c, 20), kOk);  // only the top one is a result
+  ASSERT_EQ(frame_pop(c), kOk);
+  EXPECT_EQ(c->frame, 0);
+  EXPECT_EQ(c->desc_top, frame_at + 3);
+  EXPECT_EQ(real_at(c, 0), 20);
+  EXPECT_EQ(real_at(c, 1), 99);
+  EXPECT_EQ(c->pos.kind, kAreaCode);
+  EXPECT_EQ(c->pos.offset, 4242u);
+  EXPECT_TRUE(check_heap_used(c, {}));
+}
+
+TEST_F(Frames, ArgumentCountErrorsLeaveEverythingInPlace) {
+  const uint32_t f = fn(2, 1, 1);
+  const uint32_t block = fn(0, 0, 1, kHdrArgless);
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  ASSERT_EQ(stk_push_real(c, 2), kOk);
+  const int32_t top = c->desc_top;
+  EXPECT_EQ(push(f, 1, 2), kTooManyInputs);
+  EXPECT_EQ(push(f, 2, 1), kTooManyOutputs);
+  EXPECT_EQ(push(block, 2, 0), kTooManyOutputs);
+  EXPECT_EQ(push(block, 0, 1), kTooManyInputs);
+  EXPECT_EQ(frame_push(c, &caller, nullptr, 0, 0, 0, 1, 0, 1, 0), kIllegalError);
+  EXPECT_EQ(frame_push(c, &caller, nullptr, 0, 0, 0, 0, 1, 1, 0), kIllegalError);
+  EXPECT_EQ(c->desc_top, top);
+  EXPECT_EQ(c->frame, 0);
+  EXPECT_TRUE(check_heap_used(c, {}));
+}
+
+TEST_F(Frames, VararginPacksTheRestOrGivesAnEmptyList) {
+  HandFunction h;
+  h.flags = kHdrVarargin;
+  h.locals = 3;
+  h.max_in = 2;
+  h.max_out = 0;
+  const uint32_t f = place_function(c, h);
+  struct Case {
+    int nargin;
+    uint32_t list_words;  // data words of the varargin list
+    bool slot0_set;
+  };
+  // A real scalar element is 2 header words and 1 data word.
+  for (const Case k : {Case{4, 9, true}, Case{1, 0, true}, Case{0, 0, false}}) {
+    for (int i = 0; i < k.nargin; ++i) ASSERT_EQ(stk_push_real(c, 10 + i), kOk);
+    ASSERT_EQ(push(f, -1, k.nargin), kOk) << k.nargin;
+    const uint32_t* w = frame_words(c, c->frame);
+    EXPECT_EQ(int32_t(w[kFwResults]), -2);  // declares no outputs
+    EXPECT_EQ(int32_t(w[kFwNargin]), k.nargin);
+    EXPECT_EQ(int32_t(w[kFrameFixedWords]) != -1, k.slot0_set);
+    const HeapValue list = local_value(c, 1);
+    EXPECT_EQ(list.kind, kKindContainer) << k.nargin;
+    EXPECT_EQ(list.a, k.list_words);
+    EXPECT_EQ(list.b, kContList);
+    ASSERT_EQ(frame_pop(c), kOk);
+    EXPECT_EQ(c->desc_top, kBaseFrameWords);
+    EXPECT_EQ(c->data_top, 0);
+    EXPECT_TRUE(check_heap_used(c, {}));
+  }
+}
+
+TEST_F(Frames, FailedPushFreesTheBlocksItTookAndKeepsTheArguments) {
+  const uint32_t f = fn(3, 3, 0);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(stk_push_zeros(c, 4, 5, 0), kOk);  // 20 words each
+  // Leave room for about two of the three argument blocks.
+  int32_t filler = 0;
+  ASSERT_EQ(heap_alloc(c, c->heap_size - 1 - 50, &filler), kOk);
+  const int32_t desc_top = c->desc_top, data_top = c->data_top;
+  EXPECT_EQ(push(f, 0, 3), kVariableOverflow);
+  EXPECT_EQ(c->desc_top, desc_top);
+  EXPECT_EQ(c->data_top, data_top);
+  EXPECT_EQ(c->frame, 0);
+  EXPECT_EQ(desc_at(c, 0)[0], kKindReal);
+  EXPECT_EQ(desc_at(c, 2)[1], 4u);
+  EXPECT_TRUE(check_heap_used(c, {{filler, c->heap_size - 51}}));
+
+  // The same with varargin: the packed list is taken apart again.
+  HandFunction h;
+  h.flags = kHdrVarargin;
+  h.locals = 2;
+  h.max_in = 2;
+  const uint32_t g = place_function(c, h);
+  EXPECT_EQ(push(g, 0, 3), kVariableOverflow);
+  EXPECT_EQ(c->desc_top, desc_top);
+  EXPECT_EQ(c->data_top, data_top);
+  EXPECT_EQ(desc_at(c, 1)[0], kKindReal);
+  EXPECT_EQ(desc_at(c, 1)[2], 5u);
+}
+
+TEST_F(Frames, DescriptorOverflowIsRefusedBeforeAnyChange) {
+  const uint32_t f = fn(200, 1, 1);
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  c->desc_capacity = uint32_t(c->desc_top) + kFrameFixedWords + 150;
+  EXPECT_EQ(push(f, 1, 1), kStackOverflow);
+  EXPECT_EQ(frame_arg_count(c), 1);
+  EXPECT_TRUE(check_heap_used(c, {}));
+}
+
+TEST_F(Frames, FunctionValueFrameKeepsTheValueAsItsFirstItem) {
+  const uint32_t f = fn(1, 1, 1);
+  ASSERT_EQ(stk_push_cstr(c, -1, "fvalue"), kOk);
+  ASSERT_EQ(stk_push_real(c, 5), kOk);
+  const int32_t frame_at = c->desc_top - 6;
+  const int32_t data_fv = c->data_top - 1;
+  ASSERT_EQ(push(f, 1, 1, 1), kOk);
+  EXPECT_EQ(c->frame, frame_at);
+  const uint32_t* w = frame_words(c, c->frame);
+  EXPECT_EQ(w[kFwFunctionValue], 1u);
+  EXPECT_EQ(int32_t(w[kFwCurrentFunction]), kFunctionValueFrame);
+  EXPECT_EQ(frame_arg_count(c), 1);
+  EXPECT_EQ(stk_is_char(c, 0), 1);
+  EXPECT_EQ(c->data_top, data_fv);
+  ASSERT_EQ(stk_push_real(c, 6), kOk);
+  ASSERT_EQ(frame_pop(c), kOk);
+  EXPECT_EQ(c->desc_top, frame_at + 3);
+  EXPECT_EQ(real_at(c, 0), 6);
+  EXPECT_EQ(c->data_top, 1);
+}
+
+TEST_F(Frames, UnwindStopsAtTheBaseFrameOrTheLimit) {
+  const uint32_t f = fn(1, 1, 1);
+  ASSERT_EQ(stk_push_real(c, 1), kOk);  // base frame's own item
+  int32_t frames[3];
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(stk_push_real(c, 2 + i), kOk);
+    ASSERT_EQ(push(f, 1, 1), kOk);
+    frames[i] = c->frame;
+    ASSERT_EQ(stk_push_cstr(c, -1, "scratch"), kOk);
+  }
+  c->pos = CodePosition{kAreaCode, 0, 8};
+  ASSERT_EQ(frame_unwind(c, frames[1]), kOk);  // frames at or above the limit go
+  EXPECT_EQ(c->frame, frames[0]);
+  EXPECT_EQ(c->pos.kind, kAreaCode);
+  frame_words(c, frames[0])[kFwSuspendKind] = kAreaCode;
+  ASSERT_EQ(frame_unwind(c, -1), kOk);  // a suspended frame stops it
+  EXPECT_EQ(c->frame, frames[0]);
+  ASSERT_EQ(frame_unwind(c, 0), kOk);
+  EXPECT_EQ(c->frame, 0);
+  EXPECT_EQ(c->pos.kind, kAreaNone);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords + 3);
+  EXPECT_EQ(c->data_top, 1);
+  EXPECT_EQ(real_at(c, 0), 1);
+  EXPECT_TRUE(check_heap_used(c, {}));
+}
+
+TEST_F(Frames, HandlerCatchesUnlessSandboxedSecurityError) {
+  const uint32_t f = fn(1, 0, 1);
+  ASSERT_EQ(push(f, 1, 0), kOk);
+  const int32_t outer = c->frame;
+  uint32_t* w = frame_words(c, outer);
+  w[kFwCatchKind] = kAreaCode;
+  w[kFwCatchOffset] = 300;
+  w[kFwCatchKeep] = 1;
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  ASSERT_EQ(stk_push_real(c, 2), kOk);
+  ASSERT_EQ(stk_push_real(c, 3), kOk);
+  ASSERT_EQ(push(f, 1, 0), kOk);
+  ASSERT_EQ(stk_push_real(c, 4), kOk);
+  const int32_t inner = c->frame;
+
+  EXPECT_TRUE(frame_find_handler(c, 0, nullptr));
+  EXPECT_EQ(c->frame, inner);  // only asked: nothing discarded
+  frame_words(c, outer)[kFwSandbox] = 1;
+  EXPECT_FALSE(frame_find_handler(c, 1, nullptr));
+  frame_words(c, outer)[kFwSandbox] = 0;
+
+  CodePosition at{};
+  ASSERT_TRUE(frame_find_handler(c, 0, &at));
+  EXPECT_EQ(c->frame, outer);
+  EXPECT_EQ(frame_arg_count(c), 1);
+  EXPECT_EQ(real_at(c, 0), 1);
+  EXPECT_EQ(at.kind, kAreaCode);
+  EXPECT_EQ(at.offset, 300u);
+  EXPECT_EQ(c->data_top, 1);
+
+  // A frame entered from outside the interpreter ends the search.
+  frame_words(c, outer)[kFwCatchKind] = 0;
+  ASSERT_EQ(frame_push(c, nullptr, function_header(c, f), 1, 0, 1, 0, 0, 0, 0), kOk);
+  frame_words(c, 0)[kFwCatchKind] = kAreaCode;
+  EXPECT_FALSE(frame_find_handler(c, 0, nullptr));
+  ASSERT_EQ(frame_unwind(c, 0), kOk);
+  EXPECT_TRUE(frame_find_handler(c, 0, nullptr));  // the base frame's own try
+  EXPECT_TRUE(check_heap_used(c, {}));
+}
+
+TEST_F(Frames, SmallQueries) {
+  EXPECT_EQ(interp_in_function(c), 0);
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  ASSERT_EQ(stk_push_real(c, 2), kOk);
+  HandFunction h;
+  h.locals = 2;
+  h.max_in = 2;
+  h.max_out = 3;
+  h.names = {"alpha", "beta"};
+  ASSERT_EQ(push(place_function(c, h), -1, 2), kOk);
+  EXPECT_EQ(interp_in_function(c), 1);
+  EXPECT_STREQ(reinterpret_cast<const char*>(frame_var_name_entry(c, 1)), "beta");
+  EXPECT_EQ(frame_var_name_entry(c, 2), nullptr);
+  uint8_t* table = nullptr;
+  int32_t count = 0;
+  frame_var_table(c, &table, &count);
+  EXPECT_EQ(count, 2);
+  EXPECT_STREQ(reinterpret_cast<const char*>(table), "alpha");
+
+  ASSERT_EQ(frame_push_nargio(c, 0), kOk);
+  EXPECT_EQ(real_at(c, 0), 2);
+  ASSERT_EQ(frame_push_nargio(c, 1), kOk);  // statement context reads as 0
+  EXPECT_EQ(real_at(c, 0), 0);
+  int32_t depth = 0;
+  ASSERT_EQ(svc_fn<decltype(&stk_depth)>(c, kSvcStkDepth)(c, &depth), kOk);  // through the service table
+  EXPECT_EQ(depth, c->desc_top);
+  EXPECT_EQ(svc_fn<decltype(&interp_in_function)>(c, kSvcInterpInFunction)(c), 1);
+
+  frame_set_flag(c);
+  EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 1u);
+  ASSERT_EQ(stk_push_real(c, 0), kOk);
+  ASSERT_EQ(push(place_function(c, h), 0, 0), kOk);
+  EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 1u);  // inherited
+  HandFunction t = h;
+  t.flags = kHdrTrusted;
+  ASSERT_EQ(push(place_function(c, t), 0, 0), kOk);
+  EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 0u);
+
+  const CodePosition set{kAreaHeap, 1, 96};
+  err_set_position(c, &set);
+  CodePosition got{};
+  err_get_position(c, &got);
+  EXPECT_EQ(got.kind, kAreaHeap);
+  EXPECT_EQ(got.offset, 96u);
+  EXPECT_EQ(c->pos.flag, 0);
+
+  ASSERT_EQ(frame_unwind(c, 0), kOk);
+  EXPECT_STREQ(reinterpret_cast<const char*>(frame_var_name_entry(c, 0)), "ans");
+}
+
+struct AbortProbe {
+  int answer = 0;
+  int hooks = 0;
+};
+AbortProbe* g_probe = nullptr;
+uint8_t ask(void* arg) { return uint8_t(static_cast<AbortProbe*>(arg)->answer); }
+int on_abort(EngineContext*, uintptr_t data) {
+  g_probe->hooks += int(data);
+  return 0;
+}
+
+TEST_F(Frames, AbortPollingAndTheDebuggingMode) {
+  AbortProbe probe;
+  g_probe = &probe;
+  static BuiltinEntry table[3] = {};
+  std::strcpy(table[0].name, "+onabort");
+  table[0].fn = reinterpret_cast<BuiltinFn>(reinterpret_cast<void (*)()>(&on_abort));
+  table[0].data = 1;
+  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
+
+  EXPECT_EQ(poll_abort(c), 0);  // no callback
+  EXPECT_EQ(check_abort(c), kSliceEnded);
+  engine_set_option_pair(c, &ask, &probe);
+  EXPECT_EQ(poll_abort(c), 0);
+  probe.answer = 1;
+  EXPECT_EQ(poll_abort(c), 1);
+  EXPECT_EQ(probe.hooks, 1);
+  EXPECT_EQ(check_abort(c), kAborted);
+
+  c->interrupt_debug = 1;
+  EXPECT_EQ(poll_abort(c), 0);  // the first request arranges a stop
+  EXPECT_EQ(poll_abort(c), 1);  // the second stops at once
+  EXPECT_EQ(check_abort(c), kDebugSuspend);
+  EXPECT_EQ(frame_words(c, c->frame)[kFwStepMode], uint32_t(kStepStopAtNext));
+  EXPECT_EQ(c->pending_debug, 0);
+  EXPECT_EQ(probe.hooks, 5);  // once for every request answered yes
+  probe.answer = 0;
+  EXPECT_EQ(check_abort(c), kSliceEnded);
+}
+
+}  // namespace

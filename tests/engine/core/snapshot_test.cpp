@@ -1,0 +1,406 @@
+// Engine images: round trips into blocks of other sizes, refusals that leave
+// the context untouched, damaged images (every truncation, random mutation),
+// tasks recomputed for the loading block, and call export.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "engine/core/frames.h"
+#include "engine/core/heap.h"
+#include "engine/core/snapshot.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/symbols.h"
+#include "engine/core/value_stack.h"
+#include "support/code_builder.h"
+#include "support/engine_block.h"
+#include "support/heap_check.h"
+#include "support/snapshot_writer.h"
+
+namespace {
+
+int32_t intern(EngineContext* c, const char* name) {
+  int32_t s = 0;
+  EXPECT_EQ(symtab_intern(c, name, int32_t(std::strlen(name)), 32, &s), kOk);
+  return s;
+}
+
+void set_entry(EngineContext* c, int id, int32_t w0, int32_t w1, int32_t w2, int32_t w3) {
+  uint32_t* e = fn_entry(c, id);
+  e[0] = uint32_t(w0);
+  e[1] = uint32_t(w1);
+  e[2] = uint32_t(w2);
+  e[3] = uint32_t(w3);
+}
+
+int32_t store_real(EngineContext* c, double v) {
+  int32_t index = 0;
+  EXPECT_EQ(heap_alloc(c, 3, &index), kOk);
+  uint8_t* h = reinterpret_cast<uint8_t*>(heap_words(c) + index);
+  std::memset(h, 0, 16);
+  tn::st_u32(h + 4, 1);
+  tn::st_u32(h + 8, 1);
+  tn::st_f64(h + 16, v);
+  return index;
+}
+
+// Function table: a library with a use-list, a compiled function of that
+// library, a referenced method, a global variable; a frame of that function
+// with arguments and items; a base-frame variable. The ids are fixed.
+struct Populated {
+  uint32_t code_f;
+  int32_t global_block;
+};
+enum : int { kLib = 1, kFnF = 2, kFnG = 3, kVarGv = 4 };
+
+Populated populate(EngineContext* c, bool with_frame = true) {
+  Populated p{};
+  const int32_t s_lib = intern(c, "mylib"), s_f = intern(c, "f"), s_g = intern(c, "g");
+  const int32_t s_gv = intern(c, "gv"), s_cls = intern(c, "cls");
+  HandFunction f;
+  f.locals = 2;
+  f.max_in = 2;
+  f.max_out = 1;
+  f.names = {"x", "y"};
+  p.code_f = place_function(c, f);
+  const uint32_t uses = c->code_free;
+  code_words(c)[uses] = 2;
+  code_words(c)[uses + 1] = kLib;
+  code_words(c)[uses + 2] = 0xffff;
+  c->code_free += 4;
+  p.global_block = store_real(c, 3.25);
+  set_entry(c, kLib, 0, s_lib, int32_t(uses), 0);
+  set_entry(c, kFnF, s_f, kLib, int32_t(p.code_f), 0);
+  set_entry(c, kFnG, s_g, 0, -1, s_cls);
+  set_entry(c, kVarGv, 1, s_gv, p.global_block, -1);
+  c->fn_count = 5;
+
+  frame_words(c, 0)[kFrameFixedWords] = uint32_t(store_real(c, 42));  // "ans"
+  EXPECT_EQ(stk_push_cstr(c, -1, "kept by the base frame"), kOk);
+  if (!with_frame) return p;
+  EXPECT_EQ(stk_push_real(c, 1.5), kOk);
+  EXPECT_EQ(stk_push_cstr(c, -1, "argument"), kOk);
+  const CodePosition caller{kAreaCode, 0, p.code_f * 2 + 12};
+  EXPECT_EQ(frame_push(c, &caller, function_header(c, p.code_f), kFnF, 0, 1, 2, 0, 0, 0), kOk);
+  double* re = nullptr;
+  EXPECT_EQ(stk_push_matrix(c, 2, 3, &re, nullptr), kOk);
+  for (int i = 0; i < 6; ++i) re[i] = i * 0.5;
+  EXPECT_EQ(stk_push_cstr(c, -1, "result"), kOk);
+  c->pos = CodePosition{kAreaCode, 1, p.code_f * 2 + 20};
+  c->disp_flag = 0;
+  c->disp_word1 = 9;
+  return p;
+}
+
+TEST(Snapshot, RoundTripIntoOtherBlockSizesRunsOnAlike) {
+  EngineBlock a = EngineBlock::make(98304);
+  populate(a);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  const EngineState saved = capture_state(a);
+
+  for (uint32_t size : {65536u, 163840u}) {
+    EngineBlock b = EngineBlock::make(size, false);
+    ASSERT_EQ(load_image(b, image), kOk) << size;
+    EXPECT_TRUE(capture_state(b) == saved) << size;
+    EXPECT_TRUE(check_heap_chain(b));
+    EXPECT_EQ(b->fn_capacity, a->fn_capacity);  // the writer's table is adopted
+
+    // Both run on identically: the frame returns its result, the heap hands
+    // out the same blocks, and only the global variable survives a reset.
+    EngineBlock a2 = EngineBlock::raw(a.size);
+    std::memcpy(a2.mem.get(), a.mem.get(), a.size);
+    for (EngineContext* c : {a2.ctx(), b.ctx()}) {
+      ASSERT_EQ(frame_pop(c), kOk);
+      char text[32] = {};
+      ASSERT_EQ(stk_get_string_buf(c, 0, text, sizeof text, nullptr), kOk);
+      EXPECT_STREQ(text, "result");
+      int32_t index = 0;
+      ASSERT_EQ(heap_alloc(c, 30, &index), kOk);
+      for (int k = 0; k < 30; ++k) heap_words(c)[index + k] = uint64_t(k);  // fresh blocks hold leftovers
+    }
+    const EngineState sa = capture_state(a2), sb = capture_state(b);
+    EXPECT_TRUE(sa.desc == sb.desc);
+    EXPECT_TRUE(sa.data == sb.data);
+    EXPECT_TRUE(sa.heap == sb.heap) << sa.heap.size() << " " << sb.heap.size();
+    EXPECT_TRUE(sa.table == sb.table);
+    EXPECT_TRUE(sa.code == sb.code);
+    EXPECT_TRUE(sa.symbols == sb.symbols);
+    EXPECT_TRUE(sa.words == sb.words);
+    engine_reset(b);
+    EXPECT_TRUE(check_heap_used(b, {{int64_t(fn_entry(b, kVarGv)[2]), 3}}));
+  }
+}
+
+TEST(Snapshot, TooLargeStateIsRefusedWithTheContextUntouched) {
+  EngineBlock a = EngineBlock::make(98304);
+  populate(a);
+  std::vector<uint8_t> image = write_engine_image(a);
+  const uint32_t d = tn::get_le32(image.data() + kImgDescTop);
+
+  EngineBlock b = EngineBlock::make(98304, false);
+  b->desc_capacity = d;  // exactly enough
+  ASSERT_EQ(load_image(b, image), kOk);
+
+  struct Case {
+    uint32_t field;
+    int64_t delta;
+    int status;
+  };
+  const Case cases[] = {{kImgDescTop, 1, kStackOverflow},
+                        {kImgDataTop, 100000, kDataStackOverflow},
+                        {kImgHeapWords, 1000000, kVariableOverflow},
+                        {kImgSymbolBytes, 100000, kCodeOverflow}};
+  for (const Case& k : cases) {
+    EngineBlock c = EngineBlock::make(98304, false);
+    c->desc_capacity = d;
+    std::vector<uint8_t> bad = image;
+    tn::put_le32(bad.data() + k.field, uint32_t(tn::get_le32(bad.data() + k.field) + k.delta));
+    std::vector<uint8_t> before(c.mem.get(), c.mem.get() + c.size);
+    EXPECT_EQ(load_image(c, bad), k.status) << k.field;
+    EXPECT_EQ(std::memcmp(before.data(), c.mem.get(), c.size), 0) << k.field;
+  }
+
+  // Many functions: the Part-style sum passes, the exact fit does not.
+  EngineBlock c = EngineBlock::make(98304, false);
+  std::vector<uint8_t> bad = image;
+  tn::put_le32(bad.data() + kImgFnCount, c->code_size / 4);
+  tn::put_le32(bad.data() + kImgCodeWords, 0);
+  tn::put_le32(bad.data() + kImgSymbolBytes, 0);
+  std::vector<uint8_t> before(c.mem.get(), c.mem.get() + c.size);
+  EXPECT_EQ(load_image(c, bad), kCodeOverflow);
+  EXPECT_EQ(std::memcmp(before.data(), c.mem.get(), c.size), 0);
+
+  EXPECT_EQ(load_image(c, std::vector<uint8_t>(100)), kEndOfFile);
+}
+
+TEST(Snapshot, EmptyHeapImageLeavesOneFreeBlock) {
+  EngineBlock a = EngineBlock::make(32768);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  EXPECT_EQ(tn::get_le32(image.data() + kImgHeapWords), 0u);
+  EngineBlock b = EngineBlock::make(40000, false);
+  int32_t index = 0;
+  ASSERT_EQ(heap_alloc(b, 5, &index), kOk);
+  ASSERT_EQ(load_image(b, image), kOk);
+  EXPECT_EQ(heap_words(b)[0], uint64_t(b->heap_size - 1));
+  EXPECT_EQ(b->frame, 0);
+  EXPECT_EQ(b->desc_top, kBaseFrameWords);
+}
+
+// Every damaged image gives a status, and the context can then be reset and
+// used: checked for each truncation and for random byte changes.
+void expect_usable_after(EngineContext* c, int status) {
+  if (status != kOk) {
+    EXPECT_EQ(c->fn_count, 1);
+    EXPECT_EQ(c->desc_top, 0);
+  }
+  engine_reset(c);
+  ASSERT_TRUE(check_heap_chain(c));
+  int32_t index = 0;
+  EXPECT_EQ(heap_alloc(c, 4, &index), kOk);
+  EXPECT_EQ(stk_push_real(c, 1), kOk);
+}
+
+TEST(Snapshot, EveryTruncationIsRefused) {
+  EngineBlock a = EngineBlock::make(32768);
+  populate(a);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  EngineBlock b = EngineBlock::make(32768, false);
+  const std::vector<uint8_t> fresh(b.mem.get(), b.mem.get() + b.size);
+  for (size_t n = 0; n < image.size(); ++n) {
+    std::memcpy(b.mem.get(), fresh.data(), b.size);
+    std::vector<uint8_t> cut(image.begin(), image.begin() + long(n));
+    const int status = load_image(b, cut);
+    ASSERT_EQ(status, n < kImageHeaderBytes ? kEndOfFile : kInitError) << n;
+    expect_usable_after(b, status);
+  }
+}
+
+TEST(Snapshot, ReaderFailingOnTheCodeGivesInitError) {
+  EngineBlock a = EngineBlock::make(32768);
+  populate(a);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  const size_t code_at = kImageHeaderBytes + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8 +
+                         size_t(heap_used_extent(heap_words(a), a->heap_size)) * 8 + size_t(a->fn_count) * 16;
+  EngineBlock b = EngineBlock::make(32768, false);
+  EXPECT_EQ(load_image(b, image, code_at + 1), kInitError);
+  expect_usable_after(b, kInitError);
+}
+
+TEST(Snapshot, RandomlyDamagedImagesNeverCrash) {
+  EngineBlock a = EngineBlock::make(32768);
+  populate(a);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  EngineBlock b = EngineBlock::make(32768, false);
+  const std::vector<uint8_t> fresh(b.mem.get(), b.mem.get() + b.size);
+  std::mt19937 rng(777);
+  int loaded = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<uint8_t> bad = image;
+    const int changes = 1 + int(rng() % 4);
+    for (int k = 0; k < changes; ++k) {
+      // Half of the changes hit the header, where the sizes and links are.
+      const size_t at = rng() % 2 ? rng() % kImageHeaderBytes : rng() % bad.size();
+      bad[at] = rng() % 3 ? uint8_t(rng()) : uint8_t(bad[at] ^ (1u << (rng() % 8)));
+    }
+    std::memcpy(b.mem.get(), fresh.data(), b.size);
+    const int status = load_image(b, bad);
+    if (status == kOk) {
+      ++loaded;
+      ASSERT_TRUE(check_heap_chain(b)) << round;
+      ASSERT_EQ(frame_unwind(b, 0), kOk);
+    }
+    expect_usable_after(b, status);
+  }
+  EXPECT_GT(loaded, 0);  // harmless changes (text, numbers) still load
+}
+
+// A task's block: record, then the data stack and the descriptor stack.
+int32_t make_task(EngineContext* c, int32_t id, int32_t next) {
+  constexpr uint32_t kStack = 1024;
+  int32_t index = 0;
+  EXPECT_EQ(heap_alloc(c, ((kStack + kTaskRecordBytes) >> 3) + 1, &index), kOk);
+  uint32_t r[kMainTaskWords] = {};
+  const uint32_t record = c->heap_base.v + uint32_t(index) * 8;
+  r[kTaskClockState] = record + kTaskRecordBytes;
+  r[kTaskDataBase] = record + kTaskRecordBytes;
+  r[kTaskDataCapacity] = kStack / 2 / 8;
+  r[kTaskDescBase] = record + kTaskRecordBytes + kStack / 2;
+  r[kTaskDescCapacity] = kStack / 2 / 4;
+  r[kTaskFrame] = uint32_t(-1);
+  r[kTaskNext] = uint32_t(next);
+  r[26] = uint32_t(id);
+  std::memcpy(heap_words(c) + index, r, sizeof r);
+  return index;
+}
+
+TEST(Snapshot, TaskRecordsAreRecomputedForTheLoadingBlock) {
+  EngineBlock a = EngineBlock::make(65536);
+  populate(a, false);
+  const int32_t t2 = make_task(a, 2, 0);
+  const int32_t t1 = make_task(a, 1, t2);
+  a->task_first = t1;
+  a->task_next_id = 3;
+  const std::vector<uint8_t> image = write_engine_image(a);
+
+  EngineBlock b = EngineBlock::make(131072, false);
+  ASSERT_EQ(load_image(b, image), kOk);
+  for (int32_t index : {t1, t2}) {
+    const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(b) + index);
+    const uint32_t record = b->heap_base.v + uint32_t(index) * 8;
+    EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes);
+    EXPECT_EQ(r[kTaskDataBase], record + kTaskRecordBytes);
+    EXPECT_EQ(r[kTaskDescBase], record + kTaskRecordBytes + 512);
+  }
+  EXPECT_EQ(b->main_task[kTaskDescBase], b->desc_base.v);
+  EXPECT_EQ(b->main_task[kTaskDataCapacity], b->data_capacity);
+  EXPECT_EQ(b->main_task[kTaskDescTop], uint32_t(b->desc_top));
+  EXPECT_EQ(b->task_first, t1);
+
+  // Stacks reaching outside their block, a loop in the list, or a running
+  // task cannot be recomputed.
+  const size_t heap_at = kImageHeaderBytes + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8;
+  std::vector<uint8_t> outside = image, loop = image, running = image;
+  const size_t desc_cap_at = heap_at + size_t(t2) * 8 + 4 * kTaskDescCapacity;
+  tn::put_le32(outside.data() + desc_cap_at, 4096);
+  tn::put_le32(loop.data() + heap_at + size_t(t2) * 8 + 4 * kTaskNext, uint32_t(t1));
+  tn::put_le32(running.data() + kImgTaskCurrent, uint32_t(t1));
+  for (const auto* bad : {&outside, &loop, &running}) {
+    EngineBlock c = EngineBlock::make(131072, false);
+    const int status = load_image(c, *bad);
+    EXPECT_EQ(status, kInitError);
+    EXPECT_EQ(c->task_first, 0);
+    expect_usable_after(c, status);
+  }
+}
+
+TEST(Snapshot, ExportedCallRebuildsTheItems) {
+  EngineBlock a = EngineBlock::make(32768);
+  void* raw = nullptr;
+  ASSERT_EQ(stk_push_raw(a, kPayFuncRef, 40, &raw), kOk);  // 5 data words
+  std::memset(raw, 0x3c, 40);
+  int64_t size = 0;
+  ASSERT_EQ(stk_export_size(a, 0, 0, &size), kOk);
+  EXPECT_EQ(size, 256);
+  std::vector<double> buffer(size_t(size) / 8);
+  EventPoster poster{};
+  ASSERT_EQ(stk_export_items(a, 0, 0, &poster, buffer.data()), kOk);
+  EXPECT_EQ(buffer[0], 0.0);
+  EXPECT_EQ(buffer[1], double(kKindPayload));
+  EXPECT_EQ(buffer[2], 5.0);
+  EXPECT_EQ(buffer[3], double(kPayFuncRef));
+  EXPECT_EQ(poster.handle, static_cast<void*>(a.ctx()));
+  EXPECT_EQ(poster.post_data, &event_post_data);
+
+  ASSERT_EQ(stk_push_real(a, 7), kOk);
+  ASSERT_EQ(stk_push_cstr(a, -1, "two"), kOk);
+  ASSERT_EQ(stk_export_size(a, 2, 2, &size), kOk);
+  buffer.assign(size_t(size) / 8, 0);
+  ASSERT_EQ(stk_export_items(a, 2, 2, &poster, buffer.data()), kOk);
+  EXPECT_EQ(buffer[0], 2.0);
+  EXPECT_EQ(stk_export_items(a, 1000, 0, &poster, buffer.data()), kBadArgument);
+
+  // The receiving side pushes the flat items back in order.
+  EngineBlock b = EngineBlock::make(32768);
+  const double* p = buffer.data() + 1;
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(stk_push_descriptor(b, p), kOk);
+    int64_t words = 0;
+    ASSERT_EQ(stk_item_words(b, 0, &words), kOk);
+    p += words;
+  }
+  EXPECT_TRUE(capture_state(a).desc == capture_state(b).desc);
+  EXPECT_TRUE(capture_state(a).data == capture_state(b).data);
+
+  // The poster appends to the queue until it holds 16 entries.
+  for (int k = 0; k < kMaxPendingEvents; ++k) EXPECT_TRUE(poster.post_data(&poster, nullptr));
+  EXPECT_FALSE(poster.post_data(&poster, nullptr));
+  EXPECT_EQ(a->event_count, kMaxPendingEvents);
+}
+
+}  // namespace
+
+namespace {
+
+// Targeted damage to the structures the loader walks; each is refused.
+TEST(Snapshot, DamagedStructuresAreRefused) {
+  EngineBlock a = EngineBlock::make(65536);
+  const Populated p = populate(a);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  const int32_t frame = a->frame;
+  const size_t desc_at = kImageHeaderBytes;
+  const size_t heap_at = desc_at + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8;
+  const size_t table_at = heap_at + size_t(heap_used_extent(heap_words(a), a->heap_size)) * 8;
+  auto word = [&](size_t at, uint32_t v) {
+    std::vector<uint8_t> bad = image;
+    tn::put_le32(bad.data() + at, v);
+    return bad;
+  };
+  const size_t fw = desc_at + size_t(frame) * 4;
+  const std::vector<std::vector<uint8_t>> cases = {
+      word(fw + 4 * kFwPrevDistance, uint32_t(-4)),              // points upward
+      word(fw + 4 * kFwLocals, 100000),                            // locals past the top
+      word(fw + 4 * kFwNameTable, 0x7ffffff0),                     // names outside the code area
+      word(fw + 4 * kFrameFixedWords, uint32_t(p.global_block + 1)),  // not a block
+      word(desc_at + 4 * kFrameFixedWords, 3),                     // base slot inside a block
+      word(kImgFrame, uint32_t(frame + 3)),                        // not a frame
+      word(kImgDataTop, uint32_t(a->data_top - 1)),                // items do not add up
+      word(kImgPosKind, kAreaStatic),
+      word(kImgPosOffset, 2),                                      // inside the table
+      word(heap_at, 0x80000000u | 3u),                             // header high bits
+      word(table_at + 16 * kFnF + 8, 3),                           // code offset in the table
+      word(table_at + 16 * kFnF, uint32_t(-100000)),               // symbol below the area
+      word(table_at + 16 * kVarGv + 8, uint32_t(p.global_block + 1)),  // variable block index
+      word(table_at + 16 * kLib + 4, 5),                           // positive symbol
+      word(table_at + 4, 1),                                       // entry 0 not zero
+  };
+  for (size_t k = 0; k < cases.size(); ++k) {
+    EngineBlock b = EngineBlock::make(65536, false);
+    const int status = load_image(b, cases[k]);
+    EXPECT_EQ(status, kInitError) << "case " << k;
+    expect_usable_after(b, status);
+  }
+  EngineBlock b = EngineBlock::make(65536, false);
+  EXPECT_EQ(load_image(b, image), kOk);
+}
+
+}  // namespace

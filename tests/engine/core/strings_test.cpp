@@ -1,0 +1,287 @@
+// String routines: comparison, search, bounded appenders, UTF-8 and
+// double-byte coding, the charset modes and the export conversion with its
+// newline modes and in-place use.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/core/context.h"
+#include "engine/core/strings.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(Strings, EqualFindCopy) {
+  EXPECT_TRUE(str_equal("Abc", 3, "abc", -1, true));
+  EXPECT_FALSE(str_equal("Abc", 3, "abc", -1, false));
+  EXPECT_FALSE(str_equal("ab", 2, "abc", -1, false));
+  EXPECT_FALSE(str_equal("abc", -1, "ab", 2, false));
+  EXPECT_FALSE(str_equal("ab\0", 3, "ab", -1, false));  // the terminated side ends early
+  EXPECT_TRUE(str_equal("ab", -1, "AB", -1, true));
+  EXPECT_FALSE(str_equal("ab", -1, "abc", -1, false));
+  EXPECT_FALSE(str_equal("abc", 3, "abd", 3, false));
+  EXPECT_FALSE(str_equal("a[", 2, "A{", 2, true));  // only letters fold
+  EXPECT_FALSE(str_equal("abc", 3, "abc", 2, false));
+
+  EXPECT_EQ(str_find("hello", -1, "lo", -1), 3);
+  EXPECT_EQ(str_find("xy", -1, "xyz", -1), -1);
+  EXPECT_EQ(str_find("xy", 2, "", 0), 0);
+  EXPECT_EQ(str_find("abcabc", 6, "ca", 2), 2);
+  EXPECT_EQ(str_find("abcabc", 4, "bc", -1), 1);
+  EXPECT_EQ(str_find("abcab", 5, "abx", 3), -1);
+  EXPECT_EQ(str_len("four"), 4);
+
+  char buf[16] = "abcdefgh";
+  EXPECT_EQ(str_copy_n(buf + 2, 8, buf, 6), 6);  // destination above the source
+  EXPECT_EQ(std::string(buf + 2), "abcdef");
+  std::strcpy(buf, "abcdefgh");
+  EXPECT_EQ(str_copy_n(buf, 8, buf + 2, 6), 6);  // below
+  EXPECT_EQ(std::string(buf), "cdefgh");
+  std::memset(buf, '@', sizeof buf);
+  EXPECT_EQ(str_copy_n(buf, 3, "hello", -1), 3);  // full: no terminator
+  EXPECT_EQ(buf[3], '@');
+}
+
+TEST(Strings, Appenders) {
+  char buf[16];
+  std::memset(buf, '@', sizeof buf);
+  int32_t pos = 5;
+  EXPECT_EQ(buf_append_repeat(buf, &pos, ' ', 10, 12), 6);
+  EXPECT_EQ(pos, 11);
+  EXPECT_EQ(buf[11], '@');
+
+  pos = 0;
+  const char* text = "abcdef";
+  EXPECT_EQ(buf_append_cstr(buf, &pos, text, 4), text + 3);
+  EXPECT_EQ(std::string(buf, pos), "abc");
+  EXPECT_EQ(*buf_append_cstr(buf, &pos, "xy", 16), 0);
+  EXPECT_EQ(pos, 5);
+  EXPECT_EQ(buf_append_n(buf, &pos, "12345", 5, 8), 2);
+  EXPECT_EQ(std::string(buf, pos), "abcxy12");
+  EXPECT_EQ(buf_append_repeat(buf, &pos, '-', -3, 16), 0);
+
+  uint16_t wbuf[8] = {};
+  pos = 2;
+  EXPECT_EQ(wbuf_append_repeat(wbuf, &pos, 0x263a, 9, 8), 5);
+  EXPECT_EQ(pos, 7);
+  EXPECT_EQ(wbuf[6], 0x263a);
+  EXPECT_EQ(wbuf[7], 0);
+}
+
+Bytes utf8(const std::u16string& s, int32_t capacity = 64) {
+  Bytes out(static_cast<size_t>(capacity), 0xaa);
+  int32_t pos = 0;
+  for (char16_t c : s) buf_append_utf8(out.data(), &pos, c, capacity);
+  out.resize(static_cast<size_t>(pos));
+  return out;
+}
+
+TEST(Strings, Utf8Coding) {
+  EXPECT_EQ(utf8(u"A\u00e9\u20ac"), (Bytes{0x41, 0xc3, 0xa9, 0xe2, 0x82, 0xac}));
+  EXPECT_EQ(utf8(u"\u07ff\u0800\uffff"), (Bytes{0xdf, 0xbf, 0xe0, 0xa0, 0x80, 0xef, 0xbf, 0xbf}));
+  EXPECT_EQ(utf8(u"\U0001F600"), (Bytes{0xed, 0xa0, 0xbd, 0xed, 0xb8, 0x80}));  // unit by unit
+  // Room for the longest form and a terminator is required, whatever the character.
+  EXPECT_EQ(utf8(u"abcd", 4), (Bytes{'a'}));
+  EXPECT_EQ(utf8(u"\u20ac\u20ac", 6), (Bytes{0xe2, 0x82, 0xac}));
+
+  struct Case {
+    Bytes in;
+    int32_t start;
+    bool ok;
+    uint16_t ch;
+    int32_t next;
+  };
+  const Case cases[] = {
+      {{0x41}, 0, true, 0x41, 1},
+      {{0xc3, 0xa9}, 0, true, 0xe9, 2},
+      {{0xe2, 0x82, 0xac}, 0, true, 0x20ac, 3},
+      {{0xc0, 0x80}, 0, true, 0, 2},               // overlong forms stand as they are
+      {{0xc3}, 0, false, 0xbeef, 1},               // cut
+      {{0xe2, 0x82}, 0, false, 0xbeef, 1},         // cut
+      {{0x82, 0x41}, 0, false, 0xbeef, 1},         // stray continuation
+      {{0xf0, 0x9f, 0x98, 0x80}, 0, false, 0xbeef, 1},  // four-byte lead
+      {{0xc3, 0x41}, 0, false, 0xbeef, 1},
+      {{0x41, 0xe2, 0x82, 0xac}, 1, true, 0x20ac, 4},
+  };
+  for (const Case& c : cases) {
+    int32_t pos = c.start;
+    uint16_t ch = 0xbeef;
+    EXPECT_EQ(utf8_next_char(c.in.data(), static_cast<int32_t>(c.in.size()), &pos, &ch), c.ok);
+    EXPECT_EQ(ch, c.ch);
+    EXPECT_EQ(pos, c.next);
+  }
+  uint16_t ch = 0;
+  const uint8_t two[] = {0xc3, 0xa9};
+  EXPECT_TRUE(utf8_next_char(two, 2, nullptr, &ch));
+  EXPECT_EQ(ch, 0xe9);
+
+  // Every 16-bit unit survives encoding and decoding.
+  std::vector<uint8_t> all(3 * 65536 + 4);
+  int32_t pos = 0;
+  for (uint32_t c = 0; c < 65536; ++c)
+    ASSERT_TRUE(buf_append_utf8(all.data(), &pos, static_cast<uint16_t>(c), static_cast<int32_t>(all.size())));
+  int32_t at = 0;
+  for (uint32_t c = 0; c < 65536; ++c) {
+    ASSERT_TRUE(utf8_next_char(all.data(), pos, &at, &ch));
+    ASSERT_EQ(ch, c);
+  }
+  EXPECT_EQ(at, pos);
+}
+
+TEST(Strings, DoubleByteCoding) {
+  const uint8_t in[] = {0x41, 0x82, 0xa0, 0x42, 0x93};
+  std::vector<uint16_t> out;
+  int32_t pos = 0;
+  uint16_t ch;
+  while (pos < 5) {  // must end although the last byte leads a cut pair
+    ASSERT_TRUE(dbcs_next_char(in, &ch, &pos, 5));
+    out.push_back(ch);
+  }
+  EXPECT_EQ(out, (std::vector<uint16_t>{0x41, 0x82a0, 0x42, kReplacementChar}));
+  EXPECT_EQ(pos, 5);
+
+  uint8_t buf[4] = {0, 0, 0, 0};
+  pos = 0;
+  EXPECT_TRUE(buf_append_dbcs(0x82a0, buf, &pos, 4));
+  EXPECT_TRUE(buf_append_dbcs(0x41, buf, &pos, 4));
+  EXPECT_FALSE(buf_append_dbcs(0x82a0, buf, &pos, 4));  // a pair needs two bytes
+  EXPECT_TRUE(buf_append_dbcs(0x7f, buf, &pos, 4));
+  EXPECT_FALSE(buf_append_dbcs(0x41, buf, &pos, 4));
+  EXPECT_EQ(pos, 4);
+  EXPECT_EQ(buf[0], 0x82);
+  EXPECT_EQ(buf[1], 0xa0);
+}
+
+TEST(Strings, CharsetModes) {
+  EngineContext ctx{};
+  engine_set_charset(&ctx, 'u');
+  CharsetFn bom = ctx.charset[kCharsetBom];
+  CharsetFn decode = ctx.charset[kCharsetDecode];
+  CharsetFn encode = ctx.charset[kCharsetEncode];
+  const uint8_t mark[] = {0xef, 0xbb, 0xbf, 'x'};
+  ASSERT_TRUE(bom && decode && encode);
+  EXPECT_EQ(bom(mark, nullptr, nullptr, 4), 3);
+  EXPECT_EQ(bom(mark, nullptr, nullptr, 2), 0);
+  EXPECT_EQ(bom(mark + 1, nullptr, nullptr, 3), 0);
+  uint16_t ch = 0;
+  int32_t pos = 0;
+  const uint8_t e_acute[] = {0xc3, 0xa9};
+  EXPECT_TRUE(decode(e_acute, &ch, &pos, 2));
+  EXPECT_EQ(ch, 0xe9);
+  EXPECT_EQ(pos, 2);
+  uint8_t buf[8];
+  pos = 0;
+  ch = 0x20ac;
+  EXPECT_TRUE(encode(&ch, buf, &pos, 8));
+  EXPECT_EQ(pos, 3);
+  EXPECT_FALSE(encode(&ch, buf, &pos, 6));  // a failed write is reported
+
+  const uint8_t pair[] = {0x41, 0x82, 0xa0, 0x93};
+  for (char mode : {'s', 'G'}) {
+    engine_set_charset(&ctx, mode);
+    EXPECT_EQ(ctx.charset[kCharsetBom], nullptr);
+    pos = 1;
+    ASSERT_TRUE(ctx.charset[kCharsetDecode](pair, &ch, &pos, 4));
+    EXPECT_EQ(ch, 0x82a0);
+    EXPECT_EQ(pos, 3);
+    EXPECT_TRUE(ctx.charset[kCharsetDecode](pair, &ch, &pos, 4));
+    EXPECT_EQ(ch, kReplacementChar);
+    EXPECT_EQ(pos, 4);
+    pos = 0;
+    EXPECT_TRUE(ctx.charset[kCharsetEncode](&ch, buf, &pos, 2));
+    EXPECT_EQ(pos, 2);
+    EXPECT_EQ(buf[0], 0xff);
+    EXPECT_EQ(buf[1], 0xfd);
+  }
+  engine_set_charset(&ctx, 'x');
+  EXPECT_EQ(ctx.charset[kCharsetDecode], nullptr);
+  EXPECT_EQ(ctx.charset[kCharsetEncode], nullptr);
+}
+
+struct Export {
+  bool complete;
+  Bytes bytes;  // without the terminator
+};
+
+Export export_text(EngineContext* ctx, int mode, const std::u16string& s, int32_t capacity) {
+  Bytes buf(static_cast<size_t>(capacity) + 1, 0xaa);
+  int32_t count = -1;
+  bool ok = wstr_to_bytes(ctx, mode, reinterpret_cast<const uint16_t*>(s.data()),
+                          static_cast<int32_t>(s.size()), buf.data(), capacity, &count);
+  EXPECT_GE(count, 0);
+  EXPECT_LT(count, capacity);
+  EXPECT_EQ(buf[static_cast<size_t>(count)], 0);
+  EXPECT_EQ(buf[static_cast<size_t>(capacity)], 0xaa);
+  return {ok, Bytes(buf.begin(), buf.begin() + count)};
+}
+
+Bytes b(const char* s) { return Bytes(s, s + std::strlen(s)); }
+
+TEST(Strings, ExportNewlineModes) {
+  EngineContext ctx{};
+  EXPECT_EQ(export_text(&ctx, kNewlineCR, u"a\nb", 16).bytes, b("a\rb"));
+  EXPECT_EQ(export_text(&ctx, kNewlineLF, u"a\nb", 16).bytes, b("a\nb"));
+  EXPECT_EQ(export_text(&ctx, kNewlineCRLF, u"a\nb\n", 16).bytes, b("a\r\nb\r\n"));
+  EXPECT_EQ(export_text(&ctx, kNewlineLF, u"\u0141\u00e9", 16).bytes, (Bytes{0x41, 0xe9}));
+  Export cut = export_text(&ctx, kNewlineCRLF, u"ab\ncd", 4);
+  EXPECT_FALSE(cut.complete);
+  EXPECT_EQ(cut.bytes, b("ab"));  // the pair does not fit before the terminator
+  EXPECT_TRUE(export_text(&ctx, kNewlineCR, u"abc", 4).complete);
+  EXPECT_FALSE(export_text(&ctx, kNewlineCR, u"abcd", 4).complete);
+
+  engine_set_charset(&ctx, 'u');
+  Export u = export_text(&ctx, kNewlineCRLF, u"\u00e9\n\u20ac", 16);
+  EXPECT_TRUE(u.complete);
+  EXPECT_EQ(u.bytes, (Bytes{0xc3, 0xa9, '\r', '\n', 0xe2, 0x82, 0xac}));
+  Export short_u = export_text(&ctx, kNewlineCR, u"abcdef", 8);  // stops with 5 bytes left
+  EXPECT_FALSE(short_u.complete);
+  EXPECT_EQ(short_u.bytes, b("abcd"));
+
+  engine_set_charset(&ctx, 's');
+  EXPECT_EQ(export_text(&ctx, kNewlineCR, u"A\u82a0\n", 16).bytes, (Bytes{0x41, 0x82, 0xa0, '\r'}));
+}
+
+// The text may lie in the output buffer itself. Whatever it holds, the bytes
+// produced are a correct prefix of the full conversion, and complete only
+// when they are all of it.
+TEST(Strings, ExportInPlace) {
+  std::mt19937 rng(5);
+  const char16_t alphabet[] = {u'a', u'\n', u'\u00e9', u'\u20ac', u'z'};
+  for (int mode_charset = 0; mode_charset < 2; ++mode_charset) {
+    EngineContext ctx{};
+    if (mode_charset) engine_set_charset(&ctx, 'u');
+    for (int trial = 0; trial < 400; ++trial) {
+      int32_t capacity = 12 + static_cast<int32_t>(rng() % 80);
+      int32_t n = static_cast<int32_t>(rng() % (capacity / 2));
+      std::u16string s;
+      for (int32_t i = 0; i < n; ++i) {
+        // Runs of the widest character first, then narrow ones: the case in
+        // which the output overtakes the text it reads.
+        s += trial % 2 && i < n / 2 ? u'\u20ac' : alphabet[rng() % 5];
+      }
+      Export ref = export_text(&ctx, kNewlineCRLF, s, 4 * capacity + 8);
+      ASSERT_TRUE(ref.complete);
+
+      std::vector<uint8_t> buf(static_cast<size_t>(capacity), 0);
+      std::memcpy(buf.data(), s.data(), 2 * s.size());
+      int32_t count = -1;
+      bool ok = wstr_to_bytes(&ctx, kNewlineCRLF, reinterpret_cast<const uint16_t*>(buf.data()), n,
+                              buf.data(), capacity, &count);
+      ASSERT_LE(count, static_cast<int32_t>(ref.bytes.size()));
+      EXPECT_EQ(Bytes(buf.begin(), buf.begin() + count), Bytes(ref.bytes.begin(), ref.bytes.begin() + count));
+      EXPECT_EQ(buf[static_cast<size_t>(count)], 0);
+      if (ok) {
+        EXPECT_EQ(count, static_cast<int32_t>(ref.bytes.size()));
+      }
+      if (n <= capacity / 2 - 5 && !mode_charset) {
+        EXPECT_TRUE(ok);
+      }
+    }
+  }
+}
+
+}  // namespace

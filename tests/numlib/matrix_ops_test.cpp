@@ -1,0 +1,849 @@
+// Matrix operators over the value stack: every listed edge case, the hand-off
+// to the elementwise engine, "pinv" and the product, capacity failures that
+// must leave the stacks exactly as they were, and A (A \ B) = B, (B / A) A = B.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "engine/core/value_stack.h"
+#include "numlib/engine_ops.h"
+#include "numlib/matmul.h"
+#include "numlib/matrix_ops.h"
+#include "support/stack_invariants.h"
+#include "support/test_context.h"
+
+namespace {
+
+using Vec = std::vector<double>;
+
+struct Item {
+  uint32_t kind = 0;
+  int32_t rows = 0, cols = 0;
+  Vec re, im;
+};
+
+// --- Stand-ins for the engine operations the operators hand work to --------
+
+struct Calls {
+  int elementwise = 0;
+  int last_op = 0;
+  int pinv = 0;
+  int pinv_rows = 0, pinv_cols = 0;
+  int mtimes = 0;
+  bool pinv_fails = false;
+};
+Calls g_calls;
+
+// Plain real doubles with scalar expansion, enough to see results; anything
+// else is only recorded and replaced by an empty matrix.
+int model_elementwise(EngineContext* ctx, int op) {
+  ++g_calls.elementwise;
+  g_calls.last_op = op;
+  int32_t ar, ac, br, bc;
+  double *a, *ai, *b, *bi;
+  if (stk_get_matrix(ctx, 1, &ar, &ac, &a, &ai) != kOk || stk_get_matrix(ctx, 0, &br, &bc, &b, &bi) ||
+      ai || bi) {
+    stk_drop(ctx);
+    stk_drop(ctx);
+    return stk_push_empty(ctx);
+  }
+  const bool a_scalar = ar * ac == 1;
+  const int32_t rows = a_scalar ? br : ar, cols = a_scalar ? bc : ac;
+  Vec out(size_t(rows) * cols);
+  for (size_t i = 0; i < out.size(); ++i) {
+    double x = a[a_scalar ? 0 : i], y = b[br * bc == 1 ? 0 : i];
+    out[i] = op == '/' ? x / y : op == '\\' ? y / x : std::pow(x, y);
+  }
+  stk_drop(ctx);
+  stk_drop(ctx);
+  double* r;
+  TN_TRY(stk_push_matrix(ctx, rows, cols, &r, nullptr));
+  std::copy(out.begin(), out.end(), r);
+  return kOk;
+}
+
+void model_complex_power(double xr, double xi, double yr, double yi, double* re, double* im) {
+  if (yr == 0 && yi == 0) {
+    *re = 1;
+    *im = 0;
+    return;
+  }
+  if (xr == 0 && xi == 0) {
+    *re = *im = 0;
+    return;
+  }
+  double l, t;
+  if (xi == 0) {
+    l = std::log(std::fabs(xr));
+    t = xr < 0 ? M_PI : 0;
+  } else {
+    l = 0.5 * std::log(xr * xr + xi * xi);
+    t = std::atan2(xi, xr);
+  }
+  const double m = std::exp(l * yr - t * yi), phi = l * yi + t * yr;
+  *re = m * std::cos(phi);
+  *im = m * std::sin(phi);
+}
+
+int model_mtimes(EngineContext* ctx) {
+  ++g_calls.mtimes;
+  int32_t ar, ac, br, bc;
+  double *a, *ai, *b, *bi;
+  if (stk_get_matrix(ctx, 1, &ar, &ac, &a, &ai) || stk_get_matrix(ctx, 0, &br, &bc, &b, &bi) || ai ||
+      bi || ac != br)
+    return kIncompatibleSize;
+  Vec out(size_t(ar) * bc);
+  matmul_real(ar, ac, bc, a, b, out.data());
+  stk_drop(ctx);
+  stk_drop(ctx);
+  double* r;
+  TN_TRY(stk_push_matrix(ctx, ar, bc, &r, nullptr));
+  std::copy(out.begin(), out.end(), r);
+  return kOk;
+}
+
+// Records its operand and answers with the transposed shape, all 0.5.
+int model_pinv(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
+  ++g_calls.pinv;
+  if (g_calls.pinv_fails) return kWrongArgType;
+  EXPECT_EQ(nargin, 1);
+  EXPECT_EQ(nargout, 1);
+  int32_t r, c;
+  TN_TRY(stk_get_matrix(ctx, 0, &r, &c, nullptr, nullptr));
+  g_calls.pinv_rows = r;
+  g_calls.pinv_cols = c;
+  stk_drop(ctx);
+  double* p;
+  TN_TRY(stk_push_matrix(ctx, c, r, &p, nullptr));
+  for (int64_t i = 0; i < int64_t{r} * c; ++i) p[i] = 0.5;
+  return kOk;
+}
+
+const BuiltinEntry kPinvRow = {model_pinv, 0, 0, "pinv", 1, 1, 1, 1};
+
+const BuiltinEntry* model_find(EngineContext*, const char* name, const BuiltinEntry* after, int32_t,
+                               int32_t* index) {
+  if (after || std::strcmp(name, "pinv") != 0) return nullptr;
+  *index = 0;
+  return &kPinvRow;
+}
+
+// --- Fixture -----------------------------------------------------------------
+
+class MatrixOps : public ::testing::Test {
+ protected:
+  TestContext tc = make_test_context(1 << 20);
+  EngineContext* ctx = tc.ctx();
+
+  void SetUp() override {
+    g_calls = Calls{};
+    NumlibEngineOps ops;
+    ops.elementwise_binary = model_elementwise;
+    ops.complex_power = model_complex_power;
+    ops.mtimes = model_mtimes;
+    ops.find_builtin = model_find;
+    numlib_set_engine_ops(ops);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(check_stack_invariants(ctx));
+    numlib_set_engine_ops(NumlibEngineOps{});
+  }
+
+  void push(int32_t rows, int32_t cols, const Vec& re, const Vec& im = {}) {
+    if (rows <= 0 || cols <= 0) {  // keep shapes such as 0 x 3 as given
+      ASSERT_TRUE(desc_room(ctx));
+      stk_claim(ctx, kKindReal, uint32_t(rows < 0 ? 0 : rows), uint32_t(cols < 0 ? 0 : cols), 0);
+      return;
+    }
+    double *r, *i;
+    ASSERT_EQ(stk_push_matrix(ctx, rows, cols, &r, im.empty() ? nullptr : &i), kOk);
+    ASSERT_EQ(re.size(), size_t(rows) * cols);
+    std::copy(re.begin(), re.end(), r);
+    if (!im.empty()) std::copy(im.begin(), im.end(), i);
+  }
+  void push_scalar(double re) { push(1, 1, {re}); }
+  void push_complex(double re, double im) { push(1, 1, {re}, {im}); }
+
+  Item top() {
+    Item it;
+    const uint32_t* d = desc_at(ctx, 0);
+    it.kind = d[0];
+    it.rows = int32_t(d[1]);
+    it.cols = int32_t(d[2]);
+    if (d[0] == kKindReal || d[0] == kKindComplex) {
+      const double* p = reinterpret_cast<const double*>(item_data(ctx, 0));
+      const size_t n = size_t(it.rows) * it.cols;
+      it.re.assign(p, p + n);
+      if (d[0] == kKindComplex) it.im.assign(p + n, p + 2 * n);
+    }
+    return it;
+  }
+
+  // The whole of both stacks, to prove a failure changed nothing.
+  struct Snapshot {
+    int32_t desc_top, data_top;
+    std::vector<uint32_t> desc;
+    std::vector<uint64_t> data;
+    bool operator==(const Snapshot&) const = default;
+  };
+  Snapshot snap() {
+    Snapshot s{ctx->desc_top, ctx->data_top, {}, {}};
+    s.desc.assign(desc_words(ctx), desc_words(ctx) + ctx->desc_top);
+    s.data.assign(data_words(ctx), data_words(ctx) + ctx->data_top);
+    return s;
+  }
+
+  // Runs op expecting status; on failure the stacks must be untouched, on
+  // success one item (binary) or none (unary) fewer, with data words exactly
+  // those of the items left.
+  Item run(int (*op)(EngineContext*), int want, int operands) {
+    const Snapshot before = snap();
+    const int st = op(ctx);
+    EXPECT_EQ(st, want);
+    if (st != kOk) {
+      EXPECT_TRUE(snap() == before) << "a failure changed the stacks";
+      return Item{};
+    }
+    EXPECT_EQ(ctx->desc_top, before.desc_top - 3 * (operands - 1));
+    EXPECT_TRUE(check_stack_invariants(ctx));
+    return top();
+  }
+};
+
+void expect_values(const Vec& got, const Vec& want, double tol = 0) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << i;
+}
+
+// --- Division ------------------------------------------------------------------
+
+TEST_F(MatrixOps, ScalarQuotients) {
+  push_scalar(49);
+  push_scalar(49);
+  Item r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.kind, kKindReal);
+  EXPECT_EQ(r.re[0], 1.0);
+  stk_drop(ctx);
+
+  push_complex(1, 2);
+  push_complex(1, -1);
+  r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_EQ(r.re[0], -0.5);
+  EXPECT_EQ(r.im[0], 1.5);
+  stk_drop(ctx);
+
+  // 4 / (2+0i) keeps the complex kind: 2 - 0i.
+  push_scalar(4);
+  push_complex(2, 0);
+  r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_EQ(r.re[0], 2.0);
+  EXPECT_EQ(r.im[0], 0.0);
+  EXPECT_TRUE(std::signbit(r.im[0]));
+  stk_drop(ctx);
+
+  push_complex(6, 3);
+  push_scalar(3);
+  r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{2}));
+  EXPECT_EQ(r.im, (Vec{1}));
+  stk_drop(ctx);
+
+  // Left division divides the top by the deeper operand.
+  push_scalar(2);
+  push_complex(4, -6);
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_EQ(r.re[0], 2.0);
+  EXPECT_EQ(r.im[0], -3.0);
+  stk_drop(ctx);
+
+  push_complex(1, -1);
+  push_complex(1, 2);  // (1+2i) / (1-1i)
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(r.re[0], -0.5);
+  EXPECT_EQ(r.im[0], 1.5);
+  stk_drop(ctx);
+
+  push_complex(0, 2);
+  push_scalar(4);  // 4 / 2i = -2i
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(r.re[0], 0.0);
+  EXPECT_EQ(r.im[0], -2.0);
+}
+
+TEST_F(MatrixOps, ScalarDivisorGoesElementwise) {
+  push(1, 3, {1, 2, 3});
+  push_scalar(2);
+  Item r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(g_calls.last_op, '/');
+  EXPECT_EQ(r.re, (Vec{0.5, 1, 1.5}));
+  stk_drop(ctx);
+
+  push_scalar(2);
+  push(1, 2, {2, 4});
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(g_calls.last_op, '\\');
+  EXPECT_EQ(r.re, (Vec{1, 2}));
+  stk_drop(ctx);
+
+  // Without the elementwise engine the path reports "not supported".
+  numlib_set_engine_ops(NumlibEngineOps{});
+  push(1, 3, {1, 2, 3});
+  push_scalar(2);
+  run(bi_mrdivide, kNotSupported, 2);
+}
+
+TEST_F(MatrixOps, SquareSystems) {
+  push(1, 2, {2, 4});
+  push(2, 2, {1, 0, 0, 2});
+  Item r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{2, 2}));
+  stk_drop(ctx);
+
+  // Both blocks of a complex dividend are divided by a real matrix.
+  push(1, 2, {0, 0}, {1, 2});
+  push(2, 2, {2, 0, 0, 2});
+  r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_EQ(r.re, (Vec{0, 0}));
+  EXPECT_EQ(r.im, (Vec{0.5, 1}));
+  stk_drop(ctx);
+
+  // A real dividend over a complex divisor gains an imaginary block.
+  push(1, 2, {2, 4});
+  push(2, 2, {0, 0, 0, 0}, {2, 0, 0, 4});  // diag(2i, 4i)
+  r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  expect_values(r.re, {0, 0});
+  expect_values(r.im, {-1, -1});
+  stk_drop(ctx);
+
+  push(2, 2, {1, 2, 3, 4});
+  push(2, 1, {5, 6});
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(r.rows, 2);
+  EXPECT_EQ(r.cols, 1);
+  expect_values(r.re, {-4, 4.5}, 4e-15);
+  stk_drop(ctx);
+
+  // Complex right-hand side, real matrix: both parts solved.
+  push(2, 2, {2, 0, 0, 4});
+  push(2, 1, {2, 4}, {2, -8});
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{1, 1}));
+  EXPECT_EQ(r.im, (Vec{1, -2}));
+  stk_drop(ctx);
+
+  // Complex matrix, real right-hand side.
+  push(2, 2, {0, 0, 0, 0}, {1, 0, 0, 2});
+  push(2, 1, {1, 2});
+  r = run(bi_mldivide, kOk, 2);
+  expect_values(r.re, {0, 0});
+  expect_values(r.im, {-1, -1});
+}
+
+TEST_F(MatrixOps, EmptyOperandsAndSizeMismatch) {
+  push(0, 3, {});
+  push(2, 2, {1, 0, 0, 1});
+  Item r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(r.rows, 0);
+  EXPECT_EQ(r.cols, 3);
+  stk_drop(ctx);
+
+  push(2, 2, {1, 0, 0, 1});
+  push(5, 0, {});
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(r.rows, 5);
+  EXPECT_EQ(r.cols, 0);
+  stk_drop(ctx);
+
+  push(1, 3, {1, 2, 3});
+  push(2, 2, {1, 0, 0, 1});
+  run(bi_mrdivide, kIncompatibleSize, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  push(2, 2, {1, 0, 0, 1});
+  push(3, 1, {1, 2, 3});
+  run(bi_mldivide, kIncompatibleSize, 2);
+}
+
+TEST_F(MatrixOps, NonSquareDivisorsUsePinv) {
+  push(1, 3, {1, 2, 3});
+  push(2, 3, {1, 0, 0, 0, 1, 0});
+  Item r = run(bi_mrdivide, kOk, 2);
+  EXPECT_EQ(g_calls.pinv, 1);
+  EXPECT_EQ(g_calls.pinv_rows, 2);  // pinv saw B
+  EXPECT_EQ(g_calls.mtimes, 1);
+  EXPECT_EQ(r.re, (Vec{3, 3}));  // [1 2 3] * 0.5 ones(3, 2)
+  stk_drop(ctx);
+
+  push(3, 2, {1, 0, 0, 1, 0, 0});
+  push(3, 1, {2, 4, 6});
+  r = run(bi_mldivide, kOk, 2);
+  EXPECT_EQ(g_calls.pinv, 2);
+  EXPECT_EQ(g_calls.pinv_rows, 3);  // pinv saw A
+  EXPECT_EQ(g_calls.pinv_cols, 2);
+  EXPECT_EQ(r.rows, 2);
+  EXPECT_EQ(r.re, (Vec{6, 6}));  // 0.5 ones(2, 3) * [2; 4; 6]
+  stk_drop(ctx);
+
+  // A failing "pinv" passes its status on and leaves the operands in order.
+  g_calls.pinv_fails = true;
+  push(3, 2, {1, 0, 0, 1, 0, 0});
+  push(3, 1, {2, 4, 6});
+  run(bi_mldivide, kWrongArgType, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+  g_calls.pinv_fails = false;
+
+  // A row divisor is not square either; with no "pinv" registered: 26.
+  NumlibEngineOps ops = numlib_engine_ops();
+  ops.find_builtin = nullptr;
+  numlib_set_engine_ops(ops);
+  push(1, 3, {1, 2, 3});
+  push(1, 3, {1, 1, 1});
+  run(bi_mrdivide, kNonSquareMatrix, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+  push(3, 2, {1, 0, 0, 1, 0, 0});
+  push(3, 1, {2, 4, 6});
+  run(bi_mldivide, kNonSquareMatrix, 2);
+}
+
+TEST_F(MatrixOps, NonDoubleOperands) {
+  auto push_int32 = [&](std::vector<int32_t> v, int32_t rows, int32_t cols) {
+    const int32_t d[2] = {rows, cols};
+    void* p;
+    ASSERT_EQ(stk_push_typed_array(ctx, 2, d, 4, 0, &p), kOk);
+    std::memcpy(p, v.data(), v.size() * 4);
+  };
+
+  push_int32({1, 2, 3, 4}, 2, 2);
+  push_scalar(2);
+  run(bi_mpower, kOk, 2);  // int32([1 2; 3 4])^2 is elementwise
+  EXPECT_EQ(g_calls.last_op, '^');
+  stk_drop(ctx);
+
+  push_int32({1, 2}, 1, 2);
+  push_int32({1, 2}, 1, 2);
+  run(bi_mpower, kBadSize, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  push_int32({1, 2}, 1, 2);
+  push_int32({1, 2, 3}, 1, 3);
+  run(bi_mrdivide, kWrongArgType, 2);  // different shapes cannot be fetched together
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  push_int32({4, 6}, 1, 2);
+  push_int32({2, 3}, 1, 2);
+  run(bi_mrdivide, kBadSize, 2);  // a divisor that is not a scalar
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  push_scalar(2);
+  push_int32({2, 4}, 1, 2);
+  run(bi_mldivide, kOk, 2);  // 2 \ int32([2 4]): scalar divisor, elementwise
+  EXPECT_EQ(g_calls.last_op, '\\');
+  stk_drop(ctx);
+
+  push_int32({2, 4}, 1, 2);
+  push_scalar(2);
+  run(bi_mldivide, kBadSize, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  ASSERT_EQ(stk_push_cstr(ctx, 2, "ab"), kOk);
+  run(bi_inv, kWrongArgType, 1);
+  run(bi_det, kWrongArgType, 1);
+  stk_drop(ctx);
+  ASSERT_EQ(stk_push_no_value(ctx), kOk);
+  push_scalar(1);
+  run(bi_mrdivide, kWrongArgType, 2);
+}
+
+// --- inv and det -----------------------------------------------------------------
+
+TEST_F(MatrixOps, InverseAndDeterminant) {
+  push(2, 2, {1, 2, 3, 4});
+  Item r = run(bi_inv, kOk, 1);
+  expect_values(r.re, {-2, 1, 1.5, -0.5}, 1e-15);
+  stk_drop(ctx);
+
+  push(2, 2, {2, 0, 0, 0}, {0, 0, 0, 4});  // diag(2, 4i)
+  r = run(bi_inv, kOk, 1);
+  EXPECT_EQ(r.kind, kKindComplex);
+  expect_values(r.re, {0.5, 0, 0, 0});
+  expect_values(r.im, {0, 0, 0, -0.25});
+  stk_drop(ctx);
+
+  push_scalar(4);
+  r = run(bi_inv, kOk, 1);
+  EXPECT_EQ(r.re, (Vec{0.25}));
+  stk_drop(ctx);
+  push_complex(0, 2);
+  r = run(bi_inv, kOk, 1);
+  EXPECT_EQ(r.re[0], 0.0);
+  EXPECT_EQ(r.im[0], -0.5);
+  stk_drop(ctx);
+
+  push(0, 0, {});
+  r = run(bi_inv, kOk, 1);
+  EXPECT_EQ(r.rows, 0);
+  r = run(bi_det, kOk, 1);
+  EXPECT_EQ(r.kind, kKindReal);
+  EXPECT_EQ(r.re, (Vec{1}));
+  stk_drop(ctx);
+
+  push(1, 2, {1, 2});
+  run(bi_inv, kNonSquareMatrix, 1);
+  run(bi_det, kIncompatibleSize, 1);
+  stk_drop(ctx);
+
+  push(2, 2, {0, 1, 1, 0});
+  r = run(bi_det, kOk, 1);
+  EXPECT_EQ(r.re, (Vec{-1}));
+  stk_drop(ctx);
+
+  push(2, 2, {1, 2, 2, 4});
+  r = run(bi_det, kOk, 1);
+  EXPECT_EQ(r.re[0], 0.0);
+  EXPECT_TRUE(std::signbit(r.re[0]));
+  stk_drop(ctx);
+
+  push_complex(3, 4);
+  r = run(bi_det, kOk, 1);
+  EXPECT_EQ(r.kind, kKindComplex);
+  stk_drop(ctx);
+
+  // A complex determinant with a zero imaginary part comes back real.
+  push(2, 2, {0, 0, 0, 0}, {1, 0, 0, 1});  // diag(i, i): det -1
+  r = run(bi_det, kOk, 1);
+  EXPECT_EQ(r.kind, kKindReal);
+  EXPECT_EQ(r.re, (Vec{-1}));
+  stk_drop(ctx);
+  push(2, 2, {1, 0, 0, 1}, {1, 0, 0, 0});  // diag(1+i, 1)
+  r = run(bi_det, kOk, 1);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_EQ(r.re, (Vec{1}));
+  EXPECT_EQ(r.im, (Vec{1}));
+}
+
+TEST_F(MatrixOps, CapacityFailuresLeaveTheStacks) {
+  const uint32_t data_cap = ctx->data_capacity;
+  // Right division: pivots above the descriptor top.
+  push(1, 3, {1, 2, 3});
+  push(3, 3, {2, 0, 0, 0, 2, 0, 0, 0, 2});
+  tc.set_capacity(data_cap, uint32_t(ctx->desc_top + 3));
+  run(bi_mrdivide, kStackOverflow, 2);
+  tc.set_capacity(data_cap, uint32_t(ctx->desc_top + 4));
+  run(bi_mrdivide, kOk, 2);
+  stk_drop(ctx);
+
+  // Right division: the zero imaginary block of a real dividend.
+  tc.set_capacity(data_cap, 1 << 16);
+  push(2, 2, {1, 2, 3, 4});
+  push(2, 2, {1, 0, 0, 1}, {1, 0, 0, 1});
+  tc.set_capacity(uint32_t(ctx->data_top + 4), 1 << 16);
+  run(bi_mrdivide, kDataStackOverflow, 2);
+  tc.set_capacity(uint32_t(ctx->data_top + 5), 1 << 16);
+  run(bi_mrdivide, kOk, 2);
+  stk_drop(ctx);
+
+  // Left division: a complex matrix needs the right-hand side made complex.
+  tc.set_capacity(data_cap, 1 << 16);
+  push(2, 2, {1, 0, 0, 1}, {1, 0, 0, 1});
+  push(2, 1, {1, 2});
+  tc.set_capacity(uint32_t(ctx->data_top + 1), 1 << 16);
+  run(bi_mldivide, kStackOverflow, 2);  // the status of making it complex
+  tc.set_capacity(uint32_t(ctx->data_top + 2), uint32_t(ctx->desc_top + 2));
+  run(bi_mldivide, kStackOverflow, 2);  // no room for the pivots
+  tc.set_capacity(uint32_t(ctx->data_top + 2), uint32_t(ctx->desc_top + 3));
+  run(bi_mldivide, kOk, 2);
+  stk_drop(ctx);
+
+  // inv tests the pivots' room before pushing its identity.
+  tc.set_capacity(data_cap, 1 << 16);
+  push(3, 3, {2, 0, 0, 0, 2, 0, 0, 0, 2});
+  tc.set_capacity(data_cap, uint32_t(ctx->desc_top + 3 + 3));
+  run(bi_inv, kStackOverflow, 1);
+  tc.set_capacity(uint32_t(ctx->data_top + 8), 1 << 16);
+  run(bi_inv, kDataStackOverflow, 1);
+  tc.set_capacity(uint32_t(ctx->data_top + 9), uint32_t(ctx->desc_top + 3 + 4));
+  Item r = run(bi_inv, kOk, 1);
+  EXPECT_EQ(r.re[0], 0.5);
+
+  tc.set_capacity(data_cap, uint32_t(ctx->desc_top + 3));
+  run(bi_det, kStackOverflow, 1);
+  tc.set_capacity(data_cap, uint32_t(ctx->desc_top + 4));
+  run(bi_det, kOk, 1);
+  stk_drop(ctx);
+
+  // det of an empty matrix pushes a word it did not free.
+  tc.set_capacity(data_cap, 1 << 16);
+  push(0, 0, {});
+  tc.set_capacity(uint32_t(ctx->data_top + 1), 1 << 16);
+  run(bi_det, kDataStackOverflow, 1);
+  tc.set_capacity(uint32_t(ctx->data_top + 2), 1 << 16);
+  run(bi_det, kOk, 1);
+}
+
+// --- Powers ----------------------------------------------------------------------
+
+TEST_F(MatrixOps, ScalarPowers) {
+  struct Case {
+    double a, b, want;
+  } cases[] = {{-2, 3, -8}, {-2, 2, 4}, {3, 2, 9}, {2, 0.5, std::sqrt(2.0)}, {-2, -1, -0.5},
+               {-0.5, 1e300, 0.0}, {-2, 4294967297.0, -INFINITY}, {-2, INFINITY, INFINITY}};
+  for (const Case& c : cases) {
+    push_scalar(c.a);
+    push_scalar(c.b);
+    Item r = run(bi_mpower, kOk, 2);
+    EXPECT_EQ(r.kind, kKindReal) << c.a << "^" << c.b;
+    EXPECT_EQ(r.re[0], c.want) << c.a << "^" << c.b;
+    stk_drop(ctx);
+  }
+
+  // A negative base with a fractional exponent is complex.
+  push_scalar(-8);
+  push_scalar(1.0 / 3);
+  Item r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_NEAR(r.re[0], 1, 1e-14);
+  EXPECT_NEAR(r.im[0], std::sqrt(3.0), 1e-14);
+  stk_drop(ctx);
+
+  push_complex(0, 1);
+  push_scalar(2);  // i^2 through the complex power: -1 with a rounding-sized imaginary part
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_NEAR(r.re[0], -1, 1e-15);
+  EXPECT_NEAR(r.im[0], 0, 1e-15);
+  stk_drop(ctx);
+
+  numlib_set_engine_ops(NumlibEngineOps{});
+  push_complex(0, 1);
+  push_scalar(2);
+  run(bi_mpower, kNotSupported, 2);
+}
+
+TEST_F(MatrixOps, MatrixPowers) {
+  push(2, 2, {1, 1, 0, 1});
+  push_scalar(5);
+  Item r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{1, 5, 0, 1}));
+  stk_drop(ctx);
+
+  push(2, 2, {2, 0, 0, 2});
+  push_scalar(-1);
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{0.5, 0, 0, 0.5}));
+  stk_drop(ctx);
+
+  push(2, 2, {1, 2, 3, 4}, {1, 1, 1, 1});
+  push_scalar(0);
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.kind, kKindReal);
+  EXPECT_EQ(r.re, (Vec{1, 0, 0, 1}));
+  stk_drop(ctx);
+
+  push(2, 2, {1, 2, 3, 4});
+  push(1, 1, {1024});
+  run(bi_mpower, kNotSupported, 2);
+  stk_drop(ctx);
+  push_scalar(0.5);
+  run(bi_mpower, kNotSupported, 2);
+  stk_drop(ctx);
+  push_complex(2, 0);
+  run(bi_mpower, kNotSupported, 2);
+  stk_drop(ctx);
+  push(2, 2, {1, 0, 0, 1});
+  run(bi_mpower, kNotSupported, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  push(1, 3, {1, 2, 3});
+  push_scalar(2);
+  run(bi_mpower, kNonSquareMatrix, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  push(0, 0, {});
+  push_scalar(2);
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.rows, 0);
+  stk_drop(ctx);
+
+  // Complex base, negative exponent: through the inverse.
+  push(2, 2, {0, 0, 0, 0}, {1, 0, 0, 2});  // diag(i, 2i)
+  push_scalar(-2);
+  r = run(bi_mpower, kOk, 2);
+  expect_values(r.re, {-1, 0, 0, -0.25}, 1e-15);
+  expect_values(r.im, {0, 0, 0, 0}, 1e-15);
+}
+
+TEST_F(MatrixOps, MatrixPowersAgreeWithRepeatedProducts) {
+  std::mt19937_64 rng(8);
+  std::uniform_real_distribution<double> d(-1, 1);
+  for (int n : {2, 3, 5}) {
+    for (int k : {-5, -2, 2, 3, 7, 12, 31}) {
+      Vec a(size_t(n) * n);
+      for (auto& x : a) x = d(rng);
+      for (int i = 0; i < n; ++i) a[size_t(i) * n + i] += 2;
+      Vec base = a;
+      if (k < 0) {  // invert by solving with the kernel's own operator
+        push(n, n, a);
+        base = run(bi_inv, kOk, 1).re;
+        stk_drop(ctx);
+      }
+      Vec want = base, tmp(base.size());
+      for (int q = 1; q < std::abs(k); ++q) {
+        matmul_real(n, n, n, want.data(), base.data(), tmp.data());
+        want = tmp;
+      }
+      push(n, n, a);
+      push_scalar(k);
+      Item r = run(bi_mpower, kOk, 2);
+      for (size_t i = 0; i < want.size(); ++i)
+        EXPECT_NEAR(r.re[i], want[i], 1e-9 * (1 + std::fabs(want[i]))) << n << " " << k;
+      stk_drop(ctx);
+    }
+  }
+}
+
+TEST_F(MatrixOps, ScalarToMatrixPowers) {
+  push_scalar(2);
+  push(2, 2, {0, 0, 0, 0});
+  Item r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{1, 0, 0, 1}));
+  stk_drop(ctx);
+
+  push_scalar(2);
+  push(2, 2, {1, 0, 0, 2});
+  r = run(bi_mpower, kOk, 2);
+  expect_values(r.re, {2, 0, 0, 4}, 1e-14);
+  stk_drop(ctx);
+
+  push_scalar(2);
+  push(0, 0, {});
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.rows, 0);
+  stk_drop(ctx);
+
+  push_scalar(2);
+  push(1, 2, {1, 2});
+  run(bi_mpower, kNonSquareMatrix, 2);
+  stk_drop(ctx);
+  stk_drop(ctx);
+
+  // A complex scalar makes a real exponent matrix complex: i^diag(1, 2).
+  push_complex(0, 1);
+  push(2, 2, {1, 0, 0, 2});
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  expect_values(r.re, {0, 0, 0, -1}, 1e-14);
+  expect_values(r.im, {1, 0, 0, 0}, 1e-14);
+  stk_drop(ctx);
+
+  // A negative real scalar has no real logarithm.
+  push_scalar(-2);
+  push(2, 2, {1, 0, 0, 1});
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_TRUE(std::isnan(r.re[0]));
+  stk_drop(ctx);
+
+  // Room for the result and the (2n + 1) n work words is tested up front.
+  push_scalar(2);
+  push(2, 2, {1, 0, 0, 1});
+  const uint32_t need = uint32_t(ctx->data_top + 4 + 10);
+  tc.set_capacity(need, 1 << 16);
+  run(bi_mpower, kDataStackOverflow, 2);
+  tc.set_capacity(need + 1, 1 << 16);
+  run(bi_mpower, kOk, 2);
+}
+
+TEST_F(MatrixOps, MatrixPowerCapacity) {
+  push(2, 2, {1, 1, 0, 1});
+  push_scalar(3);
+  // After the exponent is dropped the two work copies need 8 free words.
+  const uint32_t need = uint32_t(ctx->data_top - 1 + 8);
+  tc.set_capacity(need - 1, 1 << 16);
+  run(bi_mpower, kDataStackOverflow, 2);
+  tc.set_capacity(need, 1 << 16);
+  Item r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{1, 3, 0, 1}));
+  stk_drop(ctx);
+
+  push(2, 2, {2, 0, 0, 2});
+  push_scalar(-1);
+  tc.set_capacity(ctx->data_capacity, uint32_t(ctx->desc_top + 2));  // inv's pivots
+  run(bi_mpower, kStackOverflow, 2);
+}
+
+// --- Properties --------------------------------------------------------------------
+
+Vec complex_product(const Vec& xr, const Vec& xi, const Vec& yr, const Vec& yi, int m, int k, int n,
+                    Vec* out_im) {
+  Vec re(size_t(m) * n, 0.0), im(size_t(m) * n, 0.0);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j)
+      for (int l = 0; l < k; ++l) {
+        const double ar = xr[size_t(i) * k + l], ai = xi.empty() ? 0 : xi[size_t(i) * k + l];
+        const double br = yr[size_t(l) * n + j], bi = yi.empty() ? 0 : yi[size_t(l) * n + j];
+        re[size_t(i) * n + j] += ar * br - ai * bi;
+        im[size_t(i) * n + j] += ar * bi + ai * br;
+      }
+  *out_im = im;
+  return re;
+}
+
+TEST_F(MatrixOps, DivisionPropertiesOnRandomSystems) {
+  std::mt19937_64 rng(42);
+  std::uniform_real_distribution<double> d(-1, 1);
+  auto random = [&](size_t count) {
+    Vec v(count);
+    for (auto& x : v) x = d(rng);
+    return v;
+  };
+  for (int n = 2; n <= 25; n += 2) {  // a 1 x 1 divisor goes elementwise
+    for (int mode = 0; mode < 4; ++mode) {  // bit 0: A complex, bit 1: B complex
+      const bool ac = mode & 1, bc = mode & 2;
+      const int p = 1 + n % 3;
+      Vec ar = random(size_t(n) * n), ai = ac ? random(size_t(n) * n) : Vec{};
+      for (int i = 0; i < n; ++i) ar[size_t(i) * n + i] += 3;
+      Vec br = random(size_t(n) * p), bi = bc ? random(size_t(n) * p) : Vec{};
+
+      // A (A \ B) = B.
+      push(n, n, ar, ai);
+      push(n, p, br, bi);
+      Item x = run(bi_mldivide, kOk, 2);
+      Vec im, re = complex_product(ar, ai, x.re, x.im, n, n, p, &im);
+      for (size_t i = 0; i < re.size(); ++i) {
+        EXPECT_NEAR(re[i], br[i], 1e-12) << n << " mode " << mode;
+        EXPECT_NEAR(im[i], bc ? bi[i] : 0.0, 1e-12);
+      }
+      stk_drop(ctx);
+
+      // (C / A) A = C with C p x n.
+      Vec cr = random(size_t(p) * n), ci = bc ? random(size_t(p) * n) : Vec{};
+      push(p, n, cr, ci);
+      push(n, n, ar, ai);
+      Item y = run(bi_mrdivide, kOk, 2);
+      re = complex_product(y.re, y.im, ar, ai, p, n, n, &im);
+      for (size_t i = 0; i < re.size(); ++i) {
+        EXPECT_NEAR(re[i], cr[i], 1e-12) << n << " mode " << mode;
+        EXPECT_NEAR(im[i], bc ? ci[i] : 0.0, 1e-12);
+      }
+      stk_drop(ctx);
+    }
+  }
+}
+
+}  // namespace
