@@ -56,6 +56,9 @@ void store_defaults(EngineContext* c) {
   c->rng_normal = {0, 1};
   c->handler_mark = -1;
   c->handler_mark2 = -1;
+  c->error_area.loc_function = -1;
+  c->err_pending_text = -1;
+  c->err_last_text = -1;
   c->reserved_word = -1;
   c->free_at_run = -1;
   c->opt_level = 1;
@@ -275,6 +278,9 @@ void engine_reset_runtime(EngineContext* c) {
   c->data_top = 0;
   c->bp_count = 0;
   c->interrupt_debug = 0;
+  // The sweep below frees every unmarked heap block, the error texts with them.
+  c->err_pending_text = -1;
+  c->err_last_text = -1;
 
   // Sweep: only the heap blocks of global and persistent variables survive.
   uint64_t* heap = heap_words(c);

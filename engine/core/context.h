@@ -100,6 +100,17 @@ struct CaptureBuffer {
 constexpr int kMainTaskWords = 40;
 constexpr int kMaxPendingEvents = 16;
 constexpr int kErrorAreaBytes = 32;
+constexpr int kFailingOpBytes = 32;
+
+// The error state that belongs to the running task (saved on a task switch):
+// whether the error was already reported, and where it happened.
+struct ErrorArea {
+  uint8_t reported;
+  int32_t loc_function;  // function id; -1 none, -2 inline code
+  int32_t loc_line;
+  int32_t spare[5];
+};
+static_assert(sizeof(ErrorArea) == kErrorAreaBytes);
 
 struct EngineContext {
   const EngineServiceTable* svc;
@@ -162,10 +173,15 @@ struct EngineContext {
   CodePosition pos;
 
   uint8_t running;
-  int32_t status_word;  // 505 while suspended for debugging
+  // The current error code: the last status recorded with an error location;
+  // also the status a run stopped with (505 while suspended for debugging).
+  int32_t status_word;
   int32_t handler_mark;
   int32_t handler_mark2;
-  uint8_t error_area[kErrorAreaBytes];  // byte 0: error already reported
+  ErrorArea error_area;
+  char failing_op[kFailingOpBytes];  // set when byte 0 is above the blank
+  int32_t err_pending_text;  // heap data index of the error being raised, -1 none
+  int32_t err_last_text;     // heap data index of the last reported error, -1 none
 
   int32_t reserved_word;  // init -1
   int32_t free_at_run;    // heap block to free at the next run, -1 = none

@@ -6,8 +6,10 @@
 #include "engine/core/calls.h"
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
+#include "engine/core/errors.h"
 #include "engine/core/events.h"
 #include "engine/core/frames.h"
+#include "engine/core/options.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/streams.h"
@@ -33,9 +35,9 @@ const EngineServiceTable kEngineServices = {{
     svc(&exec_code_block),  // 7
     svc(&exec_check_halt_opcode),  // 8
     svc(&frame_return_discard),  // 9
-    nullptr,  // 10 err_state_clear
+    svc(&err_state_clear),  // 10
     nullptr,  // 11 interp_run
-    nullptr,  // 12 err_raise_id
+    svc(&err_raise_id),  // 12
     svc(&interp_in_function),  // 13
     svc(&poll_abort),  // 14
     svc(&stk_depth),  // 15
@@ -114,11 +116,11 @@ const EngineServiceTable kEngineServices = {{
     svc(&stk_item_words),  // 88
     svc(&stk_descriptor_as_doubles),  // 89
     svc(&stk_push_descriptor),  // 90
-    nullptr,  // 91 opt_make_struct
-    nullptr,  // 92 opt_read_struct
-    nullptr,  // 93 stk_pop_scalar_or_default
-    nullptr,  // 94 opt_get_number
-    nullptr,  // 95 opt_get_bool
+    svc(&opt_make_struct),  // 91
+    svc(&opt_read_struct),  // 92
+    svc(&stk_pop_scalar_or_default),  // 93
+    svc(&opt_get_number),  // 94
+    svc(&opt_get_bool),  // 95
     svc(&io_write),  // 96
     svc(&io_printf),  // 97
     svc(&io_newline),  // 98

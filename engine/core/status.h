@@ -25,6 +25,7 @@ enum : int {
   kArgOutOfRange = 103,
   kNonScalarArg = 104,
   kBadArgument = 107,
+  kUnknownOption = 108,
   kObjectTooLarge = 109,
   kUndefinedFunction = 121,
   kUndefinedFunctionOrVariable = 122,

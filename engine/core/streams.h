@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/newline.h"
 
 
 // Descriptor numbers with a fixed meaning.
@@ -29,12 +30,7 @@ inline constexpr const char kHookControl[] = "+iocontrol";
 inline constexpr const char kHookBuffering[] = "+iocbuffering";
 
 // The mode byte of a hook row is its first count byte (min_in).
-// "+write": the end of line the stream wants.
-enum : uint8_t {
-  kNewlineCR = 0,
-  kNewlineLF = 1,
-  kNewlineCRLF = 2,
-};
+// "+write": the end of line the stream wants (newline.h).
 // "+read": 0 delivers one byte per call (a console line); anything else fills
 // a buffer in one call.
 enum : uint8_t {

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "engine/core/newline.h"
+
 struct EngineContext;
 
 // A negative length passed with 8-bit text means "runs to its zero byte".
@@ -72,12 +74,7 @@ bool buf_append_dbcs(uint16_t ch, uint8_t* buf, int32_t* pos, int32_t capacity);
 // a character it had no room for as not written.
 void engine_set_charset(EngineContext* ctx, char mode);
 
-// Line-feed translation of wstr_to_bytes.
-enum : int {
-  kNewlineCR = 0,
-  kNewlineLF = 1,
-  kNewlineCRLF = 2,
-};
+// Line-feed translation of wstr_to_bytes: the modes of newline.h.
 
 // Converts 16-bit text for export: line feeds by the newline mode, every other
 // character through the charset encoder (or its low byte without one). The
