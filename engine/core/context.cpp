@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/core/checked.h"
+#include "engine/core/frames.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/service_table.h"
 
@@ -18,32 +19,6 @@ constexpr int kFunctionTableMinCapacity = 100;
 constexpr int64_t kRegistrationReserveBytes = 800;
 // The descriptor stack must hold the base frame and a few items beyond it.
 constexpr uint32_t kBaseFrameMarginWords = 24;
-
-// Sizes of the four areas for a block of `size` bytes, all derived from the
-// nominal record size so that they never depend on this machine's record.
-struct Layout {
-  uint32_t data_words;
-  uint32_t heap_words;
-  uint32_t desc_words;
-  uint32_t desc_bytes;
-  uint32_t code_bytes;
-  uint32_t code_words;
-  int32_t fn_capacity;
-};
-
-Layout compute_layout(uint32_t size) {
-  Layout l{};
-  const int64_t r = int64_t(size) - kContextNominalBytes;
-  l.data_words = uint32_t((r / 64) & ~int64_t(7));
-  l.heap_words = uint32_t(((3 * r / 8) / 8) & ~int64_t(7));
-  l.desc_words = uint32_t(((r / 8) / 4) & ~int64_t(7));
-  l.desc_bytes = uint32_t((r / 8) & ~int64_t(31));
-  l.code_bytes = uint32_t(r - int64_t(l.data_words) * 8 - int64_t(l.heap_words) * 8 - l.desc_bytes);
-  l.code_words = (l.code_bytes / 2) & ~7u;
-  l.fn_capacity = int32_t(l.code_bytes / 512);
-  if (l.fn_capacity < kFunctionTableMinCapacity) l.fn_capacity = int32_t(l.code_words / 128);
-  return l;
-}
 
 void store_defaults(EngineContext* c) {
   c->svc = &kEngineServices;
@@ -102,12 +77,27 @@ bool row_name_is(const BuiltinEntry& row, char mark, const char* name) {
 
 const char* engine_version_string() { return kVersionBanner; }
 
+AreaLayout engine_area_layout(uint32_t size) {
+  AreaLayout l{};
+  const int64_t r = int64_t(size) - kContextNominalBytes;
+  if (r <= 0) return l;
+  l.data_words = uint32_t((r / 64) & ~int64_t(7));
+  l.heap_words = uint32_t(((3 * r / 8) / 8) & ~int64_t(7));
+  l.desc_words = uint32_t(((r / 8) / 4) & ~int64_t(7));
+  l.desc_bytes = uint32_t((r / 8) & ~int64_t(31));
+  l.code_bytes = uint32_t(r - int64_t(l.data_words) * 8 - int64_t(l.heap_words) * 8 - l.desc_bytes);
+  l.code_words = (l.code_bytes / 2) & ~7u;
+  l.fn_capacity = int32_t(l.code_bytes / 512);
+  if (l.fn_capacity < kFunctionTableMinCapacity) l.fn_capacity = int32_t(l.code_words / 128);
+  return l;
+}
+
 int engine_init(void* block, uint32_t size, EngineContext** out) {
   if (out) *out = nullptr;
   if (!block || size < kMinBlockBytes) return kInitError;
   // Doubles and 32-bit words are addressed directly in the areas.
   if (reinterpret_cast<uintptr_t>(block) % 8 != 0) return kInitError;
-  const Layout l = compute_layout(size);
+  const AreaLayout l = engine_area_layout(size);
   if (l.desc_words < uint32_t(kBaseFrameWords) + kBaseFrameMarginWords) return kInitError;
   if (opcode_table_selfcheck() != kOk) return kInitError;
 
@@ -242,8 +232,8 @@ int lib_call_by_name(EngineContext* c, const char* name, int class_word, int arg
 }
 
 // Named blocks follow the table records; adding one moves the data stack up.
-// Frames are unwound by the caller's side of this operation (named_blocks.cpp).
-int engine_add_named_block_records(EngineContext* c, const char* name, void* block) {
+int engine_add_named_block(EngineContext* c, const char* name, void* block) {
+  TN_TRY(frame_unwind(c, 0));
   if (!block) return kOk;
   if (engine_find_named_block(c, name)) return kInitError;
   if (int64_t(c->data_capacity) * 8 - kRegistrationReserveBytes < 8) return kInitError;

@@ -258,6 +258,20 @@ constexpr uint64_t kHeapSizeMask = 0x3fffffffu;
 constexpr uint64_t kHeapInUse = 1u << 30;
 constexpr uint64_t kHeapMark = 1u << 31;
 
+// The proportional division of a block of `size` bytes into the four areas,
+// derived from the nominal record size so that every machine gets the same
+// areas for the same block size.
+struct AreaLayout {
+  uint32_t data_words;
+  uint32_t heap_words;
+  uint32_t desc_words;
+  uint32_t desc_bytes;
+  uint32_t code_bytes;
+  uint32_t code_words;
+  int32_t fn_capacity;
+};
+AreaLayout engine_area_layout(uint32_t size);
+
 // Start-up and registration.
 int engine_init(void* block, uint32_t size, EngineContext** out);
 const char* engine_version_string();

@@ -424,19 +424,6 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
 
 // --- Re-layout ----------------------------------------------------------------
 
-AreaLayout engine_area_layout(uint32_t size) {
-  AreaLayout l{};
-  const int64_t r = int64_t(size) - kContextNominalBytes;
-  if (r <= 0) return l;
-  l.data_words = uint32_t((r / 64) & ~int64_t(7));
-  l.heap_words = uint32_t(((3 * r / 8) / 8) & ~int64_t(7));
-  l.desc_words = uint32_t(((r / 8) / 4) & ~int64_t(7));
-  l.desc_bytes = uint32_t((r / 8) & ~int64_t(31));
-  const int64_t code_bytes = r - int64_t(l.data_words) * 8 - int64_t(l.heap_words) * 8 - l.desc_bytes;
-  l.code_words = uint32_t((code_bytes / 2) & ~int64_t(7));
-  return l;
-}
-
 int engine_offsets_to_pointers(EngineContext* c, uint32_t new_size, int area) {
   if (new_size < 1) return kOk;
   const MainStacks m = main_stacks(c);

@@ -87,13 +87,3 @@ int engine_load_image(EngineContext* ctx, ImageReader reader, void* arg);
 int stk_export_size(EngineContext* ctx, int fn_depth, int n, int64_t* size);
 int stk_export_items(EngineContext* ctx, int fn_depth, int n, EventPoster* poster, void* buffer);
 
-// The proportional division of a block of `size` bytes (the layout of
-// engine_init); offsets count from the context.
-struct AreaLayout {
-  uint32_t data_words;
-  uint32_t heap_words;
-  uint32_t desc_words;
-  uint32_t desc_bytes;
-  uint32_t code_words;
-};
-AreaLayout engine_area_layout(uint32_t size);

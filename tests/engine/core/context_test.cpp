@@ -266,3 +266,33 @@ TEST(ServiceTable, SlotsHoldTheirOperationsInTheFixedOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NamedBlocks, AddFindAndKeepTheStackWhole) {
+  Block b(1 << 16);
+  EngineContext* c;
+  ASSERT_EQ(engine_init(b.ptr(), b.size, &c), kOk);
+  engine_reset(c);
+  static BuiltinEntry t[] = {row("f"), row("")};
+  ASSERT_EQ(engine_register_builtin_table(c, t, 1), kOk);
+  int a = 1, z = 2;
+  ASSERT_EQ(stk_push_real(c, 9.5), kOk);
+  EXPECT_EQ(engine_add_named_block(c, "alpha", &a), kOk);
+  EXPECT_EQ(engine_add_named_block(c, "zeta", &z), kOk);
+  EXPECT_EQ(engine_add_named_block(c, "alpha", &z), kInitError);
+  EXPECT_EQ(engine_add_named_block(c, "none", nullptr), kOk);
+  EXPECT_EQ(engine_find_named_block(c, "alpha"), &a);
+  EXPECT_EQ(engine_find_named_block(c, "zeta"), &z);
+  EXPECT_EQ(engine_find_named_block(c, "none"), nullptr);
+  // A table registered later moves the pairs behind its records.
+  static BuiltinEntry t2[] = {row("g"), row("")};
+  ASSERT_EQ(engine_register_builtin_table(c, t2, 1), kOk);
+  EXPECT_EQ(engine_find_named_block(c, "zeta"), &z);
+  EXPECT_EQ(lib_entry_by_index(c, 0), &t2[0]);
+  double v = 0;
+  ASSERT_EQ(stk_pop_real_scalar(c, &v), kOk);
+  EXPECT_EQ(v, 9.5);
+}
+
+}  // namespace
