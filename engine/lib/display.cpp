@@ -70,7 +70,7 @@ int32_t size_class_type(const TypedView& v) {
 
 // The size-and-class description of a typed array, appended to the text.
 int put_size_class(DisplayText& out, const TypedView& v) {
-  TN_TRY(display_room(out, kDisplayPieceRoom));
+  TN_TRY(display_room(out, kDisplayChunkRoom));
   disp_size_class_text(out.buf, out.capacity, &out.pos, size_class_type(v),
                        (v.type & kElemUnsigned) != 0, v.subtype == kPayLogical,
                        v.subtype == kPayChar, int32_t(v.ndims), v.dims);
@@ -116,7 +116,7 @@ int summary_number(DisplayText& out, const double* re, const double* im) {
   }
   const int32_t digits = display_digits(o);
   const char style = display_style(o.letter);
-  TN_TRY(display_room(out, kDisplayPieceRoom));
+  TN_TRY(display_room(out, kDisplayChunkRoom));
   if (im) {
     fmt_complex(out.buf, &out.pos, tn::ld_f64(re), tn::ld_f64(im), digits, style, 0, true, false,
                 o.unit, false, false, false, out.capacity);
@@ -159,7 +159,7 @@ int summary(DisplayText& out, uint64_t* e) {
     const auto* re = reinterpret_cast<const double*>(data);
     if (n == 1) return summary_number(out, re, kind == kKindComplex ? re + 1 : nullptr);
     TN_TRY(display_put(out, kind == kKindComplex ? "complex " : "real "));
-    TN_TRY(display_room(out, kDisplayPieceRoom));
+    TN_TRY(display_room(out, kDisplayChunkRoom));
     fmt_int32_dec(out.buf, &out.pos, int32_t(a), true, 0, false, false, false, 1, out.capacity);
     buf_append_cstr(out.buf, &out.pos, "x", out.capacity);
     fmt_int32_dec(out.buf, &out.pos, int32_t(b), true, 0, false, false, false, 1, out.capacity);
@@ -236,7 +236,7 @@ int disp_container(DisplayText& out) {
     // The size vector's elements are the cell array's sizes.
     const uint32_t k = have_sizes ? uint32_t(sizes.count) : 0;
     const auto* dims = reinterpret_cast<const uint32_t*>(have_sizes ? sizes.elems : nullptr);
-    TN_TRY(display_room(out, kDisplayPieceRoom));
+    TN_TRY(display_room(out, kDisplayChunkRoom));
     disp_size_class_text(out.buf, out.capacity, &out.pos, kSizeClassCell, false, false, false,
                          int32_t(k), dims);
     return display_newline(out);
@@ -303,7 +303,7 @@ int disp_typed(DisplayText& out, const TypedView& v) {
   for (uint32_t k = 0; k < v.dims[2]; ++k) {
     if (o.loose && k > 0) TN_TRY(display_newline(out));
     TN_TRY(display_put(out, "(:,:,"));
-    TN_TRY(display_room(out, kDisplayPieceRoom));
+    TN_TRY(display_room(out, kDisplayChunkRoom));
     // Page numbers as the stream layer writes numbers.
     fmt_double(out.buf, &out.pos, double(k) + 1, o.digits, kDispGeneral, 0, true, false, false,
                false, false, false, out.capacity);

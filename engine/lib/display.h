@@ -61,8 +61,8 @@ int bi_format(EngineContext* ctx, int nargin);
 
 // --- Page printers ------------------------------------------------------------
 // Text under construction for one fd: the scratch buffer, its capacity and
-// the bytes pending in it. Pieces are appended after making room (earlier
-// text is written out first), so no piece is ever cut.
+// the bytes pending in it. Chunks are appended after making room (earlier
+// text is written out first), so no chunk is ever cut.
 struct DisplayText {
   EngineContext* ctx;
   int32_t fd;

@@ -1,7 +1,7 @@
 // The display's text writer and its page printers: one rows-by-columns page of
 // doubles, singles, integers, characters or logicals, one output line per row,
 // and the size-and-class description ("2x3 uint8 array"). Every number goes
-// through the engine's formatters; no piece is cut by the scratch buffer.
+// through the engine's formatters; no chunk is cut by the scratch buffer.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -155,7 +155,7 @@ int disp_double_array(DisplayText& out, int32_t rows, int32_t cols, const double
   for (int32_t r = 0; r < rows; ++r) {
     for (int32_t c = 0; c < cols; ++c) {
       const int64_t i = int64_t(r) * cols + c;
-      TN_TRY(display_room(out, kDisplayPieceRoom));
+      TN_TRY(display_room(out, kDisplayChunkRoom));
       out.buf[out.pos++] = ' ';
       if (im) {
         fmt_complex(out.buf, &out.pos, re[i], im[i], digits, style, 2 * digits + kComplexFieldExtra,
@@ -182,7 +182,7 @@ int disp_single_array(DisplayText& out, int32_t rows, int32_t cols, const float*
   for (int32_t r = 0; r < rows; ++r) {
     for (int32_t c = 0; c < cols; ++c) {
       const int64_t i = int64_t(r) * cols + c;
-      TN_TRY(display_room(out, kDisplayPieceRoom));
+      TN_TRY(display_room(out, kDisplayChunkRoom));
       if (full_layout) out.buf[out.pos++] = ' ';
       if (im) {
         const int32_t width = full_layout ? 2 * digits + kComplexFieldExtra : 0;
@@ -212,7 +212,7 @@ int disp_int_array(DisplayText& out, uint32_t type, int32_t rows, int32_t cols,
     for (int32_t c = 0; c < cols; ++c) {
       const int64_t i = int64_t(r) * cols + c;
       const __int128 v = load_int_element(data, i, type);
-      TN_TRY(display_room(out, kDisplayPieceRoom));
+      TN_TRY(display_room(out, kDisplayChunkRoom));
       if (sign_only) {
         out.buf[out.pos++] = v < 0 ? '-' : v != 0 ? '+' : ' ';
         continue;

@@ -1,20 +1,20 @@
-// The display's text writer: pieces appended to a scratch buffer that is
-// written out to the fd whenever the next piece might not fit, and line ends
+// The display's text writer: chunks appended to a scratch buffer that is
+// written out to the fd whenever the next chunk might not fit, and line ends
 // sent through the stream layer. The abort request is polled after every
-// write, so a long display can be stopped between pieces.
+// write, so a long display can be stopped between chunks.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/lib/display.h"
 
-// Room kept for one piece: the longest number field (a complex pair in fixed
+// Room kept for one chunk: the longest number field (a complex pair in fixed
 // notation with the most digits the display allows) with slack.
-constexpr int32_t kDisplayPieceRoom = 256;
+constexpr int32_t kDisplayChunkRoom = 256;
 constexpr int32_t kDisplayMaxDigits = 40;
 // The free data stack serves as the scratch buffer when it is at least this
 // large; otherwise a buffer of this size on the C stack does.
-constexpr int32_t kDisplayMinScratch = 2 * kDisplayPieceRoom;
+constexpr int32_t kDisplayMinScratch = 2 * kDisplayChunkRoom;
 
 // Starts text for fd in the scratch area (or in fallback, of
 // kDisplayMinScratch bytes, when the data stack has less room than that).
@@ -22,7 +22,7 @@ DisplayText display_text_begin(EngineContext* ctx, int32_t fd, char* fallback);
 
 // Writes the pending bytes; kAborted when the host asks to stop afterwards.
 int display_flush(DisplayText& out);
-// Makes room for a piece of n bytes (n at most kDisplayPieceRoom).
+// Makes room for a chunk of n bytes (n at most kDisplayChunkRoom).
 int display_room(DisplayText& out, int32_t n);
 // Pending bytes and a line end.
 int display_newline(DisplayText& out);

@@ -340,7 +340,7 @@ TEST_F(Display, GoldenTextsUnderEveryFormat) {
 }
 
 // One line however long: 5,000 fields, through the whole free data stack and
-// through scratch areas only a few fields wide (written out piece by piece).
+// through scratch areas only a few fields wide (written out chunk by chunk).
 TEST_F(Display, LongRowIsOneLineWhateverTheScratchArea) {
   constexpr int kN = 5000;
   std::vector<double> whole(kN), quarters(kN);
