@@ -9,7 +9,8 @@
 // Work sizes in doubles.
 inline int64_t roots_real_work(int64_t n) { return n * n + n; }
 inline int64_t roots_complex_work(int64_t n) { return 2 * n * n + 2 * n; }
-inline int64_t numk_charpoly_work(int64_t n) { return 4 * n; }
+// The imaginary parts of the expansion are n+1 doubles at 3n, hence 4n + 1.
+inline int64_t numk_charpoly_work(int64_t n) { return 4 * n + 1; }
 
 // Trailing zero (or NaN) coefficients give roots 0 at the end; the rest come
 // from the companion matrix, or from the Laguerre fallback (which rewrites p)
@@ -44,7 +45,7 @@ bool numk_poly_from_roots(const double* r_re, const double* r_im, int32_t n, dou
                           double* p_im);
 
 // p := the characteristic polynomial of a (destroyed) through its eigenvalues;
-// returns the pairing result of numk_poly_from_roots.
+// returns the pairing result of numk_poly_from_roots. work: numk_charpoly_work.
 bool numk_charpoly(double* a, int32_t n, double* p, double* work);
 
 // p := the characteristic polynomial of a complex matrix (destroyed) by

@@ -155,7 +155,8 @@ TEST(Householder, HessenbergReduction) {
       Vec ar = model::random_vec(rng, size_t(n) * n), ai = model::random_vec(rng, size_t(n) * n);
       if (!cplx) std::fill(ai.begin(), ai.end(), 0.0);
       Mat a0 = model::from_split(ar.data(), ai.data(), n, n);
-      Vec qr(size_t(n) * n, 9.0), qi(size_t(n) * n, 9.0), work(2 * size_t(n) + 1);
+      Vec qr(size_t(n) * n, 9.0), qi(size_t(n) * n, 9.0);
+      Vec work(cplx ? la_hessenberg_work_complex(n) : la_hessenberg_work_real(n));
       if (cplx)
         la_hessenberg_complex(ar.data(), ai.data(), n, qr.data(), qi.data(), work.data());
       else
@@ -212,7 +213,8 @@ TEST(Householder, QrRandomShapes) {
         Vec ar = model::random_vec(rng, size_t(m) * n), ai = model::random_vec(rng, size_t(m) * n);
         if (!cplx) std::fill(ai.begin(), ai.end(), 0.0);
         Mat a0 = model::from_split(ar.data(), ai.data(), m, n);
-        Vec qr(size_t(m) * m), qi(size_t(m) * m), work(2 * m + n);
+        Vec qr(size_t(m) * m), qi(size_t(m) * m);
+        Vec work(cplx ? la_qr_work_complex(m, n, pivot) : la_qr_work_real(m, n, pivot));
         std::vector<int32_t> perm(n, -1);
         int32_t* pp = pivot ? perm.data() : nullptr;
         if (cplx)

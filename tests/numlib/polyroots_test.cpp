@@ -45,7 +45,7 @@ Roots real_roots(Vec p) {
   Roots r;
   r.re.assign(n, -99);
   r.im.assign(n, -99);
-  Vec work(roots_real_work(n) + 1);
+  Vec work(roots_real_work(n));
   r.flag = roots_real_coeffs(p.data(), n, r.re.data(), r.im.data(), work.data());
   return r;
 }
@@ -55,7 +55,7 @@ Roots complex_roots(Vec pr, Vec pi) {
   Roots r;
   r.re.assign(n, -99);
   r.im.assign(n, -99);
-  Vec work(roots_complex_work(n) + 1);
+  Vec work(roots_complex_work(n));
   roots_complex_coeffs(pr.data(), pi.data(), n, r.re.data(), r.im.data(), work.data());
   return r;
 }
@@ -120,7 +120,7 @@ TEST(PolyRoots, WorkedExamples) {
       numk_poly_from_roots(Vec{1, 5, 2}.data(), Vec{2, -2, 2}.data(), 3, p5.data(), i5.data()));
   EXPECT_FALSE(numk_poly_from_roots(Vec{1, 1}.data(), Vec{NAN, NAN}.data(), 2, p5.data(), i5.data()));
 
-  Vec a = {2, 0, 0, 3}, cp(3), work(8);
+  Vec a = {2, 0, 0, 3}, cp(3), work(numk_charpoly_work(2));
   EXPECT_TRUE(numk_charpoly(a.data(), 2, cp.data(), work.data()));
   EXPECT_EQ(cp, (Vec{1, -5, 6}));
 
@@ -251,7 +251,7 @@ TEST(CharPoly, RealAndComplexMatrices) {
   std::mt19937_64 rng(42);
   for (int n = 1; n <= 8; ++n) {
     Vec a = model::random_vec(rng, size_t(n) * n), a2 = a, zero(size_t(n) * n, 0.0);
-    Vec p(n + 1), work(4 * n), pr(n + 1), pi(n + 1);
+    Vec p(n + 1), work(numk_charpoly_work(n)), pr(n + 1), pi(n + 1);
     std::vector<int32_t> perm(n);
     numk_charpoly(a.data(), n, p.data(), work.data());
     numk_charpoly_complex(a2.data(), zero.data(), n, pr.data(), pi.data(), perm.data());

@@ -41,7 +41,7 @@ void check_real_schur(const Vec& a, int n) {
   SCOPED_TRACE(testing::Message() << "real n=" << n);
   const Mat a0 = model::from_real(a.data(), n, n);
   const double scale = model::max_abs(a0);
-  Vec t = a, q(size_t(n) * n), w(n + 1);
+  Vec t = a, q(size_t(n) * n), w(la_schur_work_real(n));
   uint8_t flag = 9;
   ASSERT_TRUE(la_schur_real(t.data(), n, q.data(), &flag, w.data()));
   EXPECT_EQ(flag, check_real_structure(t, n) ? 1 : 0);
@@ -70,7 +70,7 @@ void check_complex_schur(const Vec& ar, const Vec& ai, int n) {
   SCOPED_TRACE(testing::Message() << "complex n=" << n);
   const Mat a0 = model::from_split(ar.data(), ai.data(), n, n);
   const double scale = model::max_abs(a0);
-  Vec tr = ar, ti = ai, qr(size_t(n) * n), qi(size_t(n) * n), w(2 * n + 1);
+  Vec tr = ar, ti = ai, qr(size_t(n) * n), qi(size_t(n) * n), w(la_schur_work_complex(n));
   ASSERT_TRUE(la_schur_complex(tr.data(), ti.data(), n, qr.data(), qi.data(), w.data()));
   const Mat t = model::from_split(tr.data(), ti.data(), n, n);
   const Mat q = model::from_split(qr.data(), qi.data(), n, n);
