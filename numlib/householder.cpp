@@ -17,6 +17,7 @@ using Idx = std::ptrdiff_t;
 constexpr Idx kBand = 32;
 
 void set_identity(double* q, Idx n) {
+  if (n <= 0) return;
   std::fill(q, q + n * n, 0.0);
   for (Idx i = 0; i < n; ++i) q[i * n + i] = 1.0;
 }

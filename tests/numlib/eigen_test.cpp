@@ -216,7 +216,9 @@ TEST(Balance, RandomIllScaledMatricesAreScaledExactly) {
         for (int j = 0; j < n; ++j) {
           const size_t k = size_t(i) * n + j;
           EXPECT_EQ(br[k], ar[k] * d[j] / d[i]);
-          if (cplx) EXPECT_EQ(bi[k], ai[k] * d[j] / d[i]);
+          if (cplx) {
+            EXPECT_EQ(bi[k], ai[k] * d[j] / d[i]);
+          }
           before += std::fabs(ar[k]);
           after += std::fabs(br[k]);
         }

@@ -27,7 +27,9 @@ bool check_real_structure(const Vec& t, int n) {
     const double g = t[i * n + i - 1];
     if (g == 0.0) continue;
     has_block = true;
-    if (i + 1 < n) EXPECT_EQ(t[(i + 1) * n + i], 0.0) << "consecutive subdiagonals at " << i;
+    if (i + 1 < n) {
+      EXPECT_EQ(t[(i + 1) * n + i], 0.0) << "consecutive subdiagonals at " << i;
+    }
     const double a = t[(i - 1) * n + i - 1], b = t[(i - 1) * n + i], d = t[i * n + i];
     EXPECT_LT((a - d) * (a - d) + 4 * b * g, 0.0) << "real pair left in a block at " << i;
   }
@@ -164,9 +166,10 @@ TEST(Schur, SingleStepsKeepTheSimilarity) {
       EXPECT_LT(model::max_diff(model::mul(model::mul(q1, h1), model::adjoint(q1)),
                                 model::from_real(hess.data(), n, n)),
                 1e-13);
-      if (p == 0.0)
+      if (p == 0.0) {
         for (int i = 0; i < n; ++i)
           for (int j = 0; j + 1 < i; ++j) EXPECT_EQ(h[i * n + j], 0.0);
+      }
 
       Vec cr = hess, ci = hess_im, qr = eye, qi(n * n, 0.0);
       la_schur_complex_step(cr.data(), ci.data(), n, l, 1, p, qr.data(), qi.data());
