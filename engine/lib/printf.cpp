@@ -270,8 +270,7 @@ int put_character(Run& r, const Spec& s) {
 int32_t read_count(const uint16_t* f, int64_t len, int64_t* j) {
   int32_t v = 0;
   while (*j < len && is_digit(f[*j])) {
-    v = v * 10 + (f[*j] - '0');
-    if (v > kCountSaturation) v = kCountSaturation;
+    v = v < kCountSaturation / 10 ? v * 10 + (f[*j] - '0') : kCountSaturation;
     ++*j;
   }
   return v;

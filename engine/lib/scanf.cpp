@@ -236,7 +236,7 @@ int run_scan(Scan& s, const uint16_t* f, int64_t flen) {
       if (suppress) ++i;
       int32_t width = 0;
       for (; i < flen && is_digit(f[i]); ++i)
-        width = width < kWidthSaturation ? width * 10 + (f[i] - '0') : kWidthSaturation;
+        width = width < kWidthSaturation / 10 ? width * 10 + (f[i] - '0') : kWidthSaturation;
       if (i >= flen) break;
       const uint16_t letter = f[i++];
       TN_TRY(convert(s, letter, suppress, width, &ended));
