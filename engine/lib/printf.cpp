@@ -141,7 +141,7 @@ int put_blanks(Run& r, int64_t count) {
 }
 
 // The field options of one conversion.
-struct Spec {
+struct Field {
   bool left = false, plus = false, space = false, alternate = false, zero = false;
   int32_t width = 0;
   int32_t precision = kDefaultPrecision;
@@ -151,7 +151,7 @@ struct Spec {
 
 // Runs a formatter into the scratch buffer and copies its field to the output.
 template <typename Write>
-int put_field(Run& r, const Spec& s, Write write) {
+int put_field(Run& r, const Field& s, Write write) {
   if (int64_t(s.width) + kCutMargin >= r.scratch_capacity) return kDataStackOverflow;
   int32_t pos = 0;
   write(r.scratch, &pos, r.scratch_capacity);
@@ -160,7 +160,7 @@ int put_field(Run& r, const Spec& s, Write write) {
   return kOk;
 }
 
-int put_double(Run& r, const Spec& s, double x) {
+int put_double(Run& r, const Field& s, double x) {
   const uint16_t l = s.letter;
   char style = kStyleGeneral;
   if (l == 'f' || l == 'F') style = kStyleFixed;
@@ -173,11 +173,11 @@ int put_double(Run& r, const Spec& s, double x) {
   });
 }
 
-int32_t min_digits(const Spec& s) { return s.has_precision ? s.precision : 1; }
+int32_t min_digits(const Field& s) { return s.has_precision ? s.precision : 1; }
 
 // 'd' and 'i'. Doubles round half up; what fits 32 bits is written from 32
 // bits, what fits 64 from 64, and the rest by the number formatter.
-int put_decimal(Run& r, const Spec& s, const FmtElement& e) {
+int put_decimal(Run& r, const Field& s, const FmtElement& e) {
   if (!std::isfinite(e.value)) return put_double(r, s, e.value);
   const int32_t digits = min_digits(s);
   if (e.has_raw) {
@@ -204,7 +204,7 @@ int put_decimal(Run& r, const Spec& s, const FmtElement& e) {
 // 'x', 'X' and 'o': values of 0 or more, from the integer part (or the 64
 // bits of a 64-bit element); negative and non-finite values and values of 64
 // bits or more go to the number formatter.
-int put_unsigned(Run& r, const Spec& s, const FmtElement& e) {
+int put_unsigned(Run& r, const Field& s, const FmtElement& e) {
   const bool hex = s.letter != 'o';
   const bool upper = s.letter == 'X';
   const int32_t digits = min_digits(s);
@@ -239,7 +239,7 @@ int fetch(Run& r, FmtElement* e) {
 
 // 's': the rest of the current argument (at most the precision), each element
 // a character; the next conversion starts with the next argument.
-int put_string(Run& r, const Spec& s) {
+int put_string(Run& r, const Field& s) {
   bool has_argument = false;
   const int64_t left = fmt_remaining_in_argument(&r.cur, &has_argument);
   if (!has_argument) return kIndexOutOfRange;
@@ -257,7 +257,7 @@ int put_string(Run& r, const Spec& s) {
   return kOk;
 }
 
-int put_character(Run& r, const Spec& s) {
+int put_character(Run& r, const Field& s) {
   FmtElement e;
   TN_TRY(fetch(r, &e));
   const auto ch = uint16_t(tn::dtoi64(e.value));
@@ -281,7 +281,7 @@ int32_t read_count(const uint16_t* f, int64_t len, int64_t* j) {
 int convert(Run& r, int64_t i, int64_t* next) {
   const uint16_t* f = r.format;
   const int64_t len = r.format_length;
-  Spec s;
+  Field s;
   uint16_t letter = 0;
   for (int64_t k = i + 1; k < len; ++k) {
     if (is_letter(f[k]) || f[k] == '_') {
@@ -515,16 +515,13 @@ int fmt_printf_engine(EngineContext* ctx, int nargs, bool for_stream, const char
     if (length) *length = bytes;
     return kOk;
   }
-  // The row is pushed where the arguments were; it ends below the output.
+  // The row is pushed where the arguments were. It ends below the output (the
+  // format alone held two words, and kRowMargin covers the row's header), so
+  // the push, which fits wherever the output fitted, overwrites no character.
   if (!desc_room(ctx)) return kStackOverflow;
   drop_items(ctx, nargs);
   uint16_t* row = nullptr;
-  status = stk_push_char_row(ctx, r.n, &row);
-  if (status != kOk) {
-    // Cannot happen (the row is smaller than the arguments and the output):
-    // the arguments are gone, so report the room that was missing.
-    return status;
-  }
+  TN_TRY(stk_push_char_row(ctx, r.n, &row));
   if (r.n > 0) std::memmove(row, r.out, size_t(r.n) * 2);
   if (text) *text = nullptr;
   if (length) *length = r.n;

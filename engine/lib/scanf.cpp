@@ -2,6 +2,7 @@
 // by a format, stores them as doubles straight into the free data space, and
 // applies the format again while text remains. A pass over the format that
 // consumes no text ends the scan, so no format can loop.
+#include <cstdint>
 #include <cstring>
 
 #include "engine/core/checked.h"
@@ -56,13 +57,24 @@ int32_t field_end(const Scan& s, int32_t width) {
   return width > 0 && width < s.length - s.pos ? s.pos + width : s.length;
 }
 
+// Digits of base from *p up to end. The value is exact while it fits 64 bits
+// and rounded once there; beyond it every further digit rounds again.
 int64_t read_digits(const uint16_t* t, int32_t end, int32_t* p, int base, double* v) {
   int64_t k = 0;
+  uint64_t exact = 0;
+  bool wide = false;
+  double value = 0;
   for (; *p < end; ++*p, ++k) {
     const int d = digit_value(t[*p]);
     if (d >= base) break;
-    *v = *v * base + d;
+    if (!wide && exact > (UINT64_MAX - uint64_t(d)) / uint64_t(base)) {
+      wide = true;
+      value = double(exact);
+    }
+    if (wide) value = value * base + d;
+    else exact = exact * uint64_t(base) + uint64_t(d);
   }
+  *v = wide ? value : double(exact);
   return k;
 }
 
