@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/core/calls.h"
+#include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/libraries.h"
@@ -305,7 +306,10 @@ int interp_call(EngineContext* c, const char* name, int32_t context_id, int narg
   // Only user functions run here: any other answer means there is none.
   if (status != kOk && status != kDataStackOverflow) status = kUndefinedFunction;
   if (status == kOk && id < 1) status = kUndefinedFunction;
-  if (status == kOk && !fn_code_header(c, id)) status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+  if (status == kOk && !fn_code_header(c, id)) {
+    status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+    if (status == kUndefinedFunctionOrVariable) status = kUndefinedFunction;  // no source: no function
+  }
   if (status == kOk && !fn_code_header(c, id)) status = kUndefinedFunction;
   if (status == kOk) {
     const uint16_t* h = fn_code_header(c, id);
@@ -317,9 +321,15 @@ int interp_call(EngineContext* c, const char* name, int32_t context_id, int narg
       return g_runner(c, slice);
     }
   }
-  // Reported by the error module with the name as the failing operation.
+  // The name is the failing operation; the report goes to fd 2 unstored.
+  if (status == kUndefinedFunction) fn_raise(c, kUndefinedFunction, 0, -1, name);
+  std::memset(c->failing_op, 0, sizeof c->failing_op);
+  std::memcpy(c->failing_op, name, strnlen(name, sizeof c->failing_op));
+  c->error_area.loc_function = kFunctionNone;
+  c->error_area.loc_line = 0;
+  err_print(c, status, false);
   c->pos.kind = kAreaNone;
-  return status == kUndefinedFunctionOrVariable ? fn_raise(c, kUndefinedFunction, 0, -1, name) : status;
+  return status;
 }
 
 int frame_return_discard(EngineContext* c) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/function_names.h"
 #include "engine/core/opcodes.h"
 
 // --- Resolution -----------------------------------------------------------------------
@@ -98,14 +99,6 @@ int stack_push_record(EngineContext* ctx, const char* name, int32_t length, int3
 void code_string_ref(const void* record, const char** text, int32_t* length);
 int funarg_resolve(EngineContext* ctx, int depth, int32_t context_id, int32_t* max_in, int32_t* max_out);
 int funarg_pop_resolve(EngineContext* ctx, int depth, int which);
-
-// --- Names ------------------------------------------------------------------------------
-void fn_name_by_id(EngineContext* ctx, int32_t id, const char** text, int32_t* length);
-// Qualified name: library "/" ("/." when private), class "::", name.
-int fn_name_and_line(EngineContext* ctx, int32_t id, char* buffer, int32_t size, int32_t* length);
-// The qualified name of the function being compiled or run; op_buffer gets
-// the failing operation's name (empty here: the error state keeps it).
-int code_function_name(EngineContext* ctx, char* buffer, int32_t size, char* op_buffer, int32_t op_size);
 
 // --- Built-ins ----------------------------------------------------------------------------
 int bi_exist(EngineContext* ctx, int nargin, int nargout, uintptr_t data);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "engine/core/errors.h"
 #include "engine/core/frames.h"
 #include "engine/core/libraries.h"
 #include "engine/core/symbols.h"
@@ -68,7 +69,9 @@ CompileSourceFn fn_set_compiler(CompileSourceFn fn) {
 
 CompileSourceFn fn_compiler() { return g_compiler; }
 
-int fn_raise(EngineContext*, int code, int32_t, int32_t, const char*) { return code; }
+int fn_raise(EngineContext* c, int code, int32_t symbol, int32_t integer, const char* text) {
+  return err_raise_code(c, code, -1, symbol, integer, text);
+}
 
 bool code_in_use_from(EngineContext* c, uint32_t start) {
   // Other tasks keep their positions in their own records.

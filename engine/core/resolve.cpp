@@ -1,8 +1,7 @@
 // Name resolution: user functions through a library, its use-list and the
 // functions without library; methods of user classes and of their parent
 // objects; rows of the registered tables in search order (the last table
-// registered first); intrinsics last. Also the names of functions for
-// messages and listings.
+// registered first); intrinsics last.
 #include <cstring>
 
 #include "engine/core/calls.h"
@@ -16,9 +15,6 @@
 namespace {
 
 constexpr int kMaxParentDepth = 64;  // nesting of parent objects searched for a method
-constexpr char kNoneName[] = "(none)";
-constexpr char kBaseName[] = "(base)";
-constexpr char kInlineName[] = "(inline)";
 
 bool is_object_subtype(uint32_t subtype) { return int32_t(subtype) < 0; }
 
@@ -65,11 +61,6 @@ int search_parents(EngineContext* c, const char* name, int32_t length, int32_t l
     e += total;
   }
   return kOk;
-}
-
-void append(char* buffer, int32_t size, int32_t* at, const char* text, int32_t n) {
-  for (int32_t i = 0; i < n && *at + 1 < size; ++i) buffer[(*at)++] = text[i];
-  if (size > 0) buffer[*at < size ? *at : size - 1] = 0;
 }
 
 }  // namespace
@@ -277,63 +268,4 @@ int32_t frame_current_function(EngineContext* c) {
     index = int32_t(prev);
   }
   return 0;
-}
-
-void fn_name_by_id(EngineContext* c, int32_t id, const char** text, int32_t* length) {
-  *text = kNoneName;
-  *length = int32_t(sizeof kNoneName) - 1;
-  if (id == 0) {
-    *text = kBaseName;
-    *length = int32_t(sizeof kBaseName) - 1;
-  }
-  if (id <= 0 || id >= c->fn_count) return;
-  const int32_t kind = ent(c, id, kEntName);
-  int32_t n = 0;
-  const char* name = symtab_name(c, kind < 0 ? kind : ent(c, id, kEntLink), &n);
-  if (name) {
-    *text = name;
-    *length = n;
-  }
-}
-
-int fn_name_and_line(EngineContext* c, int32_t id, char* buffer, int32_t size, int32_t* length) {
-  int32_t at = 0;
-  if (size > 0) buffer[0] = 0;
-  int32_t n = 0;
-  if (ent_is_function(c, id)) {
-    const int32_t lib = ent_library(c, id);
-    if (ent_is_library(c, lib)) {
-      const char* lib_name = symtab_name(c, ent(c, lib, kEntLink), &n);
-      if (lib_name) append(buffer, size, &at, lib_name, n);
-      const bool hidden = (fn_entry(c, id)[kEntLink] & kEntryPrivate) != 0;
-      append(buffer, size, &at, hidden ? "/." : "/", hidden ? 2 : 1);
-    }
-    if (const int32_t cls = ent(c, id, kEntExtra); cls != 0) {
-      const char* cls_name = symtab_name(c, cls, &n);
-      if (cls_name) append(buffer, size, &at, cls_name, n);
-      append(buffer, size, &at, "::", 2);
-    }
-  }
-  const char* name = nullptr;
-  fn_name_by_id(c, id, &name, &n);
-  append(buffer, size, &at, name, n);
-  if (length) *length = at;
-  return kOk;
-}
-
-int code_function_name(EngineContext* c, char* buffer, int32_t size, char* op_buffer, int32_t op_size) {
-  if (op_buffer && op_size > 0) op_buffer[0] = 0;
-  if (size > 0) buffer[0] = 0;
-  int32_t id = -1;
-  if (c->compiling) {
-    id = c->compile_fn;
-  } else if (c->frame >= 0) {
-    const uint32_t* w = frame_words(c, c->frame);
-    id = int32_t(w[kFwCurrentFunction]);
-    if (id == -1) id = int32_t(w[kFwFunctionId]);
-  }
-  int32_t at = 0;
-  if (id == kInlineFunctionId) append(buffer, size, &at, kInlineName, int32_t(sizeof kInlineName) - 1);
-  else if (id > 0) return fn_name_and_line(c, id, buffer, size, nullptr);
-  return kOk;
 }

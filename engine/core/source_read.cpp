@@ -103,8 +103,8 @@ int expand_includes(EngineContext* c, const ReadRequest& rq, const char* source_
         continue;
       }
       int32_t ns = 0, nl = 0;
-      if (!include_name(buf, p + k, e, &ns, &nl)) return fn_raise(c, kIncludeSyntax, 0, -1, source_name);
-      if (depth + 1 > kMaxIncludeDepth) return fn_raise(c, kIncludeDepth, 0, -1, source_name);
+      if (!include_name(buf, p + k, e, &ns, &nl)) return fn_raise(c, kIncludeSyntax, 0, int32_t(std::strlen(source_name)), source_name);
+      if (depth + 1 > kMaxIncludeDepth) return fn_raise(c, kIncludeDepth, 0, int32_t(std::strlen(source_name)), source_name);
       char name[kIncludeNameLimit + 1];
       if (nl > kIncludeNameLimit) return fn_raise(c, kNameTooLong, 0, nl, buf + ns);
       std::memcpy(name, buf + ns, size_t(nl));
