@@ -56,6 +56,10 @@ int check_result_size(ElemClass cls, int64_t total) {
 // Pushes a zeroed array of proto's element kind.
 int push_zeroed_like(EngineContext* ctx, const ArrayView& proto, bool cplx, int nd, const int32_t* dims,
                      ArrayView* out) {
+  // An empty array is never complex.
+  int64_t count = 1;
+  for (int k = 0; k < nd; ++k) count = tn::mul64(count, dims[k] < 0 ? 0 : dims[k]);
+  cplx = cplx && count > 0;
   switch (proto.cls) {
     case ElemClass::Double: {
       double *re, *im = nullptr;
@@ -523,29 +527,30 @@ int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask) {
   if (colon_mask == 0 && (n == 1 || n == 2) && stk_has_item(ctx, n + 1) && store_scalar_fast(ctx, n)) return kOk;
   const int k = stack_subs(n, colon_mask);
   if (n < 0 || !stk_has_item(ctx, k + 1)) return kIllegalError;
-  int converted = 0;
-  TN_TRY(index_convert_subscripts(ctx, n, colon_mask, &converted, 1));
   VarRef r;
   if (!ref_at(ctx, k, &r)) return kIllegalError;
   uint64_t* e = ref_element(ctx, r);
   const auto* h = reinterpret_cast<const uint32_t*>(e);
-  const uint32_t* rh = desc_at(ctx, k + 1);
-  const bool rhs_container = rh[0] == kKindContainer && (rh[2] == kContList || rh[2] == kContCell);
-  ArrayView rv;
-  const bool rhs_array = array_view(rh, item_data(ctx, k + 1), &rv);
   // A target this assignment created is still untyped: it takes the kind of
   // what is assigned.
   const bool exists = !(r.created && is_empty_list(h));
   Entries ent;
-  if (container_entries(h, elem_data(e), &ent) && (exists || rhs_container)) {
+  ArrayView tv;
+  const bool entries = container_entries(h, elem_data(e), &ent);
+  const bool array = array_view(h, elem_data(e), &tv);
+  // Another target fails before its subscripts are touched.
+  if (exists && !entries && !array) return err_raise_code(ctx, kWrongVariableType, r.slot, 0, kNoArgument, nullptr);
+  int converted = 0;
+  TN_TRY(index_convert_subscripts(ctx, n, colon_mask, &converted, 1));
+  const uint32_t* rh = desc_at(ctx, k + 1);
+  const bool rhs_container = rh[0] == kKindContainer && (rh[2] == kContList || rh[2] == kContCell);
+  ArrayView rv;
+  const bool rhs_array = array_view(rh, item_data(ctx, k + 1), &rv);
+  if (entries && (exists || rhs_container)) {
     if (exists && rh[0] == kKindReal && int64_t(rh[1]) * rh[2] == 0) return delete_entries(ctx, n, colon_mask, k, ent);
     if (!rhs_container) return kWrongArgType;
     return assign_entries(ctx, n, colon_mask, k, ent);
   }
-  ArrayView tv;
-  if (!exists || array_view(h, elem_data(e), &tv)) {
-    if (exists && rhs_array && rv.count == 0) return delete_array(ctx, n, colon_mask, k);
-    return assign_array(ctx, n, colon_mask, k, exists);
-  }
-  return err_raise_code(ctx, kWrongVariableType, r.slot, 0, kNoArgument, nullptr);
+  if (exists && rhs_array && rv.count == 0) return delete_array(ctx, n, colon_mask, k);
+  return assign_array(ctx, n, colon_mask, k, exists);
 }

@@ -31,6 +31,14 @@ bool is_function_value(const uint32_t* h) {
   return h[0] == kKindPayload && (h[2] == kPayInline || h[2] == kPayFuncRef);
 }
 
+// Values that parenthesis subscripts can read: arrays, lists, cell arrays
+// and function values (which are called).
+bool indexable(const uint32_t* h) {
+  if (h[0] == kKindReal || h[0] == kKindComplex) return true;
+  if (h[0] == kKindPayload) return (h[2] >= kPayInline && h[2] <= kPayLogical);
+  return h[0] == kKindContainer && (h[2] == kContList || h[2] == kContCell);
+}
+
 int call_function_value(EngineContext* ctx, int nargin) {
   if (!g_function_caller) return kNotSupported;
   return g_function_caller(ctx, nargin, kOneOutput);
@@ -82,6 +90,10 @@ int check_result_size(ElemClass cls, int64_t total) {
 // Pushes an uninitialised array of src's element kind and the given shape.
 int push_array_like(EngineContext* ctx, const ArrayView& src, bool cplx, int nd, const int32_t* dims,
                     ArrayView* out) {
+  // An empty array is never complex.
+  int64_t count = 1;
+  for (int k = 0; k < nd; ++k) count = tn::mul64(count, dims[k] < 0 ? 0 : dims[k]);
+  cplx = cplx && count > 0;
   switch (src.cls) {
     case ElemClass::Double: {
       double *re, *im = nullptr;
@@ -257,10 +269,13 @@ int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_f
       return kOk;
     }
   }
-  int k = 0;
+  int k = stack_subs(nsubs, colon_mask);
+  if (nsubs < 0 || !stk_has_item(ctx, k)) return kIllegalError;
+  if (desc_at(ctx, k)[0] == kKindReference) return op_index_get(ctx, caller_function, nsubs, colon_mask);
+  // A value that cannot be indexed fails before its subscripts are touched.
+  if (!indexable(desc_at(ctx, k))) return kWrongArgType;
   TN_TRY(index_convert_subscripts(ctx, nsubs, colon_mask, &k, 1));
   const uint32_t* h = desc_at(ctx, k);
-  if (h[0] == kKindReference) return op_index_get(ctx, caller_function, nsubs, colon_mask);
   ArrayView v;
   if (array_view(h, item_data(ctx, k), &v)) return index_extract_array(ctx, v, nsubs, colon_mask);
   if (call_flag && colon_mask == 0 && is_function_value(h)) return call_function_value(ctx, k);
@@ -279,12 +294,15 @@ int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_
       return kOk;
     }
   }
-  int k = 0;
-  TN_TRY(index_convert_subscripts(ctx, nsubs, colon_mask, &k, 1));
+  int k = stack_subs(nsubs, colon_mask);
+  if (nsubs < 0 || !stk_has_item(ctx, k)) return kIllegalError;
   if (!ref_at(ctx, k, &r)) {
     if (desc_at(ctx, k)[0] == kKindReference) return kIllegalError;
     return index_extract(ctx, nsubs, colon_mask, 1, caller_function);
   }
+  if (!indexable(reinterpret_cast<const uint32_t*>(ref_element(ctx, r))))
+    return err_raise_code(ctx, kWrongVariableType, r.slot, 0, kNoArgument, nullptr);
+  TN_TRY(index_convert_subscripts(ctx, nsubs, colon_mask, &k, 1));
   uint64_t* e = ref_element(ctx, r);
   const auto* h = reinterpret_cast<const uint32_t*>(e);
   ArrayView v;
