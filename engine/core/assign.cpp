@@ -353,11 +353,6 @@ int push_container(EngineContext* ctx, bool cell, int nd, const int32_t* dims, i
   return kOk;
 }
 
-// Cell sizes: trailing ones dropped down to two.
-void trim_dims(int32_t* dims, int* nd) {
-  while (*nd > 2 && dims[*nd - 1] == 1) --*nd;
-}
-
 int delete_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const Entries& ent) {
   VarRef r;
   ref_at(ctx, k, &r);
@@ -427,7 +422,7 @@ int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
     dims[i] = int32_t(v);
     count = tn::mul64(count, v);
   }
-  trim_dims(dims, &nd);
+  cell_shape_rules(dims, &nd);
   // A list is one row; an empty one may take any shape and becomes a cell array.
   const bool row = nd == 2 && dims[0] <= 1;
   if (!target.cell && !row && target.count > 0)

@@ -31,6 +31,18 @@ inline void write_cell_sizes(uint64_t* e, const int32_t* sizes, int k) {
   for (int i = 0; i < k; ++i) tn::st_i32(p + typed_header_bytes(kCellSizeNdims) + 4 * i, sizes[i]);
 }
 
+// The shape rules of numeric arrays, applied to cell arrays too: any size 0
+// gives 0 x 0, trailing sizes 1 are dropped down to two.
+inline void cell_shape_rules(int32_t* dims, int* nd) {
+  for (int k = 0; k < *nd; ++k)
+    if (dims[k] <= 0) {
+      dims[0] = dims[1] = 0;
+      *nd = 2;
+      return;
+    }
+  while (*nd > 2 && dims[*nd - 1] == 1) --*nd;
+}
+
 // The sizes held by a size element; null when it is not a 1 x k int32 array
 // with 2 <= k <= 16 that fits its element.
 inline const uint32_t* read_cell_sizes(const uint64_t* e, int64_t room, int* k) {

@@ -157,7 +157,7 @@ int select_entries(EngineContext* ctx, const Entries& src, int nsubs, uint32_t c
   int nd = 0;
   if (status == kOk) {
     selection_shape(p, src.ndims, src.dims, dims, &nd);
-    while (nd > 2 && dims[nd - 1] == 1) --nd;
+    cell_shape_rules(dims, &nd);
     if (p.total > kMaxTypedElements) status = kObjectTooLarge;
   }
   int64_t strides[kMaxSubscripts];

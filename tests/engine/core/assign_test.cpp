@@ -10,6 +10,7 @@
 
 #include "engine/core/assign.h"
 #include "engine/core/containers.h"
+#include "engine/core/element_layout.h"
 #include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/indexing.h"
@@ -411,7 +412,9 @@ TEST(IndexAssign, RandomAssignmentsAndDeletionsMatchTheModel) {
     ASSERT_EQ(ndm::push(w.c, rhs), kOk);
     ASSERT_EQ(var_push_ref(w.c, 0, 1), kOk);
     for (const ndm::Sub& s : subs)
-      if (s.kind != ndm::Sub::Colon) ASSERT_EQ(ndm::push_sub(w.c, s, g() % 2), kOk);
+      if (s.kind != ndm::Sub::Colon) {
+        ASSERT_EQ(ndm::push_sub(w.c, s, g() % 2), kOk);
+      }
     uint32_t mask = 0;
     for (size_t i = 0; i < subs.size(); ++i)
       if (subs[i].kind == ndm::Sub::Colon) mask |= 1u << i;
@@ -433,6 +436,108 @@ TEST(IndexAssign, RandomAssignmentsAndDeletionsMatchTheModel) {
     ASSERT_TRUE(w.sound()) << "round " << round;
   }
   EXPECT_GT(ok, 1500);
+}
+
+// A cell array whose entries are real scalars (0 stands for an empty entry)
+// behaves under parenthesis subscripts like the double array of those values.
+void push_cell(EngineContext* c, const ndm::Array& a) {
+  const int64_t n = a.count();
+  std::vector<int32_t> dims(a.dims.begin(), a.dims.end());
+  int64_t words = kElemHeaderWords + cell_size_words(int(dims.size()));
+  for (int64_t i = 0; i < n; ++i) words += kElemHeaderWords + (tn::ld_f64(&a.re[8 * i]) != 0 ? 1 : 0);
+  uint64_t* out = stk_claim(c, kKindContainer, uint32_t(words), kContCell, uint32_t(words));
+  write_cell_sizes(out, dims.data(), int(dims.size()));
+  out += elem_total_words(out);
+  for (int64_t i = 0; i < n; ++i) {
+    const double v = tn::ld_f64(&a.re[8 * i]);
+    elem_set_header(out, kKindReal, v != 0 ? 1 : 0, v != 0 ? 1 : 0, 0);
+    if (v != 0) tn::st_f64(out + kElemHeaderWords, v);
+    out += elem_total_words(out);
+  }
+}
+
+std::optional<ndm::Array> cell_values(const uint32_t* h, uint64_t* data) {
+  Entries e;
+  if (!container_entries(h, data, &e) || !e.cell) return std::nullopt;
+  std::vector<int64_t> dims(e.dims, e.dims + e.ndims);
+  ndm::Array a = ndm::like(ndm::Array{}, e.count == 0 ? std::vector<int64_t>{0, 0} : dims, false);
+  const uint64_t* x = e.first;
+  for (int64_t i = 0; i < e.count; ++i, x += elem_total_words(x))
+    tn::st_f64(&a.re[8 * i], elem_data_words(x) ? tn::ld_f64(x + kElemHeaderWords) : 0.0);
+  return a;
+}
+
+ndm::Array nonzero_values(std::mt19937& g, std::vector<int64_t> dims) {
+  ndm::Array a = ndm::like(ndm::Array{}, std::move(dims), false);
+  for (int64_t i = 0; i < a.count(); ++i) tn::st_f64(&a.re[8 * i], double(1 + g() % 1000));
+  return a;
+}
+
+TEST(IndexAssign, RandomCellSelectionsMatchTheModel) {
+  Workspace w;
+  w.name(0, "c");
+  std::mt19937 g(4242);
+  ndm::Array model;
+  int ok = 0;
+  for (int round = 0; round < 3000; ++round) {
+    if (round % 25 == 0) {
+      model = nonzero_values(g, random_dims(g));
+      push_cell(w.c, model);
+      ASSERT_EQ(var_store_local(w.c, 0), kOk);
+    }
+    const unsigned op = g() % 3;
+    const std::vector<ndm::Sub> subs = random_subs(g, model.dims, op == 2);
+    uint32_t mask = 0;
+    for (size_t i = 0; i < subs.size(); ++i)
+      if (subs[i].kind == ndm::Sub::Colon) mask |= 1u << i;
+    ndm::Array want;
+    int expect, got;
+    if (op == 0) {  // read, from a copy on the stack and in place
+      expect = ndm::read(model, subs, &want);
+      for (int in_place = 0; in_place < 2; ++in_place) {
+        ASSERT_EQ(in_place ? var_push_ref(w.c, 0, 0) : var_push_local(w.c, 0), kOk);
+        for (const ndm::Sub& s : subs)
+          if (s.kind != ndm::Sub::Colon) ndm::push_sub(w.c, s, false);
+        got = in_place ? op_index_get(w.c, 0, int(subs.size()), mask) : index_extract(w.c, int(subs.size()), mask, 0, 0);
+        ASSERT_EQ(got, expect) << "round " << round;
+        if (got == kOk) {
+          ASSERT_TRUE(*cell_values(desc_at(w.c, 0), item_data(w.c, 0)) == want) << "round " << round;
+        }
+        w.clear_stack();
+      }
+      if (expect == kOk) ++ok;
+      continue;
+    }
+    if (op == 1) {
+      expect = ndm::erase(model, subs, &want);
+      stk_push_empty(w.c);
+    } else {
+      ndm::Selection sel;
+      int64_t total = 1;
+      if (ndm::select(model.dims, subs, true, nullptr, &sel) == kOk)
+        for (const auto& p : sel.pos) total *= int64_t(p.size());
+      const ndm::Array rhs = nonzero_values(g, {1, g() % 3 == 0 ? 1 : total + (g() % 10 == 0)});
+      expect = ndm::assign(model, subs, rhs, &want);
+      if (expect == kBadAssignmentSize && total == 0 && rhs.count() > 1) expect = kBadSize;
+      push_cell(w.c, rhs);
+    }
+    ASSERT_EQ(var_push_ref(w.c, 0, 1), kOk);
+    for (const ndm::Sub& s : subs)
+      if (s.kind != ndm::Sub::Colon) ndm::push_sub(w.c, s, false);
+    got = op_index_set(w.c, int(subs.size()), mask);
+    ASSERT_EQ(got, expect) << "round " << round;
+    if (expect == kOk) {
+      model = want;
+      ++ok;
+    }
+    w.clear_stack();
+    const int32_t b = w.slot_block(0);
+    ASSERT_TRUE(*cell_values(block_words32(w.c, b), heap_words(w.c) + b + kElemHeaderWords) == model)
+        << "round " << round;
+    ASSERT_TRUE(block_consistent(w, 0));
+    ASSERT_TRUE(w.sound()) << "round " << round;
+  }
+  EXPECT_GT(ok, 1000);
 }
 
 TEST(ClearBuiltin, NamesAllAndFunctions) {
