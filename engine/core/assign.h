@@ -111,9 +111,11 @@ int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask);
 // --- Built-ins ------------------------------------------------------------------------
 
 // 87: clear with nargin names (none: every variable of the workspace; the
-// single name "-f": the code of every user function, refused with 400 while a
-// frame above the base frame or an engine task runs). Unknown names are
-// ignored; the names are removed.
+// single name "-f": the code of every user function, refused with 400 while
+// compiled code runs or is to be returned to: inside a function, under a
+// frame that returns into code-area code, or with engine tasks; a command
+// line's block on the data stack does not count). Unknown names are ignored;
+// the names are removed.
 int bi_clear(EngineContext* ctx, int nargin);
 
 // 89: subsref(value, s) and 91: subsasgn(value, s, rhs), s a struct with the

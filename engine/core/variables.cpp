@@ -44,10 +44,23 @@ bool is_char_array(EngineContext* ctx, int depth, const uint16_t** text, int64_t
   return true;
 }
 
-// "clear -f" may move code only while nothing but the base frame's own code
-// runs: no frame above it, no engine task.
+// "clear -f" moves compiled code, so it is refused while any of it runs or
+// will run again: code-area code at the current position, a frame above the
+// base frame that runs a function or returns or catches into code-area code,
+// or an engine task. Blocks compiled from a command line run on the data
+// stack and do not count.
 bool functions_in_use(EngineContext* ctx) {
-  return ctx->frame > 0 || ctx->task_first != 0 || ctx->task_current != 0;
+  if (ctx->task_first != 0 || ctx->task_current != 0 || ctx->pos.kind == kAreaCode) return true;
+  for (int32_t index = ctx->frame; index > 0;) {
+    const uint32_t* w = frame_words(ctx, index);
+    if (int32_t(w[kFwCallerKind]) == kAreaCode || int32_t(w[kFwCatchKind]) == kAreaCode ||
+        int32_t(w[kFwFunctionId]) > 0)
+      return true;
+    const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
+    if (prev < 0 || prev >= index) break;
+    index = int32_t(prev);
+  }
+  return false;
 }
 
 int clear_functions(EngineContext* ctx) {
