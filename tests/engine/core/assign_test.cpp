@@ -274,6 +274,12 @@ TEST(NestedAssignment, ErrorsNameTheVariable) {
     EXPECT_EQ(text.substr(0, std::strlen(k.text)), k.text);
     w.clear_stack();
   }
+  // Full stacks while pushing a variable name it too.
+  const uint32_t capacity = w.c->desc_capacity;
+  w.c->desc_capacity = uint32_t(w.c->desc_top);
+  EXPECT_EQ(var_push_ref(w.c, 0, 0), kStackOverflowVar);
+  EXPECT_EQ(error_text(w.c, kStackOverflowVar), "Stack overflow for variable 'x'");
+  w.c->desc_capacity = capacity;
   // x(1:3) = [0 0]
   stk_push_zeros(w.c, 1, 2, 0);
   ASSERT_EQ(var_push_ref(w.c, 0, 1), kOk);

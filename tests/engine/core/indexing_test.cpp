@@ -282,6 +282,15 @@ TEST(IndexRead, FunctionValueIsCalledWithTheSubscripts) {
   stk_push_real(w.c, 3);
   EXPECT_EQ(index_extract(w.c, 1, 0, 1, 0), kOk);
   EXPECT_EQ(calls, 1);
+  // f(3) on a variable holding the reference: the value takes the reference's place.
+  w.clear_stack();
+  stk_push_raw(w.c, kPayFuncRef, 8, &p);
+  ASSERT_EQ(var_store_local(w.c, 0), kOk);
+  ASSERT_EQ(var_push_ref(w.c, 0, 0), kOk);
+  stk_push_real(w.c, 3);
+  EXPECT_EQ(op_index_get(w.c, 0, 1, 0), kOk);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(w.c->desc_top, kBaseFrameWords + 3);
   index_set_function_caller(old);
 }
 
