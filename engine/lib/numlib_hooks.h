@@ -3,9 +3,8 @@
 // the matrix product).
 #pragma once
 
-// Stores arith_elementwise_binary, arith_complex_power and bi_mtimes in the
-// numerical library's hook record, keeping whatever built-in lookup is already
-// installed there. The engine's start-up calls it once, before the first
+// Stores arith_elementwise_binary, arith_complex_power, bi_mtimes and the
+// registered built-in lookup in the numerical library's hook record. The engine's start-up calls it once, before the first
 // operator runs (until then the matrix divisions and the matrix power answer
 // 1000 on the paths that need these operations). Calling it again is harmless.
 void engine_ops_install();
