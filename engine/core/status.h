@@ -82,7 +82,6 @@ enum : int {
   kBadListIndex = 31,
   kWrongIndexCount = 32,
   kBadSelectionSize = 33,
-  kBadDimension = 34,
   kWrongVariableType = 35,
   kFieldOfNonStruct = 37,
   kElementOfNonList = 38,
