@@ -43,18 +43,18 @@ struct SizeRules {
   bool nan_empty;    // a NaN among several scalars gives the empty result
 };
 
-// Reads the n size arguments at depths n - 1 .. 0 without removing them.
-int read_size_args(EngineContext* ctx, int n, SizeRules rules, SizeRequest* req) {
+// Reads the n size arguments at depths top + n - 1 .. top without removing them.
+int read_size_args(EngineContext* ctx, int top, int n, SizeRules rules, SizeRequest* req) {
   double t[kMaxDims + 1];
   int nd = 0;
-  for (int depth = 0; depth < n; ++depth) {
+  for (int depth = top; depth < top + n; ++depth) {
     const uint32_t* d = desc_at(ctx, depth);
     if (d[0] != kKindReal && d[0] != kKindComplex) return kWrongArgType;
   }
   if (n == 1) {
     int32_t rows, cols;
     double* re;
-    stk_get_matrix(ctx, 0, &rows, &cols, &re, nullptr);
+    stk_get_matrix(ctx, top, &rows, &cols, &re, nullptr);
     const int64_t count = int64_t{rows} * cols;
     if (count == 1) {
       const double v = re[0];
@@ -83,7 +83,7 @@ int read_size_args(EngineContext* ctx, int n, SizeRules rules, SizeRequest* req)
     // the reading, whatever the arguments before it hold.
     for (int depth = 0; depth < n; ++depth) {
       double v;
-      int st = stk_get_real_scalar(ctx, depth, &v);
+      int st = stk_get_real_scalar(ctx, top + depth, &v);
       if (st != kOk) return as_arg_error(st);
       if (v <= 0 || (rules.nan_empty && std::isnan(v))) {
         req->empty = true;
@@ -250,7 +250,7 @@ int bi_array_ctor(EngineContext* ctx, int selector, int nargin) {
     --nsize;
   }
   SizeRequest req;
-  TN_TRY(read_size_args(ctx, nsize, SizeRules{false, false}, &req));
+  TN_TRY(read_size_args(ctx, nargin - nsize, nsize, SizeRules{false, false}, &req));
   if (selector == kCtorEye && !req.empty && req.ndims > 2) return kBadSize;
   TN_TRY(push_ctor_result(ctx, selector, cls, req));
   return stk_remove(ctx, 1, nargin);
@@ -260,7 +260,7 @@ int bi_true_false(EngineContext* ctx, int selector, int nargin) {
   if (selector != kLogicalTrue && selector != kLogicalFalse) return kIllegalError;
   if (!args_present(ctx, nargin)) return kWrongArgType;
   SizeRequest req;
-  TN_TRY(read_size_args(ctx, nargin, SizeRules{true, true}, &req));
+  TN_TRY(read_size_args(ctx, 0, nargin, SizeRules{true, true}, &req));
   if (req.empty) {
     TN_TRY(stk_push_empty(ctx));
   } else {
@@ -291,7 +291,7 @@ int bi_inf_nan_realmin_realmax(EngineContext* ctx, int selector, int nargin) {
     --nsize;
   }
   SizeRequest req;
-  TN_TRY(read_size_args(ctx, nsize, SizeRules{true, false}, &req));
+  TN_TRY(read_size_args(ctx, nargin - nsize, nsize, SizeRules{true, false}, &req));
   if (req.empty) {
     req.empty = false;  // the empty result keeps the class
     req.ndims = 2;

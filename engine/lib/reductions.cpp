@@ -131,7 +131,7 @@ Cx polar_power_sum(const double* xr, const double* xi, int64_t S, int64_t n, Cx 
   for (int64_t j = 0; j < n; ++j) {
     const double dr = xr[j * S] - m.real(), di = xi[j * S] - m.imag();
     const double mod = std::pow(std::hypot(dr, di), k);
-    const double angle = k * std::atan2(di, dr);
+    const double angle = k == 0 ? 0.0 : k * std::atan2(di, dr);  // order 0 gives 1
     sr += mod * std::cos(angle);
     si += mod * std::sin(angle);
   }
