@@ -104,6 +104,38 @@ int push_values(EngineContext* ctx, const NumOperand& x, int32_t rows, int32_t c
   }
 }
 
+// One output in one scan: the indices are written into a column long enough
+// for every element, branch-free, and the column is then cut to the ones
+// found. 3 when that column does not fit (the caller then counts first).
+int find_indices_one_pass(EngineContext* ctx, const NumOperand& x, int32_t limit, bool from_last) {
+  const int64_t most = limit >= 0 && limit < x.count ? limit : x.count;
+  if (most + 1 > data_free_words(ctx) || !desc_room(ctx)) return kDataStackOverflow;
+  double* out;
+  TN_TRY(stk_push_matrix(ctx, static_cast<int32_t>(most), 1, &out, nullptr));
+  const int64_t k = with_nonzero_test(x, [&](auto nz) {
+    int64_t found = 0;
+    if (!from_last) {
+      for (int64_t s = 0; s < x.count && found < most; ++s) {
+        out[found] = double(s + 1);
+        found += nz(s) ? 1 : 0;
+      }
+    } else {
+      for (int64_t s = x.count - 1; s >= 0 && found < most; --s) {
+        out[found] = double(s + 1);
+        found += nz(s) ? 1 : 0;
+      }
+    }
+    return found;
+  });
+  // A row argument gives a row, anything else a column; none found gives 0x0.
+  uint32_t* d = desc_at(ctx, 0);
+  const bool row = x.ndims == 2 && x.dims[0] == 1;
+  d[1] = k == 0 ? 0 : row ? 1 : static_cast<uint32_t>(k);
+  d[2] = k == 0 ? 0 : row ? static_cast<uint32_t>(k) : 1;
+  ctx->data_top -= static_cast<int32_t>(most - k);
+  return kOk;
+}
+
 }  // namespace
 
 int bi_find(EngineContext* ctx, int nargin, int nargout) {
@@ -131,6 +163,10 @@ int bi_find(EngineContext* ctx, int nargin, int nargout) {
   const int nout = nargout >= 3 ? 3 : nargout == 2 ? 2 : 1;
   if (nout >= 2 && x.ndims > 2) return kBadSize;
 
+  if (nout == 1) {
+    int st = find_indices_one_pass(ctx, x, limit, from_last);
+    if (st != kDataStackOverflow) return st == kOk ? stk_remove(ctx, 1, nargin) : st;
+  }
   const int64_t k = with_nonzero_test(
       x, [&](auto nz) { return scan_found(nz, x.count, limit, from_last, [](int64_t, int64_t) {}); });
   const StackMark mark = stack_mark(ctx);

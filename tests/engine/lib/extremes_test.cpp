@@ -14,6 +14,7 @@ namespace {
 
 using ndref::NdArray;
 const double kNaN = std::nan("");
+using D = std::vector<double>;
 
 int first_non_singleton(const std::vector<int32_t>& dims) {
   for (size_t k = 0; k < dims.size(); ++k)
@@ -344,6 +345,19 @@ TEST_F(Extreme, FindStatedCasesAndClasses) {
   EXPECT_EQ(find1({1, 3}, {1, 1, 1}, {2}).re, (std::vector<double>{1, 2}));
   EXPECT_EQ(find1({1, 3}, {1, 1, 1}, {2}, u"").re, (std::vector<double>{1, 2}));  // empty text: first
   EXPECT_EQ(find1({2, 2}, {0, 0, 0, 0}, {}).dims, (std::vector<uint32_t>{0, 0}));
+  // With no room for a column as long as the argument, find counts first and
+  // pushes only what it found.
+  {
+    D big(1000, 0.0);
+    big[10] = big[500] = big[999] = 1;
+    tv::push_row(c, big);
+    const uint32_t capacity = c->data_capacity;
+    c->data_capacity = uint32_t(c->data_top + 8);
+    EXPECT_EQ(run([&] { return bi_find(c, 1, 1); }, 1, 1), kOk);
+    c->data_capacity = capacity;
+    EXPECT_EQ(tv::read(c).re, (D{11, 501, 1000}));
+    clear();
+  }
   // nnz([0 NaN 2]) is 2.
   tv::push_row(c, {0, kNaN, 2});
   ASSERT_EQ(run([&] { return bi_nnz(c); }, 1, 1), kOk);
