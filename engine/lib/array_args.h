@@ -12,6 +12,8 @@
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
 
+namespace arr {
+
 // A getter's "wrong type" is reported as the argument error, for which the
 // interpreter tries an object operand's class method.
 inline int as_arg_error(int status) { return status == kWrongType ? kWrongArgType : status; }
@@ -116,3 +118,5 @@ inline int push_int_like(EngineContext* ctx, uint32_t subtype, uint32_t type, in
   return stk_push_typed_array(ctx, ndims, dims, static_cast<int>(type & 127),
                               (type & kElemUnsigned) ? 1 : 0, data);
 }
+
+}  // namespace arr

@@ -8,6 +8,8 @@
 #include "engine/lib/array_args.h"
 #include "engine/lib/construct.h"
 
+using namespace arr;
+
 namespace {
 
 // The shape of an item as the queries read it.

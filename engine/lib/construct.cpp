@@ -17,6 +17,8 @@
 #include "engine/lib/random.h"
 #include "numlib/magic.h"
 
+using namespace arr;
+
 namespace {
 
 constexpr double kMaxSquareOrder = 16383;

@@ -11,6 +11,8 @@
 #include "engine/lib/operands.h"
 #include "engine/lib/zip.h"
 
+using namespace arr;
+
 namespace {
 
 // --- Elementwise -----------------------------------------------------------------

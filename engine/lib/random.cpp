@@ -8,6 +8,8 @@
 
 #include "engine/lib/array_args.h"
 
+using namespace arr;
+
 namespace {
 
 RandomState* record_of(EngineContext* ctx, int kind) {

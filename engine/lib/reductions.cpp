@@ -12,6 +12,8 @@
 #include "engine/lib/array_args.h"
 #include "engine/lib/operands.h"
 
+using namespace arr;
+
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -9,6 +9,8 @@
 #include "engine/lib/extremes.h"
 #include "engine/lib/operands.h"
 
+using namespace arr;
+
 namespace {
 
 // Calls emit(j, s) for the j-th found element, at storage index s, until
