@@ -99,8 +99,12 @@ int read_size_args(EngineContext* ctx, int top, int n, SizeRules rules, SizeRequ
     t[0] = t[1] = 1;
     nd = 2;
   }
+  // Each size is tested too: a 0 among them would hide an infinite one.
   double product = 1;
-  for (int k = 0; k < nd; ++k) product *= t[k];
+  for (int k = 0; k < nd; ++k) {
+    if (t[k] > kMaxElements) return kObjectTooLarge;
+    product *= t[k];
+  }
   if (product > kMaxElements) return kObjectTooLarge;
   req->ndims = nd;
   req->count = static_cast<int64_t>(product);

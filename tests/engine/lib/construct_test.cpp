@@ -175,6 +175,7 @@ TEST_F(Construct, SizeArgumentForms) {
       {kCtorOnes, {r({1e10, 1})}, kObjectTooLarge, "", {}, {}},
       {kCtorOnes, {r(D(17, 1))}, kObjectTooLarge, "", {}, {}},
       {kCtorOnes, {r({50000, 50000})}, kObjectTooLarge, "", {}, {}},
+      {kCtorOnes, {n(0.5), n(INFINITY)}, kObjectTooLarge, "", {}, {}},
       {kCtorEye, {n(2), n(3)}, kOk, "double", {2, 3}, {1, 0, 0, 0, 1, 0}},
       {kCtorEye, {n(3), n(2), t(u"int32")}, kOk, "int32", {3, 2}, {1, 0, 0, 1, 0, 0}},
       {kCtorEye, {n(2), n(2), n(2)}, kBadSize, "", {}, {}},
