@@ -101,6 +101,10 @@ Cx cx_sqrt(double x, double y) {
 }
 
 Cx cx_exp_family(int letter, double a, double b) {
+  // The logarithms' cut: the upper side, -0 counting as +0.
+  const bool log = letter == kExpLog || letter == kExpLog10 || letter == kExpLog2 ||
+                   letter == kExpLog1p;
+  if (log && b == 0) b = 0.0;
   switch (letter) {
     case kExpExp: return of(std::exp(C(a, b)));
     case kExpExpm1: return cx_expm1(a, b);
@@ -137,7 +141,7 @@ Cx real_acosh_wide(double x) {
 Cx real_atanh_wide(double x) { return {std::atanh(1 / x), kHalfPi}; }
 
 Cx cx_circular(int letter, double a, double b) {
-  C z(a, b);
+  const C z(a, b);
   switch (letter) {
     case kTrigSin: return of(std::sin(z));
     case kTrigCos: return of(std::cos(z));
@@ -154,7 +158,7 @@ Cx cx_circular(int letter, double a, double b) {
 }
 
 Cx cx_hyperbolic(int letter, double a, double b) {
-  C z(a, b);
+  const C z(a, b);
   switch (letter) {
     case kTrigSin: return of(std::sinh(z));
     case kTrigCos: return of(std::cosh(z));
@@ -168,8 +172,10 @@ Cx cx_hyperbolic(int letter, double a, double b) {
       }
       return of(std::asinh(z));
     case kTrigAcos:
-      if (b == 0) return a < 1 ? real_acosh_wide(a) : Cx{std::acosh(a), 0.0};
-      return of(std::acosh(z));
-    default: return of(std::atanh(z));  // kTrigAtan
+      // The real values of acosh and atanh off their domains are the upper
+      // side's of the cut.
+      return of(std::acosh(C(a, b == 0 ? 0.0 : b)));
+    default:  // kTrigAtan
+      return of(std::atanh(C(a, b == 0 ? 0.0 : b)));
   }
 }

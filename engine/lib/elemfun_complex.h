@@ -1,7 +1,9 @@
 // Complex kernels of the elementary functions, one element at a time, and the
 // complex values that real arguments outside a real domain take. Internal to
-// the base library. On the real axis the inverse functions give the same value
-// for +0 and -0 imaginary parts: the one a real argument gets.
+// the base library. An element on a cut along the real axis gets the value a
+// real argument gets whatever the sign of its zero imaginary part (log1p, which
+// has no such real value, takes the upper side's), so an element's result
+// does not depend on whether its array happened to be complex.
 #pragma once
 
 #include <cstdint>
