@@ -49,8 +49,10 @@ bool parse_int_class(const char* s, int* size, bool* is_unsigned) {
   if (*is_unsigned) ++s;
   if (std::strncmp(s, "int", 3) != 0) return false;
   s += 3;
-  static const struct { const char* digits; int size; } kSizes[] = {
-      {"8", 1}, {"16", 2}, {"32", 4}, {"64", 8}};
+  static const struct {
+    const char* digits;
+    int size;
+  } kSizes[] = {{"8", 1}, {"16", 2}, {"32", 4}, {"64", 8}};
   for (const auto& k : kSizes)
     if (std::strcmp(s, k.digits) == 0) {
       *size = k.size;
@@ -67,11 +69,14 @@ struct ClassTarget {
 };
 
 bool parse_class(const char* s, ClassTarget* t) {
-  static const struct { const char* name; ClassKind kind; int size; } kNamed[] = {
-      {"double", ClassKind::kDouble, 8},
-      {"single", ClassKind::kSingle, 4},
-      {"char", ClassKind::kChar, 2},
-      {"logical", ClassKind::kLogical, 1}};
+  static const struct {
+    const char* name;
+    ClassKind kind;
+    int size;
+  } kNamed[] = {{"double", ClassKind::kDouble, 8},
+                {"single", ClassKind::kSingle, 4},
+                {"char", ClassKind::kChar, 2},
+                {"logical", ClassKind::kLogical, 1}};
   for (const auto& k : kNamed)
     if (std::strcmp(s, k.name) == 0) {
       *t = ClassTarget{k.kind, k.size, k.kind == ClassKind::kChar || k.kind == ClassKind::kLogical};
@@ -160,8 +165,7 @@ int push_class_array(EngineContext* ctx, const ClassTarget& t, int32_t rows, int
       *data = l;
       return kOk;
     }
-    default:
-      return stk_push_typed_array(ctx, 2, dims, t.size, t.is_unsigned ? 1 : 0, data);
+    default: return stk_push_typed_array(ctx, 2, dims, t.size, t.is_unsigned ? 1 : 0, data);
   }
 }
 
@@ -173,9 +177,7 @@ int cast_values(EngineContext* ctx, const ClassTarget& t) {
     case ClassKind::kSingle:
       TN_TRY(as_arg_error(stk_convert_to_double(ctx, kX, t.kind == ClassKind::kSingle, nullptr)));
       break;
-    case ClassKind::kLogical:
-      TN_TRY(as_arg_error(stk_convert_to_logical(ctx, kX)));
-      break;
+    case ClassKind::kLogical: TN_TRY(as_arg_error(stk_convert_to_logical(ctx, kX))); break;
     case ClassKind::kChar:
       TN_TRY(as_arg_error(stk_convert_to_int(ctx, kX, 2, 1, 0)));
       desc_at(ctx, kX)[2] = kPayChar;
@@ -308,9 +310,13 @@ int bi_swapbytes(EngineContext* ctx) {
   return kOk;
 }
 
-int bi_double(EngineContext* ctx) { return as_arg_error(stk_convert_to_double(ctx, 0, 0, nullptr)); }
+int bi_double(EngineContext* ctx) {
+  return as_arg_error(stk_convert_to_double(ctx, 0, 0, nullptr));
+}
 
-int bi_single(EngineContext* ctx) { return as_arg_error(stk_convert_to_double(ctx, 0, 1, nullptr)); }
+int bi_single(EngineContext* ctx) {
+  return as_arg_error(stk_convert_to_double(ctx, 0, 1, nullptr));
+}
 
 int bi_int_convert(EngineContext* ctx, int elem_size, int unsigned_flag) {
   return as_arg_error(stk_convert_to_int(ctx, 0, elem_size, unsigned_flag, 0));

@@ -104,12 +104,12 @@ int run_maybe_recip_out(EngineContext* ctx, int reciprocal) {
 }
 
 // A function whose real results are always real.
-#define TN_REAL_ONLY(Name, real_expr, cx_expr)                  \
-  struct Name {                                                 \
-    static bool widens(double) { return false; }                \
-    static double real(double x) { return real_expr; }          \
-    static Cx wide(double) { return {}; }                       \
-    static Cx cx(double a, double b) { return cx_expr; }        \
+#define TN_REAL_ONLY(Name, real_expr, cx_expr)           \
+  struct Name {                                          \
+    static bool widens(double) { return false; }         \
+    static double real(double x) { return real_expr; }   \
+    static Cx wide(double) { return {}; }                \
+    static Cx cx(double a, double b) { return cx_expr; } \
   };
 
 // --- Exponential and logarithm family ------------------------------------------

@@ -102,8 +102,8 @@ Cx cx_sqrt(double x, double y) {
 
 Cx cx_exp_family(int letter, double a, double b) {
   // The logarithms' cut: the upper side, -0 counting as +0.
-  const bool log = letter == kExpLog || letter == kExpLog10 || letter == kExpLog2 ||
-                   letter == kExpLog1p;
+  const bool log =
+      letter == kExpLog || letter == kExpLog10 || letter == kExpLog2 || letter == kExpLog1p;
   if (log && b == 0) b = 0.0;
   switch (letter) {
     case kExpExp: return of(std::exp(C(a, b)));
@@ -126,15 +126,11 @@ Cx real_asin_wide(double x) {
   return x > 0 ? Cx{kHalfPi, -std::acosh(x)} : Cx{-kHalfPi, std::acosh(-x)};
 }
 
-Cx real_acos_wide(double x) {
-  return x > 0 ? Cx{0.0, std::acosh(x)} : Cx{kPi, -std::acosh(-x)};
-}
+Cx real_acos_wide(double x) { return x > 0 ? Cx{0.0, std::acosh(x)} : Cx{kPi, -std::acosh(-x)}; }
 
 // Below -1 the principal value (real part >= 0) is the one continuous with
 // the upper half plane.
-Cx real_acosh_wide(double x) {
-  return x >= -1 ? Cx{0.0, std::acos(x)} : Cx{std::acosh(-x), kPi};
-}
+Cx real_acosh_wide(double x) { return x >= -1 ? Cx{0.0, std::acos(x)} : Cx{std::acosh(-x), kPi}; }
 
 // ln((x + 1)/(x - 1))/2 is atanh(1/x); the imaginary part is +pi/2 for
 // both signs of x.

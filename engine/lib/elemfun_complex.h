@@ -15,8 +15,8 @@ struct Cx {
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
-constexpr double kLog10E = 0.4342944819032518;     // 1 / ln 10
-constexpr double kLog2E = 1.4426950408889634;      // 1 / ln 2
+constexpr double kLog10E = 0.4342944819032518;      // 1 / ln 10
+constexpr double kLog2E = 1.4426950408889634;       // 1 / ln 2
 constexpr double kPiOverLn10 = 1.3643763538418412;  // imaginary part of log10 of a negative
 constexpr double kPiOverLn2 = 4.532360141827194;    // imaginary part of log2 of a negative
 

@@ -78,12 +78,13 @@ int replace_top_with_logical(EngineContext* ctx, bool v) {
 }
 
 int bi_ischar(EngineContext* ctx) {
-  return answer(ctx, [](const Item& it) { return it.sort == Sort::kTyped && it.subtype == kPayChar; });
+  return answer(ctx,
+                [](const Item& it) { return it.sort == Sort::kTyped && it.subtype == kPayChar; });
 }
 
 int bi_islogical(EngineContext* ctx) {
-  return answer(ctx,
-                [](const Item& it) { return it.sort == Sort::kTyped && it.subtype == kPayLogical; });
+  return answer(
+      ctx, [](const Item& it) { return it.sort == Sort::kTyped && it.subtype == kPayLogical; });
 }
 
 int bi_isnumeric(EngineContext* ctx) {
@@ -110,7 +111,6 @@ int bi_isscalar(EngineContext* ctx) {
 
 // Two dimensions with fewer than 2 rows or columns: 1 x 1 and 0 x 0 count.
 int bi_isvector(EngineContext* ctx) {
-  return answer_array(ctx, [](const Item& it) {
-    return it.ndims == 2 && (it.dims[0] < 2 || it.dims[1] < 2);
-  });
+  return answer_array(
+      ctx, [](const Item& it) { return it.ndims == 2 && (it.dims[0] < 2 || it.dims[1] < 2); });
 }
