@@ -56,8 +56,8 @@ const ConvRow kConvTable[] = {
     {-1, -1, -1, -1, -1, 255, 65535, 4294967295u, 18446744073709551615u, -1.0f, 65535, 1},
     {40000, 64, -25536, 40000, 40000, 64, 40000, 40000, 40000, 40000.0f, 40000, 1},
     {kTwo31, 0, 0, INT32_MIN, 2147483648, 0, 0, 2147483648u, 2147483648u, 2147483648.0f, 0, 1},
-    {-kTwo31, 0, 0, INT32_MIN, -2147483648, 0, 0, 2147483648u, 18446744071562067968u, -2147483648.0f,
-     0, 1},
+    {-kTwo31, 0, 0, INT32_MIN, -2147483648, 0, 0, 2147483648u, 18446744071562067968u,
+     -2147483648.0f, 0, 1},
     {kTwo63, 0, 0, 0, INT64_MIN, 0, 0, 0, 9223372036854775808u, 9223372036854775808.0f, 0, 1},
     {-kTwo63, 0, 0, 0, INT64_MIN, 0, 0, 0, 9223372036854775808u, -9223372036854775808.0f, 0, 1},
     {1e19, 0, 0, 0, INT64_MIN, 0, 0, 0, 10000000000000000000u, 1e19f, 0, 1},
@@ -132,6 +132,16 @@ class Classes : public ::testing::Test {
     std::u16string u(s, s + std::strlen(s));
     tv::push_chars(c, u);
   }
+  // cast or typecast of the value push makes to the class name.
+  template <class Push>
+  tv::Value cast_of(Push push, const char* name, int mode = kCastValues) {
+    return result([&] { push(), push_name(name); }, [&] { return bi_cast(c, mode); });
+  }
+  template <class Push>
+  void cast_refused(int status, Push push, const char* name, int mode = kCastValues) {
+    refused(
+        status, [&] { push(), push_name(name); }, [&] { return bi_cast(c, mode); });
+  }
 };
 
 TEST_F(Classes, EveryAwkwardDoubleToEveryIntegerClass) {
@@ -140,13 +150,13 @@ TEST_F(Classes, EveryAwkwardDoubleToEveryIntegerClass) {
     SCOPED_TRACE(k.name);
     I want;
     for (const ConvRow& r : kConvTable) want.push_back(k.expect(r));
-    const tv::Value v = result([&] { tv::push_row(c, x); }, [&] { return classes_run_opcode(c, k.opcode, 1); });
+    const tv::Value v =
+        result([&] { tv::push_row(c, x); }, [&] { return classes_run_opcode(c, k.opcode, 1); });
     EXPECT_EQ(v.cls, k.name);
     EXPECT_EQ(v.dims, (Dims{1, static_cast<uint32_t>(x.size())}));
     EXPECT_EQ(v.ints, want);
     // cast by name gives the same.
-    const tv::Value w = result([&] { tv::push_row(c, x); push_name(k.name); },
-                               [&] { return bi_cast(c, kCastValues); });
+    const tv::Value w = cast_of([&] { tv::push_row(c, x); }, k.name);
     EXPECT_EQ(w.cls, k.name);
     EXPECT_EQ(w.ints, want);
   }
@@ -178,16 +188,15 @@ TEST_F(Classes, EveryAwkwardDoubleToTheOtherClasses) {
   v = result([&] { tv::push_row(c, x); }, [&] { return classes_run_opcode(c, kOpSetstr, 0); });
   EXPECT_EQ(v.cls, "char");
   EXPECT_EQ(v.ints, chars);
-  v = result([&] { tv::push_row(c, x); push_name("char"); }, [&] { return bi_cast(c, kCastValues); });
+  v = cast_of([&] { tv::push_row(c, x); }, "char");
   EXPECT_EQ(v.cls, "char");
   EXPECT_EQ(v.ints, chars);
-  v = result([&] { tv::push_row(c, x); push_name("logical"); }, [&] { return bi_cast(c, kCastValues); });
+  v = cast_of([&] { tv::push_row(c, x); }, "logical");
   EXPECT_EQ(v.cls, "logical");
   EXPECT_EQ(v.ints, logicals);
-  v = result([&] { tv::push_row(c, x); push_name("single"); }, [&] { return bi_cast(c, kCastValues); });
+  v = cast_of([&] { tv::push_row(c, x); }, "single");
   EXPECT_EQ(v.cls, "single");
-  v = result([&] { tv::push_row(c, x, V(x.size(), 1.0)); push_name("double"); },
-             [&] { return bi_cast(c, kCastValues); });
+  v = cast_of([&] { tv::push_row(c, x, V(x.size(), 1.0)); }, "double");
   EXPECT_TRUE(v.cplx);  // a complex double stays as it is
 }
 
@@ -201,14 +210,37 @@ TEST_F(Classes, OtherSourceClassesToEveryClass) {
     int64_t as_char;
   };
   const Source sources[] = {
-      {"int8 -3", [](EngineContext* x) { tv::push_ints(x, kElemI8, {1, 1}, {-3}); },
-       {-3, -3, -3, -3, 253, 65533, 4294967293, -3}, -3, 65533},
-      {"uint16 65535", [](EngineContext* x) { tv::push_ints(x, kElemU16, {1, 1}, {65535}); },
-       {-1, -1, 65535, 65535, 255, 65535, 65535, 65535}, 65535, 65535},
-      {"char A", [](EngineContext* x) { tv::push_chars(x, u"A"); }, {65, 65, 65, 65, 65, 65, 65, 65}, 65, 65},
-      {"logical true", [](EngineContext* x) { tv::push_logicals(x, {1}); }, {1, 1, 1, 1, 1, 1, 1, 1}, 1, 1},
-      {"single -2.5", [](EngineContext* x) { tv::push_single(x, {1, 1}, {-2.5f}); },
-       {-2, -2, -2, -2, 254, 65534, 4294967294, -2}, -2.5, 65534},
+      {"int8 -3",
+       [](EngineContext* x) {
+         tv::push_ints(x, kElemI8, {1, 1}, {-3});
+       },
+       {-3, -3, -3, -3, 253, 65533, 4294967293, -3},
+       -3,
+       65533},
+      {"uint16 65535",
+       [](EngineContext* x) {
+         tv::push_ints(x, kElemU16, {1, 1}, {65535});
+       },
+       {-1, -1, 65535, 65535, 255, 65535, 65535, 65535},
+       65535,
+       65535},
+      {"char A",
+       [](EngineContext* x) { tv::push_chars(x, u"A"); },
+       {65, 65, 65, 65, 65, 65, 65, 65},
+       65,
+       65},
+      {"logical true",
+       [](EngineContext* x) { tv::push_logicals(x, {1}); },
+       {1, 1, 1, 1, 1, 1, 1, 1},
+       1,
+       1},
+      {"single -2.5",
+       [](EngineContext* x) {
+         tv::push_single(x, {1, 1}, {-2.5f});
+       },
+       {-2, -2, -2, -2, 254, 65534, 4294967294, -2},
+       -2.5,
+       65534},
   };
   for (const Source& s : sources) {
     SCOPED_TRACE(s.name);
@@ -228,68 +260,81 @@ TEST_F(Classes, OtherSourceClassesToEveryClass) {
     EXPECT_EQ(v.ints, I{s.as_char});
   }
   // Single arrays cannot be made logical.
-  refused(kWrongArgType, [&] { tv::push_single(c, {1, 1}, {1}); push_name("logical"); },
-          [&] { return bi_cast(c, kCastValues); });
+  cast_refused(
+      kWrongArgType,
+      [&] {
+        tv::push_single(c, {1, 1}, {1});
+      },
+      "logical");
 }
 
 TEST_F(Classes, CastNamesAndRefusals) {
-  tv::Value v = result([&] { tv::push_scalar(c, 3.7); push_name("int8"); }, [&] { return bi_cast(c, kCastValues); });
+  tv::Value v = cast_of([&] { tv::push_scalar(c, 3.7); }, "int8");
   EXPECT_EQ(v.cls, "int8");
   EXPECT_EQ(v.ints, I{3});
-  v = result([&] { tv::push_scalar(c, 65); push_name("char"); }, [&] { return bi_cast(c, kCastValues); });
+  v = cast_of([&] { tv::push_scalar(c, 65); }, "char");
   EXPECT_EQ(v.cls, "char");
   EXPECT_EQ(v.ints, I{65});
-  v = result([&] { tv::push_scalar(c, 2); push_name("logical"); }, [&] { return bi_cast(c, kCastValues); });
+  v = cast_of([&] { tv::push_scalar(c, 2); }, "logical");
   EXPECT_EQ(v.cls, "logical");
   EXPECT_EQ(v.ints, I{1});
-  v = result([&] { tv::push_chars(c, u"hi"); push_name("double"); }, [&] { return bi_cast(c, kCastValues); });
+  v = cast_of([&] { tv::push_chars(c, u"hi"); }, "double");
   EXPECT_EQ(v.re, (V{104, 105}));
 
-  auto cast_with = [&](const char* name) {
-    return [this, name] { tv::push_scalar(c, 1); push_name(name); };
-  };
-  auto do_cast = [&] { return bi_cast(c, kCastValues); };
-  for (const char* bad : {"float", "int", "int12", "uint", "Int8", "int8 ", "doubles", "", "uint128"})
-    refused(kUnknownOption, cast_with(bad), do_cast);
+  for (const char* bad :
+       {"float", "int", "int12", "uint", "Int8", "int8 ", "doubles", "", "uint128"})
+    cast_refused(
+        kUnknownOption, [&] { tv::push_scalar(c, 1); }, bad);
   // The name must be a string; X a numeric, char or logical array.
-  refused(kWrongArgType, [&] { tv::push_scalar(c, 1); tv::push_scalar(c, 8); }, do_cast);
-  refused(kWrongArgType, [&] { ASSERT_EQ(stk_push_cell_array(c, 1, nullptr), kOk); push_name("int8"); },
-          do_cast);
-  refused(kWrongArgType, [&] { ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk); push_name("double"); },
-          [&] { return bi_cast(c, kCastReinterpret); });
+  refused(
+      kWrongArgType, [&] { tv::push_scalar(c, 1), tv::push_scalar(c, 8); },
+      [&] { return bi_cast(c, kCastValues); });
+  cast_refused(
+      kWrongArgType, [&] { ASSERT_EQ(stk_push_cell_array(c, 1, nullptr), kOk); }, "int8");
+  cast_refused(
+      kWrongArgType, [&] { ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk); }, "double",
+      kCastReinterpret);
 }
 
 TEST_F(Classes, TypecastKeepsTheBytes) {
-  auto typecast = [&] { return bi_cast(c, kCastReinterpret); };
-  tv::Value v = result([&] { tv::push_single(c, {1, 1}, {1.0f}); push_name("uint32"); }, typecast);
+  tv::Value v = cast_of([&] { tv::push_single(c, {1, 1}, {1.0f}); }, "uint32", kCastReinterpret);
   EXPECT_EQ(v.cls, "uint32");
   EXPECT_EQ(v.dims, (Dims{1, 1}));
   EXPECT_EQ(v.ints, I{1065353216});
-  v = result([&] { tv::push_ints(c, kElemU8, {2, 2}, {1, 2, 3, 4}); push_name("uint16"); }, typecast);
+  v = cast_of([&] { tv::push_ints(c, kElemU8, {2, 2}, {1, 2, 3, 4}); }, "uint16", kCastReinterpret);
   EXPECT_EQ(v.dims, (Dims{2, 1}));  // more than one row: a column
   EXPECT_EQ(v.ints, (I{0x0201, 0x0403}));
-  v = result([&] { tv::push_scalar(c, 1.0); push_name("uint8"); }, typecast);
+  v = cast_of([&] { tv::push_scalar(c, 1.0); }, "uint8", kCastReinterpret);
   EXPECT_EQ(v.dims, (Dims{1, 8}));
   EXPECT_EQ(v.ints, (I{0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
-  v = result([&] { tv::push_ints(c, kElemU8, {1, 8}, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}); push_name("double"); },
-             typecast);
+  v = cast_of(
+      [&] {
+        tv::push_ints(c, kElemU8, {1, 8}, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F});
+      },
+      "double", kCastReinterpret);
   EXPECT_TRUE(v.plain);
   EXPECT_EQ(v.re, V{1.0});
-  v = result([&] { tv::push_ints(c, kElemI16, {1, 2}, {72, 105}); push_name("char"); }, typecast);
+  v = cast_of([&] { tv::push_ints(c, kElemI16, {1, 2}, {72, 105}); }, "char", kCastReinterpret);
   EXPECT_EQ(v.cls, "char");
   EXPECT_EQ(v.ints, (I{72, 105}));
-  v = result([&] { tv::push_ints(c, kElemU8, {1, 2}, {0, 2}); push_name("logical"); }, typecast);
+  v = cast_of([&] { tv::push_ints(c, kElemU8, {1, 2}, {0, 2}); }, "logical", kCastReinterpret);
   EXPECT_EQ(v.cls, "logical");
   EXPECT_EQ(v.ints, (I{0, 2}));  // the bytes, unchanged
-  v = result([&] { tv::push_row(c, {1.0}, {7.0}); push_name("int64"); }, typecast);
+  v = cast_of([&] { tv::push_row(c, {1.0}, {7.0}); }, "int64", kCastReinterpret);
   EXPECT_EQ(v.ints, I{0x3FF0000000000000});  // the real part only
-  v = result([&] { tv::push_double(c, {2, 1, 2}, {1, 2, 3, 4}); push_name("single"); }, typecast);
+  v = cast_of([&] { tv::push_double(c, {2, 1, 2}, {1, 2, 3, 4}); }, "single", kCastReinterpret);
   EXPECT_EQ(v.cls, "single");
   EXPECT_EQ(v.dims, (Dims{8, 1}));
-  v = result([&] { ASSERT_EQ(stk_push_empty(c), kOk); push_name("int8"); }, typecast);
+  v = cast_of([&] { ASSERT_EQ(stk_push_empty(c), kOk); }, "int8", kCastReinterpret);
   EXPECT_EQ(v.dims, (Dims{0, 0}));
-  refused(kBadSize, [&] { tv::push_ints(c, kElemU8, {1, 3}, {1, 2, 3}); push_name("uint16"); }, typecast);
-  refused(kUnknownOption, [&] { tv::push_scalar(c, 1); push_name("int24"); }, typecast);
+  cast_refused(
+      kBadSize,
+      [&] {
+        tv::push_ints(c, kElemU8, {1, 3}, {1, 2, 3});
+      },
+      "uint16", kCastReinterpret);
+  cast_refused(
+      kUnknownOption, [&] { tv::push_scalar(c, 1); }, "int24", kCastReinterpret);
 }
 
 TEST_F(Classes, CharStacksRowsPaddedWithBlanks) {
@@ -299,7 +344,12 @@ TEST_F(Classes, CharStacksRowsPaddedWithBlanks) {
   EXPECT_EQ(v.dims, (Dims{0, 0}));
   stk_drop(c);
 
-  v = result([&] { tv::push_chars(c, u"a"); tv::push_chars(c, u"bcd"); }, [&] { return bi_char(c, 2); });
+  v = result(
+      [&] {
+        tv::push_chars(c, u"a");
+        tv::push_chars(c, u"bcd");
+      },
+      [&] { return bi_char(c, 2); });
   EXPECT_EQ(v.cls, "char");
   EXPECT_EQ(v.dims, (Dims{2, 3}));
   EXPECT_EQ(v.ints, (I{'a', ' ', ' ', 'b', 'c', 'd'}));
@@ -316,18 +366,33 @@ TEST_F(Classes, CharStacksRowsPaddedWithBlanks) {
   EXPECT_EQ(v.ints, (I{72, 105, 32, 79, 75, 32, 1, 0, 1}));
   e.clear();
 
-  v = result([&] { tv::push_double(c, {2, 1, 2}, {65, 66, 67, 68}); }, [&] { return bi_char(c, 1); });
+  v = result(
+      [&] {
+        tv::push_double(c, {2, 1, 2}, {65, 66, 67, 68});
+      },
+      [&] { return bi_char(c, 1); });
   EXPECT_EQ(v.cls, "char");
   EXPECT_EQ(v.dims, (Dims{2, 1, 2}));  // one argument keeps its shape
   v = result([&] { tv::push_scalar(c, 65.7); }, [&] { return bi_char(c, 1); });
   EXPECT_EQ(v.ints, I{65});
 
-  refused(kBadSize, [&] { tv::push_chars(c, u"a"); tv::push_double(c, {1, 1, 2}, {65, 66}); },
-          [&] { return bi_char(c, 2); });
-  refused(kWrongArgType, [&] { tv::push_chars(c, u"a"); ASSERT_EQ(stk_push_cell_array(c, 1, nullptr), kOk); },
-          [&] { return bi_char(c, 2); });
-  refused(kWrongArgType, [&] { ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk); },
-          [&] { return bi_char(c, 1); });
+  refused(
+      kBadSize,
+      [&] {
+        tv::push_chars(c, u"a");
+        tv::push_double(c, {1, 1, 2}, {65, 66});
+      },
+      [&] { return bi_char(c, 2); });
+  refused(
+      kWrongArgType,
+      [&] {
+        tv::push_chars(c, u"a");
+        ASSERT_EQ(stk_push_cell_array(c, 1, nullptr), kOk);
+      },
+      [&] { return bi_char(c, 2); });
+  refused(
+      kWrongArgType, [&] { ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk); },
+      [&] { return bi_char(c, 1); });
 }
 
 TEST_F(Classes, IntegerLimitsThroughTheirRows) {
@@ -338,24 +403,29 @@ TEST_F(Classes, IntegerLimitsThroughTheirRows) {
     int64_t value;
   };
   const Case cases[] = {
-      {"intmax", nullptr, "int32", 2147483647},       {"intmin", nullptr, "int32", INT32_MIN},
-      {"intmin", "int8", "int8", -128},               {"intmax", "int8", "int8", 127},
-      {"intmax", "uint16", "uint16", 65535},          {"intmin", "uint16", "uint16", 0},
-      {"intmax", "int64", "int64", INT64_MAX},        {"intmin", "int64", "int64", INT64_MIN},
-      {"intmax", "uint64", "uint64", -1},             {"intmax", "uint32", "uint32", 4294967295},
-      {"intmin", "int32", "int32", INT32_MIN},        {"intmax", "int16", "int16", 32767},
+      {"intmax", nullptr, "int32", 2147483647}, {"intmin", nullptr, "int32", INT32_MIN},
+      {"intmin", "int8", "int8", -128},         {"intmax", "int8", "int8", 127},
+      {"intmax", "uint16", "uint16", 65535},    {"intmin", "uint16", "uint16", 0},
+      {"intmax", "int64", "int64", INT64_MAX},  {"intmin", "int64", "int64", INT64_MIN},
+      {"intmax", "uint64", "uint64", -1},       {"intmax", "uint32", "uint32", 4294967295},
+      {"intmin", "int32", "int32", INT32_MIN},  {"intmax", "int16", "int16", 32767},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.row) + "(" + (k.type ? k.type : "") + ")");
-    const tv::Value v = result([&] { if (k.type) push_name(k.type); },
-                               [&] { return call_row(k.row, k.type ? 1 : 0); });
+    const tv::Value v = result(
+        [&] {
+          if (k.type) push_name(k.type);
+        },
+        [&] { return call_row(k.row, k.type ? 1 : 0); });
     EXPECT_EQ(v.cls, k.cls);
     EXPECT_EQ(v.dims, (Dims{1, 1}));
     EXPECT_EQ(v.ints, I{k.value});
   }
   for (const char* bad : {"int", "int12", "uint", "u", "", "int8x", "single", "uint128"})
-    refused(kUnknownOption, [&] { push_name(bad); }, [&] { return call_row("intmax", 1); });
-  refused(kWrongArgType, [&] { tv::push_scalar(c, 8); }, [&] { return call_row("intmin", 1); });
+    refused(
+        kUnknownOption, [&] { push_name(bad); }, [&] { return call_row("intmax", 1); });
+  refused(
+      kWrongArgType, [&] { tv::push_scalar(c, 8); }, [&] { return call_row("intmin", 1); });
   EXPECT_EQ(bi_intlimit(c, 0, 1, 'x'), kNotSupported);
 }
 
@@ -370,7 +440,9 @@ TEST_F(Classes, Map2intScalesOntoTheWholeType) {
           }
           if (type) push_name(type);
         },
-        [&] { return call_row("map2int", type ? 4 : (lo != 0 || hi != 1) ? 3 : 1); });
+        [&] {
+          return call_row("map2int", type ? 4 : (lo != 0 || hi != 1) ? 3 : 1);
+        });
   };
   tv::Value v = map({0.5, 2, -1, 0.25, 1, kNaN});
   EXPECT_EQ(v.cls, "uint8");
@@ -401,7 +473,11 @@ TEST_F(Classes, Map2intScalesOntoTheWholeType) {
   EXPECT_TRUE(found);
 
   // The shape is kept.
-  v = result([&] { tv::push_double(c, {2, 1, 2}, {0, 1, 0.5, 0.25}); }, [&] { return call_row("map2int", 1); });
+  v = result(
+      [&] {
+        tv::push_double(c, {2, 1, 2}, {0, 1, 0.5, 0.25});
+      },
+      [&] { return call_row("map2int", 1); });
   EXPECT_EQ(v.dims, (Dims{2, 1, 2}));
 
   auto with = [&](std::vector<double> args, const char* type) {
@@ -417,10 +493,18 @@ TEST_F(Classes, Map2intScalesOntoTheWholeType) {
   refused(kArgOutOfRange, with({0, kNaN}, nullptr), [&] { return call_row("map2int", 3); });
   refused(kUnknownOption, with({0, 1}, "uint12"), [&] { return call_row("map2int", 4); });
   refused(kUnknownOption, with({0, 1}, "double"), [&] { return call_row("map2int", 4); });
-  refused(kWrongArgType, [&] { tv::push_row(c, {1}, {1}); }, [&] { return call_row("map2int", 1); });
-  refused(kWrongArgType, [&] { tv::push_chars(c, u"a"); }, [&] { return call_row("map2int", 1); });
-  refused(kWrongArgType, [&] { tv::push_scalar(c, 1); tv::push_row(c, {0, 0}); tv::push_scalar(c, 1); },
-          [&] { return call_row("map2int", 3); });
+  refused(
+      kWrongArgType, [&] { tv::push_row(c, {1}, {1}); }, [&] { return call_row("map2int", 1); });
+  refused(
+      kWrongArgType, [&] { tv::push_chars(c, u"a"); }, [&] { return call_row("map2int", 1); });
+  refused(
+      kWrongArgType,
+      [&] {
+        tv::push_scalar(c, 1);
+        tv::push_row(c, {0, 0});
+        tv::push_scalar(c, 1);
+      },
+      [&] { return call_row("map2int", 3); });
 }
 
 TEST_F(Classes, OpcodesOutsideTheseFunctionsAreNotSupported) {

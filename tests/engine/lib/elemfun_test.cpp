@@ -158,20 +158,27 @@ double real_path(uint32_t op, double x) {
 bool widens(uint32_t op, double x) {
   const double r = 1 / x;
   switch (op) {
-    case kOpLog: case kOpLog10: case kOpLog2: case kOpSqrt: return x < 0;
-    case kOpAsin: case kOpAcos: case kOpAtanh: return std::fabs(x) > 1;
-    case kOpAsec: case kOpAcsc: case kOpAcoth: return std::fabs(r) > 1;
+    case kOpLog:
+    case kOpLog10:
+    case kOpLog2:
+    case kOpSqrt: return x < 0;
+    case kOpAsin:
+    case kOpAcos:
+    case kOpAtanh: return std::fabs(x) > 1;
+    case kOpAsec:
+    case kOpAcsc:
+    case kOpAcoth: return std::fabs(r) > 1;
     case kOpAcosh: return x < 1;
     case kOpAsech: return r < 1;
     default: return false;
   }
 }
 
-const uint32_t kFamilyOps[] = {
-    kOpExp,  kOpExpm1, kOpLog,  kOpLog10, kOpLog2,  kOpLog1p, kOpSqrt,  kOpSin,   kOpCos,
-    kOpTan,  kOpSec,   kOpCsc,  kOpCot,   kOpSinc,  kOpAsin,  kOpAcos,  kOpAtan,  kOpAsec,
-    kOpAcsc, kOpAcot,  kOpSinh, kOpCosh,  kOpTanh,  kOpSech,  kOpCsch,  kOpCoth,  kOpAsinh,
-    kOpAcosh, kOpAtanh, kOpAsech, kOpAcsch, kOpAcoth};
+const uint32_t kFamilyOps[] = {kOpExp,   kOpExpm1, kOpLog,   kOpLog10, kOpLog2, kOpLog1p, kOpSqrt,
+                               kOpSin,   kOpCos,   kOpTan,   kOpSec,   kOpCsc,  kOpCot,   kOpSinc,
+                               kOpAsin,  kOpAcos,  kOpAtan,  kOpAsec,  kOpAcsc, kOpAcot,  kOpSinh,
+                               kOpCosh,  kOpTanh,  kOpSech,  kOpCsch,  kOpCoth, kOpAsinh, kOpAcosh,
+                               kOpAtanh, kOpAsech, kOpAcsch, kOpAcoth};
 
 std::string op_name(uint32_t op) {
   const IntrinsicEntry* e = intrinsic_by_opcode(op);
@@ -197,8 +204,8 @@ std::string op_name(uint32_t op) {
     if (!ok)
       return ::testing::AssertionFailure()
              << "got " << got_re << (got_im < 0 ? " - " : " + ") << std::fabs(got_im) << "i, want "
-             << double(ref.real()) << (ref.imag() < 0 ? " - " : " + ") << double(std::fabs(ref.imag()))
-             << "i";
+             << double(ref.real()) << (ref.imag() < 0 ? " - " : " + ")
+             << double(std::fabs(ref.imag())) << "i";
   }
   return ::testing::AssertionSuccess();
 }
@@ -247,9 +254,9 @@ class Elemfun : public ::testing::Test {
   }
 };
 
-const V kRealGrid = {-1e300, -1e10, -800, -20, -3, -2, -1.5, -1, -0.99, -0.5, -1e-10,
-                     -1e-300, -0.0, 0.0, 1e-300, 1e-10, 0.5, 0.99, 1, 1.5, 2, 3, 20, 800,
-                     1e10, 1e300, kInf, -kInf, kNaN};
+const V kRealGrid = {-1e300, -1e10,   -800, -20, -3,     -2,    -1.5, -1,    -0.99, -0.5,
+                     -1e-10, -1e-300, -0.0, 0.0, 1e-300, 1e-10, 0.5,  0.99,  1,     1.5,
+                     2,      3,       20,   800, 1e10,   1e300, kInf, -kInf, kNaN};
 
 TEST_F(Elemfun, RealArgumentsFollowTheStandardLibraryAndWidenOutsideTheDomain) {
   V reversed(kRealGrid.rbegin(), kRealGrid.rend());  // switches in the middle
@@ -302,8 +309,8 @@ TEST_F(Elemfun, ComplexPathsDoNotOverflowOnLargeOrTinyArguments) {
       re.push_back(a);
       im.push_back(b);
     }
-  const uint32_t ops[] = {kOpSqrt, kOpLog,  kOpLog10, kOpLog2, kOpLog1p, kOpAsin, kOpAcos,
-                          kOpAtan, kOpAsinh, kOpAcosh, kOpAtanh, kOpTan,  kOpTanh};
+  const uint32_t ops[] = {kOpSqrt, kOpLog,   kOpLog10, kOpLog2,  kOpLog1p, kOpAsin, kOpAcos,
+                          kOpAtan, kOpAsinh, kOpAcosh, kOpAtanh, kOpTan,   kOpTanh};
   for (uint32_t op : ops) {
     SCOPED_TRACE(op_name(op));
     const tv::Value v = run_row(op, re, im);
@@ -316,7 +323,8 @@ TEST_F(Elemfun, ComplexPathsDoNotOverflowOnLargeOrTinyArguments) {
   // expm1 and exp near the top of the range; abs and sign of huge parts.
   const tv::Value x = run_row(kOpExpm1, {709.5, 709.9, -800}, {1.0, -2.5, 3.0});
   for (int i = 0; i < 3; ++i)
-    EXPECT_TRUE(close(x.re[i], x.im[i], std::exp(CxL(V{709.5, 709.9, -800}[i], V{1.0, -2.5, 3.0}[i])) - LD(1)));
+    EXPECT_TRUE(close(x.re[i], x.im[i],
+                      std::exp(CxL(V{709.5, 709.9, -800}[i], V{1.0, -2.5, 3.0}[i])) - LD(1)));
   const tv::Value a = run_row(kOpAbs, {1e308, 3e-320}, {1e308, 4e-320});
   EXPECT_DOUBLE_EQ(a.re[0], std::sqrt(2.0) * 1e308);
   EXPECT_NEAR(a.re[1], 5e-320, 1e-323);
@@ -417,9 +425,9 @@ TEST_F(Elemfun, MagnitudePhaseSignAndRounding) {
   EXPECT_EQ(v.re, (V{0.6, 0}));
   EXPECT_EQ(v.im, (V{0.8, 0}));
 
-  const V x = {2.5, -2.5, -0.5, 0.5, -2.7, 2.7, 0.49999999999999994, 4503599627370497.0, -0.2, kInf};
-  EXPECT_EQ(run_row(kOpRound, x).re,
-            (V{3, -2, 0, 1, -3, 3, 0, 4503599627370497.0, 0, kInf}));
+  const V x = {2.5,  -2.5, -0.5, 0.5, -2.7, 2.7, 0.49999999999999994, 4503599627370497.0,
+               -0.2, kInf};
+  EXPECT_EQ(run_row(kOpRound, x).re, (V{3, -2, 0, 1, -3, 3, 0, 4503599627370497.0, 0, kInf}));
   EXPECT_FALSE(std::signbit(run_row(kOpRound, {-0.2}).re[0]));
   EXPECT_EQ(run_row(kOpFix, x).re, (V{2, -2, -0.0, 0, -2, 2, 0, 4503599627370497.0, -0.0, kInf}));
   EXPECT_EQ(run_row(kOpFloor, x).re, (V{2, -3, -1, 0, -3, 2, 0, 4503599627370497.0, -1, kInf}));
@@ -504,8 +512,11 @@ TEST_F(Elemfun, Atan2ExpandsScalarsAndReplacesBothArguments) {
   EXPECT_EQ(v.re, (V{kPiD / 2, kPiD / 4}));
   v = atan2_of([&] { tv::push_cscalar(c, 1, 1); }, [&] { tv::push_cscalar(c, 0, 1); });
   EXPECT_EQ(v.re, V{kPiD / 2});
-  v = atan2_of([&] { tv::push_double(c, {1, 2, 2}, {1, 2, 3, 4}); },
-               [&] { tv::push_scalar(c, 1); });
+  v = atan2_of(
+      [&] {
+        tv::push_double(c, {1, 2, 2}, {1, 2, 3, 4});
+      },
+      [&] { tv::push_scalar(c, 1); });
   EXPECT_EQ(v.dims, (std::vector<uint32_t>{1, 2, 2}));
   EXPECT_EQ(v.re[3], std::atan2(4.0, 1.0));
   v = atan2_of([&] { tv::push_scalar(c, 1); }, [&] { ASSERT_EQ(stk_push_empty(c), kOk); });
@@ -524,10 +535,14 @@ TEST_F(Elemfun, Atan2ExpandsScalarsAndReplacesBothArguments) {
 TEST_F(Elemfun, NonDoubleArgumentsAndUnknownSelectorsAreRefused) {
   using Push = void (*)(EngineContext*);
   const Push pushes[] = {
-      [](EngineContext* x) { tv::push_ints(x, kElemI8, {1, 1}, {-3}); },
+      [](EngineContext* x) {
+        tv::push_ints(x, kElemI8, {1, 1}, {-3});
+      },
       [](EngineContext* x) { tv::push_chars(x, u"a"); },
       [](EngineContext* x) { tv::push_logicals(x, {1}); },
-      [](EngineContext* x) { tv::push_single(x, {1, 2}, {1, 2}); },
+      [](EngineContext* x) {
+        tv::push_single(x, {1, 2}, {1, 2});
+      },
       [](EngineContext* x) { ASSERT_EQ(stk_push_cell_array(x, 1, nullptr), kOk); },
       [](EngineContext* x) { ASSERT_EQ(stk_make_container(x, 0, 0, nullptr, 0), kOk); },
   };
