@@ -9,6 +9,7 @@
 #include "engine/core/calls.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
+#include "engine/core/interp.h"
 #include "engine/core/libraries.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/symbols.h"
@@ -21,8 +22,7 @@ constexpr int32_t kNameGrowth = 16;              // names added to a full base w
 constexpr int kCompileRetries = 64;
 constexpr char kDbstep[] = "dbstep";
 
-int missing_runner(EngineContext*, int) { return kNotSupported; }
-InterpRunFn g_runner = missing_runner;
+InterpRunFn g_runner = interp_run;
 
 int32_t words_for_code(int64_t code_words) { return int32_t((code_words + 3) / 4); }
 
@@ -207,7 +207,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
 
 InterpRunFn interp_set_runner(InterpRunFn fn) {
   InterpRunFn old = g_runner;
-  g_runner = fn ? fn : missing_runner;
+  g_runner = fn ? fn : interp_run;
   return old;
 }
 
