@@ -196,6 +196,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
     }
     desc_at(c, 0)[2] = uint32_t(w);
     c->data_top -= int32_t(lent - w);
+    frame_words(c, c->frame)[kFwFunctionValue] = 1;  // a caught error keeps the code item
     if (nargout >= 0) frame_words(c, c->frame)[kFwResults] = uint32_t(values);
     if (value_count) *value_count = values;
     c->pos = CodePosition{kAreaDataStack, 0, data_byte_offset(c, area)};
@@ -232,6 +233,9 @@ int call_setup_frame(EngineContext* c, const uint16_t* code, int32_t length, int
     stk_remove(c, nargin, 1);
     return status;
   }
+  // The code is the frame's first item: a caught error must keep it, as it
+  // keeps a function value below the arguments.
+  frame_words(c, c->frame)[kFwFunctionValue] = 1;
   if (flag) frame_words(c, c->frame)[kFwResume] = 1;
   c->pos = CodePosition{kAreaDataStack, 0, data_byte_offset(c, item_data(c, nargin))};
   return kOk;

@@ -35,7 +35,7 @@ struct LibRow {
 // 1000 when k lies past the last row (or no table is registered).
 int lib_row_lookup(EngineContext* ctx, int32_t k, LibRow* out);
 // 403 when a restricted frame may not call the row, 44 for a class method,
-// 1000 for a marker row; then the class id is set. 0 when callable.
+// 1000 for a marker or hook row; then the class id is set. 0 when callable.
 int lib_row_admit(EngineContext* ctx, const LibRow& r);
 
 // True when the current frame is a restricted (sandboxed) frame.

@@ -198,7 +198,9 @@ int lib_row_admit(EngineContext* ctx, const LibRow& r) {
     if (mark != '!') return kSecurityViolation;
   }
   if (r.row->class_word > 0) return kWrongArgType;
-  if (!r.row->fn) return kNotSupported;
+  // Marker and hook rows keep other things than a built-in in their function field.
+  const char mark = r.row->name[0];
+  if (!r.row->fn || mark == '@' || mark == '!' || mark == '+') return kNotSupported;
   ctx->class_id = builtin_class_id(r.table, r.row->class_word);
   return kOk;
 }
