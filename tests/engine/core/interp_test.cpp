@@ -289,3 +289,72 @@ TEST_F(Interp, RestrictedFrameCannotCallACoreRowAndNoInnerTryCatchesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Debugging : InterpFixture {
+  SourceStore store;
+  BuiltinEntry hooks[2] = {hook_row(kHookReadFn, store_hook, reinterpret_cast<uintptr_t>(&store)), BuiltinEntry{}};
+  const std::string text = "function y = f(x)\nasm position @f 2\nasm load_local 1\nasm position @f 4\n"
+                           "asm store_local 0\nasm load_local 0\nasm ret_function\nend\n";
+  int32_t fid = 0;
+  Debugging() {
+    store.first_line = 1;
+    store.function("f", text);
+    EXPECT_EQ(engine_register_builtin_table(c, hooks, 1), kOk);
+    fid = define("f", text);
+  }
+  void breakpoint(int32_t line) {
+    int32_t block = 0;
+    ASSERT_EQ(heap_alloc(c, 1, &block), kOk);
+    uint8_t* p = reinterpret_cast<uint8_t*>(heap_words(c) + block);
+    tn::st_i32(p, fid);
+    tn::st_i32(p + 4, line);
+    c->bp_list = block;
+    c->bp_count = 1;
+  }
+};
+
+TEST_F(Debugging, BreakpointSuspendsWith505UntilTheStatusIsCleared) {
+  breakpoint(4);
+  ASSERT_EQ(stk_push_real(c, 9), kOk);
+  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kDebugSuspend);
+  EXPECT_EQ(output(), "<f:4> asm position @f 4\n");
+  EXPECT_EQ(c->status_word, kDebugSuspend);
+  const uint32_t* w = frame_words(c, c->frame);
+  EXPECT_EQ(int32_t(w[kFwStepMode]), kStepStopAtNext);
+  EXPECT_EQ(int32_t(w[kFwSuspendKind]), kAreaCode);
+  EXPECT_EQ(w[kFwSuspendOffset], c->pos.offset);
+  EXPECT_EQ(int32_t(w[kFwLine]), 4);
+  EXPECT_EQ(interp_run(c, 0), kDebugSuspend);  // until the debugger clears it
+  // The debugger's continue: step mode and status cleared, the run goes on.
+  frame_words(c, c->frame)[kFwStepMode] = kStepRun;
+  c->status_word = 0;
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(pop_real(), 9.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+TEST_F(Debugging, EchoWritesEachExecutedLine) {
+  c->dbg_word[2] = -2;
+  c->echo_fd = kFdStdout;
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kOk);
+  EXPECT_EQ(output(), "f                   2 asm position @f 2\nf                   4 asm position @f 4\n");
+  out_len = 0;
+  c->dbg_word[2] = fid + 1;  // another function: no echo
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kOk);
+  EXPECT_EQ(output(), "");
+}
+
+TEST_F(Debugging, UndefinedLocalOfTheFunctionIsAnUndefinedInput) {
+  // Called without its argument, f reads an unset input slot.
+  EXPECT_EQ(interp_call(c, "f", 0, 0, 1, 0, 0), kUndefinedInputArgument);
+  EXPECT_NE(output().find("'x'"), std::string::npos) << output();
+  frame_unwind(c, 0);
+  // A base-workspace slot beyond the frame's own locals stays undefined.
+  EXPECT_EQ(run("  load_local 5\n  halt\n"), kUndefinedVariable);
+}
+
+}  // namespace
