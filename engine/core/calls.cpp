@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/core/calls.h"
+#include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/interp.h"
@@ -82,7 +83,10 @@ int call_builtin(EngineContext* c, int32_t context_id, int nargin, int nargout, 
 }
 
 int call_user(EngineContext* c, int32_t id, int nargin, int nargout, bool keep_position, bool function_value) {
-  if (!fn_code_header(c, id)) TN_TRY(fn_compile_on_demand(c, id, nullptr, 0, 0, 0));
+  int status = kOk;
+  if (!fn_code_header(c, id)) status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+  // Errors in the source pass; a function without source is undefined.
+  if (status != kOk && status != kUndefinedFunctionOrVariable) return status;
   const uint16_t* h = fn_code_header(c, id);
   if (!h) {
     int32_t n = 0;
@@ -303,8 +307,13 @@ int interp_call(EngineContext* c, const char* name, int32_t context_id, int narg
   c->pos.flag = 0;
   int status = fn_resolve_ref(c, name, context_id, nargin, nargout, &id, &row, &opcode, &intrinsic,
                               kResolveUserOnly);
+  // Only user functions run here: any other answer means there is none.
+  if (status != kOk && status != kDataStackOverflow) status = kUndefinedFunction;
   if (status == kOk && id < 1) status = kUndefinedFunction;
-  if (status == kOk && !fn_code_header(c, id)) status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+  if (status == kOk && !fn_code_header(c, id)) {
+    status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+    if (status == kUndefinedFunctionOrVariable) status = kUndefinedFunction;  // no source: no function
+  }
   if (status == kOk && !fn_code_header(c, id)) status = kUndefinedFunction;
   if (status == kOk) {
     const uint16_t* h = fn_code_header(c, id);
@@ -316,9 +325,15 @@ int interp_call(EngineContext* c, const char* name, int32_t context_id, int narg
       return g_runner(c, slice);
     }
   }
-  // Reported by the error module with the name as the failing operation.
+  // The name is the failing operation; the report goes to fd 2 unstored.
+  if (status == kUndefinedFunction) fn_raise(c, kUndefinedFunction, 0, -1, name);
+  std::memset(c->failing_op, 0, sizeof c->failing_op);
+  std::memcpy(c->failing_op, name, strnlen(name, sizeof c->failing_op));
+  c->error_area.loc_function = kFunctionNone;
+  c->error_area.loc_line = 0;
+  err_print(c, status, false);
   c->pos.kind = kAreaNone;
-  return status == kUndefinedFunctionOrVariable ? fn_raise(c, kUndefinedFunction, 0, -1, name) : status;
+  return status;
 }
 
 int frame_return_discard(EngineContext* c) {
@@ -366,7 +381,8 @@ bool exec_check_halt_opcode(EngineContext* c) {
   int64_t at = c->pos.offset;
   auto allowed = [](uint32_t op) {
     switch (op) {
-      case kOpPushZero: case kOpPushOne: case kOpI: case kOpPi: case kOpGoldenratio: case kOpPushEmpty:
+      // nop pads the 8-byte literals, which are allowed.
+      case kOpNop: case kOpPushZero: case kOpPushOne: case kOpI: case kOpPi: case kOpGoldenratio: case kOpPushEmpty:
       case kOpSingle: case kOpInt8: case kOpInt16: case kOpInt32: case kOpUint8: case kOpUint16: case kOpUint32:
       case kOpInt64: case kOpUint64: case kOpVertcat: case kOpHorzcat: case kOpColon: case kOpUminus:
       case kOpCtranspose: case kOpTranspose: case kOpPlus: case kOpMinus: case kOpTimes: case kOpMtimes:

@@ -84,6 +84,7 @@ int frame_return_discard(EngineContext* ctx);
 int exec_code_block(EngineContext* ctx, const char* text, int32_t length, int32_t* value_count);
 // Runs a command line: definitions go to "_cli", statements are compiled in
 // the current workspace; 500 with the position set, for the host to run.
+// flag: the host reports compilation errors itself.
 int exec_command_line(EngineContext* ctx, const char* text, int32_t length, int flag);
 // True when the code from the current position to its halt only builds constants.
 bool exec_check_halt_opcode(EngineContext* ctx);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "engine/core/errors.h"
 #include "engine/core/frames.h"
 #include "engine/core/libraries.h"
 #include "engine/core/symbols.h"
@@ -17,6 +18,9 @@ constexpr int64_t kGrowthDivisor = 256;  // free code words per entry added
 constexpr int32_t kMinGrowth = 2;        // entries added when space is short
 constexpr int64_t kMinGrowthFreeWords = 16;
 constexpr int32_t kCodeFailedThisScan = -2;  // marks a failure during one pending scan
+// The table cannot grow while a compilation writes code behind it, so room
+// for the entries a compilation adds (references, globals) is made first.
+constexpr int32_t kSpareEntriesForCompile = 8;
 
 int missing_compiler(EngineContext*, int32_t, const char*, int32_t, uint16_t*, int64_t, int64_t*, int32_t,
                      uint32_t, int32_t*) {
@@ -65,7 +69,9 @@ CompileSourceFn fn_set_compiler(CompileSourceFn fn) {
 
 CompileSourceFn fn_compiler() { return g_compiler; }
 
-int fn_raise(EngineContext*, int code, int32_t, int32_t, const char*) { return code; }
+int fn_raise(EngineContext* c, int code, int32_t symbol, int32_t integer, const char* text) {
+  return err_raise_code(c, code, -1, symbol, integer, text);
+}
 
 bool code_in_use_from(EngineContext* c, uint32_t start) {
   // Other tasks keep their positions in their own records.
@@ -191,6 +197,7 @@ int64_t code_header_words(const uint16_t* h) {
 namespace {
 
 int compile_into_code(EngineContext* c, int32_t id, const char* text, int32_t length, int32_t first_line) {
+  if (c->fn_capacity - c->fn_count < kSpareEntriesForCompile) fn_table_grow(c);
   const uint32_t start = align_up(c->code_free, kCodeAlignWords);
   const uint32_t floor = code_symbol_floor(c);
   if (start >= floor) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/function_names.h"
 
 // Entry layout: four 32-bit words.
 enum FnEntryWord : int {
@@ -29,7 +30,6 @@ constexpr uint16_t kUseListDeleted = 0xFFFF;
 constexpr uint32_t kEntryCodeWords = 8;   // code words one entry occupies
 constexpr uint32_t kCodeAlignWords = 4;   // code blocks start on 8-byte boundaries
 static_assert(kEntryCodeWords * 2 == kFnEntryWords * 4);
-constexpr int32_t kInlineFunctionId = -2;  // code of an inline or anonymous function
 constexpr int32_t kNoLibrary = -1;         // "no second library" for fn_table_define
 
 inline int32_t ent(EngineContext* c, int32_t id, int word) { return int32_t(fn_entry(c, id)[word]); }
@@ -50,7 +50,7 @@ inline uint32_t code_symbol_floor(const EngineContext* c) {
 
 // --- The compile step ---------------------------------------------------------
 // The compiler turns one function definition (function_id >= 0, or
-// kInlineFunctionId) or a block of top-level code (-1) into code words at
+// kFunctionInline) or a block of top-level code (-1) into code words at
 // `code` with room for `capacity` words, setting *code_words; for top-level
 // code *values receives the number of values the code leaves. It must keep
 // its code below the symbol area as that area stands after every name it

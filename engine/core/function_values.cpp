@@ -249,7 +249,7 @@ int bi_inline(EngineContext* c, int nargin, int, uintptr_t) {
   int32_t values = 0;
   const int64_t room = (lent - prefix_bytes / 8) * 4;
   status = fn_compiler()(c, fn_library_of(c, frame_current_function(c)), source, source_length, code, room, &size,
-                         kInlineFunctionId, kCompileHeaderExpected | kCompileDefineAllowed, &values);
+                         kFunctionInline, kCompileHeaderExpected | kCompileDefineAllowed, &values);
   if (status == kOk && (size < kHdrInputSlots || size > room)) status = kCodeOverflow;
   if (status != kOk) {
     stk_drop(c);

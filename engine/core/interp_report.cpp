@@ -83,10 +83,10 @@ int err_print_traceback(EngineContext* ctx, int32_t code) {
     ++visited;
     const uint32_t* f = frame_words(ctx, index);
     const int32_t id = int32_t(f[kFwCurrentFunction]);
-    if (id < 0 && id != kInlineFunctionId) continue;
+    if (id < 0 && id != kFunctionInline) continue;
     Line l;
     l.add("-> ");
-    if (id == kInlineFunctionId) {
+    if (id == kFunctionInline) {
       l.add(kInlineText);
     } else {
       if (ent_is_function(ctx, id)) {

@@ -28,8 +28,8 @@ int read_library(EngineContext* c, int32_t lib, const char* avoid, int32_t avoid
   int32_t n = 0;
   const char* name = symtab_name(c, ent(c, lib, kEntLink), &n);
   if (!name) return kLibraryNotFound;
-  char extensions[40] = {};
-  std::strncpy(extensions, c->lib_ext ? c->lib_ext : "", sizeof extensions - 2);
+  char extensions[kExtensionListBytes];
+  library_extensions(c, extensions);
   int32_t capacity = 0, first_line = 0;
   char* buffer = source_scratch(c, avoid, avoid_length, &capacity);
   TN_TRY(lib_read_source(c, name, n, extensions, 1, kReadConvert, buffer, capacity, length, &first_line));
@@ -51,8 +51,8 @@ int use_one(void* arg, const char* name, int32_t length, bool if_exists) {
     // A library that cannot be read is left out without an entry.
     const int32_t existing = lib_index_by_symbol(c, symtab_find(c, name, length));
     if (existing < 0 || ent(c, existing, kEntCode) == kLibraryPending) {
-      char extensions[40] = {};
-      std::strncpy(extensions, c->lib_ext ? c->lib_ext : "", sizeof extensions - 2);
+      char extensions[kExtensionListBytes];
+      library_extensions(c, extensions);
       int32_t capacity = 0, n = 0, line = 0;
       char* buffer = source_scratch(c, u->text, u->length, &capacity);
       const int status = lib_read_source(c, name, length, extensions, 1, kReadConvert | kReadNoInclude, buffer,

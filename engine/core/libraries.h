@@ -31,6 +31,14 @@ using ConvertCharsetFn = int (*)(EngineContext* ctx, char* text, int32_t capacit
 constexpr int32_t kSourceNameLimit = 32;     // library and function names
 constexpr int32_t kIncludeNameLimit = 254;   // file names on "include" lines
 constexpr int kMaxIncludeDepth = 16;
+constexpr int32_t kExtensionListBytes = 40;
+
+// The extension list of library sources: the context's default extension.
+inline void library_extensions(const EngineContext* ctx, char (&list)[kExtensionListBytes]) {
+  for (char& ch : list) ch = 0;
+  const char* ext = ctx->lib_ext ? ctx->lib_ext : "";
+  for (int32_t i = 0; i < kExtensionListBytes - 2 && ext[i]; ++i) list[i] = ext[i];
+}
 
 // Options of lib_read_source.
 enum : uint32_t {

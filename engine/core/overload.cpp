@@ -10,6 +10,7 @@
 #include "engine/core/calls.h"
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
+#include "engine/core/errors.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp.h"
@@ -235,6 +236,9 @@ int user_class_method(EngineContext* c, const uint16_t* insn, const MethodPlan& 
       *action = OverloadAction::kContinue;
       return kOk;
     }
+    // The lookup's own text would name the bare method: the report is rebuilt
+    // from the code with the class in the operation's name.
+    err_store(c, 0, nullptr, 0, false);
     failing_method_name(c, cls, p.name);
     return kUndefinedFunction;
   }

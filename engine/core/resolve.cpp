@@ -1,8 +1,7 @@
 // Name resolution: user functions through a library, its use-list and the
 // functions without library; methods of user classes and of their parent
 // objects; rows of the registered tables in search order (the last table
-// registered first); intrinsics last. Also the names of functions for
-// messages and listings.
+// registered first); intrinsics last.
 #include <cstring>
 
 #include "engine/core/calls.h"
@@ -63,7 +62,6 @@ int search_parents(EngineContext* c, const char* name, int32_t length, int32_t l
   }
   return kOk;
 }
-
 
 }  // namespace
 
@@ -271,4 +269,3 @@ int32_t frame_current_function(EngineContext* c) {
   }
   return 0;
 }
-

@@ -15,7 +15,8 @@
 namespace {
 
 constexpr char kFunctionExtensions[] = ".m\0";  // a list: ".m", then the empty end
-constexpr int32_t kExtensionListBytes = 40;
+constexpr char kKwInclude[] = "include";
+constexpr char kKwIncludeIfExists[] = "includeifexists";
 
 struct ReadRequest {
   const char* extensions;
@@ -82,29 +83,28 @@ bool include_name(const char* t, int32_t p, int32_t e, int32_t* start, int32_t* 
 int expand_includes(EngineContext* c, const ReadRequest& rq, const char* source_name, char* buf, int32_t* length,
                     int32_t capacity, int depth) {
   int32_t total = *length;
-  srclex::LineReader r(buf, total);
   srclex::Line ln;
   int32_t resume = 0;
   for (;;) {
-    r = srclex::LineReader(buf, total, resume);
-    // The reader restarts after each splice; block comments are not carried
-    // across an include line (an include line is never inside one).
+    // The reader restarts after each splice; no block comment is open at an
+    // include line, so none needs carrying over.
+    srclex::LineReader r(buf, total, resume);
     bool found = false;
     while (r.next(&ln)) {
       const int32_t p = ln.content, e = ln.end;
       bool if_exists = false;
       int32_t k = 0;
-      if (srclex::keyword_at(buf, p, e, "includeifexists")) {
+      if (srclex::keyword_at(buf, p, e, kKwIncludeIfExists)) {
         if_exists = true;
-        k = 15;
-      } else if (srclex::keyword_at(buf, p, e, "include")) {
-        k = 7;
+        k = int32_t(sizeof kKwIncludeIfExists) - 1;
+      } else if (srclex::keyword_at(buf, p, e, kKwInclude)) {
+        k = int32_t(sizeof kKwInclude) - 1;
       } else {
         continue;
       }
       int32_t ns = 0, nl = 0;
-      if (!include_name(buf, p + k, e, &ns, &nl)) return fn_raise(c, kIncludeSyntax, 0, -1, source_name);
-      if (depth + 1 > kMaxIncludeDepth) return fn_raise(c, kIncludeDepth, 0, -1, source_name);
+      if (!include_name(buf, p + k, e, &ns, &nl)) return fn_raise(c, kIncludeSyntax, 0, int32_t(std::strlen(source_name)), source_name);
+      if (depth + 1 > kMaxIncludeDepth) return fn_raise(c, kIncludeDepth, 0, int32_t(std::strlen(source_name)), source_name);
       char name[kIncludeNameLimit + 1];
       if (nl > kIncludeNameLimit) return fn_raise(c, kNameTooLong, 0, nl, buf + ns);
       std::memcpy(name, buf + ns, size_t(nl));
@@ -242,8 +242,8 @@ int fn_locate_source(EngineContext* c, int32_t id, char* buffer, int64_t capacit
     int32_t k = 0;
     const char* lib_name = symtab_name(c, ent(c, library, kEntLink), &k);
     if (!lib_name) return kSourceNotFound;
-    char extensions[kExtensionListBytes] = {};
-    std::strncpy(extensions, c->lib_ext ? c->lib_ext : "", kExtensionListBytes - 2);
+    char extensions[kExtensionListBytes];
+    library_extensions(c, extensions);
     TN_TRY(lib_read_source(c, lib_name, k, extensions, 1, kReadConvert, buffer, cap, &n, &line));
     TN_TRY(take_definition(c, buffer, n, name_sym, class_sym, length, &line, false));
   } else {

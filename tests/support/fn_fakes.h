@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "engine/core/calls.h"
+#include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
@@ -34,6 +35,22 @@
 #include "engine/core/symbols.h"
 #include "engine/core/value_stack.h"
 #include "support/asm.h"
+
+// Attaches the engine's message table, so that raised errors read as text.
+inline void register_error_table(EngineContext* c) {
+  static BuiltinEntry rows[2] = {};
+  std::strncpy(rows[0].name, "+errmsgtable", sizeof rows[0].name - 1);
+  rows[0].fn = errmsg_table_as_fn(kEngineErrorTable);
+  EXPECT_EQ(engine_register_builtin_table(c, rows, 1), kOk);
+}
+
+// The report of the error just raised, as the user reads it.
+inline std::string error_report(EngineContext* c, int code) {
+  char buffer[124];
+  int32_t n = 0;
+  err_format_report(c, code, true, buffer, sizeof buffer, &n);
+  return std::string(buffer, size_t(n));
+}
 
 // ---- Sources ---------------------------------------------------------------------
 
@@ -89,6 +106,12 @@ inline BuiltinEntry fn_row(const char* name, BuiltinFn fn, uint8_t min_in, uint8
   e.max_in = max_in;
   e.min_out = min_out;
   e.max_out = max_out;
+  return e;
+}
+
+inline BuiltinEntry marker_row(const char* name) {
+  BuiltinEntry e{};
+  std::strncpy(e.name, name, sizeof e.name - 1);
   return e;
 }
 

@@ -66,6 +66,8 @@ TEST_F(FnTable, DefineFindsExistingEntryAndOnlyChangesPrivacy) {
   EXPECT_EQ(fn_table_define(c, "f", 1, "cls", 3, 0, 0, 0, kNoLibrary, &other), kOk);
   EXPECT_NE(other, id);  // a method of that name is another function
   EXPECT_EQ(fn_table_define(c, "f", 1, nullptr, 0, 5, 0, 0, kNoLibrary, &other), kBadArgument);
+  const std::string name32(32, 'n');
+  EXPECT_EQ(fn_table_define(c, name32.data(), 32, nullptr, 0, 0, 0, 0, kNoLibrary, &other), kOk);
   const std::string long_name(33, 'a');
   EXPECT_EQ(fn_table_define(c, long_name.data(), 33, nullptr, 0, 0, 0, 0, kNoLibrary, &other), kNameTooLong);
   EXPECT_EQ(fn_table_define(c, "", 0, nullptr, 0, 0, 0, 0, kNoLibrary, &other), kNullName);
@@ -240,6 +242,16 @@ TEST_F(FnTable, PendingScanStopsAtACompileError) {
   const int32_t id = define("e");
   EXPECT_EQ(fn_compile_pending(c, 0), 152);
   EXPECT_EQ(ent(c, id, kEntCode), kCodeNotCompiled);
+}
+
+TEST_F(FnTable, ACompilationFindsRoomForTheEntriesItAdds) {
+  while (c->fn_count < c->fn_capacity - 1) define("filler" + std::to_string(c->fn_count));
+  std::string text = "function many\n";
+  for (int k = 0; k < 6; ++k) text += "ref newref" + std::to_string(k) + "\n";
+  const int32_t capacity = c->fn_capacity;
+  compile("many", text + "asm ret_function\n");
+  EXPECT_GT(c->fn_capacity, capacity);
+  EXPECT_GT(fn_find_user(c, "newref5", 7, nullptr, 0, 0, 1, nullptr), 0);
 }
 
 TEST_F(FnTable, ResetForgetsEntriesButKeepsSymbols) {

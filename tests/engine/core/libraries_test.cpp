@@ -16,7 +16,10 @@ struct Libraries : ::testing::Test {
   BuiltinEntry table[3] = {hook_row(kHookReadLib, store_hook, reinterpret_cast<uintptr_t>(&store)),
                            hook_row(kHookReadFn, store_hook, reinterpret_cast<uintptr_t>(&store)), {}};
 
-  void SetUp() override { ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk); }
+  void SetUp() override {
+    register_error_table(c);
+    ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
+  }
 
   int32_t lib(const char* name) {
     int32_t id = 0;
@@ -69,6 +72,7 @@ TEST_F(Libraries, UseIfExistsSkipsAMissingLibraryAndUseFailsOnIt) {
   EXPECT_EQ(use(app, "useifexists missinglib\n"), kOk);
   EXPECT_EQ(c->fn_count, count);  // no entry made for it
   EXPECT_EQ(use(app, "use missinglib\n"), kLibraryNotFound);
+  EXPECT_EQ(error_report(c, kLibraryNotFound), "Library not found 'missinglib'");
   EXPECT_EQ(use(app, ""), kLibraryNotFound);  // still pending, so still failing
   EXPECT_EQ(use(app, "use 9lib\n"), kBadLibraryName);
   EXPECT_EQ(use(app, "use a b\n"), kBadLibraryName);
@@ -192,6 +196,7 @@ TEST_F(Libraries, ReadingAppendsALineEndAndExpandsIncludes) {
   store.function("g", "include\n");
   read_fn("g", &status);
   EXPECT_EQ(status, kIncludeSyntax);
+  EXPECT_EQ(error_report(c, kIncludeSyntax), "\"include\" not followed by a file name in 'g'");
   store.function("h", "include absent\n");
   read_fn("h", &status);
   EXPECT_EQ(status, kSourceNotFound);
