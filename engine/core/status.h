@@ -75,6 +75,26 @@ enum : int {
   kNotSupported = 1000,
 };
 
+// Indexing, assignment and variables.
+enum : int {
+  kStackOverflowVar = 2,
+  kDataStackOverflowVar = 4,
+  kBadIndexType = 27,
+  kNonIntegerIndex = 28,
+  kDeleteMultipleDims = 30,
+  kBadListIndex = 31,
+  kWrongIndexCount = 32,
+  kBadSelectionSize = 33,
+  kBadDimension = 34,
+  kWrongVariableType = 35,
+  kFieldOfNonStruct = 37,
+  kElementOfNonList = 38,
+  kPrivateField = 40,
+  kBadAssignmentSize = 41,
+  kUndefinedVariable = 120,
+  kUndefinedInputArg = 123,
+};
+
 // Propagates a nonzero status at once.
 #define TN_TRY(expr)              \
   do {                            \
