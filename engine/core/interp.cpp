@@ -198,7 +198,7 @@ inline int call_handler(EngineContext* c, uint16_t op, int a, int b, int cc) {
 int local_read_status(EngineContext* c, int status, int slot) {
   if (status != kUndefinedVariable || c->frame < 0) return status;
   if (slot < int32_t(frame_words(c, c->frame)[kFwLocals]))
-    return err_raise_code(c, kUndefinedInputArgument, slot, 0, -1, nullptr);
+    return err_raise_code(c, kUndefinedInputArg, slot, 0, -1, nullptr);
   return status;
 }
 

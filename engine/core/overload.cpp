@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "engine/core/assign.h"
 #include "engine/core/calls.h"
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
@@ -26,12 +27,6 @@ namespace {
 enum : int { kRefBlock = 3, kRefOffset = 4 };
 constexpr int kClassNameLimit = 28;
 
-constexpr char kTypeParen[] = "()";
-constexpr char kTypeBrace[] = "{}";
-constexpr char kTypeField[] = ".";
-constexpr char kColonText[] = ":";
-constexpr char kFieldType[] = "type";
-constexpr char kFieldSubs[] = "subs";
 constexpr char kMethodSubsref[] = "subsref";
 constexpr char kMethodSubsasgn[] = "subsasgn";
 constexpr char kMethodDisp[] = "disp";
@@ -63,31 +58,20 @@ bool value_desc(EngineContext* c, int depth, uint32_t out[3]) {
   return true;
 }
 
-int push_text(EngineContext* c, const char* text) { return stk_push_cstr(c, int32_t(std::strlen(text)), text); }
-
-// Replaces the subs value on top by the structure {type, subs}.
-int make_index_struct(EngineContext* c, const char* type) {
-  TN_TRY(push_text(c, type));
-  TN_TRY(stk_make_container(c, 1, 0, kFieldType, int32_t(sizeof kFieldType - 1)));
-  TN_TRY(stk_move(c, 2, 1));
-  return stk_make_container(c, 1, 1, kFieldSubs, int32_t(sizeof kFieldSubs - 1));
-}
-
-// The k pushed subscripts of an n-subscript instruction become a list of n,
-// with ":" wherever the colon mask has a bit.
-int subscripts_to_list(EngineContext* c, int n, uint32_t mask) {
-  int remaining = mask_count_unset(n, mask), done = 0;
-  for (int j = 0; j < n; ++j) {
-    if (mask & (1u << j)) {
-      TN_TRY(push_text(c, kColonText));
-    } else {
-      // The next subscript is the deepest of the unprocessed ones.
-      TN_TRY(stk_move(c, remaining + done, 1));
-      --remaining;
-    }
-    ++done;
-  }
-  return stk_make_container(c, n, 0, nullptr, 0);
+// Replaces a kind-8 reference at depth by a copy of the value it designates.
+int resolve_ref_at(EngineContext* ctx, int depth) {
+  if (!stk_has_item(ctx, depth) || desc_at(ctx, depth)[0] != kKindReference) return kOk;
+  const uint64_t* e = ref_target(ctx, depth);
+  if (!e) return kIllegalError;
+  const uint32_t kind = elem_kind(e), a = elem_word(e, 1), b = elem_word(e, 2);
+  const uint32_t words = item_data_words(kind, a, b);
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (int64_t(words) > data_free_words(ctx)) return kDataStackOverflow;
+  const int64_t at = e - heap_words(ctx);
+  uint64_t* p = stk_claim(ctx, kind, a, b, words);
+  std::memcpy(p, heap_words(ctx) + at + kElemHeaderWords, size_t(words) * 8);
+  stk_replace_with_top(ctx, depth);
+  return kOk;
 }
 
 void failing_method_name(EngineContext* c, uint32_t cls, const char* method) {
@@ -189,26 +173,18 @@ int prepare_arguments(EngineContext* c, const uint16_t* insn, const MethodPlan& 
     case kOpRefField:
     case kOpRefDynfield:
     case kOpRefElement:
-      TN_TRY(overload_subsref_struct(c, insn));
-      break;
+      return p.assign ? overload_subsasgn_struct(c, int(op), int16_t(insn[1]), int16_t(insn[2]))
+                      : overload_subsref_struct(c, int(op), int16_t(insn[1]), int16_t(insn[2]));
     case kOpIndexBeginning:
     case kOpIndexEnd:
     case kOpIndexMatrixrow:
     case kOpIndexMatrixcol:
-      return overload_push_end_args(c, insn);
+      return overload_push_end_args(c, int16_t(insn[1]), int16_t(insn[2]), int16_t(insn[3]));
     default:
       for (int d = 0; d < p.n; ++d)
-        if (stk_has_item(c, d) && desc_at(c, d)[0] == kKindReference) TN_TRY(overload_resolve_ref(c, d));
+        if (stk_has_item(c, d) && desc_at(c, d)[0] == kKindReference) TN_TRY(resolve_ref_at(c, d));
       return kOk;
   }
-  // [.., value or reference, S]
-  if (!p.assign) return overload_resolve_ref(c, 1);
-  // [rhs, ref, S] -> [ref, object, S, rhs]
-  TN_TRY(stk_dup(c, 1, 1));
-  TN_TRY(overload_resolve_ref(c, 0));
-  TN_TRY(stk_move(c, 4, 1));
-  TN_TRY(stk_move(c, 3, 1));
-  return stk_move(c, 2, 1);
 }
 
 // The code a "subsasgn" method runs in: call it, put the reference on top,
@@ -293,8 +269,8 @@ int library_class_method(EngineContext* c, const uint16_t* insn, const MethodPla
 
 bool overload_status(int status) {
   switch (status) {
-    case kWrongTypeForVariable: case kFieldOfNonStruct: case kElementOfNonList: case kUndefinedField:
-    case kPrivateFieldAccess: case kWrongArgType:
+    case kWrongVariableType: case kFieldOfNonStruct: case kElementOfNonList: case kUndefinedField:
+    case kPrivateField: case kWrongArgType:
       return true;
     default:
       return false;
@@ -317,52 +293,6 @@ uint32_t item_payload_subtype(EngineContext* ctx, int depth) {
   uint32_t d[3];
   if (!value_desc(ctx, depth, d) || d[0] != kKindPayload) return 0;
   return d[2];
-}
-
-int overload_resolve_ref(EngineContext* ctx, int depth) {
-  if (!stk_has_item(ctx, depth) || desc_at(ctx, depth)[0] != kKindReference) return kOk;
-  const uint64_t* e = ref_target(ctx, depth);
-  if (!e) return kIllegalError;
-  const uint32_t kind = elem_kind(e), a = elem_word(e, 1), b = elem_word(e, 2);
-  const uint32_t words = item_data_words(kind, a, b);
-  if (!desc_room(ctx)) return kStackOverflow;
-  if (int64_t(words) > data_free_words(ctx)) return kDataStackOverflow;
-  const int64_t at = e - heap_words(ctx);
-  uint64_t* p = stk_claim(ctx, kind, a, b, words);
-  std::memcpy(p, heap_words(ctx) + at + kElemHeaderWords, size_t(words) * 8);
-  stk_replace_with_top(ctx, depth);
-  return kOk;
-}
-
-int overload_subsref_struct(EngineContext* ctx, const uint16_t* insn) {
-  switch (insn[0]) {
-    case kOpIndexRead:
-    case kOpIndexRefRead:
-    case kOpIndexAssign:
-      TN_TRY(subscripts_to_list(ctx, int16_t(insn[1]), insn[2]));
-      return make_index_struct(ctx, kTypeParen);
-    case kOpRefElement:
-      TN_TRY(subscripts_to_list(ctx, int16_t(insn[1]), 0));
-      return make_index_struct(ctx, kTypeBrace);
-    case kOpRefField: {
-      int32_t n = 0;
-      const char* name = symtab_name(ctx, int16_t(insn[1]), &n);
-      if (!name) return kIllegalError;
-      TN_TRY(stk_push_cstr(ctx, n, name));
-      return make_index_struct(ctx, kTypeField);
-    }
-    case kOpRefDynfield:
-      return make_index_struct(ctx, kTypeField);
-    default:
-      return kPrivateFieldAccess;
-  }
-}
-
-int overload_push_end_args(EngineContext* ctx, const uint16_t* insn) {
-  TN_TRY(stk_dup(ctx, int16_t(insn[1]), 1));
-  TN_TRY(overload_resolve_ref(ctx, 0));
-  TN_TRY(stk_push_real(ctx, double(int16_t(insn[2]))));
-  return stk_push_real(ctx, double(int16_t(insn[3])));
 }
 
 int overload_try(EngineContext* ctx, int status, const uint16_t* insn, int length, OverloadAction* action) {

@@ -29,12 +29,3 @@ uint32_t item_user_class(EngineContext* ctx, int depth);
 uint32_t item_payload_subtype(EngineContext* ctx, int depth);
 // n minus the number of set bits among the low n bits of mask (n < 1: n).
 int mask_count_unset(int n, uint32_t mask);
-
-// Argument preparation for the methods of objects. overload_subsref_struct
-// replaces the subscripts of the instruction (or the field name) on top by
-// the structure {type, subs}; overload_push_end_args pushes a copy of the
-// indexed value (resolved) and the index position and count.
-int overload_subsref_struct(EngineContext* ctx, const uint16_t* insn);
-int overload_push_end_args(EngineContext* ctx, const uint16_t* insn);
-// Replaces a kind-8 reference at depth by a copy of the value it designates.
-int overload_resolve_ref(EngineContext* ctx, int depth);

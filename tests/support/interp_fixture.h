@@ -1,8 +1,8 @@
 // A real engine for interpreter tests: hand-assembled code run as top-level
 // code in a frame of its own, functions compiled from the fake compiler's
-// notation, fd 1 and fd 2 captured, and stand-in handlers for the operations
-// that other parts provide (general local loads and stores, plus on double
-// arrays), registered for the test and restored after it.
+// notation, fd 1 and fd 2 captured, and a stand-in for plus on double arrays
+// (the library's operators are not part of the core), registered for the
+// test and restored after it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,53 +22,6 @@
 #include "support/heap_check.h"
 
 namespace interp_test {
-
-// Slot k of the workspace frame (innermost with locals, else the base frame).
-inline uint32_t* workspace_slot(EngineContext* c, int k) {
-  for (int32_t index = c->frame; index >= 0;) {
-    uint32_t* w = frame_words(c, index);
-    const bool base = int32_t(w[kFwCallerKind]) == kAreaBaseFrame;
-    if (int32_t(w[kFwLocals]) >= 1 || base) {
-      const int32_t named = int32_t(w[kFwFrameNames]);
-      const int32_t slots = named >= 1 ? named : int32_t(w[kFwLocals]);
-      return k < slots ? w + kFrameFixedWords + k : nullptr;
-    }
-    index -= int32_t(w[kFwPrevDistance]);
-  }
-  return nullptr;
-}
-
-// General local load and store of any value (what the assignment code does).
-inline int load_any(EngineContext* c, int32_t, int k, int, int) {
-  const uint32_t* slot = workspace_slot(c, k);
-  if (!slot || *slot == uint32_t(-1)) return kUndefinedVariable;
-  const uint32_t* h = reinterpret_cast<const uint32_t*>(heap_words(c) + *slot);
-  const uint32_t words = item_data_words(h[0], h[1], h[2]);
-  if (!desc_room(c) || int64_t(words) >= data_free_words(c)) return kDataStackOverflow;
-  const uint32_t kind = h[0], a = h[1], b = h[2];
-  uint64_t* p = stk_claim(c, kind, a, b, words);
-  std::memcpy(p, heap_words(c) + *slot + kHeapValueHeaderWords, size_t(words) * 8);
-  return kOk;
-}
-
-inline int store_any(EngineContext* c, int32_t, int k, int, int) {
-  uint32_t* slot = workspace_slot(c, k);
-  if (!slot) return kIllegalError;
-  const uint32_t* d = desc_at(c, 0);
-  const uint32_t words = desc_data_words(d);
-  int32_t index = 0;
-  TN_TRY(heap_alloc(c, words + kHeapValueHeaderWords, &index));
-  uint32_t* h = reinterpret_cast<uint32_t*>(heap_words(c) + index);
-  h[0] = d[0];
-  h[1] = d[1];
-  h[2] = d[2];
-  h[3] = 0;
-  std::memcpy(heap_words(c) + index + kHeapValueHeaderWords, item_data(c, 0), size_t(words) * 8);
-  heap_free(c, int32_t(*slot));
-  *slot = uint32_t(index);
-  stk_drop(c);
-  return kOk;
-}
 
 // The doubles of a real or complex matrix item.
 inline std::vector<double> values_at(EngineContext* c, int depth) {
@@ -122,8 +75,6 @@ struct InterpFixture : ::testing::Test {
     c->capture = CaptureBuffer{out_buf, sizeof out_buf, &out_len};
     io_set_redirect(c, kFdStderr, kFdCapture, 0);
     io_set_redirect(c, kFdStdout, kFdCapture, 0);
-    handle(kOpLoadLocal, load_any);
-    handle(kOpStoreLocal, store_any);
     handle(kOpPlus, plus_doubles);
   }
   ~InterpFixture() override {

@@ -87,8 +87,8 @@ TEST_F(Interp, LocalsOfOtherKindsTakeTheGeneralPath) {
   EXPECT_EQ(h[0], kKindPayload);
   EXPECT_EQ(h[2], kPayNumeric);
   EXPECT_EQ(local(3), 2.0);
-  // inc_local of a typed local: the general handler (not registered here).
-  EXPECT_EQ(run("  inc_local 1\n  halt\n"), kNotSupported);
+  // inc_local of a typed local: the general handler refuses it.
+  EXPECT_EQ(run("  inc_local 1\n  halt\n"), kWrongVariableType);
 }
 
 TEST_F(Interp, TimeSliceHandsBackOnEveryBackwardJumpAndResumesExactly) {
@@ -350,7 +350,7 @@ TEST_F(Debugging, EchoWritesEachExecutedLine) {
 
 TEST_F(Debugging, UndefinedLocalOfTheFunctionIsAnUndefinedInput) {
   // Called without its argument, f reads an unset input slot.
-  EXPECT_EQ(interp_call(c, "f", 0, 0, 1, 0, 0), kUndefinedInputArgument);
+  EXPECT_EQ(interp_call(c, "f", 0, 0, 1, 0, 0), kUndefinedInputArg);
   EXPECT_NE(output().find("'x'"), std::string::npos) << output();
   frame_unwind(c, 0);
   // A base-workspace slot beyond the frame's own locals stays undefined.
