@@ -358,3 +358,111 @@ TEST_F(Debugging, UndefinedLocalOfTheFunctionIsAnUndefinedInput) {
 }
 
 }  // namespace
+
+namespace {
+
+int g_calls = 0;
+int g_answers[4] = {};
+// Answers from g_answers in turn, then 0; pushes its call number when its
+// work is done (0, or 504: complete, then yield).
+int scripted_builtin(EngineContext* ctx, int, int, uintptr_t) {
+  const int status = g_calls < 4 ? g_answers[g_calls] : kOk;
+  ++g_calls;
+  if (status != kOk && status != kYield) return status;
+  TN_TRY(stk_push_real(ctx, g_calls));
+  return status;
+}
+
+struct Statuses : InterpFixture {
+  const BuiltinEntry table[2] = {fn_row("scripted", scripted_builtin, 0, 0, 0, 1), BuiltinEntry{}};
+  Statuses() {
+    EXPECT_EQ(engine_register_builtin_table(c, table, 1), kOk);
+    g_calls = 0;
+    std::fill(g_answers, g_answers + 4, kOk);
+  }
+};
+
+TEST_F(Statuses, WaitAndYieldHandBackAtTheRightInstruction) {
+  // 502: handed back as 500 before the instruction, which runs again.
+  // 504: the instruction is complete; handed back after it.
+  // 503: the run ends with 503 before the instruction, which runs again.
+  const int answers[4] = {kWaitRetry, kYield, kWaitInput, kOk};
+  std::copy(answers, answers + 4, g_answers);
+  start("  lib 0 0 1\n  lib 0 0 1\n  lib 0 0 1\n  halt\n", 3);
+  const uint16_t* first = nullptr;
+  EXPECT_EQ(interp_run(c, 0), kSliceEnded);
+  EXPECT_EQ(g_calls, 1);
+  first = code_get_pc(c);
+  EXPECT_EQ(interp_run(c, 0), kSliceEnded);  // the retry, complete, then the yield
+  EXPECT_EQ(g_calls, 2);
+  EXPECT_EQ(code_get_pc(c), first + kLibraryCallWords);
+  EXPECT_EQ(interp_run(c, 0), kWaitInput);
+  EXPECT_EQ(g_calls, 3);
+  EXPECT_EQ(code_get_pc(c), first + kLibraryCallWords);
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(pop_real(), 5.0);
+  EXPECT_EQ(pop_real(), 4.0);
+  EXPECT_EQ(pop_real(), 2.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+int g_event_runs = 0;
+int count_event(EngineContext* ctx, void* data) {
+  ++g_event_runs;
+  return stk_push_real(ctx, double(reinterpret_cast<uintptr_t>(data)));
+}
+
+TEST_F(Statuses, PendingEventsRunBetweenInstructions) {
+  start("  push_int16 1\n  push_int16 2\n  halt\n", 4);
+  c->events[0] = PendingEvent{count_event, reinterpret_cast<void*>(uintptr_t(7))};
+  c->events[1] = PendingEvent{count_event, reinterpret_cast<void*>(uintptr_t(8))};
+  c->event_count = 2;
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(g_event_runs, 2);
+  EXPECT_EQ(c->event_count, 0);
+  // One at the run's entry, one at the first instruction boundary.
+  std::vector<double> got;
+  for (int i = 0; i < 4; ++i) got.push_back(pop_real());
+  EXPECT_EQ(got, (std::vector<double>{2, 1, 8, 7}));
+}
+
+double g_tick = 0;
+double tick_clock(void*, int, int) { return g_tick; }
+int g_yields = 0;
+bool counting_yield(EngineContext* ctx, CodePosition*) {
+  ++g_yields;
+  ctx->time_used = 0;
+  return false;
+}
+
+TEST_F(Statuses, TimeSliceYieldsOnlyWhenUsedTimeExceedsIt) {
+  const InterpTaskOps ops{counting_yield, nullptr, nullptr, nullptr};
+  interp_set_task_ops(&ops);
+  engine_set_callbacks(c, tick_clock, nullptr, 0);
+  c->task_first = 1;  // tasks exist (the scheduler is stood in for)
+  c->time_slice = 0.5;
+  g_tick = 0.25;
+  // The entry reads the clock once to start the lap; then every instruction
+  // adds a tick: two ticks equal the slice (no yield), the third exceeds it.
+  start("  push_int16 1\n  push_int16 2\n  push_int16 3\n  push_int16 4\n  push_int16 5\n  push_int16 6\n"
+        "  halt\n");
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(g_yields, 2);
+  c->task_first = 0;
+  engine_set_callbacks(c, nullptr, nullptr, 0);
+  interp_set_task_ops(nullptr);
+}
+
+TEST_F(Statuses, AssertInfoAndTextOutsideCode) {
+  EXPECT_EQ(run("  push_one\n  assert 1\n  info\n  lib 0 0 1\n  halt\n", 2), kOk);
+  EXPECT_EQ(pop_real(), 1.0);
+  char buf[16];
+  int32_t n = 0;
+  ASSERT_EQ(stk_pop_string_buf(c, buf, sizeof buf, &n), kOk);
+  EXPECT_EQ(std::string(buf, size_t(n)), "ZVR 5.0.1");
+  out_len = 0;
+  EXPECT_EQ(run("  write_string8 \"hi\\n\"\n  push_zero\n  assert 1\n  halt\n"), kAssertionFalse);
+  EXPECT_EQ(output(), "hi\nAssertion is false 'assert'\n");
+}
+
+}  // namespace
