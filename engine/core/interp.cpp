@@ -142,14 +142,17 @@ int32_t workspace_frame(EngineContext* c) {
   return -1;
 }
 
-// The heap index in local slot k of the workspace, or 0 when the slot is out
-// of range or unset.
-uint32_t* workspace_slot(EngineContext* c, int32_t ws, int k) {
-  if (ws < 0 || k < 0) return nullptr;
+// The local slots of the workspace frame and their number (null, 0 when
+// there is no workspace).
+uint32_t* workspace_slots(EngineContext* c, uint32_t* count) {
+  *count = 0;
+  const int32_t ws = workspace_frame(c);
+  if (ws < 0) return nullptr;
   uint32_t* w = frame_words(c, ws);
   const int32_t named = int32_t(w[kFwFrameNames]);
   const int32_t slots = named >= 1 ? named : int32_t(w[kFwLocals]);
-  return k < slots ? w + kFrameFixedWords + k : nullptr;
+  *count = slots > 0 ? uint32_t(slots) : 0;
+  return w + kFrameFixedWords;
 }
 
 int32_t caller_function_id(EngineContext* c) {
@@ -259,7 +262,14 @@ int interp_run(EngineContext* ctx, int slice) {
   const uint16_t* insn = nullptr;
   const uint8_t* base = nullptr;
   int64_t area_bytes = 0;
-  int32_t ws = -1;           // workspace frame of the fast local paths, -1: not known
+  // The workspace's slots for the fast local paths; found again after
+  // anything that can change the frames.
+  uint32_t* slots = nullptr;
+  uint32_t slot_count = 0;
+  bool slots_known = false;
+  // No task and no pending event: fast paths go straight to the next opcode.
+  // Only calls out of the loop can change this, and every call ends at `top`.
+  bool quiet = false;
   int status = kOk;
   bool may_overload = true;  // false for a built-in resumed after the code it called
   uint32_t* desc = nullptr;
@@ -283,9 +293,12 @@ int interp_run(EngineContext* ctx, int slice) {
 // After a fast path: straight to the next opcode unless tasks or events wait.
 #define NEXT_FAST()                                                \
   do {                                                             \
-    if (__builtin_expect((ctx->task_first | ctx->event_count) != 0, 0)) goto tail; \
+    if (__builtin_expect(!quiet, 0)) goto tail;                    \
     DISPATCH();                                                    \
   } while (0)
+#define LOCAL_SLOT(k)                                              \
+  (slots_known ? 0 : (slots = workspace_slots(ctx, &slot_count), slots_known = true, 0), \
+   uint32_t(k) < slot_count ? slots + uint32_t(k) : nullptr)
 #define FAIL(s)                                                    \
   do {                                                             \
     status = (s);                                                  \
@@ -304,7 +317,7 @@ int interp_run(EngineContext* ctx, int slice) {
 
 // --- The bookkeeping between general instructions --------------------------------
 tail:
-  ws = -1;
+  slots_known = false;
   may_overload = true;
   if (ctx->task_first != 0 && slice_used(ctx)) {
     SAVE_POS();
@@ -330,8 +343,9 @@ top:
     tasks.run_event(ctx, &p);
     ctx->pos = p;
     RELOAD();
-    ws = -1;
+    slots_known = false;
   }
+  quiet = (ctx->task_first | ctx->event_count) == 0;
   DISPATCH();
 
 // --- Constants, the fast path of the specification ---------------------------------
@@ -470,8 +484,7 @@ op_info:
 
 // --- Locals: real scalars directly in their heap blocks ----------------------------
 op_load_local: {
-  if (ws < 0) ws = workspace_frame(ctx);
-  const uint32_t* slot = workspace_slot(ctx, ws, int16_t(insn[1]));
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   STACKS();
   if (slot && *slot != uint32_t(-1) && *slot != 0 && desc_room(ctx) &&
       ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
@@ -486,8 +499,7 @@ op_load_local: {
   goto op_generic;
 }
 op_store_local: {
-  if (ws < 0) ws = workspace_frame(ctx);
-  uint32_t* slot = workspace_slot(ctx, ws, int16_t(insn[1]));
+  uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   STACKS();
   const uint32_t* top = desc + ctx->desc_top - 3;
   if (slot && ctx->desc_top >= 3 && top[0] == kKindReal && top[1] == 1 && top[2] == 1) {
@@ -511,8 +523,7 @@ op_store_local: {
   goto op_generic;
 }
 op_inc_local: {
-  if (ws < 0) ws = workspace_frame(ctx);
-  const uint32_t* slot = workspace_slot(ctx, ws, int16_t(insn[1]));
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   if (slot && *slot != uint32_t(-1) && *slot != 0) {
     uint64_t* h = heap_words(ctx) + *slot;
     if (h[0] == kScalarHead && h[1] == kScalarTail) {
@@ -890,7 +901,7 @@ op_library: {
 
 // --- Statuses ---------------------------------------------------------------------------
 handle_status:
-  ws = -1;
+  slots_known = false;
   switch (status) {
     case kYield: {
       pc = insn + (*insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn));
@@ -958,7 +969,7 @@ suspend:
   goto end_run;
 
 error_path: {
-  ws = -1;
+  slots_known = false;
   if (ctx->error_area.loc_function < 0 && ctx->error_area.loc_line < 1) err_note_location(ctx, status, 0);
   if (ctx->failing_op[0] == 0 && status != kUserError && status != kAborted && insn)
     core_builtin_name(ctx, *insn, 1, ctx->failing_op);
@@ -1017,6 +1028,7 @@ end_run:
 #undef RELOAD
 #undef DISPATCH
 #undef NEXT_FAST
+#undef LOCAL_SLOT
 #undef FAIL
 #undef CHECK
 #undef STACKS
