@@ -44,11 +44,10 @@ bool is_char_array(EngineContext* ctx, int depth, const uint16_t** text, int64_t
   return true;
 }
 
-// "clear -f" may move code only while nothing but the base frame's own code
-// runs: no frame above it, no engine task.
-bool functions_in_use(EngineContext* ctx) {
-  return ctx->frame > 0 || ctx->task_first != 0 || ctx->task_current != 0;
-}
+// "clear -f" may remove function code only while no code of the code area
+// runs or waits to be returned to: no function frame, no catch or debugger
+// position there, no engine task (top-level code on the data stack may).
+bool functions_in_use(EngineContext* ctx) { return code_in_use_from(ctx, 0); }
 
 int clear_functions(EngineContext* ctx) {
   if (functions_in_use(ctx)) return kBadContext;

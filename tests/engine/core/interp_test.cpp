@@ -466,3 +466,18 @@ TEST_F(Statuses, AssertInfoAndTextOutsideCode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Interp, ClearFunctionsIsRefusedOnlyWhileFunctionCodeRuns) {
+  const int32_t f = define("f", "function y = f\nasm push_string8 \"-f\"\nasm clear 1\nasm push_one\n"
+                                "asm ret_function\nend\n");
+  EXPECT_EQ(interp_call(c, "f", 0, 0, 1, 0, 0), kBadContext);
+  frame_unwind(c, 0);
+  // Top-level code (held on the data stack) may remove every function's code.
+  EXPECT_EQ(run("  push_string8 \"-f\"\n  clear 1\n  halt\n"), kOk);
+  EXPECT_EQ(ent(c, f, kEntCode), kCodeNotCompiled);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+}  // namespace
