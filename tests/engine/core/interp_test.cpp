@@ -481,3 +481,18 @@ TEST_F(Interp, ClearFunctionsIsRefusedOnlyWhileFunctionCodeRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Interp, IntegerConversionOfAnUnsupportedValueIsAWrongArgument) {
+  EXPECT_EQ(run("  make_list 0\n  int8\n  halt\n"), kWrongArgType);
+  frame_unwind(c, 0);
+  c->desc_top = kBaseFrameWords;
+  c->data_top = 0;
+  EXPECT_EQ(run("  push_double 300.7\n  uint8\n  halt\n", 1), kOk);
+  int32_t v = 0;
+  EXPECT_EQ(stk_get_int(c, 0, &v), kOk);
+  EXPECT_EQ(v, 44);  // truncated, then wrapped in eight bits
+}
+
+}  // namespace
