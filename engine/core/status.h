@@ -30,6 +30,7 @@ enum : int {
   kUndefinedFunction = 121,
   kUndefinedFunctionOrVariable = 122,
   kTooManyInputs = 124,
+  kTooFewInputs = 125,
   kTooManyOutputs = 126,
   kMissingFunctionName = 151,
   kBadFunctionHeader = 152,
