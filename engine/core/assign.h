@@ -14,6 +14,28 @@
 // Handlers that fail with 35, 37, 38, 39, 40 or 44 leave the stacks as they
 // were, so the interpreter can hand the instruction to an object's method.
 // Errors about a variable are raised with its name (err_raise_code).
+//
+// Dispatch (operands as the instruction carries them; fid = the running
+// frame's function id, word 9; mc = its method class, word 10):
+//   86 {k, p}     var_link_global(k, p ? fid : -1)   (404 in a restricted frame first)
+//   87 {nargin}   bi_clear(nargin)
+//   88 {k}        var_push_local(k)                  (120 -> 123 for an input argument)
+//   89            bi_subsref()
+//   90 {k}        var_store_local(k)
+//   91            bi_subsasgn()
+//   95, 96 {k}    var_local_add_constant(k, +1.0 / -1.0)
+//   97 {k}        var_clear_local(k)
+//   98 {sym}      op_ref_step(sym, mc)
+//   99            op_ref_step_dynfield(mc)
+//   100 {n, m}    index_extract(n, m, 1, fid)          (indexing.h)
+//   101 {n}       op_ref_step_element(n)
+//   102, 103 {d, i, c}  op_index_end(d, i, c, 0 / 1)   (indexing.h)
+//   104, 105 {d, i, c}  op_index_matrixrow(d, i, c, 1 / 0)
+//   106, 107 {k}  var_push_ref(k, 0 / 1)
+//   108           ref_deref_top()
+//   109 {n, m}    op_index_get(fid, n, m)              (indexing.h)
+//   110           op_ref_assign()
+//   111 {n, m}    op_index_set(n, m)
 #pragma once
 
 #include <cstdint>
@@ -89,9 +111,11 @@ int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask);
 // --- Built-ins ------------------------------------------------------------------------
 
 // 87: clear with nargin names (none: every variable of the workspace; the
-// single name "-f": the code of every user function, refused with 400 while a
-// frame above the base frame or an engine task runs). Unknown names are
-// ignored; the names are removed.
+// single name "-f": the code of every user function, refused with 400 while
+// compiled code runs or is to be returned to: inside a function, under a
+// frame that returns into code-area code, or with engine tasks; a command
+// line's block on the data stack does not count). Unknown names are ignored;
+// the names are removed.
 int bi_clear(EngineContext* ctx, int nargin);
 
 // 89: subsref(value, s) and 91: subsasgn(value, s, rhs), s a struct with the

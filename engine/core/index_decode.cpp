@@ -325,6 +325,8 @@ int index_decode(EngineContext* ctx, const IndexRequest& req, IndexPlan* p) {
     }
     SubItem it;
     TN_TRY(sub_item(ctx, next_depth--, &it));
+    // A linear read takes its subscript's shape, which must fit a dimension vector.
+    if (p->linear && it.ndims > kMaxSubscripts) return kBadDimension;
     s.ndims = it.ndims;
     s.dims = it.dims;
     if (it.logical) {

@@ -44,10 +44,24 @@ bool is_char_array(EngineContext* ctx, int depth, const uint16_t** text, int64_t
   return true;
 }
 
-// "clear -f" may remove function code only while no code of the code area
-// runs or waits to be returned to: no function frame, no catch or debugger
-// position there, no engine task (top-level code on the data stack may).
-bool functions_in_use(EngineContext* ctx) { return code_in_use_from(ctx, 0); }
+// "clear -f" moves compiled code, so it is refused while any of it runs or
+// will run again: code-area code at the current position, a frame above the
+// base frame that runs a function or returns or catches into code-area code,
+// or an engine task. Blocks compiled from a command line run on the data
+// stack and do not count.
+bool functions_in_use(EngineContext* ctx) {
+  if (ctx->task_first != 0 || ctx->task_current != 0 || ctx->pos.kind == kAreaCode) return true;
+  for (int32_t index = ctx->frame; index > 0;) {
+    const uint32_t* w = frame_words(ctx, index);
+    if (int32_t(w[kFwCallerKind]) == kAreaCode || int32_t(w[kFwCatchKind]) == kAreaCode ||
+        int32_t(w[kFwFunctionId]) > 0)
+      return true;
+    const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
+    if (prev < 0 || prev >= index) break;
+    index = int32_t(prev);
+  }
+  return false;
+}
 
 int clear_functions(EngineContext* ctx) {
   if (functions_in_use(ctx)) return kBadContext;

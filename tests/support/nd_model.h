@@ -264,7 +264,9 @@ inline int erase(const Array& a, const std::vector<Sub>& subs, Array* out) {
   std::sort(gone.begin(), gone.end());
   gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
   auto deleted = [&](int64_t q) {
-    const int64_t c = s.linear ? q : coords_of(q, a.dims)[ax];
+    if (s.linear) return std::binary_search(gone.begin(), gone.end(), q);
+    const std::vector<int64_t> at = coords_of(q, a.dims);
+    const int64_t c = ax < at.size() ? at[ax] : 0;  // dimensions past ndims have the one coordinate 0
     return std::binary_search(gone.begin(), gone.end(), c);
   };
   std::vector<int64_t> nd;

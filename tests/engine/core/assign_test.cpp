@@ -183,7 +183,7 @@ TEST(Variables, GlobalLinksShareOneEntry) {
   for (int i = 0; i < 12; ++i) EXPECT_EQ(link[i], layout[i]) << "word " << i;
   EXPECT_EQ(slot_array(w, 0).dims, (std::vector<int64_t>{0, 0}));  // a new global is []
   ASSERT_EQ(run(w.c, "push_int16 9\nstore_local 0"), kOk);
-  EXPECT_EQ(ent(w.c, id, kEntCode), t.block == kNoBlock ? w.slot_block(0) : w.slot_block(0));
+  EXPECT_EQ(ent(w.c, id, kEntCode), w.slot_block(0));
   EXPECT_EQ(slot_doubles(w, 0), (std::vector<double>{9}));
   // A nested assignment through the link moves the entry's block along.
   ASSERT_EQ(run(w.c, "push_int16 4\npush_ref_target 0\npush_int16 3\nindex_assign 1 0"), kOk);
@@ -274,6 +274,12 @@ TEST(NestedAssignment, ErrorsNameTheVariable) {
     EXPECT_EQ(text.substr(0, std::strlen(k.text)), k.text);
     w.clear_stack();
   }
+  // Full stacks while pushing a variable name it too.
+  const uint32_t capacity = w.c->desc_capacity;
+  w.c->desc_capacity = uint32_t(w.c->desc_top);
+  EXPECT_EQ(var_push_ref(w.c, 0, 0), kStackOverflowVar);
+  EXPECT_EQ(error_text(w.c, kStackOverflowVar), "Stack overflow for variable 'x'");
+  w.c->desc_capacity = capacity;
   // x(1:3) = [0 0]
   stk_push_zeros(w.c, 1, 2, 0);
   ASSERT_EQ(var_push_ref(w.c, 0, 1), kOk);
@@ -573,6 +579,8 @@ TEST(ClearBuiltin, NamesAllAndFunctions) {
   EXPECT_EQ(bi_clear(w.c, 1), kBadContext);
   stk_drop(w.c);
   ASSERT_EQ(frame_pop(w.c), kOk);
+  // A command line's block runs in a frame of its own, which does not count.
+  ASSERT_EQ(frame_push(w.c, nullptr, nullptr, 0, 0, -1, 0, 0, 0, 0), kOk);
   stk_push_cstr(w.c, -1, "-f");
   ASSERT_EQ(bi_clear(w.c, 1), kOk);
   EXPECT_EQ(ent(w.c, id, kEntCode), 0);

@@ -51,7 +51,9 @@ int read_stack(Workspace& w, const ndm::Array& a, const std::vector<Sub>& subs, 
                bool int_subs = false) {
   EXPECT_EQ(ndm::push(w.c, a), kOk);
   for (const Sub& s : subs)
-    if (s.kind != Sub::Colon) EXPECT_EQ(ndm::push_sub(w.c, s, int_subs), kOk);
+    if (s.kind != Sub::Colon) {
+      EXPECT_EQ(ndm::push_sub(w.c, s, int_subs), kOk);
+    }
   const int st = index_extract(w.c, int(subs.size()), colon_mask(subs), 0, 0);
   if (st == kOk) *out = *ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0));
   return st;
@@ -63,7 +65,9 @@ int read_ref(Workspace& w, const ndm::Array& a, const std::vector<Sub>& subs, nd
   EXPECT_EQ(var_store_local(w.c, 0), kOk);
   EXPECT_EQ(var_push_ref(w.c, 0, 0), kOk);
   for (const Sub& s : subs)
-    if (s.kind != Sub::Colon) EXPECT_EQ(ndm::push_sub(w.c, s, false), kOk);
+    if (s.kind != Sub::Colon) {
+      EXPECT_EQ(ndm::push_sub(w.c, s, false), kOk);
+    }
   const int st = op_index_get(w.c, 0, int(subs.size()), colon_mask(subs));
   if (st == kOk) *out = *ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0));
   return st;
@@ -278,6 +282,15 @@ TEST(IndexRead, FunctionValueIsCalledWithTheSubscripts) {
   stk_push_real(w.c, 3);
   EXPECT_EQ(index_extract(w.c, 1, 0, 1, 0), kOk);
   EXPECT_EQ(calls, 1);
+  // f(3) on a variable holding the reference: the value takes the reference's place.
+  w.clear_stack();
+  stk_push_raw(w.c, kPayFuncRef, 8, &p);
+  ASSERT_EQ(var_store_local(w.c, 0), kOk);
+  ASSERT_EQ(var_push_ref(w.c, 0, 0), kOk);
+  stk_push_real(w.c, 3);
+  EXPECT_EQ(op_index_get(w.c, 0, 1, 0), kOk);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(w.c->desc_top, kBaseFrameWords + 3);
   index_set_function_caller(old);
 }
 
@@ -290,7 +303,12 @@ TEST(IndexRead, TooLargeResultsFailBeforeAnythingIsPushed) {
   EXPECT_EQ(index_extract(w.c, 2, 0, 0, 0), kObjectTooLarge);  // 1.6e9 doubles
   EXPECT_TRUE(snapshot_stacks(w.c) == before);
   w.clear_stack();
-  ndm::Array i8 = ndm::like(ndm::Array{ndm::Cls::Int, false, kElemI8, kPayNumeric, 1}, {1, 1}, false);
+  ndm::Array i8;
+  i8.cls = ndm::Cls::Int;
+  i8.type = kElemI8;
+  i8.subtype = kPayNumeric;
+  i8.esize = 1;
+  i8 = ndm::like(i8, {1, 1}, false);
   ndm::push(w.c, i8);
   ndm::push_sub(w.c, nums(std::vector<int64_t>(20000, 1)), true);
   ndm::push_sub(w.c, nums(std::vector<int64_t>(20000, 1)), true);
@@ -394,7 +412,9 @@ TEST(IndexRead, RandomReadsMatchTheModel) {
     ASSERT_TRUE(check_stack_invariants(w.c, kBaseFrameWords, 0));
     w.clear_stack();
     ASSERT_EQ(read_ref(w, a, subs, &got), expect) << "round " << round;
-    if (expect == kOk) ASSERT_TRUE(got == want) << "round " << round;
+    if (expect == kOk) {
+      ASSERT_TRUE(got == want) << "round " << round;
+    }
     ASSERT_TRUE(w.sound()) << "round " << round;
     w.clear_stack();
   }
