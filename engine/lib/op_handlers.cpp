@@ -6,7 +6,9 @@
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
 #include "engine/lib/arith.h"
+#include "engine/lib/display.h"
 #include "engine/lib/matprod.h"
+#include "engine/lib/printf.h"
 #include "engine/lib/relational.h"
 #include "numlib/matrix_ops.h"
 
@@ -26,6 +28,12 @@ constexpr uint16_t kPlainOpcodes[] = {kOpMtimes,   kOpUminus, kOpConj, kOpMrdivi
                                       kOpMldivide, kOpMpower, kOpInv,  kOpDet};
 static_assert(sizeof kPlain / sizeof kPlain[0] == sizeof kPlainOpcodes / sizeof kPlainOpcodes[0]);
 int h_plain(EngineContext* c, int32_t index, int, int, int) { return kPlain[index](c); }
+
+// Display: the value shown under the variable's name (consumed), format, and
+// the built-in display for objects without a "disp" method.
+int h_display_named(EngineContext* c, int32_t, int slot, int, int) { return op_display_name(c, slot, false, true); }
+int h_format(EngineContext* c, int32_t, int nargin, int, int) { return bi_format(c, nargin); }
+int display_value(EngineContext* c, int32_t fd, int pop) { return bi_disp(c, fd, pop != 0); }
 
 }  // namespace
 
@@ -48,4 +56,8 @@ void engine_op_handlers_install() {
   for (const auto& r : rows) interp_set_op_handler(r.op, r.fn, r.sel);
   for (int32_t i = 0; i < int32_t(sizeof kPlainOpcodes / sizeof kPlainOpcodes[0]); ++i)
     interp_set_op_handler(kPlainOpcodes[i], h_plain, i);
+  for (uint16_t op : kFormattedIoOpcodes) interp_set_op_handler(op, op_formatted_io, op);
+  interp_set_op_handler(kOpDisplayNamed, h_display_named, 0);
+  interp_set_op_handler(kOpFormat, h_format, 0);
+  interp_set_display(display_value);
 }

@@ -3,7 +3,7 @@
 // interpreter's dispatch table (engine/core cannot name them itself).
 #pragma once
 
-// Registers the arithmetic, matrix, relational and logical operators for
-// their opcodes. Program start-up calls it once before any code runs;
+// Registers the arithmetic, matrix, relational and logical operators, the
+// formatted input and output and the display for their opcodes. Program start-up calls it once before any code runs;
 // calling it again changes nothing.
 void engine_op_handlers_install();

@@ -11,6 +11,7 @@
 #include "engine/core/calls.h"
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
+#include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/engine_start.h"
 
@@ -92,6 +93,30 @@ TEST_F(InterpOps, OperatorOpcodesRunTheLibraryOperators) {
   double r = 0;
   ASSERT_EQ(stk_pop_real_scalar(c, &r), kOk);
   EXPECT_EQ(r, 2.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(InterpOps, DisplayAndFormattedOutputRunThroughTheLoop) {
+  char buf[512] = {};
+  uint32_t len = 0;
+  c->capture = CaptureBuffer{buf, sizeof buf, &len};
+  ASSERT_EQ(io_set_redirect(c, kFdStdout, kFdCapture, 0), kOk);
+  // "5" as a statement: stored in ans and shown under its name.
+  ASSERT_EQ(run({kOpPushInt16, 5, kOpStoreAnsDisplay, 0, kOpPushNoValue}), kOk);
+  const std::string shown(buf, len);
+  EXPECT_EQ(shown.rfind("ans =", 0), 0u) << shown;
+  EXPECT_NE(shown.find('5'), std::string::npos) << shown;
+  stk_drop(c);
+  // sprintf('%d', 7)
+  ASSERT_EQ(run({kOpPushString8, 2, uint16_t('%' | 'd' << 8), kOpPushInt16, 7, kOpSprintf, 2}), kOk);
+  char text[8];
+  int32_t n = 0;
+  ASSERT_EQ(stk_pop_string_buf(c, text, sizeof text, &n), kOk);
+  EXPECT_EQ(std::string(text, size_t(n)), "7");
   EXPECT_EQ(c->desc_top, kBaseFrameWords);
 }
 
