@@ -375,8 +375,9 @@ op_skip:
 op_jump: {
   const int16_t off = int16_t(pc[1]);
   pc += 2 + off;
-  if (off < 0 && slice) goto abort_poll;
-  DISPATCH();
+  if (off >= 0) DISPATCH();
+  if (slice) goto abort_poll;
+  NEXT_FAST();  // a loop of fast instructions still lets tasks and events in
 }
 
 // --- Literals --------------------------------------------------------------------
