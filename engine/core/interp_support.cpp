@@ -136,8 +136,10 @@ int h_inline(EngineContext* c, int32_t, int nargin, int nargout, int) { return b
 
 using HandlerTable = std::array<OpHandler, kEngineOpcodeCount>;
 
-HandlerTable default_handlers() {
-  HandlerTable t;
+// Constant-initialised, so that a registration made from any start-up code
+// finds the table in place.
+constexpr HandlerTable default_handlers() {
+  HandlerTable t{};
   t.fill(OpHandler{not_supported, 0});
   t[kOpDupItems] = {h_dup_items, 0};
   t[kOpMoveItem] = {h_move_item, 0};
@@ -180,7 +182,7 @@ HandlerTable default_handlers() {
   return t;
 }
 
-HandlerTable g_handlers = default_handlers();
+constinit HandlerTable g_handlers = default_handlers();
 
 // --- Tasks: the single-context defaults ---------------------------------------
 
@@ -226,7 +228,7 @@ void op_handler_args(const OpDecode& dec, const uint16_t* insn, int* a, int* b, 
 OpHandler interp_set_op_handler(uint32_t opcode, OpHandlerFn fn, int32_t selector) {
   if (opcode >= uint32_t(kEngineOpcodeCount)) return OpHandler{nullptr, 0};
   const OpHandler old = g_handlers[opcode];
-  static const HandlerTable kDefaults = default_handlers();
+  static constexpr HandlerTable kDefaults = default_handlers();
   g_handlers[opcode] = fn ? OpHandler{fn, selector} : kDefaults[opcode];
   return old;
 }
