@@ -14,6 +14,7 @@
 #include "engine/core/frames.h"
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
+#include "engine/core/range.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 
@@ -28,14 +29,9 @@ constexpr int kStepShift = 6;
 constexpr uint32_t kPackedSignedStep = 128;
 constexpr uint32_t kRangeStateOther = kRangeStateReal | 128;
 
-// The colon operator's count of a real range: the quotient is widened by this
-// factor before it is floored, so that rounding in the quotient loses no element.
-constexpr double kColonCountFactor = 1.000000000000222;
-constexpr double kColonCountLimit = 2147483647.0;
-constexpr uint64_t kLazyCount = ~uint64_t(0);  // counted while the points stay in range
 
 // State words beyond those the interpreter reads (control_flow.h).
-enum : int { kRsCurIm = 1, kRsStepIm = 3, kRsMode = 5, kRsStart = 6, kRsStartIm = 7, kRsDir = 8, kRsDirIm = 9 };
+enum : int { kRsCurIm = 1, kRsStepIm = 3, kRsMode = 5 };
 // Modes of a state flagged kRangeStateOther (integer states hold their element type).
 constexpr uint64_t kModeComplex = 0x10000;
 constexpr uint64_t kModeSingle = 0x20000;
@@ -297,14 +293,6 @@ struct PackedRange {
 
 uint64_t width_mask(uint32_t size) { return size >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * size)) - 1; }
 
-// The value of integer bits of the element type, sign-extended when signed.
-__int128 int_value(uint64_t bits, uint32_t type) {
-  const uint32_t size = elem_size(type);
-  if (type & kElemUnsigned) return __int128(bits & width_mask(size));
-  const int shift = 64 - 8 * int(size);
-  return __int128(int64_t(bits << shift) >> shift);
-}
-
 int read_packed(EngineContext* c, PackedRange* r) {
   const uint32_t* d = desc_at(c, 0);
   if (is_plain_matrix(d)) {
@@ -352,38 +340,19 @@ struct RangeState {
   uint64_t w[kRangeStateWords] = {};
 };
 
-// The colon operator's count of a real range; a zero step gives none.
-int real_count(double start, double step, double end, uint64_t* n) {
-  *n = 0;
-  if (step == 0) return kOk;
-  const double q = ((end - start) + step) / step;
-  if (q > kColonCountLimit) return kObjectTooLarge;
-  const int32_t k = tn::dtoi32(std::floor(q * kColonCountFactor));
-  if (k >= 1) *n = uint64_t(k);
-  return kOk;
-}
-
+// The loop state of a packed range: the colon operator's count (range.h) and
+// its first element. A zero step runs nothing, whatever the colon operator
+// makes of it.
 int plan_range(const PackedRange& r, RangeState* s) {
   const int last = r.n - 1;
   if (r.cls == PackedRange::kInt) {
     const uint32_t size = elem_size(r.type);
-    const uint64_t step_bits = r.n == 3 ? r.bits[1] : 1;
-    const __int128 start = int_value(r.bits[0], r.type), end = int_value(r.bits[last], r.type);
-    __int128 step = int_value(step_bits, r.type);
-    // An unsigned range whose step argument was a negative signed number counts down.
-    if ((r.type & kElemUnsigned) && r.signed_step) {
-      const __int128 as_signed = int_value(step_bits, r.type & ~kElemUnsigned);
-      if (as_signed < 1) step = as_signed;
-    }
+    const uint64_t step_bits = (r.n == 3 ? r.bits[1] : 1) & width_mask(size);
     uint64_t n = 0;
-    const __int128 span = end - start;
-    if (step != 0 && (span == 0 || (span > 0) == (step > 0))) {
-      const __int128 count = span / step + 1;  // at most 2^64: the last value is kept for lazy states
-      n = count >= __int128(kLazyCount) ? kLazyCount - 1 : uint64_t(count);
-    }
+    if (step_bits != 0) TN_TRY(range_int_count(r.type, r.bits[0], step_bits, r.bits[last], r.signed_step, &n));
     s->kind = kRangeStateOther;
     put_u64(&s->w[kRsCur], r.bits[0] & width_mask(size));
-    put_u64(&s->w[kRsStep], step_bits & width_mask(size));
+    put_u64(&s->w[kRsStep], step_bits);
     put_u64(&s->w[kRsLeft], n);
     put_u64(&s->w[kRsMode], r.type);
     return kOk;
@@ -394,44 +363,24 @@ int plan_range(const PackedRange& r, RangeState* s) {
   put_f64(&s->w[kRsCurIm], start_im);
   put_f64(&s->w[kRsStep], step);
   put_f64(&s->w[kRsStepIm], step_im);
+  const bool zero_step = step == 0 && step_im == 0;
   if (r.cls != PackedRange::kSingle && start_im == 0 && step_im == 0) {
     // A real start and step give the real range to the real part of the end.
-    uint64_t n = 0;
-    TN_TRY(real_count(start, step, end, &n));
-    put_u64(&s->w[kRsLeft], n);
+    int64_t n = 0;
+    if (!zero_step) TN_TRY(range_real_count(start, step, end, &n));
+    put_u64(&s->w[kRsLeft], uint64_t(n));
     return kOk;
   }
-  // The complex rule: points along the direction from start to end while
-  // their projection stays within it.
+  // Complex and single ranges: points along the direction from start to end.
   s->kind = kRangeStateOther;
-  const double dr = end - start, di = r.im[last] - start_im;
-  uint64_t n = kLazyCount;
+  const ComplexRange cr{start, start_im, step, step_im, end, r.im[last]};
+  int64_t n = 0;
+  if (!zero_step) TN_TRY(range_complex_count(cr, kRangeComplexLimit, &n));
   uint64_t mode = r.cls == PackedRange::kSingle ? kModeSingle : kModeComplex;
-  if (dr == 0 && di == 0) {
-    n = 1;
-    if (mode == kModeSingle) mode = kModeSingleScalar;
-  } else if (step == 0 && step_im == 0) {
-    n = 0;
-  } else {
-    const double p = (step * dr + step_im * di) / (dr * dr + di * di);
-    if (p == 0) n = 1;
-    else if (!(p > 0)) n = 0;
-  }
-  put_u64(&s->w[kRsLeft], n);
+  if (mode == kModeSingle && start == end && start_im == r.im[last]) mode = kModeSingleScalar;
+  put_u64(&s->w[kRsLeft], uint64_t(n));
   put_u64(&s->w[kRsMode], mode);
-  put_f64(&s->w[kRsStart], start);
-  put_f64(&s->w[kRsStartIm], start_im);
-  put_f64(&s->w[kRsDir], dr);
-  put_f64(&s->w[kRsDirIm], di);
   return kOk;
-}
-
-// True while the next point of a counted-by-projection state lies in range.
-bool lazy_point_in_range(const uint64_t* w) {
-  const double dr = word_f64(w + kRsDir), di = word_f64(w + kRsDirIm);
-  const double pr = word_f64(w + kRsCur) - word_f64(w + kRsStart);
-  const double pi = word_f64(w + kRsCurIm) - word_f64(w + kRsStartIm);
-  return (pr * dr + pi * di) / (dr * dr + di * di) <= 1;
 }
 
 // Pushes the state's current value in the range's class.
@@ -468,8 +417,7 @@ int push_state_value(EngineContext* c, uint32_t kind, const uint64_t* w) {
 
 // Moves the state past the value just taken.
 void advance_state(uint32_t kind, uint64_t* w) {
-  const uint64_t left = word_u64(w + kRsLeft);
-  if (left != kLazyCount) put_u64(w + kRsLeft, left - 1);
+  put_u64(w + kRsLeft, word_u64(w + kRsLeft) - 1);
   if (kind == kRangeStateOther && word_u64(w + kRsMode) < kModeComplex) {
     const uint32_t type = uint32_t(word_u64(w + kRsMode));
     const uint64_t mask = width_mask(elem_size(type));
@@ -480,11 +428,7 @@ void advance_state(uint32_t kind, uint64_t* w) {
   put_f64(w + kRsCurIm, word_f64(w + kRsCurIm) + word_f64(w + kRsStepIm));
 }
 
-bool state_has_value(uint32_t kind, const uint64_t* w) {
-  const uint64_t left = word_u64(w + kRsLeft);
-  if (left == 0) return false;
-  return left != kLazyCount || kind != kRangeStateOther || lazy_point_in_range(w);
-}
+bool state_has_value(const uint64_t* w) { return word_u64(w + kRsLeft) != 0; }
 
 }  // namespace
 
@@ -505,7 +449,7 @@ int op_for_range_next(EngineContext* ctx) {
     d = desc_at(ctx, 0);
   }
   uint64_t* w = item_data(ctx, 0);
-  if (!state_has_value(d[0], w)) {
+  if (!state_has_value(w)) {
     put_u64(w + kRsLeft, 0);
     return kLoopExhausted;
   }
@@ -522,7 +466,7 @@ int op_range_final(EngineContext* ctx) {
   TN_TRY(plan_range(r, &s));
   uint64_t* w = s.w;
   uint64_t left = word_u64(w + kRsLeft);
-  if (!state_has_value(s.kind, w)) {
+  if (!state_has_value(w)) {
     TN_TRY(stk_push_no_value(ctx));
     return stk_remove(ctx, 1, 1);
   }
@@ -536,7 +480,7 @@ int op_range_final(EngineContext* ctx) {
     for (;;) {
       RangeState next = s;
       advance_state(next.kind, next.w);
-      if (!state_has_value(next.kind, next.w)) break;
+      if (!state_has_value(next.w)) break;
       s = next;
     }
   }

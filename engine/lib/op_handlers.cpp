@@ -6,6 +6,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
 #include "engine/lib/arith.h"
+#include "engine/lib/array_opcodes.h"
 #include "engine/lib/display.h"
 #include "engine/lib/matprod.h"
 #include "engine/lib/printf.h"
@@ -60,4 +61,6 @@ void engine_op_handlers_install() {
   interp_set_op_handler(kOpDisplayNamed, h_display_named, 0);
   interp_set_op_handler(kOpFormat, h_format, 0);
   interp_set_display(display_value);
+  for (int i = 0; i < kArrayOpcodeHandlerCount; ++i)
+    interp_set_op_handler(kArrayOpcodeHandlers[i].opcode, kArrayOpcodeHandlers[i].fn, kArrayOpcodeHandlers[i].selector);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 // Registers the arithmetic, matrix, relational and logical operators, the
-// formatted input and output and the display for their opcodes. Program start-up calls it once before any code runs;
+// array built-ins, the formatted input and output and the display for their
+// opcodes. Program start-up calls it once before any code runs;
 // calling it again changes nothing.
 void engine_op_handlers_install();

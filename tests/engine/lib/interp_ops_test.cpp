@@ -121,3 +121,52 @@ TEST_F(InterpOps, DisplayAndFormattedOutputRunThroughTheLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<double> g_loop_values;
+int record_value(EngineContext* ctx, int32_t, int, int, int) {
+  double v = 0;
+  TN_TRY(stk_pop_real_scalar(ctx, &v));
+  g_loop_values.push_back(v);
+  return kOk;
+}
+
+TEST_F(InterpOps, ForLoopRunsOverTheColonOperatorsElements) {
+  // The loop body hands its value to a recorder registered for a spare opcode.
+  const OpHandler saved = interp_set_op_handler(kOpVariables, record_value, 0);
+  std::mt19937 rng(99);
+  std::uniform_int_distribution<int> tenths(-40, 40), steps(-25, 25);
+  for (int trial = 0; trial < 300; ++trial) {
+    const double s = tenths(rng) / 10.0, e = tenths(rng) / 10.0, st = steps(rng) / 10.0;
+    if (st == 0) continue;  // the colon operator refuses what the loop skips
+    // The row the colon operator builds.
+    ASSERT_EQ(run([&] {
+                std::vector<uint16_t> code = push_double(s);
+                for (uint16_t w : push_double(st)) code.push_back(w);
+                for (uint16_t w : push_double(e)) code.push_back(w);
+                code.insert(code.end(), {kOpColon, 3});
+                return code;
+              }()),
+              kOk);
+    int32_t rows = 0, cols = 0;
+    double *re = nullptr, *im = nullptr;
+    ASSERT_EQ(stk_get_matrix(c, 0, &rows, &cols, &re, &im), kOk);
+    const std::vector<double> row(re, re + int64_t(rows) * cols);
+    stk_drop(c);
+    // The loop over the same range.
+    g_loop_values.clear();
+    std::vector<uint16_t> code = push_double(s);
+    for (uint16_t w : push_double(st)) code.push_back(w);
+    for (uint16_t w : push_double(e)) code.push_back(w);
+    code.insert(code.end(), {kOpRangePack, 3, kOpForRangeNext, 3, kOpVariables, kOpJump, uint16_t(-5), kOpPopItem,
+                             kOpPushNoValue});
+    ASSERT_EQ(run(code), kOk);
+    stk_drop(c);
+    EXPECT_EQ(g_loop_values, row) << s << ":" << st << ":" << e;
+  }
+  interp_set_op_handler(kOpVariables, saved.fn, saved.selector);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+}  // namespace
