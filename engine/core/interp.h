@@ -25,7 +25,10 @@ int interp_run(EngineContext* ctx, int slice);
 //   other opcodes: their operand words as signed 16-bit numbers (missing ones
 //     0); the index reads 100 and 109 get c = the caller frame's function id.
 // The selector is the number given at registration, so that one function can
-// serve several opcodes. Unregistered opcodes report 1000.
+// serve several opcodes. The core's own operations (stack items, variables,
+// references, indexing and assignment, integer conversions, lasterr and the
+// like) are the defaults; the base library registers the rest at start-up
+// (engine_op_handlers_install); anything unregistered reports 1000.
 using OpHandlerFn = int (*)(EngineContext* ctx, int32_t selector, int a, int b, int c);
 struct OpHandler {
   OpHandlerFn fn;
