@@ -91,6 +91,8 @@ int interp_in_function(EngineContext* ctx);
 // locals, else the base frame.
 uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i);
 void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count);
+// Word index of the current workspace's frame, -1 when there is none.
+int32_t frame_workspace_index(EngineContext* ctx);
 
 // The host's request to stop running code.
 int poll_abort(EngineContext* ctx);

@@ -49,6 +49,56 @@ enum : int {
   kNotSupported = 1000,
 };
 
+// Compilation errors: each ends the compilation at once; the error table
+// holds their messages.
+enum : int {
+  kSyntaxError = 150,
+  kMisplacedVarargin = 154,
+  kMisplacedVarargout = 155,
+  kPersistentOutsideFunction = 156,
+  kMissingExpression = 159,
+  kUnexpectedExpression = 160,
+  kIncompleteExpression = 161,
+  kBadForAssignment = 162,
+  kBadVariableName = 163,
+  kUnterminatedString = 164,
+  kUnknownEscape = 165,
+  kUnexpectedComma = 166,
+  kUnexpectedSemicolon = 167,
+  kUnexpectedRightParen = 168,
+  kUnexpectedRightBracket = 169,
+  kUnexpectedRightBrace = 170,
+  kUnexpectedColon = 171,
+  kMisplacedListFlattening = 172,
+  kUnsupportedIntegerSize = 173,
+  kUnrecognizedToken = 174,
+  kMisplacedEnd = 175,
+  kMisplacedBeginning = 176,
+  kMisplacedMatrixrow = 177,
+  kMisplacedMatrixcol = 178,
+  kWrongIndexWord = 179,
+  kCompilationOverflow = 180,
+  kTooManySubexpressions = 181,
+  kExpressionTooLarge = 183,
+  kTooManyNestedBrackets = 184,
+  kTooManyNestedBlocks = 185,
+  kUnboundedConstruct = 190,
+  kUnexpectedEnd = 191,
+  kUnexpectedElse = 192,
+  kUnexpectedCase = 193,
+  kUnexpectedCatch = 194,
+  kUnexpectedBreak = 195,
+  kUnexpectedUntil = 196,
+  kReusedVariableName = 197,
+  kUnexpectedExprEnd = 202,
+  kBadFunctionReference = 206,
+  kBadAnonymousFunction = 207,
+  kUnexpectedFunctionHeader = 208,
+  kUnexpectedDefinition = 210,
+  kBadAssignmentTarget = 212,
+  kBadForVariable = 213,
+};
+
 // Propagates a nonzero status at once.
 #define TN_TRY(expr)              \
   do {                            \
