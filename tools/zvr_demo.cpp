@@ -9,7 +9,7 @@
 #include "engine/core/context.h"
 #include "engine/core/numfmt.h"
 #include "engine/core/value_stack.h"
-#include "engine/lib/builtin_tables.h"
+#include "engine/lib/engine_start.h"
 
 namespace {
 
@@ -52,13 +52,11 @@ int main() {
   const uint32_t size = 1u << 20;
   std::unique_ptr<uint64_t[]> block(new uint64_t[size / 8]());
   EngineContext* ctx = nullptr;
-  int status = engine_init(block.get(), size, &ctx);
-  if (status == kOk) status = engine_register_builtin_table(ctx, g_builtin_table_engine, 1);
+  const int status = engine_start(block.get(), size, &ctx);
   if (status != kOk) {
     std::fprintf(stderr, "zvr_demo: engine start-up failed with status %d\n", status);
     return 1;
   }
-  engine_reset(ctx);
   std::printf("%s engine in a block of %u bytes\n", engine_version_string(), size);
   std::printf("  data stack %u words, heap %d words, descriptors %u words, code %u words\n",
               ctx->data_capacity, ctx->heap_size, ctx->desc_capacity, ctx->code_size);

@@ -215,6 +215,12 @@ struct EngineContext {
   uint8_t pending_debug;
   int32_t dbg_word[3];  // the last is the echo target
   int32_t echo_fd;
+
+  // The function being compiled, for messages; valid while `compiling` is set
+  // (code must not move then: the compiler writes at the first free word).
+  uint8_t compiling;
+  int32_t compile_fn;
+  int32_t compile_line;
 };
 
 static_assert(std::is_trivially_copyable_v<EngineContext>);

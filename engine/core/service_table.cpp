@@ -3,6 +3,7 @@
 // order never changes.
 #include "engine/core/service_table.h"
 
+#include "engine/core/calls.h"
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
 #include "engine/core/errors.h"
@@ -25,15 +26,15 @@ constexpr ServiceFn svc(F f) {
 
 const EngineServiceTable kEngineServices = {{
     svc(&engine_version_string),  // 0
-    nullptr,  // 1 fn_find_by_name
-    nullptr,  // 2 fn_call_funarg
-    nullptr,  // 3 lib_find_builtin
+    svc(&fn_find_by_name),  // 1
+    svc(&fn_call_funarg),  // 2
+    svc(&lib_find_builtin),  // 3
     svc(&lib_entry_by_index),  // 4
     nullptr,  // 5 lib_call_builtin
-    nullptr,  // 6 fn_call
-    nullptr,  // 7 exec_code_block
-    nullptr,  // 8 exec_check_halt_opcode
-    nullptr,  // 9 frame_return_discard
+    svc(&fn_call),  // 6
+    svc(&exec_code_block),  // 7
+    svc(&exec_check_halt_opcode),  // 8
+    svc(&frame_return_discard),  // 9
     svc(&err_state_clear),  // 10
     nullptr,  // 11 interp_run
     svc(&err_raise_id),  // 12

@@ -16,7 +16,14 @@ struct EngineServiceTable {
 // Slot numbers of the operations that callers look up by number.
 enum ServiceSlot : int {
   kSvcVersionString = 0,
+  kSvcFnFindByName = 1,
+  kSvcFnCallFunarg = 2,
+  kSvcLibFindBuiltin = 3,
   kSvcLibEntryByIndex = 4,
+  kSvcFnCall = 6,
+  kSvcExecCodeBlock = 7,
+  kSvcExecCheckHaltOpcode = 8,
+  kSvcFrameReturnDiscard = 9,
   kSvcErrStateClear = 10,
   kSvcErrRaiseId = 12,
   kSvcInterpInFunction = 13,

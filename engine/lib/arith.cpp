@@ -1,0 +1,167 @@
+// The elementwise arithmetic operator: operand checks, promotion to the
+// common class, the result item and the choice of loop; and the complex
+// scalar power. Every check precedes the first change to the stacks, so an
+// error leaves both operands in place (promotion may have converted them).
+#include "engine/lib/arith.h"
+
+#include <cmath>
+#include <utility>
+
+#include "engine/core/checked.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/value_stack.h"
+#include "engine/lib/arith_loops.h"
+#include "engine/lib/operands.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+bool known_op(int op) {
+  switch (op) {
+    case kArithPlus: case kArithMinus: case kArithTimes: case kArithRdivide:
+    case kArithLdivide: case kArithRem: case kArithMod: case kArithPower:
+    case kArithRealpow:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool scalar_fast_op(int op) { return known_op(op) && op != kArithPower && op != kArithRealpow; }
+
+double scalar_op(int op, double a, double b) {
+  switch (op) {
+    case kArithPlus: return a + b;
+    case kArithMinus: return a - b;
+    case kArithTimes: return a * b;
+    case kArithRdivide: return a / b;
+    case kArithLdivide: return b / a;
+    case kArithRem: return std::fmod(a, b);
+    default: return b == 0 ? a : std::fmod(std::fmod(a, b) + b, b);  // kArithMod
+  }
+}
+
+// The two top items are both 1 x 1 real double matrices.
+bool two_real_scalars(EngineContext* ctx) {
+  if (ctx->desc_top < 6) return false;
+  const uint32_t* d = desc_words(ctx) + ctx->desc_top - 6;
+  return d[0] == kKindReal && d[1] == 1 && d[2] == 1 && d[3] == kKindReal && d[4] == 1 &&
+         d[5] == 1;
+}
+
+// cplx_operand: an operand is complex. A real power may still write complex
+// results (into im) when the result was pushed complex.
+void run_double(int op, bool cplx_operand, void* re, void* im, const LoopArg& a, const LoopArg& b,
+                int64_t n) {
+  auto* ore = static_cast<double*>(re);
+  auto* oim = static_cast<double*>(im);
+  if (cplx_operand)
+    arith_complex_loop_double(op, ore, oim, a, b, n);
+  else if (op == kArithPower)
+    arith_real_power_double(ore, oim, a, b, n);
+  else
+    arith_real_loop_double(op, ore, a, b, n);
+}
+
+void run_single(int op, bool cplx_operand, void* re, void* im, const LoopArg& a, const LoopArg& b,
+                int64_t n) {
+  auto* ore = static_cast<float*>(re);
+  auto* oim = static_cast<float*>(im);
+  if (cplx_operand)
+    arith_complex_loop_single(op, ore, oim, a, b, n);
+  else if (op == kArithPower)
+    arith_real_power_single(ore, oim, a, b, n);
+  else
+    arith_real_loop_single(op, ore, a, b, n);
+}
+
+}  // namespace
+
+int arith_elementwise_binary(EngineContext* ctx, int op) {
+  // Hot path: two real scalars, the result over the first one's data word.
+  if (scalar_fast_op(op) && two_real_scalars(ctx)) {
+    uint64_t* p = data_words(ctx) + ctx->data_top - 2;
+    tn::st_f64(p, scalar_op(op, tn::ld_f64(p), tn::ld_f64(p + 1)));
+    ctx->desc_top -= 3;
+    ctx->data_top -= 1;
+    return kOk;
+  }
+  if (!known_op(op)) return kBadArgument;
+  NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
+  if (a.kind == NumKind::kNone || b.kind == NumKind::kNone) return kWrongArgType;
+  // Shapes are tested before promotion, which would convert for nothing.
+  if (!shapes_agree(a, b)) return kIncompatibleSize;
+  const CommonClass cc = common_class(a, b);
+  if (cc.kind == NumKind::kInt && (op == kArithPower || op == kArithRealpow)) return kBadArgument;
+  if ((op == kArithRem || op == kArithMod) && (a.cplx || b.cplx)) return kWrongType;
+  TN_TRY(promote_pair(ctx, &a, &b, cc));
+
+  const NumOperand shape = result_shape(a, b);
+  const int64_t n = shape.count;
+  LoopArg la{a.re, a.im, a.count != 1}, lb{b.re, b.im, b.count != 1};
+  if (op == kArithLdivide) {
+    std::swap(la, lb);
+    op = kArithRdivide;
+  }
+  if (op == kArithRealpow) la.im = lb.im = nullptr;
+  const bool cplx_operand = la.im || lb.im;
+  bool power_complex = false;
+  if (op == kArithPower && !cplx_operand && cc.kind != NumKind::kInt) {
+    power_complex = cc.kind == NumKind::kDouble ? arith_real_power_is_complex_double(la, lb, n)
+                                                : arith_real_power_is_complex_single(la, lb, n);
+  }
+
+  // Real doubles with a real result: written over the operand that has the
+  // result's size, so nothing is pushed and nothing moves but the other one.
+  if (cc.kind == NumKind::kDouble && !a.cplx && !b.cplx && !power_complex && n > 0) {
+    const bool over_first = a.count == n;
+    void* host = over_first ? a.re : b.re;
+    run_double(op, false, host, nullptr, la, lb, n);
+    if (over_first) {
+      stk_drop(ctx);
+      return kOk;
+    }
+    return stk_remove(ctx, 1, 1);
+  }
+
+  const bool cplx = cplx_operand || power_complex;
+  void *ore, *oim;
+  TN_TRY(push_numeric_result(ctx, cc, cplx, shape, &ore, &oim));
+  if (n > 0) {
+    switch (cc.kind) {
+      case NumKind::kInt: arith_int_loop(op, cc.int_type, ore, la, lb, n); break;
+      case NumKind::kDouble: run_double(op, cplx_operand, ore, oim, la, lb, n); break;
+      case NumKind::kSingle: run_single(op, cplx_operand, ore, oim, la, lb, n); break;
+      default: break;
+    }
+  }
+  return stk_remove(ctx, 1, 2);
+}
+
+void arith_complex_power(double xr, double xi, double yr, double yi, double* out_re,
+                         double* out_im) {
+  // Exact-zero tests: a NaN part is never zero.
+  if (yr == 0 && yi == 0) {
+    *out_re = 1.0;
+    *out_im = 0.0;
+    return;
+  }
+  if (xr == 0 && xi == 0) {
+    *out_re = 0.0;
+    *out_im = 0.0;
+    return;
+  }
+  double log_mod, theta;
+  if (xi == 0) {
+    log_mod = std::log(std::fabs(xr));
+    theta = xr < 0 ? kPi : 0.0;
+  } else {
+    log_mod = 0.5 * std::log(xr * xr + xi * xi);
+    theta = std::atan2(xi, xr);
+  }
+  const double m = std::exp(log_mod * yr - theta * yi);
+  const double phi = log_mod * yi + theta * yr;
+  *out_re = m * std::cos(phi);
+  *out_im = m * std::sin(phi);
+}

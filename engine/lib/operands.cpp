@@ -1,0 +1,130 @@
+// Numeric operands as the operators read them, their common class and the
+// result pushers. Reading an operand never changes the stacks; promotion
+// goes through the engine's conversions and reads both operands again.
+#include "engine/lib/operands.h"
+
+#include <algorithm>
+
+#include "engine/core/convert.h"
+#include "engine/core/value_stack.h"
+
+namespace {
+
+const int32_t* signed_dims(const NumOperand& o) {
+  return reinterpret_cast<const int32_t*>(o.dims);
+}
+
+}  // namespace
+
+NumOperand num_operand(EngineContext* ctx, int depth) {
+  NumOperand o;
+  if (!stk_has_item(ctx, depth)) return o;
+  uint32_t* d = desc_at(ctx, depth);
+  o.desc = d;
+  if (d[0] == kKindReal || d[0] == kKindComplex) {
+    o.kind = NumKind::kDouble;
+    o.plain = true;
+    o.cplx = d[0] == kKindComplex;
+    o.type = o.cplx ? kElemDoubleComplex : kElemDouble;
+    o.dims = d + 1;
+    o.count = static_cast<int64_t>(d[1]) * d[2];
+    auto* p = reinterpret_cast<double*>(item_data(ctx, depth));
+    o.re = p;
+    o.im = o.cplx ? p + o.count : nullptr;
+    return o;
+  }
+  TypedView t;
+  if (!typed_view(ctx, depth, &t) || t.size == 0) return o;
+  o.type = t.type;
+  o.ndims = static_cast<int>(t.ndims);
+  o.dims = t.dims;
+  o.count = t.count;
+  o.cplx = t.is_complex;
+  o.re = t.elems;
+  if (t.type == kElemDouble || t.type == kElemDoubleComplex) {
+    o.kind = NumKind::kDouble;
+    if (o.cplx) o.im = reinterpret_cast<double*>(t.elems) + t.count;
+  } else if (t.type == kElemSingle || t.type == kElemSingleComplex) {
+    o.kind = NumKind::kSingle;
+    if (o.cplx) o.im = reinterpret_cast<float*>(t.elems) + t.count;
+  } else {
+    o.kind = NumKind::kInt;
+  }
+  return o;
+}
+
+bool shapes_agree(const NumOperand& a, const NumOperand& b) {
+  if (a.count == 1 || b.count == 1) return true;
+  return a.ndims == b.ndims && std::equal(a.dims, a.dims + a.ndims, b.dims);
+}
+
+CommonClass common_class(const NumOperand& a, const NumOperand& b) {
+  if (a.kind == NumKind::kDouble || b.kind == NumKind::kDouble) return {NumKind::kDouble, 0};
+  if (a.kind == NumKind::kSingle || b.kind == NumKind::kSingle) return {NumKind::kSingle, 0};
+  // The top operand is looked at first, as the engine's promotion does.
+  uint32_t size = 1;
+  bool is_unsigned = false;
+  for (const NumOperand* o : {&b, &a}) {
+    uint32_t s = o->type & 127;
+    bool u = (o->type & kElemUnsigned) != 0;
+    if (s > size) {
+      size = s;
+      is_unsigned = u;
+    } else if (s == size && u) {
+      is_unsigned = true;
+    }
+  }
+  return {NumKind::kInt, size | (is_unsigned ? uint32_t{kElemUnsigned} : 0u)};
+}
+
+int promote_pair(EngineContext* ctx, NumOperand* a, NumOperand* b, const CommonClass& cc) {
+  auto fits = [&](const NumOperand& o) {
+    return o.kind == cc.kind && (cc.kind != NumKind::kInt || o.type == cc.int_type);
+  };
+  if (fits(*a) && fits(*b)) return kOk;
+  int st = stk_promote_args(ctx, 2);
+  if (st == kWrongType) return kWrongArgType;
+  if (st != kOk) return st;
+  *a = num_operand(ctx, 1);
+  *b = num_operand(ctx, 0);
+  return kOk;
+}
+
+int push_numeric_result(EngineContext* ctx, const CommonClass& cc, bool cplx,
+                        const NumOperand& shape, void** re, void** im) {
+  *re = *im = nullptr;
+  cplx = cplx && shape.count > 0;  // an empty array is never complex
+  switch (cc.kind) {
+    case NumKind::kDouble: {
+      double *r, *i = nullptr;
+      TN_TRY(stk_push_double_nd(ctx, shape.ndims, signed_dims(shape), &r, cplx ? &i : nullptr));
+      *re = r;
+      *im = i;
+      return kOk;
+    }
+    case NumKind::kSingle: {
+      float *r, *i = nullptr;
+      TN_TRY(stk_push_single_nd(ctx, shape.ndims, signed_dims(shape), &r, cplx ? &i : nullptr));
+      *re = r;
+      *im = i;
+      return kOk;
+    }
+    case NumKind::kInt:
+      return stk_push_typed_array(ctx, shape.ndims, signed_dims(shape),
+                                  static_cast<int>(cc.int_type & 127),
+                                  (cc.int_type & kElemUnsigned) ? 1 : 0, re);
+    default:
+      return kWrongArgType;
+  }
+}
+
+int push_logical_result(EngineContext* ctx, const NumOperand& shape, uint8_t** out) {
+  return stk_push_logical_array(ctx, shape.ndims, signed_dims(shape), out);
+}
+
+bool item_is_object(EngineContext* ctx, int depth) {
+  if (!stk_has_item(ctx, depth)) return false;
+  const uint32_t* d = desc_at(ctx, depth);
+  if (d[0] == kKindContainer) return d[2] != kContList && d[2] != kContStruct && d[2] != kContCell;
+  return d[0] == kKindPayload && d[2] >= kPayFirstClass;
+}

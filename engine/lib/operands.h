@@ -1,0 +1,64 @@
+// The operators' view of a numeric operand on the value stack (double matrix,
+// N-d double, single, integer, char or logical array), the shape rule of the
+// elementwise operators and the common class of two operands. Internal to the
+// engine base library; pointers stay valid until the next push or pop.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+
+enum class NumKind : uint8_t { kNone, kDouble, kSingle, kInt };
+
+struct NumOperand {
+  NumKind kind = NumKind::kNone;
+  bool cplx = false;
+  bool plain = false;       // a kind 0/1 matrix (not a typed array)
+  uint32_t type = 0;        // element type; 64/65 for a plain matrix
+  uint32_t* desc = nullptr;
+  int ndims = 2;
+  const uint32_t* dims = nullptr;
+  int64_t count = 0;
+  void* re = nullptr;       // double*, float* or the integer elements
+  void* im = nullptr;       // null unless complex
+  bool scalar() const { return count == 1; }
+  bool real_double() const { return kind == NumKind::kDouble && !cplx; }
+};
+
+// kind kNone for an item that is no numeric array (or no item at all).
+NumOperand num_operand(EngineContext* ctx, int depth);
+
+// Two operands may be combined elementwise when either has exactly one
+// element or both have the same dimensions.
+bool shapes_agree(const NumOperand& a, const NumOperand& b);
+
+// The operand whose shape the result takes: the top one unless it is a
+// scalar (the stack getters' rule).
+inline const NumOperand& result_shape(const NumOperand& a, const NumOperand& b) {
+  return b.count != 1 ? b : a;
+}
+
+// The class both operands are brought to: double, else single, else the
+// widest integer (unsigned when an operand of that width is). int_type is the
+// element type for kInt.
+struct CommonClass {
+  NumKind kind;
+  uint32_t int_type;
+};
+CommonClass common_class(const NumOperand& a, const NumOperand& b);
+
+// Converts the two top items (a deeper, b on top) to their common class when
+// they are not both of it already, then reads them again. A conversion's 43
+// is reported as 44 so the interpreter can try the operands' methods.
+int promote_pair(EngineContext* ctx, NumOperand* a, NumOperand* b, const CommonClass& cc);
+
+// Pushes an uninitialised result of the class with the shape of `shape`.
+int push_numeric_result(EngineContext* ctx, const CommonClass& cc, bool cplx,
+                        const NumOperand& shape, void** re, void** im);
+
+// Pushes a logical array of the shape of `shape`.
+int push_logical_result(EngineContext* ctx, const NumOperand& shape, uint8_t** out);
+
+// True for a user or library object (a container of a class subtype or a
+// library-class payload).
+bool item_is_object(EngineContext* ctx, int depth);

@@ -1,0 +1,318 @@
+// The FFT driver and its radix-2 kernel. Frames on the work stack describe sets
+// of equal sub-transforms; a frame at depth d reads what depth d+1 left in the
+// buffer of parity d+1 and writes into the buffer of parity d (parity 0: the
+// output arrays, parity 1: the input arrays), so every result lands in out.
+#include "numlib/fft.h"
+
+#include "engine/core/frames.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586476925286766559;
+
+// Twiddles of one radix-2 stage are produced in chunks of this many, so that a
+// stage can sweep the array block by block instead of once per twiddle.
+constexpr int32_t kTwiddleChunk = 256;
+
+// One recursion level: count sub-transforms of length len, the current one at
+// offset (elements stride apart), the next one step further on.
+struct FftFrame {
+  int64_t offset, len, count, stride, step, done;
+};
+static_assert(sizeof(FftFrame) == 6 * sizeof(double));
+constexpr int64_t kFrameDoubles = sizeof(FftFrame) / sizeof(double);
+
+bool is_pow2(int64_t v) { return v > 0 && (v & (v - 1)) == 0; }
+
+int32_t odd_factor_count(int32_t n) {
+  int32_t levels = 0;
+  for (int32_t len = n, p; (p = numk_fft_split(len)) > 1; len /= p) ++levels;
+  return levels;
+}
+
+// Complex product parts, each term formed before it is combined.
+inline double mul_re(double ar, double ai, double br, double bi) { return ar * br - ai * bi; }
+inline double mul_im(double ar, double ai, double br, double bi) { return ar * bi + ai * br; }
+
+struct Buffers {
+  double* re[2];
+  double* im[2];
+};
+
+// X(k) := sum over j of Y_j(k mod m) w((j k) mod len) for the parent frame's
+// current sub-transform, Y_j being the child results p = len / m apart.
+void combine(const Buffers& b, int src, int dst, int64_t offset, int64_t len, int64_t stride,
+             int64_t p, const double* wr, const double* wi, bool inverse) {
+  const int64_t m = len / p;
+  const double* yr = b.re[src] + offset;
+  const double* yi = b.im[src] + offset;
+  double* xr = b.re[dst] + offset;
+  double* xi = b.im[dst] + offset;
+  const int64_t child_stride = stride * p;
+  const double dp = double(p);
+  if (p == 3) {
+    // Hot path: the same sums as below, unrolled for the commonest factor.
+    const int64_t s1 = stride, s2 = 2 * stride;
+    int64_t i2 = 0;  // 2k mod len
+    for (int64_t k = 0, km = 0, at = 0; k < len; ++k) {
+      const double a0r = yr[at], a0i = yi[at];
+      const double a1r = yr[at + s1], a1i = yi[at + s1];
+      const double a2r = yr[at + s2], a2i = yi[at + s2];
+      double sr = 0.0 + mul_re(a0r, a0i, wr[0], wi[0]);
+      double si = 0.0 + mul_im(a0r, a0i, wr[0], wi[0]);
+      sr = sr + mul_re(a1r, a1i, wr[k], wi[k]);
+      si = si + mul_im(a1r, a1i, wr[k], wi[k]);
+      sr = sr + mul_re(a2r, a2i, wr[i2], wi[i2]);
+      si = si + mul_im(a2r, a2i, wr[i2], wi[i2]);
+      if (inverse) {
+        sr = sr / dp;
+        si = si / dp;
+      }
+      xr[k * stride] = sr;
+      xi[k * stride] = si;
+      i2 += 2;
+      if (i2 >= len) i2 -= len;
+      if (++km == m) {
+        km = 0;
+        at = 0;
+      } else {
+        at += child_stride;
+      }
+    }
+    return;
+  }
+  int64_t km = 0;  // k mod m
+  for (int64_t k = 0; k < len; ++k) {
+    double sr = 0.0, si = 0.0;
+    int64_t idx = 0;  // (j k) mod len
+    for (int64_t j = 0; j < p; ++j) {
+      const int64_t at = j * stride + km * child_stride;
+      const double ar = yr[at], ai = yi[at];
+      sr = sr + mul_re(ar, ai, wr[idx], wi[idx]);
+      si = si + mul_im(ar, ai, wr[idx], wi[idx]);
+      idx += k;
+      if (idx >= len) idx -= len;
+    }
+    if (inverse) {
+      sr = sr / dp;
+      si = si / dp;
+    }
+    xr[k * stride] = sr;
+    xi[k * stride] = si;
+    if (++km == m) km = 0;
+  }
+}
+
+// w(m) = exp(-+2 pi i m / len) by running products from w(1).
+void build_twiddles(double* wr, double* wi, int64_t len, bool inverse) {
+  const double theta = kTwoPi / double(len);
+  const double c = std::cos(theta), s = inverse ? std::sin(theta) : -std::sin(theta);
+  wr[0] = 1.0;
+  wi[0] = 0.0;
+  for (int64_t m = 1; m < len; ++m) {
+    wr[m] = mul_re(wr[m - 1], wi[m - 1], c, s);
+    wi[m] = mul_im(wr[m - 1], wi[m - 1], c, s);
+  }
+}
+
+void copy_batch(const double* from_re, const double* from_im, double* to_re, double* to_im,
+                int64_t offset, int64_t len, int64_t stride, int64_t count, int64_t step) {
+  for (int64_t c = 0; c < count; ++c)
+    for (int64_t i = 0; i < len; ++i) {
+      const int64_t at = offset + c * step + i * stride;
+      to_re[at] = from_re[at];
+      to_im[at] = from_im[at];
+    }
+}
+
+// Z = X1 + i X2 with X1, X2 the transforms of real vectors: X1(k) =
+// (Z(k) + conj Z(n-k)) / 2, X2(k) = (Z(k) - conj Z(n-k)) / 2i, the same in both
+// directions. Z sits in the slot of X1; X2 goes dist further on.
+void separate_real_pair(double* re, double* im, int64_t n, int64_t stride, int64_t dist) {
+  double* r2 = re + dist;
+  double* i2 = im + dist;
+  r2[0] = im[0];
+  i2[0] = 0.0;
+  im[0] = 0.0;
+  for (int64_t k = 1; k <= n / 2; ++k) {
+    const int64_t a = k * stride, b = (n - k) * stride;
+    const double zr = re[a], zi = im[a], wr = re[b], wi = im[b];
+    const double x1r = (zr + wr) * 0.5, x1i = (zi - wi) * 0.5;
+    const double x2r = (zi + wi) * 0.5, x2i = (wr - zr) * 0.5;
+    // n - k before k: at k = n/2 both name one element, which keeps the +0.
+    re[b] = x1r;
+    im[b] = -x1i;
+    r2[b] = x2r;
+    i2[b] = -x2i;
+    re[a] = x1r;
+    im[a] = x1i;
+    r2[a] = x2r;
+    i2[a] = x2i;
+  }
+}
+
+}  // namespace
+
+int32_t numk_fft_split(int32_t len) {
+  if (len < 2 || is_pow2(len)) return 1;
+  if (len % 3 == 0) return 3;
+  if (len > 25)
+    for (int64_t q = 5; q * q < len; q += 6) {
+      if (len % q == 0) return int32_t(q);
+      if (len % (q + 2) == 0) return int32_t(q + 2);
+    }
+  int32_t odd = len;
+  while ((odd & 1) == 0) odd >>= 1;
+  return odd;
+}
+
+int32_t numk_fft_plan(int32_t n, int32_t* factors, int32_t capacity) {
+  int32_t written = 0;
+  if (n < 1) return 0;
+  int32_t len = n;
+  for (int32_t p; (p = numk_fft_split(len)) > 1; len /= p)
+    if (written < capacity) factors[written++] = p;
+  if (len > 1 && written < capacity) factors[written++] = len;
+  return written;
+}
+
+int64_t numk_fft_work_doubles(int32_t n) {
+  if (n < 1) return 0;
+  return 2 * int64_t(n) + kFrameDoubles * (1 + int64_t(odd_factor_count(n)));
+}
+
+void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
+                     int32_t in_stride, double* out_re, double* out_im, int32_t n,
+                     int32_t out_stride, uint8_t inverse) {
+  if (n < 1) return;
+  const int64_t os = out_stride, is = in_stride;
+  const double scale = inverse ? 1.0 / double(n) : 1.0;
+  for (int64_t k = 0, r = 0; k < n; ++k) {
+    if (k > 0) {  // r := k with its bits reversed, counting from the top bit
+      int64_t bit = n >> 1;
+      while (r & bit) {
+        r ^= bit;
+        bit >>= 1;
+      }
+      r |= bit;
+    }
+    if (r < in_count) {
+      out_re[k * os] = scale * in_re[r * is];
+      out_im[k * os] = in_im ? scale * in_im[r * is] : 0.0;
+    } else {
+      out_re[k * os] = 0.0;
+      out_im[k * os] = 0.0;
+    }
+  }
+  // Hot path. Butterflies of one stage touch disjoint pairs, so sweeping block
+  // by block with a chunk of twiddles gives the same bits as the twiddle-major
+  // order while walking memory forward.
+  double wr[kTwiddleChunk], wi[kTwiddleChunk];
+  for (int64_t len = 2; len <= n; len *= 2) {
+    const int64_t half = len / 2;
+    const double theta = kTwoPi / double(len);
+    const double c = std::cos(theta), s = inverse ? std::sin(theta) : -std::sin(theta);
+    double cr = 1.0, ci = 0.0;  // the running twiddle
+    for (int64_t j0 = 0; j0 < half; j0 += kTwiddleChunk) {
+      const int64_t jn = half - j0 < kTwiddleChunk ? half - j0 : kTwiddleChunk;
+      for (int64_t j = 0; j < jn; ++j) {
+        wr[j] = cr;
+        wi[j] = ci;
+        const double nr = mul_re(cr, ci, c, s);
+        ci = mul_im(cr, ci, c, s);
+        cr = nr;
+      }
+      for (int64_t i0 = j0; i0 < n; i0 += len) {
+        double* ar = out_re + i0 * os;
+        double* ai = out_im + i0 * os;
+        double* br = ar + half * os;
+        double* bi = ai + half * os;
+        for (int64_t j = 0; j < jn; ++j) {
+          const int64_t at = j * os;
+          const double tr = mul_re(wr[j], wi[j], br[at], bi[at]);
+          const double ti = mul_im(wr[j], wi[j], br[at], bi[at]);
+          br[at] = ar[at] - tr;
+          bi[at] = ai[at] - ti;
+          ar[at] = ar[at] + tr;
+          ai[at] = ai[at] + ti;
+        }
+      }
+    }
+  }
+}
+
+int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t count,
+             int32_t dist, double* out_re, double* out_im, uint8_t inverse, double* work,
+             int64_t work_doubles, EngineContext* ctx) {
+  if (n < 0 || count < 0) return kFftBadBatch;
+  const bool real = in_im == nullptr;
+  if (real && (count & 1) != 0) return kFftBadBatch;
+  if (n == 0 || count == 0) return kFftDone;
+  int64_t vdist = dist, vcount = count;
+  if (real) {
+    in_im = in_re + dist;
+    vdist = 2 * int64_t(dist);
+    vcount = count / 2;
+  }
+  if (work_doubles < numk_fft_work_doubles(n)) return kFftWorkTooSmall;
+
+  double* wr = work;
+  double* wi = work + n;
+  int64_t table_len = 0;  // the table is kept while the parent length repeats
+  FftFrame* frames = reinterpret_cast<FftFrame*>(work + 2 * int64_t(n));
+  const Buffers buf = {{out_re, in_re}, {out_im, in_im}};
+  bool input_copied = false;
+
+  int depth = 0;
+  frames[0] = {0, n, vcount, stride, vdist, 0};
+  for (;;) {
+    FftFrame& f = frames[depth];
+    if (f.done < f.count) {
+      if (!is_pow2(f.len)) {
+        const int64_t p = numk_fft_split(int32_t(f.len));
+        frames[depth + 1] = {f.offset, f.len / p, p, f.stride * p, f.stride, 0};
+        ++depth;
+        continue;
+      }
+      const int src = (depth + 1) & 1, dst = depth & 1;
+      if (f.len > 1) {
+        // At an odd depth the kernel reads the output arrays: seed them.
+        if (src == 0 && !input_copied) {
+          copy_batch(in_re, in_im, out_re, out_im, 0, n, stride, vcount, vdist);
+          input_copied = true;
+        }
+        for (int64_t j = f.done; j < f.count; ++j) {
+          const int64_t at = f.offset + j * f.step;
+          numk_fft_radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
+                          buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len),
+                          int32_t(f.stride), inverse);
+        }
+      } else if (dst == 0) {
+        copy_batch(in_re, in_im, out_re, out_im, f.offset, 1, 1, f.count, f.step);
+      }
+      f.done = f.count;
+      continue;
+    }
+    if (depth == 0) break;
+    const FftFrame& child = frames[depth];
+    --depth;
+    FftFrame& parent = frames[depth];
+    if (table_len != parent.len) {
+      build_twiddles(wr, wi, parent.len, inverse != 0);
+      table_len = parent.len;
+    }
+    combine(buf, (depth + 1) & 1, depth & 1, parent.offset, parent.len, parent.stride,
+            child.count, wr, wi, inverse != 0);
+    ++parent.done;
+    parent.offset += parent.step;
+    if (ctx != nullptr && poll_abort(ctx) != 0) return kFftInterrupted;
+  }
+
+  if (real)
+    for (int64_t c = 0; c < vcount; ++c)
+      separate_real_pair(out_re + c * vdist, out_im + c * vdist, n, stride, dist);
+  return kFftDone;
+}
