@@ -675,7 +675,7 @@ int ExprCompiler::colon_operand() {
   }
   Rec& c = *top();
   if (c.kind == kRecFlatCall) {
-    if (c.aux == 0) TN_TRY(emit_word_op(kOpListAppend, -1));
+    // Arguments before this one are in the list already (each "," appends).
     TN_TRY(emit_op1(kOpJoin, 2, -1));
   } else {
     if (c.count > 0) TN_TRY(emit_op1(kOpListFlatten, uint16_t(c.count + 1), -c.count));
@@ -1179,7 +1179,7 @@ int ExprCompiler::reduce_one(const Rec& r) {
       return emit_operator_call(kRowColon, r.count + 2);
     case kRecJump:
       if (r.value == kRowConditional) {
-        if (r.count == 0) return u_.fail_named(kWrongNargin, "?", 1);
+        if (r.count == 0) return u_.fail(kWrongNargin);  // "?" without ":"
         return patch_jump(u_, r.aux, u_.pos);
       }
       return chain_patch(u_, r.aux, u_.pos);

@@ -1007,7 +1007,8 @@ int Generator::assignment(const Stmt& st) {
     if (nslots < 64) slots[nslots++] = t.var_slot;
     return int(kOk);
   }));
-  if (st.kind == kStShown)
+  // An inline function's own «y=body» shows nothing.
+  if (st.kind == kStShown && u_.function_id != kFunctionInline)
     for (int32_t i = 0; i < nslots; ++i) TN_TRY(u_.emit2(kOpDisplayLocal, uint16_t(slots[i])));
   return kOk;
 }
@@ -1322,7 +1323,7 @@ int raise_compile_error(Unit& u, int status) {
   const char* text = u.err_text_length > 0 ? u.err_text : nullptr;
   int32_t integer = u.err_integer;
   if (text && (status == kUnknownFunction || status == kNameTooLong)) integer = u.err_text_length;
-  const int32_t function = u.function_id >= 0 || u.function_id == kInlineFunctionId ? u.function_id : 0;
+  const int32_t function = u.function_id >= 0 || u.function_id == kFunctionInline ? u.function_id : 0;
   if (ctx->frame >= 0 && ctx->frame < ctx->desc_top) {
     uint32_t* w = frame_words(ctx, ctx->frame);
     const uint32_t keep_line = w[kFwLine], keep_function = w[kFwCurrentFunction];
@@ -1447,3 +1448,5 @@ int compile_source(EngineContext* ctx, int32_t library, const char* text, int32_
   if (values) *values = produced;
   return kOk;
 }
+
+void compiler_install() { fn_set_compiler(&compile_source); }

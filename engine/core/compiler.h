@@ -35,3 +35,6 @@ bool code_is_bool_constant(const uint16_t* code, int64_t length, bool which);
 
 // True when every instruction of the range only produces values.
 bool code_all_flagged(const uint16_t* code, int64_t length);
+
+// Makes compile_source the compiler that the function loader calls.
+void compiler_install();

@@ -19,6 +19,7 @@ struct CompileOutcome {
   std::string text;     // disassembly of the code (after the header for functions)
   std::string report;   // the error report when status is not 0
   int32_t values = 0;
+  int64_t code_start = 0;  // first instruction (after a function's header)
   std::vector<uint16_t> header;  // a function's header words (flags, locals, in, out, input slots)
 };
 
@@ -80,6 +81,7 @@ class CompileHarness {
       start = kHdrInputSlots + h[kHdrMaxIn] + ((h[kHdrFlags] & kHdrNoNames) ? 0 : int64_t(h[kHdrLocals]) * 16);
       out.header.assign(h, h + kHdrInputSlots + h[kHdrMaxIn]);
     }
+    out.code_start = start;
     tnasm::DisasmOptions d;
     d.base_words = int(start % 4);
     out.text = tnasm::disassemble(buf.data() + start, size_t(words - start), d);
