@@ -303,7 +303,7 @@ int ExprCompiler::emit_library(int32_t k, const BuiltinEntry* row, int nargin, i
     if (id > 0) {
       TN_TRY(mark_referenced(id));
       TN_TRY(emit_user_call(id, nargin, nargout));
-      *result = nargout;
+      *result = nargout < 0 ? 0 : nargout;
       return kOk;
     }
     const bool in_ok = nargin >= row->min_in && ((row->max_in & kArgsAny) || nargin <= row->max_in);
@@ -316,13 +316,15 @@ int ExprCompiler::emit_library(int32_t k, const BuiltinEntry* row, int nargin, i
   return kOk;
 }
 
+// A user function called as a statement returns nothing (see the function
+// epilogue of the statement compiler).
 int ExprCompiler::emit_user_call(int32_t id, int nargin, int nargout) {
   TN_TRY(u_.need(4));
   u_.code[u_.pos++] = kOpCallUser;
   u_.code[u_.pos++] = uint16_t(id);
   u_.code[u_.pos++] = uint16_t(nargin);
   u_.code[u_.pos++] = uint16_t(nargout);
-  sp_ += (nargout < 0 ? 1 : nargout) - nargin;
+  sp_ += (nargout < 0 ? 0 : nargout) - nargin;
   return kOk;
 }
 
@@ -477,7 +479,7 @@ int ExprCompiler::user_call_or_record(int32_t id, int32_t q) {
   p_ = q;
   const int nargout = call_nargout(q);
   TN_TRY(emit_user_call(id, 0, nargout));
-  note_call(q, nargout);
+  note_call(q, nargout < 0 ? 0 : nargout);
   expect_operand_ = false;
   return kOk;
 }
@@ -973,6 +975,7 @@ int ExprCompiler::close_call(Rec r, int nargin) {
     }
     case kRecCallUser:
       TN_TRY(emit_user_call(r.value, nargin, nargout));
+      result = nargout < 0 ? 0 : nargout;
       break;
     default:
       return u_.fail(kUnexpectedRightParen);

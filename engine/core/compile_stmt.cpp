@@ -140,6 +140,7 @@ constexpr int kMaxBracketDepth = 30;
 constexpr int kMaxBlocks = 64;
 constexpr int32_t kMaxLocals = 4096;
 constexpr int32_t kMaxStringChars = 0xFFFF;
+constexpr int32_t kVarargoutPushed = 8;  // varargout elements a call can take
 
 bool operator_char(char c) {
   switch (c) {
@@ -923,6 +924,7 @@ class Generator {
   int assignment(const Stmt& st);
   int for_statement(const Stmt& st);
   int reinstall_handler(int32_t below);
+  int return_code();
   int leave_blocks(int32_t loop);
   int open_block(int32_t type, int32_t line, Block** b);
   int32_t keep_count() const {
@@ -1179,7 +1181,7 @@ int Generator::statement(const Stmt& st) {
       return jump_back(kOpJump, l.loop_start);
     }
     case kStReturn:
-      return u_.emit(u_.is_function() ? kOpRetFunction : kOpHalt);
+      return return_code();
     case kStTry: {
       const int32_t keep = keep_count();
       TN_TRY(open_block(kBlockTry, st.line, &b));
@@ -1269,7 +1271,39 @@ int Generator::finish() {
     u_.line = b.line;
     return u_.fail_named(kUnboundedConstruct, name, int32_t(std::strlen(name)));
   }
-  return u_.emit(u_.is_function() ? kOpRetFunction : kOpHalt);
+  return return_code();
+}
+
+// A function returns its outputs on the stack, the first on top: output k is
+// pushed only when the caller asked for more than k results, so an output
+// nobody asked for may stay unset (and a statement call leaves nothing).
+// varargout gives its elements for the positions from its slot on.
+int Generator::return_code() {
+  if (!u_.is_function()) return u_.emit(kOpHalt);
+  if (u_.argless) return u_.emit(kOpRetFunction);  // the value is already on top
+  const int32_t plain = u_.varargout ? u_.outputs - 1 : u_.outputs;
+  if (u_.varargout) {
+    for (int32_t j = kVarargoutPushed - 1; j >= 0; --j) {
+      TN_TRY(u_.emit2(kOpNargout, 0));
+      TN_TRY(u_.emit2(kOpPushInt16, uint16_t(plain + j)));
+      TN_TRY(u_.emit(kOpGt));
+      TN_TRY(u_.emit2(kOpJumpIfFalse, 6));
+      TN_TRY(u_.emit2(kOpPushRef, uint16_t(plain)));
+      TN_TRY(u_.emit2(kOpPushInt16, uint16_t(j + 1)));
+      TN_TRY(u_.emit2(kOpRefElement, 1));
+      TN_TRY(u_.emit(kOpDeref));
+    }
+  }
+  for (int32_t k = plain - 1; k >= 0; --k) {
+    TN_TRY(u_.emit2(kOpNargout, 0));
+    if (k > 0) {
+      TN_TRY(u_.emit2(kOpPushInt16, uint16_t(k)));
+      TN_TRY(u_.emit(kOpGt));
+    }
+    TN_TRY(u_.emit2(kOpJumpIfFalse, 2));
+    TN_TRY(u_.emit2(kOpLoadLocal, uint16_t(k)));
+  }
+  return u_.emit(kOpRetFunction);
 }
 
 // ---- the compilation ------------------------------------------------------------------
@@ -1362,6 +1396,9 @@ int compile_body(Unit& u, const char* text, int32_t length, Scratch& scratch, in
     std::memcpy(u.code + kHdrInputSlots + header.inputs, u.names, size_t(u.name_count) * kNameBytes);
     code_start = words;
     u.pos = words;
+    u.outputs = header.outputs;
+    u.varargout = header.varargout;
+    u.argless = header.define;
   }
 
   Generator gen(u);

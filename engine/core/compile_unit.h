@@ -47,6 +47,11 @@ struct Unit {
 
   int32_t line = 0;
 
+  // What a function returns: its outputs (slots 0..), the last one varargout.
+  int32_t outputs = 0;
+  bool varargout = false;
+  bool argless = false;
+
   // Scratch for decoded string literals.
   uint16_t* chars = nullptr;
   int32_t chars_capacity = 0;
