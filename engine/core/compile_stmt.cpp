@@ -141,6 +141,7 @@ constexpr int kMaxBlocks = 64;
 constexpr int32_t kMaxLocals = 4096;
 constexpr int32_t kMaxStringChars = 0xFFFF;
 constexpr int32_t kVarargoutPushed = 8;  // varargout elements a call can take
+constexpr uint16_t kVarargoutElementWords = 7;  // push_ref, push_int16, ref_element, deref
 
 bool operator_char(char c) {
   switch (c) {
@@ -1287,7 +1288,7 @@ int Generator::return_code() {
       TN_TRY(u_.emit2(kOpNargout, 0));
       TN_TRY(u_.emit2(kOpPushInt16, uint16_t(plain + j)));
       TN_TRY(u_.emit(kOpGt));
-      TN_TRY(u_.emit2(kOpJumpIfFalse, 6));
+      TN_TRY(u_.emit2(kOpJumpIfFalse, kVarargoutElementWords));
       TN_TRY(u_.emit2(kOpPushRef, uint16_t(plain)));
       TN_TRY(u_.emit2(kOpPushInt16, uint16_t(j + 1)));
       TN_TRY(u_.emit2(kOpRefElement, 1));

@@ -644,12 +644,94 @@ L1:
   load_local 3
   minus
   store_local 1
+  nargout 0
+  push_int16 1
+  gt
+  jump_if_false L2
+  load_local 1
+L2:
+  nargout 0
+  jump_if_false L3
+  load_local 0
+L3:
   ret_function
 )--", "8 4 2 2 2 3"},
       {{.function_id = 0}, R"--(function varargout = f(a, b, varargin)
 varargout = varargin;)--",
        R"--(  load_local 3
   store_local 0
+  nargout 0
+  push_int16 7
+  gt
+  jump_if_false L1
+  push_ref 0
+  push_int16 8
+  ref_element 1
+  deref
+L1:
+  nargout 0
+  push_int16 6
+  gt
+  jump_if_false L2
+  push_ref 0
+  push_int16 7
+  ref_element 1
+  deref
+L2:
+  nargout 0
+  push_int16 5
+  gt
+  jump_if_false L3
+  push_ref 0
+  push_int16 6
+  ref_element 1
+  deref
+L3:
+  nargout 0
+  push_int16 4
+  gt
+  jump_if_false L4
+  push_ref 0
+  push_int16 5
+  ref_element 1
+  deref
+L4:
+  nargout 0
+  push_int16 3
+  gt
+  jump_if_false L5
+  push_ref 0
+  push_int16 4
+  ref_element 1
+  deref
+L5:
+  nargout 0
+  push_int16 2
+  gt
+  jump_if_false L6
+  push_ref 0
+  push_int16 3
+  ref_element 1
+  deref
+L6:
+  nargout 0
+  push_int16 1
+  gt
+  jump_if_false L7
+  push_ref 0
+  push_int16 2
+  ref_element 1
+  deref
+L7:
+  nargout 0
+  push_int16 0
+  gt
+  jump_if_false L8
+  push_ref 0
+  push_int16 1
+  ref_element 1
+  deref
+L8:
   ret_function
 )--", "11 4 3 1 1 2 3"},
       {{.positions = true, .function_id = 0}, R"--(function y = f(x)
@@ -663,7 +745,15 @@ endfunction)--",
   load_local 1
   store_local 0
   position 1 4
+  nargout 0
+  jump_if_false L1
+  load_local 0
+L1:
   ret_function
+  nargout 0
+  jump_if_false L2
+  load_local 0
+L2:
   ret_function
 )--", "8 3 1 1 1"},
       {{.function_id = 0}, R"--(function f(x)
@@ -695,6 +785,16 @@ a = 1; b = 2;)--",
   store_local 0
   push_int16 2
   store_local 1
+  nargout 0
+  push_int16 1
+  gt
+  jump_if_false L1
+  load_local 1
+L1:
+  nargout 0
+  jump_if_false L2
+  load_local 0
+L2:
   ret_function
 )--", "8 3 1 2 2"},
   };
