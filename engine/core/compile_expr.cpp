@@ -1007,6 +1007,8 @@ int ExprCompiler::closer(char c) {
         ++p_;
         const int nsubs = rec.count + 1;
         const int pushed = nsubs - __builtin_popcount(uint32_t(rec.aux));
+        // Parenthesis assignment completes the target: nothing may follow it.
+        if (rec.value == kOpIndexAssign && more_text(p_)) return u_.fail(kBadAssignmentTarget);
         TN_TRY(u_.emit3(uint16_t(rec.value), uint16_t(nsubs), uint16_t(rec.aux)));
         // A read leaves the selection; an assignment consumes the reference too.
         sp_ -= pushed + (rec.value == kOpIndexAssign ? 1 : 0);

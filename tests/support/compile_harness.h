@@ -28,7 +28,7 @@ struct CompileOptions {
   bool positions = false;
   bool opt_flag = false;
   uint32_t flags = 0;
-  int32_t function_id = -1;  // -1 top-level; 0 defines a function "f" first
+  int32_t function_id = -1;  // -1 top-level; 0 defines a function "f" first; -2 inline
 };
 
 class CompileHarness {
@@ -61,10 +61,8 @@ class CompileHarness {
     int64_t words = 0;
     int32_t id = o.function_id;
     uint32_t flags = o.flags;
-    if (id == 0) {
-      id = define("f");
-      flags |= kCompileHeaderExpected | kCompileDefineAllowed;
-    }
+    if (id == 0) id = define("f");
+    if (id != -1) flags |= kCompileHeaderExpected | kCompileDefineAllowed;
     out.status = compile_source(c, 0, src.data(), int32_t(src.size()), buf.data(), int64_t(buf.size()), &words,
                                 id, flags, &out.values);
     if (out.status != kOk) {

@@ -773,6 +773,23 @@ disp(x);)--",
   disp
   ret_function
 )--", "8 1 1 0 0"},
+      {{.function_id = kFunctionInline}, R"--(function y=f(_,x);(a,b)=deal(_{:});y=a*x)--",
+       R"--(  push_ref 1
+  deref
+  push_string8 "deal"
+  call_named 2
+  store_local 3
+  store_local 4
+  load_local 3
+  load_local 2
+  mtimes
+  store_local 0
+  nargout 0
+  jump_if_false L1
+  load_local 0
+L1:
+  ret_function
+)--", "8 5 2 1 1 2"},
       {{.function_id = 0}, R"--(define k = 3 + 4)--",
        R"--(  push_int16 3
   push_int16 4
@@ -927,6 +944,7 @@ TEST(CompileStatements, ErrorsWithCodesMessagesAndLines) {
       {{}, "for k\nend", 162, "\"for\" not followed by a single assignment"},
       {{}, "for x(1) = 1:3, end", 213, "Bad variable in a for loop"},
       {{}, "x + 1 = 3", 212, "Bad variable in the left part of an assignment"},
+      {{}, "a(1).b = 2", 212, "Bad variable in the left part of an assignment"},
       {{}, "[1, b] = size(3)", 163, "Bad variable name"},
       {{}, "global 3x", 174, "Unrecognized token '3'"},
       {{}, "persistent p", 156, "Persistent variable declaration not in a function"},
