@@ -4,6 +4,8 @@
 // empty-loop fold of the peephole pass; the 16-bit limit of patched jumps.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <random>
 #include <string>
 
 #include "support/compile_harness.h"
@@ -199,6 +201,61 @@ TEST(CompileStatementsLimits, ValuesLeftByTopLevelCode) {
   CompileOptions fn;
   fn.function_id = 0;
   EXPECT_EQ(h.run("function f\n3", fn).values, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Random texts built from the language's tokens never crash the compiler or
+// leave it without a status of its own; compiled code always decodes.
+TEST(CompileRobustness, RandomTokenSoup) {
+  static const char* const kTokens[] = {
+      "x", "y", "f", "end", "if", "else", "elseif", "for", "while", "switch", "case", "otherwise", "try",
+      "catch", "repeat", "until", "break", "continue", "return", "global", "function", "define", "(", ")",
+      "[", "]", "{", "}", ",", ";", "\n", " ", "=", "==", "+", "-", "*", "'", ".'", ":", "?", "||", "&&", "~",
+      "@", "@(t)", ".", ".(", "1", "2.5", "0x1F", "3i", "7int8", "'s'", "'a''b'", "%c\n", "...\n", "/*\n*/",
+      "x{:}", "end+1", "sin", "size", "nargin", "disp", "...", "\"", "\\", "!", "#", "_pragma line 3\n",
+  };
+  static const char kProgram[] =
+      "function [a, b] = f(x, y = 2)\nglobal g\na = x(end) + y';\nb = {1, 'two'; @(t) t^2, [1 -2]};\n"
+      "for k = 1:3, try, a(k) = k; catch, break, end, end\nswitch a, case {1, 2}, b = 3; otherwise, b = 4; end\n"
+      "while a > 0 && ~isempty(b), a = a - 1; if a == 2, continue, end, end\nrepeat, a = a + 1; until a > 3\n"
+      "s.f{2}.g = c ? 1 : 2;\nz = max(b{:}) || -a.^2\n";
+  std::mt19937 rng(20240611);
+  int compiled = 0;
+  std::unique_ptr<CompileHarness> h;
+  for (int round = 0; round < 4000; ++round) {
+    if (round % 100 == 0) h = std::make_unique<CompileHarness>(std::vector<BuiltinEntry>{}, 4u << 20);
+    std::string text;
+    if (round % 2) {
+      // A valid program with a few bytes deleted, repeated or replaced by a token.
+      text = kProgram;
+      for (int edits = 1 + int(rng() % 3); edits > 0; --edits) {
+        const size_t at = rng() % text.size();
+        switch (rng() % 3) {
+          case 0: text.erase(at, 1 + rng() % 4); break;
+          case 1: text.insert(at, text.substr(at, 1 + rng() % 6)); break;
+          default: text.insert(at, kTokens[rng() % std::size(kTokens)]); break;
+        }
+      }
+    } else {
+      const int n = 1 + int(rng() % 24);
+      for (int k = 0; k < n; ++k) text += kTokens[rng() % std::size(kTokens)];
+    }
+    CompileOptions o;
+    o.level = int(rng() % 5);
+    o.positions = rng() & 1;
+    if (rng() % 4 == 0) o.function_id = 0;
+    if (text.rfind("function", 0) == 0) o.function_id = 0;
+    const CompileOutcome out = h->run(text, o);
+    ASSERT_TRUE(out.status == kOk || (out.status >= 6 && out.status <= 1000)) << out.status << " " << text;
+    if (out.status == kOk) {
+      ++compiled;
+      ASSERT_EQ(out.text.find(".word"), std::string::npos) << text << "\n" << out.text;
+    }
+  }
+  EXPECT_GT(compiled, 200);
 }
 
 }  // namespace

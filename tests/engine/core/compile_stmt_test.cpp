@@ -969,12 +969,17 @@ TEST(CompileStatements, ErrorsWithCodesMessagesAndLines) {
       {{.function_id = 0}, "define x 3", 153, "Bad definition"},
       {{}, "x = [(((((((((((((((((((((((((((((((1)))))))))))))))))))))))))))))))]", 184, "Too many nested (), [] and {}"},
   };
+  // The same errors at optimisation levels 0 and 4.
   for (const ErrorCase& e : rows) {
-    SCOPED_TRACE(e.source);
-    CompileHarness h;
-    const CompileOutcome out = h.run(e.source, e.options);
-    EXPECT_EQ(out.status, e.status);
-    EXPECT_EQ(out.report, e.report);
+    for (int level : {0, 4}) {
+      SCOPED_TRACE(std::string(e.source) + " at level " + std::to_string(level));
+      CompileHarness h;
+      CompileOptions o = e.options;
+      o.level = level;
+      const CompileOutcome out = h.run(e.source, o);
+      EXPECT_EQ(out.status, e.status);
+      EXPECT_EQ(out.report, e.report);
+    }
   }
 }
 
