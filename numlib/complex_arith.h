@@ -1,0 +1,45 @@
+// Small complex arithmetic for the numeric kernels, written out so that every
+// operation is the plain formula whatever the compiler's complex runtime does
+// with infinities (no __muldc3 rescue), and so results are the same everywhere.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+struct Cx {
+  double re, im;
+};
+
+inline Cx cx_add(Cx a, Cx b) { return {a.re + b.re, a.im + b.im}; }
+inline Cx cx_sub(Cx a, Cx b) { return {a.re - b.re, a.im - b.im}; }
+inline Cx cx_mul(Cx a, Cx b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+inline Cx cx_scale(Cx a, double s) { return {a.re * s, a.im * s}; }
+inline Cx cx_conj(Cx a) { return {a.re, -a.im}; }
+inline double cx_abs1(Cx a) { return std::fabs(a.re) + std::fabs(a.im); }
+inline double cx_abs2(Cx a) { return a.re * a.re + a.im * a.im; }
+
+// a / b by Smith's method (no squares of b formed).
+inline Cx cx_div(Cx a, Cx b) {
+  if (std::fabs(b.im) >= std::fabs(b.re)) {
+    const double r = b.re / b.im, d = 1.0 / (r * b.re + b.im);
+    return {(r * a.re + a.im) * d, (r * a.im - a.re) * d};
+  }
+  const double r = b.im / b.re, d = 1.0 / (r * b.im + b.re);
+  return {(a.im * r + a.re) * d, (a.im - a.re * r) * d};
+}
+
+// Principal square root; the modulus is formed without overflow.
+inline Cx cx_sqrt(Cx z) {
+  const double ar = std::fabs(z.re), ai = std::fabs(z.im);
+  const double hi = std::max(ar, ai), lo = std::min(ar, ai);
+  if (hi == 0.0) return {0.0, 0.0};
+  const double q = lo / hi;
+  const double m = hi * std::sqrt(1.0 + q * q);
+  if (z.re > 0.0) {
+    const double re = std::sqrt((m + z.re) / 2.0);
+    return {re, z.im / (2.0 * re)};
+  }
+  double im = std::sqrt((m - z.re) / 2.0);
+  if (z.im < 0.0) im = -im;
+  return {z.im / (2.0 * im), im};
+}

@@ -1,0 +1,30 @@
+// Eigenvalue tools for real row-major matrices: a general matrix by stabilised
+// elimination to Hessenberg form and the shifted double-step QR iteration, a
+// symmetric one by cyclic Jacobi rotations, and diagonal balancing by powers
+// of two. All overwrite their input and allocate nothing.
+#pragma once
+
+#include <cstdint>
+
+// wr, wi := the eigenvalues of a (n x n, destroyed), in no particular order; a
+// complex pair is two neighbours, positive imaginary part first. pivots is n
+// ints of scratch. False when the iteration budget ran out; the eigenvalues not
+// found by then are NaN.
+bool numk_eig_real(double* a, int32_t n, int32_t* pivots, double* wr, double* wi);
+
+// a := upper Hessenberg by elimination with row interchanges (multipliers
+// left below the subdiagonal; pivots[m] names the row swapped into row m).
+void numk_hessenberg_elim(double* a, int32_t n, int32_t* pivots);
+
+// Eigenvalues of an upper Hessenberg h (destroyed; entries below the
+// subdiagonal are ignored). Budget 30 n double steps in all.
+bool numk_hessenberg_eigvals(double* h, int32_t n, double tol, double* wr, double* wi);
+
+// d := eigenvalues of the symmetric a (read from the upper triangle, which is
+// destroyed); v (n x n, or null) := eigenvectors as columns. work: 2n doubles.
+// At most 50 sweeps; what is reached then is returned.
+void numk_eig_symmetric(double* a, int32_t n, double* d, double* v, double* work);
+
+// d := powers of two with B = D^-1 A D balanced by row and column sums; A is
+// replaced by B (a_im null for a real matrix). No permutation is done.
+void numk_balance(double* a_re, double* a_im, int32_t n, double* d);

@@ -1,0 +1,235 @@
+// Eigenvalue kernels: the worked cases, eigenvalues of random real and complex
+// matrices (through the elimination/QR kernel and both Schur forms) against
+// reference values from an independent library, Jacobi by A V = V diag(d) with
+// V orthogonal, and balancing by its examples and the exactness of D^-1 A D.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "numlib/eigen.h"
+#include "numlib/schur.h"
+#include "support/dense_model.h"
+
+namespace {
+
+using model::cd;
+using model::Mat;
+using Vec = std::vector<double>;
+
+const std::string kRefDir = TN_NUMLIB_REFDATA;
+
+struct EigResult {
+  bool ok;
+  Vec wr, wi;
+};
+
+EigResult eig_real(Vec a, int n) {
+  EigResult r{false, Vec(n, -7), Vec(n, -7)};
+  std::vector<int32_t> piv(n);
+  r.ok = numk_eig_real(a.data(), n, piv.data(), r.wr.data(), r.wi.data());
+  return r;
+}
+
+// Pairs stand next to each other, positive imaginary part first.
+void expect_pairs_adjacent(const EigResult& r) {
+  const size_t n = r.wr.size();
+  for (size_t k = 0; k < n; ++k) {
+    if (r.wi[k] == 0.0) continue;
+    ASSERT_LT(k + 1, n);
+    EXPECT_GT(r.wi[k], 0.0) << k;
+    EXPECT_EQ(r.wr[k + 1], r.wr[k]);
+    EXPECT_EQ(r.wi[k + 1], -r.wi[k]);
+    ++k;
+  }
+}
+
+TEST(EigenReal, WorkedCases) {
+  EigResult r = eig_real(Vec(9, 0.0), 3);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.wr, Vec(3, 0.0));
+  EXPECT_EQ(r.wi, Vec(3, 0.0));
+  r = eig_real({-4.25}, 1);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.wr, Vec{-4.25});
+  r = eig_real({0, 1, -1, 0}, 2);
+  EXPECT_EQ(r.wr, (Vec{0, 0}));
+  EXPECT_EQ(r.wi, (Vec{1, -1}));
+  r = eig_real({2, 0, 0, 3}, 2);
+  EXPECT_EQ(r.wr, (Vec{2, 3}));
+  EXPECT_EQ(r.wi, (Vec{0, 0}));
+  r = eig_real({3, -2, 1, 0}, 2);
+  EXPECT_EQ(r.wr, (Vec{2, 1}));
+  EXPECT_EQ(r.wi, (Vec{0, 0}));
+  EXPECT_TRUE(eig_real({}, 0).ok);
+
+  // The elimination leaves small orders alone and records its pivots.
+  Vec a = {1, 2, 3, 4}, a0 = a;
+  std::vector<int32_t> piv = {-1, -1};
+  numk_hessenberg_elim(a.data(), 2, piv.data());
+  EXPECT_EQ(a, a0);
+  EXPECT_EQ(piv, (std::vector<int32_t>{-1, -1}));
+  Vec b = {1, 1, 1, 1, 1, 1, 4, 1, 1};
+  piv = {-1, -1, -1};
+  numk_hessenberg_elim(b.data(), 3, piv.data());
+  EXPECT_EQ(piv[0], -1);  // never written
+  EXPECT_EQ(piv[1], 2);
+  EXPECT_EQ(b[2 * 3 + 0], 0.25);  // the multiplier stays below the subdiagonal
+}
+
+TEST(EigenReal, BudgetExhaustionLeavesNaN) {
+  Vec a = {1, INFINITY, 0, 1, 1, 1, 0, 1, 1};
+  EigResult r = eig_real(a, 3);
+  EXPECT_FALSE(r.ok);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_TRUE(std::isnan(r.wr[k])) << k;
+    EXPECT_TRUE(std::isnan(r.wi[k])) << k;
+  }
+}
+
+TEST(EigenReal, AgainstReferenceValues) {
+  const auto recs = model::read_records(kRefDir + "/eig_real.txt");
+  ASSERT_GE(recs.size(), 4u * 16);
+  for (size_t at = 0; at + 3 < recs.size(); at += 4) {
+    const int n = int(recs[at][0]);
+    const Vec& a = recs[at + 1];
+    const auto want = model::zip(recs[at + 2].data(), recs[at + 3].data(), n);
+    const double tol = 1e-10 * model::norm1(model::from_real(a.data(), n, n));
+    SCOPED_TRACE(testing::Message() << "n=" << n);
+
+    EigResult r = eig_real(a, n);
+    ASSERT_TRUE(r.ok);
+    expect_pairs_adjacent(r);
+    EXPECT_LE(model::multiset_distance(model::zip(r.wr.data(), r.wi.data(), n), want), tol);
+
+    // The diagonal of the complex Schur form, through the real form and
+    // directly on the matrix taken as complex. Balanced first, as the callers
+    // do: the orthogonal iterations are accurate in the norm of what they get.
+    Vec b = a, d(n);
+    numk_balance(b.data(), nullptr, n, d.data());
+    Vec t = b, ti(size_t(n) * n), w(2 * n);
+    ASSERT_TRUE(la_schur_real(t.data(), n, nullptr, nullptr, w.data()));
+    la_schur_real_to_complex(t.data(), ti.data(), nullptr, nullptr, n);
+    std::vector<cd> diag(n);
+    for (int k = 0; k < n; ++k) diag[k] = cd(t[k * n + k], ti[k * n + k]);
+    EXPECT_LE(model::multiset_distance(diag, want), tol);
+    t = b;
+    std::fill(ti.begin(), ti.end(), 0.0);
+    ASSERT_TRUE(la_schur_complex(t.data(), ti.data(), n, nullptr, nullptr, w.data()));
+    for (int k = 0; k < n; ++k) diag[k] = cd(t[k * n + k], ti[k * n + k]);
+    EXPECT_LE(model::multiset_distance(diag, want), tol);
+  }
+}
+
+TEST(EigenComplex, SchurAgainstReferenceValues) {
+  const auto recs = model::read_records(kRefDir + "/eig_complex.txt");
+  ASSERT_GE(recs.size(), 5u * 9);
+  for (size_t at = 0; at + 4 < recs.size(); at += 5) {
+    const int n = int(recs[at][0]);
+    Vec ar = recs[at + 1], ai = recs[at + 2], w(2 * n);
+    const auto want = model::zip(recs[at + 3].data(), recs[at + 4].data(), n);
+    const double tol = 1e-10 * model::norm1(model::from_split(ar.data(), ai.data(), n, n));
+    SCOPED_TRACE(testing::Message() << "n=" << n);
+    ASSERT_TRUE(la_schur_complex(ar.data(), ai.data(), n, nullptr, nullptr, w.data()));
+    std::vector<cd> diag(n);
+    for (int k = 0; k < n; ++k) diag[k] = cd(ar[k * n + k], ai[k * n + k]);
+    EXPECT_LE(model::multiset_distance(diag, want), tol);
+  }
+}
+
+TEST(EigenSymmetric, DiagonalReturnsAtOnce) {
+  Vec a = {3, 0, 0, 0, -1, 0, 0, 0, 2}, d(3), v(9, 5.0), w(6);
+  numk_eig_symmetric(a.data(), 3, d.data(), v.data(), w.data());
+  EXPECT_EQ(d, (Vec{3, -1, 2}));
+  EXPECT_EQ(v, (Vec{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+  Vec one = {7}, d1(1), w1(2);
+  numk_eig_symmetric(one.data(), 1, d1.data(), nullptr, w1.data());
+  EXPECT_EQ(d1[0], 7);
+}
+
+TEST(EigenSymmetric, RandomMatricesGiveOrthogonalEigenvectors) {
+  std::mt19937_64 rng(31);
+  for (int n : {2, 3, 5, 8, 13, 21, 30}) {
+    for (int rep = 0; rep < 3; ++rep) {
+      Vec a = model::random_vec(rng, size_t(n) * n);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < i; ++j) a[i * n + j] = a[j * n + i];
+      if (rep == 2)  // I + ones: the eigenvalue 1 repeated n-1 times
+        for (int i = 0; i < n; ++i)
+          for (int j = 0; j < n; ++j) a[i * n + j] = (i == j ? 1.0 : 0.0) + 1.0;
+      const Mat a0 = model::from_real(a.data(), n, n);
+      Vec work_a = a, d(n), v(size_t(n) * n), w(2 * n);
+      // Poison the lower triangle: only the upper one may be read.
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < i; ++j) work_a[i * n + j] = NAN;
+      numk_eig_symmetric(work_a.data(), n, d.data(), v.data(), w.data());
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < i; ++j) EXPECT_TRUE(std::isnan(work_a[i * n + j]));
+      const Mat vm = model::from_real(v.data(), n, n);
+      Mat vd = vm;
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) vd(i, j) *= d[j];
+      SCOPED_TRACE(testing::Message() << "n=" << n << " rep=" << rep);
+      EXPECT_LT(model::unitarity_error(vm), 1e-13);
+      EXPECT_LT(model::max_diff(model::mul(a0, vm), vd), 1e-13 * n * model::max_abs(a0));
+    }
+  }
+}
+
+TEST(Balance, WorkedExamples) {
+  Vec a = {1, 1024, 1.0 / 1024, 1}, d(2);
+  numk_balance(a.data(), nullptr, 2, d.data());
+  EXPECT_EQ(d, (Vec{64, 0.125}));
+  EXPECT_EQ(a, (Vec{1, 2, 0.5, 1}));
+  a = {1, 100, 1, 1};
+  numk_balance(a.data(), nullptr, 2, d.data());
+  EXPECT_EQ(d, (Vec{8, 1}));
+  EXPECT_EQ(a, (Vec{1, 12.5, 8, 1}));
+  // A zero row (index 1) or a zero column (index 0 of the second) keeps d = 1.
+  Vec z = {1, 1000, 0, 0}, dz(2);
+  numk_balance(z.data(), nullptr, 2, dz.data());
+  EXPECT_EQ(dz[1], 1);
+  Vec zc = {0, 5, 0, 5}, dzc(2);
+  numk_balance(zc.data(), nullptr, 2, dzc.data());
+  EXPECT_EQ(dzc[0], 1);
+}
+
+TEST(Balance, RandomIllScaledMatricesAreScaledExactly) {
+  std::mt19937_64 rng(32);
+  for (int n : {3, 6, 11, 20}) {
+    for (bool cplx : {false, true}) {
+      Vec ar = model::random_vec(rng, size_t(n) * n), ai = model::random_vec(rng, size_t(n) * n);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+          const double f = std::ldexp(1.0, (i - j) * 60 / n);
+          ar[i * n + j] *= f;
+          ai[i * n + j] *= f;
+        }
+      Vec br = ar, bi = ai, d(n);
+      numk_balance(br.data(), cplx ? bi.data() : nullptr, n, d.data());
+      double before = 0, after = 0;
+      for (int i = 0; i < n; ++i) {
+        int e;
+        EXPECT_EQ(std::frexp(d[i], &e), 0.5) << "not a power of two: " << d[i];
+        for (int j = 0; j < n; ++j) {
+          const size_t k = size_t(i) * n + j;
+          EXPECT_EQ(br[k], ar[k] * d[j] / d[i]);
+          if (cplx) {
+            EXPECT_EQ(bi[k], ai[k] * d[j] / d[i]);
+          }
+          before += std::fabs(ar[k]);
+          after += std::fabs(br[k]);
+        }
+      }
+      EXPECT_LT(after, before);
+      // Balanced: running it again changes nothing.
+      Vec again = br, again_i = bi, d2(n);
+      numk_balance(again.data(), cplx ? again_i.data() : nullptr, n, d2.data());
+      EXPECT_EQ(d2, Vec(n, 1.0));
+    }
+  }
+}
+
+}  // namespace
