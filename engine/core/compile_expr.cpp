@@ -92,7 +92,7 @@ int32_t name_length(const char* s) { return int32_t(strnlen(s, kNameBytes)); }
 
 // Number of comma-separated items at nesting level 0 from p up to the
 // unbalanced closer (1 for empty text).
-int32_t count_toplevel_items(const char* t, int32_t n, int32_t p) {
+int32_t expr_count_toplevel_items(const char* t, int32_t n, int32_t p) {
   int32_t items = 1, depth = 0;
   char prev = 0;
   for (; p < n; ++p) {
@@ -169,7 +169,7 @@ class ExprCompiler {
   int emit_intrinsic(const IntrinsicEntry* e, int nargin, int nargout, int* result);
   int emit_library(int32_t k, const BuiltinEntry* row, int nargin, int nargout, int* result);
   int emit_user_call(int32_t id, int nargin, int nargout);
-  int emit_operator_call(int32_t row, int nargin);
+  int compile_emit_operator_call(int32_t row, int nargin);
 
   // The result count of a call that ends at text position q: 1 when more text
   // follows or a record stays open, else the requested count (or -1 in a
@@ -201,7 +201,7 @@ class ExprCompiler {
   int separator(char c);
   int closer(char c);
   int close_call(Rec r, int nargin);
-  int reduce(int32_t level);
+  int compile_reduce_operators(int32_t level);
   int reduce_one(const Rec& r);
   int build_anonymous(const Rec& r);
   int mark_referenced(int32_t id);
@@ -331,7 +331,7 @@ int ExprCompiler::emit_user_call(int32_t id, int nargin, int nargout) {
 // The call that implements an operator: a user function of that name (without
 // class, so a method never captures an operator), a registered row without
 // class, else the intrinsic.
-int ExprCompiler::emit_operator_call(int32_t row, int nargin) {
+int ExprCompiler::compile_emit_operator_call(int32_t row, int nargin) {
   const char* name = kOperatorTable[row].name;
   const int32_t len = int32_t(std::strlen(name));
   const int32_t id = fn_find_user(u_.ctx, name, len, nullptr, 0, u_.library, 1, nullptr);
@@ -838,14 +838,14 @@ int ExprCompiler::open_paren_after_value() {
   }
   rec.sp = sp_;
   rec.text = p_ + 1;
-  rec.extra = count_toplevel_items(t_, n_, p_ + 1);
+  rec.extra = expr_count_toplevel_items(t_, n_, p_ + 1);
   p_ = p_ + 1;
   expect_operand_ = true;
   return push(rec);
 }
 
 int ExprCompiler::range_or_branch() {
-  TN_TRY(reduce(kRangeLevel));
+  TN_TRY(compile_reduce_operators(kRangeLevel));
   Rec* r = top();
   if (r && r->kind == kRecJump && r->value == kRowConditional && r->count == 0) {
     // The ":" of "c ? a : b" closes the true branch.
@@ -858,7 +858,7 @@ int ExprCompiler::range_or_branch() {
   } else if (r && r->kind == kRecRange && r->count == 0) {
     r->count = 1;
   } else {
-    if (r && r->kind == kRecRange) TN_TRY(reduce(kOperatorTable[kRowColon].precedence));  // a:b:c:d is (a:b:c):d
+    if (r && r->kind == kRecRange) TN_TRY(compile_reduce_operators(kOperatorTable[kRowColon].precedence));  // a:b:c:d is (a:b:c):d
     Rec rec;
     rec.prec = int32_t(kOperatorTable[kRowColon].precedence);
     rec.kind = kRecRange;
@@ -875,7 +875,7 @@ int ExprCompiler::short_circuit(int32_t row) {
   p_ += int32_t(std::strlen(op.token));
   expect_operand_ = true;
   if (row == kRowConditional) {
-    TN_TRY(reduce(kRangeLevel));
+    TN_TRY(compile_reduce_operators(kRangeLevel));
     const int64_t operand = u_.pos + 1;
     TN_TRY(u_.emit2(kOpJumpIfFalse, kPendingJump));
     --sp_;
@@ -887,7 +887,7 @@ int ExprCompiler::short_circuit(int32_t row) {
     return push(rec);
   }
   const uint16_t opcode = row == kRowOrElse ? kOpOrElse : kOpAndThen;
-  TN_TRY(reduce(prec + 1));
+  TN_TRY(compile_reduce_operators(prec + 1));
   Rec* r = top();
   const int64_t operand = u_.pos + 1;
   if (r && r->kind == kRecJump && r->value == row) {
@@ -899,7 +899,7 @@ int ExprCompiler::short_circuit(int32_t row) {
     --sp_;
     return kOk;
   }
-  TN_TRY(reduce(prec));
+  TN_TRY(compile_reduce_operators(prec));
   TN_TRY(u_.emit2(opcode, kPendingJump));
   --sp_;
   Rec rec;
@@ -914,7 +914,7 @@ int ExprCompiler::separator(char c) {
   ++p_;
   expect_operand_ = true;
   if (c == ',') {
-    TN_TRY(reduce(kSeparatorLevel));
+    TN_TRY(compile_reduce_operators(kSeparatorLevel));
     Rec* r = top();
     if (!r) return u_.fail(kUnexpectedComma);
     switch (r->kind) {
@@ -939,7 +939,7 @@ int ExprCompiler::separator(char c) {
         return u_.fail(kUnexpectedComma);
     }
   }
-  TN_TRY(reduce(kRowLevel));
+  TN_TRY(compile_reduce_operators(kRowLevel));
   Rec* r = top();
   int32_t inner = nrec_ - 1;
   while (inner >= 0 && recs_[inner].kind == kRecBinary) --inner;
@@ -986,7 +986,7 @@ int ExprCompiler::close_call(Rec r, int nargin) {
 }
 
 int ExprCompiler::closer(char c) {
-  TN_TRY(reduce(kClosingLevel));
+  TN_TRY(compile_reduce_operators(kClosingLevel));
   Rec* r = top();
   if (c == ')') {
     if (!r) return u_.fail(kUnexpectedExprEnd);
@@ -1071,7 +1071,7 @@ int ExprCompiler::after_operand() {
       rec.value = kOpRefElement;
       rec.sp = sp_;
       rec.text = p_ + 1;
-      rec.extra = count_toplevel_items(t_, n_, p_ + 1);
+      rec.extra = expr_count_toplevel_items(t_, n_, p_ + 1);
       p_ = p_ + 1;
       expect_operand_ = true;
       return push(rec);
@@ -1114,9 +1114,9 @@ int ExprCompiler::after_operand() {
     if (op.kind != kOperatorBinary && op.kind != kOperatorPostfix) continue;
     const int32_t len = int32_t(std::strlen(op.token));
     if (n_ - p_ < len || std::memcmp(t_ + p_, op.token, size_t(len)) != 0) continue;
-    TN_TRY(reduce(int32_t(op.precedence)));
+    TN_TRY(compile_reduce_operators(int32_t(op.precedence)));
     p_ += len;
-    if (op.kind == kOperatorPostfix) return emit_operator_call(row, 1);
+    if (op.kind == kOperatorPostfix) return compile_emit_operator_call(row, 1);
     Rec rec;
     rec.prec = int32_t(op.precedence);
     rec.kind = kRecBinary;
@@ -1177,11 +1177,11 @@ int ExprCompiler::build_anonymous(const Rec& r) {
 int ExprCompiler::reduce_one(const Rec& r) {
   switch (r.kind) {
     case kRecBinary:
-      return emit_operator_call(r.value, 2);
+      return compile_emit_operator_call(r.value, 2);
     case kRecPrefix:
-      return emit_operator_call(r.value, 1);
+      return compile_emit_operator_call(r.value, 1);
     case kRecRange:
-      return emit_operator_call(kRowColon, r.count + 2);
+      return compile_emit_operator_call(kRowColon, r.count + 2);
     case kRecJump:
       if (r.value == kRowConditional) {
         if (r.count == 0) return u_.fail(kWrongNargin);  // "?" without ":"
@@ -1201,7 +1201,7 @@ int ExprCompiler::reduce_one(const Rec& r) {
   }
 }
 
-int ExprCompiler::reduce(int32_t level) {
+int ExprCompiler::compile_reduce_operators(int32_t level) {
   while (nrec_ > 0) {
     const Rec& r = recs_[nrec_ - 1];
     if (stopping(r.kind) || r.prec < level) break;
@@ -1226,7 +1226,7 @@ int ExprCompiler::run(ExprResult* out) {
     TN_TRY(expect_operand_ ? operand() : after_operand());
   }
   token_ = n_;
-  TN_TRY(reduce(0));
+  TN_TRY(compile_reduce_operators(0));
   if (nrec_ > 0) return u_.fail(kIncompleteExpression);
 
   int count = u_.pos == end_call_pos_ ? end_call_count_ : 1;

@@ -18,13 +18,17 @@ namespace tncomp {
 
 // ---- names and jump chains ---------------------------------------------------
 
-int32_t Unit::find_name(const char* text, int32_t length) const {
+int32_t varname_table_find(const uint8_t* names, int32_t count, const char* text, int32_t length) {
   if (length < 1 || length > kNameBytes) return -1;
-  for (int32_t i = 0; i < name_count; ++i) {
+  for (int32_t i = 0; i < count; ++i) {
     const char* e = reinterpret_cast<const char*>(names + int64_t(i) * kNameBytes);
     if (std::memcmp(e, text, size_t(length)) == 0 && (length == kNameBytes || e[length] == 0)) return i;
   }
   return -1;
+}
+
+int32_t Unit::find_name(const char* text, int32_t length) const {
+  return varname_table_find(names, name_count, text, length);
 }
 
 int Unit::add_name(const char* text, int32_t length, int32_t* slot) {
@@ -210,7 +214,7 @@ class Reader {
     bool silent = false;
   };
 
-  int statement();
+  int compile_read_statement();
   int function_header();
   int define_statement();
   int pragma();
@@ -218,8 +222,8 @@ class Reader {
   int expression_statement();
   int record_scanned(const Scan& s, int32_t kind, bool allow_empty);
   bool command_syntax(int32_t name_end);
-  int command_statement(int32_t name_end);
-  int scan(Scan* s, bool header_default);
+  int compile_command_syntax_args(int32_t name_end);
+  int compile_scan_statement_text(Scan* s, bool header_default);
   int resolve_blank(char c, bool in_brackets, bool operand_end, bool after_anon);
   int assignment(const Scan& s, int32_t kind, bool for_loop);
   int header_names(char close, bool outputs, int32_t* count, bool* var_last);
@@ -316,14 +320,14 @@ int Reader::read_all() {
     if (p_ >= n_) break;
     stmt_line_ = line_;
     u_.line = line_;
-    TN_TRY(statement());
+    TN_TRY(compile_read_statement());
   }
   u_.line = line_;
   if ((u_.flags & kCompileHeaderExpected) && !header_->seen) return kFunctionHeaderExpected;
   return kOk;
 }
 
-int Reader::statement() {
+int Reader::compile_read_statement() {
   static constexpr struct {
     const char* word;
     int32_t kind;
@@ -389,19 +393,19 @@ int Reader::statement() {
         return names_statement(k.kind);
       case 'f': {
         Scan s;
-        TN_TRY(scan(&s, false));
+        TN_TRY(compile_scan_statement_text(&s, false));
         if (s.eq < 0) return kBadForAssignment;
         return assignment(s, kStFor, true);
       }
       default: {
         Scan s;
-        TN_TRY(scan(&s, false));
+        TN_TRY(compile_scan_statement_text(&s, false));
         return record_scanned(s, k.kind, false);
       }
     }
   }
   const int32_t name_end = lex_identifier_end(t_, n_, p_);
-  if (name_end > p_ && command_syntax(name_end)) return command_statement(name_end);
+  if (name_end > p_ && command_syntax(name_end)) return compile_command_syntax_args(name_end);
   return expression_statement();
 }
 
@@ -475,7 +479,7 @@ int Reader::header_names(char close, bool outputs, int32_t* count, bool* var_las
       // caller passes fewer arguments.
       ++p_;
       Scan d;
-      TN_TRY(scan(&d, true));
+      TN_TRY(compile_scan_statement_text(&d, true));
       int32_t n = d.length;
       const char* text = trim(reinterpret_cast<const char*>(out_ + d.start), &n);
       if (n == 0) return kBadFunctionHeader;
@@ -566,7 +570,7 @@ int Reader::define_statement() {
   if (!(p_ < n_ && t_[p_] == '=' && !(p_ + 1 < n_ && t_[p_ + 1] == '='))) return kBadDefinition;
   ++p_;
   Scan s;
-  TN_TRY(scan(&s, false));
+  TN_TRY(compile_scan_statement_text(&s, false));
   int32_t n = s.length;
   const char* text = trim(reinterpret_cast<const char*>(out_ + s.start), &n);
   if (n == 0 || s.eq >= 0) return kBadDefinition;
@@ -593,7 +597,7 @@ bool Reader::command_syntax(int32_t name_end) {
   return false;
 }
 
-int Reader::command_statement(int32_t name_end) {
+int Reader::compile_command_syntax_args(int32_t name_end) {
   int64_t at = 0;
   TN_TRY(begin_record(&at));
   const int64_t text = used_;
@@ -650,7 +654,7 @@ int Reader::command_statement(int32_t name_end) {
 
 int Reader::expression_statement() {
   Scan s;
-  TN_TRY(scan(&s, false));
+  TN_TRY(compile_scan_statement_text(&s, false));
   if (s.eq >= 0) return assignment(s, s.silent ? kStSilent : kStShown, false);
   return record_scanned(s, s.silent ? kStSilent : kStShown, true);
 }
@@ -740,7 +744,7 @@ int Reader::resolve_blank(char c, bool in_brackets, bool operand_end, bool after
 // Copies the text of one statement (or of a header default), normalised:
 // comments and continuations gone, line ends inside brackets turned into ";",
 // the blanks that separate elements inside brackets turned into ",".
-int Reader::scan(Scan* s, bool header_default) {
+int Reader::compile_scan_statement_text(Scan* s, bool header_default) {
   s->start = used_;
   char stack[kMaxBracketDepth];
   int depth = 0;
@@ -911,7 +915,7 @@ const char* block_name(int32_t type) {
 class Generator {
  public:
   Generator(Unit& u) : u_(u) {}
-  int statement(const Stmt& st);
+  int compile_statement(const Stmt& st);
   int finish();
   int32_t values() const { return values_; }
   int32_t open_line() const { return nblocks_ > 0 ? blocks_[nblocks_ - 1].line : u_.line; }
@@ -1085,7 +1089,7 @@ int Generator::leave_blocks(int32_t loop) {
   return kOk;
 }
 
-int Generator::statement(const Stmt& st) {
+int Generator::compile_statement(const Stmt& st) {
   u_.line = st.line;
   const int64_t stmt_start = u_.pos;
   const bool own_position = st.kind == kStElseif || st.kind == kStCase || st.kind == kStWhile || st.kind == kStRepeat;
@@ -1410,7 +1414,7 @@ int compile_body(Unit& u, const char* text, int32_t length, Scratch& scratch, in
     const char* t2 = t1 + pad4(h.len1);
     at += kStmtHeaderBytes + pad4(h.len1) + pad4(h.len2);
     const Stmt st{h.kind, h.line, h.count, t1, h.len1, t2, h.len2};
-    TN_TRY(gen.statement(st));
+    TN_TRY(gen.compile_statement(st));
   }
   TN_TRY(gen.finish());
 

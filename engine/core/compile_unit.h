@@ -115,6 +115,10 @@ struct Unit {
   int add_name(const char* text, int32_t length, int32_t* slot);
 };
 
+// Slot of the 32-byte name equal to the identifier (compared over at most 32
+// characters), -1 when none.
+int32_t varname_table_find(const uint8_t* names, int32_t count, const char* text, int32_t length);
+
 // A chain of unpatched jump operands: each operand word holds the distance
 // back to the previous one of the same chain, 0 at the end.
 int chain_link(Unit& u, int64_t* head, int64_t operand);
