@@ -984,3 +984,36 @@ TEST(CompileStatements, ErrorsWithCodesMessagesAndLines) {
 }
 
 }  // namespace
+
+namespace {
+
+// Through the function loader: the installed compiler writes the function
+// into the code area, numbers its lines from the loader's first line and
+// reports its errors there.
+TEST(CompileStatements, FunctionsThroughTheLoader) {
+  CompileHarness h;
+  compiler_install();
+  compile_set_debug_info(h.ctx(), 1);
+  const std::string src = "function y = g(x)\ny = x + 1;\n";
+  int32_t id = 0;
+  ASSERT_EQ(fn_define_from_source(h.ctx(), "g", 1, src.data(), int32_t(src.size()), 0, 10, 0, &id), kOk);
+  const uint16_t* header = fn_code_header(h.ctx(), id);
+  ASSERT_NE(header, nullptr);
+  const int64_t start = code_header_words(header);
+  EXPECT_EQ(header[kHdrFlags] & kHdrNoNames, kHdrNoNames);
+  tnasm::DisasmOptions d;
+  d.base_words = int(start % 4);
+  const std::string id_text = std::to_string(id);
+  EXPECT_EQ(tnasm::disassemble(header + start, 16, d),
+            "  position " + id_text + " 12\n  load_local 1\n  push_one\n  plus\n  store_local 0\n  nargout 0\n"
+            "  jump_if_false L1\n  load_local 0\nL1:\n  ret_function\n");
+  const std::string bad = "function y = h(x)\ny = x +;\n";
+  EXPECT_EQ(fn_define_from_source(h.ctx(), "h", 1, bad.data(), int32_t(bad.size()), 0, 20, 0, &id),
+            kIncompleteExpression);
+  char report[kReportBufferBytes];
+  int32_t n = 0;
+  err_format_report(h.ctx(), kIncompleteExpression, true, report, sizeof report, &n);
+  EXPECT_EQ(std::string(report, size_t(n)), "Incomplete expression (h;22)");
+}
+
+}  // namespace
