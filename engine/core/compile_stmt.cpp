@@ -1418,7 +1418,10 @@ int compile_body(Unit& u, const char* text, int32_t length, Scratch& scratch, in
   }
   TN_TRY(gen.finish());
 
-  if (u.is_function() && !(u.flags & kCompileKeepNames) && u.name_count > 0) {
+  // With debug information on, names stay for displays, messages and the
+  // debugger even when the caller did not ask for them.
+  const bool keep_names = (u.flags & kCompileKeepNames) || u.emit_positions;
+  if (u.is_function() && !keep_names && u.name_count > 0) {
     // The names go; the code moves down by whole 8-byte units, so 8-byte
     // literals stay aligned.
     const int64_t names = int64_t(u.name_count) * (kNameBytes / 2);
