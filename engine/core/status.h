@@ -17,6 +17,7 @@ enum : int {
   kNonMatrixArray = 25,
   kNonSquareMatrix = 26,
   kIndexOutOfRange = 29,
+  kBadDimension = 34,
   kUndefinedField = 39,
   kWrongTypeForBool = 42,
   kWrongType = 43,
@@ -24,6 +25,7 @@ enum : int {
   kNonIntegerArg = 102,
   kArgOutOfRange = 103,
   kNonScalarArg = 104,
+  kNotPermutation = 106,
   kBadArgument = 107,
   kUnknownOption = 108,
   kObjectTooLarge = 109,
@@ -32,6 +34,7 @@ enum : int {
   kTooManyInputs = 124,
   kTooFewInputs = 125,
   kTooManyOutputs = 126,
+  kTooFewOutputs = 127,
   kMissingFunctionName = 151,
   kBadFunctionHeader = 152,
   kBadDefinition = 153,
@@ -117,6 +120,25 @@ enum : int {
   kUnexpectedDefinition = 210,
   kBadAssignmentTarget = 212,
   kBadForVariable = 213,
+};
+
+// Indexing, assignment and variables.
+enum : int {
+  kStackOverflowVar = 2,
+  kDataStackOverflowVar = 4,
+  kBadIndexType = 27,
+  kNonIntegerIndex = 28,
+  kDeleteMultipleDims = 30,
+  kBadListIndex = 31,
+  kWrongIndexCount = 32,
+  kBadSelectionSize = 33,
+  kWrongVariableType = 35,
+  kFieldOfNonStruct = 37,
+  kElementOfNonList = 38,
+  kPrivateField = 40,
+  kBadAssignmentSize = 41,
+  kUndefinedVariable = 120,
+  kUndefinedInputArg = 123,
 };
 
 // Propagates a nonzero status at once.
