@@ -346,8 +346,9 @@ int exec_code_block(EngineContext* c, const char* text, int32_t length, int32_t*
   return compile_block(c, text, length, kCompileKeepNames, 1, value_count, false);
 }
 
-int exec_command_line(EngineContext* c, const char* text, int32_t length, int) {
-  if (length < 0) length = int32_t(std::strlen(text));
+namespace {
+
+int compile_command_line(EngineContext* c, const char* text, int32_t length) {
   const uint32_t flags = kCompileKeepNames | kCompileAnsConvention;
   if (c->status_word == kDebugSuspend) {
     bool empty = true;
@@ -357,15 +358,24 @@ int exec_command_line(EngineContext* c, const char* text, int32_t length, int) {
       text = kDbstep;
       length = int32_t(sizeof kDbstep) - 1;
     }
-    TN_TRY(compile_block(c, text, length, flags, -1, nullptr, false));
-    return kSliceEnded;
+    return compile_block(c, text, length, flags, -1, nullptr, false);
   }
   int32_t cli = 0;
   TN_TRY(lib_find_by_name(c, kCliLibrary, -1, 1, &cli));
   TN_TRY(lib_compile_source(c, cli, text, length, 1));
   TN_TRY(compile_block(c, text, length, flags, -1, nullptr, true));
-  TN_TRY(fn_compile_pending(c, 0));
-  return kSliceEnded;
+  return fn_compile_pending(c, 0);
+}
+
+}  // namespace
+
+int exec_command_line(EngineContext* c, const char* text, int32_t length, int flag) {
+  if (length < 0) length = int32_t(std::strlen(text));
+  const int status = compile_command_line(c, text, length);
+  if (status == kOk) return kSliceEnded;
+  // Nothing runs, so nothing else will report it; the report becomes lasterr's.
+  if (status != kDebugSuspend && !flag) err_print(c, status, true);
+  return status;
 }
 
 bool exec_check_halt_opcode(EngineContext* c) {

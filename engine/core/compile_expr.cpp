@@ -556,9 +556,13 @@ int ExprCompiler::identifier() {
     return kOk;
   }
 
-  // 4. A registered library row.
+  // 4. A registered library row. A method of a library class (positive class
+  // word) is reached through its objects only: called by opcode it refuses
+  // every plain value, so it must not hide the intrinsic of the same name.
   int32_t k = 0;
-  if (const BuiltinEntry* row = lib_find_builtin(u_.ctx, name0, nullptr, 0, &k)) {
+  const BuiltinEntry* row = lib_find_builtin(u_.ctx, name0, nullptr, 0, &k);
+  while (row && row->class_word >= 1) row = lib_find_builtin(u_.ctx, name0, row, 0, &k);
+  if (row) {
     if (follow == '(') {
       Rec rec;
       rec.kind = kRecCallLibrary;

@@ -1,0 +1,167 @@
+// zvr: runs a ZVR file (or the text of -e) as top-level code in a fresh
+// engine, the test tool of the script suite. Descriptor 1 goes to standard
+// output and 2 to standard error; the exit status is 0, or 1 after an error
+// that nothing caught (its report is on standard error).
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "engine/core/calls.h"
+#include "engine/core/context.h"
+#include "engine/core/errors.h"
+#include "engine/core/interp.h"
+#include "engine/core/newline.h"
+#include "engine/core/status.h"
+#include "engine/core/streams.h"
+#include "engine/lib/engine_start.h"
+#include "host/builtin_table_host.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr uint32_t kDefaultBlockMegabytes = 32;
+// Offsets inside the block are 32-bit and the block is addressed in 8-byte words.
+constexpr uint32_t kMaxBlockMegabytes = 2047;
+constexpr int kMaxOptimisation = 4;
+// Rows of the host's table that the console fills: its first two rows.
+constexpr int kConsoleWriteRow = 0;
+constexpr int kConsoleBufferingRow = 1;
+
+constexpr int32_t kFdStdout = 1;
+constexpr int32_t kFdStderr = 2;
+constexpr int32_t kFdConsole3 = 3;
+
+// fd 1 and 3 to standard output, fd 2 to standard error; other descriptors
+// belong to whatever hook comes next.
+FILE* console_stream(int32_t fd) {
+  if (fd == kFdStdout || fd == kFdConsole3) return stdout;
+  if (fd == kFdStderr) return stderr;
+  return nullptr;
+}
+
+int console_write(EngineContext*, int32_t fd, const char* bytes, int32_t length, uintptr_t) {
+  FILE* f = console_stream(fd);
+  if (!f) return kNotMyDescriptor;
+  // Standard output is buffered: an error report must still follow the output before it.
+  if (f == stderr) std::fflush(stdout);
+  if (length > 0 && std::fwrite(bytes, 1, size_t(length), f) != size_t(length)) return kIllegalError;
+  return kOk;
+}
+
+int console_buffering(EngineContext*, int32_t fd, int32_t on, uintptr_t) {
+  FILE* f = console_stream(fd);
+  if (!f) return kNotMyDescriptor;
+  if (!on) std::fflush(f);
+  return kOk;
+}
+
+// The host's table as the program registers it (so that every row keeps its
+// real index), with the console rows writing to this process's streams.
+BuiltinEntry g_zvr_host_table[kHostTableRows + 1];
+
+void fill_host_table() {
+  std::memcpy(g_zvr_host_table, g_builtin_table_host, sizeof g_zvr_host_table);
+  g_zvr_host_table[kConsoleWriteRow] = stream_hook_row(
+      "+write", static_cast<StreamWriteHook>(console_write), kNewlineLF);
+  g_zvr_host_table[kConsoleBufferingRow] = stream_hook_row(
+      "+iocbuffering", static_cast<StreamBufferingHook>(console_buffering), 0);
+}
+
+bool read_file(const char* path, std::string* text) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char buf[1 << 16];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: zvr [-O level] [-m megabytes] FILE\n"
+               "       zvr [-O level] [-m megabytes] -e TEXT\n");
+}
+
+bool parse_count(const char* text, long low, long high, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno || end == text || *end || v < low || v > high) return false;
+  *out = v;
+  return true;
+}
+
+// Compiles and runs the text to its end. The report of an error that nothing
+// caught is already on fd 2 when the status comes back.
+int run_text(EngineContext* ctx, const std::string& text) {
+  if (text.size() > size_t(INT32_MAX)) return kObjectTooLarge;
+  // The executor prints a compilation error itself.
+  int status = exec_command_line(ctx, text.data(), int32_t(text.size()), 0);
+  if (status != kSliceEnded) return status;
+  // 500 hands control back between slices: go on until the code ends.
+  do status = interp_run(ctx, 0);
+  while (status == kSliceEnded);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long level = -1;
+  long megabytes = kDefaultBlockMegabytes;
+  const char* expression = nullptr;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-O" && i + 1 < argc) {
+      if (!parse_count(argv[++i], 0, kMaxOptimisation, &level)) return usage(), kExitUsage;
+    } else if (arg.size() == 3 && arg.compare(0, 2, "-O") == 0) {
+      if (!parse_count(arg.c_str() + 2, 0, kMaxOptimisation, &level)) return usage(), kExitUsage;
+    } else if (arg == "-m" && i + 1 < argc) {
+      if (!parse_count(argv[++i], 1, kMaxBlockMegabytes, &megabytes)) return usage(), kExitUsage;
+    } else if (arg == "-e" && i + 1 < argc) {
+      expression = argv[++i];
+    } else if (arg == "-h" || arg == "--help") {
+      usage();
+      return kExitOk;
+    } else if (!arg.empty() && arg[0] != '-' && !path) {
+      path = argv[i];
+    } else {
+      usage();
+      return kExitUsage;
+    }
+  }
+  if ((expression != nullptr) == (path != nullptr)) return usage(), kExitUsage;
+
+  std::string text;
+  if (expression) {
+    text = expression;
+  } else if (!read_file(path, &text)) {
+    std::fprintf(stderr, "zvr: cannot read %s: %s\n", path, std::strerror(errno));
+    return kExitUsage;
+  }
+
+  const uint32_t size = uint32_t(megabytes) << 20;
+  std::unique_ptr<uint64_t[]> block(new uint64_t[size / 8]());
+  EngineContext* ctx = nullptr;
+  int status = engine_start(block.get(), size, &ctx);
+  fill_host_table();
+  if (status == kOk) status = engine_register_builtin_table(ctx, g_zvr_host_table, 1);
+  if (status != kOk) {
+    std::fprintf(stderr, "zvr: engine start-up failed with status %d\n", status);
+    return kExitError;
+  }
+  if (level >= 0) compile_set_optimisation(ctx, int(level), 0);
+
+  status = run_text(ctx, text);
+  std::fflush(stdout);
+  return status == kOk ? kExitOk : kExitError;
+}
