@@ -303,7 +303,7 @@ int ExprCompiler::emit_library(int32_t k, const BuiltinEntry* row, int nargin, i
     if (id > 0) {
       TN_TRY(mark_referenced(id));
       TN_TRY(emit_user_call(id, nargin, nargout));
-      *result = nargout < 0 ? 0 : nargout;
+      *result = nargout;
       return kOk;
     }
     const bool in_ok = nargin >= row->min_in && ((row->max_in & kArgsAny) || nargin <= row->max_in);
@@ -316,15 +316,15 @@ int ExprCompiler::emit_library(int32_t k, const BuiltinEntry* row, int nargin, i
   return kOk;
 }
 
-// A user function called as a statement returns nothing (see the function
-// epilogue of the statement compiler).
+// A user function called as a statement leaves one item, like a built-in:
+// its first output when set, else a no-value item (the frame's return).
 int ExprCompiler::emit_user_call(int32_t id, int nargin, int nargout) {
   TN_TRY(u_.need(4));
   u_.code[u_.pos++] = kOpCallUser;
   u_.code[u_.pos++] = uint16_t(id);
   u_.code[u_.pos++] = uint16_t(nargin);
   u_.code[u_.pos++] = uint16_t(nargout);
-  sp_ += (nargout < 0 ? 0 : nargout) - nargin;
+  sp_ += (nargout < 0 ? 1 : nargout) - nargin;
   return kOk;
 }
 
@@ -479,7 +479,7 @@ int ExprCompiler::user_call_or_record(int32_t id, int32_t q) {
   p_ = q;
   const int nargout = call_nargout(q);
   TN_TRY(emit_user_call(id, 0, nargout));
-  note_call(q, nargout < 0 ? 0 : nargout);
+  note_call(q, nargout);
   expect_operand_ = false;
   return kOk;
 }
@@ -979,7 +979,7 @@ int ExprCompiler::close_call(Rec r, int nargin) {
     }
     case kRecCallUser:
       TN_TRY(emit_user_call(r.value, nargin, nargout));
-      result = nargout < 0 ? 0 : nargout;
+      result = nargout;
       break;
     default:
       return u_.fail(kUnexpectedRightParen);

@@ -1281,7 +1281,8 @@ int Generator::finish() {
 
 // A function returns its outputs on the stack, the first on top: output k is
 // pushed only when the caller asked for more than k results, so an output
-// nobody asked for may stay unset (and a statement call leaves nothing).
+// nobody asked for may stay unset (a statement call gets its first output, or
+// a no-value item, from the frame's return).
 // varargout gives its elements for the positions from its slot on.
 int Generator::return_code() {
   if (!u_.is_function()) return u_.emit(kOpHalt);

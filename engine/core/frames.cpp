@@ -6,12 +6,14 @@
 
 #include <cstring>
 
+#include "engine/core/assign.h"
 #include "engine/core/containers.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
+#include "engine/core/var_blocks.h"
 
 namespace {
 
@@ -25,6 +27,16 @@ bool is_base_frame(const uint32_t* w) { return int32_t(w[kFwCallerKind]) == kAre
 int32_t previous_frame(const uint32_t* w, int32_t index) {
   const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
   return (prev >= 0 && prev < index) ? int32_t(prev) : -1;
+}
+
+// Results kept in statement context (word 12): the first output when set.
+constexpr int32_t kResultsStatement = -1;
+constexpr uint32_t kNoSlotValue = uint32_t(kNoBlock);
+
+// A function frame whose first local is a plain output (the count the
+// function sees is 1 or more: not a lone varargout) and holds a value.
+bool statement_result_set(const uint32_t* w) {
+  return int32_t(w[kFwNargout]) >= 1 && w[kFrameFixedWords] != kNoSlotValue;
 }
 
 // Data words of the items whose descriptors lie in [from, to).
@@ -245,9 +257,18 @@ int frame_pop(EngineContext* ctx) {
   uint32_t* w = frame_words(ctx, index);
   const bool resume = w[kFwResume] != 0;
   ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
-  const int64_t items = items_above_frame(ctx, index);
+  int64_t items = items_above_frame(ctx, index);
   const int32_t wanted = int32_t(w[kFwResults]);
-  const int64_t keep = wanted < 0 ? 0 : (wanted < items ? wanted : items);
+  int64_t keep = wanted < 0 ? 0 : (wanted < items ? wanted : items);
+  if (wanted == kResultsStatement && int32_t(w[kFwLocals]) >= 1) {
+    // A function called as a statement leaves one item, as a built-in does:
+    // its code pushes no output (nargout reads 0), so the first output is
+    // taken here when it is set, else a no-value item stands for it.
+    TN_TRY(stk_remove(ctx, 0, int(items)));
+    if (!statement_result_set(w) || var_push_local(ctx, 0) != kOk) TN_TRY(stk_push_no_value(ctx));
+    items = keep = 1;
+    w = frame_words(ctx, index);
+  }
   TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
   free_locals(ctx, w);
   const int32_t prev = previous_frame(w, index);

@@ -757,7 +757,7 @@ TEST(CompileExpressions, UserFunctionsAndForwardReferences) {
   EXPECT_EQ(out.text, "  load_local 1\n  call_user " + id + " 1 1\n  call_user " + id +
                           " 0 1\n  plus\n  store_local 0\n  push_one\n  push_int16 2\n  call_user " + id +
                           " 2 2\n  store_local 2\n  store_local 3\n  push_int16 3\n  call_user " + id +
-                          " 1 -1\n  nargout 0\n  jump_if_false L1\n  load_local 0\nL1:\n  ret_function\n");
+                          " 1 -1\n  disp\n  nargout 0\n  jump_if_false L1\n  load_local 0\nL1:\n  ret_function\n");
   CompileOptions readfn;
   readfn.flags = kCompileReadfnPresent;
   EXPECT_EQ(h.run("h()", readfn).status, kOk);
