@@ -17,6 +17,7 @@ enum : int {
   kNonMatrixArray = 25,
   kNonSquareMatrix = 26,
   kIndexOutOfRange = 29,
+  kBadDimension = 34,
   kUndefinedField = 39,
   kWrongTypeForBool = 42,
   kWrongType = 43,
