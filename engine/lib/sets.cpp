@@ -275,7 +275,7 @@ int push_positions(EngineContext* ctx, const SetWork& w, const int32_t* sel, int
 }
 
 // A row (2 dimensions, one row) stays a row in unique and setdiff.
-bool is_row(const NumOperand& o) { return o.ndims == 2 && o.dims[0] == 1; }
+bool is_row(const NumOperand& o) { return o.dims && o.ndims == 2 && o.dims[0] == 1; }
 
 int clamp_outputs(int nargout) { return nargout < 1 ? 1 : nargout; }
 
