@@ -25,6 +25,7 @@ enum : int {
   kNonIntegerArg = 102,
   kArgOutOfRange = 103,
   kNonScalarArg = 104,
+  kNotPermutation = 106,
   kBadArgument = 107,
   kUnknownOption = 108,
   kObjectTooLarge = 109,
@@ -33,6 +34,7 @@ enum : int {
   kTooManyInputs = 124,
   kTooFewInputs = 125,
   kTooManyOutputs = 126,
+  kTooFewOutputs = 127,
   kMissingFunctionName = 151,
   kBadFunctionHeader = 152,
   kBadDefinition = 153,
@@ -68,6 +70,25 @@ enum : int {
   kDebugSuspend = 505,
   kInitError = 600,
   kNotSupported = 1000,
+};
+
+// Indexing, assignment and variables.
+enum : int {
+  kStackOverflowVar = 2,
+  kDataStackOverflowVar = 4,
+  kBadIndexType = 27,
+  kNonIntegerIndex = 28,
+  kDeleteMultipleDims = 30,
+  kBadListIndex = 31,
+  kWrongIndexCount = 32,
+  kBadSelectionSize = 33,
+  kWrongVariableType = 35,
+  kFieldOfNonStruct = 37,
+  kElementOfNonList = 38,
+  kPrivateField = 40,
+  kBadAssignmentSize = 41,
+  kUndefinedVariable = 120,
+  kUndefinedInputArg = 123,
 };
 
 // Propagates a nonzero status at once.
