@@ -10,6 +10,7 @@
 #include "engine/core/checked.h"
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
+#include "engine/core/indexing.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
@@ -35,43 +36,6 @@ double single_key(const SortCmpRec& r, int32_t k) {
   if (!r.imag) return re;
   const double im = tn::load<float>(static_cast<const uint8_t*>(r.imag) + at);
   return re * re + im * im;
-}
-
-// A line of a dimension: element k of line (o, s) lies at
-// o * length * stride + k * stride + s, s below stride, o below outer.
-struct LineGeometry {
-  int64_t outer = 1;
-  int64_t stride = 1;
-  int64_t length = 1;
-};
-
-// Storage order runs the columns innermost, then the rows, then dimensions
-// 2, 3, ... A negative dim becomes the first dimension of size above 1 (0
-// when none); a dim beyond the array has length 1.
-LineGeometry split_at_dim(int ndims, const uint32_t* dims, int* dim) {
-  if (*dim < 0) {
-    *dim = 0;
-    for (int d = 0; d < ndims; ++d)
-      if (dims[d] > 1) {
-        *dim = d;
-        break;
-      }
-  }
-  auto inside = [&](int d) {  // does dimension d vary faster than *dim?
-    if (*dim == 0) return d == 1;
-    if (*dim == 1) return false;
-    return d < *dim;
-  };
-  LineGeometry g;
-  for (int d = 0; d < ndims; ++d) {
-    if (d == *dim)
-      g.length = dims[d];
-    else if (inside(d))
-      g.stride *= dims[d];
-    else
-      g.outer *= dims[d];
-  }
-  return g;
 }
 
 // 'a...' or empty: ascending; 'd...': descending; anything else 108.
@@ -113,7 +77,7 @@ int sort_list(EngineContext* ctx, int nargin, int nout, uint8_t descending) {
 // Sorts every line of the top item y (a copy of the argument), carrying the
 // index array when given. Scratch space lies past the data top; nothing is
 // pushed while it is in use.
-int sort_lines(EngineContext* ctx, const NumOperand& y, const LineGeometry& g, double* index,
+int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, double* index,
                uint8_t descending) {
   if (g.length < 2 || y.count == 0) return kOk;
   const auto L = static_cast<int32_t>(g.length);
@@ -187,7 +151,8 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
   const NumOperand x = num_operand(ctx, depth);
   if (x.kind == NumKind::kNone) return kWrongArgType;
   if (x.count > std::numeric_limits<int32_t>::max()) return kObjectTooLarge;
-  const LineGeometry g = split_at_dim(x.ndims, x.dims, &dim);
+  DimSplit g;
+  shape_split_at_dim(x.ndims, x.dims, &dim, &g);
   const StackMark mark = stack_mark(ctx);
   double* index = nullptr;
   if (nout == 2) {
