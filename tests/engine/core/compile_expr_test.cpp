@@ -717,6 +717,14 @@ TEST(CompileExpressions, OperatorsBindToUserFunctionsWithoutClass) {
   EXPECT_EQ(h.run("y = 1 + 2;").text,
             "  push_one\n  push_int16 2\n  call_user " + std::to_string(id) + " 2 1\n  store_local 1\n  halt\n");
   EXPECT_EQ(ent(h.ctx(), id, kEntCode), kCodeReferenced);
+
+  // The same holds for intrinsics called by name: a user sin hides the
+  // intrinsic for code compiled after it, never for code compiled before.
+  const std::string before = h.run("y = sin(1);").text;
+  EXPECT_EQ(before.find("call_user"), std::string::npos) << before;
+  const int32_t sin_id = h.define("sin");
+  EXPECT_EQ(h.run("y = sin(1);").text,
+            "  push_one\n  call_user " + std::to_string(sin_id) + " 1 1\n  store_local 1\n  halt\n");
 }
 
 // Library rows: row 0 of the table is the error-table hook, so the rows
