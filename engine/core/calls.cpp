@@ -194,8 +194,11 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
       stk_drop(c);
       frame_return_discard(c);
       if (status == kVariableTableOverflow && attempt < kCompileRetries &&
-          grow_base_names(c, kNameGrowth) == kOk)
+          grow_base_names(c, kNameGrowth) == kOk) {
+        // The attempt's error text must not stand for a later error's report.
+        err_store(c, 0, nullptr, 0, false);
         continue;
+      }
       return status;
     }
     desc_at(c, 0)[2] = uint32_t(w);
