@@ -18,7 +18,6 @@
 #include "engine/core/status.h"
 #include "engine/core/streams.h"
 #include "engine/lib/engine_start.h"
-#include "host/builtin_table_host.h"
 
 namespace {
 
@@ -29,10 +28,6 @@ constexpr uint32_t kDefaultBlockMegabytes = 32;
 // Offsets inside the block are 32-bit and the block is addressed in 8-byte words.
 constexpr uint32_t kMaxBlockMegabytes = 2047;
 constexpr int kMaxOptimisation = 4;
-// Rows of the host's table that the console fills: its first two rows.
-constexpr int kConsoleWriteRow = 0;
-constexpr int kConsoleBufferingRow = 1;
-
 constexpr int32_t kFdStdout = 1;
 constexpr int32_t kFdStderr = 2;
 constexpr int32_t kFdConsole3 = 3;
@@ -61,17 +56,14 @@ int console_buffering(EngineContext*, int32_t fd, int32_t on, uintptr_t) {
   return kOk;
 }
 
-// The host's table as the program registers it (so that every row keeps its
-// real index), with the console rows writing to this process's streams.
-BuiltinEntry g_zvr_host_table[kHostTableRows + 1];
-
-void fill_host_table() {
-  std::memcpy(g_zvr_host_table, g_builtin_table_host, sizeof g_zvr_host_table);
-  g_zvr_host_table[kConsoleWriteRow] = stream_hook_row(
-      "+write", static_cast<StreamWriteHook>(console_write), kNewlineLF);
-  g_zvr_host_table[kConsoleBufferingRow] = stream_hook_row(
-      "+iocbuffering", static_cast<StreamBufferingHook>(console_buffering), 0);
-}
+// The console: fd 1 to 3 on this process's streams. It is registered behind
+// the engine's table, so the engine's rows keep the indices that engine_start
+// gives them, and its hooks are the only "+write" rows.
+BuiltinEntry g_console_table[] = {
+    stream_hook_row("+write", static_cast<StreamWriteHook>(console_write), kNewlineLF),
+    stream_hook_row("+iocbuffering", static_cast<StreamBufferingHook>(console_buffering), 0),
+    BuiltinEntry{},
+};
 
 bool read_file(const char* path, std::string* text) {
   FILE* f = std::fopen(path, "rb");
@@ -153,8 +145,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<uint64_t[]> block(new uint64_t[size / 8]());
   EngineContext* ctx = nullptr;
   int status = engine_start(block.get(), size, &ctx);
-  fill_host_table();
-  if (status == kOk) status = engine_register_builtin_table(ctx, g_zvr_host_table, 1);
+  if (status == kOk) status = engine_register_builtin_table(ctx, g_console_table, 0);
   if (status != kOk) {
     std::fprintf(stderr, "zvr: engine start-up failed with status %d\n", status);
     return kExitError;

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs one ZVR script through zvr at one optimisation level and compares, byte
+# for byte, its standard output with NAME.out and its standard error with
+# NAME.err (empty when there is no such file). A script with an .err file must
+# end with exit status 1 (an uncaught error), any other with 0.
+# Usage: run_script.sh ZVR SCRIPT LEVEL
+set -u
+zvr=$1 script=$2 level=$3
+base=${script%.zvr}
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+
+cd "$(dirname "$script")" || exit 2
+"$zvr" -O "$level" "$(basename "$script")" >"$out" 2>"$err"
+status=$?
+
+expected_status=0
+expected_err=/dev/null
+if [ -f "$base.err" ]; then
+  expected_status=1
+  expected_err=$base.err
+fi
+
+failed=0
+if ! cmp -s "$out" "$base.out"; then
+  echo "standard output differs from $base.out:"
+  diff -u "$base.out" "$out" | head -60
+  failed=1
+fi
+if ! cmp -s "$err" "$expected_err"; then
+  echo "standard error differs from $expected_err:"
+  diff -u "$expected_err" "$err" | head -30
+  failed=1
+fi
+if [ "$status" -ne "$expected_status" ]; then
+  echo "exit status $status, expected $expected_status"
+  failed=1
+fi
+exit $failed
