@@ -29,14 +29,24 @@ int32_t previous_frame(const uint32_t* w, int32_t index) {
   return (prev >= 0 && prev < index) ? int32_t(prev) : -1;
 }
 
-// Results kept in statement context (word 12): the first output when set.
+// Word 12 of a function called in statement context: -1, or -2 when it
+// declares no outputs (then the count it sees, word 14, is 1 rather than 0).
 constexpr int32_t kResultsStatement = -1;
+constexpr int32_t kResultsNoOutputs = -2;
 constexpr uint32_t kNoSlotValue = uint32_t(kNoBlock);
+
+bool statement_call(const uint32_t* w) {
+  const int32_t wanted = int32_t(w[kFwResults]);
+  // A code block run in statement context has no locals: it keeps nothing.
+  if (wanted == kResultsStatement) return int32_t(w[kFwLocals]) >= 1;
+  return wanted == kResultsNoOutputs && int32_t(w[kFwNargout]) >= 1;
+}
 
 // A function frame whose first local is a plain output (the count the
 // function sees is 1 or more: not a lone varargout) and holds a value.
 bool statement_result_set(const uint32_t* w) {
-  return int32_t(w[kFwNargout]) >= 1 && w[kFrameFixedWords] != kNoSlotValue;
+  return int32_t(w[kFwResults]) == kResultsStatement && int32_t(w[kFwNargout]) >= 1 &&
+         w[kFrameFixedWords] != kNoSlotValue;
 }
 
 // Data words of the items whose descriptors lie in [from, to).
@@ -260,7 +270,7 @@ int frame_pop(EngineContext* ctx) {
   int64_t items = items_above_frame(ctx, index);
   const int32_t wanted = int32_t(w[kFwResults]);
   int64_t keep = wanted < 0 ? 0 : (wanted < items ? wanted : items);
-  if (wanted == kResultsStatement && int32_t(w[kFwLocals]) >= 1) {
+  if (statement_call(w)) {
     // A function called as a statement leaves one item, as a built-in does:
     // its code pushes no output (nargout reads 0), so the first output is
     // taken here when it is set, else a no-value item stands for it.

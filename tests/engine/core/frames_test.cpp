@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/core/assign.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
 #include "engine/core/service_table.h"
@@ -144,7 +145,10 @@ TEST_F(Frames, VararginPacksTheRestOrGivesAnEmptyList) {
     EXPECT_EQ(list.a, k.list_words);
     EXPECT_EQ(list.b, kContList);
     ASSERT_EQ(frame_pop(c), kOk);
-    EXPECT_EQ(c->desc_top, kBaseFrameWords);
+    // Called as a statement, it leaves a no-value item as a built-in does.
+    EXPECT_EQ(c->desc_top, kBaseFrameWords + 3);
+    EXPECT_EQ(desc_at(c, 0)[0], kKindNoValue);
+    stk_drop(c);
     EXPECT_EQ(c->data_top, 0);
     EXPECT_TRUE(check_heap_used(c, {}));
   }
@@ -365,3 +369,39 @@ TEST_F(Frames, AbortPollingAndTheDebuggingMode) {
 }
 
 }  // namespace
+
+// A statement call (nargout -1) leaves exactly one item, like a built-in's
+// stub: the first output when it is set, else a no-value item; a lone
+// varargout is no plain first output.
+TEST_F(Frames, StatementCallLeavesTheFirstOutputOrNoValue) {
+  struct Case {
+    uint16_t flags, out;
+    bool set_first;
+    bool value_left;
+  };
+  for (const Case k : {Case{0, 2, true, true}, Case{0, 2, false, false}, Case{kHdrVarargout, 1, true, false},
+                       Case{kHdrVarargout, 2, true, true}}) {
+    HandFunction h;  // outputs first, the input in slot 2, as compiled
+    h.flags = k.flags;
+    h.locals = 3;
+    h.max_in = 1;
+    h.max_out = k.out;
+    h.input_slots = {2};
+    const uint32_t f = place_function(c, h);
+    ASSERT_EQ(stk_push_real(c, 5), kOk);
+    ASSERT_EQ(push(f, -1, 1), kOk);
+    if (k.set_first) {
+      ASSERT_EQ(stk_push_real(c, 42), kOk);
+      ASSERT_EQ(var_store_local(c, 0), kOk);
+    }
+    ASSERT_EQ(stk_push_real(c, 9), kOk);  // a leftover item (a loop's state) goes
+    ASSERT_EQ(frame_pop(c), kOk);
+    ASSERT_EQ(c->desc_top, kBaseFrameWords + 3) << k.flags << k.out;
+    if (k.value_left)
+      EXPECT_EQ(real_at(c, 0), 42);
+    else
+      EXPECT_EQ(desc_at(c, 0)[0], kKindNoValue);
+    stk_drop(c);
+    EXPECT_TRUE(check_heap_used(c, {}));
+  }
+}
