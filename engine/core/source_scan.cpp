@@ -4,6 +4,7 @@
 // or up to the next header, or to the end of the text.
 #include <cstring>
 
+#include "engine/core/errors.h"
 #include "engine/core/libraries.h"
 #include "engine/core/source_lex.h"
 
@@ -185,7 +186,7 @@ int32_t function_end(const char* t, int32_t n, int32_t from, int32_t* lines, Def
 
 }  // namespace
 
-int fn_find_next_definition(EngineContext*, const char* t, int32_t n, DefinitionScan* scan,
+int fn_find_next_definition(EngineContext* ctx, const char* t, int32_t n, DefinitionScan* scan,
                             SourceDefinition* out) {
   srclex::LineReader r(t, n, scan->position);
   srclex::Line ln;
@@ -219,9 +220,15 @@ int fn_find_next_definition(EngineContext*, const char* t, int32_t n, Definition
         *out = d;
         return kOk;
       }
-      if (keyword_at(t, p, e, kKwEndfunction)) return kUnexpectedEndfunction;
-      if (keyword_at(t, p, e, kKwInclude) || keyword_at(t, p, e, kKwIncludeIfExists))
-        return kIncludeNotPermitted;
+      // A misplaced line outside every definition is reported at its line.
+      int status = kOk;
+      if (keyword_at(t, p, e, kKwEndfunction)) status = kUnexpectedEndfunction;
+      if (keyword_at(t, p, e, kKwInclude) || keyword_at(t, p, e, kKwIncludeIfExists)) status = kIncludeNotPermitted;
+      if (status != kOk) {
+        scan->line = line;
+        if (ctx) err_note_location(ctx, status, line + 1);
+        return status;
+      }
     }
     line += line_ends;
   }

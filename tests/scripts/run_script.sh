@@ -2,7 +2,8 @@
 # Runs one ZVR script through zvr at one optimisation level and compares, byte
 # for byte, its standard output with NAME.out and its standard error with
 # NAME.err (empty when there is no such file). A script with an .err file must
-# end with exit status 1 (an uncaught error), any other with 0.
+# end with exit status 1 (an uncaught error), any other with 0, unless
+# NAME.status holds the expected status (output on fd 2 without an error).
 # Usage: run_script.sh ZVR SCRIPT LEVEL
 set -u
 zvr=$1 script=$2 level=$3
@@ -19,6 +20,9 @@ expected_err=/dev/null
 if [ -f "$base.err" ]; then
   expected_status=1
   expected_err=$base.err
+fi
+if [ -f "$base.status" ]; then
+  expected_status=$(cat "$base.status")
 fi
 
 failed=0
