@@ -142,7 +142,13 @@ int main(int argc, char** argv) {
   }
 
   const uint32_t size = uint32_t(megabytes) << 20;
-  std::unique_ptr<uint64_t[]> block(new uint64_t[size / 8]());
+  // calloc: the zeroed pages come from the system as they are first touched,
+  // so a large block costs nothing at start-up.
+  std::unique_ptr<void, decltype(&std::free)> block(std::calloc(size / 8, 8), &std::free);
+  if (!block) {
+    std::fprintf(stderr, "zvr: cannot allocate a block of %u bytes\n", size);
+    return kExitError;
+  }
   EngineContext* ctx = nullptr;
   int status = engine_start(block.get(), size, &ctx);
   if (status == kOk) status = engine_register_builtin_table(ctx, g_console_table, 0);
