@@ -28,9 +28,6 @@ constexpr uint32_t kDefaultBlockMegabytes = 32;
 // Offsets inside the block are 32-bit and the block is addressed in 8-byte words.
 constexpr uint32_t kMaxBlockMegabytes = 2047;
 constexpr int kMaxOptimisation = 4;
-constexpr int32_t kFdStdout = 1;
-constexpr int32_t kFdStderr = 2;
-constexpr int32_t kFdConsole3 = 3;
 
 // fd 1 and 3 to standard output, fd 2 to standard error; other descriptors
 // belong to whatever hook comes next.
@@ -45,7 +42,7 @@ int console_write(EngineContext*, int32_t fd, const char* bytes, int32_t length,
   if (!f) return kNotMyDescriptor;
   // Standard output is buffered: an error report must still follow the output before it.
   if (f == stderr) std::fflush(stdout);
-  if (length > 0 && std::fwrite(bytes, 1, size_t(length), f) != size_t(length)) return kIllegalError;
+  if (length > 0 && std::fwrite(bytes, 1, size_t(length), f) != size_t(length)) return kReadWriteError;
   return kOk;
 }
 

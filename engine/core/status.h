@@ -57,6 +57,7 @@ enum : int {
   kIncludeDepth = 217,
   kFileNotFound = 300,
   kNotMyDescriptor = 301,
+  kReadWriteError = 302,
   kEndOfFile = 305,
   kBadContext = 400,
   kAssertionFalse = 401,

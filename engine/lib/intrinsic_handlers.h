@@ -1,6 +1,7 @@
 // Registration of the intrinsic functions of the base library (elementary
 // functions, class conversions and type tests, construction, shape,
-// reductions, extremes and search, sorting and sets) as the handlers of their opcodes.
+// reductions, extremes and search, sorting and sets) as the handlers of
+// their opcodes.
 #pragma once
 
 // Registers each such opcode that has no handler yet, so that a handler

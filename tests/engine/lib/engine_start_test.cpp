@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "engine/core/errors.h"
+#include "engine/core/interp.h"
+#include "engine/core/opcodes.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/engine_start.h"
@@ -46,3 +48,20 @@ TEST(EngineStart, LeavesAReadyEngineAndCanRunTwice) {
 }
 
 }  // namespace
+
+// Every intrinsic of the families the base library serves here has a handler
+// once the engine has started, so compiled code never meets the default.
+TEST(EngineStart, InstallsTheBaseLibraryIntrinsics) {
+  constexpr uint32_t kSize = 1 << 20;
+  std::unique_ptr<uint64_t[]> block(new uint64_t[kSize / 8]());
+  EngineContext* ctx = nullptr;
+  ASSERT_EQ(engine_start(block.get(), kSize, &ctx), kOk);
+  const OpHandlerFn unsupported = interp_op_handler(kOpReserved313).fn;
+  for (const char* name : {"abs", "sin", "atan2", "sqrt", "realsqrt", "int8", "uint64", "double", "char", "cast",
+                           "typecast", "ischar", "isvector", "size", "numel", "zeros", "magic", "sum", "cumsum",
+                           "max", "find", "sort", "unique", "ismember", "horzcat", "reshape", "colon", "cross"}) {
+    const IntrinsicEntry* e = intrinsic_find(name);
+    ASSERT_NE(e, nullptr) << name;
+    EXPECT_NE(interp_op_handler(e->opcode).fn, unsupported) << name;
+  }
+}
