@@ -1,12 +1,14 @@
 // map and cellfun: a function value called once per element of collections,
 // resumed after each call to collect its results. The state lives on the
 // value stack under each call's arguments:
-//   [f, c1 .. ck, i, N, k, H1 .. Hq]
-// (collections, the 1-based index of the call under way, the element count,
-// the number of collections, then the result holders: map keeps one list per
-// output, cellfun one array that its first result gives a class). Holders lie
-// on top so that each result is appended where it lands, without moving the
-// collections.
+//   [f, c1 .. ck, o1 .. ok, i, N, k, H1 .. Hq]
+// (collections, a cursor per collection, the 1-based index of the call under
+// way, the element count, the number of collections, then the result
+// holders: map keeps one list per output, cellfun one array that its first
+// result gives a class). A cursor is the word offset of the collection's next
+// element, so each call reaches its elements without a walk; a collection of
+// one element, used for every call, keeps -(offset + 1). Holders lie on top so
+// that each result is appended where it lands.
 #include <algorithm>
 #include <cstring>
 
@@ -20,7 +22,7 @@
 
 namespace {
 
-constexpr int kBookkeeping = 3;  // i, N, k
+constexpr int kBookkeeping = 3;  // i, N, k; the cursors lie below them
 // Depths of the bookkeeping numbers above the holders.
 constexpr int kDepthK = 0;
 constexpr int kDepthCount = 1;
@@ -34,20 +36,26 @@ int collection_count(EngineContext* c, int depth, int32_t* count) {
   return stk_get_container_dims(c, depth, nullptr, nullptr, count, nullptr);
 }
 
-// Pushes a copy of element index (from 1) of the collection at depth.
-int push_element(EngineContext* c, int depth, int32_t index) {
-  if (!stk_is_struct(c, depth)) return stk_list_get(c, depth, index);
-  int32_t count = 0;
-  uint64_t* e = nullptr;
-  TN_TRY(stk_get_container(c, depth, &count, &e));
-  if (index < 1 || index > count) return kIndexOutOfRange;
-  for (int32_t k = 1; k < index; ++k) e += elem_total_words(e);
+// Word offset of a collection's first element (a cell's size element skipped).
+int32_t first_offset(EngineContext* c, int depth) {
+  if (desc_at(c, depth)[2] != kContCell || desc_at(c, depth)[1] < kElemHeaderWords) return 0;
+  return int32_t(elem_total_words(item_data(c, depth)));
+}
+
+// Pushes a copy of the element at word offset `at` of the collection at
+// depth; *next: the offset behind it.
+int push_element_at(EngineContext* c, int depth, int64_t at, int64_t* next) {
+  const uint32_t* d = desc_at(c, depth);
+  if (d[0] != kKindContainer || at < 0 || at + kElemHeaderWords > d[1]) return kBadArgument;
+  const uint64_t* e = item_data(c, depth) + at;
+  if (at + elem_total_words(e) > d[1]) return kBadArgument;
   const uint32_t words = elem_data_words(e);
   if (!desc_room(c)) return kStackOverflow;
   if (int64_t(words) > data_free_words(c)) return kDataStackOverflow;
   const uint32_t kind = elem_word(e, 0), a = elem_word(e, 1), b = elem_word(e, 2);
   uint64_t* to = stk_claim(c, kind, a, b, words);
-  std::memmove(to, elem_data(e), size_t(words) * 8);
+  std::memmove(to, e + kElemHeaderWords, size_t(words) * 8);
+  *next = at + kElemHeaderWords + words;
   return kOk;
 }
 
@@ -84,21 +92,24 @@ int read_count(EngineContext* c, int depth, int32_t* out) {
 
 int holders_of(bool is_map, int nargout) { return is_map ? (nargout < 0 ? 0 : nargout) : 1; }
 
-// Pushes the arguments of call i and calls the function.
-int call_next(EngineContext* c, bool is_map, int32_t k, int q, int32_t index) {
+// Pushes the arguments of the next call and calls the function.
+int call_next(EngineContext* c, bool is_map, int32_t k, int q) {
   for (int32_t j = 1; j <= k; ++j) {
-    const int depth = int(k - j) + kBookkeeping + q + int(j - 1);
-    if (is_map) {
-      int32_t count = 0;
-      TN_TRY(collection_count(c, depth, &count));
-      TN_TRY(push_element(c, depth, count == 1 ? 1 : index));
-    } else if (j == 1) {
-      TN_TRY(push_element(c, depth, index));
-    } else {
-      TN_TRY(stk_dup(c, depth, 1));
+    const int pushed = int(j - 1);
+    const int cursor = pushed + q + kBookkeeping + int(k - j);
+    const int collection = pushed + q + kBookkeeping + int(k) + int(k - j);
+    if (!is_map && j > 1) {
+      TN_TRY(stk_dup(c, collection, 1));  // cellfun's further arguments
+      continue;
     }
+    double o = 0;
+    TN_TRY(stk_get_real_scalar(c, cursor, &o));
+    const bool shared = o < 0;
+    int64_t at = shared ? int64_t(-o) - 1 : int64_t(o), next = 0;
+    TN_TRY(push_element_at(c, collection, at, &next));
+    if (!shared) tn::st_f64(item_data(c, cursor + 1), double(next));
   }
-  const int f = int(k) + kBookkeeping + q + int(k);
+  const int f = int(k) + kBookkeeping + q + int(k) + int(k);
   return builtin_call_value(c, f, int(k), is_map ? q : 1);
 }
 
@@ -122,11 +133,22 @@ int map_start(EngineContext* c, bool is_map, int nargin, int nargout) {
     for (int j = 0; j < q; ++j) TN_TRY(stk_make_container(c, 0, 0, nullptr, 0));
     return nargout < 0 ? stk_push_no_value(c) : kOk;
   }
+  for (int32_t j = 1; j <= k; ++j) {
+    const int depth = int(k - j) + int(j - 1);
+    double cursor = 0;
+    if (is_map || j == 1) {
+      int32_t count = 0;
+      TN_TRY(collection_count(c, depth, &count));
+      const int32_t first = first_offset(c, depth);
+      cursor = count == 1 && n > 1 ? -double(first) - 1 : double(first);
+    }
+    TN_TRY(stk_push_real(c, cursor));
+  }
   TN_TRY(stk_push_real(c, 1));
   TN_TRY(stk_push_real(c, n));
   TN_TRY(stk_push_real(c, k));
   for (int j = 0; j < q; ++j) TN_TRY(is_map ? stk_make_container(c, 0, 0, nullptr, 0) : stk_push_empty(c));
-  return call_next(c, is_map, k, q, 1);
+  return call_next(c, is_map, k, q);
 }
 
 // --- cellfun's result array ----------------------------------------------------
@@ -185,7 +207,7 @@ int store_result(EngineContext* c, int32_t k, int32_t index) {
     int32_t dims[kMaxDims];
     int32_t n = 0;
     TN_TRY(read_count(c, 1 + 1 + kDepthCount, &n));
-    collection_shape(c, 1 + 1 + kBookkeeping + int(k) - 1, n, &nd, dims);
+    collection_shape(c, 1 + 1 + kBookkeeping + int(k) + int(k) - 1, n, &nd, dims);
     TN_TRY(push_holder_like(c, r, nd, dims));
     stk_replace_with_top(c, 1);
   }
@@ -220,7 +242,7 @@ int map_finish(EngineContext* c, int32_t k, int q, int nargout) {
   int32_t n = 0;
   TN_TRY(read_count(c, q + kDepthCount, &n));
   for (int32_t j = 1; j <= k && nd == 0; ++j) {
-    const int depth = int(k - j) + kBookkeeping + q;
+    const int depth = int(k - j) + kBookkeeping + q + int(k);
     int kd = 0;
     const uint32_t* s = nullptr;
     int32_t count = 0;
@@ -234,14 +256,14 @@ int map_finish(EngineContext* c, int32_t k, int q, int nargout) {
     TN_TRY(stk_move(c, q, q - 1));
   }
   TN_TRY(stk_reverse(c, q));  // the first output on top
-  TN_TRY(stk_remove(c, q, kBookkeeping + int(k) + 1));
+  TN_TRY(stk_remove(c, q, kBookkeeping + 2 * int(k) + 1));
   return nargout < 0 ? stk_push_no_value(c) : kOk;
 }
 
 int cellfun_finish(EngineContext* c, int32_t k) {
   ArrayView h{};
   if (array_view(desc_at(c, 0), item_data(c, 0), &h) && h.im && imaginary_all_zero(h)) stk_make_real_top(c);
-  return stk_remove(c, 1, kBookkeeping + int(k) + 1);
+  return stk_remove(c, 1, kBookkeeping + 2 * int(k) + 1);
 }
 
 int map_resume(EngineContext* c, bool is_map, int results, int nargout) {
@@ -254,7 +276,7 @@ int map_resume(EngineContext* c, bool is_map, int results, int nargout) {
   if (results != wanted) {
     // A function that gave nothing to a call as a statement: nothing to collect.
     if (results == 0 && nargout < 0) {
-      TN_TRY(stk_remove(c, 0, q + kBookkeeping + int(k) + 1));
+      TN_TRY(stk_remove(c, 0, q + kBookkeeping + 2 * int(k) + 1));
       return stk_push_no_value(c);
     }
     return kTooManyOutputs;
@@ -266,7 +288,7 @@ int map_resume(EngineContext* c, bool is_map, int results, int nargout) {
   }
   if (index >= n) return is_map ? map_finish(c, k, q, nargout) : cellfun_finish(c, k);
   tn::st_f64(item_data(c, q + kDepthIndex), double(index + 1));
-  return call_next(c, is_map, k, q, index + 1);
+  return call_next(c, is_map, k, q);
 }
 
 }  // namespace
