@@ -175,7 +175,8 @@ int funarg_resolve(EngineContext* c, int depth, int32_t context_id, int32_t* max
     InlineParts parts{};
     TN_TRY(wrong_type_as_44(stk_get_inline(c, depth, &parts)));
     if (!parts.code) return kWrongArgType;
-    *max_in = parts.code[kHdrMaxIn];
+    // The captured values are an argument that no caller passes.
+    *max_in = parts.code[kHdrMaxIn] - ((parts.code[kHdrFlags] & kHdrCaptures) ? 1 : 0);
     *max_out = parts.code[kHdrMaxOut];
     return kOk;
   }

@@ -250,6 +250,21 @@ TEST_F(Funvals, CallbacksNestAndFailCleanly) {
   }
 }
 
+// The host calls a compiled function whose built-ins call back into ZVR code.
+TEST_F(Funvals, HostCallOfAFunctionThatCallsBack) {
+  statements("function r = squares(v)\n s = 1;\n r = cellfun(@(x) x * x + s - 1, v);\nendfunction\n");
+  ASSERT_EQ(stk_push_real(c, 3), kOk);
+  ASSERT_EQ(stk_push_real(c, 4), kOk);
+  ASSERT_EQ(stk_make_container(c, 2, 0, nullptr, 0), kOk);
+  ASSERT_EQ(interp_call(c, "squares", 0, 1, 1, 0, 0), kOk) << take_output();
+  EXPECT_EQ(render(0), "double 1x2 [9 16]");
+  stk_drop(c);
+  EXPECT_TRUE(clean());
+  // nargin of an anonymous function does not count its captured values.
+  statements("s = 2;\nh = @(a, b) a + b + s;\n");
+  check({{"nargin(h)", "double 1x1 [2]"}, {"nargout(h)", "double 1x1 [1]"}, {"nargin(@both)", "double 1x1 [1]"}});
+}
+
 // The built-ins called directly: a check that fails before the call leaves
 // the arguments as they were.
 TEST_F(Funvals, FailedChecksLeaveTheArguments) {
