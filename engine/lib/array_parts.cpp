@@ -1,0 +1,247 @@
+// Parts and patterns of arrays: diagonals, triangular parts, replication,
+// grids, repeated differences and Kronecker products. tril, triu and diff
+// work in place on their argument; the others build their result above the
+// arguments and move it down.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "engine/core/checked.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/value_stack.h"
+#include "engine/lib/array_shape.h"
+#include "engine/lib/arrays.h"
+
+namespace {
+
+constexpr int kMaxGridArgs = 16;
+constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+
+int arg_error(int status) { return status == kWrongType ? kWrongArgType : status; }
+
+void zero_element(const ArrayArg& a, int64_t k) {
+  std::memset(a.re + k * a.esize, 0, a.esize);
+  if (a.im) std::memset(a.im + k * a.esize, 0, a.esize);
+}
+
+// Reads an optional integer argument on top (when present) and pops it.
+int pop_optional_int(EngineContext* ctx, bool present, int32_t* v) {
+  if (!present) return kOk;
+  return arg_error(stk_pop_int(ctx, v));
+}
+
+}  // namespace
+
+int bi_diag(EngineContext* ctx, int nargin) {
+  if (nargin < 1 || nargin > 2) return nargin < 1 ? kTooFewInputs : kTooManyInputs;
+  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
+  int32_t k = 0;
+  if (nargin == 2) TN_TRY(arg_error(stk_get_int(ctx, 0, &k)));
+  const int depth = nargin - 1;
+  ArrayArg x;
+  if (!array_arg(ctx, depth, &x)) return kWrongArgType;
+  if (x.count == 0) {
+    if (depth) stk_drop(ctx);
+    return kOk;
+  }
+  if (x.ndims > 2) return kBadDimension;
+  const int64_t rows = x.dims[0], cols = x.dims[1];
+  const int64_t below = k < 0 ? -static_cast<int64_t>(k) : 0;  // row of the diagonal's start
+  const int64_t right = k > 0 ? k : 0;                          // its column
+  if (rows == 1 || cols == 1) {
+    // A vector along diagonal k of a square zero matrix.
+    const int64_t n = x.count, m = n + below + right;
+    TN_TRY(gather_push(ctx, x, Shape{2, {m, m}}, [&](const int64_t* t) -> int64_t {
+      const int64_t i = t[0] - below;
+      return (t[1] - t[0] == k && i >= 0 && i < n) ? i : -1;
+    }));
+  } else {
+    int64_t len = 0;
+    if (-rows < k && k < cols) len = k <= 0 ? std::min(rows + k, cols) : std::min(rows, cols - k);
+    TN_TRY(gather_push(ctx, x, Shape{2, {len, len > 0 ? 1 : 0}}, [&](const int64_t* t) {
+      return (t[0] + below) * cols + t[0] + right;
+    }));
+  }
+  return remove_under_top(ctx, nargin);
+}
+
+int bi_tril(EngineContext* ctx, int which, int nargin) {
+  if (nargin < 1 || nargin > 2) return nargin < 1 ? kTooFewInputs : kTooManyInputs;
+  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
+  int32_t k = 0;
+  if (nargin == 2) {
+    ArrayArg x;
+    if (!array_arg(ctx, 1, &x)) return kWrongArgType;
+    TN_TRY(pop_optional_int(ctx, true, &k));
+  }
+  ArrayArg a;
+  if (!array_arg(ctx, 0, &a)) return kWrongArgType;
+  if (a.ndims > 2) return kBadDimension;
+  const int64_t rows = a.dims[0], cols = a.dims[1];
+  for (int64_t i = 0; i < rows; ++i)
+    for (int64_t j = 0; j < cols; ++j) {
+      const bool zero = which == kTril ? j > i + k : j < i + k;
+      if (zero) zero_element(a, i * cols + j);
+    }
+  return kOk;
+}
+
+int bi_repmat(EngineContext* ctx, int nargin) {
+  if (nargin < 2 || nargin > 3) return nargin < 2 ? kTooFewInputs : kTooManyInputs;
+  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
+  Shape reps;
+  if (nargin == 2) {
+    int n = 0;
+    TN_TRY(read_int_vector(ctx, 0, reps.d, kShapeMaxDims, &n));
+    if (n == 0) return kArgOutOfRange;
+    reps.ndims = n;
+    if (n == 1) reps = Shape{2, {reps.d[0], reps.d[0]}};
+  } else {
+    const uint32_t* dm = desc_at(ctx, 1);
+    if (dm[0] != kKindReal && dm[0] != kKindComplex) return kWrongArgType;
+    int32_t m = 0, n = 0;
+    TN_TRY(arg_error(stk_get_int(ctx, 1, &m)));
+    TN_TRY(arg_error(stk_get_int(ctx, 0, &n)));
+    reps = Shape{2, {m, n}};
+  }
+  bool empty = false;
+  for (int i = 0; i < reps.ndims; ++i) empty = empty || reps.d[i] < 1;
+  return run_on_array(ctx, nargin - 1, [&](EngineContext* c, const ArrayArg& a) {
+    if (a.ndims > kShapeMaxDims) return static_cast<int>(kArgOutOfRange);
+    if (empty) return gather_push(c, a, Shape{2, {0, 0}}, [](const int64_t*) { return int64_t{-1}; });
+    const Shape src = shape_of(a);
+    Shape out;
+    out.ndims = std::max(src.ndims, reps.ndims);
+    for (int i = 0; i < out.ndims; ++i) out.d[i] = tn::mul64(src.dim(i), reps.dim(i));
+    return gather_push(c, a, out, [&](const int64_t* t) {
+      int64_t s[kShapeMaxDims];
+      for (int i = 0; i < out.ndims; ++i) s[i] = t[i] % src.dim(i);
+      return linear_from_subs(src, s, out.ndims);
+    });
+  });
+}
+
+int bi_ndgrid(EngineContext* ctx, int nargin, int nargout, int mesh) {
+  if (nargout < 1) nargout = 1;
+  if (nargin > kMaxGridArgs || nargout > kMaxGridArgs) return kArgOutOfRange;
+  if (nargin < 1) return kTooFewInputs;
+  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
+  ArrayArg in[kMaxGridArgs];
+  for (int i = 0; i < nargin; ++i)
+    if (!array_arg(ctx, nargin - 1 - i, &in[i])) return kWrongArgType;
+  // The grid's axes: meshgrid takes its first two inputs swapped; one input
+  // stands for every axis.
+  int axes = nargin;
+  if (nargin == 1) {
+    axes = mesh ? 2 : nargout;
+    for (int i = 1; i < axes; ++i) in[i] = in[0];
+  } else if (nargout > nargin) {
+    return kTooManyOutputs;
+  }
+  if (mesh) std::swap(in[0], in[1]);
+  Shape grid;
+  grid.ndims = std::max(axes, 2);
+  for (int i = 0; i < grid.ndims; ++i) grid.d[i] = i < axes ? in[i].count : 1;
+  // meshgrid's grid has its x values along the columns: its outputs are the
+  // grid's second and first.
+  const int built = mesh ? 2 : nargout;
+  const int outputs = std::min(built, nargout);
+  auto axis_of = [&](int output) { return mesh ? 1 - output : output; };
+  for (int o = outputs - 1; o >= 0; --o) {
+    const int axis = axis_of(o);
+    TN_TRY(gather_push(ctx, in[axis], grid, [axis](const int64_t* t) { return t[axis]; }));
+  }
+  return stk_remove(ctx, outputs, nargin);
+}
+
+int bi_diff(EngineContext* ctx, int nargin) {
+  if (nargin < 1 || nargin > 3) return nargin < 1 ? kTooFewInputs : kTooManyInputs;
+  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
+  ArrayArg x;
+  if (!array_arg(ctx, nargin - 1, &x) || x.cls != ArrayArg::kDouble) return kWrongArgType;
+  if (x.ndims > kShapeMaxDims) return kArgOutOfRange;
+  int32_t n = 1;
+  if (nargin >= 2) {
+    const int depth = nargin - 2;
+    ArrayArg na;
+    if (array_arg(ctx, depth, &na) && na.count > 1) return kBadSize;
+    if (!(array_arg(ctx, depth, &na) && na.count == 0)) TN_TRY(arg_error(stk_get_int(ctx, depth, &n)));
+    if (n < 0) return kArgOutOfRange;
+  }
+  const Shape s = shape_of(x);
+  int q = 0;
+  if (nargin == 3) {
+    int32_t dim = 0;
+    TN_TRY(arg_error(stk_get_int(ctx, 0, &dim)));
+    if (dim < 1) return kBadDimension;
+    q = dim - 1;
+  } else {
+    while (q < s.ndims && s.d[q] == 1) ++q;
+    if (q == s.ndims) q = 0;
+  }
+  for (int i = 1; i < nargin; ++i) stk_drop(ctx);
+  array_arg(ctx, 0, &x);
+  const AxisSplit sp = axis_split(s, q);
+  if (sp.length <= n) {
+    stk_drop(ctx);
+    return stk_push_empty(ctx);
+  }
+  // n passes of differences along each line, in place; each pass leaves one
+  // value fewer at the front of the line.
+  for (uint8_t* part : {x.re, x.im}) {
+    if (!part) continue;
+    for (int64_t o = 0; o < sp.outer; ++o)
+      for (int64_t si = 0; si < sp.inner; ++si) {
+        auto at = [&](int64_t k) { return part + 8 * ((o * sp.length + k) * sp.inner + si); };
+        for (int32_t pass = 0; pass < n; ++pass)
+          for (int64_t k = 0; k + 1 < sp.length - pass; ++k)
+            tn::st_f64(at(k), tn::ld_f64(at(k + 1)) - tn::ld_f64(at(k)));
+      }
+  }
+  Shape out = s;
+  while (out.ndims <= q) out.d[out.ndims++] = 1;
+  out.d[q] = sp.length - n;
+  TN_TRY(gather_push(ctx, x, out, [&](const int64_t* t) {
+    int64_t u[kShapeMaxDims];
+    for (int i = 0; i < out.ndims; ++i) u[i] = t[i];
+    return linear_from_subs(s, u, out.ndims);
+  }));
+  return remove_under_top(ctx, 1);
+}
+
+int bi_kron(EngineContext* ctx) {
+  if (!stk_has_item(ctx, 1)) return kBadArgument;
+  ArrayArg a, b;
+  if (!array_arg(ctx, 1, &a) || !a.plain || !array_arg(ctx, 0, &b) || !b.plain)
+    return kWrongArgType;
+  const int64_t ra = a.dims[0], ca = a.dims[1], rb = b.dims[0], cb = b.dims[1];
+  const int64_t rows = ra * rb, cols = ca * cb;
+  if (rows > kInt32Max || cols > kInt32Max) return kDataStackOverflow;
+  const bool cplx = a.cplx || b.cplx;
+  double *re = nullptr, *im = nullptr;
+  TN_TRY(stk_push_matrix(ctx, static_cast<int32_t>(rows), static_cast<int32_t>(cols), &re,
+                         cplx ? &im : nullptr));
+  auto get = [](const uint8_t* part, int64_t k) { return part ? tn::ld_f64(part + 8 * k) : 0.0; };
+  for (int64_t i = 0; i < ra; ++i)
+    for (int64_t j = 0; j < ca; ++j) {
+      const double xr = get(a.re, i * ca + j), xi = get(a.im, i * ca + j);
+      for (int64_t k = 0; k < rb; ++k)
+        for (int64_t l = 0; l < cb; ++l) {
+          const double yr = get(b.re, k * cb + l), yi = get(b.im, k * cb + l);
+          const int64_t at = (i * rb + k) * cols + j * cb + l;
+          // A real factor scales the other's parts (no 0 * Inf from a
+          // missing imaginary part).
+          if (!a.im) {
+            re[at] = xr * yr;
+            if (im) im[at] = xr * yi;
+          } else if (!b.im) {
+            re[at] = xr * yr;
+            im[at] = xi * yr;
+          } else {
+            re[at] = xr * yr - xi * yi;
+            im[at] = xr * yi + xi * yr;
+          }
+        }
+    }
+  return remove_under_top(ctx, 2);
+}

@@ -1,0 +1,201 @@
+// Concatenation: cat along any dimension for every class of array and for
+// containers, and the bracket operators [A, B] and [A; B] with their
+// descriptor-only fast paths for plain double matrices. The result's class is
+// the first array's; the arguments stay on the stack until the result is
+// built above them.
+#include <cstring>
+
+#include "engine/core/checked.h"
+#include "engine/core/stack_ops.h"
+
+#include "engine/core/convert.h"
+#include "engine/core/value_stack.h"
+#include "engine/lib/array_shape.h"
+#include "engine/lib/arrays.h"
+
+namespace {
+
+constexpr int kCatMaxDim = 16;
+constexpr int kMaxCatArgs = 1024;  // arrays in one call; more give 124
+
+// Value getters answer 43 for a wrong kind; built-ins report it as 44 so the
+// interpreter tries an object's method.
+int arg_error(int status) { return status == kWrongType ? kWrongArgType : status; }
+
+// Pushes the concatenation of args (in argument order) along axis q, in the
+// class of proto.
+int cat_core(EngineContext* ctx, int q, const ArrayArg* args, int n, const ArrayArg& proto) {
+  int ref = -1;
+  for (int i = 0; i < n && ref < 0; ++i)
+    if (args[i].ndims > 2 || args[i].dim(0) >= 1) ref = i;
+  if (ref < 0) {
+    uint8_t *re, *im;
+    return push_like(ctx, proto, Shape{2, {0, 0}}, false, &re, &im);
+  }
+  for (int i = 0; i < n; ++i)
+    if (args[i].ndims > kShapeMaxDims) return kArgOutOfRange;
+
+  Shape result = shape_of(args[ref]);
+  while (result.ndims < q + 1) result.d[result.ndims++] = 1;
+  bool keep[kMaxCatArgs] = {};
+  keep[ref] = true;
+  bool cplx = args[ref].cplx;
+  int64_t total = result.d[q];
+  for (int i = ref + 1; i < n; ++i) {
+    const ArrayArg& a = args[i];
+    if ((a.ndims == 2 && a.dim(0) == 0) || a.dim(1) == 0) continue;
+    if (a.ndims > result.ndims) return kIncompatibleSize;
+    for (int k = 0; k < result.ndims; ++k)
+      if (k != q && a.dim(k) != result.d[k]) return kIncompatibleSize;
+    keep[i] = true;
+    total += a.dim(q);
+    cplx = cplx || a.cplx;
+  }
+  result.d[q] = total;
+
+  uint8_t *re = nullptr, *im = nullptr;
+  TN_TRY(push_like(ctx, proto, result, cplx, &re, &im));
+  if (result.count() == 0) return kOk;
+  const AxisSplit split = axis_split(result, q);
+  const int64_t es = proto.esize;
+  const int64_t slab = split.length * split.inner * es;  // bytes of one outer step
+  int64_t at = 0;                                       // byte offset in the first slab
+  for (int i = 0; i < n; ++i) {
+    if (!keep[i]) continue;
+    const ArrayArg& a = args[i];
+    const int64_t part = a.dim(q) * split.inner * es;
+    for (int64_t o = 0; o < split.outer; ++o) {
+      std::memcpy(re + o * slab + at, a.re + o * part, static_cast<size_t>(part));
+      if (!im) continue;
+      if (a.im)
+        std::memcpy(im + o * slab + at, a.im + o * part, static_cast<size_t>(part));
+      else
+        std::memset(im + o * slab + at, 0, static_cast<size_t>(part));
+    }
+    at += part;
+  }
+  return kOk;
+}
+
+// Containers: each is worked on through its references (a structure as a
+// one-element list); the result is a list when every argument is a list and
+// it is a row, else a cell array.
+int cat_containers(EngineContext* ctx, int q, int n) {
+  bool all_lists = true;
+  for (int d = 0; d < n; ++d) {
+    const uint32_t sub = desc_at(ctx, d)[2];
+    if (sub == kContStruct) TN_TRY(wrap_in_list(ctx, d));
+    all_lists = all_lists && sub != kContCell;
+  }
+  // Each argument lies n - 1 items down once the references of those before
+  // it are pushed.
+  for (int i = 0; i < n; ++i) TN_TRY(refs_push(ctx, n - 1));
+  ArrayArg refs[kMaxCatArgs];
+  for (int i = 0; i < n; ++i)
+    if (!array_arg(ctx, n - 1 - i, &refs[i])) return kIllegalError;
+  TN_TRY(cat_core(ctx, q, refs, n, refs[0]));
+  TN_TRY(refs_build(ctx, all_lists));
+  TN_TRY(remove_under_top(ctx, n + 1));  // the result's references and the arguments'
+  return remove_under_top(ctx, n + 1);   // the arguments and dim
+}
+
+// [A; B] (axis 0) or [A, B] (axis 1) of two plain double matrices.
+int concat_plain(EngineContext* ctx, int axis) {
+  uint32_t* da = desc_at(ctx, 1);
+  uint32_t* db = desc_at(ctx, 0);
+  const uint32_t ra = da[1], ca = da[2], rb = db[1], cb = db[2];
+  const bool a_empty = axis == 0 ? ra == 0 : ca == 0;
+  const bool b_empty = axis == 0 ? rb == 0 : cb == 0;
+  if (a_empty) return remove_under_top(ctx, 1);
+  if (b_empty) {
+    stk_drop(ctx);
+    return kOk;
+  }
+  if (axis == 0 ? ca != cb : ra != rb) return kIncompatibleSize;
+  const bool real = da[0] == kKindReal && db[0] == kKindReal;
+  // The data of two real operands already lie in order when stacked
+  // vertically, or side by side as one-row matrices.
+  if (real && axis == 0) {
+    da[1] = ra + rb;
+    ctx->desc_top -= 3;
+    return kOk;
+  }
+  if (real && ra == 1) {
+    da[2] = ca + cb;
+    ctx->desc_top -= 3;
+    return kOk;
+  }
+  ArrayArg args[2];
+  array_arg(ctx, 1, &args[0]);
+  array_arg(ctx, 0, &args[1]);
+  TN_TRY(cat_core(ctx, axis, args, 2, args[0]));
+  return remove_under_top(ctx, 2);
+}
+
+bool is_typed(const uint32_t* d) {
+  return d[0] == kKindPayload && (d[2] == kPayNumeric || d[2] == kPayChar || d[2] == kPayLogical);
+}
+
+int concat_pair(EngineContext* ctx, int axis) {
+  if (!stk_has_item(ctx, 1)) return kBadArgument;
+  const uint32_t* da = desc_at(ctx, 1);
+  const uint32_t* db = desc_at(ctx, 0);
+  const bool plain_a = da[0] == kKindReal || da[0] == kKindComplex;
+  const bool plain_b = db[0] == kKindReal || db[0] == kKindComplex;
+  if (plain_a && plain_b) return concat_plain(ctx, axis);
+  if (is_typed(da) || is_typed(db) || is_plain_container(ctx, 0)) {
+    TN_TRY(stk_push_real(ctx, axis + 1));
+    TN_TRY(stk_move(ctx, 3, 2));  // the dimension beneath the operands
+    return bi_cat(ctx, 3);
+  }
+  return kWrongArgType;
+}
+
+}  // namespace
+
+int bi_cat(EngineContext* ctx, int nargin) {
+  if (nargin < 1) return kTooFewInputs;
+  if (nargin - 1 > kMaxCatArgs) return kTooManyInputs;
+  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
+  const int n = nargin - 1;
+  double dv = 0;
+  TN_TRY(arg_error(stk_get_real_scalar(ctx, n, &dv)));
+  const int32_t dim = tn::dtoi32(dv);
+  if (dim < 1 || dim > kCatMaxDim) return kBadDimension;
+  if (n == 0) {
+    stk_drop(ctx);
+    return stk_push_empty(ctx);
+  }
+  if (n == 1) return remove_under_top(ctx, 1);
+
+  if (is_plain_container(ctx, 0)) {
+    for (int d = 0; d < n; ++d)
+      if (!is_plain_container(ctx, d)) return kWrongArgType;
+    return cat_containers(ctx, dim - 1, n);
+  }
+  ArrayArg first;
+  for (int d = 0; d < n; ++d) {
+    ArrayArg a;
+    if (!array_arg(ctx, d, &a)) return kWrongArgType;
+    if (d == n - 1) first = a;
+  }
+  // The first array decides the class.
+  if (first.cls == ArrayArg::kInt) {
+    for (int d = 0; d < n - 1; ++d) {
+      ArrayArg a;
+      array_arg(ctx, d, &a);
+      if (a.type == first.type) continue;
+      TN_TRY(arg_error(stk_convert_to_int(ctx, d, static_cast<int>(first.esize),
+                                          (first.type & kElemUnsigned) ? 1 : 0, 0)));
+    }
+  } else {
+    TN_TRY(arg_error(stk_convert_to_double(ctx, ~(n - 1), first.cls == ArrayArg::kSingle, nullptr)));
+  }
+  ArrayArg args[kMaxCatArgs];
+  for (int i = 0; i < n; ++i) array_arg(ctx, n - 1 - i, &args[i]);
+  TN_TRY(cat_core(ctx, dim - 1, args, n, args[0]));
+  return remove_under_top(ctx, nargin);
+}
+
+int bi_horzcat(EngineContext* ctx) { return concat_pair(ctx, 1); }
+int bi_vertcat(EngineContext* ctx) { return concat_pair(ctx, 0); }
