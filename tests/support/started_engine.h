@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/core/containers.h"
+#include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/engine_start.h"
 #include "support/stack_invariants.h"
