@@ -10,10 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/opcodes.h"
 #include "engine/lib/container_builtins.h"
 #include "engine/lib/strfun.h"
-#include "engine/lib/text_container_opcodes.h"
 #include "support/started_engine.h"
 
 namespace {
@@ -365,36 +363,6 @@ TEST_F(CellsLists, FullStacksReportOverflowAndKeepTheArguments) {
   EXPECT_EQ(run0(bi_fieldnames), "error 1");
   c->desc_capacity = saved_desc;
   EXPECT_EQ(run0(bi_fieldnames), "{'a', 'b', 'c', 'd'}");
-}
-
-TEST_F(CellsLists, OpcodeTableServesEachListOpcode) {
-  auto run_op = [&](uint16_t op, int nargin, int nargout) {
-    for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i)
-      if (kTextContainerOpcodeHandlers[i].opcode == op)
-        return kTextContainerOpcodeHandlers[i].fn(c, kTextContainerOpcodeHandlers[i].selector, nargin, nargout, 0);
-    return -1;
-  };
-  for (uint16_t op = kOpNum2list; op <= kOpOrderfields; ++op) {
-    bool found = false;
-    for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i) found |= kTextContainerOpcodeHandlers[i].opcode == op;
-    EXPECT_TRUE(found) << op;
-  }
-  row({1, 2});
-  ASSERT_EQ(run_op(kOpNum2list, 1, 1), kOk);
-  num(2);
-  ASSERT_EQ(run_op(kOpReplist, 2, 1), kOk);
-  ASSERT_EQ(stk_dup(c, 0, 1), kOk);
-  ASSERT_EQ(run_op(kOpIslist, 1, 1), kOk);
-  EXPECT_EQ(top(), "logical(1)");
-  stk_drop(c);
-  ASSERT_EQ(run_op(kOpList2num, 1, 1), kOk);
-  EXPECT_EQ(top(), "[1 2 1 2]");
-  ASSERT_EQ(run_op(kOpNum2cell, 1, 1), kOk);
-  ASSERT_EQ(stk_dup(c, 0, 1), kOk);
-  ASSERT_EQ(run_op(kOpIscell, 1, 1), kOk);
-  EXPECT_EQ(top(), "logical(1)");
-  stk_drop(c);
-  EXPECT_EQ(top(), "cell(int32([1 4]): 1, 2, 1, 2)");
 }
 
 }  // namespace

@@ -1,16 +1,14 @@
 // String intrinsics against worked-out results: class tests, case mapping,
 // comparison with and without a count, search, matching of char matrices and
 // lists, tokens and trimming; their error codes with the arguments left as
-// they were; the opcode table's adapters.
+// they were.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "engine/core/opcodes.h"
 #include "engine/lib/strfun.h"
-#include "engine/lib/text_container_opcodes.h"
 #include "support/started_engine.h"
 
 namespace {
@@ -192,7 +190,6 @@ TEST_F(StrFun, NArrayShapesAreKept) {
 TEST_F(StrFun, ArgumentsBelowStayAndResultsTakeTheirPlace) {
   num(7);  // an unrelated item below the arguments
   str("x y");
-  const int32_t data_before = c->data_top;
   ASSERT_EQ(bi_strtok(c, 1, 2), kOk);
   EXPECT_EQ(items(), 3);
   EXPECT_EQ(top(0), "'x'");
@@ -205,7 +202,6 @@ TEST_F(StrFun, ArgumentsBelowStayAndResultsTakeTheirPlace) {
   ASSERT_EQ(bi_deblank(c, kTrimBoth), kOk);
   EXPECT_LE(c->data_top, before);
   EXPECT_EQ(top(), "'padded'");
-  (void)data_before;
 }
 
 TEST_F(StrFun, FullStackReportsOverflowAndKeepsArguments) {
@@ -222,34 +218,6 @@ TEST_F(StrFun, FullStackReportsOverflowAndKeepsArguments) {
   EXPECT_EQ(bi_char_test(c, kCharSpace), kDataStackOverflow);
   EXPECT_TRUE(snapshot_stacks(c) == before);
   c->data_capacity = saved;
-}
-
-TEST_F(StrFun, OpcodeTableServesEachStringOpcode) {
-  auto handler = [](uint16_t op) -> const TextContainerOpcodeHandler* {
-    for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i)
-      if (kTextContainerOpcodeHandlers[i].opcode == op) return &kTextContainerOpcodeHandlers[i];
-    return nullptr;
-  };
-  for (uint16_t op = kOpIsletter; op <= kOpStrtok; ++op) EXPECT_NE(handler(op), nullptr) << op;
-  struct {
-    uint16_t op;
-    std::vector<std::string> args;
-    int nargout;
-    std::string want;
-  } rows[] = {
-      {kOpIsdigit, {"a1"}, 1, "logical([0 1])"},   {kOpIsspace, {"a b"}, 1, "logical([0 1 0])"},
-      {kOpLower, {"AbC"}, 1, "'abc'"},             {kOpStrcmpi, {"ab", "AB"}, 1, "logical(1)"},
-      {kOpStrtrim, {" q "}, 1, "'q'"},             {kOpDeblank, {" q "}, 1, "' q'"},
-      {kOpStrtok, {"a b"}, 2, "'a'"},              {kOpFindstr, {"aa", "a"}, 1, "[1 2]"},
-  };
-  for (const auto& r : rows) {
-    for (const auto& a : r.args) str(a);
-    const TextContainerOpcodeHandler* h = handler(r.op);
-    ASSERT_NE(h, nullptr);
-    ASSERT_EQ(h->fn(c, h->selector, int(r.args.size()), r.nargout, 0), kOk) << r.op;
-    EXPECT_EQ(top(), r.want) << r.op;
-    clear();
-  }
 }
 
 }  // namespace

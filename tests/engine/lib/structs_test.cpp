@@ -7,16 +7,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/core/frames.h"
-#include "engine/core/opcodes.h"
 #include "engine/core/symbols.h"
 #include "engine/lib/container_builtins.h"
-#include "engine/lib/text_container_opcodes.h"
 #include "support/started_engine.h"
 
 namespace {
@@ -92,35 +91,24 @@ TEST_F(Structs, BuildingAndItsErrors) {
   EXPECT_EQ(top(), "struct()");
   clear();
 
-  str("a");
-  EXPECT_EQ(struct_status(1), kWrongArgType);  // a name alone
-  clear();
-  strings({"x"});
-  EXPECT_EQ(struct_status(1), kWrongArgType);  // a list
-  clear();
-  str("q");
-  cells(1, 1);
-  EXPECT_EQ(struct_status(1), kWrongArgType);  // a cell array
-  clear();
-  str("a");
-  num(1);
-  str("b");
-  EXPECT_EQ(struct_status(3), kTooFewInputs);
-  clear();
-  str("a");
-  num(1);
-  str("");
-  num(2);
-  EXPECT_EQ(struct_status(4), kNullName);
-  clear();
-  str(std::string(33, 'n'));
-  num(1);
-  EXPECT_EQ(struct_status(2), kNameTooLong);
-  clear();
-  num(3);
-  num(1);
-  EXPECT_EQ(struct_status(2), kWrongArgType);
-  clear();
+  struct {
+    const char* what;
+    std::function<void()> push;
+    int nargin, status;
+  } bad[] = {
+      {"a name alone", [&] { str("a"); }, 1, kWrongArgType},
+      {"a list", [&] { strings({"x"}); }, 1, kWrongArgType},
+      {"a cell array", [&] { str("q"); cells(1, 1); }, 1, kWrongArgType},
+      {"odd count", [&] { str("a"); num(1); str("b"); }, 3, kTooFewInputs},
+      {"empty name", [&] { str("a"); num(1); str(""); num(2); }, 4, kNullName},
+      {"long name", [&] { str(std::string(33, 'n')); num(1); }, 2, kNameTooLong},
+      {"number as name", [&] { num(3); num(1); }, 2, kWrongArgType},
+  };
+  for (const auto& b : bad) {
+    b.push();
+    EXPECT_EQ(struct_status(b.nargin), b.status) << b.what;
+    clear();
+  }
   str(std::string(32, 'n'));
   num(1);
   ASSERT_EQ(bi_struct(c, 2), kOk);
@@ -511,42 +499,6 @@ TEST_F(Structs, FullStacksReportOverflowAndKeepTheArguments) {
   expect_error(kDataStackOverflow, bi_rmfield, 1);
   c->data_capacity = saved;
   EXPECT_EQ(top(), "struct(a=1, b=2, c=3)");
-}
-
-TEST_F(Structs, OpcodeTableServesEachStructureOpcode) {
-  auto run = [&](uint16_t op, int nargin, int nargout) {
-    for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i)
-      if (kTextContainerOpcodeHandlers[i].opcode == op)
-        return kTextContainerOpcodeHandlers[i].fn(c, kTextContainerOpcodeHandlers[i].selector, nargin, nargout, 0);
-    return -1;
-  };
-  str("k");
-  num(5);
-  ASSERT_EQ(run(kOpStruct, 2, 1), kOk);
-  str("j");
-  num(6);
-  ASSERT_EQ(run(kOpSetfield, 3, 1), kOk);
-  ASSERT_EQ(run(kOpOrderfields, 1, 2), kOk);
-  EXPECT_EQ(top(1), "[2;1]");
-  stk_remove(c, 1, 1);
-  ASSERT_EQ(stk_dup(c, 0, 1), kOk);
-  ASSERT_EQ(run(kOpFieldnames, 1, 1), kOk);
-  EXPECT_EQ(top(), "{'j', 'k'}");
-  stk_drop(c);
-  ASSERT_EQ(stk_dup(c, 0, 1), kOk);
-  ASSERT_EQ(run(kOpIsstruct, 1, 1), kOk);
-  EXPECT_EQ(top(), "logical(1)");
-  stk_drop(c);
-  str("k");
-  ASSERT_EQ(run(kOpRmfield, 2, 1), kOk);
-  ASSERT_EQ(stk_dup(c, 0, 1), kOk);
-  str("j");
-  ASSERT_EQ(run(kOpGetfield, 2, 1), kOk);
-  EXPECT_EQ(top(), "6");
-  stk_drop(c);
-  str("j");
-  ASSERT_EQ(run(kOpIsfield, 2, 1), kOk);
-  EXPECT_EQ(top(), "logical(1)");
 }
 
 }  // namespace
