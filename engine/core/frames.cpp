@@ -366,6 +366,19 @@ uint8_t* workspace_names(EngineContext* ctx, int32_t* capacity, int32_t* count) 
 
 }  // namespace
 
+int32_t frame_workspace(EngineContext* ctx, int32_t* slots) {
+  const int32_t index = workspace_frame(ctx);
+  if (slots) {
+    *slots = 0;
+    if (index >= 0) {
+      const uint32_t* w = frame_words(ctx, index);
+      const int32_t named = int32_t(w[kFwFrameNames]);
+      *slots = named >= 1 ? named : int32_t(w[kFwLocals]);
+    }
+  }
+  return index;
+}
+
 uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i) {
   int32_t capacity = 0, count = 0;
   uint8_t* table = workspace_names(ctx, &capacity, &count);

@@ -87,8 +87,10 @@ void err_get_position(EngineContext* ctx, CodePosition* out);
 void err_set_position(EngineContext* ctx, const CodePosition* in);
 int interp_in_function(EngineContext* ctx);
 
-// The current workspace's 32-byte name entries: the innermost frame with
-// locals, else the base frame.
+// The current workspace: the innermost frame with locals, else the base
+// frame. Its index (-1 when there is none) and its slot count.
+int32_t frame_workspace(EngineContext* ctx, int32_t* slots);
+// The workspace's 32-byte name entries.
 uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i);
 void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count);
 

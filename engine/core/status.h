@@ -60,6 +60,7 @@ enum : int {
   kNotMyDescriptor = 301,
   kEndOfFile = 305,
   kBadContext = 400,
+  kAssertionFalse = 401,
   kCancel = 402,
   kSecurityViolation = 403,
   kSliceEnded = 500,
@@ -70,6 +71,25 @@ enum : int {
   kDebugSuspend = 505,
   kInitError = 600,
   kNotSupported = 1000,
+};
+
+// Indexing, assignment and variables.
+enum : int {
+  kStackOverflowVar = 2,
+  kDataStackOverflowVar = 4,
+  kBadIndexType = 27,
+  kNonIntegerIndex = 28,
+  kDeleteMultipleDims = 30,
+  kBadListIndex = 31,
+  kWrongIndexCount = 32,
+  kBadSelectionSize = 33,
+  kWrongVariableType = 35,
+  kFieldOfNonStruct = 37,
+  kElementOfNonList = 38,
+  kPrivateField = 40,
+  kBadAssignmentSize = 41,
+  kUndefinedVariable = 120,
+  kUndefinedInputArg = 123,
 };
 
 // Propagates a nonzero status at once.

@@ -1,8 +1,7 @@
-// The engine opcodes served by the array built-ins (concatenation, reshaping,
-// ranges, transposes, products), as a table the interpreter's start-up walks
-// to register each handler for its opcode. Handlers take the interpreter's
-// arguments: for intrinsics a = nargin and b = nargout; for the literal range
-// the instruction's operand words start, end, step as a, b, c.
+// The engine opcodes served by the array built-ins, as a table that the
+// interpreter's start-up walks to register each handler for its opcode.
+// Handlers take the interpreter's arguments: a = nargin and b = nargout for
+// intrinsics; the literal range's operand words start, end, step as a, b, c.
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,7 @@
-// The shape arithmetic and element movers shared by the built-ins that
-// rearrange arrays (concatenation, reshaping, flips, rotations, replication):
-// a view of any numeric, char or logical array, storage-order subscripts,
-// results pushed in the class of their source, and containers handled through
-// arrays of element references. Internal to the engine base library.
-//
-// Storage order: element (i, j) of a page at i * columns + j, pages in the
-// order of the third and further subscripts (the third fastest), so from the
-// slowest axis to the fastest the order is [n-1, ..., 2, 0, 1].
+// Shape arithmetic and element movers shared by the array built-ins: views of
+// numeric, char and logical arrays, storage-order subscripts, results in their
+// source's class, containers through reference arrays. Storage order, slowest
+// axis first, is [n-1, ..., 2, 0, 1]. Internal to the engine base library.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,8 @@
 // The intrinsics that rearrange arrays without computing new values:
-// concatenation, reshaping and permutation, flips and rotations, subscripts
-// and linear indices, triangular and diagonal parts, replication, grids,
-// differences and Kronecker products. Each works on the value stack
-// (arguments on top, the last at depth 0), leaves its result in their place
-// and returns a status. Every class of array is accepted where said (double,
-// single, integer, char, logical), containers (lists, structures, cell arrays)
-// where said; objects give 44 so the interpreter can call their methods.
+// concatenation, reshaping, permutation, flips, rotations, index conversions,
+// diagonal and triangular parts, replication, grids, differences, Kronecker
+// products. Each replaces its arguments (the last on top) by its result;
+// objects give 44 so the interpreter can call their methods.
 #pragma once
 
 #include "engine/core/context.h"

@@ -32,6 +32,11 @@ int item_shape(EngineContext* ctx, int depth, Shape* s, int64_t* count) {
     return kOk;
   }
   if (!is_plain_container(ctx, depth)) return kWrongArgType;
+  if (desc_at(ctx, depth)[2] == kContStruct) {  // one entry
+    *s = Shape{2, {1, 1}};
+    *count = 1;
+    return kOk;
+  }
   int nd = 0;
   const uint32_t* dims = nullptr;
   int32_t n = 0;

@@ -229,3 +229,32 @@ TEST_F(ArrayParts, KroneckerProduct) {
   EXPECT_EQ(bi_kron(c), kWrongArgType);
   drop(2);
 }
+
+TEST_F(ArrayParts, SizeLimitsAreTestedOnSixtyFourBitProducts) {
+  auto expect = [&](auto push_args, int (*fn)(EngineContext*, int), int nargin, int status) {
+    push_args();
+    const StackSnapshot before = snapshot_stacks(c);
+    EXPECT_EQ(fn(c, nargin), status);
+    EXPECT_TRUE(snapshot_stacks(c) == before);
+    drop(nargin);
+  };
+  // 70000 x 140000 elements: past every limit, found before anything is pushed.
+  expect([&] {
+    tv::push_row(c, {1, 2});
+    tv::push_row(c, {70000, 70000});
+  }, bi_repmat, 2, kDataStackOverflow);
+  // A size beyond 32 bits.
+  expect([&] {
+    tv::push_row(c, {1, 2});
+    tv::push_row(c, {4294967296.0, 1});
+  }, bi_repmat, 2, kObjectTooLarge);
+  expect([&] {
+    tv::push_row(c, {1, 2});
+    tv::push_scalar(c, 2147483647);
+  }, bi_diag, 2, kObjectTooLarge);
+  tv::push_row(c, V(1000, 1));
+  tv::push_double(c, {1000, 1}, V(1000, 1));
+  tv::push_scalar(c, 1);
+  EXPECT_EQ(bi_ndgrid(c, 3, 3, 0), kDataStackOverflow);  // 10^6 elements an output
+  drop(3);
+}

@@ -1,0 +1,551 @@
+// Assignment through parenthesis subscripts (instruction 111): writing the
+// selected elements of an array in place, growing an array, list or cell
+// array, and deleting elements with an empty right-hand side. A write that
+// keeps the shape and the element kind goes straight into the variable's
+// block; everything else builds the new value above the operands, checks its
+// size first, and stores it through the reference in one step.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "engine/core/assign.h"
+#include "engine/core/convert.h"
+#include "engine/core/element_layout.h"
+#include "engine/core/errors.h"
+#include "engine/core/index_walk.h"
+#include "engine/core/var_blocks.h"
+
+namespace {
+
+constexpr int32_t kNoArgument = -1;
+constexpr int32_t kKeepOld = -1;
+
+int stack_subs(int nsubs, uint32_t colon_mask) {
+  const uint32_t low = nsubs >= 32 ? ~0u : (1u << nsubs) - 1;
+  return nsubs - std::popcount(colon_mask & low);
+}
+
+void drop_items(EngineContext* ctx, int n) {
+  for (int i = 0; i < n; ++i) stk_drop(ctx);
+}
+
+// Decoder errors about a variable name it; others pass as they are.
+int raise_index_error(EngineContext* ctx, int status, int32_t slot, int nsubs) {
+  switch (status) {
+    case kBadIndexType:
+    case kNonIntegerIndex:
+    case kIndexOutOfRange:
+    case kBadSelectionSize:
+      return err_raise_code(ctx, status, slot, 0, kNoArgument, nullptr);
+    case kWrongIndexCount:
+      return err_raise_code(ctx, status, slot, 0, nsubs, nullptr);
+    default:
+      return status;
+  }
+}
+
+bool is_empty_list(const uint32_t* h) { return h[0] == kKindContainer && h[1] == 0 && h[2] == kContList; }
+
+int check_result_size(ElemClass cls, int64_t total) {
+  if (cls == ElemClass::Int) return total > kMaxTypedElements ? kDataStackOverflow : kOk;
+  return total > kMaxNdElements ? kObjectTooLarge : kOk;
+}
+
+// Pushes a zeroed array of proto's element kind.
+int push_zeroed_like(EngineContext* ctx, const ArrayView& proto, bool cplx, int nd, const int32_t* dims,
+                     ArrayView* out) {
+  // An empty array is never complex.
+  int64_t count = 1;
+  for (int k = 0; k < nd; ++k) count = tn::mul64(count, dims[k] < 0 ? 0 : dims[k]);
+  cplx = cplx && count > 0;
+  switch (proto.cls) {
+    case ElemClass::Double: {
+      double *re, *im = nullptr;
+      TN_TRY(stk_push_double_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
+      break;
+    }
+    case ElemClass::Single: {
+      float *re, *im = nullptr;
+      TN_TRY(stk_push_single_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
+      break;
+    }
+    case ElemClass::Int: {
+      void* data;
+      TN_TRY(stk_push_typed_array(ctx, nd, dims, int(proto.esize), (proto.type & kElemUnsigned) ? 1 : 0, &data));
+      desc_at(ctx, 0)[2] = proto.subtype;
+      break;
+    }
+  }
+  array_view(desc_at(ctx, 0), item_data(ctx, 0), out);
+  const int64_t bytes = out->count * out->esize;
+  std::memset(out->re, 0, size_t(bytes));
+  if (out->im) std::memset(out->im, 0, size_t(bytes));
+  return kOk;
+}
+
+inline void put(uint8_t* to, int64_t i, const uint8_t* from, int64_t j, uint32_t size) {
+  std::memcpy(to + size * i, from + size * j, size);
+}
+
+// Writes the selected positions of dst (strides over its shape) from src's
+// elements in order, or from its single element.
+void write_selected(const ArrayView& dst, const ArrayView& src, const IndexPlan& p, const int64_t* strides) {
+  if (p.total <= 0) return;
+  const bool one = src.count == 1;
+  IndexWalk w;
+  w.start(p, strides);
+  for (int64_t i = 0; i < p.total; ++i, w.next()) {
+    const int64_t j = one ? 0 : i;
+    put(dst.re, w.offset(), src.re, j, dst.esize);
+    if (dst.im) {
+      if (src.im)
+        put(dst.im, w.offset(), src.im, j, dst.esize);
+      else
+        std::memset(dst.im + dst.esize * w.offset(), 0, dst.esize);
+    }
+  }
+}
+
+// Copies the old elements of src to their places in the larger dst.
+void copy_into_grown(const ArrayView& dst, int nd, const int64_t* dims, const ArrayView& src) {
+  uint32_t d32[kMaxSubscripts];
+  for (int k = 0; k < nd; ++k) d32[k] = uint32_t(dims[k]);
+  int64_t subs[kMaxSubscripts] = {};
+  for (int64_t q = 0; q < src.count; ++q) {
+    index_subs_from_linear(src.ndims, src.dims, q, subs);
+    const int64_t at = index_linear_from_subs(nd, d32, std::max(nd, src.ndims), subs);
+    put(dst.re, at, src.re, q, dst.esize);
+    if (dst.im && src.im) put(dst.im, at, src.im, q, dst.esize);
+  }
+}
+
+// The new element kind of an array assignment: the target's, with char and
+// logical kept only for a right-hand side of the same kind.
+uint32_t assigned_subtype(const ArrayView* target, uint32_t rhs_subtype) {
+  if (!target) return rhs_subtype;
+  if (target->subtype == kPayChar || target->subtype == kPayLogical)
+    return rhs_subtype == target->subtype ? target->subtype : uint32_t(kPayNumeric);
+  return target->subtype;
+}
+
+// Converts the right-hand side at depth to the target's element type.
+int convert_rhs(EngineContext* ctx, int depth, const ArrayView& target, const ArrayView& rhs) {
+  int status = kOk;
+  switch (target.cls) {
+    case ElemClass::Double:
+      if (rhs.cls != ElemClass::Double) status = stk_convert_to_double(ctx, depth, 0, nullptr);
+      break;
+    case ElemClass::Single:
+      if (rhs.cls != ElemClass::Single) status = stk_convert_to_double(ctx, depth, 1, nullptr);
+      break;
+    case ElemClass::Int:
+      if (rhs.cls != ElemClass::Int || rhs.type != target.type)
+        status = stk_convert_to_int(ctx, depth, int(target.esize), (target.type & kElemUnsigned) ? 1 : 0, 0);
+      break;
+  }
+  return status == kWrongType ? kWrongArgType : status;
+}
+
+// --- Arrays ------------------------------------------------------------------------
+
+// The right-hand side at depth k + 1, the reference at k, k subscripts above.
+int assign_array(EngineContext* ctx, int n, uint32_t colon_mask, int k, bool exists) {
+  VarRef r;
+  ref_at(ctx, k, &r);
+  ArrayView rv;
+  if (!array_view(desc_at(ctx, k + 1), item_data(ctx, k + 1), &rv)) return kWrongArgType;
+  const uint32_t rhs_subtype = rv.subtype;
+  ArrayView tv;
+  if (exists) {
+    uint64_t* e = ref_element(ctx, r);
+    if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &tv)) return kIllegalError;
+    TN_TRY(convert_rhs(ctx, k + 1, tv, rv));
+    array_view(desc_at(ctx, k + 1), item_data(ctx, k + 1), &rv);
+  }
+  IndexRequest req;
+  req.ndims = exists ? tv.ndims : 0;
+  req.dims = exists ? tv.dims : nullptr;
+  req.rhs_ndims = rv.ndims;
+  req.rhs_dims = rv.dims;
+  req.nsubs = n;
+  req.colon_mask = colon_mask;
+  req.growth = true;
+  IndexPlan p;
+  int status = index_decode(ctx, req, &p);
+  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
+  if (rv.count != 1 && rv.count != p.total)
+    return err_raise_code(ctx, kBadAssignmentSize, r.slot, 0, kNoArgument, nullptr);
+
+  const bool cplx = (exists && tv.cplx) || rv.cplx;
+  const uint32_t subtype = assigned_subtype(exists ? &tv : nullptr, rhs_subtype);
+  int64_t strides[kMaxSubscripts];
+  if (exists && !p.grows && cplx == tv.cplx) {
+    // Same shape and kind: written where the variable lies.
+    if (tv.subtype != subtype) block_words32(ctx, r.block + r.offset)[2] = subtype;
+    plan_strides(p, tv.ndims, tv.dims, strides);
+    write_selected(tv, rv, p, strides);
+    drop_items(ctx, k + 2);
+    return kOk;
+  }
+  ArrayView proto = exists ? tv : rv;
+  proto.subtype = subtype;
+  int32_t dims[kMaxSubscripts];
+  int64_t count = 1;
+  for (int i = 0; i < p.grown_ndims; ++i) {
+    if (p.grown[i] > INT32_MAX) return kObjectTooLarge;
+    dims[i] = int32_t(p.grown[i]);
+    count = tn::mul64(count, p.grown[i]);
+  }
+  TN_TRY(check_result_size(proto.cls, count));
+  ArrayView nv;
+  TN_TRY(push_zeroed_like(ctx, proto, cplx, p.grown_ndims, dims, &nv));
+  if (nv.count > 0) {
+    if (exists) copy_into_grown(nv, p.grown_ndims, p.grown, tv);
+    plan_strides(p, p.grown_ndims, p.grown, strides);
+    write_selected(nv, rv, p, strides);
+  }
+  status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
+  stk_drop(ctx);
+  TN_TRY(status);
+  drop_items(ctx, k + 2);
+  return kOk;
+}
+
+// --- Deletion ------------------------------------------------------------------------
+
+// Which old positions an empty right-hand side deletes, and the shape left.
+struct DeletePlan {
+  bool nothing = false;
+  const IndexSub* sub = nullptr;  // the one subscript that is not a colon
+  bool linear = false;
+  int64_t stride = 1, extent = 0;
+  int nd = 2;
+  int32_t dims[kMaxSubscripts] = {0, 0};
+};
+
+bool is_deleted(const DeletePlan& d, int64_t q) {
+  if (!d.sub) return true;  // every position goes
+  const int64_t coord = d.linear ? q : (q / d.stride) % d.extent;
+  if (d.sub->mask) return d.sub->mask[coord] != 0;
+  return std::binary_search(d.sub->values, d.sub->values + d.sub->count, int32_t(coord + 1));
+}
+
+// All colons delete everything; two or more partial subscripts are refused
+// unless one selects nothing; one partial subscript removes its positions
+// along its dimension (with one subscript: along a vector, and a matrix
+// keeps the rest as a row in storage order).
+int delete_plan(const IndexPlan& p, int nd, const uint32_t* dims, DeletePlan* d) {
+  int partial = -1, partials = 0;
+  bool selects_nothing = false;
+  for (int i = 0; i < p.nsubs; ++i)
+    if (!((p.colon >> i) & 1)) {
+      partial = i;
+      ++partials;
+      selects_nothing = selects_nothing || p.sub[i].count == 0;
+    }
+  if (partials == 0) return kOk;  // dims stay {0, 0}
+  if (selects_nothing) {
+    d->nothing = true;
+    return kOk;
+  }
+  if (partials > 1) return kDeleteMultipleDims;
+  d->sub = &p.sub[partial];
+  int64_t left = 0;
+  if (p.linear) {
+    d->linear = true;
+    d->extent = p.sub[0].extent;
+    left = d->extent - d->sub->count;
+    const bool column = nd == 2 && dims[1] == 1 && dims[0] != 1;
+    d->nd = 2;
+    d->dims[0] = column ? int32_t(left) : 1;
+    d->dims[1] = column ? 1 : int32_t(left);
+  } else {
+    d->extent = dim_at(nd, dims, partial);
+    d->stride = partial == 1 ? 1 : partial == 0 ? dim_at(nd, dims, 1) : 1;
+    for (int j = 0; partial >= 2 && j < partial; ++j) d->stride *= dim_at(nd, dims, j);
+    d->nd = p.nsubs;
+    left = 1;
+    for (int i = 0; i < p.nsubs; ++i) {
+      d->dims[i] = int32_t(i == partial ? d->extent - d->sub->count : dim_at(nd, dims, i));
+      left *= d->dims[i];
+    }
+  }
+  if (left == 0) {
+    d->nd = 2;
+    d->dims[0] = d->dims[1] = 0;
+  }
+  while (d->nd > 2 && d->dims[d->nd - 1] == 1) --d->nd;
+  return kOk;
+}
+
+int delete_array(EngineContext* ctx, int n, uint32_t colon_mask, int k) {
+  VarRef r;
+  ref_at(ctx, k, &r);
+  uint64_t* e = ref_element(ctx, r);
+  ArrayView tv;
+  if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &tv)) return kIllegalError;
+  IndexRequest req;
+  req.ndims = tv.ndims;
+  req.dims = tv.dims;
+  req.nsubs = n;
+  req.colon_mask = colon_mask;
+  req.sort = true;
+  IndexPlan p;
+  int status = index_decode(ctx, req, &p);
+  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
+  DeletePlan d;
+  TN_TRY(delete_plan(p, tv.ndims, tv.dims, &d));
+  if (!d.nothing) {
+    ArrayView nv;
+    TN_TRY(push_zeroed_like(ctx, tv, tv.cplx, d.nd, d.dims, &nv));
+    int64_t at = 0;
+    for (int64_t q = 0; q < tv.count && at < nv.count; ++q) {
+      if (is_deleted(d, q)) continue;
+      put(nv.re, at, tv.re, q, tv.esize);
+      if (nv.im) put(nv.im, at, tv.im, q, tv.esize);
+      ++at;
+    }
+    status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
+    stk_drop(ctx);
+    TN_TRY(status);
+  }
+  drop_items(ctx, k + 2);
+  return kOk;
+}
+
+// --- Lists and cell arrays ---------------------------------------------------------------
+
+// Pushes a list or cell array whose entry q is chosen by a picker: a pointer
+// to an entry to copy, or null for an empty 0 x 0 matrix. Pickers walk their
+// sources in order, so each of the two passes (sizes, then copies) gets a
+// fresh one from make_picker.
+template <typename MakePicker>
+int push_container(EngineContext* ctx, bool cell, int nd, const int32_t* dims, int64_t count,
+                   MakePicker&& make_picker) {
+  int64_t words = cell ? kElemHeaderWords + cell_size_words(nd) : 0;
+  auto sizer = make_picker();
+  for (int64_t q = 0; q < count; ++q) {
+    const uint64_t* e = sizer(q);
+    words += e ? elem_total_words(e) : kElemHeaderWords;
+  }
+  if (words > INT32_MAX || count > kMaxTypedElements) return kObjectTooLarge;
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (words > data_free_words(ctx)) return kDataStackOverflow;
+  uint64_t* out = stk_claim(ctx, kKindContainer, uint32_t(words), cell ? kContCell : kContList, uint32_t(words));
+  if (cell) {
+    write_cell_sizes(out, dims, nd);
+    out += elem_total_words(out);
+  }
+  auto pick = make_picker();
+  for (int64_t q = 0; q < count; ++q) {
+    const uint64_t* e = pick(q);
+    if (!e) {
+      elem_set_header(out, kKindReal, 0, 0, 0);
+      out += kElemHeaderWords;
+      continue;
+    }
+    const uint32_t w = elem_total_words(e);
+    std::memcpy(out, e, size_t(w) * 8);
+    out += w;
+  }
+  return kOk;
+}
+
+int delete_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const Entries& ent) {
+  VarRef r;
+  ref_at(ctx, k, &r);
+  IndexRequest req;
+  req.ndims = ent.ndims;
+  req.dims = ent.dims;
+  req.nsubs = n;
+  req.colon_mask = colon_mask;
+  req.sort = true;
+  IndexPlan p;
+  int status = index_decode(ctx, req, &p);
+  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
+  DeletePlan d;
+  TN_TRY(delete_plan(p, ent.ndims, ent.dims, &d));
+  if (!d.nothing) {
+    int64_t left = 1;
+    for (int i = 0; i < d.nd; ++i) left *= d.dims[i];
+    auto kept = [&] {
+      return [&d, &ent, at = ent.first, q = int64_t(0)](int64_t) mutable -> const uint64_t* {
+        while (q < ent.count && is_deleted(d, q)) {
+          at += elem_total_words(at);
+          ++q;
+        }
+        if (q >= ent.count) return nullptr;
+        const uint64_t* e = at;
+        at += elem_total_words(at);
+        ++q;
+        return e;
+      };
+    };
+    TN_TRY(push_container(ctx, ent.cell, d.nd, d.dims, left, kept));
+    status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
+    stk_drop(ctx);
+    TN_TRY(status);
+  }
+  drop_items(ctx, k + 2);
+  return kOk;
+}
+
+// A list or cell array target, a list or cell array right-hand side.
+int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const Entries& target) {
+  VarRef r;
+  ref_at(ctx, k, &r);
+  Entries rhs;
+  if (!container_entries(desc_at(ctx, k + 1), item_data(ctx, k + 1), &rhs)) return kWrongArgType;
+  IndexRequest req;
+  req.ndims = target.ndims;
+  req.dims = target.dims;
+  req.rhs_ndims = rhs.ndims;
+  req.rhs_dims = rhs.dims;
+  req.nsubs = n;
+  req.colon_mask = colon_mask;
+  req.growth = true;
+  IndexPlan p;
+  int status = index_decode(ctx, req, &p);
+  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
+  if (p.total == 0 && rhs.count > 1) return kBadSize;
+  if (rhs.count != 1 && rhs.count != p.total)
+    return err_raise_code(ctx, kBadAssignmentSize, r.slot, 0, kNoArgument, nullptr);
+
+  int32_t dims[kMaxSubscripts];
+  int nd = p.grows ? p.grown_ndims : target.ndims;
+  int64_t count = 1;
+  for (int i = 0; i < nd; ++i) {
+    const int64_t v = p.grows ? p.grown[i] : int64_t(target.dims[i]);
+    if (v > INT32_MAX) return kObjectTooLarge;
+    dims[i] = int32_t(v);
+    count = tn::mul64(count, v);
+  }
+  cell_shape_rules(dims, &nd);
+  // A list is one row; an empty one may take any shape and becomes a cell array.
+  const bool row = nd == 2 && dims[0] <= 1;
+  if (!target.cell && !row && target.count > 0)
+    return err_raise_code(ctx, kIndexOutOfRange, r.slot, 0, kNoArgument, nullptr);
+  const bool cell = target.cell || !row;
+  if (count > kMaxTypedElements) return kObjectTooLarge;
+
+  // Which right-hand entry each new position takes (kKeepOld: the old one).
+  void* raw = nullptr;
+  const int32_t pick_dims[2] = {1, int32_t(count)};
+  TN_TRY(stk_push_typed_array(ctx, 2, pick_dims, 4, 0, &raw));
+  auto* pick = static_cast<int32_t*>(raw);
+  for (int64_t q = 0; q < count; ++q) pick[q] = kKeepOld;
+  int64_t strides[kMaxSubscripts];
+  uint32_t udims[kMaxSubscripts];
+  for (int i = 0; i < nd; ++i) udims[i] = uint32_t(dims[i]);
+  if (p.total > 0) {
+    int64_t grown[kMaxSubscripts];
+    for (int i = 0; i < p.grown_ndims; ++i) grown[i] = p.grows ? p.grown[i] : dim_at(target.ndims, target.dims, i);
+    plan_strides(p, p.grown_ndims, grown, strides);
+    IndexWalk w;
+    w.start(p, strides);
+    for (int64_t i = 0; i < p.total; ++i, w.next()) pick[w.offset()] = rhs.count == 1 ? 0 : int32_t(i);
+  }
+  const int32_t rhs_dims[2] = {1, int32_t(rhs.count)};
+  status = stk_push_typed_array(ctx, 2, rhs_dims, 4, 0, &raw);
+  if (status != kOk) {
+    stk_drop(ctx);
+    return status;
+  }
+  auto* rhs_offsets = static_cast<int32_t*>(raw);
+  if (rhs.count > 0) entry_offsets(rhs, rhs_offsets);
+
+  // Old entries keep their places: walked in storage order, they map to
+  // increasing new positions.
+  const int span = std::max(nd, target.ndims);
+  auto chooser = [&] {
+    return [&, at = target.first, taken = int64_t(0), subs = std::array<int64_t, kMaxSubscripts>{}](
+               int64_t q) mutable -> const uint64_t* {
+      index_subs_from_linear(nd, udims, q, subs.data());
+      bool old = taken < target.count;
+      for (int i = 0; i < span && old; ++i) old = (i < nd ? subs[i] : 0) < dim_at(target.ndims, target.dims, i);
+      const uint64_t* mine = nullptr;
+      if (old) {
+        mine = at;
+        at += elem_total_words(at);
+        ++taken;
+      }
+      if (pick[q] != kKeepOld) return rhs.first + rhs_offsets[pick[q]];
+      return mine;
+    };
+  };
+  status = push_container(ctx, cell, nd, dims, count, chooser);
+  if (status == kOk) {
+    status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
+    stk_drop(ctx);
+  }
+  stk_drop(ctx);
+  stk_drop(ctx);
+  TN_TRY(status);
+  drop_items(ctx, k + 2);
+  return kOk;
+}
+
+// The fast path: a real scalar into a real double matrix at scalar subscripts in range.
+bool store_scalar_fast(EngineContext* ctx, int n) {
+  VarRef r;
+  if (!ref_at(ctx, n, &r)) return false;
+  const uint32_t* rh = desc_at(ctx, n + 1);
+  if (rh[0] != kKindReal || rh[1] != 1 || rh[2] != 1) return false;
+  uint64_t* e = ref_element(ctx, r);
+  const auto* h = reinterpret_cast<const uint32_t*>(e);
+  if (h[0] != kKindReal) return false;
+  double s[2];
+  for (int i = 0; i < n; ++i) {
+    const uint32_t* d = desc_at(ctx, n - 1 - i);
+    if (d[0] != kKindReal || d[1] != 1 || d[2] != 1) return false;
+    s[i] = tn::ld_f64(item_data(ctx, n - 1 - i));
+  }
+  int64_t off;
+  if (n == 1) {
+    if (!(s[0] >= 1 && s[0] <= double(h[1]) * h[2]) || std::floor(s[0]) != s[0]) return false;
+    off = int64_t(s[0]) - 1;
+  } else {
+    if (!(s[0] >= 1 && s[0] <= h[1] && s[1] >= 1 && s[1] <= h[2])) return false;
+    if (std::floor(s[0]) != s[0] || std::floor(s[1]) != s[1]) return false;
+    off = (int64_t(s[0]) - 1) * h[2] + int64_t(s[1]) - 1;
+  }
+  tn::st_f64(e + kElemHeaderWords + off, tn::ld_f64(item_data(ctx, n + 1)));
+  drop_items(ctx, n + 2);
+  return true;
+}
+
+}  // namespace
+
+int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask) {
+  if (colon_mask == 0 && (n == 1 || n == 2) && stk_has_item(ctx, n + 1) && store_scalar_fast(ctx, n)) return kOk;
+  const int k = stack_subs(n, colon_mask);
+  if (n < 0 || !stk_has_item(ctx, k + 1)) return kIllegalError;
+  VarRef r;
+  if (!ref_at(ctx, k, &r)) return kIllegalError;
+  uint64_t* e = ref_element(ctx, r);
+  const auto* h = reinterpret_cast<const uint32_t*>(e);
+  // A target this assignment created is still untyped: it takes the kind of
+  // what is assigned.
+  const bool exists = !(r.created && is_empty_list(h));
+  Entries ent;
+  ArrayView tv;
+  const bool entries = container_entries(h, elem_data(e), &ent);
+  const bool array = array_view(h, elem_data(e), &tv);
+  // Another target fails before its subscripts are touched.
+  if (exists && !entries && !array) return err_raise_code(ctx, kWrongVariableType, r.slot, 0, kNoArgument, nullptr);
+  int converted = 0;
+  TN_TRY(index_convert_subscripts(ctx, n, colon_mask, &converted, 1));
+  const uint32_t* rh = desc_at(ctx, k + 1);
+  const bool rhs_container = rh[0] == kKindContainer && (rh[2] == kContList || rh[2] == kContCell);
+  ArrayView rv;
+  const bool rhs_array = array_view(rh, item_data(ctx, k + 1), &rv);
+  if (entries && (exists || rhs_container)) {
+    if (exists && rh[0] == kKindReal && int64_t(rh[1]) * rh[2] == 0) return delete_entries(ctx, n, colon_mask, k, ent);
+    if (!rhs_container) return kWrongArgType;
+    return assign_entries(ctx, n, colon_mask, k, ent);
+  }
+  if (exists && rhs_array && rv.count == 0) return delete_array(ctx, n, colon_mask, k);
+  return assign_array(ctx, n, colon_mask, k, exists);
+}

@@ -1,0 +1,460 @@
+// References into variables (kind-8 items) and the steps of a nested
+// assignment: pushing a reference, stepping it into a field or a list or cell
+// element (creating and growing what an assignment needs), and storing through
+// it. A variable's block is edited in place: only the words behind a changed
+// element move, and every container enclosing it has its size corrected.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/assign.h"
+#include "engine/core/element_layout.h"
+#include "engine/core/errors.h"
+#include "engine/core/index_walk.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/symbols.h"
+#include "engine/core/var_blocks.h"
+
+namespace {
+
+constexpr int32_t kNoArgument = -1;
+
+bool is_object_subtype(uint32_t b) { return b != kContList && b != kContStruct && b != kContCell; }
+
+// The heap block's words after its header word: size n, in use.
+void heap_block_shrink(EngineContext* ctx, int32_t block, int64_t n) {
+  uint64_t* heap = heap_words(ctx);
+  const int64_t size = heap_block_size(ctx, block);
+  if (size <= n) return;
+  heap_set_header(heap, block - 1, uint64_t(n) | kHeapInUse);
+  heap_set_header(heap, block + n, uint64_t(size - n - 1));
+}
+
+// Replaces the container on top by a copy of one of its elements, moving the
+// element's data down over the container's.
+void replace_top_with_element(EngineContext* ctx, const uint64_t* e) {
+  uint32_t* d = desc_at(ctx, 0);
+  uint64_t* data = item_data(ctx, 0);
+  const uint32_t kind = elem_word(e, 0), a = elem_word(e, 1), b = elem_word(e, 2);
+  const uint32_t n = item_data_words(kind, a, b);
+  std::memmove(data, e + kElemHeaderWords, size_t(n) * 8);
+  ctx->data_top -= int32_t(desc_data_words(d)) - int32_t(n);
+  d[0] = kind;
+  d[1] = a;
+  d[2] = b;
+}
+
+// The field of a plain value at depth: a container is required (44), an
+// object's fields are read only inside a class method (40).
+int plain_field(EngineContext* ctx, int depth, int32_t symbol, int32_t method_class, uint64_t** field) {
+  const uint32_t* d = desc_at(ctx, depth);
+  if (d[0] != kKindContainer) return kWrongArgType;
+  if (is_object_subtype(d[2]) && method_class == 0) return kPrivateField;
+  *field = find_named_element(item_data(ctx, depth), d[1], symbol);
+  if (!*field) return err_raise_code(ctx, kUndefinedField, kNoArgument, symbol, kNoArgument, nullptr);
+  return kOk;
+}
+
+// The field step on the reference at depth.
+int ref_field_step(EngineContext* ctx, int depth, int32_t symbol, int32_t method_class) {
+  VarRef r;
+  if (!ref_at(ctx, depth, &r)) return kIllegalError;
+  uint64_t* e = ref_element(ctx, r);
+  const bool has_fields =
+      elem_kind(e) == kKindContainer && elem_word(e, 2) != kContList && elem_word(e, 2) != kContCell;
+  if (!has_fields) {
+    // An element this assignment created is still untyped: it becomes a struct.
+    if (!(r.assign && r.created && elem_data_words(e) == 0))
+      return err_raise_code(ctx, kFieldOfNonStruct, r.slot, symbol, kNoArgument, nullptr);
+    elem_set_header(e, kKindContainer, 0, kContStruct, elem_name(e));
+  }
+  const uint32_t subtype = elem_word(e, 2);
+  // Fields of an object are private to its class's methods.
+  if (is_object_subtype(subtype) && int32_t(subtype) != method_class) return kPrivateField;
+  uint64_t* field = find_named_element(elem_data(e), elem_word(e, 1), symbol);
+  if (field) {
+    r.offset = int32_t(field - (heap_words(ctx) + r.block));
+    r.created = 0;
+  } else {
+    if (!r.assign) return err_raise_code(ctx, kUndefinedField, kNoArgument, symbol, kNoArgument, nullptr);
+    const int64_t container = r.offset;
+    const int64_t at = container + kElemHeaderWords + elem_word(e, 1);
+    TN_TRY(block_splice(ctx, &r, at, 0, kElemHeaderWords));
+    uint64_t* heap = heap_words(ctx) + r.block;
+    elem_set_header(heap + at, kKindContainer, 0, kContList, symbol);
+    block_adjust_enclosing(ctx, r.block, container, kElemHeaderWords);
+    auto* c = reinterpret_cast<uint32_t*>(heap + container);
+    c[1] += kElemHeaderWords;
+    r.offset = int32_t(at);
+    r.created = 1;
+  }
+  ref_put(ctx, depth, r);
+  return kOk;
+}
+
+// The linear position a brace subscript list selects in entries of this
+// shape, or the grown shape that would hold it. 32 for a cell given too few
+// subscripts; *beyond tells whether the position lies outside.
+struct BracePlace {
+  int64_t linear;
+  bool beyond;
+  int64_t bad;  // first subscript past its extent, 1-based
+};
+
+int brace_place(const Entries& ent, const int64_t* pos, int n, BracePlace* out) {
+  out->beyond = false;
+  out->bad = -1;
+  if (n == 1) {
+    out->linear = pos[0];
+    if (pos[0] >= ent.count) {
+      out->beyond = true;
+      out->bad = pos[0] + 1;
+    }
+    return kOk;
+  }
+  if (n < ent.ndims) return kWrongIndexCount;
+  for (int i = 0; i < n; ++i)
+    if (pos[i] >= dim_at(ent.ndims, ent.dims, i)) {
+      out->beyond = true;
+      out->bad = pos[i] + 1;
+      break;
+    }
+  out->linear = out->beyond ? -1 : index_linear_from_subs(ent.ndims, ent.dims, n, pos);
+  return kOk;
+}
+
+// The shape a cell array (or an empty list) grows to so that the position
+// exists: one subscript grows a row (or an empty value) along its columns and
+// a column along its rows; a matrix cannot grow so (29).
+int brace_grown_shape(const Entries& ent, const int64_t* pos, int n, int32_t* dims, int* nd) {
+  if (n == 1) {
+    const bool matrix = ent.ndims > 2 || (ent.dims[0] > 1 && ent.dims[1] > 1);
+    if (matrix) return kIndexOutOfRange;
+    const bool column = ent.dims[0] > 1;
+    if (pos[0] + 1 > INT32_MAX) return kIndexOutOfRange;
+    dims[0] = column ? int32_t(pos[0] + 1) : 1;
+    dims[1] = column ? 1 : int32_t(pos[0] + 1);
+    *nd = 2;
+    return kOk;
+  }
+  *nd = std::max(n, ent.ndims);
+  for (int i = 0; i < *nd; ++i) {
+    const int64_t want = i < n ? pos[i] + 1 : 1;
+    dims[i] = int32_t(std::max(want, dim_at(ent.ndims, ent.dims, i)));
+  }
+  while (*nd > 2 && dims[*nd - 1] == 1) --*nd;
+  return kOk;
+}
+
+// Rebuilds the referenced cell array (or list) with the given shape: each old
+// entry at its place, each new place an empty 0 x 0 matrix.
+int ref_cell_grow(EngineContext* ctx, VarRef* r, const Entries& ent, const int32_t* dims, int nd) {
+  int64_t n = 1;
+  for (int i = 0; i < nd; ++i) n = tn::mul64(n, dims[i]);
+  const int64_t size_words = kElemHeaderWords + cell_size_words(nd);
+  const int64_t words = size_words + ent.words + kElemHeaderWords * (n - std::min(n, ent.count));
+  if (n > kMaxTypedElements || words > INT32_MAX) return kObjectTooLarge;
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (words > data_free_words(ctx)) return kDataStackOverflow;
+  uint64_t* out = stk_claim(ctx, kKindContainer, uint32_t(words), kContCell, uint32_t(words));
+  write_cell_sizes(out, dims, nd);
+  out += size_words;
+  uint32_t new_dims[kMaxDims];
+  for (int i = 0; i < nd; ++i) new_dims[i] = uint32_t(dims[i]);
+  const uint64_t* old = ent.first;
+  int64_t taken = 0;
+  int64_t subs[kMaxDims];
+  const int span = std::max(nd, ent.ndims);
+  for (int64_t p = 0; p < n; ++p) {
+    index_subs_from_linear(nd, new_dims, p, subs);
+    bool inside = taken < ent.count;
+    for (int i = 0; i < span && inside; ++i)
+      inside = (i < nd ? subs[i] : 0) < dim_at(ent.ndims, ent.dims, i);
+    if (inside) {
+      const uint32_t w = elem_total_words(old);
+      std::memcpy(out, old, size_t(w) * 8);
+      out += w;
+      old += w;
+      ++taken;
+    } else {
+      elem_set_header(out, kKindReal, 0, 0, 0);
+      out += kElemHeaderWords;
+    }
+  }
+  const int status = ref_store_value(ctx, r, desc_at(ctx, 0), item_data(ctx, 0));
+  stk_drop(ctx);
+  return status;
+}
+
+// Appends m empty entries to the referenced list.
+int ref_list_append(EngineContext* ctx, VarRef* r, int64_t m) {
+  const int64_t list = r->offset;
+  const int64_t at = list + kElemHeaderWords + elem_word(ref_element(ctx, *r), 1);
+  if (tn::mul64(m, kElemHeaderWords) + at > INT32_MAX) return kObjectTooLarge;
+  TN_TRY(block_splice(ctx, r, at, 0, kElemHeaderWords * m));
+  uint64_t* base = heap_words(ctx) + r->block;
+  for (int64_t i = 0; i < m; ++i) elem_set_header(base + at + kElemHeaderWords * i, kKindReal, 0, 0, 0);
+  block_adjust_enclosing(ctx, r->block, list, kElemHeaderWords * m);
+  reinterpret_cast<uint32_t*>(base + list)[1] += uint32_t(kElemHeaderWords * m);
+  return kOk;
+}
+
+// A list is one row: it holds a position given by one subscript, or by a
+// first subscript 1 (0 here) and no page beyond the first.
+bool list_row_position(const int64_t* pos, int n, int64_t* along) {
+  if (n == 1) {
+    *along = pos[0];
+    return true;
+  }
+  for (int i = 0; i < n; ++i)
+    if (i != 1 && pos[i] != 0) return false;
+  *along = pos[1];
+  return true;
+}
+
+// The brace step on the reference below the n subscripts on top.
+int ref_element_step(EngineContext* ctx, int n) {
+  VarRef r;
+  if (!ref_at(ctx, n, &r)) return kIllegalError;
+  uint64_t* e = ref_element(ctx, r);
+  Entries ent;
+  if (!container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), &ent)) {
+    if (!(r.assign && r.created && elem_data_words(e) == 0)) {
+      int32_t index = kNoArgument;
+      double v;
+      if (n == 1 && stk_get_real_scalar(ctx, 0, &v) == kOk && v >= 0 && v < 2147483647.0) index = int32_t(v);
+      return err_raise_code(ctx, kElementOfNonList, r.slot, 0, index, nullptr);
+    }
+    elem_set_header(e, kKindContainer, 0, kContList, elem_name(e));
+    container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), &ent);
+  }
+  int64_t pos[kMaxSubscripts];
+  int64_t bad = -1;
+  int status = index_list_subscripts(ctx, pos, n, &bad);
+  if (status == kNonIntegerIndex || status == kIndexOutOfRange || status == kBadListIndex)
+    return err_raise_code(ctx, status, r.slot, 0, bad > INT32_MAX ? kNoArgument : int32_t(bad), nullptr);
+  TN_TRY(status);
+  BracePlace place;
+  if (brace_place(ent, pos, n, &place) == kWrongIndexCount)
+    return err_raise_code(ctx, kWrongIndexCount, r.slot, 0, n, nullptr);
+  if (place.beyond) {
+    if (!r.assign)
+      return err_raise_code(ctx, kIndexOutOfRange, r.slot, 0,
+                            place.bad > INT32_MAX ? kNoArgument : int32_t(place.bad), nullptr);
+    int64_t along = 0;
+    if (!ent.cell && list_row_position(pos, n, &along)) {
+      TN_TRY(ref_list_append(ctx, &r, along + 1 - ent.count));
+      place.linear = along;
+    } else {
+      // A list holding entries is one row; only an empty one may take a shape.
+      if (!ent.cell && ent.count > 0)
+        return err_raise_code(ctx, kIndexOutOfRange, r.slot, 0, int32_t(place.bad), nullptr);
+      int32_t dims[kMaxDims];
+      int nd = 0;
+      if (brace_grown_shape(ent, pos, n, dims, &nd) != kOk)
+        return err_raise_code(ctx, kIndexOutOfRange, r.slot, 0, int32_t(place.bad), nullptr);
+      TN_TRY(ref_cell_grow(ctx, &r, ent, dims, nd));
+      uint32_t udims[kMaxDims];
+      for (int i = 0; i < nd; ++i) udims[i] = uint32_t(dims[i]);
+      place.linear = index_linear_from_subs(nd, udims, n, pos);
+    }
+    e = ref_element(ctx, r);
+    container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), &ent);
+    r.created = 1;
+  } else {
+    r.created = 0;
+  }
+  const uint64_t* target = ent.first;
+  for (int64_t i = 0; i < place.linear; ++i) target += elem_total_words(target);
+  r.offset = int32_t(target - (heap_words(ctx) + r.block));
+  ref_put(ctx, 0, r);
+  return kOk;
+}
+
+// The brace step on a list or cell value below the n subscripts on top.
+int plain_element_step(EngineContext* ctx, int n) {
+  const uint32_t* d = desc_at(ctx, n);
+  Entries ent;
+  if (!container_entries(d, item_data(ctx, n), &ent)) return kWrongArgType;
+  int64_t pos[kMaxSubscripts];
+  TN_TRY(index_list_subscripts(ctx, pos, n, nullptr));
+  BracePlace place;
+  TN_TRY(brace_place(ent, pos, n, &place));
+  if (place.beyond) return kIndexOutOfRange;
+  container_entries(desc_at(ctx, 0), item_data(ctx, 0), &ent);
+  const uint64_t* target = ent.first;
+  for (int64_t i = 0; i < place.linear; ++i) target += elem_total_words(target);
+  replace_top_with_element(ctx, target);
+  return kOk;
+}
+
+}  // namespace
+
+// --- Blocks -------------------------------------------------------------------------
+
+int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int64_t new_len) {
+  const int64_t delta = new_len - old_len;
+  if (delta == 0) return kOk;
+  uint64_t* heap = heap_words(ctx);
+  const int64_t total = elem_total_words(heap + r->block);
+  const int64_t tail = total - (at + old_len);
+  if (delta < 0) {
+    uint64_t* base = heap + r->block;
+    std::memmove(base + at + new_len, base + at + old_len, size_t(tail) * 8);
+    heap_block_shrink(ctx, r->block, total + delta);
+    return kOk;
+  }
+  int32_t fresh = 0;
+  TN_TRY(heap_alloc(ctx, total + delta, &fresh));
+  heap = heap_words(ctx);
+  std::memcpy(heap + fresh, heap + r->block, size_t(at) * 8);
+  std::memcpy(heap + fresh + at + new_len, heap + r->block + at + old_len, size_t(tail) * 8);
+  heap_free(ctx, r->block);
+  SlotTarget t;
+  slot_locate_word(ctx, r->slot_word, &t);
+  slot_set_block(ctx, t, fresh);
+  r->block = fresh;
+  return kOk;
+}
+
+void block_adjust_enclosing(EngineContext* ctx, int32_t block, int64_t target, int64_t delta) {
+  uint64_t* base = heap_words(ctx) + block;
+  int64_t cur = 0;
+  while (cur != target) {
+    uint64_t* c = base + cur;
+    if (elem_kind(c) != kKindContainer) return;
+    const int64_t end = cur + kElemHeaderWords + elem_word(c, 1);
+    int64_t at = cur + kElemHeaderWords;
+    while (at < end && !(target >= at && target < at + int64_t(elem_total_words(base + at))))
+      at += elem_total_words(base + at);
+    if (at >= end) return;  // not inside: a damaged block is left alone
+    reinterpret_cast<uint32_t*>(c)[1] = uint32_t(int64_t(elem_word(c, 1)) + delta);
+    cur = at;
+  }
+}
+
+int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint64_t* data) {
+  uint64_t* e = ref_element(ctx, *r);
+  const int32_t name = elem_name(e);
+  const int64_t old_len = elem_total_words(e);
+  const int64_t new_len = kElemHeaderWords + int64_t(desc_data_words(h));
+  const uint32_t kind = h[0], a = h[1], b = h[2];
+  TN_TRY(block_splice(ctx, r, r->offset, old_len, new_len));
+  e = ref_element(ctx, *r);
+  elem_set_header(e, kind, a, b, name);
+  std::memmove(e + kElemHeaderWords, data, size_t(new_len - kElemHeaderWords) * 8);
+  block_adjust_enclosing(ctx, r->block, r->offset, new_len - old_len);
+  return kOk;
+}
+
+// --- References on the stack ----------------------------------------------------------
+
+int ref_push(EngineContext* ctx, const VarRef& r) {
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (int64_t(kRefDataWords) > data_free_words(ctx)) return kDataStackOverflow;
+  stk_claim(ctx, kKindReference, kRefDataWords, 0, kRefDataWords);
+  ref_put(ctx, 0, r);
+  return kOk;
+}
+
+int ref_deref_at(EngineContext* ctx, int depth) {
+  VarRef r;
+  if (!ref_at(ctx, depth, &r)) return kIllegalError;
+  const uint64_t* e = ref_element(ctx, r);
+  const uint32_t n = elem_data_words(e);
+  if (depth == 0) {
+    // The reference's own words are free again before the copy is pushed.
+    if (int64_t(n) > data_free_words(ctx) + kRefDataWords) return kDataStackOverflow;
+    stk_drop(ctx);
+    uint64_t* p = stk_claim(ctx, elem_word(e, 0), elem_word(e, 1), elem_word(e, 2), n);
+    std::memcpy(p, e + kElemHeaderWords, size_t(n) * 8);
+    return kOk;
+  }
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (int64_t(n) > data_free_words(ctx)) return kDataStackOverflow;
+  uint64_t* p = stk_claim(ctx, elem_word(e, 0), elem_word(e, 1), elem_word(e, 2), n);
+  std::memcpy(p, e + kElemHeaderWords, size_t(n) * 8);
+  stk_replace_with_top(ctx, depth);
+  return kOk;
+}
+
+int var_push_ref(EngineContext* ctx, int32_t k, int assign_flag) {
+  SlotTarget t;
+  TN_TRY(slot_locate(ctx, k, &t));
+  if (!desc_room(ctx)) return err_raise_code(ctx, kStackOverflowVar, k, 0, kNoArgument, nullptr);
+  if (int64_t(kRefDataWords) > data_free_words(ctx))
+    return err_raise_code(ctx, kDataStackOverflowVar, k, 0, kNoArgument, nullptr);
+  uint32_t created = 0;
+  if (t.block == kNoBlock) {
+    if (!assign_flag) return err_raise_code(ctx, kUndefinedVariable, k, 0, kNoArgument, nullptr);
+    // The target of an assignment starts as an empty list that the steps
+    // below may still turn into a struct, a longer list or an array.
+    int32_t block = 0;
+    TN_TRY(heap_alloc(ctx, kElemHeaderWords, &block));
+    elem_set_header(heap_words(ctx) + block, kKindContainer, 0, kContList, 0);
+    slot_set_block(ctx, t, block);
+    t.block = block;
+    created = 1;
+  }
+  return ref_push(ctx, VarRef{assign_flag ? 1u : 0u, t.slot_word, t.block, 0, created, k});
+}
+
+int ref_deref_top(EngineContext* ctx) {
+  if (!stk_has_item(ctx, 0) || desc_at(ctx, 0)[0] != kKindReference) return kOk;
+  return ref_deref_at(ctx, 0);
+}
+
+int op_ref_step(EngineContext* ctx, int32_t symbol, int32_t method_class) {
+  if (!stk_has_item(ctx, 0)) return kIllegalError;
+  if (desc_at(ctx, 0)[0] == kKindReference) return ref_field_step(ctx, 0, symbol, method_class);
+  uint64_t* field = nullptr;
+  TN_TRY(plain_field(ctx, 0, symbol, method_class, &field));
+  replace_top_with_element(ctx, field);
+  return kOk;
+}
+
+int op_ref_step_dynfield(EngineContext* ctx, int32_t method_class) {
+  if (!stk_has_item(ctx, 1)) return kIllegalError;
+  TypedView t;
+  if (!typed_view(ctx, 0, &t) || t.subtype != kPayChar || t.type != kElemU16) return kWrongArgType;
+  char name[kFieldNameLimit + 1];
+  const int64_t n = t.count;
+  if (n > kFieldNameLimit) return kNameTooLong;
+  for (int64_t i = 0; i < n; ++i) name[i] = char(tn::load<uint16_t>(t.elems + 2 * i));
+  int32_t symbol = 0;
+  TN_TRY(symtab_intern(ctx, name, int32_t(n), kFieldNameLimit, &symbol));
+  // Every check runs while the name is still on top, so a failure leaves the
+  // stack as the instruction found it.
+  if (desc_at(ctx, 1)[0] == kKindReference) {
+    TN_TRY(ref_field_step(ctx, 1, symbol, method_class));
+    stk_drop(ctx);
+    return kOk;
+  }
+  uint64_t* field = nullptr;
+  TN_TRY(plain_field(ctx, 1, symbol, method_class, &field));
+  stk_drop(ctx);
+  return op_ref_step(ctx, symbol, method_class);
+}
+
+int op_ref_step_element(EngineContext* ctx, int n) {
+  if (n > kMaxSubscripts) return kBadDimension;
+  if (n < 1 || !stk_has_item(ctx, n)) return kIllegalError;
+  if (desc_at(ctx, n)[0] == kKindReference) return ref_element_step(ctx, n);
+  return plain_element_step(ctx, n);
+}
+
+int op_ref_assign(EngineContext* ctx) {
+  if (!stk_has_item(ctx, 1) || desc_at(ctx, 0)[0] != kKindReference) return kIllegalError;
+  const uint32_t kind = desc_at(ctx, 1)[0];
+  if (kind == kKindNoValue) {
+    stk_drop(ctx);
+    stk_drop(ctx);
+    return kOk;
+  }
+  if (kind == kKindReference) TN_TRY(ref_deref_at(ctx, 1));
+  VarRef r;
+  if (!ref_at(ctx, 0, &r)) return kIllegalError;
+  TN_TRY(ref_store_value(ctx, &r, desc_at(ctx, 1), item_data(ctx, 1)));
+  stk_drop(ctx);
+  stk_drop(ctx);
+  return kOk;
+}

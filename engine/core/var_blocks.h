@@ -1,0 +1,131 @@
+// Variables as blocks of the variable heap, shared by indexing, references
+// and assignment: where slot k of the current workspace keeps its value
+// (directly, or through a link block to a global or persistent entry), the
+// kind-8 reference item, and the editing of a value block in place. A block's
+// size always equals its value's words (header + data), so a block can be
+// reused, shrunk or grown by exactly the words a store changes.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/containers.h"
+#include "engine/core/fntable.h"
+#include "engine/core/heap.h"
+#include "engine/core/value_stack.h"
+
+// --- Slots and link blocks ----------------------------------------------------------
+
+// The 12 u32 words of a link block: the header {8, 4, 0, 0}, then element
+// offset 0, created 1, the function-table entry, three zero words, the slot
+// number and a zero word.
+enum LinkWord : int {
+  kLinkOffset = 4,
+  kLinkCreated = 5,
+  kLinkEntry = 6,
+  kLinkSlot = 10,
+};
+constexpr int32_t kLinkDataWords = 4;  // 8-byte words behind the header
+constexpr int32_t kLinkBlockWords = kElemHeaderWords + kLinkDataWords;
+static_assert(kLinkBlockWords * 2 == 12);
+constexpr int32_t kNoBlock = -1;
+
+inline uint32_t* block_words32(EngineContext* ctx, int32_t block) {
+  return reinterpret_cast<uint32_t*>(heap_words(ctx) + block);
+}
+inline bool heap_index_ok(const EngineContext* ctx, int64_t block) {
+  return block >= 1 && block + kElemHeaderWords <= ctx->heap_size;
+}
+inline bool block_is_link(EngineContext* ctx, int32_t block) {
+  return heap_index_ok(ctx, block) && (block_words32(ctx, block)[0] & kKindReference) != 0;
+}
+
+// Where slot k keeps its value. block is kNoBlock when it is undefined.
+struct SlotTarget {
+  int32_t slot_word;   // descriptor-stack index of the slot
+  int32_t link;        // the slot's link block, 0 when it holds a value itself
+  int32_t entry;       // the linked function-table entry, 0 without a link
+  int32_t block;       // the value's block
+};
+
+// Slot k of the current workspace; 12 without a workspace or for k past its slots.
+int slot_locate(EngineContext* ctx, int32_t k, SlotTarget* out);
+// The same from the slot's descriptor-stack word.
+void slot_locate_word(EngineContext* ctx, int32_t slot_word, SlotTarget* out);
+// Stores block as the value of the slot (through its link).
+void slot_set_block(EngineContext* ctx, const SlotTarget& t, int32_t block);
+
+// --- References ----------------------------------------------------------------------------
+
+// The u32 words of a reference's data (4 data words).
+enum RefWord : int {
+  kRefAssign = 0,
+  kRefTag = 1,       // always kRefTagValue
+  kRefSlotWord = 2,  // descriptor-stack index of the slot
+  kRefBlock = 3,
+  kRefOffset = 4,    // word offset of the element in the block; 0 = the whole value
+  kRefCreated = 5,
+  kRefSlot = 6,      // slot number, to name the variable in messages
+};
+constexpr uint32_t kRefTagValue = 2;
+constexpr uint32_t kRefDataWords = 4;
+constexpr int kRefWords32 = 8;
+
+struct VarRef {
+  uint32_t assign;
+  int32_t slot_word;
+  int32_t block;
+  int32_t offset;
+  uint32_t created;
+  int32_t slot;
+};
+
+// False when the item at depth is no reference (or names no block).
+inline bool ref_at(EngineContext* ctx, int depth, VarRef* r) {
+  if (!stk_has_item(ctx, depth)) return false;
+  const uint32_t* d = desc_at(ctx, depth);
+  if (d[0] != kKindReference || d[1] != kRefDataWords) return false;
+  const auto* w = reinterpret_cast<const uint32_t*>(item_data(ctx, depth));
+  *r = VarRef{w[kRefAssign], int32_t(w[kRefSlotWord]), int32_t(w[kRefBlock]), int32_t(w[kRefOffset]),
+              w[kRefCreated], int32_t(w[kRefSlot])};
+  return heap_index_ok(ctx, int64_t(r->block) + r->offset);
+}
+
+inline void ref_put(EngineContext* ctx, int depth, const VarRef& r) {
+  auto* w = reinterpret_cast<uint32_t*>(item_data(ctx, depth));
+  w[kRefAssign] = r.assign;
+  w[kRefTag] = kRefTagValue;
+  w[kRefSlotWord] = uint32_t(r.slot_word);
+  w[kRefBlock] = uint32_t(r.block);
+  w[kRefOffset] = uint32_t(r.offset);
+  w[kRefCreated] = r.created;
+  w[kRefSlot] = uint32_t(r.slot);
+  w[7] = 0;
+}
+
+// The referenced element's header (its data follow it).
+inline uint64_t* ref_element(EngineContext* ctx, const VarRef& r) {
+  return heap_words(ctx) + r.block + r.offset;
+}
+
+// Pushes a reference (1 without descriptor room, 3 without data room).
+int ref_push(EngineContext* ctx, const VarRef& r);
+
+// Replaces the reference at depth by a copy of the value it designates.
+int ref_deref_at(EngineContext* ctx, int depth);
+
+// --- Editing a value block ------------------------------------------------------------
+
+// The words [at, at + old_len) of the reference's block become new_len words;
+// the words behind move. A larger block is allocated first and the old one
+// freed after the copy (the slot or entry then names the new block, and r
+// follows it); a smaller one gives its tail back. The new words are not
+// written. 5 when the heap has no room (nothing changed).
+int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int64_t new_len);
+
+// Adds delta to the size word of every container that encloses the element
+// at word offset `target` of the block (the element itself excepted).
+void block_adjust_enclosing(EngineContext* ctx, int32_t block, int64_t target, int64_t delta);
+
+// The referenced element becomes the value {h, data} (its name word kept),
+// with the enclosing containers' sizes corrected.
+int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint64_t* data);
