@@ -19,7 +19,6 @@ enum : int {
   kIndexOutOfRange = 29,
   kBadDimension = 34,
   kUndefinedField = 39,
-  kPrivateField = 40,
   kWrongTypeForBool = 42,
   kWrongType = 43,
   kWrongArgType = 44,
