@@ -12,11 +12,11 @@
 
 #include "engine/lib/container_builtins.h"
 #include "engine/lib/strfun.h"
-#include "support/started_engine.h"
+#include "support/value_fixture.h"
 
 namespace {
 
-class CellsLists : public StartedEngine {
+class CellsLists : public ValueFixture {
  protected:
   std::string run(int (*fn)(EngineContext*, int), int arg) {
     const StackSnapshot before = snapshot_stacks(c);

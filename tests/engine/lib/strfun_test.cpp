@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/lib/strfun.h"
-#include "support/started_engine.h"
+#include "support/value_fixture.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ const Call kDeblank = [](EngineContext* c, int, int) { return bi_deblank(c, kTri
 const Call kStrtrim = [](EngineContext* c, int, int) { return bi_deblank(c, kTrimBoth); };
 const Call kStrtok = [](EngineContext* c, int n, int o) { return bi_strtok(c, n, o); };
 
-class StrFun : public StartedEngine {
+class StrFun : public ValueFixture {
  protected:
   void push(const Arg& a) {
     switch (a.kind) {

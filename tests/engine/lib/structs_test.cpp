@@ -16,11 +16,11 @@
 #include "engine/core/frames.h"
 #include "engine/core/symbols.h"
 #include "engine/lib/container_builtins.h"
-#include "support/started_engine.h"
+#include "support/value_fixture.h"
 
 namespace {
 
-class Structs : public StartedEngine {
+class Structs : public ValueFixture {
  protected:
   // Pushes struct(name1, v1, ...) with numeric values.
   void make(const std::vector<std::pair<std::string, double>>& fields) {

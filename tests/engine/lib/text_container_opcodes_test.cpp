@@ -8,11 +8,11 @@
 
 #include "engine/core/opcodes.h"
 #include "engine/lib/text_container_opcodes.h"
-#include "support/started_engine.h"
+#include "support/value_fixture.h"
 
 namespace {
 
-class TextContainerOpcodes : public StartedEngine {
+class TextContainerOpcodes : public ValueFixture {
  protected:
   const TextContainerOpcodeHandler* row_of(uint16_t op) {
     for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i)

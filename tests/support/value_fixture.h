@@ -18,7 +18,7 @@
 #include "support/typed_values.h"
 #include "support/value_text.h"
 
-struct StartedEngine : ::testing::Test {
+struct ValueFixture : ::testing::Test {
   static constexpr uint32_t kBlockBytes = 1 << 21;
   std::unique_ptr<uint64_t[]> block{new uint64_t[kBlockBytes / 8]()};
   EngineContext* c = nullptr;
