@@ -147,12 +147,13 @@ int build_float(EngineContext* c, const Operand& o, bool single) {
   return kOk;
 }
 
-// Truncation toward zero through 64 bits; values of [2^63, 2^64) keep all
-// their bits so that unsigned 64-bit targets get them right.
-uint64_t double_to_bits(double x) {
+// Truncation toward zero through 64 bits. Values of [2^63, 2^64) keep all
+// their bits for unsigned 64-bit targets, which hold them; for every other
+// target they take the integer-indefinite pattern like any value too large.
+uint64_t double_to_bits(double x, uint32_t size, bool is_unsigned) {
   constexpr double kTwo63 = 9223372036854775808.0;
   constexpr double kTwo64 = 18446744073709551616.0;
-  if (x >= kTwo63 && x < kTwo64) return static_cast<uint64_t>(x);
+  if (size == 8 && is_unsigned && x >= kTwo63 && x < kTwo64) return static_cast<uint64_t>(x);
   return tn::dto_wrap64(x);
 }
 
@@ -204,7 +205,7 @@ int build_int(EngineContext* c, const Operand& o, uint32_t size, bool is_unsigne
   for (int64_t i = 0; i < o.count; ++i) {
     uint64_t bits = o.cls == Cls::Int
                         ? static_cast<uint64_t>(load_int_element(o.elems, i, o.type))
-                        : double_to_bits(real_at(o, i));
+                        : double_to_bits(real_at(o, i), size, is_unsigned);
     store_low(e, i, size, bits);
   }
   return kOk;

@@ -7,6 +7,7 @@
 // their functions here.
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
+#include "engine/lib/classes_convert.h"
 
 namespace {
 
@@ -50,9 +51,9 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     M("!ZVR"),  // general
     F("iskeyword", 0, 1, 1, 1),
     F("dumpvar", 1, 3, 0, 1),
-    F("intmax", 0, 1, 1, 1, 'a'),
-    F("intmin", 0, 1, 1, 1, 'i'),
-    F("map2int", 1, 4, 1, 1),
+    F("intmax", 0, 1, 1, 1, kIntLimitMax, 0, bi_intlimit),
+    F("intmin", 0, 1, 1, 1, kIntLimitMin, 0, bi_intlimit),
+    F("map2int", 1, 4, 1, 1, 0, 0, bi_map2int),
     F("str2obj", 1, 1, 1, kAny),
     F("fevalx", 2, 6, 0, 5),
     F("apply", 2, 3, 1, 1),

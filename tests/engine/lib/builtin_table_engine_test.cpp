@@ -98,6 +98,7 @@ TEST(EngineBuiltinTable, EveryCallableRowIsReachableBySectionAndName) {
   std::vector<BuiltinEntry> t = engine_copy();
   for (int i = 0; i < kEngineTableRows; ++i) {
     if (t[i].name[0] == '@' || t[i].name[0] == '!') continue;
+    if (!builtin_is_placeholder(&t[i])) continue;  // rows the engine itself implements
     const BuiltinBinding b{builtin_row_section(t.data(), i), t[i].name, fake_fn(i), 0};
     ASSERT_EQ(builtin_table_bind(t.data(), &b, 1), kOk) << t[i].name;
     EXPECT_EQ(t[i].fn, fake_fn(i)) << t[i].name;
