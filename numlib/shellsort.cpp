@@ -1,7 +1,8 @@
 // The Shell sort kernels: one generic driver (gap sequence and insertion step)
 // and, per kernel, what is held, where it lives and when the held element
-// moves before its left neighbour. The "moves before" rules are deliberately
-// not total orders where NaNs take part; they fix where NaNs end up.
+// moves before its left neighbour. Every double comparison ranks NaN above all
+// numbers and equal to NaN, so NaNs end last ascending and first descending
+// wherever they started, and each rule stays a strict weak order.
 #include "numlib/shellsort.h"
 
 #include <cmath>
@@ -33,7 +34,18 @@ void shell_sort(Idx n, Take take, Before before, Shift shift, Put put) {
   } while (h > 1);
 }
 
-inline bool unordered(double a, double b) { return std::isnan(a) || std::isnan(b); }
+// a before b in ascending order, NaN ranking above every number.
+inline bool nan_last_less(double a, double b) {
+  return a < b || (std::isnan(b) && !std::isnan(a));
+}
+// Neither before the other: equal numbers, or two NaNs.
+inline bool equivalent(double a, double b) { return !nan_last_less(a, b) && !nan_last_less(b, a); }
+
+// Whether the held key x moves before the key y: y comes after x in the
+// direction of the sort.
+inline bool after(double y, double x, uint8_t descending) {
+  return descending ? nan_last_less(y, x) : nan_last_less(x, y);
+}
 
 struct RealPairHeld {
   double key, comp;
@@ -48,11 +60,7 @@ void shellsort_real(double* keys, int32_t n, int32_t stride, uint8_t descending)
   auto shift = [&](Idx from, Idx to) { at(to) = at(from); };
   auto put = [&](double x, Idx j) { at(j) = x; };
   auto take = [&](Idx i) { return at(i); };
-  if (descending)
-    shell_sort(n, take, [&](double x, Idx j) { double y = at(j); return y < x || unordered(x, y); },
-               shift, put);
-  else
-    shell_sort(n, take, [&](double x, Idx j) { return at(j) > x; }, shift, put);
+  shell_sort(n, take, [&](double x, Idx j) { return after(at(j), x, descending); }, shift, put);
 }
 
 void shellsort_int(int32_t* keys, int32_t n) {
@@ -92,24 +100,13 @@ void shellsort_real_pair(double* keys, double* companions, int32_t n, int32_t st
     companions[j * s] = x.comp;
   };
   auto tie = [&](const RealPairHeld& x, Idx j) { return companions[j * s] > x.comp; };
-  if (descending)
-    shell_sort(
-        n, take,
-        [&](const RealPairHeld& x, Idx j) {
-          const double y = keys[j * s];
-          if (y < x.key || unordered(x.key, y)) return true;
-          return y == x.key && tie(x, j);
-        },
-        shift, put);
-  else
-    shell_sort(
-        n, take,
-        [&](const RealPairHeld& x, Idx j) {
-          const double y = keys[j * s];
-          if (y > x.key) return true;
-          return !(y < x.key) && tie(x, j);  // equal or unordered
-        },
-        shift, put);
+  shell_sort(
+      n, take,
+      [&](const RealPairHeld& x, Idx j) {
+        const double y = keys[j * s];
+        return after(y, x.key, descending) || (equivalent(y, x.key) && tie(x, j));
+      },
+      shift, put);
 }
 
 void shellsort_complex(double* re, double* im, int32_t n, int32_t stride, uint8_t descending) {
@@ -118,22 +115,18 @@ void shellsort_complex(double* re, double* im, int32_t n, int32_t stride, uint8_
   struct Held {
     double re, im;
   };
-  // +1: y after x in ascending order decides a move; -1 mirrors it. Each level
-  // is consulted only on exact equality, so a NaN at any level stops.
-  const double dir = descending ? -1.0 : 1.0;
-  auto later = [dir](double y, double x) { return dir > 0 ? y > x : y < x; };
+  // Each level is consulted only when the one above is equivalent (NaN with
+  // NaN included), so the three levels form one strict weak order.
   shell_sort(
       n, [&](Idx i) { return Held{re[i * s], im[i * s]}; },
       [&](const Held& x, Idx j) {
         const double yr = re[j * s], yi = im[j * s];
         const double kx = x.re * x.re + x.im * x.im;
         const double ky = yr * yr + yi * yi;
-        if (later(ky, kx)) return true;
-        if (!(ky == kx)) return false;
+        if (!equivalent(ky, kx)) return after(ky, kx, descending);
         const double ax = std::fabs(x.im), ay = std::fabs(yi);
-        if (later(ay, ax)) return true;
-        if (!(ay == ax)) return false;
-        return later(yi, x.im);
+        if (!equivalent(ay, ax)) return after(ay, ax, descending);
+        return after(yi, x.im, descending);
       },
       [&](Idx from, Idx to) {
         re[to * s] = re[from * s];
@@ -168,7 +161,7 @@ void shellsort_real_with_perm(double* keys, int32_t* perm, int32_t n, int32_t st
   };
   shell_sort(
       n, [&](Idx i) { return Held{keys[i * s], perm[i * s]}; },
-      [&](const Held& x, Idx j) { return !(x.key >= keys[j * s]); },  // less, or unordered
+      [&](const Held& x, Idx j) { return nan_last_less(x.key, keys[j * s]); },
       [&](Idx from, Idx to) {
         keys[to * s] = keys[from * s];
         perm[to * s] = perm[from * s];
@@ -202,22 +195,11 @@ void shellsort_real_multi(double* keys, double* second, double* third, double* f
     third[j * s] = x.c;
     if (fourth) fourth[j * s] = x.d;
   };
-  if (descending)
-    shell_sort(
-        n, take,
-        [&](const Held& x, Idx j) {
-          const double y = keys[j];
-          if (y < x.key || unordered(x.key, y)) return true;
-          return y == x.key && tie(x, j);
-        },
-        shift, put);
-  else
-    shell_sort(
-        n, take,
-        [&](const Held& x, Idx j) {
-          const double y = keys[j];
-          if (y > x.key) return true;
-          return !(y < x.key) && tie(x, j);  // equal or unordered
-        },
-        shift, put);
+  shell_sort(
+      n, take,
+      [&](const Held& x, Idx j) {
+        const double y = keys[j];
+        return after(y, x.key, descending) || (equivalent(y, x.key) && tie(x, j));
+      },
+      shift, put);
 }

@@ -386,6 +386,8 @@ uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i) {
   return table + int64_t(kFrameNameBytes) * i;
 }
 
+int32_t frame_workspace_index(EngineContext* ctx) { return workspace_frame(ctx); }
+
 void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count) {
   int32_t capacity = 0;
   *table = workspace_names(ctx, &capacity, count);

@@ -93,6 +93,8 @@ int32_t frame_workspace(EngineContext* ctx, int32_t* slots);
 // The workspace's 32-byte name entries.
 uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i);
 void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count);
+// Word index of the current workspace's frame, -1 when there is none.
+int32_t frame_workspace_index(EngineContext* ctx);
 
 // The host's request to stop running code.
 int poll_abort(EngineContext* ctx);

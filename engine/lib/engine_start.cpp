@@ -3,6 +3,7 @@
 // compiler settings of the program, and the reset).
 #include "engine/lib/engine_start.h"
 
+#include "engine/core/compiler.h"
 #include "engine/core/errors.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/numlib_hooks.h"
@@ -25,6 +26,7 @@ int engine_start(void* block, uint32_t size, EngineContext** out) {
   TN_TRY(engine_init(block, size, &ctx));
   TN_TRY(bind_engine_error_table());
   engine_ops_install();
+  compiler_install();
   TN_TRY(engine_register_builtin_table(ctx, g_builtin_table_engine, 1));
   engine_set_library_flag(ctx, "Tarnivel", 1);  // the result is of no use here
   compile_set_debug_info(ctx, 1);

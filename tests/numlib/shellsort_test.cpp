@@ -137,49 +137,50 @@ TEST(ShellSort, Strides) {
 }
 
 TEST(ShellSort, NaNPlacementPerKernel) {
-  // Ascending real: a comparison with NaN stops, so NaN is a barrier.
-  Vec v = {3, NAN, 1, 2};
-  shellsort_real(v.data(), 4, 1, 0);
-  expect_same(v, {3, NAN, 1, 2});
-  v = {2, 1, NAN, 0, -1};  // gap 4 moves -1 past 2 first
-  shellsort_real(v.data(), 5, 1, 0);
-  expect_same(v, {-1, 1, NAN, 0, 2});
-
-  // Descending real: a comparison with NaN moves the held element.
-  v = {3, NAN, 1, 2};
-  shellsort_real(v.data(), 4, 1, 1);
-  expect_same(v, {NAN, 3, 2, 1});
-  v = {1, NAN, 2};
+  // NaN ranks above every number: last ascending, first descending, wherever
+  // it starts (the gap-4 pass and the barrier cases included).
+  for (const Vec& start : {Vec{3, NAN, 1, 2}, Vec{2, 1, NAN, 0, -1}, Vec{NAN, 1, NAN, 0}}) {
+    Vec v = start;
+    shellsort_real(v.data(), int32_t(v.size()), 1, 0);
+    const size_t nans = size_t(std::count_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }));
+    for (size_t i = 0; i < v.size(); ++i) EXPECT_EQ(std::isnan(v[i]), i >= v.size() - nans);
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end() - long(nans)));
+    v = start;
+    shellsort_real(v.data(), int32_t(v.size()), 1, 1);
+    for (size_t i = 0; i < v.size(); ++i) EXPECT_EQ(std::isnan(v[i]), i < nans);
+    EXPECT_TRUE(std::is_sorted(v.rbegin(), v.rend() - long(nans)));
+  }
+  Vec v = {1, NAN, 2};
   shellsort_real(v.data(), 3, 1, 1);
-  expect_same(v, {2, NAN, 1});
+  expect_same(v, {NAN, 2, 1});
 
-  // Pair, ascending: unordered counts as equal and the companion decides.
-  Vec k = {NAN, 1}, c = {0, 1};
-  shellsort_real_pair(k.data(), c.data(), 2, 1, 0);
-  expect_same(k, {NAN, 1});
-  k = {NAN, 1};
-  c = {5, 1};
-  shellsort_real_pair(k.data(), c.data(), 2, 1, 0);
-  expect_same(k, {1, NAN});
-  EXPECT_EQ(c, (Vec{1, 5}));
-  k = {1, NAN};
-  c = {0, 1};
-  shellsort_real_pair(k.data(), c.data(), 2, 1, 1);  // descending: moves
-  expect_same(k, {NAN, 1});
+  // Pair: NaNs are equal among themselves, so the companion orders them.
+  Vec k = {NAN, 1, NAN}, c = {0, 1, 2};
+  shellsort_real_pair(k.data(), c.data(), 3, 1, 0);
+  expect_same(k, {1, NAN, NAN});
+  EXPECT_EQ(c, (Vec{1, 0, 2}));
+  k = {1, NAN, NAN};
+  c = {0, 2, 1};
+  shellsort_real_pair(k.data(), c.data(), 3, 1, 1);
+  expect_same(k, {NAN, NAN, 1});
+  EXPECT_EQ(c, (Vec{1, 2, 0}));
 
-  // With permutation: an unordered comparison moves the held element.
-  Vec w = {2, 1, NAN};
+  // With permutation (ascending only): NaN last.
+  Vec w = {2, NAN, 1};
   std::vector<int32_t> p = {0, 1, 2};
   shellsort_real_with_perm(w.data(), p.data(), 3, 1);
-  expect_same(w, {NAN, 1, 2});
-  EXPECT_EQ(p, (std::vector<int32_t>{2, 1, 0}));
+  expect_same(w, {1, 2, NAN});
+  EXPECT_EQ(p, (std::vector<int32_t>{2, 0, 1}));
 
-  // Complex: NaN stops in both directions.
-  for (uint8_t desc : {0, 1}) {
-    Vec re = {NAN, 1}, im = {0, 0};
-    shellsort_complex(re.data(), im.data(), 2, 1, desc);
-    expect_same(re, {NAN, 1});
-  }
+  // Complex: a NaN part makes the modulus NaN, which ranks last ascending.
+  Vec re = {NAN, 1, 3}, im = {0, 0, 4};
+  shellsort_complex(re.data(), im.data(), 3, 1, 0);
+  expect_same(re, {1, 3, NAN});
+  re = {1, 0, 3};
+  im = {0, NAN, 4};
+  shellsort_complex(re.data(), im.data(), 3, 1, 1);
+  expect_same(re, {0, 3, 1});
+  expect_same(im, {NAN, 4, 0});
 
   // Multi: like the pair sort, the fourth array breaking ties when present.
   Vec keys = {NAN, 1}, b = {10, 11}, cc = {20, 21}, d = {5, 1};
@@ -187,23 +188,31 @@ TEST(ShellSort, NaNPlacementPerKernel) {
   expect_same(keys, {1, NAN});
   EXPECT_EQ(b, (Vec{11, 10}));
   keys = {NAN, 1};
-  shellsort_real_multi(keys.data(), b.data(), cc.data(), nullptr, 2, 1, 0);
+  b = {10, 11};
+  shellsort_real_multi(keys.data(), b.data(), cc.data(), nullptr, 2, 1, 1);
   expect_same(keys, {NAN, 1});
+  EXPECT_EQ(b, (Vec{10, 11}));
+  keys = {1, NAN, NAN};
+  Vec b3 = {0, 1, 2}, c3 = {0, 0, 0}, d3 = {0, 2, 1};
+  shellsort_real_multi(keys.data(), b3.data(), c3.data(), d3.data(), 3, 1, 0);
+  EXPECT_EQ(b3, (Vec{0, 2, 1}));
 }
 
-// Random keys with many repeats; the tie-breaking kernels must give exactly
-// the order of a stable sort when the companion holds the positions.
+// Random keys with many repeats and NaNs; the tie-breaking kernels must give
+// exactly the order of a stable sort (NaN ranked above every number) when the
+// companion holds the positions.
 TEST(ShellSort, TieBreakingKernelsAreStable) {
   std::mt19937_64 rng(17);
   for (int trial = 0; trial < 60; ++trial) {
     const int n = 1 + int(rng() % 300);
     std::vector<double> keys(n);
-    for (auto& x : keys) x = double(rng() % 6) - 2.0;
+    for (auto& x : keys) x = rng() % 7 == 6 ? NAN : double(rng() % 6) - 2.0;
+    auto rank = [&](int i) { return std::isnan(keys[i]) ? 1e300 : keys[i]; };
     for (uint8_t desc : {0, 1}) {
       std::vector<int> order(n);
       for (int i = 0; i < n; ++i) order[i] = i;
       std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return desc ? keys[a] > keys[b] : keys[a] < keys[b];
+        return desc ? rank(a) > rank(b) : rank(a) < rank(b);
       });
 
       Vec k = keys, pos(n);
@@ -215,13 +224,13 @@ TEST(ShellSort, TieBreakingKernelsAreStable) {
       Vec mk = keys, comp(3 * size_t(n), -1.0), re(3 * size_t(n)), im(3 * size_t(n));
       for (int i = 0; i < n; ++i) {
         comp[3 * i] = i;
-        re[3 * i] = keys[i] * 10;
+        re[3 * i] = i * 10;
         im[3 * i] = -i;
       }
       shellsort_real_multi(mk.data(), re.data(), im.data(), comp.data(), n, 3, desc);
       for (int i = 0; i < n; ++i) {
         ASSERT_EQ(comp[3 * i], order[i]) << "multi " << n;
-        ASSERT_EQ(re[3 * i], keys[order[i]] * 10);
+        ASSERT_EQ(re[3 * i], order[i] * 10);
         ASSERT_EQ(im[3 * i], -order[i]);
         ASSERT_EQ(comp[3 * i + 1], -1.0);  // between the strided slots: untouched
       }
@@ -229,7 +238,8 @@ TEST(ShellSort, TieBreakingKernelsAreStable) {
       std::vector<int32_t> idx(n);
       auto cmp = [](int32_t x, int32_t y, void* ctx) -> int32_t {
         const auto& kv = *static_cast<std::vector<double>*>(ctx);
-        return kv[x] < kv[y] ? -1 : kv[x] > kv[y] ? 1 : 0;
+        const double a = std::isnan(kv[x]) ? 1e300 : kv[x], b = std::isnan(kv[y]) ? 1e300 : kv[y];
+        return a < b ? -1 : a > b ? 1 : 0;
       };
       shellsort_index(n, cmp, idx.data(), &keys, desc);
       for (int i = 0; i < n; ++i) ASSERT_EQ(idx[i], order[i]) << "index " << n;

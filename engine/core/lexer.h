@@ -1,0 +1,64 @@
+// The lexer of ZVR source text: blanks, comments and continuation lines,
+// keywords, identifiers, number literals and string literals. Source text is
+// 8-bit; every reader stops at `end` and never reads past it. Line ends (LF,
+// CR, CR LF) are counted once each.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+
+constexpr int32_t kMaxIdentifier = 32;  // longest identifier
+
+inline bool lex_ident_start(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+inline bool lex_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool lex_ident_char(char c) { return lex_ident_start(c) || lex_digit(c); }
+inline bool lex_blank(char c) { return c == ' ' || c == '\t'; }
+inline bool lex_line_end(char c) { return c == '\n' || c == '\r'; }
+
+// Results of lex_skip_blanks.
+enum : int {
+  kSkipNothing = 0,
+  kSkipBlanks = 1,
+  kSkipStatementEnd = 2,
+};
+
+// Skips blanks, comments ("%" and "//" to the line end, "/* ... */" over
+// lines) and continuations ("..." to the line end), repeatedly. A line end,
+// the end of the text or, with separators, a "," or ";" ends the statement
+// (the separator and the line end are consumed). line may be null.
+int lex_skip_blanks(EngineContext* ctx, const char* text, int32_t end, int32_t* pos, bool separators,
+                    int32_t* line);
+
+// True, advancing the position, when the keyword stands at the position and
+// no identifier character follows it.
+bool lex_match_keyword(const char* text, int32_t end, int32_t* pos, const char* keyword);
+
+// Position after the identifier that starts at pos (pos itself when none).
+int32_t lex_identifier_end(const char* text, int32_t end, int32_t pos);
+
+// A number literal as written.
+struct NumberLiteral {
+  double value = 0;           // the double value (floating literals)
+  uint64_t bits = 0;          // the integer value (integer literals), two's complement
+  bool is_integer = false;    // "int" or "uint" suffix
+  bool is_unsigned = false;
+  int32_t int_bits = 0;       // 8, 16, 32, 64 for integer literals
+  bool imaginary = false;     // "i" or "j" suffix
+  bool single = false;        // "single" suffix
+  bool plain_integer = false; // written without a decimal point or a negative exponent
+};
+
+// Reads a number literal at *pos (a digit, or "." followed by a digit) and
+// advances past it and its suffixes. 174 for a bad integer suffix (the
+// offending character in *bad_char), 173 for an unsupported integer size.
+int lex_number(const char* text, int32_t end, int32_t* pos, NumberLiteral* out, int32_t* bad_char);
+
+// Reads a string literal whose opening quote is at *pos into chars (capacity
+// characters) and advances past the closing quote. *wide is set when a
+// character above 255 appears. 164 without a closing quote, 165 for an unknown
+// escape, 183 when the characters do not fit.
+int lex_string(EngineContext* ctx, const char* text, int32_t end, int32_t* pos, uint16_t* chars,
+               int32_t capacity, int32_t* length, bool* wide);

@@ -1,0 +1,408 @@
+// The set intrinsics over one sorted sequence: the elements of the first
+// operand followed by those of the second (converted to the first's class),
+// sorted stably by a total order in which NaN ranks last, then cut into runs
+// of equal values. Each run records the first position of its value in
+// either operand; every set function is a choice of runs.
+#include "engine/lib/sets.h"
+
+#include <cstring>
+#include <limits>
+
+#include "engine/core/checked.h"
+#include "engine/core/containers.h"
+#include "engine/core/convert.h"
+#include "engine/core/opcodes.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/status.h"
+#include "engine/core/value_stack.h"
+#include "engine/lib/operands.h"
+#include "engine/lib/sort.h"
+#include "numlib/shellsort.h"
+
+namespace {
+
+enum class SeqClass : uint8_t { kDouble, kSingle, kInt, kString };
+
+// The combined sequence: combined index c < n0 is element c of the first
+// operand (part 0), any other element c - n0 of the second (part 1).
+struct SetSeq {
+  SeqClass cls = SeqClass::kDouble;
+  const uint8_t* re[2] = {};
+  const uint8_t* im[2] = {};  // null for a real part
+  bool cplx = false;          // either part complex: order by modulus first
+  int32_t n0 = 0;
+  int32_t n = 0;
+  uint32_t type = 0;                // integer element type (both parts)
+  const StringElem* str = nullptr;  // n entries
+};
+
+struct Place {
+  int part;
+  int64_t pos;
+};
+inline Place place_of(const SetSeq& s, int32_t c) {
+  return c < s.n0 ? Place{0, c} : Place{1, int64_t{c} - s.n0};
+}
+
+struct Cplx {
+  double re, im;
+};
+Cplx float_at(const SetSeq& s, int32_t c) {
+  const Place p = place_of(s, c);
+  if (s.cls == SeqClass::kDouble) {
+    const double im = s.im[p.part] ? tn::load<double>(s.im[p.part] + 8 * p.pos) : 0.0;
+    return {tn::load<double>(s.re[p.part] + 8 * p.pos), im};
+  }
+  const double im = s.im[p.part] ? tn::load<float>(s.im[p.part] + 4 * p.pos) : 0.0;
+  return {tn::load<float>(s.re[p.part] + 4 * p.pos), im};
+}
+
+__int128 int_at(const SetSeq& s, int32_t c) {
+  const Place p = place_of(s, c);
+  return load_int_element(s.re[p.part], p.pos, s.type);
+}
+
+// Complex values go by squared modulus, then real part, then imaginary part,
+// so that equal values always lie next to each other.
+int32_t seq_cmp(int32_t x, int32_t y, void* rec) {
+  const SetSeq& s = *static_cast<const SetSeq*>(rec);
+  switch (s.cls) {
+    case SeqClass::kString: return string_compare(s.str[x], s.str[y]);
+    case SeqClass::kInt: {
+      const __int128 a = int_at(s, x), b = int_at(s, y);
+      return a < b ? -1 : a > b ? 1 : 0;
+    }
+    default: {
+      const Cplx a = float_at(s, x), b = float_at(s, y);
+      if (s.cplx) {
+        const int32_t m = cmp_nan_last(a.re * a.re + a.im * a.im, b.re * b.re + b.im * b.im);
+        if (m != 0) return m;
+        const int32_t r = cmp_nan_last(a.re, b.re);
+        if (r != 0) return r;
+        return cmp_nan_last(a.im, b.im);
+      }
+      return cmp_nan_last(a.re, b.re);
+    }
+  }
+}
+
+// NaN equals nothing, so every NaN makes a run of its own.
+bool seq_equal(const SetSeq& s, int32_t x, int32_t y) {
+  switch (s.cls) {
+    case SeqClass::kString: return string_equal(s.str[x], s.str[y]);
+    case SeqClass::kInt: return int_at(s, x) == int_at(s, y);
+    default: {
+      const Cplx a = float_at(s, x), b = float_at(s, y);
+      return a.re == b.re && a.im == b.im;
+    }
+  }
+}
+
+// First 0-based position of the run's value in each operand, -1 when absent.
+struct SetRun {
+  int32_t first[2];
+  bool has(int part) const { return first[part] >= 0; }
+};
+
+struct SetWork {
+  SetSeq seq;
+  NumOperand a;         // the first operand (numeric operands)
+  bool cplx_a = false;  // the first operand complex
+  int items = 0;        // arguments, converted copy and scratch: removed at the end
+  int32_t* perm = nullptr;
+  SetRun* runs = nullptr;
+  int32_t* run_of = nullptr;  // run of each element of the first operand
+  int32_t nruns = 0;
+};
+
+bool same_class(const NumOperand& a, const NumOperand& b) {
+  return a.kind == b.kind && (a.kind != NumKind::kInt || a.type == b.type);
+}
+
+// Converts the top item (a copy of the second operand) to the first
+// operand's class, truncating and wrapping as concatenation does.
+int convert_top_to(EngineContext* ctx, const NumOperand& a) {
+  int st;
+  switch (a.kind) {
+    case NumKind::kDouble: st = stk_convert_to_double(ctx, 0, 0, nullptr); break;
+    case NumKind::kSingle: st = stk_convert_to_double(ctx, 0, 1, nullptr); break;
+    default:
+      st = stk_convert_to_int(ctx, 0, static_cast<int>(a.type & 127),
+                              (a.type & kElemUnsigned) ? 1 : 0, 0);
+  }
+  return st == kWrongType ? kWrongArgType : st;
+}
+
+int32_t walk_runs(SetWork* w) {
+  const SetSeq& s = w->seq;
+  int32_t r = -1, start = 0;
+  for (int32_t q = 0; q < s.n; ++q) {
+    const int32_t c = w->perm[q];
+    if (r < 0 || !seq_equal(s, start, c)) {  // compared with the run's first element
+      w->runs[++r] = SetRun{{-1, -1}};
+      start = c;
+    }
+    const Place p = place_of(s, c);
+    // The sort is stable, so the first element met of each operand is the
+    // one at its smallest position.
+    if (!w->runs[r].has(p.part)) w->runs[r].first[p.part] = static_cast<int32_t>(p.pos);
+    if (p.part == 0) w->run_of[p.pos] = r;
+  }
+  return r + 1;
+}
+
+// Sets up the sequence of the nops top items (one: x; two: a deeper, b on
+// top), sorts it and cuts it into runs. Pushes a converted copy of b when
+// the classes differ, and one scratch item; w->items counts what must go.
+int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
+  TN_TRY(stk_argcheck(ctx, nops, nullptr));
+  const StackMark mark = stack_mark(ctx);
+  const int da = nops - 1;
+  const bool list_a = item_is_list_or_cell(ctx, da);
+  const bool list_b = nops == 2 && item_is_list_or_cell(ctx, 0);
+  SetSeq& s = w->seq;
+  int extra = 0;
+  int64_t na = 0, nb = 0;
+  if (list_a || list_b) {
+    if (nops == 2 && list_a != list_b) return kWrongArgType;
+    s.cls = SeqClass::kString;
+    na = list_or_cell_count(ctx, da);
+    nb = nops == 2 ? list_or_cell_count(ctx, 0) : 0;
+  } else {
+    NumOperand a = num_operand(ctx, da), b;
+    if (a.kind == NumKind::kNone) return kWrongArgType;
+    if (nops == 2) {
+      b = num_operand(ctx, 0);
+      if (b.kind == NumKind::kNone) return kWrongArgType;
+      if (!same_class(a, b)) {
+        TN_TRY(stk_dup(ctx, 0, 1));
+        const int st = convert_top_to(ctx, a);
+        if (st != kOk) return fail_to_mark(ctx, mark, st);
+        extra = 1;
+        a = num_operand(ctx, da + 1);
+        b = num_operand(ctx, 0);
+      }
+      nb = b.count;
+      s.re[1] = static_cast<const uint8_t*>(b.re);
+      s.im[1] = static_cast<const uint8_t*>(b.im);
+    }
+    na = a.count;
+    s.cls = a.kind == NumKind::kDouble   ? SeqClass::kDouble
+            : a.kind == NumKind::kSingle ? SeqClass::kSingle
+                                         : SeqClass::kInt;
+    s.re[0] = static_cast<const uint8_t*>(a.re);
+    s.im[0] = static_cast<const uint8_t*>(a.im);
+    s.cplx = a.cplx || (nops == 2 && b.cplx);
+    s.type = a.type;
+    w->a = a;
+    w->cplx_a = a.cplx;
+  }
+  const int64_t n = na + nb;
+  if (n > std::numeric_limits<int32_t>::max()) return fail_to_mark(ctx, mark, kObjectTooLarge);
+  s.n0 = static_cast<int32_t>(na);
+  s.n = static_cast<int32_t>(n);
+
+  // Scratch: string elements, the permutation, the runs, the run of each
+  // element of the first operand.
+  const int64_t str_words = s.cls == SeqClass::kString ? kStringElemWords * n : 0;
+  const int64_t sort_bytes = 4 * n + int64_t{sizeof(SetRun)} * n + 4 * na;
+  void* scratch;
+  int st = push_scratch(ctx, str_words + (sort_bytes + 7) / 8, &scratch);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  auto* words = static_cast<uint64_t*>(scratch);
+  auto* bytes = reinterpret_cast<uint8_t*>(words + str_words);
+  w->perm = reinterpret_cast<int32_t*>(bytes);
+  w->runs = reinterpret_cast<SetRun*>(bytes + 4 * n);
+  w->run_of = reinterpret_cast<int32_t*>(bytes + 4 * n + int64_t{sizeof(SetRun)} * n);
+  w->items = nops + extra + 1;
+  if (s.cls == SeqClass::kString) {
+    auto* elems = reinterpret_cast<StringElem*>(words);
+    st = list_string_elems(ctx, w->items - 1, elems, s.n0);
+    if (st == kOk && nops == 2) st = list_string_elems(ctx, 1, elems + na, static_cast<int32_t>(nb));
+    if (st != kOk) return fail_to_mark(ctx, mark, st);
+    s.str = elems;
+  }
+  shellsort_index(s.n, seq_cmp, w->perm, &s, 0);
+  w->nruns = walk_runs(w);
+  return kOk;
+}
+
+// Pushes the values of the k runs listed in sel (each taken from the first
+// operand when it has the value): a list for strings, else a row or column
+// of the first operand's class. sel is overwritten.
+int push_run_values(EngineContext* ctx, const SetWork& w, int32_t* sel, int32_t k, bool row,
+                    bool cplx) {
+  const SetSeq& s = w.seq;
+  auto source = [&](int32_t r) {
+    const SetRun& run = w.runs[r];
+    return run.has(0) ? Place{0, run.first[0]} : Place{1, run.first[1]};
+  };
+  if (s.cls == SeqClass::kString) {
+    for (int32_t q = 0; q < k; ++q) {
+      const Place p = source(sel[q]);
+      sel[q] = static_cast<int32_t>(p.part == 0 ? p.pos : s.n0 + p.pos);
+    }
+    return push_list_of(ctx, s.str, sel, k);
+  }
+  const int32_t dims[2] = {row ? 1 : k, row ? k : 1};
+  uint8_t *re, *im;
+  TN_TRY(push_array_like(ctx, w.a, 2, dims, cplx, &re, &im));
+  const uint32_t es = num_elem_bytes(w.a);
+  for (int32_t q = 0; q < k; ++q) {
+    const Place p = source(sel[q]);
+    std::memcpy(re + int64_t{q} * es, s.re[p.part] + p.pos * es, es);
+    if (!im) continue;
+    if (s.im[p.part])
+      std::memcpy(im + int64_t{q} * es, s.im[p.part] + p.pos * es, es);
+    else
+      std::memset(im + int64_t{q} * es, 0, es);
+  }
+  return kOk;
+}
+
+// A 1 x k row of first positions (1-based) in `part` of the listed runs
+// that pass the filter.
+template <typename Filter>
+int push_positions(EngineContext* ctx, const SetWork& w, const int32_t* sel, int32_t k, int part,
+                   Filter keep) {
+  int64_t count = 0;
+  for (int32_t q = 0; q < k; ++q) count += keep(w.runs[sel[q]]) ? 1 : 0;
+  double* out;
+  TN_TRY(push_index_row(ctx, count, &out));
+  for (int32_t q = 0; q < k; ++q)
+    if (keep(w.runs[sel[q]])) *out++ = w.runs[sel[q]].first[part] + 1.0;
+  return kOk;
+}
+
+// A row (2 dimensions, one row) stays a row in unique and setdiff.
+bool is_row(const NumOperand& o) { return o.dims && o.ndims == 2 && o.dims[0] == 1; }
+
+int clamp_outputs(int nargout) { return nargout < 1 ? 1 : nargout; }
+
+enum class SetOp : uint8_t { kUnion, kIntersect, kSetdiff, kSetxor };
+
+int set_binary(EngineContext* ctx, int nargout, SetOp op) {
+  if (nargout > 3) return kTooManyOutputs;
+  const int nout = clamp_outputs(nargout);
+  const StackMark mark = stack_mark(ctx);
+  SetWork w;
+  TN_TRY(set_prepare(ctx, 2, &w));
+  auto chosen = [op](const SetRun& r) {
+    switch (op) {
+      case SetOp::kUnion: return true;
+      case SetOp::kIntersect: return r.has(0) && r.has(1);
+      case SetOp::kSetdiff: return r.has(0) && !r.has(1);
+      default: return r.has(0) != r.has(1);
+    }
+  };
+  // The chosen runs in order; the permutation is no longer needed.
+  int32_t* sel = w.perm;
+  int32_t k = 0;
+  for (int32_t r = 0; r < w.nruns; ++r)
+    if (chosen(w.runs[r])) sel[k++] = r;
+
+  // Outputs from the last to the first, which ends on top.
+  int st = kOk;
+  if (nout >= 3)
+    st = push_positions(ctx, w, sel, k, 1, [op](const SetRun& r) {
+      return op == SetOp::kIntersect ? true : !r.has(0);
+    });
+  if (st == kOk && nout >= 2)
+    st = push_positions(ctx, w, sel, k, 0, [](const SetRun& r) { return r.has(0); });
+  if (st == kOk) {
+    const bool row = op == SetOp::kSetdiff && is_row(w.a);
+    const bool cplx = op == SetOp::kSetdiff ? w.cplx_a : w.seq.cplx;
+    st = push_run_values(ctx, w, sel, k, row, cplx);
+  }
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  return stk_remove(ctx, nout, w.items);
+}
+
+}  // namespace
+
+int bi_unique(EngineContext* ctx, int nargout) {
+  if (nargout > 3) return kTooManyOutputs;
+  const int nout = clamp_outputs(nargout);
+  TN_TRY(stk_argcheck(ctx, 1, nullptr));
+  const StackMark mark = stack_mark(ctx);
+  const bool list = item_is_list_or_cell(ctx, 0);
+  const NumOperand x = num_operand(ctx, 0);
+  if (!list && x.kind == NumKind::kNone) return kWrongArgType;
+
+  // Nothing to sort: the argument is the result, the indices are empty.
+  if (list ? list_or_cell_count(ctx, 0) == 0 : x.count == 0) {
+    int st = kOk;
+    for (int k = 1; k < nout && st == kOk; ++k) st = stk_push_empty(ctx);
+    if (st == kOk) st = stk_dup(ctx, nout - 1, 1);
+    if (st != kOk) return fail_to_mark(ctx, mark, st);
+    return stk_remove(ctx, nout, 1);
+  }
+
+  SetWork w;
+  TN_TRY(set_prepare(ctx, 1, &w));
+  int32_t* sel = w.perm;
+  for (int32_t r = 0; r < w.nruns; ++r) sel[r] = r;
+  int st = kOk;
+  if (nout >= 3) {
+    double* j;
+    st = push_index_row(ctx, w.seq.n0, &j);
+    if (st == kOk)
+      for (int32_t k = 0; k < w.seq.n0; ++k) j[k] = w.run_of[k] + 1.0;
+  }
+  if (st == kOk && nout >= 2)
+    st = push_positions(ctx, w, sel, w.nruns, 0, [](const SetRun&) { return true; });
+  if (st == kOk) st = push_run_values(ctx, w, sel, w.nruns, is_row(x), x.cplx);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  return stk_remove(ctx, nout, w.items);
+}
+
+int bi_union(EngineContext* ctx, int nargout) { return set_binary(ctx, nargout, SetOp::kUnion); }
+int bi_intersect(EngineContext* ctx, int nargout) {
+  return set_binary(ctx, nargout, SetOp::kIntersect);
+}
+int bi_setdiff(EngineContext* ctx, int nargout) { return set_binary(ctx, nargout, SetOp::kSetdiff); }
+int bi_setxor(EngineContext* ctx, int nargout) { return set_binary(ctx, nargout, SetOp::kSetxor); }
+
+int bi_ismember(EngineContext* ctx) {
+  const StackMark mark = stack_mark(ctx);
+  SetWork w;
+  TN_TRY(set_prepare(ctx, 2, &w));
+  // The result takes x's dimensions: a list is a row.
+  const int dx = w.items - 1;
+  int ndims = 2;
+  const uint32_t* dims = nullptr;
+  int32_t list_dims[2] = {1, w.seq.n0};
+  int st = kOk;
+  if (w.seq.cls == SeqClass::kString) {
+    st = stk_get_container_dims(ctx, dx, &ndims, &dims, nullptr, nullptr);
+    if (!dims) ndims = 2;
+  } else {
+    ndims = w.a.ndims;
+    dims = w.a.dims;
+  }
+  uint8_t* tf = nullptr;
+  if (st == kOk)
+    st = stk_push_logical_array(ctx, ndims,
+                                dims ? reinterpret_cast<const int32_t*>(dims) : list_dims, &tf);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  for (int32_t k = 0; k < w.seq.n0; ++k) tf[k] = w.runs[w.run_of[k]].has(1) ? 1 : 0;
+  return stk_remove(ctx, 1, w.items);
+}
+
+// --- Interpreter binding -------------------------------------------------------------
+
+const uint16_t kSortSetOpcodes[kSortSetOpcodeCount] = {
+    kOpSort, kOpUnique, kOpUnion, kOpIntersect, kOpSetdiff, kOpSetxor, kOpIsmember};
+
+int op_sort_sets(EngineContext* ctx, int32_t selector, int word1, int word2, int) {
+  switch (selector) {
+    case kOpSort: return bi_sort(ctx, word1, word2);
+    case kOpUnique: return bi_unique(ctx, word1);
+    case kOpUnion: return bi_union(ctx, word1);
+    case kOpIntersect: return bi_intersect(ctx, word1);
+    case kOpSetdiff: return bi_setdiff(ctx, word1);
+    case kOpSetxor: return bi_setxor(ctx, word1);
+    case kOpIsmember: return bi_ismember(ctx);
+    default: return kNotSupported;
+  }
+}

@@ -1,0 +1,461 @@
+// The set functions on a started engine: the worked examples, and every
+// function with all its outputs against a reference model (linear searches,
+// NaN equal to nothing) on random integer-valued data with NaN in several
+// classes and shapes, and on lists of strings; mixed classes; errors leave
+// the stacks as they were.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/core/opcodes.h"
+#include "engine/lib/sets.h"
+#include "support/set_fixture.h"
+
+namespace {
+
+using V = std::vector<double>;
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// --- Reference model ---------------------------------------------------------------------
+
+bool ref_eq(double a, double b) { return a == b; }
+bool ref_eq(const std::u16string& a, const std::u16string& b) { return a == b; }
+bool ref_less(double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
+bool ref_less(const std::u16string& a, const std::u16string& b) { return a < b; }
+
+template <class K>
+struct Entry {
+  K value;
+  int origin;  // 0 first operand, 1 second
+  int pos;     // 0-based first position in its operand
+};
+
+template <class K>
+int find_equal(const std::vector<K>& xs, const K& v) {
+  for (size_t i = 0; i < xs.size(); ++i)
+    if (ref_eq(xs[i], v)) return int(i);
+  return -1;
+}
+
+// The distinct values of xs with their first positions, in input order.
+template <class K>
+std::vector<Entry<K>> distinct(const std::vector<K>& xs, int origin) {
+  std::vector<Entry<K>> out;
+  for (size_t i = 0; i < xs.size(); ++i) {
+    bool seen = false;
+    for (const auto& e : out) seen = seen || ref_eq(e.value, xs[i]);
+    if (!seen) out.push_back({xs[i], origin, int(i)});
+  }
+  return out;
+}
+
+template <class K>
+struct Result {
+  std::vector<K> c;
+  V ia, ib, j;
+};
+
+// Sorted by value, ties in the order the entries were made.
+template <class K>
+Result<K> finish(std::vector<Entry<K>> es) {
+  std::stable_sort(es.begin(), es.end(),
+                   [](const Entry<K>& x, const Entry<K>& y) { return ref_less(x.value, y.value); });
+  Result<K> r;
+  for (const auto& e : es) {
+    r.c.push_back(e.value);
+    if (e.origin == 0) r.ia.push_back(e.pos + 1);
+    if (e.origin == 1) r.ib.push_back(e.pos + 1);
+  }
+  return r;
+}
+
+enum class Op { kUnique, kUnion, kIntersect, kSetdiff, kSetxor };
+
+template <class K>
+Result<K> reference(Op op, const std::vector<K>& a, const std::vector<K>& b) {
+  const auto da = distinct(a, 0), db = distinct(b, 1);
+  std::vector<Entry<K>> es;
+  switch (op) {
+    case Op::kUnique: {
+      Result<K> r = finish(da);
+      std::vector<Entry<K>> sorted = da;
+      std::stable_sort(sorted.begin(), sorted.end(), [](const Entry<K>& x, const Entry<K>& y) {
+        return ref_less(x.value, y.value);
+      });
+      for (size_t k = 0; k < a.size(); ++k)  // the entry of each element: its value's, or its own NaN
+        for (size_t q = 0; q < sorted.size(); ++q)
+          if (ref_eq(sorted[q].value, a[k]) || sorted[q].pos == int(k)) {
+            r.j.push_back(double(q + 1));
+            break;
+          }
+      return r;
+    }
+    case Op::kUnion:
+      es = da;
+      for (const auto& e : db)
+        if (find_equal(a, e.value) < 0) es.push_back(e);
+      return finish(es);
+    case Op::kIntersect: {
+      Result<K> r;
+      for (const auto& e : da)
+        if (find_equal(b, e.value) >= 0) es.push_back(e);
+      r = finish(es);
+      for (const K& v : r.c) r.ib.push_back(find_equal(b, v) + 1);
+      return r;
+    }
+    case Op::kSetdiff:
+      for (const auto& e : da)
+        if (find_equal(b, e.value) < 0) es.push_back(e);
+      return finish(es);
+    case Op::kSetxor:
+      for (const auto& e : da)
+        if (find_equal(b, e.value) < 0) es.push_back(e);
+      for (const auto& e : db)
+        if (find_equal(a, e.value) < 0) es.push_back(e);
+      return finish(es);
+  }
+  return {};
+}
+
+int call(EngineContext* c, Op op, int nargout) {
+  switch (op) {
+    case Op::kUnique: return bi_unique(c, nargout);
+    case Op::kUnion: return bi_union(c, nargout);
+    case Op::kIntersect: return bi_intersect(c, nargout);
+    case Op::kSetdiff: return bi_setdiff(c, nargout);
+    default: return bi_setxor(c, nargout);
+  }
+}
+
+class Sets : public StartedEngine {
+ protected:
+  // The values of a numeric result as doubles (integers widened).
+  V values(int depth = 0) {
+    const tv::Value v = tv::read(c, depth);
+    if (!v.re.empty() || v.ints.empty()) return v.re;
+    return V(v.ints.begin(), v.ints.end());
+  }
+  std::vector<uint32_t> dims(int depth = 0) { return tv::read(c, depth).dims; }
+};
+
+void expect_same(const V& got, const V& want, const char* what) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (std::isnan(want[i]))
+      EXPECT_TRUE(std::isnan(got[i])) << what << " " << i;
+    else
+      EXPECT_EQ(got[i], want[i]) << what << " " << i;
+  }
+}
+
+std::vector<uint32_t> vec_dims(size_t k, bool row) {
+  if (k == 0) return {0, 0};
+  return row ? std::vector<uint32_t>{1, uint32_t(k)} : std::vector<uint32_t>{uint32_t(k), 1};
+}
+
+// --- Worked examples ---------------------------------------------------------------------
+
+TEST_F(Sets, WorkedExamples) {
+  tv::push_row(c, {3, 1, 3, 2});
+  expect_ok([&] { return bi_unique(c, 1); }, 1, 1);
+  expect_same(values(), {1, 2, 3}, "unique row");
+  EXPECT_EQ(dims(), (std::vector<uint32_t>{1, 3}));
+  clear();
+  tv::push_double(c, {3, 1}, {3, 1, 3});
+  expect_ok([&] { return bi_unique(c, 1); }, 1, 1);
+  EXPECT_EQ(dims(), (std::vector<uint32_t>{2, 1}));
+  clear();
+  tv::push_row(c, {1, kNaN, kNaN});
+  expect_ok([&] { return bi_unique(c, 3); }, 1, 3);
+  expect_same(values(0), {1, kNaN, kNaN}, "b");
+  expect_same(values(1), {1, 2, 3}, "i");
+  expect_same(values(2), {1, 2, 3}, "j");
+  clear();
+  tv::push_row(c, {3, kNaN, 1, 3});  // 3 kept once, NaN last
+  expect_ok([&] { return bi_unique(c, 3); }, 1, 3);
+  expect_same(values(0), {1, 3, kNaN}, "b");
+  expect_same(values(1), {3, 1, 2}, "i");
+  expect_same(values(2), {2, 3, 1, 2}, "j");
+  clear();
+  tv::push_row(c, {});
+  expect_ok([&] { return bi_unique(c, 2); }, 1, 2);
+  EXPECT_EQ(dims(0), (std::vector<uint32_t>{0, 0}));
+  EXPECT_EQ(dims(1), (std::vector<uint32_t>{0, 0}));
+  clear();
+
+  tv::push_row(c, {1, 2});
+  tv::push_row(c, {2, 3});
+  expect_ok([&] { return bi_union(c, 1); }, 2, 1);
+  expect_same(values(), {1, 2, 3}, "union");
+  EXPECT_EQ(dims(), (std::vector<uint32_t>{3, 1}));
+  clear();
+  tv::push_row(c, {1, 2, 3});
+  tv::push_row(c, {2, 3, 4});
+  expect_ok([&] { return bi_intersect(c, 1); }, 2, 1);
+  expect_same(values(), {2, 3}, "intersect");
+  clear();
+  tv::push_row(c, {1, 2, 3});
+  tv::push_scalar(c, 2);
+  expect_ok([&] { return bi_setdiff(c, 1); }, 2, 1);
+  expect_same(values(), {1, 3}, "setdiff");
+  EXPECT_EQ(dims(), (std::vector<uint32_t>{1, 2}));
+  clear();
+  tv::push_row(c, {1, 5, 2});
+  tv::push_row(c, {2, 3});
+  expect_ok([&] { return bi_ismember(c); }, 2, 1);
+  EXPECT_EQ(tv::read(c).cls, "logical");
+  EXPECT_EQ(tv::read(c).ints, (std::vector<int64_t>{0, 0, 1}));
+}
+
+// Complex values of one modulus but different values stay apart, and equal
+// ones merge even when others of that modulus lie between them in the input.
+TEST_F(Sets, ComplexValuesMergeByValue) {
+  tv::push_row(c, {1, -1, 1, 0, 0}, {0, 0, 0, 1, 1});
+  expect_ok([&] { return bi_unique(c, 3); }, 1, 3);
+  const tv::Value b = tv::read(c);
+  EXPECT_TRUE(b.cplx);
+  expect_same(b.re, {-1, 0, 1}, "re");
+  expect_same(b.im, {0, 1, 0}, "im");
+  expect_same(values(1), {2, 4, 1}, "i");
+  expect_same(values(2), {3, 1, 3, 2, 2}, "j");
+  clear();
+  tv::push_row(c, {1, 2});
+  tv::push_row(c, {2, 1}, {0, 1});  // real with complex: 2 is common
+  expect_ok([&] { return bi_intersect(c, 3); }, 2, 3);
+  expect_same(tv::read(c).re, {2}, "c");
+  expect_same(values(1), {2}, "ia");
+  expect_same(values(2), {1}, "ib");
+}
+
+// --- Reference checks on random data ------------------------------------------------------
+
+struct ArrayClass {
+  const char* name;
+  bool nan;  // can hold NaN
+  std::function<void(EngineContext*, const std::vector<int32_t>&, const V&)> push;
+};
+
+const ArrayClass kArrayClasses[] = {
+    {"double", true, [](EngineContext* c, const std::vector<int32_t>& d, const V& v) { tv::push_double(c, d, v); }},
+    {"single", true,
+     [](EngineContext* c, const std::vector<int32_t>& d, const V& v) {
+       tv::push_single(c, d, std::vector<float>(v.begin(), v.end()));
+     }},
+    {"int16", false,
+     [](EngineContext* c, const std::vector<int32_t>& d, const V& v) {
+       tv::push_ints(c, kElemI16, d, std::vector<int64_t>(v.begin(), v.end()));
+     }},
+    {"uint64", false,
+     [](EngineContext* c, const std::vector<int32_t>& d, const V& v) {
+       tv::push_ints(c, kElemU64, d, std::vector<int64_t>(v.begin(), v.end()));
+     }},
+    {"char", false,
+     [](EngineContext* c, const std::vector<int32_t>& d, const V& v) {
+       tv::push_ints(c, kElemU16, d, std::vector<int64_t>(v.begin(), v.end()));
+       desc_at(c, 0)[2] = kPayChar;
+     }},
+    {"logical", false,
+     [](EngineContext* c, const std::vector<int32_t>& d, const V& v) {
+       std::vector<int64_t> bits;
+       for (double x : v) bits.push_back(x != 0 ? 1 : 0);
+       tv::push_ints(c, kElemU8, d, bits);
+       desc_at(c, 0)[2] = kPayLogical;
+     }},
+};
+
+struct Shaped {
+  std::vector<int32_t> dims;
+  V values;
+};
+
+Shaped random_array(std::mt19937_64& rng, bool nan, bool logical) {
+  static const std::vector<std::vector<int32_t>> shapes = {
+      {0, 0}, {1, 1}, {1, 4}, {1, 7}, {5, 1}, {2, 3}, {3, 2}, {2, 2, 2}};
+  Shaped s;
+  s.dims = shapes[rng() % shapes.size()];
+  int n = 1;
+  for (int32_t d : s.dims) n *= d;
+  for (int i = 0; i < n; ++i) {
+    double x = double(rng() % 6);
+    if (nan && rng() % 5 == 0) x = kNaN;
+    if (logical) x = x >= 2 ? 1 : 0;
+    s.values.push_back(x);
+  }
+  return s;
+}
+
+bool is_row(const std::vector<int32_t>& dims) { return dims.size() == 2 && dims[0] == 1; }
+
+TEST_F(Sets, RandomArraysAgainstTheReference) {
+  std::mt19937_64 rng(7);
+  for (const ArrayClass& k : kArrayClasses) {
+    const bool logical = std::string(k.name) == "logical";
+    for (int trial = 0; trial < 120; ++trial) {
+      SCOPED_TRACE(std::string(k.name) + " trial " + std::to_string(trial));
+      const Shaped a = random_array(rng, k.nan, logical), b = random_array(rng, k.nan, logical);
+      const auto op = Op(trial % 5);
+      const int nargout = 1 + int(rng() % 3);
+      k.push(c, a.dims, a.values);
+      if (op != Op::kUnique) k.push(c, b.dims, b.values);
+      const int nargin = op == Op::kUnique ? 1 : 2;
+      const Result<double> want = reference(op, a.values, op == Op::kUnique ? V{} : b.values);
+      expect_ok([&] { return call(c, op, nargout); }, nargin, nargout);
+
+      expect_same(values(0), want.c, "c");
+      bool row = false;
+      if (op == Op::kUnique) row = is_row(a.dims);
+      if (op == Op::kSetdiff) row = is_row(a.dims);
+      if (op == Op::kUnique && a.values.empty())
+        EXPECT_EQ(dims(0), std::vector<uint32_t>(a.dims.begin(), a.dims.end()));
+      else
+        EXPECT_EQ(dims(0), vec_dims(want.c.size(), row));
+      if (nargout >= 2) expect_same(values(1), want.ia, "ia");
+      if (nargout >= 3) {
+        if (op == Op::kUnique)
+          expect_same(values(2), want.j, "j");
+        else if (op != Op::kSetdiff)
+          expect_same(values(2), want.ib, "ib");
+      }
+      for (int d = 1; d < nargout; ++d) {
+        const auto got = dims(d);
+        EXPECT_TRUE(got[0] <= 1) << "index outputs are rows";
+      }
+      clear();
+
+      // ismember against the same data.
+      k.push(c, a.dims, a.values);
+      k.push(c, b.dims, b.values);
+      expect_ok([&] { return bi_ismember(c); }, 2, 1);
+      const tv::Value tf = tv::read(c);
+      EXPECT_EQ(tf.cls, "logical");
+      for (size_t i = 0; i < a.values.size(); ++i)
+        EXPECT_EQ(tf.ints[i], find_equal(b.values, a.values[i]) >= 0 ? 1 : 0) << i;
+      clear();
+    }
+  }
+}
+
+TEST_F(Sets, ResultsKeepTheFirstOperandsClass) {
+  for (const ArrayClass& k : kArrayClasses) {
+    k.push(c, {1, 3}, {3, 1, 3});
+    k.push(c, {1, 2}, {0, 1});
+    expect_ok([&] { return bi_union(c, 1); }, 2, 1);
+    EXPECT_EQ(tv::read(c).cls, k.name);
+    clear();
+  }
+}
+
+std::vector<std::u16string> random_strings(std::mt19937_64& rng) {
+  static const std::u16string pool[] = {u"", u"a", u"b", u"ab", u"ba", u"abc", u"\u00e9"};
+  std::vector<std::u16string> out(rng() % 7);
+  for (auto& s : out) s = pool[rng() % 7];
+  return out;
+}
+
+TEST_F(Sets, ListsOfStringsAgainstTheReference) {
+  std::mt19937_64 rng(11);
+  for (int trial = 0; trial < 150; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const auto a = random_strings(rng), b = random_strings(rng);
+    const auto op = Op(trial % 5);
+    const int nargout = 1 + int(rng() % 3);
+    push_list(a, trial % 2 == 0);
+    if (op != Op::kUnique) push_list(b, trial % 3 == 0);
+    const auto want = reference(op, a, op == Op::kUnique ? std::vector<std::u16string>{} : b);
+    expect_ok([&] { return call(c, op, nargout); }, op == Op::kUnique ? 1 : 2, nargout);
+    EXPECT_EQ(read_list(0), want.c);
+    if (nargout >= 2) expect_same(values(1), want.ia, "ia");
+    if (nargout >= 3 && op == Op::kUnique) expect_same(values(2), want.j, "j");
+    if (nargout >= 3 && op != Op::kUnique && op != Op::kSetdiff) expect_same(values(2), want.ib, "ib");
+    clear();
+
+    push_list(a);
+    push_list(b, true);
+    expect_ok([&] { return bi_ismember(c); }, 2, 1);
+    const tv::Value tf = tv::read(c);
+    ASSERT_EQ(tf.ints.size(), a.size());
+    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(tf.ints[i], find_equal(b, a[i]) >= 0 ? 1 : 0);
+    clear();
+  }
+}
+
+// --- Mixed classes ---------------------------------------------------------------------------
+
+TEST_F(Sets, SecondOperandTakesTheFirstsClass) {
+  tv::push_ints(c, kElemI8, {1, 2}, {1, 2});
+  tv::push_row(c, {2.7, 3});
+  expect_ok([&] { return bi_union(c, 3); }, 2, 3);
+  EXPECT_EQ(tv::read(c).cls, "int8");
+  expect_same(values(0), {1, 2, 3}, "c");  // 2.7 truncates to 2, which a has
+  expect_same(values(1), {1, 2}, "ia");
+  expect_same(values(2), {2}, "ib");
+  clear();
+  // Values of b that meet only after conversion are not in a.
+  tv::push_ints(c, kElemI8, {1, 1}, {5});
+  tv::push_row(c, {2.2, 2.7});
+  expect_ok([&] { return bi_intersect(c, 1); }, 2, 1);
+  EXPECT_EQ(values().size(), 0u);
+  clear();
+  tv::push_row(c, {1, 66});
+  tv::push_chars(c, u"B");
+  expect_ok([&] { return bi_ismember(c); }, 2, 1);
+  EXPECT_EQ(tv::read(c).ints, (std::vector<int64_t>{0, 1}));
+}
+
+// --- Errors and stack heights ----------------------------------------------------------------
+
+TEST_F(Sets, ErrorsLeaveTheStacks) {
+  push_list({u"a"});
+  tv::push_row(c, {1});
+  expect_error([&] { return bi_union(c, 1); }, kWrongArgType);
+  expect_error([&] { return bi_ismember(c); }, kWrongArgType);
+  clear();
+  tv::push_scalar(c, 1);
+  ASSERT_EQ(stk_make_container(c, 1, 0, "f", 1), kOk);
+  expect_error([&] { return bi_unique(c, 1); }, kWrongArgType);
+  tv::push_row(c, {1, 2});
+  expect_error([&] { return bi_setdiff(c, 2); }, kWrongArgType);
+  clear();
+  tv::push_chars(c, u"a");
+  tv::push_scalar(c, 2);
+  ASSERT_EQ(stk_make_container(c, 2, 0, nullptr, 0), kOk);
+  expect_error([&] { return bi_unique(c, 3); }, kWrongType);
+  push_list({u"a"});
+  expect_error([&] { return bi_setxor(c, 1); }, kWrongType);
+  clear();
+  tv::push_row(c, {1, 2});
+  tv::push_row(c, {3});
+  expect_error([&] { return bi_intersect(c, 4); }, kTooManyOutputs);
+
+  // Too little room for the scratch, the converted copy or the outputs.
+  for (uint32_t room : {0u, 6u, 7u, 9u}) {
+    const uint32_t capacity = c->data_capacity;
+    c->data_capacity = uint32_t(c->data_top) + room;
+    expect_error([&] { return bi_union(c, 3); }, kDataStackOverflow);
+    c->data_capacity = capacity;
+  }
+  tv::push_ints(c, kElemI32, {1, 4}, {4, 3, 2, 1});
+  tv::push_row(c, {1, 2, 3});
+  for (uint32_t room : {2u, 6u, 12u, 18u}) {
+    const uint32_t capacity = c->data_capacity;
+    c->data_capacity = uint32_t(c->data_top) + room;
+    expect_error([&] { return bi_setxor(c, 3); }, kDataStackOverflow);
+    c->data_capacity = capacity;
+  }
+  clear();
+
+  // The interpreter binding: unique's one operand word is nargout.
+  tv::push_row(c, {2, 1, 2});
+  expect_ok([&] { return op_sort_sets(c, kOpUnique, 3, 0, 0); }, 1, 3);
+  tv::push_row(c, {2, 1});
+  expect_ok([&] { return op_sort_sets(c, kOpIsmember, 0, 0, 0); }, 2, 1);
+  EXPECT_EQ(op_sort_sets(c, kOpPlus, 1, 1, 0), kNotSupported);
+}
+
+}  // namespace
