@@ -10,6 +10,7 @@
 #include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
+#include "engine/core/interp.h"
 #include "engine/core/libraries.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/symbols.h"
@@ -22,8 +23,7 @@ constexpr int32_t kNameGrowth = 16;              // names added to a full base w
 constexpr int kCompileRetries = 64;
 constexpr char kDbstep[] = "dbstep";
 
-int missing_runner(EngineContext*, int) { return kNotSupported; }
-InterpRunFn g_runner = missing_runner;
+InterpRunFn g_runner = interp_run;
 
 int32_t words_for_code(int64_t code_words) { return int32_t((code_words + 3) / 4); }
 
@@ -200,6 +200,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
     }
     desc_at(c, 0)[2] = uint32_t(w);
     c->data_top -= int32_t(lent - w);
+    frame_words(c, c->frame)[kFwFunctionValue] = 1;  // a caught error keeps the code item
     if (nargout >= 0) frame_words(c, c->frame)[kFwResults] = uint32_t(values);
     if (value_count) *value_count = values;
     c->pos = CodePosition{kAreaDataStack, 0, data_byte_offset(c, area)};
@@ -211,7 +212,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
 
 InterpRunFn interp_set_runner(InterpRunFn fn) {
   InterpRunFn old = g_runner;
-  g_runner = fn ? fn : missing_runner;
+  g_runner = fn ? fn : interp_run;
   return old;
 }
 
@@ -236,6 +237,9 @@ int call_setup_frame(EngineContext* c, const uint16_t* code, int32_t length, int
     stk_remove(c, nargin, 1);
     return status;
   }
+  // The code is the frame's first item: a caught error must keep it, as it
+  // keeps a function value below the arguments.
+  frame_words(c, c->frame)[kFwFunctionValue] = 1;
   if (flag) frame_words(c, c->frame)[kFwResume] = 1;
   c->pos = CodePosition{kAreaDataStack, 0, data_byte_offset(c, item_data(c, nargin))};
   return kOk;

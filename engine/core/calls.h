@@ -56,7 +56,7 @@ int fn_resolve_ref(EngineContext* ctx, const char* name, int32_t context_id, int
 
 // --- Calls ------------------------------------------------------------------------------
 // The interpreter loop: runs from the current code position (slice: hand back
-// at backward jumps). Installed by the interpreter; until then it reports 1000.
+// at backward jumps). interp_run unless a test installs another runner.
 using InterpRunFn = int (*)(EngineContext* ctx, int slice);
 InterpRunFn interp_set_runner(InterpRunFn fn);
 int interp_run_hook(EngineContext* ctx, int slice);

@@ -8,6 +8,8 @@
 
 #include "engine/core/containers.h"
 #include "engine/core/heap.h"
+#include "engine/core/interp.h"
+#include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 
@@ -241,6 +243,7 @@ int frame_pop(EngineContext* ctx) {
     return kOk;
   }
   uint32_t* w = frame_words(ctx, index);
+  const bool resume = w[kFwResume] != 0;
   ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
   const int64_t items = items_above_frame(ctx, index);
   const int32_t wanted = int32_t(w[kFwResults]);
@@ -253,7 +256,12 @@ int frame_pop(EngineContext* ctx) {
   std::memmove(desc + index, desc + ctx->desc_top - kDescWords * keep, size_t(keep) * kDescWords * 4);
   ctx->frame = prev;
   ctx->desc_top = int32_t(index + kDescWords * keep);
-  return kOk;
+  // A built-in that called this code continues: its call instruction ends
+  // at the return position, and it learns the number of results from nargin.
+  if (!resume || ctx->pos.kind == kAreaNone) return kOk;
+  const uint16_t* ret = code_get_pc(ctx);
+  if (!ret) return kOk;
+  return lib_call_opcode(ctx, ret[-kLibraryCallWords], ~int(keep), int16_t(ret[-1]));
 }
 
 int frame_unwind(EngineContext* ctx, int32_t limit) {

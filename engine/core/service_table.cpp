@@ -9,6 +9,7 @@
 #include "engine/core/errors.h"
 #include "engine/core/events.h"
 #include "engine/core/frames.h"
+#include "engine/core/interp.h"
 #include "engine/core/options.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
@@ -30,13 +31,13 @@ const EngineServiceTable kEngineServices = {{
     svc(&fn_call_funarg),  // 2
     svc(&lib_find_builtin),  // 3
     svc(&lib_entry_by_index),  // 4
-    nullptr,  // 5 lib_call_builtin
+    svc(&lib_call_builtin),  // 5
     svc(&fn_call),  // 6
     svc(&exec_code_block),  // 7
     svc(&exec_check_halt_opcode),  // 8
     svc(&frame_return_discard),  // 9
     svc(&err_state_clear),  // 10
-    nullptr,  // 11 interp_run
+    svc(&interp_run),  // 11
     svc(&err_raise_id),  // 12
     svc(&interp_in_function),  // 13
     svc(&poll_abort),  // 14

@@ -62,6 +62,7 @@ enum : int {
   kAssertionFalse = 401,
   kCancel = 402,
   kSecurityViolation = 403,
+  kSecurityViolationVariable = 404,
   kSliceEnded = 500,
   kAborted = 501,
   kWaitRetry = 502,

@@ -7,6 +7,7 @@
 #include "engine/core/errors.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/numlib_hooks.h"
+#include "engine/lib/op_handlers.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ int engine_start(void* block, uint32_t size, EngineContext** out) {
   TN_TRY(engine_init(block, size, &ctx));
   TN_TRY(bind_engine_error_table());
   engine_ops_install();
+  engine_op_handlers_install();
   compiler_install();
   TN_TRY(engine_register_builtin_table(ctx, g_builtin_table_engine, 1));
   engine_set_library_flag(ctx, "Tarnivel", 1);  // the result is of no use here

@@ -1,0 +1,1038 @@
+// The interpreter loop. This is the engine's hot path and is written for
+// speed on purpose: one computed-goto jump per opcode (GCC labels as values),
+// and fast paths that work directly on the stacks for real double scalars
+// (arithmetic, comparisons, conditions, loop steps, local loads and stores),
+// falling back to the general handler whenever their operands are anything
+// else. Invariant: between instructions pc points at the next opcode of the
+// area that ctx->pos names; every call that may run code or move an area is
+// preceded by storing the position and followed by reloading pc from it.
+#include "engine/core/interp.h"
+
+#include <array>
+#include <cstring>
+
+#include "engine/core/calls.h"
+#include "engine/core/control_flow.h"
+#include "engine/core/convert.h"
+#include "engine/core/errors.h"
+#include "engine/core/frames.h"
+#include "engine/core/heap.h"
+#include "engine/core/interp_dispatch.h"
+#include "engine/core/interp_report.h"
+#include "engine/core/overload.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/streams.h"
+#include "engine/core/value_stack.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kGoldenRatio = 1.618033988749895;
+constexpr int32_t kNoLocation = -1;
+constexpr int32_t kEchoAll = -2;
+constexpr int32_t kEchoTargetWord = 2;  // of the context's debugger words
+constexpr uint16_t kFirstNegativeOpcode = 0x8000;
+
+// Descriptor and heap words of a real 1 x 1 double, read as 64-bit words:
+// {kind 0, rows 1} and {columns 1, 0}.
+constexpr uint64_t kScalarHead = uint64_t(1) << 32;
+constexpr uint64_t kScalarTail = 1;
+// The first two data words of a logical 1 x 1 array: {type u8, 2 dims}, {1, 1}.
+constexpr uint64_t kLogicalHead = uint64_t(kElemU8) | uint64_t(2) << 32;
+constexpr uint64_t kLogicalDims = uint64_t(1) | uint64_t(1) << 32;
+constexpr uint32_t kLogicalWords = 3;
+
+// How the loop treats each engine opcode: the label it jumps to.
+enum OpClass : uint8_t {
+  kClsGeneric, kClsNop, kClsPushZero, kClsPushOne, kClsPushI, kClsPushPi, kClsPushGolden, kClsPushInt16,
+  kClsPushImagInt16, kClsPushDouble, kClsPushImagDouble, kClsPushSingle, kClsPushSmallTyped, kClsPushInt32,
+  kClsPushInt64, kClsPushString8, kClsPushString16, kClsPushNoValue, kClsWriteString8, kClsWriteString16,
+  kClsPop, kClsDisp, kClsPushEmpty, kClsDeclareGlobal, kClsLoadLocal, kClsStoreLocal, kClsDisplayLocal,
+  kClsStoreAnsDisplay, kClsIncLocal, kClsPushRef, kClsPlus, kClsMinus, kClsTimes, kClsDivide, kClsUminus,
+  kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
+  kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
+  kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd,
+  kClassCount
+};
+
+constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
+  std::array<uint8_t, kEngineOpcodeCount> t{};
+  t[kOpNop] = kClsNop;
+  t[kOpPushZero] = kClsPushZero;
+  t[kOpPushOne] = kClsPushOne;
+  t[kOpI] = kClsPushI;
+  t[kOpPi] = kClsPushPi;
+  t[kOpGoldenratio] = kClsPushGolden;
+  t[kOpPushInt16] = kClsPushInt16;
+  t[kOpPushImagInt16] = kClsPushImagInt16;
+  t[kOpPushDouble] = kClsPushDouble;
+  t[kOpPushImagDouble] = kClsPushImagDouble;
+  t[kOpPushSingle] = kClsPushSingle;
+  t[kOpPushImagSingle] = kClsPushSingle;
+  for (uint16_t op : {kOpPushSmallInt8, kOpPushSmallInt16, kOpPushSmallInt32, kOpPushSmallUint8,
+                      kOpPushSmallUint16, kOpPushSmallUint32, kOpPushSmallInt64, kOpPushSmallUint64})
+    t[op] = kClsPushSmallTyped;
+  t[kOpPushInt32] = t[kOpPushUint32] = kClsPushInt32;
+  t[kOpPushInt64] = t[kOpPushUint64] = kClsPushInt64;
+  t[kOpPushString8] = kClsPushString8;
+  t[kOpPushString16] = kClsPushString16;
+  t[kOpPushNoValue] = kClsPushNoValue;
+  t[kOpWriteString8] = kClsWriteString8;
+  t[kOpWriteString16] = kClsWriteString16;
+  t[kOpPopItem] = kClsPop;
+  t[kOpDisp] = kClsDisp;
+  t[kOpPushEmpty] = kClsPushEmpty;
+  t[kOpDeclareGlobal] = kClsDeclareGlobal;
+  t[kOpLoadLocal] = kClsLoadLocal;
+  t[kOpStoreLocal] = kClsStoreLocal;
+  t[kOpDisplayLocal] = kClsDisplayLocal;
+  t[kOpStoreAnsDisplay] = kClsStoreAnsDisplay;
+  t[kOpIncLocal] = t[kOpDecLocal] = kClsIncLocal;
+  t[kOpPushRef] = kClsPushRef;
+  t[kOpPlus] = kClsPlus;
+  t[kOpMinus] = kClsMinus;
+  t[kOpTimes] = t[kOpMtimes] = kClsTimes;
+  t[kOpRdivide] = t[kOpMrdivide] = kClsDivide;
+  t[kOpUminus] = kClsUminus;
+  for (uint16_t op : {kOpEq, kOpNe, kOpLt, kOpGt, kOpLe, kOpGe}) t[op] = kClsCompare;
+  t[kOpJump] = kClsJump;
+  t[kOpJumpIfTrue] = kClsJumpIfTrue;
+  t[kOpJumpIfFalse] = kClsJumpIfFalse;
+  t[kOpSkip] = kClsSkip;
+  t[kOpCaseTest] = kClsCase;
+  t[kOpForNext] = kClsForNext;
+  t[kOpForRangeNext] = kClsForRange;
+  t[kOpRangePack] = kClsRangePack;
+  t[kOpRangeFinal] = kClsRangeFinal;
+  t[kOpOrElse] = kClsOrElse;
+  t[kOpAndThen] = kClsAndThen;
+  t[kOpCallUser] = kClsCallUser;
+  t[kOpReserved313] = kClsUnsupported;
+  t[kOpRetFunction] = t[kOpHalt] = kClsReturn;
+  t[kOpTryHandler] = kClsTry;
+  t[kOpPosition] = kClsPosition;
+  t[kOpInfo] = kClsInfo;
+  t[kOpAssert] = kClsAssert;
+  t[kOpTaskEnd] = kClsTaskEnd;
+  return t;
+}();
+
+using LabelTable = std::array<const void*, kEngineOpcodeCount>;
+LabelTable build_labels(const void* const* by_class) {
+  LabelTable t{};
+  for (int op = 0; op < kEngineOpcodeCount; ++op) t[op] = by_class[kOpClass[op]];
+  return t;
+}
+
+// --- Small helpers kept out of the loop body ----------------------------------------
+
+bool is_base_frame(EngineContext* c, int32_t index) {
+  return index >= 0 && int32_t(frame_words(c, index)[kFwCallerKind]) == kAreaBaseFrame;
+}
+
+// The workspace frame: the innermost frame with locals, else the base frame.
+int32_t workspace_frame(EngineContext* c) {
+  for (int32_t index = c->frame; index >= 0;) {
+    const uint32_t* w = frame_words(c, index);
+    if (int32_t(w[kFwLocals]) >= 1 || int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index;
+    const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
+    if (prev < 0 || prev >= index) return -1;
+    index = int32_t(prev);
+  }
+  return -1;
+}
+
+// The local slots of the workspace frame and their number (null, 0 when
+// there is no workspace).
+uint32_t* workspace_slots(EngineContext* c, uint32_t* count) {
+  *count = 0;
+  const int32_t ws = workspace_frame(c);
+  if (ws < 0) return nullptr;
+  uint32_t* w = frame_words(c, ws);
+  const int32_t named = int32_t(w[kFwFrameNames]);
+  const int32_t slots = named >= 1 ? named : int32_t(w[kFwLocals]);
+  *count = slots > 0 ? uint32_t(slots) : 0;
+  return w + kFrameFixedWords;
+}
+
+int32_t caller_function_id(EngineContext* c) {
+  return c->frame >= 0 ? int32_t(frame_words(c, c->frame)[kFwFunctionId]) : 0;
+}
+
+int push_typed_scalar(EngineContext* c, uint32_t size, bool is_unsigned, uint64_t bits) {
+  const int32_t one[2] = {1, 1};
+  void* e = nullptr;
+  TN_TRY(stk_push_typed_array(c, 2, one, int(size), is_unsigned ? 1 : 0, &e));
+  std::memcpy(e, &bits, size);
+  return kOk;
+}
+
+int push_single(EngineContext* c, double re, double im, bool imaginary) {
+  const int32_t one[2] = {1, 1};
+  float* fr = nullptr;
+  float* fi = nullptr;
+  TN_TRY(stk_push_single_nd(c, 2, one, &fr, imaginary ? &fi : nullptr));
+  *fr = float(re);
+  if (fi) *fi = float(im);
+  return kOk;
+}
+
+int write_string16(EngineContext* c, const uint16_t* chars, int32_t n) {
+  // Characters above 255 have no byte of their own on this path.
+  char buf[256];
+  int32_t at = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    buf[at++] = chars[i] < 256 ? char(chars[i]) : '?';
+    if (at == int32_t(sizeof buf) || i + 1 == n) {
+      TN_TRY(io_write(c, kFdStdout, buf, at));
+      at = 0;
+    }
+  }
+  return kOk;
+}
+
+// A handler through the registration table.
+inline int call_handler(EngineContext* c, uint16_t op, int a, int b, int cc) {
+  const OpHandler h = interp_op_handler(op);
+  return h.fn(c, h.selector, a, b, cc);
+}
+
+// Maps "Undefined variable" for a local of the current frame to "Undefined input argument".
+int local_read_status(EngineContext* c, int status, int slot) {
+  if (status != kUndefinedVariable || c->frame < 0) return status;
+  if (slot < int32_t(frame_words(c, c->frame)[kFwLocals]))
+    return err_raise_code(c, kUndefinedInputArg, slot, 0, -1, nullptr);
+  return status;
+}
+
+// The breakpoint list holds {function id, line} pairs.
+bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line) {
+  if (c->bp_count < 1 || c->bp_list < 1) return false;
+  const uint8_t* list = reinterpret_cast<const uint8_t*>(heap_words(c) + c->bp_list);
+  for (int32_t i = 0; i < c->bp_count; ++i)
+    if (tn::ld_i32(list + 8 * i) == function_id && tn::ld_i32(list + 8 * i + 4) == line) return true;
+  return false;
+}
+
+// Time slicing between tasks after an instruction: true when the current
+// task has used its slice (or, without a clock, when a switch was asked for).
+bool slice_used(EngineContext* c) {
+  if (!c->clock_fn) return c->yield_request != 0;
+  uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
+  void* state = record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + 4 * 34) : c->clock_state;
+  const double dt = c->clock_fn(state, 0, 1);
+  if (!record) {
+    c->time_used += dt;
+    return c->time_used > c->time_slice;
+  }
+  uint8_t* r = reinterpret_cast<uint8_t*>(record);
+  const double used = tn::ld_f64(r + 4 * 28) + dt;
+  tn::st_f64(r + 4 * 28, used);
+  tn::st_f64(r + 4 * 30, tn::ld_f64(r + 4 * 30) + dt);
+  return used > c->time_slice;
+}
+
+}  // namespace
+
+int interp_run(EngineContext* ctx, int slice) {
+  const bool nested = ctx->running != 0;
+  if (nested && !ctx->pos.flag) return kOk;
+  if (ctx->status_word == kDebugSuspend) return kDebugSuspend;
+  const InterpTaskOps& tasks = interp_task_ops();
+  if (ctx->event_count > 0) tasks.run_event(ctx, nullptr);
+  if (ctx->pos.kind == kAreaNone) {
+    if (ctx->task_first == 0) return kOk;
+    tasks.switch_to(ctx, -1);
+  }
+  if (ctx->clock_fn && ctx->task_first != 0) ctx->clock_fn(ctx->clock_state, 0, 1);
+
+  static const void* const kByClass[kClassCount] = {
+      &&op_generic, &&op_nop, &&op_push_zero, &&op_push_one, &&op_push_i, &&op_push_pi, &&op_push_golden,
+      &&op_push_int16, &&op_push_imag_int16, &&op_push_double, &&op_push_imag_double, &&op_push_single,
+      &&op_push_small_typed, &&op_push_int32, &&op_push_int64, &&op_push_string8, &&op_push_string16,
+      &&op_push_no_value, &&op_write_string8, &&op_write_string16, &&op_pop, &&op_disp, &&op_push_empty,
+      &&op_declare_global, &&op_load_local, &&op_store_local, &&op_display_local, &&op_store_ans_display,
+      &&op_inc_local, &&op_push_ref, &&op_plus, &&op_minus, &&op_times, &&op_divide, &&op_uminus,
+      &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
+      &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
+      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end};
+  static const LabelTable kLabels = build_labels(kByClass);
+
+  const uint16_t* pc = nullptr;
+  const uint16_t* insn = nullptr;
+  const uint8_t* base = nullptr;
+  int64_t area_bytes = 0;
+  // The workspace's slots for the fast local paths; found again after
+  // anything that can change the frames.
+  uint32_t* slots = nullptr;
+  uint32_t slot_count = 0;
+  bool slots_known = false;
+  // No task and no pending event: fast paths go straight to the next opcode.
+  // Only calls out of the loop can change this, and every call ends at `top`.
+  bool quiet = false;
+  int status = kOk;
+  bool may_overload = true;  // false for a built-in resumed after the code it called
+  uint32_t* desc = nullptr;
+  uint64_t* data = nullptr;
+
+// Stacks and areas are addressed afresh after anything that can move them.
+#define SAVE_POS() (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base))
+#define RELOAD()                                                   \
+  do {                                                             \
+    base = code_area_base(ctx, ctx->pos.kind, &area_bytes);        \
+    pc = code_get_pc(ctx);                                         \
+    if (!pc) goto code_end;                                        \
+  } while (0)
+#define DISPATCH()                                                 \
+  do {                                                             \
+    insn = pc;                                                     \
+    const uint16_t w_ = *pc;                                       \
+    if (w_ < kEngineOpcodeCount) goto* kLabels[w_];                \
+    goto op_library;                                               \
+  } while (0)
+// After a fast path: straight to the next opcode unless tasks or events wait.
+#define NEXT_FAST()                                                \
+  do {                                                             \
+    if (__builtin_expect(!quiet, 0)) goto tail;                    \
+    DISPATCH();                                                    \
+  } while (0)
+#define LOCAL_SLOT(k)                                              \
+  (slots_known ? 0 : (slots = workspace_slots(ctx, &slot_count), slots_known = true, 0), \
+   uint32_t(k) < slot_count ? slots + uint32_t(k) : nullptr)
+#define FAIL(s)                                                    \
+  do {                                                             \
+    status = (s);                                                  \
+    goto handle_status;                                            \
+  } while (0)
+#define CHECK(expr)                                                \
+  do {                                                             \
+    status = (expr);                                               \
+    if (status != kOk) goto handle_status;                         \
+  } while (0)
+#define STACKS() (desc = desc_words(ctx), data = data_words(ctx))
+
+  ctx->running = 1;
+  RELOAD();
+  goto top;
+
+// --- The bookkeeping between general instructions --------------------------------
+tail:
+  slots_known = false;
+  may_overload = true;
+  if (ctx->task_first != 0 && slice_used(ctx)) {
+    SAVE_POS();
+    CodePosition p = ctx->pos;
+    if (tasks.yield(ctx, &p)) {
+      status = kOk;
+      goto end_run;
+    }
+    ctx->pos = p;
+    RELOAD();
+  }
+top:
+  if (ctx->free_at_run > 0) {
+    heap_free(ctx, ctx->free_at_run);
+    ctx->free_at_run = -1;
+  }
+  ctx->error_area.loc_function = kNoLocation;
+  ctx->error_area.loc_line = kNoLocation;
+  ctx->failing_op[0] = 0;
+  if (ctx->event_count > 0) {
+    SAVE_POS();
+    CodePosition p = ctx->pos;
+    tasks.run_event(ctx, &p);
+    ctx->pos = p;
+    RELOAD();
+    slots_known = false;
+  }
+  quiet = (ctx->task_first | ctx->event_count) == 0;
+  DISPATCH();
+
+// --- Constants, the fast path of the specification ---------------------------------
+op_nop:
+  ++pc;
+  DISPATCH();
+op_push_zero:
+op_push_one:
+  STACKS();
+  if (!desc_room(ctx) || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_push_one_slow;
+  stk_claim(ctx, kKindReal, 1, 1, 1);
+  tn::st_f64(data + ctx->data_top - 1, *pc == kOpPushOne ? 1.0 : 0.0);
+  ++pc;
+  DISPATCH();
+op_push_one_slow:
+  pc = insn + 1;
+  CHECK(stk_push_real(ctx, *insn == kOpPushOne ? 1.0 : 0.0));
+  goto tail;
+op_pop:
+  if (ctx->desc_top < 3) FAIL(kBadArgument);
+  stk_drop(ctx);
+  ++pc;
+  DISPATCH();
+op_skip:
+  pc += 2;
+  DISPATCH();
+op_jump: {
+  const int16_t off = int16_t(pc[1]);
+  pc += 2 + off;
+  if (off >= 0) DISPATCH();
+  if (slice) goto abort_poll;
+  NEXT_FAST();  // a loop of fast instructions still lets tasks and events in
+}
+
+// --- Literals --------------------------------------------------------------------
+op_push_i:
+  pc = insn + 1;
+  CHECK(stk_push_complex(ctx, 0, 1));
+  goto tail;
+op_push_pi:
+  pc = insn + 1;
+  CHECK(stk_push_real(ctx, kPi));
+  goto tail;
+op_push_golden:
+  pc = insn + 1;
+  CHECK(stk_push_real(ctx, kGoldenRatio));
+  goto tail;
+op_push_int16:
+  STACKS();
+  pc = insn + 2;
+  if (desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
+    stk_claim(ctx, kKindReal, 1, 1, 1);
+    tn::st_f64(data + ctx->data_top - 1, double(int16_t(insn[1])));
+    NEXT_FAST();
+  }
+  CHECK(stk_push_real(ctx, double(int16_t(insn[1]))));
+  goto tail;
+op_push_imag_int16:
+  pc = insn + 2;
+  CHECK(stk_push_complex(ctx, 0, double(int16_t(insn[1]))));
+  goto tail;
+op_push_double: {
+  const double v = tn::ld_f64(insn + 1);
+  pc = insn + 5;
+  STACKS();
+  if (desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
+    stk_claim(ctx, kKindReal, 1, 1, 1);
+    tn::st_f64(data + ctx->data_top - 1, v);
+    NEXT_FAST();
+  }
+  CHECK(stk_push_real(ctx, v));
+  goto tail;
+}
+op_push_imag_double:
+  pc = insn + 5;
+  CHECK(stk_push_complex(ctx, 0, tn::ld_f64(insn + 1)));
+  goto tail;
+op_push_single: {
+  const double v = tn::ld_f64(insn + 1);
+  pc = insn + 5;
+  const bool imaginary = *insn == kOpPushImagSingle;
+  CHECK(push_single(ctx, imaginary ? 0 : v, imaginary ? v : 0, imaginary));
+  goto tail;
+}
+op_push_small_typed: {
+  static constexpr struct { uint16_t op; uint8_t size; bool is_unsigned; } kSmall[] = {
+      {kOpPushSmallInt8, 1, false},   {kOpPushSmallInt16, 2, false}, {kOpPushSmallInt32, 4, false},
+      {kOpPushSmallUint8, 1, true},   {kOpPushSmallUint16, 2, true}, {kOpPushSmallUint32, 4, true},
+      {kOpPushSmallInt64, 8, false},  {kOpPushSmallUint64, 8, true}};
+  const uint64_t bits = uint64_t(int64_t(int16_t(insn[1])));
+  pc = insn + 2;
+  for (const auto& s : kSmall)
+    if (s.op == *insn) CHECK(push_typed_scalar(ctx, s.size, s.is_unsigned, bits));
+  goto tail;
+}
+op_push_int32:
+  pc = insn + 3;
+  CHECK(push_typed_scalar(ctx, 4, *insn == kOpPushUint32, uint64_t(insn[1]) | uint64_t(insn[2]) << 16));
+  goto tail;
+op_push_int64:
+  pc = insn + 5;
+  CHECK(push_typed_scalar(ctx, 8, *insn == kOpPushUint64,
+                          uint64_t(insn[1]) | uint64_t(insn[2]) << 16 | uint64_t(insn[3]) << 32 |
+                              uint64_t(insn[4]) << 48));
+  goto tail;
+op_push_string8:
+  pc = insn + insn_length(insn);
+  CHECK(stk_push_cstr(ctx, int32_t(insn[1]), reinterpret_cast<const char*>(insn + 2)));
+  goto tail;
+op_push_string16: {
+  pc = insn + insn_length(insn);
+  uint16_t* chars = nullptr;
+  CHECK(stk_push_char_row(ctx, int32_t(insn[1]), &chars));
+  std::memcpy(chars, insn + 2, size_t(insn[1]) * 2);
+  goto tail;
+}
+op_push_no_value:
+  pc = insn + 1;
+  CHECK(stk_push_no_value(ctx));
+  goto tail;
+op_write_string8:
+  pc = insn + insn_length(insn);
+  CHECK(io_write(ctx, kFdStdout, reinterpret_cast<const char*>(insn + 2), int32_t(insn[1])));
+  goto tail;
+op_write_string16:
+  pc = insn + insn_length(insn);
+  CHECK(write_string16(ctx, insn + 2, int32_t(insn[1])));
+  goto tail;
+op_push_empty:
+  pc = insn + 1;
+  CHECK(stk_push_empty(ctx));
+  goto tail;
+op_info:
+  pc = insn + 1;
+  CHECK(stk_push_cstr(ctx, -1, engine_version_string()));
+  goto tail;
+
+// --- Locals: real scalars directly in their heap blocks ----------------------------
+op_load_local: {
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
+  STACKS();
+  if (slot && *slot != uint32_t(-1) && *slot != 0 && desc_room(ctx) &&
+      ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
+    const uint64_t* block = heap_words(ctx) + *slot;
+    if (block[0] == kScalarHead && block[1] == kScalarTail) {
+      stk_claim(ctx, kKindReal, 1, 1, 1);
+      data[ctx->data_top - 1] = block[kHeapValueHeaderWords];
+      pc = insn + 2;
+      NEXT_FAST();
+    }
+  }
+  goto op_generic;
+}
+op_store_local: {
+  uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
+  STACKS();
+  const uint32_t* top = desc + ctx->desc_top - 3;
+  if (slot && ctx->desc_top >= 3 && top[0] == kKindReal && top[1] == 1 && top[2] == 1) {
+    if (*slot == uint32_t(-1)) {
+      int32_t block = 0;
+      if (heap_alloc(ctx, kHeapValueHeaderWords + 1, &block) != kOk) goto op_generic;
+      uint64_t* h = heap_words(ctx) + block;
+      h[0] = kScalarHead;
+      h[1] = kScalarTail;
+      *slot = uint32_t(block);
+    }
+    uint64_t* h = heap_words(ctx) + *slot;
+    if (*slot != 0 && h[0] == kScalarHead && h[1] == kScalarTail) {
+      h[kHeapValueHeaderWords] = data[ctx->data_top - 1];
+      ctx->data_top -= 1;
+      ctx->desc_top -= 3;
+      pc = insn + 2;
+      NEXT_FAST();
+    }
+  }
+  goto op_generic;
+}
+op_inc_local: {
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
+  if (slot && *slot != uint32_t(-1) && *slot != 0) {
+    uint64_t* h = heap_words(ctx) + *slot;
+    if (h[0] == kScalarHead && h[1] == kScalarTail) {
+      const double v = tn::ld_f64(h + kHeapValueHeaderWords);
+      tn::st_f64(h + kHeapValueHeaderWords, *insn == kOpIncLocal ? v + 1.0 : v - 1.0);
+      pc = insn + 2;
+      NEXT_FAST();
+    }
+  }
+  goto op_generic;
+}
+op_push_ref:
+  pc = insn + 2;
+  SAVE_POS();
+  status = call_handler(ctx, kOpPushRef, int16_t(insn[1]), 0, 0);
+  if (status != kOk) FAIL(local_read_status(ctx, status, int16_t(insn[1])));
+  RELOAD();
+  goto tail;
+op_display_local:
+op_store_ans_display: {
+  // Composed of the store, load and show steps; the value shown is consumed.
+  const int k = int16_t(insn[1]);
+  pc = insn + 2;
+  SAVE_POS();
+  if (*insn == kOpStoreAnsDisplay) {
+    if (ctx->desc_top >= 3 && desc_at(ctx, 0)[0] == kKindNoValue) {
+      stk_drop(ctx);
+      goto tail;
+    }
+    status = call_handler(ctx, kOpStoreLocal, k, 0, 0);
+    if (status != kOk) goto handle_status;
+  }
+  status = call_handler(ctx, kOpLoadLocal, k, 0, 0);
+  if (status != kOk) FAIL(local_read_status(ctx, status, k));
+  CHECK(call_handler(ctx, kOpDisplayNamed, k, 0, 0));
+  RELOAD();
+  goto tail;
+}
+op_declare_global:
+  if (frame_is_restricted(ctx)) FAIL(kSecurityViolationVariable);
+  goto op_generic;
+
+// --- Arithmetic and comparisons of two real scalars ------------------------------
+#define BINARY_SCALARS()                                                               \
+  (STACKS(), ctx->desc_top >= 6 &&                                                    \
+                 (uint64_t(desc[ctx->desc_top - 6]) | uint64_t(desc[ctx->desc_top - 5]) << 32) == kScalarHead && \
+                 desc[ctx->desc_top - 4] == 1 &&                                      \
+                 (uint64_t(desc[ctx->desc_top - 3]) | uint64_t(desc[ctx->desc_top - 2]) << 32) == kScalarHead && \
+                 desc[ctx->desc_top - 1] == 1)
+#define ARITH(expr)                                                                    \
+  do {                                                                                 \
+    if (!BINARY_SCALARS()) goto op_generic;                                            \
+    const double a = tn::ld_f64(data + ctx->data_top - 2);                             \
+    const double b = tn::ld_f64(data + ctx->data_top - 1);                             \
+    tn::st_f64(data + ctx->data_top - 2, (expr));                                      \
+    ctx->data_top -= 1;                                                                \
+    ctx->desc_top -= 3;                                                                \
+    pc = insn + 1;                                                                     \
+    NEXT_FAST();                                                                       \
+  } while (0)
+op_plus:
+  ARITH(a + b);
+op_minus:
+  ARITH(a - b);
+op_times:
+  ARITH(a * b);
+op_divide:
+  ARITH(a / b);
+op_uminus: {
+  STACKS();
+  const uint32_t* d = desc + ctx->desc_top - 3;
+  if (ctx->desc_top < 3 || d[0] != kKindReal || d[1] != 1 || d[2] != 1) goto op_generic;
+  tn::st_f64(data + ctx->data_top - 1, -tn::ld_f64(data + ctx->data_top - 1));
+  pc = insn + 1;
+  NEXT_FAST();
+}
+op_compare: {
+  // The result is a logical 1 x 1 array, as the relational operators make it.
+  if (!BINARY_SCALARS() || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  const double a = tn::ld_f64(data + ctx->data_top - 2);
+  const double b = tn::ld_f64(data + ctx->data_top - 1);
+  bool r;
+  switch (*insn) {
+    case kOpEq: r = a == b; break;
+    case kOpNe: r = a != b; break;
+    case kOpLt: r = a < b; break;
+    case kOpGt: r = a > b; break;
+    case kOpLe: r = a <= b; break;
+    default: r = a >= b; break;
+  }
+  ctx->data_top -= 2;
+  ctx->desc_top -= 6;
+  uint64_t* p = stk_claim(ctx, kKindPayload, kLogicalWords, kPayLogical, kLogicalWords);
+  p[0] = kLogicalHead;
+  p[1] = kLogicalDims;
+  p[2] = r ? 1 : 0;
+  pc = insn + 1;
+  NEXT_FAST();
+}
+
+// --- Conditions and jumps -----------------------------------------------------------
+op_jump_if_true:
+op_jump_if_false: {
+  // The truth of a real or logical scalar is read directly.
+  STACKS();
+  const uint32_t* d = desc + ctx->desc_top - 3;
+  uint8_t truth = 0;
+  if (ctx->desc_top >= 3 && d[0] == kKindReal && d[1] == 1 && d[2] == 1) {
+    truth = tn::ld_f64(data + ctx->data_top - 1) != 0;
+    ctx->data_top -= 1;
+    ctx->desc_top -= 3;
+  } else if (ctx->desc_top >= 3 && d[0] == kKindPayload && d[1] == kLogicalWords && d[2] == kPayLogical &&
+             data[ctx->data_top - 3] == kLogicalHead && data[ctx->data_top - 2] == kLogicalDims) {
+    truth = uint8_t(data[ctx->data_top - 1]) != 0;
+    ctx->data_top -= kLogicalWords;
+    ctx->desc_top -= 3;
+  } else {
+    pc = insn + 2;
+    SAVE_POS();
+    status = stk_pop_condition(ctx, &truth);
+    if (status != kOk) goto handle_status;
+  }
+  const int16_t off = int16_t(insn[1]);
+  if (bool(truth) != (*insn == kOpJumpIfTrue)) {
+    pc = insn + 2;
+    NEXT_FAST();
+  }
+  pc = insn + 2 + off;
+  if (off < 0 && slice) goto abort_poll;
+  NEXT_FAST();
+}
+op_or_else:
+op_and_then: {
+  // The operand value decides: it is put back as the result and the jump taken.
+  const int32_t desc_top = ctx->desc_top, data_top = ctx->data_top;
+  uint8_t truth = 0;
+  pc = insn + 2;
+  CHECK(stk_pop_condition(ctx, &truth));
+  if (bool(truth) == (*insn == kOpOrElse)) {
+    ctx->desc_top = desc_top;
+    ctx->data_top = data_top;
+    pc = insn + 2 + int16_t(insn[1]);
+  }
+  goto tail;
+}
+op_case: {
+  bool match = false;
+  pc = insn + 2;
+  CHECK(op_case_match(ctx, &match));
+  if (!match) pc = insn + 2 + int16_t(insn[1]);
+  goto tail;
+}
+
+// --- Loops ----------------------------------------------------------------------------
+op_for_range: {
+  STACKS();
+  const uint32_t* d = desc + ctx->desc_top - 3;
+  if (ctx->desc_top >= 3 && d[0] == kRangeStateReal && d[1] == 1 && d[2] == kRangeStateWords &&
+      desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
+    uint64_t* w = data + ctx->data_top - kRangeStateWords;
+    const uint64_t left = w[kRsLeft];
+    if (left == 0) {
+      pc = insn + 2 + int16_t(insn[1]);
+      NEXT_FAST();
+    }
+    const double cur = tn::ld_f64(w + kRsCur);
+    tn::st_f64(w + kRsCur, cur + tn::ld_f64(w + kRsStep));
+    w[kRsLeft] = left - 1;
+    stk_claim(ctx, kKindReal, 1, 1, 1);
+    tn::st_f64(data + ctx->data_top - 1, cur);
+    pc = insn + 2;
+    NEXT_FAST();
+  }
+  pc = insn + 2;
+  status = op_for_range_next(ctx);
+  if (status == kLoopExhausted) pc = insn + 2 + int16_t(insn[1]);
+  else if (status != kOk) goto handle_status;
+  goto tail;
+}
+op_for_next:
+  pc = insn + 2;
+  SAVE_POS();
+  status = op_for_next(ctx);
+  RELOAD();
+  if (status == kLoopExhausted) pc = insn + 2 + int16_t(insn[1]);
+  else if (status != kOk) goto handle_status;
+  goto tail;
+op_range_pack: {
+  const int n = int16_t(insn[1]);
+  pc = insn + 2;
+  STACKS();
+  if ((n == 2 || n == 3) && ctx->desc_top >= 3 * n) {
+    bool scalars = true;
+    for (int i = 1; i <= n && scalars; ++i) {
+      const uint32_t* d = desc + ctx->desc_top - 3 * i;
+      scalars = d[0] == kKindReal && d[1] == 1 && d[2] == 1;
+    }
+    if (scalars) {
+      // The values already lie side by side: one descriptor replaces n.
+      ctx->desc_top -= 3 * (n - 1);
+      desc[ctx->desc_top - 2] = 1;
+      desc[ctx->desc_top - 1] = uint32_t(n);
+      NEXT_FAST();
+    }
+  }
+  CHECK(op_range_pack(ctx, n));
+  goto tail;
+}
+op_range_final:
+  pc = insn + 1;
+  CHECK(op_range_final(ctx));
+  goto tail;
+
+// --- try, position, assert ------------------------------------------------------------
+op_try: {
+  pc = insn + 3;
+  if (ctx->frame >= 0) {
+    uint32_t* w = frame_words(ctx, ctx->frame);
+    const int16_t off = int16_t(insn[1]);
+    if (off <= 0) {
+      w[kFwCatchKind] = 0;
+    } else {
+      w[kFwCatchKind] = uint32_t(ctx->pos.kind);
+      w[kFwCatchOffset] = uint32_t(reinterpret_cast<const uint8_t*>(insn + 3 + off) - base);
+    }
+    w[kFwCatchKeep] = uint32_t(int16_t(insn[2]));
+  }
+  goto tail;
+}
+op_position: {
+  pc = insn + 3;
+  if (ctx->frame < 0) DISPATCH();
+  uint32_t* w = frame_words(ctx, ctx->frame);
+  const int32_t fid = int16_t(insn[1]), line = int16_t(insn[2]);
+  w[kFwCurrentFunction] = uint32_t(fid);
+  w[kFwLine] = uint32_t(line);
+  const int32_t echo = ctx->dbg_word[kEchoTargetWord];
+  if (__builtin_expect(echo == kEchoAll || (echo >= 0 && echo == fid), 0)) {
+    SAVE_POS();
+    echo_source_line(ctx, fid, line);
+    RELOAD();
+    w = frame_words(ctx, ctx->frame);
+  }
+  if (__builtin_expect(ctx->bp_count > 0, 0) && int32_t(w[kFwStepMode]) == kStepRun && breakpoint_at(ctx, fid, line))
+    w[kFwStepMode] = kStepStopAtNext;
+  const int32_t step = int32_t(w[kFwStepMode]);
+  if (__builtin_expect(step > 0, 0)) {
+    SAVE_POS();
+    interp_print_stop_line(ctx, fid, line);
+    RELOAD();
+    if (step >= kStepStopAtNext) {
+      w = frame_words(ctx, ctx->frame);
+      w[kFwSuspendKind] = uint32_t(ctx->pos.kind);
+      w[kFwSuspendOffset] = ctx->pos.offset;
+      if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
+      ctx->status_word = kDebugSuspend;
+      status = kDebugSuspend;
+      goto end_run;
+    }
+    ctx->yield_request = 1;
+  }
+  DISPATCH();
+}
+op_assert: {
+  const int nargin = int16_t(insn[1]);
+  pc = insn + 2;
+  if (nargin < 1 || !stk_has_item(ctx, nargin - 1)) FAIL(kBadArgument);
+  uint8_t truth = 0;
+  CHECK(stk_test_condition(ctx, nargin - 1, &truth));
+  if (truth) {
+    CHECK(stk_remove(ctx, 0, nargin));
+    goto tail;
+  }
+  if (nargin == 1) {
+    stk_drop(ctx);
+    FAIL(kAssertionFalse);
+  }
+  CHECK(stk_remove(ctx, nargin - 1, 1));
+  SAVE_POS();
+  status = call_handler(ctx, kOpError, nargin - 1, 0, 0);
+  RELOAD();
+  FAIL(status == kOk ? kAssertionFalse : status);
+}
+op_disp:
+  pc = insn + 1;
+  if (item_user_class(ctx, 0) != 0) FAIL(kWrongArgType);
+  SAVE_POS();
+  status = interp_display(ctx, kFdStdout, 1);
+  RELOAD();
+  if (status != kOk) goto handle_status;
+  goto tail;
+
+// --- Calls and returns -------------------------------------------------------------------
+op_call_user: {
+  pc = insn + 4;
+  SAVE_POS();
+  const char* text = nullptr;
+  int32_t n = 0;
+  fn_name_by_id(ctx, int16_t(insn[1]), &text, &n);
+  char name[kOpNameBytes + 1] = {};
+  std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
+  status = fn_call(ctx, name, caller_function_id(ctx), int16_t(insn[2]), int16_t(insn[3]), 0, 0);
+  if (status != kOk) goto handle_status;
+  RELOAD();
+  goto tail;
+}
+op_return: {
+  const int32_t frame = ctx->frame;
+  if (frame < 0 || is_base_frame(ctx, frame)) {
+    ctx->pos.kind = kAreaNone;
+    goto code_end;
+  }
+  const bool resumes = frame_words(ctx, frame)[kFwResume] != 0;
+  status = frame_pop(ctx);
+  if (status != kOk) {
+    // A resumed built-in failed: the error belongs to its instruction.
+    pc = code_get_pc(ctx);
+    base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+    if (!pc) goto code_end;
+    if (resumes) {
+      insn = pc - kLibraryCallWords;
+      may_overload = false;
+    }
+    goto handle_status;
+  }
+  RELOAD();
+  goto tail;
+}
+op_task_end:
+  if (ctx->task_current != 0) {
+    const int32_t task = ctx->task_current;
+    tasks.switch_to(ctx, 0);
+    tasks.remove(ctx, task);
+    RELOAD();
+    goto top;
+  }
+  ctx->pos.kind = kAreaNone;
+  status = kOk;
+  goto end_run;
+op_unsupported:
+  pc = insn + insn_length(insn);
+  FAIL(kNotSupported);
+
+// --- Everything else: the registered handler ------------------------------------------
+op_generic: {
+  const uint16_t op = *insn;
+  const OpDecode& dec = op_decode(op);
+  int a = 0, b = 0, c = 0;
+  op_handler_args(dec, insn, &a, &b, &c);
+  if (op == kOpIndexRead || op == kOpIndexRefRead) c = caller_function_id(ctx);
+  pc = insn + (dec.length ? dec.length : insn_length(insn));
+  SAVE_POS();
+  const OpHandler h = interp_op_handler(op);
+  status = h.fn(ctx, h.selector, a, b, c);
+  if (status == kUndefinedVariable && op == kOpLoadLocal) status = local_read_status(ctx, status, a);
+  if (status == kOk || status == kSliceEnded || status == kDebugSuspend) RELOAD();
+  if (status != kOk) goto handle_status;
+  goto tail;
+}
+op_library: {
+  if (*insn >= kFirstNegativeOpcode) {
+    pc = insn + 1;
+    FAIL(kNotSupported);
+  }
+  LibRow r{};
+  pc = insn + kLibraryCallWords;
+  CHECK(lib_row_lookup(ctx, int32_t(*insn) - int32_t(kFirstLibraryOpcode), &r));
+  CHECK(lib_row_admit(ctx, r));
+  SAVE_POS();
+  status = r.row->fn(ctx, int16_t(insn[1]), int16_t(insn[2]), builtin_data(ctx, r.row));
+  if (status == kOk || status == kSliceEnded || status == kDebugSuspend) RELOAD();
+  if (status != kOk) goto handle_status;
+  goto tail;
+}
+
+// --- Statuses ---------------------------------------------------------------------------
+handle_status:
+  slots_known = false;
+  switch (status) {
+    case kYield: {
+      pc = insn + (*insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn));
+      SAVE_POS();
+      CodePosition p = ctx->pos;
+      if (tasks.yield(ctx, &p)) {
+        status = kOk;
+        goto end_run;
+      }
+      ctx->pos = p;
+      RELOAD();
+      if (ctx->task_current != 0) goto top;
+      goto abort_poll;
+    }
+    case kWaitInput:
+      pc = insn;
+      SAVE_POS();
+      if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+      goto end_run;
+    case kWaitRetry: {
+      pc = insn;
+      SAVE_POS();
+      if (ctx->task_current != 0) {
+        tasks.switch_to(ctx, 0);
+        status = kSliceEnded;
+        goto end_run;
+      }
+      CodePosition p = ctx->pos;
+      if (tasks.yield(ctx, &p)) {
+        status = kOk;
+        goto end_run;
+      }
+      ctx->pos = p;
+      RELOAD();
+      goto abort_poll;
+    }
+    case kSliceEnded:
+      goto abort_poll;
+    case kDebugSuspend:
+      goto suspend;
+    default:
+      goto error_path;
+  }
+
+abort_poll:
+  status = check_abort(ctx);
+  if (status == kSliceEnded) {
+    SAVE_POS();
+    if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
+    goto end_run;
+  }
+  if (status == kDebugSuspend) goto suspend;
+  may_overload = false;
+  goto error_path;
+
+suspend:
+  if (ctx->frame >= 0 && int32_t(frame_words(ctx, ctx->frame)[kFwStepMode]) >= kStepStopAtNext) {
+    SAVE_POS();
+    uint32_t* w = frame_words(ctx, ctx->frame);
+    w[kFwSuspendKind] = uint32_t(ctx->pos.kind);
+    w[kFwSuspendOffset] = ctx->pos.offset;
+  }
+  if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+  status = kDebugSuspend;
+  goto end_run;
+
+error_path: {
+  slots_known = false;
+  if (ctx->error_area.loc_function < 0 && ctx->error_area.loc_line < 1) err_note_location(ctx, status, 0);
+  if (ctx->failing_op[0] == 0 && status != kUserError && status != kAborted && insn)
+    core_builtin_name(ctx, *insn, 1, ctx->failing_op);
+  if (may_overload && insn && status != kAborted && overload_status(status)) {
+    const int length = *insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn);
+    OverloadAction action = OverloadAction::kReport;
+    SAVE_POS();
+    status = overload_try(ctx, status, insn, length, &action);
+    if (action == OverloadAction::kContinue) {
+      RELOAD();
+      goto tail;
+    }
+    if (action == OverloadAction::kRetry) {
+      // Operands converted: the instruction runs again, without a second try.
+      base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+      pc = insn;
+      may_overload = false;
+      ctx->failing_op[0] = 0;
+      DISPATCH();
+    }
+  }
+  may_overload = true;
+  if (ctx->free_at_run < 1) {
+    char report[kReportBufferBytes];
+    int32_t n = 0;
+    err_format_report(ctx, status, true, report, sizeof report, &n);
+    err_store(ctx, status, report, n, false);
+  }
+  err_clear_location(ctx);
+  if (status != kAborted) {
+    CodePosition handler{};
+    const int security = status == kSecurityViolation || status == kSecurityViolationVariable;
+    if (frame_find_handler(ctx, security, &handler)) {
+      ctx->pos = handler;
+      RELOAD();
+      goto top;
+    }
+  }
+  ctx->pos.kind = kAreaNone;
+  if (status != kCancel) err_print_traceback(ctx, status);
+  if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+  goto end_run;
+}
+
+code_end:
+  ctx->pos.kind = kAreaNone;
+  if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
+  if (!nested) ctx->running = 0;
+  return ctx->pos.kind != kAreaNone ? kSliceEnded : kOk;
+
+end_run:
+  if (!nested) ctx->running = 0;
+  return status == kWaitRetry ? kSliceEnded : status;
+
+#undef SAVE_POS
+#undef RELOAD
+#undef DISPATCH
+#undef NEXT_FAST
+#undef LOCAL_SLOT
+#undef FAIL
+#undef CHECK
+#undef STACKS
+#undef BINARY_SCALARS
+#undef ARITH
+}

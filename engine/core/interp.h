@@ -1,0 +1,94 @@
+// The interpreter loop: runs compiled code from the current code position,
+// dispatches intrinsic opcodes to the handlers registered for them and library
+// opcodes to the rows of the registered tables, turns statuses into the next
+// step and handles errors (try handlers, overloading, traceback).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+#include "engine/core/opcodes.h"
+
+// Runs from the current code position until the code ends (0), an error is
+// not caught (its code, after the traceback), control is handed back (500:
+// call again to go on) or the run is suspended (505). With slice set every
+// backward jump hands control back. A call while the loop runs returns 0 at
+// once unless the position carries the nested-run mark.
+int interp_run(EngineContext* ctx, int slice);
+
+// --- Handlers of engine opcodes ----------------------------------------------
+// Every engine opcode that the loop does not execute itself goes to the
+// handler registered for it. A handler replaces its inputs on the value stack
+// by its outputs and returns a status. Arguments:
+//   intrinsic opcodes: a = nargin, b = nargout (the operand words where the
+//     count is variable, the fixed counts otherwise), c = 0;
+//   other opcodes: their operand words as signed 16-bit numbers (missing ones
+//     0); the index reads 100 and 109 get c = the caller frame's function id.
+// The selector is the number given at registration, so that one function can
+// serve several opcodes. The core's own operations (stack items, variables,
+// references, indexing and assignment, integer conversions, lasterr and the
+// like) are the defaults; the base library registers the rest at start-up
+// (engine_op_handlers_install); anything unregistered reports 1000.
+using OpHandlerFn = int (*)(EngineContext* ctx, int32_t selector, int a, int b, int c);
+struct OpHandler {
+  OpHandlerFn fn;
+  int32_t selector;
+};
+// Registers fn for an engine opcode (null restores the default); returns the
+// previous registration. The table is shared by every engine of the process
+// and is filled at start-up (libraries above the core cannot be called from
+// it otherwise), before any code runs.
+OpHandler interp_set_op_handler(uint32_t opcode, OpHandlerFn fn, int32_t selector);
+OpHandler interp_op_handler(uint32_t opcode);
+
+// --- Library built-ins ---------------------------------------------------------
+// Calls row k = opcode - 327 of the registered tables (the same checks as the
+// instruction: restricted frames, class methods); an engine opcode calls its
+// handler. 12 when k lies past the last row.
+int lib_call_opcode(EngineContext* ctx, int32_t opcode, int nargin, int nargout);
+// Calls a built-in function found among the registered rows (first match)
+// with that row's class id and data word; unknown: default data word.
+int lib_call_builtin(EngineContext* ctx, BuiltinFn fn, int nargin, int nargout);
+
+// --- Code positions --------------------------------------------------------------
+// The current position as a pointer (null for kind 0 or an unknown kind), and
+// a pointer stored back as an offset in the current position's area.
+const uint16_t* code_get_pc(EngineContext* ctx);
+void code_set_pc(EngineContext* ctx, const uint16_t* pc);
+// The engine's static code block (position kind 5): fixed instruction
+// sequences that frames can return into.
+constexpr uint32_t kStaticHaltOffset = 0;  // a lone halt
+const uint16_t* interp_static_code();
+
+// --- Reports ----------------------------------------------------------------------
+constexpr int kTracebackFrames = 10;
+// Prints the stored error on fd 2, then one line "-> name;line" for each of at
+// most 10 callers of the current frame that run a function.
+int err_print_traceback(EngineContext* ctx, int32_t code);
+// Writes a function's source line to the echo descriptor: the name padded to
+// 16 columns, the line number in 5, a blank and the text (80 characters in all).
+int echo_source_line(EngineContext* ctx, int32_t function_id, int32_t line);
+
+// --- Engine tasks -------------------------------------------------------------------
+// The loop switches tasks and runs pending events through these services; the
+// task scheduler installs them. Without it there is one context only: yielding
+// goes on with the same code and only queued function calls are run.
+struct InterpTaskOps {
+  // Stores *pos as the current task's position, chooses the next task and
+  // loads its position into *pos; true when no task has code left.
+  bool (*yield)(EngineContext* ctx, CodePosition* pos);
+  void (*switch_to)(EngineContext* ctx, int32_t task);  // 0 main, -1 the next one
+  void (*remove)(EngineContext* ctx, int32_t task);
+  // Runs the oldest pending event; pos (may be null) is the position of the
+  // running code, which the event may change.
+  int (*run_event)(EngineContext* ctx, CodePosition* pos);
+};
+void interp_set_task_ops(const InterpTaskOps* ops);  // null: the single-context defaults
+
+// --- Display ----------------------------------------------------------------------
+// The built-in display of the top item (fd, pop): shows an object whose class
+// has no "disp" method. Installed by the library that formats values; until
+// then 1000.
+using DisplayFn = int (*)(EngineContext* ctx, int32_t fd, int pop);
+void interp_set_display(DisplayFn fn);
+int interp_display(EngineContext* ctx, int32_t fd, int pop);

@@ -1,0 +1,498 @@
+// The interpreter loop with hand-assembled code: scalar fast paths against the
+// general handlers, time slices and exact resumption, the nested-run guard,
+// breakpoints, try handlers, tracebacks, cancel, library rows and restricted
+// frames.
+#include <gtest/gtest.h>
+
+#include "engine/core/errors.h"
+#include "support/interp_fixture.h"
+
+namespace {
+
+using interp_test::InterpFixture;
+
+BuiltinEntry builtin_marker_row(const char* name) {
+  BuiltinEntry e{};
+  std::strncpy(e.name, name, sizeof e.name - 1);
+  return e;
+}
+
+struct Interp : InterpFixture {};
+
+// s = 0; i = 0; while i < n: s = s + i; i = i + 1 (locals 1 and 2 of the base workspace).
+std::string sum_loop(int n) {
+  return "  push_zero\n  store_local 1\n  push_zero\n  store_local 2\n"
+         "loop:\n  load_local 1\n  push_int16 " + std::to_string(n) + "\n  lt\n  jump_if_false done\n"
+         "  load_local 2\n  load_local 1\n  plus\n  store_local 2\n  inc_local 1\n  jump loop\n"
+         "done:\n  halt\n";
+}
+
+TEST_F(Interp, ScalarLoopRunsToTheEndAndLeavesTheBaseFrame) {
+  EXPECT_EQ(run(sum_loop(10)), kOk);
+  EXPECT_EQ(local(2), 45.0);
+  EXPECT_EQ(local(1), 10.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+  EXPECT_EQ(c->pos.kind, kAreaNone);
+  EXPECT_EQ(c->running, 0);
+  EXPECT_TRUE(check_heap_chain(c));
+}
+
+TEST_F(Interp, FastPathsGiveWhatTheGeneralPathGives) {
+  // Each operation once on scalars (fast) and once on 1 x 1 matrices made by
+  // the general handlers (a typed operand falls back): same results.
+  struct Case { const char* op; double a, b, want; };
+  const Case cases[] = {{"plus", 2, 3, 5},    {"minus", 2, 3, -1},  {"times", 2, 3, 6},
+                        {"mtimes", -2, 3, -6}, {"rdivide", 1, 4, 0.25}, {"mrdivide", 1, 0, HUGE_VAL}};
+  for (const Case& k : cases) {
+    start("  push_double " + std::to_string(k.a) + "\n  push_double " + std::to_string(k.b) + "\n  " + k.op +
+              "\n  halt\n",
+          1);
+    ASSERT_EQ(interp_run(c, 0), kOk) << k.op;
+    EXPECT_EQ(pop_real(), k.want) << k.op;
+  }
+  const char* compares[] = {"eq", "ne", "lt", "gt", "le", "ge"};
+  const bool want[][3] = {{false, true, false}, {true, false, true}, {true, false, false},
+                          {false, false, true}, {true, true, false}, {false, true, true}};
+  const double pairs[][2] = {{1, 2}, {2, 2}, {3, 2}};
+  for (int i = 0; i < 6; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      start("  push_double " + std::to_string(pairs[j][0]) + "\n  push_double " + std::to_string(pairs[j][1]) +
+                "\n  " + compares[i] + "\n  halt\n",
+            1);
+      ASSERT_EQ(interp_run(c, 0), kOk);
+      // A logical 1 x 1 exactly as the value-stack pusher makes it.
+      uint8_t* e = nullptr;
+      ASSERT_EQ(stk_push_logical_array(c, 0, nullptr, &e), kOk);
+      *e = want[i][j];
+      ASSERT_EQ(desc_data_words(desc_at(c, 0)), desc_data_words(desc_at(c, 1)));
+      EXPECT_EQ(std::memcmp(desc_at(c, 0), desc_at(c, 1), 12), 0);
+      EXPECT_EQ(std::memcmp(item_data(c, 0), item_data(c, 1), 24), 0) << compares[i] << j;
+      stk_drop(c);
+      stk_drop(c);
+    }
+  }
+  // NaN is true as a condition, and never equal.
+  start("  push_double nan\n  jump_if_false no\n  push_one\n  halt\nno:\n  push_zero\n  halt\n", 1);
+  ASSERT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(pop_real(), 1.0);
+}
+
+TEST_F(Interp, LocalsOfOtherKindsTakeTheGeneralPath) {
+  // A typed value in a local: the fast load, store and increment step aside.
+  EXPECT_EQ(run("  push_small_typed.int8 5\n  store_local 1\n  load_local 1\n  store_local 2\n"
+                "  push_one\n  store_local 3\n  inc_local 3\n  inc_local 3\n  dec_local 3\n  halt\n"),
+            kOk);
+  const uint32_t* slot = frame_words(c, 0) + kFrameFixedWords + 2;
+  const uint32_t* h = reinterpret_cast<const uint32_t*>(heap_words(c) + *slot);
+  EXPECT_EQ(h[0], kKindPayload);
+  EXPECT_EQ(h[2], kPayNumeric);
+  EXPECT_EQ(local(3), 2.0);
+  // inc_local of a typed local: the general handler refuses it.
+  EXPECT_EQ(run("  inc_local 1\n  halt\n"), kWrongVariableType);
+}
+
+TEST_F(Interp, TimeSliceHandsBackOnEveryBackwardJumpAndResumesExactly) {
+  start(sum_loop(10));
+  int slices = 0;
+  int status;
+  while ((status = interp_run(c, 1)) == kSliceEnded) {
+    ++slices;
+    // Handed back just after the jump: at the loop head, the local not yet reloaded.
+    const uint16_t* pc = code_get_pc(c);
+    ASSERT_NE(pc, nullptr);
+    EXPECT_EQ(pc[0], kOpLoadLocal);
+    EXPECT_EQ(local(1), double(slices));
+    EXPECT_EQ(c->running, 0);
+  }
+  EXPECT_EQ(status, kOk);
+  EXPECT_EQ(slices, 10);
+  EXPECT_EQ(local(2), 45.0);
+  // A backward jump_if_true hands back too.
+  start("  push_int16 3\n  store_local 1\nloop:\n  dec_local 1\n  load_local 1\n  jump_if_true loop\n  halt\n");
+  slices = 0;
+  while ((status = interp_run(c, 1)) == kSliceEnded) ++slices;
+  EXPECT_EQ(status, kOk);
+  EXPECT_EQ(slices, 2);
+  EXPECT_EQ(local(1), 0.0);
+}
+
+uint8_t g_abort_answer = 0;
+uint8_t abort_poll(void*) { return g_abort_answer; }
+
+TEST_F(Interp, AbortAtABackwardJumpEndsTheRunUncaught) {
+  engine_set_option_pair(c, abort_poll, nullptr);
+  g_abort_answer = 1;
+  start("  try_handler catch 0\nloop:\n  jump loop\ncatch:\n  halt\n");
+  EXPECT_EQ(interp_run(c, 1), kAborted);
+  EXPECT_EQ(c->pos.kind, kAreaNone);
+  g_abort_answer = 0;
+  engine_set_option_pair(c, nullptr, nullptr);
+}
+
+int g_nested_status = -1;
+int g_nested_items = -1;
+int nested_builtin(EngineContext* ctx, int, int, uintptr_t) {
+  // Without the mark nothing runs; with it, a code block runs to its halt.
+  const int items = stk_item_count(ctx);
+  g_nested_status = interp_run(ctx, 0);
+  g_nested_items = stk_item_count(ctx) - items;
+  const CodePosition saved = ctx->pos;
+  ctx->pos.kind = kAreaNone;
+  const uint16_t code[] = {kOpPushInt16, 7, kOpHalt};
+  TN_TRY(call_setup_frame(ctx, code, 3, 0, 1, 0, 0, 0));
+  ctx->pos.flag = 1;
+  const int status = interp_run(ctx, 0);
+  ctx->pos = saved;
+  return status;
+}
+
+TEST_F(Interp, NestedRunWithoutTheMarkReturnsAtOnce) {
+  const BuiltinEntry table[] = {fn_row("nest", nested_builtin, 0, 0, 0, 1), BuiltinEntry{}};
+  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
+  start("  push_int16 1\n  lib 0 0 1\n  plus\n  halt\n", 1);
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(g_nested_status, kOk);
+  EXPECT_EQ(g_nested_items, 0);
+  EXPECT_EQ(pop_real(), 8.0);
+  EXPECT_EQ(c->running, 0);
+}
+
+TEST_F(Interp, TryHandlerCatchesAndCutsTheStackToItsDepth) {
+  // Kept: the frame's code item and the two values.
+  start("  push_int16 1\n  push_int16 2\n  try_handler catch 2\n"
+        "  push_int16 5\n  push_int16 6\n  reserved_313 0 0 0\n  try_handler 0 2\n  jump done\n"
+        "catch:\n  push_int16 99\ndone:\n  halt\n",
+        3);
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(pop_real(), 99.0);
+  EXPECT_EQ(pop_real(), 2.0);
+  EXPECT_EQ(pop_real(), 1.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+  EXPECT_EQ(c->status_word, kNotSupported);
+  EXPECT_EQ(output(), "");  // caught: nothing printed
+  // The error is kept for lasterr.
+  char report[kReportBufferBytes];
+  int32_t n = 0;
+  err_format_report(c, c->status_word, false, report, sizeof report, &n);
+  EXPECT_NE(std::string(report, n).find("Not supported"), std::string::npos);
+}
+
+TEST_F(Interp, ErrorInACalleeIsCaughtByTheCallerAndItsFramesGo) {
+  define("bad", "function y = bad(x)\nasm push_int16 4\nasm reserved_313 0 0 0\nend\n");
+  define("top", "function y = top(x)\nasm try_handler catch 0\nasm load_local 1\nasm call_user @bad 1 1\n"
+                "asm store_local 0\nasm load_local 0\nasm ret_function\nasm catch:\nasm push_int16 -1\n"
+                "asm ret_function\nend\n");
+  ASSERT_EQ(stk_push_real(c, 3), kOk);
+  EXPECT_EQ(interp_call(c, "top", 0, 1, 1, 0, 0), kOk);
+  EXPECT_EQ(pop_real(), -1.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+  EXPECT_TRUE(check_heap_chain(c));
+}
+
+// p1 calls p2 ... calls pn, which fails; each records its position.
+void define_chain(InterpFixture* t, const std::string& p, int n) {
+  for (int k = 1; k <= n; ++k) {
+    const std::string name = p + std::to_string(k);
+    std::string s = "function " + name + "\nasm position @" + name + " " + std::to_string(k) + "\n";
+    s += k < n ? "asm call_user @" + p + std::to_string(k + 1) + " 0 0\nasm ret_function\n"
+               : "asm reserved_313 0 0 0\n";
+    t->define(name, s + "end\n");
+  }
+}
+
+TEST_F(Interp, UncaughtErrorPrintsATracebackOfAtMostTenFrames) {
+  define_chain(this, "f", 4);
+  EXPECT_EQ(interp_call(c, "f1", 0, 0, 0, 0, 0), kNotSupported);
+  EXPECT_EQ(output(), "Not supported (f4;4)\n-> f3;3\n-> f2;2\n-> f1;1\n");
+  EXPECT_EQ(c->pos.kind, kAreaNone);
+  frame_unwind(c, 0);
+  out_len = 0;
+  define_chain(this, "g", 12);
+  EXPECT_EQ(interp_call(c, "g1", 0, 0, 0, 0, 0), kNotSupported);
+  std::string want = "Not supported (g12;12)\n";
+  for (int k = 11; k >= 2; --k) want += "-> g" + std::to_string(k) + ";" + std::to_string(k) + "\n";
+  EXPECT_EQ(output(), want);
+}
+
+int cancel_builtin(EngineContext*, int, int, uintptr_t) { return kCancel; }
+int echo_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  // Leaves its data word and counts: the call convention as the row gives it.
+  TN_TRY(stk_push_real(ctx, double(data)));
+  TN_TRY(stk_push_real(ctx, nargin));
+  TN_TRY(stk_push_real(ctx, nargout));
+  return kOk;
+}
+int method_builtin(EngineContext* ctx, int, int, uintptr_t) { return stk_push_real(ctx, ctx->class_id); }
+
+TEST_F(Interp, LibraryRowsByOpcode) {
+  engine_set_user_data(c, 77);
+  const BuiltinEntry first[] = {fn_row("a", echo_builtin, 0, 9, 0, 9, 0, 5), BuiltinEntry{}};
+  const BuiltinEntry second[] = {fn_row("cancel", cancel_builtin, 0, 0, 0, 0),
+                                 fn_row("b", echo_builtin, 0, 9, 0, 9), fn_row("m", method_builtin, 0, 0, 0, 1, 3),
+                                 fn_row("n", method_builtin, 0, 0, 0, 1, -3), BuiltinEntry{}};
+  ASSERT_EQ(engine_register_builtin_table(c, second, 1), kOk);
+  ASSERT_EQ(engine_register_builtin_table(c, first, 1), kOk);
+  // Row 0 of the first table, then row 1 of the second: rows count across tables.
+  start("  lib 0 2 -1\n  lib 2 0 3\n  lib 4 0 1\n  halt\n", 7);
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(pop_real(), double(6 + 128 * 1 + 3));  // class id of the row's table and class word
+  EXPECT_EQ(pop_real(), 3.0);
+  EXPECT_EQ(pop_real(), 0.0);
+  EXPECT_EQ(pop_real(), 77.0);  // row data word 0: the default
+  EXPECT_EQ(pop_real(), -1.0);
+  EXPECT_EQ(pop_real(), 2.0);
+  EXPECT_EQ(pop_real(), 5.0);
+  // Past the last row: not supported, and lib_call_opcode gives the illegal error.
+  EXPECT_EQ(run("  lib 6 0 0\n  halt\n"), kNotSupported);
+  EXPECT_EQ(output(), "Not supported\n");
+  EXPECT_EQ(lib_call_opcode(c, kFirstLibraryOpcode + 6, 0, 0), kIllegalError);
+  // Row 5 is the error table's hook row: never called as a function.
+  EXPECT_EQ(lib_call_opcode(c, kFirstLibraryOpcode + 5, 0, 0), kNotSupported);
+  EXPECT_EQ(lib_call_opcode(c, kFirstLibraryOpcode + 3, 0, 1), kWrongArgType);  // a class method
+  frame_unwind(c, 0);
+  // Cancel ends the run without a word.
+  out_len = 0;
+  EXPECT_EQ(run("  lib 1 0 0\n  halt\n"), kCancel);
+  EXPECT_EQ(output(), "");
+  EXPECT_EQ(c->pos.kind, kAreaNone);
+}
+
+int ok_builtin(EngineContext* ctx, int, int, uintptr_t) { return stk_push_real(ctx, 1); }
+
+TEST_F(Interp, RestrictedFrameCannotCallACoreRowAndNoInnerTryCatchesIt) {
+  const BuiltinEntry table[] = {builtin_marker_row("@core"), fn_row("corefn", ok_builtin, 0, 0, 0, 1),
+                                builtin_marker_row("!grp"), fn_row("grpfn", ok_builtin, 0, 0, 0, 1),
+                                BuiltinEntry{}};
+  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
+  // A restricted function with a try of its own around a call of a core row.
+  const std::string inner = "function y = inner\nasm try_handler catch 0\nasm lib 3 0 1\nasm lib 1 0 1\n"
+                            "asm plus\nasm ret_function\nasm catch:\nasm push_int16 -1\nasm ret_function\nend\n";
+  int32_t id = 0;
+  ASSERT_EQ(fn_define_from_source(c, "inner", 5, inner.data(), int32_t(inner.size()), 0, 0, 1, &id), kOk);
+  EXPECT_EQ(interp_call(c, "inner", 0, 0, 1, 0, 0), kSecurityViolation);
+  EXPECT_NE(output().find("Security violation"), std::string::npos);
+  frame_unwind(c, 0);
+  // The first handler outside the restricted code catches it.
+  define("outer", "function y = outer\nasm try_handler catch 0\nasm call_user @inner 0 1\nasm ret_function\n"
+                  "asm catch:\nasm push_int16 -2\nasm ret_function\nend\n");
+  EXPECT_EQ(interp_call(c, "outer", 0, 0, 1, 0, 0), kOk);
+  EXPECT_EQ(pop_real(), -2.0);
+  // The "!" group is open to restricted frames; the frame flag of interp_call restricts too.
+  define("grp", "function y = grp\nasm lib 3 0 1\nasm ret_function\nend\n");
+  EXPECT_EQ(interp_call(c, "grp", 0, 0, 1, 1, 0), kOk);
+  EXPECT_EQ(pop_real(), 1.0);
+  define("core", "function y = core\nasm lib 1 0 1\nasm ret_function\nend\n");
+  EXPECT_EQ(interp_call(c, "core", 0, 0, 1, 1, 0), kSecurityViolation);
+  frame_unwind(c, 0);  // the host's part after an uncaught error
+  EXPECT_EQ(interp_call(c, "core", 0, 0, 1, 0, 0), kOk);
+  EXPECT_EQ(pop_real(), 1.0);
+}
+
+}  // namespace
+
+namespace {
+
+struct Debugging : InterpFixture {
+  SourceStore store;
+  BuiltinEntry hooks[2] = {hook_row(kHookReadFn, store_hook, reinterpret_cast<uintptr_t>(&store)), BuiltinEntry{}};
+  const std::string text = "function y = f(x)\nasm position @f 2\nasm load_local 1\nasm position @f 4\n"
+                           "asm store_local 0\nasm load_local 0\nasm ret_function\nend\n";
+  int32_t fid = 0;
+  Debugging() {
+    store.first_line = 1;
+    store.function("f", text);
+    EXPECT_EQ(engine_register_builtin_table(c, hooks, 1), kOk);
+    fid = define("f", text);
+  }
+  void breakpoint(int32_t line) {
+    int32_t block = 0;
+    ASSERT_EQ(heap_alloc(c, 1, &block), kOk);
+    uint8_t* p = reinterpret_cast<uint8_t*>(heap_words(c) + block);
+    tn::st_i32(p, fid);
+    tn::st_i32(p + 4, line);
+    c->bp_list = block;
+    c->bp_count = 1;
+  }
+};
+
+TEST_F(Debugging, BreakpointSuspendsWith505UntilTheStatusIsCleared) {
+  breakpoint(4);
+  ASSERT_EQ(stk_push_real(c, 9), kOk);
+  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kDebugSuspend);
+  EXPECT_EQ(output(), "<f:4> asm position @f 4\n");
+  EXPECT_EQ(c->status_word, kDebugSuspend);
+  const uint32_t* w = frame_words(c, c->frame);
+  EXPECT_EQ(int32_t(w[kFwStepMode]), kStepStopAtNext);
+  EXPECT_EQ(int32_t(w[kFwSuspendKind]), kAreaCode);
+  EXPECT_EQ(w[kFwSuspendOffset], c->pos.offset);
+  EXPECT_EQ(int32_t(w[kFwLine]), 4);
+  EXPECT_EQ(interp_run(c, 0), kDebugSuspend);  // until the debugger clears it
+  // The debugger's continue: step mode and status cleared, the run goes on.
+  frame_words(c, c->frame)[kFwStepMode] = kStepRun;
+  c->status_word = 0;
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(pop_real(), 9.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+TEST_F(Debugging, EchoWritesEachExecutedLine) {
+  c->dbg_word[2] = -2;
+  c->echo_fd = kFdStdout;
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kOk);
+  EXPECT_EQ(output(), "f                   2 asm position @f 2\nf                   4 asm position @f 4\n");
+  out_len = 0;
+  c->dbg_word[2] = fid + 1;  // another function: no echo
+  ASSERT_EQ(stk_push_real(c, 1), kOk);
+  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kOk);
+  EXPECT_EQ(output(), "");
+}
+
+TEST_F(Debugging, UndefinedLocalOfTheFunctionIsAnUndefinedInput) {
+  // Called without its argument, f reads an unset input slot.
+  EXPECT_EQ(interp_call(c, "f", 0, 0, 1, 0, 0), kUndefinedInputArg);
+  EXPECT_NE(output().find("'x'"), std::string::npos) << output();
+  frame_unwind(c, 0);
+  // A base-workspace slot beyond the frame's own locals stays undefined.
+  EXPECT_EQ(run("  load_local 5\n  halt\n"), kUndefinedVariable);
+}
+
+}  // namespace
+
+namespace {
+
+int g_calls = 0;
+int g_answers[4] = {};
+// Answers from g_answers in turn, then 0; pushes its call number when its
+// work is done (0, or 504: complete, then yield).
+int scripted_builtin(EngineContext* ctx, int, int, uintptr_t) {
+  const int status = g_calls < 4 ? g_answers[g_calls] : kOk;
+  ++g_calls;
+  if (status != kOk && status != kYield) return status;
+  TN_TRY(stk_push_real(ctx, g_calls));
+  return status;
+}
+
+struct Statuses : InterpFixture {
+  const BuiltinEntry table[2] = {fn_row("scripted", scripted_builtin, 0, 0, 0, 1), BuiltinEntry{}};
+  Statuses() {
+    EXPECT_EQ(engine_register_builtin_table(c, table, 1), kOk);
+    g_calls = 0;
+    std::fill(g_answers, g_answers + 4, kOk);
+  }
+};
+
+TEST_F(Statuses, WaitAndYieldHandBackAtTheRightInstruction) {
+  // 502: handed back as 500 before the instruction, which runs again.
+  // 504: the instruction is complete; handed back after it.
+  // 503: the run ends with 503 before the instruction, which runs again.
+  const int answers[4] = {kWaitRetry, kYield, kWaitInput, kOk};
+  std::copy(answers, answers + 4, g_answers);
+  start("  lib 0 0 1\n  lib 0 0 1\n  lib 0 0 1\n  halt\n", 3);
+  const uint16_t* first = nullptr;
+  EXPECT_EQ(interp_run(c, 0), kSliceEnded);
+  EXPECT_EQ(g_calls, 1);
+  first = code_get_pc(c);
+  EXPECT_EQ(interp_run(c, 0), kSliceEnded);  // the retry, complete, then the yield
+  EXPECT_EQ(g_calls, 2);
+  EXPECT_EQ(code_get_pc(c), first + kLibraryCallWords);
+  EXPECT_EQ(interp_run(c, 0), kWaitInput);
+  EXPECT_EQ(g_calls, 3);
+  EXPECT_EQ(code_get_pc(c), first + kLibraryCallWords);
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(pop_real(), 5.0);
+  EXPECT_EQ(pop_real(), 4.0);
+  EXPECT_EQ(pop_real(), 2.0);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+int g_event_runs = 0;
+int count_event(EngineContext* ctx, void* data) {
+  ++g_event_runs;
+  return stk_push_real(ctx, double(reinterpret_cast<uintptr_t>(data)));
+}
+
+TEST_F(Statuses, PendingEventsRunBetweenInstructions) {
+  start("  push_int16 1\n  push_int16 2\n  halt\n", 4);
+  c->events[0] = PendingEvent{count_event, reinterpret_cast<void*>(uintptr_t(7))};
+  c->events[1] = PendingEvent{count_event, reinterpret_cast<void*>(uintptr_t(8))};
+  c->event_count = 2;
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(g_event_runs, 2);
+  EXPECT_EQ(c->event_count, 0);
+  // One at the run's entry, one at the first instruction boundary.
+  std::vector<double> got;
+  for (int i = 0; i < 4; ++i) got.push_back(pop_real());
+  EXPECT_EQ(got, (std::vector<double>{2, 1, 8, 7}));
+}
+
+double g_tick = 0;
+double tick_clock(void*, int, int) { return g_tick; }
+int g_yields = 0;
+bool counting_yield(EngineContext* ctx, CodePosition*) {
+  ++g_yields;
+  ctx->time_used = 0;
+  return false;
+}
+
+TEST_F(Statuses, TimeSliceYieldsOnlyWhenUsedTimeExceedsIt) {
+  const InterpTaskOps ops{counting_yield, nullptr, nullptr, nullptr};
+  interp_set_task_ops(&ops);
+  engine_set_callbacks(c, tick_clock, nullptr, 0);
+  c->task_first = 1;  // tasks exist (the scheduler is stood in for)
+  c->time_slice = 0.5;
+  g_tick = 0.25;
+  // The entry reads the clock once to start the lap; then every instruction
+  // adds a tick: two ticks equal the slice (no yield), the third exceeds it.
+  start("  push_int16 1\n  push_int16 2\n  push_int16 3\n  push_int16 4\n  push_int16 5\n  push_int16 6\n"
+        "  halt\n");
+  EXPECT_EQ(interp_run(c, 0), kOk);
+  EXPECT_EQ(g_yields, 2);
+  c->task_first = 0;
+  engine_set_callbacks(c, nullptr, nullptr, 0);
+  interp_set_task_ops(nullptr);
+}
+
+TEST_F(Statuses, AssertInfoAndTextOutsideCode) {
+  EXPECT_EQ(run("  push_one\n  assert 1\n  info\n  lib 0 0 1\n  halt\n", 2), kOk);
+  EXPECT_EQ(pop_real(), 1.0);
+  char buf[16];
+  int32_t n = 0;
+  ASSERT_EQ(stk_pop_string_buf(c, buf, sizeof buf, &n), kOk);
+  EXPECT_EQ(std::string(buf, size_t(n)), "ZVR 5.0.1");
+  out_len = 0;
+  EXPECT_EQ(run("  write_string8 \"hi\\n\"\n  push_zero\n  assert 1\n  halt\n"), kAssertionFalse);
+  EXPECT_EQ(output(), "hi\nAssertion is false 'assert'\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Interp, ClearFunctionsIsRefusedOnlyWhileFunctionCodeRuns) {
+  const int32_t f = define("f", "function y = f\nasm push_string8 \"-f\"\nasm clear 1\nasm push_one\n"
+                                "asm ret_function\nend\n");
+  EXPECT_EQ(interp_call(c, "f", 0, 0, 1, 0, 0), kBadContext);
+  frame_unwind(c, 0);
+  // Top-level code (held on the data stack) may remove every function's code.
+  EXPECT_EQ(run("  push_string8 \"-f\"\n  clear 1\n  halt\n"), kOk);
+  EXPECT_EQ(ent(c, f, kEntCode), kCodeNotCompiled);
+  EXPECT_EQ(c->desc_top, kBaseFrameWords);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Interp, IntegerConversionOfAnUnsupportedValueIsAWrongArgument) {
+  EXPECT_EQ(run("  make_list 0\n  int8\n  halt\n"), kWrongArgType);
+  frame_unwind(c, 0);
+  c->desc_top = kBaseFrameWords;
+  c->data_top = 0;
+  EXPECT_EQ(run("  push_double 300.7\n  uint8\n  halt\n", 1), kOk);
+  int32_t v = 0;
+  EXPECT_EQ(stk_get_int(c, 0, &v), kOk);
+  EXPECT_EQ(v, 44);  // truncated, then wrapped in eight bits
+}
+
+}  // namespace
