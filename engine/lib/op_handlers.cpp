@@ -12,6 +12,7 @@
 #include "engine/lib/matprod.h"
 #include "engine/lib/printf.h"
 #include "engine/lib/relational.h"
+#include "engine/lib/text_container_opcodes.h"
 #include "numlib/matrix_ops.h"
 
 namespace {
@@ -65,4 +66,8 @@ void engine_op_handlers_install() {
   funvals_install();
   for (int i = 0; i < kArrayOpcodeHandlerCount; ++i)
     interp_set_op_handler(kArrayOpcodeHandlers[i].opcode, kArrayOpcodeHandlers[i].fn, kArrayOpcodeHandlers[i].selector);
+  for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i) {
+    const TextContainerOpcodeHandler& h = kTextContainerOpcodeHandlers[i];
+    interp_set_op_handler(h.opcode, h.fn, h.selector);
+  }
 }
