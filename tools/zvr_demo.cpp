@@ -64,7 +64,7 @@ int main() {
               lib_entry_by_index(ctx, 0)->name);
 
   std::printf("values pushed and shown from the top:\n");
-  double *re, *im;
+  double* re;
   stk_push_real(ctx, 3.14159265358979);
   show_top(ctx);
   stk_push_complex(ctx, 1.5, -2);

@@ -253,6 +253,11 @@ int fn_call(EngineContext* c, const char* name, int32_t context_id, int nargin, 
   return call_named(c, name, context_id, nargin, nargout, user_only ? uint32_t(kResolveUserOnly) : 0u, keep_position != 0);
 }
 
+int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,
+                      uint32_t flags) {
+  return call_named(c, name, context_id, nargin, nargout, flags, false);
+}
+
 int fn_call_funarg(EngineContext* c, int depth, int nargin, int nargout, int builtin_only) {
   if (poll_abort(c)) return kAborted;
   if (!stk_has_item(c, depth) || depth < nargin) return kBadArgument;
@@ -347,6 +352,20 @@ int frame_return_discard(EngineContext* c) {
 
 int exec_code_block(EngineContext* c, const char* text, int32_t length, int32_t* value_count) {
   return compile_block(c, text, length, kCompileKeepNames, 1, value_count, false);
+}
+
+int exec_eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+  if (nargout < 0) return kBadArgument;
+  int32_t values = 0;
+  TN_TRY(compile_block(c, text, length, kCompileKeepNames | flags, nargout, &values, false));
+  // The caller's instruction takes exactly nargout items: a text that leaves
+  // fewer values cannot run.
+  if (values < nargout) {
+    frame_return_discard(c);
+    return kTooManyOutputs;
+  }
+  frame_words(c, c->frame)[kFwResults] = uint32_t(nargout);
+  return kOk;
 }
 
 namespace {

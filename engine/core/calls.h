@@ -70,6 +70,10 @@ int call_setup_frame(EngineContext* ctx, const uint16_t* code, int32_t length, i
 // code position is left as it is (the caller points it at the callee).
 int fn_call(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout, int user_only,
             int keep_position);
+// fn_call with resolution flags (kResolve...): kResolveBuiltinOnly passes
+// over user functions of that name.
+int fn_call_resolving(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout,
+                      uint32_t flags);
 // Calls the function value at depth (a name string, an inline function or a
 // function reference) with the nargin arguments on top; builtin_only passes
 // over user functions. The new frame resumes the calling built-in on return.
@@ -82,6 +86,10 @@ int frame_return_discard(EngineContext* ctx);
 // Compiles text in the current workspace into code on the data stack, ready
 // to run; *value_count: the values it leaves.
 int exec_code_block(EngineContext* ctx, const char* text, int32_t length, int32_t* value_count);
+// exec_code_block for a caller that takes exactly nargout results (0: none):
+// the frame keeps the last nargout values the text leaves; 126 (nothing
+// pushed) when it leaves fewer. flags are added to the compiler's.
+int exec_eval_block(EngineContext* ctx, const char* text, int32_t length, int nargout, uint32_t flags);
 // Runs a command line: definitions go to "_cli", statements are compiled in
 // the current workspace; 500 with the position set, for the host to run.
 // flag: the host reports compilation errors itself.
@@ -97,6 +105,9 @@ int32_t frame_current_function(EngineContext* ctx);
 int stack_push_record(EngineContext* ctx, const char* name, int32_t length, int32_t word);
 // Name of a function reference's payload {i16 length, u16 word, bytes}.
 void code_string_ref(const void* record, const char** text, int32_t* length);
+// The flat item (kind, a, b as doubles, then the data) of the values an
+// inline function value at depth captured; 43 when the value carries none.
+int inline_captures(EngineContext* ctx, int depth, const double** flat);
 int funarg_resolve(EngineContext* ctx, int depth, int32_t context_id, int32_t* max_in, int32_t* max_out);
 int funarg_pop_resolve(EngineContext* ctx, int depth, int which);
 

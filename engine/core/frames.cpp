@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/core/assign.h"
+#include "engine/core/calls.h"
 #include "engine/core/containers.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp.h"
@@ -113,9 +114,41 @@ void unpack_varargin(EngineContext* ctx, int packed) {
 
 }  // namespace
 
+namespace {
+
+int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header, int32_t function_id,
+               int32_t caller_word, int32_t nargout, int32_t nargin, int function_value, int argless,
+               int completion);
+
+}  // namespace
+
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
                int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
                int function_value, int argless, int completion) {
+  if (!function_value || !header || nargin < 0 || !(header[kHdrFlags] & kHdrCaptures))
+    return push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, function_value, argless,
+                      completion);
+  // The values an anonymous function captured become its first argument,
+  // which its code unpacks into variables of their names.
+  const double* flat = nullptr;
+  TN_TRY(inline_captures(ctx, nargin, &flat));
+  TN_TRY(stk_push_descriptor(ctx, flat));
+  TN_TRY(stk_move(ctx, nargin + 1, nargin));
+  const int status = push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin + 1, 1, argless,
+                                completion);
+  if (status != kOk) {
+    stk_remove(ctx, nargin, 1);
+    return status;
+  }
+  frame_words(ctx, ctx->frame)[kFwNargin] = uint32_t(nargin);  // the caller's count
+  return kOk;
+}
+
+namespace {
+
+int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header, int32_t function_id,
+               int32_t caller_word, int32_t nargout, int32_t nargin, int function_value, int argless,
+               int completion) {
   if (nargin < 0) return kIllegalError;
   if (argless && (function_value || nargin > 0)) return kIllegalError;
   const int callee_words = (function_value || argless) ? kDescWords : 0;
@@ -257,6 +290,8 @@ int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   ctx->desc_top = int32_t(new_top);
   return kOk;
 }
+
+}  // namespace
 
 int frame_pop(EngineContext* ctx) {
   const int32_t index = ctx->frame;

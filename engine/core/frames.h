@@ -58,6 +58,7 @@ enum : uint16_t {
   kHdrNoNames = 8,
   kHdrTrusted = 16,
   kHdrRestricted = 32,
+  kHdrCaptures = 64,  // an inline function value that carries captured values behind its code
 };
 
 // Words of the frame ahead of its items: the 22 fixed words and the local area.

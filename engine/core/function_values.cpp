@@ -2,6 +2,7 @@
 // function references {i16 length, u16 context id, name bytes, 0}, the counts
 // of a function argument, "inline" (an anonymous function whose compiled code
 // travels inside the value) and "exist".
+#include <cstdio>
 #include <cstring>
 
 #include "engine/core/calls.h"
@@ -52,6 +53,32 @@ char inline_argument_letter(const char* body, int32_t n) {
     }
   }
   return best ? best : 'x';
+}
+
+bool is_name_char(char ch) { return is_letter(ch) || ch == '_' || (ch >= '0' && ch <= '9'); }
+
+// True when word stands in text as a whole identifier.
+bool has_identifier(const char* text, int32_t n, const char* word, int32_t k) {
+  for (int32_t i = 0; i + k <= n; ++i) {
+    if (std::memcmp(text + i, word, size_t(k)) != 0) continue;
+    if ((i == 0 || !is_name_char(text[i - 1])) && (i + k == n || !is_name_char(text[i + k]))) return true;
+  }
+  return false;
+}
+
+// The output variable of a generated function: y, unless the body, an
+// argument or a captured value already uses that name (an anonymous
+// function of x and y), then y1, y2, ...
+void inline_output_name(const char* body, int32_t body_length, const char* args, int32_t args_length,
+                        const char* captures, int32_t captures_length, char* name, int32_t* length) {
+  name[0] = 'y';
+  *length = 1;
+  for (int k = 1;; ++k) {
+    if (!has_identifier(body, body_length, name, *length) && !has_identifier(args, args_length, name, *length) &&
+        !has_identifier(captures, captures_length, name, *length))
+      return;
+    *length = 1 + std::snprintf(name + 1, 11, "%d", k);
+  }
 }
 
 bool starts_with_word(const char* text, int32_t n, const char* word) {
@@ -114,6 +141,24 @@ void code_string_ref(const void* record, const char** text, int32_t* length) {
   *text = reinterpret_cast<const char*>(b + kRecordHeaderBytes);
 }
 
+int inline_captures(EngineContext* c, int depth, const double** flat) {
+  InlineParts parts{};
+  TN_TRY(stk_get_inline(c, depth, &parts));
+  if (!parts.code || !(parts.code[kHdrFlags] & kHdrCaptures)) return kWrongType;
+  // The payload ends with the flat item and a word that counts its words.
+  const uint32_t words = desc_at(c, depth)[1];
+  const uint64_t* data = item_data(c, depth);
+  const uint64_t n = words >= 1 ? data[words - 1] : 0;
+  const int64_t code_word = (reinterpret_cast<const uint8_t*>(parts.code) - reinterpret_cast<const uint8_t*>(data)) / 8;
+  if (n < uint64_t(kFlatHeaderWords) || int64_t(n) + 1 > int64_t(words) - code_word) return kWrongType;
+  const double* item = reinterpret_cast<const double*>(data + words - 1 - n);
+  uint32_t head[kFlatHeaderWords];
+  for (int i = 0; i < kFlatHeaderWords; ++i) head[i] = uint32_t(tn::dtoi64(tn::ld_f64(item + i)));
+  if (item_data_words(head[0], head[1], head[2]) != n - kFlatHeaderWords) return kWrongType;
+  *flat = item;
+  return kOk;
+}
+
 int funarg_resolve(EngineContext* c, int depth, int32_t context_id, int32_t* max_in, int32_t* max_out) {
   if (!stk_has_item(c, depth)) return kBadArgument;
   const uint32_t* d = desc_at(c, depth);
@@ -130,7 +175,8 @@ int funarg_resolve(EngineContext* c, int depth, int32_t context_id, int32_t* max
     InlineParts parts{};
     TN_TRY(wrong_type_as_44(stk_get_inline(c, depth, &parts)));
     if (!parts.code) return kWrongArgType;
-    *max_in = parts.code[kHdrMaxIn];
+    // The captured values are an argument that no caller passes.
+    *max_in = parts.code[kHdrMaxIn] - ((parts.code[kHdrFlags] & kHdrCaptures) ? 1 : 0);
     *max_out = parts.code[kHdrMaxOut];
     return kOk;
   }
@@ -157,8 +203,13 @@ int funarg_pop_resolve(EngineContext* c, int depth, int which) {
 int inline_build_source(const char* body, int32_t body_length, const char* args, int32_t args_length,
                         const char* captures, int32_t captures_length, char* buffer, int32_t capacity,
                         int32_t* length) {
+  char output[12];
+  int32_t output_length = 0;
+  inline_output_name(body, body_length, args, args_length, captures, captures_length, output, &output_length);
   Appender out{buffer, capacity};
-  out.put("function y=f(");
+  out.put("function ");
+  out.put(output, output_length);
+  out.put("=f(");
   if (captures_length > 0) out.put("_,");
   if (args_length > 0) {
     out.put(args, args_length);
@@ -173,7 +224,8 @@ int inline_build_source(const char* body, int32_t body_length, const char* args,
     out.put(")=deal(_");
     out.put("{:});");
   }
-  out.put("y=");
+  out.put(output, output_length);
+  out.put("=");
   out.put(body, body_length);
   if (out.full) return kDataStackOverflow;
   *length = out.at;
@@ -255,7 +307,21 @@ int bi_inline(EngineContext* c, int nargin, int, uintptr_t) {
     stk_drop(c);
     return status;
   }
-  const int64_t words = prefix_bytes / 8 + (size + 3) / 4;
+  int64_t words = prefix_bytes / 8 + (size + 3) / 4;
+  if (has_captures) {
+    // The captured values travel behind the code as a flat item, its word
+    // count last, so that a call finds them from the payload's end.
+    int64_t n = 0;  // the flat item's words, its header included
+    TN_TRY(stk_item_words(c, 1, &n));
+    if (words + n + 1 > lent) {
+      stk_drop(c);
+      return kDataStackOverflow;
+    }
+    TN_TRY(stk_descriptor_as_doubles(c, 1, reinterpret_cast<double*>(item + words)));
+    item[words + n] = uint64_t(n);
+    code[kHdrFlags] = uint16_t(code[kHdrFlags] | kHdrCaptures);
+    words += n + 1;
+  }
   desc_at(c, 0)[1] = uint32_t(words);
   c->data_top -= int32_t(lent - words);
   return stk_remove(c, 1, nargin);

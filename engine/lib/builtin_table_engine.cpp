@@ -8,6 +8,7 @@
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
+#include "engine/lib/funvals.h"
 
 namespace {
 
@@ -55,10 +56,10 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("intmin", 0, 1, 1, 1, kIntLimitMin, 0, bi_intlimit),
     F("map2int", 1, 4, 1, 1, 0, 0, bi_map2int),
     F("str2obj", 1, 1, 1, kAny),
-    F("fevalx", 2, 6, 0, 5),
-    F("apply", 2, 3, 1, 1),
-    F("map", 2, kAny, 0, kAny, 'm'),
-    F("cellfun", 2, kAny, 1, 1, 'c'),
+    F("fevalx", 2, 6, 0, 5, 0, 0, bi_fevalx),
+    F("apply", 2, 3, 1, 1, 0, 0, bi_apply),
+    F("map", 2, kAny, 0, kAny, kMapSelector, 0, bi_map_cellfun),
+    F("cellfun", 2, kAny, 1, 1, kCellfunSelector, 0, bi_map_cellfun),
     F("base64encode", 1, 1, 1, 1, 'e'),
     F("base64decode", 1, 1, 1, 1, 'd'),
     F("utf8encode"),

@@ -8,9 +8,11 @@
 #include "engine/lib/arith.h"
 #include "engine/lib/array_opcodes.h"
 #include "engine/lib/display.h"
+#include "engine/lib/funvals.h"
 #include "engine/lib/matprod.h"
 #include "engine/lib/printf.h"
 #include "engine/lib/relational.h"
+#include "engine/lib/text_container_opcodes.h"
 #include "numlib/matrix_ops.h"
 
 namespace {
@@ -61,6 +63,11 @@ void engine_op_handlers_install() {
   interp_set_op_handler(kOpDisplayNamed, h_display_named, 0);
   interp_set_op_handler(kOpFormat, h_format, 0);
   interp_set_display(display_value);
+  funvals_install();
   for (int i = 0; i < kArrayOpcodeHandlerCount; ++i)
     interp_set_op_handler(kArrayOpcodeHandlers[i].opcode, kArrayOpcodeHandlers[i].fn, kArrayOpcodeHandlers[i].selector);
+  for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i) {
+    const TextContainerOpcodeHandler& h = kTextContainerOpcodeHandlers[i];
+    interp_set_op_handler(h.opcode, h.fn, h.selector);
+  }
 }

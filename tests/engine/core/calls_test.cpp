@@ -415,7 +415,10 @@ TEST(InlineSource, ArgumentChoiceAndCaptures) {
       {"a*b", "", "", "function y=f(b);y=a*b"},
       {"2+3", "", "", "function y=f(x);y=2+3"},
       {"sin(t)+i", "", "", "function y=f(t);y=sin(t)+i"},
-      {"w+y", "", "", "function y=f(w);y=w+y"},
+      {"w+y", "", "", "function y1=f(w);y1=w+y"},
+      {"x+y", "x,y", "", "function y1=f(x,y);y1=x+y"},
+      {"x+y1", "x", "y", "function y2=f(_,x);(y)=deal(_{:});y2=x+y1"},
+      {"yy+2", "", "", "function y=f(x);y=yy+2"},
       {"p*q", "p,q", "", "function y=f(p,q);y=p*q"},
       {"a*x", "", "a,b", "function y=f(_,x);(a,b)=deal(_{:});y=a*x"},
   };

@@ -31,7 +31,9 @@ void check(const Golden* rows, size_t n) {
     const CompileOutcome out = h.run(g.source, g.options);
     ASSERT_EQ(out.status, kOk) << out.report;
     EXPECT_EQ(out.text, g.code);
-    if (g.header) EXPECT_EQ(header_text(out.header), g.header);
+    if (g.header) {
+      EXPECT_EQ(header_text(out.header), g.header);
+    }
     // The disassembly is exact: it assembles back to the same words.
     std::vector<uint16_t> back;
     std::string error;

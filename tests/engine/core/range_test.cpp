@@ -65,9 +65,13 @@ TEST(RangeCount, RealQuotientsAndLimits) {
     ASSERT_GE(n, 0);
     double v = a;
     for (int64_t k = 0; k + 1 < n; ++k) v += s;
-    if (n > 0) EXPECT_TRUE(s > 0 ? v <= b + 1e-9 * std::fabs(b) + 1e-12 : v >= b - 1e-9 * std::fabs(b) - 1e-12);
+    if (n > 0) {
+      EXPECT_TRUE(s > 0 ? v <= b + 1e-9 * std::fabs(b) + 1e-12 : v >= b - 1e-9 * std::fabs(b) - 1e-12);
+    }
     const double next = v + s;
-    if (n > 0) EXPECT_TRUE(s > 0 ? next > b - 1e-9 : next < b + 1e-9);
+    if (n > 0) {
+      EXPECT_TRUE(s > 0 ? next > b - 1e-9 : next < b + 1e-9);
+    }
   }
 }
 

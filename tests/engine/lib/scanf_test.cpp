@@ -108,7 +108,9 @@ TEST_F(Scanf, FewerOutputsLeaveFewerItems) {
     ASSERT_EQ(bi_sscanf(ctx, 2, nargout), kOk);
     ASSERT_EQ(items(), nargout);
     EXPECT_EQ(doubles_at(ctx, 0), (std::vector<double>{7, 8}));
-    if (nargout == 2) EXPECT_EQ(doubles_at(ctx, 1), std::vector<double>{2});
+    if (nargout == 2) {
+      EXPECT_EQ(doubles_at(ctx, 1), std::vector<double>{2});
+    }
     while (items() > 0) stk_drop(ctx);
   }
 }
