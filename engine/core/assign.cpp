@@ -46,39 +46,29 @@ int raise_index_error(EngineContext* ctx, int status, int32_t slot, int nsubs) {
   }
 }
 
-bool is_empty_list(const uint32_t* h) { return h[0] == kKindContainer && h[1] == 0 && h[2] == kContList; }
-
-int check_result_size(ElemClass cls, int64_t total) {
-  if (cls == ElemClass::Int) return total > kMaxTypedElements ? kDataStackOverflow : kOk;
-  return total > kMaxNdElements ? kObjectTooLarge : kOk;
+// Decodes the subscripts of an assignment (positions past the end grow the
+// target; ndims 0 when it does not exist), raising index faults against slot.
+int decode_growth(EngineContext* ctx, int ndims, const uint32_t* dims, int rhs_ndims, const uint32_t* rhs_dims,
+                  int n, uint32_t colon_mask, int slot, IndexPlan* p) {
+  IndexRequest req;
+  req.ndims = ndims;
+  req.dims = dims;
+  req.rhs_ndims = rhs_ndims;
+  req.rhs_dims = rhs_dims;
+  req.nsubs = n;
+  req.colon_mask = colon_mask;
+  req.growth = true;
+  const int status = index_decode(ctx, req, p);
+  if (status != kOk) return raise_index_error(ctx, status, slot, n);
+  return kOk;
 }
+
+bool is_empty_list(const uint32_t* h) { return h[0] == kKindContainer && h[1] == 0 && h[2] == kContList; }
 
 // Pushes a zeroed array of proto's element kind.
 int push_zeroed_like(EngineContext* ctx, const ArrayView& proto, bool cplx, int nd, const int32_t* dims,
                      ArrayView* out) {
-  // An empty array is never complex.
-  int64_t count = 1;
-  for (int k = 0; k < nd; ++k) count = tn::mul64(count, dims[k] < 0 ? 0 : dims[k]);
-  cplx = cplx && count > 0;
-  switch (proto.cls) {
-    case ElemClass::Double: {
-      double *re, *im = nullptr;
-      TN_TRY(stk_push_double_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
-      break;
-    }
-    case ElemClass::Single: {
-      float *re, *im = nullptr;
-      TN_TRY(stk_push_single_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
-      break;
-    }
-    case ElemClass::Int: {
-      void* data;
-      TN_TRY(stk_push_typed_array(ctx, nd, dims, int(proto.esize), (proto.type & kElemUnsigned) ? 1 : 0, &data));
-      desc_at(ctx, 0)[2] = proto.subtype;
-      break;
-    }
-  }
-  array_view(desc_at(ctx, 0), item_data(ctx, 0), out);
+  TN_TRY(push_array_like(ctx, proto, cplx, nd, dims, out));
   const int64_t bytes = out->count * out->esize;
   std::memset(out->re, 0, size_t(bytes));
   if (out->im) std::memset(out->im, 0, size_t(bytes));
@@ -164,17 +154,9 @@ int assign_array(EngineContext* ctx, int n, uint32_t colon_mask, int k, bool exi
     TN_TRY(convert_rhs(ctx, k + 1, tv, rv));
     array_view(desc_at(ctx, k + 1), item_data(ctx, k + 1), &rv);
   }
-  IndexRequest req;
-  req.ndims = exists ? tv.ndims : 0;
-  req.dims = exists ? tv.dims : nullptr;
-  req.rhs_ndims = rv.ndims;
-  req.rhs_dims = rv.dims;
-  req.nsubs = n;
-  req.colon_mask = colon_mask;
-  req.growth = true;
   IndexPlan p;
-  int status = index_decode(ctx, req, &p);
-  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
+  TN_TRY(decode_growth(ctx, exists ? tv.ndims : 0, exists ? tv.dims : nullptr, rv.ndims, rv.dims, n, colon_mask,
+                       r.slot, &p));
   if (rv.count != 1 && rv.count != p.total)
     return err_raise_code(ctx, kBadAssignmentSize, r.slot, 0, kNoArgument, nullptr);
 
@@ -206,7 +188,7 @@ int assign_array(EngineContext* ctx, int n, uint32_t colon_mask, int k, bool exi
     plan_strides(p, p.grown_ndims, p.grown, strides);
     write_selected(nv, rv, p, strides);
   }
-  status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
+  const int status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
   stk_drop(ctx);
   TN_TRY(status);
   drop_items(ctx, k + 2);
@@ -280,23 +262,30 @@ int delete_plan(const IndexPlan& p, int nd, const uint32_t* dims, DeletePlan* d)
   return kOk;
 }
 
+// Decodes the subscripts of a deletion (sorted, duplicates once) against a
+// value of the given shape and plans it; d refers into p, so p must outlive it.
+int decode_delete(EngineContext* ctx, int ndims, const uint32_t* dims, int n, uint32_t colon_mask, int slot,
+                  IndexPlan* p, DeletePlan* d) {
+  IndexRequest req;
+  req.ndims = ndims;
+  req.dims = dims;
+  req.nsubs = n;
+  req.colon_mask = colon_mask;
+  req.sort = true;
+  const int status = index_decode(ctx, req, p);
+  if (status != kOk) return raise_index_error(ctx, status, slot, n);
+  return delete_plan(*p, ndims, dims, d);
+}
+
 int delete_array(EngineContext* ctx, int n, uint32_t colon_mask, int k) {
   VarRef r;
   ref_at(ctx, k, &r);
   uint64_t* e = ref_element(ctx, r);
   ArrayView tv;
   if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &tv)) return kIllegalError;
-  IndexRequest req;
-  req.ndims = tv.ndims;
-  req.dims = tv.dims;
-  req.nsubs = n;
-  req.colon_mask = colon_mask;
-  req.sort = true;
   IndexPlan p;
-  int status = index_decode(ctx, req, &p);
-  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
   DeletePlan d;
-  TN_TRY(delete_plan(p, tv.ndims, tv.dims, &d));
+  TN_TRY(decode_delete(ctx, tv.ndims, tv.dims, n, colon_mask, r.slot, &p, &d));
   if (!d.nothing) {
     ArrayView nv;
     TN_TRY(push_zeroed_like(ctx, tv, tv.cplx, d.nd, d.dims, &nv));
@@ -307,7 +296,7 @@ int delete_array(EngineContext* ctx, int n, uint32_t colon_mask, int k) {
       if (nv.im) put(nv.im, at, tv.im, q, tv.esize);
       ++at;
     }
-    status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
+    const int status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
     stk_drop(ctx);
     TN_TRY(status);
   }
@@ -356,17 +345,9 @@ int push_container(EngineContext* ctx, bool cell, int nd, const int32_t* dims, i
 int delete_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const Entries& ent) {
   VarRef r;
   ref_at(ctx, k, &r);
-  IndexRequest req;
-  req.ndims = ent.ndims;
-  req.dims = ent.dims;
-  req.nsubs = n;
-  req.colon_mask = colon_mask;
-  req.sort = true;
   IndexPlan p;
-  int status = index_decode(ctx, req, &p);
-  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
   DeletePlan d;
-  TN_TRY(delete_plan(p, ent.ndims, ent.dims, &d));
+  TN_TRY(decode_delete(ctx, ent.ndims, ent.dims, n, colon_mask, r.slot, &p, &d));
   if (!d.nothing) {
     int64_t left = 1;
     for (int i = 0; i < d.nd; ++i) left *= d.dims[i];
@@ -384,7 +365,7 @@ int delete_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
       };
     };
     TN_TRY(push_container(ctx, ent.cell, d.nd, d.dims, left, kept));
-    status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
+    const int status = ref_store_value(ctx, &r, desc_at(ctx, 0), item_data(ctx, 0));
     stk_drop(ctx);
     TN_TRY(status);
   }
@@ -398,17 +379,8 @@ int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
   ref_at(ctx, k, &r);
   Entries rhs;
   if (!container_entries(desc_at(ctx, k + 1), item_data(ctx, k + 1), &rhs)) return kWrongArgType;
-  IndexRequest req;
-  req.ndims = target.ndims;
-  req.dims = target.dims;
-  req.rhs_ndims = rhs.ndims;
-  req.rhs_dims = rhs.dims;
-  req.nsubs = n;
-  req.colon_mask = colon_mask;
-  req.growth = true;
   IndexPlan p;
-  int status = index_decode(ctx, req, &p);
-  if (status != kOk) return raise_index_error(ctx, status, r.slot, n);
+  TN_TRY(decode_growth(ctx, target.ndims, target.dims, rhs.ndims, rhs.dims, n, colon_mask, r.slot, &p));
   if (p.total == 0 && rhs.count > 1) return kBadSize;
   if (rhs.count != 1 && rhs.count != p.total)
     return err_raise_code(ctx, kBadAssignmentSize, r.slot, 0, kNoArgument, nullptr);
@@ -448,7 +420,7 @@ int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
     for (int64_t i = 0; i < p.total; ++i, w.next()) pick[w.offset()] = rhs.count == 1 ? 0 : int32_t(i);
   }
   const int32_t rhs_dims[2] = {1, int32_t(rhs.count)};
-  status = stk_push_typed_array(ctx, 2, rhs_dims, 4, 0, &raw);
+  int status = stk_push_typed_array(ctx, 2, rhs_dims, 4, 0, &raw);
   if (status != kOk) {
     stk_drop(ctx);
     return status;

@@ -289,6 +289,26 @@ class Reader {
     *end = q;
     return true;
   }
+  // Moves p_ from an opening quote past its closing one ('' and a backslash
+  // escape stay inside), or to the end of the line when it is not closed.
+  void skip_quoted() {
+    ++p_;
+    while (p_ < n_ && !lex_line_end(t_[p_])) {
+      if (t_[p_] == '\\' && p_ + 1 < n_) {
+        p_ += 2;
+        continue;
+      }
+      if (t_[p_] == '\'') {
+        if (p_ + 1 < n_ && t_[p_ + 1] == '\'') {
+          p_ += 2;
+          continue;
+        }
+        ++p_;
+        return;
+      }
+      ++p_;
+    }
+  }
   // The statement must end here: 160 when more follows.
   int expect_end() {
     if (lex_skip_blanks(u_.ctx, t_, n_, &p_, true, &line_) != kSkipStatementEnd) return kUnexpectedExpression;
@@ -615,22 +635,8 @@ int Reader::compile_command_syntax_args(int32_t name_end) {
     ++words;
     if (t_[p_] == '\'') {
       // Copied to its closing quote, blanks included.
-      const int32_t s = p_++;
-      while (p_ < n_ && !lex_line_end(t_[p_])) {
-        if (t_[p_] == '\\' && p_ + 1 < n_) {
-          p_ += 2;
-          continue;
-        }
-        if (t_[p_] == '\'') {
-          if (p_ + 1 < n_ && t_[p_ + 1] == '\'') {
-            p_ += 2;
-            continue;
-          }
-          ++p_;
-          break;
-        }
-        ++p_;
-      }
+      const int32_t s = p_;
+      skip_quoted();
       if (put_text(t_ + s, p_ - s) != kOk) return kCompilationOverflow;
       continue;
     }
@@ -815,22 +821,8 @@ int Reader::compile_scan_statement_text(Scan* s, bool header_default) {
         TN_TRY(put(c));
         ++p_;
       } else {
-        const int32_t q = p_++;
-        while (p_ < n_ && !lex_line_end(t_[p_])) {
-          if (t_[p_] == '\\' && p_ + 1 < n_) {
-            p_ += 2;
-            continue;
-          }
-          if (t_[p_] == '\'') {
-            if (p_ + 1 < n_ && t_[p_ + 1] == '\'') {
-              p_ += 2;
-              continue;
-            }
-            ++p_;
-            break;
-          }
-          ++p_;
-        }
+        const int32_t q = p_;
+        skip_quoted();
         TN_TRY(put_text(t_ + q, p_ - q));
       }
       prev = '\'';

@@ -105,3 +105,12 @@ class IndexWalk {
 // dimension per position, or for one subscript the shape rules of linear
 // indexing against the indexed value's shape.
 void selection_shape(const IndexPlan& p, int ndims, const uint32_t* dims, int32_t* out, int* out_ndims);
+
+// The largest result an element class may have: typed integer arrays stop at
+// their element limit, double and single arrays at theirs.
+int check_result_size(ElemClass cls, int64_t total);
+
+// Pushes an uninitialised array of src's element kind and the given shape
+// (never complex when empty).
+int push_array_like(EngineContext* ctx, const ArrayView& src, bool cplx, int nd, const int32_t* dims,
+                    ArrayView* out);

@@ -80,42 +80,6 @@ void replace_with_scalar(EngineContext* ctx, int nsubs, double v) {
   d[2] = 1;
 }
 
-// The largest result an element class may have: typed integer arrays stop at
-// their element limit (3), double and single arrays at theirs (109).
-int check_result_size(ElemClass cls, int64_t total) {
-  if (cls == ElemClass::Int) return total > kMaxTypedElements ? kDataStackOverflow : kOk;
-  return total > kMaxNdElements ? kObjectTooLarge : kOk;
-}
-
-// Pushes an uninitialised array of src's element kind and the given shape.
-int push_array_like(EngineContext* ctx, const ArrayView& src, bool cplx, int nd, const int32_t* dims,
-                    ArrayView* out) {
-  // An empty array is never complex.
-  int64_t count = 1;
-  for (int k = 0; k < nd; ++k) count = tn::mul64(count, dims[k] < 0 ? 0 : dims[k]);
-  cplx = cplx && count > 0;
-  switch (src.cls) {
-    case ElemClass::Double: {
-      double *re, *im = nullptr;
-      TN_TRY(stk_push_double_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
-      break;
-    }
-    case ElemClass::Single: {
-      float *re, *im = nullptr;
-      TN_TRY(stk_push_single_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
-      break;
-    }
-    case ElemClass::Int: {
-      void* data;
-      TN_TRY(stk_push_typed_array(ctx, nd, dims, int(src.esize), (src.type & kElemUnsigned) ? 1 : 0, &data));
-      desc_at(ctx, 0)[2] = src.subtype;
-      break;
-    }
-  }
-  array_view(desc_at(ctx, 0), item_data(ctx, 0), out);
-  return kOk;
-}
-
 template <int kSize>
 void copy_part(const uint8_t* from, uint8_t* to, const IndexPlan& p, const int64_t* strides) {
   IndexWalk w;
@@ -229,6 +193,42 @@ int indexed_shape(EngineContext* ctx, int depth, int* nd, const uint32_t** dims,
 }
 
 }  // namespace
+
+// The largest result an element class may have: typed integer arrays stop at
+// their element limit (3), double and single arrays at theirs (109).
+int check_result_size(ElemClass cls, int64_t total) {
+  if (cls == ElemClass::Int) return total > kMaxTypedElements ? kDataStackOverflow : kOk;
+  return total > kMaxNdElements ? kObjectTooLarge : kOk;
+}
+
+// Pushes an uninitialised array of src's element kind and the given shape.
+int push_array_like(EngineContext* ctx, const ArrayView& src, bool cplx, int nd, const int32_t* dims,
+                    ArrayView* out) {
+  // An empty array is never complex.
+  int64_t count = 1;
+  for (int k = 0; k < nd; ++k) count = tn::mul64(count, dims[k] < 0 ? 0 : dims[k]);
+  cplx = cplx && count > 0;
+  switch (src.cls) {
+    case ElemClass::Double: {
+      double *re, *im = nullptr;
+      TN_TRY(stk_push_double_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
+      break;
+    }
+    case ElemClass::Single: {
+      float *re, *im = nullptr;
+      TN_TRY(stk_push_single_nd(ctx, nd, dims, &re, cplx ? &im : nullptr));
+      break;
+    }
+    case ElemClass::Int: {
+      void* data;
+      TN_TRY(stk_push_typed_array(ctx, nd, dims, int(src.esize), (src.type & kElemUnsigned) ? 1 : 0, &data));
+      desc_at(ctx, 0)[2] = src.subtype;
+      break;
+    }
+  }
+  array_view(desc_at(ctx, 0), item_data(ctx, 0), out);
+  return kOk;
+}
 
 FunctionValueCaller index_set_function_caller(FunctionValueCaller fn) {
   FunctionValueCaller old = g_function_caller;

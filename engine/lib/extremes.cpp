@@ -44,16 +44,7 @@ void int_pair_loop(bool is_max, void* out, const LoopArg& a, const LoopArg& b, i
 
 void int_pair_dispatch(bool is_max, uint32_t type, void* out, const LoopArg& a, const LoopArg& b,
                        int64_t n) {
-  switch (type) {
-    case kElemI8: int_pair_loop<int8_t>(is_max, out, a, b, n); break;
-    case kElemU8: int_pair_loop<uint8_t>(is_max, out, a, b, n); break;
-    case kElemI16: int_pair_loop<int16_t>(is_max, out, a, b, n); break;
-    case kElemU16: int_pair_loop<uint16_t>(is_max, out, a, b, n); break;
-    case kElemI32: int_pair_loop<int32_t>(is_max, out, a, b, n); break;
-    case kElemU32: int_pair_loop<uint32_t>(is_max, out, a, b, n); break;
-    case kElemI64: int_pair_loop<int64_t>(is_max, out, a, b, n); break;
-    default: int_pair_loop<uint64_t>(is_max, out, a, b, n); break;
-  }
+  visit_int_type(type, [&](auto t) { int_pair_loop<decltype(t)>(is_max, out, a, b, n); });
 }
 
 // Complex operands: the whole value of the winner (imaginary part 0 for a real
@@ -209,16 +200,7 @@ void complex_extreme_lines(bool is_max, const T* xr, const T* xi, T* rr, T* ri, 
 }
 
 void int_extreme(bool is_max, uint32_t type, const void* x, void* r, double* idx, const DimLines& g) {
-  switch (type) {
-    case kElemI8: real_extreme<int8_t>(is_max, x, r, idx, g); break;
-    case kElemU8: real_extreme<uint8_t>(is_max, x, r, idx, g); break;
-    case kElemI16: real_extreme<int16_t>(is_max, x, r, idx, g); break;
-    case kElemU16: real_extreme<uint16_t>(is_max, x, r, idx, g); break;
-    case kElemI32: real_extreme<int32_t>(is_max, x, r, idx, g); break;
-    case kElemU32: real_extreme<uint32_t>(is_max, x, r, idx, g); break;
-    case kElemI64: real_extreme<int64_t>(is_max, x, r, idx, g); break;
-    default: real_extreme<uint64_t>(is_max, x, r, idx, g); break;
-  }
+  visit_int_type(type, [&](auto t) { real_extreme<decltype(t)>(is_max, x, r, idx, g); });
 }
 
 // Pushes the extremes' array: the class of x, complex when x is.

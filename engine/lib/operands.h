@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/value_stack.h"
 
 enum class NumKind : uint8_t { kNone, kDouble, kSingle, kInt };
 
@@ -62,3 +63,20 @@ int push_logical_result(EngineContext* ctx, const NumOperand& shape, uint8_t** o
 // True for a user or library object (a container of a class subtype or a
 // library-class payload).
 bool item_is_object(EngineContext* ctx, int depth);
+
+// Calls f with a value of the C type of an integer element type (I8 ... U64),
+// so one generic lambda serves every width; any other type calls nothing.
+template <typename F>
+inline void visit_int_type(uint32_t type, F&& f) {
+  switch (type) {
+    case kElemI8: f(int8_t{}); break;
+    case kElemU8: f(uint8_t{}); break;
+    case kElemI16: f(int16_t{}); break;
+    case kElemU16: f(uint16_t{}); break;
+    case kElemI32: f(int32_t{}); break;
+    case kElemU32: f(uint32_t{}); break;
+    case kElemI64: f(int64_t{}); break;
+    case kElemU64: f(uint64_t{}); break;
+    default: break;
+  }
+}

@@ -90,17 +90,7 @@ void compare_complex(int sel, uint8_t* out, const LoopArg& a, const LoopArg& b, 
 
 void compare_int(uint32_t type, int sel, uint8_t* out, const LoopArg& a, const LoopArg& b,
                  int64_t n) {
-  switch (type) {
-    case kElemI8: compare_real<int8_t>(sel, out, a, b, n); break;
-    case kElemI16: compare_real<int16_t>(sel, out, a, b, n); break;
-    case kElemI32: compare_real<int32_t>(sel, out, a, b, n); break;
-    case kElemI64: compare_real<int64_t>(sel, out, a, b, n); break;
-    case kElemU8: compare_real<uint8_t>(sel, out, a, b, n); break;
-    case kElemU16: compare_real<uint16_t>(sel, out, a, b, n); break;
-    case kElemU32: compare_real<uint32_t>(sel, out, a, b, n); break;
-    case kElemU64: compare_real<uint64_t>(sel, out, a, b, n); break;
-    default: break;
-  }
+  visit_int_type(type, [&](auto t) { compare_real<decltype(t)>(sel, out, a, b, n); });
 }
 
 bool scalar_compare(int sel, double x, double y) {

@@ -46,6 +46,18 @@ int read_dim(EngineContext* ctx, int nargin, int* q) {
   return kOk;
 }
 
+// The arguments cross and dot share: two arrays and an optional dimension
+// (q stays -1 without one).
+int read_pair_args(EngineContext* ctx, int nargin, int* q, ArrayArg* a, ArrayArg* b) {
+  if (nargin < 2 || nargin > 3) return nargin < 2 ? kTooFewInputs : kTooManyInputs;
+  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
+  TN_TRY(stk_argcheck(ctx, nargin, "aa[i"));
+  TN_TRY(read_dim(ctx, nargin, q));
+  array_arg(ctx, nargin - 1, a);
+  array_arg(ctx, nargin - 2, b);
+  return kOk;
+}
+
 }  // namespace
 
 int bi_trace(EngineContext* ctx) {
@@ -103,14 +115,9 @@ int bi_cov(EngineContext* ctx, int nargin) {
 }
 
 int bi_cross(EngineContext* ctx, int nargin) {
-  if (nargin < 2 || nargin > 3) return nargin < 2 ? kTooFewInputs : kTooManyInputs;
-  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
-  TN_TRY(stk_argcheck(ctx, nargin, "aa[i"));
   int q = -1;
-  TN_TRY(read_dim(ctx, nargin, &q));
   ArrayArg a, b;
-  array_arg(ctx, nargin - 1, &a);
-  array_arg(ctx, nargin - 2, &b);
+  TN_TRY(read_pair_args(ctx, nargin, &q, &a, &b));
   if (a.ndims > kShapeMaxDims) return kArgOutOfRange;
   bool by_position = false;  // both three elements: paired by position
   if (nargin == 3) {
@@ -152,14 +159,9 @@ int bi_cross(EngineContext* ctx, int nargin) {
 }
 
 int bi_dot(EngineContext* ctx, int nargin) {
-  if (nargin < 2 || nargin > 3) return nargin < 2 ? kTooFewInputs : kTooManyInputs;
-  if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
-  TN_TRY(stk_argcheck(ctx, nargin, "aa[i"));
   int q = -1;
-  TN_TRY(read_dim(ctx, nargin, &q));
   ArrayArg a, b;
-  array_arg(ctx, nargin - 1, &a);
-  array_arg(ctx, nargin - 2, &b);
+  TN_TRY(read_pair_args(ctx, nargin, &q, &a, &b));
   if (a.ndims > kShapeMaxDims || b.ndims > kShapeMaxDims) return kArgOutOfRange;
   bool by_position = false;
   if (nargin == 3) {

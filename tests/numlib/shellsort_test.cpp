@@ -11,21 +11,11 @@
 #include <vector>
 
 #include "numlib/shellsort.h"
+#include "support/same_doubles.h"
 
 namespace {
 
 using Vec = std::vector<double>;
-
-// Compares by value but reports NaN equal to itself, for expected arrays.
-void expect_same(const Vec& got, const Vec& want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < got.size(); ++i) {
-    if (std::isnan(want[i]))
-      EXPECT_TRUE(std::isnan(got[i])) << i;
-    else
-      EXPECT_EQ(got[i], want[i]) << i;
-  }
-}
 
 TEST(ShellSort, WorkedExamples) {
   Vec v = {3, 1, 2};
@@ -125,7 +115,7 @@ TEST(ShellSort, Strides) {
   Vec z = {NAN, 1, 0};
   shellsort_real(z.data(), 3, 0, 1);
   shellsort_real_pair(z.data(), z.data() + 1, 3, 0, 1);
-  expect_same(z, {NAN, 1, 0});
+  expect_same_doubles(z, {NAN, 1, 0});
 
   // The complex sort takes positive strides only.
   Vec re = {2, 1}, im = {0, 0};
@@ -152,45 +142,45 @@ TEST(ShellSort, NaNPlacementPerKernel) {
   }
   Vec v = {1, NAN, 2};
   shellsort_real(v.data(), 3, 1, 1);
-  expect_same(v, {NAN, 2, 1});
+  expect_same_doubles(v, {NAN, 2, 1});
 
   // Pair: NaNs are equal among themselves, so the companion orders them.
   Vec k = {NAN, 1, NAN}, c = {0, 1, 2};
   shellsort_real_pair(k.data(), c.data(), 3, 1, 0);
-  expect_same(k, {1, NAN, NAN});
+  expect_same_doubles(k, {1, NAN, NAN});
   EXPECT_EQ(c, (Vec{1, 0, 2}));
   k = {1, NAN, NAN};
   c = {0, 2, 1};
   shellsort_real_pair(k.data(), c.data(), 3, 1, 1);
-  expect_same(k, {NAN, NAN, 1});
+  expect_same_doubles(k, {NAN, NAN, 1});
   EXPECT_EQ(c, (Vec{1, 2, 0}));
 
   // With permutation (ascending only): NaN last.
   Vec w = {2, NAN, 1};
   std::vector<int32_t> p = {0, 1, 2};
   shellsort_real_with_perm(w.data(), p.data(), 3, 1);
-  expect_same(w, {1, 2, NAN});
+  expect_same_doubles(w, {1, 2, NAN});
   EXPECT_EQ(p, (std::vector<int32_t>{2, 0, 1}));
 
   // Complex: a NaN part makes the modulus NaN, which ranks last ascending.
   Vec re = {NAN, 1, 3}, im = {0, 0, 4};
   shellsort_complex(re.data(), im.data(), 3, 1, 0);
-  expect_same(re, {1, 3, NAN});
+  expect_same_doubles(re, {1, 3, NAN});
   re = {1, 0, 3};
   im = {0, NAN, 4};
   shellsort_complex(re.data(), im.data(), 3, 1, 1);
-  expect_same(re, {0, 3, 1});
-  expect_same(im, {NAN, 4, 0});
+  expect_same_doubles(re, {0, 3, 1});
+  expect_same_doubles(im, {NAN, 4, 0});
 
   // Multi: like the pair sort, the fourth array breaking ties when present.
   Vec keys = {NAN, 1}, b = {10, 11}, cc = {20, 21}, d = {5, 1};
   shellsort_real_multi(keys.data(), b.data(), cc.data(), d.data(), 2, 1, 0);
-  expect_same(keys, {1, NAN});
+  expect_same_doubles(keys, {1, NAN});
   EXPECT_EQ(b, (Vec{11, 10}));
   keys = {NAN, 1};
   b = {10, 11};
   shellsort_real_multi(keys.data(), b.data(), cc.data(), nullptr, 2, 1, 1);
-  expect_same(keys, {NAN, 1});
+  expect_same_doubles(keys, {NAN, 1});
   EXPECT_EQ(b, (Vec{10, 11}));
   keys = {1, NAN, NAN};
   Vec b3 = {0, 1, 2}, c3 = {0, 0, 0}, d3 = {0, 2, 1};

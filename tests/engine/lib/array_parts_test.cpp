@@ -8,6 +8,7 @@
 
 #include "engine/core/containers.h"
 #include "engine/lib/arrays.h"
+#include "support/array_fixture.h"
 #include "support/array_model.h"
 #include "support/hand_context.h"
 #include "support/stack_invariants.h"
@@ -20,22 +21,7 @@ using am::Cls;
 using V = std::vector<double>;
 using D = std::vector<int64_t>;
 
-class ArrayParts : public ::testing::Test {
- protected:
-  tn_test::HandContext h{1 << 16, 3 * 1024 + 1};
-  EngineContext* c = h.ctx;
-
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(c)); }
-
-  Arr pop(std::string* cls = nullptr) {
-    Arr a = am::read(c, cls);
-    stk_drop(c);
-    return a;
-  }
-  void drop(int n) {
-    for (int i = 0; i < n; ++i) stk_drop(c);
-  }
-};
+class ArrayParts : public ArrayFixture {};
 
 }  // namespace
 

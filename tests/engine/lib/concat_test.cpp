@@ -11,6 +11,7 @@
 #include "engine/core/containers.h"
 #include "engine/core/stack_ops.h"
 #include "engine/lib/arrays.h"
+#include "support/array_fixture.h"
 #include "support/array_model.h"
 #include "support/hand_context.h"
 #include "support/stack_invariants.h"
@@ -44,23 +45,13 @@ Arr model_cat(int q, const std::vector<Arr>& args) {
   return r;
 }
 
-class Concat : public ::testing::Test {
+class Concat : public ArrayFixture {
  protected:
-  tn_test::HandContext h{1 << 16, 3 * 1024 + 1};
-  EngineContext* c = h.ctx;
-
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(c)); }
-
   // An empty plain matrix of rows x cols (the pushers make every empty 0 x 0).
   void push_empty_shape(uint32_t rows, uint32_t cols) {
     ASSERT_EQ(stk_push_empty(c), kOk);
     desc_at(c, 0)[1] = rows;
     desc_at(c, 0)[2] = cols;
-  }
-  Arr pop(std::string* cls = nullptr) {
-    Arr a = am::read(c, cls);
-    stk_drop(c);
-    return a;
   }
   // The element at position k (from 1) of the container on top, as an array.
   Arr entry(int32_t k) {

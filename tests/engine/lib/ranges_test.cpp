@@ -11,6 +11,7 @@
 #include "engine/lib/array_opcodes.h"
 #include "engine/lib/ranges.h"
 #include "engine/core/opcodes.h"
+#include "support/array_fixture.h"
 #include "support/array_model.h"
 #include "support/hand_context.h"
 #include "support/stack_invariants.h"
@@ -23,21 +24,8 @@ using am::Cls;
 using V = std::vector<double>;
 using D = std::vector<int64_t>;
 
-class Ranges : public ::testing::Test {
+class Ranges : public ArrayFixture {
  protected:
-  tn_test::HandContext h{1 << 16, 3 * 1024 + 1};
-  EngineContext* c = h.ctx;
-
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(c)); }
-
-  Arr pop(std::string* cls = nullptr) {
-    Arr a = am::read(c, cls);
-    stk_drop(c);
-    return a;
-  }
-  void drop(int n) {
-    for (int i = 0; i < n; ++i) stk_drop(c);
-  }
   Arr colon(std::initializer_list<double> args, std::string* cls = nullptr) {
     for (double a : args) tv::push_scalar(c, a);
     EXPECT_EQ(bi_colon(c, static_cast<int>(args.size())), kOk);

@@ -11,6 +11,7 @@
 
 #include "engine/core/containers.h"
 #include "engine/lib/arrays.h"
+#include "support/array_fixture.h"
 #include "support/array_model.h"
 #include "support/hand_context.h"
 #include "support/stack_invariants.h"
@@ -41,19 +42,10 @@ Arr model_permute(const Arr& a, const std::vector<int>& order) {  // 0-based ord
   return r;
 }
 
-class Reshape : public ::testing::Test {
+class Reshape : public ArrayFixture {
  protected:
-  tn_test::HandContext h{1 << 16, 3 * 1024 + 1};
-  EngineContext* c = h.ctx;
   std::mt19937 rng{11};
 
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(c)); }
-
-  Arr pop(std::string* cls = nullptr) {
-    Arr a = am::read(c, cls);
-    stk_drop(c);
-    return a;
-  }
   Arr random_array(Cls cls) {
     std::uniform_int_distribution<int> nd(2, 5), size(1, 3), coin(0, 1);
     D dims(nd(rng));

@@ -15,6 +15,7 @@
 #include "engine/core/opcodes.h"
 #include "engine/lib/sets.h"
 #include "engine/lib/sort.h"
+#include "support/same_doubles.h"
 #include "support/set_fixture.h"
 
 namespace {
@@ -29,87 +30,77 @@ class Sort : public StartedEngine {
   }
 };
 
-void expect_doubles(const V& got, const V& want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < got.size(); ++i) {
-    if (std::isnan(want[i]))
-      EXPECT_TRUE(std::isnan(got[i])) << i;
-    else
-      EXPECT_EQ(got[i], want[i]) << i;
-  }
-}
-
 TEST_F(Sort, WorkedExamples) {
   tv::push_row(c, {3, 1, 2});
   sort_call(1, 1);
-  expect_doubles(tv::read(c).re, {1, 2, 3});
+  expect_same_doubles(tv::read(c).re, {1, 2, 3});
   tv::push_chars(c, u"descend");
   sort_call(2, 1);
-  expect_doubles(tv::read(c).re, {3, 2, 1});
+  expect_same_doubles(tv::read(c).re, {3, 2, 1});
   tv::push_chars(c, u"");  // an empty direction is ascending
   sort_call(2, 1);
-  expect_doubles(tv::read(c).re, {1, 2, 3});
+  expect_same_doubles(tv::read(c).re, {1, 2, 3});
   clear();
 
   tv::push_row(c, {3, 1, 2});
   sort_call(1, 2);
-  expect_doubles(tv::read(c, 0).re, {1, 2, 3});
-  expect_doubles(tv::read(c, 1).re, {2, 3, 1});
+  expect_same_doubles(tv::read(c, 0).re, {1, 2, 3});
+  expect_same_doubles(tv::read(c, 1).re, {2, 3, 1});
   clear();
 
   // Columns by default, rows with dimension 2; a dimension beyond the array
   // leaves it as it is.
   tv::push_double(c, {2, 2}, {1, 2, 0, 5});
   sort_call(1, 1);
-  expect_doubles(tv::read(c).re, {0, 2, 1, 5});
+  expect_same_doubles(tv::read(c).re, {0, 2, 1, 5});
   clear();
   tv::push_double(c, {2, 2}, {2, 1, 5, 0});
   tv::push_scalar(c, 2);
   sort_call(2, 1);
-  expect_doubles(tv::read(c).re, {1, 2, 0, 5});
+  expect_same_doubles(tv::read(c).re, {1, 2, 0, 5});
   tv::push_scalar(c, 3);
   tv::push_chars(c, u"descend");
   sort_call(3, 1);
-  expect_doubles(tv::read(c).re, {1, 2, 0, 5});
+  expect_same_doubles(tv::read(c).re, {1, 2, 0, 5});
   clear();
 
   // Complex values by modulus; equal moduli keep their order with the index.
   tv::push_row(c, {1, -2}, {1, 0});
   sort_call(1, 1);
-  expect_doubles(tv::read(c).re, {1, -2});
-  expect_doubles(tv::read(c).im, {1, 0});
+  expect_same_doubles(tv::read(c).re, {1, -2});
+  expect_same_doubles(tv::read(c).im, {1, 0});
   clear();
   tv::push_row(c, {0, 1, -1}, {1, 0, 0});
   sort_call(1, 2);
-  expect_doubles(tv::read(c).re, {0, 1, -1});
-  expect_doubles(tv::read(c, 1).re, {1, 2, 3});
+  expect_same_doubles(tv::read(c).re, {0, 1, -1});
+  expect_same_doubles(tv::read(c, 1).re, {1, 2, 3});
 }
 
 TEST_F(Sort, NaNLastAscendingFirstDescending) {
   tv::push_row(c, {3, kNaN, 1});
   sort_call(1, 1);
-  expect_doubles(tv::read(c).re, {1, 3, kNaN});
+  expect_same_doubles(tv::read(c).re, {1, 3, kNaN});
   clear();
   tv::push_row(c, {kNaN, 2, kNaN, 5});
   tv::push_chars(c, u"d");
   sort_call(2, 2);
-  expect_doubles(tv::read(c).re, {kNaN, kNaN, 5, 2});
-  expect_doubles(tv::read(c, 1).re, {1, 3, 4, 2});
+  expect_same_doubles(tv::read(c).re, {kNaN, kNaN, 5, 2});
+  expect_same_doubles(tv::read(c, 1).re, {1, 3, 4, 2});
   clear();
   tv::push_single(c, {1, 3}, {3, NAN, 1});
   sort_call(1, 1);
-  expect_doubles(tv::read(c).re, {1, 3, kNaN});
+  expect_same_doubles(tv::read(c).re, {1, 3, kNaN});
   clear();
   tv::push_row(c, {kNaN, 1, 0}, {0, 0, kNaN});  // NaN moduli last, in input order
   sort_call(1, 2);
-  expect_doubles(tv::read(c, 1).re, {2, 1, 3});
+  expect_same_doubles(tv::read(c, 1).re, {2, 1, 3});
 }
 
 TEST_F(Sort, ListsOfStrings) {
   push_list({u"b", u"a", u"ab"});
   sort_call(1, 2);
   EXPECT_EQ(read_list(), (std::vector<std::u16string>{u"a", u"ab", u"b"}));
-  expect_doubles(tv::read(c, 1).re, {2, 3, 1});
+  expect_same_doubles(tv::read(c, 1).re, {2, 3, 1});
   clear();
 
   // Descending, equal strings in input order; codes compare unsigned, so
@@ -118,7 +109,7 @@ TEST_F(Sort, ListsOfStrings) {
   tv::push_chars(c, u"descend");
   sort_call(2, 2);
   EXPECT_EQ(read_list(), (std::vector<std::u16string>{u"\u9000", u"xy", u"x", u"x", u""}));
-  expect_doubles(tv::read(c, 1).re, {2, 5, 1, 4, 3});
+  expect_same_doubles(tv::read(c, 1).re, {2, 5, 1, 4, 3});
   clear();
 
   push_list({});
@@ -138,7 +129,7 @@ TEST_F(Sort, ClassesAndShapesAreKept) {
   sort_call(2, 2);
   EXPECT_EQ(tv::read(c).cls, "logical");
   EXPECT_EQ(tv::read(c).ints, (std::vector<int64_t>{1, 1, 0, 0}));
-  expect_doubles(tv::read(c, 1).re, {1, 3, 2, 4});
+  expect_same_doubles(tv::read(c, 1).re, {1, 3, 2, 4});
   clear();
   tv::push_double(c, {2, 1, 3}, {3, 1, 2, 6, 5, 4});  // pages {3, 1}, {2, 6}, {5, 4}
   tv::push_scalar(c, 3);
@@ -146,9 +137,9 @@ TEST_F(Sort, ClassesAndShapesAreKept) {
   const tv::Value v = tv::read(c), i = tv::read(c, 1);
   EXPECT_EQ(v.dims, (std::vector<uint32_t>{2, 1, 3}));
   EXPECT_FALSE(v.plain);
-  expect_doubles(v.re, {2, 1, 3, 4, 5, 6});
+  expect_same_doubles(v.re, {2, 1, 3, 4, 5, 6});
   EXPECT_EQ(i.dims, v.dims);
-  expect_doubles(i.re, {2, 1, 1, 3, 3, 2});
+  expect_same_doubles(i.re, {2, 1, 1, 3, 3, 2});
   clear();
   tv::push_row(c, {});
   sort_call(1, 2);

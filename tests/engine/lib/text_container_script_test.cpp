@@ -4,51 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <memory>
 #include <string>
 
-#include "engine/core/calls.h"
-#include "engine/core/frames.h"
-#include "engine/core/heap.h"
-#include "engine/core/interp.h"
-#include "engine/core/streams.h"
-#include "engine/core/value_stack.h"
-#include "engine/lib/engine_start.h"
+#include "support/script_fixture.h"
 
 namespace {
 
-constexpr uint32_t kSize = 1 << 22;
-
-struct TextContainerScript : ::testing::Test {
-  std::unique_ptr<uint64_t[]> block{new uint64_t[kSize / 8]()};
-  EngineContext* c = nullptr;
-  char out[4096] = {};
-  uint32_t out_len = 0;
-  TextContainerScript() {
-    EXPECT_EQ(engine_start(block.get(), kSize, &c), kOk);
-    c->capture = CaptureBuffer{out, sizeof out, &out_len};
-    io_set_redirect(c, kFdStdout, kFdCapture, 0);
-    io_set_redirect(c, kFdStderr, kFdCapture, 0);
-  }
-  int line(const std::string& text) {
-    int status = exec_command_line(c, text.data(), int32_t(text.size()), 0);
-    while (status == kSliceEnded) status = interp_run(c, 0);
-    return status;
-  }
+struct TextContainerScript : ScriptFixture {
   // A real scalar left in the base workspace; NaN when there is none.
   double real(const char* name) {
-    uint8_t* table = nullptr;
-    int32_t count = 0;
-    frame_var_table(c, &table, &count);
-    for (int32_t k = 0; k < count; ++k) {
-      if (std::strncmp(reinterpret_cast<const char*>(table) + 32 * k, name, 32) != 0) continue;
-      const uint32_t index = frame_words(c, 0)[kFrameFixedWords + k];
-      if (index == uint32_t(-1)) break;
-      const auto* h = reinterpret_cast<const uint32_t*>(heap_words(c) + index);
-      if (h[0] == kKindReal && h[1] == 1 && h[2] == 1) return tn::ld_f64(h + 4);
-      break;
-    }
+    const uint32_t* h = var(name);
+    if (h && h[0] == kKindReal && h[1] == 1 && h[2] == 1) return tn::ld_f64(h + 4);
     return std::nan("");
   }
 };
