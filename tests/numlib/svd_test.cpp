@@ -128,7 +128,9 @@ void check_real_factors(const Mat& a, int m, int n, const RealSvd& r) {
   const double tol = tol_for(m, n, r.w.empty() ? 0.0 : r.w[0]);
   for (int j = 0; j < n; ++j) {
     EXPECT_GE(r.w[j], 0.0);
-    if (j > 0) EXPECT_GE(r.w[j - 1], r.w[j]);
+    if (j > 0) {
+      EXPECT_GE(r.w[j - 1], r.w[j]);
+    }
   }
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < n; ++j) {
@@ -214,7 +216,9 @@ void check_complex_factors(const RefCase& c, int nu, int nv) {
   const double tol = tol_for(m, n, c.values[0]);
   for (int j = 0; j < n; ++j) {
     EXPECT_NEAR(r.s[j], j < k ? c.values[j] : 0.0, tol) << "s " << j;
-    if (j > 0) EXPECT_GE(r.s[j - 1], r.s[j]);
+    if (j > 0) {
+      EXPECT_GE(r.s[j - 1], r.s[j]);
+    }
   }
   // A = U(:, 1:k) diag(s) V(:, 1:k)^H
   for (int i = 0; i < m; ++i)
