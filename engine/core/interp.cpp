@@ -348,7 +348,7 @@ top:
   quiet = (ctx->task_first | ctx->event_count) == 0;
   DISPATCH();
 
-// --- Constants, the fast path of the specification ---------------------------------
+// --- Constants: real scalars pushed inline --------------------------------------------
 op_nop:
   ++pc;
   DISPATCH();
