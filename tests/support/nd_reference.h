@@ -15,8 +15,8 @@
 
 #include "engine/core/containers.h"
 #include "engine/core/value_stack.h"
-#include "engine/lib/engine_start.h"
 #include "support/stack_invariants.h"
+#include "support/started_engine.h"
 #include "support/typed_values.h"
 
 namespace ndref {
@@ -95,24 +95,8 @@ inline bool near_value(double a, double b, double tol = 1e-9) {
 }
 
 // A started engine on a block of its own, with the heights at the start.
-class EngineTest : public ::testing::Test {
+class EngineTest : public StartedEngineTest {
  protected:
-  static constexpr uint32_t kBlockBytes = 1u << 22;
-  std::unique_ptr<uint64_t[]> block{new uint64_t[kBlockBytes / 8]()};
-  EngineContext* c = nullptr;
-  int32_t desc0 = 0, data0 = 0;
-
-  void SetUp() override {
-    ASSERT_EQ(engine_start(block.get(), kBlockBytes, &c), kOk);
-    desc0 = c->desc_top;
-    data0 = c->data_top;
-  }
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(c, desc0, data0)); }
-
-  int items() const { return (c->desc_top - desc0) / 3; }
-  void clear() {
-    while (items() > 0) stk_drop(c);
-  }
   void push(const NdArray& a) { tv::push_double(c, a.dims, a.re, a.im); }
 
   // Runs fn over the nargin items on top: on success nout items take their

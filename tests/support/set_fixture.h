@@ -13,30 +13,12 @@
 #include "engine/core/containers.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
-#include "engine/lib/engine_start.h"
 #include "support/stack_invariants.h"
+#include "support/started_engine.h"
 #include "support/typed_values.h"
 
-class StartedEngine : public ::testing::Test {
+class SetFixture : public StartedEngineTest {
  protected:
-  static constexpr uint32_t kBlockBytes = 8u << 20;
-  std::unique_ptr<uint64_t[]> block{new uint64_t[kBlockBytes / 8]()};
-  EngineContext* c = nullptr;
-  int32_t desc0 = 0, data0 = 0;  // the stacks after start-up (the base frame)
-
-  void SetUp() override {
-    ASSERT_EQ(engine_start(block.get(), kBlockBytes, &c), kOk);
-    desc0 = c->desc_top;
-    data0 = c->data_top;
-  }
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(c, desc0, data0)); }
-
-  int items() const { return (c->desc_top - desc0) / 3; }
-  void clear() {
-    c->desc_top = desc0;
-    c->data_top = data0;
-  }
-
   // Runs a call on the top nargin items and expects nout items in their place.
   template <typename Call>
   void expect_ok(Call call, int nargin, int nout) {

@@ -33,3 +33,25 @@ struct StartedEngine {
     while (items() > 0) stk_drop(c);
   }
 };
+
+// The same engine as a GoogleTest fixture: heights taken after start-up,
+// stack invariants checked when each test ends.
+class StartedEngineTest : public ::testing::Test {
+ protected:
+  static constexpr uint32_t kBlockBytes = 8u << 20;
+  std::unique_ptr<uint64_t[]> block{new uint64_t[kBlockBytes / 8]()};
+  EngineContext* c = nullptr;
+  int32_t desc0 = 0, data0 = 0;  // the stacks after start-up (the base frame)
+
+  void SetUp() override {
+    ASSERT_EQ(engine_start(block.get(), kBlockBytes, &c), kOk);
+    desc0 = c->desc_top;
+    data0 = c->data_top;
+  }
+  void TearDown() override { EXPECT_TRUE(check_stack_invariants(c, desc0, data0)); }
+
+  int items() const { return (c->desc_top - desc0) / 3; }
+  void clear() {
+    while (items() > 0) stk_drop(c);
+  }
+};

@@ -133,7 +133,7 @@ int call(EngineContext* c, Op op, int nargout) {
   }
 }
 
-class Sets : public StartedEngine {
+class Sets : public SetFixture {
  protected:
   // The values of a numeric result as doubles (integers widened).
   V values(int depth = 0) {

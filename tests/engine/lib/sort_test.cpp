@@ -23,7 +23,7 @@ namespace {
 using V = std::vector<double>;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-class Sort : public StartedEngine {
+class Sort : public SetFixture {
  protected:
   void sort_call(int nargin, int nargout) {
     expect_ok([&] { return bi_sort(c, nargin, nargout); }, nargin, nargout < 0 ? 1 : nargout);
