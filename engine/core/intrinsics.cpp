@@ -2,6 +2,7 @@
 // with their argument-count words, and the lookups over it. Rows are in
 // alphabetical order; where an opcode has two names the first one is its
 // canonical name, so every scan must stop at the first match.
+#include <array>
 #include <cstring>
 
 #include "engine/core/opcodes.h"
@@ -271,7 +272,15 @@ const IntrinsicEntry* intrinsic_find(const char* name) {
 }
 
 const IntrinsicEntry* intrinsic_by_opcode(uint32_t opcode) {
-  for (const IntrinsicEntry* e = kIntrinsicTable; e->opcode != kIntrinsicEndOpcode; ++e)
-    if (e->opcode == opcode) return e;
-  return nullptr;
+  // Indexed by opcode, built once: the decoder asks for every opcode at start-up.
+  static const std::array<int16_t, kEngineOpcodeCount> by_opcode = [] {
+    std::array<int16_t, kEngineOpcodeCount> t;
+    t.fill(-1);
+    for (int i = 0; kIntrinsicTable[i].opcode != kIntrinsicEndOpcode; ++i)
+      if (kIntrinsicTable[i].opcode < uint32_t(kEngineOpcodeCount) && t[kIntrinsicTable[i].opcode] < 0)
+        t[kIntrinsicTable[i].opcode] = int16_t(i);
+    return t;
+  }();
+  if (opcode >= uint32_t(kEngineOpcodeCount) || by_opcode[opcode] < 0) return nullptr;
+  return &kIntrinsicTable[by_opcode[opcode]];
 }
