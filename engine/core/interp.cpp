@@ -117,6 +117,13 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   return t;
 }();
 
+// A real 1 x 1 double descriptor: {kind 0, rows 1, columns 1}.
+inline bool real_scalar_desc(const uint32_t* d) { return tn::load<uint64_t>(d) == kScalarHead && d[2] == 1; }
+inline void put_real_scalar_desc(uint32_t* d) {
+  tn::store<uint64_t>(d, kScalarHead);
+  d[2] = 1;
+}
+
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
@@ -272,8 +279,11 @@ int interp_run(EngineContext* ctx, int slice) {
   bool quiet = false;
   int status = kOk;
   bool may_overload = true;  // false for a built-in resumed after the code it called
+  // The stacks and the heap, addressed afresh at `top` and wherever the
+  // loop resumes after a call that can move the block.
   uint32_t* desc = nullptr;
   uint64_t* data = nullptr;
+  uint64_t* heap = nullptr;
 
 // Stacks and areas are addressed afresh after anything that can move them.
 #define SAVE_POS() (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base))
@@ -309,7 +319,10 @@ int interp_run(EngineContext* ctx, int slice) {
     status = (expr);                                               \
     if (status != kOk) goto handle_status;                         \
   } while (0)
-#define STACKS() (desc = desc_words(ctx), data = data_words(ctx))
+#define BASES() (desc = desc_words(ctx), data = data_words(ctx), heap = heap_words(ctx))
+// Room for one more real scalar on both stacks.
+#define SCALAR_ROOM(dt, vt) \
+  (int64_t(dt) + 3 < int64_t(ctx->desc_capacity) && int64_t(vt) + 1 < int64_t(ctx->data_capacity))
 
   ctx->running = 1;
   RELOAD();
@@ -346,6 +359,7 @@ top:
     slots_known = false;
   }
   quiet = (ctx->task_first | ctx->event_count) == 0;
+  BASES();
   DISPATCH();
 
 // --- Constants: real scalars pushed inline --------------------------------------------
@@ -353,13 +367,16 @@ op_nop:
   ++pc;
   DISPATCH();
 op_push_zero:
-op_push_one:
-  STACKS();
-  if (!desc_room(ctx) || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_push_one_slow;
-  stk_claim(ctx, kKindReal, 1, 1, 1);
-  tn::st_f64(data + ctx->data_top - 1, *pc == kOpPushOne ? 1.0 : 0.0);
+op_push_one: {
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  if (!SCALAR_ROOM(dt, vt)) goto op_push_one_slow;
+  put_real_scalar_desc(desc + dt);
+  tn::st_f64(data + vt, *pc == kOpPushOne ? 1.0 : 0.0);
+  ctx->desc_top = dt + 3;
+  ctx->data_top = vt + 1;
   ++pc;
   DISPATCH();
+}
 op_push_one_slow:
   pc = insn + 1;
   CHECK(stk_push_real(ctx, *insn == kOpPushOne ? 1.0 : 0.0));
@@ -393,16 +410,19 @@ op_push_golden:
   pc = insn + 1;
   CHECK(stk_push_real(ctx, kGoldenRatio));
   goto tail;
-op_push_int16:
-  STACKS();
+op_push_int16: {
   pc = insn + 2;
-  if (desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
-    stk_claim(ctx, kKindReal, 1, 1, 1);
-    tn::st_f64(data + ctx->data_top - 1, double(int16_t(insn[1])));
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  if (SCALAR_ROOM(dt, vt)) {
+    put_real_scalar_desc(desc + dt);
+    tn::st_f64(data + vt, double(int16_t(insn[1])));
+    ctx->desc_top = dt + 3;
+    ctx->data_top = vt + 1;
     NEXT_FAST();
   }
   CHECK(stk_push_real(ctx, double(int16_t(insn[1]))));
   goto tail;
+}
 op_push_imag_int16:
   pc = insn + 2;
   CHECK(stk_push_complex(ctx, 0, double(int16_t(insn[1]))));
@@ -410,10 +430,12 @@ op_push_imag_int16:
 op_push_double: {
   const double v = tn::ld_f64(insn + 1);
   pc = insn + 5;
-  STACKS();
-  if (desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
-    stk_claim(ctx, kKindReal, 1, 1, 1);
-    tn::st_f64(data + ctx->data_top - 1, v);
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  if (SCALAR_ROOM(dt, vt)) {
+    put_real_scalar_desc(desc + dt);
+    tn::st_f64(data + vt, v);
+    ctx->desc_top = dt + 3;
+    ctx->data_top = vt + 1;
     NEXT_FAST();
   }
   CHECK(stk_push_real(ctx, v));
@@ -486,37 +508,42 @@ op_info:
 // --- Locals: real scalars directly in their heap blocks ----------------------------
 op_load_local: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
-  STACKS();
-  if (slot && *slot != uint32_t(-1) && *slot != 0 && desc_room(ctx) &&
-      ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
-    const uint64_t* block = heap_words(ctx) + *slot;
-    if (block[0] == kScalarHead && block[1] == kScalarTail) {
-      stk_claim(ctx, kKindReal, 1, 1, 1);
-      data[ctx->data_top - 1] = block[kHeapValueHeaderWords];
-      pc = insn + 2;
-      NEXT_FAST();
+  if (slot) {
+    const uint32_t b = *slot;
+    const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+    if (b != uint32_t(-1) && b != 0 && SCALAR_ROOM(dt, vt)) {
+      const uint64_t* block = heap + b;
+      if (block[0] == kScalarHead && block[1] == kScalarTail) {
+        put_real_scalar_desc(desc + dt);
+        data[vt] = block[kHeapValueHeaderWords];
+        ctx->desc_top = dt + 3;
+        ctx->data_top = vt + 1;
+        pc = insn + 2;
+        NEXT_FAST();
+      }
     }
   }
   goto op_generic;
 }
 op_store_local: {
   uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
-  STACKS();
-  const uint32_t* top = desc + ctx->desc_top - 3;
-  if (slot && ctx->desc_top >= 3 && top[0] == kKindReal && top[1] == 1 && top[2] == 1) {
+  const int32_t dt = ctx->desc_top;
+  if (slot && dt >= 3 && real_scalar_desc(desc + dt - 3)) {
     if (*slot == uint32_t(-1)) {
       int32_t block = 0;
       if (heap_alloc(ctx, kHeapValueHeaderWords + 1, &block) != kOk) goto op_generic;
-      uint64_t* h = heap_words(ctx) + block;
+      uint64_t* h = heap + block;
       h[0] = kScalarHead;
       h[1] = kScalarTail;
       *slot = uint32_t(block);
     }
-    uint64_t* h = heap_words(ctx) + *slot;
-    if (*slot != 0 && h[0] == kScalarHead && h[1] == kScalarTail) {
-      h[kHeapValueHeaderWords] = data[ctx->data_top - 1];
-      ctx->data_top -= 1;
-      ctx->desc_top -= 3;
+    const uint32_t b = *slot;
+    uint64_t* h = heap + b;
+    if (b != 0 && h[0] == kScalarHead && h[1] == kScalarTail) {
+      const int32_t vt = ctx->data_top;
+      h[kHeapValueHeaderWords] = data[vt - 1];
+      ctx->data_top = vt - 1;
+      ctx->desc_top = dt - 3;
       pc = insn + 2;
       NEXT_FAST();
     }
@@ -526,7 +553,7 @@ op_store_local: {
 op_inc_local: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   if (slot && *slot != uint32_t(-1) && *slot != 0) {
-    uint64_t* h = heap_words(ctx) + *slot;
+    uint64_t* h = heap + *slot;
     if (h[0] == kScalarHead && h[1] == kScalarTail) {
       const double v = tn::ld_f64(h + kHeapValueHeaderWords);
       tn::st_f64(h + kHeapValueHeaderWords, *insn == kOpIncLocal ? v + 1.0 : v - 1.0);
@@ -568,20 +595,16 @@ op_declare_global:
   goto op_generic;
 
 // --- Arithmetic and comparisons of two real scalars ------------------------------
-#define BINARY_SCALARS()                                                               \
-  (STACKS(), ctx->desc_top >= 6 &&                                                    \
-                 (uint64_t(desc[ctx->desc_top - 6]) | uint64_t(desc[ctx->desc_top - 5]) << 32) == kScalarHead && \
-                 desc[ctx->desc_top - 4] == 1 &&                                      \
-                 (uint64_t(desc[ctx->desc_top - 3]) | uint64_t(desc[ctx->desc_top - 2]) << 32) == kScalarHead && \
-                 desc[ctx->desc_top - 1] == 1)
+#define BINARY_SCALARS(dt) ((dt) >= 6 && real_scalar_desc(desc + (dt) - 6) && real_scalar_desc(desc + (dt) - 3))
 #define ARITH(expr)                                                                    \
   do {                                                                                 \
-    if (!BINARY_SCALARS()) goto op_generic;                                            \
-    const double a = tn::ld_f64(data + ctx->data_top - 2);                             \
-    const double b = tn::ld_f64(data + ctx->data_top - 1);                             \
-    tn::st_f64(data + ctx->data_top - 2, (expr));                                      \
-    ctx->data_top -= 1;                                                                \
-    ctx->desc_top -= 3;                                                                \
+    const int32_t dt = ctx->desc_top, vt = ctx->data_top;                              \
+    if (!BINARY_SCALARS(dt)) goto op_generic;                                          \
+    const double a = tn::ld_f64(data + vt - 2);                                        \
+    const double b = tn::ld_f64(data + vt - 1);                                        \
+    tn::st_f64(data + vt - 2, (expr));                                                 \
+    ctx->data_top = vt - 1;                                                            \
+    ctx->desc_top = dt - 3;                                                            \
     pc = insn + 1;                                                                     \
     NEXT_FAST();                                                                       \
   } while (0)
@@ -594,18 +617,17 @@ op_times:
 op_divide:
   ARITH(a / b);
 op_uminus: {
-  STACKS();
-  const uint32_t* d = desc + ctx->desc_top - 3;
-  if (ctx->desc_top < 3 || d[0] != kKindReal || d[1] != 1 || d[2] != 1) goto op_generic;
+  if (ctx->desc_top < 3 || !real_scalar_desc(desc + ctx->desc_top - 3)) goto op_generic;
   tn::st_f64(data + ctx->data_top - 1, -tn::ld_f64(data + ctx->data_top - 1));
   pc = insn + 1;
   NEXT_FAST();
 }
 op_compare: {
   // The result is a logical 1 x 1 array, as the relational operators make it.
-  if (!BINARY_SCALARS() || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
-  const double a = tn::ld_f64(data + ctx->data_top - 2);
-  const double b = tn::ld_f64(data + ctx->data_top - 1);
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  if (!BINARY_SCALARS(dt) || int64_t(vt) + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  const double a = tn::ld_f64(data + vt - 2);
+  const double b = tn::ld_f64(data + vt - 1);
   bool r;
   switch (*insn) {
     case kOpEq: r = a == b; break;
@@ -615,9 +637,13 @@ op_compare: {
     case kOpLe: r = a <= b; break;
     default: r = a >= b; break;
   }
-  ctx->data_top -= 2;
-  ctx->desc_top -= 6;
-  uint64_t* p = stk_claim(ctx, kKindPayload, kLogicalWords, kPayLogical, kLogicalWords);
+  uint32_t* d = desc + dt - 6;
+  d[0] = kKindPayload;
+  d[1] = kLogicalWords;
+  d[2] = kPayLogical;
+  ctx->desc_top = dt - 3;
+  ctx->data_top = vt - 2 + int32_t(kLogicalWords);
+  uint64_t* p = data + vt - 2;
   p[0] = kLogicalHead;
   p[1] = kLogicalDims;
   p[2] = r ? 1 : 0;
@@ -629,18 +655,18 @@ op_compare: {
 op_jump_if_true:
 op_jump_if_false: {
   // The truth of a real or logical scalar is read directly.
-  STACKS();
-  const uint32_t* d = desc + ctx->desc_top - 3;
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  const uint32_t* d = desc + dt - 3;
   uint8_t truth = 0;
-  if (ctx->desc_top >= 3 && d[0] == kKindReal && d[1] == 1 && d[2] == 1) {
-    truth = tn::ld_f64(data + ctx->data_top - 1) != 0;
-    ctx->data_top -= 1;
-    ctx->desc_top -= 3;
-  } else if (ctx->desc_top >= 3 && d[0] == kKindPayload && d[1] == kLogicalWords && d[2] == kPayLogical &&
-             data[ctx->data_top - 3] == kLogicalHead && data[ctx->data_top - 2] == kLogicalDims) {
-    truth = uint8_t(data[ctx->data_top - 1]) != 0;
-    ctx->data_top -= kLogicalWords;
-    ctx->desc_top -= 3;
+  if (dt >= 3 && real_scalar_desc(d)) {
+    truth = tn::ld_f64(data + vt - 1) != 0;
+    ctx->data_top = vt - 1;
+    ctx->desc_top = dt - 3;
+  } else if (dt >= 3 && d[0] == kKindPayload && d[1] == kLogicalWords && d[2] == kPayLogical &&
+             data[vt - 3] == kLogicalHead && data[vt - 2] == kLogicalDims) {
+    truth = uint8_t(data[vt - 1]) != 0;
+    ctx->data_top = vt - int32_t(kLogicalWords);
+    ctx->desc_top = dt - 3;
   } else {
     pc = insn + 2;
     SAVE_POS();
@@ -680,11 +706,10 @@ op_case: {
 
 // --- Loops ----------------------------------------------------------------------------
 op_for_range: {
-  STACKS();
-  const uint32_t* d = desc + ctx->desc_top - 3;
-  if (ctx->desc_top >= 3 && d[0] == kRangeStateReal && d[1] == 1 && d[2] == kRangeStateWords &&
-      desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
-    uint64_t* w = data + ctx->data_top - kRangeStateWords;
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  const uint32_t* d = desc + dt - 3;
+  if (dt >= 3 && d[0] == kRangeStateReal && d[1] == 1 && d[2] == kRangeStateWords && SCALAR_ROOM(dt, vt)) {
+    uint64_t* w = data + vt - kRangeStateWords;
     const uint64_t left = w[kRsLeft];
     if (left == 0) {
       pc = insn + 2 + int16_t(insn[1]);
@@ -693,8 +718,10 @@ op_for_range: {
     const double cur = tn::ld_f64(w + kRsCur);
     tn::st_f64(w + kRsCur, cur + tn::ld_f64(w + kRsStep));
     w[kRsLeft] = left - 1;
-    stk_claim(ctx, kKindReal, 1, 1, 1);
-    tn::st_f64(data + ctx->data_top - 1, cur);
+    put_real_scalar_desc(desc + dt);
+    tn::st_f64(data + vt, cur);
+    ctx->desc_top = dt + 3;
+    ctx->data_top = vt + 1;
     pc = insn + 2;
     NEXT_FAST();
   }
@@ -715,7 +742,6 @@ op_for_next:
 op_range_pack: {
   const int n = int16_t(insn[1]);
   pc = insn + 2;
-  STACKS();
   if ((n == 2 || n == 3) && ctx->desc_top >= 3 * n) {
     bool scalars = true;
     for (int i = 1; i <= n && scalars; ++i) {
@@ -766,6 +792,7 @@ op_position: {
     SAVE_POS();
     echo_source_line(ctx, fid, line);
     RELOAD();
+    BASES();
     w = frame_words(ctx, ctx->frame);
   }
   if (__builtin_expect(ctx->bp_count > 0, 0) && int32_t(w[kFwStepMode]) == kStepRun && breakpoint_at(ctx, fid, line))
@@ -775,6 +802,7 @@ op_position: {
     SAVE_POS();
     interp_print_stop_line(ctx, fid, line);
     RELOAD();
+    BASES();
     if (step >= kStepStopAtNext) {
       w = frame_words(ctx, ctx->frame);
       w[kFwSuspendKind] = uint32_t(ctx->pos.kind);
@@ -989,6 +1017,7 @@ error_path: {
       pc = insn;
       may_overload = false;
       ctx->failing_op[0] = 0;
+      BASES();
       DISPATCH();
     }
   }
@@ -1032,7 +1061,8 @@ end_run:
 #undef LOCAL_SLOT
 #undef FAIL
 #undef CHECK
-#undef STACKS
+#undef BASES
+#undef SCALAR_ROOM
 #undef BINARY_SCALARS
 #undef ARITH
 }
