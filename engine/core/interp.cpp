@@ -277,6 +277,10 @@ int interp_run(EngineContext* ctx, int slice) {
   // No task and no pending event: fast paths go straight to the next opcode.
   // Only calls out of the loop can change this, and every call ends at `top`.
   bool quiet = false;
+  // Nothing to echo, no breakpoint and no stepping in the current frame: a
+  // position instruction only records the line. Only calls out of the loop
+  // (which end at `top`) and returns can change this.
+  bool watching = true;
   int status = kOk;
   bool may_overload = true;  // false for a built-in resumed after the code it called
   // The stacks and the heap, addressed afresh at `top` and wherever the
@@ -359,6 +363,11 @@ top:
     slots_known = false;
   }
   quiet = (ctx->task_first | ctx->event_count) == 0;
+  {
+    const int32_t echo = ctx->dbg_word[kEchoTargetWord];
+    watching = echo == kEchoAll || echo >= 0 || ctx->bp_count > 0 ||
+               (ctx->frame >= 0 && int32_t(frame_words(ctx, ctx->frame)[kFwStepMode]) != kStepRun);
+  }
   BASES();
   DISPATCH();
 
@@ -787,6 +796,7 @@ op_position: {
   const int32_t fid = int16_t(insn[1]), line = int16_t(insn[2]);
   w[kFwCurrentFunction] = uint32_t(fid);
   w[kFwLine] = uint32_t(line);
+  if (__builtin_expect(!watching, 1)) DISPATCH();
   const int32_t echo = ctx->dbg_word[kEchoTargetWord];
   if (__builtin_expect(echo == kEchoAll || (echo >= 0 && echo == fid), 0)) {
     SAVE_POS();

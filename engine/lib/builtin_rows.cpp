@@ -39,22 +39,31 @@ struct HookPlaceholder {
   BuiltinFn fn;
 };
 
-const HookPlaceholder kHookPlaceholders[] = {
-    {kHookWrite, builtin_fn_from(write_placeholder)},
-    {kHookRead, builtin_fn_from(read_placeholder)},
-    {kHookClose, builtin_fn_from(close_placeholder)},
-    {kHookControl, builtin_fn_from(control_placeholder)},
-    {kHookBuffering, builtin_fn_from(buffering_placeholder)},
-    {"+readlib", builtin_fn_from(readlib_placeholder)},
-    {"+dump", builtin_fn_from(dump_placeholder)},
-};
+// Built on first use: the function-pointer casts make this a dynamic
+// initialisation, and the tables of other files are built from it during
+// their own static initialisation, in an order the language leaves open.
+const HookPlaceholder* hook_placeholders(size_t* count) {
+  static const HookPlaceholder list[] = {
+      {kHookWrite, builtin_fn_from(write_placeholder)},
+      {kHookRead, builtin_fn_from(read_placeholder)},
+      {kHookClose, builtin_fn_from(close_placeholder)},
+      {kHookControl, builtin_fn_from(control_placeholder)},
+      {kHookBuffering, builtin_fn_from(buffering_placeholder)},
+      {"+readlib", builtin_fn_from(readlib_placeholder)},
+      {"+dump", builtin_fn_from(dump_placeholder)},
+  };
+  *count = sizeof list / sizeof list[0];
+  return list;
+}
 
 constexpr char kErrTableHook[] = "+errmsgtable";
 
 BuiltinFn hook_placeholder(const char* name) {
   if (std::strcmp(name, kErrTableHook) == 0) return nullptr;
-  for (const HookPlaceholder& h : kHookPlaceholders)
-    if (std::strcmp(h.name, name) == 0) return h.fn;
+  size_t count = 0;
+  const HookPlaceholder* list = hook_placeholders(&count);
+  for (size_t i = 0; i < count; ++i)
+    if (std::strcmp(list[i].name, name) == 0) return list[i].fn;
   return builtin_not_supported;
 }
 
