@@ -137,20 +137,6 @@ TEST_F(ArithInt, ScalarOnEitherSideIsExpanded) {
   check(kTypes[4], 'o', {INT32_MIN}, {-1});
 }
 
-TEST_F(ArithInt, LeftDivisionIsTheExchangedRightDivision) {
-  // uint8(7) .\ uint8(3) is 3 ./ 7 truncated.
-  tv::push_ints(c, kElemU8, {1, 1}, {7});
-  tv::push_ints(c, kElemU8, {1, 1}, {3});
-  ASSERT_EQ(arith_elementwise_binary(c, kArithLdivide), kOk);
-  EXPECT_EQ(tv::read(c).ints, std::vector<int64_t>{0});
-  stk_drop(c);
-  tv::push_ints(c, kElemI16, {1, 3}, {2, -4, 0});
-  tv::push_ints(c, kElemI16, {1, 3}, {-7, 9, 5});
-  ASSERT_EQ(arith_elementwise_binary(c, kArithLdivide), kOk);
-  EXPECT_EQ(tv::read(c).ints, (std::vector<int64_t>{-3, -2, 0}));
-  stk_drop(c);
-}
-
 TEST_F(ArithInt, ListedCases) {
   struct Case {
     uint32_t type;
