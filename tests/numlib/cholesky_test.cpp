@@ -1,4 +1,4 @@
-// Cholesky kernels: the fixed examples, R^T R = A (R^H R = A) on random
+// Cholesky kernels: R^T R = A (R^H R = A) on random
 // positive definite matrices, that only the upper triangle and the real part
 // of the diagonal are read, and failure at the first pivot that is not positive.
 #include <gtest/gtest.h>

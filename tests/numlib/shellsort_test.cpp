@@ -1,4 +1,4 @@
-// Shell sorts: the worked examples, gap sequences, strides, NaN placement per
+// Shell sorts: gap sequences, strides, NaN placement per
 // kernel (worked by hand from the insertion rules), and randomised checks of
 // the tie-breaking kernels against a stable reference sort.
 #include <gtest/gtest.h>

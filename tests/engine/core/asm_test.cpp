@@ -1,6 +1,5 @@
 // The test assembler and disassembler: every opcode survives text and back,
-// the text of a small program is pinned byte for byte, operand forms and
-// errors behave as the format says, and arbitrary words round-trip.
+// errors name their line, and arbitrary words round-trip.
 #include <gtest/gtest.h>
 
 #include <random>

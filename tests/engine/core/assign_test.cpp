@@ -1,8 +1,6 @@
-// Variables, references and assignment: stores that reuse or replace blocks
-// (and leave the variable whole when the heap is full), global links, nested
-// assignments run from the code the compiler emits, errors that name the
-// variable, growth and deletion of arrays, lists and cells against the N-d
-// model, clear, subsref and subsasgn, and the preparation of object methods.
+// Variables, references and assignment: global links, nested assignments run
+// from the code the compiler emits, errors that name the variable, growth and
+// deletion of arrays and cells against the N-d model, and clear.
 #include <gtest/gtest.h>
 
 #include <random>

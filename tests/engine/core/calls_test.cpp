@@ -1,6 +1,6 @@
 // Name resolution and calls: precedence of user functions, methods (also of
-// parent classes), library rows in search order and intrinsics; built-in
-// stubs, function values, code blocks, command lines, "exist" and "inline".
+// parent classes) and intrinsics; wrong counts, function values, command
+// lines, "exist" and "inline".
 #include <gtest/gtest.h>
 
 #include "engine/core/containers.h"

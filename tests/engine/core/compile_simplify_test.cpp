@@ -1,7 +1,6 @@
-// The rewriting passes on hand-written code: every simplifier pattern, the
-// compacting and position-keeping modes with their 8-byte alignment, no fold
-// across a jump target; jump threading, the retargeting rules and the
-// empty-loop fold of the peephole pass; the 16-bit limit of patched jumps.
+// The rewriting passes on hand-written code: every simplifier pattern; the
+// retargeting rules and the empty-loop fold of the peephole pass; the 16-bit
+// limit of patched jumps; random token soup.
 #include <gtest/gtest.h>
 
 #include <memory>

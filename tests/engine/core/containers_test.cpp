@@ -1,6 +1,6 @@
-// Containers built and taken apart again (lists, structures, cell arrays,
-// objects, nesting), reshaping, transposing, payloads, and the capacity
-// failures that must leave both stacks as they were.
+// Containers built and taken apart again (lists, structures, cell arrays),
+// reshaping, transposing, and the capacity failures that must leave both
+// stacks as they were.
 #include <gtest/gtest.h>
 
 #include <string>

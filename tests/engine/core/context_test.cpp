@@ -1,4 +1,4 @@
-// Block layout, registration of built-in tables, the library flag and reset.
+// Block layout, registration of built-in tables, reset and named blocks.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,7 +1,6 @@
 // Control-flow instructions: range loops against a model of the colon
-// operator (count with its tolerance, running-sum values, zero steps, integer
-// ranges), the last value of a range, loops over collections, the switch test
-// and the short-circuit operators.
+// operator (count with its tolerance, running-sum values, zero steps), and
+// integer ranges that keep their class and never wrap.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,6 +1,6 @@
 // Type conversions and argument checking: the promotion table over every
-// class, integer, double, single and logical conversions, condition truth,
-// and spec strings including the end-of-arguments rules.
+// class, integer conversions, condition truth, spec strings including the
+// end-of-arguments rules, and conversions at random depths against a model.
 #include <gtest/gtest.h>
 
 #include <cmath>

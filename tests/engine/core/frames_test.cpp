@@ -1,5 +1,5 @@
 // Call frames: pushing with argument checks and varargin, popping with
-// results, unwinding, try handlers, workspace lookups and abort polling.
+// results, unwinding, try handlers and statement calls.
 // Every case ends with the heap holding exactly the blocks someone owns.
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// Reading by subscripts: the shape helpers, the decoder's errors and shape
-// rules, list and cell selection, the pseudo-variables, size limits, and a
-// randomised differential test of every read against the N-d model, from the
+// Reading by subscripts: the decoder's errors and shape rules, function
+// values called with their subscripts, size limits, and a randomised differential test of every read against the N-d model, from the
 // stack (100) and in place through a reference (109).
 #include <gtest/gtest.h>
 

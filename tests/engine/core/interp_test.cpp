@@ -1,7 +1,6 @@
 // The interpreter loop with hand-assembled code: scalar fast paths against the
-// general handlers, time slices and exact resumption, the nested-run guard,
-// breakpoints, try handlers, tracebacks, cancel, library rows and restricted
-// frames.
+// general handlers, time slices and exact resumption, aborts, breakpoints, try
+// handlers, waiting and pending events, and restricted frames.
 #include <gtest/gtest.h>
 
 #include "engine/core/errors.h"
@@ -10,12 +9,6 @@
 namespace {
 
 using interp_test::InterpFixture;
-
-BuiltinEntry builtin_marker_row(const char* name) {
-  BuiltinEntry e{};
-  std::strncpy(e.name, name, sizeof e.name - 1);
-  return e;
-}
 
 struct Interp : InterpFixture {};
 
@@ -150,8 +143,8 @@ TEST_F(Interp, ErrorInACalleeIsCaughtByTheCallerAndItsFramesGo) {
 int ok_builtin(EngineContext* ctx, int, int, uintptr_t) { return stk_push_real(ctx, 1); }
 
 TEST_F(Interp, RestrictedFrameCannotCallACoreRowAndNoInnerTryCatchesIt) {
-  const BuiltinEntry table[] = {builtin_marker_row("@core"), fn_row("corefn", ok_builtin, 0, 0, 0, 1),
-                                builtin_marker_row("!grp"), fn_row("grpfn", ok_builtin, 0, 0, 0, 1),
+  const BuiltinEntry table[] = {marker_row("@core"), fn_row("corefn", ok_builtin, 0, 0, 0, 1),
+                                marker_row("!grp"), fn_row("grpfn", ok_builtin, 0, 0, 0, 1),
                                 BuiltinEntry{}};
   ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
   // A restricted function with a try of its own around a call of a core row.

@@ -1,6 +1,6 @@
-// Libraries and sources: lazy loading through "+readlib", use-lists and their
-// order, private functions, reading through "+readfn" with "include"
-// expansion and the text fixes, and the definition scanner.
+// Libraries and sources: lazy loading through "+readlib", use-lists, private
+// functions, reading through "+readfn" with "include" expansion and the text
+// fixes, and the definition scanner.
 #include <gtest/gtest.h>
 
 #include "support/engine_block.h"

@@ -1,5 +1,5 @@
 // Option structures: defaults by type, updates by name and value pairs
-// (replacing, appending, hidden options, case-sensitive names), and reading
+// (replacing, appending, case-sensitive names), and reading
 // options back with the template filling what the structure lacks.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Operator overloading and operand conversion: an object operand has its
-// class's method run (user classes and library classes), a missing method is
+// class's method run, a missing method is
 // reported under the class's name, subsref gets the subscripts as {type,
 // subs}, and integer, char and logical operands are retried as double.
 #include <gtest/gtest.h>

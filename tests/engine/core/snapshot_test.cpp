@@ -1,6 +1,6 @@
 // Engine images: round trips into blocks of other sizes, refusals that leave
 // the context untouched, damaged images (every truncation, random mutation),
-// tasks recomputed for the loading block, and call export.
+// and tasks recomputed for the loading block.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,5 +1,5 @@
 // Stack reordering checked against a plain vector-of-items model, plus the
-// flat item form, scratch space and the capacity failures that must leave
+// flat item form and the capacity failures that must leave
 // both stacks untouched.
 #include <gtest/gtest.h>
 

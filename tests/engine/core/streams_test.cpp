@@ -1,6 +1,6 @@
 // The stream layer against recording fake hook tables: the walk order and its
-// stop rule, redirection with and without copy, newline modes, line-mode
-// reads, the capture buffer, control requests and descriptor ranges.
+// stop rule, redirection with and without copy, line-mode reads and control
+// requests.
 #include <gtest/gtest.h>
 
 #include <climits>

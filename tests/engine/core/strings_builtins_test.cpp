@@ -1,5 +1,4 @@
-// utf8encode and utf8decode on the value stack, and the charset slots as the
-// value-stack string operations call them.
+// utf8encode and utf8decode on the value stack, with their argument errors.
 #include <gtest/gtest.h>
 
 #include <cstring>

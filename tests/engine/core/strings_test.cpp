@@ -1,6 +1,5 @@
-// String routines: comparison, search, bounded appenders, UTF-8 and
-// double-byte coding, the charset modes and the export conversion with its
-// newline modes and in-place use.
+// String routines: UTF-8 and double-byte coding, the charset modes and the
+// export conversion with its newline modes.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,5 +1,6 @@
 // String operations of the value stack: round trips between 8- and 16-bit
-// text and character rows, caller-filled buffers, decoding and encoding.
+// text and character rows, text read from the free space, and the host
+// charset's decoding and encoding.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,5 +1,4 @@
-// Elementwise arithmetic on doubles, singles and complex values, the class of
-// the result for mixed operands, shapes, the error codes with the stacks left
+// Elementwise arithmetic on doubles, singles and complex values, shapes, the error codes with the stacks left
 // as they were, and the complex scalar power against the standard library.
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 // Integer elementwise arithmetic against a wrapping model computed in 128
 // bits: every int8 and uint8 pair for + - .* ./ rem mod, sampled pairs of the
-// wider types with their extreme values, .\ as the exchanged ./, and scalar
-// expansion on either side.
+// wider types with their extreme values, and scalar expansion on either side.
 #include <gtest/gtest.h>
 
 #include <random>

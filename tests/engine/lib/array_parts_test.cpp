@@ -1,5 +1,4 @@
-// Diagonals, triangular parts, replication against a model, grids,
-// repeated differences and Kronecker products, with their error codes.
+// Diagonals, triangular parts, replication against a model, repeated differences and Kronecker products, with their error codes.
 #include <gtest/gtest.h>
 
 #include <random>

@@ -1,5 +1,4 @@
-// The engine's built-in table against the golden row list, the placeholders'
-// answers, and binding of functions into rows by section and name.
+// The engine's built-in table against the golden row list, and binding of functions into rows by section and name.
 #include <gtest/gtest.h>
 
 #include <cstring>

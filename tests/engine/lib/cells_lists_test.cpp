@@ -1,6 +1,5 @@
-// Cells and lists: the container tests, num2cell and num2list against a model
-// written with explicit subscripts on random arrays of every class and 1 to 4
-// dimensions, list2num and the round trips through it, replist, the error
+// Cells and lists: num2cell and num2list against a model written with
+// explicit subscripts on random arrays of every class and 1 to 4 dimensions, list2num and the round trips through it, replist, the error
 // codes with the arguments left in place, and full stacks.
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 // Concatenation: cat against a model along dimensions 1 to 4 on every class,
-// the first argument's class deciding, empty operands skipped, the bracket
-// operators' fast paths, containers (lists, cells, structures), and the
+// the first argument's class deciding, empty operands skipped, containers (lists, cells, structures), and the
 // errors with their codes.
 #include <gtest/gtest.h>
 

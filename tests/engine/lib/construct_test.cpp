@@ -1,6 +1,6 @@
 // Construction, constants, shape queries and the random generators: the
 // first draws worked out by hand, the normal draws against the formula, the
-// state round trip, the size-argument forms as tables, lists joined, and the
+// state round trip, the size-argument forms as tables, and the
 // error paths with the stacks left as they were.
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
 // Function values through compiled ZVR code: feval and builtin, references
-// and anonymous functions with captured values, deal, str2fun and fun2str,
-// eval, and the built-ins that call back (apply, map, cellfun, fevalx),
+// and anonymous functions with captured values, eval, and the built-ins that call back (apply, map, cellfun, fevalx),
 // nested in one another. Every case ends with the stacks back at the base
 // frame, after success and after each caught error.
 #include <gtest/gtest.h>

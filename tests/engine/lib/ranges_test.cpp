@@ -1,5 +1,4 @@
-// The colon operator and the literal range over every class, transposes,
-// trace, cov, cross and dot, with the edge cases and error codes.
+// The colon operator and the literal range over every class, trace, cov, cross and dot, with the edge cases and error codes.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,4 +1,4 @@
-// sort on a started engine: the worked examples, NaN placement, lists of
+// sort on a started engine: NaN placement, lists of
 // strings, and a randomised check over every class, shape, dimension and
 // direction (each line sorted, the index reproducing it, equal keys in input
 // order) with lines found by explicit subscripts; errors leave the stacks.

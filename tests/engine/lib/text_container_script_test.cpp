@@ -1,6 +1,5 @@
-// String, cell, list and structure intrinsics called from source text: the
-// compiled opcodes reach their handlers, several outputs arrive in order, and
-// the error codes come back from the run.
+// String, cell, list and structure intrinsics called from source text: their
+// error codes and reports come back from the run.
 #include <gtest/gtest.h>
 
 #include <cmath>
