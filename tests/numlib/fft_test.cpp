@@ -100,40 +100,6 @@ TEST(Fft, RandomLengthsTo5000) {
   }
 }
 
-TEST(Fft, PartExamplesAndExactInverse) {
-  Vec orr(4), oi(4);
-  Vec ir = {1, 0, 0, 0}, ii(4, 0.0);
-  ASSERT_EQ(run_fft(ir, &ii, 4, 1, 1, 4, orr, oi, false), kFftDone);
-  EXPECT_EQ(orr, (Vec{1, 1, 1, 1}));
-  EXPECT_EQ(oi, (Vec{0, 0, 0, 0}));
-  ir = orr;
-  ii = oi;
-  ASSERT_EQ(run_fft(ir, &ii, 4, 1, 1, 4, orr, oi, true), kFftDone);
-  EXPECT_EQ(orr, (Vec{1, 0, 0, 0}));
-  EXPECT_EQ(oi, (Vec{0, 0, 0, 0}));
-
-  ir = {0, 1, 0, 0};
-  ii.assign(4, 0.0);
-  ASSERT_EQ(run_fft(ir, &ii, 4, 1, 1, 4, orr, oi, false), kFftDone);
-  const Vec want_re = {1, 0, -1, 0}, want_im = {0, -1, 0, 1};
-  for (int k = 0; k < 4; ++k) {
-    EXPECT_NEAR(orr[k], want_re[k], 1e-16) << k;
-    EXPECT_NEAR(oi[k], want_im[k], 1e-16) << k;
-  }
-  ir = orr;
-  ii = oi;
-  ASSERT_EQ(run_fft(ir, &ii, 4, 1, 1, 4, orr, oi, true), kFftDone);
-  for (int k = 0; k < 4; ++k) {
-    EXPECT_NEAR(orr[k], k == 1 ? 1.0 : 0.0, 1e-16) << k;
-    EXPECT_NEAR(oi[k], 0.0, 1e-16) << k;
-  }
-
-  Vec one_r = {2.5}, one_i = {-7}, o1r(1), o1i(1);
-  ASSERT_EQ(run_fft(one_r, &one_i, 1, 1, 1, 1, o1r, o1i, true), kFftDone);
-  EXPECT_EQ(o1r[0], 2.5);
-  EXPECT_EQ(o1i[0], -7);
-}
-
 TEST(Fft, SplitPlan) {
   struct Case {
     int32_t n;

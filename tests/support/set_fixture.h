@@ -64,7 +64,4 @@ class SetFixture : public StartedEngineTest {
     }
     return out;
   }
-
-  // The doubles of a real row or column of positions at depth.
-  std::vector<double> read_doubles(int depth = 0) { return tv::read(c, depth).re; }
 };

@@ -1,8 +1,6 @@
-// Variables, references and assignment: stores that reuse or replace blocks
-// (and leave the variable whole when the heap is full), global links, nested
-// assignments run from the code the compiler emits, errors that name the
-// variable, growth and deletion of arrays, lists and cells against the N-d
-// model, clear, subsref and subsasgn, and the preparation of object methods.
+// Variables, references and assignment: global links, nested assignments run
+// from the code the compiler emits, errors that name the variable, growth and
+// deletion of arrays and cells against the N-d model, and clear.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -140,32 +138,6 @@ std::string error_text(EngineContext* c, int code) {
   return std::string(buf, size_t(n));
 }
 
-TEST(Variables, StoresReuseMatchingBlocksAndAllocateBeforeFreeing) {
-  Workspace w;
-  w.name(0, "x");
-  ASSERT_EQ(run(w.c, "push_int16 1\nstore_local 0"), kOk);
-  const int32_t first = w.slot_block(0);
-  ASSERT_EQ(run(w.c, "push_int16 2\nstore_local 0\ninc_local 0"), kOk);
-  EXPECT_EQ(w.slot_block(0), first);  // same size: the block is reused
-  EXPECT_EQ(slot_doubles(w, 0), (std::vector<double>{3}));
-  ASSERT_EQ(run(w.c, "push_int16 1\npush_int16 2\nmake_list 2\nstore_local 0"), kOk);
-  EXPECT_NE(w.slot_block(0), first);
-  EXPECT_TRUE(w.sound());
-  stk_push_no_value(w.c);
-  ASSERT_EQ(var_store_local(w.c, 0), kOk);  // only popped
-  EXPECT_EQ(w.c->desc_top, kBaseFrameWords);
-  EXPECT_EQ(var_local_add_constant(w.c, 0, 1.0), kWrongVariableType);
-
-  // A full heap: the store fails with 5 and the variable keeps its old block.
-  const int32_t before = w.slot_block(0);
-  fill_heap(w.c);
-  ASSERT_EQ(stk_push_zeros(w.c, 8, 8, 0), kOk);
-  EXPECT_EQ(var_store_local(w.c, 0), kVariableOverflow);
-  EXPECT_EQ(w.slot_block(0), before);
-  EXPECT_TRUE(check_heap_chain(w.c));
-  EXPECT_EQ(w.c->desc_top, kBaseFrameWords + 3);
-}
-
 TEST(Variables, GlobalLinksShareOneEntry) {
   Workspace w;
   w.name(0, "g");
@@ -287,84 +259,6 @@ TEST(NestedAssignment, ErrorsNameTheVariable) {
   EXPECT_EQ(op_index_set(w.c, 1, 0), kBadAssignmentSize);
   EXPECT_EQ(error_text(w.c, kBadAssignmentSize),
             "Incompatible size of right-hand side expression in assignment to variable 'x'");
-  w.clear_stack();
-  EXPECT_TRUE(w.sound());
-}
-
-TEST(IndexAssign, GrowthDeletionAndConversion) {
-  Workspace w;
-  w.name(0, "A");
-  ASSERT_EQ(run(w.c, "push_int16 1\nstore_local 0\npush_int16 5\npush_ref_target 0\npush_int16 2\npush_int16 3\n"
-                     "index_assign 2 0"),
-            kOk);
-  EXPECT_EQ(slot_array(w, 0).dims, (std::vector<int64_t>{2, 3}));
-  EXPECT_EQ(slot_doubles(w, 0), (std::vector<double>{1, 0, 0, 0, 0, 5}));
-  // Assigning a double into an int8 array converts (and wraps) it first.
-  w.clear_stack();
-  const int32_t d3[2] = {1, 3};
-  void* p;
-  ASSERT_EQ(stk_push_typed_array(w.c, 2, d3, 1, 0, &p), kOk);
-  ASSERT_EQ(var_store_local(w.c, 0), kOk);
-  ASSERT_EQ(run(w.c, "push_int16 300\npush_ref_target 0\npush_int16 2\nindex_assign 1 0"), kOk);
-  ndm::Array i8 = slot_array(w, 0);
-  EXPECT_EQ(i8.type, kElemI8);
-  EXPECT_EQ(int8_t(i8.re[1]), int8_t(300 & 0xFF));
-  // A(:, 2) = [] keeps 3 x 2; A(1, 2) = [] is refused; A(1:3) = [1 2] does not fit.
-  ASSERT_EQ(stk_push_zeros(w.c, 3, 3, 0), kOk);
-  ASSERT_EQ(var_store_local(w.c, 0), kOk);
-  ASSERT_EQ(run(w.c, "push_empty\npush_ref_target 0\npush_int16 2\nindex_assign 2 0x1"), kOk);
-  EXPECT_EQ(slot_array(w, 0).dims, (std::vector<int64_t>{3, 2}));
-  EXPECT_EQ(run(w.c, "push_empty\npush_ref_target 0\npush_int16 1\npush_int16 2\nindex_assign 2 0"),
-            kDeleteMultipleDims);
-  // A(1:3) = 7 fills all three.
-  ASSERT_EQ(stk_push_zeros(w.c, 1, 3, 0), kOk);
-  ASSERT_EQ(var_store_local(w.c, 0), kOk);
-  stk_push_real(w.c, 7);
-  ASSERT_EQ(var_push_ref(w.c, 0, 1), kOk);
-  ndm::push_sub(w.c, ndm::Sub{ndm::Sub::Numbers, {1, 2, 3}, {1, 3}}, false);
-  ASSERT_EQ(op_index_set(w.c, 1, 0), kOk);
-  EXPECT_EQ(slot_doubles(w, 0), (std::vector<double>{7, 7, 7}));
-  EXPECT_TRUE(w.sound());
-}
-
-TEST(IndexAssign, ListsAndCellsGrowAndShrinkByWholeEntries) {
-  Workspace w;
-  w.name(0, "c");
-  ASSERT_EQ(run(w.c, "push_int16 1\npush_int16 2\nmake_list 2\nstore_local 0"), kOk);
-  // c(5) = {9}: entries 3 and 4 empty.
-  ASSERT_EQ(run(w.c, "push_int16 9\nmake_list 1\npush_ref_target 0\npush_int16 5\nindex_assign 1 0"), kOk);
-  ASSERT_EQ(var_push_local(w.c, 0), kOk);
-  int32_t n = 0;
-  stk_get_container(w.c, 0, &n, nullptr);
-  EXPECT_EQ(n, 5);
-  w.clear_stack();
-  // c([1 2]) = [] deletes two entries; a non-container right-hand side is refused.
-  ASSERT_EQ(run(w.c, "push_empty\npush_ref_target 0\npush_int16 1\npush_int16 2\nmake_list 2\npop_item\n"
-                     "push_int16 2\nindex_assign 1 0"),
-            kOk);
-  ASSERT_EQ(var_push_local(w.c, 0), kOk);
-  stk_get_container(w.c, 0, &n, nullptr);
-  EXPECT_EQ(n, 4);
-  w.clear_stack();
-  EXPECT_EQ(run(w.c, "push_int16 3\npush_ref_target 0\npush_int16 1\nindex_assign 1 0"), kWrongArgType);
-  w.clear_stack();
-  // A 2 x 2 cell array grown by c{3, 3} keeps its entries at their places.
-  const int32_t dims[2] = {2, 2};
-  ASSERT_EQ(stk_push_cell_array(w.c, 2, dims), kOk);
-  ASSERT_EQ(var_store_local(w.c, 0), kOk);
-  ASSERT_EQ(run(w.c, "push_int16 4\npush_ref_target 0\npush_int16 2\npush_int16 2\nref_element 2\nref_assign"), kOk);
-  ASSERT_EQ(run(w.c, "push_int16 6\npush_ref_target 0\npush_int16 3\npush_int16 3\nref_element 2\nref_assign"), kOk);
-  EXPECT_TRUE(block_consistent(w, 0));
-  ASSERT_EQ(run(w.c, "load_local 0\npush_int16 2\npush_int16 2\nref_element 2"), kOk);
-  double v;
-  ASSERT_EQ(stk_pop_real_scalar(w.c, &v), kOk);
-  EXPECT_EQ(v, 4);
-  ASSERT_EQ(run(w.c, "load_local 0\npush_int16 9\nref_element 1"), kOk);  // linear: the last entry
-  ASSERT_EQ(stk_pop_real_scalar(w.c, &v), kOk);
-  EXPECT_EQ(v, 6);
-  EXPECT_EQ(run(w.c, "load_local 0\npush_int16 1\npush_int16 2\npush_int16 3\nmake_list 3\npush_ref_target 0\n"
-                     "push_int16 1\nindex_assign 1 0"),
-            kBadAssignmentSize);
   w.clear_stack();
   EXPECT_TRUE(w.sound());
 }
@@ -584,70 +478,6 @@ TEST(ClearBuiltin, NamesAllAndFunctions) {
   stk_push_cstr(w.c, -1, "-f");
   ASSERT_EQ(bi_clear(w.c, 1), kOk);
   EXPECT_EQ(ent(w.c, id, kEntCode), 0);
-}
-
-// Pushes s = {type, subs} with subs built by the given code.
-void push_spec(Workspace& w, const char* type, const std::string& subs_code) {
-  ASSERT_EQ(run(w.c, subs_code), kOk);
-  stk_make_container(w.c, 1, 0, "subs", 4);
-  stk_push_cstr(w.c, -1, type);
-  stk_make_container(w.c, 1, 1, "type", 4);
-}
-
-TEST(SubsrefSubsasgn, IndexAndAssignByStructure) {
-  Workspace w;
-  ndm::push(w.c, ndm::like(ndm::Array{}, {2, 3}, false));
-  push_spec(w, "()", "push_int16 2\npush_string8 \":\"\nmake_list 2");
-  ASSERT_EQ(bi_subsref(w.c), kOk);
-  EXPECT_EQ(ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0))->dims, (std::vector<int64_t>{1, 3}));
-  push_spec(w, "()", "push_int16 5\nmake_list 1");
-  stk_push_real(w.c, 4);
-  ASSERT_EQ(bi_subsasgn(w.c), kOk);  // [0 0 0 0 4]
-  EXPECT_EQ(w.c->desc_top, kBaseFrameWords + 3);
-  EXPECT_EQ(ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0))->dims, (std::vector<int64_t>{1, 5}));
-  push_spec(w, "{}", "push_int16 1\nmake_list 1");
-  stk_push_real(w.c, 1);
-  EXPECT_EQ(bi_subsasgn(w.c), kElementOfNonList);
-  w.clear_stack();
-  EXPECT_TRUE(w.sound());  // the temporary block went back
-  stk_push_real(w.c, 1);
-  stk_make_container(w.c, 1, 0, "f", 1);
-  push_spec(w, ".", "push_string8 \"g\"");
-  stk_push_real(w.c, 2);
-  ASSERT_EQ(bi_subsasgn(w.c), kOk);
-  push_spec(w, ".", "push_string8 \"g\"");
-  ASSERT_EQ(bi_subsref(w.c), kOk);
-  double v;
-  ASSERT_EQ(stk_pop_real_scalar(w.c, &v), kOk);
-  EXPECT_EQ(v, 2);
-  push_spec(w, "[]", "push_int16 1");
-  EXPECT_EQ(bi_subsref(w.c), kUnknownOption);
-  w.clear_stack();
-  EXPECT_TRUE(w.sound());
-}
-
-TEST(SubsrefSubsasgn, ObjectMethodArgumentsCarryColonsAndTheReference) {
-  Workspace w;
-  w.name(0, "o");
-  ASSERT_EQ(run(w.c, "push_int16 1\nstore_local 0\npush_int16 9\npush_ref_target 0\npush_int16 2"), kOk);
-  // o(:, 2) = 9 on an object: [ref, object, s, rhs] with subs {':', 2}.
-  ASSERT_EQ(overload_subsasgn_struct(w.c, kOpIndexAssign, 2, 0x1), kOk);
-  EXPECT_EQ(desc_at(w.c, 3)[0], kKindReference);
-  EXPECT_EQ(stk_is_struct(w.c, 1), 1);
-  ASSERT_EQ(stk_struct_get_field(w.c, 1, "subs", 4), kOk);
-  ASSERT_EQ(stk_list_get(w.c, 0, 1), kOk);
-  EXPECT_EQ(stk_is_char(w.c, 0), 1);
-  w.clear_stack();
-  ASSERT_EQ(run(w.c, "push_ref 0\npush_int16 3"), kOk);
-  ASSERT_EQ(overload_subsref_struct(w.c, kOpIndexRefRead, 1, 0), kOk);
-  EXPECT_EQ(desc_at(w.c, 1)[0], kKindReal);  // the reference became its value
-  EXPECT_EQ(overload_subsref_struct(w.c, kOpPlus, 0, 0), kPrivateField);
-  w.clear_stack();
-  ASSERT_EQ(run(w.c, "push_ref 0"), kOk);
-  ASSERT_EQ(overload_push_end_args(w.c, 0, 1, 2), kOk);
-  EXPECT_EQ(desc_at(w.c, 2)[0], kKindReal);
-  w.clear_stack();
-  EXPECT_TRUE(w.sound());
 }
 
 }  // namespace

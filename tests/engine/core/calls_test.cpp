@@ -1,6 +1,6 @@
 // Name resolution and calls: precedence of user functions, methods (also of
-// parent classes), library rows in search order and intrinsics; built-in
-// stubs, function values, code blocks, command lines, "exist" and "inline".
+// parent classes) and intrinsics; wrong counts, function values, command
+// lines, "exist" and "inline".
 #include <gtest/gtest.h>
 
 #include "engine/core/containers.h"
@@ -112,45 +112,6 @@ TEST_F(Calls, AMethodIsFoundInTheClassOrItsParents) {
   EXPECT_EQ(resolve("greet", 1, 0).id, plain);
 }
 
-TEST_F(Calls, RowsShadowInSearchOrder) {
-  BuiltinEntry engine[] = {fn_row("libf", push_marker, 0, 64, 0, 1, 0, 1), {}};
-  BuiltinEntry app[] = {fn_row("libf", push_marker, 0, 64, 0, 1, 0, 2), {}};
-  BuiltinEntry late[] = {fn_row("libf", push_marker, 0, 64, 0, 1, 0, 3), {}};
-  ASSERT_EQ(engine_register_builtin_table(c, engine, 1), kOk);
-  ASSERT_EQ(engine_register_builtin_table(c, app, 1), kOk);
-  ASSERT_EQ(engine_register_builtin_table(c, late, 0), kOk);  // appended: searched last
-  Ref r = resolve("libf", 0, 1);
-  ASSERT_EQ(r.status, kOk);
-  EXPECT_EQ(r.row, &app[0]);
-  EXPECT_EQ(r.opcode, kFirstLibraryOpcode + 0);
-  int32_t k = 0;
-  EXPECT_EQ(lib_find_builtin(c, "libf", nullptr, 0, &k), &app[0]);
-  EXPECT_EQ(lib_find_builtin(c, "libf", &app[0], 0, &k), &engine[0]);
-  EXPECT_EQ(k, 1);
-  EXPECT_EQ(lib_find_builtin(c, "libf", &engine[0], 0, &k), &late[0]);
-  EXPECT_EQ(lib_find_builtin(c, "libf", &late[0], 0, &k), nullptr);
-  EXPECT_EQ(lib_find_builtin(c, "libf", nullptr, builtin_class_id(1, 0), &k), &engine[0]);
-
-  // Called for the host: the stub runs the first row.
-  ASSERT_EQ(fn_call(c, "libf", 0, 0, 1, 0, 0), kOk);
-  ASSERT_EQ(interp_run_hook(c, 0), kOk);
-  EXPECT_EQ(pop(), 2);
-  EXPECT_EQ(c->desc_top, kBaseFrameWords);
-}
-
-TEST_F(Calls, ALibraryObjectChoosesItsClassRows) {
-  BuiltinEntry table[] = {fn_row("area", push_marker, 1, 1, 1, 1, 0, 10),
-                          fn_row("area", push_marker, 1, 1, 1, 1, 1, 20), {}};
-  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  EXPECT_EQ(resolve("area", 1, 1).row, &table[0]);
-  stk_drop(c);
-  ASSERT_EQ(stk_push_raw(c, uint32_t(builtin_class_id(0, 1)), 8, nullptr), kOk);
-  Ref r = resolve("area", 1, 1);
-  EXPECT_EQ(r.row, &table[1]);
-  EXPECT_EQ(r.opcode, kFirstLibraryOpcode + 1);
-}
-
 TEST_F(Calls, WrongCountsAndUnknownNames) {
   BuiltinEntry table[] = {fn_row("two", sum_args, 2, 2, 1, 1), {}};
   ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
@@ -174,24 +135,6 @@ TEST_F(Calls, WrongCountsAndUnknownNames) {
   int32_t id = 0;
   EXPECT_EQ(fn_find_user_simple(c, "a:b", 3, 0, &id), kBadArgument);
   EXPECT_EQ(fn_call(c, "two", 0, 2, 2, 0, 0), kWrongNargout);
-}
-
-TEST_F(Calls, SizeCalledWithNoResultRunsWithOneAndDropsIt) {
-  ASSERT_EQ(stk_push_real(c, 5), kOk);
-  ASSERT_EQ(fn_call(c, "size", 0, 1, 0, 0, 0), kOk);
-  ASSERT_EQ(c->pos.kind, kAreaDataStack);
-  const uint16_t* stub = MiniRunner::pc_of(c);
-  EXPECT_EQ(tnasm::disassemble(stub, 5), "  size 1 1\n  pop_item\n  halt\n");
-  EXPECT_EQ(int32_t(frame_words(c, c->frame)[kFwResults]), 0);
-  EXPECT_EQ(frame_arg_count(c), 2);  // the stub, then the argument
-
-  // A statement call of a row that gives nothing leaves the no-value item.
-  BuiltinEntry table[] = {fn_row("quiet", sum_args, 0, 64, 0, 1), {}};
-  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  ASSERT_EQ(fn_call(c, "quiet", 0, 1, -1, 0, 0), kOk);
-  EXPECT_EQ(tnasm::disassemble(MiniRunner::pc_of(c), 5), "  lib 0 1 0\n  push_no_value\n  halt\n");
-  EXPECT_EQ(int32_t(frame_words(c, c->frame)[kFwResults]), 1);
 }
 
 TEST_F(Calls, FunctionValuesCallTheirFunction) {
@@ -246,71 +189,6 @@ TEST_F(Calls, FunctionValuesCallTheirFunction) {
   EXPECT_EQ(fn_call_funarg(c, 0, 0, 1, 0), kAborted);
 }
 
-TEST_F(Calls, FunctionArgumentCounts) {
-  compile("twice", twice);
-  int32_t in = 0, out = 0;
-  ASSERT_EQ(stack_push_record(c, "twice", 5, 0), kOk);
-  const char* text = nullptr;
-  int32_t n = 0;
-  code_string_ref(item_data(c, 0), &text, &n);
-  EXPECT_EQ(std::string(text, size_t(n)), "twice");
-  ASSERT_EQ(funarg_resolve(c, 0, 0, &in, &out), kOk);
-  EXPECT_EQ(in, 1);
-  EXPECT_EQ(out, 1);
-  ASSERT_EQ(funarg_pop_resolve(c, 0, 1), kOk);
-  EXPECT_EQ(pop(), 1);
-  ASSERT_EQ(stk_push_cstr(c, -1, "atan2"), kOk);
-  ASSERT_EQ(funarg_resolve(c, 0, 0, &in, &out), kOk);
-  EXPECT_EQ(in, 2);
-  ASSERT_EQ(stk_push_cstr(c, -1, std::string(40, 'q').c_str()), kOk);
-  EXPECT_EQ(funarg_resolve(c, 0, 0, &in, &out), kUndefinedFunction);
-}
-
-TEST_F(Calls, InterpCallRunsOnlyUserFunctions) {
-  EXPECT_EQ(interp_call(c, "nosuch", 0, 0, 1, 0, 0), kUndefinedFunction);
-  EXPECT_STREQ(c->failing_op, "nosuch");
-  int32_t ghost = 0;
-  ASSERT_EQ(fn_table_define(c, "ghost", 5, nullptr, 0, 0, 0, 0, kNoLibrary, &ghost), kOk);
-  EXPECT_EQ(interp_call(c, "ghost", 0, 0, 1, 0, 0), kUndefinedFunction);
-  EXPECT_EQ(fn_call(c, "ghost", 0, 0, 1, 0, 0), kUndefinedFunction);
-  EXPECT_EQ(interp_call(c, "sin", 0, 0, 1, 0, 0), kUndefinedFunction);
-  EXPECT_EQ(c->pos.kind, kAreaNone);
-  compile("twice", twice);
-  ASSERT_EQ(stk_push_real(c, 2), kOk);
-  MiniRunner::steps_limit = 0;  // stop right after the frame is pushed
-  EXPECT_EQ(interp_call(c, "twice", 0, 1, 1, 1, 0), kSliceEnded);
-  MiniRunner::steps_limit = 100000;
-  EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 1u);
-  EXPECT_EQ(frame_current_function(c), fn_find_user(c, "twice", 5, nullptr, 0, 0, 1, nullptr));
-  ASSERT_EQ(frame_return_discard(c), kOk);
-  EXPECT_EQ(c->desc_top, kBaseFrameWords);
-}
-
-TEST_F(Calls, CodeBlocksAndSetupFrames) {
-  int32_t values = -1;
-  const std::string text = "asm push_int16 7\nasm push_int16 8\nasm halt\nvalues 2\n";
-  ASSERT_EQ(exec_code_block(c, text.data(), int32_t(text.size()), &values), kOk);
-  EXPECT_EQ(values, 2);
-  EXPECT_EQ(FakeCompiler::log.back().function_id, -1);
-  ASSERT_EQ(interp_run_hook(c, 0), kOk);
-  EXPECT_EQ(pop(), 8);
-  EXPECT_EQ(pop(), 7);
-  EXPECT_EQ(c->desc_top, kBaseFrameWords);
-  const int32_t data_top = c->data_top;
-  EXPECT_EQ(exec_code_block(c, "fail 150", 8, &values), 150);
-  EXPECT_EQ(c->desc_top, kBaseFrameWords);
-  EXPECT_EQ(c->data_top, data_top);
-
-  const std::vector<uint16_t> code = tnasm::asm_code("plus\nhalt\n");
-  ASSERT_EQ(stk_push_real(c, 2), kOk);
-  ASSERT_EQ(stk_push_real(c, 3), kOk);
-  ASSERT_EQ(call_setup_frame(c, code.data(), int32_t(code.size()), 2, 1, 0, 0, 0), kOk);
-  ASSERT_EQ(interp_run_hook(c, 0), kOk);
-  EXPECT_EQ(pop(), 5);
-  EXPECT_EQ(c->desc_top, kBaseFrameWords);
-  EXPECT_EQ(call_setup_frame(c, code.data(), int32_t(code.size()), 1, 1, 0, 0, 0), kBadArgument);
-}
-
 TEST_F(Calls, CommandLinesDefineIntoCliAndRunTheRest) {
   const std::string line =
       "asm push_int16 5\nfunction f\nasm push_int16 99\nasm ret_function\nendfunction\nasm pop_item\nasm halt\n";
@@ -326,52 +204,6 @@ TEST_F(Calls, CommandLinesDefineIntoCliAndRunTheRest) {
   // Defining it again replaces the code.
   ASSERT_EQ(exec_command_line(c, line.data(), int32_t(line.size()), 0), kSliceEnded);
   ASSERT_EQ(interp_run_hook(c, 0), kOk);
-}
-
-TEST_F(Calls, ACommandLineGrowsTheBaseWorkspaceNames) {
-  const std::string line = "names 20\nasm halt\n";
-  ASSERT_EQ(exec_command_line(c, line.data(), int32_t(line.size()), 0), kSliceEnded);
-  ASSERT_EQ(interp_run_hook(c, 0), kOk);
-  const uint32_t* base = frame_words(c, 0);
-  EXPECT_EQ(base[kFwFrameNames], 32u);
-  EXPECT_EQ(base[kFwLocals], 20u);
-  EXPECT_STREQ(reinterpret_cast<char*>(frame_var_name_entry(c, 0)), "ans");
-  EXPECT_STREQ(reinterpret_cast<char*>(frame_var_name_entry(c, 19)), "v19");
-  for (int k = 0; k < 32; ++k) EXPECT_EQ(int32_t(base[kFrameFixedWords + k]), -1);
-  EXPECT_EQ(c->desc_top, kBaseFrameWords + 16 * kFrameNamedLocalWords);
-}
-
-TEST_F(Calls, ConstantCodeCheck) {
-  BuiltinEntry table[] = {marker_row("!quat"), fn_row("quat", push_marker, 0, 1, 1, 1, -1),
-                          marker_row("@core"), fn_row("mk", push_marker, 0, 1, 1, 1, -1),
-                          fn_row("zeros", push_marker, 0, 1, 1, 1, 0), {}};
-  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
-  struct Case {
-    const char* code;
-    bool constant;
-  } cases[] = {
-      {"push_int16 3\npush_one\nplus\nzeros 1\nhalt\n", true},
-      {"push_double 2.5\npush_string8 \"ab\"\nhorzcat\nhalt\n", true},
-      {"push_one\ndisp\nhalt\n", false},
-      {"load_local 0\nhalt\n", false},
-      {"lib 1 0 1\nhalt\n", true},   // a class method in a "!" group
-      {"lib 3 0 1\nhalt\n", false},  // in an "@" group
-      {"lib 4 0 1\nhalt\n", true},   // named after an allowed intrinsic
-      {"lib 40 0 1\nhalt\n", false},
-      {"push_one\n", false},  // no halt before the end
-  };
-  for (const Case& k : cases) {
-    const std::vector<uint16_t> code = tnasm::asm_code(k.code);
-    ASSERT_EQ(call_setup_frame(c, code.data(), int32_t(code.size()), 0, 0, 0, 0, 0), kOk);
-    // Only the code's own words count: cut the area right behind them.
-    const uint32_t capacity = c->data_capacity;
-    c->data_capacity = c->pos.offset / 8 + uint32_t(code.size() + 3) / 4;
-    c->pos.flag = 0;
-    EXPECT_EQ(exec_check_halt_opcode(c), k.constant) << k.code;
-    EXPECT_EQ(c->pos.flag, 1);
-    c->data_capacity = capacity;
-    ASSERT_EQ(frame_return_discard(c), kOk);
-  }
 }
 
 TEST_F(Calls, ExistLooksOnlyAtTheKindsAskedFor) {
@@ -433,55 +265,6 @@ TEST(InlineSource, ArgumentChoiceAndCaptures) {
   char small[8];
   int32_t n = 0;
   EXPECT_EQ(inline_build_source("x", 1, "", 0, "", 0, small, sizeof small, &n), kDataStackOverflow);
-}
-
-TEST_F(Calls, InlineKeepsItsCodeInTheValue) {
-  ASSERT_EQ(stk_push_cstr(c, -1, "x+1"), kOk);
-  ASSERT_EQ(bi_inline(c, 1, 1, 0), kOk);
-  EXPECT_EQ(FakeCompiler::log.back().text, "function y=f(x);y=x+1");
-  EXPECT_EQ(FakeCompiler::log.back().function_id, kFunctionInline);
-  InlineParts parts{};
-  ASSERT_EQ(stk_get_inline(c, 0, &parts), kOk);
-  EXPECT_EQ(std::string(parts.source, size_t(parts.source_length)), "x+1");
-  ASSERT_TRUE(parts.code);
-  EXPECT_EQ(parts.code[kHdrMaxIn], 1);
-  EXPECT_EQ(c->desc_top, kBaseFrameWords + 3);
-  stk_drop(c);
-
-  ASSERT_EQ(stk_push_cstr(c, -1, "a*u+v"), kOk);
-  ASSERT_EQ(stk_push_cstr(c, -1, "u"), kOk);
-  ASSERT_EQ(stk_push_cstr(c, -1, "v"), kOk);
-  ASSERT_EQ(stk_push_real(c, 2), kOk);
-  ASSERT_EQ(stk_make_container(c, 1, 0, "a", 1), kOk);
-  ASSERT_EQ(bi_inline(c, 4, 1, 0), kOk);
-  EXPECT_EQ(FakeCompiler::log.back().text, "function y=f(_,u,v);(a)=deal(_{:});y=a*u+v");
-  ASSERT_EQ(stk_get_inline(c, 0, &parts), kOk);
-  EXPECT_EQ(parts.first[0], 2);  // "u,v" in two words
-  stk_drop(c);
-
-  ASSERT_EQ(stk_push_cstr(c, -1, "function y = g(x)"), kOk);
-  ASSERT_EQ(stk_push_cstr(c, -1, "x"), kOk);
-  EXPECT_EQ(bi_inline(c, 2, 1, 0), kTooManyInputs);
-}
-
-TEST_F(Calls, QualifiedNamesOfLibraryMethods) {
-  int32_t lib = 0, id = 0;
-  ASSERT_EQ(lib_find_by_name(c, "geom", -1, 1, &lib), kOk);
-  ASSERT_EQ(fn_table_define(c, "area", 4, "shape", 5, lib, 1, 0, kNoLibrary, &id), kOk);
-  char buffer[64];
-  int32_t n = 0;
-  fn_name_and_line(c, id, buffer, sizeof buffer, &n);
-  EXPECT_STREQ(buffer, "geom/.shape::area");
-  const char* text = nullptr;
-  fn_name_by_id(c, lib, &text, &n);
-  EXPECT_EQ(std::string(text, size_t(n)), "geom");
-}
-
-TEST(ServiceSlots, CallServicesAreInTheirSlots) {
-  const int slots[] = {kSvcFnFindByName, kSvcFnCallFunarg, kSvcLibFindBuiltin, kSvcFnCall,
-                       kSvcExecCodeBlock, kSvcExecCheckHaltOpcode, kSvcFrameReturnDiscard};
-  for (int s : slots) EXPECT_NE(kEngineServices.slot[s], nullptr) << s;
-  EXPECT_EQ(kEngineServices.slot[kSvcFnCall], reinterpret_cast<ServiceFn>(&fn_call));
 }
 
 }  // namespace

@@ -221,26 +221,6 @@ TEST(CompileExpressions, Precedence) {
   display_local 1
   halt
 )--"},
-      {{}, R"--(y = 1:2:10)--",
-       R"--(  push_one
-  push_int16 2
-  push_int16 10
-  colon 3
-  store_local 1
-  display_local 1
-  halt
-)--"},
-      {{}, R"--(y = 1:2:3:4)--",
-       R"--(  push_one
-  push_int16 2
-  push_int16 3
-  colon 3
-  push_int16 4
-  colon 2
-  store_local 1
-  display_local 1
-  halt
-)--"},
       {{}, R"--(a = 1; y = a ? 1 : a || 2)--",
        R"--(  push_one
   store_local 1
@@ -252,22 +232,6 @@ L1:
   load_local 1
   or_else L2
   push_int16 2
-L2:
-  store_local 2
-  display_local 2
-  halt
-)--"},
-      {{}, R"--(a = 1; y = a || a && a || a)--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  or_else L2
-  load_local 1
-  and_then L1
-  load_local 1
-L1:
-  or_else L2
-  load_local 1
 L2:
   store_local 2
   display_local 2
@@ -351,19 +315,6 @@ TEST(CompileExpressions, Calls) {
   display_local 3
   halt
 )--"},
-      {{}, R"--(c = {1, 2}; y = feval(c{:}))--",
-       R"--(  push_one
-  push_int16 2
-  make_list 2
-  store_local 1
-  push_ref 1
-  deref
-  push_empty
-  call_named 1
-  store_local 2
-  display_local 2
-  halt
-)--"},
       {{}, R"--(f = @(t) t^2; x = 2; g = @(t) t + x * f(t); h = {@(a, b) a + b, @() x})--",
        R"--(  push_string8 "t^2"
   push_string8 "t"
@@ -392,16 +343,6 @@ TEST(CompileExpressions, Calls) {
   make_list 2
   store_local 4
   display_local 4
-  halt
-)--"},
-      {{}, R"--(g = @sin; h = @cls::method)--",
-       R"--(  push_string8 "sin"
-  str2fun
-  store_local 1
-  push_string8 "cls::method"
-  str2fun
-  store_local 2
-  display_local 2
   halt
 )--"},
   };
@@ -545,25 +486,6 @@ TEST(CompileExpressions, IndexingAndTargets) {
   index_assign 1 0x0
   halt
 )--"},
-      {{}, R"--(x = 1; y = [x(1) -x(2)]; z = [x (1)])--",
-       R"--(  push_one
-  store_local 1
-  push_ref 1
-  push_one
-  index_ref_read 1 0x0
-  push_ref 1
-  push_int16 2
-  index_ref_read 1 0x0
-  uminus
-  horzcat
-  store_local 2
-  load_local 1
-  push_one
-  horzcat
-  store_local 3
-  display_local 3
-  halt
-)--"},
       {{}, R"--(y = [1, 2; 3, 4]; z = []; w = {}; v = {1 'a'; 2 3}; u = [1 -2 - 3]; t = [1 2
 3 4
 ];)--",
@@ -643,21 +565,6 @@ TEST(CompileExpressions, ConstantFoldingAtLevel4) {
   horzcat
   push_int16 -3
   horzcat
-  store_local 2
-  display_local 2
-  halt
-)--"},
-      {{.level = 4}, R"--(c = 1; z = -(c ? 2 : 3))--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  jump_if_false L1
-  push_int16 2
-  jump L2
-L1:
-  push_int16 3
-L2:
-  uminus
   store_local 2
   display_local 2
   halt

@@ -1,7 +1,6 @@
-// The rewriting passes on hand-written code: every simplifier pattern, the
-// compacting and position-keeping modes with their 8-byte alignment, no fold
-// across a jump target; jump threading, the retargeting rules and the
-// empty-loop fold of the peephole pass; the 16-bit limit of patched jumps.
+// The rewriting passes on hand-written code: every simplifier pattern; the
+// retargeting rules and the empty-loop fold of the peephole pass; the 16-bit
+// limit of patched jumps; random token soup.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -75,21 +74,6 @@ TEST(CompileSimplify, PatternsTable) {
   }
 }
 
-// Compacting realigns 8-byte literals; once a jump is met, positions are kept
-// (freed words become nop) and no pattern swallows a jump target.
-TEST(CompileSimplify, ModesAndJumpTargets) {
-  EXPECT_EQ(simplify("push_one\numinus\npush_double 0.25\numinus"), tidy("push_int16 -1\npush_double -0.25"));
-  EXPECT_EQ(simplify("load_local 1\njump_if_false a\npush_int16 2\numinus\njump b\n"
-                     "a:\npush_int16 3\nb:\numinus"),
-            tidy("load_local 1\njump_if_false a\npush_int16 -2\nnop\njump b\na:\npush_int16 3\nb:\numinus"));
-  // A pattern whose first instruction is the target still folds.
-  EXPECT_EQ(simplify("load_local 1\nand_then a\nuplus\na:\npush_int16 4\numinus"),
-            tidy("load_local 1\nand_then a\nuplus\na:\npush_int16 -4\nnop"));
-  // push_imag_double is folded only while compacting.
-  EXPECT_EQ(simplify("load_local 1\nor_else a\na:\npush_imag_double 2\numinus"),
-            tidy("load_local 1\nor_else a\na:\npush_imag_double 2\numinus"));
-}
-
 std::string peephole(const char* text, bool fold = false) {
   std::vector<uint16_t> code = tnasm::asm_code(text);
   code_peephole_optimise(code.data(), int64_t(code.size()), fold);
@@ -144,26 +128,6 @@ TEST(CompilePeephole, EmptyLoopFold) {
                  "nop\npop_item\nx:\nhalt"));
 }
 
-TEST(CompileSimplify, ConstantsAndFlags) {
-  const auto check = [](const char* text, bool which) {
-    const std::vector<uint16_t> c = tnasm::asm_code(text);
-    return code_is_bool_constant(c.data(), int64_t(c.size()), which);
-  };
-  EXPECT_TRUE(check("push_one", true));
-  EXPECT_TRUE(check("true 0", true));
-  EXPECT_FALSE(check("true 1", true));
-  EXPECT_TRUE(check("push_zero", false));
-  EXPECT_TRUE(check("false 0", false));
-  EXPECT_FALSE(check("push_one", false));
-  EXPECT_FALSE(check("push_one\npush_one", true));
-  const std::vector<uint16_t> pure = tnasm::asm_code("load_local 1\npush_double 2.5\nplus\nsize 1 1");
-  EXPECT_TRUE(code_all_flagged(pure.data(), int64_t(pure.size())));
-  const std::vector<uint16_t> impure = tnasm::asm_code("load_local 1\ndisp");
-  EXPECT_FALSE(code_all_flagged(impure.data(), int64_t(impure.size())));
-  const std::vector<uint16_t> library = tnasm::asm_code("lib 3 0 1");
-  EXPECT_FALSE(code_all_flagged(library.data(), int64_t(library.size())));
-}
-
 // Every patched jump must fit 16 bits: forward (if), backward (while, for),
 // and the short-circuit chains.
 TEST(CompileStatementsLimits, JumpsBeyondSixteenBitsAreRefused) {
@@ -188,19 +152,6 @@ TEST(CompileStatementsLimits, JumpsBeyondSixteenBitsAreRefused) {
   std::string fits;
   for (int k = 0; k < 3000; ++k) fits += "y = 1.5;\n";
   EXPECT_EQ(h.run("x = 1;\nwhile x\n" + fits + "end").status, kOk);
-}
-
-// Top-level code leaves the values of its shown expressions for its caller
-// (data texts); statements inside blocks display them instead.
-TEST(CompileStatementsLimits, ValuesLeftByTopLevelCode) {
-  CompileHarness h;
-  CompileOutcome out = h.run("[1 2 3]\nx = 4;\n5\nif x, 6, end");
-  ASSERT_EQ(out.status, kOk);
-  EXPECT_EQ(out.values, 2);
-  EXPECT_NE(out.text.find("  push_int16 6\n  disp\n"), std::string::npos);
-  CompileOptions fn;
-  fn.function_id = 0;
-  EXPECT_EQ(h.run("function f\n3", fn).values, 0);
 }
 
 }  // namespace

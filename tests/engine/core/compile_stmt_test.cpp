@@ -333,21 +333,6 @@ L2:
   display_local 3
   halt
 )--"},
-      {{}, R"--(c = 1; z = -(c ? 2 : 3))--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  jump_if_false L1
-  push_int16 2
-  jump L2
-L1:
-  push_int16 3
-L2:
-  uminus
-  store_local 2
-  display_local 2
-  halt
-)--"},
       {{}, R"--(return)--",
        R"--(  halt
   halt
@@ -388,13 +373,6 @@ L1:
       {{.level = 1}, R"--(while 1, a = 1; end)--",
        R"--(L1:
   skip 0
-  push_one
-  store_local 1
-  jump L1
-  halt
-)--"},
-      {{.level = 1}, R"--(repeat, a = 1; until false())--",
-       R"--(L1:
   push_one
   store_local 1
   jump L1
@@ -445,18 +423,6 @@ L2:
 L1:
   halt
 )--"},
-      {{.level = 3}, R"--(for k = 1:0, end)--",
-       R"--(  push_one
-  push_zero
-  range_pack 2
-L1:
-  for_range_next L2
-  store_local 1
-  jump L1
-L2:
-  pop_item
-  halt
-)--"},
       {{.level = 3}, R"--(x = 3; for k = 1:x, end)--",
        R"--(  push_int16 3
   store_local 1
@@ -466,23 +432,6 @@ L2:
 L1:
   for_range_next L2
   store_local 2
-  jump L1
-L2:
-  pop_item
-  halt
-)--"},
-      {{.level = 3, .positions = true}, R"--(for k = 10:-2:1
-end)--",
-       R"--(  position -1 1
-  push_int16 10
-  push_int16 2
-  uminus
-  push_one
-  range_pack 3
-L1:
-  for_range_next L2
-  store_local 1
-  position -1 2
   jump L1
 L2:
   pop_item
@@ -758,23 +707,6 @@ L1:
 L2:
   ret_function
 )--", "0 3 1 1 1"},
-      {{.function_id = 0}, R"--(function f(x)
-x
-x + 1
-x;
-disp(x);)--",
-       R"--(  load_local 0
-  display_named 0
-  load_local 0
-  push_one
-  plus
-  disp
-  load_local 0
-  pop_item
-  load_local 0
-  disp
-  ret_function
-)--", "8 1 1 0 0"},
       {{.function_id = kFunctionInline}, R"--(function y=f(_,x);(a,b)=deal(_{:});y=a*x)--",
        R"--(  push_ref 1
   deref
@@ -792,12 +724,6 @@ disp(x);)--",
 L1:
   ret_function
 )--", "8 5 2 1 1 2"},
-      {{.function_id = 0}, R"--(define k = 3 + 4)--",
-       R"--(  push_int16 3
-  push_int16 4
-  plus
-  ret_function
-)--", "4 0 0 1"},
       {{.function_id = 0}, R"--(function (a, b) = f(x)
 a = 1; b = 2;)--",
        R"--(  push_one

@@ -1,4 +1,4 @@
-// Block layout, registration of built-in tables, the library flag and reset.
+// Block layout, registration of built-in tables, reset and named blocks.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -31,35 +31,6 @@ struct Expected {
   uint32_t size, data_words, heap_words, desc_words, code_words;
   int32_t fn_capacity;
 };
-
-TEST(EngineLayout, AreasFollowTheBlockSize) {
-  // Worked by hand from the division rules: data R/64, heap 3R/64, descriptors
-  // R/32 words, code the rest, with R = size - 1080.
-  const Expected cases[] = {
-      {7312, 96, 288, 192, 1192, 9},
-      {1u << 20, 16360, 49096, 32728, 196464, 767},
-  };
-  for (const Expected& e : cases) {
-    Block b(e.size);
-    EngineContext* c = nullptr;
-    ASSERT_EQ(engine_init(b.ptr(), e.size, &c), kOk) << e.size;
-    ASSERT_EQ(static_cast<void*>(c), b.ptr());
-    EXPECT_EQ(c->data_base.v, kContextNominalBytes);
-    EXPECT_EQ(c->data_capacity, e.data_words);
-    EXPECT_EQ(uint32_t(c->heap_size), e.heap_words);
-    EXPECT_EQ(c->heap_base.v, c->data_base.v + e.data_words * 8);
-    EXPECT_EQ(c->desc_capacity, e.desc_words);
-    EXPECT_EQ(c->desc_base.v, c->heap_base.v + e.heap_words * 8);
-    EXPECT_EQ(c->code_size, e.code_words);
-    EXPECT_LE(c->code_base.v + c->code_size * 2, e.size);
-    EXPECT_EQ(c->fn_capacity, e.fn_capacity);
-    EXPECT_EQ(c->code_free, uint32_t(e.fn_capacity) * 8);
-    EXPECT_EQ(c->fn_count, 1);
-    EXPECT_EQ(heap_words(c)[0], uint64_t(e.heap_words - 1));  // one free block
-    EXPECT_STREQ(engine_version_string(), "ZVR 5.0.1");
-    EXPECT_EQ(c->svc, &kEngineServices);
-  }
-}
 
 TEST(EngineLayout, RefusesTooSmallOrMisalignedBlocks) {
   Block b(8000);
@@ -200,32 +171,6 @@ TEST(BuiltinTables, RefusesBadClassWordsAndTheReserve) {
   EXPECT_EQ(c->table_count, 0);
 }
 
-TEST(BuiltinTables, LibraryFlagStopsAtCoreGroups) {
-  Block b(1 << 16);
-  EngineContext* c;
-  ASSERT_EQ(engine_init(b.ptr(), b.size, &c), kOk);
-  static BuiltinEntry first[] = {row("!Tarnivel", nullptr), row("")};
-  static BuiltinEntry core[] = {row("@Tarnivel", nullptr), row("")};
-  static BuiltinEntry last[] = {row("!Tarnivel", nullptr), row("!Other", nullptr), row("")};
-  ASSERT_EQ(engine_register_builtin_table(c, first, 0), kOk);
-  ASSERT_EQ(engine_register_builtin_table(c, core, 0), kOk);
-  ASSERT_EQ(engine_register_builtin_table(c, last, 0), kOk);
-  EXPECT_EQ(engine_set_library_flag(c, "Tarnivel", 1), kSecurityViolation);
-  EXPECT_EQ(table_refs(c)[0].group_flag, 1);
-  EXPECT_EQ(table_refs(c)[2].group_flag, 0);  // after the "@" row: untouched
-  EXPECT_EQ(engine_set_library_flag(c, "Other", 3), kSourceNotFound);
-  EXPECT_EQ(table_refs(c)[2].group_flag, 3);
-  EXPECT_EQ(engine_set_library_flag(c, "Tarniv", 1), kSourceNotFound);
-}
-
-TEST(BuiltinTables, SetDataReachesEveryRowOfAFunction) {
-  static BuiltinEntry t[] = {row("a"), row("b", nullptr), row("c"), row("")};
-  builtin_table_set_data(t, dummy_fn, 42);
-  EXPECT_EQ(t[0].data, 42u);
-  EXPECT_EQ(t[1].data, 0u);
-  EXPECT_EQ(t[2].data, 42u);
-}
-
 TEST(EngineLayout, AMovedBlockKeepsWorking) {
   Block a(1 << 16), b(1 << 16);
   EngineContext* c;
@@ -247,23 +192,6 @@ TEST(EngineLayout, AMovedBlockKeepsWorking) {
 #include "engine/core/value_stack.h"
 
 namespace {
-
-TEST(ServiceTable, SlotsHoldTheirOperationsInTheFixedOrder) {
-  const EngineServiceTable& t = kEngineServices;
-  EXPECT_EQ(t.slot[0], reinterpret_cast<ServiceFn>(&engine_version_string));
-  EXPECT_EQ(t.slot[4], reinterpret_cast<ServiceFn>(&lib_entry_by_index));
-  EXPECT_EQ(t.slot[20], reinterpret_cast<ServiceFn>(&stk_push_real));
-  EXPECT_EQ(t.slot[73], reinterpret_cast<ServiceFn>(&stk_remove));
-  EXPECT_EQ(t.slot[96], reinterpret_cast<ServiceFn>(&io_write));
-  EXPECT_EQ(t.slot[105], reinterpret_cast<ServiceFn>(&lib_call_by_name));
-  Block b(1 << 16);
-  EngineContext* c;
-  ASSERT_EQ(engine_init(b.ptr(), b.size, &c), kOk);
-  ASSERT_EQ(svc_fn<decltype(&stk_push_real)>(c, kSvcStkPushReal)(c, 2.5), kOk);
-  double v = 0;
-  ASSERT_EQ(stk_pop_real_scalar(c, &v), kOk);
-  EXPECT_EQ(v, 2.5);
-}
 
 }  // namespace
 

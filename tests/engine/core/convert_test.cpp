@@ -1,6 +1,6 @@
 // Type conversions and argument checking: the promotion table over every
-// class, integer, double, single and logical conversions, condition truth,
-// and spec strings including the end-of-arguments rules.
+// class, integer conversions, condition truth, spec strings including the
+// end-of-arguments rules, and conversions at random depths against a model.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -240,50 +240,6 @@ TEST_F(Convert, ToIntegerTable) {
   }
 }
 
-TEST_F(Convert, ToDoubleAndSingleKeepShapesAndValues) {
-  int32_t dims[] = {2, 1, 2};
-  void* d;
-  ASSERT_EQ(stk_push_typed_array(c, 3, dims, 2, 0, &d), kOk);  // int16 2x1x2
-  const int16_t vals[] = {-3, 5, 7, -32768};
-  std::memcpy(d, vals, sizeof vals);
-  float* f;
-  int32_t three[] = {3};
-  ASSERT_EQ(stk_push_single_nd(c, 1, three, &f, nullptr), kOk);
-  f[0] = 1.5f, f[1] = -2, f[2] = 1e30f;
-  int changed = 7;
-  ASSERT_EQ(stk_convert_to_double(c, ~1, 0, &changed), kOk);
-  EXPECT_EQ(changed, 1);
-  double* re;
-  int nd;
-  const uint32_t* dp;
-  ASSERT_EQ(stk_get_double_array(c, 1, &nd, &dp, nullptr, &re, nullptr), kOk);
-  EXPECT_EQ(std::vector<uint32_t>(dp, dp + nd), (std::vector<uint32_t>{2, 1, 2}));
-  EXPECT_EQ(std::vector<double>(re, re + 4), (std::vector<double>{-3, 5, 7, -32768}));
-  EXPECT_EQ(desc_at(c, 0)[0], kKindReal);  // a 3 x 1 single becomes a matrix
-  ASSERT_EQ(stk_get_double_array(c, 0, nullptr, nullptr, nullptr, &re, nullptr), kOk);
-  EXPECT_EQ(re[2], static_cast<double>(1e30f));
-  ASSERT_EQ(stk_convert_to_double(c, 0, 0, &changed), kOk);
-  EXPECT_EQ(changed, 0);
-
-  // Complex double to single and back.
-  double* im;
-  ASSERT_EQ(stk_push_matrix(c, 1, 2, &re, &im), kOk);
-  re[0] = 0.1, re[1] = 2, im[0] = -1, im[1] = 3;
-  ASSERT_EQ(stk_convert_to_double(c, 0, 1, &changed), kOk);
-  float* fi;
-  ASSERT_EQ(stk_get_single_array(c, 0, nullptr, nullptr, nullptr, &f, &fi), kOk);
-  EXPECT_EQ(f[0], 0.1f);
-  EXPECT_EQ(fi[1], 3.0f);
-  ASSERT_EQ(stk_convert_to_double(c, 0, 0, nullptr), kOk);
-  EXPECT_EQ(desc_at(c, 0)[0], kKindComplex);
-  EXPECT_TRUE(check_stack_invariants(c));
-
-  stk_claim(c, kKindContainer, 0, kContList, 0);
-  StackSnapshot before = snapshot_stacks(c);
-  EXPECT_EQ(stk_convert_to_double(c, ~3, 0, &changed), kWrongType);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-}
-
 TEST_F(Convert, LogicalConditionAndBoolAgreeExceptOnNaN) {
   // Pinned on purpose: NaN is true in a condition, false in logical and bool.
   ASSERT_EQ(stk_push_nan(c), kOk);
@@ -338,74 +294,6 @@ TEST_F(Convert, LogicalConditionAndBoolAgreeExceptOnNaN) {
       stk_drop(c);
     }
   }
-}
-
-TEST_F(Convert, ToLogicalInPlaceOrNew) {
-  int8_t* p;
-  int32_t dims[] = {2, 2};
-  ASSERT_EQ(stk_push_typed_array(c, 2, dims, 1, 0, reinterpret_cast<void**>(&p)), kOk);
-  p[0] = 0, p[1] = -7, p[2] = 1, p[3] = 100;
-  const int32_t top = c->data_top;
-  ASSERT_EQ(stk_convert_to_logical(c, 0), kOk);
-  EXPECT_EQ(c->data_top, top);  // same width: in place
-  EXPECT_TRUE(stk_is_logical(c, 0));
-  EXPECT_EQ(std::vector<int8_t>(p, p + 4), (std::vector<int8_t>{0, 1, 1, 1}));
-  double *re, *im;
-  ASSERT_EQ(stk_push_matrix(c, 1, 3, &re, &im), kOk);
-  re[0] = 0, re[1] = NAN, re[2] = 0, im[0] = 0, im[1] = 0, im[2] = -1;
-  push_class(c, kI64, 4294967296.0);
-  ASSERT_EQ(stk_convert_to_logical(c, 1), kOk);
-  uint8_t* l;
-  ASSERT_EQ(stk_get_typed_array(c, 1, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                reinterpret_cast<void**>(&l)), kOk);
-  EXPECT_EQ(std::vector<uint8_t>(l, l + 3), (std::vector<uint8_t>{0, 0, 1}));
-  ASSERT_EQ(stk_convert_to_logical(c, 0), kOk);
-  uint8_t b;
-  ASSERT_EQ(stk_get_bool(c, 0, &b), kOk);
-  EXPECT_EQ(b, 1);
-  EXPECT_TRUE(check_stack_invariants(c));
-  push_class(c, kSgl);
-  EXPECT_EQ(stk_convert_to_logical(c, 0), kWrongType);
-}
-
-TEST_F(Convert, MakeComplexTop) {
-  double *re, *im;
-  ASSERT_EQ(stk_push_matrix(c, 2, 2, &re, nullptr), kOk);
-  void* out;
-  t.set_capacity(c->data_top + 3, 1000);
-  StackSnapshot before = snapshot_stacks(c);
-  EXPECT_EQ(stk_make_complex_top(c, &out), kStackOverflow);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-  t.set_capacity(c->data_top + 4, 1000);
-  ASSERT_EQ(stk_make_complex_top(c, &out), kOk);
-  EXPECT_EQ(desc_at(c, 0)[0], kKindComplex);
-  EXPECT_EQ(out, re + 4);
-  EXPECT_EQ(static_cast<double*>(out)[3], 0);
-  void* again;
-  ASSERT_EQ(stk_make_complex_top(c, &again), kOk);  // already complex: unchanged
-  EXPECT_EQ(again, out);
-
-  t.set_capacity(1000, 1000);
-  float* f;
-  int32_t three[] = {1, 3};
-  ASSERT_EQ(stk_push_single_nd(c, 2, three, &f, nullptr), kOk);
-  f[0] = f[1] = f[2] = 5;
-  ASSERT_EQ(stk_make_complex_top(c, &out), kOk);
-  EXPECT_EQ(class_of(c, 0), "S");
-  EXPECT_EQ(out, f + 3);
-  EXPECT_EQ(desc_at(c, 0)[1], 5u);  // 16 + 24 bytes
-  float *fr, *fi;
-  ASSERT_EQ(stk_get_single_array(c, 0, nullptr, nullptr, nullptr, &fr, &fi), kOk);
-  EXPECT_EQ(fi, f + 3);
-  EXPECT_EQ(fi[2], 0.0f);
-  int32_t cube[] = {2, 2, 2};
-  ASSERT_EQ(stk_push_double_nd(c, 3, cube, &re, nullptr), kOk);
-  ASSERT_EQ(stk_make_complex_top(c, &out), kOk);
-  ASSERT_EQ(stk_get_double_array(c, 0, nullptr, nullptr, nullptr, &re, &im), kOk);
-  EXPECT_EQ(im, re + 8);
-  EXPECT_TRUE(check_stack_invariants(c));
-  push_class(c, kI8);
-  EXPECT_EQ(stk_make_complex_top(c, &out), kWrongType);
 }
 
 // Argument-check cases: the arguments (first deepest) and the results.

@@ -147,30 +147,13 @@ TEST_F(Errors, LookupGivesTheMessagesOtherPartsQuote) {
       {1, "stackOverflow", "Stack overflow"},
       {3, "dataOverflow", "Data stack overflow"},
       {9, "noConvergence", "Algorithm does not converge"},
-      {12, "illegal", "Illegal error"},
-      {22, "nonVector", "Non-vector array"},
-      {23, "nonColumnVector", "Not a column vector"},
-      {24, "nonRowVector", "Not a row vector"},
-      {25, "nonMatrix", "Non-matrix array"},
-      {26, "nonSquareSize", "Non-square matrix"},
       {28, "nonIntegerIndex", "Non-integer index"},
-      {35, "wrongVarType", "Wrong variable type"},
-      {39, "undefField", "Undefined structure field"},
       {44, "wrongType", "Wrong type"},
-      {102, "nonIntArg", "Non-integer argument"},
       {103, "outOfRangeArg", "Argument out of range"},
-      {108, "unknownOpt", "Unknown option"},
       {122, "undefFunOrVar", "Undefined function or variable"},
-      {127, "tooFewArgout", "Too few output arguments"},
       {155, "misplacedVarargout", "\"varargout\" not as the last output argument"},
-      {181, "tooManyNestedSubexpr", "Too many nested subexpressions"},
-      {197, "reusedVarName", "Variable name reused"},
-      {202, "unexpectedExprEnd", "Unexpected end of expression"},
       {209, "unexpectedEndFunction", "Unexpected \"endfunction\""},
-      {211, "expectedFunHeader", "Function header expected"},
-      {302, "ioErr", "Read/write error"},
       {404, "secViolationGlobal", "Security violation (global or persistent var)"},
-      {500, "suspended", "Execution halted"},
       {505, "debugging", "Execution suspended for debugging"},
       {1000, "notSupported", "Not supported"},
   };
@@ -276,18 +259,6 @@ TEST_F(Errors, PositionIsAppendedOnlyFromLineTwo) {
   err_raise_id(ctx, nullptr, 0, "boom", -1);
   EXPECT_EQ(pending(), "boom (5)");
   EXPECT_EQ(ctx->error_area.loc_function, -1);
-}
-
-TEST_F(Errors, StoreWithoutTextTakesTheTableMessage) {
-  err_store(ctx, 43, nullptr, 0, true);
-  EXPECT_EQ(pending(), "Wrong type");
-  err_store(ctx, 9999, nullptr, 0, true);
-  EXPECT_EQ(pending(), "Error");
-  err_store(ctx, 0, nullptr, 0, true);
-  EXPECT_EQ(ctx->err_pending_text, -1);
-  EXPECT_TRUE(check_heap_used(ctx, {}));
-  err_store(ctx, 10, "abc", 2, true);
-  EXPECT_EQ(pending(), "ab");
 }
 
 // A full data stack leaves no scratch room: the plain message is still stored.
@@ -456,29 +427,6 @@ TEST_F(Errors, LasterrorAfterRaisingByIdentifier) {
   EXPECT_EQ(err_raise_id(ctx, std::string(128, 'a').append(":b").c_str(), -1, "x", -1), kNameTooLong);
 }
 
-TEST_F(Errors, IdentifierTextOfEveryKindOfCode) {
-  struct Case {
-    int32_t code;
-    const char* text;
-  } cases[] = {{0, ""}, {107, "ZVR:badArg"}, {28, "ZVR:nonIntegerIndex"}, {13, ""}, {-3, ""}};
-  for (const Case& c : cases) {
-    ASSERT_EQ(err_identifier_text(ctx, c.code), kOk);
-    EXPECT_EQ(string_at(0), c.text) << c.code;
-    stk_drop(ctx);
-  }
-  int32_t sym = 0;
-  ASSERT_EQ(symtab_intern(ctx, "tn:badInstanceId", 16, 127, &sym), kOk);
-  ASSERT_EQ(err_identifier_text(ctx, sym), kOk);
-  EXPECT_EQ(string_at(0), "tn:badInstanceId");
-}
-
-TEST_F(Errors, LasterrWithoutAnyErrorIsEmpty) {
-  ASSERT_EQ(bi_lasterr_lasterror(ctx, 2, true), kOk);
-  EXPECT_EQ(field(0, "message"), "");
-  EXPECT_EQ(field(0, "identifier"), "");
-  EXPECT_EQ(string_at(1), "");
-}
-
 TEST_F(Errors, RethrowReproducesTheMessageExactly) {
   const int items = stk_item_count(ctx);
   push_struct({{"message", "50% done, 100%s left"}, {"identifier", "my:pct"}});
@@ -522,16 +470,6 @@ TEST_F(Errors, RethrowFieldCases) {
 
   ASSERT_EQ(stk_push_real(ctx, 1), kOk);
   EXPECT_EQ(bi_rethrow(ctx), kWrongType);
-}
-
-TEST_F(Errors, ResetForgetsTheTextsItFrees) {
-  err_raise_code(ctx, 29, 1, 0, 7, nullptr);
-  catch_error(29);
-  err_raise_code(ctx, 21, -1, 0, -1, nullptr);
-  engine_reset(ctx);
-  EXPECT_EQ(ctx->err_pending_text, -1);
-  EXPECT_EQ(ctx->err_last_text, -1);
-  EXPECT_TRUE(check_heap_used(ctx, {}));
 }
 
 }  // namespace

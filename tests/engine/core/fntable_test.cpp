@@ -244,26 +244,6 @@ TEST_F(FnTable, PendingScanStopsAtACompileError) {
   EXPECT_EQ(ent(c, id, kEntCode), kCodeNotCompiled);
 }
 
-TEST_F(FnTable, ACompilationFindsRoomForTheEntriesItAdds) {
-  while (c->fn_count < c->fn_capacity - 1) define("filler" + std::to_string(c->fn_count));
-  std::string text = "function many\n";
-  for (int k = 0; k < 6; ++k) text += "ref newref" + std::to_string(k) + "\n";
-  const int32_t capacity = c->fn_capacity;
-  compile("many", text + "asm ret_function\n");
-  EXPECT_GT(c->fn_capacity, capacity);
-  EXPECT_GT(fn_find_user(c, "newref5", 7, nullptr, 0, 0, 1, nullptr), 0);
-}
-
-TEST_F(FnTable, ResetForgetsEntriesButKeepsSymbols) {
-  compile("add0", adder(0, ""));
-  const int32_t extent = c->sym_extent;
-  fn_table_reset(c);
-  EXPECT_EQ(c->fn_count, 1);
-  EXPECT_EQ(c->code_free, uint32_t(c->fn_capacity) * kEntryCodeWords);
-  EXPECT_EQ(c->sym_extent, extent);
-  EXPECT_EQ(fn_find_user(c, "add0", 4, nullptr, 0, 0, 1, nullptr), -1);
-}
-
 TEST_F(FnTable, CompiledCodeNeverRunsIntoTheSymbols) {
   EngineBlock small = EngineBlock::make(kSmallBlockBytes);
   EngineContext* c = small.ctx();

@@ -1,5 +1,5 @@
 // Call frames: pushing with argument checks and varargin, popping with
-// results, unwinding, try handlers, workspace lookups and abort polling.
+// results, unwinding, try handlers and statement calls.
 // Every case ends with the heap holding exactly the blocks someone owns.
 #include <gtest/gtest.h>
 
@@ -182,36 +182,6 @@ TEST_F(Frames, FailedPushFreesTheBlocksItTookAndKeepsTheArguments) {
   EXPECT_EQ(desc_at(c, 1)[2], 5u);
 }
 
-TEST_F(Frames, DescriptorOverflowIsRefusedBeforeAnyChange) {
-  const uint32_t f = fn(200, 1, 1);
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  c->desc_capacity = uint32_t(c->desc_top) + kFrameFixedWords + 150;
-  EXPECT_EQ(push(f, 1, 1), kStackOverflow);
-  EXPECT_EQ(frame_arg_count(c), 1);
-  EXPECT_TRUE(check_heap_used(c, {}));
-}
-
-TEST_F(Frames, FunctionValueFrameKeepsTheValueAsItsFirstItem) {
-  const uint32_t f = fn(1, 1, 1);
-  ASSERT_EQ(stk_push_cstr(c, -1, "fvalue"), kOk);
-  ASSERT_EQ(stk_push_real(c, 5), kOk);
-  const int32_t frame_at = c->desc_top - 6;
-  const int32_t data_fv = c->data_top - 1;
-  ASSERT_EQ(push(f, 1, 1, 1), kOk);
-  EXPECT_EQ(c->frame, frame_at);
-  const uint32_t* w = frame_words(c, c->frame);
-  EXPECT_EQ(w[kFwFunctionValue], 1u);
-  EXPECT_EQ(int32_t(w[kFwCurrentFunction]), kFunctionValueFrame);
-  EXPECT_EQ(frame_arg_count(c), 1);
-  EXPECT_EQ(stk_is_char(c, 0), 1);
-  EXPECT_EQ(c->data_top, data_fv);
-  ASSERT_EQ(stk_push_real(c, 6), kOk);
-  ASSERT_EQ(frame_pop(c), kOk);
-  EXPECT_EQ(c->desc_top, frame_at + 3);
-  EXPECT_EQ(real_at(c, 0), 6);
-  EXPECT_EQ(c->data_top, 1);
-}
-
 TEST_F(Frames, UnwindStopsAtTheBaseFrameOrTheLimit) {
   const uint32_t f = fn(1, 1, 1);
   ASSERT_EQ(stk_push_real(c, 1), kOk);  // base frame's own item
@@ -276,96 +246,6 @@ TEST_F(Frames, HandlerCatchesUnlessSandboxedSecurityError) {
   ASSERT_EQ(frame_unwind(c, 0), kOk);
   EXPECT_TRUE(frame_find_handler(c, 0, nullptr));  // the base frame's own try
   EXPECT_TRUE(check_heap_used(c, {}));
-}
-
-TEST_F(Frames, SmallQueries) {
-  EXPECT_EQ(interp_in_function(c), 0);
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  ASSERT_EQ(stk_push_real(c, 2), kOk);
-  HandFunction h;
-  h.locals = 2;
-  h.max_in = 2;
-  h.max_out = 3;
-  h.names = {"alpha", "beta"};
-  ASSERT_EQ(push(place_function(c, h), -1, 2), kOk);
-  EXPECT_EQ(interp_in_function(c), 1);
-  EXPECT_STREQ(reinterpret_cast<const char*>(frame_var_name_entry(c, 1)), "beta");
-  EXPECT_EQ(frame_var_name_entry(c, 2), nullptr);
-  uint8_t* table = nullptr;
-  int32_t count = 0;
-  frame_var_table(c, &table, &count);
-  EXPECT_EQ(count, 2);
-  EXPECT_STREQ(reinterpret_cast<const char*>(table), "alpha");
-
-  ASSERT_EQ(frame_push_nargio(c, 0), kOk);
-  EXPECT_EQ(real_at(c, 0), 2);
-  ASSERT_EQ(frame_push_nargio(c, 1), kOk);  // statement context reads as 0
-  EXPECT_EQ(real_at(c, 0), 0);
-  int32_t depth = 0;
-  ASSERT_EQ(svc_fn<decltype(&stk_depth)>(c, kSvcStkDepth)(c, &depth), kOk);  // through the service table
-  EXPECT_EQ(depth, c->desc_top);
-  EXPECT_EQ(svc_fn<decltype(&interp_in_function)>(c, kSvcInterpInFunction)(c), 1);
-
-  frame_set_flag(c);
-  EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 1u);
-  ASSERT_EQ(stk_push_real(c, 0), kOk);
-  ASSERT_EQ(push(place_function(c, h), 0, 0), kOk);
-  EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 1u);  // inherited
-  HandFunction t = h;
-  t.flags = kHdrTrusted;
-  ASSERT_EQ(push(place_function(c, t), 0, 0), kOk);
-  EXPECT_EQ(frame_words(c, c->frame)[kFwSandbox], 0u);
-
-  const CodePosition set{kAreaHeap, 1, 96};
-  err_set_position(c, &set);
-  CodePosition got{};
-  err_get_position(c, &got);
-  EXPECT_EQ(got.kind, kAreaHeap);
-  EXPECT_EQ(got.offset, 96u);
-  EXPECT_EQ(c->pos.flag, 0);
-
-  ASSERT_EQ(frame_unwind(c, 0), kOk);
-  EXPECT_STREQ(reinterpret_cast<const char*>(frame_var_name_entry(c, 0)), "ans");
-}
-
-struct AbortProbe {
-  int answer = 0;
-  int hooks = 0;
-};
-AbortProbe* g_probe = nullptr;
-uint8_t ask(void* arg) { return uint8_t(static_cast<AbortProbe*>(arg)->answer); }
-int on_abort(EngineContext*, uintptr_t data) {
-  g_probe->hooks += int(data);
-  return 0;
-}
-
-TEST_F(Frames, AbortPollingAndTheDebuggingMode) {
-  AbortProbe probe;
-  g_probe = &probe;
-  static BuiltinEntry table[3] = {};
-  std::strcpy(table[0].name, "+onabort");
-  table[0].fn = reinterpret_cast<BuiltinFn>(reinterpret_cast<void (*)()>(&on_abort));
-  table[0].data = 1;
-  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
-
-  EXPECT_EQ(poll_abort(c), 0);  // no callback
-  EXPECT_EQ(check_abort(c), kSliceEnded);
-  engine_set_option_pair(c, &ask, &probe);
-  EXPECT_EQ(poll_abort(c), 0);
-  probe.answer = 1;
-  EXPECT_EQ(poll_abort(c), 1);
-  EXPECT_EQ(probe.hooks, 1);
-  EXPECT_EQ(check_abort(c), kAborted);
-
-  c->interrupt_debug = 1;
-  EXPECT_EQ(poll_abort(c), 0);  // the first request arranges a stop
-  EXPECT_EQ(poll_abort(c), 1);  // the second stops at once
-  EXPECT_EQ(check_abort(c), kDebugSuspend);
-  EXPECT_EQ(frame_words(c, c->frame)[kFwStepMode], uint32_t(kStepStopAtNext));
-  EXPECT_EQ(c->pending_debug, 0);
-  EXPECT_EQ(probe.hooks, 5);  // once for every request answered yes
-  probe.answer = 0;
-  EXPECT_EQ(check_abort(c), kSliceEnded);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Reading by subscripts: the shape helpers, the decoder's errors and shape
-// rules, list and cell selection, the pseudo-variables, size limits, and a
-// randomised differential test of every read against the N-d model, from the
+// Reading by subscripts: the decoder's errors and shape rules, function
+// values called with their subscripts, size limits, and a randomised differential test of every read against the N-d model, from the
 // stack (100) and in place through a reference (109).
 #include <gtest/gtest.h>
 
@@ -73,41 +72,6 @@ int read_ref(Workspace& w, const ndm::Array& a, const std::vector<Sub>& subs, nd
   return st;
 }
 
-TEST(IndexShape, LinearPositionsAndLinesCoverEveryElement) {
-  const uint32_t dims[4] = {2, 3, 4, 2};
-  for (int64_t p = 0; p < 48; ++p) {
-    int64_t subs[4];
-    index_subs_from_linear(4, dims, p, subs);
-    EXPECT_EQ(index_linear_from_subs(4, dims, 4, subs), p);
-    EXPECT_EQ(ndm::linear_of({subs[0], subs[1], subs[2], subs[3]}, {2, 3, 4, 2}), p);
-  }
-  const int64_t sub2[2] = {1, 2};
-  EXPECT_EQ(index_linear_from_subs(2, dims, 2, sub2), 1 * 3 + 2);  // row-major
-  for (int d = 0; d < 4; ++d) {
-    int dim = d;
-    DimSplit s;
-    shape_split_at_dim(4, dims, &dim, &s);
-    ASSERT_EQ(s.length, dims[d]);
-    std::vector<int> seen(48, 0);
-    for (int64_t o = 0; o < s.outer; ++o)
-      for (int64_t r = 0; r < s.stride; ++r)
-        for (int64_t k = 0; k < s.length; ++k) {
-          const int64_t at = o * s.length * s.stride + k * s.stride + r;
-          ASSERT_LT(at, 48);
-          int64_t subs[4];
-          index_subs_from_linear(4, dims, at, subs);
-          EXPECT_EQ(subs[d], k);  // walking k moves along dimension d only
-          ++seen[at];
-        }
-    for (int v : seen) EXPECT_EQ(v, 1);
-  }
-  const uint32_t col[2] = {1, 5};
-  int dim = -1;
-  DimSplit s;
-  shape_split_at_dim(2, col, &dim, &s);
-  EXPECT_EQ(dim, 1);
-}
-
 TEST(IndexRead, ShapeRulesAndErrors) {
   Workspace w;
   ndm::Array out;
@@ -170,100 +134,6 @@ TEST(IndexRead, ShapeRulesAndErrors) {
   const StackSnapshot before = snapshot_stacks(w.c);
   EXPECT_EQ(index_extract(w.c, 1, 0, 0, 0), kWrongArgType);
   EXPECT_TRUE(snapshot_stacks(w.c) == before);
-  w.clear_stack();
-  EXPECT_TRUE(w.sound());
-}
-
-TEST(IndexRead, ScalarFastPathTakesNoRoom) {
-  Workspace w;
-  const ndm::Array m = doubles({2, 3}, {1, 2, 3, 4, 5, 6});
-  ndm::push(w.c, m);
-  stk_push_real(w.c, 2);
-  stk_push_real(w.c, 3);
-  // Only the subscripts' words and the matrix's own: the result reuses them.
-  w.c->data_capacity = uint32_t(w.c->data_top);
-  ASSERT_EQ(index_extract(w.c, 2, 0, 0, 0), kOk);
-  EXPECT_EQ(tn::ld_f64(item_data(w.c, 0)), 6.0);
-  EXPECT_EQ(w.c->data_top, 1);
-}
-
-TEST(IndexRead, EndValuesAndMatrixRowsAndColumns) {
-  Workspace w;
-  ndm::Array cube = ndm::like(ndm::Array{}, {2, 3, 4}, false);
-  ndm::push(w.c, cube);
-  double v;
-  ASSERT_EQ(op_index_end(w.c, 0, 1, 1, 1), kOk);  // A(end): the element count
-  stk_pop_real_scalar(w.c, &v);
-  EXPECT_EQ(v, 24);
-  ASSERT_EQ(op_index_end(w.c, 0, 2, 2, 1), kOk);  // A(2, end): d1 * d2
-  stk_pop_real_scalar(w.c, &v);
-  EXPECT_EQ(v, 12);
-  ASSERT_EQ(op_index_end(w.c, 0, 1, 3, 1), kOk);
-  stk_pop_real_scalar(w.c, &v);
-  EXPECT_EQ(v, 2);
-  ASSERT_EQ(op_index_end(w.c, 0, 1, 3, 0), kOk);  // "beginning"
-  stk_pop_real_scalar(w.c, &v);
-  EXPECT_EQ(v, 1);
-  w.clear_stack();
-  ndm::push(w.c, doubles({2, 3}, {0, 0, 0, 0, 0, 0}));
-  ASSERT_EQ(op_index_matrixrow(w.c, 0, 1, 1, 1), kOk);
-  EXPECT_EQ(values(*ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0))), (std::vector<double>{1, 1, 1, 2, 2, 2}));
-  stk_drop(w.c);
-  ASSERT_EQ(op_index_matrixrow(w.c, 0, 1, 1, 0), kOk);
-  EXPECT_EQ(values(*ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0))), (std::vector<double>{1, 2, 3, 1, 2, 3}));
-  stk_drop(w.c);
-  ASSERT_EQ(op_index_matrixrow(w.c, 0, 2, 2, 0), kOk);  // matrixcol with two indices: 1..d1
-  EXPECT_EQ(values(*ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0))), (std::vector<double>{1, 2, 3}));
-  w.clear_stack();
-  // A list counts as a row, a struct has no "end".
-  stk_push_real(w.c, 1);
-  stk_push_real(w.c, 2);
-  stk_make_container(w.c, 2, 0, nullptr, 0);
-  ASSERT_EQ(op_index_end(w.c, 0, 1, 1, 1), kOk);
-  stk_pop_real_scalar(w.c, &v);
-  EXPECT_EQ(v, 2);
-  stk_make_container(w.c, 1, 0, "s", 1);
-  EXPECT_EQ(op_index_end(w.c, 0, 1, 1, 1), kWrongVariableType);
-}
-
-TEST(IndexRead, ListsAndCellsSelectEntries) {
-  Workspace w;
-  for (int i = 1; i <= 4; ++i) stk_push_real(w.c, i * 10);
-  stk_make_container(w.c, 4, 0, nullptr, 0);
-  ndm::push_sub(w.c, nums({4, 2}), false);
-  ASSERT_EQ(index_extract(w.c, 1, 0, 0, 0), kOk);
-  const uint32_t* d = desc_at(w.c, 0);
-  ASSERT_EQ(d[0], kKindContainer);
-  EXPECT_EQ(d[2], kContList);
-  ASSERT_EQ(stk_list_get(w.c, 0, 1), kOk);
-  double v;
-  stk_pop_real_scalar(w.c, &v);
-  EXPECT_EQ(v, 40);
-  // Brace selection of a value: the entry itself.
-  stk_push_real(w.c, 2);
-  ASSERT_EQ(op_ref_step_element(w.c, 1), kOk);
-  stk_pop_real_scalar(w.c, &v);
-  EXPECT_EQ(v, 20);
-  w.clear_stack();
-
-  const int32_t dims[2] = {2, 2};
-  ASSERT_EQ(stk_push_cell_array(w.c, 2, dims), kOk);
-  stk_push_real(w.c, 2);
-  ASSERT_EQ(index_extract(w.c, 2, 0x1, 0, 0), kOk);  // c(:, 2)
-  int nd = 0;
-  const uint32_t* cd = nullptr;
-  int32_t count = 0;
-  ASSERT_EQ(stk_get_container_dims(w.c, 0, &nd, &cd, &count, nullptr), kOk);
-  EXPECT_EQ(nd, 2);
-  EXPECT_EQ(cd[0], 2u);
-  EXPECT_EQ(cd[1], 1u);
-  EXPECT_EQ(count, 2);
-  // Offsets and rebuilding give back the same container.
-  ASSERT_EQ(list_element_offsets(w.c, 0, 0), kOk);
-  ASSERT_EQ(list_build(w.c, 1), kOk);
-  ASSERT_EQ(stk_get_container_dims(w.c, 0, &nd, &cd, &count, nullptr), kOk);
-  EXPECT_EQ(count, 2);
-  EXPECT_EQ(cd[0], 2u);
   w.clear_stack();
   EXPECT_TRUE(w.sound());
 }

@@ -1,7 +1,6 @@
 // The interpreter loop with hand-assembled code: scalar fast paths against the
-// general handlers, time slices and exact resumption, the nested-run guard,
-// breakpoints, try handlers, tracebacks, cancel, library rows and restricted
-// frames.
+// general handlers, time slices and exact resumption, aborts, breakpoints, try
+// handlers, waiting and pending events, and restricted frames.
 #include <gtest/gtest.h>
 
 #include "engine/core/errors.h"
@@ -10,12 +9,6 @@
 namespace {
 
 using interp_test::InterpFixture;
-
-BuiltinEntry builtin_marker_row(const char* name) {
-  BuiltinEntry e{};
-  std::strncpy(e.name, name, sizeof e.name - 1);
-  return e;
-}
 
 struct Interp : InterpFixture {};
 
@@ -77,20 +70,6 @@ TEST_F(Interp, FastPathsGiveWhatTheGeneralPathGives) {
   EXPECT_EQ(pop_real(), 1.0);
 }
 
-TEST_F(Interp, LocalsOfOtherKindsTakeTheGeneralPath) {
-  // A typed value in a local: the fast load, store and increment step aside.
-  EXPECT_EQ(run("  push_small_typed.int8 5\n  store_local 1\n  load_local 1\n  store_local 2\n"
-                "  push_one\n  store_local 3\n  inc_local 3\n  inc_local 3\n  dec_local 3\n  halt\n"),
-            kOk);
-  const uint32_t* slot = frame_words(c, 0) + kFrameFixedWords + 2;
-  const uint32_t* h = reinterpret_cast<const uint32_t*>(heap_words(c) + *slot);
-  EXPECT_EQ(h[0], kKindPayload);
-  EXPECT_EQ(h[2], kPayNumeric);
-  EXPECT_EQ(local(3), 2.0);
-  // inc_local of a typed local: the general handler refuses it.
-  EXPECT_EQ(run("  inc_local 1\n  halt\n"), kWrongVariableType);
-}
-
 TEST_F(Interp, TimeSliceHandsBackOnEveryBackwardJumpAndResumesExactly) {
   start(sum_loop(10));
   int slices = 0;
@@ -129,34 +108,6 @@ TEST_F(Interp, AbortAtABackwardJumpEndsTheRunUncaught) {
   engine_set_option_pair(c, nullptr, nullptr);
 }
 
-int g_nested_status = -1;
-int g_nested_items = -1;
-int nested_builtin(EngineContext* ctx, int, int, uintptr_t) {
-  // Without the mark nothing runs; with it, a code block runs to its halt.
-  const int items = stk_item_count(ctx);
-  g_nested_status = interp_run(ctx, 0);
-  g_nested_items = stk_item_count(ctx) - items;
-  const CodePosition saved = ctx->pos;
-  ctx->pos.kind = kAreaNone;
-  const uint16_t code[] = {kOpPushInt16, 7, kOpHalt};
-  TN_TRY(call_setup_frame(ctx, code, 3, 0, 1, 0, 0, 0));
-  ctx->pos.flag = 1;
-  const int status = interp_run(ctx, 0);
-  ctx->pos = saved;
-  return status;
-}
-
-TEST_F(Interp, NestedRunWithoutTheMarkReturnsAtOnce) {
-  const BuiltinEntry table[] = {fn_row("nest", nested_builtin, 0, 0, 0, 1), BuiltinEntry{}};
-  ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
-  start("  push_int16 1\n  lib 0 0 1\n  plus\n  halt\n", 1);
-  EXPECT_EQ(interp_run(c, 0), kOk);
-  EXPECT_EQ(g_nested_status, kOk);
-  EXPECT_EQ(g_nested_items, 0);
-  EXPECT_EQ(pop_real(), 8.0);
-  EXPECT_EQ(c->running, 0);
-}
-
 TEST_F(Interp, TryHandlerCatchesAndCutsTheStackToItsDepth) {
   // Kept: the frame's code item and the two values.
   start("  push_int16 1\n  push_int16 2\n  try_handler catch 2\n"
@@ -189,79 +140,11 @@ TEST_F(Interp, ErrorInACalleeIsCaughtByTheCallerAndItsFramesGo) {
   EXPECT_TRUE(check_heap_chain(c));
 }
 
-// p1 calls p2 ... calls pn, which fails; each records its position.
-void define_chain(InterpFixture* t, const std::string& p, int n) {
-  for (int k = 1; k <= n; ++k) {
-    const std::string name = p + std::to_string(k);
-    std::string s = "function " + name + "\nasm position @" + name + " " + std::to_string(k) + "\n";
-    s += k < n ? "asm call_user @" + p + std::to_string(k + 1) + " 0 0\nasm ret_function\n"
-               : "asm reserved_313 0 0 0\n";
-    t->define(name, s + "end\n");
-  }
-}
-
-TEST_F(Interp, UncaughtErrorPrintsATracebackOfAtMostTenFrames) {
-  define_chain(this, "f", 4);
-  EXPECT_EQ(interp_call(c, "f1", 0, 0, 0, 0, 0), kNotSupported);
-  EXPECT_EQ(output(), "Not supported (f4;4)\n-> f3;3\n-> f2;2\n-> f1;1\n");
-  EXPECT_EQ(c->pos.kind, kAreaNone);
-  frame_unwind(c, 0);
-  out_len = 0;
-  define_chain(this, "g", 12);
-  EXPECT_EQ(interp_call(c, "g1", 0, 0, 0, 0, 0), kNotSupported);
-  std::string want = "Not supported (g12;12)\n";
-  for (int k = 11; k >= 2; --k) want += "-> g" + std::to_string(k) + ";" + std::to_string(k) + "\n";
-  EXPECT_EQ(output(), want);
-}
-
-int cancel_builtin(EngineContext*, int, int, uintptr_t) { return kCancel; }
-int echo_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
-  // Leaves its data word and counts: the call convention as the row gives it.
-  TN_TRY(stk_push_real(ctx, double(data)));
-  TN_TRY(stk_push_real(ctx, nargin));
-  TN_TRY(stk_push_real(ctx, nargout));
-  return kOk;
-}
-int method_builtin(EngineContext* ctx, int, int, uintptr_t) { return stk_push_real(ctx, ctx->class_id); }
-
-TEST_F(Interp, LibraryRowsByOpcode) {
-  engine_set_user_data(c, 77);
-  const BuiltinEntry first[] = {fn_row("a", echo_builtin, 0, 9, 0, 9, 0, 5), BuiltinEntry{}};
-  const BuiltinEntry second[] = {fn_row("cancel", cancel_builtin, 0, 0, 0, 0),
-                                 fn_row("b", echo_builtin, 0, 9, 0, 9), fn_row("m", method_builtin, 0, 0, 0, 1, 3),
-                                 fn_row("n", method_builtin, 0, 0, 0, 1, -3), BuiltinEntry{}};
-  ASSERT_EQ(engine_register_builtin_table(c, second, 1), kOk);
-  ASSERT_EQ(engine_register_builtin_table(c, first, 1), kOk);
-  // Row 0 of the first table, then row 1 of the second: rows count across tables.
-  start("  lib 0 2 -1\n  lib 2 0 3\n  lib 4 0 1\n  halt\n", 7);
-  EXPECT_EQ(interp_run(c, 0), kOk);
-  EXPECT_EQ(pop_real(), double(6 + 128 * 1 + 3));  // class id of the row's table and class word
-  EXPECT_EQ(pop_real(), 3.0);
-  EXPECT_EQ(pop_real(), 0.0);
-  EXPECT_EQ(pop_real(), 77.0);  // row data word 0: the default
-  EXPECT_EQ(pop_real(), -1.0);
-  EXPECT_EQ(pop_real(), 2.0);
-  EXPECT_EQ(pop_real(), 5.0);
-  // Past the last row: not supported, and lib_call_opcode gives the illegal error.
-  EXPECT_EQ(run("  lib 6 0 0\n  halt\n"), kNotSupported);
-  EXPECT_EQ(output(), "Not supported\n");
-  EXPECT_EQ(lib_call_opcode(c, kFirstLibraryOpcode + 6, 0, 0), kIllegalError);
-  // Row 5 is the error table's hook row: never called as a function.
-  EXPECT_EQ(lib_call_opcode(c, kFirstLibraryOpcode + 5, 0, 0), kNotSupported);
-  EXPECT_EQ(lib_call_opcode(c, kFirstLibraryOpcode + 3, 0, 1), kWrongArgType);  // a class method
-  frame_unwind(c, 0);
-  // Cancel ends the run without a word.
-  out_len = 0;
-  EXPECT_EQ(run("  lib 1 0 0\n  halt\n"), kCancel);
-  EXPECT_EQ(output(), "");
-  EXPECT_EQ(c->pos.kind, kAreaNone);
-}
-
 int ok_builtin(EngineContext* ctx, int, int, uintptr_t) { return stk_push_real(ctx, 1); }
 
 TEST_F(Interp, RestrictedFrameCannotCallACoreRowAndNoInnerTryCatchesIt) {
-  const BuiltinEntry table[] = {builtin_marker_row("@core"), fn_row("corefn", ok_builtin, 0, 0, 0, 1),
-                                builtin_marker_row("!grp"), fn_row("grpfn", ok_builtin, 0, 0, 0, 1),
+  const BuiltinEntry table[] = {marker_row("@core"), fn_row("corefn", ok_builtin, 0, 0, 0, 1),
+                                marker_row("!grp"), fn_row("grpfn", ok_builtin, 0, 0, 0, 1),
                                 BuiltinEntry{}};
   ASSERT_EQ(engine_register_builtin_table(c, table, 1), kOk);
   // A restricted function with a try of its own around a call of a core row.
@@ -333,19 +216,6 @@ TEST_F(Debugging, BreakpointSuspendsWith505UntilTheStatusIsCleared) {
   EXPECT_EQ(interp_run(c, 0), kOk);
   EXPECT_EQ(pop_real(), 9.0);
   EXPECT_EQ(c->desc_top, kBaseFrameWords);
-}
-
-TEST_F(Debugging, EchoWritesEachExecutedLine) {
-  c->dbg_word[2] = -2;
-  c->echo_fd = kFdStdout;
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kOk);
-  EXPECT_EQ(output(), "f                   2 asm position @f 2\nf                   4 asm position @f 4\n");
-  out_len = 0;
-  c->dbg_word[2] = fid + 1;  // another function: no echo
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  EXPECT_EQ(interp_call(c, "f", 0, 1, 1, 0, 0), kOk);
-  EXPECT_EQ(output(), "");
 }
 
 TEST_F(Debugging, UndefinedLocalOfTheFunctionIsAnUndefinedInput) {
@@ -451,18 +321,6 @@ TEST_F(Statuses, TimeSliceYieldsOnlyWhenUsedTimeExceedsIt) {
   c->task_first = 0;
   engine_set_callbacks(c, nullptr, nullptr, 0);
   interp_set_task_ops(nullptr);
-}
-
-TEST_F(Statuses, AssertInfoAndTextOutsideCode) {
-  EXPECT_EQ(run("  push_one\n  assert 1\n  info\n  lib 0 0 1\n  halt\n", 2), kOk);
-  EXPECT_EQ(pop_real(), 1.0);
-  char buf[16];
-  int32_t n = 0;
-  ASSERT_EQ(stk_pop_string_buf(c, buf, sizeof buf, &n), kOk);
-  EXPECT_EQ(std::string(buf, size_t(n)), "ZVR 5.0.1");
-  out_len = 0;
-  EXPECT_EQ(run("  write_string8 \"hi\\n\"\n  push_zero\n  assert 1\n  halt\n"), kAssertionFalse);
-  EXPECT_EQ(output(), "hi\nAssertion is false 'assert'\n");
 }
 
 }  // namespace

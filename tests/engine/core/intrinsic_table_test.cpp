@@ -183,23 +183,6 @@ TEST(IntrinsicTable, CountWordsDecodeToTheWrittenCounts) {
   }
 }
 
-TEST(IntrinsicTable, CountWordEncoding) {
-  EXPECT_EQ(argc_range(1, 2), 0x8101u);
-  EXPECT_EQ(argc_range(3, 5), 0x8283u);
-  EXPECT_EQ(argc_at_least(0), 0xFF80u);
-  EXPECT_EQ(argc_max(0xFF80), kArgcNoMaximum);
-  EXPECT_EQ(argc_min(0xFF81), 1);
-  EXPECT_EQ(argc_min(3), 3);
-  EXPECT_EQ(argc_max(3), 3);
-  EXPECT_TRUE(argc_admits(0x8101, 2));
-  EXPECT_FALSE(argc_admits(0x8101, 3));
-  EXPECT_TRUE(argc_admits(0xFF80, 1000));
-  EXPECT_EQ(intrinsic_find("size")->in_args, 0x8101u);
-  EXPECT_EQ(intrinsic_find("filter")->in_args, 0x8283u);
-  EXPECT_EQ(intrinsic_find("sprintf")->in_args, 0xFF80u);
-  EXPECT_EQ(intrinsic_find("sprintf")->out_args, 1u);
-}
-
 TEST(IntrinsicTable, OrderAndAliases) {
   auto index = [](const char* n) { return intrinsic_find(n) - kIntrinsicTable; };
   EXPECT_LT(index("i"), index("j"));

@@ -1,6 +1,6 @@
-// Libraries and sources: lazy loading through "+readlib", use-lists and their
-// order, private functions, reading through "+readfn" with "include"
-// expansion and the text fixes, and the definition scanner.
+// Libraries and sources: lazy loading through "+readlib", use-lists, private
+// functions, reading through "+readfn" with "include" expansion and the text
+// fixes, and the definition scanner.
 #include <gtest/gtest.h>
 
 #include "support/engine_block.h"
@@ -78,22 +78,6 @@ TEST_F(Libraries, UseIfExistsSkipsAMissingLibraryAndUseFailsOnIt) {
   EXPECT_EQ(use(app, "use a b\n"), kBadLibraryName);
 }
 
-TEST_F(Libraries, LaterUseLinesWin) {
-  store.library("one", "function f\nendfunction\n");
-  store.library("two", "function f\nendfunction\n");
-  const int32_t app = lib("app");
-  ASSERT_EQ(use(app, "use one, two\n"), kOk);
-  const int32_t one = lib_index_by_symbol(c, symtab_find(c, "one", 3));
-  const int32_t two = lib_index_by_symbol(c, symtab_find(c, "two", 3));
-  EXPECT_EQ(ent_library(c, find("f", app)), two);
-  ASSERT_EQ(use(app, "use one\n"), kOk);  // used again: moves to the end
-  EXPECT_EQ(ent_library(c, find("f", app)), one);
-  const uint16_t* list = code_words(c) + ent(c, app, kEntCode);
-  int live = 0;
-  for (int k = 0; k < list[0]; ++k) live += list[1 + k] != kUseListDeleted;
-  EXPECT_EQ(live, 2);
-}
-
 TEST_F(Libraries, PrivateFunctionsStayInTheirLibrary) {
   store.library("A", "private function p\nendfunction\nfunction q\nendfunction\n");
   const int32_t b = lib("B");
@@ -117,23 +101,6 @@ TEST_F(Libraries, FunctionsWithoutLibraryAreSeenFromEveryLibrary) {
   ASSERT_EQ(fn_table_define(c, "h", 1, nullptr, 0, cli, 0, 0, kNoLibrary, &h), kOk);
   EXPECT_EQ(find("h", 0), h);   // the base workspace uses "_cli"
   EXPECT_EQ(find("h", app), -1);
-}
-
-TEST_F(Libraries, UseListsMoveWithTheCode) {
-  FakeCompiler fake;
-  store.library("dep", "function d\nendfunction\n");
-  const int32_t app = lib("app");
-  int32_t f = 0;
-  const std::string text = "function f\nasm ret_function\n";
-  ASSERT_EQ(fn_define_from_source(c, "f", 1, text.data(), int32_t(text.size()), 0, 0, 0, &f), kOk);
-  ASSERT_EQ(use(app, "use dep\n"), kOk);
-  const int32_t dep = lib_index_by_symbol(c, symtab_find(c, "dep", 3));
-  const int32_t list_before = ent(c, app, kEntCode);
-  ASSERT_GT(list_before, ent(c, f, kEntCode));
-  ASSERT_EQ(fn_code_remove(c, f), kOk);
-  EXPECT_LT(ent(c, app, kEntCode), list_before);
-  EXPECT_TRUE(lib_uses_library(c, app, dep));
-  EXPECT_GT(find("d", app), 0);
 }
 
 TEST_F(Libraries, CompileSourceCompilesEveryDefinitionAndReplaces) {
@@ -243,19 +210,6 @@ TEST_F(Libraries, ByteOrderMarkAndCharsetConversion) {
   EXPECT_EQ(std::string(buffer, size_t(n)), "USE X\n");
   ASSERT_EQ(lib_read_source(c, "L", 1, "zvl\0", 1, 0, buffer, sizeof buffer, &n, &line), kOk);
   EXPECT_EQ(std::string(buffer, size_t(n)), "use x\n");
-}
-
-TEST_F(Libraries, HooksAreAskedPerExtensionInSearchOrder) {
-  SourceStore first;
-  BuiltinEntry later[] = {hook_row(kHookReadLib, store_hook, reinterpret_cast<uintptr_t>(&first)), {}};
-  ASSERT_EQ(engine_register_builtin_table(c, later, 1), kOk);  // searched before the fixture's
-  store.put("L", "b", "from store\n");
-  char buffer[64];
-  int32_t n = 0, line = 0;
-  ASSERT_EQ(lib_read_source(c, "L", 1, "a\0b\0", 1, 0, buffer, sizeof buffer, &n, &line), kOk);
-  EXPECT_EQ(std::string(buffer, size_t(n)), "from store\n");
-  EXPECT_EQ(first.asked, (std::vector<std::string>{"L|a", "L|b"}));
-  EXPECT_EQ(store.asked, (std::vector<std::string>{"L|a", "L|b"}));
 }
 
 // ---- The definition scanner -----------------------------------------------------------

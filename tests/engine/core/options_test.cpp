@@ -1,5 +1,5 @@
 // Option structures: defaults by type, updates by name and value pairs
-// (replacing, appending, hidden options, case-sensitive names), and reading
+// (replacing, appending, case-sensitive names), and reading
 // options back with the template filling what the structure lacks.
 #include <gtest/gtest.h>
 
@@ -127,18 +127,6 @@ TEST_F(Options, PairsReplaceOrAppendInArgumentOrder) {
   EXPECT_TRUE(check_stack_invariants(ctx, stack_base, 0));
 }
 
-TEST_F(Options, HiddenOptionsAreSetButNotCreated) {
-  ASSERT_EQ(opt_make_struct(ctx, 0, kThreadsetOptions), kOk);
-  EXPECT_EQ(names(), (std::vector<std::string>{"Priority", "Sandbox", "StackSize"}));
-  EXPECT_EQ(field("StackSize"), "[8192]");
-  stk_drop(ctx);
-  text("Running");
-  ASSERT_EQ(stk_push_logical_scalar(ctx, 0), kOk);
-  ASSERT_EQ(opt_make_struct(ctx, 2, kThreadsetOptions), kOk);
-  EXPECT_EQ(names(), (std::vector<std::string>{"Priority", "Sandbox", "StackSize", "Running"}));
-  EXPECT_EQ(field("Running"), "L0");
-}
-
 TEST_F(Options, BadPairsAndBadStructures) {
   const int before = ctx->desc_top;
   text("tolx");  // names are case-sensitive
@@ -222,61 +210,6 @@ TEST_F(Options, ReadingFallsBackToTheTemplate) {
 
   real(2);  // any other value is not an options argument
   EXPECT_EQ(opt_read_struct(ctx, 0, "TolX", kOptimsetOptions), kWrongType);
-}
-
-TEST_F(Options, NumbersAndFlagsFromStructuresAndDefaults) {
-  text("RelTol");
-  real(1e-5);
-  text("Refine");
-  row({1, 2});
-  text("Stats");
-  ASSERT_EQ(stk_push_logical_scalar(ctx, 1), kOk);
-  text("MaxStep");
-  text("");
-  ASSERT_EQ(opt_make_struct(ctx, 8, kOdesetOptions), kOk);
-  const int height = ctx->desc_top;
-
-  double v = 0;
-  ASSERT_EQ(opt_get_number(ctx, 0, "RelTol", kOdesetOptions, 99, &v), kOk);
-  EXPECT_EQ(v, 1e-5);
-  // The template's default replaces the caller's for real and logical options.
-  ASSERT_EQ(opt_get_number(ctx, 0, "AbsTol", kOdesetOptions, 99, &v), kOk);
-  EXPECT_EQ(v, 1e-6);
-  ASSERT_EQ(opt_get_number(ctx, 0, "MinStep", kOdesetOptions, 99, &v), kOk);
-  EXPECT_EQ(v, 99);
-  // An empty text is an empty value too, whatever its type.
-  ASSERT_EQ(opt_get_number(ctx, 0, "MaxStep", kOdesetOptions, 42, &v), kOk);
-  EXPECT_EQ(v, 42);
-  EXPECT_EQ(opt_get_number(ctx, 0, "Refine", kOdesetOptions, 0, &v), kBadSize);
-  EXPECT_EQ(opt_get_number(ctx, 0, "Nope", kOdesetOptions, 0, &v), kUndefinedField);
-
-  uint8_t flag = 7;
-  ASSERT_EQ(opt_get_bool(ctx, 0, "Stats", kOdesetOptions, 0, &flag), kOk);
-  EXPECT_EQ(flag, 1);
-  ASSERT_EQ(opt_get_bool(ctx, 0, "NormControl", kOdesetOptions, 1, &flag), kOk);
-  EXPECT_EQ(flag, 0);
-  ASSERT_EQ(opt_get_bool(ctx, 0, "OnEvent", kOdesetOptions, 1, &flag), kOk);
-  EXPECT_EQ(flag, 1);
-  EXPECT_EQ(ctx->desc_top, height);  // every read pops what it pushed
-  EXPECT_TRUE(check_stack_invariants(ctx, stack_base, 0));
-}
-
-TEST_F(Options, PopScalarOrDefault) {
-  double v = 0;
-  ASSERT_EQ(stk_push_empty(ctx), kOk);
-  ASSERT_EQ(stk_pop_scalar_or_default(ctx, 3.5, &v), kOk);
-  EXPECT_EQ(v, 3.5);
-  ASSERT_EQ(stk_push_complex(ctx, 2, 9), kOk);
-  ASSERT_EQ(stk_pop_scalar_or_default(ctx, 0, &v), kOk);
-  EXPECT_EQ(v, 2);
-  text("A");
-  ASSERT_EQ(stk_pop_scalar_or_default(ctx, 0, &v), kOk);
-  EXPECT_EQ(v, 65);
-  row({1, 2});
-  EXPECT_EQ(stk_pop_scalar_or_default(ctx, 0, &v), kBadSize);
-  EXPECT_EQ(items(), 0);
-  ASSERT_EQ(stk_make_container(ctx, 0, 0, nullptr, 0), kOk);
-  EXPECT_EQ(stk_pop_scalar_or_default(ctx, 0, &v), kWrongType);
 }
 
 }  // namespace

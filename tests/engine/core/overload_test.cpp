@@ -1,5 +1,5 @@
 // Operator overloading and operand conversion: an object operand has its
-// class's method run (user classes and library classes), a missing method is
+// class's method run, a missing method is
 // reported under the class's name, subsref gets the subscripts as {type,
 // subs}, and integer, char and logical operands are retried as double.
 #include <gtest/gtest.h>
@@ -175,29 +175,6 @@ TEST_F(Overload, IntegerCharAndLogicalOperandsAreRetriedAsDouble) {
   start("  push_string8 \"abc\"\n  plus\n  halt\n", 1, 1);
   EXPECT_EQ(interp_run(c, 0), kIncompatibleSize);
   EXPECT_NE(output().find("'+'"), std::string::npos) << output();
-}
-
-TEST_F(Overload, LibraryClassValueRunsItsRow) {
-  // A payload whose subtype is the class id of the "plus" row (class word 1, first table).
-  void* p = nullptr;
-  ASSERT_EQ(stk_push_raw(c, uint32_t(6 + 128 * 0 + 1), 8, &p), kOk);
-  start("  push_one\n  plus\n  halt\n", 1, 1);
-  EXPECT_EQ(interp_run(c, 0), kOk);
-  EXPECT_EQ(pop_real(), 31.0);
-  EXPECT_EQ(g_seen, (std::vector<std::string>{"lib plus 2 1"}));
-}
-
-TEST_F(Overload, OperandTests) {
-  EXPECT_EQ(mask_count_unset(3, 0x2), 2);
-  EXPECT_EQ(mask_count_unset(2, 0xff), 0);
-  EXPECT_EQ(mask_count_unset(0, 0xff), 0);
-  EXPECT_EQ(mask_count_unset(-1, 0), -1);
-  push_object(1);
-  EXPECT_EQ(item_user_class(c, 0), uint32_t(pt));
-  EXPECT_EQ(item_payload_subtype(c, 0), 0u);
-  ASSERT_EQ(stk_push_cstr(c, 1, "a"), kOk);
-  EXPECT_EQ(item_user_class(c, 0), 0u);
-  EXPECT_EQ(item_payload_subtype(c, 0), kPayChar);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Engine images: round trips into blocks of other sizes, refusals that leave
 // the context untouched, damaged images (every truncation, random mutation),
-// tasks recomputed for the loading block, and call export.
+// and tasks recomputed for the loading block.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -173,19 +173,6 @@ TEST(Snapshot, TooLargeStateIsRefusedWithTheContextUntouched) {
   EXPECT_EQ(load_image(c, std::vector<uint8_t>(100)), kEndOfFile);
 }
 
-TEST(Snapshot, EmptyHeapImageLeavesOneFreeBlock) {
-  EngineBlock a = EngineBlock::make(32768);
-  const std::vector<uint8_t> image = write_engine_image(a);
-  EXPECT_EQ(tn::get_le32(image.data() + kImgHeapWords), 0u);
-  EngineBlock b = EngineBlock::make(40000, false);
-  int32_t index = 0;
-  ASSERT_EQ(heap_alloc(b, 5, &index), kOk);
-  ASSERT_EQ(load_image(b, image), kOk);
-  EXPECT_EQ(heap_words(b)[0], uint64_t(b->heap_size - 1));
-  EXPECT_EQ(b->frame, 0);
-  EXPECT_EQ(b->desc_top, kBaseFrameWords);
-}
-
 // Every damaged image gives a status, and the context can then be reset and
 // used: checked for each truncation and for random byte changes.
 void expect_usable_after(EngineContext* c, int status) {
@@ -311,50 +298,6 @@ TEST(Snapshot, TaskRecordsAreRecomputedForTheLoadingBlock) {
     EXPECT_EQ(c->task_first, 0);
     expect_usable_after(c, status);
   }
-}
-
-TEST(Snapshot, ExportedCallRebuildsTheItems) {
-  EngineBlock a = EngineBlock::make(32768);
-  void* raw = nullptr;
-  ASSERT_EQ(stk_push_raw(a, kPayFuncRef, 40, &raw), kOk);  // 5 data words
-  std::memset(raw, 0x3c, 40);
-  int64_t size = 0;
-  ASSERT_EQ(stk_export_size(a, 0, 0, &size), kOk);
-  EXPECT_EQ(size, 256);
-  std::vector<double> buffer(size_t(size) / 8);
-  EventPoster poster{};
-  ASSERT_EQ(stk_export_items(a, 0, 0, &poster, buffer.data()), kOk);
-  EXPECT_EQ(buffer[0], 0.0);
-  EXPECT_EQ(buffer[1], double(kKindPayload));
-  EXPECT_EQ(buffer[2], 5.0);
-  EXPECT_EQ(buffer[3], double(kPayFuncRef));
-  EXPECT_EQ(poster.handle, static_cast<void*>(a.ctx()));
-  EXPECT_EQ(poster.post_data, &event_post_data);
-
-  ASSERT_EQ(stk_push_real(a, 7), kOk);
-  ASSERT_EQ(stk_push_cstr(a, -1, "two"), kOk);
-  ASSERT_EQ(stk_export_size(a, 2, 2, &size), kOk);
-  buffer.assign(size_t(size) / 8, 0);
-  ASSERT_EQ(stk_export_items(a, 2, 2, &poster, buffer.data()), kOk);
-  EXPECT_EQ(buffer[0], 2.0);
-  EXPECT_EQ(stk_export_items(a, 1000, 0, &poster, buffer.data()), kBadArgument);
-
-  // The receiving side pushes the flat items back in order.
-  EngineBlock b = EngineBlock::make(32768);
-  const double* p = buffer.data() + 1;
-  for (int k = 0; k < 3; ++k) {
-    ASSERT_EQ(stk_push_descriptor(b, p), kOk);
-    int64_t words = 0;
-    ASSERT_EQ(stk_item_words(b, 0, &words), kOk);
-    p += words;
-  }
-  EXPECT_TRUE(capture_state(a).desc == capture_state(b).desc);
-  EXPECT_TRUE(capture_state(a).data == capture_state(b).data);
-
-  // The poster appends to the queue until it holds 16 entries.
-  for (int k = 0; k < kMaxPendingEvents; ++k) EXPECT_TRUE(poster.post_data(&poster, nullptr));
-  EXPECT_FALSE(poster.post_data(&poster, nullptr));
-  EXPECT_EQ(a->event_count, kMaxPendingEvents);
 }
 
 }  // namespace

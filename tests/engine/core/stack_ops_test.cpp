@@ -1,5 +1,5 @@
 // Stack reordering checked against a plain vector-of-items model, plus the
-// flat item form, scratch space and the capacity failures that must leave
+// flat item form and the capacity failures that must leave
 // both stacks untouched.
 #include <gtest/gtest.h>
 
@@ -180,23 +180,6 @@ class ThreeItems : public ::testing::Test {
   EngineContext* c = h.ctx;
 };
 
-TEST_F(ThreeItems, MoveThreeOnePutsDeepestOnTop) {
-  ASSERT_EQ(stk_move(c, 3, 1), kOk);
-  EXPECT_EQ(desc_at(c, 0)[2], 2u);  // z, the 1 x 2 row
-  EXPECT_EQ(desc_at(c, 1)[1], 0u);  // x
-  EXPECT_EQ(scalar_at(2), 2.0);     // y
-}
-
-TEST_F(ThreeItems, ReverseAndDup) {
-  ASSERT_EQ(stk_reverse(c, 3), kOk);
-  EXPECT_EQ(desc_at(c, 0)[2], 2u);  // z
-  EXPECT_EQ(scalar_at(1), 2.0);     // y
-  EXPECT_EQ(desc_at(c, 2)[1], 0u);  // x
-  ASSERT_EQ(stk_dup(c, 1, 1), kOk);
-  EXPECT_EQ(stk_item_count(c), 4);
-  EXPECT_EQ(scalar_at(0), 2.0);
-}
-
 TEST_F(ThreeItems, FlatFormRoundTrip) {
   double buf[8] = {};
   int64_t n = 0;
@@ -237,19 +220,4 @@ TEST(StackOps, PushDescriptorLimitsLeaveStacksUnchanged) {
   before = snapshot_stacks(c);
   EXPECT_EQ(stk_push_descriptor(c, none), kStackOverflow);
   EXPECT_EQ(snapshot_stacks(c), before);
-}
-
-TEST(StackOps, ScratchSpaceAndFreeSpace) {
-  HandContext h(100);
-  EngineContext* c = h.ctx;
-  tn_test::test_push_matrix(c, 2, 2, {1, 2, 3, 4});
-  void* p = nullptr;
-  ASSERT_EQ(stk_reserve_top(c, 10, &p), kOk);
-  EXPECT_EQ(p, data_words(c) + 90);
-  EXPECT_EQ(stk_reserve_top(c, 96, &p), kOk);
-  EXPECT_EQ(stk_reserve_top(c, 97, &p), kDataStackOverflow);
-  int64_t bytes = 0;
-  ASSERT_EQ(stk_free_space(c, &bytes, &p), kOk);
-  EXPECT_EQ(bytes, 96 * 8);
-  EXPECT_EQ(p, data_words(c) + 4);
 }

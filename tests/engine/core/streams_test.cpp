@@ -1,6 +1,6 @@
 // The stream layer against recording fake hook tables: the walk order and its
-// stop rule, redirection with and without copy, newline modes, line-mode
-// reads, the capture buffer, control requests and descriptor ranges.
+// stop rule, redirection with and without copy, line-mode reads and control
+// requests.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -219,55 +219,6 @@ TEST_F(Streams, CopyStopsAtAnErrorAndTakesTheLastStatus) {
   EXPECT_EQ(io_write(ctx, 1, "x", 1), kOk);
 }
 
-TEST_F(Streams, EachWriteRowGetsTheLineEndOfItsOwnMode) {
-  add({stream_hook_row(kHookWrite, fake_write, kNewlineCR, W(fake({20}))),
-       stream_hook_row(kHookWrite, fake_write, kNewlineCRLF, W(fake({22, 1}))),
-       stream_hook_row(kHookWrite, fake_write, kNewlineLF, W(fake({21, 1024}))),
-       stream_hook_row(kHookWrite, fake_write, 9, W(fake({23})))});
-  const std::pair<int, const char*> cases[] = {{20, "\r"}, {21, "\n"}, {22, "\r\n"}, {23, "\n"}};
-  for (const auto& [fd, eol] : cases) {
-    log.clear();
-    EXPECT_EQ(io_newline(ctx, fd), kOk);
-    ASSERT_EQ(trace("write"), std::to_string(log.back().id) + ":" + std::to_string(fd));
-    EXPECT_EQ(log.back().bytes, eol) << fd;
-  }
-  // A copy to a file ends each stream's line in that stream's own mode.
-  ASSERT_EQ(io_set_redirect(ctx, 1, 1024, 1), kOk);
-  log.clear();
-  EXPECT_EQ(io_newline(ctx, 1), kOk);
-  std::string got;
-  for (const Call& c : log)
-    if (c.accepted) got += c.bytes;
-  EXPECT_EQ(got, "\r\n\n");
-}
-
-TEST_F(Streams, CaptureBufferAppendsUntilFull) {
-  EXPECT_EQ(io_write(ctx, kFdCapture, "dropped", -1), kOk);  // no buffer yet
-  char buf[8] = {};
-  uint32_t len = 0;
-  ctx->capture = CaptureBuffer{buf, 8, &len};
-  add(rows_of(fake()));
-  EXPECT_EQ(io_write(ctx, kFdCapture, "abc", -1), kOk);
-  EXPECT_EQ(io_newline(ctx, kFdCapture), kOk);
-  EXPECT_EQ(io_write(ctx, kFdCapture, "defg", 4), kOk);  // exactly full
-  EXPECT_EQ(std::string(buf, len), "abc\ndefg");
-  EXPECT_EQ(io_write(ctx, kFdCapture, "", 0), kOk);
-  EXPECT_EQ(io_write(ctx, kFdCapture, "h", 1), kDataStackOverflow);
-  EXPECT_EQ(io_newline(ctx, kFdCapture), kDataStackOverflow);
-  EXPECT_EQ(len, 8u);
-  len = 6;
-  EXPECT_EQ(io_write(ctx, kFdCapture, "xyz", 3), kDataStackOverflow);  // all or nothing
-  EXPECT_EQ(std::string(buf, 8), "abc\ndefg");
-  EXPECT_EQ(io_set_buffering(ctx, kFdCapture, 1), kOk);
-  // Redirected output lands in the capture buffer, once.
-  len = 0;
-  ASSERT_EQ(io_set_redirect(ctx, 1, kFdCapture, 1), kOk);
-  EXPECT_EQ(io_write(ctx, 1, "ok", 2), kOk);
-  EXPECT_EQ(std::string(buf, len), "ok");
-  EXPECT_EQ(trace("write"), "0:1");
-  EXPECT_TRUE(trace("buf").empty());
-}
-
 TEST_F(Streams, LineModeReadsOneLinePerCallFromAByteStream) {
   Fake* con = fake({0});
   con->input = "abc\rdef";
@@ -370,40 +321,6 @@ TEST_F(Streams, ControlAndCloseGoToTheNamedStreamOnly) {
   log.clear();
   EXPECT_EQ(io_fclose(ctx, -1), kOk);
   EXPECT_EQ(trace("close", false), "0:-1 1:-1");
-}
-
-TEST_F(Streams, PrintfShowsNumbersAtTheDisplayPrecision) {
-  char buf[64];
-  uint32_t len = 0;
-  ctx->capture = CaptureBuffer{buf, sizeof buf, &len};
-  for (double v : {3.14159265, 1e10, -0.5, 12.0}) {
-    ASSERT_EQ(io_printf(ctx, kFdCapture, v), kOk);
-    ASSERT_EQ(io_write(ctx, kFdCapture, "|", 1), kOk);
-  }
-  EXPECT_EQ(std::string(buf, len), "3.1416|1e10|-0.5|12|");
-}
-
-TEST_F(Streams, FdAllocHandsOutRangesThatAreNeverGivenBack) {
-  EXPECT_EQ(fd_alloc(ctx, 1024), 1024);
-  EXPECT_EQ(fd_alloc(ctx, 512), 2048);
-  EXPECT_EQ(fd_alloc(ctx, 0), 2560);
-  EXPECT_EQ(fd_alloc(ctx, -1), -1);
-  EXPECT_EQ(fd_alloc(ctx, INT32_MAX), -1);
-  EXPECT_EQ(fd_alloc(ctx, 1024), 2560);
-  EXPECT_EQ(ctx->redirect[1], 1);  // the stream words next to the counter untouched
-  EXPECT_EQ(ctx->redirect[2], 2);
-}
-
-TEST_F(Streams, ServiceSlotsReachTheStreamOperations) {
-  const EngineServiceTable& table = kEngineServices;
-  char buf[4];
-  uint32_t len = 0;
-  ctx->capture = CaptureBuffer{buf, 4, &len};
-  EXPECT_EQ(svc_fn<decltype(&io_write)>(ctx, kSvcIoWrite)(ctx, kFdCapture, "hi", 2), kOk);
-  EXPECT_EQ(svc_fn<decltype(&io_newline)>(ctx, kSvcIoNewline)(ctx, kFdCapture), kOk);
-  EXPECT_EQ(std::string(buf, len), "hi\n");
-  EXPECT_EQ(svc_fn<decltype(&fd_alloc)>(ctx, kSvcFdAlloc)(ctx, 4), 1024);
-  for (int s = kSvcIoWrite; s <= kSvcFdAlloc; ++s) EXPECT_NE(table.slot[s], nullptr) << s;
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// utf8encode and utf8decode on the value stack, and the charset slots as the
-// value-stack string operations call them.
+// utf8encode and utf8decode on the value stack, with their argument errors.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -117,31 +116,6 @@ TEST(StringBuiltins, WrongArgumentsAndOverflow) {
   int32_t top_before = c->data_top;
   EXPECT_EQ(builtin_utf8encode(c, 1, 1, 0), kDataStackOverflow);
   EXPECT_EQ(c->data_top, top_before);
-  EXPECT_TRUE(check_stack_invariants(c));
-}
-
-// The 'u' slots as the value stack's string operations use them.
-TEST(StringBuiltins, CharsetThroughValueStack) {
-  TestContext tc = make_test_context(1 << 14);
-  EngineContext* c = tc;
-  engine_set_charset(c, 'u');
-  for (int flag = 0; flag < 2; ++flag) {
-    push_chars(c, {'a'});
-    uint8_t* data;
-    int32_t length;
-    ASSERT_EQ(stk_get_wstring(c, 0, flag, &data, &length), kOk);
-    EXPECT_EQ(length, 1);
-    EXPECT_EQ(data[0], 'a');
-    stk_drop(c);
-    push_chars(c, {0x20ac, 0xe9});
-    ASSERT_EQ(stk_get_wstring(c, 0, flag, &data, &length), kOk);
-    ASSERT_EQ(length, 5);
-    EXPECT_EQ(std::vector<uint8_t>(data, data + 5), (std::vector<uint8_t>{0xe2, 0x82, 0xac, 0xc3, 0xa9}));
-    if (flag) {
-      EXPECT_EQ(data[5], 0);
-    }
-    stk_drop(c);
-  }
   EXPECT_TRUE(check_stack_invariants(c));
 }
 

@@ -1,6 +1,5 @@
-// String routines: comparison, search, bounded appenders, UTF-8 and
-// double-byte coding, the charset modes and the export conversion with its
-// newline modes and in-place use.
+// String routines: UTF-8 and double-byte coding, the charset modes and the
+// export conversion with its newline modes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,63 +13,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-TEST(Strings, EqualFindCopy) {
-  EXPECT_TRUE(str_equal("Abc", 3, "abc", -1, true));
-  EXPECT_FALSE(str_equal("Abc", 3, "abc", -1, false));
-  EXPECT_FALSE(str_equal("ab", 2, "abc", -1, false));
-  EXPECT_FALSE(str_equal("abc", -1, "ab", 2, false));
-  EXPECT_FALSE(str_equal("ab\0", 3, "ab", -1, false));  // the terminated side ends early
-  EXPECT_TRUE(str_equal("ab", -1, "AB", -1, true));
-  EXPECT_FALSE(str_equal("ab", -1, "abc", -1, false));
-  EXPECT_FALSE(str_equal("abc", 3, "abd", 3, false));
-  EXPECT_FALSE(str_equal("a[", 2, "A{", 2, true));  // only letters fold
-  EXPECT_FALSE(str_equal("abc", 3, "abc", 2, false));
-
-  EXPECT_EQ(str_find("hello", -1, "lo", -1), 3);
-  EXPECT_EQ(str_find("xy", -1, "xyz", -1), -1);
-  EXPECT_EQ(str_find("xy", 2, "", 0), 0);
-  EXPECT_EQ(str_find("abcabc", 6, "ca", 2), 2);
-  EXPECT_EQ(str_find("abcabc", 4, "bc", -1), 1);
-  EXPECT_EQ(str_find("abcab", 5, "abx", 3), -1);
-  EXPECT_EQ(str_len("four"), 4);
-
-  char buf[16] = "abcdefgh";
-  EXPECT_EQ(str_copy_n(buf + 2, 8, buf, 6), 6);  // destination above the source
-  EXPECT_EQ(std::string(buf + 2), "abcdef");
-  std::strcpy(buf, "abcdefgh");
-  EXPECT_EQ(str_copy_n(buf, 8, buf + 2, 6), 6);  // below
-  EXPECT_EQ(std::string(buf), "cdefgh");
-  std::memset(buf, '@', sizeof buf);
-  EXPECT_EQ(str_copy_n(buf, 3, "hello", -1), 3);  // full: no terminator
-  EXPECT_EQ(buf[3], '@');
-}
-
-TEST(Strings, Appenders) {
-  char buf[16];
-  std::memset(buf, '@', sizeof buf);
-  int32_t pos = 5;
-  EXPECT_EQ(buf_append_repeat(buf, &pos, ' ', 10, 12), 6);
-  EXPECT_EQ(pos, 11);
-  EXPECT_EQ(buf[11], '@');
-
-  pos = 0;
-  const char* text = "abcdef";
-  EXPECT_EQ(buf_append_cstr(buf, &pos, text, 4), text + 3);
-  EXPECT_EQ(std::string(buf, pos), "abc");
-  EXPECT_EQ(*buf_append_cstr(buf, &pos, "xy", 16), 0);
-  EXPECT_EQ(pos, 5);
-  EXPECT_EQ(buf_append_n(buf, &pos, "12345", 5, 8), 2);
-  EXPECT_EQ(std::string(buf, pos), "abcxy12");
-  EXPECT_EQ(buf_append_repeat(buf, &pos, '-', -3, 16), 0);
-
-  uint16_t wbuf[8] = {};
-  pos = 2;
-  EXPECT_EQ(wbuf_append_repeat(wbuf, &pos, 0x263a, 9, 8), 5);
-  EXPECT_EQ(pos, 7);
-  EXPECT_EQ(wbuf[6], 0x263a);
-  EXPECT_EQ(wbuf[7], 0);
-}
 
 Bytes utf8(const std::u16string& s, int32_t capacity = 64) {
   Bytes out(static_cast<size_t>(capacity), 0xaa);
@@ -243,45 +185,6 @@ TEST(Strings, ExportNewlineModes) {
 
   engine_set_charset(&ctx, 's');
   EXPECT_EQ(export_text(&ctx, kNewlineCR, u"A\u82a0\n", 16).bytes, (Bytes{0x41, 0x82, 0xa0, '\r'}));
-}
-
-// The text may lie in the output buffer itself. Whatever it holds, the bytes
-// produced are a correct prefix of the full conversion, and complete only
-// when they are all of it.
-TEST(Strings, ExportInPlace) {
-  std::mt19937 rng(5);
-  const char16_t alphabet[] = {u'a', u'\n', u'\u00e9', u'\u20ac', u'z'};
-  for (int mode_charset = 0; mode_charset < 2; ++mode_charset) {
-    EngineContext ctx{};
-    if (mode_charset) engine_set_charset(&ctx, 'u');
-    for (int trial = 0; trial < 400; ++trial) {
-      int32_t capacity = 12 + static_cast<int32_t>(rng() % 80);
-      int32_t n = static_cast<int32_t>(rng() % (capacity / 2));
-      std::u16string s;
-      for (int32_t i = 0; i < n; ++i) {
-        // Runs of the widest character first, then narrow ones: the case in
-        // which the output overtakes the text it reads.
-        s += trial % 2 && i < n / 2 ? u'\u20ac' : alphabet[rng() % 5];
-      }
-      Export ref = export_text(&ctx, kNewlineCRLF, s, 4 * capacity + 8);
-      ASSERT_TRUE(ref.complete);
-
-      std::vector<uint8_t> buf(static_cast<size_t>(capacity), 0);
-      std::memcpy(buf.data(), s.data(), 2 * s.size());
-      int32_t count = -1;
-      bool ok = wstr_to_bytes(&ctx, kNewlineCRLF, reinterpret_cast<const uint16_t*>(buf.data()), n,
-                              buf.data(), capacity, &count);
-      ASSERT_LE(count, static_cast<int32_t>(ref.bytes.size()));
-      EXPECT_EQ(Bytes(buf.begin(), buf.begin() + count), Bytes(ref.bytes.begin(), ref.bytes.begin() + count));
-      EXPECT_EQ(buf[static_cast<size_t>(count)], 0);
-      if (ok) {
-        EXPECT_EQ(count, static_cast<int32_t>(ref.bytes.size()));
-      }
-      if (n <= capacity / 2 - 5 && !mode_charset) {
-        EXPECT_TRUE(ok);
-      }
-    }
-  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // String operations of the value stack: round trips between 8- and 16-bit
-// text and character rows, caller-filled buffers, decoding and encoding.
+// text and character rows, text read from the free space, and the host
+// charset's decoding and encoding.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -74,105 +75,6 @@ TEST_F(ValueStrings, TextFromTheFreeSpaceIsReadBeforeItIsOverwritten) {
     stk_drop(c);
     EXPECT_TRUE(check_stack_invariants(c));
   }
-}
-
-TEST_F(ValueStrings, BufferLengthsFollowTheFreeSpace) {
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  for (uint32_t f : {6u, 7u, 20u, 101u}) {
-    SCOPED_TRACE(f);
-    t.set_capacity(c->data_top + f, 1000);
-    int32_t len = -1;
-    uint16_t* d;
-    ASSERT_EQ(stk_push_str_buffer(c, &len, &d), kOk);
-    EXPECT_EQ(len, static_cast<int32_t>(4 * f - 24));
-    stk_drop(c);
-    len = -2;
-    ASSERT_EQ(stk_push_str_buffer_alias(c, &len, &d), kOk);
-    EXPECT_EQ(len, static_cast<int32_t>(2 * f));
-    stk_drop(c);
-    len = -1;
-    ASSERT_EQ(stk_push_str_buffer2(c, &len, &d), kOk);
-    EXPECT_EQ(len, static_cast<int32_t>(8 * f - 48));  // bytes
-    stk_drop(c);
-    len = 5;
-    ASSERT_EQ(stk_push_str_buffer2(c, &len, &d), kOk);
-    EXPECT_EQ(len, 5);
-    stk_drop(c);
-  }
-  t.set_capacity(c->data_top + 5, 1000);
-  StackSnapshot before = snapshot_stacks(c);
-  int32_t len = -1;
-  EXPECT_EQ(stk_push_str_buffer(c, &len, nullptr), kDataStackOverflow);
-  EXPECT_EQ(len, -1);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-}
-
-TEST_F(ValueStrings, RepushAndWidenBytesInPlace) {
-  int32_t len = 10;
-  uint16_t* d;
-  ASSERT_EQ(stk_push_str_buffer(c, &len, &d), kOk);
-  for (int i = 0; i < 10; ++i) d[i] = static_cast<uint16_t>('0' + i);
-  ASSERT_EQ(stk_repush_str(c, 4), kOk);
-  EXPECT_EQ(chars_at(0), (U16{'0', '1', '2', '3'}));
-  EXPECT_TRUE(check_stack_invariants(c));
-  ASSERT_EQ(stk_repush_str(c, 0), kOk);
-  EXPECT_EQ(chars_at(0), U16{});
-  stk_drop(c);
-
-  len = -1;
-  ASSERT_EQ(stk_push_str_buffer2(c, &len, &d), kOk);
-  std::memcpy(d, "bytes\xff", 6);
-  ASSERT_EQ(stk_shrink_byte_string(c, 6), kOk);
-  EXPECT_EQ(chars_at(0), (U16{'b', 'y', 't', 'e', 's', 0xff}));
-  EXPECT_TRUE(check_stack_invariants(c));
-  stk_drop(c);
-
-  // A buffer filled to its last byte widens only when the stack has room.
-  len = 4;
-  ASSERT_EQ(stk_push_str_buffer2(c, &len, &d), kOk);
-  std::memcpy(d, "12345678", 8);
-  t.set_capacity(c->data_top + 1, 1000);
-  StackSnapshot before = snapshot_stacks(c);
-  EXPECT_EQ(stk_shrink_byte_string(c, 8), kDataStackOverflow);
-  EXPECT_EQ(stk_shrink_byte_string(c, 9), kDataStackOverflow);  // more than the buffer holds
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-  t.set_capacity(c->data_top + 2, 1000);
-  ASSERT_EQ(stk_shrink_byte_string(c, 8), kOk);
-  EXPECT_EQ(chars_at(0), U16({'1', '2', '3', '4', '5', '6', '7', '8'}));
-}
-
-TEST_F(ValueStrings, Utf8DecodingOfBuffersAndBytes) {
-  struct Case {
-    const char* name;
-    std::string bytes;
-    U16 chars;
-  } cases[] = {
-      {"ascii", "abc", {'a', 'b', 'c'}},
-      {"two and three bytes", "A\xc3\xa9\xe2\x82\xac", {'A', 0xe9, 0x20ac}},
-      {"stray bytes stand for themselves", "A\xff" "B", {'A', 0xff, 'B'}},
-      {"cut sequence", "\xc3", {0xc3}},
-      {"empty", "", {}},
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.name);
-    int32_t len = -1;
-    uint16_t* d;
-    ASSERT_EQ(stk_push_str_buffer2(c, &len, &d), kOk);
-    std::memcpy(d, k.bytes.data(), k.bytes.size());
-    ASSERT_EQ(stk_finish_byte_string(c, static_cast<int32_t>(k.bytes.size())), kOk);
-    EXPECT_EQ(chars_at(0), k.chars);
-    EXPECT_TRUE(check_stack_invariants(c));
-    stk_drop(c);
-    ASSERT_EQ(stk_push_bytes(c, static_cast<int32_t>(k.bytes.size()), k.bytes.data()), kOk);
-    EXPECT_EQ(chars_at(0), k.chars);
-    stk_drop(c);
-  }
-  // No room for the characters: nothing changes.
-  ASSERT_EQ(stk_push_real(c, 1), kOk);
-  t.set_capacity(c->data_top + 4, 1000);
-  StackSnapshot before = snapshot_stacks(c);
-  EXPECT_EQ(stk_push_bytes(c, -1, "0123456789"), kDataStackOverflow);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
 }
 
 // A double-byte character set: a byte from 128 leads a pair.
@@ -257,26 +159,6 @@ TEST_F(ValueStrings, HostCharsetDecodingAndEncoding) {
   StackSnapshot before = snapshot_stacks(c);
   EXPECT_EQ(stk_get_wstring(c, 0, 1, &bytes, &len), kDataStackOverflow);
   EXPECT_TRUE(snapshot_stacks(c) == before);
-}
-
-TEST_F(ValueStrings, CstringConvertsInPlaceAndRelabels) {
-  ASSERT_EQ(stk_push_cstr(c, -1, "name"), kOk);
-  ASSERT_EQ(stk_push_cstr(c, 0, ""), kOk);
-  char* text;
-  int32_t len;
-  ASSERT_EQ(stk_get_cstring(c, 1, &text, &len), kOk);
-  EXPECT_EQ(len, 4);
-  EXPECT_STREQ(text, "name");
-  EXPECT_GE(reinterpret_cast<uint64_t*>(text), data_words(c));
-  EXPECT_FALSE(stk_is_char(c, 1));  // the item now holds the bytes, as uint8
-  int size, uns;
-  ASSERT_EQ(stk_get_typed_array(c, 1, nullptr, nullptr, nullptr, &size, &uns, nullptr), kOk);
-  EXPECT_EQ(size, 1);
-  EXPECT_TRUE(check_stack_invariants(c));
-  ASSERT_EQ(stk_get_cstring(c, 0, &text, &len), kOk);
-  EXPECT_EQ(len, 0);
-  EXPECT_STREQ(text, "");
-  EXPECT_EQ(stk_get_cstring(c, 1, &text, &len), kWrongType);
 }
 
 }  // namespace

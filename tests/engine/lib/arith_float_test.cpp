@@ -1,5 +1,4 @@
-// Elementwise arithmetic on doubles, singles and complex values, the class of
-// the result for mixed operands, shapes, the error codes with the stacks left
+// Elementwise arithmetic on doubles, singles and complex values, shapes, the error codes with the stacks left
 // as they were, and the complex scalar power against the standard library.
 #include <gtest/gtest.h>
 
@@ -55,26 +54,6 @@ class ArithFloat : public ::testing::Test {
     for (size_t i = 0; i < im.size(); ++i) EXPECT_TRUE(same_value(v.im[i], im[i])) << i << ": " << v.im[i];
   }
 };
-
-TEST_F(ArithFloat, RealScalarsTakeTheFastPath) {
-  struct Case {
-    int op;
-    double a, b, want;
-  };
-  const Case cases[] = {{'+', 1, 2, 3},   {'-', 1, 2, -1},     {'*', 3, -2, -6},
-                        {'/', 1, 0, kInf}, {'\\', 2, 6, 3},     {'%', -7, 3, -1},
-                        {'o', -7, 3, 2},  {'o', 5, 0, 5},      {'%', 5, 0, kNaN},
-                        {'o', 7, -3, -2}, {'^', -2, 3, -8},    {'r', 2, 0.5, std::sqrt(2.0)}};
-  for (const Case& k : cases) {
-    tv::push_scalar(c, k.a);
-    tv::push_scalar(c, k.b);
-    const int32_t data_before = c->data_top;
-    tv::Value v = run(k.op);
-    EXPECT_TRUE(v.plain && v.dims == (std::vector<uint32_t>{1, 1}));
-    expect_values(v, {k.want});
-    EXPECT_EQ(c->data_top, data_before - 2) << char(k.op);
-  }
-}
 
 TEST_F(ArithFloat, ArraysAndScalarExpansionOnBothSides) {
   const V x = {1, -2, 3.5, 0, -0.0, kInf};
@@ -202,43 +181,6 @@ TEST_F(ArithFloat, SinglesComputeInSingle) {
   v = run('/');
   EXPECT_EQ(v.cls, "single");
   expect_values(v, {2}, {-1});
-}
-
-TEST_F(ArithFloat, ResultClassOfMixedOperands) {
-  tv::push_chars(c, u"a");
-  tv::push_chars(c, u"b");
-  tv::Value v = run('+');
-  EXPECT_EQ(v.cls, "uint16");
-  EXPECT_EQ(v.ints, std::vector<int64_t>{195});
-  tv::push_logicals(c, {1});
-  tv::push_logicals(c, {1});
-  v = run('+');
-  EXPECT_EQ(v.cls, "uint8");
-  EXPECT_EQ(v.ints, std::vector<int64_t>{2});
-  tv::push_single(c, {1, 1}, {1});
-  tv::push_scalar(c, 1);
-  EXPECT_EQ(run('+').cls, "double");
-  tv::push_ints(c, kElemI8, {1, 1}, {5});
-  tv::push_scalar(c, 2.5);
-  v = run('+');
-  EXPECT_EQ(v.cls, "double");
-  expect_values(v, {7.5});
-  tv::push_ints(c, kElemI8, {1, 1}, {2});
-  tv::push_scalar(c, 2);
-  expect_values(run('^'), {4});
-  tv::push_ints(c, kElemI16, {1, 1}, {-3});
-  tv::push_ints(c, kElemU8, {1, 1}, {200});
-  v = run('+');
-  EXPECT_EQ(v.cls, "int16");
-  EXPECT_EQ(v.ints, std::vector<int64_t>{197});
-  tv::push_ints(c, kElemI8, {1, 1}, {-1});
-  tv::push_chars(c, u"a");
-  v = run('+');
-  EXPECT_EQ(v.cls, "uint16");
-  EXPECT_EQ(v.ints, std::vector<int64_t>{96});
-  tv::push_single(c, {1, 1}, {1.5f});
-  tv::push_ints(c, kElemI32, {1, 1}, {2});
-  EXPECT_EQ(run('*').cls, "single");
 }
 
 TEST_F(ArithFloat, ShapesAndEmpties) {

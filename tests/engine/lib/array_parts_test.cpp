@@ -1,5 +1,4 @@
-// Diagonals, triangular parts, replication against a model, grids,
-// repeated differences and Kronecker products, with their error codes.
+// Diagonals, triangular parts, replication against a model, repeated differences and Kronecker products, with their error codes.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -136,36 +135,6 @@ TEST_F(ArrayParts, RepmatMatchesModel) {
   ASSERT_EQ(stk_get_container_dims(c, 0, nullptr, nullptr, &n, nullptr), kOk);
   EXPECT_EQ(n, 4);
   drop(1);
-}
-
-TEST_F(ArrayParts, GridsGiveTheFirstOutputOnTop) {
-  tv::push_row(c, {1, 2, 3});
-  tv::push_row(c, {4, 5});
-  ASSERT_EQ(bi_ndgrid(c, 2, 2, 1), kOk);  // meshgrid
-  ASSERT_EQ(stk_item_count(c), 2);
-  EXPECT_EQ(pop(), (Arr{{2, 3}, {1, 2, 3, 1, 2, 3}, {}}));
-  EXPECT_EQ(pop(), (Arr{{2, 3}, {4, 4, 4, 5, 5, 5}, {}}));
-  tv::push_row(c, {1, 2, 3});
-  tv::push_row(c, {4, 5});
-  ASSERT_EQ(bi_ndgrid(c, 2, 1, 1), kOk);  // one output: X
-  EXPECT_EQ(pop().re, (V{1, 2, 3, 1, 2, 3}));
-  tv::push_row(c, {1, 2});
-  am::push(c, Cls::I8, Arr{{1, 3}, {4, 5, 6}, {}});
-  ASSERT_EQ(bi_ndgrid(c, 2, 2, 0), kOk);
-  std::string cls;
-  EXPECT_EQ(pop(&cls), (Arr{{2, 3}, {1, 1, 1, 2, 2, 2}, {}}));
-  EXPECT_EQ(cls, "double");
-  EXPECT_EQ(pop(&cls), (Arr{{2, 3}, {4, 5, 6, 4, 5, 6}, {}}));
-  EXPECT_EQ(cls, "int8");
-  tv::push_row(c, {1, 2});
-  ASSERT_EQ(bi_ndgrid(c, 1, 3, 0), kOk);  // one input stands for every axis
-  EXPECT_EQ(pop().dims, (D{2, 2, 2}));
-  drop(2);
-  tv::push_row(c, {1, 2});
-  tv::push_row(c, {1, 2});
-  EXPECT_EQ(bi_ndgrid(c, 2, 3, 0), kTooManyOutputs);
-  drop(2);
-  EXPECT_EQ(bi_ndgrid(c, 17, 1, 0), kArgOutOfRange);
 }
 
 TEST_F(ArrayParts, DiffAlongDimensions) {

@@ -1,5 +1,4 @@
-// The engine's built-in table against the golden row list, the placeholders'
-// answers, and binding of functions into rows by section and name.
+// The engine's built-in table against the golden row list, and binding of functions into rows by section and name.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -44,52 +43,6 @@ TEST(EngineBuiltinTable, RowsMatchTheGoldenList) {
       EXPECT_EQ(r.data, uintptr_t(g.data));
     }
   }
-}
-
-TEST(EngineBuiltinTable, RowKindsFollowTheFirstCharacter) {
-  for (int i = 0; i < kEngineTableRows; ++i) {
-    const BuiltinEntry& r = g_builtin_table_engine[i];
-    SCOPED_TRACE(r.name);
-    if (r.name[0] == '@' || r.name[0] == '!') {
-      EXPECT_EQ(r.fn, nullptr);
-      EXPECT_EQ(r.data, 0u);
-      EXPECT_EQ(r.min_in + r.max_in + r.min_out + r.max_out, 0);
-    } else if (std::strcmp(r.name, "+errmsgtable") != 0) {
-      EXPECT_NE(r.fn, nullptr);  // the table is bound later; every callable row has a function now
-    }
-    EXPECT_EQ(r.name[sizeof r.name - 1], '\0');
-  }
-  EXPECT_EQ(g_builtin_table_engine[kEngineTableRows].name[0], '\0');
-}
-
-TEST(EngineBuiltinTable, PlaceholdersAnswerAsOwningNothing) {
-  using ReadlibHook = int (*)(EngineContext*, const char*, const char*, uint32_t, char*, int32_t,
-                              int32_t*, int32_t*, uint8_t*, uintptr_t);
-  using DumpHook = int (*)(EngineContext*, char*, int32_t, int32_t*, uintptr_t);
-
-  const BuiltinEntry fn_row = builtin_row("anything");
-  EXPECT_EQ(fn_row.fn(nullptr, 1, 1, 0), kNotSupported);
-  EXPECT_TRUE(builtin_is_placeholder(&fn_row));
-
-  char buf[8];
-  int32_t n = 0, line = 0;
-  uint32_t word = 0;
-  uint8_t flag = 0;
-  auto hook = [](const char* name) { return builtin_hook(name).fn; };
-  EXPECT_EQ(builtin_fn_as<StreamWriteHook>(hook("+write"))(nullptr, 1, "x", 1, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<StreamReadHook>(hook("+read"))(nullptr, 0, buf, 8, &n, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<StreamCloseHook>(hook("+fclose"))(nullptr, -1, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<StreamControlHook>(hook("+iocontrol"))(nullptr, 1, 0, &word, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<StreamBufferingHook>(hook("+iocbuffering"))(nullptr, 1, 1, 0), kNotMyDescriptor);
-  EXPECT_EQ(builtin_fn_as<ReadlibHook>(hook("+readlib"))(nullptr, "lib", "zvl", 0, buf, 8, &n, &line,
-                                                             &flag, 0),
-            kFileNotFound);
-  EXPECT_EQ(builtin_fn_as<DumpHook>(hook("+dump"))(nullptr, buf, 8, &n, 0), kNotSupported);
-  EXPECT_EQ(hook("+errmsgtable"), nullptr);
-
-  const BuiltinEntry marker = builtin_marker("@ZVR");
-  EXPECT_FALSE(builtin_is_placeholder(&marker));
-  EXPECT_EQ(builtin_hook("+write", 2).min_in, 2);
 }
 
 TEST(EngineBuiltinTable, EveryCallableRowIsReachableBySectionAndName) {

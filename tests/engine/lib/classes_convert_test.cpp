@@ -507,11 +507,4 @@ TEST_F(Classes, Map2intScalesOntoTheWholeType) {
       [&] { return call_row("map2int", 3); });
 }
 
-TEST_F(Classes, OpcodesOutsideTheseFunctionsAreNotSupported) {
-  ASSERT_EQ(stk_push_empty(c), kOk);
-  EXPECT_EQ(classes_run_opcode(c, kOpSqrt, 1), kNotSupported);
-  EXPECT_EQ(classes_run_opcode(c, kOpLogical, 1), kNotSupported);
-  EXPECT_EQ(e.items(), 1);
-}
-
 }  // namespace

@@ -1,6 +1,5 @@
 // Concatenation: cat against a model along dimensions 1 to 4 on every class,
-// the first argument's class deciding, empty operands skipped, the bracket
-// operators' fast paths, containers (lists, cells, structures), and the
+// the first argument's class deciding, empty operands skipped, containers (lists, cells, structures), and the
 // errors with their codes.
 #include <gtest/gtest.h>
 
@@ -236,40 +235,6 @@ TEST_F(Concat, SizeDimensionAndKindErrors) {
   desc_at(c, 0)[2] = 7;
   tv::push_ints(c, kElemI8, {1, 1}, {1});
   expect(kWrongArgType, 2, [&] { return bi_vertcat(c); });
-}
-
-TEST_F(Concat, CatAlongThirdDimensionOfTwoMatrices) {
-  tv::push_scalar(c, 3);
-  tv::push_double(c, {2, 2}, {1, 2, 3, 4});
-  tv::push_double(c, {2, 2}, {5, 6, 7, 8});
-  ASSERT_EQ(bi_cat(c, 3), kOk);
-  const Arr r = pop();
-  EXPECT_EQ(r.dims, (std::vector<int64_t>{2, 2, 2}));
-  EXPECT_EQ(r.re, (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8}));
-}
-
-TEST_F(Concat, PlainFastPathsOnlyTouchTheDescriptor) {
-  tv::push_double(c, {2, 2}, {1, 2, 3, 4});
-  tv::push_double(c, {1, 2}, {5, 6});
-  const int32_t data_top = c->data_top;
-  ASSERT_EQ(bi_vertcat(c), kOk);
-  EXPECT_EQ(c->data_top, data_top);
-  EXPECT_EQ(pop(), (Arr{{3, 2}, {1, 2, 3, 4, 5, 6}, {}}));
-
-  tv::push_row(c, {1, 2});
-  tv::push_row(c, {3});
-  ASSERT_EQ(bi_horzcat(c), kOk);
-  EXPECT_EQ(pop(), (Arr{{1, 3}, {1, 2, 3}, {}}));
-
-  // Rows interleave; a complex operand rebuilds with zeros for the real one.
-  tv::push_double(c, {2, 1}, {1, 2});
-  tv::push_double(c, {2, 2}, {3, 4, 5, 6}, {1, 1, 1, 1});
-  ASSERT_EQ(bi_horzcat(c), kOk);
-  EXPECT_EQ(pop(), (Arr{{2, 3}, {1, 3, 4, 2, 5, 6}, {0, 1, 1, 0, 1, 1}}));
-  tv::push_row(c, {1, 2}, {9, 8});
-  tv::push_row(c, {3, 4});
-  ASSERT_EQ(bi_vertcat(c), kOk);
-  EXPECT_EQ(pop(), (Arr{{2, 2}, {1, 2, 3, 4}, {9, 8, 0, 0}}));
 }
 
 TEST_F(Concat, ListsJoinIntoListsAndRowsOfListsIntoCells) {

@@ -453,26 +453,6 @@ TEST_F(Display, FormatKeywordsAndErrors) {
   EXPECT_EQ(bi_format(c, 1), kWrongArgType);
 }
 
-TEST_F(Display, OptionsRoundTripAndTheFlagWord) {
-  display_set_options(c, 'e', 7, 'i', 1, 80, true);
-  EXPECT_EQ(c->disp_flag, 0);
-  char letter = 0, unit = 0;
-  int32_t digits = 0, s5 = 0;
-  uint8_t loose = 0;
-  bool flag = false;
-  display_get_options(c, &letter, &digits, &unit, &loose, &s5, &flag);
-  EXPECT_EQ(letter, 'e');
-  EXPECT_EQ(digits, 7);
-  EXPECT_EQ(unit, 'i');
-  EXPECT_EQ(loose, 1);
-  EXPECT_EQ(s5, 80);
-  EXPECT_TRUE(flag);
-  display_set_options(c, 'g', 4, 'j', 0, 24, false);
-  EXPECT_EQ(c->disp_flag, -1);
-  display_get_options(c, nullptr, nullptr, nullptr, nullptr, nullptr, &flag);
-  EXPECT_FALSE(flag);
-}
-
 TEST_F(Display, ObjectsAreLeftToTheirClassMethods) {
   point();
   EXPECT_EQ(display_named(c, "o", -1, false, true), kWrongArgType);

@@ -1,6 +1,5 @@
 // Function values through compiled ZVR code: feval and builtin, references
-// and anonymous functions with captured values, deal, str2fun and fun2str,
-// eval, and the built-ins that call back (apply, map, cellfun, fevalx),
+// and anonymous functions with captured values, eval, and the built-ins that call back (apply, map, cellfun, fevalx),
 // nested in one another. Every case ends with the stacks back at the base
 // frame, after success and after each caught error.
 #include <gtest/gtest.h>
@@ -154,28 +153,6 @@ TEST_F(Funvals, CellfunAndItsClassRules) {
   });
 }
 
-TEST_F(Funvals, Str2funAndFun2str) {
-  check({
-      {"fun2str(str2fun('sin'))", "'sin'"},
-      {"str2fun('twice')", "@twice"},
-      {"fun2str(@twice)", "'twice'"},
-      {"fun2str(@(t) t + 1)", "'t + 1'"},
-      {"feval(str2fun('twice'), 2)", "double 1x1 [4]"},
-      {"fun2str(str2fun('abcdefghijabcdefghijabcdefghij_toolong'))", "'abcdefghijabcdefghijabcdefghij_t'"},
-      {"fun2str(3)", "error 44"},
-      {"str2fun(3)", "error 44"},
-  });
-}
-
-TEST_F(Funvals, DealCopiesOrSelects) {
-  statements("[a, b, c] = deal(7);\n[d, e] = deal(1, 2, 3);\nf = deal(4);\nr = [a b c d e f];\n");
-  check({{"r", "double 1x6 [7 7 7 1 2 4]"}, {"deal(1, 2)", "double 1x1 [1]"}});
-  statements("deal(5);\n");
-  EXPECT_EQ(run("[a, b, c] = deal(1, 2);\n"), kTooManyOutputs);
-  frame_unwind(c, 0);
-  EXPECT_TRUE(clean());
-}
-
 TEST_F(Funvals, AnonymousFunctionsCarryTheirCapturedValues) {
   statements("k = 5;\nh = @(t) t + k;\nk = 7;\nr1 = h(2);\n");
   check({{"r1", "double 1x1 [7]"}});
@@ -228,11 +205,6 @@ TEST_F(Funvals, FevalxExpandsSingletonDimensions) {
       {"fevalx(5, 1)", "error 44"},
   });
   statements("fevalx(@quiet, 1);\n");
-}
-
-TEST_F(Funvals, CallsByAnExpandedList) {
-  statements("a = {3};\nr1 = twice(a{:});\nb = {@twice, 5};\nr2 = feval(b{:});\n[p, q] = both(a{:});\n");
-  check({{"r1", "double 1x1 [6]"}, {"r2", "double 1x1 [10]"}, {"[p q]", "double 1x2 [3 -3]"}});
 }
 
 TEST_F(Funvals, CallbacksNestAndFailCleanly) {

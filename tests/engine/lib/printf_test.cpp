@@ -358,15 +358,4 @@ TEST_F(Printf, Assert) {
   stk_drop(ctx);
 }
 
-TEST_F(Printf, InterpreterBindingDispatchesBySelector) {
-  push_all(u"%d-%d", {D({1, 2})});
-  EXPECT_EQ(op_formatted_io(ctx, kOpSprintf, 2, 1, 0), kOk);
-  EXPECT_EQ(chars_at(ctx), u"1-2");
-  stk_drop(ctx);
-  push(ctx, D({0}));
-  EXPECT_EQ(op_formatted_io(ctx, kOpAssert, 1, 0, 0), kAssertionFalse);
-  EXPECT_EQ(op_formatted_io(ctx, kOpPlus, 2, 1, 0), kNotSupported);
-  for (uint16_t op : kFormattedIoOpcodes) EXPECT_NE(intrinsic_by_opcode(op), nullptr) << op;
-}
-
 }  // namespace

@@ -1,5 +1,4 @@
-// The colon operator and the literal range over every class, transposes,
-// trace, cov, cross and dot, with the edge cases and error codes.
+// The colon operator and the literal range over every class, trace, cov, cross and dot, with the edge cases and error codes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -134,37 +133,6 @@ TEST_F(Ranges, IntegerRangesCountInWideArithmetic) {
   ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk);
   EXPECT_EQ(bi_colon(c, 2), kWrongArgType);
   drop(2);
-}
-
-TEST_F(Ranges, TransposesOfEveryShape) {
-  tv::push_double(c, {2, 3}, {1, 2, 3, 4, 5, 6}, {1, 1, 1, 2, 2, 2});
-  ASSERT_EQ(bi_transpose(c), kOk);
-  EXPECT_EQ(am::read(c), (Arr{{3, 2}, {1, 4, 2, 5, 3, 6}, {1, 2, 1, 2, 1, 2}}));
-  ASSERT_EQ(bi_ctranspose(c), kOk);
-  EXPECT_EQ(pop(), (Arr{{2, 3}, {1, 2, 3, 4, 5, 6}, {-1, -1, -1, -2, -2, -2}}));
-  // A 2 x 3 x 2 array equals its permutation by [2 1].
-  const Arr a{{2, 3, 2}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {}};
-  am::push(c, Cls::I16, a);
-  ASSERT_EQ(bi_transpose(c), kOk);
-  std::string cls;
-  EXPECT_EQ(pop(&cls), (Arr{{3, 2, 2}, {1, 4, 2, 5, 3, 6, 7, 10, 8, 11, 9, 12}, {}}));
-  EXPECT_EQ(cls, "int16");
-  am::push(c, Cls::Char, Arr{{1, 3}, {97, 98, 99}, {}});
-  ASSERT_EQ(bi_ctranspose(c), kOk);
-  EXPECT_EQ(pop(&cls).dims, (D{3, 1}));
-  EXPECT_EQ(cls, "char");
-  // A list becomes a column cell array.
-  tv::push_scalar(c, 1);
-  tv::push_scalar(c, 2);
-  ASSERT_EQ(stk_make_container(c, 2, 0, nullptr, 0), kOk);
-  ASSERT_EQ(bi_transpose(c), kOk);
-  EXPECT_EQ(desc_at(c, 0)[2], kContCell);
-  drop(1);
-  // Objects are refused with 44.
-  ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk);
-  desc_at(c, 0)[2] = 9;
-  EXPECT_EQ(bi_transpose(c), kWrongArgType);
-  drop(1);
 }
 
 TEST_F(Ranges, TraceAndCov) {

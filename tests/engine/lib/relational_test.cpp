@@ -74,28 +74,6 @@ TEST_F(Relational, RealTruthTablesWithNaNAndSignedZeros) {
   EXPECT_EQ(compare({1}, {2}, kCmpLt), L{1});
 }
 
-TEST_F(Relational, ScalarFastPathsBuildTheSameItemAsThePusher) {
-  for (int (*fn)(EngineContext*, int) : {bi_eq, bi_same}) {
-    tv::push_scalar(c, 1);
-    tv::push_scalar(c, 1);
-    ASSERT_EQ(fn(c, fn == bi_eq ? kCmpEq : kSameSame), kOk);
-    ASSERT_EQ(stk_push_logical_scalar(c, 1), kOk);
-    EXPECT_EQ(run(bi_same, kSameSame), L{1});
-  }
-  tv::push_scalar(c, kNaN);
-  ASSERT_EQ(bi_not(c, kNotNot), kOk);
-  ASSERT_EQ(stk_push_logical_scalar(c, 1), kOk);
-  EXPECT_EQ(run(bi_same, kSameSame), L{1});
-  // Without room for the result the general path reports the overflow.
-  tv::push_scalar(c, 1);
-  tv::push_scalar(c, 2);
-  t.set_capacity(static_cast<uint32_t>(c->data_top) + 1, t.desc_room);
-  expect_error(bi_eq, kCmpLt, kDataStackOverflow);
-  tv::push_scalar(c, 1);
-  expect_error(bi_not, kNotNot, kDataStackOverflow, 1);
-  t.set_capacity(t.data_room, t.desc_room);
-}
-
 TEST_F(Relational, ComplexComparisons) {
   EXPECT_EQ(compare_c(1, 2, 1, 2, kCmpEq), L{1});
   EXPECT_EQ(compare_c(1, 2, 1, 0, kCmpEq), L{0});

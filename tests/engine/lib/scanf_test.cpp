@@ -101,20 +101,6 @@ TEST_F(Scanf, ValuesCountAndPosition) {
   }
 }
 
-TEST_F(Scanf, FewerOutputsLeaveFewerItems) {
-  for (int nargout : {1, 2}) {
-    push(ctx, T(u"7 8"));
-    push(ctx, T(u"%d"));
-    ASSERT_EQ(bi_sscanf(ctx, 2, nargout), kOk);
-    ASSERT_EQ(items(), nargout);
-    EXPECT_EQ(doubles_at(ctx, 0), (std::vector<double>{7, 8}));
-    if (nargout == 2) {
-      EXPECT_EQ(doubles_at(ctx, 1), std::vector<double>{2});
-    }
-    while (items() > 0) stk_drop(ctx);
-  }
-}
-
 TEST_F(Scanf, DecimalsAreCorrectlyRounded) {
   const std::vector<std::pair<const char16_t*, double>> cases = {
       {u"0.1", 0.1},

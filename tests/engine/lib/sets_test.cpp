@@ -1,8 +1,7 @@
-// The set functions on a started engine: the worked examples, and every
-// function with all its outputs against a reference model (linear searches,
-// NaN equal to nothing) on random integer-valued data with NaN in several
-// classes and shapes, and on lists of strings; mixed classes; errors leave
-// the stacks as they were.
+// The set functions on a started engine: every function with all its outputs
+// against a reference model (linear searches, NaN equal to nothing) on random
+// integer-valued data with NaN in several classes and shapes, and on lists of
+// strings; mixed classes; errors leave the stacks as they were.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -160,58 +159,6 @@ std::vector<uint32_t> vec_dims(size_t k, bool row) {
 }
 
 // --- Worked examples ---------------------------------------------------------------------
-
-TEST_F(Sets, WorkedExamples) {
-  tv::push_row(c, {3, 1, 3, 2});
-  expect_ok([&] { return bi_unique(c, 1); }, 1, 1);
-  expect_same(values(), {1, 2, 3}, "unique row");
-  EXPECT_EQ(dims(), (std::vector<uint32_t>{1, 3}));
-  clear();
-  tv::push_double(c, {3, 1}, {3, 1, 3});
-  expect_ok([&] { return bi_unique(c, 1); }, 1, 1);
-  EXPECT_EQ(dims(), (std::vector<uint32_t>{2, 1}));
-  clear();
-  tv::push_row(c, {1, kNaN, kNaN});
-  expect_ok([&] { return bi_unique(c, 3); }, 1, 3);
-  expect_same(values(0), {1, kNaN, kNaN}, "b");
-  expect_same(values(1), {1, 2, 3}, "i");
-  expect_same(values(2), {1, 2, 3}, "j");
-  clear();
-  tv::push_row(c, {3, kNaN, 1, 3});  // 3 kept once, NaN last
-  expect_ok([&] { return bi_unique(c, 3); }, 1, 3);
-  expect_same(values(0), {1, 3, kNaN}, "b");
-  expect_same(values(1), {3, 1, 2}, "i");
-  expect_same(values(2), {2, 3, 1, 2}, "j");
-  clear();
-  tv::push_row(c, {});
-  expect_ok([&] { return bi_unique(c, 2); }, 1, 2);
-  EXPECT_EQ(dims(0), (std::vector<uint32_t>{0, 0}));
-  EXPECT_EQ(dims(1), (std::vector<uint32_t>{0, 0}));
-  clear();
-
-  tv::push_row(c, {1, 2});
-  tv::push_row(c, {2, 3});
-  expect_ok([&] { return bi_union(c, 1); }, 2, 1);
-  expect_same(values(), {1, 2, 3}, "union");
-  EXPECT_EQ(dims(), (std::vector<uint32_t>{3, 1}));
-  clear();
-  tv::push_row(c, {1, 2, 3});
-  tv::push_row(c, {2, 3, 4});
-  expect_ok([&] { return bi_intersect(c, 1); }, 2, 1);
-  expect_same(values(), {2, 3}, "intersect");
-  clear();
-  tv::push_row(c, {1, 2, 3});
-  tv::push_scalar(c, 2);
-  expect_ok([&] { return bi_setdiff(c, 1); }, 2, 1);
-  expect_same(values(), {1, 3}, "setdiff");
-  EXPECT_EQ(dims(), (std::vector<uint32_t>{1, 2}));
-  clear();
-  tv::push_row(c, {1, 5, 2});
-  tv::push_row(c, {2, 3});
-  expect_ok([&] { return bi_ismember(c); }, 2, 1);
-  EXPECT_EQ(tv::read(c).cls, "logical");
-  EXPECT_EQ(tv::read(c).ints, (std::vector<int64_t>{0, 0, 1}));
-}
 
 // Complex values of one modulus but different values stay apart, and equal
 // ones merge even when others of that modulus lie between them in the input.

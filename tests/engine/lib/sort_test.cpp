@@ -1,4 +1,4 @@
-// sort on a started engine: the worked examples, NaN placement, lists of
+// sort on a started engine: NaN placement, lists of
 // strings, and a randomised check over every class, shape, dimension and
 // direction (each line sorted, the index reproducing it, equal keys in input
 // order) with lines found by explicit subscripts; errors leave the stacks.
@@ -29,52 +29,6 @@ class Sort : public SetFixture {
     expect_ok([&] { return bi_sort(c, nargin, nargout); }, nargin, nargout < 0 ? 1 : nargout);
   }
 };
-
-TEST_F(Sort, WorkedExamples) {
-  tv::push_row(c, {3, 1, 2});
-  sort_call(1, 1);
-  expect_same_doubles(tv::read(c).re, {1, 2, 3});
-  tv::push_chars(c, u"descend");
-  sort_call(2, 1);
-  expect_same_doubles(tv::read(c).re, {3, 2, 1});
-  tv::push_chars(c, u"");  // an empty direction is ascending
-  sort_call(2, 1);
-  expect_same_doubles(tv::read(c).re, {1, 2, 3});
-  clear();
-
-  tv::push_row(c, {3, 1, 2});
-  sort_call(1, 2);
-  expect_same_doubles(tv::read(c, 0).re, {1, 2, 3});
-  expect_same_doubles(tv::read(c, 1).re, {2, 3, 1});
-  clear();
-
-  // Columns by default, rows with dimension 2; a dimension beyond the array
-  // leaves it as it is.
-  tv::push_double(c, {2, 2}, {1, 2, 0, 5});
-  sort_call(1, 1);
-  expect_same_doubles(tv::read(c).re, {0, 2, 1, 5});
-  clear();
-  tv::push_double(c, {2, 2}, {2, 1, 5, 0});
-  tv::push_scalar(c, 2);
-  sort_call(2, 1);
-  expect_same_doubles(tv::read(c).re, {1, 2, 0, 5});
-  tv::push_scalar(c, 3);
-  tv::push_chars(c, u"descend");
-  sort_call(3, 1);
-  expect_same_doubles(tv::read(c).re, {1, 2, 0, 5});
-  clear();
-
-  // Complex values by modulus; equal moduli keep their order with the index.
-  tv::push_row(c, {1, -2}, {1, 0});
-  sort_call(1, 1);
-  expect_same_doubles(tv::read(c).re, {1, -2});
-  expect_same_doubles(tv::read(c).im, {1, 0});
-  clear();
-  tv::push_row(c, {0, 1, -1}, {1, 0, 0});
-  sort_call(1, 2);
-  expect_same_doubles(tv::read(c).re, {0, 1, -1});
-  expect_same_doubles(tv::read(c, 1).re, {1, 2, 3});
-}
 
 TEST_F(Sort, NaNLastAscendingFirstDescending) {
   tv::push_row(c, {3, kNaN, 1});

@@ -175,64 +175,6 @@ TEST_F(Structs, FieldTestsAndReads) {
   expect_error(kWrongArgType, bi_fieldnames, 1);
 }
 
-TEST_F(Structs, SetAndRemoveKeepTheOrder) {
-  make({{"a", 1}, {"b", 2}, {"c", 3}});
-  str("b");
-  row({7, 8, 9});
-  ASSERT_EQ(bi_setfield(c), kOk);
-  EXPECT_EQ(top(), "struct(a=1, b=[7 8 9], c=3)");
-  str("d");
-  str("new");
-  ASSERT_EQ(bi_setfield(c), kOk);
-  EXPECT_EQ(top(), "struct(a=1, b=[7 8 9], c=3, d='new')");
-  str("b");
-  num(0);
-  ASSERT_EQ(bi_setfield(c), kOk);  // shrinks in the middle
-  EXPECT_EQ(top(), "struct(a=1, b=0, c=3, d='new')");
-
-  str("c");
-  ASSERT_EQ(bi_rmfield(c), kOk);
-  EXPECT_EQ(top(), "struct(a=1, b=0, d='new')");
-  str("zz");
-  ASSERT_EQ(bi_rmfield(c), kOk);  // not a field: unchanged
-  EXPECT_EQ(top(), "struct(a=1, b=0, d='new')");
-  strings({"d", "nothing", "a"});
-  ASSERT_EQ(bi_rmfield(c), kOk);
-  EXPECT_EQ(top(), "struct(b=0)");
-  str("b");
-  cells(1, 1);
-  ASSERT_EQ(bi_rmfield(c), kOk);
-  EXPECT_EQ(top(), "struct()");
-  EXPECT_EQ(items(), 1);
-
-  // Errors leave the arguments.
-  clear();
-  make({{"a", 1}});
-  num(1);
-  expect_error(kWrongArgType, bi_rmfield, 2);
-  make({{"a", 1}});
-  str("x");
-  num(2);
-  cells(1, 2);
-  expect_error(kWrongArgType, bi_rmfield, 2);
-  strings({"a"});
-  str("a");
-  expect_error(kWrongArgType, bi_rmfield, 2);
-  make({{"a", 1}});
-  str("");
-  num(1);
-  expect_error(kNullName, bi_setfield, 3);
-  make({{"a", 1}});
-  str(std::string(40, 'x'));
-  num(1);
-  expect_error(kNameTooLong, bi_setfield, 3);
-  strings({"a"});
-  str("a");
-  num(1);
-  expect_error(kWrongArgType, bi_setfield, 3);
-  EXPECT_EQ(items(), 0);
-}
-
 TEST_F(Structs, RemovingTakesTheFirstOfEachNameInTurn) {
   str("a");
   num(1);
@@ -250,12 +192,6 @@ TEST_F(Structs, RemovingTakesTheFirstOfEachNameInTurn) {
 }
 
 TEST_F(Structs, OrderfieldsByNamesAndByOrders) {
-  make({{"b", 1}, {"a", 2}, {"ab", 3}});
-  ASSERT_EQ(bi_orderfields(c, 1, 2), kOk);
-  EXPECT_EQ(top(0), "struct(a=2, ab=3, b=1)");
-  EXPECT_EQ(top(1), "[2;3;1]");
-  clear();
-
   // Bytes decide: upper case first, a prefix before its extensions.
   make({{"b", 1}, {"B", 2}, {"bb", 3}, {"_", 4}, {"a1", 5}, {"a", 6}});
   ASSERT_EQ(bi_orderfields(c, 1, 1), kOk);
