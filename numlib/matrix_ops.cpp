@@ -284,9 +284,13 @@ int bi_mrdivide(EngineContext* ctx) {
   const Mat b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
     const Scalar x = scalar_at(ctx, 1, a.cplx), y = scalar_at(ctx, 0, b.cplx);
+    if (!a.cplx && !b.cplx) {
+      replace_pair_by_scalar(ctx, x.re / y.re, 0.0, false);
+      return kOk;
+    }
     double re = 0, im = 0;
-    cplx::mrdivide(x.re, x.im, a.cplx, y.re, y.im, b.cplx, re, im);
-    replace_pair_by_scalar(ctx, re, im, a.cplx || b.cplx);
+    cplx::scalar_binary(cplx::ScalarOp::kMrdivide, x.re, x.im, a.cplx, y.re, y.im, b.cplx, &re, &im);
+    replace_pair_by_scalar(ctx, re, im, true);
     return kOk;
   }
   if (b.scalar()) return elementwise(ctx, kOpRightDivide);
@@ -326,9 +330,13 @@ int bi_mldivide(EngineContext* ctx) {
   const Mat a = mat_at(ctx, 1), b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
     const Scalar x = scalar_at(ctx, 1, a.cplx), y = scalar_at(ctx, 0, b.cplx);
+    if (!a.cplx && !b.cplx) {
+      replace_pair_by_scalar(ctx, y.re / x.re, 0.0, false);
+      return kOk;
+    }
     double re = 0, im = 0;
-    cplx::mrdivide(y.re, y.im, b.cplx, x.re, x.im, a.cplx, re, im);
-    replace_pair_by_scalar(ctx, re, im, a.cplx || b.cplx);
+    cplx::scalar_binary(cplx::ScalarOp::kMrdivide, y.re, y.im, b.cplx, x.re, x.im, a.cplx, &re, &im);
+    replace_pair_by_scalar(ctx, re, im, true);
     return kOk;
   }
   if (a.scalar()) return elementwise(ctx, kOpLeftDivide);

@@ -72,43 +72,21 @@ struct Div {
   }
 };
 
-// One elementwise operation on a scalar pair whose kinds are known only at
-// run time (at least one operand complex; a real one's imaginary part unread).
-template <typename Op, typename T>
-inline void scalar_op(T ar, T ai, bool ac, T br, T bi, bool bc, T& re, T& im) {
-  if (ac && bc)
-    Op::template f<true, true>(ar, ai, br, bi, re, im);
-  else if (ac)
-    Op::template f<true, false>(ar, ai, br, T(0), re, im);
-  else
-    Op::template f<false, true>(ar, T(0), br, bi, re, im);
-}
+// The operations of one pair of scalars, at least one of them complex.
+enum class ScalarOp : int {
+  kAdd,       // elementwise
+  kSub,
+  kMul,
+  kDiv,       // elementwise x ./ y, Smith's division
+  kMtimes,    // 1 x 1 matrix product: a real operand counts with a zero imaginary part
+  kMrdivide,  // 1 x 1 matrix division x / y, over |y|^2
+};
 
-// The matrix product of two 1 x 1 operands: a real one counts with a zero
-// imaginary part (unlike the elementwise product).
-inline void mtimes(double ar, double ai, double br, double bi, double& re, double& im) {
-  re = ar * br - ai * bi;
-  im = ar * bi + ai * br;
-}
-
-// The matrix right division x / y of two 1 x 1 operands, at least one
-// complex or not; a real operand's imaginary part is 0. The result is complex
-// when either operand is.
-inline void mrdivide(double xr, double xi, bool xc, double yr, double yi, bool yc, double& re,
-                     double& im) {
-  if (!yc) {
-    re = xr / yr;
-    im = xi / yr;
-    return;
-  }
-  const double m = yr * yr + yi * yi;
-  if (!xc) {
-    re = xr * yr / m;
-    im = -(xr * yi) / m;
-  } else {
-    re = (xr * yr + xi * yi) / m;
-    im = (xi * yr - xr * yi) / m;
-  }
-}
+// The result of op on x and y (xc, yc: which is complex; a real operand's
+// imaginary part is not read). Out of line on purpose: every path that
+// computes a complex scalar calls this one body, so even the NaN that an
+// operation passes on (which one of two, with its sign) is the same.
+void scalar_binary(ScalarOp op, double xr, double xi, bool xc, double yr, double yi, bool yc,
+                   double* re, double* im);
 
 }  // namespace cplx

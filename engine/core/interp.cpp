@@ -629,8 +629,8 @@ op_divide:
   ARITH(a / b);
 op_arith_complex: {
   // Two double scalars, at least one complex (two real ones took the path
-  // above): the kernels of the general operators, the result over the first
-  // operand's data. Its two words always fit in the operands' three or four.
+  // above): the general operators' own scalar kernel, the result over the
+  // first operand's data. Its two words always fit in the operands' three or four.
   const uint32_t* db = desc + ctx->desc_top - 3;
   const uint32_t* da = db - 3;
   if (ctx->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 ||
@@ -641,15 +641,17 @@ op_arith_complex: {
   uint64_t* pa = pb - (ac ? 2 : 1);
   const double ar = tn::ld_f64(pa), ai = ac ? tn::ld_f64(pa + 1) : 0.0;
   const double br = tn::ld_f64(pb), bi = bc ? tn::ld_f64(pb + 1) : 0.0;
-  double re = 0, im = 0;
+  cplx::ScalarOp op;
   switch (*insn) {
-    case kOpPlus: cplx::scalar_op<cplx::Add>(ar, ai, ac, br, bi, bc, re, im); break;
-    case kOpMinus: cplx::scalar_op<cplx::Sub>(ar, ai, ac, br, bi, bc, re, im); break;
-    case kOpTimes: cplx::scalar_op<cplx::Mul>(ar, ai, ac, br, bi, bc, re, im); break;
-    case kOpMtimes: cplx::mtimes(ar, ai, br, bi, re, im); break;
-    case kOpRdivide: cplx::scalar_op<cplx::Div>(ar, ai, ac, br, bi, bc, re, im); break;
-    default: cplx::mrdivide(ar, ai, ac, br, bi, bc, re, im); break;
+    case kOpPlus: op = cplx::ScalarOp::kAdd; break;
+    case kOpMinus: op = cplx::ScalarOp::kSub; break;
+    case kOpTimes: op = cplx::ScalarOp::kMul; break;
+    case kOpMtimes: op = cplx::ScalarOp::kMtimes; break;
+    case kOpRdivide: op = cplx::ScalarOp::kDiv; break;
+    default: op = cplx::ScalarOp::kMrdivide; break;
   }
+  double re = 0, im = 0;
+  cplx::scalar_binary(op, ar, ai, ac, br, bi, bc, &re, &im);
   tn::st_f64(pa, re);
   tn::st_f64(pa + 1, im);
   ctx->data_top = int32_t(pa + 2 - data);

@@ -255,6 +255,19 @@ void arith_complex_loop_double(int op, double* out_re, double* out_im, LoopArg a
     }
     return;
   }
+  // One pair of scalars: the scalar kernel that the interpreter's fast
+  // paths call too, so both give the same bits.
+  if (n == 1 && op != kArithPower) {
+    const cplx::ScalarOp k = op == kArithPlus    ? cplx::ScalarOp::kAdd
+                             : op == kArithMinus ? cplx::ScalarOp::kSub
+                             : op == kArithTimes ? cplx::ScalarOp::kMul
+                                                 : cplx::ScalarOp::kDiv;
+    const double ai = a.im ? *static_cast<const double*>(a.im) : 0.0;
+    const double bi = b.im ? *static_cast<const double*>(b.im) : 0.0;
+    cplx::scalar_binary(k, *static_cast<const double*>(a.re), ai, a.im != nullptr,
+                        *static_cast<const double*>(b.re), bi, b.im != nullptr, out_re, out_im);
+    return;
+  }
   complex_loop(op, out_re, out_im, a, b, n);
 }
 

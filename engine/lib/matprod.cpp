@@ -63,7 +63,7 @@ void scalar_product(EngineContext* ctx, uint32_t* da, const uint32_t* db) {
   }
   // A real operand counts with a zero imaginary part; the result stays complex.
   double re = 0, im = 0;
-  cplx::mtimes(ar, ai, br, bi, re, im);
+  cplx::scalar_binary(cplx::ScalarOp::kMtimes, ar, ai, ac, br, bi, bc, &re, &im);
   tn::st_f64(p, re);
   tn::st_f64(p + 1, im);
   da[0] = kKindComplex;
