@@ -630,11 +630,12 @@ op_divide:
 op_arith_complex: {
   // Two double scalars, at least one complex (two real ones took the path
   // above): the general operators' own scalar kernel, the result over the
-  // first operand's data. Its two words always fit in the operands' three or four.
+  // first operand's data, where its two words always fit. The room test is
+  // that of the elementwise operators, which push their result first.
   const uint32_t* db = desc + ctx->desc_top - 3;
   const uint32_t* da = db - 3;
   if (ctx->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 ||
-      db[1] != 1 || db[2] != 1)
+      db[1] != 1 || db[2] != 1 || !desc_room(ctx) || ctx->data_top + 2 > int64_t(ctx->data_capacity))
     goto op_generic;
   const bool ac = da[0] == kKindComplex, bc = db[0] == kKindComplex;
   uint64_t* pb = data + ctx->data_top - (bc ? 2 : 1);
@@ -708,7 +709,8 @@ op_conj:
   NEXT_FAST();
 op_compare: {
   // The result is a logical 1 x 1 array, as the relational operators make it.
-  if (!BINARY_SCALARS() || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  if (!BINARY_SCALARS()) goto op_compare_complex;
+  if (ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
   const double a = tn::ld_f64(data + ctx->data_top - 2);
   const double b = tn::ld_f64(data + ctx->data_top - 1);
   bool r;
@@ -721,6 +723,38 @@ op_compare: {
     default: r = a >= b; break;
   }
   ctx->data_top -= 2;
+  ctx->desc_top -= 6;
+  uint64_t* p = stk_claim(ctx, kKindPayload, kLogicalWords, kPayLogical, kLogicalWords);
+  p[0] = kLogicalHead;
+  p[1] = kLogicalDims;
+  p[2] = r ? 1 : 0;
+  pc = insn + 1;
+  NEXT_FAST();
+}
+op_compare_complex: {
+  // Double scalars, at least one complex: == and ~= compare both parts, the
+  // order the real parts alone, as the relational operators do. The room
+  // test is the general operator's, which pushes its result first.
+  const uint32_t* db = desc + ctx->desc_top - 3;
+  const uint32_t* da = db - 3;
+  if (ctx->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 ||
+      db[1] != 1 || db[2] != 1 || !desc_room(ctx) || ctx->data_top + kLogicalWords >= int64_t(ctx->data_capacity))
+    goto op_generic;
+  const bool ac = da[0] == kKindComplex, bc = db[0] == kKindComplex;
+  uint64_t* pb = data + ctx->data_top - (bc ? 2 : 1);
+  uint64_t* pa = pb - (ac ? 2 : 1);
+  const double ar = tn::ld_f64(pa), ai = ac ? tn::ld_f64(pa + 1) : 0.0;
+  const double br = tn::ld_f64(pb), bi = bc ? tn::ld_f64(pb + 1) : 0.0;
+  bool r;
+  switch (*insn) {
+    case kOpEq: r = ar == br && ai == bi; break;
+    case kOpNe: r = !(ar == br && ai == bi); break;
+    case kOpLt: r = ar < br; break;
+    case kOpGt: r = ar > br; break;
+    case kOpLe: r = ar <= br; break;
+    default: r = ar >= br; break;
+  }
+  ctx->data_top = int32_t(pa - data);
   ctx->desc_top -= 6;
   uint64_t* p = stk_claim(ctx, kKindPayload, kLogicalWords, kPayLogical, kLogicalWords);
   p[0] = kLogicalHead;

@@ -78,19 +78,20 @@ class ComplexFast : public StartedEngineTest {
   }
 };
 
-TEST_F(ComplexFast, BinaryOperatorsGiveTheGeneralOperatorsBits) {
+TEST_F(ComplexFast, BinaryOperatorsAndComparisonsGiveTheGeneralOperatorsBits) {
   const struct {
     const char* name;
     uint16_t op;
-  } ops[] = {{"plus", kOpPlus},       {"minus", kOpMinus},       {"times", kOpTimes},
-             {"mtimes", kOpMtimes},   {"rdivide", kOpRdivide},   {"mrdivide", kOpMrdivide}};
+  } ops[] = {{"plus", kOpPlus},         {"minus", kOpMinus},       {"times", kOpTimes},
+             {"mtimes", kOpMtimes},     {"rdivide", kOpRdivide},   {"mrdivide", kOpMrdivide},
+             {"eq", kOpEq}, {"ne", kOpNe}, {"lt", kOpLt}, {"gt", kOpGt}, {"le", kOpLe}, {"ge", kOpGe}};
   const std::vector<Value> values = grid();
   for (const auto& o : ops) {
     const std::string text = std::string("  load_local 0\n  load_local 1\n  ") + o.name + "\n  ret_function\n";
     for (const Value& a : values)
       for (const Value& b : values) {
         if (!a.cplx && !b.cplx) continue;
-        EXPECT_EQ(run(text, {a, b}), general(o.op, {a, b}))
+        ASSERT_EQ(run(text, {a, b}), general(o.op, {a, b}))
             << o.name << " (" << a.re << "," << a.im << "," << a.cplx << ") (" << b.re << "," << b.im << ","
             << b.cplx << ")";
       }
