@@ -491,7 +491,7 @@ op_info:
   CHECK(stk_push_cstr(ctx, -1, engine_version_string()));
   goto tail;
 
-// --- Locals: real scalars directly in their heap blocks ----------------------------
+// --- Locals: real and complex scalars directly in their heap blocks ---------------
 op_load_local: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   STACKS();
@@ -601,7 +601,7 @@ op_declare_global:
   if (frame_is_restricted(ctx)) FAIL(kSecurityViolationVariable);
   goto op_generic;
 
-// --- Arithmetic and comparisons of two real scalars ------------------------------
+// --- Arithmetic and comparisons of double scalars, real or complex ---------------
 #define BINARY_SCALARS()                                                               \
   (STACKS(), ctx->desc_top >= 6 &&                                                    \
                  (uint64_t(desc[ctx->desc_top - 6]) | uint64_t(desc[ctx->desc_top - 5]) << 32) == kScalarHead && \
