@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/core/checked.h"
+#include "engine/core/complex_scalar.h"
 #include "engine/core/convert.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
@@ -283,16 +284,13 @@ int bi_mrdivide(EngineContext* ctx) {
   const Mat b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
     const Scalar x = scalar_at(ctx, 1, a.cplx), y = scalar_at(ctx, 0, b.cplx);
-    if (!b.cplx) {
-      replace_pair_by_scalar(ctx, x.re / y.re, x.im / y.re, a.cplx);
-    } else {
-      const double m = sq_mod(y.re, y.im);
-      if (!a.cplx)
-        replace_pair_by_scalar(ctx, x.re * y.re / m, -(x.re * y.im) / m, true);
-      else
-        replace_pair_by_scalar(ctx, (x.re * y.re + x.im * y.im) / m,
-                               (x.im * y.re - x.re * y.im) / m, true);
+    if (!a.cplx && !b.cplx) {
+      replace_pair_by_scalar(ctx, x.re / y.re, 0.0, false);
+      return kOk;
     }
+    double re = 0, im = 0;
+    cplx::scalar_binary(cplx::ScalarOp::kMrdivide, x.re, x.im, a.cplx, y.re, y.im, b.cplx, &re, &im);
+    replace_pair_by_scalar(ctx, re, im, true);
     return kOk;
   }
   if (b.scalar()) return elementwise(ctx, kOpRightDivide);
@@ -332,16 +330,13 @@ int bi_mldivide(EngineContext* ctx) {
   const Mat a = mat_at(ctx, 1), b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
     const Scalar x = scalar_at(ctx, 1, a.cplx), y = scalar_at(ctx, 0, b.cplx);
-    if (!a.cplx) {
-      replace_pair_by_scalar(ctx, y.re / x.re, y.im / x.re, b.cplx);
-    } else {
-      const double m = sq_mod(x.re, x.im);
-      if (!b.cplx)
-        replace_pair_by_scalar(ctx, y.re * x.re / m, -(y.re * x.im) / m, true);
-      else
-        replace_pair_by_scalar(ctx, (y.re * x.re + y.im * x.im) / m,
-                               (y.im * x.re - y.re * x.im) / m, true);
+    if (!a.cplx && !b.cplx) {
+      replace_pair_by_scalar(ctx, y.re / x.re, 0.0, false);
+      return kOk;
     }
+    double re = 0, im = 0;
+    cplx::scalar_binary(cplx::ScalarOp::kMrdivide, y.re, y.im, b.cplx, x.re, x.im, a.cplx, &re, &im);
+    replace_pair_by_scalar(ctx, re, im, true);
     return kOk;
   }
   if (a.scalar()) return elementwise(ctx, kOpLeftDivide);

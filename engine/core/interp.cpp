@@ -9,9 +9,11 @@
 #include "engine/core/interp.h"
 
 #include <array>
+#include <cmath>
 #include <cstring>
 
 #include "engine/core/calls.h"
+#include "engine/core/complex_scalar.h"
 #include "engine/core/control_flow.h"
 #include "engine/core/convert.h"
 #include "engine/core/errors.h"
@@ -37,6 +39,8 @@ constexpr uint16_t kFirstNegativeOpcode = 0x8000;
 // {kind 0, rows 1} and {columns 1, 0}.
 constexpr uint64_t kScalarHead = uint64_t(1) << 32;
 constexpr uint64_t kScalarTail = 1;
+// The same for a complex 1 x 1 double: {kind 1, rows 1}, then its two parts.
+constexpr uint64_t kComplexHead = uint64_t(kKindComplex) | uint64_t(1) << 32;
 // The first two data words of a logical 1 x 1 array: {type u8, 2 dims}, {1, 1}.
 constexpr uint64_t kLogicalHead = uint64_t(kElemU8) | uint64_t(2) << 32;
 constexpr uint64_t kLogicalDims = uint64_t(1) | uint64_t(1) << 32;
@@ -51,7 +55,7 @@ enum OpClass : uint8_t {
   kClsStoreAnsDisplay, kClsIncLocal, kClsPushRef, kClsPlus, kClsMinus, kClsTimes, kClsDivide, kClsUminus,
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
   kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
-  kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd,
+  kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsPartOf, kClsAbs, kClsConj,
   kClassCount
 };
 
@@ -114,6 +118,9 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpInfo] = kClsInfo;
   t[kOpAssert] = kClsAssert;
   t[kOpTaskEnd] = kClsTaskEnd;
+  t[kOpReal] = t[kOpImag] = kClsPartOf;
+  t[kOpAbs] = kClsAbs;
+  t[kOpConj] = kClsConj;
   return t;
 }();
 
@@ -262,7 +269,8 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_inc_local, &&op_push_ref, &&op_plus, &&op_minus, &&op_times, &&op_divide, &&op_uminus,
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
-      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end};
+      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
+      &&op_part_of, &&op_abs, &&op_conj};
   static const LabelTable kLabels = build_labels(kByClass);
 
   const uint16_t* pc = nullptr;
@@ -514,7 +522,7 @@ op_info:
   CHECK(stk_push_cstr(ctx, -1, engine_version_string()));
   goto tail;
 
-// --- Locals: real scalars directly in their heap blocks ----------------------------
+// --- Locals: real and complex scalars directly in their heap blocks ---------------
 op_load_local: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   if (slot) {
@@ -527,6 +535,18 @@ op_load_local: {
         data[vt] = block[kHeapValueHeaderWords];
         ctx->desc_top = dt + 3;
         ctx->data_top = vt + 1;
+        pc = insn + 2;
+        NEXT_FAST();
+      }
+      if (block[0] == kComplexHead && block[1] == kScalarTail && int64_t(vt) + 2 < int64_t(ctx->data_capacity)) {
+        uint32_t* d = desc + dt;
+        d[0] = kKindComplex;
+        d[1] = 1;
+        d[2] = 1;
+        data[vt] = block[kHeapValueHeaderWords];
+        data[vt + 1] = block[kHeapValueHeaderWords + 1];
+        ctx->desc_top = dt + 3;
+        ctx->data_top = vt + 2;
         pc = insn + 2;
         NEXT_FAST();
       }
@@ -553,6 +573,25 @@ op_store_local: {
       h[kHeapValueHeaderWords] = data[vt - 1];
       ctx->data_top = vt - 1;
       ctx->desc_top = dt - 3;
+      pc = insn + 2;
+      NEXT_FAST();
+    }
+  } else if (slot && dt >= 3 && desc[dt - 3] == kKindComplex && desc[dt - 2] == 1 && desc[dt - 1] == 1) {
+    // A complex scalar over a complex scalar: both parts where they lie.
+    if (*slot == uint32_t(-1)) {
+      int32_t block = 0;
+      if (heap_alloc(ctx, kHeapValueHeaderWords + 2, &block) != kOk) goto op_generic;
+      uint64_t* h = heap + block;
+      h[0] = kComplexHead;
+      h[1] = kScalarTail;
+      *slot = uint32_t(block);
+    }
+    uint64_t* h = heap + *slot;
+    if (*slot != 0 && h[0] == kComplexHead && h[1] == kScalarTail) {
+      h[kHeapValueHeaderWords] = data[ctx->data_top - 2];
+      h[kHeapValueHeaderWords + 1] = data[ctx->data_top - 1];
+      ctx->data_top -= 2;
+      ctx->desc_top -= 3;
       pc = insn + 2;
       NEXT_FAST();
     }
@@ -603,12 +642,12 @@ op_declare_global:
   if (frame_is_restricted(ctx)) FAIL(kSecurityViolationVariable);
   goto op_generic;
 
-// --- Arithmetic and comparisons of two real scalars ------------------------------
+// --- Arithmetic and comparisons of double scalars, real or complex ---------------
 #define BINARY_SCALARS(dt) ((dt) >= 6 && real_scalar_desc(desc + (dt) - 6) && real_scalar_desc(desc + (dt) - 3))
 #define ARITH(expr)                                                                    \
   do {                                                                                 \
     const int32_t dt = ctx->desc_top, vt = ctx->data_top;                              \
-    if (!BINARY_SCALARS(dt)) goto op_generic;                                          \
+    if (!BINARY_SCALARS(dt)) goto op_arith_complex;                                    \
     const double a = tn::ld_f64(data + vt - 2);                                        \
     const double b = tn::ld_f64(data + vt - 1);                                        \
     tn::st_f64(data + vt - 2, (expr));                                                 \
@@ -625,16 +664,90 @@ op_times:
   ARITH(a * b);
 op_divide:
   ARITH(a / b);
-op_uminus: {
-  if (ctx->desc_top < 3 || !real_scalar_desc(desc + ctx->desc_top - 3)) goto op_generic;
-  tn::st_f64(data + ctx->data_top - 1, -tn::ld_f64(data + ctx->data_top - 1));
+op_arith_complex: {
+  // Two double scalars, at least one complex (two real ones took the path
+  // above): the general operators' own scalar kernel, the result over the
+  // first operand's data, where its two words always fit. The room test is
+  // that of the elementwise operators, which push their result first.
+  const uint32_t* db = desc + ctx->desc_top - 3;
+  const uint32_t* da = db - 3;
+  if (ctx->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 ||
+      db[1] != 1 || db[2] != 1 || !desc_room(ctx) || ctx->data_top + 2 > int64_t(ctx->data_capacity))
+    goto op_generic;
+  const bool ac = da[0] == kKindComplex, bc = db[0] == kKindComplex;
+  uint64_t* pb = data + ctx->data_top - (bc ? 2 : 1);
+  uint64_t* pa = pb - (ac ? 2 : 1);
+  const double ar = tn::ld_f64(pa), ai = ac ? tn::ld_f64(pa + 1) : 0.0;
+  const double br = tn::ld_f64(pb), bi = bc ? tn::ld_f64(pb + 1) : 0.0;
+  cplx::ScalarOp op;
+  switch (*insn) {
+    case kOpPlus: op = cplx::ScalarOp::kAdd; break;
+    case kOpMinus: op = cplx::ScalarOp::kSub; break;
+    case kOpTimes: op = cplx::ScalarOp::kMul; break;
+    case kOpMtimes: op = cplx::ScalarOp::kMtimes; break;
+    case kOpRdivide: op = cplx::ScalarOp::kDiv; break;
+    default: op = cplx::ScalarOp::kMrdivide; break;
+  }
+  double re = 0, im = 0;
+  cplx::scalar_binary(op, ar, ai, ac, br, bi, bc, &re, &im);
+  tn::st_f64(pa, re);
+  tn::st_f64(pa + 1, im);
+  ctx->data_top = int32_t(pa + 2 - data);
+  ctx->desc_top -= 3;
+  desc[ctx->desc_top - 3] = kKindComplex;
   pc = insn + 1;
   NEXT_FAST();
 }
+op_uminus: {
+  const uint32_t* d = desc + ctx->desc_top - 3;
+  if (ctx->desc_top < 3 || d[0] > kKindComplex || d[1] != 1 || d[2] != 1) goto op_generic;
+  tn::st_f64(data + ctx->data_top - 1, -tn::ld_f64(data + ctx->data_top - 1));
+  if (d[0] == kKindComplex) tn::st_f64(data + ctx->data_top - 2, -tn::ld_f64(data + ctx->data_top - 2));
+  pc = insn + 1;
+  NEXT_FAST();
+}
+
+// --- real, imag, abs and conj of a double scalar ------------------------------------
+// As their built-ins leave them: a real result drops the imaginary word.
+#define DOUBLE_SCALAR_TOP()                                                            \
+  (ctx->desc_top >= 3 && desc[ctx->desc_top - 3] <= kKindComplex &&          \
+                 desc[ctx->desc_top - 2] == 1 && desc[ctx->desc_top - 1] == 1)
+op_part_of: {
+  if (!DOUBLE_SCALAR_TOP()) goto op_generic;
+  if (desc[ctx->desc_top - 3] == kKindComplex) {
+    if (*insn == kOpImag) data[ctx->data_top - 2] = data[ctx->data_top - 1];
+    desc[ctx->desc_top - 3] = kKindReal;
+    ctx->data_top -= 1;
+  } else if (*insn == kOpImag) {
+    tn::st_f64(data + ctx->data_top - 1, 0.0);
+  }
+  pc = insn + 1;
+  NEXT_FAST();
+}
+op_abs: {
+  if (!DOUBLE_SCALAR_TOP()) goto op_generic;
+  if (desc[ctx->desc_top - 3] == kKindComplex) {
+    const double m = std::hypot(tn::ld_f64(data + ctx->data_top - 2), tn::ld_f64(data + ctx->data_top - 1));
+    tn::st_f64(data + ctx->data_top - 2, m);
+    desc[ctx->desc_top - 3] = kKindReal;
+    ctx->data_top -= 1;
+  } else {
+    tn::st_f64(data + ctx->data_top - 1, std::fabs(tn::ld_f64(data + ctx->data_top - 1)));
+  }
+  pc = insn + 1;
+  NEXT_FAST();
+}
+op_conj:
+  if (!DOUBLE_SCALAR_TOP()) goto op_generic;
+  if (desc[ctx->desc_top - 3] == kKindComplex)
+    tn::st_f64(data + ctx->data_top - 1, -tn::ld_f64(data + ctx->data_top - 1));
+  pc = insn + 1;
+  NEXT_FAST();
 op_compare: {
   // The result is a logical 1 x 1 array, as the relational operators make it.
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
-  if (!BINARY_SCALARS(dt) || int64_t(vt) + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  if (!BINARY_SCALARS(dt)) goto op_compare_complex;
+  if (int64_t(vt) + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
   const double a = tn::ld_f64(data + vt - 2);
   const double b = tn::ld_f64(data + vt - 1);
   bool r;
@@ -653,6 +766,38 @@ op_compare: {
   ctx->desc_top = dt - 3;
   ctx->data_top = vt - 2 + int32_t(kLogicalWords);
   uint64_t* p = data + vt - 2;
+  p[0] = kLogicalHead;
+  p[1] = kLogicalDims;
+  p[2] = r ? 1 : 0;
+  pc = insn + 1;
+  NEXT_FAST();
+}
+op_compare_complex: {
+  // Double scalars, at least one complex: == and ~= compare both parts, the
+  // order the real parts alone, as the relational operators do. The room
+  // test is the general operator's, which pushes its result first.
+  const uint32_t* db = desc + ctx->desc_top - 3;
+  const uint32_t* da = db - 3;
+  if (ctx->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 ||
+      db[1] != 1 || db[2] != 1 || !desc_room(ctx) || ctx->data_top + kLogicalWords >= int64_t(ctx->data_capacity))
+    goto op_generic;
+  const bool ac = da[0] == kKindComplex, bc = db[0] == kKindComplex;
+  uint64_t* pb = data + ctx->data_top - (bc ? 2 : 1);
+  uint64_t* pa = pb - (ac ? 2 : 1);
+  const double ar = tn::ld_f64(pa), ai = ac ? tn::ld_f64(pa + 1) : 0.0;
+  const double br = tn::ld_f64(pb), bi = bc ? tn::ld_f64(pb + 1) : 0.0;
+  bool r;
+  switch (*insn) {
+    case kOpEq: r = ar == br && ai == bi; break;
+    case kOpNe: r = !(ar == br && ai == bi); break;
+    case kOpLt: r = ar < br; break;
+    case kOpGt: r = ar > br; break;
+    case kOpLe: r = ar <= br; break;
+    default: r = ar >= br; break;
+  }
+  ctx->data_top = int32_t(pa - data);
+  ctx->desc_top -= 6;
+  uint64_t* p = stk_claim(ctx, kKindPayload, kLogicalWords, kPayLogical, kLogicalWords);
   p[0] = kLogicalHead;
   p[1] = kLogicalDims;
   p[2] = r ? 1 : 0;
@@ -694,6 +839,28 @@ op_jump_if_false: {
 op_or_else:
 op_and_then: {
   // The operand value decides: it is put back as the result and the jump taken.
+  // A logical or real scalar is read directly, as the conditional jumps do.
+  const uint32_t* d = desc + ctx->desc_top - 3;
+  int32_t words = 0;
+  bool truth_now = false;
+  if (ctx->desc_top >= 3 && d[0] == kKindPayload && d[1] == kLogicalWords && d[2] == kPayLogical &&
+      data[ctx->data_top - 3] == kLogicalHead && data[ctx->data_top - 2] == kLogicalDims) {
+    truth_now = uint8_t(data[ctx->data_top - 1]) != 0;
+    words = kLogicalWords;
+  } else if (ctx->desc_top >= 3 && d[0] == kKindReal && d[1] == 1 && d[2] == 1) {
+    truth_now = tn::ld_f64(data + ctx->data_top - 1) != 0;
+    words = 1;
+  }
+  if (words != 0) {
+    if (truth_now == (*insn == kOpOrElse)) {
+      pc = insn + 2 + int16_t(insn[1]);
+    } else {
+      ctx->data_top -= words;
+      ctx->desc_top -= 3;
+      pc = insn + 2;
+    }
+    NEXT_FAST();
+  }
   const int32_t desc_top = ctx->desc_top, data_top = ctx->data_top;
   uint8_t truth = 0;
   pc = insn + 2;
@@ -1075,4 +1242,5 @@ end_run:
 #undef SCALAR_ROOM
 #undef BINARY_SCALARS
 #undef ARITH
+#undef DOUBLE_SCALAR_TOP
 }

@@ -9,6 +9,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "engine/core/complex_scalar.h"
 #include "engine/lib/arith.h"
 #include "engine/lib/zip.h"
 
@@ -135,68 +136,12 @@ void power_general(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n
 
 // --- Complex ---------------------------------------------------------------------
 
-// Smith's division (a + bi) / (c + di), scaled by the larger divisor part.
-template <typename T>
-inline void smith_divide(T a, T b, T c, T d, T& re, T& im) {
-  if (std::fabs(c) < std::fabs(d)) {
-    const T r = c / d, t = T(1) / (r * c + d);
-    re = (r * a + b) * t;
-    im = (r * b - a) * t;
-  } else if (c != 0) {
-    const T r = d / c, t = T(1) / (r * d + c);
-    re = (r * b + a) * t;
-    im = (b - r * a) * t;
-  } else if (d == 0 && b == 0) {
-    re = a / c;
-    im = 0;
-  } else {  // a zero divisor under a nonzero imaginary part, or a NaN one
-    re = im = std::numeric_limits<T>::quiet_NaN();
-  }
-}
+// The operations of one element pair are shared with the scalar paths.
+using CAdd = cplx::Add;
+using CSub = cplx::Sub;
+using CMul = cplx::Mul;
+using CDiv = cplx::Div;
 
-// Operation structs: AC / BC say which operand is complex. Where only one is,
-// the other's missing imaginary part is never formed as a zero in products,
-// so infinities scale instead of turning into NaN.
-struct CAdd {
-  template <bool AC, bool BC, typename T>
-  static void f(T ar, T ai, T br, T bi, T& re, T& im) {
-    re = ar + br;
-    im = AC && BC ? ai + bi : AC ? ai : bi;
-  }
-};
-struct CSub {
-  template <bool AC, bool BC, typename T>
-  static void f(T ar, T ai, T br, T bi, T& re, T& im) {
-    re = ar - br;
-    im = AC && BC ? ai - bi : AC ? ai : -bi;
-  }
-};
-struct CMul {
-  template <bool AC, bool BC, typename T>
-  static void f(T ar, T ai, T br, T bi, T& re, T& im) {
-    if (AC && BC) {
-      re = ar * br - ai * bi;
-      im = ar * bi + ai * br;
-    } else if (AC) {
-      re = ar * br;
-      im = ai * br;
-    } else {
-      re = ar * br;
-      im = ar * bi;
-    }
-  }
-};
-struct CDiv {
-  template <bool AC, bool BC, typename T>
-  static void f(T ar, T ai, T br, T bi, T& re, T& im) {
-    if (!BC) {
-      re = ar / br;
-      im = ai / br;
-    } else {
-      smith_divide(ar, AC ? ai : T(0), br, bi, re, im);
-    }
-  }
-};
 struct CPow {
   template <bool AC, bool BC, typename T>
   static void f(T ar, T ai, T br, T bi, T& re, T& im) {
@@ -308,6 +253,19 @@ void arith_complex_loop_double(int op, double* out_re, double* out_im, LoopArg a
       out_re[i] = x * x - y * y;
       out_im[i] = 2.0 * x * y;
     }
+    return;
+  }
+  // One pair of scalars: the scalar kernel that the interpreter's fast
+  // paths call too, so both give the same bits.
+  if (n == 1 && op != kArithPower) {
+    const cplx::ScalarOp k = op == kArithPlus    ? cplx::ScalarOp::kAdd
+                             : op == kArithMinus ? cplx::ScalarOp::kSub
+                             : op == kArithTimes ? cplx::ScalarOp::kMul
+                                                 : cplx::ScalarOp::kDiv;
+    const double ai = a.im ? *static_cast<const double*>(a.im) : 0.0;
+    const double bi = b.im ? *static_cast<const double*>(b.im) : 0.0;
+    cplx::scalar_binary(k, *static_cast<const double*>(a.re), ai, a.im != nullptr,
+                        *static_cast<const double*>(b.re), bi, b.im != nullptr, out_re, out_im);
     return;
   }
   complex_loop(op, out_re, out_im, a, b, n);

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "engine/core/checked.h"
+#include "engine/core/complex_scalar.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/arith.h"
@@ -61,8 +62,10 @@ void scalar_product(EngineContext* ctx, uint32_t* da, const uint32_t* db) {
     return;
   }
   // A real operand counts with a zero imaginary part; the result stays complex.
-  tn::st_f64(p, ar * br - ai * bi);
-  tn::st_f64(p + 1, ar * bi + ai * br);
+  double re = 0, im = 0;
+  cplx::scalar_binary(cplx::ScalarOp::kMtimes, ar, ai, ac, br, bi, bc, &re, &im);
+  tn::st_f64(p, re);
+  tn::st_f64(p + 1, im);
   da[0] = kKindComplex;
   ctx->data_top = start + 2;
 }
