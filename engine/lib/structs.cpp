@@ -436,7 +436,7 @@ int bi_orderfields(EngineContext* ctx, int nargin, int nargout) {
   } else {
     TN_TRY(order_permutation(ctx, s_depth, m, x));
     // A repeated position would copy one field twice and lose another.
-    std::memset(x.seen, 0, static_cast<size_t>(m));
+    for (int32_t k = 0; k < m; ++k) x.seen[k] = 0;
     for (int32_t k = 0; k < m; ++k) {
       if (x.seen[x.perm[k]]) return kNotPermutation;
       x.seen[x.perm[k]] = 1;
