@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 
+#include "engine/core/assign.h"
 #include "engine/core/calls.h"
 #include "engine/core/control_flow.h"
 #include "engine/core/convert.h"
@@ -203,6 +204,48 @@ int local_read_status(EngineContext* c, int status, int slot) {
   if (slot < int32_t(frame_words(c, c->frame)[kFwLocals]))
     return err_raise_code(c, kUndefinedInputArg, slot, 0, -1, nullptr);
   return status;
+}
+
+// True when slot k of the running function is never read again after the
+// instructions from `code` on: they are the function's return sequence (the
+// output count tests and the loads of outputs other than k), the frame
+// returns at its end, and no try block of the frame could resume its code.
+// Slot 0 is read by the return of a statement call, so it never dies here.
+bool local_dies_at_return(EngineContext* c, const uint16_t* code, const uint16_t* end, int32_t k) {
+  if (k <= 0 || c->frame < 0) return false;
+  const uint32_t* w = frame_words(c, c->frame);
+  if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame || int32_t(w[kFwLocals]) <= k || w[kFwFrameNames] != 0 ||
+      w[kFwCatchKind] != 0)
+    return false;
+  constexpr int kLongestReturn = 64;
+  const uint16_t* reach = code;  // the farthest jump target seen
+  for (int i = 0; i < kLongestReturn && code + 2 <= end; ++i) {
+    switch (code[0]) {
+      case kOpRetFunction:
+        return reach <= code;
+      case kOpNargout:
+      case kOpPushInt16:
+        code += 2;
+        break;
+      case kOpGt:
+        code += 1;
+        break;
+      case kOpJumpIfFalse: {
+        const int16_t off = int16_t(code[1]);
+        if (off < 0) return false;
+        code += 2;
+        if (code + off > reach) reach = code + off;
+        break;
+      }
+      case kOpLoadLocal:
+        if (int16_t(code[1]) == k) return false;
+        code += 2;
+        break;
+      default:
+        return false;
+    }
+  }
+  return false;
 }
 
 // The breakpoint list holds {function id, line} pairs.
@@ -495,6 +538,23 @@ op_load_local: {
       data[ctx->data_top - 1] = block[kHeapValueHeaderWords];
       pc = insn + 2;
       NEXT_FAST();
+    }
+  }
+  // An array stored or returned at once goes from block to block (or its
+  // block moves when the slot dies) instead of through the stack.
+  const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
+  if (insn + 4 <= end && insn[2] == kOpStoreLocal) {
+    const int32_t k = int16_t(insn[1]);
+    if (var_try_copy_local(ctx, k, int16_t(insn[3]), local_dies_at_return(ctx, insn + 4, end, k))) {
+      pc = insn + 4;
+      NEXT_FAST();
+    }
+  } else if (insn + 3 <= end && insn[2] == kOpRetFunction) {
+    pc = insn + 3;
+    SAVE_POS();
+    if (var_try_return_local(ctx, int16_t(insn[1]))) {
+      RELOAD();
+      goto tail;
     }
   }
   goto op_generic;
