@@ -193,6 +193,11 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   const int64_t new_top = index + kFrameFixedWords + local_area + callee_words;
   if (new_top + int64_t(kDescWords) * args > int64_t(ctx->desc_capacity)) return kStackOverflow;
 
+  // An argument may be a reference to a variable of the caller (the
+  // interpreter passes an array that way rather than pushing a copy): it
+  // stands for the variable's value. The values a list packs are taken first.
+  for (int32_t k = 0; k < packed; ++k)
+    if (desc_at(ctx, k)[0] == kKindReference) TN_TRY(ref_deref_at(ctx, k));
   if (packed >= 0) TN_TRY(stk_make_container(ctx, packed, 0, nullptr, 0));
 
   // Copy each argument, last first, into a new block; its descriptor's first
@@ -203,15 +208,36 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   int64_t data_end = ctx->data_top;
   int status = kOk;
   int32_t done = 0;
+  uint64_t referenced = 0;  // bit k: argument k (from the top) was a reference
   for (; done < args; ++done) {
     uint32_t* d = desc_at(ctx, done);
     const int64_t n = desc_data_words(d);
-    int32_t block = 0;
-    status = heap_alloc(ctx, n + kHeapValueHeaderWords, &block);
-    if (status != kOk) break;
-    write_value_header(heap + block, d[0], d[1], d[2]);
     data_end -= n;
-    std::memcpy(heap + block + kHeapValueHeaderWords, data_words(ctx) + data_end, size_t(n) * 8);
+    const uint64_t* from = data_words(ctx) + data_end;
+    uint32_t head[kDescWords] = {d[0], d[1], d[2]};
+    int64_t words = n;
+    if (d[0] == kKindReference) {
+      const auto* r = reinterpret_cast<const uint32_t*>(from);
+      const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
+      if (done >= 64 || d[1] != kRefDataWords || !heap_index_ok(ctx, at)) {
+        data_end += n;
+        status = kIllegalError;
+        break;
+      }
+      from = heap + at;
+      for (int i = 0; i < kDescWords; ++i) head[i] = elem_word(from, i);
+      words = elem_data_words(from);
+      from += kElemHeaderWords;
+      referenced |= uint64_t(1) << done;
+    }
+    int32_t block = 0;
+    status = heap_alloc(ctx, words + kHeapValueHeaderWords, &block);
+    if (status != kOk) {
+      data_end += n;
+      break;
+    }
+    write_value_header(heap + block, head[0], head[1], head[2]);
+    std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(words) * 8);
     d[0] = uint32_t(block);
   }
   int32_t empty_list_block = 0;
@@ -220,7 +246,7 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
     for (int32_t k = 0; k < done; ++k) {
       uint32_t* d = desc_at(ctx, k);
       const int32_t block = int32_t(d[0]);
-      d[0] = tn::ld_u32(heap + block);
+      d[0] = (referenced >> k) & 1 ? kKindReference : tn::ld_u32(heap + block);
       heap_free(ctx, block);
     }
     if (packed >= 0) unpack_varargin(ctx, packed);

@@ -24,6 +24,7 @@
 #include "engine/core/stack_ops.h"
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
+#include "engine/core/var_blocks.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ enum OpClass : uint8_t {
   kClsStoreAnsDisplay, kClsIncLocal, kClsPushRef, kClsPlus, kClsMinus, kClsTimes, kClsDivide, kClsUminus,
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
   kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
-  kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd,
+  kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsIndexRefRead, kClsIndexAssign,
   kClassCount
 };
 
@@ -89,7 +90,9 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpDisplayLocal] = kClsDisplayLocal;
   t[kOpStoreAnsDisplay] = kClsStoreAnsDisplay;
   t[kOpIncLocal] = t[kOpDecLocal] = kClsIncLocal;
-  t[kOpPushRef] = kClsPushRef;
+  t[kOpPushRef] = t[kOpPushRefTarget] = kClsPushRef;
+  t[kOpIndexRefRead] = kClsIndexRefRead;
+  t[kOpIndexAssign] = kClsIndexAssign;
   t[kOpPlus] = kClsPlus;
   t[kOpMinus] = kClsMinus;
   t[kOpTimes] = t[kOpMtimes] = kClsTimes;
@@ -248,6 +251,78 @@ bool local_dies_at_return(EngineContext* c, const uint16_t* code, const uint16_t
   return false;
 }
 
+// The element that n (1 or 2) real scalar subscripts, whose data words lie
+// at subs, select in the real double matrix of header h: false unless every
+// subscript is integral and in range (the general path reports the rest).
+inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64_t* off) {
+  const double rows = h[1], cols = h[2];
+  const double s0 = tn::ld_f64(subs);
+  if (n == 1) {
+    if (!(s0 >= 1 && s0 <= rows * cols)) return false;
+    *off = tn::dtoi64(s0) - 1;
+    return double(*off + 1) == s0;
+  }
+  const double s1 = tn::ld_f64(subs + 1);
+  if (!(s0 >= 1 && s0 <= rows && s1 >= 1 && s1 <= cols)) return false;
+  const int64_t i = tn::dtoi64(s0), j = tn::dtoi64(s1);
+  *off = (i - 1) * int64_t(h[2]) + j - 1;
+  return double(i) == s0 && double(j) == s1;
+}
+
+// The real double matrix a reference item designates (its data at w), or null.
+inline uint64_t* ref_real_matrix(EngineContext* c, const uint64_t* w) {
+  const auto* r = reinterpret_cast<const uint32_t*>(w);
+  const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
+  if (!heap_index_ok(c, at)) return nullptr;
+  uint64_t* e = heap_words(c) + at;
+  return tn::ld_u32(e) == kKindReal ? e : nullptr;
+}
+
+// Pushes a reference to a local whose value lies in its own block (slot_word
+// is the slot's descriptor-stack index); the caller has tested for room.
+inline void push_local_ref(EngineContext* c, uint32_t slot_word, uint32_t block, int32_t k, bool assign) {
+  uint64_t* p = stk_claim(c, kKindReference, kRefDataWords, 0, kRefDataWords);
+  p[0] = (assign ? 1u : 0u) | uint64_t(kRefTagValue) << 32;
+  p[1] = slot_word | uint64_t(block) << 32;
+  p[2] = 0;  // the whole value, not created
+  p[3] = uint32_t(k);
+}
+
+// True when the value loaded by the instruction before `code` is an argument
+// of a call of a user function that follows at once, with nothing but the
+// pushes of the other arguments in between: no instruction can then see the
+// value, and the callee takes its copy straight from the variable.
+bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
+  constexpr int kMostPushes = 8;
+  for (int pushed = 0; pushed <= kMostPushes; ++pushed) {
+    if (code + 4 > end) return false;
+    switch (code[0]) {
+      case kOpCallUser:
+        return pushed < int16_t(code[2]);
+      case kOpLoadLocal:
+      case kOpPushInt16:
+        code += 2;
+        break;
+      case kOpPushZero:
+      case kOpPushOne:
+        code += 1;
+        break;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+// Dereferences the references among the top n items above the current frame
+// (the arguments a call left on the stack for a built-in).
+int deref_call_arguments(EngineContext* c, int n) {
+  const int above = frame_arg_count(c);
+  for (int d = 0; d < n && d < above; ++d)
+    if (desc_at(c, d)[0] == kKindReference) TN_TRY(ref_deref_at(c, d));
+  return kOk;
+}
+
 // The breakpoint list holds {function id, line} pairs.
 bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line) {
   if (c->bp_count < 1 || c->bp_list < 1) return false;
@@ -298,7 +373,8 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_inc_local, &&op_push_ref, &&op_plus, &&op_minus, &&op_times, &&op_divide, &&op_uminus,
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
-      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end};
+      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
+      &&op_index_ref_read, &&op_index_assign};
   static const LabelTable kLabels = build_labels(kByClass);
 
   const uint16_t* pc = nullptr;
@@ -556,6 +632,16 @@ op_load_local: {
       RELOAD();
       goto tail;
     }
+  } else if (slot && heap_index_ok(ctx, int32_t(*slot)) && desc_room(ctx) &&
+             ctx->data_top + int64_t(kRefDataWords) < int64_t(ctx->data_capacity)) {
+    // An array passed to a user function travels as a reference.
+    const uint32_t* h = block_words32(ctx, int32_t(*slot));
+    const bool array = h[0] <= kKindComplex || (h[0] == kKindPayload && h[2] >= kPayNumeric && h[2] <= kPayLogical);
+    if (array && desc_data_words(h) >= kRefDataWords * 2 && feeds_user_call(insn + 2, end)) {
+      push_local_ref(ctx, uint32_t(slot - desc), *slot, int16_t(insn[1]), false);
+      pc = insn + 2;
+      NEXT_FAST();
+    }
   }
   goto op_generic;
 }
@@ -596,13 +682,76 @@ op_inc_local: {
   }
   goto op_generic;
 }
-op_push_ref:
+op_push_ref: {
+  // A local holding its value in its own block: the reference is written
+  // in place (a global's link, or an undefined target, takes the handler).
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
+  STACKS();
+  const bool target = *insn == kOpPushRefTarget;
+  if (slot && heap_index_ok(ctx, int32_t(*slot)) && desc_room(ctx) &&
+      ctx->data_top + int64_t(kRefDataWords) < int64_t(ctx->data_capacity) &&
+      (heap_words(ctx)[*slot] & kKindReference) == 0) {
+    push_local_ref(ctx, uint32_t(slot - desc), *slot, int16_t(insn[1]), target);
+    pc = insn + 2;
+    NEXT_FAST();
+  }
+  if (target) goto op_generic;
   pc = insn + 2;
   SAVE_POS();
   status = call_handler(ctx, kOpPushRef, int16_t(insn[1]), 0, 0);
   if (status != kOk) FAIL(local_read_status(ctx, status, int16_t(insn[1])));
   RELOAD();
   goto tail;
+}
+// Elements of a local's real double matrix by one or two real scalar
+// subscripts, read or assigned in the variable's block; any other operand,
+// and every error, takes the handler.
+#define SCALAR_DESC(d) ((d)[0] == kKindReal && (d)[1] == 1 && (d)[2] == 1)
+op_index_ref_read: {
+  const int n = insn[1];
+  STACKS();
+  if (insn[2] == 0 && (n == 1 || n == 2) && ctx->desc_top >= 3 * (n + 1)) {
+    uint32_t* d = desc + ctx->desc_top - 3 * (n + 1);
+    uint64_t* subs = data + ctx->data_top - n;
+    uint64_t* e;
+    int64_t off;
+    if (d[0] == kKindReference && d[1] == kRefDataWords && SCALAR_DESC(d + 3) && (n == 1 || SCALAR_DESC(d + 6)) &&
+        (e = ref_real_matrix(ctx, subs - kRefDataWords)) &&
+        scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) {
+      const uint64_t v = e[kElemHeaderWords + off];
+      d[0] = kKindReal;
+      d[1] = 1;
+      d[2] = 1;
+      ctx->desc_top -= 3 * n;
+      ctx->data_top -= n + kRefDataWords - 1;
+      data[ctx->data_top - 1] = v;
+      pc = insn + 3;
+      NEXT_FAST();
+    }
+  }
+  goto op_generic;
+}
+op_index_assign: {
+  const int n = insn[1];
+  STACKS();
+  if (insn[2] == 0 && (n == 1 || n == 2) && ctx->desc_top >= 3 * (n + 2)) {
+    const uint32_t* d = desc + ctx->desc_top - 3 * (n + 2);
+    uint64_t* subs = data + ctx->data_top - n;
+    uint64_t* e;
+    int64_t off;
+    if (SCALAR_DESC(d) && d[3] == kKindReference && d[4] == kRefDataWords && SCALAR_DESC(d + 6) &&
+        (n == 1 || SCALAR_DESC(d + 9)) && (e = ref_real_matrix(ctx, subs - kRefDataWords)) &&
+        scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) {
+      e[kElemHeaderWords + off] = subs[-int(kRefDataWords) - 1];
+      ctx->desc_top -= 3 * (n + 2);
+      ctx->data_top -= n + kRefDataWords + 1;
+      pc = insn + 3;
+      NEXT_FAST();
+    }
+  }
+  goto op_generic;
+}
+#undef SCALAR_DESC
 op_display_local:
 op_store_ans_display: {
   // Composed of the store, load and show steps; the value shown is consumed.
@@ -886,8 +1035,14 @@ op_call_user: {
   fn_name_by_id(ctx, int16_t(insn[1]), &text, &n);
   char name[kOpNameBytes + 1] = {};
   std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
-  status = fn_call(ctx, name, caller_function_id(ctx), int16_t(insn[2]), int16_t(insn[3]), 0, 0);
+  const int nargin = int16_t(insn[2]);
+  bool references = false;
+  for (int d = 0; d < nargin && !references && stk_has_item(ctx, d); ++d)
+    references = desc_at(ctx, d)[0] == kKindReference;
+  status = fn_call(ctx, name, caller_function_id(ctx), nargin, int16_t(insn[3]), 0, 0);
   if (status != kOk) goto handle_status;
+  // A user function took its copies; a built-in takes values.
+  if (references) CHECK(deref_call_arguments(ctx, nargin));
   RELOAD();
   goto tail;
 }
