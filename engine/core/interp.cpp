@@ -688,6 +688,40 @@ op_push_ref: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   STACKS();
   const bool target = *insn == kOpPushRefTarget;
+  if (slot && heap_index_ok(ctx, int32_t(*slot)) && tn::ld_u32(heap_words(ctx) + *slot) == kKindReal) {
+    // «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts: the element
+    // is read or written at once, with no reference made.
+    const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
+    uint64_t subs[2];
+    int n = 0;
+    for (; n < 2 && insn + 4 + 2 * n <= end && insn[2 + 2 * n] == kOpLoadLocal; ++n) {
+      const uint32_t* s = LOCAL_SLOT(int16_t(insn[3 + 2 * n]));
+      if (!s || !heap_index_ok(ctx, int32_t(*s))) break;
+      const uint64_t* b = heap_words(ctx) + *s;
+      if (b[0] != kScalarHead || b[1] != kScalarTail) break;
+      subs[n] = b[kHeapValueHeaderWords];
+    }
+    const uint16_t* op = insn + 2 + 2 * n;
+    uint64_t* e = heap_words(ctx) + *slot;
+    int64_t off;
+    if (n >= 1 && op + 3 <= end && op[0] == (target ? kOpIndexAssign : kOpIndexRefRead) && op[1] == n &&
+        op[2] == 0 && scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) {
+      if (!target && desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
+        stk_claim(ctx, kKindReal, 1, 1, 1);
+        data[ctx->data_top - 1] = e[kElemHeaderWords + off];
+        pc = op + 3;
+        NEXT_FAST();
+      }
+      const uint32_t* top = desc + ctx->desc_top - 3;
+      if (target && ctx->desc_top >= 3 && top[0] == kKindReal && top[1] == 1 && top[2] == 1) {
+        e[kElemHeaderWords + off] = data[ctx->data_top - 1];
+        ctx->data_top -= 1;
+        ctx->desc_top -= 3;
+        pc = op + 3;
+        NEXT_FAST();
+      }
+    }
+  }
   if (slot && heap_index_ok(ctx, int32_t(*slot)) && desc_room(ctx) &&
       ctx->data_top + int64_t(kRefDataWords) < int64_t(ctx->data_capacity) &&
       (heap_words(ctx)[*slot] & kKindReference) == 0) {
