@@ -314,6 +314,126 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
   return false;
 }
 
+// --- Elements of a local's real double matrix --------------------------------------
+// Read or assigned by one or two real scalar subscripts in the variable's
+// block; any other operand, and every error, takes the handler.
+
+// «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts, from the
+// push_ref or push_ref_target at insn: the element is read or written at
+// once, with no reference made. The next instruction, or null.
+[[gnu::noinline]] const uint16_t* local_element(EngineContext* c, const uint16_t* insn, const uint16_t* end,
+                                                const uint32_t* slots, uint32_t count) {
+  uint64_t* heap = heap_words(c);
+  const uint32_t v = slots[uint16_t(insn[1])];
+  if (!heap_index_ok(c, int32_t(v)) || tn::ld_u32(heap + v) != kKindReal) return nullptr;
+  uint64_t subs[2] = {0, 0};
+  int n = 0;
+  for (; n < 2 && insn + 4 + 2 * n <= end && insn[2 + 2 * n] == kOpLoadLocal; ++n) {
+    const uint32_t k = uint32_t(int16_t(insn[3 + 2 * n]));
+    if (k >= count || !heap_index_ok(c, int32_t(slots[k]))) break;
+    const uint64_t* b = heap + slots[k];
+    if (b[0] != kScalarHead || b[1] != kScalarTail) break;
+    subs[n] = b[kHeapValueHeaderWords];
+  }
+  const bool target = insn[0] == kOpPushRefTarget;
+  const uint16_t* op = insn + 2 + 2 * n;
+  uint64_t* e = heap + v;
+  int64_t off;
+  if (n < 1 || op + 3 > end || op[0] != (target ? kOpIndexAssign : kOpIndexRefRead) || op[1] != n || op[2] != 0 ||
+      !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off))
+    return nullptr;
+  if (!target) {
+    if (!desc_room(c) || c->data_top + 1 >= int64_t(c->data_capacity)) return nullptr;
+    *stk_claim(c, kKindReal, 1, 1, 1) = e[kElemHeaderWords + off];
+    return op + 3;
+  }
+  const uint32_t* top = desc_words(c) + c->desc_top - 3;
+  if (c->desc_top < 3 || top[0] != kKindReal || top[1] != 1 || top[2] != 1) return nullptr;
+  e[kElemHeaderWords + off] = data_words(c)[c->data_top - 1];
+  c->data_top -= 1;
+  c->desc_top -= 3;
+  return op + 3;
+}
+
+// A reference to a local holding its value in its own block, written in
+// place (a global's link, or an undefined target, takes the handler).
+[[gnu::noinline]] bool push_ref_fast(EngineContext* c, const uint32_t* slot, int32_t k, bool target) {
+  if (!heap_index_ok(c, int32_t(*slot)) || !desc_room(c) ||
+      c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity) || (heap_words(c)[*slot] & kKindReference))
+    return false;
+  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, target);
+  return true;
+}
+
+bool scalar_desc(const uint32_t* d) { return d[0] == kKindReal && d[1] == 1 && d[2] == 1; }
+
+// index_ref_read n 0 on a reference and n real scalars.
+[[gnu::noinline]] bool index_read_fast(EngineContext* c, int n) {
+  if ((n != 1 && n != 2) || c->desc_top < 3 * (n + 1)) return false;
+  uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 1);
+  uint64_t* data = data_words(c);
+  uint64_t* subs = data + c->data_top - n;
+  if (d[0] != kKindReference || d[1] != kRefDataWords || !scalar_desc(d + 3) || (n == 2 && !scalar_desc(d + 6)))
+    return false;
+  uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
+  int64_t off;
+  if (!e || !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) return false;
+  const uint64_t v = e[kElemHeaderWords + off];
+  d[0] = kKindReal;
+  d[1] = 1;
+  d[2] = 1;
+  c->desc_top -= 3 * n;
+  c->data_top -= n + kRefDataWords - 1;
+  data[c->data_top - 1] = v;
+  return true;
+}
+
+// index_assign n 0 of a real scalar through a reference and n real scalars.
+[[gnu::noinline]] bool index_assign_fast(EngineContext* c, int n) {
+  if ((n != 1 && n != 2) || c->desc_top < 3 * (n + 2)) return false;
+  const uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 2);
+  uint64_t* subs = data_words(c) + c->data_top - n;
+  if (!scalar_desc(d) || d[3] != kKindReference || d[4] != kRefDataWords || !scalar_desc(d + 6) ||
+      (n == 2 && !scalar_desc(d + 9)))
+    return false;
+  uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
+  int64_t off;
+  if (!e || !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) return false;
+  e[kElemHeaderWords + off] = subs[-int(kRefDataWords) - 1];
+  c->desc_top -= 3 * (n + 2);
+  c->data_top -= n + kRefDataWords + 1;
+  return true;
+}
+
+// The quick forms of loading an array (see load_array), taken for values of
+// at least this many data words.
+constexpr uint32_t kLargeValueWords = 8;
+enum class ArrayLoad { kNone, kStored, kReferenced, kReturned };
+
+// An array loaded by the instruction at insn (slot: its local, or null) and
+// stored or returned at once goes from block to block (or its block moves
+// when the slot dies) instead of through the stack; passed straight to a
+// user function, it travels as a reference. kReturned: the frame was popped
+// and the position is the caller's. slot holds a block.
+[[gnu::noinline]] ArrayLoad load_array(EngineContext* c, const uint16_t* insn, const uint8_t* base,
+                                       int64_t area_bytes, const uint32_t* slot) {
+  const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
+  const int32_t k = int16_t(insn[1]);
+  if (insn + 4 <= end && insn[2] == kOpStoreLocal)
+    return var_try_copy_local(c, k, int16_t(insn[3]), local_dies_at_return(c, insn + 4, end, k)) ? ArrayLoad::kStored
+                                                                                                 : ArrayLoad::kNone;
+  if (insn + 3 <= end && insn[2] == kOpRetFunction) {
+    c->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(insn + 3) - base);
+    return var_try_return_local(c, k) ? ArrayLoad::kReturned : ArrayLoad::kNone;
+  }
+  if (!desc_room(c) || c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity)) return ArrayLoad::kNone;
+  const uint32_t* h = block_words32(c, int32_t(*slot));
+  const bool array = h[0] <= kKindComplex || (h[0] == kKindPayload && h[2] >= kPayNumeric && h[2] <= kPayLogical);
+  if (!array || !feeds_user_call(insn + 2, end)) return ArrayLoad::kNone;
+  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, false);
+  return ArrayLoad::kReferenced;
+}
+
 // Dereferences the references among the top n items above the current frame
 // (the arguments a call left on the stack for a built-in).
 int deref_call_arguments(EngineContext* c, int n) {
@@ -616,32 +736,22 @@ op_load_local: {
       NEXT_FAST();
     }
   }
-  // An array stored or returned at once goes from block to block (or its
-  // block moves when the slot dies) instead of through the stack.
-  const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
-  if (insn + 4 <= end && insn[2] == kOpStoreLocal) {
-    const int32_t k = int16_t(insn[1]);
-    if (var_try_copy_local(ctx, k, int16_t(insn[3]), local_dies_at_return(ctx, insn + 4, end, k))) {
+  // Arrays of a few words are copied as quickly as anything else is done.
+  if (!slot || !heap_index_ok(ctx, int32_t(*slot)) ||
+      desc_data_words(block_words32(ctx, int32_t(*slot))) < kLargeValueWords)
+    goto op_generic;
+  switch (load_array(ctx, insn, base, area_bytes, slot)) {
+    case ArrayLoad::kStored:
       pc = insn + 4;
       NEXT_FAST();
-    }
-  } else if (insn + 3 <= end && insn[2] == kOpRetFunction) {
-    pc = insn + 3;
-    SAVE_POS();
-    if (var_try_return_local(ctx, int16_t(insn[1]))) {
-      RELOAD();
-      goto tail;
-    }
-  } else if (slot && heap_index_ok(ctx, int32_t(*slot)) && desc_room(ctx) &&
-             ctx->data_top + int64_t(kRefDataWords) < int64_t(ctx->data_capacity)) {
-    // An array passed to a user function travels as a reference.
-    const uint32_t* h = block_words32(ctx, int32_t(*slot));
-    const bool array = h[0] <= kKindComplex || (h[0] == kKindPayload && h[2] >= kPayNumeric && h[2] <= kPayLogical);
-    if (array && desc_data_words(h) >= kRefDataWords * 2 && feeds_user_call(insn + 2, end)) {
-      push_local_ref(ctx, uint32_t(slot - desc), *slot, int16_t(insn[1]), false);
+    case ArrayLoad::kReferenced:
       pc = insn + 2;
       NEXT_FAST();
-    }
+    case ArrayLoad::kReturned:
+      RELOAD();
+      goto tail;
+    case ArrayLoad::kNone:
+      break;
   }
   goto op_generic;
 }
@@ -683,51 +793,19 @@ op_inc_local: {
   goto op_generic;
 }
 op_push_ref: {
-  // A local holding its value in its own block: the reference is written
-  // in place (a global's link, or an undefined target, takes the handler).
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
-  STACKS();
   const bool target = *insn == kOpPushRefTarget;
-  if (slot && heap_index_ok(ctx, int32_t(*slot)) && tn::ld_u32(heap_words(ctx) + *slot) == kKindReal) {
-    // «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts: the element
-    // is read or written at once, with no reference made.
-    const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
-    uint64_t subs[2];
-    int n = 0;
-    for (; n < 2 && insn + 4 + 2 * n <= end && insn[2 + 2 * n] == kOpLoadLocal; ++n) {
-      const uint32_t* s = LOCAL_SLOT(int16_t(insn[3 + 2 * n]));
-      if (!s || !heap_index_ok(ctx, int32_t(*s))) break;
-      const uint64_t* b = heap_words(ctx) + *s;
-      if (b[0] != kScalarHead || b[1] != kScalarTail) break;
-      subs[n] = b[kHeapValueHeaderWords];
+  if (slot) {
+    const uint16_t* next = local_element(ctx, insn, reinterpret_cast<const uint16_t*>(base + area_bytes), slots,
+                                         slot_count);
+    if (next) {
+      pc = next;
+      NEXT_FAST();
     }
-    const uint16_t* op = insn + 2 + 2 * n;
-    uint64_t* e = heap_words(ctx) + *slot;
-    int64_t off;
-    if (n >= 1 && op + 3 <= end && op[0] == (target ? kOpIndexAssign : kOpIndexRefRead) && op[1] == n &&
-        op[2] == 0 && scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) {
-      if (!target && desc_room(ctx) && ctx->data_top + 1 < int64_t(ctx->data_capacity)) {
-        stk_claim(ctx, kKindReal, 1, 1, 1);
-        data[ctx->data_top - 1] = e[kElemHeaderWords + off];
-        pc = op + 3;
-        NEXT_FAST();
-      }
-      const uint32_t* top = desc + ctx->desc_top - 3;
-      if (target && ctx->desc_top >= 3 && top[0] == kKindReal && top[1] == 1 && top[2] == 1) {
-        e[kElemHeaderWords + off] = data[ctx->data_top - 1];
-        ctx->data_top -= 1;
-        ctx->desc_top -= 3;
-        pc = op + 3;
-        NEXT_FAST();
-      }
+    if (push_ref_fast(ctx, slot, int16_t(insn[1]), target)) {
+      pc = insn + 2;
+      NEXT_FAST();
     }
-  }
-  if (slot && heap_index_ok(ctx, int32_t(*slot)) && desc_room(ctx) &&
-      ctx->data_top + int64_t(kRefDataWords) < int64_t(ctx->data_capacity) &&
-      (heap_words(ctx)[*slot] & kKindReference) == 0) {
-    push_local_ref(ctx, uint32_t(slot - desc), *slot, int16_t(insn[1]), target);
-    pc = insn + 2;
-    NEXT_FAST();
   }
   if (target) goto op_generic;
   pc = insn + 2;
@@ -737,55 +815,18 @@ op_push_ref: {
   RELOAD();
   goto tail;
 }
-// Elements of a local's real double matrix by one or two real scalar
-// subscripts, read or assigned in the variable's block; any other operand,
-// and every error, takes the handler.
-#define SCALAR_DESC(d) ((d)[0] == kKindReal && (d)[1] == 1 && (d)[2] == 1)
-op_index_ref_read: {
-  const int n = insn[1];
-  STACKS();
-  if (insn[2] == 0 && (n == 1 || n == 2) && ctx->desc_top >= 3 * (n + 1)) {
-    uint32_t* d = desc + ctx->desc_top - 3 * (n + 1);
-    uint64_t* subs = data + ctx->data_top - n;
-    uint64_t* e;
-    int64_t off;
-    if (d[0] == kKindReference && d[1] == kRefDataWords && SCALAR_DESC(d + 3) && (n == 1 || SCALAR_DESC(d + 6)) &&
-        (e = ref_real_matrix(ctx, subs - kRefDataWords)) &&
-        scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) {
-      const uint64_t v = e[kElemHeaderWords + off];
-      d[0] = kKindReal;
-      d[1] = 1;
-      d[2] = 1;
-      ctx->desc_top -= 3 * n;
-      ctx->data_top -= n + kRefDataWords - 1;
-      data[ctx->data_top - 1] = v;
-      pc = insn + 3;
-      NEXT_FAST();
-    }
+op_index_ref_read:
+  if (insn[2] == 0 && index_read_fast(ctx, insn[1])) {
+    pc = insn + 3;
+    NEXT_FAST();
   }
   goto op_generic;
-}
-op_index_assign: {
-  const int n = insn[1];
-  STACKS();
-  if (insn[2] == 0 && (n == 1 || n == 2) && ctx->desc_top >= 3 * (n + 2)) {
-    const uint32_t* d = desc + ctx->desc_top - 3 * (n + 2);
-    uint64_t* subs = data + ctx->data_top - n;
-    uint64_t* e;
-    int64_t off;
-    if (SCALAR_DESC(d) && d[3] == kKindReference && d[4] == kRefDataWords && SCALAR_DESC(d + 6) &&
-        (n == 1 || SCALAR_DESC(d + 9)) && (e = ref_real_matrix(ctx, subs - kRefDataWords)) &&
-        scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) {
-      e[kElemHeaderWords + off] = subs[-int(kRefDataWords) - 1];
-      ctx->desc_top -= 3 * (n + 2);
-      ctx->data_top -= n + kRefDataWords + 1;
-      pc = insn + 3;
-      NEXT_FAST();
-    }
+op_index_assign:
+  if (insn[2] == 0 && index_assign_fast(ctx, insn[1])) {
+    pc = insn + 3;
+    NEXT_FAST();
   }
   goto op_generic;
-}
-#undef SCALAR_DESC
 op_display_local:
 op_store_ans_display: {
   // Composed of the store, load and show steps; the value shown is consumed.
