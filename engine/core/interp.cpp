@@ -323,23 +323,32 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
 // once, with no reference made. The next instruction, or null.
 [[gnu::noinline]] const uint16_t* local_element(EngineContext* c, const uint16_t* insn, const uint16_t* end,
                                                 const uint32_t* slots, uint32_t count) {
-  uint64_t* heap = heap_words(c);
-  const uint32_t v = slots[uint16_t(insn[1])];
-  if (!heap_index_ok(c, int32_t(v)) || tn::ld_u32(heap + v) != kKindReal) return nullptr;
-  uint64_t subs[2] = {0, 0};
-  int n = 0;
-  for (; n < 2 && insn + 4 + 2 * n <= end && insn[2 + 2 * n] == kOpLoadLocal; ++n) {
-    const uint32_t k = uint32_t(int16_t(insn[3 + 2 * n]));
-    if (k >= count || !heap_index_ok(c, int32_t(slots[k]))) break;
-    const uint64_t* b = heap + slots[k];
-    if (b[0] != kScalarHead || b[1] != kScalarTail) break;
-    subs[n] = b[kHeapValueHeaderWords];
+  const uint64_t* heap = heap_words(c);
+  const int64_t size = c->heap_size;
+  // The block of a local, or null.
+  auto block = [&](uint32_t k) -> uint64_t* {
+    const int64_t b = k < count ? int32_t(slots[k]) : -1;
+    return b >= 1 && b + kElemHeaderWords <= size ? const_cast<uint64_t*>(heap) + b : nullptr;
+  };
+  auto scalar = [&](uint16_t word, uint64_t* out) {
+    const uint64_t* b = block(uint32_t(int16_t(word)));
+    if (!b || b[0] != kScalarHead || b[1] != kScalarTail) return false;
+    *out = b[kHeapValueHeaderWords];
+    return true;
+  };
+  uint64_t* e = block(uint32_t(int16_t(insn[1])));
+  uint64_t subs[2];
+  if (!e || tn::ld_u32(e) != kKindReal || insn + 7 > end || !scalar(insn[3], subs)) return nullptr;
+  int n = 1;
+  const uint16_t* op = insn + 4;
+  if (op[0] == kOpLoadLocal) {
+    if (insn + 9 > end || !scalar(op[1], subs + 1)) return nullptr;
+    n = 2;
+    op += 2;
   }
   const bool target = insn[0] == kOpPushRefTarget;
-  const uint16_t* op = insn + 2 + 2 * n;
-  uint64_t* e = heap + v;
   int64_t off;
-  if (n < 1 || op + 3 > end || op[0] != (target ? kOpIndexAssign : kOpIndexRefRead) || op[1] != n || op[2] != 0 ||
+  if (op[0] != (target ? kOpIndexAssign : kOpIndexRefRead) || op[1] != n || op[2] != 0 ||
       !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off))
     return nullptr;
   if (!target) {
@@ -796,8 +805,9 @@ op_push_ref: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   const bool target = *insn == kOpPushRefTarget;
   if (slot) {
-    const uint16_t* next = local_element(ctx, insn, reinterpret_cast<const uint16_t*>(base + area_bytes), slots,
-                                         slot_count);
+    const uint16_t* next = insn[2] == kOpLoadLocal ? local_element(ctx, insn, reinterpret_cast<const uint16_t*>(
+                                                                       base + area_bytes), slots, slot_count)
+                                                   : nullptr;
     if (next) {
       pc = next;
       NEXT_FAST();
