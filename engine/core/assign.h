@@ -55,6 +55,22 @@ int var_push_local(EngineContext* ctx, int32_t k);
 // as the value it designates.
 int var_store_local(EngineContext* ctx, int32_t k);
 
+// Fast forms of a load of slot `from` followed by a store into slot `to`
+// («to = from» of an array): the value goes block to block without passing
+// through the stack. With from_dies set (the caller has proved that slot
+// `from` is never read again: its frame returns next) the block itself moves
+// and `from` becomes undefined. False, with nothing changed, whenever the
+// two instructions could behave otherwise (an undefined or global source, a
+// value the stack could not hold, a full heap); the instructions then run.
+bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_dies);
+
+// Fast form of «load_local k; ret_function» when the caller's next
+// instruction is store_local j: the callee's block for slot k becomes the
+// value of the caller's slot j, its frame is popped and the caller's
+// position moves past the store. False, with nothing changed, when the
+// frame, the value or the caller's instruction do not allow it.
+bool var_try_return_local(EngineContext* ctx, int32_t k);
+
 // 97: frees slot k's value and marks it undefined; a linked global or
 // persistent value is freed as well (the entry then has no value).
 int var_clear_local(EngineContext* ctx, int32_t k);

@@ -11,6 +11,7 @@
 #include "engine/core/containers.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp.h"
+#include "engine/core/interp_dispatch.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
@@ -99,6 +100,34 @@ void write_value_header(uint64_t* block, uint32_t kind, uint32_t a, uint32_t b) 
   tn::st_u32(p + 4, a);
   tn::st_u32(p + 8, b);
   tn::st_u32(p + 12, 0);
+}
+
+// A reference argument to a variable that the calling function assigns the
+// call's result to at once («a = f(a, ...)» in a function without an active
+// try block) need not be copied: nothing can read the variable before that
+// store, and an error in the call ends the calling frame too. The block
+// moves to the callee; the variable is undefined until the store. r holds
+// the reference's words; args_from is the descriptor index of the lowest
+// argument.
+bool argument_block_moves(EngineContext* ctx, const CodePosition* caller, int32_t nargout, const uint32_t* r,
+                          int64_t args_from) {
+  const int32_t index = ctx->frame;
+  if (!caller || nargout != 1 || index < 0 || r[kRefOffset] != 0) return false;
+  const uint32_t* w = frame_words(ctx, index);
+  const int32_t slot = int32_t(r[kRefSlot]);
+  if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame || w[kFwFrameNames] != 0 || w[kFwCatchKind] != 0 ||
+      slot < 0 || slot >= int32_t(w[kFwLocals]) || int64_t(r[kRefSlotWord]) != index + kFrameFixedWords + slot ||
+      desc_words(ctx)[r[kRefSlotWord]] != r[kRefBlock])
+    return false;
+  int64_t bytes = 0;
+  const uint8_t* base = code_area_base(ctx, caller->kind, &bytes);
+  if (!base || caller->offset % 2 != 0 || int64_t(caller->offset) + 4 > bytes) return false;
+  const auto* next = reinterpret_cast<const uint16_t*>(base + caller->offset);
+  if (next[0] != kOpStoreLocal || int16_t(next[1]) != slot) return false;
+  // No other reference of the frame's pending expression may point at it.
+  for (int64_t k = index + frame_fixed_words(w); k < args_from; k += kDescWords)
+    if (desc_words(ctx)[k] == kKindReference) return false;
+  return true;
 }
 
 // Undoes the varargin packing of a failed push: the list goes back to the
@@ -193,6 +222,11 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   const int64_t new_top = index + kFrameFixedWords + local_area + callee_words;
   if (new_top + int64_t(kDescWords) * args > int64_t(ctx->desc_capacity)) return kStackOverflow;
 
+  // An argument may be a reference to a variable of the caller (the
+  // interpreter passes an array that way rather than pushing a copy): it
+  // stands for the variable's value. The values a list packs are taken first.
+  for (int32_t k = 0; k < packed; ++k)
+    if (desc_at(ctx, k)[0] == kKindReference) TN_TRY(ref_deref_at(ctx, k));
   if (packed >= 0) TN_TRY(stk_make_container(ctx, packed, 0, nullptr, 0));
 
   // Copy each argument, last first, into a new block; its descriptor's first
@@ -203,15 +237,47 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   int64_t data_end = ctx->data_top;
   int status = kOk;
   int32_t done = 0;
+  constexpr int32_t kMostReferences = 64;
+  uint64_t referenced = 0;  // bit k: argument k (from the top) was a reference
+  uint64_t handed = 0;      // bit k: and its block moves to the callee
+  uint32_t handed_slot[kMostReferences];
   for (; done < args; ++done) {
     uint32_t* d = desc_at(ctx, done);
     const int64_t n = desc_data_words(d);
-    int32_t block = 0;
-    status = heap_alloc(ctx, n + kHeapValueHeaderWords, &block);
-    if (status != kOk) break;
-    write_value_header(heap + block, d[0], d[1], d[2]);
     data_end -= n;
-    std::memcpy(heap + block + kHeapValueHeaderWords, data_words(ctx) + data_end, size_t(n) * 8);
+    const uint64_t* from = data_words(ctx) + data_end;
+    uint32_t head[kDescWords] = {d[0], d[1], d[2]};
+    int64_t words = n;
+    if (d[0] == kKindReference) {
+      const auto* r = reinterpret_cast<const uint32_t*>(from);
+      const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
+      if (done >= kMostReferences || d[1] != kRefDataWords || !heap_index_ok(ctx, at)) {
+        data_end += n;
+        status = kIllegalError;
+        break;
+      }
+      referenced |= uint64_t(1) << done;
+      bool taken = false;
+      for (int32_t k = 0; k < done && !taken; ++k) taken = (handed >> k) & 1 && uint32_t(at) == desc_at(ctx, k)[0];
+      if (!taken && argument_block_moves(ctx, caller, nargout, r, int64_t(ctx->desc_top) - kDescWords * args)) {
+        handed |= uint64_t(1) << done;
+        handed_slot[done] = r[kRefSlotWord];
+        d[0] = uint32_t(at);
+        continue;
+      }
+      from = heap + at;
+      for (int i = 0; i < kDescWords; ++i) head[i] = elem_word(from, i);
+      words = elem_data_words(from);
+      from += kElemHeaderWords;
+    }
+    int32_t block = 0;
+    status = heap_alloc(ctx, words + kHeapValueHeaderWords, &block);
+    if (status != kOk) {
+      data_end += n;
+      break;
+    }
+    write_value_header(heap + block, head[0], head[1], head[2]);
+    std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(words) * 8);
     d[0] = uint32_t(block);
   }
   int32_t empty_list_block = 0;
@@ -220,13 +286,15 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
     for (int32_t k = 0; k < done; ++k) {
       uint32_t* d = desc_at(ctx, k);
       const int32_t block = int32_t(d[0]);
-      d[0] = tn::ld_u32(heap + block);
-      heap_free(ctx, block);
+      d[0] = (referenced >> k) & 1 ? kKindReference : tn::ld_u32(heap + block);
+      if (!((handed >> k) & 1)) heap_free(ctx, block);
     }
     if (packed >= 0) unpack_varargin(ctx, packed);
     return status;
   }
   ctx->data_top = int32_t(data_end);
+  for (int32_t k = 0; k < done && handed; ++k)
+    if ((handed >> k) & 1) desc_words(ctx)[handed_slot[k]] = uint32_t(kNoBlock);
 
   uint32_t callee[kDescWords] = {};
   if (callee_words) std::memcpy(callee, desc_at(ctx, args), sizeof callee);

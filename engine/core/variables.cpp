@@ -9,6 +9,7 @@
 #include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
+#include "engine/core/interp_dispatch.h"
 #include "engine/core/symbols.h"
 #include "engine/core/var_blocks.h"
 
@@ -135,6 +136,88 @@ int var_store_local(EngineContext* ctx, int32_t k) {
   }
   stk_drop(ctx);
   return kOk;
+}
+
+namespace {
+
+// Slot k as a value the load instruction would push: a plain block (no
+// global link) of a stored kind, with room for it on both stacks.
+bool loadable_block(EngineContext* ctx, int32_t k, SlotTarget* t) {
+  if (slot_locate(ctx, k, t) != kOk || t->link || t->block == kNoBlock) return false;
+  const uint32_t* h = block_words32(ctx, t->block);
+  if (h[0] & (kKindReference | kKindNoValue | kKindMarker)) return false;
+  return desc_room(ctx) && int64_t(desc_data_words(h)) <= data_free_words(ctx);
+}
+
+}  // namespace
+
+bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_dies) {
+  SlotTarget s, t;
+  if (!loadable_block(ctx, from, &s) || slot_locate(ctx, to, &t) != kOk) return false;
+  if (s.block == t.block) return true;  // the same variable: the store rewrites what it holds
+  if (from_dies) {
+    heap_free(ctx, t.block);
+    slot_set_block(ctx, t, s.block);
+    desc_words(ctx)[s.slot_word] = uint32_t(kNoBlock);
+    return true;
+  }
+  const uint32_t* h = block_words32(ctx, s.block);
+  const int64_t words = kElemHeaderWords + int64_t(desc_data_words(h));
+  if (t.block != kNoBlock && heap_block_size(ctx, t.block) == words) {
+    write_value(ctx, t.block, h, heap_words(ctx) + s.block + kElemHeaderWords);
+    return true;
+  }
+  int32_t fresh = 0;
+  if (heap_alloc(ctx, words, &fresh) != kOk) return false;
+  h = block_words32(ctx, s.block);
+  write_value(ctx, fresh, h, heap_words(ctx) + s.block + kElemHeaderWords);
+  heap_free(ctx, t.block);
+  slot_set_block(ctx, t, fresh);
+  return true;
+}
+
+bool var_try_return_local(EngineContext* ctx, int32_t k) {
+  // A function frame, called for exactly one result by code, with nothing
+  // on the stack above its locals.
+  const int32_t index = ctx->frame;
+  if (index < 0) return false;
+  const uint32_t* w = frame_words(ctx, index);
+  if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame || int32_t(w[kFwLocals]) <= k || w[kFwFrameNames] != 0 ||
+      w[kFwResume] != 0 || w[kFwFunctionValue] != 0 || int32_t(w[kFwResults]) != 1 ||
+      ctx->desc_top != index + frame_fixed_words(w))
+    return false;
+  SlotTarget s;
+  if (!loadable_block(ctx, k, &s)) return false;
+  // The caller stores the result at once.
+  int64_t bytes = 0;
+  const uint8_t* base = code_area_base(ctx, int32_t(w[kFwCallerKind]), &bytes);
+  const uint32_t offset = w[kFwCallerOffset];
+  if (!base || offset % 2 != 0 || int64_t(offset) + 4 > bytes) return false;
+  const auto* next = reinterpret_cast<const uint16_t*>(base + offset);
+  if (next[0] != kOpStoreLocal) return false;
+  const int32_t to = int16_t(next[1]);
+
+  const int32_t block = s.block;
+  desc_words(ctx)[s.slot_word] = uint32_t(kNoBlock);
+  if (frame_pop(ctx) != kOk) {
+    // Not reached: a frame holding no items pops without fail.
+    desc_words(ctx)[s.slot_word] = uint32_t(block);
+    return false;
+  }
+  SlotTarget t;
+  if (slot_locate(ctx, to, &t) != kOk) {
+    // The store fails as it would have: its value is pushed for it.
+    const uint32_t* h = block_words32(ctx, block);
+    const uint32_t n = desc_data_words(h);
+    uint64_t* p = stk_claim(ctx, h[0], h[1], h[2], n);
+    std::memcpy(p, heap_words(ctx) + block + kElemHeaderWords, size_t(n) * 8);
+    heap_free(ctx, block);
+    return true;
+  }
+  heap_free(ctx, t.block);
+  slot_set_block(ctx, t, block);
+  ctx->pos.offset += 4;
+  return true;
 }
 
 int var_clear_local(EngineContext* ctx, int32_t k) {
