@@ -253,6 +253,16 @@ int fn_call(EngineContext* c, const char* name, int32_t context_id, int nargin, 
   return call_named(c, name, context_id, nargin, nargout, user_only ? uint32_t(kResolveUserOnly) : 0u, keep_position != 0);
 }
 
+int fn_call_user_id(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+  if (fn_resolves_to_self(c, id, context_id, nargin)) return call_user(c, id, nargin, nargout, false, false);
+  const char* text = nullptr;
+  int32_t n = 0;
+  fn_name_by_id(c, id, &text, &n);
+  char name[kOpNameBytes + 1] = {};
+  std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
+  return call_named(c, name, context_id, nargin, nargout, 0, false);
+}
+
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,
                       uint32_t flags) {
   return call_named(c, name, context_id, nargin, nargout, flags, false);

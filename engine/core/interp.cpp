@@ -821,12 +821,7 @@ op_disp:
 op_call_user: {
   pc = insn + 4;
   SAVE_POS();
-  const char* text = nullptr;
-  int32_t n = 0;
-  fn_name_by_id(ctx, int16_t(insn[1]), &text, &n);
-  char name[kOpNameBytes + 1] = {};
-  std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
-  status = fn_call(ctx, name, caller_function_id(ctx), int16_t(insn[2]), int16_t(insn[3]), 0, 0);
+  status = fn_call_user_id(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]), int16_t(insn[3]));
   if (status != kOk) goto handle_status;
   RELOAD();
   goto tail;
