@@ -83,21 +83,23 @@ int call_builtin(EngineContext* c, int32_t context_id, int nargin, int nargout, 
 }
 
 int call_user(EngineContext* c, int32_t id, int nargin, int nargout, bool keep_position, bool function_value) {
-  int status = kOk;
-  if (!fn_code_header(c, id)) status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
-  // Errors in the source pass; a function without source is undefined.
-  if (status != kOk && status != kUndefinedFunctionOrVariable) return status;
   const uint16_t* h = fn_code_header(c, id);
+  if (!h) {
+    const int status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+    // Errors in the source pass; a function without source is undefined.
+    if (status != kOk && status != kUndefinedFunctionOrVariable) return status;
+    h = fn_code_header(c, id);
+  }
   if (!h) {
     int32_t n = 0;
     const char* name = nullptr;
     fn_name_by_id(c, id, &name, &n);
     return fn_raise(c, kUndefinedFunction, 0, n, name);
   }
-  CodePosition keep{};
-  const CodePosition* caller = caller_position(c, &keep);
+  const CodePosition keep = c->pos;
   const int32_t start = ent(c, id, kEntCode);
-  TN_TRY(frame_push(c, caller, h, id, ent(c, id, kEntExtra), nargout, nargin, function_value ? 1 : 0, 0, 0));
+  TN_TRY(frame_push(c, keep.kind != kAreaNone ? &keep : nullptr, h, id, ent(c, id, kEntExtra), nargout, nargin,
+                    function_value ? 1 : 0, 0, 0));
   if (!keep_position) c->pos = CodePosition{kAreaCode, 0, uint32_t((start + code_header_words(h)) * 2)};
   return kOk;
 }

@@ -317,9 +317,11 @@ int frame_pop(EngineContext* ctx) {
   TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
   free_locals(ctx, w);
   const int32_t prev = previous_frame(w, index);
-  // The results' data stay where they are; only their descriptors move down.
+  // The results' data stay where they are; only their descriptors move down
+  // (word by word, first word first: they move toward the stack's base).
   uint32_t* desc = desc_words(ctx);
-  std::memmove(desc + index, desc + ctx->desc_top - kDescWords * keep, size_t(keep) * kDescWords * 4);
+  const uint32_t* from = desc + ctx->desc_top - kDescWords * keep;
+  for (int64_t k = 0; k < kDescWords * keep; ++k) desc[index + k] = from[k];
   ctx->frame = prev;
   ctx->desc_top = int32_t(index + kDescWords * keep);
   // A built-in that called this code continues: its call instruction ends

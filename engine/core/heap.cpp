@@ -44,13 +44,6 @@ int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
   return kVariableOverflow;
 }
 
-void heap_free(EngineContext* ctx, int32_t index) {
-  if (index <= 0 || index > ctx->heap_size) return;
-  uint64_t* heap = heap_words(ctx);
-  heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
-  heap_hint_lower(ctx, index - 1);
-}
-
 void heap_move_words(const uint64_t* source, int64_t n, uint64_t* destination, int64_t total) {
   for (int64_t k = n - 1; k >= 0; --k) tn::store<uint64_t>(destination + k, tn::load<uint64_t>(source + k));
   if (total > n) heap_set_header(destination, n, uint64_t(total - n - 1));

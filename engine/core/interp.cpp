@@ -51,7 +51,7 @@ enum OpClass : uint8_t {
   kClsStoreAnsDisplay, kClsIncLocal, kClsPushRef, kClsPlus, kClsMinus, kClsTimes, kClsDivide, kClsUminus,
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
   kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
-  kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd,
+  kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsNargio,
   kClassCount
 };
 
@@ -114,6 +114,7 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpInfo] = kClsInfo;
   t[kOpAssert] = kClsAssert;
   t[kOpTaskEnd] = kClsTaskEnd;
+  t[kOpNargin] = t[kOpNargout] = kClsNargio;
   return t;
 }();
 
@@ -255,7 +256,8 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_inc_local, &&op_push_ref, &&op_plus, &&op_minus, &&op_times, &&op_divide, &&op_uminus,
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
-      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end};
+      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
+      &&op_nargio};
   static const LabelTable kLabels = build_labels(kByClass);
 
   const uint16_t* pc = nullptr;
@@ -847,6 +849,23 @@ op_return: {
   }
   RELOAD();
   goto tail;
+}
+op_nargio: {
+  // Every function's return reads nargout: the frame's count, pushed inline
+  // (with a function argument, or without room, the handler does it).
+  if (int16_t(insn[1]) >= 1) goto op_generic;
+  STACKS();
+  if (!desc_room(ctx) || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  int32_t count = 0;
+  if (ctx->frame >= 0) {
+    const uint32_t* w = frame_words(ctx, ctx->frame);
+    count = int32_t(*insn == kOpNargout ? w[kFwResults] : w[kFwNargin]);
+    if (count < 0) count = 0;
+  }
+  stk_claim(ctx, kKindReal, 1, 1, 1);
+  tn::st_f64(data + ctx->data_top - 1, double(count));
+  pc = insn + 2;
+  NEXT_FAST();
 }
 op_task_end:
   if (ctx->task_current != 0) {
