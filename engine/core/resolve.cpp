@@ -277,7 +277,15 @@ bool fn_resolves_to_self(EngineContext* c, int32_t id, int32_t context_id, int n
     const uint32_t* desc = desc_at(c, d);
     if (desc[0] == kKindContainer && is_object_subtype(desc[2])) return false;
   }
-  return find_in(c, sym, false, 0, library, true, nullptr) == id;
+  // find_in's test for the caller's own library, on the entries before id.
+  for (int32_t k = 1; k < id; ++k) {
+    const uint32_t* other = fn_entry(c, k);
+    const int32_t oc = int32_t(other[kEntExtra]);
+    if (int32_t(other[kEntName]) == sym && int32_t(other[kEntLink] & kEntryLibraryMask) == library &&
+        (oc == 0 || oc == sym))
+      return false;
+  }
+  return true;
 }
 
 int32_t frame_current_function(EngineContext* c) {
