@@ -18,26 +18,30 @@ int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
   int64_t first_free = -1;  // the first free block passed over: the next hint
   while (i < s) {
     const uint64_t h = heap_header(heap, i);
-    const int64_t size = heap_header_size(h);
-    const int64_t j = i + size + 1;
-    if (!heap_header_used(h)) {
-      if (j < s) {
-        const uint64_t hj = heap_header(heap, j);
-        const int64_t size_j = heap_header_size(hj);
-        if (!heap_header_used(hj) && i + size + size_j + 2 <= s) {
-          heap_set_header(heap, i, uint64_t(size + size_j + 1));
-          continue;  // the merged block may merge with the next one too
-        }
-      }
-      if (size >= n) {
-        heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
-        if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
-        *index = int32_t(i + 1);
-        ctx->heap_hint = int32_t(first_free >= 0 ? first_free : size > n ? i + n + 1 : j);
-        return kOk;
-      }
-      if (first_free < 0) first_free = i;
+    int64_t size = heap_header_size(h);
+    int64_t j = i + size + 1;
+    if (heap_header_used(h)) {
+      i = j;
+      continue;
     }
+    // A free block takes in the free blocks behind it, one after the other;
+    // only its own header changes (to the plain merged size).
+    while (j < s) {
+      const uint64_t hj = heap_header(heap, j);
+      const int64_t size_j = heap_header_size(hj);
+      if (heap_header_used(hj) || i + size + size_j + 2 > s) break;
+      size += size_j + 1;
+      j = i + size + 1;
+    }
+    if (size >= n) {
+      heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
+      if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
+      *index = int32_t(i + 1);
+      ctx->heap_hint = int32_t(first_free >= 0 ? first_free : size > n ? i + n + 1 : j);
+      return kOk;
+    }
+    if (j != i + heap_header_size(h) + 1) heap_set_header(heap, i, uint64_t(size));
+    if (first_free < 0) first_free = i;
     i = j;
   }
   ctx->heap_hint = int32_t(first_free >= 0 ? first_free : s);
