@@ -324,7 +324,7 @@ int frame_pop(EngineContext* ctx) {
     items = keep = 1;
     w = frame_words(ctx, index);
   }
-  TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
+  if (items > keep) TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
   free_locals(ctx, w);
   const int32_t prev = previous_frame(w, index);
   // The results' data stay where they are; only their descriptors move down
