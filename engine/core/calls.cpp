@@ -114,6 +114,17 @@ int call_named(EngineContext* c, const char* name, int32_t context_id, int nargi
   return call_builtin(c, context_id, nargin, nargout, row, opcode, intrinsic, name);
 }
 
+// The call instruction's call when its id may not be what the name means:
+// by its name, of which at most kOpNameBytes characters are taken.
+[[gnu::noinline]] int call_id_by_name(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+  const char* text = nullptr;
+  int32_t n = 0;
+  fn_name_by_id(c, id, &text, &n);
+  char name[kOpNameBytes + 1] = {};
+  std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
+  return call_named(c, name, context_id, nargin, nargout, 0, false);
+}
+
 // The base workspace's in-frame name table grows by n names; the items
 // above it move up. Only while the base frame is the only frame.
 int grow_base_names(EngineContext* c, int32_t n) {
@@ -257,12 +268,7 @@ int fn_call(EngineContext* c, const char* name, int32_t context_id, int nargin, 
 
 int fn_call_user_id(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
   if (fn_resolves_to_self(c, id, context_id, nargin)) return call_user(c, id, nargin, nargout, false, false);
-  const char* text = nullptr;
-  int32_t n = 0;
-  fn_name_by_id(c, id, &text, &n);
-  char name[kOpNameBytes + 1] = {};
-  std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
-  return call_named(c, name, context_id, nargin, nargout, 0, false);
+  return call_id_by_name(c, id, context_id, nargin, nargout);
 }
 
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,
