@@ -83,21 +83,23 @@ int call_builtin(EngineContext* c, int32_t context_id, int nargin, int nargout, 
 }
 
 int call_user(EngineContext* c, int32_t id, int nargin, int nargout, bool keep_position, bool function_value) {
-  int status = kOk;
-  if (!fn_code_header(c, id)) status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
-  // Errors in the source pass; a function without source is undefined.
-  if (status != kOk && status != kUndefinedFunctionOrVariable) return status;
   const uint16_t* h = fn_code_header(c, id);
+  if (!h) {
+    const int status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+    // Errors in the source pass; a function without source is undefined.
+    if (status != kOk && status != kUndefinedFunctionOrVariable) return status;
+    h = fn_code_header(c, id);
+  }
   if (!h) {
     int32_t n = 0;
     const char* name = nullptr;
     fn_name_by_id(c, id, &name, &n);
     return fn_raise(c, kUndefinedFunction, 0, n, name);
   }
-  CodePosition keep{};
-  const CodePosition* caller = caller_position(c, &keep);
+  const CodePosition keep = c->pos;
   const int32_t start = ent(c, id, kEntCode);
-  TN_TRY(frame_push(c, caller, h, id, ent(c, id, kEntExtra), nargout, nargin, function_value ? 1 : 0, 0, 0));
+  TN_TRY(frame_push(c, keep.kind != kAreaNone ? &keep : nullptr, h, id, ent(c, id, kEntExtra), nargout, nargin,
+                    function_value ? 1 : 0, 0, 0));
   if (!keep_position) c->pos = CodePosition{kAreaCode, 0, uint32_t((start + code_header_words(h)) * 2)};
   return kOk;
 }
@@ -110,6 +112,17 @@ int call_named(EngineContext* c, const char* name, int32_t context_id, int nargi
   TN_TRY(fn_resolve_ref(c, name, context_id, nargin, nargout, &id, &row, &opcode, &intrinsic, flags));
   if (id > 0) return call_user(c, id, nargin, nargout, keep_position, false);
   return call_builtin(c, context_id, nargin, nargout, row, opcode, intrinsic, name);
+}
+
+// The call instruction's call when its id may not be what the name means:
+// by its name, of which at most kOpNameBytes characters are taken.
+[[gnu::noinline]] int call_id_by_name(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+  const char* text = nullptr;
+  int32_t n = 0;
+  fn_name_by_id(c, id, &text, &n);
+  char name[kOpNameBytes + 1] = {};
+  std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
+  return call_named(c, name, context_id, nargin, nargout, 0, false);
 }
 
 // The base workspace's in-frame name table grows by n names; the items
@@ -251,6 +264,11 @@ int call_setup_frame(EngineContext* c, const uint16_t* code, int32_t length, int
 int fn_call(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout, int user_only,
             int keep_position) {
   return call_named(c, name, context_id, nargin, nargout, user_only ? uint32_t(kResolveUserOnly) : 0u, keep_position != 0);
+}
+
+int fn_call_user_id(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+  if (fn_resolves_to_self(c, id, context_id, nargin)) return call_user(c, id, nargin, nargout, false, false);
+  return call_id_by_name(c, id, context_id, nargin, nargout);
 }
 
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,

@@ -54,6 +54,13 @@ int fn_resolve_ref(EngineContext* ctx, const char* name, int32_t context_id, int
                    int32_t* function_id, const BuiltinEntry** row, int32_t* opcode,
                    const IntrinsicEntry** intrinsic, uint32_t flags = 0);
 
+// True when fn_resolve_ref, asked for the name of user function id from
+// context_id with the nargin arguments on top (no flags), would answer id
+// itself: a plain function (or constructor) of the caller's library, no
+// earlier entry of that library with its name, and no object argument that
+// could select a method. False whenever that is not certain.
+bool fn_resolves_to_self(EngineContext* ctx, int32_t id, int32_t context_id, int nargin);
+
 // --- Calls ------------------------------------------------------------------------------
 // The interpreter loop: runs from the current code position (slice: hand back
 // at backward jumps). interp_run unless a test installs another runner.
@@ -70,6 +77,10 @@ int call_setup_frame(EngineContext* ctx, const uint16_t* code, int32_t length, i
 // code position is left as it is (the caller points it at the callee).
 int fn_call(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout, int user_only,
             int keep_position);
+// The call instruction's call: of the function named by the entry id (its
+// name resolved as fn_call would, from context_id), without the name lookups
+// when the id is what resolution would give anyway.
+int fn_call_user_id(EngineContext* ctx, int32_t id, int32_t context_id, int nargin, int nargout);
 // fn_call with resolution flags (kResolve...): kResolveBuiltinOnly passes
 // over user functions of that name.
 int fn_call_resolving(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout,

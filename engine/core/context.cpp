@@ -9,6 +9,7 @@
 
 #include "engine/core/checked.h"
 #include "engine/core/frames.h"
+#include "engine/core/heap.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/service_table.h"
 
@@ -283,6 +284,7 @@ void engine_reset_runtime(EngineContext* c) {
   }
   for (int64_t i = 0; i < size; i += int64_t(heap[i] & kHeapSizeMask) + 1)
     if (!(heap[i] & kHeapMark)) heap[i] &= kHeapSizeMask;
+  heap_hint_reset(c);
 }
 
 void engine_reset(EngineContext* c) {

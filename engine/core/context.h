@@ -221,6 +221,12 @@ struct EngineContext {
   uint8_t compiling;
   int32_t compile_fn;
   int32_t compile_line;
+
+  // Where heap_alloc starts its scan: every block whose header lies below
+  // this word index is in use, and the index is a header of the chain (or
+  // the heap's end). Not saved; 0 is always true, so whatever rewrites block
+  // headers outside heap.cpp lowers it or resets it to 0.
+  int32_t heap_hint;
 };
 
 static_assert(std::is_trivially_copyable_v<EngineContext>);

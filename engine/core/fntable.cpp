@@ -184,16 +184,6 @@ void fn_table_reset(EngineContext* c) {
   c->code_free = uint32_t(c->fn_capacity) * kEntryCodeWords;
 }
 
-const uint16_t* fn_code_header(EngineContext* c, int32_t id) {
-  if (!ent_is_function(c, id) || ent(c, id, kEntCode) <= 0) return nullptr;
-  return code_words(c) + ent(c, id, kEntCode);
-}
-
-int64_t code_header_words(const uint16_t* h) {
-  const int64_t names = (h[kHdrFlags] & kHdrNoNames) ? 0 : int64_t(kFrameNameBytes / 2) * h[kHdrLocals];
-  return kHdrInputSlots + int64_t(h[kHdrMaxIn]) + names;
-}
-
 namespace {
 
 int compile_into_code(EngineContext* c, int32_t id, const char* text, int32_t length, int32_t first_line) {

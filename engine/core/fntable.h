@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/frames.h"
 #include "engine/core/function_names.h"
 
 // Entry layout: four 32-bit words.
@@ -99,10 +100,18 @@ int fn_define_from_source(EngineContext* ctx, const char* name, int32_t name_len
                           int32_t* id);
 int fn_compile_pending(EngineContext* ctx, int all_flag);
 
-// The compiled header of a function, or null when it has no code.
-const uint16_t* fn_code_header(EngineContext* ctx, int32_t id);
+// The compiled header of a function, or null when it has no code (every
+// call asks, so it is inline).
+inline const uint16_t* fn_code_header(EngineContext* ctx, int32_t id) {
+  if (!ent_is_function(ctx, id) || ent(ctx, id, kEntCode) <= 0) return nullptr;
+  return code_words(ctx) + ent(ctx, id, kEntCode);
+}
 // Words from a compiled header to its first instruction.
-int64_t code_header_words(const uint16_t* header);
+inline int64_t code_header_words(const uint16_t* header) {
+  const int64_t names =
+      (header[kHdrFlags] & kHdrNoNames) ? 0 : int64_t(kFrameNameBytes / 2) * header[kHdrLocals];
+  return kHdrInputSlots + int64_t(header[kHdrMaxIn]) + names;
+}
 
 // The one place where this code raises errors that carry arguments, in the
 // form of the error module's raise by code: `symbol` names a function (%f),

@@ -149,16 +149,12 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
                int32_t caller_word, int32_t nargout, int32_t nargin, int function_value, int argless,
                int completion);
 
-}  // namespace
-
-int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
-               int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
-               int function_value, int argless, int completion) {
-  if (!function_value || !header || nargin < 0 || !(header[kHdrFlags] & kHdrCaptures))
-    return push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, function_value, argless,
-                      completion);
-  // The values an anonymous function captured become its first argument,
-  // which its code unpacks into variables of their names.
+// The values an anonymous function captured become its first argument,
+// which its code unpacks into variables of their names. Kept out of
+// frame_push, so that every other call goes straight on to push_frame.
+[[gnu::noinline]] int push_capturing_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
+                                           int32_t function_id, int32_t caller_word, int32_t nargout,
+                                           int32_t nargin, int argless, int completion) {
   const double* flat = nullptr;
   TN_TRY(inline_captures(ctx, nargin, &flat));
   TN_TRY(stk_push_descriptor(ctx, flat));
@@ -171,6 +167,17 @@ int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   }
   frame_words(ctx, ctx->frame)[kFwNargin] = uint32_t(nargin);  // the caller's count
   return kOk;
+}
+
+}  // namespace
+
+int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
+               int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
+               int function_value, int argless, int completion) {
+  if (!function_value || !header || nargin < 0 || !(header[kHdrFlags] & kHdrCaptures))
+    return push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, function_value, argless,
+                      completion);
+  return push_capturing_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, argless, completion);
 }
 
 namespace {
@@ -207,8 +214,11 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   const int64_t local_area = named ? int64_t(kFrameNamedLocalWords) * named : locals;
 
   // The arguments (and the callee item) must lie above the current frame.
+  // Whole items above the floor; the division is needed only below it.
   const int64_t floor = ctx->frame >= 0 ? ctx->frame + frame_fixed_words(frame_words(ctx, ctx->frame)) : 0;
-  if ((ctx->desc_top - floor) / kDescWords < int64_t(nargin) + (callee_words ? 1 : 0)) return kIllegalError;
+  const int64_t above = ctx->desc_top - floor;
+  const int64_t count = int64_t(nargin) + (callee_words ? 1 : 0);
+  if (above < kDescWords * count && (above >= 0 || above / kDescWords < count)) return kIllegalError;
 
   // Varargin: the arguments from position max_in onward become one list; with
   // too few arguments for that, the varargin local gets an empty list.
@@ -382,12 +392,20 @@ int frame_pop(EngineContext* ctx) {
     items = keep = 1;
     w = frame_words(ctx, index);
   }
-  TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
+  if (items > keep) TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
   free_locals(ctx, w);
   const int32_t prev = previous_frame(w, index);
-  // The results' data stay where they are; only their descriptors move down.
+  // The results' data stay where they are; only their descriptors move down
+  // (word by word, first word first: they move toward the stack's base).
   uint32_t* desc = desc_words(ctx);
-  std::memmove(desc + index, desc + ctx->desc_top - kDescWords * keep, size_t(keep) * kDescWords * 4);
+  const uint32_t* from = desc + ctx->desc_top - kDescWords * keep;
+  if (keep == 1) {
+    desc[index] = from[0];
+    desc[index + 1] = from[1];
+    desc[index + 2] = from[2];
+  } else {
+    for (int64_t k = 0; k < kDescWords * keep; ++k) desc[index + k] = from[k];
+  }
   ctx->frame = prev;
   ctx->desc_top = int32_t(index + kDescWords * keep);
   // A built-in that called this code continues: its call instruction ends

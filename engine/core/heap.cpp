@@ -1,6 +1,8 @@
-// The variable heap's first-fit allocator. There are no free lists: every
-// allocation scans the chain from the start and merges free neighbours as it
-// meets them, so freeing is a single bit and the chain never needs repair.
+// The variable heap's first-fit allocator. There are no free lists: an
+// allocation scans the chain and merges free neighbours as it meets them, so
+// freeing is a single bit and the chain never needs repair. The scan starts at
+// the context's hint, below which every block is in use: the answer and the
+// merges are those of a scan from the start, without walking the used prefix.
 #include "engine/core/heap.h"
 
 int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
@@ -11,34 +13,39 @@ int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
   const int64_t s = ctx->heap_size;
   if (s < 1 || n < 0 || n > int64_t(kHeapSizeMask)) return kVariableOverflow;
   uint64_t* heap = heap_words(ctx);
-  int64_t i = 0;
+  int64_t i = ctx->heap_hint;
+  if (i < 0 || i > s) i = 0;
+  int64_t first_free = -1;  // the first free block passed over: the next hint
   while (i < s) {
     const uint64_t h = heap_header(heap, i);
-    const int64_t size = heap_header_size(h);
-    const int64_t j = i + size + 1;
-    if (!heap_header_used(h) && j < s) {
+    int64_t size = heap_header_size(h);
+    int64_t j = i + size + 1;
+    if (heap_header_used(h)) {
+      i = j;
+      continue;
+    }
+    // A free block takes in the free blocks behind it, one after the other;
+    // only its own header changes (to the plain merged size).
+    while (j < s) {
       const uint64_t hj = heap_header(heap, j);
       const int64_t size_j = heap_header_size(hj);
-      if (!heap_header_used(hj) && i + size + size_j + 2 <= s) {
-        heap_set_header(heap, i, uint64_t(size + size_j + 1));
-        continue;  // the merged block may merge with the next one too
-      }
+      if (heap_header_used(hj) || i + size + size_j + 2 > s) break;
+      size += size_j + 1;
+      j = i + size + 1;
     }
-    if (!heap_header_used(h) && size >= n) {
+    if (size >= n) {
       heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
       if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
       *index = int32_t(i + 1);
+      ctx->heap_hint = int32_t(first_free >= 0 ? first_free : size > n ? i + n + 1 : j);
       return kOk;
     }
+    if (j != i + heap_header_size(h) + 1) heap_set_header(heap, i, uint64_t(size));
+    if (first_free < 0) first_free = i;
     i = j;
   }
+  ctx->heap_hint = int32_t(first_free >= 0 ? first_free : s);
   return kVariableOverflow;
-}
-
-void heap_free(EngineContext* ctx, int32_t index) {
-  if (index <= 0 || index > ctx->heap_size) return;
-  uint64_t* heap = heap_words(ctx);
-  heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
 }
 
 void heap_move_words(const uint64_t* source, int64_t n, uint64_t* destination, int64_t total) {

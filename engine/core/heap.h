@@ -26,13 +26,27 @@ inline bool heap_header_used(uint64_t h) { return (h & kHeapInUse) != 0; }
 // merged, so a request can be met by several freed blocks together.
 int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index);
 
+// The allocator's scan hint (EngineContext::heap_hint). Code that writes a
+// free header by hand lowers it to that header; code that rewrites the chain
+// wholesale resets it.
+inline void heap_hint_lower(EngineContext* ctx, int64_t header_index) {
+  if (header_index < ctx->heap_hint) ctx->heap_hint = int32_t(header_index);
+}
+inline void heap_hint_reset(EngineContext* ctx) { ctx->heap_hint = 0; }
+
 // Marks a block free; nothing else changes (merging happens in heap_alloc).
 // Index 0 or -1 (no block) is ignored.
-void heap_free(EngineContext* ctx, int32_t index);
+inline void heap_free(EngineContext* ctx, int32_t index) {
+  if (index <= 0 || index > ctx->heap_size) return;
+  uint64_t* heap = heap_words(ctx);
+  heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
+  heap_hint_lower(ctx, index - 1);
+}
 
 // Copies n words from source to destination, last word first (so a block can
 // grow upward in place), and when total exceeds n writes a free header of
-// total - n - 1 words behind them.
+// total - n - 1 words behind them (in a live heap the caller lowers the hint
+// to that header).
 void heap_move_words(const uint64_t* source, int64_t n, uint64_t* destination, int64_t total);
 
 // Size in words of the block with that data index (no check).

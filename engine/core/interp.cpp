@@ -58,7 +58,7 @@ enum OpClass : uint8_t {
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
   kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
   kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsPartOf, kClsAbs, kClsConj,
-  kClsIndexRefRead, kClsIndexAssign,
+  kClsIndexRefRead, kClsIndexAssign, kClsNargio,
   kClassCount
 };
 
@@ -126,6 +126,7 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpReal] = t[kOpImag] = kClsPartOf;
   t[kOpAbs] = kClsAbs;
   t[kOpConj] = kClsConj;
+  t[kOpNargin] = t[kOpNargout] = kClsNargio;
   return t;
 }();
 
@@ -518,7 +519,7 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
       &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
-      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign};
+      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio};
   static const LabelTable kLabels = build_labels(kByClass);
 
   const uint16_t* pc = nullptr;
@@ -1320,16 +1321,11 @@ op_disp:
 op_call_user: {
   pc = insn + 4;
   SAVE_POS();
-  const char* text = nullptr;
-  int32_t n = 0;
-  fn_name_by_id(ctx, int16_t(insn[1]), &text, &n);
-  char name[kOpNameBytes + 1] = {};
-  std::memcpy(name, text, size_t(n < kOpNameBytes ? n : kOpNameBytes));
   const int nargin = int16_t(insn[2]);
   bool references = false;
   for (int d = 0; d < nargin && !references && stk_has_item(ctx, d); ++d)
     references = desc_at(ctx, d)[0] == kKindReference;
-  status = fn_call(ctx, name, caller_function_id(ctx), nargin, int16_t(insn[3]), 0, 0);
+  status = fn_call_user_id(ctx, int16_t(insn[1]), caller_function_id(ctx), nargin, int16_t(insn[3]));
   if (status != kOk) goto handle_status;
   // A user function took its copies; a built-in takes values.
   if (references) CHECK(deref_call_arguments(ctx, nargin));
@@ -1357,6 +1353,22 @@ op_return: {
   }
   RELOAD();
   goto tail;
+}
+op_nargio: {
+  // Every function's return reads nargout: the frame's count, pushed inline
+  // (with a function argument, or without room, the handler does it).
+  if (int16_t(insn[1]) >= 1) goto op_generic;
+  if (!desc_room(ctx) || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  int32_t count = 0;
+  if (ctx->frame >= 0) {
+    const uint32_t* w = frame_words(ctx, ctx->frame);
+    count = int32_t(*insn == kOpNargout ? w[kFwResults] : w[kFwNargin]);
+    if (count < 0) count = 0;
+  }
+  stk_claim(ctx, kKindReal, 1, 1, 1);
+  tn::st_f64(data + ctx->data_top - 1, double(count));
+  pc = insn + 2;
+  NEXT_FAST();
 }
 op_task_end:
   if (ctx->task_current != 0) {

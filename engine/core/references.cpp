@@ -27,6 +27,7 @@ void heap_block_shrink(EngineContext* ctx, int32_t block, int64_t n) {
   if (size <= n) return;
   heap_set_header(heap, block - 1, uint64_t(n) | kHeapInUse);
   heap_set_header(heap, block + n, uint64_t(size - n - 1));
+  heap_hint_lower(ctx, block + n);
 }
 
 // Replaces the container on top by a copy of one of its elements, moving the

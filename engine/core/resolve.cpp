@@ -258,6 +258,36 @@ int fn_resolve_ref(EngineContext* c, const char* name, int32_t context_id, int n
   return fn_raise(c, kUndefinedFunction, 0, -1, name);
 }
 
+bool fn_resolves_to_self(EngineContext* c, int32_t id, int32_t context_id, int nargin) {
+  if (!ent_is_function(c, id)) return false;
+  const uint32_t* e = fn_entry(c, id);
+  const int32_t sym = int32_t(e[kEntName]);
+  const int32_t ec = int32_t(e[kEntExtra]);
+  const int32_t library = fn_library_of(c, context_id);
+  if ((ec != 0 && ec != sym) || int32_t(e[kEntLink] & kEntryLibraryMask) != library) return false;
+  // The name as the call by name sees it: whole (a call copies at most
+  // kOpNameBytes of it) and without a NUL. Interned names are unique, so its
+  // lookup gives back this entry's symbol.
+  int32_t length = 0;
+  const char* text = symtab_name(c, sym, &length);
+  if (!text || length < 1 || length > kOpNameBytes || std::memchr(text, 0, size_t(length))) return false;
+  const int items = stk_item_count(c);
+  const int args = nargin < items ? (nargin < 0 ? 0 : nargin) : items;
+  for (int d = 0; d < args; ++d) {
+    const uint32_t* desc = desc_at(c, d);
+    if (desc[0] == kKindContainer && is_object_subtype(desc[2])) return false;
+  }
+  // find_in's test for the caller's own library, on the entries before id.
+  for (int32_t k = 1; k < id; ++k) {
+    const uint32_t* other = fn_entry(c, k);
+    const int32_t oc = int32_t(other[kEntExtra]);
+    if (int32_t(other[kEntName]) == sym && int32_t(other[kEntLink] & kEntryLibraryMask) == library &&
+        (oc == 0 || oc == sym))
+      return false;
+  }
+  return true;
+}
+
 int32_t frame_current_function(EngineContext* c) {
   for (int32_t index = c->frame; index >= 0;) {
     const uint32_t* w = frame_words(c, index);

@@ -298,6 +298,7 @@ bool relocate_tasks(EngineContext* c) {
 // walks (heap chain, function table) is left damaged.
 int fail_load(EngineContext* c, int32_t fn_capacity, int status) {
   heap_set_header(heap_words(c), 0, uint64_t(c->heap_size - 1));
+  heap_hint_reset(c);
   c->fn_capacity = fn_capacity;
   c->fn_count = 1;
   std::memset(fn_entry(c, 0), 0, kEntryWords * 4);
@@ -366,6 +367,7 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
     return fail_load(c, capacity_before, kInitError);
   if (l.heap_words < c->heap_size)
     heap_set_header(heap_words(c), l.heap_words, uint64_t(c->heap_size - l.heap_words - 1));
+  heap_hint_reset(c);
   if (!read(fn_entry(c, 0), l.fn_count * kEntryWords * 4)) return fail_load(c, capacity_before, kInitError);
 
   int64_t capacity = writer_capacity(c, l.fn_count, code_after_table);
@@ -507,6 +509,7 @@ int engine_offsets_to_pointers(EngineContext* c, uint32_t new_size, int area) {
   uint64_t* heap = heap_words(c);
   const int64_t tail = heap_used_extent(heap, heap_size);
   if (tail < heap_new) heap_set_header(heap, tail, uint64_t(heap_new - tail - 1));
+  heap_hint_reset(c);
 
   // A running task's stacks live in its heap block and move with the heap.
   if (c->task_current != 0) {
