@@ -137,6 +137,50 @@ inline void put_real_scalar_desc(uint32_t* d) {
   d[2] = 1;
 }
 
+inline bool is_comparison(uint16_t op) {
+  return op == kOpEq || op == kOpNe || op == kOpLt || op == kOpGt || op == kOpLe || op == kOpGe;
+}
+inline bool compare_scalars(uint16_t op, double a, double b) {
+  switch (op) {
+    case kOpEq: return a == b;
+    case kOpNe: return a != b;
+    case kOpLt: return a < b;
+    case kOpGt: return a > b;
+    case kOpLe: return a <= b;
+    default: return a >= b;
+  }
+}
+
+// When the instruction at next pushes a real scalar (a local holding one in
+// its own block, or a small constant), its value goes to y and the answer is
+// the instruction after it; else null.
+inline const uint16_t* second_scalar(const uint16_t* next, const uint32_t* slots, uint32_t slot_count,
+                                     const uint64_t* heap, double* y) {
+  switch (*next) {
+    case kOpLoadLocal: {
+      const uint32_t k = uint32_t(int16_t(next[1]));
+      if (k >= slot_count) return nullptr;
+      const uint32_t b = slots[k];
+      if (b == uint32_t(-1) || b == 0) return nullptr;
+      const uint64_t* block = heap + b;
+      if (block[0] != kScalarHead || block[1] != kScalarTail) return nullptr;
+      *y = tn::ld_f64(block + kHeapValueHeaderWords);
+      return next + 2;
+    }
+    case kOpPushInt16:
+      *y = double(int16_t(next[1]));
+      return next + 2;
+    case kOpPushOne:
+      *y = 1.0;
+      return next + 1;
+    case kOpPushZero:
+      *y = 0.0;
+      return next + 1;
+    default:
+      return nullptr;
+  }
+}
+
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
@@ -780,6 +824,42 @@ op_load_local: {
     if (b != uint32_t(-1) && b != 0 && SCALAR_ROOM(dt, vt)) {
       const uint64_t* block = heap + b;
       if (block[0] == kScalarHead && block[1] == kScalarTail) {
+        // «x op y» and «x < y» before a conditional jump, where x is this
+        // local, y a real scalar local or small constant: one step, since
+        // no instruction in between can observe the operands.
+        const double x = tn::ld_f64(block + kHeapValueHeaderWords);
+        double y;
+        const uint16_t* op = second_scalar(insn + 2, slots, slot_count, heap, &y);
+        if (op) {
+          double r;
+          switch (*op) {
+            case kOpPlus: r = x + y; break;
+            case kOpMinus: r = x - y; break;
+            case kOpTimes:
+            case kOpMtimes: r = x * y; break;
+            case kOpRdivide:
+            case kOpMrdivide: r = x / y; break;
+            default: {
+              const uint16_t* jump = op + 1;
+              if (!is_comparison(*op) || (*jump != kOpJumpIfFalse && *jump != kOpJumpIfTrue)) goto load_plain;
+              const bool truth = compare_scalars(*op, x, y);
+              const int16_t off = int16_t(jump[1]);
+              pc = jump + 2;
+              if (truth == (*jump == kOpJumpIfTrue)) {
+                pc += off;
+                if (off < 0 && slice) goto abort_poll;
+              }
+              NEXT_FAST();
+            }
+          }
+          put_real_scalar_desc(desc + dt);
+          tn::st_f64(data + vt, r);
+          ctx->desc_top = dt + 3;
+          ctx->data_top = vt + 1;
+          pc = op + 1;
+          NEXT_FAST();
+        }
+      load_plain:
         put_real_scalar_desc(desc + dt);
         data[vt] = block[kHeapValueHeaderWords];
         ctx->desc_top = dt + 3;
@@ -1045,15 +1125,7 @@ op_compare: {
   if (int64_t(vt) + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
   const double a = tn::ld_f64(data + vt - 2);
   const double b = tn::ld_f64(data + vt - 1);
-  bool r;
-  switch (*insn) {
-    case kOpEq: r = a == b; break;
-    case kOpNe: r = a != b; break;
-    case kOpLt: r = a < b; break;
-    case kOpGt: r = a > b; break;
-    case kOpLe: r = a <= b; break;
-    default: r = a >= b; break;
-  }
+  const bool r = compare_scalars(*insn, a, b);
   uint32_t* d = desc + dt - 6;
   d[0] = kKindPayload;
   d[1] = kLogicalWords;
