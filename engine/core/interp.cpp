@@ -824,9 +824,10 @@ op_load_local: {
     if (b != uint32_t(-1) && b != 0 && SCALAR_ROOM(dt, vt)) {
       const uint64_t* block = heap + b;
       if (block[0] == kScalarHead && block[1] == kScalarTail) {
-        // «x op y» and «x < y» before a conditional jump, where x is this
-        // local, y a real scalar local or small constant: one step, since
-        // no instruction in between can observe the operands.
+        // «x op y» (stored at once or pushed) and «x < y» before a
+        // conditional jump, where x is this local, y a real scalar local or
+        // small constant: one step, since no instruction in between can
+        // observe the operands.
         const double x = tn::ld_f64(block + kHeapValueHeaderWords);
         double y;
         const uint16_t* op = second_scalar(insn + 2, slots, slot_count, heap, &y);
@@ -849,6 +850,17 @@ op_load_local: {
                 pc += off;
                 if (off < 0 && slice) goto abort_poll;
               }
+              NEXT_FAST();
+            }
+          }
+          // Stored at once into a local that holds a real scalar: «n = n + 1».
+          if (op[1] == kOpStoreLocal) {
+            const uint32_t k = uint32_t(int16_t(op[2]));
+            const uint32_t target = k < slot_count ? slots[k] : 0;
+            if (target != uint32_t(-1) && target != 0 && heap[target] == kScalarHead &&
+                heap[target + 1] == kScalarTail) {
+              tn::st_f64(heap + target + kHeapValueHeaderWords, r);
+              pc = op + 3;
               NEXT_FAST();
             }
           }
