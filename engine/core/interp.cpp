@@ -1273,6 +1273,16 @@ op_for_range: {
     const double cur = tn::ld_f64(w + kRsCur);
     tn::st_f64(w + kRsCur, cur + tn::ld_f64(w + kRsStep));
     w[kRsLeft] = left - 1;
+    // The loop variable stored at once when it holds a real scalar already.
+    if (insn[2] == kOpStoreLocal) {
+      const uint32_t* slot = LOCAL_SLOT(int16_t(insn[3]));
+      const uint32_t b = slot ? *slot : 0;
+      if (b != uint32_t(-1) && b != 0 && heap[b] == kScalarHead && heap[b + 1] == kScalarTail) {
+        tn::st_f64(heap + b + kHeapValueHeaderWords, cur);
+        pc = insn + 4;
+        NEXT_FAST();
+      }
+    }
     put_real_scalar_desc(desc + dt);
     tn::st_f64(data + vt, cur);
     ctx->desc_top = dt + 3;
