@@ -137,10 +137,12 @@ inline void put_real_scalar_desc(uint32_t* d) {
   d[2] = 1;
 }
 
-inline bool is_comparison(uint16_t op) {
-  return op == kOpEq || op == kOpNe || op == kOpLt || op == kOpGt || op == kOpLe || op == kOpGe;
+[[gnu::always_inline]] inline bool is_comparison(uint16_t op) {
+  static_assert(kOpNe == kOpEq + 1 && kOpLt == kOpEq + 4 && kOpGe == kOpEq + 7);
+  // ==, ~=, <, >, <=, >= (same and unsame lie between and are not ours).
+  return uint16_t(op - kOpEq) <= 7 && op != kOpSame && op != kOpUnsame;
 }
-inline bool compare_scalars(uint16_t op, double a, double b) {
+[[gnu::always_inline]] inline bool compare_scalars(uint16_t op, double a, double b) {
   switch (op) {
     case kOpEq: return a == b;
     case kOpNe: return a != b;
@@ -154,7 +156,7 @@ inline bool compare_scalars(uint16_t op, double a, double b) {
 // When the instruction at next pushes a real scalar (a local holding one in
 // its own block, or a small constant), its value goes to y and the answer is
 // the instruction after it; else null.
-inline const uint16_t* second_scalar(const uint16_t* next, const uint32_t* slots, uint32_t slot_count,
+[[gnu::always_inline]] inline const uint16_t* second_scalar(const uint16_t* next, const uint32_t* slots, uint32_t slot_count,
                                      const uint64_t* heap, double* y) {
   switch (*next) {
     case kOpLoadLocal: {
@@ -589,6 +591,9 @@ int interp_run(EngineContext* ctx, int slice) {
   uint32_t* desc = nullptr;
   uint64_t* data = nullptr;
   uint64_t* heap = nullptr;
+  // A fused comparison's result and the instruction after it.
+  bool cond_truth = false;
+  const uint16_t* cond_next = nullptr;
 
 // Stacks and areas are addressed afresh after anything that can move them.
 #define SAVE_POS() (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base))
@@ -723,6 +728,32 @@ op_push_golden:
 op_push_int16: {
   pc = insn + 2;
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  // «x op c» and «x < c» (with the jump that follows) for a real scalar x on
+  // the stack: x is replaced, or consumed by the comparison.
+  if (dt >= 3 && real_scalar_desc(desc + dt - 3)) {
+    const double x = tn::ld_f64(data + vt - 1), y = double(int16_t(insn[1]));
+    double r;
+    switch (insn[2]) {
+      case kOpPlus: r = x + y; break;
+      case kOpMinus: r = x - y; break;
+      case kOpTimes:
+      case kOpMtimes: r = x * y; break;
+      case kOpRdivide:
+      case kOpMrdivide: r = x / y; break;
+      default:
+        if (!is_comparison(insn[2]) || int64_t(vt) - 1 + int64_t(kLogicalWords) >= int64_t(ctx->data_capacity))
+          goto push_int16_plain;
+        cond_truth = compare_scalars(insn[2], x, y);
+        cond_next = insn + 3;
+        ctx->desc_top = dt - 3;
+        ctx->data_top = vt - 1;
+        goto fused_condition;
+    }
+    tn::st_f64(data + vt - 1, r);
+    pc = insn + 3;
+    NEXT_FAST();
+  }
+push_int16_plain:
   if (SCALAR_ROOM(dt, vt)) {
     put_real_scalar_desc(desc + dt);
     tn::st_f64(data + vt, double(int16_t(insn[1])));
@@ -824,8 +855,8 @@ op_load_local: {
     if (b != uint32_t(-1) && b != 0 && SCALAR_ROOM(dt, vt)) {
       const uint64_t* block = heap + b;
       if (block[0] == kScalarHead && block[1] == kScalarTail) {
-        // «x op y» (stored at once or pushed) and «x < y» before a
-        // conditional jump, where x is this local, y a real scalar local or
+        // «x op y» (stored at once or pushed) and «x < y» (with the jump
+        // that follows), where x is this local, y a real scalar local or
         // small constant: one step, since no instruction in between can
         // observe the operands.
         const double x = tn::ld_f64(block + kHeapValueHeaderWords);
@@ -840,18 +871,12 @@ op_load_local: {
             case kOpMtimes: r = x * y; break;
             case kOpRdivide:
             case kOpMrdivide: r = x / y; break;
-            default: {
-              const uint16_t* jump = op + 1;
-              if (!is_comparison(*op) || (*jump != kOpJumpIfFalse && *jump != kOpJumpIfTrue)) goto load_plain;
-              const bool truth = compare_scalars(*op, x, y);
-              const int16_t off = int16_t(jump[1]);
-              pc = jump + 2;
-              if (truth == (*jump == kOpJumpIfTrue)) {
-                pc += off;
-                if (off < 0 && slice) goto abort_poll;
-              }
-              NEXT_FAST();
-            }
+            default:
+              if (!is_comparison(*op) || int64_t(vt) + int64_t(kLogicalWords) >= int64_t(ctx->data_capacity))
+                goto load_plain;
+              cond_truth = compare_scalars(*op, x, y);
+              cond_next = op + 1;
+              goto fused_condition;
           }
           // Stored at once into a local that holds a real scalar: «n = n + 1».
           if (op[1] == kOpStoreLocal) {
@@ -877,6 +902,15 @@ op_load_local: {
         ctx->desc_top = dt + 3;
         ctx->data_top = vt + 1;
         pc = insn + 2;
+        NEXT_FAST();
+      }
+      if (block[0] == kComplexHead && block[1] == kScalarTail && (insn[2] == kOpReal || insn[2] == kOpImag)) {
+        // «real(z)» and «imag(z)» of a complex scalar local: the part alone.
+        put_real_scalar_desc(desc + dt);
+        data[vt] = block[kHeapValueHeaderWords + (insn[2] == kOpImag ? 1 : 0)];
+        ctx->desc_top = dt + 3;
+        ctx->data_top = vt + 1;
+        pc = insn + 3;
         NEXT_FAST();
       }
       if (block[0] == kComplexHead && block[1] == kScalarTail && int64_t(vt) + 2 < int64_t(ctx->data_capacity)) {
@@ -1215,6 +1249,48 @@ op_jump_if_false: {
   if (off < 0 && slice) goto abort_poll;
   NEXT_FAST();
 }
+// A comparison of two real scalars whose operands are already consumed:
+// cond_truth is its result and cond_next the instruction after it. A jump
+// or short-circuit that follows acts on it at once; else the logical result
+// is pushed (the fusing paths checked the room).
+fused_condition:
+  switch (*cond_next) {
+    case kOpJumpIfFalse:
+    case kOpJumpIfTrue: {
+      const int16_t off = int16_t(cond_next[1]);
+      pc = cond_next + 2;
+      if (cond_truth == (*cond_next == kOpJumpIfTrue)) {
+        pc += off;
+        if (off < 0 && slice) goto abort_poll;
+      }
+      NEXT_FAST();
+    }
+    case kOpAndThen:
+    case kOpOrElse:
+      if (cond_truth != (*cond_next == kOpOrElse)) {
+        pc = cond_next + 2;
+        NEXT_FAST();
+      }
+      pc = cond_next + 2 + int16_t(cond_next[1]);
+      break;
+    default:
+      pc = cond_next;
+      break;
+  }
+  {
+    const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+    uint32_t* d = desc + dt;
+    d[0] = kKindPayload;
+    d[1] = kLogicalWords;
+    d[2] = kPayLogical;
+    uint64_t* p = data + vt;
+    p[0] = kLogicalHead;
+    p[1] = kLogicalDims;
+    p[2] = cond_truth ? 1 : 0;
+    ctx->desc_top = dt + 3;
+    ctx->data_top = vt + int32_t(kLogicalWords);
+  }
+  NEXT_FAST();
 op_or_else:
 op_and_then: {
   // The operand value decides: it is put back as the result and the jump taken.
