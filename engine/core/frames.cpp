@@ -171,9 +171,125 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
 
 }  // namespace
 
+namespace {
+
+constexpr int kNotPlain = -1;
+
+// The frame of the common call, built with the cases that cannot arise left
+// out: a compiled function without varargin, varargout or the argless form,
+// called with arguments and results within its counts, no function value
+// below the arguments, and every argument a value (no reference). The words
+// written are exactly push_frame's. kNotPlain, before anything changes, for
+// any other call (push_frame then takes it, errors included).
+int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header, int32_t function_id,
+                     int32_t caller_word, int32_t nargout, int32_t nargin, int completion) {
+  const uint16_t flags = header[kHdrFlags];
+  if (flags & (kHdrArgless | kHdrVarargin | kHdrVarargout)) return kNotPlain;
+  const int32_t locals = header[kHdrLocals];
+  const int32_t max_in = header[kHdrMaxIn];
+  const int32_t max_out = header[kHdrMaxOut];
+  if (nargin < 0 || nargin > max_in || nargout > max_out) return kNotPlain;
+  const int32_t prev_frame = ctx->frame;
+  uint32_t* desc = desc_words(ctx);
+  const uint32_t* caller_frame = prev_frame >= 0 ? desc + prev_frame : nullptr;
+  const int64_t floor = caller_frame ? prev_frame + frame_fixed_words(caller_frame) : 0;
+  const int64_t index = int64_t(ctx->desc_top) - int64_t(kDescWords) * nargin;
+  if (index < floor) return kNotPlain;
+  for (int64_t k = index; k < ctx->desc_top; k += kDescWords)
+    if (desc[k] == kKindReference) return kNotPlain;
+  for (int32_t k = 0; k < max_in; ++k)
+    if (header[kHdrInputSlots + k] >= locals) return kNotPlain;
+  const int64_t new_top = index + kFrameFixedWords + locals;
+  if (new_top + int64_t(kDescWords) * nargin > int64_t(ctx->desc_capacity)) return kNotPlain;
+
+  // Each argument, last first, into a new block, as push_frame does.
+  uint64_t* heap = heap_words(ctx);
+  int64_t data_end = ctx->data_top;
+  for (int32_t done = 0; done < nargin; ++done) {
+    uint32_t* d = desc + ctx->desc_top - kDescWords * (done + 1);
+    const int64_t n = desc_data_words(d);
+    int32_t block = 0;
+    const int status = heap_alloc(ctx, n + kHeapValueHeaderWords, &block);
+    if (status != kOk) {
+      for (int32_t k = 0; k < done; ++k) {
+        uint32_t* taken = desc + ctx->desc_top - kDescWords * (k + 1);
+        const int32_t b = int32_t(taken[0]);
+        taken[0] = tn::ld_u32(heap + b);
+        heap_free(ctx, b);
+      }
+      return status;
+    }
+    data_end -= n;
+    const uint64_t* from = data_words(ctx) + data_end;
+    write_value_header(heap + block, d[0], d[1], d[2]);
+    if (n == 1)
+      tn::store<uint64_t>(heap + block + kHeapValueHeaderWords, tn::load<uint64_t>(from));
+    else
+      std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(n) * 8);
+    d[0] = uint32_t(block);
+  }
+  ctx->data_top = int32_t(data_end);
+
+  // Only the block indexes are kept: they go straight to their slots, which
+  // lie over the arguments' descriptors, so they are read first.
+  uint32_t blocks[8];
+  uint32_t* w = desc + index;
+  uint32_t* slots = w + kFrameFixedWords;
+  if (nargin <= 8) {
+    for (int32_t k = 0; k < nargin; ++k) blocks[k] = w[kDescWords * k];
+    for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
+    for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = blocks[k];
+  } else {
+    uint32_t* moved = desc + new_top;
+    std::memmove(moved, w, size_t(nargin) * kDescWords * 4);
+    for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
+    for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = moved[kDescWords * k];
+  }
+
+  int32_t results = nargout < 0 ? -1 : nargout;
+  if (max_out == 0) results = -2;
+  int32_t sandbox = caller_frame ? int32_t(caller_frame[kFwSandbox]) : 0;
+  if (flags & kHdrRestricted) sandbox = 1;
+  if (flags & kHdrTrusted) sandbox = 0;
+  const int32_t caller_step = caller_frame ? int32_t(caller_frame[kFwStepMode]) : 0;
+
+  w[kFwCallerKind] = caller ? uint32_t(caller->kind) : 0;
+  w[kFwCallerOffset] = caller ? caller->offset : 0;
+  w[kFwPrevDistance] = uint32_t(int32_t(index) - prev_frame);
+  w[kFwCatchKind] = 0;
+  w[kFwCatchOffset] = 0;
+  w[kFwCatchKeep] = 0;
+  w[kFwFunctionValue] = 0;
+  w[kFwSuspendKind] = 0;
+  w[kFwSuspendOffset] = 0;
+  w[kFwFunctionId] = uint32_t(function_id);
+  w[kFwMethodClass] = uint32_t(caller_word);
+  w[kFwLocals] = uint32_t(locals);
+  w[kFwResults] = uint32_t(results);
+  w[kFwNargin] = uint32_t(nargin);
+  w[kFwNargout] = uint32_t(nargout < 0 ? 1 : nargout);
+  w[kFwFrameNames] = 0;
+  w[kFwResume] = completion ? 1 : 0;
+  w[kFwSandbox] = uint32_t(sandbox);
+  w[kFwLine] = uint32_t(-1);
+  w[kFwCurrentFunction] = uint32_t(-1);
+  w[kFwStepMode] = caller_step == kStepInto ? kStepStopAtNext : kStepRun;
+  w[kFwNameTable] = uint32_t(name_table_locator(ctx, header));
+
+  ctx->frame = int32_t(index);
+  ctx->desc_top = int32_t(new_top);
+  return kOk;
+}
+
+}  // namespace
+
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
                int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
                int function_value, int argless, int completion) {
+  if (!function_value && !argless && header) {
+    const int status = push_plain_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, completion);
+    if (status != kNotPlain) return status;
+  }
   if (!function_value || !header || nargin < 0 || !(header[kHdrFlags] & kHdrCaptures))
     return push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, function_value, argless,
                       completion);
@@ -287,7 +403,11 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
       break;
     }
     write_value_header(heap + block, head[0], head[1], head[2]);
-    std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(words) * 8);
+    // A scalar's one word is stored directly rather than through a copy call.
+    if (words == 1)
+      tn::store<uint64_t>(heap + block + kHeapValueHeaderWords, tn::load<uint64_t>(from));
+    else
+      std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(words) * 8);
     d[0] = uint32_t(block);
   }
   int32_t empty_list_block = 0;
@@ -317,7 +437,15 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   // out of the way of the words written below.
   uint32_t* desc = desc_words(ctx);
   uint32_t* moved = desc + new_top;
-  std::memmove(moved, desc + index + callee_words, size_t(args) * kDescWords * 4);
+  if (args == 1) {
+    const uint32_t* a = desc + index + callee_words;
+    const uint32_t a0 = a[0], a1 = a[1], a2 = a[2];
+    moved[0] = a0;
+    moved[1] = a1;
+    moved[2] = a2;
+  } else {
+    std::memmove(moved, desc + index + callee_words, size_t(args) * kDescWords * 4);
+  }
 
   uint32_t* w = desc + index;
   uint32_t* slots = w + kFrameFixedWords;

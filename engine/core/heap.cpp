@@ -5,7 +5,7 @@
 // merges are those of a scan from the start, without walking the used prefix.
 #include "engine/core/heap.h"
 
-int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
+int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
   if (n == 0) {
     *index = 0;
     return kOk;
