@@ -84,7 +84,7 @@ void unwind_one(EngineContext* ctx) {
 }
 
 // Where a compiled function's local-name table lies, as frame word 21 says it.
-int32_t name_table_locator(EngineContext* ctx, const uint16_t* header) {
+inline int32_t name_table_locator(EngineContext* ctx, const uint16_t* header) {
   if (header[kHdrFlags] & kHdrNoNames) return -1;
   const uint8_t* names = reinterpret_cast<const uint8_t*>(header + kHdrInputSlots + header[kHdrMaxIn]);
   const uint8_t* code = blk(ctx, ctx->code_base);
@@ -237,7 +237,14 @@ int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint1
   uint32_t* slots = w + kFrameFixedWords;
   if (nargin <= 8) {
     for (int32_t k = 0; k < nargin; ++k) blocks[k] = w[kDescWords * k];
-    for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
+    // A few slots are cleared as a fixed run of words: those past the local
+    // area lie above the new top, where nothing lives.
+    constexpr int32_t kQuickSlots = 8;
+    if (locals <= kQuickSlots && new_top + kQuickSlots - locals <= int64_t(ctx->desc_capacity)) {
+      for (int32_t k = 0; k < kQuickSlots; ++k) slots[k] = kNoSlotValue;
+    } else {
+      for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
+    }
     for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = blocks[k];
   } else {
     uint32_t* moved = desc + new_top;
