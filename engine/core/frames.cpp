@@ -340,28 +340,25 @@ int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint1
     ctx->data_top = int32_t(data_end);
   }
 
-  // Only the block indexes are kept: they go straight to their slots, which
-  // lie over the arguments' descriptors, so they are read first.
-  uint32_t blocks[8];
+  // Only the block indexes are kept: they go straight to their slots. With
+  // few arguments their descriptors lie inside the frame's fixed words, which
+  // are written last; with more they may lie under the slots and move first.
   uint32_t* w = desc + index;
   uint32_t* slots = w + kFrameFixedWords;
-  if (nargin <= 8) {
-    for (int32_t k = 0; k < nargin; ++k) blocks[k] = w[kDescWords * k];
-    // A few slots are cleared as a fixed run of words: those past the local
-    // area lie above the new top, where nothing lives.
-    constexpr int32_t kQuickSlots = 8;
-    if (locals <= kQuickSlots && new_top + kQuickSlots - locals <= int64_t(ctx->desc_capacity)) {
-      for (int32_t k = 0; k < kQuickSlots; ++k) slots[k] = kNoSlotValue;
-    } else {
-      for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
-    }
-    for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = blocks[k];
-  } else {
-    uint32_t* moved = desc + new_top;
-    std::memmove(moved, w, size_t(nargin) * kDescWords * 4);
-    for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
-    for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = moved[kDescWords * k];
+  const uint32_t* given = w;
+  if (kDescWords * nargin > kFrameFixedWords) {
+    std::memmove(desc + new_top, w, size_t(nargin) * kDescWords * 4);
+    given = desc + new_top;
   }
+  // A few slots are cleared as a fixed run of words: those past the local
+  // area lie above the new top, where nothing lives.
+  constexpr int32_t kQuickSlots = 8;
+  if (given == w && locals <= kQuickSlots && new_top + kQuickSlots - locals <= int64_t(ctx->desc_capacity)) {
+    for (int32_t k = 0; k < kQuickSlots; ++k) slots[k] = kNoSlotValue;
+  } else {
+    for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
+  }
+  for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = given[kDescWords * k];
 
   int32_t results = nargout < 0 ? -1 : nargout;
   if (max_out == 0) results = -2;

@@ -45,6 +45,29 @@ TEST(FrameCost, PlainFrameWritesNothingPastTheStacksRoom) {
   }
 }
 
+TEST(FrameCost, ManyArgumentsReachTheirSlotsOverTheirOwnDescriptors) {
+  // Nine arguments' descriptors reach past the fixed words into the slots;
+  // the slots take them in reverse order, the last one left empty.
+  EngineBlock b = EngineBlock::make(65536);
+  EngineContext* c = b.ctx();
+  HandFunction f;
+  f.locals = 10;
+  f.max_in = 9;
+  for (uint16_t k = 0; k < 9; ++k) f.input_slots.push_back(uint16_t(8 - k));
+  const uint32_t at = place_function(c, f);
+  for (int k = 0; k < 9; ++k) ASSERT_EQ(stk_push_real(c, 10.0 + k), kOk);
+  ASSERT_EQ(frame_push(c, nullptr, function_header(c, at), 7, 0, 0, 9, 0, 0, 0), kOk);
+  const uint32_t* w = frame_words(c, c->frame);
+  for (int k = 0; k < 9; ++k) {
+    double v = 0;
+    std::memcpy(&v, heap_words(c) + w[kFrameFixedWords + 8 - k] + kHeapValueHeaderWords, 8);
+    EXPECT_EQ(v, 10.0 + k) << k;
+  }
+  EXPECT_EQ(w[kFrameFixedWords + 9], uint32_t(-1));
+  EXPECT_EQ(frame_pop(c), kOk);
+  EXPECT_TRUE(check_heap_used(c, {}));
+}
+
 TEST(FrameCost, InlineAllocationMatchesAScanFromTheStart) {
   // Blocks a, b, c, d of 3 words and a guard; then some are freed and a
   // request is made: exact fit at the hint, merged fit, merged run too small.
