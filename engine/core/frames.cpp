@@ -84,7 +84,7 @@ void unwind_one(EngineContext* ctx) {
 }
 
 // Where a compiled function's local-name table lies, as frame word 21 says it.
-int32_t name_table_locator(EngineContext* ctx, const uint16_t* header) {
+inline int32_t name_table_locator(EngineContext* ctx, const uint16_t* header) {
   if (header[kHdrFlags] & kHdrNoNames) return -1;
   const uint8_t* names = reinterpret_cast<const uint8_t*>(header + kHdrInputSlots + header[kHdrMaxIn]);
   const uint8_t* code = blk(ctx, ctx->code_base);
@@ -130,6 +130,111 @@ bool argument_block_moves(EngineContext* ctx, const CodePosition* caller, int32_
   return true;
 }
 
+constexpr int32_t kMostReferences = 64;
+
+// The argument blocks a push has taken: the data stack's new top, and which
+// arguments (bit k: argument k from the top) were references and which of
+// those hand their variable's block over, with the slot words to clear.
+struct ArgumentBlocks {
+  int32_t done = 0;
+  int64_t data_end = 0;
+  uint64_t referenced = 0;
+  uint64_t handed = 0;
+  uint32_t handed_slot[kMostReferences];
+};
+
+// Copies each of the top `args` arguments, last first, into a new block; its
+// descriptor's first word then holds the block index (the block header keeps
+// kind, a and b). Every block is taken before anything else changes, so on a
+// failure give_back_argument_blocks leaves the stacks as they were.
+inline int take_argument_blocks(EngineContext* ctx, const CodePosition* caller, int32_t nargout, int32_t args,
+                                ArgumentBlocks* t) {
+  uint64_t* heap = heap_words(ctx);
+  int64_t data_end = ctx->data_top;
+  int status = kOk;
+  int32_t done = 0;
+  for (; done < args; ++done) {
+    uint32_t* d = desc_at(ctx, done);
+    const int64_t n = desc_data_words(d);
+    data_end -= n;
+    const uint64_t* from = data_words(ctx) + data_end;
+    uint32_t head[kDescWords] = {d[0], d[1], d[2]};
+    int64_t words = n;
+    if (d[0] == kKindReference) {
+      const auto* r = reinterpret_cast<const uint32_t*>(from);
+      const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
+      if (done >= kMostReferences || d[1] != kRefDataWords || !heap_index_ok(ctx, at)) {
+        data_end += n;
+        status = kIllegalError;
+        break;
+      }
+      t->referenced |= uint64_t(1) << done;
+      bool taken = false;
+      for (int32_t k = 0; k < done && !taken; ++k)
+        taken = (t->handed >> k) & 1 && uint32_t(at) == desc_at(ctx, k)[0];
+      if (!taken && argument_block_moves(ctx, caller, nargout, r, int64_t(ctx->desc_top) - kDescWords * args)) {
+        t->handed |= uint64_t(1) << done;
+        t->handed_slot[done] = r[kRefSlotWord];
+        d[0] = uint32_t(at);
+        continue;
+      }
+      from = heap + at;
+      for (int i = 0; i < kDescWords; ++i) head[i] = elem_word(from, i);
+      words = elem_data_words(from);
+      from += kElemHeaderWords;
+    }
+    int32_t block = 0;
+    status = heap_alloc(ctx, words + kHeapValueHeaderWords, &block);
+    if (status != kOk) {
+      data_end += n;
+      break;
+    }
+    write_value_header(heap + block, head[0], head[1], head[2]);
+    // A scalar's one word is stored directly rather than through a copy call.
+    if (words == 1)
+      tn::store<uint64_t>(heap + block + kHeapValueHeaderWords, tn::load<uint64_t>(from));
+    else
+      std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(words) * 8);
+    d[0] = uint32_t(block);
+  }
+  t->done = done;
+  t->data_end = data_end;
+  return status;
+}
+
+void give_back_argument_blocks(EngineContext* ctx, const ArgumentBlocks& t) {
+  const uint64_t* heap = heap_words(ctx);
+  for (int32_t k = 0; k < t.done; ++k) {
+    uint32_t* d = desc_at(ctx, k);
+    const int32_t block = int32_t(d[0]);
+    d[0] = (t.referenced >> k) & 1 ? kKindReference : tn::ld_u32(heap + block);
+    if (!((t.handed >> k) & 1)) heap_free(ctx, block);
+  }
+}
+
+// The arguments' data leave the data stack; a variable whose block moved is
+// undefined until the store that follows the call.
+inline void hand_over_argument_blocks(EngineContext* ctx, const ArgumentBlocks& t) {
+  ctx->data_top = int32_t(t.data_end);
+  for (int32_t k = 0; k < t.done && t.handed; ++k)
+    if ((t.handed >> k) & 1) desc_words(ctx)[t.handed_slot[k]] = uint32_t(kNoBlock);
+}
+
+// All the argument blocks of a call whose arguments include references, or
+// none (and the stacks as they were) on a failure. Kept out of the plain
+// frame's push, which is shorter without it.
+[[gnu::noinline]] int bind_referenced_arguments(EngineContext* ctx, const CodePosition* caller, int32_t nargout,
+                                                int32_t args) {
+  ArgumentBlocks taken;
+  const int status = take_argument_blocks(ctx, caller, nargout, args, &taken);
+  if (status != kOk) {
+    give_back_argument_blocks(ctx, taken);
+    return status;
+  }
+  hand_over_argument_blocks(ctx, taken);
+  return kOk;
+}
+
 // Undoes the varargin packing of a failed push: the list goes back to the
 // separate items it was made of (a list pushed empty is dropped).
 void unpack_varargin(EngineContext* ctx, int packed) {
@@ -171,9 +276,134 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
 
 }  // namespace
 
+namespace {
+
+constexpr int kNotPlain = -1;
+
+// The frame of the common call, built with the cases that cannot arise left
+// out: a compiled function without varargin, varargout or the argless form,
+// called with arguments and results within its counts and no function value
+// below the arguments. The words
+// written are exactly push_frame's. kNotPlain, before anything changes, for
+// any other call (push_frame then takes it, errors included).
+int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header, int32_t function_id,
+                     int32_t caller_word, int32_t nargout, int32_t nargin, int completion) {
+  const uint16_t flags = header[kHdrFlags];
+  if (flags & (kHdrArgless | kHdrVarargin | kHdrVarargout)) return kNotPlain;
+  const int32_t locals = header[kHdrLocals];
+  const int32_t max_in = header[kHdrMaxIn];
+  const int32_t max_out = header[kHdrMaxOut];
+  if (nargin < 0 || nargin > max_in || nargout > max_out) return kNotPlain;
+  const int32_t prev_frame = ctx->frame;
+  uint32_t* desc = desc_words(ctx);
+  const uint32_t* caller_frame = prev_frame >= 0 ? desc + prev_frame : nullptr;
+  const int64_t floor = caller_frame ? prev_frame + frame_fixed_words(caller_frame) : 0;
+  const int64_t index = int64_t(ctx->desc_top) - int64_t(kDescWords) * nargin;
+  if (index < floor) return kNotPlain;
+  for (int32_t k = 0; k < max_in; ++k)
+    if (header[kHdrInputSlots + k] >= locals) return kNotPlain;
+  const int64_t new_top = index + kFrameFixedWords + locals;
+  if (new_top + int64_t(kDescWords) * nargin > int64_t(ctx->desc_capacity)) return kNotPlain;
+
+  // The arguments' blocks, as push_frame takes them; when no argument is a
+  // reference, by a loop that knows it.
+  bool references = false;
+  for (int64_t k = index; k < ctx->desc_top; k += kDescWords) references |= desc[k] == kKindReference;
+  if (references) {
+    TN_TRY(bind_referenced_arguments(ctx, caller, nargout, nargin));
+  } else {
+    uint64_t* heap = heap_words(ctx);
+    int64_t data_end = ctx->data_top;
+    for (int32_t done = 0; done < nargin; ++done) {
+      uint32_t* d = desc + ctx->desc_top - kDescWords * (done + 1);
+      const int64_t n = desc_data_words(d);
+      int32_t block = 0;
+      const int status = heap_alloc(ctx, n + kHeapValueHeaderWords, &block);
+      if (status != kOk) {
+        for (int32_t k = 0; k < done; ++k) {
+          uint32_t* given = desc + ctx->desc_top - kDescWords * (k + 1);
+          const int32_t b = int32_t(given[0]);
+          given[0] = tn::ld_u32(heap + b);
+          heap_free(ctx, b);
+        }
+        return status;
+      }
+      data_end -= n;
+      const uint64_t* from = data_words(ctx) + data_end;
+      write_value_header(heap + block, d[0], d[1], d[2]);
+      if (n == 1)
+        tn::store<uint64_t>(heap + block + kHeapValueHeaderWords, tn::load<uint64_t>(from));
+      else
+        std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(n) * 8);
+      d[0] = uint32_t(block);
+    }
+    ctx->data_top = int32_t(data_end);
+  }
+
+  // Only the block indexes are kept: they go straight to their slots. With
+  // few arguments their descriptors lie inside the frame's fixed words, which
+  // are written last; with more they may lie under the slots and move first.
+  uint32_t* w = desc + index;
+  uint32_t* slots = w + kFrameFixedWords;
+  const uint32_t* given = w;
+  if (kDescWords * nargin > kFrameFixedWords) {
+    std::memmove(desc + new_top, w, size_t(nargin) * kDescWords * 4);
+    given = desc + new_top;
+  }
+  // A few slots are cleared as a fixed run of words: those past the local
+  // area lie above the new top, where nothing lives.
+  constexpr int32_t kQuickSlots = 8;
+  if (given == w && locals <= kQuickSlots && new_top + kQuickSlots - locals <= int64_t(ctx->desc_capacity)) {
+    for (int32_t k = 0; k < kQuickSlots; ++k) slots[k] = kNoSlotValue;
+  } else {
+    for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
+  }
+  for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = given[kDescWords * k];
+
+  int32_t results = nargout < 0 ? -1 : nargout;
+  if (max_out == 0) results = -2;
+  int32_t sandbox = caller_frame ? int32_t(caller_frame[kFwSandbox]) : 0;
+  if (flags & kHdrRestricted) sandbox = 1;
+  if (flags & kHdrTrusted) sandbox = 0;
+  const int32_t caller_step = caller_frame ? int32_t(caller_frame[kFwStepMode]) : 0;
+
+  w[kFwCallerKind] = caller ? uint32_t(caller->kind) : 0;
+  w[kFwCallerOffset] = caller ? caller->offset : 0;
+  w[kFwPrevDistance] = uint32_t(int32_t(index) - prev_frame);
+  w[kFwCatchKind] = 0;
+  w[kFwCatchOffset] = 0;
+  w[kFwCatchKeep] = 0;
+  w[kFwFunctionValue] = 0;
+  w[kFwSuspendKind] = 0;
+  w[kFwSuspendOffset] = 0;
+  w[kFwFunctionId] = uint32_t(function_id);
+  w[kFwMethodClass] = uint32_t(caller_word);
+  w[kFwLocals] = uint32_t(locals);
+  w[kFwResults] = uint32_t(results);
+  w[kFwNargin] = uint32_t(nargin);
+  w[kFwNargout] = uint32_t(nargout < 0 ? 1 : nargout);
+  w[kFwFrameNames] = 0;
+  w[kFwResume] = completion ? 1 : 0;
+  w[kFwSandbox] = uint32_t(sandbox);
+  w[kFwLine] = uint32_t(-1);
+  w[kFwCurrentFunction] = uint32_t(-1);
+  w[kFwStepMode] = caller_step == kStepInto ? kStepStopAtNext : kStepRun;
+  w[kFwNameTable] = uint32_t(name_table_locator(ctx, header));
+
+  ctx->frame = int32_t(index);
+  ctx->desc_top = int32_t(new_top);
+  return kOk;
+}
+
+}  // namespace
+
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
                int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
                int function_value, int argless, int completion) {
+  if (!function_value && !argless && header) {
+    const int status = push_plain_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, completion);
+    if (status != kNotPlain) return status;
+  }
   if (!function_value || !header || nargin < 0 || !(header[kHdrFlags] & kHdrCaptures))
     return push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, function_value, argless,
                       completion);
@@ -239,72 +469,17 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
     if (desc_at(ctx, k)[0] == kKindReference) TN_TRY(ref_deref_at(ctx, k));
   if (packed >= 0) TN_TRY(stk_make_container(ctx, packed, 0, nullptr, 0));
 
-  // Copy each argument, last first, into a new block; its descriptor's first
-  // word then holds the block index (the block header keeps kind, a and b).
-  // Every block is taken before anything else changes, so a failure gives
-  // the blocks back and leaves the stacks as they were.
-  uint64_t* heap = heap_words(ctx);
-  int64_t data_end = ctx->data_top;
-  int status = kOk;
-  int32_t done = 0;
-  constexpr int32_t kMostReferences = 64;
-  uint64_t referenced = 0;  // bit k: argument k (from the top) was a reference
-  uint64_t handed = 0;      // bit k: and its block moves to the callee
-  uint32_t handed_slot[kMostReferences];
-  for (; done < args; ++done) {
-    uint32_t* d = desc_at(ctx, done);
-    const int64_t n = desc_data_words(d);
-    data_end -= n;
-    const uint64_t* from = data_words(ctx) + data_end;
-    uint32_t head[kDescWords] = {d[0], d[1], d[2]};
-    int64_t words = n;
-    if (d[0] == kKindReference) {
-      const auto* r = reinterpret_cast<const uint32_t*>(from);
-      const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
-      if (done >= kMostReferences || d[1] != kRefDataWords || !heap_index_ok(ctx, at)) {
-        data_end += n;
-        status = kIllegalError;
-        break;
-      }
-      referenced |= uint64_t(1) << done;
-      bool taken = false;
-      for (int32_t k = 0; k < done && !taken; ++k) taken = (handed >> k) & 1 && uint32_t(at) == desc_at(ctx, k)[0];
-      if (!taken && argument_block_moves(ctx, caller, nargout, r, int64_t(ctx->desc_top) - kDescWords * args)) {
-        handed |= uint64_t(1) << done;
-        handed_slot[done] = r[kRefSlotWord];
-        d[0] = uint32_t(at);
-        continue;
-      }
-      from = heap + at;
-      for (int i = 0; i < kDescWords; ++i) head[i] = elem_word(from, i);
-      words = elem_data_words(from);
-      from += kElemHeaderWords;
-    }
-    int32_t block = 0;
-    status = heap_alloc(ctx, words + kHeapValueHeaderWords, &block);
-    if (status != kOk) {
-      data_end += n;
-      break;
-    }
-    write_value_header(heap + block, head[0], head[1], head[2]);
-    std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(words) * 8);
-    d[0] = uint32_t(block);
-  }
+  ArgumentBlocks taken;
+  int status = take_argument_blocks(ctx, caller, nargout, args, &taken);
   int32_t empty_list_block = 0;
   if (status == kOk && empty_varargin) status = heap_alloc(ctx, kHeapValueHeaderWords, &empty_list_block);
   if (status != kOk) {
-    for (int32_t k = 0; k < done; ++k) {
-      uint32_t* d = desc_at(ctx, k);
-      const int32_t block = int32_t(d[0]);
-      d[0] = (referenced >> k) & 1 ? kKindReference : tn::ld_u32(heap + block);
-      if (!((handed >> k) & 1)) heap_free(ctx, block);
-    }
+    give_back_argument_blocks(ctx, taken);
     if (packed >= 0) unpack_varargin(ctx, packed);
     return status;
   }
-  ctx->data_top = int32_t(data_end);
-  for (int32_t k = 0; k < done && handed; ++k)
-    if ((handed >> k) & 1) desc_words(ctx)[handed_slot[k]] = uint32_t(kNoBlock);
+  hand_over_argument_blocks(ctx, taken);
+  uint64_t* heap = heap_words(ctx);
 
   uint32_t callee[kDescWords] = {};
   if (callee_words) std::memcpy(callee, desc_at(ctx, args), sizeof callee);
@@ -317,7 +492,15 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   // out of the way of the words written below.
   uint32_t* desc = desc_words(ctx);
   uint32_t* moved = desc + new_top;
-  std::memmove(moved, desc + index + callee_words, size_t(args) * kDescWords * 4);
+  if (args == 1) {
+    const uint32_t* a = desc + index + callee_words;
+    const uint32_t a0 = a[0], a1 = a[1], a2 = a[2];
+    moved[0] = a0;
+    moved[1] = a1;
+    moved[2] = a2;
+  } else {
+    std::memmove(moved, desc + index + callee_words, size_t(args) * kDescWords * 4);
+  }
 
   uint32_t* w = desc + index;
   uint32_t* slots = w + kFrameFixedWords;

@@ -5,7 +5,7 @@
 // merges are those of a scan from the start, without walking the used prefix.
 #include "engine/core/heap.h"
 
-int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
+int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
   if (n == 0) {
     *index = 0;
     return kOk;
@@ -26,13 +26,7 @@ int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
     }
     // A free block takes in the free blocks behind it, one after the other;
     // only its own header changes (to the plain merged size).
-    while (j < s) {
-      const uint64_t hj = heap_header(heap, j);
-      const int64_t size_j = heap_header_size(hj);
-      if (heap_header_used(hj) || i + size + size_j + 2 > s) break;
-      size += size_j + 1;
-      j = i + size + 1;
-    }
+    j = heap_merge_free(heap, s, i, &size);
     if (size >= n) {
       heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
       if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));

@@ -21,10 +21,53 @@ inline void heap_set_header(uint64_t* heap, int64_t header_index, uint64_t h) {
 inline int64_t heap_header_size(uint64_t h) { return int64_t(h & kHeapSizeMask); }
 inline bool heap_header_used(uint64_t h) { return (h & kHeapInUse) != 0; }
 
+// The free block with header i takes in the free blocks behind it, one
+// after the other, within the first s words; size is its size and becomes
+// the merged size. Returns the header index behind the merged block. Only
+// the caller writes the merged header.
+inline int64_t heap_merge_free(const uint64_t* heap, int64_t s, int64_t i, int64_t* size) {
+  int64_t j = i + *size + 1;
+  while (j < s) {
+    const uint64_t hj = heap_header(heap, j);
+    const int64_t size_j = heap_header_size(hj);
+    if (heap_header_used(hj) || i + *size + size_j + 2 > s) break;
+    *size += size_j + 1;
+    j = i + *size + 1;
+  }
+  return j;
+}
+
+// The scanning allocator behind heap_alloc.
+int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
+
 // Allocates a block of n data words; index receives its data index (0 for
 // n = 0). 5 when no block is large enough. Free neighbours met on the way are
 // merged, so a request can be met by several freed blocks together.
-int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index);
+// The common case is met here: the block at the hint is free and, with the
+// free blocks behind it, large enough; the scan would stop there with the
+// same answer, merges and hint. When it is too small its merged header is
+// written as the scan would, and the scan goes on from it.
+inline int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
+  const int64_t s = ctx->heap_size;
+  const int64_t i = ctx->heap_hint;
+  if (n > 0 && n <= int64_t(kHeapSizeMask) && i >= 0 && i < s) {
+    uint64_t* heap = heap_words(ctx);
+    const uint64_t h = heap_header(heap, i);
+    if (!heap_header_used(h)) {
+      int64_t size = heap_header_size(h);
+      const int64_t j = heap_merge_free(heap, s, i, &size);
+      if (size >= n) {
+        heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
+        if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
+        *index = int32_t(i + 1);
+        ctx->heap_hint = int32_t(size > n ? i + n + 1 : j);
+        return kOk;
+      }
+      if (size != heap_header_size(h)) heap_set_header(heap, i, uint64_t(size));
+    }
+  }
+  return heap_alloc_scan(ctx, n, index);
+}
 
 // The allocator's scan hint (EngineContext::heap_hint). Code that writes a
 // free header by hand lowers it to that header; code that rewrites the chain

@@ -263,14 +263,18 @@ bool fn_resolves_to_self(EngineContext* c, int32_t id, int32_t context_id, int n
   const uint32_t* e = fn_entry(c, id);
   const int32_t sym = int32_t(e[kEntName]);
   const int32_t ec = int32_t(e[kEntExtra]);
-  const int32_t library = fn_library_of(c, context_id);
+  const int32_t library = ent_is_function(c, context_id)  ? ent_library(c, context_id)
+                          : ent_is_library(c, context_id) ? context_id
+                                                          : 0;  // as fn_library_of
   if ((ec != 0 && ec != sym) || int32_t(e[kEntLink] & kEntryLibraryMask) != library) return false;
   // The name as the call by name sees it: whole (a call copies at most
   // kOpNameBytes of it) and without a NUL. Interned names are unique, so its
   // lookup gives back this entry's symbol.
   int32_t length = 0;
   const char* text = symtab_name(c, sym, &length);
-  if (!text || length < 1 || length > kOpNameBytes || std::memchr(text, 0, size_t(length))) return false;
+  if (!text || length < 1 || length > kOpNameBytes) return false;
+  for (int32_t k = 0; k < length; ++k)
+    if (text[k] == 0) return false;
   const int items = stk_item_count(c);
   const int args = nargin < items ? (nargin < 0 ? 0 : nargin) : items;
   for (int d = 0; d < args; ++d) {
