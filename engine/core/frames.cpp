@@ -102,6 +102,16 @@ void write_value_header(uint64_t* block, uint32_t kind, uint32_t a, uint32_t b) 
   tn::st_u32(p + 12, 0);
 }
 
+// A variable's block from a value's descriptor {kind, a, b} and its data
+// words (a scalar's one word stored directly rather than through a copy call).
+void fill_value_block(uint64_t* block, const uint32_t* head, const uint64_t* from, int64_t words) {
+  write_value_header(block, head[0], head[1], head[2]);
+  if (words == 1)
+    tn::store<uint64_t>(block + kHeapValueHeaderWords, tn::load<uint64_t>(from));
+  else
+    std::memcpy(block + kHeapValueHeaderWords, from, size_t(words) * 8);
+}
+
 // A reference argument to a variable that the calling function assigns the
 // call's result to at once («a = f(a, ...)» in a function without an active
 // try block) need not be copied: nothing can read the variable before that
@@ -189,12 +199,7 @@ inline int take_argument_blocks(EngineContext* ctx, const CodePosition* caller, 
       data_end += n;
       break;
     }
-    write_value_header(heap + block, head[0], head[1], head[2]);
-    // A scalar's one word is stored directly rather than through a copy call.
-    if (words == 1)
-      tn::store<uint64_t>(heap + block + kHeapValueHeaderWords, tn::load<uint64_t>(from));
-    else
-      std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(words) * 8);
+    fill_value_block(heap + block, head, from, words);
     d[0] = uint32_t(block);
   }
   t->done = done;
@@ -330,11 +335,7 @@ int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint1
       }
       data_end -= n;
       const uint64_t* from = data_words(ctx) + data_end;
-      write_value_header(heap + block, d[0], d[1], d[2]);
-      if (n == 1)
-        tn::store<uint64_t>(heap + block + kHeapValueHeaderWords, tn::load<uint64_t>(from));
-      else
-        std::memcpy(heap + block + kHeapValueHeaderWords, from, size_t(n) * 8);
+      fill_value_block(heap + block, d, from, n);
       d[0] = uint32_t(block);
     }
     ctx->data_top = int32_t(data_end);

@@ -183,6 +183,16 @@ inline void put_real_scalar_desc(uint32_t* d) {
   }
 }
 
+// Writes v over the value of local k when that is a real scalar in its own
+// block; false (nothing written) otherwise.
+[[gnu::always_inline]] inline bool store_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
+                                                      uint32_t k, double v) {
+  const uint32_t b = k < count ? slots[k] : 0;
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return false;
+  tn::st_f64(heap + b + kHeapValueHeaderWords, v);
+  return true;
+}
+
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
@@ -879,15 +889,9 @@ op_load_local: {
               goto fused_condition;
           }
           // Stored at once into a local that holds a real scalar: «n = n + 1».
-          if (op[1] == kOpStoreLocal) {
-            const uint32_t k = uint32_t(int16_t(op[2]));
-            const uint32_t target = k < slot_count ? slots[k] : 0;
-            if (target != uint32_t(-1) && target != 0 && heap[target] == kScalarHead &&
-                heap[target + 1] == kScalarTail) {
-              tn::st_f64(heap + target + kHeapValueHeaderWords, r);
-              pc = op + 3;
-              NEXT_FAST();
-            }
+          if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r)) {
+            pc = op + 3;
+            NEXT_FAST();
           }
           put_real_scalar_desc(desc + dt);
           tn::st_f64(data + vt, r);
@@ -1351,10 +1355,8 @@ op_for_range: {
     w[kRsLeft] = left - 1;
     // The loop variable stored at once when it holds a real scalar already.
     if (insn[2] == kOpStoreLocal) {
-      const uint32_t* slot = LOCAL_SLOT(int16_t(insn[3]));
-      const uint32_t b = slot ? *slot : 0;
-      if (b != uint32_t(-1) && b != 0 && heap[b] == kScalarHead && heap[b + 1] == kScalarTail) {
-        tn::st_f64(heap + b + kHeapValueHeaderWords, cur);
+      (void)LOCAL_SLOT(0);  // the slots are known from here on
+      if (store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(insn[3])), cur)) {
         pc = insn + 4;
         NEXT_FAST();
       }
