@@ -102,6 +102,50 @@ void write_value_header(uint64_t* block, uint32_t kind, uint32_t a, uint32_t b) 
   tn::st_u32(p + 12, 0);
 }
 
+// The fixed words of a new frame, written in one place for every kind of push.
+struct FrameWords {
+  const CodePosition* caller;
+  uint32_t prev_distance;
+  bool function_value;
+  int32_t function_id;
+  int32_t caller_word;
+  int32_t locals;
+  int32_t results;
+  int32_t nargin;
+  int32_t nargout_seen;
+  int32_t named;
+  bool resume;
+  int32_t sandbox;
+  int32_t current_function;
+  int32_t caller_step;
+  int32_t name_table;
+};
+
+[[gnu::always_inline]] inline void write_frame_words(uint32_t* w, const FrameWords& f) {
+  w[kFwCallerKind] = f.caller ? uint32_t(f.caller->kind) : 0;
+  w[kFwCallerOffset] = f.caller ? f.caller->offset : 0;
+  w[kFwPrevDistance] = f.prev_distance;
+  w[kFwCatchKind] = 0;
+  w[kFwCatchOffset] = 0;
+  w[kFwCatchKeep] = 0;
+  w[kFwFunctionValue] = f.function_value ? 1 : 0;
+  w[kFwSuspendKind] = 0;
+  w[kFwSuspendOffset] = 0;
+  w[kFwFunctionId] = uint32_t(f.function_id);
+  w[kFwMethodClass] = uint32_t(f.caller_word);
+  w[kFwLocals] = uint32_t(f.locals);
+  w[kFwResults] = uint32_t(f.results);
+  w[kFwNargin] = uint32_t(f.nargin);
+  w[kFwNargout] = uint32_t(f.nargout_seen);
+  w[kFwFrameNames] = uint32_t(f.named);
+  w[kFwResume] = f.resume ? 1 : 0;
+  w[kFwSandbox] = uint32_t(f.sandbox);
+  w[kFwLine] = uint32_t(-1);
+  w[kFwCurrentFunction] = uint32_t(f.current_function);
+  w[kFwStepMode] = f.caller_step == kStepInto ? kStepStopAtNext : kStepRun;
+  w[kFwNameTable] = uint32_t(f.name_table);
+}
+
 // A variable's block from a value's descriptor {kind, a, b} and its data
 // words (a scalar's one word stored directly rather than through a copy call).
 void fill_value_block(uint64_t* block, const uint32_t* head, const uint64_t* from, int64_t words) {
@@ -368,28 +412,9 @@ int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint1
   if (flags & kHdrTrusted) sandbox = 0;
   const int32_t caller_step = caller_frame ? int32_t(caller_frame[kFwStepMode]) : 0;
 
-  w[kFwCallerKind] = caller ? uint32_t(caller->kind) : 0;
-  w[kFwCallerOffset] = caller ? caller->offset : 0;
-  w[kFwPrevDistance] = uint32_t(int32_t(index) - prev_frame);
-  w[kFwCatchKind] = 0;
-  w[kFwCatchOffset] = 0;
-  w[kFwCatchKeep] = 0;
-  w[kFwFunctionValue] = 0;
-  w[kFwSuspendKind] = 0;
-  w[kFwSuspendOffset] = 0;
-  w[kFwFunctionId] = uint32_t(function_id);
-  w[kFwMethodClass] = uint32_t(caller_word);
-  w[kFwLocals] = uint32_t(locals);
-  w[kFwResults] = uint32_t(results);
-  w[kFwNargin] = uint32_t(nargin);
-  w[kFwNargout] = uint32_t(nargout < 0 ? 1 : nargout);
-  w[kFwFrameNames] = 0;
-  w[kFwResume] = completion ? 1 : 0;
-  w[kFwSandbox] = uint32_t(sandbox);
-  w[kFwLine] = uint32_t(-1);
-  w[kFwCurrentFunction] = uint32_t(-1);
-  w[kFwStepMode] = caller_step == kStepInto ? kStepStopAtNext : kStepRun;
-  w[kFwNameTable] = uint32_t(name_table_locator(ctx, header));
+  write_frame_words(w, FrameWords{caller, uint32_t(int32_t(index) - prev_frame), false, function_id, caller_word,
+                                   locals, results, nargin, nargout < 0 ? 1 : nargout, 0, completion != 0,
+                                   sandbox, -1, caller_step, name_table_locator(ctx, header)});
 
   ctx->frame = int32_t(index);
   ctx->desc_top = int32_t(new_top);
@@ -525,28 +550,10 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   if (flags & kHdrRestricted) sandbox = 1;
   if (flags & kHdrTrusted) sandbox = 0;
 
-  w[kFwCallerKind] = caller ? uint32_t(caller->kind) : 0;
-  w[kFwCallerOffset] = caller ? caller->offset : 0;
-  w[kFwPrevDistance] = uint32_t(int32_t(index) - prev_frame);
-  w[kFwCatchKind] = 0;
-  w[kFwCatchOffset] = 0;
-  w[kFwCatchKeep] = 0;
-  w[kFwFunctionValue] = function_value ? 1 : 0;
-  w[kFwSuspendKind] = 0;
-  w[kFwSuspendOffset] = 0;
-  w[kFwFunctionId] = uint32_t(function_id);
-  w[kFwMethodClass] = uint32_t(caller_word);
-  w[kFwLocals] = uint32_t(locals);
-  w[kFwResults] = uint32_t(results);
-  w[kFwNargin] = uint32_t(nargin);
-  w[kFwNargout] = uint32_t(seen);
-  w[kFwFrameNames] = uint32_t(named);
-  w[kFwResume] = completion ? 1 : 0;
-  w[kFwSandbox] = uint32_t(sandbox);
-  w[kFwLine] = uint32_t(-1);
-  w[kFwCurrentFunction] = uint32_t(function_value ? kFunctionValueFrame : -1);
-  w[kFwStepMode] = caller_step == kStepInto ? kStepStopAtNext : kStepRun;
-  w[kFwNameTable] = uint32_t(argless ? 0 : header ? name_table_locator(ctx, header) : -1);
+  write_frame_words(w, FrameWords{caller, uint32_t(int32_t(index) - prev_frame), function_value != 0, function_id,
+                                   caller_word, locals, results, nargin, seen, named, completion != 0, sandbox,
+                                   function_value ? kFunctionValueFrame : -1, caller_step,
+                                   argless ? 0 : header ? name_table_locator(ctx, header) : -1});
 
   ctx->frame = int32_t(index);
   ctx->desc_top = int32_t(new_top);
