@@ -640,6 +640,22 @@ int interp_run(EngineContext* ctx, int slice) {
     if (status != kOk) goto handle_status;                         \
   } while (0)
 #define BASES() (desc = desc_words(ctx), data = data_words(ctx), heap = heap_words(ctx))
+// Pushes a real scalar (a double, or its 64-bit pattern) over stack tops dt
+// and vt read before; the room was checked.
+#define PUSH_REAL_BITS(dt, vt, bits)                               \
+  do {                                                             \
+    put_real_scalar_desc(desc + (dt));                             \
+    data[vt] = (bits);                                             \
+    ctx->desc_top = (dt) + 3;                                      \
+    ctx->data_top = (vt) + 1;                                      \
+  } while (0)
+#define PUSH_REAL(dt, vt, value)                                   \
+  do {                                                             \
+    put_real_scalar_desc(desc + (dt));                             \
+    tn::st_f64(data + (vt), (value));                              \
+    ctx->desc_top = (dt) + 3;                                      \
+    ctx->data_top = (vt) + 1;                                      \
+  } while (0)
 // Room for one more real scalar on both stacks.
 #define SCALAR_ROOM(dt, vt) \
   (int64_t(dt) + 3 < int64_t(ctx->desc_capacity) && int64_t(vt) + 1 < int64_t(ctx->data_capacity))
@@ -695,10 +711,7 @@ op_push_zero:
 op_push_one: {
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (!SCALAR_ROOM(dt, vt)) goto op_push_one_slow;
-  put_real_scalar_desc(desc + dt);
-  tn::st_f64(data + vt, *pc == kOpPushOne ? 1.0 : 0.0);
-  ctx->desc_top = dt + 3;
-  ctx->data_top = vt + 1;
+  PUSH_REAL(dt, vt, *pc == kOpPushOne ? 1.0 : 0.0);
   ++pc;
   DISPATCH();
 }
@@ -765,10 +778,7 @@ op_push_int16: {
   }
 push_int16_plain:
   if (SCALAR_ROOM(dt, vt)) {
-    put_real_scalar_desc(desc + dt);
-    tn::st_f64(data + vt, double(int16_t(insn[1])));
-    ctx->desc_top = dt + 3;
-    ctx->data_top = vt + 1;
+    PUSH_REAL(dt, vt, double(int16_t(insn[1])));
     NEXT_FAST();
   }
   CHECK(stk_push_real(ctx, double(int16_t(insn[1]))));
@@ -783,10 +793,7 @@ op_push_double: {
   pc = insn + 5;
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (SCALAR_ROOM(dt, vt)) {
-    put_real_scalar_desc(desc + dt);
-    tn::st_f64(data + vt, v);
-    ctx->desc_top = dt + 3;
-    ctx->data_top = vt + 1;
+    PUSH_REAL(dt, vt, v);
     NEXT_FAST();
   }
   CHECK(stk_push_real(ctx, v));
@@ -893,27 +900,18 @@ op_load_local: {
             pc = op + 3;
             NEXT_FAST();
           }
-          put_real_scalar_desc(desc + dt);
-          tn::st_f64(data + vt, r);
-          ctx->desc_top = dt + 3;
-          ctx->data_top = vt + 1;
+          PUSH_REAL(dt, vt, r);
           pc = op + 1;
           NEXT_FAST();
         }
       load_plain:
-        put_real_scalar_desc(desc + dt);
-        data[vt] = block[kHeapValueHeaderWords];
-        ctx->desc_top = dt + 3;
-        ctx->data_top = vt + 1;
+        PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
         pc = insn + 2;
         NEXT_FAST();
       }
       if (block[0] == kComplexHead && block[1] == kScalarTail && (insn[2] == kOpReal || insn[2] == kOpImag)) {
         // «real(z)» and «imag(z)» of a complex scalar local: the part alone.
-        put_real_scalar_desc(desc + dt);
-        data[vt] = block[kHeapValueHeaderWords + (insn[2] == kOpImag ? 1 : 0)];
-        ctx->desc_top = dt + 3;
-        ctx->data_top = vt + 1;
+        PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords + (insn[2] == kOpImag ? 1 : 0)]);
         pc = insn + 3;
         NEXT_FAST();
       }
@@ -1361,10 +1359,7 @@ op_for_range: {
         NEXT_FAST();
       }
     }
-    put_real_scalar_desc(desc + dt);
-    tn::st_f64(data + vt, cur);
-    ctx->desc_top = dt + 3;
-    ctx->data_top = vt + 1;
+    PUSH_REAL(dt, vt, cur);
     pc = insn + 2;
     NEXT_FAST();
   }
@@ -1723,6 +1718,8 @@ end_run:
 #undef FAIL
 #undef CHECK
 #undef BASES
+#undef PUSH_REAL
+#undef PUSH_REAL_BITS
 #undef SCALAR_ROOM
 #undef BINARY_SCALARS
 #undef ARITH
