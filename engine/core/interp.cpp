@@ -142,6 +142,19 @@ inline void put_real_scalar_desc(uint32_t* d) {
   // ==, ~=, <, >, <=, >= (same and unsame lie between and are not ours).
   return uint16_t(op - kOpEq) <= 7 && op != kOpSame && op != kOpUnsame;
 }
+// x op y for the four arithmetic operators of two real scalars; false for
+// any other opcode.
+[[gnu::always_inline]] inline bool arith_scalars(uint16_t op, double x, double y, double* r) {
+  switch (op) {
+    case kOpPlus: *r = x + y; return true;
+    case kOpMinus: *r = x - y; return true;
+    case kOpTimes:
+    case kOpMtimes: *r = x * y; return true;
+    case kOpRdivide:
+    case kOpMrdivide: *r = x / y; return true;
+    default: return false;
+  }
+}
 [[gnu::always_inline]] inline bool compare_scalars(uint16_t op, double a, double b) {
   switch (op) {
     case kOpEq: return a == b;
@@ -756,21 +769,14 @@ op_push_int16: {
   if (dt >= 3 && real_scalar_desc(desc + dt - 3)) {
     const double x = tn::ld_f64(data + vt - 1), y = double(int16_t(insn[1]));
     double r;
-    switch (insn[2]) {
-      case kOpPlus: r = x + y; break;
-      case kOpMinus: r = x - y; break;
-      case kOpTimes:
-      case kOpMtimes: r = x * y; break;
-      case kOpRdivide:
-      case kOpMrdivide: r = x / y; break;
-      default:
-        if (!is_comparison(insn[2]) || int64_t(vt) - 1 + int64_t(kLogicalWords) >= int64_t(ctx->data_capacity))
-          goto push_int16_plain;
-        cond_truth = compare_scalars(insn[2], x, y);
-        cond_next = insn + 3;
-        ctx->desc_top = dt - 3;
-        ctx->data_top = vt - 1;
-        goto fused_condition;
+    if (!arith_scalars(insn[2], x, y, &r)) {
+      if (!is_comparison(insn[2]) || int64_t(vt) - 1 + int64_t(kLogicalWords) >= int64_t(ctx->data_capacity))
+        goto push_int16_plain;
+      cond_truth = compare_scalars(insn[2], x, y);
+      cond_next = insn + 3;
+      ctx->desc_top = dt - 3;
+      ctx->data_top = vt - 1;
+      goto fused_condition;
     }
     tn::st_f64(data + vt - 1, r);
     pc = insn + 3;
@@ -881,19 +887,12 @@ op_load_local: {
         const uint16_t* op = second_scalar(insn + 2, slots, slot_count, heap, &y);
         if (op) {
           double r;
-          switch (*op) {
-            case kOpPlus: r = x + y; break;
-            case kOpMinus: r = x - y; break;
-            case kOpTimes:
-            case kOpMtimes: r = x * y; break;
-            case kOpRdivide:
-            case kOpMrdivide: r = x / y; break;
-            default:
-              if (!is_comparison(*op) || int64_t(vt) + int64_t(kLogicalWords) >= int64_t(ctx->data_capacity))
-                goto load_plain;
-              cond_truth = compare_scalars(*op, x, y);
-              cond_next = op + 1;
-              goto fused_condition;
+          if (!arith_scalars(*op, x, y, &r)) {
+            if (!is_comparison(*op) || int64_t(vt) + int64_t(kLogicalWords) >= int64_t(ctx->data_capacity))
+              goto load_plain;
+            cond_truth = compare_scalars(*op, x, y);
+            cond_next = op + 1;
+            goto fused_condition;
           }
           // Stored at once into a local that holds a real scalar: «n = n + 1».
           if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r)) {
