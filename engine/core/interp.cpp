@@ -206,6 +206,18 @@ inline void put_real_scalar_desc(uint32_t* d) {
   return true;
 }
 
+// Gives an undefined local a fresh block for a double scalar (head: the
+// first header word, words: the data words); false without heap room.
+[[gnu::always_inline]] inline bool give_scalar_block(EngineContext* c, uint64_t* heap, uint32_t* slot, uint64_t head,
+                                                     int words) {
+  int32_t block = 0;
+  if (heap_alloc(c, kHeapValueHeaderWords + words, &block) != kOk) return false;
+  heap[block] = head;
+  heap[block + 1] = kScalarTail;
+  *slot = uint32_t(block);
+  return true;
+}
+
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
@@ -951,14 +963,7 @@ op_store_local: {
   uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   const int32_t dt = ctx->desc_top;
   if (slot && dt >= 3 && real_scalar_desc(desc + dt - 3)) {
-    if (*slot == uint32_t(-1)) {
-      int32_t block = 0;
-      if (heap_alloc(ctx, kHeapValueHeaderWords + 1, &block) != kOk) goto op_generic;
-      uint64_t* h = heap + block;
-      h[0] = kScalarHead;
-      h[1] = kScalarTail;
-      *slot = uint32_t(block);
-    }
+    if (*slot == uint32_t(-1) && !give_scalar_block(ctx, heap, slot, kScalarHead, 1)) goto op_generic;
     const uint32_t b = *slot;
     uint64_t* h = heap + b;
     if (b != 0 && h[0] == kScalarHead && h[1] == kScalarTail) {
@@ -971,14 +976,7 @@ op_store_local: {
     }
   } else if (slot && dt >= 3 && desc[dt - 3] == kKindComplex && desc[dt - 2] == 1 && desc[dt - 1] == 1) {
     // A complex scalar over a complex scalar: both parts where they lie.
-    if (*slot == uint32_t(-1)) {
-      int32_t block = 0;
-      if (heap_alloc(ctx, kHeapValueHeaderWords + 2, &block) != kOk) goto op_generic;
-      uint64_t* h = heap + block;
-      h[0] = kComplexHead;
-      h[1] = kScalarTail;
-      *slot = uint32_t(block);
-    }
+    if (*slot == uint32_t(-1) && !give_scalar_block(ctx, heap, slot, kComplexHead, 2)) goto op_generic;
     uint64_t* h = heap + *slot;
     if (*slot != 0 && h[0] == kComplexHead && h[1] == kScalarTail) {
       h[kHeapValueHeaderWords] = data[ctx->data_top - 2];
