@@ -218,6 +218,32 @@ inline void put_real_scalar_desc(uint32_t* d) {
   return true;
 }
 
+// Two double scalars on top of the stack, real or complex: where their data
+// lie and their parts (a real one's imaginary part read as 0).
+struct ScalarPair {
+  bool ac, bc;
+  uint64_t* pa;
+  uint64_t* pb;
+  double ar, ai, br, bi;
+};
+[[gnu::always_inline]] inline bool double_scalar_pair(EngineContext* c, const uint32_t* desc, uint64_t* data,
+                                                      ScalarPair* s) {
+  const uint32_t* db = desc + c->desc_top - 3;
+  const uint32_t* da = db - 3;
+  if (c->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 || db[1] != 1 ||
+      db[2] != 1)
+    return false;
+  s->ac = da[0] == kKindComplex;
+  s->bc = db[0] == kKindComplex;
+  s->pb = data + c->data_top - (s->bc ? 2 : 1);
+  s->pa = s->pb - (s->ac ? 2 : 1);
+  s->ar = tn::ld_f64(s->pa);
+  s->ai = s->ac ? tn::ld_f64(s->pa + 1) : 0.0;
+  s->br = tn::ld_f64(s->pb);
+  s->bi = s->bc ? tn::ld_f64(s->pb + 1) : 0.0;
+  return true;
+}
+
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
@@ -1089,16 +1115,9 @@ op_arith_complex: {
   // above): the general operators' own scalar kernel, the result over the
   // first operand's data, where its two words always fit. The room test is
   // that of the elementwise operators, which push their result first.
-  const uint32_t* db = desc + ctx->desc_top - 3;
-  const uint32_t* da = db - 3;
-  if (ctx->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 ||
-      db[1] != 1 || db[2] != 1 || !desc_room(ctx) || ctx->data_top + 2 > int64_t(ctx->data_capacity))
+  ScalarPair s;
+  if (!double_scalar_pair(ctx, desc, data, &s) || !desc_room(ctx) || ctx->data_top + 2 > int64_t(ctx->data_capacity))
     goto op_generic;
-  const bool ac = da[0] == kKindComplex, bc = db[0] == kKindComplex;
-  uint64_t* pb = data + ctx->data_top - (bc ? 2 : 1);
-  uint64_t* pa = pb - (ac ? 2 : 1);
-  const double ar = tn::ld_f64(pa), ai = ac ? tn::ld_f64(pa + 1) : 0.0;
-  const double br = tn::ld_f64(pb), bi = bc ? tn::ld_f64(pb + 1) : 0.0;
   cplx::ScalarOp op;
   switch (*insn) {
     case kOpPlus: op = cplx::ScalarOp::kAdd; break;
@@ -1109,10 +1128,10 @@ op_arith_complex: {
     default: op = cplx::ScalarOp::kMrdivide; break;
   }
   double re = 0, im = 0;
-  cplx::scalar_binary(op, ar, ai, ac, br, bi, bc, &re, &im);
-  tn::st_f64(pa, re);
-  tn::st_f64(pa + 1, im);
-  ctx->data_top = int32_t(pa + 2 - data);
+  cplx::scalar_binary(op, s.ar, s.ai, s.ac, s.br, s.bi, s.bc, &re, &im);
+  tn::st_f64(s.pa, re);
+  tn::st_f64(s.pa + 1, im);
+  ctx->data_top = int32_t(s.pa + 2 - data);
   ctx->desc_top -= 3;
   desc[ctx->desc_top - 3] = kKindComplex;
   pc = insn + 1;
@@ -1188,26 +1207,17 @@ op_compare_complex: {
   // Double scalars, at least one complex: == and ~= compare both parts, the
   // order the real parts alone, as the relational operators do. The room
   // test is the general operator's, which pushes its result first.
-  const uint32_t* db = desc + ctx->desc_top - 3;
-  const uint32_t* da = db - 3;
-  if (ctx->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 ||
-      db[1] != 1 || db[2] != 1 || !desc_room(ctx) || ctx->data_top + kLogicalWords >= int64_t(ctx->data_capacity))
+  ScalarPair s;
+  if (!double_scalar_pair(ctx, desc, data, &s) || !desc_room(ctx) ||
+      ctx->data_top + kLogicalWords >= int64_t(ctx->data_capacity))
     goto op_generic;
-  const bool ac = da[0] == kKindComplex, bc = db[0] == kKindComplex;
-  uint64_t* pb = data + ctx->data_top - (bc ? 2 : 1);
-  uint64_t* pa = pb - (ac ? 2 : 1);
-  const double ar = tn::ld_f64(pa), ai = ac ? tn::ld_f64(pa + 1) : 0.0;
-  const double br = tn::ld_f64(pb), bi = bc ? tn::ld_f64(pb + 1) : 0.0;
   bool r;
   switch (*insn) {
-    case kOpEq: r = ar == br && ai == bi; break;
-    case kOpNe: r = !(ar == br && ai == bi); break;
-    case kOpLt: r = ar < br; break;
-    case kOpGt: r = ar > br; break;
-    case kOpLe: r = ar <= br; break;
-    default: r = ar >= br; break;
+    case kOpEq: r = s.ar == s.br && s.ai == s.bi; break;
+    case kOpNe: r = !(s.ar == s.br && s.ai == s.bi); break;
+    default: r = compare_scalars(*insn, s.ar, s.br); break;
   }
-  ctx->data_top = int32_t(pa - data);
+  ctx->data_top = int32_t(s.pa - data);
   ctx->desc_top -= 6;
   uint64_t* p = stk_claim(ctx, kKindPayload, kLogicalWords, kPayLogical, kLogicalWords);
   p[0] = kLogicalHead;
