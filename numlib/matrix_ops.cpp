@@ -110,6 +110,19 @@ Scalar scalar_at(EngineContext* ctx, int depth, bool cplx) {
   return Scalar{p[0], cplx ? p[1] : 0.0};
 }
 
+// The two 1 x 1 operands replaced by num / den, through the one complex
+// scalar kernel every path shares when either is complex.
+int divide_scalars(EngineContext* ctx, const Scalar& num, bool num_cplx, const Scalar& den, bool den_cplx) {
+  if (!num_cplx && !den_cplx) {
+    replace_pair_by_scalar(ctx, num.re / den.re, 0.0, false);
+    return kOk;
+  }
+  double re = 0, im = 0;
+  cplx::scalar_binary(cplx::ScalarOp::kMrdivide, num.re, num.im, num_cplx, den.re, den.im, den_cplx, &re, &im);
+  replace_pair_by_scalar(ctx, re, im, true);
+  return kOk;
+}
+
 const BuiltinEntry* find_pinv(EngineContext* ctx) {
   auto find = numlib_engine_ops().find_builtin;
   if (!find) return nullptr;
@@ -283,15 +296,7 @@ int bi_mrdivide(EngineContext* ctx) {
   Mat a = mat_at(ctx, 1);
   const Mat b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
-    const Scalar x = scalar_at(ctx, 1, a.cplx), y = scalar_at(ctx, 0, b.cplx);
-    if (!a.cplx && !b.cplx) {
-      replace_pair_by_scalar(ctx, x.re / y.re, 0.0, false);
-      return kOk;
-    }
-    double re = 0, im = 0;
-    cplx::scalar_binary(cplx::ScalarOp::kMrdivide, x.re, x.im, a.cplx, y.re, y.im, b.cplx, &re, &im);
-    replace_pair_by_scalar(ctx, re, im, true);
-    return kOk;
+    return divide_scalars(ctx, scalar_at(ctx, 1, a.cplx), a.cplx, scalar_at(ctx, 0, b.cplx), b.cplx);
   }
   if (b.scalar()) return elementwise(ctx, kOpRightDivide);
   if (!b.square()) return divide_right_by_pinv(ctx);
@@ -329,15 +334,7 @@ int bi_mldivide(EngineContext* ctx) {
     return non_double_fallback(ctx, kOpLeftDivide, ScalarRule::kDeeper);
   const Mat a = mat_at(ctx, 1), b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
-    const Scalar x = scalar_at(ctx, 1, a.cplx), y = scalar_at(ctx, 0, b.cplx);
-    if (!a.cplx && !b.cplx) {
-      replace_pair_by_scalar(ctx, y.re / x.re, 0.0, false);
-      return kOk;
-    }
-    double re = 0, im = 0;
-    cplx::scalar_binary(cplx::ScalarOp::kMrdivide, y.re, y.im, b.cplx, x.re, x.im, a.cplx, &re, &im);
-    replace_pair_by_scalar(ctx, re, im, true);
-    return kOk;
+    return divide_scalars(ctx, scalar_at(ctx, 0, b.cplx), b.cplx, scalar_at(ctx, 1, a.cplx), a.cplx);
   }
   if (a.scalar()) return elementwise(ctx, kOpLeftDivide);
   if (!a.square()) return divide_left_by_pinv(ctx);
