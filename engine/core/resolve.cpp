@@ -35,7 +35,8 @@ int32_t find_in(EngineContext* c, int32_t sym, bool any_class, int32_t csym, int
 }
 
 bool row_named(const BuiltinEntry& row, const char* name) {
-  return std::strncmp(row.name, name, sizeof row.name) == 0;
+  // The first character settles most rows without a call.
+  return row.name[0] == name[0] && std::strncmp(row.name, name, sizeof row.name) == 0;
 }
 
 int search_parents(EngineContext* c, const char* name, int32_t length, int32_t library, const uint64_t* data,
