@@ -295,8 +295,7 @@ TEST_F(MatrixOps, Quotients) {
        .tol = 4e-15},
       // Complex right-hand side, real matrix; complex matrix, real right-hand side.
       {.op = bi_mldivide, .in = {{2, 2, {2, 0, 0, 4}}, {2, 1, {2, 4}, {2, -8}}}, .re = {1, 1}, .im = {1, -2}},
-      {.op = bi_mldivide, .in = {{2, 2, {0, 0, 0, 0}, {1, 0, 0, 2}}, {2, 1, {1, 2}}}, .re = {0, 0},
-       .im = {-1, -1}},
+      {.op = bi_mldivide, .in = {{2, 2, {0, 0, 0, 0}, {1, 0, 0, 2}}, {2, 1, {1, 2}}}, .re = {0, 0}, .im = {-1, -1}},
       // Empty operands keep their shapes; sizes that do not fit.
       {.op = bi_mrdivide, .in = {{0, 3, {}}, eye2}, .rows = 0, .cols = 3},
       {.op = bi_mldivide, .in = {eye2, {5, 0, {}}}, .rows = 5, .cols = 0},

@@ -67,8 +67,7 @@ TEST(CompileExpressions, Precedence) {
       {{}, R"--(a = 1; y = -a' + a.' + +a)--",
        "push_one; store_local 1; load_local 1; ctranspose; uminus; load_local 1; transpose; plus; load_local 1; uplus; "
        "plus; store_local 2; display_local 2; halt"},
-      {{}, R"--(y = 1:3')--",
-       "push_one; push_int16 3; ctranspose; colon 2; store_local 1; display_local 1; halt"},
+      {{}, R"--(y = 1:3')--", "push_one; push_int16 3; ctranspose; colon 2; store_local 1; display_local 1; halt"},
       {{}, R"--(a = 1; y = a ? 1 : a || 2)--",
        "push_one; store_local 1; load_local 1; jump_if_false L1; push_one; jump L2; L1:; load_local 1; or_else L2; "
        "push_int16 2; L2:; store_local 2; display_local 2; halt"},

@@ -127,8 +127,7 @@ end)--",
       {{}, R"--(x = 1; y = x || 0 || 2; z = x && y)--",
        "push_one; store_local 1; load_local 1; or_else L1; push_zero; or_else L1; push_int16 2; L1:; store_local 2; "
        "load_local 1; and_then L2; load_local 2; L2:; store_local 3; display_local 3; halt"},
-      {{}, R"--(return)--",
-       "halt; halt"},
+      {{}, R"--(return)--", "halt; halt"},
       {{}, R"--(global g h
 g = 1;)--",
        "declare_global 1 0; declare_global 2 0; push_one; store_local 1; halt"},
@@ -140,12 +139,10 @@ g = 1;)--",
 // constant folding and dropped silent expressions; the assert flag.
 TEST(CompileStatements, OptimisationLevels) {
   const Golden rows[] = {
-      {{.level = 1}, R"--(if 0, a = 1; end)--",
-       "jump L1; push_one; store_local 1; L1:; halt"},
+      {{.level = 1}, R"--(if 0, a = 1; end)--", "jump L1; push_one; store_local 1; L1:; halt"},
       {{.level = 1}, R"--(if true, a = 1; else a = 2; end)--",
        "skip 0; push_one; store_local 1; jump L1; push_int16 2; store_local 1; L1:; halt"},
-      {{.level = 1}, R"--(while 1, a = 1; end)--",
-       "L1:; skip 0; push_one; store_local 1; jump L1; halt"},
+      {{.level = 1}, R"--(while 1, a = 1; end)--", "L1:; skip 0; push_one; store_local 1; jump L1; halt"},
       {{.level = 2}, R"--(x = 1;
 while x
   if x, x = 2; end

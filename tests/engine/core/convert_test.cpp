@@ -275,8 +275,7 @@ TEST_F(Convert, LogicalConditionAndBoolAgreeExceptOnNaN) {
       {"int64 high half", [](EngineContext* c) { push_class(c, kI64, 4294967296.0); }, kOk, 1},
       {"char 0", [](EngineContext* c) { push_class(c, kChr, 0); }, kOk, 0},
       {"empty char", [](EngineContext* c) { stk_push_cstr(c, 0, ""); }, kOk, 0},
-      {"structure", [](EngineContext* c) { stk_claim(c, kKindContainer, 0, kContStruct, 0); },
-       kWrongTypeForBool, 0},
+      {"structure", [](EngineContext* c) { stk_claim(c, kKindContainer, 0, kContStruct, 0); }, kWrongTypeForBool, 0},
       {"function reference", [](EngineContext* c) { stk_push_raw(c, kPayFuncRef, 8, nullptr); },
        kWrongTypeForBool, 0},
   };

@@ -513,9 +513,7 @@ TEST_F(Elemfun, Atan2ExpandsScalarsAndReplacesBothArguments) {
   v = atan2_of([&] { tv::push_cscalar(c, 1, 1); }, [&] { tv::push_cscalar(c, 0, 1); });
   EXPECT_EQ(v.re, V{kPiD / 2});
   v = atan2_of(
-      [&] {
-        tv::push_double(c, {1, 2, 2}, {1, 2, 3, 4});
-      },
+      [&] { tv::push_double(c, {1, 2, 2}, {1, 2, 3, 4}); },
       [&] { tv::push_scalar(c, 1); });
   EXPECT_EQ(v.dims, (std::vector<uint32_t>{1, 2, 2}));
   EXPECT_EQ(v.re[3], std::atan2(4.0, 1.0));
@@ -535,14 +533,10 @@ TEST_F(Elemfun, Atan2ExpandsScalarsAndReplacesBothArguments) {
 TEST_F(Elemfun, NonDoubleArgumentsAndUnknownSelectorsAreRefused) {
   using Push = void (*)(EngineContext*);
   const Push pushes[] = {
-      [](EngineContext* x) {
-        tv::push_ints(x, kElemI8, {1, 1}, {-3});
-      },
+      [](EngineContext* x) { tv::push_ints(x, kElemI8, {1, 1}, {-3}); },
       [](EngineContext* x) { tv::push_chars(x, u"a"); },
       [](EngineContext* x) { tv::push_logicals(x, {1}); },
-      [](EngineContext* x) {
-        tv::push_single(x, {1, 2}, {1, 2});
-      },
+      [](EngineContext* x) { tv::push_single(x, {1, 2}, {1, 2}); },
       [](EngineContext* x) { ASSERT_EQ(stk_push_cell_array(x, 1, nullptr), kOk); },
       [](EngineContext* x) { ASSERT_EQ(stk_make_container(x, 0, 0, nullptr, 0), kOk); },
   };
