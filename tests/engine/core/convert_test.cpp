@@ -415,8 +415,7 @@ void expect_matches(EngineContext* c, const std::vector<ModelItem>& model) {
       uint8_t* d;
       int64_t n;
       int size, uns;
-      ASSERT_EQ(stk_get_typed_array(c, depth, nullptr, nullptr, &n, &size, &uns,
-                                    reinterpret_cast<void**>(&d)), kOk);
+      ASSERT_EQ(stk_get_typed_array(c, depth, nullptr, nullptr, &n, &size, &uns, reinterpret_cast<void**>(&d)), kOk);
       EXPECT_EQ(size, m.size);
       EXPECT_EQ(uns != 0, m.uns);
       for (int64_t i = 0; i < n; ++i) {

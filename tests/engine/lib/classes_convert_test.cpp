@@ -138,8 +138,7 @@ class Classes : public ::testing::Test {
   }
   template <class Push>
   void cast_refused(int status, Push push, const char* name, int mode = kCastValues) {
-    refused(
-        status, [&] { push(), push_name(name); }, [&] { return bi_cast(c, mode); });
+    refused(status, [&] { push(), push_name(name); }, [&] { return bi_cast(c, mode); });
   }
 };
 
@@ -221,8 +220,7 @@ TEST_F(Classes, OtherSourceClassesToEveryClass) {
   for (const Source& s : sources) {
     SCOPED_TRACE(s.name);
     for (int k = 0; k < 8; ++k) {
-      const tv::Value v = result([&] { s.push(c); },
-                                 [&] { return classes_run_opcode(c, kIntClasses[k].opcode, 1); });
+      const tv::Value v = result([&] { s.push(c); }, [&] { return classes_run_opcode(c, kIntClasses[k].opcode, 1); });
       EXPECT_EQ(v.cls, kIntClasses[k].name);
       EXPECT_EQ(v.ints, I{s.ints[k]});
     }
