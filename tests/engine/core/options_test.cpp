@@ -88,7 +88,8 @@ TEST_F(Options, OdesetWithoutArgumentsHasItsThirteenDefaults) {
                                          "Refine",  "RelTol",    "Stats"};
   EXPECT_EQ(names(), want);
   for (auto [name, value] :
-       {std::pair{"AbsTol", "[1e-06]"}, {"RelTol", "[0.001]"}, {"NormControl", "L0"}, {"Stats", "L0"}, {"PreArg", "{}"}})
+       {std::pair{"AbsTol", "[1e-06]"}, {"RelTol", "[0.001]"}, {"NormControl", "L0"}, {"Stats", "L0"},
+        {"PreArg", "{}"}})
     EXPECT_EQ(field(name), value) << name;
   for (const char* empty : {"Events", "EventTime", "InitialStep", "MaxStep", "MinStep", "OnEvent",
                             "OutputFcn", "Refine"})
