@@ -176,13 +176,13 @@ BuiltinEntry row(const char* name, uint8_t min_in, uint8_t max_in, uint8_t min_o
 // compiled after it; a method of that name (with a class) never does.
 TEST(CompileExpressions, OperatorsBindToUserFunctionsWithoutClass) {
   CompileHarness h;
-  EXPECT_EQ(h.run("y = 1 + 2;").text, "  push_one\n  push_int16 2\n  plus\n  store_local 1\n  halt\n");
+  EXPECT_EQ(h.run("y = 1 + 2;").text, code_lines("push_one; push_int16 2; plus; store_local 1; halt"));
   int32_t method = -1;
   ASSERT_EQ(fn_table_define(h.ctx(), "plus", 4, "cls", 3, 0, 0, 0, kNoLibrary, &method), kOk);
-  EXPECT_EQ(h.run("y = 1 + 2;").text, "  push_one\n  push_int16 2\n  plus\n  store_local 1\n  halt\n");
+  EXPECT_EQ(h.run("y = 1 + 2;").text, code_lines("push_one; push_int16 2; plus; store_local 1; halt"));
   const int32_t id = h.define("plus");
   EXPECT_EQ(h.run("y = 1 + 2;").text,
-            "  push_one\n  push_int16 2\n  call_user " + std::to_string(id) + " 2 1\n  store_local 1\n  halt\n");
+            code_lines("push_one; push_int16 2; call_user " + std::to_string(id) + " 2 1; store_local 1; halt"));
   EXPECT_EQ(ent(h.ctx(), id, kEntCode), kCodeReferenced);
 
   // The same holds for intrinsics called by name: a user sin hides the
@@ -191,7 +191,7 @@ TEST(CompileExpressions, OperatorsBindToUserFunctionsWithoutClass) {
   EXPECT_EQ(before.find("call_user"), std::string::npos) << before;
   const int32_t sin_id = h.define("sin");
   EXPECT_EQ(h.run("y = sin(1);").text,
-            "  push_one\n  call_user " + std::to_string(sin_id) + " 1 1\n  store_local 1\n  halt\n");
+            code_lines("push_one; call_user " + std::to_string(sin_id) + " 1 1; store_local 1; halt"));
 }
 
 // Library rows: row 0 of the table is the error-table hook, so the rows
@@ -199,12 +199,12 @@ TEST(CompileExpressions, OperatorsBindToUserFunctionsWithoutClass) {
 TEST(CompileExpressions, LibraryRows) {
   CompileHarness h({row("twice", 1, 2, 1, 1), row("plus", 2, 2, 1, 1), row("minus", 2, 2, 1, 1, 3),
                     row("many", 0, kArgsAny, 0, kArgsAny)});
-  EXPECT_EQ(h.run("y = twice(1);").text, "  push_one\n  lib 1 1 1\n  store_local 1\n  halt\n");
+  EXPECT_EQ(h.run("y = twice(1);").text, code_lines("push_one; lib 1 1 1; store_local 1; halt"));
   EXPECT_EQ(h.run("y = 1 + 2 - 3;").text,
-            "  push_one\n  push_int16 2\n  lib 2 2 1\n  push_int16 3\n  minus\n  store_local 1\n  halt\n");
+            code_lines("push_one; push_int16 2; lib 2 2 1; push_int16 3; minus; store_local 1; halt"));
   EXPECT_EQ(h.run("[a, b, c] = many;").text,
-            "  lib 4 0 3\n  store_local 2\n  store_local 3\n  store_local 4\n  halt\n");
-  EXPECT_EQ(h.run("many(1, 2)").text, "  push_one\n  push_int16 2\n  lib 4 2 -1\n  halt\n");
+            code_lines("lib 4 0 3; store_local 2; store_local 3; store_local 4; halt"));
+  EXPECT_EQ(h.run("many(1, 2)").text, code_lines("push_one; push_int16 2; lib 4 2 -1; halt"));
   CompileOutcome bad = h.run("y = twice(1, 2, 3);");
   EXPECT_EQ(bad.status, kWrongNargin);
   EXPECT_EQ(bad.report, "Wrong number of input arguments (3) for function 'twice'");
@@ -213,7 +213,7 @@ TEST(CompileExpressions, LibraryRows) {
   // Counts a row refuses fall back to a user function of the same name.
   const int32_t id = h.define("twice");
   EXPECT_EQ(h.run("[a, b] = twice(1);").text,
-            "  push_one\n  call_user " + std::to_string(id) + " 1 2\n  store_local 2\n  store_local 3\n  halt\n");
+            code_lines("push_one; call_user " + std::to_string(id) + " 1 2; store_local 2; store_local 3; halt"));
 }
 
 // Unknown names: an error in top-level code, a forward reference (a new
@@ -229,10 +229,10 @@ TEST(CompileExpressions, UserFunctionsAndForwardReferences) {
   ASSERT_GT(g, 0);
   EXPECT_EQ(ent(h.ctx(), g, kEntCode), kCodeReferenced);
   const std::string id = std::to_string(g);
-  EXPECT_EQ(out.text, "  load_local 1\n  call_user " + id + " 1 1\n  call_user " + id +
-                          " 0 1\n  plus\n  store_local 0\n  push_one\n  push_int16 2\n  call_user " + id +
-                          " 2 2\n  store_local 2\n  store_local 3\n  push_int16 3\n  call_user " + id +
-                          " 1 -1\n  disp\n  nargout 0\n  jump_if_false L1\n  load_local 0\nL1:\n  ret_function\n");
+  EXPECT_EQ(out.text, code_lines("load_local 1; call_user " + id + " 1 1; call_user " + id +
+                                 " 0 1; plus; store_local 0; push_one; push_int16 2; call_user " + id +
+                                 " 2 2; store_local 2; store_local 3; push_int16 3; call_user " + id +
+                                 " 1 -1; disp; nargout 0; jump_if_false L1; load_local 0; L1:; ret_function"));
   CompileOptions readfn;
   readfn.flags = kCompileReadfnPresent;
   EXPECT_EQ(h.run("h()", readfn).status, kOk);
@@ -249,7 +249,7 @@ TEST(CompileExpressions, WorkspaceNames) {
   frame_var_table(h.ctx(), &table, &count);
   ASSERT_EQ(count, 3);
   EXPECT_STREQ(reinterpret_cast<char*>(table + 32), "a");
-  EXPECT_EQ(h.run("c = a + b;").text, "  load_local 1\n  load_local 2\n  plus\n  store_local 3\n  halt\n");
+  EXPECT_EQ(h.run("c = a + b;").text, code_lines("load_local 1; load_local 2; plus; store_local 3; halt"));
   std::string many;
   for (int k = 0; k < kBaseFrameSlots; ++k) many += "v" + std::to_string(k) + " = 1;";
   EXPECT_EQ(h.run(many).status, kVariableTableOverflow);
