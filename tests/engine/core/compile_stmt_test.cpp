@@ -395,8 +395,8 @@ TEST(CompileStatements, FunctionsThroughTheLoader) {
   d.base_words = int(start % 4);
   const std::string id_text = std::to_string(id);
   EXPECT_EQ(tnasm::disassemble(header + start, 16, d),
-            "  position " + id_text + " 12\n  load_local 1\n  push_one\n  plus\n  store_local 0\n  nargout 0\n"
-            "  jump_if_false L1\n  load_local 0\nL1:\n  ret_function\n");
+            code_lines("position " + id_text + " 12; load_local 1; push_one; plus; store_local 0; nargout 0; "
+                       "jump_if_false L1; load_local 0; L1:; ret_function"));
   const std::string bad = "function y = h(x)\ny = x +;\n";
   EXPECT_EQ(fn_define_from_source(h.ctx(), "h", 1, bad.data(), int32_t(bad.size()), 0, 20, 0, &id),
             kIncompleteExpression);
