@@ -173,10 +173,7 @@ std::vector<PushCase> push_cases() {
          if (st == kOk) fill(d, 8, 'a');
          return st;
        },
-       [](EngineContext* c) {
-         EXPECT_TRUE(stk_is_char(c, 0));
-         expect_dims(c, {2, 2, 2}, 8);
-       }},
+       [](EngineContext* c) { EXPECT_TRUE(stk_is_char(c, 0)); expect_dims(c, {2, 2, 2}, 8); }},
       {"char row", 4, true, kStackOverflow,
        [](EngineContext* c) {
          uint16_t* d;
@@ -197,15 +194,9 @@ std::vector<PushCase> push_cases() {
          if (st == kOk) fill(d, 4, 0);
          return st;
        },
-       [](EngineContext* c) {
-         EXPECT_TRUE(stk_is_logical(c, 0));
-         expect_dims(c, {4, 1}, 4);
-       }},
+       [](EngineContext* c) { EXPECT_TRUE(stk_is_logical(c, 0)); expect_dims(c, {4, 1}, 4); }},
       {"raw 13 bytes", 2, true, kStackOverflow,
-       [](EngineContext* c) {
-         void* d;
-         return stk_push_raw(c, 9, 13, &d);
-       },
+       [](EngineContext* c) { void* d; return stk_push_raw(c, 9, 13, &d); },
        [](EngineContext* c) {
          EXPECT_EQ(desc_at(c, 0)[2], 9u);
          EXPECT_EQ(item_data(c, 0)[1], 0u);  // padding

@@ -63,16 +63,10 @@ const std::vector<Kind>& kinds() {
        [](EngineContext* c) { ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk); },
        {0, 0, 0, 0, 0, E, E}},
       {"structure",
-       [](EngineContext* c) {
-         tv::push_scalar(c, 1);
-         ASSERT_EQ(stk_make_container(c, 1, 0, "a", 1), kOk);
-       },
+       [](EngineContext* c) { tv::push_scalar(c, 1); ASSERT_EQ(stk_make_container(c, 1, 0, "a", 1), kOk); },
        {0, 0, 0, 0, 0, E, E}},
       {"1x1 cell",
-       [](EngineContext* c) {
-         const int32_t one[2] = {1, 1};
-         ASSERT_EQ(stk_push_cell_array(c, 2, one), kOk);
-       },
+       [](EngineContext* c) { const int32_t one[2] = {1, 1}; ASSERT_EQ(stk_push_cell_array(c, 2, one), kOk); },
        {0, 0, 0, 0, 0, E, E}},
       {"inline function", [](EngineContext* c) { push_payload(c, kPayInline); }, {0, 0, 0, 0, 0, E, E}},
       {"function reference", [](EngineContext* c) { push_payload(c, kPayFuncRef); }, {0, 0, 0, 0, 0, E, E}},
