@@ -224,15 +224,9 @@ TEST(Fft, WorkSizingAndRefusals) {
     for (size_t i = size_t(need); i < work.size(); ++i) ASSERT_EQ(work[i], -1.0) << n;
   }
   Vec a(6), b(6), w(64);
-  EXPECT_EQ(numk_fft(a.data(), nullptr, 2, 1, 3, 2, a.data(), b.data(), 0, w.data(), 64,
-                     nullptr),
-            kFftBadBatch);
-  EXPECT_EQ(numk_fft(a.data(), b.data(), -1, 1, 1, 2, a.data(), b.data(), 0, w.data(), 64,
-                     nullptr),
-            kFftBadBatch);
-  EXPECT_EQ(numk_fft(a.data(), b.data(), 0, 1, 1, 2, a.data(), b.data(), 0, w.data(), 0,
-                     nullptr),
-            kFftDone);
+  EXPECT_EQ(numk_fft(a.data(), nullptr, 2, 1, 3, 2, a.data(), b.data(), 0, w.data(), 64, nullptr), kFftBadBatch);
+  EXPECT_EQ(numk_fft(a.data(), b.data(), -1, 1, 1, 2, a.data(), b.data(), 0, w.data(), 64, nullptr), kFftBadBatch);
+  EXPECT_EQ(numk_fft(a.data(), b.data(), 0, 1, 1, 2, a.data(), b.data(), 0, w.data(), 0, nullptr), kFftDone);
 }
 
 // The engine's break request, asked through its abort callback.

@@ -131,8 +131,7 @@ TEST(Householder, ApplicationMatchesExplicitReflector) {
         Vec lr = ar, li = ai, rr = ar, ri = ai;
         if (cplx) {
           la_house_apply_left_complex(lr.data(), li.data(), m, n, vr.data(), vi.data(), beta, k, e);
-          la_house_apply_right_complex(rr.data(), ri.data(), m, n, vr.data(), vi.data(), beta, k,
-                                       e);
+          la_house_apply_right_complex(rr.data(), ri.data(), m, n, vr.data(), vi.data(), beta, k, e);
         } else {
           la_house_apply_left_real(lr.data(), m, n, vr.data(), beta, k, e);
           la_house_apply_right_real(rr.data(), m, n, vr.data(), beta, k, e);
@@ -171,8 +170,7 @@ TEST(Householder, HessenbergReduction) {
       for (int i = 0; i < n; ++i)
         for (int j = 0; j + 1 < i; ++j) EXPECT_EQ(h(i, j), 0.0) << n << " " << i << "," << j;
       EXPECT_LT(model::unitarity_error(q), 1e-14 * (n + 1));
-      EXPECT_LT(model::max_diff(model::mul(model::mul(q, h), model::adjoint(q)), a0),
-                1e-14 * (n + 1));
+      EXPECT_LT(model::max_diff(model::mul(model::mul(q, h), model::adjoint(q)), a0), 1e-14 * (n + 1));
     }
   }
   // Without Q the same A results.

@@ -120,8 +120,7 @@ TEST(Matmul, MixedOperandsThroughTheRealKernel) {
   // zeros, which never changes a value except the sign of a zero.
   for (size_t i = 0; i < c.size(); ++i) EXPECT_EQ(c[i], full[i]) << i;
   EXPECT_TRUE(same_bits(Mat(c.begin(), c.begin() + m * n), naive_real(m, k, n, a.data(), b.data())));
-  EXPECT_TRUE(same_bits(Mat(c.begin() + m * n, c.end()),
-                        naive_real(m, k, n, a.data(), b.data() + size_t(k) * n)));
+  EXPECT_TRUE(same_bits(Mat(c.begin() + m * n, c.end()), naive_real(m, k, n, a.data(), b.data() + size_t(k) * n)));
 }
 
 TEST(Matmul, EmptyDimensionsAndSignedZeros) {

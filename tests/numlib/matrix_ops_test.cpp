@@ -3,9 +3,11 @@
 // must leave the stacks exactly as they were, and A (A \ B) = B, (B / A) A = B.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/core/value_stack.h"
@@ -131,6 +133,25 @@ const BuiltinEntry* model_find(EngineContext*, const char* name, const BuiltinEn
   return &kPinvRow;
 }
 
+// One operator applied to operands pushed in order; what is left unset is
+// not checked.
+struct Operand {
+  int32_t rows, cols;
+  Vec re, im = {};
+};
+struct Case {
+  int (*op)(EngineContext*);
+  std::vector<Operand> in;
+  int status = kOk;
+  uint32_t kind = 0;
+  int32_t rows = -1, cols = -1;
+  Vec re = {}, im = {};
+  double tol = 0;
+  int last_op = 0;  // the elementwise operator handed the work
+};
+Operand S(double re) { return {1, 1, {re}}; }
+Operand C(double re, double im) { return {1, 1, {re}, {im}}; }
+
 // --- Fixture -----------------------------------------------------------------
 
 class MatrixOps : public ::testing::Test {
@@ -196,6 +217,8 @@ class MatrixOps : public ::testing::Test {
     return s;
   }
 
+  void check(const std::vector<Case>& cases);
+
   // Runs op expecting status; on failure the stacks must be untouched, on
   // success one item (binary) or none (unary) fewer, with data words exactly
   // those of the items left.
@@ -215,148 +238,84 @@ class MatrixOps : public ::testing::Test {
 
 void expect_values(const Vec& got, const Vec& want, double tol = 0) {
   ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << i;
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (tol == 0) {
+      EXPECT_EQ(got[i], want[i]) << i;
+    } else {
+      EXPECT_NEAR(got[i], want[i], tol) << i;
+    }
+  }
+}
+
+void MatrixOps::check(const std::vector<Case>& cases) {
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const Case& c = cases[k];
+    SCOPED_TRACE(::testing::Message() << "case " << k);
+    for (const Operand& o : c.in) push(o.rows, o.cols, o.re, o.im);
+    const Item r = run(c.op, c.status, int(c.in.size()));
+    if (c.status == kOk) {
+      if (c.kind) {
+        EXPECT_EQ(r.kind, c.kind);
+      }
+      if (c.rows >= 0) {
+        EXPECT_EQ(std::make_pair(r.rows, r.cols), std::make_pair(c.rows, c.cols));
+      }
+      if (c.last_op) {
+        EXPECT_EQ(g_calls.last_op, c.last_op);
+      }
+      if (!c.re.empty()) expect_values(r.re, c.re, c.tol);
+      if (!c.im.empty()) expect_values(r.im, c.im, c.tol);
+    }
+    for (size_t n = c.status == kOk ? 1 : c.in.size(); n > 0; --n) stk_drop(ctx);
+  }
 }
 
 // --- Division ------------------------------------------------------------------
 
-TEST_F(MatrixOps, ScalarQuotients) {
-  push_scalar(49);
-  push_scalar(49);
-  Item r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(r.kind, kKindReal);
-  EXPECT_EQ(r.re[0], 1.0);
-  stk_drop(ctx);
-
-  push_complex(1, 2);
-  push_complex(1, -1);
-  r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  EXPECT_EQ(r.re[0], -0.5);
-  EXPECT_EQ(r.im[0], 1.5);
-  stk_drop(ctx);
+TEST_F(MatrixOps, Quotients) {
+  const Operand eye2 = {2, 2, {1, 0, 0, 1}};
+  check({
+      {.op = bi_mrdivide, .in = {S(49), S(49)}, .kind = kKindReal, .re = {1}},
+      {.op = bi_mrdivide, .in = {C(1, 2), C(1, -1)}, .kind = kKindComplex, .re = {-0.5}, .im = {1.5}},
+      // Left division divides the top by the deeper operand.
+      {.op = bi_mldivide, .in = {S(2), C(4, -6)}, .kind = kKindComplex, .re = {2}, .im = {-3}},
+      {.op = bi_mldivide, .in = {C(0, 2), S(4)}, .re = {0}, .im = {-2}},  // 4 / 2i = -2i
+      // A scalar divisor goes elementwise.
+      {.op = bi_mrdivide, .in = {{1, 3, {1, 2, 3}}, S(2)}, .re = {0.5, 1, 1.5}, .last_op = '/'},
+      {.op = bi_mldivide, .in = {S(2), {1, 2, {2, 4}}}, .re = {1, 2}, .last_op = '\\'},
+      // Square systems.
+      {.op = bi_mrdivide, .in = {{1, 2, {2, 4}}, {2, 2, {1, 0, 0, 2}}}, .re = {2, 2}},
+      // Both blocks of a complex dividend are divided by a real matrix.
+      {.op = bi_mrdivide, .in = {{1, 2, {0, 0}, {1, 2}}, {2, 2, {2, 0, 0, 2}}}, .kind = kKindComplex,
+       .re = {0, 0}, .im = {0.5, 1}},
+      // A real dividend over a complex divisor diag(2i, 4i) gains an imaginary block.
+      {.op = bi_mrdivide, .in = {{1, 2, {2, 4}}, {2, 2, {0, 0, 0, 0}, {2, 0, 0, 4}}}, .kind = kKindComplex,
+       .re = {0, 0}, .im = {-1, -1}},
+      {.op = bi_mldivide, .in = {{2, 2, {1, 2, 3, 4}}, {2, 1, {5, 6}}}, .rows = 2, .cols = 1, .re = {-4, 4.5},
+       .tol = 4e-15},
+      // Complex right-hand side, real matrix; complex matrix, real right-hand side.
+      {.op = bi_mldivide, .in = {{2, 2, {2, 0, 0, 4}}, {2, 1, {2, 4}, {2, -8}}}, .re = {1, 1}, .im = {1, -2}},
+      {.op = bi_mldivide, .in = {{2, 2, {0, 0, 0, 0}, {1, 0, 0, 2}}, {2, 1, {1, 2}}}, .re = {0, 0}, .im = {-1, -1}},
+      // Empty operands keep their shapes; sizes that do not fit.
+      {.op = bi_mrdivide, .in = {{0, 3, {}}, eye2}, .rows = 0, .cols = 3},
+      {.op = bi_mldivide, .in = {eye2, {5, 0, {}}}, .rows = 5, .cols = 0},
+      {.op = bi_mrdivide, .in = {{1, 3, {1, 2, 3}}, eye2}, .status = kIncompatibleSize},
+      {.op = bi_mldivide, .in = {eye2, {3, 1, {1, 2, 3}}}, .status = kIncompatibleSize},
+  });
 
   // 4 / (2+0i) keeps the complex kind: 2 - 0i.
   push_scalar(4);
   push_complex(2, 0);
-  r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  EXPECT_EQ(r.re[0], 2.0);
-  EXPECT_EQ(r.im[0], 0.0);
-  EXPECT_TRUE(std::signbit(r.im[0]));
-  stk_drop(ctx);
-
-  // Left division divides the top by the deeper operand.
-  push_scalar(2);
-  push_complex(4, -6);
-  r = run(bi_mldivide, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  EXPECT_EQ(r.re[0], 2.0);
-  EXPECT_EQ(r.im[0], -3.0);
-  stk_drop(ctx);
-
-  push_complex(0, 2);
-  push_scalar(4);  // 4 / 2i = -2i
-  r = run(bi_mldivide, kOk, 2);
-  EXPECT_EQ(r.re[0], 0.0);
-  EXPECT_EQ(r.im[0], -2.0);
-}
-
-TEST_F(MatrixOps, ScalarDivisorGoesElementwise) {
-  push(1, 3, {1, 2, 3});
-  push_scalar(2);
   Item r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(g_calls.last_op, '/');
-  EXPECT_EQ(r.re, (Vec{0.5, 1, 1.5}));
-  stk_drop(ctx);
-
-  push_scalar(2);
-  push(1, 2, {2, 4});
-  r = run(bi_mldivide, kOk, 2);
-  EXPECT_EQ(g_calls.last_op, '\\');
-  EXPECT_EQ(r.re, (Vec{1, 2}));
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_EQ(r.re, (Vec{2}));
+  EXPECT_EQ(r.im, (Vec{0}));
+  EXPECT_TRUE(std::signbit(r.im[0]));
   stk_drop(ctx);
 
   // Without the elementwise engine the path reports "not supported".
   numlib_set_engine_ops(NumlibEngineOps{});
-  push(1, 3, {1, 2, 3});
-  push_scalar(2);
-  run(bi_mrdivide, kNotSupported, 2);
-}
-
-TEST_F(MatrixOps, SquareSystems) {
-  push(1, 2, {2, 4});
-  push(2, 2, {1, 0, 0, 2});
-  Item r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(r.re, (Vec{2, 2}));
-  stk_drop(ctx);
-
-  // Both blocks of a complex dividend are divided by a real matrix.
-  push(1, 2, {0, 0}, {1, 2});
-  push(2, 2, {2, 0, 0, 2});
-  r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  EXPECT_EQ(r.re, (Vec{0, 0}));
-  EXPECT_EQ(r.im, (Vec{0.5, 1}));
-  stk_drop(ctx);
-
-  // A real dividend over a complex divisor gains an imaginary block.
-  push(1, 2, {2, 4});
-  push(2, 2, {0, 0, 0, 0}, {2, 0, 0, 4});  // diag(2i, 4i)
-  r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  expect_values(r.re, {0, 0});
-  expect_values(r.im, {-1, -1});
-  stk_drop(ctx);
-
-  push(2, 2, {1, 2, 3, 4});
-  push(2, 1, {5, 6});
-  r = run(bi_mldivide, kOk, 2);
-  EXPECT_EQ(r.rows, 2);
-  EXPECT_EQ(r.cols, 1);
-  expect_values(r.re, {-4, 4.5}, 4e-15);
-  stk_drop(ctx);
-
-  // Complex right-hand side, real matrix: both parts solved.
-  push(2, 2, {2, 0, 0, 4});
-  push(2, 1, {2, 4}, {2, -8});
-  r = run(bi_mldivide, kOk, 2);
-  EXPECT_EQ(r.re, (Vec{1, 1}));
-  EXPECT_EQ(r.im, (Vec{1, -2}));
-  stk_drop(ctx);
-
-  // Complex matrix, real right-hand side.
-  push(2, 2, {0, 0, 0, 0}, {1, 0, 0, 2});
-  push(2, 1, {1, 2});
-  r = run(bi_mldivide, kOk, 2);
-  expect_values(r.re, {0, 0});
-  expect_values(r.im, {-1, -1});
-}
-
-TEST_F(MatrixOps, EmptyOperandsAndSizeMismatch) {
-  push(0, 3, {});
-  push(2, 2, {1, 0, 0, 1});
-  Item r = run(bi_mrdivide, kOk, 2);
-  EXPECT_EQ(r.rows, 0);
-  EXPECT_EQ(r.cols, 3);
-  stk_drop(ctx);
-
-  push(2, 2, {1, 0, 0, 1});
-  push(5, 0, {});
-  r = run(bi_mldivide, kOk, 2);
-  EXPECT_EQ(r.rows, 5);
-  EXPECT_EQ(r.cols, 0);
-  stk_drop(ctx);
-
-  push(1, 3, {1, 2, 3});
-  push(2, 2, {1, 0, 0, 1});
-  run(bi_mrdivide, kIncompatibleSize, 2);
-  stk_drop(ctx);
-  stk_drop(ctx);
-
-  push(2, 2, {1, 0, 0, 1});
-  push(3, 1, {1, 2, 3});
-  run(bi_mldivide, kIncompatibleSize, 2);
+  check({{.op = bi_mrdivide, .in = {{1, 3, {1, 2, 3}}, S(2)}, .status = kNotSupported}});
 }
 
 TEST_F(MatrixOps, NonSquareDivisorsUsePinv) {
@@ -458,68 +417,27 @@ TEST_F(MatrixOps, NonDoubleOperands) {
 // --- inv and det -----------------------------------------------------------------
 
 TEST_F(MatrixOps, InverseAndDeterminant) {
-  push(2, 2, {1, 2, 3, 4});
-  Item r = run(bi_inv, kOk, 1);
-  expect_values(r.re, {-2, 1, 1.5, -0.5}, 1e-15);
-  stk_drop(ctx);
-
-  push(2, 2, {2, 0, 0, 0}, {0, 0, 0, 4});  // diag(2, 4i)
-  r = run(bi_inv, kOk, 1);
-  EXPECT_EQ(r.kind, kKindComplex);
-  expect_values(r.re, {0.5, 0, 0, 0});
-  expect_values(r.im, {0, 0, 0, -0.25});
-  stk_drop(ctx);
-
-  push_scalar(4);
-  r = run(bi_inv, kOk, 1);
-  EXPECT_EQ(r.re, (Vec{0.25}));
-  stk_drop(ctx);
-  push_complex(0, 2);
-  r = run(bi_inv, kOk, 1);
-  EXPECT_EQ(r.re[0], 0.0);
-  EXPECT_EQ(r.im[0], -0.5);
-  stk_drop(ctx);
-
-  push(0, 0, {});
-  r = run(bi_inv, kOk, 1);
-  EXPECT_EQ(r.rows, 0);
-  r = run(bi_det, kOk, 1);
-  EXPECT_EQ(r.kind, kKindReal);
-  EXPECT_EQ(r.re, (Vec{1}));
-  stk_drop(ctx);
-
-  push(1, 2, {1, 2});
-  run(bi_inv, kNonSquareMatrix, 1);
-  run(bi_det, kIncompatibleSize, 1);
-  stk_drop(ctx);
-
-  push(2, 2, {0, 1, 1, 0});
-  r = run(bi_det, kOk, 1);
-  EXPECT_EQ(r.re, (Vec{-1}));
-  stk_drop(ctx);
-
+  check({
+      {.op = bi_inv, .in = {{2, 2, {1, 2, 3, 4}}}, .re = {-2, 1, 1.5, -0.5}, .tol = 1e-15},
+      {.op = bi_inv, .in = {{2, 2, {2, 0, 0, 0}, {0, 0, 0, 4}}}, .kind = kKindComplex,  // diag(2, 4i)
+       .re = {0.5, 0, 0, 0}, .im = {0, 0, 0, -0.25}},
+      {.op = bi_inv, .in = {S(4)}, .re = {0.25}},
+      {.op = bi_inv, .in = {C(0, 2)}, .re = {0}, .im = {-0.5}},
+      {.op = bi_inv, .in = {{0, 0, {}}}, .rows = 0, .cols = 0},
+      {.op = bi_det, .in = {{0, 0, {}}}, .kind = kKindReal, .re = {1}},
+      {.op = bi_inv, .in = {{1, 2, {1, 2}}}, .status = kNonSquareMatrix},
+      {.op = bi_det, .in = {{1, 2, {1, 2}}}, .status = kIncompatibleSize},
+      {.op = bi_det, .in = {{2, 2, {0, 1, 1, 0}}}, .re = {-1}},
+      {.op = bi_det, .in = {C(3, 4)}, .kind = kKindComplex},
+      // A complex determinant with a zero imaginary part comes back real.
+      {.op = bi_det, .in = {{2, 2, {0, 0, 0, 0}, {1, 0, 0, 1}}}, .kind = kKindReal, .re = {-1}},  // diag(i, i)
+      {.op = bi_det, .in = {{2, 2, {1, 0, 0, 1}, {1, 0, 0, 0}}}, .kind = kKindComplex,  // diag(1+i, 1)
+       .re = {1}, .im = {1}},
+  });
   push(2, 2, {1, 2, 2, 4});
-  r = run(bi_det, kOk, 1);
-  EXPECT_EQ(r.re[0], 0.0);
+  const Item r = run(bi_det, kOk, 1);
+  EXPECT_EQ(r.re, (Vec{0}));
   EXPECT_TRUE(std::signbit(r.re[0]));
-  stk_drop(ctx);
-
-  push_complex(3, 4);
-  r = run(bi_det, kOk, 1);
-  EXPECT_EQ(r.kind, kKindComplex);
-  stk_drop(ctx);
-
-  // A complex determinant with a zero imaginary part comes back real.
-  push(2, 2, {0, 0, 0, 0}, {1, 0, 0, 1});  // diag(i, i): det -1
-  r = run(bi_det, kOk, 1);
-  EXPECT_EQ(r.kind, kKindReal);
-  EXPECT_EQ(r.re, (Vec{-1}));
-  stk_drop(ctx);
-  push(2, 2, {1, 0, 0, 1}, {1, 0, 0, 0});  // diag(1+i, 1)
-  r = run(bi_det, kOk, 1);
-  EXPECT_EQ(r.kind, kKindComplex);
-  EXPECT_EQ(r.re, (Vec{1}));
-  EXPECT_EQ(r.im, (Vec{1}));
 }
 
 TEST_F(MatrixOps, CapacityFailuresLeaveTheStacks) {
@@ -584,95 +502,45 @@ TEST_F(MatrixOps, CapacityFailuresLeaveTheStacks) {
 // --- Powers ----------------------------------------------------------------------
 
 TEST_F(MatrixOps, ScalarPowers) {
-  struct Case {
-    double a, b, want;
-  } cases[] = {{-2, 3, -8}, {-2, 2, 4}, {3, 2, 9}, {2, 0.5, std::sqrt(2.0)}, {-2, -1, -0.5},
-               {-0.5, 1e300, 0.0}, {-2, 4294967297.0, -INFINITY}, {-2, INFINITY, INFINITY}};
-  for (const Case& c : cases) {
-    push_scalar(c.a);
-    push_scalar(c.b);
-    Item r = run(bi_mpower, kOk, 2);
-    EXPECT_EQ(r.kind, kKindReal) << c.a << "^" << c.b;
-    EXPECT_EQ(r.re[0], c.want) << c.a << "^" << c.b;
-    stk_drop(ctx);
-  }
-
-  // A negative base with a fractional exponent is complex.
-  push_scalar(-8);
-  push_scalar(1.0 / 3);
-  Item r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  EXPECT_NEAR(r.re[0], 1, 1e-14);
-  EXPECT_NEAR(r.im[0], std::sqrt(3.0), 1e-14);
-  stk_drop(ctx);
-
-  push_complex(0, 1);
-  push_scalar(2);  // i^2 through the complex power: -1 with a rounding-sized imaginary part
-  r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  EXPECT_NEAR(r.re[0], -1, 1e-15);
-  EXPECT_NEAR(r.im[0], 0, 1e-15);
-  stk_drop(ctx);
-
+  std::vector<Case> cases;
+  for (const auto& [a, b, want] : std::vector<std::array<double, 3>>{
+           {-2, 3, -8}, {-2, 2, 4}, {3, 2, 9}, {2, 0.5, std::sqrt(2.0)}, {-2, -1, -0.5}, {-0.5, 1e300, 0.0},
+           {-2, 4294967297.0, -INFINITY}, {-2, INFINITY, INFINITY}})
+    cases.push_back({.op = bi_mpower, .in = {S(a), S(b)}, .kind = kKindReal, .re = {want}});
+  // A negative base with a fractional exponent is complex; i^2 through the
+  // complex power is -1 with a rounding-sized imaginary part.
+  cases.push_back({.op = bi_mpower, .in = {S(-8), S(1.0 / 3)}, .kind = kKindComplex, .re = {1},
+                   .im = {std::sqrt(3.0)}, .tol = 1e-14});
+  cases.push_back({.op = bi_mpower, .in = {C(0, 1), S(2)}, .kind = kKindComplex, .re = {-1}, .im = {0}, .tol = 1e-15});
+  check(cases);
   numlib_set_engine_ops(NumlibEngineOps{});
-  push_complex(0, 1);
-  push_scalar(2);
-  run(bi_mpower, kNotSupported, 2);
+  check({{.op = bi_mpower, .in = {C(0, 1), S(2)}, .status = kNotSupported}});
 }
 
 TEST_F(MatrixOps, MatrixPowers) {
-  push(2, 2, {1, 1, 0, 1});
-  push_scalar(5);
-  Item r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.re, (Vec{1, 5, 0, 1}));
-  stk_drop(ctx);
-
-  push(2, 2, {2, 0, 0, 2});
-  push_scalar(-1);
-  r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.re, (Vec{0.5, 0, 0, 0.5}));
-  stk_drop(ctx);
-
-  push(2, 2, {1, 2, 3, 4}, {1, 1, 1, 1});
-  push_scalar(0);
-  r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.kind, kKindReal);
-  EXPECT_EQ(r.re, (Vec{1, 0, 0, 1}));
-  stk_drop(ctx);
-
-  push(2, 2, {1, 2, 3, 4});
-  push(1, 1, {1024});
-  run(bi_mpower, kNotSupported, 2);
-  stk_drop(ctx);
-  push_scalar(0.5);
-  run(bi_mpower, kNotSupported, 2);
-  stk_drop(ctx);
-  push_complex(2, 0);
-  run(bi_mpower, kNotSupported, 2);
-  stk_drop(ctx);
-  push(2, 2, {1, 0, 0, 1});
-  run(bi_mpower, kNotSupported, 2);
-  stk_drop(ctx);
-  stk_drop(ctx);
-
-  push(1, 3, {1, 2, 3});
-  push_scalar(2);
-  run(bi_mpower, kNonSquareMatrix, 2);
-  stk_drop(ctx);
-  stk_drop(ctx);
-
-  push(0, 0, {});
-  push_scalar(2);
-  r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.rows, 0);
-  stk_drop(ctx);
-
-  // Complex base, negative exponent: through the inverse.
-  push(2, 2, {0, 0, 0, 0}, {1, 0, 0, 2});  // diag(i, 2i)
-  push_scalar(-2);
-  r = run(bi_mpower, kOk, 2);
-  expect_values(r.re, {-1, 0, 0, -0.25}, 1e-15);
-  expect_values(r.im, {0, 0, 0, 0}, 1e-15);
+  const Operand m = {2, 2, {1, 2, 3, 4}};
+  check({
+      {.op = bi_mpower, .in = {{2, 2, {1, 1, 0, 1}}, S(5)}, .re = {1, 5, 0, 1}},
+      {.op = bi_mpower, .in = {{2, 2, {2, 0, 0, 2}}, S(-1)}, .re = {0.5, 0, 0, 0.5}},
+      {.op = bi_mpower, .in = {{2, 2, {1, 2, 3, 4}, {1, 1, 1, 1}}, S(0)}, .kind = kKindReal, .re = {1, 0, 0, 1}},
+      {.op = bi_mpower, .in = {m, S(1024)}, .status = kNotSupported},
+      {.op = bi_mpower, .in = {m, S(0.5)}, .status = kNotSupported},
+      {.op = bi_mpower, .in = {m, C(2, 0)}, .status = kNotSupported},
+      {.op = bi_mpower, .in = {m, {2, 2, {1, 0, 0, 1}}}, .status = kNotSupported},
+      {.op = bi_mpower, .in = {{1, 3, {1, 2, 3}}, S(2)}, .status = kNonSquareMatrix},
+      {.op = bi_mpower, .in = {{0, 0, {}}, S(2)}, .rows = 0, .cols = 0},
+      // Complex base, negative exponent: through the inverse.
+      {.op = bi_mpower, .in = {{2, 2, {0, 0, 0, 0}, {1, 0, 0, 2}}, S(-2)}, .re = {-1, 0, 0, -0.25},  // diag(i, 2i)
+       .im = {0, 0, 0, 0}, .tol = 1e-15},
+      // A scalar to a matrix power.
+      {.op = bi_mpower, .in = {S(2), {2, 2, {0, 0, 0, 0}}}, .re = {1, 0, 0, 1}},
+      {.op = bi_mpower, .in = {S(2), {2, 2, {1, 0, 0, 2}}}, .re = {2, 0, 0, 4}, .tol = 1e-14},
+      {.op = bi_mpower, .in = {S(2), {0, 0, {}}}, .rows = 0, .cols = 0},
+      {.op = bi_mpower, .in = {S(2), {1, 2, {1, 2}}}, .status = kNonSquareMatrix},
+      // A complex scalar makes a real exponent matrix complex: i^diag(1, 2).
+      {.op = bi_mpower, .in = {C(0, 1), {2, 2, {1, 0, 0, 2}}}, .kind = kKindComplex, .re = {0, 0, 0, -1},
+       .im = {1, 0, 0, 0}, .tol = 1e-14},
+  });
 }
 
 TEST_F(MatrixOps, MatrixPowersAgreeWithRepeatedProducts) {
@@ -705,39 +573,7 @@ TEST_F(MatrixOps, MatrixPowersAgreeWithRepeatedProducts) {
 }
 
 TEST_F(MatrixOps, ScalarToMatrixPowers) {
-  push_scalar(2);
-  push(2, 2, {0, 0, 0, 0});
-  Item r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.re, (Vec{1, 0, 0, 1}));
-  stk_drop(ctx);
-
-  push_scalar(2);
-  push(2, 2, {1, 0, 0, 2});
-  r = run(bi_mpower, kOk, 2);
-  expect_values(r.re, {2, 0, 0, 4}, 1e-14);
-  stk_drop(ctx);
-
-  push_scalar(2);
-  push(0, 0, {});
-  r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.rows, 0);
-  stk_drop(ctx);
-
-  push_scalar(2);
-  push(1, 2, {1, 2});
-  run(bi_mpower, kNonSquareMatrix, 2);
-  stk_drop(ctx);
-  stk_drop(ctx);
-
-  // A complex scalar makes a real exponent matrix complex: i^diag(1, 2).
-  push_complex(0, 1);
-  push(2, 2, {1, 0, 0, 2});
-  r = run(bi_mpower, kOk, 2);
-  EXPECT_EQ(r.kind, kKindComplex);
-  expect_values(r.re, {0, 0, 0, -1}, 1e-14);
-  expect_values(r.im, {1, 0, 0, 0}, 1e-14);
-  stk_drop(ctx);
-
+  Item r;
   // A negative real scalar has no real logarithm.
   push_scalar(-2);
   push(2, 2, {1, 0, 0, 1});

@@ -107,10 +107,8 @@ TEST(PolyRoots, WorkedExamples) {
   EXPECT_EQ(pi[1], -1);
   // Pairing looks at imaginary parts only, each partner used once.
   Vec p5(5), i5(5);
-  EXPECT_TRUE(
-      numk_poly_from_roots(Vec{1, 5, 2, 3}.data(), Vec{2, -2, 2, -2}.data(), 4, p5.data(), i5.data()));
-  EXPECT_FALSE(
-      numk_poly_from_roots(Vec{1, 5, 2}.data(), Vec{2, -2, 2}.data(), 3, p5.data(), i5.data()));
+  EXPECT_TRUE(numk_poly_from_roots(Vec{1, 5, 2, 3}.data(), Vec{2, -2, 2, -2}.data(), 4, p5.data(), i5.data()));
+  EXPECT_FALSE(numk_poly_from_roots(Vec{1, 5, 2}.data(), Vec{2, -2, 2}.data(), 3, p5.data(), i5.data()));
   EXPECT_FALSE(numk_poly_from_roots(Vec{1, 1}.data(), Vec{NAN, NAN}.data(), 2, p5.data(), i5.data()));
 
   Vec a = {2, 0, 0, 3}, cp(3), work(numk_charpoly_work(2));

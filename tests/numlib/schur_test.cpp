@@ -49,8 +49,7 @@ void check_real_schur(const Vec& a, int n) {
   EXPECT_EQ(flag, check_real_structure(t, n) ? 1 : 0);
   const Mat tm = model::from_real(t.data(), n, n), qm = model::from_real(q.data(), n, n);
   EXPECT_LT(model::unitarity_error(qm), 1e-14 * (n + 1));
-  EXPECT_LT(model::max_diff(model::mul(model::mul(qm, tm), model::adjoint(qm)), a0),
-            tol_for(n, scale));
+  EXPECT_LT(model::max_diff(model::mul(model::mul(qm, tm), model::adjoint(qm)), a0), tol_for(n, scale));
 
   // Without Q the same T results.
   Vec t2 = a;
@@ -64,8 +63,7 @@ void check_real_schur(const Vec& a, int n) {
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < i; ++j) EXPECT_EQ(tc(i, j), 0.0) << i << "," << j;
   EXPECT_LT(model::unitarity_error(qc), 1e-14 * (n + 1));
-  EXPECT_LT(model::max_diff(model::mul(model::mul(qc, tc), model::adjoint(qc)), a0),
-            tol_for(n, scale));
+  EXPECT_LT(model::max_diff(model::mul(model::mul(qc, tc), model::adjoint(qc)), a0), tol_for(n, scale));
 }
 
 void check_complex_schur(const Vec& ar, const Vec& ai, int n) {
@@ -85,8 +83,7 @@ void check_complex_schur(const Vec& ar, const Vec& ai, int n) {
       }
     }
   EXPECT_LT(model::unitarity_error(q), 1e-14 * (n + 1));
-  EXPECT_LT(model::max_diff(model::mul(model::mul(q, t), model::adjoint(q)), a0),
-            tol_for(n, scale));
+  EXPECT_LT(model::max_diff(model::mul(model::mul(q, t), model::adjoint(q)), a0), tol_for(n, scale));
 }
 
 TEST(Schur, WorkedSmallCases) {

@@ -249,9 +249,7 @@ TEST(ShellSort, UnstableKernelsSortAndKeepPairs) {
     for (uint8_t desc : {0, 1}) {
       Vec r = re0, m = im0;
       shellsort_complex(r.data(), m.data(), n, 1, desc);
-      auto key = [&](int i) {
-        return std::make_tuple(r[i] * r[i] + m[i] * m[i], std::fabs(m[i]), m[i]);
-      };
+      auto key = [&](int i) { return std::make_tuple(r[i] * r[i] + m[i] * m[i], std::fabs(m[i]), m[i]); };
       for (int i = 1; i < n; ++i) {
         if (desc)
           EXPECT_FALSE(key(i - 1) < key(i));

@@ -70,14 +70,12 @@ TEST(Simplex, WorkedPrograms) {
       // Beale's program cycles under largest-coefficient pricing; the
       // perturbation that breaks the cycle shows below 1e-7.
       {"Beale",
-       {3, 4, {0.25, -8, -1, 9, 0.5, -12, -0.5, 3, 0, 0, 1, 0}, {0, 0, 1}, {0.75, -20, 0.5, -6},
-        {0, 0, 0, 0}, {}},
+       {3, 4, {0.25, -8, -1, 9, 0.5, -12, -0.5, 3, 0, 0, 1, 0}, {0, 0, 1}, {0.75, -20, 0.5, -6}, {0, 0, 0, 0}, {}},
        {1, 0, 1, 0},
        1e-6},
       // Phase 1 ends with the artificial of row 1 basic at level 0; the first
       // candidate to replace it (x1, a zero column) has a zero pivot entry.
-      {"pivot-out skips zero entries", {2, 2, {0, 1, 0, -1}, {1, -1}, {-1, -1}, {0, 0}, {}},
-       {0, 1}},
+      {"pivot-out skips zero entries", {2, 2, {0, 1, 0, -1}, {1, -1}, {-1, -1}, {0, 0}, {}}, {0, 1}},
       {"equality by two rows", {2, 2, {1, 1, -1, -1}, {2, -2}, {-1, -3}, {0, 0}, {}}, {2, 0}},
   };
   for (const Case& k : cases) {

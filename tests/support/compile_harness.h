@@ -31,6 +31,39 @@ struct CompileOptions {
   int32_t function_id = -1;  // -1 top-level; 0 defines a function "f" first; -2 inline
 };
 
+// Expands a golden listing written one instruction after another, "; "
+// between them ("push_one; L1:; halt"), into the disassembler's layout: a
+// label alone on its line, every instruction indented by two blanks. A "; "
+// inside a quoted operand does not separate.
+inline std::string code_lines(const std::string& compact) {
+  std::string out, item;
+  bool quoted = false, escaped = false;
+  auto flush = [&] {
+    const bool label = item.size() > 2 && item[0] == 'L' && item.back() == ':' &&
+                       item.find_first_not_of("0123456789", 1) == item.size() - 1;
+    out += (label ? "" : "  ") + item + "\n";
+    item.clear();
+  };
+  for (size_t i = 0; i < compact.size(); ++i) {
+    const char c = compact[i];
+    if (!quoted && c == ';' && i + 1 < compact.size() && compact[i + 1] == ' ') {
+      flush();
+      ++i;
+      continue;
+    }
+    item += c;
+    if (escaped) {
+      escaped = false;
+    } else if (quoted && c == '\\') {
+      escaped = true;
+    } else if (c == '"') {
+      quoted = !quoted;
+    }
+  }
+  flush();
+  return out;
+}
+
 class CompileHarness {
  public:
   // extra: rows registered behind the error table (library functions), ended

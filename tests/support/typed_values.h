@@ -76,9 +76,7 @@ inline std::vector<int32_t> row_dims(size_t n) { return {1, static_cast<int32_t>
 inline void push_double(EngineContext* c, const std::vector<int32_t>& dims,
                         const std::vector<double>& re, const std::vector<double>& im = {}) {
   double *r, *i = nullptr;
-  ASSERT_EQ(stk_push_double_nd(c, static_cast<int>(dims.size()), dims.data(), &r,
-                               im.empty() ? nullptr : &i),
-            kOk);
+  ASSERT_EQ(stk_push_double_nd(c, static_cast<int>(dims.size()), dims.data(), &r, im.empty() ? nullptr : &i), kOk);
   std::copy(re.begin(), re.end(), r);
   if (i) std::copy(im.begin(), im.end(), i);
 }
@@ -93,9 +91,7 @@ inline void push_cscalar(EngineContext* c, double re, double im) { push_row(c, {
 inline void push_single(EngineContext* c, const std::vector<int32_t>& dims,
                         const std::vector<float>& re, const std::vector<float>& im = {}) {
   float *r, *i = nullptr;
-  ASSERT_EQ(stk_push_single_nd(c, static_cast<int>(dims.size()), dims.data(), &r,
-                               im.empty() ? nullptr : &i),
-            kOk);
+  ASSERT_EQ(stk_push_single_nd(c, static_cast<int>(dims.size()), dims.data(), &r, im.empty() ? nullptr : &i), kOk);
   std::copy(re.begin(), re.end(), r);
   if (i) std::copy(im.begin(), im.end(), i);
 }

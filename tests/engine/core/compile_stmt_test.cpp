@@ -30,7 +30,7 @@ void check(const Golden* rows, size_t n) {
     CompileHarness h;
     const CompileOutcome out = h.run(g.source, g.options);
     ASSERT_EQ(out.status, kOk) << out.report;
-    EXPECT_EQ(out.text, g.code);
+    EXPECT_EQ(out.text, code_lines(g.code));
     if (g.header) {
       EXPECT_EQ(header_text(out.header), g.header);
     }
@@ -47,111 +47,26 @@ void check(const Golden* rows, size_t n) {
 TEST(CompileStatements, ControlConstructs) {
   const Golden rows[] = {
       {{}, R"--(x = 1; if x > 1, disp(1), elseif x < 0, disp(2), else, disp(3), end)--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  push_one
-  gt
-  jump_if_false L1
-  push_one
-  disp
-  jump L3
-L1:
-  load_local 1
-  push_zero
-  lt
-  jump_if_false L2
-  push_int16 2
-  disp
-  jump L3
-L2:
-  push_int16 3
-  disp
-L3:
-  halt
-)--"},
+       "push_one; store_local 1; load_local 1; push_one; gt; jump_if_false L1; push_one; disp; jump L3; L1:; "
+       "load_local 1; push_zero; lt; jump_if_false L2; push_int16 2; disp; jump L3; L2:; push_int16 3; disp; L3:; "
+       "halt"},
       {{}, R"--(x = 1; switch x, case 1, disp(1), case {2, 3}, disp(2), otherwise, disp(0), end)--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  jump L1
-  jump L4
-L1:
-  push_one
-  case_test L2
-  push_one
-  disp
-  jump L4
-L2:
-  push_int16 2
-  push_int16 3
-  make_list 2
-  case_test L3
-  push_int16 2
-  disp
-  jump L4
-L3:
-  push_zero
-  disp
-L4:
-  pop_item
-  halt
-)--"},
+       "push_one; store_local 1; load_local 1; jump L1; jump L4; L1:; push_one; case_test L2; push_one; disp; jump L4; "
+       "L2:; push_int16 2; push_int16 3; make_list 2; case_test L3; push_int16 2; disp; jump L4; L3:; push_zero; disp; "
+       "L4:; pop_item; halt"},
       {{}, R"--(x = 1; while x, x = x - 1; end)--",
-       R"--(  push_one
-  store_local 1
-L1:
-  load_local 1
-  jump_if_false L2
-  load_local 1
-  push_one
-  minus
-  store_local 1
-  jump L1
-L2:
-  halt
-)--"},
+       "push_one; store_local 1; L1:; load_local 1; jump_if_false L2; load_local 1; push_one; minus; store_local 1; "
+       "jump L1; L2:; halt"},
       {{}, R"--(for k = 1:3
   if k == 2, continue, end
   if k == 3, break, end
 end)--",
-       R"--(  push_one
-  push_int16 3
-  range_pack 2
-L1:
-  for_range_next L4
-  store_local 1
-  load_local 1
-  push_int16 2
-  eq
-  jump_if_false L2
-  jump L1
-L2:
-  load_local 1
-  push_int16 3
-  eq
-  jump_if_false L3
-  jump L4
-L3:
-  jump L1
-L4:
-  pop_item
-  halt
-)--"},
+       "push_one; push_int16 3; range_pack 2; L1:; for_range_next L4; store_local 1; load_local 1; push_int16 2; eq; "
+       "jump_if_false L2; jump L1; L2:; load_local 1; push_int16 3; eq; jump_if_false L3; jump L4; L3:; jump L1; L4:; "
+       "pop_item; halt"},
       {{}, R"--(for v = {1, 2}, a = v; end)--",
-       R"--(  push_one
-  push_int16 2
-  make_list 2
-L1:
-  for_next L2
-  store_local 1
-  load_local 1
-  store_local 2
-  jump L1
-L2:
-  pop_item
-  halt
-)--"},
+       "push_one; push_int16 2; make_list 2; L1:; for_next L2; store_local 1; load_local 1; store_local 2; jump L1; "
+       "L2:; pop_item; halt"},
       {{}, R"--(x = 1;
 for k = 1:3
   switch x
@@ -159,76 +74,21 @@ for k = 1:3
       break
   end
 end)--",
-       R"--(  push_one
-  store_local 1
-  push_one
-  push_int16 3
-  range_pack 2
-L1:
-  for_range_next L4
-  store_local 2
-  load_local 1
-  jump L2
-  jump L3
-L2:
-  push_one
-  case_test L3
-  pop_item
-  jump L4
-L3:
-  pop_item
-  jump L1
-L4:
-  pop_item
-  halt
-)--"},
+       "push_one; store_local 1; push_one; push_int16 3; range_pack 2; L1:; for_range_next L4; store_local 2; "
+       "load_local 1; jump L2; jump L3; L2:; push_one; case_test L3; pop_item; jump L4; L3:; pop_item; jump L1; L4:; "
+       "pop_item; halt"},
       {{}, R"--(repeat
   x = 1;
   if x, continue, end
 until x > 2)--",
-       R"--(L1:
-  push_one
-  store_local 1
-  load_local 1
-  jump_if_false L2
-  jump L2
-L2:
-  load_local 1
-  push_int16 2
-  gt
-  jump_if_false L1
-  halt
-)--"},
+       "L1:; push_one; store_local 1; load_local 1; jump_if_false L2; jump L2; L2:; load_local 1; push_int16 2; gt; "
+       "jump_if_false L1; halt"},
       {{}, R"--(try, error('x'), catch, disp(1), end)--",
-       R"--(  try_handler L1 0
-  push_string8 "x"
-  error 1
-  try_handler 0 0
-  jump L2
-L1:
-  try_handler 0 0
-  push_one
-  disp
-L2:
-  halt
-)--"},
+       R"--(try_handler L1 0; push_string8 "x"; error 1; try_handler 0 0; jump L2; L1:; try_handler 0 0; push_one; disp; )--"
+       "L2:; halt"},
       {{}, R"--(for k=1:3, try, error('x'), end, end)--",
-       R"--(  push_one
-  push_int16 3
-  range_pack 2
-L1:
-  for_range_next L3
-  store_local 1
-  try_handler L2 1
-  push_string8 "x"
-  error 1
-L2:
-  try_handler 0 0
-  jump L1
-L3:
-  pop_item
-  halt
-)--"},
+       "push_one; push_int16 3; range_pack 2; L1:; for_range_next L3; store_local 1; try_handler L2 1; "
+       R"--(push_string8 "x"; error 1; L2:; try_handler 0 0; jump L1; L3:; pop_item; halt)--"},
       {{}, R"--(try
   x = 1;
   try
@@ -239,28 +99,9 @@ L3:
 catch
   x = 4;
 end)--",
-       R"--(  try_handler L3 0
-  push_one
-  store_local 1
-  try_handler L1 0
-  push_int16 2
-  store_local 2
-  try_handler L3 0
-  jump L2
-L1:
-  try_handler L3 0
-  push_int16 3
-  store_local 2
-L2:
-  try_handler 0 0
-  jump L4
-L3:
-  try_handler 0 0
-  push_int16 4
-  store_local 1
-L4:
-  halt
-)--"},
+       "try_handler L3 0; push_one; store_local 1; try_handler L1 0; push_int16 2; store_local 2; try_handler L3 0; "
+       "jump L2; L1:; try_handler L3 0; push_int16 3; store_local 2; L2:; try_handler 0 0; jump L4; L3:; "
+       "try_handler 0 0; push_int16 4; store_local 1; L4:; halt"},
       {{}, R"--(x = 1;
 try
   while x
@@ -269,22 +110,8 @@ try
     end
   end
 end)--",
-       R"--(  push_one
-  store_local 1
-  try_handler L3 0
-L1:
-  load_local 1
-  jump_if_false L3
-  try_handler L2 0
-  try_handler L3 0
-  jump L3
-L2:
-  try_handler L3 0
-  jump L1
-L3:
-  try_handler 0 0
-  halt
-)--"},
+       "push_one; store_local 1; try_handler L3 0; L1:; load_local 1; jump_if_false L3; try_handler L2 0; "
+       "try_handler L3 0; jump L3; L2:; try_handler L3 0; jump L1; L3:; try_handler 0 0; halt"},
       {{}, R"--(x = 1;
 switch x
   case 1
@@ -294,57 +121,16 @@ switch x
       x = 2;
     end
 end)--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  jump L1
-  jump L3
-L1:
-  push_one
-  case_test L3
-  try_handler L2 1
-  push_string8 "e"
-  error 1
-  try_handler 0 0
-  jump L3
-L2:
-  try_handler 0 0
-  push_int16 2
-  store_local 1
-L3:
-  pop_item
-  halt
-)--"},
+       "push_one; store_local 1; load_local 1; jump L1; jump L3; L1:; push_one; case_test L3; try_handler L2 1; "
+       R"--(push_string8 "e"; error 1; try_handler 0 0; jump L3; L2:; try_handler 0 0; push_int16 2; store_local 1; L3:; )--"
+       "pop_item; halt"},
       {{}, R"--(x = 1; y = x || 0 || 2; z = x && y)--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  or_else L1
-  push_zero
-  or_else L1
-  push_int16 2
-L1:
-  store_local 2
-  load_local 1
-  and_then L2
-  load_local 2
-L2:
-  store_local 3
-  display_local 3
-  halt
-)--"},
-      {{}, R"--(return)--",
-       R"--(  halt
-  halt
-)--"},
+       "push_one; store_local 1; load_local 1; or_else L1; push_zero; or_else L1; push_int16 2; L1:; store_local 2; "
+       "load_local 1; and_then L2; load_local 2; L2:; store_local 3; display_local 3; halt"},
+      {{}, R"--(return)--", "halt; halt"},
       {{}, R"--(global g h
 g = 1;)--",
-       R"--(  declare_global 1 0
-  declare_global 2 0
-  push_one
-  store_local 1
-  halt
-)--"},
+       "declare_global 1 0; declare_global 2 0; push_one; store_local 1; halt"},
   };
   check(rows, std::size(rows));
 }
@@ -353,125 +139,40 @@ g = 1;)--",
 // constant folding and dropped silent expressions; the assert flag.
 TEST(CompileStatements, OptimisationLevels) {
   const Golden rows[] = {
-      {{.level = 1}, R"--(if 0, a = 1; end)--",
-       R"--(  jump L1
-  push_one
-  store_local 1
-L1:
-  halt
-)--"},
+      {{.level = 1}, R"--(if 0, a = 1; end)--", "jump L1; push_one; store_local 1; L1:; halt"},
       {{.level = 1}, R"--(if true, a = 1; else a = 2; end)--",
-       R"--(  skip 0
-  push_one
-  store_local 1
-  jump L1
-  push_int16 2
-  store_local 1
-L1:
-  halt
-)--"},
-      {{.level = 1}, R"--(while 1, a = 1; end)--",
-       R"--(L1:
-  skip 0
-  push_one
-  store_local 1
-  jump L1
-  halt
-)--"},
+       "skip 0; push_one; store_local 1; jump L1; push_int16 2; store_local 1; L1:; halt"},
+      {{.level = 1}, R"--(while 1, a = 1; end)--", "L1:; skip 0; push_one; store_local 1; jump L1; halt"},
       {{.level = 2}, R"--(x = 1;
 while x
   if x, x = 2; end
 end)--",
-       R"--(  push_one
-  store_local 1
-L1:
-  load_local 1
-  jump_if_false L2
-  load_local 1
-  jump_if_false L1
-  push_int16 2
-  store_local 1
-  jump L1
-L2:
-  halt
-)--"},
+       "push_one; store_local 1; L1:; load_local 1; jump_if_false L2; load_local 1; jump_if_false L1; push_int16 2; "
+       "store_local 1; jump L1; L2:; halt"},
       {{.level = 2}, R"--(x = 1;
 while x
   if x, break, end
 end)--",
-       R"--(  push_one
-  store_local 1
-L1:
-  load_local 1
-  jump_if_false L2
-  load_local 1
-  jump_if_false L1
-  jump L2
-  jump L1
-L2:
-  halt
-)--"},
+       "push_one; store_local 1; L1:; load_local 1; jump_if_false L2; load_local 1; jump_if_false L1; jump L2; "
+       "jump L1; L2:; halt"},
       {{.level = 3}, R"--(for k = 1:10, end)--",
-       R"--(  push_one
-  push_int16 10
-  range_pack 2
-  range_final
-  store_local 1
-  jump L1
-  nop
-  pop_item
-L1:
-  halt
-)--"},
+       "push_one; push_int16 10; range_pack 2; range_final; store_local 1; jump L1; nop; pop_item; L1:; halt"},
       {{.level = 3}, R"--(x = 3; for k = 1:x, end)--",
-       R"--(  push_int16 3
-  store_local 1
-  push_one
-  load_local 1
-  range_pack 2
-L1:
-  for_range_next L2
-  store_local 2
-  jump L1
-L2:
-  pop_item
-  halt
-)--"},
+       "push_int16 3; store_local 1; push_one; load_local 1; range_pack 2; L1:; for_range_next L2; store_local 2; "
+       "jump L1; L2:; pop_item; halt"},
       {{.level = 4, .positions = true}, R"--(for k = 10:-2:1
 end)--",
-       R"--(  position -1 1
-  push_int16 10
-  push_int16 -2
-  push_one
-  range_pack 3
-  range_final
-  store_local 1
-  jump L1
-  nop
-  nop
-  nop
-  nop
-  pop_item
-L1:
-  halt
-)--"},
+       "position -1 1; push_int16 10; push_int16 -2; push_one; range_pack 3; range_final; store_local 1; jump L1; nop; "
+       "nop; nop; nop; pop_item; L1:; halt"},
       {{.level = 4}, R"--(x = 1;
 x;
 x + 1;
 sin(x);
 disp(x);)--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  disp
-  halt
-)--"},
+       "push_one; store_local 1; load_local 1; disp; halt"},
       {{.opt_flag = true}, R"--(assert(1 == 1);
 x = 1;)--",
-       R"--(  push_one
-  store_local 1
-  halt
-)--"},
+       "push_one; store_local 1; halt"},
   };
   check(rows, std::size(rows));
 }
@@ -488,59 +189,17 @@ elseif x > 3
 else
   y = 4;
 end)--",
-       R"--(  position -1 1
-  push_one
-  store_local 1
-  position -1 2
-  load_local 1
-  jump_if_false L1
-  position -1 3
-  push_int16 2
-  store_local 2
-  jump L3
-L1:
-  position -1 4
-  load_local 1
-  push_int16 3
-  gt
-  jump_if_false L2
-  position -1 5
-  push_int16 3
-  store_local 2
-  position -1 6
-  jump L3
-L2:
-  position -1 7
-  push_int16 4
-  store_local 2
-  position -1 8
-L3:
-  halt
-)--"},
+       "position -1 1; push_one; store_local 1; position -1 2; load_local 1; jump_if_false L1; position -1 3; "
+       "push_int16 2; store_local 2; jump L3; L1:; position -1 4; load_local 1; push_int16 3; gt; jump_if_false L2; "
+       "position -1 5; push_int16 3; store_local 2; position -1 6; jump L3; L2:; position -1 7; push_int16 4; "
+       "store_local 2; position -1 8; L3:; halt"},
       {{.positions = true}, R"--(x = 1;
 switch x
   case 1
     y = 2;
 end)--",
-       R"--(  position -1 1
-  push_one
-  store_local 1
-  position -1 2
-  load_local 1
-  jump L1
-  jump L2
-L1:
-  position -1 3
-  push_one
-  case_test L2
-  position -1 4
-  push_int16 2
-  store_local 2
-  position -1 5
-L2:
-  pop_item
-  halt
-)--"},
+       "position -1 1; push_one; store_local 1; position -1 2; load_local 1; jump L1; jump L2; L1:; position -1 3; "
+       "push_one; case_test L2; position -1 4; push_int16 2; store_local 2; position -1 5; L2:; pop_item; halt"},
       {{.positions = true}, R"--(x = 1;
 while x
   x = 0;
@@ -548,27 +207,9 @@ end
 repeat
   x = 1;
 until x)--",
-       R"--(  position -1 1
-  push_one
-  store_local 1
-L1:
-  position -1 2
-  load_local 1
-  jump_if_false L2
-  position -1 3
-  push_zero
-  store_local 1
-  position -1 4
-  jump L1
-L2:
-  position -1 6
-  push_one
-  store_local 1
-  position -1 7
-  load_local 1
-  jump_if_false L2
-  halt
-)--"},
+       "position -1 1; push_one; store_local 1; L1:; position -1 2; load_local 1; jump_if_false L2; position -1 3; "
+       "push_zero; store_local 1; position -1 4; jump L1; L2:; position -1 6; push_one; store_local 1; position -1 7; "
+       "load_local 1; jump_if_false L2; halt"},
   };
   check(rows, std::size(rows));
 }
@@ -580,168 +221,35 @@ TEST(CompileStatements, FunctionsAndHeaders) {
       {{.function_id = 0}, R"--(function [a, b] = f(x, y = 3)
 a = x + y;
 b = x - y;)--",
-       R"--(  nargin 0
-  push_int16 2
-  lt
-  jump_if_false L1
-  push_int16 3
-  store_local 3
-L1:
-  load_local 2
-  load_local 3
-  plus
-  store_local 0
-  load_local 2
-  load_local 3
-  minus
-  store_local 1
-  nargout 0
-  push_int16 1
-  gt
-  jump_if_false L2
-  load_local 1
-L2:
-  nargout 0
-  jump_if_false L3
-  load_local 0
-L3:
-  ret_function
-)--", "8 4 2 2 2 3"},
+       "nargin 0; push_int16 2; lt; jump_if_false L1; push_int16 3; store_local 3; L1:; load_local 2; load_local 3; "
+       "plus; store_local 0; load_local 2; load_local 3; minus; store_local 1; nargout 0; push_int16 1; gt; "
+       "jump_if_false L2; load_local 1; L2:; nargout 0; jump_if_false L3; load_local 0; L3:; ret_function", "8 4 2 2 2 3"},
       {{.function_id = 0}, R"--(function varargout = f(a, b, varargin)
 varargout = varargin;)--",
-       R"--(  load_local 3
-  store_local 0
-  nargout 0
-  push_int16 7
-  gt
-  jump_if_false L1
-  push_ref 0
-  push_int16 8
-  ref_element 1
-  deref
-L1:
-  nargout 0
-  push_int16 6
-  gt
-  jump_if_false L2
-  push_ref 0
-  push_int16 7
-  ref_element 1
-  deref
-L2:
-  nargout 0
-  push_int16 5
-  gt
-  jump_if_false L3
-  push_ref 0
-  push_int16 6
-  ref_element 1
-  deref
-L3:
-  nargout 0
-  push_int16 4
-  gt
-  jump_if_false L4
-  push_ref 0
-  push_int16 5
-  ref_element 1
-  deref
-L4:
-  nargout 0
-  push_int16 3
-  gt
-  jump_if_false L5
-  push_ref 0
-  push_int16 4
-  ref_element 1
-  deref
-L5:
-  nargout 0
-  push_int16 2
-  gt
-  jump_if_false L6
-  push_ref 0
-  push_int16 3
-  ref_element 1
-  deref
-L6:
-  nargout 0
-  push_int16 1
-  gt
-  jump_if_false L7
-  push_ref 0
-  push_int16 2
-  ref_element 1
-  deref
-L7:
-  nargout 0
-  push_int16 0
-  gt
-  jump_if_false L8
-  push_ref 0
-  push_int16 1
-  ref_element 1
-  deref
-L8:
-  ret_function
-)--", "11 4 3 1 1 2 3"},
+       "load_local 3; store_local 0; nargout 0; push_int16 7; gt; jump_if_false L1; push_ref 0; push_int16 8; "
+       "ref_element 1; deref; L1:; nargout 0; push_int16 6; gt; jump_if_false L2; push_ref 0; push_int16 7; "
+       "ref_element 1; deref; L2:; nargout 0; push_int16 5; gt; jump_if_false L3; push_ref 0; push_int16 6; "
+       "ref_element 1; deref; L3:; nargout 0; push_int16 4; gt; jump_if_false L4; push_ref 0; push_int16 5; "
+       "ref_element 1; deref; L4:; nargout 0; push_int16 3; gt; jump_if_false L5; push_ref 0; push_int16 4; "
+       "ref_element 1; deref; L5:; nargout 0; push_int16 2; gt; jump_if_false L6; push_ref 0; push_int16 3; "
+       "ref_element 1; deref; L6:; nargout 0; push_int16 1; gt; jump_if_false L7; push_ref 0; push_int16 2; "
+       "ref_element 1; deref; L7:; nargout 0; push_int16 0; gt; jump_if_false L8; push_ref 0; push_int16 1; "
+       "ref_element 1; deref; L8:; ret_function", "11 4 3 1 1 2 3"},
       {{.positions = true, .function_id = 0}, R"--(function y = f(x)
 persistent n
 y = x;
 return
 endfunction)--",
-       R"--(  position 1 2
-  declare_global 2 1
-  position 1 3
-  load_local 1
-  store_local 0
-  position 1 4
-  nargout 0
-  jump_if_false L1
-  load_local 0
-L1:
-  ret_function
-  nargout 0
-  jump_if_false L2
-  load_local 0
-L2:
-  ret_function
-)--", "0 3 1 1 1"},
+       "position 1 2; declare_global 2 1; position 1 3; load_local 1; store_local 0; position 1 4; nargout 0; "
+       "jump_if_false L1; load_local 0; L1:; ret_function; nargout 0; jump_if_false L2; load_local 0; L2:; "
+       "ret_function", "0 3 1 1 1"},
       {{.function_id = kFunctionInline}, R"--(function y=f(_,x);(a,b)=deal(_{:});y=a*x)--",
-       R"--(  push_ref 1
-  deref
-  push_string8 "deal"
-  call_named 2
-  store_local 3
-  store_local 4
-  load_local 3
-  load_local 2
-  mtimes
-  store_local 0
-  nargout 0
-  jump_if_false L1
-  load_local 0
-L1:
-  ret_function
-)--", "8 5 2 1 1 2"},
+       R"--(push_ref 1; deref; push_string8 "deal"; call_named 2; store_local 3; store_local 4; load_local 3; )--"
+       "load_local 2; mtimes; store_local 0; nargout 0; jump_if_false L1; load_local 0; L1:; ret_function", "8 5 2 1 1 2"},
       {{.function_id = 0}, R"--(function (a, b) = f(x)
 a = 1; b = 2;)--",
-       R"--(  push_one
-  store_local 0
-  push_int16 2
-  store_local 1
-  nargout 0
-  push_int16 1
-  gt
-  jump_if_false L1
-  load_local 1
-L1:
-  nargout 0
-  jump_if_false L2
-  load_local 0
-L2:
-  ret_function
-)--", "8 3 1 2 2"},
+       "push_one; store_local 0; push_int16 2; store_local 1; nargout 0; push_int16 1; gt; jump_if_false L1; "
+       "load_local 1; L1:; nargout 0; jump_if_false L2; load_local 0; L2:; ret_function", "8 3 1 2 2"},
   };
   check(rows, std::size(rows));
 }
@@ -757,68 +265,21 @@ x;
 x + 1;
 disp(x)
 [a, b] = size(x))--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  display_named 1
-  load_local 1
-  push_one
-  plus
-  store_ans_display 0
-  load_local 1
-  store_local 0
-  load_local 1
-  push_one
-  plus
-  store_local 0
-  load_local 1
-  disp
-  load_local 1
-  size 1 2
-  store_local 2
-  store_local 3
-  display_local 2
-  display_local 3
-  halt
-)--"},
+       "push_one; store_local 1; load_local 1; display_named 1; load_local 1; push_one; plus; store_ans_display 0; "
+       "load_local 1; store_local 0; load_local 1; push_one; plus; store_local 0; load_local 1; disp; load_local 1; "
+       "size 1 2; store_local 2; store_local 3; display_local 2; display_local 3; halt"},
       {{}, R"--(x = 1; x
 3
 [1 2];
 x(1))--",
-       R"--(  push_one
-  store_local 1
-  load_local 1
-  display_named 1
-  push_int16 3
-  push_one
-  push_int16 2
-  horzcat
-  pop_item
-  push_ref 1
-  push_one
-  index_ref_read 1 0x0
-  halt
-)--"},
+       "push_one; store_local 1; load_local 1; display_named 1; push_int16 3; push_one; push_int16 2; horzcat; "
+       "pop_item; push_ref 1; push_one; index_ref_read 1 0x0; halt"},
       {{}, R"--(disp hello
 format long;
 fprintf a\b 'c d' it's;
 x = 1; x -1)--",
-       R"--(  push_string8 "hello"
-  disp
-  push_string8 "long"
-  format 1
-  push_string8 "a\\b"
-  push_string8 "c d"
-  push_string8 "it's"
-  fprintf 3 -1
-  pop_item
-  push_one
-  store_local 1
-  load_local 1
-  push_one
-  minus
-  halt
-)--"},
+       R"--(push_string8 "hello"; disp; push_string8 "long"; format 1; push_string8 "a\\b"; push_string8 "c d"; )--"
+       R"--(push_string8 "it's"; fprintf 3 -1; pop_item; push_one; store_local 1; load_local 1; push_one; minus; halt)--"},
   };
   check(rows, std::size(rows));
 }
@@ -934,8 +395,8 @@ TEST(CompileStatements, FunctionsThroughTheLoader) {
   d.base_words = int(start % 4);
   const std::string id_text = std::to_string(id);
   EXPECT_EQ(tnasm::disassemble(header + start, 16, d),
-            "  position " + id_text + " 12\n  load_local 1\n  push_one\n  plus\n  store_local 0\n  nargout 0\n"
-            "  jump_if_false L1\n  load_local 0\nL1:\n  ret_function\n");
+            code_lines("position " + id_text + " 12; load_local 1; push_one; plus; store_local 0; nargout 0; "
+                       "jump_if_false L1; load_local 0; L1:; ret_function"));
   const std::string bad = "function y = h(x)\ny = x +;\n";
   EXPECT_EQ(fn_define_from_source(h.ctx(), "h", 1, bad.data(), int32_t(bad.size()), 0, 20, 0, &id),
             kIncompleteExpression);

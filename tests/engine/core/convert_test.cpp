@@ -275,8 +275,7 @@ TEST_F(Convert, LogicalConditionAndBoolAgreeExceptOnNaN) {
       {"int64 high half", [](EngineContext* c) { push_class(c, kI64, 4294967296.0); }, kOk, 1},
       {"char 0", [](EngineContext* c) { push_class(c, kChr, 0); }, kOk, 0},
       {"empty char", [](EngineContext* c) { stk_push_cstr(c, 0, ""); }, kOk, 0},
-      {"structure", [](EngineContext* c) { stk_claim(c, kKindContainer, 0, kContStruct, 0); },
-       kWrongTypeForBool, 0},
+      {"structure", [](EngineContext* c) { stk_claim(c, kKindContainer, 0, kContStruct, 0); }, kWrongTypeForBool, 0},
       {"function reference", [](EngineContext* c) { stk_push_raw(c, kPayFuncRef, 8, nullptr); },
        kWrongTypeForBool, 0},
   };
@@ -416,8 +415,7 @@ void expect_matches(EngineContext* c, const std::vector<ModelItem>& model) {
       uint8_t* d;
       int64_t n;
       int size, uns;
-      ASSERT_EQ(stk_get_typed_array(c, depth, nullptr, nullptr, &n, &size, &uns,
-                                    reinterpret_cast<void**>(&d)), kOk);
+      ASSERT_EQ(stk_get_typed_array(c, depth, nullptr, nullptr, &n, &size, &uns, reinterpret_cast<void**>(&d)), kOk);
       EXPECT_EQ(size, m.size);
       EXPECT_EQ(uns != 0, m.uns);
       for (int64_t i = 0; i < n; ++i) {

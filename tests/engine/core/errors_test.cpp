@@ -32,8 +32,7 @@ class Errors : public ::testing::Test {
     rows_[0] = BuiltinEntry{};
     std::strcpy(rows_[0].name, kHookErrMsgTable);
     rows_[0].fn = errmsg_table_as_fn(kEngineErrorTable);
-    rows_[1] = stream_hook_row(kHookWrite, capture_write, kNewlineLF,
-                               reinterpret_cast<uintptr_t>(&stderr_));
+    rows_[1] = stream_hook_row(kHookWrite, capture_write, kNewlineLF, reinterpret_cast<uintptr_t>(&stderr_));
     ASSERT_EQ(engine_register_builtin_table(ctx, rows_, 1), kOk);
     // Local slot 1 of the base workspace is the variable x.
     std::memcpy(frame_var_name_entry(ctx, 1), "x", 2);

@@ -39,8 +39,7 @@ std::string fmt(double v, char style, int prec, const char* flags = "", int widt
   std::memset(buf, '@', sizeof buf);
   int32_t pos = 0;
   Flags f(flags);
-  fmt_double(buf, &pos, v, prec, style, width, f.left, f.upper, f.plus, f.space, f.zero, f.alt,
-             capacity);
+  fmt_double(buf, &pos, v, prec, style, width, f.left, f.upper, f.plus, f.space, f.zero, f.alt, capacity);
   EXPECT_LE(pos, capacity);
   EXPECT_EQ(buf[capacity], '@') << "wrote at the capacity";
   return std::string(buf, pos);
@@ -51,8 +50,7 @@ std::string cfmt(double re, double im, char style, int prec, const char* flags, 
   char buf[512];
   int32_t pos = 0;
   Flags f(flags);
-  fmt_complex(buf, &pos, re, im, prec, style, width, f.left, f.upper, unit, f.plus, f.space, f.alt,
-              sizeof buf);
+  fmt_complex(buf, &pos, re, im, prec, style, width, f.left, f.upper, unit, f.plus, f.space, f.alt, sizeof buf);
   return std::string(buf, pos);
 }
 
@@ -191,8 +189,7 @@ std::string hex(uint64_t v, bool wide, int width, const char* flags, int min_dig
   if (wide)
     fmt_int64_hex(buf, &pos, v, width, f.left, f.upper, f.alt, min_digits, sizeof buf);
   else
-    fmt_uint_hex(buf, &pos, static_cast<uint32_t>(v), width, f.left, f.upper, f.alt, min_digits,
-                 sizeof buf);
+    fmt_uint_hex(buf, &pos, static_cast<uint32_t>(v), width, f.left, f.upper, f.alt, min_digits, sizeof buf);
   return std::string(buf, pos);
 }
 

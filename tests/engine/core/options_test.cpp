@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/core/containers.h"
@@ -86,11 +87,10 @@ TEST_F(Options, OdesetWithoutArgumentsHasItsThirteenDefaults) {
                                          "MinStep", "NormControl", "OnEvent", "OutputFcn",   "PreArg",
                                          "Refine",  "RelTol",    "Stats"};
   EXPECT_EQ(names(), want);
-  EXPECT_EQ(field("AbsTol"), "[1e-06]");
-  EXPECT_EQ(field("RelTol"), "[0.001]");
-  EXPECT_EQ(field("NormControl"), "L0");
-  EXPECT_EQ(field("Stats"), "L0");
-  EXPECT_EQ(field("PreArg"), "{}");
+  for (auto [name, value] :
+       {std::pair{"AbsTol", "[1e-06]"}, {"RelTol", "[0.001]"}, {"NormControl", "L0"}, {"Stats", "L0"},
+        {"PreArg", "{}"}})
+    EXPECT_EQ(field(name), value) << name;
   for (const char* empty : {"Events", "EventTime", "InitialStep", "MaxStep", "MinStep", "OnEvent",
                             "OutputFcn", "Refine"})
     EXPECT_EQ(field(empty), "[]") << empty;
@@ -98,60 +98,42 @@ TEST_F(Options, OdesetWithoutArgumentsHasItsThirteenDefaults) {
 }
 
 TEST_F(Options, PairsReplaceOrAppendInArgumentOrder) {
-  text("RelTol");
-  real(1e-4);
-  text("Refine");
-  row({1, 2, 3, 4, 5});
-  text("RelTol");  // the later pair wins
-  real(2e-4);
+  text("RelTol"), real(1e-4);
+  text("Refine"), row({1, 2, 3, 4, 5});
+  text("RelTol"), real(2e-4);  // the later pair wins
   ASSERT_EQ(opt_make_struct(ctx, 6, kOdesetOptions), kOk);
   ASSERT_EQ(items(), 1);
   EXPECT_EQ(names().size(), 13u);
-  EXPECT_EQ(field("RelTol"), "[0.0002]");
-  EXPECT_EQ(field("Refine"), "[1 2 3 4 5]");
-  EXPECT_EQ(field("Stats"), "L0");
+  for (auto [name, value] : {std::pair{"RelTol", "[0.0002]"}, {"Refine", "[1 2 3 4 5]"}, {"Stats", "L0"}})
+    EXPECT_EQ(field(name), value) << name;
   EXPECT_TRUE(check_stack_invariants(ctx, stack_base, 0));
 
   // The structure given first is updated; values of any type are kept, and
   // a field shrinks as well as it grows.
-  text("Refine");
-  real(7);
-  text("OutputFcn");
-  text("plotter");
+  text("Refine"), real(7);
+  text("OutputFcn"), text("plotter");
   ASSERT_EQ(opt_make_struct(ctx, 5, kOdesetOptions), kOk);
   ASSERT_EQ(items(), 1);
-  EXPECT_EQ(field("Refine"), "[7]");
-  EXPECT_EQ(field("OutputFcn"), "'plotter'");
-  EXPECT_EQ(field("AbsTol"), "[1e-06]");
-  EXPECT_EQ(field("Stats"), "L0");
+  for (auto [name, value] :
+       {std::pair{"Refine", "[7]"}, {"OutputFcn", "'plotter'"}, {"AbsTol", "[1e-06]"}, {"Stats", "L0"}})
+    EXPECT_EQ(field(name), value) << name;
   EXPECT_TRUE(check_stack_invariants(ctx, stack_base, 0));
 }
 
 TEST_F(Options, BadPairsAndBadStructures) {
   const int before = ctx->desc_top;
-  text("tolx");  // names are case-sensitive
-  real(1);
-  EXPECT_EQ(opt_make_struct(ctx, 2, kOptimsetOptions), kUnknownOption);
-  EXPECT_EQ(ctx->desc_top, before + 6);  // the arguments stay for the error path
-  stk_drop(ctx);
-  stk_drop(ctx);
-
-  for (const char* bad : {"Tol", "TolXX", "A name much longer than any option"}) {
-    text(bad);
-    real(1);
+  // Names are case-sensitive; the arguments stay for the error path.
+  for (const char* bad : {"tolx", "Tol", "TolXX", "A name much longer than any option"}) {
+    text(bad), real(1);
     EXPECT_EQ(opt_make_struct(ctx, 2, kOptimsetOptions), kUnknownOption) << bad;
-    stk_drop(ctx);
-    stk_drop(ctx);
+    EXPECT_EQ(ctx->desc_top, before + 6);
+    stk_drop(ctx), stk_drop(ctx);
   }
-  real(3);  // a name that is not text
-  real(1);
+  real(3), real(1);  // a name that is not text
   EXPECT_EQ(opt_make_struct(ctx, 2, kOptimsetOptions), kUnknownOption);
-  stk_drop(ctx);
-  stk_drop(ctx);
+  stk_drop(ctx), stk_drop(ctx);
 
-  real(1);  // odd count: the first argument must be a structure
-  text("TolX");
-  real(1);
+  real(1), text("TolX"), real(1);  // odd count: the first argument must be a structure
   EXPECT_EQ(opt_make_struct(ctx, 3, kOptimsetOptions), kWrongType);
   EXPECT_EQ(ctx->desc_top, before + 9);
 }
@@ -192,8 +174,7 @@ TEST_F(Options, ReadingFallsBackToTheTemplate) {
     EXPECT_EQ(describe_top(), c.value) << c.name;
     stk_drop(ctx);
   }
-  EXPECT_EQ(opt_read_struct(ctx, 0, "Colour", tmpl), kUndefinedField);
-  EXPECT_EQ(opt_read_struct(ctx, 0, "color", tmpl), kUndefinedField);
+  for (const char* name : {"Colour", "color"}) EXPECT_EQ(opt_read_struct(ctx, 0, name, tmpl), kUndefinedField);
   stk_drop(ctx);
 
   // A structure: its non-empty fields win; an empty field reads as the default.
@@ -201,12 +182,11 @@ TEST_F(Options, ReadingFallsBackToTheTemplate) {
   text("Display");
   ASSERT_EQ(stk_push_logical_scalar(ctx, 1), kOk);
   ASSERT_EQ(opt_make_struct(ctx, 3, kOptimsetOptions), kOk);
-  ASSERT_EQ(opt_read_struct(ctx, 0, "Display", kOptimsetOptions), kOk);
-  EXPECT_EQ(describe_top(), "L1");
-  stk_drop(ctx);
-  ASSERT_EQ(opt_read_struct(ctx, 0, "TolX", kOptimsetOptions), kOk);
-  EXPECT_EQ(describe_top(), "[]");
-  stk_drop(ctx);
+  for (auto [name, value] : {std::pair{"Display", "L1"}, {"TolX", "[]"}}) {
+    ASSERT_EQ(opt_read_struct(ctx, 0, name, kOptimsetOptions), kOk);
+    EXPECT_EQ(describe_top(), value) << name;
+    stk_drop(ctx);
+  }
 
   real(2);  // any other value is not an options argument
   EXPECT_EQ(opt_read_struct(ctx, 0, "TolX", kOptimsetOptions), kWrongType);

@@ -164,8 +164,7 @@ std::vector<PushCase> push_cases() {
          expect_dims(c, {3, 1}, 3);
        }},
       {"int8 5x1", 3, true, kStackOverflow, typed(1, {5}, 1, 0), typed_check({5, 1}, 5, 1, 0)},
-      {"uint64 1x3x1x1", 5, true, kStackOverflow, typed(4, {1, 3, 1, 1}, 8, 1),
-       typed_check({1, 3}, 3, 8, 1)},
+      {"uint64 1x3x1x1", 5, true, kStackOverflow, typed(4, {1, 3, 1, 1}, 8, 1), typed_check({1, 3}, 3, 8, 1)},
       {"char 2x2x2", 5, true, kStackOverflow,
        [](EngineContext* c) {
          int32_t dims[] = {2, 2, 2};
@@ -174,10 +173,7 @@ std::vector<PushCase> push_cases() {
          if (st == kOk) fill(d, 8, 'a');
          return st;
        },
-       [](EngineContext* c) {
-         EXPECT_TRUE(stk_is_char(c, 0));
-         expect_dims(c, {2, 2, 2}, 8);
-       }},
+       [](EngineContext* c) { EXPECT_TRUE(stk_is_char(c, 0)); expect_dims(c, {2, 2, 2}, 8); }},
       {"char row", 4, true, kStackOverflow,
        [](EngineContext* c) {
          uint16_t* d;
@@ -198,22 +194,14 @@ std::vector<PushCase> push_cases() {
          if (st == kOk) fill(d, 4, 0);
          return st;
        },
-       [](EngineContext* c) {
-         EXPECT_TRUE(stk_is_logical(c, 0));
-         expect_dims(c, {4, 1}, 4);
-       }},
+       [](EngineContext* c) { EXPECT_TRUE(stk_is_logical(c, 0)); expect_dims(c, {4, 1}, 4); }},
       {"raw 13 bytes", 2, true, kStackOverflow,
-       [](EngineContext* c) {
-         void* d;
-         return stk_push_raw(c, 9, 13, &d);
-       },
+       [](EngineContext* c) { void* d; return stk_push_raw(c, 9, 13, &d); },
        [](EngineContext* c) {
          EXPECT_EQ(desc_at(c, 0)[2], 9u);
          EXPECT_EQ(item_data(c, 0)[1], 0u);  // padding
        }},
-      {"empty", 0, false, kStackOverflow, stk_push_empty, [](EngineContext* c) {
-         expect_dims(c, {0, 0}, 0);
-       }},
+      {"empty", 0, false, kStackOverflow, stk_push_empty, [](EngineContext* c) { expect_dims(c, {0, 0}, 0); }},
       {"no value", 0, false, kStackOverflow, stk_push_no_value,
        [](EngineContext* c) { EXPECT_EQ(desc_at(c, 0)[0], kKindNoValue); }},
       {"marker", 0, false, kStackOverflow, [](EngineContext* c) { return stk_push_marker(c, -7); },

@@ -56,8 +56,7 @@ TEST_F(CellsLists, Num2listAndNum2cellWorked) {
       {"empty list", [&] { ASSERT_EQ(stk_push_empty(c), kOk); }, bi_num2list, 1, "{}"},
       {"empty with dim", [&] { ASSERT_EQ(stk_push_empty(c), kOk); num(2); }, bi_num2list, 2, "{}"},
       {"cell of all", [&] { m23(); row({2, 1}); }, bi_num2cell, 2, "cell(int32([1 1]): [1 2 3;4 5 6])"},
-      {"dims beyond ignored", [&] { m23(); num(5); }, bi_num2cell, 2,
-       "cell(int32([2 3]): 1, 2, 3, 4, 5, 6)"},
+      {"dims beyond ignored", [&] { m23(); num(5); }, bi_num2cell, 2, "cell(int32([2 3]): 1, 2, 3, 4, 5, 6)"},
       {"cell of chars", [&] { chars({"ab", "cd"}); num(2); }, bi_num2cell, 2, "cell(int32([2 1]): 'ab', 'cd')"},
       {"empty cell", [&] { str(""); }, bi_num2cell, 1, "{}"},
       // Errors.
@@ -208,16 +207,14 @@ TEST_F(CellsLists, List2numJoinsFromTheFirstEntry) {
     std::string want;
   } rows[] = {
       {"scalars", [&] { num(1); num(2); num(3); list(3); }, "[1 2 3]"},
-      {"empty entries dropped", [&] { row({1, 2}); ASSERT_EQ(stk_push_empty(c), kOk); num(3); list(3); },
-       "[1 2 3]"},
+      {"empty entries dropped", [&] { row({1, 2}); ASSERT_EQ(stk_push_empty(c), kOk); num(3); list(3); }, "[1 2 3]"},
       {"one entry", [&] { str("abc"); list(1); }, "'abc'"},
       {"strings", [&] { strings({"ab", "", "cd"}); }, "'abcd'"},
       {"empty list", [&] { list(0); }, "[]"},
       {"columns", [&] { tv::push_double(c, {2, 1}, {1, 2}); tv::push_double(c, {2, 2}, {3, 4, 5, 6}); list(2); },
        "[1 3 4;2 5 6]"},
       {"cell in storage order", [&] { num(1); num(2); num(3); num(4); cells(2, 2); }, "[1 2 3 4]"},
-      {"first decides the class", [&] { tv::push_ints(c, kElemI8, {1, 1}, {5}); num(2); list(2); },
-       "int8([5 2])"},
+      {"first decides the class", [&] { tv::push_ints(c, kElemI8, {1, 1}, {5}); num(2); list(2); }, "int8([5 2])"},
       {"double first", [&] { num(1.5); tv::push_ints(c, kElemI8, {1, 1}, {2}); list(2); }, "[1.5 2]"},
       {"rows differ", [&] { tv::push_double(c, {2, 1}, {1, 2}); num(3); list(2); }, "error 20"},
       {"not a list", [&] { num(1); }, "error 44"},

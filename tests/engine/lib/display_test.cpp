@@ -219,27 +219,13 @@ class Display : public ::testing::Test {
         {"ndi", ints(kElemI8, {1, 2, 2}, {1, -2, 3, 4})},
         {"nd4", [this] { tv::push_double(c, {1, 1, 1, 2}, {1, 2}); }},
         {"ndc", [this] { chars(1, 2, 2, u"abcd"); }},
-        {"lst", [this] {
-           push_scalar(c, 1);
-           chars(1, 2, 1, u"ab");
-           stk_push_empty(c);
-           list(3);
-         }},
+        {"lst", [this] { push_scalar(c, 1); chars(1, 2, 1, u"ab"); stk_push_empty(c); list(3); }},
         {"lst0", [this] { list(0); }},
         {"st", [this] { struct_of_every_summary(); }},
         {"st0", [this] { ASSERT_EQ(stk_make_container(c, 0, 0, "x", 1), kOk); }},
-        {"cl", [this] {
-           const int32_t dims[] = {2, 3};
-           ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk);
-         }},
-        {"cl0", [this] {
-           const int32_t dims[] = {0, 0};
-           ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk);
-         }},
-        {"cl1", [this] {
-           const int32_t dims[] = {1, 1};
-           ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk);
-         }},
+        {"cl", [this] { const int32_t dims[] = {2, 3}; ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk); }},
+        {"cl0", [this] { const int32_t dims[] = {0, 0}; ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk); }},
+        {"cl1", [this] { const int32_t dims[] = {1, 1}; ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk); }},
         {"fh", [this] { funcref("sin"); }},
         {"ig", [this] { raw(kPayInline, {0, 0, 0, 0, 0, 0, 0, 0}); }},
         {"obj", [this] { point(); }},
@@ -272,18 +258,9 @@ class Display : public ::testing::Test {
         {"nd", [this] { tv::push_double(c, {2, 2, 2}, {1, 2, 3, 4, 5, 6, 7, 8}); }},
         {"td", [this] { typed_double(1, 1, {4}); }},
         {"l0", [this] { list(0); }},
-        {"l1", [this] {
-           tv::push_scalar(c, 1);
-           list(1);
-         }},
-        {"s1", [this] {
-           tv::push_scalar(c, 1);
-           field("a", false);
-         }},
-        {"c", [this] {
-           const int32_t dims[] = {1, 1};
-           ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk);
-         }},
+        {"l1", [this] { tv::push_scalar(c, 1); list(1); }},
+        {"s1", [this] { tv::push_scalar(c, 1); field("a", false); }},
+        {"c", [this] { const int32_t dims[] = {1, 1}; ASSERT_EQ(stk_push_cell_array(c, 2, dims), kOk); }},
         {"fh", [this] { funcref("sin"); }},
         {"g", [this] { raw(kPayInline, {0, 0, 0, 0, 0, 0, 0, 0}); }},
         {"o", [this] { point(); }},

@@ -323,8 +323,7 @@ TEST_F(Elemfun, ComplexPathsDoNotOverflowOnLargeOrTinyArguments) {
   // expm1 and exp near the top of the range; abs and sign of huge parts.
   const tv::Value x = run_row(kOpExpm1, {709.5, 709.9, -800}, {1.0, -2.5, 3.0});
   for (int i = 0; i < 3; ++i)
-    EXPECT_TRUE(close(x.re[i], x.im[i],
-                      std::exp(CxL(V{709.5, 709.9, -800}[i], V{1.0, -2.5, 3.0}[i])) - LD(1)));
+    EXPECT_TRUE(close(x.re[i], x.im[i], std::exp(CxL(V{709.5, 709.9, -800}[i], V{1.0, -2.5, 3.0}[i])) - LD(1)));
   const tv::Value a = run_row(kOpAbs, {1e308, 3e-320}, {1e308, 4e-320});
   EXPECT_DOUBLE_EQ(a.re[0], std::sqrt(2.0) * 1e308);
   EXPECT_NEAR(a.re[1], 5e-320, 1e-323);
@@ -425,8 +424,7 @@ TEST_F(Elemfun, MagnitudePhaseSignAndRounding) {
   EXPECT_EQ(v.re, (V{0.6, 0}));
   EXPECT_EQ(v.im, (V{0.8, 0}));
 
-  const V x = {2.5,  -2.5, -0.5, 0.5, -2.7, 2.7, 0.49999999999999994, 4503599627370497.0,
-               -0.2, kInf};
+  const V x = {2.5, -2.5, -0.5, 0.5, -2.7, 2.7, 0.49999999999999994, 4503599627370497.0, -0.2, kInf};
   EXPECT_EQ(run_row(kOpRound, x).re, (V{3, -2, 0, 1, -3, 3, 0, 4503599627370497.0, 0, kInf}));
   EXPECT_FALSE(std::signbit(run_row(kOpRound, {-0.2}).re[0]));
   EXPECT_EQ(run_row(kOpFix, x).re, (V{2, -2, -0.0, 0, -2, 2, 0, 4503599627370497.0, -0.0, kInf}));
@@ -512,11 +510,7 @@ TEST_F(Elemfun, Atan2ExpandsScalarsAndReplacesBothArguments) {
   EXPECT_EQ(v.re, (V{kPiD / 2, kPiD / 4}));
   v = atan2_of([&] { tv::push_cscalar(c, 1, 1); }, [&] { tv::push_cscalar(c, 0, 1); });
   EXPECT_EQ(v.re, V{kPiD / 2});
-  v = atan2_of(
-      [&] {
-        tv::push_double(c, {1, 2, 2}, {1, 2, 3, 4});
-      },
-      [&] { tv::push_scalar(c, 1); });
+  v = atan2_of([&] { tv::push_double(c, {1, 2, 2}, {1, 2, 3, 4}); }, [&] { tv::push_scalar(c, 1); });
   EXPECT_EQ(v.dims, (std::vector<uint32_t>{1, 2, 2}));
   EXPECT_EQ(v.re[3], std::atan2(4.0, 1.0));
   v = atan2_of([&] { tv::push_scalar(c, 1); }, [&] { ASSERT_EQ(stk_push_empty(c), kOk); });
@@ -535,22 +529,17 @@ TEST_F(Elemfun, Atan2ExpandsScalarsAndReplacesBothArguments) {
 TEST_F(Elemfun, NonDoubleArgumentsAndUnknownSelectorsAreRefused) {
   using Push = void (*)(EngineContext*);
   const Push pushes[] = {
-      [](EngineContext* x) {
-        tv::push_ints(x, kElemI8, {1, 1}, {-3});
-      },
+      [](EngineContext* x) { tv::push_ints(x, kElemI8, {1, 1}, {-3}); },
       [](EngineContext* x) { tv::push_chars(x, u"a"); },
       [](EngineContext* x) { tv::push_logicals(x, {1}); },
-      [](EngineContext* x) {
-        tv::push_single(x, {1, 2}, {1, 2});
-      },
+      [](EngineContext* x) { tv::push_single(x, {1, 2}, {1, 2}); },
       [](EngineContext* x) { ASSERT_EQ(stk_push_cell_array(x, 1, nullptr), kOk); },
       [](EngineContext* x) { ASSERT_EQ(stk_make_container(x, 0, 0, nullptr, 0), kOk); },
   };
   for (Push p : pushes) {
     p(c);
     std::vector<uint32_t> ops(std::begin(kFamilyOps), std::end(kFamilyOps));
-    ops.insert(ops.end(), {kOpAbs, kOpAngle, kOpSign, kOpFix, kOpFloor, kOpCeil, kOpRound,
-                           kOpReallog, kOpRealsqrt});
+    ops.insert(ops.end(), {kOpAbs, kOpAngle, kOpSign, kOpFix, kOpFloor, kOpCeil, kOpRound, kOpReallog, kOpRealsqrt});
     for (uint32_t op : ops) {
       SCOPED_TRACE(op_name(op));
       const StackSnapshot before = snapshot_stacks(c);

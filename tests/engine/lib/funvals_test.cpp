@@ -195,8 +195,7 @@ TEST_F(Funvals, EvalOfStatementsAndExpressions) {
 
 TEST_F(Funvals, FevalxExpandsSingletonDimensions) {
   check({
-      {"fevalx(@(a, b) a + b, [1; 2; 3], [10 20 30 40])",
-       "double 3x4 [11 21 31 41 12 22 32 42 13 23 33 43]"},
+      {"fevalx(@(a, b) a + b, [1; 2; 3], [10 20 30 40])", "double 3x4 [11 21 31 41 12 22 32 42 13 23 33 43]"},
       {"fevalx(@(a, b) [a b], [1; 2], 5)", "double 2x2 [1 5 2 5]"},
       {"fevalx(@(a) a, int8([1 2]))", "int8 1x2 [1 2]"},
       {"fevalx(@(a, b) b, [1 2], int8([3; 4]))", "int8 2x2 [3 3 4 4]"},

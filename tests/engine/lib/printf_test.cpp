@@ -104,8 +104,7 @@ const std::vector<Case> kCases = {
     {u"%d", {N(kElemU32, {4000000000})}, u"4000000000"},
     {u"%d", {N(kElemI64, {9007199254740993})}, u"9007199254740993"},
     {u"%d|%x", {N(kElemU64, {-1, -1})}, u"18446744073709551615|ffffffffffffffff"},
-    {u"%x|%d", {N(kElemI64, {-1, std::numeric_limits<int64_t>::min()})},
-     u"-1|-9223372036854775808"},
+    {u"%x|%d", {N(kElemI64, {-1, std::numeric_limits<int64_t>::min()})}, u"-1|-9223372036854775808"},
     // No escapes are interpreted; line feeds and wide characters pass through.
     {u"a\\nb\\t%d", {D({1})}, u"a\\nb\\t1"},
     {u"%s", {T(u"a\nb")}, u"a\nb"},

@@ -199,10 +199,8 @@ TEST_F(Ranges, CrossAndDot) {
   drop(2);
 
   EXPECT_EQ(run(bi_dot, Arr{{1, 3}, {1, 2, 3}, {}}, Arr{{3, 1}, {4, 5, 6}, {}}).re, V{32});
-  EXPECT_EQ(run(bi_dot, Arr{{2, 2}, {1, 2, 3, 4}, {}}, Arr{{2, 2}, {1, 2, 3, 4}, {}}),
-            (Arr{{1, 2}, {10, 20}, {}}));
-  EXPECT_EQ(run(bi_dot, Arr{{2, 2}, {1, 2, 3, 4}, {}}, Arr{{2, 2}, {1, 2, 3, 4}, {}}, 2),
-            (Arr{{2, 1}, {5, 25}, {}}));
+  EXPECT_EQ(run(bi_dot, Arr{{2, 2}, {1, 2, 3, 4}, {}}, Arr{{2, 2}, {1, 2, 3, 4}, {}}), (Arr{{1, 2}, {10, 20}, {}}));
+  EXPECT_EQ(run(bi_dot, Arr{{2, 2}, {1, 2, 3, 4}, {}}, Arr{{2, 2}, {1, 2, 3, 4}, {}}, 2), (Arr{{2, 1}, {5, 25}, {}}));
   am::push(c, Cls::Double, Arr{{2, 2}, {1, 2, 3, 4}, {}});
   am::push(c, Cls::Double, Arr{{1, 3}, {1, 2, 3}, {}});
   EXPECT_EQ(bi_dot(c, 2), kIncompatibleSize);

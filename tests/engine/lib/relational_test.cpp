@@ -222,13 +222,10 @@ TEST_F(Relational, SameOnEveryKind) {
   EXPECT_TRUE(same([this] { tv::push_ints(c, kElemI32, {1, 2}, {1, -1}); },
                    [this] { tv::push_ints(c, kElemI32, {1, 2}, {1, -1}); }));
   EXPECT_TRUE(same([this] { tv::push_chars(c, u"ab"); }, [this] { tv::push_chars(c, u"ab"); }));
-  EXPECT_FALSE(same([this] { tv::push_chars(c, u"a"); },
-                    [this] { tv::push_ints(c, kElemU16, {1, 1}, {97}); }));
-  EXPECT_FALSE(same([this] { tv::push_logicals(c, {1}); },
-                    [this] { tv::push_ints(c, kElemU8, {1, 1}, {1}); }));
+  EXPECT_FALSE(same([this] { tv::push_chars(c, u"a"); }, [this] { tv::push_ints(c, kElemU16, {1, 1}, {97}); }));
+  EXPECT_FALSE(same([this] { tv::push_logicals(c, {1}); }, [this] { tv::push_ints(c, kElemU8, {1, 1}, {1}); }));
   EXPECT_FALSE(same([this] { tv::push_cscalar(c, 1, 0); }, dbl(1)));
-  EXPECT_TRUE(same([this] { tv::push_single(c, {1, 1}, {kNaN}); },
-                   [this] { tv::push_single(c, {1, 1}, {kNaN}); }));
+  EXPECT_TRUE(same([this] { tv::push_single(c, {1, 1}, {kNaN}); }, [this] { tv::push_single(c, {1, 1}, {kNaN}); }));
   auto list = [this](double a, double b) {
     return [this, a, b] {
       tv::push_scalar(c, a);

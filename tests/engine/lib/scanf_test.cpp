@@ -51,8 +51,7 @@ const std::vector<ScanCase> kScans = {
     {u"10 20 x", u"%d", {10, 20}, nullptr, 2, 6},
     {u"x=1 x=2", u"x=%d ", {1, 2}, nullptr, 2, 7},
     {u"-x", u"%f", {}, nullptr, 0, 0},
-    {u"9007199254740993 ffffffffffffffff", u"%d %x", {9007199254740992.0, 18446744073709551615.0},
-     nullptr, 2, 33},
+    {u"9007199254740993 ffffffffffffffff", u"%d %x", {9007199254740992.0, 18446744073709551615.0}, nullptr, 2, 33},
     {u"abc", u"", {}, nullptr, 0, 0},
     // Unknown letters skip only themselves; a pass that consumes nothing ends the scan.
     {u"1 2", u"%q%d", {1, 2}, nullptr, 2, 3},

@@ -34,88 +34,42 @@ void push_payload(EngineContext* c, uint32_t subtype) {
 const std::vector<Kind>& kinds() {
   static const std::vector<Kind> k = {
       {"double scalar", [](EngineContext* c) { tv::push_scalar(c, 5); }, {0, 0, 1, 1, 0, 1, 1}},
-      {"complex row",
-       [](EngineContext* c) {
-         tv::push_row(c, {1, 2}, {3, 4});
-       },
-       {0, 0, 1, 1, 0, 0, 1}},
+      {"complex row", [](EngineContext* c) { tv::push_row(c, {1, 2}, {3, 4}); }, {0, 0, 1, 1, 0, 0, 1}},
       {"empty", [](EngineContext* c) { ASSERT_EQ(stk_push_empty(c), kOk); }, {0, 0, 1, 1, 0, 0, 1}},
-      {"2x2 double",
-       [](EngineContext* c) {
-         tv::push_double(c, {2, 2}, {1, 2, 3, 4});
-       },
-       {0, 0, 1, 1, 0, 0, 0}},
-      {"2x1x2 double",
-       [](EngineContext* c) {
-         tv::push_double(c, {2, 1, 2}, {1, 2, 3, 4});
-       },
-       {0, 0, 1, 1, 0, 0, 0}},
+      {"2x2 double", [](EngineContext* c) { tv::push_double(c, {2, 2}, {1, 2, 3, 4}); }, {0, 0, 1, 1, 0, 0, 0}},
+      {"2x1x2 double", [](EngineContext* c) { tv::push_double(c, {2, 1, 2}, {1, 2, 3, 4}); }, {0, 0, 1, 1, 0, 0, 0}},
       {"2x1x2 complex",
-       [](EngineContext* c) {
-         tv::push_double(c, {2, 1, 2}, {1, 2, 3, 4}, {1, 1, 1, 1});
-       },
+       [](EngineContext* c) { tv::push_double(c, {2, 1, 2}, {1, 2, 3, 4}, {1, 1, 1, 1}); },
        {0, 0, 1, 1, 0, 0, 0}},
-      {"1x1x1 double",
-       [](EngineContext* c) {
-         tv::push_double(c, {1, 1, 1}, {7});
-       },
-       {0, 0, 1, 1, 0, 1, 1}},
-      {"single scalar",
-       [](EngineContext* c) {
-         tv::push_single(c, {1, 1}, {1});
-       },
-       {0, 0, 1, 1, 0, 1, 1}},
+      {"1x1x1 double", [](EngineContext* c) { tv::push_double(c, {1, 1, 1}, {7}); }, {0, 0, 1, 1, 0, 1, 1}},
+      {"single scalar", [](EngineContext* c) { tv::push_single(c, {1, 1}, {1}); }, {0, 0, 1, 1, 0, 1, 1}},
       {"single complex row",
-       [](EngineContext* c) {
-         tv::push_single(c, {1, 3}, {1, 2, 3}, {1, 1, 1});
-       },
+       [](EngineContext* c) { tv::push_single(c, {1, 3}, {1, 2, 3}, {1, 1, 1}); },
        {0, 0, 1, 1, 0, 0, 1}},
-      {"int8 scalar",
-       [](EngineContext* c) {
-         tv::push_ints(c, kElemI8, {1, 1}, {1});
-       },
-       {0, 0, 1, 0, 1, 1, 1}},
+      {"int8 scalar", [](EngineContext* c) { tv::push_ints(c, kElemI8, {1, 1}, {1}); }, {0, 0, 1, 0, 1, 1, 1}},
       {"uint64 2x2",
-       [](EngineContext* c) {
-         tv::push_ints(c, kElemU64, {2, 2}, {1, 2, 3, 4});
-       },
+       [](EngineContext* c) { tv::push_ints(c, kElemU64, {2, 2}, {1, 2, 3, 4}); },
        {0, 0, 1, 0, 1, 0, 0}},
       {"int16 column",
-       [](EngineContext* c) {
-         tv::push_ints(c, kElemI16, {3, 1}, {1, 2, 3});
-       },
+       [](EngineContext* c) { tv::push_ints(c, kElemI16, {3, 1}, {1, 2, 3}); },
        {0, 0, 1, 0, 1, 0, 1}},
       {"int32 2x2x2",
-       [](EngineContext* c) {
-         tv::push_ints(c, kElemI32, {2, 2, 2}, {1, 2, 3, 4, 5, 6, 7, 8});
-       },
+       [](EngineContext* c) { tv::push_ints(c, kElemI32, {2, 2, 2}, {1, 2, 3, 4, 5, 6, 7, 8}); },
        {0, 0, 1, 0, 1, 0, 0}},
       {"char row", [](EngineContext* c) { tv::push_chars(c, u"abc"); }, {1, 0, 0, 0, 1, 0, 1}},
       {"empty char", [](EngineContext* c) { tv::push_chars(c, u""); }, {1, 0, 0, 0, 1, 0, 1}},
-      {"logical scalar",
-       [](EngineContext* c) { tv::push_logicals(c, {1}); },
-       {0, 1, 0, 0, 1, 1, 1}},
+      {"logical scalar", [](EngineContext* c) { tv::push_logicals(c, {1}); }, {0, 1, 0, 0, 1, 1, 1}},
       {"list",
        [](EngineContext* c) { ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk); },
        {0, 0, 0, 0, 0, E, E}},
       {"structure",
-       [](EngineContext* c) {
-         tv::push_scalar(c, 1);
-         ASSERT_EQ(stk_make_container(c, 1, 0, "a", 1), kOk);
-       },
+       [](EngineContext* c) { tv::push_scalar(c, 1); ASSERT_EQ(stk_make_container(c, 1, 0, "a", 1), kOk); },
        {0, 0, 0, 0, 0, E, E}},
       {"1x1 cell",
-       [](EngineContext* c) {
-         const int32_t one[2] = {1, 1};
-         ASSERT_EQ(stk_push_cell_array(c, 2, one), kOk);
-       },
+       [](EngineContext* c) { const int32_t one[2] = {1, 1}; ASSERT_EQ(stk_push_cell_array(c, 2, one), kOk); },
        {0, 0, 0, 0, 0, E, E}},
-      {"inline function",
-       [](EngineContext* c) { push_payload(c, kPayInline); },
-       {0, 0, 0, 0, 0, E, E}},
-      {"function reference",
-       [](EngineContext* c) { push_payload(c, kPayFuncRef); },
-       {0, 0, 0, 0, 0, E, E}},
+      {"inline function", [](EngineContext* c) { push_payload(c, kPayInline); }, {0, 0, 0, 0, 0, E, E}},
+      {"function reference", [](EngineContext* c) { push_payload(c, kPayFuncRef); }, {0, 0, 0, 0, 0, E, E}},
       {"user object",
        [](EngineContext* c) {
          tv::push_scalar(c, 1);
@@ -123,12 +77,8 @@ const std::vector<Kind>& kinds() {
          desc_at(c, 0)[2] = static_cast<uint32_t>(-3);
        },
        {0, 0, 0, 0, 0, E, E}},
-      {"library object",
-       [](EngineContext* c) { push_payload(c, kPayFirstClass + 128); },
-       {0, 0, 0, 0, 0, E, E}},
-      {"no value",
-       [](EngineContext* c) { ASSERT_EQ(stk_push_no_value(c), kOk); },
-       {0, 0, 0, 0, 0, E, E}},
+      {"library object", [](EngineContext* c) { push_payload(c, kPayFirstClass + 128); }, {0, 0, 0, 0, 0, E, E}},
+      {"no value", [](EngineContext* c) { ASSERT_EQ(stk_push_no_value(c), kOk); }, {0, 0, 0, 0, 0, E, E}},
   };
   return k;
 }
