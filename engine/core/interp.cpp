@@ -1,11 +1,18 @@
 // The interpreter loop. This is the engine's hot path and is written for
 // speed on purpose: one computed-goto jump per opcode (GCC labels as values),
-// and fast paths that work directly on the stacks for real double scalars
-// (arithmetic, comparisons, conditions, loop steps, local loads and stores),
+// and fast paths that work directly on the stacks for double scalars, real
+// and complex (arithmetic, comparisons, conditions, loop steps, local loads
+// and stores), for element reads and writes of a local's real matrix, and
+// for arrays stored, returned or passed to a user function without a copy,
 // falling back to the general handler whenever their operands are anything
-// else. Invariant: between instructions pc points at the next opcode of the
-// area that ctx->pos names; every call that may run code or move an area is
-// preceded by storing the position and followed by reloading pc from it.
+// else. Some fast paths read the instructions that follow and do their work
+// in one step (a load, a second operand and an operator; a comparison and
+// the jump it feeds); they apply only where no instruction in between could
+// observe the difference, and the result is the one the steps give.
+// Invariant: between instructions pc points at the next opcode of the area
+// that ctx->pos names; every call that may run code or move an area is
+// preceded by storing the position and followed by reloading pc from it, and
+// the cached stack and heap bases are addressed afresh at `top`.
 #include "engine/core/interp.h"
 
 #include <array>
