@@ -19,6 +19,17 @@ inline double sq_mod(double re, double im) { return re * re + im * im; }
 inline bool exact_zero(double f) { return f == 0.0; }
 inline bool exact_zero_c(double fr, double fi) { return fr == 0.0 && fi == 0.0; }
 
+// x[j * step] -= f * y[j * step] for count complex values held as split
+// parts: the one elimination step of every complex routine here.
+inline void sub_scaled_c(double* xr, double* xi, const double* yr, const double* yi, Idx count, Idx step,
+                         double fr, double fi) {
+  for (Idx j = 0; j < count; ++j) {
+    const double ur = yr[j * step], ui = yi[j * step];
+    xr[j * step] = xr[j * step] - (fr * ur - fi * ui);
+    xi[j * step] = xi[j * step] - (fr * ui + fi * ur);
+  }
+}
+
 void init_perm(uint32_t* perm, Idx n) {
   for (Idx i = 0; i < n; ++i) perm[i] = static_cast<uint32_t>(i);
 }
@@ -127,11 +138,8 @@ void lu_factor_complex(double* re, double* im, int32_t m32, int32_t n32, uint32_
       const double fi = (ai * pr - ar * pi) / pm;
       re[i * n + k] = fr;
       im[i * n + k] = fi;
-      for (Idx j = k + 1; j < n; ++j) {
-        const double ur = re[k * n + j], ui = im[k * n + j];
-        re[i * n + j] = re[i * n + j] - (fr * ur - fi * ui);
-        im[i * n + j] = im[i * n + j] - (fr * ui + fi * ur);
-      }
+      sub_scaled_c(re + i * n + k + 1, im + i * n + k + 1, re + k * n + k + 1, im + k * n + k + 1, n - k - 1, 1, fr,
+                   fi);
     }
   }
 }
@@ -211,16 +219,9 @@ void linsolve_left_complex(double* a, double* b, int32_t n32, int32_t p32, uint3
       const Idx s = perm[i];
       const double fr = ar[s * n + k], fi = ai[s * n + k];
       if (exact_zero_c(fr, fi)) continue;
-      for (Idx j = k + 1; j < n; ++j) {
-        const double ur = ar[r * n + j], ui = ai[r * n + j];
-        ar[s * n + j] = ar[s * n + j] - (fr * ur - fi * ui);
-        ai[s * n + j] = ai[s * n + j] - (fr * ui + fi * ur);
-      }
-      for (Idx j = 0; j < p; ++j) {
-        const double ur = br[r * p + j], ui = bi[r * p + j];
-        br[s * p + j] = br[s * p + j] - (fr * ur - fi * ui);
-        bi[s * p + j] = bi[s * p + j] - (fr * ui + fi * ur);
-      }
+      sub_scaled_c(ar + s * n + k + 1, ai + s * n + k + 1, ar + r * n + k + 1, ai + r * n + k + 1, n - k - 1, 1, fr,
+                   fi);
+      sub_scaled_c(br + s * p, bi + s * p, br + r * p, bi + r * p, p, 1, fr, fi);
     }
   }
   for (Idx k = n - 1; k >= 1; --k) {
@@ -229,11 +230,7 @@ void linsolve_left_complex(double* a, double* b, int32_t n32, int32_t p32, uint3
       const Idx s = perm[i];
       const double fr = ar[s * n + k], fi = ai[s * n + k];
       if (exact_zero_c(fr, fi)) continue;
-      for (Idx j = 0; j < p; ++j) {
-        const double ur = br[r * p + j], ui = bi[r * p + j];
-        br[s * p + j] = br[s * p + j] - (fr * ur - fi * ui);
-        bi[s * p + j] = bi[s * p + j] - (fr * ui + fi * ur);
-      }
+      sub_scaled_c(br + s * p, bi + s * p, br + r * p, bi + r * p, p, 1, fr, fi);
     }
   }
   for (double* blk : {br, bi}) {
@@ -326,16 +323,9 @@ void linsolve_right_complex(double* a, double* b, int32_t n32, int32_t m32, uint
       const Idx d = perm[i];
       const double fr = ar[k * n + d], fi = ai[k * n + d];
       if (exact_zero_c(fr, fi)) continue;
-      for (Idx r = k + 1; r < n; ++r) {
-        const double ur = ar[r * n + c], ui = ai[r * n + c];
-        ar[r * n + d] = ar[r * n + d] - (fr * ur - fi * ui);
-        ai[r * n + d] = ai[r * n + d] - (fr * ui + fi * ur);
-      }
-      for (Idx j = 0; j < m; ++j) {
-        const double ur = br[j * n + c], ui = bi[j * n + c];
-        br[j * n + d] = br[j * n + d] - (fr * ur - fi * ui);
-        bi[j * n + d] = bi[j * n + d] - (fr * ui + fi * ur);
-      }
+      sub_scaled_c(ar + (k + 1) * n + d, ai + (k + 1) * n + d, ar + (k + 1) * n + c, ai + (k + 1) * n + c, n - k - 1,
+                   n, fr, fi);
+      sub_scaled_c(br + d, bi + d, br + c, bi + c, m, n, fr, fi);
     }
   }
   for (Idx k = n - 1; k >= 1; --k) {
@@ -344,11 +334,7 @@ void linsolve_right_complex(double* a, double* b, int32_t n32, int32_t m32, uint
       const Idx d = perm[i];
       const double fr = ar[k * n + d], fi = ai[k * n + d];
       if (exact_zero_c(fr, fi)) continue;
-      for (Idx j = 0; j < m; ++j) {
-        const double ur = br[j * n + c], ui = bi[j * n + c];
-        br[j * n + d] = br[j * n + d] - (fr * ur - fi * ui);
-        bi[j * n + d] = bi[j * n + d] - (fr * ui + fi * ur);
-      }
+      sub_scaled_c(br + d, bi + d, br + c, bi + c, m, n, fr, fi);
     }
   }
   for (double* blk : {br, bi}) {
@@ -421,11 +407,8 @@ void det_complex(double* re, double* im, double* det_re, double* det_im, int32_t
     for (Idx i = k + 1; i < n; ++i) {
       const Idx s = perm[i];
       const double fr = re[s * n + k], fi = im[s * n + k];
-      for (Idx j = k + 1; j < n; ++j) {
-        const double ur = re[r * n + j], ui = im[r * n + j];
-        re[s * n + j] = re[s * n + j] - (fr * ur - fi * ui);
-        im[s * n + j] = im[s * n + j] - (fr * ui + fi * ur);
-      }
+      sub_scaled_c(re + s * n + k + 1, im + s * n + k + 1, re + r * n + k + 1, im + r * n + k + 1, n - k - 1, 1, fr,
+                   fi);
     }
   }
   *det_re = dr;
