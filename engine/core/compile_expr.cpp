@@ -165,7 +165,9 @@ class ExprCompiler {
     return kOk;
   }
   int emit_string(const uint16_t* chars, int32_t length, bool wide);
-  int emit_text_string(const char* s, int32_t length);
+  int emit_text_string(const char* s, int32_t length) { return emit_string8(s, length); }
+  template <typename Ch>
+  int emit_string8(const Ch* chars, int32_t length);
   int emit_intrinsic(const IntrinsicEntry* e, int nargin, int nargout, int* result);
   int emit_library(int32_t k, const BuiltinEntry* row, int nargin, int nargout, int* result);
   int emit_user_call(int32_t id, int nargin, int nargout);
@@ -234,34 +236,26 @@ class ExprCompiler {
 // ---- emission -------------------------------------------------------------
 
 int ExprCompiler::emit_string(const uint16_t* chars, int32_t length, bool wide) {
+  if (!wide) return emit_string8(chars, length);
   if (length > 0xFFFF) return kExpressionTooLarge;
-  if (wide) {
-    TN_TRY(u_.need(int64_t(length) + 2));
-    u_.code[u_.pos++] = kOpPushString16;
-    u_.code[u_.pos++] = uint16_t(length);
-    for (int32_t i = 0; i < length; ++i) u_.code[u_.pos++] = chars[i];
-  } else {
-    TN_TRY(u_.need(int64_t(length + 1) / 2 + 2));
-    u_.code[u_.pos++] = kOpPushString8;
-    u_.code[u_.pos++] = uint16_t(length);
-    for (int32_t i = 0; i < length; i += 2) {
-      const uint16_t lo = uint8_t(chars[i]);
-      const uint16_t hi = i + 1 < length ? uint8_t(chars[i + 1]) : 0;
-      u_.code[u_.pos++] = uint16_t(lo | hi << 8);
-    }
-  }
+  TN_TRY(u_.need(int64_t(length) + 2));
+  u_.code[u_.pos++] = kOpPushString16;
+  u_.code[u_.pos++] = uint16_t(length);
+  for (int32_t i = 0; i < length; ++i) u_.code[u_.pos++] = chars[i];
   ++sp_;
   return kOk;
 }
 
-int ExprCompiler::emit_text_string(const char* s, int32_t length) {
+// A string of byte characters, two to a word, low byte first.
+template <typename Ch>
+int ExprCompiler::emit_string8(const Ch* chars, int32_t length) {
   if (length > 0xFFFF) return kExpressionTooLarge;
   TN_TRY(u_.need(int64_t(length + 1) / 2 + 2));
   u_.code[u_.pos++] = kOpPushString8;
   u_.code[u_.pos++] = uint16_t(length);
   for (int32_t i = 0; i < length; i += 2) {
-    const uint16_t lo = uint8_t(s[i]);
-    const uint16_t hi = i + 1 < length ? uint8_t(s[i + 1]) : 0;
+    const uint16_t lo = uint8_t(chars[i]);
+    const uint16_t hi = i + 1 < length ? uint8_t(chars[i + 1]) : 0;
     u_.code[u_.pos++] = uint16_t(lo | hi << 8);
   }
   ++sp_;
