@@ -138,6 +138,22 @@ int int_from_double(double x, int32_t* v) {
   return kOk;
 }
 
+// A double or single array of any dimensions through its typed view: its
+// size and where its real and imaginary parts lie (im null when real).
+template <typename T>
+int floating_view(EngineContext* ctx, int depth, uint32_t real_type, uint32_t complex_type, int* ndims,
+                  const uint32_t** dims, int64_t* count, T** re, T** im) {
+  TypedView t;
+  if (!typed_view(ctx, depth, &t) || (t.type != real_type && t.type != complex_type)) return kWrongType;
+  auto* p = reinterpret_cast<T*>(t.elems);
+  if (ndims) *ndims = static_cast<int>(t.ndims);
+  if (dims) *dims = t.dims;
+  if (count) *count = t.count;
+  if (re) *re = p;
+  if (im) *im = t.is_complex ? p + t.count : nullptr;
+  return kOk;
+}
+
 }  // namespace
 
 bool typed_view(EngineContext* c, int depth, TypedView* v) {
@@ -367,30 +383,12 @@ int stk_get_double_array(EngineContext* ctx, int depth, int* ndims, const uint32
     if (im) *im = (d[0] & kKindComplex) ? p + n : nullptr;
     return kOk;
   }
-  TypedView t;
-  if (!typed_view(ctx, depth, &t) || (t.type != kElemDouble && t.type != kElemDoubleComplex))
-    return kWrongType;
-  auto* p = reinterpret_cast<double*>(t.elems);
-  if (ndims) *ndims = static_cast<int>(t.ndims);
-  if (dims) *dims = t.dims;
-  if (count) *count = t.count;
-  if (re) *re = p;
-  if (im) *im = t.is_complex ? p + t.count : nullptr;
-  return kOk;
+  return floating_view(ctx, depth, kElemDouble, kElemDoubleComplex, ndims, dims, count, re, im);
 }
 
 int stk_get_single_array(EngineContext* ctx, int depth, int* ndims, const uint32_t** dims,
                          int64_t* count, float** re, float** im) {
-  TypedView t;
-  if (!typed_view(ctx, depth, &t) || (t.type != kElemSingle && t.type != kElemSingleComplex))
-    return kWrongType;
-  auto* p = reinterpret_cast<float*>(t.elems);
-  if (ndims) *ndims = static_cast<int>(t.ndims);
-  if (dims) *dims = t.dims;
-  if (count) *count = t.count;
-  if (re) *re = p;
-  if (im) *im = t.is_complex ? p + t.count : nullptr;
-  return kOk;
+  return floating_view(ctx, depth, kElemSingle, kElemSingleComplex, ndims, dims, count, re, im);
 }
 
 int stk_get_typed_array(EngineContext* ctx, int depth, int* ndims, const uint32_t** dims,
