@@ -88,10 +88,9 @@ int arith_elementwise_binary(EngineContext* ctx, int op) {
     return kOk;
   }
   if (!known_op(op)) return kBadArgument;
-  NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
-  if (a.kind == NumKind::kNone || b.kind == NumKind::kNone) return kWrongArgType;
   // Shapes are tested before promotion, which would convert for nothing.
-  if (!shapes_agree(a, b)) return kIncompatibleSize;
+  NumOperand a, b;
+  TN_TRY(elementwise_pair(ctx, &a, &b));
   const CommonClass cc = common_class(a, b);
   if (cc.kind == NumKind::kInt && (op == kArithPower || op == kArithRealpow)) return kBadArgument;
   if ((op == kArithRem || op == kArithMod) && (a.cplx || b.cplx)) return kWrongType;

@@ -357,9 +357,8 @@ int bi_eps(EngineContext* ctx, int nargin) {
 
 int bi_complex(EngineContext* ctx) {
   if (!args_present(ctx, 2)) return kWrongArgType;
-  const NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
-  if (a.kind == NumKind::kNone || b.kind == NumKind::kNone) return kWrongArgType;
-  if (!shapes_agree(a, b)) return kIncompatibleSize;
+  NumOperand a, b;
+  TN_TRY(elementwise_pair(ctx, &a, &b));
   const NumOperand& shape = result_shape(a, b);
   double *re, *im;
   if (shape.count == 0) {

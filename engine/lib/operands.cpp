@@ -58,6 +58,13 @@ bool shapes_agree(const NumOperand& a, const NumOperand& b) {
   return a.ndims == b.ndims && std::equal(a.dims, a.dims + a.ndims, b.dims);
 }
 
+int elementwise_pair(EngineContext* ctx, NumOperand* a, NumOperand* b) {
+  *a = num_operand(ctx, 1);
+  *b = num_operand(ctx, 0);
+  if (a->kind == NumKind::kNone || b->kind == NumKind::kNone) return kWrongArgType;
+  return shapes_agree(*a, *b) ? kOk : kIncompatibleSize;
+}
+
 CommonClass common_class(const NumOperand& a, const NumOperand& b) {
   if (a.kind == NumKind::kDouble || b.kind == NumKind::kDouble) return {NumKind::kDouble, 0};
   if (a.kind == NumKind::kSingle || b.kind == NumKind::kSingle) return {NumKind::kSingle, 0};

@@ -33,6 +33,11 @@ NumOperand num_operand(EngineContext* ctx, int depth);
 // element or both have the same dimensions.
 bool shapes_agree(const NumOperand& a, const NumOperand& b);
 
+// The two top items as numeric operands (a deeper, b on top) that may be
+// combined elementwise: 44 when either is no numeric array, 20 when their
+// shapes do not agree.
+int elementwise_pair(EngineContext* ctx, NumOperand* a, NumOperand* b);
+
 // The operand whose shape the result takes: the top one unless it is a
 // scalar (the stack getters' rule).
 inline const NumOperand& result_shape(const NumOperand& a, const NumOperand& b) {

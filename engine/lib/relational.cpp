@@ -172,9 +172,8 @@ int bi_eq(EngineContext* ctx, int sel) {
     if (replace_top_by_logical(ctx, 2, scalar_compare(sel, tn::ld_f64(p), tn::ld_f64(p + 1))))
       return kOk;
   }
-  NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
-  if (a.kind == NumKind::kNone || b.kind == NumKind::kNone) return kWrongArgType;
-  if (!shapes_agree(a, b)) return kIncompatibleSize;
+  NumOperand a, b;
+  TN_TRY(elementwise_pair(ctx, &a, &b));
   const CommonClass cc = common_class(a, b);
   TN_TRY(promote_pair(ctx, &a, &b, cc));
   const NumOperand shape = result_shape(a, b);
