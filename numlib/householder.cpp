@@ -13,6 +13,27 @@ namespace {
 
 using Idx = std::ptrdiff_t;
 
+// Column pivoting: the column of largest remaining norm among k..nn-1 (the
+// first of equals) takes place k in perm and norm2; -1 when every remaining
+// norm is 0. The caller swaps the matrix columns.
+Idx pivot_column(double* norm2, int32_t* perm, Idx k, Idx nn) {
+  Idx p = k;
+  double best = norm2[k];
+  for (Idx j = k + 1; j < nn; ++j) {
+    if (norm2[j] > best) {
+      best = norm2[j];
+      p = j;
+    }
+  }
+  if (best == 0.0) return -1;
+  if (p != k) {
+    std::swap(perm[k], perm[p]);
+    norm2[p] = norm2[k];
+    norm2[k] = best;
+  }
+  return p;
+}
+
 // Columns handled together by a left application (the sums live in locals).
 constexpr Idx kBand = 32;
 
@@ -246,21 +267,10 @@ void la_qr_real(double* a, int32_t m, int32_t n, double* q, int32_t* perm, doubl
   if (q) set_identity(q, mm);
   for (Idx k = 0; k < nn; ++k) {
     if (perm) {
-      Idx p = k;
-      double best = norm2[k];
-      for (Idx j = k + 1; j < nn; ++j) {
-        if (norm2[j] > best) {
-          best = norm2[j];
-          p = j;
-        }
-      }
-      if (best == 0.0) break;  // the rest are zero columns
-      if (p != k) {
-        std::swap(perm[k], perm[p]);
-        norm2[p] = norm2[k];
-        norm2[k] = best;
+      const Idx p = pivot_column(norm2, perm, k, nn);
+      if (p < 0) break;  // the rest are zero columns
+      if (p != k)
         for (Idx i = 0; i < mm; ++i) std::swap(a[i * nn + k], a[i * nn + p]);
-      }
     }
     if (k >= mm) continue;  // no rows left below the diagonal
     double beta;
@@ -300,19 +310,9 @@ void la_qr_complex(double* a_re, double* a_im, int32_t m, int32_t n, double* q_r
   }
   for (Idx k = 0; k < nn; ++k) {
     if (perm) {
-      Idx p = k;
-      double best = norm2[k];
-      for (Idx j = k + 1; j < nn; ++j) {
-        if (norm2[j] > best) {
-          best = norm2[j];
-          p = j;
-        }
-      }
-      if (best == 0.0) break;
+      const Idx p = pivot_column(norm2, perm, k, nn);
+      if (p < 0) break;
       if (p != k) {
-        std::swap(perm[k], perm[p]);
-        norm2[p] = norm2[k];
-        norm2[k] = best;
         for (Idx i = 0; i < mm; ++i) {
           std::swap(a_re[i * nn + k], a_re[i * nn + p]);
           std::swap(a_im[i * nn + k], a_im[i * nn + p]);
