@@ -156,15 +156,11 @@ bool readfn_present(EngineContext* c) {
 // true), leaving the statements that surround them.
 int blank_definitions(EngineContext* c, const char* text, char* copy, int32_t length) {
   std::memmove(copy, text, size_t(length));
-  DefinitionScan scan;
-  SourceDefinition d{};
-  for (;;) {
-    const int status = fn_find_next_definition(c, text, length, &scan, &d);
-    if (status == kEndOfFile) return kOk;
-    TN_TRY(status);
+  return fn_each_definition(c, text, length, [&](const SourceDefinition& d) {
     for (int32_t i = d.start; i < d.end; ++i)
       if (copy[i] != '\n' && copy[i] != '\r') copy[i] = ' ';
-  }
+    return int(kOk);
+  });
 }
 
 // Compiles text as top-level code into an item above a new frame and points

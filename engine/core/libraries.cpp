@@ -69,17 +69,13 @@ int use_one(void* arg, const char* name, int32_t length, bool if_exists) {
 // Defines every function of a text in the library; the definitions become
 // "not compiled" (compiled at their first call) unless already compiled.
 int define_all(EngineContext* c, int32_t library, const char* text, int32_t length) {
-  DefinitionScan scan;
-  SourceDefinition d{};
-  for (;;) {
-    const int status = fn_find_next_definition(c, text, length, &scan, &d);
-    if (status == kEndOfFile) return kOk;
-    TN_TRY(status);
+  return fn_each_definition(c, text, length, [&](const SourceDefinition& d) {
     int32_t id = 0;
     TN_TRY(fn_table_define(c, d.name, d.name_length, d.class_name, d.class_length, library, d.is_private, 0,
                            library != 0 ? 0 : kNoLibrary, &id));
     if (ent(c, id, kEntCode) == kCodeReferenced) ent_set(c, id, kEntCode, kCodeNotCompiled);
-  }
+    return int(kOk);
+  });
 }
 
 }  // namespace
@@ -180,17 +176,12 @@ int lib_use(EngineContext* c, int32_t library, const char* text, int32_t length)
 
 int lib_compile_source(EngineContext* c, int32_t library, const char* text, int32_t length, int replace_flag) {
   TN_TRY(lib_use(c, library, text, length));
-  DefinitionScan scan;
-  SourceDefinition d{};
-  for (;;) {
-    const int status = fn_find_next_definition(c, text, length, &scan, &d);
-    if (status == kEndOfFile) break;
-    TN_TRY(status);
+  TN_TRY(fn_each_definition(c, text, length, [&](const SourceDefinition& d) {
     int32_t id = 0;
     TN_TRY(fn_table_define(c, d.name, d.name_length, d.class_name, d.class_length, library, d.is_private, 0,
                            kNoLibrary, &id));
     if (ent(c, id, kEntCode) > 0 && replace_flag) TN_TRY(fn_code_remove(c, id));
-    TN_TRY(fn_compile_on_demand(c, id, text + d.start, d.end - d.start, d.line, 0));
-  }
+    return fn_compile_on_demand(c, id, text + d.start, d.end - d.start, d.line, 0);
+  }));
   return fn_compile_pending(c, 0);
 }

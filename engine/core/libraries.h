@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/status.h"
 
 // Hook row names and the hooks' call forms.
 inline constexpr const char kHookReadLib[] = "+readlib";
@@ -84,6 +85,20 @@ struct SourceDefinition {
 // that closes nothing, 151, 152 and 153 for malformed headers.
 int fn_find_next_definition(EngineContext* ctx, const char* text, int32_t length, DefinitionScan* scan,
                             SourceDefinition* out);
+
+// Calls visit(definition) for each definition of the text in order; the
+// first nonzero status of the scan or of a visit ends the walk with it.
+template <typename Visit>
+int fn_each_definition(EngineContext* ctx, const char* text, int32_t length, Visit&& visit) {
+  DefinitionScan scan;
+  SourceDefinition d{};
+  for (;;) {
+    const int status = fn_find_next_definition(ctx, text, length, &scan, &d);
+    if (status == kEndOfFile) return kOk;
+    TN_TRY(status);
+    TN_TRY(visit(static_cast<const SourceDefinition&>(d)));
+  }
+}
 
 // Calls visit(arg, name, length, if_exists) for each library named on a "use"
 // or "useifexists" line; a visit's nonzero status ends the walk. 157 for a
