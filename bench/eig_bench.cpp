@@ -11,25 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "numlib/eigen.h"
 #include "numlib/schur.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
-template <class Prepare, class Run>
-double best_seconds(Prepare&& prepare, Run&& run, int reps) {
-  double best = 1e30;
-  for (int r = 0; r < reps; ++r) {
-    prepare();
-    auto t0 = Clock::now();
-    run();
-    double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (s < best) best = s;
-  }
-  return best;
-}
+using bench::best_seconds;
 
 bool write_numbers(const std::string& path, const std::vector<double>& v, int per_line) {
   FILE* f = std::fopen(path.c_str(), "w");

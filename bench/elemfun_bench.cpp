@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/timing.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/elemfun.h"
@@ -17,20 +18,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int32_t kCount = 1000000;
 constexpr int kReps = 7;
 
 template <class F>
 double best_seconds(F&& f) {
-  double best = 1e30;
-  for (int r = 0; r < kReps; ++r) {
-    auto t0 = Clock::now();
-    f();
-    double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (s < best) best = s;
-  }
-  return best;
+  return bench::best_seconds(f, kReps);
 }
 
 struct Case {

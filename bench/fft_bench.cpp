@@ -12,23 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/timing.h"
 #include "numlib/fft.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
-template <class F>
-double best_seconds(F&& f, int reps) {
-  double best = 1e30;
-  for (int r = 0; r < reps; ++r) {
-    auto t0 = Clock::now();
-    f();
-    double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (s < best) best = s;
-  }
-  return best;
-}
+using bench::best_seconds;
 
 double numpy_seconds(int argc, char** argv, int n) {
   const std::string key = std::to_string(n) + "=";

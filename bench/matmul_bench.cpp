@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/timing.h"
 #include "numlib/matmul.h"
 
 extern "C" {
@@ -22,7 +23,6 @@ char* openblas_get_corename(void);
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 // Row-major C = A B is column-major C' = B' A'.
 void blas_product(int m, int k, int n, const double* a, const double* b, double* c) {
@@ -30,17 +30,7 @@ void blas_product(int m, int k, int n, const double* a, const double* b, double*
   dgemm_("N", "N", &n, &m, &k, &one, b, &n, a, &k, &zero, c, &n);
 }
 
-template <class F>
-double best_seconds(F&& f, int reps) {
-  double best = 1e30;
-  for (int r = 0; r < reps; ++r) {
-    auto t0 = Clock::now();
-    f();
-    double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    if (s < best) best = s;
-  }
-  return best;
-}
+using bench::best_seconds;
 
 bool matches_ordered_sum(int m, int k, int n, const double* a, const double* b,
                          const double* c) {

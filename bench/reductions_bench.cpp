@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/timing.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/engine_start.h"
@@ -18,18 +19,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kRows = 1000, kCols = 1000;
 
-double best_ms(const std::function<void()>& f, int reps) {
-  double best = 1e30;
-  for (int r = 0; r < reps; ++r) {
-    auto t0 = Clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-  }
-  return best;
-}
+double best_ms(const std::function<void()>& f, int reps) { return 1000 * bench::best_seconds(f, reps); }
 
 }  // namespace
 
