@@ -16,6 +16,7 @@
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
 #include "support/engine_block.h"
+#include "support/stack_invariants.h"
 
 namespace io_test {
 
@@ -70,7 +71,14 @@ class IoEngine : public ::testing::Test {
                         : stream_hook_row(kHookRead, read_lines, kReadBuffered, user);
     ASSERT_EQ(engine_register_builtin_table(ctx, rows_, 1), kOk);
   }
-  void SetUp() override { wire(newline_mode, bytewise_input); }
+  void SetUp() override {
+    wire(newline_mode, bytewise_input);
+    base_desc = ctx->desc_top;
+  }
+  // The stacks are whole when each test ends.
+  void TearDown() override { EXPECT_TRUE(check_stack_invariants(ctx, base_desc)); }
+  // Items pushed by the test.
+  int items() const { return (ctx->desc_top - base_desc) / 3; }
 
   // Set in a derived fixture's constructor to wire another console.
   uint8_t newline_mode = kNewlineLF;
@@ -80,6 +88,7 @@ class IoEngine : public ::testing::Test {
   EngineContext* ctx = block.ctx();
   BuiltinEntry rows_[4]{};
   Console console;
+  int32_t base_desc = 0;
 };
 
 // --- Values --------------------------------------------------------------------

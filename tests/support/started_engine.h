@@ -34,6 +34,18 @@ struct StartedEngine {
   }
 };
 
+// A StartedEngine per test whose results may stay on the stack: invariants
+// checked, then the items dropped, when each test ends.
+class StartedEngineClearing : public ::testing::Test {
+ protected:
+  StartedEngine e;
+  EngineContext* c = e.c;
+  void TearDown() override {
+    EXPECT_TRUE(e.invariants());
+    e.clear();
+  }
+};
+
 // The same engine as a GoogleTest fixture: heights taken after start-up,
 // stack invariants checked when each test ends.
 class StartedEngineTest : public ::testing::Test {

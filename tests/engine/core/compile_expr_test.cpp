@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/compile_harness.h"
+#include "support/fn_fakes.h"
 
 namespace {
 
@@ -161,15 +162,7 @@ TEST(CompileExpressions, ConstantFoldingAtLevel4) {
 BuiltinEntry row(const char* name, uint8_t min_in, uint8_t max_in, uint8_t min_out, uint8_t max_out,
                  int32_t class_word = 0) {
   static const BuiltinFn stub = [](EngineContext*, int, int, uintptr_t) { return 0; };
-  BuiltinEntry e{};
-  e.fn = stub;
-  e.class_word = class_word;
-  std::strncpy(e.name, name, sizeof e.name - 1);
-  e.min_in = min_in;
-  e.max_in = max_in;
-  e.min_out = min_out;
-  e.max_out = max_out;
-  return e;
+  return fn_row(name, stub, min_in, max_in, min_out, max_out, class_word);
 }
 
 // A user function named like an operator's function takes every operator

@@ -81,16 +81,8 @@ const IntClass kIntClasses[] = {
     {"uint64", kOpUint64, [](const ConvRow& r) -> int64_t { return static_cast<int64_t>(r.u64); }},
 };
 
-class Classes : public ::testing::Test {
+class Classes : public StartedEngineClearing {
  protected:
-  StartedEngine e;
-  EngineContext* c = e.c;
-
-  void TearDown() override {
-    EXPECT_TRUE(e.invariants());
-    e.clear();
-  }
-
   V table_values() const {
     V x;
     for (const ConvRow& r : kConvTable) x.push_back(r.x);

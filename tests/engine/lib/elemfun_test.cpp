@@ -214,16 +214,8 @@ struct Cx {
   double re, im;
 };
 
-class Elemfun : public ::testing::Test {
+class Elemfun : public StartedEngineClearing {
  protected:
-  StartedEngine e;
-  EngineContext* c = e.c;
-
-  void TearDown() override {
-    EXPECT_TRUE(e.invariants());
-    e.clear();
-  }
-
   // Runs op on the top item; one item stays in its place.
   tv::Value run(uint32_t op) {
     const int items = e.items();

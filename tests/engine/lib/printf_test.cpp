@@ -114,13 +114,6 @@ const std::vector<Case> kCases = {
 
 class Printf : public IoEngine {
  protected:
-  void SetUp() override {
-    IoEngine::SetUp();
-    base_desc = ctx->desc_top;
-  }
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(ctx, base_desc)); }
-  int items() const { return (ctx->desc_top - base_desc) / 3; }
-
   void push_all(const char16_t* format, const std::vector<Arg>& args) {
     push(ctx, T(format));
     for (const Arg& a : args) push(ctx, a);
@@ -151,7 +144,6 @@ class Printf : public IoEngine {
     return reinterpret_cast<const char*>(heap_words(ctx) + ctx->err_pending_text + 1);
   }
 
-  int32_t base_desc = 0;
 };
 
 TEST_F(Printf, GoldenTexts) {

@@ -62,17 +62,7 @@ const std::vector<ScanCase> kScans = {
     {u"  ", u"%d", {}, nullptr, 0, 2},
 };
 
-class Scanf : public IoEngine {
- protected:
-  void SetUp() override {
-    IoEngine::SetUp();
-    base_desc = ctx->desc_top;
-  }
-  void TearDown() override { EXPECT_TRUE(check_stack_invariants(ctx, base_desc)); }
-  int items() const { return (ctx->desc_top - base_desc) / 3; }
-
-  int32_t base_desc = 0;
-};
+class Scanf : public IoEngine {};
 
 TEST_F(Scanf, ValuesCountAndPosition) {
   for (const ScanCase& c : kScans) {

@@ -83,15 +83,7 @@ const std::vector<Kind>& kinds() {
   return k;
 }
 
-class TypeTests : public ::testing::Test {
- protected:
-  StartedEngine e;
-  EngineContext* c = e.c;
-  void TearDown() override {
-    EXPECT_TRUE(e.invariants());
-    e.clear();
-  }
-};
+class TypeTests : public StartedEngineClearing {};
 
 TEST_F(TypeTests, EveryKindAnswersEveryPredicate) {
   const struct {
