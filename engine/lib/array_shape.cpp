@@ -9,23 +9,11 @@
 #include "engine/core/checked.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
+#include "engine/lib/container_access.h"
 
 namespace {
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
-
-// Walks a container's elements; a header claiming more words than remain
-// ends the walk, so a damaged container cannot lead past its data.
-struct Walk {
-  uint64_t* at;
-  int64_t left;
-  bool done() const { return left < kElemHeaderWords || elem_total_words(at) > left; }
-  void next() {
-    const uint32_t w = elem_total_words(at);
-    at += w;
-    left -= w;
-  }
-};
 
 }  // namespace
 
@@ -210,7 +198,7 @@ int refs_push(EngineContext* ctx, int depth) {
   TN_TRY(stk_push_typed_array(ctx, nd, shape, 4, 0, &data));
   // The elements did not move: the push went above them.
   auto* refs = static_cast<uint8_t*>(data);
-  Walk w{data_words(ctx) + base, static_cast<int64_t>(ctx->data_top) - base};
+  clib::Walk w{data_words(ctx) + base, static_cast<int64_t>(ctx->data_top) - base};
   for (int32_t i = 0; i < count && !w.done(); ++i, w.next())
     tn::st_i32(refs + 4 * i, static_cast<int32_t>(w.at - data_words(ctx)));
   return kOk;
