@@ -10,6 +10,7 @@
 #include "engine/lib/array_intrinsics.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/elemfun.h"
+#include "engine/lib/poly_filter.h"
 #include "engine/lib/sets.h"
 
 namespace {
@@ -50,4 +51,5 @@ void engine_intrinsic_handlers_install() {
   for (uint16_t op : kClassesOpcodes) install_if_free(op, h_classes, op);
   for (const ArrayIntrinsic& row : array_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
   for (uint16_t op : kSortSetOpcodes) install_if_free(op, op_sort_sets, op);
+  for (const ArrayIntrinsic& row : poly_filter_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
 }
