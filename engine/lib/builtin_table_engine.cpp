@@ -6,6 +6,7 @@
 // (builtin_table_bind); the engine's and the numerical library's own rows name
 // their functions here.
 #include "engine/core/streams.h"
+#include "engine/lib/bit_ops.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
@@ -60,8 +61,8 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("apply", 2, 3, 1, 1, 0, 0, bi_apply),
     F("map", 2, kAny, 0, kAny, kMapSelector, 0, bi_map_cellfun),
     F("cellfun", 2, kAny, 1, 1, kCellfunSelector, 0, bi_map_cellfun),
-    F("base64encode", 1, 1, 1, 1, 'e'),
-    F("base64decode", 1, 1, 1, 1, 'd'),
+    F("base64encode", 1, 1, 1, 1, 'e', 0, bi_base64encode),
+    F("base64decode", 1, 1, 1, 1, 'd', 0, bi_base64encode),
     F("utf8encode"),
     F("utf8decode"),
     F("md5"),
@@ -142,17 +143,17 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("odeset", 0, kAny, 1, 1),
     F("ode45", 3, kAny, 0, 2),  // data: its Runge-Kutta tableau, bound with it
     F("ode23", 3, kAny, 0, 2),  // likewise
-    F("bitget", 2, 2, 1, 1),
-    F("bitset", 2, 3, 1, 1),
-    F("bitand", 2, 2, 1, 1),
-    F("bitor", 2, 2, 1, 1),
-    F("bitxor", 2, 2, 1, 1),
-    F("bitcmp", 1, 2, 1, 1),
-    F("bitshift", 2, 3, 1, 1),
-    F("bitall", 1, 2, 1, 1, '&'),
-    F("bitany", 1, 2, 1, 1, '|'),
-    F("graycode", 1, 1, 1, 1, 'g'),
-    F("igraycode", 1, 1, 1, 1, 'i'),
+    F("bitget", 2, 2, 1, 1, 0, 0, bi_bitget),
+    F("bitset", 2, 3, 1, 1, 0, 0, bi_bitset),
+    F("bitand", 2, 2, 1, 1, 0, 0, bi_bitand),
+    F("bitor", 2, 2, 1, 1, 0, 0, bi_bitor),
+    F("bitxor", 2, 2, 1, 1, 0, 0, bi_bitxor),
+    F("bitcmp", 1, 2, 1, 1, 0, 0, bi_bitcmp),
+    F("bitshift", 2, 3, 1, 1, 0, 0, bi_bitshift),
+    F("bitall", 1, 2, 1, 1, '&', 0, bi_bitall),
+    F("bitany", 1, 2, 1, 1, '|', 0, bi_bitall),
+    F("graycode", 1, 1, 1, 1, 'g', 0, bi_graycode),
+    F("igraycode", 1, 1, 1, 1, 'i', 0, bi_graycode),
 
     M("!ZVR"),  // calendar
     F("cal2julian", 1, 6, 1, 1),
