@@ -296,6 +296,27 @@ TEST_F(PolyFilter, AddpolAlignsAtTheBottomRight) {
   EXPECT_EQ(eval1("addpol([], [1 2])").re, (std::vector<double>{1, 2}));
 }
 
+// Codes that ZVR text cannot tell apart or cannot build: an empty row of
+// coefficients (ZVR makes every empty 0 x 0) and an integer signal.
+TEST_F(PolyFilter, FilterRefusesAnEmptyRowAndAnIntegerSignal) {
+  EngineContext* c = s.c;
+  const int32_t d0 = c->desc_top;
+  stk_claim(c, kKindReal, 1, 0, 0);  // a 1 x 0 row of b
+  tv::push_scalar(c, 1);
+  tv::push_scalar(c, 1);
+  StackSnapshot before = snapshot_stacks(c);
+  EXPECT_EQ(bi_filter(c, 3, 1), kBadSize);
+  EXPECT_TRUE(before == snapshot_stacks(c));
+  while (c->desc_top > d0) stk_drop(c);
+  tv::push_scalar(c, 1);
+  tv::push_scalar(c, 1);
+  tv::push_ints(c, kElemI8, {1, 2}, {1, 2});
+  before = snapshot_stacks(c);
+  EXPECT_EQ(bi_filter(c, 3, 1), kWrongType);
+  EXPECT_TRUE(before == snapshot_stacks(c));
+  while (c->desc_top > d0) stk_drop(c);
+}
+
 // Each of the five, given room for k data words, k = 0, 1, ...: every
 // failure leaves the stacks exactly as they were, and some room succeeds.
 TEST_F(PolyFilter, FailuresForLackOfRoomChangeNothing) {
