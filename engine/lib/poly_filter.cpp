@@ -55,17 +55,82 @@ Vectors vectors_of(const Mat& m, int dim) {
   return {m.cols, m.rows, 1, m.cols};
 }
 
+constexpr int kConvBlock = 8;  // values of a taken together on the hot path
+constexpr int kLanes = 2;      // results computed side by side (one SSE2 register)
+using Lanes = double __attribute__((vector_size(kLanes * sizeof(double))));
+Lanes load_lanes(const double* p) {
+  Lanes v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// r[i + j] += a[i] b[j] for real vectors of unit step. Eight values of a are
+// taken at once, and each r element still receives its terms in increasing
+// i, so the sums round exactly as the plain double loop does.
+void conv_real_unit(const double* a, int64_t la, int64_t astep, const double* b, int64_t lb, double* r) {
+  int64_t i = 0;
+  for (; i + kConvBlock <= la; i += kConvBlock) {
+    double av[kConvBlock];
+    for (int u = 0; u < kConvBlock; ++u) av[u] = a[(i + u) * astep];
+    double* rr = r + i;
+    auto edge = [&](int64_t j) {
+      double t = rr[j];
+      for (int u = 0; u < kConvBlock; ++u)
+        if (j - u >= 0 && j - u < lb) t += av[u] * b[j - u];
+      rr[j] = t;
+    };
+    const int64_t lo = kConvBlock - 1;
+    for (int64_t j = 0; j < std::min(lo, lb + lo); ++j) edge(j);
+    // Lanes of kLanes results: each lane adds its terms in the same order.
+    int64_t j = lo;
+    // Four independent groups per step keep the adders busy.
+    for (; j + 4 * kLanes <= lb; j += 4 * kLanes) {
+      Lanes t0 = load_lanes(rr + j), t1 = load_lanes(rr + j + kLanes);
+      Lanes t2 = load_lanes(rr + j + 2 * kLanes), t3 = load_lanes(rr + j + 3 * kLanes);
+      for (int u = 0; u < kConvBlock; ++u) {
+        const double* bu = b + j - u;
+        t0 += av[u] * load_lanes(bu);
+        t1 += av[u] * load_lanes(bu + kLanes);
+        t2 += av[u] * load_lanes(bu + 2 * kLanes);
+        t3 += av[u] * load_lanes(bu + 3 * kLanes);
+      }
+      std::memcpy(rr + j, &t0, sizeof t0);
+      std::memcpy(rr + j + kLanes, &t1, sizeof t1);
+      std::memcpy(rr + j + 2 * kLanes, &t2, sizeof t2);
+      std::memcpy(rr + j + 3 * kLanes, &t3, sizeof t3);
+    }
+    for (; j + kLanes <= lb; j += kLanes) {
+      Lanes t = load_lanes(rr + j);
+      for (int u = 0; u < kConvBlock; ++u) t += av[u] * load_lanes(b + j - u);
+      std::memcpy(rr + j, &t, sizeof t);
+    }
+    for (; j < lb; ++j) {
+      double t = rr[j];
+      for (int u = 0; u < kConvBlock; ++u) t += av[u] * b[j - u];
+      rr[j] = t;
+    }
+    for (int64_t j = std::max(lo, lb); j < lb + lo; ++j) edge(j);
+  }
+  for (; i < la; ++i) {
+    const double ai = a[i * astep];
+    for (int64_t j = 0; j < lb; ++j) r[i + j] += ai * b[j];
+  }
+}
+
 void conv_accumulate(const Mat& a, const Mat& b, const Mat& r, int dim) {
   const Vectors va = vectors_of(a, dim), vb = vectors_of(b, dim), vr = vectors_of(r, dim);
   for (int64_t v = 0; v < vr.count; ++v) {
     const int64_t oa = (va.count == 1 ? 0 : v) * va.gap, ob = (vb.count == 1 ? 0 : v) * vb.gap;
     double* rre = r.re + v * vr.gap;
     double* rim = r.im ? r.im + v * vr.gap : nullptr;
+    if (!rim && vb.step == 1 && vr.step == 1) {
+      conv_real_unit(a.re + oa, va.length, va.step, b.re + ob, vb.length, rre);
+      continue;
+    }
     for (int64_t i = 0; i < va.length; ++i) {
       const double ar = a.re[oa + i * va.step], ai = a.im ? a.im[oa + i * va.step] : 0.0;
       double* rr = rre + i * vr.step;
       if (!rim) {
-        // The hot case: real operands, contiguous along a row.
         for (int64_t j = 0; j < vb.length; ++j) rr[j * vr.step] += ar * b.re[ob + j * vb.step];
         continue;
       }
