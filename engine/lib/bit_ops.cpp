@@ -266,9 +266,11 @@ int bi_bitcmp(EngineContext* ctx, int nargin, int, uintptr_t) {
   TN_TRY(read_bits(ctx, nargin - 1, &a));
   if (nargin == 1) {
     if (a.dbl) return kWrongType;
-    // In place, in the element's own width (the class stays).
+    // In place, in the element's own width; a char or logical array becomes
+    // the unsigned numbers it counts as, whose element type it already has.
     Result r{false, a.o.type, static_cast<uint8_t*>(a.o.re)};
     for (int64_t i = 0; i < a.o.count; ++i) r.put(i, ~a.at(i));
+    if (!a.o.plain) a.o.desc[2] = kPayNumeric;
     return kOk;
   }
   NumOperand n;
