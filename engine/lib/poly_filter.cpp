@@ -337,7 +337,7 @@ int bi_deconv(EngineContext* ctx, int nargout) {
   const int64_t na = a.count(), nb = b.count();
   if (nb == 0) return kBadSize;  // no leading coefficient to divide by
   const int nout = nargout >= 2 ? 2 : 1;
-  const bool widen = b.im && !a.im;
+  const bool widen = b.im && !a.im && na > 0;  // an empty matrix stays real
   const bool cplx = a.im || b.im;
   const bool as_rows = a.rows < 2;
   const int64_t nq = std::max<int64_t>(na - nb + 1, 0), nr = nb - 1;

@@ -341,6 +341,7 @@ TEST_F(PolyFilter, FailuresForLackOfRoomChangeNothing) {
       {[&] { return bi_deconv(c, 2); }, [&] { tv::push_row(c, {1, 5, 6, 7}); tv::push_row(c, {1, 2}, {1, 1}); }},
       {[&] { return bi_filter(c, 4, 2); }, [&] { tv::push_row(c, {1, 2}); tv::push_row(c, {2, 1}); tv::push_single(c, {1, 3}, {1, 2, 3}); tv::push_row(c, {0.5}); }},
       {[&] { return bi_addpol(c); }, [&] { tv::push_row(c, {1, 2}); tv::push_double(c, {2, 1}, {1, 2}, {3, 4}); }},
+      {[&] { return bi_deconv(c, 2); }, [&] { stk_push_empty(c); tv::push_row(c, {1, 2}, {1, 1}); }},
   };
   for (const Call& call : calls) {
     bool done = false;
