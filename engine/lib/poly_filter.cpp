@@ -57,6 +57,7 @@ Vectors vectors_of(const Mat& m, int dim) {
 
 constexpr int kConvBlock = 8;  // values of a taken together on the hot path
 constexpr int kLanes = 2;      // results computed side by side (one SSE2 register)
+constexpr int kLaneGroups = 4;
 using Lanes = double __attribute__((vector_size(kLanes * sizeof(double))));
 Lanes load_lanes(const double* p) {
   Lanes v;
@@ -81,10 +82,10 @@ void conv_real_unit(const double* a, int64_t la, int64_t astep, const double* b,
     };
     const int64_t lo = kConvBlock - 1;
     for (int64_t j = 0; j < std::min(lo, lb + lo); ++j) edge(j);
-    // Lanes of kLanes results: each lane adds its terms in the same order.
+    // Each lane adds its terms in the same order as the scalar loop; four
+    // independent groups of lanes per step keep the adders busy.
     int64_t j = lo;
-    // Four independent groups per step keep the adders busy.
-    for (; j + 4 * kLanes <= lb; j += 4 * kLanes) {
+    for (; j + kLaneGroups * kLanes <= lb; j += kLaneGroups * kLanes) {
       Lanes t0 = load_lanes(rr + j), t1 = load_lanes(rr + j + kLanes);
       Lanes t2 = load_lanes(rr + j + 2 * kLanes), t3 = load_lanes(rr + j + 3 * kLanes);
       for (int u = 0; u < kConvBlock; ++u) {
