@@ -477,8 +477,6 @@ int Reader::names_statement(int32_t kind) {
   return kOk;
 }
 
-// Reads the names of a header list up to close (or a single name when close
-// is 0) and adds them as locals in order.
 // An input may take the slot of the output of its name once; a name is
 // never repeated within the outputs or within the inputs.
 bool Reader::input_may_share(int32_t slot) const {
@@ -487,6 +485,9 @@ bool Reader::input_may_share(int32_t slot) const {
     if (header_->input_slot[k] == slot) return false;
   return true;
 }
+
+// Reads the names of a header list up to close (or a single name when close
+// is 0) and adds them as locals in order.
 
 int Reader::header_names(char close, bool outputs, int32_t* count, bool* var_last) {
   const char* special = outputs ? "varargout" : "varargin";
