@@ -130,7 +130,12 @@ struct Stmt {
   int32_t n2;
 };
 
-// What the header of the text declares.
+constexpr int kMaxBracketDepth = 30;
+constexpr int kMaxBlocks = 64;
+constexpr int32_t kMaxLocals = 4096;
+
+// What the header of the text declares. Outputs take slots 0.. in order; an
+// input takes the slot of the output of its name, else the next new slot.
 struct Header {
   bool seen = false;
   bool define = false;
@@ -138,11 +143,8 @@ struct Header {
   bool varargout = false;
   int32_t outputs = 0;
   int32_t inputs = 0;
+  uint16_t input_slot[kMaxLocals] = {};
 };
-
-constexpr int kMaxBracketDepth = 30;
-constexpr int kMaxBlocks = 64;
-constexpr int32_t kMaxLocals = 4096;
 constexpr int32_t kMaxStringChars = 0xFFFF;
 constexpr int32_t kVarargoutPushed = 8;  // varargout elements a call can take
 constexpr uint16_t kVarargoutElementWords = 7;  // push_ref, push_int16, ref_element, deref
@@ -227,6 +229,7 @@ class Reader {
   int resolve_blank(char c, bool in_brackets, bool operand_end, bool after_anon);
   int assignment(const Scan& s, int32_t kind, bool for_loop);
   int header_names(char close, bool outputs, int32_t* count, bool* var_last);
+  bool input_may_share(int32_t slot) const;
 
   int put(char c) {
     if (used_ + 1 > cap_) return kExpressionTooLarge;
@@ -474,8 +477,18 @@ int Reader::names_statement(int32_t kind) {
   return kOk;
 }
 
+// An input may take the slot of the output of its name once; a name is
+// never repeated within the outputs or within the inputs.
+bool Reader::input_may_share(int32_t slot) const {
+  if (header_->outputs == 0 || slot >= header_->outputs) return false;
+  for (int32_t k = 0; k < header_->inputs; ++k)
+    if (header_->input_slot[k] == slot) return false;
+  return true;
+}
+
 // Reads the names of a header list up to close (or a single name when close
 // is 0) and adds them as locals in order.
+
 int Reader::header_names(char close, bool outputs, int32_t* count, bool* var_last) {
   const char* special = outputs ? "varargout" : "varargin";
   const int misplaced = outputs ? kMisplacedVarargout : kMisplacedVarargin;
@@ -489,9 +502,10 @@ int Reader::header_names(char close, bool outputs, int32_t* count, bool* var_las
     if (special_seen) return misplaced;
     const int32_t len = p_ - s;
     if (len == int32_t(std::strlen(special)) && std::memcmp(t_ + s, special, size_t(len)) == 0) special_seen = true;
-    if (u_.find_name(t_ + s, len) >= 0) return kReusedVariableName;
-    int32_t slot = 0;
+    int32_t slot = u_.find_name(t_ + s, len);
+    if (slot >= 0 && (outputs || !input_may_share(slot))) return kReusedVariableName;
     TN_TRY(u_.add_name(t_ + s, len, &slot));
+    if (!outputs) header_->input_slot[*count] = uint16_t(slot);
     ++*count;
     same_line_blanks();
     if (!outputs && p_ < n_ && t_[p_] == '=' && !(p_ + 1 < n_ && t_[p_ + 1] == '=')) {
@@ -1348,6 +1362,19 @@ void carve_scratch(EngineContext* ctx, const char* text, int32_t length, bool fu
   s->stmt_bytes = end > begin ? end - begin : 0;
 }
 
+// Raises one compile error. A syntax error that names the text it refuses
+// has no template row to put it in: the text follows the message in quotes.
+void raise_code(EngineContext* ctx, int status, int32_t integer, const char* text) {
+  const ErrMsgEntry* row = text && status == kSyntaxError ? errmsg_lookup(ctx, status, false) : nullptr;
+  if (!row) {
+    err_raise_code(ctx, status, -1, 0, integer, text);
+    return;
+  }
+  char message[2 * kErrorTextBytes];
+  const int n = std::snprintf(message, sizeof message, "%s '%s'", row->message, text);
+  err_store(ctx, status, message, n < int(sizeof message) ? n : int(sizeof message) - 1, true);
+}
+
 // Raises the status with its arguments, located at the failing statement's
 // line in the function being compiled.
 int raise_compile_error(Unit& u, int status) {
@@ -1361,11 +1388,11 @@ int raise_compile_error(Unit& u, int status) {
     const uint32_t keep_line = w[kFwLine], keep_function = w[kFwCurrentFunction];
     w[kFwLine] = uint32_t(u.line);
     w[kFwCurrentFunction] = uint32_t(function);
-    err_raise_code(ctx, status, -1, 0, integer, text);
+    raise_code(ctx, status, integer, text);
     w[kFwLine] = keep_line;
     w[kFwCurrentFunction] = keep_function;
   } else {
-    err_raise_code(ctx, status, -1, 0, integer, text);
+    raise_code(ctx, status, integer, text);
     err_note_location(ctx, status, u.line);
   }
   return status;
@@ -1390,7 +1417,7 @@ int compile_body(Unit& u, const char* text, int32_t length, Scratch& scratch, in
     u.code[kHdrLocals] = uint16_t(header.define ? 0 : u.name_count);
     u.code[kHdrMaxIn] = uint16_t(header.inputs);
     u.code[kHdrMaxOut] = uint16_t(header.define ? 1 : header.outputs);
-    for (int32_t k = 0; k < header.inputs; ++k) u.code[kHdrInputSlots + k] = uint16_t(header.outputs + k);
+    for (int32_t k = 0; k < header.inputs; ++k) u.code[kHdrInputSlots + k] = header.input_slot[k];
     std::memcpy(u.code + kHdrInputSlots + header.inputs, u.names, size_t(u.name_count) * kNameBytes);
     code_start = words;
     u.pos = words;

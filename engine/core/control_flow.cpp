@@ -365,10 +365,9 @@ int plan_range(const PackedRange& r, RangeState* s) {
   put_f64(&s->w[kRsStepIm], step_im);
   const bool zero_step = step == 0 && step_im == 0;
   if (r.cls != PackedRange::kSingle && start_im == 0 && step_im == 0) {
-    // A real start and step give the real range to the real part of the end.
-    int64_t n = 0;
-    if (!zero_step) TN_TRY(range_real_count(start, step, end, &n));
-    put_u64(&s->w[kRsLeft], uint64_t(n));
+    // A real start and step give the real range to the real part of the end,
+    // stepped without a limit on the count.
+    put_u64(&s->w[kRsLeft], range_real_loop_count(start, step, end));
     return kOk;
   }
   // Complex and single ranges: points along the direction from start to end.

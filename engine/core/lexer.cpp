@@ -108,6 +108,7 @@ int read_integer_literal(const char* t, int32_t end, int32_t* pos, NumberLiteral
   out->is_integer = true;
   out->int_bits = size;
   out->bits = v.bits;
+  out->wide = v.overflow;
   out->plain_integer = true;
   *pos = p;
   return kOk;

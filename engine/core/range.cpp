@@ -46,6 +46,19 @@ int range_real_count(double start, double step, double end, int64_t* n) {
   return kOk;
 }
 
+uint64_t range_real_loop_count(double start, double step, double end) {
+  if (step == 0) return 0;
+  const double q = ((end - start) + step) / step;
+  // The widening takes a quotient just below a whole number up to it, and
+  // never further: floor(q * factor) itself wherever the colon answers, but
+  // not a count inflated by the factor far beyond it.
+  const double up = std::ceil(q);
+  const double f = q * kRangeCountFactor >= up ? up : std::floor(q);
+  constexpr double kAboveUint64 = 18446744073709551616.0;  // 2^64
+  if (!(f >= 1)) return 0;  // NaN and empty ranges
+  return f >= kAboveUint64 ? UINT64_MAX : static_cast<uint64_t>(f);
+}
+
 int range_complex_count(const ComplexRange& r, int64_t cap, int64_t* n) {
   *n = 0;
   if (r.start_re == r.end_re && r.start_im == r.end_im) {

@@ -20,6 +20,11 @@ constexpr double kRangeRealLimit = 2147483647.0;
 // above start among them).
 int range_real_count(double start, double step, double end, int64_t* n);
 
+// The same count for a loop, which steps lazily and so has no limit: counted
+// in 64 bits, saturated at UINT64_MAX (1:Inf). Where the colon operator
+// answers, the two agree; a zero step gives 0 as for the loop it always did.
+uint64_t range_real_loop_count(double start, double step, double end);
+
 // The elements are a running sum: e(0) = start, e(k + 1) = e(k) + step, so a
 // loop that adds the step each time meets the same values.
 inline void range_real_fill(double* out, double start, double step, int64_t n) {

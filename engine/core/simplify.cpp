@@ -9,6 +9,7 @@
 
 #include "engine/core/compiler.h"
 #include "engine/core/opcodes.h"
+#include "engine/core/range.h"
 
 namespace {
 
@@ -287,6 +288,10 @@ bool fold_empty_loop(uint16_t* code, int64_t length, int64_t q, const int64_t* h
   const double first = v[0], step = n == 3 ? v[1] : 1, last = v[n - 1];
   const bool nonempty = (step > 0 && first <= last) || (step < 0 && first >= last);
   if (!nonempty) return false;
+  // The final value is found by running the sum: a loop too long for the
+  // colon operator stays a loop, which can be interrupted.
+  int64_t count = 0;
+  if (range_real_count(first, step, last, &count) != kOk) return false;
 
   code[q] = kOpRangeFinal;
   code[q + 1] = kOpStoreLocal;

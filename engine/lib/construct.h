@@ -53,7 +53,8 @@ int bi_length_numel(EngineContext* ctx, int which);  // kShapeLength or kShapeNu
 int bi_isempty(EngineContext* ctx);
 
 // join (opcode 67): the lists and cells among the arguments joined into one
-// list without copying an element; op_66_join: instruction 66 with operand n.
+// list without copying an element; op_66_join: instruction 66 with operand n,
+// the arguments before an x{:} (n - 1 items) joined in front of its list (on top).
 int bi_join(EngineContext* ctx, int nargin);
 int op_66_join(EngineContext* ctx, int n);
 

@@ -394,14 +394,14 @@ int bi_ismember(EngineContext* ctx) {
 const uint16_t kSortSetOpcodes[kSortSetOpcodeCount] = {
     kOpSort, kOpUnique, kOpUnion, kOpIntersect, kOpSetdiff, kOpSetxor, kOpIsmember};
 
-int op_sort_sets(EngineContext* ctx, int32_t selector, int word1, int word2, int) {
+int op_sort_sets(EngineContext* ctx, int32_t selector, int nargin, int nargout, int) {
   switch (selector) {
-    case kOpSort: return bi_sort(ctx, word1, word2);
-    case kOpUnique: return bi_unique(ctx, word1);
-    case kOpUnion: return bi_union(ctx, word1);
-    case kOpIntersect: return bi_intersect(ctx, word1);
-    case kOpSetdiff: return bi_setdiff(ctx, word1);
-    case kOpSetxor: return bi_setxor(ctx, word1);
+    case kOpSort: return bi_sort(ctx, nargin, nargout);
+    case kOpUnique: return bi_unique(ctx, nargout);
+    case kOpUnion: return bi_union(ctx, nargout);
+    case kOpIntersect: return bi_intersect(ctx, nargout);
+    case kOpSetdiff: return bi_setdiff(ctx, nargout);
+    case kOpSetxor: return bi_setxor(ctx, nargout);
     case kOpIsmember: return bi_ismember(ctx);
     default: return kNotSupported;
   }

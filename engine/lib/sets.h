@@ -30,9 +30,9 @@ int bi_ismember(EngineContext* ctx);
 
 // --- Interpreter binding -------------------------------------------------------------
 // sort and the set intrinsics in the interpreter's handler shape: selector =
-// the opcode, then the instruction's operand words in order: for sort (131)
-// nargin and nargout; for unique, union, intersect, setdiff and setxor
-// (132-136) nargout; none for ismember (137).
-int op_sort_sets(EngineContext* ctx, int32_t selector, int word1, int word2, int unused);
+// the opcode, then nargin and nargout as the interpreter passes them to every
+// intrinsic (the operand words where a count varies, the fixed count
+// otherwise). ismember takes neither.
+int op_sort_sets(EngineContext* ctx, int32_t selector, int nargin, int nargout, int unused);
 constexpr int kSortSetOpcodeCount = 7;
 extern const uint16_t kSortSetOpcodes[kSortSetOpcodeCount];

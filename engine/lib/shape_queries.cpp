@@ -161,12 +161,19 @@ int bi_join(EngineContext* ctx, int nargin) {
 }
 
 int op_66_join(EngineContext* ctx, int n) {
-  // Items, top first: n - 1 elements, the list they join, and one more item
-  // that stays below the result.
-  if (n < 1 || !args_present(ctx, n + 1)) return kBadArgument;
-  const uint32_t* list = desc_at(ctx, n - 1);
+  // Items, top first: the list (or cell) of x{:}, then the n - 1 arguments
+  // that precede it in the call, the first deepest. The arguments become a
+  // list that the flattened one is joined to, so they keep their places.
+  if (n < 1 || !args_present(ctx, n)) return kBadArgument;
+  const uint32_t* list = desc_at(ctx, 0);
   if (list[0] != kKindContainer || (list[2] != kContList && list[2] != kContCell))
     return kWrongArgType;
-  TN_TRY(stk_make_container(ctx, n - 1, 0, nullptr, 0));
+  TN_TRY(stk_move(ctx, n, n - 1));  // the list below the arguments
+  const int st = stk_make_container(ctx, n - 1, 0, nullptr, 0);
+  if (st != kOk) {
+    stk_move(ctx, n, 1);  // back on top: the stacks as they were
+    return st;
+  }
+  TN_TRY(stk_move(ctx, 2, 1));
   return bi_join(ctx, 2);
 }

@@ -35,10 +35,14 @@ TEST(CompileExpressions, Literals) {
        "store_local 4; push_int16 2000; store_local 5; nop; nop; nop; push_double 3; store_local 6; push_one; "
        "store_local 7; nop; nop; push_double 70000; store_local 8; push_zero; store_local 9; nop; nop; "
        "push_imag_double 2.5; store_local 10; nop; push_double 0.3; store_local 11; halt"},
-      {{}, R"--(a = 300int8; b = 0x10int8; c = 65535uint16; d = 70000int32; e = 4000000000uint32; f = 5uint64; g = 0x123456789int64;)--",
-       "push_small_typed.int8 300; store_local 1; push_small_typed.int8 16; store_local 2; push_small_typed.uint16 -1; "
+      {{}, R"--(a = 100int8; b = 0x10int8; c = 65535uint16; d = 70000int32; e = 4000000000uint32; f = 5uint64; g = 0x123456789int64;)--",
+       "push_small_typed.int8 100; store_local 1; push_small_typed.int8 16; store_local 2; push_small_typed.uint16 -1; "
        "store_local 3; push_int32.int32 70000; store_local 4; push_int32.uint32 4000000000; store_local 5; "
        "push_small_typed.uint64 5; store_local 6; push_int64.int64 4886718345; store_local 7; halt"},
+      // The minimum of a signed class, written with its minus, is one literal.
+      {{}, R"--(a = -128int8; b = -9223372036854775808int64; c = 18446744073709551615uint64;)--",
+       "push_small_typed.int8 -128; store_local 1; push_int64.int64 -9223372036854775808; store_local 2; "
+       "push_int64.uint64 18446744073709551615; store_local 3; halt"},
       {{}, R"--(a = 2.5single; b = 3isingle; c = 'it''s'; d = '\u20ac'; e = '';)--",
        R"--(nop; nop; nop; push_single 2.5; store_local 1; nop; push_imag_single 3; store_local 2; push_string8 "it's"; )--"
        R"--(store_local 3; push_string16 "\u20ac"; store_local 4; push_string8 ""; store_local 5; halt)--"},

@@ -235,6 +235,16 @@ varargout = varargin;)--",
        "ref_element 1; deref; L6:; nargout 0; push_int16 1; gt; jump_if_false L7; push_ref 0; push_int16 2; "
        "ref_element 1; deref; L7:; nargout 0; push_int16 0; gt; jump_if_false L8; push_ref 0; push_int16 1; "
        "ref_element 1; deref; L8:; ret_function", "11 4 3 1 1 2 3"},
+      // An input named as an output takes that output's slot.
+      {{.function_id = 0}, "function s = bump(s)\ns = s + 1;",
+       "load_local 0; push_one; plus; store_local 0; nargout 0; jump_if_false L1; load_local 0; L1:; ret_function",
+       "8 1 1 1 0"},
+      {{.function_id = 0}, "function [x, y] = swap(y, x)",
+       "nargout 0; push_int16 1; gt; jump_if_false L1; load_local 1; L1:; nargout 0; jump_if_false L2; "
+       "load_local 0; L2:; ret_function", "8 2 2 2 1 0"},
+      {{.function_id = 0}, "function [a, b] = f(c, a, d)\nb = c + d;",
+       "load_local 2; load_local 3; plus; store_local 1; nargout 0; push_int16 1; gt; jump_if_false L1; "
+       "load_local 1; L1:; nargout 0; jump_if_false L2; load_local 0; L2:; ret_function", "8 4 3 2 2 0 3"},
       {{.positions = true, .function_id = 0}, R"--(function y = f(x)
 persistent n
 y = x;
@@ -348,6 +358,16 @@ TEST(CompileStatements, ErrorsWithCodesMessagesAndLines) {
       {{.function_id = 0}, "function f(a, varargin, b)", 154, "\"varargin\" not as the last input argument"},
       {{.function_id = 0}, "function [varargout, b] = f()", 155, "\"varargout\" not as the last output argument"},
       {{.function_id = 0}, "function [a, a] = f()", 197, "Variable name reused"},
+      {{.function_id = 0}, "function a = f(x, x)", 197, "Variable name reused"},
+      {{.function_id = 0}, "function [a, b] = f(a, b, a)", 197, "Variable name reused"},
+      {{}, "x = 300uint8", 150, "Syntax error '300uint8'"},
+      {{}, "x = 128int8", 150, "Syntax error '128int8'"},
+      {{}, "x = -129int8", 150, "Syntax error '129int8'"},
+      {{}, "x = -128int8^2", 150, "Syntax error '128int8'"},
+      {{}, "x = 0x100uint8", 150, "Syntax error '0x100uint8'"},
+      {{}, "x = 2147483648int32", 150, "Syntax error '2147483648int32'"},
+      {{}, "x = 18446744073709551616uint64", 150, "Syntax error '18446744073709551616uint64'"},
+      {{}, "x = 9223372036854775808int64", 150, "Syntax error '9223372036854775808int64'"},
       {{.function_id = 0}, "function", 151, "\"function\" keyword without function name"},
       {{.function_id = 0}, "function f(3)", 152, "Bad function header"},
       {{.function_id = 0}, "x = 1", 211, "Function header expected"},

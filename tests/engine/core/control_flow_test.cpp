@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
+#include "engine/core/control_flow.h"
 #include "engine/core/convert.h"
 #include "engine/core/containers.h"
 #include "engine/core/stack_ops.h"
@@ -122,5 +124,25 @@ TEST_F(ControlFlow, IntegerRangesKeepTheirClassAndNeverWrap) {
 
 // Switch value and case value pushed by the given code; 1 when matched, 0 when not.
 struct SwitchCase { const char* name; std::string values; int want; };
+
+// The first step of a loop over a real range far past the colon's limit
+// keeps the whole count in its state: the loop steps without building it.
+TEST_F(ControlFlow, RealRangeLoopsPastTheColonLimit) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case { double start, step, end; uint64_t count; };
+  const Case cases[] = {{1, 1, 1e18, uint64_t(1e18)}, {1, 1, inf, UINT64_MAX}, {0, 0.5, 4294967296.0, 8589934593u}};
+  for (const Case& k : cases) {
+    for (double v : {k.start, k.step, k.end}) ASSERT_EQ(stk_push_real(c, v), kOk);
+    ASSERT_EQ(op_range_pack(c, 3), kOk);
+    ASSERT_EQ(op_for_range_next(c), kOk);
+    EXPECT_EQ(tn::ld_f64(item_data(c, 0)), k.start);
+    EXPECT_EQ(item_data(c, 1)[kRsLeft], k.count - 1);
+    stk_drop(c);
+    EXPECT_EQ(op_for_range_next(c), kOk);
+    EXPECT_EQ(tn::ld_f64(item_data(c, 0)), k.start + k.step);
+    stk_drop(c);
+    stk_drop(c);
+  }
+}
 
 }  // namespace

@@ -75,6 +75,31 @@ TEST(RangeCount, RealQuotientsAndLimits) {
   }
 }
 
+// A loop steps lazily: its count is the colon's wherever the colon answers,
+// and goes on in 64 bits past the colon's limit.
+TEST(RangeCount, LoopCountIsTheColonsWithoutItsLimit) {
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<double> u(-1e3, 1e3), st_d(-7, 7);
+  for (int i = 0; i < 2000; ++i) {
+    const double a = u(rng), s = i % 5 ? st_d(rng) : std::round(st_d(rng)), b = u(rng);
+    int st = 0;
+    const int64_t n = real_count(a, s, b, &st);
+    if (st == kOk) ASSERT_EQ(range_real_loop_count(a, s, b), uint64_t(n)) << a << ":" << s << ":" << b;
+  }
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+  EXPECT_EQ(range_real_loop_count(1, 1, 1e18), uint64_t(1e18));  // not widened past its end
+  EXPECT_EQ(range_real_loop_count(0, 0.1, 1e12), uint64_t(1e13) + 1);
+  EXPECT_EQ(range_real_loop_count(0, 1, 2147483647), uint64_t{2147483648});
+  EXPECT_EQ(range_real_loop_count(1, 1, inf), UINT64_MAX);
+  EXPECT_EQ(range_real_loop_count(1, 1, 1e30), UINT64_MAX);
+  EXPECT_EQ(range_real_loop_count(-1, -1, -inf), UINT64_MAX);
+  EXPECT_EQ(range_real_loop_count(1, -1, inf), 0u);
+  EXPECT_EQ(range_real_loop_count(1, 0, 5), 0u);  // a zero step runs nothing
+  EXPECT_EQ(range_real_loop_count(1, 0, 0), 0u);
+  EXPECT_EQ(range_real_loop_count(nan, 1, 5), 0u);
+  EXPECT_EQ(range_real_loop_count(1, 1, nan), 0u);
+}
+
 TEST(RangeCount, ComplexByProjection) {
   int64_t n = -1;
   auto count = [&](ComplexRange r, int64_t cap = 1 << 20) {

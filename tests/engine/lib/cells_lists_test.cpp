@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/lib/construct.h"
 #include "engine/lib/container_builtins.h"
 #include "engine/lib/strfun.h"
 #include "support/value_fixture.h"
@@ -274,6 +275,34 @@ TEST_F(CellsLists, Replist) {
     const std::string got = run0(bi_replist);
     EXPECT_EQ(got, r.want) << r.what;
     EXPECT_EQ(items(), got.rfind("error", 0) == 0 ? 2 : 1) << r.what;
+    clear();
+  }
+}
+
+// The list-building step of f(a, b, x{:}): the arguments before the list
+// (deeper) come first, then the list's (or cell's) elements; an item below
+// them stays.
+TEST_F(CellsLists, ListFlatteningJoinsTheLeadingArgumentsInFront) {
+  struct {
+    const char* what;
+    std::function<void()> push;
+    int n;
+    std::string want;
+  } rows[] = {
+      {"two before", [&] { num(1); str("a"); num(3); num(4); list(2); }, 3, "{1, 'a', 3, 4}"},
+      {"one before a cell", [&] { num(1); num(3); num(4); cells(1, 2); }, 2, "{1, 3, 4}"},
+      {"an empty list", [&] { num(1); num(2); list(0); }, 3, "{1, 2}"},
+      {"no list on top", [&] { num(1); num(2); }, 2, "error 44"},
+  };
+  for (const auto& r : rows) {
+    num(99);  // below the call: untouched
+    r.push();
+    const int before = items();
+    const std::string got = run(op_66_join, r.n);
+    EXPECT_EQ(got, r.want) << r.what;
+    const bool failed = got.rfind("error", 0) == 0;
+    EXPECT_EQ(items(), failed ? before : before - r.n + 1) << r.what;
+    EXPECT_EQ(top(items() - 1), "99") << r.what;
     clear();
   }
 }
