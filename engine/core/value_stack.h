@@ -100,6 +100,7 @@ inline int64_t data_free_words(const EngineContext* c) {
 // Appends a descriptor and claims `words` data words with no test: callers test
 // room first so that a failure leaves the stacks as they were.
 inline uint64_t* stk_claim(EngineContext* c, uint32_t kind, uint32_t a, uint32_t b, uint32_t words) {
+  TN_ASSERT(int64_t(c->desc_top) + 3 <= int64_t(c->desc_capacity) && int64_t(words) <= data_free_words(c));
   uint32_t* d = desc_words(c) + c->desc_top;
   d[0] = kind;
   d[1] = a;
@@ -112,7 +113,9 @@ inline uint64_t* stk_claim(EngineContext* c, uint32_t kind, uint32_t a, uint32_t
 
 // Pops the top item (descriptor and data).
 inline void stk_drop(EngineContext* c) {
+  TN_ASSERT(c->desc_top >= 3 && c->desc_top % 3 == 0);
   uint32_t* d = desc_at(c, 0);
+  TN_ASSERT(int64_t(desc_data_words(d)) <= c->data_top);
   c->data_top -= static_cast<int32_t>(desc_data_words(d));
   c->desc_top -= 3;
 }
