@@ -15,6 +15,7 @@
 #include "engine/core/errors.h"
 #include "engine/core/interp.h"
 #include "engine/core/newline.h"
+#include "engine/core/snapshot.h"
 #include "engine/core/status.h"
 #include "engine/core/streams.h"
 #include "engine/lib/engine_start.h"
@@ -75,8 +76,9 @@ bool read_file(const char* path, std::string* text) {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: zvr [-O level] [-m megabytes] FILE\n"
-               "       zvr [-O level] [-m megabytes] -e TEXT\n");
+               "usage: zvr [-O level] [-m megabytes] [--relocate] FILE\n"
+               "       zvr [-O level] [-m megabytes] [--relocate] -e TEXT\n"
+               "--relocate moves the engine's block after every slice (a test mode)\n");
 }
 
 bool parse_count(const char* text, long low, long high, long* out) {
@@ -88,16 +90,38 @@ bool parse_count(const char* text, long low, long high, long* out) {
   return true;
 }
 
+using Block = std::unique_ptr<void, decltype(&std::free)>;
+
+// The relocation test mode: the block moves to a new address after every
+// slice, and the old copy is poisoned before it is freed, so that anything
+// still pointing into it reads garbage (and the sanitizers see a use after
+// free). Only the block itself may hold state that survives a slice.
+constexpr unsigned char kPoison = 0xDD;
+
+int relocate(Block* block, uint32_t size, EngineContext** ctx) {
+  Block moved(std::calloc(size / 8, 8), &std::free);
+  if (!moved) return kVariableOverflow;
+  std::memcpy(moved.get(), block->get(), size);
+  std::memset(block->get(), kPoison, size);
+  const ptrdiff_t at = reinterpret_cast<uint8_t*>(*ctx) - static_cast<uint8_t*>(block->get());
+  *block = std::move(moved);
+  *ctx = reinterpret_cast<EngineContext*>(static_cast<uint8_t*>(block->get()) + at);
+  return engine_offsets_to_pointers(*ctx, 0, 0) == kOk ? kOk : kIllegalError;
+}
+
 // Compiles and runs the text to its end. The report of an error that nothing
-// caught is already on fd 2 when the status comes back.
-int run_text(EngineContext* ctx, const std::string& text) {
+// caught is already on fd 2 when the status comes back. With relocate set,
+// the code runs in slices (every backward jump hands control back) and the
+// block moves between them.
+int run_text(Block* block, uint32_t size, EngineContext** ctx, const std::string& text, bool relocating) {
   if (text.size() > size_t(INT32_MAX)) return kObjectTooLarge;
   // The executor prints a compilation error itself.
-  int status = exec_command_line(ctx, text.data(), int32_t(text.size()), 0);
-  if (status != kSliceEnded) return status;
+  int status = exec_command_line(*ctx, text.data(), int32_t(text.size()), 0);
   // 500 hands control back between slices: go on until the code ends.
-  do status = interp_run(ctx, 0);
-  while (status == kSliceEnded);
+  while (status == kSliceEnded) {
+    if (relocating) TN_TRY(relocate(block, size, ctx));
+    status = interp_run(*ctx, relocating ? 1 : 0);
+  }
   return status;
 }
 
@@ -108,6 +132,7 @@ int main(int argc, char** argv) {
   long megabytes = kDefaultBlockMegabytes;
   const char* expression = nullptr;
   const char* path = nullptr;
+  bool relocating = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-O" && i + 1 < argc) {
@@ -116,6 +141,8 @@ int main(int argc, char** argv) {
       if (!parse_count(arg.c_str() + 2, 0, kMaxOptimisation, &level)) return usage(), kExitUsage;
     } else if (arg == "-m" && i + 1 < argc) {
       if (!parse_count(argv[++i], 1, kMaxBlockMegabytes, &megabytes)) return usage(), kExitUsage;
+    } else if (arg == "--relocate") {
+      relocating = true;
     } else if (arg == "-e" && i + 1 < argc) {
       expression = argv[++i];
     } else if (arg == "-h" || arg == "--help") {
@@ -141,7 +168,7 @@ int main(int argc, char** argv) {
   const uint32_t size = uint32_t(megabytes) << 20;
   // calloc: the zeroed pages come from the system as they are first touched,
   // so a large block costs nothing at start-up.
-  std::unique_ptr<void, decltype(&std::free)> block(std::calloc(size / 8, 8), &std::free);
+  Block block(std::calloc(size / 8, 8), &std::free);
   if (!block) {
     std::fprintf(stderr, "zvr: cannot allocate a block of %u bytes\n", size);
     return kExitError;
@@ -155,7 +182,7 @@ int main(int argc, char** argv) {
   }
   if (level >= 0) compile_set_optimisation(ctx, int(level), 0);
 
-  status = run_text(ctx, text);
+  status = run_text(&block, size, &ctx, text, relocating);
   std::fflush(stdout);
   return status == kOk ? kExitOk : kExitError;
 }

@@ -2,6 +2,7 @@
 // user-function lookup, the registered-row lookup, defining forward
 // references and variable entries, the form of the compile hook, and where
 // the text being compiled begins in its source.
+// Internal to engine/core: nothing above the core includes it.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 // the context, and the argument of the first error. Code is only ever
 // appended at `pos`, below `cap` and, for code in the code area, below the
 // symbol area as it stands after every name interned so far.
+// Internal to engine/core: nothing above the core includes it.
 #pragma once
 
 #include <cstdint>

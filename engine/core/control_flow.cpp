@@ -119,7 +119,7 @@ int op_case_match(EngineContext* ctx, bool* match) {
   bool is_char = false, empty = false;
   double x = 0;
   TypedView sv{};
-  if (sd[0] == kKindReal && int64_t(sd[1]) * sd[2] == 1) {
+  if (desc_is_real_scalar(sd)) {
     x = tn::ld_f64(item_data(ctx, 1));
   } else if (is_plain_matrix(sd)) {
     if (int64_t(sd[1]) * sd[2] != 0) return kWrongType;

@@ -425,6 +425,15 @@ void err_format_report(EngineContext* ctx, int32_t code, bool current, char* buf
     out.add(text, int32_t(strnlen(text, size_t(room))));
   } else if (const ErrMsgEntry* row = code != 0 ? errmsg_lookup(ctx, code, false) : nullptr) {
     out.add(row->message);
+#ifdef TN_DEBUG_CHECKS
+    if (code == kIllegalError && tn_illegal_site().file) {
+      out.add(" [");
+      out.add(tn_illegal_site().file);
+      out.add_char(':');
+      out.add_decimal(tn_illegal_site().line);
+      out.add_char(']');
+    }
+#endif
     if (out.room() >= kPositionRoom) {
       char name[kPositionNameLimit + 1];
       char operation[kFailingOpBytes + 1];

@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int kDescWords = 3;
 constexpr char kOnAbortHook[] = "+onabort";
 
 bool is_base_frame(const uint32_t* w) { return int32_t(w[kFwCallerKind]) == kAreaBaseFrame; }

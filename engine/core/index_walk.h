@@ -2,6 +2,7 @@
 // of the selection (position 1 fastest, then 0, then 2, 3, ...), and the
 // shape rules of a read. Shared by the reads and the assignments; internal to
 // the indexing code.
+// Internal to engine/core: nothing above the core includes it.
 #pragma once
 
 #include <cstdint>

@@ -46,7 +46,7 @@ constexpr uint16_t kFirstNegativeOpcode = 0x8000;
 
 // Descriptor and heap words of a real 1 x 1 double, read as 64-bit words:
 // {kind 0, rows 1} and {columns 1, 0}.
-constexpr uint64_t kScalarHead = uint64_t(1) << 32;
+constexpr uint64_t kScalarHead = kRealScalarHead;
 constexpr uint64_t kScalarTail = 1;
 // The same for a complex 1 x 1 double: {kind 1, rows 1}, then its two parts.
 constexpr uint64_t kComplexHead = uint64_t(kKindComplex) | uint64_t(1) << 32;
@@ -136,13 +136,6 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpNargin] = t[kOpNargout] = kClsNargio;
   return t;
 }();
-
-// A real 1 x 1 double descriptor: {kind 0, rows 1, columns 1}.
-inline bool real_scalar_desc(const uint32_t* d) { return tn::load<uint64_t>(d) == kScalarHead && d[2] == 1; }
-inline void put_real_scalar_desc(uint32_t* d) {
-  tn::store<uint64_t>(d, kScalarHead);
-  d[2] = 1;
-}
 
 [[gnu::always_inline]] inline bool is_comparison(uint16_t op) {
   static_assert(kOpNe == kOpEq + 1 && kOpLt == kOpEq + 4 && kOpGe == kOpEq + 7);
@@ -504,7 +497,6 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
   return true;
 }
 
-bool scalar_desc(const uint32_t* d) { return d[0] == kKindReal && d[1] == 1 && d[2] == 1; }
 
 // index_ref_read n 0 on a reference and n real scalars.
 [[gnu::noinline]] bool index_read_fast(EngineContext* c, int n) {
@@ -512,7 +504,7 @@ bool scalar_desc(const uint32_t* d) { return d[0] == kKindReal && d[1] == 1 && d
   uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 1);
   uint64_t* data = data_words(c);
   uint64_t* subs = data + c->data_top - n;
-  if (d[0] != kKindReference || d[1] != kRefDataWords || !scalar_desc(d + 3) || (n == 2 && !scalar_desc(d + 6)))
+  if (d[0] != kKindReference || d[1] != kRefDataWords || !desc_is_real_scalar(d + 3) || (n == 2 && !desc_is_real_scalar(d + 6)))
     return false;
   uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
   int64_t off;
@@ -532,8 +524,8 @@ bool scalar_desc(const uint32_t* d) { return d[0] == kKindReal && d[1] == 1 && d
   if ((n != 1 && n != 2) || c->desc_top < 3 * (n + 2)) return false;
   const uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 2);
   uint64_t* subs = data_words(c) + c->data_top - n;
-  if (!scalar_desc(d) || d[3] != kKindReference || d[4] != kRefDataWords || !scalar_desc(d + 6) ||
-      (n == 2 && !scalar_desc(d + 9)))
+  if (!desc_is_real_scalar(d) || d[3] != kKindReference || d[4] != kRefDataWords || !desc_is_real_scalar(d + 6) ||
+      (n == 2 && !desc_is_real_scalar(d + 9)))
     return false;
   uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
   int64_t off;
@@ -702,14 +694,14 @@ int interp_run(EngineContext* ctx, int slice) {
 // and vt read before; the room was checked.
 #define PUSH_REAL_BITS(dt, vt, bits)                               \
   do {                                                             \
-    put_real_scalar_desc(desc + (dt));                             \
+    set_desc_real_scalar(desc + (dt));                             \
     data[vt] = (bits);                                             \
     ctx->desc_top = (dt) + 3;                                      \
     ctx->data_top = (vt) + 1;                                      \
   } while (0)
 #define PUSH_REAL(dt, vt, value)                                   \
   do {                                                             \
-    put_real_scalar_desc(desc + (dt));                             \
+    set_desc_real_scalar(desc + (dt));                             \
     tn::st_f64(data + (vt), (value));                              \
     ctx->desc_top = (dt) + 3;                                      \
     ctx->data_top = (vt) + 1;                                      \
@@ -811,7 +803,7 @@ op_push_int16: {
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   // «x op c» and «x < c» (with the jump that follows) for a real scalar x on
   // the stack: x is replaced, or consumed by the comparison.
-  if (dt >= 3 && real_scalar_desc(desc + dt - 3)) {
+  if (dt >= 3 && desc_is_real_scalar(desc + dt - 3)) {
     const double x = tn::ld_f64(data + vt - 1), y = double(int16_t(insn[1]));
     double r;
     if (!arith_scalars(insn[2], x, y, &r)) {
@@ -995,7 +987,7 @@ op_load_local: {
 op_store_local: {
   uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   const int32_t dt = ctx->desc_top;
-  if (slot && dt >= 3 && real_scalar_desc(desc + dt - 3)) {
+  if (slot && dt >= 3 && desc_is_real_scalar(desc + dt - 3)) {
     if (*slot == uint32_t(-1) && !give_scalar_block(ctx, heap, slot, kScalarHead, 1)) goto op_generic;
     const uint32_t b = *slot;
     uint64_t* h = heap + b;
@@ -1096,7 +1088,7 @@ op_declare_global:
   goto op_generic;
 
 // --- Arithmetic and comparisons of double scalars, real or complex ---------------
-#define BINARY_SCALARS(dt) ((dt) >= 6 && real_scalar_desc(desc + (dt) - 6) && real_scalar_desc(desc + (dt) - 3))
+#define BINARY_SCALARS(dt) ((dt) >= 6 && desc_is_real_scalar(desc + (dt) - 6) && desc_is_real_scalar(desc + (dt) - 3))
 #define ARITH(expr)                                                                    \
   do {                                                                                 \
     const int32_t dt = ctx->desc_top, vt = ctx->data_top;                              \
@@ -1241,7 +1233,7 @@ op_jump_if_false: {
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   const uint32_t* d = desc + dt - 3;
   uint8_t truth = 0;
-  if (dt >= 3 && real_scalar_desc(d)) {
+  if (dt >= 3 && desc_is_real_scalar(d)) {
     truth = tn::ld_f64(data + vt - 1) != 0;
     ctx->data_top = vt - 1;
     ctx->desc_top = dt - 3;
@@ -1318,7 +1310,7 @@ op_and_then: {
       data[ctx->data_top - 3] == kLogicalHead && data[ctx->data_top - 2] == kLogicalDims) {
     truth_now = uint8_t(data[ctx->data_top - 1]) != 0;
     words = kLogicalWords;
-  } else if (ctx->desc_top >= 3 && d[0] == kKindReal && d[1] == 1 && d[2] == 1) {
+  } else if (ctx->desc_top >= 3 && desc_is_real_scalar(d)) {
     truth_now = tn::ld_f64(data + ctx->data_top - 1) != 0;
     words = 1;
   }
@@ -1398,7 +1390,7 @@ op_range_pack: {
     bool scalars = true;
     for (int i = 1; i <= n && scalars; ++i) {
       const uint32_t* d = desc + ctx->desc_top - 3 * i;
-      scalars = d[0] == kKindReal && d[1] == 1 && d[2] == 1;
+      scalars = desc_is_real_scalar(d);
     }
     if (scalars) {
       // The values already lie side by side: one descriptor replaces n.

@@ -2,6 +2,7 @@
 // (length, argument counts, whether it can run further code), the lookup of a
 // library row by opcode with its security and class checks, and the task
 // services in force. Nothing here is part of the engine's public surface.
+// Internal to engine/core: nothing above the core includes it.
 #pragma once
 
 #include <cstdint>

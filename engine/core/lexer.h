@@ -2,6 +2,7 @@
 // keywords, identifiers, number literals and string literals. Source text is
 // 8-bit; every reader stops at `end` and never reads past it. Line ends (LF,
 // CR, CR LF) are counted once each.
+// Internal to engine/core: nothing above the core includes it.
 #pragma once
 
 #include <cstdint>

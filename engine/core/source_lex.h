@@ -2,6 +2,7 @@
 // (LF, CR or CR LF, counted once), block comments that span lines, the
 // keyword a line starts with. The statement compiler does the full lexing;
 // the loader only needs to recognise lines that begin with a keyword.
+// Internal to engine/core: nothing above the core includes it.
 #pragma once
 
 #include <cstdint>

@@ -149,3 +149,30 @@ enum : int {
     int tn_status_ = (expr);      \
     if (tn_status_ != 0) return tn_status_; \
   } while (0)
+
+// Invariants. TN_ASSERT(cond) states what must hold where it must hold; it is
+// checked in the debug build only (TN_DEBUG_CHECKS, which the sanitizer build
+// turns on), where a failure prints the condition and its place and aborts.
+// The optimised build compiles it away: plain assert would stay live there.
+[[noreturn]] void tn_assert_failed(const char* condition, const char* file, int line);
+#ifdef TN_DEBUG_CHECKS
+#define TN_ASSERT(cond) ((cond) ? (void)0 : tn_assert_failed(#cond, __FILE__, __LINE__))
+#else
+#define TN_ASSERT(cond) ((void)0)
+#endif
+
+// kIllegalError answers a state that should not arise. It is returned through
+// TN_ILLEGAL(), which in the debug build also records the file and line that
+// detected it; the error report then names that place after "Illegal error".
+int tn_illegal_at(const char* file, int line);
+#ifdef TN_DEBUG_CHECKS
+#define TN_ILLEGAL() tn_illegal_at(__FILE__, __LINE__)
+#else
+#define TN_ILLEGAL() kIllegalError
+#endif
+// The place the last TN_ILLEGAL() recorded (null file when none).
+struct IllegalSite {
+  const char* file;
+  int line;
+};
+IllegalSite tn_illegal_site();

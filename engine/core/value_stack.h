@@ -64,12 +64,31 @@ inline uint32_t item_data_words(uint32_t kind, uint32_t a, uint32_t b) {
   return (kind & 1) ? 2 * n : n;
 }
 
+// Words of one descriptor: {kind, a, b}.
+constexpr int kDescWords = 3;
+
 // Descriptor words of the item at depth d.
 inline uint32_t* desc_at(EngineContext* c, int depth) {
-  return desc_words(c) + c->desc_top - 3 * (depth + 1);
+  return desc_words(c) + c->desc_top - kDescWords * (depth + 1);
 }
 
 inline uint32_t desc_data_words(const uint32_t* d) { return item_data_words(d[0], d[1], d[2]); }
+
+// Value shapes, one predicate each; nobody spells these tests out again.
+// A real 1 x 1 double matrix: {kind 0, rows 1, columns 1}, its first two
+// words read as one (the interpreter's fast paths test it on every step).
+constexpr uint64_t kRealScalarHead = uint64_t(1) << 32;
+inline bool desc_is_real_scalar(const uint32_t* d) {
+  return tn::load<uint64_t>(d) == kRealScalarHead && d[2] == 1;
+}
+inline void set_desc_real_scalar(uint32_t* d) {
+  tn::store<uint64_t>(d, kRealScalarHead);
+  d[2] = 1;
+}
+// The two top items are both real 1 x 1 double matrices.
+inline bool top_two_real_scalars(EngineContext* c) {
+  return c->desc_top >= 2 * kDescWords && desc_is_real_scalar(desc_at(c, 1)) && desc_is_real_scalar(desc_at(c, 0));
+}
 
 // Index of the first data word of the item at depth d (walks the items above).
 inline int32_t item_data_index(EngineContext* c, int depth) {
@@ -100,6 +119,7 @@ inline int64_t data_free_words(const EngineContext* c) {
 // Appends a descriptor and claims `words` data words with no test: callers test
 // room first so that a failure leaves the stacks as they were.
 inline uint64_t* stk_claim(EngineContext* c, uint32_t kind, uint32_t a, uint32_t b, uint32_t words) {
+  TN_ASSERT(int64_t(c->desc_top) + 3 <= int64_t(c->desc_capacity) && int64_t(words) <= data_free_words(c));
   uint32_t* d = desc_words(c) + c->desc_top;
   d[0] = kind;
   d[1] = a;
@@ -112,7 +132,9 @@ inline uint64_t* stk_claim(EngineContext* c, uint32_t kind, uint32_t a, uint32_t
 
 // Pops the top item (descriptor and data).
 inline void stk_drop(EngineContext* c) {
+  TN_ASSERT(c->desc_top >= 3 && c->desc_top % 3 == 0);
   uint32_t* d = desc_at(c, 0);
+  TN_ASSERT(int64_t(desc_data_words(d)) <= c->data_top);
   c->data_top -= static_cast<int32_t>(desc_data_words(d));
   c->desc_top -= 3;
 }

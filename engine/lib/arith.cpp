@@ -42,14 +42,6 @@ double scalar_op(int op, double a, double b) {
   }
 }
 
-// The two top items are both 1 x 1 real double matrices.
-bool two_real_scalars(EngineContext* ctx) {
-  if (ctx->desc_top < 6) return false;
-  const uint32_t* d = desc_words(ctx) + ctx->desc_top - 6;
-  return d[0] == kKindReal && d[1] == 1 && d[2] == 1 && d[3] == kKindReal && d[4] == 1 &&
-         d[5] == 1;
-}
-
 // cplx_operand: an operand is complex. A real power may still write complex
 // results (into im) when the result was pushed complex.
 void run_double(int op, bool cplx_operand, void* re, void* im, const LoopArg& a, const LoopArg& b,
@@ -80,7 +72,7 @@ void run_single(int op, bool cplx_operand, void* re, void* im, const LoopArg& a,
 
 int arith_elementwise_binary(EngineContext* ctx, int op) {
   // Hot path: two real scalars, the result over the first one's data word.
-  if (scalar_fast_op(op) && two_real_scalars(ctx)) {
+  if (scalar_fast_op(op) && top_two_real_scalars(ctx)) {
     uint64_t* p = data_words(ctx) + ctx->data_top - 2;
     tn::st_f64(p, scalar_op(op, tn::ld_f64(p), tn::ld_f64(p + 1)));
     ctx->desc_top -= 3;

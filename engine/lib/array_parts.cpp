@@ -1,10 +1,11 @@
 // Parts and patterns of arrays: diagonals, triangular parts, replication,
-// grids, repeated differences and Kronecker products. tril, triu and diff
-// work in place on their argument; the others build their result above the
-// arguments and move it down.
+// grids, repeated differences and Kronecker products. tril and triu work in
+// place on their argument; the others build their result above the arguments
+// and move it down, so that a failure leaves the arguments as they were.
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "engine/core/checked.h"
 #include "engine/core/stack_ops.h"
@@ -147,9 +148,14 @@ int bi_ndgrid(EngineContext* ctx, int nargin, int nargout, int mesh) {
   const int built = mesh ? 2 : nargout;
   const int outputs = std::min(built, nargout);
   auto axis_of = [&](int output) { return mesh ? 1 - output : output; };
+  const int32_t height = ctx->desc_top;
   for (int o = outputs - 1; o >= 0; --o) {
     const int axis = axis_of(o);
-    TN_TRY(gather_push(ctx, in[axis], grid, [axis](const int64_t* t) { return t[axis]; }));
+    const int st = gather_push(ctx, in[axis], grid, [axis](const int64_t* t) { return t[axis]; });
+    if (st != kOk) {
+      drop_to(ctx, height);  // the outputs made so far go; the inputs stay
+      return st;
+    }
   }
   return stk_remove(ctx, outputs, nargin);
 }
@@ -179,34 +185,34 @@ int bi_diff(EngineContext* ctx, int nargin) {
     while (q < s.ndims && s.d[q] == 1) ++q;
     if (q == s.ndims) q = 0;
   }
-  for (int i = 1; i < nargin; ++i) stk_drop(ctx);
-  array_arg(ctx, 0, &x);
   const AxisSplit sp = axis_split(s, q);
   if (sp.length <= n) {
-    stk_drop(ctx);
-    return stk_push_empty(ctx);
-  }
-  // n passes of differences along each line, in place; each pass leaves one
-  // value fewer at the front of the line.
-  for (uint8_t* part : {x.re, x.im}) {
-    if (!part) continue;
-    for (int64_t o = 0; o < sp.outer; ++o)
-      for (int64_t si = 0; si < sp.inner; ++si) {
-        auto at = [&](int64_t k) { return part + 8 * ((o * sp.length + k) * sp.inner + si); };
-        for (int32_t pass = 0; pass < n; ++pass)
-          for (int64_t k = 0; k + 1 < sp.length - pass; ++k)
-            tn::st_f64(at(k), tn::ld_f64(at(k + 1)) - tn::ld_f64(at(k)));
-      }
+    TN_TRY(stk_push_empty(ctx));
+    return remove_under_top(ctx, nargin);
   }
   Shape out = s;
   while (out.ndims <= q) out.d[out.ndims++] = 1;
   out.d[q] = sp.length - n;
-  TN_TRY(gather_push(ctx, x, out, [&](const int64_t* t) {
-    int64_t u[kShapeMaxDims];
-    for (int i = 0; i < out.ndims; ++i) u[i] = t[i];
-    return linear_from_subs(s, u, out.ndims);
-  }));
-  return remove_under_top(ctx, 1);
+  // The result is pushed before anything is computed, so that a failure
+  // leaves the operand as it was. Each line takes its n passes of
+  // differences on a copy; each pass leaves one value fewer at its front.
+  uint8_t *re = nullptr, *im = nullptr;
+  TN_TRY(push_like(ctx, x, out, x.cplx, &re, &im));
+  const int64_t kept = sp.length - n;
+  std::vector<double> line(static_cast<size_t>(sp.length));
+  for (int part = 0; part < 2; ++part) {
+    const uint8_t* from = part ? x.im : x.re;
+    uint8_t* to = part ? im : re;
+    if (!from) continue;
+    for (int64_t o = 0; o < sp.outer; ++o)
+      for (int64_t si = 0; si < sp.inner; ++si) {
+        for (int64_t k = 0; k < sp.length; ++k) line[k] = tn::ld_f64(from + 8 * ((o * sp.length + k) * sp.inner + si));
+        for (int32_t pass = 0; pass < n; ++pass)
+          for (int64_t k = 0; k + 1 < sp.length - pass; ++k) line[k] = line[k + 1] - line[k];
+        for (int64_t k = 0; k < kept; ++k) tn::st_f64(to + 8 * ((o * kept + k) * sp.inner + si), line[k]);
+      }
+  }
+  return remove_under_top(ctx, nargin);
 }
 
 int bi_kron(EngineContext* ctx) {

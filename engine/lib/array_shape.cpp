@@ -174,8 +174,30 @@ int remove_under_top(EngineContext* ctx, int count) { return stk_remove(ctx, 1, 
 
 int wrap_in_list(EngineContext* ctx, int depth) {
   TN_TRY(stk_move(ctx, depth + 1, 1));  // the item to the top
-  TN_TRY(stk_make_container(ctx, 1, 0, nullptr, 0));
-  return stk_move(ctx, depth + 1, depth);  // and back to its place
+  const int status = stk_make_container(ctx, 1, 0, nullptr, 0);
+  const int back = stk_move(ctx, depth + 1, depth);  // and back to its place, wrapped or not
+  return status != kOk ? status : back;
+}
+
+void unwrap_list(EngineContext* ctx, int depth) {
+  // The one element moves down over its own header, in place: this needs no
+  // room, so it cannot fail where the wrapping's own failure is undone.
+  if (stk_move(ctx, depth + 1, 1) != kOk) return;
+  uint32_t* d = desc_at(ctx, 0);
+  uint64_t* p = item_data(ctx, 0);
+  if (d[0] == kKindContainer && desc_data_words(d) == elem_total_words(p)) {
+    const uint32_t words = elem_data_words(p);
+    d[0] = elem_word(p, 0);
+    d[1] = elem_word(p, 1);
+    d[2] = elem_word(p, 2);
+    std::memmove(p, p + kElemHeaderWords, size_t(words) * 8);
+    ctx->data_top -= int32_t(kElemHeaderWords);
+  }
+  (void)stk_move(ctx, depth + 1, depth);
+}
+
+void drop_to(EngineContext* ctx, int32_t desc_top) {
+  while (ctx->desc_top > desc_top) stk_drop(ctx);
 }
 
 int refs_push(EngineContext* ctx, int depth) {

@@ -147,8 +147,14 @@ int gather_push(EngineContext* ctx, const ArrayArg& src, const Shape& shape, Map
 // Removes `count` items under the top one (which keeps its place on top).
 int remove_under_top(EngineContext* ctx, int count);
 
-// Replaces the item at depth by a list holding it as its one element.
+// Replaces the item at depth by a list holding it as its one element; on a
+// failure the item stays as it was. unwrap_list undoes it.
 int wrap_in_list(EngineContext* ctx, int depth);
+void unwrap_list(EngineContext* ctx, int depth);
+
+// Drops the items above descriptor height desc_top: what a failing built-in
+// pushed on its way goes again, so that its caller sees nothing changed.
+void drop_to(EngineContext* ctx, int32_t desc_top);
 
 template <typename Core>
 int run_on_array(EngineContext* ctx, int depth, Core core) {
@@ -162,11 +168,18 @@ int run_on_array(EngineContext* ctx, int depth, Core core) {
   // A structure is one entry: it is worked on as a one-element list, and a
   // result of one entry is that structure again.
   if (kind == kContStruct) TN_TRY(wrap_in_list(ctx, depth));
-  TN_TRY(refs_push(ctx, depth));
+  // Everything up to the rebuilt container is pushed above the argument; a
+  // failure drops it again and gives a structure back its own form.
+  const int32_t height = ctx->desc_top;
   ArrayArg refs;
-  if (!array_arg(ctx, 0, &refs)) return kIllegalError;
-  TN_TRY(core(ctx, refs));
-  TN_TRY(refs_build(ctx, kind != kContCell));
+  int status = refs_push(ctx, depth);
+  if (status == kOk) status = array_arg(ctx, 0, &refs) ? core(ctx, refs) : kIllegalError;
+  if (status == kOk) status = refs_build(ctx, kind != kContCell);
+  if (status != kOk) {
+    drop_to(ctx, height);
+    if (kind == kContStruct) unwrap_list(ctx, depth);
+    return status;
+  }
   TN_TRY(remove_under_top(ctx, 2));
   TN_TRY(remove_under_top(ctx, depth + 1));
   int32_t entries = 0;

@@ -4,6 +4,7 @@
 // stacks, except that char converts its arguments one after the other.
 #include "engine/lib/classes_convert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -342,12 +343,24 @@ int bi_char(EngineContext* ctx, int nargin) {
   if (nargin > stk_item_count(ctx)) return kWrongArgType;
   for (int d = 0; d < nargin; ++d)
     if (!numeric_array(ctx, d)) return kWrongArgType;
-  if (nargin > 1)
+  if (nargin > 1) {
+    // The rows are stacked after every argument is converted in place to
+    // 16-bit codes: room for the conversions and the result is made sure of
+    // first, so that a failure leaves the arguments as they were.
+    int64_t rows = 0, cols = 0, need = 0;
     for (int d = 0; d < nargin; ++d) {
       RawArray r;
       raw_array(ctx, d, &r);
       if (r.ndims != 2) return kBadSize;
+      rows += r.dims[0];
+      cols = std::max<int64_t>(cols, r.dims[1]);
+      need += (typed_header_bytes(2) + 2 * r.count + 7) / 8;
     }
+    if (tn::mul64(rows, cols) > kMaxTypedElements) return kDataStackOverflow;
+    need += (typed_header_bytes(2) + 2 * rows * cols + 7) / 8;
+    if (!desc_room(ctx)) return kStackOverflow;
+    if (need >= data_free_words(ctx)) return kDataStackOverflow;
+  }
   for (int d = 0; d < nargin; ++d) TN_TRY(as_arg_error(stk_convert_to_int(ctx, d, 2, 1, 0)));
   if (nargin == 1) {
     desc_at(ctx, 0)[2] = kPayChar;  // same shape, now 16-bit codes

@@ -22,37 +22,54 @@ constexpr int kMaxCatArgs = 1024;  // arrays in one call; more give 124
 // interpreter tries an object's method.
 int arg_error(int status) { return status == kWrongType ? kWrongArgType : status; }
 
-// Pushes the concatenation of args (in argument order) along axis q, in the
-// class of proto.
-int cat_core(EngineContext* ctx, int q, const ArrayArg* args, int n, const ArrayArg& proto) {
+// The plan of a concatenation along axis q: the result's shape, which
+// arguments contribute (empty ones do not) and whether it is complex. ref is
+// -1 when every argument is empty.
+struct CatPlan {
   int ref = -1;
-  for (int i = 0; i < n && ref < 0; ++i)
-    if (args[i].ndims > 2 || args[i].dim(0) >= 1) ref = i;
-  if (ref < 0) {
-    uint8_t *re, *im;
-    return push_like(ctx, proto, Shape{2, {0, 0}}, false, &re, &im);
-  }
+  Shape result;
+  bool keep[kMaxCatArgs] = {};
+  bool cplx = false;
+};
+
+int cat_plan(int q, const ArrayArg* args, int n, CatPlan* p) {
+  for (int i = 0; i < n && p->ref < 0; ++i)
+    if (args[i].ndims > 2 || args[i].dim(0) >= 1) p->ref = i;
+  if (p->ref < 0) return kOk;
   for (int i = 0; i < n; ++i)
     if (args[i].ndims > kShapeMaxDims) return kArgOutOfRange;
-
-  Shape result = shape_of(args[ref]);
+  Shape& result = p->result;
+  result = shape_of(args[p->ref]);
   while (result.ndims < q + 1) result.d[result.ndims++] = 1;
-  bool keep[kMaxCatArgs] = {};
-  keep[ref] = true;
-  bool cplx = args[ref].cplx;
+  p->keep[p->ref] = true;
+  p->cplx = args[p->ref].cplx;
   int64_t total = result.d[q];
-  for (int i = ref + 1; i < n; ++i) {
+  for (int i = p->ref + 1; i < n; ++i) {
     const ArrayArg& a = args[i];
     if ((a.ndims == 2 && a.dim(0) == 0) || a.dim(1) == 0) continue;
     if (a.ndims > result.ndims) return kIncompatibleSize;
     for (int k = 0; k < result.ndims; ++k)
       if (k != q && a.dim(k) != result.d[k]) return kIncompatibleSize;
-    keep[i] = true;
+    p->keep[i] = true;
     total += a.dim(q);
-    cplx = cplx || a.cplx;
+    p->cplx = p->cplx || a.cplx;
   }
   result.d[q] = total;
+  return kOk;
+}
 
+// Pushes the concatenation of args (in argument order) along axis q, in the
+// class of proto.
+int cat_core(EngineContext* ctx, int q, const ArrayArg* args, int n, const ArrayArg& proto) {
+  CatPlan plan;
+  TN_TRY(cat_plan(q, args, n, &plan));
+  if (plan.ref < 0) {
+    uint8_t *re, *im;
+    return push_like(ctx, proto, Shape{2, {0, 0}}, false, &re, &im);
+  }
+  const Shape& result = plan.result;
+  const bool* keep = plan.keep;
+  const bool cplx = plan.cplx;
   uint8_t *re = nullptr, *im = nullptr;
   TN_TRY(push_like(ctx, proto, result, cplx, &re, &im));
   if (result.count() == 0) return kOk;
@@ -77,16 +94,34 @@ int cat_core(EngineContext* ctx, int q, const ArrayArg* args, int n, const Array
   return kOk;
 }
 
+// Words an item of count elements of es bytes (each part) takes at most,
+// with the longest typed header.
+int64_t item_words_bound(int64_t count, int64_t es, bool cplx) {
+  return (typed_header_bytes(kShapeMaxDims) + count * es * (cplx ? 2 : 1) + 7) / 8;
+}
+
+// The shapes fit, and the data stack holds every conversion of an argument
+// to the first one's class and the result.
+int cat_check_room(EngineContext* ctx, int q, const ArrayArg* args, int n) {
+  CatPlan plan;
+  TN_TRY(cat_plan(q, args, n, &plan));
+  const ArrayArg& first = args[0];
+  const bool to_int = first.cls == ArrayArg::kInt;
+  const int64_t es = to_int ? first.esize : first.cls == ArrayArg::kSingle ? 4 : 8;
+  int64_t need = item_words_bound(plan.ref < 0 ? 0 : plan.result.count(), es, plan.cplx);
+  for (int i = 1; i < n; ++i) {
+    const ArrayArg& a = args[i];
+    const bool converts = to_int ? a.type != first.type : a.cls != first.cls || a.subtype != 0;
+    if (converts) need += item_words_bound(a.count, es, a.cplx);
+  }
+  if (!desc_room(ctx)) return kStackOverflow;
+  return need < data_free_words(ctx) ? kOk : kDataStackOverflow;
+}
+
 // Containers: each is worked on through its references (a structure as a
 // one-element list); the result is a list when every argument is a list and
 // it is a row, else a cell array.
-int cat_containers(EngineContext* ctx, int q, int n) {
-  bool all_lists = true;
-  for (int d = 0; d < n; ++d) {
-    const uint32_t sub = desc_at(ctx, d)[2];
-    if (sub == kContStruct) TN_TRY(wrap_in_list(ctx, d));
-    all_lists = all_lists && sub != kContCell;
-  }
+int cat_containers_core(EngineContext* ctx, int q, int n, bool all_lists) {
   // Each argument lies n - 1 items down once the references of those before
   // it are pushed.
   for (int i = 0; i < n; ++i) TN_TRY(refs_push(ctx, n - 1));
@@ -94,7 +129,28 @@ int cat_containers(EngineContext* ctx, int q, int n) {
   for (int i = 0; i < n; ++i)
     if (!array_arg(ctx, n - 1 - i, &refs[i])) return kIllegalError;
   TN_TRY(cat_core(ctx, q, refs, n, refs[0]));
-  TN_TRY(refs_build(ctx, all_lists));
+  return refs_build(ctx, all_lists);
+}
+
+int cat_containers(EngineContext* ctx, int q, int n) {
+  bool all_lists = true;
+  bool wrapped[kMaxCatArgs] = {};
+  int status = kOk;
+  for (int d = 0; d < n && status == kOk; ++d) {
+    const uint32_t sub = desc_at(ctx, d)[2];
+    if (sub == kContStruct) status = wrap_in_list(ctx, d);
+    wrapped[d] = sub == kContStruct && status == kOk;
+    all_lists = all_lists && sub != kContCell;
+  }
+  // A failure drops what was pushed and gives the structures their own form.
+  const int32_t height = ctx->desc_top;
+  if (status == kOk) status = cat_containers_core(ctx, q, n, all_lists);
+  if (status != kOk) {
+    drop_to(ctx, height);
+    for (int d = 0; d < n; ++d)
+      if (wrapped[d]) unwrap_list(ctx, d);
+    return status;
+  }
   TN_TRY(remove_under_top(ctx, n + 1));  // the result's references and the arguments'
   return remove_under_top(ctx, n + 1);   // the arguments and dim
 }
@@ -146,7 +202,9 @@ int concat_pair(EngineContext* ctx, int axis) {
   if (is_typed(da) || is_typed(db) || is_plain_container(ctx, 0)) {
     TN_TRY(stk_push_real(ctx, axis + 1));
     TN_TRY(stk_move(ctx, 3, 2));  // the dimension beneath the operands
-    return bi_cat(ctx, 3);
+    const int status = bi_cat(ctx, 3);
+    if (status != kOk) (void)stk_remove(ctx, 2, 1);  // the operands stay, the dimension goes
+    return status;
   }
   return kWrongArgType;
 }
@@ -173,12 +231,13 @@ int bi_cat(EngineContext* ctx, int nargin) {
       if (!is_plain_container(ctx, d)) return kWrongArgType;
     return cat_containers(ctx, dim - 1, n);
   }
-  ArrayArg first;
-  for (int d = 0; d < n; ++d) {
-    ArrayArg a;
-    if (!array_arg(ctx, d, &a)) return kWrongArgType;
-    if (d == n - 1) first = a;
-  }
+  ArrayArg args[kMaxCatArgs];
+  for (int i = 0; i < n; ++i)
+    if (!array_arg(ctx, n - 1 - i, &args[i])) return kWrongArgType;
+  const ArrayArg first = args[0];
+  // Shapes and room are settled before any argument is converted to the
+  // result's class, so that a failure leaves the arguments as they were.
+  TN_TRY(cat_check_room(ctx, dim - 1, args, n));
   // The first array decides the class.
   if (first.cls == ArrayArg::kInt) {
     for (int d = 0; d < n - 1; ++d) {
@@ -191,7 +250,6 @@ int bi_cat(EngineContext* ctx, int nargin) {
   } else {
     TN_TRY(arg_error(stk_convert_to_double(ctx, ~(n - 1), first.cls == ArrayArg::kSingle, nullptr)));
   }
-  ArrayArg args[kMaxCatArgs];
   for (int i = 0; i < n; ++i) array_arg(ctx, n - 1 - i, &args[i]);
   TN_TRY(cat_core(ctx, dim - 1, args, n, args[0]));
   return remove_under_top(ctx, nargin);

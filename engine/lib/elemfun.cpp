@@ -50,22 +50,22 @@ int run(EngineContext* ctx) {
     }
     return kOk;
   }
-  double* re = a.re;
-  int64_t i = 0;
-  for (; i < a.n; ++i) {
-    double x = re[i];
-    if (K::widens(x)) break;
-    re[i] = K::real(x);
+  // Whether the result turns complex is settled before any element is
+  // written: a failure to make room for the imaginary parts must leave the
+  // operand as it was.
+  int64_t first_wide = 0;
+  while (first_wide < a.n && !K::widens(a.re[first_wide])) ++first_wide;
+  if (first_wide == a.n) {
+    for (int64_t i = 0; i < a.n; ++i) a.re[i] = K::real(a.re[i]);
+    return kOk;
   }
-  if (i == a.n) return kOk;
-  // The imaginary parts go behind the real ones, so re stays where it is.
   void* imv;
   TN_TRY(stk_make_complex_top(ctx, &imv));
-  double* im = static_cast<double*>(imv);
-  for (; i < a.n; ++i) {
-    Cx r = widen<K>(re[i]);
-    re[i] = r.re;
-    im[i] = r.im;
+  TN_TRY(top_double_array(ctx, &a));  // the imaginary parts go behind the real ones
+  for (int64_t i = 0; i < a.n; ++i) {
+    Cx r = widen<K>(a.re[i]);
+    a.re[i] = r.re;
+    a.im[i] = r.im;
   }
   return kOk;
 }

@@ -73,15 +73,9 @@ void complex_pair_loop(bool is_max, T* ore, T* oim, LoopArg a, LoopArg b, int64_
   }
 }
 
-bool two_real_scalars(EngineContext* ctx) {
-  if (ctx->desc_top < 6) return false;
-  const uint32_t* d = desc_words(ctx) + ctx->desc_top - 6;
-  return d[0] == kKindReal && d[1] == 1 && d[2] == 1 && d[3] == kKindReal && d[4] == 1 && d[5] == 1;
-}
-
 int min_max_pair(EngineContext* ctx, bool is_max, int nargout) {
   if (nargout > 1) return kTooManyOutputs;
-  if (two_real_scalars(ctx)) {
+  if (top_two_real_scalars(ctx)) {
     uint64_t* p = data_words(ctx) + ctx->data_top - 2;
     tn::st_f64(p, real_pick(is_max, tn::ld_f64(p), tn::ld_f64(p + 1)));
     ctx->desc_top -= 3;

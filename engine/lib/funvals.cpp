@@ -315,7 +315,12 @@ int bi_deal(EngineContext* c, int nargin, int nargout) {
       stk_drop(c);
       return kOk;
     }
-    for (int k = 1; k < nargout; ++k) TN_TRY(stk_dup(c, 0, 1));
+    for (int k = 1; k < nargout; ++k) {
+      if (const int status = stk_dup(c, 0, 1); status != kOk) {
+        for (; k > 1; --k) stk_drop(c);  // the copies made so far go again
+        return status;
+      }
+    }
     return kOk;
   }
   if (nargout > nargin) return kTooManyOutputs;

@@ -106,6 +106,12 @@ int bi_colon(EngineContext* ctx, int nargin) {
     signed_step = array_arg(ctx, 1, &s) && s.cls == ArrayArg::kInt && s.subtype == kPayNumeric &&
                   !(s.type & kElemUnsigned);
   }
+  // Every operand is a scalar before any is brought to the common class.
+  for (int d = 0; d < nargin; ++d) {
+    ArrayArg a;
+    if (!array_arg(ctx, d, &a)) return kWrongArgType;
+    if (a.count != 1) return kNonScalarArg;
+  }
   TN_TRY(arg_error(stk_promote_args(ctx, nargin)));
   ArrayArg cls;
   if (!array_arg(ctx, 0, &cls)) return kWrongArgType;
@@ -140,7 +146,9 @@ int bi_transpose(EngineContext* ctx) {
   TN_TRY(stk_push_matrix(ctx, 1, 2, &order, nullptr));
   order[0] = 2;
   order[1] = 1;
-  return bi_permute(ctx, 0);
+  const int status = bi_permute(ctx, 0);
+  if (status != kOk) stk_drop(ctx);  // the order goes again; the operand stays
+  return status;
 }
 
 int bi_ctranspose(EngineContext* ctx) {

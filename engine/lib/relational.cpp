@@ -45,14 +45,6 @@ bool replace_top_by_logical(EngineContext* ctx, int count, bool v) {
   return true;
 }
 
-bool top_is_real_scalar(EngineContext* ctx, int depth) {
-  const uint32_t* d = desc_at(ctx, depth);
-  return d[0] == kKindReal && d[1] == 1 && d[2] == 1;
-}
-
-bool two_real_scalars(EngineContext* ctx) {
-  return stk_item_count(ctx) >= 2 && top_is_real_scalar(ctx, 0) && top_is_real_scalar(ctx, 1);
-}
 
 // --- Comparisons ------------------------------------------------------------------
 
@@ -167,7 +159,7 @@ void classify_elements(uint8_t* out, const double* re, const double* im, int64_t
 
 int bi_eq(EngineContext* ctx, int sel) {
   if (!known_compare(sel)) return kBadArgument;
-  if (two_real_scalars(ctx)) {
+  if (top_two_real_scalars(ctx)) {
     const uint64_t* p = data_words(ctx) + ctx->data_top - 2;
     if (replace_top_by_logical(ctx, 2, scalar_compare(sel, tn::ld_f64(p), tn::ld_f64(p + 1))))
       return kOk;
@@ -230,7 +222,7 @@ int bi_and(EngineContext* ctx, int sel) {
 int bi_not(EngineContext* ctx, int sel) {
   if (sel != kNotLogical && sel != kNotNot) return kBadArgument;
   if (!stk_has_item(ctx, 0)) return kWrongArgType;
-  if (top_is_real_scalar(ctx, 0)) {
+  if (desc_is_real_scalar(desc_at(ctx, 0))) {
     const double x = tn::ld_f64(item_data(ctx, 0));
     const bool nonzero = x < 0 || x > 0;  // NaN counts as zero
     if (replace_top_by_logical(ctx, 1, nonzero != (sel == kNotNot))) return kOk;

@@ -301,10 +301,14 @@ int bi_ind2sub(EngineContext* ctx, int nargout) {
   if (ind.ndims > kShapeMaxDims) return kArgOutOfRange;
   const Shape shape = shape_of(ind);
   ArrayArg proto;
+  const int32_t height = ctx->desc_top;
   // The last output first, so the first lies on top.
   for (int j = nargout - 1; j >= 0; --j) {
     uint8_t *re = nullptr, *im = nullptr;
-    TN_TRY(push_like(ctx, proto, shape, false, &re, &im));
+    if (const int status = push_like(ctx, proto, shape, false, &re, &im); status != kOk) {
+      drop_to(ctx, height);  // the outputs made so far go; the arguments stay
+      return status;
+    }
     if (!array_arg(ctx, nargout - j, &ind)) return kIllegalError;  // pointers after the push
     for (int64_t e = 0; e < ind.count; ++e) {
       double sub = 1;

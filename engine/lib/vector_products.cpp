@@ -1,6 +1,7 @@
 // trace, cov, cross and dot: small products along a dimension or over a
 // whole matrix. Arguments are checked first; results are built above them
-// and moved down (cov centres its argument's columns in place first).
+// and moved down (cov centres its argument's columns in place once its
+// result stands).
 #include <algorithm>
 
 #include "engine/core/checked.h"
@@ -80,14 +81,20 @@ int bi_cov(EngineContext* ctx, int nargin) {
   if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
   TN_TRY(stk_argcheck(ctx, nargin, "C[r"));
   double flag = 0;
-  if (nargin == 2) TN_TRY(arg_error(stk_pop_real_scalar(ctx, &flag)));
+  if (nargin == 2) TN_TRY(arg_error(stk_get_real_scalar(ctx, 0, &flag)));
+  const int depth = nargin - 1;
   int32_t rows = 0, cols = 0;
   double *re = nullptr, *im = nullptr;
-  TN_TRY(arg_error(stk_get_matrix(ctx, 0, &rows, &cols, &re, &im)));
+  TN_TRY(arg_error(stk_get_matrix(ctx, depth, &rows, &cols, &re, &im)));
   if (rows <= 1) {
     TN_TRY(stk_push_zeros(ctx, cols, cols, 0));
-    return remove_under_top(ctx, 1);
+    return remove_under_top(ctx, nargin);
   }
+  // The result is pushed first: once it stands, the argument may be centred
+  // in place (it goes away), and no failure can follow.
+  double* c = nullptr;
+  TN_TRY(stk_push_matrix(ctx, cols, cols, &c, nullptr));
+  stk_get_matrix(ctx, depth + 1, &rows, &cols, &re, &im);  // the argument did not move
   // Centre every column (both parts), then C(i, j) for j <= i, mirrored.
   for (int32_t j = 0; j < cols; ++j)
     for (double* part : {re, im}) {
@@ -98,9 +105,6 @@ int bi_cov(EngineContext* ctx, int nargin) {
       for (int32_t k = 0; k < rows; ++k) part[static_cast<int64_t>(k) * cols + j] -= mean;
     }
   const double div = flag == 0 ? rows - 1 : rows;
-  double* c = nullptr;
-  TN_TRY(stk_push_matrix(ctx, cols, cols, &c, nullptr));
-  stk_get_matrix(ctx, 1, &rows, &cols, &re, &im);  // the argument did not move
   for (int32_t i = 0; i < cols; ++i)
     for (int32_t j = 0; j <= i; ++j) {
       double s = 0;
@@ -111,7 +115,7 @@ int bi_cov(EngineContext* ctx, int nargin) {
       }
       c[static_cast<int64_t>(i) * cols + j] = c[static_cast<int64_t>(j) * cols + i] = s / div;
     }
-  return remove_under_top(ctx, 1);
+  return remove_under_top(ctx, nargin);
 }
 
 int bi_cross(EngineContext* ctx, int nargin) {

@@ -324,33 +324,4 @@ TEST_F(CellsLists, StrmatchRefusesANonCharEntryWith43) {
   EXPECT_EQ(top(), "2");
 }
 
-TEST_F(CellsLists, FullStacksReportOverflowAndKeepTheArguments) {
-  const uint32_t saved = c->data_capacity;
-  auto room = [&](uint32_t words) { c->data_capacity = uint32_t(c->data_top) + words; };
-  m23();
-  room(10);
-  EXPECT_EQ(run(bi_num2cell, 1), "error 3");
-  EXPECT_EQ(run(bi_num2list, 1), "error 3");
-  c->data_capacity = saved;
-  clear();
-  for (int i = 0; i < 6; ++i) num(i);
-  list(6);
-  room(3);  // room for a few joins, not for all of them
-  EXPECT_EQ(run0(bi_list2num), "error 3");
-  c->data_capacity = saved;
-  EXPECT_EQ(items(), 1);
-  clear();
-  // Descriptors run out while fieldnames pushes the names.
-  for (int i = 0; i < 4; ++i) {
-    str(std::string(1, char('a' + i)));
-    num(i);
-  }
-  ASSERT_EQ(bi_struct(c, 8), kOk);
-  const uint32_t saved_desc = c->desc_capacity;
-  c->desc_capacity = uint32_t(c->desc_top) + 7;
-  EXPECT_EQ(run0(bi_fieldnames), "error 1");
-  c->desc_capacity = saved_desc;
-  EXPECT_EQ(run0(bi_fieldnames), "{'a', 'b', 'c', 'd'}");
-}
-
 }  // namespace

@@ -463,19 +463,6 @@ TEST_F(Elemfun, ARealArraySwitchesToComplexInPlaceAtItsFirstNegative) {
   EXPECT_TRUE(e.invariants());
   stk_drop(c);
 
-  // No room for the imaginary part: the overflow status, the elements before
-  // the switch already computed, the array still real.
-  tv::push_row(c, {4, 9, -1, 16});
-  const uint32_t capacity = c->data_capacity;
-  c->data_capacity = static_cast<uint32_t>(c->data_top) + 2;
-  EXPECT_EQ(bi_exp(c, kExpSqrt), kStackOverflow);
-  c->data_capacity = capacity;
-  v = tv::read(c);
-  EXPECT_FALSE(v.cplx);
-  EXPECT_EQ(v.re[0], 2);
-  EXPECT_EQ(v.re[1], 3);
-  EXPECT_EQ(v.re[2], -1);
-  EXPECT_EQ(e.items(), 1);
 }
 
 TEST_F(Elemfun, Atan2ExpandsScalarsAndReplacesBothArguments) {

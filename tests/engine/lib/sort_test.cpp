@@ -314,17 +314,6 @@ TEST_F(Sort, ErrorsLeaveTheStacks) {
   expect_error([&] { return bi_sort(c, 1, 1); }, kWrongArgType);
   clear();
 
-  // No room for the complex keys (the scratch lies past the data top), nor
-  // for the copy.
-  tv::push_row(c, {3, 1, 2, 5}, {0, 1, 0, 1});
-  const uint32_t capacity = c->data_capacity;
-  c->data_capacity = uint32_t(c->data_top) + 10;
-  expect_error([&] { return bi_sort(c, 1, 1); }, kDataStackOverflow);
-  c->data_capacity = uint32_t(c->data_top) + 3;
-  expect_error([&] { return bi_sort(c, 1, 2); }, kDataStackOverflow);
-  c->data_capacity = capacity;
-  clear();
-
   // No outputs: the arguments go and nothing comes.
   tv::push_row(c, {3, 1, 2});
   tv::push_chars(c, u"descend");

@@ -204,20 +204,4 @@ TEST_F(StrFun, ArgumentsBelowStayAndResultsTakeTheirPlace) {
   EXPECT_EQ(top(), "'padded'");
 }
 
-TEST_F(StrFun, FullStackReportsOverflowAndKeepsArguments) {
-  str("abababababababab");
-  str("ab");
-  // Leave room for no result row at all.
-  const uint32_t saved = c->data_capacity;
-  c->data_capacity = uint32_t(c->data_top);
-  const StackSnapshot before = snapshot_stacks(c);
-  EXPECT_EQ(bi_findstr(c), kDataStackOverflow);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-  EXPECT_EQ(bi_strtok(c, 2, 2), kDataStackOverflow);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-  EXPECT_EQ(bi_char_test(c, kCharSpace), kDataStackOverflow);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-  c->data_capacity = saved;
-}
-
 }  // namespace

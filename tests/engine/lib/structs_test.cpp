@@ -411,30 +411,4 @@ TEST_F(Structs, ObjectFieldsFollowTheRunningClass) {
   expect_error(kWrongArgType, bi_rmfield, 1);
 }
 
-TEST_F(Structs, FullStacksReportOverflowAndKeepTheArguments) {
-  make({{"a", 1}, {"b", 2}, {"c", 3}});
-  const uint32_t saved = c->data_capacity;
-  auto room = [&](uint32_t words) { c->data_capacity = uint32_t(c->data_top) + words; };
-  room(2);
-  expect_error(kDataStackOverflow, bi_fieldnames, 0);
-  c->data_capacity = saved;
-  str("d");
-  num(4);
-  room(2);
-  expect_error(kDataStackOverflow, bi_setfield, 2);
-  room(2);
-  {
-    const StackSnapshot before = snapshot_stacks(c);
-    EXPECT_EQ(bi_orderfields(c, 1, 2), kDataStackOverflow);
-    EXPECT_TRUE(snapshot_stacks(c) == before);
-  }
-  c->data_capacity = saved;
-  str("b");
-  room(0);
-  expect_error(kDataStackOverflow, bi_getfield, 0);
-  expect_error(kDataStackOverflow, bi_rmfield, 1);
-  c->data_capacity = saved;
-  EXPECT_EQ(top(), "struct(a=1, b=2, c=3)");
-}
-
 }  // namespace

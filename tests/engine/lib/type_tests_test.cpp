@@ -118,16 +118,6 @@ TEST_F(TypeTests, EveryKindAnswersEveryPredicate) {
     }
 }
 
-TEST_F(TypeTests, AnswerThatDoesNotFitKeepsTheArgument) {
-  ASSERT_EQ(stk_push_empty(c), kOk);  // no data words to make room with
-  const uint32_t capacity = c->data_capacity;
-  c->data_capacity = static_cast<uint32_t>(c->data_top) + 1;
-  const StackSnapshot before = snapshot_stacks(c);
-  EXPECT_EQ(bi_isnumeric(c), kDataStackOverflow);
-  EXPECT_TRUE(snapshot_stacks(c) == before);
-  c->data_capacity = capacity;
-}
-
 TEST_F(TypeTests, UnaryPlusMakesCharsAndLogicalsNumeric) {
   for (const Kind& k : kinds()) {
     SCOPED_TRACE(k.name);
