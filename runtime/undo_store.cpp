@@ -128,7 +128,8 @@ int undo_store_add_field(UndoStore* s, int32_t id, int32_t code, int32_t flag) {
   const int64_t r = find_record(s, id);
   if (r < 0) return kRtNonexistentUndoSet;
   if (field_index(s, r, code) >= 0) return kRtVarDuplicate;
-  if (laid_out(s, r)) return kRtTooManyVarInUndoBuf;  // the slot table has no room for it
+  // A record with a slot table or rows keeps its shape: no room for a field.
+  if (laid_out(s, r) || rec(s, r, kRecRows) > 0) return kRtTooManyVarInUndoBuf;
   const int32_t f = rec(s, r, kRecFields), size = rec(s, r, kRecSize);
   // The record must still fit once its slot table is laid out.
   if (used_record_words(s) - size + undo_laid_out_words(f + 1) + kUndoReserveWords > get(s, kUsRecordCapacity))
