@@ -115,8 +115,11 @@ TEST(PlotStore, RandomOperationsAgainstAModel) {
     ASSERT_TRUE(plotstore_check(s)) << "step " << step;
     ASSERT_EQ(s->n, total - kPlotStoreOverhead);
     for (const auto& [k, data] : model) ASSERT_EQ(list_of(s, k), data) << "step " << step << " key " << k;
-    for (int32_t k = 0; k <= 5; ++k)
-      if (!model.count(k)) ASSERT_FALSE(plotstore_find(s, k, nullptr, nullptr)) << step;
+    for (int32_t k = 0; k <= 5; ++k) {
+      if (!model.count(k)) {
+        ASSERT_FALSE(plotstore_find(s, k, nullptr, nullptr)) << step;
+      }
+    }
   }
 }
 
