@@ -392,3 +392,76 @@ TEST(ValueStore, FlaggedFieldDropsOlderRowsButNeverTheTarget) {
   EXPECT_EQ(units, 2);
   EXPECT_TRUE(undo_store_check(s));
 }
+
+namespace {
+
+std::vector<uint8_t> saved_image(UndoStore* s) {
+  const UndoSavedSizes sizes = undo_store_saved_sizes(s);
+  std::vector<uint8_t> image(reinterpret_cast<uint8_t*>(s), reinterpret_cast<uint8_t*>(s) + sizes.head_bytes);
+  const uint8_t* values = undo_store_value_area(s);
+  image.insert(image.end(), values, values + int64_t(sizes.units) * kUndoUnitBytes);
+  return image;
+}
+
+}  // namespace
+
+TEST(ValueStore, LargerSavedStoreLoadsWhenItsContentFits) {
+  StoreBuffer big;
+  ASSERT_EQ(big.start(32768), 0);
+  ASSERT_EQ(undo_store_add_record(big.s, 1), 0);
+  ASSERT_EQ(undo_store_add_field(big.s, 1, 9, 0), 0);
+  ASSERT_EQ(undo_store_clear_record(big.s, 1), 0);
+  void* data = nullptr;
+  ASSERT_EQ(undo_store_put_value(big.s, 1, 0, 9, 4, &data), 0);
+  std::memset(data, 0x33, 32);
+  const UndoSavedSizes sizes = undo_store_saved_sizes(big.s);
+  const std::vector<uint8_t> image = saved_image(big.s);
+  StoreBuffer small;
+  ASSERT_EQ(small.start(16384), 0);
+  // The saved value area is larger than this store: refused before reading.
+  Reader reader{&image};
+  EXPECT_EQ(undo_store_load(small.s, sizes, Reader::read, &reader), kRtVarTooLargeForUndo);
+  // Saved with only its used units, it loads.
+  const UndoSavedSizes trimmed{sizes.head_bytes, 5};
+  std::vector<uint8_t> cut(image.begin(), image.begin() + sizes.head_bytes + 5 * 8);
+  StoreBuffer small2;
+  ASSERT_EQ(small2.start(16384), 0);
+  Reader r2{&cut};
+  ASSERT_EQ(undo_store_load(small2.s, trimmed, Reader::read, &r2), 0);
+  EXPECT_TRUE(undo_store_check(small2.s));
+  int32_t units = 0;
+  ASSERT_EQ(undo_store_get_value(small2.s, 1, 0, 9, &units, &data), 0);
+  EXPECT_EQ(units, 4);
+  EXPECT_EQ(static_cast<uint8_t*>(data)[31], 0x33);
+  EXPECT_EQ(undo_word(small2.s, kUsSize), 16384);
+}
+
+TEST(ValueStore, DamagedSavedStoreIsRefused) {
+  StoreBuffer a;
+  ASSERT_EQ(a.start(16384), 0);
+  ASSERT_EQ(undo_store_add_record(a.s, 1), 0);
+  ASSERT_EQ(undo_store_add_field(a.s, 1, 9, 0), 0);
+  ASSERT_EQ(undo_store_clear_record(a.s, 1), 0);
+  void* data = nullptr;
+  ASSERT_EQ(undo_store_put_value(a.s, 1, 0, 9, 2, &data), 0);
+  const UndoSavedSizes sizes = undo_store_saved_sizes(a.s);
+  struct Damage {
+    int64_t word;  // header or record word to overwrite
+    int32_t value;
+  } cases[] = {{kUsMaxRows, 17}, {kUsRecordCount, 5}, {int64_t(kUsHeaderWords) + kRecSize, 9},
+               {int64_t(kUsHeaderWords) + kRecRows, 40}, {int64_t(kUsHeaderWords) + kRecHeadWords + 2, 1000}};
+  for (const Damage& d : cases) {
+    std::vector<uint8_t> image = saved_image(a.s);
+    std::memcpy(image.data() + 4 * d.word, &d.value, 4);
+    StoreBuffer b;
+    ASSERT_EQ(b.start(16384), 0);
+    Reader r{&image};
+    EXPECT_EQ(undo_store_load(b.s, sizes, Reader::read, &r), 600) << d.word;
+  }
+  std::vector<uint8_t> shortened = saved_image(a.s);
+  shortened.resize(shortened.size() - 8);
+  StoreBuffer b;
+  ASSERT_EQ(b.start(16384), 0);
+  Reader r{&shortened};
+  EXPECT_EQ(undo_store_load(b.s, sizes, Reader::read, &r), 600);
+}
