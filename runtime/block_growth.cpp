@@ -51,7 +51,8 @@ void print_expanded(RuntimeBlock* b, uint32_t size) {
 
 bool rt_is_memory_code(int code) {
   switch (code) {
-    case 1: case 2: case 3: case 4: case 5: case 6:
+    case kStackOverflow: case kStackOverflowVar: case kDataStackOverflow: case kDataStackOverflowVar:
+    case kVariableOverflow: case kCodeOverflow:
     case kCompilationOverflow: case kTooManyUserFunctions:
     case kRtExhausted: case kRtPlotOverflow: case kRtNoMoreNameSlot: case kRtNotEnoughMemForTNFile:
     case kRtTooManyVarInUndoBuf: case kRtVarTooLargeForUndo:
@@ -104,6 +105,7 @@ bool runtime_block_resize(RuntimeBlock* b, uint32_t new_size, int code) {
   for (int k = kAreaCount - 1; k >= kAreaRecords; --k)
     std::memmove(base + new_start[k], base + old_start[k], size_t(b->h.area_size[k]));
   for (int k = 0; k < kAreaCount; ++k) b->h.area_size[k] = int32_t(split.size[k]);
+  // No area shrinks, so none of these re-layouts can fail.
   undo_store_grow(rt_value_store(b), split.size[kAreaValues]);
   fixtab_resize(rt_name_table(b), split.size[kAreaNames]);
   instance_array_move(base + old_start[kAreaMain] + old_main, base + new_start[kAreaMain] + split.size[kAreaMain],
