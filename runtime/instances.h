@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
 
 #include "graphics/plotlist/style_spec.h"
@@ -53,6 +54,7 @@ struct InstanceRec {
 };
 constexpr int32_t kInstanceBytes = 22784;
 static_assert(sizeof(InstanceRec) == kInstanceBytes);
+static_assert(std::endian::native == std::endian::little, "saved byte for byte");
 static_assert(offsetof(InstanceRec, state) == 8);
 static_assert(offsetof(InstanceRec, next_due) == 24);
 static_assert(offsetof(InstanceRec, styles) == 44);

@@ -4,6 +4,7 @@
 // runtime image, so every word below is also a file word (int32, little-endian).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 
@@ -38,6 +39,7 @@ enum : int32_t {
   kSlotMarked = -3,
 };
 constexpr int32_t kUndoMaxRows = 16;
+static_assert(std::endian::native == std::endian::little, "saved byte for byte");
 constexpr int32_t kUndoMinBytes = 8192;
 constexpr int32_t kUndoReserveWords = 128;  // kept free by every add
 constexpr int32_t kUndoUnitBytes = 8;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <bit>
 #include <cstdint>
 
 constexpr int kSubplotTitleBytes = 64;
@@ -56,6 +57,7 @@ struct Subplot {
   int32_t handlerWords[kSubplotHandlerWords];  // figure record, plot handler, ten more
 };
 static_assert(sizeof(Subplot) == 848);
+static_assert(std::endian::native == std::endian::little, "saved byte for byte");
 static_assert(offsetof(Subplot, xMode) == 4);
 static_assert(offsetof(Subplot, xMin) == 24);
 static_assert(offsetof(Subplot, trackedId) == 72);

@@ -228,3 +228,30 @@ TEST(NameTable, AddAndFind) {
   EXPECT_EQ(fixtab_add(t, 500, "full", 0), kRtNoMoreNameSlot);
   EXPECT_EQ(fixtab_resize(t, 8 + 7 * 32), kRtTooSmallNameBuf);
 }
+
+namespace {
+double* g_clock_calls[4];
+int g_clock_count = 0;
+double fake_clock(void* slot, int process_time, int update) {
+  if (g_clock_count < 4) g_clock_calls[g_clock_count++] = static_cast<double*>(slot);
+  EXPECT_EQ(process_time, 0);
+  EXPECT_EQ(update, 1);
+  return 0.0;
+}
+}  // namespace
+
+TEST(RuntimeBlock, ClockSlotsLiveInHostMemory) {
+  FakeHost h;
+  ASSERT_EQ(h.start(kMiB, 2 * kMiB), 0);
+  double slots[6] = {};
+  rt_set_clock_callback(h.block, fake_clock, slots, 8);
+  ASSERT_EQ(g_clock_count, 3);
+  EXPECT_EQ(g_clock_calls[0], slots + 3);
+  EXPECT_EQ(g_clock_calls[2], slots + 5);
+  ASSERT_TRUE(rt_memory_expand(&h.block, kRtPlotOverflow));
+  EXPECT_EQ(h.block->h.clock_slots, slots + 3);  // unchanged by the move
+  const char* name = nullptr;
+  int32_t len = 0;
+  ASSERT_EQ(fixtab_find(rt_name_table(h.block), 28, &name, &len), 0);
+  EXPECT_EQ(std::string(name, size_t(len)), "_param");
+}
