@@ -41,12 +41,14 @@ void subplot_init(Subplot* s, uint8_t reset_options) {
   s->xMax = s->yMax = s->zMax = kEmptyMax;
   s->xDefMin = s->yDefMin = s->zDefMin = kEmptyMin;
   s->xDefMax = s->yDefMax = s->zDefMax = kEmptyMax;
-  s->xOffset = s->yOffset = 0.0;
-  s->xScale = s->yScale = 1.0;
   s->scaleFlags = 0;
   s->is3D = 0;
   subplot_reset_camera(s);
   subplot_update_transform(s);
+  // The view update fills the 3-D fields; a cleared subplot's 2-D map is the
+  // identity until its first transform.
+  s->xOffset = s->yOffset = 0.0;
+  s->xScale = s->yScale = 1.0;
   for (double& f : s->scaleFactor) f = 1.0;
   s->polar = 0;
   s->tickLength = kTickLength;

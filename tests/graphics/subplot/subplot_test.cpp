@@ -30,6 +30,9 @@ TEST(Subplot, DefaultsAndFixedLayout) {
   EXPECT_EQ(s.xMin, 1e30);
   EXPECT_EQ(s.needsLayout, 1);
   EXPECT_EQ(s.frameRight, 1000.0);
+  EXPECT_EQ(s.xOffset, 0.0);
+  EXPECT_EQ(s.yScale, 1.0);
+  EXPECT_EQ(s.invAspect[2], 1.0);
 }
 
 TEST(Subplot, DegenerateAxisInFineAndCoarseMode) {
