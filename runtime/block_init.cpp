@@ -1,0 +1,175 @@
+// Lay-out and initialisation of the runtime block, its area arithmetic, the
+// host's setters, the engine tick and the scratch region. The engine's
+// context sits at the start of area 0 and finds the block again through the
+// host's block word (the context resolver), never through a kept pointer.
+#include <cstring>
+
+#include "engine/core/interp.h"
+#include "engine/core/strings.h"
+#include "engine/lib/display.h"
+#include "engine/lib/engine_start.h"
+#include "graphics/plotlist/plot_store.h"
+#include "runtime/error_tables.h"
+#include "runtime/instances.h"
+#include "runtime/name_table.h"
+#include "runtime/runtime_block.h"
+#include "runtime/runtime_status.h"
+#include "runtime/special_vars.h"
+#include "runtime/undo_store.h"
+
+namespace {
+
+// Initial split: 3/8, 3/8, 1/32, 1/32, the rest.
+constexpr int64_t kEighths = 8, kEngineEighths = 3, kMainEighths = 3, kSmallShare = 32;
+// The least each area must hold for a block to be usable.
+constexpr int64_t kMinMainBytes = 2 * int64_t(kInstanceBytes) + 4096;
+constexpr int64_t kMinNameBytes = name_table_bytes(kSpecialVarRows);
+constexpr int64_t kMinValueBytes = kUndoMinBytes;
+constexpr int32_t kInteractionManipulate = 1;
+constexpr uint32_t kDefaultStyleBits = 256;
+constexpr uint8_t kDefaultGrey = 204;
+constexpr int kClockFirstRuntimeSlot = 3;
+constexpr int kClockRuntimeSlots = 3;
+
+}  // namespace
+
+int64_t rt_area_total(int64_t buffer_size) {
+  if (buffer_size < kRuntimeHeaderBytes) return 0;
+  return (buffer_size - kRuntimeHeaderBytes) / kAreaAlignBytes * kAreaAlignBytes;
+}
+
+AreaSplit rt_initial_split(int64_t total) {
+  AreaSplit s{};
+  s.size[kAreaEngine] = kEngineEighths * (total / kEighths);
+  s.size[kAreaMain] = kMainEighths * (total / kEighths);
+  s.size[kAreaRecords] = total / kSmallShare;
+  s.size[kAreaNames] = total / kSmallShare;
+  s.size[kAreaValues] = total - s.size[0] - s.size[1] - s.size[2] - s.size[3];
+  return s;
+}
+
+bool rt_split_is_usable(const AreaSplit& s) {
+  return s.size[kAreaEngine] >= kMinBlockBytes && s.size[kAreaMain] >= kMinMainBytes &&
+         s.size[kAreaNames] >= kMinNameBytes && s.size[kAreaValues] >= kMinValueBytes &&
+         s.size[kAreaRecords] >= 0;
+}
+
+uint32_t rt_min_block_bytes() {
+  int64_t total = kAreaAlignBytes;
+  while (!rt_split_is_usable(rt_initial_split(total))) total += kAreaAlignBytes;
+  return uint32_t(total + kRuntimeHeaderBytes);
+}
+
+uint8_t* rt_area(RuntimeBlock* b, int area) {
+  int64_t off = kRuntimeHeaderBytes;
+  for (int k = 0; k < area; ++k) off += b->h.area_size[k];
+  return reinterpret_cast<uint8_t*>(b) + off;
+}
+EngineContext* rt_engine(RuntimeBlock* b) { return reinterpret_cast<EngineContext*>(rt_area(b, kAreaEngine)); }
+PlotStore* rt_plot_store(RuntimeBlock* b) { return reinterpret_cast<PlotStore*>(rt_area(b, kAreaMain)); }
+NameTable* rt_name_table(RuntimeBlock* b) { return reinterpret_cast<NameTable*>(rt_area(b, kAreaNames)); }
+UndoStore* rt_value_store(RuntimeBlock* b) { return reinterpret_cast<UndoStore*>(rt_area(b, kAreaValues)); }
+int32_t* rt_record_words(RuntimeBlock* b) { return reinterpret_cast<int32_t*>(rt_area(b, kAreaRecords)); }
+int32_t rt_plot_store_doubles(RuntimeBlock* b, int64_t instances) {
+  return int32_t((b->h.area_size[kAreaMain] - instances * kInstanceBytes) / 8);
+}
+
+EngineContext* engine_of_runtime(void* handle) {
+  RuntimeBlock* b = *static_cast<RuntimeBlock**>(handle);
+  return b ? rt_engine(b) : nullptr;
+}
+
+int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32_t host_option, int32_t line_end) {
+  *handle = nullptr;
+  const int64_t total = rt_area_total(size);
+  const AreaSplit split = rt_initial_split(total);
+  if (!buffer || !rt_split_is_usable(split)) return kRtNotEnoughMemForTN;
+
+  RuntimeBlock* b = static_cast<RuntimeBlock*>(buffer);
+  std::memset(b, 0, sizeof *b);
+  *handle = b;
+  for (int k = 0; k < kAreaCount; ++k) b->h.area_size[k] = int32_t(split.size[k]);
+  b->h.alloc_size = size;
+  b->h.handle = handle;
+
+  EngineContext* ctx = nullptr;
+  const int status = engine_start(rt_area(b, kAreaEngine), uint32_t(split.size[kAreaEngine]), &ctx);
+  if (status != 0) {
+    *handle = nullptr;
+    return status;
+  }
+  b->h.user = CallContext{b, 0, 0, 0, 0};
+  TN_TRY(rt_error_tables_bind());
+  engine_set_user_data(ctx, reinterpret_cast<uintptr_t>(&b->h.user));
+  engine_set_context_resolver(ctx, engine_of_runtime, handle);
+
+  b->h.build = PlotBuildState{-1, 0, 0, 0, -1};
+  b->h.host_option = host_option;
+  b->h.line_end = line_end;
+  b->h.interaction_mode = kInteractionManipulate;
+  b->h.flag_byte = 1;
+  b->h.default_chart_style = StyleSpec{kDefaultStyleBits, kDefaultGrey, kDefaultGrey, kDefaultGrey};
+  b->h.default_frame_style = b->h.default_chart_style;
+  b->h.frame_move.target_cell = -1;
+
+  inst_defaults_init(b);
+  return special_vars_init(b, true);
+}
+
+int rt_register_library(RuntimeBlock* b, const BuiltinEntry* table) {
+  return engine_register_builtin_table(rt_engine(b), table, 1);
+}
+
+void rt_set_display_format(RuntimeBlock* b, char letter) { engine_set_charset(rt_engine(b), letter); }
+
+void rt_set_break_poll(RuntimeBlock* b, AbortPollFn fn, void* context) {
+  b->h.break_poll = RtBreakPoll{fn, context};
+  engine_set_option_pair(rt_engine(b), fn, context);
+}
+
+void rt_set_code_optimisation(RuntimeBlock* b, int32_t level, int32_t flag) {
+  compile_set_optimisation(rt_engine(b), level, flag);
+}
+
+void rt_set_number_format(RuntimeBlock* b, char letter, int32_t digits, char imaginary, uint8_t loose,
+                          int32_t word5, bool flag) {
+  display_set_options(rt_engine(b), letter, digits, imaginary, loose, word5, flag);
+}
+
+void rt_get_number_format(RuntimeBlock* b, char* letter, int32_t* digits, char* imaginary, uint8_t* loose,
+                          int32_t* word5, bool* flag) {
+  display_get_options(rt_engine(b), letter, digits, imaginary, loose, word5, flag);
+}
+
+void rt_set_clock_callback(RuntimeBlock* b, ClockFn fn, double* slots, int32_t slot_size) {
+  engine_set_callbacks(rt_engine(b), fn, slots, slot_size);
+  b->h.clock_fn = fn;
+  b->h.clock_slots = slots ? slots + kClockFirstRuntimeSlot : nullptr;
+  b->h.clock_slot_size = slot_size;
+  if (!fn || !slots) return;
+  for (int k = 0; k < kClockRuntimeSlots; ++k) fn(b->h.clock_slots + k, 0, 1);
+}
+
+int rt_add_named_value(RuntimeBlock* b, const char* name, void* value) {
+  return engine_add_named_block(rt_engine(b), name, value);
+}
+
+void rt_set_grow_callback(RuntimeBlock* b, RtGrowFn fn, void* context) { b->h.grow = RtGrowCallback{fn, context}; }
+void rt_set_dialog_callback(RuntimeBlock* b, RtDialogFn fn, void* context) {
+  b->h.dialog = RtDialogCallback{fn, context};
+}
+void rt_set_progress_callback(RuntimeBlock* b, RtProgressFn fn, void* context) {
+  b->h.progress = RtProgressCallback{fn, context};
+}
+void rt_set_change_callback(RuntimeBlock* b, RtChangeFn fn, void* context) {
+  b->h.change = RtChangeCallback{fn, context};
+}
+void rt_set_graphics_driver(RuntimeBlock* b, const GraphicsDriver* driver) { b->h.driver = driver; }
+void rt_set_graphics_context(RuntimeBlock* b, void* context) { b->h.driver_context = context; }
+void rt_set_current_subplot(RuntimeBlock* b, int32_t index) { b->h.build.subplot = index; }
+
+int rt_engine_tick(RuntimeBlock* b) {
+  // While a handler runs the interpreter is already in use.
+  if (b->h.busy) return 0;
+  return interp_run(rt_engine(b), 0);
+}

@@ -1,0 +1,86 @@
+// TN application instances: the fixed 22784-byte InstanceRec (saved byte
+// for byte in the image), kept top down in area 1 of the runtime block, and
+// the lookups and set-ups that block initialisation needs.
+#pragma once
+
+#include <cstddef>
+#include <bit>
+#include <cstdint>
+
+#include "graphics/plotlist/style_spec.h"
+#include "graphics/subplot/subplot.h"
+#include "runtime/runtime_block.h"
+
+constexpr int32_t kMaxSubplots = 25;
+constexpr int32_t kStyleCount = 6;
+constexpr int32_t kSpringValues = 6;
+constexpr int32_t kMenuStateTables = 3;
+constexpr int32_t kMenuStateBytes = 64;
+
+struct InstanceRec {
+  int32_t id;
+  uint8_t initialised;
+  uint8_t flag;
+  uint8_t debug;
+  int32_t state;  // 0 off, 1 init handlers running, 2 idle processing on
+  uint8_t idle_enabled;
+  int32_t idle_mode;
+  double next_due;
+  double idle_base;
+  uint32_t capabilities;
+  StyleSpec styles[kStyleCount];  // default, fill, chart, frame, axes, interactive axes
+  int32_t max_subplots;
+  int32_t rows, cols;
+  uint32_t selection;
+  uint8_t free_layout;
+  double frame[4];
+  int32_t layout_word;
+  // Keyboard focus of a text-field control: subplot, record index, caret, anchor.
+  int32_t focus_subplot;
+  int32_t focus_record;
+  int32_t focus_caret;
+  int32_t focus_anchor;
+  Subplot subplots[kMaxSubplots];
+  double springs[kMaxSubplots][kSpringValues];
+  uint8_t changed_outside;
+  uint8_t menu_stale;
+  int32_t menu_stamp;
+  uint8_t menu_state[kMenuStateTables][kMenuStateBytes];
+  int32_t section_selector;
+  int32_t spare;
+  uint8_t figure_only;
+  uint8_t resume;           // interaction: a drag to resume
+  int32_t pending_subplot;  // interaction: the subplot a press chose
+};
+constexpr int32_t kInstanceBytes = 22784;
+static_assert(sizeof(InstanceRec) == kInstanceBytes);
+static_assert(std::endian::native == std::endian::little, "saved byte for byte");
+static_assert(offsetof(InstanceRec, state) == 8);
+static_assert(offsetof(InstanceRec, next_due) == 24);
+static_assert(offsetof(InstanceRec, styles) == 44);
+static_assert(offsetof(InstanceRec, max_subplots) == 92);
+static_assert(offsetof(InstanceRec, frame) == 112);
+static_assert(offsetof(InstanceRec, layout_word) == 144);
+static_assert(offsetof(InstanceRec, focus_anchor) == 160);
+static_assert(offsetof(InstanceRec, subplots) == 168);
+static_assert(offsetof(InstanceRec, springs) == 21368);
+static_assert(offsetof(InstanceRec, changed_outside) == 22568);
+static_assert(offsetof(InstanceRec, menu_stamp) == 22572);
+static_assert(offsetof(InstanceRec, menu_state) == 22576);
+static_assert(offsetof(InstanceRec, section_selector) == 22768);
+static_assert(offsetof(InstanceRec, figure_only) == 22776);
+static_assert(offsetof(InstanceRec, pending_subplot) == 22780);
+
+// Subplot handler words.
+enum : int32_t { kSubplotFigureWord = 0, kSubplotPlotHandlerWord = 1 };
+constexpr int32_t kEmptyFigure = -3;
+constexpr int32_t kDefaultSectionSelector = -2;
+
+// Instance k of the array (k < instance count).
+InstanceRec* inst_at(RuntimeBlock* b, int32_t k);
+InstanceRec* inst_find_by_id(RuntimeBlock* b, int32_t id);
+// Writes the defaults of a new instance (the block's default chart and frame
+// styles) into rec.
+void inst_write_defaults(RuntimeBlock* b, InstanceRec* rec, int32_t id, uint8_t flag);
+void inst_defaults_init(RuntimeBlock* b);
+int inst_layout_reset(RuntimeBlock* b, int32_t id, bool write_frame);

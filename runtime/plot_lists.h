@@ -1,0 +1,12 @@
+// Building an instance's display list in the plot store: the runtime begins
+// a list for a key, plot commands append at the build state's used count,
+// and the runtime commits it. At most one list is built at a time.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/runtime_block.h"
+
+int plotstore_begin_list(RuntimeBlock* b, int32_t key, bool fresh);
+void plotstore_commit_list(RuntimeBlock* b);
+void plotstore_free_subplot(RuntimeBlock* b, int32_t key);

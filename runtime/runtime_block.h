@@ -1,0 +1,163 @@
+// The runtime memory block: a fixed 1024-byte header, then five areas (0 the
+// engine with its context at the start, 1 the plot store bottom up and the
+// instance records top down, 2 the record list, 3 the name table, 4 the value
+// store). Pointers live only in the header, which is never saved; the areas
+// hold offsets and indices, so the block can be copied to a new address.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/core/context.h"
+#include "graphics/plotlist/style_spec.h"
+
+struct RuntimeBlock;
+struct GraphicsDriver;
+struct PlotStore;
+struct NameTable;
+struct UndoStore;
+
+constexpr uint32_t kRuntimeHeaderBytes = 1024;
+constexpr uint32_t kAreaAlignBytes = 2048;
+constexpr int kAreaCount = 5;
+enum : int { kAreaEngine = 0, kAreaMain = 1, kAreaRecords = 2, kAreaNames = 3, kAreaValues = 4 };
+
+// Host callbacks: typed function and context pairs; the context comes last.
+// Grow: may move the block; writes the new pointer and allocation size.
+using RtGrowFn = bool (*)(RuntimeBlock** block, uint32_t* size, void* context);
+// The host's modal input dialog.
+struct DialogRequest {
+  const char* title;
+  int32_t title_length;
+  const char* prompt;
+  int32_t prompt_length;
+  char* text;            // editable text, or null
+  int32_t text_capacity;
+  int32_t* text_length;  // in: initial length, out: the edited length
+  uint8_t ask_ok_cancel;
+};
+using RtDialogFn = int32_t (*)(const DialogRequest* request, void* context);
+using RtProgressFn = int32_t (*)(int32_t flag, double elapsed_seconds, void* context);
+using RtChangeFn = void (*)(RuntimeBlock* block, int32_t instance_id, void* context);
+
+struct RtGrowCallback { RtGrowFn fn; void* context; };
+struct RtDialogCallback { RtDialogFn fn; void* context; };
+struct RtProgressCallback { RtProgressFn fn; void* context; };
+struct RtBreakPoll { AbortPollFn fn; void* context; };
+struct RtChangeCallback { RtChangeFn fn; void* context; };
+
+// The call context record that the engine hands to every runtime built-in.
+struct CallContext {
+  RuntimeBlock* block;  // re-pointed after every move
+  int32_t instance_id;
+  uint8_t flags;
+  int32_t status;  // bits kCallLayoutChanged, kCallRedraw, kCallQuietCancel
+  int32_t spare;
+};
+enum : int32_t { kCallLayoutChanged = 1, kCallRedraw = 2, kCallQuietCancel = 4 };
+
+// The list being built in the plot store.
+struct PlotBuildState {
+  int32_t key;  // -1 none
+  int32_t start;
+  int32_t capacity;
+  int32_t used;
+  int32_t subplot;  // -1 none
+};
+
+struct FrameMoveFeedback {
+  int32_t target_cell;
+  uint8_t drawn;
+  double offset_x, offset_y;
+};
+
+struct RuntimeHeader {
+  int32_t area_size[kAreaCount];
+  int32_t record_words;
+  uint8_t busy;
+  int32_t host_option;
+  int32_t line_end;  // 0 CR, 1 LF, 2 CR LF
+  int32_t instance_count;
+  int32_t next_instance_id;
+  int32_t current_figure;
+  PlotBuildState build;
+  CallContext user;
+  int32_t interaction_word;
+  RtBreakPoll break_poll;
+  const GraphicsDriver* driver;
+  void* driver_context;
+  RtDialogCallback dialog;
+  RtProgressCallback progress;
+  double progress_threshold;
+  RtGrowCallback grow;
+  ClockFn clock_fn;
+  double* clock_slots;  // the runtime's three slots, in host memory
+  int32_t clock_slot_size;
+  uint8_t default_debug;
+  int32_t interaction_mode;
+  StyleSpec default_chart_style;
+  StyleSpec default_frame_style;
+  uint8_t flag_byte;
+  uint8_t cursor_kind;
+  uint8_t band_drawn;
+  FrameMoveFeedback frame_move;
+  RtChangeCallback change;
+  uint32_t alloc_size;  // the buffer's real size, handed to the grow callback
+  RuntimeBlock** handle;  // the host's block word (the engine's resolver handle)
+};
+
+struct RuntimeBlock {
+  RuntimeHeader h;
+  uint8_t reserved[kRuntimeHeaderBytes - sizeof(RuntimeHeader)];
+};
+static_assert(sizeof(RuntimeHeader) <= kRuntimeHeaderBytes);
+static_assert(sizeof(RuntimeBlock) == kRuntimeHeaderBytes);
+
+// Area sizes of a layout and the smallest buffer accepted.
+struct AreaSplit {
+  int64_t size[kAreaCount];
+};
+AreaSplit rt_initial_split(int64_t area_total);
+int64_t rt_area_total(int64_t buffer_size);
+bool rt_split_is_usable(const AreaSplit& split);
+uint32_t rt_min_block_bytes();
+
+// Area access; pointers are valid until the next call that can grow the block.
+uint8_t* rt_area(RuntimeBlock* b, int area);
+EngineContext* rt_engine(RuntimeBlock* b);
+PlotStore* rt_plot_store(RuntimeBlock* b);
+NameTable* rt_name_table(RuntimeBlock* b);
+UndoStore* rt_value_store(RuntimeBlock* b);
+int32_t* rt_record_words(RuntimeBlock* b);
+// Doubles of the plot store when `instances` records sit above it.
+int32_t rt_plot_store_doubles(RuntimeBlock* b, int64_t instances);
+
+// Initialisation and settings.
+int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32_t host_option, int32_t line_end);
+EngineContext* engine_of_runtime(void* handle);
+int rt_register_library(RuntimeBlock* b, const BuiltinEntry* table);
+void rt_set_display_format(RuntimeBlock* b, char letter);
+void rt_set_break_poll(RuntimeBlock* b, AbortPollFn fn, void* context);
+void rt_set_code_optimisation(RuntimeBlock* b, int32_t level, int32_t flag);
+void rt_set_number_format(RuntimeBlock* b, char letter, int32_t digits, char imaginary, uint8_t loose,
+                          int32_t word5, bool flag);
+void rt_get_number_format(RuntimeBlock* b, char* letter, int32_t* digits, char* imaginary, uint8_t* loose,
+                          int32_t* word5, bool* flag);
+void rt_set_clock_callback(RuntimeBlock* b, ClockFn fn, double* slots, int32_t slot_size);
+int rt_add_named_value(RuntimeBlock* b, const char* name, void* value);
+void rt_set_grow_callback(RuntimeBlock* b, RtGrowFn fn, void* context);
+void rt_set_dialog_callback(RuntimeBlock* b, RtDialogFn fn, void* context);
+void rt_set_progress_callback(RuntimeBlock* b, RtProgressFn fn, void* context);
+void rt_set_change_callback(RuntimeBlock* b, RtChangeFn fn, void* context);
+void rt_set_graphics_driver(RuntimeBlock* b, const GraphicsDriver* driver);
+void rt_set_graphics_context(RuntimeBlock* b, void* context);
+void rt_set_current_subplot(RuntimeBlock* b, int32_t index);
+int rt_engine_tick(RuntimeBlock* b);
+void rt_scratch_area(RuntimeBlock* b, uint8_t** start, int64_t* bytes);
+
+// Growth.
+bool rt_memory_expand(RuntimeBlock** handle, int code);
+bool runtime_block_resize(RuntimeBlock* b, uint32_t new_size, int code);
+void instance_array_move(uint8_t* old_top, uint8_t* new_top, int32_t count);
+// True for the statuses that ask for a larger block.
+bool rt_is_memory_code(int code);
