@@ -210,9 +210,11 @@ bool funm_complex_kernel(double* tr, double* ti, const double* ur, const double*
     for (Idx i = 0; i + p < n; ++i) {
       const Idx j = i + p;
       Cx num = cx_mul(at(tr, ti, n, i, j), cx_sub(at(fr, fi, n, j, j), at(fr, fi, n, i, i)));
+      // From F T = T F: the sum is T[i][k] F[k][j] - F[i][k] T[k][j] (with
+      // the opposite sign the result is wrong for any f that is not linear).
       for (Idx k = i + 1; k < j; ++k)
-        num = cx_add(num, cx_sub(cx_mul(at(fr, fi, n, i, k), at(tr, ti, n, k, j)),
-                                 cx_mul(at(tr, ti, n, i, k), at(fr, fi, n, k, j))));
+        num = cx_add(num, cx_sub(cx_mul(at(tr, ti, n, i, k), at(fr, fi, n, k, j)),
+                                 cx_mul(at(fr, fi, n, i, k), at(tr, ti, n, k, j))));
       const Cx den = cx_sub(at(tr, ti, n, j, j), at(tr, ti, n, i, i));
       if (den.re != 0 || den.im != 0) put(fr, fi, n, i, j, cx_div(num, den));
       d2 = std::min(d2, cx_abs2(den));

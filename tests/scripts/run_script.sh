@@ -4,15 +4,16 @@
 # NAME.err (empty when there is no such file). A script with an .err file must
 # end with exit status 1 (an uncaught error), any other with 0, unless
 # NAME.status holds the expected status (output on fd 2 without an error).
-# Usage: run_script.sh ZVR SCRIPT LEVEL
+# Usage: run_script.sh ZVR SCRIPT LEVEL [ZVR OPTION...]
 set -u
 zvr=$1 script=$2 level=$3
+shift 3
 base=${script%.zvr}
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
 
 cd "$(dirname "$script")" || exit 2
-"$zvr" -O "$level" "$(basename "$script")" >"$out" 2>"$err"
+"$zvr" -O "$level" "$@" "$(basename "$script")" >"$out" 2>"$err"
 status=$?
 
 expected_status=0
