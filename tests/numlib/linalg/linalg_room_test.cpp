@@ -119,4 +119,56 @@ TEST(LinalgRoom, EveryFailureLeavesTheStacksAsTheyWere) {
   }
 }
 
+struct ErrorCase {
+  BuiltinFn fn;
+  uintptr_t data;
+  std::vector<std::string> inputs;
+  int nargout;
+  int status;
+};
+
+// Error paths: the status, and the stacks as they were.
+TEST(LinalgRoom, ErrorsLeaveTheStacksAsTheyWere) {
+  const ErrorCase errors[] = {
+      {bi_svd, 0, {"[1 2; 3 4]"}, 2, kTooFewOutputs},
+      {bi_svd, 0, {"[1 2; 3 4]", "0"}, 1, kTooFewOutputs},
+      {bi_norm, 0, {"[1 2; 3 4]", "'max'"}, 1, kUnknownOption},
+      {bi_norm, 0, {"[1 2; 3 4]", "3"}, 1, kUnknownOption},
+      {bi_cond, 0, {"{1}"}, 1, kWrongArgType},
+      {bi_eig, 0, {"[1 2 3]"}, 2, kNonSquareMatrix},
+      {bi_schur, 0, {"[1 2; 3 4]", "'x'"}, 2, kUnknownOption},
+      {bi_schur, 0, {"[1 2 3]", "'c'"}, 1, kNonSquareMatrix},
+      {bi_chol, 0, {"[1 2; 2 1]"}, 1, kBadArgument},
+      {bi_chol, 0, {"[1 2; 2 1i]"}, 1, kBadArgument},
+      {bi_matfun, 's', {"[1 2 3]"}, 2, kNonSquareMatrix},
+      {bi_expm, 0, {"[1 2 3]"}, 1, kNonSquareMatrix},
+      {bi_householder, 0, {"[3 4]"}, 2, 23},
+      {bi_householderapply, 0, {"[3; 4]", "[1; 0]", "1", "'x'"}, 1, kUnknownOption},
+      {bi_householderapply, 0, {"[3; 4; 5]", "[1; 0]", "1"}, 1, kIncompatibleSize},
+      {bi_linprog, 0, {"[-1; -1]", "[1 0; 0 1]", "[1; 1]"}, 1, kIncompatibleSize},
+      {bi_lapack_lu, 0, {"[1 2 3; 4 5 6]"}, 3, kBadSize},
+      {bi_lapack_chol, 0, {"[1 2; 2 1]"}, 1, kBadArgument},
+      {bi_lapack_eig, 0, {"[1 2; 3 4]", "eye(3)"}, 2, kIncompatibleSize},
+      {bi_lapack_qz, 0, {"[1 2; 3 4]", "[1 2 3]"}, 4, kBadSize},
+      {bi_lapack_mldivide, 0, {"[1 2; 3 4]", "[1; 2; 3]"}, 1, kIncompatibleSize},
+      {bi_lapack_mrdivide, 0, {"[1 2 3]", "[1 2; 3 4]"}, 1, kIncompatibleSize},
+      {bi_lapack_svd, 0, {"{1}"}, 1, kWrongArgType},
+  };
+  ZvrSession s;
+  EngineContext* c = s.c;
+  int k = 0;
+  for (const ErrorCase& ec : errors) {
+    SCOPED_TRACE("error case " + std::to_string(k++));
+    const int nargin = int(ec.inputs.size());
+    for (int i = 0; i < nargin; ++i) {
+      ASSERT_EQ(s.run("in" + std::to_string(i) + "_ = " + ec.inputs[i] + ";\n"), kOk);
+      ASSERT_EQ(s.push_variable(("in" + std::to_string(i) + "_").c_str()), kOk);
+    }
+    const StackSnapshot before = snapshot_stacks(c);
+    EXPECT_EQ(ec.fn(c, nargin, ec.nargout, ec.data), ec.status);
+    EXPECT_TRUE(snapshot_stacks(c) == before);
+    s.e.clear();
+  }
+}
+
 }  // namespace
