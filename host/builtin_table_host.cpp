@@ -9,6 +9,7 @@
 
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
+#include "numlib/linalg/lapack_rows.h"
 
 const char kHostFeatureList[] = "fileio";
 
@@ -82,26 +83,26 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
 
     // LAPACK rows: searched before the engine's own rows of the same names.
     M("!lapack"),
-    F("balance", 1, 1, 1, 2),
-    F("chol"),
-    F("det"),
-    F("eig", 1, 2, 1, 2),
-    F("hess", 1, 1, 1, 2),
-    F("inv"),
-    F("logm", 1, 1, 1, 2, 'l'),  // one function with sqrtm
-    F("lu", 1, 1, 1, 3),
-    F("mldivide", 2, 2, 1, 1),
-    F("mrdivide", 2, 2, 1, 1),
-    F("orth"),
-    F("null"),
-    F("pinv", 1, 2, 1, 1),
-    F("qr", 1, 2, 1, 3),
-    F("qz", 2, 2, 1, 4),
-    F("rank", 1, 2, 1, 1),
-    F("rcond"),
-    F("schur", 1, 1, 1, 2),
-    F("sqrtm", 1, 1, 1, 2, 's'),
-    F("svd", 1, 2, 1, 3),
+    F("balance", 1, 1, 1, 2, 0, bi_lapack_balance),
+    F("chol", 1, 1, 1, 1, 0, bi_lapack_chol),
+    F("det", 1, 1, 1, 1, 0, bi_lapack_det),
+    F("eig", 1, 2, 1, 2, 0, bi_lapack_eig),
+    F("hess", 1, 1, 1, 2, 0, bi_lapack_hess),
+    F("inv", 1, 1, 1, 1, 0, bi_lapack_inv),
+    F("logm", 1, 1, 1, 2, 'l', bi_lapack_matfun),  // one function with sqrtm
+    F("lu", 1, 1, 1, 3, 0, bi_lapack_lu),
+    F("mldivide", 2, 2, 1, 1, 0, bi_lapack_mldivide),
+    F("mrdivide", 2, 2, 1, 1, 0, bi_lapack_mrdivide),
+    F("orth", 1, 1, 1, 1, 0, bi_lapack_orth),
+    F("null", 1, 1, 1, 1, 0, bi_lapack_null),
+    F("pinv", 1, 2, 1, 1, 0, bi_lapack_pinv),
+    F("qr", 1, 2, 1, 3, 0, bi_lapack_qr),
+    F("qz", 2, 2, 1, 4, 0, bi_lapack_qz),
+    F("rank", 1, 2, 1, 1, 0, bi_lapack_rank),
+    F("rcond", 1, 1, 1, 1, 0, bi_lapack_rcond),
+    F("schur", 1, 1, 1, 2, 0, bi_lapack_schur),
+    F("sqrtm", 1, 1, 1, 2, 's', bi_lapack_matfun),
+    F("svd", 1, 2, 1, 3, 0, bi_lapack_svd),
 
     M("@lnchurl"),
     F("launchurl", 1, 1, 0, 1),

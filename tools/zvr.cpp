@@ -19,6 +19,7 @@
 #include "engine/core/status.h"
 #include "engine/core/streams.h"
 #include "engine/lib/engine_start.h"
+#include "host/builtin_table_host.h"
 
 namespace {
 
@@ -63,6 +64,27 @@ BuiltinEntry g_console_table[] = {
     BuiltinEntry{},
 };
 
+// The host's "!lapack" section (marker to the next marker) as a table of its
+// own, registered in front of the engine's rows as the program does with
+// the host's whole table; the rest of that table is the host's business.
+constexpr int kSectionRowsMax = 64;
+BuiltinEntry g_lapack_section[kSectionRowsMax + 1];
+
+bool copy_lapack_section() {
+  const BuiltinEntry* t = g_builtin_table_host;
+  int start = 0;
+  while (t[start].name[0] && std::strcmp(t[start].name, "!lapack") != 0) ++start;
+  if (!t[start].name[0]) return false;
+  int k = 0;
+  do {
+    g_lapack_section[k] = t[start + k];
+    ++k;
+  } while (k < kSectionRowsMax && t[start + k].name[0] && t[start + k].name[0] != '@' &&
+           t[start + k].name[0] != '!');
+  g_lapack_section[k] = BuiltinEntry{};
+  return true;
+}
+
 bool read_file(const char* path, std::string* text) {
   FILE* f = std::fopen(path, "rb");
   if (!f) return false;
@@ -76,9 +98,10 @@ bool read_file(const char* path, std::string* text) {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: zvr [-O level] [-m megabytes] [--relocate] FILE\n"
-               "       zvr [-O level] [-m megabytes] [--relocate] -e TEXT\n"
-               "--relocate moves the engine's block after every slice (a test mode)\n");
+               "usage: zvr [-O level] [-m megabytes] [-L] [--relocate] FILE\n"
+               "       zvr [-O level] [-m megabytes] [-L] [--relocate] -e TEXT\n"
+               "  -L          the LAPACK rows stand in front of the engine's own\n"
+               "  --relocate  moves the engine's block after every slice (a test mode)\n");
 }
 
 bool parse_count(const char* text, long low, long high, long* out) {
@@ -133,6 +156,7 @@ int main(int argc, char** argv) {
   const char* expression = nullptr;
   const char* path = nullptr;
   bool relocating = false;
+  bool lapack_first = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-O" && i + 1 < argc) {
@@ -145,6 +169,8 @@ int main(int argc, char** argv) {
       relocating = true;
     } else if (arg == "-e" && i + 1 < argc) {
       expression = argv[++i];
+    } else if (arg == "-L") {
+      lapack_first = true;
     } else if (arg == "-h" || arg == "--help") {
       usage();
       return kExitOk;
@@ -176,6 +202,9 @@ int main(int argc, char** argv) {
   EngineContext* ctx = nullptr;
   int status = engine_start(block.get(), size, &ctx);
   if (status == kOk) status = engine_register_builtin_table(ctx, g_console_table, 0);
+  if (status == kOk && lapack_first)
+    status = copy_lapack_section() ? engine_register_builtin_table(ctx, g_lapack_section, 1)
+                                   : kNotSupported;
   if (status != kOk) {
     std::fprintf(stderr, "zvr: engine start-up failed with status %d\n", status);
     return kExitError;

@@ -4,8 +4,8 @@
 # NAME.err (empty when there is no such file). A script with an .err file must
 # end with exit status 1 (an uncaught error), any other with 0, unless
 # NAME.status holds the expected status (output on fd 2 without an error).
-# Further arguments go to zvr (the sanitizer build adds --relocate).
-# Usage: run_script.sh ZVR SCRIPT LEVEL [ZVR-ARGUMENT ...]
+# Further arguments go to zvr (-L, and --relocate in the sanitizer build).
+# Usage: run_script.sh ZVR SCRIPT LEVEL [ZVR OPTION...]
 set -u
 zvr=$1 script=$2 level=$3
 shift 3

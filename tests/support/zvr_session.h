@@ -27,7 +27,7 @@ struct ZvrSession {
   char out[1 << 16] = {};
   uint32_t out_len = 0;
 
-  ZvrSession() {
+  explicit ZvrSession(uint32_t block_bytes = 1u << 22) : e(block_bytes) {
     c->capture = CaptureBuffer{out, sizeof out, &out_len};
     io_set_redirect(c, kFdStderr, kFdCapture, 0);
     io_set_redirect(c, kFdStdout, kFdCapture, 0);
