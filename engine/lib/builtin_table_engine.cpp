@@ -9,6 +9,9 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
+#include "numlib/calculus/calculus_builtins.h"
+#include "numlib/special/special_builtins.h"
+#include "numlib/special/special_kernels.h"
 
 namespace {
 
@@ -102,29 +105,29 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("dare", 3, 4, 1, 3, 'd'),
     F("lyap", 2, 3, 1, 1),
     F("dlyap", 2, 2, 1, 1),
-    F("beta", 2, 2, 1, 1, 1),
-    F("betainc", 3, 3, 1, 1),  // data: the incomplete beta kernel, bound with it
-    F("betaln", 2, 2, 1, 1, 2),
-    F("erf", 1, 1, 1, 1, 1),
-    F("erfc", 1, 1, 1, 1, 2),
-    F("erfinv", 1, 1, 1, 1, 3),
-    F("factorial", 1, 1, 1, 1, 3),
-    F("gamma", 1, 1, 1, 1, 1),
-    F("gammainc", 2, 2, 1, 1, 1),
-    F("gammaln", 1, 1, 1, 1, 2),
-    F("nchoosek", 2, 2, 1, 1),
-    F("gcd", 2, 2, 1, 1, 'd'),
-    F("lcm", 2, 2, 1, 1, 'm'),
-    F("diln"),
-    F("ellipam", 2, 3, 1, 1, 'a'),
-    F("ellipj", 2, 3, 1, 3, 'j'),
-    F("ellipe", 2, 2, 1, 1, 'e'),
-    F("ellipf", 2, 2, 1, 1, 'f'),
-    F("ellipke", 1, 2, 1, 2),
-    F("hypot", 2, 2, 1, 1),
-    F("cdf", 2, 4, 1, 1, 'c'),
-    F("icdf", 2, 4, 1, 1, 'i'),
-    F("pdf", 2, 4, 1, 1, 'p'),
+    F("beta", 2, 2, 1, 1, kSelBeta, 0, bi_beta),
+    F("betainc", 3, 3, 1, 1, reinterpret_cast<uintptr_t>(&incomplete_beta_kernel), 0, bi_betainc),
+    F("betaln", 2, 2, 1, 1, kSelBetaln, 0, bi_beta),
+    F("erf", 1, 1, 1, 1, kSelErf, 0, bi_erf),
+    F("erfc", 1, 1, 1, 1, kSelErfc, 0, bi_erf),
+    F("erfinv", 1, 1, 1, 1, kSelErfinv, 0, bi_erf),
+    F("factorial", 1, 1, 1, 1, kSelFactorial, 0, bi_gamma),
+    F("gamma", 1, 1, 1, 1, kSelGamma, 0, bi_gamma),
+    F("gammainc", 2, 2, 1, 1, 1, 0, bi_gammainc),
+    F("gammaln", 1, 1, 1, 1, kSelGammaln, 0, bi_gamma),
+    F("nchoosek", 2, 2, 1, 1, 0, 0, bi_nchoosek),
+    F("gcd", 2, 2, 1, 1, 'd', 0, bi_gcd_lcm),
+    F("lcm", 2, 2, 1, 1, 'm', 0, bi_gcd_lcm),
+    F("diln", 1, 1, 1, 1, 0, 0, bi_diln),
+    F("ellipam", 2, 3, 1, 1, 'a', 0, bi_elliptic),
+    F("ellipj", 2, 3, 1, 3, 'j', 0, bi_elliptic),
+    F("ellipe", 2, 2, 1, 1, 'e', 0, bi_elliptic),
+    F("ellipf", 2, 2, 1, 1, 'f', 0, bi_elliptic),
+    F("ellipke", 1, 2, 1, 2, 0, 0, bi_ellipke),
+    F("hypot", 2, 2, 1, 1, 0, 0, bi_hypot),
+    F("cdf", 2, 4, 1, 1, 'c', 0, bi_distribution),
+    F("icdf", 2, 4, 1, 1, 'i', 0, bi_distribution),
+    F("pdf", 2, 4, 1, 1, 'p', 0, bi_distribution),
     F("interpn", 3, 34, 1, 1),
     F("delaunay", 2, 2, 1, 2),
     F("delaunayn", 1, 1, 1, 2),
@@ -134,11 +137,11 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("tsearchn", 3, 3, 1, 1),
     F("voronoi", 2, 2, 1, 2),
     F("voronoin", 1, 1, 1, 2),
-    F("fzero", 2, kAny, 1, 1),
+    F("fzero", 2, kAny, 1, 1, 0, 0, bi_fzero),
     F("fminbnd", 2, kAny, 1, 3),
-    F("optimset", 0, kAny, 1, 1),
+    F("optimset", 0, kAny, 1, 1, 0, 0, bi_optimset),
     F("fminsearch", 2, kAny, 1, 3),
-    F("quad", 3, kAny, 1, 1),
+    F("quad", 3, kAny, 1, 1, 0, 0, bi_quad),
     F("odeset", 0, kAny, 1, 1),
     F("ode45", 3, kAny, 0, 2),  // data: its Runge-Kutta tableau, bound with it
     F("ode23", 3, kAny, 0, 2),  // likewise
