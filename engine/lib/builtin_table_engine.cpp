@@ -138,9 +138,9 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("voronoi", 2, 2, 1, 2),
     F("voronoin", 1, 1, 1, 2),
     F("fzero", 2, kAny, 1, 1, 0, 0, bi_fzero),
-    F("fminbnd", 2, kAny, 1, 3),
+    F("fminbnd", 2, kAny, 1, 3, 0, 0, bi_fminbnd),
     F("optimset", 0, kAny, 1, 1, 0, 0, bi_optimset),
-    F("fminsearch", 2, kAny, 1, 3),
+    F("fminsearch", 2, kAny, 1, 3, 0, 0, bi_fminsearch),
     F("quad", 3, kAny, 1, 1, 0, 0, bi_quad),
     F("odeset", 0, kAny, 1, 1),
     F("ode45", 3, kAny, 0, 2),  // data: its Runge-Kutta tableau, bound with it

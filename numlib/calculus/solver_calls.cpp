@@ -102,3 +102,10 @@ void trace_points(EngineContext* ctx, const char* text, const double* v, int n) 
   }
   trace_newline(ctx);
 }
+
+int solver_push_outcome(EngineContext* ctx, int nargout, double x, double f, bool converged) {
+  constexpr int kFlagOutputs = 3;
+  if (nargout >= kFlagOutputs) TN_TRY(stk_push_logical_scalar(ctx, converged ? 1 : 0));
+  if (nargout >= 2) TN_TRY(stk_push_real(ctx, f));
+  return stk_push_real(ctx, x);
+}

@@ -39,3 +39,7 @@ void trace_number(EngineContext* ctx, double v);
 void trace_newline(EngineContext* ctx);
 // text, then the numbers separated by ",", then an end of line.
 void trace_points(EngineContext* ctx, const char* text, const double* v, int n);
+
+// Pushes a minimiser's outputs as asked: x, then f(x), then the exit flag,
+// the first output ending on top.
+int solver_push_outcome(EngineContext* ctx, int nargout, double x, double f, bool converged);
