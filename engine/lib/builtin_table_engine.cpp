@@ -10,6 +10,7 @@
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
 #include "numlib/calculus/calculus_builtins.h"
+#include "numlib/calculus/ode_tableaus.h"
 #include "numlib/special/special_builtins.h"
 #include "numlib/special/special_kernels.h"
 
@@ -142,9 +143,9 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("optimset", 0, kAny, 1, 1, 0, 0, bi_optimset),
     F("fminsearch", 2, kAny, 1, 3, 0, 0, bi_fminsearch),
     F("quad", 3, kAny, 1, 1, 0, 0, bi_quad),
-    F("odeset", 0, kAny, 1, 1),
-    F("ode45", 3, kAny, 0, 2),  // data: its Runge-Kutta tableau, bound with it
-    F("ode23", 3, kAny, 0, 2),  // likewise
+    F("odeset", 0, kAny, 1, 1, 0, 0, bi_odeset),
+    F("ode45", 3, kAny, 0, 2, reinterpret_cast<uintptr_t>(kOde45Tableau), 0, bi_ode),
+    F("ode23", 3, kAny, 0, 2, reinterpret_cast<uintptr_t>(kOde23Tableau), 0, bi_ode),
     F("bitget", 2, 2, 1, 1),
     F("bitset", 2, 3, 1, 1),
     F("bitand", 2, 2, 1, 1),

@@ -13,3 +13,6 @@ int bi_fzero(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_fminbnd(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_fminsearch(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_optimset(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+int bi_odeset(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+// data: the solver's RungeKuttaTableau (kOde45Tableau or kOde23Tableau).
+int bi_ode(EngineContext* ctx, int nargin, int nargout, uintptr_t data);

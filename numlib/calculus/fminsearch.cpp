@@ -229,10 +229,9 @@ int search_step(EngineContext* ctx, const Work& w, double v, SearchEnd* e) {
 }
 
 int push_work(EngineContext* ctx, int n, double** out) {
-  double* im = nullptr;
   const int32_t shapes[4][2] = {{n, n + 1}, {1, n + 1}, {n, 1}, {n, 1}};
   for (int k = 0; k < 4; ++k) {
-    const int st = stk_push_matrix(ctx, shapes[k][0], shapes[k][1], &out[k], &im);
+    const int st = stk_push_matrix(ctx, shapes[k][0], shapes[k][1], &out[k], nullptr);
     if (st != kOk) {
       stk_remove(ctx, 0, k);
       return st;

@@ -11,8 +11,7 @@
 #include "engine/core/value_stack.h"
 
 int solver_push_state(EngineContext* ctx, int n, double** row) {
-  double* im = nullptr;
-  TN_TRY(stk_push_matrix(ctx, 1, n, row, &im));
+  TN_TRY(stk_push_matrix(ctx, 1, n, row, nullptr));
   std::memset(*row, 0, sizeof(double) * size_t(n));
   return kOk;
 }
