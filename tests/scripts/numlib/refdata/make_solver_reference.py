@@ -63,5 +63,16 @@ for text, f, a, b in INTEGRALS:
     q, _ = integrate.quad(f, a, b, epsabs=1e-14, epsrel=1e-14)
     lines.append("abs(quad(%s, %r, %r, 1e-10) - %r) <= 1e-9 * (abs(%r) + 1e-6)" % (text, a, b, q, q))
 
+# Van der Pol (mu = 1) over [0, 20] from [2; 0]: the final state of both
+# solvers at tight tolerances against solve_ivp's RK45 and RK23 at tighter ones.
+lines.append("vdp = @(t, y) [y(2); (1 - y(1)^2) * y(2) - y(1)];")
+lines.append("tight = odeset('RelTol', 1e-10, 'AbsTol', 1e-12);")
+for zvr_name, method in (("ode45", "RK45"), ("ode23", "RK23")):
+    sol = integrate.solve_ivp(lambda t, y: [y[1], (1 - y[0] ** 2) * y[1] - y[0]], (0, 20), [2, 0],
+                              method=method, rtol=1e-12, atol=1e-14)
+    end = sol.y[:, -1]
+    lines.append("[t, y] = %s(vdp, [0 20], [2; 0], tight);" % zvr_name)
+    lines.append("max(abs(y(end, :) - [%r %r])) < 1e-6" % (end[0], end[1]))
+
 with open(os.path.join(HERE, "..", "solver_reference.zvr"), "w") as f:
     f.write("\n".join(lines) + "\n")
