@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the solver benchmark in the benchmark tree and runs it beside scipy
+# (Debian's python3-scipy), in one run. Usage: bench/solvers.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTN_BENCH=ON >/dev/null
+cmake --build build-bench --target solvers_bench
+build-bench/bin/solvers_bench
+if /usr/bin/python3 -c 'import scipy' 2>/dev/null; then
+  /usr/bin/python3 bench/solvers_scipy.py
+else
+  echo "scipy not found (apt-get install python3-scipy): our times only" >&2
+fi
