@@ -65,6 +65,9 @@ constexpr double kMinStepShare = 1e-6;
 constexpr double kSafety = 0.8;
 constexpr double kShrinkLimit = 0.5;
 constexpr double kGrowLimit = 1.6;
+// The output table starts with room for a few steps, then doubles.
+constexpr double kFirstTableSteps = 4;
+constexpr double kFirstTableRowsCap = 64;
 
 struct Ode {
   EngineContext* ctx;
@@ -363,12 +366,10 @@ int finish(const Ode& o, int nargout) {
     double *yr, *yi = nullptr;
     TN_TRY(stk_push_matrix(o.ctx, rows, o.n, &yr, o.s[kComplex] != 0 ? &yi : nullptr));
     pushed = 1;
-    const double* tab = table(o);
-    // table() walks from the top: T lies one item deeper now.
+    // T lies one item deeper now.
     int32_t r, c;
-    double *tre, *tim;
-    stk_get_matrix(o.ctx, kDepthTable + 1, &r, &c, &tre, &tim);
-    tab = tre;
+    double *tab, *tim;
+    stk_get_matrix(o.ctx, kDepthTable + 1, &r, &c, &tab, &tim);
     for (int k = 0; k < rows; ++k)
       for (int i = 0; i < o.n; ++i) {
         yr[k * o.n + i] = tab[k * o.width() + 1 + i];
@@ -405,7 +406,7 @@ int finish(const Ode& o, int nargout) {
 }
 
 // Options, in the order they are read, over the defaults already in s.
-int read_options(EngineContext* ctx, int depth, const double* tableau, double* s, double* h) {
+int read_options(EngineContext* ctx, int depth, double* s, double* h) {
   const char* names[] = {"RelTol", "AbsTol", "NormControl", "MinStep", "MaxStep", "InitialStep", "Refine", "Stats"};
   double abs_tol = s[kAbsRatio];
   double* slots[] = {&s[kRelTol], &abs_tol, &s[kNormControl], &s[kMinStep], &s[kMaxStep], h, &s[kRefine], &s[kStats]};
@@ -419,7 +420,6 @@ int read_options(EngineContext* ctx, int depth, const double* tableau, double* s
   if (!(s[kRefine] >= 1)) s[kRefine] = 1;
   if (s[kRefine] > kMaxRefine) s[kRefine] = kMaxRefine;
   s[kAbsRatio] = abs_tol;
-  (void)tableau;
   return kOk;
 }
 
@@ -465,7 +465,7 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   st[kMaxStep] = (tend - t0) * kMaxStepShare;
   st[kMinStep] = (tend - t0) * kMinStepShare;
   st[kRefine] = tableau[kTabRefine];
-  if (has_options) TN_TRY(read_options(ctx, opt_depth, tableau, st, &h));
+  if (has_options) TN_TRY(read_options(ctx, opt_depth, st, &h));
   bool output_fcn = false;
   if (has_options) TN_TRY(option_set(ctx, opt_depth, "OutputFcn", &output_fcn));
   st[kHasOutput] = output_fcn;
@@ -490,7 +490,8 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   if (r == kOk) {
     std::memcpy(s, st, sizeof st);
     s[kUsedRows] = 1;
-    r = stk_push_zeros(ctx, int32_t(1 + 4 * st[kRefine] > 64 ? 64 : 1 + 4 * st[kRefine]), 1 + 2 * n, 0);
+    const double first_rows = std::min(1 + kFirstTableSteps * st[kRefine], kFirstTableRowsCap);
+    r = stk_push_zeros(ctx, int32_t(first_rows), 1 + 2 * n, 0);
     if (r != kOk) stk_drop(ctx);
   }
   if (r != kOk) {
@@ -506,11 +507,7 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
     o.yim[i] = yi ? yi[i] : 0;
   }
   table_put(o, table(o), t0, o.yre, o.yim);
-  if (tend <= t0) {
-    bool done = true;
-    (void)done;
-    return finish(o, nargout);
-  }
+  if (tend <= t0) return finish(o, nargout);  // the single row [t0, y0']
   o.s[kPhase] = 0;
   r = call_fun(o, t0, o.yre, o.yim);
   if (r != kOk) stk_remove(ctx, 0, kWork);
