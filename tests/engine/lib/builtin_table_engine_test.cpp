@@ -61,20 +61,25 @@ TEST(EngineBuiltinTable, EveryCallableRowIsReachableBySectionAndName) {
 TEST(EngineBuiltinTable, BindingFindsOnlyUnboundRowsOfItsSection) {
   std::vector<BuiltinEntry> t = engine_copy();
   const int plot = row_index(t, "!Tarnivel", "plot");
-  const int ode45 = row_index(t, "!ZVR", "ode45");
+  // A row of the engine's own section that still holds its placeholder.
+  int open_row = -1;
+  for (int i = 0; i < int(t.size()) && t[i].name[0] && open_row < 0; ++i)
+    if (builtin_is_placeholder(&t[i]) && t[i].name[0] != '+' &&
+        !std::strcmp(builtin_row_section(t.data(), i), "!ZVR"))
+      open_row = i;
   ASSERT_GE(plot, 0);
-  ASSERT_GE(ode45, 0);
+  ASSERT_GE(open_row, 0);
 
   const BuiltinBinding list[] = {
       {"!Tarnivel", "plot", fake_fn(1), 0},
-      {"!ZVR", "ode45", fake_fn(2), 0x5000},
+      {"!ZVR", t[open_row].name, fake_fn(2), 0x5000},
       {"", "+errmsgtable", fake_fn(3), 0},
       {"", "+errmsgtable", fake_fn(4), 0},
   };
   ASSERT_EQ(builtin_table_bind(t.data(), list, 4), kOk);
   EXPECT_EQ(t[plot].fn, fake_fn(1));
   EXPECT_EQ(t[plot].data, 0u);
-  EXPECT_EQ(t[ode45].data, 0x5000u);
+  EXPECT_EQ(t[open_row].data, 0x5000u);
   EXPECT_EQ(t[1].fn, fake_fn(3));
   EXPECT_EQ(t[2].fn, fake_fn(4));
   // Binding the same list again changes nothing.

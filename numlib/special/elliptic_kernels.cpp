@@ -1,0 +1,214 @@
+// Elliptic functions and integrals, and the dilogarithm. The Landen loops
+// stop when the arithmetic mean stops moving (or c reaches 0), with a step
+// limit so that a NaN parameter fails instead of looping.
+#include "numlib/special/elliptic_kernels.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kHalfPi = kPi / 2;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kPiSquaredOverSix = 1.6449340668482264;
+// Landen steps before a failure.
+constexpr int kMaxLanden = 100;
+// The means are equal when they differ by less than this share of their sum.
+constexpr double kMeanSettled = 1.1102230246251565e-15;
+// tan at an odd multiple of pi/2 is taken a hair beyond it, so that the
+// branch of atan below agrees with the one n counts.
+constexpr double kPastPole = 1.000000000000222;
+// Phase offsets of the E loop for a positive and a non-positive tangent.
+constexpr double kPhaseUp = 1.2566370614359172;
+constexpr double kPhaseDown = 1.8849555921538759;
+// Terms of the dilogarithm's series at most (u <= 1/2 settles in about 50).
+constexpr int kMaxDilogTerms = 200;
+constexpr double kEps = 2.220446049250313e-16;
+
+// The parameter transformations that bring m into [0, 1].
+struct Transformed {
+  double phi, m, s;
+  int kind;  // 0 none, 1 for m > 1, -1 for m < 0 (and NaN)
+};
+
+Transformed transform(double phi, double m) {
+  if (m > 1) {
+    const double s = std::sqrt(m);
+    return {std::asin(s * std::sin(phi)), 1 / m, s, 1};
+  }
+  if (!(m >= 0)) {
+    const double s = std::sqrt(1 - m);
+    return {kHalfPi - phi, m / (m - 1), s, -1};
+  }
+  return {phi, m, 1, 0};
+}
+
+}  // namespace
+
+bool jacobi_elliptic_kernel(double u, double m, double tol, double* am, double* sn, double* cn,
+                            double* dn, double* work, int64_t work_doubles) {
+  if (!(m >= 0 && m <= 1)) return false;
+  double amp;
+  if (m == 1) {
+    amp = 2 * std::atan(std::exp(u)) - kHalfPi;
+    if (am) *am = amp;
+    if (sn) *sn = std::tanh(u);
+    if (cn) *cn = 1 / std::cosh(u);
+    if (dn) *dn = 1 / std::cosh(u);
+    return true;
+  }
+  const int64_t quarter = work_doubles / 4;
+  double* a = work;
+  double* b = work + quarter;
+  double* c = work + 2 * quarter;
+  if (quarter < 1) return false;
+  a[0] = 1;
+  b[0] = std::sqrt(1 - m);
+  c[0] = std::sqrt(m);
+  int64_t n = 0;
+  while (std::fabs(c[n]) > tol) {
+    if (++n >= quarter) return false;
+    a[n] = (a[n - 1] + b[n - 1]) / 2;
+    b[n] = std::sqrt(a[n - 1] * b[n - 1]);
+    c[n] = (a[n - 1] - b[n - 1]) / 2;
+  }
+  double phi = std::ldexp(a[n] * u, static_cast<int>(n));
+  for (int64_t k = n; k >= 1; --k)
+    phi = (phi + std::asin(c[k] / a[k] * std::sin(std::fmod(phi, kTwoPi)))) / 2;
+  amp = std::fmod(phi, kTwoPi);
+  const double s = std::sin(amp);
+  if (am) *am = amp;
+  if (sn) *sn = s;
+  if (cn) *cn = std::cos(amp);
+  if (dn) *dn = std::sqrt(1 - m * s * s);
+  return true;
+}
+
+bool elliptic_f_kernel(double phi0, double m0, double* out) {
+  const Transformed t = transform(phi0, m0);
+  double phi = t.phi;
+  if (t.m == 1) {
+    const double s = std::sin(phi);
+    *out = std::log((1 + s) / (1 - s)) / 2;
+    return true;
+  }
+  double d = phi > 0 ? 1 : -1;
+  phi = std::fabs(phi);
+  double a = 1, b = std::sqrt(1 - t.m), c = (1 - b) / 2;
+  for (int steps = 0; c != 0;) {
+    const double q = (phi + kHalfPi) / kPi;
+    const double n = std::floor(q);
+    const double p = n == q ? phi * kPastPole : phi;
+    phi = n * kPi + std::atan(b / a * std::tan(p)) + p;
+    d *= 2;
+    const double next = a - c;
+    if (std::fabs(next - a) < kMeanSettled * (std::fabs(a) + std::fabs(next))) break;
+    b = std::sqrt(b * a);
+    a = next;
+    if (steps > kMaxLanden) return false;
+    c = (a - b) / 2;
+    ++steps;
+  }
+  const double f = phi / (d * a);
+  if (t.kind > 0) {
+    *out = f / t.s;
+  } else if (t.kind < 0) {
+    *out = (kPi / (2 * a) - f) / t.s;
+  } else {
+    *out = f;
+  }
+  return true;
+}
+
+bool elliptic_e_kernel(double phi0, double m0, double* out) {
+  const Transformed t = transform(phi0, m0);
+  double phi = t.phi;
+  if (t.m == 1) {
+    // E(phi | 1) integrates |cos|: 2n + (-1)^n sin phi with n = round(phi / pi).
+    const double n = std::floor((phi + kHalfPi) / kPi);
+    const double s = std::sin(phi);
+    *out = std::fmod(n, 2) == 0 ? 2 * n + s : 2 * n - s;
+    return true;
+  }
+  const double d = phi > 0 ? 1 : -1;
+  phi = std::fabs(phi);
+  double a = 1, b = std::sqrt(1 - t.m), g = 1 - t.m / 2, s = 0, w = 1, c = (1 - b) / 2;
+  for (int steps = 0; c != 0;) {
+    const double tn = std::tan(phi);
+    const double o = tn > 0 ? kPhaseUp : kPhaseDown;
+    phi = std::floor((o + phi) / kPi) * kPi + std::atan(b / a * tn) + phi;
+    s += c * std::sin(phi);
+    g -= w * c * c;
+    w *= 2;
+    const double next = a - c;
+    if (std::fabs(next - a) < kMeanSettled * (std::fabs(a) + std::fabs(next))) break;
+    b = std::sqrt(b * a);
+    a = next;
+    if (steps == kMaxLanden) return false;
+    c = (a - b) / 2;
+    ++steps;
+  }
+  const double f = d * phi / (a * w);
+  const double e = d * s + g * f;
+  if (t.kind > 0) {
+    *out = t.s * (e - (1 - 1 / t.s / t.s) * f);
+  } else if (t.kind < 0) {
+    *out = t.s * (g * kPi / (2 * a) - e);
+  } else {
+    *out = e;
+  }
+  return true;
+}
+
+bool ellipke_agm_kernel(double m, double tol, double* k, double* e) {
+  if (m == 1) {
+    if (k) *k = std::numeric_limits<double>::infinity();
+    if (e) *e = 1;
+    return true;
+  }
+  if (!(m >= 0 && m < 1)) return false;
+  if (!(tol > 0)) tol = kEllipticTol;  // the loop below would never end
+  const double b0 = std::sqrt(1 - m);
+  double a = (1 + b0) / 2, b = std::sqrt(b0), c = (1 - b0) / 2, w = 2;
+  double sum = m + 2 * c * c;
+  for (int steps = 0; w * c * c > tol; ++steps) {
+    if (steps == kMaxLanden) return false;
+    const double an = (a + b) / 2, bn = std::sqrt(a * b);
+    c = (a - b) / 2;
+    w *= 2;
+    sum += w * c * c;
+    a = an;
+    b = bn;
+  }
+  const double kk = kPi / (2 * a);
+  if (k) *k = kk;
+  if (e) *e = (1 - sum / 2) * kk;
+  return true;
+}
+
+double dilog_kernel(double x) {
+  double s = 1, c = 0;
+  if (x > 1) {
+    const double l = std::log(x);
+    c = -l * l / 2;
+    s = -1;
+    x = 1 / x;
+  }
+  if (x < 0.5) {
+    c += s * (kPiSquaredOverSix - std::log(x) * std::log(1 - x));
+    s = -s;
+    x = 1 - x;
+  }
+  // Li2(u) = sum u^j / j^2, summed until the terms no longer count.
+  const double u = 1 - x;
+  double sum = 0, p = 1;
+  for (int j = 1; j <= kMaxDilogTerms; ++j) {
+    p *= u;
+    const double term = p / (double(j) * j);
+    sum += term;
+    if (term <= kEps * sum) break;
+  }
+  if (std::isnan(x)) sum = x;
+  return -c - s * sum;
+}

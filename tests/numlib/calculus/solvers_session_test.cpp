@@ -1,0 +1,71 @@
+// The re-entrant solvers driven from ZVR text: each call, whether it ends
+// with its outputs or with an error raised at the start or in any later
+// entry, leaves the engine with no frame, item or data word beyond the base
+// frame once its statement is done.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/core/frames.h"
+#include "engine/core/status.h"
+#include "support/zvr_session.h"
+
+namespace {
+
+struct Case {
+  const char* text;
+  int status;
+};
+
+// Errors at the start, in the middle of a run (from the user's function or
+// from its value) and at the end, beside successful runs at each output count.
+const Case kCases[] = {
+    {"q = quad(@(x) x.^2, 0, 1);", kOk},
+    {"q = quad(@(x) 1 / x, 0, 1);", 9},
+    {"q = quad(@(x) [x x], 0, 1);", kNonScalarArg},
+    {"q = quad(@(x) undefined_thing(x), 0, 1);", kUndefinedFunction},
+    {"q = quad(@(x) x, 0, 1, [1 2]);", kBadSize},
+    {"z = fzero(@(x) x^2 - 2, 1);", kOk},
+    {"z = fzero(@(x) 1, 1);", 9},
+    {"z = fzero(@(x) x, [2 1]);", kBadArgument},
+    {"z = fzero(@(x) 'ab', 1);", kWrongType},
+    {"x = fminbnd(@(x) (x - 1)^2, [0 3]);", kOk},
+    {"[x, f] = fminbnd(@(x) (x - 1)^2, 0.5);", kOk},
+    {"[x, f, ok] = fminbnd(@(x) -x, 1, optimset('MaxFunEvals', 5));", kOk},
+    {"x = fminbnd(@(x) -x, 1, optimset('MaxFunEvals', 5));", 9},
+    {"x = fminbnd(@(x) NaN, [0 1]);", 9},
+    {"x = fminsearch(@(x) sum(x.^2), [1 2]);", kOk},
+    {"[x, f, ok] = fminsearch(@(x) sum(x.^2), [1 2], optimset('MaxIter', 2));", kOk},
+    {"x = fminsearch(@(x) sum(x.^2), [1 2], optimset('MaxIter', 2));", 9},
+    {"x = fminsearch(@(x) [x x], [1 2]);", kNonScalarArg},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1);", kOk},
+    {"t = ode23(@(t, y) -y, [0 1], [1; 2]);", kOk},
+    {"ode45(@(t, y) -y, [0 1], 1);", kOk},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('OutputFcn', @(t, y) t(end) > 0.5));", kOk},
+    {"[t, y] = ode45(@(t, y) [y; y], [0 1], 1);", kBadSize},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('OutputFcn', @(t, y) {1}));", kWrongType},
+    {"[t, y] = ode45(@(t, y) -y, [0 1 2], 1);", kBadSize},
+    {"[t, y] = ode23(@(t, y) undefined_thing, [0 1], 1);", kUndefinedFunction},
+};
+
+TEST(SolverSessions, EveryPathLeavesTheStacksClean) {
+  for (const Case& k : kCases) {
+    ZvrSession s;
+    const int st = s.run(std::string(k.text) + "\n");
+    if (st != kOk) frame_unwind(s.c, 0);
+    EXPECT_EQ(st, k.status) << k.text;
+    EXPECT_TRUE(s.clean()) << k.text;
+    s.take_output();
+  }
+}
+
+// The outputs of a run: first output first, shapes as asked.
+TEST(SolverSessions, OutputCountsAndShapes) {
+  ZvrSession s;
+  EXPECT_EQ(s.value("size(ode45(@(t, y) -y, [0 1], [1; 2]))"), s.value("[numel(ode45(@(t, y) -y, [0 1], 1)) 1]"));
+  EXPECT_EQ(s.value("fminsearch(@(x) sum(sum((x - [1 2; 3 4]).^2)), zeros(2)) - [1 2; 3 4] < 1e-3"),
+            s.value("true(2)"));
+  EXPECT_TRUE(s.clean());
+}
+
+}  // namespace
