@@ -17,6 +17,7 @@
 #include "engine/core/newline.h"
 #include "engine/core/status.h"
 #include "engine/core/streams.h"
+#include "engine/core/strings.h"
 #include "engine/lib/engine_start.h"
 
 namespace {
@@ -154,6 +155,8 @@ int main(int argc, char** argv) {
     return kExitError;
   }
   if (level >= 0) compile_set_optimisation(ctx, int(level), 0);
+  // Text is written and read as UTF-8, as the host does.
+  engine_set_charset(ctx, 'u');
 
   status = run_text(ctx, text);
   std::fflush(stdout);
