@@ -18,6 +18,7 @@
 #include "engine/core/snapshot.h"
 #include "engine/core/status.h"
 #include "engine/core/streams.h"
+#include "engine/core/strings.h"
 #include "engine/lib/engine_start.h"
 #include "host/builtin_table_host.h"
 
@@ -210,6 +211,8 @@ int main(int argc, char** argv) {
     return kExitError;
   }
   if (level >= 0) compile_set_optimisation(ctx, int(level), 0);
+  // Text is written and read as UTF-8, as the host does.
+  engine_set_charset(ctx, 'u');
 
   status = run_text(&block, size, &ctx, text, relocating);
   std::fflush(stdout);

@@ -32,6 +32,7 @@
 #include "engine/core/overload.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/streams.h"
+#include "engine/core/strings.h"
 #include "engine/core/value_stack.h"
 #include "engine/core/var_blocks.h"
 
@@ -305,7 +306,20 @@ int push_single(EngineContext* c, double re, double im, bool imaginary) {
 }
 
 int write_string16(EngineContext* c, const uint16_t* chars, int32_t n) {
-  // Characters above 255 have no byte of their own on this path.
+  if (c->charset[kCharsetEncode]) {
+    // Through the charset encoder, as every 16-bit text written out; a chunk
+    // of characters always fits the buffer (3 bytes each and the reserve).
+    constexpr int32_t kChunkChars = 64;
+    uint8_t bytes[kChunkChars * kMaxEncodedBytes + 8];
+    for (int32_t i = 0; i < n; i += kChunkChars) {
+      const int32_t take = n - i < kChunkChars ? n - i : kChunkChars;
+      int32_t count = 0;
+      wstr_to_bytes(c, kNewlineLF, chars + i, take, bytes, int32_t(sizeof bytes), &count);
+      TN_TRY(io_write(c, kFdStdout, reinterpret_cast<const char*>(bytes), count));
+    }
+    return kOk;
+  }
+  // Without a charset, characters above 255 have no byte of their own.
   char buf[256];
   int32_t at = 0;
   for (int32_t i = 0; i < n; ++i) {

@@ -372,6 +372,12 @@ void fmt_double(char* buf, int32_t* pos, double value, int32_t precision, char s
   }
   Decimal rounded;
   decimal_round(exact, scale - d, &rounded);
+  if (scientific && rounded.count && rounded.point - 1 > scale) {
+    // The mantissa rounded up to 10 (9.5 to one digit): the carry moves into
+    // the exponent, and the rounded value, a power of ten, reads 1e1.
+    e = rounded.point - 1;
+    scale = e;
+  }
   if (general) {
     // Drop trailing zeros; d may end at -1 when the last integer digit is 0.
     while (d >= 0 && digit_at(rounded, scale - d) == 0) --d;
@@ -398,7 +404,6 @@ void fmt_double(char* buf, int32_t* pos, double value, int32_t precision, char s
     }
   }
 
-  // A mantissa that rounds up to 10 keeps its two digits: 10.00e0.
   int64_t int_digits = rounded.count ? std::max<int64_t>(0, rounded.point - scale) : 0;
   if (int_digits == 0) {
     put_digit_char(buf, pos, '0', capacity);

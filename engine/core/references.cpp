@@ -11,6 +11,7 @@
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
 #include "engine/core/stack_ops.h"
+#include "engine/core/strings.h"
 #include "engine/core/symbols.h"
 #include "engine/core/var_blocks.h"
 
@@ -420,7 +421,7 @@ int op_ref_step_dynfield(EngineContext* ctx, int32_t method_class) {
   char name[kFieldNameLimit + 1];
   const int64_t n = t.count;
   if (n > kFieldNameLimit) return kNameTooLong;
-  for (int64_t i = 0; i < n; ++i) name[i] = char(tn::load<uint16_t>(t.elems + 2 * i));
+  TN_TRY(wchars_to_name_bytes(t.elems, n, name));
   int32_t symbol = 0;
   TN_TRY(symtab_intern(ctx, name, int32_t(n), kFieldNameLimit, &symbol));
   // Every check runs while the name is still on top, so a failure leaves the

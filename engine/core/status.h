@@ -59,6 +59,7 @@ enum : int {
   kNotMyDescriptor = 301,
   kReadWriteError = 302,
   kEndOfFile = 305,
+  kUnknownCharset = 307,
   kBadContext = 400,
   kAssertionFalse = 401,
   kCancel = 402,

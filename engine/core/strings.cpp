@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/core/context.h"
+#include "engine/core/status.h"
 
 namespace {
 
@@ -27,9 +28,13 @@ int utf8_decode_slot(const void* in, void* out, void* state, int n) {
                         static_cast<uint16_t*>(out));
 }
 
+// Output is well-formed UTF-8: a surrogate unit encodes no character by
+// itself, so it is written as U+FFFD.
 int utf8_encode_slot(const void* in, void* out, void* state, int n) {
-  return buf_append_utf8(static_cast<uint8_t*>(out), static_cast<int32_t*>(state),
-                         *static_cast<const uint16_t*>(in), n);
+  constexpr uint16_t kFirstSurrogate = 0xd800, kLastSurrogate = 0xdfff;
+  uint16_t ch = *static_cast<const uint16_t*>(in);
+  if (ch >= kFirstSurrogate && ch <= kLastSurrogate) ch = kReplacementChar;
+  return buf_append_utf8(static_cast<uint8_t*>(out), static_cast<int32_t*>(state), ch, n);
 }
 
 int dbcs_decode_slot(const void* in, void* out, void* state, int n) {
@@ -198,6 +203,22 @@ bool buf_append_dbcs(uint16_t ch, uint8_t* buf, int32_t* pos, int32_t capacity) 
   buf[(*pos)++] = static_cast<uint8_t>(ch >> 8);
   buf[(*pos)++] = static_cast<uint8_t>(ch);
   return true;
+}
+
+int wchars_to_name_bytes(const void* chars, int64_t count, char* out) {
+  const auto* p = static_cast<const uint8_t*>(chars);
+  constexpr uint16_t kLastByteChar = 0xff;
+  for (int64_t i = 0; i < count; ++i) {
+    uint16_t ch;
+    std::memcpy(&ch, p + 2 * i, sizeof ch);
+    if (ch > kLastByteChar) return kUnknownCharset;
+  }
+  for (int64_t i = 0; i < count; ++i) {
+    uint16_t ch;
+    std::memcpy(&ch, p + 2 * i, sizeof ch);
+    out[i] = static_cast<char>(ch);
+  }
+  return kOk;
 }
 
 void engine_set_charset(EngineContext* ctx, char mode) {

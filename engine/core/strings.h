@@ -74,6 +74,13 @@ bool buf_append_dbcs(uint16_t ch, uint8_t* buf, int32_t* pos, int32_t capacity);
 // a character it had no room for as not written.
 void engine_set_charset(EngineContext* ctx, char mode);
 
+// Narrows 16-bit text that becomes source or a name (eval text, function and
+// field names) to one byte a character. A character above 255 has no byte:
+// cutting it to its low byte would turn U+0127 into a quote or char(353) into
+// 'a', so it is refused with kUnknownCharset and nothing is written. The
+// characters may lie at any address.
+int wchars_to_name_bytes(const void* chars, int64_t count, char* out);
+
 // Line-feed translation of wstr_to_bytes: the modes of newline.h.
 
 // Converts 16-bit text for export: line feeds by the newline mode, every other

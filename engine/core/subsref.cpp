@@ -12,6 +12,7 @@
 #include "engine/core/indexing.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
+#include "engine/core/strings.h"
 #include "engine/core/symbols.h"
 #include "engine/core/var_blocks.h"
 
@@ -48,7 +49,7 @@ int element_text(const uint64_t* e, char* out, int32_t cap, int32_t* n) {
       v.subtype != kPayChar || v.esize != 2)
     return kWrongArgType;
   if (v.count > cap) return kNameTooLong;
-  for (int64_t i = 0; i < v.count; ++i) out[i] = char(tn::load<uint16_t>(v.re + 2 * i));
+  TN_TRY(wchars_to_name_bytes(v.re, v.count, out));
   *n = int32_t(v.count);
   return kOk;
 }

@@ -249,8 +249,9 @@ int stk_get_string_buf(EngineContext* ctx, int depth, char* buffer, int32_t size
   TN_TRY(char_view(ctx, depth, &t));
   int64_t limit = length ? size : static_cast<int64_t>(size) - 1;
   if (t.count > limit) return kObjectTooLarge;
-  for (int64_t i = 0; i < t.count; ++i)
-    buffer[i] = static_cast<char>(tn::load<uint16_t>(t.elems + 2 * i));
+  // Its readers take names, keywords and source: 307 for a character above
+  // 255 rather than its low byte.
+  TN_TRY(wchars_to_name_bytes(t.elems, t.count, buffer));
   if (length)
     *length = static_cast<int32_t>(t.count);
   else

@@ -6,6 +6,7 @@
 // (builtin_table_bind); the engine's and the numerical library's own rows name
 // their functions here.
 #include "engine/core/streams.h"
+#include "engine/core/strings_builtins.h"
 #include "engine/lib/bit_ops.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
@@ -68,8 +69,8 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("cellfun", 2, kAny, 1, 1, kCellfunSelector, 0, bi_map_cellfun),
     F("base64encode", 1, 1, 1, 1, 'e', 0, bi_base64encode),
     F("base64decode", 1, 1, 1, 1, 'd', 0, bi_base64encode),
-    F("utf8encode"),
-    F("utf8decode"),
+    F("utf8encode", 1, 1, 1, 1, 0, 0, builtin_utf8encode),
+    F("utf8decode", 1, 1, 1, 1, 0, 0, builtin_utf8decode),
     F("md5"),
     F("sha1"),
     F("polyval", 2, 2, 1, 1),

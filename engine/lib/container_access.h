@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/core/containers.h"
+#include "engine/core/strings.h"
 #include "engine/core/value_stack.h"
 
 namespace clib {
@@ -84,13 +85,15 @@ inline bool item_chars(EngineContext* ctx, int depth, const uint16_t** s, int64_
   return d[0] == kKindPayload && d[2] == kPayChar && char_data(item_data(ctx, depth), d[1], s, n);
 }
 
-// The 8-bit form of a text (each character's low byte) into buf when it fits
-// `cap` bytes; false when longer (no stored name is that long).
-inline bool low_bytes(const uint16_t* s, int64_t n, char* buf, int32_t cap, int32_t* len) {
-  if (n > cap) return false;
-  for (int64_t i = 0; i < n; ++i) buf[i] = static_cast<char>(s[i] & 0xff);
+// The 8-bit form of a name into buf; *too_long when it is longer than `cap`
+// bytes (no stored name is that long); 307 for a character above 255.
+inline int name_bytes(const uint16_t* s, int64_t n, char* buf, int32_t cap, int32_t* len, bool* too_long) {
+  *too_long = n > cap;
+  *len = 0;
+  if (*too_long) return kOk;
+  TN_TRY(wchars_to_name_bytes(s, n, buf));
   *len = static_cast<int32_t>(n);
-  return true;
+  return kOk;
 }
 
 // Longest name that can be interned or stored (the symbol area's length byte).

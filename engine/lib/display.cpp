@@ -103,7 +103,9 @@ const char* library_class_name(EngineContext* ctx, uint32_t class_id) {
 int put_symbol(DisplayText& out, int32_t symbol) {
   int32_t length = 0;
   const char* name = symtab_name(out.ctx, symbol, &length);
-  return name ? display_put(out, name, length) : kOk;
+  // A name's bytes are characters 0 to 255: written through the charset too.
+  for (int32_t i = 0; name && i < length; ++i) TN_TRY(display_put_wchar(out, uint8_t(name[i])));
+  return kOk;
 }
 
 // --- Element summaries --------------------------------------------------------

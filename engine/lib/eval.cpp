@@ -6,6 +6,7 @@
 
 #include "engine/core/calls.h"
 #include "engine/core/fntable.h"
+#include "engine/core/strings.h"
 #include "engine/core/value_stack.h"
 
 int bi_eval(EngineContext* c, int nargout) {
@@ -17,8 +18,8 @@ int bi_eval(EngineContext* c, int nargout) {
   // At least one word must stay free for the compiler's output.
   if (words + 1 > data_free_words(c) || length > INT32_MAX) return kDataStackOverflow;
   auto* text = reinterpret_cast<char*>(data_words(c) + c->data_capacity - words);
-  // Characters are narrowed to their low byte, as every source text is.
-  for (int64_t i = 0; i < length; ++i) text[i] = char(tn::load<uint16_t>(t.elems + 2 * i));
+  // Source text is 8-bit: a character above 255 is refused, never cut.
+  TN_TRY(wchars_to_name_bytes(t.elems, length, text));
   stk_drop(c);
   const bool statement = nargout < 0;
   if (statement) TN_TRY(stk_push_no_value(c));

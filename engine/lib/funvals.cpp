@@ -17,6 +17,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
+#include "engine/core/strings.h"
 #include "engine/core/symbols.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/eval.h"
@@ -31,13 +32,13 @@ int wrong_type_as_44(int status) { return status == kWrongType ? kWrongArgType :
 
 bool is_payload(const uint32_t* d, uint32_t subtype) { return d[0] == kKindPayload && d[2] == subtype; }
 
-// The characters of the string at depth as a name, cut to 32 (the low byte
-// of each character, as every name the engine reads from a string).
+// The characters of the string at depth as a name, cut to 32; 307 for a
+// character above 255 (no name holds one).
 int name_at(EngineContext* c, int depth, char (&name)[kIdentifierLimit + 1], int32_t* length) {
   TypedView t{};
   if (!stk_is_char(c, depth) || !typed_view(c, depth, &t)) return kWrongArgType;
   const int64_t n = t.count < kIdentifierLimit ? t.count : kIdentifierLimit;
-  for (int64_t i = 0; i < n; ++i) name[i] = char(tn::load<uint16_t>(t.elems + 2 * i));
+  TN_TRY(wchars_to_name_bytes(t.elems, n, name));
   name[n] = 0;
   *length = int32_t(n);
   return kOk;

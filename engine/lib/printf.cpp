@@ -5,6 +5,7 @@
 // arguments are used up or a pass over it takes no element.
 #include "engine/lib/printf.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -393,6 +394,23 @@ bool identifier_argument(EngineContext* ctx, int depth, char* out, int32_t* leng
   return colon;
 }
 
+// The format copy on top as 8-bit text in the free space above it (the
+// message of an error whose formatting left nothing).
+int unformatted_message(EngineContext* ctx, const char** text, int32_t* length) {
+  TypedView f;
+  if (!typed_view(ctx, 0, &f)) return kBadArgument;
+  auto* buf = reinterpret_cast<uint8_t*>(data_words(ctx) + ctx->data_top);
+  const int64_t free_bytes = data_free_words(ctx) * 8;
+  int32_t bytes = 0;
+  if (f.count > INT32_MAX ||
+      !wstr_to_bytes(ctx, kNewlineLF, reinterpret_cast<const uint16_t*>(f.elems), int32_t(f.count),
+                     buf, int32_t(std::min<int64_t>(free_bytes, INT32_MAX)), &bytes))
+    return kDataStackOverflow;
+  *text = reinterpret_cast<const char*>(buf);
+  *length = bytes;
+  return kOk;
+}
+
 void drop_items(EngineContext* ctx, int count) {
   for (int k = 0; k < count && stk_item_count(ctx) > 0; ++k) stk_drop(ctx);
 }
@@ -574,18 +592,32 @@ int bi_error_warning_assert(EngineContext* ctx, int nargin, bool warning) {
     --rest;
     if (rest == 0) {
       if (warning) return kOk;
-      // The message comes from the table: no text of an earlier error may stand in.
-      err_store(ctx, 0, nullptr, 0, false);
+      // The message is the table's, or the identifier itself when no table
+      // knows it; no text of an earlier error may stand in.
+      if (errmsg_lookup(ctx, code, false)) err_store(ctx, 0, nullptr, 0, false);
+      else err_store(ctx, code, id, id_length, true);
       return code;
     }
   }
-  const char* text = nullptr;
-  int32_t length = 0;
-  const int status = fmt_printf_engine(ctx, rest, true, &text, &length);
+  // A copy of the format goes under the arguments: when formatting leaves
+  // the message empty (a conversion that finds no argument), the unformatted
+  // text is the message, so that a failure is never reported as success.
+  int status = stk_dup(ctx, rest - 1, 1);
+  if (status == kOk) status = stk_move(ctx, rest + 1, rest);
   if (status != kOk) {
     drop_items(ctx, rest);
     return status;
   }
+  const char* text = nullptr;
+  int32_t length = 0;
+  status = fmt_printf_engine(ctx, rest, true, &text, &length);
+  if (status != kOk) {
+    drop_items(ctx, rest + 1);
+    return status;
+  }
+  if (length == 0) status = unformatted_message(ctx, &text, &length);
+  stk_drop(ctx);  // the copy; the text lies above it in free space
+  TN_TRY(status);
   if (length == 0) return kOk;
   if (warning) {
     TN_TRY(io_write(ctx, kFdStderr, text, length));

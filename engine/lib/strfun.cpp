@@ -228,7 +228,7 @@ int bi_deblank(EngineContext* ctx, int trim) {
   std::memset(p, 0, hb);
   tn::st_u32(p, kElemU16);
   tn::st_u32(p + 4, 2);
-  tn::st_u32(p + 8, n > 0 ? 1 : 0);
+  tn::st_u32(p + 8, 1);  // a row even when nothing is left: 1 x 0
   tn::st_u32(p + 12, static_cast<uint32_t>(n));
   ctx->data_top -= static_cast<int32_t>(d[1] - words);
   d[1] = static_cast<uint32_t>(words);

@@ -34,17 +34,15 @@ int name_arg(EngineContext* ctx, int depth, NameArg* out) {
   const uint16_t* s;
   int64_t n;
   if (!clib::item_chars(ctx, depth, &s, &n)) return kWrongArgType;
-  out->too_long = !clib::low_bytes(s, n, out->bytes, clib::kNameBytes, &out->length);
-  return kOk;
+  return clib::name_bytes(s, n, out->bytes, clib::kNameBytes, &out->length, &out->too_long);
 }
 
-// The same for a list entry.
-bool name_of_elem(const uint64_t* e, NameArg* out) {
+// The same for a list entry: 44 when it is no text.
+int name_of_elem(const uint64_t* e, NameArg* out) {
   const uint16_t* s;
   int64_t n;
-  if (!clib::elem_chars(e, &s, &n)) return false;
-  out->too_long = !clib::low_bytes(s, n, out->bytes, clib::kNameBytes, &out->length);
-  return true;
+  if (!clib::elem_chars(e, &s, &n)) return kWrongArgType;
+  return clib::name_bytes(s, n, out->bytes, clib::kNameBytes, &out->length, &out->too_long);
 }
 
 // The text of a field-name symbol; "" for 0 (an unnamed element).
@@ -141,6 +139,29 @@ int intern_name(EngineContext* ctx, const NameArg& name, int32_t* sym) {
   return symtab_intern(ctx, name.bytes, name.length, kFieldNameLimit, sym);
 }
 
+// struct's name/value pairs lie at depths top - 1 - 2i (name) and top - 2 - 2i
+// (value), pair 0 deepest. Names compare by their characters.
+bool pair_names_equal(EngineContext* ctx, int top, int i, int j) {
+  const uint16_t *a, *b;
+  int64_t na, nb;
+  if (!clib::item_chars(ctx, top - 1 - 2 * i, &a, &na) || !clib::item_chars(ctx, top - 1 - 2 * j, &b, &nb))
+    return false;
+  return na == nb && std::memcmp(a, b, size_t(na) * 2) == 0;
+}
+
+int first_pair_of_name(EngineContext* ctx, int top, int i) {
+  for (int j = 0; j < i; ++j)
+    if (pair_names_equal(ctx, top, i, j)) return j;
+  return i;
+}
+
+int last_pair_of_name(EngineContext* ctx, int top, int pairs, int i) {
+  int last = i;
+  for (int j = i + 1; j < pairs; ++j)
+    if (pair_names_equal(ctx, top, i, j)) last = j;
+  return last;
+}
+
 int push_empty_struct(EngineContext* ctx) {
   if (!desc_room(ctx)) return kStackOverflow;
   stk_claim(ctx, kKindContainer, 0, kContStruct, 0);
@@ -215,7 +236,7 @@ int order_permutation(EngineContext* ctx, int s_depth, int32_t m, OrderScratch& 
       std::memcpy(name.bytes, s, static_cast<size_t>(len));
       name.length = len;
       if (len == 0) return kBadArgument;
-    } else if (!name_of_elem(w.at, &name)) {
+    } else if (name_of_elem(w.at, &name) != kOk) {
       return kBadArgument;
     }
     x.perm[k] = field_position(ctx, s_depth, name);
@@ -246,19 +267,24 @@ int bi_struct(EngineContext* ctx, int nargin) {
   }
   if (nargin % 2 != 0) return kTooFewInputs;
   const int pairs = nargin / 2;
-  // Names are checked before anything is built.
+  // Names are checked before anything is built. A name given again names the
+  // same field, in the place of its first pair with the value of its last.
   int64_t words = 0;
   for (int i = 0; i < pairs; ++i) {
     NameArg name;
     TN_TRY(name_arg(ctx, nargin - 1 - 2 * i, &name));
     if (name.length == 0) return kNullName;
     if (name.too_long || name.length > kFieldNameLimit) return kNameTooLong;
-    words += kElemHeaderWords + desc_data_words(desc_at(ctx, nargin - 2 - 2 * i));
+    if (first_pair_of_name(ctx, nargin, i) != i) continue;
+    const int last = last_pair_of_name(ctx, nargin, pairs, i);
+    words += kElemHeaderWords + desc_data_words(desc_at(ctx, nargin - 2 - 2 * last));
   }
   uint64_t* out = nullptr;
   TN_TRY(clib::claim_container(ctx, words, kContStruct, &out));
   for (int i = 0; i < pairs; ++i) {
     // Depths count the new structure on top.
+    if (first_pair_of_name(ctx, nargin + 1, i) != i) continue;
+    const int last = last_pair_of_name(ctx, nargin + 1, pairs, i);
     NameArg name;
     name_arg(ctx, nargin - 2 * i, &name);
     int32_t sym = 0;
@@ -267,7 +293,7 @@ int bi_struct(EngineContext* ctx, int nargin) {
       stk_drop(ctx);
       return status;
     }
-    const int vdepth = nargin - 1 - 2 * i;
+    const int vdepth = nargin - 1 - 2 * last;
     const uint32_t* vd = desc_at(ctx, vdepth);
     const uint32_t vw = desc_data_words(vd);
     elem_set_header(out, vd[0], vd[1], vd[2], sym);

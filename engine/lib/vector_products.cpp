@@ -49,10 +49,11 @@ int read_dim(EngineContext* ctx, int nargin, int* q) {
 
 // The arguments cross and dot share: two arrays and an optional dimension
 // (q stays -1 without one).
-int read_pair_args(EngineContext* ctx, int nargin, int* q, ArrayArg* a, ArrayArg* b) {
+int read_pair_args(EngineContext* ctx, int nargin, const char* spec, int* q, ArrayArg* a,
+                   ArrayArg* b) {
   if (nargin < 2 || nargin > 3) return nargin < 2 ? kTooFewInputs : kTooManyInputs;
   if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
-  TN_TRY(stk_argcheck(ctx, nargin, "aa[i"));
+  TN_TRY(stk_argcheck(ctx, nargin, spec));
   TN_TRY(read_dim(ctx, nargin, q));
   array_arg(ctx, nargin - 1, a);
   array_arg(ctx, nargin - 2, b);
@@ -121,7 +122,7 @@ int bi_cov(EngineContext* ctx, int nargin) {
 int bi_cross(EngineContext* ctx, int nargin) {
   int q = -1;
   ArrayArg a, b;
-  TN_TRY(read_pair_args(ctx, nargin, &q, &a, &b));
+  TN_TRY(read_pair_args(ctx, nargin, "aa[i", &q, &a, &b));
   if (a.ndims > kShapeMaxDims) return kArgOutOfRange;
   bool by_position = false;  // both three elements: paired by position
   if (nargin == 3) {
@@ -165,7 +166,9 @@ int bi_cross(EngineContext* ctx, int nargin) {
 int bi_dot(EngineContext* ctx, int nargin) {
   int q = -1;
   ArrayArg a, b;
-  TN_TRY(read_pair_args(ctx, nargin, &q, &a, &b));
+  // Complex operands are taken: the imaginary products are subtracted (no
+  // conjugation), so dot(1i, 1i) is -1.
+  TN_TRY(read_pair_args(ctx, nargin, "AA[i", &q, &a, &b));
   if (a.ndims > kShapeMaxDims || b.ndims > kShapeMaxDims) return kArgOutOfRange;
   bool by_position = false;
   if (nargin == 3) {

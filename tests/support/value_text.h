@@ -152,7 +152,11 @@ inline ::testing::AssertionResult check_value(EngineContext* c, uint32_t kind, u
     int64_t count = 1;
     for (uint32_t i = 0; i < nd; ++i) count *= u32(bytes + 8 + 4 * i);
     if (nd > 2 && u32(bytes + 8 + 4 * (nd - 1)) == 1) return fail("trailing dimension 1");
-    if (count == 0 && (nd != 2 || u32(bytes + 8) || u32(bytes + 12))) return fail("empty not 0 x 0");
+    // Empty arrays are 0 x 0, except the 1 x 0 char row that trimming
+    // blanks away leaves.
+    const bool empty_row = b == kPayChar && nd == 2 && u32(bytes + 8) == 1 && u32(bytes + 12) == 0;
+    if (count == 0 && !empty_row && (nd != 2 || u32(bytes + 8) || u32(bytes + 12)))
+      return fail("empty not 0 x 0");
     const bool cplx = type == kElemDoubleComplex || type == kElemSingleComplex;
     const int64_t used = typed_header_bytes(nd) + count * elem_size(type) * (cplx ? 2 : 1);
     if (elem_size(type) == 0 || (used + 7) / 8 != a) return fail("typed words do not match");

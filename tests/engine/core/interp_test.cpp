@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/errors.h"
+#include "engine/core/strings.h"
 #include "support/interp_fixture.h"
 
 namespace {
@@ -351,6 +352,27 @@ TEST_F(Interp, IntegerConversionOfAnUnsupportedValueIsAWrongArgument) {
   int32_t v = 0;
   EXPECT_EQ(stk_get_int(c, 0, &v), kOk);
   EXPECT_EQ(v, 44);  // truncated, then wrapped in eight bits
+}
+
+}  // namespace
+
+namespace {
+
+// Text written by the code itself goes through the charset encoder when one
+// is selected (UTF-8, a surrogate unit as U+FFFD); without one, a character
+// above 255 has no byte and is written as '?'.
+TEST_F(Interp, SixteenBitTextIsWrittenThroughTheCharset) {
+  const std::string code = "  write_string16 \"A\\u00e9\\u20ac\\ud800!\"\n  halt\n";
+  ASSERT_EQ(run(code), kOk) << output();
+  EXPECT_EQ(output(), "A\xe9?" "?!");
+  out_len = 0;
+  engine_set_charset(c, 'u');
+  ASSERT_EQ(run(code), kOk);
+  EXPECT_EQ(output(), "A\xc3\xa9\xe2\x82\xac\xef\xbf\xbd!");
+  out_len = 0;
+  // Longer than one chunk of the encoder's buffer.
+  ASSERT_EQ(run("  write_string16 \"" + std::string(150, 'x') + "\\u20ac\"\n  halt\n"), kOk);
+  EXPECT_EQ(output(), std::string(150, 'x') + "\xe2\x82\xac");
 }
 
 }  // namespace

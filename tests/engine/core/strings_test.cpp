@@ -188,3 +188,52 @@ TEST(Strings, ExportNewlineModes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text that becomes source or a name is one byte a character; a character
+// above 255 is refused whole, never cut to its low byte (U+0127 would be a
+// quote, U+0161 the letter 'a').
+TEST(Strings, NamesRefuseCharactersAboveAByte) {
+  struct Case {
+    std::u16string text;
+    int status;
+  };
+  const Case cases[] = {
+      {u"", kOk},          {u"abs", kOk},        {u"\u00e9t\u00ff", kOk},
+      {u"1\u0127+2", kUnknownCharset}, {u"\u0161", kUnknownCharset},
+      {u"ab\u0173", kUnknownCharset},  {u"x\u0100", kUnknownCharset},
+      {u"\u20ac", kUnknownCharset},    {u"\xd800", kUnknownCharset},
+  };
+  for (const Case& k : cases) {
+    // Characters at an odd address, as in a text moved in the free space.
+    std::vector<uint8_t> at(2 * k.text.size() + 1);
+    std::memcpy(at.data() + 1, k.text.data(), 2 * k.text.size());
+    std::string out(k.text.size(), '#');
+    EXPECT_EQ(wchars_to_name_bytes(at.data() + 1, int64_t(k.text.size()), out.data()), k.status);
+    std::string want(k.text.size(), '#');  // a refusal writes nothing
+    if (k.status == kOk)
+      for (size_t i = 0; i < k.text.size(); ++i) want[i] = char(k.text[i]);
+    EXPECT_EQ(out, want);
+  }
+}
+
+// With UTF-8 selected every character is written as its UTF-8 bytes, and a
+// surrogate unit, which is no character by itself, as U+FFFD.
+TEST(Strings, Utf8OutputIsWellFormed) {
+  EngineContext ctx{};
+  engine_set_charset(&ctx, 'u');
+  const std::u16string text = u"A\u00e9\u20ac\xd800x\xdc00\n";
+  uint8_t buf[64];
+  int32_t n = 0;
+  ASSERT_TRUE(wstr_to_bytes(&ctx, kNewlineLF, reinterpret_cast<const uint16_t*>(text.data()),
+                            int32_t(text.size()), buf, sizeof buf, &n));
+  EXPECT_EQ(Bytes(buf, buf + n), (Bytes{0x41, 0xc3, 0xa9, 0xe2, 0x82, 0xac, 0xef, 0xbf, 0xbd, 0x78,
+                                        0xef, 0xbf, 0xbd, '\n'}));
+  engine_set_charset(&ctx, 0);  // no charset: low bytes, as before
+  ASSERT_TRUE(wstr_to_bytes(&ctx, kNewlineLF, reinterpret_cast<const uint16_t*>(text.data()), 3, buf,
+                            sizeof buf, &n));
+  EXPECT_EQ(Bytes(buf, buf + n), (Bytes{0x41, 0xe9, 0xac}));
+}
+
+}  // namespace

@@ -58,7 +58,8 @@ const std::vector<Case> kCases = {
     {u"%d %d %X %i", {D({kInf, kNaN, kInf, -kInf})}, u"inf nan Inf -inf"},
     {u"%e", {D({1500})}, u"1.5000e3"},
     {u"%g|%g|%g", {D({0.05, 2500000000.0, 1234567.5})}, u"5e-2|2.5e9|1234567.5"},
-    {u"%.2e", {D({9.9999999})}, u"10.00e0"},
+    {u"%.2e", {D({9.9999999})}, u"1.00e1"},
+    {u"%.0e|%g|%.3g", {D({9.5, 0.09999999, 9.9999e9})}, u"1e1|1e-1|1e10"},
     {u"%.0e", {D({12345})}, u"1e4"},
     {u"%+d|% d|%+d|% d", {D({5, 5, -5, -5})}, u"+5| 5|-5|-5"},
     {u"%-6.2f|", {D({2.5})}, u"2.50  |"},
@@ -299,16 +300,56 @@ TEST_F(Printf, ErrorWithoutMessage) {
   EXPECT_EQ(items(), 0);
   EXPECT_EQ(pending(), "<none>");
   EXPECT_EQ(caught(kBadArgument).first, "Bad argument");
+  // An unknown identifier alone is its own message.
+  push_all(u"my:id", {});
+  const int code = bi_error_warning_assert(ctx, 1, false);
+  EXPECT_LT(code, 0);
+  EXPECT_EQ(pending(), "my:id");
+  EXPECT_EQ(caught(code), std::make_pair(std::string("my:id"), std::string("my:id")));
   // An empty message raises nothing.
   push_all(u"", {});
   EXPECT_EQ(bi_error_warning_assert(ctx, 1, false), kOk);
-  push_all(u"my:id", {T(u"%s"), T(u"")});
-  EXPECT_EQ(bi_error_warning_assert(ctx, 3, false), kOk);
+  push_all(u"my:id", {T(u"")});
+  EXPECT_EQ(bi_error_warning_assert(ctx, 2, false), kOk);
   EXPECT_EQ(items(), 0);
   // A format that is no text: 107, and the arguments go all the same.
   push(ctx, D({42}));
   EXPECT_EQ(bi_error_warning_assert(ctx, 1, false), kBadArgument);
   EXPECT_EQ(items(), 0);
+}
+
+// Formatting that leaves nothing (a conversion without an argument) never
+// turns an error into success: the unformatted text is the message.
+TEST_F(Printf, ErrorWhoseFormattingLeavesNothingRaisesItsText) {
+  struct Unfilled {
+    std::vector<Arg> args;  // the format first
+    int32_t code;           // 0: an identifier's interned code
+    const char* message;
+  };
+  const std::vector<Unfilled> cases = {
+      {{T(u"%d items failed")}, kUserError, "%d items failed"},
+      {{T(u"%s")}, kUserError, "%s"},
+      {{T(u"%s"), T(u"")}, kUserError, "%s"},
+      {{T(u"%c%d"), D({})}, kUserError, "%c%d"},
+      {{T(u"pkg:id"), T(u"%s")}, 0, "%s"},
+      {{T(u"ZVR:badArg"), T(u"%d%%")}, kBadArgument, "%d%%"},
+      {{T(u"%s \u20ac")}, kUserError, "%s \xe2\x82\xac"},  // through the charset
+      {{T(u"%s left"), T(u"")}, kUserError, " left"},         // not empty: formatted
+  };
+  engine_set_charset(ctx, 'u');
+  for (const Unfilled& u : cases) {
+    for (const Arg& a : u.args) push(ctx, a);
+    const int code = bi_error_warning_assert(ctx, int(u.args.size()), false);
+    if (u.code) EXPECT_EQ(code, u.code) << u.message;
+    else EXPECT_LT(code, 0) << u.message;
+    EXPECT_EQ(items(), 0) << u.message;
+    EXPECT_EQ(pending(), u.message);
+    EXPECT_TRUE(check_stack_invariants(ctx, base_desc));
+  }
+  // warning says the same.
+  push_all(u"%d items", {});
+  EXPECT_EQ(bi_error_warning_assert(ctx, 1, true), kOk);
+  EXPECT_EQ(console.written[2], "%d items\n");
 }
 
 TEST_F(Printf, WarningWritesToStandardError) {

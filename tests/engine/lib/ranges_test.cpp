@@ -205,9 +205,15 @@ TEST_F(Ranges, CrossAndDot) {
   am::push(c, Cls::Double, Arr{{1, 3}, {1, 2, 3}, {}});
   EXPECT_EQ(bi_dot(c, 2), kIncompatibleSize);
   drop(2);
-  // The argument check admits real double arrays only.
+  // Complex operands: the imaginary products are subtracted, no conjugation.
+  EXPECT_EQ(run(bi_dot, Arr{{1, 1}, {0}, {1}}, Arr{{1, 1}, {0}, {1}}), (Arr{{1, 1}, {-1}, {}}));
+  EXPECT_EQ(run(bi_dot, Arr{{1, 2}, {1, 2}, {3, 4}}, Arr{{2, 1}, {5, 6}, {7, 8}}),
+            (Arr{{1, 1}, {1 * 5 + 2 * 6 - 3 * 7 - 4 * 8}, {}}));
+  EXPECT_EQ(run(bi_dot, Arr{{2, 2}, {1, 2, 3, 4}, {1, 1, 1, 1}}, Arr{{2, 2}, {1, 1, 1, 1}, {}}),
+            (Arr{{1, 2}, {4, 6}, {}}));
+  // Other classes are still refused.
   tv::push_cscalar(c, 0, 1);
-  tv::push_cscalar(c, 0, 1);
+  ASSERT_EQ(stk_push_logical_scalar(c, 1), kOk);
   EXPECT_EQ(bi_dot(c, 2), kWrongArgType);
   drop(2);
 }

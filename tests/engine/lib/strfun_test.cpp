@@ -146,6 +146,7 @@ TEST_F(StrFun, WorkedResults) {
       {"deblank keeps leading", kDeblank, {S(" a b\t\r\n")}, 1, "' a b'"},
       {"deblank zero", kDeblank, {S(std::string("ab\0 \0", 5))}, 1, "'ab'"},
       {"deblank all blank", kDeblank, {S("   ")}, 1, "''"},
+      {"strtrim all blank", kStrtrim, {S(std::string(" \t\0", 3))}, 1, "''"},
       {"strtrim", kStrtrim, {S("  ab ")}, 1, "'ab'"},
       {"strtrim inner kept", kStrtrim, {S("\t a  b \n")}, 1, "'a  b'"},
       {"strtrim matrix in storage order", kStrtrim, {M({" ab", "cd "})}, 1, "'abcd'"},
@@ -205,3 +206,21 @@ TEST_F(StrFun, ArgumentsBelowStayAndResultsTakeTheirPlace) {
 }
 
 }  // namespace
+
+// What trimming leaves is a row even when nothing is left: 1 x 0, whatever
+// the argument's shape.
+TEST_F(StrFun, TrimmingEverythingLeavesAOneByZeroRow) {
+  for (int trim : {kTrimTrailing, kTrimBoth}) {
+    for (const Arg& a : {S("   "), S(""), M({" \t", "\r "})}) {
+      push(a);
+      ASSERT_EQ(bi_deblank(c, trim), kOk);
+      int nd = 0;
+      const uint32_t* dims = nullptr;
+      int64_t count = -1;
+      ASSERT_EQ(stk_get_array_info(c, 0, &nd, &dims, &count), kOk);
+      EXPECT_EQ(std::vector<uint32_t>(dims, dims + nd), (std::vector<uint32_t>{1, 0}));
+      EXPECT_TRUE(stk_is_char(c, 0));
+      clear();
+    }
+  }
+}

@@ -175,20 +175,19 @@ TEST_F(Structs, FieldTestsAndReads) {
   expect_error(kWrongArgType, bi_fieldnames, 1);
 }
 
-TEST_F(Structs, RemovingTakesTheFirstOfEachNameInTurn) {
-  str("a");
-  num(1);
-  str("b");
-  num(2);
-  str("a");
-  num(3);
-  ASSERT_EQ(bi_struct(c, 6), kOk);
-  strings({"a"});
-  ASSERT_EQ(bi_rmfield(c), kOk);
-  EXPECT_EQ(top(), "struct(b=2, a=3)");
+// A name given again is the same field: the place of its first pair, the
+// value of its last.
+TEST_F(Structs, RepeatedNamesBuildOneField) {
+  double k = 0;
+  for (const char* n : {"a", "b", "a", "c", "b", "a"}) {
+    str(n);
+    num(++k);
+  }
+  ASSERT_EQ(bi_struct(c, 12), kOk);
+  EXPECT_EQ(top(), "struct(a=6, b=5, c=4)");
   strings({"a", "a"});
   ASSERT_EQ(bi_rmfield(c), kOk);
-  EXPECT_EQ(top(), "struct(b=2)");
+  EXPECT_EQ(top(), "struct(b=5, c=4)");
 }
 
 TEST_F(Structs, OrderfieldsByNamesAndByOrders) {
