@@ -39,8 +39,10 @@ int get_mat(EngineContext* ctx, int depth, Mat* m) {
 int64_t words_of(int64_t count, bool cplx) { return cplx ? 2 * count : count; }
 
 // Room for `items` more descriptors and `words` more data words.
+// Room for `items` pushes: each push keeps its descriptor below the capacity,
+// as desc_room asks of one.
 bool has_room(const EngineContext* ctx, int items, int64_t words) {
-  return int64_t{ctx->desc_top} + 3 * items <= int64_t{ctx->desc_capacity} && words <= data_free_words(ctx);
+  return int64_t{ctx->desc_top} + kDescWords * items < int64_t{ctx->desc_capacity} && words <= data_free_words(ctx);
 }
 
 // --- conv --------------------------------------------------------------------------
