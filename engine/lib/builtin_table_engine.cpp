@@ -9,6 +9,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
+#include "numlib/misc/digest.h"
 
 namespace {
 
@@ -64,8 +65,8 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("base64decode", 1, 1, 1, 1, 'd'),
     F("utf8encode"),
     F("utf8decode"),
-    F("md5"),
-    F("sha1"),
+    F("md5", 1, 1, 1, 1, 0, 0, bi_md5),
+    F("sha1", 1, 1, 1, 1, 0, 0, bi_sha1),
     F("polyval", 2, 2, 1, 1),
     F("roots", 1, 2, 1, 1),
     F("poly"),
