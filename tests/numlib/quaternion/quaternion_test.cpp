@@ -13,6 +13,7 @@
 #include "engine/core/containers.h"
 #include "engine/core/libraries.h"
 #include "numlib/quaternion/quaternion.h"
+#include "support/snapshot_writer.h"
 #include "support/zvr_session.h"
 
 namespace {
@@ -200,6 +201,24 @@ TEST_F(QuaternionScript, DumpReadsBack) {
                                           : "double 4x1 [0 0 0 0]")
         << source;
   }
+}
+
+// A quaternion variable in a saved image loads back with the same payload
+// bytes and stays a quaternion of the same class.
+TEST_F(QuaternionScript, SavedImageKeepsThePayload) {
+  ASSERT_EQ(z.run("q = quaternion([1 2; 3 4], [5 6; 7 8], [0.5 0; 0 -1], [9 8; 7 6]);\n"), kOk);
+  const std::vector<uint8_t> image = write_engine_image(z.c);
+  ZvrSession other;
+  ASSERT_EQ(load_image(other.c, image), kOk);
+  ASSERT_EQ(z.push_variable("q"), kOk);
+  ASSERT_EQ(other.push_variable("q"), kOk);
+  const uint32_t* d1 = desc_at(z.c, 0);
+  const uint32_t* d2 = desc_at(other.c, 0);
+  ASSERT_EQ(std::vector<uint32_t>(d1, d1 + 3), std::vector<uint32_t>(d2, d2 + 3));
+  EXPECT_EQ(std::memcmp(item_data(z.c, 0), item_data(other.c, 0), size_t(d1[1]) * 8), 0);
+  stk_drop(z.c);
+  stk_drop(other.c);
+  EXPECT_EQ(other.value("double(q(2, 1))"), "double 4x1 [3 7 0 7]");
 }
 
 }  // namespace
