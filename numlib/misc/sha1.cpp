@@ -29,25 +29,33 @@ void sha1_init(Sha1Context* s) {
   s->count = 0;
 }
 
+// The schedule is kept as a 16-word ring and the rounds written in groups of
+// five, so that the state needs no shuffling: the hot loop of a stream.
 void sha1_transform(Sha1Context* s, const uint8_t* block) {
-  uint32_t w[kSchedule];
+  uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = load_be32(block + 4 * i);
-  for (int i = 16; i < kSchedule; ++i) w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
   uint32_t a = s->state[0], b = s->state[1], c = s->state[2], d = s->state[3], e = s->state[4];
-  for (int i = 0; i < kSchedule; ++i) {
-    const int round = i / 20;
-    uint32_t f = 0;
-    switch (round) {
-      case 0: f = (b & c) | (~b & d); break;
-      case 2: f = (b & c) | (b & d) | (c & d); break;
-      default: f = b ^ c ^ d; break;
-    }
-    const uint32_t t = rotl(a, 5) + f + e + kRoundConstant[round] + w[i];
-    e = d;
-    d = c;
-    c = rotl(b, 30);
-    b = a;
-    a = t;
+  auto word = [&w](int i) -> uint32_t {
+    if (i < 16) return w[i];
+    const uint32_t v = rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
+    w[i & 15] = v;
+    return v;
+  };
+  auto step = [&](int i, uint32_t& va, uint32_t& vb, uint32_t& vc, uint32_t& vd, uint32_t& ve) {
+    uint32_t f;
+    if (i < 20) f = (vb & vc) | (~vb & vd);
+    else if (i < 40) f = vb ^ vc ^ vd;
+    else if (i < 60) f = (vb & vc) | (vb & vd) | (vc & vd);
+    else f = vb ^ vc ^ vd;
+    ve += rotl(va, 5) + f + kRoundConstant[i / 20] + word(i);
+    vb = rotl(vb, 30);
+  };
+  for (int i = 0; i < kSchedule; i += 5) {
+    step(i, a, b, c, d, e);
+    step(i + 1, e, a, b, c, d);
+    step(i + 2, d, e, a, b, c);
+    step(i + 3, c, d, e, a, b);
+    step(i + 4, b, c, d, e, a);
   }
   s->state[0] += a;
   s->state[1] += b;

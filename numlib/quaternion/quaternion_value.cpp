@@ -76,6 +76,7 @@ int quaternion_get_arg(EngineContext* ctx, int depth, QuaternionView* out) {
   const uint32_t ndims = h[kQFieldNdims];
   if (ndims < 2 || ndims > kQuaternionMaxDims || h[kQFieldHdrlen] != quaternion_hdrlen(ndims))
     return kWrongType;
+  if (int64_t(h[kQFieldHdrlen]) * 8 > int64_t(bytes)) return kWrongType;
   int64_t count = 1;
   for (uint32_t k = 0; k < ndims && count <= kMaxNdElements; ++k) count *= h[kQFieldDims + k];
   if (count != h[kQFieldCount]) return kWrongType;
