@@ -10,6 +10,7 @@
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
 #include "numlib/misc/digest.h"
+#include "numlib/misc/geometry.h"
 #include "numlib/quaternion/quaternion.h"
 
 namespace {
@@ -130,12 +131,12 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("icdf", 2, 4, 1, 1, 'i'),
     F("pdf", 2, 4, 1, 1, 'p'),
     F("interpn", 3, 34, 1, 1),
-    F("delaunay", 2, 2, 1, 2),
-    F("delaunayn", 1, 1, 1, 2),
-    F("griddata", 5, 6, 1, 1),
-    F("griddatan", 3, 4, 1, 1),
-    F("tsearch", 5, 5, 1, 1),
-    F("tsearchn", 3, 3, 1, 1),
+    F("delaunay", 2, 2, 1, 2, 0, 0, bi_delaunay),
+    F("delaunayn", 1, 1, 1, 2, 0, 0, bi_delaunayn),
+    F("griddata", 5, 6, 1, 1, kGeomGriddata, 0, bi_tsearch_griddata),
+    F("griddatan", 3, 4, 1, 1, 0, 0, bi_griddatan),
+    F("tsearch", 5, 5, 1, 1, kGeomTsearch, 0, bi_tsearch_griddata),
+    F("tsearchn", 3, 3, 1, 1, 0, 0, bi_tsearchn),
     F("voronoi", 2, 2, 1, 2),
     F("voronoin", 1, 1, 1, 2),
     F("fzero", 2, kAny, 1, 1),
