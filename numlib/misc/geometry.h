@@ -26,6 +26,9 @@ int geom_xy_to_points(EngineContext* ctx, int keep);
 
 int bi_delaunayn(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_delaunay(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+// voronoin(X) and voronoi(x, y): V, or V and the list of cells C.
+int bi_voronoin(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+int bi_voronoi(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_tsearchn(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_griddatan(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 // tsearch ('t') and griddata ('g'): the plane forms over x and y vectors.

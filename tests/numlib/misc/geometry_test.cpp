@@ -87,7 +87,9 @@ TEST_F(Geometry, RandomSetsMatchScipy) {
       got.insert(v);
     }
     EXPECT_EQ(got, r.simplices) << name;
-    if (r.d == 2) EXPECT_EQ(m, 2 * r.n - r.h - 2) << name;
+    if (r.d == 2) {
+      EXPECT_EQ(m, 2 * r.n - r.h - 2) << name;
+    }
     // No point strictly inside any circumsphere.
     std::vector<double> work(size_t(geom_circumcenter_work(r.d)));
     for (int32_t s = 0; s < m; ++s) {
@@ -181,6 +183,43 @@ TEST_F(Geometry, SmallCasesAndErrorsFromZvr) {
   EXPECT_EQ(z.value("griddata(x, y, x, x, y, 'cubic')"), "error 108");
   EXPECT_EQ(z.value("griddatan([x' y'], [1 2], [0 0])"), "error 21");
   EXPECT_EQ(z.value("griddata(x, y, x, [1 2], [1 2 3])"), "error 20");
+}
+
+TEST_F(Geometry, VoronoiVerticesMatchScipy) {
+  const RefSet r = read_set("delaunay_2d_200.txt");
+  std::ifstream in(TN_MISC_REFDATA "/voronoi_2d_200.txt");
+  int k = 0;
+  in >> k;
+  std::vector<std::pair<double, double>> want(static_cast<size_t>(k));
+  for (auto& p : want) in >> p.first >> p.second;
+  push_matrix(r.pts, r.n, 2);
+  ASSERT_EQ(bi_voronoin(z.c, 1, 1, 0), kOk);
+  int32_t rows = 0, cols = 0;
+  const std::vector<double> v = top_doubles(&rows, &cols);
+  ASSERT_EQ(rows, k + 1);
+  EXPECT_TRUE(std::isinf(v[0]) && std::isinf(v[1]));
+  std::vector<std::pair<double, double>> got;
+  for (int32_t i = 1; i < rows; ++i) got.emplace_back(v[2 * i], v[2 * i + 1]);
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  for (int i = 0; i < k; ++i) {
+    EXPECT_NEAR(got[size_t(i)].first, want[size_t(i)].first, 1e-9 * (1 + std::fabs(want[size_t(i)].first)));
+    EXPECT_NEAR(got[size_t(i)].second, want[size_t(i)].second, 1e-9 * (1 + std::fabs(want[size_t(i)].second)));
+  }
+  stk_drop(z.c);
+}
+
+TEST_F(Geometry, VoronoiCellsOfTheSquareAndCentre) {
+  ASSERT_EQ(z.run("x = [0 1 1 0 0.5]; y = [0 0 1 1 0.5];\n[V, C] = voronoi(x, y);\n"
+                  "[W, D] = voronoin([x' y']);\n"), kOk);
+  EXPECT_EQ(z.value("isinf(V(1, :))"), "logical 1x2 [1 1]");
+  // Corners: their two finite vertices counter-clockwise, the point at
+  // infinity in the open gap; the centre: four finite vertices around it.
+  EXPECT_EQ(z.value("C"), "{double 1x3 [5 4 1], double 1x3 [3 5 1], double 1x3 [2 3 1], "
+                          "double 1x3 [4 2 1], double 1x4 [2 4 5 3]}");
+  EXPECT_EQ(z.value("D"), "{double 1x3 [1 4 5], double 1x3 [1 3 5], double 1x3 [1 2 3], "
+                          "double 1x3 [1 2 4], double 1x4 [2 3 4 5]}");
+  EXPECT_EQ(z.value("voronoi([1 2], [1 2 3])"), "error 20");
 }
 
 TEST_F(Geometry, TooLargeForTheFreeSpaceGivesThree) {

@@ -1,4 +1,4 @@
-// The failure sweep of the quaternion rows and the digests: each call runs
+// The failure sweep of the quaternion rows, the digests and the geometry: each call runs
 // with room for k data words, k = 0, 1, 2, ... until it succeeds, and every
 // failure must leave the stacks exactly as they were before the call.
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include "engine/core/calls.h"
 #include "engine/core/libraries.h"
 #include "numlib/misc/digest.h"
+#include "numlib/misc/geometry.h"
 #include "numlib/quaternion/quaternion.h"
 #include "support/zvr_session.h"
 
@@ -28,7 +29,10 @@ class FailureSweep : public ::testing::Test {
     ASSERT_EQ(z.run("a = quaternion([1 2 3], [4 5 6], [7 8 9], [1 1 1]);\n"
                     "b = quaternion(2, 1, 0, 0);\n"
                     "r = [1 2 3]; h = 1.5; t = 0.5; one = 1;\n"
-                    "txt = 'abc'; ints = int32([1 -2 3]); ang = [0.1 0.2 0.3]; z0 = 0;\n"),
+                    "txt = 'abc'; ints = int32([1 -2 3]); ang = [0.1 0.2 0.3]; z0 = 0;\n"
+                    "pts = [0 0; 1 0; 1 1; 0 1; 0.5 0.5]; gx = pts(:, 1)'; gy = pts(:, 2)';\n"
+                    "tri = delaunayn(pts); qp = [0.5 0.25; 2 2]; vals = [0; 1; 2; 3; 4];\n"
+                    "qx = [0.5 2]; qy = [0.25 2]; meth = 'nearest';\n"),
               kOk);
     // Rows run with the class id of their section, as the engine calls them.
     int32_t index = 0;
@@ -98,6 +102,15 @@ TEST_F(FailureSweep, QuaternionRowsAndDigests) {
       {"repmat(a, 2)", bi_quaternion_arrayop, 'R', {"a", "one"}, 1},
       {"cat(1, a, a)", bi_quaternion_cat, 'c', {"one", "a", "a"}, 1},
       {"horzcat(a, h)", bi_quaternion_cat, 'h', {"a", "h"}, 1},
+      {"delaunayn(pts)", bi_delaunayn, 0, {"pts"}, 2},
+      {"delaunay(gx, gy)", bi_delaunay, 0, {"gx", "gy"}, 1},
+      {"tsearchn(pts, tri, qp)", bi_tsearchn, 0, {"pts", "tri", "qp"}, 1},
+      {"griddatan(pts, vals, qp)", bi_griddatan, 0, {"pts", "vals", "qp"}, 1},
+      {"tsearch(gx, gy, tri, qx, qy)", bi_tsearch_griddata, kGeomTsearch, {"gx", "gy", "tri", "qx", "qy"}, 1},
+      {"griddata(gx, gy, gx, qx, qy, meth)", bi_tsearch_griddata, kGeomGriddata,
+       {"gx", "gy", "gx", "qx", "qy", "meth"}, 1},
+      {"voronoin(pts)", bi_voronoin, 0, {"pts"}, 2},
+      {"voronoi(gx, gy)", bi_voronoi, 0, {"gx", "gy"}, 2},
       {"md5(txt)", bi_md5, 0, {"txt"}, 1},
       {"sha1(ints)", bi_sha1, 0, {"ints"}, 1},
   };
