@@ -222,6 +222,18 @@ TEST_F(Geometry, VoronoiCellsOfTheSquareAndCentre) {
   EXPECT_EQ(z.value("voronoi([1 2], [1 2 3])"), "error 20");
 }
 
+uint8_t always_abort(void*) { return 1; }
+
+// The break key stops a triangulation and a Voronoi cell construction.
+TEST_F(Geometry, AbortPollStopsTheWork) {
+  ASSERT_EQ(z.run("x = [0 1 1 0 0.5]; y = [0 0 1 1 0.5];\n"), kOk);
+  engine_set_option_pair(z.c, always_abort, nullptr);
+  EXPECT_EQ(z.value("delaunay(x, y)"), "error 501");
+  EXPECT_EQ(z.value("voronoin([x' y'])"), "error 501");
+  engine_set_option_pair(z.c, nullptr, nullptr);
+  EXPECT_EQ(z.value("size(delaunay(x, y))"), "double 1x2 [4 3]");
+}
+
 TEST_F(Geometry, TooLargeForTheFreeSpaceGivesThree) {
   std::vector<double> pts(2000);
   for (size_t i = 0; i < pts.size(); ++i) pts[i] = std::sin(double(i) * 1.7) * 100;
