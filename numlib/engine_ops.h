@@ -22,7 +22,29 @@ struct NumlibEngineOps {
   const BuiltinEntry* (*find_builtin)(EngineContext* ctx, const char* name,
                                       const BuiltinEntry* after, int32_t class_id,
                                       int32_t* index) = nullptr;
+
+  // Array intrinsics the quaternion class applies to one real component at a
+  // time; each replaces its nargin inputs (the array deepest) by one result.
+  int (*sum_prod_stats)(EngineContext* ctx, int selector, int nargin) = nullptr;
+  int (*cumsum_cumprod)(EngineContext* ctx, int which, int nargin) = nullptr;
+  int (*diff)(EngineContext* ctx, int nargin) = nullptr;
+  // form: kFlipFormDim, kFlipFormUd, kFlipFormLr.
+  int (*flipud_flipdim)(EngineContext* ctx, int form, int nargin) = nullptr;
+  int (*permute_ipermute)(EngineContext* ctx, int inverse) = nullptr;
+  int (*repmat)(EngineContext* ctx, int nargin) = nullptr;
+  // nargin, or kReshapeSqueeze for squeeze.
+  int (*reshape_squeeze)(EngineContext* ctx, int nargin) = nullptr;
+  int (*rot90)(EngineContext* ctx, int nargin) = nullptr;
+  int (*transpose)(EngineContext* ctx) = nullptr;
+  int (*cat)(EngineContext* ctx, int nargin) = nullptr;
+  int (*horzcat)(EngineContext* ctx) = nullptr;
+  int (*vertcat)(EngineContext* ctx) = nullptr;
+  // The display format: style letter and digit count.
+  void (*display_format)(EngineContext* ctx, char* letter, int32_t* digits) = nullptr;
 };
+
+enum : int { kFlipFormDim = 0, kFlipFormUd = 1, kFlipFormLr = 2 };
+constexpr int kReshapeSqueeze = -1;
 
 void numlib_set_engine_ops(const NumlibEngineOps& ops);
 const NumlibEngineOps& numlib_engine_ops();

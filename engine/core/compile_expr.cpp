@@ -581,26 +581,29 @@ int ExprCompiler::identifier() {
   // every plain value, so it must not hide the intrinsic of the same name.
   int32_t k = 0;
   const BuiltinEntry* row = lib_find_builtin(u_.ctx, name0, nullptr, 0, &k);
+  int32_t method_k = row ? k : 0;
+  const BuiltinEntry* method_row = row;
   while (row && row->class_word >= 1) row = lib_find_builtin(u_.ctx, name0, row, 0, &k);
-  if (row) {
+  auto library_call = [&](const BuiltinEntry* found, int32_t index) -> int {
     if (follow == '(') {
       Rec rec;
       rec.kind = kRecCallLibrary;
-      rec.value = k;
+      rec.value = index;
       rec.text = r + 1;
       p_ = r + 1;
       return push(rec);
     }
-    if (row->min_in != 0) return u_.fail_named(kWrongNargin, name, len, 0);
+    if (found->min_in != 0) return u_.fail_named(kWrongNargin, name, len, 0);
     p_ = q;
     const int nargout = call_nargout(q);
-    if (nargout >= 0 && !row_fits(row, 0, nargout)) return u_.fail_named(kWrongNargout, name, len, nargout);
+    if (nargout >= 0 && !row_fits(found, 0, nargout)) return u_.fail_named(kWrongNargout, name, len, nargout);
     int result = 0;
-    TN_TRY(emit_library(k, row, 0, nargout, &result));
+    TN_TRY(emit_library(index, found, 0, nargout, &result));
     note_call(q, result);
     expect_operand_ = false;
     return kOk;
-  }
+  };
+  if (row) return library_call(row, k);
 
   // 5. An intrinsic.
   if (const IntrinsicEntry* e = intrinsic_find(name0)) {
@@ -620,6 +623,10 @@ int ExprCompiler::identifier() {
     expect_operand_ = false;
     return kOk;
   }
+
+  // 5b. A name that only a library class has (qnorm, q2mat, ...): the call
+  // refuses plain values and the overload finds the method through the object.
+  if (method_row) return library_call(method_row, method_k);
 
   // 6. Unknown: a function defined later, or an error.
   if (!u_.forward_refs) {

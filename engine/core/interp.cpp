@@ -1682,11 +1682,19 @@ error_path: {
     const int length = *insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn);
     OverloadAction action = OverloadAction::kReport;
     SAVE_POS();
+    const int raised = status;
     status = overload_try(ctx, status, insn, length, &action);
     if (action == OverloadAction::kContinue) {
+      // The method did the work: the failure's text and location are void,
+      // or the next error would be reported with them.
+      err_store(ctx, 0, nullptr, 0, false);
+      err_clear_location(ctx);
+      ctx->failing_op[0] = 0;
       RELOAD();
       goto tail;
     }
+    // A method's own error replaces the text raised for the first failure.
+    if (status != raised) err_store(ctx, 0, nullptr, 0, false);
     if (action == OverloadAction::kRetry) {
       // Operands converted: the instruction runs again, without a second try.
       base = code_area_base(ctx, ctx->pos.kind, &area_bytes);

@@ -236,8 +236,9 @@ int library_class_method(EngineContext* c, const uint16_t* insn, const MethodPla
       if (!row.fn || uint32_t(builtin_class_id(t, row.class_word)) != cls) continue;
       if (std::strncmp(row.name, p.name, sizeof row.name) != 0) continue;
       const bool in_ok = n >= row.min_in && (n <= row.max_in || (row.max_in & kArgsAny));
-      const bool out_ok = p.m < 0 ? (row.min_out == 0 && row.max_out > 0)
-                                  : (p.m >= row.min_out && (p.m <= row.max_out || (row.max_out & kArgsAny)));
+      // A statement (m < 0) takes whatever the method leaves: a value goes to
+      // ans, as for a plain row called as a statement.
+      const bool out_ok = p.m < 0 || (p.m >= row.min_out && (p.m <= row.max_out || (row.max_out & kArgsAny)));
       if (!in_ok || !out_ok) continue;
       TN_TRY(prepare_arguments(c, insn, p));
       code_set_pc(c, insn + p.skip);

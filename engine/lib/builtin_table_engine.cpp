@@ -16,6 +16,9 @@
 #include "numlib/calculus/ode_tableaus.h"
 #include "numlib/special/special_builtins.h"
 #include "numlib/special/special_kernels.h"
+#include "numlib/misc/digest.h"
+#include "numlib/misc/geometry.h"
+#include "numlib/quaternion/quaternion.h"
 
 namespace {
 
@@ -25,8 +28,10 @@ BuiltinEntry F(const char* name, uint8_t min_in = 1, uint8_t max_in = 1, uint8_t
   return builtin_row(name, min_in, max_in, min_out, max_out, data, class_word, fn);
 }
 BuiltinEntry M(const char* name) { return builtin_marker(name); }
-BuiltinEntry H(const char* name, uint8_t mode = 0, int32_t class_word = 0) {
-  return builtin_hook(name, mode, class_word);
+BuiltinEntry H(const char* name, uint8_t mode = 0, int32_t class_word = 0, BuiltinFn fn = nullptr) {
+  BuiltinEntry e = builtin_hook(name, mode, class_word);
+  if (fn) e.fn = fn;
+  return e;
 }
 
 constexpr uint8_t kAny = kArgsAny;
@@ -36,8 +41,8 @@ constexpr int32_t kMethod = 1;
 constexpr int32_t kClassFunction = -1;
 
 BuiltinEntry Q(const char* name, uint8_t min_in = 1, uint8_t max_in = 1, uint8_t min_out = 1,
-               uint8_t max_out = 1, uintptr_t data = 0) {
-  return builtin_row(name, min_in, max_in, min_out, max_out, data, kMethod);
+               uint8_t max_out = 1, uintptr_t data = 0, BuiltinFn fn = builtin_not_supported) {
+  return builtin_row(name, min_in, max_in, min_out, max_out, data, kMethod, fn);
 }
 
 }  // namespace
@@ -71,8 +76,8 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("base64decode", 1, 1, 1, 1, 'd', 0, bi_base64encode),
     F("utf8encode", 1, 1, 1, 1, 0, 0, builtin_utf8encode),
     F("utf8decode", 1, 1, 1, 1, 0, 0, builtin_utf8decode),
-    F("md5"),
-    F("sha1"),
+    F("md5", 1, 1, 1, 1, 0, 0, bi_md5),
+    F("sha1", 1, 1, 1, 1, 0, 0, bi_sha1),
     F("polyval", 2, 2, 1, 1),
     F("roots", 1, 2, 1, 1),
     F("poly"),
@@ -133,14 +138,14 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("icdf", 2, 4, 1, 1, 'i', 0, bi_distribution),
     F("pdf", 2, 4, 1, 1, 'p', 0, bi_distribution),
     F("interpn", 3, 34, 1, 1),
-    F("delaunay", 2, 2, 1, 2),
-    F("delaunayn", 1, 1, 1, 2),
-    F("griddata", 5, 6, 1, 1),
-    F("griddatan", 3, 4, 1, 1),
-    F("tsearch", 5, 5, 1, 1),
-    F("tsearchn", 3, 3, 1, 1),
-    F("voronoi", 2, 2, 1, 2),
-    F("voronoin", 1, 1, 1, 2),
+    F("delaunay", 2, 2, 1, 2, 0, 0, bi_delaunay),
+    F("delaunayn", 1, 1, 1, 2, 0, 0, bi_delaunayn),
+    F("griddata", 5, 6, 1, 1, kGeomGriddata, 0, bi_tsearch_griddata),
+    F("griddatan", 3, 4, 1, 1, 0, 0, bi_griddatan),
+    F("tsearch", 5, 5, 1, 1, kGeomTsearch, 0, bi_tsearch_griddata),
+    F("tsearchn", 3, 3, 1, 1, 0, 0, bi_tsearchn),
+    F("voronoi", 2, 2, 1, 2, 0, 0, bi_voronoi),
+    F("voronoin", 1, 1, 1, 2, 0, 0, bi_voronoin),
     F("fzero", 2, kAny, 1, 1, 0, 0, bi_fzero),
     F("fminbnd", 2, kAny, 1, 3, 0, 0, bi_fminbnd),
     F("optimset", 0, kAny, 1, 1, 0, 0, bi_optimset),
@@ -166,69 +171,69 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("julian2cal", 1, 1, 1, 6),
 
     M("!quaternion"),
-    F("quaternion", 0, 4, 1, 1, 0, kClassFunction),
-    F("isquaternion", 1, 1, 1, 1, 0, kClassFunction),
-    F("rpy2q", 3, 3, 1, 1, 0, kClassFunction),
-    Q("abs", 1, 1, 1, 1, 'a'),
-    Q("beginning", 3, 3, 1, 1, 'b'),
-    Q("cat", 1, kAny, 1, 1, 'c'),
-    Q("q2str", 1, 1, 1, 1),
-    Q("conj", 1, 1, 1, 1, 'c'),
-    Q("cos", 1, 1, 1, 1, 'C'),
-    Q("ctranspose", 1, 1, 1, 1, 'T'),
-    Q("cumsum", 1, 2, 1, 1, 'U'),
-    Q("diff", 1, 3, 1, 1, 'd'),
-    Q("disp", 1, 1, 0, 0),
-    Q("double", 1, 1, 1, 1),
-    Q("eq", 2, 2, 1, 1, 'e'),
-    Q("end", 3, 3, 1, 1, 'e'),
-    Q("exp", 1, 1, 1, 1, 'e'),
-    Q("flipdim", 2, 2, 1, 1, 'F'),
-    Q("fliplr", 1, 1, 1, 1, 'g'),
-    Q("flipud", 1, 1, 1, 1, 'f'),
-    Q("horzcat", 2, 2, 1, 1, 'h'),
-    Q("ipermute", 2, 2, 1, 1, 'P'),
-    Q("isempty", 1, 1, 1, 1),
-    Q("ldivide", 2, 2, 1, 1, 'l'),
-    Q("length", 1, 1, 1, 1, 'l'),
-    Q("log", 1, 1, 1, 1, 'l'),
-    Q("mean", 1, 2, 1, 1, 'm'),
-    Q("minus", 2, 2, 1, 1),
-    Q("mldivide", 2, 2, 1, 1, 'L'),
-    Q("mpower", 2, 2, 1, 1, 'm'),
-    Q("mrdivide", 2, 2, 1, 1, 'R'),
-    Q("mtimes", 2, 2, 1, 1, 'T'),
-    Q("ndims", 1, 1, 1, 1, 'd'),
-    Q("ne", 2, 2, 1, 1, 'n'),
-    Q("numel", 1, 1, 1, 1, 'e'),
-    Q("permute", 2, 2, 1, 1, 'p'),
-    Q("plus", 2, 2, 1, 1),
-    Q("power", 2, 2, 1, 1, 'p'),
-    Q("q2mat", 1, 1, 1, 1),
-    Q("q2rpy", 1, 1, 1, 3),
-    Q("qimag", 1, 1, 1, 1, 'i'),
-    Q("qinv", 1, 1, 1, 1, 'v'),
-    Q("qnorm", 1, 1, 1, 1, 'n'),
-    Q("qslerp", 3, 3, 1, 1),
-    Q("real", 1, 1, 1, 1, 'r'),
-    Q("rdivide", 2, 2, 1, 1, 'r'),
-    Q("repmat", 2, 3, 1, 1, 'R'),
-    Q("reshape", 1, 17, 1, 1, 'r'),
-    Q("rot90", 1, 2, 1, 1, '9'),
-    Q("sign", 1, 1, 1, 1, 's'),
-    Q("sin", 1, 1, 1, 1, 'S'),
-    Q("size", 1, 2, 1, 2),
-    Q("sqrt", 1, 1, 1, 1, 'q'),
-    Q("squeeze", 1, 1, 1, 1, 's'),
-    Q("subsasgn", 3, 3, 1, 1),
-    Q("subsref", 2, 2, 1, 1),
-    Q("sum", 1, 2, 1, 1, 'u'),
-    Q("times", 2, 2, 1, 1, 't'),
-    Q("transpose", 1, 1, 1, 1, 't'),
-    Q("uminus"),
-    Q("uplus"),
-    Q("vertcat", 2, 2, 1, 1, 'v'),
-    H("+dump", 0, kMethod),
+    F("quaternion", 0, 4, 1, 1, 0, kClassFunction, bi_quaternion),
+    F("isquaternion", 1, 1, 1, 1, 0, kClassFunction, bi_isquaternion),
+    F("rpy2q", 3, 3, 1, 1, 0, kClassFunction, bi_rpy2q),
+    Q("abs", 1, 1, 1, 1, 'a', bi_quaternion_norm),
+    Q("beginning", 3, 3, 1, 1, 'b', bi_quaternion_bounds),
+    Q("cat", 1, kAny, 1, 1, 'c', bi_quaternion_cat),
+    Q("q2str", 1, 1, 1, 1, 0, bi_q2str),
+    Q("conj", 1, 1, 1, 1, 'c', bi_quaternion_elemfun),
+    Q("cos", 1, 1, 1, 1, 'C', bi_quaternion_elemfun),
+    Q("ctranspose", 1, 1, 1, 1, 'T', bi_quaternion_arrayop),
+    Q("cumsum", 1, 2, 1, 1, 'U', bi_quaternion_arrayop),
+    Q("diff", 1, 3, 1, 1, 'd', bi_quaternion_arrayop),
+    Q("disp", 1, 1, 0, 0, 0, bi_quaternion_disp),
+    Q("double", 1, 1, 1, 1, 0, bi_quaternion_double),
+    Q("eq", 2, 2, 1, 1, 'e', bi_quaternion_compare),
+    Q("end", 3, 3, 1, 1, 'e', bi_quaternion_bounds),
+    Q("exp", 1, 1, 1, 1, 'e', bi_quaternion_elemfun),
+    Q("flipdim", 2, 2, 1, 1, 'F', bi_quaternion_arrayop),
+    Q("fliplr", 1, 1, 1, 1, 'g', bi_quaternion_arrayop),
+    Q("flipud", 1, 1, 1, 1, 'f', bi_quaternion_arrayop),
+    Q("horzcat", 2, 2, 1, 1, 'h', bi_quaternion_cat),
+    Q("ipermute", 2, 2, 1, 1, 'P', bi_quaternion_arrayop),
+    Q("isempty", 1, 1, 1, 1, 0, bi_quaternion_isempty),
+    Q("ldivide", 2, 2, 1, 1, 'l', bi_quaternion_product),
+    Q("length", 1, 1, 1, 1, 'l', bi_quaternion_count),
+    Q("log", 1, 1, 1, 1, 'l', bi_quaternion_elemfun),
+    Q("mean", 1, 2, 1, 1, 'm', bi_quaternion_arrayop),
+    Q("minus", 2, 2, 1, 1, 0, bi_quaternion_minus),
+    Q("mldivide", 2, 2, 1, 1, 'L', bi_quaternion_product),
+    Q("mpower", 2, 2, 1, 1, 'm', bi_quaternion_power),
+    Q("mrdivide", 2, 2, 1, 1, 'R', bi_quaternion_product),
+    Q("mtimes", 2, 2, 1, 1, 'T', bi_quaternion_product),
+    Q("ndims", 1, 1, 1, 1, 'd', bi_quaternion_count),
+    Q("ne", 2, 2, 1, 1, 'n', bi_quaternion_compare),
+    Q("numel", 1, 1, 1, 1, 'e', bi_quaternion_count),
+    Q("permute", 2, 2, 1, 1, 'p', bi_quaternion_arrayop),
+    Q("plus", 2, 2, 1, 1, 0, bi_quaternion_plus),
+    Q("power", 2, 2, 1, 1, 'p', bi_quaternion_power),
+    Q("q2mat", 1, 1, 1, 1, 0, bi_q2mat),
+    Q("q2rpy", 1, 1, 1, 3, 0, bi_q2rpy),
+    Q("qimag", 1, 1, 1, 1, 'i', bi_quaternion_elemfun),
+    Q("qinv", 1, 1, 1, 1, 'v', bi_quaternion_elemfun),
+    Q("qnorm", 1, 1, 1, 1, 'n', bi_quaternion_norm),
+    Q("qslerp", 3, 3, 1, 1, 0, bi_qslerp),
+    Q("real", 1, 1, 1, 1, 'r', bi_quaternion_norm),
+    Q("rdivide", 2, 2, 1, 1, 'r', bi_quaternion_product),
+    Q("repmat", 2, 3, 1, 1, 'R', bi_quaternion_arrayop),
+    Q("reshape", 1, 17, 1, 1, 'r', bi_quaternion_arrayop),
+    Q("rot90", 1, 2, 1, 1, '9', bi_quaternion_arrayop),
+    Q("sign", 1, 1, 1, 1, 's', bi_quaternion_elemfun),
+    Q("sin", 1, 1, 1, 1, 'S', bi_quaternion_elemfun),
+    Q("size", 1, 2, 1, 2, 0, bi_quaternion_size),
+    Q("sqrt", 1, 1, 1, 1, 'q', bi_quaternion_elemfun),
+    Q("squeeze", 1, 1, 1, 1, 's', bi_quaternion_arrayop),
+    Q("subsasgn", 3, 3, 1, 1, 0, bi_quaternion_subsasgn),
+    Q("subsref", 2, 2, 1, 1, 0, bi_quaternion_subsref),
+    Q("sum", 1, 2, 1, 1, 'u', bi_quaternion_arrayop),
+    Q("times", 2, 2, 1, 1, 't', bi_quaternion_product),
+    Q("transpose", 1, 1, 1, 1, 't', bi_quaternion_arrayop),
+    Q("uminus", 1, 1, 1, 1, 0, bi_quaternion_uminus),
+    Q("uplus", 1, 1, 1, 1, 0, bi_quaternion_uplus),
+    Q("vertcat", 2, 2, 1, 1, 'v', bi_quaternion_cat),
+    H("+dump", 0, kMethod, builtin_fn_from(bi_quaternion_dump)),
     // The runtime's reader of the compiled application's own libraries. It
     // lies at the end of the quaternion section, so it binds as
     // {"!quaternion", "+readlib", ...}.
