@@ -1,7 +1,8 @@
 // zvr: runs a ZVR file (or the text of -e) as top-level code in a fresh
-// engine, the test tool of the script suite. Descriptor 1 goes to standard
-// output and 2 to standard error; the exit status is 0, or 1 after an error
-// that nothing caught (its report is on standard error).
+// engine whose tables are registered as the program registers them, the test
+// tool of the script suite. Descriptor 0 reads standard input, 1 writes
+// standard output and 2 standard error; the exit status is 0, or 1 after an
+// error that nothing caught (its report is on standard error).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,53 +15,21 @@
 #include "engine/core/context.h"
 #include "engine/core/errors.h"
 #include "engine/core/interp.h"
-#include "engine/core/newline.h"
 #include "engine/core/status.h"
-#include "engine/core/streams.h"
 #include "engine/lib/engine_start.h"
+#include "host/stdio_console.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
-constexpr uint32_t kDefaultBlockMegabytes = 32;
+// Large enough for a product of two 1000 x 1000 matrices; calloc leaves the
+// pages untouched until the engine uses them, so start-up does not pay for it.
+constexpr uint32_t kDefaultBlockMegabytes = 512;
 // Offsets inside the block are 32-bit and the block is addressed in 8-byte words.
 constexpr uint32_t kMaxBlockMegabytes = 2047;
 constexpr int kMaxOptimisation = 4;
-
-// fd 1 and 3 to standard output, fd 2 to standard error; other descriptors
-// belong to whatever hook comes next.
-FILE* console_stream(int32_t fd) {
-  if (fd == kFdStdout || fd == kFdConsole3) return stdout;
-  if (fd == kFdStderr) return stderr;
-  return nullptr;
-}
-
-int console_write(EngineContext*, int32_t fd, const char* bytes, int32_t length, uintptr_t) {
-  FILE* f = console_stream(fd);
-  if (!f) return kNotMyDescriptor;
-  // Standard output is buffered: an error report must still follow the output before it.
-  if (f == stderr) std::fflush(stdout);
-  if (length > 0 && std::fwrite(bytes, 1, size_t(length), f) != size_t(length)) return kReadWriteError;
-  return kOk;
-}
-
-int console_buffering(EngineContext*, int32_t fd, int32_t on, uintptr_t) {
-  FILE* f = console_stream(fd);
-  if (!f) return kNotMyDescriptor;
-  if (!on) std::fflush(f);
-  return kOk;
-}
-
-// The console: fd 1 to 3 on this process's streams. It is registered behind
-// the engine's table, so the engine's rows keep the indices that engine_start
-// gives them, and its hooks are the only "+write" rows.
-BuiltinEntry g_console_table[] = {
-    stream_hook_row("+write", static_cast<StreamWriteHook>(console_write), kNewlineLF),
-    stream_hook_row("+iocbuffering", static_cast<StreamBufferingHook>(console_buffering), 0),
-    BuiltinEntry{},
-};
 
 bool read_file(const char* path, std::string* text) {
   FILE* f = std::fopen(path, "rb");
@@ -99,6 +68,13 @@ int run_text(EngineContext* ctx, const std::string& text) {
   do status = interp_run(ctx, 0);
   while (status == kSliceEnded);
   return status;
+}
+
+// The overflows of the block's areas (stacks, heap, code): a larger block
+// would have room where this one had none.
+bool cured_by_larger_block(int status) {
+  return status == kStackOverflow || status == kDataStackOverflow || status == kVariableOverflow ||
+         status == kCodeOverflow;
 }
 
 }  // namespace
@@ -148,7 +124,7 @@ int main(int argc, char** argv) {
   }
   EngineContext* ctx = nullptr;
   int status = engine_start(block.get(), size, &ctx);
-  if (status == kOk) status = engine_register_builtin_table(ctx, g_console_table, 0);
+  if (status == kOk) status = stdio_console_register(ctx);
   if (status != kOk) {
     std::fprintf(stderr, "zvr: engine start-up failed with status %d\n", status);
     return kExitError;
@@ -157,5 +133,7 @@ int main(int argc, char** argv) {
 
   status = run_text(ctx, text);
   std::fflush(stdout);
+  if (cured_by_larger_block(status))
+    std::fprintf(stderr, "zvr: the engine's block of %ld MB is full; -m MEGABYTES gives a larger one\n", megabytes);
   return status == kOk ? kExitOk : kExitError;
 }

@@ -1,8 +1,10 @@
 // The variable heap's first-fit allocator. There are no free lists: an
 // allocation scans the chain and merges free neighbours as it meets them, so
 // freeing is a single bit and the chain never needs repair. The scan starts at
-// the context's hint, below which every block is in use: the answer and the
-// merges are those of a scan from the start, without walking the used prefix.
+// the hint of the request's size class, below which no free block would do:
+// the answer and the merges are those of a scan from the start, without
+// walking the prefix, and a small hole early in the heap holds back only the
+// hints of the classes it could serve.
 #include "engine/core/heap.h"
 
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
@@ -13,9 +15,13 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
   const int64_t s = ctx->heap_size;
   if (s < 1 || n < 0 || n > int64_t(kHeapSizeMask)) return kVariableOverflow;
   uint64_t* heap = heap_words(ctx);
-  int64_t i = ctx->heap_hint;
-  if (i < 0 || i > s) i = 0;
-  int64_t first_free = -1;  // the first free block passed over: the next hint
+  const int c = heap_request_class(n);
+  const int64_t smallest = heap_class_smallest(c);
+  int64_t start = ctx->heap_class_hint[c];
+  if (start < 0 || start > s) start = 0;
+  int64_t i = start;
+  int64_t first_free = -1;  // the first free block passed over: heap_hint's next place
+  int64_t class_free = -1;  // the first one passed that the class could use: the class's next hint
   while (i < s) {
     const uint64_t h = heap_header(heap, i);
     int64_t size = heap_header_size(h);
@@ -31,14 +37,16 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
       heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
       if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
       *index = int32_t(i + 1);
-      ctx->heap_hint = int32_t(first_free >= 0 ? first_free : size > n ? i + n + 1 : j);
+      const int64_t end = size > n ? i + n + 1 : j;
+      heap_hints_after_scan(ctx, c, start, i, class_free >= 0 ? class_free : end, end, first_free);
       return kOk;
     }
     if (j != i + heap_header_size(h) + 1) heap_set_header(heap, i, uint64_t(size));
     if (first_free < 0) first_free = i;
+    if (class_free < 0 && size >= smallest) class_free = i;
     i = j;
   }
-  ctx->heap_hint = int32_t(first_free >= 0 ? first_free : s);
+  heap_hints_after_scan(ctx, c, start, -1, class_free >= 0 ? class_free : s, s, first_free);
   return kVariableOverflow;
 }
 
