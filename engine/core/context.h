@@ -101,11 +101,11 @@ constexpr int kMainTaskWords = 40;
 constexpr int kMaxPendingEvents = 16;
 constexpr int kErrorAreaBytes = 32;
 constexpr int kFailingOpBytes = 32;
-// Request sizes of 1, 2-3, 4-7, ... words, the last class 128 words and more:
-// each class has its own scan hint (heap.h).
-constexpr int kHeapHintClasses = 8;
+// Request sizes of 1, 2, ..., 8 words, then 9-15, 16-31, 32-63, 64-127 and
+// 128 or more: each class has its own scan hint (heap.h).
+constexpr int kHeapHintClasses = 13;
 // Blocks taken last, whose headers a falling hint may stop at (heap.h).
-constexpr int kHeapTakenSlots = 8;
+constexpr int kHeapTakenSlots = 16;
 
 // The error state that belongs to the running task (saved on a task switch):
 // whether the error was already reported, and where it happened.

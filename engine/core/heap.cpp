@@ -7,6 +7,17 @@
 // hints of the classes it could serve.
 #include "engine/core/heap.h"
 
+namespace {
+
+// A long scan's last headers behind blocks in use replace the ring of taken
+// blocks: the next frees are likely near where the scan ended.
+void heap_note_seen(EngineContext* ctx, const int32_t* seen, uint32_t count) {
+  if (count < kHeapTakenSlots) return;
+  for (int k = 0; k < kHeapTakenSlots; ++k) ctx->heap_taken[k] = seen[k];
+}
+
+}  // namespace
+
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
   if (n == 0) {
     *index = 0;
@@ -22,12 +33,17 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
   int64_t i = start;
   int64_t first_free = -1;  // the first free block passed over: heap_hint's next place
   int64_t class_free = -1;  // the first one passed that the class could use: the class's next hint
+  // The last headers passed that follow a block in use: places where a
+  // falling hint may stop later (the ring of taken blocks takes them).
+  int32_t seen[kHeapTakenSlots];
+  uint32_t seen_count = 0;
   while (i < s) {
     const uint64_t h = heap_header(heap, i);
     int64_t size = heap_header_size(h);
     int64_t j = i + size + 1;
     if (heap_header_used(h)) {
       i = j;
+      if (i < s) seen[seen_count++ % kHeapTakenSlots] = int32_t(i);
       continue;
     }
     // A free block takes in the free blocks behind it, one after the other;
@@ -37,6 +53,7 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
       heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
       if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
       *index = int32_t(i + 1);
+      heap_note_seen(ctx, seen, seen_count);
       const int64_t end = size > n ? i + n + 1 : j;
       heap_hints_after_scan(ctx, c, start, i, class_free >= 0 ? class_free : end, end, first_free);
       return kOk;
@@ -46,6 +63,7 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
     if (class_free < 0 && size >= smallest) class_free = i;
     i = j;
   }
+  heap_note_seen(ctx, seen, seen_count);
   heap_hints_after_scan(ctx, c, start, -1, class_free >= 0 ? class_free : s, s, first_free);
   return kVariableOverflow;
 }

@@ -38,13 +38,23 @@ inline int64_t heap_merge_free(const uint64_t* heap, int64_t s, int64_t i, int64
   return j;
 }
 
-// The class of a request of n >= 1 words: 0 for 1 word, 1 for 2-3, 2 for
-// 4-7, ..., the last class for 128 words and more.
+// The class of a request of n >= 1 words: one class for each size up to
+// kHeapExactClasses words (small values, the most frequent requests), then
+// one for each power of two, the last for 128 words and more. A hole smaller
+// than a request holds back the hint of the request's class only when it is
+// at least the class's smallest size.
+constexpr int kHeapExactClasses = 8;
+constexpr int kHeapLargeClass = kHeapHintClasses - 1;  // 128 words and more
+static_assert(kHeapHintClasses == kHeapExactClasses + 5);
 inline int heap_request_class(int64_t n) {
-  const int c = std::bit_width(uint64_t(n)) - 1;
-  return c < kHeapHintClasses ? c : kHeapHintClasses - 1;
+  if (n <= kHeapExactClasses) return int(n) - 1;
+  const int c = kHeapExactClasses + std::bit_width(uint64_t(n)) - 4;  // 9-15, 16-31, ...
+  return c < kHeapLargeClass ? c : kHeapLargeClass;
 }
-inline int64_t heap_class_smallest(int c) { return int64_t(1) << c; }
+inline int64_t heap_class_smallest(int c) {
+  if (c < kHeapExactClasses) return c + 1;
+  return c == kHeapExactClasses ? kHeapExactClasses + 1 : int64_t(1) << (c - kHeapExactClasses + 3);
+}
 
 // The hints after a scan of class c that started at start: taken is the
 // header of the block taken (-1 when none), class_hint the class's new hint,
@@ -61,10 +71,9 @@ inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int6
   if (start == ctx->heap_hint) ctx->heap_hint = int32_t(first_free >= 0 ? first_free : end);
   int32_t* hint = ctx->heap_class_hint;
   hint[c] = int32_t(class_hint);
-  for (int k = 0; k < c; ++k)
-    if (hint[k] < ctx->heap_hint) hint[k] = ctx->heap_hint;
-  for (int k = c + 1; k < kHeapHintClasses; ++k)
-    if (hint[k] < end) hint[k] = int32_t(end);
+  // The hints rise with the class: each loop stops at the first that needs nothing.
+  for (int k = c - 1; k >= 0 && hint[k] < ctx->heap_hint; --k) hint[k] = ctx->heap_hint;
+  for (int k = c + 1; k < kHeapHintClasses && hint[k] < end; ++k) hint[k] = int32_t(end);
 }
 
 // The scanning allocator behind heap_alloc: starts at the hint of the
@@ -105,25 +114,42 @@ inline int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
 }
 
 // Code that frees a block or writes a free header by hand calls this with
-// the header's index (the header written). heap_hint falls to it. The block
-// behind it has a free block before it now, so it leaves the ring of taken
-// blocks. A class hint above the header falls back to the best place at or
-// below it whose promise still holds: the hint of the class below (or
-// heap_hint), or a taken block. The freed block may touch free blocks before
-// it; the scan from there merges them as a scan from the start would.
+// the header's index (the header written). heap_hint falls to it; the block
+// behind it leaves the ring of taken blocks (a free block lies before it now).
+// A class hint at or above the header keeps its promise untouched when the
+// block is known to lie alone (in use before and behind it) and is too small
+// for the class; else it falls to the header, when the block before is known
+// to be in use, or to the best place below whose promise still holds (the
+// hint of a smaller class, heap_hint or a taken block). From there the scan
+// merges the free blocks around it as a scan from the start would.
 inline void heap_hint_lower(EngineContext* ctx, int64_t header_index) {
-  if (header_index < ctx->heap_hint) ctx->heap_hint = int32_t(header_index);
-  const int64_t behind = header_index + heap_header_size(heap_header(heap_words(ctx), header_index)) + 1;
-  int32_t* hint = ctx->heap_class_hint;
-  int c = 0;
-  // A hint at the header itself stays: the block before it is in use.
-  while (c < kHeapHintClasses && hint[c] <= header_index) ++c;
-  int32_t low = c > 0 ? hint[c - 1] : ctx->heap_hint;
+  const uint64_t* heap = heap_words(ctx);
+  const int64_t size = heap_header_size(heap_header(heap, header_index));
+  const int64_t behind = header_index + size + 1;
+  bool after_used = header_index == 0 || header_index == ctx->heap_hint;
+  int32_t low = 0;  // the best place below the header
   for (int32_t& taken : ctx->heap_taken) {
     if (taken == behind) taken = 0;  // 0 always keeps the promise
-    if (taken > low && taken <= header_index && c < kHeapHintClasses) low = taken;
+    if (taken == header_index) after_used = true;
+    if (taken < header_index && taken > low) low = taken;
   }
-  for (; c < kHeapHintClasses; ++c) hint[c] = low;
+  if (header_index < ctx->heap_hint) ctx->heap_hint = int32_t(header_index);
+  int32_t* hint = ctx->heap_class_hint;
+  int c = 0;
+  while (c < kHeapHintClasses && hint[c] < header_index) ++c;
+  if (c == kHeapHintClasses) return;
+  const bool alone = after_used && (behind >= ctx->heap_size || heap_header_used(heap_header(heap, behind)));
+  if (after_used) {
+    low = int32_t(header_index);
+  } else {
+    if (c > 0 && hint[c - 1] > low) low = hint[c - 1];
+    if (ctx->heap_hint > low) low = ctx->heap_hint;
+  }
+  for (; c < kHeapHintClasses; ++c) {
+    // The classes that keep their hints are the larger ones, so the hints still rise with the class.
+    if (alone && size < heap_class_smallest(c)) break;
+    hint[c] = low;
+  }
 }
 inline void heap_hint_reset(EngineContext* ctx) {
   ctx->heap_hint = 0;
