@@ -232,7 +232,7 @@ struct EngineContext {
   // always true, so whatever rewrites block headers outside heap.cpp lowers
   // it or resets it to 0.
   int32_t heap_hint;
-  // Where a request of class c starts its scan (heap.h keeps their promise:
+  // Where a request of class c starts its scan while heap_hints_split is set (heap.h keeps their promise:
   // below the hint no free block is large enough for the class and no two
   // free blocks touch, and the block before it is in use). Each lies at or
   // above heap_hint and at or above the hints of the smaller classes; the
@@ -242,6 +242,9 @@ struct EngineContext {
   // a header whose block before it is in use; 0 when it no longer is.
   int32_t heap_taken[kHeapTakenSlots];
   uint32_t heap_taken_next;
+  // 0 while every class hint equals heap_hint (no hole has been passed): the
+  // class hints and the ring are then neither read nor kept.
+  int32_t heap_hints_split;
 };
 
 static_assert(std::is_trivially_copyable_v<EngineContext>);

@@ -74,6 +74,7 @@ inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int6
   // The hints rise with the class: each loop stops at the first that needs nothing.
   for (int k = c - 1; k >= 0 && hint[k] < ctx->heap_hint; --k) hint[k] = ctx->heap_hint;
   for (int k = c + 1; k < kHeapHintClasses && hint[k] < end; ++k) hint[k] = int32_t(end);
+  if (hint[kHeapHintClasses - 1] == ctx->heap_hint) ctx->heap_hints_split = 0;  // all equal again
 }
 
 // The scanning allocator behind heap_alloc: starts at the hint of the
@@ -90,8 +91,9 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 inline int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
   const int64_t s = ctx->heap_size;
   if (n > 0 && n <= int64_t(kHeapSizeMask)) {
-    const int c = heap_request_class(n);
-    const int64_t i = ctx->heap_class_hint[c];
+    const bool split = ctx->heap_hints_split != 0;
+    const int c = split ? heap_request_class(n) : 0;
+    const int64_t i = split ? ctx->heap_class_hint[c] : ctx->heap_hint;
     if (i >= 0 && i < s) {
       uint64_t* heap = heap_words(ctx);
       const uint64_t h = heap_header(heap, i);
@@ -103,7 +105,10 @@ inline int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
           if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
           *index = int32_t(i + 1);
           const int64_t end = size > n ? i + n + 1 : j;
-          heap_hints_after_scan(ctx, c, i, i, end, end, -1);
+          if (split)
+            heap_hints_after_scan(ctx, c, i, i, end, end, -1);
+          else
+            ctx->heap_hint = int32_t(end);
           return kOk;
         }
         if (size != heap_header_size(h)) heap_set_header(heap, i, uint64_t(size));
@@ -121,38 +126,16 @@ inline int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
 // for the class; else it falls to the header, when the block before is known
 // to be in use, or to the best place below whose promise still holds (the
 // hint of a smaller class, heap_hint or a taken block). From there the scan
-// merges the free blocks around it as a scan from the start would.
+// merges the free blocks around it as a scan from the start would. While the
+// class hints are not split only heap_hint is kept, as cheaply as before.
+void heap_hint_lower_split(EngineContext* ctx, int64_t header_index);
 inline void heap_hint_lower(EngineContext* ctx, int64_t header_index) {
-  const uint64_t* heap = heap_words(ctx);
-  const int64_t size = heap_header_size(heap_header(heap, header_index));
-  const int64_t behind = header_index + size + 1;
-  bool after_used = header_index == 0 || header_index == ctx->heap_hint;
-  int32_t low = 0;  // the best place below the header
-  for (int32_t& taken : ctx->heap_taken) {
-    if (taken == behind) taken = 0;  // 0 always keeps the promise
-    if (taken == header_index) after_used = true;
-    if (taken < header_index && taken > low) low = taken;
-  }
+  if (ctx->heap_hints_split) return heap_hint_lower_split(ctx, header_index);
   if (header_index < ctx->heap_hint) ctx->heap_hint = int32_t(header_index);
-  int32_t* hint = ctx->heap_class_hint;
-  int c = 0;
-  while (c < kHeapHintClasses && hint[c] < header_index) ++c;
-  if (c == kHeapHintClasses) return;
-  const bool alone = after_used && (behind >= ctx->heap_size || heap_header_used(heap_header(heap, behind)));
-  if (after_used) {
-    low = int32_t(header_index);
-  } else {
-    if (c > 0 && hint[c - 1] > low) low = hint[c - 1];
-    if (ctx->heap_hint > low) low = ctx->heap_hint;
-  }
-  for (; c < kHeapHintClasses; ++c) {
-    // The classes that keep their hints are the larger ones, so the hints still rise with the class.
-    if (alone && size < heap_class_smallest(c)) break;
-    hint[c] = low;
-  }
 }
 inline void heap_hint_reset(EngineContext* ctx) {
   ctx->heap_hint = 0;
+  ctx->heap_hints_split = 0;
   for (int32_t& h : ctx->heap_class_hint) h = 0;
   for (int32_t& t : ctx->heap_taken) t = 0;
 }
