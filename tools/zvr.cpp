@@ -1,7 +1,8 @@
 // zvr: runs a ZVR file (or the text of -e) as top-level code in a fresh
-// engine, the test tool of the script suite. Descriptor 1 goes to standard
-// output and 2 to standard error; the exit status is 0, or 1 after an error
-// that nothing caught (its report is on standard error).
+// engine whose tables are registered as the program registers them, the test
+// tool of the script suite. Descriptor 0 reads standard input, 1 writes
+// standard output and 2 standard error; the exit status is 0, or 1 after an
+// error that nothing caught (its report is on standard error).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,75 +15,42 @@
 #include "engine/core/context.h"
 #include "engine/core/errors.h"
 #include "engine/core/interp.h"
-#include "engine/core/newline.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/status.h"
-#include "engine/core/streams.h"
 #include "engine/core/strings.h"
 #include "engine/lib/engine_start.h"
 #include "host/builtin_table_host.h"
+#include "host/stdio_console.h"
 
 namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
-constexpr uint32_t kDefaultBlockMegabytes = 32;
+// Large enough for a product of two 1000 x 1000 matrices; calloc leaves the
+// pages untouched until the engine uses them, so start-up does not pay for it.
+constexpr uint32_t kDefaultBlockMegabytes = 512;
 // Offsets inside the block are 32-bit and the block is addressed in 8-byte words.
 constexpr uint32_t kMaxBlockMegabytes = 2047;
 constexpr int kMaxOptimisation = 4;
 
-// fd 1 and 3 to standard output, fd 2 to standard error; other descriptors
-// belong to whatever hook comes next.
-FILE* console_stream(int32_t fd) {
-  if (fd == kFdStdout || fd == kFdConsole3) return stdout;
-  if (fd == kFdStderr) return stderr;
-  return nullptr;
-}
+// The host's table with its "!lapack" rows back at the placeholder: name
+// resolution then passes over them to the engine's own rows of the same
+// names, and every row keeps its index (zvr -E, which tests those rows).
+constexpr int kHostRowsMax = 128;
+BuiltinEntry g_host_own_linalg[kHostRowsMax + 1];
 
-int console_write(EngineContext*, int32_t fd, const char* bytes, int32_t length, uintptr_t) {
-  FILE* f = console_stream(fd);
-  if (!f) return kNotMyDescriptor;
-  // Standard output is buffered: an error report must still follow the output before it.
-  if (f == stderr) std::fflush(stdout);
-  if (length > 0 && std::fwrite(bytes, 1, size_t(length), f) != size_t(length)) return kReadWriteError;
-  return kOk;
-}
-
-int console_buffering(EngineContext*, int32_t fd, int32_t on, uintptr_t) {
-  FILE* f = console_stream(fd);
-  if (!f) return kNotMyDescriptor;
-  if (!on) std::fflush(f);
-  return kOk;
-}
-
-// The console: fd 1 to 3 on this process's streams. It is registered behind
-// the engine's table, so the engine's rows keep the indices that engine_start
-// gives them, and its hooks are the only "+write" rows.
-BuiltinEntry g_console_table[] = {
-    stream_hook_row("+write", static_cast<StreamWriteHook>(console_write), kNewlineLF),
-    stream_hook_row("+iocbuffering", static_cast<StreamBufferingHook>(console_buffering), 0),
-    BuiltinEntry{},
-};
-
-// The host's "!lapack" section (marker to the next marker) as a table of its
-// own, registered in front of the engine's rows as the program does with
-// the host's whole table; the rest of that table is the host's business.
-constexpr int kSectionRowsMax = 64;
-BuiltinEntry g_lapack_section[kSectionRowsMax + 1];
-
-bool copy_lapack_section() {
+bool host_table_without_lapack() {
   const BuiltinEntry* t = g_builtin_table_host;
-  int start = 0;
-  while (t[start].name[0] && std::strcmp(t[start].name, "!lapack") != 0) ++start;
-  if (!t[start].name[0]) return false;
+  bool in_lapack = false;
   int k = 0;
-  do {
-    g_lapack_section[k] = t[start + k];
-    ++k;
-  } while (k < kSectionRowsMax && t[start + k].name[0] && t[start + k].name[0] != '@' &&
-           t[start + k].name[0] != '!');
-  g_lapack_section[k] = BuiltinEntry{};
+  for (; t[k].name[0]; ++k) {
+    if (k == kHostRowsMax) return false;
+    g_host_own_linalg[k] = t[k];
+    if (t[k].name[0] == '@' || t[k].name[0] == '!') in_lapack = std::strcmp(t[k].name, "!lapack") == 0;
+    else if (in_lapack && t[k].name[0] != '+') g_host_own_linalg[k].fn = builtin_not_supported;
+  }
+  g_host_own_linalg[k] = BuiltinEntry{};
   return true;
 }
 
@@ -99,9 +67,9 @@ bool read_file(const char* path, std::string* text) {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: zvr [-O level] [-m megabytes] [-L] [--relocate] FILE\n"
-               "       zvr [-O level] [-m megabytes] [-L] [--relocate] -e TEXT\n"
-               "  -L          the LAPACK rows stand in front of the engine's own\n"
+               "usage: zvr [-O level] [-m megabytes] [-E] [--relocate] FILE\n"
+               "       zvr [-O level] [-m megabytes] [-E] [--relocate] -e TEXT\n"
+               "  -E          the engine's own linear algebra in place of the LAPACK rows\n"
                "  --relocate  moves the engine's block after every slice (a test mode)\n");
 }
 
@@ -149,6 +117,13 @@ int run_text(Block* block, uint32_t size, EngineContext** ctx, const std::string
   return status;
 }
 
+// The overflows of the block's areas (stacks, heap, code): a larger block
+// would have room where this one had none.
+bool cured_by_larger_block(int status) {
+  return status == kStackOverflow || status == kDataStackOverflow || status == kVariableOverflow ||
+         status == kCodeOverflow;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,7 +132,7 @@ int main(int argc, char** argv) {
   const char* expression = nullptr;
   const char* path = nullptr;
   bool relocating = false;
-  bool lapack_first = false;
+  bool own_linalg = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-O" && i + 1 < argc) {
@@ -170,8 +145,8 @@ int main(int argc, char** argv) {
       relocating = true;
     } else if (arg == "-e" && i + 1 < argc) {
       expression = argv[++i];
-    } else if (arg == "-L") {
-      lapack_first = true;
+    } else if (arg == "-E") {
+      own_linalg = true;
     } else if (arg == "-h" || arg == "--help") {
       usage();
       return kExitOk;
@@ -202,10 +177,10 @@ int main(int argc, char** argv) {
   }
   EngineContext* ctx = nullptr;
   int status = engine_start(block.get(), size, &ctx);
-  if (status == kOk) status = engine_register_builtin_table(ctx, g_console_table, 0);
-  if (status == kOk && lapack_first)
-    status = copy_lapack_section() ? engine_register_builtin_table(ctx, g_lapack_section, 1)
-                                   : kNotSupported;
+  if (status == kOk && own_linalg)
+    status = host_table_without_lapack() ? stdio_console_register(ctx, g_host_own_linalg) : kNotSupported;
+  else if (status == kOk)
+    status = stdio_console_register(ctx);
   if (status != kOk) {
     std::fprintf(stderr, "zvr: engine start-up failed with status %d\n", status);
     return kExitError;
@@ -216,5 +191,7 @@ int main(int argc, char** argv) {
 
   status = run_text(&block, size, &ctx, text, relocating);
   std::fflush(stdout);
+  if (cured_by_larger_block(status))
+    std::fprintf(stderr, "zvr: the engine's block of %ld MB is full; -m MEGABYTES gives a larger one\n", megabytes);
   return status == kOk ? kExitOk : kExitError;
 }

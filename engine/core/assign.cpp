@@ -98,17 +98,69 @@ void write_selected(const ArrayView& dst, const ArrayView& src, const IndexPlan&
   }
 }
 
-// Copies the old elements of src to their places in the larger dst.
+// Copies the old elements of src to their places in the larger dst, a row
+// at a time: the elements of a row lie side by side in both.
 void copy_into_grown(const ArrayView& dst, int nd, const int64_t* dims, const ArrayView& src) {
+  const int64_t row = src.ndims >= 2 ? src.dims[1] : 1;
+  if (src.count == 0 || row == 0) return;
   uint32_t d32[kMaxSubscripts];
   for (int k = 0; k < nd; ++k) d32[k] = uint32_t(dims[k]);
   int64_t subs[kMaxSubscripts] = {};
-  for (int64_t q = 0; q < src.count; ++q) {
+  const size_t bytes = size_t(row) * dst.esize;
+  for (int64_t q = 0; q < src.count; q += row) {
     index_subs_from_linear(src.ndims, src.dims, q, subs);
     const int64_t at = index_linear_from_subs(nd, d32, std::max(nd, src.ndims), subs);
-    put(dst.re, at, src.re, q, dst.esize);
-    if (dst.im && src.im) put(dst.im, at, src.im, q, dst.esize);
+    std::memcpy(dst.re + at * dst.esize, src.re + q * dst.esize, bytes);
+    if (dst.im && src.im) std::memcpy(dst.im + at * dst.esize, src.im + q * dst.esize, bytes);
   }
+}
+
+// True when the old elements keep their storage places in the grown shape:
+// one page that gains rows at its end, or a row that gains columns. Such a
+// growth appends to the value's data. (A shape with no elements is left to
+// the general path, which gives it its canonical empty form.)
+bool grows_at_end(const ArrayView& tv, const IndexPlan& p, uint64_t* e) {
+  if (tv.ndims != 2 || p.grown_ndims != 2) return false;
+  // Data words beyond the elements (which no store writes) are left to the
+  // general path, which drops them.
+  const int64_t head = tv.re - reinterpret_cast<uint8_t*>(elem_data(e));
+  if ((head + tv.count * tv.esize + 7) / 8 != elem_data_words(e)) return false;
+  if (tv.count == 0) return true;
+  return p.grown[1] == tv.dims[1] || (tv.dims[0] == 1 && p.grown[0] == 1);
+}
+
+// Grows the referenced real array where it lies: its element takes the new
+// words behind the old elements (the block keeps spare room, so appending in
+// a loop moves each word a bounded number of times), the new places are
+// zeroed and the selected ones written.
+int grow_in_place(EngineContext* ctx, VarRef* r, const ArrayView& tv, const ArrayView& rv, const IndexPlan& p,
+                  uint32_t subtype) {
+  uint64_t* e = ref_element(ctx, *r);
+  const uint32_t kind = elem_word(e, 0);
+  const int64_t head = tv.re - reinterpret_cast<uint8_t*>(elem_data(e));  // the typed header's bytes
+  const int64_t count = p.grown[0] * p.grown[1];
+  const int64_t old_words = elem_data_words(e);
+  const int64_t old_bytes = head + tv.count * tv.esize;
+  const int64_t new_words = (head + count * tv.esize + 7) / 8;
+  if (new_words > INT32_MAX) return kObjectTooLarge;
+  TN_TRY(block_splice(ctx, r, r->offset + kElemHeaderWords + old_words, 0, new_words - old_words));
+  block_adjust_enclosing(ctx, r->block, r->offset, new_words - old_words);
+  e = ref_element(ctx, *r);
+  auto* bytes = reinterpret_cast<uint8_t*>(elem_data(e));
+  std::memset(bytes + old_bytes, 0, size_t(new_words * 8 - old_bytes));
+  if (kind == kKindReal) {
+    elem_set_header(e, kKindReal, uint32_t(p.grown[0]), uint32_t(p.grown[1]), elem_name(e));
+  } else {
+    elem_set_header(e, kind, uint32_t(new_words), subtype, elem_name(e));
+    tn::st_u32(bytes + 8, uint32_t(p.grown[0]));
+    tn::st_u32(bytes + 12, uint32_t(p.grown[1]));
+  }
+  ArrayView nv;
+  if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &nv)) return kIllegalError;
+  int64_t strides[kMaxSubscripts];
+  plan_strides(p, 2, p.grown, strides);
+  write_selected(nv, rv, p, strides);
+  return kOk;
 }
 
 // The new element kind of an array assignment: the target's, with char and
@@ -181,6 +233,11 @@ int assign_array(EngineContext* ctx, int n, uint32_t colon_mask, int k, bool exi
     count = tn::mul64(count, p.grown[i]);
   }
   TN_TRY(check_result_size(proto.cls, count));
+  if (exists && !cplx && count > 0 && grows_at_end(tv, p, ref_element(ctx, r))) {
+    TN_TRY(grow_in_place(ctx, &r, tv, rv, p, subtype));
+    drop_items(ctx, k + 2);
+    return kOk;
+  }
   ArrayView nv;
   TN_TRY(push_zeroed_like(ctx, proto, cplx, p.grown_ndims, dims, &nv));
   if (nv.count > 0) {

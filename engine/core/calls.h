@@ -29,9 +29,16 @@ int fn_find_user_simple(EngineContext* ctx, const char* name, int32_t length, in
 inline int32_t builtin_class_id(int32_t table_position, int32_t class_word) {
   return 6 + 128 * table_position + (class_word < 0 ? -class_word : class_word);
 }
+// The placeholder of a built-in function row: 1000 "Not supported". Defined
+// here so that resolution can tell an unbuilt row from a working one.
+int builtin_not_supported(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+
 // The next row named exactly name after `after` (null: from the start), in
 // search order; class_filter nonzero: only rows of that class id (or its
-// negation). *index receives the row's number k (opcode 327 + k).
+// negation). *index receives the row's number k (opcode 327 + k). A row that
+// still holds the "Not supported" placeholder is passed over when a later row
+// or an intrinsic has its name: it keeps its slot and index (opcode 327 + k
+// still reaches it), but it no longer hides a working function.
 const BuiltinEntry* lib_find_builtin(EngineContext* ctx, const char* name, const BuiltinEntry* after,
                                      int32_t class_filter, int32_t* index);
 

@@ -101,6 +101,11 @@ constexpr int kMainTaskWords = 40;
 constexpr int kMaxPendingEvents = 16;
 constexpr int kErrorAreaBytes = 32;
 constexpr int kFailingOpBytes = 32;
+// Request sizes of 1, 2, ..., 8 words, then 9-15, 16-31, 32-63, 64-127 and
+// 128 or more: each class has its own scan hint (heap.h).
+constexpr int kHeapHintClasses = 13;
+// Blocks taken last, whose headers a falling hint may stop at (heap.h).
+constexpr int kHeapTakenSlots = 16;
 
 // The error state that belongs to the running task (saved on a task switch):
 // whether the error was already reported, and where it happened.
@@ -222,11 +227,24 @@ struct EngineContext {
   int32_t compile_fn;
   int32_t compile_line;
 
-  // Where heap_alloc starts its scan: every block whose header lies below
-  // this word index is in use, and the index is a header of the chain (or
-  // the heap's end). Not saved; 0 is always true, so whatever rewrites block
-  // headers outside heap.cpp lowers it or resets it to 0.
+  // Every block whose header lies below this word index is in use, and the
+  // index is a header of the chain (or the heap's end). Not saved; 0 is
+  // always true, so whatever rewrites block headers outside heap.cpp lowers
+  // it or resets it to 0.
   int32_t heap_hint;
+  // Where a request of class c starts its scan while heap_hints_split is set (heap.h keeps their promise:
+  // below the hint no free block is large enough for the class and no two
+  // free blocks touch, and the block before it is in use). Each lies at or
+  // above heap_hint and at or above the hints of the smaller classes; the
+  // same rules as heap_hint: not saved, 0 always true.
+  int32_t heap_class_hint[kHeapHintClasses];
+  // Headers of the blocks taken last (a ring; heap_taken_next counts), each
+  // a header whose block before it is in use; 0 when it no longer is.
+  int32_t heap_taken[kHeapTakenSlots];
+  uint32_t heap_taken_next;
+  // 0 while every class hint equals heap_hint (no hole has been passed): the
+  // class hints and the ring are then neither read nor kept.
+  int32_t heap_hints_split;
 };
 
 static_assert(std::is_trivially_copyable_v<EngineContext>);

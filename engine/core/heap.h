@@ -4,6 +4,7 @@
 // exactly. Blocks are named by the index of their first data word (0 = none).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "engine/core/checked.h"
@@ -37,45 +38,107 @@ inline int64_t heap_merge_free(const uint64_t* heap, int64_t s, int64_t i, int64
   return j;
 }
 
-// The scanning allocator behind heap_alloc.
+// The class of a request of n >= 1 words: one class for each size up to
+// kHeapExactClasses words (small values, the most frequent requests), then
+// one for each power of two, the last for 128 words and more. A hole smaller
+// than a request holds back the hint of the request's class only when it is
+// at least the class's smallest size.
+constexpr int kHeapExactClasses = 8;
+constexpr int kHeapLargeClass = kHeapHintClasses - 1;  // 128 words and more
+static_assert(kHeapHintClasses == kHeapExactClasses + 5);
+inline int heap_request_class(int64_t n) {
+  if (n <= kHeapExactClasses) return int(n) - 1;
+  const int c = kHeapExactClasses + std::bit_width(uint64_t(n)) - 4;  // 9-15, 16-31, ...
+  return c < kHeapLargeClass ? c : kHeapLargeClass;
+}
+inline int64_t heap_class_smallest(int c) {
+  if (c < kHeapExactClasses) return c + 1;
+  return c == kHeapExactClasses ? kHeapExactClasses + 1 : int64_t(1) << (c - kHeapExactClasses + 3);
+}
+
+// The hints after a scan of class c that started at start: taken is the
+// header of the block taken (-1 when none), class_hint the class's new hint,
+// end the header behind the block taken (the heap's end when nothing was
+// taken), first_free the first free block passed (-1 when none). Below end
+// every block is in use or a free block smaller than the request, so the
+// larger classes may start there; heap_hint moves only when the scan started
+// at it. The block taken began a run of free blocks, so the block before it
+// is in use: it joins the ring of places a falling hint may stop at.
+inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int64_t taken, int64_t class_hint,
+                                  int64_t end, int64_t first_free) {
+  static_assert((kHeapTakenSlots & (kHeapTakenSlots - 1)) == 0);
+  if (taken >= 0) ctx->heap_taken[ctx->heap_taken_next++ % kHeapTakenSlots] = int32_t(taken);
+  if (start == ctx->heap_hint) ctx->heap_hint = int32_t(first_free >= 0 ? first_free : end);
+  int32_t* hint = ctx->heap_class_hint;
+  hint[c] = int32_t(class_hint);
+  // The hints rise with the class: each loop stops at the first that needs nothing.
+  for (int k = c - 1; k >= 0 && hint[k] < ctx->heap_hint; --k) hint[k] = ctx->heap_hint;
+  for (int k = c + 1; k < kHeapHintClasses && hint[k] < end; ++k) hint[k] = int32_t(end);
+  if (hint[kHeapHintClasses - 1] == ctx->heap_hint) ctx->heap_hints_split = 0;  // all equal again
+}
+
+// The scanning allocator behind heap_alloc: starts at the hint of the
+// request's class.
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 
 // Allocates a block of n data words; index receives its data index (0 for
 // n = 0). 5 when no block is large enough. Free neighbours met on the way are
 // merged, so a request can be met by several freed blocks together.
-// The common case is met here: the block at the hint is free and, with the
-// free blocks behind it, large enough; the scan would stop there with the
-// same answer, merges and hint. When it is too small its merged header is
-// written as the scan would, and the scan goes on from it.
+// The common case is met here: the block at the class's hint is free and,
+// with the free blocks behind it, large enough; the scan would stop there
+// with the same answer, merges and hints. When it is too small its merged
+// header is written as the scan would, and the scan goes on from it.
 inline int heap_alloc(EngineContext* ctx, int64_t n, int32_t* index) {
   const int64_t s = ctx->heap_size;
-  const int64_t i = ctx->heap_hint;
-  if (n > 0 && n <= int64_t(kHeapSizeMask) && i >= 0 && i < s) {
-    uint64_t* heap = heap_words(ctx);
-    const uint64_t h = heap_header(heap, i);
-    if (!heap_header_used(h)) {
-      int64_t size = heap_header_size(h);
-      const int64_t j = heap_merge_free(heap, s, i, &size);
-      if (size >= n) {
-        heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
-        if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
-        *index = int32_t(i + 1);
-        ctx->heap_hint = int32_t(size > n ? i + n + 1 : j);
-        return kOk;
+  if (n > 0 && n <= int64_t(kHeapSizeMask)) {
+    const bool split = ctx->heap_hints_split != 0;
+    const int c = split ? heap_request_class(n) : 0;
+    const int64_t i = split ? ctx->heap_class_hint[c] : ctx->heap_hint;
+    if (i >= 0 && i < s) {
+      uint64_t* heap = heap_words(ctx);
+      const uint64_t h = heap_header(heap, i);
+      if (!heap_header_used(h)) {
+        int64_t size = heap_header_size(h);
+        const int64_t j = heap_merge_free(heap, s, i, &size);
+        if (size >= n) {
+          heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
+          if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
+          *index = int32_t(i + 1);
+          const int64_t end = size > n ? i + n + 1 : j;
+          if (split)
+            heap_hints_after_scan(ctx, c, i, i, end, end, -1);
+          else
+            ctx->heap_hint = int32_t(end);
+          return kOk;
+        }
+        if (size != heap_header_size(h)) heap_set_header(heap, i, uint64_t(size));
       }
-      if (size != heap_header_size(h)) heap_set_header(heap, i, uint64_t(size));
     }
   }
   return heap_alloc_scan(ctx, n, index);
 }
 
-// The allocator's scan hint (EngineContext::heap_hint). Code that writes a
-// free header by hand lowers it to that header; code that rewrites the chain
-// wholesale resets it.
+// Code that frees a block or writes a free header by hand calls this with
+// the header's index (the header written). heap_hint falls to it; the block
+// behind it leaves the ring of taken blocks (a free block lies before it now).
+// A class hint at or above the header keeps its promise untouched when the
+// block is known to lie alone (in use before and behind it) and is too small
+// for the class; else it falls to the header, when the block before is known
+// to be in use, or to the best place below whose promise still holds (the
+// hint of a smaller class, heap_hint or a taken block). From there the scan
+// merges the free blocks around it as a scan from the start would. While the
+// class hints are not split only heap_hint is kept, as cheaply as before.
+void heap_hint_lower_split(EngineContext* ctx, int64_t header_index);
 inline void heap_hint_lower(EngineContext* ctx, int64_t header_index) {
+  if (ctx->heap_hints_split) return heap_hint_lower_split(ctx, header_index);
   if (header_index < ctx->heap_hint) ctx->heap_hint = int32_t(header_index);
 }
-inline void heap_hint_reset(EngineContext* ctx) { ctx->heap_hint = 0; }
+inline void heap_hint_reset(EngineContext* ctx) {
+  ctx->heap_hint = 0;
+  ctx->heap_hints_split = 0;
+  for (int32_t& h : ctx->heap_class_hint) h = 0;
+  for (int32_t& t : ctx->heap_taken) t = 0;
+}
 
 // Marks a block free; nothing else changes (merging happens in heap_alloc).
 // Index 0 or -1 (no block) is ignored.

@@ -305,8 +305,17 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
     heap_block_shrink(ctx, r->block, total + delta);
     return kOk;
   }
+  const int64_t want = total + delta;
+  if (heap_block_size(ctx, r->block) >= want) {
+    // Room an earlier growth left: the words behind move up where they are.
+    uint64_t* base = heap + r->block;
+    std::memmove(base + at + new_len, base + at + old_len, size_t(tail) * 8);
+    return kOk;
+  }
+  // A growing block takes half as much again, so that growing a value step
+  // by step (appending in a loop) copies each word a bounded number of times.
   int32_t fresh = 0;
-  TN_TRY(heap_alloc(ctx, total + delta, &fresh));
+  if (heap_alloc(ctx, want + want / 2, &fresh) != kOk) TN_TRY(heap_alloc(ctx, want, &fresh));
   heap = heap_words(ctx);
   std::memcpy(heap + fresh, heap + r->block, size_t(at) * 8);
   std::memcpy(heap + fresh + at + new_len, heap + r->block + at + old_len, size_t(tail) * 8);

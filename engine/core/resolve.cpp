@@ -64,7 +64,23 @@ int search_parents(EngineContext* c, const char* name, int32_t length, int32_t l
   return kOk;
 }
 
+// True when row (row r of table t) holds the "Not supported" placeholder and
+// gives way: a later row in search order or an intrinsic has its name.
+// Markers and hooks are never placeholders of this kind.
+bool placeholder_gives_way(EngineContext* c, const BuiltinEntry& row, int32_t t, int32_t r, const char* name) {
+  if (row.fn != builtin_not_supported || row.name[0] == '+' || row.name[0] == '@' || row.name[0] == '!')
+    return false;
+  if (intrinsic_find(name)) return true;
+  const LibraryTableRef* refs = table_refs(c);
+  for (++r; t < c->table_count; ++t, r = 0)
+    for (; r < refs[t].rows; ++r)
+      if (row_named(refs[t].table[r], name)) return true;
+  return false;
+}
+
 }  // namespace
+
+int builtin_not_supported(EngineContext*, int, int, uintptr_t) { return kNotSupported; }
 
 int32_t fn_library_of(EngineContext* c, int32_t context_id) {
   if (ent_is_function(c, context_id)) return ent_library(c, context_id);
@@ -127,7 +143,7 @@ const BuiltinEntry* lib_find_builtin(EngineContext* c, const char* name, const B
         passed = row == after;
         continue;
       }
-      if (!row_named(*row, name)) continue;
+      if (!row_named(*row, name) || placeholder_gives_way(c, *row, t, r, name)) continue;
       const int32_t id = builtin_class_id(t, row->class_word);
       if (class_filter != 0 && id != class_filter && id != -class_filter) continue;
       if (index) *index = k;
@@ -224,7 +240,7 @@ int fn_resolve_ref(EngineContext* c, const char* name, int32_t context_id, int n
   for (int32_t t = 0; t < c->table_count; ++t) {
     for (int32_t r = 0; r < refs[t].rows; ++r, ++k) {
       const BuiltinEntry& row = refs[t].table[r];
-      if (!row.fn || !row_named(row, name)) continue;
+      if (!row.fn || !row_named(row, name) || placeholder_gives_way(c, row, t, r, name)) continue;
       if (lib_class ? builtin_class_id(t, row.class_word) != lib_class : row.class_word >= 1) continue;
       if (nargin < row.min_in || (nargin > row.max_in && !(row.max_in & kArgsAny))) {
         mismatch = kWrongNargin;

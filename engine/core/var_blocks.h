@@ -1,9 +1,9 @@
 // Variables as blocks of the variable heap, shared by indexing, references
 // and assignment: where slot k of the current workspace keeps its value
 // (directly, or through a link block to a global or persistent entry), the
-// kind-8 reference item, and the editing of a value block in place. A block's
-// size always equals its value's words (header + data), so a block can be
-// reused, shrunk or grown by exactly the words a store changes.
+// kind-8 reference item, and the editing of a value block in place. A block
+// holds its value's words (header + data); one that grew keeps spare room
+// behind them for the next growth, and a store of another size gives it up.
 #pragma once
 
 #include <cstdint>
@@ -116,10 +116,12 @@ int ref_deref_at(EngineContext* ctx, int depth);
 // --- Editing a value block ------------------------------------------------------------
 
 // The words [at, at + old_len) of the reference's block become new_len words;
-// the words behind move. A larger block is allocated first and the old one
-// freed after the copy (the slot or entry then names the new block, and r
-// follows it); a smaller one gives its tail back. The new words are not
-// written. 5 when the heap has no room (nothing changed).
+// the words behind move. A growth that fits the block's spare room happens
+// in place; otherwise a larger block (with half as much again as spare room
+// when the heap has it) is allocated first and the old one freed after the
+// copy (the slot or entry then names the new block, and r follows it); a
+// smaller one gives its tail back. The new words are not written. 5 when the
+// heap has no room (nothing changed).
 int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int64_t new_len);
 
 // Adds delta to the size word of every container that encloses the element

@@ -7,8 +7,6 @@
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 
-int builtin_not_supported(EngineContext*, int, int, uintptr_t) { return kNotSupported; }
-
 namespace {
 
 // The hook signatures used by the stream layer, the library loader and the dump.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "engine/core/calls.h"
 #include "engine/core/context.h"
 
 // Rows before the empty-name end row.
@@ -17,8 +18,8 @@ constexpr int kEngineTableRows = 320;
 // before registration.
 extern BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1];
 
-// The placeholder of a built-in function row: 1000 "Not supported".
-int builtin_not_supported(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+// builtin_not_supported, the placeholder of a built-in function row, is
+// declared with name resolution, which passes over rows that still hold it.
 
 // Row makers. A hook row gets the placeholder of its hook kind, which answers
 // as a hook that owns nothing ("+write", "+read", "+fclose", "+iocontrol",

@@ -10,8 +10,12 @@
 
 #include "engine/core/context.h"
 #include "engine/core/streams.h"
+#include "engine/core/calls.h"
+#include "engine/core/status.h"
 #include "engine/lib/builtin_tables.h"
+#include "engine/lib/engine_start.h"
 #include "host/builtin_table_host.h"
+#include "host/stdio_console.h"
 #include "support/builtin_golden.h"
 
 namespace {
@@ -39,13 +43,10 @@ std::vector<int> rows_named(EngineContext* ctx, const char* name) {
   return ks;
 }
 
-TEST(RegisteredBuiltinRows, EveryIndexMatchesTheGoldenList) {
-  Engine eng;
-  eng.add_host();
-  ASSERT_EQ(builtin_table_rows(g_builtin_table_host), kHostTableRows);
-  ASSERT_EQ(kHostTableRows, kGoldenHostRows);
+// Rows 0 .. kTotalRows - 1 against the golden list.
+void expect_golden_rows(EngineContext* ctx) {
   for (int k = 0; k < kTotalRows; ++k) {
-    const BuiltinEntry* e = lib_entry_by_index(eng.ctx, k);
+    const BuiltinEntry* e = lib_entry_by_index(ctx, k);
     const GoldenRow& g = kGoldenRows[k];
     SCOPED_TRACE("k " + std::to_string(k) + " " + g.name);
     ASSERT_NE(e, nullptr);
@@ -59,6 +60,14 @@ TEST(RegisteredBuiltinRows, EveryIndexMatchesTheGoldenList) {
       EXPECT_EQ(e->data, uintptr_t(g.data));
     }
   }
+}
+
+TEST(RegisteredBuiltinRows, EveryIndexMatchesTheGoldenList) {
+  Engine eng;
+  eng.add_host();
+  ASSERT_EQ(builtin_table_rows(g_builtin_table_host), kHostTableRows);
+  ASSERT_EQ(kHostTableRows, kGoldenHostRows);
+  expect_golden_rows(eng.ctx);
   EXPECT_EQ(lib_entry_by_index(eng.ctx, kTotalRows), nullptr);
 
   EXPECT_STREQ(lib_entry_by_index(eng.ctx, 0)->name, "+write");
@@ -67,6 +76,29 @@ TEST(RegisteredBuiltinRows, EveryIndexMatchesTheGoldenList) {
   EXPECT_STREQ(lib_entry_by_index(eng.ctx, kHostTableRows)->name, "+read");
   // The engine's table sits second, which fixes the quaternion class id.
   EXPECT_EQ(table_refs(eng.ctx)[1].table, g_builtin_table_engine);
+}
+
+TEST(RegisteredBuiltinRows, ZvrRegistersAsTheProgramDoes) {
+  // engine_start, the host's table in front, the console's behind: the
+  // golden indices and class ids hold, and the console's rows come last.
+  std::unique_ptr<uint64_t[]> mem(new uint64_t[kBlockBytes / 8]());
+  EngineContext* ctx = nullptr;
+  ASSERT_EQ(engine_start(mem.get(), kBlockBytes, &ctx), kOk);
+  ASSERT_EQ(stdio_console_register(ctx), kOk);
+  expect_golden_rows(ctx);
+  EXPECT_EQ(table_refs(ctx)[1].table, g_builtin_table_engine);
+  int k = kTotalRows;
+  for (const char* name : {kHookWrite, kHookBuffering, kHookRead})
+    EXPECT_STREQ(lib_entry_by_index(ctx, k++)->name, name);
+  EXPECT_EQ(lib_entry_by_index(ctx, k), nullptr);
+  // The host's rows resolve: an unbuilt one answers "Not supported", and its
+  // "!lapack" placeholders give way to the engine's operators.
+  EXPECT_EQ(lib_call_by_name(ctx, "tic", 0, 0), kNotSupported);
+  int32_t index = -1;
+  for (const char* name : {"mldivide", "mrdivide", "inv", "det"}) {
+    const BuiltinEntry* row = lib_find_builtin(ctx, name, nullptr, 0, &index);
+    EXPECT_TRUE(row == nullptr || row->fn != builtin_not_supported) << name;
+  }
 }
 
 TEST(RegisteredBuiltinRows, HostRowsAreSearchedFirst) {

@@ -4,7 +4,8 @@
 # NAME.err (empty when there is no such file). A script with an .err file must
 # end with exit status 1 (an uncaught error), any other with 0, unless
 # NAME.status holds the expected status (output on fd 2 without an error).
-# Further arguments go to zvr (-L, and --relocate in the sanitizer build).
+# Standard input is NAME.in when there is such a file, else empty. Further
+# arguments go to zvr (-E, and --relocate in the sanitizer build).
 # Usage: run_script.sh ZVR SCRIPT LEVEL [ZVR OPTION...]
 set -u
 zvr=$1 script=$2 level=$3
@@ -14,7 +15,9 @@ out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
 
 cd "$(dirname "$script")" || exit 2
-"$zvr" -O "$level" "$@" "$(basename "$script")" >"$out" 2>"$err"
+input=/dev/null
+[ -f "$base.in" ] && input=$base.in
+"$zvr" -O "$level" "$@" "$(basename "$script")" <"$input" >"$out" 2>"$err"
 status=$?
 
 expected_status=0

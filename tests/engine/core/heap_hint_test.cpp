@@ -1,6 +1,7 @@
 // The allocator against its first form, a block-by-block scan from the heap's
-// start: starting at the hint and merging a free run in one pass must leave
-// exactly the same heap words.
+// start: starting at a size class's hint and merging a free run in one pass
+// must leave exactly the same heap words, also when code shrinks a block by
+// hand; and a small hole early in the heap must not hold back larger requests.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -45,6 +46,19 @@ TEST(HeapHint, AllocationLeavesWhatAScanFromTheStartLeaves) {
       ASSERT_EQ(status, reference_alloc(model, n, &want)) << "step " << step;
       if (status == kOk) live.push_back(got);
       ASSERT_EQ(got, status == kOk ? want : 0) << "step " << step;
+    } else if (rng() % 4 == 0) {
+      // A block shrunk by hand, as a value that loses words is: the tail
+      // becomes a free block and the hints are lowered to it.
+      const size_t k = rng() % live.size();
+      const int64_t header = live[k] - 1, size = int64_t(model[header] & kHeapSizeMask);
+      if (size < 2) continue;
+      const int64_t keep = 1 + int64_t(rng() % uint64_t(size - 1));
+      for (std::vector<uint64_t>* w : {&model, static_cast<std::vector<uint64_t>*>(nullptr)}) {
+        uint64_t* words = w ? w->data() : heap_words(b);
+        words[header] = (words[header] & ~kHeapSizeMask) | uint64_t(keep);
+        words[header + keep + 1] = uint64_t(size - keep - 1);
+      }
+      heap_hint_lower(b, header + keep + 1);
     } else {
       const size_t k = rng() % live.size();
       const size_t header = size_t(live[k]) - 1;
@@ -61,6 +75,34 @@ TEST(HeapHint, AllocationLeavesWhatAScanFromTheStartLeaves) {
   engine_reset_runtime(b);                    // frees every block: the next one is the first again
   ASSERT_EQ(heap_alloc(b, 1, &index), kOk);
   EXPECT_EQ(index, 1);
+}
+
+TEST(HeapHint, AnEarlyHoleHoldsBackOnlyTheRequestsItCouldServe) {
+  // A one-word hole, then a call stack of blocks that come and go on top: a
+  // request of 5 words starts behind the live blocks, where its class's hint
+  // stays, while heap_hint keeps its promise at the hole.
+  EngineBlock b = EngineBlock::make(1 << 20);
+  int32_t hole = 0, guard = 0;
+  ASSERT_EQ(heap_alloc(b, 1, &hole), kOk);
+  ASSERT_EQ(heap_alloc(b, 1, &guard), kOk);
+  heap_free(b, hole);
+  std::vector<int32_t> stack;
+  for (int depth = 0; depth < 200; ++depth) {
+    int32_t x = 0, temp = 0;
+    ASSERT_EQ(heap_alloc(b, 5, &x), kOk);
+    ASSERT_EQ(heap_alloc(b, 6, &temp), kOk);
+    heap_free(b, temp);
+    stack.push_back(x);
+    EXPECT_GE(b->heap_class_hint[heap_request_class(5)], x + 5) << depth;
+  }
+  EXPECT_EQ(b->heap_hint, hole - 1);
+  while (!stack.empty()) {
+    heap_free(b, stack.back());
+    stack.pop_back();
+  }
+  int32_t again = 0;
+  ASSERT_EQ(heap_alloc(b, 1, &again), kOk);
+  EXPECT_EQ(again, hole);
 }
 
 }  // namespace
