@@ -156,7 +156,7 @@ int grow_in_place(EngineContext* ctx, VarRef* r, const ArrayView& tv, const Arra
     tn::st_u32(bytes + 12, uint32_t(p.grown[1]));
   }
   ArrayView nv;
-  if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &nv)) return kIllegalError;
+  if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &nv)) return TN_ILLEGAL();
   int64_t strides[kMaxSubscripts];
   plan_strides(p, 2, p.grown, strides);
   write_selected(nv, rv, p, strides);
@@ -202,7 +202,7 @@ int assign_array(EngineContext* ctx, int n, uint32_t colon_mask, int k, bool exi
   ArrayView tv;
   if (exists) {
     uint64_t* e = ref_element(ctx, r);
-    if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &tv)) return kIllegalError;
+    if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &tv)) return TN_ILLEGAL();
     TN_TRY(convert_rhs(ctx, k + 1, tv, rv));
     array_view(desc_at(ctx, k + 1), item_data(ctx, k + 1), &rv);
   }
@@ -339,7 +339,7 @@ int delete_array(EngineContext* ctx, int n, uint32_t colon_mask, int k) {
   ref_at(ctx, k, &r);
   uint64_t* e = ref_element(ctx, r);
   ArrayView tv;
-  if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &tv)) return kIllegalError;
+  if (!array_view(reinterpret_cast<uint32_t*>(e), elem_data(e), &tv)) return TN_ILLEGAL();
   IndexPlan p;
   DeletePlan d;
   TN_TRY(decode_delete(ctx, tv.ndims, tv.dims, n, colon_mask, r.slot, &p, &d));
@@ -550,9 +550,9 @@ bool store_scalar_fast(EngineContext* ctx, int n) {
 int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask) {
   if (colon_mask == 0 && (n == 1 || n == 2) && stk_has_item(ctx, n + 1) && store_scalar_fast(ctx, n)) return kOk;
   const int k = stack_subs(n, colon_mask);
-  if (n < 0 || !stk_has_item(ctx, k + 1)) return kIllegalError;
+  if (n < 0 || !stk_has_item(ctx, k + 1)) return TN_ILLEGAL();
   VarRef r;
-  if (!ref_at(ctx, k, &r)) return kIllegalError;
+  if (!ref_at(ctx, k, &r)) return TN_ILLEGAL();
   uint64_t* e = ref_element(ctx, r);
   const auto* h = reinterpret_cast<const uint32_t*>(e);
   // A target this assignment created is still untyped: it takes the kind of

@@ -1255,7 +1255,7 @@ int Generator::compile_statement(const Stmt& st) {
       const int32_t owner = st.kind == kStGlobal ? kVariableGlobalOwner : u_.function_id;
       return for_each_item(st.t1, st.n1, [&](const char* name, int32_t n) {
         const int32_t slot = u_.find_name(name, n);
-        if (slot < 0) return int(kIllegalError);
+        if (slot < 0) return TN_ILLEGAL();
         TN_TRY(u_.emit3(kOpDeclareGlobal, uint16_t(slot), st.kind == kStGlobal ? 0 : 1));
         int32_t symbol = 0;
         TN_TRY(symtab_intern(u_.ctx, name, n, kIdentifierLimit, &symbol));
@@ -1271,7 +1271,7 @@ int Generator::compile_statement(const Stmt& st) {
       });
     }
     default:
-      return kIllegalError;
+      return TN_ILLEGAL();
   }
 }
 

@@ -225,7 +225,7 @@ int fn_compile_on_demand(EngineContext* c, int32_t id, const char* source, int32
   const int32_t name = ent(c, id, kEntName);
   if (ent(c, id, kEntCode) > 0) return fn_raise(c, kFunctionRedefined, name, -1, nullptr);
   // The compiler writes at the first free word; a second compilation would too.
-  if (c->compiling) return kIllegalError;
+  if (c->compiling) return TN_ILLEGAL();
   if (restricted_flag) fn_entry(c, id)[kEntLink] |= kEntryRestricted;
   if (!source) {
     int32_t capacity = 0;
@@ -299,7 +299,7 @@ void clear_scan_marks(EngineContext* c) {
 }  // namespace
 
 int fn_compile_pending(EngineContext* c, int all_flag) {
-  if (c->compiling) return kIllegalError;
+  if (c->compiling) return TN_ILLEGAL();
   int result = kOk;
   for (int32_t id = 1; id < c->fn_count;) {
     const int32_t code = ent_is_function(c, id) ? ent(c, id, kEntCode) : 1;

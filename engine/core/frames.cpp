@@ -218,7 +218,7 @@ inline int take_argument_blocks(EngineContext* ctx, const CodePosition* caller, 
       const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
       if (done >= kMostReferences || d[1] != kRefDataWords || !heap_index_ok(ctx, at)) {
         data_end += n;
-        status = kIllegalError;
+        status = TN_ILLEGAL();
         break;
       }
       t->referenced |= uint64_t(1) << done;
@@ -440,8 +440,8 @@ namespace {
 int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header, int32_t function_id,
                int32_t caller_word, int32_t nargout, int32_t nargin, int function_value, int argless,
                int completion) {
-  if (nargin < 0) return kIllegalError;
-  if (argless && (function_value || nargin > 0)) return kIllegalError;
+  if (nargin < 0) return TN_ILLEGAL();
+  if (argless && (function_value || nargin > 0)) return TN_ILLEGAL();
   const int callee_words = (function_value || argless) ? kDescWords : 0;
 
   const uint16_t flags = header ? header[kHdrFlags] : 0;
@@ -459,7 +459,7 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
     if (nargout > max_out && !(flags & kHdrVarargout)) return kTooManyOutputs;
     declares_no_outputs = max_out == 0 && !(flags & kHdrVarargout);
     for (int32_t k = 0; k < max_in; ++k)
-      if (header[kHdrInputSlots + k] >= locals) return kIllegalError;
+      if (header[kHdrInputSlots + k] >= locals) return TN_ILLEGAL();
   } else if (nargin > 0) {
     return kTooManyInputs;  // no header: no locals to receive arguments
   } else if (argless && nargout > 1) {
@@ -473,7 +473,7 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
   const int64_t floor = ctx->frame >= 0 ? ctx->frame + frame_fixed_words(frame_words(ctx, ctx->frame)) : 0;
   const int64_t above = ctx->desc_top - floor;
   const int64_t count = int64_t(nargin) + (callee_words ? 1 : 0);
-  if (above < kDescWords * count && (above >= 0 || above / kDescWords < count)) return kIllegalError;
+  if (above < kDescWords * count && (above >= 0 || above / kDescWords < count)) return TN_ILLEGAL();
 
   // Varargin: the arguments from position max_in onward become one list; with
   // too few arguments for that, the varargin local gets an empty list.

@@ -49,6 +49,7 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
     const uint64_t h = heap_header(heap, i);
     int64_t size = heap_header_size(h);
     int64_t j = i + size + 1;
+    TN_ASSERT(j <= s);  // the chain covers the heap exactly: no block runs past its end
     if (heap_header_used(h)) {
       i = j;
       if (i < s) seen[seen_count++ % kHeapTakenSlots] = int32_t(i);

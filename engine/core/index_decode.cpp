@@ -236,10 +236,10 @@ void selection_shape(const IndexPlan& p, int ndims, const uint32_t* dims, int32_
 
 int index_convert_subscripts(EngineContext* ctx, int nsubs, uint32_t colon_mask, int* count,
                              int check_flag) {
-  if (nsubs < 0) return kIllegalError;
+  if (nsubs < 0) return TN_ILLEGAL();
   const int k = nsubs - std::popcount(colon_mask & low_bits(nsubs));
   if (count) *count = k;
-  if (!stk_has_item(ctx, k)) return kIllegalError;
+  if (!stk_has_item(ctx, k)) return TN_ILLEGAL();
   if (check_flag) {
     const uint32_t* h = indexed_header(ctx, k);
     if (is_object(h) || is_function_value(h)) return kOk;
@@ -284,7 +284,7 @@ int index_decode(EngineContext* ctx, const IndexRequest& req, IndexPlan* p) {
     nsubs = nd;
   }
   const int stack_subs = nsubs - std::popcount(colon);
-  if (!stk_has_item(ctx, req.above + stack_subs - 1) && stack_subs > 0) return kIllegalError;
+  if (!stk_has_item(ctx, req.above + stack_subs - 1) && stack_subs > 0) return TN_ILLEGAL();
 
   p->nsubs = nsubs;
   p->colon = colon;
@@ -372,7 +372,7 @@ int index_decode(EngineContext* ctx, const IndexRequest& req, IndexPlan* p) {
 int index_list_subscripts(EngineContext* ctx, int64_t* positions, int n, int64_t* bad) {
   if (bad) *bad = -1;
   if (n > kMaxSubscripts) return kBadDimension;
-  if (n < 0 || (n > 0 && !stk_has_item(ctx, n - 1))) return kIllegalError;
+  if (n < 0 || (n > 0 && !stk_has_item(ctx, n - 1))) return TN_ILLEGAL();
   for (int i = 0; i < n; ++i) {
     const int depth = n - 1 - i;
     ArrayView v;

@@ -161,13 +161,13 @@ int select_entries(EngineContext* ctx, const Entries& src, int nsubs, uint32_t c
 // The shape "end" and its kin see: an array's dims, a list as a row, a cell
 // array's sizes; the item may be a reference, read in its block.
 int indexed_shape(EngineContext* ctx, int depth, int* nd, const uint32_t** dims, uint32_t* list_dims) {
-  if (!stk_has_item(ctx, depth)) return kIllegalError;
+  if (!stk_has_item(ctx, depth)) return TN_ILLEGAL();
   const uint32_t* h = desc_at(ctx, depth);
   uint64_t* data = item_data(ctx, depth);
   int32_t slot = kNoArgument;
   VarRef r;
   if (h[0] == kKindReference) {
-    if (!ref_at(ctx, depth, &r)) return kIllegalError;
+    if (!ref_at(ctx, depth, &r)) return TN_ILLEGAL();
     uint64_t* e = ref_element(ctx, r);
     h = reinterpret_cast<const uint32_t*>(e);
     data = elem_data(e);
@@ -181,7 +181,7 @@ int indexed_shape(EngineContext* ctx, int depth, int* nd, const uint32_t** dims,
   }
   if (h[0] == kKindContainer && (h[2] == kContList || h[2] == kContCell)) {
     Entries ent;
-    if (!container_entries(h, data, &ent)) return kIllegalError;
+    if (!container_entries(h, data, &ent)) return TN_ILLEGAL();
     list_dims[0] = ent.dims[0];
     list_dims[1] = ent.dims[1];
     *nd = ent.ndims;
@@ -270,7 +270,7 @@ int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_f
     }
   }
   int k = stack_subs(nsubs, colon_mask);
-  if (nsubs < 0 || !stk_has_item(ctx, k)) return kIllegalError;
+  if (nsubs < 0 || !stk_has_item(ctx, k)) return TN_ILLEGAL();
   if (desc_at(ctx, k)[0] == kKindReference) return op_index_get(ctx, caller_function, nsubs, colon_mask);
   // A value that cannot be indexed fails before its subscripts are touched.
   if (!indexable(desc_at(ctx, k))) return kWrongArgType;
@@ -295,9 +295,9 @@ int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_
     }
   }
   int k = stack_subs(nsubs, colon_mask);
-  if (nsubs < 0 || !stk_has_item(ctx, k)) return kIllegalError;
+  if (nsubs < 0 || !stk_has_item(ctx, k)) return TN_ILLEGAL();
   if (!ref_at(ctx, k, &r)) {
-    if (desc_at(ctx, k)[0] == kKindReference) return kIllegalError;
+    if (desc_at(ctx, k)[0] == kKindReference) return TN_ILLEGAL();
     return index_extract(ctx, nsubs, colon_mask, 1, caller_function);
   }
   if (!indexable(reinterpret_cast<const uint32_t*>(ref_element(ctx, r))))
@@ -354,7 +354,7 @@ int op_index_matrixrow(EngineContext* ctx, int depth, int position, int count, i
 }
 
 int list_element_offsets(EngineContext* ctx, int depth, int absolute_flag) {
-  if (!stk_has_item(ctx, depth)) return kIllegalError;
+  if (!stk_has_item(ctx, depth)) return TN_ILLEGAL();
   uint64_t* data = item_data(ctx, depth);
   Entries ent;
   if (!container_entries(desc_at(ctx, depth), data, &ent)) return kWrongType;
@@ -370,7 +370,7 @@ int list_element_offsets(EngineContext* ctx, int depth, int absolute_flag) {
 }
 
 int list_build(EngineContext* ctx, int depth) {
-  if (depth < 1 || !stk_has_item(ctx, depth)) return kIllegalError;
+  if (depth < 1 || !stk_has_item(ctx, depth)) return TN_ILLEGAL();
   uint64_t* data = item_data(ctx, depth);
   const uint32_t* h = desc_at(ctx, depth);
   Entries ent;
@@ -378,14 +378,14 @@ int list_build(EngineContext* ctx, int depth) {
   ArrayView t;
   if (!array_view(desc_at(ctx, 0), item_data(ctx, 0), &t) || t.cls != ElemClass::Int || t.type != kElemI32 ||
       t.subtype != kPayNumeric)
-    return kIllegalError;
+    return TN_ILLEGAL();
   const auto* offsets = reinterpret_cast<const int32_t*>(t.re);
   const int64_t payload = h[1];
   int64_t words = ent.cell ? kElemHeaderWords + cell_size_words(t.ndims) : 0;
   for (int64_t i = 0; i < t.count; ++i) {
     const int64_t at = offsets[i];
     if (at < 0 || at + kElemHeaderWords > payload || at + elem_total_words(data + at) > payload)
-      return kIllegalError;
+      return TN_ILLEGAL();
     words += elem_total_words(data + at);
   }
   if (ent.cell && t.ndims > kMaxDims) return kArgOutOfRange;

@@ -680,6 +680,8 @@ int interp_run(EngineContext* ctx, int slice) {
 #define DISPATCH()                                                 \
   do {                                                             \
     insn = pc;                                                     \
+    TN_ASSERT(reinterpret_cast<const uint8_t*>(pc) >= base &&      \
+              reinterpret_cast<const uint8_t*>(pc) + 2 <= base + area_bytes); \
     const uint16_t w_ = *pc;                                       \
     if (w_ < kEngineOpcodeCount) goto* kLabels[w_];                \
     goto op_library;                                               \

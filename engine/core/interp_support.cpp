@@ -279,7 +279,7 @@ int lib_call_opcode(EngineContext* ctx, int32_t opcode, int nargin, int nargout)
     return h.fn(ctx, h.selector, nargin, nargout, 0);
   }
   LibRow r{};
-  if (lib_row_lookup(ctx, opcode - int32_t(kFirstLibraryOpcode), &r) != kOk) return kIllegalError;
+  if (lib_row_lookup(ctx, opcode - int32_t(kFirstLibraryOpcode), &r) != kOk) return TN_ILLEGAL();
   TN_TRY(lib_row_admit(ctx, r));
   return r.row->fn(ctx, nargin, nargout, builtin_data(ctx, r.row));
 }

@@ -62,7 +62,7 @@ bool value_desc(EngineContext* c, int depth, uint32_t out[3]) {
 int resolve_ref_at(EngineContext* ctx, int depth) {
   if (!stk_has_item(ctx, depth) || desc_at(ctx, depth)[0] != kKindReference) return kOk;
   const uint64_t* e = ref_target(ctx, depth);
-  if (!e) return kIllegalError;
+  if (!e) return TN_ILLEGAL();
   const uint32_t kind = elem_kind(e), a = elem_word(e, 1), b = elem_word(e, 2);
   const uint32_t words = item_data_words(kind, a, b);
   if (!desc_room(ctx)) return kStackOverflow;

@@ -59,7 +59,7 @@ int plain_field(EngineContext* ctx, int depth, int32_t symbol, int32_t method_cl
 // The field step on the reference at depth.
 int ref_field_step(EngineContext* ctx, int depth, int32_t symbol, int32_t method_class) {
   VarRef r;
-  if (!ref_at(ctx, depth, &r)) return kIllegalError;
+  if (!ref_at(ctx, depth, &r)) return TN_ILLEGAL();
   uint64_t* e = ref_element(ctx, r);
   const bool has_fields =
       elem_kind(e) == kKindContainer && elem_word(e, 2) != kContList && elem_word(e, 2) != kContCell;
@@ -216,7 +216,7 @@ bool list_row_position(const int64_t* pos, int n, int64_t* along) {
 // The brace step on the reference below the n subscripts on top.
 int ref_element_step(EngineContext* ctx, int n) {
   VarRef r;
-  if (!ref_at(ctx, n, &r)) return kIllegalError;
+  if (!ref_at(ctx, n, &r)) return TN_ILLEGAL();
   uint64_t* e = ref_element(ctx, r);
   Entries ent;
   if (!container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), &ent)) {
@@ -369,7 +369,7 @@ int ref_push(EngineContext* ctx, const VarRef& r) {
 
 int ref_deref_at(EngineContext* ctx, int depth) {
   VarRef r;
-  if (!ref_at(ctx, depth, &r)) return kIllegalError;
+  if (!ref_at(ctx, depth, &r)) return TN_ILLEGAL();
   const uint64_t* e = ref_element(ctx, r);
   const uint32_t n = elem_data_words(e);
   if (depth == 0) {
@@ -415,7 +415,7 @@ int ref_deref_top(EngineContext* ctx) {
 }
 
 int op_ref_step(EngineContext* ctx, int32_t symbol, int32_t method_class) {
-  if (!stk_has_item(ctx, 0)) return kIllegalError;
+  if (!stk_has_item(ctx, 0)) return TN_ILLEGAL();
   if (desc_at(ctx, 0)[0] == kKindReference) return ref_field_step(ctx, 0, symbol, method_class);
   uint64_t* field = nullptr;
   TN_TRY(plain_field(ctx, 0, symbol, method_class, &field));
@@ -424,7 +424,7 @@ int op_ref_step(EngineContext* ctx, int32_t symbol, int32_t method_class) {
 }
 
 int op_ref_step_dynfield(EngineContext* ctx, int32_t method_class) {
-  if (!stk_has_item(ctx, 1)) return kIllegalError;
+  if (!stk_has_item(ctx, 1)) return TN_ILLEGAL();
   TypedView t;
   if (!typed_view(ctx, 0, &t) || t.subtype != kPayChar || t.type != kElemU16) return kWrongArgType;
   char name[kFieldNameLimit + 1];
@@ -448,13 +448,13 @@ int op_ref_step_dynfield(EngineContext* ctx, int32_t method_class) {
 
 int op_ref_step_element(EngineContext* ctx, int n) {
   if (n > kMaxSubscripts) return kBadDimension;
-  if (n < 1 || !stk_has_item(ctx, n)) return kIllegalError;
+  if (n < 1 || !stk_has_item(ctx, n)) return TN_ILLEGAL();
   if (desc_at(ctx, n)[0] == kKindReference) return ref_element_step(ctx, n);
   return plain_element_step(ctx, n);
 }
 
 int op_ref_assign(EngineContext* ctx) {
-  if (!stk_has_item(ctx, 1) || desc_at(ctx, 0)[0] != kKindReference) return kIllegalError;
+  if (!stk_has_item(ctx, 1) || desc_at(ctx, 0)[0] != kKindReference) return TN_ILLEGAL();
   const uint32_t kind = desc_at(ctx, 1)[0];
   if (kind == kKindNoValue) {
     stk_drop(ctx);
@@ -463,7 +463,7 @@ int op_ref_assign(EngineContext* ctx) {
   }
   if (kind == kKindReference) TN_TRY(ref_deref_at(ctx, 1));
   VarRef r;
-  if (!ref_at(ctx, 0, &r)) return kIllegalError;
+  if (!ref_at(ctx, 0, &r)) return TN_ILLEGAL();
   TN_TRY(ref_store_value(ctx, &r, desc_at(ctx, 1), item_data(ctx, 1)));
   stk_drop(ctx);
   stk_drop(ctx);

@@ -183,7 +183,7 @@ int prepare_spec(EngineContext* ctx, int opcode, int32_t op1, int32_t op2) {
     case kOpRefField: {
       int32_t n = 0;
       const char* name = symtab_name(ctx, op1, &n);
-      if (!name) return kIllegalError;
+      if (!name) return TN_ILLEGAL();
       TN_TRY(stk_push_cstr(ctx, n, name));
       return make_spec_struct(ctx, ".");
     }
@@ -207,7 +207,7 @@ int prepare_spec(EngineContext* ctx, int opcode, int32_t op1, int32_t op2) {
 }  // namespace
 
 int bi_subsref(EngineContext* ctx) {
-  if (!stk_has_item(ctx, 1)) return kIllegalError;
+  if (!stk_has_item(ctx, 1)) return TN_ILLEGAL();
   SubsSpec spec;
   TN_TRY(read_spec(ctx, 0, &spec));
   if (spec.kind == Kind::Field) {
@@ -231,7 +231,7 @@ int bi_subsref(EngineContext* ctx) {
 }
 
 int bi_subsasgn(EngineContext* ctx) {
-  if (!stk_has_item(ctx, 2)) return kIllegalError;
+  if (!stk_has_item(ctx, 2)) return TN_ILLEGAL();
   if (!assignable_value(desc_at(ctx, 2))) return kWrongArgType;
   SubsSpec spec;
   TN_TRY(read_spec(ctx, 1, &spec));
@@ -255,7 +255,7 @@ int bi_subsasgn(EngineContext* ctx) {
   const int32_t marker_depth_items = stk_item_count(ctx);
   status = run_assignment(ctx, spec, marker_word, block);
   block = int32_t(desc_words(ctx)[marker_word]);
-  if (status == kOk && stk_item_count(ctx) != marker_depth_items - 1) status = kIllegalError;
+  if (status == kOk && stk_item_count(ctx) != marker_depth_items - 1) status = TN_ILLEGAL();
   if (status == kOk) {
     const uint64_t* e = heap_words(ctx) + block;
     status = push_element(ctx, e);
@@ -281,7 +281,7 @@ int overload_subsasgn_struct(EngineContext* ctx, int opcode, int32_t op1, int32_
     return kPrivateField;
   // [rhs, ref, operands] -> [rhs, ref, s] -> [ref, object, s, rhs]
   TN_TRY(prepare_spec(ctx, opcode, op1, op2));
-  if (desc_at(ctx, 1)[0] != kKindReference) return kIllegalError;
+  if (desc_at(ctx, 1)[0] != kKindReference) return TN_ILLEGAL();
   TN_TRY(stk_dup(ctx, 1, 1));
   TN_TRY(ref_deref_at(ctx, 0));
   TN_TRY(stk_move(ctx, 2, 1));
@@ -289,7 +289,7 @@ int overload_subsasgn_struct(EngineContext* ctx, int opcode, int32_t op1, int32_
 }
 
 int overload_push_end_args(EngineContext* ctx, int depth, int position, int count) {
-  if (!stk_has_item(ctx, depth)) return kIllegalError;
+  if (!stk_has_item(ctx, depth)) return TN_ILLEGAL();
   TN_TRY(stk_dup(ctx, depth, 1));
   if (desc_at(ctx, 0)[0] == kKindReference) TN_TRY(ref_deref_at(ctx, 0));
   TN_TRY(stk_push_real(ctx, double(position)));

@@ -76,7 +76,7 @@ int clear_functions(EngineContext* ctx) {
 int slot_locate(EngineContext* ctx, int32_t k, SlotTarget* out) {
   int32_t slots = 0;
   const int32_t ws = frame_workspace(ctx, &slots);
-  if (ws < 0 || k < 0 || k >= slots) return kIllegalError;
+  if (ws < 0 || k < 0 || k >= slots) return TN_ILLEGAL();
   slot_locate_word(ctx, ws + kFrameFixedWords + k, out);
   return kOk;
 }
@@ -115,7 +115,7 @@ int var_push_local(EngineContext* ctx, int32_t k) {
 }
 
 int var_store_local(EngineContext* ctx, int32_t k) {
-  if (!stk_has_item(ctx, 0)) return kIllegalError;
+  if (!stk_has_item(ctx, 0)) return TN_ILLEGAL();
   if (desc_at(ctx, 0)[0] == kKindNoValue) {
     stk_drop(ctx);
     return kOk;
@@ -249,9 +249,9 @@ int var_link_global(EngineContext* ctx, int32_t k, int32_t owner) {
   SlotTarget t;
   TN_TRY(slot_locate(ctx, k, &t));
   const auto* name = reinterpret_cast<const char*>(frame_var_name_entry(ctx, k));
-  if (!name) return kIllegalError;
+  if (!name) return TN_ILLEGAL();
   const int32_t length = int32_t(strnlen(name, kFrameNameBytes));
-  if (length < 1) return kIllegalError;
+  if (length < 1) return TN_ILLEGAL();
   int32_t symbol = 0;
   TN_TRY(symtab_intern(ctx, name, length, kFrameNameBytes, &symbol));
   int32_t entry = 0;
@@ -259,7 +259,7 @@ int var_link_global(EngineContext* ctx, int32_t k, int32_t owner) {
     if (ent(ctx, id, kEntName) == kEntryVariable && ent(ctx, id, kEntLink) == symbol &&
         ent(ctx, id, kEntExtra) == owner)
       entry = id;
-  if (!entry) return kIllegalError;
+  if (!entry) return TN_ILLEGAL();
 
   int32_t link = 0, value = 0;
   TN_TRY(heap_alloc(ctx, kLinkBlockWords, &link));
@@ -295,7 +295,7 @@ uint32_t var_local_container_size(EngineContext* ctx, int32_t k) {
 }
 
 int bi_clear(EngineContext* ctx, int nargin) {
-  if (nargin < 0 || (nargin > 0 && !stk_has_item(ctx, nargin - 1))) return kIllegalError;
+  if (nargin < 0 || (nargin > 0 && !stk_has_item(ctx, nargin - 1))) return TN_ILLEGAL();
   int32_t slots = 0;
   if (frame_workspace(ctx, &slots) < 0) slots = 0;
   if (nargin == 0) {

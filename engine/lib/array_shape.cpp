@@ -208,7 +208,7 @@ int refs_push(EngineContext* ctx, int depth) {
   TN_TRY(stk_get_container_dims(ctx, depth, &nd, &dims, &count, &first));
   int32_t shape[kShapeMaxDims];
   if (dims) {
-    if (nd > kShapeMaxDims) return kIllegalError;
+    if (nd > kShapeMaxDims) return TN_ILLEGAL();
     for (int k = 0; k < nd; ++k) shape[k] = static_cast<int32_t>(dims[k]);
   } else {
     nd = 2;
@@ -228,12 +228,12 @@ int refs_push(EngineContext* ctx, int depth) {
 
 int refs_build(EngineContext* ctx, bool as_list) {
   ArrayArg r;
-  if (!array_arg(ctx, 0, &r) || r.type != kElemI32) return kIllegalError;
+  if (!array_arg(ctx, 0, &r) || r.type != kElemI32) return TN_ILLEGAL();
   const bool list = as_list && r.ndims == 2 && r.dims[0] <= 1;
   int64_t words = 0;
   for (int64_t i = 0; i < r.count; ++i) {
     const int32_t at = tn::ld_i32(r.re + 4 * i);
-    if (at < 0 || at >= ctx->data_top) return kIllegalError;
+    if (at < 0 || at >= ctx->data_top) return TN_ILLEGAL();
     words += elem_total_words(data_words(ctx) + at);
   }
   int k = r.ndims;

@@ -173,7 +173,7 @@ int run_on_array(EngineContext* ctx, int depth, Core core) {
   const int32_t height = ctx->desc_top;
   ArrayArg refs;
   int status = refs_push(ctx, depth);
-  if (status == kOk) status = array_arg(ctx, 0, &refs) ? core(ctx, refs) : kIllegalError;
+  if (status == kOk) status = array_arg(ctx, 0, &refs) ? core(ctx, refs) : TN_ILLEGAL();
   if (status == kOk) status = refs_build(ctx, kind != kContCell);
   if (status != kOk) {
     drop_to(ctx, height);

@@ -127,7 +127,7 @@ int cat_containers_core(EngineContext* ctx, int q, int n, bool all_lists) {
   for (int i = 0; i < n; ++i) TN_TRY(refs_push(ctx, n - 1));
   ArrayArg refs[kMaxCatArgs];
   for (int i = 0; i < n; ++i)
-    if (!array_arg(ctx, n - 1 - i, &refs[i])) return kIllegalError;
+    if (!array_arg(ctx, n - 1 - i, &refs[i])) return TN_ILLEGAL();
   TN_TRY(cat_core(ctx, q, refs, n, refs[0]));
   return refs_build(ctx, all_lists);
 }

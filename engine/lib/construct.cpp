@@ -241,7 +241,7 @@ int push_int_scalar(EngineContext* ctx, T v) {
 // --- Constructors ------------------------------------------------------------------
 
 int bi_array_ctor(EngineContext* ctx, int selector, int nargin) {
-  if (!is_ctor_selector(selector)) return kIllegalError;
+  if (!is_ctor_selector(selector)) return TN_ILLEGAL();
   if (!args_present(ctx, nargin)) return kWrongArgType;
   const bool random = selector == kCtorRand || selector == kCtorRandn;
   if (random && nargin >= 1 && stk_is_char(ctx, nargin - 1))
@@ -263,7 +263,7 @@ int bi_array_ctor(EngineContext* ctx, int selector, int nargin) {
 }
 
 int bi_true_false(EngineContext* ctx, int selector, int nargin) {
-  if (selector != kLogicalTrue && selector != kLogicalFalse) return kIllegalError;
+  if (selector != kLogicalTrue && selector != kLogicalFalse) return TN_ILLEGAL();
   if (!args_present(ctx, nargin)) return kWrongArgType;
   SizeRequest req;
   TN_TRY(read_size_args(ctx, 0, nargin, SizeRules{true, true}, &req));
@@ -285,7 +285,7 @@ int bi_inf_nan_realmin_realmax(EngineContext* ctx, int selector, int nargin) {
     // The extreme normal doubles the searches by doubling and halving find.
     case kConstRealmin: v = std::numeric_limits<double>::min(); break;
     case kConstRealmax: v = std::numeric_limits<double>::max(); break;
-    default: return kIllegalError;
+    default: return TN_ILLEGAL();
   }
   if (nargin == 0) return stk_push_real(ctx, v);
   if (!args_present(ctx, nargin)) return kWrongArgType;

@@ -273,7 +273,7 @@ int min_max_along(EngineContext* ctx, bool is_max, int nargin, int nargout) {
 }  // namespace
 
 int bi_min_max(EngineContext* ctx, int which, int nargin, int nargout) {
-  if (which != kExtremeMin && which != kExtremeMax) return kIllegalError;
+  if (which != kExtremeMin && which != kExtremeMax) return TN_ILLEGAL();
   if (nargin > 3) return kTooManyInputs;
   if (nargin < 1 || !args_present(ctx, nargin)) return kWrongArgType;
   if (nargin == 2) return min_max_pair(ctx, which == kExtremeMax, nargout);

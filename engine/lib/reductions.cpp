@@ -272,7 +272,7 @@ void int_truth_lines(uint8_t* r, const DimLines& g, bool all, const void* data) 
 }  // namespace
 
 int bi_sum_prod_stats(EngineContext* ctx, int selector, int nargin) {
-  if (!is_stat_selector(selector)) return kIllegalError;
+  if (!is_stat_selector(selector)) return TN_ILLEGAL();
   const bool three = selector == kStatMoment || selector == kStatVar || selector == kStatStd;
   const int max_in = three ? 3 : 2;
   if (nargin > max_in) return kTooManyInputs;
@@ -348,7 +348,7 @@ int bi_sum_prod_stats(EngineContext* ctx, int selector, int nargin) {
 }
 
 int bi_cumsum_cumprod(EngineContext* ctx, int which, int nargin) {
-  if (which != kCumSum && which != kCumProd) return kIllegalError;
+  if (which != kCumSum && which != kCumProd) return TN_ILLEGAL();
   if (nargin > 2) return kTooManyInputs;
   if (nargin < 1 || !args_present(ctx, nargin)) return kWrongArgType;
   const NumOperand x = num_operand(ctx, nargin - 1);
@@ -373,12 +373,12 @@ int bi_cumsum_cumprod(EngineContext* ctx, int which, int nargin) {
 }
 
 int bi_any_all(EngineContext* ctx, int which, int nargin) {
-  if (which != kReduceAny && which != kReduceAll) return kIllegalError;
+  if (which != kReduceAny && which != kReduceAll) return TN_ILLEGAL();
   if (nargin > 2) return kTooManyInputs;
   if (nargin < 1 || !args_present(ctx, nargin)) return kWrongArgType;
   const NumOperand x = num_operand(ctx, nargin - 1);
   if (x.kind != NumKind::kDouble && x.kind != NumKind::kInt)
-    return bad_element_size(ctx, nargin - 1) ? kIllegalError : kWrongArgType;
+    return bad_element_size(ctx, nargin - 1) ? TN_ILLEGAL() : kWrongArgType;
   int d = -1;
   if (nargin == 2) TN_TRY(peek_dim_arg(ctx, 0, &d));
   const bool all = which == kReduceAll;

@@ -309,7 +309,7 @@ int bi_ind2sub(EngineContext* ctx, int nargout) {
       drop_to(ctx, height);  // the outputs made so far go; the arguments stay
       return status;
     }
-    if (!array_arg(ctx, nargout - j, &ind)) return kIllegalError;  // pointers after the push
+    if (!array_arg(ctx, nargout - j, &ind)) return TN_ILLEGAL();  // pointers after the push
     for (int64_t e = 0; e < ind.count; ++e) {
       double sub = 1;
       if (j < siz.ndims) {

@@ -71,7 +71,7 @@ auto with_nonzero_test(const NumOperand& x, F f) {
 int numeric_arg(EngineContext* ctx, int depth, NumOperand* x) {
   *x = num_operand(ctx, depth);
   if (x->kind != NumKind::kNone) return kOk;
-  return bad_element_size(ctx, depth) ? kIllegalError : kWrongArgType;
+  return bad_element_size(ctx, depth) ? TN_ILLEGAL() : kWrongArgType;
 }
 
 // Pushes the values output of find: k elements of x's class, complex when x is.

@@ -350,7 +350,7 @@ int bi_fminbnd(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     return st;
   }
   double* s = solver_row(ctx, 0);
-  if (!s) return kIllegalError;
+  if (!s) return TN_ILLEGAL();
   const int inputs = int(s[kNargin]);
   MinOutcome o;
   st = min_step(ctx, s, v, nargout, &o);

@@ -88,7 +88,7 @@ int evaluate(EngineContext* ctx, const Work& w, int phase, int vertex, const dou
   double *re, *im;
   if (stk_get_double_array(ctx, 0, nullptr, nullptr, nullptr, &re, &im) != kOk) {
     stk_drop(ctx);
-    return kIllegalError;
+    return TN_ILLEGAL();
   }
   std::memmove(re, p, sizeof(double) * size_t(w.n));
   return solver_call_with_top(ctx, nargin, kWork, kFunInput, kFirstExtra);
@@ -109,7 +109,7 @@ int evaluate_along(EngineContext* ctx, const Work& w, int phase, double t) {
   double *re, *im;
   if (stk_get_double_array(ctx, 0, nullptr, nullptr, nullptr, &re, &im) != kOk) {
     stk_drop(ctx);
-    return kIllegalError;
+    return TN_ILLEGAL();
   }
   for (int i = 0; i < w.n; ++i) re[i] = w.c[i] + t * w.d[i];
   return solver_call_with_top(ctx, nargin, kWork, kFunInput, kFirstExtra);
@@ -250,7 +250,7 @@ int finish(EngineContext* ctx, const Work& w, bool converged, int nargout) {
   const int nargin = int(w.s[kNargin]);
   const int x0_depth = (nargin - 1 - kStartInput) + kWork;
   double *re, *im;
-  if (stk_get_double_array(ctx, x0_depth, nullptr, nullptr, nullptr, &re, &im) != kOk) return kIllegalError;
+  if (stk_get_double_array(ctx, x0_depth, nullptr, nullptr, nullptr, &re, &im) != kOk) return TN_ILLEGAL();
   for (int i = 0; i < w.n; ++i) re[i] = vert(w, i, b);
   stk_remove(ctx, 0, kWork);
   stk_remove(ctx, 0, nargin - 1 - kStartInput);  // inputs above x0
@@ -323,7 +323,7 @@ int bi_fminsearch(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     return st;
   }
   const Work w = work_at(ctx);
-  if (!w.s || !w.v) return kIllegalError;
+  if (!w.s || !w.v) return TN_ILLEGAL();
   SearchEnd e;
   st = search_step(ctx, w, v, &e);
   if (st == kOk && e.done && !e.converged && nargout < kFlagOutputs) st = kNoConvergence;

@@ -241,7 +241,7 @@ int bi_fzero(EngineContext* ctx, int nargin, int, uintptr_t) {
     return st;
   }
   double* s = solver_row(ctx, 0);
-  if (!s) return kIllegalError;
+  if (!s) return TN_ILLEGAL();
   const int inputs = int(s[kNargin]);
   bool finished = false;
   double x = 0;

@@ -499,7 +499,7 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
     return r;
   }
   Ode o;
-  if (!bind(ctx, data, &o)) return kIllegalError;
+  if (!bind(ctx, data, &o)) return TN_ILLEGAL();
   double *yr, *yi;
   stk_get_matrix(ctx, input_depth(o, kStartInput), &n, &cols, &yr, &yi);
   for (int i = 0; i < n; ++i) {
@@ -525,7 +525,7 @@ int resume_output_fcn(EngineContext* ctx, int nargout, uintptr_t data) {
     return bst;
   }
   Ode o;
-  if (!bind(ctx, data, &o)) return kIllegalError;
+  if (!bind(ctx, data, &o)) return TN_ILLEGAL();
   bool finished = stop != 0;
   const int st = finished ? kOk : continue_or_finish(o, &finished);
   if (st != kOk) {
@@ -544,7 +544,7 @@ int resume_stage(EngineContext* ctx, int nargout, uintptr_t data) {
       stk_get_matrix(ctx, 1 + kDepthY, &n, &one, &a, &b) != kOk ||
       stk_get_matrix(ctx, 1 + kDepthK, &r, &c, &k_re, &k_im) != kOk) {
     stk_remove(ctx, 0, 1 + kWork);
-    return kIllegalError;
+    return TN_ILLEGAL();
   }
   int32_t vr = 0, vc = 0;
   if (stk_get_matrix(ctx, 0, &vr, &vc, &vre, &vim) != kOk || vr != n || vc != 1) {
@@ -560,7 +560,7 @@ int resume_stage(EngineContext* ctx, int nargout, uintptr_t data) {
   sv[kEvals] += 1;
   stk_drop(ctx);
   Ode o;
-  if (!bind(ctx, data, &o)) return kIllegalError;
+  if (!bind(ctx, data, &o)) return TN_ILLEGAL();
   bool finished = false;
   const int st = take_stage(o, &finished);
   if (st != kOk) {

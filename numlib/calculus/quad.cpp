@@ -133,7 +133,7 @@ int bi_quad(EngineContext* ctx, int nargin, int, uintptr_t) {
     return st;
   }
   double* s = solver_row(ctx, 0);
-  if (!s) return kIllegalError;
+  if (!s) return TN_ILLEGAL();
   bool finished = false;
   double result = 0;
   const int inputs = int(s[kNargin]);

@@ -109,7 +109,7 @@ int funm_resume(EngineContext* ctx, int results, int nout) {
   MatRef f;
   la_fetch(ctx, 2, &f);
   const int32_t k = static_cast<int32_t>(idx);
-  if (k < 1 || k > f.n) return kIllegalError;
+  if (k < 1 || k > f.n) return TN_ILLEGAL();
   const int64_t at = int64_t{k - 1} * f.n + (k - 1);
   f.re[at] = r.re[0];
   f.im[at] = r.im ? r.im[0] : 0.0;

@@ -227,7 +227,7 @@ int bi_griddatan(EngineContext* ctx, int nargin, int, uintptr_t) {
 }
 
 int bi_tsearch_griddata(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
-  if (data != kGeomTsearch && data != kGeomGriddata) return kIllegalError;
+  if (data != kGeomTsearch && data != kGeomGriddata) return TN_ILLEGAL();
   const int max_in = data == kGeomTsearch ? 5 : 6;
   if (nargin < 5) return kTooFewInputs;
   if (nargin > max_in) return kTooManyInputs;

@@ -129,7 +129,7 @@ int bi_quaternion_product(EngineContext* ctx, int, int, uintptr_t data) {
     case 'T': rule = SizeRule::kOneScalar; break;
     case 'R': rule = SizeRule::kSecondScalar; break;
     case 'L': rule = SizeRule::kFirstScalar; break;
-    default: return kIllegalError;
+    default: return TN_ILLEGAL();
   }
   Binary p;
   TN_TRY(binary_prepare(ctx, rule, &p));
@@ -149,7 +149,7 @@ int bi_quaternion_product(EngineContext* ctx, int, int, uintptr_t data) {
 
 // power 'p' (elementwise) and mpower 'm' (scalars): A^B = exp(B log A).
 int bi_quaternion_power(EngineContext* ctx, int, int, uintptr_t data) {
-  if (data != 'p' && data != 'm') return kIllegalError;
+  if (data != 'p' && data != 'm') return TN_ILLEGAL();
   Binary p;
   TN_TRY(binary_prepare(ctx, data == 'm' ? SizeRule::kBothScalar : SizeRule::kElementwise, &p));
   double a[4], b[4];
@@ -164,7 +164,7 @@ int bi_quaternion_power(EngineContext* ctx, int, int, uintptr_t data) {
 
 // eq 'e', ne 'n': a logical array of the larger operand's dims.
 int bi_quaternion_compare(EngineContext* ctx, int, int, uintptr_t data) {
-  if (data != 'e' && data != 'n') return kIllegalError;
+  if (data != 'e' && data != 'n') return TN_ILLEGAL();
   Binary p;
   TN_TRY(read_operands(ctx, &p));
   const bool as = p.a.count == 1, bs = p.b.count == 1;

@@ -68,7 +68,7 @@ int call_array_function(EngineContext* ctx, int data, int nargin) {
     case 'r': return ops.reshape_squeeze ? ops.reshape_squeeze(ctx, nargin) : kNotSupported;
     case 's': return ops.reshape_squeeze ? ops.reshape_squeeze(ctx, kReshapeSqueeze) : kNotSupported;
     case '9': return ops.rot90 ? ops.rot90(ctx, nargin) : kNotSupported;
-    default: return kIllegalError;
+    default: return TN_ILLEGAL();
   }
 }
 
@@ -98,7 +98,7 @@ int component_of(const char* name) {
 }  // namespace
 
 int bi_quaternion_arrayop(EngineContext* ctx, int nargin, int, uintptr_t data) {
-  if (!known_array_function(int(data))) return kIllegalError;
+  if (!known_array_function(int(data))) return TN_ILLEGAL();
   QuaternionView q;
   const int s = quaternion_get_operand(ctx, nargin - 1, &q);
   TN_TRY(s == kWrongType ? kWrongArgType : s);
@@ -118,7 +118,7 @@ int bi_quaternion_arrayop(EngineContext* ctx, int nargin, int, uintptr_t data) {
 
 // cat(dim, a, b, ...) 'c', horzcat(a, b) 'h', vertcat(a, b) 'v'.
 int bi_quaternion_cat(EngineContext* ctx, int nargin, int, uintptr_t data) {
-  if (data != 'c' && data != 'h' && data != 'v') return kIllegalError;
+  if (data != 'c' && data != 'h' && data != 'v') return TN_ILLEGAL();
   const int first = data == 'c' ? 1 : 0;  // operands after dim
   const int operands = nargin - first;
   if (operands < 1 || (data != 'c' && operands != 2)) return kTooFewInputs;
@@ -216,7 +216,7 @@ int bi_quaternion_subsasgn(EngineContext* ctx, int, int, uintptr_t) {
 
 // beginning 'b' and end 'e' (q, position, count of indices).
 int bi_quaternion_bounds(EngineContext* ctx, int, int, uintptr_t data) {
-  if (data != 'b' && data != 'e') return kIllegalError;
+  if (data != 'b' && data != 'e') return TN_ILLEGAL();
   QuaternionView q;
   int status = quaternion_get_arg(ctx, 2, &q);
   TN_TRY(status == kWrongType ? kWrongArgType : status);

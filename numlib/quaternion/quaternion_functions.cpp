@@ -92,7 +92,7 @@ void slerp_one(double* a, const double* b, double t, double* out) {
 
 // abs 'a', qnorm 'n', real 'r'.
 int bi_quaternion_norm(EngineContext* ctx, int, int, uintptr_t data) {
-  if (data != 'a' && data != 'n' && data != 'r') return kIllegalError;
+  if (data != 'a' && data != 'n' && data != 'r') return TN_ILLEGAL();
   QuaternionView q;
   TN_TRY(quaternion_arg44(ctx, 0, &q));
   double* re = nullptr;
@@ -116,7 +116,7 @@ int bi_quaternion_elemfun(EngineContext* ctx, int, int, uintptr_t data) {
     case 'S': kernel = quaternion_sin_kernel; break;
     case 'q': kernel = quaternion_sqrt_kernel; break;
     case 'c': case 'i': case 'v': case 's': break;
-    default: return kIllegalError;
+    default: return TN_ILLEGAL();
   }
   QuaternionView q;
   TN_TRY(quaternion_arg44(ctx, 0, &q));

@@ -225,7 +225,7 @@ int bi_quaternion_count(EngineContext* ctx, int, int, uintptr_t data) {
       break;
     case 'd': v = q.ndims; break;
     case 'e': v = double(q.count); break;
-    default: return kIllegalError;
+    default: return TN_ILLEGAL();
   }
   TN_TRY(stk_push_real(ctx, v));
   stk_replace_with_top(ctx, 0);
