@@ -169,7 +169,7 @@ int tn_illegal_at(const char* file, int line);
 #ifdef TN_DEBUG_CHECKS
 #define TN_ILLEGAL() tn_illegal_at(__FILE__, __LINE__)
 #else
-#define TN_ILLEGAL() kIllegalError
+#define TN_ILLEGAL() int(kIllegalError)
 #endif
 // The place the last TN_ILLEGAL() recorded (null file when none).
 struct IllegalSite {
