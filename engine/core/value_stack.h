@@ -132,7 +132,7 @@ inline uint64_t* stk_claim(EngineContext* c, uint32_t kind, uint32_t a, uint32_t
 
 // Pops the top item (descriptor and data).
 inline void stk_drop(EngineContext* c) {
-  TN_ASSERT(c->desc_top >= 3 && c->desc_top % 3 == 0);
+  TN_ASSERT(c->desc_top >= kDescWords);
   uint32_t* d = desc_at(c, 0);
   TN_ASSERT(int64_t(desc_data_words(d)) <= c->data_top);
   c->data_top -= static_cast<int32_t>(desc_data_words(d));
