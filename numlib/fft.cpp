@@ -106,15 +106,14 @@ void combine(const Buffers& b, int src, int dst, int64_t offset, int64_t len, in
   }
 }
 
-// w(m) = exp(-+2 pi i m / len) by running products from w(1).
+// w(m) = exp(-+2 pi i m / len), each from its own angle: running products
+// would lose accuracy linearly in len.
 void build_twiddles(double* wr, double* wi, int64_t len, bool inverse) {
-  const double theta = kTwoPi / double(len);
-  const double c = std::cos(theta), s = inverse ? std::sin(theta) : -std::sin(theta);
-  wr[0] = 1.0;
-  wi[0] = 0.0;
-  for (int64_t m = 1; m < len; ++m) {
-    wr[m] = mul_re(wr[m - 1], wi[m - 1], c, s);
-    wi[m] = mul_im(wr[m - 1], wi[m - 1], c, s);
+  const double sign = inverse ? 1.0 : -1.0;
+  for (int64_t m = 0; m < len; ++m) {
+    const double theta = kTwoPi * double(m) / double(len);
+    wr[m] = std::cos(theta);
+    wi[m] = sign * std::sin(theta);
   }
 }
 
@@ -213,17 +212,14 @@ void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
   double wr[kTwiddleChunk], wi[kTwiddleChunk];
   for (int64_t len = 2; len <= n; len *= 2) {
     const int64_t half = len / 2;
-    const double theta = kTwoPi / double(len);
-    const double c = std::cos(theta), s = inverse ? std::sin(theta) : -std::sin(theta);
-    double cr = 1.0, ci = 0.0;  // the running twiddle
+    const double sign = inverse ? 1.0 : -1.0;
     for (int64_t j0 = 0; j0 < half; j0 += kTwiddleChunk) {
       const int64_t jn = half - j0 < kTwiddleChunk ? half - j0 : kTwiddleChunk;
+      // Each twiddle from its own angle (running products drift with len).
       for (int64_t j = 0; j < jn; ++j) {
-        wr[j] = cr;
-        wi[j] = ci;
-        const double nr = mul_re(cr, ci, c, s);
-        ci = mul_im(cr, ci, c, s);
-        cr = nr;
+        const double theta = kTwoPi * double(j0 + j) / double(len);
+        wr[j] = std::cos(theta);
+        wi[j] = sign * std::sin(theta);
       }
       for (int64_t i0 = j0; i0 < n; i0 += len) {
         double* ar = out_re + i0 * os;

@@ -10,6 +10,8 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
+#include "numlib/signal/fft_builtins.h"
+#include "numlib/signal/polynomials.h"
 
 namespace {
 
@@ -67,17 +69,17 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("utf8decode"),
     F("md5"),
     F("sha1"),
-    F("polyval", 2, 2, 1, 1),
-    F("roots", 1, 2, 1, 1),
-    F("poly"),
-    F("polyder", 1, 2, 1, 2),
-    F("polyint", 1, 2, 1, 1),
-    F("fft", 1, 3, 1, 1, 'f'),
-    F("ifft", 1, 3, 1, 1, 'i'),
-    F("fft2", 1, 3, 1, 1, '2'),
-    F("ifft2", 1, 3, 1, 1, 'I'),
-    F("fftn", 1, 2, 1, 1, 'f'),
-    F("ifftn", 1, 2, 1, 1, 'i'),
+    F("polyval", 2, 2, 1, 1, 0, 0, bi_polyval),
+    F("roots", 1, 2, 1, 1, 0, 0, bi_roots),
+    F("poly", 1, 1, 1, 1, 0, 0, bi_poly),
+    F("polyder", 1, 2, 1, 2, 0, 0, bi_polyder),
+    F("polyint", 1, 2, 1, 1, 0, 0, bi_polyint),
+    F("fft", 1, 3, 1, 1, 'f', 0, bi_fft),
+    F("ifft", 1, 3, 1, 1, 'i', 0, bi_fft),
+    F("fft2", 1, 3, 1, 1, '2', 0, bi_fft2),
+    F("ifft2", 1, 3, 1, 1, 'I', 0, bi_fft2),
+    F("fftn", 1, 2, 1, 1, 'f', 0, bi_fftn),
+    F("ifftn", 1, 2, 1, 1, 'i', 0, bi_fftn),
     F("expm"),
     F("eig", 1, 1, 1, 2),
     F("balance", 1, 1, 1, 2),
