@@ -11,6 +11,7 @@
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
 #include "numlib/signal/fft_builtins.h"
+#include "numlib/signal/interpn.h"
 #include "numlib/signal/polynomials.h"
 
 namespace {
@@ -128,7 +129,7 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("cdf", 2, 4, 1, 1, 'c'),
     F("icdf", 2, 4, 1, 1, 'i'),
     F("pdf", 2, 4, 1, 1, 'p'),
-    F("interpn", 3, 34, 1, 1),
+    F("interpn", 3, 34, 1, 1, 0, 0, bi_interpn),
     F("delaunay", 2, 2, 1, 2),
     F("delaunayn", 1, 1, 1, 2),
     F("griddata", 5, 6, 1, 1),
