@@ -197,13 +197,21 @@ void shape_of(const FftInput& x, FftShape* s) {
 
 // An integer argument that may be empty (*given false).
 int optional_int(EngineContext* ctx, int depth, bool* given, int32_t* v) {
+  if (stk_is_char(ctx, depth)) return kWrongArgType;
   int32_t rows = 0, cols = 0;
   if (stk_get_matrix(ctx, depth, &rows, &cols, nullptr, nullptr) == kOk && (rows == 0 || cols == 0)) {
     *given = false;
     return kOk;
   }
   *given = true;
-  return stk_get_int(ctx, depth, v);
+  const int status = stk_get_int(ctx, depth, v);
+  return status == kWrongType ? kWrongArgType : status;
+}
+
+// The shape of a size argument: a double matrix, not text.
+int size_matrix(EngineContext* ctx, int depth, int32_t* rows, int32_t* cols) {
+  if (stk_is_char(ctx, depth) || stk_is_logical(ctx, depth)) return kWrongArgType;
+  return stk_get_matrix(ctx, depth, rows, cols, nullptr, nullptr) == kOk ? kOk : kWrongArgType;
 }
 
 // A size vector: real double elements, each an integer.
@@ -259,12 +267,15 @@ int bi_fft2(EngineContext* ctx, int nargin, int, uintptr_t data) {
   int32_t siz[2] = {};
   int64_t nsiz = 0;
   if (nargin == 3) {
-    TN_TRY(stk_get_int(ctx, 1, &siz[0]));
-    TN_TRY(stk_get_int(ctx, 0, &siz[1]));
+    bool given = false;
+    TN_TRY(optional_int(ctx, 1, &given, &siz[0]));
+    if (!given) return kNonScalarArg;
+    TN_TRY(optional_int(ctx, 0, &given, &siz[1]));
+    if (!given) return kNonScalarArg;
     nsiz = 2;
   } else if (nargin == 2) {
     int32_t rows = 0, cols = 0;
-    TN_TRY(stk_get_matrix(ctx, 0, &rows, &cols, nullptr, nullptr) == kOk ? kOk : kWrongArgType);
+    TN_TRY(size_matrix(ctx, 0, &rows, &cols));
     if (int64_t(rows) * cols > 2) return kBadSize;
     TN_TRY(read_sizes(ctx, 0, &nsiz, siz, 2));
     if (nsiz == 1) {
@@ -286,7 +297,7 @@ int bi_fftn(EngineContext* ctx, int nargin, int, uintptr_t data) {
   shape_of(x, &plan.out);
   if (nargin == 2) {
     int32_t rows = 0, cols = 0;
-    TN_TRY(stk_get_matrix(ctx, 0, &rows, &cols, nullptr, nullptr) == kOk ? kOk : kWrongArgType);
+    TN_TRY(size_matrix(ctx, 0, &rows, &cols));
     const int64_t given = int64_t(rows) * cols;
     if (given < x.nd) return kBadSize;
     if (given > kMaxFftDims) return kObjectTooLarge;
