@@ -10,6 +10,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
+#include "numlib/control/matrix_equations.h"
 #include "numlib/signal/fft_builtins.h"
 #include "numlib/signal/interpn.h"
 #include "numlib/signal/polynomials.h"
@@ -102,10 +103,10 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("householder", 1, 1, 1, 2),
     F("householderapply", 3, 4, 1, 1),
     F("linprog", 3, 5, 1, 1),
-    F("care", 3, 5, 1, 3, 'c'),
-    F("dare", 3, 4, 1, 3, 'd'),
-    F("lyap", 2, 3, 1, 1),
-    F("dlyap", 2, 2, 1, 1),
+    F("care", 3, 5, 1, 3, 'c', 0, bi_care),
+    F("dare", 3, 4, 1, 3, 'd', 0, bi_care),
+    F("lyap", 2, 3, 1, 1, 0, 0, bi_lyap),
+    F("dlyap", 2, 2, 1, 1, 0, 0, bi_dlyap),
     F("beta", 2, 2, 1, 1, 1),
     F("betainc", 3, 3, 1, 1),  // data: the incomplete beta kernel, bound with it
     F("betaln", 2, 2, 1, 1, 2),
