@@ -10,6 +10,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
+#include "numlib/control/conversions.h"
 #include "numlib/control/matrix_equations.h"
 #include "numlib/signal/fft_builtins.h"
 #include "numlib/signal/interpn.h"
@@ -311,10 +312,10 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("camva", 0, 1, 0, 1),
     F("camzoom", 1, 1, 0, 0),
     F("daspect", 0, 1, 0, 1),
-    F("c2dm", 3, 6, 1, 4),
-    F("d2cm", 3, 6, 1, 4),
-    F("ss2tf", 4, 5, 1, 2),
-    F("tf2ss", 2, 2, 1, 4),
+    F("c2dm", 3, 6, 1, 4, 0, 0, bi_c2dm),
+    F("d2cm", 3, 6, 1, 4, 0, 0, bi_d2cm),
+    F("ss2tf", 4, 5, 1, 2, 0, 0, bi_ss2tf),
+    F("tf2ss", 2, 2, 1, 4, 0, 0, bi_tf2ss),
     F("margin", 2, 2, 1, 4),
     F("dmargin", 2, 3, 1, 4),
 
