@@ -11,6 +11,7 @@
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
 #include "numlib/control/conversions.h"
+#include "numlib/control/margins.h"
 #include "numlib/control/matrix_equations.h"
 #include "numlib/signal/fft_builtins.h"
 #include "numlib/signal/interpn.h"
@@ -316,8 +317,8 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("d2cm", 3, 6, 1, 4, 0, 0, bi_d2cm),
     F("ss2tf", 4, 5, 1, 2, 0, 0, bi_ss2tf),
     F("tf2ss", 2, 2, 1, 4, 0, 0, bi_tf2ss),
-    F("margin", 2, 2, 1, 4),
-    F("dmargin", 2, 3, 1, 4),
+    F("margin", 2, 2, 1, 4, 0, 0, bi_margin),
+    F("dmargin", 2, 3, 1, 4, 0, 0, bi_dmargin),
 
     M("!Tarnivel"),  // the application runtime
     F("subplots", 0, 1, 0, 1),
