@@ -183,9 +183,14 @@ int64_t numk_fft_work_doubles(int32_t n) {
   return 2 * int64_t(n) + kFrameDoubles * (1 + int64_t(odd_factor_count(n)));
 }
 
-void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
-                     int32_t in_stride, double* out_re, double* out_im, int32_t n,
-                     int32_t out_stride, uint8_t inverse) {
+namespace {
+
+// The radix-2 kernel; with a table (w_n(j), j < n/2, of this length and
+// direction) the twiddle of stage len at j is w_n(j n/len), an exact value of
+// its own angle read instead of computed.
+void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t in_stride,
+            double* out_re, double* out_im, int32_t n, int32_t out_stride, uint8_t inverse,
+            const double* table_re, const double* table_im) {
   if (n < 1) return;
   const int64_t os = out_stride, is = in_stride;
   const double scale = inverse ? 1.0 / double(n) : 1.0;
@@ -216,10 +221,18 @@ void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
     for (int64_t j0 = 0; j0 < half; j0 += kTwiddleChunk) {
       const int64_t jn = half - j0 < kTwiddleChunk ? half - j0 : kTwiddleChunk;
       // Each twiddle from its own angle (running products drift with len).
-      for (int64_t j = 0; j < jn; ++j) {
-        const double theta = kTwoPi * double(j0 + j) / double(len);
-        wr[j] = std::cos(theta);
-        wi[j] = sign * std::sin(theta);
+      if (table_re) {
+        const int64_t step = n / len;
+        for (int64_t j = 0; j < jn; ++j) {
+          wr[j] = table_re[(j0 + j) * step];
+          wi[j] = table_im[(j0 + j) * step];
+        }
+      } else {
+        for (int64_t j = 0; j < jn; ++j) {
+          const double theta = kTwoPi * double(j0 + j) / double(len);
+          wr[j] = std::cos(theta);
+          wi[j] = sign * std::sin(theta);
+        }
       }
       for (int64_t i0 = j0; i0 < n; i0 += len) {
         double* ar = out_re + i0 * os;
@@ -238,6 +251,25 @@ void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
       }
     }
   }
+}
+
+// w_n(j) = exp(-+2 pi i j / n) for j < n/2, for the radix-2 stages of length n.
+void build_radix2_table(double* tr, double* ti, int64_t n, bool inverse) {
+  const double sign = inverse ? 1.0 : -1.0;
+  for (int64_t j = 0; j < n / 2; ++j) {
+    const double theta = kTwoPi * double(j) / double(n);
+    tr[j] = std::cos(theta);
+    ti[j] = sign * std::sin(theta);
+  }
+}
+
+}  // namespace
+
+void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
+                     int32_t in_stride, double* out_re, double* out_im, int32_t n,
+                     int32_t out_stride, uint8_t inverse) {
+  radix2(in_re, in_im, in_count, in_stride, out_re, out_im, n, out_stride, inverse, nullptr,
+         nullptr);
 }
 
 int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t count,
@@ -261,6 +293,7 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
   FftFrame* frames = reinterpret_cast<FftFrame*>(work + 2 * int64_t(n));
   const Buffers buf = {{out_re, in_re}, {out_im, in_im}};
   bool input_copied = false;
+  bool radix2_table = false;  // wr, wi hold the shared radix-2 table
 
   int depth = 0;
   frames[0] = {0, n, vcount, stride, vdist, 0};
@@ -280,11 +313,18 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
           copy_batch(in_re, in_im, out_re, out_im, 0, n, stride, vcount, vdist);
           input_copied = true;
         }
+        // A power-of-two length never combines, so the twiddle area is free
+        // for one table shared by every vector of the batch.
+        const bool shared = f.len == n;
+        if (shared && !radix2_table) {
+          build_radix2_table(wr, wi, n, inverse != 0);
+          radix2_table = true;
+        }
         for (int64_t j = f.done; j < f.count; ++j) {
           const int64_t at = f.offset + j * f.step;
-          numk_fft_radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
-                          buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len),
-                          int32_t(f.stride), inverse);
+          radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
+                 buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len), int32_t(f.stride), inverse,
+                 shared ? wr : nullptr, shared ? wi : nullptr);
         }
       } else if (dst == 0) {
         copy_batch(in_re, in_im, out_re, out_im, f.offset, 1, 1, f.count, f.step);
