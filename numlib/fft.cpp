@@ -106,15 +106,14 @@ void combine(const Buffers& b, int src, int dst, int64_t offset, int64_t len, in
   }
 }
 
-// w(m) = exp(-+2 pi i m / len) by running products from w(1).
+// w(m) = exp(-+2 pi i m / len), each from its own angle: running products
+// would lose accuracy linearly in len.
 void build_twiddles(double* wr, double* wi, int64_t len, bool inverse) {
-  const double theta = kTwoPi / double(len);
-  const double c = std::cos(theta), s = inverse ? std::sin(theta) : -std::sin(theta);
-  wr[0] = 1.0;
-  wi[0] = 0.0;
-  for (int64_t m = 1; m < len; ++m) {
-    wr[m] = mul_re(wr[m - 1], wi[m - 1], c, s);
-    wi[m] = mul_im(wr[m - 1], wi[m - 1], c, s);
+  const double sign = inverse ? 1.0 : -1.0;
+  for (int64_t m = 0; m < len; ++m) {
+    const double theta = kTwoPi * double(m) / double(len);
+    wr[m] = std::cos(theta);
+    wi[m] = sign * std::sin(theta);
   }
 }
 
@@ -184,9 +183,14 @@ int64_t numk_fft_work_doubles(int32_t n) {
   return 2 * int64_t(n) + kFrameDoubles * (1 + int64_t(odd_factor_count(n)));
 }
 
-void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
-                     int32_t in_stride, double* out_re, double* out_im, int32_t n,
-                     int32_t out_stride, uint8_t inverse) {
+namespace {
+
+// The radix-2 kernel; with a table (w_n(j), j < n/2, of this length and
+// direction) the twiddle of stage len at j is w_n(j n/len), an exact value of
+// its own angle read instead of computed.
+void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t in_stride,
+            double* out_re, double* out_im, int32_t n, int32_t out_stride, uint8_t inverse,
+            const double* table_re, const double* table_im) {
   if (n < 1) return;
   const int64_t os = out_stride, is = in_stride;
   const double scale = inverse ? 1.0 / double(n) : 1.0;
@@ -213,17 +217,22 @@ void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
   double wr[kTwiddleChunk], wi[kTwiddleChunk];
   for (int64_t len = 2; len <= n; len *= 2) {
     const int64_t half = len / 2;
-    const double theta = kTwoPi / double(len);
-    const double c = std::cos(theta), s = inverse ? std::sin(theta) : -std::sin(theta);
-    double cr = 1.0, ci = 0.0;  // the running twiddle
+    const double sign = inverse ? 1.0 : -1.0;
     for (int64_t j0 = 0; j0 < half; j0 += kTwiddleChunk) {
       const int64_t jn = half - j0 < kTwiddleChunk ? half - j0 : kTwiddleChunk;
-      for (int64_t j = 0; j < jn; ++j) {
-        wr[j] = cr;
-        wi[j] = ci;
-        const double nr = mul_re(cr, ci, c, s);
-        ci = mul_im(cr, ci, c, s);
-        cr = nr;
+      // Each twiddle from its own angle (running products drift with len).
+      if (table_re) {
+        const int64_t step = n / len;
+        for (int64_t j = 0; j < jn; ++j) {
+          wr[j] = table_re[(j0 + j) * step];
+          wi[j] = table_im[(j0 + j) * step];
+        }
+      } else {
+        for (int64_t j = 0; j < jn; ++j) {
+          const double theta = kTwoPi * double(j0 + j) / double(len);
+          wr[j] = std::cos(theta);
+          wi[j] = sign * std::sin(theta);
+        }
       }
       for (int64_t i0 = j0; i0 < n; i0 += len) {
         double* ar = out_re + i0 * os;
@@ -242,6 +251,25 @@ void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
       }
     }
   }
+}
+
+// w_n(j) = exp(-+2 pi i j / n) for j < n/2, for the radix-2 stages of length n.
+void build_radix2_table(double* tr, double* ti, int64_t n, bool inverse) {
+  const double sign = inverse ? 1.0 : -1.0;
+  for (int64_t j = 0; j < n / 2; ++j) {
+    const double theta = kTwoPi * double(j) / double(n);
+    tr[j] = std::cos(theta);
+    ti[j] = sign * std::sin(theta);
+  }
+}
+
+}  // namespace
+
+void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
+                     int32_t in_stride, double* out_re, double* out_im, int32_t n,
+                     int32_t out_stride, uint8_t inverse) {
+  radix2(in_re, in_im, in_count, in_stride, out_re, out_im, n, out_stride, inverse, nullptr,
+         nullptr);
 }
 
 int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t count,
@@ -265,6 +293,7 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
   FftFrame* frames = reinterpret_cast<FftFrame*>(work + 2 * int64_t(n));
   const Buffers buf = {{out_re, in_re}, {out_im, in_im}};
   bool input_copied = false;
+  bool radix2_table = false;  // wr, wi hold the shared radix-2 table
 
   int depth = 0;
   frames[0] = {0, n, vcount, stride, vdist, 0};
@@ -284,11 +313,18 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
           copy_batch(in_re, in_im, out_re, out_im, 0, n, stride, vcount, vdist);
           input_copied = true;
         }
+        // A power-of-two length never combines, so the twiddle area is free
+        // for one table shared by every vector of the batch.
+        const bool shared = f.len == n;
+        if (shared && !radix2_table) {
+          build_radix2_table(wr, wi, n, inverse != 0);
+          radix2_table = true;
+        }
         for (int64_t j = f.done; j < f.count; ++j) {
           const int64_t at = f.offset + j * f.step;
-          numk_fft_radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
-                          buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len),
-                          int32_t(f.stride), inverse);
+          radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
+                 buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len), int32_t(f.stride), inverse,
+                 shared ? wr : nullptr, shared ? wi : nullptr);
         }
       } else if (dst == 0) {
         copy_batch(in_re, in_im, out_re, out_im, f.offset, 1, 1, f.count, f.step);

@@ -19,6 +19,12 @@
 #include "numlib/misc/digest.h"
 #include "numlib/misc/geometry.h"
 #include "numlib/quaternion/quaternion.h"
+#include "numlib/control/conversions.h"
+#include "numlib/control/margins.h"
+#include "numlib/control/matrix_equations.h"
+#include "numlib/signal/fft_builtins.h"
+#include "numlib/signal/interpn.h"
+#include "numlib/signal/polynomials.h"
 
 namespace {
 
@@ -78,17 +84,17 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("utf8decode", 1, 1, 1, 1, 0, 0, builtin_utf8decode),
     F("md5", 1, 1, 1, 1, 0, 0, bi_md5),
     F("sha1", 1, 1, 1, 1, 0, 0, bi_sha1),
-    F("polyval", 2, 2, 1, 1),
-    F("roots", 1, 2, 1, 1),
-    F("poly"),
-    F("polyder", 1, 2, 1, 2),
-    F("polyint", 1, 2, 1, 1),
-    F("fft", 1, 3, 1, 1, 'f'),
-    F("ifft", 1, 3, 1, 1, 'i'),
-    F("fft2", 1, 3, 1, 1, '2'),
-    F("ifft2", 1, 3, 1, 1, 'I'),
-    F("fftn", 1, 2, 1, 1, 'f'),
-    F("ifftn", 1, 2, 1, 1, 'i'),
+    F("polyval", 2, 2, 1, 1, 0, 0, bi_polyval),
+    F("roots", 1, 2, 1, 1, 0, 0, bi_roots),
+    F("poly", 1, 1, 1, 1, 0, 0, bi_poly),
+    F("polyder", 1, 2, 1, 2, 0, 0, bi_polyder),
+    F("polyint", 1, 2, 1, 1, 0, 0, bi_polyint),
+    F("fft", 1, 3, 1, 1, 'f', 0, bi_fft),
+    F("ifft", 1, 3, 1, 1, 'i', 0, bi_fft),
+    F("fft2", 1, 3, 1, 1, '2', 0, bi_fft2),
+    F("ifft2", 1, 3, 1, 1, 'I', 0, bi_fft2),
+    F("fftn", 1, 2, 1, 1, 'f', 0, bi_fftn),
+    F("ifftn", 1, 2, 1, 1, 'i', 0, bi_fftn),
     F("expm", 1, 1, 1, 1, 0, 0, bi_expm),
     F("eig", 1, 1, 1, 2, 0, 0, bi_eig),
     F("balance", 1, 1, 1, 2, 0, 0, bi_balance),
@@ -110,10 +116,10 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("householder", 1, 1, 1, 2, 0, 0, bi_householder),
     F("householderapply", 3, 4, 1, 1, 0, 0, bi_householderapply),
     F("linprog", 3, 5, 1, 1, 0, 0, bi_linprog),
-    F("care", 3, 5, 1, 3, 'c'),
-    F("dare", 3, 4, 1, 3, 'd'),
-    F("lyap", 2, 3, 1, 1),
-    F("dlyap", 2, 2, 1, 1),
+    F("care", 3, 5, 1, 3, 'c', 0, bi_care),
+    F("dare", 3, 4, 1, 3, 'd', 0, bi_care),
+    F("lyap", 2, 3, 1, 1, 0, 0, bi_lyap),
+    F("dlyap", 2, 2, 1, 1, 0, 0, bi_dlyap),
     F("beta", 2, 2, 1, 1, kSelBeta, 0, bi_beta),
     F("betainc", 3, 3, 1, 1, reinterpret_cast<uintptr_t>(&incomplete_beta_kernel), 0, bi_betainc),
     F("betaln", 2, 2, 1, 1, kSelBetaln, 0, bi_beta),
@@ -137,7 +143,7 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("cdf", 2, 4, 1, 1, 'c', 0, bi_distribution),
     F("icdf", 2, 4, 1, 1, 'i', 0, bi_distribution),
     F("pdf", 2, 4, 1, 1, 'p', 0, bi_distribution),
-    F("interpn", 3, 34, 1, 1),
+    F("interpn", 3, 34, 1, 1, 0, 0, bi_interpn),
     F("delaunay", 2, 2, 1, 2, 0, 0, bi_delaunay),
     F("delaunayn", 1, 1, 1, 2, 0, 0, bi_delaunayn),
     F("griddata", 5, 6, 1, 1, kGeomGriddata, 0, bi_tsearch_griddata),
@@ -318,12 +324,12 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("camva", 0, 1, 0, 1),
     F("camzoom", 1, 1, 0, 0),
     F("daspect", 0, 1, 0, 1),
-    F("c2dm", 3, 6, 1, 4),
-    F("d2cm", 3, 6, 1, 4),
-    F("ss2tf", 4, 5, 1, 2),
-    F("tf2ss", 2, 2, 1, 4),
-    F("margin", 2, 2, 1, 4),
-    F("dmargin", 2, 3, 1, 4),
+    F("c2dm", 3, 6, 1, 4, 0, 0, bi_c2dm),
+    F("d2cm", 3, 6, 1, 4, 0, 0, bi_d2cm),
+    F("ss2tf", 4, 5, 1, 2, 0, 0, bi_ss2tf),
+    F("tf2ss", 2, 2, 1, 4, 0, 0, bi_tf2ss),
+    F("margin", 2, 2, 1, 4, 0, 0, bi_margin),
+    F("dmargin", 2, 3, 1, 4, 0, 0, bi_dmargin),
 
     M("!Tarnivel"),  // the application runtime
     F("subplots", 0, 1, 0, 1),
