@@ -50,7 +50,9 @@ struct Built {
 void build(Built* out, bool no_instances = false, bool grow_main = false, bool big_heap = false) {
   FakeHost& h = out->host;
   ASSERT_EQ(h.start(kBuildBytes, kMaxBytes), 0);
-  if (grow_main) ASSERT_TRUE(rt_memory_expand(&h.block, kRtPlotOverflow));
+  if (grow_main) {
+    ASSERT_TRUE(rt_memory_expand(&h.block, kRtPlotOverflow));
+  }
   ASSERT_EQ(rt_register_library(h.block, g_builtin_table_host), 0);
   Builder builder(h.block, {{"demo", kDemoSource}});
   ASSERT_TRUE(builder.build(no_instances ? "" : kDemoDescription)) << builder.error;
@@ -136,7 +138,9 @@ TEST(ImageLoader, SmallerBlockGrowsAndLargerBlockLoads) {
     auto rows = [](const std::vector<uint8_t>& v) { return std::vector<uint8_t>(v.begin() + 4, v.end()); };
     EXPECT_EQ(rows(again[kReqNames]), rows(built.sections[kReqNames])) << bytes;
     EXPECT_EQ(target.block->h.record_words, built.host.block->h.record_words);
-    if (bytes < kBuildBytes) EXPECT_GT(target.moves, 0);
+    if (bytes < kBuildBytes) {
+      EXPECT_GT(target.moves, 0);
+    }
     expect_demo_runs(target.block);
   }
 }

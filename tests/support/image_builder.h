@@ -294,6 +294,8 @@ class Builder {
   // Appends the run to the list and shows its first figure in subplot 0.
   bool finish_instance_() {
     if (id_ < 0) return true;
+    // One empty row, as a reset leaves it.
+    if (undo_store_clear_record(rt_value_store(b_), id_) != 0) return false;
     const int64_t at = b_->h.record_words;
     if ((at + int64_t(words_.size())) * 4 > b_->h.area_size[kAreaRecords]) return false;
     std::memcpy(rt_record_words(b_) + at, words_.data(), words_.size() * 4);
