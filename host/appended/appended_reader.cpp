@@ -73,8 +73,12 @@ void appended_close(AppendedStream* s) {
 }
 
 bool appended_open(const char* path, AppendedStream* s, AppendedDescription* d) {
+  return appended_open_file(std::fopen(path, "rb"), s, d);
+}
+
+bool appended_open_file(std::FILE* file, AppendedStream* s, AppendedDescription* d) {
   appended_description_free(d);
-  *s = AppendedStream{std::fopen(path, "rb"), 0, 0};
+  *s = AppendedStream{file, 0, 0};
   if (!s->file) return false;
   if (!read_block_start(s) || !read_description(s, d)) {
     appended_close(s);

@@ -26,6 +26,9 @@ struct AppendedDescription {
 // at the first chunk. False on any failure (nothing is left open and the
 // description is empty). The description's previous buffer is freed.
 bool appended_open(const char* path, AppendedStream* stream, AppendedDescription* description);
+// The same over a file opened for binary reading, which the stream then owns
+// (closed on failure too).
+bool appended_open_file(std::FILE* file, AppendedStream* stream, AppendedDescription* description);
 void appended_close(AppendedStream* stream);
 void appended_description_free(AppendedDescription* description);
 
