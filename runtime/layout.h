@@ -69,3 +69,11 @@ int inst_layout_to_array(RuntimeBlock* b, int32_t id);
 int inst_apply_stored(RuntimeBlock* b, int32_t id);
 uint32_t layout_pack_flags(const Subplot& s, bool selected);
 void layout_unpack_flags(uint32_t word, Subplot* s, bool* selected);
+
+// The subplot parameter list (value 101): pushes element subplot + 1 of the
+// list in the newest row (or the one before), else an empty matrix; and sets
+// it from the value on top of the stack, which is popped (a negative subplot
+// only pops it). A stack that overflows while the list is built answers its
+// code; a store that cannot take the list is not reported.
+int inst_store_get_value(RuntimeBlock* b, int32_t id, int32_t subplot, bool previous);
+int inst_store_set_value(RuntimeBlock* b, int32_t id, int32_t subplot);

@@ -79,6 +79,17 @@ bool figure_index_valid(RuntimeBlock* b, int32_t id, double v) {
   return w == start + int64_t(v) && rec_at(b, w, &r) && r.tag == kTagFigure;
 }
 
+// Sets each subplot's parameter again from the stored list, last first,
+// through the same setter that handlers use; the first failure ends it.
+int apply_parameters(RuntimeBlock* b, int32_t id, int32_t n) {
+  if (!undo_store_value_present(rt_value_store(b), id, 0, kKeyParam)) return 0;
+  for (int32_t k = n - 1; k >= 0; --k) {
+    TN_TRY(inst_store_get_value(b, id, k, false));
+    TN_TRY(inst_store_set_value(b, id, k));
+  }
+  return 0;
+}
+
 }  // namespace
 
 uint32_t layout_pack_flags(const Subplot& s, bool selected) {
@@ -198,5 +209,5 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id) {
     }
   }
   inst_layout_positions(rec);
-  return 0;
+  return apply_parameters(b, id, n);
 }

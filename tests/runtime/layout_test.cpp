@@ -3,6 +3,7 @@
 // round trips in fixed and free layout, and handler resolution by element.
 #include <gtest/gtest.h>
 
+#include "engine/core/value_stack.h"
 #include "runtime/fake_host.h"
 #include "runtime/layout.h"
 #include "runtime/record_list.h"
@@ -150,7 +151,9 @@ TEST_F(Layout, StoredLayoutRoundTripsInFixedAndFreeLayout) {
     s.viewFlags = 0;  // a fixed camera: the transform keeps it
     s.camPos[0] = 9.5;
     rec->selection = 0b0110;
-    if (free) ASSERT_EQ(inst_free_layout(b, 0, true), 0);
+    if (free) {
+      ASSERT_EQ(inst_free_layout(b, 0, true), 0);
+    }
     const InstanceRec saved = *rec;
     ASSERT_EQ(inst_layout_to_array(b, 0), 0);
     ASSERT_EQ(inst_layout_reset(b, 0, false), 0);
@@ -189,6 +192,49 @@ TEST_F(Layout, SwitchesActOnTargetsOnly) {
   EXPECT_EQ(rec->subplots[0].orthographic, first);
   EXPECT_EQ(inst_current_subplot(b, 99), -1);
   EXPECT_EQ(inst_set_grid(b, 99, 1, 1), kRtNonexistentInstance);
+}
+
+}  // namespace
+
+namespace {
+
+double pop_real(EngineContext* c, bool* empty) {
+  double v = -1;
+  *empty = stk_pop_real_scalar(c, &v) != 0;
+  if (*empty) stk_drop(c);
+  return v;
+}
+
+TEST_F(Layout, ParameterListIsPaddedReplacedAndRead) {
+  EngineContext* c = rt_engine(b);
+  const int32_t top = c->desc_top;
+  ASSERT_EQ(stk_push_real(c, 7), 0);
+  ASSERT_EQ(inst_store_set_value(b, 0, 3), 0);  // absent list: three empties, then 7
+  ASSERT_EQ(stk_push_real(c, 5), 0);
+  ASSERT_EQ(inst_store_set_value(b, 0, 1), 0);  // replaces element 2
+  ASSERT_EQ(stk_push_real(c, 9), 0);
+  ASSERT_EQ(inst_store_set_value(b, 0, -1), 0);  // dropped
+  EXPECT_EQ(c->desc_top, top);
+  const struct { int32_t subplot; bool empty; double value; } reads[] = {
+      {3, false, 7}, {1, false, 5}, {0, true, 0}, {2, true, 0}, {4, true, 0}, {-1, true, 0}};
+  for (const auto& r : reads) {
+    ASSERT_EQ(inst_store_get_value(b, 0, r.subplot, false), 0);
+    bool empty = false;
+    const double v = pop_real(c, &empty);
+    EXPECT_EQ(empty, r.empty) << r.subplot;
+    if (!r.empty) {
+      EXPECT_EQ(v, r.value) << r.subplot;
+    }
+  }
+  EXPECT_EQ(c->desc_top, top);
+  // Applying the stored layout sets every parameter again unchanged.
+  ASSERT_EQ(inst_set_grid(b, 0, 2, 2), 0);
+  ASSERT_EQ(inst_layout_to_array(b, 0), 0);
+  ASSERT_EQ(inst_apply_stored(b, 0), 0);
+  ASSERT_EQ(inst_store_get_value(b, 0, 3, false), 0);
+  bool empty = true;
+  EXPECT_EQ(pop_real(c, &empty), 7);
+  EXPECT_EQ(c->desc_top, top);
 }
 
 }  // namespace
