@@ -449,3 +449,41 @@ int inst_set_perspective(RuntimeBlock* b, int32_t id, bool on) {
   push_row(b, id);
   return inst_layout_to_array(b, id);
 }
+
+int inst_subplot_props_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  bool first = true;
+  uint32_t c = 0, a = 0, m = 0;
+  each_target(rec, [&](Subplot& s) {
+    const uint32_t v = subplot_get_option_flags(&s);
+    if (!first) m |= c ^ v;
+    c = first ? v : (c & v);
+    a |= subplot_get_capabilities(&s);
+    first = false;
+  });
+  *common = c, *allowed = a, *mixed = m;
+  return 0;
+}
+
+int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  push_row(b, id);
+  each_target(rec, [&](Subplot& s) { subplot_set_option_flags(&s, value, mask & subplot_get_capabilities(&s)); });
+  return inst_layout_to_array(b, id);
+}
+
+int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  int seen = 0, frozen = 0;
+  each_target(rec, [&](Subplot& s) {
+    if (!s.hasContent) return;
+    ++seen;
+    frozen += s.frozen != 0;
+  });
+  *locked = seen > 0 && frozen == seen;
+  *mixed = frozen > 0 && frozen < seen;
+  return 0;
+}

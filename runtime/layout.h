@@ -77,3 +77,13 @@ void layout_unpack_flags(uint32_t word, Subplot* s, bool* selected);
 // code; a store that cannot take the list is not reported.
 int inst_store_get_value(RuntimeBlock* b, int32_t id, int32_t subplot, bool previous);
 int inst_store_set_value(RuntimeBlock* b, int32_t id, int32_t subplot);
+
+// Property bits (the option flags) of the targets, like the scale flags:
+// common = AND, mixed = bits in which they differ, allowed = OR of what each
+// subplot allows. Setting changes only allowed bits in the mask, pushes a
+// value-store row and rebuilds the stored layout.
+int inst_subplot_props_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed);
+int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value);
+// Whether the targets that have content are all scale-locked, and whether
+// they differ in it.
+int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed);

@@ -238,3 +238,35 @@ TEST_F(Layout, ParameterListIsPaddedReplacedAndRead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Layout, PropertiesAndScaleFlagsCombineOverTheTargets) {
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
+  rec->selection = 3;
+  Subplot* s = rec->subplots;
+  s[0].hasContent = s[1].hasContent = 1;
+  s[0].scaleFlags = kScaleLogX;
+  s[1].scaleFlags = kScaleLogX | kScaleLogY;
+  s[0].toolFlags = s[1].toolFlags = ~0u;
+  uint32_t common = 0, allowed = 0, mixed = 0;
+  ASSERT_EQ(inst_scale_flags_get(b, 0, &common, &allowed, &mixed), 0);
+  EXPECT_EQ(common, kScaleLogX);
+  EXPECT_EQ(mixed, kScaleLogY);
+  // Both 1 and 8 asked: the one already set stays.
+  ASSERT_EQ(inst_scale_flags_set(b, 0, kScaleKeptBits, kScaleLogX | kScaleDbX), 0);
+  EXPECT_EQ(s[0].scaleFlags & kScaleXLog, kScaleLogX);
+  s[0].frozen = 1;
+  bool locked = false, differ = false;
+  ASSERT_EQ(inst_subplot_query(b, 0, &locked, &differ), 0);
+  EXPECT_FALSE(locked);
+  EXPECT_TRUE(differ);
+  s[1].frozen = 1;
+  ASSERT_EQ(inst_subplot_query(b, 0, &locked, &differ), 0);
+  EXPECT_TRUE(locked);
+  ASSERT_EQ(inst_subplot_props_get(b, 0, &common, &allowed, &mixed), 0);
+  EXPECT_EQ(mixed, 0u);
+  EXPECT_EQ(inst_subplot_props_set(b, 99, 0, 0), kRtNonexistentInstance);
+}
+
+}  // namespace
