@@ -144,7 +144,7 @@ class Builder {
   void text_(std::vector<int32_t>& w, const std::string& s) {
     w.push_back(int32_t(s.size()));
     std::vector<int32_t> packed(size_t(rec_text_words(int64_t(s.size())) - 1), 0);
-    std::memcpy(packed.data(), s.data(), s.size());
+    if (!s.empty()) std::memcpy(packed.data(), s.data(), s.size());
     w.insert(w.end(), packed.begin(), packed.end());
   }
 
