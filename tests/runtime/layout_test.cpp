@@ -270,3 +270,27 @@ TEST_F(Layout, PropertiesAndScaleFlagsCombineOverTheTargets) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Layout, FreeLayoutAppendsAndRemovesSelectedSubplots) {
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
+  ASSERT_EQ(inst_free_layout(b, 0, false), 0);
+  rec->selection = 0;
+  ASSERT_EQ(inst_set_current_subplot(b, 0, figure(1)), 0);  // appended and selected alone
+  EXPECT_EQ(rec->rows, 3);
+  EXPECT_EQ(rec->selection, 4u);
+  EXPECT_EQ(rec->subplots[2].handlerWords[kSubplotFigureWord], figure(1));
+  EXPECT_EQ(inst_current_subplot(b, 0), 2);
+  rec->selection = 0b010;
+  ASSERT_EQ(inst_set_current_subplot(b, 0, -1), 0);  // removes the selected one
+  EXPECT_EQ(rec->rows, 2);
+  EXPECT_EQ(rec->subplots[1].handlerWords[kSubplotFigureWord], figure(1));
+  rec->selection = 0b11;
+  ASSERT_EQ(inst_to_free_layout(b, 0), 0);  // all selected: the last stays, empty
+  EXPECT_EQ(rec->rows, 1);
+  EXPECT_EQ(rec->subplots[0].handlerWords[kSubplotFigureWord], kEmptyFigure);
+  EXPECT_EQ(rec->selection, 0u);
+}
+
+}  // namespace
