@@ -84,3 +84,33 @@ InstanceRec* inst_find_by_id(RuntimeBlock* b, int32_t id);
 void inst_write_defaults(RuntimeBlock* b, InstanceRec* rec, int32_t id, uint8_t flag);
 void inst_defaults_init(RuntimeBlock* b);
 int inst_layout_reset(RuntimeBlock* b, int32_t id, bool write_frame);
+
+// Life of an instance: creation (null out_id re-initialises instance 0),
+// removal of its value-store record, plot list and slot, and the record and
+// store side of closing it (the terminate handlers join with the handler call).
+int inst_create(RuntimeBlock* b, int32_t* out_id);
+void inst_store_discard(RuntimeBlock* b, int32_t id);
+int inst_close(RuntimeBlock** handle, int32_t id);
+// True (and the figure-only byte set) when the record after the instance's
+// header is a figure command text.
+bool inst_detect_figure_only(RuntimeBlock* b, int32_t id);
+
+// The host's queries and setters; the boolean ones answer false for an id
+// that no instance has.
+int inst_set_flag(RuntimeBlock* b, int32_t id, uint8_t value);
+bool inst_get_debug_flag(RuntimeBlock* b, int32_t id);
+bool inst_changed_flag(RuntimeBlock* b, int32_t id);
+int inst_set_mode_word(RuntimeBlock* b, int32_t id, int32_t value);
+bool inst_idle_running(RuntimeBlock* b, int32_t id);
+bool inst_has_idle_handler(RuntimeBlock* b, int32_t id);
+bool inst_has_any_handler(RuntimeBlock* b, int32_t id);
+InstanceRec* inst_mark_state(RuntimeBlock* b, int32_t id, bool on);
+bool inst_capability(RuntimeBlock* b, int32_t id, int32_t kind);
+bool rt_can_undo(RuntimeBlock* b, int32_t id);
+bool rt_can_redo(RuntimeBlock* b, int32_t id);
+// The title, version or help text: value 103, 104 or 105 of the newest row
+// when it is text (UTF-8, written into `buffer`), else the tag-2, 3 or 5
+// record's text (pointing into the record list), else 10039. No handler runs.
+int inst_get_title(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity);
+int inst_get_version(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity);
+int inst_get_help(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity);

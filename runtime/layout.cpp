@@ -1,0 +1,489 @@
+// Grid and free layout of an instance's subplots: changing the grid (cells
+// keep their row and column), positions in the figure frame, the spring rule
+// for free frames, figure assignment and handler resolution, selection and
+// the switches on the target subplots. Grid arithmetic divides by rows and
+// columns clamped to at least 1; a grid of 0 rows has no subplots.
+#include "runtime/layout.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "runtime/record_list.h"
+#include "runtime/records.h"
+#include "runtime/runtime_status.h"
+#include "runtime/undo_store.h"
+
+namespace {
+
+constexpr double kRigidSprings[kSpringsPerDirection] = {1.0, 1.0, 0.0};
+// The smallest spring weighed by (1 - q) / q; a spring of 0 takes the change.
+constexpr double kSoftestSpring = 1e-12;
+// Offset of a subplot appended in free layout, in pixels.
+constexpr double kAppendStep = 20.0;
+constexpr uint32_t kCapSelectAllBit = 1u << 3;  // capability kind 9
+constexpr uint32_t kCapScaleFormsBit = 1u << 4; // capability kind 8
+constexpr uint32_t kScaleFormBits = 0x1F8000;   // bits 15 to 20
+constexpr uint32_t kScaleOneOrEight[2][2] = {{kScaleLogX, kScaleDbX}, {kScaleLogY, kScaleDbY}};
+
+int32_t cells(const InstanceRec* rec) { return std::max(0, rec->rows) * std::max(0, rec->cols); }
+
+void push_row(RuntimeBlock* b, int32_t id) { undo_store_push_row(rt_value_store(b), id); }
+
+// Text of the figure record at run position `figure`.
+bool figure_text(RuntimeBlock* b, int32_t id, int32_t figure, const char** text, int32_t* length) {
+  int32_t start = 0;
+  if (rec_find_instance(b, id, &start) != 0) return false;
+  RecordView r;
+  return rec_at(b, int64_t(start) + figure, &r) && r.tag == kTagFigure && rec_text(r, 0, text, length);
+}
+
+template <typename F>
+void each_target(InstanceRec* rec, F f) {
+  const uint32_t t = inst_targets(rec);
+  for (int32_t k = 0; k < kMaxSubplots; ++k)
+    if (t & (1u << k)) f(rec->subplots[k]);
+}
+
+int set_view_flag(RuntimeBlock* b, int32_t id, uint32_t bit, bool on) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  each_target(rec, [&](Subplot& s) { s.viewFlags = on ? (s.viewFlags | bit) : (s.viewFlags & ~bit); });
+  push_row(b, id);
+  return inst_layout_to_array(b, id);
+}
+
+}  // namespace
+
+void inst_reset_subplot_slot(Subplot* s) {
+  subplot_init_defaults(s);
+  for (int32_t& w : s->handlerWords) w = kNoHandler;
+  s->handlerWords[kSubplotFigureWord] = kEmptyFigure;
+}
+
+int inst_set_grid(RuntimeBlock* b, int32_t id, int32_t r, int32_t c) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  r = std::max(0, r);
+  c = std::max(0, c);
+  if (!rec->free_layout && r == rec->rows && c == rec->cols) return 0;
+  const int32_t max = std::clamp(rec->max_subplots, 1, kMaxSubplots);
+  while (int64_t(r) * c > max) (c > r ? c : r)--;
+  const int32_t old_r = std::max(0, rec->rows), old_c = std::max(0, rec->cols);
+  const int32_t old_n = std::min(cells(rec), kMaxSubplots);
+  // The old subplots are copied out first, so no cell is overwritten before
+  // it has moved (the same as copying backward when the columns grow).
+  static_assert(sizeof(Subplot) * kMaxSubplots < 32768, "copy on the stack");
+  Subplot old[kMaxSubplots];
+  double old_springs[kMaxSubplots][kSpringValues];
+  std::memcpy(old, rec->subplots, sizeof old);
+  std::memcpy(old_springs, rec->springs, sizeof old_springs);
+  bool used[kMaxSubplots] = {};
+  const bool shrinks = r < old_r || c < old_c;
+  if ((rec->selection != 0 && shrinks) || rec->free_layout) {
+    int32_t kept = 0;
+    for (int32_t k = 0; k < old_n; ++k) {
+      const bool keep = rec->selection == 0 ? rec->free_layout != 0 : (rec->selection >> k) & 1;
+      if (!keep || kept >= r * c) continue;
+      rec->subplots[kept] = old[k];
+      std::memcpy(rec->springs[kept], old_springs[k], sizeof old_springs[k]);
+      used[kept++] = true;
+    }
+    rec->free_layout = 0;
+  } else {
+    for (int32_t row = 0; row < std::min(r, old_r); ++row)
+      for (int32_t col = 0; col < std::min(c, old_c); ++col) {
+        rec->subplots[row * c + col] = old[row * old_c + col];
+        used[row * c + col] = true;
+      }
+  }
+  for (int32_t k = 0; k < kMaxSubplots; ++k)
+    if (!used[k]) inst_reset_subplot_slot(&rec->subplots[k]);
+  rec->rows = r;
+  rec->cols = c;
+  b->h.interaction_word = 0;
+  rec->selection = 0;
+  inst_layout_positions(rec);
+  return 0;
+}
+
+void inst_get_grid(RuntimeBlock* b, int32_t id, int32_t* rows, int32_t* cols) {
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  *rows = rec ? rec->rows : 0;
+  *cols = rec ? rec->cols : 0;
+}
+
+void inst_layout_positions(InstanceRec* rec) {
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  if (rec->free_layout) {
+    for (int32_t k = 0; k < n; ++k) {
+      Subplot& s = rec->subplots[k];
+      subplot_set_rect(&s, s.rectLeft, s.rectRight, s.rectTop, s.rectBottom);
+    }
+    return;
+  }
+  const double left = rec->frame[0], right = rec->frame[1], top = rec->frame[2], bottom = rec->frame[3];
+  const int32_t r = std::max(1, rec->rows), c = std::max(1, rec->cols);
+  const double w = (right - left) / c, h = std::fabs(top - bottom) / r;
+  const double down = top <= bottom ? 1.0 : -1.0;
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t i = k / c, j = k % c;
+    subplot_set_rect(&rec->subplots[k], left + j * w, left + (j + 1) * w, top + down * i * h,
+                     top + down * (i + 1) * h);
+  }
+}
+
+int inst_free_layout(RuntimeBlock* b, int32_t id, bool rigid) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  push_row(b, id);
+  TN_TRY(inst_layout_to_free(b, id));
+  for (auto& springs : rec->springs)
+    for (int32_t k = 0; k < kSpringValues; ++k)
+      springs[k] = rigid ? kRigidSprings[k % kSpringsPerDirection] : kSpringDefault;
+  return inst_layout_to_array(b, id);
+}
+
+int inst_layout_to_free(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  rec->rows = cells(rec);
+  rec->cols = 1;
+  rec->free_layout = 1;
+  return 0;
+}
+
+int inst_to_free_layout(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  int32_t kept = 0;
+  for (int32_t k = 0; k < n; ++k) {
+    const bool selected = (rec->selection >> k) & 1;
+    const bool last_chance = k == n - 1 && kept == 0;
+    if (selected && !last_chance) continue;
+    if (kept != k) {
+      rec->subplots[kept] = rec->subplots[k];
+      std::memcpy(rec->springs[kept], rec->springs[k], sizeof rec->springs[k]);
+    }
+    if (selected) rec->subplots[kept].handlerWords[kSubplotFigureWord] = kEmptyFigure;
+    ++kept;
+  }
+  rec->rows = kept;
+  rec->cols = 1;
+  rec->free_layout = 1;
+  rec->selection = 0;
+  return 0;
+}
+
+void spring_move(double origin, double extent, double origin2, double extent2, double a, double b,
+                 const double* q, double* near_out, double* far_out) {
+  const double m[3] = {a, b - a, extent - b};
+  double e[3];
+  for (int k = 0; k < 3; ++k) {
+    const double v = std::clamp(q[k], kSoftestSpring, 1.0);
+    e[k] = (1.0 - v) / v;
+  }
+  const double sum = m[0] * e[0] + m[1] * e[1] + m[2] * e[2];
+  double f1 = sum == 0.0 ? 0.0 : m[0] * e[0] / sum;
+  double f12 = sum == 0.0 ? 1.0 : (m[0] * e[0] + m[1] * e[1]) / sum;
+  if (q[kSpringNear] <= 0.0) f1 = 1.0;
+  if (q[kSpringNear] >= 1.0) f1 = 0.0;
+  if (q[kSpringFar] <= 0.0) f12 = 0.0;
+  if (q[kSpringFar] >= 1.0) f12 = 1.0;
+  (void)origin;
+  const double change = extent2 - extent;
+  *near_out = origin2 + a + f1 * change;
+  *far_out = origin2 + b + f12 * change;
+}
+
+namespace {
+
+// Moves every free frame from the old figure rectangle to the new one.
+void move_free_frames(InstanceRec* rec, double l, double w, double t, double h, double l2, double w2, double t2,
+                      double h2) {
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  for (int32_t k = 0; k < n; ++k) {
+    Subplot& s = rec->subplots[k];
+    double nl, nr, nt, nb;
+    spring_move(l, w, l2, w2, s.rectLeft - l, s.rectRight - l, rec->springs[k], &nl, &nr);
+    spring_move(t, h, t2, h2, s.rectTop - t, s.rectBottom - t, rec->springs[k] + kSpringsPerDirection, &nt, &nb);
+    subplot_set_rect(&s, nl, nr, nt, nb);
+  }
+}
+
+}  // namespace
+
+int figure_layout_subplots(RuntimeBlock** handle, int32_t id, double left, double right, double top,
+                           double bottom) {
+  InstanceRec* rec = inst_find_by_id(*handle, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (rec->free_layout) {
+    const double* f = rec->frame;
+    move_free_frames(rec, f[0], f[1] - f[0], f[2], f[3] - f[2], left, right - left, top, bottom - top);
+  }
+  rec->frame[0] = left;
+  rec->frame[1] = right;
+  rec->frame[2] = top;
+  rec->frame[3] = bottom;
+  inst_layout_positions(rec);
+  return 0;
+}
+
+int inst_layout_from_design_size(RuntimeBlock* b, int32_t id, double width, double height) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  const double* f = rec->frame;
+  const double w = f[1] - f[0], h = f[3] - f[2];
+  if (!rec->free_layout || (w == width && h == height)) return 0;
+  move_free_frames(rec, f[0], width, f[2], height, f[0], w, f[2], h);
+  inst_layout_positions(rec);
+  return 0;
+}
+
+void inst_invalidate_subplots(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return;
+  for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k) subplot_invalidate(&rec->subplots[k]);
+}
+
+int inst_layout_compact(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (!rec->free_layout) return 0;
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  // A stable partition: unselected first, selected after, each in order.
+  Subplot sorted[kMaxSubplots];
+  double springs[kMaxSubplots][kSpringValues];
+  uint32_t selection = 0;
+  int32_t at = 0;
+  for (int pass = 0; pass < 2; ++pass)
+    for (int32_t k = 0; k < n; ++k) {
+      const bool selected = (rec->selection >> k) & 1;
+      if (selected != (pass == 1)) continue;
+      sorted[at] = rec->subplots[k];
+      std::memcpy(springs[at], rec->springs[k], sizeof springs[at]);
+      if (selected) selection |= 1u << at;
+      ++at;
+    }
+  std::memcpy(rec->subplots, sorted, sizeof(Subplot) * size_t(n));
+  std::memcpy(rec->springs, springs, sizeof springs[0] * size_t(n));
+  rec->selection = selection;
+  return 0;
+}
+
+int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t element, SubplotHandlers* out) {
+  out->plot = kNoHandler;
+  for (int32_t& w : out->mouse) w = kNoHandler;
+  if (figure < 0) return 0;
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(b, id, &start));
+  RecordView r;
+  if (!rec_at(b, int64_t(start) + figure, &r) || r.tag != kTagFigure) return kRtUndefElement;
+  for (int64_t w = int64_t(start) + figure + r.length; rec_at(b, w, &r); w += r.length) {
+    if (r.tag == kTagFigure || r.tag == kTagHeader) break;
+    const int32_t position = int32_t(w - start);
+    if (r.tag == kTagPlot && out->plot == kNoHandler) out->plot = position;
+    if (r.tag < kTagMousePress || r.tag > kTagMouseDragOut || r.tag == kTagMouseReserved) continue;
+    const int32_t element_id = r.data_words > 0 ? r.data[0] : -1;
+    int32_t& slot = out->mouse[r.tag - kTagMousePress];
+    if (slot == kNoHandler && (element_id < 0 || element_id == element)) slot = position;
+  }
+  return 0;
+}
+
+int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  uint32_t targets = 0;
+  if (row >= 0 && col >= 0) {
+    if (row >= rec->rows || col >= rec->cols) return kRtUndefElement;
+    targets = 1u << (row * rec->cols + col);
+  } else {
+    targets = inst_targets(rec);
+  }
+  for (int32_t k = 0; k < kMaxSubplots; ++k) {
+    if (!(targets & (1u << k))) continue;
+    Subplot& s = rec->subplots[k];
+    if (!force && s.handlerWords[kSubplotFigureWord] == figure) continue;
+    SubplotHandlers handlers;
+    TN_TRY(inst_subplot_resolve(b, id, figure, -1, &handlers));
+    s.hasContent = 0;
+    s.handlerWords[kSubplotFigureWord] = figure;
+    s.handlerWords[kSubplotPlotHandlerWord] = handlers.plot;
+    std::memcpy(s.handlerWords + kFirstMouseWord, handlers.mouse, sizeof handlers.mouse);
+    const char* text = "";
+    int32_t length = 0;
+    if (figure >= 0) figure_text(b, id, figure, &text, &length);
+    subplot_set_title(&s, text, length);
+  }
+  inst_layout_positions(rec);
+  return 0;
+}
+
+int inst_set_current_subplot(RuntimeBlock* b, int32_t id, int32_t figure) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (figure < 0) {
+    if (rec->free_layout) {
+      push_row(b, id);
+      TN_TRY(inst_to_free_layout(b, id));
+      return inst_layout_to_array(b, id);
+    }
+    return inst_subplot_assign(b, id, -1, -1, kEmptyFigure, true);
+  }
+  const int32_t n = cells(rec);
+  if (rec->free_layout && rec->selection == 0 && n < std::min(rec->max_subplots, kMaxSubplots)) {
+    Subplot& added = rec->subplots[n];
+    inst_reset_subplot_slot(&added);
+    const Subplot& first = rec->subplots[0];
+    subplot_set_rect(&added, first.rectLeft + kAppendStep, first.rectRight + kAppendStep,
+                     first.rectTop + kAppendStep, first.rectBottom + kAppendStep);
+    for (double& q : rec->springs[n]) q = kSpringDefault;
+    rec->rows = n + 1;
+    rec->cols = 1;
+    rec->selection = 1u << n;
+  }
+  TN_TRY(inst_subplot_assign(b, id, -1, -1, figure, true));
+  push_row(b, id);
+  return inst_layout_to_array(b, id);
+}
+
+int inst_set_selection(RuntimeBlock* b, int32_t id, uint32_t mask, bool draw) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  (void)draw;  // marks are drawn by the figure drawing; the caller redraws
+  rec->selection = mask & ((1u << kMaxSubplots) - 1);
+  return kRtHandledRedraw;
+}
+
+int inst_select_all(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (rec->capabilities & kCapSelectAllBit) return 0;
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  return inst_set_selection(b, id, n >= 32 ? ~0u : (1u << n) - 1, true);
+}
+
+int32_t inst_current_subplot(RuntimeBlock* b, int32_t id) {
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return -1;
+  if (rec->rows == 1 && rec->cols == 1) return 0;
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  const uint32_t sel = rec->selection & (n >= 32 ? ~0u : (1u << n) - 1);
+  return std::popcount(sel) == 1 ? std::countr_zero(sel) : -1;
+}
+
+bool inst_axes_info(RuntimeBlock* b, int32_t id, double* left, double* right, double* top, double* bottom) {
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec || cells(rec) == 0) return false;
+  const Subplot& first = rec->subplots[0];
+  *left = first.rectLeft, *right = first.rectRight, *top = first.rectTop, *bottom = first.rectBottom;
+  for (int32_t k = 1; k < std::min(cells(rec), kMaxSubplots); ++k) {
+    const Subplot& s = rec->subplots[k];
+    *left = std::min(*left, s.rectLeft);
+    *right = std::max(*right, s.rectRight);
+    *top = std::min(*top, s.rectTop);
+    *bottom = std::max(*bottom, s.rectBottom);
+  }
+  return true;
+}
+
+int inst_subplot_frame(RuntimeBlock* b, int32_t id, double* left, double* right, double* top, double* bottom) {
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  const int32_t k = inst_current_subplot(b, id);
+  if (k >= 0 && k < cells(rec)) {
+    subplot_get_rect(&rec->subplots[k], left, right, top, bottom);
+    return 0;
+  }
+  if (rec->free_layout && inst_axes_info(b, id, left, right, top, bottom)) return 0;
+  *left = rec->frame[0], *right = rec->frame[1], *top = rec->frame[2], *bottom = rec->frame[3];
+  return 0;
+}
+
+uint32_t inst_targets(const InstanceRec* rec) {
+  if (rec->rows == 1 && rec->cols == 1) return 1;
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  return rec->selection & (n >= 32 ? ~0u : (1u << n) - 1);
+}
+
+int inst_scale_flags_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  bool first = true;
+  uint32_t c = 0, a = 0, m = 0;
+  each_target(rec, [&](Subplot& s) {
+    if (!first) m |= c ^ s.scaleFlags;
+    c = first ? s.scaleFlags : (c & s.scaleFlags);
+    a |= subplot_get_capabilities(&s);
+    first = false;
+  });
+  if (rec->capabilities & kCapScaleFormsBit) a &= ~kScaleFormBits;
+  *common = c, *allowed = a, *mixed = m;
+  return 0;
+}
+
+int inst_scale_flags_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  each_target(rec, [&](Subplot& s) {
+    uint32_t v = value;
+    for (const auto& pair : kScaleOneOrEight)
+      if ((v & pair[0]) && (v & pair[1])) v &= ~((s.scaleFlags & pair[0]) ? pair[1] : pair[0]);
+    const uint32_t allowed = subplot_get_capabilities(&s) & mask;
+    s.scaleFlags = (s.scaleFlags & ~allowed) | (v & allowed);
+  });
+  push_row(b, id);
+  return inst_layout_to_array(b, id);
+}
+
+int inst_set_auto_target(RuntimeBlock* b, int32_t id, bool on) { return set_view_flag(b, id, kViewAutoTarget, on); }
+int inst_set_auto_viewpoint(RuntimeBlock* b, int32_t id, bool on) { return set_view_flag(b, id, kViewAutoPos, on); }
+int inst_set_auto_upvector(RuntimeBlock* b, int32_t id, bool on) { return set_view_flag(b, id, kViewAutoUp, on); }
+int inst_set_perspective(RuntimeBlock* b, int32_t id, bool on) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  each_target(rec, [&](Subplot& s) { s.orthographic = on ? 0 : 1; });
+  push_row(b, id);
+  return inst_layout_to_array(b, id);
+}
+
+int inst_subplot_props_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  bool first = true;
+  uint32_t c = 0, a = 0, m = 0;
+  each_target(rec, [&](Subplot& s) {
+    const uint32_t v = subplot_get_option_flags(&s);
+    if (!first) m |= c ^ v;
+    c = first ? v : (c & v);
+    a |= subplot_get_capabilities(&s);
+    first = false;
+  });
+  *common = c, *allowed = a, *mixed = m;
+  return 0;
+}
+
+int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  push_row(b, id);
+  each_target(rec, [&](Subplot& s) { subplot_set_option_flags(&s, value, mask & subplot_get_capabilities(&s)); });
+  return inst_layout_to_array(b, id);
+}
+
+int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  int seen = 0, frozen = 0;
+  each_target(rec, [&](Subplot& s) {
+    if (!s.hasContent) return;
+    ++seen;
+    frozen += s.frozen != 0;
+  });
+  *locked = seen > 0 && frozen == seen;
+  *mixed = frozen > 0 && frozen < seen;
+  return 0;
+}

@@ -1,0 +1,89 @@
+// Subplot layout of an instance: the grid or free positions of its up to 25
+// subplots, the springs that decide how free frames follow a resize, figure
+// assignment with handler resolution, selection and the target subplots of
+// the view and scale switches, and the layout kept in the value store
+// (value 100 the layout, 102 the 3-D cameras) so that undo restores it.
+// Handlers (resize, plot) and drawing join with the handler call and the
+// display-list interpreter; these operations run no application code.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/instances.h"
+
+// Spring values of one direction: near margin, size, far margin.
+enum : int32_t { kSpringNear = 0, kSpringSize = 1, kSpringFar = 2, kSpringsPerDirection = 3 };
+constexpr double kSpringDefault = 0.5;
+// Figure record indexes beside record positions.
+constexpr int32_t kDefaultFigure = -2;
+constexpr int32_t kNoHandler = -2;
+// Handler words of a subplot after the figure and plot words: tags 26 to 35.
+constexpr int32_t kMouseWords = 10;
+constexpr int32_t kFirstMouseWord = 2;
+
+void inst_reset_subplot_slot(Subplot* s);
+int inst_set_grid(RuntimeBlock* b, int32_t id, int32_t rows, int32_t cols);
+void inst_get_grid(RuntimeBlock* b, int32_t id, int32_t* rows, int32_t* cols);
+int inst_free_layout(RuntimeBlock* b, int32_t id, bool rigid);
+int inst_to_free_layout(RuntimeBlock* b, int32_t id);
+int inst_layout_to_free(RuntimeBlock* b, int32_t id);
+void inst_layout_positions(InstanceRec* rec);
+int figure_layout_subplots(RuntimeBlock** handle, int32_t id, double left, double right, double top, double bottom);
+int inst_layout_from_design_size(RuntimeBlock* b, int32_t id, double width, double height);
+void inst_invalidate_subplots(RuntimeBlock* b, int32_t id);
+int inst_layout_compact(RuntimeBlock* b, int32_t id);
+
+// One direction of the spring rule: the old extent [origin, origin + extent)
+// becomes [origin2, origin2 + extent2); a..b is the subplot's span relative
+// to origin; q are its three springs. Writes the new span's ends.
+void spring_move(double origin, double extent, double origin2, double extent2, double a, double b,
+                 const double* q, double* near_out, double* far_out);
+
+// Figures and handlers.
+struct SubplotHandlers {
+  int32_t plot;                 // record position of the tag-36 handler, or kNoHandler
+  int32_t mouse[kMouseWords];   // tags 26 to 35
+};
+int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t element, SubplotHandlers* out);
+int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force);
+int inst_set_current_subplot(RuntimeBlock* b, int32_t id, int32_t figure);
+
+// Selection, current subplot, frames, targets.
+int inst_set_selection(RuntimeBlock* b, int32_t id, uint32_t mask, bool draw);
+int inst_select_all(RuntimeBlock* b, int32_t id);
+int32_t inst_current_subplot(RuntimeBlock* b, int32_t id);
+bool inst_axes_info(RuntimeBlock* b, int32_t id, double* left, double* right, double* top, double* bottom);
+int inst_subplot_frame(RuntimeBlock* b, int32_t id, double* left, double* right, double* top, double* bottom);
+// The subplots the switches act on: subplot 0 of a 1 x 1 grid, else the
+// selected ones (a bit mask).
+uint32_t inst_targets(const InstanceRec* rec);
+int inst_scale_flags_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed);
+int inst_scale_flags_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value);
+int inst_set_auto_target(RuntimeBlock* b, int32_t id, bool on);
+int inst_set_auto_viewpoint(RuntimeBlock* b, int32_t id, bool on);
+int inst_set_auto_upvector(RuntimeBlock* b, int32_t id, bool on);
+int inst_set_perspective(RuntimeBlock* b, int32_t id, bool on);
+
+// Stored layout values.
+int inst_layout_to_array(RuntimeBlock* b, int32_t id);
+int inst_apply_stored(RuntimeBlock* b, int32_t id);
+uint32_t layout_pack_flags(const Subplot& s, bool selected);
+void layout_unpack_flags(uint32_t word, Subplot* s, bool* selected);
+
+// The subplot parameter list (value 101): pushes element subplot + 1 of the
+// list in the newest row (or the one before), else an empty matrix; and sets
+// it from the value on top of the stack, which is popped (a negative subplot
+// only pops it). A stack that overflows while the list is built answers its
+// code; a store that cannot take the list is not reported.
+int inst_store_get_value(RuntimeBlock* b, int32_t id, int32_t subplot, bool previous);
+int inst_store_set_value(RuntimeBlock* b, int32_t id, int32_t subplot);
+
+// Property bits (the option flags) of the targets, like the scale flags:
+// common = AND, mixed = bits in which they differ, allowed = OR of what each
+// subplot allows. Setting changes only allowed bits in the mask, pushes a
+// value-store row and rebuilds the stored layout.
+int inst_subplot_props_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed);
+int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value);
+// Whether the targets that have content are all scale-locked, and whether
+// they differ in it.
+int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed);

@@ -1,0 +1,213 @@
+// The layout kept in the value store: value 100 (rows, cols, then per
+// subplot its figure, packed flag word, locked ranges and, in free layout,
+// its frame) and value 102 (one row of 17 per 3-D subplot), written after
+// every layout change and applied back after undo and redo. Values are real
+// matrices in the engine's flat form; a stored value is untrusted and is
+// applied only when its shape is one this file writes.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/checked.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/value_stack.h"
+#include "runtime/layout.h"
+#include "runtime/record_list.h"
+#include "runtime/records.h"
+#include "runtime/runtime_status.h"
+#include "runtime/special_vars.h"
+#include "runtime/undo_store.h"
+
+namespace {
+
+constexpr int32_t kFixedWordsPerSubplot = 6;
+constexpr int32_t kFreeWordsPerSubplot = 10;
+constexpr int32_t kLayoutHeadWords = 2;  // rows, cols
+constexpr int32_t kCameraColumns = 17;
+constexpr uint32_t kSelectedBit = 1u << 17;
+
+// {bit of the word, source: 'A' scale flags or 'B' option flags, bit, inverted}
+struct FlagBit {
+  uint8_t word_bit;
+  char source;
+  uint8_t bit;
+  bool inverted;
+};
+constexpr FlagBit kFlagBits[] = {
+    {0, 'A', 0, false},  {5, 'B', 2, false},   {6, 'A', 1, false},   {7, 'A', 4, false},
+    {11, 'B', 6, false}, {12, 'A', 6, false},  {13, 'B', 13, false}, {14, 'B', 14, false},
+    {15, 'B', 15, true}, {16, 'B', 16, true},  {18, 'B', 17, false}, {19, 'B', 20, true},
+    {20, 'B', 18, false}, {21, 'B', 19, false},
+};
+
+// Writes a real rows x cols matrix (row by row) under `key` in the newest row.
+int store_matrix(RuntimeBlock* b, int32_t id, int32_t key, int64_t rows, int64_t cols, const double* values) {
+  void* data = nullptr;
+  const int64_t n = rows * cols;
+  TN_TRY(undo_store_put_value(rt_value_store(b), id, 0, key, kFlatHeaderWords + n, &data));
+  double* out = static_cast<double*>(data);
+  tn::st_f64(out + 0, double(kKindReal));
+  tn::st_f64(out + 1, double(rows));
+  tn::st_f64(out + 2, double(cols));
+  for (int64_t k = 0; k < n; ++k) tn::st_f64(out + kFlatHeaderWords + k, values[k]);
+  return 0;
+}
+
+// A stored real matrix: its size and values; false for anything else.
+bool read_matrix(RuntimeBlock* b, int32_t id, int32_t key, int64_t* rows, int64_t* cols, const double** values) {
+  int32_t units = 0;
+  void* data = nullptr;
+  if (undo_store_get_value(rt_value_store(b), id, 0, key, &units, &data) != 0 || !data) return false;
+  if (units < kFlatHeaderWords) return false;
+  const double* in = static_cast<const double*>(data);
+  const double kind = tn::ld_f64(in), r = tn::ld_f64(in + 1), c = tn::ld_f64(in + 2);
+  if (kind != double(kKindReal) || !(r >= 0) || !(c >= 0) || r > units || c > units) return false;
+  if (r * c != units - kFlatHeaderWords) return false;
+  *rows = int64_t(r), *cols = int64_t(c);
+  *values = in + kFlatHeaderWords;
+  return true;
+}
+
+// A record position of the instance's run holding a figure record.
+bool figure_index_valid(RuntimeBlock* b, int32_t id, double v) {
+  if (v < 0) return v == kEmptyFigure || v == kDefaultFigure;
+  int32_t start = 0;
+  if (v > 1e9 || v != double(int64_t(v)) || rec_find_instance(b, id, &start) != 0) return false;
+  RecordView r;
+  // The index must be a record boundary of the run.
+  int64_t w = start;
+  while (w < start + int64_t(v) && rec_at(b, w, &r)) w += r.length;
+  return w == start + int64_t(v) && rec_at(b, w, &r) && r.tag == kTagFigure;
+}
+
+// Sets each subplot's parameter again from the stored list, last first,
+// through the same setter that handlers use; the first failure ends it.
+int apply_parameters(RuntimeBlock* b, int32_t id, int32_t n) {
+  if (!undo_store_value_present(rt_value_store(b), id, 0, kKeyParam)) return 0;
+  for (int32_t k = n - 1; k >= 0; --k) {
+    TN_TRY(inst_store_get_value(b, id, k, false));
+    TN_TRY(inst_store_set_value(b, id, k));
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint32_t layout_pack_flags(const Subplot& s, bool selected) {
+  uint32_t word = selected ? kSelectedBit : 0;
+  for (const FlagBit& f : kFlagBits) {
+    const uint32_t from = f.source == 'A' ? s.scaleFlags : s.optionFlags;
+    const bool on = ((from >> f.bit) & 1) != f.inverted;
+    if (on) word |= 1u << f.word_bit;
+  }
+  return word;
+}
+
+void layout_unpack_flags(uint32_t word, Subplot* s, bool* selected) {
+  for (const FlagBit& f : kFlagBits) {
+    uint32_t& to = f.source == 'A' ? s->scaleFlags : s->optionFlags;
+    const bool on = ((word >> f.word_bit) & 1) != f.inverted;
+    to = on ? (to | (1u << f.bit)) : (to & ~(1u << f.bit));
+  }
+  *selected = (word & kSelectedBit) != 0;
+}
+
+int inst_layout_to_array(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  const int32_t n = std::min(std::max(0, rec->rows) * std::max(0, rec->cols), kMaxSubplots);
+  const int32_t per = rec->free_layout ? kFreeWordsPerSubplot : kFixedWordsPerSubplot;
+  double layout[kLayoutHeadWords + kFreeWordsPerSubplot * kMaxSubplots];
+  double* p = layout;
+  *p++ = rec->rows;
+  *p++ = rec->cols;
+  double cameras[kCameraColumns * kMaxSubplots];
+  int32_t camera_rows = 0;
+  for (int32_t k = 0; k < n; ++k) {
+    const Subplot& s = rec->subplots[k];
+    *p++ = s.handlerWords[kSubplotFigureWord];
+    *p++ = layout_pack_flags(s, (rec->selection >> k) & 1);
+    const bool locked = s.frozen != 0;
+    *p++ = locked ? s.xMin : 0.0;
+    *p++ = locked ? s.xMax : 0.0;
+    *p++ = locked ? s.yMin : 0.0;
+    *p++ = locked ? s.yMax : 0.0;
+    if (rec->free_layout) {
+      *p++ = s.rectLeft;
+      *p++ = s.rectRight;
+      *p++ = s.rectTop;
+      *p++ = s.rectBottom;
+    }
+    if (!s.is3D) continue;
+    double* c = cameras + kCameraColumns * camera_rows++;
+    const double row[kCameraColumns] = {double(k), double(s.viewFlags), double(s.orthographic), double(s.aspectAuto),
+                                        s.camPos[0], s.camPos[1], s.camPos[2], s.camTarget[0], s.camTarget[1],
+                                        s.camTarget[2], s.camUp[0], s.camUp[1], s.camUp[2], s.viewAngleFactor,
+                                        s.aspect[0], s.aspect[1], s.aspect[2]};
+    std::memcpy(c, row, sizeof row);
+  }
+  TN_TRY(store_matrix(b, id, kKeyLayout, 1, kLayoutHeadWords + int64_t(per) * n, layout));
+  return store_matrix(b, id, kKey3D, camera_rows, kCameraColumns, cameras);
+}
+
+int inst_apply_stored(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  int64_t rows = 0, cols = 0;
+  const double* v = nullptr;
+  if (!read_matrix(b, id, kKeyLayout, &rows, &cols, &v) || rows != 1 || cols < kLayoutHeadWords) return 0;
+  const double r = tn::ld_f64(v), c = tn::ld_f64(v + 1);
+  if (!(r >= 0 && c >= 0 && r * c <= kMaxSubplots)) return 0;
+  const int32_t n = int32_t(r) * int32_t(c);
+  const int64_t body = cols - kLayoutHeadWords;
+  const bool free = n > 0 && body == int64_t(kFreeWordsPerSubplot) * n;
+  if (!free && body != int64_t(kFixedWordsPerSubplot) * n) return 0;
+  if (free) {
+    rec->free_layout = 0;
+    TN_TRY(inst_set_grid(b, id, n, 1));
+    rec->free_layout = 1;
+  } else {
+    TN_TRY(inst_set_grid(b, id, int32_t(r), int32_t(c)));
+  }
+  const int32_t per = free ? kFreeWordsPerSubplot : kFixedWordsPerSubplot;
+  uint32_t selection = 0;
+  for (int32_t k = 0; k < n; ++k) {
+    const double* e = v + kLayoutHeadWords + int64_t(per) * k;
+    const double figure = tn::ld_f64(e);
+    if (figure_index_valid(b, id, figure)) {
+      const int32_t row = free ? k : k / int32_t(c), col = free ? 0 : k % int32_t(c);
+      TN_TRY(inst_subplot_assign(b, id, row, col, int32_t(figure), false));
+    }
+    Subplot& s = rec->subplots[k];
+    const double word = tn::ld_f64(e + 1);
+    bool selected = false;
+    if (word >= 0 && word <= double(UINT32_MAX)) layout_unpack_flags(uint32_t(word), &s, &selected);
+    if (selected) selection |= 1u << k;
+    const double x0 = tn::ld_f64(e + 2), x1 = tn::ld_f64(e + 3), y0 = tn::ld_f64(e + 4), y1 = tn::ld_f64(e + 5);
+    if (x0 != 0 || x1 != 0 || y0 != 0 || y1 != 0) {
+      s.xMin = x0, s.xMax = x1, s.yMin = y0, s.yMax = y1;
+      s.frozen = 1;
+    }
+    if (free) subplot_set_rect(&s, tn::ld_f64(e + 6), tn::ld_f64(e + 7), tn::ld_f64(e + 8), tn::ld_f64(e + 9));
+  }
+  rec->selection = selection;
+  if (read_matrix(b, id, kKey3D, &rows, &cols, &v) && cols == kCameraColumns) {
+    for (int64_t i = 0; i < rows; ++i) {
+      double row[kCameraColumns];
+      for (int32_t j = 0; j < kCameraColumns; ++j) row[j] = tn::ld_f64(v + i * kCameraColumns + j);
+      if (!(row[0] >= 0 && row[0] < n)) continue;
+      Subplot& s = rec->subplots[int32_t(row[0])];
+      if (!(row[1] >= 0 && row[1] <= double(UINT32_MAX))) continue;
+      s.viewFlags = uint32_t(row[1]);
+      s.orthographic = row[2] != 0;
+      s.aspectAuto = row[3] != 0;
+      std::memcpy(s.camPos, row + 4, sizeof s.camPos);
+      std::memcpy(s.camTarget, row + 7, sizeof s.camTarget);
+      std::memcpy(s.camUp, row + 10, sizeof s.camUp);
+      s.viewAngleFactor = row[13];
+      std::memcpy(s.aspect, row + 14, sizeof s.aspect);
+      subplot_update_transform(&s);
+    }
+  }
+  inst_layout_positions(rec);
+  return apply_parameters(b, id, n);
+}

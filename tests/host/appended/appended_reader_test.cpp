@@ -1,0 +1,150 @@
+// The appended-application reader: a packed application behind a copy of an
+// executable that still runs, loaded through the chunk reader; every damage
+// of the trailer, description and chunks answered with false, never with a
+// large allocation or a read past the block.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "host/appended/appended_reader.h"
+#include "runtime/fake_host.h"
+#include "support/image_feed.h"
+#include "support/image_packer.h"
+
+namespace {
+
+using namespace tnbuild;
+
+constexpr uint32_t kBlockBytes = 4u << 20;
+constexpr char kProgram[] = "/bin/true";
+
+std::string temp_path(const char* name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir ? dir : "/tmp") + "/tn_appended_" + std::to_string(getpid()) + "_" + name;
+}
+
+// A file holding exactly these bytes; the path is removed at the end.
+struct TempFile {
+  std::string path;
+  TempFile(const char* name, const std::vector<uint8_t>& bytes) : path(temp_path(name)) {
+    EXPECT_TRUE(write_file(path, bytes));
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+};
+
+// Opens the file and reads `count` requests of the given sizes.
+bool read_all(const std::vector<uint8_t>& file, const std::vector<uint32_t>& sizes, std::string* description = nullptr) {
+  TempFile f("read", file);
+  AppendedStream s{};
+  AppendedDescription d{};
+  if (!appended_open(f.path.c_str(), &s, &d)) return false;
+  if (description) *description = std::string(d.text, d.length);
+  bool ok = true;
+  for (uint32_t n : sizes) {
+    std::vector<uint8_t> to(n + 1);
+    ok = ok && appended_chunk_read(to.data(), n, &s);
+  }
+  appended_close(&s);
+  appended_description_free(&d);
+  return ok;
+}
+
+std::vector<uint8_t> program() { return read_file(kProgram); }
+
+std::vector<uint8_t> one_chunk(const std::vector<uint8_t>& packed, const std::string& description = "d") {
+  std::vector<uint8_t> block;
+  put_u32(block, uint32_t(description.size()));
+  block.insert(block.end(), description.begin(), description.end());
+  block.push_back(0);
+  put_u32(block, uint32_t(packed.size()));
+  block.insert(block.end(), packed.begin(), packed.end());
+  return with_trailer(program(), block);
+}
+
+TEST(AppendedReader, PackedApplicationRunsAndLoads) {
+  FakeHost built;
+  ASSERT_EQ(built.start(kBlockBytes, kBlockBytes), 0);
+  ASSERT_EQ(rt_register_library(built.block, g_builtin_table_host), 0);
+  Builder builder(built.block, {{"demo", "function x = demo_init()\n x = 3;\nendfunction\n"}});
+  ASSERT_TRUE(builder.build("instance demo\ntitle \"Demo\"\nvar x\ninit x = demo_init()\nfigure \"Main\"\n"))
+      << builder.error;
+  const Sections parts = requests(builder.sections());
+  const std::vector<uint8_t> file = with_trailer(program(), appended_block(parts, "Démo app"));
+  TempFile exe("exe", file);
+  ASSERT_EQ(chmod(exe.path.c_str(), 0700), 0);
+  EXPECT_EQ(std::system(exe.path.c_str()), 0);  // the program still runs
+
+  AppendedStream s{};
+  AppendedDescription d{};
+  ASSERT_TRUE(appended_open(exe.path.c_str(), &s, &d));
+  EXPECT_EQ(std::string(d.text, d.length), "Démo app");
+  EXPECT_EQ(d.text[d.length], 0);
+  FakeHost target;
+  ASSERT_EQ(target.start(kBlockBytes, kBlockBytes), 0);
+  ASSERT_EQ(rt_register_library(target.block, g_builtin_table_host), 0);
+  EXPECT_EQ(rt_load_image(&target.block, &appended_chunk_read, &s), 0);
+  EXPECT_EQ(target.block->h.record_words, built.block->h.record_words);
+  appended_close(&s);
+  appended_description_free(&d);
+}
+
+TEST(AppendedReader, ChunkSizesMustMatchExactly) {
+  const std::vector<uint8_t> data(100, 7);
+  const auto file = one_chunk(deflate_chunk(data));
+  EXPECT_TRUE(read_all(file, {100}));
+  EXPECT_FALSE(read_all(file, {99}));   // inflates to more than asked
+  EXPECT_FALSE(read_all(file, {101}));  // inflates to fewer
+  EXPECT_TRUE(read_all(one_chunk(deflate_chunk({})), {0}));
+  EXPECT_FALSE(read_all(one_chunk(deflate_chunk({})), {1}));
+  EXPECT_FALSE(read_all(one_chunk(deflate_chunk(data)), {0}));
+  EXPECT_FALSE(read_all(one_chunk({}), {0}));  // L = 0
+}
+
+TEST(AppendedReader, CorruptStreamsFail) {
+  const std::vector<uint8_t> data(64, 3);
+  std::vector<uint8_t> packed = deflate_chunk(data);
+  for (size_t k = 0; k < packed.size(); ++k) {
+    std::vector<uint8_t> bad = packed;
+    bad[k] ^= 0x41;
+    EXPECT_FALSE(read_all(one_chunk(bad), {64})) << k;
+  }
+}
+
+TEST(AppendedReader, EmptyDescriptionKeepsItsZeroByte) {
+  std::string text = "x";
+  EXPECT_TRUE(read_all(one_chunk(deflate_chunk({1, 2}), ""), {2}, &text));
+  EXPECT_EQ(text, "");
+}
+
+TEST(AppendedReader, EveryTruncationFails) {
+  const auto file = one_chunk(deflate_chunk(std::vector<uint8_t>(50, 9)), "about");
+  const size_t base = program().size();
+  for (size_t cut = base; cut < file.size() - 4; ++cut) {
+    std::vector<uint8_t> shorter(file.begin(), file.begin() + std::ptrdiff_t(cut));
+    put_u32(shorter, uint32_t(base));  // a trailer still points at the block
+    EXPECT_FALSE(read_all(shorter, {50})) << cut;
+  }
+  EXPECT_FALSE(read_all({1, 2, 3}, {}));
+}
+
+TEST(AppendedReader, HugeLengthsAndBadTrailersFailWithoutAllocating) {
+  const std::vector<uint8_t> prog = program();
+  std::vector<uint8_t> block;
+  put_u32(block, 0xFFFFFFF0u);  // D far beyond the file
+  EXPECT_FALSE(read_all(with_trailer(prog, block), {}));
+  block.clear();
+  put_u32(block, 0);
+  block.push_back(0);
+  put_u32(block, 0xFFFFFFF0u);  // L far beyond the file
+  EXPECT_FALSE(read_all(with_trailer(prog, block), {4}));
+  std::vector<uint8_t> outside = prog;
+  put_u32(outside, uint32_t(prog.size() + 100));  // trailer beyond the file
+  EXPECT_FALSE(read_all(outside, {}));
+  // A plain executable: its last four bytes are no block offset.
+  EXPECT_FALSE(read_all(prog, {68}));
+}
+
+}  // namespace

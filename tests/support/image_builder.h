@@ -1,0 +1,331 @@
+// Test-only builder of saved runtime images. It lays out a block as the
+// program does (the engine, then the host's table in front), creates the
+// instances of a build description, writes their records, names and
+// value-store fields, compiles each instance's source into its library, and
+// cuts the block into the image's fourteen requests. The program has no
+// writer; this one exists so that the loader can be tested by round trips.
+//
+// The description holds one record per line:
+//   instance NAME            title|version|help "TEXT"    var NAME
+//   figure "TEXT"            menu "TEXT"                 entry "TEXT" HANDLER
+//   init|terminate|idle|plot|resize HANDLER              capabilities N
+//   press|drag|release ELEMENT HANDLER
+// where HANDLER is `[out, ... =] function(in, ...)` over the instance's
+// variables and the special variables.
+#pragma once
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/core/checked.h"
+#include "engine/core/libraries.h"
+#include "graphics/plotlist/plot_store.h"
+#include "host/builtin_table_host.h"
+#include "runtime/image_loader.h"
+#include "runtime/instances.h"
+#include "runtime/name_table.h"
+#include "runtime/records.h"
+#include "runtime/special_vars.h"
+#include "runtime/undo_store.h"
+#include "support/snapshot_writer.h"
+
+namespace tnbuild {
+
+constexpr int32_t kFirstVariableCode = 1000;
+constexpr int32_t kFirstFunctionCode = 20000;
+constexpr size_t kMaxLibraryName = 32;
+constexpr size_t kMaxInstanceName = 28;
+
+using Sections = std::vector<std::vector<uint8_t>>;  // kImageRequests of them
+
+// Sets a block up as the program does before it loads an image.
+inline int start_block(RuntimeBlock** handle, void* buffer, uint32_t size) {
+  TN_TRY(runtime_block_init(handle, buffer, size, 0, 2));
+  return rt_register_library(*handle, g_builtin_table_host);
+}
+
+class Builder {
+ public:
+  // b: a block set up by start_block; sources: ZVR text per instance name.
+  Builder(RuntimeBlock* b, std::map<std::string, std::string> sources) : b_(b), sources_(std::move(sources)) {}
+
+  std::string error;
+
+  bool build(const std::string& description) {
+    std::istringstream in(description);
+    std::string line;
+    while (std::getline(in, line))
+      if (!line_(line)) {
+        if (error.empty()) error = "bad line: " + line;
+        return false;
+      }
+    return finish_instance_();
+  }
+
+  // The image as its fourteen requests.
+  Sections sections() {
+    Sections out(kImageRequests);
+    EngineContext* c = rt_engine(b_);
+    const std::vector<uint8_t> engine = write_engine_image(c);
+    const uint8_t* eh = engine.data();
+    const int64_t cut[6] = {int64_t(tn::get_le32(eh + kImgDescTop)) * 4, int64_t(tn::get_le32(eh + kImgDataTop)) * 8,
+                            int64_t(tn::get_le32(eh + kImgHeapWords)) * 8, int64_t(tn::get_le32(eh + kImgFnCount)) * 16,
+                            int64_t(tn::get_le32(eh + kImgCodeWords)) * 2, tn::get_le32(eh + kImgSymbolBytes)};
+    out[kReqEngineHeader].assign(eh, eh + kImageHeaderBytes);
+    size_t at = kImageHeaderBytes;
+    for (int k = 0; k < 6; ++k) {
+      out[kReqEngineFirst + k].assign(eh + at, eh + at + cut[k]);
+      at += size_t(cut[k]);
+    }
+    const PlotStore* store = rt_plot_store(b_);
+    const int64_t main_bytes = (int64_t(store->n) + kPlotStoreOverhead) * 8;
+    put_(out[kReqMain], rt_area(b_, kAreaMain), main_bytes);
+    const int32_t n = b_->h.instance_count;
+    if (n > 0) put_(out[kReqInstances], inst_at(b_, n - 1), int64_t(n) * kInstanceBytes);
+    put_(out[kReqRecords], rt_record_words(b_), int64_t(b_->h.record_words) * 4);
+    const NameTable* names = rt_name_table(b_);
+    put_(out[kReqNames], names, name_table_bytes(names->count));
+    UndoStore* values = rt_value_store(b_);
+    const UndoSavedSizes vs = undo_store_saved_sizes(values);
+    put_(out[kReqValueHead], values, vs.head_bytes);
+    put_(out[kReqValues], undo_store_value_area(values), int64_t(vs.units) * 8);
+
+    std::vector<uint8_t>& h = out[kReqHeader];
+    h.assign(kRuntimeImageHeaderBytes, 0);
+    auto word = [&](uint32_t off, uint32_t v) { tn::put_le32(h.data() + off, v); };
+    word(kImgMainBytes, uint32_t(main_bytes));
+    word(kImgInstanceCount, uint32_t(n));
+    word(kImgRecordWords, uint32_t(b_->h.record_words));
+    word(kImgNameBytes, uint32_t(out[kReqNames].size()));
+    word(kImgFingerprint, rt_table_fingerprint(c));
+    word(kImgValueHeadBytes, uint32_t(vs.head_bytes));
+    word(kImgValueUnits, uint32_t(vs.units));
+    word(kImgCurrentFigure, uint32_t(b_->h.current_figure));
+    word(kImgNextInstanceId, uint32_t(b_->h.next_instance_id));
+    h[kImgDefaultDebug] = b_->h.default_debug;
+    word(kImgInteractionMode, uint32_t(b_->h.interaction_mode));
+    const StyleSpec styles[2] = {b_->h.default_chart_style, b_->h.default_frame_style};
+    for (int k = 0; k < 2; ++k) {
+      word(kImgDefaultStyles + 8 * k, styles[k].bits);
+      h[kImgDefaultStyles + 8 * k + 4] = styles[k].r;
+      h[kImgDefaultStyles + 8 * k + 5] = styles[k].g;
+      h[kImgDefaultStyles + 8 * k + 6] = styles[k].b;
+    }
+    h[kImgFlagByte] = b_->h.flag_byte;
+    h[kImgBandDrawn] = b_->h.band_drawn;
+    return out;
+  }
+
+ private:
+  RuntimeBlock* b_;
+  std::map<std::string, std::string> sources_;
+  std::vector<int32_t> words_;  // the current instance's run
+  std::string name_;
+  int32_t id_ = -1;
+  int32_t next_var_ = kFirstVariableCode;
+  int32_t next_fn_ = kFirstFunctionCode;
+  std::map<std::string, int32_t> codes_;  // variables and functions
+
+  static void put_(std::vector<uint8_t>& to, const void* from, int64_t bytes) {
+    const uint8_t* p = static_cast<const uint8_t*>(from);
+    to.assign(p, p + bytes);
+  }
+
+  static bool quoted_(std::istream& in, std::string* text) {
+    in >> std::ws;
+    if (in.get() != '"') return false;
+    return bool(std::getline(in, *text, '"'));
+  }
+
+  void text_(std::vector<int32_t>& w, const std::string& s) {
+    w.push_back(int32_t(s.size()));
+    std::vector<int32_t> packed(size_t(rec_text_words(int64_t(s.size())) - 1), 0);
+    if (!s.empty()) std::memcpy(packed.data(), s.data(), s.size());
+    w.insert(w.end(), packed.begin(), packed.end());
+  }
+
+  void record_(int32_t tag, const std::vector<int32_t>& data) {
+    words_.push_back(tag);
+    words_.push_back(int32_t(data.size()) + kRecordHeadWords);
+    words_.insert(words_.end(), data.begin(), data.end());
+  }
+
+  bool code_of_(const std::string& name, int32_t* code) {
+    for (int32_t i = 0; i < kSpecialVarRows; ++i)
+      if (name == kSpecialVarTable[i].name) return (*code = kSpecialVarTable[i].code), true;
+    auto it = codes_.find(name);
+    if (it == codes_.end()) return false;
+    *code = it->second;
+    return true;
+  }
+
+  static std::vector<std::string> names_(const std::string& list) {
+    std::vector<std::string> out;
+    std::istringstream in(list);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+      const size_t a = item.find_first_not_of(" \t[]"), z = item.find_last_not_of(" \t[]");
+      if (a != std::string::npos) out.push_back(item.substr(a, z - a + 1));
+    }
+    return out;
+  }
+
+  // `[outs =] fn(ins)` as a handler description.
+  bool handler_(const std::string& text, std::vector<int32_t>& w) {
+    const size_t eq = text.find('='), open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) return false;
+    const size_t fn_from = eq == std::string::npos || eq > open ? 0 : eq + 1;
+    std::string fn = text.substr(fn_from, open - fn_from);
+    fn.erase(0, fn.find_first_not_of(' '));
+    fn.erase(fn.find_last_not_of(' ') + 1);
+    const auto outs = fn_from == 0 ? std::vector<std::string>{} : names_(text.substr(0, eq));
+    const auto ins = names_(text.substr(open + 1, close - open - 1));
+    int32_t fcode = 0;
+    if (!code_of_(fn, &fcode)) {
+      fcode = next_fn_++;
+      if (fixtab_add(rt_name_table(b_), fcode, fn.c_str(), 0) != 0) return false;
+      codes_[fn] = fcode;
+    }
+    w.push_back(fcode);
+    w.push_back(int32_t(ins.size()));
+    w.push_back(int32_t(outs.size()));
+    for (const auto* list : {&outs, &ins})
+      for (const std::string& v : *list) {
+        int32_t code = 0;
+        if (!code_of_(v, &code)) return false;
+        w.push_back(code);
+      }
+    return true;
+  }
+
+  bool line_(const std::string& line) {
+    std::istringstream in(line);
+    std::string word, text, rest;
+    if (!(in >> word) || word[0] == '#') return true;
+    std::vector<int32_t> data;
+    static const std::map<std::string, int32_t> texts = {
+        {"title", kTagTitle}, {"version", kTagVersion}, {"help", kTagHelp}, {"figure", kTagFigure},
+        {"menu", kTagMenuTitle}};
+    static const std::map<std::string, int32_t> handlers = {
+        {"init", kTagInit}, {"terminate", kTagTerminate}, {"idle", kTagIdle}, {"plot", kTagPlot},
+        {"resize", kTagResize}};
+    static const std::map<std::string, int32_t> mouse = {
+        {"press", kTagMousePress}, {"drag", kTagMouseDrag}, {"release", kTagMouseRelease}};
+    if (word == "instance") {
+      if (!finish_instance_() || !(in >> name_) || name_.size() > kMaxInstanceName) return false;
+      return begin_instance_();
+    }
+    if (id_ < 0) return false;
+    if (texts.count(word)) {
+      if (!quoted_(in, &text)) return false;
+      text_(data, text);
+      record_(texts.at(word), data);
+      return true;
+    }
+    if (word == "var") {
+      if (!(in >> text)) return false;
+      const int32_t code = next_var_++;
+      codes_[text] = code;
+      return fixtab_add(rt_name_table(b_), code, text.c_str(), 0) == 0 &&
+             undo_store_add_field(rt_value_store(b_), id_, code, 1) == 0;
+    }
+    if (word == "capabilities") {
+      int32_t v = 0;
+      if (!(in >> v)) return false;
+      record_(kTagCapabilities, {v});
+      return true;
+    }
+    if (word == "entry") {
+      if (!quoted_(in, &text)) return false;
+      text_(data, text);
+    } else if (mouse.count(word)) {
+      int32_t element = 0;
+      if (!(in >> element)) return false;
+      data.push_back(element);
+    } else if (!handlers.count(word)) {
+      return false;
+    }
+    std::getline(in, rest);
+    if (!handler_(rest, data)) return false;
+    record_(word == "entry" ? kTagEntry : mouse.count(word) ? mouse.at(word) : handlers.at(word), data);
+    return true;
+  }
+
+  bool begin_instance_() {
+    const std::string library = "_TN_" + name_;
+    if (library.size() > kMaxLibraryName) return false;
+    EngineContext* c = rt_engine(b_);
+    int32_t slot = 0;
+    if (lib_find_by_name(c, library.c_str(), int32_t(library.size()), 1, &slot) != 0) return false;
+    const std::string& src = sources_[name_];
+    if (!src.empty() && lib_compile_source(c, slot, src.c_str(), int32_t(src.size()), 0) != 0) {
+      error = "compiling " + name_;
+      return false;
+    }
+    id_ = b_->h.next_instance_id - 1;  // instance 0 exists already
+    // The store leaves room for the instances and one spare slot.
+    if (plotstore_resize(rt_plot_store(b_), rt_plot_store_doubles(b_, id_ + 2)) != 0) return false;
+    if (id_ > 0) {
+      b_->h.instance_count = id_ + 1;
+      inst_write_defaults(b_, inst_at(b_, id_), id_, 0);
+      inst_layout_reset(b_, id_, true);
+    } else {
+      undo_store_remove_record(rt_value_store(b_), 0);
+    }
+    ++b_->h.next_instance_id;
+    UndoStore* values = rt_value_store(b_);
+    if (undo_store_add_record(values, id_) != 0) return false;
+    for (int32_t key = kKeyLayout; key <= kKeyHelp; ++key)
+      if (undo_store_add_field(values, id_, key, 0) != 0) return false;
+    std::vector<int32_t> header = {id_, slot};
+    text_(header, name_);
+    record_(kTagHeader, header);
+    std::vector<int32_t> lib;
+    text_(lib, library);
+    text_(lib, src);
+    record_(kTagLibrary, lib);
+    return true;
+  }
+
+  // Appends the run to the list and shows its first figure in subplot 0.
+  bool finish_instance_() {
+    if (id_ < 0) return true;
+    // One empty row, as a reset leaves it.
+    if (undo_store_clear_record(rt_value_store(b_), id_) != 0) return false;
+    const int64_t at = b_->h.record_words;
+    if ((at + int64_t(words_.size())) * 4 > b_->h.area_size[kAreaRecords]) return false;
+    std::memcpy(rt_record_words(b_) + at, words_.data(), words_.size() * 4);
+    b_->h.record_words = int32_t(at + int64_t(words_.size()));
+    Subplot& s = inst_find_by_id(b_, id_)->subplots[0];
+    bool in_figure = false;
+    for (size_t w = 0; w < words_.size(); w += size_t(words_[w + 1])) {
+      const int32_t tag = words_[w];
+      if (tag == kTagFigure) {
+        if (in_figure) break;
+        in_figure = true;
+        s.handlerWords[kSubplotFigureWord] = int32_t(w);
+      } else if (in_figure && tag == kTagPlot) {
+        s.handlerWords[kSubplotPlotHandlerWord] = int32_t(w);
+      } else if (in_figure && tag >= kTagMousePress && tag <= kTagMouseDragOut) {
+        int32_t& slot = s.handlerWords[2 + tag - kTagMousePress];
+        if (slot < 0) slot = int32_t(w);
+      }
+    }
+    words_.clear();
+    id_ = -1;
+    return true;
+  }
+};
+
+// Concatenates the requests: the flat stream.
+inline std::vector<uint8_t> flat(const Sections& s) {
+  std::vector<uint8_t> out;
+  for (const auto& part : s) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+}  // namespace tnbuild
