@@ -233,10 +233,16 @@ int bi_svd(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
 
 namespace {
 
-// Replaces the nargin inputs by a real scalar.
+// Replaces the nargin inputs by a real scalar. The room is made sure of
+// before the inputs go: a failed push must not leave them lost.
 int replace_by_scalar(EngineContext* ctx, int nargin, double v) {
+  int64_t freed = 0;
+  for (int d = 0; d < nargin; ++d) freed += desc_data_words(desc_at(ctx, d));
+  if (int64_t(ctx->desc_top) - kDescWords * int64_t(nargin) + kDescWords >= int64_t(ctx->desc_capacity))
+    return kStackOverflow;
+  if (data_free_words(ctx) + freed < 1) return kDataStackOverflow;
   TN_TRY(stk_remove(ctx, 0, nargin));
-  return stk_push_real(ctx, v);  // the inputs' room is free now
+  return stk_push_real(ctx, v);
 }
 
 // The min(m, n) singular values of the matrix at depth into *values (scratch).

@@ -82,6 +82,8 @@ class FailureSweep : public ::testing::Test {
       for (int32_t i = 0; i < refs[t].rows; ++i, ++k) {
         const BuiltinEntry& r = refs[t].table[i];
         if (!r.fn || r.name[0] == '@' || r.name[0] == '!' || r.name[0] == '+') continue;
+        // Methods of a library class are reached through an object of the class.
+        if (r.class_word > 0) continue;
         if (builtin_is_placeholder(&r) || kLeftOut.count(r.name)) continue;
         out.push_back({r.name, int32_t(kFirstLibraryOpcode + k), r.min_in, r.max_in, r.min_out, r.max_out});
       }
