@@ -9,6 +9,7 @@
 
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
+#include "engine/lib/calendar.h"
 #include "numlib/linalg/lapack_rows.h"
 
 const char kHostFeatureList[] = "fileio";
@@ -55,9 +56,9 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("putfile", 0, 2, 1, 1),
 
     M("@ZVR"),
-    F("clock", 0, 0, 1, 1),
-    F("tic", 0, 0, 0, 0),
-    F("toc", 0, 0, 1, 1),
+    F("clock", 0, 0, 1, 1, 0, bi_clock),
+    F("tic", 0, 0, 0, 0, 0, bi_tic),
+    F("toc", 0, 0, 1, 1, 0, bi_toc),
 
     M("@debug"),
     F("dbstack", 0, 1, 0, 1),
