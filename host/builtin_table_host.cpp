@@ -10,6 +10,7 @@
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/calendar.h"
+#include "engine/lib/semaphores.h"
 #include "numlib/linalg/lapack_rows.h"
 
 const char kHostFeatureList[] = "fileio";
@@ -77,10 +78,10 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("threadkill", 1, 1, 0, 0),
     F("threadsleep", 1, 2, 0, 0),
     F("threadset", 0, kAny, 1, 1),
-    F("semaphorenew", 0, 0, 1, 1),
-    F("semaphoredelete", 1, 1, 0, 0),
-    F("semaphorelock", 1, 1, 0, 1),
-    F("semaphoreunlock", 1, 1, 0, 0),
+    F("semaphorenew", 0, 0, 1, 1, 0, bi_semaphorenew),
+    F("semaphoredelete", 1, 1, 0, 0, 0, bi_semaphoredelete),
+    F("semaphorelock", 1, 1, 0, 1, 0, bi_semaphorelock),
+    F("semaphoreunlock", 1, 1, 0, 0, 0, bi_semaphoreunlock),
 
     // LAPACK rows: searched before the engine's own rows of the same names.
     M("!lapack"),
