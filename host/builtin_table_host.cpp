@@ -11,6 +11,8 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/calendar.h"
 #include "engine/lib/semaphores.h"
+#include "engine/lib/tasks.h"
+#include "engine/core/options.h"
 #include "numlib/linalg/lapack_rows.h"
 
 const char kHostFeatureList[] = "fileio";
@@ -74,10 +76,10 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("echo", 1, 3, 0, 0),
 
     M("@thread"),
-    F("threadnew", 1, kAny, 1, 1),
-    F("threadkill", 1, 1, 0, 0),
-    F("threadsleep", 1, 2, 0, 0),
-    F("threadset", 0, kAny, 1, 1),
+    F("threadnew", 1, kAny, 1, 1, 0, bi_threadnew),
+    F("threadkill", 1, 1, 0, 0, 0, bi_threadkill),
+    F("threadsleep", 1, 2, 0, 0, 0, bi_threadsleep),
+    F("threadset", 0, kAny, 1, 1, reinterpret_cast<uintptr_t>(kThreadsetOptions), bi_option_set),
     F("semaphorenew", 0, 0, 1, 1, 0, bi_semaphorenew),
     F("semaphoredelete", 1, 1, 0, 0, 0, bi_semaphoredelete),
     F("semaphorelock", 1, 1, 0, 1, 0, bi_semaphorelock),

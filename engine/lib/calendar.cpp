@@ -166,9 +166,11 @@ int bi_clock(EngineContext* ctx, int nargin, int, uintptr_t) {
   return stk_remove(ctx, 1, nargin);
 }
 
-int bi_tic(EngineContext* ctx, int nargin, int, uintptr_t) {
+int bi_tic(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
+  // Called as a statement it leaves the no-value item the statement drops.
+  if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
   clock_set_tic_time(clock_seconds());
-  return nargin > 0 ? stk_remove(ctx, 0, nargin) : kOk;
+  return stk_remove(ctx, nargout < 0 ? 1 : 0, nargin);
 }
 
 int bi_toc(EngineContext* ctx, int nargin, int, uintptr_t) {

@@ -58,6 +58,12 @@ int arg_id(EngineContext* ctx, uint32_t* id) {
 
 }  // namespace
 
+int finish_no_output(EngineContext* ctx, int nargin, int nargout) {
+  if (nargout >= 0) return stk_remove(ctx, 0, nargin);
+  TN_TRY(stk_push_no_value(ctx));
+  return stk_remove(ctx, 1, nargin);
+}
+
 int32_t sem_find(EngineContext* ctx, uint32_t id) {
   if (id == 0) return -1;
   const int32_t n = capacity(ctx);
@@ -116,11 +122,12 @@ int bi_semaphorenew(EngineContext* ctx, int, int, uintptr_t) {
   return st;
 }
 
-int bi_semaphoredelete(EngineContext* ctx, int, int, uintptr_t) {
+int bi_semaphoredelete(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   uint32_t id = 0;
   TN_TRY(arg_id(ctx, &id));
-  TN_TRY(sem_free(ctx, id));
-  return stk_remove(ctx, 0, 1);
+  if (sem_find(ctx, id) < 0) return kInvalidId;
+  TN_TRY(finish_no_output(ctx, nargin, nargout));
+  return sem_free(ctx, id);
 }
 
 // A locked semaphore: with one output false at once; otherwise the id stays
@@ -142,9 +149,12 @@ int bi_semaphorelock(EngineContext* ctx, int, int nargout, uintptr_t) {
   return stk_remove(ctx, nargout == 0 ? 0 : 1, 1);
 }
 
-int bi_semaphoreunlock(EngineContext* ctx, int, int, uintptr_t) {
+int bi_semaphoreunlock(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   uint32_t id = 0;
   TN_TRY(arg_id(ctx, &id));
-  TN_TRY(sem_unlock(ctx, id));
-  return stk_remove(ctx, 0, 1);
+  const int32_t i = sem_find(ctx, id);
+  if (i < 0) return kInvalidId;
+  if (tn::ld_u32(entry(ctx, i) + 4) == 0) return kSemaphoreAlreadyUnlocked;
+  TN_TRY(finish_no_output(ctx, nargin, nargout));
+  return sem_unlock(ctx, id);
 }

@@ -18,6 +18,10 @@ int sem_free(EngineContext* ctx, uint32_t id);
 int sem_try_lock(EngineContext* ctx, uint32_t id, int* taken);
 int sem_unlock(EngineContext* ctx, uint32_t id);
 
+// The end of a built-in without outputs: the nargin arguments removed and,
+// called as a statement (nargout < 0), a no-value item left in their place.
+int finish_no_output(EngineContext* ctx, int nargin, int nargout);
+
 int bi_semaphorenew(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_semaphoredelete(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_semaphorelock(EngineContext* ctx, int nargin, int nargout, uintptr_t data);

@@ -2,6 +2,9 @@
 // table registered in front of the engine's as start-up does.
 #include <gtest/gtest.h>
 
+#include "engine/core/heap.h"
+#include "engine/lib/clock_source.h"
+#include "engine/lib/tasks.h"
 #include "host/builtin_table_host.h"
 #include "support/zvr_session.h"
 
@@ -52,6 +55,146 @@ TEST_F(SemaphoreTest, TableGrowsAndKeepsEntries) {
   EXPECT_EQ(s.value("semaphorelock(s(4))"), "logical 1x1 [1]");
   EXPECT_EQ(s.value("semaphorelock(10)"), "logical 1x1 [1]");
   EXPECT_EQ(s.value("semaphorelock(8)"), "error 100");
+}
+
+}  // namespace
+
+namespace {
+
+// A clock that moves only when the test says so, or by a fixed step at every
+// lap reading (so slices end after a known number of instructions). A clock
+// state holds the time its lap began.
+double g_now = 0;
+double g_step = 0;
+double fake_clock(void* state, int, int mode) {
+  auto* start = static_cast<double*>(state);
+  if (mode == 1) g_now += g_step;
+  const double lap = g_now - *start;
+  if (mode == 1) *start = g_now;
+  return lap;
+}
+
+class TaskTest : public ::testing::Test {
+ protected:
+  ZvrSession s;
+  double main_state = 0;
+  void SetUp() override {
+    ASSERT_EQ(engine_register_builtin_table(s.c, g_builtin_table_host, 1), kOk);
+    g_now = 0;
+    g_step = 0;
+    engine_set_callbacks(s.c, fake_clock, &main_state, int32_t(sizeof(double)));
+  }
+  // Runs the slices the host would run while tasks have code.
+  int drain(int limit = 1000) {
+    int status = kOk;
+    for (int i = 0; i < limit && s.c->task_first != 0; ++i) {
+      status = interp_run(s.c, 0);
+      if (status != kOk && status != kSliceEnded) return status;
+    }
+    return status;
+  }
+  int tasks() const {
+    int n = 0;
+    for (int32_t t = s.c->task_first; t != 0; t = int32_t(tn::ld_u32(reinterpret_cast<uint8_t*>(heap_words(s.c) + t) + 100)))
+      ++n;
+    return n;
+  }
+  uint32_t record_word(int32_t id, int w) {
+    int32_t index = 0;
+    if (!task_find(s.c, id, &index) || index == 0) return 0;
+    return tn::ld_u32(reinterpret_cast<uint8_t*>(heap_words(s.c) + index) + 4 * w);
+  }
+  static constexpr int kPriorityWord = 33;
+};
+
+const char kWorker[] =
+    "function w(tag, n)\n"
+    "  global trace\n"
+    "  for k = 1:n\n"
+    "    trace(end + 1) = tag;\n"
+    "  end\n"
+    "endfunction\n";
+
+TEST_F(TaskTest, TaskRunsToItsEndAndIsDeleted) {
+  ASSERT_EQ(s.run(kWorker), kOk);
+  ASSERT_EQ(s.run("global trace; trace = []; id = threadnew(@w, threadset(), 7, 3);\n"), kOk);
+  EXPECT_EQ(tasks(), 1);
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.value("trace"), "double 1x3 [7 7 7]");
+  EXPECT_EQ(s.value("id"), "double 1x1 [1]");
+}
+
+TEST_F(TaskTest, PriorityIsLimitedAndBadIdsFail) {
+  ASSERT_EQ(s.run(kWorker), kOk);
+  ASSERT_EQ(s.run("a = threadnew(@w, threadset('Priority', 50), 1, 1);\n"
+                  "b = threadnew(@w, threadset('Priority', -30), 2, 1);\n"
+                  "c = threadnew(@w, threadset(), 3, 1);\n"),
+            kOk);
+  EXPECT_EQ(record_word(1, kPriorityWord), 41u);
+  EXPECT_EQ(record_word(2, kPriorityWord), 1u);
+  EXPECT_EQ(record_word(3, kPriorityWord), 21u);
+  EXPECT_EQ(s.run("threadkill(0);\n"), 100);
+  EXPECT_EQ(s.run("threadkill(9);\n"), 100);
+  EXPECT_EQ(s.run("threadkill(2);\n"), kOk);
+  EXPECT_EQ(tasks(), 2);
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(tasks(), 0);
+}
+
+// Each side stamps its steps with `toc`, whose clock here counts calls, into
+// its own global (a global is written back when its function ends).
+double g_calls = 0;
+double counting_clock() { return g_calls += 1; }
+
+TEST_F(TaskTest, MainAndTaskTakeTurnsWhenSlicesEnd) {
+  clock_set_sources_for_tests(counting_clock, nullptr);
+  ASSERT_EQ(s.run("function stamp(which, n)\n  global t0 t1\n  r = zeros(1, n);\n"
+                  "  for k = 1:n\n    r(k) = toc;\n  end\n"
+                  "  if which, t1 = r; else, t0 = r; end\nendfunction\n"),
+            kOk);
+  g_step = 0.03;  // a slice ends after two instructions
+  ASSERT_EQ(s.run("global t0 t1; threadnew(@stamp, threadset(), 1, 40); stamp(0, 40);\n"), kOk);
+  EXPECT_EQ(drain(), kOk);
+  clock_set_sources_for_tests(nullptr, nullptr);
+  ASSERT_EQ(s.run("[s_, i] = sort([t0 t1]); turns = sum(diff(i > 40) ~= 0);\n"), kOk);
+  EXPECT_EQ(s.value("numel(t0) + numel(t1)"), "double 1x1 [80]");
+  EXPECT_EQ(s.value("turns > 10"), "logical 1x1 [1]");  // interleaved, not one after the other
+}
+
+TEST_F(TaskTest, AnErrorEndsOnlyItsTask) {
+  ASSERT_EQ(s.run(kWorker), kOk);
+  ASSERT_EQ(s.run("function bad()\n  error('boom');\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global trace; trace = []; threadnew(@bad); threadnew(@w, threadset(), 5, 2);\n"), kOk);
+  drain();
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.value("trace"), "double 1x2 [5 5]");
+  EXPECT_NE(s.take_output().find("boom"), std::string::npos);
+}
+
+TEST_F(TaskTest, SleepingTaskIsPassedOverUntilItsTime) {
+  ASSERT_EQ(s.run(kWorker), kOk);
+  ASSERT_EQ(s.run("function sleeper()\n  global trace\n  threadsleep(1);\n  trace(end + 1) = 9;\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global trace; trace = []; threadnew(@sleeper);\n"), kOk);
+  for (int i = 0; i < 5; ++i) interp_run(s.c, 0);
+  EXPECT_EQ(tasks(), 1);
+  EXPECT_EQ(s.value("trace"), "double 0x0 []");
+  g_now += 1.5;
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(s.value("trace"), "double 1x1 [9]");
+}
+
+TEST_F(TaskTest, LockedSemaphoreBlocksUntilUnlocked) {
+  ASSERT_EQ(s.run("function taker(id)\n  global trace\n  semaphorelock(id);\n  trace(end + 1) = 1;\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global trace; trace = []; sem = semaphorenew(); semaphorelock(sem); threadnew(@taker, threadset(), sem);\n"), kOk);
+  for (int i = 0; i < 5; ++i) interp_run(s.c, 0);
+  EXPECT_EQ(tasks(), 1);
+  EXPECT_EQ(s.value("trace"), "double 0x0 []");
+  ASSERT_EQ(s.run("semaphoreunlock(sem);\n"), kOk);
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.value("trace"), "double 1x1 [1]");
+  EXPECT_EQ(s.value("semaphorelock(sem)"), "logical 1x1 [0]");  // the task holds it
 }
 
 }  // namespace
