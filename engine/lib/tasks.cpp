@@ -8,6 +8,7 @@
 #include "engine/lib/tasks.h"
 
 #include <cmath>
+#include <climits>
 #include <cstring>
 
 #include "engine/core/checked.h"
@@ -125,11 +126,14 @@ bool asleep(EngineContext* c, int32_t t) {
 int32_t choose_next(EngineContext* c) {
   int32_t best = 0;
   int32_t best_acc = int32_t(rw(c, 0, kTwAccumulator));
+  // A main task with no code left is no candidate: any awake task beats it.
+  const int32_t main_kind = c->task_current == 0 ? c->pos.kind : int32_t(rw(c, 0, kTwPosKind));
+  if (main_kind == kAreaNone) best_acc = INT32_MIN;
   for (int32_t t = c->task_first; t != 0; t = int32_t(rw(c, t, kTwNext))) {
     if (rw(c, t, kTwPosKind) == uint32_t(kAreaNone) && t != c->task_current) continue;
     if (t == c->task_current && c->pos.kind == kAreaNone) continue;
     const int32_t acc = int32_t(rw(c, t, kTwAccumulator));
-    if (acc > best_acc && !asleep(c, t)) {
+    if ((acc > best_acc || (best_acc == INT32_MIN && best == 0)) && !asleep(c, t)) {
       best = t;
       best_acc = acc;
     }
@@ -219,7 +223,11 @@ void engine_clear_stacks(EngineContext* ctx) {
 
 bool task_yield(EngineContext* ctx, CodePosition* pos) {
   ctx->pos = *pos;
+  // A task that yields with no code left (it killed itself) goes once the
+  // scheduler has moved off its stacks.
+  const int32_t from = ctx->task_current;
   task_switch(ctx, -1);
+  if (from != 0 && pos->kind == kAreaNone && ctx->task_current != from) task_delete(ctx, from);
   if (ctx->pos.kind != kAreaNone) {
     *pos = ctx->pos;
     ctx->yield_request = 0;

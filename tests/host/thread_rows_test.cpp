@@ -162,6 +162,28 @@ TEST_F(TaskTest, MainAndTaskTakeTurnsWhenSlicesEnd) {
   EXPECT_EQ(s.value("turns > 10"), "logical 1x1 [1]");  // interleaved, not one after the other
 }
 
+// Each task keeps its own generator records across switches.
+TEST_F(TaskTest, TasksDrawTheSequencesTheyDrawAlone) {
+  ASSERT_EQ(s.run("function dr(which, seed)\n  global r1 r2\n  rand('state', seed);\n  x = zeros(1, 30);\n"
+                  "  for k = 1:30\n    x(k) = rand;\n  end\n"
+                  "  if which == 1, r1 = x; else, r2 = x; end\nendfunction\n"),
+            kOk);
+  ASSERT_EQ(s.run("global r1 r2; dr(1, 5); a1 = r1; dr(2, 9); a2 = r2; r1 = []; r2 = [];\n"), kOk);
+  g_step = 0.03;
+  ASSERT_EQ(s.run("threadnew(@dr, threadset(), 1, 5); threadnew(@dr, threadset(), 2, 9); rand('state', 1); y = rand(1, 50);\n"),
+            kOk);
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(s.value("all(r1 == a1) && all(r2 == a2) && any(a1 ~= a2)"), "logical 1x1 [1]");
+}
+
+TEST_F(TaskTest, TaskThatKillsItselfIsDeleted) {
+  ASSERT_EQ(s.run("function sk(id)\n  global z\n  z = 1;\n  threadkill(id);\n  z = 2;\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global z; z = 0; threadnew(@sk, threadset(), 1); y = 3;\n"), kOk);
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.value("y"), "double 1x1 [3]");
+}
+
 TEST_F(TaskTest, AnErrorEndsOnlyItsTask) {
   ASSERT_EQ(s.run(kWorker), kOk);
   ASSERT_EQ(s.run("function bad()\n  error('boom');\nendfunction\n"), kOk);
@@ -182,6 +204,31 @@ TEST_F(TaskTest, SleepingTaskIsPassedOverUntilItsTime) {
   g_now += 1.5;
   EXPECT_EQ(drain(), kOk);
   EXPECT_EQ(s.value("trace"), "double 1x1 [9]");
+}
+
+// A task that works 0.3 s before each periodic sleep of 1 s still wakes
+// every second: the wake time counts from the previous one.
+TEST_F(TaskTest, PeriodicSleepKeepsItsPeriod) {
+  ASSERT_EQ(s.run("function per()\n  for k = 1:3\n    threadsleep(1, true);\n  end\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("id = threadnew(@per);\n"), kOk);
+  const auto wake = [&] {
+    int32_t index = 0;
+    task_find(s.c, 1, &index);
+    return tn::ld_f64(reinterpret_cast<uint8_t*>(heap_words(s.c) + index) + 4 * 36);
+  };
+  const struct {
+    double now;
+    double wake;  // after the slice
+  } steps[] = {{0.3, 0.7}, {0.99, 0.7}, {1.3, 0.7}, {2.2, 0.8}, {2.5, 0.8}};
+  for (const auto& k : steps) {
+    g_now = k.now;
+    interp_run(s.c, 0);
+    EXPECT_NEAR(wake(), k.wake, 1e-12) << k.now;
+  }
+  EXPECT_EQ(tasks(), 1);
+  g_now = 3.0;
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(tasks(), 0);
 }
 
 TEST_F(TaskTest, LockedSemaphoreBlocksUntilUnlocked) {
