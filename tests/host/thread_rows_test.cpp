@@ -2,6 +2,7 @@
 // table registered in front of the engine's as start-up does.
 #include <gtest/gtest.h>
 
+#include "engine/core/events.h"
 #include "engine/core/heap.h"
 #include "engine/lib/clock_source.h"
 #include "engine/lib/tasks.h"
@@ -242,6 +243,30 @@ TEST_F(TaskTest, LockedSemaphoreBlocksUntilUnlocked) {
   EXPECT_EQ(tasks(), 0);
   EXPECT_EQ(s.value("trace"), "double 1x1 [1]");
   EXPECT_EQ(s.value("semaphorelock(sem)"), "logical 1x1 [0]");  // the task holds it
+}
+
+// A posted call runs at the next instruction boundary, with the code
+// position of the running code stored before it and taken back after it;
+// the queue holds 16 entries.
+int g_event_runs = 0;
+int32_t g_event_pos_kind = -1;
+int count_event(EngineContext* c, void*) {
+  ++g_event_runs;
+  g_event_pos_kind = c->pos.kind;
+  return kOk;
+}
+
+TEST_F(TaskTest, PostedCallsRunBetweenInstructions) {
+  EventPoster poster{};
+  engine_get_event_poster(s.c, &poster);
+  g_event_runs = 0;
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(poster.post_call(&poster, count_event, nullptr));
+  EXPECT_FALSE(poster.post_call(&poster, count_event, nullptr));  // the 17th
+  ASSERT_EQ(s.run("x = 0;\nfor k = 1:40, x = x + k; end\n"), kOk);
+  EXPECT_EQ(g_event_runs, 16);
+  EXPECT_NE(g_event_pos_kind, kAreaNone);  // the command line's code
+  EXPECT_EQ(s.c->event_count, 0);
+  EXPECT_EQ(s.value("x"), "double 1x1 [820]");
 }
 
 }  // namespace
