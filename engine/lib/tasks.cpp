@@ -240,7 +240,6 @@ bool task_yield(EngineContext* ctx, CodePosition* pos) {
 
 int thread_create(EngineContext* ctx, int32_t stack_bytes, int32_t caller_id, int nargin, int sandbox,
                   int32_t priority, int32_t* id) {
-  (void)sandbox;  // the sandboxed frame belongs to the sandbox; tasks run as called
   if (stack_bytes < kMinStack) stack_bytes = kMinStack;
   const int64_t words = (int64_t(stack_bytes) + kRecordBytes) / 8 + 1;
   int32_t index = 0;
@@ -294,6 +293,9 @@ int thread_create(EngineContext* ctx, int32_t stack_bytes, int32_t caller_id, in
   }
   ctx->pos = CodePosition{kAreaStatic, caller_pos.flag, kStaticTaskEndOffset};
   const int status = call_function_value(ctx, 0, caller_id, nargin, 0);
+  // A sandboxed task runs its function's frame restricted (a built-in called
+  // directly has already run and left no frame).
+  if (status == kOk && sandbox && ctx->frame >= 0) frame_words(ctx, ctx->frame)[kFwSandbox] = 1;
   save_current(ctx);
   load_task(ctx, caller);
   if (status != kOk) {

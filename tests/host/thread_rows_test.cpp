@@ -185,6 +185,17 @@ TEST_F(TaskTest, TaskThatKillsItselfIsDeleted) {
   EXPECT_EQ(s.value("y"), "double 1x1 [3]");
 }
 
+TEST_F(TaskTest, SandboxedTaskMayNotCallRestrictedRows) {
+  ASSERT_EQ(s.run("function cl()\n  global got\n  got = sin(1) + numel(clock);\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global got; got = 0; threadnew(@cl, threadset('Sandbox', true));\n"), kOk);
+  drain();
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_NE(s.take_output().find("Security violation"), std::string::npos);
+  ASSERT_EQ(s.run("threadnew(@cl, threadset('Sandbox', false));\n"), kOk);
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(s.value("got > 6"), "logical 1x1 [1]");
+}
+
 TEST_F(TaskTest, AnErrorEndsOnlyItsTask) {
   ASSERT_EQ(s.run(kWorker), kOk);
   ASSERT_EQ(s.run("function bad()\n  error('boom');\nendfunction\n"), kOk);
