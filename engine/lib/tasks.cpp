@@ -149,21 +149,52 @@ void op_remove(EngineContext* c, int32_t task) { task_delete(c, task); }
 
 int op_run_event(EngineContext* c, CodePosition* pos);
 
-constexpr InterpTaskOps kTaskOps = {op_yield, op_switch, op_remove, op_run_event};
+// A posted item list: a u32 argument count and four unused bytes, then the
+// function item and the arguments in flat form (three doubles kind, a, b and
+// the data words). The call is prepared from the current position; when
+// pushing or calling fails, the frames and stacks go back to where they were.
+constexpr uint32_t kMaxPostedArgs = 1u << 16;
+constexpr int kItemListHeadBytes = 8;
 
-// Runs the oldest pending event: a function entry is called with the
-// position stored around it.
+int run_item_list(EngineContext* c, const uint8_t* list) {
+  const uint32_t n = tn::ld_u32(list);
+  if (n > kMaxPostedArgs) return kBadArgument;
+  const double* q = reinterpret_cast<const double*>(list + kItemListHeadBytes);
+  const int32_t frame0 = c->frame, desc0 = c->desc_top, data0 = c->data_top;
+  const CodePosition pos0 = c->pos;
+  int status = kOk;
+  for (uint32_t i = 0; i <= n && status == kOk; ++i) {
+    status = stk_push_descriptor(c, q);
+    int64_t words = 0;
+    if (status == kOk) status = stk_item_words(c, 0, &words);
+    q += words;
+  }
+  if (status == kOk) status = call_function_value(c, 0, -1, int(n) + 1, 0);
+  if (status != kOk) {
+    if (c->frame > frame0) frame_unwind(c, frame0 + 1);
+    c->desc_top = desc0;
+    c->data_top = data0;
+    c->pos = pos0;
+  }
+  return status;
+}
+
+// Runs the oldest pending event: a function entry is called with the code
+// position stored around it; an item list is pushed and its function called.
 int op_run_event(EngineContext* c, CodePosition* pos) {
-  // An item list waits for its reader; it stays queued.
-  if (c->event_count < 1 || !c->events[0].fn) return kOk;
+  if (c->event_count < 1) return kOk;
   const PendingEvent e = c->events[0];
   std::memmove(c->events, c->events + 1, sizeof(PendingEvent) * size_t(c->event_count - 1));
   --c->event_count;
   if (pos) c->pos = *pos;
-  const int status = e.fn(c, e.data);
+  int status = kOk;
+  if (e.fn) status = e.fn(c, e.data);
+  else if (e.data) status = run_item_list(c, static_cast<const uint8_t*>(e.data));
   if (pos) *pos = c->pos;
   return status;
 }
+
+constexpr InterpTaskOps kTaskOps = {op_yield, op_switch, op_remove, op_run_event};
 
 }  // namespace
 

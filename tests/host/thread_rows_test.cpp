@@ -2,7 +2,11 @@
 // table registered in front of the engine's as start-up does.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "engine/core/events.h"
+#include "engine/core/snapshot.h"
 #include "engine/core/heap.h"
 #include "engine/lib/clock_source.h"
 #include "engine/lib/tasks.h"
@@ -278,6 +282,37 @@ TEST_F(TaskTest, PostedCallsRunBetweenInstructions) {
   EXPECT_NE(g_event_pos_kind, kAreaNone);  // the command line's code
   EXPECT_EQ(s.c->event_count, 0);
   EXPECT_EQ(s.value("x"), "double 1x1 [820]");
+}
+
+// Item lists as the exporter lays them out, with the count as a u32.
+std::vector<double> item_list(ZvrSession& s, const char* fn, double a, double b) {
+  std::vector<double> buf(64);
+  EXPECT_EQ(stk_push_cstr(s.c, int32_t(std::strlen(fn)), fn), kOk);
+  EXPECT_EQ(stk_push_real(s.c, a), kOk);
+  EXPECT_EQ(stk_push_real(s.c, b), kOk);
+  EXPECT_EQ(stk_export_items(s.c, 2, 2, nullptr, buf.data()), kOk);
+  for (int i = 0; i < 3; ++i) stk_drop(s.c);
+  const uint32_t head[2] = {2, 0};
+  std::memcpy(buf.data(), head, sizeof head);
+  return buf;
+}
+
+TEST_F(TaskTest, PostedItemListsCallTheirFunction) {
+  ASSERT_EQ(s.run("function setg(a, b)\n  global g\n  g = 10 * a + b;\nendfunction\nglobal g; g = 0;\n"), kOk);
+  EventPoster poster{};
+  engine_get_event_poster(s.c, &poster);
+  std::vector<double> bad = item_list(s, "nosuchfn", 1, 2), good = item_list(s, "setg", 4, 2);
+  g_event_runs = 0;
+  ASSERT_TRUE(poster.post_data(&poster, bad.data()));
+  ASSERT_TRUE(poster.post_data(&poster, good.data()));
+  ASSERT_TRUE(poster.post_call(&poster, count_event, nullptr));
+  const int32_t desc = s.c->desc_top, frame = s.c->frame;
+  ASSERT_EQ(s.run("y = 1;\nz = 2;\nw = 3;\n"), kOk);
+  EXPECT_EQ(s.c->event_count, 0);  // the failing list blocked nothing
+  EXPECT_EQ(g_event_runs, 1);
+  EXPECT_EQ(s.value("g"), "double 1x1 [42]");
+  EXPECT_EQ(s.c->desc_top, desc);
+  EXPECT_EQ(s.c->frame, frame);
 }
 
 }  // namespace
