@@ -284,7 +284,7 @@ TEST_F(TaskTest, PostedCallsRunBetweenInstructions) {
   EXPECT_EQ(s.value("x"), "double 1x1 [820]");
 }
 
-// Item lists as the exporter lays them out, with the count as a u32.
+// Item lists as the exporter lays them out.
 std::vector<double> item_list(ZvrSession& s, const char* fn, double a, double b) {
   std::vector<double> buf(64);
   EXPECT_EQ(stk_push_cstr(s.c, int32_t(std::strlen(fn)), fn), kOk);
@@ -292,8 +292,10 @@ std::vector<double> item_list(ZvrSession& s, const char* fn, double a, double b)
   EXPECT_EQ(stk_push_real(s.c, b), kOk);
   EXPECT_EQ(stk_export_items(s.c, 2, 2, nullptr, buf.data()), kOk);
   for (int i = 0; i < 3; ++i) stk_drop(s.c);
-  const uint32_t head[2] = {2, 0};
-  std::memcpy(buf.data(), head, sizeof head);
+  uint32_t head[2] = {};
+  std::memcpy(head, buf.data(), sizeof head);
+  EXPECT_EQ(head[0], 2u);  // the argument count, then four unused bytes
+  EXPECT_EQ(head[1], 0u);
   return buf;
 }
 
