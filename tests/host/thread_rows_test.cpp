@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "engine/core/events.h"
@@ -245,6 +246,27 @@ TEST_F(TaskTest, PeriodicSleepKeepsItsPeriod) {
   g_now = 3.0;
   EXPECT_EQ(drain(), kOk);
   EXPECT_EQ(tasks(), 0);
+}
+
+// Task records and stacks live in the block as offsets: a block copied to a
+// new address (the old one poisoned) keeps running its sleeping task.
+TEST_F(TaskTest, MovedBlockKeepsRunningSleepingTasks) {
+  ASSERT_EQ(s.run("function sleeper()\n  global trace\n  threadsleep(1);\n  trace(end + 1) = 9;\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global trace; trace = []; threadnew(@sleeper); threadnew(@sleeper);\n"), kOk);
+  for (int i = 0; i < 5; ++i) interp_run(s.c, 0);
+  constexpr uint32_t kBytes = 1u << 22;  // the session's block
+  std::unique_ptr<uint64_t[]> moved(new uint64_t[kBytes / 8]);
+  std::memcpy(moved.get(), s.e.block.get(), kBytes);
+  std::memset(s.e.block.get(), 0xDD, kBytes);
+  const ptrdiff_t at = reinterpret_cast<uint8_t*>(s.c) - reinterpret_cast<uint8_t*>(s.e.block.get());
+  s.e.block = std::move(moved);
+  s.c = s.e.c = reinterpret_cast<EngineContext*>(reinterpret_cast<uint8_t*>(s.e.block.get()) + at);
+  ASSERT_EQ(engine_offsets_to_pointers(s.c, 0, 0), kOk);
+  EXPECT_EQ(tasks(), 2);
+  g_now += 1.5;
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.value("trace"), "double 1x2 [9 9]");
 }
 
 TEST_F(TaskTest, LockedSemaphoreBlocksUntilUnlocked) {
