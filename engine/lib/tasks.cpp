@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 
+#include "engine/core/calls.h"
 #include "engine/core/checked.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp.h"
@@ -367,7 +368,7 @@ int bi_threadnew(EngineContext* ctx, int nargin, int, uintptr_t) {
   double p = kDefaultPriority + std::trunc(prio);
   p = p < kMinPriority ? kMinPriority : p > kMaxPriority ? kMaxPriority : p;
   int32_t id = 0;
-  const int st = thread_create(ctx, int32_t(stack), -1, n, sandbox, int32_t(p), &id);
+  const int st = thread_create(ctx, int32_t(stack), frame_current_function(ctx), n, sandbox, int32_t(p), &id);
   if (st != kOk) {
     if (nargin >= 2) {  // the options back in place
       stk_move(ctx, nargin, 1);
