@@ -9,6 +9,10 @@
 
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
+#include "engine/lib/calendar.h"
+#include "engine/lib/semaphores.h"
+#include "engine/lib/tasks.h"
+#include "engine/core/options.h"
 #include "numlib/linalg/lapack_rows.h"
 
 const char kHostFeatureList[] = "fileio";
@@ -55,9 +59,9 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("putfile", 0, 2, 1, 1),
 
     M("@ZVR"),
-    F("clock", 0, 0, 1, 1),
-    F("tic", 0, 0, 0, 0),
-    F("toc", 0, 0, 1, 1),
+    F("clock", 0, 0, 1, 1, 0, bi_clock),
+    F("tic", 0, 0, 0, 0, 0, bi_tic),
+    F("toc", 0, 0, 1, 1, 0, bi_toc),
 
     M("@debug"),
     F("dbstack", 0, 1, 0, 1),
@@ -72,14 +76,14 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("echo", 1, 3, 0, 0),
 
     M("@thread"),
-    F("threadnew", 1, kAny, 1, 1),
-    F("threadkill", 1, 1, 0, 0),
-    F("threadsleep", 1, 2, 0, 0),
-    F("threadset", 0, kAny, 1, 1),
-    F("semaphorenew", 0, 0, 1, 1),
-    F("semaphoredelete", 1, 1, 0, 0),
-    F("semaphorelock", 1, 1, 0, 1),
-    F("semaphoreunlock", 1, 1, 0, 0),
+    F("threadnew", 1, kAny, 1, 1, 0, bi_threadnew),
+    F("threadkill", 1, 1, 0, 0, 0, bi_threadkill),
+    F("threadsleep", 1, 2, 0, 0, 0, bi_threadsleep),
+    F("threadset", 0, kAny, 1, 1, reinterpret_cast<uintptr_t>(kThreadsetOptions), bi_option_set),
+    F("semaphorenew", 0, 0, 1, 1, 0, bi_semaphorenew),
+    F("semaphoredelete", 1, 1, 0, 0, 0, bi_semaphoredelete),
+    F("semaphorelock", 1, 1, 0, 1, 0, bi_semaphorelock),
+    F("semaphoreunlock", 1, 1, 0, 0, 0, bi_semaphoreunlock),
 
     // LAPACK rows: searched before the engine's own rows of the same names.
     M("!lapack"),

@@ -18,7 +18,7 @@ struct EventPoster {
 
 // Both return false when the queue already holds its 16 entries.
 bool event_post_call(const EventPoster* poster, PendingEventFn fn, void* data);
-// data: a serialised item list (a double holding the item count minus one,
-// then each item in the flat form).
+// data: an exported call buffer (stk_export_items: a u32 argument count,
+// four unused bytes, then the function item and the arguments in flat form).
 bool event_post_data(const EventPoster* poster, void* data);
 void engine_get_event_poster(EngineContext* ctx, EventPoster* out);

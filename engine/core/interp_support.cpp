@@ -206,8 +206,9 @@ int single_run_event(EngineContext* c, CodePosition* pos) {
 constexpr InterpTaskOps kSingleContext = {single_yield, single_switch, single_remove, single_run_event};
 InterpTaskOps g_task_ops = kSingleContext;
 
-// The static code block: sequences that frames return into.
-constexpr uint16_t kStaticCode[] = {kOpHalt, kOpNop, kOpNop, kOpNop};
+// The static code block: sequences that frames return into (a task's first
+// call returns into the task end at byte 2).
+constexpr uint16_t kStaticCode[] = {kOpHalt, kOpTaskEnd, kOpNop, kOpNop};
 
 }  // namespace
 

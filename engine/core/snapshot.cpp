@@ -548,8 +548,10 @@ int stk_export_items(EngineContext* c, int fn_depth, int n, EventPoster* poster,
   TN_TRY(stk_item_words(c, fn_depth, &item));
   for (int d = 0; d < n; ++d) TN_TRY(stk_item_words(c, d, &item));
   if (poster) engine_get_event_poster(c, poster);
+  // The head: a u32 argument count and four unused bytes.
   double* out = static_cast<double*>(buffer);
-  tn::st_f64(out, double(n));
+  tn::st_u32(reinterpret_cast<uint8_t*>(out), uint32_t(n));
+  tn::st_u32(reinterpret_cast<uint8_t*>(out) + 4, 0);
   out += 1;
   TN_TRY(stk_descriptor_as_doubles(c, fn_depth, out));
   TN_TRY(stk_item_words(c, fn_depth, &item));

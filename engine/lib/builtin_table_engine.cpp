@@ -9,6 +9,7 @@
 #include "engine/core/strings_builtins.h"
 #include "engine/lib/bit_ops.h"
 #include "engine/lib/builtin_tables.h"
+#include "engine/lib/calendar.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/funvals.h"
 #include "numlib/linalg/linalg_builtins.h"
@@ -173,8 +174,8 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     F("igraycode", 1, 1, 1, 1, 'i', 0, bi_graycode),
 
     M("!ZVR"),  // calendar
-    F("cal2julian", 1, 6, 1, 1),
-    F("julian2cal", 1, 1, 1, 6),
+    F("cal2julian", 1, 6, 1, 1, 0, 0, bi_cal2julian),
+    F("julian2cal", 1, 1, 1, 6, 0, 0, bi_julian2cal),
 
     M("!quaternion"),
     F("quaternion", 0, 4, 1, 1, 0, kClassFunction, bi_quaternion),

@@ -9,6 +9,7 @@
 #include "engine/lib/intrinsic_handlers.h"
 #include "engine/lib/numlib_hooks.h"
 #include "engine/lib/op_handlers.h"
+#include "engine/lib/tasks.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int engine_start(void* block, uint32_t size, EngineContext** out) {
   engine_op_handlers_install();
   engine_intrinsic_handlers_install();
   compiler_install();
+  tasks_install();
   TN_TRY(engine_register_builtin_table(ctx, g_builtin_table_engine, 1));
   engine_set_library_flag(ctx, "Tarnivel", 1);  // the result is of no use here
   compile_set_debug_info(ctx, 1);
