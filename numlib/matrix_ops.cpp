@@ -131,30 +131,30 @@ const BuiltinEntry* find_pinv(EngineContext* ctx) {
   return (e && e->fn) ? e : nullptr;
 }
 
-// A / B for a non-square B: A * pinv(B).
-int divide_right_by_pinv(EngineContext* ctx) {
+// A / B for a non-square B: A * pinv(B); A \ B for a non-square A:
+// pinv(A) * B. The work is done on copies of the two operands above them, so
+// that a failure (a size mismatch in the product, no room) leaves the
+// operands as they were; the result then moves down over them.
+int divide_by_pinv(EngineContext* ctx, bool left) {
   const BuiltinEntry* pinv = find_pinv(ctx);
   if (!pinv) return kNonSquareMatrix;
   auto mtimes = numlib_engine_ops().mtimes;
   if (!mtimes) return kNotSupported;
-  TN_TRY(pinv->fn(ctx, 1, 1, builtin_data(ctx, pinv)));
-  return mtimes(ctx);
+  const int32_t height = ctx->desc_top;
+  int st = stk_dup(ctx, 0, 2);
+  if (st == kOk && left) st = stk_move(ctx, 2, 1);  // A's copy on top
+  if (st == kOk) st = pinv->fn(ctx, 1, 1, builtin_data(ctx, pinv));
+  if (st == kOk && left) st = stk_move(ctx, 2, 1);  // pinv(A) under B's copy
+  if (st == kOk) st = mtimes(ctx);
+  if (st != kOk) {
+    while (ctx->desc_top > height) stk_drop(ctx);
+    return st;
+  }
+  return stk_remove(ctx, 1, 2);
 }
 
-// A \ B for a non-square A: pinv(A) * B. A is brought to the top for the call
-// and put back below B, also when the call fails, so that a failure leaves the
-// operands in their order.
-int divide_left_by_pinv(EngineContext* ctx) {
-  const BuiltinEntry* pinv = find_pinv(ctx);
-  if (!pinv) return kNonSquareMatrix;
-  auto mtimes = numlib_engine_ops().mtimes;
-  if (!mtimes) return kNotSupported;
-  TN_TRY(stk_move(ctx, 2, 1));
-  const int st = pinv->fn(ctx, 1, 1, builtin_data(ctx, pinv));
-  TN_TRY(stk_move(ctx, 2, 1));
-  if (st != kOk) return st;
-  return mtimes(ctx);
-}
+int divide_right_by_pinv(EngineContext* ctx) { return divide_by_pinv(ctx, false); }
+int divide_left_by_pinv(EngineContext* ctx) { return divide_by_pinv(ctx, true); }
 
 inline double sq_mod(double re, double im) { return re * re + im * im; }
 

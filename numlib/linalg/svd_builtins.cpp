@@ -233,16 +233,11 @@ int bi_svd(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
 
 namespace {
 
-// Replaces the nargin inputs by a real scalar. The room is made sure of
-// before the inputs go: a failed push must not leave them lost.
+// Replaces the nargin inputs by a real scalar: pushed above them first, so
+// that a failed push leaves them as they were.
 int replace_by_scalar(EngineContext* ctx, int nargin, double v) {
-  int64_t freed = 0;
-  for (int d = 0; d < nargin; ++d) freed += desc_data_words(desc_at(ctx, d));
-  if (int64_t(ctx->desc_top) - kDescWords * int64_t(nargin) + kDescWords >= int64_t(ctx->desc_capacity))
-    return kStackOverflow;
-  if (data_free_words(ctx) + freed < 1) return kDataStackOverflow;
-  TN_TRY(stk_remove(ctx, 0, nargin));
-  return stk_push_real(ctx, v);
+  TN_TRY(stk_push_real(ctx, v));
+  return stk_remove(ctx, 1, nargin);
 }
 
 // The min(m, n) singular values of the matrix at depth into *values (scratch).

@@ -59,6 +59,7 @@ const OwnArgs kOwnArgs[] = {
     {"sscanf", {"'1 2 3'", "'%d'"}},
     {"strtok", {"'ab cd'"}},
     {"str2obj", {"'{1, 2}'"}},
+    {"ss2tf", {"[-1 0; 0 -2]", "[1; 1]", "[1 1]", "0"}},
 };
 
 // Built-ins left out: fscanf reads an open stream, which a test engine does
