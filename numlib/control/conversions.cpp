@@ -11,6 +11,7 @@
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
+#include "numlib/control/control_args.h"
 #include "numlib/dense_lu.h"
 #include "numlib/expm.h"
 #include "numlib/matmul.h"
@@ -22,26 +23,9 @@ constexpr int kNotRowVector = 24;       // "Not a row vector"
 constexpr int64_t kHeaderSlack = 16;    // words a pushed matrix may take beyond its elements
 constexpr int kMaxOutputs = 4;
 
-struct Bump {
-  double* p;
-  double* take(int64_t n) {
-    double* r = p;
-    p += n;
-    return r;
-  }
-};
-
-struct Mat {
-  int32_t rows = 0, cols = 0;
-  double* re = nullptr;
-  int64_t count() const { return int64_t(rows) * cols; }
-};
-
-int real_matrix(EngineContext* ctx, int depth, Mat* m) {
-  double* im = nullptr;
-  if (stk_get_matrix(ctx, depth, &m->rows, &m->cols, &m->re, &im) != kOk || im) return kWrongArgType;
-  return kOk;
-}
+using control_args::Bump;
+using control_args::Mat;
+using control_args::real_matrix;
 
 void conv_add(const double* x, int64_t nx, const double* y, int64_t ny, double scale, double* out) {
   for (int64_t i = 0; i < nx; ++i)

@@ -11,6 +11,7 @@
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
+#include "numlib/control/control_args.h"
 #include "numlib/control/matrix_equations.h"
 #include "numlib/dense_lu.h"
 #include "numlib/matmul.h"
@@ -24,26 +25,9 @@ constexpr int kMaxOutputs = 3;
 constexpr int kMaxOutputsWithG = 2;
 constexpr int64_t kHeaderSlack = 16;    // words a pushed matrix may take beyond its elements
 
-// Scratch handed out front to back.
-struct Bump {
-  double* p;
-  double* take(int64_t n) {
-    double* r = p;
-    p += n;
-    return r;
-  }
-};
-
-struct Mat {
-  int32_t rows = 0, cols = 0;
-  double* re = nullptr;
-};
-
-int real_matrix(EngineContext* ctx, int depth, Mat* m) {
-  double* im = nullptr;
-  if (stk_get_matrix(ctx, depth, &m->rows, &m->cols, &m->re, &im) != kOk || im) return kWrongArgType;
-  return kOk;
-}
+using control_args::Bump;
+using control_args::Mat;
+using control_args::real_matrix;
 
 void transpose(const double* a, int64_t rows, int64_t cols, double* t) {
   for (int64_t i = 0; i < rows; ++i)
