@@ -1,8 +1,9 @@
 // pdf, cdf and icdf: the distribution named by the first argument, evaluated
 // elementwise over the broadcast numeric arguments. The checks run in a fixed
 // order (name type, numeric fetch, name, too few inputs, selector, too many
-// inputs), and the result is formed before the inputs are removed, so a
-// failure leaves the inputs in place.
+// inputs); arguments that must be converted first are converted only once
+// every other check has passed. The result is formed before the inputs are
+// removed, so a failure leaves the inputs in place.
 #include <cstring>
 
 #include "engine/core/convert.h"
@@ -34,14 +35,24 @@ const DistributionRow* find_distribution(const char* name, int32_t length) {
   return nullptr;
 }
 
-// The numeric arguments as doubles: a non-double is converted in place and
-// fetched again, whose status (43 for a list, 20 for sizes) stands.
-int fetch_numeric(EngineContext* ctx, int n, ElementArgs* a) {
-  const int st = element_args_fetch_raw(ctx, n, a);
-  if (st != kWrongType) return st;
-  int changed = 0;
-  if (stk_convert_to_double(ctx, ~(n - 1), 0, &changed) != kOk || !changed) return kWrongArgType;
-  return element_args_fetch_raw(ctx, n, a);
+// An array that converts to double: a matrix, or an integer, single, char
+// or logical array.
+bool converts_to_double(EngineContext* ctx, int depth) {
+  const uint32_t* d = desc_at(ctx, depth);
+  return d[0] == kKindReal || d[0] == kKindComplex ||
+         (d[0] == kKindPayload && (d[2] == kPayNumeric || d[2] == kPayChar || d[2] == kPayLogical));
+}
+
+// The checks that need no numbers: the name, then the input counts and the
+// kernel, in that order.
+int check_call(const DistributionRow* row, int nargin, DistKernel kernel) {
+  if (!row) return kUnknownOption;
+  if ((row->params == DistParams::kOne && nargin < kOneParamInputs) ||
+      (row->params == DistParams::kTwo && nargin < kTwoParamInputs))
+    return kTooFewInputs;
+  if (!kernel) return kNotSupported;
+  if (row->params == DistParams::kOne && nargin > kOneParamInputs) return kTooManyInputs;
+  return kOk;
 }
 
 }  // namespace
@@ -52,16 +63,23 @@ int bi_distribution(EngineContext* ctx, int nargin, int, uintptr_t data) {
   const int name_status = stk_get_string_buf(ctx, nargin - 1, name, kNameBuffer, &length);
   if (name_status != kOk && name_status != kObjectTooLarge) return kWrongArgType;
   const int n = nargin - 1;
-  ElementArgs a;
-  TN_TRY(fetch_numeric(ctx, n, &a));
   const DistributionRow* row = name_status == kOk ? find_distribution(name, length) : nullptr;
-  if (!row) return kUnknownOption;
-  if ((row->params == DistParams::kOne && nargin < kOneParamInputs) ||
-      (row->params == DistParams::kTwo && nargin < kTwoParamInputs))
-    return kTooFewInputs;
-  const DistKernel kernel = data == kSelPdf ? row->pdf : data == kSelCdf ? row->cdf : row->icdf;
-  if (!kernel) return kNotSupported;
-  if (row->params == DistParams::kOne && nargin > kOneParamInputs) return kTooManyInputs;
+  const DistKernel kernel = !row ? nullptr : data == kSelPdf ? row->pdf : data == kSelCdf ? row->cdf : row->icdf;
+  ElementArgs a;
+  int st = element_args_fetch_raw(ctx, n, &a);
+  if (st == kWrongType) {
+    // Arguments of another class are converted in place: every check that
+    // could still refuse the call comes first, so a refusal leaves them as
+    // they were. The fetch after the conversion (20 for sizes) stands.
+    for (int d = 0; d < n; ++d)
+      if (!converts_to_double(ctx, d)) return kWrongArgType;
+    TN_TRY(check_call(row, nargin, kernel));
+    int changed = 0;
+    if (stk_convert_to_double(ctx, ~(n - 1), 0, &changed) != kOk || !changed) return kWrongArgType;
+    st = element_args_fetch_raw(ctx, n, &a);
+  }
+  TN_TRY(st);
+  TN_TRY(check_call(row, nargin, kernel));
 
   double defaults[2] = {kDefaultA, kDefaultB};
   const double* par[2];
