@@ -1,5 +1,6 @@
 // The error, gamma and beta built-ins and hypot: elementwise over double
-// arrays, in place in an argument's storage (hypot into a new array). Only
+// arrays, in place in an argument's storage (hypot and the incomplete gamma
+// and beta functions into a new array). Only
 // real parts take part (hypot also takes the imaginary ones); results are real.
 #include "numlib/special/special_builtins.h"
 
@@ -49,17 +50,28 @@ int bi_gamma(EngineContext* ctx, int, int, uintptr_t data) {
                                                    : factorial_exact);
 }
 
-int bi_gammainc(EngineContext* ctx, int, int, uintptr_t) {
+// The incomplete gamma and beta functions can fail to converge part way:
+// their results go into a new array, which goes again on a failure, so that
+// the arguments stay as they were.
+template <int N, typename Kernel>
+int elementwise_may_fail(EngineContext* ctx, Kernel kernel) {
   ElementArgs a;
+  TN_TRY(element_args_fetch(ctx, N, &a));
   double* out;
-  int keep;
-  TN_TRY(binary_setup(ctx, 2, &a, &out, &keep));
+  TN_TRY(element_args_push_result(ctx, a, &out));
   for (int64_t i = 0; i < a.count; ++i) {
-    const double x = a.re[0][i * a.stride[0]], s = a.re[1][i * a.stride[1]];
-    if (!incomplete_gamma_kernel(s, x, &out[i])) return kNoConvergence;
+    double v[N];
+    for (int j = 0; j < N; ++j) v[j] = a.re[j][i * a.stride[j]];
+    if (!kernel(v, &out[i])) {
+      stk_drop(ctx);
+      return kNoConvergence;
+    }
   }
-  element_args_keep(ctx, a, keep);
-  return kOk;
+  return stk_remove(ctx, 1, N);
+}
+
+int bi_gammainc(EngineContext* ctx, int, int, uintptr_t) {
+  return elementwise_may_fail<2>(ctx, [](const double* v, double* r) { return incomplete_gamma_kernel(v[1], v[0], r); });
 }
 
 int bi_beta(EngineContext* ctx, int, int, uintptr_t data) {
@@ -77,17 +89,7 @@ int bi_beta(EngineContext* ctx, int, int, uintptr_t data) {
 
 int bi_betainc(EngineContext* ctx, int, int, uintptr_t data) {
   const auto kernel = reinterpret_cast<IncompleteBetaFn>(data);
-  ElementArgs a;
-  double* out;
-  int keep;
-  TN_TRY(binary_setup(ctx, 3, &a, &out, &keep));
-  for (int64_t i = 0; i < a.count; ++i) {
-    const double x = a.re[0][i * a.stride[0]];
-    const double p = a.re[1][i * a.stride[1]], q = a.re[2][i * a.stride[2]];
-    if (!kernel(x, p, q, &out[i])) return kNoConvergence;
-  }
-  element_args_keep(ctx, a, keep);
-  return kOk;
+  return elementwise_may_fail<3>(ctx, [kernel](const double* v, double* r) { return kernel(v[0], v[1], v[2], r); });
 }
 
 int bi_hypot(EngineContext* ctx, int, int, uintptr_t) {
