@@ -24,7 +24,9 @@ inline const char* sweep_room_name(SweepRoom r) {
 }
 
 // The used blocks of the heap with their contents: what variables can see.
-// Free blocks are left out, since allocation may merge or split them.
+// Free blocks are left out, since allocation may merge or split them, and so
+// are the blocks of the error texts: a failure raised with its own text
+// stores it there, which is its report, not a change to the caller's data.
 struct HeapImage {
   bool chain_ok = false;
   std::vector<std::pair<int64_t, std::vector<uint64_t>>> used;
@@ -35,7 +37,9 @@ inline HeapImage heap_image(EngineContext* c) {
   HeapImage img;
   const uint64_t* heap = heap_words(c);
   img.chain_ok = heap_walk(heap, c->heap_size, [&](int64_t i, int64_t size, uint64_t h) {
-    if (heap_header_used(h)) img.used.emplace_back(i, std::vector<uint64_t>(heap + i, heap + i + size + 1));
+    const bool error_text = i + 1 == c->err_pending_text || i + 1 == c->err_last_text;
+    if (heap_header_used(h) && !error_text)
+      img.used.emplace_back(i, std::vector<uint64_t>(heap + i, heap + i + size + 1));
   });
   return img;
 }
