@@ -128,6 +128,13 @@ int bi_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode) {
   MatRef a;
   TN_TRY(la_fetch(ctx, at, &a));
   if (a.m != a.n) return kNonSquareMatrix;
+  // A becomes its Schur form T before funm's function is first called: a
+  // function argument that cannot be called is refused while A is intact.
+  if (mode == kModeFunm && nargin >= 2) {
+    const uint32_t* d = desc_at(ctx, at - 1);
+    const bool callable = d[0] == kKindPayload && (d[2] == kPayFuncRef || d[2] == kPayInline || d[2] == kPayChar);
+    if (!callable) return kWrongArgType;
+  }
   const int32_t n = a.n;
   if (n == 0) {
     if (nout >= 2) TN_TRY(la_room(ctx, 1, 1));
