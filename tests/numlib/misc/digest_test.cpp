@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "engine/core/frames.h"
 #include "engine/core/streams.h"
 #include "numlib/misc/digest.h"
@@ -154,7 +156,9 @@ int file_control(EngineContext*, int32_t fd, uint32_t request, uint32_t*, uintpt
 class DigestBuiltins : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "digest_stream.bin";
+    // CTest runs the cases of this fixture in parallel processes: each has a file of its own.
+    path_ = ::testing::TempDir() + "digest_stream_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
     std::ofstream(path_, std::ios::binary) << lcg_bytes(100003, 1);
     src_.f = std::fopen(path_.c_str(), "rb");
     ASSERT_NE(src_.f, nullptr);
@@ -164,7 +168,7 @@ class DigestBuiltins : public ::testing::Test {
     ASSERT_EQ(engine_register_builtin_table(z.c, rows_, 0), kOk);
   }
   void TearDown() override {
-    std::fclose(src_.f);
+    if (src_.f) std::fclose(src_.f);
     std::remove(path_.c_str());
     EXPECT_TRUE(z.clean());
   }
