@@ -317,11 +317,8 @@ int bi_fminsearch(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   const int results = builtin_resumed(nargin);
   if (results < 0) return search_start(ctx, nargin, nargout);
   double v = 0;
-  int st = solver_take_value(ctx, results, &v);
-  if (st != kOk) {
-    stk_remove(ctx, 0, results + kWork);
-    return st;
-  }
+  int st = solver_resume_value(ctx, results, kWork, &v);
+  if (st != kOk) return st;
   const Work w = work_at(ctx);
   if (!w.s || !w.v) return TN_ILLEGAL();
   SearchEnd e;

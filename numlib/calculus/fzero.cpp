@@ -235,11 +235,8 @@ int bi_fzero(EngineContext* ctx, int nargin, int, uintptr_t) {
   const int results = builtin_resumed(nargin);
   if (results < 0) return fzero_start(ctx, nargin);
   double v = 0;
-  int st = solver_take_value(ctx, results, &v);
-  if (st != kOk) {
-    stk_remove(ctx, 0, results + kWork);
-    return st;
-  }
+  int st = solver_resume_value(ctx, results, kWork, &v);
+  if (st != kOk) return st;
   double* s = solver_row(ctx, 0);
   if (!s) return TN_ILLEGAL();
   const int inputs = int(s[kNargin]);

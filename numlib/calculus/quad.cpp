@@ -127,11 +127,8 @@ int bi_quad(EngineContext* ctx, int nargin, int, uintptr_t) {
   const int results = builtin_resumed(nargin);
   if (results < 0) return quad_start(ctx, nargin);
   double v = 0;
-  int st = solver_take_value(ctx, results, &v);
-  if (st != kOk) {
-    stk_remove(ctx, 0, results + kWork);
-    return st;
-  }
+  int st = solver_resume_value(ctx, results, kWork, &v);
+  if (st != kOk) return st;
   double* s = solver_row(ctx, 0);
   if (!s) return TN_ILLEGAL();
   bool finished = false;

@@ -54,6 +54,12 @@ int solver_take_value(EngineContext* ctx, int results, double* v) {
   return kOk;
 }
 
+int solver_resume_value(EngineContext* ctx, int results, int work, double* v) {
+  const int st = solver_take_value(ctx, results, v);
+  if (st != kOk) stk_remove(ctx, 0, results + work);
+  return st;
+}
+
 int solver_scalar_arg(EngineContext* ctx, int depth, double empty_value, double* out) {
   int64_t count = 0;
   if (stk_get_array_info(ctx, depth, nullptr, nullptr, &count) != kOk) return kWrongArgType;

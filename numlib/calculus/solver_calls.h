@@ -28,6 +28,10 @@ int solver_call_scalar(EngineContext* ctx, int nargin, int work, int fun_input, 
 // Takes the one result of a resumed call off the stack as a real scalar:
 // kWrongType or kNonScalarArg for anything else (nothing is taken then).
 int solver_take_value(EngineContext* ctx, int results, double* v);
+// The same for a solver entered again: when the result is no real scalar,
+// the results and the solver's `work` work values go before the status
+// comes back, so that the error leaves the solver's frame as it found it.
+int solver_resume_value(EngineContext* ctx, int results, int work, double* v);
 
 // The numeric scalar at depth: double, single, logical or integer of any
 // width; `empty_value` for an empty array; kBadSize for more elements.
