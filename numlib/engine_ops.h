@@ -1,8 +1,8 @@
-// Engine operations the matrix operators hand work to but that live outside
-// the numerical library: the elementwise arithmetic, the complex scalar power,
-// the matrix product built-in and the registered built-in lookup. The engine
-// installs them once at start-up; an operator whose path needs one that is
-// not installed returns kNotSupported (the lookup counts as finding nothing).
+// Engine operations the numerical library's built-ins hand work to but that
+// live above it: the elementwise arithmetic, the array intrinsics the
+// quaternion class applies per component, and the display format. The engine
+// installs them once at start-up; a path that needs one that is not
+// installed returns kNotSupported.
 #pragma once
 
 #include <cstdint>
@@ -13,15 +13,6 @@ struct NumlibEngineOps {
   // Replaces the two top items by their elementwise combination; op is the
   // operator character ('/', '\\', '^', ...).
   int (*elementwise_binary)(EngineContext* ctx, int op) = nullptr;
-  // The principal value of x^y for two complex scalars.
-  void (*complex_power)(double xr, double xi, double yr, double yi, double* out_re,
-                        double* out_im) = nullptr;
-  // Replaces the two top items by their matrix product.
-  int (*mtimes)(EngineContext* ctx) = nullptr;
-  // The next registered row named `name` after `after` (null: the first).
-  const BuiltinEntry* (*find_builtin)(EngineContext* ctx, const char* name,
-                                      const BuiltinEntry* after, int32_t class_id,
-                                      int32_t* index) = nullptr;
 
   // Array intrinsics the quaternion class applies to one real component at a
   // time; each replaces its nargin inputs (the array deepest) by one result.

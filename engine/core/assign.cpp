@@ -15,6 +15,7 @@
 #include "engine/core/element_layout.h"
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
+#include "engine/core/scalar_subscripts.h"
 #include "engine/core/var_blocks.h"
 
 namespace {
@@ -532,14 +533,7 @@ bool store_scalar_fast(EngineContext* ctx, int n) {
     s[i] = tn::ld_f64(item_data(ctx, n - 1 - i));
   }
   int64_t off;
-  if (n == 1) {
-    if (!(s[0] >= 1 && s[0] <= double(h[1]) * h[2]) || std::floor(s[0]) != s[0]) return false;
-    off = int64_t(s[0]) - 1;
-  } else {
-    if (!(s[0] >= 1 && s[0] <= h[1] && s[1] >= 1 && s[1] <= h[2])) return false;
-    if (std::floor(s[0]) != s[0] || std::floor(s[1]) != s[1]) return false;
-    off = (int64_t(s[0]) - 1) * h[2] + int64_t(s[1]) - 1;
-  }
+  if (!scalar_subscript_offset(h, n, s[0], n == 2 ? s[1] : 0.0, &off)) return false;
   tn::st_f64(e + kElemHeaderWords + off, tn::ld_f64(item_data(ctx, n + 1)));
   drop_items(ctx, n + 2);
   return true;

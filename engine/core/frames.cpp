@@ -8,10 +8,10 @@
 
 #include "engine/core/assign.h"
 #include "engine/core/calls.h"
+#include "engine/core/code_position.h"
 #include "engine/core/containers.h"
 #include "engine/core/heap.h"
-#include "engine/core/interp.h"
-#include "engine/core/interp_dispatch.h"
+#include "engine/core/lib_calls.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
@@ -30,8 +30,8 @@ int32_t previous_frame(const uint32_t* w, int32_t index) {
   return (prev >= 0 && prev < index) ? int32_t(prev) : -1;
 }
 
-// Word 12 of a function called in statement context: -1, or -2 when it
-// declares no outputs (then the count it sees, word 14, is 1 rather than 0).
+// kFwResults of a function called in statement context: -1, or -2 when it
+// declares no outputs (then the count it sees, kFwNargout, is 1 rather than 0).
 constexpr int32_t kResultsStatement = -1;
 constexpr int32_t kResultsNoOutputs = -2;
 constexpr uint32_t kNoSlotValue = uint32_t(kNoBlock);
@@ -82,7 +82,7 @@ void unwind_one(EngineContext* ctx) {
   ctx->frame = previous_frame(w, index);
 }
 
-// Where a compiled function's local-name table lies, as frame word 21 says it.
+// Where a compiled function's local-name table lies, as kFwNameTable says it.
 inline int32_t name_table_locator(EngineContext* ctx, const uint16_t* header) {
   if (header[kHdrFlags] & kHdrNoNames) return -1;
   const uint8_t* names = reinterpret_cast<const uint8_t*>(header + kHdrInputSlots + header[kHdrMaxIn]);
@@ -684,20 +684,10 @@ int interp_in_function(EngineContext* ctx) {
 
 namespace {
 
-// The innermost frame with locals, else the base frame; -1 when neither exists.
-int32_t workspace_frame(EngineContext* ctx) {
-  for (int32_t index = ctx->frame; index >= 0;) {
-    const uint32_t* w = frame_words(ctx, index);
-    if (int32_t(w[kFwLocals]) >= 1 || is_base_frame(w)) return index;
-    index = previous_frame(w, index);
-  }
-  return -1;
-}
-
 // The workspace's name table and how many entries it can hold.
 uint8_t* workspace_names(EngineContext* ctx, int32_t* capacity, int32_t* count) {
   *capacity = *count = 0;
-  const int32_t index = workspace_frame(ctx);
+  const int32_t index = frame_workspace_index(ctx);
   if (index < 0) return nullptr;
   uint32_t* w = frame_words(ctx, index);
   const int32_t where = int32_t(w[kFwNameTable]);
@@ -716,27 +706,12 @@ uint8_t* workspace_names(EngineContext* ctx, int32_t* capacity, int32_t* count) 
 
 }  // namespace
 
-int32_t frame_workspace(EngineContext* ctx, int32_t* slots) {
-  const int32_t index = workspace_frame(ctx);
-  if (slots) {
-    *slots = 0;
-    if (index >= 0) {
-      const uint32_t* w = frame_words(ctx, index);
-      const int32_t named = int32_t(w[kFwFrameNames]);
-      *slots = named >= 1 ? named : int32_t(w[kFwLocals]);
-    }
-  }
-  return index;
-}
-
 uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i) {
   int32_t capacity = 0, count = 0;
   uint8_t* table = workspace_names(ctx, &capacity, &count);
   if (!table || i < 0 || i >= capacity) return nullptr;
   return table + int64_t(kFrameNameBytes) * i;
 }
-
-int32_t frame_workspace_index(EngineContext* ctx) { return workspace_frame(ctx); }
 
 void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count) {
   int32_t capacity = 0;

@@ -89,13 +89,33 @@ void err_set_position(EngineContext* ctx, const CodePosition* in);
 int interp_in_function(EngineContext* ctx);
 
 // The current workspace: the innermost frame with locals, else the base
-// frame. Its index (-1 when there is none) and its slot count.
-int32_t frame_workspace(EngineContext* ctx, int32_t* slots);
+// frame. Its word index (-1 when there is none) and its slot count. Inline:
+// the interpreter looks it up after every call.
+inline int32_t frame_workspace_index(EngineContext* ctx) {
+  for (int32_t index = ctx->frame; index >= 0;) {
+    const uint32_t* w = frame_words(ctx, index);
+    if (int32_t(w[kFwLocals]) >= 1 || int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index;
+    const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
+    if (prev < 0 || prev >= index) return -1;
+    index = int32_t(prev);
+  }
+  return -1;
+}
+inline int32_t frame_workspace(EngineContext* ctx, int32_t* slots) {
+  const int32_t index = frame_workspace_index(ctx);
+  if (slots) {
+    *slots = 0;
+    if (index >= 0) {
+      const uint32_t* w = frame_words(ctx, index);
+      const int32_t named = int32_t(w[kFwFrameNames]);
+      *slots = named >= 1 ? named : int32_t(w[kFwLocals]);
+    }
+  }
+  return index;
+}
 // The workspace's 32-byte name entries.
 uint8_t* frame_var_name_entry(EngineContext* ctx, int32_t i);
 void frame_var_table(EngineContext* ctx, uint8_t** table, int32_t* count);
-// Word index of the current workspace's frame, -1 when there is none.
-int32_t frame_workspace_index(EngineContext* ctx);
 
 // The host's request to stop running code.
 int poll_abort(EngineContext* ctx);

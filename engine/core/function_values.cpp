@@ -89,20 +89,8 @@ bool starts_with_word(const char* text, int32_t n, const char* word) {
   return p + k >= n || !(is_letter(text[p + k]) || text[p + k] == '_' || (text[p + k] >= '0' && text[p + k] <= '9'));
 }
 
-// The workspace frame: the innermost frame with locals, else the base frame.
-int32_t workspace_frame(EngineContext* c) {
-  for (int32_t index = c->frame; index >= 0;) {
-    const uint32_t* w = frame_words(c, index);
-    if (int32_t(w[kFwLocals]) >= 1 || int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index;
-    const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
-    if (prev < 0 || prev >= index) break;
-    index = int32_t(prev);
-  }
-  return -1;
-}
-
 bool variable_exists(EngineContext* c, const char* name, int32_t n) {
-  const int32_t index = workspace_frame(c);
+  const int32_t index = frame_workspace_index(c);
   if (index < 0 || n < 1 || n > kFrameNameBytes) return false;
   uint8_t* table = nullptr;
   int32_t count = 0;

@@ -10,6 +10,7 @@
 
 #include "engine/core/element_layout.h"
 #include "engine/core/errors.h"
+#include "engine/core/scalar_subscripts.h"
 #include "engine/core/index_walk.h"
 #include "engine/core/indexing.h"
 #include "engine/core/stack_ops.h"
@@ -55,16 +56,7 @@ bool scalar_offset(EngineContext* ctx, const uint32_t* h, int nsubs, int64_t* of
     if (d[0] != kKindReal || d[1] != 1 || d[2] != 1) return false;
     s[i] = tn::ld_f64(item_data(ctx, nsubs - 1 - i));
   }
-  const double rows = h[1], cols = h[2];
-  if (nsubs == 1) {
-    if (!(s[0] >= 1 && s[0] <= rows * cols) || std::floor(s[0]) != s[0]) return false;
-    *off = int64_t(s[0]) - 1;
-    return true;
-  }
-  if (!(s[0] >= 1 && s[0] <= rows && s[1] >= 1 && s[1] <= cols)) return false;
-  if (std::floor(s[0]) != s[0] || std::floor(s[1]) != s[1]) return false;
-  *off = (int64_t(s[0]) - 1) * int64_t(h[2]) + int64_t(s[1]) - 1;
-  return true;
+  return scalar_subscript_offset(h, nsubs, s[0], nsubs == 2 ? s[1] : 0.0, off);
 }
 
 // Drops the subscripts and puts the real scalar v in place of the item under

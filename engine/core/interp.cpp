@@ -1,18 +1,20 @@
 // The interpreter loop. This is the engine's hot path and is written for
-// speed on purpose: one computed-goto jump per opcode (GCC labels as values),
-// and fast paths that work directly on the stacks for double scalars, real
-// and complex (arithmetic, comparisons, conditions, loop steps, local loads
-// and stores), for element reads and writes of a local's real matrix, and
-// for arrays stored, returned or passed to a user function without a copy,
-// falling back to the general handler whenever their operands are anything
-// else. Some fast paths read the instructions that follow and do their work
-// in one step (a load, a second operand and an operator; a comparison and
-// the jump it feeds); they apply only where no instruction in between could
-// observe the difference, and the result is the one the steps give.
+// speed on purpose: one computed-goto jump per opcode (GCC labels as values)
+// into short cases, with fast paths that work directly on the stacks for
+// double scalars, real and complex (arithmetic, comparisons, conditions, loop
+// steps, local loads and stores), for element reads and writes of a local's
+// real matrix, and for arrays stored, returned or passed to a user function
+// without a copy, falling back to the general handler whenever their operands
+// are anything else. The fast paths themselves live in interp_fast.h (inlined)
+// and interp_fast.cpp (out of line), the slower steps in interp_steps.cpp.
+// Some fast paths read the instructions that follow and do their work in one
+// step (a load, a second operand and an operator; a comparison and the jump
+// it feeds); they apply only where no instruction in between could observe
+// the difference, and the result is the one the steps give.
 // Invariant: between instructions pc points at the next opcode of the area
-// that ctx->pos names; every call that may run code or move an area is
-// preceded by storing the position and followed by reloading pc from it, and
-// the cached stack and heap bases are addressed afresh at `top`.
+// that ctx->pos names; every call that may run code or move an area goes
+// through PROTECT or HALF_PROTECT, and the cached stack and heap bases are
+// addressed afresh at `top`.
 #include "engine/core/interp.h"
 
 #include <array>
@@ -28,7 +30,9 @@
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp_dispatch.h"
+#include "engine/core/interp_fast.h"
 #include "engine/core/interp_report.h"
+#include "engine/core/interp_steps.h"
 #include "engine/core/overload.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/streams.h"
@@ -38,6 +42,9 @@
 
 namespace {
 
+using namespace interp_fast;
+using namespace interp_steps;
+
 constexpr double kPi = 3.141592653589793;
 constexpr double kGoldenRatio = 1.618033988749895;
 constexpr int32_t kNoLocation = -1;
@@ -45,16 +52,6 @@ constexpr int32_t kEchoAll = -2;
 constexpr int32_t kEchoTargetWord = 2;  // of the context's debugger words
 constexpr uint16_t kFirstNegativeOpcode = 0x8000;
 
-// Descriptor and heap words of a real 1 x 1 double, read as 64-bit words:
-// {kind 0, rows 1} and {columns 1, 0}.
-constexpr uint64_t kScalarHead = kRealScalarHead;
-constexpr uint64_t kScalarTail = 1;
-// The same for a complex 1 x 1 double: {kind 1, rows 1}, then its two parts.
-constexpr uint64_t kComplexHead = uint64_t(kKindComplex) | uint64_t(1) << 32;
-// The first two data words of a logical 1 x 1 array: {type u8, 2 dims}, {1, 1}.
-constexpr uint64_t kLogicalHead = uint64_t(kElemU8) | uint64_t(2) << 32;
-constexpr uint64_t kLogicalDims = uint64_t(1) | uint64_t(1) << 32;
-constexpr uint32_t kLogicalWords = 3;
 
 // How the loop treats each engine opcode: the label it jumps to.
 enum OpClass : uint8_t {
@@ -138,445 +135,11 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   return t;
 }();
 
-[[gnu::always_inline]] inline bool is_comparison(uint16_t op) {
-  static_assert(kOpNe == kOpEq + 1 && kOpLt == kOpEq + 4 && kOpGe == kOpEq + 7);
-  // ==, ~=, <, >, <=, >= (same and unsame lie between and are not ours).
-  return uint16_t(op - kOpEq) <= 7 && op != kOpSame && op != kOpUnsame;
-}
-// x op y for the four arithmetic operators of two real scalars; false for
-// any other opcode.
-[[gnu::always_inline]] inline bool arith_scalars(uint16_t op, double x, double y, double* r) {
-  switch (op) {
-    case kOpPlus: *r = x + y; return true;
-    case kOpMinus: *r = x - y; return true;
-    case kOpTimes:
-    case kOpMtimes: *r = x * y; return true;
-    case kOpRdivide:
-    case kOpMrdivide: *r = x / y; return true;
-    default: return false;
-  }
-}
-[[gnu::always_inline]] inline bool compare_scalars(uint16_t op, double a, double b) {
-  switch (op) {
-    case kOpEq: return a == b;
-    case kOpNe: return a != b;
-    case kOpLt: return a < b;
-    case kOpGt: return a > b;
-    case kOpLe: return a <= b;
-    default: return a >= b;
-  }
-}
-
-// When the instruction at next pushes a real scalar (a local holding one in
-// its own block, or a small constant), its value goes to y and the answer is
-// the instruction after it; else null.
-[[gnu::always_inline]] inline const uint16_t* second_scalar(const uint16_t* next, const uint32_t* slots, uint32_t slot_count,
-                                     const uint64_t* heap, double* y) {
-  switch (*next) {
-    case kOpLoadLocal: {
-      const uint32_t k = uint32_t(int16_t(next[1]));
-      if (k >= slot_count) return nullptr;
-      const uint32_t b = slots[k];
-      if (b == uint32_t(-1) || b == 0) return nullptr;
-      const uint64_t* block = heap + b;
-      if (block[0] != kScalarHead || block[1] != kScalarTail) return nullptr;
-      *y = tn::ld_f64(block + kHeapValueHeaderWords);
-      return next + 2;
-    }
-    case kOpPushInt16:
-      *y = double(int16_t(next[1]));
-      return next + 2;
-    case kOpPushOne:
-      *y = 1.0;
-      return next + 1;
-    case kOpPushZero:
-      *y = 0.0;
-      return next + 1;
-    default:
-      return nullptr;
-  }
-}
-
-// Writes v over the value of local k when that is a real scalar in its own
-// block; false (nothing written) otherwise.
-[[gnu::always_inline]] inline bool store_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
-                                                      uint32_t k, double v) {
-  const uint32_t b = k < count ? slots[k] : 0;
-  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return false;
-  tn::st_f64(heap + b + kHeapValueHeaderWords, v);
-  return true;
-}
-
-// Gives an undefined local a fresh block for a double scalar (head: the
-// first header word, words: the data words); false without heap room.
-[[gnu::always_inline]] inline bool give_scalar_block(EngineContext* c, uint64_t* heap, uint32_t* slot, uint64_t head,
-                                                     int words) {
-  int32_t block = 0;
-  if (heap_alloc(c, kHeapValueHeaderWords + words, &block) != kOk) return false;
-  heap[block] = head;
-  heap[block + 1] = kScalarTail;
-  *slot = uint32_t(block);
-  return true;
-}
-
-// Two double scalars on top of the stack, real or complex: where their data
-// lie and their parts (a real one's imaginary part read as 0).
-struct ScalarPair {
-  bool ac, bc;
-  uint64_t* pa;
-  uint64_t* pb;
-  double ar, ai, br, bi;
-};
-[[gnu::always_inline]] inline bool double_scalar_pair(EngineContext* c, const uint32_t* desc, uint64_t* data,
-                                                      ScalarPair* s) {
-  const uint32_t* db = desc + c->desc_top - 3;
-  const uint32_t* da = db - 3;
-  if (c->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 || db[1] != 1 ||
-      db[2] != 1)
-    return false;
-  s->ac = da[0] == kKindComplex;
-  s->bc = db[0] == kKindComplex;
-  s->pb = data + c->data_top - (s->bc ? 2 : 1);
-  s->pa = s->pb - (s->ac ? 2 : 1);
-  s->ar = tn::ld_f64(s->pa);
-  s->ai = s->ac ? tn::ld_f64(s->pa + 1) : 0.0;
-  s->br = tn::ld_f64(s->pb);
-  s->bi = s->bc ? tn::ld_f64(s->pb + 1) : 0.0;
-  return true;
-}
-
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
   for (int op = 0; op < kEngineOpcodeCount; ++op) t[op] = by_class[kOpClass[op]];
   return t;
-}
-
-// --- Small helpers kept out of the loop body ----------------------------------------
-
-bool is_base_frame(EngineContext* c, int32_t index) {
-  return index >= 0 && int32_t(frame_words(c, index)[kFwCallerKind]) == kAreaBaseFrame;
-}
-
-// The workspace frame: the innermost frame with locals, else the base frame.
-int32_t workspace_frame(EngineContext* c) {
-  for (int32_t index = c->frame; index >= 0;) {
-    const uint32_t* w = frame_words(c, index);
-    if (int32_t(w[kFwLocals]) >= 1 || int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index;
-    const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
-    if (prev < 0 || prev >= index) return -1;
-    index = int32_t(prev);
-  }
-  return -1;
-}
-
-// The local slots of the workspace frame and their number (null, 0 when
-// there is no workspace).
-uint32_t* workspace_slots(EngineContext* c, uint32_t* count) {
-  *count = 0;
-  const int32_t ws = workspace_frame(c);
-  if (ws < 0) return nullptr;
-  uint32_t* w = frame_words(c, ws);
-  const int32_t named = int32_t(w[kFwFrameNames]);
-  const int32_t slots = named >= 1 ? named : int32_t(w[kFwLocals]);
-  *count = slots > 0 ? uint32_t(slots) : 0;
-  return w + kFrameFixedWords;
-}
-
-int32_t caller_function_id(EngineContext* c) {
-  return c->frame >= 0 ? int32_t(frame_words(c, c->frame)[kFwFunctionId]) : 0;
-}
-
-int push_typed_scalar(EngineContext* c, uint32_t size, bool is_unsigned, uint64_t bits) {
-  const int32_t one[2] = {1, 1};
-  void* e = nullptr;
-  TN_TRY(stk_push_typed_array(c, 2, one, int(size), is_unsigned ? 1 : 0, &e));
-  std::memcpy(e, &bits, size);
-  return kOk;
-}
-
-int push_single(EngineContext* c, double re, double im, bool imaginary) {
-  const int32_t one[2] = {1, 1};
-  float* fr = nullptr;
-  float* fi = nullptr;
-  TN_TRY(stk_push_single_nd(c, 2, one, &fr, imaginary ? &fi : nullptr));
-  *fr = float(re);
-  if (fi) *fi = float(im);
-  return kOk;
-}
-
-int write_string16(EngineContext* c, const uint16_t* chars, int32_t n) {
-  if (c->charset[kCharsetEncode]) {
-    // Through the charset encoder, as every 16-bit text written out; a chunk
-    // of characters always fits the buffer (3 bytes each and the reserve).
-    constexpr int32_t kChunkChars = 64;
-    uint8_t bytes[kChunkChars * kMaxEncodedBytes + 8];
-    for (int32_t i = 0; i < n; i += kChunkChars) {
-      const int32_t take = n - i < kChunkChars ? n - i : kChunkChars;
-      int32_t count = 0;
-      wstr_to_bytes(c, kNewlineLF, chars + i, take, bytes, int32_t(sizeof bytes), &count);
-      TN_TRY(io_write(c, kFdStdout, reinterpret_cast<const char*>(bytes), count));
-    }
-    return kOk;
-  }
-  // Without a charset, characters above 255 have no byte of their own.
-  char buf[256];
-  int32_t at = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    buf[at++] = chars[i] < 256 ? char(chars[i]) : '?';
-    if (at == int32_t(sizeof buf) || i + 1 == n) {
-      TN_TRY(io_write(c, kFdStdout, buf, at));
-      at = 0;
-    }
-  }
-  return kOk;
-}
-
-// A handler through the registration table.
-inline int call_handler(EngineContext* c, uint16_t op, int a, int b, int cc) {
-  const OpHandler h = interp_op_handler(op);
-  return h.fn(c, h.selector, a, b, cc);
-}
-
-// Maps "Undefined variable" for a local of the current frame to "Undefined input argument".
-int local_read_status(EngineContext* c, int status, int slot) {
-  if (status != kUndefinedVariable || c->frame < 0) return status;
-  if (slot < int32_t(frame_words(c, c->frame)[kFwLocals]))
-    return err_raise_code(c, kUndefinedInputArg, slot, 0, -1, nullptr);
-  return status;
-}
-
-// True when slot k of the running function is never read again after the
-// instructions from `code` on: they are the function's return sequence (the
-// output count tests and the loads of outputs other than k), the frame
-// returns at its end, and no try block of the frame could resume its code.
-// Slot 0 is read by the return of a statement call, so it never dies here.
-bool local_dies_at_return(EngineContext* c, const uint16_t* code, const uint16_t* end, int32_t k) {
-  if (k <= 0 || c->frame < 0) return false;
-  const uint32_t* w = frame_words(c, c->frame);
-  if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame || int32_t(w[kFwLocals]) <= k || w[kFwFrameNames] != 0 ||
-      w[kFwCatchKind] != 0)
-    return false;
-  constexpr int kLongestReturn = 64;
-  const uint16_t* reach = code;  // the farthest jump target seen
-  for (int i = 0; i < kLongestReturn && code + 2 <= end; ++i) {
-    switch (code[0]) {
-      case kOpRetFunction:
-        return reach <= code;
-      case kOpNargout:
-      case kOpPushInt16:
-        code += 2;
-        break;
-      case kOpGt:
-        code += 1;
-        break;
-      case kOpJumpIfFalse: {
-        const int16_t off = int16_t(code[1]);
-        if (off < 0) return false;
-        code += 2;
-        if (code + off > reach) reach = code + off;
-        break;
-      }
-      case kOpLoadLocal:
-        if (int16_t(code[1]) == k) return false;
-        code += 2;
-        break;
-      default:
-        return false;
-    }
-  }
-  return false;
-}
-
-// The element that n (1 or 2) real scalar subscripts, whose data words lie
-// at subs, select in the real double matrix of header h: false unless every
-// subscript is integral and in range (the general path reports the rest).
-inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64_t* off) {
-  const double rows = h[1], cols = h[2];
-  const double s0 = tn::ld_f64(subs);
-  if (n == 1) {
-    if (!(s0 >= 1 && s0 <= rows * cols)) return false;
-    *off = tn::dtoi64(s0) - 1;
-    return double(*off + 1) == s0;
-  }
-  const double s1 = tn::ld_f64(subs + 1);
-  if (!(s0 >= 1 && s0 <= rows && s1 >= 1 && s1 <= cols)) return false;
-  const int64_t i = tn::dtoi64(s0), j = tn::dtoi64(s1);
-  *off = (i - 1) * int64_t(h[2]) + j - 1;
-  return double(i) == s0 && double(j) == s1;
-}
-
-// The real double matrix a reference item designates (its data at w), or null.
-inline uint64_t* ref_real_matrix(EngineContext* c, const uint64_t* w) {
-  const auto* r = reinterpret_cast<const uint32_t*>(w);
-  const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
-  if (!heap_index_ok(c, at)) return nullptr;
-  uint64_t* e = heap_words(c) + at;
-  return tn::ld_u32(e) == kKindReal ? e : nullptr;
-}
-
-// Pushes a reference to a local whose value lies in its own block (slot_word
-// is the slot's descriptor-stack index); the caller has tested for room.
-inline void push_local_ref(EngineContext* c, uint32_t slot_word, uint32_t block, int32_t k, bool assign) {
-  uint64_t* p = stk_claim(c, kKindReference, kRefDataWords, 0, kRefDataWords);
-  p[0] = (assign ? 1u : 0u) | uint64_t(kRefTagValue) << 32;
-  p[1] = slot_word | uint64_t(block) << 32;
-  p[2] = 0;  // the whole value, not created
-  p[3] = uint32_t(k);
-}
-
-// True when the value loaded by the instruction before `code` is an argument
-// of a call of a user function that follows at once, with nothing but the
-// pushes of the other arguments in between: no instruction can then see the
-// value, and the callee takes its copy straight from the variable.
-bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
-  constexpr int kMostPushes = 8;
-  for (int pushed = 0; pushed <= kMostPushes; ++pushed) {
-    if (code + 4 > end) return false;
-    switch (code[0]) {
-      case kOpCallUser:
-        return pushed < int16_t(code[2]);
-      case kOpLoadLocal:
-      case kOpPushInt16:
-        code += 2;
-        break;
-      case kOpPushZero:
-      case kOpPushOne:
-        code += 1;
-        break;
-      default:
-        return false;
-    }
-  }
-  return false;
-}
-
-// --- Elements of a local's real double matrix --------------------------------------
-// Read or assigned by one or two real scalar subscripts in the variable's
-// block; any other operand, and every error, takes the handler.
-
-// «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts, from the
-// push_ref or push_ref_target at insn: the element is read or written at
-// once, with no reference made. The next instruction, or null.
-[[gnu::noinline]] const uint16_t* local_element(EngineContext* c, const uint16_t* insn, const uint16_t* end,
-                                                const uint32_t* slots, uint32_t count) {
-  const uint64_t* heap = heap_words(c);
-  const int64_t size = c->heap_size;
-  // The block of a local, or null.
-  auto block = [&](uint32_t k) -> uint64_t* {
-    const int64_t b = k < count ? int32_t(slots[k]) : -1;
-    return b >= 1 && b + kElemHeaderWords <= size ? const_cast<uint64_t*>(heap) + b : nullptr;
-  };
-  auto scalar = [&](uint16_t word, uint64_t* out) {
-    const uint64_t* b = block(uint32_t(int16_t(word)));
-    if (!b || b[0] != kScalarHead || b[1] != kScalarTail) return false;
-    *out = b[kHeapValueHeaderWords];
-    return true;
-  };
-  uint64_t* e = block(uint32_t(int16_t(insn[1])));
-  uint64_t subs[2];
-  if (!e || tn::ld_u32(e) != kKindReal || insn + 7 > end || !scalar(insn[3], subs)) return nullptr;
-  int n = 1;
-  const uint16_t* op = insn + 4;
-  if (op[0] == kOpLoadLocal) {
-    if (insn + 9 > end || !scalar(op[1], subs + 1)) return nullptr;
-    n = 2;
-    op += 2;
-  }
-  const bool target = insn[0] == kOpPushRefTarget;
-  int64_t off;
-  if (op[0] != (target ? kOpIndexAssign : kOpIndexRefRead) || op[1] != n || op[2] != 0 ||
-      !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off))
-    return nullptr;
-  if (!target) {
-    if (!desc_room(c) || c->data_top + 1 >= int64_t(c->data_capacity)) return nullptr;
-    *stk_claim(c, kKindReal, 1, 1, 1) = e[kElemHeaderWords + off];
-    return op + 3;
-  }
-  const uint32_t* top = desc_words(c) + c->desc_top - 3;
-  if (c->desc_top < 3 || top[0] != kKindReal || top[1] != 1 || top[2] != 1) return nullptr;
-  e[kElemHeaderWords + off] = data_words(c)[c->data_top - 1];
-  c->data_top -= 1;
-  c->desc_top -= 3;
-  return op + 3;
-}
-
-// A reference to a local holding its value in its own block, written in
-// place (a global's link, or an undefined target, takes the handler).
-[[gnu::noinline]] bool push_ref_fast(EngineContext* c, const uint32_t* slot, int32_t k, bool target) {
-  if (!heap_index_ok(c, int32_t(*slot)) || !desc_room(c) ||
-      c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity) || (heap_words(c)[*slot] & kKindReference))
-    return false;
-  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, target);
-  return true;
-}
-
-
-// index_ref_read n 0 on a reference and n real scalars.
-[[gnu::noinline]] bool index_read_fast(EngineContext* c, int n) {
-  if ((n != 1 && n != 2) || c->desc_top < 3 * (n + 1)) return false;
-  uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 1);
-  uint64_t* data = data_words(c);
-  uint64_t* subs = data + c->data_top - n;
-  if (d[0] != kKindReference || d[1] != kRefDataWords || !desc_is_real_scalar(d + 3) || (n == 2 && !desc_is_real_scalar(d + 6)))
-    return false;
-  uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
-  int64_t off;
-  if (!e || !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) return false;
-  const uint64_t v = e[kElemHeaderWords + off];
-  d[0] = kKindReal;
-  d[1] = 1;
-  d[2] = 1;
-  c->desc_top -= 3 * n;
-  c->data_top -= n + kRefDataWords - 1;
-  data[c->data_top - 1] = v;
-  return true;
-}
-
-// index_assign n 0 of a real scalar through a reference and n real scalars.
-[[gnu::noinline]] bool index_assign_fast(EngineContext* c, int n) {
-  if ((n != 1 && n != 2) || c->desc_top < 3 * (n + 2)) return false;
-  const uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 2);
-  uint64_t* subs = data_words(c) + c->data_top - n;
-  if (!desc_is_real_scalar(d) || d[3] != kKindReference || d[4] != kRefDataWords || !desc_is_real_scalar(d + 6) ||
-      (n == 2 && !desc_is_real_scalar(d + 9)))
-    return false;
-  uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
-  int64_t off;
-  if (!e || !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) return false;
-  e[kElemHeaderWords + off] = subs[-int(kRefDataWords) - 1];
-  c->desc_top -= 3 * (n + 2);
-  c->data_top -= n + kRefDataWords + 1;
-  return true;
-}
-
-// The quick forms of loading an array (see load_array), taken for values of
-// at least this many data words.
-constexpr uint32_t kLargeValueWords = 8;
-enum class ArrayLoad { kNone, kStored, kReferenced, kReturned };
-
-// An array loaded by the instruction at insn (slot: its local, or null) and
-// stored or returned at once goes from block to block (or its block moves
-// when the slot dies) instead of through the stack; passed straight to a
-// user function, it travels as a reference. kReturned: the frame was popped
-// and the position is the caller's. slot holds a block.
-[[gnu::noinline]] ArrayLoad load_array(EngineContext* c, const uint16_t* insn, const uint8_t* base,
-                                       int64_t area_bytes, const uint32_t* slot) {
-  const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
-  const int32_t k = int16_t(insn[1]);
-  if (insn + 4 <= end && insn[2] == kOpStoreLocal)
-    return var_try_copy_local(c, k, int16_t(insn[3]), local_dies_at_return(c, insn + 4, end, k)) ? ArrayLoad::kStored
-                                                                                                 : ArrayLoad::kNone;
-  if (insn + 3 <= end && insn[2] == kOpRetFunction) {
-    c->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(insn + 3) - base);
-    return var_try_return_local(c, k) ? ArrayLoad::kReturned : ArrayLoad::kNone;
-  }
-  if (!desc_room(c) || c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity)) return ArrayLoad::kNone;
-  const uint32_t* h = block_words32(c, int32_t(*slot));
-  const bool array = h[0] <= kKindComplex || (h[0] == kKindPayload && h[2] >= kPayNumeric && h[2] <= kPayLogical);
-  if (!array || !feeds_user_call(insn + 2, end)) return ArrayLoad::kNone;
-  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, false);
-  return ArrayLoad::kReferenced;
 }
 
 // Dereferences the references among the top n items above the current frame
@@ -588,31 +151,21 @@ int deref_call_arguments(EngineContext* c, int n) {
   return kOk;
 }
 
-// The breakpoint list holds {function id, line} pairs.
-bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line) {
-  if (c->bp_count < 1 || c->bp_list < 1) return false;
-  const uint8_t* list = reinterpret_cast<const uint8_t*>(heap_words(c) + c->bp_list);
-  for (int32_t i = 0; i < c->bp_count; ++i)
-    if (tn::ld_i32(list + 8 * i) == function_id && tn::ld_i32(list + 8 * i + 4) == line) return true;
-  return false;
+// call_user id nargin nargout at insn: a user function takes its copies of
+// arguments passed as references; a built-in reached through the id takes
+// values. Inlined: it is on the path of every call.
+[[gnu::always_inline]] inline int call_user_function(EngineContext* c, const uint16_t* insn) {
+  const int nargin = int16_t(insn[2]);
+  bool references = false;
+  for (int d = 0; d < nargin && !references && stk_has_item(c, d); ++d)
+    references = desc_at(c, d)[0] == kKindReference;
+  TN_TRY(fn_call_user_id(c, int16_t(insn[1]), caller_function_id(c), nargin, int16_t(insn[3])));
+  return references ? deref_call_arguments(c, nargin) : kOk;
 }
 
-// Time slicing between tasks after an instruction: true when the current
-// task has used its slice (or, without a clock, when a switch was asked for).
-bool slice_used(EngineContext* c) {
-  if (!c->clock_fn) return c->yield_request != 0;
-  uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
-  void* state = record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + 4 * 34) : c->clock_state;
-  const double dt = c->clock_fn(state, 0, 1);
-  if (!record) {
-    c->time_used += dt;
-    return c->time_used > c->time_slice;
-  }
-  uint8_t* r = reinterpret_cast<uint8_t*>(record);
-  const double used = tn::ld_f64(r + 4 * 28) + dt;
-  tn::st_f64(r + 4 * 28, used);
-  tn::st_f64(r + 4 * 30, tn::ld_f64(r + 4 * 30) + dt);
-  return used > c->time_slice;
+// The statuses after which the loop goes on at the stored position.
+[[gnu::always_inline]] inline bool status_resumes(int s) {
+  return s == kOk || s == kSliceEnded || s == kDebugSuspend;
 }
 
 }  // namespace
@@ -706,6 +259,24 @@ int interp_run(EngineContext* ctx, int slice) {
     if (status != kOk) goto handle_status;                         \
   } while (0)
 #define BASES() (desc = desc_words(ctx), data = data_words(ctx), heap = heap_words(ctx))
+// Every call out of the loop that may run code, switch frames or move an area
+// goes through one of these. PROTECT stores the position, calls, and unless
+// the call failed reloads pc and its area (a failure is handled at the
+// instruction that made it, from the position stored). The cached stack and
+// heap bases are addressed afresh at `top`, where a protected case goes next;
+// one that dispatches at once calls BASES() itself. HALF_PROTECT only stores
+// the position: every outcome of its call leaves through the status handling.
+#define PROTECT(expr)                                              \
+  do {                                                             \
+    SAVE_POS();                                                    \
+    status = (expr);                                               \
+    if (status_resumes(status)) RELOAD();                          \
+  } while (0)
+#define HALF_PROTECT(expr)                                         \
+  do {                                                             \
+    SAVE_POS();                                                    \
+    status = (expr);                                               \
+  } while (0)
 // Pushes a real scalar (a double, or its 64-bit pattern) over stack tops dt
 // and vt read before; the room was checked.
 #define PUSH_REAL_BITS(dt, vt, bits)                               \
@@ -925,65 +496,41 @@ op_info:
 // --- Locals: real and complex scalars directly in their heap blocks ---------------
 op_load_local: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
-  if (slot) {
-    const uint32_t b = *slot;
-    const int32_t dt = ctx->desc_top, vt = ctx->data_top;
-    if (b != uint32_t(-1) && b != 0 && SCALAR_ROOM(dt, vt)) {
-      const uint64_t* block = heap + b;
-      if (block[0] == kScalarHead && block[1] == kScalarTail) {
-        // «x op y» (stored at once or pushed) and «x < y» (with the jump
-        // that follows), where x is this local, y a real scalar local or
-        // small constant: one step, since no instruction in between can
-        // observe the operands.
-        const double x = tn::ld_f64(block + kHeapValueHeaderWords);
-        double y;
-        const uint16_t* op = second_scalar(insn + 2, slots, slot_count, heap, &y);
-        if (op) {
-          double r;
-          if (!arith_scalars(*op, x, y, &r)) {
-            if (!is_comparison(*op) || int64_t(vt) + int64_t(kLogicalWords) >= int64_t(ctx->data_capacity))
-              goto load_plain;
-            cond_truth = compare_scalars(*op, x, y);
-            cond_next = op + 1;
-            goto fused_condition;
-          }
-          // Stored at once into a local that holds a real scalar: «n = n + 1».
-          if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r)) {
-            pc = op + 3;
-            NEXT_FAST();
-          }
-          PUSH_REAL(dt, vt, r);
-          pc = op + 1;
-          NEXT_FAST();
-        }
-      load_plain:
-        PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
-        pc = insn + 2;
-        NEXT_FAST();
+  if (!slot) goto op_generic;
+  const uint32_t b = *slot;
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  if (b == uint32_t(-1) || b == 0 || !SCALAR_ROOM(dt, vt)) goto load_local_array;
+  const uint64_t* block = heap + b;
+  if (block[0] == kScalarHead && block[1] == kScalarTail) {
+    bool condition = false;
+    if (const uint16_t* next = fuse_local_scalar(ctx, insn, block, slots, slot_count, desc, data, heap, &condition,
+                                                       &cond_truth)) {
+      if (condition) {
+        cond_next = next;
+        goto fused_condition;
       }
-      if (block[0] == kComplexHead && block[1] == kScalarTail && (insn[2] == kOpReal || insn[2] == kOpImag)) {
-        // «real(z)» and «imag(z)» of a complex scalar local: the part alone.
-        PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords + (insn[2] == kOpImag ? 1 : 0)]);
-        pc = insn + 3;
-        NEXT_FAST();
-      }
-      if (block[0] == kComplexHead && block[1] == kScalarTail && int64_t(vt) + 2 < int64_t(ctx->data_capacity)) {
-        uint32_t* d = desc + dt;
-        d[0] = kKindComplex;
-        d[1] = 1;
-        d[2] = 1;
-        data[vt] = block[kHeapValueHeaderWords];
-        data[vt + 1] = block[kHeapValueHeaderWords + 1];
-        ctx->desc_top = dt + 3;
-        ctx->data_top = vt + 2;
-        pc = insn + 2;
-        NEXT_FAST();
-      }
+      pc = next;
+      NEXT_FAST();
     }
+    PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
+    pc = insn + 2;
+    NEXT_FAST();
   }
+  if (block[0] != kComplexHead || block[1] != kScalarTail) goto load_local_array;
+  if (insn[2] == kOpReal || insn[2] == kOpImag) {
+    // «real(z)» and «imag(z)» of a complex scalar local: the part alone.
+    PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords + (insn[2] == kOpImag ? 1 : 0)]);
+    pc = insn + 3;
+    NEXT_FAST();
+  }
+  if (!push_complex_block(ctx, desc, data, block)) goto load_local_array;
+  pc = insn + 2;
+  NEXT_FAST();
+}
+load_local_array: {
   // Arrays of a few words are copied as quickly as anything else is done.
-  if (!slot || !heap_index_ok(ctx, int32_t(*slot)) ||
-      desc_data_words(block_words32(ctx, int32_t(*slot))) < kLargeValueWords)
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
+  if (!heap_index_ok(ctx, int32_t(*slot)) || desc_data_words(block_words32(ctx, int32_t(*slot))) < kLargeValueWords)
     goto op_generic;
   switch (load_array(ctx, insn, base, area_bytes, slot)) {
     case ArrayLoad::kStored:
@@ -1061,10 +608,8 @@ op_push_ref: {
   }
   if (target) goto op_generic;
   pc = insn + 2;
-  SAVE_POS();
-  status = call_handler(ctx, kOpPushRef, int16_t(insn[1]), 0, 0);
+  PROTECT(call_handler(ctx, kOpPushRef, int16_t(insn[1]), 0, 0));
   if (status != kOk) FAIL(local_read_status(ctx, status, int16_t(insn[1])));
-  RELOAD();
   goto tail;
 }
 op_index_ref_read:
@@ -1084,19 +629,19 @@ op_store_ans_display: {
   // Composed of the store, load and show steps; the value shown is consumed.
   const int k = int16_t(insn[1]);
   pc = insn + 2;
-  SAVE_POS();
   if (*insn == kOpStoreAnsDisplay) {
     if (ctx->desc_top >= 3 && desc_at(ctx, 0)[0] == kKindNoValue) {
+      SAVE_POS();
       stk_drop(ctx);
       goto tail;
     }
-    status = call_handler(ctx, kOpStoreLocal, k, 0, 0);
+    PROTECT(call_handler(ctx, kOpStoreLocal, k, 0, 0));
     if (status != kOk) goto handle_status;
   }
-  status = call_handler(ctx, kOpLoadLocal, k, 0, 0);
+  PROTECT(call_handler(ctx, kOpLoadLocal, k, 0, 0));
   if (status != kOk) FAIL(local_read_status(ctx, status, k));
-  CHECK(call_handler(ctx, kOpDisplayNamed, k, 0, 0));
-  RELOAD();
+  PROTECT(call_handler(ctx, kOpDisplayNamed, k, 0, 0));
+  if (status != kOk) goto handle_status;
   goto tail;
 }
 op_declare_global:
@@ -1246,26 +791,19 @@ op_compare_complex: {
 op_jump_if_true:
 op_jump_if_false: {
   // The truth of a real or logical scalar is read directly.
-  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
-  const uint32_t* d = desc + dt - 3;
-  uint8_t truth = 0;
-  if (dt >= 3 && desc_is_real_scalar(d)) {
-    truth = tn::ld_f64(data + vt - 1) != 0;
-    ctx->data_top = vt - 1;
-    ctx->desc_top = dt - 3;
-  } else if (dt >= 3 && d[0] == kKindPayload && d[1] == kLogicalWords && d[2] == kPayLogical &&
-             data[vt - 3] == kLogicalHead && data[vt - 2] == kLogicalDims) {
-    truth = uint8_t(data[vt - 1]) != 0;
-    ctx->data_top = vt - int32_t(kLogicalWords);
-    ctx->desc_top = dt - 3;
+  bool truth = false;
+  if (const int32_t words = top_scalar_truth(ctx, desc, data, &truth)) {
+    ctx->data_top -= words;
+    ctx->desc_top -= 3;
   } else {
+    uint8_t popped = 0;
     pc = insn + 2;
-    SAVE_POS();
-    status = stk_pop_condition(ctx, &truth);
+    HALF_PROTECT(stk_pop_condition(ctx, &popped));
     if (status != kOk) goto handle_status;
+    truth = popped != 0;
   }
   const int16_t off = int16_t(insn[1]);
-  if (bool(truth) != (*insn == kOpJumpIfTrue)) {
+  if (truth != (*insn == kOpJumpIfTrue)) {
     pc = insn + 2;
     NEXT_FAST();
   }
@@ -1301,36 +839,14 @@ fused_condition:
       pc = cond_next;
       break;
   }
-  {
-    const int32_t dt = ctx->desc_top, vt = ctx->data_top;
-    uint32_t* d = desc + dt;
-    d[0] = kKindPayload;
-    d[1] = kLogicalWords;
-    d[2] = kPayLogical;
-    uint64_t* p = data + vt;
-    p[0] = kLogicalHead;
-    p[1] = kLogicalDims;
-    p[2] = cond_truth ? 1 : 0;
-    ctx->desc_top = dt + 3;
-    ctx->data_top = vt + int32_t(kLogicalWords);
-  }
+  push_logical_scalar(ctx, desc, data, cond_truth);
   NEXT_FAST();
 op_or_else:
 op_and_then: {
   // The operand value decides: it is put back as the result and the jump taken.
   // A logical or real scalar is read directly, as the conditional jumps do.
-  const uint32_t* d = desc + ctx->desc_top - 3;
-  int32_t words = 0;
   bool truth_now = false;
-  if (ctx->desc_top >= 3 && d[0] == kKindPayload && d[1] == kLogicalWords && d[2] == kPayLogical &&
-      data[ctx->data_top - 3] == kLogicalHead && data[ctx->data_top - 2] == kLogicalDims) {
-    truth_now = uint8_t(data[ctx->data_top - 1]) != 0;
-    words = kLogicalWords;
-  } else if (ctx->desc_top >= 3 && desc_is_real_scalar(d)) {
-    truth_now = tn::ld_f64(data + ctx->data_top - 1) != 0;
-    words = 1;
-  }
-  if (words != 0) {
+  if (const int32_t words = top_scalar_truth(ctx, desc, data, &truth_now)) {
     if (truth_now == (*insn == kOpOrElse)) {
       pc = insn + 2 + int16_t(insn[1]);
     } else {
@@ -1364,15 +880,11 @@ op_for_range: {
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   const uint32_t* d = desc + dt - 3;
   if (dt >= 3 && d[0] == kRangeStateReal && d[1] == 1 && d[2] == kRangeStateWords && SCALAR_ROOM(dt, vt)) {
-    uint64_t* w = data + vt - kRangeStateWords;
-    const uint64_t left = w[kRsLeft];
-    if (left == 0) {
+    double cur;
+    if (!range_step(data + vt - kRangeStateWords, &cur)) {
       pc = insn + 2 + int16_t(insn[1]);
       NEXT_FAST();
     }
-    const double cur = tn::ld_f64(w + kRsCur);
-    tn::st_f64(w + kRsCur, cur + tn::ld_f64(w + kRsStep));
-    w[kRsLeft] = left - 1;
     // The loop variable stored at once when it holds a real scalar already.
     if (insn[2] == kOpStoreLocal) {
       (void)LOCAL_SLOT(0);  // the slots are known from here on
@@ -1393,9 +905,7 @@ op_for_range: {
 }
 op_for_next:
   pc = insn + 2;
-  SAVE_POS();
-  status = op_for_next(ctx);
-  RELOAD();
+  PROTECT(op_for_next(ctx));
   if (status == kLoopExhausted) pc = insn + 2 + int16_t(insn[1]);
   else if (status != kOk) goto handle_status;
   goto tail;
@@ -1448,11 +958,16 @@ op_position: {
   w[kFwCurrentFunction] = uint32_t(fid);
   w[kFwLine] = uint32_t(line);
   if (__builtin_expect(!watching, 1)) DISPATCH();
+  goto position_watched;
+}
+position_watched: {
+  // Echo, breakpoints and stepping: the line is shown or the run stops.
+  const int32_t fid = int16_t(insn[1]), line = int16_t(insn[2]);
+  uint32_t* w = frame_words(ctx, ctx->frame);
   const int32_t echo = ctx->dbg_word[kEchoTargetWord];
   if (__builtin_expect(echo == kEchoAll || (echo >= 0 && echo == fid), 0)) {
-    SAVE_POS();
-    echo_source_line(ctx, fid, line);
-    RELOAD();
+    // A line that cannot be echoed does not stop the program.
+    PROTECT(((void)echo_source_line(ctx, fid, line), kOk));
     BASES();
     w = frame_words(ctx, ctx->frame);
   }
@@ -1460,9 +975,8 @@ op_position: {
     w[kFwStepMode] = kStepStopAtNext;
   const int32_t step = int32_t(w[kFwStepMode]);
   if (__builtin_expect(step > 0, 0)) {
-    SAVE_POS();
-    interp_print_stop_line(ctx, fid, line);
-    RELOAD();
+    // A stop line that cannot be printed does not keep the stop from happening.
+    PROTECT(((void)interp_print_stop_line(ctx, fid, line), kOk));
     BASES();
     if (step >= kStepStopAtNext) {
       w = frame_words(ctx, ctx->frame);
@@ -1492,33 +1006,21 @@ op_assert: {
     FAIL(kAssertionFalse);
   }
   CHECK(stk_remove(ctx, nargin - 1, 1));
-  SAVE_POS();
-  status = call_handler(ctx, kOpError, nargin - 1, 0, 0);
-  RELOAD();
+  PROTECT(call_handler(ctx, kOpError, nargin - 1, 0, 0));
   FAIL(status == kOk ? kAssertionFalse : status);
 }
 op_disp:
   pc = insn + 1;
   if (item_user_class(ctx, 0) != 0) FAIL(kWrongArgType);
-  SAVE_POS();
-  status = interp_display(ctx, kFdStdout, 1);
-  RELOAD();
+  PROTECT(interp_display(ctx, kFdStdout, 1));
   if (status != kOk) goto handle_status;
   goto tail;
 
 // --- Calls and returns -------------------------------------------------------------------
 op_call_user: {
   pc = insn + 4;
-  SAVE_POS();
-  const int nargin = int16_t(insn[2]);
-  bool references = false;
-  for (int d = 0; d < nargin && !references && stk_has_item(ctx, d); ++d)
-    references = desc_at(ctx, d)[0] == kKindReference;
-  status = fn_call_user_id(ctx, int16_t(insn[1]), caller_function_id(ctx), nargin, int16_t(insn[3]));
+  PROTECT(call_user_function(ctx, insn));
   if (status != kOk) goto handle_status;
-  // A user function took its copies; a built-in takes values.
-  if (references) CHECK(deref_call_arguments(ctx, nargin));
-  RELOAD();
   goto tail;
 }
 op_return: {
@@ -1582,11 +1084,9 @@ op_generic: {
   op_handler_args(dec, insn, &a, &b, &c);
   if (op == kOpIndexRead || op == kOpIndexRefRead) c = caller_function_id(ctx);
   pc = insn + (dec.length ? dec.length : insn_length(insn));
-  SAVE_POS();
   const OpHandler h = interp_op_handler(op);
-  status = h.fn(ctx, h.selector, a, b, c);
+  PROTECT(h.fn(ctx, h.selector, a, b, c));
   if (status == kUndefinedVariable && op == kOpLoadLocal) status = local_read_status(ctx, status, a);
-  if (status == kOk || status == kSliceEnded || status == kDebugSuspend) RELOAD();
   if (status != kOk) goto handle_status;
   goto tail;
 }
@@ -1599,9 +1099,7 @@ op_library: {
   pc = insn + kLibraryCallWords;
   CHECK(lib_row_lookup(ctx, int32_t(*insn) - int32_t(kFirstLibraryOpcode), &r));
   CHECK(lib_row_admit(ctx, r));
-  SAVE_POS();
-  status = r.row->fn(ctx, int16_t(insn[1]), int16_t(insn[2]), builtin_data(ctx, r.row));
-  if (status == kOk || status == kSliceEnded || status == kDebugSuspend) RELOAD();
+  PROTECT(r.row->fn(ctx, int16_t(insn[1]), int16_t(insn[2]), builtin_data(ctx, r.row)));
   if (status != kOk) goto handle_status;
   goto tail;
 }
@@ -1610,41 +1108,17 @@ op_library: {
 handle_status:
   slots_known = false;
   switch (status) {
-    case kYield: {
+    case kYield:
       pc = insn + (*insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn));
-      SAVE_POS();
-      CodePosition p = ctx->pos;
-      if (tasks.yield(ctx, &p)) {
-        status = kOk;
-        goto end_run;
-      }
-      ctx->pos = p;
-      RELOAD();
-      if (ctx->task_current != 0) goto top;
-      goto abort_poll;
-    }
+      goto yield_task;
     case kWaitInput:
       pc = insn;
       SAVE_POS();
       if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
       goto end_run;
-    case kWaitRetry: {
+    case kWaitRetry:
       pc = insn;
-      SAVE_POS();
-      if (ctx->task_current != 0) {
-        tasks.switch_to(ctx, 0);
-        status = kSliceEnded;
-        goto end_run;
-      }
-      CodePosition p = ctx->pos;
-      if (tasks.yield(ctx, &p)) {
-        status = kOk;
-        goto end_run;
-      }
-      ctx->pos = p;
-      RELOAD();
-      goto abort_poll;
-    }
+      goto wait_retry;
     case kSliceEnded:
       goto abort_poll;
     case kDebugSuspend:
@@ -1652,6 +1126,40 @@ handle_status:
     default:
       goto error_path;
   }
+
+// A task gives way after its instruction: the next task runs, or this one
+// goes on at once when it is the only one.
+yield_task: {
+  SAVE_POS();
+  CodePosition p = ctx->pos;
+  if (tasks.yield(ctx, &p)) {
+    status = kOk;
+    goto end_run;
+  }
+  ctx->pos = p;
+  RELOAD();
+  if (ctx->task_current != 0) goto top;
+  goto abort_poll;
+}
+
+// The instruction waits for something to happen and runs again: a task
+// hands control back to the main code, the main code lets the tasks run.
+wait_retry: {
+  SAVE_POS();
+  if (ctx->task_current != 0) {
+    tasks.switch_to(ctx, 0);
+    status = kSliceEnded;
+    goto end_run;
+  }
+  CodePosition p = ctx->pos;
+  if (tasks.yield(ctx, &p)) {
+    status = kOk;
+    goto end_run;
+  }
+  ctx->pos = p;
+  RELOAD();
+  goto abort_poll;
+}
 
 abort_poll:
   status = check_abort(ctx);
@@ -1675,38 +1183,44 @@ suspend:
   status = kDebugSuspend;
   goto end_run;
 
-error_path: {
+error_path:
   slots_known = false;
   if (ctx->error_area.loc_function < 0 && ctx->error_area.loc_line < 1) err_note_location(ctx, status, 0);
   if (ctx->failing_op[0] == 0 && status != kUserError && status != kAborted && insn)
     core_builtin_name(ctx, *insn, 1, ctx->failing_op);
-  if (may_overload && insn && status != kAborted && overload_status(status)) {
-    const int length = *insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn);
-    OverloadAction action = OverloadAction::kReport;
-    SAVE_POS();
-    const int raised = status;
-    status = overload_try(ctx, status, insn, length, &action);
-    if (action == OverloadAction::kContinue) {
-      // The method did the work: the failure's text and location are void,
-      // or the next error would be reported with them.
-      err_store(ctx, 0, nullptr, 0, false);
-      err_clear_location(ctx);
-      ctx->failing_op[0] = 0;
-      RELOAD();
-      goto tail;
-    }
-    // A method's own error replaces the text raised for the first failure.
-    if (status != raised) err_store(ctx, 0, nullptr, 0, false);
-    if (action == OverloadAction::kRetry) {
-      // Operands converted: the instruction runs again, without a second try.
-      base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
-      pc = insn;
-      may_overload = false;
-      ctx->failing_op[0] = 0;
-      BASES();
-      DISPATCH();
-    }
+  if (may_overload && insn && status != kAborted && overload_status(status)) goto error_overload;
+  goto error_report;
+
+// A class method may stand in for the failed operation.
+error_overload: {
+  const int length = *insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn);
+  OverloadAction action = OverloadAction::kReport;
+  const int raised = status;
+  HALF_PROTECT(overload_try(ctx, raised, insn, length, &action));
+  if (action == OverloadAction::kContinue) {
+    // The method did the work: the failure's text and location are void,
+    // or the next error would be reported with them.
+    err_store(ctx, 0, nullptr, 0, false);
+    err_clear_location(ctx);
+    ctx->failing_op[0] = 0;
+    RELOAD();
+    goto tail;
   }
+  // A method's own error replaces the text raised for the first failure.
+  if (status != raised) err_store(ctx, 0, nullptr, 0, false);
+  if (action != OverloadAction::kRetry) goto error_report;
+  // Operands converted: the instruction runs again, without a second try.
+  base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+  pc = insn;
+  may_overload = false;
+  ctx->failing_op[0] = 0;
+  BASES();
+  DISPATCH();
+}
+
+// The error is stored with its report, then caught by the nearest handler
+// or reported with the traceback, and the run ends.
+error_report: {
   may_overload = true;
   if (ctx->free_at_run < 1) {
     char report[kReportBufferBytes];
@@ -1748,6 +1262,8 @@ end_run:
 #undef FAIL
 #undef CHECK
 #undef BASES
+#undef PROTECT
+#undef HALF_PROTECT
 #undef PUSH_REAL
 #undef PUSH_REAL_BITS
 #undef SCALAR_ROOM

@@ -6,12 +6,14 @@
 
 #include <cstdint>
 
+#include "engine/core/code_position.h"
 #include "engine/core/context.h"
+#include "engine/core/lib_calls.h"
 #include "engine/core/opcodes.h"
 
 // Runs from the current code position until the code ends (0), an error is
-// not caught (its code, after the traceback), control is handed back (500:
-// call again to go on) or the run is suspended (505). With slice set every
+// not caught (its code, after the traceback), control is handed back
+// (kSliceEnded: call again to go on) or the run is suspended (kDebugSuspend). With slice set every
 // backward jump hands control back. A call while the loop runs returns 0 at
 // once unless the position carries the nested-run mark.
 int interp_run(EngineContext* ctx, int slice);
@@ -28,7 +30,7 @@ int interp_run(EngineContext* ctx, int slice);
 // serve several opcodes. The core's own operations (stack items, variables,
 // references, indexing and assignment, integer conversions, lasterr and the
 // like) are the defaults; the base library registers the rest at start-up
-// (engine_op_handlers_install); anything unregistered reports 1000.
+// (engine_op_handlers_install); anything unregistered reports kNotSupported.
 using OpHandlerFn = int (*)(EngineContext* ctx, int32_t selector, int a, int b, int c);
 struct OpHandler {
   OpHandlerFn fn;
@@ -40,25 +42,6 @@ struct OpHandler {
 // it otherwise), before any code runs.
 OpHandler interp_set_op_handler(uint32_t opcode, OpHandlerFn fn, int32_t selector);
 OpHandler interp_op_handler(uint32_t opcode);
-
-// --- Library built-ins ---------------------------------------------------------
-// Calls row k = opcode - 327 of the registered tables (the same checks as the
-// instruction: restricted frames, class methods); an engine opcode calls its
-// handler. 12 when k lies past the last row.
-int lib_call_opcode(EngineContext* ctx, int32_t opcode, int nargin, int nargout);
-// Calls a built-in function found among the registered rows (first match)
-// with that row's class id and data word; unknown: default data word.
-int lib_call_builtin(EngineContext* ctx, BuiltinFn fn, int nargin, int nargout);
-
-// --- Code positions --------------------------------------------------------------
-// The current position as a pointer (null for kind 0 or an unknown kind), and
-// a pointer stored back as an offset in the current position's area.
-const uint16_t* code_get_pc(EngineContext* ctx);
-void code_set_pc(EngineContext* ctx, const uint16_t* pc);
-// The engine's static code block (position kind 5): fixed instruction
-// sequences that frames can return into.
-constexpr uint32_t kStaticHaltOffset = 0;  // a lone halt
-const uint16_t* interp_static_code();
 
 // --- Reports ----------------------------------------------------------------------
 constexpr int kTracebackFrames = 10;
@@ -88,7 +71,7 @@ void interp_set_task_ops(const InterpTaskOps* ops);  // null: the single-context
 // --- Display ----------------------------------------------------------------------
 // The built-in display of the top item (fd, pop): shows an object whose class
 // has no "disp" method. Installed by the library that formats values; until
-// then 1000.
+// then kNotSupported.
 using DisplayFn = int (*)(EngineContext* ctx, int32_t fd, int pop);
 void interp_set_display(DisplayFn fn);
 int interp_display(EngineContext* ctx, int32_t fd, int pop);

@@ -33,10 +33,11 @@ struct LibRow {
   int32_t table;  // position of its table in the list
   int32_t index;  // row number inside its table
 };
-// 1000 when k lies past the last row (or no table is registered).
+// kNotSupported when k lies past the last row (or no table is registered).
 int lib_row_lookup(EngineContext* ctx, int32_t k, LibRow* out);
-// 403 when a restricted frame may not call the row, 44 for a class method,
-// 1000 for a marker or hook row; then the class id is set. 0 when callable.
+// kSecurityViolation when a restricted frame may not call the row,
+// kWrongArgType for a class method, kNotSupported for a marker or hook row;
+// kOk when callable, and then the class id is set.
 int lib_row_admit(EngineContext* ctx, const LibRow& r);
 
 // True when the current frame is a restricted (sandboxed) frame.
@@ -45,6 +46,3 @@ bool frame_is_restricted(EngineContext* ctx);
 // The task services in force (never null members).
 const InterpTaskOps& interp_task_ops();
 
-// Base address of a code area kind (null for kind 0 or an unknown kind) and
-// its size in bytes.
-const uint8_t* code_area_base(EngineContext* ctx, int32_t kind, int64_t* bytes);

@@ -43,7 +43,6 @@ class LineReader {
   }
 
   int32_t position() const { return pos_; }
-  bool in_comment() const { return in_block_; }
 
  private:
   // Skips blanks and block comments at the start of the line.

@@ -29,9 +29,6 @@ void display_format(EngineContext* ctx, char* letter, int32_t* digits) {
 void engine_ops_install() {
   NumlibEngineOps ops = numlib_engine_ops();
   ops.elementwise_binary = arith_elementwise_binary;
-  ops.complex_power = arith_complex_power;
-  ops.mtimes = bi_mtimes;
-  ops.find_builtin = lib_find_builtin;
   ops.sum_prod_stats = bi_sum_prod_stats;
   ops.cumsum_cumprod = bi_cumsum_cumprod;
   ops.diff = bi_diff;

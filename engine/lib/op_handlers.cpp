@@ -13,7 +13,7 @@
 #include "engine/lib/printf.h"
 #include "engine/lib/relational.h"
 #include "engine/lib/text_container_opcodes.h"
-#include "numlib/matrix_ops.h"
+#include "engine/lib/matrix_ops.h"
 
 namespace {
 

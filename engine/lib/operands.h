@@ -23,7 +23,6 @@ struct NumOperand {
   void* re = nullptr;       // double*, float* or the integer elements
   void* im = nullptr;       // null unless complex
   bool scalar() const { return count == 1; }
-  bool real_double() const { return kind == NumKind::kDouble && !cplx; }
 };
 
 // kind kNone for an item that is no numeric array (or no item at all).

@@ -8,13 +8,14 @@
 #include <string>
 
 #include "support/array_model.h"
-#include "support/hand_context.h"
+#include "support/raw_items.h"
+#include "support/test_context.h"
 #include "support/stack_invariants.h"
 
 class ArrayFixture : public ::testing::Test {
  protected:
-  tn_test::HandContext h{1 << 16, 3 * 1024 + 1};
-  EngineContext* c = h.ctx;
+  TestContext h = make_test_context(1 << 16, 3 * 1024 + 1);
+  EngineContext* c = h.ctx();
 
   void TearDown() override { EXPECT_TRUE(check_stack_invariants(c)); }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -113,9 +114,12 @@ inline void sweep_drop_to(EngineContext* c, int32_t desc_top, int32_t data_top) 
 // limits must leave its inputs as they were (that failure is its answer), and
 // is not swept. max_room bounds k for a call that never succeeds.
 // *swept (when given) tells whether the call succeeded and was swept.
+// `rooms` narrows the sweep where a table of calls asks for fewer rooms.
 template <class Push, class Call>
 ::testing::AssertionResult sweep_rooms(EngineContext* c, const Push& push, const Call& call,
-                                       bool* swept = nullptr, int64_t max_room = 1 << 14) {
+                                       bool* swept = nullptr, int64_t max_room = 1 << 14,
+                                       std::initializer_list<SweepRoom> rooms = {SweepRoom::kData, SweepRoom::kDesc,
+                                                                                 SweepRoom::kHeap}) {
   auto fail = [](const std::string& why) { return ::testing::AssertionFailure() << why; };
   const int32_t base = c->desc_top, data_base = c->data_top;
   struct Restore {
@@ -139,7 +143,7 @@ template <class Push, class Call>
   const HeapImage heap_after = heap_image(c);
   sweep_drop_to(c, base, data_base);
 
-  for (SweepRoom room : {SweepRoom::kData, SweepRoom::kDesc, SweepRoom::kHeap}) {
+  for (SweepRoom room : rooms) {
     for (int64_t k = 0;; ++k) {
       const std::string at = std::string(sweep_room_name(room)) + " room " + std::to_string(k) + ": ";
       if (k > max_room) return fail(at + "still failing");

@@ -1,8 +1,7 @@
-// Sweeps of built-in rows called directly on a started engine: each call runs
-// with room for k data words, k = 0, 1, 2, ..., until it succeeds; every
-// failure must be a stack overflow with the stacks exactly as before, and the
-// success must leave exactly the outputs in place of the inputs. Error calls
-// must leave the stacks as they were, whatever their status.
+// Tables of built-in rows called directly on a started engine with inputs
+// made by ZVR code: each successful call runs under the failure sweep
+// (support/failure_sweep.h); error calls must leave the stacks as they were,
+// whatever their status.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/failure_sweep.h"
 #include "support/stack_invariants.h"
 #include "support/zvr_session.h"
 
@@ -37,31 +37,25 @@ inline void assign_inputs(ZvrSession& s, const RowCall& rc) {
     ASSERT_EQ(s.run("in" + std::to_string(i) + "_ = " + rc.inputs[i] + ";\n"), kOk) << rc.inputs[i];
 }
 
-inline void sweep_room(ZvrSession& s, const RowCall& rc) {
-  SCOPED_TRACE(std::string(rc.name) + " nargout " + std::to_string(rc.nargout));
+// The call under the failure sweep, its inputs pushed from their variables:
+// the sweep's verdict (a call that fails even with room is no success).
+inline ::testing::AssertionResult sweep_row(ZvrSession& s, const RowCall& rc) {
+  assign_inputs(s, rc);
   EngineContext* c = s.c;
   const int nargin = int(rc.inputs.size());
-  assign_inputs(s, rc);
-  const uint32_t capacity = c->data_capacity;
-  bool done = false;
-  for (int64_t k = 0; k < 200000 && !done; ++k) {
-    push_inputs(s, rc);
-    const StackSnapshot before = snapshot_stacks(c);
-    const int items = stk_item_count(c);
-    c->data_capacity = uint32_t(c->data_top + k);
-    const int st = rc.fn(c, nargin, rc.nargout, rc.data);
-    c->data_capacity = capacity;
-    if (st == kOk) {
-      EXPECT_EQ(stk_item_count(c), items - nargin + (rc.nargout < 1 ? 1 : rc.nargout));
-      EXPECT_TRUE(check_stack_invariants(c, s.e.desc_base, s.e.data_base));
-      done = true;
-    } else {
-      ASSERT_TRUE(st == kDataStackOverflow || st == kStackOverflow) << "status " << st << " at " << k;
-      ASSERT_TRUE(snapshot_stacks(c) == before) << "changed at room " << k;
-    }
-    s.e.clear();
-  }
-  EXPECT_TRUE(done);
+  auto push = [&] {
+    for (int i = 0; i < nargin; ++i) TN_TRY(s.push_variable(("in" + std::to_string(i) + "_").c_str()));
+    return int(kOk);
+  };
+  bool swept = false;
+  ::testing::AssertionResult r = sweep_rooms(c, push, [&] { return rc.fn(c, nargin, rc.nargout, rc.data); }, &swept);
+  s.e.clear();
+  if (r && !swept) return ::testing::AssertionFailure() << "the call fails even with room";
+  return r;
+}
+
+inline void sweep_room(ZvrSession& s, const RowCall& rc) {
+  EXPECT_TRUE(sweep_row(s, rc)) << rc.name << " nargout " << rc.nargout;
 }
 
 inline void expect_error_leaves_stacks(ZvrSession& s, const RowCall& rc) {

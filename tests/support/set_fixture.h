@@ -13,6 +13,7 @@
 #include "engine/core/containers.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
+#include "support/expect_error.h"
 #include "support/stack_invariants.h"
 #include "support/started_engine.h"
 #include "support/typed_values.h"
@@ -27,14 +28,6 @@ class SetFixture : public StartedEngineTest {
     ASSERT_EQ(items(), before - nargin + nout);
     ASSERT_TRUE(check_stack_invariants(c, desc0, data0));
   }
-  // Runs a call expected to fail with status and leave the stacks as they were.
-  template <typename Call>
-  void expect_error(Call call, int status) {
-    const StackSnapshot before = snapshot_stacks(c);
-    EXPECT_EQ(call(), status);
-    EXPECT_TRUE(snapshot_stacks(c) == before);
-  }
-
   void push_list(const std::vector<std::u16string>& strings, bool cell = false) {
     for (const auto& s : strings) tv::push_chars(c, s);
     ASSERT_EQ(stk_make_container(c, static_cast<int>(strings.size()), 0, nullptr, 0), kOk);

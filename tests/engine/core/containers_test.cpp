@@ -8,10 +8,10 @@
 #include "engine/core/containers.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/symbols.h"
-#include "support/hand_context.h"
+#include "support/raw_items.h"
+#include "support/test_context.h"
 #include "support/stack_invariants.h"
 
-using tn_test::HandContext;
 using tn_test::matrix_values;
 using tn_test::test_push_chars;
 using tn_test::test_push_matrix;
@@ -31,8 +31,8 @@ std::vector<uint32_t> typed_dims(EngineContext* c, int depth) {
 
 class Containers : public ::testing::Test {
  protected:
-  HandContext h;
-  EngineContext* c = h.ctx;
+  TestContext h = make_test_context(4096, 3 * 256 + 1);
+  EngineContext* c = h.ctx();
 };
 
 }  // namespace
@@ -159,9 +159,9 @@ TEST_F(Containers, CellArrays) {
   int nds[] = {2, 4, 2};
   uint32_t want_k[] = {2, 2, 2}, want_cells[] = {0, 6, 0};
   for (int i = 0; i < 3; ++i) {
-    HandContext fresh;
-    ASSERT_EQ(stk_push_cell_array(fresh.ctx, nds[i], shapes[i]), kOk);
-    ASSERT_EQ(stk_get_container_dims(fresh.ctx, 0, &nd, &dims, &count, nullptr), kOk);
+    TestContext fresh = make_test_context(4096, 3 * 256 + 1);
+    ASSERT_EQ(stk_push_cell_array(fresh.ctx(), nds[i], shapes[i]), kOk);
+    ASSERT_EQ(stk_get_container_dims(fresh.ctx(), 0, &nd, &dims, &count, nullptr), kOk);
     EXPECT_EQ(static_cast<uint32_t>(nd), want_k[i]) << i;
     EXPECT_EQ(static_cast<uint32_t>(count), want_cells[i]) << i;
   }
@@ -210,12 +210,12 @@ TEST_F(Containers, ReshapeMatrices) {
   EXPECT_EQ(tn::ld_f64(item_data(c, 0) + 2), 1.0);
   EXPECT_EQ(c->data_top, 8);
 
-  HandContext cx;
-  test_push_matrix(cx.ctx, 1, 2, {1, 2}, {3, 4});
+  TestContext cx = make_test_context(4096, 3 * 256 + 1);
+  test_push_matrix(cx.ctx(), 1, 2, {1, 2}, {3, 4});
   int32_t d112[3] = {1, 1, 2};
-  ASSERT_EQ(stk_reshape(cx.ctx, 3, d112), kOk);
-  EXPECT_EQ(tn::ld_u32(item_data(cx.ctx, 0)), kElemDoubleComplex);
-  EXPECT_EQ(desc_at(cx.ctx, 0)[1], 3u + 4u);
+  ASSERT_EQ(stk_reshape(cx.ctx(), 3, d112), kOk);
+  EXPECT_EQ(tn::ld_u32(item_data(cx.ctx(), 0)), kElemDoubleComplex);
+  EXPECT_EQ(desc_at(cx.ctx(), 0)[1], 3u + 4u);
   EXPECT_TRUE(check_stack_invariants(c));
 }
 
@@ -324,8 +324,8 @@ const LimitCase kLimitCases[] = {
 
 TEST(ContainerLimits, FailuresLeaveStacksUnchanged) {
   for (const LimitCase& t : kLimitCases) {
-    HandContext h(t.data_words, 3 * t.items_room + 1);
-    EngineContext* c = h.ctx;
+    TestContext h = make_test_context(t.data_words, 3 * t.items_room + 1);
+    EngineContext* c = h.ctx();
     t.setup(c);
     auto before = snapshot_stacks(c);
     int32_t extent = c->sym_extent;

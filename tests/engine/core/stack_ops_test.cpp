@@ -8,10 +8,10 @@
 
 #include "engine/core/containers.h"
 #include "engine/core/stack_ops.h"
-#include "support/hand_context.h"
+#include "support/raw_items.h"
+#include "support/test_context.h"
 #include "support/stack_invariants.h"
 
-using tn_test::HandContext;
 
 namespace {
 
@@ -72,8 +72,8 @@ TEST(StackOps, RandomSequencesMatchModel) {
   for (uint64_t seed = 1; seed <= 40; ++seed) {
     std::mt19937_64 rng(seed);
     // Small stacks so that duplication meets both capacity limits now and then.
-    HandContext h(160, 3 * 24 + 1);
-    EngineContext* c = h.ctx;
+    TestContext h = make_test_context(160, 3 * 24 + 1);
+    EngineContext* c = h.ctx();
     std::vector<ModelItem> model;
     auto pick = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
     for (int step = 0; step < 400; ++step) {
@@ -176,8 +176,8 @@ class ThreeItems : public ::testing::Test {
     tn_test::test_push_matrix(c, 0, 0, {});      // x: empty
   }
   double scalar_at(int depth) { return tn_test::matrix_values(c, depth).at(0); }
-  HandContext h;
-  EngineContext* c = h.ctx;
+  TestContext h = make_test_context(4096, 3 * 256 + 1);
+  EngineContext* c = h.ctx();
 };
 
 TEST_F(ThreeItems, FlatFormRoundTrip) {
@@ -205,8 +205,8 @@ TEST_F(ThreeItems, FlatFormRoundTrip) {
 }
 
 TEST(StackOps, PushDescriptorLimitsLeaveStacksUnchanged) {
-  HandContext h(8, 3 * 2 + 1);
-  EngineContext* c = h.ctx;
+  TestContext h = make_test_context(8, 3 * 2 + 1);
+  EngineContext* c = h.ctx();
   tn_test::test_push_real(c, 1);
   auto before = snapshot_stacks(c);
   double big[3] = {0, 3, 3};  // nine words, seven free

@@ -4,13 +4,13 @@
 #include <string>
 
 #include "engine/core/symbols.h"
-#include "support/hand_context.h"
+#include "support/raw_items.h"
+#include "support/test_context.h"
 
-using tn_test::HandContext;
 
 TEST(Symbols, InternFindAndName) {
-  HandContext h;
-  EngineContext* c = h.ctx;
+  TestContext h = make_test_context(4096, 3 * 256 + 1);
+  EngineContext* c = h.ctx();
   int32_t a = 0, b = 0, again = 0;
   EXPECT_EQ(symtab_find(c, "alpha", 5), 0);
   ASSERT_EQ(symtab_intern(c, "alpha", 5, kIdentifierLimit, &a), kOk);
@@ -33,8 +33,8 @@ TEST(Symbols, InternFindAndName) {
 }
 
 TEST(Symbols, LengthLimits) {
-  HandContext h;
-  EngineContext* c = h.ctx;
+  TestContext h = make_test_context(4096, 3 * 256 + 1);
+  EngineContext* c = h.ctx();
   std::string n32(32, 'x'), n33(33, 'y');
   int32_t s = 0;
   EXPECT_EQ(symtab_intern(c, n32.data(), 32, kIdentifierLimit, &s), kOk);
@@ -45,8 +45,8 @@ TEST(Symbols, LengthLimits) {
 
 TEST(Symbols, CodeOverflowAndAreaLimit) {
   // 64 code words = 128 bytes; code ends at byte 100, leaving 28 for symbols.
-  HandContext small(64, 16, 64, 50);
-  EngineContext* c = small.ctx;
+  TestContext small = make_test_context(64, 16, 64, 50);
+  EngineContext* c = small.ctx();
   int32_t s = 0;
   std::string n(25, 'a');
   ASSERT_EQ(symtab_intern(c, n.data(), 25, kIdentifierLimit, &s), kOk);  // 26 bytes
@@ -57,8 +57,8 @@ TEST(Symbols, CodeOverflowAndAreaLimit) {
   EXPECT_EQ(symtab_intern(c, "q", 1, kIdentifierLimit, &s), kOk);  // existing: no room needed
   EXPECT_EQ(s, -28);
 
-  HandContext big(64, 16, 40000, 8);
-  c = big.ctx;
+  TestContext big = make_test_context(64, 16, 40000, 8);
+  c = big.ctx();
   int status = kOk;
   int interned = 0;
   for (int i = 0; status == kOk; ++i) {

@@ -10,6 +10,7 @@
 
 #include "engine/core/containers.h"
 #include "engine/lib/arith.h"
+#include "support/expect_error.h"
 #include "support/stack_invariants.h"
 #include "support/test_context.h"
 #include "support/typed_values.h"
@@ -38,14 +39,6 @@ class ArithFloat : public ::testing::Test {
     tv::Value v = tv::read(c);
     stk_drop(c);
     return v;
-  }
-  // The error leaves both operands exactly as they were.
-  void expect_error(int op, int status) {
-    const StackSnapshot before = snapshot_stacks(c);
-    EXPECT_EQ(arith_elementwise_binary(c, op), status);
-    EXPECT_TRUE(snapshot_stacks(c) == before);
-    stk_drop(c);
-    stk_drop(c);
   }
   void expect_values(const tv::Value& v, const V& re, const V& im = {}) {
     ASSERT_EQ(v.re.size(), re.size());
@@ -190,41 +183,41 @@ TEST_F(ArithFloat, ShapesAndEmpties) {
   EXPECT_EQ(v.dims, (std::vector<uint32_t>{0, 0}));
   tv::push_double(c, {2, 3}, V(6, 1));
   tv::push_double(c, {3, 2}, V(6, 1));
-  expect_error('+', kIncompatibleSize);
+  expect_error(c, kIncompatibleSize, [&] { return arith_elementwise_binary(c, '+'); }, 2);
   ASSERT_EQ(stk_push_empty(c), kOk);
   tv::push_row(c, {1, 2});
-  expect_error('*', kIncompatibleSize);
+  expect_error(c, kIncompatibleSize, [&] { return arith_elementwise_binary(c, '*'); }, 2);
   tv::push_double(c, {1, 2, 2}, V(4, 1));
   tv::push_double(c, {2, 2}, V(4, 1));
-  expect_error('-', kIncompatibleSize);
+  expect_error(c, kIncompatibleSize, [&] { return arith_elementwise_binary(c, '-'); }, 2);
 }
 
 TEST_F(ArithFloat, ErrorsLeaveTheOperands) {
   ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk);  // an empty list
   tv::push_scalar(c, 1);
-  expect_error('+', kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return arith_elementwise_binary(c, '+'); }, 2);
   tv::push_scalar(c, 1);
   ASSERT_EQ(stk_push_raw(c, kPayFirstClass + 128, 8, nullptr), kOk);  // a library object
-  expect_error('*', kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return arith_elementwise_binary(c, '*'); }, 2);
   tv::push_ints(c, kElemI8, {1, 1}, {2});
   tv::push_ints(c, kElemI8, {1, 1}, {2});
-  expect_error('^', kBadArgument);
+  expect_error(c, kBadArgument, [&] { return arith_elementwise_binary(c, '^'); }, 2);
   tv::push_chars(c, u"a");
   tv::push_chars(c, u"b");
-  expect_error('r', kBadArgument);
+  expect_error(c, kBadArgument, [&] { return arith_elementwise_binary(c, 'r'); }, 2);
   tv::push_cscalar(c, 1, 2);
   tv::push_scalar(c, 2);
-  expect_error('%', kWrongType);
+  expect_error(c, kWrongType, [&] { return arith_elementwise_binary(c, '%'); }, 2);
   tv::push_scalar(c, 2);
   tv::push_row(c, {1, 2}, {3, 4});
-  expect_error('o', kWrongType);
+  expect_error(c, kWrongType, [&] { return arith_elementwise_binary(c, 'o'); }, 2);
 }
 
 TEST_F(ArithFloat, NoRoomForTheResult) {
   tv::push_single(c, {1, 4}, {1, 2, 3, 4});
   tv::push_single(c, {1, 4}, {1, 2, 3, 4});
   t.set_capacity(static_cast<uint32_t>(c->data_top) + 2, t.desc_room);
-  expect_error('+', kDataStackOverflow);
+  expect_error(c, kDataStackOverflow, [&] { return arith_elementwise_binary(c, '+'); }, 2);
   t.set_capacity(t.data_room, t.desc_room);
   tv::push_row(c, {1, 2});
   tv::push_scalar(c, 2);
@@ -234,7 +227,7 @@ TEST_F(ArithFloat, NoRoomForTheResult) {
   expect_values(v, {2, 4});
   tv::push_ints(c, kElemI8, {1, 2}, {1, 2});
   tv::push_ints(c, kElemI8, {1, 2}, {1, 2});
-  expect_error('+', kStackOverflow);
+  expect_error(c, kStackOverflow, [&] { return arith_elementwise_binary(c, '+'); }, 2);
   t.set_capacity(t.data_room, t.desc_room);
 }
 

@@ -12,7 +12,8 @@
 #include "engine/lib/arrays.h"
 #include "support/array_fixture.h"
 #include "support/array_model.h"
-#include "support/hand_context.h"
+#include "support/raw_items.h"
+#include "support/test_context.h"
 #include "support/stack_invariants.h"
 #include "support/typed_values.h"
 

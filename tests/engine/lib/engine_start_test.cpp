@@ -11,7 +11,7 @@
 #include "engine/core/value_stack.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/engine_start.h"
-#include "numlib/matrix_ops.h"
+#include "engine/lib/matrix_ops.h"
 
 namespace {
 

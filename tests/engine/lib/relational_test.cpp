@@ -11,6 +11,7 @@
 
 #include "engine/core/containers.h"
 #include "engine/lib/relational.h"
+#include "support/expect_error.h"
 #include "support/stack_invariants.h"
 #include "support/test_context.h"
 #include "support/typed_values.h"
@@ -48,12 +49,6 @@ class Relational : public ::testing::Test {
     tv::push_cscalar(c, xr, xi);
     tv::push_cscalar(c, yr, yi);
     return run(bi_eq, sel);
-  }
-  void expect_error(int (*fn)(EngineContext*, int), int sel, int status, int n = 2) {
-    const StackSnapshot before = snapshot_stacks(c);
-    EXPECT_EQ(fn(c, sel), status);
-    EXPECT_TRUE(snapshot_stacks(c) == before);
-    for (int i = 0; i < n; ++i) stk_drop(c);
   }
 };
 
@@ -128,13 +123,13 @@ TEST_F(Relational, ComparisonsInThePromotedClass) {
 TEST_F(Relational, ComparisonErrors) {
   tv::push_chars(c, u"abc");
   tv::push_chars(c, u"ab");
-  expect_error(bi_eq, kCmpEq, kIncompatibleSize);
+  expect_error(c, kIncompatibleSize, [&] { return bi_eq(c, kCmpEq); }, 2);
   ASSERT_EQ(stk_make_container(c, 0, 0, nullptr, 0), kOk);
   tv::push_scalar(c, 1);
-  expect_error(bi_eq, kCmpEq, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_eq(c, kCmpEq); }, 2);
   tv::push_scalar(c, 1);
   ASSERT_EQ(stk_push_raw(c, kPayFuncRef, 8, nullptr), kOk);
-  expect_error(bi_eq, kCmpLt, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_eq(c, kCmpLt); }, 2);
 }
 
 TEST_F(Relational, LogicTruthTables) {
@@ -165,16 +160,16 @@ TEST_F(Relational, LogicTruthTables) {
 TEST_F(Relational, LogicErrors) {
   tv::push_row(c, {1, 0});
   tv::push_row(c, {1, 1, 1});
-  expect_error(bi_and, kLogicAnd, kIncompatibleSize);
+  expect_error(c, kIncompatibleSize, [&] { return bi_and(c, kLogicAnd); }, 2);
   ASSERT_EQ(stk_push_cell_array(c, 1, nullptr), kOk);
   tv::push_scalar(c, 1);
-  expect_error(bi_and, kLogicAnd, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_and(c, kLogicAnd); }, 2);
   tv::push_single(c, {1, 1}, {1});
   tv::push_scalar(c, 1);
-  expect_error(bi_and, kLogicOr, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_and(c, kLogicOr); }, 2);
   tv::push_scalar(c, 1);
   ASSERT_EQ(stk_push_raw(c, kPayFirstClass, 8, nullptr), kOk);
-  expect_error(bi_and, kLogicXor, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_and(c, kLogicXor); }, 2);
 }
 
 TEST_F(Relational, NotAndLogical) {
@@ -191,9 +186,9 @@ TEST_F(Relational, NotAndLogical) {
   tv::push_logicals(c, {1, 0});
   EXPECT_EQ(run(bi_not, kNotNot, 1), (L{0, 1}));
   ASSERT_EQ(stk_push_cell_array(c, 1, nullptr), kOk);
-  expect_error(bi_not, kNotNot, kWrongArgType, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_not(c, kNotNot); }, 1);
   tv::push_single(c, {1, 1}, {1});
-  expect_error(bi_not, kNotLogical, kWrongArgType, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_not(c, kNotLogical); }, 1);
 }
 
 TEST_F(Relational, SameOnEveryKind) {
@@ -254,7 +249,7 @@ TEST_F(Relational, SameOnEveryKind) {
   ASSERT_EQ(stk_push_no_value(c), kOk);
   ASSERT_EQ(stk_push_no_value(c), kOk);
   t.set_capacity(static_cast<uint32_t>(c->data_top) + 3, t.desc_room);
-  expect_error(bi_same, kSameSame, kDataStackOverflow);
+  expect_error(c, kDataStackOverflow, [&] { return bi_same(c, kSameSame); }, 2);
   t.set_capacity(t.data_room, t.desc_room);
 }
 
@@ -281,11 +276,11 @@ TEST_F(Relational, FinitenessTests) {
   EXPECT_EQ(test_c(kFiniteIsinf), (L{1, 0, 0, 1}));
   EXPECT_EQ(test_c(kFiniteIsnan), (L{0, 1, 0, 1}));
   tv::push_ints(c, kElemI8, {1, 1}, {1});
-  expect_error(bi_isfinite, kFiniteIsnan, kWrongArgType, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_isfinite(c, kFiniteIsnan); }, 1);
   tv::push_single(c, {1, 1}, {1});
-  expect_error(bi_isfinite, kFiniteIsinf, kWrongArgType, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_isfinite(c, kFiniteIsinf); }, 1);
   tv::push_chars(c, u"a");
-  expect_error(bi_isfinite, kFiniteIsfinite, kWrongArgType, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_isfinite(c, kFiniteIsfinite); }, 1);
 }
 
 }  // namespace

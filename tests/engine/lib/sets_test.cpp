@@ -360,31 +360,31 @@ TEST_F(Sets, SecondOperandTakesTheFirstsClass) {
 TEST_F(Sets, ErrorsLeaveTheStacks) {
   push_list({u"a"});
   tv::push_row(c, {1});
-  expect_error([&] { return bi_union(c, 1); }, kWrongArgType);
-  expect_error([&] { return bi_ismember(c); }, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_union(c, 1); });
+  expect_error(c, kWrongArgType, [&] { return bi_ismember(c); });
   clear();
   tv::push_scalar(c, 1);
   ASSERT_EQ(stk_make_container(c, 1, 0, "f", 1), kOk);
-  expect_error([&] { return bi_unique(c, 1); }, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_unique(c, 1); });
   tv::push_row(c, {1, 2});
-  expect_error([&] { return bi_setdiff(c, 2); }, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_setdiff(c, 2); });
   clear();
   tv::push_chars(c, u"a");
   tv::push_scalar(c, 2);
   ASSERT_EQ(stk_make_container(c, 2, 0, nullptr, 0), kOk);
-  expect_error([&] { return bi_unique(c, 3); }, kWrongType);
+  expect_error(c, kWrongType, [&] { return bi_unique(c, 3); });
   push_list({u"a"});
-  expect_error([&] { return bi_setxor(c, 1); }, kWrongType);
+  expect_error(c, kWrongType, [&] { return bi_setxor(c, 1); });
   clear();
   tv::push_row(c, {1, 2});
   tv::push_row(c, {3});
-  expect_error([&] { return bi_intersect(c, 4); }, kTooManyOutputs);
+  expect_error(c, kTooManyOutputs, [&] { return bi_intersect(c, 4); });
 
   // Too little room for the scratch, the converted copy or the outputs.
   for (uint32_t room : {0u, 6u, 7u, 9u}) {
     const uint32_t capacity = c->data_capacity;
     c->data_capacity = uint32_t(c->data_top) + room;
-    expect_error([&] { return bi_union(c, 3); }, kDataStackOverflow);
+    expect_error(c, kDataStackOverflow, [&] { return bi_union(c, 3); });
     c->data_capacity = capacity;
   }
   tv::push_ints(c, kElemI32, {1, 4}, {4, 3, 2, 1});
@@ -392,7 +392,7 @@ TEST_F(Sets, ErrorsLeaveTheStacks) {
   for (uint32_t room : {2u, 6u, 12u, 18u}) {
     const uint32_t capacity = c->data_capacity;
     c->data_capacity = uint32_t(c->data_top) + room;
-    expect_error([&] { return bi_setxor(c, 3); }, kDataStackOverflow);
+    expect_error(c, kDataStackOverflow, [&] { return bi_setxor(c, 3); });
     c->data_capacity = capacity;
   }
   clear();

@@ -285,33 +285,33 @@ TEST_F(Sort, RandomisedEveryClassShapeAndDirection) {
 TEST_F(Sort, ErrorsLeaveTheStacks) {
   tv::push_row(c, {3, 1, 2});
   tv::push_chars(c, u"x");
-  expect_error([&] { return bi_sort(c, 2, 1); }, kUnknownOption);
+  expect_error(c, kUnknownOption, [&] { return bi_sort(c, 2, 1); });
   clear();
   tv::push_row(c, {3, 1, 2});
   tv::push_scalar(c, 1);
   tv::push_scalar(c, 1);
-  expect_error([&] { return bi_sort(c, 3, 1); }, kUnknownOption);
+  expect_error(c, kUnknownOption, [&] { return bi_sort(c, 3, 1); });
   clear();
   tv::push_row(c, {3, 1, 2});
   tv::push_scalar(c, 0);
-  expect_error([&] { return bi_sort(c, 2, 2); }, kBadDimension);
+  expect_error(c, kBadDimension, [&] { return bi_sort(c, 2, 2); });
   clear();
   tv::push_row(c, {3, 1, 2});
   tv::push_scalar(c, 1.5);
-  expect_error([&] { return bi_sort(c, 2, 1); }, kNonIntegerArg);
+  expect_error(c, kNonIntegerArg, [&] { return bi_sort(c, 2, 1); });
   clear();
   push_list({u"b", u"a"});
   tv::push_scalar(c, 1);
-  expect_error([&] { return bi_sort(c, 2, 1); }, kTooManyInputs);
+  expect_error(c, kTooManyInputs, [&] { return bi_sort(c, 2, 1); });
   clear();
   tv::push_chars(c, u"b");
   tv::push_scalar(c, 2);
   ASSERT_EQ(stk_make_container(c, 2, 0, nullptr, 0), kOk);  // a list with a number
-  expect_error([&] { return bi_sort(c, 1, 2); }, kWrongType);
+  expect_error(c, kWrongType, [&] { return bi_sort(c, 1, 2); });
   clear();
   tv::push_scalar(c, 1);
   ASSERT_EQ(stk_make_container(c, 1, 0, "f", 1), kOk);  // a structure
-  expect_error([&] { return bi_sort(c, 1, 1); }, kWrongArgType);
+  expect_error(c, kWrongArgType, [&] { return bi_sort(c, 1, 1); });
   clear();
 
   // No outputs: the arguments go and nothing comes.

@@ -16,6 +16,7 @@
 #include "engine/core/frames.h"
 #include "engine/core/symbols.h"
 #include "engine/lib/container_builtins.h"
+#include "support/expect_error.h"
 #include "support/value_fixture.h"
 
 namespace {
@@ -29,14 +30,6 @@ class Structs : public ValueFixture {
       num(v);
     }
     ASSERT_EQ(bi_struct(c, int(2 * fields.size())), kOk);
-  }
-  // Expects fn to fail with status and to leave the stack as it was; then
-  // drops the n arguments.
-  void expect_error(int status, int (*fn)(EngineContext*), int n) {
-    const StackSnapshot before = snapshot_stacks(c);
-    EXPECT_EQ(fn(c), status);
-    EXPECT_TRUE(snapshot_stacks(c) == before);
-    for (int i = 0; i < n; ++i) stk_drop(c);
   }
   int struct_status(int nargin) {
     const StackSnapshot before = snapshot_stacks(c);
@@ -161,18 +154,18 @@ TEST_F(Structs, FieldTestsAndReads) {
   clear();
   num(1);
   str("alpha");
-  expect_error(kWrongArgType, bi_isfield, 2);
+  expect_error(c, kWrongArgType, [&] { return bi_isfield(c); }, 2);
   num(1);
   str("alpha");
-  expect_error(kWrongArgType, bi_getfield, 2);
+  expect_error(c, kWrongArgType, [&] { return bi_getfield(c); }, 2);
   make({{"alpha", 1}});
   num(1);
-  expect_error(kWrongArgType, bi_getfield, 2);
+  expect_error(c, kWrongArgType, [&] { return bi_getfield(c); }, 2);
   strings({"alpha"});
   str("alpha");
-  expect_error(kWrongArgType, bi_isfield, 2);
+  expect_error(c, kWrongArgType, [&] { return bi_isfield(c); }, 2);
   num(1);
-  expect_error(kWrongArgType, bi_fieldnames, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_fieldnames(c); }, 1);
 }
 
 // A name given again is the same field: the place of its first pair, the
@@ -404,10 +397,10 @@ TEST_F(Structs, ObjectFieldsFollowTheRunningClass) {
   set_running_class(0);
   // Objects are not structures for the other field functions.
   str("x");
-  expect_error(kWrongArgType, bi_isfield, 1);
-  expect_error(kWrongArgType, bi_fieldnames, 0);
+  expect_error(c, kWrongArgType, [&] { return bi_isfield(c); }, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_fieldnames(c); }, 0);
   str("x");
-  expect_error(kWrongArgType, bi_rmfield, 1);
+  expect_error(c, kWrongArgType, [&] { return bi_rmfield(c); }, 1);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// A value stack laid out by hand for unit tests that need no full engine
-// start-up: a zeroed, 8-byte aligned block holding a context record, the data
-// stack, the descriptor stack and a code area (whose end holds the symbols),
-// plus minimal item builders that write exact descriptors and data words.
+// Minimal item builders for unit tests on a hand-built context
+// (support/test_context.h): they write exact descriptors and data words.
 #pragma once
 
 #include <cstdint>
@@ -14,36 +12,6 @@
 #include "engine/core/value_stack.h"
 
 namespace tn_test {
-
-class HandContext {
- public:
-  // Capacities in data words, descriptor words and code words; code_free is
-  // the first free code word (compiled code ends there).
-  explicit HandContext(uint32_t data_words = 4096, uint32_t desc_words = 3 * 256 + 1,
-                       uint32_t code_words = 2048, uint32_t code_free = 64) {
-    uint32_t head = (static_cast<uint32_t>(sizeof(EngineContext)) + 7) / 8 * 8;
-    uint32_t desc_bytes = (desc_words * 4 + 7) / 8 * 8;
-    uint32_t code_bytes = (code_words * 2 + 7) / 8 * 8;
-    mem_.assign((head + data_words * 8 + desc_bytes + code_bytes) / 8, 0);
-    ctx = reinterpret_cast<EngineContext*>(mem_.data());
-    ctx->frame = -1;
-    ctx->data_base = BlockOff{head};
-    ctx->data_capacity = data_words;
-    ctx->desc_base = BlockOff{head + data_words * 8};
-    ctx->desc_capacity = desc_words;
-    ctx->code_base = BlockOff{head + data_words * 8 + desc_bytes};
-    ctx->code_size = code_words;
-    ctx->code_free = code_free;
-    ctx->fn_count = 1;
-  }
-  HandContext(const HandContext&) = delete;
-  HandContext& operator=(const HandContext&) = delete;
-
-  EngineContext* ctx;
-
- private:
-  std::vector<uint64_t> mem_;
-};
 
 // Builders that stand in for the real pushers; they write what the item model
 // prescribes with no capacity test of their own (tests fill a stack to its

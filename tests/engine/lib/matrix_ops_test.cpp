@@ -1,6 +1,7 @@
 // Matrix operators over the value stack: every listed edge case, the hand-off
-// to the elementwise engine, "pinv" and the product, capacity failures that
-// must leave the stacks exactly as they were, and A (A \ B) = B, (B / A) A = B.
+// to the elementwise operators, "pinv" (a stand-in row registered for the
+// test) and the product, capacity failures that must leave the stacks exactly
+// as they were, and A (A \ B) = B, (B / A) A = B.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,9 +12,9 @@
 #include <vector>
 
 #include "engine/core/value_stack.h"
-#include "numlib/engine_ops.h"
+#include "engine/core/context.h"
+#include "engine/lib/matrix_ops.h"
 #include "numlib/matmul.h"
-#include "numlib/matrix_ops.h"
 #include "support/stack_invariants.h"
 #include "support/test_context.h"
 
@@ -27,85 +28,14 @@ struct Item {
   Vec re, im;
 };
 
-// --- Stand-ins for the engine operations the operators hand work to --------
+// --- A stand-in "pinv", registered as the only row of the test's table ---------
 
 struct Calls {
-  int elementwise = 0;
-  int last_op = 0;
   int pinv = 0;
   int pinv_rows = 0, pinv_cols = 0;
-  int mtimes = 0;
   bool pinv_fails = false;
 };
 Calls g_calls;
-
-// Plain real doubles with scalar expansion, enough to see results; anything
-// else is only recorded and replaced by an empty matrix.
-int model_elementwise(EngineContext* ctx, int op) {
-  ++g_calls.elementwise;
-  g_calls.last_op = op;
-  int32_t ar, ac, br, bc;
-  double *a, *ai, *b, *bi;
-  if (stk_get_matrix(ctx, 1, &ar, &ac, &a, &ai) != kOk || stk_get_matrix(ctx, 0, &br, &bc, &b, &bi) ||
-      ai || bi) {
-    stk_drop(ctx);
-    stk_drop(ctx);
-    return stk_push_empty(ctx);
-  }
-  const bool a_scalar = ar * ac == 1;
-  const int32_t rows = a_scalar ? br : ar, cols = a_scalar ? bc : ac;
-  Vec out(size_t(rows) * cols);
-  for (size_t i = 0; i < out.size(); ++i) {
-    double x = a[a_scalar ? 0 : i], y = b[br * bc == 1 ? 0 : i];
-    out[i] = op == '/' ? x / y : op == '\\' ? y / x : std::pow(x, y);
-  }
-  stk_drop(ctx);
-  stk_drop(ctx);
-  double* r;
-  TN_TRY(stk_push_matrix(ctx, rows, cols, &r, nullptr));
-  std::copy(out.begin(), out.end(), r);
-  return kOk;
-}
-
-void model_complex_power(double xr, double xi, double yr, double yi, double* re, double* im) {
-  if (yr == 0 && yi == 0) {
-    *re = 1;
-    *im = 0;
-    return;
-  }
-  if (xr == 0 && xi == 0) {
-    *re = *im = 0;
-    return;
-  }
-  double l, t;
-  if (xi == 0) {
-    l = std::log(std::fabs(xr));
-    t = xr < 0 ? M_PI : 0;
-  } else {
-    l = 0.5 * std::log(xr * xr + xi * xi);
-    t = std::atan2(xi, xr);
-  }
-  const double m = std::exp(l * yr - t * yi), phi = l * yi + t * yr;
-  *re = m * std::cos(phi);
-  *im = m * std::sin(phi);
-}
-
-int model_mtimes(EngineContext* ctx) {
-  ++g_calls.mtimes;
-  int32_t ar, ac, br, bc;
-  double *a, *ai, *b, *bi;
-  if (stk_get_matrix(ctx, 1, &ar, &ac, &a, &ai) || stk_get_matrix(ctx, 0, &br, &bc, &b, &bi) || ai ||
-      bi || ac != br)
-    return kIncompatibleSize;
-  Vec out(size_t(ar) * bc);
-  matmul_real(ar, ac, bc, a, b, out.data());
-  stk_drop(ctx);
-  stk_drop(ctx);
-  double* r;
-  TN_TRY(stk_push_matrix(ctx, ar, bc, &r, nullptr));
-  std::copy(out.begin(), out.end(), r);
-  return kOk;
-}
 
 // Records its operand and answers with the transposed shape, all 0.5.
 int model_pinv(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
@@ -124,14 +54,8 @@ int model_pinv(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   return kOk;
 }
 
-const BuiltinEntry kPinvRow = {model_pinv, 0, 0, "pinv", 1, 1, 1, 1};
-
-const BuiltinEntry* model_find(EngineContext*, const char* name, const BuiltinEntry* after, int32_t,
-                               int32_t* index) {
-  if (after || std::strcmp(name, "pinv") != 0) return nullptr;
-  *index = 0;
-  return &kPinvRow;
-}
+// Renamed to take "pinv" away; the empty row ends the table.
+BuiltinEntry g_pinv_rows[] = {{model_pinv, 0, 0, "pinv", 1, 1, 1, 1}, {nullptr, 0, 0, "", 0, 0, 0, 0}};
 
 // One operator applied to operands pushed in order; what is left unset is
 // not checked.
@@ -147,7 +71,6 @@ struct Case {
   int32_t rows = -1, cols = -1;
   Vec re = {}, im = {};
   double tol = 0;
-  int last_op = 0;  // the elementwise operator handed the work
 };
 Operand S(double re) { return {1, 1, {re}}; }
 Operand C(double re, double im) { return {1, 1, {re}, {im}}; }
@@ -161,17 +84,10 @@ class MatrixOps : public ::testing::Test {
 
   void SetUp() override {
     g_calls = Calls{};
-    NumlibEngineOps ops;
-    ops.elementwise_binary = model_elementwise;
-    ops.complex_power = model_complex_power;
-    ops.mtimes = model_mtimes;
-    ops.find_builtin = model_find;
-    numlib_set_engine_ops(ops);
+    std::strcpy(g_pinv_rows[0].name, "pinv");
+    ASSERT_EQ(engine_register_builtin_table(ctx, g_pinv_rows, 1), kOk);
   }
-  void TearDown() override {
-    EXPECT_TRUE(check_stack_invariants(ctx));
-    numlib_set_engine_ops(NumlibEngineOps{});
-  }
+  void TearDown() override { EXPECT_TRUE(check_stack_invariants(ctx)); }
 
   void push(int32_t rows, int32_t cols, const Vec& re, const Vec& im = {}) {
     if (rows <= 0 || cols <= 0) {  // keep shapes such as 0 x 3 as given
@@ -260,9 +176,6 @@ void MatrixOps::check(const std::vector<Case>& cases) {
       if (c.rows >= 0) {
         EXPECT_EQ(std::make_pair(r.rows, r.cols), std::make_pair(c.rows, c.cols));
       }
-      if (c.last_op) {
-        EXPECT_EQ(g_calls.last_op, c.last_op);
-      }
       if (!c.re.empty()) expect_values(r.re, c.re, c.tol);
       if (!c.im.empty()) expect_values(r.im, c.im, c.tol);
     }
@@ -281,8 +194,8 @@ TEST_F(MatrixOps, Quotients) {
       {.op = bi_mldivide, .in = {S(2), C(4, -6)}, .kind = kKindComplex, .re = {2}, .im = {-3}},
       {.op = bi_mldivide, .in = {C(0, 2), S(4)}, .re = {0}, .im = {-2}},  // 4 / 2i = -2i
       // A scalar divisor goes elementwise.
-      {.op = bi_mrdivide, .in = {{1, 3, {1, 2, 3}}, S(2)}, .re = {0.5, 1, 1.5}, .last_op = '/'},
-      {.op = bi_mldivide, .in = {S(2), {1, 2, {2, 4}}}, .re = {1, 2}, .last_op = '\\'},
+      {.op = bi_mrdivide, .in = {{1, 3, {1, 2, 3}}, S(2)}, .re = {0.5, 1, 1.5}},
+      {.op = bi_mldivide, .in = {S(2), {1, 2, {2, 4}}}, .re = {1, 2}},
       // Square systems.
       {.op = bi_mrdivide, .in = {{1, 2, {2, 4}}, {2, 2, {1, 0, 0, 2}}}, .re = {2, 2}},
       // Both blocks of a complex dividend are divided by a real matrix.
@@ -312,10 +225,6 @@ TEST_F(MatrixOps, Quotients) {
   EXPECT_EQ(r.im, (Vec{0}));
   EXPECT_TRUE(std::signbit(r.im[0]));
   stk_drop(ctx);
-
-  // Without the elementwise engine the path reports "not supported".
-  numlib_set_engine_ops(NumlibEngineOps{});
-  check({{.op = bi_mrdivide, .in = {{1, 3, {1, 2, 3}}, S(2)}, .status = kNotSupported}});
 }
 
 TEST_F(MatrixOps, NonSquareDivisorsUsePinv) {
@@ -324,7 +233,6 @@ TEST_F(MatrixOps, NonSquareDivisorsUsePinv) {
   Item r = run(bi_mrdivide, kOk, 2);
   EXPECT_EQ(g_calls.pinv, 1);
   EXPECT_EQ(g_calls.pinv_rows, 2);  // pinv saw B
-  EXPECT_EQ(g_calls.mtimes, 1);
   EXPECT_EQ(r.re, (Vec{3, 3}));  // [1 2 3] * 0.5 ones(3, 2)
   stk_drop(ctx);
 
@@ -348,9 +256,7 @@ TEST_F(MatrixOps, NonSquareDivisorsUsePinv) {
   g_calls.pinv_fails = false;
 
   // A row divisor is not square either; with no "pinv" registered: 26.
-  NumlibEngineOps ops = numlib_engine_ops();
-  ops.find_builtin = nullptr;
-  numlib_set_engine_ops(ops);
+  std::strcpy(g_pinv_rows[0].name, "nopinv");
   push(1, 3, {1, 2, 3});
   push(1, 3, {1, 1, 1});
   run(bi_mrdivide, kNonSquareMatrix, 2);
@@ -368,11 +274,24 @@ TEST_F(MatrixOps, NonDoubleOperands) {
     ASSERT_EQ(stk_push_typed_array(ctx, 2, d, 4, 0, &p), kOk);
     std::memcpy(p, v.data(), v.size() * 4);
   };
+  // The elements on top as doubles, whether the result kept int32 or is double.
+  auto top_values = [&] {
+    int ndims = 0, size = 0, is_unsigned = 0;
+    const uint32_t* dims = nullptr;
+    int64_t count = 0;
+    void* data = nullptr;
+    if (stk_get_typed_array(ctx, 0, &ndims, &dims, &count, &size, &is_unsigned, &data) == kOk && size == 4) {
+      Vec v(static_cast<size_t>(count));
+      for (int64_t i = 0; i < count; ++i) v[size_t(i)] = static_cast<const int32_t*>(data)[i];
+      return v;
+    }
+    return top().re;
+  };
 
   push_int32({1, 2, 3, 4}, 2, 2);
   push_scalar(2);
   run(bi_mpower, kOk, 2);  // int32([1 2; 3 4])^2 is elementwise
-  EXPECT_EQ(g_calls.last_op, '^');
+  EXPECT_EQ(top_values(), (Vec{1, 4, 9, 16}));
   stk_drop(ctx);
 
   push_int32({1, 2}, 1, 2);
@@ -396,7 +315,7 @@ TEST_F(MatrixOps, NonDoubleOperands) {
   push_scalar(2);
   push_int32({2, 4}, 1, 2);
   run(bi_mldivide, kOk, 2);  // 2 \ int32([2 4]): scalar divisor, elementwise
-  EXPECT_EQ(g_calls.last_op, '\\');
+  EXPECT_EQ(top_values(), (Vec{1, 2}));
   stk_drop(ctx);
 
   push_int32({2, 4}, 1, 2);
@@ -513,8 +432,6 @@ TEST_F(MatrixOps, ScalarPowers) {
                    .im = {std::sqrt(3.0)}, .tol = 1e-14});
   cases.push_back({.op = bi_mpower, .in = {C(0, 1), S(2)}, .kind = kKindComplex, .re = {-1}, .im = {0}, .tol = 1e-15});
   check(cases);
-  numlib_set_engine_ops(NumlibEngineOps{});
-  check({{.op = bi_mpower, .in = {C(0, 1), S(2)}, .status = kNotSupported}});
 }
 
 TEST_F(MatrixOps, MatrixPowers) {

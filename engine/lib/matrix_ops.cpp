@@ -3,18 +3,20 @@
 // power work copies, exponential work) lives above the stack tops and is
 // tested for room before the operands are changed, so every failure status
 // leaves the operands as they were.
-#include "numlib/matrix_ops.h"
+#include "engine/lib/matrix_ops.h"
 
 #include <cmath>
 #include <cstring>
 
+#include "engine/core/calls.h"
 #include "engine/core/checked.h"
 #include "engine/core/complex_scalar.h"
 #include "engine/core/convert.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
+#include "engine/lib/arith.h"
+#include "engine/lib/matprod.h"
 #include "numlib/dense_lu.h"
-#include "numlib/engine_ops.h"
 #include "numlib/expm.h"
 #include "numlib/matmul.h"
 
@@ -22,11 +24,6 @@ namespace {
 
 constexpr char kPinvName[] = "pinv";
 constexpr double kMaxIntegerPower = 1023.0;
-
-// Operator characters of the elementwise engine.
-constexpr int kOpRightDivide = '/';
-constexpr int kOpLeftDivide = '\\';
-constexpr int kOpPower = '^';
 
 // Which operand a non-double fallback requires to be a scalar.
 enum class ScalarRule { kTop, kDeeper, kEither };
@@ -61,10 +58,7 @@ double* data_scratch(EngineContext* ctx) {
   return reinterpret_cast<double*>(data_words(ctx) + ctx->data_top);
 }
 
-int elementwise(EngineContext* ctx, int op) {
-  auto fn = numlib_engine_ops().elementwise_binary;
-  return fn ? fn(ctx, op) : kNotSupported;
-}
+int elementwise(EngineContext* ctx, int op) { return arith_elementwise_binary(ctx, op); }
 
 // Operands other than plain double matrices: both must be fetchable as
 // arrays of one shape or a scalar (else 44), the rule's operand must be a
@@ -124,10 +118,8 @@ int divide_scalars(EngineContext* ctx, const Scalar& num, bool num_cplx, const S
 }
 
 const BuiltinEntry* find_pinv(EngineContext* ctx) {
-  auto find = numlib_engine_ops().find_builtin;
-  if (!find) return nullptr;
   int32_t index = 0;
-  const BuiltinEntry* e = find(ctx, kPinvName, nullptr, 0, &index);
+  const BuiltinEntry* e = lib_find_builtin(ctx, kPinvName, nullptr, 0, &index);
   return (e && e->fn) ? e : nullptr;
 }
 
@@ -138,14 +130,12 @@ const BuiltinEntry* find_pinv(EngineContext* ctx) {
 int divide_by_pinv(EngineContext* ctx, bool left) {
   const BuiltinEntry* pinv = find_pinv(ctx);
   if (!pinv) return kNonSquareMatrix;
-  auto mtimes = numlib_engine_ops().mtimes;
-  if (!mtimes) return kNotSupported;
   const int32_t height = ctx->desc_top;
   int st = stk_dup(ctx, 0, 2);
   if (st == kOk && left) st = stk_move(ctx, 2, 1);  // A's copy on top
   if (st == kOk) st = pinv->fn(ctx, 1, 1, builtin_data(ctx, pinv));
   if (st == kOk && left) st = stk_move(ctx, 2, 1);  // pinv(A) under B's copy
-  if (st == kOk) st = mtimes(ctx);
+  if (st == kOk) st = bi_mtimes(ctx);
   if (st != kOk) {
     while (ctx->desc_top > height) stk_drop(ctx);
     return st;
@@ -198,10 +188,8 @@ int scalar_power(EngineContext* ctx, const Mat& a, const Mat& b) {
       return kOk;
     }
   }
-  auto power = numlib_engine_ops().complex_power;
-  if (!power) return kNotSupported;
   double re = 0, im = 0;
-  power(x.re, x.im, y.re, y.im, &re, &im);
+  arith_complex_power(x.re, x.im, y.re, y.im, &re, &im);
   stk_drop(ctx);
   stk_drop(ctx);
   return stk_push_complex(ctx, re, im);  // real when the imaginary part is 0
@@ -292,13 +280,13 @@ int matrix_integer_power(EngineContext* ctx, const Mat& a, const Mat& b) {
 int bi_mrdivide(EngineContext* ctx) {
   if (stk_item_count(ctx) < 2) return kWrongArgType;
   if (!plain_double(desc_at(ctx, 0)) || !plain_double(desc_at(ctx, 1)))
-    return non_double_fallback(ctx, kOpRightDivide, ScalarRule::kTop);
+    return non_double_fallback(ctx, kArithRdivide, ScalarRule::kTop);
   Mat a = mat_at(ctx, 1);
   const Mat b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
     return divide_scalars(ctx, scalar_at(ctx, 1, a.cplx), a.cplx, scalar_at(ctx, 0, b.cplx), b.cplx);
   }
-  if (b.scalar()) return elementwise(ctx, kOpRightDivide);
+  if (b.scalar()) return elementwise(ctx, kArithRdivide);
   if (!b.square()) return divide_right_by_pinv(ctx);
   const int32_t n = b.rows, m = a.rows;
   if (m > 0 && a.cols != n) return kIncompatibleSize;
@@ -331,12 +319,12 @@ int bi_mrdivide(EngineContext* ctx) {
 int bi_mldivide(EngineContext* ctx) {
   if (stk_item_count(ctx) < 2) return kWrongArgType;
   if (!plain_double(desc_at(ctx, 0)) || !plain_double(desc_at(ctx, 1)))
-    return non_double_fallback(ctx, kOpLeftDivide, ScalarRule::kDeeper);
+    return non_double_fallback(ctx, kArithLdivide, ScalarRule::kDeeper);
   const Mat a = mat_at(ctx, 1), b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) {
     return divide_scalars(ctx, scalar_at(ctx, 0, b.cplx), b.cplx, scalar_at(ctx, 1, a.cplx), a.cplx);
   }
-  if (a.scalar()) return elementwise(ctx, kOpLeftDivide);
+  if (a.scalar()) return elementwise(ctx, kArithLdivide);
   if (!a.square()) return divide_left_by_pinv(ctx);
   const int32_t n = a.rows, p = b.cols;
   if (p > 0 && b.rows != n) return kIncompatibleSize;
@@ -412,7 +400,7 @@ int bi_det(EngineContext* ctx) {
 int bi_mpower(EngineContext* ctx) {
   if (stk_item_count(ctx) < 2) return kWrongArgType;
   if (!plain_double(desc_at(ctx, 0)) || !plain_double(desc_at(ctx, 1)))
-    return non_double_fallback(ctx, kOpPower, ScalarRule::kEither);
+    return non_double_fallback(ctx, kArithPower, ScalarRule::kEither);
   const Mat a = mat_at(ctx, 1), b = mat_at(ctx, 0);
   if (a.scalar() && b.scalar()) return scalar_power(ctx, a, b);
   if (a.scalar()) return scalar_to_matrix_power(ctx, a, b);

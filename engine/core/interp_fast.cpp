@@ -1,0 +1,227 @@
+// The interpreter's fast paths kept out of line: element reads and writes of
+// a local's real matrix, references to locals pushed in place, and arrays
+// stored, returned or passed without a copy. Each returns "not taken" with
+// nothing changed whenever its operands are anything else.
+#include "engine/core/interp_fast.h"
+
+#include "engine/core/assign.h"
+#include "engine/core/frames.h"
+#include "engine/core/stack_ops.h"
+
+namespace interp_fast {
+
+namespace {
+
+// True when slot k of the running function is never read again after the
+// instructions from `code` on: they are the function's return sequence (the
+// output count tests and the loads of outputs other than k), the frame
+// returns at its end, and no try block of the frame could resume its code.
+// Slot 0 is read by the return of a statement call, so it never dies here.
+bool local_dies_at_return(EngineContext* c, const uint16_t* code, const uint16_t* end, int32_t k) {
+  if (k <= 0 || c->frame < 0) return false;
+  const uint32_t* w = frame_words(c, c->frame);
+  if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame || int32_t(w[kFwLocals]) <= k || w[kFwFrameNames] != 0 ||
+      w[kFwCatchKind] != 0)
+    return false;
+  constexpr int kLongestReturn = 64;
+  const uint16_t* reach = code;  // the farthest jump target seen
+  for (int i = 0; i < kLongestReturn && code + 2 <= end; ++i) {
+    switch (code[0]) {
+      case kOpRetFunction:
+        return reach <= code;
+      case kOpNargout:
+      case kOpPushInt16:
+        code += 2;
+        break;
+      case kOpGt:
+        code += 1;
+        break;
+      case kOpJumpIfFalse: {
+        const int16_t off = int16_t(code[1]);
+        if (off < 0) return false;
+        code += 2;
+        if (code + off > reach) reach = code + off;
+        break;
+      }
+      case kOpLoadLocal:
+        if (int16_t(code[1]) == k) return false;
+        code += 2;
+        break;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+// The real double matrix a reference item designates (its data at w), or null.
+inline uint64_t* ref_real_matrix(EngineContext* c, const uint64_t* w) {
+  const auto* r = reinterpret_cast<const uint32_t*>(w);
+  const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
+  if (!heap_index_ok(c, at)) return nullptr;
+  uint64_t* e = heap_words(c) + at;
+  return tn::ld_u32(e) == kKindReal ? e : nullptr;
+}
+
+// Pushes a reference to a local whose value lies in its own block (slot_word
+// is the slot's descriptor-stack index); the caller has tested for room.
+inline void push_local_ref(EngineContext* c, uint32_t slot_word, uint32_t block, int32_t k, bool assign) {
+  uint64_t* p = stk_claim(c, kKindReference, kRefDataWords, 0, kRefDataWords);
+  p[0] = (assign ? 1u : 0u) | uint64_t(kRefTagValue) << 32;
+  p[1] = slot_word | uint64_t(block) << 32;
+  p[2] = 0;  // the whole value, not created
+  p[3] = uint32_t(k);
+}
+
+// True when the value loaded by the instruction before `code` is an argument
+// of a call of a user function that follows at once, with nothing but the
+// pushes of the other arguments in between: no instruction can then see the
+// value, and the callee takes its copy straight from the variable.
+bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
+  constexpr int kMostPushes = 8;
+  for (int pushed = 0; pushed <= kMostPushes; ++pushed) {
+    if (code + 4 > end) return false;
+    switch (code[0]) {
+      case kOpCallUser:
+        return pushed < int16_t(code[2]);
+      case kOpLoadLocal:
+      case kOpPushInt16:
+        code += 2;
+        break;
+      case kOpPushZero:
+      case kOpPushOne:
+        code += 1;
+        break;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+// --- Elements of a local's real double matrix --------------------------------------
+// Read or assigned by one or two real scalar subscripts in the variable's
+// block; any other operand, and every error, takes the handler.
+
+// «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts, from the
+// push_ref or push_ref_target at insn: the element is read or written at
+// once, with no reference made. The next instruction, or null.
+}  // namespace
+
+[[gnu::noinline]] const uint16_t* local_element(EngineContext* c, const uint16_t* insn, const uint16_t* end,
+                                                const uint32_t* slots, uint32_t count) {
+  const uint64_t* heap = heap_words(c);
+  const int64_t size = c->heap_size;
+  // The block of a local, or null.
+  auto block = [&](uint32_t k) -> uint64_t* {
+    const int64_t b = k < count ? int32_t(slots[k]) : -1;
+    return b >= 1 && b + kElemHeaderWords <= size ? const_cast<uint64_t*>(heap) + b : nullptr;
+  };
+  auto scalar = [&](uint16_t word, uint64_t* out) {
+    const uint64_t* b = block(uint32_t(int16_t(word)));
+    if (!b || b[0] != kScalarHead || b[1] != kScalarTail) return false;
+    *out = b[kHeapValueHeaderWords];
+    return true;
+  };
+  uint64_t* e = block(uint32_t(int16_t(insn[1])));
+  uint64_t subs[2];
+  if (!e || tn::ld_u32(e) != kKindReal || insn + 7 > end || !scalar(insn[3], subs)) return nullptr;
+  int n = 1;
+  const uint16_t* op = insn + 4;
+  if (op[0] == kOpLoadLocal) {
+    if (insn + 9 > end || !scalar(op[1], subs + 1)) return nullptr;
+    n = 2;
+    op += 2;
+  }
+  const bool target = insn[0] == kOpPushRefTarget;
+  int64_t off;
+  if (op[0] != (target ? kOpIndexAssign : kOpIndexRefRead) || op[1] != n || op[2] != 0 ||
+      !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off))
+    return nullptr;
+  if (!target) {
+    if (!desc_room(c) || c->data_top + 1 >= int64_t(c->data_capacity)) return nullptr;
+    *stk_claim(c, kKindReal, 1, 1, 1) = e[kElemHeaderWords + off];
+    return op + 3;
+  }
+  const uint32_t* top = desc_words(c) + c->desc_top - 3;
+  if (c->desc_top < 3 || top[0] != kKindReal || top[1] != 1 || top[2] != 1) return nullptr;
+  e[kElemHeaderWords + off] = data_words(c)[c->data_top - 1];
+  c->data_top -= 1;
+  c->desc_top -= 3;
+  return op + 3;
+}
+
+// A reference to a local holding its value in its own block, written in
+// place (a global's link, or an undefined target, takes the handler).
+[[gnu::noinline]] bool push_ref_fast(EngineContext* c, const uint32_t* slot, int32_t k, bool target) {
+  if (!heap_index_ok(c, int32_t(*slot)) || !desc_room(c) ||
+      c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity) || (heap_words(c)[*slot] & kKindReference))
+    return false;
+  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, target);
+  return true;
+}
+
+
+// index_ref_read n 0 on a reference and n real scalars.
+[[gnu::noinline]] bool index_read_fast(EngineContext* c, int n) {
+  if ((n != 1 && n != 2) || c->desc_top < 3 * (n + 1)) return false;
+  uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 1);
+  uint64_t* data = data_words(c);
+  uint64_t* subs = data + c->data_top - n;
+  if (d[0] != kKindReference || d[1] != kRefDataWords || !desc_is_real_scalar(d + 3) || (n == 2 && !desc_is_real_scalar(d + 6)))
+    return false;
+  uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
+  int64_t off;
+  if (!e || !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) return false;
+  const uint64_t v = e[kElemHeaderWords + off];
+  d[0] = kKindReal;
+  d[1] = 1;
+  d[2] = 1;
+  c->desc_top -= 3 * n;
+  c->data_top -= n + kRefDataWords - 1;
+  data[c->data_top - 1] = v;
+  return true;
+}
+
+// index_assign n 0 of a real scalar through a reference and n real scalars.
+[[gnu::noinline]] bool index_assign_fast(EngineContext* c, int n) {
+  if ((n != 1 && n != 2) || c->desc_top < 3 * (n + 2)) return false;
+  const uint32_t* d = desc_words(c) + c->desc_top - 3 * (n + 2);
+  uint64_t* subs = data_words(c) + c->data_top - n;
+  if (!desc_is_real_scalar(d) || d[3] != kKindReference || d[4] != kRefDataWords || !desc_is_real_scalar(d + 6) ||
+      (n == 2 && !desc_is_real_scalar(d + 9)))
+    return false;
+  uint64_t* e = ref_real_matrix(c, subs - kRefDataWords);
+  int64_t off;
+  if (!e || !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off)) return false;
+  e[kElemHeaderWords + off] = subs[-int(kRefDataWords) - 1];
+  c->desc_top -= 3 * (n + 2);
+  c->data_top -= n + kRefDataWords + 1;
+  return true;
+}
+
+// An array loaded by the instruction at insn (slot: its local, or null) and
+// stored or returned at once goes from block to block (or its block moves
+// when the slot dies) instead of through the stack; passed straight to a
+// user function, it travels as a reference. kReturned: the frame was popped
+// and the position is the caller's. slot holds a block.
+[[gnu::noinline]] ArrayLoad load_array(EngineContext* c, const uint16_t* insn, const uint8_t* base,
+                                       int64_t area_bytes, const uint32_t* slot) {
+  const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
+  const int32_t k = int16_t(insn[1]);
+  if (insn + 4 <= end && insn[2] == kOpStoreLocal)
+    return var_try_copy_local(c, k, int16_t(insn[3]), local_dies_at_return(c, insn + 4, end, k)) ? ArrayLoad::kStored
+                                                                                                 : ArrayLoad::kNone;
+  if (insn + 3 <= end && insn[2] == kOpRetFunction) {
+    c->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(insn + 3) - base);
+    return var_try_return_local(c, k) ? ArrayLoad::kReturned : ArrayLoad::kNone;
+  }
+  if (!desc_room(c) || c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity)) return ArrayLoad::kNone;
+  const uint32_t* h = block_words32(c, int32_t(*slot));
+  const bool array = h[0] <= kKindComplex || (h[0] == kKindPayload && h[2] >= kPayNumeric && h[2] <= kPayLogical);
+  if (!array || !feeds_user_call(insn + 2, end)) return ArrayLoad::kNone;
+  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, false);
+  return ArrayLoad::kReferenced;
+}
+
+}  // namespace interp_fast

@@ -1,0 +1,274 @@
+// The interpreter's fast paths: the value shapes they recognise, the scalar
+// kernels and tests the loop inlines, and the paths kept out of line (element
+// reads and writes of a local's matrix, references to locals, arrays moved
+// instead of copied). Each either does its whole step or leaves every stack,
+// variable and heap word as it found it, so the general handler can run.
+// Internal to engine/core: only the interpreter's files include it.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "engine/core/complex_scalar.h"
+#include "engine/core/context.h"
+#include "engine/core/control_flow.h"
+#include "engine/core/heap.h"
+#include "engine/core/opcodes.h"
+#include "engine/core/scalar_subscripts.h"
+#include "engine/core/value_stack.h"
+#include "engine/core/var_blocks.h"
+
+namespace interp_fast {
+
+// Descriptor and heap words of a real 1 x 1 double, read as 64-bit words:
+// {kind 0, rows 1} and {columns 1, 0}.
+constexpr uint64_t kScalarHead = kRealScalarHead;
+constexpr uint64_t kScalarTail = 1;
+// The same for a complex 1 x 1 double: {kind 1, rows 1}, then its two parts.
+constexpr uint64_t kComplexHead = uint64_t(kKindComplex) | uint64_t(1) << 32;
+// The first two data words of a logical 1 x 1 array: {type u8, 2 dims}, {1, 1}.
+constexpr uint64_t kLogicalHead = uint64_t(kElemU8) | uint64_t(2) << 32;
+constexpr uint64_t kLogicalDims = uint64_t(1) | uint64_t(1) << 32;
+constexpr uint32_t kLogicalWords = 3;
+
+[[gnu::always_inline]] inline bool is_comparison(uint16_t op) {
+  static_assert(kOpNe == kOpEq + 1 && kOpLt == kOpEq + 4 && kOpGe == kOpEq + 7);
+  // ==, ~=, <, >, <=, >= (same and unsame lie between and are not ours).
+  return uint16_t(op - kOpEq) <= 7 && op != kOpSame && op != kOpUnsame;
+}
+// x op y for the four arithmetic operators of two real scalars; false for
+// any other opcode.
+[[gnu::always_inline]] inline bool arith_scalars(uint16_t op, double x, double y, double* r) {
+  switch (op) {
+    case kOpPlus: *r = x + y; return true;
+    case kOpMinus: *r = x - y; return true;
+    case kOpTimes:
+    case kOpMtimes: *r = x * y; return true;
+    case kOpRdivide:
+    case kOpMrdivide: *r = x / y; return true;
+    default: return false;
+  }
+}
+[[gnu::always_inline]] inline bool compare_scalars(uint16_t op, double a, double b) {
+  switch (op) {
+    case kOpEq: return a == b;
+    case kOpNe: return a != b;
+    case kOpLt: return a < b;
+    case kOpGt: return a > b;
+    case kOpLe: return a <= b;
+    default: return a >= b;
+  }
+}
+
+// When the instruction at next pushes a real scalar (a local holding one in
+// its own block, or a small constant), its value goes to y and the answer is
+// the instruction after it; else null.
+[[gnu::always_inline]] inline const uint16_t* second_scalar(const uint16_t* next, const uint32_t* slots, uint32_t slot_count,
+                                     const uint64_t* heap, double* y) {
+  switch (*next) {
+    case kOpLoadLocal: {
+      const uint32_t k = uint32_t(int16_t(next[1]));
+      if (k >= slot_count) return nullptr;
+      const uint32_t b = slots[k];
+      if (b == uint32_t(-1) || b == 0) return nullptr;
+      const uint64_t* block = heap + b;
+      if (block[0] != kScalarHead || block[1] != kScalarTail) return nullptr;
+      *y = tn::ld_f64(block + kHeapValueHeaderWords);
+      return next + 2;
+    }
+    case kOpPushInt16:
+      *y = double(int16_t(next[1]));
+      return next + 2;
+    case kOpPushOne:
+      *y = 1.0;
+      return next + 1;
+    case kOpPushZero:
+      *y = 0.0;
+      return next + 1;
+    default:
+      return nullptr;
+  }
+}
+
+// Writes v over the value of local k when that is a real scalar in its own
+// block; false (nothing written) otherwise.
+[[gnu::always_inline]] inline bool store_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
+                                                      uint32_t k, double v) {
+  const uint32_t b = k < count ? slots[k] : 0;
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return false;
+  tn::st_f64(heap + b + kHeapValueHeaderWords, v);
+  return true;
+}
+
+// Gives an undefined local a fresh block for a double scalar (head: the
+// first header word, words: the data words); false without heap room.
+[[gnu::always_inline]] inline bool give_scalar_block(EngineContext* c, uint64_t* heap, uint32_t* slot, uint64_t head,
+                                                     int words) {
+  int32_t block = 0;
+  if (heap_alloc(c, kHeapValueHeaderWords + words, &block) != kOk) return false;
+  heap[block] = head;
+  heap[block + 1] = kScalarTail;
+  *slot = uint32_t(block);
+  return true;
+}
+
+// Two double scalars on top of the stack, real or complex: where their data
+// lie and their parts (a real one's imaginary part read as 0).
+struct ScalarPair {
+  bool ac, bc;
+  uint64_t* pa;
+  uint64_t* pb;
+  double ar, ai, br, bi;
+};
+[[gnu::always_inline]] inline bool double_scalar_pair(EngineContext* c, const uint32_t* desc, uint64_t* data,
+                                                      ScalarPair* s) {
+  const uint32_t* db = desc + c->desc_top - 3;
+  const uint32_t* da = db - 3;
+  if (c->desc_top < 6 || da[0] > kKindComplex || db[0] > kKindComplex || da[1] != 1 || da[2] != 1 || db[1] != 1 ||
+      db[2] != 1)
+    return false;
+  s->ac = da[0] == kKindComplex;
+  s->bc = db[0] == kKindComplex;
+  s->pb = data + c->data_top - (s->bc ? 2 : 1);
+  s->pa = s->pb - (s->ac ? 2 : 1);
+  s->ar = tn::ld_f64(s->pa);
+  s->ai = s->ac ? tn::ld_f64(s->pa + 1) : 0.0;
+  s->br = tn::ld_f64(s->pb);
+  s->bi = s->bc ? tn::ld_f64(s->pb + 1) : 0.0;
+  return true;
+}
+
+// The element that n (1 or 2) real scalar subscripts, whose data words lie
+// at subs, select in the real double matrix of header h.
+inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64_t* off) {
+  return scalar_subscript_offset(h, n, tn::ld_f64(subs), n == 2 ? tn::ld_f64(subs + 1) : 0.0, off);
+}
+
+// Pushes a real scalar over stack tops dt and vt; the caller checked the room.
+[[gnu::always_inline]] inline void push_real_scalar(EngineContext* c, uint32_t* desc, uint64_t* data, int32_t dt,
+                                                    int32_t vt, double v) {
+  set_desc_real_scalar(desc + dt);
+  tn::st_f64(data + vt, v);
+  c->desc_top = dt + kDescWords;
+  c->data_top = vt + 1;
+}
+
+// Pushes a logical 1 x 1 array, as the relational operators make it; the
+// caller checked the room.
+[[gnu::always_inline]] inline void push_logical_scalar(EngineContext* c, uint32_t* desc, uint64_t* data, bool truth) {
+  const int32_t dt = c->desc_top, vt = c->data_top;
+  uint32_t* d = desc + dt;
+  d[0] = kKindPayload;
+  d[1] = kLogicalWords;
+  d[2] = kPayLogical;
+  uint64_t* p = data + vt;
+  p[0] = kLogicalHead;
+  p[1] = kLogicalDims;
+  p[2] = truth ? 1 : 0;
+  c->desc_top = dt + kDescWords;
+  c->data_top = vt + int32_t(kLogicalWords);
+}
+
+// Pushes the complex scalar held in block (a heap value); false without room.
+[[gnu::always_inline]] inline bool push_complex_block(EngineContext* c, uint32_t* desc, uint64_t* data,
+                                                      const uint64_t* block) {
+  const int32_t dt = c->desc_top, vt = c->data_top;
+  if (int64_t(vt) + 2 >= int64_t(c->data_capacity)) return false;
+  uint32_t* d = desc + dt;
+  d[0] = kKindComplex;
+  d[1] = 1;
+  d[2] = 1;
+  data[vt] = block[kHeapValueHeaderWords];
+  data[vt + 1] = block[kHeapValueHeaderWords + 1];
+  c->desc_top = dt + kDescWords;
+  c->data_top = vt + 2;
+  return true;
+}
+
+// The truth of a real or logical scalar on top of the stack, read directly:
+// its data words (to drop it), or 0 for any other item.
+[[gnu::always_inline]] inline int32_t top_scalar_truth(const EngineContext* c, const uint32_t* desc,
+                                                       const uint64_t* data, bool* truth) {
+  const int32_t dt = c->desc_top, vt = c->data_top;
+  if (dt < kDescWords) return 0;
+  const uint32_t* d = desc + dt - kDescWords;
+  if (desc_is_real_scalar(d)) {
+    *truth = tn::ld_f64(data + vt - 1) != 0;
+    return 1;
+  }
+  if (d[0] == kKindPayload && d[1] == kLogicalWords && d[2] == kPayLogical && data[vt - 3] == kLogicalHead &&
+      data[vt - 2] == kLogicalDims) {
+    *truth = uint8_t(data[vt - 1]) != 0;
+    return int32_t(kLogicalWords);
+  }
+  return 0;
+}
+
+// One step of a real range loop's state words w: false when no step is
+// left; else the loop value, and the state moved on.
+[[gnu::always_inline]] inline bool range_step(uint64_t* w, double* value) {
+  const uint64_t left = w[kRsLeft];
+  if (left == 0) return false;
+  const double cur = tn::ld_f64(w + kRsCur);
+  tn::st_f64(w + kRsCur, cur + tn::ld_f64(w + kRsStep));
+  w[kRsLeft] = left - 1;
+  *value = cur;
+  return true;
+}
+
+// «x op y» (stored at once or pushed) and «x < y» (with the jump that
+// follows), where x is the real scalar local whose block the instruction at
+// insn loads and y a real scalar local or small constant: one step, since no
+// instruction in between can observe the operands. The next instruction;
+// with *condition set, the instruction after the comparison, whose result is
+// *truth (the loop acts on it); null when nothing was done. The caller
+// checked the room for one scalar.
+[[gnu::always_inline]] inline const uint16_t* fuse_local_scalar(EngineContext* c, const uint16_t* insn,
+                                                                const uint64_t* block, const uint32_t* slots,
+                                                                uint32_t slot_count, uint32_t* desc, uint64_t* data,
+                                                                uint64_t* heap, bool* condition, bool* truth) {
+  const int32_t dt = c->desc_top, vt = c->data_top;
+  const double x = tn::ld_f64(block + kHeapValueHeaderWords);
+  double y;
+  const uint16_t* op = second_scalar(insn + 2, slots, slot_count, heap, &y);
+  if (!op) return nullptr;
+  double r;
+  if (!arith_scalars(*op, x, y, &r)) {
+    if (!is_comparison(*op) || int64_t(vt) + int64_t(kLogicalWords) >= int64_t(c->data_capacity)) return nullptr;
+    *truth = compare_scalars(*op, x, y);
+    *condition = true;
+    return op + 1;
+  }
+  // Stored at once into a local that holds a real scalar: «n = n + 1».
+  if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r))
+    return op + 3;
+  push_real_scalar(c, desc, data, dt, vt, r);
+  return op + 1;
+}
+
+// «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts, from the
+// push_ref or push_ref_target at insn: the element is read or written at
+// once, with no reference made. The next instruction, or null.
+const uint16_t* local_element(EngineContext* c, const uint16_t* insn, const uint16_t* end, const uint32_t* slots,
+                              uint32_t count);
+// A reference to a local holding its value in its own block, written in
+// place (a global's link, or an undefined target, takes the handler).
+bool push_ref_fast(EngineContext* c, const uint32_t* slot, int32_t k, bool target);
+// index_ref_read n 0 on a reference and n real scalars.
+bool index_read_fast(EngineContext* c, int n);
+// index_assign n 0 of a real scalar through a reference and n real scalars.
+bool index_assign_fast(EngineContext* c, int n);
+
+// The quick forms of loading an array (see load_array), taken for values of
+// at least this many data words.
+constexpr uint32_t kLargeValueWords = 8;
+enum class ArrayLoad { kNone, kStored, kReferenced, kReturned };
+// An array loaded by the instruction at insn (slot: its local, or null) and
+// stored or returned at once goes from block to block (or its block moves
+// when the slot dies) instead of through the stack; passed straight to a
+// user function, it travels as a reference. kReturned: the frame was popped
+// and the position is the caller's. slot holds a block.
+ArrayLoad load_array(EngineContext* c, const uint16_t* insn, const uint8_t* base, int64_t area_bytes,
+                     const uint32_t* slot);
+
+}  // namespace interp_fast

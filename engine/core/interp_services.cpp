@@ -1,0 +1,50 @@
+// The services the loop calls that others install: the task scheduler's
+// switching and pending events (by default one context that runs queued
+// calls itself) and the built-in display of values.
+#include <cstring>
+
+#include "engine/core/interp.h"
+#include "engine/core/interp_dispatch.h"
+
+namespace {
+
+bool single_yield(EngineContext*, CodePosition*) { return false; }
+void single_switch(EngineContext*, int32_t) {}
+void single_remove(EngineContext*, int32_t) {}
+
+// Runs the oldest queued function call with the position stored around it.
+// A queued item list needs the task scheduler's runner; it stays queued.
+int single_run_event(EngineContext* c, CodePosition* pos) {
+  if (c->event_count < 1 || !c->events[0].fn) return kOk;
+  const PendingEvent e = c->events[0];
+  std::memmove(c->events, c->events + 1, sizeof(PendingEvent) * size_t(c->event_count - 1));
+  --c->event_count;
+  if (pos) c->pos = *pos;
+  const int status = e.fn(c, e.data);
+  if (pos) *pos = c->pos;
+  return status;
+}
+
+constexpr InterpTaskOps kSingleContext = {single_yield, single_switch, single_remove, single_run_event};
+InterpTaskOps g_task_ops = kSingleContext;
+
+}  // namespace
+
+const InterpTaskOps& interp_task_ops() { return g_task_ops; }
+
+void interp_set_task_ops(const InterpTaskOps* ops) {
+  g_task_ops = kSingleContext;
+  if (!ops) return;
+  if (ops->yield) g_task_ops.yield = ops->yield;
+  if (ops->switch_to) g_task_ops.switch_to = ops->switch_to;
+  if (ops->remove) g_task_ops.remove = ops->remove;
+  if (ops->run_event) g_task_ops.run_event = ops->run_event;
+}
+
+namespace {
+int display_missing(EngineContext*, int32_t, int) { return kNotSupported; }
+DisplayFn g_display = display_missing;
+}  // namespace
+
+void interp_set_display(DisplayFn fn) { g_display = fn ? fn : display_missing; }
+int interp_display(EngineContext* ctx, int32_t fd, int pop) { return g_display(ctx, fd, pop); }

@@ -1,0 +1,116 @@
+// The interpreter's slower steps, out of the loop: typed constants and text
+// written out, the workspace's slots for the fast local paths, calls of user
+// functions and handlers, breakpoints and time slices between tasks.
+#include "engine/core/interp_steps.h"
+
+#include <cstring>
+
+#include "engine/core/calls.h"
+#include "engine/core/errors.h"
+#include "engine/core/assign.h"
+#include "engine/core/frames.h"
+#include "engine/core/heap.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/streams.h"
+#include "engine/core/strings.h"
+#include "engine/core/value_stack.h"
+#include "engine/core/var_blocks.h"
+
+namespace interp_steps {
+
+bool is_base_frame(EngineContext* c, int32_t index) {
+  return index >= 0 && int32_t(frame_words(c, index)[kFwCallerKind]) == kAreaBaseFrame;
+}
+
+uint32_t* workspace_slots(EngineContext* c, uint32_t* count) {
+  int32_t slots = 0;
+  const int32_t ws = frame_workspace(c, &slots);
+  *count = ws >= 0 && slots > 0 ? uint32_t(slots) : 0;
+  return ws >= 0 ? frame_words(c, ws) + kFrameFixedWords : nullptr;
+}
+
+int32_t caller_function_id(EngineContext* c) {
+  return c->frame >= 0 ? int32_t(frame_words(c, c->frame)[kFwFunctionId]) : 0;
+}
+
+int push_typed_scalar(EngineContext* c, uint32_t size, bool is_unsigned, uint64_t bits) {
+  const int32_t one[2] = {1, 1};
+  void* e = nullptr;
+  TN_TRY(stk_push_typed_array(c, 2, one, int(size), is_unsigned ? 1 : 0, &e));
+  std::memcpy(e, &bits, size);
+  return kOk;
+}
+
+int push_single(EngineContext* c, double re, double im, bool imaginary) {
+  const int32_t one[2] = {1, 1};
+  float* fr = nullptr;
+  float* fi = nullptr;
+  TN_TRY(stk_push_single_nd(c, 2, one, &fr, imaginary ? &fi : nullptr));
+  *fr = float(re);
+  if (fi) *fi = float(im);
+  return kOk;
+}
+
+int write_string16(EngineContext* c, const uint16_t* chars, int32_t n) {
+  if (c->charset[kCharsetEncode]) {
+    // Through the charset encoder, as every 16-bit text written out; a chunk
+    // of characters always fits the buffer (3 bytes each and the reserve).
+    constexpr int32_t kChunkChars = 64;
+    uint8_t bytes[kChunkChars * kMaxEncodedBytes + 8];
+    for (int32_t i = 0; i < n; i += kChunkChars) {
+      const int32_t take = n - i < kChunkChars ? n - i : kChunkChars;
+      int32_t count = 0;
+      wstr_to_bytes(c, kNewlineLF, chars + i, take, bytes, int32_t(sizeof bytes), &count);
+      TN_TRY(io_write(c, kFdStdout, reinterpret_cast<const char*>(bytes), count));
+    }
+    return kOk;
+  }
+  // Without a charset, characters above 255 have no byte of their own.
+  char buf[256];
+  int32_t at = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    buf[at++] = chars[i] < 256 ? char(chars[i]) : '?';
+    if (at == int32_t(sizeof buf) || i + 1 == n) {
+      TN_TRY(io_write(c, kFdStdout, buf, at));
+      at = 0;
+    }
+  }
+  return kOk;
+}
+
+// Maps "Undefined variable" for a local of the current frame to "Undefined input argument".
+int local_read_status(EngineContext* c, int status, int slot) {
+  if (status != kUndefinedVariable || c->frame < 0) return status;
+  if (slot < int32_t(frame_words(c, c->frame)[kFwLocals]))
+    return err_raise_code(c, kUndefinedInputArg, slot, 0, -1, nullptr);
+  return status;
+}
+
+// Dereferences the references among the top n items above the current frame
+// (the arguments a call left on the stack for a built-in).
+// The breakpoint list holds {function id, line} pairs.
+bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line) {
+  if (c->bp_count < 1 || c->bp_list < 1) return false;
+  const uint8_t* list = reinterpret_cast<const uint8_t*>(heap_words(c) + c->bp_list);
+  for (int32_t i = 0; i < c->bp_count; ++i)
+    if (tn::ld_i32(list + 8 * i) == function_id && tn::ld_i32(list + 8 * i + 4) == line) return true;
+  return false;
+}
+
+bool slice_used(EngineContext* c) {
+  if (!c->clock_fn) return c->yield_request != 0;
+  uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
+  void* state = record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + 4 * 34) : c->clock_state;
+  const double dt = c->clock_fn(state, 0, 1);
+  if (!record) {
+    c->time_used += dt;
+    return c->time_used > c->time_slice;
+  }
+  uint8_t* r = reinterpret_cast<uint8_t*>(record);
+  const double used = tn::ld_f64(r + 4 * 28) + dt;
+  tn::st_f64(r + 4 * 28, used);
+  tn::st_f64(r + 4 * 30, tn::ld_f64(r + 4 * 30) + dt);
+  return used > c->time_slice;
+}
+
+}  // namespace interp_steps
