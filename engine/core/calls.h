@@ -22,14 +22,14 @@ int32_t fn_library_of(EngineContext* ctx, int32_t context_id);
 // (and, from the base workspace, the command line's "_cli" library).
 int32_t fn_find_user(EngineContext* ctx, const char* name, int32_t length, const char* class_name,
                      int32_t class_length, int32_t library, int search_uses, int32_t* class_symbol);
-// Splits "class::name" and searches with the use-lists; 107 for a lone ":".
+// Splits "class::name" and searches with the use-lists; kBadArgument for a lone ":".
 int fn_find_user_simple(EngineContext* ctx, const char* name, int32_t length, int32_t library, int32_t* id);
 
 // Class id of a row of the table at that position of the registered list.
 inline int32_t builtin_class_id(int32_t table_position, int32_t class_word) {
   return 6 + 128 * table_position + (class_word < 0 ? -class_word : class_word);
 }
-// The placeholder of a built-in function row: 1000 "Not supported". Defined
+// The placeholder of a built-in function row: kNotSupported, "Not supported". Defined
 // here so that resolution can tell an unbuilt row from a working one.
 int builtin_not_supported(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 
@@ -44,19 +44,19 @@ const BuiltinEntry* lib_find_builtin(EngineContext* ctx, const char* name, const
 
 // Maximum input and output counts of the function a name designates: a user
 // function's header, a row's counts (64 = any), an intrinsic's (32767 = no
-// maximum); 122 when nothing has that name.
+// maximum); kUndefinedFunctionOrVariable when nothing has that name.
 constexpr int32_t kCountUnbounded = 32767;
 int fn_find_by_name(EngineContext* ctx, const char* name, const char* library_name, int32_t context_id,
                     uint32_t flags, int32_t* max_in, int32_t* max_out);
 
 enum : uint32_t {
-  kResolveUserOnly = 1,     // a built-in result is 122
+  kResolveUserOnly = 1,     // a built-in result is kUndefinedFunctionOrVariable
   kResolveBuiltinOnly = 2,  // user functions are passed over
 };
 // The run-time resolution of a call of name with nargin arguments on top of
 // the stack. Exactly one of *function_id (>= 1), *row (with *opcode 327 + k)
-// and *intrinsic (with its opcode) is set. 121, or 186/187 when a name
-// matched with the wrong counts.
+// and *intrinsic (with its opcode) is set. kUndefinedFunction, or
+// kWrongNargin / kWrongNargout when a name matched with the wrong counts.
 int fn_resolve_ref(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout,
                    int32_t* function_id, const BuiltinEntry** row, int32_t* opcode,
                    const IntrinsicEntry** intrinsic, uint32_t flags = 0);
@@ -105,8 +105,8 @@ int frame_return_discard(EngineContext* ctx);
 // to run; *value_count: the values it leaves.
 int exec_code_block(EngineContext* ctx, const char* text, int32_t length, int32_t* value_count);
 // exec_code_block for a caller that takes exactly nargout results (0: none):
-// the frame keeps the last nargout values the text leaves; 126 (nothing
-// pushed) when it leaves fewer. flags are added to the compiler's.
+// the frame keeps the last nargout values the text leaves; kTooManyOutputs
+// (nothing pushed) when it leaves fewer. flags are added to the compiler's.
 int exec_eval_block(EngineContext* ctx, const char* text, int32_t length, int nargout, uint32_t flags);
 // Runs a command line: definitions go to "_cli", statements are compiled in
 // the current workspace; 500 with the position set, for the host to run.
@@ -124,7 +124,7 @@ int stack_push_record(EngineContext* ctx, const char* name, int32_t length, int3
 // Name of a function reference's payload {i16 length, u16 word, bytes}.
 void code_string_ref(const void* record, const char** text, int32_t* length);
 // The flat item (kind, a, b as doubles, then the data) of the values an
-// inline function value at depth captured; 43 when the value carries none.
+// inline function value at depth captured; kWrongType when the value carries none.
 int inline_captures(EngineContext* ctx, int depth, const double** flat);
 int funarg_resolve(EngineContext* ctx, int depth, int32_t context_id, int32_t* max_in, int32_t* max_out);
 int funarg_pop_resolve(EngineContext* ctx, int depth, int which);

@@ -112,7 +112,7 @@ struct Unit {
   // Local names.
   const uint8_t* name_entry(int32_t slot) const { return names + int64_t(slot) * kNameBytes; }
   int32_t find_name(const char* text, int32_t length) const;
-  // Slot of the name, adding it when new: 182 when the table is full.
+  // Slot of the name, adding it when new: kVariableTableOverflow when the table is full.
   int add_name(const char* text, int32_t length, int32_t* slot);
 };
 
@@ -124,7 +124,7 @@ int32_t varname_table_find(const uint8_t* names, int32_t count, const char* text
 // back to the previous one of the same chain, 0 at the end.
 int chain_link(Unit& u, int64_t* head, int64_t operand);
 // Points every operand of the chain at target (offsets counted from the word
-// after each operand); 180 when an offset does not fit 16 bits.
+// after each operand); kCompilationOverflow when an offset does not fit 16 bits.
 int chain_patch(Unit& u, int64_t head, int64_t target);
 // A single jump operand.
 int patch_jump(Unit& u, int64_t operand, int64_t target);

@@ -20,7 +20,7 @@ int stk_convert_to_double(EngineContext* ctx, int which, int single_flag, int* c
 
 // Converts the item at depth to an integer array of that element size and
 // signedness, truncating and wrapping; with the check flag a value that is not
-// integral (102) or out of the target range (103) is refused.
+// integral (kNonIntegerArg) or out of the target range (kArgOutOfRange) is refused.
 int stk_convert_to_int(EngineContext* ctx, int depth, int elem_size, int unsigned_flag,
                        int check_flag);
 
@@ -36,5 +36,5 @@ int stk_test_condition(EngineContext* ctx, int depth, uint8_t* out);
 int stk_pop_condition(EngineContext* ctx, uint8_t* out);
 
 // Checks the nargin top items against a spec string (one letter an argument);
-// without a spec only objects are refused. 0 or 44.
+// without a spec only objects are refused. kOk or kWrongArgType.
 int stk_argcheck(EngineContext* ctx, int nargin, const char* spec);

@@ -68,7 +68,7 @@ using CompileSourceFn = int (*)(EngineContext* ctx, int32_t library, const char*
                                 uint16_t* code, int64_t capacity, int64_t* code_words,
                                 int32_t function_id, uint32_t flags, int32_t* values);
 // Installs the compiler and returns the previous one. Until the statement
-// compiler is installed every compilation reports 1000.
+// compiler is installed every compilation reports kNotSupported.
 CompileSourceFn fn_set_compiler(CompileSourceFn fn);
 CompileSourceFn fn_compiler();
 
@@ -77,12 +77,12 @@ int fn_table_define(EngineContext* ctx, const char* name, int32_t length, const 
                     int32_t class_length, int32_t library, int private_flag, int restricted_flag,
                     int32_t second_library, int32_t* id);
 void fn_table_grow(EngineContext* ctx);
-// Removes a function's compiled code; later code moves down. 199 when a frame
+// Removes a function's compiled code; later code moves down. kFunctionRedefined when a frame
 // or the current position still runs code at or above the block (nothing
 // changes then). An uncompiled function: 0, nothing to do.
 int fn_code_remove(EngineContext* ctx, int32_t id);
 void fn_table_reset(EngineContext* ctx);
-// Appends a new entry, growing the table when full; 198 when it stays full.
+// Appends a new entry, growing the table when full; kTooManyUserFunctions when it stays full.
 int fn_table_add(EngineContext* ctx, int32_t w0, int32_t w1, int32_t w2, int32_t w3, int32_t* id);
 // True when running or suspended code (the current position, any frame's
 // return, catch or suspend position, a frame's name table) lies in the code

@@ -8,7 +8,8 @@
 // Stack layout of an index instruction: the indexed item (a value, or a kind-8
 // reference to a variable), then its subscripts, first deepest. A colon has no
 // item: bit i of the colon mask marks subscript i as ":". Every handler leaves
-// the stacks unchanged when it fails with a type error (27, 35, 44), so the
+// the stacks unchanged when it fails with a type error (kBadIndexType,
+// kWrongVariableType, kWrongArgType), so the
 // interpreter can hand the operation to an object's method.
 #pragma once
 
@@ -107,16 +108,17 @@ struct IndexRequest {
 int index_decode(EngineContext* ctx, const IndexRequest& req, IndexPlan* plan);
 
 // Converts the non-colon subscripts (at the top, first deepest) to int32 in
-// place, logical masks excepted: 27 for a non-numeric subscript, 28 for a
-// fraction, 29 outside the int32 range. With the check flag, subscripts of an
+// place, logical masks excepted: kBadIndexType for a non-numeric subscript,
+// kNonIntegerIndex for a fraction, kIndexOutOfRange outside the int32 range. With the check flag, subscripts of an
 // object or a function value (the item below them, followed through a
 // reference) are its arguments and stay as they are. *count receives the
 // number of subscript items.
 int index_convert_subscripts(EngineContext* ctx, int nsubs, uint32_t colon_mask, int* count,
                              int check_flag);
 
-// Pops n brace subscripts (the last first) into 0-based positions: 34 for more
-// than 16, 31 for a value that is not a numeric scalar, 28 for a fraction, 29
+// Pops n brace subscripts (the last first) into 0-based positions: kBadDimension for
+// more than 16, kBadListIndex for a value that is not a numeric scalar,
+// kNonIntegerIndex for a fraction, kIndexOutOfRange
 // below 1 or from 2147483647. Nothing is popped on an error; *bad (may be null)
 // receives the offending subscript for the message when it is a number.
 int index_list_subscripts(EngineContext* ctx, int64_t* positions, int n, int64_t* bad);
@@ -128,13 +130,13 @@ int dim_extent_push(EngineContext* ctx, int k, int n, int ndims, const uint32_t*
 
 // Replaces the item under the subscripts and the subscripts by the elements of
 // src they select (src may lie in that item, in a heap block or elsewhere that
-// pushes do not move). 34 for more than 16 subscripts.
+// pushes do not move). kBadDimension for more than 16 subscripts.
 int index_extract_array(EngineContext* ctx, const ArrayView& src, int nsubs, uint32_t colon_mask);
 
 // Instruction 100: value(subscripts). Arrays give their selected elements,
 // lists and cell arrays the selected elements as a list (a cell array when the
 // source is one); with call_flag a function value is called with the
-// subscripts as arguments (no colon allowed). 44 for other values.
+// subscripts as arguments (no colon allowed). kWrongArgType for other values.
 int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_flag,
                   int32_t caller_function);
 
@@ -164,6 +166,6 @@ int list_element_offsets(EngineContext* ctx, int depth, int absolute_flag);
 int list_build(EngineContext* ctx, int depth);
 
 // Calls a function value lying under its nargin arguments with nargout
-// outputs. Installed by the function-value code; until then 1000.
+// outputs. Installed by the function-value code; until then kNotSupported.
 using FunctionValueCaller = int (*)(EngineContext* ctx, int nargin, int nargout);
 FunctionValueCaller index_set_function_caller(FunctionValueCaller fn);

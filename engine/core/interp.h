@@ -25,7 +25,8 @@ int interp_run(EngineContext* ctx, int slice);
 //   intrinsic opcodes: a = nargin, b = nargout (the operand words where the
 //     count is variable, the fixed counts otherwise), c = 0;
 //   other opcodes: their operand words as signed 16-bit numbers (missing ones
-//     0); the index reads 100 and 109 get c = the caller frame's function id.
+//     0); the index reads (kOpIndexRead, kOpIndexRefRead) get c = the caller
+//     frame's function id.
 // The selector is the number given at registration, so that one function can
 // serve several opcodes. The core's own operations (stack items, variables,
 // references, indexing and assignment, integer conversions, lasterr and the

@@ -10,6 +10,7 @@
 #include "engine/core/assign.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
+#include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/streams.h"
 #include "engine/core/strings.h"
@@ -100,16 +101,18 @@ bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line) {
 bool slice_used(EngineContext* c) {
   if (!c->clock_fn) return c->yield_request != 0;
   uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
-  void* state = record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + 4 * 34) : c->clock_state;
+  constexpr int kWordBytes = 4;
+  void* state = record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + kWordBytes * kTaskClockState)
+                       : c->clock_state;
   const double dt = c->clock_fn(state, 0, 1);
   if (!record) {
     c->time_used += dt;
     return c->time_used > c->time_slice;
   }
   uint8_t* r = reinterpret_cast<uint8_t*>(record);
-  const double used = tn::ld_f64(r + 4 * 28) + dt;
-  tn::st_f64(r + 4 * 28, used);
-  tn::st_f64(r + 4 * 30, tn::ld_f64(r + 4 * 30) + dt);
+  const double used = tn::ld_f64(r + kWordBytes * kTaskSliceUsed) + dt;
+  tn::st_f64(r + kWordBytes * kTaskSliceUsed, used);
+  tn::st_f64(r + kWordBytes * kTaskTotalUsed, tn::ld_f64(r + kWordBytes * kTaskTotalUsed) + dt);
   return used > c->time_slice;
 }
 

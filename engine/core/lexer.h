@@ -54,13 +54,14 @@ struct NumberLiteral {
 };
 
 // Reads a number literal at *pos (a digit, or "." followed by a digit) and
-// advances past it and its suffixes. 174 for a bad integer suffix (the
-// offending character in *bad_char), 173 for an unsupported integer size.
+// advances past it and its suffixes. kUnrecognizedToken for a bad integer suffix (the
+// offending character in *bad_char), kUnsupportedIntegerSize for an unsupported integer size.
 int lex_number(const char* text, int32_t end, int32_t* pos, NumberLiteral* out, int32_t* bad_char);
 
 // Reads a string literal whose opening quote is at *pos into chars (capacity
 // characters) and advances past the closing quote. *wide is set when a
-// character above 255 appears. 164 without a closing quote, 165 for an unknown
-// escape, 183 when the characters do not fit.
+// character above 255 appears. kUnterminatedString without a closing quote,
+// kUnknownEscape for an unknown escape, kExpressionTooLarge when the
+// characters do not fit.
 int lex_string(EngineContext* ctx, const char* text, int32_t end, int32_t* pos, uint16_t* chars,
                int32_t capacity, int32_t* length, bool* wide);

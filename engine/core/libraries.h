@@ -49,17 +49,18 @@ enum : uint32_t {
 
 // Reads a source into buffer. extensions: terminated strings ended by an
 // empty one, or null (the hooks are then asked once, without extension).
-// 215 (library) or 214 (function) when no hook has it; 3 when the text does
-// not fit; 216, 217 for bad or too deeply nested "include" lines.
+// kLibraryNotFound (a library) or kSourceNotFound (a function) when no hook has it;
+// kDataStackOverflow when the text does not fit; kIncludeSyntax and
+// kIncludeDepth for bad or too deeply nested "include" lines.
 int lib_read_source(EngineContext* ctx, const char* name, int32_t length, const char* extensions,
                     int library_flag, uint32_t options, char* buffer, int32_t capacity,
                     int32_t* out_length, int32_t* first_line);
 
-// Moves the source of function id to the start of buffer. 122 for an id
-// outside the table, 214 when its definition is not in its source.
+// Moves the source of function id to the start of buffer. kUndefinedFunctionOrVariable
+// for an id outside the table, kSourceNotFound when its definition is not in its source.
 int fn_locate_source(EngineContext* ctx, int32_t id, char* buffer, int64_t capacity, int32_t* length,
                      int32_t* first_line);
-// The name of the function's library; 214 when it has none.
+// The name of the function's library; kSourceNotFound when it has none.
 int fn_source_text(EngineContext* ctx, int32_t id, const char** text, int32_t* length);
 
 // --- Definitions in a source ---------------------------------------------------------
@@ -80,9 +81,11 @@ struct SourceDefinition {
   uint8_t is_define;   // "define name = expression"
 };
 
-// The next definition from scan->position: 0, or 305 at the end of the text.
-// 158 for an "include" line between definitions, 209 for an "endfunction"
-// that closes nothing, 151, 152 and 153 for malformed headers.
+// The next definition from scan->position: kOk, or kEndOfFile at the end of
+// the text. kIncludeNotPermitted for an "include" line between definitions,
+// kUnexpectedEndfunction for an "endfunction" that closes nothing,
+// kMissingFunctionName, kBadFunctionHeader and kBadDefinition for malformed
+// headers.
 int fn_find_next_definition(EngineContext* ctx, const char* text, int32_t length, DefinitionScan* scan,
                             SourceDefinition* out);
 
@@ -101,7 +104,7 @@ int fn_each_definition(EngineContext* ctx, const char* text, int32_t length, Vis
 }
 
 // Calls visit(arg, name, length, if_exists) for each library named on a "use"
-// or "useifexists" line; a visit's nonzero status ends the walk. 157 for a
+// or "useifexists" line; a visit's nonzero status ends the walk. kBadLibraryName for a
 // name that does not begin with a letter or "_".
 using UseLineVisit = int (*)(void* arg, const char* name, int32_t length, bool if_exists);
 int source_use_lines(const char* text, int32_t length, UseLineVisit visit, void* arg);

@@ -36,8 +36,9 @@ enum ImageHeaderField : uint32_t {
 };
 static_assert(kImgMainTask + 4 * kMainTaskWords == kImgTaskCurrent);
 
-// Task record words that hold block offsets or link tasks (the record is 40
-// u32 words at the head of the task's heap block).
+// Task record words that hold block offsets or link tasks, and the time
+// words the loop's slicing reads (the record is 40 u32 words at the head of
+// the task's heap block; the times are doubles over two words).
 enum TaskRecordWord : int {
   kTaskDescBase = 0,
   kTaskDescCapacity = 1,
@@ -48,6 +49,8 @@ enum TaskRecordWord : int {
   kTaskDataTop = 6,
   kTaskPosKind = 11,
   kTaskNext = 25,
+  kTaskSliceUsed = 28,
+  kTaskTotalUsed = 30,
   kTaskClockState = 34,
 };
 constexpr uint32_t kTaskRecordBytes = 4 * kMainTaskWords;

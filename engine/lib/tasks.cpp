@@ -17,6 +17,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/options.h"
+#include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
@@ -41,6 +42,9 @@ enum : int {
   kTwWake = 36, kTwPrevWake = 38,
 };
 static_assert(kTwFailingOp + kFailingOpBytes / 4 == kTwNext);
+// The loop's slicing and the image writer read these words by the core's names.
+static_assert(int(kTwNext) == int(kTaskNext) && int(kTwSliceUsed) == int(kTaskSliceUsed) &&
+              int(kTwTotalUsed) == int(kTaskTotalUsed) && int(kTwClock) == int(kTaskClockState));
 
 constexpr int32_t kDefaultStack = 8192;
 constexpr int32_t kMinStack = 1024;
