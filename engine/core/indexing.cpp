@@ -50,7 +50,7 @@ int call_function_value(EngineContext* ctx, int nargin) {
 // which also reports every error.
 bool scalar_offset(EngineContext* ctx, const uint32_t* h, int nsubs, int64_t* off) {
   if (h[0] != kKindReal) return false;
-  double s[2];
+  double s[2] = {0.0, 0.0};
   for (int i = 0; i < nsubs; ++i) {
     const uint32_t* d = desc_at(ctx, nsubs - 1 - i);
     if (d[0] != kKindReal || d[1] != 1 || d[2] != 1) return false;

@@ -186,7 +186,9 @@ struct MultiOutput : ::testing::Test, ZvrSession {
     if (status == kNotSupported) return status;
     // The handler gives exactly the outputs asked for (one or none for 0);
     // a count it refuses is refused from code too.
-    if (status == kOk) EXPECT_EQ(int(want.size()), n == 0 && want.size() <= 1 ? int(want.size()) : n);
+    if (status == kOk) {
+      EXPECT_EQ(int(want.size()), n == 0 && want.size() <= 1 ? int(want.size()) : n);
+    }
     want.resize(size_t(n));
     if (status != kOk) want.assign(size_t(n), "unset");
     const std::string args = joined(k.args, ", ");
@@ -226,7 +228,9 @@ TEST_F(MultiOutput, EveryCountFromCodeAndFevalLeavesTheStackAsTheHandler) {
       answered += status == kOk;
     }
     // The arguments chosen let the built-in answer at some count at least.
-    if (supported) EXPECT_GT(answered, 0) << k.name;
+    if (supported) {
+      EXPECT_GT(answered, 0) << k.name;
+    }
     tried += answered;
   }
   // The set functions, sort, max, size and the calls by name all take part.

@@ -60,7 +60,9 @@ TEST_F(TextContainerScript, TextAboveAByteIsNoNameAndNoSource) {
   for (const Case& k : cases) {
     line("clear x");
     EXPECT_EQ(line(k.line), k.status) << k.line;
-    if (k.status != kOk) EXPECT_EQ(var("x"), nullptr) << k.line;
+    if (k.status != kOk) {
+      EXPECT_EQ(var("x"), nullptr) << k.line;
+    }
   }
 }
 
