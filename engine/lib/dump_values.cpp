@@ -182,8 +182,8 @@ int dump_inline(DumpOut& out, const View& v, int digits, int nesting) {
   return out.put(')');
 }
 
-// The class's "+wdump" (16-bit) or "+dump" (8-bit) hook, with the value on
-// top (copied there when it is not) and the class id current.
+// The class's "+wdump" (16-bit) or "+dump" (8-bit) hook, with a copy of the
+// value on top and the class id current.
 int dump_library_object(DumpOut& out, const View& v) {
   EngineContext* ctx = out.ctx;
   int32_t index = 0;
@@ -191,13 +191,14 @@ int dump_library_object(DumpOut& out, const View& v) {
   const bool wide = row != nullptr;
   if (!row) row = lib_find_builtin(ctx, kDumpHook, nullptr, int32_t(v.b), &index);
   if (!row || !row->fn) return kWrongType;
-  const bool copied = v.depth != 0;
-  if (copied) {
-    if (!desc_room(ctx)) return kStackOverflow;
-    if (int64_t(v.a) > data_free_words(ctx)) return kDataStackOverflow;
-    uint64_t* p = stk_claim(ctx, v.kind, v.a, v.b, v.a);
-    std::memmove(p, v.data, size_t(v.a) * 8);
-  }
+  // The hook gets a copy on top, which it may consume; whatever of it is
+  // left goes after the call, so the value itself is never touched.
+  const int32_t height = ctx->desc_top;
+  const int32_t data_height = ctx->data_top;
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (int64_t(v.a) > data_free_words(ctx)) return kDataStackOverflow;
+  uint64_t* copy = stk_claim(ctx, v.kind, v.a, v.b, v.a);
+  std::memmove(copy, v.data, size_t(v.a) * 8);
   const int32_t saved_class = ctx->class_id;
   ctx->class_id = int32_t(v.b);
   const uintptr_t user = builtin_data(ctx, row);
@@ -234,7 +235,8 @@ int dump_library_object(DumpOut& out, const View& v) {
     }
   }
   ctx->class_id = saved_class;
-  if (copied) stk_drop(ctx);
+  while (ctx->desc_top > height) stk_drop(ctx);
+  if (ctx->desc_top != height || ctx->data_top != data_height) return TN_ILLEGAL();
   return status;
 }
 

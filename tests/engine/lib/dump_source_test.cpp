@@ -187,6 +187,17 @@ TEST_F(DumpSource, AShortBufferFailsAndKeepsTheValue) {
   EXPECT_TRUE(clean());
 }
 
+TEST_F(DumpSource, TheVariableDumpWritesEachVariableWithItsQualifier) {
+  ASSERT_EQ(run("global g_; g_ = 2; a_ = [1 2; 3 4]; s_ = struct('k', 'v');"), kOk);
+  take_output();
+  EXPECT_EQ(dump_variables_to_channel(c, kFdStdout, true), kOk);
+  EXPECT_EQ(take_output(), "global g_\ng_ = 2;\na_ = [1,2\n3,4];\ns_ = struct('k','v');\n");
+  EXPECT_EQ(dump_variables_to_channel(c, kFdStdout, false), kOk);
+  EXPECT_EQ(take_output(), "g_ = 2;\na_ = [1,2\n3,4];\ns_ = struct('k','v');\n");
+  EXPECT_EQ(dump_variables_to_channel(c, -1, true), kNotMyDescriptor);
+  EXPECT_TRUE(clean());
+}
+
 TEST(DumpBuffers, WideningAndAppendingStopAtTheCapacity) {
   uint16_t buf[8] = {};
   int32_t pos = 1;
