@@ -198,6 +198,20 @@ TEST_F(DumpSource, TheVariableDumpWritesEachVariableWithItsQualifier) {
   EXPECT_TRUE(clean());
 }
 
+TEST_F(DumpSource, AnAbortAtALineEndStopsFdOutputWithWhatWasWritten) {
+  ASSERT_EQ(run("a_ = [1 2; 3 4];"), kOk);
+  take_output();
+  ASSERT_EQ(push_variable("a_"), kOk);
+  c->abort_fn = [](void*) -> uint8_t { return 1; };
+  const int32_t top = c->desc_top;
+  EXPECT_EQ(value_dump_source(c, nullptr, 0, nullptr, kFdStdout, "a", -1, kDumpDigitsDouble), kAborted);
+  c->abort_fn = nullptr;
+  EXPECT_EQ(c->desc_top, top);
+  EXPECT_EQ(take_output(), "a = [1,2\n");
+  stk_drop(c);
+  EXPECT_TRUE(clean());
+}
+
 TEST(DumpBuffers, WideningAndAppendingStopAtTheCapacity) {
   uint16_t buf[8] = {};
   int32_t pos = 1;
