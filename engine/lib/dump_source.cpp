@@ -3,7 +3,8 @@
 // view {kind, a, b, data}; nothing is pushed except a library object copied
 // on top for its class's dump hook. Invariant: the text written always reads
 // back to the value through str2obj: every character at or above 128 is an
-// escape, empty arrays keep their shape, 64-bit runs keep their class.
+// escape, complex values with zero imaginary parts stay complex, 64-bit
+// integers never pass through double.
 #include "engine/lib/dump_source.h"
 
 #include <cmath>
@@ -70,7 +71,6 @@ namespace {
 constexpr int32_t kStepRoom = 50;      // characters every step needs in a buffer
 constexpr int32_t kCharRowRoom = 10;   // more inside a quoted row
 constexpr int32_t kLongLine = 60;      // a row breaks after this many characters
-constexpr int32_t kMaxNesting = 30;
 constexpr int32_t kMinRun = 5;         // equal values (and zeros) of any class
 constexpr int32_t kMinFloatRun = 3;    // equal doubles or singles other than 1
 constexpr int32_t kMinZerosLeft = 6;   // zeros form a run only with this many left
@@ -79,8 +79,6 @@ constexpr int32_t kMinRange = 3;
 constexpr double kRangeStartLimit = 0.1;  // |start| * eps below this
 constexpr double kEps = 2.220446049250313e-16;
 constexpr int32_t kNumberChars = 64;
-constexpr int32_t kFdStage = 256;      // characters gathered before an fd write
-constexpr int32_t kFuncRefNameOffset = 4;
 
 }  // namespace
 
