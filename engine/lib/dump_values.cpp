@@ -386,12 +386,8 @@ int bi_dumpvar(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   if (nargout > 1) return kTooManyOutputs;
   int32_t fd = 1;
   if (nargin == 3) {
-    double v = 0;
-    const uint32_t* d = desc_at(ctx, 2);
-    if ((d[0] != kKindReal) || stk_get_real_scalar(ctx, 2, &v) != kOk || v != v) return kWrongArgType;
-    if (v < 0) return kNotMyDescriptor;
-    if (v > INT32_MAX) return kNotMyDescriptor;
-    fd = int32_t(v);
+    if (stk_is_char(ctx, 2) || stk_is_logical(ctx, 2) || stk_get_int(ctx, 2, &fd) != kOk) return kWrongArgType;
+    if (fd < 0) return kNotMyDescriptor;
   }
   char name[kNameLimit + 1] = {};
   int32_t name_length = 0;
