@@ -2,8 +2,9 @@
 // without its "%TN xdata" header, and writing them back from a data
 // handler's outputs. A body after a header is read as one literal value (the
 // engine refuses anything that is not constant-building code); the value is
-// written as source text that reads back exactly. Writers never touch the
-// caller's length word on failure, and the caller's buffer is never passed.
+// written as source text that reads back exactly. A writer that fails
+// leaves the caller's length word and the value as they were, and no writer
+// goes past the caller's capacity.
 #include "runtime/data_text.h"
 
 #include <cstring>

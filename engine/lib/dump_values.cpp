@@ -36,16 +36,15 @@ struct View {
   uint32_t a;
   uint32_t b;
   uint64_t* data;
-  int depth;  // its stack depth when it is a whole item, else -1
 };
 
 View stack_view(EngineContext* ctx, int depth) {
   const uint32_t* d = desc_at(ctx, depth);
-  return View{d[0], d[1], d[2], item_data(ctx, depth), depth};
+  return View{d[0], d[1], d[2], item_data(ctx, depth)};
 }
 
 View element_view(uint64_t* e) {
-  return View{elem_kind(e), elem_word(e, 1), elem_word(e, 2), elem_data(e), -1};
+  return View{elem_kind(e), elem_word(e, 1), elem_word(e, 2), elem_data(e)};
 }
 
 int dump_view(DumpOut& out, const View& v, int digits, int nesting);
@@ -176,7 +175,7 @@ int dump_inline(DumpOut& out, const View& v, int digits, int nesting) {
       for (int i = 0; i < kFlatHeaderWords; ++i) head[i] = uint32_t(tn::dtoi64(tn::ld_f64(flat + i)));
       if (item_data_words(head[0], head[1], head[2]) != n - kFlatHeaderWords) return kWrongArgType;
       TN_TRY(out.put(','));
-      TN_TRY(dump_view(out, View{head[0], head[1], head[2], flat + kFlatHeaderWords, -1}, digits, nesting + 1));
+      TN_TRY(dump_view(out, View{head[0], head[1], head[2], flat + kFlatHeaderWords}, digits, nesting + 1));
     }
   }
   return out.put(')');
