@@ -20,16 +20,4 @@ for h in $internal; do
     failed=1
   fi
 done
-# The graphics draw only through the driver table: no Qt header anywhere in
-# them, and the parts below the runtime include nothing of it.
-if hits=$(grep -rnE '#include <Q' graphics); then
-  echo "graphics includes Qt:"
-  echo "$hits"
-  failed=1
-fi
-if hits=$(grep -rnE '#include "(runtime|host|platform)/' graphics/plotlist graphics/subplot graphics/render); then
-  echo "graphics below the runtime includes a folder above it:"
-  echo "$hits"
-  failed=1
-fi
 exit $failed

@@ -49,6 +49,7 @@ enum : int32_t {
   kCodeOpenObject = 69,
 };
 constexpr int32_t kOpenObjectLength = kPlotRecHead + 1;
+constexpr int32_t kRecHead = kPlotRecHead;  // header doubles before a record's data
 
 // The list under construction: data, capacity in doubles, used count.
 struct PlotWriter {
