@@ -136,3 +136,20 @@ TEST_F(Figure, TheEmptyDriverDrawsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Figure, TheCurrentSubplotAloneIntoARectangle) {
+  InstanceRec* r = inst_find_by_id(b, 0);
+  r->subplots[1].handlerWords[kSubplotPlotHandlerWord] = 0;  // subplot 1 has a plot handler
+  ASSERT_EQ(inst_draw_current_subplot(b, 0, 0, 100, 0, 50), 0);
+  const std::string log = rec.take();
+  EXPECT_NE(log.find("clip_begin 0 100 0 50"), std::string::npos) << log;
+  EXPECT_EQ(log.find("fill_rect 0 0 400 200"), std::string::npos) << log;  // not the whole figure
+  EXPECT_EQ(r->subplots[1].rectLeft, 200);  // laid out again afterwards
+  r->selection = 0;  // no current subplot: the whole figure
+  ASSERT_EQ(inst_draw_current_subplot(b, 0, 0, 100, 0, 50), 0);
+  EXPECT_NE(rec.take().find("fill_rect 0 0 400 200 kind=0"), std::string::npos);
+}
+
+}  // namespace
