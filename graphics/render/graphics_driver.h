@@ -114,7 +114,8 @@ constexpr GraphicsDriverValues kMetafileValuesBase = {5.0, 0.5, 1.5, 1.3, 1.0, 1
 constexpr GraphicsDriverValues kPrinterDriverValues = {5.0, 0.5, 1.5, 1.5, 1.0, 1.0, 24.0, 24.0};
 
 // The table installed until a view installs its own: nothing is drawn.
-constexpr GraphicsDriver kEmptyGraphicsDriver = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+// inline: one object, so that its address names it in every file.
+inline constexpr GraphicsDriver kEmptyGraphicsDriver = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                                  kEmptyDriverValues, 0};
 

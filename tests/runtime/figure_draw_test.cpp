@@ -50,8 +50,10 @@ struct Figure : ::testing::Test {
   FakeHost host;
   recdrv::Recorder rec;
   RuntimeBlock* b = nullptr;
+  const GraphicsDriver* initial_driver = nullptr;
   void SetUp() override {
     ASSERT_EQ(host.start(kBytes, kBytes), 0);
+    initial_driver = host.block->h.driver;
     ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
     Builder builder(host.block, {});
     ASSERT_TRUE(builder.build(kFigure)) << builder.error;
@@ -129,8 +131,8 @@ TEST_F(Figure, DamagedListsDrawWhatAddsUp) {
 }
 
 TEST_F(Figure, TheEmptyDriverDrawsNothing) {
-  ASSERT_TRUE(b->h.driver != nullptr);
-  rt_set_graphics_driver(b, &kEmptyGraphicsDriver);
+  EXPECT_EQ(initial_driver, &kEmptyGraphicsDriver);
+  rt_set_graphics_driver(b, initial_driver);
   figure_draw(b, 0);
   EXPECT_EQ(rec.take(), "");
 }
@@ -150,6 +152,26 @@ TEST_F(Figure, TheCurrentSubplotAloneIntoARectangle) {
   r->selection = 0;  // no current subplot: the whole figure
   ASSERT_EQ(inst_draw_current_subplot(b, 0, 0, 100, 0, 50), 0);
   EXPECT_NE(rec.take().find("fill_rect 0 0 400 200 kind=0"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Figure, AListBeingBuiltIsDrawnFromTheBuildArea) {
+  ASSERT_EQ(plotstore_begin_list(b, 0, true), 0);  // frees the committed list
+  PlotWriter w{plotstore_data(rt_plot_store(b)) + b->h.build.start, b->h.build.capacity, 0};
+  ASSERT_TRUE(plotlist_open_object(w.data, w.capacity, &w.used, 0));
+  ASSERT_EQ(plotwriter_begin_record(&w, kCodePolyline, -1, 1, nullptr, 3), 0);
+  for (double v : {1.0, 2.0, 2.0}) plotwriter_put(&w, v);
+  ASSERT_TRUE(plotlist_open_object(w.data, w.capacity, &w.used, 1));
+  b->h.build.used = w.used;
+  int32_t start = 0;
+  EXPECT_FALSE(plot_draw_objects(b, 0, &start, false, &rec.table, &rec.context));  // no subplot being drawn
+  b->h.build.subplot = 0;
+  EXPECT_TRUE(plot_draw_objects(b, 0, &start, false, &rec.table, &rec.context));
+  EXPECT_EQ(start, 16);
+  EXPECT_NE(rec.take().find("polyline 1 style=0x0/0,0,0"), std::string::npos);
 }
 
 }  // namespace
