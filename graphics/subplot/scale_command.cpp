@@ -157,7 +157,11 @@ int push_query(EngineContext* ctx, int nargout, const Subplot* s) {
   }
   double* re = nullptr;
   double* im = nullptr;
-  TN_TRY(stk_push_matrix(ctx, 1, n, &re, &im));  // a row, empty when nothing is fixed
+  const int status = stk_push_matrix(ctx, 1, n, &re, &im);  // a row, empty when nothing is fixed
+  if (status != kOk) {
+    if (nargout >= 2) stk_drop(ctx);  // a refused query leaves the stack as it was
+    return status;
+  }
   for (int32_t i = 0; i < n; ++i) re[i] = v[i];
   return kOk;
 }
