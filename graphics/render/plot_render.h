@@ -1,0 +1,52 @@
+// The display-list interpreter: draws one graphical object of a list (its
+// opening record and every record up to the next one) through the driver
+// table in the pixel coordinates of its subplot. Nothing here reports an
+// error: a record that cannot be drawn is skipped, and every count read
+// from a record is bounded by the record and the list end.
+#pragma once
+
+#include <cstdint>
+
+#include "graphics/plotlist/style_spec.h"
+#include "graphics/render/graphics_driver.h"
+#include "graphics/subplot/subplot.h"
+
+// The interpreter's arguments. Absent styles (null) take their defaults.
+struct RenderRequest {
+  double* list;  // writable: the tab-stop record is rewritten in place
+  int32_t length;
+  double* scratch;
+  int32_t scratch_size;  // doubles
+  Subplot* subplot;
+  int32_t* start;  // in: the opening record; out: the next one, or length
+  const StyleSpec* default_style;
+  const StyleSpec* fill_style;
+  const StyleSpec* frame_style;
+  const StyleSpec* chart_style;
+  const StyleSpec* axes_style;
+  int32_t edit_flag;  // < 0: no text field is being edited
+  int32_t edit_record;
+  int32_t edit_caret;
+  int32_t edit_anchor;
+  bool no_draw;
+  const GraphicsDriver* driver;
+  GraphicsDriverContext* context;
+};
+
+// True when further objects follow (start out < length).
+bool plotlist_render(const RenderRequest* q);
+// Fills the figure's background (the fill entry's background kind).
+void plot_fill_background(double left, double right, double top, double bottom, const GraphicsDriver* driver,
+                          GraphicsDriverContext* context);
+// A rectangle outline as a closed five-point polyline.
+void plot_driver_rect(double x0, double x1, double y0, double y1, const StyleSpec* style,
+                      const GraphicsDriver* driver, GraphicsDriverContext* context);
+// Re-measures the character cell and takes the driver's margins.
+void render_reset_styles(Subplot* s, const GraphicsDriver* driver, GraphicsDriverContext* context);
+
+// Styles used when the figure supplies none.
+constexpr StyleSpec kRenderDefaultStyle = {0, 0, 0, 0};
+constexpr StyleSpec kRenderFillStyle = {kStyleBitFill | 7, 0, 0, 0};
+constexpr StyleSpec kRenderFrameStyle = {kStyleKindSolidN, 0, 0, 0};
+constexpr StyleSpec kRenderChartStyle = {kStyleKindSolidN, 0, 0, 0};
+constexpr StyleSpec kRenderAxesStyle = {0, 0, 0, 0};

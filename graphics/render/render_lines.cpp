@@ -1,0 +1,231 @@
+// Line drawings of the interpreter: polylines split into finite runs with
+// their arrowheads, lines clipped to the visible ranges, circles and
+// ellipses, bars reflected at the frame, multi-part polylines and the line
+// where two planes meet. Every count is checked against the record first.
+#include <cmath>
+
+#include "graphics/render/render_internal.h"
+
+namespace {
+
+constexpr uint32_t kScaleLogXBits = 9;     // logarithmic or dB x
+constexpr uint32_t kScaleLogYBits = 0x12;  // logarithmic or dB y
+constexpr uint32_t kScaleNonLinear = 3;
+constexpr uint32_t kBarsHorizontal = 1;
+constexpr uint32_t kBarsBases = 2;
+constexpr int32_t kMaxCount = 1 << 28;  // beyond any list that fits an int32 index
+
+void clamp_point(const RenderState* st, double* x, double* y) {
+  const double c = st->clamp;
+  if (std::fabs(*x) > c) {
+    const double f = c / (std::fabs(*x) + std::fabs(*y));
+    *x *= f;
+    *y *= f;
+  } else if (std::fabs(*y) > c) {
+    *y = *y < 0 ? -c : c;
+  }
+}
+
+// The arrowhead at P coming from Q.
+void arrowhead(const RenderState* st, double px, double py, double qx, double qy, const StyleSpec& style) {
+  const double a = px - qx, b = py - qy;
+  const double len = std::sqrt(a * a + b * b);
+  if (!(len > 0.0) || !std::isfinite(len)) return;
+  const double s = st->arrow_size / len;
+  const double x[3] = {px + (-2 * a - b) * s, px, px + (b - 2 * a) * s};
+  const double y[3] = {py + (a - 2 * b) * s, py, py + (-a - 2 * b) * s};
+  st->drv->draw_polyline(x, y, 3, &style, st->ctx);
+}
+
+// Draws the finite runs of px/py (clamped in 2-D).
+void draw_runs(RenderState* st, double* px, double* py, int32_t m, const StyleSpec& style) {
+  int32_t i = 0;
+  while (i < m) {
+    while (i < m && !render_finite(px[i], py[i])) ++i;
+    const int32_t begin = i;
+    while (i < m && render_finite(px[i], py[i])) {
+      clamp_point(st, &px[i], &py[i]);
+      ++i;
+    }
+    if (i > begin) st->drv->draw_polyline(px + begin, py + begin, i - begin, &style, st->ctx);
+  }
+}
+
+// The two ends of a line a*x + b*y = c across the visible ranges.
+bool line_ends(const RenderState* st, double a, double b, double c, double x[2], double y[2], bool* steep) {
+  const Subplot* s = st->s;
+  *steep = std::fabs(b) <= std::fabs(a);
+  if (*steep) {
+    subplot_visible_yrange(s, &y[0], &y[1]);
+    x[0] = (c - y[0] * b) / a;
+    x[1] = (c - y[1] * b) / a;
+  } else {
+    subplot_visible_xrange(s, &x[0], &x[1]);
+    y[0] = (c - x[0] * a) / b;
+    y[1] = (c - x[1] * a) / b;
+  }
+  for (int i = 0; i < 2; ++i) {
+    if ((s->scaleFlags & kScaleLogXBits) && !(x[i] > 0)) return false;
+    if ((s->scaleFlags & kScaleLogYBits) && !(y[i] > 0)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void render_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  const int32_t planes = rec.code_int == kCodePolyline3 ? 3 : 2;
+  int32_t m;
+  if (!record_count(rec, 0, (rec.n - 1) / planes, &m) || m == 0) return;
+  if (int64_t(3) * m > st->scratch_size) return;
+  if (st->is3d) return;  // 3-D polylines belong to the scene
+  const double* x = rec.data + 1;
+  const double* y = x + m;
+  const double* z = planes == 3 ? y + m : nullptr;
+  double* px = st->scratch;
+  double* py = st->scratch + m;
+  subplot_data_to_pixel(st->s, x, y, z, m, px, py, nullptr);
+  if (!st->drv->draw_polyline) return;
+  draw_runs(st, px, py, m, style);
+  if (m < 2) return;
+  if ((style.bits & kStyleBitArrowFirst) && render_finite(px[0], py[0]) && render_finite(px[1], py[1]))
+    arrowhead(st, px[0], py[0], px[1], py[1], style);
+  if ((style.bits & kStyleBitArrowLast) && render_finite(px[m - 1], py[m - 1]) &&
+      render_finite(px[m - 2], py[m - 2]))
+    arrowhead(st, px[m - 1], py[m - 1], px[m - 2], py[m - 2], style);
+}
+
+void render_clipped_line(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  if (rec.n < 3 || !st->drv->draw_polyline) return;
+  const double a = rec.data[0], b = rec.data[1], c = rec.data[2];
+  double x[2], y[2];
+  bool steep;
+  if (!line_ends(st, a, b, c, x, y, &steep)) return;
+  double px[4], py[4];
+  subplot_data_to_pixel(st->s, x, y, nullptr, 2, px, py, nullptr);
+  if (!render_finite(px[0], py[0]) || !render_finite(px[1], py[1])) return;
+  int32_t n = 2;
+  if (style.bits & kStyleBitFill) {
+    const Subplot* s = st->s;
+    if (steep) {
+      const double edge = a > 0 ? s->frameLeft : s->frameRight;
+      px[2] = px[3] = edge;
+      py[2] = py[1];
+      py[3] = py[0];
+    } else {
+      const double edge = b > 0 ? s->frameBottom : s->frameTop;
+      py[2] = py[3] = edge;
+      px[2] = px[1];
+      px[3] = px[0];
+    }
+    n = 4;
+  }
+  st->drv->draw_polyline(px, py, n, &style, st->ctx);
+}
+
+void render_ellipses(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  const bool circles = rec.code_int == kCodeCircles;
+  const int32_t planes = circles ? 3 : 4;
+  int32_t m;
+  if ((st->s->scaleFlags & kScaleNonLinear) || !st->drv->draw_ellipse) return;
+  if (!record_count(rec, 0, (rec.n - 1) / planes, &m) || int64_t(4) * m > st->scratch_size) return;
+  const double* x = rec.data + 1;
+  const double* y = x + m;
+  const double* rx = y + m;
+  const double* ry = circles ? rx : rx + m;
+  double* px = st->scratch;
+  double* py = px + m;
+  double* prx = py + m;
+  double* pry = prx + m;
+  subplot_data_to_pixel(st->s, x, y, nullptr, m, px, py, nullptr);
+  subplot_data_to_pixel_extent(st->s, rx, ry, nullptr, m, prx, pry);
+  for (int32_t i = 0; i < m; ++i) {
+    if (!render_finite(px[i], py[i]) || !render_finite(prx[i], pry[i])) continue;
+    st->drv->draw_ellipse(px[i], py[i], std::fabs(prx[i]), std::fabs(pry[i]), &style, st->ctx);
+  }
+}
+
+void render_bars(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  if (rec.n < 3 || !st->drv->draw_polyline) return;
+  const double fl = rec.data[0];
+  const uint32_t flags = fl >= 0 && fl < 4.0 ? uint32_t(fl) : 0;
+  const double w = rec.data[1];
+  const int32_t planes = (flags & kBarsBases) ? 3 : 2;
+  int32_t m;
+  if (!record_count(rec, 2, (rec.n - 3) / planes, &m)) return;
+  const double* pos = rec.data + 3;
+  const double* val = pos + m;
+  const double* base = (flags & kBarsBases) ? val + m : nullptr;
+  const Subplot* s = st->s;
+  const double left = s->frameLeft, right = s->frameRight;
+  const double top = std::fmin(s->frameTop, s->frameBottom), bottom = std::fmax(s->frameTop, s->frameBottom);
+  for (int32_t i = 0; i < m; ++i) {
+    const double b0 = base ? base[i] : 0.0;
+    const double p0 = pos[i] - w / 2, p1 = pos[i] + w / 2;
+    double x[5], y[5];
+    if (flags & kBarsHorizontal) {
+      const double xs[5] = {b0, val[i], val[i], b0, b0}, ys[5] = {p0, p0, p1, p1, p0};
+      for (int k = 0; k < 5; ++k) x[k] = xs[k], y[k] = ys[k];
+    } else {
+      const double xs[5] = {p0, p1, p1, p0, p0}, ys[5] = {b0, b0, val[i], val[i], b0};
+      for (int k = 0; k < 5; ++k) x[k] = xs[k], y[k] = ys[k];
+    }
+    double px[5], py[5];
+    subplot_data_to_pixel(s, x, y, nullptr, 5, px, py, nullptr);
+    bool ok = true;
+    for (int k = 0; k < 5; ++k) ok = ok && !std::isnan(px[k]) && !std::isnan(py[k]);
+    if (!ok) continue;
+    for (int k = 0; k < 5; ++k) {
+      if (px[k] < left) px[k] = 2 * left - right;
+      else if (px[k] > right) px[k] = 2 * right - left;
+      if (py[k] < top) py[k] = 2 * top - bottom;
+      else if (py[k] > bottom) py[k] = 2 * bottom - top;
+    }
+    st->drv->draw_polyline(px, py, 5, &style, st->ctx);
+  }
+}
+
+void render_multi_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  if (!st->drv->draw_polyline) return;
+  int32_t at = 0;
+  while (at < rec.n) {
+    const double count = rec.data[at];
+    if (count < 0) return;  // the end mark
+    int32_t m;
+    if (!double_to_count(count, (rec.n - at - 1) / 2, &m)) return;  // does not add up
+    if (int64_t(2) * m > st->scratch_size) return;
+    const double* x = rec.data + at + 1;
+    subplot_data_to_pixel(st->s, x, x + m, nullptr, m, st->scratch, st->scratch + m, nullptr);
+    if (m > 0) st->drv->draw_polyline(st->scratch, st->scratch + m, m, &style, st->ctx);
+    at += 1 + 2 * m;
+  }
+}
+
+void render_line3(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  if (rec.n < 8 || st->is3d || !st->drv->draw_polyline) return;  // 3-D lines belong to the scene
+  const double* p = rec.data;
+  const double n1[3] = {p[0], p[1], p[2]}, n2[3] = {p[4], p[5], p[6]};
+  const double d1 = p[3], d2 = p[7];
+  const double dir[3] = {n1[1] * n2[2] - n1[2] * n2[1], n1[2] * n2[0] - n1[0] * n2[2], n1[0] * n2[1] - n1[1] * n2[0]};
+  // Ties go to the later axis: z before y before x.
+  int k = 0;
+  for (int i = 1; i < 3; ++i)
+    if (std::fabs(dir[i]) >= std::fabs(dir[k])) k = i;
+  if (!(std::fabs(dir[k]) > 0)) return;  // parallel or missing planes: no line
+  const Subplot* s = st->s;
+  const double lo[3] = {s->xMin, s->yMin, s->zMin}, hi[3] = {s->xMax, s->yMax, s->zMax};
+  const int u = (k + 1) % 3, v = (k + 2) % 3;  // dir[k] = n1[u]*n2[v] - n1[v]*n2[u]
+  double pt[2][3];
+  for (int e = 0; e < 2; ++e) {
+    const double t = e == 0 ? lo[k] : hi[k];
+    const double r1 = d1 - n1[k] * t, r2 = d2 - n2[k] * t;
+    pt[e][k] = t;
+    pt[e][u] = (r1 * n2[v] - r2 * n1[v]) / dir[k];
+    pt[e][v] = (n1[u] * r2 - n2[u] * r1) / dir[k];
+  }
+  const double x[2] = {pt[0][0], pt[1][0]}, y[2] = {pt[0][1], pt[1][1]};
+  double px[2], py[2];
+  subplot_data_to_pixel(s, x, y, nullptr, 2, px, py, nullptr);
+  if (!render_finite(px[0], py[0]) || !render_finite(px[1], py[1])) return;
+  st->drv->draw_polyline(px, py, 2, &style, st->ctx);
+}
