@@ -214,8 +214,9 @@ void qt_draw_polyline(const double* x, const double* y, int32_t n, const StyleSp
   QPainter* p = t->painter;
   bool fill = qt_style_fills(style);
   QPen pen = qt_style_pen(style, ctx);
-  // Points drawn one by one take a plain solid pen; the dashes are in the points.
-  bool pixels = t->raster && pen.width() == kThinPen;
+  // Points drawn one by one take a plain solid pen; the dashes are in the
+  // points. They are device pixels only while the painter does not transform.
+  bool pixels = t->raster && pen.width() == kThinPen && p->transform().type() == QTransform::TxNone;
   if (pixels) pen.setStyle(Qt::SolidLine);
   p->setPen(pen);
   p->setBrush(fill ? QBrush(qt_style_colour(style)) : QBrush(Qt::NoBrush));

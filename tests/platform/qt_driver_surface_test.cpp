@@ -2,8 +2,11 @@
 // probes; the same figure twice gives the same bytes; vector targets.
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QFile>
 #include <QPdfWriter>
+#include <QPrinter>
 #include <QSvgGenerator>
+#include <QTemporaryDir>
 
 #include "tests/platform/qt_driver_fixture.h"
 
@@ -211,7 +214,12 @@ TEST(QtDriverSurface, VectorTargetsAndTables) {
   QBuffer pdf_bytes;
   pdf_bytes.open(QIODevice::WriteOnly);
   QPdfWriter pdf(&pdf_bytes);
-  for (QPaintDevice* dev : {static_cast<QPaintDevice*>(&svg), static_cast<QPaintDevice*>(&pdf)}) {
+  QTemporaryDir dir;
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(dir.filePath(QStringLiteral("page.pdf")));
+  for (QPaintDevice* dev : {static_cast<QPaintDevice*>(&svg), static_cast<QPaintDevice*>(&pdf),
+                            static_cast<QPaintDevice*>(&printer)}) {
     QPainter p(dev);
     QtDriverTarget t;
     GraphicsDriverContext ctx{};
@@ -231,6 +239,9 @@ TEST(QtDriverSurface, VectorTargetsAndTables) {
   EXPECT_TRUE(svg_bytes.data().contains("<svg"));
   EXPECT_TRUE(svg_bytes.data().contains("stroke-dasharray"));
   EXPECT_TRUE(pdf_bytes.data().startsWith("%PDF"));
+  QFile page(dir.filePath(QStringLiteral("page.pdf")));
+  ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(page.read(4) == "%PDF");
 }
 
 }  // namespace
