@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/figure_draw.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
 #include "runtime/runtime_status.h"
@@ -353,9 +354,19 @@ int inst_set_current_subplot(RuntimeBlock* b, int32_t id, int32_t figure) {
 int inst_set_selection(RuntimeBlock* b, int32_t id, uint32_t mask, bool draw) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
-  (void)draw;  // marks are drawn by the figure drawing; the caller redraws
+  const uint32_t before = rec->selection;
   rec->selection = mask & ((1u << kMaxSubplots) - 1);
-  return kRtHandledRedraw;
+  const GraphicsDriver* d = b->h.driver;
+  if (draw && d) {
+    const uint32_t changed = before ^ rec->selection;
+    for (int32_t k = 0; k < kMaxSubplots; ++k) {
+      const bool on = (rec->selection >> k) & 1;
+      // Only a self-inverting mark can be erased; the redraw erases the others.
+      if ((changed & (1u << k)) && (on || d->focus_rect)) inst_draw_subplot(b, id, k, on);
+    }
+  }
+  // A driver with a self-inverting mark has drawn the change; others redraw.
+  return d && d->focus_rect ? 0 : kRtHandledRedraw;
 }
 
 int inst_select_all(RuntimeBlock* b, int32_t id) {

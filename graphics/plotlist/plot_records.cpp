@@ -18,8 +18,8 @@ int plotwriter_reserve(const PlotWriter* w, int32_t k) {
 
 int plotwriter_begin_record(PlotWriter* w, int32_t code, double id, double index, const StyleSpec* style,
                             int32_t n) {
-  if (n < 0 || n > INT32_MAX - kRecHead) return kPlotOverflow;
-  const int status = plotwriter_reserve(w, kRecHead + n);
+  if (n < 0 || n > INT32_MAX - kPlotRecHead) return kPlotOverflow;
+  const int status = plotwriter_reserve(w, kPlotRecHead + n);
   if (status != 0) return status;
   plotwriter_put(w, code);
   plotwriter_put(w, id);
@@ -64,18 +64,18 @@ void plotreader_init(PlotReader* r, const double* list, int32_t length, int32_t 
 }
 
 bool plotreader_next(PlotReader* r, PlotRecord* out) {
-  if (r->pos >= r->length || r->length - r->pos < kRecHead) return false;
+  if (r->pos >= r->length || r->length - r->pos < kPlotRecHead) return false;
   const double* head = r->list + r->pos;
   int32_t n;
-  if (!double_to_count(head[kRecCount], r->length - r->pos - kRecHead, &n)) return false;
+  if (!double_to_count(head[kPlotRecCount], r->length - r->pos - kPlotRecHead, &n)) return false;
   out->at = r->pos;
-  out->code = head[kRecCode];
-  if (!double_to_count(head[kRecCode], kMaxRecordCode, &out->code_int) || double(out->code_int) != head[kRecCode])
+  out->code = head[kPlotRecCode];
+  if (!double_to_count(head[kPlotRecCode], kMaxRecordCode, &out->code_int) || double(out->code_int) != head[kPlotRecCode])
     out->code_int = -1;
   out->head = head;
-  out->data = head + kRecHead;
+  out->data = head + kPlotRecHead;
   out->n = n;
-  r->pos += kRecHead + n;
+  r->pos += kPlotRecHead + n;
   return true;
 }
 
@@ -91,7 +91,7 @@ bool record_count(const PlotRecord& rec, int32_t i, int32_t max, int32_t* out) {
 }
 
 StyleSpec record_style(const PlotRecord& rec) {
-  const double bits = rec.head[kRecStyle], colour = rec.head[kRecColour];
+  const double bits = rec.head[kPlotRecStyle], colour = rec.head[kPlotRecColour];
   const uint32_t b = (bits >= 0.0 && bits <= kMaxU32) ? uint32_t(bits) : 0;
   const uint32_t c = (colour >= 0.0 && colour <= kMaxU32) ? uint32_t(colour) : 0;
   return StyleSpec{b, uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};

@@ -12,13 +12,13 @@
 
 // Record fields.
 enum : int32_t {
-  kRecCode = 0,
-  kRecId = 1,
-  kRecIndex = 2,
-  kRecStyle = 3,
-  kRecColour = 4,
-  kRecCount = 5,
-  kRecHead = 6,  // data begins here
+  kPlotRecCode = 0,
+  kPlotRecId = 1,
+  kPlotRecIndex = 2,
+  kPlotRecStyle = 3,
+  kPlotRecColour = 4,
+  kPlotRecCount = 5,
+  kPlotRecHead = 6,  // data begins here
 };
 
 // Record codes that the drawing and the opening of objects name.
@@ -48,7 +48,8 @@ enum : int32_t {
   kCodeFontReset = 68,
   kCodeOpenObject = 69,
 };
-constexpr int32_t kOpenObjectLength = kRecHead + 1;
+constexpr int32_t kOpenObjectLength = kPlotRecHead + 1;
+constexpr int32_t kRecHead = kPlotRecHead;  // header doubles before a record's data
 
 // The list under construction: data, capacity in doubles, used count.
 struct PlotWriter {

@@ -216,3 +216,35 @@ TEST_F(Render, NoDrawCallsOnlyMeasuringAndFonts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Render, CubicImagesClampTheirNeighboursAndSingleRowsTakeTheNearest) {
+  flat_subplot(&s, 0, 100, 0, 100, 0, 100, 0, 100);
+  std::vector<double> cubic = {12, 2, 2, 0, 97, 3, 3};  // mode 3
+  for (double v : pack_bytes({0, 255, 255, 0})) cubic.push_back(v);
+  std::vector<double> row = {4, 1, 3, 0, 99, 3, 1};     // linear asked, one row
+  for (double v : pack_bytes({10, 20, 30})) row.push_back(v);
+  ListBuilder b;
+  b.open(0).recv(kCodeImage, 0, 0, cubic).recv(kCodeImage, 0, 0, row);
+  EXPECT_EQ(draw(b),
+            "pixel_size\n"
+            "image_row 0 0 n=3 bands=1 cell=1 rows=1 r=0,128,255 g=- b=-\n"
+            "image_row 0 1 n=3 bands=1 cell=1 rows=1 r=128,128,128 g=- b=-\n"
+            "image_row 0 2 n=3 bands=1 cell=1 rows=1 r=255,128,0 g=- b=-\n"
+            "pixel_size\n"
+            "image_row 0 0 n=3 bands=1 cell=1 rows=1 r=10,20,30 g=- b=-\n");
+}
+
+TEST_F(Render, TheLineWherePlanesMeetRunsAlongItsLongestAxis) {
+  s.zMin = -1, s.zMax = 1;
+  ListBuilder b;
+  b.open(0)
+      .rec(kCodeLine3, 0, 0, {1, -1, 0, 0, 0, 0, 1, 0})  // x = y, z = 0: ties go to y
+      .rec(kCodeLine3, 0, 0, {0, 1, 0, 5, 0, 0, 1, 0});  // y = 5, z = 0: along x
+  EXPECT_EQ(draw(b),
+            "polyline 2 style=0x0/0,0,0 (0,100) (100,0)\n"
+            "polyline 2 style=0x0/0,0,0 (0,50) (100,50)\n");
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// Figure drawing. Lists are read from the plot store through the bounded
+// reader; the scratch is the store's largest free block, taken before the
+// list is found because taking it may compact the store and move the list.
+#include "runtime/figure_draw.h"
+
+#include <algorithm>
+
+#include "graphics/plotlist/plot_records.h"
+#include "graphics/plotlist/plot_store.h"
+#include "graphics/render/plot_render.h"
+#include "runtime/instances.h"
+#include "runtime/layout.h"
+#include "runtime/runtime_status.h"
+
+namespace {
+
+constexpr double kHandleHalf = 3.0;  // free-layout handles are 6 x 6
+constexpr StyleSpec kMarkStyle = {kStyleKindDashed, 0, 0, 0};
+enum : int32_t { kStyleDefaultSlot, kStyleFillSlot, kStyleChartSlot, kStyleFrameSlot, kStyleAxesSlot };
+
+int32_t cell_count(const InstanceRec* rec) {
+  return std::min(std::max(0, rec->rows) * std::max(0, rec->cols), kMaxSubplots);
+}
+
+// A rectangle through the mark entry, else the frame entry, else a polyline.
+void mark_rect(const GraphicsDriver* d, GraphicsDriverContext* ctx, double l, double t, double r, double bo,
+               bool on) {
+  if (d->focus_rect)
+    d->focus_rect(l, t, r, bo, on ? 1 : 0, ctx);
+  else if (d->frame_rect)
+    d->frame_rect(l, t, r, bo, ctx);
+  else
+    plot_driver_rect(l, r, t, bo, &kMarkStyle, d, ctx);
+}
+
+}  // namespace
+
+GraphicsDriverContext* rt_graphics_context(RuntimeBlock* b) {
+  return static_cast<GraphicsDriverContext*>(b->h.driver_context);
+}
+
+bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw, const GraphicsDriver* driver,
+                       GraphicsDriverContext* context) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec || !driver) return false;
+  PlotStore* store = rt_plot_store(b);
+  int32_t scratch_pos = 0;
+  int64_t scratch_bytes = 0;
+  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
+  double* area = plotstore_data(store);
+  double* list = nullptr;
+  double* scratch = nullptr;
+  int32_t length = 0, scratch_size = 0;
+  int32_t pos = 0;
+  if (plotstore_find(store, id, &pos, &length)) {
+    list = area + pos;
+    scratch = scratch_bytes > 0 ? area + scratch_pos : nullptr;
+    scratch_size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
+  } else if (b->h.build.key == id && b->h.build.subplot >= 0) {
+    // Drawing while the list is built: the rest of the build area is the scratch.
+    list = area + b->h.build.start;
+    length = b->h.build.used;
+    scratch = list + length;
+    scratch_size = b->h.build.capacity - length;
+  }
+  if (!list || *start < 0 || *start >= length) return false;
+  PlotReader r;
+  plotreader_init(&r, list, length, *start);
+  PlotRecord open;
+  int32_t k;
+  if (!plotreader_next(&r, &open) || open.code_int != kCodeOpenObject || !record_count(open, 0, kMaxSubplots - 1, &k))
+    return false;
+  const StyleSpec* st = rec->styles;
+  RenderRequest q{list, length, scratch, scratch_size, &rec->subplots[k], start, &st[kStyleDefaultSlot],
+                  &st[kStyleFillSlot], &st[kStyleFrameSlot], &st[kStyleChartSlot], &st[kStyleAxesSlot],
+                  rec->focus_subplot == k ? 0 : -1, rec->focus_record, rec->focus_caret,
+                  rec->focus_anchor, no_draw, driver, context};
+  if (!plotlist_render(&q)) return false;
+  if (!driver->focus_rect && !no_draw) {
+    // Without a self-inverting mark the marks are drawn again over each object.
+    const int32_t n = cell_count(rec);
+    for (int32_t j = 0; j < n; ++j)
+      if (rec->selection & (1u << j)) inst_draw_subplot(b, id, j, true);
+  }
+  return true;
+}
+
+void inst_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k, bool mark_on) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  const GraphicsDriver* d = b->h.driver;
+  if (!rec || !d || k < 0 || k >= kMaxSubplots) return;
+  GraphicsDriverContext* ctx = rt_graphics_context(b);
+  const Subplot& s = rec->subplots[k];
+  double dx = 0.0, dy = 0.0;
+  if (b->h.frame_move.drawn) dx = b->h.frame_move.offset_x, dy = b->h.frame_move.offset_y;
+  const double l = s.rectLeft + dx, r = s.rectRight + dx, t = s.rectTop + dy, bo = s.rectBottom + dy;
+  mark_rect(d, ctx, l, t, r, bo, mark_on);
+  if (!rec->free_layout) return;
+  const double xs[2] = {l, r}, ys[2] = {t, bo};
+  for (double x : xs)
+    for (double y : ys) mark_rect(d, ctx, x - kHandleHalf, y - kHandleHalf, x + kHandleHalf, y + kHandleHalf, mark_on);
+}
+
+void figure_draw(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  const GraphicsDriver* d = b->h.driver;
+  if (!rec || !d) return;
+  GraphicsDriverContext* ctx = rt_graphics_context(b);
+  plot_fill_background(rec->frame[0], rec->frame[1], rec->frame[2], rec->frame[3], d, ctx);
+  int32_t start = 0;
+  while (plot_draw_objects(b, id, &start, false, d, ctx)) {
+  }
+  rec = inst_find_by_id(b, id);
+  const int32_t n = cell_count(rec);
+  for (int32_t k = 0; k < n; ++k)
+    if (rec->selection & (1u << k)) inst_draw_subplot(b, id, k, true);
+  b->h.band_drawn = 0;
+  rec->changed_outside = 0;
+}
+
+int inst_draw_current_subplot(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  const int32_t k = inst_current_subplot(b, id);
+  const GraphicsDriver* d = b->h.driver;
+  if (k < 0 || rec->subplots[k].handlerWords[kSubplotPlotHandlerWord] < 0 || !d) {
+    figure_draw(b, id);
+    return 0;
+  }
+  // The subplot takes the rectangle, its object is drawn alone, then the
+  // layout puts every frame back.
+  Subplot* s = &rec->subplots[k];
+  subplot_set_rect(s, left, right, top, bottom);
+  PlotStore* store = rt_plot_store(b);
+  int32_t pos = 0, length = 0;
+  if (plotstore_find(store, id, &pos, &length)) {
+    PlotReader r;
+    plotreader_init(&r, plotstore_data(store) + pos, length, 0);
+    PlotRecord rec_at;
+    int32_t s_index;
+    while (plotreader_next(&r, &rec_at)) {
+      if (rec_at.code_int != kCodeOpenObject || !record_count(rec_at, 0, kMaxSubplots - 1, &s_index) || s_index != k)
+        continue;
+      int32_t start = rec_at.at;
+      plot_draw_objects(b, id, &start, false, d, rt_graphics_context(b));
+      break;
+    }
+  }
+  rec = inst_find_by_id(b, id);
+  inst_layout_positions(rec);
+  return 0;
+}

@@ -1,0 +1,22 @@
+// Drawing an instance's figure through the block's graphics driver: the
+// background, each subplot's object of the committed display list, and the
+// selection marks. The subplot frames come from the layout; no handler runs.
+#pragma once
+
+#include <cstdint>
+
+#include "graphics/render/graphics_driver.h"
+#include "runtime/runtime_block.h"
+
+// Draws the object at *start of the instance's list and moves *start to
+// the next object; false when there is nothing (more) to draw.
+bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw, const GraphicsDriver* driver,
+                       GraphicsDriverContext* context);
+void figure_draw(RuntimeBlock* b, int32_t id);
+// Draws (on) or erases (off) the selection mark of subplot k.
+void inst_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k, bool mark_on);
+// Draws the current subplot alone into the rectangle (l, r, t, b), else the
+// whole figure; kRtNonexistentInstance for a missing instance.
+int inst_draw_current_subplot(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom);
+// The context record the installed driver is handed.
+GraphicsDriverContext* rt_graphics_context(RuntimeBlock* b);
