@@ -16,7 +16,7 @@
 // Qt and fontconfig keep caches for the life of the process that the leak
 // checker of the sanitizer build would otherwise report.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\nleak:libQt6\nleak:libfreetype\nleak:libglib\nleak:libdbus\n";
+  return "leak:libfontconfig\nleak:libQt6\nleak:libfreetype\nleak:libglib\nleak:libdbus\nleak:libxcb\nleak:libX11\n";
 }
 
 int main(int argc, char** argv) {
