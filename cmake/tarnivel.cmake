@@ -28,3 +28,21 @@ function(tn_add_test_dir name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# The same for folders whose tests draw with Qt: their own main (not
+# gtest_main) starts a QApplication on the offscreen platform and registers
+# the font bundled in the test tree, so pixels do not depend on the machine.
+function(tn_add_qt_test_dir name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  find_package(Qt6 REQUIRED COMPONENTS Widgets)
+  add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/support/qt_test_main.cpp)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Widgets GTest::gtest)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    TN_TEST_FONT_FILE="${PROJECT_SOURCE_DIR}/tests/support/fonts/DejaVuSans.ttf")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Dependencies point down: the engine core includes nothing of the folders
 # above it, and the base library (or anything else above the core) includes
-# no core header that is marked internal to the core.
+# no core header that is marked internal to the core; no Qt header below
+# the platform layer.
 # Usage: layering_check.sh SOURCE-ROOT
 set -u
 cd "$1" || exit 2
@@ -20,4 +21,10 @@ for h in $internal; do
     failed=1
   fi
 done
+# Qt stays in platform/ and host/: nothing below them includes a Qt header.
+if hits=$(grep -rnE '#include <Q[A-Za-z]*>' engine numlib runtime graphics); then
+  echo "a Qt header below platform/:"
+  echo "$hits"
+  failed=1
+fi
 exit $failed

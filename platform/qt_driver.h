@@ -1,0 +1,61 @@
+// The graphics driver over QPainter: the drawing tables a view installs, and
+// the per-paint target record that the driver context's `device` points to.
+// Any paint device works (QImage back buffer, QSvgGenerator, QPdfWriter,
+// QPrinter); raster devices get the XOR focus rectangle, vector devices a
+// null focus_rect so that callers fall back.
+#pragma once
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QLineF>
+#include <QList>
+#include <QPoint>
+#include <QRect>
+
+#include "graphics/render/graphics_driver.h"
+
+class QPainter;
+
+// State of one paint through the driver. Lives as long as the QPainter; the
+// driver context's `device` points here between qt_target_begin and
+// qt_target_end.
+struct QtDriverTarget {
+  QPainter* painter = nullptr;
+  bool raster = false;    // raster paint engine: aliased drawing, XOR rectangles
+  int32_t clip_depth = 0; // clip_begin calls not yet matched by clip_end
+  QRect bounds;           // the device's pixels
+  QFont font;             // font of draw_text and text_extent
+  QFontMetrics metrics{QFont()};  // integer metrics of `font` on the device
+  QList<QPoint> points;   // scratch of the polyline entry, kept to avoid reallocating
+  QList<QLineF> lines;    // the same for separate segments
+};
+
+// Prepares painter for drawing through a driver table with ctx: render hints,
+// the figure font of ctx, no clip pushed. Sets ctx->device to target.
+void qt_target_begin(QtDriverTarget* target, QPainter* painter, GraphicsDriverContext* ctx);
+// Pops clips the caller left open and detaches the target from ctx.
+void qt_target_end(QtDriverTarget* target, GraphicsDriverContext* ctx);
+
+// The installed tables: entries 0 to 7 and 9 to 11 (frame_rect is null). The
+// screen table serves raster targets; the metafile table (vector copies of a
+// figure) and the printer table leave focus_rect null. The host rewrites the
+// values before installing a table, as the driver table header says.
+extern GraphicsDriver g_qt_screen_driver;
+extern GraphicsDriver g_qt_metafile_driver;
+extern GraphicsDriver g_qt_printer_driver;
+
+// The entry points, also reachable through the tables.
+void qt_clip_begin(double left, double right, double top, double bottom, GraphicsDriverContext* ctx);
+void qt_clip_end(GraphicsDriverContext* ctx);
+void qt_draw_polyline(const double* x, const double* y, int32_t n, const StyleSpec* style,
+                      GraphicsDriverContext* ctx);
+void qt_draw_ellipse(double x, double y, double rx, double ry, const StyleSpec* style, GraphicsDriverContext* ctx);
+void qt_draw_text(double x, double y, const char* text, int32_t length, uint32_t align, const uint8_t* colour,
+                  GraphicsDriverContext* ctx);
+void qt_text_extent(const char* text, int32_t length, double* width, double* height, GraphicsDriverContext* ctx);
+void qt_set_font(const char* face, double size, uint32_t flags, const uint8_t* colour, GraphicsDriverContext* ctx);
+void qt_focus_rect(double left, double top, double right, double bottom, int32_t mode, GraphicsDriverContext* ctx);
+void qt_draw_image_row(double x, double y, int32_t n, int32_t bands, int32_t cell_width, int32_t rows_per_band,
+                       const uint8_t* red, const uint8_t* green, const uint8_t* blue, GraphicsDriverContext* ctx);
+void qt_pixel_size(double* width, double* height);
+void qt_fill_rect(double left, double top, double right, double bottom, int32_t kind, GraphicsDriverContext* ctx);

@@ -1,0 +1,249 @@
+// Pens and brushes for a style, and the shape entries of the QPainter driver:
+// polylines, filled polygons, markers and ellipses. The geometry is the GDI
+// one: truncated coordinates; 1-pixel pens with flat caps whose segments
+// leave out their end pixel (rasterised by pixel_lines on raster targets);
+// dash lengths in device pixels; wider pens with round caps and joins;
+// odd-even fill.
+#include <QLineF>
+#include <QPainter>
+#include <QPolygon>
+
+#include "platform/device_geometry.h"
+#include "platform/pixel_lines.h"
+#include "platform/qt_driver_internal.h"
+
+namespace {
+
+constexpr int kThinPen = 1;
+constexpr int kNormalThickPen = 2;  // plain style with thick lines on, or the thick bit alone
+constexpr int kThickThickPen = 4;   // the thick bit with thick lines on
+constexpr int kMarkerRadius = 3;
+
+constexpr int kDashed[] = {18, 6};
+constexpr int kDotted[] = {3, 3};
+constexpr int kDashDot[] = {9, 6, 3, 6};
+
+int pen_width(uint32_t bits, bool thick_lines) {
+  switch (bits & kStyleBitsPen) {
+    case 0: return thick_lines ? kNormalThickPen : kThinPen;
+    case kStyleBitThick: return thick_lines ? kThickThickPen : kNormalThickPen;
+    default: return kThinPen;  // fill, and fill with thick: a 1-pixel pen
+  }
+}
+
+// The dash pattern of a 1-pixel pen's kind; count 0 for solid.
+const int* dash_pattern(uint32_t kind, int* count) {
+  switch (kind) {
+    case kStyleKindDashed: *count = 2; return kDashed;
+    case kStyleKindDotted: *count = 2; return kDotted;
+    case kStyleKindDashDot: *count = 4; return kDashDot;
+    default: *count = 0; return nullptr;
+  }
+}
+
+// Where the segments of a line or of markers go: pixel by pixel into the
+// target's point list (1-pixel pens on raster targets), or to Qt as lines.
+struct SegmentSink {
+  QtDriverTarget* t;
+  bool pixels;
+  DashState dash;
+  void add(int x0, int y0, int x1, int y1) {
+    if (pixels)
+      raster_segment(&t->points, x0, y0, x1, y1, t->bounds, &dash);
+    else
+      t->lines.append(QLineF(x0, y0, x1, y1));
+  }
+  void flush() {
+    if (pixels && !t->points.isEmpty()) t->painter->drawPoints(t->points.constData(), int(t->points.size()));
+    if (!pixels && !t->lines.isEmpty()) t->painter->drawLines(t->lines.constData(), int(t->lines.size()));
+    t->points.clear();
+    t->lines.clear();
+  }
+};
+
+// The segments of one marker at (X, Y); the circle is drawn apart.
+void marker_segments(uint32_t kind, int X, int Y, SegmentSink* out) {
+  constexpr int r = kMarkerRadius;
+  auto closed = [&](std::initializer_list<QPoint> pts) {
+    const QPoint* p = pts.begin();
+    for (size_t i = 0; i + 1 < pts.size(); ++i) out->add(p[i].x(), p[i].y(), p[i + 1].x(), p[i + 1].y());
+  };
+  switch (kind) {
+    case kStyleKindDot: out->add(X, Y, X + 1, Y); break;
+    case kStyleKindCross:
+      out->add(X - r, Y - r, X + r + 1, Y + r + 1);
+      out->add(X + r, Y - r, X - r - 1, Y + r + 1);
+      break;
+    case kStyleKindPlus:
+      out->add(X - r, Y, X + r + 1, Y);
+      out->add(X, Y - r, X, Y + r + 1);
+      break;
+    case kStyleKindStar:
+      out->add(X - 2, Y - r, X + 2, Y + r);
+      out->add(X + 2, Y - r, X - 2, Y + r);
+      out->add(X - r, Y, X + r, Y);
+      break;
+    case kStyleKindTriangleUp: closed({{X, Y - r}, {X + r, Y + 2}, {X - r, Y + 2}, {X, Y - r}}); break;
+    case kStyleKindTriangleDown: closed({{X, Y + r}, {X + r, Y - 2}, {X - r, Y - 2}, {X, Y + r}}); break;
+    case kStyleKindSquare:
+      closed({{X + r, Y + r}, {X - r, Y + r}, {X - r, Y - r}, {X + r, Y - r}, {X + r, Y + r}});
+      break;
+    case kStyleKindDiamond: closed({{X, Y + r}, {X + r, Y}, {X, Y - r}, {X - r, Y}, {X, Y + r}}); break;
+    default: break;  // kStyleKindNone, and kinds no character gives
+  }
+}
+
+// Qt strokes the ellipse of QRect(l, t, w, h) over pixels l to l + w; the
+// box (l, t)-(r, b) covers l to r - 1, hence one less.
+QRect stroked_ellipse_rect(const DeviceBox& b) {
+  return QRect(b.left, b.top, int(b.width() - 1), int(b.height() - 1));
+}
+
+void draw_markers(QtDriverTarget* t, const double* x, const double* y, int32_t n, uint32_t kind, bool fill,
+                  bool pixels) {
+  QPainter* p = t->painter;
+  if (kind == kStyleKindCircle) {
+    if (!fill) p->setBrush(Qt::NoBrush);
+    for (int32_t i = 0; i < n; ++i) {
+      if (!point_is_finite(x[i], y[i])) continue;
+      int64_t X = device_coord(x[i]), Y = device_coord(y[i]);
+      if (X < -kDrawBand || X > kDrawBand || Y < -kDrawBand || Y > kDrawBand) continue;
+      DeviceBox b{int32_t(X - kMarkerRadius), int32_t(Y - kMarkerRadius), int32_t(X + kMarkerRadius),
+                  int32_t(Y + kMarkerRadius)};
+      p->drawEllipse(stroked_ellipse_rect(b));
+    }
+    return;
+  }
+  SegmentSink sink{t, pixels, {}};
+  t->points.clear();
+  t->lines.clear();
+  for (int32_t i = 0; i < n; ++i) {
+    if (!point_is_finite(x[i], y[i])) continue;
+    int64_t X = device_coord(x[i]), Y = device_coord(y[i]);
+    // A marker far off the device is invisible; skipping it also keeps the
+    // offsets from leaving the int range.
+    if (X < -kDrawBand || X > kDrawBand || Y < -kDrawBand || Y > kDrawBand) continue;
+    marker_segments(kind, int(X), int(Y), &sink);
+  }
+  sink.flush();
+}
+
+void draw_filled_polygon(QtDriverTarget* t, const double* x, const double* y, int32_t n) {
+  QPolygon poly;
+  poly.reserve(n);
+  for (int32_t i = 0; i < n; ++i)
+    if (point_is_finite(x[i], y[i])) poly.append(QPoint(device_coord(x[i]), device_coord(y[i])));
+  if (poly.size() > 0) t->painter->drawPolygon(poly, Qt::OddEvenFill);
+}
+
+// Segments with both ends beyond one side of the band are not drawn: the pen
+// only moves, and the dash pattern starts again after the move. Pixel lines
+// go to Qt as points in one call; the others as runs of connected points,
+// so that Qt's dashes and joins carry on across the vertices.
+void draw_lines(QtDriverTarget* t, const double* x, const double* y, int32_t n, uint32_t kind, bool pixels) {
+  int dash_count = 0;
+  const int* dashes = dash_pattern(kind, &dash_count);
+  DashState dash;
+  dash_start(&dash, dashes, dash_count);
+  QList<QPoint>& out = t->points;
+  out.clear();
+  QList<QPoint> run;
+  auto flush_run = [&] {
+    if (run.size() > 1) t->painter->drawPolyline(run.constData(), int(run.size()));
+    run.clear();
+  };
+  bool have_last = false;
+  QPoint last;
+  for (int32_t i = 0; i < n; ++i) {
+    if (!point_is_finite(x[i], y[i])) continue;
+    QPoint q(device_coord(x[i]), device_coord(y[i]));
+    bool moved = have_last && segment_beyond_band(last.x(), last.y(), q.x(), q.y());
+    if (pixels) {
+      if (moved)
+        dash_start(&dash, dashes, dash_count);
+      else if (have_last)
+        raster_segment(&out, last.x(), last.y(), q.x(), q.y(), t->bounds, &dash);
+    } else {
+      if (moved) flush_run();
+      run.append(q);
+    }
+    last = q;
+    have_last = true;
+  }
+  if (pixels && !out.isEmpty()) t->painter->drawPoints(out.constData(), int(out.size()));
+  out.clear();
+  flush_run();
+}
+
+}  // namespace
+
+QColor qt_style_colour(const StyleSpec* style) {
+  uint32_t index = style->bits & kStyleBitsIndex;
+  if (index == 0) return QColor(style->r, style->g, style->b);
+  const DriverColour& c = kDriverIndexColours[index];
+  return QColor(c.r, c.g, c.b);
+}
+
+QPen qt_style_pen(const StyleSpec* style, const GraphicsDriverContext* ctx) {
+  int width = pen_width(style->bits, ctx->thick_lines != 0);
+  QPen pen(qt_style_colour(style));
+  pen.setWidth(width);
+  if (width == kThinPen) {
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    int count = 0;
+    const int* dashes = dash_pattern(style->bits & kStyleBitsKind, &count);
+    if (count > 0) {
+      QList<qreal> pattern;
+      for (int i = 0; i < count; ++i) pattern.append(dashes[i]);
+      pen.setDashPattern(pattern);  // in pen widths, which are pixels here
+    }
+  } else {
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+  }
+  return pen;
+}
+
+void qt_draw_polyline(const double* x, const double* y, int32_t n, const StyleSpec* style,
+                      GraphicsDriverContext* ctx) {
+  QtDriverTarget* t = qt_target(ctx);
+  if (!t || !x || !y || !style || n <= 0) return;
+  uint32_t kind = style->bits & kStyleBitsKind;
+  if (kind == kStyleKindInvisible) return;
+  QPainter* p = t->painter;
+  bool fill = qt_style_fills(style);
+  QPen pen = qt_style_pen(style, ctx);
+  // Points drawn one by one take a plain solid pen; the dashes are in the
+  // points. They are device pixels only while the painter does not transform.
+  bool pixels = t->raster && pen.width() == kThinPen && p->transform().type() == QTransform::TxNone;
+  if (pixels) pen.setStyle(Qt::SolidLine);
+  p->setPen(pen);
+  p->setBrush(fill ? QBrush(qt_style_colour(style)) : QBrush(Qt::NoBrush));
+  if (kind > kStyleKindInvisible)
+    draw_markers(t, x, y, n, kind, fill, pixels);
+  else if (fill)
+    draw_filled_polygon(t, x, y, n);
+  else
+    draw_lines(t, x, y, n, kind, pixels);
+  p->setBrush(Qt::NoBrush);
+}
+
+void qt_draw_ellipse(double x, double y, double rx, double ry, const StyleSpec* style, GraphicsDriverContext* ctx) {
+  QtDriverTarget* t = qt_target(ctx);
+  if (!t || !style) return;
+  // The radius limit bounds the magnitude: a radius of -1e300 is no smaller
+  // an ellipse than one of 1e300. NaN fails the test and draws nothing too.
+  if (!(std::fabs(rx) <= kEllipseRadiusLimit && std::fabs(ry) <= kEllipseRadiusLimit)) return;
+  if (!point_is_finite(x, y)) return;
+  DeviceBox b = device_box(x - rx, y - ry, x + rx, y + ry);
+  if (b.width() < 1 || b.height() < 1) return;
+  QRect reach = t->bounds.adjusted(-kDeviceMargin, -kDeviceMargin, kDeviceMargin, kDeviceMargin);
+  if (b.right < reach.left() || b.left > reach.right() || b.bottom < reach.top() || b.top > reach.bottom())
+    return;  // wholly off the device
+  QPainter* p = t->painter;
+  p->setPen(qt_style_pen(style, ctx));
+  p->setBrush(qt_style_fills(style) ? QBrush(qt_style_colour(style)) : QBrush(Qt::NoBrush));
+  p->drawEllipse(stroked_ellipse_rect(b));
+  p->setBrush(Qt::NoBrush);
+}

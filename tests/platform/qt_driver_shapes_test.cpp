@@ -1,0 +1,217 @@
+// The polyline and ellipse entries of the Qt driver, offscreen, by pixel
+// probes: marker shapes, fill against outline, dash patterns, pen widths,
+// the end pixel of a segment, the band, the invisible kind, the ellipse limit.
+#include <cmath>
+#include <limits>
+
+#include "tests/platform/qt_driver_fixture.h"
+
+namespace {
+
+using namespace qt_probe;
+
+TEST(QtDriverShapes, MarkerShapes) {
+  constexpr int X = 50, Y = 60;
+  // Exact pixel sets where every segment is axis-parallel or diagonal; the
+  // bounding box for the others (the box of the figure less the end pixels).
+  PixelSet cross, plus, square, diamond;
+  for (int d = -3; d <= 3; ++d) {
+    cross.insert({X + d, Y + d});
+    cross.insert({X - d, Y + d});
+    plus.insert({X + d, Y});
+    plus.insert({X, Y + d});
+    for (int e = -3; e <= 3; ++e)
+      if (std::abs(d) == 3 || std::abs(e) == 3) square.insert({X + d, Y + e});
+    diamond.insert({X + d, Y + (3 - std::abs(d))});
+    diamond.insert({X + d, Y - (3 - std::abs(d))});
+  }
+  struct Row {
+    uint32_t kind;
+    const char* name;
+    Box box;
+    const PixelSet* exact;
+  } rows[] = {
+      {kStyleKindCross, "cross", {X - 3, Y - 3, X + 3, Y + 3}, &cross},
+      {kStyleKindPlus, "plus", {X - 3, Y - 3, X + 3, Y + 3}, &plus},
+      {kStyleKindSquare, "square", {X - 3, Y - 3, X + 3, Y + 3}, &square},
+      {kStyleKindDiamond, "diamond", {X - 3, Y - 3, X + 3, Y + 3}, &diamond},
+      {kStyleKindCircle, "circle", {X - 3, Y - 3, X + 2, Y + 2}, nullptr},
+      {kStyleKindStar, "star", {X - 3, Y - 3, X + 2, Y + 2}, nullptr},
+      {kStyleKindTriangleUp, "triangle up", {X - 3, Y - 3, X + 3, Y + 2}, nullptr},
+      {kStyleKindTriangleDown, "triangle down", {X - 3, Y - 2, X + 3, Y + 3}, nullptr},
+  };
+  for (const Row& r : rows) {
+    Canvas c;
+    c.line({{X + 0.9, Y + 0.7}}, r.kind);  // coordinates truncate
+    EXPECT_EQ(c.ink_box(), r.box) << r.name;
+    if (r.exact) {
+      EXPECT_EQ(c.ink(), *r.exact) << r.name;
+    }
+  }
+  Canvas dot;
+  dot.line({{X, Y}, {X + 10, Y}}, kStyleKindDot);
+  EXPECT_EQ(dot.ink(), (PixelSet{{X, Y}, {X + 10, Y}}));
+  for (uint32_t kind : {kStyleKindNone, kStyleKindInvisible}) {
+    Canvas c;
+    c.line({{X, Y}, {X + 10, Y + 10}}, kind | kStyleBitFill);
+    EXPECT_TRUE(c.ink().empty()) << kind;
+  }
+}
+
+TEST(QtDriverShapes, CircleMarkerFilledOnlyUnderFill) {
+  Canvas plain, filled;
+  plain.line({{50, 50}}, kStyleKindCircle);
+  filled.line({{50, 50}}, kStyleKindCircle | kStyleBitFill);
+  EXPECT_EQ(plain.at(49, 49), kWhite);
+  EXPECT_EQ(filled.at(49, 49), kBlack);
+  EXPECT_EQ(plain.ink_box(), filled.ink_box());
+}
+
+TEST(QtDriverShapes, FillAgainstOutline) {
+  const std::initializer_list<std::pair<double, double>> square = {{20, 20}, {60, 20}, {60, 60}, {20, 60}};
+  Canvas fill, outline;
+  fill.line(square, kStyleBitFill | 4);  // 'rf'
+  outline.line(square, kStyleBitFill | kStyleBitThick | 4);  // 'Rf': a line in a 1-pixel pen
+  EXPECT_EQ(fill.at(40, 40), qRgb(255, 0, 0));
+  EXPECT_EQ(fill.at(20, 40), qRgb(255, 0, 0));  // the pen closes the polygon
+  EXPECT_EQ(outline.at(40, 40), kWhite);
+  EXPECT_EQ(outline.at(40, 20), qRgb(255, 0, 0));
+  EXPECT_EQ(outline.at(40, 21), kWhite);
+  EXPECT_EQ(outline.at(40, 19), kWhite);
+  EXPECT_EQ(outline.at(20, 40), kWhite);  // not closed: a polyline through the points
+  // Odd-even fill: a pentagram's centre stays empty.
+  Canvas star;
+  const double cx = 100, cy = 100, rad = 60;
+  std::vector<std::pair<double, double>> p;
+  for (int k = 0; k < 5; ++k) {
+    double a = -M_PI / 2 + k * 4 * M_PI / 5;
+    p.push_back({cx + rad * std::cos(a), cy + rad * std::sin(a)});
+  }
+  star.line({p[0], p[1], p[2], p[3], p[4]}, kStyleBitFill);
+  EXPECT_EQ(star.at(100, 100), kWhite);
+  EXPECT_EQ(star.at(100, 60), kBlack);
+}
+
+// The pixels of row y from x0 to x1 - 1 as a string of '#' and '.'.
+std::string row_pattern(Canvas& c, int y, int x0, int x1) {
+  std::string s;
+  for (int x = x0; x < x1; ++x) s += c.at(x, y) == kWhite ? '.' : '#';
+  return s;
+}
+
+TEST(QtDriverShapes, DashPatternsInDevicePixels) {
+  struct Row {
+    uint32_t kind;
+    std::string period;
+  } rows[] = {
+      {kStyleKindSolid, "#"},
+      {kStyleKindSolidN, "#"},
+      {kStyleKindDashed, std::string(18, '#') + std::string(6, '.')},
+      {kStyleKindDotted, "###..."},
+      {kStyleKindDashDot, std::string(9, '#') + std::string(6, '.') + "###" + std::string(6, '.')},
+  };
+  for (const Row& r : rows) {
+    Canvas c;
+    c.line({{10, 100}, {130, 100}}, r.kind);
+    std::string want;
+    while (want.size() < 120) want += r.period;
+    EXPECT_EQ(row_pattern(c, 100, 10, 130), want.substr(0, 120)) << r.kind;
+    EXPECT_EQ(c.at(130, 100), kWhite) << "end pixel";
+  }
+  // Thick lines on: the dashed style becomes a 2-pixel solid pen.
+  Canvas thick;
+  thick.ctx.thick_lines = 1;
+  thick.line({{10, 100}, {130, 100}}, kStyleKindDashed);
+  EXPECT_EQ(thick.at(30, 100), kBlack);  // inside the first gap of the dash
+  EXPECT_EQ(thick.ink_box().bottom - thick.ink_box().top + 1, 2);
+}
+
+TEST(QtDriverShapes, PenWidths) {
+  struct Row {
+    uint32_t bits;
+    int32_t thick_lines;
+    int width;
+  } rows[] = {
+      {0, 0, 1}, {0, 1, 2}, {kStyleBitThick, 0, 2}, {kStyleBitThick, 1, 4}, {kStyleBitThick | kStyleKindDashed, 0, 2},
+  };
+  for (const Row& r : rows) {
+    Canvas c;
+    c.ctx.thick_lines = r.thick_lines;
+    c.line({{40, 100}, {160, 100}}, r.bits);
+    int count = 0;
+    for (int y = 90; y < 110; ++y) count += c.at(100, y) != kWhite;
+    EXPECT_EQ(count, r.width) << r.bits << " " << r.thick_lines;
+    if (r.width > 1) {
+      EXPECT_EQ(c.at(130, 100), kBlack) << "solid";
+    }
+  }
+}
+
+// A segment covers its start and not its end in either direction (the
+// rasteriser's own tests sweep the slopes); a polyline draws each vertex once.
+TEST(QtDriverShapes, SegmentsLeaveTheirEndPixel) {
+  for (auto [dx, dy] : {std::pair{10, 0}, {-10, 0}, {0, -10}, {-7, 7}, {-4, 9}}) {
+    Canvas c;
+    c.line({{50, 50}, {50.0 + dx, 50.0 + dy}}, 0);
+    PixelSet ink = c.ink();
+    EXPECT_TRUE(ink.count({50, 50})) << dx << "," << dy;
+    EXPECT_FALSE(ink.count({50 + dx, 50 + dy})) << dx << "," << dy;
+  }
+  Canvas c;
+  c.line({{60, 10}, {70, 10}, {70, 20}, {60, 20}, {60, 11}}, 0);
+  PixelSet ink = c.ink();
+  EXPECT_EQ(ink.size(), 10u + 10u + 10u + 9u);
+  EXPECT_FALSE(ink.count({60, 11}));
+}
+
+TEST(QtDriverShapes, BandNonFiniteAndHugeCoordinates) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  Canvas c;
+  c.line({{-30000, 5}, {-25000, 7}}, 0);  // wholly beyond the band: skipped
+  c.line({{-30000, 150}, {100, 150}}, 0);  // crosses it: drawn
+  c.line({{10, 30}, {kNaN, 0}, {50, 30}, {kInf, 30}}, 0);  // non-finite points are left out
+  EXPECT_EQ(c.at(50, 150), kBlack);
+  EXPECT_EQ(c.at(30, 30), kBlack);
+  EXPECT_EQ(c.at(50, 30), kWhite);
+  c.resume();
+  // Saturated coordinates reach Qt without overflow, in every kind and pen.
+  for (uint32_t bits : {0u, kStyleBitThick, kStyleBitFill, kStyleKindCircle, kStyleKindSquare}) {
+    c.line({{1e300, 5}, {-1e300, 5}, {5, 3e9}, {-kInf, kInf}, {100, 100}}, bits);
+    StyleSpec s{bits, 0, 0, 0};
+    c.drv->draw_ellipse(1e300, 50, 10, 10, &s, &c.ctx);
+    c.drv->draw_ellipse(2147483640.0, 50, 10, 10, &s, &c.ctx);
+  }
+}
+
+TEST(QtDriverShapes, EllipseBoxAndRadiusLimit) {
+  StyleSpec black{0, 0, 0, 0};
+  Canvas c;
+  c.drv->draw_ellipse(50.5, 50.9, 10, 10, &black, &c.ctx);  // box (40, 40)-(60, 60), corners truncated
+  EXPECT_EQ(c.ink_box(), (Box{40, 40, 59, 59}));
+  struct Row {
+    double rx;
+    bool drawn;
+  } rows[] = {{5000.0, true}, {5000.5, false}, {-5000.0, true}, {-5000.5, false}, {NAN, false}};
+  for (const Row& r : rows) {
+    Canvas e;
+    e.drv->draw_ellipse(100, 100, r.rx, 10, &black, &e.ctx);
+    EXPECT_EQ(!e.ink().empty(), r.drawn) << r.rx;
+    Canvas f;
+    f.drv->draw_ellipse(100, 100, 10, r.rx, &black, &f.ctx);
+    EXPECT_EQ(!f.ink().empty(), r.drawn) << r.rx;
+  }
+}
+
+TEST(QtDriverShapes, DriverColours) {
+  // Index 0 takes the style's own colour; 1 to 7 the driver's, not the palette.
+  const QRgb want[8] = {qRgb(10, 20, 30), qRgb(0, 0, 255), qRgb(0, 153, 0), qRgb(0, 204, 255),
+                        qRgb(255, 0, 0), qRgb(255, 0, 255), qRgb(255, 255, 0), qRgb(255, 255, 255)};
+  for (uint32_t index = 0; index < 8; ++index) {
+    Canvas c(40, 40, kBlack);
+    c.line({{5, 5}, {30, 5}}, index, 10, 20, 30);
+    EXPECT_EQ(c.at(10, 5), want[index]) << index;
+  }
+}
+
+}  // namespace
