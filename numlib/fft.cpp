@@ -9,6 +9,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
@@ -185,15 +189,54 @@ int64_t numk_fft_work_doubles(int32_t n) {
 
 namespace {
 
-// The radix-2 kernel; with a table (w_n(j), j < n/2, of this length and
-// direction) the twiddle of stage len at j is w_n(j n/len), an exact value of
-// its own angle read instead of computed.
-void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t in_stride,
-            double* out_re, double* out_im, int32_t n, int32_t out_stride, uint8_t inverse,
-            const double* table_re, const double* table_im) {
-  if (n < 1) return;
-  const int64_t os = out_stride, is = in_stride;
-  const double scale = inverse ? 1.0 / double(n) : 1.0;
+// Bit-reversed copy in blocks: an index is split into its top and bottom
+// kRevBits bits around a middle part, and reversing it swaps and reverses the
+// parts. For one middle value the 2^kRevBits rows of 2^kRevBits elements read
+// and written are whole cache lines that stay in L1 until used, where the
+// element-by-element order touches a new line of the input for every element.
+constexpr int kRevBits = 5;
+constexpr int64_t kRevSide = int64_t{1} << kRevBits;
+
+int64_t reverse_bits(int64_t v, int bits) {
+  int64_t r = 0;
+  for (int b = 0; b < bits; ++b, v >>= 1) r = (r << 1) | (v & 1);
+  return r;
+}
+
+int log2_of(int64_t n) {
+  int k = 0;
+  while ((int64_t{1} << k) < n) ++k;
+  return k;
+}
+
+// out(k) := scale x(rev(k)) for unit strides and a full input of n >= 2^(2 kRevBits).
+void bit_reverse_blocked(const double* in_re, const double* in_im, double* out_re, double* out_im,
+                         int64_t n, double scale) {
+  const int bits = log2_of(n), mid_bits = bits - 2 * kRevBits;
+  int64_t rev_side[kRevSide];
+  for (int64_t a = 0; a < kRevSide; ++a) rev_side[a] = reverse_bits(a, kRevBits);
+  for (int64_t mid = 0; mid < (int64_t{1} << mid_bits); ++mid) {
+    const int64_t rmid = reverse_bits(mid, mid_bits) << kRevBits;
+    for (int64_t a = 0; a < kRevSide; ++a) {
+      // k = a | mid | c, rev(k) = rev(c) | rev(mid) | rev(a).
+      const int64_t out_at = (a << (bits - kRevBits)) | (mid << kRevBits);
+      const int64_t in_at = rmid | rev_side[a];
+      for (int64_t c = 0; c < kRevSide; ++c) {
+        const int64_t from = in_at | (rev_side[c] << (bits - kRevBits));
+        out_re[out_at + c] = scale * in_re[from];
+        out_im[out_at + c] = in_im ? scale * in_im[from] : 0.0;
+      }
+    }
+  }
+}
+
+// out(k) := scale x(rev(k)), zeros past the first in_count inputs.
+void bit_reverse_copy(const double* in_re, const double* in_im, int64_t in_count, int64_t is,
+                      double* out_re, double* out_im, int64_t n, int64_t os, double scale) {
+  if (is == 1 && os == 1 && in_count >= n && n >= kRevSide * kRevSide) {
+    bit_reverse_blocked(in_re, in_im, out_re, out_im, n, scale);
+    return;
+  }
   for (int64_t k = 0, r = 0; k < n; ++k) {
     if (k > 0) {  // r := k with its bits reversed, counting from the top bit
       int64_t bit = n >> 1;
@@ -211,46 +254,195 @@ void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t 
       out_im[k * os] = 0.0;
     }
   }
-  // Hot path. Butterflies of one stage touch disjoint pairs, so sweeping block
-  // by block with a chunk of twiddles gives the same bits as the twiddle-major
-  // order while walking memory forward.
+}
+
+// The butterfly of every stage: b := a - w b, a := a + w b.
+inline void butterfly(double* ar, double* ai, double* br, double* bi, double wr, double wi) {
+  const double tr = mul_re(wr, wi, *br, *bi);
+  const double ti = mul_im(wr, wi, *br, *bi);
+  *br = *ar - tr;
+  *bi = *ai - ti;
+  *ar = *ar + tr;
+  *ai = *ai + ti;
+}
+
+#if defined(__SSE2__)
+// Two butterflies at once (elements j and j + 1 of unit-stride arrays): the
+// same products and sums as butterfly, lane by lane, so the same bits.
+inline __m128d load2(const double* p, int64_t stride) {
+  return stride == 1 ? _mm_loadu_pd(p) : _mm_set_pd(p[stride], p[0]);
+}
+
+inline void butterfly2(double* ar, double* ai, double* br, double* bi, __m128d w_re, __m128d w_im) {
+  const __m128d a_re = _mm_loadu_pd(ar), a_im = _mm_loadu_pd(ai);
+  const __m128d b_re = _mm_loadu_pd(br), b_im = _mm_loadu_pd(bi);
+  const __m128d t_re = _mm_sub_pd(_mm_mul_pd(w_re, b_re), _mm_mul_pd(w_im, b_im));
+  const __m128d t_im = _mm_add_pd(_mm_mul_pd(w_re, b_im), _mm_mul_pd(w_im, b_re));
+  _mm_storeu_pd(br, _mm_sub_pd(a_re, t_re));
+  _mm_storeu_pd(bi, _mm_sub_pd(a_im, t_im));
+  _mm_storeu_pd(ar, _mm_add_pd(a_re, t_re));
+  _mm_storeu_pd(ai, _mm_add_pd(a_im, t_im));
+}
+#endif
+
+// Stages with the twiddles computed chunk by chunk (no table at hand).
+void stages_computed(double* out_re, double* out_im, int64_t n, int64_t os, bool inverse) {
+  // Butterflies of one stage touch disjoint pairs, so sweeping block by block
+  // with a chunk of twiddles gives the same bits as the twiddle-major order
+  // while walking memory forward.
   double wr[kTwiddleChunk], wi[kTwiddleChunk];
+  const double sign = inverse ? 1.0 : -1.0;
   for (int64_t len = 2; len <= n; len *= 2) {
     const int64_t half = len / 2;
-    const double sign = inverse ? 1.0 : -1.0;
     for (int64_t j0 = 0; j0 < half; j0 += kTwiddleChunk) {
       const int64_t jn = half - j0 < kTwiddleChunk ? half - j0 : kTwiddleChunk;
       // Each twiddle from its own angle (running products drift with len).
-      if (table_re) {
-        const int64_t step = n / len;
-        for (int64_t j = 0; j < jn; ++j) {
-          wr[j] = table_re[(j0 + j) * step];
-          wi[j] = table_im[(j0 + j) * step];
-        }
-      } else {
-        for (int64_t j = 0; j < jn; ++j) {
-          const double theta = kTwoPi * double(j0 + j) / double(len);
-          wr[j] = std::cos(theta);
-          wi[j] = sign * std::sin(theta);
-        }
+      for (int64_t j = 0; j < jn; ++j) {
+        const double theta = kTwoPi * double(j0 + j) / double(len);
+        wr[j] = std::cos(theta);
+        wi[j] = sign * std::sin(theta);
       }
       for (int64_t i0 = j0; i0 < n; i0 += len) {
         double* ar = out_re + i0 * os;
         double* ai = out_im + i0 * os;
-        double* br = ar + half * os;
-        double* bi = ai + half * os;
-        for (int64_t j = 0; j < jn; ++j) {
-          const int64_t at = j * os;
-          const double tr = mul_re(wr[j], wi[j], br[at], bi[at]);
-          const double ti = mul_im(wr[j], wi[j], br[at], bi[at]);
-          br[at] = ar[at] - tr;
-          bi[at] = ai[at] - ti;
-          ar[at] = ar[at] + tr;
-          ai[at] = ai[at] + ti;
-        }
+        for (int64_t j = 0; j < jn; ++j)
+          butterfly(ar + j * os, ai + j * os, ar + (j + half) * os, ai + (j + half) * os, wr[j], wi[j]);
       }
     }
   }
+}
+
+// Stages of a block of this many elements run one after the other while the
+// block stays in the inner caches (64 KiB of real and imaginary parts).
+constexpr int64_t kCacheBlock = int64_t{1} << 12;
+
+// The twiddle table of a transform of length n (see radix2), and, for n
+// above kCacheBlock, the twiddles of the stages up to kCacheBlock gathered
+// from it: those of stage len at small[len/2 - 1 ...], so that a stage inside
+// a block reads them in order instead of n/len apart, a cache line (and a
+// page) for each one.
+struct Radix2Table {
+  const double* re;
+  const double* im;
+  int64_t n;
+  double* small_re;  // kCacheBlock doubles each, or null
+  double* small_im;
+};
+
+void gather_small_twiddles(Radix2Table* t) {
+  if (!t->small_re) return;
+  for (int64_t len = 2; len <= kCacheBlock && len <= t->n; len *= 2)
+    for (int64_t j = 0, step = t->n / len; j < len / 2; ++j) {
+      t->small_re[len / 2 - 1 + j] = t->re[j * step];
+      t->small_im[len / 2 - 1 + j] = t->im[j * step];
+    }
+}
+
+// Stage len on one block: butterflies (j, j + len/2), twiddle w_n(j n/len).
+// kUnit marks unit stride, for which the loop is compiled without it.
+template <bool kUnit>
+void table_stage(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
+  const int64_t half = len / 2, s = kUnit ? 1 : os;
+  const bool small = len <= kCacheBlock && t.small_re;
+  const int64_t step = small ? 1 : t.n / len;
+  const double* wr = small ? t.small_re + half - 1 : t.re;
+  const double* wi = small ? t.small_im + half - 1 : t.im;
+#if defined(__SSE2__)
+  if (kUnit && half >= 2) {
+    for (int64_t j = 0; j < half; j += 2)
+      butterfly2(re + j, im + j, re + j + half, im + j + half, load2(wr + j * step, step), load2(wi + j * step, step));
+    return;
+  }
+#endif
+  for (int64_t j = 0; j < half; ++j)
+    butterfly(re + j * s, im + j * s, re + (j + half) * s, im + (j + half) * s, wr[j * step], wi[j * step]);
+}
+
+// Stages len/2 (on both halves) and len of one block in one sweep: the same
+// butterflies on the same values as two sweeps, taken four elements at a time.
+template <bool kUnit>
+void table_stage_pair(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
+  const int64_t q = len / 4, step = t.n / len, s = kUnit ? 1 : os;
+#if defined(__SSE2__)
+  if (kUnit) {
+    for (int64_t j = 0; j < q; j += 2) {
+      const __m128d h_re = load2(t.re + 2 * j * step, 2 * step), h_im = load2(t.im + 2 * j * step, 2 * step);
+      butterfly2(re + j, im + j, re + j + q, im + j + q, h_re, h_im);
+      butterfly2(re + j + 2 * q, im + j + 2 * q, re + j + 3 * q, im + j + 3 * q, h_re, h_im);
+      butterfly2(re + j, im + j, re + j + 2 * q, im + j + 2 * q, load2(t.re + j * step, step),
+                 load2(t.im + j * step, step));
+      butterfly2(re + j + q, im + j + q, re + j + 3 * q, im + j + 3 * q, load2(t.re + (j + q) * step, step),
+                 load2(t.im + (j + q) * step, step));
+    }
+    return;
+  }
+#endif
+  for (int64_t j = 0; j < q; ++j) {
+    double* r0 = re + j * s;
+    double* i0 = im + j * s;
+    double* r1 = r0 + q * s;
+    double* i1 = i0 + q * s;
+    double* r2 = r1 + q * s;
+    double* i2 = i1 + q * s;
+    double* r3 = r2 + q * s;
+    double* i3 = i2 + q * s;
+    const double hr = t.re[2 * j * step], hi = t.im[2 * j * step];
+    butterfly(r0, i0, r1, i1, hr, hi);
+    butterfly(r2, i2, r3, i3, hr, hi);
+    butterfly(r0, i0, r2, i2, t.re[j * step], t.im[j * step]);
+    butterfly(r1, i1, r3, i3, t.re[(j + q) * step], t.im[(j + q) * step]);
+  }
+}
+
+// Every stage up to len on the block at (re, im), depth first: a block that
+// fits the caches is finished before the next is touched, and the stages
+// above that size sweep their block two at a time. Each butterfly sees the
+// same operands as in stage-by-stage order, so the bits are the same.
+template <bool kUnit>
+void table_stages(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
+  if (len <= kCacheBlock) {
+    for (int64_t l = 2; l <= len; l *= 2)
+      for (int64_t b = 0; b < len; b += l) table_stage<kUnit>(re + b * os, im + b * os, os, l, t);
+    return;
+  }
+  if (len / 2 > kCacheBlock) {
+    const int64_t q = len / 4;
+    for (int64_t k = 0; k < 4; ++k) table_stages<kUnit>(re + k * q * os, im + k * q * os, os, q, t);
+    table_stage_pair<kUnit>(re, im, os, len, t);
+    return;
+  }
+  const int64_t half = len / 2;
+  table_stages<kUnit>(re, im, os, half, t);
+  table_stages<kUnit>(re + half * os, im + half * os, os, half, t);
+  table_stage<kUnit>(re, im, os, len, t);
+}
+
+// The radix-2 kernel; with a table (w_n(j), j < n/2, of this length and
+// direction) the twiddle of stage len at j is w_n(j n/len), an exact value of
+// its own angle read instead of computed. The table's arrays must have n
+// doubles each: the upper halves take the gathered small twiddles.
+void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t in_stride,
+            double* out_re, double* out_im, int32_t n, int32_t out_stride, uint8_t inverse,
+            double* table_re, double* table_im) {
+  if (n < 1) return;
+  const int64_t os = out_stride;
+  const double scale = inverse ? 1.0 / double(n) : 1.0;
+  bit_reverse_copy(in_re, in_im, in_count, in_stride, out_re, out_im, n, os, scale);
+  if (!table_re) {
+    stages_computed(out_re, out_im, n, os, inverse != 0);
+    return;
+  }
+  // Hot path: a whole transform through the shared table.
+  Radix2Table t;
+  t.re = table_re;
+  t.im = table_im;
+  t.n = n;
+  const bool gather = n / 2 >= kCacheBlock;
+  t.small_re = gather ? table_re + n / 2 : nullptr;
+  t.small_im = gather ? table_im + n / 2 : nullptr;
+  gather_small_twiddles(&t);
+  if (os == 1) table_stages<true>(out_re, out_im, 1, n, t);
+  else table_stages<false>(out_re, out_im, os, n, t);
 }
 
 // w_n(j) = exp(-+2 pi i j / n) for j < n/2, for the radix-2 stages of length n.

@@ -242,27 +242,45 @@ int push_work(EngineContext* ctx, int n, double** out) {
   return st;
 }
 
-// The end: the best vertex goes into x0's data, the work values and the
-// other inputs go, and the outputs are pushed.
+// Pushes f and the exit flag as asked, above everything, before anything
+// else changes: a push that fails leaves the stack as it found it.
+// *pushed tells how many items went on.
+int push_f_and_flag(EngineContext* ctx, int nargout, double f, bool converged, int* pushed) {
+  *pushed = 0;
+  if (nargout >= kFlagOutputs) {
+    TN_TRY(stk_push_logical_scalar(ctx, converged ? 1 : 0));
+    ++*pushed;
+  }
+  if (nargout >= 2) {
+    const int st = stk_push_real(ctx, f);
+    if (st != kOk) {
+      stk_remove(ctx, 0, *pushed);
+      *pushed = 0;
+      return st;
+    }
+    ++*pushed;
+  }
+  return kOk;
+}
+
+// The end: the outputs' room is taken first, then the best vertex goes into
+// x0's data, and the work values and the other inputs go.
 int finish(EngineContext* ctx, const Work& w, bool converged, int nargout) {
   const int b = first_min(w);
   const double fb = w.f[b];
   const int nargin = int(w.s[kNargin]);
-  const int x0_depth = (nargin - 1 - kStartInput) + kWork;
+  int pushed = 0;
+  if (int st = push_f_and_flag(ctx, nargout, fb, converged, &pushed); st != kOk) {
+    stk_remove(ctx, 0, kWork);
+    return st;
+  }
+  const int x0_depth = (nargin - 1 - kStartInput) + kWork + pushed;
   double *re, *im;
   if (stk_get_double_array(ctx, x0_depth, nullptr, nullptr, nullptr, &re, &im) != kOk) return TN_ILLEGAL();
   for (int i = 0; i < w.n; ++i) re[i] = vert(w, i, b);
-  stk_remove(ctx, 0, kWork);
-  stk_remove(ctx, 0, nargin - 1 - kStartInput);  // inputs above x0
-  stk_remove(ctx, 1, 1);                         // fun
+  TN_TRY(stk_move(ctx, x0_depth + 1, 1));
   stk_make_real_top(ctx);
-  if (nargout >= kFlagOutputs) TN_TRY(stk_push_logical_scalar(ctx, converged ? 1 : 0));
-  if (nargout >= 2) {
-    TN_TRY(stk_push_real(ctx, fb));
-    if (nargout >= kFlagOutputs) TN_TRY(stk_move(ctx, 3, 1));  // x above f above the flag
-    else TN_TRY(stk_move(ctx, 2, 1));
-  }
-  return kOk;
+  return stk_remove(ctx, 1 + pushed, kWork + nargin - 1);
 }
 
 int search_start(EngineContext* ctx, int nargin, int nargout) {
@@ -279,12 +297,10 @@ int search_start(EngineContext* ctx, int nargin, int nargout) {
   if (!(opt.tol_x >= kMinTolX)) opt.tol_x = kMinTolX;
   if (n == 0) {
     // Nothing to move: x0 itself, f = 0, converged, fun never called.
-    stk_remove(ctx, 0, x0_depth);
-    stk_remove(ctx, 1, 1);
-    if (nargout >= kFlagOutputs) TN_TRY(stk_push_logical_scalar(ctx, 1));
-    if (nargout >= 2) TN_TRY(stk_push_real(ctx, 0));
-    if (nargout >= 2) TN_TRY(stk_move(ctx, nargout >= kFlagOutputs ? 3 : 2, 1));
-    return kOk;
+    int pushed = 0;
+    TN_TRY(push_f_and_flag(ctx, nargout, 0, true, &pushed));
+    TN_TRY(stk_move(ctx, x0_depth + pushed + 1, 1));
+    return stk_remove(ctx, 1 + pushed, nargin - 1);
   }
   const double rows = ndims == 2 ? dims[0] : 1, cols = ndims == 2 ? dims[1] : double(count);
   double* p[5];

@@ -30,6 +30,13 @@ void dgesvd_(const char* jobu, const char* jobvt, const la_int* m, const la_int*
 void zgesvd_(const char* jobu, const char* jobvt, const la_int* m, const la_int* n, double* a,
              const la_int* lda, double* s, double* u, const la_int* ldu, double* vt, const la_int* ldvt,
              double* work, const la_int* lwork, double* rwork, la_int* info, la_len, la_len);
+// The divide-and-conquer SVD (JOBZ "S" or "A"), for the rows that want U and V.
+void dgesdd_(const char* jobz, const la_int* m, const la_int* n, double* a, const la_int* lda, double* s,
+             double* u, const la_int* ldu, double* vt, const la_int* ldvt, double* work, const la_int* lwork,
+             la_int* iwork, la_int* info, la_len);
+void zgesdd_(const char* jobz, const la_int* m, const la_int* n, double* a, const la_int* lda, double* s,
+             double* u, const la_int* ldu, double* vt, const la_int* ldvt, double* work, const la_int* lwork,
+             double* rwork, la_int* iwork, la_int* info, la_len);
 void dgeev_(const char* jobvl, const char* jobvr, const la_int* n, double* a, const la_int* lda,
             double* wr, double* wi, double* vl, const la_int* ldvl, double* vr, const la_int* ldvr,
             double* work, const la_int* lwork, la_int* info, la_len, la_len);

@@ -137,11 +137,12 @@ int bi_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode) {
   }
   const int32_t n = a.n;
   if (n == 0) {
-    if (nout >= 2) TN_TRY(la_room(ctx, 1, 1));
-    TN_TRY(stk_remove(ctx, 0, nargin - 1));
-    if (nout < 2) return kOk;
-    stk_push_real(ctx, 0);
-    return stk_move(ctx, 2, 1);
+    // est is pushed before anything goes: its push is the one step that can
+    // fail, and it must fail with the arguments in place.
+    if (nout >= 2) TN_TRY(stk_push_real(ctx, 0));
+    const int est_items = nout >= 2 ? 1 : 0;
+    TN_TRY(stk_remove(ctx, est_items, nargin - 1));
+    return est_items ? stk_move(ctx, 2, 1) : kOk;
   }
   const int64_t nn = a.count();
   const bool widen = !a.cplx();

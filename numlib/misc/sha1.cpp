@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "numlib/misc/digest.h"
+#include "numlib/misc/sha1_blocks.h"
 
 namespace {
 
@@ -75,6 +76,12 @@ void sha1_update(Sha1Context* s, const uint8_t* bytes, uint64_t length) {
     if (s->buffered < kDigestBlockBytes) return;
     sha1_transform(s, s->buffer);
     s->buffered = 0;
+  }
+  const uint64_t blocks = length / kDigestBlockBytes;
+  if (blocks > 0 && sha1_blocks_hw_available()) {
+    sha1_blocks_hw(s->state, bytes, blocks);
+    bytes += blocks * kDigestBlockBytes;
+    length -= blocks * kDigestBlockBytes;
   }
   for (; length >= kDigestBlockBytes; bytes += kDigestBlockBytes, length -= kDigestBlockBytes)
     sha1_transform(s, bytes);

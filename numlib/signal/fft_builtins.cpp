@@ -66,8 +66,12 @@ void engine_strides(const int32_t* d, int nd, int64_t* stride) {
 // zero-filling the rest of dst. dst_im may be null only when src_im is.
 void copy_resized(const double* src_re, const double* src_im, const int32_t* sd,
                   double* dst_re, double* dst_im, const int32_t* dd, int nd, int64_t dst_count) {
-  std::fill(dst_re, dst_re + dst_count, 0.0);
-  if (dst_im) std::fill(dst_im, dst_im + dst_count, 0.0);
+  // Zeros go only where the copy leaves a gap: a large transform of
+  // unchanged size would otherwise write its whole result twice.
+  bool padded = false;
+  for (int k = 0; k < nd; ++k) padded = padded || sd[k] < dd[k];
+  if (padded) std::fill(dst_re, dst_re + dst_count, 0.0);
+  if (dst_im && (padded || !src_im)) std::fill(dst_im, dst_im + dst_count, 0.0);
   int64_t ss[kMaxFftDims], ds[kMaxFftDims], box[kMaxFftDims], at[kMaxFftDims] = {};
   engine_strides(sd, nd, ss);
   engine_strides(dd, nd, ds);

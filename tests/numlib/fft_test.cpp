@@ -100,6 +100,59 @@ TEST(Fft, RandomLengthsTo5000) {
   }
 }
 
+// A recursive radix-2 transform in long double with exact twiddles: the model
+// for lengths beyond the naive DFT's reach.
+void model_fft(std::vector<std::complex<long double>>& x, bool inverse) {
+  const size_t n = x.size();
+  if (n < 2) return;
+  std::vector<std::complex<long double>> even(n / 2), odd(n / 2);
+  for (size_t i = 0; i < n / 2; ++i) even[i] = x[2 * i], odd[i] = x[2 * i + 1];
+  model_fft(even, inverse);
+  model_fft(odd, inverse);
+  const long double pi = 3.141592653589793238462643383279502884L;
+  for (size_t k = 0; k < n / 2; ++k) {
+    const long double a = (inverse ? 2 : -2) * pi * (long double)k / (long double)n;
+    const std::complex<long double> t = std::complex<long double>(cosl(a), sinl(a)) * odd[k];
+    x[k] = even[k] + t;
+    x[k + n / 2] = even[k] - t;
+  }
+}
+
+// Powers of two large enough for the cache-blocked stages, the stage pairs
+// and the blocked bit reversal: within a few log2(n) eps of the model, and
+// the same bits whether a vector lies with unit stride or strided among others.
+TEST(Fft, LargePowersOfTwoAcrossLayouts) {
+  Fixture fx;
+  for (int32_t n : {1024, 8192, 16384, 65536, 262144}) {
+    const bool inverse = n == 16384;
+    Vec xr = fx.random_vec(n), xi = fx.random_vec(n);
+    std::vector<std::complex<long double>> model(n);
+    for (int32_t i = 0; i < n; ++i) model[i] = {xr[i], xi[i]};
+    model_fft(model, inverse);
+    Vec ir = xr, ii = xi, orr(n), oi(n);
+    ASSERT_EQ(run_fft(ir, &ii, n, 1, 1, n, orr, oi, inverse), kFftDone);
+    long double err = 0, norm = 0;
+    for (int32_t k = 0; k < n; ++k) {
+      const std::complex<long double> m = model[k] / (long double)(inverse ? n : 1);
+      err += std::norm(std::complex<long double>(orr[k], oi[k]) - m);
+      norm += std::norm(m);
+    }
+    EXPECT_LE(double(sqrtl(err / norm)), 4 * std::log2(double(n)) * kEps) << n;
+    // Second of three interleaved vectors (stride 3, dist 1).
+    const int32_t count = 3;
+    Vec sr(size_t(n) * count), si(sr.size()), sor(sr.size()), soi(sr.size());
+    for (int32_t i = 0; i < n; ++i) {
+      sr[size_t(i) * count + 1] = xr[i];
+      si[size_t(i) * count + 1] = xi[i];
+    }
+    ASSERT_EQ(run_fft(sr, &si, n, count, count, 1, sor, soi, inverse), kFftDone);
+    for (int32_t k = 0; k < n; ++k) {
+      ASSERT_EQ(sor[size_t(k) * count + 1], orr[k]) << n << " " << k;
+      ASSERT_EQ(soi[size_t(k) * count + 1], oi[k]) << n << " " << k;
+    }
+  }
+}
+
 TEST(Fft, SplitPlan) {
   struct Case {
     int32_t n;

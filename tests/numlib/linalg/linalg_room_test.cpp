@@ -36,6 +36,8 @@ std::vector<RowCall> cases() {
     c.push_back({"qr economy", bi_qr, 0, {a, "0"}, 2});
     c.push_back({"lapack svd", bi_lapack_svd, 0, {a}, 3});
     c.push_back({"lapack svd", bi_lapack_svd, 0, {a}, 1});
+    c.push_back({"lapack svd", bi_lapack_svd, 0, {a}, 2});
+    c.push_back({"lapack svd economy", bi_lapack_svd, 0, {a, "0"}, 3});
     c.push_back({"lapack pinv", bi_lapack_pinv, 0, {a}, 1});
     c.push_back({"lapack rank", bi_lapack_rank, 0, {a}, 1});
     c.push_back({"lapack orth", bi_lapack_orth, 0, {a}, 1});
