@@ -130,7 +130,15 @@ int inst_reset(RuntimeBlock** handle, int32_t id) {
   TN_TRY(rec_find_instance(b, id, &start));
   rec->next_due = rec->idle_base = -1.0;
   rec->state = kStateInit;
-  if (rec->initialised) TN_TRY(inst_run_terminate_handlers(handle, id));
+  if (rec->initialised) {
+    // A failing terminate handler ends the reset with the instance off, not
+    // left "init running".
+    const int status = inst_run_terminate_handlers(handle, id);
+    if (status != 0) {
+      if ((rec = inst_find_by_id(*handle, id)) != nullptr) rec->state = kStateOff, rec->idle_mode = 0;
+      return status;
+    }
+  }
   b = *handle;
   rec = inst_find_by_id(b, id);
   rec->state = kStateInit;

@@ -56,6 +56,16 @@ TEST_F(App, FailingInitLeavesStateAndInitialisedClear) {
   EXPECT_EQ(inst_reset(h(), 42), kRtNonexistentInstance);
 }
 
+TEST_F(App, FailingTerminateHandlerLeavesTheResetInstanceOff) {
+  build("instance demo\nvar a\ninit a = start()\nterminate bad()\nidle a = tick(a)\n", kSource);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->state, 2);
+  EXPECT_NE(inst_reset(h(), 0), 0);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->state, 0);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->initialised, 0);
+  EXPECT_EQ(inst_reset(h(), 0), 0);  // not initialised now: no terminate handler runs
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->state, 2);
+}
+
 TEST_F(App, TerminateOnceThenCloseKeepsSlotZero) {
   build(app("instance second\nvar z\n"), kSource);
   ASSERT_EQ(inst_run_terminate_handlers(h(), 0), 0);
