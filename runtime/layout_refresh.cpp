@@ -30,11 +30,25 @@ int inst_set_current_subplot(RuntimeBlock** handle, int32_t id, int32_t figure) 
   return figure < 0 ? 0 : status;
 }
 
+namespace {
+
+// The layout side of a change after its value-store row: a failure drops
+// the row again, so that undo does not step over a change that never was.
+template <typename Change>
+int with_undo_row(RuntimeBlock* b, int32_t id, Change change) {
+  undo_store_push_row(rt_value_store(b), id);
+  int status = change();
+  if (status == 0) status = inst_layout_to_array(b, id);
+  if (status != 0) undo_store_drop_last_row(rt_value_store(b), id);
+  return status;
+}
+
+}  // namespace
+
 int inst_set_grid_redraw(RuntimeBlock** handle, int32_t id, int32_t rows, int32_t cols) {
   if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
-  undo_store_push_row(rt_value_store(*handle), id);
-  TN_TRY(inst_set_grid(*handle, id, rows, cols));
-  TN_TRY(inst_layout_to_array(*handle, id));
+  RuntimeBlock* b = *handle;
+  TN_TRY(with_undo_row(b, id, [&] { return inst_set_grid(b, id, rows, cols); }));
   return inst_refresh(handle, id);
 }
 
@@ -44,10 +58,11 @@ int inst_subplots_apply(RuntimeBlock** handle, int32_t id) {
   bool locked = false, mixed = false;
   TN_TRY(inst_subplot_query(*handle, id, &locked, &mixed));
   const uint32_t targets = inst_targets(rec);
-  for (int32_t k = 0; k < kMaxSubplots; ++k)
-    if (targets & (1u << k)) rec->subplots[k].frozen = locked ? 0 : 1;
-  undo_store_push_row(rt_value_store(*handle), id);
-  TN_TRY(inst_layout_to_array(*handle, id));
+  TN_TRY(with_undo_row(*handle, id, [&] {
+    for (int32_t k = 0; k < kMaxSubplots; ++k)
+      if (targets & (1u << k)) rec->subplots[k].frozen = locked ? 0 : 1;
+    return 0;
+  }));
   return inst_refresh(handle, id);
 }
 

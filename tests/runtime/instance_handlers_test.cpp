@@ -148,6 +148,21 @@ TEST_F(App, UndoAndRedoRestoreAVariableAndTheLayout) {
   EXPECT_EQ(inst_redo(h(), 0), 0);  // nothing to redo
 }
 
+TEST_F(App, LayoutCommandsPushAnUndoRowAndRefresh) {
+  build(app(""), kSource);
+  RuntimeBlock* b = host.block;
+  EXPECT_FALSE(rt_can_undo(b, 0));
+  g_probe.counted = 0;
+  ASSERT_EQ(inst_subplots_apply(h(), 0), 0);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->subplots[0].frozen, 1);
+  EXPECT_TRUE(rt_can_undo(host.block, 0));
+  int32_t at = 0, length = 0;
+  EXPECT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &at, &length));  // refreshed
+  ASSERT_EQ(inst_set_grid_redraw(h(), 0, 6, 6), 0);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->rows, 5);
+  EXPECT_EQ(inst_set_grid_redraw(h(), 7, 1, 1), kRtNonexistentInstance);
+}
+
 TEST_F(App, ResizeHandlersRunWhenInitialised) {
   build(app(""), kSource);
   ASSERT_EQ(figure_layout_subplots(h(), 0, 0, 200, 0, 100), 0);
