@@ -8,6 +8,7 @@
 // The description holds one record per line:
 //   instance NAME            title|version|help "TEXT"    var NAME
 //   figure "TEXT"            menu "TEXT"                 entry "TEXT" HANDLER
+//   item "TEXT" HANDLER      (a menu item; an empty TEXT makes it an alternative of the one before)
 //   init|terminate|idle|plot|resize HANDLER              capabilities N
 //   press|drag|release ELEMENT HANDLER
 // where HANDLER is `[out, ... =] function(in, ...)` over the instance's
@@ -239,8 +240,9 @@ class Builder {
       record_(kTagCapabilities, {v});
       return true;
     }
-    if (word == "entry") {
+    if (word == "entry" || word == "item") {
       if (!quoted_(in, &text)) return false;
+      if (word == "item") data = {0, 0};  // link instance id, link id
       text_(data, text);
     } else if (mouse.count(word)) {
       int32_t element = 0;
@@ -251,7 +253,11 @@ class Builder {
     }
     std::getline(in, rest);
     if (!handler_(rest, data)) return false;
-    record_(word == "entry" ? kTagEntry : mouse.count(word) ? mouse.at(word) : handlers.at(word), data);
+    record_(word == "entry"  ? kTagEntry
+            : word == "item" ? kTagItem
+            : mouse.count(word) ? mouse.at(word)
+                                : handlers.at(word),
+            data);
     return true;
   }
 
