@@ -223,3 +223,44 @@ int32_t inst_menu_item_state(RuntimeBlock* b, int32_t id, int32_t position, int3
   const int32_t k = index_in_tag(b, start, w);
   return k >= 0 && k < kMenuStateBytes ? rec->menu_state[table][k] : kSectionOther;
 }
+
+int32_t inst_handler_text_value(RuntimeBlock* b, int32_t id, int32_t position, const char* text, int32_t length) {
+  int32_t start = 0;
+  if (rec_find_instance(b, id, &start) != 0) return kNoTextHandler;
+  EngineContext* c = rt_engine(b);
+  const int32_t base = c->desc_top;
+  int32_t chosen = kNoTextHandler;
+  if (inst_menu_flags_eval(b, id, text, length) == kOk) {
+    TypedView v;
+    const bool items = stk_is_logical(c, kItemTable) == 1 && typed_view(c, kItemTable, &v);
+    const bool no_subplot = inst_current_subplot(b, id) < 0;
+    RecordView r;
+    int64_t w = int64_t(start) + position;
+    for (bool first = true; items && rec_at(b, w, &r) && r.tag == kTagItem; w += r.length, first = false) {
+      if (!first && !item_label_empty(b, w)) break;  // the next item is not an alternative
+      const int32_t k = index_in_tag(b, start, w);
+      const bool linked = r.data_words > 0 && r.data[0] != 0;
+      if (!linked || k < 0 || k >= v.count || !v.elems[k]) continue;
+      if (no_subplot && uses_param_at(b, w)) continue;
+      chosen = int32_t(w - start);
+      break;
+    }
+  }
+  while (c->desc_top > base) stk_drop(c);
+  reset_call_context(b);
+  return chosen;
+}
+
+int32_t inst_can_select_subplot(RuntimeBlock* b, int32_t id, int32_t figure) {
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return 0;
+  const int32_t current = inst_current_subplot(b, id);
+  if (current >= 0) {
+    const bool shown = rec->subplots[current].handlerWords[kSubplotFigureWord] == figure;
+    return kFigureSelectable | (shown ? kFigureShown : 0);
+  }
+  // A free layout without a selection takes the figure in a new subplot.
+  const int32_t n = std::max(0, rec->rows) * std::max(0, rec->cols);
+  const bool room = rec->free_layout && rec->selection == 0 && n < std::min(rec->max_subplots, kMaxSubplots);
+  return room ? kFigureSelectable : 0;
+}

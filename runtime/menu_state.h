@@ -38,3 +38,18 @@ bool menu_item_uses_param(RuntimeBlock* b, int32_t id, char kind, int32_t positi
 // record or when "_menuFlags" fails.
 int32_t inst_menu_item_state(RuntimeBlock* b, int32_t id, int32_t position, int32_t stamp, const char* data,
                              int32_t length);
+
+// The item to run for a data text among the item at `position` and the
+// alternatives after it (items without a label): "_menuFlags" is evaluated
+// with the text, and the first of them, passing over those whose link
+// instance id is 0, whose value in its item vector is set is taken; an item
+// whose handler uses `_param` counts as not set without a current subplot.
+// Its run position, or kNoTextHandler.
+constexpr int32_t kNoTextHandler = -2;
+int32_t inst_handler_text_value(RuntimeBlock* b, int32_t id, int32_t position, const char* text, int32_t length);
+
+// Whether the figure record at run position `figure` can be chosen for the
+// current subplot (bit 0: there is one, or a free layout can take a new
+// subplot) and whether it is the one shown there (bit 1).
+enum : int32_t { kFigureSelectable = 1, kFigureShown = 2 };
+int32_t inst_can_select_subplot(RuntimeBlock* b, int32_t id, int32_t figure);

@@ -32,12 +32,14 @@ const char kMenus[] =
 
 // Titles: File enabled, Edit enabled and checked; items: Copy off, its
 // alternative on, Paste on; entries on, but off for a "matrix" text; items
-// as doubles for a "bad" text.
+// as doubles for a "bad" text; Copy itself rather than its alternative for
+// plain text.
 const char kFlags[] =
     "function [t, i, e] = _menuFlags(x, type, p)\n"
     "  t = logical([1 0 1 1]); i = logical([0 1 1]); e = logical([1 1]);\n"
     "  if strcmp(type, 'matrix'), e = logical([0 0]); end\n"
-    "  if strcmp(type, 'bad'), i = [1 1 1]; end\n";
+    "  if strcmp(type, 'bad'), i = [1 1 1]; end\n"
+    "  if strcmp(type, 'text'), i = logical([1 0 1]); end\n";
 
 struct Menus : ::testing::Test {
   FakeHost host;
@@ -124,6 +126,37 @@ TEST_F(Menus, WithoutMenuFlagsEverythingIsEnabledAndNothingPrinted) {
   EXPECT_EQ(inst_menu_flags_eval(b, 0, nullptr, 0), kUndefinedFunction);
   EXPECT_EQ(states(kTagEntry, 1), (std::vector<int32_t>{1, 1}));
   EXPECT_EQ(host.take_output(), "");
+}
+
+TEST_F(Menus, ATextTakesTheAlternativeThatItsTypeAllows) {
+  ASSERT_NO_FATAL_FAILURE(build(kFlags));
+  const std::vector<int32_t> items = positions(kTagItem);  // Copy, its alternative, Paste
+  const char matrix[] = "%TN xdata \"matrix\"\n[1 2]";
+  EXPECT_EQ(inst_handler_text_value(b, 0, items[0], matrix, -1), items[1]);
+  EXPECT_EQ(inst_handler_text_value(b, 0, items[0], "plain", -1), items[0]);
+  EXPECT_EQ(inst_handler_text_value(b, 0, items[2], matrix, -1), items[2]);
+  // The alternative's handler uses _param: not without a current subplot.
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
+  EXPECT_EQ(inst_handler_text_value(b, 0, items[0], matrix, -1), kNoTextHandler);
+  // An item whose link instance id is 0 is passed over.
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 1), 0);
+  int32_t start = 0;
+  ASSERT_EQ(rec_find_instance(b, 0, &start), 0);
+  rt_record_words(b)[start + items[1] + kRecordHeadWords] = 0;
+  EXPECT_EQ(inst_handler_text_value(b, 0, items[0], matrix, -1), kNoTextHandler);
+  EXPECT_EQ(b->h.user.instance_id, 0);
+}
+
+TEST_F(Menus, AFigureCanBeChosenForTheCurrentSubplotOrANewFreeOne) {
+  ASSERT_NO_FATAL_FAILURE(build(kFlags));
+  const int32_t plot = positions(kTagFigure)[0];
+  EXPECT_EQ(inst_can_select_subplot(b, 0, plot), kFigureSelectable | kFigureShown);
+  EXPECT_EQ(inst_can_select_subplot(b, 0, plot + 1), kFigureSelectable);
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);  // no current subplot
+  EXPECT_EQ(inst_can_select_subplot(b, 0, plot), 0);
+  ASSERT_EQ(inst_layout_to_free(b, 0), 0);
+  EXPECT_EQ(inst_can_select_subplot(b, 0, plot), kFigureSelectable);
+  EXPECT_EQ(inst_can_select_subplot(b, 9, plot), 0);
 }
 
 TEST(XdataType, HeaderTypePlainTextAndNothing) {

@@ -40,6 +40,7 @@ constexpr int32_t kFirstVariableCode = 1000;
 constexpr int32_t kFirstFunctionCode = 20000;
 constexpr size_t kMaxLibraryName = 32;
 constexpr size_t kMaxInstanceName = 28;
+constexpr int32_t kUnlinked = -1;  // an item's link ids before a paste links it
 
 using Sections = std::vector<std::vector<uint8_t>>;  // kImageRequests of them
 
@@ -242,7 +243,7 @@ class Builder {
     }
     if (word == "entry" || word == "item") {
       if (!quoted_(in, &text)) return false;
-      if (word == "item") data = {0, 0};  // link instance id, link id
+      if (word == "item") data = {kUnlinked, kUnlinked};  // link instance id, link id
       text_(data, text);
     } else if (mouse.count(word)) {
       int32_t element = 0;
