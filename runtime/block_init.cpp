@@ -10,6 +10,7 @@
 #include "engine/lib/engine_start.h"
 #include "graphics/plotlist/plot_store.h"
 #include "runtime/error_tables.h"
+#include "runtime/handler_call.h"
 #include "runtime/instances.h"
 #include "runtime/name_table.h"
 #include "runtime/runtime_block.h"
@@ -102,6 +103,7 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   b->h.user = CallContext{b, 0, 0, 0, 0};
   TN_TRY(rt_error_tables_bind());
   TN_TRY(rt_builtins_bind());
+  TN_TRY(rt_handler_builtins_bind());
   engine_set_user_data(ctx, reinterpret_cast<uintptr_t>(&b->h.user));
   engine_set_context_resolver(ctx, engine_of_runtime, handle);
 

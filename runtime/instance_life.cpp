@@ -1,6 +1,5 @@
-// Creating and discarding instances, the record and store side of closing
-// one, figure-only detection, and the small queries and setters of the
-// host's menus. Instances are kept packed at the top of area 1 in creation
+// Creating and discarding instances, figure-only detection, and the small
+// queries and setters of the host's menus. Instances are kept packed at the top of area 1 in creation
 // order; the plot store below them always ends where the last slot begins.
 #include <cstring>
 
@@ -102,14 +101,6 @@ void inst_store_discard(RuntimeBlock* b, int32_t id) {
   for (int32_t j = k + 1; j < count; ++j) std::memmove(inst_at(b, j - 1), inst_at(b, j), kInstanceBytes);
   b->h.instance_count = count - 1;
   plotstore_resize(rt_plot_store(b), rt_plot_store_doubles(b, b->h.instance_count));
-}
-
-int inst_close(RuntimeBlock** handle, int32_t id) {
-  RuntimeBlock* b = *handle;
-  if (!inst_find_by_id(b, id)) return kRtNonexistentInstance;
-  rec_delete_instance(b, id);
-  inst_store_discard(b, id);
-  return 0;
 }
 
 bool inst_detect_figure_only(RuntimeBlock* b, int32_t id) {

@@ -86,11 +86,30 @@ void inst_defaults_init(RuntimeBlock* b);
 int inst_layout_reset(RuntimeBlock* b, int32_t id, bool write_frame);
 
 // Life of an instance: creation (null out_id re-initialises instance 0),
-// removal of its value-store record, plot list and slot, and the record and
-// store side of closing it (the terminate handlers join with the handler call).
+// removal of its value-store record, plot list and slot.
 int inst_create(RuntimeBlock* b, int32_t* out_id);
 void inst_store_discard(RuntimeBlock* b, int32_t id);
+
+// The operations that run application code take the block handle: reset
+// (terminate handlers when initialised, layout and values reset, init
+// handlers), the terminate handlers, close (terminate handlers, then the
+// record run, the values and the slot go; their code is returned), the
+// change handlers by watch rule, refresh (each subplot's plot handler behind
+// its opening record; an instance never initialised is reset first),
+// refresh of an instance changed from outside, plot-all (no event state),
+// the figure command text, idle steps, undo and redo (10201 when stepped).
+int inst_reset(RuntimeBlock** handle, int32_t id);
+int inst_run_terminate_handlers(RuntimeBlock** handle, int32_t id);
 int inst_close(RuntimeBlock** handle, int32_t id);
+int inst_run_change_handlers(RuntimeBlock** handle, int32_t id);
+int inst_refresh(RuntimeBlock** handle, int32_t id);
+int inst_refresh_after_change(RuntimeBlock** handle, int32_t id);
+int inst_plot_all(RuntimeBlock** handle, int32_t id);
+int inst_run_figure_commands(RuntimeBlock** handle, int32_t id);
+int inst_idle_step(RuntimeBlock** handle, int32_t id, bool redraw);
+int inst_idle_step_redraw(RuntimeBlock** handle, int32_t id);
+int inst_undo(RuntimeBlock** handle, int32_t id);
+int inst_redo(RuntimeBlock** handle, int32_t id);
 // True (and the figure-only byte set) when the record after the instance's
 // header is a figure command text.
 bool inst_detect_figure_only(RuntimeBlock* b, int32_t id);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "runtime/plot_lists.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
 #include "runtime/runtime_status.h"
@@ -215,9 +216,8 @@ void move_free_frames(InstanceRec* rec, double l, double w, double t, double h, 
 
 }  // namespace
 
-int figure_layout_subplots(RuntimeBlock** handle, int32_t id, double left, double right, double top,
-                           double bottom) {
-  InstanceRec* rec = inst_find_by_id(*handle, id);
+int inst_layout_in_rect(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom) {
+  InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
   if (rec->free_layout) {
     const double* f = rec->frame;
@@ -322,34 +322,6 @@ int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, i
   return 0;
 }
 
-int inst_set_current_subplot(RuntimeBlock* b, int32_t id, int32_t figure) {
-  InstanceRec* rec = inst_find_by_id(b, id);
-  if (!rec) return kRtNonexistentInstance;
-  if (figure < 0) {
-    if (rec->free_layout) {
-      push_row(b, id);
-      TN_TRY(inst_to_free_layout(b, id));
-      return inst_layout_to_array(b, id);
-    }
-    return inst_subplot_assign(b, id, -1, -1, kEmptyFigure, true);
-  }
-  const int32_t n = cells(rec);
-  if (rec->free_layout && rec->selection == 0 && n < std::min(rec->max_subplots, kMaxSubplots)) {
-    Subplot& added = rec->subplots[n];
-    inst_reset_subplot_slot(&added);
-    const Subplot& first = rec->subplots[0];
-    subplot_set_rect(&added, first.rectLeft + kAppendStep, first.rectRight + kAppendStep,
-                     first.rectTop + kAppendStep, first.rectBottom + kAppendStep);
-    for (double& q : rec->springs[n]) q = kSpringDefault;
-    rec->rows = n + 1;
-    rec->cols = 1;
-    rec->selection = 1u << n;
-  }
-  TN_TRY(inst_subplot_assign(b, id, -1, -1, figure, true));
-  push_row(b, id);
-  return inst_layout_to_array(b, id);
-}
-
 int inst_set_selection(RuntimeBlock* b, int32_t id, uint32_t mask, bool draw) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
@@ -425,7 +397,7 @@ int inst_scale_flags_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t
   return 0;
 }
 
-int inst_scale_flags_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value) {
+int inst_scale_flags_store(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
   each_target(rec, [&](Subplot& s) {
@@ -439,15 +411,54 @@ int inst_scale_flags_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t va
   return inst_layout_to_array(b, id);
 }
 
-int inst_set_auto_target(RuntimeBlock* b, int32_t id, bool on) { return set_view_flag(b, id, kViewAutoTarget, on); }
-int inst_set_auto_viewpoint(RuntimeBlock* b, int32_t id, bool on) { return set_view_flag(b, id, kViewAutoPos, on); }
-int inst_set_auto_upvector(RuntimeBlock* b, int32_t id, bool on) { return set_view_flag(b, id, kViewAutoUp, on); }
-int inst_set_perspective(RuntimeBlock* b, int32_t id, bool on) {
+int inst_view_switch_store(RuntimeBlock* b, int32_t id, ViewSwitch which, bool on) {
+  switch (which) {
+    case ViewSwitch::kAutoTarget: return set_view_flag(b, id, kViewAutoTarget, on);
+    case ViewSwitch::kAutoViewpoint: return set_view_flag(b, id, kViewAutoPos, on);
+    case ViewSwitch::kAutoUpvector: return set_view_flag(b, id, kViewAutoUp, on);
+    case ViewSwitch::kPerspective: break;
+  }
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
   each_target(rec, [&](Subplot& s) { s.orthographic = on ? 0 : 1; });
   push_row(b, id);
   return inst_layout_to_array(b, id);
+}
+
+int inst_set_current_subplot_store(RuntimeBlock* b, int32_t id, int32_t figure, bool* refresh) {
+  *refresh = false;
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (figure < 0) {
+    if (rec->free_layout) {
+      push_row(b, id);
+      TN_TRY(inst_to_free_layout(b, id));
+      *refresh = true;
+      return inst_layout_to_array(b, id);
+    }
+    return inst_subplot_assign(b, id, -1, -1, kEmptyFigure, true);
+  }
+  const int32_t n = cells(rec);
+  if (rec->free_layout && rec->selection == 0 && n < std::min(rec->max_subplots, kMaxSubplots)) {
+    Subplot& added = rec->subplots[n];
+    inst_reset_subplot_slot(&added);
+    const Subplot& first = rec->subplots[0];
+    subplot_set_rect(&added, first.rectLeft + kAppendStep, first.rectRight + kAppendStep,
+                     first.rectTop + kAppendStep, first.rectBottom + kAppendStep);
+    for (double& q : rec->springs[n]) q = kSpringDefault;
+    rec->rows = n + 1;
+    rec->cols = 1;
+    rec->selection = 1u << n;
+  }
+  TN_TRY(inst_subplot_assign(b, id, -1, -1, figure, true));
+  push_row(b, id);
+  TN_TRY(inst_layout_to_array(b, id));
+  // A lone subplot without a plot handler shows nothing: its list goes.
+  if (rec->rows == 1 && rec->cols == 1 && rec->subplots[0].handlerWords[kSubplotPlotHandlerWord] < 0)
+    plotstore_free_subplot(b, id);
+  else
+    *refresh = true;
+  return 0;
 }
 
 int inst_subplot_props_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed) {
@@ -486,4 +497,37 @@ int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed) {
   *locked = seen > 0 && frozen == seen;
   *mixed = frozen > 0 && frozen < seen;
   return 0;
+}
+
+bool inst_layout_is_default(RuntimeBlock* b, int32_t id, bool* absolute, bool* relative) {
+  *absolute = *relative = false;
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec || !rec->free_layout) return false;
+  bool all_rigid = true, all_relative = true;
+  for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k)
+    for (int32_t v = 0; v < kSpringValues; ++v) {
+      all_rigid &= rec->springs[k][v] == kRigidSprings[v % kSpringsPerDirection];
+      all_relative &= rec->springs[k][v] == kSpringDefault;
+    }
+  *absolute = all_rigid;
+  *relative = all_relative;
+  return true;
+}
+
+bool inst_subplot_options_get(RuntimeBlock* b, int32_t id, uint8_t options[kSubplotOptionBytes]) {
+  std::memset(options, 0, kSubplotOptionBytes);
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return false;
+  bool first = true, any_3d = false;
+  each_target(rec, [&](Subplot& s) {
+    any_3d |= subplot_is_3d(&s);
+    const bool values[4] = {s.orthographic == 0, (s.viewFlags & kViewAutoTarget) != 0,
+                            (s.viewFlags & kViewAutoPos) != 0, (s.viewFlags & kViewAutoUp) != 0};
+    for (int k = 0; k < 4; ++k) {
+      if (first) options[2 * k + 1] = values[k];
+      else if (options[2 * k + 1] != uint8_t(values[k])) options[2 * k] = 1;
+    }
+    first = false;
+  });
+  return any_3d;
 }

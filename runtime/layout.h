@@ -3,8 +3,9 @@
 // assignment with handler resolution, selection and the target subplots of
 // the view and scale switches, and the layout kept in the value store
 // (value 100 the layout, 102 the 3-D cameras) so that undo restores it.
-// Handlers (resize, plot) and drawing join with the handler call and the
-// display-list interpreter; these operations run no application code.
+// The operations that take the block handle run application code (resize
+// handlers, refreshes); figure drawing joins with the display-list
+// interpreter.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,9 @@ int inst_free_layout(RuntimeBlock* b, int32_t id, bool rigid);
 int inst_to_free_layout(RuntimeBlock* b, int32_t id);
 int inst_layout_to_free(RuntimeBlock* b, int32_t id);
 void inst_layout_positions(InstanceRec* rec);
+// Lays the figure out in a new rectangle; figure_layout_subplots then runs
+// the resize handlers of an initialised instance.
+int inst_layout_in_rect(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom);
 int figure_layout_subplots(RuntimeBlock** handle, int32_t id, double left, double right, double top, double bottom);
 int inst_layout_from_design_size(RuntimeBlock* b, int32_t id, double width, double height);
 void inst_invalidate_subplots(RuntimeBlock* b, int32_t id);
@@ -46,7 +50,16 @@ struct SubplotHandlers {
 };
 int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t element, SubplotHandlers* out);
 int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force);
-int inst_set_current_subplot(RuntimeBlock* b, int32_t id, int32_t figure);
+// The figure of the current subplot (figure < 0: none), a value-store row
+// pushed and the instance refreshed; the _store form does the layout side
+// and says whether a refresh is due.
+int inst_set_current_subplot_store(RuntimeBlock* b, int32_t id, int32_t figure, bool* refresh);
+int inst_set_current_subplot(RuntimeBlock** handle, int32_t id, int32_t figure);
+// Grid change with a value-store row and a refresh.
+int inst_set_grid_redraw(RuntimeBlock** handle, int32_t id, int32_t rows, int32_t cols);
+// Locks the scales of the targets (unlocks them when all are locked), then
+// refreshes.
+int inst_subplots_apply(RuntimeBlock** handle, int32_t id);
 
 // Selection, current subplot, frames, targets.
 int inst_set_selection(RuntimeBlock* b, int32_t id, uint32_t mask, bool draw);
@@ -58,11 +71,16 @@ int inst_subplot_frame(RuntimeBlock* b, int32_t id, double* left, double* right,
 // selected ones (a bit mask).
 uint32_t inst_targets(const InstanceRec* rec);
 int inst_scale_flags_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t* allowed, uint32_t* mixed);
-int inst_scale_flags_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value);
-int inst_set_auto_target(RuntimeBlock* b, int32_t id, bool on);
-int inst_set_auto_viewpoint(RuntimeBlock* b, int32_t id, bool on);
-int inst_set_auto_upvector(RuntimeBlock* b, int32_t id, bool on);
-int inst_set_perspective(RuntimeBlock* b, int32_t id, bool on);
+// The switches change the targets and push a value-store row (the _store
+// forms), then refresh the instance.
+enum class ViewSwitch { kAutoTarget, kAutoViewpoint, kAutoUpvector, kPerspective };
+int inst_scale_flags_store(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value);
+int inst_view_switch_store(RuntimeBlock* b, int32_t id, ViewSwitch which, bool on);
+int inst_scale_flags_set(RuntimeBlock** handle, int32_t id, uint32_t mask, uint32_t value);
+int inst_set_auto_target(RuntimeBlock** handle, int32_t id, bool on);
+int inst_set_auto_viewpoint(RuntimeBlock** handle, int32_t id, bool on);
+int inst_set_auto_upvector(RuntimeBlock** handle, int32_t id, bool on);
+int inst_set_perspective(RuntimeBlock** handle, int32_t id, bool on);
 
 // Stored layout values.
 int inst_layout_to_array(RuntimeBlock* b, int32_t id);
@@ -93,3 +111,12 @@ int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t 
 // Whether the targets that have content are all scale-locked, and whether
 // they differ in it.
 int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed);
+
+// True for a free layout; *absolute when every spring still has the rigid
+// values of a fixed-size free layout, *relative when every one is 0.5.
+bool inst_layout_is_default(RuntimeBlock* b, int32_t id, bool* absolute, bool* relative);
+// Perspective, automatic target, view point and up vector of the targets,
+// as pairs {differ, common value} (the first target's value when they
+// differ); true when a target is a 3-D subplot, so that the commands apply.
+constexpr int32_t kSubplotOptionBytes = 8;
+bool inst_subplot_options_get(RuntimeBlock* b, int32_t id, uint8_t options[kSubplotOptionBytes]);

@@ -10,6 +10,7 @@
 
 #include "engine/core/context.h"
 #include "graphics/plotlist/style_spec.h"
+#include "runtime/manip_state.h"
 
 struct RuntimeBlock;
 struct GraphicsDriver;
@@ -104,6 +105,11 @@ struct RuntimeHeader {
   RtChangeCallback change;
   uint32_t alloc_size;  // the buffer's real size, handed to the grow callback
   RuntimeBlock** handle;  // the host's block word (the engine's resolver handle)
+  // The event state the special variables read, and the interaction's
+  // target words that a handler call with an event hands on.
+  ManipState manip;
+  int32_t interaction_target;
+  int32_t last_handled_target;
 };
 
 struct RuntimeBlock {

@@ -30,3 +30,25 @@ enum : int32_t {
 };
 
 int special_vars_init(RuntimeBlock* b, bool reset_engine);
+
+// Codes of the special variables the handler call supplies or takes itself.
+enum : int32_t {
+  kCodeFirstSpecial = 2,
+  kCodeLastEvent = 27,  // _z .. _ix: empty without an event
+  kCodeParam = 28,
+  kCodeKey = 29,
+  kCodeFd = 30,
+  kCodeWidth = 31,
+  kCodeHeight = 32,
+  kCodeMsg = 35,
+  kCodeCursor = 36,
+  kCodeIdleRate = 37,
+  kCodeIdleAmount = 38,
+  kCodeLastSpecial = 39,  // codes 1 to 39 are never instance variables
+};
+
+// Pushes special variable `code` read from the block's event state: codes
+// 2 to 27 by their validity bits (an empty matrix without them), 28 the
+// parameter of the handler subplot (previous: the row before the newest);
+// any other code an empty matrix. 0 or a push failure.
+int handler_push_special_var(RuntimeBlock* b, int32_t id, int32_t code, bool previous);

@@ -359,9 +359,9 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
 
   // From here on the context changes; a failure empties it.
   const int32_t capacity_before = c->fn_capacity;
-  auto read = [&](void* to, int64_t bytes) {
-    return bytes == 0 || reader(to, uint32_t(bytes), arg) != 0;
-  };
+  // Every section is one request, an empty one too: a host that streams
+  // the image as one chunk per request stays in step with it.
+  auto read = [&](void* to, int64_t bytes) { return reader(to, uint32_t(bytes), arg) != 0; };
   if (!read(desc_words(c), l.desc_top * 4) || !read(data_words(c), l.data_top * 8) ||
       !read(heap_words(c), l.heap_words * 8))
     return fail_load(c, capacity_before, kInitError);

@@ -19,7 +19,7 @@
 #include "runtime/name_table.h"
 #include "runtime/record_list.h"
 #include "runtime/runtime_status.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 namespace {
 
@@ -227,6 +227,22 @@ TEST_F(Declared, AFailingDeclarationReportsAndLeavesNothingBehind) {
   EXPECT_EQ(stored(b, 0, tnbuild::kFirstVariableCode), "1");
   // A name that is not defined has nothing to run.
   EXPECT_EQ(tn_init_run(&host.block, 0, "_never_defined", true), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Declared, EveryResetRunsTheDeclarationOfTheImage) {
+  ASSERT_NO_FATAL_FAILURE(build("instance demo\ntitle \"Demo\"\nvar x\nfigure \"First\"\n"
+                                "declare \"x = 4; _title = 'Declared';\"\n"));
+  for (int reset = 0; reset < 2; ++reset) {
+    ASSERT_EQ(inst_reset(&host.block, 0), 0) << reset << host.take_output();
+    b = host.block;
+    EXPECT_EQ(stored(b, 0, tnbuild::kFirstVariableCode), "4") << reset;
+    EXPECT_EQ(title(b, 0), "Declared") << reset;
+    EXPECT_EQ(inst_find_by_id(b, 0)->initialised, 1);
+  }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "runtime/instances.h"
 #include "runtime/record_list.h"
 #include "runtime/runtime_status.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 namespace {
 

@@ -3,12 +3,14 @@
 // round trips in fixed and free layout, and handler resolution by element.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/core/value_stack.h"
 #include "runtime/fake_host.h"
 #include "runtime/layout.h"
 #include "runtime/record_list.h"
 #include "runtime/runtime_status.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 namespace {
 
@@ -27,6 +29,11 @@ const char kFigures[] =
     "figure \"Second\"\n"
     "plot demo_plot2(x)\n";
 
+const char kFigureSource[] =
+    "function demo_plot(x)\nendfunction\nfunction demo_plot2(x)\nendfunction\n"
+    "function x = demo_hit(p)\n x = p;\nendfunction\nfunction x = demo_any(p)\n x = p;\nendfunction\n"
+    "function x = demo_drag(p)\n x = p;\nendfunction\n";
+
 struct Layout : ::testing::Test {
   FakeHost host;
   RuntimeBlock* b = nullptr;
@@ -34,7 +41,7 @@ struct Layout : ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(host.start(kBytes, kBytes), 0);
     ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
-    Builder builder(host.block, {});
+    Builder builder(host.block, {{"demo", kFigureSource}});
     ASSERT_TRUE(builder.build(kFigures)) << builder.error;
     b = host.block;
     rec = inst_find_by_id(b, 0);
@@ -179,19 +186,55 @@ TEST_F(Layout, StoredLayoutRoundTripsInFixedAndFreeLayout) {
 TEST_F(Layout, SwitchesActOnTargetsOnly) {
   ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
   const uint32_t before = rec->subplots[0].viewFlags;
-  ASSERT_EQ(inst_set_auto_target(b, 0, !(before & kViewAutoTarget)), 0);
+  ASSERT_EQ(inst_set_auto_target(&host.block, 0, !(before & kViewAutoTarget)), 0);
   EXPECT_EQ(rec->subplots[0].viewFlags, before);  // no selection: nothing
   EXPECT_EQ(inst_current_subplot(b, 0), -1);
   rec->selection = 2;
   EXPECT_EQ(inst_current_subplot(b, 0), 1);
   const uint8_t first = rec->subplots[0].orthographic;
-  ASSERT_EQ(inst_set_perspective(b, 0, false), 0);
+  ASSERT_EQ(inst_set_perspective(&host.block, 0, false), 0);
   EXPECT_EQ(rec->subplots[1].orthographic, 1);
-  ASSERT_EQ(inst_set_perspective(b, 0, true), 0);
+  ASSERT_EQ(inst_set_perspective(&host.block, 0, true), 0);
   EXPECT_EQ(rec->subplots[1].orthographic, 0);
   EXPECT_EQ(rec->subplots[0].orthographic, first);
   EXPECT_EQ(inst_current_subplot(b, 99), -1);
   EXPECT_EQ(inst_set_grid(b, 99, 1, 1), kRtNonexistentInstance);
+}
+
+TEST_F(Layout, ViewOptionsCombineOverTheTargets) {
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 3), 0);
+  uint8_t o[kSubplotOptionBytes];
+  EXPECT_FALSE(inst_subplot_options_get(b, 0, o));  // no selection, no targets
+  EXPECT_EQ(std::count(o, o + kSubplotOptionBytes, 0), kSubplotOptionBytes);
+  rec->selection = 0b011;
+  for (int k = 0; k < 2; ++k) {
+    rec->subplots[k].orthographic = 0;
+    rec->subplots[k].viewFlags = kViewAutoTarget | kViewAutoUp;
+  }
+  rec->subplots[1].viewFlags |= kViewAutoPos;
+  EXPECT_FALSE(inst_subplot_options_get(b, 0, o));  // no 3-D subplot among them
+  rec->subplots[1].is3D = 1;
+  ASSERT_TRUE(inst_subplot_options_get(b, 0, o));
+  const uint8_t want[kSubplotOptionBytes] = {0, 1, 0, 1, 1, 0, 0, 1};
+  EXPECT_TRUE(std::equal(o, o + kSubplotOptionBytes, want));
+  EXPECT_FALSE(inst_subplot_options_get(b, 99, o));
+}
+
+TEST_F(Layout, FreeLayoutDefaultsAreRecognised) {
+  bool absolute = true, relative = true;
+  EXPECT_FALSE(inst_layout_is_default(b, 0, &absolute, &relative));  // fixed layout
+  EXPECT_FALSE(absolute || relative);
+  ASSERT_EQ(inst_set_grid(b, 0, 2, 2), 0);
+  for (bool rigid : {false, true}) {
+    ASSERT_EQ(inst_free_layout(b, 0, rigid), 0);
+    ASSERT_TRUE(inst_layout_is_default(b, 0, &absolute, &relative));
+    EXPECT_EQ(absolute, rigid);
+    EXPECT_EQ(relative, !rigid);
+  }
+  rec->springs[3][4] = 0.25;
+  ASSERT_TRUE(inst_layout_is_default(b, 0, &absolute, &relative));
+  EXPECT_FALSE(absolute || relative);
+  EXPECT_FALSE(inst_layout_is_default(b, 99, &absolute, &relative));
 }
 
 }  // namespace
@@ -254,7 +297,7 @@ TEST_F(Layout, PropertiesAndScaleFlagsCombineOverTheTargets) {
   EXPECT_EQ(common, kScaleLogX);
   EXPECT_EQ(mixed, kScaleLogY);
   // Both 1 and 8 asked: the one already set stays.
-  ASSERT_EQ(inst_scale_flags_set(b, 0, kScaleKeptBits, kScaleLogX | kScaleDbX), 0);
+  ASSERT_EQ(inst_scale_flags_set(&host.block, 0, kScaleKeptBits, kScaleLogX | kScaleDbX), 0);
   EXPECT_EQ(s[0].scaleFlags & kScaleXLog, kScaleLogX);
   s[0].frozen = 1;
   bool locked = false, differ = false;
@@ -264,6 +307,7 @@ TEST_F(Layout, PropertiesAndScaleFlagsCombineOverTheTargets) {
   s[1].frozen = 1;
   ASSERT_EQ(inst_subplot_query(b, 0, &locked, &differ), 0);
   EXPECT_TRUE(locked);
+  s[1].title[0] = s[0].title[0] = 0;  // a titled figure (subplot 0) shows its label
   ASSERT_EQ(inst_subplot_props_get(b, 0, &common, &allowed, &mixed), 0);
   EXPECT_EQ(mixed, 0u);
   EXPECT_EQ(inst_subplot_props_set(b, 99, 0, 0), kRtNonexistentInstance);
@@ -277,13 +321,13 @@ TEST_F(Layout, FreeLayoutAppendsAndRemovesSelectedSubplots) {
   ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
   ASSERT_EQ(inst_free_layout(b, 0, false), 0);
   rec->selection = 0;
-  ASSERT_EQ(inst_set_current_subplot(b, 0, figure(1)), 0);  // appended and selected alone
+  ASSERT_EQ(inst_set_current_subplot(&host.block, 0, figure(1)), 0);  // appended and selected alone
   EXPECT_EQ(rec->rows, 3);
   EXPECT_EQ(rec->selection, 4u);
   EXPECT_EQ(rec->subplots[2].handlerWords[kSubplotFigureWord], figure(1));
   EXPECT_EQ(inst_current_subplot(b, 0), 2);
   rec->selection = 0b010;
-  ASSERT_EQ(inst_set_current_subplot(b, 0, -1), 0);  // removes the selected one
+  ASSERT_EQ(inst_set_current_subplot(&host.block, 0, -1), 0);  // removes the selected one
   EXPECT_EQ(rec->rows, 2);
   EXPECT_EQ(rec->subplots[1].handlerWords[kSubplotFigureWord], figure(1));
   rec->selection = 0b11;

@@ -10,7 +10,7 @@
 #include "runtime/layout.h"
 #include "runtime/menu_state.h"
 #include "runtime/record_list.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "runtime/runtime_status.h"
 #include "runtime/tn_builtins.h"
 #include "support/failure_sweep.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 namespace {
 

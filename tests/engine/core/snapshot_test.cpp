@@ -3,6 +3,7 @@
 // and tasks recomputed for the loading block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -347,3 +348,36 @@ TEST(Snapshot, DamagedStructuresAreRefused) {
 }
 
 }  // namespace
+
+// A host that streams the image as one chunk per request must see one call
+// per section, an empty one included, in order.
+TEST(Snapshot, EverySectionIsOneReaderCallEvenWhenEmpty) {
+  struct Counting {
+    MemoryReader inner;
+    std::vector<uint32_t> sizes;
+    static int read(void* to, uint32_t bytes, void* arg) {
+      auto* r = static_cast<Counting*>(arg);
+      r->sizes.push_back(bytes);
+      return MemoryReader::read(to, bytes, &r->inner);
+    }
+  };
+  for (bool with_values : {false, true}) {
+    EngineBlock a = EngineBlock::make(32768);
+    if (with_values) populate(a);
+    const std::vector<uint8_t> image = write_engine_image(a);
+    const uint8_t* h = image.data();
+    const std::vector<uint32_t> expected = {
+        kImageHeaderBytes,          tn::get_le32(h + kImgDescTop) * 4,  tn::get_le32(h + kImgDataTop) * 8,
+        tn::get_le32(h + kImgHeapWords) * 8, tn::get_le32(h + kImgFnCount) * 16,
+        tn::get_le32(h + kImgCodeWords) * 2, tn::get_le32(h + kImgSymbolBytes)};
+    if (!with_values) {
+      // The state of a fresh context has empty sections: the case at issue.
+      EXPECT_GE(std::count(expected.begin(), expected.end(), 0u), 2) << "empty data stack and heap";
+    }
+    EngineBlock b = EngineBlock::make(32768, false);
+    Counting r{MemoryReader{&image}, {}};
+    ASSERT_EQ(engine_load_image(b, &Counting::read, &r), kOk);
+    EXPECT_EQ(r.sizes, expected);
+    EXPECT_EQ(r.inner.at, image.size());
+  }
+}

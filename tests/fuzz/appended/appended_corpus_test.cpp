@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fuzz/corpus.h"
-#include "support/image_packer.h"
+#include "tools/imagetools/image_packer.h"
 
 TEST(AppendedCorpus, EveryInputGivesAnAnswer) {
   tnbuild::Sections parts = {std::vector<uint8_t>(68, 1), {}, std::vector<uint8_t>(300, 2)};

@@ -3,7 +3,7 @@
 
 #include "fuzz/corpus.h"
 #include "runtime/fake_host.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 TEST(ImageLoaderCorpus, EveryInputGivesAStatus) {
   FakeHost h;

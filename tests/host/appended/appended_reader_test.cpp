@@ -12,7 +12,7 @@
 #include "host/appended/appended_reader.h"
 #include "runtime/fake_host.h"
 #include "support/image_feed.h"
-#include "support/image_packer.h"
+#include "tools/imagetools/image_packer.h"
 
 namespace {
 

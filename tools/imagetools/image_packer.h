@@ -1,4 +1,4 @@
-// Test-only packer of applications: the appended block (description length,
+// Packer of applications (tnpack and the tests): the appended block (description length,
 // description and its zero byte, one zlib chunk per loader request) and the
 // trailer that locates it behind a copy of an executable.
 #pragma once
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 namespace tnbuild {
 

@@ -1,18 +1,23 @@
-// Test-only builder of saved runtime images. It lays out a block as the
-// program does (the engine, then the host's table in front), creates the
+// Builder of saved runtime images, for the image tools and the tests. It
+// lays out a block as the program does (the engine, then the host's table in front), creates the
 // instances of a build description, writes their records, names and
-// value-store fields, compiles each instance's source into its library, and
-// cuts the block into the image's fourteen requests. The program has no
-// writer; this one exists so that the loader can be tested by round trips.
+// value-store fields, compiles each instance's source into its library,
+// resets every instance (its init handlers run) and cuts the block into the
+// image's fourteen requests. The program has no
+// writer; this one serves tnbuild, tnpack and the loader's round trips.
 //
 // The description holds one record per line:
 //   instance NAME            title|version|help "TEXT"    var NAME
 //   figure "TEXT"            menu "TEXT"                 entry "TEXT" HANDLER
 //   item "TEXT" HANDLER      (a menu item; an empty TEXT makes it an alternative of the one before)
+//   declare "TEXT"           (the declaration text, one line of ZVR without double quotes)
 //   init|terminate|idle|plot|resize HANDLER              capabilities N
-//   press|drag|release ELEMENT HANDLER
+//   press|drag|release ELEMENT HANDLER      derived HANDLER
+//   change WATCHED HANDLER                    commands "TEXT"
 // where HANDLER is `[out, ... =] function(in, ...)` over the instance's
-// variables and the special variables.
+// variables and the special variables (no function name: the inputs are
+// copied to the outputs), and WATCHED a comma-separated list of variables
+// or "-" for none. `commands` (a figure command text) must come first.
 #pragma once
 
 #include <cstdlib>
@@ -29,10 +34,11 @@
 #include "runtime/image_loader.h"
 #include "runtime/instances.h"
 #include "runtime/name_table.h"
+#include "runtime/record_list.h"
 #include "runtime/records.h"
 #include "runtime/special_vars.h"
 #include "runtime/undo_store.h"
-#include "support/snapshot_writer.h"
+#include "tools/imagetools/engine_image_writer.h"
 
 namespace tnbuild {
 
@@ -41,6 +47,7 @@ constexpr int32_t kFirstFunctionCode = 20000;
 constexpr size_t kMaxLibraryName = 32;
 constexpr size_t kMaxInstanceName = 28;
 constexpr int32_t kUnlinked = -1;  // an item's link ids before a paste links it
+constexpr int32_t kNoFunction = -1;
 
 using Sections = std::vector<std::vector<uint8_t>>;  // kImageRequests of them
 
@@ -65,7 +72,7 @@ class Builder {
         if (error.empty()) error = "bad line: " + line;
         return false;
       }
-    return finish_instance_();
+    return finish_instance_() && reset_all_();
   }
 
   // The image as its fourteen requests.
@@ -131,6 +138,7 @@ class Builder {
   int32_t next_var_ = kFirstVariableCode;
   int32_t next_fn_ = kFirstFunctionCode;
   std::map<std::string, int32_t> codes_;  // variables and functions
+  std::vector<int32_t> library_;          // the current instance's tag-43 data
 
   static void put_(std::vector<uint8_t>& to, const void* from, int64_t bytes) {
     const uint8_t* p = static_cast<const uint8_t*>(from);
@@ -186,8 +194,8 @@ class Builder {
     fn.erase(fn.find_last_not_of(' ') + 1);
     const auto outs = fn_from == 0 ? std::vector<std::string>{} : names_(text.substr(0, eq));
     const auto ins = names_(text.substr(open + 1, close - open - 1));
-    int32_t fcode = 0;
-    if (!code_of_(fn, &fcode)) {
+    int32_t fcode = kNoFunction;
+    if (!fn.empty() && !code_of_(fn, &fcode)) {
       fcode = next_fn_++;
       if (fixtab_add(rt_name_table(b_), fcode, fn.c_str(), 0) != 0) return false;
       codes_[fn] = fcode;
@@ -211,10 +219,10 @@ class Builder {
     std::vector<int32_t> data;
     static const std::map<std::string, int32_t> texts = {
         {"title", kTagTitle}, {"version", kTagVersion}, {"help", kTagHelp}, {"figure", kTagFigure},
-        {"menu", kTagMenuTitle}};
+        {"menu", kTagMenuTitle}, {"commands", kTagFigureOnly}, {"declare", kTagDeclaration}};
     static const std::map<std::string, int32_t> handlers = {
         {"init", kTagInit}, {"terminate", kTagTerminate}, {"idle", kTagIdle}, {"plot", kTagPlot},
-        {"resize", kTagResize}};
+        {"resize", kTagResize}, {"derived", kTagDerived}, {"change", kTagChange}};
     static const std::map<std::string, int32_t> mouse = {
         {"press", kTagMousePress}, {"drag", kTagMouseDrag}, {"release", kTagMouseRelease}};
     if (word == "instance") {
@@ -249,6 +257,15 @@ class Builder {
       int32_t element = 0;
       if (!(in >> element)) return false;
       data.push_back(element);
+    } else if (word == "change") {
+      if (!(in >> text)) return false;
+      const auto watched = text == "-" ? std::vector<std::string>{} : names_(text);
+      data.push_back(int32_t(watched.size()));
+      for (const std::string& v : watched) {
+        int32_t code = 0;
+        if (!code_of_(v, &code)) return false;
+        data.push_back(code);
+      }
     } else if (!handlers.count(word)) {
       return false;
     }
@@ -291,16 +308,36 @@ class Builder {
     std::vector<int32_t> header = {id_, slot};
     text_(header, name_);
     record_(kTagHeader, header);
-    std::vector<int32_t> lib;
-    text_(lib, library);
-    text_(lib, src);
-    record_(kTagLibrary, lib);
+    library_.clear();
+    text_(library_, library);
+    text_(library_, src);
+    return true;
+  }
+
+  // Images are saved initialised: every instance is reset (its init
+  // handlers run) here, and none runs when the program loads the image.
+  bool reset_all_() {
+    RuntimeBlock** handle = b_->h.handle;
+    for (int32_t k = 0; k < (*handle)->h.instance_count; ++k) {
+      const int32_t id = inst_at(*handle, k)->id;
+      int32_t start = 0;
+      if (rec_find_instance(*handle, id, &start) != 0) continue;  // no records: nothing to run
+      const int status = inst_reset(handle, id);
+      b_ = *handle;
+      if (status != 0) {
+        error = "resetting instance " + std::to_string(id) + ": status " + std::to_string(status);
+        return false;
+      }
+    }
     return true;
   }
 
   // Appends the run to the list and shows its first figure in subplot 0.
   bool finish_instance_() {
     if (id_ < 0) return true;
+    // The library record closes the run, so that a figure command text can
+    // follow the header directly.
+    record_(kTagLibrary, library_);
     // One empty row, as a reset leaves it.
     if (undo_store_clear_record(rt_value_store(b_), id_) != 0) return false;
     const int64_t at = b_->h.record_words;

@@ -1,0 +1,389 @@
+// The handler call's main sequence: busy guard and derived variables, then
+// attempts (inputs pushed, function run, outputs taken) that a memory status
+// repeats after the block grew. A handler never runs twice for one call: a
+// store that needs a larger block grows it and stores again with the value
+// still on the stack. Every item pushed by a failed attempt is dropped.
+#include "runtime/handler_call.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/core/calls.h"
+#include "engine/core/errors.h"
+#include "engine/core/frames.h"
+#include "engine/core/interp.h"
+#include "engine/core/streams.h"
+#include "engine/core/value_stack.h"
+#include "engine/lib/dump_source.h"
+#include "runtime/data_text.h"
+#include "runtime/instances.h"
+#include "runtime/layout.h"
+#include "runtime/name_table.h"
+#include "runtime/record_list.h"
+#include "runtime/records.h"
+#include "runtime/runtime_status.h"
+#include "runtime/special_vars.h"
+#include "runtime/undo_store.h"
+
+namespace {
+
+constexpr int kRunning = 500;        // "Execution halted": the run goes on in slices
+constexpr int kSuspended = 505;      // the handler tried to enter the debugger
+constexpr int kMaxGrowths = 48;      // every growth loop ends
+constexpr double kProgressStart = 0.5;
+constexpr double kProgressStep = 0.1;
+constexpr int32_t kFunctionNameBytes = 33;
+
+// A handler description in the record list, read through the block each
+// time: the list moves with the block.
+struct Hd {
+  int64_t at = 0;  // absolute word index of the function code
+  int32_t fn = 0, nin = 0, nout = 0;
+  int32_t context = 0;  // the instance's library slot (header data word 1)
+  int32_t output(RuntimeBlock* b, int32_t k) const { return rt_record_words(b)[at + kHdFixedWords + k]; }
+  int32_t input(RuntimeBlock* b, int32_t k) const { return rt_record_words(b)[at + kHdFixedWords + nout + k]; }
+};
+
+int locate_hd(RuntimeBlock* b, int32_t id, int32_t record, Hd* hd) {
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(b, id, &start));
+  RecordView header, r;
+  if (!rec_at(b, start, &header) || header.data_words < 2) return kRtNonexistentInstance;
+  if (record < 0 || !rec_at(b, int64_t(start) + record, &r)) return kRtUndefElement;
+  const int32_t off = rec_hd_offset(r.tag, r.data, r.data_words);
+  if (off < 0) return kRtUndefElement;
+  hd->at = (r.data - rt_record_words(b)) + off;
+  hd->fn = r.data[off + kHdFunction];
+  hd->nin = r.data[off + kHdInputs];
+  hd->nout = r.data[off + kHdOutputs];
+  hd->context = header.data[1];
+  return 0;
+}
+
+void drop_to(EngineContext* c, int32_t depth) {
+  while (c->desc_top > depth) stk_drop(c);
+}
+
+int push_key(EngineContext* c, uint32_t key) {
+  static const char* const kArrows[] = {"up", "down", "left", "right"};
+  if (key >= kKeyUp && key <= kKeyRight) return stk_push_cstr(c, -1, kArrows[key - kKeyUp]);
+  const char16_t ch = char16_t(key & 0xFFFF);
+  return stk_push_wstr(c, ch ? 1 : 0, &ch);
+}
+
+// The installed driver's unit scale; 1.0 until the driver table carries
+// its device values.
+double unit_scale(RuntimeBlock*, bool) { return 1.0; }
+
+struct CallIo {
+  bool previous, event, nested;
+  int32_t subplot;
+  uint32_t key;
+  int32_t fd, link_id;
+  char* text;
+  int32_t text_size;
+  int32_t* text_length;
+  char* msg;
+  int32_t msg_capacity;
+  int32_t* msg_length;
+};
+
+int push_one_input(RuntimeBlock* b, int32_t id, int32_t code, const CallIo& io) {
+  EngineContext* c = rt_engine(b);
+  const bool event_code = code >= kCodeFirstSpecial && code <= kCodeLastEvent;
+  if ((!io.event && event_code) || (code == kCodeParam && io.subplot < 0)) return stk_push_empty(c);
+  b->h.manip.handler_subplot = io.subplot;
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  switch (code) {
+    case 11: case 12: case 13: case 14: case 15: case 16:
+      return handler_push_input(b, id, io.previous, code);
+    case kCodeKey: return push_key(c, io.key);
+    case kCodeFd: return stk_push_real(c, io.fd);
+    case kCodeWidth: return stk_push_real(c, rec ? (rec->frame[1] - rec->frame[0]) * unit_scale(b, false) : 0.0);
+    case kCodeHeight:
+      return stk_push_real(c, rec ? std::fabs(rec->frame[2] - rec->frame[3]) * unit_scale(b, true) : 0.0);
+    case kCodeXdata: case kCodeXdatatype: return xdata_parse_header(b, code, io.text, io.text_size);
+    default:
+      if ((code >= 2 && code <= 10) || (code >= 17 && code <= kCodeParam))
+        return handler_push_special_var(b, id, code, io.previous);
+      return handler_push_input(b, id, io.previous, code);
+  }
+}
+
+int push_inputs(RuntimeBlock* b, int32_t id, const Hd& hd, const CallIo& io) {
+  EngineContext* c = rt_engine(b);
+  for (int32_t k = 0; k < hd.nin; ++k) {
+    const int32_t code = hd.input(b, k);
+    int status = push_one_input(b, id, code, io);
+    if (status == kRtNonexistentUndoSet) status = stk_push_empty(c);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// Runs the function; with a break poll in slices, showing progress. The
+// engine polls at each slice end and ends the run with 501 itself.
+int run_function(RuntimeBlock** handle, const Hd& hd) {
+  RuntimeBlock* b = *handle;
+  EngineContext* c = rt_engine(b);
+  const char* stored = nullptr;
+  int32_t length = 0;
+  if (fixtab_find(rt_name_table(b), hd.fn, &stored, &length) != 0) return kRtVarNotFound;
+  char name[kFunctionNameBytes] = {};
+  std::memcpy(name, stored, size_t(std::min(length, kFunctionNameBytes - 1)));
+  if (!b->h.break_poll.fn) return interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 0);
+  int status = interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 1);
+  while (status == kRunning) {
+    status = interp_run(rt_engine(*handle), 1);
+    b = *handle;
+    if (status != kRunning || !b->h.progress.fn || !b->h.clock_fn) continue;
+    const double t = rt_clock_read(b, kClockSlotHandler, false, false);
+    if (t >= b->h.progress_threshold) {
+      b->h.progress.fn(1, t, b->h.progress.context);
+      b->h.progress_threshold = t + kProgressStep;
+    }
+  }
+  return status;
+}
+
+void report_suspended(EngineContext* c) {
+  static const char kCannot[] = "Cannot step in TN handlers.\n";
+  static const char kLocals[] = "Local variables:\n";
+  io_write(c, kFdStderr, kCannot, int32_t(sizeof kCannot - 1));
+  io_write(c, kFdStderr, kLocals, int32_t(sizeof kLocals - 1));
+  dump_variables_to_channel(c, kFdStderr, false);
+}
+
+// `_msg`: up to the first line end, at most the capacity; nothing for a
+// capacity of 0.
+int take_message(EngineContext* c, const CallIo& io) {
+  char* text = nullptr;
+  int32_t length = 0;
+  TN_TRY(stk_get_cstring(c, 0, &text, &length));
+  int32_t n = 0;
+  while (n < length && text[n] != '\n' && text[n] != '\r') ++n;
+  if (io.msg && io.msg_capacity > 0) {
+    if (io.msg_length) {
+      n = std::min(n, io.msg_capacity);
+      std::memcpy(io.msg, text, size_t(n));
+      *io.msg_length = n;
+    } else {
+      n = std::min(n, io.msg_capacity - 1);
+      std::memcpy(io.msg, text, size_t(n));
+      io.msg[n] = 0;
+    }
+  }
+  stk_drop(c);
+  return 0;
+}
+
+int take_idle_value(RuntimeBlock* b, int32_t id, int32_t mode) {
+  EngineContext* c = rt_engine(b);
+  double* re = nullptr;
+  int64_t count = 0;
+  TN_TRY(stk_get_double_array(c, 0, nullptr, nullptr, &count, &re, nullptr));
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (rec) {
+    rec->next_due = count > 0 ? re[0] : std::nan("");
+    rec->idle_mode = mode;
+  }
+  stk_drop(c);
+  return 0;
+}
+
+// Stores one variable output; a store that needs a larger block grows it
+// and stores again, the value still on the stack.
+int store_variable(RuntimeBlock** handle, int32_t id, int32_t row, int32_t code, bool may_grow) {
+  for (int growths = 0;; ++growths) {
+    const int status = handler_store_output(*handle, id, row, code, 0);
+    if (status == 0 || !may_grow || !rt_is_memory_code(status) || growths == kMaxGrowths ||
+        !rt_memory_expand(handle, status))
+      return status;
+  }
+}
+
+// The outputs in record order, each the top of the stack; the number of
+// variables assigned goes to *assigned.
+int take_outputs(RuntimeBlock** handle, int32_t id, const Hd& hd, const CallIo& io, bool may_grow,
+                 int32_t* assigned) {
+  for (int32_t k = 0; k < hd.nout; ++k) {
+    RuntimeBlock* b = *handle;
+    EngineContext* c = rt_engine(b);
+    const int32_t code = hd.output(b, k);
+    int status = 0;
+    switch (code) {
+      case kCodeParam: status = inst_store_set_value(b, id, io.subplot); break;
+      case kCodeXdata: {
+        bool type_follows = false;
+        for (int32_t j = k + 1; j < hd.nout; ++j) type_follows |= hd.output(b, j) == kCodeXdatatype;
+        if (io.text && io.text_length) status = xdata_write_data(b, type_follows, io.text, io.text_size, io.text_length);
+        else stk_drop(c);
+        break;
+      }
+      case kCodeXdatatype:
+        if (io.text && io.text_length)
+          status = xdata_write_type(b, io.text, io.text_size, io.text_length, id, io.link_id);
+        else stk_drop(c);
+        break;
+      case kCodeMsg: status = take_message(c, io); break;
+      case kCodeCursor: {
+        uint8_t on = 0;
+        status = stk_pop_bool(c, &on);
+        if (status == 0) b->h.cursor_kind = on;
+        break;
+      }
+      case kCodeIdleRate: status = take_idle_value(b, id, 1); break;
+      case kCodeIdleAmount: status = take_idle_value(b, id, 2); break;
+      default:
+        status = store_variable(handle, id, io.nested && io.previous ? 1 : 0, code, may_grow);
+        if (status == 0) {
+          stk_drop(rt_engine(*handle));
+          ++*assigned;
+        }
+        break;
+    }
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// Where an attempt stopped: a failure while the outputs were taken must not
+// run the handler again; the engine reports the failures of a run itself.
+enum class Phase { kLocate, kInputs, kRun, kOutputs };
+
+// One attempt: inputs, run, outputs.
+int attempt(RuntimeBlock** handle, int32_t id, int32_t record, const CallIo& io, bool may_grow, Phase* phase,
+            int32_t* assigned) {
+  *phase = Phase::kLocate;
+  RuntimeBlock* b = *handle;
+  Hd hd;
+  TN_TRY(locate_hd(b, id, record, &hd));
+  b->h.user = CallContext{b, id, 0, 0, 0};
+  b->h.build.subplot = io.subplot;
+  EngineContext* c = rt_engine(b);
+  const int32_t base = c->desc_top;
+  *phase = Phase::kInputs;
+  int status = push_inputs(b, id, hd, io);
+  if (status != 0) {
+    drop_to(rt_engine(*handle), base);
+    return status;
+  }
+  if (hd.fn < 0) {
+    // The inputs are the outputs: the first output code takes the last input.
+    if (hd.nout > hd.nin) {
+      drop_to(c, base);
+      return kRtUndefElement;
+    }
+  } else {
+    *phase = Phase::kRun;
+    status = run_function(handle, hd);
+    b = *handle;
+    c = rt_engine(b);
+    if (status == kSuspended) report_suspended(c);
+    if (status != 0) {
+      frame_unwind(c, 0);
+      drop_to(c, base);
+      return status;
+    }
+  }
+  if (io.event) b->h.last_handled_target = b->h.interaction_target;
+  if (io.text_length) *io.text_length = 0;
+  *phase = Phase::kOutputs;
+  status = take_outputs(handle, id, hd, io, may_grow, assigned);
+  drop_to(rt_engine(*handle), base);
+  return status;
+}
+
+int clear_progress(RuntimeBlock* b) {
+  if (b->h.progress_threshold > kProgressStart && b->h.progress.fn) b->h.progress.fn(0, 0.0, b->h.progress.context);
+  return 0;
+}
+
+bool record_has_cursor_output(RuntimeBlock* b, int32_t id, int32_t record) {
+  Hd hd;
+  if (locate_hd(b, id, record, &hd) != 0) return false;
+  for (int32_t k = 0; k < hd.nout; ++k)
+    if (hd.output(b, k) == kCodeCursor) return true;
+  return false;
+}
+
+}  // namespace
+
+double rt_clock_read(RuntimeBlock* b, int32_t slot, bool process_time, bool reset) {
+  if (!b->h.clock_fn || !b->h.clock_slots) return 0.0;
+  return b->h.clock_fn(b->h.clock_slots + (slot - kClockSlotIdle), process_time ? 1 : 0, reset ? 1 : 0);
+}
+
+int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previous, bool may_grow, bool nested,
+                 int32_t subplot, bool event, uint32_t key, int32_t fd, int32_t link_id, char* text,
+                 int32_t text_size, int32_t* text_length, char* msg, int32_t msg_capacity, int32_t* msg_length) {
+  // Another handler runs: nothing at all happens, derived variables included.
+  if (!nested && (*handle)->h.busy) return kHandlerBusy;
+  // Code runs only while the engine is idle.
+  if (rt_engine(*handle)->running) return kBadContext;
+  const int32_t row = previous ? 1 : 0;
+  if (!nested) {
+    RuntimeBlock* b = *handle;
+    b->h.progress_threshold = kProgressStart;
+    if (b->h.progress.fn && b->h.clock_fn) rt_clock_read(b, kClockSlotHandler, false, true);
+    int status = 0;
+    for (int growths = 0;; ++growths) {
+      status = inst_update_dependents(handle, id, record, row, may_grow);
+      if (status == 0 || !rt_is_memory_code(status) || growths == kMaxGrowths || !rt_memory_expand(handle, status))
+        break;
+    }
+    if (status != 0) {
+      clear_progress(*handle);
+      return status;
+    }
+    (*handle)->h.busy = 1;
+  }
+  const int32_t plot_used = (*handle)->h.build.used;
+  const CallIo io{previous, event, nested, subplot, key, fd, link_id, text, text_size, text_length, msg,
+                  msg_capacity, msg_length};
+  int status = 0;
+  int32_t assigned = 0;
+  Phase phase = Phase::kLocate;
+  for (int growths = 0;; ++growths) {
+    (*handle)->h.build.used = plot_used;  // a retried attempt drops the failed one's plot output
+    assigned = 0;
+    status = attempt(handle, id, record, io, may_grow, &phase, &assigned);
+    // Only a failure before the outputs repeats the attempt: a handler whose
+    // run succeeded never runs again.
+    if (status == 0 || phase == Phase::kOutputs || !may_grow || !rt_is_memory_code(status) ||
+        growths == kMaxGrowths)
+      break;
+    if (!rt_memory_expand(handle, status)) break;
+    int32_t start = 0;
+    if (rec_find_instance(*handle, id, &start) != 0) {
+      status = kRtNonexistentInstance;
+      break;
+    }
+  }
+  RuntimeBlock* b = *handle;
+  if (status == 0) {
+    Hd hd;
+    if (!nested && locate_hd(b, id, record, &hd) == 0 && hd.nout > 0) {
+      status = inst_mark_dependents(b, id, record, false);
+      if (status == 0 && assigned > 0 && b->h.change.fn) b->h.change.fn(b, id, b->h.change.context);
+    }
+  } else {
+    // The engine has reported a failed run; the call's own steps report here.
+    if (phase == Phase::kInputs || phase == Phase::kOutputs) err_print(rt_engine(b), status, true);
+    if (record_has_cursor_output(b, id, record)) b->h.cursor_kind = 0;
+    if (status == kHandlerBusy && (b->h.user.status & kCallQuietCancel)) status = 0;
+  }
+  b->h.user = CallContext{b, 0, 0, b->h.user.status, 0};
+  b->h.build.subplot = -1;
+  if (!nested) {
+    b->h.busy = 0;
+    clear_progress(b);
+  }
+  return status;
+}
+
+int handler_call_plain(RuntimeBlock** handle, int32_t id, int32_t record, int32_t subplot, bool event) {
+  return handler_call(handle, id, record, false, true, false, subplot, event, 0, kFdStdout, -1, nullptr, 0, nullptr,
+                      nullptr, 0, nullptr);
+}

@@ -1,0 +1,284 @@
+// The life of an instance that runs application code: reset with its init
+// handlers, terminate and close, change handlers, refresh and plot-all with
+// each subplot's plot handler behind its opening record, the figure command
+// text, undo and redo. Every operation takes the block handle: handlers may
+// grow the block, so nothing read before a call is used after it.
+#include <algorithm>
+#include <string>
+
+#include "engine/core/calls.h"
+#include "engine/core/frames.h"
+#include "engine/core/interp.h"
+#include "engine/core/streams.h"
+#include "graphics/plotlist/open_object.h"
+#include "graphics/plotlist/plot_store.h"
+#include "runtime/declaration.h"
+#include "runtime/handler_call.h"
+#include "runtime/instances.h"
+#include "runtime/layout.h"
+#include "runtime/plot_lists.h"
+#include "runtime/record_list.h"
+#include "runtime/records.h"
+#include "runtime/runtime_status.h"
+#include "runtime/undo_store.h"
+
+namespace {
+
+constexpr int32_t kStateOff = 0, kStateInit = 1, kStateIdle = 2;
+constexpr int kRunning = 500;
+constexpr int kSuspended = 505;
+constexpr int kMaxGrowths = 48;
+constexpr uint8_t kFigureContext = 1;
+
+// Runs every record of the tag in record order until one fails; running out
+// of records is success.
+int run_each(RuntimeBlock** handle, int32_t id, int32_t tag) {
+  for (int32_t pos = 0;;) {
+    const int found = rec_find_tag(*handle, id, &pos, tag);
+    if (found == kRtUndefElement) return 0;
+    TN_TRY(found);
+    TN_TRY(handler_call_plain(handle, id, pos, -1, false));
+  }
+}
+
+int32_t cells(const InstanceRec* rec) { return std::max(0, rec->rows) * std::max(0, rec->cols); }
+
+// A subplot about to be drawn again: its unlocked axes follow the data of
+// the new plot commands from their default limits (what the first plot
+// command does when it opens an object); settings and camera stay.
+constexpr int32_t kModeAutomatic = 1, kModeLocked = 3;
+void reset_for_plotting(Subplot* s) {
+  if (s->xMode < kModeLocked) s->xMode = kModeAutomatic, s->xMin = s->xDefMin, s->xMax = s->xDefMax;
+  if (s->yMode < kModeLocked) s->yMode = kModeAutomatic, s->yMin = s->yDefMin, s->yMax = s->yDefMax;
+  if (s->zMode < kModeLocked) s->zMode = kModeAutomatic, s->zMin = s->zDefMin, s->zMax = s->zDefMax;
+}
+
+// The subplots' plot handlers into a fresh list, each behind the opening
+// record of its object. No room for an opening record: 10001.
+int plot_subplots(RuntimeBlock** handle, int32_t id, bool event) {
+  TN_TRY(plotstore_begin_list(*handle, id, true));
+  int status = 0;
+  const int32_t n = std::min(cells(inst_find_by_id(*handle, id)), kMaxSubplots);
+  for (int32_t k = 0; k < n; ++k) {
+    RuntimeBlock* b = *handle;
+    InstanceRec* rec = inst_find_by_id(b, id);
+    if (!rec) return kRtNonexistentInstance;
+    b->h.build.subplot = k;
+    PlotBuildState& st = b->h.build;
+    if (!plotlist_open_object(plotstore_data(rt_plot_store(b)) + st.start, st.capacity, &st.used, k)) {
+      status = kRtPlotOverflow;
+      break;
+    }
+    Subplot& s = rec->subplots[k];
+    reset_for_plotting(&s);
+    const int32_t plot = s.handlerWords[kSubplotPlotHandlerWord];
+    if (plot >= 0) {
+      status = handler_call(handle, id, plot, false, true, false, k, event, 0, kFdStdout, -1, nullptr, 0, nullptr,
+                            nullptr, 0, nullptr);
+      if (status != 0) break;
+    }
+  }
+  RuntimeBlock* b = *handle;
+  plotstore_commit_list(b);
+  b->h.build.subplot = -1;
+  if (InstanceRec* rec = inst_find_by_id(b, id)) inst_layout_positions(rec);
+  return status;
+}
+
+// plot_subplots, grown and run again while the list has no room for an
+// opening record.
+int plot_subplots_growing(RuntimeBlock** handle, int32_t id, bool event) {
+  for (int growths = 0;; ++growths) {
+    const int status = plot_subplots(handle, id, event);
+    if (status != kRtPlotOverflow || growths == kMaxGrowths || !rt_memory_expand(handle, status)) return status;
+  }
+}
+
+int run_command_text(RuntimeBlock** handle, int32_t id) {
+  RuntimeBlock* b = *handle;
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(b, id, &start));
+  RecordView header, r;
+  const char* text = nullptr;
+  int32_t length = 0;
+  if (!rec_at(b, start, &header) || !rec_at(b, int64_t(start) + header.length, &r) || r.tag != kTagFigureOnly ||
+      !rec_text(r, 0, &text, &length))
+    return kRtUndefElement;
+  const std::string source(text, size_t(length));  // the list moves with the block
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  b->h.user = CallContext{b, id, kFigureContext, 0, 0};
+  b->h.build.subplot = cells(rec) - 1;
+  EngineContext* c = rt_engine(b);
+  // Flag 0: the engine prints a compile error itself.
+  int status = exec_command_line(c, source.data(), int32_t(source.size()), 0);
+  if (status != kRunning) return status;
+  b->h.user.status = 0;
+  if (!b->h.break_poll.fn) return interp_run(c, 0);
+  do status = interp_run(rt_engine(*handle), 1);
+  while (status == kRunning);
+  return status;
+}
+
+}  // namespace
+
+int inst_reset(RuntimeBlock** handle, int32_t id) {
+  RuntimeBlock* b = *handle;
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (inst_detect_figure_only(b, id)) return inst_layout_reset(b, id, false);
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(b, id, &start));
+  rec->next_due = rec->idle_base = -1.0;
+  rec->state = kStateInit;
+  if (rec->initialised) TN_TRY(inst_run_terminate_handlers(handle, id));
+  b = *handle;
+  rec = inst_find_by_id(b, id);
+  rec->state = kStateInit;
+  rec->selection = 0;
+  TN_TRY(undo_store_clear_record(rt_value_store(b), id));
+  TN_TRY(inst_layout_reset(b, id, false));
+  int32_t pos = 0;
+  if (rec_find_tag(b, id, &pos, kTagFigure) == 0) TN_TRY(inst_subplot_assign(b, id, -1, -1, pos, true));
+  pos = 0;
+  RecordView caps;
+  if (rec_find_tag(b, id, &pos, kTagCapabilities) == 0 && rec_at(b, int64_t(start) + pos, &caps) &&
+      caps.data_words > 0)
+    rec->capabilities = uint32_t(caps.data[0]);
+  const int status = run_each(handle, id, kTagInit);
+  b = *handle;
+  plotstore_free(rt_plot_store(b), id);
+  rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (status != 0) {
+    rec->state = kStateOff;
+    rec->idle_mode = 0;
+    return status;
+  }
+  pos = 0;
+  RecordView decl;
+  const char* text = nullptr;
+  int32_t length = 0;
+  if (rec_find_tag(b, id, &pos, kTagDeclaration) == 0 && rec_at(b, int64_t(start) + pos, &decl) &&
+      rec_text(decl, 0, &text, &length)) {
+    const int declared = tn_init_compile(handle, id, text, length);
+    b = *handle;
+    rec = inst_find_by_id(b, id);
+    if (!rec) return kRtNonexistentInstance;
+    if (declared != 0) {
+      rec->state = kStateOff;
+      rec->idle_mode = 0;
+      return declared;
+    }
+  }
+  rec->initialised = 1;
+  rec->state = inst_has_idle_handler(b, id) ? kStateIdle : kStateOff;
+  rec->idle_mode = 0;
+  return 0;
+}
+
+int inst_run_terminate_handlers(RuntimeBlock** handle, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(*handle, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (!rec->initialised) return 0;
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(*handle, id, &start));
+  rec->initialised = 0;
+  rec->state = kStateOff;
+  return run_each(handle, id, kTagTerminate);
+}
+
+int inst_close(RuntimeBlock** handle, int32_t id) {
+  if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
+  const int status = inst_run_terminate_handlers(handle, id);
+  RuntimeBlock* b = *handle;
+  rec_delete_instance(b, id);
+  inst_store_discard(b, id);
+  return status;
+}
+
+int inst_run_change_handlers(RuntimeBlock** handle, int32_t id) {
+  if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
+  for (int32_t pos = 0;;) {
+    RuntimeBlock* b = *handle;
+    const int found = rec_find_tag(b, id, &pos, kTagChange);
+    if (found == kRtUndefElement) return 0;
+    TN_TRY(found);
+    int32_t start = 0;
+    RecordView r;
+    TN_TRY(rec_find_instance(b, id, &start));
+    if (!rec_at(b, int64_t(start) + pos, &r) || r.data_words < 1) return kRtUndefElement;
+    const int32_t watched = r.data[0];
+    bool call = watched <= 0;
+    for (int32_t k = 0; k < watched && k + 1 < r.data_words && !call; ++k)
+      call = undo_store_value_present(rt_value_store(b), id, 0, r.data[1 + k]);
+    if (call) TN_TRY(handler_call_plain(handle, id, pos, -1, false));
+  }
+}
+
+int inst_refresh(RuntimeBlock** handle, int32_t id) {
+  RuntimeBlock* b = *handle;
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  rec->focus_subplot = rec->focus_record = -1;
+  int32_t pos = 0;
+  const bool has_figure = rec_find_tag(b, id, &pos, kTagFigure) == 0;
+  if (!rec->figure_only && !has_figure) return rec->initialised ? 0 : inst_reset(handle, id);
+  plotstore_free(rt_plot_store(b), id);
+  if (rec->figure_only) {
+    for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k) reset_for_plotting(&rec->subplots[k]);
+    TN_TRY(plotstore_begin_list(b, id, true));
+    const int status = inst_run_figure_commands(handle, id);
+    b = *handle;
+    plotstore_commit_list(b);
+    if ((rec = inst_find_by_id(b, id)) != nullptr) rec->figure_only = rec->resume = 0;
+    return status;
+  }
+  if (!rec->initialised) TN_TRY(inst_reset(handle, id));
+  return plot_subplots_growing(handle, id, true);
+}
+
+int inst_refresh_after_change(RuntimeBlock** handle, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(*handle, id);
+  if (!rec) return kRtNonexistentInstance;
+  rec->changed_outside = 0;
+  return inst_refresh(handle, id);
+}
+
+int inst_plot_all(RuntimeBlock** handle, int32_t id) {
+  if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
+  plotstore_free(rt_plot_store(*handle), id);
+  return plot_subplots_growing(handle, id, false);
+}
+
+int inst_run_figure_commands(RuntimeBlock** handle, int32_t id) {
+  int status = 0;
+  for (int growths = 0;; ++growths) {
+    status = run_command_text(handle, id);
+    if (!rt_is_memory_code(status) || growths == kMaxGrowths || !rt_memory_expand(handle, status)) break;
+    frame_unwind(rt_engine(*handle), 0);
+  }
+  RuntimeBlock* b = *handle;
+  b->h.user = CallContext{b, 0, 0, b->h.user.status, 0};
+  b->h.build.subplot = -1;
+  if (status != 0 && status != kSuspended) frame_unwind(rt_engine(b), 0);
+  return status;
+}
+
+int inst_undo(RuntimeBlock** handle, int32_t id) {
+  if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
+  if (undo_store_undo(rt_value_store(*handle), id) != 0) return 0;
+  TN_TRY(inst_apply_stored(*handle, id));
+  TN_TRY(inst_refresh(handle, id));
+  TN_TRY(inst_run_change_handlers(handle, id));
+  return kRtHandledRedraw;
+}
+
+int inst_redo(RuntimeBlock** handle, int32_t id) {
+  if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
+  if (undo_store_redo(rt_value_store(*handle), id) != 0) return 0;
+  TN_TRY(inst_apply_stored(*handle, id));
+  TN_TRY(inst_refresh(handle, id));
+  TN_TRY(inst_run_change_handlers(handle, id));
+  return kRtHandledRedraw;
+}

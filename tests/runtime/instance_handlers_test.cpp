@@ -1,0 +1,221 @@
+// The life of an instance with its handlers: reset (a failing init leaves
+// it off), terminate and close, change handlers by watch rule, refresh with
+// each subplot's plot handler behind its opening record, the figure command
+// text, undo and redo of a variable and the layout, resize handlers, and
+// idle steps under a fake clock.
+#include "runtime/app_fixture.h"
+
+#include "graphics/plotlist/open_object.h"
+#include "runtime/layout.h"
+
+namespace {
+
+using apptest::App;
+using apptest::g_probe;
+
+const char kSource[] =
+    "function a = start()\n tn_count;\n a = 1;\nendfunction\n"
+    "function stop()\n global stops;\n stops = 1;\nendfunction\n"
+    "function draw(a)\n tn_plot_mark;\nendfunction\n"
+    "function a = inc(a)\n a = a + 1;\nendfunction\n"
+    "function n = watch()\n n = tn_count;\nendfunction\n"
+    "function a = tick(a)\n a = a + 1;\nendfunction\n"
+    "function r = idle_rate()\n r = 0.5;\nendfunction\n"
+    "function r = idle_amount()\n r = 0.25;\nendfunction\n"
+    "function bad()\n error('idle failed');\nendfunction\n"
+    "function stopidle()\n cancel;\nendfunction\n"
+    "function quietidle()\n cancel(false);\nendfunction\n"
+    "function keep()\n tn_answer;\nendfunction\n";
+
+std::string app(const std::string& extra) {
+  return "instance demo\nvar a\nvar n\ninit a = start()\nterminate stop()\nfigure \"Main\"\nplot draw(a)\n"
+         "resize a = inc(a)\nchange a n = watch()\nchange - n = watch()\n" +
+         extra;
+}
+
+TEST_F(App, ResetRunsInitHandlersAndAFailureLeavesItOff) {
+  build(app(""), kSource);
+  EXPECT_EQ(g_probe.counted, 1);  // at build time
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  EXPECT_EQ(rec->initialised, 1);
+  ASSERT_EQ(inst_reset(h(), 0), 0);
+  EXPECT_EQ(g_probe.counted, 2);
+  EXPECT_EQ(value("a"), 1);
+}
+
+TEST_F(App, FailingInitLeavesStateAndInitialisedClear) {
+  ASSERT_EQ(host.start(2u << 20, 2u << 20), 0);
+  ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+  tnbuild::Builder builder(host.block, {{"demo", "function a = start()\n error('no');\nendfunction\n"}});
+  EXPECT_FALSE(builder.build("instance demo\nvar a\nidle a = start()\ninit a = start()\n"));
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  EXPECT_EQ(rec->state, 0);
+  EXPECT_EQ(rec->initialised, 0);
+  EXPECT_NE(inst_reset(h(), 0), 0);
+  EXPECT_EQ(rec->state, 0);
+  EXPECT_EQ(inst_reset(h(), 42), kRtNonexistentInstance);
+}
+
+TEST_F(App, TerminateOnceThenCloseKeepsSlotZero) {
+  build(app("instance second\nvar z\n"), kSource);
+  ASSERT_EQ(inst_run_terminate_handlers(h(), 0), 0);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->initialised, 0);
+  ASSERT_EQ(inst_close(h(), 1), 0);
+  EXPECT_EQ(host.block->h.instance_count, 1);
+  ASSERT_EQ(inst_close(h(), 0), 0);
+  EXPECT_EQ(host.block->h.instance_count, 1);  // instance 0 keeps its slot
+  EXPECT_EQ(inst_close(h(), 1), kRtNonexistentInstance);
+}
+
+TEST_F(App, ChangeHandlersRunByTheirWatchRule) {
+  build(app(""), kSource);
+  g_probe.counted = 0;
+  ASSERT_EQ(inst_run_change_handlers(h(), 0), 0);
+  EXPECT_EQ(g_probe.counted, 2);  // a holds a value; the unwatched one always runs
+  ASSERT_EQ(undo_store_set_value(rt_value_store(host.block), 0, 0, code("a"), false), 0);
+  g_probe.counted = 0;
+  ASSERT_EQ(inst_run_change_handlers(h(), 0), 0);
+  EXPECT_EQ(g_probe.counted, 1);
+}
+
+TEST_F(App, RefreshDrawsEachSubplotOnceBehindItsOpeningRecord) {
+  build(app(""), kSource);
+  ASSERT_EQ(inst_set_grid(host.block, 0, 1, 2), 0);
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 1, record(kTagFigure), true), 0);
+  ASSERT_EQ(inst_refresh(h(), 0), 0);
+  int32_t at = 0, length = 0;
+  ASSERT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &at, &length));
+  const double* d = plotstore_data(rt_plot_store(host.block)) + at;
+  const double want[] = {69, -1, -1, 0, 0, 1, 0, 1, 0, -1, 0, 0, 0, 69, -1, -1, 0, 0, 1, 1, 1, 1, -1, 0, 0, 0};
+  ASSERT_EQ(length, int32_t(std::size(want)));
+  for (int k = 0; k < length; ++k) EXPECT_EQ(d[k], want[k]) << k;
+  EXPECT_EQ(inst_refresh(h(), 9), kRtNonexistentInstance);
+}
+
+TEST_F(App, OpeningRecordNeedsSevenFreeDoubles) {
+  double list[16] = {};
+  int32_t used = 9;
+  EXPECT_FALSE(plotlist_open_object(list, 15, &used, 3));
+  EXPECT_EQ(used, 9);
+  EXPECT_TRUE(plotlist_open_object(list, 16, &used, 3));
+  EXPECT_EQ(used, 16);
+  EXPECT_EQ(list[9], 69);
+  EXPECT_EQ(list[15], 3);
+}
+
+TEST_F(App, FigureCommandTextRunsAndACompileErrorIsPrinted) {
+  build("instance demo\ncommands \"tn_count; tn_plot_mark;\"\n", "");
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  EXPECT_EQ(rec->figure_only, 1);
+  g_probe.counted = 0;
+  ASSERT_EQ(inst_refresh(h(), 0), 0);
+  EXPECT_EQ(g_probe.counted, 1);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->figure_only, 0);
+  FakeHost broken;
+  std::swap(broken.block, host.block);
+  build("instance demo\ncommands \"x = (;\"\n", "");
+  EXPECT_NE(inst_run_figure_commands(h(), 0), 0);
+  EXPECT_NE(host.take_output(), "");
+  EXPECT_EQ(host.block->h.user.instance_id, 0);
+  EXPECT_EQ(host.block->h.build.subplot, -1);
+}
+
+TEST_F(App, UndoAndRedoRestoreAVariableAndTheLayout) {
+  build(app(""), kSource);
+  ASSERT_EQ(inst_layout_to_array(host.block, 0), 0);
+  ASSERT_EQ(undo_store_push_row(rt_value_store(host.block), 0), 0);
+  ASSERT_EQ(call(record(kTagResize)), 0);  // a = 2
+  ASSERT_EQ(inst_set_grid_redraw(h(), 0, 2, 2), 0);
+  EXPECT_EQ(value("a"), 2);
+  EXPECT_EQ(inst_undo(h(), 0), kRtHandledRedraw);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->rows, 1);
+  EXPECT_EQ(value("a"), 2);
+  EXPECT_EQ(inst_undo(h(), 0), kRtHandledRedraw);
+  EXPECT_EQ(value("a"), 1);
+  EXPECT_EQ(inst_redo(h(), 0), kRtHandledRedraw);
+  EXPECT_EQ(inst_redo(h(), 0), kRtHandledRedraw);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->rows, 2);
+  EXPECT_EQ(inst_redo(h(), 0), 0);  // nothing to redo
+}
+
+TEST_F(App, ResizeHandlersRunWhenInitialised) {
+  build(app(""), kSource);
+  ASSERT_EQ(figure_layout_subplots(h(), 0, 0, 200, 0, 100), 0);
+  EXPECT_EQ(value("a"), 2);
+  inst_find_by_id(host.block, 0)->initialised = 0;
+  ASSERT_EQ(figure_layout_subplots(h(), 0, 0, 300, 0, 100), 0);
+  EXPECT_EQ(value("a"), 2);
+}
+
+// A clock the test sets: every slot reads `now`.
+double g_now = 0;
+double fake_clock(void*, int, int) { return g_now; }
+
+struct Idle : App {
+  double slots[8] = {};
+  void with(const std::string& idle) {
+    build(app(idle), kSource);
+    rt_set_clock_callback(host.block, fake_clock, slots, 8);
+    g_now = 10.0;
+  }
+  InstanceRec* rec() { return inst_find_by_id(host.block, 0); }
+};
+
+TEST_F(Idle, StepsWhenDueAndSchedulesByMode) {
+  with("idle a = tick(a)\n");
+  EXPECT_EQ(rec()->state, 2);
+  ASSERT_EQ(inst_idle_step(h(), 0, false), 0);
+  EXPECT_EQ(value("a"), 2);
+  EXPECT_DOUBLE_EQ(rec()->next_due, 10.1);  // the fixed period
+  g_now = 10.05;
+  ASSERT_EQ(inst_idle_step(h(), 0, false), 0);
+  EXPECT_EQ(value("a"), 2);  // not due
+  g_now = 10.2;
+  ASSERT_EQ(inst_idle_step_redraw(h(), 0), kRtHandledRedraw);  // the plot handler draws
+  EXPECT_EQ(value("a"), 3);
+  host.block->h.busy = 1;
+  g_now = 20;
+  EXPECT_EQ(inst_idle_step(h(), 0, false), 0);
+  EXPECT_EQ(value("a"), 3);  // busy: nothing changed
+  EXPECT_DOUBLE_EQ(rec()->next_due, 10.3);
+  host.block->h.busy = 0;
+}
+
+TEST_F(Idle, RateAndAmount) {
+  with("idle _idlerate = idle_rate()\n");
+  ASSERT_EQ(inst_idle_step(h(), 0, false), 0);
+  EXPECT_DOUBLE_EQ(rec()->next_due, 10.5);
+  FakeHost first;
+  std::swap(first.block, host.block);
+  with("idle _idleamount = idle_amount()\n");
+  ASSERT_EQ(inst_idle_step(h(), 0, false), 0);
+  EXPECT_DOUBLE_EQ(rec()->next_due, 10.1);  // the first step in this mode
+  g_now = 11.0;
+  ASSERT_EQ(inst_idle_step(h(), 0, false), 0);
+  // The handler took no clock time: the delay is clamped to its least.
+  EXPECT_DOUBLE_EQ(rec()->next_due, 11.001);
+}
+
+TEST_F(Idle, FailureAndLoudCancelTurnIdleOffRedrawStatusKeepsIt) {
+  with("idle bad()\n");
+  EXPECT_NE(inst_idle_step(h(), 0, false), 0);
+  EXPECT_EQ(rec()->state, 0);
+  FakeHost a;
+  std::swap(a.block, host.block);
+  with("idle stopidle()\n");
+  EXPECT_EQ(inst_idle_step(h(), 0, false), 0);  // 402 answered 0
+  EXPECT_EQ(rec()->state, 0);
+  FakeHost b;
+  std::swap(b.block, host.block);
+  with("idle quietidle()\n");
+  EXPECT_EQ(inst_idle_step(h(), 0, true), 0);  // quiet: no redraw
+  EXPECT_EQ(rec()->state, 2);
+  FakeHost d;
+  std::swap(d.block, host.block);
+  with("idle keep()\n");
+  g_probe.status = kRtHandledRedraw;
+  EXPECT_EQ(inst_idle_step(h(), 0, false), kRtHandledRedraw);
+  EXPECT_EQ(rec()->state, 2);
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+// tnpack: builds an application from a build description and its ZVR
+// sources and writes it behind a copy of an executable (description, one
+// zlib chunk per loader request, trailer), or with --flat as the flat
+// stream. A development tool; the program never links it.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/imagetools/application_build.h"
+#include "tools/imagetools/image_packer.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr, "usage: tnpack DESCRIPTION EXECUTABLE OUTPUT\n       tnpack --flat DESCRIPTION OUTPUT\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) return usage();
+  const bool flat_only = std::strcmp(argv[1], "--flat") == 0;
+  const char* description_path = flat_only ? argv[2] : argv[1];
+  const char* output = argv[3];
+  tnbuild::Sections sections;
+  std::string description, error;
+  if (!tnbuild::build_application(description_path, &sections, &description, &error)) {
+    std::fprintf(stderr, "tnpack: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<uint8_t> bytes;
+  if (flat_only) {
+    bytes = tnbuild::flat(sections);
+  } else {
+    struct stat program_stat {};
+    if (stat(argv[2], &program_stat) != 0) {
+      std::fprintf(stderr, "tnpack: cannot read %s\n", argv[2]);
+      return 1;
+    }
+    const std::vector<uint8_t> program = tnbuild::read_file(argv[2]);
+    bytes = tnbuild::with_trailer(program, tnbuild::appended_block(sections, description));
+    if (!tnbuild::write_file(output, bytes) || chmod(output, program_stat.st_mode & 07777) != 0) {
+      std::fprintf(stderr, "tnpack: cannot write %s\n", output);
+      return 1;
+    }
+    return 0;
+  }
+  if (!tnbuild::write_file(output, bytes)) {
+    std::fprintf(stderr, "tnpack: cannot write %s\n", output);
+    return 1;
+  }
+  return 0;
+}
