@@ -2,6 +2,8 @@
 // variable in, one out, a trivial function. The handler call adds the busy
 // guard, the derived-variable check, the value-store reads and writes and
 // the marking of dependents; the target is within 3 times the direct call.
+// Run it with OPENBLAS_NUM_THREADS=1: idle BLAS threads that spin on
+// sched_yield would share the core and blur both figures.
 #include <cstdio>
 #include <memory>
 
@@ -33,7 +35,7 @@ int main() {
       [&] {
         for (int k = 0; k < kCalls; ++k) failures += handler_call_plain(&block, 0, record, -1, false) != 0;
       },
-      5);
+      15);
   (void)x_code;
   EngineContext* c = rt_engine(block);
   const double direct = bench::best_seconds(
@@ -44,7 +46,7 @@ int main() {
           stk_drop(c);
         }
       },
-      5);
+      15);
   std::printf("handler call %.3f us, direct call %.3f us, ratio %.2f%s\n", handler / kCalls * 1e6,
               direct / kCalls * 1e6, handler / direct, failures ? " (failures!)" : "");
   return failures ? 1 : 0;

@@ -22,18 +22,21 @@ struct Derived {
   std::vector<int32_t> outputs, inputs;
 };
 
+// One walk over the instance's run (a vector without tag-16 records stays
+// unallocated: the common case costs no allocation).
 std::vector<Derived> derived_records(RuntimeBlock* b, int32_t id) {
   std::vector<Derived> out;
   int32_t start = 0;
   if (rec_find_instance(b, id, &start) != 0) return out;
-  for (int32_t pos = 0; rec_find_tag(b, id, &pos, kTagDerived) == 0;) {
-    RecordView r;
-    if (!rec_at(b, int64_t(start) + pos, &r)) break;
+  RecordView r;
+  for (int64_t w = start; rec_at(b, w, &r); w += r.length) {
+    if (r.tag == kTagHeader && w != start) break;
+    if (r.tag != kTagDerived) continue;
     const int32_t off = rec_hd_offset(r.tag, r.data, r.data_words);
     if (off < 0) continue;
     const int32_t nin = r.data[off + kHdInputs], nout = r.data[off + kHdOutputs];
     const int32_t* codes = r.data + off + kHdFixedWords;
-    out.push_back(Derived{pos, std::vector<int32_t>(codes, codes + nout),
+    out.push_back(Derived{int32_t(w - start), std::vector<int32_t>(codes, codes + nout),
                           std::vector<int32_t>(codes + nout, codes + nout + nin)});
   }
   return out;
@@ -146,8 +149,9 @@ bool inst_has_stale_dependents(RuntimeBlock* b, int32_t id, int32_t record, int3
 }
 
 int inst_update_dependents(RuntimeBlock** handle, int32_t id, int32_t record, int32_t back, bool may_grow) {
-  const size_t limit = derived_records(*handle, id).size() + 1;
+  size_t limit = 0;
   for (size_t rounds = 0; inst_has_stale_dependents(*handle, id, record, back); ++rounds) {
+    if (rounds == 0) limit = derived_records(*handle, id).size() + 1;
     const Row row{rt_value_store(*handle), id, back};
     const std::vector<Derived> records = derived_records(*handle, id);
     const Derived* next = nullptr;
@@ -182,6 +186,7 @@ int inst_mark_dependents(RuntimeBlock* b, int32_t id, int32_t record_or_code, bo
   }
   const Row row{rt_value_store(b), id, 0};
   const std::vector<Derived> records = derived_records(b, id);
+  if (records.empty()) return 0;  // nothing is derived
   for (const Derived& d : records) {
     bool takes_changed = false;
     for (int32_t code : d.inputs) takes_changed |= contains(changed, code);

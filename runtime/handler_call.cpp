@@ -45,11 +45,10 @@ struct Hd {
   int32_t input(RuntimeBlock* b, int32_t k) const { return rt_record_words(b)[at + kHdFixedWords + nout + k]; }
 };
 
-int locate_hd(RuntimeBlock* b, int32_t id, int32_t record, Hd* hd) {
-  int32_t start = 0;
-  TN_TRY(rec_find_instance(b, id, &start));
+// The handler record at `record` words into the run that starts at `start`.
+int locate_hd(RuntimeBlock* b, int32_t start, int32_t record, Hd* hd) {
   RecordView header, r;
-  if (!rec_at(b, start, &header) || header.data_words < 2) return kRtNonexistentInstance;
+  if (!rec_at(b, start, &header) || header.tag != kTagHeader || header.data_words < 2) return kRtNonexistentInstance;
   if (record < 0 || !rec_at(b, int64_t(start) + record, &r)) return kRtUndefElement;
   const int32_t off = rec_hd_offset(r.tag, r.data, r.data_words);
   if (off < 0) return kRtUndefElement;
@@ -58,6 +57,26 @@ int locate_hd(RuntimeBlock* b, int32_t id, int32_t record, Hd* hd) {
   hd->nin = r.data[off + kHdInputs];
   hd->nout = r.data[off + kHdOutputs];
   hd->context = header.data[1];
+  return 0;
+}
+
+// The start of the instance's run (10040 when it has none) and whether the
+// run holds a tag-16 record (without one there is nothing to bring up to
+// date or to mark), in one walk over the list.
+int find_run(RuntimeBlock* b, int32_t id, int32_t* start, bool* derived) {
+  RecordView r;
+  int64_t found = -1;
+  *derived = false;
+  for (int64_t w = 0; rec_at(b, w, &r); w += r.length) {
+    if (r.tag == kTagHeader) {
+      if (found >= 0) break;
+      if (r.data_words > 0 && r.data[0] == id) found = w;
+    } else if (found >= 0 && r.tag == kTagDerived) {
+      *derived = true;
+    }
+  }
+  if (found < 0) return kRtNonexistentInstance;
+  *start = int32_t(found);
   return 0;
 }
 
@@ -94,15 +113,18 @@ int push_one_input(RuntimeBlock* b, int32_t id, int32_t code, const CallIo& io) 
   const bool event_code = code >= kCodeFirstSpecial && code <= kCodeLastEvent;
   if ((!io.event && event_code) || (code == kCodeParam && io.subplot < 0)) return stk_push_empty(c);
   b->h.manip.handler_subplot = io.subplot;
-  const InstanceRec* rec = inst_find_by_id(b, id);
   switch (code) {
     case 11: case 12: case 13: case 14: case 15: case 16:
       return handler_push_input(b, id, io.previous, code);
     case kCodeKey: return push_key(c, io.key);
     case kCodeFd: return stk_push_real(c, io.fd);
-    case kCodeWidth: return stk_push_real(c, rec ? (rec->frame[1] - rec->frame[0]) * unit_scale(b, false) : 0.0);
-    case kCodeHeight:
-      return stk_push_real(c, rec ? std::fabs(rec->frame[2] - rec->frame[3]) * unit_scale(b, true) : 0.0);
+    case kCodeWidth: case kCodeHeight: {
+      const InstanceRec* rec = inst_find_by_id(b, id);
+      if (!rec) return stk_push_real(c, 0.0);
+      const bool height = code == kCodeHeight;
+      const double extent = height ? std::fabs(rec->frame[2] - rec->frame[3]) : rec->frame[1] - rec->frame[0];
+      return stk_push_real(c, extent * unit_scale(b, height));
+    }
     case kCodeXdata: case kCodeXdatatype: return xdata_parse_header(b, code, io.text, io.text_size);
     default:
       if ((code >= 2 && code <= 10) || (code >= 17 && code <= kCodeParam))
@@ -253,12 +275,13 @@ int take_outputs(RuntimeBlock** handle, int32_t id, const Hd& hd, const CallIo& 
 enum class Phase { kLocate, kInputs, kRun, kOutputs };
 
 // One attempt: inputs, run, outputs.
-int attempt(RuntimeBlock** handle, int32_t id, int32_t record, const CallIo& io, bool may_grow, Phase* phase,
-            int32_t* assigned) {
+int attempt(RuntimeBlock** handle, int32_t id, int32_t start, int32_t record, const CallIo& io, bool may_grow,
+            Phase* phase, int32_t* assigned, int32_t* outputs) {
   *phase = Phase::kLocate;
   RuntimeBlock* b = *handle;
   Hd hd;
-  TN_TRY(locate_hd(b, id, record, &hd));
+  TN_TRY(locate_hd(b, start, record, &hd));
+  *outputs = hd.nout;
   b->h.user = CallContext{b, id, 0, 0, 0};
   b->h.build.subplot = io.subplot;
   EngineContext* c = rt_engine(b);
@@ -300,9 +323,9 @@ int clear_progress(RuntimeBlock* b) {
   return 0;
 }
 
-bool record_has_cursor_output(RuntimeBlock* b, int32_t id, int32_t record) {
+bool record_has_cursor_output(RuntimeBlock* b, int32_t start, int32_t record) {
   Hd hd;
-  if (locate_hd(b, id, record, &hd) != 0) return false;
+  if (locate_hd(b, start, record, &hd) != 0) return false;
   for (int32_t k = 0; k < hd.nout; ++k)
     if (hd.output(b, k) == kCodeCursor) return true;
   return false;
@@ -323,12 +346,17 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
   // Code runs only while the engine is idle.
   if (rt_engine(*handle)->running) return kBadContext;
   const int32_t row = previous ? 1 : 0;
+  // The run is walked once; its offsets survive growth (nothing here adds
+  // or deletes records).
+  int32_t start = 0;
+  bool derived = false;
+  TN_TRY(find_run(*handle, id, &start, &derived));
   if (!nested) {
     RuntimeBlock* b = *handle;
     b->h.progress_threshold = kProgressStart;
     if (b->h.progress.fn && b->h.clock_fn) rt_clock_read(b, kClockSlotHandler, false, true);
     int status = 0;
-    for (int growths = 0;; ++growths) {
+    for (int growths = 0; derived; ++growths) {
       status = inst_update_dependents(handle, id, record, row, may_grow);
       if (status == 0 || !rt_is_memory_code(status) || growths == kMaxGrowths || !rt_memory_expand(handle, status))
         break;
@@ -343,35 +371,28 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
   const CallIo io{previous, event, nested, subplot, key, fd, link_id, text, text_size, text_length, msg,
                   msg_capacity, msg_length};
   int status = 0;
-  int32_t assigned = 0;
+  int32_t assigned = 0, outputs = 0;
   Phase phase = Phase::kLocate;
   for (int growths = 0;; ++growths) {
     (*handle)->h.build.used = plot_used;  // a retried attempt drops the failed one's plot output
     assigned = 0;
-    status = attempt(handle, id, record, io, may_grow, &phase, &assigned);
+    status = attempt(handle, id, start, record, io, may_grow, &phase, &assigned, &outputs);
     // Only a failure before the outputs repeats the attempt: a handler whose
     // run succeeded never runs again.
     if (status == 0 || phase == Phase::kOutputs || !may_grow || !rt_is_memory_code(status) ||
-        growths == kMaxGrowths)
+        growths == kMaxGrowths || !rt_memory_expand(handle, status))
       break;
-    if (!rt_memory_expand(handle, status)) break;
-    int32_t start = 0;
-    if (rec_find_instance(*handle, id, &start) != 0) {
-      status = kRtNonexistentInstance;
-      break;
-    }
   }
   RuntimeBlock* b = *handle;
   if (status == 0) {
-    Hd hd;
-    if (!nested && locate_hd(b, id, record, &hd) == 0 && hd.nout > 0) {
-      status = inst_mark_dependents(b, id, record, false);
+    if (!nested && outputs > 0) {
+      if (derived) status = inst_mark_dependents(b, id, record, false);
       if (status == 0 && assigned > 0 && b->h.change.fn) b->h.change.fn(b, id, b->h.change.context);
     }
   } else {
     // The engine has reported a failed run; the call's own steps report here.
     if (phase == Phase::kInputs || phase == Phase::kOutputs) err_print(rt_engine(b), status, true);
-    if (record_has_cursor_output(b, id, record)) b->h.cursor_kind = 0;
+    if (record_has_cursor_output(b, start, record)) b->h.cursor_kind = 0;
     if (status == kHandlerBusy && (b->h.user.status & kCallQuietCancel)) status = 0;
   }
   b->h.user = CallContext{b, 0, 0, b->h.user.status, 0};

@@ -13,15 +13,26 @@
 // Digits of doubles from dumpvar and the variable dump; singles always get 7.
 constexpr int kDumpDigitsDouble = 15;
 constexpr int kDumpDigitsSingle = 7;
+constexpr int kDumpDigitsExact = -1;
 
-// Writes the top item as source text, then drops it (also on failure: the
-// item is consumed). buffer null or fd >= 0: the text goes to the fd as it is
-// produced; fd < 0: into buffer[*position .. capacity). name (length < 0:
-// zero-terminated) makes it an assignment "name = text;" and a line end.
-// kDataStackOverflow when the buffer runs short, kAborted when the abort poll
-// fires at a line end of fd output, a hook's status for library class values.
+// Writes the top item as source text and drops it; a failure leaves it.
+// buffer null or fd >= 0: the text goes to the fd as it is produced; fd < 0:
+// into buffer[*position .. capacity). name (length < 0: zero-terminated)
+// makes it an assignment "name = text;" and a line end. digits: significant
+// digits of doubles (singles get 7); kDumpDigitsExact: the fewest that read
+// back to the same number. kDataStackOverflow when the buffer runs short,
+// kAborted when the abort poll fires at a line end of fd output, a hook's
+// status for library class values.
 int value_dump_source(EngineContext* ctx, uint16_t* buffer, int32_t capacity, int32_t* position, int32_t fd,
                       const char* name, int32_t name_length, int digits);
+
+// value_dump_source without dropping the item.
+int value_dump_source_keep(EngineContext* ctx, uint16_t* buffer, int32_t capacity, int32_t* position, int32_t fd,
+                           const char* name, int32_t name_length, int digits);
+// Writes the top item (kept) into the upper half of the free data stack,
+// which stays free afterwards: *text and *length are valid until the next push.
+int dump_into_free_space(EngineContext* ctx, const char* name, int32_t name_length, int digits,
+                         uint16_t** text, int32_t* length);
 
 // One numeric, char or logical 2-d array. re/im point at row-major elements
 // (im null: real); the element type follows from the flags: is_double,

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "engine/core/value_stack.h"
@@ -14,6 +15,7 @@
 #include "graphics/plotlist/plot_store.h"
 #include "runtime/fake_host.h"
 #include "runtime/handler_call.h"
+#include "runtime/image_loader.h"
 #include "runtime/instances.h"
 #include "runtime/name_table.h"
 #include "runtime/plot_lists.h"
@@ -109,6 +111,7 @@ struct App : ::testing::Test {
     }
     return v;
   }
+  std::string text_of(const std::string& name) { return text(name); }
   std::string text(const std::string& name) {
     if (handler_push_input(host.block, 0, false, code(name)) != 0) return "<error>";
     char buffer[256] = {};

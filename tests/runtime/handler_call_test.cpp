@@ -242,3 +242,38 @@ TEST_F(App, InstancesAreFoundByName) {
 }
 
 }  // namespace
+
+namespace {
+
+// A data handler writes the body, then the header in front of it; another
+// reads the text back into a variable.
+TEST_F(App, DataTextRoundTripsThroughTwoHandlers) {
+  build("instance demo\nvar a\nvar m\ninit a = start()\nresize [_xdata, _xdatatype] = export(a)\n"
+        "resize m = (_xdata)\nresize m = (_xdatatype)\n",
+        "function a = start()\n a = [1 2.5; -3 4];\nendfunction\n"
+        "function [d, t] = export(a)\n d = a;\n t = 'matrix';\nendfunction\n");
+  char text[512] = {};
+  int32_t length = -1;
+  ASSERT_EQ(handler_call(h(), 0, record(kTagResize, 0), false, true, false, -1, false, 0, kFdStdout, 7, text,
+                         int32_t(sizeof text), &length, nullptr, 0, nullptr),
+            0);
+  const std::string written(text, size_t(length));
+  EXPECT_EQ(written.rfind("%TN xdata \"matrix\"\r\n%TN link 00 07\r\n", 0), 0u) << written;
+  ASSERT_EQ(handler_call(h(), 0, record(kTagResize, 1), false, true, false, -1, false, 0, kFdStdout, -1, text,
+                         length, nullptr, nullptr, 0, nullptr),
+            0);
+  ASSERT_EQ(handler_push_input(host.block, 0, false, code("m")), 0);
+  int32_t rows = 0, cols = 0;
+  double* re = nullptr;
+  ASSERT_EQ(stk_get_matrix(c(), 0, &rows, &cols, &re, nullptr), 0);
+  ASSERT_EQ(rows * cols, 4);
+  EXPECT_EQ(re[1], 2.5);
+  EXPECT_EQ(re[2], -3);
+  stk_drop(c());
+  ASSERT_EQ(handler_call(h(), 0, record(kTagResize, 2), false, true, false, -1, false, 0, kFdStdout, -1, text,
+                         length, nullptr, nullptr, 0, nullptr),
+            0);
+  EXPECT_EQ(text_of("m"), "matrix");
+}
+
+}  // namespace

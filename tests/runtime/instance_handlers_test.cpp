@@ -219,3 +219,35 @@ TEST_F(Idle, FailureAndLoudCancelTurnIdleOffRedrawStatusKeepsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(App, LoadedImageDrawsWithoutRunningItsInitHandler) {
+  build(app(""), kSource);
+  const tnbuild::Sections parts = tnbuild::Builder(host.block, {}).sections();
+  FakeHost target;
+  ASSERT_EQ(target.start(2u << 20, 64u << 20), 0);
+  ASSERT_EQ(rt_register_library(target.block, g_builtin_table_host), 0);
+  ASSERT_EQ(rt_register_library(target.block, apptest::g_test_rows), 0);
+  size_t next = 0;
+  struct Feed {
+    const tnbuild::Sections* parts;
+    size_t* next;
+    static bool read(void* to, uint32_t bytes, void* arg) {
+      auto* f = static_cast<Feed*>(arg);
+      if (*f->next >= f->parts->size() || (*f->parts)[*f->next].size() != bytes) return false;
+      if (bytes) std::memcpy(to, (*f->parts)[*f->next].data(), bytes);
+      ++*f->next;
+      return true;
+    }
+  } feed{&parts, &next};
+  ASSERT_EQ(rt_load_image(&target.block, &Feed::read, &feed), 0);
+  g_probe.counted = 0;
+  ASSERT_EQ(inst_refresh(&target.block, 0), 0);
+  EXPECT_EQ(g_probe.counted, 0);  // saved initialised: no init handler runs
+  int32_t at = 0, length = 0;
+  ASSERT_TRUE(plotstore_find(rt_plot_store(target.block), 0, &at, &length));
+  EXPECT_EQ(length, kOpenObjectDoubles + 6);  // the opening record and the handler's mark
+}
+
+}  // namespace
