@@ -8,7 +8,6 @@
 #include <string>
 
 #include "runtime/app_fixture.h"
-#include "runtime/data_text.h"
 #include "runtime/menu_exec.h"
 
 namespace {
@@ -99,9 +98,6 @@ TEST_F(Menu, ATextRunsTheAlternativeItsTypeAllowsAndKeepsItsLink) {
 }
 
 TEST_F(Menu, CopyAsThenPasteAsGivesTheSameValueBack) {
-  if (xdata_parse_header(host.block, kCodeXdatatype, "x", 1) == kNotSupported)
-    GTEST_SKIP() << "the data exchange text is not in this tree";
-  stk_drop(c());
   char* out = nullptr;
   int32_t n = 0;
   ASSERT_EQ(inst_record_call(h(), 0, record(kTagItem, 0), 7, &out, &n), 0) << host.take_output();
