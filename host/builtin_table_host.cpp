@@ -14,6 +14,7 @@
 #include "engine/lib/tasks.h"
 #include "engine/core/options.h"
 #include "numlib/linalg/lapack_rows.h"
+#include "runtime/console_hooks.h"
 
 const char kHostFeatureList[] = "fileio";
 
@@ -31,21 +32,32 @@ BuiltinEntry H(const char* name, uint8_t mode = 0) { return builtin_hook(name, m
 constexpr uint8_t kAny = kArgsAny;
 constexpr uintptr_t kFopenData = 1;
 
+template <typename Hook>
+BuiltinEntry H(const char* name, uint8_t mode, Hook hook) {
+  BuiltinEntry e = builtin_hook(name, mode);
+  e.fn = builtin_fn_from(hook);
+  return e;
+}
+
+const uintptr_t kNoWindow = reinterpret_cast<uintptr_t>(&kHostNoWindow);
+
 const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     // Unnamed head: the console and the library path.
-    H("+write", kNewlineCRLF),  // fd 1..3; the same function serves "+iocbuffering"
-    H("+iocbuffering"),
-    H("+iocontrol"),
-    H("+readlib"),  // data word 0: the engine's default data word stands in
+    H("+write", kNewlineCRLF, static_cast<StreamWriteHook>(rt_console_write)),  // fds 1..3
+    H("+iocbuffering", 0, static_cast<StreamBufferingHook>(rt_console_buffering)),
+    H("+iocontrol", 0, static_cast<StreamControlHook>(rt_console_control)),  // fds 1, 2
+    // Keeps its placeholder until the library-path reader binds it with
+    // that reader as its data word: never the engine's default data word.
+    H("+readlib"),
     F("path", 0, 2, 0, 1),
 
     M("@Tarnivel"),
-    F("drawnow", 0, 0, 0, 0, 0, bi_drawnow),
-    F("quit", 0, 0, 0, 0, 0, bi_quit),
+    F("drawnow", 0, 0, 0, 0, kNoWindow, bi_drawnow),
+    F("quit", 0, 0, 0, 0, kNoWindow, bi_quit),
     F("help", 0, 1, 0, 1),
     F("lookfor", 1, 1, 0, 0),
     F("hasfeature", 1, 1, 1, 1, reinterpret_cast<uintptr_t>(kHostFeatureList)),
-    H("+write", kNewlineCRLF),  // takes no descriptor: refuses every fd
+    H("+write", kNewlineCRLF, static_cast<StreamWriteHook>(rt_refusing_write)),  // refuses every fd
 
     M("@ZVR"),  // the file library
     F("fopen", 1, 2, 1, 1, kFopenData),

@@ -1,5 +1,6 @@
-// The console of a process without a window: fd 0 reads standard input, fds
-// 1 and 3 write standard output and fd 2 standard error. Its table goes
+// The console of a process without a window: fd 0 reads standard input; fd 1
+// writes standard output and fds 2 and 3 standard error through the host
+// table's console hooks. The console's own table goes
 // behind the engine's and the host's, registered in the program's own order,
 // so every row keeps the index and class id a saved application expects.
 #pragma once

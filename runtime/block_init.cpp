@@ -18,6 +18,7 @@
 #include "runtime/runtime_block.h"
 #include "runtime/runtime_status.h"
 #include "runtime/special_vars.h"
+#include "runtime/tn_builtins.h"
 #include "runtime/undo_store.h"
 
 namespace {
@@ -104,6 +105,7 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   b->h.user = CallContext{b, 0, 0, 0, 0};
   TN_TRY(rt_error_tables_bind());
   TN_TRY(rt_graphics_builtins_bind());
+  TN_TRY(rt_builtins_bind());
   TN_TRY(rt_handler_builtins_bind());
   engine_set_user_data(ctx, reinterpret_cast<uintptr_t>(&b->h.user));
   engine_set_context_resolver(ctx, engine_of_runtime, handle);

@@ -12,6 +12,7 @@
 #include "engine/core/streams.h"
 #include "graphics/plotlist/open_object.h"
 #include "graphics/plotlist/plot_store.h"
+#include "runtime/declaration.h"
 #include "runtime/handler_call.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
@@ -162,8 +163,22 @@ int inst_reset(RuntimeBlock** handle, int32_t id) {
     rec->idle_mode = 0;
     return status;
   }
-  // The declaration function (tag 44) joins with its own operation; images
-  // carry no such record until then.
+  pos = 0;
+  RecordView decl;
+  const char* text = nullptr;
+  int32_t length = 0;
+  if (rec_find_tag(b, id, &pos, kTagDeclaration) == 0 && rec_at(b, int64_t(start) + pos, &decl) &&
+      rec_text(decl, 0, &text, &length)) {
+    const int declared = tn_init_compile(handle, id, text, length);
+    b = *handle;
+    rec = inst_find_by_id(b, id);
+    if (!rec) return kRtNonexistentInstance;
+    if (declared != 0) {
+      rec->state = kStateOff;
+      rec->idle_mode = 0;
+      return declared;
+    }
+  }
   rec->initialised = 1;
   rec->state = inst_has_idle_handler(b, id) ? kStateIdle : kStateOff;
   rec->idle_mode = 0;

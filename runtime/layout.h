@@ -86,6 +86,12 @@ int inst_set_perspective(RuntimeBlock** handle, int32_t id, bool on);
 int inst_layout_to_array(RuntimeBlock* b, int32_t id);
 int inst_apply_stored(RuntimeBlock* b, int32_t id);
 uint32_t layout_pack_flags(const Subplot& s, bool selected);
+// One row of value 102 for subplot k: index, view flags, orthographic flag,
+// aspect word, then thirteen camera doubles; and its application (view flags
+// checked by the caller to fit 32 bits), which recomputes the transform.
+constexpr int32_t kCameraColumns = 17;
+void layout_camera_row(const Subplot& s, int32_t k, double* row);
+void layout_apply_camera_row(Subplot* s, const double* row);
 void layout_unpack_flags(uint32_t word, Subplot* s, bool* selected);
 
 // The subplot parameter list (value 101): pushes element subplot + 1 of the

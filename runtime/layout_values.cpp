@@ -22,7 +22,6 @@ namespace {
 constexpr int32_t kFixedWordsPerSubplot = 6;
 constexpr int32_t kFreeWordsPerSubplot = 10;
 constexpr int32_t kLayoutHeadWords = 2;  // rows, cols
-constexpr int32_t kCameraColumns = 17;
 constexpr uint32_t kSelectedBit = 1u << 17;
 
 // {bit of the word, source: 'A' scale flags or 'B' option flags, bit, inverted}
@@ -111,6 +110,26 @@ void layout_unpack_flags(uint32_t word, Subplot* s, bool* selected) {
   *selected = (word & kSelectedBit) != 0;
 }
 
+void layout_camera_row(const Subplot& s, int32_t k, double* row) {
+  const double r[kCameraColumns] = {double(k), double(s.viewFlags), double(s.orthographic), double(s.aspectAuto),
+                                    s.camPos[0], s.camPos[1], s.camPos[2], s.camTarget[0], s.camTarget[1],
+                                    s.camTarget[2], s.camUp[0], s.camUp[1], s.camUp[2], s.viewAngleFactor,
+                                    s.aspect[0], s.aspect[1], s.aspect[2]};
+  std::memcpy(row, r, sizeof r);
+}
+
+void layout_apply_camera_row(Subplot* s, const double* row) {
+  s->viewFlags = uint32_t(row[1]);
+  s->orthographic = row[2] != 0;
+  s->aspectAuto = row[3] != 0;
+  std::memcpy(s->camPos, row + 4, sizeof s->camPos);
+  std::memcpy(s->camTarget, row + 7, sizeof s->camTarget);
+  std::memcpy(s->camUp, row + 10, sizeof s->camUp);
+  s->viewAngleFactor = row[13];
+  std::memcpy(s->aspect, row + 14, sizeof s->aspect);
+  subplot_update_transform(s);
+}
+
 int inst_layout_to_array(RuntimeBlock* b, int32_t id) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
@@ -138,12 +157,7 @@ int inst_layout_to_array(RuntimeBlock* b, int32_t id) {
       *p++ = s.rectBottom;
     }
     if (!s.is3D) continue;
-    double* c = cameras + kCameraColumns * camera_rows++;
-    const double row[kCameraColumns] = {double(k), double(s.viewFlags), double(s.orthographic), double(s.aspectAuto),
-                                        s.camPos[0], s.camPos[1], s.camPos[2], s.camTarget[0], s.camTarget[1],
-                                        s.camTarget[2], s.camUp[0], s.camUp[1], s.camUp[2], s.viewAngleFactor,
-                                        s.aspect[0], s.aspect[1], s.aspect[2]};
-    std::memcpy(c, row, sizeof row);
+    layout_camera_row(s, k, cameras + kCameraColumns * camera_rows++);
   }
   TN_TRY(store_matrix(b, id, kKeyLayout, 1, kLayoutHeadWords + int64_t(per) * n, layout));
   return store_matrix(b, id, kKey3D, camera_rows, kCameraColumns, cameras);
@@ -195,17 +209,8 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id) {
       double row[kCameraColumns];
       for (int32_t j = 0; j < kCameraColumns; ++j) row[j] = tn::ld_f64(v + i * kCameraColumns + j);
       if (!(row[0] >= 0 && row[0] < n)) continue;
-      Subplot& s = rec->subplots[int32_t(row[0])];
       if (!(row[1] >= 0 && row[1] <= double(UINT32_MAX))) continue;
-      s.viewFlags = uint32_t(row[1]);
-      s.orthographic = row[2] != 0;
-      s.aspectAuto = row[3] != 0;
-      std::memcpy(s.camPos, row + 4, sizeof s.camPos);
-      std::memcpy(s.camTarget, row + 7, sizeof s.camTarget);
-      std::memcpy(s.camUp, row + 10, sizeof s.camUp);
-      s.viewAngleFactor = row[13];
-      std::memcpy(s.aspect, row + 14, sizeof s.aspect);
-      subplot_update_transform(&s);
+      layout_apply_camera_row(&rec->subplots[int32_t(row[0])], row);
     }
   }
   inst_layout_positions(rec);

@@ -1,4 +1,4 @@
-// The engine's built-in table: 320 rows in a fixed order, with the sections of
+// The engine's built-in table: 324 rows in a fixed order, with the sections of
 // the engine, the numerical library, the graphics and the application runtime.
 // Compiled code calls row k of the registered tables as opcode 327 + k, so this
 // order is part of every saved application: replace a row's function, never
@@ -390,6 +390,12 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     M("@TNdlg"),
     F("dialog", 1, kAny, 0, kAny),
     F("dialogset", 0, kAny, 1, 1),
+
+    // Figures of the instance: the last section, so no earlier row moves.
+    M("!Tarnivel"),
+    F("figure", 0, 1, 0, 1),
+    F("currentfigure", 0, 1, 0, 1),
+    F("figuretitle", 1, 1, 0, 0),
 
     builtin_end_row(),
 };

@@ -11,6 +11,7 @@
 #include "engine/core/context.h"
 #include "engine/core/streams.h"
 #include "engine/core/calls.h"
+#include "engine/core/interp.h"
 #include "engine/core/status.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/engine_start.h"
@@ -88,8 +89,7 @@ TEST(RegisteredBuiltinRows, ZvrRegistersAsTheProgramDoes) {
   expect_golden_rows(ctx);
   EXPECT_EQ(table_refs(ctx)[1].table, g_builtin_table_engine);
   int k = kTotalRows;
-  for (const char* name : {kHookWrite, kHookBuffering, kHookRead})
-    EXPECT_STREQ(lib_entry_by_index(ctx, k++)->name, name);
+  EXPECT_STREQ(lib_entry_by_index(ctx, k++)->name, kHookRead);
   EXPECT_EQ(lib_entry_by_index(ctx, k), nullptr);
   // The host's rows resolve: an unbuilt one answers "Not supported", and its
   // "!lapack" placeholders give way to the engine's operators.
@@ -140,18 +140,56 @@ TEST(HostBuiltinTable, StartUpDataWords) {
   const int hasfeature = 10, drawnow = 6, quit = 7;
   ASSERT_STREQ(g_builtin_table_host[hasfeature].name, "hasfeature");
   EXPECT_STREQ(reinterpret_cast<const char*>(g_builtin_table_host[hasfeature].data), "fileio");
+  // Detached, the window rows hold the empty record: never 0, which would
+  // hand the engine's default data word in its place.
+  const uintptr_t none = reinterpret_cast<uintptr_t>(&kHostNoWindow);
+  EXPECT_EQ(g_builtin_table_host[drawnow].data, none);
 
-  int app = 0;
-  host_builtins_attach_app(&app);
+  const HostWindowCallbacks window{};
+  host_builtins_attach_window(&window);
   for (int i = 0; i < kHostTableRows; ++i) {
-    const uintptr_t want = (i == drawnow || i == quit) ? reinterpret_cast<uintptr_t>(&app)
+    const uintptr_t want = (i == drawnow || i == quit) ? reinterpret_cast<uintptr_t>(&window)
                            : kGoldenRows[i].data == kPtr ? g_builtin_table_host[i].data
                                                          : uintptr_t(kGoldenRows[i].data);
     EXPECT_EQ(g_builtin_table_host[i].data, want) << g_builtin_table_host[i].name;
   }
+  host_builtins_attach_window(nullptr);
+  EXPECT_EQ(g_builtin_table_host[quit].data, none);
+  host_builtins_attach_window(&window);
   builtin_table_init_runtime();
-  EXPECT_EQ(g_builtin_table_host[drawnow].data, 0u);
+  EXPECT_EQ(g_builtin_table_host[drawnow].data, none);
   EXPECT_EQ(g_builtin_table_host[kHostTableRows].name[0], '\0');
+}
+
+// drawnow and quit reach the window through the callback record and come
+// back at once; without a window, quit has nothing to close.
+TEST(HostBuiltinTable, DrawnowAndQuitCallTheirCallbacksFromZvr) {
+  struct Calls {
+    int repaint = 0, close = 0;
+  } calls;
+  const HostWindowCallbacks window{{[](void* c) { ++static_cast<Calls*>(c)->repaint; }, &calls},
+                                   {[](void* c) { ++static_cast<Calls*>(c)->close; }, &calls}};
+  host_builtins_attach_window(&window);
+  std::unique_ptr<uint64_t[]> mem(new uint64_t[kBlockBytes / 8]());
+  EngineContext* ctx = nullptr;
+  ASSERT_EQ(engine_start(mem.get(), kBlockBytes, &ctx), kOk);
+  ASSERT_EQ(stdio_console_register(ctx), kOk);
+  auto run = [&](const std::string& code) {
+    const int status = exec_command_line(ctx, code.data(), int32_t(code.size()), 0);
+    return status == kSliceEnded ? interp_run(ctx, 0) : status;
+  };
+  const int32_t base = ctx->desc_top;
+  EXPECT_EQ(run("drawnow; quit; drawnow\n"), kOk);
+  EXPECT_EQ(calls.repaint, 2);
+  EXPECT_EQ(calls.close, 1);
+  EXPECT_EQ(ctx->desc_top, base);
+  host_builtins_attach_window(nullptr);
+  EXPECT_EQ(run("drawnow\n"), kOk);
+  ctx->capture = CaptureBuffer{nullptr, 0, nullptr};
+  io_set_redirect(ctx, kFdStderr, kFdCapture, 0);  // the report goes nowhere
+  EXPECT_EQ(run("quit\n"), kNotSupported);
+  EXPECT_EQ(calls.repaint, 2);
+  EXPECT_EQ(calls.close, 1);
 }
 
 }  // namespace

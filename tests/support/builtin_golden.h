@@ -23,5 +23,5 @@ inline constexpr GoldenRow kGoldenRows[] = {
 };
 
 inline constexpr int kGoldenHostRows = 80;
-inline constexpr int kGoldenEngineRows = 320;
+inline constexpr int kGoldenEngineRows = 324;
 static_assert(sizeof kGoldenRows / sizeof kGoldenRows[0] == kGoldenHostRows + kGoldenEngineRows);

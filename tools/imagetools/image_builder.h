@@ -9,6 +9,8 @@
 // The description holds one record per line:
 //   instance NAME            title|version|help "TEXT"    var NAME
 //   figure "TEXT"            menu "TEXT"                 entry "TEXT" HANDLER
+//   item "TEXT" HANDLER      (a menu item; an empty TEXT makes it an alternative of the one before)
+//   declare "TEXT"           (the declaration text, one line of ZVR without double quotes)
 //   init|terminate|idle|plot|resize HANDLER              capabilities N
 //   press|drag|release ELEMENT HANDLER      derived HANDLER
 //   change WATCHED HANDLER                    commands "TEXT"
@@ -44,6 +46,7 @@ constexpr int32_t kFirstVariableCode = 1000;
 constexpr int32_t kFirstFunctionCode = 20000;
 constexpr size_t kMaxLibraryName = 32;
 constexpr size_t kMaxInstanceName = 28;
+constexpr int32_t kUnlinked = -1;  // an item's link ids before a paste links it
 constexpr int32_t kNoFunction = -1;
 
 using Sections = std::vector<std::vector<uint8_t>>;  // kImageRequests of them
@@ -216,7 +219,7 @@ class Builder {
     std::vector<int32_t> data;
     static const std::map<std::string, int32_t> texts = {
         {"title", kTagTitle}, {"version", kTagVersion}, {"help", kTagHelp}, {"figure", kTagFigure},
-        {"menu", kTagMenuTitle}, {"commands", kTagFigureOnly}};
+        {"menu", kTagMenuTitle}, {"commands", kTagFigureOnly}, {"declare", kTagDeclaration}};
     static const std::map<std::string, int32_t> handlers = {
         {"init", kTagInit}, {"terminate", kTagTerminate}, {"idle", kTagIdle}, {"plot", kTagPlot},
         {"resize", kTagResize}, {"derived", kTagDerived}, {"change", kTagChange}};
@@ -246,8 +249,9 @@ class Builder {
       record_(kTagCapabilities, {v});
       return true;
     }
-    if (word == "entry") {
+    if (word == "entry" || word == "item") {
       if (!quoted_(in, &text)) return false;
+      if (word == "item") data = {kUnlinked, kUnlinked};  // link instance id, link id
       text_(data, text);
     } else if (mouse.count(word)) {
       int32_t element = 0;
@@ -267,7 +271,11 @@ class Builder {
     }
     std::getline(in, rest);
     if (!handler_(rest, data)) return false;
-    record_(word == "entry" ? kTagEntry : mouse.count(word) ? mouse.at(word) : handlers.at(word), data);
+    record_(word == "entry"  ? kTagEntry
+            : word == "item" ? kTagItem
+            : mouse.count(word) ? mouse.at(word)
+                                : handlers.at(word),
+            data);
     return true;
   }
 

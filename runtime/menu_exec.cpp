@@ -1,0 +1,148 @@
+// Menu items through the handler call. The handler may grow and move the
+// block, so nothing of the block is held across it: positions, not
+// pointers, and an output text written first into the heap and copied into
+// the block's scratch region only once the call is over.
+#include "runtime/menu_exec.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core/streams.h"
+#include "runtime/handler_call.h"
+#include "runtime/instances.h"
+#include "runtime/layout.h"
+#include "runtime/menu_state.h"
+#include "runtime/plot_lists.h"
+#include "runtime/record_list.h"
+#include "runtime/records.h"
+#include "runtime/runtime_status.h"
+#include "runtime/undo_store.h"
+
+namespace {
+
+constexpr char kLinkTemplate[] = "%TN link ## **";
+constexpr int32_t kLinkLength = int32_t(sizeof kLinkTemplate - 1);
+constexpr int32_t kNoLink = -1;
+// Data words of an item record: link instance id, link id, then its label.
+enum : int32_t { kItemLinkInstance = 0, kItemLinkId = 1 };
+
+bool is_line_end(char ch) { return ch == '\r' || ch == '\n'; }
+
+// A handler that found another running, or that `cancel` ended, is no failure here.
+int menu_status(int status) { return status == kHandlerBusy ? 0 : status; }
+
+int run_handler(RuntimeBlock** handle, int32_t id, int32_t position, char* text, int32_t size,
+                int32_t* text_length, int32_t link_id) {
+  const int32_t subplot = inst_current_subplot(*handle, id);
+  return handler_call(handle, id, position, false, true, false, subplot, false, 0, kFdStdout, link_id, text, size,
+                      text_length, nullptr, 0, nullptr);
+}
+
+// The link line: the line after the first run of line ends.
+void store_link(RuntimeBlock* b, int32_t id, int32_t position, const std::string& text) {
+  size_t at = 0;
+  while (at < text.size() && !is_line_end(text[at])) ++at;
+  while (at < text.size() && is_line_end(text[at])) ++at;
+  int32_t link_instance = 0, link_id = 0;
+  if (!read_link_line(text.data() + at, int32_t(text.size() - at), &link_instance, &link_id)) return;
+  int32_t start = 0;
+  RecordView r;
+  if (rec_find_instance(b, id, &start) != 0 || !rec_at(b, int64_t(start) + position, &r) || r.tag != kTagItem ||
+      r.data_words <= kItemLinkId)
+    return;
+  int32_t* data = rt_record_words(b) + start + position + kRecordHeadWords;
+  data[kItemLinkInstance] = link_instance;
+  data[kItemLinkId] = link_id;
+}
+
+}  // namespace
+
+bool read_link_line(const char* line, int32_t n, int32_t* link_instance, int32_t* link_id) {
+  if (n < kLinkLength) return false;
+  int32_t values[2] = {0, 0};
+  for (int32_t i = 0; i < kLinkLength; ++i) {
+    const char t = kLinkTemplate[i];
+    const bool digit = std::isdigit(static_cast<unsigned char>(line[i])) != 0;
+    if (t == '#' || t == '*') {
+      if (!digit) return false;
+      int32_t& v = values[t == '#' ? 0 : 1];
+      v = v * 10 + (line[i] - '0');
+    } else if (line[i] != t && !digit) {
+      // A literal of the template may differ only where the text has a digit.
+      return false;
+    }
+  }
+  *link_instance = values[0];
+  *link_id = values[1];
+  return true;
+}
+
+int inst_menu_exec(RuntimeBlock** handle, int32_t id, int32_t position) {
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(*handle, id, &start));
+  TN_TRY(undo_store_push_row(rt_value_store(*handle), id));
+  const int status = run_handler(handle, id, position, nullptr, 0, nullptr, kNoLink);
+  if (status != 0) {
+    undo_store_drop_last_row(rt_value_store(*handle), id);
+    return menu_status(status);
+  }
+  TN_TRY(inst_refresh(handle, id));
+  return kRtHandledRedraw;
+}
+
+int inst_call_text_handler(RuntimeBlock** handle, int32_t id, int32_t position, const char* text, int32_t length) {
+  RuntimeBlock* b = *handle;
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(b, id, &start));
+  if (!text) length = 0;
+  if (length < 0) length = int32_t(std::strlen(text));
+  // The handler reads its own copy: the caller's text may lie anywhere.
+  std::string data(text ? text : "", size_t(length));
+  RecordView item, next;
+  int32_t chosen = position;
+  if (rec_at(b, int64_t(start) + position, &item) && rec_at(b, int64_t(start) + position + item.length, &next) &&
+      next.tag == kTagItem) {
+    const char* label = nullptr;
+    int32_t label_length = 0;
+    constexpr int32_t kItemLabelWord = 2;
+    if (rec_text(next, kItemLabelWord, &label, &label_length) && label_length == 0) {
+      chosen = inst_handler_text_value(b, id, position, data.data(), length);
+      if (chosen == kNoTextHandler) return kRtUndefElement;
+    }
+  }
+  TN_TRY(undo_store_push_row(rt_value_store(b), id));
+  const int status = run_handler(handle, id, chosen, data.data(), length, nullptr, kNoLink);
+  if (status != 0) {
+    undo_store_drop_last_row(rt_value_store(*handle), id);
+    return menu_status(status);
+  }
+  store_link(*handle, id, chosen, data);
+  TN_TRY(inst_refresh(handle, id));
+  TN_TRY(inst_run_change_handlers(handle, id));
+  return kRtHandledRedraw;
+}
+
+int inst_record_call(RuntimeBlock** handle, int32_t id, int32_t position, int32_t link_id, char** out,
+                     int32_t* out_length) {
+  *out = nullptr;
+  *out_length = 0;
+  int32_t start = 0;
+  TN_TRY(rec_find_instance(*handle, id, &start));
+  uint8_t* region = nullptr;
+  int64_t bytes = 0;
+  rt_scratch_area(*handle, &region, &bytes);
+  const int32_t capacity = int32_t(std::min<int64_t>(bytes, INT32_MAX));
+  // The handler may move the block: its text goes to the heap first.
+  std::vector<char> text(size_t(std::max(capacity, 1)));
+  int32_t length = 0;
+  TN_TRY(run_handler(handle, id, position, text.data(), capacity, &length, link_id));
+  rt_scratch_area(*handle, &region, &bytes);
+  length = int32_t(std::clamp<int64_t>(length, 0, std::min<int64_t>(bytes, capacity)));
+  if (length > 0) std::memcpy(region, text.data(), size_t(length));
+  *out = reinterpret_cast<char*>(region);
+  *out_length = length;
+  return 0;
+}

@@ -1,0 +1,28 @@
+// The TN built-ins through which application code reads and sets its
+// instance: the subplot layout (text, properties, positions, size, springs,
+// parameters) and the title, version and help texts. Their data word is the
+// call context record; the layout ones run only in a figure context.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+#include "runtime/runtime_block.h"
+
+int bi_subplots(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_subplotprops(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_subplotpos(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_subplotsize(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_subplotspring(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_subplotparam(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_tntitle(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_tnversion(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+int bi_tnhelp(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+
+// The grid steps positions and sizes are counted in, in pixels.
+constexpr double kDefaultGridStep = 8.0;
+void rt_grid_steps(RuntimeBlock* b, double* step_x, double* step_y);
+
+// Binds the runtime's rows of the engine's table: the standard-input hook
+// and the built-ins above. kOk or kUnknownFunction.
+int rt_builtins_bind();

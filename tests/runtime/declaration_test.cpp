@@ -1,0 +1,248 @@
+// The generated declaration function byte for byte (no variables, one, two,
+// and a tag-9 record's inputs), its definition, and the "+readlib" hook that
+// serves an instance's libraries from its tag-43 records.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/core/calls.h"
+#include "engine/core/fntable.h"
+#include "engine/core/frames.h"
+#include "engine/core/libraries.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/value_stack.h"
+#include "runtime/declaration.h"
+#include "runtime/fake_host.h"
+#include "runtime/instances.h"
+#include "runtime/layout.h"
+#include "runtime/library_source.h"
+#include "runtime/name_table.h"
+#include "runtime/record_list.h"
+#include "runtime/runtime_status.h"
+#include "tools/imagetools/image_builder.h"
+
+namespace {
+
+using tnbuild::Builder;
+
+constexpr uint32_t kBytes = 4u << 20;
+constexpr char kSettings[] =
+    "_plots='';_plotprops=[];_plot3d=[];_plotpos=[];_plotsize=[];_plotspring=[];_plotparam={};_title=[];"
+    "_version=[];_help=[]; ";
+constexpr char kOutputs[] =
+    "_plots,_plotprops,_plot3d,_plotpos,_plotsize,_plotspring,_plotparam,_title,_version,_help)=f; ";
+
+struct Declared : ::testing::Test {
+  FakeHost host;
+  RuntimeBlock* b = nullptr;
+  void build(const std::string& description, std::map<std::string, std::string> sources = {}) {
+    SCOPED_TRACE(description);
+    ASSERT_EQ(host.start(kBytes, kBytes), 0);
+    ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+    Builder builder(host.block, std::move(sources));
+    ASSERT_TRUE(builder.build(description)) << builder.error;
+    b = host.block;
+  }
+  std::string source(int32_t id, const std::string& text) {
+    std::string s;
+    const int status = tn_init_build_source(b, id, text.data(), int32_t(text.size()), &s);
+    return status == 0 ? s : "error " + std::to_string(status);
+  }
+};
+
+TEST_F(Declared, SourceForNoneOneAndTwoVariables) {
+  ASSERT_NO_FATAL_FAILURE(build("instance none\ninstance one\nvar x\ninstance two\nvar x2\nvar y\n"));
+  EXPECT_EQ(source(0, "a = 1;"), std::string("function f; ") + kSettings + "a = 1;");
+  EXPECT_EQ(source(1, "x = 2;\n"), std::string("function (x,") + kOutputs + "x='_undef'; " + kSettings + "x = 2;\n");
+  EXPECT_EQ(source(2, ""), std::string("function (x2,y,") + kOutputs + "x2='_undef'; y='_undef'; " + kSettings);
+  // A variable whose name the name table has lost.
+  NameTable* names = rt_name_table(b);
+  for (int32_t k = 0; k < names->count; ++k)
+    if (std::string(name_entries(names)[k].name) == "y") name_entries(names)[k].code = -12345;
+  EXPECT_EQ(source(2, ""), "error " + std::to_string(kRtVarNotFound));
+  EXPECT_EQ(source(7, ""), "error " + std::to_string(kRtNonexistentInstance));
+}
+
+TEST_F(Declared, SourceForATag9RecordListsItsInputsLastFirst) {
+  ASSERT_NO_FATAL_FAILURE(build("instance decl\nvar a\nvar b\n"));
+  // Append {9, length, function code, 2 inputs, 0 outputs, a, b} to the run.
+  int32_t* words = rt_record_words(b);
+  const int32_t at = b->h.record_words;
+  const int32_t record[] = {kTagDeclared, 7, tnbuild::kFirstFunctionCode, 2, 0, tnbuild::kFirstVariableCode,
+                            tnbuild::kFirstVariableCode + 1};
+  std::memcpy(words + at, record, sizeof record);
+  b->h.record_words = at + 7;
+  EXPECT_EQ(source(0, "a=1;"), "function (b,a)=f; a='_undef'; b='_undef'; a=1;");
+}
+
+TEST_F(Declared, DefinedUnderItsNameAndDefinedAgainOnceItsCodeIsRemoved) {
+  ASSERT_NO_FATAL_FAILURE(build("instance one\nvar x\n"));
+  EngineContext* c = rt_engine(b);
+  const std::string text = "x = 3;";
+  ASSERT_EQ(tn_init_source(b, 0, 0, kDeclarationFunction, text.data(), int32_t(text.size())), 0);
+  int32_t id = -1;
+  ASSERT_EQ(fn_find_user_simple(c, kDeclarationFunction, -1, 0, &id), 0);
+  ASSERT_GT(id, 0);
+  // Eleven results: x on top, then the ten settings.
+  const int32_t base = c->desc_top;
+  ASSERT_EQ(interp_call(c, kDeclarationFunction, 0, 0, 11, 0, 0), 0);
+  ASSERT_EQ(c->desc_top, base + 11 * 3);
+  double x = 0;
+  EXPECT_EQ(stk_get_real_scalar(c, 0, &x), 0);
+  EXPECT_EQ(x, 3.0);
+  while (c->desc_top > base) stk_drop(c);
+  ASSERT_EQ(fn_code_remove(c, id), 0);
+  EXPECT_EQ(tn_init_source(b, 0, 0, kDeclarationFunction, text.data(), int32_t(text.size())), 0);
+}
+
+constexpr char kLibrary[] = "function y = demo_twice(v)\n  y = 2 * v;\n";
+
+TEST_F(Declared, ReadlibServesTheInstanceLibraryByItsExactName) {
+  ASSERT_NO_FATAL_FAILURE(build("instance demo\ninstance other\n", {{"demo", kLibrary}, {"other", "function z = o()\n z = 1;\n"}}));
+  EngineContext* c = rt_engine(b);
+  char buf[256];
+  struct Case { const char* name; uint32_t mode; int32_t capacity; int status; };
+  const Case cases[] = {
+      {"_TN_demo", kSourceModeLibrary, 256, 0},
+      {"_tn_demo", kSourceModeLibrary, 256, kFileNotFound},
+      {"_TN_Demo", kSourceModeLibrary, 256, kFileNotFound},
+      {"_TN_", kSourceModeLibrary, 256, kFileNotFound},
+      {"_TN_nobody", kSourceModeLibrary, 256, kFileNotFound},
+      {"demo", kSourceModeLibrary, 256, kFileNotFound},
+      {"_TN_demo", kSourceModeFunction, 256, kFileNotFound},
+      {"_TN_demo", kSourceModeLibrary, int32_t(sizeof kLibrary - 2), kStackOverflow},  // never cut
+  };
+  for (const Case& k : cases) {
+    int32_t n = -1, line = -1;
+    uint8_t found = 9;
+    EXPECT_EQ(bi_tn_readlib(c, k.name, "zvl", k.mode, buf, k.capacity, &n, &line, &found, 0), k.status) << k.name;
+    if (k.status == 0) {
+      EXPECT_EQ(std::string(buf, size_t(n)), kLibrary);
+      EXPECT_EQ(found, 0);
+    }
+  }
+  int32_t n = 0, line = 0;
+  uint8_t found = 0;
+  ASSERT_EQ(bi_tn_readlib(c, "_TN_other", "zvl", kSourceModeLibrary, buf, 256, &n, &line, &found, 0), 0);
+  EXPECT_EQ(std::string(buf, size_t(n)), "function z = o()\n z = 1;\n");
+}
+
+TEST_F(Declared, ALibraryFunctionWhoseCodeWasRemovedCompilesAgain) {
+  ASSERT_NO_FATAL_FAILURE(build("instance demo\n", {{"demo", kLibrary}}));
+  EngineContext* c = rt_engine(b);
+  const int32_t slot = rec_instance_slot(b, 0);
+  int32_t id = -1;
+  ASSERT_EQ(fn_find_user_simple(c, "demo_twice", -1, slot, &id), 0);
+  ASSERT_GT(id, 0);
+  ASSERT_EQ(fn_code_remove(c, id), 0);
+  ASSERT_EQ(stk_push_real(c, 21), 0);
+  ASSERT_EQ(interp_call(c, "demo_twice", slot, 1, 1, 0, 0), 0) << host.take_output();
+  double y = 0;
+  ASSERT_EQ(stk_pop_real_scalar(c, &y), 0);
+  EXPECT_EQ(y, 42.0);
+}
+
+}  // namespace
+
+namespace {
+
+const char kFigures[] =
+    "instance demo\n"
+    "title \"Demo\"\n"
+    "var x\n"
+    "var y\n"
+    "figure \"First\"\n"
+    "figure \"Second\"\n"
+    "instance bare\n"
+    "title \"Bare\"\n";
+
+// The stored value of a field as text for comparison, or "none".
+std::string stored(RuntimeBlock* b, int32_t id, int32_t code) {
+  int32_t units = 0;
+  void* data = nullptr;
+  if (undo_store_get_value(rt_value_store(b), id, 0, code, &units, &data) != 0 || !data) return "none";
+  EngineContext* c = rt_engine(b);
+  if (stk_push_descriptor(c, static_cast<const double*>(data)) != 0) return "push failed";
+  double v = 0;
+  std::string s = stk_get_real_scalar(c, 0, &v) == 0 ? std::to_string(int(v)) : "other";
+  stk_drop(c);
+  return s;
+}
+
+std::string title(RuntimeBlock* b, int32_t id) {
+  const char* text = nullptr;
+  int32_t n = 0;
+  char buf[64];
+  return inst_get_title(b, id, &text, &n, buf, sizeof buf) == 0 ? std::string(text, size_t(n)) : "none";
+}
+
+TEST_F(Declared, ResetsStoreVariablesAndHandTheSettingsOver) {
+  ASSERT_NO_FATAL_FAILURE(build(kFigures));
+  EngineContext* c = rt_engine(b);
+  const int32_t base = c->desc_top;
+  const int32_t x = tnbuild::kFirstVariableCode, y = x + 1;
+  const std::string first = "x = 5; y = 6; _title = 'Declared'; _plots = sprintf('First\\tSecond\\nFirst');";
+  ASSERT_EQ(tn_init_compile(&host.block, 0, first.data(), int32_t(first.size())), 0) << host.take_output();
+  b = host.block;
+  EXPECT_EQ(stored(b, 0, x), "5");
+  EXPECT_EQ(stored(b, 0, y), "6");
+  EXPECT_EQ(title(b, 0), "Declared");
+  const InstanceRec* rec = inst_find_by_id(b, 0);
+  EXPECT_EQ(rec->rows, 2);
+  EXPECT_EQ(rec->cols, 2);
+  EXPECT_EQ(rec->subplots[3].handlerWords[kSubplotFigureWord], kEmptyFigure);
+  EXPECT_EQ(c->desc_top, base);
+  EXPECT_EQ(b->h.user.instance_id, 0);
+  // A second reset runs too; a variable left at '_undef' keeps its value,
+  // and settings left at their defaults change nothing.
+  const std::string second = "y = 7;";
+  ASSERT_EQ(tn_init_compile(&host.block, 0, second.data(), int32_t(second.size())), 0) << host.take_output();
+  EXPECT_EQ(stored(b, 0, x), "5");
+  EXPECT_EQ(stored(b, 0, y), "7");
+  EXPECT_EQ(title(b, 0), "Declared");
+  EXPECT_EQ(rec->rows, 2);
+  // Without declared variables the settings are not handed over.
+  const std::string bare = "_title = 'Ignored';";
+  ASSERT_EQ(tn_init_compile(&host.block, 1, bare.data(), int32_t(bare.size())), 0);
+  EXPECT_EQ(title(b, 1), "Bare");
+}
+
+TEST_F(Declared, AFailingDeclarationReportsAndLeavesNothingBehind) {
+  ASSERT_NO_FATAL_FAILURE(build(kFigures));
+  EngineContext* c = rt_engine(b);
+  const int32_t base = c->desc_top;
+  struct Case { const char* text; int status; };
+  const Case cases[] = {{"x = undefined_thing;", kUndefinedFunction},
+                        {"_plotsize = [0 1];", kBadArgument},
+                        {"_title = 3;", kWrongArgType}};
+  for (const Case& k : cases) {
+    EXPECT_EQ(tn_init_compile(&host.block, 0, k.text, int32_t(std::strlen(k.text))), k.status) << k.text;
+    EXPECT_EQ(c->desc_top, base) << k.text;
+    EXPECT_EQ(b->h.user.instance_id, 0);
+    host.take_output();
+  }
+  // Each failure removed the function's code: the next reset defines it again.
+  const char ok[] = "x = 1;";
+  EXPECT_EQ(tn_init_compile(&host.block, 0, ok, int32_t(sizeof ok - 1)), 0);
+  EXPECT_EQ(stored(b, 0, tnbuild::kFirstVariableCode), "1");
+  // A name that is not defined has nothing to run.
+  EXPECT_EQ(tn_init_run(&host.block, 0, "_never_defined", true), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Declared, EveryResetRunsTheDeclarationOfTheImage) {
+  ASSERT_NO_FATAL_FAILURE(build("instance demo\ntitle \"Demo\"\nvar x\nfigure \"First\"\n"
+                                "declare \"x = 4; _title = 'Declared';\"\n"));
+  for (int reset = 0; reset < 2; ++reset) {
+    ASSERT_EQ(inst_reset(&host.block, 0), 0) << reset << host.take_output();
+    b = host.block;
+    EXPECT_EQ(stored(b, 0, tnbuild::kFirstVariableCode), "4") << reset;
+    EXPECT_EQ(title(b, 0), "Declared") << reset;
+    EXPECT_EQ(inst_find_by_id(b, 0)->initialised, 1);
+  }
+}
+
+}  // namespace
