@@ -16,6 +16,7 @@
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/dump_source.h"
+#include "graphics/render/graphics_driver.h"
 #include "runtime/data_text.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
@@ -91,9 +92,13 @@ int push_key(EngineContext* c, uint32_t key) {
   return stk_push_wstr(c, ch ? 1 : 0, &ch);
 }
 
-// The installed driver's unit scale; 1.0 until the driver table carries
-// its device values.
-double unit_scale(RuntimeBlock*, bool) { return 1.0; }
+// The installed driver's scale from pixels to the units of _width and
+// _height (1 with the empty table).
+double unit_scale(RuntimeBlock* b, bool height) {
+  const GraphicsDriver* d = b->h.driver;
+  if (!d) return 1.0;
+  return height ? d->values.unitScaleY : d->values.unitScaleX;
+}
 
 struct CallIo {
   bool previous, event, nested;

@@ -10,8 +10,9 @@
 #include "engine/core/frames.h"
 #include "engine/core/interp.h"
 #include "engine/core/streams.h"
-#include "graphics/plotlist/open_object.h"
+#include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
+#include "graphics/subplot/autoscale.h"
 #include "runtime/declaration.h"
 #include "runtime/handler_call.h"
 #include "runtime/instances.h"
@@ -43,16 +44,6 @@ int run_each(RuntimeBlock** handle, int32_t id, int32_t tag) {
 
 int32_t cells(const InstanceRec* rec) { return std::max(0, rec->rows) * std::max(0, rec->cols); }
 
-// A subplot about to be drawn again: its unlocked axes follow the data of
-// the new plot commands from their default limits (what the first plot
-// command does when it opens an object); settings and camera stay.
-constexpr int32_t kModeAutomatic = 1, kModeLocked = 3;
-void reset_for_plotting(Subplot* s) {
-  if (s->xMode < kModeLocked) s->xMode = kModeAutomatic, s->xMin = s->xDefMin, s->xMax = s->xDefMax;
-  if (s->yMode < kModeLocked) s->yMode = kModeAutomatic, s->yMin = s->yDefMin, s->yMax = s->yDefMax;
-  if (s->zMode < kModeLocked) s->zMode = kModeAutomatic, s->zMin = s->zDefMin, s->zMax = s->zDefMax;
-}
-
 // The subplots' plot handlers into a fresh list, each behind the opening
 // record of its object. No room for an opening record: 10001.
 int plot_subplots(RuntimeBlock** handle, int32_t id, bool event) {
@@ -70,7 +61,8 @@ int plot_subplots(RuntimeBlock** handle, int32_t id, bool event) {
       break;
     }
     Subplot& s = rec->subplots[k];
-    reset_for_plotting(&s);
+    // Drawn again: the unlocked axes follow the new data from their defaults.
+    subplot_begin_autoscale(&s);
     const int32_t plot = s.handlerWords[kSubplotPlotHandlerWord];
     if (plot >= 0) {
       status = handler_call(handle, id, plot, false, true, false, k, event, 0, kFdStdout, -1, nullptr, 0, nullptr,
@@ -234,7 +226,7 @@ int inst_refresh(RuntimeBlock** handle, int32_t id) {
   if (!rec->figure_only && !has_figure) return rec->initialised ? 0 : inst_reset(handle, id);
   plotstore_free(rt_plot_store(b), id);
   if (rec->figure_only) {
-    for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k) reset_for_plotting(&rec->subplots[k]);
+    for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k) subplot_begin_autoscale(&rec->subplots[k]);
     TN_TRY(plotstore_begin_list(b, id, true));
     const int status = inst_run_figure_commands(handle, id);
     b = *handle;

@@ -15,6 +15,7 @@
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
+#include "graphics/render/graphics_driver.h"
 #include "runtime/layout.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
@@ -250,10 +251,13 @@ int push_views(const Call& c) {
 
 }  // namespace
 
-void rt_grid_steps(RuntimeBlock*, double* step_x, double* step_y) {
-  // The grid of a figure without a device of its own.
-  *step_x = kDefaultGridStep;
-  *step_y = kDefaultGridStep;
+void rt_grid_steps(RuntimeBlock* b, double* step_x, double* step_y) {
+  // The installed driver's grid; a step that could not divide (a metafile's
+  // before its text is measured, or none installed) takes the screen's.
+  const GraphicsDriver* d = b ? b->h.driver : nullptr;
+  const auto usable = [](double v) { return std::isfinite(v) && v >= 1.0; };
+  *step_x = d && usable(d->values.gridStepX) ? d->values.gridStepX : kDefaultGridStep;
+  *step_y = d && usable(d->values.gridStepY) ? d->values.gridStepY : kDefaultGridStep;
 }
 
 int bi_subplots(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {

@@ -11,7 +11,7 @@
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "runtime/plot_lists.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 #include "tests/platform/qt_driver_fixture.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "runtime/layout.h"
 #include "runtime/plot_lists.h"
 #include "runtime/runtime_status.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 #include "support/recording_driver.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // idle steps under a fake clock.
 #include "runtime/app_fixture.h"
 
-#include "graphics/plotlist/open_object.h"
+#include "graphics/plotlist/plot_records.h"
 #include "runtime/layout.h"
 
 namespace {
@@ -272,7 +272,7 @@ TEST_F(App, LoadedImageDrawsWithoutRunningItsInitHandler) {
   EXPECT_EQ(g_probe.counted, 0);  // saved initialised: no init handler runs
   int32_t at = 0, length = 0;
   ASSERT_TRUE(plotstore_find(rt_plot_store(target.block), 0, &at, &length));
-  EXPECT_EQ(length, kOpenObjectDoubles + 6);  // the opening record and the handler's mark
+  EXPECT_EQ(length, kOpenObjectLength + 6);  // the opening record and the handler's mark
 }
 
 }  // namespace
