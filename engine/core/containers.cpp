@@ -4,10 +4,10 @@
 // of the stacks; only names interned on the way stay in the symbol area.
 #include "engine/core/containers.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "engine/core/symbols.h"
+#include "engine/core/transpose_copy.h"
 
 namespace {
 
@@ -471,42 +471,12 @@ int stk_reshape_container(EngineContext* ctx, int ndims, const int32_t* dims) {
 
 namespace {
 
-// Square tiles of this many elements a side: a tile of the source and one of
-// the result (8-byte elements: 2 x 32 KiB) stay in the level-2 cache while
-// it is copied, so a large transpose reads and writes each line once
-// instead of missing the cache on every element of a column.
-constexpr int64_t kTransposeTile = 64;
-
-// Copies one rows x cols page of E, transposed, from `from` to `to`, tile
-// by tile.
-template <class E>
-void transpose_tiled(const uint8_t* from, uint8_t* to, int64_t rows, int64_t cols) {
-  for (int64_t i0 = 0; i0 < rows; i0 += kTransposeTile) {
-    const int64_t i1 = std::min(rows, i0 + kTransposeTile);
-    for (int64_t j0 = 0; j0 < cols; j0 += kTransposeTile) {
-      const int64_t j1 = std::min(cols, j0 + kTransposeTile);
-      for (int64_t i = i0; i < i1; ++i)
-        for (int64_t j = j0; j < j1; ++j)
-          tn::store<E>(to + (j * rows + i) * sizeof(E), tn::load<E>(from + (i * cols + j) * sizeof(E)));
-    }
-  }
-}
-
 // Transposes `parts` consecutive rows x cols pages of esize-byte elements
 // through scratch space above the data top.
 void transpose_pages(uint8_t* src, uint8_t* scratch, int64_t rows, int64_t cols, int parts,
                      uint32_t esize) {
   int64_t page = rows * cols * esize;
-  for (int part = 0; part < parts; ++part) {
-    const uint8_t* from = src + part * page;
-    uint8_t* to = scratch + part * page;
-    switch (esize) {
-      case 1: transpose_tiled<uint8_t>(from, to, rows, cols); break;
-      case 2: transpose_tiled<uint16_t>(from, to, rows, cols); break;
-      case 4: transpose_tiled<uint32_t>(from, to, rows, cols); break;
-      default: transpose_tiled<uint64_t>(from, to, rows, cols); break;
-    }
-  }
+  for (int part = 0; part < parts; ++part) copy_transposed(src + part * page, scratch + part * page, rows, cols, esize);
   std::memcpy(src, scratch, static_cast<size_t>(page * parts));
 }
 

@@ -1,5 +1,5 @@
-// Shape queries on a local array answered where the array lies, without
-// copying it onto the stack (see local_queries.cpp).
+// Reads of a local array done where the array lies, without copying it onto
+// the stack (see local_queries.cpp).
 #pragma once
 
 #include <cstdint>
@@ -13,3 +13,24 @@
 // nothing changed, for any other instruction or value.
 bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                        const uint8_t* base);
+
+// When the load at `load` of local k (holding heap block `block`, a matrix)
+// is followed by two size operands, reshape of three arguments and the store
+// into k, gives the block the new sizes, sets the position past the store
+// and answers true. False, with nothing changed, otherwise (the instructions
+// then run as they are).
+bool local_reshape_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                            const uint8_t* base);
+
+// When the instruction at query is the transpose (.') and heap block
+// `block` holds a real or complex matrix, pushes the matrix transposed,
+// sets the position past the transpose and answers true; false otherwise.
+bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                     const uint8_t* base);
+
+// The three above, tried in turn on the load of a local at `load`.
+inline bool local_read_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                                const uint8_t* base) {
+  return local_shape_query(ctx, load + 2, end, block, base) || local_transpose(ctx, load + 2, end, block, base) ||
+         local_reshape_in_place(ctx, load, end, block, base);
+}

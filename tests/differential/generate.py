@@ -40,7 +40,7 @@ def guard(stmt):
 
 def shape_queries(r, v):
     out = [f"x = {v};"]
-    for q in ["numel(x)", "size(x)", "length(x)", "ndims(x)", "isempty(x)", "kind(x)"]:
+    for q in ["numel(x)", "size(x)", "length(x)", "ndims(x)", "isempty(x)", "kind(x)", "isscalar(x)", "isvector(x)"]:
         out.append(guard(f"disp({q})"))
     out.append(guard("[m, n] = size(x); disp([m n])"))
     out.append(guard("disp(size(x, 2))"))
