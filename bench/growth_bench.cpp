@@ -80,7 +80,7 @@ const std::vector<GrowthPath>& growth_paths() {
       {"f(x) reads x(1), n calls", "x = zeros(1, N);\ns = 0;\nfor k = 1:N\n  s = s + first(x);\nend\n", 2000},
       {"s = [s 'x'], n appends", "s = '';\nfor k = 1:N\n  s = [s 'x'];\nend\n", 5000},
       {"repmat(row, 16, 4), n elements", "x = 1:N;\nfor k = 1:20\n  y = repmat(x, 16, 4);\nend\n", 4096},
-      {"transpose, n elements", "A = reshape(1:N, 4 * 256, N / 1024);\nfor k = 1:10\n  B = A.';\nend\n", 262144},
+      {"transpose, n elements", "A = reshape(1:N, 512, N / 512);\nfor k = 1:10\n  B = A.';\nend\n", 65536},
       {"x = reshape(x, ...), n elements",
        "x = zeros(1, N);\nfor k = 1:200\n  x = reshape(x, N / 4, 4);\n  x = reshape(x, 1, N);\nend\n", 16384},
   };
