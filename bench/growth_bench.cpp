@@ -56,8 +56,7 @@ const std::vector<Kernel>& kernels() {
   return list;
 }
 
-// A path timed at sizes n, 4n and 16n: its text with every "N" replaced by
-// the size.
+// A path timed at sizes n, 4n and 16n (see with_size).
 struct GrowthPath {
   const char* name;
   const char* text;
@@ -82,14 +81,17 @@ const std::vector<GrowthPath>& growth_paths() {
       {"repmat(row, 16, 4), n elements", "x = 1:N;\nfor k = 1:20\n  y = repmat(x, 16, 4);\nend\n", 4096},
       {"transpose, n elements", "A = reshape(1:N, 512, N / 512);\nfor k = 1:10\n  B = A.';\nend\n", 65536},
       {"x = reshape(x, ...), n elements",
-       "x = zeros(1, N);\nfor k = 1:200\n  x = reshape(x, N / 4, 4);\n  x = reshape(x, 1, N);\nend\n", 16384},
+       "x = zeros(1, N);\nfor k = 1:200\n  x = reshape(x, Q, 4);\n  x = reshape(x, 1, N);\nend\n", 16384},
   };
   return list;
 }
 
+// The text with every "N" replaced by n and every "Q" by n / 4, as numbers
+// written out (sizes given as constants, the way users write them).
 std::string with_size(const char* text, int n) {
   std::string out;
-  for (const char* p = text; *p; ++p) out += *p == 'N' ? std::to_string(n) : std::string(1, *p);
+  for (const char* p = text; *p; ++p)
+    out += *p == 'N' ? std::to_string(n) : *p == 'Q' ? std::to_string(n / 4) : std::string(1, *p);
   return std::string(kReader) + out;
 }
 
