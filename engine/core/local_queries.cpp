@@ -134,6 +134,7 @@ bool local_reshape_in_place(EngineContext* ctx, const uint16_t* load, const uint
   const uint16_t* p = load + 2;
   int64_t dims[2];
   for (int64_t& d : dims) {
+    while (p < end && *p == kOpNop) ++p;  // the padding that aligns a double operand
     int words = 0;
     if (!size_operand(ctx, p, end, &d, &words)) return false;
     p += words;
