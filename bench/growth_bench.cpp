@@ -4,8 +4,12 @@
 // `c{k} = k`, and a recursion 16,000 calls deep with and without a struct
 // local. Each kernel runs in a fresh engine; runs are interleaved and the
 // median of each, less the median of an empty program, is reported.
+// Then the paths that must grow no faster than their data: each is timed at
+// n, 4n and 16n, and the growth exponent (the slope of log time over log n)
+// is printed beside the limit of 1.15; the exit status is 2 when one is over.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -52,6 +56,45 @@ const std::vector<Kernel>& kernels() {
   return list;
 }
 
+// A path timed at sizes n, 4n and 16n (see with_size).
+struct GrowthPath {
+  const char* name;
+  const char* text;
+  int n;
+};
+
+constexpr double kGrowthLimit = 1.15;
+constexpr int kGrowthSteps = 3;
+constexpr int kGrowthFactor = 4;
+constexpr int kGrowthRuns = 3;  // at most, at each size
+
+const char kReader[] = "function r = first(x)\n  r = x(1);\nendfunction\n";
+
+const std::vector<GrowthPath>& growth_paths() {
+  static const std::vector<GrowthPath> list = {
+      {"c{k} read, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = 1:N\n  s = s + c{k};\nend\n", 2000},
+      {"c{end + 1} = k, n appends", "c = {};\nfor k = 1:N\n  c{end + 1} = k;\nend\n", 2000},
+      {"numel(x), n calls, n elements", "x = zeros(1, N);\ns = 0;\nfor k = 1:N\n  s = s + numel(x);\nend\n", 2000},
+      {"size(x), n calls, n elements", "x = zeros(1, N);\nfor k = 1:N\n  s = size(x);\nend\n", 2000},
+      {"f(x) reads x(1), n calls", "x = zeros(1, N);\ns = 0;\nfor k = 1:N\n  s = s + first(x);\nend\n", 2000},
+      {"s = [s 'x'], n appends", "s = '';\nfor k = 1:N\n  s = [s 'x'];\nend\n", 5000},
+      {"repmat(row, 16, 4), n elements", "x = 1:N;\nfor k = 1:20\n  y = repmat(x, 16, 4);\nend\n", 4096},
+      {"transpose, n elements", "A = reshape(1:N, 512, N / 512);\nfor k = 1:10\n  B = A.';\nend\n", 65536},
+      {"x = reshape(x, ...), n elements",
+       "x = zeros(1, N);\nfor k = 1:200\n  x = reshape(x, Q, 4);\n  x = reshape(x, 1, N);\nend\n", 16384},
+  };
+  return list;
+}
+
+// The text with every "N" replaced by n and every "Q" by n / 4, as numbers
+// written out (sizes given as constants, the way users write them).
+std::string with_size(const char* text, int n) {
+  std::string out;
+  for (const char* p = text; *p; ++p)
+    out += *p == 'N' ? std::to_string(n) : *p == 'Q' ? std::to_string(n / 4) : std::string(1, *p);
+  return std::string(kReader) + out;
+}
+
 // Seconds of one run of the text in a fresh engine (start-up not timed), or
 // a negative number when it fails.
 double run_once(const std::string& text) {
@@ -89,5 +132,27 @@ int main(int argc, char** argv) {
   std::printf("%-34s %10s\n", "kernel (median less empty program)", "seconds");
   for (size_t k = 1; k < list.size(); ++k)
     std::printf("%-34s %10.4f\n", list[k].name, median(times[k]) - empty);
-  return 0;
+
+  int status = 0;
+  std::printf("\n%-32s %9s %9s %9s %9s\n", "path (seconds at n, 4n, 16n)", "n", "4n", "16n", "exponent");
+  for (const GrowthPath& g : growth_paths()) {
+    double t[kGrowthSteps];
+    int n = g.n;
+    for (int step = 0; step < kGrowthSteps; ++step, n *= kGrowthFactor) {
+      const std::string text = with_size(g.text, n);
+      std::vector<double> v;
+      for (int r = 0; r < std::min(runs, kGrowthRuns); ++r) v.push_back(run_once(text));
+      if (*std::min_element(v.begin(), v.end()) < 0) {
+        std::fprintf(stderr, "growth_bench: %s failed at %d\n", g.name, n);
+        return 1;
+      }
+      t[step] = std::max(median(v) - empty, 1e-6);
+    }
+    // Least-squares slope through the three points, equally spaced in log n.
+    const double e = (std::log(t[2]) - std::log(t[0])) / (2 * std::log(double(kGrowthFactor)));
+    const bool over = e > kGrowthLimit;
+    if (over) status = 2;
+    std::printf("%-32s %9.4f %9.4f %9.4f %9.2f%s\n", g.name, t[0], t[1], t[2], e, over ? "  OVER" : "");
+  }
+  return status;
 }

@@ -1,93 +1,104 @@
 #!/usr/bin/env bash
-# The interpreter beside Lua 5.4: the same kernels as ZVR scripts run by zvr
-# and as Lua scripts, timed side by side in one run: the recursive fib(20), a
-# scalar loop of 500,000 iterations, a recursive quicksort of 5,000 numbers
-# and an escape-time grid of complex points. The target is 3 times Lua for
-# each. Each process is timed whole, start-up included; the start-up of each
-# (an empty script) is shown too, and the kernel columns subtract it.
-# Usage: bench/interp.sh [runs]   (default 30 runs of each; hyperfine is used
-# when it is installed, else the median of interleaved timings in Python)
+# The interpreter beside Lua 5.4 (and GNU Octave when it is installed): the
+# same kernels as ZVR scripts run by zvr, as Lua scripts and as Octave
+# scripts, timed side by side in one run by interleaved runs of each process.
+# Kernels, sized to run at least 100 ms in Lua: the recursive fib(30),
+# nested loops summing i * j, a scalar series of 5 million terms and the
+# escape-time grid computed 300 times. Each side's empty-script time is
+# subtracted, and the ratio of the medians is checked against its target
+# (2.5 times Lua for the calls and loops, 2 times for the series and grid).
+# The old small kernels (fib(20), a 500,000-step loop, a quicksort and one
+# escape grid) stay as a start-up check: whole processes, 3 times Lua.
+# Usage: bench/interp.sh [runs]   (default 15; Octave runs OCTAVE_RUNS
+# times, default 1, since its kernels take minutes; 0 leaves it out).
+# ZVR=path times another zvr binary (a build of an earlier commit, say).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-30}
-target=3
+runs=${1:-15}
+octave_runs=${OCTAVE_RUNS:-1}
 
 if ! command -v lua5.4 >/dev/null; then
   sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get install -y lua5.4 >/dev/null 2>&1 ||
     { $sudo apt-get update >/dev/null && $sudo apt-get install -y lua5.4 >/dev/null; }
 fi
-[ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target zvr >/dev/null
-zvr=$PWD/build/bin/zvr
+if [ -z "${ZVR:-}" ]; then
+  [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
+  cmake --build build --target zvr >/dev/null
+  ZVR=$PWD/build/bin/zvr
+fi
 dir=bench/interp
+octave=""
+command -v octave-cli >/dev/null && octave=octave-cli
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
 
-# Both sides must compute the same thing.
-for k in fib loop qsort escape; do
-  a=$("$zvr" "$dir/$k.zvr") b=$(lua5.4 "$dir/$k.lua")
+kernels=(fib30 nested series escape_rep)
+startup=(fib loop qsort escape)
+# Octave runs the ZVR text itself: a leading statement makes the file a
+# script whose functions are defined before they are called.
+for k in "${kernels[@]}" empty; do
+  { echo "1;"; cat "$dir/$k.zvr"; } >"$tmp/$k.m"
+done
+
+# Every side must compute the same thing.
+for k in "${kernels[@]}" "${startup[@]}"; do
+  a=$("$ZVR" "$dir/$k.zvr") b=$(lua5.4 "$dir/$k.lua")
   if [ "$a" != "$b" ]; then
     echo "interp.sh: $k differs: zvr '$a', lua '$b'" >&2
     exit 1
   fi
 done
 
-declare -A cmds=(
-  [zvr_fib]="$zvr $dir/fib.zvr" [lua_fib]="lua5.4 $dir/fib.lua"
-  [zvr_loop]="$zvr $dir/loop.zvr" [lua_loop]="lua5.4 $dir/loop.lua"
-  [zvr_qsort]="$zvr $dir/qsort.zvr" [lua_qsort]="lua5.4 $dir/qsort.lua"
-  [zvr_escape]="$zvr $dir/escape.zvr" [lua_escape]="lua5.4 $dir/escape.lua"
-  [zvr_empty]="$zvr $dir/empty.zvr" [lua_empty]="lua5.4 $dir/empty.lua"
-)
-declare -A ms
-for n in "${!cmds[@]}"; do export "CMD_$n=${cmds[$n]}"; done
-if command -v hyperfine >/dev/null; then
-  json=$(mktemp)
-  trap 'rm -f "$json"' EXIT
-  names=(zvr_fib lua_fib zvr_loop lua_loop zvr_qsort lua_qsort zvr_escape lua_escape zvr_empty lua_empty)
-  args=()
-  for n in "${names[@]}"; do args+=(-n "$n" "${cmds[$n]}"); done
-  hyperfine -N --warmup 3 --runs "$runs" --export-json "$json" "${args[@]}" >/dev/null
-  for n in "${names[@]}"; do
-    ms[$n]=$(python3 -c "import json,sys; r={x['command']: x for x in json.load(open(sys.argv[1]))['results']}; print('%.2f' % (r[sys.argv[2]]['median'] * 1000))" "$json" "$n")
-  done
-  method="hyperfine, median of $runs runs"
-else
-  # Interleaved runs, so that the machine's load falls on every command alike;
-  # each process is timed from its start to its end.
-  while read -r n v; do ms[$n]=$v; done < <(python3 - "$runs" "${!cmds[@]}" <<'PY'
-import subprocess, sys, time, statistics, os
-runs = int(sys.argv[1]); names = sys.argv[2:]
-cmds = {n: os.environ["CMD_" + n].split() for n in names}
-t = {n: [] for n in names}
-for _ in range(runs):
-    for n in names:
+python3 - "$runs" "$octave_runs" "$ZVR" "$dir" "$tmp" "$octave" <<'PY'
+import subprocess, sys, time, statistics
+runs, octave_runs = int(sys.argv[1]), int(sys.argv[2])
+zvr, d, tmp, octave = sys.argv[3:7]
+if octave_runs < 1:
+    octave = ""
+kernels = ["fib30", "nested", "series", "escape_rep"]
+targets = {"fib30": 2.5, "nested": 2.5, "series": 2.0, "escape_rep": 2.0}
+startup = ["fib", "loop", "qsort", "escape"]
+cmds = {}
+for k in kernels + startup + ["empty"]:
+    cmds[("zvr", k)] = [zvr, f"{d}/{k}.zvr"]
+    cmds[("lua", k)] = ["lua5.4", f"{d}/{k}.lua"]
+if octave:
+    for k in kernels + ["empty"]:
+        cmds[("octave", k)] = [octave, "--norc", "--quiet", "--no-window-system", f"{tmp}/{k}.m"]
+t = {n: [] for n in cmds}
+# Interleaved, so that the machine's load falls on every command alike.
+for r in range(runs):
+    for n, c in cmds.items():
+        if n[0] == "octave" and r >= octave_runs:
+            continue
         t0 = time.perf_counter_ns()
-        subprocess.run(cmds[n], stdout=subprocess.DEVNULL, check=True)
-        t[n].append(time.perf_counter_ns() - t0)
-for n in names:
-    print(n, "%.2f" % (statistics.median(t[n]) / 1e6))
+        # Octave reports a harmless exception on leaving a script.
+        subprocess.run(c, stdout=subprocess.DEVNULL, check=True,
+                       stderr=subprocess.DEVNULL if n[0] == "octave" else None)
+        t[n].append((time.perf_counter_ns() - t0) / 1e6)
+ms = {n: statistics.median(v) for n, v in t.items()}
+status = 0
+print(f"kernels: medians of {runs} interleaved runs (Octave {octave_runs}), "
+      "each side's empty-script time subtracted, ms")
+head = f"{'kernel':<11} {'zvr':>9} {'lua':>9} {'zvr/lua':>8} {'target':>7}"
+if octave:
+    head += f" {'octave':>10} {'octave/zvr':>11}"
+print(head)
+for k in kernels:
+    z = ms[("zvr", k)] - ms[("zvr", "empty")]
+    l = ms[("lua", k)] - ms[("lua", "empty")]
+    r = z / l if l > 0 else float("inf")
+    ok = r <= targets[k]
+    status |= 0 if ok else 2
+    line = f"{k:<11} {z:9.1f} {l:9.1f} {r:7.2f}x {targets[k]:6.1f}x"
+    if octave:
+        o = ms[("octave", k)] - ms[("octave", "empty")]
+        line += f" {o:10.1f} {o / z if z > 0 else 0:10.1f}x"
+    print(line + ("" if ok else "  OVER"))
+print(f"start-up check: whole processes, medians of {runs} runs, ms (target 3x Lua)")
+for k in startup + ["empty"]:
+    z, l = ms[("zvr", k)], ms[("lua", k)]
+    print(f"{k:<11} {z:9.2f} {l:9.2f} {z / l:7.2f}x" + ("" if k == "empty" or z / l <= 3 else "  OVER"))
+sys.exit(status)
 PY
-)
-  method="median of $runs interleaved runs"
-fi
-
-printf 'interpreter beside Lua 5.4 (%s)\n' "$method"
-printf 'whole process, start-up included; "kernel" subtracts each side'"'"'s empty-script time\n'
-printf '%-8s %9s %9s %8s   %10s %10s %8s\n' kernel "zvr ms" "lua ms" ratio "zvr kernel" "lua kernel" ratio
-status=0
-for k in fib loop qsort escape empty; do
-  line=$(awk -v a="${ms[zvr_$k]}" -v b="${ms[lua_$k]}" -v a0="${ms[zvr_empty]}" -v b0="${ms[lua_empty]}" \
-             -v k="$k" -v t="$target" 'BEGIN {
-    r = a / b
-    printf "%-8s %9.2f %9.2f %7.2fx", k, a, b, r
-    if (k != "empty") {
-      ka = a - a0; kb = b - b0
-      if (kb > 0) printf "   %10.2f %10.2f %7.2fx", ka, kb, ka / kb; else printf "   %10.2f %10.2f %8s", ka, kb, "-"
-      printf "  %s", (r <= t) ? "within " t "x" : "OVER " t "x"
-    }
-    printf "\n"
-  }')
-  echo "$line"
-  case "$line" in *OVER*) status=2 ;; esac
-done
-exit $status

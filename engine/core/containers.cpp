@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/core/symbols.h"
+#include "engine/core/transpose_copy.h"
 
 namespace {
 
@@ -475,13 +476,7 @@ namespace {
 void transpose_pages(uint8_t* src, uint8_t* scratch, int64_t rows, int64_t cols, int parts,
                      uint32_t esize) {
   int64_t page = rows * cols * esize;
-  for (int part = 0; part < parts; ++part) {
-    const uint8_t* from = src + part * page;
-    uint8_t* to = scratch + part * page;
-    for (int64_t i = 0; i < rows; ++i)
-      for (int64_t j = 0; j < cols; ++j)
-        std::memcpy(to + (j * rows + i) * esize, from + (i * cols + j) * esize, esize);
-  }
+  for (int part = 0; part < parts; ++part) copy_transposed(src + part * page, scratch + part * page, rows, cols, esize);
   std::memcpy(src, scratch, static_cast<size_t>(page * parts));
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/core/assign.h"
 #include "engine/core/frames.h"
+#include "engine/core/local_queries.h"
 #include "engine/core/stack_ops.h"
 
 namespace interp_fast {
@@ -216,6 +217,7 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
     c->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(insn + 3) - base);
     return var_try_return_local(c, k) ? ArrayLoad::kReturned : ArrayLoad::kNone;
   }
+  if (local_read_in_place(c, insn, end, int32_t(*slot), base)) return ArrayLoad::kReturned;  // position set
   if (!desc_room(c) || c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity)) return ArrayLoad::kNone;
   const uint32_t* h = block_words32(c, int32_t(*slot));
   const bool array = h[0] <= kKindComplex || (h[0] == kKindPayload && h[2] >= kPayNumeric && h[2] <= kPayLogical);

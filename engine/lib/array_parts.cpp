@@ -87,6 +87,36 @@ int bi_tril(EngineContext* ctx, int which, int nargin) {
   return kOk;
 }
 
+namespace {
+
+// Pushes the tiling of a (shape src) to shape out. Rows are stored whole, so
+// each row of the result is its source row copied side by side as often as
+// the columns repeat: block copies, not a subscript walk per element.
+int repmat_push(EngineContext* ctx, const ArrayArg& a, const Shape& src, const Shape& out) {
+  uint8_t *re = nullptr, *im = nullptr;
+  TN_TRY(push_like(ctx, a, out, a.cplx, &re, &im));
+  const int64_t n = out.count();
+  if (n == 0) return kOk;
+  const int64_t es = a.esize, cols = out.d[1];
+  const size_t row_bytes = static_cast<size_t>(src.dim(1) * es);
+  const int64_t copies = cols / src.dim(1);
+  int64_t t[kShapeMaxDims] = {};  // subscripts of the result row's first element
+  int64_t s[kShapeMaxDims] = {};
+  for (int64_t at = 0; at < n; at += cols) {
+    for (int i = 0; i < out.ndims; ++i) s[i] = t[i] % src.dim(i);
+    const int64_t from = linear_from_subs(src, s, out.ndims) * es;
+    for (int64_t k = 0; k < copies; ++k) {
+      std::memcpy(re + at * es + k * int64_t(row_bytes), a.re + from, row_bytes);
+      if (im) std::memcpy(im + at * es + k * int64_t(row_bytes), a.im + from, row_bytes);
+    }
+    t[1] = cols - 1;  // the odometer steps on to the next row
+    subs_next(out, t);
+  }
+  return kOk;
+}
+
+}  // namespace
+
 int bi_repmat(EngineContext* ctx, int nargin) {
   if (nargin < 2 || nargin > 3) return nargin < 2 ? kTooFewInputs : kTooManyInputs;
   if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
@@ -114,11 +144,7 @@ int bi_repmat(EngineContext* ctx, int nargin) {
     Shape out;
     out.ndims = std::max(src.ndims, reps.ndims);
     for (int i = 0; i < out.ndims; ++i) out.d[i] = tn::mul64(src.dim(i), reps.dim(i));
-    return gather_push(c, a, out, [&](const int64_t* t) {
-      int64_t s[kShapeMaxDims];
-      for (int i = 0; i < out.ndims; ++i) s[i] = t[i] % src.dim(i);
-      return linear_from_subs(src, s, out.ndims);
-    });
+    return repmat_push(c, a, src, out);
   });
 }
 

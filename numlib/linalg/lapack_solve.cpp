@@ -229,6 +229,15 @@ constexpr double kLeastSquaresRcondPerOrder = 2.220446049250313e-16;
 bool divide_by_real_scalar(EngineContext* ctx, int divisor_depth) {
   const uint32_t* d = desc_at(ctx, divisor_depth);
   if (d[0] != kKindReal || d[1] != 1 || d[2] != 1) return false;
+  // Two real scalars, the case of scalar loops: their words are the two
+  // top data words, the quotient goes to the lower one.
+  if (top_two_real_scalars(ctx)) {
+    uint64_t* top = data_words(ctx) + ctx->data_top;
+    const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
+    tn::st_f64(top - 2, divisor_depth == 0 ? lower / upper : upper / lower);
+    stk_drop(ctx);
+    return true;
+  }
   const int other = 1 - divisor_depth;
   double* re = nullptr;
   double* im = nullptr;

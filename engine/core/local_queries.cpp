@@ -1,0 +1,231 @@
+// Reads of a local array done where it lies: numel, length, ndims, isempty,
+// one-output size and the type tests of a variable read only for its shape
+// or class push the answer without first copying the whole value onto the
+// stack, so numel(x) costs the same for any size of x; x.' of a matrix is
+// written transposed from its block onto the stack in one pass; and
+// x = reshape(x, m, n) of a matrix gives its block the new sizes instead of
+// copying it out and back. Each result is the one the instructions give
+// through the stack, word for word, failures included: where the stack has
+// no room for the copy, the instructions run as they are and report it.
+#include "engine/core/local_queries.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/containers.h"
+#include "engine/core/heap.h"
+#include "engine/core/interp_dispatch.h"
+#include "engine/core/opcodes.h"
+#include "engine/core/transpose_copy.h"
+#include "engine/core/var_blocks.h"
+
+namespace {
+
+// size's operand words: nargin, nargout.
+constexpr int kSizeWords = 3;
+constexpr uint16_t kOneArgument = 1;
+constexpr uint16_t kOneResult = 1;
+constexpr int kPushDoubleWords = 5;  // the opcode and the double's four words
+
+// The dimensions of an array value (kind 0/1, or a valid typed payload of
+// subtype 3 to 5), read where it lies; false for anything else, which the
+// built-ins then meet in their own way.
+struct ArrayShape {
+  int ndims;
+  const uint32_t* dims;
+  int64_t count;
+  uint32_t subtype;  // 0 for a matrix (kind 0/1)
+  uint32_t type;     // typed arrays' element type
+};
+
+bool array_shape_of(const uint32_t* h, const uint64_t* data, ArrayShape* out) {
+  if (h[0] == kKindReal || h[0] == kKindComplex) {
+    *out = ArrayShape{2, h + 1, int64_t(h[1]) * h[2], 0, 0};
+    return true;
+  }
+  if (h[0] != kKindPayload || h[2] < kPayNumeric || h[2] > kPayLogical) return false;
+  const int64_t bytes = int64_t(h[1]) * 8;
+  if (bytes < int64_t(typed_header_bytes(2))) return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(data);
+  const uint32_t type = tn::ld_u32(p), nd = tn::ld_u32(p + 4), size = elem_size(type);
+  if (nd < 2 || nd > uint32_t(kMaxDims) || size == 0 || int64_t(typed_header_bytes(nd)) > bytes) return false;
+  const auto* dims = reinterpret_cast<const uint32_t*>(p + 8);
+  int64_t count = 1;
+  for (uint32_t i = 0; i < nd; ++i) count = tn::mul64(count, dims[i]);
+  const bool cplx = type == kElemDoubleComplex || type == kElemSingleComplex;
+  if (count > kMaxNdElements || typed_header_bytes(nd) + count * size * (cplx ? 2 : 1) > bytes) return false;
+  *out = ArrayShape{int(nd), dims, count, h[2], type};
+  return true;
+}
+
+// The copy the load would make, and `items` more items of one word each,
+// fit on the stacks.
+bool load_fits(EngineContext* ctx, const uint32_t* h, int items = 0) {
+  return int64_t(ctx->desc_top) + kDescWords * (items + 1) < int64_t(ctx->desc_capacity) &&
+         int64_t(desc_data_words(h)) + items + 1 < data_free_words(ctx);
+}
+
+bool is_type_test(uint16_t op) {
+  return op == kOpIschar || op == kOpIslogical || op == kOpIsnumeric || op == kOpIsfloat || op == kOpIsinteger ||
+         op == kOpIsscalar || op == kOpIsvector;
+}
+
+// The type tests' answers for an array, as their built-ins give them.
+bool type_test(uint16_t op, const ArrayShape& s) {
+  const bool plain = s.subtype == 0;
+  const bool floating = s.type == kElemDouble || s.type == kElemDoubleComplex || s.type == kElemSingle ||
+                        s.type == kElemSingleComplex;
+  switch (op) {
+    case kOpIschar: return s.subtype == kPayChar;
+    case kOpIslogical: return s.subtype == kPayLogical;
+    case kOpIsnumeric: return plain || s.subtype == kPayNumeric;
+    case kOpIsfloat: return plain || floating;
+    case kOpIsinteger: return !plain && elem_is_integer(s.type);
+    case kOpIsscalar: return s.count == 1;
+    default: return s.ndims == 2 && (s.dims[0] < 2 || s.dims[1] < 2);  // isvector
+  }
+}
+
+// The value of a size operand pushed by the instruction at p (a small
+// or large constant, 1, or a local holding a real scalar, each an integer
+// from 1 up); its length goes to words. False for anything else.
+bool size_operand(EngineContext* ctx, const uint16_t* p, const uint16_t* end, int64_t* v, int* words) {
+  if (p >= end) return false;
+  double x = 0;
+  switch (*p) {
+    case kOpPushOne:
+      *v = 1;
+      *words = 1;
+      return true;
+    case kOpPushInt16:
+      if (p + 2 > end) return false;
+      x = int16_t(p[1]);
+      break;
+    case kOpPushDouble:
+      if (p + kPushDoubleWords > end) return false;
+      x = tn::ld_f64(p + 1);
+      if (!(x >= 1 && x <= double(INT32_MAX)) || x != double(int64_t(x))) return false;
+      *v = int64_t(x);
+      *words = kPushDoubleWords;
+      return true;
+    case kOpLoadLocal: {
+      if (p + 2 > end) return false;
+      SlotTarget t;
+      if (slot_locate(ctx, int16_t(p[1]), &t) != kOk || t.block == kNoBlock) return false;
+      const uint32_t* h = block_words32(ctx, t.block);
+      if (h[0] != kKindReal || h[1] != 1 || h[2] != 1) return false;
+      x = tn::ld_f64(heap_words(ctx) + t.block + kElemHeaderWords);
+      break;
+    }
+    default:
+      return false;
+  }
+  if (!(x >= 1 && x <= double(INT32_MAX)) || x != double(int64_t(x))) return false;
+  *v = int64_t(x);
+  *words = 2;
+  return true;
+}
+
+}  // namespace
+
+bool local_reshape_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                            const uint8_t* base) {
+  const int32_t k = int16_t(load[1]);
+  const uint16_t* p = load + 2;
+  int64_t dims[2];
+  for (int64_t& d : dims) {
+    while (p < end && *p == kOpNop) ++p;  // the padding that aligns a double operand
+    int words = 0;
+    if (!size_operand(ctx, p, end, &d, &words)) return false;
+    p += words;
+  }
+  // reshape with three arguments, then the store into the same variable.
+  constexpr uint16_t kReshapeArgs = 3;
+  if (p + 4 > end || p[0] != kOpReshape || p[1] != kReshapeArgs || p[2] != kOpStoreLocal || int16_t(p[3]) != k)
+    return false;
+  SlotTarget t;
+  if (slot_locate(ctx, k, &t) != kOk || t.link || t.block != block || !heap_index_ok(ctx, block)) return false;
+  uint32_t* h = block_words32(ctx, block);
+  // A matrix keeps its words; the store would rewrite them in the same
+  // block only when the block holds exactly them.
+  if ((h[0] != kKindReal && h[0] != kKindComplex) || int64_t(h[1]) * h[2] != dims[0] * dims[1] ||
+      heap_block_size(ctx, block) != kElemHeaderWords + int64_t(desc_data_words(h)) ||
+      !load_fits(ctx, h, 2))  // the two sizes pushed above the copy
+    return false;
+  h[1] = uint32_t(dims[0]);
+  h[2] = uint32_t(dims[1]);
+  h[3] = 0;  // the name word, as a store writes it
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + 4) - base);
+  return true;
+}
+
+bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                     const uint8_t* base) {
+  if (query >= end || *query != kOpTranspose || !heap_index_ok(ctx, block)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  if (h[0] != kKindReal && h[0] != kKindComplex) return false;
+  const uint32_t rows = h[1], cols = h[2], words = desc_data_words(h);
+  // The room the load and the transpose's scratch space would take.
+  if (!desc_room(ctx) || 2 * int64_t(words) > data_free_words(ctx)) return false;
+  const auto* from = reinterpret_cast<const uint8_t*>(heap_words(ctx) + block + kElemHeaderWords);
+  auto* to = reinterpret_cast<uint8_t*>(stk_claim(ctx, h[0], cols, rows, words));
+  const int64_t page = int64_t(rows) * cols * sizeof(double);
+  for (int part = 0; part < (h[0] == kKindComplex ? 2 : 1); ++part) {
+    if (rows > 1 && cols > 1)
+      copy_transposed(from + part * page, to + part * page, rows, cols, sizeof(double));
+    else
+      std::memcpy(to + part * page, from + part * page, size_t(page));
+  }
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + 1) - base);
+  return true;
+}
+
+bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                       const uint8_t* base) {
+  if (query >= end || !heap_index_ok(ctx, block)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  ArrayShape s;
+  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s)) return false;
+  const uint16_t op = *query;
+  int words = 1;
+  if (op == kOpSize) {
+    if (query + kSizeWords > end || query[1] != kOneArgument || query[2] != kOneResult) return false;
+    words = kSizeWords;
+  } else if (op != kOpNumel && op != kOpLength && op != kOpNdims && op != kOpIsempty && !is_type_test(op)) {
+    return false;
+  }
+  // The answers need one descriptor and at most kMaxDims data words; and
+  // where the load itself would find no room, it is left to report that.
+  if (!desc_room(ctx) || int64_t(kMaxDims) + 1 >= data_free_words(ctx) || !load_fits(ctx, h)) return false;
+  switch (op) {
+    case kOpNumel:
+      tn::st_f64(stk_claim(ctx, kKindReal, 1, 1, 1), double(s.count));
+      break;
+    case kOpLength: {
+      double v = 0;
+      for (int k = 0; k < s.ndims; ++k) v = std::max(v, double(s.dims[k]));
+      tn::st_f64(stk_claim(ctx, kKindReal, 1, 1, 1), v);
+      break;
+    }
+    case kOpNdims:
+      tn::st_f64(stk_claim(ctx, kKindReal, 1, 1, 1), double(s.ndims));
+      break;
+    case kOpIsempty:
+      if (stk_push_logical_scalar(ctx, s.count == 0 ? 1 : 0) != kOk) return false;
+      break;
+    case kOpIschar: case kOpIslogical: case kOpIsnumeric: case kOpIsfloat: case kOpIsinteger:
+    case kOpIsscalar: case kOpIsvector:
+      if (stk_push_logical_scalar(ctx, type_test(op, s) ? 1 : 0) != kOk) return false;
+      break;
+    default: {  // size
+      // The dims may lie in the block: they are read before the push writes.
+      double row[kMaxDims];
+      for (int k = 0; k < s.ndims; ++k) row[k] = s.dims[k];
+      uint64_t* p = stk_claim(ctx, kKindReal, 1, uint32_t(s.ndims), uint32_t(s.ndims));
+      for (int k = 0; k < s.ndims; ++k) tn::st_f64(p + k, row[k]);
+      break;
+    }
+  }
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base);
+  return true;
+}

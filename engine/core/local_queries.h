@@ -1,0 +1,36 @@
+// Reads of a local array done where the array lies, without copying it onto
+// the stack (see local_queries.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+
+// When the instruction at query (code ending at end, area starting at base)
+// is numel, length, ndims, isempty or one-output size of one argument, and
+// heap block `block` holds an array, pushes the query's answer for that
+// array, sets the position past the query and answers true. False, with
+// nothing changed, for any other instruction or value.
+bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                       const uint8_t* base);
+
+// When the load at `load` of local k (holding heap block `block`, a matrix)
+// is followed by two size operands, reshape of three arguments and the store
+// into k, gives the block the new sizes, sets the position past the store
+// and answers true. False, with nothing changed, otherwise (the instructions
+// then run as they are).
+bool local_reshape_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                            const uint8_t* base);
+
+// When the instruction at query is the transpose (.') and heap block
+// `block` holds a real or complex matrix, pushes the matrix transposed,
+// sets the position past the transpose and answers true; false otherwise.
+bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                     const uint8_t* base);
+
+// The three above, tried in turn on the load of a local at `load`.
+inline bool local_read_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                                const uint8_t* base) {
+  return local_shape_query(ctx, load + 2, end, block, base) || local_transpose(ctx, load + 2, end, block, base) ||
+         local_reshape_in_place(ctx, load, end, block, base);
+}
