@@ -18,7 +18,6 @@
 namespace {
 
 const QString kEdit = QStringLiteral("&Edit");
-const QString kFigure = QStringLiteral("F&igure");
 const QString kLayout = QStringLiteral("&Layout");
 const QString kPlots = QStringLiteral("&Plots");
 const QString kRemove = QStringLiteral("&Remove");
@@ -122,13 +121,12 @@ const MenuCommandEntry* AppMenus::find(const std::vector<MenuCommandEntry>& t, i
 }
 
 void AppMenus::remove(QMenuBar* bar) {
-  const int edit = menu_find_by_text(bar, kEdit);
-  if (edit >= 0) menu_delete_range(bar, edit + 1, kFigure);
-  if (QMenu* m = edit_menu(bar)) {
-    menu_delete_by_text(m, kPasteAs);
-    menu_delete_by_text(m, kCopyAs);
-    menu_delete_by_text(m, kLanguage);
-  }
+  // The menus of the last installation go by identity, so neither a missing
+  // "F&igure" nor an application menu named like a fixed one leaves a copy
+  // behind or takes a foreign menu with it.
+  for (const QPointer<QMenu>& m : installed_) delete m.data();
+  installed_.clear();
+  (void)bar;
   table_.clear();
   plots_.clear();
   has_language_ = has_paste_ = has_copy_ = false;
@@ -184,6 +182,7 @@ void AppMenus::install_app_menus(QMenuBar* bar, int* insert_at, int32_t first) {
     if (!popup) return;
     if (has_entries) {
       insert_menu_at(bar, (*insert_at)++, popup);
+      installed_.push_back(popup);
     } else {
       delete popup;  // a title with no entries never shows
     }
@@ -270,6 +269,7 @@ void AppMenus::install(QMenuBar* bar, const MenuBases& bases) {
     if (edit) {
       m->setParent(edit, m->windowFlags());
       insert_menu_at(edit, position, m);
+      installed_.push_back(m);
     } else {
       delete m;
     }
@@ -282,9 +282,10 @@ void AppMenus::install(QMenuBar* bar, const MenuBases& bases) {
   }
 
   auto* plots = new QMenu(kPlots, bar);
-  if (rt_->capability(id_, kCapabilityChooseLayout) && figure_context_menu(plots, bases.remove, bases.plot))
+  if (rt_->capability(id_, kCapabilityChooseLayout) && figure_context_menu(plots, bases.remove, bases.plot)) {
     insert_menu_at(bar, insert_at++, plots);
-  else
+    installed_.push_back(plots);
+  } else
     delete plots;
 }
 

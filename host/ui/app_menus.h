@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include "host/ui/menu_runtime.h"
@@ -97,4 +98,6 @@ class AppMenus {
   int32_t clip_hash_ = 0;
   bool clip_has_text_ = false, clip_valid_ = false;
   QMetaObject::Connection clip_watch_;
+  // What the last installation put into the menu bar and the Edit menu.
+  std::vector<QPointer<QMenu>> installed_;
 };
