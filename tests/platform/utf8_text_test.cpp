@@ -51,3 +51,45 @@ TEST(Utf8Text, NegativeLengthIsEmptyAndOutputReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+// The two policies of one decoder and the encoder, on one table: kept is the
+// drawing driver's reading, skipped the host's.
+TEST(Utf8Text, PoliciesAndRoundTrip) {
+  struct Row {
+    std::string in;
+    std::u16string kept, skipped;
+  } rows[] = {
+      {"\xC3\xA9", u"\u00E9", u"\u00E9"},
+      {"a\xC3", u"a\u00C3", u"a"},
+      {"\x80" "b", u"\u0080b", u"b"},
+      {"\xF0\x9F\x98\x80", u"\xD83D\xDE00", u"\xD83D\xDE00"},
+      {"\xED\xA0\x80" "c", u"\u00ED\u00A0\u0080c", u"c"},
+      {"x\xFFy\xE2\x82\xAC", u"x\u00FFy\u20AC", u"xy\u20AC"},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(convert(r.in), r.kept) << r.in;
+    const QString s = cstring_from_bytes(r.in.data(), int32_t(r.in.size()));
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), size_t(s.size())), r.skipped) << r.in;
+    // What the host decodes encodes back to well-formed bytes that decode the same.
+    const QByteArray back = cstring_to_bytes(s);
+    EXPECT_EQ(cstring_from_bytes(back.constData(), int32_t(back.size())), s);
+  }
+  EXPECT_EQ(cstring_to_bytes(QString::fromUtf16(u"\xD83D\xDE00")), QByteArray("\xF0\x9F\x98\x80"));
+  EXPECT_EQ(cstring_to_bytes(QString::fromUtf16(u"\u00E9\u20AC")), QByteArray("\xC3\xA9\xE2\x82\xAC"));
+  EXPECT_EQ(cstring_from_cstr(nullptr), QString());
+  EXPECT_EQ(cstring_from_cstr("\xC3\xA9z"), QString::fromUtf16(u"\u00E9z"));
+}
+
+TEST(Utf8Text, CutNeverSplitsASequence) {
+  const std::string s = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // 1, 2, 3, 4 bytes
+  const int32_t n = int32_t(s.size());
+  const int32_t expect[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10};
+  for (int32_t cap = 0; cap <= n + 1; ++cap)
+    EXPECT_EQ(utf8_cut_length(s.data(), n, cap), expect[cap]) << cap;
+  // Stray continuation bytes are no sequence: cut where asked.
+  EXPECT_EQ(utf8_cut_length("\x80\x80\x80\x80\x80\x80", 6, 5), 5);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+// The About box's layout as pure functions with one pixel probe, and the
+// text window that hides on close and comes back with its text.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QTextEdit>
+
+#include "host/ui/about_wnd.h"
+#include "host/ui/text_frame.h"
+
+namespace {
+
+TEST(AboutWnd, LayoutSwitchAndLines) {
+  struct Row {
+    int w, h;
+    bool short_layout;
+    int px, py, heading, body;
+  } rows[] = {
+      {262, 178, true, 129, 10, 198, 218},
+      {261, 199, true, 129, 10, 219, 239},
+      {300, 200, false, 110, 77, 95, 150},
+      {301, 300, false, 109, 27, 95, 150},
+  };
+  for (const Row& r : rows) {
+    const AboutLayout l = about_layout(r.w, r.h);
+    EXPECT_EQ(l.short_layout, r.short_layout) << r.h;
+    EXPECT_EQ(l.picture_x, r.px) << r.w;
+    EXPECT_EQ(l.picture_y, r.py) << r.h;
+    EXPECT_EQ(l.heading_y, r.heading) << r.h;
+    EXPECT_EQ(l.body_y, r.body) << r.h;
+    EXPECT_EQ(l.bottom_y, 335);
+    EXPECT_EQ(about_line_x(l, 101), r.short_layout ? 209 : 404);
+  }
+  EXPECT_EQ(about_split_lines(QStringLiteral("a\r\n\r\nb")), (QStringList{"a", "b"}));
+  EXPECT_EQ(about_split_lines(QStringLiteral("\nx\ry\n")), (QStringList{"x", "y"}));
+  EXPECT_TRUE(about_split_lines(QString()).isEmpty());
+  EXPECT_EQ(about_picture().size(), QSize(262, 178));
+}
+
+TEST(AboutWnd, PaintsPictureAndWhiteCanvas) {
+  AboutWnd w(QStringLiteral("Heading"), QString(), QStringLiteral("line one\nline two"));
+  QImage img(kAboutWidth, kAboutHeight, QImage::Format_RGB32);
+  w.render(&img);
+  const QImage pic = about_picture();
+  EXPECT_EQ(img.pixel(3, 3), qRgb(255, 255, 255));             // canvas
+  EXPECT_EQ(img.pixel(129 + 5, 10 + 5), pic.pixel(5, 5));      // picture placed centred
+  EXPECT_EQ(img.pixel(kAboutWidth - 3, kAboutHeight - 3), qRgb(255, 255, 255));
+  bool ink = false;  // some text drawn between the heading and the body's end
+  for (int y = 198; y < 260 && !ink; ++y)
+    for (int x = 0; x < kAboutWidth && !ink; ++x) ink = qGray(img.pixel(x, y)) < 128;
+  EXPECT_TRUE(ink);
+}
+
+TEST(TextFrame, CloseHidesAndRestoreShowsTheSameText) {
+  TextFrame f(QStringLiteral("TN File Help"), true, true, true, false, false, nullptr);
+  textframe_set_text(&f, QStringLiteral("Help\ttext"), false);
+  textframe_restore(&f);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_TRUE(f.text_edit()->isReadOnly());
+  EXPECT_FALSE(f.close());  // refused: only hidden
+  EXPECT_FALSE(f.isVisible());
+  textframe_set_title(&f, QStringLiteral("App Help"));
+  textframe_restore(&f);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_EQ(f.windowTitle(), QStringLiteral("App Help"));
+  EXPECT_EQ(f.text_edit()->toPlainText(), QStringLiteral("Help\ttext"));
+  textframe_hide(&f);
+  EXPECT_FALSE(f.isVisible());
+}
+
+}  // namespace

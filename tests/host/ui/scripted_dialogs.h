@@ -1,0 +1,34 @@
+// A dialog service that answers from a script and records what it was asked.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "platform/dialog_service.h"
+
+class ScriptedDialogs final : public DialogService {
+ public:
+  ScriptedDialogs() { previous_ = dialog_service_set(this); }
+  ~ScriptedDialogs() override { dialog_service_set(previous_); }
+
+  bool answer_ok = true;
+  QString edited;  // the value the user types, when set
+  bool has_edit = false;
+  QStringList asked;  // "message|title|text|okcancel" or "value|title|prompt|value"
+
+  void type(const QString& v) { edited = v; has_edit = true; }
+  bool message(QWidget*, const QString& title, const QString& text, bool ok_cancel) override {
+    asked << QStringLiteral("message|%1|%2|%3").arg(title, text).arg(int(ok_cancel));
+    return answer_ok;
+  }
+  bool edit_value(const QString& title, const QString& prompt, QString* value) override {
+    asked << QStringLiteral("value|%1|%2|%3").arg(title, prompt, *value);
+    if (answer_ok && has_edit) *value = edited;
+    return answer_ok;
+  }
+  QString open_file(QWidget*, const QString&, const QString&) override { return QString(); }
+  QString save_file(QWidget*, const QString&, const QString&) override { return QString(); }
+
+ private:
+  DialogService* previous_;
+};
