@@ -46,6 +46,16 @@ const Case kCases[] = {
     {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('OutputFcn', @(t, y) {1}));", kWrongType},
     {"[t, y] = ode45(@(t, y) -y, [0 1 2], 1);", kBadSize},
     {"[t, y] = ode23(@(t, y) undefined_thing, [0 1], 1);", kUndefinedFunction},
+    // Through the event-capable solver: each output count, and errors raised
+    // by the user's functions inside it.
+    {"ode45(@(t, y) -y, [0 1], 1, odeset('EventTime', [0.5 0]));", kOk},
+    {"r = ode23(@(t, y) -y, [0 1], 1, odeset('EventTime', [0.5 0]));", kOk},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('EventTime', @(t, y) t + 0.25));", kOk},
+    {"[t, y] = ode45(@(t, y) -y, [1 0], 1, odeset('EventTime', [0.5 0]));", kOk},
+    {"[t, y] = ode45(@(t, y) undefined_thing, [0 1], 1, odeset('EventTime', [0.5 0]));", kUndefinedFunction},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('EventTime', @(t, y) undefined_thing));", kUndefinedFunction},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('Events', 'undefined_thing'));", kUndefinedFunction},
+    {"[t, y] = ode45(@(t, y) -y, [0 1 2], 1, odeset('EventTime', [0.5 0]));", kBadSize},
 };
 
 TEST(SolverSessions, EveryPathLeavesTheStacksClean) {
@@ -66,6 +76,20 @@ TEST(SolverSessions, OutputCountsAndShapes) {
   EXPECT_EQ(s.value("fminsearch(@(x) sum(sum((x - [1 2; 3 4]).^2)), zeros(2)) - [1 2; 3 4] < 1e-3"),
             s.value("true(2)"));
   EXPECT_TRUE(s.clean());
+}
+
+// The event-capable solver gives the results the plain solver gives when
+// no event happens within the span (same tableau, same steps).
+TEST(SolverSessions, EventSolverMatchesThePlainSolverWithoutEvents) {
+  ZvrSession s;
+  for (const char* solver : {"ode45", "ode23"}) {
+    const std::string f = std::string("[t, y] = ") + solver + "(@(t, y) [y(2); -y(1)], [0 3], [0; 1], odeset(";
+    EXPECT_EQ(s.run(f + "'RelTol', 1e-6)); a = [t, y];\n"), kOk);
+    EXPECT_EQ(s.run(f + "'RelTol', 1e-6, 'EventTime', [10 5])); b = [t, y];\n"), kOk);
+    ASSERT_EQ(s.value("size(a)"), s.value("size(b)")) << solver;
+    EXPECT_EQ(s.value("max(max(abs(a - b))) < 1e-12"), s.value("true")) << solver;
+  }
+  s.take_output();
 }
 
 }  // namespace
