@@ -70,7 +70,6 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
       gprev = feval(evfun, pre{:}, t, y, varargin{:});
     end
   end
-  first = 1;
   while ~stop
     % A step ends at the earliest timed event that lies within it.
     timed_row = 0;
@@ -117,6 +116,7 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
       yk = y * ones(1, refine) + h * K * (D * P);
       yk(:, refine) = ynew;
       tk(refine) = t + h;
+      first = rows + 1;
       tout(rows + 1:rows + refine) = tk;
       yout(rows + 1:rows + refine, :) = yk.';
       rows = rows + refine;
@@ -219,8 +219,9 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
     else
       h = max(h, (t + 1) * 3.552713678800501e-15);
     end
-    if accepted && hasout && ~stop
-      if feval(outf, pre{:}, tk, yk)
+    if accepted && hasout
+      % The rows this step left in the output (an event cuts them short).
+      if feval(outf, pre{:}, tout(first:rows).', yout(first:rows, :).')
         stop = 1;
       end
     end
