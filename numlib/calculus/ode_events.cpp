@@ -284,7 +284,12 @@ int ode_events_start(EngineContext* ctx, int nargin, int nargout, const double* 
   TN_TRY(stk_move(ctx, args, nargin));
   const int32_t moved = ctx->desc_top;
   status = stk_push_cstr(ctx, int32_t(sizeof kSource - 1), kSource);
-  if (status == kOk) status = bi_inline(ctx, 1, 1, 0);
+  if (status == kOk) {
+    // The source is fixed and compiles: the compiler fails only for want of
+    // scratch room (its variable table or its code), which is data stack room.
+    status = bi_inline(ctx, 1, 1, 0);
+    if (status != kOk && status != kStackOverflow) status = kDataStackOverflow;
+  }
   InlineParts parts{};
   if (status == kOk) status = stk_get_inline(ctx, 0, &parts);
   if (status == kOk && !parts.code) status = TN_ILLEGAL();

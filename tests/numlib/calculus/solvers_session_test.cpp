@@ -6,8 +6,12 @@
 
 #include <string>
 
+#include "engine/core/calls.h"
 #include "engine/core/frames.h"
 #include "engine/core/status.h"
+#include "numlib/calculus/calculus_builtins.h"
+#include "numlib/calculus/ode_tableaus.h"
+#include "support/failure_sweep.h"
 #include "support/zvr_session.h"
 
 namespace {
@@ -90,6 +94,30 @@ TEST(SolverSessions, EventSolverMatchesThePlainSolverWithoutEvents) {
     EXPECT_EQ(s.value("max(max(abs(a - b))) < 1e-12"), s.value("true")) << solver;
   }
   s.take_output();
+}
+
+// Handing a call to the event-capable solver with k free words in each room:
+// every failure leaves the inputs as they were; success leaves the solver's
+// frame, which is discarded here.
+TEST(SolverSessions, EventSolverStartUnderTheRoomSweep) {
+  ZvrSession s;
+  ASSERT_EQ(s.run("f_ = @(t, y) -y; span_ = [0 1]; y0_ = [1; 2]; o_ = odeset('EventTime', [0.5 0]);\n"), kOk);
+  const char* inputs[] = {"f_", "span_", "y0_", "o_"};
+  auto push = [&] {
+    for (const char* name : inputs) TN_TRY(s.push_variable(name));
+    return int(kOk);
+  };
+  {
+    const double* tableau = kOde45Tableau;
+    auto call = [&] {
+      const int st = bi_ode(s.c, 4, 2, reinterpret_cast<uintptr_t>(tableau));
+      return st == kOk ? frame_return_discard(s.c) : st;
+    };
+    bool swept = false;
+    EXPECT_TRUE(sweep_rooms(s.c, push, call, &swept, 1 << 16, {SweepRoom::kData, SweepRoom::kDesc}));
+    EXPECT_TRUE(swept);
+  }
+  EXPECT_TRUE(s.clean());
 }
 
 }  // namespace
