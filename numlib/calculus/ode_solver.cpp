@@ -18,6 +18,7 @@
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
 #include "numlib/calculus/calculus_builtins.h"
+#include "numlib/calculus/ode_events.h"
 #include "numlib/calculus/ode_tableaus.h"
 #include "numlib/calculus/solver_calls.h"
 
@@ -452,7 +453,7 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
     bool events = false, times = false;
     TN_TRY(option_set(ctx, opt_depth, "Events", &events));
     TN_TRY(option_set(ctx, opt_depth, "EventTime", &times));
-    if (events || times) return kNotSupported;  // the event-capable solver is not built
+    if (events || times) return ode_events_start(ctx, nargin, nargout, tableau);
   }
   double st[kOdeSlots] = {};
   double h = (tend - t0) * kFirstStepShare;

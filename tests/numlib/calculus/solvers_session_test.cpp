@@ -6,8 +6,12 @@
 
 #include <string>
 
+#include "engine/core/calls.h"
 #include "engine/core/frames.h"
 #include "engine/core/status.h"
+#include "numlib/calculus/calculus_builtins.h"
+#include "numlib/calculus/ode_tableaus.h"
+#include "support/failure_sweep.h"
 #include "support/zvr_session.h"
 
 namespace {
@@ -46,6 +50,16 @@ const Case kCases[] = {
     {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('OutputFcn', @(t, y) {1}));", kWrongType},
     {"[t, y] = ode45(@(t, y) -y, [0 1 2], 1);", kBadSize},
     {"[t, y] = ode23(@(t, y) undefined_thing, [0 1], 1);", kUndefinedFunction},
+    // Through the event-capable solver: each output count, and errors raised
+    // by the user's functions inside it.
+    {"ode45(@(t, y) -y, [0 1], 1, odeset('EventTime', [0.5 0]));", kOk},
+    {"r = ode23(@(t, y) -y, [0 1], 1, odeset('EventTime', [0.5 0]));", kOk},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('EventTime', @(t, y) t + 0.25));", kOk},
+    {"[t, y] = ode45(@(t, y) -y, [1 0], 1, odeset('EventTime', [0.5 0]));", kOk},
+    {"[t, y] = ode45(@(t, y) undefined_thing, [0 1], 1, odeset('EventTime', [0.5 0]));", kUndefinedFunction},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('EventTime', @(t, y) undefined_thing));", kUndefinedFunction},
+    {"[t, y] = ode45(@(t, y) -y, [0 1], 1, odeset('Events', 'undefined_thing'));", kUndefinedFunction},
+    {"[t, y] = ode45(@(t, y) -y, [0 1 2], 1, odeset('EventTime', [0.5 0]));", kBadSize},
 };
 
 TEST(SolverSessions, EveryPathLeavesTheStacksClean) {
@@ -65,6 +79,44 @@ TEST(SolverSessions, OutputCountsAndShapes) {
   EXPECT_EQ(s.value("size(ode45(@(t, y) -y, [0 1], [1; 2]))"), s.value("[numel(ode45(@(t, y) -y, [0 1], 1)) 1]"));
   EXPECT_EQ(s.value("fminsearch(@(x) sum(sum((x - [1 2; 3 4]).^2)), zeros(2)) - [1 2; 3 4] < 1e-3"),
             s.value("true(2)"));
+  EXPECT_TRUE(s.clean());
+}
+
+// The event-capable solver gives the results the plain solver gives when
+// no event happens within the span (same tableau, same steps).
+TEST(SolverSessions, EventSolverMatchesThePlainSolverWithoutEvents) {
+  ZvrSession s;
+  for (const char* solver : {"ode45", "ode23"}) {
+    const std::string f = std::string("[t, y] = ") + solver + "(@(t, y) [y(2); -y(1)], [0 3], [0; 1], odeset(";
+    EXPECT_EQ(s.run(f + "'RelTol', 1e-6)); a = [t, y];\n"), kOk);
+    EXPECT_EQ(s.run(f + "'RelTol', 1e-6, 'EventTime', [10 5])); b = [t, y];\n"), kOk);
+    ASSERT_EQ(s.value("size(a)"), s.value("size(b)")) << solver;
+    EXPECT_EQ(s.value("max(max(abs(a - b))) < 1e-12"), s.value("true")) << solver;
+  }
+  s.take_output();
+}
+
+// Handing a call to the event-capable solver with k free words in each room:
+// every failure leaves the inputs as they were; success leaves the solver's
+// frame, which is discarded here.
+TEST(SolverSessions, EventSolverStartUnderTheRoomSweep) {
+  ZvrSession s;
+  ASSERT_EQ(s.run("f_ = @(t, y) -y; span_ = [0 1]; y0_ = [1; 2]; o_ = odeset('EventTime', [0.5 0]);\n"), kOk);
+  const char* inputs[] = {"f_", "span_", "y0_", "o_"};
+  auto push = [&] {
+    for (const char* name : inputs) TN_TRY(s.push_variable(name));
+    return int(kOk);
+  };
+  {
+    const double* tableau = kOde45Tableau;
+    auto call = [&] {
+      const int st = bi_ode(s.c, 4, 2, reinterpret_cast<uintptr_t>(tableau));
+      return st == kOk ? frame_return_discard(s.c) : st;
+    };
+    bool swept = false;
+    EXPECT_TRUE(sweep_rooms(s.c, push, call, &swept, 1 << 16, {SweepRoom::kData, SweepRoom::kDesc}));
+    EXPECT_TRUE(swept);
+  }
   EXPECT_TRUE(s.clean());
 }
 

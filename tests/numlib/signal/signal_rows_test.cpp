@@ -92,3 +92,27 @@ TEST(SignalRows, InterpolationIsExactOnItsNodesAndOnLines) {
 }
 
 }  // namespace
+
+// A break request between the FFT's combination passes ends each transform
+// row with 501 "Execution halted" and the stacks as they were.
+TEST(SignalRows, BreakRequestHaltsWithTheStacksAsTheyWere) {
+  const RowCall kHalted[] = {
+      {"fft", bi_fft, 'f', {"ones(1, 27)"}, 1, kAborted},
+      {"ifft n", bi_fft, 'i', {"ones(1, 5)", "27"}, 1, kAborted},
+      {"fft2", bi_fft2, '2', {"ones(9, 9)"}, 1, kAborted},
+      {"fftn", bi_fftn, 'f', {"ones(3, 9, 2)"}, 1, kAborted},
+  };
+  ZvrSession s;
+  for (const RowCall& rc : kHalted) {
+    SCOPED_TRACE(rc.name);
+    assign_inputs(s, rc);
+    push_inputs(s, rc);
+    const StackSnapshot before = snapshot_stacks(s.c);
+    engine_set_option_pair(s.c, +[](void*) -> uint8_t { return 1; }, nullptr);
+    const int st = rc.fn(s.c, int(rc.inputs.size()), rc.nargout, rc.data);
+    engine_set_option_pair(s.c, nullptr, nullptr);
+    EXPECT_EQ(st, rc.status);
+    EXPECT_TRUE(snapshot_stacks(s.c) == before);
+    s.e.clear();
+  }
+}
