@@ -26,6 +26,7 @@
 #include "engine/core/complex_scalar.h"
 #include "engine/core/control_flow.h"
 #include "engine/core/convert.h"
+#include "engine/core/debug_state.h"
 #include "engine/core/errors.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
@@ -48,8 +49,6 @@ using namespace interp_steps;
 constexpr double kPi = 3.141592653589793;
 constexpr double kGoldenRatio = 1.618033988749895;
 constexpr int32_t kNoLocation = -1;
-constexpr int32_t kEchoAll = -2;
-constexpr int32_t kEchoTargetWord = 2;  // of the context's debugger words
 constexpr uint16_t kFirstNegativeOpcode = 0x8000;
 
 
@@ -1112,9 +1111,11 @@ handle_status:
       pc = insn + (*insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn));
       goto yield_task;
     case kWaitInput:
+      // A task keeps its position and waits, as it does for kWaitRetry; the
+      // main context takes over and the run still ends with kWaitInput.
       pc = insn;
       SAVE_POS();
-      if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+      if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
       goto end_run;
     case kWaitRetry:
       pc = insn;
@@ -1180,6 +1181,7 @@ suspend:
     w[kFwSuspendOffset] = ctx->pos.offset;
   }
   if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+  ctx->status_word = kDebugSuspend;
   status = kDebugSuspend;
   goto end_run;
 
