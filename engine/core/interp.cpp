@@ -241,7 +241,7 @@ int interp_run(EngineContext* ctx, int slice) {
 // After a fast path: straight to the next opcode unless tasks or events wait.
 #define NEXT_FAST()                                                \
   do {                                                             \
-    if (__builtin_expect(!quiet, 0)) goto tail;                    \
+    if (__builtin_expect(!quiet, 0)) goto tick;                    \
     DISPATCH();                                                    \
   } while (0)
 #define LOCAL_SLOT(k)                                              \
@@ -304,16 +304,7 @@ int interp_run(EngineContext* ctx, int slice) {
 tail:
   slots_known = false;
   may_overload = true;
-  if (ctx->task_first != 0 && slice_used(ctx)) {
-    SAVE_POS();
-    CodePosition p = ctx->pos;
-    if (tasks.yield(ctx, &p)) {
-      status = kOk;
-      goto end_run;
-    }
-    ctx->pos = p;
-    RELOAD();
-  }
+  if (ctx->task_first != 0 && slice_used(ctx)) goto slice_over;
 top:
   if (ctx->free_at_run > 0) {
     heap_free(ctx, ctx->free_at_run);
@@ -338,6 +329,30 @@ top:
   }
   BASES();
   DISPATCH();
+
+// A fast instruction while tasks exist: only the slice is measured; the
+// bookkeeping at `top` waits for the end of the slice or a posted event
+// (a fast instruction changes no frame, so the workspace's slots stay valid).
+tick:
+  if (ctx->event_count != 0) goto tail;
+  TN_ASSERT(ctx->task_first != 0);
+  if (!slice_used(ctx)) DISPATCH();
+  slots_known = false;
+  may_overload = true;
+  goto slice_over;
+
+// The slice is used up: the next task runs, or this code goes on.
+slice_over: {
+  SAVE_POS();
+  CodePosition p = ctx->pos;
+  if (tasks.yield(ctx, &p)) {
+    status = kOk;
+    goto end_run;
+  }
+  ctx->pos = p;
+  RELOAD();
+  goto top;
+}
 
 // --- Constants: real scalars pushed inline --------------------------------------------
 op_nop:

@@ -385,4 +385,21 @@ TEST_F(TaskTest, ResetWithTasksAliveForgetsThem) {
   EXPECT_TRUE(s.clean());
 }
 
+// Passing over a sleeping task gives the main code a fresh slice: the
+// scheduler runs once a slice (the sleeper's accumulator gains its priority
+// each time), not after every instruction once the first slice is used up.
+TEST_F(TaskTest, PassingOverASleeperStartsAFreshSlice) {
+  ASSERT_EQ(s.run("function sleeper()\n  threadsleep(100);\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("id = threadnew(@sleeper);\n"), kOk);
+  for (int i = 0; i < 3; ++i) interp_run(s.c, 0);
+  g_step = 0.01;  // a lap per instruction: a slice of 0.05 s is five instructions
+  const double start = g_now;
+  ASSERT_EQ(s.run("for k = 1:1000\n  x = k;\nend\n"), kOk);
+  g_step = 0;
+  const double slices = (g_now - start) / 0.05;
+  const double rounds = double(record_word(1, 32)) / double(record_word(1, kPriorityWord));
+  EXPECT_GT(rounds, slices / 2);
+  EXPECT_LT(rounds, slices * 1.5);
+}
+
 }  // namespace
