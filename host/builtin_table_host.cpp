@@ -10,6 +10,7 @@
 #include "engine/core/streams.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/calendar.h"
+#include "engine/lib/debugger.h"
 #include "engine/lib/semaphores.h"
 #include "engine/lib/tasks.h"
 #include "engine/core/options.h"
@@ -76,16 +77,16 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     F("toc", 0, 0, 1, 1, 0, bi_toc),
 
     M("@debug"),
-    F("dbstack", 0, 1, 0, 1),
-    F("dbhalt", 0, 0, 0, 0),
-    F("dbstop", 1, 2, 0, 0),
-    F("dbclear", 0, 2, 0, 0),
-    F("dbstatus", 0, 1, 0, 0),
-    F("dbcont", 0, 0, 0, 0),
-    F("dbstep", 0, 1, 0, 0),
-    F("dbquit", 0, 0, 0, 0),
-    F("dbtype", 0, 1, 0, 0),
-    F("echo", 1, 3, 0, 0),
+    F("dbstack", 0, 1, 0, 1, 0, bi_dbstack),
+    F("dbhalt", 0, 0, 0, 0, 0, bi_dbhalt),
+    F("dbstop", 1, 2, 0, 0, 0, bi_dbstop),
+    F("dbclear", 0, 2, 0, 0, 0, bi_dbclear),
+    F("dbstatus", 0, 1, 0, 0, 0, bi_dbstatus),
+    F("dbcont", 0, 0, 0, 0, 0, bi_dbcont),
+    F("dbstep", 0, 1, 0, 0, 0, bi_dbstep),
+    F("dbquit", 0, 0, 0, 0, 0, bi_dbquit),
+    F("dbtype", 0, 1, 0, 0, 0, bi_dbtype),
+    F("echo", 1, 3, 0, 0, 0, bi_echo),
 
     M("@thread"),
     F("threadnew", 1, kAny, 1, 1, 0, bi_threadnew),

@@ -2,7 +2,9 @@
 // engine whose tables are registered as the program registers them, the test
 // tool of the script suite. Descriptor 0 reads standard input, 1 writes
 // standard output and 2 standard error; the exit status is 0, or 1 after an
-// error that nothing caught (its report is on standard error).
+// error that nothing caught (its report is on standard error). With -d, each
+// stop for debugging runs the next line of the given text as a command line in
+// the suspended context; when the lines run out, dbquit.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -13,13 +15,18 @@
 
 #include "engine/core/calls.h"
 #include "engine/core/context.h"
+#include "engine/core/debug_state.h"
 #include "engine/core/errors.h"
 #include "engine/core/interp.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/status.h"
 #include "engine/core/strings.h"
+#include "engine/core/libraries.h"
+#include "engine/lib/builtin_tables.h"
 #include "engine/lib/engine_start.h"
 #include "host/builtin_table_host.h"
+#include "host/interrupt_poll.h"
+#include "host/posix_clock.h"
 #include "host/stdio_console.h"
 
 namespace {
@@ -67,9 +74,10 @@ bool read_file(const char* path, std::string* text) {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: zvr [-O level] [-m megabytes] [-E] [--relocate] FILE\n"
-               "       zvr [-O level] [-m megabytes] [-E] [--relocate] -e TEXT\n"
+               "usage: zvr [-O level] [-m megabytes] [-E] [--relocate] [-d LINES] FILE\n"
+               "       zvr [-O level] [-m megabytes] [-E] [--relocate] [-d LINES] -e TEXT\n"
                "  -E          the engine's own linear algebra in place of the LAPACK rows\n"
+               "  -d LINES    at each stop for debugging, runs the next line as a command\n"
                "  --relocate  moves the engine's block after every slice (a test mode)\n");
 }
 
@@ -101,20 +109,84 @@ int relocate(Block* block, uint32_t size, EngineContext** ctx) {
   return engine_offsets_to_pointers(*ctx, 0, 0) == kOk ? kOk : kIllegalError;
 }
 
+// Runs the code that a command line set up until it ends. In slices (500 at
+// every backward jump) the abort poll is read, so SIGINT reaches the engine,
+// and with relocate set the block moves between them; slices cost time in
+// tight loops, so the code runs in one piece unless the block moves or the
+// interrupt key is to suspend for debugging (dbstop -interrupt hands control
+// back, so that the next run is sliced).
+int drive(Block* block, uint32_t size, EngineContext** ctx, int status, bool relocating) {
+  while (status == kSliceEnded) {
+    if (relocating) TN_TRY(relocate(block, size, ctx));
+    const bool sliced = relocating || dbg_get_interrupt_mode(*ctx) != 0;
+    interrupt_poll_set_armed(sliced);
+    status = interp_run(*ctx, sliced ? 1 : 0);
+    interrupt_poll_set_armed(false);
+  }
+  return status;
+}
+
 // Compiles and runs the text to its end. The report of an error that nothing
-// caught is already on fd 2 when the status comes back. With relocate set,
-// the code runs in slices (every backward jump hands control back) and the
-// block moves between them.
+// caught is already on fd 2 when the status comes back.
 int run_text(Block* block, uint32_t size, EngineContext** ctx, const std::string& text, bool relocating) {
   if (text.size() > size_t(INT32_MAX)) return kObjectTooLarge;
   // The executor prints a compilation error itself.
-  int status = exec_command_line(*ctx, text.data(), int32_t(text.size()), 0);
-  // 500 hands control back between slices: go on until the code ends.
-  while (status == kSliceEnded) {
-    if (relocating) TN_TRY(relocate(block, size, ctx));
-    status = interp_run(*ctx, relocating ? 1 : 0);
+  const int status = exec_command_line(*ctx, text.data(), int32_t(text.size()), 0);
+  return drive(block, size, ctx, status, relocating);
+}
+
+// While a run is suspended for debugging, the next line of the script runs as
+// a command line in the suspended context (dbcont, dbstep and dbquit take the
+// run on); once the lines are used up, dbquit ends it.
+int run_debug_lines(Block* block, uint32_t size, EngineContext** ctx, const std::string& lines, int status,
+                    bool relocating) {
+  static const std::string kQuit = "dbquit";
+  size_t at = 0;
+  bool quit_sent = false;
+  while (status == kDebugSuspend || frame_pending_step_present(*ctx)) {
+    std::string line;
+    if (at < lines.size()) {
+      size_t end = lines.find('\n', at);
+      if (end == std::string::npos) end = lines.size();
+      line = lines.substr(at, end - at);
+      at = end + 1;
+    } else if (!quit_sent) {
+      line = kQuit;
+      quit_sent = true;
+    } else {
+      break;
+    }
+    err_state_clear(*ctx);
+    status = run_text(block, size, ctx, line, relocating);
   }
   return status;
+}
+
+// The functions that the script defines belong to the command line's library;
+// its source, for the debugger's listings and stop lines, is the script.
+constexpr char kCliLibraryName[] = "_cli";
+const std::string* g_script = nullptr;
+
+int script_source(EngineContext*, const char* name, const char*, uint32_t, char* buffer, int32_t capacity,
+                  int32_t* length, int32_t* first_line, uint8_t* found, uintptr_t) {
+  if (!g_script || !name || std::strcmp(name, kCliLibraryName) != 0) return kFileNotFound;
+  if (g_script->size() > size_t(capacity)) return kDataStackOverflow;
+  std::memcpy(buffer, g_script->data(), g_script->size());
+  *length = int32_t(g_script->size());
+  *first_line = 1;
+  *found = 1;
+  return kOk;
+}
+
+BuiltinEntry g_script_rows[2];
+
+int register_script_source(EngineContext* ctx, const std::string* script) {
+  g_script = script;
+  g_script_rows[0] = builtin_hook("+readlib");
+  g_script_rows[0].fn = builtin_fn_from(script_source);
+  g_script_rows[1] = builtin_end_row();
+  // Appended: the rows registered before keep their opcodes.
+  return engine_register_builtin_table(ctx, g_script_rows, 0);
 }
 
 // The overflows of the block's areas (stacks, heap, code): a larger block
@@ -131,6 +203,7 @@ int main(int argc, char** argv) {
   long megabytes = kDefaultBlockMegabytes;
   const char* expression = nullptr;
   const char* path = nullptr;
+  const char* debug_lines = nullptr;
   bool relocating = false;
   bool own_linalg = false;
   for (int i = 1; i < argc; ++i) {
@@ -145,6 +218,8 @@ int main(int argc, char** argv) {
       relocating = true;
     } else if (arg == "-e" && i + 1 < argc) {
       expression = argv[++i];
+    } else if (arg == "-d" && i + 1 < argc) {
+      debug_lines = argv[++i];
     } else if (arg == "-E") {
       own_linalg = true;
     } else if (arg == "-h" || arg == "--help") {
@@ -188,8 +263,18 @@ int main(int argc, char** argv) {
   if (level >= 0) compile_set_optimisation(ctx, int(level), 0);
   // Text is written and read as UTF-8, as the host does.
   engine_set_charset(ctx, 'u');
+  // The clock state lives outside the block, which may move.
+  static uint64_t clock_state = 0;
+  engine_set_callbacks(ctx, posix_clock_callback, &clock_state, kPosixClockStateBytes);
+  posix_clock_callback(&clock_state, 0, 1);
+  if (interrupt_poll_install()) engine_set_option_pair(ctx, interrupt_poll, nullptr);
+  if (register_script_source(ctx, &text) != kOk) {
+    std::fprintf(stderr, "zvr: engine start-up failed\n");
+    return kExitError;
+  }
 
   status = run_text(&block, size, &ctx, text, relocating);
+  if (debug_lines) status = run_debug_lines(&block, size, &ctx, debug_lines, status, relocating);
   std::fflush(stdout);
   if (cured_by_larger_block(status))
     std::fprintf(stderr, "zvr: the engine's block of %ld MB is full; -m MEGABYTES gives a larger one\n", megabytes);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/core/calls.h"
+#include "engine/core/debug_state.h"
 #include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
@@ -386,7 +387,7 @@ namespace {
 
 int compile_command_line(EngineContext* c, const char* text, int32_t length) {
   const uint32_t flags = kCompileKeepNames | kCompileAnsConvention;
-  if (c->status_word == kDebugSuspend) {
+  if (c->status_word == kDebugSuspend || frame_pending_step_present(c)) {
     bool empty = true;
     for (int32_t i = 0; i < length && empty; ++i) empty = text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
                                                           text[i] == '\r';
@@ -394,6 +395,9 @@ int compile_command_line(EngineContext* c, const char* text, int32_t length) {
       text = kDbstep;
       length = int32_t(sizeof kDbstep) - 1;
     }
+    // The suspended frame keeps its position: the command is entered from the
+    // host, and its end returns to the host, not into the suspended code.
+    c->pos.kind = kAreaNone;
     return compile_block(c, text, length, flags, -1, nullptr, false);
   }
   int32_t cli = 0;

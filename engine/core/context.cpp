@@ -269,6 +269,15 @@ void engine_reset_runtime(EngineContext* c) {
   c->data_top = 0;
   c->bp_count = 0;
   c->interrupt_debug = 0;
+  c->pending_debug = 0;
+  c->status_word = 0;
+  // Task records and the semaphore table are heap blocks that the sweep below
+  // frees: the main context goes on alone, with no task and no semaphore.
+  c->task_current = 0;
+  c->task_first = 0;
+  c->yield_request = 0;
+  c->sem_table[0] = 0;
+  c->sem_table[1] = 0;
   // The sweep below frees every unmarked heap block, the error texts with them.
   c->err_pending_text = -1;
   c->err_last_text = -1;

@@ -10,6 +10,7 @@
 #include "engine/core/calls.h"
 #include "engine/core/code_position.h"
 #include "engine/core/containers.h"
+#include "engine/core/debug_state.h"
 #include "engine/core/heap.h"
 #include "engine/core/lib_calls.h"
 #include "engine/core/opcodes.h"
@@ -425,14 +426,22 @@ int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint1
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
                int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
                int function_value, int argless, int completion) {
-  if (!function_value && !argless && header) {
-    const int status = push_plain_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, completion);
-    if (status != kNotPlain) return status;
+  int status = kNotPlain;
+  if (!function_value && !argless && header)
+    status = push_plain_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, completion);
+  if (status != kNotPlain) {
+  } else if (!function_value || !header || nargin < 0 || !(header[kHdrFlags] & kHdrCaptures)) {
+    status = push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, function_value, argless,
+                        completion);
+  } else {
+    status = push_capturing_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, argless,
+                                  completion);
   }
-  if (!function_value || !header || nargin < 0 || !(header[kHdrFlags] & kHdrCaptures))
-    return push_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, function_value, argless,
-                      completion);
-  return push_capturing_frame(ctx, caller, header, function_id, caller_word, nargout, nargin, argless, completion);
+  // A breakpoint at the function's entry stops at its first line (code blocks,
+  // which have no header, run in their caller's function but are not entered).
+  if (__builtin_expect(ctx->bp_count > 0, 0) && status == kOk && header && dbg_entry_breakpoint(ctx, function_id))
+    frame_words(ctx, ctx->frame)[kFwStepMode] = kStepStopAtNext;
+  return status;
 }
 
 namespace {

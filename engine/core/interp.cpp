@@ -26,6 +26,7 @@
 #include "engine/core/complex_scalar.h"
 #include "engine/core/control_flow.h"
 #include "engine/core/convert.h"
+#include "engine/core/debug_state.h"
 #include "engine/core/errors.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
@@ -48,8 +49,6 @@ using namespace interp_steps;
 constexpr double kPi = 3.141592653589793;
 constexpr double kGoldenRatio = 1.618033988749895;
 constexpr int32_t kNoLocation = -1;
-constexpr int32_t kEchoAll = -2;
-constexpr int32_t kEchoTargetWord = 2;  // of the context's debugger words
 constexpr uint16_t kFirstNegativeOpcode = 0x8000;
 
 
@@ -242,7 +241,7 @@ int interp_run(EngineContext* ctx, int slice) {
 // After a fast path: straight to the next opcode unless tasks or events wait.
 #define NEXT_FAST()                                                \
   do {                                                             \
-    if (__builtin_expect(!quiet, 0)) goto tail;                    \
+    if (__builtin_expect(!quiet, 0)) goto tick;                    \
     DISPATCH();                                                    \
   } while (0)
 #define LOCAL_SLOT(k)                                              \
@@ -305,16 +304,7 @@ int interp_run(EngineContext* ctx, int slice) {
 tail:
   slots_known = false;
   may_overload = true;
-  if (ctx->task_first != 0 && slice_used(ctx)) {
-    SAVE_POS();
-    CodePosition p = ctx->pos;
-    if (tasks.yield(ctx, &p)) {
-      status = kOk;
-      goto end_run;
-    }
-    ctx->pos = p;
-    RELOAD();
-  }
+  if (ctx->task_first != 0 && slice_used(ctx)) goto slice_over;
 top:
   if (ctx->free_at_run > 0) {
     heap_free(ctx, ctx->free_at_run);
@@ -339,6 +329,30 @@ top:
   }
   BASES();
   DISPATCH();
+
+// A fast instruction while tasks exist: only the slice is measured; the
+// bookkeeping at `top` waits for the end of the slice or a posted event
+// (a fast instruction changes no frame, so the workspace's slots stay valid).
+tick:
+  if (ctx->event_count != 0) goto tail;
+  TN_ASSERT(ctx->task_first != 0);
+  if (!slice_used(ctx)) DISPATCH();
+  slots_known = false;
+  may_overload = true;
+  goto slice_over;
+
+// The slice is used up: the next task runs, or this code goes on.
+slice_over: {
+  SAVE_POS();
+  CodePosition p = ctx->pos;
+  if (tasks.yield(ctx, &p)) {
+    status = kOk;
+    goto end_run;
+  }
+  ctx->pos = p;
+  RELOAD();
+  goto top;
+}
 
 // --- Constants: real scalars pushed inline --------------------------------------------
 op_nop:
@@ -1112,9 +1126,11 @@ handle_status:
       pc = insn + (*insn >= kFirstLibraryOpcode ? kLibraryCallWords : insn_length(insn));
       goto yield_task;
     case kWaitInput:
+      // A task keeps its position and waits, as it does for kWaitRetry; the
+      // main context takes over and the run still ends with kWaitInput.
       pc = insn;
       SAVE_POS();
-      if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+      if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
       goto end_run;
     case kWaitRetry:
       pc = insn;
@@ -1180,6 +1196,7 @@ suspend:
     w[kFwSuspendOffset] = ctx->pos.offset;
   }
   if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+  ctx->status_word = kDebugSuspend;
   status = kDebugSuspend;
   goto end_run;
 

@@ -214,7 +214,13 @@ void task_switch(EngineContext* ctx, int32_t task) {
     if (ctx->task_first == 0) return;
     task = choose_next(ctx);
   }
-  if (task == ctx->task_current) return;
+  if (task == ctx->task_current) {
+    // The same task goes on with a fresh slice; otherwise the slice stays used
+    // up and every later instruction would ask the scheduler again.
+    if (task == 0) ctx->time_used = 0;
+    else set_rd(ctx, task, kTwSliceUsed, 0);
+    return;
+  }
   save_current(ctx);
   load_task(ctx, task);
 }

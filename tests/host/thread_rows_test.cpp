@@ -9,6 +9,7 @@
 #include "engine/core/events.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/heap.h"
+#include "engine/lib/builtin_tables.h"
 #include "engine/lib/clock_source.h"
 #include "engine/lib/tasks.h"
 #include "host/builtin_table_host.h"
@@ -337,6 +338,68 @@ TEST_F(TaskTest, PostedItemListsCallTheirFunction) {
   EXPECT_EQ(s.value("g"), "double 1x1 [42]");
   EXPECT_EQ(s.c->desc_top, desc);
   EXPECT_EQ(s.c->frame, frame);
+}
+
+
+// A row that waits for console input until the test says it has come.
+bool g_input_ready = false;
+int bi_wait_input(EngineContext* c, int, int, uintptr_t) {
+  if (!g_input_ready) return kWaitInput;
+  return stk_push_real(c, 42);
+}
+const BuiltinEntry kInputRows[] = {builtin_row("waitinput", 0, 0, 1, 1, 0, 0, bi_wait_input), builtin_end_row()};
+
+// A task that meets kWaitInput keeps its position; the main context takes
+// over and the run ends with kWaitInput. Once input is there the task reads it.
+TEST_F(TaskTest, TaskWaitingForInputKeepsItsPosition) {
+  g_input_ready = false;
+  ASSERT_EQ(engine_register_builtin_table(s.c, kInputRows, 1), kOk);
+  ASSERT_EQ(s.run("function reader()\n  global got\n  got = waitinput();\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global got; got = 0; threadnew(@reader);\n"), kOk);
+  EXPECT_EQ(drain(), kWaitInput);
+  EXPECT_EQ(s.c->task_current, 0);
+  EXPECT_EQ(tasks(), 1);
+  EXPECT_EQ(drain(), kWaitInput);  // asks again, still there
+  EXPECT_EQ(tasks(), 1);
+  g_input_ready = true;
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.value("got"), "double 1x1 [42]");
+}
+
+// A reset with tasks, semaphores and a lock alive: the sweep frees their
+// blocks, and the engine goes on with none, able to make new ones.
+TEST_F(TaskTest, ResetWithTasksAliveForgetsThem) {
+  ASSERT_EQ(s.run(kWorker), kOk);
+  ASSERT_EQ(s.run("function sleeper()\n  threadsleep(100);\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("global trace; trace = []; threadnew(@sleeper); threadnew(@sleeper); a = semaphorenew();\n"), kOk);
+  for (int i = 0; i < 3; ++i) interp_run(s.c, 0);
+  ASSERT_EQ(tasks(), 2);
+  engine_reset(s.c);
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.c->task_current, 0);
+  EXPECT_EQ(s.value("semaphorenew()"), "double 1x1 [1]");
+  ASSERT_EQ(s.run("global trace; trace = []; threadnew(@w, threadset(), 4, 2);\n"), kOk);
+  EXPECT_EQ(drain(), kOk);
+  EXPECT_EQ(s.value("trace"), "double 1x2 [4 4]");
+  EXPECT_TRUE(s.clean());
+}
+
+// Passing over a sleeping task gives the main code a fresh slice: the
+// scheduler runs once a slice (the sleeper's accumulator gains its priority
+// each time), not after every instruction once the first slice is used up.
+TEST_F(TaskTest, PassingOverASleeperStartsAFreshSlice) {
+  ASSERT_EQ(s.run("function sleeper()\n  threadsleep(100);\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("id = threadnew(@sleeper);\n"), kOk);
+  for (int i = 0; i < 3; ++i) interp_run(s.c, 0);
+  g_step = 0.01;  // a lap per instruction: a slice of 0.05 s is five instructions
+  const double start = g_now;
+  ASSERT_EQ(s.run("for k = 1:1000\n  x = k;\nend\n"), kOk);
+  g_step = 0;
+  const double slices = (g_now - start) / 0.05;
+  const double rounds = double(record_word(1, 32)) / double(record_word(1, kPriorityWord));
+  EXPECT_GT(rounds, slices / 2);
+  EXPECT_LT(rounds, slices * 1.5);
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 # end with exit status 1 (an uncaught error), any other with 0, unless
 # NAME.status holds the expected status (output on fd 2 without an error).
 # Standard input is NAME.in when there is such a file, else empty. Further
-# arguments go to zvr (-E, and --relocate in the sanitizer build).
+# arguments go to zvr (-E, and --relocate in the sanitizer build). With a
+# NAME.dbg file, its lines are zvr's debugger commands (-d).
 # Usage: run_script.sh ZVR SCRIPT LEVEL [ZVR OPTION...]
 set -u
 zvr=$1 script=$2 level=$3
@@ -17,7 +18,9 @@ trap 'rm -f "$out" "$err"' EXIT
 cd "$(dirname "$script")" || exit 2
 input=/dev/null
 [ -f "$base.in" ] && input=$base.in
-"$zvr" -O "$level" "$@" "$(basename "$script")" <"$input" >"$out" 2>"$err"
+debug=()
+[ -f "$base.dbg" ] && debug=(-d "$(cat "$base.dbg")")
+"$zvr" -O "$level" "$@" "${debug[@]}" "$(basename "$script")" <"$input" >"$out" 2>"$err"
 status=$?
 
 expected_status=0
