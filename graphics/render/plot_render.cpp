@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "graphics/render/render_axes.h"
 #include "graphics/render/render_internal.h"
 
 namespace {
@@ -177,6 +178,7 @@ void closing_bracket(RenderState* st) {
   const Subplot* s = st->s;
   const GraphicsDriver* d = st->drv;
   if (d->clip_begin) d->clip_begin(s->rectLeft, s->rectRight, s->rectTop, s->rectBottom, st->ctx);
+  if (st->framed && !st->is3d) axes_render(s, &st->axes_style, d, st->ctx);
   const uint32_t options = s->optionFlags;
   const int32_t title_len = int32_t(strnlen(s->title, sizeof s->title));
   if ((options & kOptTitle) == kOptTitle && title_len > 0 && d->draw_text)
@@ -243,6 +245,11 @@ bool plotlist_render(const RenderRequest* q) {
     if (d->fill_rect)
       d->fill_rect(s->frameLeft, s->frameTop, s->frameRight, s->frameBottom,
                    st.framed && !st.is3d ? kFillKindWhite : kFillKindBackground, st.ctx);
+    if (st.framed && !st.is3d) {
+      // Grids lie behind the records; the axes are drawn over them at the end.
+      grid_render(s, &st.frame_style, d, st.ctx);
+      polar_grid_render(s, &st.frame_style, d, st.ctx);
+    }
   }
   prescan(&st, start);
   double h = 0.0;
