@@ -83,6 +83,13 @@ int barh_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
                      [&](Subplot* s, CommandList l) { return plot_cmd_bar(ctx, nargin, s, l, true); });
 }
 
+// firstrun: the instance's figure-only byte, false without an instance.
+int firstrun_builtin(EngineContext* ctx, int, int, uintptr_t data) {
+  CallContext* call = reinterpret_cast<CallContext*>(data);
+  const InstanceRec* rec = call && call->block ? inst_find_by_id(call->block, call->instance_id) : nullptr;
+  return stk_push_logical_scalar(ctx, rec && rec->figure_only ? 1 : 0);
+}
+
 }  // namespace
 
 int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
@@ -108,6 +115,7 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "area", area_builtin, 0},
       {kGraphicsSection, "bar", bar_builtin, 0},
       {kGraphicsSection, "barh", barh_builtin, 0},
+      {kGraphicsSection, "firstrun", firstrun_builtin, 0},
   };
   return builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0]));
 }

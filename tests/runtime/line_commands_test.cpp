@@ -216,3 +216,23 @@ TEST_F(Commands, CirclesWidenTheLimitsByTheirSquares) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Commands, WithoutACurrentSubplotNothingIsWritten) {
+  host.block->h.build.subplot = -1;
+  EXPECT_EQ(run("plot(1:3);\n"), kBadContext);
+  EXPECT_EQ(run("circle(0, 0, 1);\n"), kBadContext);
+  EXPECT_EQ(used(), 0);
+}
+
+TEST_F(Commands, FirstrunIsTheFigureOnlyByte) {
+  ASSERT_EQ(run("a = firstrun;\n"), kOk);
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  rec->figure_only = 1;
+  EXPECT_EQ(run("if ~firstrun, error('x'); end\n"), kOk);
+  rec->figure_only = 0;
+  EXPECT_EQ(run("if firstrun, error('x'); end\n"), kOk);
+}
+
+}  // namespace

@@ -6,6 +6,10 @@
 #include <string>
 
 #include "graphics/render/legend_box.h"
+#include "graphics/render/plot_render.h"
+
+#include <cstring>
+#include <vector>
 #include "support/plot_list_builder.h"
 #include "support/recording_driver.h"
 
@@ -84,6 +88,32 @@ TEST_F(Legend, SamplesByStyle) {
   EXPECT_NE(log.find("polyline 2 style=0x31/"), std::string::npos);  // fill with thick: a line sample
   EXPECT_NE(log.find("polyline 1 style=0x1c0/0,0,255"), std::string::npos);  // a marker
   EXPECT_NE(log.find("\"c\""), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The interpreter draws a legend record only while the legend option is on.
+TEST_F(Legend, DrawnByTheInterpreterWithTheOption) {
+  plotlists::ListBuilder b;
+  double text = 0;
+  std::memcpy(&text, "abc", 3);
+  b.open(0).recv(kCodeLegend, 0, 0, {0, 1, 3, 0x20 | 1, 0, text});
+  std::vector<double> scratch(64);
+  auto draw = [&] {
+    int32_t start = 0;
+    RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, &start,
+                    nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &rec.table, &rec.context};
+    plotlist_render(&q);
+    return rec.take();
+  };
+  s.optionFlags &= ~0x200FFu;
+  EXPECT_EQ(draw().find("\"abc\""), std::string::npos);
+  s.optionFlags |= 0x20000u;
+  const std::string log = draw();
+  EXPECT_NE(log.find("polyline 5 style=0x27/"), std::string::npos) << log;  // the fill style behind
+  EXPECT_NE(log.find("\"abc\""), std::string::npos);
 }
 
 }  // namespace
