@@ -236,3 +236,27 @@ TEST_F(Commands, FirstrunIsTheFigureOnlyByte) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Commands, SubplotSelectsTheCellAndSetsTheGrid) {
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  for (const char* code : {"subplot(221);\n", "subplot('221');\n", "subplot(2, 2, 1);\n"}) {
+    used() = 0;
+    ASSERT_EQ(run(code), kOk) << code;
+    rec = inst_find_by_id(host.block, 0);
+    EXPECT_EQ(rec->rows, 2) << code;
+    EXPECT_EQ(rec->cols, 2) << code;
+    EXPECT_EQ(host.block->h.build.subplot, 0) << code;
+    EXPECT_EQ(list(), (Doubles{kCodeOpenObject, -1, -1, 0, 0, 1, 0})) << code;
+  }
+  ASSERT_EQ(run("subplot(224); plot(1:2);\n"), kOk);
+  EXPECT_EQ(host.block->h.build.subplot, 3);
+  const std::pair<const char*, int> bad[] = {
+      {"subplot(511);\n", kBadArgument}, {"subplot(225);\n", kBadArgument}, {"subplot('2x1');\n", kBadArgument},
+      {"subplot(100);\n", kBadArgument}, {"subplot(1, 2);\n", kTooManyInputs}, {"subplot(2, 2, 5);\n", kBadArgument},
+  };
+  for (auto [code, status] : bad) EXPECT_EQ(run(code), status) << code;
+}
+
+}  // namespace
