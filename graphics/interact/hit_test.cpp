@@ -11,6 +11,7 @@
 
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/render/legend_box.h"
+#include "numlib/control/tf_eval.h"
 
 namespace {
 
@@ -20,6 +21,8 @@ constexpr uint32_t kOptFramed = 0x8000;
 constexpr int32_t kMaxHitCount = 1 << 28;
 constexpr double kBarHorizontal = 1, kBarBases = 2;
 constexpr int32_t kImageHead = 7;
+// Frequency-response records of a transfer function.
+enum : int32_t { kCodeMagnitude = 19, kCodePhase = 20, kCodeDiscreteMagnitude = 23, kCodeDiscretePhase = 24 };
 
 struct Hit {
   const Subplot* s;
@@ -187,6 +190,32 @@ void hit_region(Hit* h, const PlotRecord& rec) {
   h->level = 2;
 }
 
+// Codes 19, 20 (s = i x) and 23, 24 (z = e^{i x T}): the response at the
+// pointer's x, magnitude (19, 23) or phase (20, 24), against the pointer's y.
+void hit_response(Hit* h, const PlotRecord& rec) {
+  if (h->level == 0 || !(h->st->flags & kManipX)) return;
+  const bool discrete = rec.code_int >= kCodeDiscreteMagnitude;
+  const int32_t at = discrete ? 1 : 0;
+  int32_t dn, dd;
+  if (!record_count(rec, at, kMaxHitCount, &dn) || !record_count(rec, at + 1, kMaxHitCount, &dd)) return;
+  if (at + 2 + int64_t(dn) + 1 + dd + 1 > rec.n) return;
+  const double x = h->st->x;
+  double re = 0.0, im = x;
+  if (discrete) re = std::cos(x * rec.data[0]), im = std::sin(x * rec.data[0]);
+  const double* num = rec.data + at + 2;
+  double hr, hi;
+  tf_eval_at_complex(num, dn, num + dn + 1, dd, re, im, &hr, &hi);
+  const bool magnitude = rec.code_int == kCodeMagnitude || rec.code_int == kCodeDiscreteMagnitude;
+  const double v = magnitude ? std::hypot(hr, hi) : std::atan2(hi, hr);
+  double qx, qy;
+  to_pixel(h->s, x, v, nullptr, &qx, &qy);
+  const double d = std::fabs(h->py - qy);
+  if (!(d < h->tol) || !(d < h->best)) return;
+  set_hit(h, rec, kManipElementHit, x, v);
+  h->level = 1;
+  h->best = d;
+}
+
 // Code 58: the legend box, when the legend is on. True when grabbed.
 bool hit_legend(Hit* h, const PlotRecord& rec, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
   if (!(h->s->optionFlags & kOptLegendOn) || rec.n < 3) return false;
@@ -279,6 +308,12 @@ bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start
         break;
       case kCodeActiveRegion:
         hit_region(&h, rec);
+        break;
+      case kCodeMagnitude:
+      case kCodePhase:
+      case kCodeDiscreteMagnitude:
+      case kCodeDiscretePhase:
+        hit_response(&h, rec);
         break;
       default:
         break;

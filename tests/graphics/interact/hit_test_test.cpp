@@ -71,6 +71,13 @@ TEST_F(HitTest, PriorityRules) {
       {"a count beyond the record is not hit", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {9, 50, 50}, 1); }, -1, -1},
       {"a bar by its end", [](ListBuilder& b) { b.rec(kCodeBars, 0, 0, {0, 10, 1, 50, 55}, 7); }, 7, 1},
       {"beside the bar", [](ListBuilder& b) { b.rec(kCodeBars, 0, 0, {0, 10, 1, 70, 50}, 7); }, -1, -1},
+      // |100 / (s + 1)| at s = 50i is 100 / sqrt(2501) = 2: pointer y 50 is 48 pixels off.
+      {"a response away from its curve", [](ListBuilder& b) { b.rec(19, 0, 0, {0, 1, 100, 1, 1}, 8); }, -1, -1},
+      // |2500 / (s + 1)| at 50i is 49.99: within a pixel.
+      {"a response at its curve", [](ListBuilder& b) { b.rec(19, 0, 0, {0, 1, 2500, 1, 1}, 8); }, 8, -1},
+      {"a discrete response at its curve", [](ListBuilder& b) { b.rec(23, 0, 0, {0, 0, 0, 50, 1}, 9); }, 9, -1},
+      {"a polyline beats a response",
+       [](ListBuilder& b) { b.rec(19, 0, 0, {0, 1, 2500, 1, 1}, 8).rec(kCodePolyline, 0, 0, {1, 55, 50}, 1); }, 1, 1},
   };
   for (const Case& c : cases) {
     ListBuilder b;
