@@ -260,3 +260,18 @@ TEST_F(Commands, SubplotSelectsTheCellAndSetsTheGrid) {
 }
 
 }  // namespace
+
+namespace {
+
+// Rows bound here hold their bodies; rows of commands not built yet keep
+// their placeholder.
+TEST_F(Commands, BoundRowsAndPlaceholders) {
+  for (const char* code : {"plot(1);\n", "plot3(1, 2, 3);\n", "polar(1, 1);\n", "area(1);\n", "line([1 1], 1);\n",
+                           "line3([1 1 1], 1);\n", "circle(0, 0, 1);\n", "activeregion(0, 1, 0, 1, 1);\n",
+                           "bar(1);\n", "barh(1);\n", "scale([0 1]);\n", "subplot(111);\n", "a = firstrun;\n"})
+    EXPECT_EQ(run(code), kOk) << code;
+  for (const char* code : {"fplot(@sin);\n", "text(0, 0, 'a');\n", "legend('a');\n", "a = _x;\n"})
+    EXPECT_EQ(run(code), kNotSupported) << code;
+}
+
+}  // namespace
