@@ -3,25 +3,163 @@
 // being built, and a success marks the layout as changed.
 #include "runtime/graphics_builtins.h"
 
+#include <cmath>
+
 #include "engine/core/status.h"
+#include "runtime/layout.h"
+#include "engine/core/value_stack.h"
 #include "engine/lib/builtin_tables.h"
+#include "graphics/commands/line_commands.h"
+#include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
 #include "runtime/instances.h"
 
 namespace {
 constexpr char kGraphicsSection[] = "!Tarnivel";
-}  // namespace
+constexpr int32_t kMaxSubplotGrid = 4;
 
-int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+// The current subplot and the list under construction, or kBadContext.
+int current_target(uintptr_t data, CallContext** call_out, Subplot** s, CommandList* list) {
   CallContext* call = reinterpret_cast<CallContext*>(data);
   if (!call || !call->block) return kBadContext;
   RuntimeBlock* b = call->block;
   const int32_t k = b->h.build.subplot;
   InstanceRec* rec = k >= 0 && k < kMaxSubplots ? inst_find_by_id(b, call->instance_id) : nullptr;
   if (!rec || b->h.build.key != call->instance_id) return kBadContext;
-  double* list = plotstore_data(rt_plot_store(b)) + b->h.build.start;
-  TN_TRY(scale_body(ctx, nargin, nargout, &rec->subplots[k], list, b->h.build.capacity, &b->h.build.used));
+  *call_out = call;
+  *s = &rec->subplots[k];
+  *list = CommandList{plotstore_data(rt_plot_store(b)) + b->h.build.start, b->h.build.capacity, &b->h.build.used};
+  return kOk;
+}
+
+// A command without results: runs the body on the current subplot.
+template <class Body>
+int run_command(EngineContext* ctx, int nargout, uintptr_t data, Body body) {
+  CallContext* call = nullptr;
+  Subplot* s = nullptr;
+  CommandList list{};
+  TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(body(s, list));
+  call->status |= kCallLayoutChanged;
+  if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
+  return kOk;
+}
+
+int plot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_plot(ctx, nargin, s, l, false, true); });
+}
+int plot3_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_plot(ctx, nargin, s, l, true, true); });
+}
+int polar_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_polar(ctx, nargin, s, l); });
+}
+int line_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_line(ctx, nargin, s, l, false); });
+}
+int line3_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_line(ctx, nargin, s, l, true); });
+}
+int circle_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_circle(ctx, nargin, s, l); });
+}
+int activeregion_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_activeregion(ctx, nargin, s, l); });
+}
+
+int area_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_area(ctx, nargin, s, l, true); });
+}
+int bar_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_bar(ctx, nargin, s, l, false); });
+}
+int barh_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_bar(ctx, nargin, s, l, true); });
+}
+
+// firstrun: the instance's figure-only byte, false without an instance.
+int firstrun_builtin(EngineContext* ctx, int, int, uintptr_t data) {
+  CallContext* call = reinterpret_cast<CallContext*>(data);
+  const InstanceRec* rec = call && call->block ? inst_find_by_id(call->block, call->instance_id) : nullptr;
+  return stk_push_logical_scalar(ctx, rec && rec->figure_only ? 1 : 0);
+}
+
+// The grid and cell of subplot's arguments: (rows, cols, index), a number
+// 111..999 or a string of three digits 1..9.
+int subplot_cell(EngineContext* ctx, int nargin, int32_t* r, int32_t* c, int32_t* k) {
+  if (nargin == 2) return kTooManyInputs;
+  if (nargin == 3) {
+    double v[3];
+    for (int i = 0; i < 3; ++i) TN_TRY(stk_get_real_scalar(ctx, 2 - i, &v[i]));
+    for (double x : v)
+      if (!(x >= 0 && x <= kMaxSubplotGrid * kMaxSubplotGrid) || x != std::floor(x)) return kBadArgument;
+    *r = int32_t(v[0]), *c = int32_t(v[1]), *k = int32_t(v[2]);
+    return kOk;
+  }
+  int32_t digits[3];
+  if (stk_is_char(ctx, 0)) {
+    char text[4];
+    int32_t len = 0;
+    if (stk_get_string_buf(ctx, 0, text, sizeof text, &len) != kOk || len != 3) return kBadArgument;
+    for (int i = 0; i < 3; ++i) {
+      if (text[i] < '1' || text[i] > '9') return kBadArgument;
+      digits[i] = text[i] - '0';
+    }
+  } else {
+    double v;
+    if (stk_get_real_scalar(ctx, 0, &v) != kOk || !(v >= 111 && v <= 999) || v != std::floor(v)) return kBadArgument;
+    const int32_t n = int32_t(v);
+    digits[0] = n / 100, digits[1] = n / 10 % 10, digits[2] = n % 10;
+  }
+  *r = digits[0], *c = digits[1], *k = digits[2];
+  return kOk;
+}
+
+// subplot: selects (and when it changes, sets) the grid and opens the
+// cell's object in the list under construction.
+int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = nullptr;
+  Subplot* s = nullptr;
+  CommandList list{};
+  TN_TRY(current_target(data, &call, &s, &list));
+  int32_t r, c, k;
+  TN_TRY(subplot_cell(ctx, nargin, &r, &c, &k));
+  if (r < 1 || r > kMaxSubplotGrid || c < 1 || c > kMaxSubplotGrid || k < 1 || k > r * c) return kBadArgument;
+  RuntimeBlock* b = call->block;
+  InstanceRec* rec = inst_find_by_id(b, call->instance_id);
+  if (rec->rows != r || rec->cols != c || rec->free_layout) {
+    TN_TRY(inst_set_grid(b, call->instance_id, r, c));
+    rec = inst_find_by_id(b, call->instance_id);
+    for (Subplot& each : rec->subplots) subplot_init_defaults(&each);
+    b->h.build.used = 0;
+    call->status |= kCallLayoutChanged;
+  }
+  if (!plotlist_open_object(list.data, list.capacity, list.used, k - 1)) return kPlotOverflow;
+  b->h.build.subplot = k - 1;
+  for (int i = 0; i < nargin; ++i) stk_drop(ctx);
+  if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
+  return kOk;
+}
+
+}  // namespace
+
+int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = nullptr;
+  Subplot* s = nullptr;
+  CommandList list{};
+  TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(scale_body(ctx, nargin, nargout, s, list.data, list.capacity, list.used));
   call->status |= kCallLayoutChanged;
   return kOk;
 }
@@ -29,6 +167,18 @@ int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_
 int rt_graphics_builtins_bind() {
   static const BuiltinBinding bindings[] = {
       {kGraphicsSection, "scale", graphics_scale_builtin, 0},
+      {kGraphicsSection, "plot", plot_builtin, 0},
+      {kGraphicsSection, "plot3", plot3_builtin, 0},
+      {kGraphicsSection, "polar", polar_builtin, 0},
+      {kGraphicsSection, "line", line_builtin, 0},
+      {kGraphicsSection, "line3", line3_builtin, 0},
+      {kGraphicsSection, "circle", circle_builtin, 0},
+      {kGraphicsSection, "activeregion", activeregion_builtin, 0},
+      {kGraphicsSection, "area", area_builtin, 0},
+      {kGraphicsSection, "bar", bar_builtin, 0},
+      {kGraphicsSection, "barh", barh_builtin, 0},
+      {kGraphicsSection, "firstrun", firstrun_builtin, 0},
+      {kGraphicsSection, "subplot", subplot_builtin, 0},
   };
-  return builtin_table_bind(g_builtin_table_engine, bindings, 1);
+  return builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0]));
 }

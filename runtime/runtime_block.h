@@ -10,7 +10,7 @@
 
 #include "engine/core/context.h"
 #include "graphics/plotlist/style_spec.h"
-#include "runtime/manip_state.h"
+#include "graphics/interact/manip_state.h"
 
 struct RuntimeBlock;
 struct GraphicsDriver;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "graphics/render/legend_box.h"
+#include "graphics/render/render_axes.h"
 #include "graphics/render/render_internal.h"
 
 namespace {
@@ -30,6 +32,7 @@ enum : int32_t {
   kTextFieldColumnField = 4,  // record index 10
 };
 constexpr int32_t kMaxTextBytes = 1 << 30;
+constexpr uint32_t kOptLegendShown = 0x20000;
 
 // Text bytes of a record: `count` bytes starting at data double `first`,
 // when they lie inside the record.
@@ -134,6 +137,20 @@ StyleSpec effective_style(const RenderState* st, const PlotRecord& rec) {
   return style;
 }
 
+// Code 58 {0, k, L, k style pairs, L text bytes}: drawn when the legend
+// option is on, back in the fill style, framed in the axes style.
+void draw_legend(RenderState* st, const PlotRecord& rec) {
+  if (!(st->s->optionFlags & kOptLegendShown) || rec.n < 3) return;
+  int32_t k, len;
+  if (!record_count(rec, 1, kMaxTextBytes, &k) || !record_count(rec, 2, kMaxTextBytes, &len)) return;
+  const int64_t text_at = 3 + int64_t(2) * k;
+  if (text_at > rec.n) return;
+  const char* text = record_text(rec, int32_t(text_at), len);
+  if (!text) return;
+  const bool framed = (st->s->optionFlags & kOptFrame) != 0;
+  legend_render(st->s, k, len, text, rec.data + 3, framed, &st->axes_style, &st->fill_style, st->drv, st->ctx);
+}
+
 void draw_record(RenderState* st, const PlotRecord& rec) {
   const int32_t code = rec.code_int;
   if (code == kCodeFont || code == kCodeFontReset) return set_font_record(st, rec);
@@ -168,6 +185,8 @@ void draw_record(RenderState* st, const PlotRecord& rec) {
       return render_image(st, rec);
     case kCodeCells:
       return render_cells(st, rec, style);
+    case kCodeLegend:
+      return draw_legend(st, rec);
     default:
       return;  // not drawn, or drawn by renderers that are not part of this pass
   }
@@ -177,6 +196,7 @@ void closing_bracket(RenderState* st) {
   const Subplot* s = st->s;
   const GraphicsDriver* d = st->drv;
   if (d->clip_begin) d->clip_begin(s->rectLeft, s->rectRight, s->rectTop, s->rectBottom, st->ctx);
+  if (st->framed && !st->is3d) axes_render(s, &st->axes_style, d, st->ctx);
   const uint32_t options = s->optionFlags;
   const int32_t title_len = int32_t(strnlen(s->title, sizeof s->title));
   if ((options & kOptTitle) == kOptTitle && title_len > 0 && d->draw_text)
@@ -243,6 +263,11 @@ bool plotlist_render(const RenderRequest* q) {
     if (d->fill_rect)
       d->fill_rect(s->frameLeft, s->frameTop, s->frameRight, s->frameBottom,
                    st.framed && !st.is3d ? kFillKindWhite : kFillKindBackground, st.ctx);
+    if (st.framed && !st.is3d) {
+      // Grids lie behind the records; the axes are drawn over them at the end.
+      grid_render(s, &st.frame_style, d, st.ctx);
+      polar_grid_render(s, &st.frame_style, d, st.ctx);
+    }
   }
   prescan(&st, start);
   double h = 0.0;

@@ -19,6 +19,12 @@ struct ListBuilder {
     d.insert(d.end(), data);
     return *this;
   }
+  // The same with an object id (hit tests skip id -1).
+  ListBuilder& rec(int32_t code, uint32_t bits, uint32_t colour, std::initializer_list<double> data, double id) {
+    rec(code, bits, colour, data);
+    d[d.size() - data.size() - 5] = id;
+    return *this;
+  }
   ListBuilder& open(int32_t s) { return rec(kCodeOpenObject, 0, 0, {double(s)}); }
   // A record whose data are given as a vector (images, long polylines).
   ListBuilder& recv(int32_t code, uint32_t bits, uint32_t colour, const std::vector<double>& data) {

@@ -20,12 +20,15 @@ struct Render : ::testing::Test {
   Subplot s{};
   std::vector<double> scratch = std::vector<double>(4096, 0.0);
   StyleSpec default_style{0, 0, 0, 0};
+  // Records alone: the frame stays, its axes and grids are switched off.
   void SetUp() override { flat_subplot(&s, 0, 100, 0, 100, 0, 10, 0, 10); }
+  static constexpr uint32_t kAxesBits = 0xFF;
   // Draws the object at *start; returns the log of the records alone (the
   // set-up and closing calls common to every object are dropped).
   std::string draw(ListBuilder& b, int32_t* start = nullptr, bool* more = nullptr) {
     int32_t at = 0;
     if (!start) start = &at;
+    s.optionFlags &= ~kAxesBits;
     RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, start,
                     &default_style, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &rec.table,
                     &rec.context};
@@ -82,6 +85,7 @@ TEST_F(Render, DefaultStyleIsSubstitutedKeepingMarkerKinds) {
 
 TEST_F(Render, ArrowheadsAtBothEnds) {
   rec.table.text_extent = nullptr;  // arrow size 5
+  s.optionFlags &= ~kAxesBits;
   ListBuilder b;
   b.open(0).rec(kCodePolyline, 0x3000, 0, {2, 0, 1, 10, 10});
   int32_t start = 0;

@@ -1,0 +1,44 @@
+// Tick positions of one axis: `axis_ticks` chooses minor, major and label
+// steps for a linear range; `axis_log_tick_lists` chooses factor lists for a
+// logarithmic range. Every walk over ticks is bounded by a step count, so no
+// range (huge, tiny, reversed, NaN) can make a caller loop without end.
+#pragma once
+
+#include <cstdint>
+
+struct AxisTicks {
+  double minorFirst, minorStep;
+  double majorFirst, majorStep;
+  double labelFirst, labelStep;
+};
+
+// Largest number of ticks any loop over one axis visits.
+constexpr int32_t kMaxAxisTicks = 10000;
+
+// lo..hi with the label limit `limit`, the smallest tick step `min_step` and
+// the smallest label step `min_label_step` (all in axis units). Labels are
+// chosen only when `with_labels`. False when the range is degenerate.
+bool axis_ticks(double lo, double hi, double limit, double min_step, double min_label_step, AxisTicks* out,
+                bool with_labels);
+
+// A log list: positive factors ended by a negative value whose magnitude
+// steps to the next decade group. Lists live in static tables.
+struct AxisLogLists {
+  double firstDecade;
+  const double* minor;
+  const double* major;
+  const double* label;
+};
+// Only finite 0 < lo < hi (after ordering) give lists; otherwise the
+// one-per-decade list and false.
+bool axis_log_tick_lists(double lo, double hi, double limit, double min_ratio, double min_label_ratio,
+                         AxisLogLists* out);
+
+// Walks the values of `list` from `first_decade` while below `hi` and calls
+// visit(v, context) for each v with lo <= v <= hi. Bounded by kMaxAxisTicks.
+using AxisTickVisit = void (*)(double v, void* context);
+void axis_log_walk(const double* list, double first_decade, double lo, double hi, AxisTickVisit visit,
+                   void* context);
+
+// The one-per-decade list (used where nothing finer is chosen).
+const double* axis_log_decade_list();

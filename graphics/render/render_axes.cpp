@@ -1,0 +1,405 @@
+// Frames, tick marks, tick labels, axis names and grids of 2-D subplots, and
+// the straight-line, circle and rule helpers. Tick values are in "tick
+// units" (data times the axis scale factor, or decibels on a dB axis); each
+// is turned back into data before it meets the pixel map, so log and dB
+// axes share the linear code. Every loop is bounded by kMaxAxisTicks.
+#include "graphics/render/render_axes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/core/numfmt.h"
+#include "graphics/render/axis_ticks.h"
+
+namespace {
+
+constexpr double kLabelDrop = 0.15;      // labels below the frame, in line heights
+constexpr double kHalf = 0.5;
+constexpr double kXLabelChars = 6.0;     // label spacing of x, in character widths
+constexpr double kYLabelLines = 2.0;     // label spacing of y, in line heights
+constexpr double kZeroLabel = 0.01;      // a label this close to 0, in steps, reads 0
+constexpr int32_t kPolarSpokes = 12;
+constexpr double kSpokeDegrees = 15.0;
+constexpr double kDbPerNeper = 20.0 / 2.302585092994046;  // 20 / ln 10
+constexpr int32_t kLabelPrecision = 5;
+constexpr uint32_t kAlignNameBelowRight = kAlignRight | kAlignBelow;
+constexpr char kDbText[] = "[dB]";
+
+enum class Mode { kLinear, kLog, kDb };
+enum class Which { kMinor, kMajor, kLabel };
+
+struct Axis {
+  const Subplot* s;
+  const StyleSpec* style;
+  const GraphicsDriver* d;
+  GraphicsDriverContext* ctx;
+  bool is_x;
+  Mode mode;
+  double f;                        // scale factor of the axis
+  double lo, hi, limit, s1, s2;    // tick units; s1, s2 steps (ratios on log axes)
+  AxisTicks t;
+  AxisLogLists logs;
+};
+
+void segment(const Axis& a, double x0, double y0, double x1, double y1) {
+  const double x[2] = {x0, x1}, y[2] = {y0, y1};
+  a.d->draw_polyline(x, y, 2, a.style, a.ctx);
+}
+
+double to_data(const Axis& a, double t) { return a.mode == Mode::kDb ? std::pow(10.0, t / 20.0) : t / a.f; }
+
+double to_pixel(const Axis& a, double t) {
+  const double v = to_data(a, t);
+  double p = 0.0;
+  if (a.is_x)
+    subplot_data_to_pixel(a.s, &v, nullptr, nullptr, 1, &p, nullptr, nullptr);
+  else
+    subplot_data_to_pixel(a.s, nullptr, &v, nullptr, 1, nullptr, &p, nullptr);
+  return p;
+}
+
+// Tick marks run inward from both edges of the frame.
+void mark(const Axis& a, double t, double len) {
+  const Subplot* s = a.s;
+  const double p = to_pixel(a, t);
+  if (a.is_x) {
+    const double in = s->frameTop < s->frameBottom ? -len : len;  // from the bottom toward the top
+    segment(a, p, s->frameBottom, p, s->frameBottom + in);
+    segment(a, p, s->frameTop, p, s->frameTop - in);
+  } else {
+    const double in = s->frameLeft < s->frameRight ? len : -len;
+    segment(a, s->frameLeft, p, s->frameLeft + in, p);
+    segment(a, s->frameRight, p, s->frameRight - in, p);
+  }
+}
+
+void rule(const Axis& a, double t) {
+  const Subplot* s = a.s;
+  const double p = to_pixel(a, t);
+  if (a.is_x)
+    segment(a, p, s->frameBottom, p, s->frameTop);
+  else
+    segment(a, s->frameLeft, p, s->frameRight, p);
+}
+
+void label(const Axis& a, double t) {
+  if (a.mode == Mode::kLinear && std::fabs(t / a.t.labelStep) < kZeroLabel) t = 0.0;
+  char buf[kTickLabelBytes];
+  const int32_t n = axis_label_text(t, buf);
+  const Subplot* s = a.s;
+  const double p = to_pixel(a, t);
+  if (a.is_x)
+    a.d->draw_text(p, s->frameBottom + kLabelDrop * s->lineHeight, buf, n, kAlignBelow, nullptr, a.ctx);
+  else
+    a.d->draw_text(s->frameLeft - kHalf * s->charWidth, p, buf, n, kAlignRight, nullptr, a.ctx);
+}
+
+template <class F>
+void each_tick(const Axis& a, Which w, F&& fn) {
+  if (a.mode == Mode::kLog) {
+    const double* list = w == Which::kMinor ? a.logs.minor : w == Which::kMajor ? a.logs.major : a.logs.label;
+    const double top = w == Which::kLabel ? a.limit : a.hi;
+    auto visit = [](double v, void* c) { (*static_cast<F*>(c))(v); };
+    axis_log_walk(list, a.logs.firstDecade, a.lo, top, visit, &fn);
+    return;
+  }
+  const double first = w == Which::kMinor ? a.t.minorFirst : w == Which::kMajor ? a.t.majorFirst : a.t.labelFirst;
+  const double step = w == Which::kMinor ? a.t.minorStep : w == Which::kMajor ? a.t.majorStep : a.t.labelStep;
+  const double top = w == Which::kLabel ? a.limit : a.hi;
+  if (!(step > 0)) return;
+  for (int32_t k = 0; k < kMaxAxisTicks; ++k) {
+    const double t = first + k * step;
+    if (!(t < top)) break;
+    fn(t);
+  }
+}
+
+// Chooses the ticks of the axis; false when there are none.
+bool choose(Axis* a, bool with_labels) {
+  if (a->mode == Mode::kLog) return axis_log_tick_lists(a->lo, a->hi, a->limit, a->s1, a->s2, &a->logs);
+  return axis_ticks(a->lo, a->hi, a->limit, a->s1, a->s2, &a->t, with_labels);
+}
+
+Axis make_axis(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx,
+               bool is_x) {
+  Axis a{};
+  a.s = s, a.style = style, a.d = d, a.ctx = ctx, a.is_x = is_x;
+  a.f = s->scaleFactor[is_x ? 0 : 1];
+  if (!(a.f != 0.0) || !std::isfinite(a.f)) a.f = 1.0;
+  return a;
+}
+
+void ordered_ranges(const Subplot* s, double* xlo, double* xhi, double* ylo, double* yhi) {
+  subplot_visible_xrange(s, xlo, xhi);
+  subplot_visible_yrange(s, ylo, yhi);
+  if (*xlo > *xhi) std::swap(*xlo, *xhi);
+  if (*ylo > *yhi) std::swap(*ylo, *yhi);
+}
+
+bool db_y(const Subplot* s) { return (s->scaleFlags & kScaleDbY) && !(s->scaleFlags & kScaleLogY); }
+
+// Sets the axis's range, limit and steps. `room` is the pixel room kept for
+// the name at the far end (0 for grids).
+void set_x_range(Axis* a, double xlo, double xhi, double room) {
+  const Subplot* s = a->s;
+  const double sc = std::fabs(s->xScale);
+  if (s->scaleFlags & kScaleLogX) {
+    a->mode = Mode::kLog;
+    a->lo = xlo * a->f, a->hi = xhi * a->f, a->limit = xhi * std::exp(-room / sc) * a->f;
+    a->s1 = std::exp(s->fontSize / sc), a->s2 = std::exp(kXLabelChars * s->charWidth / sc);
+    return;
+  }
+  a->mode = Mode::kLinear;
+  a->lo = xlo * a->f, a->hi = xhi * a->f, a->limit = (xhi - std::fabs(room / s->xScale)) * a->f;
+  a->s1 = s->fontSize / sc * a->f, a->s2 = kXLabelChars * s->charWidth / sc * a->f;
+}
+
+// False on a dB axis without a positive visible top.
+bool set_y_range(Axis* a, double ylo, double yhi, double room) {
+  const Subplot* s = a->s;
+  const double sc = std::fabs(s->yScale);
+  const double spacing = kYLabelLines * std::fabs(s->lineHeight);
+  if (db_y(s)) {
+    if (!(yhi > 0) || !(ylo > 0)) return false;
+    a->mode = Mode::kDb;
+    const double per_db = sc / kDbPerNeper;  // pixels per decibel
+    a->lo = 20 * std::log10(ylo), a->hi = 20 * std::log10(yhi);
+    a->limit = a->hi - room / per_db;
+    a->s1 = s->fontSize / per_db, a->s2 = spacing / per_db;
+    return true;
+  }
+  if (s->scaleFlags & kScaleLogY) {
+    a->mode = Mode::kLog;
+    a->lo = ylo * a->f, a->hi = yhi * a->f, a->limit = yhi * std::exp(-room / sc) * a->f;
+    a->s1 = std::exp(s->fontSize / sc), a->s2 = std::exp(spacing / sc);
+    return true;
+  }
+  a->mode = Mode::kLinear;
+  a->lo = ylo * a->f, a->hi = yhi * a->f, a->limit = (yhi - std::fabs(room / s->yScale)) * a->f;
+  a->s1 = s->fontSize / sc * a->f, a->s2 = spacing / sc * a->f;
+  return true;
+}
+
+// Marks, then labels when asked and the driver writes text.
+void draw_axis(Axis* a, bool labels) {
+  const bool text = labels && a->d->draw_text;
+  if (!choose(a, text)) return;
+  const Subplot* s = a->s;
+  each_tick(*a, Which::kMinor, [&](double t) { mark(*a, t, s->minorTickLength); });
+  each_tick(*a, Which::kMajor, [&](double t) { mark(*a, t, s->tickLength); });
+  if (text) each_tick(*a, Which::kLabel, [&](double t) { label(*a, t); });
+}
+
+int32_t name_length(const char* name) { return int32_t(strnlen(name, kSubplotLabelBytes)); }
+
+void x_axis(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx,
+            double xlo, double xhi, bool labels) {
+  Axis a = make_axis(s, style, d, ctx, true);
+  const int32_t n = name_length(s->xLabel);
+  double w = 0.0;
+  if (n > 0) {
+    if (d->text_extent)
+      d->text_extent(s->xLabel, n, &w, nullptr, ctx);
+    else
+      w = s->frameLeft - s->rectLeft;
+  }
+  w += s->charWidth;
+  set_x_range(&a, xlo, xhi, w);
+  draw_axis(&a, labels);
+  if (labels && d->draw_text && n > 0)
+    d->draw_text(s->frameRight, s->frameBottom + kLabelDrop * s->lineHeight, s->xLabel, n, kAlignNameBelowRight,
+                 nullptr, ctx);
+}
+
+void y_axis(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx,
+            double ylo, double yhi, bool labels) {
+  Axis a = make_axis(s, style, d, ctx, false);
+  const int32_t n = name_length(s->yLabel);
+  const bool db = db_y(s);
+  double h = 0.0;
+  if (n > 0 || db) {
+    if (d->text_extent) {
+      d->text_extent(s->yLabel, n, nullptr, &h, ctx);
+      h = (db ? 2 * h : h) + kHalf * std::fabs(s->lineHeight);
+    } else {
+      h = kHalf * s->lineHeight + (n > 0 && db ? 2 : 1) * std::fabs(s->frameTop - s->rectTop);
+    }
+  }
+  if (!set_y_range(&a, ylo, yhi, h)) return;
+  draw_axis(&a, labels);
+  if (!labels || !d->draw_text) return;
+  const double x = s->frameLeft - kHalf * s->charWidth;
+  if (n > 0) d->draw_text(x, s->frameTop, s->yLabel, n, kAlignNameBelowRight, nullptr, ctx);
+  if (db)
+    d->draw_text(x, n > 0 ? 2 * s->frameTop - s->rectTop : s->frameTop, kDbText, int32_t(sizeof kDbText - 1),
+                 kAlignNameBelowRight, nullptr, ctx);
+}
+
+// Polar subplots label one axis from the origin outward.
+void polar_labels(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx,
+                  double xlo, double xhi, double ylo, double yhi) {
+  if (!d->draw_text) return;
+  const uint32_t o = s->optionFlags;
+  const bool margin = (o & kOptMargin) != 0;
+  if ((o & kOptLabelsX) && margin && xlo * xhi < 0 && (yhi < xhi || ylo * yhi > 0)) {
+    Axis a = make_axis(s, style, d, ctx, true);
+    const double sc = std::fabs(s->xScale);
+    a.lo = 0, a.hi = a.limit = xhi * a.f;
+    a.s1 = s->fontSize / sc * a.f, a.s2 = kXLabelChars * s->charWidth / sc * a.f;
+    if (axis_ticks(a.lo, a.hi, a.limit, a.s1, a.s2, &a.t, true))
+      each_tick(a, Which::kLabel, [&](double t) { label(a, t); });
+    return;
+  }
+  if ((o & kOptLabelsY) && margin && ylo * yhi < 0) {
+    Axis a = make_axis(s, style, d, ctx, false);
+    const double sc = std::fabs(s->yScale);
+    a.lo = 0, a.hi = a.limit = yhi * a.f;
+    a.s1 = s->fontSize / sc * a.f, a.s2 = kYLabelLines * std::fabs(s->lineHeight / s->yScale) * a.f;
+    if (axis_ticks(a.lo, a.hi, a.limit, a.s1, a.s2, &a.t, true))
+      each_tick(a, Which::kLabel, [&](double t) { label(a, t); });
+  }
+}
+
+void polar_rings(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx,
+                 double xlo, double xhi, double ylo, double yhi) {
+  // One factor for step and bound: the rings then end where the ticks end.
+  double f = s->scaleFactor[0];
+  if (!(f != 0.0) || !std::isfinite(f)) f = 1.0;
+  const double rx = std::max(std::fabs(xlo), std::fabs(xhi)), ry = std::max(std::fabs(ylo), std::fabs(yhi));
+  const double r = std::sqrt(rx * rx + ry * ry);
+  const double sc = std::fabs(s->xScale);
+  AxisTicks t;
+  if (!axis_ticks(0, r * f, 0, s->fontSize / sc * f, kXLabelChars * s->charWidth / sc * f, &t, false)) return;
+  if (!(t.minorStep > 0)) return;
+  for (int32_t k = 1; k <= kMaxAxisTicks; ++k) {
+    const double v = k * t.minorStep;
+    if (!(v < r * f)) break;
+    render_circle_data(s, 0, 0, v / f, style, d, ctx);
+  }
+}
+
+}  // namespace
+
+int32_t axis_label_text(double v, char* buf) {
+  int32_t pos = 0;
+  fmt_double(buf, &pos, v, kLabelPrecision, kStyleGeneral, 0, false, false, false, false, false, false,
+             kTickLabelBytes);
+  return pos;
+}
+
+void axes_render(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+  if (!d || !d->draw_polyline) return;
+  Axis frame = make_axis(s, style, d, ctx, true);
+  const uint32_t o = s->optionFlags;
+  if (o & kOptFrameHorizontal) {
+    segment(frame, s->frameLeft, s->frameBottom, s->frameRight, s->frameBottom);
+    segment(frame, s->frameLeft, s->frameTop, s->frameRight, s->frameTop);
+  }
+  if (o & kOptFrameVertical) {
+    segment(frame, s->frameLeft, s->frameTop, s->frameLeft, s->frameBottom);
+    segment(frame, s->frameRight, s->frameTop, s->frameRight, s->frameBottom);
+  }
+  double xlo, xhi, ylo, yhi;
+  ordered_ranges(s, &xlo, &xhi, &ylo, &yhi);
+  if (s->polar) return polar_labels(s, style, d, ctx, xlo, xhi, ylo, yhi);
+  const bool margin = (o & kOptMargin) != 0;
+  if (o & kOptTicksX) x_axis(s, style, d, ctx, xlo, xhi, margin && (o & kOptLabelsX));
+  if (o & kOptTicksY) y_axis(s, style, d, ctx, ylo, yhi, margin && (o & kOptLabelsY));
+}
+
+void grid_render(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+  if (!d || !d->draw_polyline) return;
+  const uint32_t o = s->optionFlags;
+  if (!(o & (kOptGridX | kOptGridY))) return;
+  double xlo, xhi, ylo, yhi;
+  ordered_ranges(s, &xlo, &xhi, &ylo, &yhi);
+  if (s->polar) {
+    if (o & kOptGridX)
+      for (int32_t k = 0; k < kPolarSpokes; ++k) {
+        const double angle = k * kSpokeDegrees * M_PI / 180.0;
+        render_straight_line(s, std::cos(angle), std::sin(angle), 0, style, d, ctx);
+      }
+    if (o & kOptGridY) polar_rings(s, style, d, ctx, xlo, xhi, ylo, yhi);
+    return;
+  }
+  if (o & kOptGridX) {
+    Axis a = make_axis(s, style, d, ctx, true);
+    set_x_range(&a, xlo, xhi, 0.0);
+    if (choose(&a, false)) each_tick(a, Which::kMinor, [&](double t) { rule(a, t); });
+  }
+  if (o & kOptGridY) {
+    Axis a = make_axis(s, style, d, ctx, false);
+    if (set_y_range(&a, ylo, yhi, 0.0) && choose(&a, false)) each_tick(a, Which::kMinor, [&](double t) { rule(a, t); });
+  }
+}
+
+void polar_grid_render(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d,
+                       GraphicsDriverContext* ctx) {
+  if (!d || !s->polar) return;
+  const uint32_t o = s->optionFlags;
+  if ((o & kOptTicksX) && d->draw_polyline) {
+    render_hline_data(s, 0, style, d, ctx);
+    render_vline_data(s, 0, style, d, ctx);
+  }
+  if (!(o & kOptTicksY) || (o & kOptGridY) || !d->draw_ellipse) return;
+  double xlo, xhi, ylo, yhi;
+  subplot_visible_xrange(s, &xlo, &xhi);
+  subplot_visible_yrange(s, &ylo, &yhi);
+  const double tx = std::max(xlo, xhi), ty = std::max(ylo, yhi);
+  double r = std::max(std::fabs(tx), std::fabs(ty));
+  const bool by_y = ty > tx;
+  double f = s->scaleFactor[by_y ? 1 : 0];
+  if (!(f != 0.0) || !std::isfinite(f)) f = 1.0;
+  const double sc = std::fabs(by_y ? s->yScale : s->xScale);
+  const double spacing = by_y ? kYLabelLines * std::fabs(s->lineHeight / s->yScale) * f
+                              : kXLabelChars * s->charWidth / sc * f;
+  AxisTicks t;
+  if (axis_ticks(0, r * f, r * f, s->fontSize / sc * f, spacing, &t, true) && t.labelStep > 0)
+    r = std::floor(r * f / t.labelStep) * t.labelStep / f;
+  render_circle_data(s, 0, 0, r, style, d, ctx);
+}
+
+void render_straight_line(const Subplot* s, double a, double b, double c, const StyleSpec* style,
+                          const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+  if (!d || !d->draw_polyline) return;
+  if (s->scaleFlags & (kScaleLogX | kScaleLogY | kScaleDbX | kScaleDbY)) return;
+  if (a == 0 && b == 0) return;
+  double x[2], y[2];
+  if (std::fabs(b) <= std::fabs(a)) {
+    subplot_visible_yrange(s, &y[0], &y[1]);
+    for (int i = 0; i < 2; ++i) x[i] = (c - b * y[i]) / a;
+  } else {
+    subplot_visible_xrange(s, &x[0], &x[1]);
+    for (int i = 0; i < 2; ++i) y[i] = (c - a * x[i]) / b;
+  }
+  double px[2], py[2];
+  subplot_data_to_pixel(s, x, y, nullptr, 2, px, py, nullptr);
+  d->draw_polyline(px, py, 2, style, ctx);
+}
+
+void render_circle_data(const Subplot* s, double x, double y, double r, const StyleSpec* style,
+                        const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+  if (!d || !d->draw_ellipse) return;
+  double px, py;
+  subplot_data_to_pixel(s, &x, &y, nullptr, 1, &px, &py, nullptr);
+  d->draw_ellipse(px, py, std::fabs(r * s->xScale), std::fabs(r * s->yScale), style, ctx);
+}
+
+void render_hline_data(const Subplot* s, double y, const StyleSpec* style, const GraphicsDriver* d,
+                       GraphicsDriverContext* ctx) {
+  if (!d || !d->draw_polyline) return;
+  double py;
+  subplot_data_to_pixel(s, nullptr, &y, nullptr, 1, nullptr, &py, nullptr);
+  const double xs[2] = {s->frameLeft, s->frameRight}, ys[2] = {py, py};
+  d->draw_polyline(xs, ys, 2, style, ctx);
+}
+
+void render_vline_data(const Subplot* s, double x, const StyleSpec* style, const GraphicsDriver* d,
+                       GraphicsDriverContext* ctx) {
+  if (!d || !d->draw_polyline) return;
+  double px;
+  subplot_data_to_pixel(s, &x, nullptr, nullptr, 1, &px, nullptr, nullptr);
+  const double xs[2] = {px, px}, ys[2] = {s->frameTop, s->frameBottom};
+  d->draw_polyline(xs, ys, 2, style, ctx);
+}

@@ -1,0 +1,153 @@
+// The hit test's priority rules as one table: each case is a small list
+// and the pointer, with the element that must win. The subplot maps data
+// x to pixel x and data y to 100 - y, so distances are easy to read.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "graphics/interact/hit_test.h"
+#include "graphics/plotlist/plot_records.h"
+#include "graphics/render/legend_box.h"
+#include "support/plot_list_builder.h"
+#include "support/recording_driver.h"
+
+namespace {
+
+using plotlists::ListBuilder;
+
+struct Result {
+  int32_t id, nb, ix;
+  uint32_t flags;
+};
+
+Result hit(ListBuilder& b, Subplot& s, double px, double py, ManipState* out = nullptr) {
+  recdrv::Recorder rec;
+  ManipState st{};
+  EXPECT_TRUE(plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0, &st,
+                                        &rec.table, &rec.context));
+  if (out) *out = st;
+  return {st.id, st.nb, st.ix, st.valid};
+}
+
+struct HitTest : ::testing::Test {
+  Subplot s{};
+  void SetUp() override { plotlists::flat_subplot(&s, 0, 100, 0, 100, 0, 100, 0, 100); }
+};
+
+TEST_F(HitTest, PriorityRules) {
+  struct Case {
+    const char* what;
+    void (*build)(ListBuilder&);
+    int32_t id, ix;
+  };
+  const Case cases[] = {
+      {"20 pixels is not a hit", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {1, 70, 50}, 1); }, -1, -1},
+      {"19.99 pixels is", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {1, 69.99, 50}, 1); }, 1, 1},
+      {"the nearer point of two polylines",
+       [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {2, 40, 55, 50, 50}, 1).rec(kCodePolyline, 0, 0, {1, 52, 50}, 2); },
+       2, 1},
+      {"equal distances keep the earlier",
+       [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {1, 55, 50}, 1).rec(kCodePolyline, 0, 0, {1, 45, 50}, 2); }, 1, 1},
+      {"a polyline beats a nearer line",
+       [](ListBuilder& b) { b.rec(kCodeLine, 0, 0, {0, 1, 50}, 3).rec(kCodePolyline, 0, 0, {1, 60, 50}, 1); }, 1, 1},
+      {"a line cannot follow a polyline",
+       [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {1, 60, 50}, 1).rec(kCodeLine, 0, 0, {0, 1, 50}, 3); }, 1, 1},
+      {"a polyline beats a nearer circle",
+       [](ListBuilder& b) { b.rec(kCodeCircles, 0, 0, {1, 50, 60, 10}, 4).rec(kCodePolyline, 0, 0, {1, 55, 50}, 1); }, 1, 1},
+      {"the nearer of a line and a circle",
+       [](ListBuilder& b) { b.rec(kCodeLine, 0, 0, {0, 1, 55}, 3).rec(kCodeCircles, 0, 0, {1, 50, 58, 10}, 4); }, 4, -1},
+      {"an image then a line: the image",
+       [](ListBuilder& b) { b.rec(kCodeImage, 0, 0, {0, 1, 1, 0, 0, 100, 100, 0}, 5).rec(kCodeLine, 0, 0, {0, 1, 50}, 3); },
+       5, -1},
+      {"an image then a polyline: the polyline",
+       [](ListBuilder& b) { b.rec(kCodeImage, 0, 0, {0, 1, 1, 0, 0, 100, 100, 0}, 5).rec(kCodePolyline, 0, 0, {1, 55, 50}, 1); },
+       1, 1},
+      {"a region, then nothing nearer",
+       [](ListBuilder& b) { b.rec(kCodeActiveRegion, 0, 0, {4, 40, 60, 60, 40, 40, 40, 60, 60}, 6); }, 6, -1},
+      {"outside the region", [](ListBuilder& b) { b.rec(kCodeActiveRegion, 0, 0, {3, 0, 10, 0, 0, 0, 10}, 6); }, -1, -1},
+      {"id -1 is never hit", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {1, 50, 50}, -1); }, -1, -1},
+      {"a count beyond the record is not hit", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {9, 50, 50}, 1); }, -1, -1},
+      {"a bar by its end", [](ListBuilder& b) { b.rec(kCodeBars, 0, 0, {0, 10, 1, 50, 55}, 7); }, 7, 1},
+      {"beside the bar", [](ListBuilder& b) { b.rec(kCodeBars, 0, 0, {0, 10, 1, 70, 50}, 7); }, -1, -1},
+      // |100 / (s + 1)| at s = 50i is 100 / sqrt(2501) = 2: pointer y 50 is 48 pixels off.
+      {"a response away from its curve", [](ListBuilder& b) { b.rec(19, 0, 0, {0, 1, 100, 1, 1}, 8); }, -1, -1},
+      // |2500 / (s + 1)| at 50i is 49.99: within a pixel.
+      {"a response at its curve", [](ListBuilder& b) { b.rec(19, 0, 0, {0, 1, 2500, 1, 1}, 8); }, 8, -1},
+      {"a discrete response at its curve", [](ListBuilder& b) { b.rec(23, 0, 0, {0, 0, 0, 50, 1}, 9); }, 9, -1},
+      {"a polyline beats a response",
+       [](ListBuilder& b) { b.rec(19, 0, 0, {0, 1, 2500, 1, 1}, 8).rec(kCodePolyline, 0, 0, {1, 55, 50}, 1); }, 1, 1},
+  };
+  for (const Case& c : cases) {
+    ListBuilder b;
+    b.open(0);
+    c.build(b);
+    const Result r = hit(b, s, 50, 50);
+    EXPECT_EQ(r.id, c.id) << c.what;
+    EXPECT_EQ(r.ix, c.ix) << c.what;
+    EXPECT_EQ(r.flags & kManipPointer, uint32_t(kManipPointer)) << c.what;
+  }
+}
+
+TEST_F(HitTest, PointsLinesAndTheirReportedPlaces) {
+  ListBuilder b;
+  b.open(0).rec(kCodeLine, 0, 0, {1, -1, 0}, 3);  // x = y
+  ManipState st;
+  hit(b, s, 50, 60, &st);  // data (50, 40): the foot of the perpendicular is (45, 45)
+  EXPECT_EQ(st.id, 3);
+  EXPECT_EQ(st.valid & kManipElementHit, uint32_t(kManipElementHit));
+  EXPECT_DOUBLE_EQ(st.x0, 45);
+  EXPECT_DOUBLE_EQ(st.y0, 45);
+  ListBuilder p;
+  p.open(0).rec(kCodePolyline3, 0, 0, {1, 50, 50, 7}, 2);
+  s.is3D = 0;  // the 2-D map ignores z: the point still converts
+  hit(p, s, 50, 50, &st);
+  EXPECT_EQ(st.valid & (kManipPointHit | kManipZ0), uint32_t(kManipPointHit | kManipZ0));
+  EXPECT_EQ(st.z0, 7);
+}
+
+TEST_F(HitTest, LegendOnlyWithItsOption) {
+  ListBuilder b;
+  b.open(0);
+  std::vector<double> legend = {0, 1, 3, 1, 0};
+  double text = 0;
+  std::memcpy(&text, "abc", 3);
+  legend.push_back(text);
+  b.recv(kCodeLegend, 0, 0, legend);
+  recdrv::Recorder rec;
+  LegendLayout l{};
+  s.optionFlags |= kOptFrame;
+  // The box of the legend, as drawing lays it out.
+  const double* t = &b.d[b.d.size() - 1];
+  legend_box_layout(&s, 1, 3, reinterpret_cast<const char*>(t), true, &rec.table, &rec.context, &l);
+  s.optionFlags &= ~0x20000u;
+  EXPECT_EQ(hit(b, s, l.cx, l.cy).flags & kManipLegend, 0u);
+  s.optionFlags |= 0x20000u;
+  ManipState st;
+  hit(b, s, l.cx, l.cy, &st);
+  EXPECT_EQ(st.valid, uint32_t(kManipLegend));
+  EXPECT_DOUBLE_EQ(st.dx, -l.hw);
+  EXPECT_EQ(hit(b, s, l.cx + l.hw, l.cy).flags & kManipLegend, 0u);  // the border is outside
+}
+
+TEST_F(HitTest, SubplotWithoutContentAndSections) {
+  s.hasContent = 0;
+  ListBuilder b;
+  b.open(0).rec(kCodePolyline, 0, 0, {1, 50, 50}, 1);
+  EXPECT_EQ(hit(b, s, 50, 50).flags & kManipPointer, 0u);
+  b.open(1).rec(kCodePolyline, 0, 0, {1, 50, 50}, 2);
+  int32_t start = -1;
+  ASSERT_TRUE(plotlist_section_start(b.d.data(), int32_t(b.d.size()), 1, &start));
+  EXPECT_EQ(start, 16);
+  EXPECT_TRUE(plotlist_section_start(b.d.data(), int32_t(b.d.size()), -1, &start));
+  EXPECT_EQ(start, 23);
+  EXPECT_FALSE(plotlist_section_start(b.d.data(), int32_t(b.d.size()), 2, &start));
+  EXPECT_TRUE(hit_point_in_box(0, 0, 0, 1, 0, 1));
+  EXPECT_FALSE(hit_point_in_box(0, 1, 0, 1, 0, 1));
+  double x = -5, y = 50;
+  EXPECT_TRUE(subplot_clamp_to_frame(&s, &x, &y));
+  EXPECT_EQ(x, 0);
+}
+
+}  // namespace

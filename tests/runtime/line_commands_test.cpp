@@ -1,0 +1,277 @@
+// The line plot commands run from ZVR code in an instance's drawing
+// context: the records each writes (checked field by field against a model
+// of the expected list), the errors that write nothing, and the room rule:
+// a list with exactly the room needed takes the records, one double less
+// gives "Plot memory overflow" with the list untouched, with and without
+// the opening record.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/core/calls.h"
+#include "engine/core/frames.h"
+#include "engine/core/interp.h"
+#include "engine/core/status.h"
+#include "graphics/plotlist/plot_records.h"
+#include "runtime/fake_host.h"
+#include "runtime/layout.h"
+#include "runtime/plot_lists.h"
+#include "support/image_builder.h"
+
+namespace {
+
+constexpr uint32_t kBytes = 2u << 20;
+using Doubles = std::vector<double>;
+
+struct Commands : ::testing::Test {
+  FakeHost host;
+  int32_t full_capacity = 0;
+  void SetUp() override {
+    ASSERT_EQ(host.start(kBytes, kBytes), 0);
+    ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+    tnbuild::Builder builder(host.block, {});
+    ASSERT_TRUE(builder.build("instance demo\nvar x\nfigure \"One\"\nplot demo_plot(x)\n")) << builder.error;
+    ASSERT_EQ(figure_layout_subplots(&host.block, 0, 0, 200, 0, 100), 0);
+    RuntimeBlock* b = host.block;
+    ASSERT_EQ(plotstore_begin_list(b, 0, true), 0);
+    b->h.build.subplot = 0;
+    b->h.user.instance_id = 0;
+    full_capacity = b->h.build.capacity;
+  }
+  Subplot& s() { return inst_find_by_id(host.block, 0)->subplots[0]; }
+  int run(const std::string& text) {
+    EngineContext* c = rt_engine(host.block);
+    int status = exec_command_line(c, text.data(), int32_t(text.size()), 0);
+    if (status == kSliceEnded) status = interp_run(c, 0);
+    if (status != kOk) frame_unwind(c, 0);
+    return status;
+  }
+  int32_t& used() { return host.block->h.build.used; }
+  Doubles list() {
+    const double* d = plotstore_data(rt_plot_store(host.block)) + host.block->h.build.start;
+    return Doubles(d, d + used());
+  }
+  // The records after the opening one.
+  Doubles records() {
+    Doubles l = list();
+    return l.size() >= 7 ? Doubles(l.begin() + 7, l.end()) : Doubles{};
+  }
+};
+
+// Header of a record: code, id, index, style bits, colour, n.
+Doubles rec(double code, double id, double index, double bits, double colour, Doubles data) {
+  Doubles r{code, id, index, bits, colour, double(data.size())};
+  r.insert(r.end(), data.begin(), data.end());
+  return r;
+}
+Doubles cat(std::initializer_list<Doubles> parts) {
+  Doubles all;
+  for (const Doubles& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST_F(Commands, RecordsOfEachCommand) {
+  const double red = pack_colour(255, 0, 0);
+  struct Case {
+    const char* code;
+    Doubles want;
+  };
+  const Case cases[] = {
+      {"plot([1 2 3 4 5; 6 7 8 9 10; 11 12 13 14 15])",
+       cat({rec(1, -1, 1, 8, 0, {5, 1, 2, 3, 4, 5, 1, 2, 3, 4, 5}), rec(1, -1, 2, 8, 0, {5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}),
+            rec(1, -1, 3, 8, 0, {5, 1, 2, 3, 4, 5, 11, 12, 13, 14, 15})})},
+      {"plot([0 1 2], [5 6 7; 8 9 10])",
+       cat({rec(1, -1, 1, 8, 0, {3, 0, 1, 2, 5, 6, 7}), rec(1, -1, 2, 8, 0, {3, 0, 1, 2, 8, 9, 10})})},
+      {"plot([0 1 2], [5 6 7], 'r', 42)", rec(1, 42, 1, 4, red, {3, 0, 1, 2, 5, 6, 7})},
+      {"plot(zeros(2, 0))", {}},  // the engine's empties have no rows: only the object is opened
+      {"plot3([1 2], [3 4], [5 6])", rec(13, -1, 1, 8, 0, {2, 1, 2, 3, 4, 5, 6})},
+      {"line([1 2; 3 4], [5; 6])", cat({rec(4, -1, 1, 8, 0, {1, 2, 5}), rec(4, -1, 2, 8, 0, {3, 4, 6})})},
+      {"line([1 2], 5, 'r', 7)", rec(4, 7, 1, 4, red, {1, 2, 5})},
+      {"line3([1 2 3], 4)", rec(14, -1, 1, 8, 0, {1, 2, 3, 4, 0, 0, 0, 0})},
+      {"line3([1 2 3; 4 5 6], [7; 8])", rec(14, -1, 1, 8, 0, {1, 2, 3, 7, 4, 5, 6, 8})},
+      {"circle(0, 0, [1 2 3])", rec(5, -1, -1, 8, 0, {3, 0, 0, 0, 0, 0, 0, 1, 2, 3})},
+      {"circle([1 2], 0, 1, 'r,g', 9)",
+       cat({rec(5, 9, 1, 4, red, {1, 1, 0, 1}), rec(5, 9, 2, 2, pack_colour(0, 255, 0), {1, 2, 0, 1})})},
+      {"activeregion(0, 2, 1, 3, 5)", rec(12, 5, -1, 0, 0, {4, 0, 2, 2, 0, 1, 1, 3, 3})},
+      {"activeregion([0 1 1], [0 0 1], 6)", rec(12, 6, -1, 0, 0, {3, 0, 1, 1, 0, 0, 1})},
+      // Bands last column first, stacked by running sums, closed to the base.
+      {"area([1 2; 3 4])", cat({rec(1, -1, 2, 0x20 | 1, 0, {4, 1, 1, 2, 2, 0, 3, 7, 0}),
+                                rec(1, -1, 1, 0x20 | 4, 0, {4, 1, 1, 2, 2, 0, 1, 3, 0})})},
+      {"area([1; 2], [5; 6], 1, 'r')", rec(1, -1, 1, 0x20 | 4, red, {4, 1, 1, 2, 2, 1, 5, 6, 1})},
+      {"area(99, [1; 2], [5; 6], 1)", rec(1, -1, 1, 0x20 | 1, 0, {4, 1, 1, 2, 2, 1, 5, 6, 1})},
+      {"bar([3 4])", rec(7, -1, 1, 0x20 | 1, 0, {0, 0.8, 2, 1, 2, 3, 4})},
+      {"barh([10 20], [3 4])", rec(7, -1, 1, 0x20 | 1, 0, {1, 8, 2, 10, 20, 3, 4})},
+      {"bar([1 2; 3 4], 'stacked')",
+       cat({rec(7, -1, 1, 0x20 | 4, 0, {0, 0.8, 2, 1, 2, 4, 6}), rec(7, -1, 2, 0x20 | 1, 0, {0, 0.8, 2, 1, 2, 1, 2})})},
+      {"bar([0 0; 3 4], 'i')", rec(7, -1, 1, 0x20 | 1, 0, {2, 0.8, 2, 1, 2, 3, 4, 0, 0})},
+  };
+  for (const Case& c : cases) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(c.code) + ";\n"), kOk) << c.code;
+    EXPECT_EQ(records(), c.want) << c.code;
+    EXPECT_EQ(list()[0], kCodeOpenObject) << c.code;
+  }
+}
+
+TEST_F(Commands, PolarWritesCartesianPointsAndMarksThePolarSubplot) {
+  ASSERT_EQ(run("polar([0 pi/2], [2 3], 'r');\n"), kOk);
+  const Doubles r = records();
+  ASSERT_EQ(r.size(), 6u + 5u);
+  EXPECT_EQ(r[3], 4);  // the style string's colour index
+  EXPECT_NEAR(r[7], 2, 1e-12);
+  EXPECT_NEAR(r[8], 0, 1e-12);
+  EXPECT_NEAR(r[10], 3, 1e-12);
+  EXPECT_EQ(s().polar, 1);
+  EXPECT_TRUE(s().scaleFlags & kScaleEqualAspect);
+}
+
+TEST_F(Commands, StaircaseHas2mMinus1Points) {
+  // Find a style letter with the stairs bit from the parsed styles themselves.
+  ASSERT_EQ(run("plot([1 2 3], [4 5 6], 's');\n"), kOk);
+  const Doubles r = records();
+  ASSERT_GE(r.size(), 7u);
+  if (!(uint32_t(r[3]) & 0x800)) GTEST_SKIP() << "no stairs letter";
+  EXPECT_EQ(r, rec(1, -1, 1, r[3], r[4], {5, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6}));
+}
+
+TEST_F(Commands, ErrorsWriteNothing) {
+  const std::pair<const char*, int> cases[] = {
+      {"plot([1 2; 3 4], [1 2 3; 4 5 6; 7 8 9])", kIncompatibleSize},
+      {"plot([1 2 3; 4 5 6], [1 2 3; 4 5 6; 7 8 9])", kIncompatibleSize},
+      {"plot(1, 2, 3)", kWrongType},
+      {"plot(1, 'r', 1, 2)", kWrongType},
+      {"line([1 2 3], 4)", kBadSize},
+      {"line([1 2], [4 5])", kBadSize},
+      {"line([1 2; 3 4; 5 6], [1; 2])", kIncompatibleSize},
+      {"line([1 2], 4, 'r', [1 2])", kBadArgument},
+      {"line3([1 2 3; 4 5 6; 7 8 9], [1; 2; 3])", kBadSize},
+      {"circle([1 2], [1 2 3], 1)", kIncompatibleSize},
+      {"circle(1, 1, 1, 'r', [1 2])", kBadArgument},
+      {"activeregion(1, 2, 3, 4)", kTooFewInputs},
+      {"activeregion([1 2], [1 2 3], 4)", kIncompatibleSize},
+      {"polar([1 2], [1 2 3])", kIncompatibleSize},
+      {"area('r', 1)", kBadArgument},
+      {"area([1 2; 3 4], [1 2 3; 4 5 6])", kIncompatibleSize},
+      {"bar([1 2], 'x')", kUnknownOption},
+      {"bar([1 2; 3 4; 5 6], 'i')", kBadSize},
+      {"bar([1 2 3], [1 2])", kIncompatibleSize},
+      {"bar([1 2], [1 2], [1 2 3])", kBadSize},
+      {"bar([1 2], 'g', 'r', 'b')", kBadArgument},
+  };
+  for (auto [code, status] : cases) {
+    used() = 0;
+    EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+    EXPECT_EQ(used(), 0) << code;
+  }
+}
+
+// Exact room takes the records; one double less gives 10001, nothing written.
+TEST_F(Commands, ExactRoomAndOneLess) {
+  const char* codes[] = {
+      "plot([1 2 3 4 5; 6 7 8 9 10; 11 12 13 14 15])", "plot(zeros(3, 0))", "plot3([1 2], [3 4], [5 6])",
+      "polar([0 1; 2 3], [1 1; 2 2])",  "line([1 2; 3 4], [5; 6])", "line3([1 2 3; 4 5 6], [7; 8])",
+      "circle(0, 0, [1 2 3])",          "circle([1 2], 0, 1, 'r,g')", "activeregion(0, 2, 1, 3, 5)",
+      "activeregion([0 1 1], [0 0 1], 6)", "area([1 2; 3 4])", "bar([1 2; 3 4], 'stacked')",
+      "bar([1 2; 3 4], 'i')", "barh([1 2 3])",
+  };
+  for (const char* code : codes)
+    for (int32_t before : {0, 7}) {
+      // Measure the records on a roomy list, starting with `before` used.
+      host.block->h.build.capacity = full_capacity;
+      used() = 0;
+      if (before) {
+        ASSERT_EQ(run("scale([0 1]);\n"), kOk);
+      }
+      ASSERT_EQ(used(), before);
+      ASSERT_EQ(run(std::string(code) + ";\n"), kOk) << code;
+      const int32_t need = used();
+      const Doubles want = list();
+      for (int32_t less : {0, 1}) {
+        used() = 0;
+        host.block->h.build.capacity = full_capacity;
+      if (before) {
+        ASSERT_EQ(run("scale([0 1]);\n"), kOk);
+      }
+        host.block->h.build.capacity = need - less;
+        const int status = run(std::string(code) + ";\n");
+        if (less == 0) {
+          EXPECT_EQ(status, kOk) << code;
+          EXPECT_EQ(list(), want) << code;
+        } else {
+          EXPECT_EQ(status, kPlotOverflow) << code << " before " << before;
+          EXPECT_EQ(used(), before) << code;
+        }
+      }
+    }
+}
+
+TEST_F(Commands, CirclesWidenTheLimitsByTheirSquares) {
+  ASSERT_EQ(run("circle([0 4], [0 1], [1 2]);\n"), kOk);
+  EXPECT_EQ(s().xMin, -1);
+  EXPECT_EQ(s().xMax, 6);
+  EXPECT_EQ(s().yMin, -1);
+  EXPECT_EQ(s().yMax, 3);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Commands, WithoutACurrentSubplotNothingIsWritten) {
+  host.block->h.build.subplot = -1;
+  EXPECT_EQ(run("plot(1:3);\n"), kBadContext);
+  EXPECT_EQ(run("circle(0, 0, 1);\n"), kBadContext);
+  EXPECT_EQ(used(), 0);
+}
+
+TEST_F(Commands, FirstrunIsTheFigureOnlyByte) {
+  ASSERT_EQ(run("a = firstrun;\n"), kOk);
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  rec->figure_only = 1;
+  EXPECT_EQ(run("if ~firstrun, error('x'); end\n"), kOk);
+  rec->figure_only = 0;
+  EXPECT_EQ(run("if firstrun, error('x'); end\n"), kOk);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Commands, SubplotSelectsTheCellAndSetsTheGrid) {
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  for (const char* code : {"subplot(221);\n", "subplot('221');\n", "subplot(2, 2, 1);\n"}) {
+    used() = 0;
+    ASSERT_EQ(run(code), kOk) << code;
+    rec = inst_find_by_id(host.block, 0);
+    EXPECT_EQ(rec->rows, 2) << code;
+    EXPECT_EQ(rec->cols, 2) << code;
+    EXPECT_EQ(host.block->h.build.subplot, 0) << code;
+    EXPECT_EQ(list(), (Doubles{kCodeOpenObject, -1, -1, 0, 0, 1, 0})) << code;
+  }
+  ASSERT_EQ(run("subplot(224); plot(1:2);\n"), kOk);
+  EXPECT_EQ(host.block->h.build.subplot, 3);
+  const std::pair<const char*, int> bad[] = {
+      {"subplot(511);\n", kBadArgument}, {"subplot(225);\n", kBadArgument}, {"subplot('2x1');\n", kBadArgument},
+      {"subplot(100);\n", kBadArgument}, {"subplot(1, 2);\n", kTooManyInputs}, {"subplot(2, 2, 5);\n", kBadArgument},
+  };
+  for (auto [code, status] : bad) EXPECT_EQ(run(code), status) << code;
+}
+
+}  // namespace
+
+namespace {
+
+// Rows bound here hold their bodies; rows of commands not built yet keep
+// their placeholder.
+TEST_F(Commands, BoundRowsAndPlaceholders) {
+  for (const char* code : {"plot(1);\n", "plot3(1, 2, 3);\n", "polar(1, 1);\n", "area(1);\n", "line([1 1], 1);\n",
+                           "line3([1 1 1], 1);\n", "circle(0, 0, 1);\n", "activeregion(0, 1, 0, 1, 1);\n",
+                           "bar(1);\n", "barh(1);\n", "scale([0 1]);\n", "subplot(111);\n", "a = firstrun;\n"})
+    EXPECT_EQ(run(code), kOk) << code;
+  for (const char* code : {"fplot(@sin);\n", "text(0, 0, 'a');\n", "legend('a');\n", "a = _x;\n"})
+    EXPECT_EQ(run(code), kNotSupported) << code;
+}
+
+}  // namespace
