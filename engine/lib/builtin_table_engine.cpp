@@ -11,7 +11,9 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/calendar.h"
 #include "engine/lib/classes_convert.h"
+#include "engine/lib/dump_source.h"
 #include "engine/lib/funvals.h"
+#include "engine/lib/str2obj.h"
 #include "numlib/linalg/linalg_builtins.h"
 #include "numlib/calculus/calculus_builtins.h"
 #include "numlib/calculus/ode_tableaus.h"
@@ -70,11 +72,11 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
 
     M("!ZVR"),  // general
     F("iskeyword", 0, 1, 1, 1),
-    F("dumpvar", 1, 3, 0, 1),
+    F("dumpvar", 1, 3, 0, 1, 0, 0, bi_dumpvar),
     F("intmax", 0, 1, 1, 1, kIntLimitMax, 0, bi_intlimit),
     F("intmin", 0, 1, 1, 1, kIntLimitMin, 0, bi_intlimit),
     F("map2int", 1, 4, 1, 1, 0, 0, bi_map2int),
-    F("str2obj", 1, 1, 1, kAny),
+    F("str2obj", 1, 1, 1, kAny, 0, 0, bi_str2obj),
     F("fevalx", 2, 6, 0, 5, 0, 0, bi_fevalx),
     F("apply", 2, 3, 1, 1, 0, 0, bi_apply),
     F("map", 2, kAny, 0, kAny, kMapSelector, 0, bi_map_cellfun),

@@ -8,6 +8,7 @@
 #include "engine/lib/arith.h"
 #include "engine/lib/array_opcodes.h"
 #include "engine/lib/display.h"
+#include "engine/lib/dump_source.h"
 #include "engine/lib/funvals.h"
 #include "engine/lib/matprod.h"
 #include "engine/lib/printf.h"
@@ -64,6 +65,7 @@ void engine_op_handlers_install() {
   interp_set_op_handler(kOpFormat, h_format, 0);
   interp_set_display(display_value);
   funvals_install();
+  dump_source_register_ops();
   for (int i = 0; i < kArrayOpcodeHandlerCount; ++i)
     interp_set_op_handler(kArrayOpcodeHandlers[i].opcode, kArrayOpcodeHandlers[i].fn, kArrayOpcodeHandlers[i].selector);
   for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i) {

@@ -46,6 +46,8 @@ const OwnArgs kOwnArgs[] = {
     // eval compiles its text for the values the text leaves: one here.
     {"eval", {"'deal(7)'"}, "deal", {"7"}, 1},
     {"feval", {"'deal'", "7"}, "deal", {"7"}},
+    // str2obj runs its text as eval does: the text's one value.
+    {"str2obj", {"'{1, 2}'"}, "deal", {"{1, 2}"}, 1},
     {"fevalx", {"'deal'", "7"}, "deal", {"7"}},
     {"deal", {"7"}},
     {"deconv", {"[1 3 2]", "[1 1]"}},
@@ -58,7 +60,6 @@ const OwnArgs kOwnArgs[] = {
     {"size", {"ones(2, 3, 4)"}},
     {"sscanf", {"'1 2 3'", "'%d'"}},
     {"strtok", {"'ab cd'"}},
-    {"str2obj", {"'{1, 2}'"}},
     {"ss2tf", {"[-1 0; 0 -2]", "[1; 1]", "[1 1]", "0"}},
 };
 
