@@ -11,11 +11,14 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/calendar.h"
 #include "engine/lib/debugger.h"
+#include "engine/lib/introspection.h"
+#include "engine/lib/libpath.h"
 #include "engine/lib/semaphores.h"
 #include "engine/lib/tasks.h"
 #include "engine/core/options.h"
 #include "numlib/linalg/lapack_rows.h"
 #include "runtime/console_hooks.h"
+#include "runtime/readlib_file_reader.h"
 
 const char kHostFeatureList[] = "fileio";
 
@@ -47,17 +50,17 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     H("+write", kNewlineCRLF, static_cast<StreamWriteHook>(rt_console_write)),  // fds 1..3
     H("+iocbuffering", 0, static_cast<StreamBufferingHook>(rt_console_buffering)),
     H("+iocontrol", 0, static_cast<StreamControlHook>(rt_console_control)),  // fds 1, 2
-    // Keeps its placeholder until the library-path reader binds it with
-    // that reader as its data word: never the engine's default data word.
+    // Bound at start-up with the library-path reader as its data word:
+    // never the engine's default data word.
     H("+readlib"),
-    F("path", 0, 2, 0, 1),
+    F("path", 0, 2, 0, 1, 0, bi_path),
 
     M("@Tarnivel"),
     F("drawnow", 0, 0, 0, 0, kNoWindow, bi_drawnow),
     F("quit", 0, 0, 0, 0, kNoWindow, bi_quit),
     F("help", 0, 1, 0, 1),
     F("lookfor", 1, 1, 0, 0),
-    F("hasfeature", 1, 1, 1, 1, reinterpret_cast<uintptr_t>(kHostFeatureList)),
+    F("hasfeature", 1, 1, 1, 1, reinterpret_cast<uintptr_t>(kHostFeatureList), bi_hasfeature),
     H("+write", kNewlineCRLF, static_cast<StreamWriteHook>(rt_refusing_write)),  // refuses every fd
 
     M("@ZVR"),  // the file library
@@ -147,4 +150,11 @@ const bool kFilledAtStart = (builtin_table_init_runtime(), true);
 
 void builtin_table_init_runtime() {
   std::memcpy(g_builtin_table_host, kHostRows, sizeof kHostRows);
+  // The first "+readlib" row reads along the library path; its data word is
+  // the file reader, so the engine's default data word never stands in.
+  const BuiltinBinding readlib[] = {
+      {"", "+readlib", builtin_fn_from(libpath_readlib_hook),
+       reinterpret_cast<uintptr_t>(&readlib_file_reader)},
+  };
+  (void)builtin_table_bind(g_builtin_table_host, readlib, 1);
 }

@@ -25,6 +25,7 @@ enum : int {
   kNonIntegerArg = 102,
   kArgOutOfRange = 103,
   kNonScalarArg = 104,
+  kNonObjectArgument = 105,
   kNotPermutation = 106,
   kBadArgument = 107,
   kUnknownOption = 108,

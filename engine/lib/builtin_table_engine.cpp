@@ -13,6 +13,8 @@
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/dump_source.h"
 #include "engine/lib/funvals.h"
+#include "engine/lib/introspection.h"
+#include "engine/lib/sandbox.h"
 #include "engine/lib/str2obj.h"
 #include "numlib/linalg/linalg_builtins.h"
 #include "numlib/calculus/calculus_builtins.h"
@@ -63,15 +65,15 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
     H("+errmsgtable"),  // one row: 10001 plotOverflow "Not enough memory for plot"
 
     M("@ZVR"),
-    F("info", 0, 1, 0, 1, 'i'),
+    F("info", 0, 1, 0, 1, 'i', 0, bi_info),
     F("inmem", 0, 0, 0, 1, 'm'),
-    F("isglobal"),
-    F("which"),
-    F("sandbox", 1, 2, 0, 1),
-    F("sandboxtrust", 1, 1, 0, 0),
+    F("isglobal", 1, 1, 1, 1, 0, 0, bi_isglobal),
+    F("which", 1, 1, 1, 1, 0, 0, bi_which),
+    F("sandbox", 1, 2, 0, 1, 0, 0, bi_sandbox),
+    F("sandboxtrust", 1, 1, 0, 0, 0, 0, bi_sandboxtrust),
 
     M("!ZVR"),  // general
-    F("iskeyword", 0, 1, 1, 1),
+    F("iskeyword", 0, 1, 1, 1, 0, 0, bi_iskeyword),
     F("dumpvar", 1, 3, 0, 1, 0, 0, bi_dumpvar),
     F("intmax", 0, 1, 1, 1, kIntLimitMax, 0, bi_intlimit),
     F("intmin", 0, 1, 1, 1, kIntLimitMin, 0, bi_intlimit),

@@ -6,6 +6,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
 #include "engine/lib/arith.h"
+#include "engine/lib/classes.h"
 #include "engine/lib/array_opcodes.h"
 #include "engine/lib/display.h"
 #include "engine/lib/dump_source.h"
@@ -65,6 +66,7 @@ void engine_op_handlers_install() {
   interp_set_op_handler(kOpFormat, h_format, 0);
   interp_set_display(display_value);
   funvals_install();
+  classes_install();
   dump_source_register_ops();
   for (int i = 0; i < kArrayOpcodeHandlerCount; ++i)
     interp_set_op_handler(kArrayOpcodeHandlers[i].opcode, kArrayOpcodeHandlers[i].fn, kArrayOpcodeHandlers[i].selector);

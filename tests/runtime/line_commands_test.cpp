@@ -18,7 +18,7 @@
 #include "runtime/fake_host.h"
 #include "runtime/layout.h"
 #include "runtime/plot_lists.h"
-#include "support/image_builder.h"
+#include "tools/imagetools/image_builder.h"
 
 namespace {
 
