@@ -6,7 +6,9 @@
 #include "runtime/app_fixture.h"
 
 #include "graphics/plotlist/plot_records.h"
+#include "runtime/figure_draw.h"
 #include "runtime/layout.h"
+#include "support/recording_driver.h"
 
 namespace {
 
@@ -100,6 +102,31 @@ TEST_F(App, RefreshDrawsEachSubplotOnceBehindItsOpeningRecord) {
   ASSERT_EQ(length, int32_t(std::size(want)));
   for (int k = 0; k < length; ++k) EXPECT_EQ(d[k], want[k]) << k;
   EXPECT_EQ(inst_refresh(h(), 9), kRtNonexistentInstance);
+}
+
+TEST_F(App, TheCurrentSubplotRunsItsPlotHandlerAndIsDrawnIntoTheRectangle) {
+  build("instance demo\nvar a\nfigure \"Main\"\nplot counted(a)\n",
+        "function counted(a)\n tn_count;\n tn_plot_mark;\nendfunction\n");
+  ASSERT_EQ(inst_set_grid(host.block, 0, 1, 2), 0);
+  ASSERT_EQ(figure_layout_subplots(h(), 0, 0, 400, 0, 200), 0);
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 0, kEmptyFigure, true), 0);  // only cell (0, 1) plots
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 1, record(kTagFigure), true), 0);
+  recdrv::Recorder rec;
+  rt_set_graphics_driver(host.block, &rec.table);
+  rt_set_graphics_context(host.block, &rec.context);
+  inst_find_by_id(host.block, 0)->selection = 2;
+  g_probe.counted = 0;
+  ASSERT_EQ(inst_draw_current_subplot(h(), 0, 10, 110, 20, 70), 0);
+  const std::string log = rec.take();
+  EXPECT_NE(log.find("clip_begin 10 110 20 70"), std::string::npos) << log;
+  EXPECT_EQ(log.find("fill_rect 0 0 400 200"), std::string::npos) << log;  // not the whole figure
+  EXPECT_EQ(g_probe.counted, 2);  // once for the picture, once for the refresh
+  const InstanceRec* r = inst_find_by_id(host.block, 0);
+  EXPECT_EQ(r->subplots[1].rectLeft, 200);  // laid out again afterwards
+  int32_t at = 0, length = 0;
+  ASSERT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &at, &length));
+  EXPECT_EQ(length, 2 * 7 + 6);  // refreshed: both objects, one mark
+  EXPECT_EQ(inst_draw_current_subplot(h(), 5, 0, 1, 0, 1), kRtNonexistentInstance);
 }
 
 TEST_F(App, OpeningRecordNeedsSevenFreeDoubles) {
