@@ -8,6 +8,8 @@
 #include "graphics/plotlist/plot_records.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
+#include "engine/core/stack_ops.h"
+#include "runtime/special_vars.h"
 #include "support/recording_driver.h"
 
 namespace {
@@ -173,6 +175,32 @@ TEST_F(App, UndoAndRedoRestoreAVariableAndTheLayout) {
   EXPECT_EQ(inst_redo(h(), 0), kRtHandledRedraw);
   EXPECT_EQ(inst_find_by_id(host.block, 0)->rows, 2);
   EXPECT_EQ(inst_redo(h(), 0), 0);  // nothing to redo
+}
+
+// Figure of subplot k in the stored layout (value 100) of the newest row.
+double stored_figure(RuntimeBlock* b, int32_t k) {
+  int32_t units = 0;
+  void* data = nullptr;
+  if (undo_store_get_value(rt_value_store(b), 0, 0, kKeyLayout, &units, &data) != 0 || !data) return NAN;
+  const int32_t at = kFlatHeaderWords + 2 + 6 * k;  // rows, cols, then six words per fixed-layout subplot
+  return at < units ? static_cast<const double*>(data)[at] : NAN;
+}
+
+TEST_F(App, AssigningAFigureStoresItInTheValuesAndUndoBringsItBack) {
+  build(app(""), kSource);
+  const int32_t figure = record(kTagFigure);
+  ASSERT_EQ(inst_set_grid(host.block, 0, 1, 2), 0);
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 1, figure, true), 0);
+  EXPECT_EQ(stored_figure(host.block, 1), figure);
+  inst_find_by_id(host.block, 0)->selection = 2;
+  ASSERT_EQ(inst_set_current_subplot(h(), 0, -1), 0);  // subplot 1 gets no figure
+  EXPECT_EQ(stored_figure(host.block, 1), kEmptyFigure);
+  EXPECT_EQ(inst_undo(h(), 0), kRtHandledRedraw);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->subplots[1].handlerWords[kSubplotFigureWord], figure);
+  // An instance not initialised only changes its subplots.
+  inst_find_by_id(host.block, 0)->initialised = 0;
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 0, kEmptyFigure, true), 0);
+  EXPECT_EQ(stored_figure(host.block, 0), figure);
 }
 
 TEST_F(App, LayoutCommandsPushAnUndoRowAndRefresh) {
