@@ -117,36 +117,3 @@ void figure_draw(RuntimeBlock* b, int32_t id) {
   b->h.band_drawn = 0;
   rec->changed_outside = 0;
 }
-
-int inst_draw_current_subplot(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom) {
-  InstanceRec* rec = inst_find_by_id(b, id);
-  if (!rec) return kRtNonexistentInstance;
-  const int32_t k = inst_current_subplot(b, id);
-  const GraphicsDriver* d = b->h.driver;
-  if (k < 0 || rec->subplots[k].handlerWords[kSubplotPlotHandlerWord] < 0 || !d) {
-    figure_draw(b, id);
-    return 0;
-  }
-  // The subplot takes the rectangle, its object is drawn alone, then the
-  // layout puts every frame back.
-  Subplot* s = &rec->subplots[k];
-  subplot_set_rect(s, left, right, top, bottom);
-  PlotStore* store = rt_plot_store(b);
-  int32_t pos = 0, length = 0;
-  if (plotstore_find(store, id, &pos, &length)) {
-    PlotReader r;
-    plotreader_init(&r, plotstore_data(store) + pos, length, 0);
-    PlotRecord rec_at;
-    int32_t s_index;
-    while (plotreader_next(&r, &rec_at)) {
-      if (rec_at.code_int != kCodeOpenObject || !record_count(rec_at, 0, kMaxSubplots - 1, &s_index) || s_index != k)
-        continue;
-      int32_t start = rec_at.at;
-      plot_draw_objects(b, id, &start, false, d, rt_graphics_context(b));
-      break;
-    }
-  }
-  rec = inst_find_by_id(b, id);
-  inst_layout_positions(rec);
-  return 0;
-}

@@ -15,8 +15,12 @@ bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw
 void figure_draw(RuntimeBlock* b, int32_t id);
 // Draws (on) or erases (off) the selection mark of subplot k.
 void inst_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k, bool mark_on);
-// Draws the current subplot alone into the rectangle (l, r, t, b), else the
-// whole figure; kRtNonexistentInstance for a missing instance.
-int inst_draw_current_subplot(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom);
+// Draws the current subplot alone into the rectangle (l, r, t, b): its plot
+// handler runs to build its object, which is drawn, then the layout and the
+// instance are refreshed. Without a current subplot that has a plot handler
+// the whole figure is drawn; kRtNonexistentInstance for a missing instance.
+// Handlers may grow the block: everything is read again through the handle.
+int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, double right, double top,
+                              double bottom);
 // The context record the installed driver is handed.
 GraphicsDriverContext* rt_graphics_context(RuntimeBlock* b);

@@ -1,8 +1,9 @@
 // The life of an instance that runs application code: reset with its init
 // handlers, terminate and close, change handlers, refresh and plot-all with
 // each subplot's plot handler behind its opening record, the figure command
-// text, undo and redo. Every operation takes the block handle: handlers may
-// grow the block, so nothing read before a call is used after it.
+// text, undo and redo, and the current subplot drawn alone into a rectangle.
+// Every operation takes the block handle: handlers may grow the block, so
+// nothing read before a call is used after it.
 #include <algorithm>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
 #include "runtime/declaration.h"
+#include "runtime/figure_draw.h"
 #include "runtime/handler_call.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
@@ -45,12 +47,14 @@ int run_each(RuntimeBlock** handle, int32_t id, int32_t tag) {
 int32_t cells(const InstanceRec* rec) { return std::max(0, rec->rows) * std::max(0, rec->cols); }
 
 // The subplots' plot handlers into a fresh list, each behind the opening
-// record of its object. No room for an opening record: 10001.
-int plot_subplots(RuntimeBlock** handle, int32_t id, bool event) {
+// record of its object; with `only` >= 0 that subplot alone, and its frame
+// is left as it is (it may have been given one to draw into). No room for an
+// opening record: 10001.
+int plot_subplots(RuntimeBlock** handle, int32_t id, bool event, int32_t only) {
   TN_TRY(plotstore_begin_list(*handle, id, true));
   int status = 0;
   const int32_t n = std::min(cells(inst_find_by_id(*handle, id)), kMaxSubplots);
-  for (int32_t k = 0; k < n; ++k) {
+  for (int32_t k = only >= 0 ? only : 0; k < n; ++k) {
     RuntimeBlock* b = *handle;
     InstanceRec* rec = inst_find_by_id(b, id);
     if (!rec) return kRtNonexistentInstance;
@@ -69,19 +73,20 @@ int plot_subplots(RuntimeBlock** handle, int32_t id, bool event) {
                             nullptr, 0, nullptr);
       if (status != 0) break;
     }
+    if (only >= 0) break;
   }
   RuntimeBlock* b = *handle;
   plotstore_commit_list(b);
   b->h.build.subplot = -1;
-  if (InstanceRec* rec = inst_find_by_id(b, id)) inst_layout_positions(rec);
+  if (InstanceRec* rec = inst_find_by_id(b, id); rec && only < 0) inst_layout_positions(rec);
   return status;
 }
 
 // plot_subplots, grown and run again while the list has no room for an
 // opening record.
-int plot_subplots_growing(RuntimeBlock** handle, int32_t id, bool event) {
+int plot_subplots_growing(RuntimeBlock** handle, int32_t id, bool event, int32_t only = -1) {
   for (int growths = 0;; ++growths) {
-    const int status = plot_subplots(handle, id, event);
+    const int status = plot_subplots(handle, id, event, only);
     if (status != kRtPlotOverflow || growths == kMaxGrowths || !rt_memory_expand(handle, status)) return status;
   }
 }
@@ -281,4 +286,30 @@ int inst_redo(RuntimeBlock** handle, int32_t id) {
   TN_TRY(inst_refresh(handle, id));
   TN_TRY(inst_run_change_handlers(handle, id));
   return kRtHandledRedraw;
+}
+
+int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, double right, double top,
+                              double bottom) {
+  RuntimeBlock* b = *handle;
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  const int32_t k = inst_current_subplot(b, id);
+  if (k < 0 || rec->subplots[k].handlerWords[kSubplotPlotHandlerWord] < 0 || !b->h.driver) {
+    figure_draw(b, id);
+    return 0;
+  }
+  // The subplot takes the rectangle and its object alone is built and drawn;
+  // the layout then puts every frame back and the refresh rebuilds the list.
+  subplot_set_rect(&rec->subplots[k], left, right, top, bottom);
+  plotstore_free(rt_plot_store(b), id);
+  const int status = plot_subplots_growing(handle, id, true, k);
+  b = *handle;
+  if (status == 0) {
+    int32_t start = 0;
+    plot_draw_objects(b, id, &start, false, b->h.driver, rt_graphics_context(b));
+  }
+  if ((rec = inst_find_by_id(b, id)) == nullptr) return kRtNonexistentInstance;
+  inst_layout_positions(rec);
+  TN_TRY(status);
+  return inst_refresh(handle, id);
 }

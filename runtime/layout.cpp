@@ -294,7 +294,8 @@ int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t el
   return 0;
 }
 
-int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force) {
+int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure,
+                                 bool force) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
   uint32_t targets = 0;
@@ -321,6 +322,14 @@ int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, i
   }
   inst_layout_positions(rec);
   return 0;
+}
+
+int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force) {
+  TN_TRY(inst_subplot_assign_unstored(b, id, row, col, figure, force));
+  // An initialised instance keeps its subplots' figures in its values, so
+  // that undo and redo bring them back.
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  return rec && rec->initialised ? inst_layout_to_array(b, id) : 0;
 }
 
 int inst_set_selection(RuntimeBlock* b, int32_t id, uint32_t mask, bool draw) {
@@ -447,10 +456,10 @@ int inst_set_current_subplot_store(RuntimeBlock* b, int32_t id, int32_t figure, 
       *refresh = true;
       return inst_layout_to_array(b, id);
     }
-    return inst_subplot_assign(b, id, -1, -1, kEmptyFigure, true);
+    figure = kEmptyFigure;
   }
   const int32_t n = cells(rec);
-  if (rec->free_layout && rec->selection == 0 && n < std::min(rec->max_subplots, kMaxSubplots)) {
+  if (figure >= 0 && rec->free_layout && rec->selection == 0 && n < std::min(rec->max_subplots, kMaxSubplots)) {
     Subplot& added = rec->subplots[n];
     inst_reset_subplot_slot(&added);
     const Subplot& first = rec->subplots[0];
@@ -461,8 +470,13 @@ int inst_set_current_subplot_store(RuntimeBlock* b, int32_t id, int32_t figure, 
     rec->cols = 1;
     rec->selection = 1u << n;
   }
-  TN_TRY(inst_subplot_assign(b, id, -1, -1, figure, true));
+  // The row is pushed first: the assignment stores the layout in the newest
+  // row, and the one before must keep the figures that undo brings back.
   push_row(b, id);
+  if (const int status = inst_subplot_assign(b, id, -1, -1, figure, true); status != 0) {
+    undo_store_drop_last_row(rt_value_store(b), id);
+    return status;
+  }
   TN_TRY(inst_layout_to_array(b, id));
   // A lone subplot without a plot handler shows nothing: its list goes.
   if (rec->rows == 1 && rec->cols == 1 && rec->subplots[0].handlerWords[kSubplotPlotHandlerWord] < 0)

@@ -50,6 +50,10 @@ struct SubplotHandlers {
 };
 int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t element, SubplotHandlers* out);
 int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force);
+// The same without storing the layout in the instance's values: for applying
+// a stored layout, whose value must not be rewritten while it is read.
+int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure,
+                                 bool force);
 // The figure of the current subplot (figure < 0: none), a value-store row
 // pushed and the instance refreshed; the _store form does the layout side
 // and says whether a refresh is due.

@@ -189,7 +189,7 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id) {
     const double figure = tn::ld_f64(e);
     if (figure_index_valid(b, id, figure)) {
       const int32_t row = free ? k : k / int32_t(c), col = free ? 0 : k % int32_t(c);
-      TN_TRY(inst_subplot_assign(b, id, row, col, int32_t(figure), false));
+      TN_TRY(inst_subplot_assign_unstored(b, id, row, col, int32_t(figure), false));
     }
     Subplot& s = rec->subplots[k];
     const double word = tn::ld_f64(e + 1);

@@ -11,6 +11,7 @@
 #include "engine/core/libraries.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
+#include "runtime/app_fixture.h"
 #include "runtime/declaration.h"
 #include "runtime/fake_host.h"
 #include "runtime/instances.h"
@@ -243,6 +244,44 @@ TEST_F(Declared, EveryResetRunsTheDeclarationOfTheImage) {
     EXPECT_EQ(title(b, 0), "Declared") << reset;
     EXPECT_EQ(inst_find_by_id(b, 0)->initialised, 1);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A library function whose source is larger than the free descriptor space
+// is read again after the stack grew, not cut: the handler that calls it
+// runs once, after the growth.
+using LibraryApp = apptest::App;
+using apptest::g_probe;
+
+TEST_F(LibraryApp, AnInstanceLibraryLargerThanTheFreeDescriptorSpaceCompilesAfterGrowth) {
+  constexpr uint32_t kBlock = 1u << 20;
+  ASSERT_EQ(host.start(kBlock, 64u << 20), 0);
+  ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+  ASSERT_EQ(rt_register_library(host.block, apptest::g_test_rows), 0);
+  const EngineContext* probe = rt_engine(host.block);
+  const int64_t free_bytes = int64_t(probe->desc_capacity - probe->desc_top) * int64_t(sizeof(uint32_t));
+  std::string source = "function b = big()\n tn_count;\n b = 42;\nendfunction\n";
+  while (int64_t(source.size()) <= free_bytes + 1024) source += "% padding that the reader must not cut\n";
+  // The record list, not the engine, takes the growth that holds the source.
+  while (int64_t(host.block->h.area_size[kAreaRecords]) < 2 * int64_t(source.size()))
+    ASSERT_TRUE(rt_memory_expand(&host.block, kRtNotEnoughMemForTNFile));
+  tnbuild::Builder builder(host.block, {{"demo", source}});
+  ASSERT_TRUE(builder.build("instance demo\nvar b\nresize b = big()\n")) << builder.error;
+  host.take_output();
+  EngineContext* e = c();
+  int32_t id = -1;
+  ASSERT_EQ(fn_find_user_simple(e, "big", -1, rec_instance_slot(host.block, 0), &id), 0);
+  ASSERT_EQ(fn_code_remove(e, id), 0);
+  ASSERT_LT(int64_t(e->desc_capacity - e->desc_top) * int64_t(sizeof(uint32_t)), int64_t(source.size()));
+  g_probe.counted = 0;
+  ASSERT_EQ(handler_call_plain(h(), 0, record(kTagResize), -1, false), 0) << host.take_output();
+  EXPECT_EQ(g_probe.counted, 1);
+  EXPECT_EQ(value("b"), 42);
+  e = c();
+  EXPECT_GE(int64_t(e->desc_capacity) * int64_t(sizeof(uint32_t)), int64_t(source.size()));
 }
 
 }  // namespace

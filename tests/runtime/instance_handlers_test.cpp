@@ -6,7 +6,11 @@
 #include "runtime/app_fixture.h"
 
 #include "graphics/plotlist/plot_records.h"
+#include "runtime/figure_draw.h"
 #include "runtime/layout.h"
+#include "engine/core/stack_ops.h"
+#include "runtime/special_vars.h"
+#include "support/recording_driver.h"
 
 namespace {
 
@@ -102,6 +106,31 @@ TEST_F(App, RefreshDrawsEachSubplotOnceBehindItsOpeningRecord) {
   EXPECT_EQ(inst_refresh(h(), 9), kRtNonexistentInstance);
 }
 
+TEST_F(App, TheCurrentSubplotRunsItsPlotHandlerAndIsDrawnIntoTheRectangle) {
+  build("instance demo\nvar a\nfigure \"Main\"\nplot counted(a)\n",
+        "function counted(a)\n tn_count;\n tn_plot_mark;\nendfunction\n");
+  ASSERT_EQ(inst_set_grid(host.block, 0, 1, 2), 0);
+  ASSERT_EQ(figure_layout_subplots(h(), 0, 0, 400, 0, 200), 0);
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 0, kEmptyFigure, true), 0);  // only cell (0, 1) plots
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 1, record(kTagFigure), true), 0);
+  recdrv::Recorder rec;
+  rt_set_graphics_driver(host.block, &rec.table);
+  rt_set_graphics_context(host.block, &rec.context);
+  inst_find_by_id(host.block, 0)->selection = 2;
+  g_probe.counted = 0;
+  ASSERT_EQ(inst_draw_current_subplot(h(), 0, 10, 110, 20, 70), 0);
+  const std::string log = rec.take();
+  EXPECT_NE(log.find("clip_begin 10 110 20 70"), std::string::npos) << log;
+  EXPECT_EQ(log.find("fill_rect 0 0 400 200"), std::string::npos) << log;  // not the whole figure
+  EXPECT_EQ(g_probe.counted, 2);  // once for the picture, once for the refresh
+  const InstanceRec* r = inst_find_by_id(host.block, 0);
+  EXPECT_EQ(r->subplots[1].rectLeft, 200);  // laid out again afterwards
+  int32_t at = 0, length = 0;
+  ASSERT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &at, &length));
+  EXPECT_EQ(length, 2 * 7 + 6);  // refreshed: both objects, one mark
+  EXPECT_EQ(inst_draw_current_subplot(h(), 5, 0, 1, 0, 1), kRtNonexistentInstance);
+}
+
 TEST_F(App, OpeningRecordNeedsSevenFreeDoubles) {
   double list[16] = {};
   int32_t used = 9;
@@ -146,6 +175,32 @@ TEST_F(App, UndoAndRedoRestoreAVariableAndTheLayout) {
   EXPECT_EQ(inst_redo(h(), 0), kRtHandledRedraw);
   EXPECT_EQ(inst_find_by_id(host.block, 0)->rows, 2);
   EXPECT_EQ(inst_redo(h(), 0), 0);  // nothing to redo
+}
+
+// Figure of subplot k in the stored layout (value 100) of the newest row.
+double stored_figure(RuntimeBlock* b, int32_t k) {
+  int32_t units = 0;
+  void* data = nullptr;
+  if (undo_store_get_value(rt_value_store(b), 0, 0, kKeyLayout, &units, &data) != 0 || !data) return NAN;
+  const int32_t at = kFlatHeaderWords + 2 + 6 * k;  // rows, cols, then six words per fixed-layout subplot
+  return at < units ? static_cast<const double*>(data)[at] : NAN;
+}
+
+TEST_F(App, AssigningAFigureStoresItInTheValuesAndUndoBringsItBack) {
+  build(app(""), kSource);
+  const int32_t figure = record(kTagFigure);
+  ASSERT_EQ(inst_set_grid(host.block, 0, 1, 2), 0);
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 1, figure, true), 0);
+  EXPECT_EQ(stored_figure(host.block, 1), figure);
+  inst_find_by_id(host.block, 0)->selection = 2;
+  ASSERT_EQ(inst_set_current_subplot(h(), 0, -1), 0);  // subplot 1 gets no figure
+  EXPECT_EQ(stored_figure(host.block, 1), kEmptyFigure);
+  EXPECT_EQ(inst_undo(h(), 0), kRtHandledRedraw);
+  EXPECT_EQ(inst_find_by_id(host.block, 0)->subplots[1].handlerWords[kSubplotFigureWord], figure);
+  // An instance not initialised only changes its subplots.
+  inst_find_by_id(host.block, 0)->initialised = 0;
+  ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 0, kEmptyFigure, true), 0);
+  EXPECT_EQ(stored_figure(host.block, 0), figure);
 }
 
 TEST_F(App, LayoutCommandsPushAnUndoRowAndRefresh) {
