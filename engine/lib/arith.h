@@ -20,9 +20,9 @@ enum : int {
 };
 
 // Replaces the two top items (first operand deeper, second on top) by their
-// elementwise combination. 0, or 44 (an operand not numeric, char or logical),
-// 20 (different non-scalar shapes), 107 (power of integers), 43 (rem or mod of
-// a complex operand), 1 or 3 (no room for the result). On an error both
+// elementwise combination. kOk, or kWrongArgType (an operand not numeric, char or logical),
+// kIncompatibleSize (different non-scalar shapes), kBadArgument (power of integers), kWrongType (rem or mod of
+// a complex operand), kStackOverflow or kDataStackOverflow (no room for the result). On an error both
 // operands stay (possibly converted to their common class).
 int arith_elementwise_binary(EngineContext* ctx, int op);
 

@@ -60,7 +60,7 @@ inline DimLines dim_lines(int ndims, const uint32_t* dims, int d) {
 
 // The dimensions of a result along d: the argument's with d set to 1 (a d
 // past the last leaves them as they are); the pushers' shape rules drop the
-// trailing ones. 103 for an argument of more than 16 dimensions.
+// trailing ones. kArgOutOfRange for an argument of more than 16 dimensions.
 struct ResultDims {
   int ndims = 0;
   int32_t dims[kMaxDims];
@@ -73,7 +73,7 @@ inline int reduced_dims(int ndims, const uint32_t* dims, int d, ResultDims* out)
 }
 
 // A dimension argument at depth, 1-based in the language: *d receives it
-// 0-based. 34 below 1; the integer getter's errors otherwise.
+// 0-based. kBadDimension below 1; the integer getter's errors otherwise.
 inline int peek_dim_arg(EngineContext* ctx, int depth, int* d) {
   int32_t v = 0;
   int st = stk_get_int(ctx, depth, &v);
@@ -102,7 +102,7 @@ inline void drop_items(EngineContext* ctx, int n) {
 }
 
 // True when the item is a typed array whose element type is unknown: the
-// array built-ins report it as 12 rather than as a wrong type.
+// array built-ins report it as kIllegalError rather than as a wrong type.
 inline bool bad_element_size(EngineContext* ctx, int depth) {
   TypedView t;
   return typed_view(ctx, depth, &t) && t.size == 0;

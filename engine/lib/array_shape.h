@@ -65,7 +65,7 @@ int64_t linear_from_subs(const Shape& s, const int64_t* subs, int n);
 // Pushes an uninitialised array of the class of `proto` (double, single, the
 // integer type, char or logical; a plain matrix when a double has at most two
 // dimensions) with the given shape. im is set only when cplx and not empty.
-// Sizes above the 32-bit range give 109.
+// Sizes above the 32-bit range give kObjectTooLarge.
 int push_like(EngineContext* ctx, const ArrayArg& proto, const Shape& shape, bool cplx,
               uint8_t** re, uint8_t** im);
 
@@ -76,7 +76,7 @@ template <typename Map>
 int gather_push(EngineContext* ctx, const ArrayArg& src, const Shape& shape, Map map);
 
 // Reads the numeric array at depth as integers (floating values truncated
-// toward zero): 44 when it is no numeric, char or logical array, 103 when it
+// toward zero): kWrongArgType when it is no numeric, char or logical array, kArgOutOfRange when it
 // holds more than max entries.
 int read_int_vector(EngineContext* ctx, int depth, int64_t* out, int max, int* n);
 
@@ -89,7 +89,7 @@ double element_as_double(const ArrayArg& a, int64_t k);
 // base) of its entries' headers; the container stays where it is while the
 // references are in use. A list is 1 x n (0 x 0 when empty).
 
-// Pushes the references of the list or cell array at depth. 43 for other items.
+// Pushes the references of the list or cell array at depth. kWrongType for other items.
 int refs_push(EngineContext* ctx, int depth);
 
 // Builds a container from the int32 reference array on top and pushes it

@@ -2,15 +2,15 @@
 // concatenation, reshaping, permutation, flips, rotations, index conversions,
 // diagonal and triangular parts, replication, grids, differences, Kronecker
 // products. Each replaces its arguments (the last on top) by its result;
-// objects give 44 so the interpreter can call their methods.
+// objects give kWrongArgType so the interpreter can call their methods.
 #pragma once
 
 #include "engine/core/context.h"
 
 // cat(dim, A1, A2, ...): the class of the result is the FIRST array's (every
 // other one is converted to it, integers truncating and wrapping); empty
-// arrays are skipped; 34 for dim outside 1..16, 20 for sizes that differ off
-// dim, 44 for arguments of other kinds. Lists, structures and cell arrays
+// arrays are skipped; kBadDimension for dim outside 1..16, kIncompatibleSize for sizes that differ off
+// dim, kWrongArgType for arguments of other kinds. Lists, structures and cell arrays
 // concatenate into a list (a row of lists and structures) or a cell array.
 int bi_cat(EngineContext* ctx, int nargin);
 
@@ -21,19 +21,19 @@ int bi_vertcat(EngineContext* ctx);
 
 // reshape(A, d1, d2, ...), reshape(A, dims), reshape(A) with nargin >= 1;
 // squeeze(A) with nargin -1. One size given as [] is computed; more than one
-// gives 21, as does a product that differs from A's element count.
+// gives kBadSize, as does a product that differs from A's element count.
 constexpr int kSqueeze = -1;
 int bi_reshape(EngineContext* ctx, int nargin);
 
-// permute(A, order) (inverse 0) and ipermute(A, order) (inverse 1): 106 when
-// order is not a permutation of 1..length(order), 103 when longer than 16.
+// permute(A, order) (inverse 0) and ipermute(A, order) (inverse 1): kNotPermutation when
+// order is not a permutation of 1..length(order), kArgOutOfRange when longer than 16.
 int bi_permute(EngineContext* ctx, int inverse);
 
 // sub2ind(siz, i1, i2, ...) with 2 to 17 arguments; linear indices are
 // row-major (sub2ind([2 3], 1, 2) is 2). Subscripts are not checked.
 int bi_sub2ind(EngineContext* ctx, int nargin);
-// [s1, s2, ...] = ind2sub(siz, ind): the first output on top; 21 for a 0 in
-// siz, 126 beyond 16 outputs, 127 for fewer outputs than entries of siz.
+// [s1, s2, ...] = ind2sub(siz, ind): the first output on top; kBadSize for a 0 in
+// siz, kTooManyOutputs beyond 16 outputs, kTooFewOutputs for fewer outputs than entries of siz.
 int bi_ind2sub(EngineContext* ctx, int nargout);
 
 // fliplr(A); flipud(A) (selector kFlipUd) and flipdim(A, d) (selector kFlipDim).

@@ -41,7 +41,7 @@ struct Bits {
   }
 };
 
-// The operand at depth as bits: 44 for anything but an integer, char,
+// The operand at depth as bits: kWrongArgType for anything but an integer, char,
 // logical or double array.
 int read_bits(EngineContext* ctx, int depth, Bits* b) {
   b->o = num_operand(ctx, depth);
@@ -73,7 +73,7 @@ int read_numeric(EngineContext* ctx, int depth, NumOperand* o) {
 }
 
 // The shape of an elementwise result over n operands: the first operand of
-// more than one element; 20 when two such differ.
+// more than one element; kIncompatibleSize when two such differ.
 int common_shape(const NumOperand* ops, int n, const NumOperand** shape) {
   *shape = &ops[0];
   for (int k = 0; k < n; ++k) {
@@ -124,7 +124,7 @@ int push_result(EngineContext* ctx, int ndims, const uint32_t* dims, Result* r) 
 // (char and logical give the unsigned numbers they count as).
 Result result_of(const Bits& a) { return {a.dbl, a.dbl ? uint32_t{kElemDouble} : a.o.type}; }
 
-// Bit positions: 1 .. width, else 29.
+// Bit positions: 1 .. width, else kIndexOutOfRange.
 int check_positions(const NumOperand& pos, int width) {
   for (int64_t i = 0; i < pos.count; ++i) {
     const int64_t p = int32_at(pos, i);

@@ -23,7 +23,7 @@ extern BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1];
 
 // Row makers. A hook row gets the placeholder of its hook kind, which answers
 // as a hook that owns nothing ("+write", "+read", "+fclose", "+iocontrol",
-// "+iocbuffering": 301; "+readlib": 300; others: 1000); "+errmsgtable" keeps
+// "+iocbuffering": kNotMyDescriptor; "+readlib": kFileNotFound; others: kNotSupported); "+errmsgtable" keeps
 // its error table in the function field and starts null.
 BuiltinEntry builtin_row(const char* name, uint8_t min_in = 1, uint8_t max_in = 1,
                          uint8_t min_out = 1, uint8_t max_out = 1, uintptr_t data = 0,

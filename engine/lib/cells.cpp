@@ -28,8 +28,8 @@ struct Source {
   const uint8_t* im;
 };
 
-// The array argument at depth: 44 for anything but a numeric, char or
-// logical array, 103 beyond 16 dimensions.
+// The array argument at depth: kWrongArgType for anything but a numeric, char or
+// logical array, kArgOutOfRange beyond 16 dimensions.
 int source_of(EngineContext* ctx, int depth, Source* s) {
   const NumOperand o = num_operand(ctx, depth);
   if (o.kind == NumKind::kNone) return kWrongArgType;
@@ -167,7 +167,7 @@ int push_split(EngineContext* ctx, const Source& s, const bool* spans, bool as_c
 
 int push_empty_list(EngineContext* ctx) { return stk_make_container(ctx, 0, 0, nullptr, 0); }
 
-// Reports a getter's 43 as the argument error 44.
+// Reports a getter's kWrongType as the argument error kWrongArgType.
 int arg_error(int status) { return status == kWrongType ? kWrongArgType : status; }
 
 }  // namespace

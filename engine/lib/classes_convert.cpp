@@ -24,7 +24,7 @@ int as_arg_error(int st) { return st == kWrongType ? kWrongArgType : st; }
 constexpr int kNameCap = 16;  // longer texts name no class
 
 // The codes of the char array at depth as 8-bit text; a text that cannot be
-// a class name (too long, codes above 127) reads as "?". 44 when the item is
+// a class name (too long, codes above 127) reads as "?". kWrongArgType when the item is
 // not a char array.
 int read_name(EngineContext* ctx, int depth, char (&buf)[kNameCap]) {
   TypedView t;

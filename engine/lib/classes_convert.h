@@ -16,7 +16,7 @@ enum : int {
 constexpr uintptr_t kIntLimitMax = 'a';  // data word of the intmax row
 constexpr uintptr_t kIntLimitMin = 'i';  // data word of the intmin row
 
-// Intrinsics (interpreter handlers); a getter's 43 is answered as 44.
+// Intrinsics (interpreter handlers); a getter's kWrongType is answered as kWrongArgType.
 int bi_uplus(EngineContext* ctx);
 int bi_swapbytes(EngineContext* ctx);
 int bi_double(EngineContext* ctx);
@@ -34,5 +34,5 @@ int bi_map2int(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 
 // Runs the handler of one of the intrinsics above or of the type tests
 // (uplus 116, ischar 198 ... typecast 218, islogical 271) as its instruction
-// calls it; nargin matters only to char. 1000 for any other opcode.
+// calls it; nargin matters only to char. kNotSupported for any other opcode.
 int classes_run_opcode(EngineContext* ctx, uint32_t opcode, int nargin);

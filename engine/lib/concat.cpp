@@ -16,9 +16,9 @@
 namespace {
 
 constexpr int kCatMaxDim = 16;
-constexpr int kMaxCatArgs = 1024;  // arrays in one call; more give 124
+constexpr int kMaxCatArgs = 1024;  // arrays in one call; more give kTooManyInputs
 
-// Value getters answer 43 for a wrong kind; built-ins report it as 44 so the
+// Value getters answer kWrongType for a wrong kind; built-ins report it as kWrongArgType so the
 // interpreter tries an object's method.
 int arg_error(int status) { return status == kWrongType ? kWrongArgType : status; }
 

@@ -29,7 +29,7 @@ enum : int {
 
 // inf, nan, realmin, realmax (opcodes 6-9): the constant as a double scalar,
 // or an array of it from size arguments and an optional last "single" or
-// "double" (108 for another text). 12 for an unknown selector.
+// "double" (kUnknownOption for another text). kIllegalError for an unknown selector.
 int bi_inf_nan_realmin_realmax(EngineContext* ctx, int selector, int nargin);
 
 // eps (opcode 10): 2^-52, eps("single"), or the spacing of the doubles (or

@@ -86,7 +86,7 @@ inline bool item_chars(EngineContext* ctx, int depth, const uint16_t** s, int64_
 }
 
 // The 8-bit form of a name into buf; *too_long when it is longer than `cap`
-// bytes (no stored name is that long); 307 for a character above 255.
+// bytes (no stored name is that long); kUnknownCharset for a character above 255.
 inline int name_bytes(const uint16_t* s, int64_t n, char* buf, int32_t cap, int32_t* len, bool* too_long) {
   *too_long = n > cap;
   *len = 0;
@@ -99,7 +99,7 @@ inline int name_bytes(const uint16_t* s, int64_t n, char* buf, int32_t cap, int3
 // Longest name that can be interned or stored (the symbol area's length byte).
 constexpr int32_t kNameBytes = 255;
 
-// Pushes a copy of an element as an item: 1 or 3 when it does not fit.
+// Pushes a copy of an element as an item: kStackOverflow or kDataStackOverflow when it does not fit.
 inline int push_elem_copy(EngineContext* ctx, const uint64_t* e) {
   if (!desc_room(ctx)) return kStackOverflow;
   const uint32_t w = elem_data_words(e);

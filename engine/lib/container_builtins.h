@@ -15,8 +15,8 @@ int bi_isstruct(EngineContext* ctx);
 // num2cell(A [, dims]): a cell array of A's elements, or of the sub-arrays
 // spanning the given dimensions. num2list(A [, dim]): a list of A's elements
 // in storage order, or of its slices along dim. A is a numeric, char or
-// logical array (44); dimension numbers below 1 give 34; A with more than 16
-// dimensions gives 103; an empty A gives an empty list.
+// logical array (kWrongArgType); dimension numbers below 1 give kBadDimension; A with more than 16
+// dimensions gives kArgOutOfRange; an empty A gives an empty list.
 int bi_num2cell(EngineContext* ctx, int nargin);
 int bi_num2list(EngineContext* ctx, int nargin);
 
@@ -33,7 +33,7 @@ int bi_struct(EngineContext* ctx, int nargin);
 
 // isfield(s, name), getfield(s, name), setfield(s, name, v), rmfield(s,
 // names), fieldnames(s). getfield and setfield also take an object, whose
-// fields only its own class's methods may see (40 otherwise).
+// fields only its own class's methods may see (kPrivateField otherwise).
 int bi_isfield(EngineContext* ctx);
 int bi_getfield(EngineContext* ctx);
 int bi_setfield(EngineContext* ctx);
@@ -42,7 +42,7 @@ int bi_fieldnames(EngineContext* ctx);
 
 // [s, perm] = orderfields(s [, order]): fields sorted by name (bytes), or in
 // the order of a permutation vector, a list of names or another structure's
-// fields. 21 for a count that differs, 102 a non-integer position, 106 a
-// vector that is no permutation, 107 a name that is no field, 43 another kind
+// fields. kBadSize for a count that differs, kNonIntegerArg a non-integer position, kNotPermutation a
+// vector that is no permutation, kBadArgument a name that is no field, kWrongType another kind
 // of order. perm is a column of 1-based positions.
 int bi_orderfields(EngineContext* ctx, int nargin, int nargout);

@@ -14,7 +14,7 @@
 
 namespace {
 
-// The top item as a double array; a getter's 43 is reported as 44 so that an
+// The top item as a double array; a getter's kWrongType is reported as kWrongArgType so that an
 // object operand gets its class method.
 struct Arr {
   double* re;

@@ -35,8 +35,8 @@ enum : int {
 };
 
 // Every handler takes a double array (real or complex matrix, or an N-d
-// array of type 64/65) and answers 44 for anything else; an unknown selector
-// gives 1000 before the argument is looked at. When a real array cannot be
+// array of type 64/65) and answers kWrongArgType for anything else; an unknown selector
+// gives kNotSupported before the argument is looked at. When a real array cannot be
 // made complex the stack's overflow status comes back and the elements
 // already computed stay overwritten.
 int bi_abs(EngineContext* ctx);
@@ -49,10 +49,10 @@ int bi_circular(EngineContext* ctx, int letter, int reciprocal);
 int bi_hyperbolic(EngineContext* ctx, int letter, int reciprocal);
 
 // atan2(Y, X): Y deeper, X on top, same shape or either one element; only the
-// real parts are read. Both are replaced by a real double array. 44 for a
-// non-double argument, 20 for different shapes.
+// real parts are read. Both are replaced by a real double array. kWrongArgType for a
+// non-double argument, kIncompatibleSize for different shapes.
 int bi_atan2(EngineContext* ctx);
 
 // Runs the handler of one of these functions' opcodes with the arguments its
-// instruction passes (abs 122 ... realsqrt 176); 1000 for any other opcode.
+// instruction passes (abs 122 ... realsqrt 176); kNotSupported for any other opcode.
 int elemfun_run_opcode(EngineContext* ctx, uint32_t opcode);

@@ -32,7 +32,7 @@ int wrong_type_as_44(int status) { return status == kWrongType ? kWrongArgType :
 
 bool is_payload(const uint32_t* d, uint32_t subtype) { return d[0] == kKindPayload && d[2] == subtype; }
 
-// The characters of the string at depth as a name, cut to 32; 307 for a
+// The characters of the string at depth as a name, cut to 32; kUnknownCharset for a
 // character above 255 (no name holds one).
 int name_at(EngineContext* c, int depth, char (&name)[kIdentifierLimit + 1], int32_t* length) {
   TypedView t{};
@@ -356,7 +356,7 @@ int bi_apply(EngineContext* c, int nargin, int nargout, uintptr_t) {
     if (outputs == 0 && nargout >= 1) outputs = 1;
   }
   // A function that refuses the count is tried with one output fewer. The
-  // frame's own check answers 126 for a user function, which the resolver
+  // frame's own check answers kTooManyOutputs for a user function, which the resolver
   // lets through, so that answer counts as a refusal too.
   for (;;) {
     const int status = builtin_call_value(c, count, count, outputs);

@@ -17,8 +17,8 @@
 // builtin_only the value must be a name, and user functions of that name are
 // passed over. The callee's results take the place of the value and the
 // arguments; in statement context (nargout < 0) exactly one item is left (a
-// value or "no value"). 125 for no value, 44 for anything but a function
-// value or name, 204 for an empty name.
+// value or "no value"). kTooFewInputs for no value, kWrongArgType for anything but a function
+// value or name, kNullName for an empty name.
 int call_function_value(EngineContext* ctx, int builtin_only, int32_t caller_id, int nargin, int nargout);
 
 // Replaces the name string at depth by a function reference to that name

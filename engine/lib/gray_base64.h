@@ -10,7 +10,7 @@ uint32_t gray_decode32(uint32_t x);
 uint64_t gray_encode64(uint64_t x);
 uint64_t gray_decode64(uint64_t x);
 
-// Encodes len bytes into out (capacity cap): status 0, or 3 when a group and
+// Encodes len bytes into out (capacity cap): kOk, or kDataStackOverflow when a group and
 // its line feed would not fit; *out_len receives the bytes written.
 int base64_encode_block(const uint8_t* in, int64_t len, uint8_t* out, int64_t cap, int64_t* out_len);
 
@@ -20,6 +20,6 @@ int base64_encode_block(const uint8_t* in, int64_t len, uint8_t* out, int64_t ca
 // give the bytes they determine).
 void base64_decode_block(const uint8_t* in, int64_t len, int64_t* pos, uint8_t* out, int* produced);
 
-// Decodes a whole text: status 0, or 3 when a group's three bytes would not
+// Decodes a whole text: kOk, or kDataStackOverflow when a group's three bytes would not
 // fit in cap; *out_len receives the bytes written.
 int base64_decode_buffer(const uint8_t* in, int64_t len, uint8_t* out, int64_t cap, int64_t* out_len);

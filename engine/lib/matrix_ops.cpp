@@ -61,8 +61,8 @@ double* data_scratch(EngineContext* ctx) {
 int elementwise(EngineContext* ctx, int op) { return arith_elementwise_binary(ctx, op); }
 
 // Operands other than plain double matrices: both must be fetchable as
-// arrays of one shape or a scalar (else 44), the rule's operand must be a
-// scalar (else 21), and the elementwise operator does the work.
+// arrays of one shape or a scalar (else kWrongArgType), the rule's operand must be a
+// scalar (else kBadSize), and the elementwise operator does the work.
 int non_double_fallback(EngineContext* ctx, int op, ScalarRule rule) {
   int ndims = 0;
   const uint32_t* dims = nullptr;

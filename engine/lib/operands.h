@@ -33,7 +33,7 @@ NumOperand num_operand(EngineContext* ctx, int depth);
 bool shapes_agree(const NumOperand& a, const NumOperand& b);
 
 // The two top items as numeric operands (a deeper, b on top) that may be
-// combined elementwise: 44 when either is no numeric array, 20 when their
+// combined elementwise: kWrongArgType when either is no numeric array, kIncompatibleSize when their
 // shapes do not agree.
 int elementwise_pair(EngineContext* ctx, NumOperand* a, NumOperand* b);
 
@@ -53,8 +53,8 @@ struct CommonClass {
 CommonClass common_class(const NumOperand& a, const NumOperand& b);
 
 // Converts the two top items (a deeper, b on top) to their common class when
-// they are not both of it already, then reads them again. A conversion's 43
-// is reported as 44 so the interpreter can try the operands' methods.
+// they are not both of it already, then reads them again. A conversion's kWrongType
+// is reported as kWrongArgType so the interpreter can try the operands' methods.
 int promote_pair(EngineContext* ctx, NumOperand* a, NumOperand* b, const CommonClass& cc);
 
 // Pushes an uninitialised result of the class with the shape of `shape`.

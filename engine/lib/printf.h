@@ -68,7 +68,7 @@ int bi_fprintf(EngineContext* ctx, int nargin, int nargout);
 // every case. Returns the code that error raises, or 0.
 int bi_error_warning_assert(EngineContext* ctx, int nargin, bool warning);
 // assert (condition, further arguments): the condition's truth decides
-// whether nothing happens, 401 is raised, or error gets the rest.
+// whether nothing happens, kAssertionFalse is raised, or error gets the rest.
 int bi_assert(EngineContext* ctx, int nargin);
 
 // --- The scan engine --------------------------------------------------------------------

@@ -35,7 +35,7 @@ void rand_fill(EngineContext* ctx, int kind, double* out, int64_t n);
 
 // The generator-state forms of rand and randn, a string first argument among
 // nargin: with one argument the record as the 2 x 1 column [lcg; xs]; with two
-// the record is set from a 1- or 2-element matrix (21 otherwise; xs defaults
-// to 1 for rand, 2 for randn) and [] is the result; 124 for more. The text of
+// the record is set from a 1- or 2-element matrix (kBadSize otherwise; xs defaults
+// to 1 for rand, 2 for randn) and [] is the result; kTooManyInputs for more. The text of
 // the string is not examined.
 int rand_state(EngineContext* ctx, int kind, int nargin);

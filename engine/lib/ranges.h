@@ -8,19 +8,19 @@
 #include "engine/core/context.h"
 
 // Pushes the real range start:step:end (the literal range instruction's
-// handler; its operands come in the order start, end, step). 109 when the
-// count passes 2147483647, 1 or 3 when the row does not fit.
+// handler; its operands come in the order start, end, step). kObjectTooLarge when the
+// count passes 2147483647, kStackOverflow or kDataStackOverflow when the row does not fit.
 int colon_range(EngineContext* ctx, double start, double end, double step);
 
 // Pushes the complex range (start equal to end: that scalar, real when its
-// imaginary part is 0). 109 beyond 1073741823 points, 3 or 1 when no room.
+// imaginary part is 0). kObjectTooLarge beyond 1073741823 points, kDataStackOverflow or kStackOverflow when no room.
 int colon_complex_range(EngineContext* ctx, double start_re, double start_im, double end_re,
                         double end_im, double step_re, double step_im);
 
 // colon(start, end) and colon(start, step, end) (nargin 2 or 3): double,
 // single (complex rule, result single and complex) and integer classes (the
-// count in 64-bit arithmetic; elements wrap in the class). 104 for an integer
-// argument of more than one element, 3 for a zero integer step.
+// count in 64-bit arithmetic; elements wrap in the class). kNonScalarArg for an integer
+// argument of more than one element, kDataStackOverflow for a zero integer step.
 int bi_colon(EngineContext* ctx, int nargin);
 
 // transpose (no conjugation) and ctranspose of the top item. Arrays of more

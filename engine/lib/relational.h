@@ -25,16 +25,16 @@ enum : int {
 };
 
 // eq, ne, lt, gt, le, ge after promotion to the common class. NaN is unequal
-// to everything; complex < and <= compare the real parts only. 44 for an
-// operand that is not numeric, char or logical; 20 for different shapes.
+// to everything; complex < and <= compare the real parts only. kWrongArgType for an
+// operand that is not numeric, char or logical; kIncompatibleSize for different shapes.
 int bi_eq(EngineContext* ctx, int selector);
 
 // and, or, xor of the operands' truth (nonzero; a NaN part counts as zero).
-// 44 for objects and operands that cannot be made logical (single arrays,
-// containers); 20 for different shapes.
+// kWrongArgType for objects and operands that cannot be made logical (single arrays,
+// containers); kIncompatibleSize for different shapes.
 int bi_and(EngineContext* ctx, int selector);
 
-// "logical" (selector 0) or "not" (1) of the top item; 44 when it cannot be
+// "logical" (selector 0) or "not" (1) of the top item; kWrongArgType when it cannot be
 // made logical.
 int bi_not(EngineContext* ctx, int selector);
 
@@ -43,5 +43,5 @@ int bi_not(EngineContext* ctx, int selector);
 int bi_same(EngineContext* ctx, int selector);
 
 // isfinite, isinf, isnan of a double array (plain or N-d, real or complex);
-// 44 for anything else.
+// kWrongArgType for anything else.
 int bi_isfinite(EngineContext* ctx, int selector);

@@ -108,7 +108,7 @@ int push_values(EngineContext* ctx, const NumOperand& x, int32_t rows, int32_t c
 
 // One output in one scan: the indices are written into a column long enough
 // for every element, branch-free, and the column is then cut to the ones
-// found. 3 when that column does not fit (the caller then counts first).
+// found. kDataStackOverflow when that column does not fit (the caller then counts first).
 int find_indices_one_pass(EngineContext* ctx, const NumOperand& x, int32_t limit, bool from_last) {
   const int64_t most = limit >= 0 && limit < x.count ? limit : x.count;
   if (most + 1 > data_free_words(ctx) || !desc_room(ctx)) return kDataStackOverflow;

@@ -38,7 +38,7 @@ double single_key(const SortCmpRec& r, int32_t k) {
   return re * re + im * im;
 }
 
-// 'a...' or empty: ascending; 'd...': descending; anything else 108.
+// 'a...' or empty: ascending; 'd...': descending; anything else kUnknownOption.
 int read_direction(EngineContext* ctx, int depth, uint8_t* descending) {
   TypedView t;
   if (!typed_view(ctx, depth, &t)) return kWrongArgType;

@@ -85,7 +85,7 @@ int push_array_like(EngineContext* ctx, const NumOperand& like, int ndims, const
 uint32_t num_elem_bytes(const NumOperand& o);
 
 // Pushes scratch space of `words` data words as a plain item (at least one
-// word, so the pointer is always usable); 3 when it does not fit.
+// word, so the pointer is always usable); kDataStackOverflow when it does not fit.
 int push_scratch(EngineContext* ctx, int64_t words, void** p);
 
 // Pushes a 1 x n real row (0 x 0 when n is 0) to be filled by the caller.

@@ -36,7 +36,7 @@ bool in_class(uint16_t c, int cls) {
   }
 }
 
-// The char array at depth, or 44.
+// The char array at depth, or kWrongArgType.
 int char_arg(EngineContext* ctx, int depth, const uint16_t** s, int64_t* n) {
   if (!stk_has_item(ctx, depth) || !item_chars(ctx, depth, s, n)) return kWrongArgType;
   return kOk;

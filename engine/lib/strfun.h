@@ -18,11 +18,11 @@ enum : int {
   kTrimBoth = 1,      // strtrim
 };
 
-// isletter, isdigit, isspace: a logical array of the argument's shape. 44 for
+// isletter, isdigit, isspace: a logical array of the argument's shape. kWrongArgType for
 // a non-char argument.
 int bi_char_test(EngineContext* ctx, int cls);
 
-// upper, lower: maps the ASCII letters in place; 44 for a non-char argument.
+// upper, lower: maps the ASCII letters in place; kWrongArgType for a non-char argument.
 int bi_change_case(EngineContext* ctx, int which);
 
 // strcmp(a, b [, n]) (ignore_case 0) and strcmpi (1): a logical scalar. n < 1
@@ -36,7 +36,7 @@ int bi_findstr(EngineContext* ctx);
 
 // strmatch(str, list [, 'exact']): the index of the first row of a char
 // matrix, or entry of a list or cell array, that begins with str (equals it
-// with 'exact'); 0 when none. 44, 43 (an entry not char), 108 (bad option).
+// with 'exact'); 0 when none. kWrongArgType, kWrongType (an entry not char), kUnknownOption (bad option).
 int bi_strmatch(EngineContext* ctx, int nargin);
 
 // deblank (kTrimTrailing) and strtrim (kTrimBoth): blanks, tabs, line ends

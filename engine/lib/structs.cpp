@@ -29,7 +29,7 @@ struct NameArg {
   bool too_long = false;  // longer than any name can be
 };
 
-// The char array at depth as a name; 44 when it is not a char array.
+// The char array at depth as a name; kWrongArgType when it is not a char array.
 int name_arg(EngineContext* ctx, int depth, NameArg* out) {
   const uint16_t* s;
   int64_t n;
@@ -37,7 +37,7 @@ int name_arg(EngineContext* ctx, int depth, NameArg* out) {
   return clib::name_bytes(s, n, out->bytes, clib::kNameBytes, &out->length, &out->too_long);
 }
 
-// The same for a list entry: 44 when it is no text.
+// The same for a list entry: kWrongArgType when it is no text.
 int name_of_elem(const uint64_t* e, NameArg* out) {
   const uint16_t* s;
   int64_t n;
@@ -112,7 +112,7 @@ bool find_part(const uint64_t* base, int64_t start, int64_t words, int32_t cls, 
 
 // A structure's fields, or the part of an object the running class may see:
 // all of it in the object's own class methods, a parent object of the running
-// class found inside it, else nothing (40). 44 for any other argument.
+// class found inside it, else nothing (kPrivateField). kWrongArgType for any other argument.
 int field_scope(EngineContext* ctx, int depth, FieldScope* scope) {
   const uint32_t* d = desc_at(ctx, depth);
   if (d[0] != kKindContainer || d[2] == kContList || d[2] == kContCell) return kWrongArgType;

@@ -12,7 +12,7 @@ int bi_isfloat(EngineContext* ctx);
 int bi_isinteger(EngineContext* ctx);
 
 // Only double, single and typed (numeric, char, logical) arrays are asked;
-// any other value gives 44.
+// any other value gives kWrongArgType.
 int bi_isscalar(EngineContext* ctx);
 int bi_isvector(EngineContext* ctx);
 

@@ -102,10 +102,22 @@ int eig_standard(EngineContext* ctx, int nout) {
   double* work = nullptr;
   la_int lwork = 0;
   if (!lapack_workspace(&arena, cplx, n, 0, &work, &lwork)) return kDataStackOverflow;
-  to_col(a, cplx, col);
   const la_int one = 1, ldvr = vec ? n : 1;
   const char* jobvr = vec ? "V" : "N";
   la_int info = 0;
+  // LWORK is the driver's own optimum, never all the room there is: the
+  // vector back-substitution picks its block size from LWORK, and a result
+  // must not depend on how much room the caller happened to have.
+  double optimum[2] = {0, 0};
+  la_int query = -1;
+  if (cplx) zgeev_("N", jobvr, &n, col, &n, w, work, &one, vr, &ldvr, optimum, &query, rwork, &info,
+                   kCharLen, kCharLen);
+  else dgeev_("N", jobvr, &n, col, &n, w, w + n, work, &one, vr, &ldvr, optimum, &query, &info,
+              kCharLen, kCharLen);
+  const auto wanted = static_cast<la_int>(optimum[0]);
+  if (info != 0 || wanted > lwork) return kDataStackOverflow;
+  if (wanted > 0) lwork = wanted;
+  to_col(a, cplx, col);
   if (cplx) zgeev_("N", jobvr, &n, col, &n, w, nullptr, &one, vr, &ldvr, work, &lwork, rwork, &info,
                    kCharLen, kCharLen);
   else dgeev_("N", jobvr, &n, col, &n, w, w + n, nullptr, &one, vr, &ldvr, work, &lwork, &info,

@@ -37,10 +37,11 @@ void lu_run(const MatRef& a, const LuWork& w) {
   }
 }
 
-// Replaces the inputs by one scalar (real when im is 0).
+// Replaces the inputs by one scalar (real when im is 0). The scalar is
+// pushed above them first: when it does not fit, the inputs are still there.
 int replace_by_scalar(EngineContext* ctx, int nargin, double re, double im) {
-  TN_TRY(stk_remove(ctx, 0, nargin));
-  return stk_push_complex(ctx, re, im);
+  TN_TRY(stk_push_complex(ctx, re, im));
+  return stk_remove(ctx, 1, nargin);
 }
 
 }  // namespace

@@ -185,8 +185,9 @@ int bi_lapack_rank(EngineContext* ctx, int nargin, int, uintptr_t) {
     if (!(tol >= 0)) tol = default_tol(a, w.s);
     r = rank_count(w.s, std::min(a.m, a.n), tol);
   }
-  TN_TRY(stk_remove(ctx, 0, nargin));
-  return stk_push_real(ctx, r);
+  // Pushed above the inputs first, so that a rank that does not fit leaves them.
+  TN_TRY(stk_push_real(ctx, r));
+  return stk_remove(ctx, 1, nargin);
 }
 
 int bi_lapack_orth(EngineContext* ctx, int nargin, int, uintptr_t) {
