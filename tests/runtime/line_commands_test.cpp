@@ -15,30 +15,18 @@
 #include "engine/core/interp.h"
 #include "engine/core/status.h"
 #include "graphics/plotlist/plot_records.h"
-#include "runtime/fake_host.h"
-#include "runtime/layout.h"
-#include "runtime/plot_lists.h"
-#include "tools/imagetools/image_builder.h"
+#include "runtime/drawing_context.h"
 
 namespace {
 
-constexpr uint32_t kBytes = 2u << 20;
 using Doubles = std::vector<double>;
 
 struct Commands : ::testing::Test {
   FakeHost host;
   int32_t full_capacity = 0;
   void SetUp() override {
-    ASSERT_EQ(host.start(kBytes, kBytes), 0);
-    ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
-    tnbuild::Builder builder(host.block, {});
-    ASSERT_TRUE(builder.build("instance demo\nvar x\nfigure \"One\"\nplot demo_plot(x)\n")) << builder.error;
-    ASSERT_EQ(figure_layout_subplots(&host.block, 0, 0, 200, 0, 100), 0);
-    RuntimeBlock* b = host.block;
-    ASSERT_EQ(plotstore_begin_list(b, 0, true), 0);
-    b->h.build.subplot = 0;
-    b->h.user.instance_id = 0;
-    full_capacity = b->h.build.capacity;
+    ASSERT_NO_FATAL_FAILURE(open_drawing_context(&host));
+    full_capacity = host.block->h.build.capacity;
   }
   Subplot& s() { return inst_find_by_id(host.block, 0)->subplots[0]; }
   int run(const std::string& text) {
