@@ -16,6 +16,15 @@ function(tn_add_library name)
   endif()
 endfunction()
 
+# How an executable links the libraries' objects: with link-time
+# optimisation (programs users time) or their plain code (everything else).
+function(tn_link_program name)
+  target_link_options(${name} PRIVATE ${TN_PROGRAM_LINK_OPTIONS})
+endfunction()
+function(tn_link_plain name)
+  target_link_options(${name} PRIVATE ${TN_PLAIN_LINK_OPTIONS})
+endfunction()
+
 # One GoogleTest executable per test folder; every TEST becomes a CTest case.
 function(tn_add_test_dir name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
@@ -25,6 +34,7 @@ function(tn_add_test_dir name)
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  tn_link_plain(${name})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
@@ -41,6 +51,7 @@ function(tn_add_qt_test_dir name)
   find_package(Qt6 REQUIRED COMPONENTS Widgets)
   add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/support/qt_test_main.cpp)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Widgets GTest::gtest)
+  tn_link_plain(${name})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     TN_TEST_FONT_FILE="${PROJECT_SOURCE_DIR}/tests/support/fonts/DejaVuSans.ttf")
