@@ -236,6 +236,7 @@ void TNDoc::refresh_title() {
     title_ = cstring_from_bytes(text, n).left(kTitleChars);  // copied at once
   else
     title_ = default_title_;
+  if (title_listener_) title_listener_(title_);
 }
 
 QString TNDoc::window_caption(bool help) const {

@@ -15,6 +15,7 @@
 
 class CommandMap;
 class QMenuBar;
+class RuntimeHost;
 class QWidget;
 class SettingsStore;
 class TextFrame;
@@ -55,6 +56,14 @@ class TNDoc {
   void write_number_format(SettingsStore* settings);
 
   const QString& title() const { return title_; }
+  // Reads the application appended to the program file into the host's
+  // block; then the title, the application's menus and the views. False
+  // (nothing shown) for any failure, which leaves the document untitled.
+  bool LoadAppendedApplication(RuntimeHost* host, const QString& program);
+  // The appended application's description text (the About box shows it).
+  const QString& description() const { return description_; }
+  // Called with the new title whenever the title is refreshed.
+  void set_title_listener(std::function<void(const QString&)> fn) { title_listener_ = std::move(fn); }
   TextFrame* about_window() const { return about_.get(); }
   TextFrame* help_window() const { return help_.get(); }
   AppMenus& menus() { return menus_; }
@@ -74,6 +83,7 @@ class TNDoc {
   QWidget* owner_;
   AppMenus menus_;
   int32_t id_ = 0;
-  QString default_title_, title_;
+  QString default_title_, title_, description_;
+  std::function<void(const QString&)> title_listener_;
   std::unique_ptr<TextFrame> about_, help_;
 };

@@ -1,0 +1,554 @@
+// The figure view. Every call into the runtime is made with the screen table
+// and this view's context installed (prepare_runtime) and under the host's
+// depth counter; work that runs handlers on a size change happens in the
+// resize event, never while painting. Mouse errors are shown once per drag,
+// after the drag has ended and the pointer grab is released.
+#include "host/app/tn_view.h"
+
+#include <cmath>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPageLayout>
+#include <QPaintEvent>
+#include <QPrinter>
+#include <QScreen>
+#include <QSvgGenerator>
+#include <QTimerEvent>
+#include <QWheelEvent>
+
+#include "graphics/interact/interaction.h"
+#include "host/app/appearance.h"
+#include "host/app/error_text.h"
+#include "host/app/main_menu.h"
+#include "host/app/runtime_depth.h"
+#include "host/app/runtime_host.h"
+#include "host/app/tn_doc.h"
+#include "platform/command_map.h"
+#include "platform/dialog_service.h"
+#include "platform/settings_store.h"
+#include "platform/status_panes.h"
+#include "platform/utf8_text.h"
+#include "runtime/figure_draw.h"
+#include "runtime/instances.h"
+#include "runtime/layout.h"
+#include "engine/core/status.h"
+#include "runtime/runtime_status.h"
+
+namespace {
+
+constexpr int kStatusPane = 0;
+constexpr int kWheelStep = 120;
+constexpr int32_t kKeyUp = 0xF700, kKeyDown = 0xF701, kKeyLeft = 0xF702, kKeyRight = 0xF703;
+constexpr double kCopyScale = 0.95;
+constexpr int kPrintDpi = 300;
+constexpr int kPrinterFontPoints = 10;
+constexpr int kMillimetreHundredthsPerInch = 2540;
+
+// Statuses of the mouse entries that are no error for the user.
+bool quiet_mouse_status(int s) {
+  return s == 0 || s == kRtHandledRedraw || s == kRtNoInteraction || s == kRtNoHandler || s == kCancel;
+}
+
+// Draws through the driver into any paint device: a copy or a print. The
+// view's own context is put back by the caller.
+struct DevicePaint {
+  QPainter painter;
+  QtDriverTarget target;
+  GraphicsDriverContext ctx{};
+  DevicePaint(QPaintDevice* device, RuntimeBlock* b, const GraphicsDriver* table, const QFont& font) {
+    painter.begin(device);
+    appearance_fill_context(&ctx);
+    const QByteArray face = font.family().toUtf8().left(int(sizeof ctx.figure_font_face) - 1);
+    std::memset(ctx.figure_font_face, 0, sizeof ctx.figure_font_face);
+    std::memcpy(ctx.figure_font_face, face.constData(), size_t(face.size()));
+    if (font.pixelSize() > 0) ctx.figure_font_size = font.pixelSize();
+    qt_target_begin(&target, &painter, &ctx);
+    rt_set_graphics_driver(b, table);
+    rt_set_graphics_context(b, &ctx);
+  }
+  ~DevicePaint() {
+    qt_target_end(&target, &ctx);
+    painter.end();
+  }
+};
+
+}  // namespace
+
+int32_t pixels_to_himetric(int32_t pixels, double dots_per_inch) {
+  if (dots_per_inch <= 0) return 0;
+  return int32_t(std::lround(double(pixels) * kMillimetreHundredthsPerInch / dots_per_inch));
+}
+
+bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape) {
+  static const Qt::CursorShape kShapes[15] = {
+      Qt::ArrowCursor,                                  // 0 nothing to do
+      Qt::PointingHandCursor,                           // 1 manipulate
+      Qt::CrossCursor,        Qt::CrossCursor,          // 2, 3 zoom in, out
+      Qt::SplitHCursor,       Qt::SplitHCursor,         // 4, 5 zoom x in, out
+      Qt::OpenHandCursor,     Qt::SizeHorCursor,        // 6, 7 drag, drag along x
+      Qt::ArrowCursor,                                  // 8 select or resize
+      Qt::SizeAllCursor,      Qt::SizeAllCursor,        // 9, 10 orbit
+      Qt::SizeBDiagCursor,                              // 11 roll
+      Qt::ClosedHandCursor,                             // 12 pan and tilt
+      Qt::SizeHorCursor,      Qt::SizeVerCursor,        // 13, 14 dolly
+  };
+  if (kind < 0 || kind > 14) return false;
+  *shape = kShapes[kind];
+  return true;
+}
+
+double wheel_notches(int angle_delta_y) { return -double(angle_delta_y) / kWheelStep; }
+
+TNView::TNView(RuntimeHost* host, SettingsStore* settings, CommandMap* commands, QWidget* parent)
+    : QWidget(parent), host_(host), settings_(settings), commands_(commands) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  graphics_context_defaults(&ctx_);
+  const QFont font = figure_font_from_settings(settings_->read_string(QStringLiteral("FigFontName"), QStringLiteral("Arial")),
+                                               settings_->read_int(QStringLiteral("FigFontSize"), -11));
+  setFont(font);
+  gdi_set_figure_font(font);
+  begin_buffer(1, 1);
+  idle_timer_ = startTimer(kViewIdleMs);
+}
+
+TNView::~TNView() {
+  if (has_block()) {
+    rt_set_graphics_driver(host_->block(), &kEmptyGraphicsDriver);
+    rt_set_graphics_context(host_->block(), nullptr);
+  }
+  end_buffer();
+}
+
+bool TNView::has_block() const { return host_ && host_->has_block(); }
+
+void TNView::begin_buffer(int width, int height) {
+  end_buffer();
+  buffer_ = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+  buffer_.fill(palette().color(QPalette::Window));
+  painter_.begin(&buffer_);
+  appearance_fill_context(&ctx_);
+  qt_target_begin(&target_, &painter_, &ctx_);
+}
+
+void TNView::end_buffer() {
+  if (!painter_.isActive()) return;
+  qt_target_end(&target_, &ctx_);
+  painter_.end();
+}
+
+void TNView::prepare_runtime() {
+  gdi_screen_driver_install(host_);
+  // The appearance may have changed since the buffer was begun (preferences,
+  // the figure font): the driver reads it from the context at each call.
+  appearance_fill_context(&ctx_);
+  if (!painter_.isActive()) begin_buffer(cached_w_, cached_h_);
+  if (has_block()) rt_set_graphics_context(host_->block(), &ctx_);
+}
+
+void TNView::layout_to_size() {
+  if (!has_block()) return;
+  RuntimeCallScope scope;
+  prepare_runtime();
+  figure_layout_subplots(host_->block_handle(), kInstanceId, 0, cached_w_, 0, cached_h_);
+  inst_refresh_after_change(host_->block_handle(), kInstanceId);
+}
+
+void TNView::relayout() {
+  layout_to_size();
+  invalidate();
+}
+
+void TNView::resizeEvent(QResizeEvent*) {
+  if (width() == cached_w_ && height() == cached_h_) return;
+  cached_w_ = width();
+  cached_h_ = height();
+  begin_buffer(cached_w_, cached_h_);
+  layout_to_size();
+  dirty_ = true;
+}
+
+void TNView::render() {
+  prepare_runtime();
+  painter_.save();
+  painter_.setClipping(false);
+  painter_.fillRect(buffer_.rect(), palette().color(QPalette::Window));
+  painter_.restore();
+  if (has_block()) {
+    RuntimeCallScope scope;
+    figure_draw(host_->block(), kInstanceId);
+  }
+  dirty_ = false;
+}
+
+void TNView::paintEvent(QPaintEvent* event) {
+  if (dirty_) render();
+  QPainter p(this);
+  p.drawImage(event->rect(), buffer_, event->rect());
+}
+
+void TNView::redraw_now() {
+  dirty_ = true;
+  repaint();
+}
+
+void TNView::invalidate() {
+  dirty_ = true;
+  update();
+}
+
+void TNView::status_text(const char* text, int32_t length) {
+  if (status_) status_->set_pane_text(kStatusPane, cstring_from_bytes(text, length));
+}
+
+void TNView::drag_error(int status) {
+  if (!quiet_mouse_status(status) && drag_error_ == 0) drag_error_ = status;
+}
+
+void TNView::tool_down(double x, double y, bool shift) {
+  int status = kRtNoInteraction;
+  drag_error_ = 0;
+  if (has_block()) {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = interact_mouse_down(host_->block_handle(), kInstanceId, x, y, shift);
+  }
+  dragging_ = status == 0 || status == kRtHandledRedraw;
+  drag_error(status);
+  if (status != 0) redraw_now();
+  if (!dragging_ && drag_error_) {
+    const int shown = drag_error_;
+    drag_error_ = 0;
+    dialog_service()->message(window(), QString(),
+                              QString::fromStdString(error_text_for_display(rt_engine(host_->block()), shown)), false);
+  }
+}
+
+void TNView::tool_move(double x, double y, bool shift, bool button) {
+  char text[kStatusTextBytes + 1] = {};
+  int32_t length = 0;
+  if (button && dragging_) {
+    int status = kRtNoInteraction;
+    if (has_block()) {
+      RuntimeCallScope scope;
+      prepare_runtime();
+      status = interact_mouse_move(host_->block_handle(), kInstanceId, x, y, shift, text, kStatusTextBytes, &length);
+    }
+    if (status == kRtNoHandler) return;
+    dragging_ = status == 0 || status == kRtHandledRedraw;
+    drag_error(status);
+    if (dragging_) status_text(text, length);
+    if (status != 0) redraw_now();
+    return;
+  }
+  int status = kRtNoInteraction;
+  if (has_block()) {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = interact_mouse_hover(host_->block_handle(), kInstanceId, x, y, shift, text, kStatusTextBytes, &length);
+  }
+  if (status == kRtHandledRedraw) {
+    redraw_now();
+    status_text(text, length);
+  } else if (status == 0) {
+    status_text(text, length);
+  } else if (!quiet_mouse_status(status) && has_block()) {
+    // A hover handler's error goes to the message pane, not a message box.
+    const std::string e = error_text_for_display(rt_engine(host_->block()), status);
+    status_text(e.data(), int32_t(e.size()));
+  } else {
+    status_text("", 0);
+  }
+  dragging_ = false;
+  middle_drag_ = false;
+}
+
+void TNView::tool_up(bool shift) {
+  if (!dragging_) return;
+  int status = kRtNoInteraction;
+  if (has_block()) {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = interact_mouse_up(host_->block_handle(), kInstanceId, shift);
+  }
+  dragging_ = false;
+  drag_error(status);
+  if (status != 0) redraw_now();
+}
+
+void TNView::mousePressEvent(QMouseEvent* e) {
+  const QPointF p = e->position();
+  const bool shift = e->modifiers() & Qt::ShiftModifier;
+  if (e->button() == Qt::LeftButton) {
+    tool_down(p.x(), p.y(), shift);
+  } else if (e->button() == Qt::MiddleButton) {
+    middle_drag_ = true;
+    tool_down(p.x(), p.y(), true);
+  } else {
+    QWidget::mousePressEvent(e);
+  }
+}
+
+void TNView::mouseMoveEvent(QMouseEvent* e) {
+  const QPointF p = e->position();
+  const bool left = e->buttons() & Qt::LeftButton;
+  const bool middle = e->buttons() & Qt::MiddleButton;
+  // A move with the middle button counts as one with the left button and
+  // Shift; the middle drag ends at the first move after its release.
+  const bool shift = (e->modifiers() & Qt::ShiftModifier) || middle;
+  tool_move(p.x(), p.y(), shift, left || middle);
+  update_cursor();
+}
+
+void TNView::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton) {
+    tool_up(e->modifiers() & Qt::ShiftModifier);
+  } else if (e->button() == Qt::MiddleButton) {
+    // No button-up of its own: the next move, a hover, ends the drag.
+  }
+  if (!dragging_ && drag_error_ && has_block()) {
+    const int shown = drag_error_;
+    drag_error_ = 0;
+    dialog_service()->message(window(), QString(),
+                              QString::fromStdString(error_text_for_display(rt_engine(host_->block()), shown)), false);
+  }
+}
+
+void TNView::wheelEvent(QWheelEvent* e) {
+  const QPointF p = e->position();
+  char text[kStatusTextBytes + 1] = {};
+  int32_t length = 0;
+  if (!has_block()) return status_text("", 0);
+  int status;
+  {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = interact_mouse_wheel(host_->block_handle(), kInstanceId, p.x(), p.y(), 0.0,
+                                  wheel_notches(e->angleDelta().y()), e->modifiers() & Qt::ShiftModifier, text,
+                                  kStatusTextBytes, &length);
+  }
+  if (status == kRtHandledRedraw) {
+    redraw_now();
+    status_text(text, length);
+  } else if (status != 0) {
+    status_text("", 0);
+    if (!quiet_mouse_status(status))
+      dialog_service()->message(window(), QString(),
+                                QString::fromStdString(error_text_for_display(rt_engine(host_->block()), status)),
+                                false);
+  } else {
+    status_text(text, length);
+  }
+}
+
+void TNView::contextMenuEvent(QContextMenuEvent* e) {
+  const QPoint p = e->pos();
+  if (has_block()) {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    if (interact_context_click(host_->block_handle(), kInstanceId, p.x(), p.y()) == kRtHandledRedraw) redraw_now();
+  }
+  QMenu* menu = figure_options_menu(commands_, this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  if (has_block() && doc_ && inst_capability(host_->block(), kInstanceId, 4)) {
+    QMenu* plots = new QMenu(QStringLiteral("&Plots"), menu);
+    commands_->watch_menu(plots);
+    if (doc_->menus().figure_context_menu(plots, kCmdPlotRemove, kCmdPlotRemove + 1)) {
+      QAction* first = menu->actions().value(0);
+      menu->insertMenu(first, plots);
+      menu->insertSeparator(first);
+    }
+  }
+  commands_->update_menu(menu);
+  menu->popup(e->globalPos());
+}
+
+void TNView::key_code(int code, QKeyEvent* event) {
+  int status = host_ ? host_->creation_status() : kRtNoInteraction;
+  if (has_block()) {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = inst_key_event(host_->block_handle(), kInstanceId, code);
+  }
+  if (status == kRtHandledRedraw) invalidate();
+  else if (status != 0) QWidget::keyPressEvent(event);
+}
+
+void TNView::keyPressEvent(QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_Left: key_code(kKeyLeft, e); break;
+    case Qt::Key_Up: key_code(kKeyUp, e); break;
+    case Qt::Key_Right: key_code(kKeyRight, e); break;
+    case Qt::Key_Down: key_code(kKeyDown, e); break;
+    default: {
+      const QString t = e->text();
+      if (!t.isEmpty() && t[0].unicode() >= 0x20 && t[0].unicode() != 0x7F) key_code(t[0].unicode(), e);
+      else QWidget::keyPressEvent(e);
+    }
+  }
+  update_cursor();
+}
+
+void TNView::keyReleaseEvent(QKeyEvent* e) {
+  QWidget::keyReleaseEvent(e);
+  update_cursor();
+}
+
+void TNView::enterEvent(QEnterEvent*) { update_cursor(); }
+
+void TNView::update_cursor() {
+  const QPoint p = mapFromGlobal(QCursor::pos());
+  if (!rect().contains(p)) return;
+  int32_t kind = 0;
+  if (has_block() && !host_runtime_busy()) {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    kind = interact_cursor_kind(host_->block(), kInstanceId, p.x(), p.y(),
+                                QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
+  }
+  Qt::CursorShape shape;
+  if (cursor_for_kind(kind, &shape)) setCursor(shape);
+}
+
+void TNView::timerEvent(QTimerEvent* e) {
+  if (e->timerId() != idle_timer_) return QWidget::timerEvent(e);
+  if (!has_block() || host_runtime_busy() || dragging_) return;
+  int status;
+  {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = inst_idle_step_redraw(host_->block_handle(), kInstanceId);
+  }
+  if (status == kRtHandledRedraw) redraw_now();
+}
+
+void TNView::on_undo() {
+  if (!has_block()) return;
+  int status;
+  {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = inst_undo(host_->block_handle(), kInstanceId);
+  }
+  if (status == kRtHandledRedraw) invalidate();
+}
+
+void TNView::on_redo() {
+  if (!has_block()) return;
+  int status;
+  {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = inst_redo(host_->block_handle(), kInstanceId);
+  }
+  if (status == kRtHandledRedraw) invalidate();
+}
+
+void TNView::on_select_all() {
+  if (!has_block()) return;
+  RuntimeCallScope scope;
+  prepare_runtime();
+  inst_select_all(host_->block(), kInstanceId);
+  invalidate();
+}
+
+void TNView::on_figure_font() {
+  bool ok = false;
+  const QFont chosen = QFontDialog::getFont(&ok, gdi_figure_font(), window(), QString(),
+                                            QFontDialog::DontUseNativeDialog);
+  if (!ok) return;
+  QFont font = chosen;
+  if (font.pixelSize() <= 0) font.setPixelSize(QFontInfo(chosen).pixelSize());
+  setFont(font);
+  gdi_set_figure_font(font);
+  settings_->write_string(QStringLiteral("FigFontName"), font.family());
+  settings_->write_int(QStringLiteral("FigFontSize"), -font.pixelSize());
+  relayout();
+}
+
+void TNView::on_edit_copy() {
+  // The frame of the selected subplot, or of the figure.
+  double x0 = 0, x1 = 100, y0 = 0, y1 = 100;
+  if (has_block()) inst_subplot_frame(host_->block(), kInstanceId, &x0, &x1, &y0, &y1);
+  const int w = std::max(1, int(x1 - x0)), h = std::max(1, int(y1 - y0));
+  const QFont font = figure_font_from_settings(settings_->read_string(QStringLiteral("FigFontName"), QStringLiteral("Arial")),
+                                               settings_->read_int(QStringLiteral("FigFontSize"), -11));
+  const int half_height = QFontMetrics(font).height() / 2;
+  GraphicsDriverValues values = kMetafileValuesBase;
+  values.gridStepX = values.gridStepY = half_height;
+  // Draws the selected subplot, or the figure, laid out in 95 % of the view.
+  auto draw = [&](QPaintDevice* device, GraphicsDriver* table) {
+    if (!has_block()) return;
+    table->values = values;
+    RuntimeCallScope scope;
+    DevicePaint paint(device, host_->block(), table, font);
+    figure_layout_subplots(host_->block_handle(), kInstanceId, 0, kCopyScale * cached_w_, 0, kCopyScale * cached_h_);
+    inst_refresh_after_change(host_->block_handle(), kInstanceId);
+    inst_draw_current_subplot(host_->block_handle(), kInstanceId, 0, w, 0, h);
+  };
+  QByteArray svg;
+  {
+    QBuffer out(&svg);
+    out.open(QIODevice::WriteOnly);
+    QSvgGenerator gen;
+    gen.setOutputDevice(&out);
+    gen.setSize(QSize(w, h));
+    gen.setViewBox(QRect(0, 0, w, h));
+    gen.setTitle(QStringLiteral("Tarnivel"));
+    gen.setDescription(QStringLiteral("Figures"));
+    draw(&gen, &g_qt_metafile_driver);
+  }
+  QImage png(w, h, QImage::Format_RGB32);
+  png.fill(Qt::white);
+  draw(&png, &g_qt_screen_driver);
+  QByteArray png_bytes;
+  {
+    QBuffer out(&png_bytes);
+    out.open(QIODevice::WriteOnly);
+    png.save(&out, "PNG");
+  }
+  auto* mime = new QMimeData;
+  mime->setData(QStringLiteral("image/svg+xml"), svg);
+  mime->setData(QStringLiteral("image/png"), png_bytes);
+  QGuiApplication::clipboard()->setMimeData(mime);
+  // The screen shows what it showed before.
+  relayout();
+}
+
+QPrinter* TNView::printer() {
+  if (!printer_) {
+    printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer_->setResolution(kPrintDpi);
+  }
+  return printer_.get();
+}
+
+void TNView::print_to(QPrinter* printer) {
+  if (!has_block()) return;
+  const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
+  QFont font(QStringLiteral("Arial"));
+  font.setPointSize(kPrinterFontPoints);
+  {
+    RuntimeCallScope scope;
+    g_qt_printer_driver.values = kPrinterDriverValues;
+    DevicePaint paint(printer, host_->block(), &g_qt_printer_driver, font);
+    inst_invalidate_subplots(host_->block(), kInstanceId);
+    figure_layout_subplots(host_->block_handle(), kInstanceId, 0, page.width(), 0, page.height());
+    inst_refresh_after_change(host_->block_handle(), kInstanceId);
+    inst_invalidate_subplots(host_->block(), kInstanceId);
+    figure_draw(host_->block(), kInstanceId);
+    inst_invalidate_subplots(host_->block(), kInstanceId);
+  }
+  // The screen figure is laid out again in the view's size.
+  relayout();
+}

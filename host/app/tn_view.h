@@ -1,0 +1,117 @@
+// The figure view: draws the instance's figure through the screen driver into
+// a back buffer, hands mouse, wheel and key events to the interaction code
+// and redraws when they answer 10201, picks the cursor from what lies under
+// the pointer, runs idle processing every 20 ms, and serves Undo, Redo,
+// Select All, Copy, Figure Font and printing.
+//
+// The back buffer's painter stays active for the view's life and its drawing
+// context stays installed in the runtime: handlers run from menus or timers
+// measure text and draw through a live target, never a stale one. Copy and
+// print install their own target and put the view's back afterwards.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include <QImage>
+#include <QPainter>
+#include <QWidget>
+
+#include "graphics/render/graphics_driver.h"
+#include "platform/qt_driver.h"
+
+class CommandMap;
+class QMenu;
+class QPagedPaintDevice;
+class QPrinter;
+class RuntimeHost;
+class SettingsStore;
+class StatusPanes;
+class TNDoc;
+
+constexpr int kViewIdleMs = 20;
+constexpr int kStatusTextBytes = 255;
+constexpr int kInstanceId = 0;
+
+class TNView : public QWidget {
+ public:
+  TNView(RuntimeHost* host, SettingsStore* settings, CommandMap* commands, QWidget* parent = nullptr);
+  ~TNView() override;
+
+  void set_document(TNDoc* doc) { doc_ = doc; }
+  void set_status_bar(StatusPanes* bar) { status_ = bar; }
+  // The figure drawn again into the back buffer and shown: at once, or at the
+  // next paint.
+  void redraw_now();
+  void invalidate();
+  // Installs the screen driver and this view's drawing context in the block
+  // (what every call that may draw or hit-test needs first).
+  void prepare_runtime();
+
+  // Edit and file commands (the main frame routes them here).
+  void on_undo();
+  void on_redo();
+  void on_select_all();
+  void on_edit_copy();
+  void on_figure_font();
+  void print_to(QPrinter* printer);
+  QPrinter* printer();
+  // Lays the figure out again in the view's size (after a copy or print laid
+  // it out in another, or the figure font changed) and redraws.
+  void relayout();
+
+  const QImage& back_buffer() const { return buffer_; }
+  bool dragging() const { return dragging_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+
+ private:
+  bool has_block() const;
+  void begin_buffer(int width, int height);
+  void end_buffer();
+  void layout_to_size();
+  void render();
+  void tool_down(double x, double y, bool shift);
+  void tool_move(double x, double y, bool shift, bool button);
+  void tool_up(bool shift);
+  void status_text(const char* text, int32_t length);
+  void drag_error(int status);
+  void update_cursor();
+  void key_code(int code, QKeyEvent* event);
+
+  RuntimeHost* host_;
+  SettingsStore* settings_;
+  CommandMap* commands_;
+  TNDoc* doc_ = nullptr;
+  StatusPanes* status_ = nullptr;
+  QImage buffer_;
+  QPainter painter_;
+  QtDriverTarget target_;
+  GraphicsDriverContext ctx_{};
+  int cached_w_ = 0, cached_h_ = 0;
+  bool dirty_ = true;
+  bool dragging_ = false;
+  bool middle_drag_ = false;
+  int drag_error_ = 0;  // the first error of the drag under way, shown once it ends
+  int idle_timer_ = 0;
+  std::unique_ptr<QPrinter> printer_;
+};
+
+// Screen pixels to the hundredths of a millimetre a metafile's bounds use.
+int32_t pixels_to_himetric(int32_t pixels, double dots_per_inch);
+// The cursor of an interaction kind; false for kinds above 14, which leave
+// the cursor as it is.
+bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape);
+// The wheel's notches for the runtime: one notch towards the user is +1.
+double wheel_notches(int angle_delta_y);

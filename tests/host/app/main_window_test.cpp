@@ -1,0 +1,293 @@
+// The program in-process on the offscreen platform, with the packed demo:
+// title, menus, the first paint's pixels, a drag of the point, Undo, Redo,
+// Reset Data, Copy, printing to PDF, resizing, a failing drag handler, and a
+// program without an application. Settings go to a temporary file.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPrinter>
+#include <QTemporaryDir>
+
+#include "host/app/appearance.h"
+#include "host/app/main_menu.h"
+#include "host/app/runtime_host.h"
+#include "host/app/tn_app.h"
+#include "host/app/tn_doc.h"
+#include "host/app/tn_main_frame.h"
+#include "host/app/tn_view.h"
+#include "platform/command_map.h"
+#include "runtime/instances.h"
+#include "platform/settings_store.h"
+#include "tests/host/ui/scripted_dialogs.h"
+#include "tools/imagetools/application_build.h"
+#include "tools/imagetools/image_packer.h"
+
+namespace {
+
+constexpr QRgb kBackground = 0xFFE5E5E5, kCurve = 0xFF0000FF, kPoint = 0xFFFF0000;
+
+QStringList menu_texts(QMenuBar* bar) {
+  QStringList out;
+  for (QAction* a : bar->actions()) out << a->text();
+  return out;
+}
+
+// The bounding box of the pixels of one colour (empty when none).
+QRect colour_box(const QImage& image, QRgb colour) {
+  QRect box;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixel(x, y) == colour) box |= QRect(x, y, 1, 1);
+  return box;
+}
+
+void send_mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons buttons) {
+  QMouseEvent e(type, QPointF(p), w->mapToGlobal(QPointF(p)), button, buttons, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+// A packed application from a description and its source, behind no program.
+QString pack(const QTemporaryDir& dir, const std::string& description, const std::string& source) {
+  const std::string base = dir.path().toStdString() + "/app";
+  tnbuild::write_file(base + ".tnd", std::vector<uint8_t>(description.begin(), description.end()));
+  tnbuild::write_file(dir.path().toStdString() + "/demo.zvr", std::vector<uint8_t>(source.begin(), source.end()));
+  tnbuild::Sections sections;
+  std::string text, error;
+  EXPECT_TRUE(tnbuild::build_application(base + ".tnd", &sections, &text, &error)) << error;
+  const auto packed = tnbuild::with_trailer({}, tnbuild::appended_block(sections, text));
+  tnbuild::write_file(base + ".packed", packed);
+  return QString::fromStdString(base + ".packed");
+}
+
+struct Program : ::testing::Test {
+  QTemporaryDir dir;
+  std::unique_ptr<SettingsStore> settings;
+  std::unique_ptr<TNApp> app;
+  ScriptedDialogs dialogs;
+
+  void SetUp() override { settings = std::make_unique<SettingsStore>(dir.path() + "/settings.ini"); }
+  void start(const QString& program) {
+    app = std::make_unique<TNApp>(settings.get(), program);
+    ASSERT_TRUE(app->init_instance());
+    app->main_frame()->resize(640, 480);
+    QApplication::processEvents();
+  }
+  TNView* view() { return app->view(); }
+  QImage screen() {
+    view()->redraw_now();
+    return view()->back_buffer().copy();
+  }
+  QPoint point_centre() { return colour_box(screen(), kPoint).center(); }
+  void drag(QPoint from, QPoint to) {
+    send_mouse(view(), QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (int k = 1; k <= 4; ++k)
+      send_mouse(view(), QEvent::MouseMove, from + (to - from) * k / 4, Qt::NoButton, Qt::LeftButton);
+    send_mouse(view(), QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  }
+  bool run(int command) { return app->commands()->dispatch(command); }
+};
+
+TEST_F(Program, DemoWindowTitleMenusAndFirstPaint) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  EXPECT_EQ(app->main_frame()->windowTitle(), QStringLiteral("Tarnivel Demo - Tarnivel Runtime"));
+  const QStringList menus = menu_texts(app->main_frame()->menuBar());
+  ASSERT_GE(menus.size(), 5);
+  EXPECT_EQ(menus.mid(0, 3), (QStringList{"&File", "&Edit", "Demo"}));
+  EXPECT_TRUE(menus.contains("F&igure") && menus.last() == "&Help");
+  const QImage first = screen();
+  EXPECT_FALSE(colour_box(first, kBackground).isEmpty());
+  EXPECT_FALSE(colour_box(first, kCurve).isEmpty());
+  EXPECT_FALSE(colour_box(first, kPoint).isEmpty());
+  // The image was saved initialised: nothing has run since it was loaded.
+  EXPECT_FALSE(rt_can_undo(app->host()->block(), 0));
+}
+
+TEST_F(Program, DragUndoRedoAndResetData) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QPoint home = point_centre();
+  drag(home, home + QPoint(-80, 40));
+  const QPoint moved = point_centre();
+  EXPECT_LT(moved.x(), home.x() - 40);
+  EXPECT_GT(moved.y(), home.y() + 20);
+  EXPECT_TRUE(dialogs.asked.isEmpty());
+  ASSERT_TRUE(run(kCmdEditUndo));
+  EXPECT_EQ(point_centre(), home);
+  ASSERT_TRUE(run(kCmdEditRedo));
+  EXPECT_EQ(point_centre(), moved);
+  ASSERT_TRUE(run(kCmdReset));
+  EXPECT_EQ(point_centre(), home);
+  // A menu entry of the application changes its state: the curve flips.
+  drag(home, home + QPoint(0, -30));
+  const int top = point_centre().y();
+  ASSERT_TRUE(app->commands()->dispatch(kCmdAppFirst));  // "Flip Curve"
+  EXPECT_GT(point_centre().y(), top + 30);
+}
+
+TEST_F(Program, CopyGivesSvgAndPngAndLeavesTheScreen) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QImage before = screen();
+  ASSERT_TRUE(run(kCmdEditCopy));
+  const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+  ASSERT_TRUE(mime);
+  ASSERT_TRUE(mime->hasFormat(QStringLiteral("image/svg+xml")));
+  ASSERT_TRUE(mime->hasFormat(QStringLiteral("image/png")));
+  EXPECT_TRUE(mime->data(QStringLiteral("image/svg+xml")).contains("<svg"));
+  const QImage png = QImage::fromData(mime->data(QStringLiteral("image/png")), "PNG");
+  ASSERT_FALSE(png.isNull());
+  EXPECT_FALSE(colour_box(png, kCurve).isEmpty());
+  EXPECT_EQ(screen(), before);
+}
+
+TEST_F(Program, PrintsOnePageOfPdf) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QImage before = screen();
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setResolution(300);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  const QString pdf = dir.path() + "/figure.pdf";
+  printer.setOutputFileName(pdf);
+  view()->print_to(&printer);
+  QFile f(pdf);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray bytes = f.readAll();
+  EXPECT_TRUE(bytes.startsWith("%PDF"));
+  EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page "), 1);
+  EXPECT_EQ(screen(), before);
+}
+
+TEST_F(Program, AResizeLaysOutAgainAMoveDoesNot) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QPoint before = point_centre();
+  app->main_frame()->move(app->main_frame()->pos() + QPoint(5, 5));
+  QApplication::processEvents();
+  EXPECT_EQ(point_centre(), before);
+  app->main_frame()->resize(app->main_frame()->width() + 120, app->main_frame()->height());
+  QApplication::processEvents();
+  EXPECT_EQ(view()->back_buffer().width(), view()->width());
+  EXPECT_GT(point_centre().x(), before.x());
+}
+
+TEST_F(Program, AFailingDragHandlerShowsOneMessage) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Broken\"\nvar px\nvar py\ninit [px, py] = demo_init()\n"
+                              "figure \"F\"\nplot demo_plot(px, py)\ndrag 1 [px, py] = demo_drag(_x, _y)\n",
+                              "function [px, py] = demo_init()\n  px = 5; py = 1;\nendfunction\n"
+                              "function demo_plot(px, py)\n  scale([0 10 -2 2]);\n  plot(px, py, 'ro', 1);\n"
+                              "endfunction\n"
+                              "function [px, py] = demo_drag(x, y)\n  error('no drag today');\nendfunction\n");
+  start(packed);
+  const QPoint home = point_centre();
+  drag(home, home + QPoint(-40, 20));
+  ASSERT_EQ(dialogs.asked.size(), 1) << dialogs.asked.join("\n").toStdString();
+  EXPECT_TRUE(dialogs.asked[0].contains("no drag today")) << dialogs.asked[0].toStdString();
+  EXPECT_EQ(point_centre(), home);
+}
+
+TEST_F(Program, WithoutAnApplicationTheWindowIsUntitled) {
+  // A program with nothing appended, and a packed file cut short.
+  QFile demo(QStringLiteral(TN_DEMO_PROGRAM));
+  ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
+  const QByteArray whole = demo.readAll();
+  const QString cut = dir.path() + "/cut";
+  QFile out(cut);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(whole.left(whole.size() - 1000));
+  out.close();
+  for (const QString& program : {QStringLiteral(TN_BARE_PROGRAM), cut}) {
+    start(program);
+    EXPECT_EQ(app->main_frame()->windowTitle(), QStringLiteral("Untitled - Tarnivel Runtime"));
+    EXPECT_EQ(menu_texts(app->main_frame()->menuBar()),
+              (QStringList{"&File", "&Edit", "F&igure", "&Layout", "&Help"}));
+    screen();
+    drag(QPoint(100, 100), QPoint(150, 120));
+    app.reset();
+  }
+}
+
+TEST(StartupSettings, ClampsAndDefaults) {
+  QTemporaryDir dir;
+  SettingsStore s(dir.path() + "/s.ini");
+  StartupSettings d = startup_settings_read(s);
+  EXPECT_EQ(d.mem_min, 8290304);
+  EXPECT_EQ(d.mem_max, 134217728);
+  EXPECT_EQ(d.background, 0xE5E5E5u);
+  EXPECT_EQ(d.format_letter, 'g');
+  EXPECT_EQ(d.imaginary, 'j');
+  EXPECT_EQ(d.digits, 4);
+  struct Row {
+    const char* key;
+    const char* value;
+  };
+  for (Row r : {Row{"MemMin", "0"}, Row{"MemMax", "1"}, Row{"CodeOptimization", "-1"}, Row{"FormatType", "2x"},
+                Row{"FormatImagSymbol", "I"}})
+    s.write_string(QString::fromLatin1(r.key), QString::fromLatin1(r.value));
+  d = startup_settings_read(s);
+  EXPECT_EQ(d.mem_min, 8290304);
+  EXPECT_EQ(d.mem_max, 8290304);  // below MemMin: the block never grows
+  EXPECT_NE(d.code_optimization, 0);
+  EXPECT_EQ(d.format_letter, 'g');
+  EXPECT_EQ(d.imaginary, 'j');
+  s.write_string(QStringLiteral("MemMin"), QStringLiteral("2147483647"));
+  EXPECT_EQ(startup_settings_read(s).mem_min, 2146435072);
+}
+
+TEST_F(Program, APreferenceToggleIsReadAtTheNextStart) {
+  start(QStringLiteral(TN_BARE_PROGRAM));
+  ASSERT_TRUE(run(kCmdPrefThickLines));
+  EXPECT_EQ(settings->read_int(QStringLiteral("ThickLines"), -1), 1);
+  app.reset();
+  start(QStringLiteral(TN_BARE_PROGRAM));
+  EXPECT_EQ(get_app_option(), 1);
+  ASSERT_TRUE(run(kCmdPrefThickLines));
+  EXPECT_EQ(get_app_option(), 0);
+}
+
+TEST(Placement, RestoreRules) {
+  const QRect desktop(0, 0, 800, 600);
+  struct Row {
+    StoredPlacement in;
+    bool restored;
+    int32_t left, top;
+  } rows[] = {
+      {{0, 1, 100, 100, 500, 400}, true, 100, 100},
+      {{0, 1, 900, 100, 950, 400}, false, 0, 0},   // reaches past the desktop
+      {{0, 1, 700, 100, 790, 400}, true, 700, 100},
+      {{0, 1, 780, 590, 800, 600}, true, 768, 568},  // moved back by an icon's size
+      {{0, 1, -1, 100, 500, 400}, false, 0, 0},
+      {{0, 1, 500, 100, 400, 400}, false, 0, 0},   // inside out
+      {{0, 1, 100, 400, 500, 300}, false, 0, 0},
+  };
+  for (Row r : rows) {
+    StoredPlacement p = r.in;
+    ASSERT_EQ(placement_restorable(&p, desktop, 32), r.restored) << r.in.left << "," << r.in.top;
+    if (r.restored) {
+      EXPECT_EQ(p.left, r.left);
+      EXPECT_EQ(p.top, r.top);
+      EXPECT_EQ(p.right, r.in.right);
+      EXPECT_EQ(p.bottom, r.in.bottom);
+    }
+  }
+}
+
+TEST(ViewTables, CursorsWheelAndMetafileUnits) {
+  Qt::CursorShape s;
+  ASSERT_TRUE(cursor_for_kind(9, &s));
+  Qt::CursorShape t;
+  ASSERT_TRUE(cursor_for_kind(10, &t));
+  EXPECT_EQ(s, t);
+  ASSERT_TRUE(cursor_for_kind(0, &s));
+  ASSERT_TRUE(cursor_for_kind(8, &t));
+  EXPECT_EQ(s, Qt::ArrowCursor);
+  EXPECT_EQ(t, Qt::ArrowCursor);
+  EXPECT_FALSE(cursor_for_kind(15, &s));
+  EXPECT_EQ(wheel_notches(-120), 1.0);  // one notch towards the user
+  EXPECT_EQ(wheel_notches(120), -1.0);
+  EXPECT_EQ(pixels_to_himetric(100, 96), 2646);
+}
+
+}  // namespace
