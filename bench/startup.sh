@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Start-up to the first figure paint, offscreen: the packed demo beside a
+# bare Qt program that opens one window. Runs are interleaved; medians and
+# their ratio are printed. Usage: bench/startup.sh [runs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTN_BENCH=ON >/dev/null
+cmake --build build-bench --target startup_bench tarnivel_demo >/dev/null
+runs=${1:-30}
+export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d)
+bin=build-bench/bin
+python3 - "$runs" "$bin" <<'PY'
+import statistics, subprocess, sys, time
+runs, bin = int(sys.argv[1]), sys.argv[2]
+cases = {"demo": [f"{bin}/startup_bench", "demo", f"{bin}/tarnivel-demo"], "bare": [f"{bin}/startup_bench", "bare"]}
+times = {k: [] for k in cases}
+for _ in range(runs):
+    for name, cmd in cases.items():
+        t = time.perf_counter()
+        subprocess.run(cmd, check=True)
+        times[name].append(time.perf_counter() - t)
+med = {k: statistics.median(v) * 1000 for k, v in times.items()}
+for k in cases:
+    print(f"{k:5s} start to first paint: median {med[k]:7.1f} ms over {runs} runs")
+print(f"ratio demo/bare: {med['demo'] / med['bare']:.2f}")
+PY

@@ -1,0 +1,58 @@
+// Start-up to the first figure: the program's start-up with the packed demo
+// (settings, runtime block, the appended application, the main window) until
+// its view has painted the figure once, beside a bare Qt program that opens
+// one window and paints it once. Each run is its own process, so loading the
+// libraries counts; bench/startup.sh times the processes.
+//   startup_bench demo PACKED_PROGRAM   |   startup_bench bare
+#include <cstring>
+
+#include <QApplication>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include "host/app/tn_app.h"
+#include "host/app/tn_view.h"
+#include "platform/settings_store.h"
+
+namespace {
+
+// Ends the event loop once the watched widget has painted.
+class FirstPaint : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+class BareWindow : public QWidget {
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(0xE5, 0xE5, 0xE5));
+    p.drawLine(0, 0, width(), height());
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  FirstPaint watcher;
+  if (argc >= 3 && std::strcmp(argv[1], "demo") == 0) {
+    QTemporaryDir dir;
+    SettingsStore settings(dir.path() + QStringLiteral("/settings.ini"));
+    TNApp tn(&settings, QString::fromLocal8Bit(argv[2]));
+    if (!tn.init_instance()) return 1;
+    tn.view()->installEventFilter(&watcher);
+    return app.exec();
+  }
+  BareWindow window;
+  window.resize(640, 480);
+  window.installEventFilter(&watcher);
+  window.show();
+  return app.exec();
+}
