@@ -120,6 +120,7 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   b->h.default_chart_style = StyleSpec{kDefaultStyleBits, kDefaultGrey, kDefaultGrey, kDefaultGrey};
   b->h.default_frame_style = b->h.default_chart_style;
   b->h.frame_move.target_cell = -1;
+  b->h.interaction.active = -1;
   b->h.driver = &kEmptyGraphicsDriver;  // nothing is drawn until a view installs its driver
 
   inst_defaults_init(b);
