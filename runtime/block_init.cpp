@@ -11,6 +11,7 @@
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/render/graphics_driver.h"
 #include "runtime/error_tables.h"
+#include "runtime/camera_builtins.h"
 #include "runtime/graphics_builtins.h"
 #include "runtime/handler_call.h"
 #include "runtime/instances.h"
@@ -105,6 +106,7 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   b->h.user = CallContext{b, 0, 0, 0, 0};
   TN_TRY(rt_error_tables_bind());
   TN_TRY(rt_graphics_builtins_bind());
+  TN_TRY(rt_camera_builtins_bind());
   TN_TRY(rt_builtins_bind());
   TN_TRY(rt_handler_builtins_bind());
   engine_set_user_data(ctx, reinterpret_cast<uintptr_t>(&b->h.user));
@@ -118,6 +120,7 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   b->h.default_chart_style = StyleSpec{kDefaultStyleBits, kDefaultGrey, kDefaultGrey, kDefaultGrey};
   b->h.default_frame_style = b->h.default_chart_style;
   b->h.frame_move.target_cell = -1;
+  b->h.interaction.active = -1;
   b->h.driver = &kEmptyGraphicsDriver;  // nothing is drawn until a view installs its driver
 
   inst_defaults_init(b);

@@ -72,6 +72,23 @@ struct FrameMoveFeedback {
   double offset_x, offset_y;
 };
 
+// The mouse interaction under way on a figure (graphics/interact): the
+// active subplot (-1 none), the part of its frame being moved (0 the whole
+// frame, 1 to 4 a corner), the pointer at the press or last processed move,
+// the far corner of a zoom band or the last frame-move position, the
+// subplots that move with the active one, and the last accepted move's
+// pacing.
+struct InteractionState {
+  int32_t active;
+  int32_t frame_part;
+  double anchor_x, anchor_y;
+  double current_x, current_y;
+  uint32_t moving;
+  uint8_t frames_moved;  // a grid move changed the layout since the press
+  uint8_t row_pushed;    // the history row of this interaction is on the store
+  double mouse_interval;  // seconds between accepted moves (0: the default)
+};
+
 struct RuntimeHeader {
   int32_t area_size[kAreaCount];
   int32_t record_words;
@@ -111,6 +128,7 @@ struct RuntimeHeader {
   int32_t interaction_target;
   int32_t last_handled_target;
   uint8_t interactive_highlight;  // the host's setting: figures that take the mouse are highlighted
+  InteractionState interaction;
 };
 
 struct RuntimeBlock {
