@@ -110,6 +110,7 @@ struct RuntimeHeader {
   ManipState manip;
   int32_t interaction_target;
   int32_t last_handled_target;
+  uint8_t interactive_highlight;  // the host's setting: figures that take the mouse are highlighted
 };
 
 struct RuntimeBlock {

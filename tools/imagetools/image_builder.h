@@ -12,8 +12,9 @@
 //   item "TEXT" HANDLER      (a menu item; an empty TEXT makes it an alternative of the one before)
 //   declare "TEXT"           (the declaration text, one line of ZVR without double quotes)
 //   init|terminate|idle|plot|resize HANDLER              capabilities N
-//   press|drag|release ELEMENT HANDLER      derived HANDLER
-//   change WATCHED HANDLER                    commands "TEXT"
+//   press|drag|drag2|release|over|leave|wheel|drop|dragout ELEMENT HANDLER
+//   derived HANDLER      change WATCHED HANDLER      commands "TEXT"
+//   key "TEXT" HANDLER   (an empty TEXT catches every key)
 // where HANDLER is `[out, ... =] function(in, ...)` over the instance's
 // variables and the special variables (no function name: the inputs are
 // copied to the outputs), and WATCHED a comma-separated list of variables
@@ -224,7 +225,9 @@ class Builder {
         {"init", kTagInit}, {"terminate", kTagTerminate}, {"idle", kTagIdle}, {"plot", kTagPlot},
         {"resize", kTagResize}, {"derived", kTagDerived}, {"change", kTagChange}};
     static const std::map<std::string, int32_t> mouse = {
-        {"press", kTagMousePress}, {"drag", kTagMouseDrag}, {"release", kTagMouseRelease}};
+        {"press", kTagMousePress}, {"drag", kTagMouseDrag},   {"drag2", kTagMouseDrag2},
+        {"release", kTagMouseRelease}, {"over", kTagMouseOver}, {"leave", kTagMouseLeave},
+        {"wheel", kTagMouseWheel},   {"drop", kTagMouseDrop},  {"dragout", kTagMouseDragOut}};
     if (word == "instance") {
       if (!finish_instance_() || !(in >> name_) || name_.size() > kMaxInstanceName) return false;
       return begin_instance_();
@@ -249,7 +252,7 @@ class Builder {
       record_(kTagCapabilities, {v});
       return true;
     }
-    if (word == "entry" || word == "item") {
+    if (word == "entry" || word == "item" || word == "key") {
       if (!quoted_(in, &text)) return false;
       if (word == "item") data = {kUnlinked, kUnlinked};  // link instance id, link id
       text_(data, text);
@@ -273,6 +276,7 @@ class Builder {
     if (!handler_(rest, data)) return false;
     record_(word == "entry"  ? kTagEntry
             : word == "item" ? kTagItem
+            : word == "key"  ? kTagKey
             : mouse.count(word) ? mouse.at(word)
                                 : handlers.at(word),
             data);
