@@ -6,6 +6,7 @@
 #include "graphics/interact/interaction.h"
 #include "host/app/runtime_depth.h"
 #include "host/app/runtime_host.h"
+#include "runtime/figure_draw.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
 #include "runtime/menu_exec.h"
@@ -253,3 +254,60 @@ void BlockRuntime::number_format(char* letter, int32_t* digits, char* imaginary,
   rt_get_number_format(block(), letter, digits, imaginary, &loose_byte, &word5, &flag);
   *loose = loose_byte != 0;
 }
+
+// --- The view's calls --------------------------------------------------------
+
+void BlockRuntime::set_graphics(const GraphicsDriver* driver, void* context) {
+  if (!has_block()) return;
+  rt_set_graphics_driver(block(), driver);
+  rt_set_graphics_context(block(), context);
+}
+
+int BlockRuntime::layout_subplots(int32_t id, double left, double right, double top, double bottom) {
+  if (!has_block()) return no_block_status();
+  RuntimeCallScope scope;  // resize handlers run
+  return figure_layout_subplots(handle(), id, left, right, top, bottom);
+}
+
+void BlockRuntime::invalidate_subplots(int32_t id) {
+  if (has_block()) inst_invalidate_subplots(block(), id);
+}
+
+int BlockRuntime::refresh(int32_t id) {
+  if (!has_block()) return no_block_status();
+  RuntimeCallScope scope;
+  return inst_refresh(handle(), id);
+}
+
+// Drawing runs no application code: painting stays allowed while a handler
+// is under way (drawnow repaints from inside one).
+void BlockRuntime::draw_figure(int32_t id) {
+  if (has_block()) figure_draw(block(), id);
+}
+
+int BlockRuntime::draw_current_subplot(int32_t id, double left, double right, double top, double bottom) {
+  if (!has_block()) return no_block_status();
+  RuntimeCallScope scope;  // the subplot's plot handler runs
+  return inst_draw_current_subplot(handle(), id, left, right, top, bottom);
+}
+
+int BlockRuntime::idle_step_redraw(int32_t id) {
+  if (!has_block()) return no_block_status();
+  RuntimeCallScope scope;
+  return inst_idle_step_redraw(handle(), id);
+}
+
+int BlockRuntime::undo(int32_t id) {
+  if (!has_block()) return no_block_status();
+  RuntimeCallScope scope;
+  return inst_undo(handle(), id);
+}
+
+int BlockRuntime::redo(int32_t id) {
+  if (!has_block()) return no_block_status();
+  RuntimeCallScope scope;
+  return inst_redo(handle(), id);
+}
+
+bool BlockRuntime::can_undo(int32_t id) { return has_block() && rt_can_undo(block(), id); }
+bool BlockRuntime::can_redo(int32_t id) { return has_block() && rt_can_redo(block(), id); }

@@ -12,6 +12,7 @@
 #include "host/app/doc_runtime.h"
 
 class RuntimeHost;
+struct GraphicsDriver;
 struct RuntimeBlock;
 
 class BlockRuntime final : public DocRuntime {
@@ -73,6 +74,22 @@ class BlockRuntime final : public DocRuntime {
 
   // The "InteractiveHilight" preference, for the renderer's highlighting.
   void set_interactive_highlight(bool on);
+
+  // What the view asks: its driver and context installed in the block, the
+  // figure laid out in the client rectangle, refreshed, drawn whole or one
+  // subplot at a time, the idle step of its timer, undo and redo. Statuses
+  // as the runtime answers them (10201: handled, redraw).
+  void set_graphics(const GraphicsDriver* driver, void* context);
+  int layout_subplots(int32_t id, double left, double right, double top, double bottom);
+  void invalidate_subplots(int32_t id);
+  int refresh(int32_t id);
+  void draw_figure(int32_t id);
+  int draw_current_subplot(int32_t id, double left, double right, double top, double bottom);
+  int idle_step_redraw(int32_t id);
+  int undo(int32_t id);
+  int redo(int32_t id);
+  bool can_undo(int32_t id);
+  bool can_redo(int32_t id);
 
  private:
   RuntimeBlock* block() const;
