@@ -230,6 +230,20 @@ TEST_F(RealDoc, CommandStatesComeFromTheRuntime) {
   EXPECT_FALSE(inst_idle_running(block(), 0));
   ASSERT_TRUE(map.dispatch(kCmdIdle));
   EXPECT_TRUE(inst_idle_running(block(), 0));
+  // The number display settings come back as they were set.
+  rt_set_number_format(block(), 'e', 9, 'i', 1, 24, false);
+  char letter = 0, imaginary = 0;
+  int32_t digits = 0;
+  bool loose = false;
+  rt->number_format(&letter, &digits, &imaginary, &loose);
+  EXPECT_EQ(std::string({letter, imaginary}), "ei");
+  EXPECT_EQ(digits, 9);
+  EXPECT_TRUE(loose);
+  // The highlight preference reaches the block.
+  rt->set_interactive_highlight(true);
+  EXPECT_EQ(block()->h.interactive_highlight, 1);
+  rt->set_interactive_highlight(false);
+  EXPECT_EQ(block()->h.interactive_highlight, 0);
   // About and help carry the instance's texts; help's item names the title.
   EXPECT_TRUE(state(kCmdAbout).enabled());
   EXPECT_EQ(*state(kCmdHelp).text(), QStringLiteral("TN File Help"));
@@ -365,6 +379,64 @@ TEST_F(RealDoc, TheRealDialogFromAHandlerKeepsTimersOffTheRuntime) {
   EXPECT_FALSE(inst_changed_flag(block(), 0));
   EXPECT_GE(views, before + 2);  // the command's update and the refresh
   dialog_service_set(previous);
+}
+
+}  // namespace
+
+namespace {
+
+// A host whose block could not be laid out: no runtime call is made, every
+// status is the creation status and every query answers false or 0.
+TEST(BlockRuntimeWithoutBlock, StatusesAreTheCreationStatusAndQueriesFalse) {
+  RuntimeHost host(4096, 4096, 0, 2);
+  ASSERT_FALSE(host.has_block());
+  BlockRuntime rt(&host);
+  const int32_t none = host.creation_status();
+  ASSERT_NE(none, 0);
+  const char* text = nullptr;
+  int32_t n = 0, cursor = -1;
+  bool sub = false, title = false;
+  const int statuses[] = {
+      rt.next_record(0, 'm', &cursor, &text, &n, &sub, &title), rt.next_language(0, &cursor, &text, &n),
+      rt.menu_exec(0, 0), rt.call_text_handler(0, 0, "x", 1), rt.record_call(0, 0, &text, &n),
+      rt.set_language(0, 0), rt.set_current_subplot(0, 0), rt.refresh_after_change(0), rt.reset(0),
+      rt.get_title(0, &text, &n), rt.get_version(0, &text, &n), rt.get_help(0, &text, &n), rt.select_all(0),
+      rt.layout_subplots(0, 0, 1, 0, 1), rt.refresh(0), rt.draw_current_subplot(0, 0, 1, 0, 1),
+      rt.idle_step_redraw(0), rt.undo(0), rt.redo(0)};
+  for (int s : statuses) EXPECT_EQ(s, none);
+  const bool queries[] = {rt.has_block(), rt.capability(0, 4), rt.instance_known(0), rt.changed_flag(0),
+                          rt.takes_mouse(0), rt.selection_has_plot(0), rt.subplot_query(0, &sub), rt.debug_flag(0),
+                          rt.has_idle_handler(0), rt.idle_running(0), rt.has_any_handler(0),
+                          rt.layout_is_free(0, &title), rt.can_undo(0), rt.can_redo(0),
+                          rt.subplot_options(0).apply};
+  for (bool q : queries) EXPECT_FALSE(q);
+  EXPECT_EQ(rt.menu_item_state(0, 0, 0, nullptr, 0), 0);
+  EXPECT_EQ(rt.can_select_subplot(0, 0), 0);
+  EXPECT_EQ(rt.tool_mode(), kToolManipulate);
+  EXPECT_EQ(rt.engine(), nullptr);
+  EXPECT_EQ(rt.scale_flags(0).allowed, 0);
+  EXPECT_EQ(rt.subplot_props(0).allowed, 0);
+  // The setters do nothing.
+  rt.set_tool_mode(kToolZoom);
+  rt.set_grid(0, 2, 2);
+  rt.free_layout(0, true);
+  rt.subplots_apply(0);
+  rt.set_scale_flags(0, 1, 1);
+  rt.set_subplot_props(0, 1, 1);
+  rt.set_subplot_option(0, kOptPerspective, true);
+  rt.set_debug_flag(0, true);
+  rt.mark_state(0, true);
+  rt.invalidate_subplots(0);
+  rt.draw_figure(0);
+  rt.set_graphics(nullptr, nullptr);
+  rt.set_interactive_highlight(true);
+  char letter = 'g', imaginary = 'j';
+  int32_t digits = 4;
+  bool loose = false;
+  rt.number_format(&letter, &digits, &imaginary, &loose);
+  EXPECT_EQ(letter, 'g');
+  EXPECT_EQ(digits, 4);
+  EXPECT_EQ(host_runtime_depth(), 0);
 }
 
 }  // namespace
