@@ -524,6 +524,14 @@ int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed) {
   return 0;
 }
 
+bool inst_selection_has_plot(RuntimeBlock* b, int32_t id) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return false;
+  bool any = false;
+  each_target(rec, [&](Subplot& s) { any |= s.hasContent != 0; });
+  return any;
+}
+
 bool inst_layout_is_default(RuntimeBlock* b, int32_t id, bool* absolute, bool* relative) {
   *absolute = *relative = false;
   InstanceRec* rec = inst_find_by_id(b, id);

@@ -115,6 +115,9 @@ int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t 
 // Whether the targets that have content are all scale-locked, and whether
 // they differ in it.
 int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed);
+// True when a target has content (a plot drawn with its scales), so that
+// locking the scales applies.
+bool inst_selection_has_plot(RuntimeBlock* b, int32_t id);
 
 // True for a free layout; *absolute when every spring still has the rigid
 // values of a fixed-size free layout, *relative when every one is 0.5.

@@ -26,7 +26,7 @@ int32_t rec_hd_offset(int32_t tag, const int32_t* data, int32_t data_words) {
       at = w < 0 ? -1 : 2 + w;
       break;
     }
-    case kTagEntry: case kTagCallEntry: case kTagKey: {
+    case kTagEntry: case kTagCallEntry: case kTagKey: case kTagMenuTitle: {
       const int64_t w = text_at(data, data_words, 0);
       at = w;
       break;

@@ -129,6 +129,9 @@ int rec_nth_of_kind(RuntimeBlock* b, int32_t id, char kind, int32_t* position, c
   if (!find_run(b, id, &start, &end)) return kRtNonexistentInstance;
   const bool nested = submenu_end && submenu;
   if (nested) *submenu_end = *submenu = 0;
+  // Titles, nesting and separators belong to the menus; a nested walk of
+  // another kind (the plots) passes over them.
+  const bool structured = nested && kind == 'm';
   const int32_t want = tag_for_kind(kind);
   const int32_t selector = section_selector(b, id);
   const bool first_call = *position < 0;
@@ -138,28 +141,42 @@ int rec_nth_of_kind(RuntimeBlock* b, int32_t id, char kind, int32_t* position, c
   // Gates are followed from the start of the run, so a walk that resumes in
   // the middle knows which stretch it is in.
   bool active = true, settings_pending = kind == 'm' && nested && first_call;
+  int32_t depth = 0;  // nesting opened by tag-22 records, followed like the gates
   for (int64_t w = first; w < end && rec_at(b, w, &r); w += r.length) {
     const int64_t at = w - start;
     if (r.tag == kTagHeader || r.tag == kTagMenusEnd) break;
     if (r.tag == kTagSection) active = at == selector;
     else if (r.tag == kTagGate) active = r.data_words > 0 && r.data[0] == selector;
     else if (r.tag == kTagGateEnd) active = true;
+    if (active && r.tag == kTagSubmenuBegin) ++depth;
+    const bool nested_title = depth > 0 && r.tag == kTagSubmenuTitle;
+    if (active && r.tag == kTagSubmenuEnd && depth > 0) --depth;
     if (!active || (!first_call && at <= *position)) continue;
-    if (nested && (r.tag == kTagSubmenuTitle || r.tag == kTagSubmenuEnd)) {
-      *submenu = r.tag == kTagSubmenuTitle;
-      *submenu_end = r.tag == kTagSubmenuEnd;
+    if (structured && (r.tag == kTagSubmenuTitle || r.tag == kTagSubmenuEnd)) {
+      // A title inside a nested level starts a submenu: the nesting flag with
+      // a name; its end is the nesting flag without one.
+      *submenu = r.tag == kTagSubmenuTitle && !nested_title;
+      *submenu_end = r.tag == kTagSubmenuEnd || nested_title;
       if (!rec_text(r, 0, text, length)) *text = nullptr, *length = 0;
       *position = int32_t(at);
       return 0;
     }
     if (!nested && (r.tag == kTagSeparator || r.tag == kTagSubmenuBegin || r.tag == kTagSubmenuEnd)) break;
-    if (r.tag != want) continue;
+    // In the menus' walk a separator is an answer without a name or a flag.
+    const bool separator = structured && r.tag == kTagSeparator;
+    if (r.tag != want && !separator) continue;
     if (settings_pending) {
       // The settings menu comes first; the next call starts at the header.
       *text = kSettingsTitle;
       *length = kSettingsLength;
       *submenu = 1;
       *position = 0;
+      return 0;
+    }
+    if (separator) {
+      *text = nullptr;
+      *length = 0;
+      *position = int32_t(at);
       return 0;
     }
     if (kind == 'i') {

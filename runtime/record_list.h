@@ -14,7 +14,11 @@ bool rec_instance_has_more(RuntimeBlock* b, int32_t id);
 int32_t rec_instance_slot(RuntimeBlock* b, int32_t id);
 void rec_delete_instance(RuntimeBlock* b, int32_t id);
 // One step of the menu walk; the flags (both or neither given) ask for
-// submenu titles and ends.
+// titles and nesting. In the menus' walk ('m') a tag-20 title sets *submenu;
+// inside a level opened by a tag-22 record it sets *submenu_end instead,
+// with its name (a submenu starts); the tag-23 end sets *submenu_end with no
+// name, and a separator comes back with neither flag nor name. Other kinds
+// pass over these records.
 int rec_nth_of_kind(RuntimeBlock* b, int32_t id, char kind, int32_t* position, const char** text, int32_t* length,
                     uint8_t* submenu_end, uint8_t* submenu);
 int rec_iter_menu_a(RuntimeBlock* b, int32_t id, int32_t* position, const char** title, int32_t* title_length,

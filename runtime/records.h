@@ -25,7 +25,10 @@ enum : int32_t {
   kTagDerived = 16,      // {HD}
   kTagCallEntry = 17,    // {Text name, HD}
   kTagMenusEnd = 18,     // {}
-  kTagMenuTitle = 19,    // {Text}
+  // The 'm' walk answers tag-19 records as the application's menu items
+  // (run by the menu execution when a handler follows the text) and tag-20
+  // records as the titles of its menus, or of a submenu after a tag 22.
+  kTagMenuTitle = 19,    // {Text, optional HD}
   kTagSubmenuTitle = 20, // {Text}
   kTagSubmenuBegin = 22, // {}
   kTagSubmenuEnd = 23,   // {}

@@ -96,7 +96,11 @@ void TNDoc::route_commands() {
     else if (status != 0) report(status, "Choose Plot error");
   }, [this](int c, CommandState* st) { menus_.plot_update(c, st); });
 
-  m.route(kCmdToolFirst, kCmdToolLast, [&rt, block](int c) { if (block()) rt.set_tool_mode(c - kCmdToolFirst + 1); },
+  // Leaving manipulate may run leave handlers that redraw.
+  m.route(kCmdToolFirst, kCmdToolLast, [&rt, block, views](int c) {
+    if (block()) rt.set_tool_mode(c - kCmdToolFirst + 1);
+    views();
+  },
           [&rt, id, block](int c, CommandState* st) {
             st->enable(block() && rt.takes_mouse(id));
             st->set_radio((block() ? rt.tool_mode() : kManipulate) == c - kCmdToolFirst + 1);

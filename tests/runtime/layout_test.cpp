@@ -313,6 +313,25 @@ TEST_F(Layout, PropertiesAndScaleFlagsCombineOverTheTargets) {
   EXPECT_EQ(inst_subplot_props_set(b, 99, 0, 0), kRtNonexistentInstance);
 }
 
+TEST_F(Layout, SelectionHasAPlotWhenATargetHasContent) {
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
+  Subplot* s = rec->subplots;
+  s[0].hasContent = 0;
+  s[1].hasContent = 1;
+  // Rows: selection mask, then the answer; nothing selected is no target.
+  const std::pair<uint32_t, bool> rows[] = {{0, false}, {1, false}, {2, true}, {3, true}};
+  for (const auto& [selection, want] : rows) {
+    rec->selection = selection;
+    EXPECT_EQ(inst_selection_has_plot(b, 0), want) << selection;
+  }
+  // A 1 x 1 layout targets its one subplot whatever is selected.
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 1), 0);
+  rec->selection = 0;
+  s[0].hasContent = 1;
+  EXPECT_TRUE(inst_selection_has_plot(b, 0));
+  EXPECT_FALSE(inst_selection_has_plot(b, 99));
+}
+
 }  // namespace
 
 namespace {

@@ -129,3 +129,22 @@ TEST(LinkLine, TwoDigitPairsAndLiteralsThatMayOnlyBeDigits) {
 }
 
 }  // namespace
+
+namespace {
+
+// An application menu item (the menus' walk answers it) carries its handler
+// after its text; one without a handler has nothing to run.
+using MenuItem = apptest::App;
+TEST_F(MenuItem, RunsItsHandler) {
+  ASSERT_NO_FATAL_FAILURE(build("instance demo\nvar x\ninit x = m_init()\nmenutitle \"Tools\"\n"
+                                "menu \"Triple\" x = m_triple(x)\nmenu \"Plain\"\n",
+                                "function x = m_init()\n x = 2;\nfunction x = m_triple(x)\n x = 3 * x;\n",
+                                1u << 20));
+  EXPECT_EQ(inst_menu_exec(h(), 0, record(kTagMenuTitle, 0)), kRtHandledRedraw) << host.take_output();
+  EXPECT_EQ(value("x"), 6);
+  EXPECT_TRUE(rt_can_undo(host.block, 0));
+  EXPECT_EQ(inst_menu_exec(h(), 0, record(kTagMenuTitle, 1)), kRtUndefElement);
+  EXPECT_EQ(value("x"), 6);
+}
+
+}  // namespace

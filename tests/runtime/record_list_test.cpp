@@ -117,6 +117,37 @@ TEST_F(RecordList, GatedStretchesFollowTheSelector) {
   EXPECT_EQ(std::string(text, size_t(n)), "File");
 }
 
+// The menus' walk with both flags as the host reads it: "T" a title, ">N" a
+// submenu start, "<" its end, "-" a separator, else an item.
+std::vector<std::string> menu_walk(RuntimeBlock* b, char kind) {
+  std::vector<std::string> out;
+  int32_t pos = -1;
+  const char* text = nullptr;
+  int32_t n = 0;
+  uint8_t nesting = 0, title = 0;
+  while (rec_nth_of_kind(b, 0, kind, &pos, &text, &n, &nesting, &title) == 0) {
+    const std::string name = text ? std::string(text, size_t(n)) : std::string();
+    out.push_back(title ? "T" + name : nesting ? (name.empty() ? "<" : ">" + name) : name.empty() ? "-" : name);
+  }
+  return out;
+}
+
+TEST_F(RecordList, MenusWalkGivesTitlesSubmenusAndSeparators) {
+  ListBuilder l;
+  l.header(0, 0).text_rec(kTagMenuTitle, "Early").text_rec(kTagSubmenuTitle, "File");
+  l.text_rec(kTagMenuTitle, "Open").rec(kTagSeparator, {}).rec(kTagSubmenuBegin, {});
+  l.text_rec(kTagSubmenuTitle, "Recent").text_rec(kTagMenuTitle, "One").rec(kTagSubmenuEnd, {});
+  l.text_rec(kTagFigure, "Plot").text_rec(kTagSubmenuTitle, "View").text_rec(kTagMenuTitle, "Zoom");
+  l.rec(kTagSeparator, {}).text_rec(kTagFigure, "Other");
+  l.install(h.block);
+  EXPECT_EQ(menu_walk(h.block, 'm'), (std::vector<std::string>{"TSettings", "Early", "TFile", "Open", "-", ">Recent",
+                                                                "One", "<", "TView", "Zoom", "-"}));
+  // The plots' walk passes over the menus' titles, nesting and separators.
+  EXPECT_EQ(menu_walk(h.block, 'f'), (std::vector<std::string>{"Plot", "Other"}));
+  // Without the flags a separator still ends a flat walk.
+  EXPECT_EQ(walk(h.block, 0, 'm'), (std::vector<std::string>{"Early", "Open"}));
+}
+
 TEST_F(RecordList, SectionsAndItems) {
   ListBuilder l;
   l.header(0, 0).item("Open").item("").item("Close").text_rec(kTagSection, "Views;v");

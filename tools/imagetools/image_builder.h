@@ -8,8 +8,10 @@
 //
 // The description holds one record per line:
 //   instance NAME            title|version|help "TEXT"    var NAME
-//   figure "TEXT"            menu "TEXT"                 entry "TEXT" HANDLER
+//   figure "TEXT"            menu "TEXT" [HANDLER]       entry "TEXT" HANDLER
 //   item "TEXT" HANDLER      (a menu item; an empty TEXT makes it an alternative of the one before)
+//   menutitle "TEXT"         section "TITLE;NAME"        endsection
+//   submenu  endsubmenu  separator    (the nesting, gating and separator records)
 //   declare "TEXT"           (the declaration text, one line of ZVR without double quotes)
 //   init|terminate|idle|plot|resize HANDLER              capabilities N
 //   press|drag|drag2|release|over|leave|wheel|drop|dragout ELEMENT HANDLER
@@ -220,7 +222,11 @@ class Builder {
     std::vector<int32_t> data;
     static const std::map<std::string, int32_t> texts = {
         {"title", kTagTitle}, {"version", kTagVersion}, {"help", kTagHelp}, {"figure", kTagFigure},
-        {"menu", kTagMenuTitle}, {"commands", kTagFigureOnly}, {"declare", kTagDeclaration}};
+        {"commands", kTagFigureOnly}, {"declare", kTagDeclaration}, {"menutitle", kTagSubmenuTitle},
+        {"section", kTagSection}};
+    static const std::map<std::string, int32_t> markers = {
+        {"submenu", kTagSubmenuBegin}, {"endsubmenu", kTagSubmenuEnd}, {"separator", kTagSeparator},
+        {"endsection", kTagGateEnd}};
     static const std::map<std::string, int32_t> handlers = {
         {"init", kTagInit}, {"terminate", kTagTerminate}, {"idle", kTagIdle}, {"plot", kTagPlot},
         {"resize", kTagResize}, {"derived", kTagDerived}, {"change", kTagChange}};
@@ -237,6 +243,19 @@ class Builder {
       if (!quoted_(in, &text)) return false;
       text_(data, text);
       record_(texts.at(word), data);
+      return true;
+    }
+    if (markers.count(word)) {
+      record_(markers.at(word), {});
+      return true;
+    }
+    if (word == "menu") {
+      // A menu item: its text, then its handler when one follows.
+      if (!quoted_(in, &text)) return false;
+      text_(data, text);
+      std::getline(in, rest);
+      if (rest.find_first_not_of(' ') != std::string::npos && !handler_(rest, data)) return false;
+      record_(kTagMenuTitle, data);
       return true;
     }
     if (word == "var") {
