@@ -160,7 +160,9 @@ bool TNApp::init_instance() {
     frame->setWindowTitle((title.isEmpty() ? QString::fromLatin1(kUntitled) : title) + QStringLiteral(" - ") +
                           QString::fromLatin1(kAppTitle));
   });
-  doc_->LoadAppendedApplication(host_.get(), program_);
+  // The window was laid out before the image stood (Qt delivers the first
+  // resize at show): lay the loaded figure out in the view's size.
+  if (doc_->LoadAppendedApplication(host_.get(), program_)) frame_->view()->relayout();
   return true;
 }
 

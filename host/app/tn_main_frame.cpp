@@ -63,6 +63,8 @@ TNMainFrame::TNMainFrame(RuntimeHost* host, SettingsStore* settings, CommandMap*
   view_ = new TNView(host_, settings_, commands_, this);
   view_->set_status_bar(status_);
   setCentralWidget(view_);
+  // Where no placement was kept: a window a figure can be worked in.
+  resize(kDefaultFrameWidth, kDefaultFrameHeight);
 }
 
 TNMainFrame::~TNMainFrame() = default;

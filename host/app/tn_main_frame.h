@@ -19,6 +19,7 @@ class TNView;
 constexpr int kFrameTickMs = 10;
 constexpr int kRunningPaneWidth = 64;
 constexpr int kMinFrameWidth = 320, kMinFrameHeight = 240;
+constexpr int kDefaultFrameWidth = 800, kDefaultFrameHeight = 600;
 
 // A stored placement and whether it may be applied on a desktop of the given
 // geometry: the rectangle is refused when any side is negative, it is

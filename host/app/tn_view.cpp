@@ -407,13 +407,16 @@ void TNView::keyReleaseEvent(QKeyEvent* e) {
 void TNView::enterEvent(QEnterEvent*) { update_cursor(); }
 
 void TNView::update_cursor() {
+  // The pointer is grabbed during a drag: no cursor query then, since its
+  // hit test would overwrite the event state the drag works on.
+  if (dragging_) return;
   const QPoint p = mapFromGlobal(QCursor::pos());
   if (!rect().contains(p)) return;
   int32_t kind = 0;
   if (has_block() && !host_runtime_busy()) {
     RuntimeCallScope scope;
     prepare_runtime();
-    kind = interact_cursor_kind(host_->block(), kInstanceId, p.x(), p.y(),
+    kind = interact_cursor_kind(host_->block_handle(), kInstanceId, p.x(), p.y(),
                                 QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
   }
   Qt::CursorShape shape;

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "engine/core/checked.h"
+#include "engine/core/errors.h"
 #include "engine/core/libraries.h"
 #include "graphics/plotlist/plot_store.h"
 #include "host/builtin_table_host.h"
@@ -309,9 +310,16 @@ class Builder {
     int32_t slot = 0;
     if (lib_find_by_name(c, library.c_str(), int32_t(library.size()), 1, &slot) != 0) return false;
     const std::string& src = sources_[name_];
-    if (!src.empty() && lib_compile_source(c, slot, src.c_str(), int32_t(src.size()), 0) != 0) {
-      error = "compiling " + name_;
-      return false;
+    if (!src.empty()) {
+      const int status = lib_compile_source(c, slot, src.c_str(), int32_t(src.size()), 0);
+      if (status != 0) {
+        // The engine's own report names the line and what is wrong there.
+        char report[512] = {};
+        int32_t length = 0;
+        err_format_report(c, status, true, report, int32_t(sizeof report), &length);
+        error = "compiling " + name_ + ": " + std::string(report, size_t(length > 0 ? length : 0));
+        return false;
+      }
     }
     id_ = b_->h.next_instance_id - 1;  // instance 0 exists already
     // The store leaves room for the instances and one spare slot.

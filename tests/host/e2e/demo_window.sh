@@ -16,9 +16,13 @@ export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
 export QT_QPA_PLATFORM=xcb
 
 fail() { echo "demo_window: $*" >&2; kill "$pid" 2>/dev/null || true; exit 1; }
-# The bounding box "W H X Y" of the pixels of one colour, or nothing.
+# The bounding box "W H X Y" of the pixels of one colour, or nothing when no
+# pixel has it.
 colour_box() {
-  convert "$1" -fill black +opaque "$2" -format '%@' info: 2>/dev/null |
+  local count
+  count=$(convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:round(mean*w*h)]' info:)
+  [ "${count:-0}" -gt 0 ] || return 0
+  convert "$1" -fill black +opaque "$2" -format '%@' info: |
     sed -n 's/^\([0-9]*\)x\([0-9]*\)+\([0-9]*\)+\([0-9]*\)$/\1 \2 \3 \4/p'
 }
 shot() { import -window root "$1"; }
