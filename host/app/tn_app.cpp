@@ -138,9 +138,9 @@ bool TNApp::init_instance() {
 
   // Document, main window and view.
   commands_ = std::make_unique<CommandMap>();
-  frame_ = std::make_unique<TNMainFrame>(host_.get(), settings_, commands_.get());
-  main_menu_build(frame_->menuBar(), commands_.get());
   doc_runtime_ = std::make_unique<BlockRuntime>(host_.get());
+  frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get());
+  main_menu_build(frame_->menuBar(), commands_.get());
   TNMainFrame* frame = frame_.get();
   doc_ = std::make_unique<TNDoc>(
       doc_runtime_.get(), commands_.get(), [frame] { return frame->menuBar(); },
@@ -193,9 +193,9 @@ void TNApp::route_commands() {
   m.route(kCmdFigureFont, kCmdFigureFont, [view](int) { view->on_figure_font(); }, nullptr);
 
   m.route(kCmdEditUndo, kCmdEditUndo, [view](int) { view->on_undo(); },
-          [host](int, CommandState* st) { st->enable(host->has_block() && rt_can_undo(host->block(), kInstanceId)); });
+          [this](int, CommandState* st) { st->enable(doc_runtime_->can_undo(kInstanceId)); });
   m.route(kCmdEditRedo, kCmdEditRedo, [view](int) { view->on_redo(); },
-          [host](int, CommandState* st) { st->enable(host->has_block() && rt_can_redo(host->block(), kInstanceId)); });
+          [this](int, CommandState* st) { st->enable(doc_runtime_->can_redo(kInstanceId)); });
   m.route(kCmdEditSelectAll, kCmdEditSelectAll, [view](int) { view->on_select_all(); },
           [host, block](int, CommandState* st) { st->enable(block() && inst_takes_mouse(host->block(), kInstanceId)); });
   m.route(kCmdEditCopy, kCmdEditCopy, [view](int) { view->on_edit_copy(); }, nullptr);

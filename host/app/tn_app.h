@@ -13,7 +13,7 @@
 #include "runtime/host_clock.h"
 
 class CommandMap;
-class DocRuntime;
+class BlockRuntime;
 class RuntimeHost;
 class SettingsStore;
 class TNDoc;
@@ -65,7 +65,7 @@ class TNApp {
   std::optional<QString> help_page_;
   std::unique_ptr<RuntimeHost> host_;
   std::unique_ptr<CommandMap> commands_;
-  std::unique_ptr<DocRuntime> doc_runtime_;
+  std::unique_ptr<BlockRuntime> doc_runtime_;
   std::unique_ptr<TNMainFrame> frame_;
   std::unique_ptr<TNDoc> doc_;
   BreakFlag break_flag_{0};

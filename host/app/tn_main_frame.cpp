@@ -40,7 +40,7 @@ bool placement_restorable(StoredPlacement* p, const QRect& desktop, int icon_siz
   return true;
 }
 
-TNMainFrame::TNMainFrame(RuntimeHost* host, SettingsStore* settings, CommandMap* commands)
+TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands)
     : host_(host), settings_(settings), commands_(commands) {
   setObjectName(QStringLiteral("TNMainFrame"));
   setMinimumSize(kMinFrameWidth, kMinFrameHeight);
@@ -60,7 +60,7 @@ TNMainFrame::TNMainFrame(RuntimeHost* host, SettingsStore* settings, CommandMap*
   const QByteArray state = QByteArray::fromBase64(settings_->read_string(QString::fromLatin1(kBarSettings), QString()).toLatin1());
   if (!state.isEmpty()) restoreState(state);
 
-  view_ = new TNView(host_, settings_, commands_, this);
+  view_ = new TNView(host_, rt, settings_, commands_, this);
   view_->set_status_bar(status_);
   setCentralWidget(view_);
   // Where no placement was kept: a window a figure can be worked in.

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QRect>
 
+class BlockRuntime;
 class CommandMap;
 class RuntimeHost;
 class SettingsStore;
@@ -35,7 +36,7 @@ enum : int32_t { kShowNormal = 1, kShowMinimized = 2, kShowMaximized = 3 };
 
 class TNMainFrame : public QMainWindow {
  public:
-  TNMainFrame(RuntimeHost* host, SettingsStore* settings, CommandMap* commands);
+  TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands);
   ~TNMainFrame() override;
 
   TNView* view() const { return view_; }

@@ -26,6 +26,7 @@
 
 #include "graphics/interact/interaction.h"
 #include "host/app/appearance.h"
+#include "host/app/block_runtime.h"
 #include "host/app/error_text.h"
 #include "host/app/main_menu.h"
 #include "host/app/runtime_depth.h"
@@ -63,7 +64,7 @@ struct DevicePaint {
   QPainter painter;
   QtDriverTarget target;
   GraphicsDriverContext ctx{};
-  DevicePaint(QPaintDevice* device, RuntimeBlock* b, const GraphicsDriver* table, const QFont& font) {
+  DevicePaint(QPaintDevice* device, BlockRuntime* rt, const GraphicsDriver* table, const QFont& font) {
     painter.begin(device);
     appearance_fill_context(&ctx);
     const QByteArray face = font.family().toUtf8().left(int(sizeof ctx.figure_font_face) - 1);
@@ -71,8 +72,7 @@ struct DevicePaint {
     std::memcpy(ctx.figure_font_face, face.constData(), size_t(face.size()));
     if (font.pixelSize() > 0) ctx.figure_font_size = font.pixelSize();
     qt_target_begin(&target, &painter, &ctx);
-    rt_set_graphics_driver(b, table);
-    rt_set_graphics_context(b, &ctx);
+    rt->set_graphics(table, &ctx);
   }
   ~DevicePaint() {
     qt_target_end(&target, &ctx);
@@ -107,8 +107,8 @@ bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape) {
 
 double wheel_notches(int angle_delta_y) { return -double(angle_delta_y) / kWheelStep; }
 
-TNView::TNView(RuntimeHost* host, SettingsStore* settings, CommandMap* commands, QWidget* parent)
-    : QWidget(parent), host_(host), settings_(settings), commands_(commands) {
+TNView::TNView(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands, QWidget* parent)
+    : QWidget(parent), host_(host), rt_(rt), settings_(settings), commands_(commands) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
   setMouseTracking(true);
@@ -124,8 +124,7 @@ TNView::TNView(RuntimeHost* host, SettingsStore* settings, CommandMap* commands,
 
 TNView::~TNView() {
   if (has_block()) {
-    rt_set_graphics_driver(host_->block(), &kEmptyGraphicsDriver);
-    rt_set_graphics_context(host_->block(), nullptr);
+    rt_->set_graphics(&kEmptyGraphicsDriver, nullptr);
   }
   end_buffer();
 }
@@ -153,15 +152,14 @@ void TNView::prepare_runtime() {
   // the figure font): the driver reads it from the context at each call.
   appearance_fill_context(&ctx_);
   if (!painter_.isActive()) begin_buffer(cached_w_, cached_h_);
-  if (has_block()) rt_set_graphics_context(host_->block(), &ctx_);
+  if (has_block()) rt_->set_graphics(&g_qt_screen_driver, &ctx_);
 }
 
 void TNView::layout_to_size() {
   if (!has_block()) return;
-  RuntimeCallScope scope;
   prepare_runtime();
-  figure_layout_subplots(host_->block_handle(), kInstanceId, 0, cached_w_, 0, cached_h_);
-  inst_refresh_after_change(host_->block_handle(), kInstanceId);
+  rt_->layout_subplots(kInstanceId, 0, cached_w_, 0, cached_h_);
+  rt_->refresh_after_change(kInstanceId);
 }
 
 void TNView::relayout() {
@@ -184,10 +182,7 @@ void TNView::render() {
   painter_.setClipping(false);
   painter_.fillRect(buffer_.rect(), palette().color(QPalette::Window));
   painter_.restore();
-  if (has_block()) {
-    RuntimeCallScope scope;
-    figure_draw(host_->block(), kInstanceId);
-  }
+  rt_->draw_figure(kInstanceId);
   dirty_ = false;
 }
 
@@ -426,35 +421,18 @@ void TNView::update_cursor() {
 void TNView::timerEvent(QTimerEvent* e) {
   if (e->timerId() != idle_timer_) return QWidget::timerEvent(e);
   if (!has_block() || host_runtime_busy() || dragging_) return;
-  int status;
-  {
-    RuntimeCallScope scope;
-    prepare_runtime();
-    status = inst_idle_step_redraw(host_->block_handle(), kInstanceId);
-  }
-  if (status == kRtHandledRedraw) redraw_now();
+  prepare_runtime();
+  if (rt_->idle_step_redraw(kInstanceId) == kRtHandledRedraw) redraw_now();
 }
 
 void TNView::on_undo() {
-  if (!has_block()) return;
-  int status;
-  {
-    RuntimeCallScope scope;
-    prepare_runtime();
-    status = inst_undo(host_->block_handle(), kInstanceId);
-  }
-  if (status == kRtHandledRedraw) invalidate();
+  prepare_runtime();
+  if (rt_->undo(kInstanceId) == kRtHandledRedraw) invalidate();
 }
 
 void TNView::on_redo() {
-  if (!has_block()) return;
-  int status;
-  {
-    RuntimeCallScope scope;
-    prepare_runtime();
-    status = inst_redo(host_->block_handle(), kInstanceId);
-  }
-  if (status == kRtHandledRedraw) invalidate();
+  prepare_runtime();
+  if (rt_->redo(kInstanceId) == kRtHandledRedraw) invalidate();
 }
 
 void TNView::on_select_all() {
@@ -493,11 +471,10 @@ void TNView::on_edit_copy() {
   auto draw = [&](QPaintDevice* device, GraphicsDriver* table) {
     if (!has_block()) return;
     table->values = values;
-    RuntimeCallScope scope;
-    DevicePaint paint(device, host_->block(), table, font);
-    figure_layout_subplots(host_->block_handle(), kInstanceId, 0, kCopyScale * cached_w_, 0, kCopyScale * cached_h_);
-    inst_refresh_after_change(host_->block_handle(), kInstanceId);
-    inst_draw_current_subplot(host_->block_handle(), kInstanceId, 0, w, 0, h);
+    DevicePaint paint(device, rt_, table, font);
+    rt_->layout_subplots(kInstanceId, 0, kCopyScale * cached_w_, 0, kCopyScale * cached_h_);
+    rt_->refresh_after_change(kInstanceId);
+    rt_->draw_current_subplot(kInstanceId, 0, w, 0, h);
   };
   QByteArray svg;
   {
@@ -542,15 +519,14 @@ void TNView::print_to(QPrinter* printer) {
   QFont font(QStringLiteral("Arial"));
   font.setPointSize(kPrinterFontPoints);
   {
-    RuntimeCallScope scope;
     g_qt_printer_driver.values = kPrinterDriverValues;
-    DevicePaint paint(printer, host_->block(), &g_qt_printer_driver, font);
-    inst_invalidate_subplots(host_->block(), kInstanceId);
-    figure_layout_subplots(host_->block_handle(), kInstanceId, 0, page.width(), 0, page.height());
-    inst_refresh_after_change(host_->block_handle(), kInstanceId);
-    inst_invalidate_subplots(host_->block(), kInstanceId);
-    figure_draw(host_->block(), kInstanceId);
-    inst_invalidate_subplots(host_->block(), kInstanceId);
+    DevicePaint paint(printer, rt_, &g_qt_printer_driver, font);
+    rt_->invalidate_subplots(kInstanceId);
+    rt_->layout_subplots(kInstanceId, 0, page.width(), 0, page.height());
+    rt_->refresh_after_change(kInstanceId);
+    rt_->invalidate_subplots(kInstanceId);
+    rt_->draw_figure(kInstanceId);
+    rt_->invalidate_subplots(kInstanceId);
   }
   // The screen figure is laid out again in the view's size.
   relayout();

@@ -20,6 +20,7 @@
 #include "graphics/render/graphics_driver.h"
 #include "platform/qt_driver.h"
 
+class BlockRuntime;
 class CommandMap;
 class QMenu;
 class QPagedPaintDevice;
@@ -35,7 +36,10 @@ constexpr int kInstanceId = 0;
 
 class TNView : public QWidget {
  public:
-  TNView(RuntimeHost* host, SettingsStore* settings, CommandMap* commands, QWidget* parent = nullptr);
+  // host: the block the mouse entries act on; rt: the runtime calls of the
+  // document and the view, holding the depth counter.
+  TNView(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands,
+         QWidget* parent = nullptr);
   ~TNView() override;
 
   void set_document(TNDoc* doc) { doc_ = doc; }
@@ -91,6 +95,7 @@ class TNView : public QWidget {
   void key_code(int code, QKeyEvent* event);
 
   RuntimeHost* host_;
+  BlockRuntime* rt_;
   SettingsStore* settings_;
   CommandMap* commands_;
   TNDoc* doc_ = nullptr;
