@@ -37,6 +37,14 @@ int current_target(uintptr_t data, CallContext** call_out, Subplot** s, CommandL
   return kOk;
 }
 
+// A statement call leaves the no-value item in place of the inputs. Room
+// for it is checked before the body runs: once the body has written its
+// records and removed its inputs, a failure could no longer leave the
+// stacks and the list as they were.
+int statement_room(EngineContext* ctx, int nargout) {
+  return nargout >= 0 || desc_room(ctx) ? int(kOk) : int(kStackOverflow);
+}
+
 // A command without results: runs the body on the current subplot.
 template <class Body>
 int run_command(EngineContext* ctx, int nargout, uintptr_t data, Body body) {
@@ -44,6 +52,7 @@ int run_command(EngineContext* ctx, int nargout, uintptr_t data, Body body) {
   Subplot* s = nullptr;
   CommandList list{};
   TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
   TN_TRY(body(s, list));
   call->status |= kCallLayoutChanged;
   if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
@@ -193,6 +202,7 @@ int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
   Subplot* s = nullptr;
   CommandList list{};
   TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
   int32_t r, c, k;
   TN_TRY(subplot_cell(ctx, nargin, &r, &c, &k));
   if (r < 1 || r > kMaxSubplotGrid || c < 1 || c > kMaxSubplotGrid || k < 1 || k > r * c) return kBadArgument;
@@ -219,6 +229,7 @@ int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_
   Subplot* s = nullptr;
   CommandList list{};
   TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
   TN_TRY(scale_body(ctx, nargin, nargout, s, list.data, list.capacity, list.used));
   call->status |= kCallLayoutChanged;
   return kOk;

@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "engine/core/assign.h"
 #include "engine/core/calls.h"
 #include "engine/core/frames.h"
 #include "engine/core/interp.h"
 #include "engine/core/status.h"
+#include "engine/lib/builtin_tables.h"
 #include "graphics/plotlist/plot_records.h"
 
 #include "runtime/fake_host.h"
@@ -57,6 +60,24 @@ struct DrawingCommands : ::testing::Test {
   Doubles list() {
     const double* d = plotstore_data(rt_plot_store(host.block)) + host.block->h.build.start;
     return Doubles(d, d + used());
+  }
+  // Pushes a copy of a base-workspace variable; kUndefinedFunctionOrVariable
+  // when there is none.
+  int push_variable(const char* name) {
+    uint8_t* table = nullptr;
+    int32_t count = 0;
+    frame_var_table(c(), &table, &count);
+    for (int32_t k = 0; table && k < count; ++k)
+      if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * k, name, kFrameNameBytes) == 0)
+        return var_push_local(c(), k);
+    return kUndefinedFunctionOrVariable;
+  }
+  // The function a row of the engine's table holds.
+  static BuiltinFn engine_row(const char* name) {
+    for (int i = 0; i < kEngineTableRows; ++i)
+      if (std::strcmp(g_builtin_table_engine[i].name, name) == 0) return g_builtin_table_engine[i].fn;
+    ADD_FAILURE() << "no row " << name;
+    return nullptr;
   }
   // The records after the opening one.
   Doubles records() {

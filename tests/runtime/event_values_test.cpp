@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/assign.h"
 #include "engine/lib/builtin_tables.h"
 #include "runtime/app_fixture.h"
 #include "runtime/drawing_context.h"
@@ -55,16 +54,11 @@ struct EventValues : DrawingCommands {
   InstanceRec* rec() { return inst_find_by_id(host.block, 0); }
   // The value a base-workspace variable holds.
   Item variable(const char* name) {
-    uint8_t* table = nullptr;
-    int32_t count = 0;
-    frame_var_table(c(), &table, &count);
-    for (int32_t k = 0; k < count; ++k)
-      if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * k, name, kFrameNameBytes) == 0) {
-        EXPECT_EQ(var_push_local(c(), k), kOk);
-        return pop_item(c());
-      }
-    ADD_FAILURE() << "no variable " << name;
-    return Item{};
+    if (push_variable(name) != kOk) {
+      ADD_FAILURE() << "no variable " << name;
+      return Item{};
+    }
+    return pop_item(c());
   }
 };
 
@@ -104,9 +98,7 @@ TEST_F(EventValues, EachPassesTheFailureSweep) {
   rec()->resume = 1;
   int swept = 0;
   for (const SpecialVarDef& v : event_variables()) {
-    BuiltinFn fn = nullptr;
-    for (int i = 0; i < kEngineTableRows; ++i)
-      if (std::strcmp(g_builtin_table_engine[i].name, v.name) == 0) fn = g_builtin_table_engine[i].fn;
+    const BuiltinFn fn = engine_row(v.name);
     ASSERT_NE(fn, nullptr) << v.name;
     bool ok = false;
     auto push = [] { return int(kOk); };

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/assign.h"
 #include "engine/lib/builtin_tables.h"
 #include "runtime/drawing_context.h"
 #include "support/failure_sweep.h"
@@ -226,34 +225,24 @@ TEST_F(Fplot, AFunctionThatPlotsEndsTheCommand) {
 // success has handed the first call to the engine, whose frame is dropped.
 TEST_F(Fplot, TheFirstEntryPassesTheFailureSweep) {
   ASSERT_EQ(run("f_ = @(x, a) a * x; l_ = [0 1]; s_ = 'r'; i_ = 4; a_ = 2;\n"), kOk);
-  uint8_t* table = nullptr;
-  int32_t count = 0;
-  frame_var_table(c(), &table, &count);
-  auto slot = [&](const char* name) {
-    for (int32_t k = 0; k < count; ++k)
-      if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * k, name, kFrameNameBytes) == 0)
-        return k;
-    ADD_FAILURE() << name;
-    return 0;
-  };
-  BuiltinFn fplot = nullptr;
-  for (const BuiltinEntry* e = g_builtin_table_engine; e->name[0] || e->fn; ++e)
-    if (std::strcmp(e->name, "fplot") == 0) fplot = e->fn;
+  const BuiltinFn fplot = engine_row("fplot");
   ASSERT_NE(fplot, nullptr);
   const char* names[] = {"f_", "l_", "s_", "i_", "a_"};
   for (int nin : {2, 5}) {
     auto push = [&] {
-      for (int k = 0; k < nin; ++k) TN_TRY(var_push_local(c(), slot(names[k])));
+      for (int k = 0; k < nin; ++k) TN_TRY(push_variable(names[k]));
       return int(kOk);
     };
-    auto call = [&] {
-      const int st = lib_call_builtin(c(), fplot, nin, 0);
-      return st == kOk ? frame_return_discard(c()) : st;
-    };
-    used() = 0;
-    bool swept = false;
-    EXPECT_TRUE(sweep_rooms(c(), push, call, &swept, 1 << 16, {SweepRoom::kData, SweepRoom::kDesc})) << nin;
-    EXPECT_TRUE(swept) << nin;
+    for (int nout : {0, -1}) {
+      auto call = [&] {
+        const int st = lib_call_builtin(c(), fplot, nin, nout);
+        return st == kOk ? frame_return_discard(c()) : st;
+      };
+      used() = 0;
+      bool swept = false;
+      EXPECT_TRUE(sweep_rooms(c(), push, call, &swept, 1 << 16, {SweepRoom::kData, SweepRoom::kDesc})) << nin;
+      EXPECT_TRUE(swept) << nin;
+    }
   }
 }
 

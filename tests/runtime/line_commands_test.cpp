@@ -7,13 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
-#include <set>
-
 #include "engine/lib/builtin_tables.h"
 #include "runtime/drawing_context.h"
+#include "support/failure_sweep.h"
 
 namespace {
 
@@ -40,6 +40,9 @@ TEST_F(Commands, RecordsOfEachCommand) {
   };
   const Case cases[] = {
       {"plot([1 2 3 4 5; 6 7 8 9 10; 11 12 13 14 15])",
+       cat({rec(1, -1, 1, 8, 0, {5, 1, 2, 3, 4, 5, 1, 2, 3, 4, 5}), rec(1, -1, 2, 8, 0, {5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}),
+            rec(1, -1, 3, 8, 0, {5, 1, 2, 3, 4, 5, 11, 12, 13, 14, 15})})},
+      {"plot(1:5, [1 2 3 4 5; 6 7 8 9 10; 11 12 13 14 15])",
        cat({rec(1, -1, 1, 8, 0, {5, 1, 2, 3, 4, 5, 1, 2, 3, 4, 5}), rec(1, -1, 2, 8, 0, {5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}),
             rec(1, -1, 3, 8, 0, {5, 1, 2, 3, 4, 5, 11, 12, 13, 14, 15})})},
       {"plot([0 1 2], [5 6 7; 8 9 10])",
@@ -260,6 +263,45 @@ TEST_F(Commands, BoundRowsAndPlaceholders) {
   }
   EXPECT_EQ(seen, bound);
   EXPECT_GE(placeholders, 50);  // text, legend, the responses, the 3-D commands, ...
+}
+
+}  // namespace
+
+namespace {
+
+// Each command under the failure sweep, as a call and as a statement (which
+// pushes the no-value item): a failure leaves its inputs as they were.
+TEST_F(Commands, EveryCommandPassesTheFailureSweep) {
+  ASSERT_EQ(run("x_ = [0 1 2]; y_ = [1 2 3; 4 5 6]; s_ = 'r,g'; i_ = 3; a_ = [1 2; 3 4]; b_ = [5; 6];\n"
+                "a3_ = [1 2 3; 4 5 6]; r_ = [1 2 3]; k_ = 'stacked'; l_ = [0 1]; n_ = 111; e_ = [1 2];\n"),
+            kOk);
+  const struct {
+    const char* name;
+    std::vector<const char*> inputs;
+  } cases[] = {
+      {"plot", {"x_", "y_", "s_", "i_"}}, {"plot", {"y_"}},          {"plot3", {"x_", "x_", "x_", "s_"}},
+      {"polar", {"x_", "r_", "s_"}},      {"area", {"y_"}},          {"area", {"e_", "e_", "i_", "s_"}},
+      {"line", {"a_", "b_", "s_", "i_"}}, {"line3", {"a3_", "b_"}},  {"circle", {"x_", "x_", "r_", "s_", "i_"}},
+      {"circle", {"x_", "x_", "r_"}},     {"activeregion", {"x_", "r_", "i_"}},
+      {"activeregion", {"i_", "i_", "i_", "i_", "i_"}},              {"bar", {"y_", "k_"}},
+      {"barh", {"x_", "y_"}},             {"scale", {"l_"}},         {"subplot", {"n_"}},
+  };
+  int swept = 0;
+  for (const auto& k : cases) {
+    const BuiltinFn fn = engine_row(k.name);
+    ASSERT_NE(fn, nullptr) << k.name;
+    auto push = [&] {
+      for (const char* name : k.inputs) TN_TRY(push_variable(name));
+      return int(kOk);
+    };
+    for (int nout : {0, -1}) {
+      bool ok = false;
+      auto call = [&] { return lib_call_builtin(c(), fn, int(k.inputs.size()), nout); };
+      EXPECT_TRUE(sweep_rooms(c(), push, call, &ok)) << k.name << " " << k.inputs.size() << " " << nout;
+      swept += ok;
+    }
+  }
+  EXPECT_EQ(swept, 2 * int(sizeof cases / sizeof cases[0]));
 }
 
 }  // namespace
