@@ -72,10 +72,9 @@ int sample_range(EngineContext* ctx, int nargin, const Subplot* s, double* lo, d
   return kOk;
 }
 
-// Asks for f(x, passed...) with the state on top of the arguments.
-int call_at(EngineContext* ctx, double* state, double x) {
+// Asks for f(x, passed...) with the state on top of the nargin arguments.
+int call_at(EngineContext* ctx, int nargin, double* state, double x) {
   state[kCurrentX] = x;
-  const int nargin = int(state[kArgCount]);
   const int passed = std::max(0, nargin - kFirstPassedArg);
   TN_TRY(stk_push_real(ctx, x));
   // Argument a lies under the state, x and the j copies made so far.
@@ -142,7 +141,7 @@ int fplot_start(EngineContext* ctx, int nargin, Subplot* s, CommandList list, bo
   const double initial[kFplotSlots] = {double(most_points(list)), 0, hi, lo, largest / kFineSteps, largest, largest,
                                        double(nargin)};
   std::copy(initial, initial + kFplotSlots, state);
-  const int st = call_at(ctx, state, lo);
+  const int st = call_at(ctx, nargin, state, lo);
   if (st != kOk) stk_drop(ctx);
   return st;
 }
@@ -152,9 +151,10 @@ int fplot_start(EngineContext* ctx, int nargin, Subplot* s, CommandList list, bo
 int fplot_value(EngineContext* ctx, Subplot* s, CommandList list, double y, bool ids_allowed, bool* finished) {
   int32_t rows = 0, cols = 0;
   double *state = nullptr, *im = nullptr;
-  if (stk_get_matrix(ctx, 0, &rows, &cols, &state, &im) != kOk || rows * cols != kFplotSlots) return TN_ILLEGAL();
-  const int nargin = int(state[kArgCount]);
-  int32_t most = 0, m = 0;
+  int32_t nargin = 0, most = 0, m = 0;
+  if (stk_get_matrix(ctx, 0, &rows, &cols, &state, &im) != kOk || rows * cols != kFplotSlots ||
+      !double_to_count(state[kArgCount], stk_item_count(ctx) - 1, &nargin) || nargin < 1)
+    return TN_ILLEGAL();
   // A callee that appended records or reset the list moved the points'
   // place: they are lost, and so is the curve.
   if (!s || !double_to_count(state[kMostPoints], most_points(list), &most) || most != most_points(list) ||
@@ -176,7 +176,7 @@ int fplot_value(EngineContext* ctx, Subplot* s, CommandList list, double y, bool
   // At the smallest step the value is taken whatever its error.
   if (judged && e >= kHalveAbove && state[kStep] > state[kSmallestStep]) {
     state[kStep] = std::max(state[kStep] / 2, state[kSmallestStep]);
-    return call_at(ctx, state, next_x(state, xs[m - 1]));
+    return call_at(ctx, nargin, state, next_x(state, xs[m - 1]));
   }
   xs[m] = x;
   ys[m] = y;
@@ -188,7 +188,7 @@ int fplot_value(EngineContext* ctx, Subplot* s, CommandList list, double y, bool
   }
   if (judged && e < kDoubleBelow && state[kStep] < state[kLargestStep])
     state[kStep] = std::min(state[kStep] * 2, state[kLargestStep]);
-  return call_at(ctx, state, next_x(state, x));
+  return call_at(ctx, nargin, state, next_x(state, x));
 }
 
 }  // namespace
