@@ -1,6 +1,7 @@
 // Graphics built-in wrappers: 400 without a current subplot; otherwise the
 // body runs on the current subplot of the current instance and the list
-// being built, and a success marks the layout as changed.
+// being built, and a success marks the layout as changed. Also subplot,
+// firstrun and the special-variable functions, which read the event state.
 #include "runtime/graphics_builtins.h"
 
 #include <array>
@@ -157,9 +158,11 @@ constexpr auto kEventValueFns = event_value_fns(std::make_index_sequence<kEventV
 int bind_event_values() {
   BuiltinBinding bindings[kEventValueCount];
   int count = 0;
-  for (const SpecialVarDef* v = kSpecialVarTable; v->code >= 0; ++v)
-    if (v->code >= kCodeFirstSpecial && v->code <= kCodeLastEvent)
-      bindings[count++] = {kGraphicsSection, v->name, kEventValueFns[size_t(v->code - kCodeFirstSpecial)], 0};
+  for (const SpecialVarDef* v = kSpecialVarTable; v->code >= 0; ++v) {
+    if (v->code < kCodeFirstSpecial || v->code > kCodeLastEvent) continue;
+    if (count == kEventValueCount) return TN_ILLEGAL();  // a code named twice
+    bindings[count++] = {kGraphicsSection, v->name, kEventValueFns[size_t(v->code - kCodeFirstSpecial)], 0};
+  }
   if (count != kEventValueCount) return TN_ILLEGAL();
   return builtin_table_bind(g_builtin_table_engine, bindings, count);
 }
