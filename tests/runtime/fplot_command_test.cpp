@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/lib/builtin_tables.h"
+#include "graphics/commands/line_commands.h"
 #include "runtime/drawing_context.h"
 #include "support/failure_sweep.h"
 
@@ -219,6 +220,31 @@ TEST_F(Fplot, AFunctionThatPlotsEndsTheCommand) {
   const Doubles r = records();
   ASSERT_EQ(r.size(), 9u);
   EXPECT_EQ(r[6], 1);
+}
+
+// An entry whose drawing context is gone (no current subplot) clears the
+// value and the sampler's state and answers "Bad context"; the arguments
+// stay for the error to unwind.
+TEST_F(Fplot, AnEntryWithoutItsSubplotClearsItsState) {
+  ASSERT_EQ(run("f_ = @sin; l_ = [0 1];\n"), kOk);
+  const int32_t d0 = desc_top(), w0 = data_top();
+  ASSERT_EQ(push_variable("f_"), kOk);
+  ASSERT_EQ(push_variable("l_"), kOk);
+  const int32_t args_desc = desc_top(), args_data = data_top();
+  double* state = nullptr;
+  ASSERT_EQ(stk_push_matrix(c(), 1, 8, &state, nullptr), kOk);
+  const double values[8] = {10, 0, 1, 0, 0.001, 0.01, 0.01, 2};
+  std::copy(values, values + 8, state);
+  ASSERT_EQ(stk_push_real(c(), 0.5), kOk);
+  uint8_t not_calling = 0;
+  EXPECT_EQ(plot_cmd_fplot(c(), ~1, nullptr, CommandList{}, true, &not_calling), kBadContext);
+  EXPECT_EQ(not_calling, 1);
+  EXPECT_EQ(desc_top(), args_desc);
+  EXPECT_EQ(data_top(), args_data);
+  stk_drop(c());
+  stk_drop(c());
+  EXPECT_EQ(desc_top(), d0);
+  EXPECT_EQ(data_top(), w0);
 }
 
 // The first entry under the failure sweep: a failure leaves the inputs; a
