@@ -1,8 +1,10 @@
 // Singular value decompositions on row-major arrays: the real Golub-Reinsch
 // kernel, complex singular values through the real 2m x 2n embedding, and the
 // complex Businger-Golub kernel with U and V. Singular values always come back
-// in decreasing order; the kernels allocate nothing and raise nothing: a false
-// result means the iteration ran out of steps (callers raise 9).
+// in decreasing order; the kernels allocate nothing and raise nothing. A false
+// result means the iteration ran out of steps: from the real kernels that is
+// information only (the values stand as the iteration left them, NaN for a
+// NaN or Inf in A); only the complex kernel's false makes callers raise 9.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +26,8 @@ inline int64_t svd_work_checked(int64_t m, int64_t n, int64_t nu, int64_t nv) {
 // (n x n, or null) V. Without v only w is sorted, and the columns of U no
 // longer match it. When m < n, U's columns for zero values may be anything
 // (even zero): callers that want U of a wide matrix decompose its transpose.
-// False when a value has not converged after 30 QR steps; the outputs are
-// then unreliable.
+// False when a value has not converged after 30 QR steps; that value is left
+// as the iteration left it and the others are diagonalised.
 bool svd_decompose(double* a, int32_t m, int32_t n, double* w, double* v, double* work);
 
 // s := the n singular values of the complex m x n matrix re + i im (the last

@@ -1,19 +1,24 @@
 // Graphics built-in wrappers: 400 without a current subplot; otherwise the
 // body runs on the current subplot of the current instance and the list
-// being built, and a success marks the layout as changed.
+// being built, and a success marks the layout as changed. Also subplot,
+// firstrun and the special-variable functions, which read the event state.
 #include "runtime/graphics_builtins.h"
 
+#include <array>
 #include <cmath>
+#include <utility>
 
+#include "engine/core/continuation.h"
 #include "engine/core/status.h"
-#include "runtime/layout.h"
 #include "engine/core/value_stack.h"
+#include "runtime/layout.h"
 #include "engine/lib/builtin_tables.h"
 #include "graphics/commands/line_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
 #include "runtime/instances.h"
+#include "runtime/special_vars.h"
 
 namespace {
 constexpr char kGraphicsSection[] = "!Tarnivel";
@@ -33,6 +38,14 @@ int current_target(uintptr_t data, CallContext** call_out, Subplot** s, CommandL
   return kOk;
 }
 
+// A statement call leaves the no-value item in place of the inputs. Room
+// for it is checked before the body runs: once the body has written its
+// records and removed its inputs, a failure could no longer leave the
+// stacks and the list as they were.
+int statement_room(EngineContext* ctx, int nargout) {
+  return nargout >= 0 || desc_room(ctx) ? int(kOk) : int(kStackOverflow);
+}
+
 // A command without results: runs the body on the current subplot.
 template <class Body>
 int run_command(EngineContext* ctx, int nargout, uintptr_t data, Body body) {
@@ -40,6 +53,7 @@ int run_command(EngineContext* ctx, int nargout, uintptr_t data, Body body) {
   Subplot* s = nullptr;
   CommandList list{};
   TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
   TN_TRY(body(s, list));
   call->status |= kCallLayoutChanged;
   if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
@@ -88,11 +102,69 @@ int barh_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
                      [&](Subplot* s, CommandList l) { return plot_cmd_bar(ctx, nargin, s, l, true); });
 }
 
+// fplot: the body hands each value of the function to the engine and is
+// entered again with it; the command is over only when the body says so.
+int fplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = nullptr;
+  Subplot* s = nullptr;
+  CommandList list{};
+  const int target = current_target(data, &call, &s, &list);
+  // A resumed entry goes to the body whatever the target: its state and
+  // arguments lie under the value, and only the body can clear them.
+  if (target != kOk && builtin_resumed(nargin) < 0) return target;
+  uint8_t not_calling = 1;
+  TN_TRY(plot_cmd_fplot(ctx, nargin, target == kOk ? s : nullptr, list, true, &not_calling));
+  if (!not_calling) return kOk;
+  call->status |= kCallLayoutChanged;
+  if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
+  return kOk;
+}
+
 // firstrun: the instance's figure-only byte, false without an instance.
 int firstrun_builtin(EngineContext* ctx, int, int, uintptr_t data) {
   CallContext* call = reinterpret_cast<CallContext*>(data);
   const InstanceRec* rec = call && call->block ? inst_find_by_id(call->block, call->instance_id) : nullptr;
   return stk_push_logical_scalar(ctx, rec && rec->figure_only ? 1 : 0);
+}
+
+// The special-variable functions (_x, _id and the rest): the value of the
+// manipulation that caused this redraw while the instance's event-values
+// flag is set (the byte after its figure-only byte), else an empty matrix,
+// also without an instance.
+int push_event_value(EngineContext* ctx, uintptr_t data, int32_t code) {
+  CallContext* call = reinterpret_cast<CallContext*>(data);
+  RuntimeBlock* b = call ? call->block : nullptr;
+  const InstanceRec* rec = b ? inst_find_by_id(b, call->instance_id) : nullptr;
+  if (!rec || !rec->resume) return stk_push_empty(ctx);
+  return handler_push_special_var(b, call->instance_id, code, false);
+}
+
+template <int32_t Code>
+int event_value_builtin(EngineContext* ctx, int, int, uintptr_t data) {
+  return push_event_value(ctx, data, Code);
+}
+
+constexpr int32_t kEventValueCount = kCodeLastEvent - kCodeFirstSpecial + 1;
+static_assert(kEventValueCount == 26);
+
+template <size_t... I>
+constexpr std::array<BuiltinFn, sizeof...(I)> event_value_fns(std::index_sequence<I...>) {
+  return {event_value_builtin<kCodeFirstSpecial + int32_t(I)>...};
+}
+// By code, from kCodeFirstSpecial.
+constexpr auto kEventValueFns = event_value_fns(std::make_index_sequence<kEventValueCount>());
+
+// Binds each special-variable function to the row of its variable's name.
+int bind_event_values() {
+  BuiltinBinding bindings[kEventValueCount];
+  int count = 0;
+  for (const SpecialVarDef* v = kSpecialVarTable; v->code >= 0; ++v) {
+    if (v->code < kCodeFirstSpecial || v->code > kCodeLastEvent) continue;
+    if (count == kEventValueCount) return TN_ILLEGAL();  // a code named twice
+    bindings[count++] = {kGraphicsSection, v->name, kEventValueFns[size_t(v->code - kCodeFirstSpecial)], 0};
+  }
+  if (count != kEventValueCount) return TN_ILLEGAL();
+  return builtin_table_bind(g_builtin_table_engine, bindings, count);
 }
 
 // The grid and cell of subplot's arguments: (rows, cols, index), a number
@@ -133,6 +205,7 @@ int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
   Subplot* s = nullptr;
   CommandList list{};
   TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
   int32_t r, c, k;
   TN_TRY(subplot_cell(ctx, nargin, &r, &c, &k));
   if (r < 1 || r > kMaxSubplotGrid || c < 1 || c > kMaxSubplotGrid || k < 1 || k > r * c) return kBadArgument;
@@ -159,6 +232,7 @@ int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_
   Subplot* s = nullptr;
   CommandList list{};
   TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
   TN_TRY(scale_body(ctx, nargin, nargout, s, list.data, list.capacity, list.used));
   call->status |= kCallLayoutChanged;
   return kOk;
@@ -177,8 +251,10 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "area", area_builtin, 0},
       {kGraphicsSection, "bar", bar_builtin, 0},
       {kGraphicsSection, "barh", barh_builtin, 0},
+      {kGraphicsSection, "fplot", fplot_builtin, 0},
       {kGraphicsSection, "firstrun", firstrun_builtin, 0},
       {kGraphicsSection, "subplot", subplot_builtin, 0},
   };
-  return builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0]));
+  TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
+  return bind_event_values();
 }

@@ -86,7 +86,9 @@ int arith_elementwise_binary(EngineContext* ctx, int op) {
   const CommonClass cc = common_class(a, b);
   if (cc.kind == NumKind::kInt && (op == kArithPower || op == kArithRealpow)) return kBadArgument;
   if ((op == kArithRem || op == kArithMod) && (a.cplx || b.cplx)) return kWrongType;
-  TN_TRY(promote_pair(ctx, &a, &b, cc));
+  // Room for a complex result where a real power may turn out complex.
+  const bool may_be_complex = a.cplx || b.cplx || (op == kArithPower && cc.kind != NumKind::kInt);
+  TN_TRY(promote_pair(ctx, &a, &b, cc, numeric_result_words(cc, may_be_complex, result_shape(a, b))));
 
   const NumOperand shape = result_shape(a, b);
   const int64_t n = shape.count;

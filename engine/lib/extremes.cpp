@@ -85,7 +85,7 @@ int min_max_pair(EngineContext* ctx, bool is_max, int nargout) {
   NumOperand a, b;
   TN_TRY(elementwise_pair(ctx, &a, &b));
   const CommonClass cc = common_class(a, b);
-  TN_TRY(promote_pair(ctx, &a, &b, cc));
+  TN_TRY(promote_pair(ctx, &a, &b, cc, numeric_result_words(cc, a.cplx || b.cplx, result_shape(a, b))));
   const NumOperand shape = result_shape(a, b);
   const bool cplx = a.cplx || b.cplx;
   void *ore, *oim;

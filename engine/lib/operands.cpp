@@ -84,11 +84,53 @@ CommonClass common_class(const NumOperand& a, const NumOperand& b) {
   return {NumKind::kInt, size | (is_unsigned ? uint32_t{kElemUnsigned} : 0u)};
 }
 
-int promote_pair(EngineContext* ctx, NumOperand* a, NumOperand* b, const CommonClass& cc) {
+namespace {
+
+// Data words of a typed array, one more for the strict test of its push.
+int64_t typed_words(int ndims, int64_t count, int64_t elem_bytes) {
+  return (int64_t{typed_header_bytes(uint32_t(ndims))} + count * elem_bytes + 7) / 8 + 1;
+}
+
+// Words an operand takes once converted to the class: none when it is
+// relabelled in place or of the class already.
+int64_t converted_words(const NumOperand& o, const CommonClass& cc) {
+  const int64_t parts = o.cplx ? 2 : 1;
+  switch (cc.kind) {
+    case NumKind::kDouble:
+      if (o.kind == NumKind::kDouble) return 0;
+      return o.ndims <= 2 || o.count == 0 ? o.count * parts : typed_words(o.ndims, o.count, 8 * parts);
+    case NumKind::kSingle:
+      return o.kind == NumKind::kSingle ? 0 : typed_words(o.ndims, o.count, 4 * parts);
+    default:
+      return (o.type & 127) == (cc.int_type & 127) ? 0 : typed_words(o.ndims, o.count, cc.int_type & 127);
+  }
+}
+
+}  // namespace
+
+int64_t numeric_result_words(const CommonClass& cc, bool cplx, const NumOperand& shape) {
+  const int64_t parts = cplx ? 2 : 1;
+  switch (cc.kind) {
+    case NumKind::kDouble:
+      return shape.ndims <= 2 ? shape.count * parts : typed_words(shape.ndims, shape.count, 8 * parts);
+    case NumKind::kSingle: return typed_words(shape.ndims, shape.count, 4 * parts);
+    default: return typed_words(shape.ndims, shape.count, cc.int_type & 127);
+  }
+}
+
+int64_t logical_result_words(const NumOperand& shape) { return typed_words(shape.ndims, shape.count, 1); }
+
+int promote_pair(EngineContext* ctx, NumOperand* a, NumOperand* b, const CommonClass& cc,
+                 int64_t result_words) {
   auto fits = [&](const NumOperand& o) {
     return o.kind == cc.kind && (cc.kind != NumKind::kInt || o.type == cc.int_type);
   };
   if (fits(*a) && fits(*b)) return kOk;
+  // The conversions replace the operands; a result that would then not fit
+  // must fail before them, or the caller's operands come back converted.
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (converted_words(*a, cc) + converted_words(*b, cc) + result_words > data_free_words(ctx))
+    return kDataStackOverflow;
   int st = stk_promote_args(ctx, 2);
   if (st == kWrongType) return kWrongArgType;
   if (st != kOk) return st;

@@ -55,7 +55,15 @@ CommonClass common_class(const NumOperand& a, const NumOperand& b);
 // Converts the two top items (a deeper, b on top) to their common class when
 // they are not both of it already, then reads them again. A conversion's kWrongType
 // is reported as kWrongArgType so the interpreter can try the operands' methods.
-int promote_pair(EngineContext* ctx, NumOperand* a, NumOperand* b, const CommonClass& cc);
+// result_words is the room the caller's result takes after it: when the
+// conversions and that result would not both fit, nothing is converted (a
+// room status), so a failed operator never leaves its operands converted.
+int promote_pair(EngineContext* ctx, NumOperand* a, NumOperand* b, const CommonClass& cc,
+                 int64_t result_words);
+
+// Upper bounds of the data words push_numeric_result and push_logical_result take.
+int64_t numeric_result_words(const CommonClass& cc, bool cplx, const NumOperand& shape);
+int64_t logical_result_words(const NumOperand& shape);
 
 // Pushes an uninitialised result of the class with the shape of `shape`.
 int push_numeric_result(EngineContext* ctx, const CommonClass& cc, bool cplx,

@@ -120,6 +120,7 @@ struct Run {
   int32_t scratch_capacity;
   uint16_t eol[2];
   int32_t eol_length;
+  int32_t line_ends;  // line feeds written as eol
   bool productive;
 };
 
@@ -133,6 +134,7 @@ int put(Run& r, uint16_t ch) {
 int put_text_char(Run& r, uint16_t ch) {
   if (ch != kLineFeed) return put(r, ch);
   for (int32_t i = 0; i < r.eol_length; ++i) TN_TRY(put(r, r.eol[i]));
+  ++r.line_ends;
   return kOk;
 }
 
@@ -493,7 +495,7 @@ int32_t io_stdout_newline_mode(EngineContext* ctx, char bytes[2]) {
 }
 
 int fmt_printf_engine(EngineContext* ctx, int nargs, bool for_stream, const char** text,
-                      int32_t* length) {
+                      int32_t* length, int32_t* eol_extra) {
   if (nargs < 1) return kTooFewInputs;
   if (!stk_is_char(ctx, nargs - 1)) return kBadArgument;
   Run r{};
@@ -531,6 +533,7 @@ int fmt_printf_engine(EngineContext* ctx, int nargs, bool for_stream, const char
     drop_items(ctx, nargs);
     if (text) *text = reinterpret_cast<const char*>(base);
     if (length) *length = bytes;
+    if (eol_extra) *eol_extra = r.line_ends * (r.eol_length - 1);
     return kOk;
   }
   // The row is pushed where the arguments were. It ends below the output (the
@@ -543,6 +546,7 @@ int fmt_printf_engine(EngineContext* ctx, int nargs, bool for_stream, const char
   if (r.n > 0) std::memmove(row, r.out, size_t(r.n) * 2);
   if (text) *text = nullptr;
   if (length) *length = r.n;
+  if (eol_extra) *eol_extra = 0;
   return kOk;
 }
 
@@ -564,11 +568,14 @@ int bi_fprintf(EngineContext* ctx, int nargin, int nargout) {
     --nformat;
   }
   const char* text = nullptr;
-  int32_t length = 0;
-  TN_TRY(fmt_printf_engine(ctx, nformat, true, &text, &length));
+  int32_t length = 0, eol_extra = 0;
+  TN_TRY(fmt_printf_engine(ctx, nformat, true, &text, &length, &eol_extra));
   drop_items(ctx, nargin - nformat);  // the descriptor; the text stays in free space
   TN_TRY(io_write(ctx, fd, text, length));
-  if (nargout == 1) return stk_push_real(ctx, length);
+  // The count is the bytes the stream holds. An end of line is one byte in
+  // this platform's streams (a console whose row asks for CR LF writes LF
+  // alone), so each counts once, not as the bytes it took in the text.
+  if (nargout == 1) return stk_push_real(ctx, length - eol_extra);
   if (nargout < 0) return stk_push_no_value(ctx);
   return kOk;
 }

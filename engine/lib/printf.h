@@ -53,9 +53,11 @@ bool fmt_exhausted(const FmtCursor* cur);
 // a stream the result replaces them as a 1 x n char row. For a stream, line
 // feeds become the standard output's end of line, the text is encoded with
 // the context's character set and left in the free data space: *text and
-// *length describe it until the next push. On error the items stay.
+// *length describe it until the next push. *eol_extra (when given) is the
+// bytes that ends of line took beyond one each (0 without a stream). On
+// error the items stay.
 int fmt_printf_engine(EngineContext* ctx, int nargs, bool for_stream, const char** text,
-                      int32_t* length);
+                      int32_t* length, int32_t* eol_extra = nullptr);
 
 // The end-of-line bytes (1 or 2) of the first "+write" row that accepts a
 // zero-length write to fd 1; a line feed when none answers.

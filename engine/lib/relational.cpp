@@ -167,7 +167,7 @@ int bi_eq(EngineContext* ctx, int sel) {
   NumOperand a, b;
   TN_TRY(elementwise_pair(ctx, &a, &b));
   const CommonClass cc = common_class(a, b);
-  TN_TRY(promote_pair(ctx, &a, &b, cc));
+  TN_TRY(promote_pair(ctx, &a, &b, cc, logical_result_words(result_shape(a, b))));
   const NumOperand shape = result_shape(a, b);
   const int64_t n = shape.count;
   uint8_t* out;

@@ -28,3 +28,10 @@ int plot_cmd_area(EngineContext* ctx, int nargin, Subplot* s, CommandList list, 
 // Style bits of the default colour of the i-th band or bar series.
 uint32_t command_default_colour_bits(int32_t i);
 int plot_cmd_bar(EngineContext* ctx, int nargin, Subplot* s, CommandList list, bool horizontal);
+// fplot's sampler, entered again by the engine with each value of the
+// function (nargin < 0, see continuation.h). *not_calling (when given) is 0
+// exactly when the body handed a call of the function to the engine and
+// returned 0: the command is not over then. s may be null on such an entry
+// when the drawing context is gone; the body then clears its state (400).
+int plot_cmd_fplot(EngineContext* ctx, int nargin, Subplot* s, CommandList list, bool ids_allowed,
+                   uint8_t* not_calling);

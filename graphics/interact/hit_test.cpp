@@ -19,6 +19,7 @@ constexpr double kBestStart = 1000.0;  // times the tolerance
 constexpr uint32_t kOptLegendOn = 0x20000;
 constexpr uint32_t kOptFramed = 0x8000;
 constexpr int32_t kMaxHitCount = 1 << 28;
+constexpr double kIdLimit = 2147483648.0;  // ids must fit the state's 32-bit field
 constexpr double kBarHorizontal = 1, kBarBases = 2;
 constexpr int32_t kImageHead = 7;
 // Frequency-response records of a transfer function.
@@ -287,7 +288,7 @@ bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start
       if (hit_legend(&h, rec, d, ctx)) return true;
       continue;
     }
-    if (!(rec.head[kPlotRecId] >= 0)) continue;
+    if (!(rec.head[kPlotRecId] >= 0 && rec.head[kPlotRecId] < kIdLimit)) continue;
     switch (rec.code_int) {
       case kCodePolyline:
       case kCodeFreqPolyline:

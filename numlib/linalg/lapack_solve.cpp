@@ -380,6 +380,15 @@ int solve_least_squares(const MatRef& a, const MatRef& b, bool right, LapackAren
   return kOk;
 }
 
+// True for a numeric, char or logical value of one element: a divisor that
+// the elementwise operator takes, with its class rules.
+bool one_element(EngineContext* ctx, int depth) {
+  const uint32_t* d = desc_at(ctx, depth);
+  if (d[0] == kKindReal || d[0] == kKindComplex) return d[1] == 1 && d[2] == 1;
+  TypedView v;
+  return typed_view(ctx, depth, &v) && v.count == 1;
+}
+
 // A \ B (left) or A / B (right) with A at depth 1 and B on top.
 int lapack_divide(EngineContext* ctx, bool left) {
   const int divisor = left ? 1 : 0;
@@ -387,7 +396,9 @@ int lapack_divide(EngineContext* ctx, bool left) {
   const int op = left ? '\\' : '/';
   if (stk_argcheck(ctx, 2, "CC") != kOk) {
     if (stk_argcheck(ctx, 2, left ? "cA" : "Ac") == kOk) return divide_elementwise(ctx, op);
-    if (stk_argcheck(ctx, 2, left ? "bB" : "Bb") == kOk) return divide_elementwise(ctx, op);
+    // Any other scalar divisor goes to the elementwise operator as it is:
+    // made double here, an integer or single quotient would lose its class.
+    if (one_element(ctx, divisor)) return divide_elementwise(ctx, op);
     return kWrongArgType;
   }
   MatRef a, b;

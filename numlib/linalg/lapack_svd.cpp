@@ -1,6 +1,7 @@
 // "!lapack" rows over the SVD, least-squares and QR drivers: svd, rank,
 // orth, null, pinv and qr.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "engine/core/convert.h"
@@ -22,6 +23,19 @@ struct SvdWork {
   double* vt = nullptr;
 };
 
+// LAPACK leaves its results for a NaN or Inf unspecified: the
+// divide-and-conquer driver refuses a NaN (INFO -4, outputs unwritten), and
+// the QR driver's scaling reports one through XERBLA on standard error. A
+// matrix that is not finite gets what the engine's own kernel leaves, NaN
+// values and vectors, without a driver call.
+bool all_finite(const MatRef& a) {
+  for (int64_t i = 0; i < a.count(); ++i)
+    if (!std::isfinite(a.re[i]) || (a.im && !std::isfinite(a.im[i]))) return false;
+  return true;
+}
+
+void fill_nan(double* p, int64_t words) { std::fill(p, p + words, NAN); }
+
 int run_svd(const MatRef& a, char jobu, char jobvt, LapackArena* arena, SvdWork* w) {
   const la_int m = a.m, n = a.n, k = std::min(m, n);
   const bool cplx = a.cplx();
@@ -34,6 +48,12 @@ int run_svd(const MatRef& a, char jobu, char jobvt, LapackArena* arena, SvdWork*
   double* work = nullptr;
   la_int lwork = 0;
   if (!lapack_workspace(arena, cplx, std::max(m, n), 0, &work, &lwork)) return kDataStackOverflow;
+  if (!all_finite(a)) {
+    fill_nan(w->s, k);
+    if (jobu != 'N') fill_nan(w->u, la_words(m, ucols, cplx));
+    if (jobvt != 'N') fill_nan(w->vt, la_words(n, n, cplx));
+    return kOk;
+  }
   const la_int ldu = jobu == 'N' ? 1 : m, ldvt = jobvt == 'N' ? 1 : n;
   const char ju[2] = {jobu, 0}, jv[2] = {jobvt, 0};
   la_int info = 0;
@@ -78,6 +98,12 @@ int run_svd_dc(const MatRef& a, char jobz, LapackArena* arena, SvdWork* w, la_in
   if (!lapack_workspace(arena, cplx, big, 0, &work, &lwork) || lwork < gesdd_min_work(cplx, jobz, k, big))
     return kDataStackOverflow;
   *ldvt = vtrows;
+  if (!all_finite(a)) {
+    fill_nan(w->s, k);
+    fill_nan(w->u, la_words(m, ucols, cplx));
+    fill_nan(w->vt, la_words(vtrows, n, cplx));
+    return kOk;
+  }
   const char jz[2] = {jobz, 0};
   la_int info = 0;
   if (cplx) {
@@ -262,6 +288,13 @@ int bi_lapack_pinv(EngineContext* ctx, int nargin, int, uintptr_t) {
   if (!lapack_workspace(&arena, cplx, big, big, &work, &lwork)) {
     la_drop(ctx, 1);
     return kDataStackOverflow;
+  }
+  if (!all_finite(a)) {
+    // NaN singular values: none is above the threshold, the rank is 0 and
+    // the solution zero, as the driver's own rule gives (and the engine's row).
+    std::fill(x.re, x.re + x.count(), 0.0);
+    if (cplx) std::fill(x.im, x.im + x.count(), 0.0);
+    return stk_remove(ctx, 1, nargin);
   }
   // The tall one of A and A^H solves A X = I.
   if (tall) {

@@ -37,11 +37,14 @@ int64_t svd_values_scratch(const MatRef& a) {
   return big * t + t + svd_work_real(t, false);
 }
 
-bool svd_values(const MatRef& a, double* scratch, double** values) {
+// The real kernel's "not converged" is ignored here and below: a value left
+// after its 30 steps is the value, and a NaN or Inf in A shows in the values.
+void svd_values(const MatRef& a, double* scratch, double** values) {
   const int32_t m = a.m, n = a.n;
   if (a.cplx()) {
     *values = scratch;
-    return svd_values_complex(a.re, a.im, m, n, scratch, scratch + n);
+    svd_values_complex(a.re, a.im, m, n, scratch, scratch + n);
+    return;
   }
   const int32_t big = std::max(m, n), t = std::min(m, n);
   double* copy = scratch;
@@ -54,7 +57,7 @@ bool svd_values(const MatRef& a, double* scratch, double** values) {
       for (int64_t j = 0; j < n; ++j) copy[j * m + i] = a.re[i * n + j];
   }
   *values = w;
-  return svd_decompose(copy, big, t, w, nullptr, work);
+  svd_decompose(copy, big, t, w, nullptr, work);
 }
 
 int64_t basis_completion_scratch(int64_t rows, int64_t cols) {
@@ -63,8 +66,10 @@ int64_t basis_completion_scratch(int64_t rows, int64_t cols) {
 
 void complete_basis(const double* src, int32_t rows, int32_t cols, double* dst, int32_t need,
                     double* scratch) {
-  // A column of the kernel's U is a unit vector or, for a zero value, zero.
+  // A column of the kernel's U is a unit vector or, for a zero value, zero;
+  // one that is not a number (A held a NaN or Inf) is kept, not replaced.
   constexpr double kUnitTest = 0.5;
+  auto kept = [](double norm2) { return !(norm2 <= kUnitTest); };
   double* g = scratch;
   double* q = g + int64_t{rows} * cols;
   double* work = q + int64_t{rows} * rows;
@@ -73,7 +78,7 @@ void complete_basis(const double* src, int32_t rows, int32_t cols, double* dst, 
   for (int32_t j = 0; j < cols; ++j) {
     double s = 0;
     for (int32_t i = 0; i < rows; ++i) s += src[int64_t{i} * cols + j] * src[int64_t{i} * cols + j];
-    if (s > kUnitTest) ++good;
+    if (kept(s)) ++good;
     else all_good = false;
   }
   if (all_good && need <= cols) {
@@ -86,7 +91,7 @@ void complete_basis(const double* src, int32_t rows, int32_t cols, double* dst, 
   for (int32_t j = 0; j < cols; ++j) {
     double s = 0;
     for (int32_t i = 0; i < rows; ++i) s += src[int64_t{i} * cols + j] * src[int64_t{i} * cols + j];
-    if (s <= kUnitTest) continue;
+    if (!kept(s)) continue;
     for (int32_t i = 0; i < rows; ++i) g[int64_t{i} * good + gj] = src[int64_t{i} * cols + j];
     ++gj;
   }
@@ -102,7 +107,7 @@ void complete_basis(const double* src, int32_t rows, int32_t cols, double* dst, 
     if (j < cols) {
       double s = 0;
       for (int32_t i = 0; i < rows; ++i) s += src[int64_t{i} * cols + j] * src[int64_t{i} * cols + j];
-      from_src = s > kUnitTest;
+      from_src = kept(s);
     }
     for (int64_t i = 0; i < rows; ++i)
       dst[i * need + j] = from_src ? src[i * cols + j] : q[i * rows + next];
@@ -175,10 +180,7 @@ int svd_push_factors(EngineContext* ctx, int at, bool econ) {
     for (int64_t i = 0; i < m; ++i)
       for (int64_t j = 0; j < n; ++j) copy[j * m + i] = a.re[i * n + j];
   }
-  if (t > 0 && !svd_decompose(copy, big, t, w, vk, work)) {
-    la_drop(ctx, 3);
-    return kNoConvergence;
-  }
+  if (t > 0) svd_decompose(copy, big, t, w, vk, work);
   // full (big x tall_need): the kernel's U made orthonormal and completed.
   complete_basis(copy, big, t, full, tall_need, completion);
   double* ures = transposed ? vk : full;  // m x (t or tall_need)
@@ -220,10 +222,7 @@ int bi_svd(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     double* scratch = nullptr;
     double* values = nullptr;
     la_scratch(ctx, svd_values_scratch(a), &scratch);
-    if (!svd_values(a, scratch, &values)) {
-      la_drop(ctx, 1);
-      return kNoConvergence;
-    }
+    svd_values(a, scratch, &values);
     std::memcpy(s.re, values, static_cast<size_t>(k) * 8);
   }
   return stk_remove(ctx, 1, nargin);
@@ -246,7 +245,7 @@ int values_at(EngineContext* ctx, int depth, MatRef* a, double** values) {
   if (a->empty()) return kOk;
   double* scratch = nullptr;
   TN_TRY(la_scratch(ctx, svd_values_scratch(*a), &scratch));
-  if (!svd_values(*a, scratch, values)) return kNoConvergence;
+  svd_values(*a, scratch, values);
   return kOk;
 }
 
@@ -394,6 +393,11 @@ int norm_kind(EngineContext* ctx, int nargin, NormKind* kind, double* p) {
   return kOk;
 }
 
+// The larger (smaller) of two moduli, NaN when either is: a NaN element makes
+// the norm NaN, as std::max would drop it when it came second.
+double max_or_nan(double a, double b) { return std::isnan(a) || std::isnan(b) ? NAN : std::max(a, b); }
+double min_or_nan(double a, double b) { return std::isnan(a) || std::isnan(b) ? NAN : std::min(a, b); }
+
 double modulus(const MatRef& a, int64_t i) {
   return a.im ? std::sqrt(a.re[i] * a.re[i] + a.im[i] * a.im[i]) : std::fabs(a.re[i]);
 }
@@ -403,12 +407,12 @@ double vector_norm(const MatRef& a, NormKind kind, double p) {
   switch (kind) {
     case NormKind::kInf: {
       double r = 0;
-      for (int64_t i = 0; i < n; ++i) r = std::max(r, modulus(a, i));
+      for (int64_t i = 0; i < n; ++i) r = max_or_nan(r, modulus(a, i));
       return r;
     }
     case NormKind::kMinusInf: {
       double r = INFINITY;
-      for (int64_t i = 0; i < n; ++i) r = std::min(r, modulus(a, i));
+      for (int64_t i = 0; i < n; ++i) r = min_or_nan(r, modulus(a, i));
       return r;
     }
     case NormKind::kTwo:
@@ -449,14 +453,14 @@ int bi_norm(EngineContext* ctx, int nargin, int, uintptr_t) {
     for (int64_t j = 0; j < a.n; ++j) {
       double s = 0;
       for (int64_t i = 0; i < a.m; ++i) s += modulus(a, i * a.n + j);
-      r = std::max(r, s);
+      r = max_or_nan(r, s);
     }
   } else if (kind == NormKind::kInf || kind == NormKind::kMinusInf) {
     r = 0;
     for (int64_t i = 0; i < a.m; ++i) {
       double s = 0;
       for (int64_t j = 0; j < a.n; ++j) s += modulus(a, i * a.n + j);
-      r = std::max(r, s);
+      r = max_or_nan(r, s);
     }
   } else if (kind == NormKind::kFro) {
     r = vector_norm(a, kind, p);

@@ -13,16 +13,19 @@
 int64_t svd_values_scratch(const MatRef& a);
 
 // The min(m, n) singular values of a (kept), decreasing, at *values inside
-// scratch. False when the kernel did not converge.
-bool svd_values(const MatRef& a, double* scratch, double** values);
+// scratch. A value the real kernel could not converge stays as the iteration
+// left it (a NaN or Inf in a gives NaN values): never an error.
+void svd_values(const MatRef& a, double* scratch, double** values);
 
 // Pushes V, S and U of the matrix at depth `at` (U on top), A = U S V^H;
-// economy form when econ. Nothing is pushed on failure (3, 1 or 9).
+// economy form when econ. Nothing is pushed on failure (3, 1, or 9 when the
+// complex kernel fails; the real one never does).
 int svd_push_factors(EngineContext* ctx, int at, bool econ);
 
 // dst (rows x need, need <= rows) := the columns of src (rows x cols) that
 // are unit vectors, with every other column (a zero one) and the columns
 // from cols on taken from an orthonormal complement, by QR of the unit ones.
+// A column that is not a number is kept as it is: it is no zero column.
 int64_t basis_completion_scratch(int64_t rows, int64_t cols);
 void complete_basis(const double* src, int32_t rows, int32_t cols, double* dst, int32_t need,
                     double* scratch);

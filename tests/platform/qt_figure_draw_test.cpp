@@ -1,6 +1,8 @@
 // A figure of two subplots, the second selected, drawn by the runtime through
 // the Qt screen driver into an image: the same bytes every time, and the
 // selection mark drawn with XOR, so marking and unmarking restores the image.
+// And the figure a built application's plot handler draws: the background
+// and the curves' colours at their pixels.
 #include <cmath>
 
 #include <QImage>
@@ -10,6 +12,7 @@
 #include "runtime/fake_host.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
+#include "runtime/plot_demo_app.h"
 #include "runtime/plot_lists.h"
 #include "tools/imagetools/image_builder.h"
 #include "tests/platform/qt_driver_fixture.h"
@@ -91,6 +94,50 @@ TEST_F(QtFigureDraw, SameBytesEveryTimeAndTheMarkIsSelfInverting) {
   c.finish();
   rt_set_graphics_driver(b, &kEmptyGraphicsDriver);
   EXPECT_EQ(c.image, a);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace qt_probe;
+
+// Whether the colour is at the pixel of data point (x, y) or beside it.
+bool colour_near(const QImage& image, const Subplot& s, double x, double y, QRgb colour) {
+  double px = 0, py = 0;
+  subplot_data_to_pixel(&s, &x, &y, nullptr, 1, &px, &py, nullptr);
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx)
+      if (image.pixel(int(px) + dx, int(py) + dy) == colour) return true;
+  return false;
+}
+
+TEST(QtPlotDemo, TheBackgroundAndTheCurvesShowAtTheirPixels) {
+  FakeHost host;
+  ASSERT_NO_FATAL_FAILURE(plotdemo::open_plot_demo(&host, 400, 300));
+  RuntimeBlock* b = host.block;
+  Canvas c(400, 300);
+  rt_set_graphics_driver(b, &g_qt_screen_driver);
+  rt_set_graphics_context(b, &c.ctx);
+  figure_draw(b, 0);
+  c.finish();
+  rt_set_graphics_driver(b, &kEmptyGraphicsDriver);
+  const QImage& image = c.image;
+  const Subplot& s = inst_find_by_id(b, 0)->subplots[0];
+  // The figure's background beside the frame, the frame's inside between
+  // grid lines, a grid line.
+  EXPECT_EQ(image.pixel(2, 150), qRgb(0xE5, 0xE5, 0xE5));
+  EXPECT_EQ(image.pixel(50, 38), kWhite);
+  double gx = 0.2, gy = 16;  // a vertical grid line
+  double px = 0, py = 0;
+  subplot_data_to_pixel(&s, &gx, &gy, nullptr, 1, &px, &py, nullptr);
+  EXPECT_EQ(image.pixel(int(px), 38), qRgb(204, 204, 204));
+  // The red curve at its points (above the bars drawn after it), the
+  // sampled blue one at its ends, the green circle at its rightmost point.
+  for (double x : {2.0, 3.0, 4.0}) EXPECT_TRUE(colour_near(image, s, x, x * x, qRgb(255, 0, 0))) << x;
+  EXPECT_TRUE(colour_near(image, s, 0, 10, qRgb(0, 0, 255)));
+  EXPECT_TRUE(colour_near(image, s, 4, 10 + 4 * std::sin(4.0), qRgb(0, 0, 255)));
+  EXPECT_TRUE(colour_near(image, s, 3, 8, qRgb(0, 153, 0)));  // the palette's green
 }
 
 }  // namespace

@@ -6,6 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core/assign.h"
+#include "engine/core/calls.h"
+#include "engine/core/frames.h"
+#include "engine/core/interp.h"
+#include "engine/core/status.h"
+#include "engine/lib/builtin_tables.h"
+#include "graphics/plotlist/plot_records.h"
 
 #include "runtime/fake_host.h"
 #include "runtime/layout.h"
@@ -25,3 +36,52 @@ inline void open_drawing_context(FakeHost* host) {
   b->h.build.subplot = 0;
   b->h.user.instance_id = 0;
 }
+
+// ZVR code run in the drawing context, and the list it builds.
+struct DrawingCommands : ::testing::Test {
+  using Doubles = std::vector<double>;
+  FakeHost host;
+  int32_t full_capacity = 0;
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(open_drawing_context(&host));
+    full_capacity = host.block->h.build.capacity;
+  }
+  EngineContext* c() { return rt_engine(host.block); }
+  Subplot& s() { return inst_find_by_id(host.block, 0)->subplots[0]; }
+  // The status of the run; a failed run leaves no frame behind.
+  int run(const std::string& text) {
+    EngineContext* e = c();
+    int status = exec_command_line(e, text.data(), int32_t(text.size()), 0);
+    if (status == kSliceEnded) status = interp_run(e, 0);
+    if (status != kOk) frame_unwind(e, 0);
+    return status;
+  }
+  int32_t& used() { return host.block->h.build.used; }
+  Doubles list() {
+    const double* d = plotstore_data(rt_plot_store(host.block)) + host.block->h.build.start;
+    return Doubles(d, d + used());
+  }
+  // Pushes a copy of a base-workspace variable; kUndefinedFunctionOrVariable
+  // when there is none.
+  int push_variable(const char* name) {
+    uint8_t* table = nullptr;
+    int32_t count = 0;
+    frame_var_table(c(), &table, &count);
+    for (int32_t k = 0; table && k < count; ++k)
+      if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * k, name, kFrameNameBytes) == 0)
+        return var_push_local(c(), k);
+    return kUndefinedFunctionOrVariable;
+  }
+  // The function a row of the engine's table holds.
+  static BuiltinFn engine_row(const char* name) {
+    for (int i = 0; i < kEngineTableRows; ++i)
+      if (std::strcmp(g_builtin_table_engine[i].name, name) == 0) return g_builtin_table_engine[i].fn;
+    ADD_FAILURE() << "no row " << name;
+    return nullptr;
+  }
+  // The records after the opening one.
+  Doubles records() {
+    Doubles l = list();
+    return l.size() >= kOpenObjectLength ? Doubles(l.begin() + kOpenObjectLength, l.end()) : Doubles{};
+  }
+};

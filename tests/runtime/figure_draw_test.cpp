@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/subplot/autoscale.h"
@@ -17,6 +14,7 @@
 #include "runtime/plot_lists.h"
 #include "runtime/runtime_status.h"
 #include "tools/imagetools/image_builder.h"
+#include "support/golden_file.h"
 #include "support/recording_driver.h"
 
 namespace {
@@ -29,22 +27,6 @@ const char kFigure[] =
     "var x\n"
     "figure \"Two\"\n"
     "plot demo_plot(x)\n";
-
-// Compares with the golden file beside this test; TN_UPDATE_GOLDEN=1 rewrites it.
-void expect_golden(const std::string& got, const std::string& name) {
-  const std::string path = std::string(TN_GOLDEN_DIR) + "/" + name;
-  if (std::getenv("TN_UPDATE_GOLDEN")) {
-    std::ofstream out(path, std::ios::binary);
-    ASSERT_TRUE(out.good()) << path;
-    out << got;
-    return;
-  }
-  std::ifstream in(path, std::ios::binary);
-  ASSERT_TRUE(in.good()) << path;
-  std::stringstream want;
-  want << in.rdbuf();
-  EXPECT_EQ(got, want.str()) << name;
-}
 
 struct Figure : ::testing::Test {
   FakeHost host;

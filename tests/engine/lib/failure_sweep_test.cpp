@@ -38,10 +38,14 @@ const std::set<std::string> kLeftOut = {
 constexpr const char* kDefinitions =
     "swA = [1 2 3; 4 5 6]; swZ = [1+2i, -3; 0.5i, 4]; swS = 'ab c'; swX = 0.5; swN = 2;"
     "swI = int16([3 -4 5]); swL = logical([1 0 1]); swC = {1, 'a'; [2 3], {}};"
-    "swT = struct('a', {1, 2}, 'b', 'x'); swF = 'a'; swP = single([1.5 -2]); swE = [];";
+    "swT = struct('a', {1, 2}, 'b', 'x'); swF = 'a'; swP = single([1.5 -2]); swE = [];"
+    "swJ = int8([7 -8 9]); swQ = 1 - 2i; swR = uint8([200 3]);";
 
 // One argument set: the inputs in order, one letter each ('l' is a list).
-constexpr const char* kArgSets[] = {"AAA", "ZZZ", "SSS", "XNN", "ANN", "III", "LL", "CN", "TF", "l", "PP", "ZA", "E", "EE"};
+// Operands of different classes are converted to a common one before the
+// result is pushed ("IJ", "IQ", "LI", "PR", "RX"): a failure must not leave them converted.
+constexpr const char* kArgSets[] = {"AAA", "ZZZ", "SSS", "XNN", "ANN", "III", "LL", "CN", "TF", "l",
+                                    "PP",  "ZA",  "E",   "EE",  "IJ",  "IQ",  "LI", "PR", "RX"};
 
 struct Target {
   std::string name;

@@ -223,9 +223,11 @@ TEST_F(PrintfCrlf, StreamsGetTheConsoleEndOfLineAndCharset) {
   EXPECT_EQ(io_stdout_newline_mode(ctx, eol), 2);
   EXPECT_EQ(std::string(eol, 2), "\r\n");
 
+  // The console gets CR LF; the count takes each end of line as the one
+  // byte it is in this platform's streams.
   push_all(u"%d\n", {D({1, 2, 3})});
   ASSERT_EQ(bi_fprintf(ctx, 2, 1), kOk);
-  EXPECT_EQ(doubles_at(ctx), std::vector<double>{9});
+  EXPECT_EQ(doubles_at(ctx), std::vector<double>{6});
   stk_drop(ctx);
   EXPECT_EQ(console.written[1], "1\r\n2\r\n3\r\n");
 
@@ -246,6 +248,44 @@ TEST_F(PrintfCrlf, StreamsGetTheConsoleEndOfLineAndCharset) {
   // sprintf keeps a line feed whatever the console wants.
   EXPECT_EQ(sprintf(u"a\n", {}), u"a\n");
 }
+
+// fprintf's count: the text's UTF-8 bytes with each end of line as one byte,
+// whatever the console's end of line; line feeds counted for the CR LF console.
+struct CountCase {
+  const char16_t* format;
+  std::vector<Arg> args;
+  double count;
+  int line_feeds;
+};
+const std::vector<CountCase> kCountCases = {
+    {u"plain", {}, 5, 0},
+    {u"a\n", {}, 2, 1},
+    {u"a\nb\n\n", {}, 5, 3},
+    {u"%c", {D({10})}, 1, 1},
+    {u"%s|%s", {T(u"x\ny"), T(u"\n")}, 5, 2},
+    {u"%s\n", {T(u"\u00e9\u20ac")}, 6, 1},
+    {u"\u00e4\r\n", {}, 4, 1},
+};
+
+void expect_counts(EngineContext* ctx, Console& console, int eol_bytes) {
+  engine_set_charset(ctx, 'u');
+  for (const int32_t fd : {kFdStdout, kFdStderr}) {
+    for (const CountCase& c : kCountCases) {
+      SCOPED_TRACE(show(c.format));
+      console.written[fd].clear();
+      push(ctx, D({double(fd)}));
+      push(ctx, T(c.format));
+      for (const Arg& a : c.args) push(ctx, a);
+      ASSERT_EQ(bi_fprintf(ctx, int(c.args.size()) + 2, 1), kOk);
+      EXPECT_EQ(doubles_at(ctx), std::vector<double>{c.count});
+      stk_drop(ctx);
+      EXPECT_EQ(double(console.written[fd].size()), c.count + c.line_feeds * (eol_bytes - 1));
+    }
+  }
+}
+
+TEST_F(Printf, FprintfCountsTheBytesOfTheText) { expect_counts(ctx, console, 1); }
+TEST_F(PrintfCrlf, FprintfCountsAnEndOfLineOnce) { expect_counts(ctx, console, 2); }
 
 TEST_F(Printf, FprintfDescriptors) {
   push(ctx, D({1, 2}));

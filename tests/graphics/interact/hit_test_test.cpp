@@ -68,6 +68,10 @@ TEST_F(HitTest, PriorityRules) {
        [](ListBuilder& b) { b.rec(kCodeActiveRegion, 0, 0, {4, 40, 60, 60, 40, 40, 40, 60, 60}, 6); }, 6, -1},
       {"outside the region", [](ListBuilder& b) { b.rec(kCodeActiveRegion, 0, 0, {3, 0, 10, 0, 0, 0, 10}, 6); }, -1, -1},
       {"id -1 is never hit", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {1, 50, 50}, -1); }, -1, -1},
+      // The state keeps 32-bit ids: a larger one (from a saved list) cannot be reported.
+      {"an id beyond 32 bits is never hit", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {1, 50, 50}, 1e10); }, -1, -1},
+      {"nor is a region with one",
+       [](ListBuilder& b) { b.rec(kCodeActiveRegion, 0, 0, {4, 40, 60, 60, 40, 40, 40, 60, 60}, 3e9); }, -1, -1},
       {"a count beyond the record is not hit", [](ListBuilder& b) { b.rec(kCodePolyline, 0, 0, {9, 50, 50}, 1); }, -1, -1},
       {"a bar by its end", [](ListBuilder& b) { b.rec(kCodeBars, 0, 0, {0, 10, 1, 50, 55}, 7); }, 7, 1},
       {"beside the bar", [](ListBuilder& b) { b.rec(kCodeBars, 0, 0, {0, 10, 1, 70, 50}, 7); }, -1, -1},

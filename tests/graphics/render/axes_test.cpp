@@ -4,34 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "graphics/render/axis_ticks.h"
 #include "graphics/render/plot_render.h"
 #include "graphics/render/render_axes.h"
 #include "support/plot_list_builder.h"
+#include "support/golden_file.h"
 #include "support/recording_driver.h"
 
 namespace {
-
-void expect_golden(const std::string& got, const std::string& name) {
-  const std::string path = std::string(TN_GOLDEN_DIR) + "/" + name;
-  if (std::getenv("TN_UPDATE_GOLDEN")) {
-    std::ofstream out(path, std::ios::binary);
-    ASSERT_TRUE(out.good()) << path;
-    out << got;
-    return;
-  }
-  std::ifstream in(path, std::ios::binary);
-  ASSERT_TRUE(in.good()) << path;
-  std::stringstream want;
-  want << in.rdbuf();
-  EXPECT_EQ(got, want.str()) << name;
-}
 
 TEST(AxisTicks, StepRules) {
   struct Case {

@@ -5,10 +5,12 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "numlib/linalg/lapack_rows.h"
 #include "numlib/linalg/linalg_builtins.h"
+#include "numlib/linalg/linalg_stack.h"
 #include "support/row_sweep.h"
 #include "support/zvr_session.h"
 
@@ -76,6 +78,32 @@ std::vector<RowCall> cases() {
   }
   c.push_back({"lapack least squares", bi_lapack_mldivide, 0, {kTall, "[1; 2; 3]"}, 1});
   c.push_back({"lapack least squares right", bi_lapack_mrdivide, 0, {"[1 2 3]", kWide}, 1});
+  // Scalar divisors of every other class reach the elementwise operator.
+  for (const auto& [dividend, divisor] : std::vector<std::pair<const char*, const char*>>{
+           {"int16([7 8; 9 10])", "int16(2)"}, {"uint8([200 3])", "uint8(3)"},
+           {"int32(12)", "int32(4)"}, {"single([1 2 3])", "single(2)"},
+           {"[1 2 3]", "single(2)"}, {"single([1+2i 3])", "2"}, {"int16([7 8])", "2"},
+           {"int64([7 8])", "single(2)"}, {"'ab'", "true"}, {"[1 2]", "int8(3)"},
+           {"uint16([4 6])", "1+2i"}}) {
+    c.push_back({"lapack mrdivide scalar", bi_lapack_mrdivide, 0, {dividend, divisor}, 1});
+    c.push_back({"lapack mldivide scalar", bi_lapack_mldivide, 0, {divisor, dividend}, 1});
+  }
+  // NaN and Inf: values, never a failure.
+  for (const char* a : {"[1 NaN; 2 3]", "[1 Inf 2; 2 3 4]", "[1 -Inf; 2 3i]"}) {
+    c.push_back({"svd nonfinite", bi_svd, 0, {a}, 1});
+    c.push_back({"rank nonfinite", bi_rank, 0, {a}, 1});
+    c.push_back({"cond nonfinite", bi_cond, 0, {a}, 1});
+    c.push_back({"norm nonfinite", bi_norm, 0, {a}, 1});
+    c.push_back({"norm 1 nonfinite", bi_norm, 0, {a, "1"}, 1});
+    c.push_back({"lapack svd nonfinite", bi_lapack_svd, 0, {a}, 3});
+    c.push_back({"lapack svd nonfinite", bi_lapack_svd, 0, {a}, 1});
+    c.push_back({"lapack pinv nonfinite", bi_lapack_pinv, 0, {a}, 1});
+    c.push_back({"lapack rank nonfinite", bi_lapack_rank, 0, {a}, 1});
+  }
+  for (const char* a : {"[1 NaN; 2 3]", "[1 Inf 2; 2 3 4]"}) {
+    c.push_back({"svd nonfinite", bi_svd, 0, {a}, 3});
+    c.push_back({"pinv nonfinite", bi_pinv, 0, {a}, 1});
+  }
   c.push_back({"householder", bi_householder, 0, {"[3; 4i]"}, 2});
   c.push_back({"householderapply", bi_householderapply, 0, {"[1 2; 3 4]", "[1i; 2]", "0.4", "'r'"}, 1});
   c.push_back({"linprog", bi_linprog, 0, {"[-1 -1]", "[1 0; 0 1]", "[1; 1]", "[0; 0]"}, 1});
@@ -92,7 +120,10 @@ TEST(LinalgRoom, EveryFailureLeavesTheStacksAsTheyWere) {
   for (const RowCall& rc : cases()) {
     const ::testing::AssertionResult r = sweep_row(s, rc);
     if (!r) failing.insert(rc.name);
-    if (!r && !kOpenFaults.count(rc.name)) ADD_FAILURE() << rc.name << " nargout " << rc.nargout << ": " << r.message();
+    if (r || kOpenFaults.count(rc.name)) continue;
+    std::string inputs;
+    for (const std::string& in : rc.inputs) inputs += (inputs.empty() ? "" : ", ") + in;
+    ADD_FAILURE() << rc.name << " (" << inputs << ") nargout " << rc.nargout << ": " << r.message();
   }
   for (const std::string& name : kOpenFaults)
     EXPECT_TRUE(failing.count(name)) << name << " passes the sweep now: take it off the list of open faults";
@@ -124,6 +155,11 @@ TEST(LinalgRoom, ErrorsLeaveTheStacksAsTheyWere) {
       {"bi_lapack_mldivide", bi_lapack_mldivide, 0, {"[1 2; 3 4]", "[1; 2; 3]"}, 1, kIncompatibleSize},
       {"bi_lapack_mrdivide", bi_lapack_mrdivide, 0, {"[1 2 3]", "[1 2; 3 4]"}, 1, kIncompatibleSize},
       {"bi_lapack_svd", bi_lapack_svd, 0, {"{1}"}, 1, kWrongArgType},
+      // A matrix divisor of another class than double is not the rows' to solve.
+      {"bi_lapack_mrdivide", bi_lapack_mrdivide, 0, {"int16([1 2])", "int16([1 2; 3 4])"}, 1, kWrongArgType},
+      {"bi_lapack_mldivide", bi_lapack_mldivide, 0, {"single([1 2; 3 4])", "single([1; 2])"}, 1, kWrongArgType},
+      {"bi_lapack_mrdivide", bi_lapack_mrdivide, 0, {"[1 2]", "{2}"}, 1, kWrongArgType},
+      {"bi_svd", bi_svd, 0, {"[1 NaN; 2 3i]"}, 3, kNoConvergence},
   };
   ZvrSession s;
   for (const RowCall& rc : errors) expect_error_leaves_stacks(s, rc);
