@@ -186,7 +186,7 @@ int read_values(EngineContext* ctx, int nargin, int nargout, ByteSource src) {
   Precision p;
   if (nargin == 3) TN_TRY(io_parse_precision(ctx, &p));
   ReadShape shape;
-  shape.all = true;
+  shape.all = nargin < 2;
   if (nargin >= 2) TN_TRY(read_size(ctx, nargin - 2, &shape));
   const int outputs = nargout >= 2 ? 2 : 1;
 

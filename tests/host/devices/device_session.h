@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "engine/core/strings.h"
 #include "host/devices/file_library.h"
 #include "host/stdio_console.h"
 #include "support/zvr_session.h"
@@ -21,6 +22,7 @@ struct DeviceSession : ZvrSession {
   DeviceSession() {
     fileio_table_init();
     EXPECT_EQ(stdio_console_register(c), kOk);
+    engine_set_charset(c, 'u');  // text is UTF-8, as the program has it
     char pattern[] = "/tmp/tn_devices_XXXXXX";
     const char* made = ::mkdtemp(pattern);
     EXPECT_NE(made, nullptr);
