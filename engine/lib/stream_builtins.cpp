@@ -47,6 +47,12 @@ int line_limit(EngineContext* ctx, int depth, int64_t* limit) {
   return kOk;
 }
 
+// True when the stream says its position is at its end.
+bool at_stream_end(EngineContext* ctx, int32_t fd) {
+  uint8_t at_end = 0;
+  return io_control(ctx, fd, kIoReqEof, 0, nullptr, &at_end) == kOk && at_end;
+}
+
 int bi_fgetl_fgets(EngineContext* ctx, int nargin, bool drop) {
   if (nargin < 1) return kTooFewInputs;
   if (nargin > 2) return kTooManyInputs;
@@ -79,12 +85,19 @@ int bi_fgetl_fgets(EngineContext* ctx, int nargin, bool drop) {
     TN_TRY(stk_push_str_buffer(ctx, &chars, &buffer));
   }
   const int32_t capacity = int32_t(std::min<int64_t>(chars, limit));
+  const bool room_bound = chars < limit;
   int32_t count = 0;
-  status = io_read_line(ctx, fd, drop, buffer, already, capacity, &count);
+  status = io_read_line(ctx, fd, false, buffer, already, capacity, &count);
   if (status == kWaitRetry) {
     status = stk_push_marker(ctx, count);
     if (status == kOk) return kWaitRetry;
   }
+  const bool ended = count > 0 && buffer[count - 1] == '\n';
+  // A line cut by the room, not by the caller's maximum or the end of the
+  // stream, is no line: the room is what failed.
+  if (status == kOk && room_bound && !ended && (count > 0 || capacity < 1) && !at_stream_end(ctx, fd))
+    status = kDataStackOverflow;
+  if (status == kOk && drop && ended) --count;
   if (status == kOk) status = stk_repush_str(ctx, count);
   if (status != kOk) {
     stk_drop(ctx);
@@ -150,8 +163,11 @@ int bi_redirect(EngineContext* ctx, int nargin, int nargout) {
       return err_raise_id(ctx, kRedirectLoopId, -1, kRedirectLoopMessage, -1);
     TN_TRY(io_set_redirect(ctx, fd, target, copy));
   }
+  if (nargout >= 1) {
+    TN_TRY(push_redirect_rows(ctx, fd));
+    return stk_remove(ctx, 1, nargin);
+  }
   arr::drop_items(ctx, nargin);
-  if (nargout >= 1) return push_redirect_rows(ctx, fd);
   if (nargin < 2) {
     if (fd) {
       TN_TRY(print_redirect_state(ctx, fd));

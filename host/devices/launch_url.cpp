@@ -92,7 +92,8 @@ int bi_launchurl(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   TypedView t;
   if (!typed_view(ctx, 0, &t)) return kWrongArgType;
   const std::string text = to_utf8(t.elems, t.count);
-  if (nargout >= 1 && !desc_room(ctx)) return kStackOverflow;
+  // Room for the answer before the opener starts: a failure starts nothing.
+  if (nargout != 0 && !desc_room(ctx)) return kStackOverflow;
   const bool started = g_launcher(g_launcher_context, text.c_str());
   stk_drop(ctx);
   if (nargout >= 1) return stk_push_logical_scalar(ctx, started ? 1 : 0);
