@@ -266,4 +266,16 @@ TEST(StreamBytes, Redirect) {
   EXPECT_TRUE(s.clean());
 }
 
+TEST(StreamBytes, ClcAndFflushSendTheirRequests) {
+  DeviceSession s;
+  ASSERT_EQ(engine_register_builtin_table(s.c, kScriptTable, 0), kOk);
+  EXPECT_EQ(s.run("clc\nclc(2);\nclc(9000);\nfflush(9000);\n"), kOk);  // the console and a hook that knows them
+  EXPECT_EQ(s.run("f = fopen(" + s.path("c") + ", 'w');\nclc(f);\n"), kIllegalError);  // a file has no screen
+  frame_unwind(s.c, 0);
+  EXPECT_EQ(s.run("clc(4242);\n"), kNotMyDescriptor);
+  frame_unwind(s.c, 0);
+  EXPECT_EQ(s.run("fflush(f);\nfclose(f);\n"), kOk);
+  EXPECT_TRUE(s.clean());
+}
+
 }  // namespace
