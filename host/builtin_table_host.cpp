@@ -16,6 +16,7 @@
 #include "engine/lib/semaphores.h"
 #include "engine/lib/tasks.h"
 #include "engine/core/options.h"
+#include "host/devices/file_library.h"
 #include "numlib/linalg/lapack_rows.h"
 #include "runtime/console_hooks.h"
 #include "runtime/readlib_file_reader.h"
@@ -157,4 +158,6 @@ void builtin_table_init_runtime() {
        reinterpret_cast<uintptr_t>(&readlib_file_reader)},
   };
   (void)builtin_table_bind(g_builtin_table_host, readlib, 1);
+  // The file library, launchurl and the serial ports.
+  (void)host_devices_bind(g_builtin_table_host);
 }

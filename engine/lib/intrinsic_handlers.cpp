@@ -12,6 +12,7 @@
 #include "engine/lib/elemfun.h"
 #include "engine/lib/poly_filter.h"
 #include "engine/lib/sets.h"
+#include "engine/lib/stream_builtins.h"
 
 namespace {
 
@@ -52,4 +53,5 @@ void engine_intrinsic_handlers_install() {
   for (const ArrayIntrinsic& row : array_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
   for (uint16_t op : kSortSetOpcodes) install_if_free(op, op_sort_sets, op);
   for (const ArrayIntrinsic& row : poly_filter_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
+  for (uint16_t op : kStreamOpcodes) install_if_free(op, op_stream_io, op);
 }

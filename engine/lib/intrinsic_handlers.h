@@ -1,6 +1,6 @@
 // Registration of the intrinsic functions of the base library (elementary
 // functions, class conversions and type tests, construction, shape,
-// reductions, extremes and search, sorting and sets) as the handlers of
+// reductions, extremes and search, sorting and sets, streams) as the handlers of
 // their opcodes.
 #pragma once
 

@@ -22,10 +22,10 @@ namespace {
 // Names that write or read streams, run or compile code, depend on the
 // calling frame, or change state outside the stacks.
 const std::set<std::string> kLeftOut = {
-    "assert",  "builtin", "bwrite",  "clc",      "clear",    "disp",     "error",   "eval",    "exist",
+    "assert",  "builtin", "clc",      "clear",    "disp",     "error",   "eval",    "exist",
     "fclose",  "feof",    "feval",   "fevalx",  "fflush",   "fgetl",    "fgets",    "format",  "fprintf", "fread",
     "fscanf",  "fseek",   "ftell",   "fwrite",   "info",     "inline",   "lasterr", "lasterror", "nargin",
-    "nargout", "rand",    "randn",   "randi",    "redirect", "rethrow",  "sread",   "swrite",  "str2fun",
+    "nargout", "rand",    "randn",   "randi",    "redirect", "rethrow",  "str2fun",
     "variables", "warning", "fopen", "printf",   "display",  "input",    "keyboard", "evalin", "assignin",
     "cellfun", "arrayfun", "structfun", "tic",   "toc",      "clock",    "cputime", "now",     "date",
     "pause",   "more",    "echo",    "dbstop",   "dbclear",  "dbhalt",   "dbcont",  "dbquit",  "dbstep",

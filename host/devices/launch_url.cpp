@@ -1,0 +1,101 @@
+// "launchurl": the text goes to the desktop's opener as one argument of a
+// process started directly (never a shell command line, so no character of
+// the text is interpreted). The opener runs in a session of its own; the
+// children that ended are reaped at the next launch.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/core/status.h"
+#include "engine/core/value_stack.h"
+#include "host/devices/file_library.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr char kOpener[] = "xdg-open";
+
+UrlLauncher g_launcher = launchurl_xdg_open;
+void* g_launcher_context = nullptr;
+std::vector<pid_t> g_children;
+
+void reap_finished() {
+  for (size_t i = 0; i < g_children.size();) {
+    if (::waitpid(g_children[i], nullptr, WNOHANG) != 0) {
+      g_children[i] = g_children.back();
+      g_children.pop_back();
+    } else {
+      ++i;
+    }
+  }
+}
+
+// 16-bit characters as UTF-8; a lone surrogate stays a three-byte sequence.
+std::string to_utf8(const uint8_t* chars, int64_t n) {
+  std::string s;
+  for (int64_t i = 0; i < n; ++i) {
+    uint32_t c = tn::load<uint16_t>(chars + 2 * i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n) {
+      const uint32_t low = tn::load<uint16_t>(chars + 2 * (i + 1));
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (c < 0x80) {
+      s += char(c);
+    } else if (c < 0x800) {
+      s += char(0xC0 | (c >> 6));
+      s += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      s += char(0xE0 | (c >> 12));
+      s += char(0x80 | ((c >> 6) & 0x3F));
+      s += char(0x80 | (c & 0x3F));
+    } else {
+      s += char(0xF0 | (c >> 18));
+      s += char(0x80 | ((c >> 12) & 0x3F));
+      s += char(0x80 | ((c >> 6) & 0x3F));
+      s += char(0x80 | (c & 0x3F));
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+void launchurl_set_launcher(UrlLauncher fn, void* context) {
+  g_launcher = fn ? fn : launchurl_xdg_open;
+  g_launcher_context = fn ? context : nullptr;
+}
+
+bool launchurl_xdg_open(void*, const char* text) {
+  reap_finished();
+  posix_spawnattr_t attr;
+  if (posix_spawnattr_init(&attr) != 0) return false;
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  std::string program = kOpener, argument = text;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t pid = 0;
+  const int status = posix_spawnp(&pid, kOpener, nullptr, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  if (status != 0) return false;
+  g_children.push_back(pid);
+  return true;
+}
+
+int bi_launchurl(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
+  if (nargin != 1) return nargin < 1 ? kTooFewInputs : kTooManyInputs;
+  if (!stk_is_char(ctx, 0)) return kWrongArgType;
+  TypedView t;
+  if (!typed_view(ctx, 0, &t)) return kWrongArgType;
+  const std::string text = to_utf8(t.elems, t.count);
+  // Room for the answer before the opener starts: a failure starts nothing.
+  if (nargout != 0 && !desc_room(ctx)) return kStackOverflow;
+  const bool started = g_launcher(g_launcher_context, text.c_str());
+  stk_drop(ctx);
+  if (nargout >= 1) return stk_push_logical_scalar(ctx, started ? 1 : 0);
+  return nargout < 0 ? stk_push_no_value(ctx) : kOk;
+}
