@@ -17,7 +17,7 @@ enum : int {
   kCmdEditCopy = 57634, kCmdEditSelectAll = 57642, kCmdEditUndo = 57643, kCmdEditRedo = 57644,
   kCmdAppAbout = 57664,
   kCmdPrefHighlight = 10108, kCmdPrefThickLines = 10109, kCmdFigureFont = 10110, kCmdPrefBackground = 10111,
-  kCmdHelpPage = 10211, kCmdWebPage = 10214, kCmdFileAssociation = 10103,
+  kCmdHelpPage = 10211, kCmdWebPage = 10214,
 };
 
 // Fills bar with "&File", "&Edit", "F&igure", "&Layout" and "&Help"; every

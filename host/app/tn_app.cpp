@@ -29,6 +29,8 @@
 #include "host/app/tn_main_frame.h"
 #include "host/app/tn_view.h"
 #include "host/builtin_table_host.h"
+#include "host/devices/file_library.h"
+#include "host/shell/shell_registration.h"
 #include "host/ui/about_wnd.h"
 #include "platform/command_map.h"
 #include "platform/settings_store.h"
@@ -97,6 +99,7 @@ std::optional<QString> app_file_beside_exe(const QString& program, const QString
 TNApp::TNApp(SettingsStore* settings, QString program) : settings_(settings), program_(std::move(program)) {}
 
 TNApp::~TNApp() {
+  fileio_close_all();
   host_builtins_attach_window(nullptr);
   doc_.reset();
   frame_.reset();
@@ -114,7 +117,9 @@ void TNApp::attach_window_builtins() {
 
 bool TNApp::init_instance() {
   QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
-  // Shell registration of the document types is not wired in this build.
+  // The document types, registered with the desktop where no part of a
+  // registration exists yet.
+  shell_register_at_startup(shell_program_path());
   s_ = startup_settings_read(*settings_);
   set_background_color(s_.background);
 
@@ -135,6 +140,7 @@ bool TNApp::init_instance() {
   if (b) rt_set_number_format(b, s_.format_letter, s_.digits, s_.imaginary, s_.loose, kFormatWord5, false);
   attach_window_builtins();
   if (b) rt_register_library(b, g_builtin_table_host);
+  fileio_table_init();
 
   // Document, main window and view.
   commands_ = std::make_unique<CommandMap>();
@@ -149,7 +155,10 @@ bool TNApp::init_instance() {
   TNDoc* doc = doc_.get();
   frame_->set_documents_tick([doc] { doc->idle_check(); });
   frame_->set_before_close([this, doc] { doc->write_number_format(settings_); });
-  QObject::connect(qApp, &QCoreApplication::aboutToQuit, frame, [frame] { frame->save_settings(); });
+  QObject::connect(qApp, &QCoreApplication::aboutToQuit, frame, [frame] {
+    frame->save_settings();
+    fileio_close_all();  // files and serial ports the application left open
+  });
   route_commands();
   frame_->setWindowTitle(QString::fromLatin1(kUntitled) + QStringLiteral(" - ") + QString::fromLatin1(kAppTitle));
   frame_->load_placement();
@@ -227,5 +236,10 @@ void TNApp::route_commands() {
   }, [this](int, CommandState* st) { st->enable(help_page_.has_value()); });
   m.route(kCmdWebPage, kCmdWebPage, [](int) { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebPage))); },
           nullptr);
-  m.route(kCmdFileAssociation, kCmdFileAssociation, nullptr, [](int, CommandState* st) { st->enable(false); });
+  m.route(kCmdFileAssociation, kCmdFileAssociation, [](int) { shell_register_all(shell_program_path()); },
+          [](int, CommandState* st) {
+            const ShellCommandState state = shell_association_state(shell_program_path());
+            st->enable(state.enabled);
+            st->set_check(state.checked ? kCheckOn : kCheckOff);
+          });
 }

@@ -23,8 +23,10 @@
 #include "host/app/tn_doc.h"
 #include "host/app/tn_main_frame.h"
 #include "host/app/tn_view.h"
+#include "host/shell/shell_registration.h"
 #include "platform/command_map.h"
 #include "runtime/instances.h"
+#include "runtime/layout.h"
 #include "platform/settings_store.h"
 #include "tests/host/ui/scripted_dialogs.h"
 #include "tools/imagetools/application_build.h"
@@ -74,7 +76,14 @@ struct Program : ::testing::Test {
   std::unique_ptr<TNApp> app;
   ScriptedDialogs dialogs;
 
-  void SetUp() override { settings = std::make_unique<SettingsStore>(dir.path() + "/settings.ini"); }
+  void SetUp() override {
+    // Start-up registers the document types: in the test's own directories.
+    qputenv("XDG_DATA_HOME", (dir.path() + "/data").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
+    settings = std::make_unique<SettingsStore>(dir.path() + "/settings.ini");
+    shell_set_database_updates(false);
+  }
+  void TearDown() override { shell_set_database_updates(true); }
   void start(const QString& program) {
     app = std::make_unique<TNApp>(settings.get(), program);
     ASSERT_TRUE(app->init_instance());
@@ -113,6 +122,11 @@ TEST_F(Program, DemoWindowTitleMenusAndFirstPaint) {
   EXPECT_FALSE(colour_box(first, kPoint).isEmpty());
   // The image was saved initialised: nothing has run since it was loaded.
   EXPECT_FALSE(rt_can_undo(app->host()->block(), 0));
+  // Start-up registered the document types: the command is checked, and
+  // disabled since there is nothing left to do.
+  const CommandState association = app->commands()->state_of(kCmdFileAssociation);
+  EXPECT_FALSE(association.enabled());
+  EXPECT_EQ(association.check(), kCheckOn);
 }
 
 TEST_F(Program, DragUndoRedoAndResetData) {
@@ -147,6 +161,9 @@ TEST_F(Program, CopyGivesSvgAndPngAndLeavesTheScreen) {
   EXPECT_TRUE(mime->data(QStringLiteral("image/svg+xml")).contains("<svg"));
   const QImage png = QImage::fromData(mime->data(QStringLiteral("image/png")), "PNG");
   ASSERT_FALSE(png.isNull());
+  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+  inst_subplot_frame(app->host()->block(), 0, &x0, &x1, &y0, &y1);
+  EXPECT_EQ(png.size(), QSize(int(x1 - x0), int(y1 - y0)));
   EXPECT_FALSE(colour_box(png, kCurve).isEmpty());
   EXPECT_EQ(screen(), before);
 }
@@ -170,14 +187,19 @@ TEST_F(Program, PrintsOnePageOfPdf) {
 
 TEST_F(Program, AResizeLaysOutAgainAMoveDoesNot) {
   start(QStringLiteral(TN_DEMO_PROGRAM));
-  const QPoint before = point_centre();
+  auto frame = [this] {
+    double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    inst_subplot_frame(app->host()->block(), 0, &x0, &x1, &y0, &y1);
+    return QRectF(QPointF(x0, y0), QPointF(x1, y1));
+  };
+  const QRectF before = frame();
   app->main_frame()->move(app->main_frame()->pos() + QPoint(5, 5));
   QApplication::processEvents();
-  EXPECT_EQ(point_centre(), before);
-  app->main_frame()->resize(app->main_frame()->width() + 120, app->main_frame()->height());
+  EXPECT_EQ(frame(), before);
+  app->main_frame()->resize(app->main_frame()->width() + 1, app->main_frame()->height());
   QApplication::processEvents();
   EXPECT_EQ(view()->back_buffer().width(), view()->width());
-  EXPECT_GT(point_centre().x(), before.x());
+  EXPECT_EQ(frame().right(), before.right() + 1);
 }
 
 TEST_F(Program, AFailingDragHandlerShowsOneMessage) {

@@ -8,8 +8,8 @@ set -euo pipefail
 program=$1 work=$2 shot_out=${3:-}
 title="Tarnivel Demo - Tarnivel Runtime"
 mkdir -p "$work"
-export XDG_CONFIG_HOME=$work/config
-rm -rf "$XDG_CONFIG_HOME"
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+rm -rf "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
 # Under the X11 plugin libdbus keeps one block at exit.
 printf 'leak:libdbus-1\n' > "$work/lsan.supp"
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
