@@ -123,10 +123,18 @@ const MenuCommandEntry* AppMenus::find(const std::vector<MenuCommandEntry>& t, i
 void AppMenus::remove(QMenuBar* bar) {
   // The menus of the last installation go by identity, so neither a missing
   // "F&igure" nor an application menu named like a fixed one leaves a copy
-  // behind or takes a foreign menu with it.
-  for (const QPointer<QMenu>& m : installed_) delete m.data();
+  // behind or takes a foreign menu with it. They leave the menu bar at once
+  // but are deleted only from the event loop: a language chosen in the open
+  // Language menu reinstalls the menus while that menu still handles the
+  // click or key that chose it.
+  QMenu* edit = bar ? edit_menu(bar) : nullptr;
+  for (const QPointer<QMenu>& m : installed_) {
+    if (!m) continue;
+    if (bar) bar->removeAction(m->menuAction());
+    if (edit) edit->removeAction(m->menuAction());
+    m->deleteLater();
+  }
   installed_.clear();
-  (void)bar;
   table_.clear();
   plots_.clear();
   has_language_ = has_paste_ = has_copy_ = false;
