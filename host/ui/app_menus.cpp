@@ -106,6 +106,14 @@ int32_t clipboard_hash(const QByteArray& bytes) {
   return int32_t(h);
 }
 
+// Every menu made here has its items' states computed when it is about to
+// show, as the fixed menus have.
+QMenu* AppMenus::new_menu(const QString& title, QWidget* parent) {
+  auto* menu = new QMenu(title, parent);
+  commands_->watch_menu(menu);
+  return menu;
+}
+
 AppMenus::AppMenus(MenuRuntime* runtime, CommandMap* commands, int32_t instance_id)
     : rt_(runtime), commands_(commands), id_(instance_id) {
   clip_watch_ = QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged,
@@ -123,10 +131,18 @@ const MenuCommandEntry* AppMenus::find(const std::vector<MenuCommandEntry>& t, i
 void AppMenus::remove(QMenuBar* bar) {
   // The menus of the last installation go by identity, so neither a missing
   // "F&igure" nor an application menu named like a fixed one leaves a copy
-  // behind or takes a foreign menu with it.
-  for (const QPointer<QMenu>& m : installed_) delete m.data();
+  // behind or takes a foreign menu with it. They leave the menu bar at once
+  // but are deleted only from the event loop: a language chosen in the open
+  // Language menu reinstalls the menus while that menu still handles the
+  // click or key that chose it.
+  QMenu* edit = bar ? edit_menu(bar) : nullptr;
+  for (const QPointer<QMenu>& m : installed_) {
+    if (!m) continue;
+    if (bar) bar->removeAction(m->menuAction());
+    if (edit) edit->removeAction(m->menuAction());
+    m->deleteLater();
+  }
   installed_.clear();
-  (void)bar;
   table_.clear();
   plots_.clear();
   has_language_ = has_paste_ = has_copy_ = false;
@@ -151,7 +167,7 @@ void AppMenus::walk_items(char kind, QMenu* popup, int32_t first, std::vector<Me
     if (submenu) {
       if (named) {
         if (sub) popup->addMenu(sub);  // one level: an unclosed submenu ends here
-        sub = new QMenu(menu_text_from_name(name, length), popup);
+        sub = new_menu(menu_text_from_name(name, length), popup);
       } else if (sub) {
         popup->addMenu(sub);
         sub = nullptr;
@@ -196,18 +212,18 @@ void AppMenus::install_app_menus(QMenuBar* bar, int* insert_at, int32_t first) {
     const bool named = name && length > 0;
     if (title) {
       close_popup();
-      popup = new QMenu(menu_text_from_name(name, length), bar);
+      popup = new_menu(menu_text_from_name(name, length), bar);
       has_entries = false;
       continue;
     }
     if (!popup) {
-      popup = new QMenu(kSettings, bar);
+      popup = new_menu(kSettings, bar);
       has_entries = false;
     }
     if (submenu) {
       if (named) {
         if (sub) popup->addMenu(sub);
-        sub = new QMenu(menu_text_from_name(name, length), popup);
+        sub = new_menu(menu_text_from_name(name, length), popup);
       } else if (sub) {
         popup->addMenu(sub);
         sub = nullptr;
@@ -231,7 +247,7 @@ void AppMenus::install_app_menus(QMenuBar* bar, int* insert_at, int32_t first) {
 // The language ('l'), "Paste As" ('i') or "Copy As" ('e') submenu; null
 // when nothing was added.
 QMenu* AppMenus::list_menu(char kind, int32_t first, int32_t entry_kind, const QString& title) {
-  auto* menu = new QMenu(title);
+  QMenu* menu = new_menu(title, nullptr);
   int32_t cursor = -1, next = first, count = 0;
   while (count < kMenuGroupEntries) {
     const char* name = nullptr;
@@ -290,6 +306,7 @@ void AppMenus::install(QMenuBar* bar, const MenuBases& bases) {
 }
 
 bool AppMenus::figure_context_menu(QMenu* popup, int32_t remove_number, int32_t plot_base) {
+  commands_->watch_menu(popup);
   commands_->add_to_menu(popup, remove_number, kRemove);
   remove_number_ = remove_number;
   popup->addSeparator();

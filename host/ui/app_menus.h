@@ -85,6 +85,7 @@ class AppMenus {
   void install_app_menus(QMenuBar* bar, int* insert_at, int32_t first);
   void walk_items(char kind, QMenu* popup, int32_t first, std::vector<MenuCommandEntry>* table);
   QMenu* list_menu(char kind, int32_t first, int32_t entry_kind, const QString& title);
+  QMenu* new_menu(const QString& title, QWidget* parent);
   static const MenuCommandEntry* find(const std::vector<MenuCommandEntry>& t, int32_t number);
   void read_clipboard();
 

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTimer>
 
 #include "graphics/interact/interaction.h"
@@ -171,11 +173,14 @@ TEST_F(RealDoc, ALanguageChangeRebuildsMenusAndTitle) {
             (QStringList{"&File", "&Edit", "Tools", "Greeting", "&Plots", "F&igure", "&Layout", "&Help"}));
   ASSERT_TRUE(click({"Greeting", "Hello"}));
   EXPECT_EQ(value("x"), 100);
-  // The chosen language carries the check mark.
+  // The chosen language carries the check mark once the menu is about to
+  // show, as every installed menu's items get their states.
   QMenu* languages = submenu(submenu(&bar, "&Edit"), "Language");
-  map.update_menu(languages);
+  languages->popup(QPoint(0, 0));
   EXPECT_EQ(languages->actions().at(0)->property("tn_check").toInt(), kCheckOn);
+  EXPECT_TRUE(languages->actions().at(0)->isChecked());
   EXPECT_EQ(languages->actions().at(1)->property("tn_check").toInt(), kCheckOff);
+  languages->hide();
   ASSERT_TRUE(click({"&Edit", "Language", "Francais"}));
   EXPECT_EQ(texts(&bar), (QStringList{"&File", "&Edit", "Tools", "Salut", "&Plots", "F&igure", "&Layout", "&Help"}));
   ASSERT_TRUE(click({"Salut", "Bonjour"}));
@@ -183,6 +188,26 @@ TEST_F(RealDoc, ALanguageChangeRebuildsMenusAndTitle) {
   // Choosing the same language again changes nothing.
   ASSERT_TRUE(click({"&Edit", "Language", "Francais"}));
   EXPECT_EQ(texts(&bar), (QStringList{"&File", "&Edit", "Tools", "Salut", "&Plots", "F&igure", "&Layout", "&Help"}));
+}
+
+// Chosen from the open Language menu, the language rebuilds the menus, that
+// one included, while the menu is still handling the key that chose it.
+TEST_F(RealDoc, ALanguageChosenInItsOwnMenuRebuildsTheMenusSafely) {
+  QMenu* languages = submenu(submenu(&bar, "&Edit"), "Language");
+  ASSERT_NE(languages, nullptr);
+  languages->popup(QPoint(0, 0));
+  languages->setActiveAction(languages->actions().at(0));
+  const QPointer<QMenu> chosen_in(languages);
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(languages, &enter);
+  EXPECT_EQ(texts(&bar),
+            (QStringList{"&File", "&Edit", "Tools", "Greeting", "&Plots", "F&igure", "&Layout", "&Help"}));
+  // The old menu is out of the menu bar but lives until its event is over.
+  EXPECT_FALSE(chosen_in.isNull());
+  EXPECT_NE(submenu(submenu(&bar, "&Edit"), "Language"), chosen_in.data());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(chosen_in.isNull());
+  EXPECT_EQ(texts(submenu(submenu(&bar, "&Edit"), "Language")), (QStringList{"English", "Francais"}));
 }
 
 TEST_F(RealDoc, ResetDataRunsTheInitHandlersAndAFailingOneShowsItsMessage) {
