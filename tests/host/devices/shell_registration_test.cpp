@@ -150,7 +150,7 @@ TEST_F(ShellRegistration, ExecQuotesEveryPathAndAFailedWriteStops) {
   std::ofstream(root / "blocked") << "a file where a directory should be";
   EXPECT_FALSE(shell_register_doc_type(kShellTnType, program));
   EXPECT_FALSE(fs::exists(config / "mimeapps.list"));
-  // A relative XDG directory is ignored, as the specification asks.
+  // A relative XDG directory is ignored, as the XDG base-directory rules ask.
   ::setenv("XDG_DATA_HOME", "relative/data", 1);
   const char* home = std::getenv("HOME");
   EXPECT_EQ(shell_dirs().data, std::string(home ? home : "") + "/.local/share");
