@@ -85,8 +85,11 @@ void interact_drop_row(RuntimeBlock* b, int32_t id) {
 }
 
 int interact_redraw(RuntimeBlock** handle, int32_t id, int result) {
-  TN_TRY(inst_refresh(handle, id));
-  return result;
+  const int status = inst_refresh(handle, id);
+  if (status == 0) return result;
+  // A plot handler's error ends the interaction like any handler's.
+  (*handle)->h.interaction.active = kNoSubplot;
+  return status;
 }
 
 int interact_fail(RuntimeBlock* b, int32_t id, int status) {

@@ -26,7 +26,8 @@ const char kSource[] =
     "function [n, m] = over(n, x)\n if isempty(n)\n  n = 0;\n end\n n = n + 1;\n m = sprintf('at %g', round(x));\nendfunction\n"
     "function log = gone(log)\n log = [log; 5 0 0 0 0];\nendfunction\n"
     "function log = rolled(log, dx, dy)\n log = [log; 6 dx dy 0 0];\nendfunction\n"
-    "function n = zero()\n n = 0;\nendfunction\n";
+    "function n = zero()\n n = 0;\nendfunction\n"
+    "function fragile(p)\n if p(1) > 6\n  error('cannot draw');\n end\n draw(p);\nendfunction\n";
 
 std::string app(const std::string& handlers) {
   return "instance demo\nvar p\nvar log\nvar n\ninit p = start()\nfigure \"Main\"\nplot draw(p)\n" + handlers;
@@ -93,6 +94,19 @@ TEST_F(Figure, AFailingDragHandlerEndsTheDragOnceAndDropsItsRow) {
   // The drag's row is gone with its changes: nothing is left to undo.
   EXPECT_NEAR(matrix("p")[0], 2, 1e-9);
   EXPECT_FALSE(rt_can_undo(host.block, 0));
+}
+
+TEST_F(Figure, APlotHandlerFailingAfterADragEndsItOnce) {
+  open("instance demo\nvar p\nvar log\nvar n\ninit p = start()\nfigure \"Main\"\nplot fragile(p)\n" +
+           std::string(kDragApp),
+       kSource);
+  EXPECT_EQ(down(0, 2, 3), kRtHandledRedraw);
+  const int status = move(0, 7, 3);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(status, kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, -1);
+  EXPECT_EQ(move(0, 5, 3), kRtNoInteraction);
+  EXPECT_EQ(up(), kRtNoInteraction);
 }
 
 TEST_F(Figure, APressOffTheFiguresSubplotsOrWithoutHandlersDoesNothing) {
