@@ -107,6 +107,15 @@ TEST_F(Figure, APlotHandlerFailingAfterADragEndsItOnce) {
   EXPECT_EQ(host.block->h.interaction.active, -1);
   EXPECT_EQ(move(0, 5, 3), kRtNoInteraction);
   EXPECT_EQ(up(), kRtNoInteraction);
+  // A select press in free layout redraws: failing, it begins no frame move.
+  ASSERT_EQ(inst_free_layout(host.block, 0, false), 0);
+  interact_set_tool_mode(h(), kToolSelect);
+  const double x = (sp(0).rectLeft + sp(0).rectRight) / 2, y = (sp(0).rectTop + sp(0).rectBottom) / 2;
+  const int press = interact_mouse_down(h(), 0, x, y, 0);
+  EXPECT_NE(press, 0);
+  EXPECT_NE(press, kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, -1);
+  EXPECT_EQ(host.block->h.interaction.row_pushed, 0);
 }
 
 TEST_F(Figure, APressOffTheFiguresSubplotsOrWithoutHandlersDoesNothing) {
