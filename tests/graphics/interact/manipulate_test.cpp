@@ -27,6 +27,8 @@ const char kSource[] =
     "function log = gone(log)\n log = [log; 5 0 0 0 0];\nendfunction\n"
     "function log = rolled(log, dx, dy)\n log = [log; 6 dx dy 0 0];\nendfunction\n"
     "function n = zero()\n n = 0;\nendfunction\n"
+    "function log = out(log, id)\n log = [log; 7 id 0 0 0];\nendfunction\n"
+    "function log = dropped(log, id, x0, nb)\n log = [log; 8 id x0 nb 0];\nendfunction\n"
     "function fragile(p)\n if p(1) > 6\n  error('cannot draw');\n end\n draw(p);\nendfunction\n";
 
 std::string app(const std::string& handlers) {
@@ -116,6 +118,31 @@ TEST_F(Figure, APlotHandlerFailingAfterADragEndsItOnce) {
   EXPECT_NE(press, kRtHandledRedraw);
   EXPECT_EQ(host.block->h.interaction.active, -1);
   EXPECT_EQ(host.block->h.interaction.row_pushed, 0);
+}
+
+TEST_F(Figure, DraggingAnElementOntoAnotherSubplotRunsDragOutThenDrop) {
+  open(app("drag 1 [p, log] = dragged(p, log, _x1, _y1, _id, _ix)\ndragout 1 log = out(log, _id)\n"
+           "drop 1 log = dropped(log, _id, _x0, _nb)\n"),
+       kSource, 1, 2);
+  EXPECT_EQ(down(0, 2, 3), kRtHandledRedraw);
+  const double x = (sp(1).frameLeft + sp(1).frameRight) / 2, y = (sp(1).frameTop + sp(1).frameBottom) / 2;
+  figtest::g_now += 1;
+  EXPECT_EQ(interact_mouse_move(h(), 0, x, y, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, 1);
+  const std::vector<double> log = matrix("log");
+  // The drag's row went (with the drag at the press): drag-out, then drop.
+  ASSERT_EQ(log.size(), 10u);
+  EXPECT_EQ(log[0], 7);
+  EXPECT_EQ(log[1], 1);
+  EXPECT_EQ(log[5], 8);
+  EXPECT_EQ(log[6], 1);          // the dragged element's id
+  EXPECT_NEAR(log[7], 2, 1e-9);  // and its point, not the drop subplot's hit
+  EXPECT_EQ(up(), kRtHandledRedraw);
+  // Over a subplot without a drop handler for the element nothing moves over.
+  EXPECT_EQ(down(0, 2, 3), kRtHandledRedraw);
+  figtest::g_now += 1;
+  EXPECT_EQ(interact_mouse_move(h(), 0, -20, -20, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, 0);
 }
 
 TEST_F(Figure, APressOffTheFiguresSubplotsOrWithoutHandlersDoesNothing) {
