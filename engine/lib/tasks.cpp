@@ -118,6 +118,10 @@ void load_task(EngineContext* c, int32_t t) {
   set_rd(c, t, kTwSliceUsed, 0);
   set_rw(c, t, kTwAccumulator, 0);
   if (t == 0) c->time_used = 0;
+  // A fresh slice starts now: the lap kept from when this context last ran
+  // holds the other contexts' time, and its first reading would end the
+  // slice after one instruction.
+  read_clock(c, t, kTwClock, kClockLap);
 }
 
 bool asleep(EngineContext* c, int32_t t) {
