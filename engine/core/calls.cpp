@@ -148,6 +148,24 @@ int grow_base_names(EngineContext* c, int32_t n) {
   return kOk;
 }
 
+// The frame just pushed (nothing above it yet) becomes a workspace: n local
+// slots, all unset, with their names kept in the frame as the base frame
+// keeps its own; the compiler fills them in order.
+int add_workspace_names(EngineContext* c, int32_t n) {
+  const int64_t extra = int64_t(n) * kFrameNamedLocalWords;
+  if (c->desc_top != c->frame + kFrameFixedWords || int64_t(c->desc_top) + extra >= int64_t(c->desc_capacity))
+    return kStackOverflow;
+  uint32_t* w = frame_words(c, c->frame);
+  uint32_t* slots = w + kFrameFixedWords;
+  for (int32_t k = 0; k < n; ++k) slots[k] = uint32_t(-1);
+  std::memset(slots + n, 0, size_t(n) * kFrameNameBytes);
+  w[kFwFrameNames] = uint32_t(n);
+  w[kFwLocals] = 0;
+  w[kFwNameTable] = 0;
+  c->desc_top += int32_t(extra);
+  return kOk;
+}
+
 bool readfn_present(EngineContext* c) {
   int32_t k = 0;
   return lib_find_builtin(c, kHookReadFn, nullptr, 0, &k) != nullptr;
@@ -168,14 +186,22 @@ int blank_definitions(EngineContext* c, const char* text, char* copy, int32_t le
 // the position at it. On error the frame is gone again. With statements_only
 // the compiler sees the text with its definitions blanked, in the free
 // descriptor space above the new frame (the compiler uses the data stack).
+// With own_names the new frame is a workspace of its own, with room for
+// that many variables (more as the text needs them), instead of the
+// caller's; values_from >= 0: see kCompileValuesFrom.
 int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t flags, int nargout,
-                  int32_t* value_count, bool statements_only) {
+                  int32_t* value_count, bool statements_only, int32_t values_from = -1, int32_t own_names = 0) {
+  if (values_from >= 0) flags |= kCompileValuesFrom;
   if (int64_t(c->desc_top) + kFrameFixedWords + length >= int64_t(c->desc_capacity)) return kStackOverflow;
   const int32_t context_id = frame_current_function(c);
   for (int attempt = 0;; ++attempt) {
     CodePosition keep{};
     const CodePosition* caller = caller_position(c, &keep);
     TN_TRY(frame_push(c, caller, nullptr, context_id, 0, nargout, 0, 0, 0, 0));
+    if (own_names > 0 && add_workspace_names(c, own_names) != kOk) {
+      frame_return_discard(c);
+      return kStackOverflow;
+    }
     // The compiler's output area is an item while it works, so its own use
     // of the free data stack stays above it.
     const int64_t lent = data_free_words(c) / 2;
@@ -193,7 +219,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
       source = copy;
     }
     int64_t size = 0;
-    int32_t values = 0;
+    int32_t values = values_from >= 0 ? values_from : 0;
     if (status == kOk)
       status = fn_compiler()(c, fn_library_of(c, context_id), source, length, reinterpret_cast<uint16_t*>(area),
                              lent * 4, &size, -1, flags | (readfn_present(c) ? uint32_t(kCompileReadfnPresent) : 0u),
@@ -203,7 +229,12 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
     if (status != kOk) {
       stk_drop(c);
       frame_return_discard(c);
-      if (status == kVariableTableOverflow && attempt < kCompileRetries &&
+      if (status == kVariableTableOverflow && own_names > 0 && attempt < kCompileRetries) {
+        own_names += kNameGrowth;
+        err_store(c, 0, nullptr, 0, false);
+        continue;
+      }
+      if (status == kVariableTableOverflow && own_names == 0 && attempt < kCompileRetries &&
           grow_base_names(c, kNameGrowth) == kOk) {
         // The attempt's error text must not stand for a later error's report.
         err_store(c, 0, nullptr, 0, false);
@@ -369,18 +400,38 @@ int exec_code_block(EngineContext* c, const char* text, int32_t length, int32_t*
   return compile_block(c, text, length, kCompileKeepNames, 1, value_count, false);
 }
 
-int exec_eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+namespace {
+
+int eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags, int32_t own_names) {
   if (nargout < 0) return kBadArgument;
+  flags |= kCompileKeepNames;
   int32_t values = 0;
-  TN_TRY(compile_block(c, text, length, kCompileKeepNames | flags, nargout, &values, false));
+  TN_TRY(compile_block(c, text, length, flags, nargout, &values, false, -1, own_names));
   // The caller's instruction takes exactly nargout items: a text that leaves
   // fewer values cannot run.
   if (values < nargout) {
     frame_return_discard(c);
     return kTooManyOutputs;
   }
+  if (nargout >= 1) {
+    // Once more, now that it is known which values are taken: their calls
+    // ask for one output, so that no "no value" item stands for a result.
+    const int32_t names = own_names > 0 ? int32_t(frame_words(c, c->frame)[kFwFrameNames]) : 0;
+    frame_return_discard(c);
+    TN_TRY(compile_block(c, text, length, flags, nargout, &values, false, values - nargout, names));
+  }
   frame_words(c, c->frame)[kFwResults] = uint32_t(nargout);
   return kOk;
+}
+
+}  // namespace
+
+int exec_eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+  return eval_block(c, text, length, nargout, flags, 0);
+}
+
+int exec_own_workspace_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+  return eval_block(c, text, length, nargout, flags, kNameGrowth);
 }
 
 namespace {
@@ -437,6 +488,8 @@ bool exec_check_halt_opcode(EngineContext* c) {
       case kOpInt64: case kOpUint64: case kOpVertcat: case kOpHorzcat: case kOpColon: case kOpUminus:
       case kOpCtranspose: case kOpTranspose: case kOpPlus: case kOpMinus: case kOpTimes: case kOpMtimes:
       case kOpStr2fun: case kOpLogical: case kOpEps: case kOpInf: case kOpNan: case kOpTrue: case kOpFalse:
+      // The dump writes complex(re,im) for the parts no literal keeps.
+      case kOpComplex:
       case kOpMakeList: case kOpPushInt16: case kOpPushImagInt16: case kOpPushSmallInt8: case kOpPushSmallInt16:
       case kOpPushSmallInt32: case kOpPushSmallUint8: case kOpPushSmallUint16: case kOpPushSmallUint32:
       case kOpPushSmallInt64: case kOpPushSmallUint64: case kOpInline: case kOpReshape: case kOpCat:
