@@ -130,21 +130,36 @@ int DumpOut::number(double v, int digits) {
 namespace {
 
 // Digits for one element: digits < 0 asks for the fewest of 15, 16 and 17
-// that read back to the same double (9 for singles).
+// that read back to the same double (7 to 9 for singles), as the language's
+// own reader reads them; 0 when no count does, since the general style
+// stops at a long run of zeros or nines that the value still has digits
+// after (see put_every_digit).
 int exact_digits(double v, int digits, bool single) {
   if (digits >= 0) return single ? kDumpDigitsSingle : digits;
   if (!std::isfinite(v)) return kDumpDigitsDouble;
   const int first = single ? kDumpDigitsSingle : kDumpDigitsDouble;
   const int last = single ? 9 : 17;
-  for (int d = first; d < last; ++d) {
+  for (int d = first; d <= last; ++d) {
     char text[kNumberChars];
     int32_t n = 0;
     fmt_double(text, &n, v, d, 'g', 0, true, false, false, false, false, false, kNumberChars - 1);
-    text[n] = 0;
-    const double back = std::strtod(text, nullptr);
+    double back = 0;
+    if (!scan_number(text, n, nullptr, &back)) continue;
     if (single ? float(back) == float(v) : back == v) return d;
   }
-  return last;
+  return 0;
+}
+
+// Every significant digit a double (or single) needs, in the exponent style,
+// which writes the exact decimal value rounded at its last digit: always
+// reads back to the same number.
+int put_every_digit(DumpOut& out, double v, bool single) {
+  constexpr int kFractionDigitsDouble = 16, kFractionDigitsSingle = 8;
+  char text[kNumberChars];
+  int32_t n = 0;
+  fmt_double(text, &n, v, single ? kFractionDigitsSingle : kFractionDigitsDouble, 'e', 0, true, false, false,
+             false, false, false, kNumberChars - 1);
+  return out.put(text, n);
 }
 
 // Non-finite numbers in the spelling the language reads. The literal NaN
@@ -154,7 +169,8 @@ int put_real(DumpOut& out, double v, int digits, bool single) {
   if (std::isnan(v)) return out.put(std::signbit(v) ? "NaN" : "-NaN");
   if (std::isinf(v)) return out.put(v > 0 ? "Inf" : "-Inf");
   if (v == 0 && std::signbit(v)) return out.put("-0");  // the formatter drops the sign of a zero
-  return out.number(v, exact_digits(v, digits, single));
+  const int d = exact_digits(v, digits, single);
+  return d > 0 ? out.number(v, d) : put_every_digit(out, v, single);
 }
 
 // A 1 x 1 single carries its class as a suffix, which only a number takes:
