@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int kMaxStubWords = 8 + 2 * kArgsAny;  // opcode, counts, pops, no-value, halt
-constexpr int32_t kNameGrowth = 16;              // names added to a full base workspace
+constexpr int32_t kNameGrowth = 16;              // names added to a full workspace
 constexpr int kCompileRetries = 64;
 constexpr char kDbstep[] = "dbstep";
 
@@ -126,25 +126,55 @@ int call_named(EngineContext* c, const char* name, int32_t context_id, int nargi
   return call_named(c, name, context_id, nargin, nargout, 0, false);
 }
 
-// The base workspace's in-frame name table grows by n names; the items
-// above it move up. Only while the base frame is the only frame.
-int grow_base_names(EngineContext* c, int32_t n) {
-  if (c->frame != 0) return kStackOverflow;
-  uint32_t* w = frame_words(c, 0);
-  if (int32_t(w[kFwCallerKind]) != kAreaBaseFrame) return kStackOverflow;
-  const int32_t named = int32_t(w[kFwFrameNames]);
-  const int64_t extra = int64_t(n) * kFrameNamedLocalWords;
+// The current workspace's name table grows by n names, so that a statement
+// compiled there (a command line at a debugger stop, eval) can make new
+// variables. The table is kept in the frame: the base frame's is already,
+// a function frame's lies in its code, and its names are copied into the
+// frame the first time. Everything above the workspace's local area (items,
+// and the frames of code blocks) moves up; the workspace's slots stay where
+// they are, so references to its variables stay true. A workspace whose
+// names were not kept (code compiled without names) cannot grow.
+int grow_workspace_names(EngineContext* c, int32_t n) {
+  const int32_t ws = frame_workspace_index(c);
+  if (ws < 0) return kStackOverflow;
+  uint32_t* w = frame_words(c, ws);
+  const int32_t where = int32_t(w[kFwNameTable]);
+  if (where < 0) return kVariableTableOverflow;  // no names, or names on the data stack
+  const int32_t slots_before = where == 0 ? int32_t(w[kFwFrameNames]) : int32_t(w[kFwLocals]);
+  const int64_t area_before = frame_fixed_words(w) - kFrameFixedWords;
+  const int32_t named = slots_before + n;
+  const int64_t extra = int64_t(named) * kFrameNamedLocalWords - area_before;
   if (int64_t(c->desc_top) + extra >= int64_t(c->desc_capacity)) return kStackOverflow;
-  uint32_t* slots = w + kFrameFixedWords;
-  const int64_t area_end = kFrameFixedWords + int64_t(kFrameNamedLocalWords) * named;
   uint32_t* d = desc_words(c);
+  uint32_t* slots = w + kFrameFixedWords;
+  const int64_t area_end = ws + kFrameFixedWords + area_before;
   std::memmove(d + area_end + extra, d + area_end, size_t(c->desc_top - area_end) * 4);
-  // Names move up past the new slots; the new names follow the old ones.
-  std::memmove(slots + named + n, slots + named, size_t(named) * kFrameNameBytes);
-  for (int32_t k = 0; k < n; ++k) slots[named + k] = uint32_t(-1);
-  std::memset(slots + named + n + int64_t(named) * kFrameNameWords, 0, size_t(n) * kFrameNameBytes);
-  w[kFwFrameNames] = uint32_t(named + n);
+  if (where == 0) {
+    // Names move up past the new slots; the new names follow the old ones.
+    std::memmove(slots + named, slots + slots_before, size_t(slots_before) * kFrameNameBytes);
+  } else {
+    std::memcpy(slots + named, blk<uint8_t>(c, c->code_base) + int64_t(where) * 2,
+                size_t(slots_before) * kFrameNameBytes);
+  }
+  for (int32_t k = slots_before; k < named; ++k) slots[k] = uint32_t(-1);
+  std::memset(slots + named + int64_t(slots_before) * kFrameNameWords, 0, size_t(n) * kFrameNameBytes);
+  w[kFwFrameNames] = uint32_t(named);
+  w[kFwNameTable] = 0;
   c->desc_top += int32_t(extra);
+  if (c->frame > ws) {
+    // The frames above moved with everything else; the lowest of them counts
+    // its distance to the workspace, which grew.
+    c->frame += int32_t(extra);
+    for (int32_t index = c->frame;;) {
+      uint32_t* above = frame_words(c, index);
+      const int32_t prev = index - int32_t(above[kFwPrevDistance]);
+      if (prev <= ws + extra) {
+        above[kFwPrevDistance] = uint32_t(int32_t(above[kFwPrevDistance]) + int32_t(extra));
+        break;
+      }
+      index = prev;
+    }
+  }
   return kOk;
 }
 
@@ -235,7 +265,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
         continue;
       }
       if (status == kVariableTableOverflow && own_names == 0 && attempt < kCompileRetries &&
-          grow_base_names(c, kNameGrowth) == kOk) {
+          grow_workspace_names(c, kNameGrowth) == kOk) {
         // The attempt's error text must not stand for a later error's report.
         err_store(c, 0, nullptr, 0, false);
         continue;
