@@ -14,19 +14,13 @@
 #include "runtime/image_loader.h"
 #include "runtime/instances.h"
 
-// A packed application's chunks inflate to far more than the file holds: the
-// round-trip demo, 11 KB packed, loads into 16 MB, from a start of 4 MB (its
-// engine image is refused by a smaller engine area).
-constexpr uint32_t kStartBytes = 4u << 20;
-constexpr uint32_t kCapBytes = 16u << 20;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
   if (!file) return 0;
   AppendedStream s{};
   AppendedDescription d{};
   if (appended_open_file(file, &s, &d)) {
-    RuntimeBlock* b = fuzzblock::fresh_block(kStartBytes, kCapBytes);
+    RuntimeBlock* b = fuzzblock::fresh_block(fuzzblock::kPackedStartBytes, fuzzblock::kPackedCapBytes);
     if (rt_load_image(&b, &appended_chunk_read, &s) != 0)
       fuzzblock::require(b->h.instance_count == 1 && b->h.record_words == 0 && inst_find_by_id(b, 0));
     std::free(b);
