@@ -13,6 +13,7 @@
 #include "engine/core/value_stack.h"
 #include "runtime/layout.h"
 #include "engine/lib/builtin_tables.h"
+#include "graphics/commands/contour_commands.h"
 #include "graphics/commands/image_commands.h"
 #include "graphics/commands/line_commands.h"
 #include "graphics/plotlist/plot_records.h"
@@ -114,6 +115,13 @@ int pcolor_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) 
 int quiver_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return plot_cmd_quiver(ctx, nargin, s, l); });
+}
+// contour and contour3: one body; the row's data word is the call context,
+// so the variant is a function of its own.
+template <bool ThreeD>
+int contour_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return contour_compute(ctx, nargin, s, ThreeD, l); });
 }
 // colormap pushes its own result or no-value item.
 int colormap_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
@@ -280,6 +288,8 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "pcolor", pcolor_builtin, 0},
       {kGraphicsSection, "colormap", colormap_builtin, 0},
       {kGraphicsSection, "quiver", quiver_builtin, 0},
+      {kGraphicsSection, "contour", contour_builtin<false>, 0},
+      {kGraphicsSection, "contour3", contour_builtin<true>, 0},
       {kGraphicsSection, "firstrun", firstrun_builtin, 0},
       {kGraphicsSection, "subplot", subplot_builtin, 0},
   };
