@@ -123,6 +123,10 @@ int contour_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return contour_compute(ctx, nargin, s, ThreeD, l); });
 }
+int erlocus_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return erlocus_compute(ctx, nargin, s, l); });
+}
 // colormap pushes its own result or no-value item.
 int colormap_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   CallContext* call = nullptr;
@@ -290,6 +294,7 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "quiver", quiver_builtin, 0},
       {kGraphicsSection, "contour", contour_builtin<false>, 0},
       {kGraphicsSection, "contour3", contour_builtin<true>, 0},
+      {kGraphicsSection, "erlocus", erlocus_builtin, 0},
       {kGraphicsSection, "firstrun", firstrun_builtin, 0},
       {kGraphicsSection, "subplot", subplot_builtin, 0},
   };

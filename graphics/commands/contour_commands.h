@@ -1,5 +1,6 @@
 // Bodies of contour and contour3 (level curves of a grid as polyline
-// records) and the record writer they share. A full list keeps the records
+// records), the record writer they share, and erlocus (the record of the
+// eigenvalue-locus raster). A full list keeps the records
 // of the traces already written and gives kPlotOverflow.
 #pragma once
 
@@ -15,3 +16,5 @@ int contour_compute(EngineContext* ctx, int nargin, Subplot* s, bool three_d, Co
 // Writes the header {code, -1, -1, bits, colour, end - used - 6} of the
 // record whose data the caller has put at used + 6, and sets used to end.
 void contour_add_segment(double* data, int32_t* used, int32_t end, int32_t code, const StyleSpec& style);
+// erlocus(p, W [, levels, colours]): record 46; the roots of p widen the limits.
+int erlocus_compute(EngineContext* ctx, int nargin, Subplot* s, CommandList list);

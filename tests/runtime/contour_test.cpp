@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -325,6 +326,100 @@ TEST_F(Contours, RowsAndFailureSweep) {
       bool ok = false;
       auto call = [&] { return lib_call_builtin(c(), fn, int(k.inputs.size()), nout); };
       EXPECT_TRUE(sweep_rooms(c(), push, call, &ok)) << k.name << " " << nout;
+      EXPECT_TRUE(ok);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using Doubles = std::vector<double>;
+struct Erlocus : DrawingCommands {};
+
+TEST_F(Erlocus, RecordsAndLimits) {
+  ASSERT_EQ(run("erlocus([1 -3 2], [1 0; 0 2]);\n"), kOk);
+  EXPECT_EQ(records(), (Doubles{46, -1, 1, 0, 0, 9, 2, 1, -3, 2, 1, 0, 0, 2, 0}));
+  EXPECT_NEAR(s().xMin, 1, 1e-12);
+  EXPECT_NEAR(s().xMax, 2, 1e-12);
+  used() = 0;
+  ASSERT_EQ(run("erlocus([1 0 4], eye(2), [0.5; 2], [1 0 0; 0 0.5 1.5]);\n"), kOk);
+  Doubles r = records();
+  ASSERT_EQ(r.size(), 6u + 12);
+  EXPECT_EQ(Doubles(r.begin(), r.begin() + 17), (Doubles{46, -1, 1, 0, 0, 12, 2, 1, 0, 4, 1, 0, 0, 1, 2, 0.25, 4}));
+  uint8_t bytes[8];
+  std::memcpy(bytes, &r[17], 8);
+  EXPECT_EQ(std::vector<int>(bytes, bytes + 8), (std::vector<int>{255, 0, 0, 0, 127, 255, 0, 0}));
+  EXPECT_NEAR(s().yMin, -2, 1e-12);  // roots +-2i
+  EXPECT_NEAR(s().yMax, 2, 1e-12);
+  // A zero leading coefficient leaves fewer roots; nothing breaks.
+  used() = 0;
+  EXPECT_EQ(run("erlocus([0 1 2], eye(2));\n"), kOk);
+}
+
+TEST_F(Erlocus, Errors) {
+  const std::pair<const char*, int> cases[] = {
+      {"erlocus([1 2 3; 4 5 6], eye(2))", 24},
+      {"erlocus([1 2 3], ones(2, 3))", kIncompatibleSize},
+      {"erlocus([1 2], eye(2))", kIncompatibleSize},
+      {"erlocus([1 2 3], eye(2), [1 2 3], [0 0 0; 1 1 1])", kIncompatibleSize},
+      {"erlocus([1 2 3], eye(2), [1 2; 3 4], [0 0 0; 1 1 1])", 22},
+      {"erlocus([1 2 3], eye(2), 1)", kTooManyInputs},
+      {"erlocus([1 2 3], eye(2), [1 2], [0 0; 1 1])", kBadSize},
+      {"erlocus([1 2 3], eye(2), zeros(1, 0), zeros(0, 3))", kBadSize},
+      {"erlocus([1 2], [])", kIncompatibleSize},
+  };
+  for (auto [code, status] : cases) {
+    used() = 0;
+    EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+    EXPECT_EQ(used(), 0) << code;
+  }
+  EXPECT_EQ(run("erlocus(1, []);\n"), kOk);
+  EXPECT_EQ(used(), 0);
+}
+
+// The room counts the record and, behind it, what the roots need: a copy
+// of p, 2n parts and the roots' work.
+TEST_F(Erlocus, ExactRoomAndOneLess) {
+  for (int32_t before : {0, 7}) {
+    auto prepare = [&] {
+      host.block->h.build.capacity = full_capacity;
+      used() = 0;
+      if (before) ASSERT_EQ(run("scale([0 1]);\n"), kOk);
+    };
+    ASSERT_NO_FATAL_FAILURE(prepare());
+    const std::string code = "erlocus([1 -3 2], eye(2), [1 2], [1 0 0; 0 1 0]);\n";
+    ASSERT_EQ(run(code), kOk);
+    const int32_t n = 2;
+    const int32_t need = used() + (n + 1) + 2 * n + (n * n + n);
+    const Doubles want = list();
+    for (int32_t less : {0, 1}) {
+      ASSERT_NO_FATAL_FAILURE(prepare());
+      host.block->h.build.capacity = need - less;
+      const int status = run(code);
+      EXPECT_EQ(status, less ? kPlotOverflow : kOk) << before;
+      if (less) EXPECT_EQ(used(), before);
+      else EXPECT_EQ(list(), want);
+    }
+  }
+  host.block->h.build.capacity = full_capacity;
+}
+
+TEST_F(Erlocus, FailureSweep) {
+  ASSERT_EQ(run("p_ = [1 -3 2]; w_ = eye(2); l_ = [1 2]; c_ = [1 0 0; 0 1 0];\n"), kOk);
+  const BuiltinFn fn = engine_row("erlocus");
+  ASSERT_NE(fn, builtin_not_supported);
+  for (int args : {2, 4}) {
+    auto push = [&] {
+      const char* names[] = {"p_", "w_", "l_", "c_"};
+      for (int i = 0; i < args; ++i) TN_TRY(push_variable(names[i]));
+      return int(kOk);
+    };
+    for (int nout : {0, -1}) {
+      bool ok = false;
+      auto call = [&] { return lib_call_builtin(c(), fn, args, nout); };
+      EXPECT_TRUE(sweep_rooms(c(), push, call, &ok)) << args << " " << nout;
       EXPECT_TRUE(ok);
     }
   }
