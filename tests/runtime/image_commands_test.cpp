@@ -40,7 +40,7 @@ Doubles cat(std::initializer_list<Doubles> parts) {
 Doubles packed(std::vector<uint8_t> bytes) {
   bytes.resize((bytes.size() + 7) / 8 * 8, 0);
   Doubles d(bytes.size() / 8);
-  std::memcpy(d.data(), bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(d.data(), bytes.data(), bytes.size());
   return d;
 }
 Doubles image_rec(double id, double flags, double rows, double cols, Doubles corner, std::vector<uint8_t> bytes) {

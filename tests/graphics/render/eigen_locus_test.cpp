@@ -198,7 +198,8 @@ struct Locus : ::testing::Test {
       for (int j = 0; j < n; ++j) d.push_back(i == j ? 1.0 : 0.0);
     d.push_back(double(levels.size()));
     for (double l : levels) d.push_back(l * l);
-    for (double v : pack_bytes(colours)) d.push_back(v);
+    if (!colours.empty())
+      for (double v : pack_bytes(colours)) d.push_back(v);
     return d;
   }
 };
