@@ -353,9 +353,13 @@ TEST_F(Erlocus, RecordsAndLimits) {
   EXPECT_EQ(std::vector<int>(bytes, bytes + 8), (std::vector<int>{255, 0, 0, 0, 127, 255, 0, 0}));
   EXPECT_NEAR(s().yMin, -2, 1e-12);  // roots +-2i
   EXPECT_NEAR(s().yMax, 2, 1e-12);
-  // A zero leading coefficient leaves fewer roots; nothing breaks.
-  used() = 0;
-  EXPECT_EQ(run("erlocus([0 1 2], eye(2));\n"), kOk);
+  // Zero, NaN and infinite coefficients: the record is written, the roots
+  // widen what they can, nothing breaks.
+  for (const char* p : {"[0 1 2]", "[0 0 0]", "[NaN 1 2]", "[1 NaN 2]", "[Inf 1 2]", "[1 2 -Inf]"}) {
+    used() = 0;
+    EXPECT_EQ(run(std::string("erlocus(") + p + ", eye(2));\n"), kOk) << p;
+    EXPECT_EQ(records().size(), 15u) << p;
+  }
 }
 
 TEST_F(Erlocus, Errors) {

@@ -290,6 +290,10 @@ TEST_F(Locus, NothingDrawnWithoutWhatItNeeds) {
   EXPECT_FALSE(rows_of(draw(b)).empty());
   rec.table.draw_image_row = nullptr;
   EXPECT_EQ(draw(b).find("image_row"), std::string::npos);
+  rec.table.draw_image_row = recdrv::Recorder::draw_image_row;
+  s.is3D = 1;  // a 2-D drawing only
+  EXPECT_EQ(draw(b).find("image_row"), std::string::npos);
+  s.is3D = 0;
   // Layouts that do not fit the record draw nothing.
   rec.table.draw_image_row = recdrv::Recorder::draw_image_row;
   for (double bad : {-1.0, 0.5, 3.0, 1e9, double(NAN)}) {
