@@ -3,7 +3,6 @@
 // byte away), plain and filled, every start of every level traced into
 // outputs of exactly the room given. No input may crash, hang, or write a
 // point beyond its room.
-// fuzz sources: graphics/commands/contour_trace.cpp
 #include <cstdint>
 #include <vector>
 
