@@ -34,8 +34,9 @@ int contour_trace_level(const ContourGrid& g, double level, bool filled, int32_t
 
 // The start crossings of one level, in the order traces start from them:
 // bottom row heading up, top row heading down, left column heading right,
-// right column heading left, then interior crossings heading right not yet
-// visited. The callback returns a status; a nonzero one ends the scan.
+// right column heading left, then interior crossings heading right; a start
+// whose mark is already set has been traced and is skipped. The callback
+// returns a status; a nonzero one ends the scan.
 struct ContourStart {
   int32_t r, c, dir;
 };
@@ -43,22 +44,22 @@ template <class Fn>
 int contour_for_each_start(const ContourGrid& g, double L, const uint8_t* visited, Fn&& fn) {
   const int32_t R = g.rows, C = g.cols;
   auto z = [&](int32_t r, int32_t c) { return g.z[int64_t(r) * C + c]; };
-  auto free = [&](int32_t r, int32_t c, uint8_t mark) { return !(visited[int64_t(r) * C + c] & mark); };
+  auto unmarked = [&](int32_t r, int32_t c, uint8_t mark) { return !(visited[int64_t(r) * C + c] & mark); };
   for (int32_t j = 0; j + 1 < C; ++j)
-    if (z(0, j) <= L && L <= z(0, j + 1) && free(0, j, kMarkBottom))
+    if (z(0, j) <= L && L <= z(0, j + 1) && unmarked(0, j, kMarkBottom))
       if (int s = fn(ContourStart{0, j, kHeadUp})) return s;
   for (int32_t j = 0; j + 1 < C; ++j)
-    if (z(R - 1, j + 1) < L && L <= z(R - 1, j) && free(R - 1, j, kMarkTop))
+    if (z(R - 1, j + 1) < L && L <= z(R - 1, j) && unmarked(R - 1, j, kMarkTop))
       if (int s = fn(ContourStart{R - 1, j, kHeadDown})) return s;
   for (int32_t r = 0; r + 1 < R; ++r)
-    if (z(r + 1, 0) < L && L <= z(r, 0) && free(r, 0, kMarkRight))
+    if (z(r + 1, 0) < L && L <= z(r, 0) && unmarked(r, 0, kMarkRight))
       if (int s = fn(ContourStart{r, 0, kHeadRight})) return s;
   for (int32_t r = 0; r + 1 < R; ++r)
-    if (z(r, C - 1) <= L && L <= z(r + 1, C - 1) && free(r, C - 1, kMarkRightSide))
+    if (z(r, C - 1) <= L && L <= z(r + 1, C - 1) && unmarked(r, C - 1, kMarkRightSide))
       if (int s = fn(ContourStart{r, C - 1, kHeadLeft})) return s;
   for (int32_t r = 0; r + 1 < R; ++r)
     for (int32_t c = 1; c + 1 < C; ++c)
-      if (free(r, c, kMarkRight) && z(r + 1, c) < L && L <= z(r, c))
+      if (unmarked(r, c, kMarkRight) && z(r + 1, c) < L && L <= z(r, c))
         if (int s = fn(ContourStart{r, c, kHeadRight})) return s;
   return 0;
 }

@@ -74,6 +74,8 @@ int read_plane(EngineContext* ctx, int nargin, int arg, Plane* p) {
     return kWrongType;
   }
   if (nd < 2 || nd > 3) return kBadSize;
+  for (int k = 0; k < nd; ++k)
+    if (dims[k] > uint32_t(INT32_MAX)) return kBadSize;
   p->ndims = nd;
   p->rows = int32_t(dims[0]), p->cols = int32_t(dims[1]), p->pages = nd == 3 ? int32_t(dims[2]) : 1;
   return kOk;
