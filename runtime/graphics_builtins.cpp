@@ -13,6 +13,8 @@
 #include "engine/core/value_stack.h"
 #include "runtime/layout.h"
 #include "engine/lib/builtin_tables.h"
+#include "graphics/commands/contour_commands.h"
+#include "graphics/commands/image_commands.h"
 #include "graphics/commands/line_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
@@ -100,6 +102,40 @@ int bar_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
 int barh_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return plot_cmd_bar(ctx, nargin, s, l, true); });
+}
+
+int image_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_image(ctx, nargin, s, l, true); });
+}
+int pcolor_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_pcolor(ctx, nargin, s, l, true); });
+}
+int quiver_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_quiver(ctx, nargin, s, l); });
+}
+// contour and contour3: one body; the row's data word is the call context,
+// so the variant is a function of its own.
+template <bool ThreeD>
+int contour_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return contour_compute(ctx, nargin, s, ThreeD, l); });
+}
+int erlocus_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return erlocus_compute(ctx, nargin, s, l); });
+}
+// colormap pushes its own result or no-value item.
+int colormap_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = nullptr;
+  Subplot* s = nullptr;
+  CommandList list{};
+  TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(plot_cmd_colormap(ctx, nargin, nargout, s, list));
+  if (nargin > 0) call->status |= kCallLayoutChanged;
+  return kOk;
 }
 
 // fplot: the body hands each value of the function to the engine and is
@@ -252,6 +288,13 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "bar", bar_builtin, 0},
       {kGraphicsSection, "barh", barh_builtin, 0},
       {kGraphicsSection, "fplot", fplot_builtin, 0},
+      {kGraphicsSection, "image", image_builtin, 0},
+      {kGraphicsSection, "pcolor", pcolor_builtin, 0},
+      {kGraphicsSection, "colormap", colormap_builtin, 0},
+      {kGraphicsSection, "quiver", quiver_builtin, 0},
+      {kGraphicsSection, "contour", contour_builtin<false>, 0},
+      {kGraphicsSection, "contour3", contour_builtin<true>, 0},
+      {kGraphicsSection, "erlocus", erlocus_builtin, 0},
       {kGraphicsSection, "firstrun", firstrun_builtin, 0},
       {kGraphicsSection, "subplot", subplot_builtin, 0},
   };

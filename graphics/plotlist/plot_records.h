@@ -39,6 +39,7 @@ enum : int32_t {
   kCodePolygons = 15,
   kCodeMaterial = 16,
   kCodeLights = 17,
+  kCodeEigenLocus = 46,
   kCodeFlowText = 55,
   kCodeTextAt = 56,
   kCodeTextAt3 = 57,

@@ -185,6 +185,8 @@ void draw_record(RenderState* st, const PlotRecord& rec) {
       return render_image(st, rec);
     case kCodeCells:
       return render_cells(st, rec, style);
+    case kCodeEigenLocus:
+      return render_eigen_locus(st, rec);
     case kCodeLegend:
       return draw_legend(st, rec);
     default:

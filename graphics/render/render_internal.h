@@ -39,6 +39,7 @@ void render_multi_polyline(RenderState* st, const PlotRecord& rec, const StyleSp
 void render_line3(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
 void render_image(RenderState* st, const PlotRecord& rec);
 void render_cells(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
+void render_eigen_locus(RenderState* st, const PlotRecord& rec);  // render_locus.cpp
 
 // Both ends finite.
 bool render_finite(double x, double y);

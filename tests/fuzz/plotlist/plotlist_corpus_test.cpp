@@ -25,6 +25,7 @@ std::vector<uint8_t> raw_seed(uint8_t mode) {
       .recv(kCodeImage, 0, 0, image)
       .rec(kCodeCells, 0x1c0, 0, {5, 2, 2, 0, 1, 0, 1, 0.1, 0.4, 0.6, 0.9})
       .rec(kCodeLine3, 0, 0, {1, 0, 0, 1, 0, 1, 0, 2})
+      .rec(kCodeEigenLocus, 0, 0, {2, 1, 0, 1, 1, 0, 0, 1, 1, 0.25, 0})
       .rec(kCodeFont, 0, 0, {12, 0, 0})
       .open(1)
       .rec(kCodePolyline3, 0, 0, {2, 0, 1, 0, 1, 0, 1});
@@ -40,7 +41,7 @@ TEST(PlotlistCorpus, RawListsTruncatedAndFlipped) {
 
 TEST(PlotlistCorpus, GeneratedRecords) {
   std::vector<uint8_t> seed = {0x00};
-  for (int code : {1, 4, 5, 7, 8, 9, 10, 11, 13, 14, 15, 55, 66, 67, 69, 70})
+  for (int code : {1, 4, 5, 7, 8, 9, 10, 11, 13, 14, 15, 46, 55, 66, 67, 69, 70})
     for (int k = 0; k < 12; ++k) seed.push_back(uint8_t(k == 0 ? code : (code * 7 + k * 13) % 251));
   EXPECT_GT(run_corpus(seed, 32, 400), 0);
   seed[0] = 0x12;
