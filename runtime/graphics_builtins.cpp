@@ -14,6 +14,7 @@
 #include "runtime/layout.h"
 #include "engine/lib/builtin_tables.h"
 #include "graphics/commands/line_commands.h"
+#include "graphics/commands/text_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
@@ -100,6 +101,18 @@ int bar_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
 int barh_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return plot_cmd_bar(ctx, nargin, s, l, true); });
+}
+
+int text_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_text(ctx, nargin, s, l); });
+}
+int settabs_builtin(EngineContext* ctx, int, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) { return plot_cmd_settabs(ctx, s, l); });
+}
+int legend_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_legend(ctx, nargin, s, l); });
 }
 
 // fplot: the body hands each value of the function to the engine and is
@@ -254,6 +267,10 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "fplot", fplot_builtin, 0},
       {kGraphicsSection, "firstrun", firstrun_builtin, 0},
       {kGraphicsSection, "subplot", subplot_builtin, 0},
+      {kGraphicsSection, "text", text_builtin, 0},
+      {kGraphicsSection, "settabs", settabs_builtin, 0},
+      {kGraphicsSection, "legend", legend_builtin, 0},
+      {kGraphicsSection, "fontset", bi_option_set, reinterpret_cast<uintptr_t>(kFontOptions)},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();
