@@ -31,6 +31,11 @@ struct RenderRequest {
   bool no_draw;
   const GraphicsDriver* driver;
   GraphicsDriverContext* context;
+  // The dragged slider's live thumb: the record at live_record shows thumb
+  // live_thumb (from 1; 0 none) at live_value instead of its own value.
+  int32_t live_record;
+  int32_t live_thumb;
+  double live_value;
 };
 
 // True when further objects follow (start out < length).
