@@ -14,6 +14,7 @@
 #include "runtime/layout.h"
 #include "engine/lib/builtin_tables.h"
 #include "graphics/commands/line_commands.h"
+#include "graphics/commands/control_commands.h"
 #include "graphics/commands/text_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
@@ -113,6 +114,27 @@ int settabs_builtin(EngineContext* ctx, int, int nargout, uintptr_t data) {
 int legend_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return plot_cmd_legend(ctx, nargin, s, l); });
+}
+
+int slider_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_slider(ctx, nargin, s, l); });
+}
+int pushbutton_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_pushbutton(ctx, nargin, s, l); });
+}
+int button_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_button(ctx, nargin, s, l); });
+}
+int popupmenu_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_popupmenu(ctx, nargin, s, l); });
+}
+int textfield_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_textfield(ctx, nargin, s, l); });
 }
 
 // fplot: the body hands each value of the function to the engine and is
@@ -271,6 +293,11 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "settabs", settabs_builtin, 0},
       {kGraphicsSection, "legend", legend_builtin, 0},
       {kGraphicsSection, "fontset", bi_option_set, reinterpret_cast<uintptr_t>(kFontOptions)},
+      {kGraphicsSection, "slider", slider_builtin, 0},
+      {kGraphicsSection, "pushbutton", pushbutton_builtin, 0},
+      {kGraphicsSection, "button", button_builtin, 0},
+      {kGraphicsSection, "popupmenu", popupmenu_builtin, 0},
+      {kGraphicsSection, "textfield", textfield_builtin, 0},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();

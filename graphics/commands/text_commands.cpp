@@ -10,9 +10,9 @@
 
 #include "engine/core/containers.h"
 #include "engine/core/status.h"
-#include "engine/core/strings.h"
 #include "engine/core/value_stack.h"
 #include "graphics/commands/command_args.h"
+#include "graphics/commands/text_args.h"
 #include "graphics/subplot/autoscale.h"
 
 const OptionDesc kFontOptions[] = {
@@ -38,56 +38,6 @@ constexpr int32_t kPointFixed = 5;     // x, y, z, justification, L
 constexpr int32_t kFontFixed = 2;      // size, flags
 constexpr int32_t kLegendFixed = 3;    // 0, k, L
 constexpr int32_t kRecordPerLine = 2;  // a legend entry's style bits and colour
-
-// A character-array argument read in place, and the UTF-8 bytes it makes.
-struct CharsArg {
-  const uint8_t* elems = nullptr;
-  int64_t count = 0;
-  int64_t bytes = 0;
-  uint16_t at(int64_t i) const { return tn::load<uint16_t>(elems + 2 * i); }
-};
-
-int arg_chars(EngineContext* ctx, int depth, CharsArg* out) {
-  TypedView t;
-  if (!typed_view(ctx, depth, &t) || t.subtype != kPayChar || t.size != 2) return kWrongType;
-  out->elems = t.elems;
-  out->count = t.count;
-  out->bytes = 0;
-  for (int64_t i = 0; i < t.count; ++i) out->bytes += utf8_length(out->at(i));
-  return kOk;
-}
-
-int32_t text_doubles(int64_t bytes) { return int32_t((bytes + 7) / 8); }
-
-// Packs bytes 8 per double into the writer; flush pads the last with zeros.
-struct BytePacker {
-  PlotWriter* w;
-  uint8_t buf[8] = {};
-  int n = 0;
-  void put(uint8_t b) {
-    buf[n++] = b;
-    if (n == 8) flush();
-  }
-  void put_char(uint16_t ch) {
-    uint8_t u[4];
-    const int32_t k = utf8_put(u, ch);
-    for (int32_t j = 0; j < k; ++j) put(u[j]);
-  }
-  void flush() {
-    if (n == 0) return;
-    std::memset(buf + n, 0, sizeof buf - size_t(n));
-    double d;
-    std::memcpy(&d, buf, sizeof d);
-    plotwriter_put(w, d);
-    n = 0;
-  }
-};
-
-void put_chars(PlotWriter* w, const CharsArg& a) {
-  BytePacker p{w};
-  for (int64_t i = 0; i < a.count; ++i) p.put_char(a.at(i));
-  p.flush();
-}
 
 uint8_t colour_byte(double v) {
   const double b = std::trunc(kColourScale * v);
