@@ -36,9 +36,11 @@ bool interact_has_drawing(const InstanceRec* rec, int32_t k);
 int32_t interact_subplot_at(const InstanceRec* rec, double x, double y, bool outer);
 // The hit test of subplot k's object in the instance's committed list into
 // `st` (the block's event state when null). False when the instance has no
-// list or the subplot no object; the state is reset either way.
+// list or the subplot no object; the state is reset either way. When no
+// other element is hit the controls are tested; with `start` (a button press)
+// a text field takes the focus and a pop-up opens.
 bool interact_hit_test(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, uint8_t modifier,
-                       ManipState* st = nullptr);
+                       ManipState* st = nullptr, bool start = false);
 
 // History rows of the interaction: pushed before a change, dropped when it
 // fails or nothing moved. Only a row this interaction pushed is dropped.

@@ -69,9 +69,17 @@ const char* hover_text(RuntimeBlock* b, const InstanceRec* rec, int32_t c, Subpl
 
 int release_manipulate(RuntimeBlock** handle, int32_t id, int32_t k) {
   RuntimeBlock* b = *handle;
-  const int32_t release = interact_handler(b, id, k, kTagMouseRelease, interact_element(b->h.manip));
+  const int32_t element = interact_element(b->h.manip);
   int status = 0;
-  if (release != kNoHandler) {
+  if (b->h.manip.valid & kManipControl) {
+    // The control showed its own state while it moved: its drag handler runs once now.
+    bool had = false;
+    b->h.interaction_target = k;
+    status = interact_run_drag(handle, id, k, element, &had);
+    b = *handle;
+  }
+  const int32_t release = interact_handler(b, id, k, kTagMouseRelease, element);
+  if (release != kNoHandler && (status == 0 || status == kHandlerBusy)) {
     b->h.interaction_target = k;
     status = interact_run_handler(handle, id, release, k, nullptr, 0, nullptr);
     b = *handle;

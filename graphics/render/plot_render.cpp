@@ -243,6 +243,18 @@ void render_reset_styles(Subplot* s, const GraphicsDriver* driver, GraphicsDrive
   subplot_set_margins(s, v.marginLeft, v.marginRight, v.marginTop, v.marginBottom);
 }
 
+int32_t plotlist_flow_columns(const double* list, int32_t length, int32_t start) {
+  RenderRequest q{};
+  q.list = const_cast<double*>(list);  // the prescan only reads
+  q.length = length;
+  RenderState st{};
+  st.q = &q;
+  st.columns = 1;
+  if (start < 0 || start > length) return 1;
+  prescan(&st, start);
+  return st.columns;
+}
+
 bool plotlist_render(const RenderRequest* q) {
   static const GraphicsDriver kNone = kEmptyGraphicsDriver;
   RenderState st{};

@@ -116,7 +116,9 @@ void slider(RenderState* st, const PlotRecord& rec, double y) {
   const bool log = rec.code_int == kCodeLogSlider;
   for (int32_t i = 0; i < n; ++i) {
     double v = rec.data[kSliderValues + i];
-    if (st->q->live_thumb == i + 1 && st->q->live_record == rec.at) v = st->q->live_value;
+    const RenderRequest* q = st->q;
+    if (q->live_thumb == i + 1 && rec.head[kPlotRecId] == q->live_id && rec.head[kPlotRecIndex] == q->live_index)
+      v = q->live_value;
     if (!(v >= std::fmin(lo, hi) && v <= std::fmax(lo, hi))) continue;
     const double x = slider_value_to_pixel(v, lo, hi, log, left, right) - 0.5;
     if (st->drv->draw_image_row) {

@@ -134,6 +134,17 @@ void flow_control(RenderState* st, const PlotRecord& rec) {
 
 }  // namespace
 
+int32_t tab_stop_samples(const char* text, int32_t length, int32_t k) {
+  int32_t j = 0, from = 0;
+  for (int32_t i = 0; i <= length && j < k; ++i) {
+    if (i < length && text[i] != kTAB) continue;
+    if (i == length && i == from) break;
+    ++j;
+    from = i + 1;
+  }
+  return j;
+}
+
 double plot_scale_value(double left, double right, int32_t n, const double* stops, int32_t t, int32_t k) {
   if (t >= 1 && stops) {
     if (k <= 0) return left;

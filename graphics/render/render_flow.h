@@ -19,6 +19,10 @@ double plot_scale_value(double left, double right, int32_t n, const double* stop
 // left of the row's start or right of boundary n.
 int32_t scale_find_segment(double left, double right, int32_t n, const double* stops, int32_t t, double x);
 
+// How many of a tab-stop record's k stops have a sample in its text (the
+// samples are separated by TAB; nothing after a last TAB is no sample).
+int32_t tab_stop_samples(const char* text, int32_t length, int32_t k);
+
 // A slider's value at pixel x of its track and back, linear or logarithmic
 // (a log slider whose minimum or ratio is not above 0 is linear). A track or
 // range without width gives the left end and the minimum.
