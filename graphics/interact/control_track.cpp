@@ -324,7 +324,6 @@ bool plotlist_hit_controls(double* list, int32_t length, int32_t start, int32_t 
 void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot* s, double x, double y,
                                 uint8_t modifier, ManipState* st, uint8_t* left_frame, const GraphicsDriver* d,
                                 GraphicsDriverContext* ctx) {
-  (void)d, (void)ctx;
   st->valid = modifier ? st->valid | kManipFlag : st->valid & ~uint32_t(kManipFlag);
   st->valid &= ~uint32_t(kManipControl);
   if (left_frame) *left_frame = 0;
@@ -344,11 +343,25 @@ void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot
   if (!plotstore_find(store, key, &pos, &length)) return;
   double* list = plotstore_data(store) + pos;
   if (!plotlist_section_start(list, length, k, &start)) return;
+  // A list rebuilt since the press (a handler ran) is laid out again before
+  // its rectangles are read.
+  Walk scan;
+  plotreader_init(&scan.r, list, length, start);
+  PlotRecord rec;
+  bool empty = false;
+  while (!empty && scan.next(&rec)) empty = is_control(rec.code_int) && !laid_out(rec);
+  if (empty) {
+    int32_t scratch_pos = 0;
+    int64_t scratch_bytes = 0;
+    plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
+    double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
+    const int32_t size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
+    layout_section(list, length, start, s, scratch, size, d, ctx);
+  }
   const int32_t columns = plotlist_flow_columns(list, length, start);
   Stops stops;
   Walk w;
   plotreader_init(&w.r, list, length, start);
-  PlotRecord rec;
   while (w.next(&rec)) {
     if (rec.code_int == kCodeTabStops) take_stops(rec, &stops);
     int32_t id, index;
