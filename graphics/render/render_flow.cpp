@@ -214,22 +214,22 @@ void render_bevel_box(double x0, double x1, double y0, double y1, const StyleSpe
     return;
   }
   if (!pressed) y1 += 1.0;
-  // Cut to the frame first: a box wholly outside it draws nothing.
-  const double fl = std::fmin(s->frameLeft, s->frameRight), fr = std::fmax(s->frameLeft, s->frameRight);
-  const double ft = std::fmin(s->frameTop, s->frameBottom), fb = std::fmax(s->frameTop, s->frameBottom);
   if (!(x0 <= x1 && y0 <= y1)) return;  // NaN too
   const double w = std::trunc(x1 - x0) + 1;
   if (!(w > 2)) return;
+  // Cut to the frame first, in whole rows: a box wholly outside it draws nothing.
+  const double fl = std::fmin(s->frameLeft, s->frameRight), fr = std::fmax(s->frameLeft, s->frameRight);
+  const double lo = std::trunc(std::fmin(s->frameTop, s->frameBottom));
+  const double hi = std::trunc(std::fmax(s->frameTop, s->frameBottom));
   const double cx0 = std::fmax(x0, fl), cx1 = std::fmin(x0 + w - 1, fr);
-  const double cy0 = std::fmax(y0, ft), cy1 = std::fmin(y1, fb);
-  if (!(cx0 <= cx1 && cy0 <= cy1)) return;
+  const double top_y = std::trunc(y0), bottom_y = std::trunc(y1);
+  if (!(cx0 <= cx1 && top_y <= hi && bottom_y >= lo)) return;
   // The light edge lies on the frame's top side.
   const bool flipped = s->frameTop > s->frameBottom;
   const uint8_t light = pressed ? kBevelDark : kBevelLight;
   const uint8_t dark = pressed ? kBevelLight : kBevelDark;
   const uint8_t face = pressed ? kBevelPressedFace : kBevelFace;
   const uint8_t top_grey = flipped ? dark : light, bottom_grey = flipped ? light : dark;
-  const int32_t rows = int32_t(std::trunc(y1) - std::trunc(y0)) + 1;
   uint8_t row[kBevelChunk];
   for (double x = cx0; x <= cx1; x += kBevelChunk) {
     const int32_t n = int32_t(std::fmin(double(kBevelChunk), std::trunc(cx1 - x) + 1));
@@ -240,17 +240,16 @@ void render_bevel_box(double x0, double x1, double y0, double y1, const StyleSpe
         row[i] = col == 0 ? edge_left : col == last_col ? edge_right : mid;
       }
     };
-    const double top_y = std::trunc(y0), bottom_y = top_y + rows - 1;
-    if (top_y >= cy0 && top_y <= cy1) {
+    if (top_y >= lo && top_y <= hi) {
       fill(top_grey, top_grey, top_grey);
       d->draw_image_row(x, top_y, n, 1, 1, 1, row, nullptr, nullptr, ctx);
     }
-    const double mid0 = std::fmax(top_y + 1, std::trunc(cy0)), mid1 = std::fmin(bottom_y - 1, std::trunc(cy1));
+    const double mid0 = std::fmax(top_y + 1, lo), mid1 = std::fmin(bottom_y - 1, hi);
     if (mid0 <= mid1) {
       fill(light, face, dark);
       d->draw_image_row(x, mid0, n, 1, 1, int32_t(mid1 - mid0) + 1, row, nullptr, nullptr, ctx);
     }
-    if (rows > 1 && bottom_y >= cy0 && bottom_y <= cy1) {
+    if (bottom_y > top_y && bottom_y >= lo && bottom_y <= hi) {
       fill(bottom_grey, bottom_grey, bottom_grey);
       d->draw_image_row(x, bottom_y, n, 1, 1, 1, row, nullptr, nullptr, ctx);
     }

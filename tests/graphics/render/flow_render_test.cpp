@@ -191,6 +191,71 @@ TEST_F(Flow, BevelBoxGreysAndTheFallbackOutline) {
             "polyline 5 style=0x0/1,2,3 (10,20) (14,20) (14,23) (10,23) (10,20)\n");
 }
 
+// One of each control: slider (two thumbs), push button, check boxes,
+// radio buttons, an open pop-up and a text field.
+ListBuilder controls() {
+  ListBuilder b;
+  b.open(0);
+  b.recv(59, 0, 0, text_data("s", {0, 10, -1, 0, 0, 0, 0, 2, 2, 8, 0, 0})).d[8] = 7;
+  b.recv(61, 0, 0, text_data("p\tGo", {1, 0, 0, 0}));
+  b.recv(62, 0, 0, text_data("c\ta\tb", {2, 0, 0, 0}));
+  b.recv(63, 0, 0, text_data("r\tx\ty", {1, 0, 0, 0}));
+  std::vector<double> menu{0, 1, 2, 1, 0, 0, 0, 0};
+  const auto label = text_data("m");
+  menu.insert(menu.end(), label.begin() + 1, label.end());
+  double items = 0;
+  std::memcpy(&items, "one\0two", 8);
+  menu.push_back(items);
+  menu.push_back(0);  // "two"'s zero byte
+  b.recv(64, 0, 0, menu);
+  std::vector<double> field{0, 0, 0, 0, -1, 0, 0};
+  std::string t = std::string("f") + '\0' + "1.5";
+  t.resize(1 + 1 + 16, '\0');
+  std::vector<double> bytes((t.size() + 7) / 8, 0.0);
+  std::memcpy(bytes.data(), t.data(), t.size());
+  field.insert(field.end(), bytes.begin(), bytes.end());
+  b.recv(65, 0, 0, field);
+  return b;
+}
+
+TEST_F(Flow, TheLayoutPassGivesTheDrawingPassesRectangles) {
+  ListBuilder drawn = controls(), laid = controls();
+  int32_t at = 0;
+  RenderRequest q = request(drawn, &at);
+  plotlist_render(&q);
+  const std::string log = rec.take();
+  at = 0;
+  q = request(laid, &at, true);
+  plotlist_render(&q);
+  const std::string layout_log = rec.take();
+  EXPECT_EQ(drawn.d, laid.d);
+  EXPECT_NE(drawn.d, controls().d);  // rectangles were written
+  EXPECT_EQ(layout_log.find("image_row"), std::string::npos);
+  EXPECT_EQ(layout_log.find("text "), std::string::npos);
+  for (const char* want : {"\"Go\"", "\"two\"", "\"1.5\"", "r=250,150,150", "r=127,200", "ellipse", "align=2"})
+    EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log;
+  // The open pop-up is drawn last, over everything else: highlighted white text.
+  EXPECT_NE(log.rfind("colour=255,255,255 \"two\""), std::string::npos) << log;
+  EXPECT_GT(log.rfind("\"two\""), log.rfind("\"1.5\""));
+}
+
+TEST_F(Flow, TheDraggedSliderShowsItsLiveThumb) {
+  ListBuilder b = controls();
+  int32_t at = 0;
+  RenderRequest q = request(b, &at);
+  plotlist_render(&q);
+  const std::string still = rec.take();
+  at = 0;
+  q.live_id = 7, q.live_index = -1, q.live_thumb = 1, q.live_value = 1;
+  plotlist_render(&q);
+  const std::string live = rec.take();
+  EXPECT_NE(still, live);
+  at = 0;
+  q.live_value = 2;  // the record's own value: the same drawing
+  plotlist_render(&q);
+  EXPECT_EQ(rec.take(), still);
+}
+
 TEST(RowScale, SegmentsFromStopsOrEqualWidths) {
   const double stops[3] = {30, 50, 90};
   struct Case {
