@@ -321,28 +321,10 @@ bool plotlist_hit_controls(double* list, int32_t length, int32_t start, int32_t 
   return true;
 }
 
-void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot* s, double x, double y,
-                                uint8_t modifier, ManipState* st, uint8_t* left_frame, const GraphicsDriver* d,
-                                GraphicsDriverContext* ctx) {
-  st->valid = modifier ? st->valid | kManipFlag : st->valid & ~uint32_t(kManipFlag);
-  st->valid &= ~uint32_t(kManipControl);
-  if (left_frame) *left_frame = 0;
-  if (s->hasContent) {
-    double cx = x, cy = y;
-    const bool left = subplot_clamp_to_frame(s, &cx, &cy);
-    if (left_frame) *left_frame = left ? 1 : 0;
-    st->cx = cx, st->cy = cy;
-    subplot_pixel_to_point(s, cx, cy, &st->x1, &st->y1);
-    st->valid |= kManipX1 | kManipY1;
-  }
-  // Only a control or function with a valid, non-negative id is tracked: a
-  // missed press leaves id -1, which no control may answer.
-  if (!(st->valid & kManipId) || st->id < 0) return;
-  PlotStore* store = rt_plot_store(b);
-  int32_t pos = 0, length = 0, start = 0;
-  if (!plotstore_find(store, key, &pos, &length)) return;
-  double* list = plotstore_data(store) + pos;
-  if (!plotlist_section_start(list, length, k, &start)) return;
+void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot* s, double x, double y,
+                           ManipState* st, double* scratch, int32_t scratch_size, const GraphicsDriver* d,
+                           GraphicsDriverContext* ctx) {
+  if (!list || start < 0 || start >= length) return;
   // A list rebuilt since the press (a handler ran) is laid out again before
   // its rectangles are read.
   Walk scan;
@@ -350,14 +332,7 @@ void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot
   PlotRecord rec;
   bool empty = false;
   while (!empty && scan.next(&rec)) empty = is_control(rec.code_int) && !laid_out(rec);
-  if (empty) {
-    int32_t scratch_pos = 0;
-    int64_t scratch_bytes = 0;
-    plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
-    double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
-    const int32_t size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
-    layout_section(list, length, start, s, scratch, size, d, ctx);
-  }
+  if (empty) layout_section(list, length, start, s, scratch, scratch_size, d, ctx);
   const int32_t columns = plotlist_flow_columns(list, length, start);
   Stops stops;
   Walk w;
@@ -385,9 +360,9 @@ void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot
         if (index != st->nb || rec.n <= kButtonBottom || !record_count(rec, kButtonCount, kMaxCount, &n)) break;
         // Beyond the group's n buttons the pointer is off them.
         const bool beyond = scale_find_segment(s->frameLeft, s->frameRight, columns, stops.at, stops.count, x) > n;
-        ui_buttons_track(x, beyond ? NAN : y, s->frameLeft, s->frameRight, s->frameLeft, s->frameRight, columns, stops.at,
-                         stops.count, dd[kButtonTop], dd[kButtonBottom], id, index, button_kind(rec.code_int),
-                         dd[kButtonValue], false, st);
+        ui_buttons_track(x, beyond ? NAN : y, s->frameLeft, s->frameRight, s->frameLeft, s->frameRight, columns,
+                         stops.at, stops.count, dd[kButtonTop], dd[kButtonBottom], id, index,
+                         button_kind(rec.code_int), dd[kButtonValue], false, st);
         if (rec.code_int == kCodePushButton) {
           out[kButtonValue] = st->x;  // the pressed button, or 0 off it
           st->valid |= kManipControl;
@@ -408,4 +383,33 @@ void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot
         break;
     }
   }
+}
+
+void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot* s, double x, double y,
+                                uint8_t modifier, ManipState* st, uint8_t* left_frame, const GraphicsDriver* d,
+                                GraphicsDriverContext* ctx) {
+  st->valid = modifier ? st->valid | kManipFlag : st->valid & ~uint32_t(kManipFlag);
+  st->valid &= ~uint32_t(kManipControl);
+  if (left_frame) *left_frame = 0;
+  if (s->hasContent) {
+    double cx = x, cy = y;
+    const bool left = subplot_clamp_to_frame(s, &cx, &cy);
+    if (left_frame) *left_frame = left ? 1 : 0;
+    st->cx = cx, st->cy = cy;
+    subplot_pixel_to_point(s, cx, cy, &st->x1, &st->y1);
+    st->valid |= kManipX1 | kManipY1;
+  }
+  // Only a control or function with a valid, non-negative id is tracked: a
+  // missed press leaves id -1, which no control may answer.
+  if (!(st->valid & kManipId) || st->id < 0) return;
+  PlotStore* store = rt_plot_store(b);
+  int32_t pos = 0, length = 0, start = 0, scratch_pos = 0;
+  int64_t scratch_bytes = 0;
+  if (!plotstore_find(store, key, &pos, &length)) return;
+  double* list = plotstore_data(store) + pos;
+  if (!plotlist_section_start(list, length, k, &start)) return;
+  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
+  double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
+  const int32_t size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
+  plotlist_control_step(list, length, start, s, x, y, st, scratch, size, d, ctx);
 }

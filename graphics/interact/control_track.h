@@ -41,6 +41,14 @@ bool plotlist_hit_controls(double* list, int32_t length, int32_t start, int32_t 
                            double* scratch, int32_t scratch_size, double px, double py, bool start_byte,
                            ManipState* st, const GraphicsDriver* d, GraphicsDriverContext* ctx, ControlPress* out);
 
+// The control step over the section at `start` of a writable list: the
+// tracked control (the state's id and nb) or the rational function of the
+// state's id follows the pointer. Lays the section out first when a control
+// has no rectangle.
+void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot* s, double x, double y,
+                           ManipState* st, double* scratch, int32_t scratch_size, const GraphicsDriver* d,
+                           GraphicsDriverContext* ctx);
+
 // One control step per press or move on the manipulated subplot `k` of the
 // instance `key`: the pointer clamped into the frame (*left_frame tells
 // whether it had left it), then the tracked control, or the rational
