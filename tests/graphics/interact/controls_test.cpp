@@ -14,6 +14,7 @@
 #include "graphics/render/render_flow.h"
 #include "runtime/instances.h"
 #include "runtime/runtime_status.h"
+#include "support/golden_file.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ const char kSource[] =
     "function [v, m] = start()\n v = [2 8];\n m = 5;\nendfunction\n"
     "function draw(v, m)\n"
     " settabs([6 6 6 6]);\n"
+    " text(['name' 9 'value' 10 'speed' 9 'fast'], fontset('Font', 'Mono', 'Bold', 1, 'Color', [0 0 1]));\n"
+    " legend(['one' 10 'two'], 'r,g');\n"
     " slider('speed', v, [0 10], '', 'k', 1);\n"
     " button(['opts' 9 'a' 9 'b' 9 'c'], m, 'c', 'k', 2);\n"
     " pushbutton(['go' 9 'Go'], 'k', 3);\n"
@@ -205,9 +208,27 @@ TEST_F(Controls, AControlWithoutIdIsNeverHitAndAPressAfterAPrintHitsTheScreenCon
 TEST_F(Controls, TheFigureDrawsBevelsFieldsAndTheFlow) {
   figure_draw(host.block, 0);
   const std::string log = rec.take();
-  for (const char* want : {"text", "image_row", "r=250,220", "style=0x27/255,255,255", "\"speed\"", "\"1.50\"",
-                           "\"two\"", "\"Go\""})
+  for (const char* want : {"set_font \"Mono\"", "\"value\"", "image_row", "r=250,220", "style=0x27/255,255,255",
+                           "\"speed\"", "\"1.50\"", "\"two\"", "\"Go\""})
     EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log;
+  expect_golden(log, "controls_closed.log");
+  // Pressed: the pop-up open while tracked, drawn over everything else.
+  const double* d = record(64, 4);
+  ASSERT_EQ(press(d[4] + 2, (d[5] + d[6]) / 2), kRtHandledRedraw);
+  figure_draw(host.block, 0);
+  const std::string open = rec.take();
+  EXPECT_NE(open.find("colour=255,255,255 \"two\""), std::string::npos) << open;
+  expect_golden(open, "controls_open_menu.log");
+  ASSERT_EQ(up(), kRtHandledRedraw);
+  figure_draw(host.block, 0);  // the view paints after the release
+  rec.take();
+  // A focused field shows its selection in yellow.
+  const double* f = record(65, 5);
+  ASSERT_EQ(press((f[0] + f[1]) / 2, (f[2] + f[3]) / 2), kRtHandledRedraw);
+  figure_draw(host.block, 0);
+  const std::string focused = rec.take();
+  EXPECT_NE(focused.find("style=0x26/255,255,0"), std::string::npos) << focused;
+  expect_golden(focused, "controls_focused_field.log");
 }
 
 // The tracking operations alone.
