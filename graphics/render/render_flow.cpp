@@ -63,12 +63,19 @@ void flow_text(RenderState* st, const PlotRecord& rec) {
   if (!t) return;
   ensure_flow(st);
   const double step = line_step(st);
-  if (st->draw)
-    render_text_lines(st->s->frameLeft, st->s->frameRight, st->flow_y, step, st->columns, st->tabs, st->tab_count,
-                      t, len, st->drv, st->ctx);
+  const double first = st->flow_y;
   st->flow_y += step;
   for (int32_t i = 0; i + 1 < len; ++i)
     if (t[i] == kLF) st->flow_y += step;
+  // Lines wholly outside the frame are laid out, not drawn: a long scrolled
+  // flow costs the driver only its visible lines.
+  const Subplot* s = st->s;
+  const double h = std::fabs(step);
+  const double lo = std::fmin(first, st->flow_y - step) - h, hi = std::fmax(first, st->flow_y - step) + h;
+  const bool visible = hi >= std::fmin(s->frameTop, s->frameBottom) && lo <= std::fmax(s->frameTop, s->frameBottom);
+  if (st->draw && visible)
+    render_text_lines(s->frameLeft, s->frameRight, first, step, st->columns, st->tabs, st->tab_count, t, len,
+                      st->drv, st->ctx);
 }
 
 // Codes 56, 57 {x, y, z, justification, L, bytes}, 2-D only.

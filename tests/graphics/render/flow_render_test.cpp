@@ -108,6 +108,16 @@ TEST_F(Flow, LongTextScrollsFromTheTopAndKeepsItsOffset) {
   EXPECT_EQ(s.yOffset, 0);
 }
 
+TEST_F(Flow, LinesWhollyOutsideTheFrameAreLaidOutNotDrawn) {
+  ListBuilder b;
+  b.open(0);
+  for (int i = 0; i < 12; ++i) b.recv(55, 0, 0, text_data("r" + std::to_string(i)));
+  const std::string log = draw(b);
+  // From the top at 7.5, 15 apart: r6 at 97.5 and r7 at 112.5 still touch the frame.
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(log.find("\"r" + std::to_string(i) + "\"") != std::string::npos, i <= 7) << i << "\n" << log;
+}
+
 TEST_F(Flow, WithoutTextExtentLinesAreTheMarginApart) {
   rec.table.text_extent = nullptr;
   s.rectTop = -20;  // the line height is then |frameTop - rectTop|
