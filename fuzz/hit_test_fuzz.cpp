@@ -2,7 +2,6 @@
 // doubles, for mutations of real lists) or generated from plausible
 // records, at a pointer taken from the input. No input may crash, hang or
 // read outside the list, which is allocated to its exact size.
-// fuzz sources: graphics/plotlist/*.cpp graphics/subplot/*.cpp graphics/render/*.cpp graphics/interact/*.cpp numlib/control/tf_eval.cpp engine/core/numfmt.cpp
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/fuzz_runtime_block.h"
 #include "graphics/plotlist/plot_store.h"
-#include "host/builtin_table_host.h"
 #include "runtime/image_loader.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
@@ -14,8 +14,7 @@
 
 namespace {
 
-constexpr uint32_t kStartBytes = 512u << 10;
-constexpr uint32_t kMaxBytes = 8u << 20;
+using fuzzblock::require;
 
 struct Input {
   const uint8_t* data;
@@ -29,30 +28,10 @@ struct Input {
   }
 };
 
-bool grow(RuntimeBlock** b, uint32_t* size, void*) {
-  if (*size >= kMaxBytes) return false;
-  const uint32_t next = *size * 2 > kMaxBytes ? kMaxBytes : *size * 2;
-  void* fresh = std::calloc(1, next);
-  if (!fresh) return false;
-  std::memcpy(fresh, *b, *size);
-  std::free(*b);
-  *b = static_cast<RuntimeBlock*>(fresh);
-  *size = next;
-  return true;
-}
-
-void require(bool ok) {
-  if (!ok) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  RuntimeBlock* b = nullptr;
-  void* buffer = std::calloc(1, kStartBytes);
-  require(runtime_block_init(&b, buffer, kStartBytes, 0, 2) == 0);
-  require(rt_register_library(b, g_builtin_table_host) == 0);
-  rt_set_grow_callback(b, grow, nullptr);
+  RuntimeBlock* b = fuzzblock::fresh_block(fuzzblock::kStartBytes, fuzzblock::cap_for_flat(size));
   Input in{data, size, 0};
   const int status = rt_load_image(&b, &Input::read, &in);
   require(plotstore_check(rt_plot_store(b)) && undo_store_check(rt_value_store(b)));

@@ -3,7 +3,6 @@
 // doubles (byte-exact lists, for mutations of real ones) or through a small
 // generator of plausible records. No input may crash, hang or read outside
 // the list or the scratch, which are allocated to their exact sizes.
-// fuzz sources: graphics/plotlist/*.cpp graphics/subplot/*.cpp graphics/render/*.cpp engine/core/numfmt.cpp
 #include <cstdint>
 #include <cstring>
 #include <vector>

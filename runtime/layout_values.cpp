@@ -70,7 +70,8 @@ bool read_matrix(RuntimeBlock* b, int32_t id, int32_t key, int64_t* rows, int64_
 bool figure_index_valid(RuntimeBlock* b, int32_t id, double v) {
   if (v < 0) return v == kEmptyFigure || v == kDefaultFigure;
   int32_t start = 0;
-  if (v > 1e9 || v != double(int64_t(v)) || rec_find_instance(b, id, &start) != 0) return false;
+  // A NaN passes neither test above; it must not reach the conversion.
+  if (!(v <= 1e9) || v != double(int64_t(v)) || rec_find_instance(b, id, &start) != 0) return false;
   RecordView r;
   // The index must be a record boundary of the run.
   int64_t w = start;
@@ -170,7 +171,9 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id) {
   const double* v = nullptr;
   if (!read_matrix(b, id, kKeyLayout, &rows, &cols, &v) || rows != 1 || cols < kLayoutHeadWords) return 0;
   const double r = tn::ld_f64(v), c = tn::ld_f64(v + 1);
-  if (!(r >= 0 && c >= 0 && r * c <= kMaxSubplots)) return 0;
+  // Each bounded on its own: a huge count times 0 is 0, and the counts are
+  // converted to int32 below.
+  if (!(r >= 0 && c >= 0 && r <= kMaxSubplots && c <= kMaxSubplots && r * c <= kMaxSubplots)) return 0;
   const int32_t n = int32_t(r) * int32_t(c);
   const int64_t body = cols - kLayoutHeadWords;
   const bool free = n > 0 && body == int64_t(kFreeWordsPerSubplot) * n;

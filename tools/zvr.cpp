@@ -116,14 +116,19 @@ int relocate(Block* block, uint32_t size, EngineContext** ctx) {
 // interrupt key is to suspend for debugging (dbstop -interrupt hands control
 // back, so that the next run is sliced).
 int drive(Block* block, uint32_t size, EngineContext** ctx, int status, bool relocating) {
-  while (status == kSliceEnded) {
-    if (relocating) TN_TRY(relocate(block, size, ctx));
-    const bool sliced = relocating || dbg_get_interrupt_mode(*ctx) != 0;
-    interrupt_poll_set_armed(sliced);
-    status = interp_run(*ctx, sliced ? 1 : 0);
-    interrupt_poll_set_armed(false);
+  for (;;) {
+    while (status == kSliceEnded) {
+      if (relocating) TN_TRY(relocate(block, size, ctx));
+      const bool sliced = relocating || dbg_get_interrupt_mode(*ctx) != 0;
+      interrupt_poll_set_armed(sliced);
+      status = interp_run(*ctx, sliced ? 1 : 0);
+      interrupt_poll_set_armed(false);
+    }
+    // An error in a task ended that task alone (its report is on fd 2): the
+    // main script goes on where it was.
+    if (!interp_task_failed(*ctx, status)) return status;
+    status = kSliceEnded;
   }
-  return status;
 }
 
 // Compiles and runs the text to its end. The report of an error that nothing

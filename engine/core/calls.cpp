@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int kMaxStubWords = 8 + 2 * kArgsAny;  // opcode, counts, pops, no-value, halt
-constexpr int32_t kNameGrowth = 16;              // names added to a full base workspace
+constexpr int32_t kNameGrowth = 16;              // names added to a full workspace
 constexpr int kCompileRetries = 64;
 constexpr char kDbstep[] = "dbstep";
 
@@ -126,24 +126,72 @@ int call_named(EngineContext* c, const char* name, int32_t context_id, int nargi
   return call_named(c, name, context_id, nargin, nargout, 0, false);
 }
 
-// The base workspace's in-frame name table grows by n names; the items
-// above it move up. Only while the base frame is the only frame.
-int grow_base_names(EngineContext* c, int32_t n) {
-  if (c->frame != 0) return kStackOverflow;
-  uint32_t* w = frame_words(c, 0);
-  if (int32_t(w[kFwCallerKind]) != kAreaBaseFrame) return kStackOverflow;
-  const int32_t named = int32_t(w[kFwFrameNames]);
-  const int64_t extra = int64_t(n) * kFrameNamedLocalWords;
+// The current workspace's name table grows by n names, so that a statement
+// compiled there (a command line at a debugger stop, eval) can make new
+// variables. The table is kept in the frame: the base frame's is already,
+// a function frame's lies in its code, and its names are copied into the
+// frame the first time. Everything above the workspace's local area (items,
+// and the frames of code blocks) moves up; the workspace's slots stay where
+// they are, so references to its variables stay true. A workspace whose
+// names were not kept (code compiled without names) cannot grow.
+int grow_workspace_names(EngineContext* c, int32_t n) {
+  const int32_t ws = frame_workspace_index(c);
+  if (ws < 0) return kStackOverflow;
+  uint32_t* w = frame_words(c, ws);
+  const int32_t where = int32_t(w[kFwNameTable]);
+  if (where < 0) return kVariableTableOverflow;  // no names, or names on the data stack
+  const int32_t slots_before = where == 0 ? int32_t(w[kFwFrameNames]) : int32_t(w[kFwLocals]);
+  const int64_t area_before = frame_fixed_words(w) - kFrameFixedWords;
+  const int32_t named = slots_before + n;
+  const int64_t extra = int64_t(named) * kFrameNamedLocalWords - area_before;
   if (int64_t(c->desc_top) + extra >= int64_t(c->desc_capacity)) return kStackOverflow;
-  uint32_t* slots = w + kFrameFixedWords;
-  const int64_t area_end = kFrameFixedWords + int64_t(kFrameNamedLocalWords) * named;
   uint32_t* d = desc_words(c);
+  uint32_t* slots = w + kFrameFixedWords;
+  const int64_t area_end = ws + kFrameFixedWords + area_before;
   std::memmove(d + area_end + extra, d + area_end, size_t(c->desc_top - area_end) * 4);
-  // Names move up past the new slots; the new names follow the old ones.
-  std::memmove(slots + named + n, slots + named, size_t(named) * kFrameNameBytes);
-  for (int32_t k = 0; k < n; ++k) slots[named + k] = uint32_t(-1);
-  std::memset(slots + named + n + int64_t(named) * kFrameNameWords, 0, size_t(n) * kFrameNameBytes);
-  w[kFwFrameNames] = uint32_t(named + n);
+  if (where == 0) {
+    // Names move up past the new slots; the new names follow the old ones.
+    std::memmove(slots + named, slots + slots_before, size_t(slots_before) * kFrameNameBytes);
+  } else {
+    std::memcpy(slots + named, blk<uint8_t>(c, c->code_base) + int64_t(where) * 2,
+                size_t(slots_before) * kFrameNameBytes);
+  }
+  for (int32_t k = slots_before; k < named; ++k) slots[k] = uint32_t(-1);
+  std::memset(slots + named + int64_t(slots_before) * kFrameNameWords, 0, size_t(n) * kFrameNameBytes);
+  w[kFwFrameNames] = uint32_t(named);
+  w[kFwNameTable] = 0;
+  c->desc_top += int32_t(extra);
+  if (c->frame > ws) {
+    // The frames above moved with everything else; the lowest of them counts
+    // its distance to the workspace, which grew.
+    c->frame += int32_t(extra);
+    for (int32_t index = c->frame;;) {
+      uint32_t* above = frame_words(c, index);
+      const int32_t prev = index - int32_t(above[kFwPrevDistance]);
+      if (prev <= ws + extra) {
+        above[kFwPrevDistance] = uint32_t(int32_t(above[kFwPrevDistance]) + int32_t(extra));
+        break;
+      }
+      index = prev;
+    }
+  }
+  return kOk;
+}
+
+// The frame just pushed (nothing above it yet) becomes a workspace: n local
+// slots, all unset, with their names kept in the frame as the base frame
+// keeps its own; the compiler fills them in order.
+int add_workspace_names(EngineContext* c, int32_t n) {
+  const int64_t extra = int64_t(n) * kFrameNamedLocalWords;
+  if (c->desc_top != c->frame + kFrameFixedWords || int64_t(c->desc_top) + extra >= int64_t(c->desc_capacity))
+    return kStackOverflow;
+  uint32_t* w = frame_words(c, c->frame);
+  uint32_t* slots = w + kFrameFixedWords;
+  for (int32_t k = 0; k < n; ++k) slots[k] = uint32_t(-1);
+  std::memset(slots + n, 0, size_t(n) * kFrameNameBytes);
+  w[kFwFrameNames] = uint32_t(n);
+  w[kFwLocals] = 0;
+  w[kFwNameTable] = 0;
   c->desc_top += int32_t(extra);
   return kOk;
 }
@@ -168,14 +216,22 @@ int blank_definitions(EngineContext* c, const char* text, char* copy, int32_t le
 // the position at it. On error the frame is gone again. With statements_only
 // the compiler sees the text with its definitions blanked, in the free
 // descriptor space above the new frame (the compiler uses the data stack).
+// With own_names the new frame is a workspace of its own, with room for
+// that many variables (more as the text needs them), instead of the
+// caller's; values_from >= 0: see kCompileValuesFrom.
 int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t flags, int nargout,
-                  int32_t* value_count, bool statements_only) {
+                  int32_t* value_count, bool statements_only, int32_t values_from = -1, int32_t own_names = 0) {
+  if (values_from >= 0) flags |= kCompileValuesFrom;
   if (int64_t(c->desc_top) + kFrameFixedWords + length >= int64_t(c->desc_capacity)) return kStackOverflow;
   const int32_t context_id = frame_current_function(c);
   for (int attempt = 0;; ++attempt) {
     CodePosition keep{};
     const CodePosition* caller = caller_position(c, &keep);
     TN_TRY(frame_push(c, caller, nullptr, context_id, 0, nargout, 0, 0, 0, 0));
+    if (own_names > 0 && add_workspace_names(c, own_names) != kOk) {
+      frame_return_discard(c);
+      return kStackOverflow;
+    }
     // The compiler's output area is an item while it works, so its own use
     // of the free data stack stays above it.
     const int64_t lent = data_free_words(c) / 2;
@@ -193,7 +249,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
       source = copy;
     }
     int64_t size = 0;
-    int32_t values = 0;
+    int32_t values = values_from >= 0 ? values_from : 0;
     if (status == kOk)
       status = fn_compiler()(c, fn_library_of(c, context_id), source, length, reinterpret_cast<uint16_t*>(area),
                              lent * 4, &size, -1, flags | (readfn_present(c) ? uint32_t(kCompileReadfnPresent) : 0u),
@@ -203,8 +259,13 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
     if (status != kOk) {
       stk_drop(c);
       frame_return_discard(c);
-      if (status == kVariableTableOverflow && attempt < kCompileRetries &&
-          grow_base_names(c, kNameGrowth) == kOk) {
+      if (status == kVariableTableOverflow && own_names > 0 && attempt < kCompileRetries) {
+        own_names += kNameGrowth;
+        err_store(c, 0, nullptr, 0, false);
+        continue;
+      }
+      if (status == kVariableTableOverflow && own_names == 0 && attempt < kCompileRetries &&
+          grow_workspace_names(c, kNameGrowth) == kOk) {
         // The attempt's error text must not stand for a later error's report.
         err_store(c, 0, nullptr, 0, false);
         continue;
@@ -369,18 +430,38 @@ int exec_code_block(EngineContext* c, const char* text, int32_t length, int32_t*
   return compile_block(c, text, length, kCompileKeepNames, 1, value_count, false);
 }
 
-int exec_eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+namespace {
+
+int eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags, int32_t own_names) {
   if (nargout < 0) return kBadArgument;
+  flags |= kCompileKeepNames;
   int32_t values = 0;
-  TN_TRY(compile_block(c, text, length, kCompileKeepNames | flags, nargout, &values, false));
+  TN_TRY(compile_block(c, text, length, flags, nargout, &values, false, -1, own_names));
   // The caller's instruction takes exactly nargout items: a text that leaves
   // fewer values cannot run.
   if (values < nargout) {
     frame_return_discard(c);
     return kTooManyOutputs;
   }
+  if (nargout >= 1) {
+    // Once more, now that it is known which values are taken: their calls
+    // ask for one output, so that no "no value" item stands for a result.
+    const int32_t names = own_names > 0 ? int32_t(frame_words(c, c->frame)[kFwFrameNames]) : 0;
+    frame_return_discard(c);
+    TN_TRY(compile_block(c, text, length, flags, nargout, &values, false, values - nargout, names));
+  }
   frame_words(c, c->frame)[kFwResults] = uint32_t(nargout);
   return kOk;
+}
+
+}  // namespace
+
+int exec_eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+  return eval_block(c, text, length, nargout, flags, 0);
+}
+
+int exec_own_workspace_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+  return eval_block(c, text, length, nargout, flags, kNameGrowth);
 }
 
 namespace {
@@ -437,6 +518,8 @@ bool exec_check_halt_opcode(EngineContext* c) {
       case kOpInt64: case kOpUint64: case kOpVertcat: case kOpHorzcat: case kOpColon: case kOpUminus:
       case kOpCtranspose: case kOpTranspose: case kOpPlus: case kOpMinus: case kOpTimes: case kOpMtimes:
       case kOpStr2fun: case kOpLogical: case kOpEps: case kOpInf: case kOpNan: case kOpTrue: case kOpFalse:
+      // The dump writes complex(re,im) for the parts no literal keeps.
+      case kOpComplex:
       case kOpMakeList: case kOpPushInt16: case kOpPushImagInt16: case kOpPushSmallInt8: case kOpPushSmallInt16:
       case kOpPushSmallInt32: case kOpPushSmallUint8: case kOpPushSmallUint16: case kOpPushSmallUint32:
       case kOpPushSmallInt64: case kOpPushSmallUint64: case kOpInline: case kOpReshape: case kOpCat:

@@ -108,6 +108,10 @@ int exec_code_block(EngineContext* ctx, const char* text, int32_t length, int32_
 // the frame keeps the last nargout values the text leaves; kTooManyOutputs
 // (nothing pushed) when it leaves fewer. flags are added to the compiler's.
 int exec_eval_block(EngineContext* ctx, const char* text, int32_t length, int nargout, uint32_t flags);
+// exec_eval_block for text that runs in a workspace of its own: the new
+// frame holds the variables the text makes, and nothing it assigns reaches
+// the caller's workspace.
+int exec_own_workspace_block(EngineContext* ctx, const char* text, int32_t length, int nargout, uint32_t flags);
 // Runs a command line: definitions go to "_cli", statements are compiled in
 // the current workspace; 500 with the position set, for the host to run.
 // flag: the host reports compilation errors itself.

@@ -628,7 +628,13 @@ int ExprCompiler::identifier() {
   // refuses plain values and the overload finds the method through the object.
   if (method_row) return library_call(method_row, method_k);
 
-  // 6. Unknown: a function defined later, or an error.
+  // 6. A method of some user class: which one is decided when the call runs,
+  // from the class of an object argument (the call by the method's entry
+  // resolves its name then, as every call by name does).
+  id = fn_find_user(u_.ctx, name, len, nullptr, -1, u_.library, 1, nullptr);
+  if (id > 0 && ent(u_.ctx, id, kEntExtra) != 0) return user_call_or_record(id, q);
+
+  // 7. Unknown: a function defined later, or an error.
   if (!u_.forward_refs) {
     if (in_anonymous_body()) return user_call_or_record(0, q);  // "inline" compiles the body again
     id = find_any_library_function(name, len);

@@ -264,7 +264,15 @@ int Generator::expression_statement(const Stmt& st) {
     if (lone) return u_.emit2(kOpDisplayNamed, uint16_t(r.var_slot));
     if (u_.ans_convention) return u_.emit2(kOpStoreAnsDisplay, 0);
     if (!u_.is_function() && nblocks_ == 0) {
-      // Top-level code leaves the value for its caller (data texts, code blocks).
+      // Top-level code leaves the value for its caller (data texts, code
+      // blocks). A value that the caller takes is asked of its call as one
+      // output, never as a statement's optional result: compiled again so.
+      // What compiling did besides the code (names, table entries) is the
+      // same the second time.
+      if (u_.values_from >= 0 && values_ >= u_.values_from) {
+        u_.pos = start;
+        TN_TRY(compile_expression(u_, st.t1, st.n1, 1, false, false, &r));
+      }
       ++values_;
       return kOk;
     }
@@ -766,6 +774,7 @@ int compile_source(EngineContext* ctx, int32_t library, const char* text, int32_
                    int64_t capacity, int64_t* code_words, int32_t function_id, uint32_t flags, int32_t* values) {
   using namespace tncomp;
   if (code_words) *code_words = 0;
+  const int32_t values_from = values ? *values : 0;
   if (values) *values = 0;
   Unit u;
   u.ctx = ctx;
@@ -781,6 +790,7 @@ int compile_source(EngineContext* ctx, int32_t library, const char* text, int32_
   u.emit_positions = ctx->emit_positions != 0;
   u.wide_strings = ctx->wide_strings != 0;
   u.forward_refs = function_id != -1 || (flags & kCompileReadfnPresent);
+  if ((flags & kCompileValuesFrom) && function_id == -1) u.values_from = values_from;
 
   Scratch scratch;
   carve_scratch(ctx, text, length, u.is_function(), &scratch);

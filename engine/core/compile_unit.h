@@ -41,6 +41,7 @@ struct Unit {
 
   bool forward_refs = false;
   bool ans_convention = false;
+  int32_t values_from = -1;  // top-level code: values from this one on are called with one output
   int32_t opt_level = 0;
   bool opt_flag = false;
   bool emit_positions = false;

@@ -63,6 +63,11 @@ enum : uint32_t {
   kCompileKeepNames = 8,
   kCompileAnsConvention = 16,
   kCompileReadfnPresent = 32,  // a "+readfn" row exists: unknown names may be functions
+  // Top-level code whose caller takes its last values: *values holds, on
+  // entry, how many values come before those, and the shown expressions
+  // from there on call their functions with one output (a function that may
+  // return nothing then returns its value, or fails for want of one).
+  kCompileValuesFrom = 64,
 };
 using CompileSourceFn = int (*)(EngineContext* ctx, int32_t library, const char* text, int32_t length,
                                 uint16_t* code, int64_t capacity, int64_t* code_words,

@@ -88,13 +88,16 @@ void err_get_position(EngineContext* ctx, CodePosition* out);
 void err_set_position(EngineContext* ctx, const CodePosition* in);
 int interp_in_function(EngineContext* ctx);
 
-// The current workspace: the innermost frame with locals, else the base
+// The current workspace: the innermost frame with locals or with a name
+// table of its own (a code block given its own workspace), else the base
 // frame. Its word index (-1 when there is none) and its slot count. Inline:
 // the interpreter looks it up after every call.
 inline int32_t frame_workspace_index(EngineContext* ctx) {
   for (int32_t index = ctx->frame; index >= 0;) {
     const uint32_t* w = frame_words(ctx, index);
-    if (int32_t(w[kFwLocals]) >= 1 || int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index;
+    if (int32_t(w[kFwLocals]) >= 1 || int32_t(w[kFwFrameNames]) >= 1 ||
+        int32_t(w[kFwCallerKind]) == kAreaBaseFrame)
+      return index;
     const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
     if (prev < 0 || prev >= index) return -1;
     index = int32_t(prev);

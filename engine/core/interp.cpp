@@ -1160,6 +1160,8 @@ yield_task: {
 
 // The instruction waits for something to happen and runs again: a task
 // hands control back to the main code, the main code lets the tasks run.
+// A task made current runs at once: the abort poll would switch straight
+// back to the main code, which would wait again, for ever.
 wait_retry: {
   SAVE_POS();
   if (ctx->task_current != 0) {
@@ -1174,6 +1176,7 @@ wait_retry: {
   }
   ctx->pos = p;
   RELOAD();
+  if (ctx->task_current != 0) goto top;
   goto abort_poll;
 }
 

@@ -17,6 +17,11 @@
 // backward jump hands control back. A call while the loop runs returns 0 at
 // once unless the position carries the nested-run mark.
 int interp_run(EngineContext* ctx, int slice);
+// After a run that ended with `status`: true when an error that nothing caught
+// ended a task and only that task, so that the host resumes the main context
+// (still holding code) with interp_run once the report is on fd 2. An abort
+// (kAborted) stops everything and is never resumed.
+bool interp_task_failed(const EngineContext* ctx, int status);
 
 // --- Handlers of engine opcodes ----------------------------------------------
 // Every engine opcode that the loop does not execute itself goes to the

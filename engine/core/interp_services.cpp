@@ -1,6 +1,7 @@
 // The services the loop calls that others install: the task scheduler's
 // switching and pending events (by default one context that runs queued
-// calls itself) and the built-in display of values.
+// calls itself), the built-in display of values, and the test that tells a
+// host an error ended only a task.
 #include <cstring>
 
 #include "engine/core/interp.h"
@@ -48,3 +49,12 @@ DisplayFn g_display = display_missing;
 
 void interp_set_display(DisplayFn fn) { g_display = fn ? fn : display_missing; }
 int interp_display(EngineContext* ctx, int32_t fd, int pop) { return g_display(ctx, fd, pop); }
+
+// An error in the main context leaves no code position (the error path sets
+// none), while one in a task deletes the task and loads the main context's.
+bool interp_task_failed(const EngineContext* ctx, int status) {
+  if (status == kOk || status == kSliceEnded || status == kWaitInput || status == kDebugSuspend ||
+      status == kAborted)
+    return false;
+  return !ctx->running && ctx->pos.kind != kAreaNone;
+}

@@ -58,23 +58,43 @@ int arg_int(EngineContext* ctx, int depth, int64_t* v) {
 
 }  // namespace
 
+namespace {
+
+// Division rounding toward minus infinity: the day-number formulas count
+// whole cycles of months, years and centuries, and a date before their
+// origin (about 4800 BC) has a negative count, which truncation would round
+// the wrong way.
+int64_t floor_div(int64_t a, int64_t b) {
+  const int64_t q = a / b;
+  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+constexpr int64_t kEraYears = 4800;         // years counted from 4801 BC
+constexpr int64_t kDayNumberOffset = 32045;  // day number of 1 March 4801 BC, negated
+constexpr int64_t kDaysPer400Years = 146097;
+constexpr int64_t kDaysPer4Years = 1461;
+
+}  // namespace
+
+// Years begin in March, so that the leap day ends them: a = -1 for January
+// and February, which belong to the year before; m counts months from March.
 int64_t cal_day_number(int64_t year, int64_t month, int64_t day) {
-  const int64_t a = (month - 14) / 12;
-  const int64_t y = year + a + 4800;
-  const int64_t m = month - 12 * a - 2;
-  return (1461 * y) / 4 + (367 * m) / 12 - (3 * ((y + 100) / 100)) / 4 + day - 32075;
+  const int64_t a = floor_div(month - 3, 12);
+  const int64_t y = year + kEraYears + a;
+  const int64_t m = month - 3 - 12 * a;
+  return day + floor_div(153 * m + 2, 5) + 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400) -
+         kDayNumberOffset;
 }
 
 CalDate cal_date_of_day(int64_t n) {
-  int64_t l = n + 68569;
-  const int64_t q = (4 * l) / 146097;
-  l = l - (146097 * q + 3) / 4;
-  const int64_t i = (4000 * (l + 1)) / 1461001;
-  l = l - (1461 * i) / 4 + 31;
-  const int64_t j = (80 * l) / 2447;
-  const int64_t day = l - (2447 * j) / 80;
-  l = j / 11;
-  return CalDate{100 * (q - 49) + i + l, j + 2 - 12 * l, day};
+  const int64_t a = n + kDayNumberOffset - 1;
+  const int64_t centuries = floor_div(4 * a + 3, kDaysPer400Years);
+  const int64_t c = a - floor_div(kDaysPer400Years * centuries, 4);
+  const int64_t years = floor_div(4 * c + 3, kDaysPer4Years);
+  const int64_t e = c - floor_div(kDaysPer4Years * years, 4);
+  const int64_t m = floor_div(5 * e + 2, 153);
+  const int64_t late = floor_div(m, 10);  // January and February: the next year
+  return CalDate{100 * centuries + years - kEraYears + late, m + 3 - 12 * late, e - floor_div(153 * m + 2, 5) + 1};
 }
 
 double cal_julian(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, double second) {

@@ -94,20 +94,26 @@ bool class_name_at(EngineContext* ctx, int depth, const char** name, int32_t* le
 }
 
 // True when the object's class, or that of a parent found recursively among
-// its fields, is `symbol`. Parents are fields holding user-class objects.
-bool object_is_a(const uint64_t* first, int64_t words, uint32_t subtype, int32_t symbol, int level) {
+// its fields, is `symbol`. A parent is a field holding a user-class object
+// and named after that object's class. One pass over the object's words, in order: a parent's fields follow its
+// header, so stepping into a parent is stepping over its header, and any
+// other field is stepped over whole. No depth limit and no recursion: the
+// walk ends within the words whatever the nesting (a damaged length that
+// would not advance ends it too).
+bool object_is_a(const uint64_t* first, int64_t words, uint32_t subtype, int32_t symbol) {
   if (int32_t(subtype) == symbol) return true;
-  constexpr int kParentDepthLimit = 64;  // a chain of parents deeper than this is damage
-  if (level > kParentDepthLimit) return false;
   int64_t at = 0;
   while (at + kElemHeaderWords <= words) {
     const uint64_t* e = first + at;
     const int64_t total = elem_total_words(e);
-    if (at + total > words) return false;
+    if (total < kElemHeaderWords || at + total > words) return false;
     if (elem_kind(e) == kKindContainer && subtype_is_user_class(elem_word(e, 2)) &&
-        object_is_a(e + kElemHeaderWords, elem_data_words(e), elem_word(e, 2), symbol, level + 1))
-      return true;
-    at += total;
+        elem_name(e) == int32_t(elem_word(e, 2))) {
+      if (int32_t(elem_word(e, 2)) == symbol) return true;
+      at += kElemHeaderWords;
+    } else {
+      at += total;
+    }
   }
   return false;
 }
@@ -211,7 +217,7 @@ int bi_isa(EngineContext* ctx) {
   bool result = false;
   if (length >= 0 && d[0] == kKindContainer && subtype_is_user_class(d[2])) {
     const int32_t symbol = symtab_find(ctx, name, length);
-    result = symbol != 0 && object_is_a(item_data(ctx, 1), d[1], d[2], symbol, 0);
+    result = symbol != 0 && object_is_a(item_data(ctx, 1), d[1], d[2], symbol);
   } else if (length >= 0) {
     const char* own = nullptr;
     int32_t own_length = 0;

@@ -130,39 +130,82 @@ int DumpOut::number(double v, int digits) {
 namespace {
 
 // Digits for one element: digits < 0 asks for the fewest of 15, 16 and 17
-// that read back to the same double (9 for singles).
+// that read back to the same double (7 to 9 for singles), as the language's
+// own reader reads them; 0 when no count does, since the general style
+// stops at a long run of zeros or nines that the value still has digits
+// after (see put_every_digit).
 int exact_digits(double v, int digits, bool single) {
   if (digits >= 0) return single ? kDumpDigitsSingle : digits;
   if (!std::isfinite(v)) return kDumpDigitsDouble;
   const int first = single ? kDumpDigitsSingle : kDumpDigitsDouble;
   const int last = single ? 9 : 17;
-  for (int d = first; d < last; ++d) {
+  for (int d = first; d <= last; ++d) {
     char text[kNumberChars];
     int32_t n = 0;
     fmt_double(text, &n, v, d, 'g', 0, true, false, false, false, false, false, kNumberChars - 1);
-    text[n] = 0;
-    const double back = std::strtod(text, nullptr);
+    double back = 0;
+    if (!scan_number(text, n, nullptr, &back)) continue;
     if (single ? float(back) == float(v) : back == v) return d;
   }
-  return last;
+  return 0;
 }
 
-// Non-finite numbers in the spelling the language reads.
+// Every significant digit a double (or single) needs, in the exponent style,
+// which writes the exact decimal value rounded at its last digit: always
+// reads back to the same number.
+int put_every_digit(DumpOut& out, double v, bool single) {
+  constexpr int kFractionDigitsDouble = 16, kFractionDigitsSingle = 8;
+  char text[kNumberChars];
+  int32_t n = 0;
+  fmt_double(text, &n, v, single ? kFractionDigitsSingle : kFractionDigitsDouble, 'e', 0, true, false, false,
+             false, false, false, kNumberChars - 1);
+  return out.put(text, n);
+}
+
+// Non-finite numbers in the spelling the language reads. The literal NaN
+// has its sign bit set (as the processor's own NaN has): the other one is
+// its negation.
 int put_real(DumpOut& out, double v, int digits, bool single) {
-  if (std::isnan(v)) return out.put("NaN");
+  if (std::isnan(v)) return out.put(std::signbit(v) ? "NaN" : "-NaN");
   if (std::isinf(v)) return out.put(v > 0 ? "Inf" : "-Inf");
-  return out.number(v, exact_digits(v, digits, single));
+  if (v == 0 && std::signbit(v)) return out.put("-0");  // the formatter drops the sign of a zero
+  const int d = exact_digits(v, digits, single);
+  return d > 0 ? out.number(v, d) : put_every_digit(out, v, single);
+}
+
+// A 1 x 1 single carries its class as a suffix, which only a number takes:
+// the non-finite ones are converted instead.
+int put_single_scalar(DumpOut& out, double v, int digits) {
+  if (std::isfinite(v)) {
+    TN_TRY(put_real(out, v, digits, true));
+    return out.put("single");
+  }
+  const bool negated = std::isnan(v) ? !std::signbit(v) : v < 0;
+  TN_TRY(out.put(negated ? "-single(" : "single("));
+  TN_TRY(out.put(std::isnan(v) ? "NaN" : "Inf"));
+  return out.put(')');
+}
+
+// Whether re + im*j, as the reader computes it, gives back both parts: not
+// with a non-finite part (Inf*j has a NaN real part) nor a negative zero
+// (adding a zero part turns -0 into 0). Such elements are written as
+// complex(re,im).
+bool literal_keeps_parts(double re, double im) {
+  return std::isfinite(re) && std::isfinite(im) && !(re == 0 && std::signbit(re)) &&
+         !(im == 0 && std::signbit(im));
 }
 
 // Each part with its own digits: a part far smaller than the other is kept.
 int put_complex(DumpOut& out, double re, double im, int digits, bool single) {
+  if (!literal_keeps_parts(re, im)) {
+    TN_TRY(out.put("complex("));
+    TN_TRY(put_real(out, re, digits, single));
+    TN_TRY(out.put(','));
+    TN_TRY(put_real(out, im, digits, single));
+    return out.put(')');
+  }
   TN_TRY(put_real(out, re, digits, single));
   TN_TRY(out.put(std::signbit(im) ? '-' : '+'));
-  if (!std::isfinite(im)) {
-    // No literal spells these; the product keeps the part while the real part is finite.
-    TN_TRY(put_real(out, std::fabs(im), digits, single));
-    return out.put("*1j");
-  }
   TN_TRY(put_real(out, std::fabs(im), digits, single));
   return out.put('j');
 }
@@ -312,10 +355,14 @@ int dump_array(DumpOut& out, const ArraySource& s, int digits) {
   auto put_element = [&](int64_t i) -> int {
     if (is_int) return put_integer(out, int_at(s.re, i, s.int_size, s.is_unsigned), s.int_size, s.is_unsigned,
                                    wrapped);
-    if (s.im) TN_TRY(put_complex(out, real_at(i), imag_at(i), digits, s.is_single));
-    else TN_TRY(put_real(out, real_at(i), digits, s.is_single));
-    return s.is_single && !wrapped ? out.put("single") : kOk;
+    if (s.im) return put_complex(out, real_at(i), imag_at(i), digits, s.is_single);
+    if (s.is_single && !wrapped) return put_single_scalar(out, real_at(i), digits);
+    return put_real(out, real_at(i), digits, s.is_single);
   };
+  // An element written as complex(...) makes the array complex by itself;
+  // adding a complex zero as well would turn its -0 parts into 0.
+  bool literal_parts = true;
+  for (int64_t i = 0; s.im && literal_parts && i < count; ++i) literal_parts = literal_keeps_parts(real_at(i), imag_at(i));
   auto put_count = [&](const char* head, int64_t n) -> int {
     TN_TRY(out.put(head));
     TN_TRY(out.number(double(n), kDumpDigitsDouble));
@@ -390,7 +437,7 @@ int dump_array(DumpOut& out, const ArraySource& s, int digits) {
     }
   }
   if (bracket) TN_TRY(out.put(']'));
-  if (zero_imag) TN_TRY(out.put("+1j*0"));
+  if (zero_imag && literal_parts) TN_TRY(out.put("+1j*0"));
   return wrapped ? out.put(')') : kOk;
 }
 

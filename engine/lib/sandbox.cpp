@@ -1,7 +1,8 @@
-// sandbox and sandboxtrust. The code of sandbox is compiled as a block in the
-// current workspace, like eval's, and its frame is marked restricted: the
-// interpreter then refuses library rows outside "!" sections (403) and global
-// or persistent declarations (404), and frames called from it inherit the mark.
+// sandbox and sandboxtrust. The code of sandbox is compiled as a block, like
+// eval's, but in a workspace of its own (nothing it assigns reaches its
+// caller), and its frame is marked restricted: the interpreter then refuses
+// library rows outside "!" sections (403) and global or persistent
+// declarations (404), and frames called from it inherit the mark.
 // While the compiler works the text lies beyond the lowered end of the data
 // stack; the end is restored whatever the compilation gives.
 #include "engine/lib/sandbox.h"
@@ -15,7 +16,7 @@
 #include "engine/core/value_stack.h"
 
 int bi_sandbox(EngineContext* c, int nargin, int nargout, uintptr_t) {
-  // The block runs in the caller's workspace and has no argument slot.
+  // The block has no argument slot: a second input is not taken.
   if (nargin != 1) return kNotSupported;
   if (!stk_has_item(c, 0)) return kBadArgument;
   TypedView t{};
@@ -34,8 +35,8 @@ int bi_sandbox(EngineContext* c, int nargin, int nargout, uintptr_t) {
   const bool statement = nargout < 0;
   if (statement) TN_TRY(stk_push_no_value(c));
   c->data_capacity -= uint32_t(words);
-  const int status = exec_eval_block(c, text, int32_t(length), nargout >= 1 ? 1 : 0,
-                                     statement ? uint32_t(kCompileAnsConvention) : 0u);
+  const int status = exec_own_workspace_block(c, text, int32_t(length), nargout >= 1 ? 1 : 0,
+                                              statement ? uint32_t(kCompileAnsConvention) : 0u);
   c->data_capacity += uint32_t(words);
   if (status != kOk) {
     if (statement) stk_drop(c);

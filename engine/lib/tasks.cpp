@@ -118,6 +118,10 @@ void load_task(EngineContext* c, int32_t t) {
   set_rd(c, t, kTwSliceUsed, 0);
   set_rw(c, t, kTwAccumulator, 0);
   if (t == 0) c->time_used = 0;
+  // A fresh slice starts now: the lap kept from when this context last ran
+  // holds the other contexts' time, and its first reading would end the
+  // slice after one instruction.
+  read_clock(c, t, kTwClock, kClockLap);
 }
 
 bool asleep(EngineContext* c, int32_t t) {
@@ -312,9 +316,14 @@ int thread_create(EngineContext* ctx, int32_t stack_bytes, int32_t caller_id, in
   const int32_t data_from = item_data_index(ctx, nargin - 1);
   const int32_t n_data = ctx->data_top - data_from;
   const int32_t n_desc = kDescWords * nargin;
-  if (uint32_t(n_data) > data_cap || uint32_t(n_desc) * 4 + 64 > uint32_t(usable) - data_cap * 8) {
+  // As a push that does not fit: the data stack's overflow first, then the
+  // descriptor stack's.
+  const int room = uint32_t(n_data) > data_cap                                          ? kDataStackOverflow
+                   : uint32_t(n_desc) * 4 + 64 > uint32_t(usable) - data_cap * 8 ? kStackOverflow
+                                                                                 : kOk;
+  if (room != kOk) {
     heap_free(ctx, index);
-    return kStackOverflow;
+    return room;
   }
   const int32_t caller = ctx->task_current;
   const CodePosition caller_pos = ctx->pos;
@@ -368,7 +377,11 @@ int bi_threadnew(EngineContext* ctx, int nargin, int, uintptr_t) {
     TN_TRY(opt_get_number(ctx, depth, "StackSize", kThreadsetOptions, kDefaultStack, &stack));
     TN_TRY(opt_get_number(ctx, depth, "Priority", kThreadsetOptions, 0, &prio));
     TN_TRY(opt_get_bool(ctx, depth, "Sandbox", kThreadsetOptions, 0, &sandbox));
-    if (!std::isfinite(stack) || stack > kMaxStackOption) return kArgOutOfRange;
+    // A stack larger than any heap holds does not fit: the heap's overflow,
+    // as for any size the heap has no room for.
+    if (std::isnan(stack)) return kArgOutOfRange;
+    if (stack > kMaxStackOption) return kVariableOverflow;
+    if (stack < kMinStack) stack = kMinStack;
     if (!std::isfinite(prio)) return kArgOutOfRange;
     // The options go below the function value, out of the task's items.
     TN_TRY(stk_move(ctx, nargin - 1, 1));

@@ -19,7 +19,6 @@ constexpr double kBestStart = 1000.0;  // times the tolerance
 constexpr uint32_t kOptLegendOn = 0x20000;
 constexpr uint32_t kOptFramed = 0x8000;
 constexpr int32_t kMaxHitCount = 1 << 28;
-constexpr double kIdLimit = 2147483648.0;  // ids must fit the state's 32-bit field
 constexpr double kBarHorizontal = 1, kBarBases = 2;
 constexpr int32_t kImageHead = 7;
 // Frequency-response records of a transfer function.
@@ -30,14 +29,25 @@ struct Hit {
   ManipState* st;
   double px, py, tol, best;
   int32_t level;
+  int32_t id;  // the current record's, checked by record_hit_id
 };
+
+// A record takes part only when its id is a whole number 0..INT32_MAX: a
+// NaN, infinite, fractional, negative or larger id is never hit, and no id
+// is converted before it is known to fit.
+bool record_hit_id(const PlotRecord& rec, int32_t* id) {
+  const double v = rec.head[kPlotRecId];
+  if (!(v >= 0 && v <= double(INT32_MAX)) || v != std::trunc(v)) return false;
+  *id = int32_t(v);
+  return true;
+}
 
 void to_pixel(const Subplot* s, double x, double y, const double* z, double* px, double* py) {
   subplot_data_to_pixel(s, &x, &y, z, 1, px, py, nullptr);
 }
 
 void set_hit(Hit* h, const PlotRecord& rec, uint32_t flags, double x0, double y0) {
-  h->st->id = int32_t(rec.head[kPlotRecId]);
+  h->st->id = h->id;
   const double nb = rec.head[kPlotRecIndex];
   h->st->nb = nb > -2147483648.0 && nb < 2147483647.0 ? int32_t(nb) : -1;
   h->st->x0 = x0, h->st->y0 = y0;
@@ -185,7 +195,7 @@ void hit_region(Hit* h, const PlotRecord& rec) {
     ax = bx, ay = by;
   }
   if (!inside) return;
-  h->st->id = int32_t(rec.head[kPlotRecId]);
+  h->st->id = h->id;
   h->st->valid = (h->st->valid & kManipPointer) | kManipId;
   h->best = 0;
   h->level = 2;
@@ -272,7 +282,7 @@ bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start
     st->x1 = st->x, st->y1 = st->y;
     st->valid = kManipPointer;
   }
-  Hit h{s, st, px, py, tolerance, tolerance * kBestStart, 2};
+  Hit h{s, st, px, py, tolerance, tolerance * kBestStart, 2, -1};
   PlotReader r;
   plotreader_init(&r, list, length, start);
   PlotRecord rec;
@@ -288,7 +298,7 @@ bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start
       if (hit_legend(&h, rec, d, ctx)) return true;
       continue;
     }
-    if (!(rec.head[kPlotRecId] >= 0 && rec.head[kPlotRecId] < kIdLimit)) continue;
+    if (!record_hit_id(rec, &h.id)) continue;
     switch (rec.code_int) {
       case kCodePolyline:
       case kCodeFreqPolyline:

@@ -63,6 +63,7 @@ int press_select(RuntimeBlock** handle, int32_t id, int32_t k, double x, double 
     st.moving = rec->selection;
     TN_TRY(inst_layout_to_array(b, id));
     result = interact_redraw(handle, id, kRtHandledRedraw);
+    if (result != kRtHandledRedraw) return result;  // the redraw failed: no frame move
     b = *handle;
   }
   if (modifier || interact_figure_only(b, id)) {

@@ -152,6 +152,7 @@ bool TNApp::init_instance() {
       doc_runtime_.get(), commands_.get(), [frame] { return frame->menuBar(); },
       [frame] { frame->view()->invalidate(); }, frame);
   frame_->view()->set_document(doc_.get());
+  frame_->view()->set_break_flag(&break_flag_);
   TNDoc* doc = doc_.get();
   frame_->set_documents_tick([doc] { doc->idle_check(); });
   frame_->set_before_close([this, doc] { doc->write_number_format(settings_); });

@@ -380,6 +380,10 @@ void TNView::key_code(int code, QKeyEvent* event) {
 }
 
 void TNView::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Pause || (e->key() == Qt::Key_Cancel && (e->modifiers() & Qt::ControlModifier))) {
+    if (break_flag_) break_flag_->store(1);
+    return;
+  }
   switch (e->key()) {
     case Qt::Key_Left: key_code(kKeyLeft, e); break;
     case Qt::Key_Up: key_code(kKeyUp, e); break;
@@ -400,6 +404,33 @@ void TNView::keyReleaseEvent(QKeyEvent* e) {
 }
 
 void TNView::enterEvent(QEnterEvent*) { update_cursor(); }
+
+// The pointer left the figure: the subplot it hovered over ends its pending
+// manipulation (its leave handler runs).
+void TNView::leaveEvent(QEvent*) {
+  if (!has_block() || dragging_ || host_runtime_busy()) return;
+  int status;
+  {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = interact_end_pending(host_->block_handle(), kInstanceId, true, nullptr);
+  }
+  if (status == kRtHandledRedraw) invalidate();
+  status_text("", 0);
+}
+
+// A text field being edited takes its text when the view loses the focus.
+void TNView::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  if (!has_block() || host_runtime_busy()) return;
+  int status;
+  {
+    RuntimeCallScope scope;
+    prepare_runtime();
+    status = interact_commit_textfield(host_->block_handle(), kInstanceId);
+  }
+  if (status == kRtHandledRedraw) invalidate();
+}
 
 void TNView::update_cursor() {
   // The pointer is grabbed during a drag: no cursor query then, since its

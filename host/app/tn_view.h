@@ -10,6 +10,7 @@
 // print install their own target and put the view's back afterwards.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -44,6 +45,8 @@ class TNView : public QWidget {
 
   void set_document(TNDoc* doc) { doc_ = doc; }
   void set_status_bar(StatusPanes* bar) { status_ = bar; }
+  // The flag the engine's break poll reads: Pause/Break and Ctrl+Break set it.
+  void set_break_flag(std::atomic<uint8_t>* flag) { break_flag_ = flag; }
   // The figure drawn again into the back buffer and shown: at once, or at the
   // next paint.
   void redraw_now();
@@ -79,6 +82,8 @@ class TNView : public QWidget {
   void keyReleaseEvent(QKeyEvent* event) override;
   void timerEvent(QTimerEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   bool has_block() const;
@@ -100,6 +105,7 @@ class TNView : public QWidget {
   CommandMap* commands_;
   TNDoc* doc_ = nullptr;
   StatusPanes* status_ = nullptr;
+  std::atomic<uint8_t>* break_flag_ = nullptr;
   QImage buffer_;
   QPainter painter_;
   QtDriverTarget target_;

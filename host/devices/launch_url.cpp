@@ -2,17 +2,13 @@
 // process started directly (never a shell command line, so no character of
 // the text is interpreted). The opener runs in a session of its own; the
 // children that ended are reaped at the next launch.
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <string>
 #include <vector>
 
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
+#include "host/devices/detached_process.h"
 #include "host/devices/file_library.h"
-
-extern char** environ;
 
 namespace {
 
@@ -20,18 +16,6 @@ constexpr char kOpener[] = "xdg-open";
 
 UrlLauncher g_launcher = launchurl_xdg_open;
 void* g_launcher_context = nullptr;
-std::vector<pid_t> g_children;
-
-void reap_finished() {
-  for (size_t i = 0; i < g_children.size();) {
-    if (::waitpid(g_children[i], nullptr, WNOHANG) != 0) {
-      g_children[i] = g_children.back();
-      g_children.pop_back();
-    } else {
-      ++i;
-    }
-  }
-}
 
 // 16-bit characters as UTF-8; a lone surrogate stays a three-byte sequence.
 std::string to_utf8(const uint8_t* chars, int64_t n) {
@@ -71,20 +55,7 @@ void launchurl_set_launcher(UrlLauncher fn, void* context) {
   g_launcher_context = fn ? context : nullptr;
 }
 
-bool launchurl_xdg_open(void*, const char* text) {
-  reap_finished();
-  posix_spawnattr_t attr;
-  if (posix_spawnattr_init(&attr) != 0) return false;
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  std::string program = kOpener, argument = text;
-  char* argv[] = {program.data(), argument.data(), nullptr};
-  pid_t pid = 0;
-  const int status = posix_spawnp(&pid, kOpener, nullptr, &attr, argv, environ);
-  posix_spawnattr_destroy(&attr);
-  if (status != 0) return false;
-  g_children.push_back(pid);
-  return true;
-}
+bool launchurl_xdg_open(void*, const char* text) { return spawn_detached(kOpener, text); }
 
 int bi_launchurl(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   if (nargin != 1) return nargin < 1 ? kTooFewInputs : kTooManyInputs;

@@ -4,8 +4,6 @@
 // that is not the type's own default.
 #include "host/shell/shell_registration.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,7 +14,7 @@
 #include <system_error>
 #include <vector>
 
-extern char** environ;
+#include "host/devices/detached_process.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +32,6 @@ constexpr char kSelfExe[] = "/proc/self/exe";
 constexpr const char* kIconColours[] = {"#2a5db0", "#2a8a4a"};
 constexpr const char* kIconLetters[] = {"TN", "TND"};
 
-std::vector<pid_t> g_updaters;
 
 std::string env_or(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);
@@ -163,31 +160,6 @@ std::string icon_text(const ShellDocType& t) {
          kIconColours[k] + "\">" + kIconLetters[k] + "</text>\n</svg>\n";
 }
 
-void reap_updaters() {
-  for (size_t i = 0; i < g_updaters.size();) {
-    if (::waitpid(g_updaters[i], nullptr, WNOHANG) != 0) {
-      g_updaters[i] = g_updaters.back();
-      g_updaters.pop_back();
-    } else {
-      ++i;
-    }
-  }
-}
-
-// Starts a database update in a session of its own; an update that is not
-// installed is simply not run.
-void start_detached(const char* program, const std::string& dir) {
-  reap_updaters();
-  posix_spawnattr_t attr;
-  if (posix_spawnattr_init(&attr) != 0) return;
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  std::string name = program, arg = dir;
-  char* argv[] = {name.data(), arg.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, program, nullptr, &attr, argv, environ) == 0) g_updaters.push_back(pid);
-  posix_spawnattr_destroy(&attr);
-}
-
 bool g_updates = true;
 
 }  // namespace
@@ -231,8 +203,8 @@ bool shell_register_doc_type(const ShellDocType& t, const std::string& program) 
                   write_text(desktop_path(d, t), shell_desktop_entry_text(t, program)) &&
                   write_text(mimeapps_path(d), with_default(mimeapps, t.mime_type, shell_desktop_file_name(t)));
   if (g_updates) {
-    start_detached("update-mime-database", (fs::path(d.data) / "mime").string());
-    start_detached("update-desktop-database", (fs::path(d.data) / "applications").string());
+    spawn_detached("update-mime-database", (fs::path(d.data) / "mime").string());
+    spawn_detached("update-desktop-database", (fs::path(d.data) / "applications").string());
   }
   return ok;
 }

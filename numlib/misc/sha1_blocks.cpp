@@ -7,6 +7,7 @@
 #include <utility>
 
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define TN_SHA1_X86 1
 #endif
@@ -45,11 +46,16 @@ TN_SHA1_TARGET inline void sha1_groups(Sha1Regs& r, __m128i& e_cur, std::integer
 
 }  // namespace
 
+// The processor is asked through cpuid itself: clang's __builtin_cpu_supports
+// knows no "sha", and both compilers ship <cpuid.h>. Leaf 1 gives SSSE3 and
+// SSE4.1 (ECX), leaf 7 subleaf 0 the SHA extensions (EBX).
 bool sha1_blocks_hw_available() {
   static const bool available = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sha") && __builtin_cpu_supports("ssse3") &&
-           __builtin_cpu_supports("sse4.1");
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool vector = (c & bit_SSSE3) && (c & bit_SSE4_1);
+    if (!vector || !__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (b & bit_SHA) != 0;
   }();
   return available;
 }

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/core/value_stack.h"
 #include "runtime/fake_host.h"
 #include "runtime/layout.h"
 #include "runtime/record_list.h"
 #include "runtime/runtime_status.h"
+#include "engine/core/stack_ops.h"
+#include "runtime/undo_store.h"
 #include "tools/imagetools/image_builder.h"
 
 namespace {
@@ -283,6 +286,29 @@ TEST_F(Layout, ParameterListIsPaddedReplacedAndRead) {
 }  // namespace
 
 namespace {
+
+// A stored layout comes from the saved image: counts or figure positions
+// that are not whole numbers in range leave the layout as it was (each was
+// once converted to an integer unchecked).
+TEST_F(Layout, DamagedStoredLayoutNumbersAreIgnored) {
+  constexpr int kHead = 2, kPerSubplot = 6;  // rows, cols; then six words per subplot
+  const struct { int word; double value; } damage[] = {
+      {0, 1e300}, {0, -HUGE_VAL}, {1, 3e9}, {0, NAN}, {kHead, NAN}, {kHead, 1e300}, {kHead + kPerSubplot, HUGE_VAL}};
+  for (const auto& d : damage) {
+    ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
+    ASSERT_EQ(inst_subplot_assign(b, 0, 0, 0, figure(0), true), 0);
+    ASSERT_EQ(inst_layout_to_array(b, 0), 0);
+    int32_t units = 0;
+    void* data = nullptr;
+    ASSERT_EQ(undo_store_get_value(rt_value_store(b), 0, 0, kKeyLayout, &units, &data), 0);
+    ASSERT_EQ(units, kFlatHeaderWords + kHead + 2 * kPerSubplot);
+    double* words = static_cast<double*>(data) + kFlatHeaderWords;
+    words[d.word] = d.value;
+    if (d.word < kHead) words[1 - d.word] = 0;  // a huge count times 0 is 0
+    ASSERT_EQ(inst_apply_stored(b, 0), 0) << d.word << " " << d.value;
+    EXPECT_EQ(rec->rows * 10 + rec->cols, 12) << d.word << " " << d.value;
+  }
+}
 
 TEST_F(Layout, PropertiesAndScaleFlagsCombineOverTheTargets) {
   ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);

@@ -2,7 +2,12 @@
 // unless the caller chose one (the same pixels come out under X11), one
 // QApplication for the whole run, and the bundled DejaVu Sans as the
 // application font, so no result depends on the fonts a machine has.
+// Before returning it waits until the threads Qt started are gone, so that
+// the leak check at exit never meets a thread that is still ending.
 #include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +15,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QThreadPool>
 
 #include "support/qt_test_font.h"
 
@@ -19,16 +25,52 @@ extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig\nleak:libQt6\nleak:libfreetype\nleak:libglib\nleak:libdbus\nleak:libxcb\nleak:libX11\n";
 }
 
+namespace {
+
+constexpr int kThreadWaitMillis = 10000;
+
+// Threads of this process, as the kernel lists them (-1 when unreadable).
+int thread_count() {
+  DIR* tasks = opendir("/proc/self/task");
+  if (!tasks) return -1;
+  int n = 0;
+  while (const dirent* e = readdir(tasks))
+    if (e->d_name[0] != '.') ++n;
+  closedir(tasks);
+  return n;
+}
+
+// Qt's threads (the X11 event reader, the global pool's workers) are
+// detached: stopping them returns once each has said it is finished, while
+// the thread itself is still ending. The leak checker that runs at exit
+// stops and reads every thread of the process, and one that ends under it
+// brings it down ("Tracer caught signal 11"), the more often the more loaded
+// the machine. Only when the kernel no longer lists them is the exit safe.
+void wait_for_threads(int count) {
+  const timespec tick{0, 1000000};
+  for (int waited = 0; waited < kThreadWaitMillis && thread_count() > count; ++waited) nanosleep(&tick, nullptr);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  if (QFontDatabase::addApplicationFont(QStringLiteral(TN_TEST_FONT_FILE)) < 0) {
-    std::fprintf(stderr, "cannot load the test font %s\n", TN_TEST_FONT_FILE);
-    return 1;
+  // Threads started before main (a BLAS library's pool) stay to the end.
+  const int threads_at_start = thread_count();
+  int status = 0;
+  {
+    QApplication app(argc, argv);
+    if (QFontDatabase::addApplicationFont(QStringLiteral(TN_TEST_FONT_FILE)) < 0) {
+      std::fprintf(stderr, "cannot load the test font %s\n", TN_TEST_FONT_FILE);
+      return 1;
+    }
+    QFont font(QString::fromLatin1(kTestFontFace));
+    font.setPixelSize(kTestFontPixels);
+    QApplication::setFont(font);
+    ::testing::InitGoogleTest(&argc, argv);
+    status = RUN_ALL_TESTS();
+    QThreadPool::globalInstance()->waitForDone();
   }
-  QFont font(QString::fromLatin1(kTestFontFace));
-  font.setPixelSize(kTestFontPixels);
-  QApplication::setFont(font);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  wait_for_threads(threads_at_start);
+  return status;
 }

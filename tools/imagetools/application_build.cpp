@@ -43,20 +43,24 @@ bool build_application(const std::string& description_path, Sections* out, std::
     std::string source;
     if (read_text(folder_of(description_path) + "/" + name + ".zvr", &source)) sources[name] = source;
   }
-  // Doubles keep the block 8-byte aligned.
-  std::unique_ptr<double[]> buffer(new double[kToolBlockBytes / sizeof(double)]());
-  RuntimeBlock* block = nullptr;
-  if (start_block(&block, buffer.get(), kToolBlockBytes) != 0) {
-    *error = "cannot lay out the block";
-    return false;
-  }
-  Builder builder(block, std::move(sources));
-  if (!builder.build(*description)) {
+  // The smallest block first; an application that does not fit is built
+  // again in a larger one, and the last attempt's error is the answer.
+  for (uint32_t bytes = kToolBlockBytes; bytes <= kToolBlockLimit; bytes *= 4) {
+    // Doubles keep the block 8-byte aligned.
+    std::unique_ptr<double[]> buffer(new double[bytes / sizeof(double)]());
+    RuntimeBlock* block = nullptr;
+    if (start_block(&block, buffer.get(), bytes) != 0) {
+      *error = "cannot lay out the block";
+      return false;
+    }
+    Builder builder(block, sources);
+    if (builder.build(*description)) {
+      *out = builder.sections();
+      return true;
+    }
     *error = builder.error;
-    return false;
   }
-  *out = builder.sections();
-  return true;
+  return false;
 }
 
 }  // namespace tnbuild

@@ -64,4 +64,22 @@ TEST(Calendar, RandomInstantsRoundTripToATenthOfAMillisecond) {
   }
 }
 
+// Every day within ten million of the origin, before it as after it, comes
+// back as itself, through a valid date that is the day after its
+// predecessor's.
+TEST(Calendar, EveryDayWithinTenMillionRoundTrips) {
+  constexpr int64_t kSpan = 10000000;
+  CalDate prev = cal_date_of_day(-kSpan - 1);
+  for (int64_t n = -kSpan; n <= kSpan; ++n) {
+    const CalDate d = cal_date_of_day(n);
+    ASSERT_EQ(cal_day_number(d.year, d.month, d.day), n);
+    ASSERT_TRUE(d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= 31) << n;
+    const bool next_in_month = d.year == prev.year && d.month == prev.month && d.day == prev.day + 1;
+    const bool first_of_month = d.day == 1 && (d.month == prev.month % 12 + 1) &&
+                                d.year == prev.year + (prev.month == 12 ? 1 : 0);
+    ASSERT_TRUE(next_in_month || first_of_month) << n;
+    prev = d;
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 // and of a list of controls.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -52,6 +53,18 @@ TEST(HitTestCorpus, EveryListGivesAnAnswer) {
   for (int i = 0; i < 120; ++i) generated.push_back(uint8_t(i * 37 + 11));
   runs += run_corpus(generated, 32, 60);
   EXPECT_GT(runs, 0);
+}
+
+// Ids beyond int32 in a line and in a region that the pointer is on: once
+// converted without a check, now never hit (the sanitizer build catches a
+// conversion out of range).
+TEST(HitTestCorpus, IdsBeyondInt32) {
+  for (double id : {1e300, HUGE_VAL}) {
+    const std::vector<double> line = {69, -1, -1, 0, 0, 1, 0, 4, id, 1, 8, 0, 3, 1, 0, 17.5};
+    const std::vector<double> region = {69, -1, -1, 0, 0, 1, 0, 12, id, -1, 0, 0, 7, 3, 0, 100, 0, 0, 0, 100};
+    EXPECT_EQ(run_seed(raw_list(line, 0)), 0);
+    EXPECT_EQ(run_seed(raw_list(region, 0)), 0);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // x to pixel x and data y to 100 - y, so distances are easy to read.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -91,6 +92,35 @@ TEST_F(HitTest, PriorityRules) {
     EXPECT_EQ(r.id, c.id) << c.what;
     EXPECT_EQ(r.ix, c.ix) << c.what;
     EXPECT_EQ(r.flags & kManipPointer, uint32_t(kManipPointer)) << c.what;
+  }
+}
+
+// Only a whole id within int32 is hit; any other is skipped like a NaN one,
+// in every hit-tested record kind, and never converted on the way.
+TEST_F(HitTest, IdsThatAreNotWholeInt32AreNeverHit) {
+  const double ids[] = {1e300, HUGE_VAL, -HUGE_VAL, NAN, 2147483648.0, 4294967296.0 + 3, 2.5, -0.5, -2147483649.0};
+  const int32_t codes[] = {kCodePolyline, kCodeLine, kCodeCircles, kCodeBars, kCodeActiveRegion, 19};
+  auto add = [](ListBuilder& b, int32_t code, double id) {
+    switch (code) {
+      case kCodePolyline: b.rec(code, 0, 0, {1, 50, 50}, id); break;
+      case kCodeLine: b.rec(code, 0, 0, {0, 1, 50}, id); break;
+      case kCodeCircles: b.rec(code, 0, 0, {1, 50, 58, 10}, id); break;
+      case kCodeBars: b.rec(code, 0, 0, {0, 10, 1, 50, 55}, id); break;
+      case kCodeActiveRegion: b.rec(code, 0, 0, {4, 40, 60, 60, 40, 40, 40, 60, 60}, id); break;
+      default: b.rec(code, 0, 0, {0, 1, 2500, 1, 1}, id); break;
+    }
+  };
+  for (int32_t code : codes) {
+    for (double id : ids) {
+      ListBuilder b;
+      b.open(0);
+      add(b, code, id);
+      EXPECT_EQ(hit(b, s, 50, 50).id, -1) << "code " << code << " id " << id;
+    }
+    ListBuilder b;
+    b.open(0);
+    add(b, code, 2147483647.0);
+    EXPECT_EQ(hit(b, s, 50, 50).id, INT32_MAX) << "code " << code;
   }
 }
 

@@ -26,7 +26,10 @@ const char kSource[] =
     "function [n, m] = over(n, x)\n if isempty(n)\n  n = 0;\n end\n n = n + 1;\n m = sprintf('at %g', round(x));\nendfunction\n"
     "function log = gone(log)\n log = [log; 5 0 0 0 0];\nendfunction\n"
     "function log = rolled(log, dx, dy)\n log = [log; 6 dx dy 0 0];\nendfunction\n"
-    "function n = zero()\n n = 0;\nendfunction\n";
+    "function n = zero()\n n = 0;\nendfunction\n"
+    "function log = out(log, id)\n log = [log; 7 id 0 0 0];\nendfunction\n"
+    "function log = dropped(log, id, x0, nb)\n log = [log; 8 id x0 nb 0];\nendfunction\n"
+    "function fragile(p)\n if p(1) > 6\n  error('cannot draw');\n end\n draw(p);\nendfunction\n";
 
 std::string app(const std::string& handlers) {
   return "instance demo\nvar p\nvar log\nvar n\ninit p = start()\nfigure \"Main\"\nplot draw(p)\n" + handlers;
@@ -93,6 +96,53 @@ TEST_F(Figure, AFailingDragHandlerEndsTheDragOnceAndDropsItsRow) {
   // The drag's row is gone with its changes: nothing is left to undo.
   EXPECT_NEAR(matrix("p")[0], 2, 1e-9);
   EXPECT_FALSE(rt_can_undo(host.block, 0));
+}
+
+TEST_F(Figure, APlotHandlerFailingAfterADragEndsItOnce) {
+  open("instance demo\nvar p\nvar log\nvar n\ninit p = start()\nfigure \"Main\"\nplot fragile(p)\n" +
+           std::string(kDragApp),
+       kSource);
+  EXPECT_EQ(down(0, 2, 3), kRtHandledRedraw);
+  const int status = move(0, 7, 3);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(status, kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, -1);
+  EXPECT_EQ(move(0, 5, 3), kRtNoInteraction);
+  EXPECT_EQ(up(), kRtNoInteraction);
+  // A select press in free layout redraws: failing, it begins no frame move.
+  ASSERT_EQ(inst_free_layout(host.block, 0, false), 0);
+  interact_set_tool_mode(h(), kToolSelect);
+  const double x = (sp(0).rectLeft + sp(0).rectRight) / 2, y = (sp(0).rectTop + sp(0).rectBottom) / 2;
+  const int press = interact_mouse_down(h(), 0, x, y, 0);
+  EXPECT_NE(press, 0);
+  EXPECT_NE(press, kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, -1);
+  EXPECT_EQ(host.block->h.interaction.row_pushed, 0);
+}
+
+TEST_F(Figure, DraggingAnElementOntoAnotherSubplotRunsDragOutThenDrop) {
+  open(app("drag 1 [p, log] = dragged(p, log, _x1, _y1, _id, _ix)\ndragout 1 log = out(log, _id)\n"
+           "drop 1 log = dropped(log, _id, _x0, _nb)\n"),
+       kSource, 1, 2);
+  EXPECT_EQ(down(0, 2, 3), kRtHandledRedraw);
+  const double x = (sp(1).frameLeft + sp(1).frameRight) / 2, y = (sp(1).frameTop + sp(1).frameBottom) / 2;
+  figtest::g_now += 1;
+  EXPECT_EQ(interact_mouse_move(h(), 0, x, y, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, 1);
+  const std::vector<double> log = matrix("log");
+  // The drag's row went (with the drag at the press): drag-out, then drop.
+  ASSERT_EQ(log.size(), 10u);
+  EXPECT_EQ(log[0], 7);
+  EXPECT_EQ(log[1], 1);
+  EXPECT_EQ(log[5], 8);
+  EXPECT_EQ(log[6], 1);          // the dragged element's id
+  EXPECT_NEAR(log[7], 2, 1e-9);  // and its point, not the drop subplot's hit
+  EXPECT_EQ(up(), kRtHandledRedraw);
+  // Over a subplot without a drop handler for the element nothing moves over.
+  EXPECT_EQ(down(0, 2, 3), kRtHandledRedraw);
+  figtest::g_now += 1;
+  EXPECT_EQ(interact_mouse_move(h(), 0, -20, -20, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(host.block->h.interaction.active, 0);
 }
 
 TEST_F(Figure, APressOffTheFiguresSubplotsOrWithoutHandlersDoesNothing) {

@@ -218,6 +218,23 @@ TEST_F(Program, AFailingDragHandlerShowsOneMessage) {
   EXPECT_EQ(point_centre(), home);
 }
 
+TEST_F(Program, AHandlerCallingQuitClosesTheWindow) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Quitter\"\nvar n\ninit n = demo_init()\n"
+                              "menutitle \"&App\"\nmenu \"&Quit\" n = demo_quit(n)\nfigure \"F\"\n"
+                              "plot demo_plot(n)\n",
+                              "function n = demo_init()\n  n = 0;\nendfunction\n"
+                              "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n"
+                              "function n = demo_quit(n)\n  drawnow;\n  quit;\n  n = n + 1;\nendfunction\n");
+  start(packed);
+  ASSERT_TRUE(app->main_frame()->isVisible());
+  ASSERT_TRUE(run(kCmdAppFirst));
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
+  QApplication::processEvents();
+  EXPECT_FALSE(app->main_frame()->isVisible());
+  EXPECT_NE(settings->read_int(QStringLiteral("WindowLeft"), -1), -1);  // closing saved the placement
+}
+
 TEST_F(Program, WithoutAnApplicationTheWindowIsUntitled) {
   // A program with nothing appended, and a packed file cut short.
   QFile demo(QStringLiteral(TN_DEMO_PROGRAM));

@@ -29,7 +29,7 @@ shot() { import -window root "$1"; }
 
 "$program" > "$work/stdout" 2> "$work/stderr" &
 pid=$!
-wid=$(timeout 30 xdotool search --sync --name "^$title\$" | head -n 1) || fail "no window titled '$title'"
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1) || fail "no window titled '$title'"
 timeout 10 xdotool windowfocus --sync "$wid" || true
 # The first paint: wait until the point's colour shows (at most 10 s).
 for _ in $(seq 50); do
@@ -61,7 +61,8 @@ for _ in $(seq 50); do
 done
 [ -n "$moved" ] || fail "the point did not move (before: $box, after: ${box2:-none})"
 
-xdotool key --window "$wid" alt+F4
+timeout 10 xdotool windowfocus --sync "$wid" || true
+xdotool key alt+F4
 for _ in $(seq 100); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
