@@ -131,7 +131,9 @@ TEST_F(ControlCommands, ExactRoomAndOneLess) {
       auto start = [&] {
         host.block->h.build.capacity = full_capacity;
         used() = 0;
-        if (before) ASSERT_EQ(run("scale([0 1]);\n"), kOk);
+        if (before) {
+          ASSERT_EQ(run("scale([0 1]);\n"), kOk);
+        }
       };
       ASSERT_NO_FATAL_FAILURE(start());
       const int32_t base = used();
