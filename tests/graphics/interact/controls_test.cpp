@@ -250,6 +250,30 @@ TEST(ControlTrack, SliderPressesTakeTheNearerThumbTheFirstOnTies) {
   EXPECT_NEAR(st.x1, 10, 1e-12);
 }
 
+// Record 45: q = Re f(x1 + i y1) / Re f(x0 + i y0) for f = num / den. The
+// reference is Horner's rule in complex arithmetic, as numpy's polyval.
+TEST(ControlTrack, TheRationalFunctionGivesQ) {
+  std::vector<double> list = {69, -1, -1, 0, 0, 1, 0,
+                              45, 6,  -1, 0, 0, 9, 2, 3, 2, -1, 0.5, 1, 3, 2, 1};
+  Subplot s{};
+  ManipState st{};
+  auto step = [&](uint32_t valid) {
+    st.id = 6, st.nb = -1;
+    st.x1 = 1.5, st.y1 = 0.25, st.x0 = -0.5, st.y0 = 2;
+    st.valid = valid;
+    plotlist_control_step(list.data(), int32_t(list.size()), 0, &s, 0, 0, &st, nullptr, 0, nullptr, nullptr);
+  };
+  const uint32_t points = kManipId | kManipX0 | kManipY0 | kManipX1 | kManipY1;
+  step(points);
+  ASSERT_TRUE(st.valid & kManipQ1);
+  EXPECT_NEAR(st.q1, 0.29483074255018116, 1e-14);
+  step(points & ~uint32_t(kManipY0));  // a point missing: no q
+  EXPECT_FALSE(st.valid & kManipQ1);
+  list[7 + 6 + 1] = 40;  // a degree beyond the record
+  step(points);
+  EXPECT_FALSE(st.valid & kManipQ1);
+}
+
 TEST(ControlTrack, PopupItemsInBothOrientations) {
   Subplot down{}, up{};
   down.frameTop = 0, down.frameBottom = 100, up.frameTop = 100, up.frameBottom = 0;
