@@ -104,6 +104,12 @@ bool interact_hit_test(RuntimeBlock* b, int32_t id, int32_t k, double x, double 
   return hit_test_controls(b, id, k, x, y, press, st);
 }
 
+bool interact_text_scrollable(const Subplot* s) { return !s->hasContent && s->yMode == kAxisFixed; }
+
+void interact_set_text_scroll(Subplot* s, double offset) {
+  s->yOffset = offset > 0 ? std::min(offset, std::max(s->yMax, 0.0)) : 0.0;  // NaN too
+}
+
 void interact_push_row(RuntimeBlock* b, int32_t id) {
   b->h.interaction.row_pushed = undo_store_push_row(rt_value_store(b), id) == 0;
 }

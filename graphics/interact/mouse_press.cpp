@@ -200,6 +200,10 @@ int interact_manipulate_step(RuntimeBlock** handle, int32_t id, bool press, doub
     interact_hit_test(b, id, k, x, y, modifier, nullptr, true);
     if (rec->focus_record >= 0 && rec->focus_record != focused) return kRtHandledRedraw;  // a field took the focus
     if (!s->hasContent && interact_element(b->h.manip) < 0) {
+      if (interact_text_scrollable(s)) {  // a text scroll begins
+        b->h.interaction.anchor_y = y + (s->frameTop < s->frameBottom ? s->yOffset : -s->yOffset);
+        return kRtHandledRedraw;
+      }
       b->h.interaction.active = kNoSubplot;
       return 0;
     }

@@ -231,6 +231,38 @@ TEST_F(Controls, TheFigureDrawsBevelsFieldsAndTheFlow) {
   expect_golden(focused, "controls_focused_field.log");
 }
 
+// A long text scrolls with the wheel and with drags, and keeps its offset
+// through the redraw after the release.
+struct TextScroll : Figure {};
+
+TEST_F(TextScroll, WheelAndDragScrollTheTextWithinItsHeight) {
+  open("instance demo\nvar x\nfigure \"Main\"\nplot draw()\n",
+       "function draw()\n for k = 1:60\n  text(sprintf('line %d', k));\n end\nendfunction\n");
+  figure_draw(host.block, 0);
+  rec.take();
+  Subplot& s = sp(0);
+  ASSERT_EQ(s.yMode, kAxisFixed);
+  ASSERT_GT(s.yMax, 0);
+  EXPECT_EQ(s.yOffset, 0);
+  const double mx = (s.frameLeft + s.frameRight) / 2, my = (s.frameTop + s.frameBottom) / 2;
+  EXPECT_EQ(interact_mouse_wheel(h(), 0, mx, my, 0, 2, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(s.yOffset, 2 * s.lineHeight);
+  EXPECT_EQ(interact_mouse_wheel(h(), 0, mx, my, 0, -100, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(s.yOffset, 0);  // not above the top
+  EXPECT_EQ(interact_mouse_down(h(), 0, mx, my, 0), kRtHandledRedraw);
+  figtest::g_now += 1;
+  EXPECT_EQ(interact_mouse_move(h(), 0, mx, my - 40, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(s.yOffset, 40);  // dragged up: the text moves up
+  figtest::g_now += 1;
+  interact_mouse_move(h(), 0, mx, my - 1e6, 0, nullptr, 0, nullptr);
+  EXPECT_EQ(s.yOffset, s.yMax);  // not beyond the flow's height
+  up();
+  figure_draw(host.block, 0);
+  EXPECT_EQ(sp(0).yOffset, sp(0).yMax);
+  const std::string log = rec.take();
+  EXPECT_NE(log.find("\"...\""), std::string::npos);
+}
+
 // The tracking operations alone.
 TEST(ControlTrack, SliderPressesTakeTheNearerThumbTheFirstOnTies) {
   ManipState st{};
