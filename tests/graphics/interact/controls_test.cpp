@@ -167,7 +167,10 @@ TEST_F(Controls, APopupOpensOnItsChoiceAndFollowsThePointer) {
   const double* d = record(64, 4);
   const double top = d[5], bottom = d[6], h = bottom - top, x = d[4] + 2;
   ASSERT_GT(h, 0);
+  inst()->state = 2;  // idle processing on: the open menu suspends it until the release
   EXPECT_EQ(press(x, (top + bottom) / 2), kRtHandledRedraw);
+  EXPECT_EQ(inst()->state, 1);
+  EXPECT_EQ(inst()->resume, 1);
   EXPECT_EQ(record(64, 4)[1], 1);  // open, showing the current choice (held from 0)
   EXPECT_EQ(drag(x, bottom + h / 2), kRtHandledRedraw);
   EXPECT_EQ(record(64, 4)[1], 2);
@@ -177,6 +180,7 @@ TEST_F(Controls, APopupOpensOnItsChoiceAndFollowsThePointer) {
   EXPECT_EQ(record(64, 4)[1], 0);
   EXPECT_EQ(drag(x, bottom + h / 2), kRtHandledRedraw);
   EXPECT_EQ(up(), kRtHandledRedraw);
+  EXPECT_EQ(inst()->state, 2);
   const std::vector<double> r = row(0);
   ASSERT_EQ(r.size(), 6u);
   EXPECT_EQ(r[2], 2);  // _x0: the current choice, from 1
