@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/interact/control_track.h"
 #include "graphics/interact/hit_test.h"
 #include "graphics/plotlist/plot_records.h"
 #include "tests/support/recording_driver.h"
@@ -16,7 +17,7 @@ constexpr uint8_t kRawDoubles = 0x01;
 constexpr uint8_t kLegendOn = 0x02;
 constexpr uint8_t kNoContent = 0x04;
 constexpr int32_t kMaxRecordData = 40;
-constexpr int32_t kHitCodes[] = {1, 2, 4, 5, 7, 9, 12, 13, 58, 66, 69};
+constexpr int32_t kHitCodes[] = {1, 2, 4, 5, 7, 9, 12, 13, 45, 58, 59, 60, 61, 62, 63, 64, 65, 66, 69};
 
 double small(const uint8_t* p, size_t n, size_t* at) {
   const uint8_t b = *at < n ? p[(*at)++] : 0;
@@ -65,5 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!plotlist_section_start(exact.data(), int32_t(exact.size()), mode >> 4, &start)) start = 0;
   plotlist_hit_test_section(exact.data(), int32_t(exact.size()), start, 0, &s, px, py, kHitTolerance, mode & 8, &st,
                             &rec.table, &rec.context);
+  // The controls: a press (laid out first), then two steps of a drag.
+  std::vector<double> scratch(64);
+  ControlPress press;
+  st.id = int32_t(px) & 7, st.nb = 1, st.valid |= kManipId | kManipX0 | kManipY0;
+  plotlist_hit_controls(exact.data(), int32_t(exact.size()), start, 0, &s, scratch.data(), int32_t(scratch.size()),
+                        px, py, true, &st, &rec.table, &rec.context, &press);
+  for (double dy : {0.0, 37.0})
+    plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s, px + dy, py + dy, &st, scratch.data(),
+                          int32_t(scratch.size()), &rec.table, &rec.context);
   return 0;
 }

@@ -74,7 +74,12 @@ bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw
   RenderRequest q{list, length, scratch, scratch_size, &rec->subplots[k], start, &st[kStyleDefaultSlot],
                   &st[kStyleFillSlot], &st[kStyleFrameSlot], &st[kStyleChartSlot], &st[kStyleAxesSlot],
                   rec->focus_subplot == k ? 0 : -1, rec->focus_record, rec->focus_caret,
-                  rec->focus_anchor, no_draw, driver, context};
+                  rec->focus_anchor, no_draw, driver, context, 0, 0, 0, 0};
+  // The slider being dragged shows its live thumb, not the record's value.
+  const ManipState& m = b->h.manip;
+  constexpr uint32_t kLive = kManipId | kManipNb | kManipIx | kManipX1;
+  if (b->h.interaction.active == k && (m.valid & kLive) == kLive)
+    q.live_id = m.id, q.live_index = m.nb, q.live_thumb = m.ix, q.live_value = m.x1;
   if (!plotlist_render(&q)) return false;
   if (!driver->focus_rect && !no_draw) {
     // Without a self-inverting mark the marks are drawn again over each object.

@@ -16,6 +16,8 @@
 #include "graphics/commands/contour_commands.h"
 #include "graphics/commands/image_commands.h"
 #include "graphics/commands/line_commands.h"
+#include "graphics/commands/control_commands.h"
+#include "graphics/commands/text_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
@@ -136,6 +138,39 @@ int colormap_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data
   TN_TRY(plot_cmd_colormap(ctx, nargin, nargout, s, list));
   if (nargin > 0) call->status |= kCallLayoutChanged;
   return kOk;
+}
+
+int text_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_text(ctx, nargin, s, l); });
+}
+int settabs_builtin(EngineContext* ctx, int, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) { return plot_cmd_settabs(ctx, s, l); });
+}
+int legend_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_legend(ctx, nargin, s, l); });
+}
+
+int slider_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_slider(ctx, nargin, s, l); });
+}
+int pushbutton_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_pushbutton(ctx, nargin, s, l); });
+}
+int button_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_button(ctx, nargin, s, l); });
+}
+int popupmenu_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_popupmenu(ctx, nargin, s, l); });
+}
+int textfield_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_textfield(ctx, nargin, s, l); });
 }
 
 // fplot: the body hands each value of the function to the engine and is
@@ -297,6 +332,15 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "erlocus", erlocus_builtin, 0},
       {kGraphicsSection, "firstrun", firstrun_builtin, 0},
       {kGraphicsSection, "subplot", subplot_builtin, 0},
+      {kGraphicsSection, "text", text_builtin, 0},
+      {kGraphicsSection, "settabs", settabs_builtin, 0},
+      {kGraphicsSection, "legend", legend_builtin, 0},
+      {kGraphicsSection, "fontset", bi_option_set, reinterpret_cast<uintptr_t>(kFontOptions)},
+      {kGraphicsSection, "slider", slider_builtin, 0},
+      {kGraphicsSection, "pushbutton", pushbutton_builtin, 0},
+      {kGraphicsSection, "button", button_builtin, 0},
+      {kGraphicsSection, "popupmenu", popupmenu_builtin, 0},
+      {kGraphicsSection, "textfield", textfield_builtin, 0},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();

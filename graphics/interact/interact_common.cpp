@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/core/status.h"
+#include "graphics/interact/control_track.h"
 #include "graphics/interact/hit_test.h"
 #include "graphics/interact/interaction_internal.h"
 #include "graphics/plotlist/plot_store.h"
@@ -20,6 +21,9 @@ namespace {
 
 constexpr int32_t kClockSlotMouse = 5;
 constexpr double kDefaultMouseInterval = 0.01;  // seconds: moves above 100 per second are dropped
+
+constexpr int32_t kFocusAnchorAll = 32000;  // a focused field starts with its whole text selected
+constexpr int32_t kStateSuspended = 1, kStateIdleOn = 2;  // a pop-up press suspends idle processing
 
 bool in_span(double v, double a, double b) { return a <= b ? a <= v && v < b : b <= v && v < a; }
 
@@ -52,8 +56,32 @@ int32_t interact_subplot_at(const InstanceRec* rec, double x, double y, bool out
   return kNoSubplot;
 }
 
+// The controls of the subplot's section, tested when no other element was
+// hit. A press that focuses a text field or opens a pop-up tells the instance.
+bool hit_test_controls(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, bool start, ManipState* st) {
+  PlotStore* store = rt_plot_store(b);
+  int32_t pos = 0, length = 0, section = 0, scratch_pos = 0;
+  int64_t scratch_bytes = 0;
+  if (!plotstore_find(store, id, &pos, &length)) return true;
+  double* list = plotstore_data(store) + pos;
+  if (!plotlist_section_start(list, length, k, &section)) return true;
+  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
+  double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
+  const int32_t scratch_size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
+  InstanceRec* rec = inst_find_by_id(b, id);
+  ControlPress press;
+  const bool ok = plotlist_hit_controls(list, length, section, k, &rec->subplots[k], scratch, scratch_size, x, y,
+                                        start, st, b->h.driver, rt_graphics_context(b), &press);
+  if (press.field_record >= 0) {
+    rec->focus_subplot = k, rec->focus_record = press.field_record;
+    rec->focus_caret = 0, rec->focus_anchor = kFocusAnchorAll;
+  }
+  if (press.popup && rec->state == kStateIdleOn) rec->state = kStateSuspended, rec->resume = 1;
+  return ok;
+}
+
 bool interact_hit_test(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, uint8_t modifier,
-                       ManipState* st) {
+                       ManipState* st, bool press) {
   if (!st) st = &b->h.manip;
   InstanceRec* rec = inst_find_by_id(b, id);
   const Subplot* s = &rec->subplots[k];
@@ -72,7 +100,14 @@ bool interact_hit_test(RuntimeBlock* b, int32_t id, int32_t k, double x, double 
     st->x1 = st->x, st->y1 = st->y;
     st->valid = kManipPointer | (modifier ? uint32_t(kManipFlag) : 0u);
   }
-  return found;
+  if (!found || (st->valid & kManipLegend) || interact_element(*st) >= 0) return found;
+  return hit_test_controls(b, id, k, x, y, press, st);
+}
+
+bool interact_text_scrollable(const Subplot* s) { return !s->hasContent && s->yMode == kAxisFixed; }
+
+void interact_set_text_scroll(Subplot* s, double offset) {
+  s->yOffset = offset > 0 ? std::min(offset, std::max(s->yMax, 0.0)) : 0.0;  // NaN too
 }
 
 void interact_push_row(RuntimeBlock* b, int32_t id) {

@@ -34,11 +34,18 @@ bool interact_has_drawing(const InstanceRec* rec, int32_t k);
 // rectangle) holds the pointer, each axis half-open and in either
 // orientation; kNoSubplot when none.
 int32_t interact_subplot_at(const InstanceRec* rec, double x, double y, bool outer);
+// A subplot without content whose flowed text does not fit (its scroll
+// state's mode word is 2) scrolls its text with drags and the wheel; the
+// offset stays within 0 and the flow's height.
+bool interact_text_scrollable(const Subplot* s);
+void interact_set_text_scroll(Subplot* s, double offset);
 // The hit test of subplot k's object in the instance's committed list into
 // `st` (the block's event state when null). False when the instance has no
-// list or the subplot no object; the state is reset either way.
+// list or the subplot no object; the state is reset either way. When no
+// other element is hit the controls are tested; with `start` (a button press)
+// a text field takes the focus and a pop-up opens.
 bool interact_hit_test(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, uint8_t modifier,
-                       ManipState* st = nullptr);
+                       ManipState* st = nullptr, bool start = false);
 
 // History rows of the interaction: pushed before a change, dropped when it
 // fails or nothing moved. Only a row this interaction pushed is dropped.

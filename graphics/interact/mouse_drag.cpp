@@ -93,6 +93,11 @@ int move_manipulate(RuntimeBlock** handle, int32_t id, double x, double y, uint8
   Subplot* s = &rec->subplots[b->h.interaction.active];
   ManipState& m = b->h.manip;
   if (m.valid & kManipLegend) return legend_drag(b, s, x, y);
+  if (interact_text_scrollable(s) && interact_element(m) < 0) {
+    const double anchor = b->h.interaction.anchor_y;
+    interact_set_text_scroll(s, s->frameBottom <= s->frameTop ? y - anchor : anchor - y);
+    return kRtHandledRedraw;
+  }
   m.px = x, m.py = y;
   if (s->hasContent) {
     subplot_pixel_to_point(s, x, y, &m.x1, &m.y1);

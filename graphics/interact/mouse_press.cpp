@@ -5,9 +5,11 @@
 #include <cmath>
 
 #include "engine/core/status.h"
+#include "graphics/interact/control_track.h"
 #include "graphics/interact/interaction_internal.h"
 #include "graphics/subplot/autoscale.h"
 #include "graphics/subplot/subplot_view.h"
+#include "runtime/figure_draw.h"
 #include "runtime/handler_call.h"
 #include "runtime/records.h"
 #include "runtime/runtime_status.h"
@@ -100,6 +102,12 @@ int press_by_case(RuntimeBlock** handle, int32_t id, int32_t c, double x, double
   }
 }
 
+// The control step on the manipulated subplot, through the block's driver.
+void control_step(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, uint8_t modifier) {
+  Subplot* s = &inst_find_by_id(b, id)->subplots[k];
+  interact_control_drag_step(b, id, k, s, x, y, modifier, &b->h.manip, nullptr, b->h.driver, rt_graphics_context(b));
+}
+
 }  // namespace
 
 int interact_mouse_down(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifier) {
@@ -188,8 +196,14 @@ int interact_manipulate_step(RuntimeBlock** handle, int32_t id, bool press, doub
   InstanceRec* rec = inst_find_by_id(b, id);
   Subplot* s = &rec->subplots[k];
   if (press) {
-    interact_hit_test(b, id, k, x, y, modifier);
+    const int32_t focused = rec->focus_record;
+    interact_hit_test(b, id, k, x, y, modifier, nullptr, true);
+    if (rec->focus_record >= 0 && rec->focus_record != focused) return kRtHandledRedraw;  // a field took the focus
     if (!s->hasContent && interact_element(b->h.manip) < 0) {
+      if (interact_text_scrollable(s)) {  // a text scroll begins
+        b->h.interaction.anchor_y = y + (s->frameTop < s->frameBottom ? s->yOffset : -s->yOffset);
+        return kRtHandledRedraw;
+      }
       b->h.interaction.active = kNoSubplot;
       return 0;
     }
@@ -216,16 +230,23 @@ int interact_manipulate_step(RuntimeBlock** handle, int32_t id, bool press, doub
     }
     b = *handle;
     if (!dragged) {
-      if (released) return interact_push_row(b, id), int(kRtHandledRedraw);
+      if (released) {
+        interact_push_row(b, id);
+        control_step(b, id, k, x, y, modifier);
+        return kRtHandledRedraw;
+      }
       if (interact_figure_only(b, id)) return kRtHandledRedraw;
       subplot_mark_axes(&inst_find_by_id(b, id)->subplots[k], 0);
       b->h.interaction.active = kNoSubplot;
       return kRtNoInteraction;
     }
     interact_push_row(b, id);
-  } else if (!dragged) {
-    return 0;
   }
+  // A control that shows its own state (a pressed button, an open menu)
+  // takes the event: the drag handler waits for the release.
+  control_step(*handle, id, k, x, y, modifier);
+  if ((*handle)->h.manip.valid & kManipControl) return kRtHandledRedraw;
+  if (!press && !dragged) return 0;
   bool had = false;
   const int status = interact_run_drag(handle, id, k, element, &had);
   if (status != 0) return interact_fail(*handle, id, status);

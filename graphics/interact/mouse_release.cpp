@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "engine/core/status.h"
+#include "graphics/interact/control_track.h"
 #include "graphics/interact/interaction_internal.h"
 #include "graphics/subplot/autoscale.h"
 #include "graphics/subplot/subplot_view.h"
@@ -69,9 +70,17 @@ const char* hover_text(RuntimeBlock* b, const InstanceRec* rec, int32_t c, Subpl
 
 int release_manipulate(RuntimeBlock** handle, int32_t id, int32_t k) {
   RuntimeBlock* b = *handle;
-  const int32_t release = interact_handler(b, id, k, kTagMouseRelease, interact_element(b->h.manip));
+  const int32_t element = interact_element(b->h.manip);
   int status = 0;
-  if (release != kNoHandler) {
+  if (b->h.manip.valid & kManipControl) {
+    // The control showed its own state while it moved: its drag handler runs once now.
+    bool had = false;
+    b->h.interaction_target = k;
+    status = interact_run_drag(handle, id, k, element, &had);
+    b = *handle;
+  }
+  const int32_t release = interact_handler(b, id, k, kTagMouseRelease, element);
+  if (release != kNoHandler && (status == 0 || status == kHandlerBusy)) {
     b->h.interaction_target = k;
     status = interact_run_handler(handle, id, release, k, nullptr, 0, nullptr);
     b = *handle;
@@ -208,6 +217,10 @@ int interact_mouse_wheel(RuntimeBlock** handle, int32_t id, double x, double y, 
   const int32_t k = interact_subplot_at(rec, x, y, false);
   if (k < 0) return 0;
   Subplot* s = &rec->subplots[k];
+  if (interact_text_scrollable(s)) {
+    interact_set_text_scroll(s, s->yOffset + scroll_y * s->lineHeight);
+    return kRtHandledRedraw;
+  }
   if (b->h.interaction_mode == kToolDrag) {
     if (!s->hasContent) return 0;
     subplot_drag_by(s, -std::fabs(s->charWidth) * scroll_x, -std::fabs(s->lineHeight) * scroll_y);
@@ -217,9 +230,7 @@ int interact_mouse_wheel(RuntimeBlock** handle, int32_t id, double x, double y, 
   interact_hit_test(b, id, k, x, y, modifier);
   const int32_t wheel = interact_handler(b, id, k, kTagMouseWheel, interact_element(b->h.manip));
   if (wheel == kNoHandler) return 0;
-  ManipState& m = b->h.manip;
-  m.dx = scroll_x, m.dy = scroll_y;
-  m.valid |= kManipDelta;
+  interact_state_set_scroll(&b->h.manip, scroll_x, scroll_y);
   b->h.interaction_target = k;
   TN_TRY(interact_run_handler(handle, id, wheel, k, text, text_size, text_length));
   b = *handle;

@@ -19,7 +19,7 @@ namespace {
 constexpr int32_t kCodeTextField = 65;
 constexpr int32_t kFieldBytes = 16;
 constexpr int32_t kFieldChars = 14;  // what the field holds with its terminator and a spare byte
-constexpr int32_t kRectValues = 4;   // the rectangle before the texts
+constexpr int32_t kFieldTexts = 7;   // the rectangle, the row position and two reserved values
 constexpr uint32_t kKeyBackspace = 8, kKeyLineFeed = 10, kKeyReturn = 13;
 constexpr uint32_t kCommitBits = kManipX1 | kManipId | kManipNb;  // 0x1804
 static_assert(kCommitBits == 0x1804);
@@ -40,9 +40,9 @@ bool focused_field(RuntimeBlock* b, int32_t id, const InstanceRec* rec, Field* f
   PlotReader r;
   plotreader_init(&r, list, length, rec->focus_record);
   PlotRecord record;
-  if (!plotreader_next(&r, &record) || record.code_int != kCodeTextField || record.n < kRectValues) return false;
-  uint8_t* bytes = reinterpret_cast<uint8_t*>(list + record.at + kRecHead + kRectValues);
-  const int32_t size = (record.n - kRectValues) * int32_t(sizeof(double));
+  if (!plotreader_next(&r, &record) || record.code_int != kCodeTextField || record.n < kFieldTexts) return false;
+  uint8_t* bytes = reinterpret_cast<uint8_t*>(list + record.at + kRecHead + kFieldTexts);
+  const int32_t size = (record.n - kFieldTexts) * int32_t(sizeof(double));
   const uint8_t* label_end = static_cast<const uint8_t*>(std::memchr(bytes, 0, size_t(size)));
   if (!label_end) return false;
   const int32_t at = int32_t(label_end - bytes) + 1;

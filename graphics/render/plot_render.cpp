@@ -30,6 +30,7 @@ enum : int32_t {
   kCodeTextField = 65,
   kSliderColumnField = 2,     // record index 8
   kTextFieldColumnField = 4,  // record index 10
+  kButtonLabelLength = 4,     // record index 10
 };
 constexpr int32_t kMaxTextBytes = 1 << 30;
 constexpr uint32_t kOptLegendShown = 0x20000;
@@ -69,6 +70,14 @@ void count_control(RenderState* st, const PlotRecord& rec, int32_t code) {
     if (want > st->columns) st->columns = int32_t(want);
   } else if (code >= kCodePushButton && code <= kCodeRadioButtons) {
     st->lines += 1;
+    // The label's TABs separate the buttons: one column each.
+    int32_t len;
+    const char* label = record_count(rec, kButtonLabelLength, kMaxTextBytes, &len)
+                            ? record_text(rec, kButtonLabelLength + 1, len)
+                            : nullptr;
+    int32_t cols = 1;
+    for (int32_t i = 0; label && i < len; ++i) cols += label[i] == kTAB;
+    if (label && cols > st->columns) st->columns = cols;
   } else if (code == kCodePopupMenu) {
     st->lines += 1;
     if (st->columns < 2) st->columns = 2;
@@ -154,6 +163,7 @@ void draw_legend(RenderState* st, const PlotRecord& rec) {
 void draw_record(RenderState* st, const PlotRecord& rec) {
   const int32_t code = rec.code_int;
   if (code == kCodeFont || code == kCodeFontReset) return set_font_record(st, rec);
+  if (render_flow_record(st, rec)) return;
   if (code == kCodeMaterial) {
     st->material_record = rec.at;
     return;
@@ -199,6 +209,7 @@ void closing_bracket(RenderState* st) {
   const GraphicsDriver* d = st->drv;
   if (d->clip_begin) d->clip_begin(s->rectLeft, s->rectRight, s->rectTop, s->rectBottom, st->ctx);
   if (st->framed && !st->is3d) axes_render(s, &st->axes_style, d, st->ctx);
+  render_flow_marks(st);
   const uint32_t options = s->optionFlags;
   const int32_t title_len = int32_t(strnlen(s->title, sizeof s->title));
   if ((options & kOptTitle) == kOptTitle && title_len > 0 && d->draw_text)
@@ -234,6 +245,18 @@ void render_reset_styles(Subplot* s, const GraphicsDriver* driver, GraphicsDrive
   subplot_set_margins(s, v.marginLeft, v.marginRight, v.marginTop, v.marginBottom);
 }
 
+int32_t plotlist_flow_columns(const double* list, int32_t length, int32_t start) {
+  RenderRequest q{};
+  q.list = const_cast<double*>(list);  // the prescan only reads
+  q.length = length;
+  RenderState st{};
+  st.q = &q;
+  st.columns = 1;
+  if (start < 0 || start > length) return 1;
+  prescan(&st, start);
+  return st.columns;
+}
+
 bool plotlist_render(const RenderRequest* q) {
   static const GraphicsDriver kNone = kEmptyGraphicsDriver;
   RenderState st{};
@@ -252,6 +275,7 @@ bool plotlist_render(const RenderRequest* q) {
   st.light_record = -1;
   st.material_record = -1;
   st.columns = 1;
+  st.deferred_menu = -1;
   st.scratch = q->scratch;
   st.scratch_size = q->scratch ? q->scratch_size : 0;
   Subplot* s = st.s;
@@ -302,6 +326,7 @@ bool plotlist_render(const RenderRequest* q) {
     first = false;
     draw_record(&st, rec);
   }
+  render_deferred_menu(&st);
   if (st.font_changed && d->set_font) d->set_font(nullptr, 0.0, 0, nullptr, st.ctx);
   if (st.draw && d->clip_end) d->clip_end(st.ctx);
   *q->start = reached;

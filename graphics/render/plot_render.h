@@ -31,10 +31,19 @@ struct RenderRequest {
   bool no_draw;
   const GraphicsDriver* driver;
   GraphicsDriverContext* context;
+  // The dragged slider's live thumb: the slider of this id and index shows
+  // thumb live_thumb (from 1; 0 none) at live_value instead of its own.
+  int32_t live_id;
+  int32_t live_index;
+  int32_t live_thumb;
+  double live_value;
 };
 
 // True when further objects follow (start out < length).
 bool plotlist_render(const RenderRequest* q);
+// The tab columns of the flow of the object at `start` (at least 1), as the
+// interpreter counts them before laying the flow out.
+int32_t plotlist_flow_columns(const double* list, int32_t length, int32_t start);
 // Fills the figure's background (the fill entry's background kind).
 void plot_fill_background(double left, double right, double top, double bottom, const GraphicsDriver* driver,
                           GraphicsDriverContext* context);

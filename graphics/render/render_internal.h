@@ -28,6 +28,15 @@ struct RenderState {
   double* scratch;
   int32_t scratch_size;
   bool font_changed;
+  // The flow (render_flow.cpp): started at its first record, the pixel y
+  // of its next line, and the stops of the last tab-stop record.
+  bool flow_started;
+  double flow_y;
+  double* tabs;
+  int32_t tab_count;
+  // The open pop-up menu drawn after everything else (-1: none).
+  int32_t deferred_menu;
+  double deferred_menu_y;
 };
 
 // Record drawers (render_lines.cpp, render_image.cpp).
@@ -40,6 +49,17 @@ void render_line3(RenderState* st, const PlotRecord& rec, const StyleSpec& style
 void render_image(RenderState* st, const PlotRecord& rec);
 void render_cells(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
 void render_eigen_locus(RenderState* st, const PlotRecord& rec);  // render_locus.cpp
+
+// Flowed text, positioned text, tab stops and controls (render_flow.cpp):
+// false for any other code. Runs in the drawing and the layout pass.
+bool render_flow_record(RenderState* st, const PlotRecord& rec);
+// The "..." marks of a scrolled flow, in the closing bracket.
+void render_flow_marks(RenderState* st);
+// A control laid out (and drawn, in the drawing pass) on the flow's line
+// at pixel y (render_controls.cpp).
+void render_control(RenderState* st, const PlotRecord& rec, double y);
+// The deferred open pop-up menu, drawn last.
+void render_deferred_menu(RenderState* st);
 
 // Both ends finite.
 bool render_finite(double x, double y);

@@ -50,7 +50,10 @@ double project(const Subplot*, double v, bool logarithmic) { return logarithmic 
 
 void subplot_compute_transform(Subplot* s, uint8_t fine, double margin) {
   if (s->xMax < s->xMin) {
-    s->xOffset = 0.0, s->xScale = kEmptyScale, s->yOffset = 0.0, s->yScale = kEmptyScale;
+    // A subplot without content keeps its flowed text's scroll offset in
+    // yOffset: a layout must not scroll the text back to the top.
+    s->xOffset = 0.0, s->xScale = kEmptyScale, s->yScale = kEmptyScale;
+    if (s->hasContent) s->yOffset = 0.0;
     return;
   }
   if (s->is3D && s->zMode < kAxisLocked) {

@@ -1,6 +1,7 @@
 // The hit test's fuzz entry over truncations and flips of a few lists:
 // generated records of every hit-tested code, and raw doubles of a real
-// list with polylines, lines, circles, bars, an image, a region and a legend.
+// list with polylines, lines, circles, bars, an image, a region and a legend,
+// and of a list of controls.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -33,6 +34,21 @@ TEST(HitTestCorpus, EveryListGivesAnAnswer) {
   int runs = 0;
   for (uint8_t mode : {0x00, 0x02, 0x04, 0x1a})
     runs += run_corpus(raw_list(real, mode), 64, 40);
+  // Controls with ids, tab stops and a rational function: the control press
+  // and drag steps read them too.
+  const double label = 97;  // "a"
+  const std::vector<double> controls = {
+      69, -1, -1, 0, 0, 1, 0,
+      66, -1, -1, 0, 0, 5, 2, 0, 0, 3, 2314885,                               // stops "x\tx" (as bytes)
+      59, 1, 1, 0, 0, 12, 0, 10, -1, 0, 0, 0, 0, 1, 5, 0, 1, label,          // slider
+      61, 2, 1, 0, 0, 6, 0, 0, 0, 0, 1, label,                               // push button
+      62, 3, 1, 0, 0, 6, 5, 0, 0, 0, 3, 6381921,                             // check boxes "a\tb"
+      64, 4, 1, 0, 0, 11, 1, -1, 2, 1, 0, 0, 0, 0, label, 7303014, 7303014,  // pop-up
+      65, 5, 1, 0, 0, 10, 0, 0, 0, 0, -1, 0, 0, label, 0, 0,                 // text field
+      45, 6, -1, 0, 0, 6, 1, 1, 1, 2, 1, 3,                                  // rational function
+  };
+  for (uint8_t mode : {0x04, 0x0c, 0x14})
+    runs += run_corpus(raw_list(controls, mode), 64, 40);
   std::vector<uint8_t> generated = {0, 40, 60};
   for (int i = 0; i < 120; ++i) generated.push_back(uint8_t(i * 37 + 11));
   runs += run_corpus(generated, 32, 60);

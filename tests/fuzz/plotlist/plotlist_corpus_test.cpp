@@ -27,6 +27,24 @@ std::vector<uint8_t> raw_seed(uint8_t mode) {
       .rec(kCodeLine3, 0, 0, {1, 0, 0, 1, 0, 1, 0, 2})
       .rec(kCodeEigenLocus, 0, 0, {2, 1, 0, 1, 1, 0, 0, 1, 1, 0.25, 0})
       .rec(kCodeFont, 0, 0, {12, 0, 0})
+      .open(2)  // a flow: tab stops, text, positioned text, fonts, a legend and controls
+      .recv(kCodeTabStops, 0, 0, [] {
+        std::vector<double> d = {2, 0, 0, 4};
+        for (double v : plotlists::pack_bytes({'x', 9, 8, 'y'})) d.push_back(v);
+        return d;
+      }())
+      .rec(kCodeFlowText, 0, 0, {5, plotlists::pack_bytes({'a', 9, 'b', 10, 'c'})[0]})
+      .rec(kCodeTextAt, 0, 0, {1, 2, 0, 6, 1, plotlists::pack_bytes({'p'})[0]})
+      .rec(kCodeFont, 0, 0xff, {12, 1, plotlists::pack_bytes({'M', 0})[0]})
+      .rec(kCodeFontReset, 0, 0, {})
+      .rec(kCodeLegend, 0, 0, {0, 2, 3, 8, 0, 4, 0, plotlists::pack_bytes({'a', 10, 'b'})[0]})
+      .rec(59, 0, 0, {0, 10, 0, 0, 0, 0, 0, 2, 3, 7, 0, 0, 1, plotlists::pack_bytes({'s'})[0]})
+      .rec(60, 0, 0, {1, 100, 2, 0, 0, 0, 0, 1, 10, 0, 0})
+      .rec(61, 0, 0, {1, 0, 0, 0, 3, plotlists::pack_bytes({'g', 9, 'G'})[0]})
+      .rec(62, 0, 0, {5, 0, 0, 0, 3, plotlists::pack_bytes({'c', 9, 'a'})[0]})
+      .rec(63, 0, 0, {1, 0, 0, 0, 3, plotlists::pack_bytes({'r', 9, 'x'})[0]})
+      .rec(64, 0, 0, {0, 0, 1, 1, 0, 0, 0, 0, plotlists::pack_bytes({'m'})[0], plotlists::pack_bytes({'o', 0})[0]})
+      .rec(65, 0, 0, {0, 0, 0, 0, -1, 0, 0, plotlists::pack_bytes({'f', 0, '1'})[0], 0, 0})
       .open(1)
       .rec(kCodePolyline3, 0, 0, {2, 0, 1, 0, 1, 0, 1});
   std::vector<uint8_t> bytes(1 + b.d.size() * sizeof(double));

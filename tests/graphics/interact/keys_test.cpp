@@ -41,19 +41,21 @@ struct TextField : Figure {
     open(app(""), kSource);
     write_field("Val", "12.5", 7);
   }
-  // A list of one object holding one text field, and the focus on it as a
-  // press on the field gives it: the whole text selected.
+  // A list of one object holding one text field laid out as textfield
+  // writes it (rectangle, row position, two reserved values, then the texts
+  // in n - 4 doubles), and the focus on it as a press on the field gives it:
+  // the whole text selected.
   void write_field(const char* label, const char* text, int32_t n) {
     RuntimeBlock* b = host.block;
     ASSERT_EQ(plotstore_begin_list(b, 0, true), 0);
     PlotWriter w{plotstore_data(rt_plot_store(b)) + b->h.build.start, b->h.build.capacity, 0};
     ASSERT_TRUE(plotlist_open_object(w.data, w.capacity, &w.used, 0));
     const StyleSpec style{0, 0, 0, 0};
-    ASSERT_EQ(plotwriter_begin_record(&w, 65, 7, 1, &style, n), 0);
+    ASSERT_EQ(plotwriter_begin_record(&w, 65, 7, 1, &style, n + 3), 0);
     char bytes[64] = {};
     std::memcpy(bytes, label, std::strlen(label));
     std::memcpy(bytes + std::strlen(label) + 1, text, std::strlen(text));
-    for (int k = 0; k < 4; ++k) plotwriter_put(&w, 0);
+    for (double v : {0, 0, 0, 0, -1, 0, 0}) plotwriter_put(&w, v);
     plotwriter_put_text(&w, bytes, (n - 4) * 8);
     b->h.build.used = w.used;
     plotstore_commit_list(b);
@@ -64,7 +66,7 @@ struct TextField : Figure {
     int32_t pos = 0, length = 0;
     EXPECT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &pos, &length));
     const char* bytes = reinterpret_cast<const char*>(plotstore_data(rt_plot_store(host.block)) + pos +
-                                                      kFieldRecord + 6 + 4);
+                                                      kFieldRecord + 6 + 7);
     return std::string(bytes + 4, strnlen(bytes + 4, 16));
   }
   int key(uint32_t k) { return inst_key_event(h(), 0, k); }
