@@ -266,7 +266,7 @@ TEST_F(Commands, BoundRowsAndPlaceholders) {
     ++placeholders;
   }
   EXPECT_EQ(seen, bound);
-  EXPECT_GE(placeholders, 50);  // text, legend, the responses, the 3-D commands, ...
+  EXPECT_GE(placeholders, 20);  // the responses, the 3-D commands, ...: the walk reached them
 }
 
 }  // namespace
