@@ -1,0 +1,290 @@
+// The figure, instance, idle and redraw built-ins and `movezero` from ZVR
+// code run in an instance, at every output count: figures through fake
+// figure callbacks and without them, the instance list and titles, the
+// status bits of clf and redraw, the moved polynomials against hand-worked
+// products, and every one of them under the failure sweep.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/core/calls.h"
+#include "engine/core/frames.h"
+#include "engine/core/interp.h"
+#include "engine/core/value_stack.h"
+#include "graphics/plotlist/plot_store.h"
+#include "runtime/fake_host.h"
+#include "runtime/layout.h"
+#include "runtime/runtime_status.h"
+#include "runtime/tn_builtins.h"
+#include "support/failure_sweep.h"
+#include "tools/imagetools/image_builder.h"
+
+namespace {
+
+using tnbuild::Builder;
+
+constexpr uint32_t kBytes = 4u << 20;
+
+const char kApp[] =
+    "instance demo\n"
+    "title \"Demo\"\n"
+    "var x\n"
+    "figure \"First\"\n"
+    "plot demo_plot(x)\n"
+    "figure \"Second\"\n"
+    "plot demo_plot2(x)\n"
+    "instance other\n"
+    "title \"Other one\"\n"
+    "var y\n"
+    "instance plain\n";
+
+// What the fake host's figure callbacks were asked.
+struct FigureLog {
+  bool accept = true;
+  std::vector<std::string> calls;
+  static bool create(RuntimeBlock*, int32_t id, int32_t, void* context) {
+    auto* log = static_cast<FigureLog*>(context);
+    log->calls.push_back("new " + std::to_string(id));
+    return log->accept;
+  }
+  static void notify(RuntimeBlock*, int32_t id, int32_t what, const char* text, int32_t length, int32_t,
+                     void* context) {
+    auto* log = static_cast<FigureLog*>(context);
+    log->calls.push_back(std::to_string(what) + " " + std::to_string(id) +
+                         (text ? " " + std::string(text, size_t(length)) : std::string()));
+  }
+};
+
+struct FigureBuiltins : ::testing::Test {
+  FakeHost host;
+  EngineContext* c = nullptr;
+  FigureLog log;
+  void SetUp() override {
+    ASSERT_EQ(host.start(kBytes, kBytes), 0);
+    ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+    Builder builder(host.block, {});
+    ASSERT_TRUE(builder.build(kApp)) << builder.error;
+    c = rt_engine(host.block);
+    RuntimeBlock* h = host.block;
+    ASSERT_EQ(figure_layout_subplots(&h, 0, 0, 100, 0, 50), 0);
+    enter(true);
+  }
+  void callbacks() { rt_set_figure_callbacks(host.block, FigureLog::create, FigureLog::notify, &log); }
+  void enter(bool figure, int32_t id = 0) { host.block->h.user = CallContext{host.block, id, uint8_t(figure), 0, 0}; }
+  int32_t status_bits() const { return host.block->h.user.status; }
+  int run(const std::string& code) {
+    int status = exec_command_line(c, code.data(), int32_t(code.size()), 0);
+    if (status == kSliceEnded) status = interp_run(c, 0);
+    if (status != kOk) frame_unwind(c, 0);
+    return status;
+  }
+  std::string out(const std::string& code) {
+    host.take_output();
+    const int status = run(code + "\n");
+    const std::string text = host.take_output();
+    return status == kOk ? text : "error " + std::to_string(status) + (getenv("TN_DEBUG_OUT") ? text : "");
+  }
+};
+
+TEST_F(FigureBuiltins, InstancesAndTheirTitles) {
+  EXPECT_EQ(out("disp(tncurrentinstance)"), "     0\n");
+  EXPECT_EQ(out("disp(tninstances)"), "     0     1     2\n");
+  EXPECT_EQ(out("tncurrentinstance"), "ans =\n     0\n");
+  enter(false, 1);
+  EXPECT_EQ(out("i = tncurrentinstance; t = tninstancetitle(i); disp(t); disp(tninstancetitle(0))"),
+            "Other one\nDemo\n");
+  // A missing id raises its own text and identifier; a missing title another.
+  EXPECT_EQ(out("try, tninstancetitle(7); catch, [m, i] = lasterr(); disp(m); disp(i); end"),
+            "Bad TN instance ID\ntn:badInstanceId\n");
+  EXPECT_EQ(out("try, tninstancetitle(0.5); catch, [m, i] = lasterr(); disp(i); end"), "tn:badInstanceId\n");
+  EXPECT_EQ(out("try, tninstancetitle(2); catch, [m, i] = lasterr(); disp(m); disp(i); end"),
+            "Cannot get title of TN instance\ntn:title\n");
+  EXPECT_EQ(run("tninstancetitle('ab');\n"), kWrongArgType);
+  EXPECT_EQ(run("tninstancetitle([1 2]);\n"), kWrongArgType);
+}
+
+TEST_F(FigureBuiltins, ClfAndRedrawSetTheirBitsInAFigureContextOnly) {
+  RuntimeBlock* b = host.block;
+  InstanceRec* rec = inst_find_by_id(b, 0);
+  ASSERT_EQ(run("subplots(sprintf('First\\tSecond'));\n"), kOk);
+  b->h.user.status = 0;
+  EXPECT_EQ(out("redraw"), "");
+  EXPECT_EQ(status_bits(), kCallRedraw);
+  b->h.user.status = 0;
+  EXPECT_EQ(out("clf"), "");
+  EXPECT_EQ(status_bits(), kCallLayoutChanged);
+  EXPECT_EQ(rec->rows, 1);
+  EXPECT_EQ(rec->cols, 1);
+  EXPECT_EQ(rec->subplots[0].handlerWords[kSubplotFigureWord], kEmptyFigure);
+  int32_t pos = 0, length = 0;
+  EXPECT_FALSE(plotstore_find(rt_plot_store(b), 0, &pos, &length));
+  // Inside a list being built, clf starts the list again.
+  b->h.build = PlotBuildState{0, 0, 100, 40, 3};
+  EXPECT_EQ(run("clf;\n"), kOk);
+  EXPECT_EQ(b->h.build.used, 0);
+  EXPECT_EQ(b->h.build.subplot, 0);
+  b->h.build.key = -1;
+  enter(false);
+  EXPECT_EQ(run("clf;\n"), kBadContext);
+  EXPECT_EQ(run("redraw;\n"), kBadContext);
+  enter(true, 9);
+  EXPECT_EQ(run("redraw;\n"), kBadContext);
+}
+
+TEST_F(FigureBuiltins, IdleStateStopsAndRestartsIdle) {
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  enter(false);
+  EXPECT_EQ(out("disp(idlestate)"), "true\n");
+  EXPECT_EQ(out("old = idlestate(false); disp(old); disp(idlestate)"), "true\nfalse\n");
+  EXPECT_EQ(rec->idle_enabled, 0);
+  EXPECT_EQ(out("idlestate(1); idlestate"), "ans =\ntrue\n");
+  EXPECT_EQ(rec->idle_enabled, 1);
+  enter(false, 9);
+  EXPECT_EQ(run("idlestate;\n"), kBadContext);
+}
+
+TEST_F(FigureBuiltins, FiguresThroughTheHostsCallbacks) {
+  RuntimeBlock* b = host.block;
+  callbacks();
+  // Instance 0 has figure records; instance 1 has none.
+  EXPECT_EQ(out("figure(0); f = currentfigure; disp(f)"), "     0\n");
+  EXPECT_EQ(log.calls, std::vector<std::string>{"102 0"});
+  EXPECT_EQ(run("figure(1);\n"), kRtInvalidFigureId);
+  EXPECT_EQ(run("currentfigure(44);\n"), kRtInvalidFigureId);
+  EXPECT_EQ(run("figure(0.5);\n"), kBadArgument);
+  // A new figure is a new instance, made current.
+  log.calls.clear();
+  const int32_t count = b->h.instance_count;
+  const int32_t fresh = b->h.next_instance_id;
+  const std::string id = std::to_string(fresh);
+  EXPECT_EQ(out("f = figure; fprintf('%d %d', f, currentfigure)"), id + " " + id);
+  EXPECT_EQ(log.calls, std::vector<std::string>{"new " + id});
+  EXPECT_EQ(b->h.instance_count, count + 1);
+  EXPECT_NE(inst_find_by_id(b, fresh), nullptr);
+  // A refusal deletes the new instance again.
+  log.accept = false;
+  EXPECT_EQ(run("figure;\n"), kRtCannotCreateFigure);
+  EXPECT_EQ(b->h.instance_count, count + 1);
+  EXPECT_EQ(inst_find_by_id(b, fresh + 1), nullptr);
+  // The title goes to the current figure's window.
+  log.calls.clear();
+  ASSERT_EQ(run("currentfigure(0);\n"), kOk);
+  EXPECT_EQ(out("figuretitle('Wave')"), "");
+  EXPECT_EQ(log.calls, (std::vector<std::string>{"102 0", "116 0 Wave"}));
+  EXPECT_EQ(run("figuretitle(3);\n"), kWrongArgType);
+  // A current-figure word that names no figure window counts as none.
+  b->h.current_figure = 2;
+  EXPECT_EQ(run("figuretitle('x');\n"), kIllegalError);
+  b->h.current_figure = 77;
+  EXPECT_EQ(run("figuretitle('x');\n"), kIllegalError);
+}
+
+TEST_F(FigureBuiltins, FiguresWithoutCallbacks) {
+  EXPECT_EQ(run("figure;\n"), kNotSupported);
+  EXPECT_EQ(run("f = figure;\n"), kNotSupported);
+  EXPECT_EQ(run("figure(5);\n"), kRtInvalidFigureId);
+  EXPECT_EQ(out("figure(0); disp(figure(0))"), "     0\n");
+  EXPECT_EQ(out("figuretitle('quiet')"), "");
+}
+
+// movezero: hand-worked products of the divided polynomial and the new factor.
+TEST_F(FigureBuiltins, MoveZeroMovesRealAndComplexZeros) {
+  struct Case {
+    const char* code;
+    const char* printed;
+  };
+  const Case cases[] = {
+      // A real zero to a real place, row and column.
+      {"p = movezero([1 -3 2], 1, 4); fprintf('%g ', p)", "1 -6 8 "},
+      {"p = movezero([1; -3; 2], 1, 4); fprintf('%g ', size(p), p)", "3 1 1 -6 8 "},
+      // (z^2 - 2z + 5)(z - 3): the pair 1 +- 2i to -1 +- i.
+      {"[p, z] = movezero([1 -5 11 -15], 1+2i, -1+1i); fprintf('%g ', p, real(z), imag(z))", "1 -1 -4 -6 -1 1 "},
+      // Across the real axis the pair splits: (z - 1)(z - 2)(z - 3).
+      {"[p, z] = movezero([1 -5 11 -15], 1+2i, 2-1i); fprintf('%g ', p, z, imag(z))", "1 -6 11 -6 2 0 "},
+      // A real zero to a complex place takes the next real root along.
+      {"[p, z] = movezero([1 -6 11 -6], 1, 1+1i); fprintf('%g ', p, imag(z))", "1 -5 8 -6 1 "},
+      // Without a second real root the new place is real.
+      {"[p, z] = movezero([1 -1], 1, 2+1i); fprintf('%g ', p, z, imag(z))", "1 -2 2 0 "},
+      // Small imaginary parts count as real; an empty p comes back at once.
+      {"p = movezero([1 -3 2] + 1e-9i, 1, 4); fprintf('%g ', p)", "1 -6 8 "},
+      {"p = movezero([], 1, 4); fprintf('%d', isempty(p))", "1"},
+  };
+  for (const Case& k : cases) EXPECT_EQ(out(k.code), k.printed) << k.code;
+  EXPECT_EQ(out("movezero([1 -3 2], 1, 4)"), "ans =\n     1    -6     8\n");
+  struct Bad {
+    const char* code;
+    int status;
+  };
+  const Bad bad[] = {{"movezero(ones(2), 1, 4)", 22},         {"movezero([1 2i 3], 1, 4)", kWrongType},
+                     {"movezero([1 2], [1 2], 4)", kBadArgument}, {"movezero([1 2], 1, 'ab')", kBadArgument},
+                     {"movezero(5, 1, 4)", kBadArgument},        {"movezero([1 2], 1+1i, 2+1i)", kBadArgument}};
+  for (const Bad& k : bad) EXPECT_EQ(run(std::string(k.code) + ";\n"), k.status) << k.code;
+}
+
+// Each built-in under the failure sweep: a failing call leaves the stacks
+// and the heap as they were, a refused figure included.
+TEST_F(FigureBuiltins, EveryBuiltinPassesTheFailureSweep) {
+  callbacks();
+  auto real = [&](double v) { return [=, this] { return stk_push_real(c, v); }; };
+  auto text = [&](const char* s) { return [=, this] { return stk_push_cstr(c, int32_t(std::strlen(s)), s); }; };
+  auto row = [&](std::vector<double> v) {
+    return [=, this] {
+      double* re = nullptr;
+      TN_TRY(stk_push_matrix(c, 1, int32_t(v.size()), &re, nullptr));
+      for (size_t k = 0; k < v.size(); ++k) re[k] = v[k];
+      return int(kOk);
+    };
+  };
+  auto both = [](std::function<int()> a, std::function<int()> b, std::function<int()> d) {
+    return [=] {
+      TN_TRY(a());
+      TN_TRY(b());
+      return d();
+    };
+  };
+  auto none = [] { return int(kOk); };
+  struct Case {
+    BuiltinFn fn;
+    std::function<int()> push;
+    int nin;
+    std::vector<int> nouts;
+  };
+  const Case cases[] = {
+      {bi_figure, real(0), 1, {-1, 0, 1}},
+      {bi_currentfigure, none, 0, {-1, 1}},
+      {bi_currentfigure, real(0), 1, {-1, 0, 1}},
+      {bi_figuretitle, text("T"), 1, {-1, 0}},
+      {bi_clf, none, 0, {-1, 0}},
+      {bi_redraw, none, 0, {-1, 0}},
+      {bi_idlestate, none, 0, {-1, 1}},
+      {bi_idlestate, real(1), 1, {-1, 0, 1}},
+      {bi_tncurrentinstance, none, 0, {1}},
+      {bi_tninstances, none, 0, {1}},
+      {bi_tninstancetitle, real(1), 1, {-1, 1}},
+      {bi_tninstancetitle, real(8), 1, {1}},
+      {bi_movezero, both(row({1, -3, 2}), real(1), real(4)), 3, {-1, 1, 2}},
+      {bi_movezero, both(row({1, -5, 11, -15}), [this] { return stk_push_complex(c, 1, 2); },
+                         [this] { return stk_push_complex(c, -1, 1); }), 3, {1, 2}},
+  };
+  int swept = 0;
+  for (const Case& k : cases)
+    for (int nout : k.nouts) {
+      bool ok = false;
+      auto call = [&] { return lib_call_builtin(c, k.fn, k.nin, nout); };
+      EXPECT_TRUE(sweep_rooms(c, k.push, call, &ok)) << reinterpret_cast<void*>(k.fn) << " " << k.nin << " " << nout;
+      swept += ok;
+    }
+  EXPECT_GE(swept, 25);
+  // A refused new figure leaves the stacks as they were.
+  log.accept = false;
+  for (int nout : {-1, 0, 1}) {
+    bool ok = false;
+    EXPECT_TRUE(sweep_rooms(c, none, [&] { return lib_call_builtin(c, bi_figure, 0, nout); }, &ok)) << nout;
+    EXPECT_FALSE(ok);
+  }
+}
+
+}  // namespace
