@@ -236,6 +236,7 @@ int rt_figure_builtins_bind() {
       {"!Tarnivel", "currentfigure", bi_currentfigure, 0},
       {"!Tarnivel", "figuretitle", bi_figuretitle, 0},
       {"!Tarnivel", "movezero", bi_movezero, 0},
+      {"!Tarnivel", "tncall", bi_tncall, 0},
   };
   return builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0]));
 }

@@ -31,6 +31,8 @@ int bi_tncurrentinstance(EngineContext* ctx, int nargin, int nargout, uintptr_t 
 int bi_tninstances(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
 int bi_tninstancetitle(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
 int bi_movezero(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+// `tncall` resumes through the continuation protocol (it runs user code).
+int bi_tncall(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
 int rt_figure_builtins_bind();
 
 // The grid steps positions and sizes are counted in, in pixels.

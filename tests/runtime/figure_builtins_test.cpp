@@ -16,6 +16,9 @@
 #include "engine/core/value_stack.h"
 #include "graphics/plotlist/plot_store.h"
 #include "runtime/fake_host.h"
+#include "runtime/handler_call.h"
+#include "runtime/record_list.h"
+#include "runtime/records.h"
 #include "runtime/layout.h"
 #include "runtime/runtime_status.h"
 #include "runtime/tn_builtins.h"
@@ -285,6 +288,101 @@ TEST_F(FigureBuiltins, EveryBuiltinPassesTheFailureSweep) {
     EXPECT_TRUE(sweep_rooms(c, none, [&] { return lib_call_builtin(c, bi_figure, 0, nout); }, &ok)) << nout;
     EXPECT_FALSE(ok);
   }
+}
+
+}  // namespace
+
+namespace {
+
+const char kCallApp[] =
+    "instance demo\n"
+    "var x\n"
+    "init x = xstart()\n"
+    "entry \"go\" x = go(x)\n"
+    "instance other\n"
+    "title \"Other\"\n"
+    "var y\n"
+    "init y = ystart()\n"
+    "call \"bump\" y = bump(y)\n"
+    "call \"add\" y = add(y)\n"
+    "call \"peek\" peek(y)\n"
+    "call \"twice\" y = twice(y)\n"
+    "call \"copy\" y = (y)\n"
+    "call \"broken\" y = broken(y)\n";
+
+const char kDemoSource[] =
+    "function x = xstart()\n x = 1;\nendfunction\n"
+    "function r = bump(v)\n r = -100;\nendfunction\n"
+    "function x = go(x)\n tncall(1, 'bump'); x = bump(x) + tncall(1, 'peek');\nendfunction\n";
+const char kOtherSource[] =
+    "function y = ystart()\n y = 10;\nendfunction\n"
+    "function y = bump(y)\n y = y + 1;\nendfunction\n"
+    "function y = add(d, y)\n y = y + d;\nendfunction\n"
+    "function r = peek(y)\n r = y;\nendfunction\n"
+    "function [y, a, b] = twice(y)\n a = 2 * y; b = 3 * y; y = y + 1;\nendfunction\n"
+    "function y = broken(y)\n error('broken');\nendfunction\n";
+
+// tncall from the code of instance 0 into instance 1.
+struct CallIntoOther : FigureBuiltins {
+  void SetUp() override {
+    ASSERT_EQ(host.start(kBytes, kBytes), 0);
+    ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+    Builder builder(host.block, {{"demo", kDemoSource}, {"other", kOtherSource}});
+    ASSERT_TRUE(builder.build(kCallApp)) << builder.error;
+    c = rt_engine(host.block);
+    enter(false);
+  }
+  std::string peek() { return out("fprintf('%g', tncall(1, 'peek'))"); }
+};
+
+TEST_F(CallIntoOther, SetsTheOtherInstancesVariablesWithItsOwnFunctions) {
+  InstanceRec* other = inst_find_by_id(host.block, 1);
+  EXPECT_EQ(peek(), "10");
+  EXPECT_EQ(other->changed_outside, 0);
+  // The caller's library has a bump of its own; the other instance's runs.
+  EXPECT_EQ(out("tncall(1, 'bump')"), "");
+  EXPECT_EQ(peek(), "11");
+  EXPECT_EQ(other->changed_outside, 1);
+  EXPECT_EQ(out("tncall(1, 'add', 5)"), "");
+  EXPECT_EQ(peek(), "16");
+  // From a handler of the caller, whose library has a bump of its own.
+  int32_t pos = 0;
+  ASSERT_EQ(rec_find_tag(host.block, 0, &pos, kTagEntry), 0);
+  RuntimeBlock* h = host.block;
+  ASSERT_EQ(handler_call_plain(&h, 0, pos, -1, false), 0) << host.take_output();
+  EXPECT_EQ(peek(), "17");
+  // x = bump(x) + peek ran with the caller's own bump: -100 + 17.
+  ASSERT_EQ(handler_push_input(host.block, 0, false, tnbuild::kFirstVariableCode), 0);
+  double x = 0;
+  ASSERT_EQ(stk_pop_real_scalar(c, &x), 0);
+  EXPECT_EQ(x, -83.0);
+  EXPECT_EQ(out("fprintf('%g', tncall(1, 'peek') + 1)"), "18");
+  // The record's output is taken; the rest go to the caller, as many as asked.
+  EXPECT_EQ(out("[a, b] = tncall(1, 'twice'); fprintf('%g %g', a, b)"), "34 51");
+  EXPECT_EQ(out("a = tncall(1, 'twice'); fprintf('%g', a)"), "36");
+  EXPECT_EQ(out("tncall(1, 'twice')"), "");
+  EXPECT_EQ(peek(), "20");
+}
+
+TEST_F(CallIntoOther, RefusesBadTargetsAndShortResults) {
+  struct Bad {
+    const char* code;
+    int status;
+  };
+  const Bad bad[] = {{"tncall(7, 'bump')", kRtNonexistentInstance},
+                     {"tncall(0.5, 'bump')", kRtNonexistentInstance},
+                     {"tncall(1, 'none')", kRtUndefElement},
+                     {"tncall(1, 'copy')", kIllegalError},
+                     {"a = tncall(1, 'bump')", kTooManyOutputs},
+                     {"[a, b, c] = tncall(1, 'twice')", kTooManyOutputs},
+                     {"tncall(1, 3)", kWrongArgType},
+                     {"tncall('a', 'bump')", kWrongArgType}};
+  for (const Bad& k : bad) EXPECT_EQ(run(std::string(k.code) + ";\n"), k.status) << k.code;
+  // A call that fails in the other instance stores nothing; a try block catches it.
+  EXPECT_NE(run("tncall(1, 'broken');\n"), kOk);
+  EXPECT_EQ(out("try, tncall(1, 'broken'); catch, disp('caught'); end"), "caught\n");
+  EXPECT_EQ(peek(), "10");
+  EXPECT_EQ(inst_find_by_id(host.block, 1)->changed_outside, 0);
 }
 
 }  // namespace
