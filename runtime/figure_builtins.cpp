@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/core/errors.h"
+#include "engine/core/options.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
@@ -237,6 +238,8 @@ int rt_figure_builtins_bind() {
       {"!Tarnivel", "figuretitle", bi_figuretitle, 0},
       {"!Tarnivel", "movezero", bi_movezero, 0},
       {"!Tarnivel", "tncall", bi_tncall, 0},
+      {"@TNdlg", "dialog", bi_dialog, 0},
+      {"@TNdlg", "dialogset", bi_option_set, reinterpret_cast<uintptr_t>(rt_dialog_options())},
   };
   return builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0]));
 }

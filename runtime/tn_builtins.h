@@ -33,6 +33,10 @@ int bi_tninstancetitle(EngineContext* ctx, int nargin, int nargout, uintptr_t ca
 int bi_movezero(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 // `tncall` resumes through the continuation protocol (it runs user code).
 int bi_tncall(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+// `dialog` too; `dialogset` is the engine's option setter over this template.
+int bi_dialog(EngineContext* ctx, int nargin, int nargout, uintptr_t call_context);
+struct OptionDesc;
+const OptionDesc* rt_dialog_options();
 int rt_figure_builtins_bind();
 
 // The grid steps positions and sizes are counted in, in pixels.

@@ -386,3 +386,135 @@ TEST_F(CallIntoOther, RefusesBadTargetsAndShortResults) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dialog that answers from a script and records what it was shown.
+struct FakeDialog {
+  struct Answer {
+    bool ok;
+    const char* text;  // null: the text as shown
+  };
+  std::vector<Answer> answers;
+  size_t next = 0;
+  std::vector<std::string> shown;  // "title|prompt|text|ask"
+  RuntimeBlock** block = nullptr;
+  std::vector<int32_t> states;  // instance 0's state while up
+  static int32_t run(const DialogRequest* r, void* context) {
+    auto* d = static_cast<FakeDialog*>(context);
+    std::string text = r->text ? std::string(r->text, size_t(*r->text_length)) : "-";
+    d->shown.push_back(std::string(r->title, size_t(r->title_length)) + "|" +
+                       std::string(r->prompt, size_t(r->prompt_length)) + "|" + text + "|" +
+                       std::to_string(r->ask_ok_cancel));
+    d->states.push_back(inst_find_by_id(*d->block, 0)->state);
+    const Answer a = d->next < d->answers.size() ? d->answers[d->next++] : Answer{false, nullptr};
+    if (a.text && r->text) {
+      const int32_t n = std::min<int32_t>(int32_t(std::strlen(a.text)), r->text_capacity);
+      std::memcpy(r->text, a.text, size_t(n));
+      *r->text_length = n;
+    }
+    return a.ok;
+  }
+};
+
+struct DialogCode : FigureBuiltins {
+  FakeDialog dialog;
+  void SetUp() override {
+    FigureBuiltins::SetUp();
+    dialog.block = &host.block;
+    rt_set_dialog_callback(host.block, FakeDialog::run, &dialog);
+    enter(false);
+  }
+  void answer(std::vector<FakeDialog::Answer> a) {
+    dialog.answers = std::move(a);
+    dialog.next = 0;
+    dialog.shown.clear();
+  }
+};
+
+TEST_F(DialogCode, PromptOnlyAnswersOkOrCancel) {
+  answer({{true, nullptr}, {false, nullptr}, {false, nullptr}});
+  EXPECT_EQ(out("a = dialog('Sure?'); b = dialog('Sure?'); fprintf('%d %d', a, b)"), "1 0");
+  EXPECT_EQ(out("dialog('Note')"), "");
+  EXPECT_EQ(dialog.shown, (std::vector<std::string>{"|Sure?|-|1", "|Sure?|-|1", "|Note|-|0"}));
+}
+
+TEST_F(DialogCode, ValuesAreEditedAsSourceText) {
+  answer({{true, "4"}});
+  EXPECT_EQ(out("x = dialog('Value', 3); disp(x)"), "     4\n");
+  EXPECT_EQ(dialog.shown, std::vector<std::string>{"|Value|3|1"});
+  answer({{true, nullptr}});
+  EXPECT_EQ(out("[a, b, ok] = dialog('Two', [1 2], 'x'); fprintf('%g %g %s %d', a, b, ok)"), "1 2 x 1");
+  EXPECT_EQ(dialog.shown, std::vector<std::string>{"|Two|[1,2],'x'|1"});
+  // Two values for one, then text that does not compile: shown again as left.
+  answer({{true, "4, 5"}, {true, "4 +"}, {true, "6"}});
+  EXPECT_EQ(out("x = dialog('Value', 3); disp(x)"), "     6\n");
+  EXPECT_EQ(dialog.shown, (std::vector<std::string>{"|Value|3|1", "|Value|4, 5|1", "|Value|4 +|1"}));
+  // Options first: digits and title.
+  answer({{true, nullptr}});
+  EXPECT_EQ(out("o = dialogset('NPrec', 3, 'Title', 'T'); x = dialog(o, 'P', pi); disp(x)"), "     3.142\n");
+  EXPECT_EQ(dialog.shown, std::vector<std::string>{"T|P|3.142|1"});
+}
+
+TEST_F(DialogCode, CancelAndNoCallback) {
+  answer({{false, "9"}, {false, nullptr}});
+  EXPECT_EQ(out("[x, ok] = dialog('V', 3); fprintf('%d %d', isempty(x), ok)"), "1 0");
+  EXPECT_EQ(run("x = dialog('V', 3);\n"), kCancel);
+  rt_set_dialog_callback(host.block, nullptr, nullptr);
+  EXPECT_EQ(run("x = dialog('V', 3);\n"), kCancel);
+  EXPECT_EQ(out("[x, ok] = dialog('V', 3); fprintf('%d %d', isempty(x), ok)"), "1 0");
+  EXPECT_EQ(out("ok = dialog('V'); dialog('W'); fprintf('%d', ok)"), "0");
+}
+
+TEST_F(DialogCode, CountsAndIdleHold) {
+  struct Bad {
+    const char* code;
+    int status;
+  };
+  const Bad bad[] = {{"[a, b, c] = dialog('P', 1)", kTooManyOutputs},
+                     {"dialog('P', 1, 2)", kTooFewOutputs},
+                     {"a = dialog('P', 1, 2)", kTooFewOutputs},
+                     {"dialog(3)", kWrongArgType}};
+  for (const Bad& k : bad) EXPECT_EQ(run(std::string(k.code) + ";\n"), k.status) << k.code;
+  InstanceRec* rec = inst_find_by_id(host.block, 0);
+  rec->state = 2;
+  answer({{true, nullptr}, {true, nullptr}});
+  EXPECT_EQ(out("dialog('P'); x = dialog('P', 1);"), "");
+  EXPECT_EQ(dialog.states, (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(rec->state, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The paths of dialog that end in the call itself, under the failure sweep:
+// no callback, a prompt, and values cancelled.
+TEST_F(DialogCode, EndingPathsPassTheFailureSweep) {
+  auto text = [&](const char* s) { return [=, this] { return stk_push_cstr(c, int32_t(std::strlen(s)), s); }; };
+  auto prompt_and_value = [this] {
+    TN_TRY(stk_push_cstr(c, 1, "P"));
+    return stk_push_real(c, 2);
+  };
+  struct Case {
+    bool callback;
+    std::function<int()> push;
+    int nin;
+    int nout;
+  };
+  const Case cases[] = {{false, text("P"), 1, -1}, {false, text("P"), 1, 1}, {false, prompt_and_value, 2, 2},
+                        {true, text("P"), 1, 0},   {true, text("P"), 1, 1},  {true, prompt_and_value, 2, 2}};
+  int swept = 0;
+  for (const Case& k : cases) {
+    rt_set_dialog_callback(host.block, k.callback ? FakeDialog::run : nullptr, &dialog);
+    answer({});  // every dialog cancelled
+    for (int i = 0; i < 64; ++i) dialog.answers.push_back({false, nullptr});
+    bool ok = false;
+    auto call = [&] { return lib_call_builtin(c, bi_dialog, k.nin, k.nout); };
+    EXPECT_TRUE(sweep_rooms(c, k.push, call, &ok)) << k.callback << " " << k.nin << " " << k.nout;
+    swept += ok;
+  }
+  EXPECT_EQ(swept, 6);
+}
+
+}  // namespace
