@@ -54,6 +54,14 @@ using RtFigureNotifyFn = void (*)(RuntimeBlock* block, int32_t id, int32_t what,
                                   int32_t figure_word, void* context);
 struct RtFigureCallbacks { RtNewFigureFn create; RtFigureNotifyFn notify; void* context; };
 enum : int32_t { kFigureActivate = 102, kFigureSetTitle = 116 };
+// The host's open and save dialogs: title, filter (in the "description|
+// patterns|...||" form), proposed name (save only), all UTF-8; the chosen
+// path goes into path as UTF-8 and its length is returned, 0 on cancel (or
+// when it does not fit).
+using RtFileDialogFn = int32_t (*)(bool save, const char* title, int32_t title_length, const char* filter,
+                                   int32_t filter_length, const char* name, int32_t name_length, char* path,
+                                   int32_t capacity, void* context);
+struct RtFileDialogCallback { RtFileDialogFn fn; void* context; };
 
 // The call context record that the engine hands to every runtime built-in.
 struct CallContext {
@@ -138,6 +146,7 @@ struct RuntimeHeader {
   uint8_t interactive_highlight;  // the host's setting: figures that take the mouse are highlighted
   InteractionState interaction;
   RtFigureCallbacks figure;
+  RtFileDialogCallback file_dialog;
 };
 
 struct RuntimeBlock {
@@ -184,6 +193,7 @@ void rt_set_dialog_callback(RuntimeBlock* b, RtDialogFn fn, void* context);
 void rt_set_progress_callback(RuntimeBlock* b, RtProgressFn fn, void* context);
 void rt_set_change_callback(RuntimeBlock* b, RtChangeFn fn, void* context);
 void rt_set_figure_callbacks(RuntimeBlock* b, RtNewFigureFn create, RtFigureNotifyFn notify, void* context);
+void rt_set_file_dialog_callback(RuntimeBlock* b, RtFileDialogFn fn, void* context);
 void rt_set_graphics_driver(RuntimeBlock* b, const GraphicsDriver* driver);
 void rt_set_graphics_context(RuntimeBlock* b, void* context);
 void rt_set_current_subplot(RuntimeBlock* b, int32_t index);
