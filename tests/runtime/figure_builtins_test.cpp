@@ -299,6 +299,7 @@ const char kCallApp[] =
     "var x\n"
     "init x = xstart()\n"
     "entry \"go\" x = go(x)\n"
+    "entry \"grow\" x = grow(x)\n"
     "instance other\n"
     "title \"Other\"\n"
     "var y\n"
@@ -308,11 +309,13 @@ const char kCallApp[] =
     "call \"peek\" peek(y)\n"
     "call \"twice\" y = twice(y)\n"
     "call \"copy\" y = (y)\n"
-    "call \"broken\" y = broken(y)\n";
+    "call \"broken\" y = broken(y)\n"
+    "call \"widen\" y = widen(y)\n";
 
 const char kDemoSource[] =
     "function x = xstart()\n x = 1;\nendfunction\n"
     "function r = bump(v)\n r = -100;\nendfunction\n"
+    "function x = grow(x)\n tncall(1, 'widen');\nendfunction\n"
     "function x = go(x)\n tncall(1, 'bump'); x = bump(x) + tncall(1, 'peek');\nendfunction\n";
 const char kOtherSource[] =
     "function y = ystart()\n y = 10;\nendfunction\n"
@@ -320,12 +323,14 @@ const char kOtherSource[] =
     "function y = add(d, y)\n y = y + d;\nendfunction\n"
     "function r = peek(y)\n r = y;\nendfunction\n"
     "function [y, a, b] = twice(y)\n a = 2 * y; b = 3 * y; y = y + 1;\nendfunction\n"
-    "function y = broken(y)\n error('broken');\nendfunction\n";
+    "function y = broken(y)\n error('broken');\nendfunction\n"
+    "function y = widen(y)\n y = [y(1) + 1, zeros(1, 300000)];\nendfunction\n";
 
-// tncall from the code of instance 0 into instance 1.
+// tncall from the code of instance 0 into instance 1; the block may grow
+// to eight times its size.
 struct CallIntoOther : FigureBuiltins {
   void SetUp() override {
-    ASSERT_EQ(host.start(kBytes, kBytes), 0);
+    ASSERT_EQ(host.start(kBytes, 8 * kBytes), 0);
     ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
     Builder builder(host.block, {{"demo", kDemoSource}, {"other", kOtherSource}});
     ASSERT_TRUE(builder.build(kCallApp)) << builder.error;
@@ -362,6 +367,31 @@ TEST_F(CallIntoOther, SetsTheOtherInstancesVariablesWithItsOwnFunctions) {
   EXPECT_EQ(out("a = tncall(1, 'twice'); fprintf('%g', a)"), "36");
   EXPECT_EQ(out("tncall(1, 'twice')"), "");
   EXPECT_EQ(peek(), "20");
+}
+
+TEST_F(CallIntoOther, StoresOnceAcrossAGrowth) {
+  // A value too large for the store: nothing is stored, the handler call
+  // grows the block and runs again, and the target changes once.
+  int32_t pos = 0;
+  ASSERT_EQ(rec_find_tag(host.block, 0, &pos, kTagEntry), 0);
+  ASSERT_EQ(rec_find_tag(host.block, 0, &pos, kTagEntry), 0);
+  RuntimeBlock* h = host.block;
+  const int moves = host.moves;
+  const int status = handler_call_plain(&h, 0, pos, -1, false);
+  host.block = h;  // the block word the growth moved
+  ASSERT_EQ(status, 0) << host.take_output();
+  EXPECT_GT(host.moves, moves);
+  c = rt_engine(host.block);
+  host.block->h.user = CallContext{host.block, 0, 0, 0, 0};
+  ASSERT_EQ(handler_push_input(host.block, 1, false, tnbuild::kFirstVariableCode + 1), 0);
+  double* re = nullptr;
+  int32_t rows = 0, cols = 0;
+  ASSERT_EQ(stk_get_matrix(c, 0, &rows, &cols, &re, nullptr), 0);
+  EXPECT_EQ(cols, 300001);
+  EXPECT_EQ(re[0], 11.0);
+  stk_drop(c);
+  EXPECT_EQ(out("y = tncall(1, 'peek'); fprintf('%g %d', y(1), numel(y))"), "11 300001");
+  EXPECT_EQ(inst_find_by_id(host.block, 1)->changed_outside, 1);
 }
 
 TEST_F(CallIntoOther, RefusesBadTargetsAndShortResults) {
