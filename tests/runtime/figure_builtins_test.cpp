@@ -548,3 +548,41 @@ TEST_F(DialogCode, EndingPathsPassTheFailureSweep) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dialog inside a plot handler: its text lives on the value stack, so the
+// list being built in the plot store's free room comes through intact.
+TEST(DialogInPlotHandler, LeavesTheListBeingBuiltIntact) {
+  FakeHost host;
+  ASSERT_EQ(host.start(kBytes, kBytes), 0);
+  ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+  const char source[] =
+      "function draw(x)\n plot([1 2 3], [4 5 6]);\n [a, b, ok] = dialog('Scale', 2, 'x');\n"
+      " plot([1 2 3], [7 8 9]);\nendfunction\n";
+  Builder builder(host.block, {{"demo", source}});
+  ASSERT_TRUE(builder.build("instance demo\nvar x\nfigure \"F\"\nplot draw(x)\n")) << builder.error;
+  FakeDialog dialog;
+  dialog.block = &host.block;
+  auto list = [&] {
+    RuntimeBlock* h = host.block;
+    const int status = inst_refresh(&h, 0);
+    host.block = h;
+    EXPECT_EQ(status, 0) << host.take_output();
+    int32_t at = 0, length = 0;
+    EXPECT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &at, &length));
+    const double* d = plotstore_data(rt_plot_store(host.block)) + at;
+    return std::vector<double>(d, d + length);
+  };
+  // Without a dialog the call answers at once; with one it is shown and
+  // answered OK: the same two plots either way.
+  const std::vector<double> without = list();
+  rt_set_dialog_callback(host.block, FakeDialog::run, &dialog);
+  dialog.answers = {{true, nullptr}};
+  const std::vector<double> with = list();
+  EXPECT_EQ(dialog.shown, std::vector<std::string>{"|Scale|2,'x'|1"});
+  EXPECT_EQ(with, without);
+  EXPECT_GT(with.size(), 20u);
+}
+
+}  // namespace
