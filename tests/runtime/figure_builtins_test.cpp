@@ -408,6 +408,17 @@ TEST_F(CallIntoOther, RefusesBadTargetsAndShortResults) {
                      {"tncall(1, 3)", kWrongArgType},
                      {"tncall('a', 'bump')", kWrongArgType}};
   for (const Bad& k : bad) EXPECT_EQ(run(std::string(k.code) + ";\n"), k.status) << k.code;
+  // A function code the name table does not know.
+  int32_t start = 0, pos = 0;
+  ASSERT_EQ(rec_find_instance(host.block, 1, &start), 0);
+  ASSERT_EQ(rec_find_tag(host.block, 1, &pos, kTagCallEntry), 0);
+  RecordView r;
+  ASSERT_TRUE(rec_at(host.block, int64_t(start) + pos, &r));
+  const int64_t fn_word = (r.data - rt_record_words(host.block)) + rec_hd_offset(r.tag, r.data, r.data_words);
+  const int32_t saved = rt_record_words(host.block)[fn_word + kHdFunction];
+  rt_record_words(host.block)[fn_word + kHdFunction] = 29999;
+  EXPECT_EQ(run("tncall(1, 'bump');\n"), kRtVarNotFound);
+  rt_record_words(host.block)[fn_word + kHdFunction] = saved;
   // A call that fails in the other instance stores nothing; a try block catches it.
   EXPECT_NE(run("tncall(1, 'broken');\n"), kOk);
   EXPECT_EQ(out("try, tncall(1, 'broken'); catch, disp('caught'); end"), "caught\n");
