@@ -100,9 +100,10 @@ int bi_figure(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   if (!cc) return kBadContext;
   RuntimeBlock* b = cc->block;
   int32_t id = 0;
-  // The output's room first: a figure once created is not taken back.
-  if (nargout != 0) TN_TRY(stk_push_real(ctx, 0));
-  const int pushed = nargout != 0 ? 1 : 0;
+  // The output's room first: a figure once created is not taken back. A
+  // statement call asks for no id.
+  if (nargout > 0) TN_TRY(stk_push_real(ctx, 0));
+  const int pushed = nargout > 0 ? 1 : 0;
   int status = nargin > 0 ? read_id(ctx, pushed, &id) : kOk;
   if (status == kOk) status = nargin > 0 ? make_current(b, id) : new_figure(b, &id);
   if (status != kOk) {

@@ -191,6 +191,7 @@ TEST_F(FigureBuiltins, FiguresWithoutCallbacks) {
   EXPECT_EQ(run("figure(5);\n"), kRtInvalidFigureId);
   EXPECT_EQ(out("figure(0); disp(figure(0))"), "     0\n");
   EXPECT_EQ(out("figuretitle('quiet')"), "");
+  EXPECT_EQ(out("figure(0)"), "");
 }
 
 // movezero: hand-worked products of the divided polynomial and the new factor.
