@@ -175,6 +175,11 @@ int write_values(EngineContext* ctx, const Request& r, int32_t* length) {
   return kOk;
 }
 
+bool is_room(int status) {
+  return status == kStackOverflow || status == kDataStackOverflow || status == kCodeOverflow ||
+         status == kVariableOverflow;
+}
+
 // Shows the text item on top (below it the input count) until the user
 // cancels or the text compiles to as many values as were given; then the
 // block's frame is set up to run and resume `dialog`.
@@ -186,8 +191,12 @@ int edit_loop(EngineContext* ctx, RuntimeBlock* b, const Request& r, int32_t len
     if (!show(b, r, text, &length)) return kCancel;  // the caller maps it
     length = std::clamp(length, 0, kTextBytes);
     int32_t values = 0;
-    if (exec_code_block(ctx, text, length, &values) != kOk) {
+    const int status = exec_code_block(ctx, text, length, &values);
+    if (status != kOk) {
       ctx->pos = saved;
+      // Out of room: the caller's handler call grows the block and runs
+      // again; asking the user again would not help.
+      if (is_room(status)) return status;
       continue;
     }
     if (values != r.values) {
