@@ -131,9 +131,9 @@ void interact_focus_rect(RuntimeBlock* b, double left, double top, double right,
   if (interact_has_focus_rect(b)) b->h.driver->focus_rect(left, top, right, bottom, 0, rt_graphics_context(b));
 }
 
-void interact_band(RuntimeBlock* b, const InstanceRec* rec, int32_t j, double x1, double y1, double x2,
+void interact_band(RuntimeBlock* b, const InstanceRec* rec, int32_t k, int32_t j, double x1, double y1, double x2,
                    double y2) {
-  const Subplot* a = &rec->subplots[b->h.interaction.active];
+  const Subplot* a = &rec->subplots[k];
   const Subplot* s = &rec->subplots[j];
   double dx = 0, dy = 0;
   subplot_origin_shift(a, s, &dx, &dy);

@@ -59,8 +59,9 @@ void interact_put_text(const char* message, char* text, int32_t size, int32_t* l
 // Self-inverting rectangles through the driver's focus-rectangle entry.
 bool interact_has_focus_rect(const RuntimeBlock* b);
 void interact_focus_rect(RuntimeBlock* b, double left, double top, double right, double bottom);
-// Zoom cases: the band of the interaction in subplot j (offset into its frame).
-void interact_band(RuntimeBlock* b, const InstanceRec* rec, int32_t j, double x1, double y1, double x2,
+// Zoom cases: the band of active subplot k's interaction drawn in subplot j
+// (offset into its frame).
+void interact_band(RuntimeBlock* b, const InstanceRec* rec, int32_t k, int32_t j, double x1, double y1, double x2,
                    double y2);
 
 // The drag of one move by case (called by interact_mouse_move after its

@@ -129,8 +129,8 @@ int move_zoom(RuntimeBlock* b, int32_t id, bool x_only, double x, double y, uint
   const double y1 = x_only ? top : st.anchor_y, y2 = x_only ? bottom : y;
   const double old_y1 = x_only ? top : st.anchor_y, old_y2 = x_only ? bottom : st.current_y;
   for_each_moving(b, rec, [&](int32_t j) {
-    if (b->h.band_drawn) interact_band(b, rec, j, st.anchor_x, old_y1, st.current_x, old_y2);
-    interact_band(b, rec, j, st.anchor_x, y1, x, y2);
+    if (b->h.band_drawn) interact_band(b, rec, st.active, j, st.anchor_x, old_y1, st.current_x, old_y2);
+    interact_band(b, rec, st.active, j, st.anchor_x, y1, x, y2);
   });
   b->h.band_drawn = interact_has_focus_rect(b) ? 1 : 0;
   st.current_x = x;

@@ -99,8 +99,9 @@ int release_zoom(RuntimeBlock** handle, int32_t id, int32_t k, bool x_only, uint
     Subplot* s = &rec->subplots[j];
     double dx = 0, dy = 0;
     subplot_origin_shift(&rec->subplots[k], s, &dx, &dy);
-    if (b->h.band_drawn) interact_band(b, rec, j, st.anchor_x, x_only ? s->frameTop : st.anchor_y,
-                                        st.current_x, x_only ? s->frameBottom : st.current_y);
+    const Subplot* a = &rec->subplots[k];
+    if (b->h.band_drawn) interact_band(b, rec, k, j, st.anchor_x, x_only ? a->frameTop : st.anchor_y,
+                                        st.current_x, x_only ? a->frameBottom : st.current_y);
     if (modifier && x_only) subplot_zoom_x_out_at(s, st.anchor_x + dx);
     else if (modifier) subplot_zoom_out_at(s, st.anchor_x + dx, st.anchor_y + dy);
     else if (x_only) subplot_zoom_x_span(s, st.anchor_x + dx, st.current_x + dx);

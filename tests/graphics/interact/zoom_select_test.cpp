@@ -53,6 +53,9 @@ TEST_F(Figure, AZoomBandIsErasedBeforeEachNewOneAndLocksTheLimits) {
   ASSERT_EQ(second.size(), 2u);
   EXPECT_EQ(second[0], first[0]);  // the old band erased, then the new one drawn
   EXPECT_EQ(up(), kRtHandledRedraw);
+  const std::vector<std::string> last = rects(rec.take());
+  ASSERT_GE(last.size(), 1u);
+  EXPECT_EQ(last[0], second[1]);  // the release erases the band on screen
   EXPECT_NEAR(sp(0).xMin, 2, 1e-9);
   EXPECT_NEAR(sp(0).xMax, 6, 1e-9);
   EXPECT_NEAR(sp(0).yMin, 2, 1e-9);
@@ -105,6 +108,9 @@ TEST_F(Figure, ZoomXBandSpansTheFrameHeight) {
   ASSERT_EQ(band.size(), 1u);
   EXPECT_NE(band[0].find(recdrv::num(sp(0).frameBottom)), std::string::npos) << band[0];
   EXPECT_EQ(up(), kRtHandledRedraw);
+  const std::vector<std::string> erased = rects(rec.take());
+  ASSERT_GE(erased.size(), 1u);
+  EXPECT_EQ(erased[0], band[0]);
   EXPECT_NEAR(sp(0).xMin, 2, 1e-9);
   EXPECT_NEAR(sp(0).xMax, 4, 1e-9);
   EXPECT_EQ(sp(0).yMode, kAxisFixed);  // y untouched
