@@ -15,6 +15,7 @@
 #include "engine/lib/libpath.h"
 #include "engine/lib/semaphores.h"
 #include "engine/lib/tasks.h"
+#include "runtime/file_dialogs.h"
 #include "engine/core/options.h"
 #include "host/devices/file_library.h"
 #include "numlib/linalg/lapack_rows.h"
@@ -158,6 +159,12 @@ void builtin_table_init_runtime() {
        reinterpret_cast<uintptr_t>(&readlib_file_reader)},
   };
   (void)builtin_table_bind(g_builtin_table_host, readlib, 1);
+  // The file dialogs answer "" until the runtime host installs its dialogs.
+  const BuiltinBinding dialogs[] = {
+      {"@TNdlg", "getfile", bi_getfile, 0},
+      {"@TNdlg", "putfile", bi_putfile, 0},
+  };
+  (void)builtin_table_bind(g_builtin_table_host, dialogs, 2);
   // The file library, launchurl and the serial ports.
   (void)host_devices_bind(g_builtin_table_host);
 }

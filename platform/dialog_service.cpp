@@ -9,7 +9,7 @@ class CancelDialogs final : public DialogService {
   bool message(QWidget*, const QString&, const QString&, bool) override { return false; }
   bool edit_value(const QString&, const QString&, QString*) override { return false; }
   QString open_file(QWidget*, const QString&, const QString&) override { return QString(); }
-  QString save_file(QWidget*, const QString&, const QString&) override { return QString(); }
+  QString save_file(QWidget*, const QString&, const QString&, const QString&) override { return QString(); }
 };
 
 CancelDialogs g_cancel;

@@ -15,9 +15,10 @@ class DialogService {
   virtual bool message(QWidget* owner, const QString& title, const QString& text, bool ok_cancel) = 0;
   // The value dialog: true when the user ended with OK, *value then edited.
   virtual bool edit_value(const QString& title, const QString& prompt, QString* value) = 0;
-  // File dialogs: the chosen path, empty when cancelled.
+  // File dialogs (Qt filters): the chosen path, empty when cancelled. Open
+  // wants an existing file; save proposes `name` and confirms an overwrite.
   virtual QString open_file(QWidget* owner, const QString& caption, const QString& filter) = 0;
-  virtual QString save_file(QWidget* owner, const QString& caption, const QString& filter) = 0;
+  virtual QString save_file(QWidget* owner, const QString& caption, const QString& filter, const QString& name) = 0;
 };
 
 DialogService* dialog_service();

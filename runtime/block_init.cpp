@@ -175,6 +175,12 @@ void rt_set_progress_callback(RuntimeBlock* b, RtProgressFn fn, void* context) {
 void rt_set_change_callback(RuntimeBlock* b, RtChangeFn fn, void* context) {
   b->h.change = RtChangeCallback{fn, context};
 }
+void rt_set_figure_callbacks(RuntimeBlock* b, RtNewFigureFn create, RtFigureNotifyFn notify, void* context) {
+  b->h.figure = RtFigureCallbacks{create, notify, context};
+}
+void rt_set_file_dialog_callback(RuntimeBlock* b, RtFileDialogFn fn, void* context) {
+  b->h.file_dialog = RtFileDialogCallback{fn, context};
+}
 void rt_set_graphics_driver(RuntimeBlock* b, const GraphicsDriver* driver) { b->h.driver = driver; }
 void rt_set_graphics_context(RuntimeBlock* b, void* context) { b->h.driver_context = context; }
 void rt_set_current_subplot(RuntimeBlock* b, int32_t index) { b->h.build.subplot = index; }

@@ -46,6 +46,22 @@ struct RtDialogCallback { RtDialogFn fn; void* context; };
 struct RtProgressCallback { RtProgressFn fn; void* context; };
 struct RtBreakPoll { AbortPollFn fn; void* context; };
 struct RtChangeCallback { RtChangeFn fn; void* context; };
+// The host's figure windows: a new figure asks for a window (true when one
+// was opened); a notification activates one (kFigureActivate) or sets its
+// title (kFigureSetTitle, UTF-8 text). Both share the context word.
+using RtNewFigureFn = bool (*)(RuntimeBlock* block, int32_t id, int32_t figure_word, void* context);
+using RtFigureNotifyFn = void (*)(RuntimeBlock* block, int32_t id, int32_t what, const char* text, int32_t length,
+                                  int32_t figure_word, void* context);
+struct RtFigureCallbacks { RtNewFigureFn create; RtFigureNotifyFn notify; void* context; };
+enum : int32_t { kFigureActivate = 102, kFigureSetTitle = 116 };
+// The host's open and save dialogs: title, filter (in the "description|
+// patterns|...||" form), proposed name (save only), all UTF-8; the chosen
+// path goes into path as UTF-8 and its length is returned, 0 on cancel (or
+// when it does not fit).
+using RtFileDialogFn = int32_t (*)(bool save, const char* title, int32_t title_length, const char* filter,
+                                   int32_t filter_length, const char* name, int32_t name_length, char* path,
+                                   int32_t capacity, void* context);
+struct RtFileDialogCallback { RtFileDialogFn fn; void* context; };
 
 // The call context record that the engine hands to every runtime built-in.
 struct CallContext {
@@ -129,6 +145,8 @@ struct RuntimeHeader {
   int32_t last_handled_target;
   uint8_t interactive_highlight;  // the host's setting: figures that take the mouse are highlighted
   InteractionState interaction;
+  RtFigureCallbacks figure;
+  RtFileDialogCallback file_dialog;
 };
 
 struct RuntimeBlock {
@@ -174,6 +192,8 @@ void rt_set_grow_callback(RuntimeBlock* b, RtGrowFn fn, void* context);
 void rt_set_dialog_callback(RuntimeBlock* b, RtDialogFn fn, void* context);
 void rt_set_progress_callback(RuntimeBlock* b, RtProgressFn fn, void* context);
 void rt_set_change_callback(RuntimeBlock* b, RtChangeFn fn, void* context);
+void rt_set_figure_callbacks(RuntimeBlock* b, RtNewFigureFn create, RtFigureNotifyFn notify, void* context);
+void rt_set_file_dialog_callback(RuntimeBlock* b, RtFileDialogFn fn, void* context);
 void rt_set_graphics_driver(RuntimeBlock* b, const GraphicsDriver* driver);
 void rt_set_graphics_context(RuntimeBlock* b, void* context);
 void rt_set_current_subplot(RuntimeBlock* b, int32_t index);

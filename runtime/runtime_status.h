@@ -17,6 +17,8 @@ enum : int {
   kRtVarDuplicate = 10011,
   kRtUndefElement = 10039,
   kRtNonexistentInstance = 10040,
+  kRtCannotCreateFigure = 10041,
+  kRtInvalidFigureId = 10042,
   kRtNonexistentUndoSet = 10043,
   kRtCannotUndo = 10056,
   kRtCannotRedo = 10057,

@@ -129,5 +129,6 @@ int rt_builtins_bind() {
       // The record list's reader ends the quaternion section.
       {"!quaternion", kHookReadLib, builtin_fn_from(static_cast<SourceHookFn>(bi_tn_readlib)), 0},
   };
-  return builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0]));
+  TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
+  return rt_figure_builtins_bind();
 }

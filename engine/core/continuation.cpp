@@ -16,3 +16,9 @@ int builtin_call_name(EngineContext* ctx, const char* name, int nargin, int narg
   frame_words(ctx, ctx->frame)[kFwResume] = 1;
   return kOk;
 }
+
+int builtin_call_name_from(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout) {
+  TN_TRY(fn_call(ctx, name, context_id, nargin, nargout, 0, 0));
+  frame_words(ctx, ctx->frame)[kFwResume] = 1;
+  return kOk;
+}

@@ -44,3 +44,7 @@ int builtin_call_value(EngineContext* ctx, int depth, int nargin, int nargout);
 // intrinsic, resolved from the calling code's library) with the nargin
 // items on top as its arguments.
 int builtin_call_name(EngineContext* ctx, const char* name, int nargin, int nargout);
+
+// builtin_call_name with the name resolved as from the function context_id
+// (a library's code, say) instead of the calling code's.
+int builtin_call_name_from(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout);

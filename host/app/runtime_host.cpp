@@ -6,8 +6,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "host/ui/input_dialog.h"
+#include "platform/dialog_service.h"
+#include "runtime/file_dialogs.h"
 #include "platform/status_panes.h"
 #include "runtime/runtime_status.h"
 
@@ -51,6 +55,7 @@ RuntimeHost::RuntimeHost(int32_t mem_min, int32_t mem_max, int32_t line_end_a, i
   rt_set_grow_callback(block_, host_grow_block, this);
   rt_set_dialog_callback(block_, host_dialog_thunk, this);
   rt_set_progress_callback(block_, host_status_thunk, this);
+  rt_set_file_dialog_callback(block_, host_file_dialog_thunk, this);
 }
 
 RuntimeHost::~RuntimeHost() {
@@ -79,6 +84,20 @@ bool host_grow_block(RuntimeBlock** memory, uint32_t* size, void* context) {
 
 int32_t host_dialog_thunk(const DialogRequest* request, void* host) {
   return static_cast<RuntimeHost*>(host)->RunDialog(*request) ? 1 : 0;
+}
+
+int32_t host_file_dialog_thunk(bool save, const char* title, int32_t title_length, const char* filter,
+                               int32_t filter_length, const char* name, int32_t name_length, char* path,
+                               int32_t capacity, void*) {
+  const QString caption = QString::fromUtf8(title, title_length);
+  const QString qt_filter = QString::fromStdString(rt_file_filter_qt(std::string(filter, size_t(filter_length))));
+  DialogService* d = dialog_service();
+  const QString chosen = save ? d->save_file(nullptr, caption, qt_filter, QString::fromUtf8(name, name_length))
+                              : d->open_file(nullptr, caption, qt_filter);
+  const QByteArray bytes = chosen.toUtf8();
+  if (bytes.isEmpty() || bytes.size() > capacity) return 0;
+  std::memcpy(path, bytes.constData(), size_t(bytes.size()));
+  return int32_t(bytes.size());
 }
 
 int32_t host_status_thunk(int32_t running, double elapsed_seconds, void* host) {

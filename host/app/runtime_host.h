@@ -68,6 +68,9 @@ class AppRuntimeHost : public RuntimeHost {
 // The callbacks stored in the block; the host is their context.
 bool host_grow_block(RuntimeBlock** memory, uint32_t* size, void* host);
 int32_t host_dialog_thunk(const DialogRequest* request, void* host);
+int32_t host_file_dialog_thunk(bool save, const char* title, int32_t title_length, const char* filter,
+                               int32_t filter_length, const char* name, int32_t name_length, char* path,
+                               int32_t capacity, void* host);
 int32_t host_status_thunk(int32_t running, double elapsed_seconds, void* host);
 
 // The host-wide host, set by start-up; null before.

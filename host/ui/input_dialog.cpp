@@ -90,6 +90,7 @@ QString QtDialogService::open_file(QWidget* owner, const QString& caption, const
   return QFileDialog::getOpenFileName(owner, caption, QString(), filter);
 }
 
-QString QtDialogService::save_file(QWidget* owner, const QString& caption, const QString& filter) {
-  return QFileDialog::getSaveFileName(owner, caption, QString(), filter);
+QString QtDialogService::save_file(QWidget* owner, const QString& caption, const QString& filter,
+                                   const QString& name) {
+  return QFileDialog::getSaveFileName(owner, caption, name, filter);
 }

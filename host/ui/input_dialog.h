@@ -40,5 +40,5 @@ class QtDialogService final : public DialogService {
   bool message(QWidget* owner, const QString& title, const QString& text, bool ok_cancel) override;
   bool edit_value(const QString& title, const QString& prompt, QString* value) override;
   QString open_file(QWidget* owner, const QString& caption, const QString& filter) override;
-  QString save_file(QWidget* owner, const QString& caption, const QString& filter) override;
+  QString save_file(QWidget* owner, const QString& caption, const QString& filter, const QString& name) override;
 };

@@ -17,6 +17,7 @@
 //   press|drag|drag2|release|over|leave|wheel|drop|dragout ELEMENT HANDLER
 //   derived HANDLER      change WATCHED HANDLER      commands "TEXT"
 //   key "TEXT" HANDLER   (an empty TEXT catches every key)
+//   call "NAME" HANDLER  (a function other instances reach with tncall)
 // where HANDLER is `[out, ... =] function(in, ...)` over the instance's
 // variables and the special variables (no function name: the inputs are
 // copied to the outputs), and WATCHED a comma-separated list of variables
@@ -272,7 +273,7 @@ class Builder {
       record_(kTagCapabilities, {v});
       return true;
     }
-    if (word == "entry" || word == "item" || word == "key") {
+    if (word == "entry" || word == "item" || word == "key" || word == "call") {
       if (!quoted_(in, &text)) return false;
       if (word == "item") data = {kUnlinked, kUnlinked};  // link instance id, link id
       text_(data, text);
@@ -297,6 +298,7 @@ class Builder {
     record_(word == "entry"  ? kTagEntry
             : word == "item" ? kTagItem
             : word == "key"  ? kTagKey
+            : word == "call" ? kTagCallEntry
             : mouse.count(word) ? mouse.at(word)
                                 : handlers.at(word),
             data);

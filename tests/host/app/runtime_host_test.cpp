@@ -146,3 +146,29 @@ TEST(RuntimeHost, DialogAndRunningCallbacks) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file-dialog callback the host installs: Qt filters, the proposed
+// name, UTF-8 both ways, and cancel as length 0.
+TEST(RuntimeHostFiles, FileDialogsGoThroughTheService) {
+  ScriptedDialogs dialogs;
+  char path[64];
+  const char kFilter[] = "txt/html|*.txt;*.html|All files|*.*||";
+  dialogs.chosen = QString::fromUtf8("/tmp/\xC3\xA9t\xC3\xA9.txt");
+  int32_t n = host_file_dialog_thunk(false, "Open \xC3\xA9", 7, kFilter, int32_t(sizeof kFilter - 1), "", 0, path,
+                                     int32_t(sizeof path), nullptr);
+  EXPECT_EQ(std::string(path, size_t(n)), "/tmp/\xC3\xA9t\xC3\xA9.txt");
+  n = host_file_dialog_thunk(true, "Save", 4, "|All files|*.*||", 16, "b.txt", 5, path, int32_t(sizeof path), nullptr);
+  EXPECT_EQ(n, 14);
+  dialogs.chosen.clear();
+  EXPECT_EQ(host_file_dialog_thunk(false, "", 0, "", 0, "", 0, path, int32_t(sizeof path), nullptr), 0);
+  // A path longer than the room is refused rather than cut.
+  dialogs.chosen = QString(100, QLatin1Char('x'));
+  EXPECT_EQ(host_file_dialog_thunk(false, "", 0, "", 0, "", 0, path, int32_t(sizeof path), nullptr), 0);
+  EXPECT_EQ(dialogs.asked, (QStringList{QString::fromUtf8("open|Open \xC3\xA9|txt/html (*.txt *.html);;All files (*)"),
+                                        QStringLiteral("save|Save|All files (*)|b.txt"), QStringLiteral("open||"),
+                                        QStringLiteral("open||")}));
+}
+
+}  // namespace

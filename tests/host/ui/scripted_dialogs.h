@@ -26,8 +26,15 @@ class ScriptedDialogs final : public DialogService {
     if (answer_ok && has_edit) *value = edited;
     return answer_ok;
   }
-  QString open_file(QWidget*, const QString&, const QString&) override { return QString(); }
-  QString save_file(QWidget*, const QString&, const QString&) override { return QString(); }
+  QString chosen;  // the path a file dialog answers ("" cancels)
+  QString open_file(QWidget*, const QString& caption, const QString& filter) override {
+    asked << QStringLiteral("open|%1|%2").arg(caption, filter);
+    return chosen;
+  }
+  QString save_file(QWidget*, const QString& caption, const QString& filter, const QString& name) override {
+    asked << QStringLiteral("save|%1|%2|%3").arg(caption, filter, name);
+    return chosen;
+  }
 
  private:
   DialogService* previous_;
