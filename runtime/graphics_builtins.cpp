@@ -14,6 +14,7 @@
 #include "runtime/layout.h"
 #include "engine/lib/builtin_tables.h"
 #include "graphics/commands/line_commands.h"
+#include "graphics/commands/response_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
@@ -238,6 +239,23 @@ int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_
   return kOk;
 }
 
+// A response command: with outputs it computes and returns values, on the
+// current subplot's axes when there is one and without any otherwise; the
+// layout changes only when it draws.
+template <const ResponseCommand* Cmd>
+int response_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 0) {
+    CallContext* call = nullptr;
+    Subplot* s = nullptr;
+    CommandList list{};
+    if (current_target(data, &call, &s, &list) != kOk) s = nullptr;
+    return plot_cmd_response(ctx, nargin, nargout, s, CommandList{nullptr, 0, nullptr}, *Cmd);
+  }
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    return plot_cmd_response(ctx, nargin, nargout, s, l, *Cmd);
+  });
+}
+
 int rt_graphics_builtins_bind() {
   static const BuiltinBinding bindings[] = {
       {kGraphicsSection, "scale", graphics_scale_builtin, 0},
@@ -254,6 +272,17 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "fplot", fplot_builtin, 0},
       {kGraphicsSection, "firstrun", firstrun_builtin, 0},
       {kGraphicsSection, "subplot", subplot_builtin, 0},
+      {kGraphicsSection, "bodemag", response_builtin<&kCmdBodemag>, 0},
+      {kGraphicsSection, "bodephase", response_builtin<&kCmdBodephase>, 0},
+      {kGraphicsSection, "dbodemag", response_builtin<&kCmdDbodemag>, 0},
+      {kGraphicsSection, "dbodephase", response_builtin<&kCmdDbodephase>, 0},
+      {kGraphicsSection, "sigma", response_builtin<&kCmdSigma>, 0},
+      {kGraphicsSection, "dsigma", response_builtin<&kCmdDsigma>, 0},
+      {kGraphicsSection, "step", response_builtin<&kCmdStep>, 0},
+      {kGraphicsSection, "dstep", response_builtin<&kCmdDstep>, 0},
+      {kGraphicsSection, "impulse", response_builtin<&kCmdImpulse>, 0},
+      {kGraphicsSection, "dimpulse", response_builtin<&kCmdDimpulse>, 0},
+      {kGraphicsSection, "responseset", bi_option_set, reinterpret_cast<uintptr_t>(kResponseOptions)},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();

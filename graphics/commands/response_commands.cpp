@@ -1,0 +1,590 @@
+// Bodies of the response plot commands. Arguments are classified first, the
+// options read (they push and drop on the stack, so before any scratch is
+// laid out), then each row or model is checked for room as a whole (system
+// record, curves and scratch) before anything is written: a failure leaves
+// the list as it was for that row, earlier rows stay.
+#include "graphics/commands/response_commands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/core/containers.h"
+#include "engine/core/stack_ops.h"
+#include "engine/core/status.h"
+#include "engine/core/streams.h"
+#include "engine/core/value_stack.h"
+#include "graphics/commands/command_args.h"
+#include "graphics/commands/freq_response.h"
+#include "graphics/commands/time_response.h"
+#include "graphics/subplot/autoscale.h"
+#include "numlib/control/response_kernels.h"
+
+const OptionDesc kResponseOptions[] = {
+    opt_row("Delay", kOptReal),
+    opt_row("NegFreq", kOptLogical),
+    opt_row("Range", kOptEmpty, 0, 0, 0, 0, kOptionHidden),
+    opt_row("tOnly", kOptLogical, 0, 0, 0, 0, kOptionHidden),
+    opt_end_row(),
+};
+
+//                                 TF  SS  kind           properness        1in  disc   Ts     range  opts  id
+const ResponseCommand kCmdBodemag{19, 27, kRespMagnitude, kAnyDegree, true, false, false, true, true, true};
+const ResponseCommand kCmdBodephase{20, 28, kRespPhase, kAnyDegree, true, false, false, true, true, true};
+const ResponseCommand kCmdSigma{-1, 31, kRespSigma, kAnyDegree, false, false, false, true, true, true};
+const ResponseCommand kCmdDbodemag{23, 29, kRespMagnitude, kAnyDegree, true, true, true, true, true, true};
+const ResponseCommand kCmdDbodephase{24, 30, kRespPhase, kAnyDegree, true, true, true, true, true, true};
+const ResponseCommand kCmdDsigma{-1, 32, kRespSigma, kAnyDegree, false, true, true, true, true, true};
+const ResponseCommand kCmdStep{34, 38, kRespStep, kProper, true, false, false, false, true, true};
+const ResponseCommand kCmdDstep{36, 40, kRespStep, kProper, true, true, true, false, true, true};
+const ResponseCommand kCmdImpulse{33, 37, kRespImpulse, kStrictlyProper, true, false, false, false, true, true};
+const ResponseCommand kCmdDimpulse{35, 39, kRespImpulse, kProper, true, true, true, false, true, true};
+
+namespace {
+
+constexpr char kDelayWarning[] = "Delay option is ignored for discrete-time responses.";
+constexpr int32_t kFreqPoints = 200;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kLogLowShare = 1e-4;        // a log axis's low end from its high one
+constexpr double kDiscreteLogDecades = 1000; // pi / (1000 Ts) .. pi / Ts on a log axis
+constexpr int64_t kPushSlack = 16;           // words a pushed matrix may take beyond its data
+constexpr uint32_t kStairMask = 0xf800, kStairBits = 0x800;
+constexpr uint32_t kSystemRecordBits = 8;
+
+// --- Options ---------------------------------------------------------------
+
+}  // namespace
+
+int response_options_parse(EngineContext* ctx, int depth, bool discrete, double* delay,
+                           uint8_t* negfreq, uint8_t* tonly, double* range) {
+  if (delay) *delay = 0;
+  if (negfreq) *negfreq = 0;
+  if (tonly) *tonly = 0;
+  if (range) range[0] = range[1] = 0;
+  if (depth < 0) return kOk;
+  double d = 0;
+  TN_TRY(opt_get_number(ctx, depth, "Delay", kResponseOptions, 0, &d));
+  if (discrete && d != 0) {
+    TN_TRY(io_write(ctx, 2, kDelayWarning, -1));
+    TN_TRY(io_newline(ctx, 2));
+  }
+  if (delay) *delay = d;
+  if (negfreq) TN_TRY(opt_get_bool(ctx, depth, "NegFreq", kResponseOptions, 0, negfreq));
+  if (tonly) TN_TRY(opt_get_bool(ctx, depth, "tOnly", kResponseOptions, 0, tonly));
+  if (!range) return kOk;
+  const int status = opt_read_struct(ctx, depth, "Range", kResponseOptions);
+  if (status == kUndefinedField) return kOk;
+  TN_TRY(status);
+  int64_t count = 0;
+  double* re = nullptr;
+  int s = stk_get_double_array(ctx, 0, nullptr, nullptr, &count, &re, nullptr);
+  if (s == kOk && count == 2) range[0] = re[0], range[1] = re[1];
+  else if (s == kOk && count != 0) s = kBadSize;
+  stk_drop(ctx);
+  return s;
+}
+
+namespace {
+
+// --- Arguments -------------------------------------------------------------
+
+struct Args {
+  bool ss = false;
+  double ts = 1.0;
+  MatArg range_vec;
+  int opts_depth = -1;  // depth at the time the options are read
+  StyleArg style;
+  double id = kNoId;
+};
+
+bool char_or_struct(EngineContext* ctx, int nargin, int arg) {
+  const int depth = nargin - 1 - arg;
+  return stk_is_char(ctx, depth) || stk_is_struct(ctx, depth);
+}
+
+int classify(EngineContext* ctx, int nargin, const ResponseCommand& cmd, Args* a) {
+  const int ts_n = cmd.ts_arg ? 1 : 0;
+  a->ss = nargin >= 4 + ts_n && !char_or_struct(ctx, nargin, 2) && !char_or_struct(ctx, nargin, 3);
+  int pos = a->ss ? 4 : 2;
+  if (nargin < pos + ts_n) return kBadArgument;
+  if (cmd.ts_arg) {
+    if (stk_get_real_scalar(ctx, nargin - 1 - pos, &a->ts) != kOk) return kBadArgument;
+    if (!(a->ts > 0) || !std::isfinite(a->ts)) return kBadArgument;
+    ++pos;
+  }
+  if (cmd.range_arg && pos < nargin && !char_or_struct(ctx, nargin, pos))
+    TN_TRY(arg_matrix(ctx, nargin, pos++, &a->range_vec));
+  if (pos < nargin && stk_is_struct(ctx, nargin - 1 - pos)) {
+    if (!cmd.options_arg) return kBadArgument;
+    a->opts_depth = nargin - 1 - pos++;
+  }
+  if (pos < nargin && stk_is_char(ctx, nargin - 1 - pos)) TN_TRY(arg_style(ctx, nargin, pos++, &a->style));
+  if (pos < nargin) {
+    if (!cmd.id_arg) return kBadArgument;
+    TN_TRY(arg_scalar_id(ctx, nargin, pos++, &a->id));
+  }
+  if (pos != nargin) return kBadArgument;
+  if ((a->ss ? cmd.ss_code : cmd.tf_code) < 0) return kBadArgument;
+  return kOk;
+}
+
+// --- Where results go --------------------------------------------------------
+
+// Drawing: the list, with scratch beyond the records. Outputs: the upper
+// half of the engine's free space, the lower half kept for the pushes.
+struct Target {
+  bool drawing;
+  Subplot* s;
+  CommandList list;
+  double* half = nullptr;  // outputs: scratch base
+  int64_t half_words = 0;
+  int64_t push_words = 0;  // outputs: words the lower half holds
+};
+
+int output_target(EngineContext* ctx, Target* t) {
+  void* free_ptr = nullptr;
+  int64_t bytes = 0;
+  TN_TRY(stk_free_space(ctx, &bytes, &free_ptr));
+  const int64_t words = bytes / 8;
+  t->push_words = words / 2;
+  t->half = static_cast<double*>(free_ptr) + t->push_words;
+  t->half_words = words - t->push_words;
+  return kOk;
+}
+
+// Pushes x (count x 1, when two outputs are asked) and y (count x curves,
+// given curve-major) and removes the nargin arguments beneath them. The
+// first output ends on top.
+int push_results(EngineContext* ctx, const Target& t, int nargin, int nargout, const double* x,
+                 const double* y, int64_t count, int32_t curves) {
+  const int nout = nargout >= 2 ? 2 : 1;
+  const int64_t words = count * curves + kPushSlack + (nout == 2 ? count + kPushSlack : 0);
+  if (words > t.push_words || count > INT32_MAX) return kDataStackOverflow;
+  const int32_t desc0 = ctx->desc_top, data0 = ctx->data_top;
+  double* p = nullptr;
+  int s = stk_push_matrix(ctx, int32_t(count), curves, &p, nullptr);
+  if (s == kOk) {
+    for (int64_t k = 0; k < count; ++k)
+      for (int32_t j = 0; j < curves; ++j) p[k * curves + j] = y[j * count + k];
+    if (nout == 2) {
+      s = stk_push_matrix(ctx, int32_t(count), 1, &p, nullptr);
+      if (s == kOk && count) std::memcpy(p, x, size_t(count) * sizeof(double));
+    }
+  }
+  if (s != kOk) {
+    ctx->desc_top = desc0;
+    ctx->data_top = data0;
+    return s;
+  }
+  return stk_remove(ctx, nout, nargin);
+}
+
+// Empty results for a system with nothing to compute.
+int push_empty_results(EngineContext* ctx, int nargin, int nargout) {
+  const int nout = nargout >= 2 ? 2 : 1;
+  for (int k = 0; k < nout; ++k) {
+    const int s = stk_push_empty(ctx);
+    if (s != kOk) {
+      for (int j = 0; j < k; ++j) stk_drop(ctx);
+      return s;
+    }
+  }
+  return stk_remove(ctx, nout, nargin);
+}
+
+// --- The system ----------------------------------------------------------------
+
+struct System {
+  bool ss = false;
+  // Transfer function (after leading zeros).
+  const double* num = nullptr;
+  const double* den = nullptr;
+  int32_t dn = 0, dd = 0;
+  // State space, copies with empty B or C made zeros.
+  SsModel m{};
+};
+
+int32_t skip_leading(const double* p, int32_t len, const double** start) {
+  int32_t k = 0;
+  while (k < len - 1 && p[k] == 0.0) ++k;
+  *start = p + k;
+  return len - 1 - k;
+}
+
+// Doubles of the system record's data.
+int64_t system_record_data(const ResponseCommand& cmd, const System& sys) {
+  const int64_t ts = cmd.ts_arg ? 1 : 0;
+  if (!sys.ss) return ts + 2 + sys.dn + 1 + sys.dd + 1;
+  const SsModel& m = sys.m;
+  return ts + 2 + (cmd.kind == kRespSigma ? 1 : 0) + int64_t(m.n) * m.n + int64_t(m.n) * m.m +
+         int64_t(m.p) * m.n + int64_t(m.p) * m.m;
+}
+
+void put_block(PlotWriter* w, const double* p, int64_t count) {
+  for (int64_t k = 0; k < count; ++k) plotwriter_put(w, p[k]);
+}
+
+int write_system_record(PlotWriter* w, const ResponseCommand& cmd, const System& sys, double ts,
+                        double id, double index, const StyleSpec& style) {
+  const int32_t n = int32_t(system_record_data(cmd, sys));
+  if (!sys.ss) {
+    TN_TRY(plotwriter_begin_record(w, cmd.tf_code, id, index, &style, n));
+    if (cmd.ts_arg) plotwriter_put(w, ts);
+    plotwriter_put(w, sys.dn);
+    plotwriter_put(w, sys.dd);
+    put_block(w, sys.num, sys.dn + 1);
+    put_block(w, sys.den, sys.dd + 1);
+    return kOk;
+  }
+  const SsModel& m = sys.m;
+  const StyleSpec plain{kSystemRecordBits, 0, 0, 0};
+  TN_TRY(plotwriter_begin_record(w, cmd.ss_code, id, 1, &plain, n));
+  if (cmd.ts_arg) plotwriter_put(w, ts);
+  plotwriter_put(w, m.n);
+  plotwriter_put(w, m.p);
+  if (cmd.kind == kRespSigma) plotwriter_put(w, m.m);
+  put_block(w, m.a, int64_t(m.n) * m.n);
+  put_block(w, m.b, int64_t(m.n) * m.m);
+  put_block(w, m.c, int64_t(m.p) * m.n);
+  put_block(w, m.d, int64_t(m.p) * m.m);
+  return kOk;
+}
+
+// --- Ranges ----------------------------------------------------------------------
+
+bool axis_fixed(const Subplot* s) { return s && (s->xMode == kAxisFixed || s->xMode == kAxisLocked); }
+bool log_x(const Subplot* s) { return s && (s->scaleFlags & kScaleLogX); }
+
+// The frequency range; scratch for the pole magnitudes at `work` (room checked).
+int frequency_range(const System& sys, const ResponseCommand& cmd, const double* range, double ts,
+                    const Subplot* s, double* work, int64_t work_room, double* lo, double* hi) {
+  const bool lg = log_x(s);
+  if (std::isfinite(range[0]) && std::isfinite(range[1]) && range[1] > range[0]) {
+    *lo = range[0], *hi = range[1];
+  } else if (axis_fixed(s)) {
+    subplot_visible_xrange(s, lo, hi);
+    if (!std::isfinite(*lo) || !std::isfinite(*hi) || !(*hi > *lo)) *lo = 0, *hi = 10;
+    if (*lo < 0 && 0 < *hi && -10 * *lo < *hi) *lo = 0;
+  } else if (!cmd.discrete) {
+    if (sys.ss) {
+      if (matrix_eig_magnitude_range_work(sys.m.n) > work_room) return kPlotOverflow;
+      matrix_eig_magnitude_range(sys.m.a, sys.m.n, lg, work, lo, hi);
+    } else {
+      if (poly_root_magnitude_range_work(sys.dd) > work_room) return kPlotOverflow;
+      poly_root_magnitude_range(sys.den, sys.dd, lg, work, lo, hi);
+    }
+    return kOk;
+  } else {
+    *hi = kPi / ts;
+    *lo = lg ? kPi / (kDiscreteLogDecades * ts) : 0;
+    return kOk;
+  }
+  if (lg && *lo <= 0) *lo = *hi * kLogLowShare;
+  return kOk;
+}
+
+int time_range(const System& sys, const ResponseCommand& cmd, const double* range, double ts,
+               const Subplot* s, double* work, int64_t work_room, double* t0, double* tf) {
+  if (std::isfinite(range[0]) && std::isfinite(range[1]) && range[1] > range[0]) {
+    *t0 = range[0], *tf = range[1];
+    return kOk;
+  }
+  if (axis_fixed(s)) {
+    subplot_visible_xrange(s, t0, tf);
+    if (std::isfinite(*t0) && std::isfinite(*tf) && *tf > *t0) return kOk;
+  }
+  *t0 = 0;
+  if (sys.ss) {
+    if (matrix_eig_frequency_scale_work(sys.m.n) > work_room) return kPlotOverflow;
+    if (cmd.discrete) matrix_eig_frequency_scale_alt(sys.m.a, sys.m.n, ts, work, tf);
+    else matrix_eig_frequency_scale(sys.m.a, sys.m.n, work, tf);
+  } else {
+    if (poly_roots_frequency_scale_work(sys.dd) > work_room) return kPlotOverflow;
+    if (cmd.discrete) poly_roots_frequency_scale_alt(sys.den, sys.dd, ts, work, tf);
+    else poly_roots_frequency_scale(sys.den, sys.dd, work, tf);
+  }
+  return kOk;
+}
+
+// --- One computation -------------------------------------------------------------
+
+struct Call {
+  EngineContext* ctx;
+  int nargin, nargout;
+  const ResponseCommand* cmd;
+  const Args* args;
+  Target* target;
+  double delay;
+  double range[2];
+};
+
+// Scratch for one system: a region and its size, behind `reserved` doubles
+// of records (drawing) or at the half (outputs).
+struct Scratch {
+  double* base;
+  int64_t room;
+};
+Scratch scratch_after(const Target& t, int64_t reserved) {
+  if (!t.drawing) return {t.half, t.half_words};
+  const int64_t open = *t.list.used == 0 ? kOpenObjectLength : 0;
+  const int64_t at = *t.list.used + open + reserved;
+  return {t.list.data + at, int64_t(t.list.capacity) - at};
+}
+
+// Writes one curve record {1, id, index, bits, rgb, 2c + 1, c, x, y} and widens the auto-scale.
+void put_curve(PlotWriter* w, Subplot* s, const double* x, const double* y, int64_t count,
+               double id, double index, const StyleSpec& style) {
+  plotwriter_begin_record(w, kCodePolyline, id, index, &style, int32_t(2 * count + 1));
+  const int32_t at = w->used;
+  plotwriter_put(w, double(count));
+  put_block(w, x, count);
+  put_block(w, y, count);
+  subplot_autoscale_to_data(s, w->data + at + 1, w->data + at + 1 + count, nullptr, int32_t(count));
+}
+
+int32_t curve_count(const Call& c, const System& sys) {
+  if (!sys.ss) return 1;
+  return c.cmd->kind == kRespSigma ? sys.m.m : sys.m.p;
+}
+
+// Lays out x (count), y (curves x count) and the work behind them in the
+// scratch; kPlotOverflow when they do not fit.
+int take(Scratch* sc, int64_t n, double** out) {
+  if (n > sc->room) return kPlotOverflow;
+  *out = sc->base;
+  sc->base += n;
+  sc->room -= n;
+  return kOk;
+}
+
+// The frequency curves of one system at index `index`: x, y computed in
+// scratch, then drawn or pushed.
+int run_frequency(const Call& c, const System& sys, double index, const StyleSpec& first_style) {
+  const ResponseCommand& cmd = *c.cmd;
+  const Args& a = *c.args;
+  Target& t = *c.target;
+  const int32_t curves = curve_count(c, sys);
+  const int64_t count = a.range_vec.given ? int64_t(a.range_vec.rows) * a.range_vec.cols : kFreqPoints;
+  const int64_t sysrec = kRecHead + system_record_data(cmd, sys);
+  const int64_t records = t.drawing ? sysrec + curves * (2 * count + kRecHead + 1) : 0;
+  if (t.drawing && records > int64_t(t.list.capacity)) return kPlotOverflow;
+  Scratch sc = scratch_after(t, records);
+  if (sc.room < 0) return kPlotOverflow;
+  double *x, *y;
+  TN_TRY(take(&sc, count, &x));
+  TN_TRY(take(&sc, count * curves, &y));
+  if (a.range_vec.given) {
+    std::memcpy(x, a.range_vec.re, size_t(count) * sizeof(double));
+  } else {
+    double lo, hi;
+    TN_TRY(frequency_range(sys, cmd, c.range, a.ts, t.s, sc.base, sc.room, &lo, &hi));
+    freqresp_grid(lo, hi, int32_t(count), log_x(t.s), x);
+  }
+  const char mode = char(cmd.kind);
+  if (!sys.ss) {
+    freqresp_tf_curve(sys.num, sys.dn, sys.den, sys.dd, cmd.discrete, a.ts, mode, c.delay, x,
+                      int32_t(count), y);
+  } else {
+    // Balanced copies: A, B, C and the scaling, then the evaluation's work.
+    SsModel m = sys.m;
+    double *ab, *bb, *cb, *scale, *work;
+    TN_TRY(take(&sc, int64_t(m.n) * m.n, &ab));
+    TN_TRY(take(&sc, int64_t(m.n) * m.m, &bb));
+    TN_TRY(take(&sc, int64_t(m.p) * m.n, &cb));
+    TN_TRY(take(&sc, m.n, &scale));
+    TN_TRY(take(&sc, freqresp_ss_work(m), &work));
+    std::memcpy(ab, m.a, size_t(int64_t(m.n) * m.n) * sizeof(double));
+    std::memcpy(bb, m.b, size_t(int64_t(m.n) * m.m) * sizeof(double));
+    std::memcpy(cb, m.c, size_t(int64_t(m.p) * m.n) * sizeof(double));
+    ss_balance_model(ab, bb, cb, m.n, m.m, m.p, scale);
+    m.a = ab, m.b = bb, m.c = cb;
+    freqresp_ss_curves(m, cmd.discrete, a.ts, mode, c.delay, x, int32_t(count), y, work);
+  }
+  if (!t.drawing) return push_results(c.ctx, t, c.nargin, c.nargout, x, y, count, curves);
+  command_open(t.list, t.s);
+  PlotWriter w = command_writer(t.list);
+  TN_TRY(write_system_record(&w, cmd, sys, a.ts, a.id, index, first_style));
+  for (int32_t j = 0; j < curves; ++j) {
+    StyleSpec st = first_style;
+    if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
+    put_curve(&w, t.s, x, y + j * count, count, a.id, sys.ss ? j + 1 : index, st);
+  }
+  *t.list.used = w.used;
+  return kOk;
+}
+
+bool staircase(const StyleSpec& st) { return (st.bits & kStairMask) == kStairBits; }
+
+// The step or impulse curves of one system.
+int run_time(const Call& c, const System& sys, double index, const StyleSpec& first_style) {
+  const ResponseCommand& cmd = *c.cmd;
+  const Args& a = *c.args;
+  Target& t = *c.target;
+  const int32_t curves = curve_count(c, sys);
+  const TimeDrive drive = cmd.kind == kRespImpulse ? kDriveImpulse : kDriveStep;
+  // The range needs scratch before the record sizes are known: it uses the
+  // room behind the largest record set, which is what the computation needs.
+  Scratch probe = scratch_after(t, 0);
+  double t0, tf;
+  TN_TRY(time_range(sys, cmd, c.range, a.ts, t.s, probe.base, probe.room, &t0, &tf));
+  int64_t count = 0, k0 = 0;
+  if (cmd.discrete) TN_TRY(timeresp_discrete_samples(t0, tf, a.ts, &k0, &count));
+  else {
+    const ContinuousGrid g = timeresp_continuous_grid(t0 - c.delay, tf - c.delay);
+    if (g.too_many) return kTooManySamples;
+    count = g.points;
+  }
+  // Drawn points per sample: a staircase holds each sample twice.
+  bool any_stairs = false;
+  if (cmd.discrete && t.drawing)
+    for (int32_t j = 0; j < curves; ++j) {
+      StyleSpec st = first_style;
+      if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
+      any_stairs = any_stairs || staircase(st);
+    }
+  const int64_t per = any_stairs ? 2 : 1;
+  const int64_t sysrec = kRecHead + system_record_data(cmd, sys);
+  const int64_t records = t.drawing ? sysrec + curves * (2 * per * count + kRecHead + 1) : 0;
+  if (t.drawing && records > int64_t(t.list.capacity)) return kPlotOverflow;
+  Scratch sc = scratch_after(t, records);
+  if (sc.room < 0) return kPlotOverflow;
+  double *x, *y, *work;
+  TN_TRY(take(&sc, count, &x));
+  TN_TRY(take(&sc, count * curves, &y));
+  if (!cmd.discrete) {
+    if (!sys.ss) {
+      TN_TRY(take(&sc, timeresp_tf_continuous_work(sys.dn, sys.dd), &work));
+      TN_TRY(timeresp_tf_continuous(sys.num, sys.dn, sys.den, sys.dd, t0, tf, c.delay, drive, x, y, work));
+    } else {
+      TN_TRY(take(&sc, timeresp_ss_continuous_work(sys.m), &work));
+      TN_TRY(timeresp_ss_continuous(sys.m, t0, tf, c.delay, drive, nullptr, x, y, work));
+    }
+  } else {
+    for (int64_t k = 0; k < count; ++k) x[k] = double(k0 + k) * a.ts;
+    if (!sys.ss) {
+      TN_TRY(take(&sc, timeresp_tf_discrete_work(sys.dn, sys.dd), &work));
+      timeresp_tf_discrete(sys.num, sys.dn, sys.den, sys.dd, k0, count, drive, y, work);
+    } else {
+      TN_TRY(take(&sc, timeresp_ss_discrete_work(sys.m), &work));
+      timeresp_ss_discrete(sys.m, k0, count, drive, nullptr, y, work);
+    }
+  }
+  if (!t.drawing) return push_results(c.ctx, t, c.nargin, c.nargout, x, y, count, curves);
+  command_open(t.list, t.s);
+  PlotWriter w = command_writer(t.list);
+  TN_TRY(write_system_record(&w, cmd, sys, a.ts, a.id, index, first_style));
+  for (int32_t j = 0; j < curves; ++j) {
+    StyleSpec st = first_style;
+    if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
+    const double idx = sys.ss ? j + 1 : index;
+    if (!staircase(st) || !cmd.discrete) {
+      put_curve(&w, t.s, x, y + j * count, count, a.id, idx, st);
+      continue;
+    }
+    plotwriter_begin_record(&w, kCodePolyline, a.id, idx, &st, int32_t(4 * count + 1));
+    const int32_t at = w.used;
+    plotwriter_put(&w, double(2 * count));
+    for (int64_t k = 0; k < count; ++k) plotwriter_put(&w, x[k]), plotwriter_put(&w, x[k] + a.ts);
+    for (int64_t k = 0; k < count; ++k) plotwriter_put(&w, y[j * count + k]), plotwriter_put(&w, y[j * count + k]);
+    subplot_autoscale_to_data(t.s, w.data + at + 1, w.data + at + 1 + 2 * count, nullptr, int32_t(2 * count));
+  }
+  *t.list.used = w.used;
+  return kOk;
+}
+
+int run_system(const Call& c, const System& sys, double index, const StyleSpec& style) {
+  const char k = char(c.cmd->kind);
+  return k == kRespStep || k == kRespImpulse ? run_time(c, sys, index, style)
+                                             : run_frequency(c, sys, index, style);
+}
+
+// --- The two forms ----------------------------------------------------------------
+
+int transfer_functions(const Call& c) {
+  const Args& a = *c.args;
+  MatArg num, den;
+  TN_TRY(arg_matrix(c.ctx, c.nargin, 0, &num));
+  TN_TRY(arg_matrix(c.ctx, c.nargin, 1, &den));
+  if (num.rows != den.rows) return kIncompatibleSize;
+  const bool outputs = !c.target->drawing;
+  if (outputs && num.rows > 1) return kBadSize;
+  if (c.cmd->properness == kProper && num.cols > den.cols) return kIncompatibleSize;
+  if (c.cmd->properness == kStrictlyProper && num.cols >= den.cols) return kIncompatibleSize;
+  if (num.rows == 0 || num.cols == 0 || den.cols == 0) {
+    if (outputs) return push_empty_results(c.ctx, c.nargin, c.nargout);
+    TN_TRY(command_room(c.target->list, 0));
+    command_open(c.target->list, c.target->s);
+    return kOk;
+  }
+  for (int32_t i = 0; i < num.rows; ++i) {
+    System sys;
+    sys.dn = skip_leading(num.re + int64_t(i) * num.cols, num.cols, &sys.num);
+    sys.dd = skip_leading(den.re + int64_t(i) * den.cols, den.cols, &sys.den);
+    StyleSpec st;
+    TN_TRY(style_of(a.style, i, kDefaultCurveBits, nullptr, &st));
+    TN_TRY(run_system(c, sys, i + 1, st));
+  }
+  return kOk;
+}
+
+int state_space(const Call& c) {
+  MatArg A, B, C, D;
+  TN_TRY(arg_matrix(c.ctx, c.nargin, 0, &A));
+  TN_TRY(arg_matrix(c.ctx, c.nargin, 1, &B));
+  TN_TRY(arg_matrix(c.ctx, c.nargin, 2, &C));
+  TN_TRY(arg_matrix(c.ctx, c.nargin, 3, &D));
+  const int32_t p = D.rows, m = D.cols, n = A.rows;
+  if (c.cmd->one_input && m != 1) return kIncompatibleSize;
+  if (A.cols != n) return kIncompatibleSize;
+  const bool b_empty = B.rows * B.cols == 0, c_empty = C.rows * C.cols == 0;
+  if (!c_empty && (C.rows != p || C.cols != n)) return kIncompatibleSize;
+  if (!b_empty && (B.rows != n || B.cols != m)) return kIncompatibleSize;
+  if (c.cmd->properness == kStrictlyProper)
+    for (int64_t k = 0; k < int64_t(p) * m; ++k)
+      if (D.re[k] != 0) return kBadArgument;
+  // Empty B or C become zeros of their shape, in scratch ahead of the
+  // computation's own (the record copies them too).
+  Target& t = *c.target;
+  const int64_t zeros = (b_empty ? int64_t(n) * m : 0) + (c_empty ? int64_t(p) * n : 0);
+  double* zb = nullptr;
+  if (zeros) {
+    if (t.drawing) {
+      // Taken from the top of the list so the records can still grow below.
+      if (zeros > int64_t(t.list.capacity) - *t.list.used) return kPlotOverflow;
+      zb = t.list.data + t.list.capacity - zeros;
+      t.list.capacity -= int32_t(zeros);
+    } else {
+      if (zeros > t.half_words) return kPlotOverflow;
+      zb = t.half + t.half_words - zeros;
+      t.half_words -= zeros;
+    }
+    std::fill(zb, zb + zeros, 0.0);
+  }
+  System sys;
+  sys.ss = true;
+  sys.m = SsModel{A.re, b_empty ? zb : B.re, c_empty ? zb + (b_empty ? int64_t(n) * m : 0) : C.re,
+                  D.re, n, m, p};
+  StyleSpec st{kDefaultCurveBits, 0, 0, 0};
+  TN_TRY(style_of(c.args->style, 0, kDefaultCurveBits, nullptr, &st));
+  return run_system(c, sys, 1, st);
+}
+
+}  // namespace
+
+int plot_cmd_response(EngineContext* ctx, int nargin, int nargout, Subplot* s, CommandList list,
+                      const ResponseCommand& cmd) {
+  Args a;
+  TN_TRY(classify(ctx, nargin, cmd, &a));
+  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}};
+  const bool time = cmd.kind == kRespStep || cmd.kind == kRespImpulse;
+  TN_TRY(response_options_parse(ctx, a.opts_depth, cmd.discrete, &c.delay, nullptr, nullptr,
+                                time || !a.range_vec.given ? c.range : nullptr));
+  if (cmd.discrete) c.delay = 0;
+  Target t{nargout <= 0, s, list};
+  if (!t.drawing) TN_TRY(output_target(ctx, &t));
+  c.target = &t;
+  TN_TRY(a.ss ? state_space(c) : transfer_functions(c));
+  if (!t.drawing) return kOk;  // the results replaced the arguments
+  command_done(ctx, nargin);
+  return kOk;
+}
