@@ -250,6 +250,22 @@ int write_system_record(PlotWriter* w, const ResponseCommand& cmd, const System&
   return kOk;
 }
 
+// Scratch for one system: a region and its size, behind `reserved` doubles
+// of records (drawing) or at the half (outputs).
+// Running out is the list's overflow when drawing, the data stack's when
+// computing for outputs (the free space is the stack's).
+struct Scratch {
+  double* base;
+  int64_t room;
+  int full;
+};
+Scratch scratch_after(const Target& t, int64_t reserved) {
+  if (!t.drawing) return {t.half, t.half_words, kDataStackOverflow};
+  const int64_t open = *t.list.used == 0 ? kOpenObjectLength : 0;
+  const int64_t at = *t.list.used + open + reserved;
+  return {t.list.data + at, int64_t(t.list.capacity) - at, kPlotOverflow};
+}
+
 // --- Ranges ----------------------------------------------------------------------
 
 bool axis_fixed(const Subplot* s) { return s && (s->xMode == kAxisFixed || s->xMode == kAxisLocked); }
@@ -257,7 +273,9 @@ bool log_x(const Subplot* s) { return s && (s->scaleFlags & kScaleLogX); }
 
 // The frequency range; scratch for the pole magnitudes at `work` (room checked).
 int frequency_range(const System& sys, const ResponseCommand& cmd, const double* range, double ts,
-                    const Subplot* s, double* work, int64_t work_room, double* lo, double* hi) {
+                    const Subplot* s, const Scratch& sc, double* lo, double* hi) {
+  double* work = sc.base;
+  const int64_t work_room = sc.room;
   const bool lg = log_x(s);
   if (std::isfinite(range[0]) && std::isfinite(range[1]) && range[1] > range[0]) {
     *lo = range[0], *hi = range[1];
@@ -267,10 +285,10 @@ int frequency_range(const System& sys, const ResponseCommand& cmd, const double*
     if (*lo < 0 && 0 < *hi && -10 * *lo < *hi) *lo = 0;
   } else if (!cmd.discrete) {
     if (sys.ss) {
-      if (matrix_eig_magnitude_range_work(sys.m.n) > work_room) return kPlotOverflow;
+      if (matrix_eig_magnitude_range_work(sys.m.n) > work_room) return sc.full;
       matrix_eig_magnitude_range(sys.m.a, sys.m.n, lg, work, lo, hi);
     } else {
-      if (poly_root_magnitude_range_work(sys.dd) > work_room) return kPlotOverflow;
+      if (poly_root_magnitude_range_work(sys.dd) > work_room) return sc.full;
       poly_root_magnitude_range(sys.den, sys.dd, lg, work, lo, hi);
     }
     return kOk;
@@ -284,7 +302,9 @@ int frequency_range(const System& sys, const ResponseCommand& cmd, const double*
 }
 
 int time_range(const System& sys, const ResponseCommand& cmd, const double* range, double ts,
-               const Subplot* s, double* work, int64_t work_room, double* t0, double* tf) {
+               const Subplot* s, const Scratch& sc, double* t0, double* tf) {
+  double* work = sc.base;
+  const int64_t work_room = sc.room;
   if (std::isfinite(range[0]) && std::isfinite(range[1]) && range[1] > range[0]) {
     *t0 = range[0], *tf = range[1];
     return kOk;
@@ -295,11 +315,11 @@ int time_range(const System& sys, const ResponseCommand& cmd, const double* rang
   }
   *t0 = 0;
   if (sys.ss) {
-    if (matrix_eig_frequency_scale_work(sys.m.n) > work_room) return kPlotOverflow;
+    if (matrix_eig_frequency_scale_work(sys.m.n) > work_room) return sc.full;
     if (cmd.discrete) matrix_eig_frequency_scale_alt(sys.m.a, sys.m.n, ts, work, tf);
     else matrix_eig_frequency_scale(sys.m.a, sys.m.n, work, tf);
   } else {
-    if (poly_roots_frequency_scale_work(sys.dd) > work_room) return kPlotOverflow;
+    if (poly_roots_frequency_scale_work(sys.dd) > work_room) return sc.full;
     if (cmd.discrete) poly_roots_frequency_scale_alt(sys.den, sys.dd, ts, work, tf);
     else poly_roots_frequency_scale(sys.den, sys.dd, work, tf);
   }
@@ -317,19 +337,6 @@ struct Call {
   double delay;
   double range[2];
 };
-
-// Scratch for one system: a region and its size, behind `reserved` doubles
-// of records (drawing) or at the half (outputs).
-struct Scratch {
-  double* base;
-  int64_t room;
-};
-Scratch scratch_after(const Target& t, int64_t reserved) {
-  if (!t.drawing) return {t.half, t.half_words};
-  const int64_t open = *t.list.used == 0 ? kOpenObjectLength : 0;
-  const int64_t at = *t.list.used + open + reserved;
-  return {t.list.data + at, int64_t(t.list.capacity) - at};
-}
 
 // Writes one curve record {1, id, index, bits, rgb, 2c + 1, c, x, y} and widens the auto-scale.
 void put_curve(PlotWriter* w, Subplot* s, const double* x, const double* y, int64_t count,
@@ -350,7 +357,7 @@ int32_t curve_count(const Call& c, const System& sys) {
 // Lays out x (count), y (curves x count) and the work behind them in the
 // scratch; kPlotOverflow when they do not fit.
 int take(Scratch* sc, int64_t n, double** out) {
-  if (n > sc->room) return kPlotOverflow;
+  if (n > sc->room) return sc->full;
   *out = sc->base;
   sc->base += n;
   sc->room -= n;
@@ -369,7 +376,7 @@ int run_frequency(const Call& c, const System& sys, double index, const StyleSpe
   const int64_t records = t.drawing ? sysrec + curves * (2 * count + kRecHead + 1) : 0;
   if (t.drawing && records > int64_t(t.list.capacity)) return kPlotOverflow;
   Scratch sc = scratch_after(t, records);
-  if (sc.room < 0) return kPlotOverflow;
+  if (sc.room < 0) return sc.full;
   double *x, *y;
   TN_TRY(take(&sc, count, &x));
   TN_TRY(take(&sc, count * curves, &y));
@@ -377,7 +384,7 @@ int run_frequency(const Call& c, const System& sys, double index, const StyleSpe
     std::memcpy(x, a.range_vec.re, size_t(count) * sizeof(double));
   } else {
     double lo, hi;
-    TN_TRY(frequency_range(sys, cmd, c.range, a.ts, t.s, sc.base, sc.room, &lo, &hi));
+    TN_TRY(frequency_range(sys, cmd, c.range, a.ts, t.s, sc, &lo, &hi));
     freqresp_grid(lo, hi, int32_t(count), log_x(t.s), x);
   }
   const char mode = char(cmd.kind);
@@ -426,7 +433,7 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
   // room behind the largest record set, which is what the computation needs.
   Scratch probe = scratch_after(t, 0);
   double t0, tf;
-  TN_TRY(time_range(sys, cmd, c.range, a.ts, t.s, probe.base, probe.room, &t0, &tf));
+  TN_TRY(time_range(sys, cmd, c.range, a.ts, t.s, probe, &t0, &tf));
   int64_t count = 0, k0 = 0;
   if (cmd.discrete) TN_TRY(timeresp_discrete_samples(t0, tf, a.ts, &k0, &count));
   else {
@@ -447,7 +454,7 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
   const int64_t records = t.drawing ? sysrec + curves * (2 * per * count + kRecHead + 1) : 0;
   if (t.drawing && records > int64_t(t.list.capacity)) return kPlotOverflow;
   Scratch sc = scratch_after(t, records);
-  if (sc.room < 0) return kPlotOverflow;
+  if (sc.room < 0) return sc.full;
   double *x, *y, *work;
   TN_TRY(take(&sc, count, &x));
   TN_TRY(take(&sc, count * curves, &y));
@@ -554,7 +561,7 @@ int state_space(const Call& c) {
       zb = t.list.data + t.list.capacity - zeros;
       t.list.capacity -= int32_t(zeros);
     } else {
-      if (zeros > t.half_words) return kPlotOverflow;
+      if (zeros > t.half_words) return kDataStackOverflow;
       zb = t.half + t.half_words - zeros;
       t.half_words -= zeros;
     }

@@ -1,0 +1,280 @@
+// The response commands run from ZVR code in a drawing context: the system
+// records and curves they write, the errors that write nothing, the exact
+// room rule, values returned at every output count (equal to the drawn
+// curves, and without a subplot), and the failure sweep.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/core/lib_calls.h"
+#include "engine/lib/builtin_tables.h"
+#include "runtime/drawing_context.h"
+#include "support/failure_sweep.h"
+
+namespace {
+
+using Doubles = std::vector<double>;
+struct Responses : DrawingCommands {
+  // The records of the list as (start, code) pairs, after the opening record.
+  std::vector<std::pair<size_t, int>> heads() {
+    const Doubles r = records();
+    std::vector<std::pair<size_t, int>> out;
+    for (size_t at = 0; at + 6 <= r.size(); at += 6 + size_t(r[at + 5])) out.push_back({at, int(r[at])});
+    return out;
+  }
+  // A base-workspace matrix, row by row.
+  Doubles variable(const char* name) {
+    if (push_variable(name) != kOk) return {};
+    int32_t rows = 0, cols = 0;
+    double *re = nullptr, *im = nullptr;
+    Doubles out;
+    if (stk_get_matrix(c(), 0, &rows, &cols, &re, &im) == kOk) out.assign(re, re + int64_t(rows) * cols);
+    stk_drop(c());
+    return out;
+  }
+};
+
+TEST_F(Responses, TwoRowsWriteTwoSystemRecordsEachWithItsCurve) {
+  ASSERT_EQ(run("bodemag([1; 2], [1 1; 1 2]);\n"), kOk);
+  const Doubles r = records();
+  const auto h = heads();
+  ASSERT_EQ(h.size(), 4u);
+  const Doubles sys1(r.begin(), r.begin() + 11);
+  EXPECT_EQ(sys1, (Doubles{19, -1, 1, 8, 0, 5, 0, 1, 1, 1, 1}));
+  EXPECT_EQ(h[1].second, 1);
+  EXPECT_EQ(r[h[1].first + 2], 1);      // index
+  EXPECT_EQ(r[h[1].first + 5], 401);    // 2N + 1
+  EXPECT_EQ(r[h[1].first + 6], 200);    // N
+  EXPECT_EQ(h[2].second, 19);
+  EXPECT_EQ(r[h[2].first + 2], 2);
+  EXPECT_EQ(r[h[2].first + 8], 2);      // the second numerator
+  EXPECT_EQ(h[3].second, 1);
+  EXPECT_EQ(r[h[3].first + 2], 2);
+}
+
+TEST_F(Responses, SystemRecordsOfEachForm) {
+  struct Case {
+    const char* code;
+    Doubles head;  // the system record
+    int curves;
+  };
+  const Case cases[] = {
+      {"dbodemag([0 1], [1 -0.5], 0.1, 'r', 7)", {23, 7, 1, 4, double(pack_colour(255, 0, 0)), 6, 0.1, 0, 1, 1, 1, -0.5}, 1},
+      {"dbodephase(1, [1 -0.5], 2)", {24, -1, 1, 8, 0, 6, 2, 0, 1, 1, 1, -0.5}, 1},
+      {"bodephase(1, [1 0])", {20, -1, 1, 8, 0, 5, 0, 1, 1, 1, 0}, 1},
+      {"step([1 2], [1 3])", {34, -1, 1, 8, 0, 6, 1, 1, 1, 2, 1, 3}, 1},
+      {"impulse(1, [1 3])", {33, -1, 1, 8, 0, 5, 0, 1, 1, 1, 3}, 1},
+      {"dstep(1, [1 -0.5], 1)", {36, -1, 1, 8, 0, 6, 1, 0, 1, 1, 1, -0.5}, 1},
+      {"dimpulse(1, [1 -0.5], 1)", {35, -1, 1, 8, 0, 6, 1, 0, 1, 1, 1, -0.5}, 1},
+      {"bodemag(-1, 1, [1; 2], [0; 0])", {27, -1, 1, 8, 0, 8, 1, 2, -1, 1, 1, 2, 0, 0}, 2},
+      // Empty B is zeros of its shape, in the record too.
+      {"bodemag(-1, [], 3, 0)", {27, -1, 1, 8, 0, 6, 1, 1, -1, 0, 3, 0}, 1},
+      {"sigma(-1, [1 2], 3, [0 0])", {31, -1, 1, 8, 0, 9, 1, 1, 2, -1, 1, 2, 3, 0, 0}, 2},
+      {"dsigma(0.5, [1 2], 3, [0 0], 1)", {32, -1, 1, 8, 0, 10, 1, 1, 1, 2, 0.5, 1, 2, 3, 0, 0}, 2},
+      {"step(-1, 1, 2, 0.5)", {38, -1, 1, 8, 0, 6, 1, 1, -1, 1, 2, 0.5}, 1},
+      {"dimpulse(0.5, 1, 2, 0, 1)", {39, -1, 1, 8, 0, 7, 1, 1, 1, 0.5, 1, 2, 0}, 1},
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(k.code) + ";\n"), kOk) << k.code;
+    const Doubles r = records();
+    ASSERT_GE(r.size(), k.head.size()) << k.code;
+    EXPECT_EQ(Doubles(r.begin(), r.begin() + long(k.head.size())), k.head) << k.code;
+    const auto h = heads();
+    ASSERT_EQ(int(h.size()), 1 + k.curves) << k.code;
+    for (int j = 1; j <= k.curves; ++j) EXPECT_EQ(h[size_t(j)].second, 1) << k.code;
+  }
+}
+
+TEST_F(Responses, ErrorsWriteNothing) {
+  const std::pair<const char*, int> cases[] = {
+      {"impulse([1 1], [1 2])", kIncompatibleSize},   // strictly proper only
+      {"step([1 1 1], [1 2])", kIncompatibleSize},
+      {"sigma(1, [1 1], [1 2], 'r')", kBadArgument},  // no transfer-function form
+      {"bodemag(1, [1 1; 1 2])", kIncompatibleSize},
+      {"dbodemag(1, [1 -0.5], 0)", kBadArgument},     // Ts not positive
+      {"dstep(1, [1 -0.5], inf)", kBadArgument},
+      {"dstep(1, [1 -0.5], -1)", kBadArgument},
+      {"bodemag(1, [1 1], responseset('Range', [1 10 100]))", kBadSize},
+      {"bodemag(-1, 1, 1, [1 1])", kIncompatibleSize}, // one input only
+      {"bodemag(-1, [1 1], 1, 0)", kIncompatibleSize},
+      {"impulse(-1, 1, 1, 2)", kBadArgument},          // D not zero
+      {"bodemag(1, [1 1], 'r', 5, 6)", kBadArgument},
+      {"bodemag(1, [1 1], [1 2], 'r', [1 2])", kBadArgument},
+  };
+  for (auto [code, status] : cases) {
+    used() = 0;
+    EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+    EXPECT_EQ(used(), 0) << code;
+  }
+}
+
+TEST_F(Responses, ExactRoomAndOneLess) {
+  const char* codes[] = {
+      "bodemag([1; 2], [1 1; 1 2])", "dbodephase(1, [1 -0.5], 0.5)", "sigma(-1, [1 2], [3; 4], zeros(2))",
+      "step([1 2], [1 3])", "dstep(1, [1 -0.5], 1)", "impulse(-1, 1, [1; 1], [0; 0])",
+      "dstep(1, [1 -0.5], 1, 's')", "bodemag(-1, [], 3, 0)",
+  };
+  for (const char* code : codes) {
+    host.block->h.build.capacity = full_capacity;
+    used() = 0;
+    ASSERT_EQ(run(std::string(code) + ";\n"), kOk) << code;
+    const Doubles want = list();
+    // The computation's scratch lies beyond the records: find the least room.
+    int32_t lo = int32_t(want.size()), hi = full_capacity;
+    while (lo < hi) {
+      const int32_t mid = lo + (hi - lo) / 2;
+      used() = 0;
+      host.block->h.build.capacity = mid;
+      if (run(std::string(code) + ";\n") == kOk) hi = mid;
+      else lo = mid + 1;
+    }
+    for (int32_t less : {0, 1}) {
+      used() = 0;
+      host.block->h.build.capacity = lo - less;
+      const int status = run(std::string(code) + ";\n");
+      if (less == 0) {
+        EXPECT_EQ(status, kOk) << code;
+        EXPECT_EQ(list(), want) << code;
+      } else {
+        // Rows before the one that did not fit stay, whole.
+        EXPECT_EQ(status, kPlotOverflow) << code;
+        const Doubles got = list();
+        ASSERT_LT(got.size(), want.size()) << code;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), want.begin())) << code;
+        if (std::strncmp(code, "bodemag([1; 2]", 14) != 0) EXPECT_EQ(used(), 0) << code;
+      }
+    }
+  }
+  host.block->h.build.capacity = full_capacity;
+}
+
+TEST_F(Responses, DrawnCurvesEqualReturnedValues) {
+  const char* pairs[][2] = {
+      {"bodemag([1 2], [1 0.5 4])", "[x, y] = bodemag([1 2], [1 0.5 4]);"},
+      {"dbodephase(1, [1 -1.2 0.5], 1)", "[x, y] = dbodephase(1, [1 -1.2 0.5], 1);"},
+      {"step(2, [1 0.5])", "[x, y] = step(2, [1 0.5]);"},
+      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);"},
+      {"bodemag(1, [1 1], [1 2 3])", "[x, y] = bodemag(1, [1 1], [1 2 3]);"},
+  };
+  for (auto& p : pairs) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(p[0]) + ";\n"), kOk) << p[0];
+    const Doubles r = records();
+    const auto h = heads();
+    ASSERT_EQ(h.size(), 2u) << p[0];
+    const size_t at = h[1].first;
+    const size_t n = size_t(r[at + 6]);
+    ASSERT_EQ(run(std::string(p[1]) + "\n"), kOk) << p[1];
+    EXPECT_EQ(variable("x"), Doubles(r.begin() + long(at + 7), r.begin() + long(at + 7 + n))) << p[0];
+    EXPECT_EQ(variable("y"), Doubles(r.begin() + long(at + 7 + n), r.begin() + long(at + 7 + 2 * n))) << p[0];
+  }
+}
+
+TEST_F(Responses, OutputsWithoutASubplot) {
+  host.block->h.build.subplot = -1;
+  ASSERT_EQ(run("[t, y] = step(1, [1 1]); m = bodemag(1, [1 1], [0 1]);\n"), kOk);
+  EXPECT_EQ(variable("t").size(), 203u);
+  EXPECT_EQ(variable("y").size(), 203u);
+  const Doubles m = variable("m");
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0], 1.0);
+  EXPECT_NEAR(m[1], std::sqrt(0.5), 1e-15);
+  EXPECT_EQ(run("step(1, [1 1]);\n"), kBadContext);
+  EXPECT_EQ(run("[a, b] = bodemag([1; 1], [1 1; 1 2]);\n"), kBadSize);
+  EXPECT_EQ(used(), 0);
+}
+
+TEST_F(Responses, RangesAndOptions) {
+  struct Case {
+    const char* code;
+    double first, last;
+    size_t count;
+  };
+  const double pi = 3.14159265358979323846;
+  const Case cases[] = {
+      {"[w, m] = bodemag(1, [1 1], [1 10 100]);", 1, 100, 3},
+      {"[w, m] = bodemag(1, [1 1], responseset('Range', [1 100]));", 1, 100, 200},
+      {"[w, m] = bodemag(1, [1 1], responseset('Range', []));", 0, 10, 200},
+      {"[w, m] = dbodemag(1, [1 -0.5], 0.1);", 0, pi / 0.1, 200},
+      {"[w, m] = bodemag(1, [1 0]);", 0, 10, 200},  // poles at the origin only
+      {"[t, y] = step(1, [1 1], responseset('Range', [1 5]));", 1, 5, 201},
+      {"[t, y] = dstep(1, [1 -0.5], 1, responseset('Range', [-2 3]));", -2, 3, 6},
+  };
+  for (const Case& k : cases) {
+    ASSERT_EQ(run(std::string(k.code) + "\n"), kOk) << k.code;
+    const Doubles w = variable(k.code[1] == 't' ? "t" : "w");
+    ASSERT_EQ(w.size(), k.count) << k.code;
+    EXPECT_NEAR(w.front(), k.first, 1e-12) << k.code;
+    EXPECT_EQ(w.back(), k.last) << k.code;
+  }
+  // The discrete step before 0 is 0; "Range" [0 2000000] at Ts 1 is too many samples.
+  ASSERT_EQ(run("[t, y] = dstep(1, [1 -0.5], 1, responseset('Range', [-2 3]));\n"), kOk);
+  const Doubles y = variable("y");
+  EXPECT_EQ(y, (Doubles{0, 0, 0, 1, 1.5, 1.75}));
+  EXPECT_EQ(run("[t, y] = dstep(1, [1 -0.5], 1, responseset('Range', [0 2000000]));\n"), kObjectTooLarge);
+  // A visible x range like [-1, 20] starts at 0; one like [-5, 20] stays.
+  for (double lo : {-1.0, -5.0}) {
+    used() = 0;
+    ASSERT_EQ(run("scale([" + std::to_string(lo) + " 20]); [w, m] = bodemag(1, [1 1]);\n"), kOk);
+    double vlo, vhi;
+    subplot_visible_xrange(&s(), &vlo, &vhi);
+    const Doubles w = variable("w");
+    ASSERT_EQ(w.size(), 200u);
+    EXPECT_EQ(w.front(), -10 * vlo < vhi ? 0.0 : vlo) << lo;
+    EXPECT_EQ(w.back(), vhi);
+  }
+}
+
+TEST_F(Responses, EveryRowPassesTheFailureSweep) {
+  EngineContext* e = c();
+  auto mat = [e](Doubles v, int32_t rows, int32_t cols) {
+    return [e, v, rows, cols]() -> int {
+      double* re = nullptr;
+      TN_TRY(stk_push_matrix(e, rows, cols, &re, nullptr));
+      if (!v.empty()) std::memcpy(re, v.data(), v.size() * sizeof(double));
+      return kOk;
+    };
+  };
+  auto seq = [](std::vector<std::function<int()>> parts) {
+    return [parts]() -> int {
+      for (const auto& p : parts) TN_TRY(p());
+      return kOk;
+    };
+  };
+  const auto num = mat({1, 2}, 1, 2), den = mat({1, 0.5, 4}, 1, 3), ts = mat({0.5}, 1, 1);
+  const auto a = mat({-1, 0, 0, -2}, 2, 2), b = mat({1, 0, 0, 1}, 2, 2), cc = mat({1, 1, 0, 1}, 2, 2),
+             d = mat({0, 0, 0, 0}, 2, 2), b1 = mat({1, 1}, 2, 1), d1 = mat({0, 0}, 2, 1);
+  struct Case {
+    const char* name;
+    std::function<int()> push;
+    int nin;
+  } cases[] = {
+      {"bodemag", seq({num, den}), 2},        {"bodephase", seq({num, den}), 2},
+      {"dbodemag", seq({num, den, ts}), 3},   {"dbodephase", seq({num, den, ts}), 3},
+      {"sigma", seq({a, b, cc, d}), 4},       {"dsigma", seq({a, b, cc, d, ts}), 5},
+      {"step", seq({num, den}), 2},           {"dstep", seq({num, den, ts}), 3},
+      {"impulse", seq({a, b1, cc, d1}), 4},   {"dimpulse", seq({num, den, ts}), 3},
+      {"bodemag", seq({a, b1, cc, d1}), 4},
+  };
+  for (const Case& k : cases) {
+    const BuiltinFn fn = engine_row(k.name);
+    for (int nout : {-1, 0, 1, 2}) {
+      used() = 0;
+      bool ok = false;
+      auto call = [&] { return lib_call_builtin(e, fn, k.nin, nout); };
+      EXPECT_TRUE(sweep_rooms(e, k.push, call, &ok)) << k.name << " " << nout;
+      EXPECT_TRUE(ok) << k.name << " " << nout;
+    }
+  }
+  // responseset at its counts.
+  ASSERT_EQ(run("o = responseset('Delay', 2); o = responseset(o, 'NegFreq', 1);\n"), kOk);
+  EXPECT_EQ(run("o = responseset('Delay');\n") == kOk, false);
+}
+
+}  // namespace
