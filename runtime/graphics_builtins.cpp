@@ -14,6 +14,7 @@
 #include "runtime/layout.h"
 #include "engine/lib/builtin_tables.h"
 #include "graphics/commands/line_commands.h"
+#include "graphics/commands/grid_commands.h"
 #include "graphics/commands/response_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
@@ -256,6 +257,18 @@ int response_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data
   });
 }
 
+// A chart command in the instance's chart style (the third of its styles:
+// default, fill, chart, frame, axes, interactive axes).
+constexpr int32_t kInstanceChartStyle = 2;
+template <int32_t Chart, int32_t First, int32_t Second>
+int grid_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = reinterpret_cast<CallContext*>(data);
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    const InstanceRec* rec = inst_find_by_id(call->block, call->instance_id);
+    return plot_cmd_grid(ctx, Chart, First, Second, nargin, s, l, rec ? &rec->styles[kInstanceChartStyle] : nullptr);
+  });
+}
+
 int rt_graphics_builtins_bind() {
   static const BuiltinBinding bindings[] = {
       {kGraphicsSection, "scale", graphics_scale_builtin, 0},
@@ -283,6 +296,10 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "impulse", response_builtin<&kCmdImpulse>, 0},
       {kGraphicsSection, "dimpulse", response_builtin<&kCmdDimpulse>, 0},
       {kGraphicsSection, "responseset", bi_option_set, reinterpret_cast<uintptr_t>(kResponseOptions)},
+      {kGraphicsSection, "zgrid", grid_builtin<kCodeZgrid, kCodeZgridZeta, kCodeZgridWn>, 0},
+      {kGraphicsSection, "sgrid", grid_builtin<kCodeSgrid, kCodeSgridRay, kCodeSgridCircle>, 0},
+      {kGraphicsSection, "hgrid", grid_builtin<kCodeHgrid, -1, -1>, 0},
+      {kGraphicsSection, "ngrid", grid_builtin<kCodeNgrid, -1, -1>, 0},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();

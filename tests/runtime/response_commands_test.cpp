@@ -277,4 +277,56 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
   EXPECT_EQ(run("o = responseset('Delay');\n") == kOk, false);
 }
 
+TEST_F(Responses, ChartRecordsAndTheirLimits) {
+  // The instance's chart style: bits 256, grey 204; a style string's colour on it.
+  const double grey = double(pack_colour(204, 204, 204));
+  ASSERT_EQ(run("zgrid();\n"), kOk);
+  EXPECT_EQ(records(), (Doubles{47, -1, -1, 256, grey, 0}));
+  EXPECT_EQ(s().xMin, -1.1);
+  EXPECT_EQ(s().xMax, 1.1);
+  EXPECT_EQ(s().yMin, -1.1);
+  EXPECT_EQ(s().yMax, 1.1);
+  EXPECT_EQ(s().toolFlags, 0x7000u);
+  EXPECT_EQ(s().optionFlags & 0x7000u, 0x2000u);
+  struct Case {
+    const char* code;
+    Doubles want;
+  };
+  const Case cases[] = {
+      {"sgrid([0.5 0.7], 2)", {53, -1, -1, 256, grey, 1, 2, 54, -1, -1, 256, grey, 1, 0.5, 54, -1, -1, 256, grey, 1, 0.7}},
+      {"zgrid(0.5, [1 2], 'r')",
+       {51, -1, -1, 260, double(pack_colour(255, 0, 0)), 1, 1, 51, -1, -1, 260, double(pack_colour(255, 0, 0)), 1, 2,
+        52, -1, -1, 260, double(pack_colour(255, 0, 0)), 1, 0.5}},
+      {"hgrid", {49, -1, -1, 256, grey, 0}},
+      {"ngrid('r')", {50, -1, -1, 260, double(pack_colour(255, 0, 0)), 0}},
+      {"sgrid", {48, -1, -1, 256, grey, 0}},
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(k.code) + ";\n"), kOk) << k.code;
+    EXPECT_EQ(records(), k.want) << k.code;
+  }
+  used() = 0;
+  ASSERT_EQ(run("ngrid;\n"), kOk);
+  EXPECT_DOUBLE_EQ(s().xMin, -2 * 3.14159265358979323846);
+  EXPECT_EQ(s().yMax, 2);
+  used() = 0;
+  EXPECT_EQ(run("hgrid(1);\n"), kWrongType);
+  EXPECT_EQ(used(), 0);
+  // Exact room and one double less.
+  for (const char* code : {"sgrid([0.5 0.7], 2);\n", "zgrid;\n"}) {
+    used() = 0;
+    ASSERT_EQ(run(code), kOk);
+    const int32_t need = used();
+    used() = 0;
+    host.block->h.build.capacity = need;
+    EXPECT_EQ(run(code), kOk) << code;
+    used() = 0;
+    host.block->h.build.capacity = need - 1;
+    EXPECT_EQ(run(code), kPlotOverflow) << code;
+    EXPECT_EQ(used(), 0);
+    host.block->h.build.capacity = full_capacity;
+  }
+}
+
 }  // namespace
