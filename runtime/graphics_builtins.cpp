@@ -15,6 +15,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "graphics/commands/line_commands.h"
 #include "graphics/commands/grid_commands.h"
+#include "graphics/commands/plotroots_command.h"
 #include "graphics/commands/response_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
@@ -257,6 +258,11 @@ int response_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data
   });
 }
 
+int plotroots_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_plotroots(ctx, nargin, s, l); });
+}
+
 // A chart command in the instance's chart style (the third of its styles:
 // default, fill, chart, frame, axes, interactive axes).
 constexpr int32_t kInstanceChartStyle = 2;
@@ -300,6 +306,7 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "sgrid", grid_builtin<kCodeSgrid, kCodeSgridRay, kCodeSgridCircle>, 0},
       {kGraphicsSection, "hgrid", grid_builtin<kCodeHgrid, -1, -1>, 0},
       {kGraphicsSection, "ngrid", grid_builtin<kCodeNgrid, -1, -1>, 0},
+      {kGraphicsSection, "plotroots", plotroots_builtin, 0},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();

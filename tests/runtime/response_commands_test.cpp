@@ -329,4 +329,50 @@ TEST_F(Responses, ChartRecordsAndTheirLimits) {
   }
 }
 
+TEST_F(Responses, PlotrootsRecordsThePolynomialAndItsRoots) {
+  ASSERT_EQ(run("plotroots([0 0 1 2]);\n"), kOk);
+  EXPECT_EQ(records(), (Doubles{43, -1, 1, 520, 0, 3, 1, 1, 2, 1, -1, 1, 520, 0, 3, 1, -2, 0}));
+  used() = 0;
+  ASSERT_EQ(run("plotroots([1 0 1; 1 -3 2], 'r,g', 4);\n"), kOk);
+  const Doubles r = records();
+  const auto h = heads();
+  ASSERT_EQ(h.size(), 4u);
+  EXPECT_EQ(Doubles(r.begin(), r.begin() + 10), (Doubles{43, 4, 1, 516, double(pack_colour(255, 0, 0)), 4, 2, 1, 0, 1}));
+  // x^2 + 1: the pair +-i; x^2 - 3x + 2: 1 and 2.
+  const size_t a = h[1].first;
+  EXPECT_NEAR(std::fabs(r[a + 9]), 1, 1e-14);
+  EXPECT_NEAR(r[a + 9] + r[a + 10], 0, 1e-14);
+  const size_t b = h[3].first;
+  EXPECT_NEAR(std::min(r[b + 7], r[b + 8]), 1, 1e-14);
+  EXPECT_NEAR(std::max(r[b + 7], r[b + 8]), 2, 1e-14);
+  used() = 0;
+  ASSERT_EQ(run("plotroots([1 2i]);\n"), kOk);
+  EXPECT_EQ(records(), (Doubles{44, -1, 1, 520, 0, 5, 1, 1, 0, 0, 2, 1, -1, 1, 520, 0, 3, 1, 0, -2}));
+  used() = 0;
+  ASSERT_EQ(run("plotroots(5);\n"), kOk);
+  EXPECT_EQ(records(), Doubles{});
+  EXPECT_EQ(run("plotroots([1 2], 'r', [1 2]);\n"), kBadArgument);
+  for (const char* code : {"plotroots([1 0 1; 1 -3 2]);\n", "plotroots([1 2i 3]);\n"}) {
+    used() = 0;
+    ASSERT_EQ(run(code), kOk);
+    const Doubles want = list();
+    int32_t lo = int32_t(want.size()), hi = full_capacity;
+    while (lo < hi) {
+      const int32_t mid = lo + (hi - lo) / 2;
+      used() = 0;
+      host.block->h.build.capacity = mid;
+      if (run(code) == kOk) hi = mid;
+      else lo = mid + 1;
+    }
+    used() = 0;
+    host.block->h.build.capacity = lo;
+    EXPECT_EQ(run(code), kOk);
+    EXPECT_EQ(list(), want);
+    used() = 0;
+    host.block->h.build.capacity = lo - 1;
+    EXPECT_EQ(run(code), kPlotOverflow);
+    host.block->h.build.capacity = full_capacity;
+  }
+}
+
 }  // namespace
