@@ -39,6 +39,8 @@ const ResponseCommand kCmdStep{34, 38, kRespStep, kProper, true, false, false, f
 const ResponseCommand kCmdDstep{36, 40, kRespStep, kProper, true, true, true, false, true, true};
 const ResponseCommand kCmdImpulse{33, 37, kRespImpulse, kStrictlyProper, true, false, false, false, true, true};
 const ResponseCommand kCmdDimpulse{35, 39, kRespImpulse, kProper, true, true, true, false, true, true};
+const ResponseCommand kCmdInitial{-1, 41, kRespInitial, kAnyDegree, false, false, false, false, true, true};
+const ResponseCommand kCmdDinitial{-1, 42, kRespInitial, kAnyDegree, false, true, true, false, true, true};
 
 namespace {
 
@@ -50,6 +52,7 @@ constexpr double kDiscreteLogDecades = 1000; // pi / (1000 Ts) .. pi / Ts on a l
 constexpr int64_t kPushSlack = 16;           // words a pushed matrix may take beyond its data
 constexpr uint32_t kStairMask = 0xf800, kStairBits = 0x800;
 constexpr uint32_t kSystemRecordBits = 8;
+constexpr int kNotColumnVector = 23;  // "Not a column vector"
 
 // --- Options ---------------------------------------------------------------
 
@@ -216,6 +219,7 @@ int64_t system_record_data(const ResponseCommand& cmd, const System& sys) {
   const int64_t ts = cmd.ts_arg ? 1 : 0;
   if (!sys.ss) return ts + 2 + sys.dn + 1 + sys.dd + 1;
   const SsModel& m = sys.m;
+  if (cmd.kind == kRespInitial) return ts + 2 + int64_t(m.n) * m.n + int64_t(m.p) * m.n + m.n;
   return ts + 2 + (cmd.kind == kRespSigma ? 1 : 0) + int64_t(m.n) * m.n + int64_t(m.n) * m.m +
          int64_t(m.p) * m.n + int64_t(m.p) * m.m;
 }
@@ -242,6 +246,13 @@ int write_system_record(PlotWriter* w, const ResponseCommand& cmd, const System&
   if (cmd.ts_arg) plotwriter_put(w, ts);
   plotwriter_put(w, m.n);
   plotwriter_put(w, m.p);
+  if (cmd.kind == kRespInitial) {
+    // {Ts,} n, p, A, C, x0: the state is what B holds for the computation.
+    put_block(w, m.a, int64_t(m.n) * m.n);
+    put_block(w, m.c, int64_t(m.p) * m.n);
+    put_block(w, m.b, m.n);
+    return kOk;
+  }
   if (cmd.kind == kRespSigma) plotwriter_put(w, m.m);
   put_block(w, m.a, int64_t(m.n) * m.n);
   put_block(w, m.b, int64_t(m.n) * m.m);
@@ -428,7 +439,10 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
   const Args& a = *c.args;
   Target& t = *c.target;
   const int32_t curves = curve_count(c, sys);
-  const TimeDrive drive = cmd.kind == kRespImpulse ? kDriveImpulse : kDriveStep;
+  const TimeDrive drive = cmd.kind == kRespImpulse ? kDriveImpulse
+                          : cmd.kind == kRespInitial ? kDriveInitial
+                                                     : kDriveStep;
+  const double* x0 = cmd.kind == kRespInitial ? sys.m.b : nullptr;  // the state rides in B
   // The range needs scratch before the record sizes are known: it uses the
   // room behind the largest record set, which is what the computation needs.
   Scratch probe = scratch_after(t, 0);
@@ -464,7 +478,7 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
       TN_TRY(timeresp_tf_continuous(sys.num, sys.dn, sys.den, sys.dd, t0, tf, c.delay, drive, x, y, work));
     } else {
       TN_TRY(take(&sc, timeresp_ss_continuous_work(sys.m), &work));
-      TN_TRY(timeresp_ss_continuous(sys.m, t0, tf, c.delay, drive, nullptr, x, y, work));
+      TN_TRY(timeresp_ss_continuous(sys.m, t0, tf, c.delay, drive, x0, x, y, work));
     }
   } else {
     for (int64_t k = 0; k < count; ++k) x[k] = double(k0 + k) * a.ts;
@@ -473,7 +487,7 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
       timeresp_tf_discrete(sys.num, sys.dn, sys.den, sys.dd, k0, count, drive, y, work);
     } else {
       TN_TRY(take(&sc, timeresp_ss_discrete_work(sys.m), &work));
-      timeresp_ss_discrete(sys.m, k0, count, drive, nullptr, y, work);
+      timeresp_ss_discrete(sys.m, k0, count, drive, x0, y, work);
     }
   }
   if (!t.drawing) return push_results(c.ctx, t, c.nargin, c.nargout, x, y, count, curves);
@@ -501,7 +515,7 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
 
 int run_system(const Call& c, const System& sys, double index, const StyleSpec& style) {
   const char k = char(c.cmd->kind);
-  return k == kRespStep || k == kRespImpulse ? run_time(c, sys, index, style)
+  return k == kRespStep || k == kRespImpulse || k == kRespInitial ? run_time(c, sys, index, style)
                                              : run_frequency(c, sys, index, style);
 }
 
@@ -583,7 +597,7 @@ int plot_cmd_response(EngineContext* ctx, int nargin, int nargout, Subplot* s, C
   Args a;
   TN_TRY(classify(ctx, nargin, cmd, &a));
   Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}};
-  const bool time = cmd.kind == kRespStep || cmd.kind == kRespImpulse;
+  const bool time = cmd.kind == kRespStep || cmd.kind == kRespImpulse || cmd.kind == kRespInitial;
   TN_TRY(response_options_parse(ctx, a.opts_depth, cmd.discrete, &c.delay, nullptr, nullptr,
                                 time || !a.range_vec.given ? c.range : nullptr));
   if (cmd.discrete) c.delay = 0;
@@ -593,5 +607,63 @@ int plot_cmd_response(EngineContext* ctx, int nargin, int nargout, Subplot* s, C
   TN_TRY(a.ss ? state_space(c) : transfer_functions(c));
   if (!t.drawing) return kOk;  // the results replaced the arguments
   command_done(ctx, nargin);
+  return kOk;
+}
+
+int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout, Subplot* s,
+                     CommandList list) {
+  const ResponseCommand& cmd = discrete ? kCmdDinitial : kCmdInitial;
+  // The matrices run up to the first structure or text.
+  int numeric = 0;
+  while (numeric < nargin && !char_or_struct(ctx, nargin, numeric)) ++numeric;
+  const int ts_n = discrete ? 1 : 0;
+  const bool full = numeric >= 5 + ts_n;
+  const int x0_arg = (full ? 4 : 2) + ts_n;
+  if (numeric < x0_arg + 1) return kBadArgument;
+  Args a;
+  int pos = x0_arg + 1;
+  if (discrete) {
+    if (stk_get_real_scalar(ctx, nargin - 1 - (x0_arg - 1), &a.ts) != kOk) return kBadArgument;
+    if (!(a.ts > 0) || !std::isfinite(a.ts)) return kBadArgument;
+  }
+  if (pos < nargin && stk_is_struct(ctx, nargin - 1 - pos)) a.opts_depth = nargin - 1 - pos++;
+  if (pos < nargin) {
+    if (!stk_is_char(ctx, nargin - 1 - pos)) {
+      // Not a style string where one goes: nothing is drawn.
+      if (nargout > 0) return push_empty_results(ctx, nargin, nargout);
+      command_done(ctx, nargin);
+      return kOk;
+    }
+    TN_TRY(arg_style(ctx, nargin, pos++, &a.style));
+  }
+  if (pos < nargin) TN_TRY(arg_scalar_id(ctx, nargin, pos++, &a.id));
+  if (pos != nargin) return kBadArgument;
+  MatArg A, B, C, D, X;
+  TN_TRY(arg_matrix(ctx, nargin, 0, &A));
+  TN_TRY(arg_matrix(ctx, nargin, full ? 2 : 1, &C));
+  TN_TRY(arg_matrix(ctx, nargin, x0_arg, &X));
+  const int32_t n = A.rows, p = C.rows;
+  if (X.cols != 1 && X.rows * X.cols != 0) return kNotColumnVector;
+  if (A.cols != n || X.rows != n || C.cols != n) return kIncompatibleSize;
+  if (full) {
+    TN_TRY(arg_matrix(ctx, nargin, 1, &B));
+    TN_TRY(arg_matrix(ctx, nargin, 3, &D));
+    const bool b_given = B.rows * B.cols != 0, d_given = D.rows * D.cols != 0;
+    if ((b_given && B.rows != n) || (d_given && (D.rows != p || (b_given && D.cols != B.cols))))
+      return kIncompatibleSize;
+  }
+  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}};
+  TN_TRY(response_options_parse(ctx, a.opts_depth, discrete, &c.delay, nullptr, nullptr, c.range));
+  if (discrete) c.delay = 0;
+  Target t{nargout <= 0, s, list};
+  if (!t.drawing) TN_TRY(output_target(ctx, &t));
+  c.target = &t;
+  System sys;
+  sys.ss = true;
+  sys.m = SsModel{A.re, X.re, C.re, nullptr, n, 1, p};
+  StyleSpec st{kDefaultCurveBits, 0, 0, 0};
+  TN_TRY(style_of(a.style, 0, kDefaultCurveBits, nullptr, &st));
+  TN_TRY(run_system(c, sys, 1, st));
+  if (t.drawing) command_done(ctx, nargin);
   return kOk;
 }

@@ -27,6 +27,7 @@ enum ResponseKind : char {
   kRespSigma = 's',
   kRespStep = 'S',
   kRespImpulse = 'I',
+  kRespInitial = 'X',  // the free response from an initial state
 };
 enum Properness : uint8_t { kAnyDegree = 0, kProper = 1, kStrictlyProper = 2 };
 
@@ -39,10 +40,17 @@ struct ResponseCommand {
   bool one_input, discrete, ts_arg, range_arg, options_arg, id_arg;
 };
 extern const ResponseCommand kCmdBodemag, kCmdBodephase, kCmdSigma, kCmdDbodemag, kCmdDbodephase,
-    kCmdDsigma, kCmdStep, kCmdDstep, kCmdImpulse, kCmdDimpulse;
+    kCmdDsigma, kCmdStep, kCmdDstep, kCmdImpulse, kCmdDimpulse, kCmdInitial, kCmdDinitial;
 
 // The shared body. With nargout > 0 nothing is drawn: the values are
 // computed in the upper half of the engine's free space and pushed (s may
 // then be null; list.data is not used). Otherwise s and list are required.
 int plot_cmd_response(EngineContext* ctx, int nargin, int nargout, Subplot* s, CommandList list,
                       const ResponseCommand& cmd);
+
+// initial(A, C, x0) or initial(A, B, C, D, x0); dinitial(A, C, Ts, x0) or
+// dinitial(A, B, C, D, Ts, x0); then an options structure, a style string
+// and an id, each optional. A non-string where the style goes ends the
+// command with nothing drawn. B and D are only checked.
+int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout, Subplot* s,
+                     CommandList list);

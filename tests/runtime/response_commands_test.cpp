@@ -261,6 +261,8 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
       {"step", seq({num, den}), 2},           {"dstep", seq({num, den, ts}), 3},
       {"impulse", seq({a, b1, cc, d1}), 4},   {"dimpulse", seq({num, den, ts}), 3},
       {"bodemag", seq({a, b1, cc, d1}), 4},
+      {"initial", seq({a, cc, mat({1, 2}, 2, 1)}), 3},
+      {"dinitial", seq({mat({0.5, 0, 0, 0.25}, 2, 2), cc, ts, mat({1, 2}, 2, 1)}), 4},
   };
   for (const Case& k : cases) {
     const BuiltinFn fn = engine_row(k.name);
@@ -372,6 +374,47 @@ TEST_F(Responses, PlotrootsRecordsThePolynomialAndItsRoots) {
     host.block->h.build.capacity = lo - 1;
     EXPECT_EQ(run(code), kPlotOverflow);
     host.block->h.build.capacity = full_capacity;
+  }
+}
+
+TEST_F(Responses, InitialRecordsAndForms) {
+  ASSERT_EQ(run("initial([-1 1; 0 -2], [1 0; 0 1], [1; 2]);\n"), kOk);
+  Doubles r = records();
+  EXPECT_EQ(Doubles(r.begin(), r.begin() + 18), (Doubles{41, -1, 1, 8, 0, 12, 2, 2, -1, 1, 0, -2, 1, 0, 0, 1, 1, 2}));
+  auto h = heads();
+  ASSERT_EQ(h.size(), 3u);
+  EXPECT_EQ(r[h[1].first + 6], 203);
+  EXPECT_EQ(r[h[1].first + 7 + 203 + 2], 1);  // C x0 at time 0, after the two leading zeros
+  EXPECT_EQ(r[h[2].first + 7 + 203 + 2], 2);
+  used() = 0;
+  ASSERT_EQ(run("dinitial(0.5, [], 2, 0, 0.1, 4, 'r', 3);\n"), kOk);
+  r = records();
+  EXPECT_EQ(Doubles(r.begin(), r.begin() + 12), (Doubles{42, 3, 1, 8, 0, 6, 0.1, 1, 1, 0.5, 2, 4}));
+  used() = 0;
+  // A number where the style goes: nothing is drawn.
+  EXPECT_EQ(run("initial(-1, 1, 1, 5);\n"), kOk);
+  EXPECT_EQ(used(), 0);
+  const std::pair<const char*, int> bad[] = {
+      {"initial(-1, 1, [1 2])", 23},
+      {"initial([-1 0; 0 -1], [1 1], [1; 2; 3])", kIncompatibleSize},
+      {"initial([-1 0; 0 -1], [1; 1], [1 1], [0; 0], [1; 2])", kIncompatibleSize},
+      {"dinitial(0.5, 1, 0, 1)", kBadArgument},
+  };
+  for (auto [code, status] : bad) {
+    used() = 0;
+    EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+    EXPECT_EQ(used(), 0) << code;
+  }
+  // Values equal the drawn curves, and the four-matrix form equals the short one.
+  used() = 0;
+  ASSERT_EQ(run("initial([-1 1; 0 -2], [1 0; 0 1], [1; 2]); [t, y] = initial([-1 1; 0 -2], [1; 1], [1 0; 0 1], [0; 0], [1; 2]);\n"), kOk);
+  r = records();
+  h = heads();
+  const Doubles y = variable("y");
+  ASSERT_EQ(y.size(), 406u);
+  for (int k = 0; k < 203; ++k) {
+    EXPECT_EQ(y[size_t(2 * k)], r[h[1].first + 7 + 203 + size_t(k)]);
+    EXPECT_EQ(y[size_t(2 * k + 1)], r[h[2].first + 7 + 203 + size_t(k)]);
   }
 }
 
