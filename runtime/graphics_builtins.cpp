@@ -278,6 +278,21 @@ int initial_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
   });
 }
 
+// lsim and dlsim return values or draw, as the response commands do.
+template <bool Discrete>
+int lsim_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 0) {
+    CallContext* call = nullptr;
+    Subplot* s = nullptr;
+    CommandList list{};
+    if (current_target(data, &call, &s, &list) != kOk) s = nullptr;
+    return plot_cmd_lsim(Discrete, ctx, nargin, nargout, s, CommandList{nullptr, 0, nullptr});
+  }
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    return plot_cmd_lsim(Discrete, ctx, nargin, nargout, s, l);
+  });
+}
+
 // A chart command in the instance's chart style (the third of its styles:
 // default, fill, chart, frame, axes, interactive axes).
 constexpr int32_t kInstanceChartStyle = 2;
@@ -324,6 +339,8 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "plotroots", plotroots_builtin, 0},
       {kGraphicsSection, "initial", initial_builtin<false>, 0},
       {kGraphicsSection, "dinitial", initial_builtin<true>, 0},
+      {kGraphicsSection, "lsim", lsim_builtin<false>, 0},
+      {kGraphicsSection, "dlsim", lsim_builtin<true>, 0},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();

@@ -18,6 +18,7 @@
 #include "graphics/commands/freq_response.h"
 #include "graphics/commands/time_response.h"
 #include "graphics/subplot/autoscale.h"
+#include "numlib/control/conversions.h"
 #include "numlib/control/response_kernels.h"
 
 const OptionDesc kResponseOptions[] = {
@@ -664,6 +665,244 @@ int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout,
   StyleSpec st{kDefaultCurveBits, 0, 0, 0};
   TN_TRY(style_of(a.style, 0, kDefaultCurveBits, nullptr, &st));
   TN_TRY(run_system(c, sys, 1, st));
+  if (t.drawing) command_done(ctx, nargin);
+  return kOk;
+}
+
+namespace {
+
+constexpr double kLsimStepShare = 0.005;     // the continuous grid's step share of the range
+constexpr int64_t kOwnSpacingSamples = 200;  // inputs this long keep their own spacing
+constexpr double kSpacingTolerance = 1e-5;
+
+// An lsim call's system and input, read and checked.
+struct LsimInput {
+  const double* u;   // nu samples of m values, row after row
+  int64_t nu;
+  int32_t m;
+  const double* t;   // continuous: the nu sample times
+  double ts;         // discrete: the sample time
+  const double* x0;  // or null
+};
+
+// The input linearly interpolated at times k h, k = 0 .. count - 1 (0
+// before the first sample time and after the last), into out (count x m).
+void resample_input(const LsimInput& in, double h, int64_t count, double* out) {
+  int64_t j = 0;
+  for (int64_t k = 0; k < count; ++k) {
+    const double x = double(k) * h;
+    for (int32_t c = 0; c < in.m; ++c) out[k * in.m + c] = 0;
+    if (in.nu == 0 || x < in.t[0] || x > in.t[in.nu - 1]) continue;
+    while (j + 1 < in.nu && in.t[j + 1] <= x) ++j;
+    const double span = j + 1 < in.nu ? in.t[j + 1] - in.t[j] : 0;
+    const double f = span > 0 ? (x - in.t[j]) / span : 0;
+    for (int32_t c = 0; c < in.m; ++c) {
+      const double a = in.u[j * in.m + c], b = j + 1 < in.nu ? in.u[(j + 1) * in.m + c] : a;
+      out[k * in.m + c] = (1 - f) * a + f * b;
+    }
+  }
+}
+
+// The continuous simulation step: the input's own spacing when it is long
+// and even, else a 200th of the range (1 for an empty range).
+double lsim_step(const LsimInput& in, double t0, double tf) {
+  if (in.nu >= kOwnSpacingSamples) {
+    const double h = in.t[1] - in.t[0];
+    bool even = h > 0;
+    for (int64_t k = 2; even && k < in.nu; ++k)
+      even = std::fabs(in.t[k] - in.t[k - 1] - h) <= kSpacingTolerance * h;
+    if (even) return h;
+  }
+  return tf > t0 ? (tf - t0) * kLsimStepShare : 1.0;
+}
+
+// Simulates into the area (times, then one row per output); *count samples.
+int lsim_area(const Call& c, const System& sys, const LsimInput& in, bool stairs, double t0,
+              double tf, Scratch* sc, double** area, int64_t* area_room, int64_t* count) {
+  const bool discrete = c.cmd->discrete;
+  const double h = discrete ? in.ts : lsim_step(in, t0, tf);
+  const double* u = in.u;
+  int64_t nu = in.nu;
+  const double* a = sys.m.a;
+  const double* b = sys.m.b;
+  const double* d = sys.m.d;
+  double *num_d = nullptr, *den_d = nullptr;
+  if (!discrete) {
+    // The input on the simulation grid, from time 0 to the range's end.
+    const double samples = std::floor((tf - c.delay) / h + 0.5) + 1;
+    if (!(samples <= kMaxDiscreteSamples)) return kTooManySamples;
+    nu = samples >= 1 ? int64_t(samples) : 1;
+    double* ures;
+    TN_TRY(take(sc, nu * in.m, &ures));
+    resample_input(in, h, nu, ures);
+    u = ures;
+    if (!sys.ss) {
+      const int64_t n = sys.dd;
+      double* work;
+      TN_TRY(take(sc, 2 * (n + 1), &num_d));
+      den_d = num_d + n + 1;
+      TN_TRY(take(sc, ctrl_matrix_kernel_c_work(n), &work));
+      ctrl_matrix_kernel_d(sys.num, sys.dn, sys.den, n, h, num_d, den_d, work);
+    } else {
+      const SsModel& m = sys.m;
+      double *ad, *bd, *dd, *work;
+      TN_TRY(take(sc, int64_t(m.n) * m.n, &ad));
+      TN_TRY(take(sc, int64_t(m.n) * m.m, &bd));
+      TN_TRY(take(sc, int64_t(m.p) * m.m, &dd));
+      TN_TRY(take(sc, ctrl_matrix_kernel_b_work(m.n, m.m), &work));
+      for (int64_t k = 0; k < int64_t(m.p) * m.m; ++k) dd[k] = m.d ? m.d[k] : 0.0;
+      if (m.n > 0) ctrl_matrix_kernel_b(m.a, m.n, m.b, m.m, m.c, m.p, h, ad, bd, dd, work);
+      a = ad, b = bd, d = dd;
+    }
+  } else if (!sys.ss) {
+    // The numerator padded to the denominator's length: the z^-1 form.
+    const int64_t n = sys.dd;
+    TN_TRY(take(sc, n + 1, &num_d));
+    std::fill(num_d, num_d + n + 1, 0.0);
+    std::memcpy(num_d + (n - sys.dn), sys.num, size_t(sys.dn + 1) * sizeof(double));
+    den_d = const_cast<double*>(sys.den);
+  }
+  *area = sc->base;
+  *area_room = sc->room;
+  const double delay = discrete ? 0 : c.delay;
+  const SsModel held{a, b, sys.m.c, d, sys.m.n, sys.m.m, sys.m.p};
+  const int status =
+      sys.ss ? timeresp_lsim_ss(held, u, nu, h, t0, tf, delay, in.x0, stairs, *area, *area_room, count)
+             : timeresp_lsim_tf(num_d, sys.dd, den_d, sys.dd, u, nu, h, t0, tf, delay, stairs, *area,
+                                *area_room, count);
+  // A full area is the list's overflow, or the stack's when computing values.
+  return status == kTimeAreaFull ? sc->full : status;
+}
+
+// One simulated system: the curves drawn, or the values pushed.
+int run_lsim(const Call& c, const System& sys, const LsimInput& in, uint8_t t_only,
+             const StyleSpec& first_style, double index) {
+  const Args& a = *c.args;
+  Target& t = *c.target;
+  const int32_t curves = sys.ss ? sys.m.p : 1;
+  double t0, tf;
+  if (std::isfinite(c.range[0]) && std::isfinite(c.range[1]) && c.range[1] > c.range[0]) {
+    t0 = c.range[0], tf = c.range[1];
+  } else if (axis_fixed(t.s)) {
+    subplot_visible_xrange(t.s, &t0, &tf);
+  } else if (c.cmd->discrete) {
+    t0 = 0, tf = double(in.nu - 1) * in.ts;
+  } else {
+    t0 = in.nu ? in.t[0] : 0, tf = in.nu ? in.t[in.nu - 1] : 0;
+  }
+  const bool stairs = c.cmd->discrete && staircase(first_style);
+  Scratch sc = scratch_after(t, 0);
+  if (sc.room < 0) return sc.full;
+  double* area;
+  int64_t room = 0, count = 0;
+  TN_TRY(lsim_area(c, sys, in, stairs, t0, tf, &sc, &area, &room, &count));
+  if (t_only && !c.cmd->discrete && in.nu > 0) {
+    if (timeresp_resample(area, room, count, curves, in.t, in.nu) != kOk) return sc.full;
+    count = in.nu;
+  }
+  const double* times = area;
+  const double* rows = area + count;
+  if (!t.drawing) return push_results(c.ctx, t, c.nargin, c.nargout, times, rows, count, curves);
+  // The area moves to the top of the list; the records grow below it.
+  const int64_t block = count * (curves + 1);
+  const int64_t records = curves * (2 * count + kRecHead + 1);
+  const Scratch base = scratch_after(t, 0);
+  if (records + block > base.room) return kPlotOverflow;
+  double* top = base.base + base.room - block;
+  std::memmove(top, area, size_t(block) * sizeof(double));
+  command_open(t.list, t.s);
+  PlotWriter w = command_writer(t.list);
+  for (int32_t j = 0; j < curves; ++j) {
+    StyleSpec st = first_style;
+    if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
+    put_curve(&w, t.s, top, top + count * (j + 1), count, a.id, sys.ss ? j + 1 : index, st);
+  }
+  *t.list.used = w.used;
+  return kOk;
+}
+
+}  // namespace
+
+int plot_cmd_lsim(bool discrete, EngineContext* ctx, int nargin, int nargout, Subplot* s,
+                  CommandList list) {
+  const ResponseCommand cmd{-1, -1, kRespStep, kProper, false, discrete, false, false, true, true};
+  int numeric = 0;
+  while (numeric < nargin && !char_or_struct(ctx, nargin, numeric)) ++numeric;
+  const bool ss = nargin > 5 && !char_or_struct(ctx, nargin, 4) && !char_or_struct(ctx, nargin, 5);
+  const int u_arg = ss ? 4 : 2;
+  int pos = u_arg + 2;
+  const bool with_x0 = ss && numeric > pos;
+  if (with_x0) ++pos;
+  Args a;
+  if (pos < nargin && stk_is_struct(ctx, nargin - 1 - pos)) a.opts_depth = nargin - 1 - pos++;
+  if (pos < nargin && stk_is_char(ctx, nargin - 1 - pos)) TN_TRY(arg_style(ctx, nargin, pos++, &a.style));
+  if (pos < nargin) TN_TRY(arg_scalar_id(ctx, nargin, pos++, &a.id));
+  if (pos != nargin) return kBadArgument;
+  MatArg U, T, X0;
+  TN_TRY(arg_matrix(ctx, nargin, u_arg, &U));
+  TN_TRY(arg_matrix(ctx, nargin, u_arg + 1, &T));
+  LsimInput in{};
+  in.u = U.re;
+  // A single row is one input's samples.
+  in.nu = U.rows == 1 ? U.cols : U.rows;
+  in.m = U.rows == 1 ? 1 : U.cols;
+  if (discrete) {
+    if (T.rows * T.cols != 1 || !(T.re[0] > 0) || !std::isfinite(T.re[0])) return kBadArgument;
+    in.ts = T.re[0];
+  } else {
+    if (int64_t(T.rows) * T.cols != in.nu) return kIncompatibleSize;
+    in.t = T.re;
+  }
+  uint8_t t_only = 0;
+  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}};
+  TN_TRY(response_options_parse(ctx, a.opts_depth, discrete, &c.delay, nullptr, &t_only, c.range));
+  if (discrete) c.delay = 0;
+  Target t{nargout <= 0, s, list};
+  if (!t.drawing) TN_TRY(output_target(ctx, &t));
+  c.target = &t;
+  if (!ss) {
+    MatArg num, den;
+    TN_TRY(arg_matrix(ctx, nargin, 0, &num));
+    TN_TRY(arg_matrix(ctx, nargin, 1, &den));
+    if (num.rows != den.rows && num.rows != 1 && den.rows != 1) return kIncompatibleSize;
+    if (num.cols > den.cols || in.m != 1) return kIncompatibleSize;
+    const int32_t rows = std::max(num.rows, den.rows);
+    if (!t.drawing && rows > 1) return kBadSize;
+    if (rows == 0 || num.cols == 0 || den.cols == 0) {
+      if (!t.drawing) return push_empty_results(ctx, nargin, nargout);
+      command_done(ctx, nargin);
+      return kOk;
+    }
+    for (int32_t i = 0; i < rows; ++i) {
+      System sys;
+      sys.dn = skip_leading(num.re + int64_t(num.rows == 1 ? 0 : i) * num.cols, num.cols, &sys.num);
+      sys.dd = skip_leading(den.re + int64_t(den.rows == 1 ? 0 : i) * den.cols, den.cols, &sys.den);
+      if (sys.dn > sys.dd) return kIncompatibleSize;
+      StyleSpec st;
+      TN_TRY(style_of(a.style, i, kDefaultCurveBits, nullptr, &st));
+      TN_TRY(run_lsim(c, sys, in, t_only, st, i + 1));
+    }
+  } else {
+    MatArg A, B, C, D;
+    TN_TRY(arg_matrix(ctx, nargin, 0, &A));
+    TN_TRY(arg_matrix(ctx, nargin, 1, &B));
+    TN_TRY(arg_matrix(ctx, nargin, 2, &C));
+    TN_TRY(arg_matrix(ctx, nargin, 3, &D));
+    const int32_t n = A.rows, p = C.rows;
+    if (A.cols != n || C.cols != n || B.rows != n || B.cols != in.m) return kIncompatibleSize;
+    if (D.rows * D.cols != 0 && (D.rows != p || D.cols != in.m)) return kIncompatibleSize;
+    if (with_x0) {
+      TN_TRY(arg_matrix(ctx, nargin, u_arg + 2, &X0));
+      if (int64_t(X0.rows) * X0.cols != n) return kIncompatibleSize;
+      in.x0 = X0.re;
+    }
+    System sys;
+    sys.ss = true;
+    sys.m = SsModel{A.re, B.re, C.re, D.rows * D.cols != 0 ? D.re : nullptr, n, in.m, p};
+    StyleSpec st;
+    TN_TRY(style_of(a.style, 0, kDefaultCurveBits, nullptr, &st));
+    TN_TRY(run_lsim(c, sys, in, t_only, st, 1));
+  }
   if (t.drawing) command_done(ctx, nargin);
   return kOk;
 }

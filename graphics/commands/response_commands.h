@@ -54,3 +54,10 @@ int plot_cmd_response(EngineContext* ctx, int nargin, int nargout, Subplot* s, C
 // command with nothing drawn. B and D are only checked.
 int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout, Subplot* s,
                      CommandList list);
+
+// lsim(num, den, u, t) or lsim(A, B, C, D, u, t [, x0]); dlsim takes Ts in
+// place of t; then an options structure, a style string and an id, each
+// optional. u holds one input per column (a row is one input). No system
+// record is written: one curve per output.
+int plot_cmd_lsim(bool discrete, EngineContext* ctx, int nargin, int nargout, Subplot* s,
+                  CommandList list);

@@ -650,3 +650,13 @@ void ctrl_matrix_kernel_d(const double* num, int64_t m, const double* den, int64
                           double* numd, double* dend, double* work) {
   convert_row(num, m, den, n, t, Method::Foh, true, numd, dend, Bump{work});
 }
+
+int64_t ctrl_matrix_kernel_b_work(int64_t n, int64_t m) {
+  const int64_t big = n + 2 * m;
+  return 2 * big * big + numk_expm_work_real(big) + n * m;
+}
+
+void ctrl_matrix_kernel_b(const double* a, int64_t n, const double* b, int64_t m, const double* c,
+                          int64_t p, double t, double* ad, double* bd, double* dd, double* work) {
+  kernel_foh(a, n, b, m, c, p, t, ad, bd, dd, Bump{work});
+}

@@ -57,3 +57,9 @@ void ctrl_matrix_kernel_c(const double* num, int64_t m, const double* den, int64
 // between samples; numd may then have a non-zero leading coefficient.
 void ctrl_matrix_kernel_d(const double* num, int64_t m, const double* den, int64_t n, double t,
                           double* numd, double* dend, double* work);
+// (A, B) held with a first-order (triangle) hold for step t: ad (n x n), bd
+// (n x m), and dd (p x m, given as D or zeros) gains C G2, from the
+// exponential of [A t, B t, 0; 0, 0, I; 0, 0, 0].
+int64_t ctrl_matrix_kernel_b_work(int64_t n, int64_t m);
+void ctrl_matrix_kernel_b(const double* a, int64_t n, const double* b, int64_t m, const double* c,
+                          int64_t p, double t, double* ad, double* bd, double* dd, double* work);

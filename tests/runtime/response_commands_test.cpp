@@ -263,6 +263,10 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
       {"bodemag", seq({a, b1, cc, d1}), 4},
       {"initial", seq({a, cc, mat({1, 2}, 2, 1)}), 3},
       {"dinitial", seq({mat({0.5, 0, 0, 0.25}, 2, 2), cc, ts, mat({1, 2}, 2, 1)}), 4},
+      {"lsim", seq({num, den, mat({0, 1, 2, 3}, 1, 4), mat({0, 1, 2, 3}, 1, 4)}), 4},
+      {"dlsim", seq({num, den, mat({0, 1, 2, 3}, 1, 4), ts}), 4},
+      {"dlsim", seq({a, b, cc, d, mat({1, 0, 0, 1, 1, 1}, 3, 2), ts, mat({1, 2}, 2, 1)}), 7},
+      {"lsim", seq({a, b1, cc, d1, mat({1, 1, 1}, 3, 1), mat({0, 1, 2}, 3, 1)}), 6},
   };
   for (const Case& k : cases) {
     const BuiltinFn fn = engine_row(k.name);
@@ -416,6 +420,52 @@ TEST_F(Responses, InitialRecordsAndForms) {
     EXPECT_EQ(y[size_t(2 * k)], r[h[1].first + 7 + 203 + size_t(k)]);
     EXPECT_EQ(y[size_t(2 * k + 1)], r[h[2].first + 7 + 203 + size_t(k)]);
   }
+}
+
+TEST_F(Responses, LsimCurvesErrorsAndValues) {
+  // One curve per output, no system record; drawn curves equal the values.
+  const char* pairs[][2] = {
+      {"dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5)", "[x, y] = dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5);"},
+      {"lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10)", "[x, y] = lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10);"},
+  };
+  for (auto& p : pairs) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(p[0]) + ";\n"), kOk) << p[0];
+    const Doubles r = records();
+    const auto h = heads();
+    ASSERT_EQ(h.size(), 1u) << p[0];
+    EXPECT_EQ(h[0].second, 1);
+    const size_t n = size_t(r[6]);
+    ASSERT_EQ(run(std::string(p[1]) + "\n"), kOk) << p[1];
+    EXPECT_EQ(variable("x"), Doubles(r.begin() + 7, r.begin() + long(7 + n))) << p[0];
+    EXPECT_EQ(variable("y"), Doubles(r.begin() + long(7 + n), r.begin() + long(7 + 2 * n))) << p[0];
+  }
+  used() = 0;
+  ASSERT_EQ(run("dlsim([0.5 0.2; -0.1 0.7], eye(2), eye(2), zeros(2), [1 0; 0 1; 1 1], 1, 'r,g');\n"), kOk);
+  const auto h = heads();
+  ASSERT_EQ(h.size(), 2u);
+  // A staircase style holds each sample twice.
+  used() = 0;
+  ASSERT_EQ(run("[t, y] = dlsim(1, [1 -0.5], [1 1 1], 1);\n"), kOk);
+  EXPECT_EQ(variable("t"), (Doubles{0, 1, 2}));
+  EXPECT_EQ(variable("y"), (Doubles{0, 1, 1.5}));
+  const std::pair<const char*, int> bad[] = {
+      {"lsim(1, [1 1], [1 2 3], [0 1])", kIncompatibleSize},
+      {"lsim([1 1 1], [1 1], [1 2], [0 1])", kIncompatibleSize},
+      {"dlsim(1, [1 1], [1 2], 0)", kBadArgument},
+      {"dlsim(-1, 1, 1, 0, [1 2], 1, [1; 2])", kIncompatibleSize},
+      {"dlsim(-1, [1 1], 1, 0, [1 2], 1)", kIncompatibleSize},
+      {"lsim(1, [1 1], [1 2], [0 1], 'r', [1 2])", kBadArgument},
+  };
+  for (auto [code, status] : bad) {
+    used() = 0;
+    EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+    EXPECT_EQ(used(), 0) << code;
+  }
+  EXPECT_EQ(run("[t, y] = lsim([1; 2], [1 1], [1 2], [0 1]);\n"), kBadSize);
+  // tOnly gives the response at the input's own times.
+  ASSERT_EQ(run("[t, y] = lsim(1, [1 1], [1 1 1], [0 0.7 3], responseset('tOnly', 1));\n"), kOk);
+  EXPECT_EQ(variable("t"), (Doubles{0, 0.7, 3}));
 }
 
 }  // namespace

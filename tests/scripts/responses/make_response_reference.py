@@ -112,5 +112,38 @@ lines.append(f'[t, y] = dstep(num, den, {dts!r}, o); [t, yi] = dimpulse(num, den
 check('dstep', peak('y', 'ds_ref', 1e-10))
 check('dimpulse', peak('yi', 'di_ref', 1e-10))
 
+# Driven responses: a ramp and a sine from 0 at 201 samples (linear between
+# samples, as scipy's lsim interpolates), dlsim, and initial against lsim from X0.
+lnum, lden = [1.0, 2.0], [1.0, 1.5, 2.0]
+tl = np.arange(201) * 0.05
+_, yr, _ = signal.lsim((lnum, lden), tl, tl, interp=True)
+_, ysn, _ = signal.lsim((lnum, lden), np.sin(2 * tl), tl, interp=True)
+row('num', lnum), row('den', lden), row('tl', tl), row('yr_ref', yr), row('ysn_ref', ysn)
+lines.append('[t, y] = lsim(num, den, tl, tl); [t, ys] = lsim(num, den, sin(2 * tl), tl);')
+check('lsim ramp', f'max({peak("y", "yr_ref", 1e-9)}, 2 * (size(t, 1) ~= 201))')
+check('lsim sine', peak('ys', 'ysn_ref', 1e-9))
+Bs = B.copy()
+_, yss, _ = signal.lsim(signal.StateSpace(A, Bs, C, D), np.column_stack([tl, np.sin(2 * tl)]), tl, interp=True)
+row('yss_ref', yss)
+lines.append('[t, y] = lsim(A, B, C, D, [tl(:), sin(2 * tl(:))], tl);')
+check('lsim 3 states', peak('y', 'yss_ref', 1e-9))
+x0 = np.array([1.0, -0.5, 0.25])
+_, yx, _ = signal.lsim(signal.StateSpace(A, B[:, :1], C, np.zeros((2, 1))), np.zeros_like(tl), tl, X0=x0)
+row('x0', x0), row('yx_ref', yx)
+lines.append("[t, y] = initial(A, C, x0(:), responseset('Range', [0 10]));")
+check('initial 3 states', peak('y(3:end, :)', 'yx_ref', 1e-9))
+u = np.sin(0.3 * np.arange(30)) + 0.1 * np.arange(30)
+_, dl = signal.dlsim((dnum, dden, dts), u)
+row('num', dnum), row('den', dden), row('u', u), row('dl_ref', dl.ravel())
+lines.append(f'[t, y] = dlsim(num, den, u, {dts!r});')
+check('dlsim', peak('y', 'dl_ref', 1e-10))
+Ad = np.array([[0.5, 0.2, 0.0], [-0.1, 0.7, 0.3], [0.0, 0.1, 0.4]])
+ud = rng.normal(size=(12, 2))
+x0d = np.array([0.3, -1.0, 2.0])
+_, yd, _ = signal.dlsim((Ad, B, C, D, 1.0), ud, x0=x0d)
+row('Ad', Ad), row('ud', ud), row('x0d', x0d), row('yd_ref', yd)
+lines.append('[t, y] = dlsim(Ad, B, C, D, ud, 1, x0d);')
+check('dlsim 3 states from x0', peak('y', 'yd_ref', 1e-10))
+
 open('response_reference.zvr', 'w').write('\n'.join(lines) + '\n')
 open('response_reference.out', 'w').write(''.join(n + ' ok\n' for n in names))
