@@ -16,10 +16,12 @@
 #include "engine/core/value_stack.h"
 #include "graphics/commands/command_args.h"
 #include "graphics/commands/freq_response.h"
+#include "graphics/commands/nyquist_response.h"
 #include "graphics/commands/time_response.h"
 #include "graphics/subplot/autoscale.h"
 #include "numlib/control/conversions.h"
 #include "numlib/control/response_kernels.h"
+#include "numlib/control/tf_eval.h"
 
 const OptionDesc kResponseOptions[] = {
     opt_row("Delay", kOptReal),
@@ -40,6 +42,8 @@ const ResponseCommand kCmdStep{34, 38, kRespStep, kProper, true, false, false, f
 const ResponseCommand kCmdDstep{36, 40, kRespStep, kProper, true, true, true, false, true, true};
 const ResponseCommand kCmdImpulse{33, 37, kRespImpulse, kStrictlyProper, true, false, false, false, true, true};
 const ResponseCommand kCmdDimpulse{35, 39, kRespImpulse, kProper, true, true, true, false, true, true};
+const ResponseCommand kCmdNyquist{21, -1, kRespNyquist, kAnyDegree, true, false, false, true, true, true};
+const ResponseCommand kCmdDnyquist{25, -1, kRespNyquist, kAnyDegree, true, true, false, true, true, true};
 const ResponseCommand kCmdInitial{-1, 41, kRespInitial, kAnyDegree, false, false, false, false, true, true};
 const ResponseCommand kCmdDinitial{-1, 42, kRespInitial, kAnyDegree, false, true, true, false, true, true};
 
@@ -348,6 +352,7 @@ struct Call {
   Target* target;
   double delay;
   double range[2];
+  uint8_t negfreq;
 };
 
 // Writes one curve record {1, id, index, bits, rgb, 2c + 1, c, x, y} and widens the auto-scale.
@@ -514,8 +519,135 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
   return kOk;
 }
 
+// Pushes k column vectors of count values (the first output on top) and
+// removes the arguments beneath them.
+int push_columns(EngineContext* ctx, const Target& t, int nargin, const double* const* cols, int k,
+                 int64_t count) {
+  if (k * (count + kPushSlack) > t.push_words || count > INT32_MAX) return kDataStackOverflow;
+  const int32_t desc0 = ctx->desc_top, data0 = ctx->data_top;
+  for (int j = k - 1; j >= 0; --j) {
+    double* p = nullptr;
+    const int s = stk_push_matrix(ctx, int32_t(count), 1, &p, nullptr);
+    if (s != kOk) {
+      ctx->desc_top = desc0;
+      ctx->data_top = data0;
+      return s;
+    }
+    if (count) std::memcpy(p, cols[j], size_t(count) * sizeof(double));
+  }
+  return stk_remove(ctx, k, nargin);
+}
+
+constexpr double kNyquistWindow = 50;
+constexpr double kNyquistTolerance = 0.05;
+constexpr double kNyquistFixedTolerance = 0.002;
+constexpr int64_t kNyquistPointsPerDegree = 800;
+constexpr double kNyquistScale = 5;
+
+// A Nyquist curve: record 2 {m, re, im [, w]} sampled adaptively (or at the
+// explicit frequencies); the frequency block is left out for two outputs.
+int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec& style) {
+  const Args& a = *c.args;
+  Target& t = *c.target;
+  const bool with_freq = c.nargout != 2;
+  const int64_t planes = with_freq ? 3 : 2;
+  const int64_t sysrec = kRecHead + system_record_data(*c.cmd, sys);
+  Scratch sc = scratch_after(t, t.drawing ? sysrec + kRecHead : 0);
+  if (sc.room < 0) return sc.full;
+  double* data = nullptr;
+  int32_t length = 0;
+  if (a.range_vec.given) {
+    const int64_t m = int64_t(a.range_vec.rows) * a.range_vec.cols;
+    TN_TRY(take(&sc, planes * m + 1, &data));
+    data[0] = double(m);
+    for (int64_t k = 0; k < m; ++k) {
+      const double w = a.range_vec.re[k];
+      double sr = 0, si = w;
+      if (c.cmd->discrete) sr = std::cos(w * a.ts), si = std::sin(w * a.ts);
+      tf_eval_at_complex(sys.num, sys.dn, sys.den, sys.dd, sr, si, &data[1 + k], &data[1 + m + k]);
+      if (with_freq) data[1 + 2 * m + k] = w;
+    }
+    length = int32_t(planes * m + 1);
+  } else {
+    const int32_t deg = std::max(sys.dn, sys.dd);
+    const int64_t budget = kNyquistPointsPerDegree * std::max(deg, 1) + 10;
+    NyquistSweep sw{};
+    sw.continuous = !c.cmd->discrete;
+    sw.negfreq = c.negfreq != 0;
+    sw.delay = c.delay;
+    const double lo = c.range[1] > c.range[0] ? c.range[0] : 0;
+    if (sw.continuous) {
+      // s = (z - 1) / (z + 1) over the larger degree, the shorter side padded.
+      double *pn, *pd, *zn, *zd, *work;
+      TN_TRY(take(&sc, deg + 1, &pn));
+      TN_TRY(take(&sc, deg + 1, &pd));
+      TN_TRY(take(&sc, deg + 1, &zn));
+      TN_TRY(take(&sc, deg + 1, &zd));
+      TN_TRY(take(&sc, 2 * int64_t(deg + 1) * (deg + 1), &work));
+      std::fill(pn, pn + deg + 1, 0.0);
+      std::fill(pd, pd + deg + 1, 0.0);
+      std::memcpy(pn + deg - sys.dn, sys.num, size_t(sys.dn + 1) * sizeof(double));
+      std::memcpy(pd + deg - sys.dd, sys.den, size_t(sys.dd + 1) * sizeof(double));
+      if (deg > 0) {
+        ctrl_bilinear_subst(pn, deg, pd, deg, 1, -1, 1, 1, false, zn, zd, work);
+      } else {
+        zn[0] = pn[0], zd[0] = pd[0];
+      }
+      sw.num = zn, sw.m = deg, sw.den = zd, sw.n = deg;
+      sw.theta0 = 2 * std::atan(lo);
+      sw.theta1 = c.range[1] > c.range[0] ? 2 * std::atan(c.range[1]) : kPi;
+    } else {
+      sw.num = sys.num, sw.m = sys.dn, sw.den = sys.den, sw.n = sys.dd;
+      sw.theta0 = lo;
+      sw.theta1 = c.range[1] > c.range[0] ? c.range[1] : kPi;
+    }
+    if (!std::isfinite(sw.theta0) || !std::isfinite(sw.theta1)) return kBadArgument;
+    const Subplot* s = t.s;
+    sw.xlo = sw.ylo = -kNyquistWindow, sw.xhi = sw.yhi = kNyquistWindow;
+    sw.xtol = sw.ytol = kNyquistTolerance;
+    if (axis_fixed(s)) {
+      subplot_visible_xrange(s, &sw.xlo, &sw.xhi);
+      sw.xtol = kNyquistFixedTolerance * (s->xMax - s->xMin);
+    }
+    if (s && (s->yMode == kAxisFixed || s->yMode == kAxisLocked)) {
+      subplot_visible_yrange(s, &sw.ylo, &sw.yhi);
+      sw.ytol = kNyquistFixedTolerance * (s->yMax - s->yMin);
+    }
+    if (!(sw.xtol > 0) || !(sw.ytol > 0)) sw.xtol = sw.ytol = kNyquistTolerance;
+    sw.with_freq = with_freq;
+    // The sampler needs its whole budget: the curve never depends on the room.
+    const int64_t space = budget;
+    TN_TRY(take(&sc, space, &data));
+    length = freqresp_nyquist_adaptive(sw, data, space, INT32_MAX);
+  }
+  const int64_t m = int64_t(data[0]);
+  if (!t.drawing) {
+    const double* cols[3];
+    int k = 0;
+    if (c.nargout != 2) cols[k++] = data + 1 + 2 * m;  // the frequencies (Ts is 1 here)
+    if (c.nargout >= 2) cols[k++] = data + 1, cols[k++] = data + 1 + m;
+    return push_columns(c.ctx, t, c.nargin, cols, k, m);
+  }
+  // The records: the system's, then the curve's header before its data,
+  // which moves down behind it.
+  if (*t.list.used + (*t.list.used == 0 ? kOpenObjectLength : 0) + sysrec + kRecHead + length >
+      t.list.capacity)
+    return kPlotOverflow;
+  command_open(t.list, t.s);
+  PlotWriter w = command_writer(t.list);
+  TN_TRY(write_system_record(&w, *c.cmd, sys, a.ts, a.id, index, style));
+  TN_TRY(plotwriter_begin_record(&w, kCodeFreqPolyline, a.id, index, &style, length));
+  std::memmove(w.data + w.used, data, size_t(length) * sizeof(double));
+  w.used += length;
+  const double corner_x[2] = {-kNyquistScale, kNyquistScale}, corner_y[2] = {-kNyquistScale, kNyquistScale};
+  subplot_autoscale_to_data(t.s, corner_x, corner_y, nullptr, 2);
+  *t.list.used = w.used;
+  return kOk;
+}
+
 int run_system(const Call& c, const System& sys, double index, const StyleSpec& style) {
   const char k = char(c.cmd->kind);
+  if (k == kRespNyquist) return run_nyquist(c, sys, index, style);
   return k == kRespStep || k == kRespImpulse || k == kRespInitial ? run_time(c, sys, index, style)
                                              : run_frequency(c, sys, index, style);
 }
@@ -597,9 +729,10 @@ int plot_cmd_response(EngineContext* ctx, int nargin, int nargout, Subplot* s, C
                       const ResponseCommand& cmd) {
   Args a;
   TN_TRY(classify(ctx, nargin, cmd, &a));
-  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}};
+  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}, 0};
   const bool time = cmd.kind == kRespStep || cmd.kind == kRespImpulse || cmd.kind == kRespInitial;
-  TN_TRY(response_options_parse(ctx, a.opts_depth, cmd.discrete, &c.delay, nullptr, nullptr,
+  TN_TRY(response_options_parse(ctx, a.opts_depth, cmd.discrete, &c.delay,
+                                cmd.kind == kRespNyquist ? &c.negfreq : nullptr, nullptr,
                                 time || !a.range_vec.given ? c.range : nullptr));
   if (cmd.discrete) c.delay = 0;
   Target t{nargout <= 0, s, list};
@@ -653,7 +786,7 @@ int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout,
     if ((b_given && B.rows != n) || (d_given && (D.rows != p || (b_given && D.cols != B.cols))))
       return kIncompatibleSize;
   }
-  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}};
+  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}, 0};
   TN_TRY(response_options_parse(ctx, a.opts_depth, discrete, &c.delay, nullptr, nullptr, c.range));
   if (discrete) c.delay = 0;
   Target t{nargout <= 0, s, list};
@@ -854,7 +987,7 @@ int plot_cmd_lsim(bool discrete, EngineContext* ctx, int nargin, int nargout, Su
     in.t = T.re;
   }
   uint8_t t_only = 0;
-  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}};
+  Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}, 0};
   TN_TRY(response_options_parse(ctx, a.opts_depth, discrete, &c.delay, nullptr, &t_only, c.range));
   if (discrete) c.delay = 0;
   Target t{nargout <= 0, s, list};

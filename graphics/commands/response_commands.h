@@ -28,6 +28,7 @@ enum ResponseKind : char {
   kRespStep = 'S',
   kRespImpulse = 'I',
   kRespInitial = 'X',  // the free response from an initial state
+  kRespNyquist = 'n',
 };
 enum Properness : uint8_t { kAnyDegree = 0, kProper = 1, kStrictlyProper = 2 };
 
@@ -40,7 +41,8 @@ struct ResponseCommand {
   bool one_input, discrete, ts_arg, range_arg, options_arg, id_arg;
 };
 extern const ResponseCommand kCmdBodemag, kCmdBodephase, kCmdSigma, kCmdDbodemag, kCmdDbodephase,
-    kCmdDsigma, kCmdStep, kCmdDstep, kCmdImpulse, kCmdDimpulse, kCmdInitial, kCmdDinitial;
+    kCmdDsigma, kCmdStep, kCmdDstep, kCmdImpulse, kCmdDimpulse, kCmdInitial, kCmdDinitial,
+    kCmdNyquist, kCmdDnyquist;
 
 // The shared body. With nargout > 0 nothing is drawn: the values are
 // computed in the upper half of the engine's free space and pushed (s may

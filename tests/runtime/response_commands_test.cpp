@@ -118,7 +118,7 @@ TEST_F(Responses, ExactRoomAndOneLess) {
   const char* codes[] = {
       "bodemag([1; 2], [1 1; 1 2])", "dbodephase(1, [1 -0.5], 0.5)", "sigma(-1, [1 2], [3; 4], zeros(2))",
       "step([1 2], [1 3])", "dstep(1, [1 -0.5], 1)", "impulse(-1, 1, [1; 1], [0; 0])",
-      "dstep(1, [1 -0.5], 1, 's')", "bodemag(-1, [], 3, 0)",
+      "dstep(1, [1 -0.5], 1, 's')", "bodemag(-1, [], 3, 0)", "nyquist(1, [1 1])", "dnyquist([1 2], [1 -0.5])",
   };
   for (const char* code : codes) {
     host.block->h.build.capacity = full_capacity;
@@ -267,10 +267,13 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
       {"dlsim", seq({num, den, mat({0, 1, 2, 3}, 1, 4), ts}), 4},
       {"dlsim", seq({a, b, cc, d, mat({1, 0, 0, 1, 1, 1}, 3, 2), ts, mat({1, 2}, 2, 1)}), 7},
       {"lsim", seq({a, b1, cc, d1, mat({1, 1, 1}, 3, 1), mat({0, 1, 2}, 3, 1)}), 6},
+      {"nyquist", seq({num, den}), 2},
+      {"dnyquist", seq({mat({1}, 1, 1), mat({1, -0.5}, 1, 2)}), 2},
   };
   for (const Case& k : cases) {
     const BuiltinFn fn = engine_row(k.name);
-    for (int nout : {-1, 0, 1, 2}) {
+    for (int nout : {-1, 0, 1, 2, 3}) {
+      if (nout == 3 && std::strstr(k.name, "nyquist") == nullptr) continue;
       used() = 0;
       bool ok = false;
       auto call = [&] { return lib_call_builtin(e, fn, k.nin, nout); };
@@ -466,6 +469,63 @@ TEST_F(Responses, LsimCurvesErrorsAndValues) {
   // tOnly gives the response at the input's own times.
   ASSERT_EQ(run("[t, y] = lsim(1, [1 1], [1 1 1], [0 0.7 3], responseset('tOnly', 1));\n"), kOk);
   EXPECT_EQ(variable("t"), (Doubles{0, 0.7, 3}));
+}
+
+TEST_F(Responses, NyquistRecordsPointsAndScale) {
+  ASSERT_EQ(run("nyquist(1, [1 0]);\n"), kOk);
+  const Doubles r = records();
+  const auto h = heads();
+  ASSERT_EQ(h.size(), 2u);
+  EXPECT_EQ(Doubles(r.begin(), r.begin() + 11), (Doubles{21, -1, 1, 8, 0, 5, 0, 1, 1, 1, 0}));
+  const size_t at = h[1].first;
+  EXPECT_EQ(h[1].second, 2);
+  const size_t m = size_t(r[at + 6]);
+  EXPECT_EQ(r[at + 5], double(3 * m + 1));
+  // The curve leaves the [-50, 50] window: few points stay outside it.
+  int outside = 0;
+  for (size_t k = 0; k < m; ++k)
+    if (std::fabs(r[at + 7 + k]) > 50 || std::fabs(r[at + 7 + m + k]) > 50) ++outside;
+  EXPECT_LE(outside, 3);
+  // Each point is the response at its frequency.
+  for (size_t k = 0; k + 1 < m; ++k) {
+    const double w = r[at + 7 + 2 * m + k];
+    if (w == 0) continue;
+    EXPECT_NEAR(r[at + 7 + k], 0, 1e-12 / w) << k;
+    EXPECT_NEAR(r[at + 7 + m + k], -1 / w, 1e-12 / (w * w) + 1e-12) << k;
+  }
+  // The auto-scale is widened by (-5, -5) and (5, 5) only.
+  EXPECT_EQ(s().xMin, -5);
+  EXPECT_EQ(s().xMax, 5);
+  EXPECT_EQ(s().yMin, -5);
+  EXPECT_EQ(s().yMax, 5);
+  // Two outputs: no frequency block.
+  used() = 0;
+  ASSERT_EQ(run("[a, b] = nyquist(1, [1 1]); nyquist(1, [1 1]);\n"), kOk);
+  const Doubles r2 = records();
+  const size_t m2 = size_t(r2[heads()[1].first + 6]);
+  EXPECT_EQ(variable("a").size(), m2);
+  const std::pair<const char*, int> bad[] = {
+      {"nyquist(-1, 1, 1, 0)", kBadArgument},
+      {"dnyquist(-1, 1, 1, 0)", kBadArgument},
+      {"nyquist(1, [1 1; 1 2])", kIncompatibleSize},
+  };
+  for (auto [code, status] : bad) {
+    used() = 0;
+    EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+    EXPECT_EQ(used(), 0) << code;
+  }
+  // A discrete "Range" [0 0] samples the angles 0 to pi; NegFreq mirrors.
+  ASSERT_EQ(run("w = dnyquist(1, [1 -0.5], responseset('Range', [0 0])); [v, re, im] = dnyquist(1, [1 -0.5]); "
+                "[v2, re2, im2] = dnyquist(1, [1 -0.5], responseset('NegFreq', 1));\n"),
+            kOk);
+  const Doubles w = variable("w");
+  ASSERT_GE(w.size(), 2u);
+  EXPECT_EQ(w.front(), 0);
+  EXPECT_DOUBLE_EQ(w.back(), 3.14159265358979323846);
+  const Doubles im = variable("im"), im2 = variable("im2"), v2 = variable("v2");
+  ASSERT_EQ(im.size(), im2.size());
+  for (size_t k = 0; k < im.size(); ++k) EXPECT_EQ(im2[k], -im[k]);
+  EXPECT_LE(v2.back(), 0);
 }
 
 }  // namespace
