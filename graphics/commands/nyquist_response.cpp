@@ -185,3 +185,104 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
   data[0] = count;
   return int32_t(planes * count + 1);
 }
+
+namespace {
+
+constexpr double kTinyMagnitude = 1e-9;
+constexpr int kMaxTurns = 20;
+constexpr double kTwoPi = 2 * kPi;
+
+// Phase and magnitude at theta, the phase unwrapped against prev (NaN: none).
+Point nichols_eval(const NyquistSweep& sw, double theta, double prev, bool last) {
+  Point p;
+  p.theta = theta;
+  double re, im;
+  NyquistSweep plain = sw;
+  plain.delay = 0;  // the delay goes into the phase directly
+  nyquist_point(plain, theta, &re, &im, &p.w);
+  const double mag = std::sqrt(re * re + im * im);
+  double ph = theta == 0 ? (re < 0 ? kPi : 0) : std::atan2(im, re);
+  if (sw.continuous && sw.delay != 0 && std::isfinite(p.w)) ph -= sw.delay * p.w;
+  if (!std::isnan(prev)) {
+    if (mag <= kTinyMagnitude || (sw.continuous && sw.delay != 0 && last)) {
+      ph = prev;
+    } else {
+      for (int i = 0; i < kMaxTurns && ph > prev + kPi; ++i) ph -= kTwoPi;
+      for (int i = 0; i < kMaxTurns && ph < prev - kPi; ++i) ph += kTwoPi;
+    }
+  }
+  p.x = ph, p.y = mag;
+  const int cx = ph < sw.xlo ? 3 : ph >= sw.xhi ? 6 : 0;
+  const int cy = mag < sw.ylo ? 1 : mag > sw.yhi ? 2 : 0;
+  p.cell = cx + cy;
+  return p;
+}
+
+double gain_change(const NyquistSweep& sw, double from, double to) {
+  if (sw.log_y) return from > 0 && to > 0 ? std::fabs(std::log(to / from)) : INFINITY;
+  return std::fabs(to - from);
+}
+
+}  // namespace
+
+int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t space,
+                                  int32_t max_points) {
+  const int64_t planes = sw.with_freq ? 3 : 2;
+  int64_t c64 = (space - 1) / planes;
+  if (c64 > max_points) c64 = max_points;
+  if (c64 < kMinPoints) {
+    if (space >= 1) data[0] = 0;
+    return 1;
+  }
+  const int32_t cap = int32_t(c64);
+  double* ph = data + 1;
+  double* mg = ph + cap;
+  double* w_block = sw.with_freq ? mg + cap : nullptr;
+  int32_t count = 0;
+  Point last{}, before{};
+  auto put = [&](int32_t k, const Point& p) {
+    ph[k] = p.x, mg[k] = p.y;
+    if (w_block) w_block[k] = p.w;
+  };
+  auto append = [&](const Point& p) {
+    put(count++, p);
+    before = last;
+    last = p;
+  };
+  append(nichols_eval(sw, sw.theta0, NAN, false));
+  double a = sw.theta0;
+  double pending[kMaxDepth + 1];
+  int depth = 0;
+  double target = std::min(a + kStep, sw.theta1);
+  while (count < cap - 3 && a < sw.theta1) {
+    const Point p = nichols_eval(sw, target, last.x, target == sw.theta1);
+    double dp = std::fabs(p.x - last.x), dg = gain_change(sw, last.y, p.y);
+    if ((dp > sw.xtol || dg > sw.ytol) && dp < 10 * sw.xtol && dg < 10 * sw.ytol && count >= 2) {
+      const double p1 = last.x - before.x, g1 = last.y - before.y;
+      const double p2 = p.x - last.x, g2 = p.y - last.y;
+      const double den = std::fabs(gain_change(sw, before.y, last.y)) + std::fabs(p1) * sw.ytol / sw.xtol;
+      dp = den > 0 ? 3 * std::fabs(p1 * g2 - g1 * p2) / den : dp;
+      dg = 0;
+    }
+    const bool bends = !(dp <= sw.xtol) || !(dg <= sw.ytol);
+    if (depth < kMaxDepth && bends && (p.cell == 0 || p.cell != last.cell)) {
+      pending[depth++] = target;
+      target = (a + target) / 2;
+      continue;
+    }
+    if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
+      put(count - 1, p);
+      last = p;
+    } else {
+      append(p);
+    }
+    a = target;
+    target = depth > 0 ? pending[--depth] : std::min(a + kStep, sw.theta1);
+  }
+  if (last.theta != sw.theta1) append(nichols_eval(sw, sw.theta1, last.x, true));
+  for (int32_t k = 0; k < count; ++k) data[1 + count + k] = mg[k];
+  if (w_block)
+    for (int32_t k = 0; k < count; ++k) data[1 + 2 * count + k] = w_block[k];
+  data[0] = count;
+  return int32_t(planes * count + 1);
+}

@@ -19,6 +19,7 @@ struct NyquistSweep {
   double xlo, xhi, ylo, yhi;  // the window
   double xtol, ytol;
   bool with_freq;     // a frequency block is written
+  bool log_y;         // Nichols: magnitudes compared as logarithms
 };
 
 // Writes {c', re[c'], im[c'], w[c']} (w only with_freq) into data, which
@@ -29,3 +30,8 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
 
 // The value of the sweep at angle theta, and the frequency written for it.
 void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w);
+
+// The Nichols curve of the same sweep: {c', phase[c'], magnitude[c'], w[c']}
+// with phases unwrapped; no approach phase, cells by phase and magnitude.
+int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t space,
+                                  int32_t max_points);

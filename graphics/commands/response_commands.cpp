@@ -44,6 +44,8 @@ const ResponseCommand kCmdImpulse{33, 37, kRespImpulse, kStrictlyProper, true, f
 const ResponseCommand kCmdDimpulse{35, 39, kRespImpulse, kProper, true, true, true, false, true, true};
 const ResponseCommand kCmdNyquist{21, -1, kRespNyquist, kAnyDegree, true, false, false, true, true, true};
 const ResponseCommand kCmdDnyquist{25, -1, kRespNyquist, kAnyDegree, true, true, false, true, true, true};
+const ResponseCommand kCmdNichols{22, -1, kRespNichols, kAnyDegree, true, false, false, true, true, true};
+const ResponseCommand kCmdDnichols{26, -1, kRespNichols, kAnyDegree, true, true, false, true, true, true};
 const ResponseCommand kCmdInitial{-1, 41, kRespInitial, kAnyDegree, false, false, false, false, true, true};
 const ResponseCommand kCmdDinitial{-1, 42, kRespInitial, kAnyDegree, false, true, true, false, true, true};
 
@@ -543,12 +545,18 @@ constexpr double kNyquistTolerance = 0.05;
 constexpr double kNyquistFixedTolerance = 0.002;
 constexpr int64_t kNyquistPointsPerDegree = 800;
 constexpr double kNyquistScale = 5;
+constexpr double kNicholsWindow = 1e18;
+constexpr double kNicholsPixels = 2;
+constexpr int32_t kNicholsPointsPerDegree = 100;
+constexpr double kBoundaryTolerance = 1e-9;
 
 // A Nyquist curve: record 2 {m, re, im [, w]} sampled adaptively (or at the
 // explicit frequencies); the frequency block is left out for two outputs.
 int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec& style) {
   const Args& a = *c.args;
   Target& t = *c.target;
+  const bool nichols = c.cmd->kind == kRespNichols;
+  double previous = -kPi / 2;
   const bool with_freq = c.nargout != 2;
   const int64_t planes = with_freq ? 3 : 2;
   const int64_t sysrec = kRecHead + system_record_data(*c.cmd, sys);
@@ -564,13 +572,24 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
       const double w = a.range_vec.re[k];
       double sr = 0, si = w;
       if (c.cmd->discrete) sr = std::cos(w * a.ts), si = std::sin(w * a.ts);
-      tf_eval_at_complex(sys.num, sys.dn, sys.den, sys.dd, sr, si, &data[1 + k], &data[1 + m + k]);
+      double hr, hi;
+      tf_eval_at_complex(sys.num, sys.dn, sys.den, sys.dd, sr, si, &hr, &hi);
+      if (nichols) {
+        // Phase (unwrapped as the Bode phase is) and magnitude.
+        const double mag = std::sqrt(hr * hr + hi * hi);
+        double ph = std::atan2(hi, hr);
+        if (!c.cmd->discrete) ph -= w * c.delay;
+        if (!std::isnan(ph)) ph = freqresp_unwrap(ph, previous), previous = ph;
+        hr = ph, hi = mag;
+      }
+      data[1 + k] = hr, data[1 + m + k] = hi;
       if (with_freq) data[1 + 2 * m + k] = w;
     }
     length = int32_t(planes * m + 1);
   } else {
     const int32_t deg = std::max(sys.dn, sys.dd);
-    const int64_t budget = kNyquistPointsPerDegree * std::max(deg, 1) + 10;
+    const int64_t budget = nichols ? planes * kNicholsPointsPerDegree * std::max(deg, 1) + 1
+                                   : kNyquistPointsPerDegree * std::max(deg, 1) + 10;
     NyquistSweep sw{};
     sw.continuous = !c.cmd->discrete;
     sw.negfreq = c.negfreq != 0;
@@ -603,22 +622,27 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     }
     if (!std::isfinite(sw.theta0) || !std::isfinite(sw.theta1)) return kBadArgument;
     const Subplot* s = t.s;
-    sw.xlo = sw.ylo = -kNyquistWindow, sw.xhi = sw.yhi = kNyquistWindow;
+    const bool y_fixed = s && (s->yMode == kAxisFixed || s->yMode == kAxisLocked);
+    const double window = nichols ? kNicholsWindow : kNyquistWindow;
+    sw.xlo = sw.ylo = -window, sw.xhi = sw.yhi = window;
     sw.xtol = sw.ytol = kNyquistTolerance;
     if (axis_fixed(s)) {
       subplot_visible_xrange(s, &sw.xlo, &sw.xhi);
-      sw.xtol = kNyquistFixedTolerance * (s->xMax - s->xMin);
+      sw.xtol = nichols ? kNicholsPixels / std::fabs(s->xScale) : kNyquistFixedTolerance * (s->xMax - s->xMin);
     }
-    if (s && (s->yMode == kAxisFixed || s->yMode == kAxisLocked)) {
+    if (y_fixed) {
       subplot_visible_yrange(s, &sw.ylo, &sw.yhi);
-      sw.ytol = kNyquistFixedTolerance * (s->yMax - s->yMin);
+      sw.ytol = nichols ? kNicholsPixels / std::fabs(s->yScale) : kNyquistFixedTolerance * (s->yMax - s->yMin);
     }
-    if (!(sw.xtol > 0) || !(sw.ytol > 0)) sw.xtol = sw.ytol = kNyquistTolerance;
+    sw.log_y = nichols && s && (s->scaleFlags & kScaleYLog);
+    if (!(sw.xtol > 0) || !(sw.ytol > 0) || !std::isfinite(sw.xtol) || !std::isfinite(sw.ytol))
+      sw.xtol = sw.ytol = kNyquistTolerance;
     sw.with_freq = with_freq;
     // The sampler needs its whole budget: the curve never depends on the room.
     const int64_t space = budget;
     TN_TRY(take(&sc, space, &data));
-    length = freqresp_nyquist_adaptive(sw, data, space, INT32_MAX);
+    length = nichols ? freqresp_nichols_adaptive(sw, data, space, kNicholsPointsPerDegree * std::max(deg, 1))
+                     : freqresp_nyquist_adaptive(sw, data, space, INT32_MAX);
   }
   const int64_t m = int64_t(data[0]);
   if (!t.drawing) {
@@ -639,15 +663,33 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
   TN_TRY(plotwriter_begin_record(&w, kCodeFreqPolyline, a.id, index, &style, length));
   std::memmove(w.data + w.used, data, size_t(length) * sizeof(double));
   w.used += length;
-  const double corner_x[2] = {-kNyquistScale, kNyquistScale}, corner_y[2] = {-kNyquistScale, kNyquistScale};
-  subplot_autoscale_to_data(t.s, corner_x, corner_y, nullptr, 2);
+  if (!nichols) {
+    const double corner_x[2] = {-kNyquistScale, kNyquistScale}, corner_y[2] = {-kNyquistScale, kNyquistScale};
+    subplot_autoscale_to_data(t.s, corner_x, corner_y, nullptr, 2);
+  } else {
+    const double* ph = w.data + w.used - length + 1;
+    const double* mg = ph + m;
+    // A pole on the stability boundary at zero frequency sends the gain to
+    // infinity: the curve's own extent would swamp the chart.
+    double dc = 0;
+    for (int32_t k = 0; k <= sys.dd; ++k) dc += sys.den[k];
+    const bool boundary = c.cmd->discrete ? std::fabs(dc) < kBoundaryTolerance : sys.den[sys.dd] == 0;
+    if (!boundary) {
+      subplot_autoscale_to_data(t.s, ph, mg, nullptr, int32_t(m));
+    } else if (m > 0) {
+      double p0 = ph[0], p1 = ph[0], g0 = mg[0];
+      for (int64_t k = 1; k < m; ++k) p0 = std::min(p0, ph[k]), p1 = std::max(p1, ph[k]), g0 = std::min(g0, mg[k]);
+      const double xs[2] = {p0, p1}, ys[2] = {g0, kNyquistScale};
+      subplot_autoscale_to_data(t.s, xs, ys, nullptr, 2);
+    }
+  }
   *t.list.used = w.used;
   return kOk;
 }
 
 int run_system(const Call& c, const System& sys, double index, const StyleSpec& style) {
   const char k = char(c.cmd->kind);
-  if (k == kRespNyquist) return run_nyquist(c, sys, index, style);
+  if (k == kRespNyquist || k == kRespNichols) return run_nyquist(c, sys, index, style);
   return k == kRespStep || k == kRespImpulse || k == kRespInitial ? run_time(c, sys, index, style)
                                              : run_frequency(c, sys, index, style);
 }
@@ -732,7 +774,8 @@ int plot_cmd_response(EngineContext* ctx, int nargin, int nargout, Subplot* s, C
   Call c{ctx, nargin, nargout, &cmd, &a, nullptr, 0, {0, 0}, 0};
   const bool time = cmd.kind == kRespStep || cmd.kind == kRespImpulse || cmd.kind == kRespInitial;
   TN_TRY(response_options_parse(ctx, a.opts_depth, cmd.discrete, &c.delay,
-                                cmd.kind == kRespNyquist ? &c.negfreq : nullptr, nullptr,
+                                cmd.kind == kRespNyquist || cmd.kind == kRespNichols ? &c.negfreq : nullptr,
+                                nullptr,
                                 time || !a.range_vec.given ? c.range : nullptr));
   if (cmd.discrete) c.delay = 0;
   Target t{nargout <= 0, s, list};

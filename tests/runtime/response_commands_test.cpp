@@ -119,6 +119,7 @@ TEST_F(Responses, ExactRoomAndOneLess) {
       "bodemag([1; 2], [1 1; 1 2])", "dbodephase(1, [1 -0.5], 0.5)", "sigma(-1, [1 2], [3; 4], zeros(2))",
       "step([1 2], [1 3])", "dstep(1, [1 -0.5], 1)", "impulse(-1, 1, [1; 1], [0; 0])",
       "dstep(1, [1 -0.5], 1, 's')", "bodemag(-1, [], 3, 0)", "nyquist(1, [1 1])", "dnyquist([1 2], [1 -0.5])",
+      "nichols(1, [1 2 2 1])", "dnichols(1, [1 -0.5], [0.1 1 2])",
   };
   for (const char* code : codes) {
     host.block->h.build.capacity = full_capacity;
@@ -269,11 +270,13 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
       {"lsim", seq({a, b1, cc, d1, mat({1, 1, 1}, 3, 1), mat({0, 1, 2}, 3, 1)}), 6},
       {"nyquist", seq({num, den}), 2},
       {"dnyquist", seq({mat({1}, 1, 1), mat({1, -0.5}, 1, 2)}), 2},
+      {"nichols", seq({num, den}), 2},
+      {"dnichols", seq({mat({1}, 1, 1), mat({1, -0.5}, 1, 2)}), 2},
   };
   for (const Case& k : cases) {
     const BuiltinFn fn = engine_row(k.name);
     for (int nout : {-1, 0, 1, 2, 3}) {
-      if (nout == 3 && std::strstr(k.name, "nyquist") == nullptr) continue;
+      if (nout == 3 && !std::strstr(k.name, "nyquist") && !std::strstr(k.name, "nichols")) continue;
       used() = 0;
       bool ok = false;
       auto call = [&] { return lib_call_builtin(e, fn, k.nin, nout); };
@@ -526,6 +529,24 @@ TEST_F(Responses, NyquistRecordsPointsAndScale) {
   ASSERT_EQ(im.size(), im2.size());
   for (size_t k = 0; k < im.size(); ++k) EXPECT_EQ(im2[k], -im[k]);
   EXPECT_LE(v2.back(), 0);
+}
+
+TEST_F(Responses, NicholsRecordsAndValues) {
+  ASSERT_EQ(run("nichols(1, [1 2 2 1]); [w, ph, mg] = nichols(1, [1 2 2 1]);\n"), kOk);
+  const Doubles r = records();
+  const auto h = heads();
+  ASSERT_EQ(h.size(), 2u);
+  EXPECT_EQ(r[0], 22);
+  EXPECT_EQ(h[1].second, 2);
+  const size_t at = h[1].first, m = size_t(r[at + 6]);
+  EXPECT_EQ(variable("ph"), Doubles(r.begin() + long(at + 7), r.begin() + long(at + 7 + m)));
+  EXPECT_EQ(variable("mg"), Doubles(r.begin() + long(at + 7 + m), r.begin() + long(at + 7 + 2 * m)));
+  EXPECT_EQ(variable("w"), Doubles(r.begin() + long(at + 7 + 2 * m), r.begin() + long(at + 7 + 3 * m)));
+  // Phases unwrapped: a third-order lag falls steadily from 0 towards -3 pi / 2.
+  const Doubles ph = variable("ph");
+  for (size_t k = 1; k < ph.size(); ++k) EXPECT_LE(ph[k], ph[k - 1] + 1e-12);
+  EXPECT_NEAR(ph[ph.size() - 2], -1.5 * 3.14159265358979323846, 0.1);
+  EXPECT_EQ(run("nichols(-1, 1, 1, 0);\n"), kBadArgument);
 }
 
 }  // namespace
