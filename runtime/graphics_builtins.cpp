@@ -335,6 +335,7 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "dnyquist", response_builtin<&kCmdDnyquist>, 0},
       {kGraphicsSection, "nichols", response_builtin<&kCmdNichols>, 0},
       {kGraphicsSection, "dnichols", response_builtin<&kCmdDnichols>, 0},
+      {kGraphicsSection, "rlocus", response_builtin<&kCmdRlocus>, 0},
       {kGraphicsSection, "responseset", bi_option_set, reinterpret_cast<uintptr_t>(kResponseOptions)},
       {kGraphicsSection, "zgrid", grid_builtin<kCodeZgrid, kCodeZgridZeta, kCodeZgridWn>, 0},
       {kGraphicsSection, "sgrid", grid_builtin<kCodeSgrid, kCodeSgridRay, kCodeSgridCircle>, 0},

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "engine/core/containers.h"
 #include "engine/core/stack_ops.h"
@@ -17,11 +18,13 @@
 #include "graphics/commands/command_args.h"
 #include "graphics/commands/freq_response.h"
 #include "graphics/commands/nyquist_response.h"
+#include "graphics/commands/root_locus.h"
 #include "graphics/commands/time_response.h"
 #include "graphics/subplot/autoscale.h"
 #include "numlib/control/conversions.h"
 #include "numlib/control/response_kernels.h"
 #include "numlib/control/tf_eval.h"
+#include "numlib/polyroots.h"
 
 const OptionDesc kResponseOptions[] = {
     opt_row("Delay", kOptReal),
@@ -46,6 +49,7 @@ const ResponseCommand kCmdNyquist{21, -1, kRespNyquist, kAnyDegree, true, false,
 const ResponseCommand kCmdDnyquist{25, -1, kRespNyquist, kAnyDegree, true, true, false, true, true, true};
 const ResponseCommand kCmdNichols{22, -1, kRespNichols, kAnyDegree, true, false, false, true, true, true};
 const ResponseCommand kCmdDnichols{26, -1, kRespNichols, kAnyDegree, true, true, false, true, true, true};
+const ResponseCommand kCmdRlocus{45, -1, kRespLocus, kAnyDegree, true, false, false, false, false, true};
 const ResponseCommand kCmdInitial{-1, 41, kRespInitial, kAnyDegree, false, false, false, false, true, true};
 const ResponseCommand kCmdDinitial{-1, 42, kRespInitial, kAnyDegree, false, true, true, false, true, true};
 
@@ -687,8 +691,85 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
   return kOk;
 }
 
+constexpr double kLocusWindow = 2;
+constexpr double kLocusTolerance = 0.1;
+constexpr double kLocusPixels = 10;
+constexpr double kLocusWiden = 0.05;
+constexpr double kLocusTolShare = 0.2;
+constexpr int64_t kLocusBudgetLarge = 1000, kLocusBudget = 500;
+
+// A root locus: record 45, then one record 8 of the branches' polylines.
+int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& style) {
+  const Args& a = *c.args;
+  Target& t = *c.target;
+  if (!t.drawing) return kBadArgument;
+  const int64_t sysrec = kRecHead + system_record_data(*c.cmd, sys);
+  const int64_t base = *t.list.used + (*t.list.used == 0 ? kOpenObjectLength : 0);
+  if (base + 4 * int64_t(sys.dd) + 9 >= t.list.capacity) return kPlotOverflow;
+  // The larger degree traces the branches.
+  const bool swap = sys.dn > sys.dd;
+  const double* pa = swap ? sys.num : sys.den;
+  const double* pb = swap ? sys.den : sys.num;
+  const int32_t da = swap ? sys.dn : sys.dd, db = swap ? sys.dd : sys.dn;
+  // Scratch from the top of the list: the builder's work and the poles and zeros.
+  const int64_t work_size = rlocus_build_work(da) + 2 * int64_t(da + 1) + roots_real_work(da) + da + 1;
+  const int64_t data_at = base + sysrec + kRecHead;
+  const int64_t room = int64_t(t.list.capacity) - data_at - work_size;
+  if (room < 1) return kPlotOverflow;
+  double* work = t.list.data + t.list.capacity - work_size;
+  Subplot* s = t.s;
+  const bool automatic = !axis_fixed(s) || !(s->yMode == kAxisFixed || s->yMode == kAxisLocked);
+  if (automatic) {
+    // Poles and zeros widen the automatic limits.
+    double* re = work + rlocus_build_work(da);
+    double* im = re + da + 1;
+    double* rw = im + da + 1;
+    for (const auto& [p, d] : {std::pair{sys.den, sys.dd}, std::pair{sys.num, sys.dn}}) {
+      if (d <= 0) continue;
+      std::memcpy(rw, p, size_t(d + 1) * sizeof(double));
+      if (rw[0] == 0) continue;
+      roots_real_coeffs(rw, d, re, im, rw + d + 1);
+      subplot_autoscale_to_data(s, re, im, nullptr, d);
+    }
+  }
+  LocusWindow win{-kLocusWindow, kLocusWindow, -kLocusWindow, kLocusWindow, kLocusTolerance};
+  if (axis_fixed(s)) {
+    double lo, hi;
+    subplot_visible_xrange(s, &lo, &hi);
+    hi += kLocusWiden * (hi - lo);
+    lo -= kLocusWiden * (hi - lo);
+    win.xlo = lo, win.xhi = hi;
+    win.tol = kLocusPixels / std::fabs(s->xScale) + kLocusTolerance;
+  }
+  if (s->yMode == kAxisFixed || s->yMode == kAxisLocked) {
+    double lo, hi;
+    subplot_visible_yrange(s, &lo, &hi);
+    hi += kLocusWiden * (hi - lo);
+    lo -= kLocusWiden * (hi - lo);
+    win.ylo = lo, win.yhi = hi;
+    win.tol += kLocusPixels / std::fabs(s->yScale);
+  }
+  if (!std::isfinite(win.tol)) win.tol = kLocusTolerance;
+  win.tol *= kLocusTolShare;
+  const int64_t budget = int64_t(std::max(da, 1)) * kLocusBudgetLarge > room
+                             ? room / 2
+                             : int64_t(std::max(da, 1)) * kLocusBudget;
+  double* data = t.list.data + data_at;
+  const int32_t length = rlocus_build_branches(pa, da, pb, db, win, data, budget, work);
+  // The records go in front of the data, which already lies in its place.
+  command_open(t.list, s);
+  PlotWriter w = command_writer(t.list);
+  TN_TRY(write_system_record(&w, *c.cmd, sys, a.ts, a.id, index, style));
+  TN_TRY(plotwriter_begin_record(&w, kCodeMultiPolyline, a.id, index, &style, length));
+  TN_ASSERT(w.used == data_at);
+  w.used += length;
+  *t.list.used = w.used;
+  return kOk;
+}
+
 int run_system(const Call& c, const System& sys, double index, const StyleSpec& style) {
   const char k = char(c.cmd->kind);
+  if (k == kRespLocus) return run_rlocus(c, sys, index, style);
   if (k == kRespNyquist || k == kRespNichols) return run_nyquist(c, sys, index, style);
   return k == kRespStep || k == kRespImpulse || k == kRespInitial ? run_time(c, sys, index, style)
                                              : run_frequency(c, sys, index, style);

@@ -30,6 +30,7 @@ enum ResponseKind : char {
   kRespInitial = 'X',  // the free response from an initial state
   kRespNyquist = 'n',
   kRespNichols = 'N',
+  kRespLocus = 'r',
 };
 enum Properness : uint8_t { kAnyDegree = 0, kProper = 1, kStrictlyProper = 2 };
 
@@ -43,7 +44,7 @@ struct ResponseCommand {
 };
 extern const ResponseCommand kCmdBodemag, kCmdBodephase, kCmdSigma, kCmdDbodemag, kCmdDbodephase,
     kCmdDsigma, kCmdStep, kCmdDstep, kCmdImpulse, kCmdDimpulse, kCmdInitial, kCmdDinitial,
-    kCmdNyquist, kCmdDnyquist, kCmdNichols, kCmdDnichols;
+    kCmdNyquist, kCmdDnyquist, kCmdNichols, kCmdDnichols, kCmdRlocus;
 
 // The shared body. With nargout > 0 nothing is drawn: the values are
 // computed in the upper half of the engine's free space and pushed (s may

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -272,11 +273,17 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
       {"dnyquist", seq({mat({1}, 1, 1), mat({1, -0.5}, 1, 2)}), 2},
       {"nichols", seq({num, den}), 2},
       {"dnichols", seq({mat({1}, 1, 1), mat({1, -0.5}, 1, 2)}), 2},
+      {"rlocus", seq({num, den}), 2},
+      {"plotroots", seq({den}), 1},
+      {"zgrid", seq({mat({0.5}, 1, 1), mat({1, 2}, 1, 2)}), 2},
   };
   for (const Case& k : cases) {
     const BuiltinFn fn = engine_row(k.name);
     for (int nout : {-1, 0, 1, 2, 3}) {
       if (nout == 3 && !std::strstr(k.name, "nyquist") && !std::strstr(k.name, "nichols")) continue;
+      // Rows without values: the engine never asks them for outputs.
+      const bool draws_only = std::strstr("rlocus plotroots zgrid", k.name) != nullptr;
+      if (draws_only && nout > 0) continue;
       used() = 0;
       bool ok = false;
       auto call = [&] { return lib_call_builtin(e, fn, k.nin, nout); };
@@ -547,6 +554,58 @@ TEST_F(Responses, NicholsRecordsAndValues) {
   for (size_t k = 1; k < ph.size(); ++k) EXPECT_LE(ph[k], ph[k - 1] + 1e-12);
   EXPECT_NEAR(ph[ph.size() - 2], -1.5 * 3.14159265358979323846, 0.1);
   EXPECT_EQ(run("nichols(-1, 1, 1, 0);\n"), kBadArgument);
+}
+
+TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
+  struct Case {
+    Doubles num, den;
+    int branches;
+  };
+  const Case cases[] = {
+      {{1}, {1, 3, 2}, 2},
+      {{1, 2}, {1, 2, 5, 0}, 3},
+      {{1, 1}, {1, -1, 4}, 2},
+      {{1, 0, 4}, {1, 1}, 2},  // improper: the numerator traces
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    auto row = [](const Doubles& v) {
+      std::string t = "[";
+      for (double x : v) t += std::to_string(x) + " ";
+      return t + "]";
+    };
+    const std::string code = "rlocus(" + row(k.num) + ", " + row(k.den) + ");\n";
+    ASSERT_EQ(run(code), kOk) << code;
+    const Doubles r = records();
+    const auto h = heads();
+    ASSERT_EQ(h.size(), 2u) << code;
+    EXPECT_EQ(r[0], 45);
+    EXPECT_EQ(h[1].second, 8);
+    const size_t end = h[1].first + 6 + size_t(r[h[1].first + 5]);
+    EXPECT_EQ(r[end - 1], -1.0) << code;
+    int branches = 0;
+    for (size_t at = h[1].first + 6; at < end - 1;) {
+      const size_t m = size_t(r[at]);
+      ++branches;
+      for (size_t q = 0; q < m; ++q) {
+        const std::complex<double> z(r[at + 1 + q], r[at + 1 + m + q]);
+        std::complex<double> n = 0, d = 0;
+        for (double c : k.num) n = n * z + c;
+        for (double c : k.den) d = d * z + c;
+        if (std::abs(n) < 1e-9) continue;  // at a zero the gain is infinite
+        const std::complex<double> gain = -d / n;
+        EXPECT_NEAR(gain.imag(), 0, 1e-6 * (1 + std::abs(gain))) << code << " " << z;
+        EXPECT_GE(gain.real(), -1e-6 * (1 + std::abs(gain))) << code << " " << z;
+      }
+      at += 2 * m + 1;
+    }
+    EXPECT_EQ(branches, k.branches) << code;
+  }
+  // An all-zero numerator draws the poles alone; values are refused.
+  used() = 0;
+  ASSERT_EQ(run("rlocus(0, [1 3 2]);\n"), kOk);
+  EXPECT_EQ(run("a = rlocus(1, [1 1]);\n") == kOk, false);
+  EXPECT_EQ(run("rlocus(-1, 1, 1, 0);\n"), kBadArgument);
 }
 
 }  // namespace
