@@ -15,6 +15,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "graphics/commands/line_commands.h"
 #include "graphics/commands/grid_commands.h"
+#include "graphics/commands/hstep_command.h"
 #include "graphics/commands/plotroots_command.h"
 #include "graphics/commands/response_commands.h"
 #include "graphics/plotlist/plot_records.h"
@@ -258,6 +259,11 @@ int response_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data
   });
 }
 
+int hstep_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_hstep(ctx, nargin, s, l); });
+}
+
 int plotroots_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return plot_cmd_plotroots(ctx, nargin, s, l); });
@@ -342,6 +348,7 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "hgrid", grid_builtin<kCodeHgrid, -1, -1>, 0},
       {kGraphicsSection, "ngrid", grid_builtin<kCodeNgrid, -1, -1>, 0},
       {kGraphicsSection, "plotroots", plotroots_builtin, 0},
+      {kGraphicsSection, "hstep", hstep_builtin, 0},
       {kGraphicsSection, "initial", initial_builtin<false>, 0},
       {kGraphicsSection, "dinitial", initial_builtin<true>, 0},
       {kGraphicsSection, "lsim", lsim_builtin<false>, 0},

@@ -402,3 +402,36 @@ int timeresp_resample(double* area, int64_t capacity, int64_t n, int32_t p, cons
   std::memmove(area, out, size_t(k * rows) * sizeof(double));
   return 0;
 }
+
+int64_t timeresp_hstep_work(int32_t dcd, int32_t dpd, int32_t r) {
+  const int64_t l = int64_t(r) * dcd + dpd;
+  // held plant, spread controller, products, the filter's history, the hold's work
+  return 2 * (int64_t(dpd) + 1) + 2 * (int64_t(r) * dcd + 1) + 2 * (l + 1) + 2 * (l + 1) +
+         ctrl_matrix_kernel_c_work(dpd);
+}
+
+void timeresp_hstep_values(const double* cn, int32_t dcn, const double* cd, int32_t dcd,
+                           const double* pn, int32_t dpn, const double* pd, int32_t dpd, double ts,
+                           int32_t r, int64_t first, int64_t count, double* y, double* work) {
+  const int64_t lc = int64_t(r) * dcd, l = lc + dpd;
+  double* numd = work;
+  double* dend = numd + dpd + 1;
+  double* cnr = dend + dpd + 1;
+  double* cdr = cnr + lc + 1;
+  double* b = cdr + lc + 1;
+  double* a = b + l + 1;
+  double* hist = a + l + 1;
+  double* scratch = hist + 2 * (l + 1);
+  ctrl_matrix_kernel_c(pn, dpn, pd, dpd, ts / r, numd, dend, scratch);
+  // C(z) in z^-1 form with z^-1 = q^-r: coefficient j lands at j r.
+  std::fill(cnr, cnr + 2 * (lc + 1), 0.0);
+  for (int32_t j = 0; j <= dcn; ++j) cnr[int64_t(dcd - dcn + j) * r] = cn[j];
+  for (int32_t j = 0; j <= dcd; ++j) cdr[int64_t(j) * r] = cd[j];
+  std::fill(b, b + 2 * (l + 1), 0.0);
+  for (int64_t i = 0; i <= lc; ++i)
+    for (int64_t j = 0; j <= dpd; ++j) {
+      b[i + j] += cnr[i] * numd[j];
+      a[i + j] += cdr[i] * dend[j];
+    }
+  run_filter(b, a, int32_t(l), kDriveStep, first, count, y, hist);
+}

@@ -72,3 +72,14 @@ int timeresp_lsim_ss(const SsModel& s, const double* u, int64_t nu, double ts, d
 // 0 before the first old time, linear between, the last value after.
 int timeresp_resample(double* area, int64_t capacity, int64_t n, int32_t p, const double* new_t,
                       int64_t k);
+
+// The step response of a sampled-data chain: a discrete controller cn/cd
+// (sample time ts) through a hold into a continuous plant pn/pd, on the
+// fine grid ts / r: the plant is held for the fine step, the controller's
+// coefficients are spread r fine steps apart, and the product runs as one
+// difference equation. y gets the values at fine indices first .. first +
+// count - 1. Both must be proper (dcn <= dcd, dpn <= dpd).
+int64_t timeresp_hstep_work(int32_t dcd, int32_t dpd, int32_t r);
+void timeresp_hstep_values(const double* cn, int32_t dcn, const double* cd, int32_t dcd,
+                           const double* pn, int32_t dpn, const double* pd, int32_t dpd, double ts,
+                           int32_t r, int64_t first, int64_t count, double* y, double* work);

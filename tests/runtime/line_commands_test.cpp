@@ -238,7 +238,7 @@ TEST_F(Commands, BoundRowsAndPlaceholders) {
       "_theta1", "_rho1", "_p1",     "_kx",   "_ky",    "_dx",    "_dy",    "_q", "bodemag", "bodephase",
       "dbodemag", "dbodephase", "sigma", "dsigma", "step", "dstep", "impulse", "dimpulse", "responseset", "zgrid",
       "sgrid", "hgrid", "ngrid", "plotroots", "initial", "dinitial", "lsim", "dlsim",
-      "nyquist", "dnyquist", "nichols", "dnichols", "rlocus"};
+      "nyquist", "dnyquist", "nichols", "dnichols", "rlocus", "hstep"};
   for (const char* code : {"plot(1);\n", "plot3(1, 2, 3);\n", "polar(1, 1);\n", "area(1);\n", "line([1 1], 1);\n",
                            "line3([1 1 1], 1);\n", "circle(0, 0, 1);\n", "activeregion(0, 1, 0, 1, 1);\n",
                            "bar(1);\n", "barh(1);\n", "fplot(@sin);\n", "scale([0 1]);\n", "subplot(111);\n",

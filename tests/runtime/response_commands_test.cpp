@@ -608,4 +608,37 @@ TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
   EXPECT_EQ(run("rlocus(-1, 1, 1, 0);\n"), kBadArgument);
 }
 
+TEST_F(Responses, HstepCurvesAndIds) {
+  ASSERT_EQ(run("hstep([1; 1; 1], [1 -0.5; 1 -0.2; 1 0], 0.5, 1, [1 1], 'r', 5);\n"), kOk);
+  const Doubles r = records();
+  const auto h = heads();
+  ASSERT_EQ(h.size(), 3u);
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(h[k].second, 1);
+    EXPECT_EQ(r[h[k].first + 1], 5 + double(k));  // ids 5, 6, 7
+    EXPECT_EQ(r[h[k].first + 2], 1 + double(k));
+  }
+  // Two leading points at t0 = 0, then the fine grid from 0.
+  const size_t m = size_t(r[6]);
+  EXPECT_EQ(r[7], 0);
+  EXPECT_EQ(r[8], 0);
+  EXPECT_EQ(r[7 + m], 0);
+  EXPECT_EQ(r[8 + m], 0);
+  const std::pair<const char*, int> bad[] = {
+      {"hstep(1, [1 1; 1 2], 1, 1, [1 1])", kIncompatibleSize},
+      {"hstep(1, [1 1], [1 2], 1, [1 1])", kBadArgument},
+      {"hstep(1, [1 1], 0, 1, [1 1])", kBadArgument},
+      {"hstep(1, [1 1], 1, 1, [1 1], 'r', [1 2])", kBadArgument},
+      {"hstep([1 2 3], [1 1], 1, 1, [1 1])", kIncompatibleSize},
+  };
+  for (auto [code, status] : bad) {
+    used() = 0;
+    EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+    EXPECT_EQ(used(), 0) << code;
+  }
+  used() = 0;
+  ASSERT_EQ(run("scale([0 2e6]);\n"), kOk);
+  EXPECT_EQ(run("hstep(1, [1 1], 1, 1, [1 1]);\n"), kObjectTooLarge);
+}
+
 }  // namespace

@@ -279,3 +279,29 @@ TEST(TimeResponse, ContinuousDrivenRampAndSineMatchScipy) {
 }
 
 }  // namespace
+
+namespace {
+
+// The sampled-data chain against its closed form: the controller z / (z -
+// 0.5) steps by 0.5^j at sample j, each step passing through 1 / (s + 1).
+TEST(TimeResponse, HeldControllerThroughPlant) {
+  const double cn[] = {1, 0}, cd[] = {1, -0.5}, pn[] = {1}, pd[] = {1, 1};
+  const double ts = 0.5;
+  const int32_t r = 10;
+  const int64_t count = 60;
+  std::vector<double> work(size_t(timeresp_hstep_work(1, 1, r))), y(count);
+  timeresp_hstep_values(cn, 1, cd, 1, pn, 0, pd, 1, ts, r, 0, count, y.data(), work.data());
+  for (int64_t k = 0; k < count; ++k) {
+    const double t = double(k) * ts / r;
+    double want = 0;
+    for (int j = 0; j * ts <= t + 1e-12; ++j) want += std::pow(0.5, j) * (1 - std::exp(-(t - j * ts)));
+    EXPECT_NEAR(y[size_t(k)], want, 1e-12) << k;
+  }
+  // A unit controller gives the plant's own held step, from any first index.
+  const double one[] = {1};
+  std::vector<double> y2(10);
+  timeresp_hstep_values(one, 0, one, 0, pn, 0, pd, 1, ts, r, 5, 10, y2.data(), work.data());
+  for (int64_t k = 0; k < 10; ++k) EXPECT_NEAR(y2[size_t(k)], 1 - std::exp(-double(5 + k) * ts / r), 1e-12);
+}
+
+}  // namespace
