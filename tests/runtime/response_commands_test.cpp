@@ -9,6 +9,9 @@
 #include <complex>
 #include <cstring>
 #include <functional>
+#include <random>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -639,6 +642,56 @@ TEST_F(Responses, HstepCurvesAndIds) {
   used() = 0;
   ASSERT_EQ(run("scale([0 2e6]);\n"), kOk);
   EXPECT_EQ(run("hstep(1, [1 1], 1, 1, [1 1]);\n"), kObjectTooLarge);
+}
+
+// Random systems with NaN, infinities, leading zeros and degrees to 30:
+// every body answers a status, ends, and keeps within the list's room.
+TEST_F(Responses, RandomSystemsEndWithinTheirRoom) {
+  std::mt19937_64 rng(42);
+  auto coefficient = [&]() -> std::string {
+    switch (rng() % 12) {
+      case 0: return "NaN";
+      case 1: return "Inf";
+      case 2: return "-Inf";
+      case 3: return "0";
+      default: return std::to_string(int(rng() % 2001) - 1000) + "e-2";
+    }
+  };
+  auto poly = [&](int degree, bool lead_zero) {
+    std::string t = "[";
+    if (lead_zero) t += "0 ";
+    t += std::to_string(1 + int(rng() % 5)) + " ";
+    for (int k = 0; k < degree; ++k) t += coefficient() + " ";
+    return t + "]";
+  };
+  const char* commands[] = {"bodemag", "bodephase", "nyquist", "nichols", "step", "impulse", "rlocus",
+                            "plotroots", "dstep", "dnyquist"};
+  for (int trial = 0; trial < 120; ++trial) {
+    const char* cmd = commands[trial % 10];
+    const bool locus = std::strcmp(cmd, "rlocus") == 0;
+    const int dd = 1 + int(rng() % (locus ? 6 : 30));
+    const int dn = int(rng() % dd);
+    std::string code = std::string(cmd) + "(" + poly(dn, rng() % 3 == 0);
+    if (std::strcmp(cmd, "plotroots") != 0) code += ", " + poly(dd, rng() % 3 == 0);
+    if (cmd[0] == 'd' && std::strcmp(cmd, "dnyquist") != 0) code += ", 0.1";
+    code += ");\n";
+    used() = 0;
+    host.block->h.build.capacity = trial % 3 == 0 ? 3000 : full_capacity;
+    const int status = run(code);
+    if (std::getenv("TN_SHOW_RANDOM")) std::printf("%d %d %s", status, used(), code.c_str());
+    EXPECT_TRUE(status == kOk || status == kPlotOverflow || status == kIncompatibleSize ||
+                status == kObjectTooLarge || status == kBadArgument)
+        << code << " " << status;
+    EXPECT_LE(used(), host.block->h.build.capacity) << code;
+    if (used() > 0) {
+      // The list reads back whole: record lengths add up to what was used.
+      const Doubles l = list();
+      size_t at = 0;
+      while (at + 6 <= l.size()) at += 6 + size_t(l[at + 5]);
+      EXPECT_EQ(at, l.size()) << code;
+    }
+  }
+  host.block->h.build.capacity = full_capacity;
 }
 
 }  // namespace
