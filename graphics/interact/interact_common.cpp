@@ -133,8 +133,10 @@ void interact_focus_rect(RuntimeBlock* b, double left, double top, double right,
 
 void interact_band(RuntimeBlock* b, const InstanceRec* rec, int32_t j, double x1, double y1, double x2,
                    double y2) {
-  const Subplot* a = &rec->subplots[b->h.interaction.active];
+  // Without an active subplot (-1) the band is in subplot j's own frame.
+  const int32_t active = b->h.interaction.active;
   const Subplot* s = &rec->subplots[j];
+  const Subplot* a = active >= 0 && active < kMaxSubplots ? &rec->subplots[active] : s;
   double dx = 0, dy = 0;
   subplot_origin_shift(a, s, &dx, &dy);
   interact_focus_rect(b, x1 + dx, y1 + dy, x2 + dx, y2 + dy);
