@@ -17,7 +17,10 @@
 
 #include "engine/core/lib_calls.h"
 #include "engine/lib/builtin_tables.h"
+#include "graphics/interact/hit_test.h"
+#include "graphics/interact/manip_state.h"
 #include "runtime/drawing_context.h"
+#include "support/recording_driver.h"
 #include "support/failure_sweep.h"
 
 namespace {
@@ -692,6 +695,52 @@ TEST_F(Responses, RandomSystemsEndWithinTheirRoom) {
     }
   }
   host.block->h.build.capacity = full_capacity;
+}
+
+// The hit test finds what the commands wrote: records 19 and 24 at their
+// curves, and a dnyquist point with its frequency.
+TEST_F(Responses, HitTestFindsTheWrittenRecords) {
+  struct Case {
+    const char* code;
+    double x, y;  // a point of the curve
+    int32_t id;
+  };
+  const double pi = 3.14159265358979323846;
+  const Case cases[] = {
+      {"bodemag(1, [1 1], 'r', 9)", 2, 1 / std::sqrt(5.0), 9},
+      {"dbodephase(1, [1 -0.5], 0.1, 'r', 7)", 10, -std::atan2(std::sin(1.0), std::cos(1.0) - 0.5) + 0 * pi, 7},
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(k.code) + ";\n"), kOk) << k.code;
+    subplot_compute_transform(&s(), 0, 0.0);
+    double px, py;
+    subplot_data_to_pixel(&s(), &k.x, &k.y, nullptr, 1, &px, &py, nullptr);
+    const Doubles l = list();
+    recdrv::Recorder rec;
+    ManipState st{};
+    ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, &st,
+                                          &rec.table, &rec.context));
+    EXPECT_EQ(st.id, k.id) << k.code;
+  }
+  used() = 0;
+  ASSERT_EQ(run("dnyquist(1, [1 -0.5], 'r', 4);\n"), kOk);
+  subplot_compute_transform(&s(), 0, 0.0);
+  const Doubles r = records();
+  const auto h = heads();
+  const size_t at = h[1].first, m = size_t(r[at + 6]);
+  const size_t j = m / 2;
+  const double x = r[at + 7 + j], y = r[at + 7 + m + j], w = r[at + 7 + 2 * m + j];
+  double px, py;
+  subplot_data_to_pixel(&s(), &x, &y, nullptr, 1, &px, &py, nullptr);
+  const Doubles l = list();
+  recdrv::Recorder rec;
+  ManipState st{};
+  ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, &st,
+                                        &rec.table, &rec.context));
+  EXPECT_EQ(st.id, 4);
+  EXPECT_TRUE(st.valid & kManipQ1);
+  EXPECT_EQ(st.q1, w);
 }
 
 }  // namespace
