@@ -743,4 +743,29 @@ TEST_F(Responses, HitTestFindsTheWrittenRecords) {
   EXPECT_EQ(st.q1, w);
 }
 
+// On a logarithmic x axis the grid is geometric: poles at the origin give
+// [1e-3, 10], a pole at -1 a decade each side, a discrete system [pi / 1000 Ts, pi / Ts].
+TEST_F(Responses, LogAxisRanges) {
+  const double pi = 3.14159265358979323846;
+  const struct {
+    const char* code;
+    double first, last;
+  } cases[] = {
+      {"[w, m] = bodemag(1, [1 0]);", 1e-3, 10},
+      {"[w, m] = bodemag(1, [1 1]);", 0.1, 10},
+      {"[w, m] = dbodemag(1, [1 -0.5], 0.1);", pi / 100, pi / 0.1},
+  };
+  for (const auto& k : cases) {
+    used() = 0;
+    ASSERT_EQ(run(std::string("scale('loglin'); ") + k.code + "\n"), kOk) << k.code;
+    ASSERT_TRUE(s().scaleFlags & kScaleLogX);
+    const Doubles w = variable("w");
+    ASSERT_EQ(w.size(), 200u);
+    EXPECT_NEAR(w.front(), k.first, 1e-12 * k.first) << k.code;
+    EXPECT_EQ(w.back(), k.last) << k.code;
+    const double r = w[1] / w[0];
+    for (size_t i = 2; i < w.size(); ++i) EXPECT_NEAR(w[i] / w[i - 1], r, 1e-9) << k.code;
+  }
+}
+
 }  // namespace
