@@ -19,6 +19,8 @@ constexpr uint8_t kThreeD = 0x02;
 constexpr uint8_t kSmallScratch = 0x04;
 constexpr uint8_t kNoDraw = 0x08;
 constexpr uint8_t kThinDriver = 0x10;  // no text, image or pixel-size entries
+constexpr uint8_t kCharts = 0x20;      // the grid bits on: charts 47-50 drawn
+constexpr uint8_t kLogExtreme = 0x40;  // log axes over extreme limits
 constexpr int32_t kMaxRecordData = 48;
 constexpr int32_t kMaxObjects = 1 << 16;
 
@@ -67,6 +69,11 @@ void draw(const std::vector<double>& source, uint8_t mode) {
   s.xMin = s.yMin = s.zMin = -10, s.xMax = s.yMax = s.zMax = 10;
   s.xMode = s.yMode = s.zMode = kAxisFixed;
   s.is3D = (mode & kThreeD) ? 1 : 0;
+  if (mode & kCharts) s.optionFlags |= 0x6000;
+  if (mode & kLogExtreme) {
+    s.scaleFlags |= kScaleLogX | kScaleLogY;
+    s.xMin = s.yMin = 1e-300, s.xMax = s.yMax = 1e300;
+  }
   subplot_compute_transform(&s, 1, 0.04);
   int32_t start = 0;
   for (int k = 0; k < kMaxObjects; ++k) {

@@ -18,6 +18,10 @@
 #include "graphics/commands/line_commands.h"
 #include "graphics/commands/control_commands.h"
 #include "graphics/commands/text_commands.h"
+#include "graphics/commands/grid_commands.h"
+#include "graphics/commands/hstep_command.h"
+#include "graphics/commands/plotroots_command.h"
+#include "graphics/commands/response_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
@@ -309,6 +313,75 @@ int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_
   return kOk;
 }
 
+// A response command: with outputs it computes and returns values, on the
+// current subplot's axes when there is one and without any otherwise; the
+// layout changes only when it draws.
+template <const ResponseCommand* Cmd>
+int response_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 0) {
+    CallContext* call = nullptr;
+    Subplot* s = nullptr;
+    CommandList list{};
+    if (current_target(data, &call, &s, &list) != kOk) s = nullptr;
+    return plot_cmd_response(ctx, nargin, nargout, s, CommandList{nullptr, 0, nullptr}, *Cmd);
+  }
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    return plot_cmd_response(ctx, nargin, nargout, s, l, *Cmd);
+  });
+}
+
+int hstep_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_hstep(ctx, nargin, s, l); });
+}
+
+int plotroots_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_plotroots(ctx, nargin, s, l); });
+}
+
+// initial and dinitial return values or draw, as the response commands do.
+template <bool Discrete>
+int initial_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 0) {
+    CallContext* call = nullptr;
+    Subplot* s = nullptr;
+    CommandList list{};
+    if (current_target(data, &call, &s, &list) != kOk) s = nullptr;
+    return plot_cmd_initial(Discrete, ctx, nargin, nargout, s, CommandList{nullptr, 0, nullptr});
+  }
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    return plot_cmd_initial(Discrete, ctx, nargin, nargout, s, l);
+  });
+}
+
+// lsim and dlsim return values or draw, as the response commands do.
+template <bool Discrete>
+int lsim_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 0) {
+    CallContext* call = nullptr;
+    Subplot* s = nullptr;
+    CommandList list{};
+    if (current_target(data, &call, &s, &list) != kOk) s = nullptr;
+    return plot_cmd_lsim(Discrete, ctx, nargin, nargout, s, CommandList{nullptr, 0, nullptr});
+  }
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    return plot_cmd_lsim(Discrete, ctx, nargin, nargout, s, l);
+  });
+}
+
+// A chart command in the instance's chart style (the third of its styles:
+// default, fill, chart, frame, axes, interactive axes).
+constexpr int32_t kInstanceChartStyle = 2;
+template <int32_t Chart, int32_t First, int32_t Second>
+int grid_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = reinterpret_cast<CallContext*>(data);
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    const InstanceRec* rec = inst_find_by_id(call->block, call->instance_id);
+    return plot_cmd_grid(ctx, Chart, First, Second, nargin, s, l, rec ? &rec->styles[kInstanceChartStyle] : nullptr);
+  });
+}
+
 int rt_graphics_builtins_bind() {
   static const BuiltinBinding bindings[] = {
       {kGraphicsSection, "scale", graphics_scale_builtin, 0},
@@ -341,6 +414,32 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "button", button_builtin, 0},
       {kGraphicsSection, "popupmenu", popupmenu_builtin, 0},
       {kGraphicsSection, "textfield", textfield_builtin, 0},
+      {kGraphicsSection, "bodemag", response_builtin<&kCmdBodemag>, 0},
+      {kGraphicsSection, "bodephase", response_builtin<&kCmdBodephase>, 0},
+      {kGraphicsSection, "dbodemag", response_builtin<&kCmdDbodemag>, 0},
+      {kGraphicsSection, "dbodephase", response_builtin<&kCmdDbodephase>, 0},
+      {kGraphicsSection, "sigma", response_builtin<&kCmdSigma>, 0},
+      {kGraphicsSection, "dsigma", response_builtin<&kCmdDsigma>, 0},
+      {kGraphicsSection, "step", response_builtin<&kCmdStep>, 0},
+      {kGraphicsSection, "dstep", response_builtin<&kCmdDstep>, 0},
+      {kGraphicsSection, "impulse", response_builtin<&kCmdImpulse>, 0},
+      {kGraphicsSection, "dimpulse", response_builtin<&kCmdDimpulse>, 0},
+      {kGraphicsSection, "nyquist", response_builtin<&kCmdNyquist>, 0},
+      {kGraphicsSection, "dnyquist", response_builtin<&kCmdDnyquist>, 0},
+      {kGraphicsSection, "nichols", response_builtin<&kCmdNichols>, 0},
+      {kGraphicsSection, "dnichols", response_builtin<&kCmdDnichols>, 0},
+      {kGraphicsSection, "rlocus", response_builtin<&kCmdRlocus>, 0},
+      {kGraphicsSection, "responseset", bi_option_set, reinterpret_cast<uintptr_t>(kResponseOptions)},
+      {kGraphicsSection, "zgrid", grid_builtin<kCodeZgrid, kCodeZgridZeta, kCodeZgridWn>, 0},
+      {kGraphicsSection, "sgrid", grid_builtin<kCodeSgrid, kCodeSgridRay, kCodeSgridCircle>, 0},
+      {kGraphicsSection, "hgrid", grid_builtin<kCodeHgrid, -1, -1>, 0},
+      {kGraphicsSection, "ngrid", grid_builtin<kCodeNgrid, -1, -1>, 0},
+      {kGraphicsSection, "plotroots", plotroots_builtin, 0},
+      {kGraphicsSection, "hstep", hstep_builtin, 0},
+      {kGraphicsSection, "initial", initial_builtin<false>, 0},
+      {kGraphicsSection, "dinitial", initial_builtin<true>, 0},
+      {kGraphicsSection, "lsim", lsim_builtin<false>, 0},
+      {kGraphicsSection, "dlsim", lsim_builtin<true>, 0},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
   return bind_event_values();

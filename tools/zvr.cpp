@@ -28,6 +28,7 @@
 #include "host/interrupt_poll.h"
 #include "host/posix_clock.h"
 #include "host/stdio_console.h"
+#include "runtime/graphics_builtins.h"
 
 namespace {
 
@@ -256,7 +257,10 @@ int main(int argc, char** argv) {
     return kExitError;
   }
   EngineContext* ctx = nullptr;
-  int status = engine_start(block.get(), size, &ctx);
+  // The graphics rows are bound as block start binds them: commands that
+  // return values work here, drawing ones answer that nothing is drawn to.
+  int status = rt_graphics_builtins_bind();
+  if (status == kOk) status = engine_start(block.get(), size, &ctx);
   if (status == kOk && own_linalg)
     status = host_table_without_lapack() ? stdio_console_register(ctx, g_host_own_linalg) : kNotSupported;
   else if (status == kOk)

@@ -40,6 +40,16 @@ enum : int32_t {
   kCodeMaterial = 16,
   kCodeLights = 17,
   kCodeEigenLocus = 46,
+  kCodeZgrid = 47,        // charts, drawn when the subplot's grid bits are on
+  kCodeSgrid = 48,
+  kCodeHgrid = 49,
+  kCodeNgrid = 50,
+  kCodeZgridWn = 51,      // chart values: {value}
+  kCodeZgridZeta = 52,
+  kCodeSgridCircle = 53,
+  kCodeSgridRay = 54,
+  kCodeChartFirst = kCodeZgrid,
+  kCodeChartLast = kCodeSgridRay,
   kCodeFlowText = 55,
   kCodeTextAt = 56,
   kCodeTextAt3 = 57,

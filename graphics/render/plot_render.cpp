@@ -7,6 +7,7 @@
 
 #include "graphics/render/legend_box.h"
 #include "graphics/render/render_axes.h"
+#include "graphics/render/render_charts.h"
 #include "graphics/render/render_internal.h"
 
 namespace {
@@ -33,6 +34,9 @@ enum : int32_t {
   kButtonLabelLength = 4,     // record index 10
 };
 constexpr int32_t kMaxTextBytes = 1 << 30;
+constexpr uint32_t kOptChartGridBits = 0x6000;  // grid bits that show the charts
+constexpr uint32_t kOptChartFineBit = 0x4000;   // with their fine lines
+constexpr int32_t kChartLines = 10;             // damping and frequency lines of a chart
 constexpr uint32_t kOptLegendShown = 0x20000;
 
 // Text bytes of a record: `count` bytes starting at data double `first`,
@@ -160,6 +164,25 @@ void draw_legend(RenderState* st, const PlotRecord& rec) {
   legend_render(st->s, k, len, text, rec.data + 3, framed, &st->axes_style, &st->fill_style, st->drv, st->ctx);
 }
 
+// Charts 47-50 when the subplot's grid bits are on (the fine lines with bit
+// 0x4000), and the chart values 51-54 from their first data double.
+void draw_chart(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  const uint32_t grid = st->s->optionFlags & kOptChartGridBits;
+  const bool fine = (grid & kOptChartFineBit) != 0;
+  const double v = rec.n >= 1 ? rec.data[0] : NAN;
+  switch (rec.code_int) {
+    case kCodeZgrid: if (grid) render_zgrid(st->s, kChartLines, kChartLines, fine, &style, st->drv, st->ctx); return;
+    case kCodeSgrid: if (grid) render_sgrid(st->s, kChartLines, kChartLines, fine, &style, st->drv, st->ctx); return;
+    case kCodeHgrid: if (grid) render_hgrid(st->s, fine, &style, st->drv, st->ctx); return;
+    case kCodeNgrid: if (grid) render_ngrid(st->s, fine, &style, st->drv, st->ctx); return;
+    case kCodeZgridWn: return render_zgrid_wn(st->s, v, &style, st->drv, st->ctx);
+    case kCodeZgridZeta: return render_zgrid_zeta(st->s, v, &style, st->drv, st->ctx);
+    case kCodeSgridCircle: return render_sgrid_circle(st->s, v, &style, st->drv, st->ctx);
+    case kCodeSgridRay: return render_sgrid_ray(st->s, v, &style, st->drv, st->ctx);
+    default: return;
+  }
+}
+
 void draw_record(RenderState* st, const PlotRecord& rec) {
   const int32_t code = rec.code_int;
   if (code == kCodeFont || code == kCodeFontReset) return set_font_record(st, rec);
@@ -200,8 +223,9 @@ void draw_record(RenderState* st, const PlotRecord& rec) {
     case kCodeLegend:
       return draw_legend(st, rec);
     default:
-      return;  // not drawn, or drawn by renderers that are not part of this pass
+      break;
   }
+  if (code >= kCodeChartFirst && code <= kCodeChartLast) draw_chart(st, rec, style);
 }
 
 void closing_bracket(RenderState* st) {

@@ -624,3 +624,39 @@ int bi_tf2ss(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   for (int k = 0; k < nout; ++k) out.m[k].re = results[k];
   return push_outputs(ctx, out, nargin);
 }
+
+int64_t ctrl_matrix_kernel_zoh_work(int64_t n, int64_t m) {
+  return 2 * (n + m) * (n + m) + numk_expm_work_real(n + m);
+}
+
+void ctrl_matrix_kernel_zoh(const double* a, int64_t n, const double* b, int64_t m, double t,
+                            double* ad, double* bd, double* work) {
+  kernel_zoh(a, n, b, m, t, ad, bd, Bump{work});
+}
+
+int64_t ctrl_matrix_kernel_c_work(int64_t n) {
+  // Controller form (a, b, c), ad, bd, the hold, the characteristic polynomial.
+  // The first-order hold takes n + 2 square and n doubles more than the zero-order one.
+  return 2 * n * n + 4 * n + ctrl_matrix_kernel_zoh_work(n + 1, 1) + 2 * n + 1 + charpoly_scratch(n) +
+         n * n;
+}
+
+void ctrl_matrix_kernel_c(const double* num, int64_t m, const double* den, int64_t n, double t,
+                          double* numd, double* dend, double* work) {
+  convert_row(num, m, den, n, t, Method::Zoh, true, numd, dend, Bump{work});
+}
+
+void ctrl_matrix_kernel_d(const double* num, int64_t m, const double* den, int64_t n, double t,
+                          double* numd, double* dend, double* work) {
+  convert_row(num, m, den, n, t, Method::Foh, true, numd, dend, Bump{work});
+}
+
+int64_t ctrl_matrix_kernel_b_work(int64_t n, int64_t m) {
+  const int64_t big = n + 2 * m;
+  return 2 * big * big + numk_expm_work_real(big) + n * m;
+}
+
+void ctrl_matrix_kernel_b(const double* a, int64_t n, const double* b, int64_t m, const double* c,
+                          int64_t p, double t, double* ad, double* bd, double* dd, double* work) {
+  kernel_foh(a, n, b, m, c, p, t, ad, bd, dd, Bump{work});
+}

@@ -41,3 +41,25 @@ int bi_c2dm(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_d2cm(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_ss2tf(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int bi_tf2ss(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
+
+// Zero-order-hold discretisation of (A, B) for step t, the kernel of c2dm:
+// ad (n x n), bd (n x m) from the exponential of [A t, B t; 0, 0].
+int64_t ctrl_matrix_kernel_zoh_work(int64_t n, int64_t m);
+void ctrl_matrix_kernel_zoh(const double* a, int64_t n, const double* b, int64_t m, double t,
+                            double* ad, double* bd, double* work);
+// A continuous transfer function num (degree m <= n) / den (degree n)
+// discretised with a zero-order hold for step t: numd and dend of n + 1
+// coefficients (numd right-aligned), as c2dm gives them.
+int64_t ctrl_matrix_kernel_c_work(int64_t n);  // also that of ctrl_matrix_kernel_d
+void ctrl_matrix_kernel_c(const double* num, int64_t m, const double* den, int64_t n, double t,
+                          double* numd, double* dend, double* work);
+// The same with a first-order (triangle) hold, for inputs that are linear
+// between samples; numd may then have a non-zero leading coefficient.
+void ctrl_matrix_kernel_d(const double* num, int64_t m, const double* den, int64_t n, double t,
+                          double* numd, double* dend, double* work);
+// (A, B) held with a first-order (triangle) hold for step t: ad (n x n), bd
+// (n x m), and dd (p x m, given as D or zeros) gains C G2, from the
+// exponential of [A t, B t, 0; 0, 0, I; 0, 0, 0].
+int64_t ctrl_matrix_kernel_b_work(int64_t n, int64_t m);
+void ctrl_matrix_kernel_b(const double* a, int64_t n, const double* b, int64_t m, const double* c,
+                          int64_t p, double t, double* ad, double* bd, double* dd, double* work);

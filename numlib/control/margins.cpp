@@ -63,37 +63,6 @@ struct GainMargins {
 
 }  // namespace
 
-void tf_eval_at_complex(const double* num, int32_t m, const double* den, int32_t n, double s_re,
-                        double s_im, double* out_re, double* out_im) {
-  auto horner = [&](const double* p, int32_t deg, double* yr, double* yi) {
-    double r = 0.0, i = 0.0;
-    for (int32_t k = 0; k <= deg; ++k) {
-      const double tr = r * s_re - i * s_im;
-      i = r * s_im + i * s_re;
-      r = tr + p[k];
-    }
-    *yr = r;
-    *yi = i;
-  };
-  double pr, pi, qr, qi;
-  horner(num, m, &pr, &pi);
-  horner(den, n, &qr, &qi);
-  if (std::fabs(qi) < std::fabs(qr)) {
-    const double r = qi / qr, d = qr + r * qi;
-    *out_re = (pr + r * pi) / d;
-    *out_im = (pi - r * pr) / d;
-  } else if (qi != 0.0) {
-    const double r = qr / qi, d = r * qr + qi;
-    *out_re = (r * pr + pi) / d;
-    *out_im = (r * pi - pr) / d;
-  } else if (pi == 0.0) {
-    *out_re = pr / 0.0;
-    *out_im = 0.0;
-  } else {
-    *out_re = *out_im = std::numeric_limits<double>::quiet_NaN();
-  }
-}
-
 bool poly_schur_stable(double* a, int32_t n) {
   int32_t lead = 0;
   while (lead < n && a[lead] == 0.0) ++lead;

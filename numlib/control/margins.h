@@ -8,9 +8,8 @@
 
 #include "engine/core/context.h"
 
-// num(s)/den(s) (degrees m and n) by Horner's rule and Smith's division.
-void tf_eval_at_complex(const double* num, int32_t m, const double* den, int32_t n, double s_re,
-                        double s_im, double* out_re, double* out_im);
+// num(s)/den(s) at a complex point: one definition, in tf_eval.cpp.
+#include "numlib/control/tf_eval.h"
 
 // True when every root of a (n + 1 coefficients, changed) lies strictly
 // inside the unit circle.

@@ -66,4 +66,36 @@ TEST(PlotlistCorpus, GeneratedRecords) {
   EXPECT_GT(run_corpus(seed, 32, 400), 0);
 }
 
+// Response and chart records (2, 19 to 54), with the charts' grid bits on,
+// and over log axes with extreme limits.
+TEST(PlotlistCorpus, ResponseAndChartRecords) {
+  plotlists::ListBuilder b;
+  b.open(0)
+      .rec(kCodeFreqPolyline, 0, 0, {2, 0, 1, 1, 0, 0.5, 2})
+      .rec(19, 8, 0, {0, 1, 1, 1, 1})
+      .rec(24, 8, 0, {0.1, 0, 1, 1, 1, -0.5})
+      .rec(kCodeZgrid, 8, 0, {})
+      .rec(kCodeSgrid, 8, 0, {})
+      .rec(kCodeHgrid, 8, 0, {})
+      .rec(kCodeNgrid, 8, 0, {})
+      .rec(kCodeZgridWn, 8, 0, {1.5})
+      .rec(kCodeZgridZeta, 8, 0, {0.3})
+      .rec(kCodeSgridCircle, 8, 0, {2})
+      .rec(kCodeSgridRay, 8, 0, {0.5})
+      .rec(kCodeSgridRay, 8, 0, {NAN})
+      .rec(kCodeZgridZeta, 8, 0, {1e300});
+  for (uint8_t mode : {0x01, 0x21, 0x61, 0x25}) {
+    std::vector<uint8_t> bytes(1 + b.d.size() * sizeof(double));
+    bytes[0] = mode;
+    std::memcpy(bytes.data() + 1, b.d.data(), b.d.size() * sizeof(double));
+    EXPECT_GT(run_corpus(bytes, 64, 300), 0);
+  }
+  std::vector<uint8_t> seed = {0x20};
+  for (int code = 19; code <= 54; ++code)
+    for (int k = 0; k < 12; ++k) seed.push_back(uint8_t(k == 0 ? code : (code * 7 + k * 13) % 251));
+  EXPECT_GT(run_corpus(seed, 32, 400), 0);
+  seed[0] = 0x60;
+  EXPECT_GT(run_corpus(seed, 32, 400), 0);
+}
+
 }  // namespace

@@ -1,0 +1,288 @@
+// Nyquist sampling: approach from outside the window with coarse steps that
+// stay in neighbouring cells, an edge search to the window's border, then
+// steps of 0.05 rad bisected (at most 7 levels) where the curve deviates
+// more than the tolerance. Every loop is bounded: the approach by its step
+// floor, the searches by the trial angle meeting an end, the main loop by
+// the point budget and the fixed depth.
+#include "graphics/commands/nyquist_response.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numlib/control/tf_eval.h"
+
+namespace {
+
+constexpr double kStep = 0.05;
+constexpr double kStepFloor = 1.0 / 5120;
+constexpr double kEps = 2.220446049250313e-15;
+constexpr int kMaxDepth = 7;
+constexpr double kPi = 3.14159265358979323846;
+constexpr int32_t kMinPoints = 5;
+
+// 0 inside; outside, the ring 1 right, 2 right-above, ... 8 right-below.
+int cell_of(const NyquistSweep& sw, double x, double y) {
+  const int cx = x < sw.xlo ? -1 : x > sw.xhi ? 1 : 0;
+  const int cy = y < sw.ylo ? -1 : y > sw.yhi ? 1 : 0;
+  static const int ring[3][3] = {{6, 5, 4}, {7, 0, 3}, {8, 1, 2}};  // [cx + 1][cy + 1]
+  return ring[cx + 1][cy + 1];
+}
+
+bool adjacent(int a, int b) {
+  const int d = a > b ? a - b : b - a;
+  return d < 2 || d == 7;
+}
+
+struct Point {
+  double theta, x, y, w;
+  int cell;
+};
+
+Point eval(const NyquistSweep& sw, double theta) {
+  Point p;
+  p.theta = theta;
+  nyquist_point(sw, theta, &p.x, &p.y, &p.w);
+  p.cell = cell_of(sw, p.x, p.y);
+  return p;
+}
+
+// |dx| + |dy| in tolerance units.
+double spread(const NyquistSweep& sw, double dx, double dy) {
+  return std::fabs(dx) / sw.xtol + std::fabs(dy) / sw.ytol;
+}
+
+}  // namespace
+
+void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w) {
+  const double sign = sw.negfreq ? -1.0 : 1.0;
+  double hr, hi;
+  tf_eval_at_complex(sw.num, sw.m, sw.den, sw.n, std::cos(theta), sign * std::sin(theta), &hr, &hi);
+  double f = theta;
+  if (sw.continuous) {
+    f = theta == kPi ? INFINITY : std::tan(theta / 2);
+    if (sw.delay != 0 && std::isfinite(f)) {
+      const double a = -sign * sw.delay * f, c = std::cos(a), s = std::sin(a);
+      const double r = hr * c - hi * s;
+      hi = hr * s + hi * c;
+      hr = r;
+    }
+  }
+  *re = hr, *im = hi, *w = sign * f;
+}
+
+int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t space,
+                                  int32_t max_points) {
+  const int64_t planes = sw.with_freq ? 3 : 2;
+  int64_t c64 = (space - 1) / planes;
+  if (c64 > max_points) c64 = max_points;
+  if (c64 < kMinPoints) {
+    if (space >= 1) data[0] = 0;
+    return 1;
+  }
+  const int32_t cap = int32_t(c64);
+  // Blocks of cap points each while sampling, packed to the count at the
+  // end; without a frequency block the frequencies go nowhere.
+  double* re = data + 1;
+  double* im = re + cap;
+  double* w_block = sw.with_freq ? im + cap : nullptr;
+  auto put = [&](int32_t k, const Point& p) {
+    re[k] = p.x, im[k] = p.y;
+    if (w_block) w_block[k] = p.w;
+  };
+  int32_t count = 0;
+  Point last{}, before{};
+  auto append = [&](const Point& p) {
+    put(count++, p);
+    before = last;
+    last = p;
+  };
+
+  double a = sw.theta0;
+  Point p0 = eval(sw, a);
+  put(0, p0);
+  count = 1;
+  last = p0;
+  // Approach: outside, coarse steps that keep to neighbouring cells.
+  double h = kStep, b = a;
+  bool inside_found = p0.cell == 0;
+  while (!inside_found && a < sw.theta1) {
+    const double th = std::min(a + h, sw.theta1);
+    const Point p = eval(sw, th);
+    if (p.cell == 0) {
+      inside_found = true;
+      b = th;
+      break;
+    }
+    if (p.cell == last.cell || adjacent(p.cell, last.cell) || h < kStepFloor) {
+      if (!(p.cell == last.cell || adjacent(p.cell, last.cell))) h = kStep;
+      put(0, p);
+      last = p;
+      a = th;
+      continue;
+    }
+    h /= 2;
+    if (h < kStepFloor) continue;  // the next try is taken anyway
+  }
+  if (inside_found && b > a) {
+    // Edge search towards the border: thirds, then halves.
+    while (b - a > kEps * std::fabs(b)) {
+      const double th = 0.7 * a + 0.3 * b;
+      if (th == a || th == b) break;
+      const Point p = eval(sw, th);
+      if (p.cell == 0) break;
+      put(0, p);
+      last = p;
+      a = th;
+    }
+    for (double f = 0.5; (b - a) * f > kEps * std::fabs(b); f /= 2) {
+      const double th = a + f * (b - a);
+      if (th == a || th == b) break;
+      const Point p = eval(sw, th);
+      if (p.cell != 0) {
+        put(0, p);
+        last = p;
+        a = th;
+      }
+    }
+  }
+  // Main loop.
+  double pending[kMaxDepth + 1];
+  int depth = 0;
+  double target = std::min(a + kStep, sw.theta1);
+  while (count < cap - 3 && a < sw.theta1) {
+    const Point p = eval(sw, target);
+    double d = spread(sw, p.x - last.x, p.y - last.y);
+    if (d > 1 && count >= 2) {
+      const double sx = (last.x - before.x) / sw.xtol, sy = (last.y - before.y) / sw.ytol;
+      const double nx = (p.x - last.x) / sw.xtol, ny = (p.y - last.y) / sw.ytol;
+      const double seg = std::fabs(sx) + std::fabs(sy);
+      if (seg > 0) d = 3 * std::fabs(nx * sy - ny * sx) / seg;
+    }
+    const bool bends = !(d <= 1);  // NaN counts as bending
+    if (depth < kMaxDepth && bends && (p.cell == 0 || p.cell != last.cell)) {
+      pending[depth++] = target;
+      target = (a + target) / 2;
+      continue;
+    }
+    if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
+      put(count - 1, p);  // three in one outside cell: the middle one goes
+      last = p;
+    } else {
+      append(p);
+    }
+    a = target;
+    if (depth > 0) {
+      target = pending[--depth];
+    } else {
+      target = std::min(a + kStep, sw.theta1);
+    }
+  }
+  if (last.theta != sw.theta1) append(eval(sw, sw.theta1));
+  // Pack the blocks to the count.
+  for (int32_t k = 0; k < count; ++k) data[1 + count + k] = im[k];
+  if (w_block)
+    for (int32_t k = 0; k < count; ++k) data[1 + 2 * count + k] = w_block[k];
+  data[0] = count;
+  return int32_t(planes * count + 1);
+}
+
+namespace {
+
+constexpr double kTinyMagnitude = 1e-9;
+constexpr int kMaxTurns = 20;
+constexpr double kTwoPi = 2 * kPi;
+
+// Phase and magnitude at theta, the phase unwrapped against prev (NaN: none).
+Point nichols_eval(const NyquistSweep& sw, double theta, double prev, bool last) {
+  Point p;
+  p.theta = theta;
+  double re, im;
+  NyquistSweep plain = sw;
+  plain.delay = 0;  // the delay goes into the phase directly
+  nyquist_point(plain, theta, &re, &im, &p.w);
+  const double mag = std::sqrt(re * re + im * im);
+  double ph = theta == 0 ? (re < 0 ? kPi : 0) : std::atan2(im, re);
+  if (sw.continuous && sw.delay != 0 && std::isfinite(p.w)) ph -= sw.delay * p.w;
+  if (!std::isnan(prev)) {
+    if (mag <= kTinyMagnitude || (sw.continuous && sw.delay != 0 && last)) {
+      ph = prev;
+    } else {
+      for (int i = 0; i < kMaxTurns && ph > prev + kPi; ++i) ph -= kTwoPi;
+      for (int i = 0; i < kMaxTurns && ph < prev - kPi; ++i) ph += kTwoPi;
+    }
+  }
+  p.x = ph, p.y = mag;
+  const int cx = ph < sw.xlo ? 3 : ph >= sw.xhi ? 6 : 0;
+  const int cy = mag < sw.ylo ? 1 : mag > sw.yhi ? 2 : 0;
+  p.cell = cx + cy;
+  return p;
+}
+
+double gain_change(const NyquistSweep& sw, double from, double to) {
+  if (sw.log_y) return from > 0 && to > 0 ? std::fabs(std::log(to / from)) : INFINITY;
+  return std::fabs(to - from);
+}
+
+}  // namespace
+
+int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t space,
+                                  int32_t max_points) {
+  const int64_t planes = sw.with_freq ? 3 : 2;
+  int64_t c64 = (space - 1) / planes;
+  if (c64 > max_points) c64 = max_points;
+  if (c64 < kMinPoints) {
+    if (space >= 1) data[0] = 0;
+    return 1;
+  }
+  const int32_t cap = int32_t(c64);
+  double* ph = data + 1;
+  double* mg = ph + cap;
+  double* w_block = sw.with_freq ? mg + cap : nullptr;
+  int32_t count = 0;
+  Point last{}, before{};
+  auto put = [&](int32_t k, const Point& p) {
+    ph[k] = p.x, mg[k] = p.y;
+    if (w_block) w_block[k] = p.w;
+  };
+  auto append = [&](const Point& p) {
+    put(count++, p);
+    before = last;
+    last = p;
+  };
+  append(nichols_eval(sw, sw.theta0, NAN, false));
+  double a = sw.theta0;
+  double pending[kMaxDepth + 1];
+  int depth = 0;
+  double target = std::min(a + kStep, sw.theta1);
+  while (count < cap - 3 && a < sw.theta1) {
+    const Point p = nichols_eval(sw, target, last.x, target == sw.theta1);
+    double dp = std::fabs(p.x - last.x), dg = gain_change(sw, last.y, p.y);
+    if ((dp > sw.xtol || dg > sw.ytol) && dp < 10 * sw.xtol && dg < 10 * sw.ytol && count >= 2) {
+      const double p1 = last.x - before.x, g1 = last.y - before.y;
+      const double p2 = p.x - last.x, g2 = p.y - last.y;
+      const double den = std::fabs(gain_change(sw, before.y, last.y)) + std::fabs(p1) * sw.ytol / sw.xtol;
+      dp = den > 0 ? 3 * std::fabs(p1 * g2 - g1 * p2) / den : dp;
+      dg = 0;
+    }
+    const bool bends = !(dp <= sw.xtol) || !(dg <= sw.ytol);
+    if (depth < kMaxDepth && bends && (p.cell == 0 || p.cell != last.cell)) {
+      pending[depth++] = target;
+      target = (a + target) / 2;
+      continue;
+    }
+    if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
+      put(count - 1, p);
+      last = p;
+    } else {
+      append(p);
+    }
+    a = target;
+    target = depth > 0 ? pending[--depth] : std::min(a + kStep, sw.theta1);
+  }
+  if (last.theta != sw.theta1) append(nichols_eval(sw, sw.theta1, last.x, true));
+  for (int32_t k = 0; k < count; ++k) data[1 + count + k] = mg[k];
+  if (w_block)
+    for (int32_t k = 0; k < count; ++k) data[1 + 2 * count + k] = w_block[k];
+  data[0] = count;
+  return int32_t(planes * count + 1);
+}

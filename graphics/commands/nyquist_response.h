@@ -1,0 +1,37 @@
+// The adaptive sampler of Nyquist curves: a transfer function in z swept
+// along the unit circle with steps that shrink where the curve bends inside
+// the visible window and collapse where it runs outside. Pure: the command
+// owns the record and the room.
+#pragma once
+
+#include <cstdint>
+
+// What one sweep evaluates and where it looks.
+struct NyquistSweep {
+  const double* num;  // in z: m + 1 coefficients
+  int32_t m;
+  const double* den;  // n + 1 coefficients
+  int32_t n;
+  bool continuous;    // frequencies tan(theta / 2), the delay as a phase
+  bool negfreq;       // the conjugate sweep: the mirror image
+  double delay;
+  double theta0, theta1;
+  double xlo, xhi, ylo, yhi;  // the window
+  double xtol, ytol;
+  bool with_freq;     // a frequency block is written
+  bool log_y;         // Nichols: magnitudes compared as logarithms
+};
+
+// Writes {c', re[c'], im[c'], w[c']} (w only with_freq) into data, which
+// has `space` doubles; at most max_points points. Returns the data length
+// (2c' + 1 or 3c' + 1); with room for fewer than 5 points a single 0 and 1.
+int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t space,
+                                  int32_t max_points);
+
+// The value of the sweep at angle theta, and the frequency written for it.
+void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w);
+
+// The Nichols curve of the same sweep: {c', phase[c'], magnitude[c'], w[c']}
+// with phases unwrapped; no approach phase, cells by phase and magnitude.
+int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t space,
+                                  int32_t max_points);

@@ -1,0 +1,198 @@
+// The root-locus builder. The gain steps by 0.02 and is bisected (at most 9
+// levels, so at most 2^9 gains per step) where a root moves further than the
+// tolerance; every accepted gain advances, so the trace always ends. Each
+// branch has an equal slot of the data area; a full slot ends the trace.
+#include "graphics/commands/root_locus.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "numlib/polyroots.h"
+
+namespace {
+
+constexpr double kGainStep = 0.02;
+constexpr double kGainLast = 0.995;
+constexpr int kMaxLevels = 9;
+constexpr double kCostGrowth = 100;
+constexpr double kMoveShare = 0.0002;
+constexpr double kNoDistance = 1e30;
+constexpr int32_t kMinSlot = 5;
+
+int side(double im) { return im > 0 ? 1 : im < 0 ? -1 : 0; }
+
+// Roots of p (n + 1 coefficients, leading zeros allowed) into re, im; n
+// values, NaN for roots lost with leading zeros. scratch: n + 1 + roots work.
+void roots_of(const double* p, int32_t n, double* re, double* im, double* scratch) {
+  int32_t lead = 0;
+  while (lead < n && p[lead] == 0) ++lead;
+  const int32_t d = n - lead;
+  std::memcpy(scratch, p + lead, size_t(d + 1) * sizeof(double));
+  if (d > 0) roots_real_coeffs(scratch, d, re, im, scratch + d + 1);
+  for (int32_t k = d; k < n; ++k) re[k] = im[k] = NAN;
+}
+
+}  // namespace
+
+void rlocus_char_poly(const double* num, int32_t dn, const double* den, int32_t dd, double t,
+                      double* out) {
+  const double scale = std::fabs(num[0]);
+  for (int32_t k = 0; k <= dd; ++k) out[k] = (1 - t) * den[k];
+  if (!(scale > 0)) return;
+  for (int32_t k = 0; k <= dn; ++k) out[dd - dn + k] += t / scale * num[k];
+}
+
+double rlocus_match_greedy(const double* pre, const double* pim, const double* nre,
+                           const double* nim, int32_t k, int32_t* perm, double* largest) {
+  for (int32_t i = 0; i < k; ++i)
+    if (std::isnan(pre[i]) || std::isnan(pim[i]) || std::isnan(nre[i]) || std::isnan(nim[i])) {
+      for (int32_t j = 0; j < k; ++j) perm[j] = j;
+      if (largest) *largest = NAN;
+      return NAN;
+    }
+  auto free_root = [&](int32_t i, int32_t j) {
+    for (int32_t q = 0; q < i; ++q)
+      if (perm[q] == j) return false;
+    return true;
+  };
+  double total = 0, most = 0;
+  for (int32_t i = 0; i < k; ++i) {
+    double best = kNoDistance;
+    int32_t at = -1;
+    for (int pass = 0; pass < 2 && at < 0; ++pass)
+      for (int32_t j = 0; j < k; ++j) {
+        if (!free_root(i, j)) continue;
+        // First pass: never across the real axis; the second takes any root.
+        const int a = side(pim[i]), b = side(nim[j]);
+        if (pass == 0 && a != 0 && b != 0 && a != b) continue;
+        const double d = std::fabs(nre[j] - pre[i]) + std::fabs(nim[j] - pim[i]);
+        if (d < best || at < 0) best = d, at = j;
+      }
+    perm[i] = at;
+    total += best;
+    most = std::max(most, best);
+  }
+  if (largest) *largest = most;
+  return total;
+}
+
+int64_t rlocus_build_work(int32_t da) {
+  const int64_t n = da;
+  // char poly, previous and new roots, trial roots, perm, counts, roots scratch
+  return (n + 1) + 2 * n + 2 * n + 2 * n + n + n + (n + 1) + roots_real_work(n);
+}
+
+int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int32_t db,
+                              const LocusWindow& win, double* data, int64_t room, double* work) {
+  if (da <= 0) {
+    if (room >= 1) data[0] = -1.0;
+    return 1;
+  }
+  const int64_t slot = room / da;
+  const int64_t cap = (slot - 1) / 2;
+  if (slot < kMinSlot) {
+    data[0] = -1.0;
+    return 1;
+  }
+  double* poly = work;
+  double* pre = poly + da + 1;
+  double* pim = pre + da;
+  double* nre = pim + da;
+  double* nim = nre + da;
+  double* tre = nim + da;
+  double* tim = tre + da;
+  int32_t* perm = reinterpret_cast<int32_t*>(tim + da);
+  int64_t* counts = reinterpret_cast<int64_t*>(tim + 2 * int64_t(da));
+  double* scratch = tim + 3 * int64_t(da);
+  auto bx = [&](int32_t j) { return data + j * slot + 1; };
+  auto by = [&](int32_t j) { return data + j * slot + 1 + cap; };
+  const double min_dx = kMoveShare * (win.xhi - win.xlo), min_dy = kMoveShare * (win.yhi - win.ylo);
+  roots_of(a, da, pre, pim, scratch);
+  for (int32_t j = 0; j < da; ++j) {
+    bx(j)[0] = pre[j], by(j)[0] = pim[j];
+    counts[j] = 1;
+  }
+  auto append_all = [&](const double* re, const double* im) {
+    bool full = false;
+    for (int32_t j = 0; j < da; ++j) {
+      const int64_t m = counts[j];
+      const double dx = std::fabs(re[j] - bx(j)[m - 1]), dy = std::fabs(im[j] - by(j)[m - 1]);
+      if (!(dx >= min_dx || dy >= min_dy) && !(std::isnan(re[j]) != std::isnan(bx(j)[m - 1]))) continue;
+      if (m >= cap) {
+        full = true;
+        continue;
+      }
+      bx(j)[m] = re[j], by(j)[m] = im[j];
+      counts[j] = m + 1;
+      if (counts[j] >= cap) full = true;
+    }
+    return full;
+  };
+  double t = 0, prev_cost = 0;
+  bool full = false;
+  while (t < 1 && !full) {
+    double step_end = t + kGainStep > kGainLast ? 1.0 : t + kGainStep;
+    if (step_end >= 1.0) {
+      // At t = 1 the polynomial is b alone: db branches end at b's roots, the
+      // others stay where they are.
+      for (int32_t j = 0; j < da; ++j) nre[j] = pre[j], nim[j] = pim[j];
+      if (db > 0) {
+        roots_of(b, db, tre, tim, scratch);
+        // Each root of b takes the nearest branch not yet taken.
+        for (int32_t j = 0; j < da; ++j) perm[j] = 0;
+        for (int32_t q = 0; q < db; ++q) {
+          double best = kNoDistance;
+          int32_t at = -1;
+          for (int32_t j = 0; j < da; ++j) {
+            if (perm[j]) continue;
+            const double d = std::fabs(tre[q] - pre[j]) + std::fabs(tim[q] - pim[j]);
+            if (d < best || at < 0) best = d, at = j;
+          }
+          perm[at] = 1;
+          nre[at] = tre[q], nim[at] = tim[q];
+        }
+      }
+      append_all(nre, nim);
+      break;
+    }
+    // Bisect while a root moves too far, unless the cost explodes.
+    int level = 0;
+    double hi = step_end;
+    double cost = 0;
+    for (;;) {
+      rlocus_char_poly(b, db, a, da, hi, poly);
+      roots_of(poly, da, tre, tim, scratch);
+      double largest = 0;
+      cost = rlocus_match_greedy(pre, pim, tre, tim, da, perm, &largest);
+      const bool too_far = largest > win.tol && (prev_cost == 0 || cost < kCostGrowth * prev_cost);
+      if (!too_far || level >= kMaxLevels) break;
+      hi = (t + hi) / 2;
+      ++level;
+    }
+    for (int32_t j = 0; j < da; ++j) {
+      const int32_t k = perm[j] >= 0 && perm[j] < da ? perm[j] : j;
+      nre[j] = tre[k], nim[j] = tim[k];
+    }
+    full = append_all(nre, nim);
+    std::memcpy(pre, nre, size_t(da) * sizeof(double));
+    std::memcpy(pim, nim, size_t(da) * sizeof(double));
+    prev_cost = std::isfinite(cost) ? cost : prev_cost;
+    t = hi;
+  }
+  // Pack the slots into consecutive polylines and close the list.
+  int64_t at = 0;
+  for (int32_t j = 0; j < da; ++j) {
+    const int64_t m = counts[j];
+    const double* x = bx(j);
+    const double* y = by(j);
+    // Moving down never overwrites what is still to be read: slot j starts at
+    // or after the packed position.
+    data[at] = double(m);
+    std::memmove(data + at + 1, x, size_t(m) * sizeof(double));
+    std::memmove(data + at + 1 + m, y, size_t(m) * sizeof(double));
+    at += 2 * m + 1;
+  }
+  data[at++] = -1.0;
+  return int32_t(at);
+}
