@@ -68,10 +68,7 @@ void gdi_screen_driver_install(RuntimeHost* host) {
   if (host && host->has_block()) rt_set_graphics_driver(host->block(), &g_qt_screen_driver);
 }
 
-void appearance_fill_context(GraphicsDriverContext* ctx) {
-  ctx->background_colour = g_background;
-  ctx->thick_lines = g_thick_lines;
-  const QFont& f = gdi_figure_font();
+void appearance_set_font(GraphicsDriverContext* ctx, const QFont& f) {
   const QByteArray face = f.family().toUtf8();
   std::memset(ctx->figure_font_face, 0, sizeof ctx->figure_font_face);
   // Cut between characters, leaving room for the terminator.
@@ -79,6 +76,12 @@ void appearance_fill_context(GraphicsDriverContext* ctx) {
   while (n > 0 && n < face.size() && (uint8_t(face[n]) & 0xC0) == 0x80) --n;
   std::memcpy(ctx->figure_font_face, face.constData(), size_t(n));
   ctx->figure_font_size = f.pixelSize() > 0 ? f.pixelSize() : QFontInfo(f).pixelSize();
+}
+
+void appearance_fill_context(GraphicsDriverContext* ctx) {
+  ctx->background_colour = g_background;
+  ctx->thick_lines = g_thick_lines;
+  appearance_set_font(ctx, gdi_figure_font());
   ctx->text_colour[0] = ctx->text_colour[1] = ctx->text_colour[2] = 0;
   ctx->text_colour_set = 0;
 }

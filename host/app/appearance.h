@@ -31,3 +31,5 @@ QFont figure_font_from_settings(const QString& face, int32_t height);
 void gdi_screen_driver_install(RuntimeHost* host);
 // The appearance as a driver context's fields (its device is left alone).
 void appearance_fill_context(GraphicsDriverContext* ctx);
+// The context's figure font: face (cut between characters) and pixel height.
+void appearance_set_font(GraphicsDriverContext* ctx, const QFont& font);

@@ -67,10 +67,7 @@ struct DevicePaint {
   DevicePaint(QPaintDevice* device, BlockRuntime* rt, const GraphicsDriver* table, const QFont& font) {
     painter.begin(device);
     appearance_fill_context(&ctx);
-    const QByteArray face = font.family().toUtf8().left(int(sizeof ctx.figure_font_face) - 1);
-    std::memset(ctx.figure_font_face, 0, sizeof ctx.figure_font_face);
-    std::memcpy(ctx.figure_font_face, face.constData(), size_t(face.size()));
-    if (font.pixelSize() > 0) ctx.figure_font_size = font.pixelSize();
+    appearance_set_font(&ctx, font);
     qt_target_begin(&target, &painter, &ctx);
     rt->set_graphics(table, &ctx);
   }
