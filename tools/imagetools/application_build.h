@@ -9,13 +9,13 @@
 
 namespace tnbuild {
 
-// The block size the tools build in first: the program's first block
-// ("MemMin" at its default), so that an application it holds loads without
-// a growth and its image carries no more empty area than the program lays
-// out anyway. An application that does not fit is built in blocks four
-// times larger, up to the limit; the program grows its block as it loads.
-constexpr uint32_t kToolBlockBytes = 8290304;
-constexpr uint32_t kToolBlockLimit = 8290304u * 16;
+// The block size the tools build in first: small, since an image carries
+// its areas whole, empty parts included, and the program inflates every byte
+// of them at start-up (the loader lays a smaller image out in the program's
+// larger block). An application that does not fit is built in blocks four
+// times larger, up to the limit.
+constexpr uint32_t kToolBlockBytes = 1u << 20;
+constexpr uint32_t kToolBlockLimit = 64u << 20;
 
 // Reads the description, builds the image and cuts it into its fourteen
 // requests. False with *error set on any failure.
