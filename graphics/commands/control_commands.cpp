@@ -13,18 +13,10 @@
 #include "engine/core/value_stack.h"
 #include "graphics/commands/command_args.h"
 #include "graphics/commands/text_args.h"
+#include "graphics/plotlist/plot_records.h"
 
 namespace {
 
-enum : int32_t {
-  kCodeSlider = 59,
-  kCodeLogSlider = 60,
-  kCodePushButton = 61,
-  kCodeCheckBoxes = 62,
-  kCodeRadioButtons = 63,
-  kCodePopupMenu = 64,
-  kCodeTextField = 65,
-};
 constexpr uint16_t kTab = 9;
 constexpr int32_t kSliderFixed = 9;   // min, max, row, 4 rectangle values, n, L
 constexpr int32_t kButtonFixed = 5;   // value, count, top, bottom, L

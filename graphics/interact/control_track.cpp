@@ -19,16 +19,6 @@
 namespace {
 
 enum : int32_t {
-  kCodeRational = 45,
-  kCodeSlider = 59,
-  kCodeLogSlider = 60,
-  kCodePushButton = 61,
-  kCodeCheckBoxes = 62,
-  kCodeRadioButtons = 63,
-  kCodePopupMenu = 64,
-  kCodeTextField = 65,
-};
-enum : int32_t {
   kSliderMin = 0, kSliderMax = 1, kSliderLeft = 3, kSliderRight = 4, kSliderTop = 5, kSliderBottom = 6,
   kSliderThumbs = 7, kSliderValues = 8,
   kButtonValue = 0, kButtonCount = 1, kButtonTop = 2, kButtonBottom = 3,

@@ -39,6 +39,7 @@ enum : int32_t {
   kCodePolygons = 15,
   kCodeMaterial = 16,
   kCodeLights = 17,
+  kCodeRational = 45,     // a rational function's record, dragged like a control
   kCodeEigenLocus = 46,
   kCodeZgrid = 47,        // charts, drawn when the subplot's grid bits are on
   kCodeSgrid = 48,
@@ -54,6 +55,13 @@ enum : int32_t {
   kCodeTextAt = 56,
   kCodeTextAt3 = 57,
   kCodeLegend = 58,
+  kCodeSlider = 59,       // the on-screen controls, 59 to 65
+  kCodeLogSlider = 60,
+  kCodePushButton = 61,
+  kCodeCheckBoxes = 62,
+  kCodeRadioButtons = 63,
+  kCodePopupMenu = 64,
+  kCodeTextField = 65,
   kCodeTabStops = 66,
   kCodeFont = 67,
   kCodeFontReset = 68,

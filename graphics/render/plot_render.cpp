@@ -22,13 +22,6 @@ constexpr uint32_t kOptTitle = 0x10000 | 0x100000;
 constexpr char kLF = '\n', kTAB = '\t';
 // Codes of the flow's controls and their column fields.
 enum : int32_t {
-  kCodeSliderA = 59,
-  kCodeSliderB = 60,
-  kCodePushButton = 61,
-  kCodeCheckBoxes = 62,
-  kCodeRadioButtons = 63,
-  kCodePopupMenu = 64,
-  kCodeTextField = 65,
   kSliderColumnField = 2,     // record index 8
   kTextFieldColumnField = 4,  // record index 10
   kButtonLabelLength = 4,     // record index 10
@@ -65,7 +58,7 @@ void count_flow_text(RenderState* st, const PlotRecord& rec) {
 }
 
 void count_control(RenderState* st, const PlotRecord& rec, int32_t code) {
-  if (code == kCodeSliderA || code == kCodeSliderB || code == kCodeTextField) {
+  if (code == kCodeSlider || code == kCodeLogSlider || code == kCodeTextField) {
     const int32_t field = code == kCodeTextField ? kTextFieldColumnField : kSliderColumnField;
     if (field >= rec.n) return;
     const double v = rec.data[field];
@@ -113,7 +106,7 @@ void prescan(RenderState* st, int32_t start) {
         count_flow_text(st, rec);
         break;
       default:
-        if (rec.code_int >= kCodeSliderA && rec.code_int <= kCodeTextField) count_control(st, rec, rec.code_int);
+        if (rec.code_int >= kCodeSlider && rec.code_int <= kCodeTextField) count_control(st, rec, rec.code_int);
         break;
     }
   }

@@ -13,15 +13,6 @@
 
 namespace {
 
-enum : int32_t {
-  kCodeSlider = 59,
-  kCodeLogSlider = 60,
-  kCodePushButton = 61,
-  kCodeCheckBoxes = 62,
-  kCodeRadioButtons = 63,
-  kCodePopupMenu = 64,
-  kCodeTextField = 65,
-};
 // Data fields.
 enum : int32_t {
   kSliderMin = 0, kSliderMax = 1, kSliderRow = 2, kSliderLeft = 3, kSliderRight = 4, kSliderTop = 5,

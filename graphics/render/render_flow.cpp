@@ -24,8 +24,6 @@ constexpr char kMarks[] = "...";
 constexpr double kMaxAlign = 4294967295.0;
 
 enum : int32_t {
-  kCodeSliderA = 59,
-  kCodeTextField = 65,
   kSliderColumnField = 2,
   kTextFieldColumnField = 4,
   kTextAtLength = 4,  // records 56, 57: x, y, z, justification, L
@@ -276,7 +274,7 @@ bool render_flow_record(RenderState* st, const PlotRecord& rec) {
       tab_stops(st, rec);
       return true;
     default:
-      if (rec.code_int >= kCodeSliderA && rec.code_int <= kCodeTextField) {
+      if (rec.code_int >= kCodeSlider && rec.code_int <= kCodeTextField) {
         flow_control(st, rec);
         return true;
       }
