@@ -113,7 +113,7 @@ void qt_text_extent(const char* text, int32_t length, double* width, double* hei
   if (!t) return;
   if (width) {
     QString& s = t->text;
-    cstring_from_utf8(text && length > 0 ? text : "", text && length > 0 ? length : 0, &s);
+    cstring_from_utf8(text, text ? length : 0, &s);  // no text, or length <= 0: empty, width 0
     *width = t->metrics.horizontalAdvance(s);
   }
   if (height) *height = t->text_height;

@@ -133,6 +133,25 @@ TEST(QtDriverText, ThePainterOutsideTheDriverKeepsItsOwnPenAndFont) {
   }
 }
 
+TEST(QtDriverText, ExtentOfNoTextIsZeroWideAndOneCellHigh) {
+  Canvas c;
+  double cell = 0;
+  c.drv->text_extent("Hg", 2, nullptr, &cell, &c.ctx);
+  ASSERT_GT(cell, 0);
+  struct Row {
+    const char* text;
+    int32_t length;
+  } rows[] = {{nullptr, 5}, {"abc", 0}, {"abc", -3}, {nullptr, -1}};
+  for (const Row& r : rows) {
+    double w = -1, h = -1;
+    c.drv->text_extent(r.text, r.length, &w, &h, &c.ctx);
+    EXPECT_EQ(w, 0) << r.length;
+    EXPECT_EQ(h, cell) << r.length;
+    c.drv->draw_text(50, 50, r.text, r.length, kAlignLeft, nullptr, &c.ctx);
+  }
+  EXPECT_TRUE(c.ink().empty());
+}
+
 constexpr char kTextSceneDigestQt64[] = "9fbdc4353a009405020512aacd15fa6ec98b9845";
 
 // Texts at every alignment, half off every edge, in changing fonts and
