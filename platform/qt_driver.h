@@ -9,8 +9,10 @@
 #include <QFontMetrics>
 #include <QLineF>
 #include <QList>
+#include <QPen>
 #include <QPoint>
 #include <QRect>
+#include <QString>
 
 #include "graphics/render/graphics_driver.h"
 
@@ -26,6 +28,18 @@ struct QtDriverTarget {
   QRect bounds;           // the device's pixels
   QFont font;             // font of draw_text and text_extent
   QFontMetrics metrics{QFont()};  // integer metrics of `font` on the device
+  int text_height = 0;    // metrics.height() and .descent(), read once per font
+  int text_descent = 0;
+  // What draw_text last handed the painter. A text whose font and pen are
+  // already the painter's sets neither again: setFont gives the painter a
+  // fresh font object whose engine Qt looks up anew at the next drawText.
+  // painter_font is the painter's own (device-resolved) copy; compared with
+  // painter->font() it stays right across save/restore, and font_on_painter
+  // is cleared whenever `font` changes.
+  QFont painter_font;
+  bool font_on_painter = false;
+  QPen text_pen;          // a 1-pixel solid pen in the last text colour
+  QString text;           // scratch of the text entries, kept to avoid reallocating
   QList<QPoint> points;   // scratch of the polyline entry, kept to avoid reallocating
   QList<QLineF> lines;    // the same for separate segments
 };

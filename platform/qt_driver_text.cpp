@@ -29,6 +29,22 @@ void use_font(QtDriverTarget* t, const QFont& font) {
   t->font = font;
   if (t->raster) t->font.setStyleStrategy(QFont::NoAntialias);
   t->metrics = QFontMetrics(t->font, t->painter->device());
+  t->text_height = t->metrics.height();
+  t->text_descent = t->metrics.descent();
+  t->font_on_painter = false;
+}
+
+// Gives the painter the target's font and a pen of colour c, each only when
+// it differs from what the painter holds (see QtDriverTarget::painter_font).
+void prepare_painter(QtDriverTarget* t, const QColor& c) {
+  QPainter* p = t->painter;
+  if (!t->font_on_painter || !(p->font() == t->painter_font)) {
+    p->setFont(t->font);
+    t->painter_font = p->font();
+    t->font_on_painter = true;
+  }
+  if (t->text_pen.color() != c) t->text_pen.setColor(c);
+  if (!(p->pen() == t->text_pen)) p->setPen(t->text_pen);
 }
 
 QFont figure_font(const GraphicsDriverContext* ctx) {
@@ -66,34 +82,41 @@ void qt_draw_text(double x, double y, const char* text, int32_t length, uint32_t
                   GraphicsDriverContext* ctx) {
   QtDriverTarget* t = qt_target(ctx);
   if (!t || !text || length <= 0 || !point_is_finite(x, y)) return;
-  QString s;
+  // Hot in flowed text: the cell's rows and a left end are known before the
+  // text is decoded or measured, and a left-aligned text that starts inside
+  // the reach needs no width at all.
+  const int h = t->text_height;
+  const int64_t baseline = cell_bottom(align, device_coord(y), h) - t->text_descent;
+  const QRect reach = t->bounds.adjusted(-kDeviceMargin, -kDeviceMargin, kDeviceMargin, kDeviceMargin);
+  if (baseline - h > reach.bottom() || baseline + h < reach.top()) return;  // wholly above or below
+  const int64_t x0 = device_coord(x);
+  if ((align & kAlignLeft) && x0 > reach.right()) return;
+  QString& s = t->text;
   cstring_from_utf8(text, length, &s);
-  int w = t->metrics.horizontalAdvance(s);
-  int h = t->metrics.height();
+  int64_t left = x0;
+  if (!(align & kAlignLeft) || x0 < reach.left()) {
+    const int w = t->metrics.horizontalAdvance(s);
+    left += horizontal_offset(align, w);
+    if (left > reach.right() || left + w < reach.left()) return;  // wholly off; keeps the numbers inside int
+  }
   QColor c = Qt::black;  // the text colour in force when nothing was set
   if (colour)
     c = QColor(colour[0], colour[1], colour[2]);
   else if (ctx->text_colour_set)
     c = QColor(ctx->text_colour[0], ctx->text_colour[1], ctx->text_colour[2]);
-  int64_t left = int64_t(device_coord(x)) + horizontal_offset(align, w);
-  int64_t baseline = cell_bottom(align, device_coord(y), h) - t->metrics.descent();
-  QRect reach = t->bounds.adjusted(-kDeviceMargin, -kDeviceMargin, kDeviceMargin, kDeviceMargin);
-  if (left > reach.right() || left + w < reach.left() || baseline - h > reach.bottom() ||
-      baseline + h < reach.top())
-    return;  // wholly off the device; also keeps the numbers inside int
-  QPainter* p = t->painter;
-  p->setFont(t->font);
-  p->setPen(c);
-  p->drawText(QPoint(int(left), int(baseline)), s);
+  prepare_painter(t, c);
+  t->painter->drawText(QPoint(int(left), int(baseline)), s);
 }
 
 void qt_text_extent(const char* text, int32_t length, double* width, double* height, GraphicsDriverContext* ctx) {
   QtDriverTarget* t = qt_target(ctx);
   if (!t) return;
-  QString s;
-  if (text && length > 0) cstring_from_utf8(text, length, &s);
-  if (width) *width = t->metrics.horizontalAdvance(s);
-  if (height) *height = t->metrics.height();
+  if (width) {
+    QString& s = t->text;
+    cstring_from_utf8(text, text ? length : 0, &s);  // no text, or length <= 0: empty, width 0
+    *width = t->metrics.horizontalAdvance(s);
+  }
+  if (height) *height = t->text_height;
 }
 
 void qt_set_font(const char* face, double size, uint32_t flags, const uint8_t* colour, GraphicsDriverContext* ctx) {
