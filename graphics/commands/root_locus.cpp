@@ -84,7 +84,10 @@ int64_t rlocus_build_work(int32_t da) {
 }
 
 int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int32_t db,
-                              const LocusWindow& win, double* data, int64_t room, double* work) {
+                              const LocusWindow& win, double* data, int64_t room, double* work,
+                              int64_t* gains) {
+  int64_t found = 0;
+  if (gains) *gains = 0;
   if (da <= 0) {
     if (room >= 1) data[0] = -1.0;
     return 1;
@@ -163,6 +166,7 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     for (;;) {
       rlocus_char_poly(b, db, a, da, hi, poly);
       roots_of(poly, da, tre, tim, scratch);
+      ++found;
       double largest = 0;
       cost = rlocus_match_greedy(pre, pim, tre, tim, da, perm, &largest);
       const bool too_far = largest > win.tol && (prev_cost == 0 || cost < kCostGrowth * prev_cost);
@@ -194,5 +198,6 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     at += 2 * m + 1;
   }
   data[at++] = -1.0;
+  if (gains) *gains = found;
   return int32_t(at);
 }

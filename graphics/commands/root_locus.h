@@ -28,6 +28,8 @@ int64_t rlocus_build_work(int32_t da);
 // The branches of a (degree da) towards b (degree db <= da, normalised by
 // |b[0]|), written as polylines {m, x[m], y[m]} ended by -1.0 into data
 // (room doubles). Returns the data length; with slots below 5 doubles the
-// data is the single -1.0.
+// data is the single -1.0. *gains (when given) counts the gains whose
+// roots were found, bisections included.
 int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int32_t db,
-                              const LocusWindow& win, double* data, int64_t room, double* work);
+                              const LocusWindow& win, double* data, int64_t room, double* work,
+                              int64_t* gains = nullptr);
