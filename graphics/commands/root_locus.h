@@ -18,6 +18,17 @@ void rlocus_char_poly(const double* num, int32_t dn, const double* den, int32_t 
 double rlocus_match_greedy(const double* pre, const double* pim, const double* nre,
                            const double* nim, int32_t k, int32_t* perm, double* largest);
 
+// Work in doubles for rlocus_match_roots with k roots.
+int64_t rlocus_match_work(int32_t k);
+// Pairs as rlocus_match_greedy, then searches depth first (at most 10000
+// steps, nearest candidates first) for a pairing of smaller total distance
+// that keeps to the sides of the real axis and maps each conjugate pair of
+// previous roots onto a conjugate pair (or onto two real roots). The
+// greedy pairing stands when the search finds nothing better. Returns the
+// total distance; *largest (when given) the largest single move.
+double rlocus_match_roots(const double* pre, const double* pim, const double* nre, const double* nim,
+                          int32_t k, int32_t* perm, double* largest, double* work);
+
 struct LocusWindow {
   double xlo, xhi, ylo, yhi;
   double tol;
