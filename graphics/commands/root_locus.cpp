@@ -1,7 +1,8 @@
 // The root-locus builder. The gain steps by 0.02 and is bisected (at most 9
 // levels, so at most 2^9 gains per step) where a root moves further than the
-// tolerance; every accepted gain advances, so the trace always ends. Each
-// branch has an equal slot of the data area; a full slot ends the trace.
+// tolerance; every accepted gain advances, so the trace always ends. Roots
+// are paired greedily, then by a bounded search. Each branch has an equal
+// slot of the data area; a full slot ends the trace.
 #include "graphics/commands/root_locus.h"
 
 #include <algorithm>
