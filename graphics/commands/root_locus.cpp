@@ -1,7 +1,8 @@
 // The root-locus builder. The gain steps by 0.02 and is bisected (at most 9
 // levels, so at most 2^9 gains per step) where a root moves further than the
-// tolerance; every accepted gain advances, so the trace always ends. Each
-// branch has an equal slot of the data area; a full slot ends the trace.
+// tolerance; every accepted gain advances, so the trace always ends. Roots
+// are paired greedily, then by a bounded search. Each branch has an equal
+// slot of the data area; a full slot ends the trace.
 #include "graphics/commands/root_locus.h"
 
 #include <algorithm>
@@ -77,14 +78,139 @@ double rlocus_match_greedy(const double* pre, const double* pim, const double* n
   return total;
 }
 
+namespace {
+
+constexpr int32_t kMatchSteps = 10000;
+constexpr double kConjugateShare = 1e-9;  // relative distance of a conjugate pair's parts
+
+bool conjugates(double re1, double im1, double re2, double im2) {
+  const double scale = std::fabs(re1) + std::fabs(im1) + std::fabs(re2) + std::fabs(im2);
+  return im1 != 0 && std::fabs(re1 - re2) <= kConjugateShare * scale &&
+         std::fabs(im1 + im2) <= kConjugateShare * scale;
+}
+
+// The depth-first search of rlocus_match_roots. partner[i]: the previous
+// root i's conjugate below it in the list, or -1; taken[j]: whether new root
+// j is paired on the current path.
+struct Matcher {
+  const double *pre, *pim, *nre, *nim;
+  int32_t k;
+  int32_t *cur, *taken, *partner;
+  double *partial, *moved;
+
+  double dist(int32_t i, int32_t j) const { return std::fabs(nre[j] - pre[i]) + std::fabs(nim[j] - pim[i]); }
+
+  // New root j may follow previous root i given the pairs chosen for the
+  // roots before i: never across the axis; the conjugate of a pair takes
+  // the conjugate of its partner's root (a real root when that one is real).
+  bool allowed(int32_t i, int32_t j, const int32_t* chosen) const {
+    const int a = side(pim[i]), b = side(nim[j]);
+    if (a != 0 && b != 0 && a != b) return false;
+    const int32_t p = partner[i];
+    if (p < 0) return true;
+    const int32_t q = chosen[p];
+    if (nim[q] == 0) return nim[j] == 0;
+    return conjugates(nre[q], nim[q], nre[j], nim[j]);
+  }
+
+  // The next free allowed root of previous root i after (d0, j0) in the
+  // order of (distance, index) whose total stays below bound; -1 when none.
+  int32_t next(int32_t i, double d0, int32_t j0, double bound, double* d_out) const {
+    int32_t at = -1;
+    double best = 0;
+    for (int32_t j = 0; j < k; ++j) {
+      if (taken[j]) continue;
+      const double d = dist(i, j);
+      if (d < d0 || (d == d0 && j <= j0) || !(partial[i] + d < bound)) continue;
+      if (at >= 0 && (d > best || (d == best && j > at))) continue;
+      if (!allowed(i, j, cur)) continue;
+      at = j, best = d;
+    }
+    *d_out = best;
+    return at;
+  }
+
+  // Searches for a pairing of total below bound; the best one found goes
+  // into perm. Returns its total, or bound when none was found.
+  double search(double bound, int32_t* perm) {
+    for (int32_t j = 0; j < k; ++j) taken[j] = 0;
+    partial[0] = 0;
+    cur[0] = -1;
+    moved[0] = -1;
+    int32_t steps = 0;
+    for (int32_t i = 0; i >= 0 && steps < kMatchSteps;) {
+      if (cur[i] >= 0) taken[cur[i]] = 0;
+      double d = 0;
+      const int32_t j = next(i, moved[i], cur[i], bound, &d);
+      if (j < 0) {
+        --i;
+        continue;
+      }
+      ++steps;
+      cur[i] = j, moved[i] = d, taken[j] = 1;
+      partial[i + 1] = partial[i] + d;
+      if (i + 1 == k) {
+        bound = partial[k];
+        std::memcpy(perm, cur, size_t(k) * sizeof(int32_t));
+      } else {
+        ++i;
+        cur[i] = -1, moved[i] = -1;
+      }
+    }
+    return bound;
+  }
+};
+
+}  // namespace
+
+int64_t rlocus_match_work(int32_t k) {
+  // partial sums (k + 1) and moves (k), then cur, taken, partner and the
+  // best pairing: 4k int32 in 2k doubles.
+  return 2 * int64_t(k) + 1 + 2 * int64_t(k);
+}
+
+double rlocus_match_roots(const double* pre, const double* pim, const double* nre, const double* nim,
+                          int32_t k, int32_t* perm, double* largest, double* work) {
+  double total = rlocus_match_greedy(pre, pim, nre, nim, k, perm, largest);
+  if (std::isnan(total) || k <= 1) return total;
+  Matcher m{pre, pim, nre, nim, k, nullptr, nullptr, nullptr, work, work + k + 1};
+  m.cur = reinterpret_cast<int32_t*>(work + 2 * int64_t(k) + 1);
+  m.taken = m.cur + k;
+  m.partner = m.taken + k;
+  int32_t* best = m.partner + k;
+  for (int32_t i = 0; i < k; ++i) {
+    m.partner[i] = -1;
+    for (int32_t p = 0; p < i && m.partner[i] < 0; ++p)
+      if (conjugates(pre[p], pim[p], pre[i], pim[i])) m.partner[i] = p;
+  }
+  // The greedy pairing bounds the search when it keeps the rules itself;
+  // it stands when the search finds nothing better.
+  bool kept = true;
+  for (int32_t i = 0; i < k && kept; ++i) kept = m.allowed(i, perm[i], perm);
+  const double bound = kept ? total : kNoDistance;
+  const double searched = m.search(bound, best);
+  if (!(searched < bound)) return total;
+  std::memcpy(perm, best, size_t(k) * sizeof(int32_t));
+  if (largest) {
+    double most = 0;
+    for (int32_t i = 0; i < k; ++i) most = std::max(most, m.dist(i, perm[i]));
+    *largest = most;
+  }
+  return searched;
+}
+
 int64_t rlocus_build_work(int32_t da) {
   const int64_t n = da;
-  // char poly, previous and new roots, trial roots, perm, counts, roots scratch
-  return (n + 1) + 2 * n + 2 * n + 2 * n + n + n + (n + 1) + roots_real_work(n);
+  // char poly, previous and new roots, trial roots, perm, counts, matching,
+  // roots scratch
+  return (n + 1) + 2 * n + 2 * n + 2 * n + n + n + rlocus_match_work(da) + (n + 1) + roots_real_work(n);
 }
 
 int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int32_t db,
-                              const LocusWindow& win, double* data, int64_t room, double* work) {
+                              const LocusWindow& win, double* data, int64_t room, double* work,
+                              int64_t* gains) {
+  int64_t found = 0;
+  if (gains) *gains = 0;
   if (da <= 0) {
     if (room >= 1) data[0] = -1.0;
     return 1;
@@ -104,7 +230,8 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
   double* tim = tre + da;
   int32_t* perm = reinterpret_cast<int32_t*>(tim + da);
   int64_t* counts = reinterpret_cast<int64_t*>(tim + 2 * int64_t(da));
-  double* scratch = tim + 3 * int64_t(da);
+  double* match = tim + 3 * int64_t(da);
+  double* scratch = match + rlocus_match_work(da);
   auto bx = [&](int32_t j) { return data + j * slot + 1; };
   auto by = [&](int32_t j) { return data + j * slot + 1 + cap; };
   const double min_dx = kMoveShare * (win.xhi - win.xlo), min_dy = kMoveShare * (win.yhi - win.ylo);
@@ -156,23 +283,30 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
       append_all(nre, nim);
       break;
     }
-    // Bisect while a root moves too far, unless the cost explodes.
+    // Bisect while a root moves too far, unless the cost explodes; when it
+    // grows 100-fold below the first level, the level above stands (its
+    // roots are still in nre, nim).
     int level = 0;
-    double hi = step_end;
-    double cost = 0;
+    double hi = step_end, cost = 0, above_hi = hi, above_cost = 0;
     for (;;) {
       rlocus_char_poly(b, db, a, da, hi, poly);
       roots_of(poly, da, tre, tim, scratch);
+      ++found;
       double largest = 0;
-      cost = rlocus_match_greedy(pre, pim, tre, tim, da, perm, &largest);
-      const bool too_far = largest > win.tol && (prev_cost == 0 || cost < kCostGrowth * prev_cost);
-      if (!too_far || level >= kMaxLevels) break;
+      cost = rlocus_match_roots(pre, pim, tre, tim, da, perm, &largest, match);
+      const bool grown = prev_cost > 0 && cost >= kCostGrowth * prev_cost;
+      if (grown && level > 0) {
+        hi = above_hi, cost = above_cost;
+        break;
+      }
+      for (int32_t j = 0; j < da; ++j) {
+        const int32_t k = perm[j] >= 0 && perm[j] < da ? perm[j] : j;
+        nre[j] = tre[k], nim[j] = tim[k];
+      }
+      if (!(largest > win.tol) || grown || level >= kMaxLevels) break;
+      above_hi = hi, above_cost = cost;
       hi = (t + hi) / 2;
       ++level;
-    }
-    for (int32_t j = 0; j < da; ++j) {
-      const int32_t k = perm[j] >= 0 && perm[j] < da ? perm[j] : j;
-      nre[j] = tre[k], nim[j] = tim[k];
     }
     full = append_all(nre, nim);
     std::memcpy(pre, nre, size_t(da) * sizeof(double));
@@ -194,5 +328,6 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     at += 2 * m + 1;
   }
   data[at++] = -1.0;
+  if (gains) *gains = found;
   return int32_t(at);
 }

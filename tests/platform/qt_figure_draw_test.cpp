@@ -3,12 +3,15 @@
 // selection mark drawn with XOR, so marking and unmarking restores the image.
 // And the figure a built application's plot handler draws: the background
 // and the curves' colours at their pixels.
+// And the control-design responses in 2 x 2 with their charts: the chart
+// grey where a chart is, a Bode magnitude pixel where the curve passes.
 #include <cmath>
 
 #include <QImage>
 
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/subplot/autoscale.h"
+#include "graphics/subplot/subplot.h"
 #include "runtime/fake_host.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
@@ -138,6 +141,71 @@ TEST(QtPlotDemo, TheBackgroundAndTheCurvesShowAtTheirPixels) {
   EXPECT_TRUE(colour_near(image, s, 0, 10, qRgb(0, 0, 255)));
   EXPECT_TRUE(colour_near(image, s, 4, 10 + 4 * std::sin(4.0), qRgb(0, 0, 255)));
   EXPECT_TRUE(colour_near(image, s, 3, 8, qRgb(0, 153, 0)));  // the palette's green
+}
+
+}  // namespace
+
+namespace {
+
+using namespace qt_probe;
+
+// A built application's plot handler drawing control-design responses in
+// 2 x 2: Bode magnitude on log axes, Nyquist over the Nyquist chart, a step
+// response, a root locus over the s-plane chart; refreshed and drawn through
+// the Qt screen driver into 800 x 600.
+constexpr char kResponseDescription[] =
+    "instance responses\nvar x\nfigure \"Responses\"\nplot response_plot(x)\n";
+constexpr char kResponseSource[] =
+    "function response_plot(x)\n"
+    "  subplot(221); scale('loglog'); bodemag([1 2], [1 0.5 4], 'r');\n"
+    "  subplot(222); hgrid; nyquist(1, [1 2 1], 'b');\n"
+    "  subplot(223); step(1, [1 1 1]);\n"
+    "  subplot(224); scale([-3 1 -2 2]); sgrid; rlocus(1, [1 3 2 0], 'g');\n"
+    "endfunction\n";
+constexpr QRgb kChartGrey = qRgb(204, 204, 204);
+
+// Pixels of the colour strictly inside the subplot's frame.
+int count_in_frame(const QImage& image, const Subplot& s, QRgb colour) {
+  int n = 0;
+  for (int y = int(s.frameTop) + 2; y < int(s.frameBottom) - 1; ++y)
+    for (int x = int(s.frameLeft) + 2; x < int(s.frameRight) - 1; ++x) n += image.pixel(x, y) == colour;
+  return n;
+}
+
+TEST(QtResponseFigure, ChartsShowTheirGreyAndTheBodeCurveItsPixels) {
+  FakeHost host;
+  ASSERT_EQ(host.start(2u << 20, 64u << 20), 0);
+  ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+  tnbuild::Builder builder(host.block, {{"responses", kResponseSource}});
+  ASSERT_TRUE(builder.build(kResponseDescription)) << builder.error;
+  ASSERT_EQ(figure_layout_subplots(&host.block, 0, 0, 800, 0, 600), 0);
+  ASSERT_EQ(inst_refresh(&host.block, 0), 0);
+  ASSERT_EQ(figure_layout_subplots(&host.block, 0, 0, 800, 0, 600), 0);
+  RuntimeBlock* b = host.block;
+  Canvas c(800, 600);
+  rt_set_graphics_driver(b, &g_qt_screen_driver);
+  rt_set_graphics_context(b, &c.ctx);
+  figure_draw(b, 0);
+  c.finish();
+  rt_set_graphics_driver(b, &kEmptyGraphicsDriver);
+  const QImage& image = c.image;
+  const Subplot* s = inst_find_by_id(b, 0)->subplots;
+  // The grid is off: the grey inside a frame is a chart's, so the step's
+  // subplot has none and the Nyquist and s-plane charts have theirs.
+  EXPECT_EQ(count_in_frame(image, s[2], kChartGrey), 0);
+  EXPECT_GT(count_in_frame(image, s[1], kChartGrey), 50);
+  EXPECT_GT(count_in_frame(image, s[3], kChartGrey), 50);
+  // The Bode magnitude |(jw + 2) / (4 - w^2 + 0.5jw)| in red at its pixels
+  // on both log axes, below and above the resonance at w = 2.
+  ASSERT_TRUE(s[0].scaleFlags & kScaleXLog);
+  ASSERT_TRUE(s[0].scaleFlags & kScaleYLog);
+  for (double w : {0.3, 1.0, 1.5, 3.0, 6.0}) {
+    const double mag = std::hypot(2.0, w) / std::hypot(4.0 - w * w, 0.5 * w);
+    EXPECT_TRUE(colour_near(image, s[0], w, mag, qRgb(255, 0, 0))) << w;
+  }
+  // The Nyquist curve in blue, the locus in green, inside their frames.
+  EXPECT_GT(count_in_frame(image, s[1], qRgb(0, 0, 255)), 20);
+  EXPECT_GT(count_in_frame(image, s[3], qRgb(0, 153, 0)), 20);  // the palette's green
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 // The root-locus builder: the characteristic polynomial, the pairing rules
-// (nearest on its own side of the real axis; NaN keeps the identity) and the
-// branches of a conjugate pair, which mirror each other without crossing.
+// (nearest on its own side of the real axis; NaN keeps the identity), the
+// searched pairing against every permutation, and the branches, which mirror
+// each other without crossing and hold points of real positive gain.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <complex>
+#include <numeric>
+#include <random>
 #include <vector>
 
 #include "graphics/commands/root_locus.h"
@@ -62,6 +67,171 @@ TEST(RootLocus, ConjugateBranchesMirror) {
   // Slots below 5 doubles: the single closing value.
   EXPECT_EQ(rlocus_build_branches(den, 2, num, 0, win, data.data(), 9, work.data()), 1);
   EXPECT_EQ(data[0], -1.0);
+}
+
+// The model of the searched pairing: every permutation that keeps to the
+// sides of the axis and maps conjugate pairs of previous roots (the later
+// one to its earlier partner) onto conjugates or onto two real roots.
+struct PairingModel {
+  const std::vector<double>&pre, &pim, &nre, &nim;
+  bool valid(const std::vector<int32_t>& p) const {
+    const size_t k = pre.size();
+    for (size_t i = 0; i < k; ++i) {
+      const double a = pim[i], b = nim[size_t(p[i])];
+      if (a * b < 0) return false;
+      for (size_t q = 0; q < i; ++q) {
+        if (!(pim[q] != 0 && pre[q] == pre[i] && pim[q] == -pim[i])) continue;
+        const size_t u = size_t(p[q]), v = size_t(p[i]);
+        const bool ok = nim[u] == 0 ? nim[v] == 0 : nre[u] == nre[v] && nim[u] == -nim[v];
+        if (!ok) return false;
+        break;
+      }
+    }
+    return true;
+  }
+  double cost(const std::vector<int32_t>& p) const {
+    double t = 0;
+    for (size_t i = 0; i < pre.size(); ++i)
+      t += std::fabs(nre[size_t(p[i])] - pre[i]) + std::fabs(nim[size_t(p[i])] - pim[i]);
+    return t;
+  }
+};
+
+// Roots of a real polynomial: reals and conjugate pairs, in a shuffled order.
+void random_roots(std::mt19937& rng, size_t k, std::vector<double>* re, std::vector<double>* im) {
+  std::uniform_real_distribution<double> u(-2, 2);
+  re->clear(), im->clear();
+  while (re->size() < k) {
+    const double x = std::round(u(rng) * 8) / 8, y = std::round(u(rng) * 8) / 8;
+    if (re->size() + 2 <= k && y != 0) {
+      re->insert(re->end(), {x, x});
+      im->insert(im->end(), {y, -y});
+    } else {
+      re->push_back(x);
+      im->push_back(0);
+    }
+  }
+  std::vector<size_t> order(k);
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), rng);
+  std::vector<double> r2(k), i2(k);
+  for (size_t q = 0; q < k; ++q) r2[q] = (*re)[order[q]], i2[q] = (*im)[order[q]];
+  *re = r2, *im = i2;
+}
+
+TEST(RootLocus, SearchedPairingIsTheCheapestThatKeepsTheRules) {
+  // Greedy pairs 0 with 0.5 and leaves 1 the far root; the search swaps.
+  {
+    const double pre[] = {0, 1}, pim[] = {0, 0}, nre[] = {0.5, -0.6}, nim[] = {0, 0};
+    int32_t perm[2];
+    double largest = 0;
+    std::vector<double> work(size_t(rlocus_match_work(2)));
+    EXPECT_NEAR(rlocus_match_roots(pre, pim, nre, nim, 2, perm, &largest, work.data()), 1.1, 1e-15);
+    EXPECT_EQ(perm[0], 1);
+    EXPECT_EQ(perm[1], 0);
+    EXPECT_NEAR(largest, 0.6, 1e-15);
+    const double bad[] = {0.5, NAN};  // NaN: the identity, as greedy
+    EXPECT_TRUE(std::isnan(rlocus_match_roots(pre, pim, bad, nim, 2, perm, &largest, work.data())));
+    EXPECT_EQ(perm[1], 1);
+  }
+  // Random root sets on a grid (so that conjugates are exact) against every
+  // permutation: the searched total is the model's least among the valid
+  // ones; with none valid, the greedy pairing stands.
+  std::mt19937 rng(42);
+  for (int trial = 0; trial < 400; ++trial) {
+    const size_t k = 1 + size_t(trial % 6);
+    std::vector<double> pre, pim, nre, nim;
+    random_roots(rng, k, &pre, &pim);
+    random_roots(rng, k, &nre, &nim);
+    const PairingModel model{pre, pim, nre, nim};
+    std::vector<int32_t> p(k);
+    std::iota(p.begin(), p.end(), 0);
+    double least = INFINITY;
+    do
+      if (model.valid(p)) least = std::min(least, model.cost(p));
+    while (std::next_permutation(p.begin(), p.end()));
+    std::vector<int32_t> perm(k), greedy(k);
+    std::vector<double> work(static_cast<size_t>(rlocus_match_work(int32_t(k))));
+    double largest = 0, greedy_largest = 0;
+    const double g = rlocus_match_greedy(pre.data(), pim.data(), nre.data(), nim.data(), int32_t(k), greedy.data(),
+                                         &greedy_largest);
+    const double total = rlocus_match_roots(pre.data(), pim.data(), nre.data(), nim.data(), int32_t(k), perm.data(),
+                                            &largest, work.data());
+    std::vector<int32_t> sorted = perm;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t q = 0; q < k; ++q) ASSERT_EQ(sorted[q], int32_t(q)) << trial;  // a permutation
+    EXPECT_NEAR(total, model.cost(perm), 1e-12) << trial;
+    if (std::isfinite(least)) {
+      EXPECT_TRUE(model.valid(perm)) << trial;
+      EXPECT_NEAR(total, least, 1e-12) << trial;
+      double most = 0;
+      for (size_t i = 0; i < k; ++i)
+        most = std::max(most, std::fabs(nre[size_t(perm[i])] - pre[i]) + std::fabs(nim[size_t(perm[i])] - pim[i]));
+      EXPECT_EQ(largest, most) << trial;
+    } else {
+      EXPECT_EQ(perm, greedy) << trial;
+      EXPECT_EQ(total, g) << trial;
+    }
+  }
+}
+
+// -den(s) / num(s) at s: real and non-negative on the locus.
+std::complex<double> gain_at(const std::vector<double>& num, const std::vector<double>& den, std::complex<double> s) {
+  std::complex<double> n = 0, d = 0;
+  for (double c : num) n = n * s + c;
+  for (double c : den) d = d * s + c;
+  return -d / n;
+}
+
+TEST(RootLocus, BranchesHoldRealPositiveGainsAndKeepTheirHalf) {
+  // Poles 0, -1, -2 (two meet at the break-away point near -0.42 and leave as
+  // a pair); poles -1 +- 2i, -3 with a zero at -2; a tenth-order system.
+  std::vector<double> tenth = {1};
+  for (int k = 1; k <= 10; ++k) {
+    std::vector<double> next(tenth.size() + 1, 0.0);
+    for (size_t i = 0; i < tenth.size(); ++i) next[i] += tenth[i], next[i + 1] += k * tenth[i];
+    tenth = next;
+  }
+  const struct {
+    std::vector<double> num, den;
+    LocusWindow win;
+  } cases[] = {
+      {{1}, {1, 3, 2, 0}, {-3, 1, -2, 2, 0.02}},
+      {{1, 2}, {1, 5, 11, 15}, {-4, 1, -4, 4, 0.02}},
+      {{1, 3, 5, 7, 9}, tenth, {-12, 2, -7, 7, 0.02}},
+  };
+  for (const auto& c : cases) {
+    const int32_t dd = int32_t(c.den.size()) - 1, dn = int32_t(c.num.size()) - 1;
+    std::vector<double> data(40000), work(size_t(rlocus_build_work(dd)));
+    int64_t gains = 0;
+    const int32_t length = rlocus_build_branches(c.den.data(), dd, c.num.data(), dn, c.win, data.data(), 20000,
+                                                 work.data(), &gains);
+    ASSERT_GT(length, 1);
+    EXPECT_EQ(data[size_t(length - 1)], -1.0);
+    EXPECT_GE(gains, 50);
+    int32_t branches = 0;
+    for (size_t at = 0; data[at] != -1.0; ++branches) {
+      const size_t m = size_t(data[at]);
+      const double* x = &data[at + 1];
+      const double* y = x + m;
+      int half = 0;
+      for (size_t q = 0; q < m; ++q) {
+        const std::complex<double> g = gain_at(c.num, c.den, {x[q], y[q]});
+        // The gain is at most 49 before the last step; the branches that end
+        // at zeros end at an infinite one.
+        if (q + 1 == m && !(std::abs(g) < 1e3)) continue;
+        EXPECT_LE(std::fabs(g.imag()), 1e-6 * (1 + std::abs(g))) << dd << " " << q;
+        EXPECT_GE(g.real(), -1e-6 * (1 + std::abs(g))) << dd << " " << q;
+        const int s = y[q] > 0 ? 1 : y[q] < 0 ? -1 : 0;
+        if (s != 0 && half != 0) {
+          EXPECT_EQ(s, half) << dd << " branch " << branches << " point " << q;
+        }
+        if (s != 0) half = s;
+      }
+      at += 1 + 2 * m;
+    }
+    EXPECT_EQ(branches, dd);
+  }
 }
 
 }  // namespace
