@@ -4,7 +4,8 @@
 // other change with the root is smaller) on random polynomials and positive
 // definite weightings; and record 46 drawn through the recording driver:
 // black at the roots, rows mirrored about the real axis, ranges off the
-// axis, levels and bands, and nothing drawn when something is missing.
+// axis, levels and bands, and nothing drawn when something is missing. The
+// distance also against numpy's nearest polynomial (refdata/).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -138,6 +139,32 @@ TEST(EigenLocus, DistanceIsTheSmallestWeightedChangeWithARootThere) {
   EXPECT_EQ(erlocus_root_distance(p, W, 4, 1, 0, scratch), 0);
   EXPECT_EQ(erlocus_root_distance(p, W, 4, 2, 0, scratch), 0);
   EXPECT_EQ(erlocus_root_distance(p, W, 4, 0, 1, scratch), 0);
+}
+
+#include "refdata/erlocus_reference.inc"
+
+// Against numpy's nearest polynomial (refdata/make_erlocus_reference.py):
+// the minimum-norm change of the coefficients, its root checked by
+// numpy.polyval, at real and complex points; 0 at numpy's roots of p.
+TEST(EigenLocus, DistanceMatchesNumpysNearestPolynomial) {
+  int roots = 0, complex_points = 0;
+  for (const ErlocusRef& c : kErlocusRefs) {
+    const int32_t n = int32_t(c.p.size()) - 1;
+    ASSERT_EQ(c.W.size(), size_t(n) * size_t(n));
+    std::vector<double> scratch(2 * size_t(n));
+    const double d = erlocus_root_distance(c.p.data(), c.W.data(), n, c.x, c.y, scratch.data());
+    if (c.at_root) {
+      // numpy's root is within rounding of the true one: p there is of the
+      // order of eps, the distance of its square.
+      EXPECT_LE(std::fabs(d), 1e-20) << "n " << n << " at " << c.x << "," << c.y;
+      ++roots;
+    } else {
+      EXPECT_NEAR(d, c.d, 1e-9 * (1 + c.d)) << "n " << n << " at " << c.x << "," << c.y;
+    }
+    complex_points += c.y != 0;
+  }
+  EXPECT_GT(roots, 20);
+  EXPECT_GT(complex_points, 20);
 }
 
 using plotlists::flat_subplot;
