@@ -79,3 +79,26 @@ TEST_F(PlotDemo, AHitAtAPlottedPointGivesTheCurvesIdAndThePointsIndex) {
 }
 
 }  // namespace
+
+namespace {
+
+// A plot handler that lays its figure out itself with subplot: the grid
+// change resets the subplots' axes but keeps their figure and handler words,
+// so the next refresh finds the handler again.
+TEST(SubplotInAHandler, TheGridChangeKeepsTheHandlerForTheNextRefresh) {
+  FakeHost host;
+  ASSERT_EQ(host.start(plotdemo::kBlockBytes, 64u << 20), 0);
+  ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+  tnbuild::Builder builder(host.block, {{"demo", "function demo_plot(x)\n"
+                                                 "  subplot(2, 2, 1);\n  plot([1 2 3], [1 2 3]);\n"
+                                                 "  subplot(2, 2, 4);\n  plot([3 2 1], [1 2 3]);\n"
+                                                 "endfunction\n"}});
+  ASSERT_TRUE(builder.build("instance demo\nvar x\nfigure \"Grid\"\nplot demo_plot(x)\n")) << builder.error;
+  ASSERT_EQ(figure_layout_subplots(&host.block, 0, 0, 400, 0, 300), 0);
+  for (int refresh = 0; refresh < 3; ++refresh) ASSERT_EQ(inst_refresh(&host.block, 0), 0) << refresh;
+  const InstanceRec* rec = inst_find_by_id(host.block, 0);
+  EXPECT_EQ(rec->rows, 2);
+  EXPECT_EQ(rec->cols, 2);
+}
+
+}  // namespace
