@@ -17,10 +17,8 @@
 #include <string>
 
 #include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
 
-#include "platform/qt_driver.h"
+#include "bench/bench_figure.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "tools/imagetools/image_builder.h"
@@ -56,24 +54,10 @@ int main(int argc, char** argv) {
   const bool filled = kernel.rfind("contourf", 0) == 0;
   const bool draw = kernel.size() > 5 && kernel.compare(kernel.size() - 5, 5, "_draw") == 0;
 
-  std::unique_ptr<double[]> buffer(new double[kBytes / 8]());
-  RuntimeBlock* block = nullptr;
-  if (tnbuild::start_block(&block, buffer.get(), kBytes) != 0) return 1;
-  tnbuild::Builder builder(block, {{"demo", std::string(kGridSource) + (filled ? kFilled : kPlain)}});
-  if (!builder.build(kApp)) {
-    std::fprintf(stderr, "%s\n", builder.error.c_str());
-    return 1;
-  }
-  QImage image(kWidth, kHeight, QImage::Format_RGB32);
-  QPainter painter(&image);
-  QtDriverTarget target;
-  GraphicsDriverContext ctx{};
-  graphics_context_defaults(&ctx);
-  qt_target_begin(&target, &painter, &ctx);
-  GraphicsDriver driver = g_qt_screen_driver;
-  driver.values = kScreenPaintValues;
-  rt_set_graphics_driver(block, &driver);
-  rt_set_graphics_context(block, &ctx);
+  BenchFigure fig;
+  const std::string source = std::string(kGridSource) + (filled ? kFilled : kPlain);
+  if (!fig.open(kBytes, {{"demo", source}}, kApp, kWidth, kHeight)) return 1;
+  RuntimeBlock*& block = fig.block;
   if (figure_layout_subplots(&block, 0, 0, kWidth, 0, kHeight) != 0 || inst_refresh(&block, 0) != 0) return 1;
 
   int failures = 0;
@@ -85,9 +69,8 @@ int main(int argc, char** argv) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (argc > 3) figure_draw(block, 0);  // a look at what was timed
-  qt_target_end(&target, &ctx);
-  painter.end();
-  if (argc > 3) image.save(argv[3]);
+  fig.close();
+  if (argc > 3) fig.image.save(argv[3]);
   int32_t at = 0, doubles = 0;
   plotstore_find(rt_plot_store(block), 0, &at, &doubles);
   std::printf("%.9f %d\n", seconds, doubles);

@@ -12,11 +12,9 @@
 #include <vector>
 
 #include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
 
 #include "graphics/interact/interaction.h"
-#include "platform/qt_driver.h"
+#include "bench/bench_figure.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "runtime/runtime_status.h"
@@ -49,24 +47,9 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QGuiApplication app(argc, argv);
   const int moves = argc > 1 ? std::max(1, std::atoi(argv[1])) : 41;
-  std::unique_ptr<double[]> buffer(new double[kBytes / 8]());
-  RuntimeBlock* block = nullptr;
-  if (tnbuild::start_block(&block, buffer.get(), kBytes) != 0) return 1;
-  tnbuild::Builder builder(block, {{"demo", kSource}});
-  if (!builder.build(kApp)) {
-    std::fprintf(stderr, "%s\n", builder.error.c_str());
-    return 1;
-  }
-  QImage image(kWidth, kHeight, QImage::Format_RGB32);
-  QPainter painter(&image);
-  QtDriverTarget target;
-  GraphicsDriverContext ctx{};
-  graphics_context_defaults(&ctx);
-  qt_target_begin(&target, &painter, &ctx);
-  GraphicsDriver driver = g_qt_screen_driver;
-  driver.values = kScreenPaintValues;
-  rt_set_graphics_driver(block, &driver);
-  rt_set_graphics_context(block, &ctx);
+  BenchFigure fig;
+  if (!fig.open(kBytes, {{"demo", kSource}}, kApp, kWidth, kHeight)) return 1;
+  RuntimeBlock*& block = fig.block;
   if (figure_layout_subplots(&block, 0, 0, kWidth, 0, kHeight) != 0 || inst_refresh(&block, 0) != 0) return 1;
   figure_draw(block, 0);
 
@@ -87,7 +70,7 @@ int main(int argc, char** argv) {
     redraw_ms.push_back(ms_since(t0));
   }
   failures += interact_mouse_up(&block, 0, 0) != kRtHandledRedraw;
-  qt_target_end(&target, &ctx);
+  fig.close();
   std::printf("one move %.2f ms (median of %d), redraw alone %.2f ms%s\n", median(move_ms), moves,
               median(redraw_ms), failures ? " (failures!)" : "");
   return failures ? 1 : 0;

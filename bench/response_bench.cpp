@@ -17,14 +17,12 @@
 #include <vector>
 
 #include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
 
 #include "graphics/commands/freq_response.h"
 #include "graphics/commands/root_locus.h"
 #include "graphics/commands/time_response.h"
 #include "numlib/polyroots.h"
-#include "platform/qt_driver.h"
+#include "bench/bench_figure.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "runtime/record_list.h"
@@ -73,24 +71,9 @@ double ms_since(std::chrono::steady_clock::time_point t0) {
 int run_figure(int argc, char** argv, int refreshes) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QGuiApplication app(argc, argv);
-  std::unique_ptr<double[]> buffer(new double[kBytes / 8]());
-  RuntimeBlock* block = nullptr;
-  if (tnbuild::start_block(&block, buffer.get(), kBytes) != 0) return 1;
-  tnbuild::Builder builder(block, {{"responses", kSource}});
-  if (!builder.build(kApp)) {
-    std::fprintf(stderr, "%s\n", builder.error.c_str());
-    return 1;
-  }
-  QImage image(kWidth, kHeight, QImage::Format_RGB32);
-  QPainter painter(&image);
-  QtDriverTarget target;
-  GraphicsDriverContext ctx{};
-  graphics_context_defaults(&ctx);
-  qt_target_begin(&target, &painter, &ctx);
-  GraphicsDriver driver = g_qt_screen_driver;
-  driver.values = kScreenPaintValues;
-  rt_set_graphics_driver(block, &driver);
-  rt_set_graphics_context(block, &ctx);
+  BenchFigure fig;
+  if (!fig.open(kBytes, {{"responses", kSource}}, kApp, kWidth, kHeight)) return 1;
+  RuntimeBlock*& block = fig.block;
   if (lay_out(block) != 0 || figure_layout_subplots(&block, 0, 0, kWidth, 0, kHeight) != 0 ||
       inst_refresh(&block, 0) != 0)
     return 1;
@@ -107,7 +90,7 @@ int run_figure(int argc, char** argv, int refreshes) {
     figure_draw(block, 0);
     redraw_ms.push_back(ms_since(t0));
   }
-  qt_target_end(&target, &ctx);
+  fig.close();
   std::printf("figure 2 x 2 at %d x %d: refresh and redraw %.2f ms, redraw alone %.2f ms (medians of %d)%s\n",
               kWidth, kHeight, median(refresh_ms), median(redraw_ms), refreshes, failures ? " (failures!)" : "");
   return failures ? 1 : 0;
