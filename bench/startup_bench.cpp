@@ -23,6 +23,7 @@
 #ifndef TN_STARTUP_BARE
 #include "host/app/tn_app.h"
 #include "host/app/tn_view.h"
+#include "platform/font_warmup.h"
 #include "platform/settings_store.h"
 #endif
 
@@ -58,13 +59,18 @@ class BareWindow : public QWidget {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef TN_STARTUP_BARE
+  FontWarmup fonts;  // as the program's main does
+#endif
   QApplication app(argc, argv);
   FirstPaint watcher;
 #ifndef TN_STARTUP_BARE
   if (argc < 2) return 2;
+  fonts.application_ready();
   QTemporaryDir dir;
   SettingsStore settings(dir.path() + QStringLiteral("/settings.ini"));
   TNApp tn(&settings, QString::fromLocal8Bit(argv[1]));
+  tn.set_font_warmup(&fonts);
   if (!tn.init_instance()) return 1;
   tn.view()->installEventFilter(&watcher);
   return app.exec();

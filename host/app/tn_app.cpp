@@ -33,6 +33,8 @@
 #include "host/shell/shell_registration.h"
 #include "host/ui/about_wnd.h"
 #include "platform/command_map.h"
+#include "platform/deferred_icons.h"
+#include "platform/font_warmup.h"
 #include "platform/settings_store.h"
 #include "runtime/instances.h"
 #include "runtime/runtime_block.h"
@@ -116,6 +118,7 @@ void TNApp::attach_window_builtins() {
 }
 
 bool TNApp::init_instance() {
+  deferred_icons_install(qApp);
   QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
   // The document types, registered with the desktop where no part of a
   // registration exists yet.
@@ -145,6 +148,7 @@ bool TNApp::init_instance() {
   // Document, main window and view.
   commands_ = std::make_unique<CommandMap>();
   doc_runtime_ = std::make_unique<BlockRuntime>(host_.get());
+  if (fonts_) fonts_->finish();
   frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get());
   main_menu_build(frame_->menuBar(), commands_.get());
   TNMainFrame* frame = frame_.get();

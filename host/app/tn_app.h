@@ -13,6 +13,7 @@
 #include "runtime/host_clock.h"
 
 class CommandMap;
+class FontWarmup;
 class BlockRuntime;
 class RuntimeHost;
 class SettingsStore;
@@ -45,6 +46,10 @@ class TNApp {
   ~TNApp();
 
   // Start-up; false ends the program.
+  // Fonts: a warm-up the program's main started before the application
+  // object; start-up waits for it before the window's first text, so the
+  // configuration is never read twice. Null: no warm-up.
+  void set_font_warmup(FontWarmup* fonts) { fonts_ = fonts; }
   bool init_instance();
 
   RuntimeHost* host() const { return host_.get(); }
@@ -61,6 +66,7 @@ class TNApp {
 
   SettingsStore* settings_;
   QString program_;
+  FontWarmup* fonts_ = nullptr;
   StartupSettings s_{};
   std::optional<QString> help_page_;
   std::unique_ptr<RuntimeHost> host_;

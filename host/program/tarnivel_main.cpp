@@ -6,18 +6,23 @@
 #include "host/app/tn_app.h"
 #include "host/ui/input_dialog.h"
 #include "platform/dialog_service.h"
+#include "platform/font_warmup.h"
 #include "platform/settings_store.h"
 
 int main(int argc, char** argv) {
+  FontWarmup fonts;  // reads the font configuration while Qt starts
   QApplication app(argc, argv);
+  fonts.application_ready();
   QtDialogService dialogs;
   dialog_service_set(&dialogs);
   SettingsStore settings;
   int status = 1;
   {
     TNApp tn(&settings, running_program_path());
+    tn.set_font_warmup(&fonts);
     if (tn.init_instance()) status = app.exec();
   }
   dialog_service_set(nullptr);
+  fonts.finish();
   return status;
 }

@@ -14,7 +14,7 @@ namespace tnbuild {
 // of them at start-up (the loader lays a smaller image out in the program's
 // larger block). An application that does not fit is built in blocks four
 // times larger, up to the limit.
-constexpr uint32_t kToolBlockBytes = 1u << 20;
+constexpr uint32_t kToolBlockBytes = 256u << 10;
 constexpr uint32_t kToolBlockLimit = 64u << 20;
 
 // Reads the description, builds the image and cuts it into its fourteen
