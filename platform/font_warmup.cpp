@@ -1,12 +1,15 @@
 // The worker loads fontconfig's configuration (its files and caches), then,
 // once told the application stands, asks Qt's database for its families,
-// which lists the fonts. Font engines are cached per thread, so nothing
-// beyond the database would help the window.
+// which lists the fonts, and measures the application font, which fills the
+// database's shared fallback lists. The font engines it loads are cached per
+// thread and stay with the worker.
 #include "platform/font_warmup.h"
 
 #include <fontconfig/fontconfig.h>
 
 #include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QStringList>
 
 FontWarmup::FontWarmup() : worker_([this] { run(); }) {}
@@ -18,6 +21,7 @@ void FontWarmup::run() {
   if (next_ != Next::fill) return;
   lock.unlock();
   (void)QFontDatabase::families();
+  (void)QFontMetrics(QGuiApplication::font()).height();
 }
 
 void FontWarmup::application_ready() {
