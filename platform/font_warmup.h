@@ -7,6 +7,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#include <QString>
 
 class FontWarmup {
  public:
@@ -20,16 +23,24 @@ class FontWarmup {
   // Qt guards that database with one lock, so a main-thread text call that
   // comes first waits for the worker instead of reading everything twice.
   void application_ready();
+  // A font the window will draw with (a family at a pixel size): measuring
+  // it fills the database's shared fallback lists for that family.
+  void measure_too(const QString& family, int pixels);
   // Joins the worker: before the first text, and always before the
   // application object goes away.
   void finish();
 
  private:
-  enum class Next { wait, fill, stop };
+  struct Font {
+    QString family;
+    int pixels;
+  };
   void run();
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  Next next_ = Next::wait;
+  bool ready_ = false;     // the application object stands
+  bool finished_ = false;  // no more fonts will come
+  std::vector<Font> fonts_;
   std::thread worker_;
 };

@@ -10,6 +10,7 @@
 #include "graphics/render/graphics_driver.h"
 #include "host/app/runtime_host.h"
 #include "platform/qt_driver.h"
+#include "platform/settings_store.h"
 #include "runtime/runtime_block.h"
 
 namespace {
@@ -61,6 +62,11 @@ QFont figure_font_from_settings(const QString& face, int32_t height) {
     return fallback;
   }
   return f;
+}
+
+QFont figure_font_saved(SettingsStore* settings) {
+  return figure_font_from_settings(settings->read_string(QStringLiteral("FigFontName"), QStringLiteral("Arial")),
+                                   settings->read_int(QStringLiteral("FigFontSize"), -11));
 }
 
 void gdi_screen_driver_install(RuntimeHost* host) {

@@ -9,6 +9,8 @@
 
 #include <QFont>
 
+class SettingsStore;
+
 struct GraphicsDriverContext;
 class RuntimeHost;
 
@@ -25,6 +27,8 @@ const QFont& gdi_figure_font();
 // The figure font from its stored face and height (negative: character
 // height in pixels); a face that resolves to nothing gives 9-point "Arial".
 QFont figure_font_from_settings(const QString& face, int32_t height);
+// The figure font the settings hold (FigFontName, FigFontSize).
+QFont figure_font_saved(SettingsStore* settings);
 
 // Writes the screen values 5, 0.5, 2, 2, 1, 1, 8, 8 into the screen table and,
 // when a block stands, installs that table in it.

@@ -111,8 +111,7 @@ TNView::TNView(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, Com
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
   graphics_context_defaults(&ctx_);
-  const QFont font = figure_font_from_settings(settings_->read_string(QStringLiteral("FigFontName"), QStringLiteral("Arial")),
-                                               settings_->read_int(QStringLiteral("FigFontSize"), -11));
+  const QFont font = figure_font_saved(settings_);
   setFont(font);
   gdi_set_figure_font(font);
   begin_buffer(1, 1);
@@ -490,8 +489,7 @@ void TNView::on_edit_copy() {
   double x0 = 0, x1 = 100, y0 = 0, y1 = 100;
   if (has_block()) inst_subplot_frame(host_->block(), kInstanceId, &x0, &x1, &y0, &y1);
   const int w = std::max(1, int(x1 - x0)), h = std::max(1, int(y1 - y0));
-  const QFont font = figure_font_from_settings(settings_->read_string(QStringLiteral("FigFontName"), QStringLiteral("Arial")),
-                                               settings_->read_int(QStringLiteral("FigFontSize"), -11));
+  const QFont font = figure_font_saved(settings_);
   const int half_height = QFontMetrics(font).height() / 2;
   GraphicsDriverValues values = kMetafileValuesBase;
   values.gridStepX = values.gridStepY = half_height;
