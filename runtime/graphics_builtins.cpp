@@ -22,6 +22,7 @@
 #include "graphics/commands/grid_commands.h"
 #include "graphics/commands/hstep_command.h"
 #include "graphics/commands/plotroots_command.h"
+#include "graphics/commands/poly_commands.h"
 #include "graphics/commands/response_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
@@ -122,6 +123,16 @@ int pcolor_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) 
 int quiver_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return plot_cmd_quiver(ctx, nargin, s, l); });
+}
+int plotpoly_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_plotpoly(ctx, nargin, s, l, true); });
+}
+// mesh and surf: one body; the variant is a function of its own.
+template <bool Surface>
+int mesh_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_mesh(ctx, nargin, s, Surface, l, true); });
 }
 // contour and contour3: one body; the row's data word is the call context,
 // so the variant is a function of its own.
@@ -408,6 +419,9 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "pcolor", pcolor_builtin, 0},
       {kGraphicsSection, "colormap", colormap_builtin, 0},
       {kGraphicsSection, "quiver", quiver_builtin, 0},
+      {kGraphicsSection, "plotpoly", plotpoly_builtin, 0},
+      {kGraphicsSection, "mesh", mesh_builtin<false>, 0},
+      {kGraphicsSection, "surf", mesh_builtin<true>, 0},
       {kGraphicsSection, "contour", contour_builtin<false>, 0},
       {kGraphicsSection, "contour3", contour_builtin<true>, 0},
       {kGraphicsSection, "erlocus", erlocus_builtin, 0},
