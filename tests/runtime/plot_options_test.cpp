@@ -235,9 +235,14 @@ TEST_F(PlotOptions, Sensors) {
   };
   for (const auto& [code, want] : cases) {
     used() = 0;
+    host.block->h.user.status = 0;
     ASSERT_EQ(run(std::string(code) + ";\n"), kOk) << code;
     EXPECT_EQ(records(), want) << code;
+    EXPECT_EQ(host.block->h.user.status & kCallLayoutChanged, 0) << code;  // nothing drawn changed
   }
+  host.block->h.user.status = 0;
+  ASSERT_EQ(run("material(1);\n"), kOk);
+  EXPECT_NE(host.block->h.user.status & kCallLayoutChanged, 0);
   const std::pair<const char*, int> errors[] = {
       {"sensor3('p', 1:3, 5)", kBadSize},
       {"sensor3('s', 1:6, 5)", kBadSize},
