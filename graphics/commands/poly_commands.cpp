@@ -22,6 +22,8 @@ constexpr int32_t kTriangle = 3;
 constexpr int32_t kRgbPlanes = 3;
 constexpr int32_t kOptionBytes = 16;
 constexpr int32_t kFaceKindBytes = 8;
+constexpr char kStripWord[] = "strip";
+constexpr char kFanWord[] = "fan";
 constexpr uint32_t kPlotpolyDefault = kMeshFill;
 constexpr uint32_t kMeshDefault = kMeshFill | kMeshEdges;
 constexpr uint32_t kStyleDefaultBits = kStyleKindInvisible;
@@ -191,8 +193,11 @@ int read_face_kind(EngineContext* ctx, int nargin, int arg, FaceKind* kind) {
   char text[kFaceKindBytes];
   int32_t len = 0;
   if (stk_get_string_buf(ctx, nargin - 1 - arg, text, kFaceKindBytes, &len) != kOk) return kUnknownOption;
-  if (len == 5 && std::memcmp(text, "strip", 5) == 0) *kind = FaceKind::kStrip;
-  else if (len == 3 && std::memcmp(text, "fan", 3) == 0) *kind = FaceKind::kFan;
+  auto is = [&](const char* word) {
+    return size_t(len) == std::strlen(word) && std::memcmp(text, word, size_t(len)) == 0;
+  };
+  if (is(kStripWord)) *kind = FaceKind::kStrip;
+  else if (is(kFanWord)) *kind = FaceKind::kFan;
   else return kUnknownOption;
   return kOk;
 }

@@ -170,7 +170,8 @@ TEST_F(PolyCommands, GridVertexNumbers) {
   ASSERT_GE(r.size(), 10u);
   std::vector<int32_t> want;
   for (int32_t row = 0; row < 4; ++row)
-    for (int32_t c = 0; c < 3; ++c) want.insert(want.end(), {row * 4 + c, row * 4 + c + 1, (row + 1) * 4 + c + 1, (row + 1) * 4 + c});
+    for (int32_t c = 0; c < 3; ++c)
+      want.insert(want.end(), {row * 4 + c, row * 4 + c + 1, (row + 1) * 4 + c + 1, (row + 1) * 4 + c});
   const Doubles faces = packed_faces(want);
   ASSERT_EQ(r[5], double(r.size() - 6));
   const size_t at = r.size() - faces.size();
