@@ -208,6 +208,15 @@ const char kSource[] =
 const char kApp[] =
     "instance demo\nvar log\ninit log = start()\nfigure \"Main\"\nplot draw(log)\n"
     "drag 7 log = note(log, _p1, _x1, _y1, _q)\n";
+// Two parts on one id: the sphere without the modifier key, the plane with it.
+const char kTwoPartSource[] =
+    "function log = start()\n log = zeros(0, 7);\nendfunction\n"
+    "function draw(log)\n"
+    " scale([-2 2 -2 2 -2 2]);\n"
+    " plot3(1, 0, 0, 'o', 7);\n"
+    " sensor3('s', [0 0 0], 'p', [0 1 0 0 0 1], 7);\n"
+    "endfunction\n"
+    "function log = note(log, p, x, y, q)\n log = [log; p' x y q'];\nendfunction\n";
 
 struct SensorDrag : figtest::Figure {};
 
@@ -243,6 +252,39 @@ TEST_F(SensorDrag, APlanePointFollowsThePointer) {
     EXPECT_NEAR(r[5], x - 0.5, kTol) << k;
     EXPECT_NEAR(r[6], y + 0.25, kTol) << k;
   }
+}
+
+TEST_F(SensorDrag, TheModifierKeyChoosesThePart) {
+  ASSERT_NO_FATAL_FAILURE(open(kApp, kTwoPartSource));
+  figure_draw(host.block, 0);
+  const double p0[3] = {1, 0, 0};
+  double px, py;
+  pixel_of(sp(0), p0, &px, &py);
+  ASSERT_EQ(interact_mouse_down(h(), 0, px, py, 0), kRtHandledRedraw);
+  // Without the modifier: a point of the unit sphere under the pointer, on
+  // the side turned to the camera (which looks from azimuth -2.55).
+  const double az = -2.25, el = 0.2;
+  const double on_sphere[3] = {std::cos(az) * std::cos(el), std::sin(az) * std::cos(el), std::sin(el)};
+  double tx, ty;
+  pixel_of(sp(0), on_sphere, &tx, &ty);
+  figtest::g_now += 1.0;
+  ASSERT_EQ(interact_mouse_move(h(), 0, tx, ty, 0, nullptr, 0, nullptr), kRtHandledRedraw);
+  // With it: the plane x = 1 through the pressed point.
+  const double on_plane[3] = {1, 0.5, -0.75};
+  pixel_of(sp(0), on_plane, &tx, &ty);
+  figtest::g_now += 1.0;
+  ASSERT_EQ(interact_mouse_move(h(), 0, tx, ty, 1, nullptr, 0, nullptr), kRtHandledRedraw);
+  EXPECT_EQ(up(), kRtHandledRedraw);
+  const std::vector<double> log = matrix("log");
+  ASSERT_GE(log.size(), 14u);
+  const double* sphere = log.data() + log.size() - 14;
+  const double* plane = log.data() + log.size() - 7;
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(sphere[i], on_sphere[i], kTol) << i;
+  EXPECT_NEAR(sphere[5], az, kTol);
+  EXPECT_NEAR(sphere[6], el, kTol);
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(plane[i], on_plane[i], kTol) << i;
+  EXPECT_NEAR(plane[5], 0.5, kTol);
+  EXPECT_NEAR(plane[6], -0.75, kTol);
 }
 
 }  // namespace
