@@ -387,6 +387,14 @@ int take(Scratch* sc, int64_t n, double** out) {
   return kOk;
 }
 
+// The same from the top end of the scratch.
+int take_top(Scratch* sc, int64_t n, double** out) {
+  if (n > sc->room) return sc->full;
+  sc->room -= n;
+  *out = sc->base + sc->room;
+  return kOk;
+}
+
 // The frequency curves of one system at index `index`: x, y computed in
 // scratch, then drawn or pushed.
 int run_frequency(const Call& c, const System& sys, double index, const StyleSpec& first_style) {
@@ -592,8 +600,6 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     length = int32_t(planes * m + 1);
   } else {
     const int32_t deg = std::max(sys.dn, sys.dd);
-    const int64_t budget = nichols ? planes * kNicholsPointsPerDegree * std::max(deg, 1) + 1
-                                   : kNyquistPointsPerDegree * std::max(deg, 1) + 10;
     NyquistSweep sw{};
     sw.continuous = !c.cmd->discrete;
     sw.negfreq = c.negfreq != 0;
@@ -601,12 +607,14 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     const double lo = c.range[1] > c.range[0] ? c.range[0] : 0;
     if (sw.continuous) {
       // s = (z - 1) / (z + 1) over the larger degree, the shorter side padded.
+      // The mapped system lies at the top of the scratch, so that the curve
+      // can take whatever room is left below it.
       double *pn, *pd, *zn, *zd, *work;
-      TN_TRY(take(&sc, deg + 1, &pn));
-      TN_TRY(take(&sc, deg + 1, &pd));
-      TN_TRY(take(&sc, deg + 1, &zn));
-      TN_TRY(take(&sc, deg + 1, &zd));
-      TN_TRY(take(&sc, 2 * int64_t(deg + 1) * (deg + 1), &work));
+      TN_TRY(take_top(&sc, deg + 1, &pn));
+      TN_TRY(take_top(&sc, deg + 1, &pd));
+      TN_TRY(take_top(&sc, deg + 1, &zn));
+      TN_TRY(take_top(&sc, deg + 1, &zd));
+      TN_TRY(take_top(&sc, 2 * int64_t(deg + 1) * (deg + 1), &work));
       std::fill(pn, pn + deg + 1, 0.0);
       std::fill(pd, pd + deg + 1, 0.0);
       std::memcpy(pn + deg - sys.dn, sys.num, size_t(sys.dn + 1) * sizeof(double));
@@ -636,17 +644,31 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     }
     if (y_fixed) {
       subplot_visible_yrange(s, &sw.ylo, &sw.yhi);
-      sw.ytol = nichols ? kNicholsPixels / std::fabs(s->yScale) : kNyquistFixedTolerance * (s->yMax - s->yMin);
+      // A Nyquist curve's one tolerance comes from the x limits alone.
+      if (nichols) sw.ytol = kNicholsPixels / std::fabs(s->yScale);
     }
+    if (!nichols) sw.ytol = sw.xtol;
     sw.log_y = nichols && s && (s->scaleFlags & kScaleYLog);
     if (!(sw.xtol > 0) || !(sw.ytol > 0) || !std::isfinite(sw.xtol) || !std::isfinite(sw.ytol))
       sw.xtol = sw.ytol = kNyquistTolerance;
     sw.with_freq = with_freq;
-    // The sampler needs its whole budget: the curve never depends on the room.
-    const int64_t space = budget;
-    TN_TRY(take(&sc, space, &data));
-    length = nichols ? freqresp_nichols_adaptive(sw, data, space, kNicholsPointsPerDegree * std::max(deg, 1))
-                     : freqresp_nyquist_adaptive(sw, data, space, INT32_MAX);
+    if (nichols) {
+      // A drawn Nichols curve takes the room left in the list and holds as
+      // many points as fit (a single 0 below five), up to its point budget.
+      // Values asked for never depend on free memory: they need the budget
+      // whole, and a short stack grows like any other.
+      const int32_t most = kNicholsPointsPerDegree * std::max(deg, 1);
+      const int64_t whole = planes * most + 1;
+      if (!t.drawing && sc.room < whole) return sc.full;
+      if (sc.room < 1) return sc.full;
+      data = sc.base;
+      length = freqresp_nichols_adaptive(sw, data, t.drawing ? sc.room : whole, most);
+    } else {
+      // Nyquist needs its whole budget: the curve never depends on the room.
+      const int64_t space = kNyquistPointsPerDegree * std::max(deg, 1) + 10;
+      TN_TRY(take(&sc, space, &data));
+      length = freqresp_nyquist_adaptive(sw, data, space, INT32_MAX);
+    }
   }
   const int64_t m = int64_t(data[0]);
   if (!t.drawing) {

@@ -126,7 +126,7 @@ TEST_F(Responses, ExactRoomAndOneLess) {
       "bodemag([1; 2], [1 1; 1 2])", "dbodephase(1, [1 -0.5], 0.5)", "sigma(-1, [1 2], [3; 4], zeros(2))",
       "step([1 2], [1 3])", "dstep(1, [1 -0.5], 1)", "impulse(-1, 1, [1; 1], [0; 0])",
       "dstep(1, [1 -0.5], 1, 's')", "bodemag(-1, [], 3, 0)", "nyquist(1, [1 1])", "dnyquist([1 2], [1 -0.5])",
-      "nichols(1, [1 2 2 1])", "dnichols(1, [1 -0.5], [0.1 1 2])",
+      "nichols(1, [1 2 2 1], [0.1 1 2])", "dnichols(1, [1 -0.5], [0.1 1 2])",
   };
   for (const char* code : codes) {
     host.block->h.build.capacity = full_capacity;
@@ -560,6 +560,70 @@ TEST_F(Responses, NicholsRecordsAndValues) {
   for (size_t k = 1; k < ph.size(); ++k) EXPECT_LE(ph[k], ph[k - 1] + 1e-12);
   EXPECT_NEAR(ph[ph.size() - 2], -1.5 * 3.14159265358979323846, 0.1);
   EXPECT_EQ(run("nichols(-1, 1, 1, 0);\n"), kBadArgument);
+}
+
+// An automatic Nichols curve takes the room left: shorter lists hold fewer
+// points, each still the response at its frequency, down to a single 0;
+// only a list without room for the records and the mapping fails, whole.
+TEST_F(Responses, NicholsDrawsInTheRoomLeft) {
+  const char* code = "nichols(1, [1 2 2 1]);\n";
+  ASSERT_EQ(run(code), kOk);
+  const int32_t full = int32_t(list().size());
+  const size_t m_full = size_t(records()[heads()[1].first + 6]);
+  size_t last_m = m_full;
+  bool shorter = false, single = false, failed = false;
+  for (int32_t cap = full - 1; cap > 0 && !failed; cap -= 13) {
+    used() = 0;
+    host.block->h.build.capacity = cap;
+    const int status = run(code);
+    if (status != kOk) {
+      EXPECT_EQ(status, kPlotOverflow) << cap;
+      EXPECT_EQ(used(), 0) << cap;
+      failed = true;
+      break;
+    }
+    const Doubles r = records();
+    const auto h = heads();
+    ASSERT_EQ(h.size(), 2u) << cap;
+    const size_t at = h[1].first, m = size_t(r[at + 6]);
+    EXPECT_LE(used(), cap);
+    EXPECT_LE(m, last_m) << cap;
+    last_m = m;
+    if (m == 0) {
+      EXPECT_EQ(r[at + 5], 1) << cap;
+      single = true;
+      continue;
+    }
+    EXPECT_EQ(r[at + 5], double(3 * m + 1)) << cap;
+    shorter = shorter || (m >= 5 && m < m_full);
+    for (size_t k = 0; k < m; ++k) {
+      const double w = r[at + 7 + 2 * m + k];
+      if (!std::isfinite(w)) continue;
+      const std::complex<double> s(0, w);
+      const std::complex<double> g = 1.0 / (((s + 2.0) * s + 2.0) * s + 1.0);
+      EXPECT_NEAR(r[at + 7 + m + k], std::abs(g), 1e-12 * (1 + std::abs(g))) << cap << " " << k;
+      EXPECT_NEAR(std::remainder(r[at + 7 + k] - std::arg(g), 2 * 3.14159265358979323846), 0, 1e-9)
+          << cap << " " << k;
+    }
+  }
+  EXPECT_TRUE(shorter);
+  EXPECT_TRUE(single);
+  EXPECT_TRUE(failed);
+  host.block->h.build.capacity = full_capacity;
+}
+
+// A Nyquist curve has one tolerance, from the x limits: a curve inside the
+// window is sampled at the same points whatever the height of the y range.
+TEST_F(Responses, NyquistToleranceComesFromTheXLimits) {
+  Doubles first;
+  for (const char* y : {"-1 1", "-100 100"}) {
+    used() = 0;
+    ASSERT_EQ(run(std::string("scale([-2 2 ") + y + "]); [w, re, im] = nyquist(1, [1 1]);\n"), kOk) << y;
+    const Doubles w = variable("w");
+    ASSERT_GT(w.size(), 5u) << y;
+    if (first.empty()) first = w;
+    else EXPECT_EQ(w, first) << y;
+  }
 }
 
 TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
