@@ -453,6 +453,55 @@ int run_frequency(const Call& c, const System& sys, double index, const StyleSpe
 
 bool staircase(const StyleSpec& st) { return (st.bits & kStairMask) == kStairBits; }
 
+// How a drawn discrete curve is shaped by its style: a staircase holds each
+// sample twice, a line each sample once, markers the samples only. When the
+// range starts at or before 0 (and reaches sample 0), a staircase or line
+// begins with zero points instead of the samples before 0: a staircase at
+// t0 and 0, a line at t0 and, when t0 < -Ts, at -Ts (the rise to the first
+// sample is then one Ts wide, as between samples).
+struct DiscreteShape {
+  bool stairs = false;
+  int32_t lead = 0;   // zero points before the samples
+  int64_t skip = 0;   // samples before 0 that the zero points replace
+  double lead_t[2] = {0, 0};
+};
+
+DiscreteShape discrete_shape(const StyleSpec& st, double t0, double ts, int64_t k0, int64_t count) {
+  DiscreteShape sh;
+  sh.stairs = staircase(st);
+  const bool markers = (st.bits & kStyleBitsKind) >= kStyleKindInvisible;
+  if (markers || !(t0 <= 0) || k0 + count - 1 < 0) return sh;
+  sh.skip = k0 < 0 ? -k0 : 0;
+  sh.lead_t[sh.lead++] = t0;
+  if (sh.stairs) sh.lead_t[sh.lead++] = 0;
+  else if (t0 < -ts) sh.lead_t[sh.lead++] = -ts;
+  return sh;
+}
+
+int64_t shape_points(const DiscreteShape& sh, int64_t count) {
+  return sh.lead + (count - sh.skip) * (sh.stairs ? 2 : 1);
+}
+
+// One discrete curve record in its shape, the auto-scale widened by it.
+void put_discrete_curve(PlotWriter* w, Subplot* s, const DiscreteShape& sh, const double* x, const double* y,
+                        int64_t count, double ts, double id, double index, const StyleSpec& style) {
+  const int64_t points = shape_points(sh, count);
+  plotwriter_begin_record(w, kCodePolyline, id, index, &style, int32_t(2 * points + 1));
+  const int32_t at = w->used;
+  plotwriter_put(w, double(points));
+  for (int32_t i = 0; i < sh.lead; ++i) plotwriter_put(w, sh.lead_t[i]);
+  for (int64_t k = sh.skip; k < count; ++k) {
+    plotwriter_put(w, x[k]);
+    if (sh.stairs) plotwriter_put(w, x[k] + ts);
+  }
+  for (int32_t i = 0; i < sh.lead; ++i) plotwriter_put(w, 0.0);
+  for (int64_t k = sh.skip; k < count; ++k) {
+    plotwriter_put(w, y[k]);
+    if (sh.stairs) plotwriter_put(w, y[k]);
+  }
+  subplot_autoscale_to_data(s, w->data + at + 1, w->data + at + 1 + points, nullptr, int32_t(points));
+}
+
 // The step or impulse curves of one system.
 int run_time(const Call& c, const System& sys, double index, const StyleSpec& first_style) {
   const ResponseCommand& cmd = *c.cmd;
@@ -475,18 +524,23 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
     if (g.too_many) return kTooManySamples;
     count = g.points;
   }
-  // Drawn points per sample: a staircase holds each sample twice.
-  bool any_stairs = false;
-  if (cmd.discrete && t.drawing)
+  // The drawn records: a discrete curve's length depends on its style.
+  auto curve_style = [&](int32_t j, StyleSpec* st) -> int {
+    *st = first_style;
+    if (sys.ss) return style_of(a.style, j, kDefaultCurveBits, nullptr, st);
+    return kOk;
+  };
+  int64_t records = 0;
+  if (t.drawing) {
+    records = kRecHead + system_record_data(cmd, sys);
     for (int32_t j = 0; j < curves; ++j) {
-      StyleSpec st = first_style;
-      if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
-      any_stairs = any_stairs || staircase(st);
+      StyleSpec st;
+      TN_TRY(curve_style(j, &st));
+      const int64_t points = cmd.discrete ? shape_points(discrete_shape(st, t0, a.ts, k0, count), count) : count;
+      records += 2 * points + kRecHead + 1;
     }
-  const int64_t per = any_stairs ? 2 : 1;
-  const int64_t sysrec = kRecHead + system_record_data(cmd, sys);
-  const int64_t records = t.drawing ? sysrec + curves * (2 * per * count + kRecHead + 1) : 0;
-  if (t.drawing && records > int64_t(t.list.capacity)) return kPlotOverflow;
+    if (records > int64_t(t.list.capacity)) return kPlotOverflow;
+  }
   Scratch sc = scratch_after(t, records);
   if (sc.room < 0) return sc.full;
   double *x, *y, *work;
@@ -510,24 +564,20 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
       timeresp_ss_discrete(sys.m, k0, count, drive, x0, y, work);
     }
   }
+  // Values are the samples themselves; the shaping is the drawing's.
   if (!t.drawing) return push_results(c.ctx, t, c.nargin, c.nargout, x, y, count, curves);
   command_open(t.list, t.s);
   PlotWriter w = command_writer(t.list);
   TN_TRY(write_system_record(&w, cmd, sys, a.ts, a.id, index, first_style));
   for (int32_t j = 0; j < curves; ++j) {
-    StyleSpec st = first_style;
-    if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
+    StyleSpec st;
+    TN_TRY(curve_style(j, &st));
     const double idx = sys.ss ? j + 1 : index;
-    if (!staircase(st) || !cmd.discrete) {
+    if (!cmd.discrete)
       put_curve(&w, t.s, x, y + j * count, count, a.id, idx, st);
-      continue;
-    }
-    plotwriter_begin_record(&w, kCodePolyline, a.id, idx, &st, int32_t(4 * count + 1));
-    const int32_t at = w.used;
-    plotwriter_put(&w, double(2 * count));
-    for (int64_t k = 0; k < count; ++k) plotwriter_put(&w, x[k]), plotwriter_put(&w, x[k] + a.ts);
-    for (int64_t k = 0; k < count; ++k) plotwriter_put(&w, y[j * count + k]), plotwriter_put(&w, y[j * count + k]);
-    subplot_autoscale_to_data(t.s, w.data + at + 1, w.data + at + 1 + 2 * count, nullptr, int32_t(2 * count));
+    else
+      put_discrete_curve(&w, t.s, discrete_shape(st, t0, a.ts, k0, count), x, y + j * count, count, a.ts, a.id,
+                         idx, st);
   }
   *t.list.used = w.used;
   return kOk;

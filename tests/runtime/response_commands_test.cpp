@@ -127,6 +127,8 @@ TEST_F(Responses, ExactRoomAndOneLess) {
       "step([1 2], [1 3])", "dstep(1, [1 -0.5], 1)", "impulse(-1, 1, [1; 1], [0; 0])",
       "dstep(1, [1 -0.5], 1, 's')", "bodemag(-1, [], 3, 0)", "nyquist(1, [1 1])", "dnyquist([1 2], [1 -0.5])",
       "nichols(1, [1 2 2 1], [0.1 1 2])", "dnichols(1, [1 -0.5], [0.1 1 2])",
+      "dstep(1, [1 -0.5], 1, responseset('Range', [-2.5 3]), 's')",
+      "dimpulse(0.5, 1, 1, 0, 1, responseset('Range', [-2.5 3]))",
   };
   for (const char* code : codes) {
     host.block->h.build.capacity = full_capacity;
@@ -163,24 +165,70 @@ TEST_F(Responses, ExactRoomAndOneLess) {
 }
 
 TEST_F(Responses, DrawnCurvesEqualReturnedValues) {
-  const char* pairs[][2] = {
-      {"bodemag([1 2], [1 0.5 4])", "[x, y] = bodemag([1 2], [1 0.5 4]);"},
-      {"dbodephase(1, [1 -1.2 0.5], 1)", "[x, y] = dbodephase(1, [1 -1.2 0.5], 1);"},
-      {"step(2, [1 0.5])", "[x, y] = step(2, [1 0.5]);"},
-      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);"},
-      {"bodemag(1, [1 1], [1 2 3])", "[x, y] = bodemag(1, [1 1], [1 2 3]);"},
+  // A drawn discrete line starting at 0 has one zero point before the samples.
+  struct Pair {
+    const char *draw, *values;
+    size_t lead;
   };
-  for (auto& p : pairs) {
+  const Pair pairs[] = {
+      {"bodemag([1 2], [1 0.5 4])", "[x, y] = bodemag([1 2], [1 0.5 4]);", 0},
+      {"dbodephase(1, [1 -1.2 0.5], 1)", "[x, y] = dbodephase(1, [1 -1.2 0.5], 1);", 0},
+      {"step(2, [1 0.5])", "[x, y] = step(2, [1 0.5]);", 0},
+      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 1},
+      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5, 'o')", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 0},
+      {"bodemag(1, [1 1], [1 2 3])", "[x, y] = bodemag(1, [1 1], [1 2 3]);", 0},
+  };
+  for (const Pair& p : pairs) {
     used() = 0;
-    ASSERT_EQ(run(std::string(p[0]) + ";\n"), kOk) << p[0];
+    ASSERT_EQ(run(std::string(p.draw) + ";\n"), kOk) << p.draw;
     const Doubles r = records();
     const auto h = heads();
-    ASSERT_EQ(h.size(), 2u) << p[0];
+    ASSERT_EQ(h.size(), 2u) << p.draw;
     const size_t at = h[1].first;
     const size_t n = size_t(r[at + 6]);
-    ASSERT_EQ(run(std::string(p[1]) + "\n"), kOk) << p[1];
-    EXPECT_EQ(variable("x"), Doubles(r.begin() + long(at + 7), r.begin() + long(at + 7 + n))) << p[0];
-    EXPECT_EQ(variable("y"), Doubles(r.begin() + long(at + 7 + n), r.begin() + long(at + 7 + 2 * n))) << p[0];
+    ASSERT_EQ(run(std::string(p.values) + "\n"), kOk) << p.values;
+    for (size_t k = 0; k < p.lead; ++k) EXPECT_EQ(r[at + 7 + n + k], 0) << p.draw;
+    EXPECT_EQ(variable("x"), Doubles(r.begin() + long(at + 7 + p.lead), r.begin() + long(at + 7 + n))) << p.draw;
+    EXPECT_EQ(variable("y"), Doubles(r.begin() + long(at + 7 + n + p.lead), r.begin() + long(at + 7 + 2 * n)))
+        << p.draw;
+  }
+}
+
+// Drawn discrete steps by style: a line or staircase that starts at or
+// before 0 begins with zero points in place of the samples before 0 (a line
+// at t0 and, before -Ts, at -Ts; a staircase at t0 and 0); markers keep the
+// samples only; a range after 0 has no zero points.
+TEST_F(Responses, DiscreteCurvesLeadWithZerosByStyle) {
+  struct Case {
+    const char* code;
+    Doubles x, y;
+  };
+  const char* sys = "dstep(1, [1 -0.5], 1, responseset('Range', ";
+  const char* ss = "dstep(0.5, 1, 1, 0, 1, responseset('Range', ";
+  const Case cases[] = {
+      {"[-2.5 3]))", {-2.5, -1, 0, 1, 2, 3}, {0, 0, 0, 1, 1.5, 1.75}},
+      {"[-1 3]))", {-1, 0, 1, 2, 3}, {0, 0, 1, 1.5, 1.75}},
+      {"[-0.5 3]), '-')", {-0.5, 0, 1, 2, 3}, {0, 0, 1, 1.5, 1.75}},
+      {"[0 3]))", {0, 0, 1, 2, 3}, {0, 0, 1, 1.5, 1.75}},
+      {"[-2.5 3]), 's')", {-2.5, 0, 0, 1, 1, 2, 2, 3, 3, 4}, {0, 0, 0, 0, 1, 1, 1.5, 1.5, 1.75, 1.75}},
+      {"[-2.5 3]), 'o')", {-2, -1, 0, 1, 2, 3}, {0, 0, 0, 1, 1.5, 1.75}},
+      {"[1 3]))", {1, 2, 3}, {1, 1.5, 1.75}},
+      {"[1 3]), 's')", {1, 2, 2, 3, 3, 4}, {1, 1, 1.5, 1.5, 1.75, 1.75}},
+      {"[-5 -1]))", {-5, -4, -3, -2, -1}, {0, 0, 0, 0, 0}},  // never reaches 0: the samples
+  };
+  for (const char* form : {sys, ss}) {
+    for (const Case& k : cases) {
+      used() = 0;
+      const std::string code = std::string(form) + k.code;
+      ASSERT_EQ(run(code + ";\n"), kOk) << code;
+      const Doubles r = records();
+      const auto h = heads();
+      ASSERT_EQ(h.size(), 2u) << code;
+      const size_t at = h[1].first, n = size_t(r[at + 6]);
+      EXPECT_EQ(r[at + 5], double(2 * n + 1)) << code;
+      EXPECT_EQ(Doubles(r.begin() + long(at + 7), r.begin() + long(at + 7 + n)), k.x) << code;
+      EXPECT_EQ(Doubles(r.begin() + long(at + 7 + n), r.begin() + long(at + 7 + 2 * n)), k.y) << code;
+    }
   }
 }
 
