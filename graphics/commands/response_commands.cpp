@@ -1003,6 +1003,8 @@ namespace {
 constexpr double kLsimStepShare = 0.005;     // the continuous grid's step share of the range
 constexpr int64_t kOwnSpacingSamples = 200;  // inputs this long keep their own spacing
 constexpr double kSpacingTolerance = 1e-5;
+constexpr int64_t kDiscreteCutPoints = 1000;           // longer discrete grids are cut to this many
+constexpr double kDiscreteCutShare = 0.001001001001001001;  // 1 / (kDiscreteCutPoints - 1)
 
 // An lsim call's system and input, read and checked.
 struct LsimInput {
@@ -1128,6 +1130,18 @@ int run_lsim(const Call& c, const System& sys, const LsimInput& in, uint8_t t_on
   if (t_only && !c.cmd->discrete && in.nu > 0) {
     if (timeresp_resample(area, room, count, curves, in.t, in.nu) != kOk) return sc.full;
     count = in.nu;
+  }
+  if (c.cmd->discrete && (stairs ? count / 2 : count) >= kDiscreteCutPoints) {
+    // A long sample grid is cut to kDiscreteCutPoints points spread evenly
+    // over the range: the held values of a staircase, the line between
+    // samples otherwise. The new times lie at the top of the area.
+    if (room < kDiscreteCutPoints) return sc.full;
+    double* cut = area + room - kDiscreteCutPoints;
+    const double spacing = (tf - t0) * kDiscreteCutShare;
+    for (int64_t k = 0; k < kDiscreteCutPoints; ++k) cut[k] = t0 + double(k) * spacing;
+    if (timeresp_resample(area, room - kDiscreteCutPoints, count, curves, cut, kDiscreteCutPoints) != kOk)
+      return sc.full;
+    count = kDiscreteCutPoints;
   }
   const double* times = area;
   const double* rows = area + count;

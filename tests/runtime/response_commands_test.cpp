@@ -494,6 +494,7 @@ TEST_F(Responses, LsimCurvesErrorsAndValues) {
   const char* pairs[][2] = {
       {"dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5)", "[x, y] = dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5);"},
       {"lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10)", "[x, y] = lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10);"},
+      {"dlsim(1, [1 -0.9], sin(0:1199), 0.5)", "[x, y] = dlsim(1, [1 -0.9], sin(0:1199), 0.5);"},
   };
   for (auto& p : pairs) {
     used() = 0;
@@ -506,6 +507,19 @@ TEST_F(Responses, LsimCurvesErrorsAndValues) {
     ASSERT_EQ(run(std::string(p[1]) + "\n"), kOk) << p[1];
     EXPECT_EQ(variable("x"), Doubles(r.begin() + 7, r.begin() + long(7 + n))) << p[0];
     EXPECT_EQ(variable("y"), Doubles(r.begin() + long(7 + n), r.begin() + long(7 + 2 * n))) << p[0];
+  }
+  // A grid of 1000 samples or more is cut to 1000 points (tf - t0) / 999
+  // apart; a staircase keeps its held values there.
+  used() = 0;
+  ASSERT_EQ(run("dlsim(1, [1 -0.5], ones(1, 1500), 1, 's');\n"), kOk);
+  {
+    const Doubles r = records();
+    ASSERT_EQ(r[6], 1000);
+    for (size_t k = 0; k < 1000; ++k) {
+      const double t = r[7 + k];
+      EXPECT_NEAR(t, double(k) * 1499 / 999, 1e-9) << k;
+      EXPECT_NEAR(r[7 + 1000 + k], 2 * (1 - std::pow(0.5, std::floor(t))), 1e-12) << k;
+    }
   }
   used() = 0;
   ASSERT_EQ(run("dlsim([0.5 0.2; -0.1 0.7], eye(2), eye(2), zeros(2), [1 0; 0 1; 1 1], 1, 'r,g');\n"), kOk);
