@@ -770,6 +770,26 @@ constexpr double kLocusWiden = 0.05;
 constexpr double kLocusTolShare = 0.2;
 constexpr int64_t kLocusBudgetLarge = 1000, kLocusBudget = 500;
 
+// The y extent of the branches {m, x[m], y[m]} ... -1 within +-limit, taken
+// into the automatic y limits (x stays the poles' and zeros').
+void widen_by_branches(Subplot* s, const double* data, int32_t length, double limit) {
+  double lo = INFINITY, hi = -INFINITY;
+  int64_t at = 0;
+  while (at < length && data[at] >= 0) {
+    const double m = data[at];
+    if (!(m <= double(length - at - 1) / 2)) break;
+    const int64_t n = int64_t(m);
+    for (int64_t k = 0; k < n; ++k) {
+      const double y = data[at + 1 + n + k];
+      if (std::fabs(y) <= limit) lo = std::min(lo, y), hi = std::max(hi, y);
+    }
+    at += 2 * n + 1;
+  }
+  if (!(lo < hi)) return;
+  const double ys[2] = {lo, hi};
+  subplot_autoscale_to_data(s, nullptr, ys, nullptr, 2);
+}
+
 // A root locus: record 45, then one record 8 of the branches' polylines.
 int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& style) {
   const Args& a = *c.args;
@@ -790,7 +810,13 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
   if (room < 1) return kPlotOverflow;
   double* work = t.list.data + t.list.capacity - work_size;
   Subplot* s = t.s;
-  const bool automatic = !axis_fixed(s) || !(s->yMode == kAxisFixed || s->yMode == kAxisLocked);
+  // Nothing fails from here on: the object opens (and its auto-scale
+  // starts) before the poles, zeros and branches widen the limits.
+  command_open(t.list, s);
+  const bool y_fixed = s->yMode == kAxisFixed || s->yMode == kAxisLocked;
+  const bool automatic = !axis_fixed(s) || !y_fixed;
+  bool all_real = true;
+  double reach = 0;  // the largest magnitude of a pole or zero
   if (automatic) {
     // Poles and zeros widen the automatic limits.
     double* re = work + rlocus_build_work(da);
@@ -802,6 +828,10 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
       if (rw[0] == 0) continue;
       roots_real_coeffs(rw, d, re, im, rw + d + 1);
       subplot_autoscale_to_data(s, re, im, nullptr, d);
+      for (int32_t k = 0; k < d; ++k) {
+        all_real = all_real && im[k] == 0;
+        if (std::isfinite(re[k])) reach = std::max(reach, std::fabs(re[k]));
+      }
     }
   }
   LocusWindow win{-kLocusWindow, kLocusWindow, -kLocusWindow, kLocusWindow, kLocusTolerance};
@@ -828,6 +858,11 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
                              : int64_t(std::max(da, 1)) * kLocusBudget;
   double* data = t.list.data + data_at;
   const int32_t length = rlocus_build_branches(pa, da, pb, db, win, data, budget, work);
+  // Real poles and zeros give an automatic y axis no height, and the
+  // branches that leave the real axis would lie outside the view: they
+  // widen it, as far as the trace window or the farthest pole or zero.
+  if (automatic && !y_fixed && all_real)
+    widen_by_branches(s, data, length, std::max({std::fabs(win.ylo), std::fabs(win.yhi), reach}));
   // The records go in front of the data, which already lies in its place.
   command_open(t.list, s);
   PlotWriter w = command_writer(t.list);

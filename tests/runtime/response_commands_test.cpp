@@ -740,6 +740,39 @@ TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
   EXPECT_EQ(run("rlocus(-1, 1, 1, 0);\n"), kBadArgument);
 }
 
+// On automatic axes the poles and zeros set the limits; when they are all
+// real the branches that leave the axis widen the y range (within the trace
+// window or the farthest root), so the view is never flat. Complex roots
+// and fixed axes keep the limits the roots give.
+TEST_F(Responses, RootLocusOfRealPolesHasAViewOfItsBranches) {
+  struct Case {
+    const char* code;
+    double ylo, yhi;  // expected bounds of the y limits, inclusive
+  };
+  const Case cases[] = {
+      {"rlocus(1, [1 3 2])", -2, 2},             // breaks away at -1.5, upwards and downwards
+      {"rlocus(1, [1 3 2 0])", -2, 2},           // three real poles: into the right half-plane
+      {"rlocus(1, [1 30 200])", -20, 20},        // the farthest pole bounds the view
+      {"rlocus([1 5], [1 3 2 0])", -5, 5},
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(k.code) + ";\n"), kOk) << k.code;
+    EXPECT_GE(s().yMin, k.ylo) << k.code;
+    EXPECT_LE(s().yMax, k.yhi) << k.code;
+    EXPECT_GT(s().yMax - s().yMin, 1.0) << k.code;  // not flat
+  }
+  // Complex poles set the y range alone; so do fixed y limits.
+  used() = 0;
+  ASSERT_EQ(run("rlocus(1, [1 2 5]);\n"), kOk);
+  EXPECT_EQ(s().yMin, -2);
+  EXPECT_EQ(s().yMax, 2);
+  used() = 0;
+  ASSERT_EQ(run("scale([-3 0 -0.5 0.5]); rlocus(1, [1 3 2]);\n"), kOk);
+  EXPECT_EQ(s().yMin, -0.5);
+  EXPECT_EQ(s().yMax, 0.5);
+}
+
 TEST_F(Responses, HstepCurvesAndIds) {
   ASSERT_EQ(run("hstep([1; 1; 1], [1 -0.5; 1 -0.2; 1 0], 0.5, 1, [1 1], 'r', 5);\n"), kOk);
   const Doubles r = records();
