@@ -875,11 +875,11 @@ TEST_F(Responses, HitTestFindsTheWrittenRecords) {
     subplot_compute_transform(&s(), 0, 0.0);
     double px, py;
     subplot_data_to_pixel(&s(), &k.x, &k.y, nullptr, 1, &px, &py, nullptr);
-    const Doubles l = list();
+    Doubles l = list();
     recdrv::Recorder rec;
     ManipState st{};
-    ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, &st,
-                                          &rec.table, &rec.context));
+    ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, 0, &st,
+                                          nullptr, 0, &rec.table, &rec.context, nullptr));
     EXPECT_EQ(st.id, k.id) << k.code;
   }
   used() = 0;
@@ -892,11 +892,11 @@ TEST_F(Responses, HitTestFindsTheWrittenRecords) {
   const double x = r[at + 7 + j], y = r[at + 7 + m + j], w = r[at + 7 + 2 * m + j];
   double px, py;
   subplot_data_to_pixel(&s(), &x, &y, nullptr, 1, &px, &py, nullptr);
-  const Doubles l = list();
+  Doubles l = list();
   recdrv::Recorder rec;
   ManipState st{};
-  ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, &st,
-                                        &rec.table, &rec.context));
+  ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, 0, &st,
+                                        nullptr, 0, &rec.table, &rec.context, nullptr));
   EXPECT_EQ(st.id, 4);
   EXPECT_TRUE(st.valid & kManipQ1);
   EXPECT_EQ(st.q1, w);
