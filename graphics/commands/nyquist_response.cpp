@@ -46,7 +46,6 @@ Point eval(const NyquistSweep& sw, double theta) {
   return p;
 }
 
-
 }  // namespace
 
 void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w) {

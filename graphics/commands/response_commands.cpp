@@ -864,7 +864,6 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
   if (automatic && !y_fixed && all_real)
     widen_by_branches(s, data, length, std::max({std::fabs(win.ylo), std::fabs(win.yhi), reach}));
   // The records go in front of the data, which already lies in its place.
-  command_open(t.list, s);
   PlotWriter w = command_writer(t.list);
   TN_TRY(write_system_record(&w, *c.cmd, sys, a.ts, a.id, index, style));
   TN_TRY(plotwriter_begin_record(&w, kCodeMultiPolyline, a.id, index, &style, length));

@@ -2,7 +2,8 @@
 // active region) win only while nothing else is hit; an area sets the best
 // distance to 0 so later lines and circles cannot win, but polyline points
 // and bars, which test against the tolerance alone at level 0, still can.
-// Points use the sum of the absolute pixel differences.
+// Points use the sum of the absolute pixel differences. Controls take part in
+// the same walk: one under the pointer wins over what came before it.
 #include "graphics/interact/hit_test.h"
 
 #include <algorithm>
