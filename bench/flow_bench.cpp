@@ -150,8 +150,8 @@ int main(int argc, char** argv) {
     qt_target_begin(&target, &p, &ctx);
     ManipState st{};
     ControlPress out;
-    plotlist_hit_controls(list.data(), int32_t(list.size()), 0, 0, &sub, scratch.data(), int32_t(scratch.size()),
-                          px, py, true, &st, &g_qt_screen_driver, &ctx, &out);
+    plotlist_hit_test_section(list.data(), int32_t(list.size()), 0, 0, &sub, px, py, kHitTolerance, 0, 1, &st,
+                              scratch.data(), int32_t(scratch.size()), &g_qt_screen_driver, &ctx, &out);
     hit = out.hit;
     qt_target_end(&target, &ctx);
   }, reps);

@@ -64,14 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ManipState st{};
   int32_t start = 0;
   if (!plotlist_section_start(exact.data(), int32_t(exact.size()), mode >> 4, &start)) start = 0;
-  plotlist_hit_test_section(exact.data(), int32_t(exact.size()), start, 0, &s, px, py, kHitTolerance, mode & 8, &st,
-                            &rec.table, &rec.context);
-  // The controls: a press (laid out first), then two steps of a drag.
+  // A hover, then a press (the controls laid out first), then two steps of a drag.
   std::vector<double> scratch(64);
   ControlPress press;
+  for (uint8_t start_byte : {0, 1})
+    plotlist_hit_test_section(exact.data(), int32_t(exact.size()), start, 0, &s, px, py, kHitTolerance, mode & 8,
+                              start_byte, &st, scratch.data(), int32_t(scratch.size()), &rec.table, &rec.context,
+                              &press);
   st.id = int32_t(px) & 7, st.nb = 1, st.valid |= kManipId | kManipX0 | kManipY0;
-  plotlist_hit_controls(exact.data(), int32_t(exact.size()), start, 0, &s, scratch.data(), int32_t(scratch.size()),
-                        px, py, true, &st, &rec.table, &rec.context, &press);
   for (double dy : {0.0, 37.0})
     plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s, px + dy, py + dy, &st, scratch.data(),
                           int32_t(scratch.size()), &rec.table, &rec.context);

@@ -46,11 +46,6 @@ Point eval(const NyquistSweep& sw, double theta) {
   return p;
 }
 
-// |dx| + |dy| in tolerance units.
-double spread(const NyquistSweep& sw, double dx, double dy) {
-  return std::fabs(dx) / sw.xtol + std::fabs(dy) / sw.ytol;
-}
-
 }  // namespace
 
 void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w) {
@@ -151,14 +146,16 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
   double target = std::min(a + kStep, sw.theta1);
   while (count < cap - 3 && a < sw.theta1) {
     const Point p = eval(sw, target);
-    double d = spread(sw, p.x - last.x, p.y - last.y);
-    if (d > 1 && count >= 2) {
-      const double sx = (last.x - before.x) / sw.xtol, sy = (last.y - before.y) / sw.ytol;
-      const double nx = (p.x - last.x) / sw.xtol, ny = (p.y - last.y) / sw.ytol;
+    // One tolerance in data units for both axes: |dx| + |dy|, or, past it,
+    // the bend against the last stored segment.
+    const double nx = p.x - last.x, ny = p.y - last.y;
+    double d = std::fabs(nx) + std::fabs(ny);
+    if (d > sw.xtol && count >= 2) {
+      const double sx = last.x - before.x, sy = last.y - before.y;
       const double seg = std::fabs(sx) + std::fabs(sy);
       if (seg > 0) d = 3 * std::fabs(nx * sy - ny * sx) / seg;
     }
-    const bool bends = !(d <= 1);  // NaN counts as bending
+    const bool bends = !(d <= sw.xtol);  // NaN counts as bending
     if (depth < kMaxDepth && bends && (p.cell == 0 || p.cell != last.cell)) {
       pending[depth++] = target;
       target = (a + target) / 2;

@@ -17,7 +17,7 @@ struct NyquistSweep {
   double delay;
   double theta0, theta1;
   double xlo, xhi, ylo, yhi;  // the window
-  double xtol, ytol;
+  double xtol, ytol;   // Nyquist: xtol alone, for |dx| + |dy|; Nichols: per axis
   bool with_freq;     // a frequency block is written
   bool log_y;         // Nichols: magnitudes compared as logarithms
 };

@@ -387,6 +387,14 @@ int take(Scratch* sc, int64_t n, double** out) {
   return kOk;
 }
 
+// The same from the top end of the scratch.
+int take_top(Scratch* sc, int64_t n, double** out) {
+  if (n > sc->room) return sc->full;
+  sc->room -= n;
+  *out = sc->base + sc->room;
+  return kOk;
+}
+
 // The frequency curves of one system at index `index`: x, y computed in
 // scratch, then drawn or pushed.
 int run_frequency(const Call& c, const System& sys, double index, const StyleSpec& first_style) {
@@ -445,6 +453,55 @@ int run_frequency(const Call& c, const System& sys, double index, const StyleSpe
 
 bool staircase(const StyleSpec& st) { return (st.bits & kStairMask) == kStairBits; }
 
+// How a drawn discrete curve is shaped by its style: a staircase holds each
+// sample twice, a line each sample once, markers the samples only. When the
+// range starts at or before 0 (and reaches sample 0), a staircase or line
+// begins with zero points instead of the samples before 0: a staircase at
+// t0 and 0, a line at t0 and, when t0 < -Ts, at -Ts (the rise to the first
+// sample is then one Ts wide, as between samples).
+struct DiscreteShape {
+  bool stairs = false;
+  int32_t lead = 0;   // zero points before the samples
+  int64_t skip = 0;   // samples before 0 that the zero points replace
+  double lead_t[2] = {0, 0};
+};
+
+DiscreteShape discrete_shape(const StyleSpec& st, double t0, double ts, int64_t k0, int64_t count) {
+  DiscreteShape sh;
+  sh.stairs = staircase(st);
+  const bool markers = (st.bits & kStyleBitsKind) >= kStyleKindInvisible;
+  if (markers || !(t0 <= 0) || k0 + count - 1 < 0) return sh;
+  sh.skip = k0 < 0 ? -k0 : 0;
+  sh.lead_t[sh.lead++] = t0;
+  if (sh.stairs) sh.lead_t[sh.lead++] = 0;
+  else if (t0 < -ts) sh.lead_t[sh.lead++] = -ts;
+  return sh;
+}
+
+int64_t shape_points(const DiscreteShape& sh, int64_t count) {
+  return sh.lead + (count - sh.skip) * (sh.stairs ? 2 : 1);
+}
+
+// One discrete curve record in its shape, the auto-scale widened by it.
+void put_discrete_curve(PlotWriter* w, Subplot* s, const DiscreteShape& sh, const double* x, const double* y,
+                        int64_t count, double ts, double id, double index, const StyleSpec& style) {
+  const int64_t points = shape_points(sh, count);
+  plotwriter_begin_record(w, kCodePolyline, id, index, &style, int32_t(2 * points + 1));
+  const int32_t at = w->used;
+  plotwriter_put(w, double(points));
+  for (int32_t i = 0; i < sh.lead; ++i) plotwriter_put(w, sh.lead_t[i]);
+  for (int64_t k = sh.skip; k < count; ++k) {
+    plotwriter_put(w, x[k]);
+    if (sh.stairs) plotwriter_put(w, x[k] + ts);
+  }
+  for (int32_t i = 0; i < sh.lead; ++i) plotwriter_put(w, 0.0);
+  for (int64_t k = sh.skip; k < count; ++k) {
+    plotwriter_put(w, y[k]);
+    if (sh.stairs) plotwriter_put(w, y[k]);
+  }
+  subplot_autoscale_to_data(s, w->data + at + 1, w->data + at + 1 + points, nullptr, int32_t(points));
+}
+
 // The step or impulse curves of one system.
 int run_time(const Call& c, const System& sys, double index, const StyleSpec& first_style) {
   const ResponseCommand& cmd = *c.cmd;
@@ -467,18 +524,23 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
     if (g.too_many) return kTooManySamples;
     count = g.points;
   }
-  // Drawn points per sample: a staircase holds each sample twice.
-  bool any_stairs = false;
-  if (cmd.discrete && t.drawing)
+  // The drawn records: a discrete curve's length depends on its style.
+  auto curve_style = [&](int32_t j, StyleSpec* st) -> int {
+    *st = first_style;
+    if (sys.ss) return style_of(a.style, j, kDefaultCurveBits, nullptr, st);
+    return kOk;
+  };
+  int64_t records = 0;
+  if (t.drawing) {
+    records = kRecHead + system_record_data(cmd, sys);
     for (int32_t j = 0; j < curves; ++j) {
-      StyleSpec st = first_style;
-      if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
-      any_stairs = any_stairs || staircase(st);
+      StyleSpec st;
+      TN_TRY(curve_style(j, &st));
+      const int64_t points = cmd.discrete ? shape_points(discrete_shape(st, t0, a.ts, k0, count), count) : count;
+      records += 2 * points + kRecHead + 1;
     }
-  const int64_t per = any_stairs ? 2 : 1;
-  const int64_t sysrec = kRecHead + system_record_data(cmd, sys);
-  const int64_t records = t.drawing ? sysrec + curves * (2 * per * count + kRecHead + 1) : 0;
-  if (t.drawing && records > int64_t(t.list.capacity)) return kPlotOverflow;
+    if (records > int64_t(t.list.capacity)) return kPlotOverflow;
+  }
   Scratch sc = scratch_after(t, records);
   if (sc.room < 0) return sc.full;
   double *x, *y, *work;
@@ -502,24 +564,20 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
       timeresp_ss_discrete(sys.m, k0, count, drive, x0, y, work);
     }
   }
+  // Values are the samples themselves; the shaping is the drawing's.
   if (!t.drawing) return push_results(c.ctx, t, c.nargin, c.nargout, x, y, count, curves);
   command_open(t.list, t.s);
   PlotWriter w = command_writer(t.list);
   TN_TRY(write_system_record(&w, cmd, sys, a.ts, a.id, index, first_style));
   for (int32_t j = 0; j < curves; ++j) {
-    StyleSpec st = first_style;
-    if (sys.ss) TN_TRY(style_of(a.style, j, kDefaultCurveBits, nullptr, &st));
+    StyleSpec st;
+    TN_TRY(curve_style(j, &st));
     const double idx = sys.ss ? j + 1 : index;
-    if (!staircase(st) || !cmd.discrete) {
+    if (!cmd.discrete)
       put_curve(&w, t.s, x, y + j * count, count, a.id, idx, st);
-      continue;
-    }
-    plotwriter_begin_record(&w, kCodePolyline, a.id, idx, &st, int32_t(4 * count + 1));
-    const int32_t at = w.used;
-    plotwriter_put(&w, double(2 * count));
-    for (int64_t k = 0; k < count; ++k) plotwriter_put(&w, x[k]), plotwriter_put(&w, x[k] + a.ts);
-    for (int64_t k = 0; k < count; ++k) plotwriter_put(&w, y[j * count + k]), plotwriter_put(&w, y[j * count + k]);
-    subplot_autoscale_to_data(t.s, w.data + at + 1, w.data + at + 1 + 2 * count, nullptr, int32_t(2 * count));
+    else
+      put_discrete_curve(&w, t.s, discrete_shape(st, t0, a.ts, k0, count), x, y + j * count, count, a.ts, a.id,
+                         idx, st);
   }
   *t.list.used = w.used;
   return kOk;
@@ -592,8 +650,6 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     length = int32_t(planes * m + 1);
   } else {
     const int32_t deg = std::max(sys.dn, sys.dd);
-    const int64_t budget = nichols ? planes * kNicholsPointsPerDegree * std::max(deg, 1) + 1
-                                   : kNyquistPointsPerDegree * std::max(deg, 1) + 10;
     NyquistSweep sw{};
     sw.continuous = !c.cmd->discrete;
     sw.negfreq = c.negfreq != 0;
@@ -601,12 +657,14 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     const double lo = c.range[1] > c.range[0] ? c.range[0] : 0;
     if (sw.continuous) {
       // s = (z - 1) / (z + 1) over the larger degree, the shorter side padded.
+      // The mapped system lies at the top of the scratch, so that the curve
+      // can take whatever room is left below it.
       double *pn, *pd, *zn, *zd, *work;
-      TN_TRY(take(&sc, deg + 1, &pn));
-      TN_TRY(take(&sc, deg + 1, &pd));
-      TN_TRY(take(&sc, deg + 1, &zn));
-      TN_TRY(take(&sc, deg + 1, &zd));
-      TN_TRY(take(&sc, 2 * int64_t(deg + 1) * (deg + 1), &work));
+      TN_TRY(take_top(&sc, deg + 1, &pn));
+      TN_TRY(take_top(&sc, deg + 1, &pd));
+      TN_TRY(take_top(&sc, deg + 1, &zn));
+      TN_TRY(take_top(&sc, deg + 1, &zd));
+      TN_TRY(take_top(&sc, 2 * int64_t(deg + 1) * (deg + 1), &work));
       std::fill(pn, pn + deg + 1, 0.0);
       std::fill(pd, pd + deg + 1, 0.0);
       std::memcpy(pn + deg - sys.dn, sys.num, size_t(sys.dn + 1) * sizeof(double));
@@ -636,17 +694,31 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     }
     if (y_fixed) {
       subplot_visible_yrange(s, &sw.ylo, &sw.yhi);
-      sw.ytol = nichols ? kNicholsPixels / std::fabs(s->yScale) : kNyquistFixedTolerance * (s->yMax - s->yMin);
+      // A Nyquist curve's one tolerance comes from the x limits alone.
+      if (nichols) sw.ytol = kNicholsPixels / std::fabs(s->yScale);
     }
+    if (!nichols) sw.ytol = sw.xtol;
     sw.log_y = nichols && s && (s->scaleFlags & kScaleYLog);
     if (!(sw.xtol > 0) || !(sw.ytol > 0) || !std::isfinite(sw.xtol) || !std::isfinite(sw.ytol))
       sw.xtol = sw.ytol = kNyquistTolerance;
     sw.with_freq = with_freq;
-    // The sampler needs its whole budget: the curve never depends on the room.
-    const int64_t space = budget;
-    TN_TRY(take(&sc, space, &data));
-    length = nichols ? freqresp_nichols_adaptive(sw, data, space, kNicholsPointsPerDegree * std::max(deg, 1))
-                     : freqresp_nyquist_adaptive(sw, data, space, INT32_MAX);
+    if (nichols) {
+      // A drawn Nichols curve takes the room left in the list and holds as
+      // many points as fit (a single 0 below five), up to its point budget.
+      // Values asked for never depend on free memory: they need the budget
+      // whole, and a short stack grows like any other.
+      const int32_t most = kNicholsPointsPerDegree * std::max(deg, 1);
+      const int64_t whole = planes * most + 1;
+      if (!t.drawing && sc.room < whole) return sc.full;
+      if (sc.room < 1) return sc.full;
+      data = sc.base;
+      length = freqresp_nichols_adaptive(sw, data, t.drawing ? sc.room : whole, most);
+    } else {
+      // Nyquist needs its whole budget: the curve never depends on the room.
+      const int64_t space = kNyquistPointsPerDegree * std::max(deg, 1) + 10;
+      TN_TRY(take(&sc, space, &data));
+      length = freqresp_nyquist_adaptive(sw, data, space, INT32_MAX);
+    }
   }
   const int64_t m = int64_t(data[0]);
   if (!t.drawing) {
@@ -698,6 +770,26 @@ constexpr double kLocusWiden = 0.05;
 constexpr double kLocusTolShare = 0.2;
 constexpr int64_t kLocusBudgetLarge = 1000, kLocusBudget = 500;
 
+// The y extent of the branches {m, x[m], y[m]} ... -1 within +-limit, taken
+// into the automatic y limits (x stays the poles' and zeros').
+void widen_by_branches(Subplot* s, const double* data, int32_t length, double limit) {
+  double lo = INFINITY, hi = -INFINITY;
+  int64_t at = 0;
+  while (at < length && data[at] >= 0) {
+    const double m = data[at];
+    if (!(m <= double(length - at - 1) / 2)) break;
+    const int64_t n = int64_t(m);
+    for (int64_t k = 0; k < n; ++k) {
+      const double y = data[at + 1 + n + k];
+      if (std::fabs(y) <= limit) lo = std::min(lo, y), hi = std::max(hi, y);
+    }
+    at += 2 * n + 1;
+  }
+  if (!(lo < hi)) return;
+  const double ys[2] = {lo, hi};
+  subplot_autoscale_to_data(s, nullptr, ys, nullptr, 2);
+}
+
 // A root locus: record 45, then one record 8 of the branches' polylines.
 int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& style) {
   const Args& a = *c.args;
@@ -718,7 +810,13 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
   if (room < 1) return kPlotOverflow;
   double* work = t.list.data + t.list.capacity - work_size;
   Subplot* s = t.s;
-  const bool automatic = !axis_fixed(s) || !(s->yMode == kAxisFixed || s->yMode == kAxisLocked);
+  // Nothing fails from here on: the object opens (and its auto-scale
+  // starts) before the poles, zeros and branches widen the limits.
+  command_open(t.list, s);
+  const bool y_fixed = s->yMode == kAxisFixed || s->yMode == kAxisLocked;
+  const bool automatic = !axis_fixed(s) || !y_fixed;
+  bool all_real = true;
+  double reach = 0;  // the largest magnitude of a pole or zero
   if (automatic) {
     // Poles and zeros widen the automatic limits.
     double* re = work + rlocus_build_work(da);
@@ -730,6 +828,10 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
       if (rw[0] == 0) continue;
       roots_real_coeffs(rw, d, re, im, rw + d + 1);
       subplot_autoscale_to_data(s, re, im, nullptr, d);
+      for (int32_t k = 0; k < d; ++k) {
+        all_real = all_real && im[k] == 0;
+        if (std::isfinite(re[k])) reach = std::max(reach, std::fabs(re[k]));
+      }
     }
   }
   LocusWindow win{-kLocusWindow, kLocusWindow, -kLocusWindow, kLocusWindow, kLocusTolerance};
@@ -756,8 +858,12 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
                              : int64_t(std::max(da, 1)) * kLocusBudget;
   double* data = t.list.data + data_at;
   const int32_t length = rlocus_build_branches(pa, da, pb, db, win, data, budget, work);
+  // Real poles and zeros give an automatic y axis no height, and the
+  // branches that leave the real axis would lie outside the view: they
+  // widen it, as far as the trace window or the farthest pole or zero.
+  if (automatic && !y_fixed && all_real)
+    widen_by_branches(s, data, length, std::max({std::fabs(win.ylo), std::fabs(win.yhi), reach}));
   // The records go in front of the data, which already lies in its place.
-  command_open(t.list, s);
   PlotWriter w = command_writer(t.list);
   TN_TRY(write_system_record(&w, *c.cmd, sys, a.ts, a.id, index, style));
   TN_TRY(plotwriter_begin_record(&w, kCodeMultiPolyline, a.id, index, &style, length));
@@ -931,6 +1037,8 @@ namespace {
 constexpr double kLsimStepShare = 0.005;     // the continuous grid's step share of the range
 constexpr int64_t kOwnSpacingSamples = 200;  // inputs this long keep their own spacing
 constexpr double kSpacingTolerance = 1e-5;
+constexpr int64_t kDiscreteCutPoints = 1000;           // longer discrete grids are cut to this many
+constexpr double kDiscreteCutShare = 0.001001001001001001;  // 1 / (kDiscreteCutPoints - 1)
 
 // An lsim call's system and input, read and checked.
 struct LsimInput {
@@ -1056,6 +1164,18 @@ int run_lsim(const Call& c, const System& sys, const LsimInput& in, uint8_t t_on
   if (t_only && !c.cmd->discrete && in.nu > 0) {
     if (timeresp_resample(area, room, count, curves, in.t, in.nu) != kOk) return sc.full;
     count = in.nu;
+  }
+  if (c.cmd->discrete && (stairs ? count / 2 : count) >= kDiscreteCutPoints) {
+    // A long sample grid is cut to kDiscreteCutPoints points spread evenly
+    // over the range: the held values of a staircase, the line between
+    // samples otherwise. The new times lie at the top of the area.
+    if (room < kDiscreteCutPoints) return sc.full;
+    double* cut = area + room - kDiscreteCutPoints;
+    const double spacing = (tf - t0) * kDiscreteCutShare;
+    for (int64_t k = 0; k < kDiscreteCutPoints; ++k) cut[k] = t0 + double(k) * spacing;
+    if (timeresp_resample(area, room - kDiscreteCutPoints, count, curves, cut, kDiscreteCutPoints) != kOk)
+      return sc.full;
+    count = kDiscreteCutPoints;
   }
   const double* times = area;
   const double* rows = area + count;

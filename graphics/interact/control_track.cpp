@@ -54,18 +54,6 @@ bool control_id(const PlotRecord& rec, int32_t* id, int32_t* index) {
 
 bool is_control(int32_t code) { return code >= kCodeSlider && code <= kCodeTextField; }
 
-// The rectangle's fields of a control, and whether it was ever laid out.
-bool laid_out(const PlotRecord& rec) {
-  int32_t a, b;
-  switch (rec.code_int) {
-    case kCodeSlider: case kCodeLogSlider: a = kSliderLeft, b = kSliderRight; break;
-    case kCodePushButton: case kCodeCheckBoxes: case kCodeRadioButtons: a = kButtonTop, b = kButtonBottom; break;
-    case kCodePopupMenu: a = kMenuTop, b = kMenuBottom; break;
-    default: a = kFieldLeft, b = kFieldRight; break;
-  }
-  return b < rec.n && rec.data[a] != rec.data[b];
-}
-
 // The last tab-stop record's stops as the renderer wrote them.
 struct Stops {
   const double* at = nullptr;
@@ -132,65 +120,6 @@ void sensor_step(const PlotRecord& rec, const Subplot* s, double x, double y, Ma
     sensor3_plane_point(s, x, y, v, v + 3, st);
   else if (kind == kSensorSphere && rec.n >= kSensorValues + kSensorSphereValues)
     sensor3_sphere_point(s, x, y, v, st);
-}
-
-bool test_control(const PlotRecord& rec, Subplot* s, int32_t columns, const Stops& stops, double px, double py,
-                  bool start, ManipState* st, ControlPress* out, double* list) {
-  int32_t id, index;
-  if (!control_id(rec, &id, &index)) return false;
-  const double* d = rec.data;
-  switch (rec.code_int) {
-    case kCodeSlider:
-    case kCodeLogSlider: {
-      int32_t n;
-      if (!record_count(rec, kSliderThumbs, kMaxCount, &n) || int64_t(kSliderValues) + 2 * int64_t(n) >= rec.n)
-        return false;
-      if (!ui_slider_track(px, py, d[kSliderLeft], d[kSliderRight], d[kSliderTop], d[kSliderBottom], id, index,
-                           d + kSliderValues, n, d[kSliderMin], d[kSliderMax], rec.code_int == kCodeLogSlider,
-                           start, st))
-        return false;
-      s->trackedId = id, s->trackedIndex = index;
-      s->trackedMin = d[kSliderMin], s->trackedMax = d[kSliderMax];
-      return true;
-    }
-    case kCodePushButton:
-    case kCodeCheckBoxes:
-    case kCodeRadioButtons: {
-      int32_t n;
-      if (rec.n <= kButtonBottom || !record_count(rec, kButtonCount, kMaxCount, &n)) return false;
-      // The group holds n buttons after its label, whatever the flow's columns.
-      if (scale_find_segment(s->frameLeft, s->frameRight, columns, stops.at, stops.count, px) > n) return false;
-      if (!ui_buttons_track(px, py, s->frameLeft, s->frameRight, s->frameLeft, s->frameRight, columns, stops.at,
-                            stops.count, d[kButtonTop], d[kButtonBottom], id, index, button_kind(rec.code_int),
-                            d[kButtonValue], start, st))
-        return false;
-      s->trackedId = id, s->trackedIndex = index;
-      return true;
-    }
-    case kCodePopupMenu: {
-      int32_t m;
-      if (rec.n <= kMenuBottom || !record_count(rec, kMenuItems, kMaxCount, &m)) return false;
-      if (!ui_popup_track(px, py, s->frameLeft, s->frameRight, s->frameLeft, s->frameRight, columns, stops.at,
-                          stops.count, d[kMenuTop], d[kMenuBottom], id, d[kMenuCurrent], m, start, st, s))
-        return false;
-      st->nb = index;
-      s->trackedId = id, s->trackedIndex = index;
-      if (start) {
-        list[rec.at + kRecHead + kMenuShown] = d[kMenuCurrent];  // the menu opens on its current choice
-        out->popup = true;
-      }
-      return true;
-    }
-    default: {
-      if (rec.n <= kFieldBottom ||
-          !hit_point_in_box(px, py, d[kFieldLeft], d[kFieldRight], d[kFieldTop], d[kFieldBottom]))
-        return false;
-      st->id = id, st->nb = index;
-      st->valid = (st->valid & kManipPointer) | kFieldStart;
-      if (start) out->field_record = rec.at;
-      return true;
-    }
-  }
 }
 
 // Record 45 {dn, dd, numerator, denominator}: q := Re f(x1 + i y1) / Re f(x0 + i y0).
@@ -301,35 +230,99 @@ void interact_state_set_scroll(ManipState* st, double scroll_x, double scroll_y)
   st->valid |= kManipDelta;
 }
 
-bool plotlist_hit_controls(double* list, int32_t length, int32_t start, int32_t subplot_index, Subplot* s,
-                           double* scratch, int32_t scratch_size, double px, double py, bool start_byte,
-                           ManipState* st, const GraphicsDriver* d, GraphicsDriverContext* ctx, ControlPress* out) {
-  (void)subplot_index;
-  if (!list || start < 0 || start >= length) return true;
+bool control_laid_out(const PlotRecord& rec) {
+  int32_t a, b;
+  switch (rec.code_int) {
+    case kCodeSlider: case kCodeLogSlider: a = kSliderLeft, b = kSliderRight; break;
+    case kCodePushButton: case kCodeCheckBoxes: case kCodeRadioButtons: a = kButtonTop, b = kButtonBottom; break;
+    case kCodePopupMenu: a = kMenuTop, b = kMenuBottom; break;
+    default: a = kFieldLeft, b = kFieldRight; break;
+  }
+  return b < rec.n && rec.data[a] != rec.data[b];
+}
+
+void control_take_stops(const PlotRecord& rec, const double** at, int32_t* count) {
+  Stops stops;
+  take_stops(rec, &stops);
+  if (stops.at) *at = stops.at, *count = stops.count;
+}
+
+bool controls_lay_out(double* list, int32_t length, int32_t start, Subplot* s, double* scratch, int32_t scratch_size,
+                      bool press, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+  if (!list || start < 0 || start >= length) return false;
   bool any = false, empty = false;
   Walk w;
   plotreader_init(&w.r, list, length, start);
   PlotRecord rec;
   while (w.next(&rec))
-    if (is_control(rec.code_int)) any = true, empty = empty || !laid_out(rec);
-  if (!any) return true;
+    if (is_control(rec.code_int)) any = true, empty = empty || !control_laid_out(rec);
   // A press lays out in the driver's own pixels: a print or metafile copy
   // leaves rectangles in its pixels.
-  if (start_byte || empty) layout_section(list, length, start, s, scratch, scratch_size, d, ctx);
-  const int32_t columns = plotlist_flow_columns(list, length, start);
-  Stops stops;
-  Walk again;
-  plotreader_init(&again.r, list, length, start);
-  while (again.next(&rec)) {
-    if (rec.code_int == kCodeTabStops) take_stops(rec, &stops);
-    if (!is_control(rec.code_int)) continue;
-    if (!laid_out(rec)) return false;
-    if (test_control(rec, s, columns, stops, px, py, start_byte, st, out, list)) {
-      out->hit = true;
+  if (any && (press || empty)) layout_section(list, length, start, s, scratch, scratch_size, d, ctx);
+  return any;
+}
+
+bool control_press_test(const PlotRecord& rec, const Subplot* s, int32_t columns, const double* stops,
+                        int32_t stop_count, double px, double py, ManipState* st, ControlHit* hit) {
+  int32_t id, index;
+  if (!control_id(rec, &id, &index)) return false;
+  const double* d = rec.data;
+  hit->id = id, hit->index = index;
+  switch (rec.code_int) {
+    case kCodeSlider:
+    case kCodeLogSlider: {
+      int32_t n;
+      if (!record_count(rec, kSliderThumbs, kMaxCount, &n) || int64_t(kSliderValues) + 2 * int64_t(n) >= rec.n)
+        return false;
+      if (!ui_slider_track(px, py, d[kSliderLeft], d[kSliderRight], d[kSliderTop], d[kSliderBottom], id, index,
+                           d + kSliderValues, n, d[kSliderMin], d[kSliderMax], rec.code_int == kCodeLogSlider,
+                           true, st))
+        return false;
+      hit->range = true, hit->minimum = d[kSliderMin], hit->maximum = d[kSliderMax];
+      return true;
+    }
+    case kCodePushButton:
+    case kCodeCheckBoxes:
+    case kCodeRadioButtons: {
+      int32_t n;
+      if (rec.n <= kButtonBottom || !record_count(rec, kButtonCount, kMaxCount, &n)) return false;
+      // The group holds n buttons after its label, whatever the flow's columns.
+      if (scale_find_segment(s->frameLeft, s->frameRight, columns, stops, stop_count, px) > n) return false;
+      return ui_buttons_track(px, py, s->frameLeft, s->frameRight, s->frameLeft, s->frameRight, columns, stops,
+                              stop_count, d[kButtonTop], d[kButtonBottom], id, index, button_kind(rec.code_int),
+                              d[kButtonValue], true, st);
+    }
+    case kCodePopupMenu: {
+      int32_t m;
+      if (rec.n <= kMenuBottom || !record_count(rec, kMenuItems, kMaxCount, &m)) return false;
+      if (!ui_popup_track(px, py, s->frameLeft, s->frameRight, s->frameLeft, s->frameRight, columns, stops,
+                          stop_count, d[kMenuTop], d[kMenuBottom], id, d[kMenuCurrent], m, true, st, s))
+        return false;
+      st->nb = index;
+      hit->menu_at = rec.at + kRecHead + kMenuShown;  // the menu opens on its current choice
+      hit->menu_shown = d[kMenuCurrent];
+      hit->popup = true;
+      return true;
+    }
+    default: {
+      if (rec.n <= kFieldBottom ||
+          !hit_point_in_box(px, py, d[kFieldLeft], d[kFieldRight], d[kFieldTop], d[kFieldBottom]))
+        return false;
+      st->id = id, st->nb = index;
+      st->valid = (st->valid & kManipPointer) | kFieldStart;
+      hit->field_record = rec.at;
       return true;
     }
   }
-  return true;
+}
+
+void control_press_apply(const ControlHit& hit, bool start, double* list, Subplot* s, ControlPress* press) {
+  if (press) press->hit = true;
+  if (!start) return;
+  s->trackedId = hit.id, s->trackedIndex = hit.index;
+  if (hit.range) s->trackedMin = hit.minimum, s->trackedMax = hit.maximum;
+  if (hit.menu_at >= 0) list[hit.menu_at] = hit.menu_shown;
+  if (press) press->field_record = hit.field_record, press->popup = hit.popup;
 }
 
 void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot* s, double x, double y,
@@ -342,7 +335,7 @@ void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot*
   plotreader_init(&scan.r, list, length, start);
   PlotRecord rec;
   bool empty = false;
-  while (!empty && scan.next(&rec)) empty = is_control(rec.code_int) && !laid_out(rec);
+  while (!empty && scan.next(&rec)) empty = is_control(rec.code_int) && !control_laid_out(rec);
   if (empty) layout_section(list, length, start, s, scratch, scratch_size, d, ctx);
   const int32_t columns = plotlist_flow_columns(list, length, start);
   Stops stops;

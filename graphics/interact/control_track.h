@@ -7,7 +7,9 @@
 
 #include <cstdint>
 
+#include "graphics/interact/hit_test.h"
 #include "graphics/interact/manip_state.h"
+#include "graphics/plotlist/plot_records.h"
 #include "graphics/render/graphics_driver.h"
 #include "graphics/subplot/subplot.h"
 
@@ -25,21 +27,36 @@ bool ui_popup_track(double x, double y, double row_left, double row_right, doubl
                     double current, int32_t items, bool start, ManipState* st, const Subplot* s);
 void interact_state_set_scroll(ManipState* st, double scroll_x, double scroll_y);
 
-// What a press on a control asks of the instance.
-struct ControlPress {
-  int32_t field_record = -1;  // a text field took the focus: its record's position
-  bool popup = false;         // a pop-up menu opened
-  bool hit = false;
-};
+// The controls' part of the hit test's walk. A section's controls are laid
+// out through the driver before a press is tested (a print leaves its own
+// pixels in the rectangles), otherwise only when one never was; true when
+// the section has controls.
+bool controls_lay_out(double* list, int32_t length, int32_t start, Subplot* s, double* scratch, int32_t scratch_size,
+                      bool press, const GraphicsDriver* d, GraphicsDriverContext* ctx);
+// Whether a control's rectangle was ever laid out (its edges differ).
+bool control_laid_out(const PlotRecord& rec);
+// The stops of a tab-stop record, as the renderer wrote them (untouched
+// when the record does not add up).
+void control_take_stops(const PlotRecord& rec, const double** at, int32_t* count);
 
-// The controls of the section at `start` under the pointer. With `start`
-// (a button press) the section is laid out first through the driver, so that
-// rectangles are in its pixels; otherwise only when a control has never been
-// laid out. A hit fills the state and the subplot's tracked-control fields.
-// False when a control still has no rectangle after the layout pass.
-bool plotlist_hit_controls(double* list, int32_t length, int32_t start, int32_t subplot_index, Subplot* s,
-                           double* scratch, int32_t scratch_size, double px, double py, bool start_byte,
-                           ManipState* st, const GraphicsDriver* d, GraphicsDriverContext* ctx, ControlPress* out);
+// What a control under the pointer changes beyond the state, kept until the
+// walk has decided that it wins.
+struct ControlHit {
+  int32_t id = -1, index = -1;
+  bool range = false;  // a slider's range, held while it is tracked
+  double minimum = 0, maximum = 0;
+  int64_t menu_at = -1;  // a pop-up's shown-choice slot, and the choice it opens on
+  double menu_shown = 0;
+  int32_t field_record = -1;
+  bool popup = false;
+};
+// A control's press tracking at the pointer into `st`: true when the pointer
+// is on it. A control without id is never hit.
+bool control_press_test(const PlotRecord& rec, const Subplot* s, int32_t columns, const double* stops,
+                        int32_t stop_count, double px, double py, ManipState* st, ControlHit* hit);
+// The winning control: with the start byte the subplot tracks it, a pop-up
+// opens on its current choice and a text field or pop-up press is reported.
+void control_press_apply(const ControlHit& hit, bool start, double* list, Subplot* s, ControlPress* press);
 
 // The control step over the section at `start` of a writable list: the
 // tracked control (the state's id and nb) or the rational function of the

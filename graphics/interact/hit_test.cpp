@@ -2,15 +2,18 @@
 // active region) win only while nothing else is hit; an area sets the best
 // distance to 0 so later lines and circles cannot win, but polyline points
 // and bars, which test against the tolerance alone at level 0, still can.
-// Points use the sum of the absolute pixel differences.
+// Points use the sum of the absolute pixel differences. Controls take part in
+// the same walk: one under the pointer wins over what came before it.
 #include "graphics/interact/hit_test.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "graphics/interact/control_track.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/render/legend_box.h"
+#include "graphics/render/plot_render.h"
 #include "numlib/control/tf_eval.h"
 
 namespace {
@@ -30,7 +33,20 @@ struct Hit {
   double px, py, tol, best;
   int32_t level;
   int32_t id;  // the current record's, checked by record_hit_id
+  // A control's tracking writes more of the state than a hit does (a
+  // slider's x is its value): a later winner starts again from the state
+  // before the walk, and the control's other effects wait for the end.
+  ManipState base;
+  bool control_won = false;
+  ControlHit control;
 };
+
+// A new winner takes the state: what a control won before is undone.
+void claim(Hit* h) {
+  if (!h->control_won) return;
+  *h->st = h->base;
+  h->control_won = false;
+}
 
 // A record takes part only when its id is a whole number 0..INT32_MAX: a
 // NaN, infinite, fractional, negative or larger id is never hit, and no id
@@ -47,6 +63,7 @@ void to_pixel(const Subplot* s, double x, double y, const double* z, double* px,
 }
 
 void set_hit(Hit* h, const PlotRecord& rec, uint32_t flags, double x0, double y0) {
+  claim(h);
   h->st->id = h->id;
   const double nb = rec.head[kPlotRecIndex];
   h->st->nb = nb > -2147483648.0 && nb < 2147483647.0 ? int32_t(nb) : -1;
@@ -69,10 +86,9 @@ void hit_points(Hit* h, const PlotRecord& rec) {
     to_pixel(h->s, x[j], y[j], z ? z + j : nullptr, &qx, &qy);
     const double d = std::fabs(qx - h->px) + std::fabs(qy - h->py);
     if (!(d < h->tol) || !(h->level > 0 || d < h->best)) continue;
-    uint32_t flags = kManipPointHit;
-    if (z) h->st->z0 = z[j], flags |= kManipZ0;
-    if (freq) h->st->q1 = y[m + j], flags |= kManipQ1;
-    set_hit(h, rec, flags, x[j], y[j]);
+    set_hit(h, rec, kManipPointHit | (z ? uint32_t(kManipZ0) : 0u) | (freq ? uint32_t(kManipQ1) : 0u), x[j], y[j]);
+    if (z) h->st->z0 = z[j];
+    if (freq) h->st->q1 = y[m + j];
     h->st->ix = j + 1;
     h->level = 0;
     h->best = d;
@@ -195,6 +211,7 @@ void hit_region(Hit* h, const PlotRecord& rec) {
     ax = bx, ay = by;
   }
   if (!inside) return;
+  claim(h);
   h->st->id = h->id;
   h->st->valid = (h->st->valid & kManipPointer) | kManipId;
   h->best = 0;
@@ -239,6 +256,7 @@ bool hit_legend(Hit* h, const PlotRecord& rec, const GraphicsDriver* d, Graphics
   if (!legend_box_contains(h->s, k, len, text, h->px, h->py, framed, d, ctx)) return false;
   LegendLayout l;
   legend_box_layout(h->s, k, len, text, framed, d, ctx, &l);
+  claim(h);
   h->st->valid = kManipLegend;
   h->st->dx = l.cx - l.hw - h->px;
   h->st->dy = l.cy - l.hh - h->py;
@@ -269,9 +287,11 @@ bool plotlist_section_start(const double* list, int32_t length, int32_t n, int32
   return false;
 }
 
-bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start, int32_t subplot_index,
-                               const Subplot* s, double px, double py, double tolerance, uint8_t modifier,
-                               ManipState* st, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+bool plotlist_hit_test_section(double* list, int32_t length, int32_t start, int32_t subplot_index, Subplot* s,
+                               double px, double py, double tolerance, uint8_t modifier, uint8_t start_byte,
+                               ManipState* st, double* scratch, int32_t scratch_size, const GraphicsDriver* d,
+                               GraphicsDriverContext* ctx, ControlPress* press) {
+  if (press) *press = ControlPress{};
   st->handler_subplot = subplot_index;
   st->px = px, st->py = py;
   st->id = st->nb = st->ix = -1;
@@ -282,7 +302,12 @@ bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start
     st->x1 = st->x, st->y1 = st->y;
     st->valid = kManipPointer;
   }
-  Hit h{s, st, px, py, tolerance, tolerance * kBestStart, 2, -1};
+  // The controls' rectangles are filled before the walk reads them.
+  const bool controls = controls_lay_out(list, length, start, s, scratch, scratch_size, start_byte != 0, d, ctx);
+  const int32_t columns = controls ? plotlist_flow_columns(list, length, start) : 0;
+  const double* stops = nullptr;
+  int32_t stop_count = 0;
+  Hit h{s, st, px, py, tolerance, tolerance * kBestStart, 2, -1, *st};
   PlotReader r;
   plotreader_init(&r, list, length, start);
   PlotRecord rec;
@@ -296,6 +321,10 @@ bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start
     first = false;
     if (rec.code_int == kCodeLegend) {
       if (hit_legend(&h, rec, d, ctx)) return true;
+      continue;
+    }
+    if (rec.code_int == kCodeTabStops) {
+      control_take_stops(rec, &stops, &stop_count);
       continue;
     }
     if (!record_hit_id(rec, &h.id)) continue;
@@ -326,10 +355,30 @@ bool plotlist_hit_test_section(const double* list, int32_t length, int32_t start
       case kCodeDiscretePhase:
         hit_response(&h, rec);
         break;
+      case kCodeSlider:
+      case kCodeLogSlider:
+      case kCodePushButton:
+      case kCodeCheckBoxes:
+      case kCodeRadioButtons:
+      case kCodePopupMenu:
+      case kCodeTextField: {
+        if (!control_laid_out(rec)) return false;
+        // A control under the pointer wins whatever was hit before it and
+        // leaves the level at 0: only nearer polyline points or bars follow.
+        ManipState trial = h.base;
+        ControlHit ch;
+        if (!control_press_test(rec, s, columns, stops, stop_count, px, py, &trial, &ch)) break;
+        *st = trial;
+        h.control_won = true;
+        h.control = ch;
+        h.level = 0;
+        break;
+      }
       default:
         break;
     }
   }
+  if (h.control_won) control_press_apply(h.control, start_byte != 0, list, s, press);
   st->valid = modifier ? st->valid | kManipFlag : st->valid & ~uint32_t(kManipFlag);
   return true;
 }

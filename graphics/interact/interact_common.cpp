@@ -56,52 +56,39 @@ int32_t interact_subplot_at(const InstanceRec* rec, double x, double y, bool out
   return kNoSubplot;
 }
 
-// The controls of the subplot's section, tested when no other element was
-// hit. A press that focuses a text field or opens a pop-up tells the instance.
-bool hit_test_controls(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, bool start, ManipState* st) {
-  PlotStore* store = rt_plot_store(b);
-  int32_t pos = 0, length = 0, section = 0, scratch_pos = 0;
-  int64_t scratch_bytes = 0;
-  if (!plotstore_find(store, id, &pos, &length)) return true;
-  double* list = plotstore_data(store) + pos;
-  if (!plotlist_section_start(list, length, k, &section)) return true;
-  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
-  double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
-  const int32_t scratch_size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
-  InstanceRec* rec = inst_find_by_id(b, id);
-  ControlPress press;
-  const bool ok = plotlist_hit_controls(list, length, section, k, &rec->subplots[k], scratch, scratch_size, x, y,
-                                        start, st, b->h.driver, rt_graphics_context(b), &press);
-  if (press.field_record >= 0) {
-    rec->focus_subplot = k, rec->focus_record = press.field_record;
-    rec->focus_caret = 0, rec->focus_anchor = kFocusAnchorAll;
-  }
-  if (press.popup && rec->state == kStateIdleOn) rec->state = kStateSuspended, rec->resume = 1;
-  return ok;
-}
-
 bool interact_hit_test(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, uint8_t modifier,
                        ManipState* st, bool press) {
   if (!st) st = &b->h.manip;
   InstanceRec* rec = inst_find_by_id(b, id);
-  const Subplot* s = &rec->subplots[k];
+  Subplot* s = &rec->subplots[k];
   PlotStore* store = rt_plot_store(b);
-  int32_t pos = 0, length = 0, start = -1;
-  const double* list = nullptr;
+  int32_t pos = 0, length = 0, start = -1, scratch_pos = 0;
+  int64_t scratch_bytes = 0;
+  double* list = nullptr;
   if (plotstore_find(store, id, &pos, &length)) {
     list = plotstore_data(store) + pos;
     if (!plotlist_section_start(list, length, k, &start)) start = -1;
   }
-  const bool found = plotlist_hit_test_section(list, length, start, k, s, x, y, kHitTolerance, modifier, st,
-                                               b->h.driver, rt_graphics_context(b));
+  // The controls' layout pass works in the store's free tail.
+  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
+  double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
+  const int32_t scratch_size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
+  ControlPress taken;
+  const bool found = plotlist_hit_test_section(list, length, start, k, s, x, y, kHitTolerance, modifier, press ? 1 : 0,
+                                               st, scratch, scratch_size, b->h.driver, rt_graphics_context(b), &taken);
   if (!found && s->hasContent) {
     // No object to test: the pointer alone is the event.
     subplot_pixel_to_point(s, x, y, &st->x, &st->y);
     st->x1 = st->x, st->y1 = st->y;
     st->valid = kManipPointer | (modifier ? uint32_t(kManipFlag) : 0u);
   }
-  if (!found || (st->valid & kManipLegend) || interact_element(*st) >= 0) return found;
-  return hit_test_controls(b, id, k, x, y, press, st);
+  // A press that focuses a text field or opens a pop-up tells the instance.
+  if (taken.field_record >= 0) {
+    rec->focus_subplot = k, rec->focus_record = taken.field_record;
+    rec->focus_caret = 0, rec->focus_anchor = kFocusAnchorAll;
+  }
+  if (taken.popup && rec->state == kStateIdleOn) rec->state = kStateSuspended, rec->resume = 1;
+  return found;
 }
 
 bool interact_text_scrollable(const Subplot* s) { return !s->hasContent && s->yMode == kAxisFixed; }

@@ -43,14 +43,18 @@ double line_step(const RenderState* st) {
 void ensure_flow(RenderState* st) {
   if (st->flow_started) return;
   st->flow_started = true;
-  if (st->s->hasContent) {
-    // A subplot with axes keeps its limits: its lines are centred, never scrolled.
-    const Subplot* s = st->s;
-    const double dir = s->frameTop > s->frameBottom ? -1.0 : 1.0;
-    st->flow_y = (s->frameBottom - s->frameTop - (st->lines - 1) * dir * st->line_height) * 0.5 + s->frameTop;
+  if (!st->s->hasContent) {
+    render_flow_start(st->s, st->line_height, st->lines, &st->flow_y);
     return;
   }
-  render_flow_start(st->s, st->line_height, st->lines, &st->flow_y);
+  // A subplot with axes places its lines by the same rule, centred when they
+  // fit and from the top when they do not, but never takes the scroll state:
+  // its mode word and yMax are its limits' and yOffset is the pixel map that
+  // the records after the text are still drawn through.
+  Subplot unscrolled = *st->s;
+  unscrolled.yMode = kAxisUnscaled;
+  unscrolled.yOffset = 0.0;
+  render_flow_start(&unscrolled, st->line_height, st->lines, &st->flow_y);
 }
 
 // Code 55 {L, bytes}: one step, plus one per LF that does not end the text.

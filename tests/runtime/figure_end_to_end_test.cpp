@@ -35,10 +35,10 @@ struct PlotDemo : apptest::App {
     RuntimeBlock* b = host.block;
     int32_t pos = 0, length = 0, start = 0;
     ASSERT_TRUE(plotstore_find(rt_plot_store(b), 0, &pos, &length));
-    const double* list = plotstore_data(rt_plot_store(b)) + pos;
+    double* list = plotstore_data(rt_plot_store(b)) + pos;
     ASSERT_TRUE(plotlist_section_start(list, length, 0, &start));
-    ASSERT_TRUE(plotlist_hit_test_section(list, length, start, 0, &s(), px, py, kHitTolerance, 0, &b->h.manip,
-                                          &rec.table, &rec.context));
+    ASSERT_TRUE(plotlist_hit_test_section(list, length, start, 0, &s(), px, py, kHitTolerance, 0, 0, &b->h.manip,
+                                          nullptr, 0, &rec.table, &rec.context, nullptr));
   }
 };
 

@@ -126,7 +126,9 @@ TEST_F(Responses, ExactRoomAndOneLess) {
       "bodemag([1; 2], [1 1; 1 2])", "dbodephase(1, [1 -0.5], 0.5)", "sigma(-1, [1 2], [3; 4], zeros(2))",
       "step([1 2], [1 3])", "dstep(1, [1 -0.5], 1)", "impulse(-1, 1, [1; 1], [0; 0])",
       "dstep(1, [1 -0.5], 1, 's')", "bodemag(-1, [], 3, 0)", "nyquist(1, [1 1])", "dnyquist([1 2], [1 -0.5])",
-      "nichols(1, [1 2 2 1])", "dnichols(1, [1 -0.5], [0.1 1 2])",
+      "nichols(1, [1 2 2 1], [0.1 1 2])", "dnichols(1, [1 -0.5], [0.1 1 2])",
+      "dstep(1, [1 -0.5], 1, responseset('Range', [-2.5 3]), 's')",
+      "dimpulse(0.5, 1, 1, 0, 1, responseset('Range', [-2.5 3]))",
   };
   for (const char* code : codes) {
     host.block->h.build.capacity = full_capacity;
@@ -163,24 +165,70 @@ TEST_F(Responses, ExactRoomAndOneLess) {
 }
 
 TEST_F(Responses, DrawnCurvesEqualReturnedValues) {
-  const char* pairs[][2] = {
-      {"bodemag([1 2], [1 0.5 4])", "[x, y] = bodemag([1 2], [1 0.5 4]);"},
-      {"dbodephase(1, [1 -1.2 0.5], 1)", "[x, y] = dbodephase(1, [1 -1.2 0.5], 1);"},
-      {"step(2, [1 0.5])", "[x, y] = step(2, [1 0.5]);"},
-      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);"},
-      {"bodemag(1, [1 1], [1 2 3])", "[x, y] = bodemag(1, [1 1], [1 2 3]);"},
+  // A drawn discrete line starting at 0 has one zero point before the samples.
+  struct Pair {
+    const char *draw, *values;
+    size_t lead;
   };
-  for (auto& p : pairs) {
+  const Pair pairs[] = {
+      {"bodemag([1 2], [1 0.5 4])", "[x, y] = bodemag([1 2], [1 0.5 4]);", 0},
+      {"dbodephase(1, [1 -1.2 0.5], 1)", "[x, y] = dbodephase(1, [1 -1.2 0.5], 1);", 0},
+      {"step(2, [1 0.5])", "[x, y] = step(2, [1 0.5]);", 0},
+      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 1},
+      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5, 'o')", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 0},
+      {"bodemag(1, [1 1], [1 2 3])", "[x, y] = bodemag(1, [1 1], [1 2 3]);", 0},
+  };
+  for (const Pair& p : pairs) {
     used() = 0;
-    ASSERT_EQ(run(std::string(p[0]) + ";\n"), kOk) << p[0];
+    ASSERT_EQ(run(std::string(p.draw) + ";\n"), kOk) << p.draw;
     const Doubles r = records();
     const auto h = heads();
-    ASSERT_EQ(h.size(), 2u) << p[0];
+    ASSERT_EQ(h.size(), 2u) << p.draw;
     const size_t at = h[1].first;
     const size_t n = size_t(r[at + 6]);
-    ASSERT_EQ(run(std::string(p[1]) + "\n"), kOk) << p[1];
-    EXPECT_EQ(variable("x"), Doubles(r.begin() + long(at + 7), r.begin() + long(at + 7 + n))) << p[0];
-    EXPECT_EQ(variable("y"), Doubles(r.begin() + long(at + 7 + n), r.begin() + long(at + 7 + 2 * n))) << p[0];
+    ASSERT_EQ(run(std::string(p.values) + "\n"), kOk) << p.values;
+    for (size_t k = 0; k < p.lead; ++k) EXPECT_EQ(r[at + 7 + n + k], 0) << p.draw;
+    EXPECT_EQ(variable("x"), Doubles(r.begin() + long(at + 7 + p.lead), r.begin() + long(at + 7 + n))) << p.draw;
+    EXPECT_EQ(variable("y"), Doubles(r.begin() + long(at + 7 + n + p.lead), r.begin() + long(at + 7 + 2 * n)))
+        << p.draw;
+  }
+}
+
+// Drawn discrete steps by style: a line or staircase that starts at or
+// before 0 begins with zero points in place of the samples before 0 (a line
+// at t0 and, before -Ts, at -Ts; a staircase at t0 and 0); markers keep the
+// samples only; a range after 0 has no zero points.
+TEST_F(Responses, DiscreteCurvesLeadWithZerosByStyle) {
+  struct Case {
+    const char* code;
+    Doubles x, y;
+  };
+  const char* sys = "dstep(1, [1 -0.5], 1, responseset('Range', ";
+  const char* ss = "dstep(0.5, 1, 1, 0, 1, responseset('Range', ";
+  const Case cases[] = {
+      {"[-2.5 3]))", {-2.5, -1, 0, 1, 2, 3}, {0, 0, 0, 1, 1.5, 1.75}},
+      {"[-1 3]))", {-1, 0, 1, 2, 3}, {0, 0, 1, 1.5, 1.75}},
+      {"[-0.5 3]), '-')", {-0.5, 0, 1, 2, 3}, {0, 0, 1, 1.5, 1.75}},
+      {"[0 3]))", {0, 0, 1, 2, 3}, {0, 0, 1, 1.5, 1.75}},
+      {"[-2.5 3]), 's')", {-2.5, 0, 0, 1, 1, 2, 2, 3, 3, 4}, {0, 0, 0, 0, 1, 1, 1.5, 1.5, 1.75, 1.75}},
+      {"[-2.5 3]), 'o')", {-2, -1, 0, 1, 2, 3}, {0, 0, 0, 1, 1.5, 1.75}},
+      {"[1 3]))", {1, 2, 3}, {1, 1.5, 1.75}},
+      {"[1 3]), 's')", {1, 2, 2, 3, 3, 4}, {1, 1, 1.5, 1.5, 1.75, 1.75}},
+      {"[-5 -1]))", {-5, -4, -3, -2, -1}, {0, 0, 0, 0, 0}},  // never reaches 0: the samples
+  };
+  for (const char* form : {sys, ss}) {
+    for (const Case& k : cases) {
+      used() = 0;
+      const std::string code = std::string(form) + k.code;
+      ASSERT_EQ(run(code + ";\n"), kOk) << code;
+      const Doubles r = records();
+      const auto h = heads();
+      ASSERT_EQ(h.size(), 2u) << code;
+      const size_t at = h[1].first, n = size_t(r[at + 6]);
+      EXPECT_EQ(r[at + 5], double(2 * n + 1)) << code;
+      EXPECT_EQ(Doubles(r.begin() + long(at + 7), r.begin() + long(at + 7 + n)), k.x) << code;
+      EXPECT_EQ(Doubles(r.begin() + long(at + 7 + n), r.begin() + long(at + 7 + 2 * n)), k.y) << code;
+    }
   }
 }
 
@@ -446,6 +494,7 @@ TEST_F(Responses, LsimCurvesErrorsAndValues) {
   const char* pairs[][2] = {
       {"dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5)", "[x, y] = dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5);"},
       {"lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10)", "[x, y] = lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10);"},
+      {"dlsim(1, [1 -0.9], sin(0:1199), 0.5)", "[x, y] = dlsim(1, [1 -0.9], sin(0:1199), 0.5);"},
   };
   for (auto& p : pairs) {
     used() = 0;
@@ -458,6 +507,19 @@ TEST_F(Responses, LsimCurvesErrorsAndValues) {
     ASSERT_EQ(run(std::string(p[1]) + "\n"), kOk) << p[1];
     EXPECT_EQ(variable("x"), Doubles(r.begin() + 7, r.begin() + long(7 + n))) << p[0];
     EXPECT_EQ(variable("y"), Doubles(r.begin() + long(7 + n), r.begin() + long(7 + 2 * n))) << p[0];
+  }
+  // A grid of 1000 samples or more is cut to 1000 points (tf - t0) / 999
+  // apart; a staircase keeps its held values there.
+  used() = 0;
+  ASSERT_EQ(run("dlsim(1, [1 -0.5], ones(1, 1500), 1, 's');\n"), kOk);
+  {
+    const Doubles r = records();
+    ASSERT_EQ(r[6], 1000);
+    for (size_t k = 0; k < 1000; ++k) {
+      const double t = r[7 + k];
+      EXPECT_NEAR(t, double(k) * 1499 / 999, 1e-9) << k;
+      EXPECT_NEAR(r[7 + 1000 + k], 2 * (1 - std::pow(0.5, std::floor(t))), 1e-12) << k;
+    }
   }
   used() = 0;
   ASSERT_EQ(run("dlsim([0.5 0.2; -0.1 0.7], eye(2), eye(2), zeros(2), [1 0; 0 1; 1 1], 1, 'r,g');\n"), kOk);
@@ -562,6 +624,70 @@ TEST_F(Responses, NicholsRecordsAndValues) {
   EXPECT_EQ(run("nichols(-1, 1, 1, 0);\n"), kBadArgument);
 }
 
+// An automatic Nichols curve takes the room left: shorter lists hold fewer
+// points, each still the response at its frequency, down to a single 0;
+// only a list without room for the records and the mapping fails, whole.
+TEST_F(Responses, NicholsDrawsInTheRoomLeft) {
+  const char* code = "nichols(1, [1 2 2 1]);\n";
+  ASSERT_EQ(run(code), kOk);
+  const int32_t full = int32_t(list().size());
+  const size_t m_full = size_t(records()[heads()[1].first + 6]);
+  size_t last_m = m_full;
+  bool shorter = false, single = false, failed = false;
+  for (int32_t cap = full - 1; cap > 0 && !failed; cap -= 13) {
+    used() = 0;
+    host.block->h.build.capacity = cap;
+    const int status = run(code);
+    if (status != kOk) {
+      EXPECT_EQ(status, kPlotOverflow) << cap;
+      EXPECT_EQ(used(), 0) << cap;
+      failed = true;
+      break;
+    }
+    const Doubles r = records();
+    const auto h = heads();
+    ASSERT_EQ(h.size(), 2u) << cap;
+    const size_t at = h[1].first, m = size_t(r[at + 6]);
+    EXPECT_LE(used(), cap);
+    EXPECT_LE(m, last_m) << cap;
+    last_m = m;
+    if (m == 0) {
+      EXPECT_EQ(r[at + 5], 1) << cap;
+      single = true;
+      continue;
+    }
+    EXPECT_EQ(r[at + 5], double(3 * m + 1)) << cap;
+    shorter = shorter || (m >= 5 && m < m_full);
+    for (size_t k = 0; k < m; ++k) {
+      const double w = r[at + 7 + 2 * m + k];
+      if (!std::isfinite(w)) continue;
+      const std::complex<double> s(0, w);
+      const std::complex<double> g = 1.0 / (((s + 2.0) * s + 2.0) * s + 1.0);
+      EXPECT_NEAR(r[at + 7 + m + k], std::abs(g), 1e-12 * (1 + std::abs(g))) << cap << " " << k;
+      EXPECT_NEAR(std::remainder(r[at + 7 + k] - std::arg(g), 2 * 3.14159265358979323846), 0, 1e-9)
+          << cap << " " << k;
+    }
+  }
+  EXPECT_TRUE(shorter);
+  EXPECT_TRUE(single);
+  EXPECT_TRUE(failed);
+  host.block->h.build.capacity = full_capacity;
+}
+
+// A Nyquist curve has one tolerance, from the x limits: a curve inside the
+// window is sampled at the same points whatever the height of the y range.
+TEST_F(Responses, NyquistToleranceComesFromTheXLimits) {
+  Doubles first;
+  for (const char* y : {"-1 1", "-100 100"}) {
+    used() = 0;
+    ASSERT_EQ(run(std::string("scale([-2 2 ") + y + "]); [w, re, im] = nyquist(1, [1 1]);\n"), kOk) << y;
+    const Doubles w = variable("w");
+    ASSERT_GT(w.size(), 5u) << y;
+    if (first.empty()) first = w;
+    else EXPECT_EQ(w, first) << y;
+  }
+}
+
 TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
   struct Case {
     Doubles num, den;
@@ -612,6 +738,39 @@ TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
   ASSERT_EQ(run("rlocus(0, [1 3 2]);\n"), kOk);
   EXPECT_EQ(run("a = rlocus(1, [1 1]);\n") == kOk, false);
   EXPECT_EQ(run("rlocus(-1, 1, 1, 0);\n"), kBadArgument);
+}
+
+// On automatic axes the poles and zeros set the limits; when they are all
+// real the branches that leave the axis widen the y range (within the trace
+// window or the farthest root), so the view is never flat. Complex roots
+// and fixed axes keep the limits the roots give.
+TEST_F(Responses, RootLocusOfRealPolesHasAViewOfItsBranches) {
+  struct Case {
+    const char* code;
+    double ylo, yhi;  // expected bounds of the y limits, inclusive
+  };
+  const Case cases[] = {
+      {"rlocus(1, [1 3 2])", -2, 2},             // breaks away at -1.5, upwards and downwards
+      {"rlocus(1, [1 3 2 0])", -2, 2},           // three real poles: into the right half-plane
+      {"rlocus(1, [1 30 200])", -20, 20},        // the farthest pole bounds the view
+      {"rlocus([1 5], [1 3 2 0])", -5, 5},
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    ASSERT_EQ(run(std::string(k.code) + ";\n"), kOk) << k.code;
+    EXPECT_GE(s().yMin, k.ylo) << k.code;
+    EXPECT_LE(s().yMax, k.yhi) << k.code;
+    EXPECT_GT(s().yMax - s().yMin, 1.0) << k.code;  // not flat
+  }
+  // Complex poles set the y range alone; so do fixed y limits.
+  used() = 0;
+  ASSERT_EQ(run("rlocus(1, [1 2 5]);\n"), kOk);
+  EXPECT_EQ(s().yMin, -2);
+  EXPECT_EQ(s().yMax, 2);
+  used() = 0;
+  ASSERT_EQ(run("scale([-3 0 -0.5 0.5]); rlocus(1, [1 3 2]);\n"), kOk);
+  EXPECT_EQ(s().yMin, -0.5);
+  EXPECT_EQ(s().yMax, 0.5);
 }
 
 TEST_F(Responses, HstepCurvesAndIds) {
@@ -716,11 +875,11 @@ TEST_F(Responses, HitTestFindsTheWrittenRecords) {
     subplot_compute_transform(&s(), 0, 0.0);
     double px, py;
     subplot_data_to_pixel(&s(), &k.x, &k.y, nullptr, 1, &px, &py, nullptr);
-    const Doubles l = list();
+    Doubles l = list();
     recdrv::Recorder rec;
     ManipState st{};
-    ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, &st,
-                                          &rec.table, &rec.context));
+    ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, 0, &st,
+                                          nullptr, 0, &rec.table, &rec.context, nullptr));
     EXPECT_EQ(st.id, k.id) << k.code;
   }
   used() = 0;
@@ -733,11 +892,11 @@ TEST_F(Responses, HitTestFindsTheWrittenRecords) {
   const double x = r[at + 7 + j], y = r[at + 7 + m + j], w = r[at + 7 + 2 * m + j];
   double px, py;
   subplot_data_to_pixel(&s(), &x, &y, nullptr, 1, &px, &py, nullptr);
-  const Doubles l = list();
+  Doubles l = list();
   recdrv::Recorder rec;
   ManipState st{};
-  ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, &st,
-                                        &rec.table, &rec.context));
+  ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, 0, &st,
+                                        nullptr, 0, &rec.table, &rec.context, nullptr));
   EXPECT_EQ(st.id, 4);
   EXPECT_TRUE(st.valid & kManipQ1);
   EXPECT_EQ(st.q1, w);

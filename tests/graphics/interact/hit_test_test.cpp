@@ -26,8 +26,8 @@ struct Result {
 Result hit(ListBuilder& b, Subplot& s, double px, double py, ManipState* out = nullptr) {
   recdrv::Recorder rec;
   ManipState st{};
-  EXPECT_TRUE(plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0, &st,
-                                        &rec.table, &rec.context));
+  EXPECT_TRUE(plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0, 0, &st,
+                                        nullptr, 0, &rec.table, &rec.context, nullptr));
   if (out) *out = st;
   return {st.id, st.nb, st.ix, st.valid};
 }
@@ -182,6 +182,78 @@ TEST_F(HitTest, SubplotWithoutContentAndSections) {
   double x = -5, y = 50;
   EXPECT_TRUE(subplot_clamp_to_frame(&s, &x, &y));
   EXPECT_EQ(x, 0);
+}
+
+// A control under the pointer takes its place in the one walk by priority:
+// it wins over the elements before it (level 0), a polyline point after it
+// that is within the tolerance wins in turn, and the state is then free of
+// the control's values. The press effects (the subplot tracking the slider)
+// follow the winner only, and only with the start byte.
+TEST_F(HitTest, ControlsTakeTheirPlaceInThePriorityWalk) {
+  recdrv::Recorder rec;
+  rec.quiet = true;
+  std::vector<double> scratch(4096);
+  auto section = [&](ListBuilder& b, double px, double py, uint8_t start_byte, ManipState* st, ControlPress* cp) {
+    return plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0,
+                                     start_byte, st, scratch.data(), int32_t(scratch.size()), &rec.table,
+                                     &rec.context, cp);
+  };
+  // {min, max, row, rectangle, one thumb at 5, its colour, no label}, laid
+  // out by a first press to find where it lies.
+  ListBuilder lay;
+  lay.open(0).rec(kCodeSlider, 0, 0, {0, 10, 0, 0, 0, 0, 0, 1, 5, 0, 0}, 7);
+  ManipState st{};
+  ControlPress cp;
+  ASSERT_TRUE(section(lay, 1, 1, 1, &st, &cp));
+  const std::vector<double> slider(lay.d.end() - 11, lay.d.end());
+  ASSERT_LT(slider[3], slider[4]);
+  ASSERT_LT(slider[5], slider[6]);
+  const double px = (slider[3] + slider[4]) / 2, py = (slider[5] + slider[6]) / 2;
+  double x, y;
+  subplot_pixel_to_point(&s, px, py, &x, &y);
+  auto build = [&](bool curve_first) {
+    ListBuilder b;
+    b.open(0);
+    if (curve_first) b.rec(kCodePolyline, 0, 0, {1, x, y}, 1);
+    b.recv(kCodeSlider, 0, 0, slider);
+    b.d[b.d.size() - slider.size() - 5] = 7;
+    if (!curve_first) b.rec(kCodePolyline, 0, 0, {1, x, y}, 1);
+    return b;
+  };
+  struct Case {
+    const char* what;
+    bool curve_first;
+    uint8_t start_byte;
+    int32_t id;
+    bool tracked;
+  };
+  const Case cases[] = {
+      {"a curve, then the slider over it: the slider", true, 1, 7, true},
+      {"the slider, then a curve through the pointer: the curve", false, 1, 1, false},
+      {"a hover: the slider, tracked by nobody", true, 0, 7, false},
+      {"a hover over the slider, then the curve: the curve", false, 0, 1, false},
+  };
+  for (const Case& k : cases) {
+    ListBuilder b = build(k.curve_first);
+    s.trackedId = -5;
+    st = ManipState{};
+    ASSERT_TRUE(section(b, px, py, k.start_byte, &st, &cp)) << k.what;
+    EXPECT_EQ(st.id, k.id) << k.what;
+    EXPECT_EQ(cp.hit, k.id == 7) << k.what;
+    EXPECT_EQ(s.trackedId, k.tracked ? 7 : -5) << k.what;
+    EXPECT_EQ(st.valid & kManipPointer, uint32_t(kManipPointer)) << k.what;
+    if (k.id == 7) {
+      EXPECT_EQ(st.ix, 1) << k.what;       // the thumb
+      EXPECT_NEAR(st.x, 5, 1e-9) << k.what;  // the value under the pointer
+      EXPECT_EQ(st.x0, 5) << k.what;
+    } else {
+      // The curve's point, and the pointer's own x, not the slider's value.
+      EXPECT_EQ(st.valid & kManipPointHit, uint32_t(kManipPointHit)) << k.what;
+      EXPECT_EQ(st.x, x) << k.what;
+      EXPECT_EQ(st.x0, x) << k.what;
+      EXPECT_EQ(st.ix, 1) << k.what;
+    }
+  }
 }
 
 }  // namespace

@@ -108,6 +108,36 @@ TEST_F(Flow, LongTextScrollsFromTheTopAndKeepsItsOffset) {
   EXPECT_EQ(s.yOffset, 0);
 }
 
+// In a subplot with axes the lines are placed by the same rule (centred
+// when they fit, from the top when not) while the limits, the mode word and
+// the pixel map stay the axes': a curve after the text is drawn where its
+// data lie.
+TEST_F(Flow, ASubplotWithAxesPlacesItsLinesAndKeepsItsMap) {
+  flat_subplot(&s, 0, 100, 0, 100, 0, 10, 0, 10);  // its map: data y 0 at pixel 100
+  s.optionFlags &= ~0xFFu;
+  s.yMode = kAxisAuto;
+  const double y_offset = s.yOffset, y_max = s.yMax;
+  std::string t;
+  for (int i = 0; i < 10; ++i) t += "l" + std::to_string(i) + "\n";
+  for (const std::string& text : {t, std::string("one\ntwo\nthree")}) {
+    ListBuilder b;
+    b.open(0).recv(55, 0, 0, text_data(text)).rec(kCodePolyline, 0, 0, {2, 0, 10, 0, 10});
+    int32_t at = 0;
+    RenderRequest q = request(b, &at);
+    plotlist_render(&q);
+    const std::string log = rec.take();
+    const bool fits = text.size() < 20;
+    // Too long: from the top (7.5); fitting: centred (35).
+    EXPECT_NE(log.find(fits ? "text 0 35 align=1 colour=- \"one\"" : "text 0 7.5 align=1 colour=- \"l0\""),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("polyline 2 style=0x0/0,0,0 (0,100) (100,0)"), std::string::npos) << log;
+    EXPECT_EQ(s.yMode, kAxisAuto);
+    EXPECT_EQ(s.yOffset, y_offset);
+    EXPECT_EQ(s.yMax, y_max);
+  }
+}
+
 TEST_F(Flow, LinesWhollyOutsideTheFrameAreLaidOutNotDrawn) {
   ListBuilder b;
   b.open(0);
