@@ -1,6 +1,6 @@
-// help: the comment after a user function's header, else the entry of the
-// help file of the row's section ("ZVR" for intrinsics and operators), else
-// of "other". Plain help goes to fd 1 line by line; marked-up help to fd 4
+// help: the comment after a user function's header (else the entry in its
+// library's help file), else the entry of the help file of the row's section
+// ("ZVR" for intrinsics and operators), else of "other". Plain help goes to fd 1 line by line; marked-up help to fd 4
 // in one piece. Sources are read into the free data stack, which nothing
 // pushes onto while they are in use.
 #include "engine/lib/help.h"
@@ -8,8 +8,10 @@
 #include <cstring>
 
 #include "engine/core/calls.h"
+#include "engine/core/libraries.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
+#include "engine/core/symbols.h"
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/help_scan.h"
@@ -66,12 +68,24 @@ int search_help_file(EngineContext* ctx, const char* file, int32_t file_length, 
   return kOk;
 }
 
-// The help of a user function: the comment that opens the line after its header.
+// The help of a user function: the comment that opens the line after its
+// header. Without one, its library's help file is read next: *library gets
+// the library's name (empty for a function without library).
 int search_user_function(EngineContext* ctx, const HelpScratch& s, const char* name, int32_t n, Found* out,
-                         bool* found) {
+                         bool* found, char (&library)[kHelpNameBytes + 1], int32_t* library_length) {
+  *library_length = 0;
   int32_t id = -1;
-  const int32_t library = fn_library_of(ctx, frame_current_function(ctx));
-  if (fn_find_user_simple(ctx, name, n, library, &id) != kOk || id <= 0) return kOk;
+  // At the top level the command line's library stands for the caller: the
+  // libraries its use lines name are the ones the user sees.
+  int32_t from = fn_library_of(ctx, frame_current_function(ctx));
+  if (from <= 0) from = lib_index_by_symbol(ctx, symtab_find(ctx, kCliLibrary, int32_t(sizeof kCliLibrary) - 1));
+  if (fn_find_user_simple(ctx, name, n, from > 0 ? from : 0, &id) != kOk || id <= 0) return kOk;
+  const char* lib = nullptr;
+  int32_t ln = 0;
+  if (fn_source_text(ctx, id, &lib, &ln) == kOk && ln > 0 && ln <= kHelpNameBytes) {
+    std::memcpy(library, lib, size_t(ln));
+    *library_length = ln;
+  }
   int32_t length = 0;
   const int status = help_read_function(ctx, id, s.read, s.read_bytes, &length);
   if (status == kFileNotFound) return kOk;
@@ -86,8 +100,14 @@ int search_user_function(EngineContext* ctx, const HelpScratch& s, const char* n
 
 int search_help(EngineContext* ctx, const HelpScratch& s, const char* name, int32_t n, Found* out, bool* found) {
   *found = false;
-  TN_TRY(search_user_function(ctx, s, name, n, out, found));
+  char library[kHelpNameBytes + 1];
+  int32_t library_length = 0;
+  TN_TRY(search_user_function(ctx, s, name, n, out, found, library, &library_length));
   if (*found) return kOk;
+  if (library_length > 0) {
+    TN_TRY(search_help_file(ctx, library, library_length, s, name, n, out, found));
+    if (*found) return kOk;
+  }
   char terminated[kHelpNameLimit + 1];
   std::memcpy(terminated, name, size_t(n));
   terminated[n] = 0;
