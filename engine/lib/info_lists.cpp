@@ -223,7 +223,12 @@ int list_variables(Lister* l) {
     } else if (!defined) {
       line.add("not defined");
     } else {
-      status = var_push_local(c, k);
+      // The copy's room is checked here, so that a full stack reads as such
+      // rather than as the load instruction's error about the variable.
+      const uint32_t words = desc_data_words(block_words32(c, t.block));
+      if (!desc_room(c)) status = kStackOverflow;
+      else if (int64_t(words) > data_free_words(c)) status = kDataStackOverflow;
+      if (status == kOk) status = var_push_local(c, k);
       if (status != kOk) break;
       describe_top(c, &line);
       stk_drop(c);
