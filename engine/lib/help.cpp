@@ -26,6 +26,7 @@ constexpr char kHelpUsage2[] =
 constexpr char kNoHelpAbout[] = "Sorry, no help about ";
 // Longest name help looks for; a longer one has no help.
 constexpr int32_t kHelpNameLimit = 2 * kHelpNameBytes;
+constexpr int32_t kApologyNameBytes = 1024;
 
 // Where a help text was found: the comment in the read buffer.
 struct Found {
@@ -184,14 +185,15 @@ int bi_help(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     if (nargout < 1) TN_TRY(print_usage(ctx));
     return finish(ctx, 0, nargout, true);
   }
-  char name[kHelpNameLimit + 1];
+  // A name longer than any entry's has no help, but the apology names it.
+  char name[kApologyNameBytes];
   int32_t n = 0;
   int status = stk_get_string_buf(ctx, 0, name, int32_t(sizeof name), &n);
   const bool too_long = status == kObjectTooLarge;
   if (!too_long) TN_TRY(status);
   bool found = false;
   Found where{};
-  if (!too_long && n > 0) {
+  if (!too_long && n > 0 && n <= kHelpNameLimit) {
     HelpScratch scratch(ctx, 0);
     TN_TRY(search_help(ctx, scratch, name, n, &where, &found));
     if (found && nargout < 1) {
