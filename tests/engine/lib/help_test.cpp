@@ -155,6 +155,30 @@ TEST_F(Help, LookforOrderAndAbort) {
   EXPECT_TRUE(s.clean());
 }
 
+TEST_F(Help, InfoPrintsEachKind) {
+  EXPECT_EQ(out("info"), "ZVR 5.0.1\n");
+  const std::string v = out("a_ = [1 2 3]; b_ = {1}; info('v')");
+  EXPECT_NE(v.find("a_ (1x3)\n"), std::string::npos) << v;
+  EXPECT_NE(v.find("b_ (list length=1)\n"), std::string::npos) << v;
+  // Built-ins: the intrinsics first, under the engine's name; rows under
+  // their section, those of an "@" section marked " u".
+  const std::string b = out("info('b')");
+  EXPECT_EQ(b.rfind("ZVR/", 0), 0u) << b.substr(0, 40);
+  EXPECT_NE(b.find("\nhelpsec/secfn u\n"), std::string::npos);
+  EXPECT_NE(b.find("\nZVR/sandbox u\n"), std::string::npos);
+  EXPECT_NE(b.find("\nZVR/iskeyword\n"), std::string::npos);
+  EXPECT_EQ(out("info('o')").substr(0, 6), ";\n,\n:\n");
+  EXPECT_EQ(out("info('l')"), "_cli\nmylib\n");
+  EXPECT_EQ(out("info('u')"), "mylib\n");
+  EXPECT_EQ(out("info('g')"), "");
+  EXPECT_EQ(out("info('t')"), "");
+  // The command line's functions belong to its library; a function not yet
+  // compiled is written in parentheses, and inmem leaves it out.
+  EXPECT_EQ(out("info('m')"), "_cli/user\nmylib/dbl\n(mylib/plain)\n");
+  EXPECT_EQ(out("info('f')"), "No user function\n");
+  EXPECT_EQ(out("inmem"), "_cli/user\nmylib/dbl\n");
+}
+
 // The rows under the failure sweep: every output count they allow.
 TEST_F(Help, RowsUnderTheSweep) {
   ASSERT_EQ(s.run("global gsw_; gsw_ = 1; tsw_ = threadnew(@() 1);"), kOk) << s.take_output();
