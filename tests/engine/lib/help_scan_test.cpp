@@ -4,6 +4,7 @@
 // summary and markup test of a help comment. Tables of texts and answers.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,39 @@ TEST(HelpScan, SummaryAndMarkup) {
     const HelpLine s = help_summary_line(t.data(), len(t), hc);
     EXPECT_EQ(std::string(t.data() + s.start, size_t(s.n)), c.summary) << t;
     EXPECT_EQ(help_is_markup(t.data(), len(t), hc), c.markup) << t;
+  }
+}
+
+// Texts made of the characters the scanners care about, cut anywhere: every
+// scanner stays inside the text, moves forward and ends.
+TEST(HelpScan, RandomTextsStayInBounds) {
+  constexpr char kAlphabet[] = "ab_9 \t\r\n%/*.:+|'=";
+  std::mt19937 rng(2026);
+  for (int round = 0; round < 4000; ++round) {
+    std::string t(size_t(rng() % 40), ' ');
+    for (char& ch : t) ch = kAlphabet[rng() % (sizeof kAlphabet - 1)];
+    const int32_t n = len(t);
+    const int32_t skip = src_skip_logical_line(t.data(), n);
+    EXPECT_TRUE(skip >= 0 && skip <= n && (n == 0 || skip > 0)) << t;
+    const int32_t code = src_code_length_before_comment(t.data(), n);
+    EXPECT_TRUE(code >= 0 && code <= n) << t;
+    int32_t pos = 0, steps = 0;
+    const char *w = nullptr, *q = nullptr;
+    int32_t wn = 0, qn = 0;
+    while (help_file_next_word(t.data(), n, &pos, &w, &wn, &q, &qn)) {
+      ASSERT_LT(++steps, 100) << t;
+      EXPECT_TRUE(wn > 0 && w >= t.data() && w + wn <= t.data() + pos && pos <= n) << t;
+      HelpComment c{};
+      if (!help_comment_after(t.data(), n, pos, &c)) continue;
+      EXPECT_TRUE(c.start >= pos && c.start < n) << t;
+      HelpLines lines(t.data(), n, c);
+      HelpLine line{};
+      int count = 0;
+      while (lines.next(&line)) {
+        ASSERT_LT(++count, 100) << t;
+        EXPECT_TRUE(line.start >= c.start && line.n >= 0 && line.start + line.n + line.eol <= n) << t;
+      }
+    }
   }
 }
 
