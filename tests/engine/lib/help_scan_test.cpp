@@ -70,7 +70,7 @@ TEST(HelpScan, HelpFileEntries) {
   EXPECT_EQ(entries("sin\n% sin(x)\n% Sine.\ncos % cos(x)\n   % Cosine.\n"), (V{"sin", "cos"}));
   EXPECT_EQ(entries("// comment sin\n/* block\ncos */\ntan\n"), V{"tan"});
   EXPECT_EQ(entries("point::plus\n% p + q\nvec3::norm\n"), (V{"point::plus", "vec3::norm"}));
-  // Operator tokens (settled point 4), ended by a comment or a word.
+  // Operator tokens, ended by a comment or a word.
   EXPECT_EQ(entries("+\n% a + b\n||\n% or\n.^\n'\n.'\n~=% ne\n:\n"), (V{"+", "||", ".^", "'", ".'", "~=", ":"}));
   EXPECT_EQ(entries("/\n% divide\n/* not an entry */\n\\\n"), (V{"/", "\\"}));
   // The rest of a synopsis line after its word is passed over.
