@@ -11,6 +11,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/calendar.h"
 #include "engine/lib/debugger.h"
+#include "engine/lib/help.h"
 #include "engine/lib/introspection.h"
 #include "engine/lib/libpath.h"
 #include "engine/lib/semaphores.h"
@@ -60,8 +61,8 @@ const BuiltinEntry kHostRows[kHostTableRows + 1] = {
     M("@Tarnivel"),
     F("drawnow", 0, 0, 0, 0, kNoWindow, bi_drawnow),
     F("quit", 0, 0, 0, 0, kNoWindow, bi_quit),
-    F("help", 0, 1, 0, 1),
-    F("lookfor", 1, 1, 0, 0),
+    F("help", 0, 1, 0, 1, 0, bi_help),
+    F("lookfor", 1, 1, 0, 0, 0, bi_lookfor),
     F("hasfeature", 1, 1, 1, 1, reinterpret_cast<uintptr_t>(kHostFeatureList), bi_hasfeature),
     H("+write", kNewlineCRLF, static_cast<StreamWriteHook>(rt_refusing_write)),  // refuses every fd
 

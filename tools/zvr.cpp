@@ -20,6 +20,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/status.h"
+#include "engine/core/streams.h"
 #include "engine/core/strings.h"
 #include "engine/core/libraries.h"
 #include "engine/lib/builtin_tables.h"
@@ -173,9 +174,11 @@ int run_debug_lines(Block* block, uint32_t size, EngineContext** ctx, const std:
 constexpr char kCliLibraryName[] = "_cli";
 const std::string* g_script = nullptr;
 
-int script_source(EngineContext*, const char* name, const char*, uint32_t, char* buffer, int32_t capacity,
-                  int32_t* length, int32_t* first_line, uint8_t* found, uintptr_t) {
+int script_source(EngineContext* ctx, const char* name, const char* extension, uint32_t, char* buffer,
+                  int32_t capacity, int32_t* length, int32_t* first_line, uint8_t* found, uintptr_t) {
   if (!g_script || !name || std::strcmp(name, kCliLibraryName) != 0) return kFileNotFound;
+  // The script is the library's source only: its help file ("hlp") is none.
+  if (extension && ctx->lib_ext && std::strcmp(extension, ctx->lib_ext) != 0) return kFileNotFound;
   if (g_script->size() > size_t(capacity)) return kDataStackOverflow;
   std::memcpy(buffer, g_script->data(), g_script->size());
   *length = int32_t(g_script->size());
@@ -184,13 +187,22 @@ int script_source(EngineContext*, const char* name, const char*, uint32_t, char*
   return kOk;
 }
 
-BuiltinEntry g_script_rows[2];
+// Marked-up help and lookfor records (fd 4) go to standard output, where a
+// window program shows them in its help window.
+int help_stream_write(EngineContext*, int32_t fd, const char* bytes, int32_t length, uintptr_t) {
+  if (fd != kFdLookfor) return kNotMyDescriptor;
+  if (length > 0 && std::fwrite(bytes, 1, size_t(length), stdout) != size_t(length)) return kReadWriteError;
+  return kOk;
+}
+
+BuiltinEntry g_script_rows[3];
 
 int register_script_source(EngineContext* ctx, const std::string* script) {
   g_script = script;
   g_script_rows[0] = builtin_hook("+readlib");
   g_script_rows[0].fn = builtin_fn_from(script_source);
-  g_script_rows[1] = builtin_end_row();
+  g_script_rows[1] = stream_hook_row(kHookWrite, static_cast<StreamWriteHook>(help_stream_write), kNewlineLF);
+  g_script_rows[2] = builtin_end_row();
   // Appended: the rows registered before keep their opcodes.
   return engine_register_builtin_table(ctx, g_script_rows, 0);
 }

@@ -66,7 +66,7 @@ BuiltinEntry g_builtin_table_engine[kEngineTableRows + 1] = {
 
     M("@ZVR"),
     F("info", 0, 1, 0, 1, 'i', 0, bi_info),
-    F("inmem", 0, 0, 0, 1, 'm'),
+    F("inmem", 0, 0, 0, 1, 'm', 0, bi_info),
     F("isglobal", 1, 1, 1, 1, 0, 0, bi_isglobal),
     F("which", 1, 1, 1, 1, 0, 0, bi_which),
     F("sandbox", 1, 2, 0, 1, 0, 0, bi_sandbox),

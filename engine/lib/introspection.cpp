@@ -2,6 +2,8 @@
 // text of at most an identifier's length; a longer name names nothing.
 #include "engine/lib/introspection.h"
 
+#include "engine/lib/info_lists.h"
+
 #include <cstring>
 
 #include "engine/core/calls.h"
@@ -147,7 +149,11 @@ int bi_hasfeature(EngineContext* ctx, int nargin, int, uintptr_t data) {
   return answer_bool(ctx, nargin, found);
 }
 
-int bi_info(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
+int bi_info(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (data == kInmemData) {
+    TN_TRY(info_list(ctx, kInmemKind, nargout));
+    return nargout < 0 ? stk_push_no_value(ctx) : kOk;
+  }
   if (nargin == 0) {
     const char* banner = engine_version_string();
     const int32_t n = int32_t(std::strlen(banner));
@@ -159,8 +165,17 @@ int bi_info(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   char kind[kNameBytes];
   int32_t n = 0;
   TN_TRY(name_arg(ctx, 0, kind, &n));
-  if (n == 0) return kUnknownOption;
-  // The listed kinds are known; their lists are not built yet.
-  constexpr char kKnownKinds[] = "vfmlgpubot";
-  return std::strchr(kKnownKinds, kind[0]) ? int(kNotSupported) : int(kUnknownOption);
+  // The kind is the first character: a long argument names it as well.
+  TypedView t{};
+  if (n < 0 && typed_view(ctx, 0, &t) && t.count > 0) {
+    uint16_t first = 0;
+    std::memcpy(&first, t.elems, sizeof first);
+    kind[0] = first < 0x80 ? char(first) : 0;
+    n = 1;
+  }
+  if (n <= 0 || !info_kind_known(kind[0])) return kUnknownOption;
+  TN_TRY(info_list(ctx, kind[0], nargout));
+  if (nargout >= 1) return stk_remove(ctx, 1, nargin);
+  TN_TRY(stk_remove(ctx, 0, nargin));
+  return nargout < 0 ? stk_push_no_value(ctx) : kOk;
 }

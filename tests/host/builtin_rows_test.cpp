@@ -93,7 +93,11 @@ TEST(RegisteredBuiltinRows, ZvrRegistersAsTheProgramDoes) {
   EXPECT_EQ(lib_entry_by_index(ctx, k), nullptr);
   // The host's rows resolve: an unbuilt one answers "Not supported", and its
   // "!lapack" placeholders give way to the engine's operators.
-  EXPECT_EQ(lib_call_by_name(ctx, "lookfor", 0, 0), kNotSupported);
+  for (const BuiltinEntry* row = g_builtin_table_host; row->name[0]; ++row) {
+    if (row->name[0] == '@' || row->name[0] == '!' || row->name[0] == '+' || !builtin_is_placeholder(row)) continue;
+    EXPECT_EQ(lib_call_by_name(ctx, row->name, 0, 0), kNotSupported) << row->name;
+    break;
+  }
   int32_t index = -1;
   for (const char* name : {"mldivide", "mrdivide", "inv", "det"}) {
     const BuiltinEntry* row = lib_find_builtin(ctx, name, nullptr, 0, &index);

@@ -67,6 +67,13 @@ TEST(EngineBuiltinTable, BindingFindsOnlyUnboundRowsOfItsSection) {
     if (builtin_is_placeholder(&t[i]) && t[i].name[0] != '+' &&
         std::strstr(builtin_row_section(t.data(), i), "ZVR"))
       open_row = i;
+  // Once every row of the engine's sections is built, one is put back to its
+  // placeholder in the copy.
+  if (open_row < 0) {
+    open_row = row_index(t, "@ZVR", "inmem");
+    ASSERT_GE(open_row, 0);
+    t[open_row].fn = builtin_not_supported;
+  }
   ASSERT_GE(plot, 0);
   ASSERT_GE(open_row, 0);
 
