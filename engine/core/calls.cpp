@@ -436,7 +436,10 @@ int eval_block(EngineContext* c, const char* text, int32_t length, int nargout, 
   if (nargout < 0) return kBadArgument;
   flags |= kCompileKeepNames;
   int32_t values = 0;
-  TN_TRY(compile_block(c, text, length, flags, nargout, &values, false, -1, own_names));
+  // Counting first: with outputs wanted, a lone variable counts as a value
+  // though this pass still shows it (no value is taken yet).
+  const int32_t count_only = nargout >= 1 ? INT32_MAX : -1;
+  TN_TRY(compile_block(c, text, length, flags, nargout, &values, false, count_only, own_names));
   // The caller's instruction takes exactly nargout items: a text that leaves
   // fewer values cannot run.
   if (values < nargout) {

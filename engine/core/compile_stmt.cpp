@@ -261,9 +261,20 @@ int Generator::expression_statement(const Stmt& st) {
   const bool lone = r.var_pos == start && u_.pos == start + 2 && u_.code[start] == kOpLoadLocal;
   if (r.count == 0) return kOk;
   if (st.kind == kStShown) {
+    // A lone variable shows its name, unless its caller takes it as a value
+    // (a text evaluated for outputs); it counts as a value for such callers
+    // either way, as any other shown expression does.
+    const bool top = !u_.ans_convention && !u_.is_function() && nblocks_ == 0;
+    if (lone && top && u_.values_from >= 0) {
+      if (values_++ >= u_.values_from) {
+        u_.pos = start;
+        return compile_expression(u_, st.t1, st.n1, 1, false, false, &r);
+      }
+      return u_.emit2(kOpDisplayNamed, uint16_t(r.var_slot));
+    }
     if (lone) return u_.emit2(kOpDisplayNamed, uint16_t(r.var_slot));
     if (u_.ans_convention) return u_.emit2(kOpStoreAnsDisplay, 0);
-    if (!u_.is_function() && nblocks_ == 0) {
+    if (top) {
       // Top-level code leaves the value for its caller (data texts, code
       // blocks). A value that the caller takes is asked of its call as one
       // output, never as a statement's optional result: compiled again so.
