@@ -133,6 +133,7 @@ MarkupSpanConverter* markup_converter_run_spans_over(const char* source, int32_t
   if (!c) return nullptr;
   MarkupFormat f = *base;
   f.block_hook = markup_span_hook;
+  f.inline_hook = markup_span_hook;
   if (links_active) f.templates[kMkLinkTargetEnd] = "|";
   const int32_t n = length < 0 ? 0 : length;
   const int64_t cap = markup_converter_cap(n);
