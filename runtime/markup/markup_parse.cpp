@@ -270,21 +270,21 @@ int begin_definition(MarkupParser* p, const MarkupToken& t, bool own_line) {
 // the first cell.
 int begin_row(MarkupParser* p, const MarkupToken& t) {
   const bool at_table = p->out.depth > 0 && p->out.kinds[p->out.depth - 1] == kMkLevelTable;
+  if (!at_table && p->out.depth >= kMkMaxDepth) {
+    // No room for another level: the bar continues the item's text.
+    p->state = kStText;
+    p->pending_space = true;
+    MK_TRY(markup_flush_space(p));
+    int32_t used = 1;
+    return markup_write_ordinary(p, t.start, &used, false);
+  }
   if (p->block == kBlkParagraph) {
     MK_TRY(close_block(p));
   } else if (p->block == kBlkList) {
     MK_TRY(markup_close_styles(p));
     MK_TRY(end_item(p, t.start));
   }
-  if (!at_table) {
-    if (p->out.depth >= kMkMaxDepth) {
-      // No room for another level: the bar is ordinary text of the item.
-      p->state = kStText;
-      int32_t used = 1;
-      return markup_write_ordinary(p, t.start, &used, false);
-    }
-    MK_TRY(open_level(p, kMkLevelTable, t.start));
-  }
+  if (!at_table) MK_TRY(open_level(p, kMkLevelTable, t.start));
   set_vars(p, p->out.depth, 0);
   MK_TRY(markup_write_template(p, kMkRowBegin));
   p->block = kBlkList;
@@ -502,6 +502,53 @@ int finish(MarkupParser* p) {
   return 0;
 }
 
+// ---- hot path, written for speed on purpose: a run of plain ASCII text in
+// a text state goes to the output in one copy. Plain bytes start no token
+// and every writer that may take them copies them unchanged. Single blanks
+// between plain bytes join the run only while they stand before the wrap
+// column, so wrapping once after the run breaks where per-byte wrapping
+// would: at the run's last blank, or nowhere.
+bool plain_writer(const MarkupFormat* f) {
+  return !f->rewriters && (!f->char_writer || f->char_writer == markup_table_char || f->char_writer == markup_rtf_char);
+}
+
+struct PlainBytes {
+  bool plain[256];
+  constexpr PlainBytes() : plain() {
+    for (int c = 0x21; c < 0x7F; ++c) plain[c] = true;
+    for (const char* s = "~=\\{}[]*/_^,#<>|:\"&'`"; *s; ++s) plain[uint8_t(*s)] = false;
+  }
+};
+constexpr PlainBytes kPlainBytes;
+
+int plain_run(MarkupParser* p) {
+  const char* s = p->source;
+  // The pending blank is written only when a run follows it: before a
+  // marker it may be dropped (a cell bar) or written elsewhere.
+  if (p->pos + 1 >= p->length || !kPlainBytes.plain[uint8_t(s[p->pos])] || !kPlainBytes.plain[uint8_t(s[p->pos + 1])])
+    return 0;
+  MK_TRY(markup_flush_space(p));
+  const int32_t room = p->half_capacity - kMinFreeBeforeToken - p->out.bytes;
+  if (room <= 0) return 0;
+  const int32_t limit = p->length - p->pos < room ? p->length : p->pos + room;
+  const bool blanks = p->format->space && p->format->space[0] == ' ' && p->format->space[1] == 0;
+  const int32_t wrap = p->format->wrap_column > 0 ? p->format->wrap_column : INT32_MAX;
+  int32_t end = p->pos, column = p->out.column;
+  for (; end < limit; ++end, ++column) {
+    const uint8_t c = uint8_t(s[end]);
+    if (kPlainBytes.plain[c]) continue;
+    if (c != ' ' || !blanks || end + 1 >= limit || !kPlainBytes.plain[uint8_t(s[end + 1])] || column + 1 >= wrap) break;
+  }
+  const int32_t n = end - p->pos;
+  if (n < 2) return 0;
+  std::memcpy(p->out.buffer + p->out.bytes, s + p->pos, size_t(n));
+  p->out.bytes += n;
+  p->out.chars += n;
+  p->out.column += n;
+  p->pos = end;
+  return markup_wrap_line(&p->out) ? 0 : kMkOutputFull;
+}
+
 bool may_rewrite(const MarkupParser* p) {
   return p->format->rewriters && !(p->options & kMkOptNoExtensions) && p->state != kStPreLineStart &&
          p->state != kStPreLine && p->pos >= p->rewrite_end;
@@ -511,9 +558,11 @@ int run(MarkupParser* p) {
   if (!(p->options & kMkOptNoDocument) &&
       !markup_expand_template(p->format->document_begin, -1, p->format->escape, &p->out))
     return kMkOutputFull;
+  const bool fast = plain_writer(p->format);
   for (;;) {
     if (p->half_capacity - p->out.bytes < kMinFreeBeforeToken) return kMkOutputFull;
     if (may_rewrite(p)) MK_TRY(markup_rewrite(p));
+    if (fast && (p->state == kStText || p->state == kStHeading) && !markup_in_nowiki(p)) MK_TRY(plain_run(p));
     const MarkupToken t = markup_next_token(p);
     if (t.kind == kTokEnd) break;
     const int32_t before = p->pos, swaps = p->swaps;

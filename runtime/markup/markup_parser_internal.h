@@ -69,6 +69,9 @@ struct MarkupParser {
 };
 
 MarkupToken markup_next_token(const MarkupParser* p);
+// Writers of the constant formats that copy plain ASCII unchanged.
+int markup_table_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data);
+int markup_rtf_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data);
 int32_t markup_find_int(const int32_t* values, int32_t count, int32_t value);
 const char* markup_style_delimiter(int32_t style);
 bool markup_style_enabled(const MarkupParser* p, int32_t style);

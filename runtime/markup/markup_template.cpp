@@ -157,10 +157,12 @@ uint32_t code_point(const char* text, int32_t len) {
   return cp;
 }
 
+// A malformed byte is dropped: the display's decoder would skip it, and the
+// character count must agree with what it shows.
 int copy_char(MarkupOut* out, const char* text, int32_t n, int32_t* used) {
   const int32_t len = sequence_length(text, n);
   *used = len > 0 ? len : 1;
-  return markup_put_bytes(out, text, *used);
+  return len > 0 ? markup_put_bytes(out, text, len) : 1;
 }
 
 // The table writers of HTML and LaTeX.
@@ -199,8 +201,16 @@ int32_t markup_utf8_sequence(const char* text, int32_t n, uint32_t* code) {
 }
 
 int markup_put_bytes(MarkupOut* out, const char* text, int32_t n) {
-  for (int32_t k = 0; k < n; ++k)
-    if (!put_byte(out, text[k])) return 0;
+  if (n > out->capacity - out->bytes) {
+    // What fits is written, as byte-by-byte writing would leave it.
+    for (int32_t k = 0; k < n; ++k)
+      if (!put_byte(out, text[k])) return 0;
+    return 1;
+  }
+  std::memcpy(out->buffer + out->bytes, text, size_t(n));
+  out->bytes += n;
+  out->column += n;
+  for (int32_t k = 0; k < n; ++k) out->chars += units_of(uint8_t(text[k]));
   return 1;
 }
 
@@ -246,8 +256,12 @@ int markup_expand_template(const char* tpl, int32_t length, char escape, MarkupO
       continue;
     }
     if (c != escape || k + 1 >= n) {
-      if (!put_byte(out, c)) return 0;
-      ++k;
+      // A literal run up to the next escape or line feed, in one write.
+      int32_t j = k + 1;
+      while (j < n && tpl[j] != escape && tpl[j] != '\n') ++j;
+      if (j < n && tpl[j] == escape && j + 1 >= n) ++j;  // a final escape is literal too
+      if (!markup_put_bytes(out, tpl + k, j - k)) return 0;
+      k = j;
       continue;
     }
     const char d = tpl[k + 1];

@@ -143,6 +143,8 @@ TEST(MarkupParse, EdgeCasesOfTheLanguage) {
       {kMkPlainText, 1, "ab\xC3", "ab\n\n"},
       {kMkPlainText, 1, "ab\xE2\x82", "ab\n\n"},
       {kMkPlainText, 1, "a\xFF\x80z", "az\n\n"},
+      // ... also in a link target, which HTML writes through its table.
+      {kMkHtml, 1, "[[a\xF4|x]]", "<p><a href=\"a\">x</a></p>\n"},
       // Blanks: one space text; nothing before a line end.
       {kMkPlainText, 1, "a  \t b   \nc", "a b c\n\n"},
       // Nesting stops at 8 levels.
@@ -334,6 +336,35 @@ TEST(MarkupParse, RewritesKeepHookPositions) {
   // A rewrite that does not fit in a half answers 1.
   f.rewriters = rewriters;
   EXPECT_EQ(parse("$X$X$X$X", kMkHtml, 1, &f, 40).status, kMkOutputFull);
+}
+
+// A character writer that copies, as the default does, but keeps the parser
+// off its plain-text fast path.
+int copy_writer(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void*) {
+  uint32_t code = 0;
+  const int32_t len = markup_utf8_sequence(text, n, &code);
+  *used = len > 0 ? len : 1;
+  return len > 0 ? markup_put_bytes(out, text, len) : 1;
+}
+
+TEST(MarkupParse, FastPathMatchesTheCharacterPath) {
+  std::vector<std::string> texts = {kSample};
+  uint32_t seed = 12345;
+  const char pieces[][6] = {"a", "bc", " ", "  ", "\n", "**", "//", "[[", "]]", "|", "=", "* ", "# ", "~", "xyz", "\t"};
+  for (int t = 0; t < 200; ++t) {
+    std::string s;
+    for (int k = 0; k < 120; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      s += pieces[(seed >> 16) % 16];
+    }
+    texts.push_back(s);
+  }
+  for (MarkupFormatId id : {kMkPlainText, kMkCompactText, kMkDisplayText, kMkManPage}) {
+    MarkupFormat slow = *markup_format(id);
+    slow.char_writer = copy_writer;
+    for (const std::string& text : texts)
+      EXPECT_EQ(parse(text, id, 0).text, parse(text, id, 0, &slow).text) << id << ": " << text;
+  }
 }
 
 TEST(MarkupParse, BufferHalves) {
