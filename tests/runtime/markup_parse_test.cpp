@@ -133,6 +133,8 @@ TEST(MarkupParse, EdgeCasesOfTheLanguage) {
       // A tab in a preformatted line at output column 5: three spaces.
       {kMkPlainText, 1, "{{{\nabcde\tx\n}}}", "abcde   x\n\n"},
       {kMkHtml, 1, "{{{\n<a>\n}}}\nafter", "<pre>\n&lt;a&gt;\n</pre>\n<p>after</p>\n"},
+      // RTF escapes braces and backslashes in preformatted text too.
+      {kMkRtf, 1, "{{{\n{a}\\\n}}}", "{\\pard\\sb80\\li160\\f2\\fs20 \\{a\\}\\\\\\par\n}\n"},
       // An unterminated preformatted block ends with the text.
       {kMkPlainText, 1, "{{{\nx", "x\n\n"},
       // Escapes; a final '~' and one before a line end stay.
