@@ -44,7 +44,7 @@ EmbeddedSlot* slot_of(RuntimeBlock* b, int32_t fd) {
   const EmbeddedStreams& s = streams_of(b);
   if (s.base <= 0 || fd < s.base || fd >= s.base + kEmbeddedDescriptors) return nullptr;
   const int32_t k = fd - s.base;
-  return k < kEmbeddedSlots ? &streams_of(b).slots[k] : nullptr;
+  return k < kEmbeddedSlots ? &streams_of(b).slot_table[k] : nullptr;
 }
 
 bool in_block(RuntimeBlock* b, int32_t fd) {
@@ -277,10 +277,10 @@ int bi_efopen(EngineContext* ctx, int nargin, int, uintptr_t data) {
   int32_t record = 0;
   TN_TRY(find_record(b, cc->instance_id, name, &record));
   int32_t k = 0;
-  while (k < kEmbeddedSlots && is_open(s.slots[k])) ++k;
+  while (k < kEmbeddedSlots && is_open(s.slot_table[k])) ++k;
   if (k == kEmbeddedSlots) return kTooManyOpenFiles;
   TN_TRY(stk_push_real(ctx, double(s.base + k)));
-  s.slots[k] = EmbeddedSlot{cc->instance_id, record, kOpenBit | (base64 ? kBase64Bit : 0u)};
+  s.slot_table[k] = EmbeddedSlot{cc->instance_id, record, kOpenBit | (base64 ? kBase64Bit : 0u)};
   return stk_remove(ctx, 1, nargin);
 }
 
@@ -311,7 +311,7 @@ int rt_embedded_close(EngineContext*, int32_t fd, uintptr_t data) {
   EmbeddedStreams& st = streams_of(cc->block);
   if (fd == -1) {
     // Every slot; the hooks of other stream classes close theirs as well.
-    for (EmbeddedSlot& s : st.slots) s = EmbeddedSlot{};
+    for (EmbeddedSlot& s : st.slot_table) s = EmbeddedSlot{};
     return kNotMyDescriptor;
   }
   EmbeddedSlot* s = slot_of(cc->block, fd);
@@ -332,7 +332,7 @@ int rt_embedded_control(EngineContext*, int32_t fd, uint32_t request, uint32_t* 
 }
 
 void rt_embedded_close_instance(RuntimeBlock* b, int32_t id) {
-  for (EmbeddedSlot& s : streams_of(b).slots)
+  for (EmbeddedSlot& s : streams_of(b).slot_table)
     if (is_open(s) && s.instance_id == id) s = EmbeddedSlot{};
 }
 

@@ -29,7 +29,7 @@ struct EmbeddedSlot {
 };
 struct EmbeddedStreams {
   int32_t base;  // first descriptor, 0 before the first efopen
-  EmbeddedSlot slots[kEmbeddedSlots];
+  EmbeddedSlot slot_table[kEmbeddedSlots];
 };
 static_assert(sizeof(EmbeddedSlot) == 12, "three words a slot");
 static_assert(sizeof(EmbeddedStreams) == 388, "the base and 32 slots");

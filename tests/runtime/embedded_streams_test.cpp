@@ -150,7 +150,7 @@ TEST_F(Streams, TwoBlocksKeepTheirOwnSlots) {
   if (status == kSliceEnded) status = interp_run(c2, 0);
   EXPECT_EQ(status, kOk);
   EXPECT_EQ(second.take_output(), "second block\n");
-  EXPECT_EQ(second.block->h.streams.slots[0].instance_id, 0);
+  EXPECT_EQ(second.block->h.streams.slot_table[0].instance_id, 0);
   EXPECT_EQ(out("disp(fgetl(f))"), "a\n");
 }
 
