@@ -53,11 +53,7 @@ MarkupToken token(int32_t kind, int32_t value, int32_t start, int32_t end) {
 }
 
 // One character: value is where the character to write stands.
-MarkupToken char_token(const char* s, int32_t n, int32_t k) {
-  (void)s;
-  (void)n;
-  return token(kTokChar, k, k, k + 1);
-}
+MarkupToken char_token(int32_t k) { return token(kTokChar, k, k, k + 1); }
 
 int32_t style_of_pair(char c) {
   switch (c) {
@@ -164,7 +160,7 @@ MarkupToken inline_token(const MarkupParser* p, int32_t k) {
   if (c == '~' && !(opt & kMkOptNoEscape)) {
     // The escaped character is taken literally; a final '~' or one before a
     // line end is itself.
-    if (k + 1 >= n || is_line_end(s[k + 1])) return char_token(s, n, k);
+    if (k + 1 >= n || is_line_end(s[k + 1])) return char_token(k);
     return token(kTokChar, k + 1, k, k + 2);
   }
   if (p->state == kStHeading && c == '=') {
@@ -193,7 +189,7 @@ MarkupToken inline_token(const MarkupParser* p, int32_t k) {
   }
   if (p->state == kStText && c == ':' && current_kind(p) == kMkLevelDefTerm)
     return token(kTokDefMarker, p->out.depth, k, k + 1);
-  return char_token(s, n, k);
+  return char_token(k);
 }
 
 }  // namespace
@@ -211,13 +207,13 @@ MarkupToken markup_next_token(const MarkupParser* p) {
   if (p->state == kStPreLineStart || p->state == kStPreLine) {
     if (s[k] == ' ') return token(kTokBlank, 0, k, k + 1);
     if (s[k] == '\t') return token(kTokTab, 0, k, k + 1);
-    return char_token(s, n, k);
+    return char_token(k);
   }
   const bool nowiki = markup_in_nowiki(p);
   if (nowiki) {
     if (starts(s, n, k, "}}}")) return token(kTokStyle, kMkStyleNowiki, k, k + 3);
     if (is_blank(s[k])) return token(s[k] == ' ' ? kTokBlank : kTokTab, 0, k, k + 1);
-    return char_token(s, n, k);
+    return char_token(k);
   }
   if (p->state == kStBetween || p->state == kStLineStart) {
     // A marker at a line start may follow blanks; a line of blanks is empty.
