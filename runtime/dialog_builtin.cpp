@@ -4,7 +4,9 @@
 // runs through the continuation protocol; the stack then holds
 // [inputs..., text, input count, values...] when `dialog` is resumed. Text
 // that does not compile to as many values as were given shows the dialog
-// again as the user left it. Idle processing is held while a dialog is up.
+// again as the user left it, and so does text that fails while it runs (the
+// block runs as in a try block whose catch is its end). Idle processing is
+// held while a dialog is up.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -28,6 +30,28 @@ namespace {
 constexpr int32_t kStateIdle = 2;
 constexpr int32_t kStateOff = 0;
 constexpr int32_t kTextBytes = 4096;    // the edit text's item
+// The item's last bytes hold where the running block's code lies, so that a
+// resumed call can tell the code item (what a caught error leaves as the
+// one result) from a value; the text has the rest.
+constexpr int32_t kCodeMarkBytes = 16;  // the code item's width and first word
+
+struct CodeMark {
+  uint64_t first_word;
+  uint32_t width;
+  uint32_t spare;
+};
+static_assert(sizeof(CodeMark) == kCodeMarkBytes);
+
+// The mark of the item on top (the block's code item right after it was set up).
+CodeMark mark_of_top(EngineContext* ctx) {
+  CodeMark m{};
+  const uint32_t* d = desc_at(ctx, 0);
+  if (d[0] != kKindReal || d[1] != 1 || d[2] == 0) return m;
+  std::memcpy(&m.first_word, item_data(ctx, 0), sizeof m.first_word);
+  m.width = d[2];
+  return m;
+}
+constexpr int32_t kTextCapacity = kTextBytes - kCodeMarkBytes;
 constexpr int32_t kWriteRoom = 50;      // a value is written while this much room remains
 constexpr int32_t kEllipsisRoom = 30;   // below this, "..." ends the text
 constexpr int32_t kLabelBytes = 1024;   // title and prompt
@@ -66,9 +90,12 @@ int option_text(EngineContext* ctx, int depth, const char* name, std::string* ou
   return status;
 }
 
-int read_request(EngineContext* ctx, int nargin, int nargout, Request* r) {
+// The inputs lie `base` items down (0 on the first call, below the state
+// when resumed).
+int read_request(EngineContext* ctx, int nargin, int nargout, Request* r, int base = 0) {
+  nargin += base;
   r->options = stk_is_struct(ctx, nargin - 1) != 0;
-  r->values = nargin - (r->options ? 2 : 1);
+  r->values = nargin - base - (r->options ? 2 : 1);
   if (r->values < 0) return kTooFewInputs;
   // A statement call leaves at most one item.
   r->outputs = nargout < 0 ? std::min(r->values, 1) : nargout;
@@ -110,7 +137,7 @@ class IdleHold {
 
 bool show(RuntimeBlock* b, const Request& r, char* text, int32_t* length) {
   DialogRequest request{r.title.data(), int32_t(r.title.size()), r.prompt.data(), int32_t(r.prompt.size()),
-                        text,           text ? kTextBytes : 0,   text ? length : nullptr,
+                        text,           text ? kTextCapacity : 0, text ? length : nullptr,
                         uint8_t(r.values > 0 || r.outputs == 1)};
   IdleHold hold(b);
   return b->h.dialog.fn(&request, b->h.dialog.context) != 0;
@@ -145,15 +172,15 @@ char* text_item(EngineContext* ctx, int depth) {
 // Writes the values (depths values..1 below the text item on top, the first
 // value deepest) as source text, converted to 8-bit text in the item.
 int write_values(EngineContext* ctx, const Request& r, int32_t* length) {
-  std::vector<uint16_t> wide(size_t(kTextBytes), 0);
+  std::vector<uint16_t> wide(size_t(kTextCapacity), 0);
   int32_t pos = 0;
   for (int k = 0; k < r.values; ++k) {
-    if (kTextBytes - pos < kWriteRoom) break;
+    if (kTextCapacity - pos < kWriteRoom) break;
     if (k > 0) wide[size_t(pos++)] = u',';
     // Value k lies at depth r.values - k below the text item.
     TN_TRY(stk_dup(ctx, r.values - k, 1));
     int32_t at = pos;
-    const int status = value_dump_source(ctx, wide.data(), kTextBytes - 3, &at, -1, nullptr, 0, r.digits);
+    const int status = value_dump_source(ctx, wide.data(), kTextCapacity - 3, &at, -1, nullptr, 0, r.digits);
     if (status == kDataStackOverflow) {
       stk_drop(ctx);
       break;
@@ -164,8 +191,8 @@ int write_values(EngineContext* ctx, const Request& r, int32_t* length) {
     }
     pos = at;
   }
-  if (kTextBytes - pos < kEllipsisRoom) {
-    pos = std::min(pos, kTextBytes - 3);
+  if (kTextCapacity - pos < kEllipsisRoom) {
+    pos = std::min(pos, kTextCapacity - 3);
     for (int k = 0; k < 3; ++k) wide[size_t(pos++)] = u'.';
   }
   char* text = text_item(ctx, 0);
@@ -173,6 +200,37 @@ int write_values(EngineContext* ctx, const Request& r, int32_t* length) {
   TN_TRY(wchars_to_name_bytes(wide.data(), pos, text));
   *length = pos;
   return kOk;
+}
+
+// The byte offset of the block's closing halt, or -1.
+int64_t halt_offset(EngineContext* ctx) {
+  const uint8_t* base = nullptr;
+  int64_t bytes = 0;
+  switch (ctx->pos.kind) {
+    case kAreaCode: base = reinterpret_cast<const uint8_t*>(code_words(ctx)); bytes = int64_t(ctx->code_size) * 2; break;
+    case kAreaDataStack: base = reinterpret_cast<const uint8_t*>(data_words(ctx)); bytes = int64_t(ctx->data_capacity) * 8; break;
+    case kAreaHeap: base = reinterpret_cast<const uint8_t*>(heap_words(ctx)); bytes = int64_t(ctx->heap_size) * 8; break;
+    default: return -1;
+  }
+  for (int64_t at = ctx->pos.offset; at >= 0 && at + 2 <= bytes;) {
+    const auto* pc = reinterpret_cast<const uint16_t*>(base + at);
+    if (*pc == kOpHalt) return at;
+    const int n = insn_length(pc);
+    if (n <= 0) return -1;
+    at += int64_t(n) * 2;
+  }
+  return -1;
+}
+
+// The edited text runs as if in a try block whose catch is the block's end:
+// an error while it runs leaves no values, and `dialog`, resumed with none,
+// shows the text again as the user left it.
+void catch_at_halt(EngineContext* ctx, uint32_t* w) {
+  const int64_t halt = halt_offset(ctx);
+  if (halt < 0 || halt > int64_t(UINT32_MAX)) return;
+  w[kFwCatchKind] = uint32_t(ctx->pos.kind);
+  w[kFwCatchOffset] = uint32_t(halt);
+  w[kFwCatchKeep] = 0;
 }
 
 bool is_room(int status) {
@@ -189,7 +247,10 @@ int edit_loop(EngineContext* ctx, RuntimeBlock* b, const Request& r, int32_t len
     char* text = text_item(ctx, 1);
     if (!text) return kIllegalError;
     if (!show(b, r, text, &length)) return kCancel;  // the caller maps it
-    length = std::clamp(length, 0, kTextBytes);
+    length = std::clamp(length, 0, kTextCapacity);
+    // Ended, so that the text is found as left when it is shown again
+    // after a failed run.
+    if (length < kTextCapacity) text[length] = 0;
     int32_t values = 0;
     const int status = exec_code_block(ctx, text, length, &values);
     if (status != kOk) {
@@ -205,10 +266,24 @@ int edit_loop(EngineContext* ctx, RuntimeBlock* b, const Request& r, int32_t len
       continue;
     }
     ctx->pos.flag = 0;
-    frame_words(ctx, ctx->frame)[kFwStepMode] = uint32_t(kStepRun);
-    frame_words(ctx, ctx->frame)[kFwResume] = 1;
+    uint32_t* w = frame_words(ctx, ctx->frame);
+    w[kFwStepMode] = uint32_t(kStepRun);
+    w[kFwResume] = 1;
+    catch_at_halt(ctx, w);
+    const CodeMark mark = mark_of_top(ctx);
+    std::memcpy(text + kTextCapacity, &mark, sizeof mark);
     return kOk;
   }
+}
+
+// The end of the dialog's edit: on Cancel the outputs of no values, else
+// the error; the state items go either way.
+int edit_refused(EngineContext* ctx, const Request& r, int nargin, int status) {
+  stk_drop(ctx);
+  stk_drop(ctx);
+  if (status != kCancel) return status;
+  TN_TRY(no_values(ctx, r));
+  return stk_remove(ctx, r.outputs, nargin);
 }
 
 int first_call(EngineContext* ctx, RuntimeBlock* b, int nargin, int nargout) {
@@ -244,19 +319,43 @@ int first_call(EngineContext* ctx, RuntimeBlock* b, int nargin, int nargout) {
     return status;
   }
   status = edit_loop(ctx, b, r, length);
-  if (status == kOk) return kOk;
-  stk_drop(ctx);
-  stk_drop(ctx);
-  if (status != kCancel) return status;
-  TN_TRY(no_values(ctx, r));
-  return stk_remove(ctx, r.outputs, nargin);
+  return status == kOk ? kOk : edit_refused(ctx, r, nargin, status);
+}
+
+// A run of the edited text that failed (no values): the text is shown again
+// as the user left it, on [inputs..., text, count].
+int show_again(EngineContext* ctx, RuntimeBlock* b, int nargin, int nargout) {
+  Request r;
+  TN_TRY(read_request(ctx, nargin, nargout, &r, kStateItems));
+  char* text = text_item(ctx, 1);
+  if (!text) return kIllegalError;
+  const int32_t length = int32_t(strnlen(text, size_t(kTextCapacity)));
+  const int status = edit_loop(ctx, b, r, length);
+  return status == kOk ? kOk : edit_refused(ctx, r, nargin, status);
+}
+
+// True when the block's run failed: its catch left the code item alone as
+// the result (or nothing at all).
+bool failed_run(EngineContext* ctx, int results) {
+  if (results == 0) return true;
+  if (results != 1) return false;
+  const char* text = text_item(ctx, 2);
+  if (!text) return false;
+  CodeMark mark{};
+  std::memcpy(&mark, text + kTextCapacity, sizeof mark);
+  const CodeMark top = mark_of_top(ctx);
+  return mark.width != 0 && top.width == mark.width && top.first_word == mark.first_word;
 }
 
 // Resumed with the block's values on top of [inputs..., text, count].
-int resumed(EngineContext* ctx, int results, int nargout) {
+int resumed(EngineContext* ctx, RuntimeBlock* b, int results, int nargout) {
   double count = 0;
   TN_TRY(stk_get_real_scalar(ctx, results, &count));
   const int nargin = int(count);
+  if (failed_run(ctx, results)) {
+    for (int k = 0; k < results; ++k) stk_drop(ctx);
+    return show_again(ctx, b, nargin, nargout);
+  }
   Request r;
   // The inputs lie below the state and the values, where read_request looks.
   const int below = results + kStateItems;
@@ -284,7 +383,7 @@ int bi_dialog(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   CallContext* cc = reinterpret_cast<CallContext*>(data);
   if (!cc || !cc->block) return kBadContext;
   const int results = builtin_resumed(nargin);
-  if (results >= 0) return resumed(ctx, results, nargout);
+  if (results >= 0) return resumed(ctx, cc->block, results, nargout);
   return first_call(ctx, cc->block, nargin, nargout);
 }
 

@@ -3,6 +3,7 @@
 // area 0 after it has consumed some of them, since the host's stream cannot
 // rewind), then the block's own sections, each checked before use. Any
 // failure after the header puts the block back into its initial state.
+#include "runtime/embedded_streams.h"
 #include "runtime/image_loader.h"
 
 #include <zlib.h>
@@ -219,6 +220,7 @@ uint32_t rt_table_fingerprint(EngineContext* ctx) {
 
 void rt_reset_to_initial(RuntimeBlock* b) {
   EngineContext* c = rt_engine(b);
+  rt_embedded_reset(b);
   heap_set_header(heap_words(c), 0, uint64_t(c->heap_size - 1));
   heap_hint_reset(c);
   c->sym_extent = 0;
@@ -239,6 +241,8 @@ int rt_load_image(RuntimeBlock** handle, RtReadFn read, void* context) {
   if (!read || !read(raw, kRuntimeImageHeaderBytes, context)) return kHeaderUnread;
   const uint32_t fingerprint = tn::get_le32(raw + kImgFingerprint);
   if (fingerprint != 0 && fingerprint != rt_table_fingerprint(rt_engine(*handle))) return kBadImage;
+  // The engine's descriptors come from the image: the streams' block goes.
+  rt_embedded_reset(*handle);
   const int status = load_after_header(handle, raw, read, context);
   if (status != 0) rt_reset_to_initial(*handle);
   return status;

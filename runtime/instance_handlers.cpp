@@ -14,6 +14,7 @@
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
+#include "runtime/embedded_streams.h"
 #include "runtime/declaration.h"
 #include "runtime/figure_draw.h"
 #include "runtime/handler_call.h"
@@ -197,6 +198,7 @@ int inst_close(RuntimeBlock** handle, int32_t id) {
   if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
   const int status = inst_run_terminate_handlers(handle, id);
   RuntimeBlock* b = *handle;
+  rt_embedded_close_instance(b, id);
   rec_delete_instance(b, id);
   inst_store_discard(b, id);
   return status;

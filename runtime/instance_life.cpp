@@ -8,6 +8,7 @@
 #include "graphics/plotlist/plot_store.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
+#include "runtime/markup/markup_display.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
 #include "runtime/runtime_status.h"
@@ -56,6 +57,27 @@ int instance_text(RuntimeBlock* b, int32_t id, int32_t key, int32_t tag, const c
   RecordView r;
   if (!rec_at(b, int64_t(start) + pos, &r) || !rec_text(r, 0, text, length)) return kRtUndefElement;
   return 0;
+}
+
+// A markup text in the output the format letter asks for ('n': as it is).
+// The converter copies its source first, so the text may lie in buffer.
+int converted_text(RuntimeBlock* b, char format, const char** text, int32_t* length, char* buffer,
+                   int32_t capacity) {
+  if (format == 'n') return 0;
+  const MarkupFormatId id = format == 'r' ? kMkRtf : format == 'h' ? kMkHtml : kMkPlainText;
+  static const char* const kLineEnds[] = {"\r", "\n", "\r\n"};  // the block's modes 0, 1, 2
+  const int32_t mode = b->h.line_end;
+  const char* line_end = mode >= 0 && mode <= 2 ? kLineEnds[mode] : kLineEnds[2];
+  MarkupConverter* c = markup_converter_run(*text, *length, markup_format(id), 0, 0, line_end);
+  if (!c) return kRtExhausted;
+  const bool fits = c->status == 0 && c->bytes <= capacity;
+  if (fits) {
+    std::memcpy(buffer, c->text, size_t(c->bytes));
+    *text = buffer;
+    *length = c->bytes;
+  }
+  markup_converter_free(c);
+  return fits ? 0 : kRtTooSmallNameBuf;
 }
 
 }  // namespace
@@ -175,10 +197,13 @@ bool rt_can_redo(RuntimeBlock* b, int32_t id) { return undo_store_can_redo(rt_va
 int inst_get_title(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity) {
   return instance_text(b, id, kKeyTitle, kTagTitle, text, length, buffer, capacity);
 }
-int inst_get_version(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer,
+int inst_get_version(RuntimeBlock* b, int32_t id, char format, const char** text, int32_t* length, char* buffer,
                      int32_t capacity) {
-  return instance_text(b, id, kKeyVersion, kTagVersion, text, length, buffer, capacity);
+  TN_TRY(instance_text(b, id, kKeyVersion, kTagVersion, text, length, buffer, capacity));
+  return converted_text(b, format, text, length, buffer, capacity);
 }
-int inst_get_help(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity) {
-  return instance_text(b, id, kKeyHelp, kTagHelp, text, length, buffer, capacity);
+int inst_get_help(RuntimeBlock* b, int32_t id, char format, const char** text, int32_t* length, char* buffer,
+                  int32_t capacity) {
+  TN_TRY(instance_text(b, id, kKeyHelp, kTagHelp, text, length, buffer, capacity));
+  return converted_text(b, format, text, length, buffer, capacity);
 }

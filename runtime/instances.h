@@ -130,6 +130,12 @@ bool rt_can_redo(RuntimeBlock* b, int32_t id);
 // The title, version or help text: value 103, 104 or 105 of the newest row
 // when it is text (UTF-8, written into `buffer`), else the tag-2, 3 or 5
 // record's text (pointing into the record list), else 10039. No handler runs.
+// The version and help texts are markup: format 'n' gives them as they are,
+// 'r' converted to RTF, 'h' to HTML, any other letter to plain text, with the
+// block's line ends, written into `buffer` (kRtTooSmallNameBuf when the
+// conversion does not fit). The title is always given as it is.
 int inst_get_title(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity);
-int inst_get_version(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity);
-int inst_get_help(RuntimeBlock* b, int32_t id, const char** text, int32_t* length, char* buffer, int32_t capacity);
+int inst_get_version(RuntimeBlock* b, int32_t id, char format, const char** text, int32_t* length, char* buffer,
+                     int32_t capacity);
+int inst_get_help(RuntimeBlock* b, int32_t id, char format, const char** text, int32_t* length, char* buffer,
+                  int32_t capacity);

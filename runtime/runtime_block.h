@@ -11,6 +11,7 @@
 #include "engine/core/context.h"
 #include "graphics/plotlist/style_spec.h"
 #include "graphics/interact/manip_state.h"
+#include "runtime/embedded_streams.h"
 
 struct RuntimeBlock;
 struct GraphicsDriver;
@@ -147,6 +148,8 @@ struct RuntimeHeader {
   InteractionState interaction;
   RtFigureCallbacks figure;
   RtFileDialogCallback file_dialog;
+  // The embedded-data streams: in the header's reserve (see their header).
+  EmbeddedStreams streams;
 };
 
 struct RuntimeBlock {

@@ -10,6 +10,7 @@
 #include "engine/core/value_stack.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/core/libraries.h"
+#include "runtime/embedded_streams.h"
 #include "runtime/console_hooks.h"
 #include "runtime/instances.h"
 #include "runtime/library_source.h"
@@ -130,5 +131,6 @@ int rt_builtins_bind() {
       {"!quaternion", kHookReadLib, builtin_fn_from(static_cast<SourceHookFn>(bi_tn_readlib)), 0},
   };
   TN_TRY(builtin_table_bind(g_builtin_table_engine, bindings, int(sizeof bindings / sizeof bindings[0])));
+  TN_TRY(rt_embedded_bind());
   return rt_figure_builtins_bind();
 }

@@ -123,11 +123,11 @@ int BlockRuntime::get_title(int32_t id, const char** text, int32_t* length) {
 }
 int BlockRuntime::get_version(int32_t id, const char** text, int32_t* length) {
   if (!has_block()) return no_block_status();
-  return inst_get_version(block(), id, text, length, text_.data(), int32_t(text_.size()));
+  return inst_get_version(block(), id, 'n', text, length, text_.data(), int32_t(text_.size()));
 }
 int BlockRuntime::get_help(int32_t id, const char** text, int32_t* length) {
   if (!has_block()) return no_block_status();
-  return inst_get_help(block(), id, text, length, text_.data(), int32_t(text_.size()));
+  return inst_get_help(block(), id, 'n', text, length, text_.data(), int32_t(text_.size()));
 }
 
 // --- Interaction -----------------------------------------------------------

@@ -6,6 +6,8 @@
 #include <QCloseEvent>
 #include <QTextEdit>
 
+#include "platform/rich_text_sink.h"
+
 namespace {
 
 constexpr int kInitialWidth = 500, kInitialHeight = 300;
@@ -50,11 +52,24 @@ void textframe_hide(TextFrame* f) { f->hide(); }
 
 void textframe_set_title(TextFrame* f, const QString& title) { f->setWindowTitle(title); }
 
-void textframe_set_text(TextFrame* f, const QString& text, bool /*force_plain*/) {
+void textframe_set_text(TextFrame* f, const QString& text, bool force_plain) {
   QFont font(f->font_name_);
   font.setPointSizeF(kFontPoints);
   font.setBold(false);
   f->edit_->setCurrentFont(font);
   f->edit_->setReadOnly(f->read_only_);
-  f->edit_->setPlainText(text);
+  if (!f->markup_ || force_plain) {
+    f->edit_->setPlainText(text);
+    return;
+  }
+  // Markup: converted and formatted span by span; links become anchors
+  // showing their labels. A text that cannot be converted leaves the window
+  // empty.
+  RichTextSink sink(f->edit_->document(), f->edit_);
+  QTextCharFormat base;
+  base.setFont(font);
+  sink.set_default_format(base);
+  if (markup_show_in_richedit(sink.sink(), reinterpret_cast<const char16_t*>(text.utf16()), int32_t(text.size()),
+                              false, nullptr, true) != kMkShown)
+    f->edit_->clear();
 }

@@ -28,6 +28,6 @@ class TextFrame : public QMainWindow {
 void textframe_restore(TextFrame* frame);
 void textframe_hide(TextFrame* frame);
 void textframe_set_title(TextFrame* frame, const QString& title);
-// Sets the text. Markup texts go the plain path as well until the markup
-// converter can fill the control.
+// Sets the text: a markup frame not forced plain shows it converted from
+// markup with its styles; any other as plain text.
 void textframe_set_text(TextFrame* frame, const QString& text, bool force_plain);

@@ -115,6 +115,8 @@ struct MarkupOut {
   int32_t span_position = 0;  // the open link target or image source
   int32_t span_length = 0;
   int32_t wrap_searched = 0;  // no break point lies on this line before it
+  int32_t source_offset = 0;  // source positions plus this are the caller's
+  void* parser = nullptr;     // the parse writing here, for the hooks' queries
   // Template variables: item, level, source position, size, anchors.
   int64_t i = 0, l = 0, o = 0, s = 0, x = 0;
 };
@@ -128,6 +130,11 @@ int64_t markup_eval_expr(const char* text, int32_t length, const MarkupOut* out)
 // The marker string of the current nesting into buffer (at least
 // kMkMaxDepth + 1 bytes, NUL-ended); its length.
 int32_t markup_list_markers(const MarkupOut* out, char* buffer);
+
+// A well-formed UTF-8 sequence at text (no overlong form, no surrogate, at
+// most U+10FFFF): its length and *code, else 0. Every count of characters
+// and the display's decoder agree on this one test.
+int32_t markup_utf8_sequence(const char* text, int32_t n, uint32_t* code);
 
 // Low-level writes; 1 when they fit.
 int markup_put_bytes(MarkupOut* out, const char* text, int32_t n);

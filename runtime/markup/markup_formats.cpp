@@ -254,6 +254,9 @@ MarkupFormat html() {
 MarkupFormat rtf() {
   MarkupFormat f = base(4, kWrap);
   f.char_writer = markup_rtf_char;
+  // Preformatted text goes through the same writer: a brace or backslash
+  // copied as it stands would break the document's groups.
+  f.pre_char_writer = markup_rtf_char;
   f.run_writer = markup_rtf_run;
   f.break_test = markup_rtf_break;
   f.document_begin = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\froman Times;}{\\f1\\fswiss Helvetica;}{\\f2\\fmodern Courier;}}\n";

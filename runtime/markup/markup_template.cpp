@@ -146,12 +146,8 @@ int put_decimal(MarkupOut* out, int64_t v) {
 // One UTF-8 sequence at text: its length, or 0 when it is cut short or
 // malformed (the lead byte is then skipped by the callers).
 int32_t sequence_length(const char* text, int32_t n) {
-  const uint8_t b = uint8_t(text[0]);
-  const int32_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-  if (len == 0 || len > n) return 0;
-  for (int32_t k = 1; k < len; ++k)
-    if ((uint8_t(text[k]) & 0xC0) != 0x80) return 0;
-  return len;
+  uint32_t code = 0;
+  return markup_utf8_sequence(text, n, &code);
 }
 
 uint32_t code_point(const char* text, int32_t len) {
@@ -161,10 +157,12 @@ uint32_t code_point(const char* text, int32_t len) {
   return cp;
 }
 
+// A malformed byte is dropped: the display's decoder would skip it, and the
+// character count must agree with what it shows.
 int copy_char(MarkupOut* out, const char* text, int32_t n, int32_t* used) {
   const int32_t len = sequence_length(text, n);
   *used = len > 0 ? len : 1;
-  return markup_put_bytes(out, text, *used);
+  return len > 0 ? markup_put_bytes(out, text, len) : 1;
 }
 
 // The table writers of HTML and LaTeX.
@@ -184,9 +182,35 @@ int put_rtf_unit(MarkupOut* out, uint32_t unit) {
 
 }  // namespace
 
+int32_t markup_utf8_sequence(const char* text, int32_t n, uint32_t* code) {
+  if (n <= 0) return 0;
+  const uint8_t b = uint8_t(text[0]);
+  if (b < 0x80) return *code = b, 1;
+  const int32_t len = b >= 0xC2 && b < 0xE0 ? 2 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xF0 && b < 0xF5 ? 4 : 0;
+  if (len == 0 || len > n) return 0;
+  uint32_t cp = len == 2 ? b & 0x1Fu : len == 3 ? b & 0x0Fu : b & 0x07u;
+  for (int32_t k = 1; k < len; ++k) {
+    const uint8_t c = uint8_t(text[k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3Fu);
+  }
+  if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+    return 0;
+  *code = cp;
+  return len;
+}
+
 int markup_put_bytes(MarkupOut* out, const char* text, int32_t n) {
-  for (int32_t k = 0; k < n; ++k)
-    if (!put_byte(out, text[k])) return 0;
+  if (n > out->capacity - out->bytes) {
+    // What fits is written, as byte-by-byte writing would leave it.
+    for (int32_t k = 0; k < n; ++k)
+      if (!put_byte(out, text[k])) return 0;
+    return 1;
+  }
+  std::memcpy(out->buffer + out->bytes, text, size_t(n));
+  out->bytes += n;
+  out->column += n;
+  for (int32_t k = 0; k < n; ++k) out->chars += units_of(uint8_t(text[k]));
   return 1;
 }
 
@@ -232,8 +256,12 @@ int markup_expand_template(const char* tpl, int32_t length, char escape, MarkupO
       continue;
     }
     if (c != escape || k + 1 >= n) {
-      if (!put_byte(out, c)) return 0;
-      ++k;
+      // A literal run up to the next escape or line feed, in one write.
+      int32_t j = k + 1;
+      while (j < n && tpl[j] != escape && tpl[j] != '\n') ++j;
+      if (j < n && tpl[j] == escape && j + 1 >= n) ++j;  // a final escape is literal too
+      if (!markup_put_bytes(out, tpl + k, j - k)) return 0;
+      k = j;
       continue;
     }
     const char d = tpl[k + 1];
@@ -286,11 +314,20 @@ int markup_write_text_run(MarkupOut* out, const MarkupFormat* format) {
     break;
   }
   if (format->run_writer) return format->run_writer(text, length, out, format->run_data);
-  // Copied byte by byte: each counts one character, the column stays.
-  for (int32_t k = 0; k < length; ++k) {
-    if (out->bytes >= out->capacity) return 1;
-    out->buffer[out->bytes++] = text[k];
-    ++out->chars;
+  // Copied as it stands, the column unchanged. Characters count as the
+  // display's decoder counts them (a 4-byte sequence two UTF-16 units), and
+  // a malformed byte is dropped, so spans after a link stay in place.
+  for (int32_t k = 0; k < length;) {
+    const int32_t len = sequence_length(text + k, length - k);
+    if (len == 0) {
+      ++k;
+      continue;
+    }
+    if (out->bytes > out->capacity - len) return 1;
+    std::memcpy(out->buffer + out->bytes, text + k, size_t(len));
+    out->bytes += len;
+    out->chars += units_of(uint8_t(text[k]));
+    k += len;
   }
   return 0;
 }

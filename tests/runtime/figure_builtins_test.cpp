@@ -492,6 +492,23 @@ TEST_F(DialogCode, ValuesAreEditedAsSourceText) {
   answer({{true, "4, 5"}, {true, "4 +"}, {true, "6"}});
   EXPECT_EQ(out("x = dialog('Value', 3); disp(x)"), "     6\n");
   EXPECT_EQ(dialog.shown, (std::vector<std::string>{"|Value|3|1", "|Value|4, 5|1", "|Value|4 +|1"}));
+  // Text that fails while running: shown again as left.
+  for (const char* bad : {"error('no')", "ones(2)(5)", "[1 2](3)", "zeros(1,2)+[1 2 3]", "x_undefined"}) {
+    answer({{true, bad}, {true, "7"}});
+    EXPECT_EQ(out("x = dialog('Value', 3); disp(x)"), "     7\n") << bad;
+  }
+  answer({{true, "[1 2](3)"}, {true, "7"}});
+  EXPECT_EQ(out("x = dialog('Value', 3); disp(x)"), "     7\n");
+  EXPECT_EQ(dialog.shown, (std::vector<std::string>{"|Value|3|1", "|Value|[1 2](3)|1"}));
+  // Two values, the second failing after the first was computed.
+  answer({{true, "10, [1 2](3)"}, {true, "3, 4"}});
+  EXPECT_EQ(out("[a, b] = dialog('T', 1, 2); fprintf('%g %g', a, b)"), "3 4");
+  EXPECT_EQ(dialog.shown, (std::vector<std::string>{"|T|1,2|1", "|T|10, [1 2](3)|1"}));
+  answer({{true, "nosuch(1)"}, {true, "8"}});
+  EXPECT_EQ(out("x = dialog('Value', 3); disp(x)"), "     8\n");
+  answer({{true, "nosuch(1)"}, {true, "[1 2](3)"}, {true, "7"}});
+  EXPECT_EQ(out("x = dialog('Value', 3); disp(x)"), "     7\n");
+  EXPECT_EQ(dialog.shown, (std::vector<std::string>{"|Value|3|1", "|Value|nosuch(1)|1", "|Value|[1 2](3)|1"}));
   // Options first: digits and title.
   answer({{true, nullptr}});
   EXPECT_EQ(out("o = dialogset('NPrec', 3, 'Title', 'T'); x = dialog(o, 'P', pi); disp(x)"), "     3.142\n");

@@ -18,6 +18,8 @@
 //   derived HANDLER      change WATCHED HANDLER      commands "TEXT"
 //   key "TEXT" HANDLER   (an empty TEXT catches every key)
 //   call "NAME" HANDLER  (a function other instances reach with tncall)
+//   embed "NAME" "DATA"  (embedded data for efopen; DATA takes \r, \n, \t,
+//                         \\, \q for a double quote and \xHH)
 // where HANDLER is `[out, ... =] function(in, ...)` over the instance's
 // variables and the special variables (no function name: the inputs are
 // copied to the outputs), and WATCHED a comma-separated list of variables
@@ -156,6 +158,32 @@ class Builder {
     return bool(std::getline(in, *text, '"'));
   }
 
+  // The escapes of an embed line's data.
+  static bool unescape_(const std::string& in, std::string* out) {
+    out->clear();
+    for (size_t k = 0; k < in.size(); ++k) {
+      if (in[k] != '\\') {
+        *out += in[k];
+        continue;
+      }
+      if (++k >= in.size()) return false;
+      switch (in[k]) {
+        case 'r': *out += '\r'; break;
+        case 'n': *out += '\n'; break;
+        case 't': *out += '\t'; break;
+        case 'q': *out += '"'; break;
+        case '\\': *out += '\\'; break;
+        case 'x':
+          if (k + 2 >= in.size()) return false;
+          *out += char(std::strtol(in.substr(k + 1, 2).c_str(), nullptr, 16));
+          k += 2;
+          break;
+        default: return false;
+      }
+    }
+    return true;
+  }
+
   void text_(std::vector<int32_t>& w, const std::string& s) {
     w.push_back(int32_t(s.size()));
     std::vector<int32_t> packed(size_t(rec_text_words(int64_t(s.size())) - 1), 0);
@@ -266,6 +294,14 @@ class Builder {
       codes_[text] = code;
       return fixtab_add(rt_name_table(b_), code, text.c_str(), 0) == 0 &&
              undo_store_add_field(rt_value_store(b_), id_, code, 1) == 0;
+    }
+    if (word == "embed") {
+      std::string raw, bytes;
+      if (!quoted_(in, &text) || !quoted_(in, &raw) || !unescape_(raw, &bytes)) return false;
+      text_(data, text);
+      text_(data, bytes);
+      record_(kTagEmbedded, data);
+      return true;
     }
     if (word == "capabilities") {
       int32_t v = 0;

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 
 #include "host/ui/about_wnd.h"
@@ -64,9 +67,51 @@ TEST(TextFrame, CloseHidesAndRestoreShowsTheSameText) {
   textframe_restore(&f);
   EXPECT_TRUE(f.isVisible());
   EXPECT_EQ(f.windowTitle(), QStringLiteral("App Help"));
-  EXPECT_EQ(f.text_edit()->toPlainText(), QStringLiteral("Help\ttext"));
+  // A markup frame: the blank run is one space and the paragraph ends the text.
+  EXPECT_EQ(f.text_edit()->toPlainText(), QStringLiteral("Help text\n"));
   textframe_hide(&f);
   EXPECT_FALSE(f.isVisible());
+}
+
+// The character format at the first occurrence of text in the document.
+QTextCharFormat format_at(QTextDocument* d, const QString& text) {
+  const int at = d->toPlainText().indexOf(text);
+  EXPECT_GE(at, 0) << text.toStdString();
+  QTextCursor c(d);
+  c.setPosition(at + 1);  // the format of the character before the cursor
+  return c.charFormat();
+}
+
+TEST(TextFrame, MarkupShowsStylesHeadingsAndAnchors) {
+  TextFrame f(QStringLiteral("Help"), true, true, true, false, false, nullptr);
+  const QString text = QString::fromUtf8(
+      "= Title\n== Section\nx **bold** //ital// ##code## ^^up^^ ,,down,, [[http://t.org|label]]\n\n"
+      "\xF0\x9F\x98\x80 **after**");
+  textframe_set_text(&f, text, false);
+  QTextDocument* d = f.text_edit()->document();
+  EXPECT_EQ(d->toPlainText(), QString::fromUtf8("Title\nSection\nx bold ital code up down label\n\xF0\x9F\x98\x80 after\n"));
+  EXPECT_EQ(format_at(d, "Title").fontPointSize(), 18.0);
+  EXPECT_EQ(d->findBlock(0).blockFormat().alignment(), Qt::AlignHCenter);
+  EXPECT_EQ(format_at(d, "Section").fontPointSize(), 16.0);
+  EXPECT_NE(d->findBlock(7).blockFormat().alignment(), Qt::AlignHCenter);
+  EXPECT_EQ(format_at(d, "bold").fontWeight(), QFont::Bold);
+  EXPECT_TRUE(format_at(d, "ital").fontItalic());
+  EXPECT_EQ(format_at(d, "code").fontFamilies().toStringList(), QStringList{QStringLiteral("Courier")});
+  EXPECT_GT(format_at(d, "up").baselineOffset(), 0.0);
+  EXPECT_LT(format_at(d, "down").baselineOffset(), 0.0);
+  const QTextCharFormat link = format_at(d, "label");
+  EXPECT_TRUE(link.isAnchor());
+  EXPECT_EQ(link.anchorHref(), QStringLiteral("http://t.org"));
+  EXPECT_FALSE(d->toPlainText().contains(QStringLiteral("http")));
+  // After a 4-byte character the span still covers exactly its word.
+  EXPECT_EQ(format_at(d, "after").fontWeight(), QFont::Bold);
+  QTextCursor before(d);
+  before.setPosition(d->toPlainText().indexOf(QStringLiteral("after")));
+  EXPECT_NE(before.charFormat().fontWeight(), QFont::Bold);  // the blank before it
+  EXPECT_EQ(d->findBlock(d->toPlainText().indexOf(QStringLiteral("x bold"))).blockFormat().leftMargin(), 20.0);
+  // Forced plain: the markup as it stands.
+  textframe_set_text(&f, QStringLiteral("**x**"), true);
+  EXPECT_EQ(d->toPlainText(), QStringLiteral("**x**"));
 }
 
 }  // namespace

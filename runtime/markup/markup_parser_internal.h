@@ -1,0 +1,96 @@
+// Internal to runtime/markup: the parser's state shared by the lexer, the
+// block parser and the inline parser. The output state is the first member
+// and carries a pointer back, so hooks reach the parse through it.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/markup/markup_parse.h"
+
+// Token kinds of markup_next_token.
+enum MarkupTokenKind : int32_t {
+  kTokChar, kTokBlank, kTokTab, kTokLineEnd, kTokHeading, kTokLineBreak, kTokListRun, kTokDefMarker,
+  kTokCell, kTokHeaderCell, kTokRule, kTokPre, kTokStyle, kTokLinkOpen, kTokLinkClose, kTokImageOpen,
+  kTokImageClose, kTokExt, kTokExtBlock, kTokExt3, kTokExt3Block,
+  kTokEnd  // the source is used up
+};
+
+// The parser's six states.
+enum MarkupState : int32_t { kStBetween, kStText, kStLineStart, kStHeading, kStPreLineStart, kStPreLine };
+
+// Style indices: the six delimiters, the inline nowiki, links and images.
+enum MarkupStyle : int32_t {
+  kMkStyleBold, kMkStyleItalic, kMkStyleUnderline, kMkStyleSuper, kMkStyleSub, kMkStyleMono, kMkStyleNowiki,
+  kMkStyleLink, kMkStyleImage, kMkStyleCount
+};
+
+struct MarkupToken {
+  int32_t kind = kTokEnd;
+  int32_t value = 0;  // style index, heading level or nesting depth
+  int32_t start = 0;  // where the token begins (after line-start blanks)
+  int32_t end = 0;    // the position after it
+};
+
+// What the current block is, so that closing it writes the right ends.
+enum MarkupBlock : int32_t { kBlkNone, kBlkParagraph, kBlkList, kBlkHeading, kBlkPre };
+
+constexpr int32_t kMkStyleStackSize = 16;
+
+struct MarkupOpenStyle {
+  int32_t style;
+  int32_t target_position;  // links and images: the target's (image source's) place
+  int32_t target_length;
+  bool wrote_monospace;     // the inline nowiki wrote the monospace begin
+};
+
+struct MarkupParser {
+  MarkupOut out;
+  const MarkupFormat* format;
+  uint32_t options;
+  char* halves[2];
+  int32_t half_capacity;
+  int32_t output_half;
+  const char* source;  // the current source half
+  int32_t length;
+  int32_t pos;
+  int32_t rewrite_end;
+  int32_t swaps;        // how many times the halves changed roles  // positions before it lie in an earlier replacement
+  int32_t state;
+  int32_t block;
+  int32_t counters[kMkMaxDepth];  // numbered levels' item counters
+  bool header_cell[kMkMaxDepth];  // table levels: the current cell is a header cell
+  MarkupOpenStyle styles[kMkStyleStackSize];
+  int32_t style_count;
+  uint32_t heading_bits;  // bit L: a heading section of level L is open
+  int32_t heading_counters[2];
+  int32_t heading_level;  // of the last heading (0 before the first)
+  int32_t heading_number;
+  bool pending_space;     // blanks read in text, written before the next character
+};
+
+MarkupToken markup_next_token(const MarkupParser* p);
+// Writers of the constant formats that copy plain ASCII unchanged.
+int markup_table_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data);
+int markup_rtf_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data);
+int32_t markup_find_int(const int32_t* values, int32_t count, int32_t value);
+const char* markup_style_delimiter(int32_t style);
+bool markup_style_enabled(const MarkupParser* p, int32_t style);
+bool markup_style_open(const MarkupParser* p, int32_t style);
+bool markup_in_nowiki(const MarkupParser* p);
+
+// The inline parser (markup_inline.cpp); each answers 0 or a stop code.
+int markup_style_toggle(MarkupParser* p, int32_t style, int32_t position);
+int markup_close_styles(MarkupParser* p);
+// Closes the current block (a heading with its end) and goes between blocks.
+int markup_close_block(MarkupParser* p);
+int markup_open_link(MarkupParser* p, const MarkupToken& t);
+int markup_close_link(MarkupParser* p, int32_t style, int32_t position);
+int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before);
+int markup_rewrite(MarkupParser* p);
+int markup_swap_buffers(MarkupParser* p, int32_t kept_bytes, int32_t old_position);
+int markup_full(const MarkupParser* p);  // kMkOutputFull when a write failed
+int markup_write_template(MarkupParser* p, int32_t which);
+int markup_write_ordinary(MarkupParser* p, int32_t at, int32_t* used, bool preformatted);
+int markup_flush_space(MarkupParser* p);
+int markup_call_hook(MarkupParser* p, MarkupHookFn hook, int32_t level, int32_t item, int32_t begin,
+                     const char* marker, int32_t position);

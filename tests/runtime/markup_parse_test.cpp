@@ -1,0 +1,400 @@
+// The markup parser: a rich sample in all nine formats as golden files, the
+// worked edge cases of the language and of the formats as two tables, hook
+// sequences through a recording hook, extensions and source rewrites, and
+// the buffer halves' bounds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/markup/markup_parse.h"
+#include "runtime/markup/markup_parser_internal.h"
+#include "support/golden_file.h"
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string text;
+  int32_t chars = 0;
+};
+
+// Parses in a buffer of exactly the capacity given (default: roomy), with
+// guard bytes behind it.
+Result parse(const std::string& src, MarkupFormatId id, uint32_t options = kMkOptNoDocument,
+             const MarkupFormat* format = nullptr, int32_t capacity = 0, int32_t size = 0) {
+  const int32_t cap = capacity > 0 ? capacity : int32_t(src.size()) * 16 + 4096;
+  std::vector<char> buffer(size_t(cap) + 8, '\x55');
+  Result r;
+  char* out = nullptr;
+  int32_t bytes = 0;
+  r.status = markup_parse(src.data(), int32_t(src.size()), buffer.data(), cap, options, "\n",
+                          format ? format : markup_format(id), size, &out, &bytes, &r.chars);
+  for (size_t k = size_t(cap); k < buffer.size(); ++k) EXPECT_EQ(buffer[k], '\x55') << "guard " << src;
+  if (r.status == 0) {
+    EXPECT_EQ(out[bytes], 0);
+    r.text.assign(out, size_t(bytes));
+  }
+  return r;
+}
+
+const char kSample[] =
+    "= Markup Sample\n"
+    "A paragraph with **bold**, //italic//, __underline__, ^^super^^, ,,sub,, and ##mono## text;\n"
+    "a [[http://example.org/a?b=1&c=\"2\"|link with text]], a bare [[target]], an image\n"
+    "{{pic.png|alt text}} and an address http://example.org/x that stays.\n"
+    "Escapes: ~** ~// ~[[ ~~ and a line\\\\break. Bytes: caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 <&>.\n"
+    "\n"
+    "== Lists\n"
+    "* bullet one\n"
+    "*# numbered inside\n"
+    "*# second\n"
+    "* bullet two\n"
+    "** nested **bold** item\n"
+    "\n"
+    "# first\n"
+    "# second\n"
+    "\n"
+    "; Term : its definition\n"
+    "; Another term\n"
+    ": a definition on its own line\n"
+    "\n"
+    ": indented paragraph\n"
+    ":: deeper indented\n"
+    "\n"
+    "=== Table and code\n"
+    "|= Name |= Value |\n"
+    "| alpha | 1 |\n"
+    "| beta | {{{**2**}}} |\n"
+    "\n"
+    "{{{\n"
+    "pre\tformatted **text**\n"
+    "    kept as is\n"
+    "}}}\n"
+    "----\n"
+    "==== A deep heading ====\n"
+    "Last words with a very long line that must be wrapped somewhere near the seventieth column of output.\n";
+
+TEST(MarkupParse, RichSampleInEveryFormat) {
+  markup_set_build_date("Dec 7 2026 08:10:00");
+  const char* names[kMkFormatCount] = {"plain", "compact", "null", "wiki", "html", "rtf", "latex", "man", "display"};
+  for (int id = 0; id < kMkFormatCount; ++id) {
+    const Result r = parse(kSample, MarkupFormatId(id), kMkOptNumberLevel1 | kMkOptNumberLevel2);
+    ASSERT_EQ(r.status, 0) << names[id];
+    expect_golden(r.text, std::string("markup_sample.") + names[id]);
+  }
+  // Balanced RTF braces, counting none that are escaped.
+  const std::string rtf = parse(kSample, kMkRtf, 0).text;
+  int depth = 0;
+  for (size_t k = 0; k < rtf.size(); ++k) {
+    if (rtf[k] == '\\') { ++k; continue; }
+    depth += rtf[k] == '{' ? 1 : rtf[k] == '}' ? -1 : 0;
+    ASSERT_GE(depth, 0);
+  }
+  EXPECT_EQ(depth, 0);
+}
+
+struct Case {
+  MarkupFormatId format;
+  uint32_t options;
+  const char* source;
+  const char* expected;
+};
+
+TEST(MarkupParse, EdgeCasesOfTheLanguage) {
+  const Case cases[] = {
+      // A web address stays text; slashes around a word between blanks are italic.
+      {kMkHtml, 1, "see http://x.org/a and //it// here", "<p>see http://x.org/a and <i>it</i> here</p>\n"},
+      // "**" at a line start: a level-2 item in a bullet list, bold at a block start.
+      {kMkHtml, 1, "* a\n** b", "<ul>\n<li>a</li>\n<ul>\n<li>b</li>\n</ul>\n</ul>\n"},
+      {kMkHtml, 1, "**b** x", "<p><b>b</b> x</p>\n"},
+      {kMkHtml, 1, "a **b** c", "<p>a <b>b</b> c</p>\n"},
+      // A single '#' after a bullet item joins its text; "*#" nests a numbered list.
+      {kMkHtml, 1, "* a\n#b", "<ul>\n<li>a #b</li>\n</ul>\n"},
+      {kMkHtml, 1, "* a\n*# b\n* c", "<ul>\n<li>a</li>\n<ol>\n<li>b</li>\n</ol>\n<li>c</li>\n</ul>\n"},
+      // A nested definition list ending in a definition closes with its end.
+      {kMkHtml, 1, "* a\n*; t : d\n* c",
+       "<ul>\n<li>a</li>\n<dl>\n<dt>t</dt>\n<dd>d</dd>\n</dl>\n<li>c</li>\n</ul>\n"},
+      // Heading numbers with and without the flags.
+      {kMkPlainText, 1 | 0x18, "= a\n== b\n== c\n= d\n== e", "   1. a\n\n  1. b\n\n  2. c\n\n   2. d\n\n  1. e\n\n"},
+      {kMkPlainText, 1, "= a\n== b", "   a\n\n  b\n\n"},
+      // Man page: four '=' give level 2; with 0x4 a single '=' does too.
+      {kMkManPage, 1, "==== x", ".SS x\n"},
+      {kMkManPage, 1 | 0x4, "= x", ".SS x\n"},
+      {kMkManPage, 1, "= x", ".SH x\n"},
+      // Links: the target as text without '|'; in plain text only the text.
+      {kMkPlainText, 1, "[[t]] [[t|x]]", "t x\n\n"},
+      {kMkHtml, 1, "[[t|x]]", "<p><a href=\"t\">x</a></p>\n"},
+      {kMkHtml, 1, "[[ t \n|x]]", "<p><a href=\"t\">x</a></p>\n"},
+      {kMkHtml, 1, "[[]] x", "<p>]] x</p>\n"},
+      {kMkHtml, 1, "[[a [[b]] c]]", "<p><a href=\"a [[b\">a b</a> c]]</p>\n"},
+      // A text line after a table row closes the table and begins a paragraph.
+      {kMkHtml, 1, "|a|\nb", "<table>\n<tr><td>a</td>\n</tr>\n</table>\n<p>b</p>\n"},
+      // A tab in a preformatted line at output column 5: three spaces.
+      {kMkPlainText, 1, "{{{\nabcde\tx\n}}}", "abcde   x\n\n"},
+      {kMkHtml, 1, "{{{\n<a>\n}}}\nafter", "<pre>\n&lt;a&gt;\n</pre>\n<p>after</p>\n"},
+      // RTF escapes braces and backslashes in preformatted text too.
+      {kMkRtf, 1, "{{{\n{a}\\\n}}}", "{\\pard\\sb80\\li160\\f2\\fs20 \\{a\\}\\\\\\par\n}\n"},
+      // An unterminated preformatted block ends with the text.
+      {kMkPlainText, 1, "{{{\nx", "x\n\n"},
+      // Escapes; a final '~' and one before a line end stay.
+      {kMkPlainText, 1, "~**a~** ~~ end~", "**a** ~ end~\n\n"},
+      {kMkPlainText, 1 | kMkOptNoEscape, "~x", "~x\n\n"},
+      {kMkPlainText, 1, "a~\nb", "a~ b\n\n"},
+      // A text ending in a lead byte, or in a cut sequence, drops it.
+      {kMkPlainText, 1, "ab\xC3", "ab\n\n"},
+      {kMkPlainText, 1, "ab\xE2\x82", "ab\n\n"},
+      {kMkPlainText, 1, "a\xFF\x80z", "az\n\n"},
+      // ... also in a link target, which HTML writes through its table.
+      {kMkHtml, 1, "[[a\xF4|x]]", "<p><a href=\"a\">x</a></p>\n"},
+      // Blanks: one space text; nothing before a line end.
+      {kMkPlainText, 1, "a  \t b   \nc", "a b c\n\n"},
+      // Nesting stops at 8 levels.
+      {kMkWiki, 1, "*#*#*#*#*# x", "*#*#*#*# *# x\n\n"},
+      // Options switch markers off.
+      {kMkHtml, 1 | kMkOptNoBold | kMkOptNoLinks, "x **a** [[b]]", "<p>x **a** [[b]]</p>\n"},
+      {kMkHtml, 1 | kMkOptNoTables, "|a|", "<p>|a|</p>\n"},
+      {kMkHtml, 1 | kMkOptNoDefLists, "; a", "<p>; a</p>\n"},
+      {kMkHtml, 1 | kMkOptNoRule, "----", "<p>----</p>\n"},
+      {kMkHtml, 1 | kMkOptLineEndsBlock, "a\nb", "<p>a</p>\n<p>b</p>\n"},
+      {kMkHtml, 1 | kMkOptNowikiMonospace, "{{{**x**}}}", "<p><tt>**x**</tt></p>\n"},
+      {kMkHtml, 1 | kMkOptAnchors, "== h", "<h2><a name=\"h2\">h</a></h2>\n"},
+      // Styles close properly nested and reopen.
+      {kMkHtml, 1, "**a //b** c//", "<p><b>a <i>b</i></b><i> c</i></p>\n"},
+      {kMkHtml, 1, "**open", "<p><b>open</b></p>\n"},
+      // No style opens inside an HTML image.
+      {kMkHtml, 1, "{{i.png|**a**}}", "<p><img src=\"i.png\" alt=\"a\" /></p>\n"},
+      // HTML passes a link target through its table: a '"' cannot end it.
+      {kMkHtml, 1, "[[a\"b|x]]", "<p><a href=\"a&quot;b\">x</a></p>\n"},
+      // Definitions on their own line, indented blocks.
+      {kMkPlainText, 1, "; t\n: d", "t\n  d\n\n"},
+      {kMkPlainText, 1, ": a\n:: b", "   a\n      b\n\n"},
+  };
+  for (const Case& c : cases) {
+    const Result r = parse(c.source, c.format, c.options);
+    EXPECT_EQ(r.status, 0) << c.source;
+    EXPECT_EQ(r.text, c.expected) << c.source;
+  }
+  // CR LF, CR and LF give the same output.
+  const std::string lf = parse(kSample, kMkHtml, 1).text;
+  std::string crlf, cr;
+  for (char ch : std::string(kSample)) {
+    crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    cr += ch == '\n' ? '\r' : ch;
+  }
+  EXPECT_EQ(parse(crlf, kMkHtml, 1).text, lf);
+  EXPECT_EQ(parse(cr, kMkHtml, 1).text, lf);
+}
+
+TEST(MarkupParse, EdgeCasesOfTheFormats) {
+  std::string words;
+  while (words.size() < 75) words += "word ";
+  words.resize(74);
+  words += "s";
+  std::string two_byte;
+  for (int k = 0; k < 40; ++k) two_byte += "\xC3\xA9";
+  const Case cases[] = {
+      {kMkPlainText, 1, "# a\n## b", "1. a\n   1. b\n\n"},
+      {kMkPlainText, 1, "# a\n#* b\n# c", "1. a\n    - b\n2. c\n\n"},
+      {kMkHtml, 1, "== h", "<h2>h</h2>\n"},
+      {kMkWiki, 1, "# a\n#* b", "# a\n#* b\n\n"},
+      {kMkHtml, 1, "# a\n#* b", "<ol>\n<li>a</li>\n<ul>\n<li>b</li>\n</ul>\n</ol>\n"},
+      {kMkPlainText, 1, "[[t|x]]", "x\n\n"},
+      {kMkHtml, 1, "[[t|x]]", "<p><a href=\"t\">x</a></p>\n"},
+  };
+  const std::string display = words + "\n";
+  EXPECT_EQ(parse(words, kMkDisplayText, 1).text, display);
+  for (const Case& c : cases) EXPECT_EQ(parse(c.source, c.format, c.options).text, c.expected) << c.source;
+  // With a font size the heading gets its style; a 75-character line breaks
+  // at the last blank before column 70; 2-byte characters reach it after 35.
+  EXPECT_EQ(parse("== h", kMkHtml, 1, nullptr, 0, 10).text, "<h2 style=\"font-size:20pt\">h</h2>\n");
+  const std::string plain = parse(words, kMkPlainText, 1).text;
+  EXPECT_EQ(plain.find('\n'), words.rfind(' ', 69));
+  const std::string wrapped = parse(two_byte + " " + two_byte, kMkPlainText, 1).text;
+  EXPECT_EQ(wrapped.find('\n'), 80u);
+}
+
+// A recording hook for all three hook kinds.
+struct Recorder {
+  std::string log;
+  int stop_at = -1;  // answer 7 on this call
+  int calls = 0;
+};
+int record(const char* kind, int32_t level, int32_t item, int32_t begin, const char* marker, int32_t position,
+           const void* data) {
+  auto* r = static_cast<Recorder*>(const_cast<void*>(data));
+  r->log += std::string(kind) + (begin ? "+" : "-") + marker + "(" + std::to_string(level) + "," +
+            std::to_string(item) + ")@" + std::to_string(position) + " ";
+  return r->calls++ == r->stop_at ? 7 : 0;
+}
+int container(int32_t l, int32_t i, int32_t b, const char* m, int32_t p, MarkupOut*, const void* d) {
+  return record("C", l, i, b, m, p, d);
+}
+int element(int32_t l, int32_t i, int32_t b, const char* m, int32_t p, MarkupOut*, const void* d) {
+  return record("E", l, i, b, m, p, d);
+}
+int inline_style(int32_t l, int32_t i, int32_t b, const char* m, int32_t p, MarkupOut*, const void* d) {
+  return record("I", l, i, b, m, p, d);
+}
+
+MarkupFormat recording(Recorder* r, MarkupFormatId id = kMkPlainText) {
+  MarkupFormat f = *markup_format(id);
+  f.container_hook = container;
+  f.block_hook = element;
+  f.inline_hook = inline_style;
+  f.hook_data = r;
+  return f;
+}
+
+TEST(MarkupParse, HookSequences) {
+  struct HookCase {
+    const char* source;
+    const char* log;
+  } cases[] = {
+      {"= H\n== I\n= J", "C+=(1,0)@0 E+=(1,0)@0 E-=(1,0)@4 C+=(2,0)@4 E+=(2,0)@4 E-=(2,0)@9 C-=(2,0)@9 "
+                         "C+=(1,0)@9 E+=(1,0)@9 E-=(1,0)@12 C-=(1,0)@12 "},
+      {"a **b** [[t|x]]", "E+p(0,0)@0 I+**(-1,0)@2 I-**(-1,0)@5 I+[[(-1,0)@8 I-[[(-1,0)@13 E-p(0,0)@15 "},
+      {"* a\n*# b\n* c",
+       "C+*(1,0)@0 E+*(1,0)@0 E-*(1,0)@4 C+#(2,0)@4 E+#(2,1)@4 E-#(2,1)@9 C-#(2,2)@9 E+*(1,0)@9 E-*(1,0)@12 "
+       "C-*(1,0)@12 "},
+      {"* a\n*; t : d\n* c",
+       "C+*(1,0)@0 E+*(1,0)@0 E-*(1,0)@4 C+;(2,0)@4 E+;(2,0)@4 E-;(2,0)@9 E+;:(2,0)@9 E-;:(2,0)@13 "
+       "C-;(2,0)@13 E+*(1,0)@13 E-*(1,0)@16 C-*(1,0)@16 "},
+      {"|a|\nb", "C+|(0,0)@0 E+|(0,0)@0 E-|(0,0)@4 C-|(0,0)@4 E+p(0,0)@4 E-p(0,0)@5 "},
+      {"|=a|b", "C+|(0,0)@0 E+|=(0,0)@0 E-|=(0,0)@3 E+|(0,0)@3 E-|(0,0)@5 C-|(0,0)@5 "},
+      {"{{{\nx\n}}}\n----", "E+{{{(0,0)@0 E-{{{(0,0)@6 E+----(0,0)@10 E-----(0,0)@14 "},
+  };
+  for (const HookCase& c : cases) {
+    Recorder r;
+    const MarkupFormat f = recording(&r);
+    EXPECT_EQ(parse(c.source, kMkPlainText, 1, &f).status, 0);
+    EXPECT_EQ(r.log, c.log) << c.source;
+  }
+  // A hook's non-zero answer stops the parse and is its result.
+  for (int stop = 0; stop < 6; ++stop) {
+    Recorder r;
+    r.stop_at = stop;
+    const MarkupFormat f = recording(&r);
+    EXPECT_EQ(parse("* a **b**\n* c", kMkPlainText, 1, &f).status, 7) << stop;
+    EXPECT_EQ(r.calls, stop + 1);
+  }
+}
+
+// Extensions: "<<up x>>" writes x in capitals; "<<em x>>" writes **x**,
+// parsed again; "<<<box>>>" is a block element.
+int up(const char*, int32_t, const char* body, int32_t n, MarkupOut* out, const void*) {
+  std::string s(body, size_t(n));
+  for (char& c : s) c = char(c >= 'a' && c <= 'z' ? c - 32 : c);
+  return markup_put_bytes(out, s.data(), int32_t(s.size())) ? 0 : 1;
+}
+int em(const char*, int32_t, const char* body, int32_t n, MarkupOut* out, const void*) {
+  return markup_put_bytes(out, "**", 2) && markup_put_bytes(out, body, n) && markup_put_bytes(out, "**", 2) ? 0 : 1;
+}
+int fail(const char*, int32_t, const char*, int32_t, MarkupOut*, const void*) { return 9; }
+
+TEST(MarkupParse, ExtensionsAndRewrites) {
+  const MarkupExtension table[] = {{"up", 0, up, nullptr},
+                                   {"em", kMkExtReparse, em, nullptr},
+                                   {"box", kMkExtBlock | kMkExtTriple, up, nullptr},
+                                   {"pre", kMkExtPrefix, up, nullptr},
+                                   {"fail", 0, fail, nullptr},
+                                   {nullptr, 0, nullptr, nullptr}};
+  Recorder r;
+  MarkupFormat f = recording(&r, kMkHtml);
+  f.extensions = table;
+  EXPECT_EQ(parse("a <<up bc>> d", kMkHtml, 1, &f).text, "<p>a BC d</p>\n");
+  EXPECT_EQ(parse("a <<em bc>> d", kMkHtml, 1, &f).text, "<p>a <b>bc</b> d</p>\n");
+  EXPECT_EQ(parse("a <<prefix q>> <<unknown z>>.", kMkHtml, 1, &f).text, "<p>a Q .</p>\n");
+  EXPECT_EQ(parse("a\n<<<box\nin\n>>>\nb", kMkHtml, 1, &f).text, "<p>a</p>\nIN<p>b</p>\n");
+  EXPECT_EQ(parse("a <<up x", kMkHtml, 1, &f).text, "<p>a &lt;&lt;up x</p>\n");
+  EXPECT_EQ(parse("<<fail>>", kMkHtml, 1, &f).status, 9);
+  f.extensions = nullptr;
+  EXPECT_EQ(parse("a <<up bc>> d", kMkHtml, 1, &f).text, "<p>a  d</p>\n");
+  f.extensions = table;
+  EXPECT_EQ(parse("a <<up bc>> d", kMkHtml, 1 | kMkOptNoExtensions, &f).text, "<p>a &lt;&lt;up bc&gt;&gt; d</p>\n");
+}
+
+// A rewriter that turns "$X" into "**yy**" and one that claims without advancing.
+int dollar(const char* s, int32_t n, int32_t* pos, MarkupOut* out, const void*) {
+  if (*pos + 1 >= n || s[*pos] != '$' || s[*pos + 1] != 'X') return 0;
+  *pos += 2;
+  return markup_put_bytes(out, "**yy**", 6);
+}
+int stuck(const char* s, int32_t n, int32_t* pos, MarkupOut*, const void*) { return *pos < n && s[*pos] == '!'; }
+
+TEST(MarkupParse, RewritesKeepHookPositions) {
+  const MarkupRewriter rewriters[] = {{dollar, nullptr}, {nullptr, nullptr}};
+  Recorder r;
+  MarkupFormat f = recording(&r, kMkHtml);
+  f.rewriters = rewriters;
+  const Result got = parse("$X z $X\n\nq", kMkHtml, 1, &f);
+  EXPECT_EQ(got.text, "<p><b>yy</b> z <b>yy</b></p>\n<p>q</p>\n");
+  // The second paragraph stands at 9 in the caller's source.
+  EXPECT_NE(r.log.find("E+p(0,0)@9 "), std::string::npos) << r.log;
+  EXPECT_EQ(r.log.find("E+p(0,0)@13"), std::string::npos) << r.log;
+  const MarkupRewriter bad[] = {{stuck, nullptr}, {nullptr, nullptr}};
+  f.rewriters = bad;
+  EXPECT_EQ(parse("a ! b", kMkHtml, 1, &f).status, kMkRewriteStuck);
+  // A rewrite that does not fit in a half answers 1.
+  f.rewriters = rewriters;
+  EXPECT_EQ(parse("$X$X$X$X", kMkHtml, 1, &f, 40).status, kMkOutputFull);
+}
+
+// A character writer that copies, as the default does, but keeps the parser
+// off its plain-text fast path.
+int copy_writer(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void*) {
+  uint32_t code = 0;
+  const int32_t len = markup_utf8_sequence(text, n, &code);
+  *used = len > 0 ? len : 1;
+  return len > 0 ? markup_put_bytes(out, text, len) : 1;
+}
+
+// The table and RTF writers behind another address: the same output, but
+// off the fast path.
+int table_writer(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data) {
+  return markup_table_char(out, text, n, used, data);
+}
+int rtf_writer(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data) {
+  return markup_rtf_char(out, text, n, used, data);
+}
+
+TEST(MarkupParse, FastPathMatchesTheCharacterPath) {
+  std::vector<std::string> texts = {kSample};
+  uint32_t seed = 12345;
+  const char pieces[][6] = {"a", "bc", " ", "  ", "\n", "**", "//", "[[", "]]", "|", "=", "* ", "# ", "~", "xyz", "\t"};
+  for (int t = 0; t < 200; ++t) {
+    std::string s;
+    for (int k = 0; k < 120; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      s += pieces[(seed >> 16) % 16];
+    }
+    texts.push_back(s);
+  }
+  for (MarkupFormatId id : {kMkPlainText, kMkCompactText, kMkDisplayText, kMkManPage, kMkHtml, kMkLatex, kMkRtf}) {
+    MarkupFormat slow = *markup_format(id);
+    slow.char_writer = id == kMkRtf ? rtf_writer : id == kMkHtml || id == kMkLatex ? table_writer : copy_writer;
+    for (const std::string& text : texts)
+      EXPECT_EQ(parse(text, id, 0).text, parse(text, id, 0, &slow).text) << id << ": " << text;
+  }
+}
+
+TEST(MarkupParse, BufferHalves) {
+  const std::string src = "== heading\nsome text";
+  // A source longer than half the buffer: 1, nothing written.
+  EXPECT_EQ(parse(src, kMkPlainText, 1, nullptr, int32_t(src.size()) * 2 - 1).status, kMkOutputFull);
+  // Every capacity either fits (the same text) or answers 1, within its bounds.
+  const std::string full = parse(kSample, kMkRtf, 0).text;
+  for (int32_t cap = 0; cap < int32_t(full.size() + sizeof kSample) * 2 + 8; cap += 7) {
+    const Result r = parse(kSample, kMkRtf, 0, nullptr, cap);
+    if (r.status == 0) EXPECT_EQ(r.text, full) << cap;
+    else EXPECT_EQ(r.status, kMkOutputFull) << cap;
+  }
+  // Character counts: UTF-16 units.
+  EXPECT_EQ(parse("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", kMkDisplayText, 1).chars, 5);
+  int32_t l1 = -1, l2 = -1;
+  markup_level_counters(nullptr, &l1, &l2);
+  EXPECT_EQ(l1 + l2, 0);
+}
+
+}  // namespace
