@@ -162,6 +162,26 @@ int deref_call_arguments(EngineContext* c, int n) {
   return references ? deref_call_arguments(c, nargin) : kOk;
 }
 
+// Whether a position instruction must do more than record the line: echo, a
+// breakpoint somewhere, or stepping in the current frame.
+[[gnu::always_inline]] inline bool lines_watched(EngineContext* c) {
+  const int32_t echo = c->dbg_word[kEchoTargetWord];
+  return echo == kEchoAll || echo >= 0 || c->bp_count > 0 ||
+         (c->frame >= 0 && int32_t(frame_words(c, c->frame)[kFwStepMode]) != kStepRun);
+}
+
+// The current frame's local slots when it is its own workspace without a
+// name table in the frame (a function's frame): what workspace_slots finds
+// first. False when the lookup must walk outward.
+[[gnu::always_inline]] inline bool own_frame_slots(EngineContext* c, uint32_t** slots, uint32_t* count) {
+  uint32_t* w = frame_words(c, c->frame);
+  const int32_t locals = int32_t(w[kFwLocals]);
+  if (locals < 1 || w[kFwFrameNames] != 0) return false;
+  *slots = w + kFrameFixedWords;
+  *count = uint32_t(locals);
+  return true;
+}
+
 // The statuses after which the loop goes on at the stored position.
 [[gnu::always_inline]] inline bool status_resumes(int s) {
   return s == kOk || s == kSliceEnded || s == kDebugSuspend;
@@ -322,11 +342,7 @@ top:
     slots_known = false;
   }
   quiet = (ctx->task_first | ctx->event_count) == 0;
-  {
-    const int32_t echo = ctx->dbg_word[kEchoTargetWord];
-    watching = echo == kEchoAll || echo >= 0 || ctx->bp_count > 0 ||
-               (ctx->frame >= 0 && int32_t(frame_words(ctx, ctx->frame)[kFwStepMode]) != kStepRun);
-  }
+  watching = lines_watched(ctx);
   BASES();
   DISPATCH();
 
@@ -1033,6 +1049,18 @@ op_disp:
 // --- Calls and returns -------------------------------------------------------------------
 op_call_user: {
   pc = insn + 4;
+  if (__builtin_expect(quiet, 1)) {
+    // The call cache's way: no resolution, no header checks, and straight on
+    // into the callee (nothing between instructions has anything to do).
+    SAVE_POS();
+    if (fn_call_user_cached(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]),
+                            int16_t(insn[3])) == kOk) {
+      // The cache checked the callee's first instruction against the area.
+      base = code_area_base(ctx, kAreaCode, &area_bytes);
+      pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
+      goto entered_frame;
+    }
+  }
   PROTECT(call_user_function(ctx, insn));
   if (status != kOk) goto handle_status;
   goto tail;
@@ -1042,6 +1070,13 @@ op_return: {
   if (frame < 0 || is_base_frame(ctx, frame)) {
     ctx->pos.kind = kAreaNone;
     goto code_end;
+  }
+  if (frame_pop_plain(ctx)) {
+    base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+    if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
+    pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
+    if (__builtin_expect(!quiet, 0)) goto tail;
+    goto entered_frame;
   }
   const bool resumes = frame_words(ctx, frame)[kFwResume] != 0;
   status = frame_pop(ctx);
@@ -1059,6 +1094,14 @@ op_return: {
   RELOAD();
   goto tail;
 }
+// A plain call or return done without the bookkeeping of `top`: no task or
+// event waits, nothing moved, and only the frame changed. The position is
+// the new frame's; its slots and what its lines need are found here.
+entered_frame:
+  slots_known = own_frame_slots(ctx, &slots, &slot_count);
+  may_overload = true;
+  watching = lines_watched(ctx);
+  DISPATCH();
 op_nargio: {
   // Every function's return reads nargout: the frame's count, pushed inline
   // (with a function argument, or without room, the handler does it).
