@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/frames.h"
 
 // One remembered callee: a plain compiled function (no varargin, varargout,
 // argument-less form or captures) whose input slots lie inside its locals.
@@ -16,13 +17,8 @@ struct CallCacheEntry {
   int32_t callee = 0;   // function id; 0 for an empty entry
   int32_t context = 0;  // the caller's context id
   int32_t code = 0;     // the callee's code word offset (its header) when filled
-  int32_t method_class = 0;
   int32_t start_offset = 0;  // byte offset of its first instruction in the code area
-  int32_t name_table = 0;    // the frame's kFwNameTable word
-  uint16_t flags = 0;
-  uint16_t locals = 0;
-  uint16_t max_in = 0;
-  uint16_t max_out = 0;
+  PlainCallee shape{};       // what its header says
 };
 
 // Empties the cache. Cheap: every change that could alter what a call

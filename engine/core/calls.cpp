@@ -343,18 +343,7 @@ namespace {
   if (!h || !frame_plain_callee(c, h, id, ent(c, id, kEntExtra), &callee)) return nullptr;
   const int64_t start = (ent(c, id, kEntCode) + code_header_words(h)) * 2;
   if (start + 2 > int64_t(c->code_size) * 2) return nullptr;
-  CallCacheEntry e;
-  e.callee = id;
-  e.context = context_id;
-  e.code = ent(c, id, kEntCode);
-  e.method_class = callee.caller_word;
-  e.start_offset = int32_t(start);
-  e.name_table = callee.name_table;
-  e.flags = callee.flags;
-  e.locals = uint16_t(callee.locals);
-  e.max_in = uint16_t(callee.max_in);
-  e.max_out = uint16_t(callee.max_out);
-  call_cache_store(c, e);
+  call_cache_store(c, CallCacheEntry{id, context_id, ent(c, id, kEntCode), int32_t(start), callee});
   return call_cache_find(c, id, context_id);
 }
 
@@ -374,11 +363,10 @@ int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int na
     e = call_cache_fill(c, id, context_id, nargin);
     if (!e) return kFrameNotPlain;
   }
-  if (nargin > e->max_in || nargout > e->max_out) return kFrameNotPlain;
-  const PlainCallee callee{id, e->method_class, e->locals, e->max_in, e->max_out, e->name_table, e->flags};
+  if (nargin > e->shape.max_in || nargout > e->shape.max_out) return kFrameNotPlain;
   const CodePosition keep = c->pos;
-  const int status = frame_push_plain(c, keep.kind != kAreaNone ? &keep : nullptr, code_words(c) + e->code, callee,
-                                      nargout, nargin);
+  const int status = frame_push_plain(c, keep.kind != kAreaNone ? &keep : nullptr, code_words(c) + e->code,
+                                      e->shape, nargout, nargin);
   if (status != kOk) return kFrameNotPlain;
   c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
   return kOk;

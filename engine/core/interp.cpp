@@ -162,19 +162,21 @@ int deref_call_arguments(EngineContext* c, int n) {
   return references ? deref_call_arguments(c, nargin) : kOk;
 }
 
-// Whether a position instruction must do more than record the line: echo, a
-// breakpoint somewhere, or stepping in the current frame.
-[[gnu::always_inline]] inline bool lines_watched(EngineContext* c) {
+// Whether a position instruction must do more than record the line: echo or
+// a breakpoint anywhere (only calls out of the loop change these), or
+// stepping in the current frame (fw: its words, null without a frame).
+[[gnu::always_inline]] inline bool lines_watched_anywhere(const EngineContext* c) {
   const int32_t echo = c->dbg_word[kEchoTargetWord];
-  return echo == kEchoAll || echo >= 0 || c->bp_count > 0 ||
-         (c->frame >= 0 && int32_t(frame_words(c, c->frame)[kFwStepMode]) != kStepRun);
+  return echo == kEchoAll || echo >= 0 || c->bp_count > 0;
+}
+[[gnu::always_inline]] inline bool frame_stepping(const uint32_t* fw) {
+  return fw && int32_t(fw[kFwStepMode]) != kStepRun;
 }
 
 // The current frame's local slots when it is its own workspace without a
 // name table in the frame (a function's frame): what workspace_slots finds
 // first. False when the lookup must walk outward.
-[[gnu::always_inline]] inline bool own_frame_slots(EngineContext* c, uint32_t** slots, uint32_t* count) {
-  uint32_t* w = frame_words(c, c->frame);
+[[gnu::always_inline]] inline bool own_frame_slots(uint32_t* w, uint32_t** slots, uint32_t* count) {
   const int32_t locals = int32_t(w[kFwLocals]);
   if (locals < 1 || w[kFwFrameNames] != 0) return false;
   *slots = w + kFrameFixedWords;
@@ -278,6 +280,8 @@ int interp_run(EngineContext* ctx, int slice) {
     if (status != kOk) goto handle_status;                         \
   } while (0)
 #define BASES() (desc = desc_words(ctx), data = data_words(ctx), heap = heap_words(ctx))
+// The current frame's words through the cached stack base; null without one.
+#define FRAME_WORDS() (ctx->frame >= 0 ? desc + ctx->frame : nullptr)
 // Every call out of the loop that may run code, switch frames or move an area
 // goes through one of these. PROTECT stores the position, calls, and unless
 // the call failed reloads pc and its area (a failure is handled at the
@@ -342,8 +346,8 @@ top:
     slots_known = false;
   }
   quiet = (ctx->task_first | ctx->event_count) == 0;
-  watching = lines_watched(ctx);
   BASES();
+  watching = lines_watched_anywhere(ctx) || frame_stepping(FRAME_WORDS());
   DISPATCH();
 
 // A fast instruction while tasks exist: only the slice is measured; the
@@ -982,11 +986,10 @@ op_try: {
 }
 op_position: {
   pc = insn + 3;
-  if (ctx->frame < 0) DISPATCH();
-  uint32_t* w = frame_words(ctx, ctx->frame);
-  const int32_t fid = int16_t(insn[1]), line = int16_t(insn[2]);
-  w[kFwCurrentFunction] = uint32_t(fid);
-  w[kFwLine] = uint32_t(line);
+  uint32_t* fw = FRAME_WORDS();
+  if (!fw) DISPATCH();
+  fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
+  fw[kFwLine] = uint32_t(int16_t(insn[2]));
   if (__builtin_expect(!watching, 1)) DISPATCH();
   goto position_watched;
 }
@@ -1097,24 +1100,30 @@ op_return: {
 // A plain call or return done without the bookkeeping of `top`: no task or
 // event waits, nothing moved, and only the frame changed. The position is
 // the new frame's; its slots and what its lines need are found here.
-entered_frame:
-  slots_known = own_frame_slots(ctx, &slots, &slot_count);
+entered_frame: {
+  uint32_t* fw = FRAME_WORDS();
+  slots_known = fw && own_frame_slots(fw, &slots, &slot_count);
   may_overload = true;
-  watching = lines_watched(ctx);
+  watching = lines_watched_anywhere(ctx) || frame_stepping(fw);
   DISPATCH();
+}
 op_nargio: {
   // Every function's return reads nargout: the frame's count, pushed inline
   // (with a function argument, or without room, the handler does it).
-  if (int16_t(insn[1]) >= 1) goto op_generic;
-  if (!desc_room(ctx) || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  if (int16_t(insn[1]) >= 1 || !SCALAR_ROOM(dt, vt)) goto op_generic;
   int32_t count = 0;
-  if (ctx->frame >= 0) {
-    const uint32_t* w = frame_words(ctx, ctx->frame);
-    count = int32_t(*insn == kOpNargout ? w[kFwResults] : w[kFwNargin]);
+  if (const uint32_t* fw = FRAME_WORDS()) {
+    count = int32_t(*insn == kOpNargout ? fw[kFwResults] : fw[kFwNargin]);
     if (count < 0) count = 0;
   }
-  stk_claim(ctx, kKindReal, 1, 1, 1);
-  tn::st_f64(data + ctx->data_top - 1, double(count));
+  if (insn[2] == kOpJumpIfFalse || insn[2] == kOpJumpIfTrue) {
+    // «if nargout ...» of a return: the count decides the jump at once.
+    cond_truth = count != 0;
+    cond_next = insn + 2;
+    goto fused_condition;
+  }
+  PUSH_REAL(dt, vt, double(count));
   pc = insn + 2;
   NEXT_FAST();
 }
@@ -1325,6 +1334,7 @@ end_run:
 #undef FAIL
 #undef CHECK
 #undef BASES
+#undef FRAME_WORDS
 #undef PROTECT
 #undef HALF_PROTECT
 #undef PUSH_REAL
