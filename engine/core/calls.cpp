@@ -367,7 +367,7 @@ int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int na
   const CodePosition keep = c->pos;
   const int status = frame_push_plain(c, keep.kind != kAreaNone ? &keep : nullptr, code_words(c) + e->code,
                                       e->shape, nargout, nargin);
-  if (status != kOk) return kFrameNotPlain;
+  if (status != kOk) return status;  // a heap failure as the general call reports it, or not plain
   c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
   return kOk;
 }

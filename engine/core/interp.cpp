@@ -1056,13 +1056,15 @@ op_call_user: {
     // The call cache's way: no resolution, no header checks, and straight on
     // into the callee (nothing between instructions has anything to do).
     SAVE_POS();
-    if (fn_call_user_cached(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]),
-                            int16_t(insn[3])) == kOk) {
+    status = fn_call_user_cached(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]),
+                                 int16_t(insn[3]));
+    if (status == kOk) {
       // The cache checked the callee's first instruction against the area.
       base = code_area_base(ctx, kAreaCode, &area_bytes);
       pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
       goto entered_frame;
     }
+    if (status != kFrameNotPlain) goto handle_status;
   }
   PROTECT(call_user_function(ctx, insn));
   if (status != kOk) goto handle_status;
