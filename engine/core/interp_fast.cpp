@@ -226,4 +226,26 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
   return ArrayLoad::kReferenced;
 }
 
+const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots, uint32_t slot_count,
+                                    uint64_t* heap) {
+  // Each word is read only once the one before it has shown it is there.
+  constexpr double kProbe = 1.0;
+  double unused;
+  const uint16_t inner = insn[6];
+  if (!arith_scalars(inner, kProbe, kProbe, &unused)) return nullptr;
+  const uint16_t outer = insn[7];
+  if (!arith_scalars(outer, kProbe, kProbe, &unused) || insn[8] != kOpStoreLocal) return nullptr;
+  double v[3];
+  for (int k = 0; k < 3; ++k) {
+    const uint32_t slot = uint32_t(int16_t(insn[2 * k + 1]));
+    const uint32_t b = slot < slot_count ? slots[slot] : 0;
+    if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
+    v[k] = tn::ld_f64(heap + b + kHeapValueHeaderWords);
+  }
+  double r = 0;
+  if (!arith_scalars(inner, v[1], v[2], &r) || !arith_scalars(outer, v[0], r, &r)) return nullptr;
+  if (!store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(insn[9])), r)) return nullptr;
+  return insn + 10;
+}
+
 }  // namespace interp_fast

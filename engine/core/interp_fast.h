@@ -255,6 +255,17 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   return op + 1;
 }
 
+// «s = s + i * j»: three real scalar locals loaded in a row, two arithmetic
+// operators and a store into a local that holds a real scalar, from the
+// first load at insn, done in one step (the instructions' own arithmetic, in
+// their order; nothing between them can fail or be seen). The instruction
+// after the store, or null (nothing done).
+const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots, uint32_t slot_count,
+                                    uint64_t* heap);
+[[gnu::always_inline]] inline bool starts_three_locals(const uint16_t* insn) {
+  return insn[2] == kOpLoadLocal && insn[4] == kOpLoadLocal;
+}
+
 // «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts, from the
 // push_ref or push_ref_target at insn: the element is read or written at
 // once, with no reference made. The next instruction, or null.
