@@ -531,16 +531,16 @@ op_info:
 op_load_local: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   if (!slot) goto op_generic;
+  if (starts_three_locals(insn))
+    if (const uint16_t* next = three_locals_stored(insn, slots, slot_count, heap)) {
+      pc = next;
+      NEXT_FAST();
+    }
   const uint32_t b = *slot;
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (b == uint32_t(-1) || b == 0 || !SCALAR_ROOM(dt, vt)) goto load_local_array;
   const uint64_t* block = heap + b;
   if (block[0] == kScalarHead && block[1] == kScalarTail) {
-    if (starts_three_locals(insn))
-      if (const uint16_t* next = three_locals_stored(insn, slots, slot_count, heap)) {
-        pc = next;
-        NEXT_FAST();
-      }
     bool condition = false;
     if (const uint16_t* next = fuse_local_scalar(ctx, insn, block, slots, slot_count, desc, data, heap, &condition,
                                                        &cond_truth)) {
