@@ -1111,7 +1111,8 @@ entered_frame: {
   uint32_t* fw = FRAME_WORDS();
   slots_known = fw && own_frame_slots(fw, &slots, &slot_count);
   may_overload = true;
-  watching = lines_watched_anywhere(ctx) || frame_stepping(fw);
+  // Echo and breakpoints were off if nothing was watched before the change.
+  watching = (watching && lines_watched_anywhere(ctx)) || frame_stepping(fw);
   DISPATCH();
 }
 op_nargio: {
