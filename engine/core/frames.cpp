@@ -384,7 +384,18 @@ template <bool kMayReference>
   bool references = false;
   if (kMayReference)
     for (int64_t k = index; k < ctx->desc_top; k += kDescWords) references |= desc[k] == kKindReference;
-  if (references) {
+  if (!kMayReference && nargin == 1 && desc_is_real_scalar(desc + index)) {
+    // One real scalar, the commonest argument: its block written as the
+    // loop below writes it (the descriptor word the loop sets to the block
+    // lies under the frame's fixed words, which are written last).
+    int32_t block = 0;
+    TN_TRY(heap_alloc(ctx, 1 + kHeapValueHeaderWords, &block));
+    uint64_t* b = heap_words(ctx) + block;
+    write_value_header(b, kKindReal, 1, 1);
+    b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
+    ctx->data_top -= 1;
+    desc[index] = uint32_t(block);
+  } else if (references) {
     TN_TRY(bind_referenced_arguments(ctx, caller, nargout, nargin));
   } else {
     uint64_t* heap = heap_words(ctx);
