@@ -433,7 +433,10 @@ template <bool kMayReference>
     given = desc + new_top;
   }
   clear_slots(slots, locals);
-  for (int32_t k = 0; k < nargin; ++k) slots[input_slots[k]] = given[kDescWords * k];
+  if (nargin == 1)
+    slots[input_slots[0]] = given[0];
+  else
+    for (int32_t k = 0; k < nargin; ++k) slots[input_slots[k]] = given[kDescWords * k];
 
   int32_t results = nargout < 0 ? -1 : nargout;
   if (callee.max_out == 0) results = -2;
