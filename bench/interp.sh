@@ -12,6 +12,8 @@
 # Usage: bench/interp.sh [runs]   (default 15; Octave runs OCTAVE_RUNS
 # times, default 1, since its kernels take minutes; 0 leaves it out).
 # ZVR=path times another zvr binary (a build of an earlier commit, say).
+# bench/interp_instructions.sh counts the instructions per call and per loop
+# iteration of fib and the nested loops, beside Lua's, with their own targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-15}

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/core/call_cache.h"
 #include "engine/core/calls.h"
 #include "engine/core/debug_state.h"
 #include "engine/core/errors.h"
@@ -327,6 +328,48 @@ int fn_call(EngineContext* c, const char* name, int32_t context_id, int nargin, 
 int fn_call_user_id(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
   if (fn_resolves_to_self(c, id, context_id, nargin)) return call_user(c, id, nargin, nargout, false, false);
   return call_id_by_name(c, id, context_id, nargin, nargout);
+}
+
+namespace {
+
+// Fills the cache entry of (id, context_id) when resolution gives id itself
+// and id is a compiled plain function; null otherwise (the general call then
+// compiles, resolves or reports).
+[[gnu::noinline]] const CallCacheEntry* call_cache_fill(EngineContext* c, int32_t id, int32_t context_id,
+                                                        int nargin) {
+  if (!fn_resolves_to_self(c, id, context_id, nargin)) return nullptr;
+  const uint16_t* h = fn_code_header(c, id);
+  PlainCallee callee{};
+  if (!h || !frame_plain_callee(c, h, id, ent(c, id, kEntExtra), &callee)) return nullptr;
+  const int64_t start = (ent(c, id, kEntCode) + code_header_words(h)) * 2;
+  if (start + 2 > int64_t(c->code_size) * 2) return nullptr;
+  call_cache_store(c, CallCacheEntry{id, context_id, ent(c, id, kEntCode), int32_t(start), callee});
+  return call_cache_find(c, id, context_id);
+}
+
+}  // namespace
+
+int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+  if (nargin < 0 || int64_t(c->desc_top) < int64_t(kDescWords) * nargin || id <= 0 || id >= c->fn_count)
+    return kFrameNotPlain;
+  // Neither a reference (its value is copied first) nor a container (an
+  // object may choose a method) takes this way.
+  for (int d = 0; d < nargin; ++d) {
+    const uint32_t kind = desc_at(c, d)[0];
+    if (kind == kKindReference || kind == kKindContainer) return kFrameNotPlain;
+  }
+  const CallCacheEntry* e = call_cache_find(c, id, context_id);
+  if (!e || e->code != ent(c, id, kEntCode)) {
+    e = call_cache_fill(c, id, context_id, nargin);
+    if (!e) return kFrameNotPlain;
+  }
+  if (nargin > e->shape.max_in || nargout > e->shape.max_out) return kFrameNotPlain;
+  const CodePosition keep = c->pos;
+  const int status = frame_push_plain(c, keep.kind != kAreaNone ? &keep : nullptr, code_words(c) + e->code,
+                                      e->shape, nargout, nargin);
+  if (status != kOk) return status;  // a heap failure as the general call reports it, or not plain
+  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+  return kOk;
 }
 
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "engine/core/call_cache.h"
 #include "engine/core/checked.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
@@ -103,6 +104,7 @@ int engine_init(void* block, uint32_t size, EngineContext** out) {
   if (opcode_table_selfcheck() != kOk) return kInitError;
 
   auto* c = static_cast<EngineContext*>(block);
+  call_cache_clear();  // an earlier engine may have lived at this address
   std::memset(c, 0, kContextNominalBytes);
   store_defaults(c);
 

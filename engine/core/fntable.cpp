@@ -105,6 +105,7 @@ uint32_t code_block_end(EngineContext* c, uint32_t start) {
 int fn_table_add(EngineContext* c, int32_t w0, int32_t w1, int32_t w2, int32_t w3, int32_t* id) {
   if (c->fn_count >= c->fn_capacity) fn_table_grow(c);
   if (c->fn_count >= c->fn_capacity) return kTooManyUserFunctions;
+  call_cache_clear();
   const int32_t at = c->fn_count++;
   uint32_t* e = fn_entry(c, at);
   e[kEntName] = uint32_t(w0);
@@ -119,6 +120,7 @@ int fn_table_define(EngineContext* c, const char* name, int32_t length, const ch
                     int32_t class_length, int32_t library, int private_flag, int restricted_flag,
                     int32_t second_library, int32_t* id) {
   if (library != 0 && !ent_is_library(c, library)) return kBadArgument;
+  call_cache_clear();  // an entry's library or private bit may change below
   int32_t sym = 0, csym = 0;
   TN_TRY(symtab_intern(c, name, length, kIdentifierLimit, &sym));
   if (class_length > 0) TN_TRY(symtab_intern(c, class_name, class_length, kIdentifierLimit, &csym));
@@ -179,6 +181,7 @@ int fn_code_remove(EngineContext* c, int32_t id) {
 }
 
 void fn_table_reset(EngineContext* c) {
+  call_cache_clear();
   c->fn_count = 1;
   std::memset(fn_entry(c, 0), 0, kFnEntryWords * 4);
   c->code_free = uint32_t(c->fn_capacity) * kEntryCodeWords;
@@ -226,7 +229,10 @@ int fn_compile_on_demand(EngineContext* c, int32_t id, const char* source, int32
   if (ent(c, id, kEntCode) > 0) return fn_raise(c, kFunctionRedefined, name, -1, nullptr);
   // The compiler writes at the first free word; a second compilation would too.
   if (c->compiling) return TN_ILLEGAL();
-  if (restricted_flag) fn_entry(c, id)[kEntLink] |= kEntryRestricted;
+  if (restricted_flag) {
+    call_cache_clear();
+    fn_entry(c, id)[kEntLink] |= kEntryRestricted;
+  }
   if (!source) {
     int32_t capacity = 0;
     char* buffer = source_scratch(c, nullptr, 0, &capacity);

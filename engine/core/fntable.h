@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "engine/core/call_cache.h"
 #include "engine/core/context.h"
 #include "engine/core/frames.h"
 #include "engine/core/function_names.h"
@@ -34,7 +35,12 @@ static_assert(kEntryCodeWords * 2 == kFnEntryWords * 4);
 constexpr int32_t kNoLibrary = -1;         // "no second library" for fn_table_define
 
 inline int32_t ent(EngineContext* c, int32_t id, int word) { return int32_t(fn_entry(c, id)[word]); }
-inline void ent_set(EngineContext* c, int32_t id, int word, int32_t v) { fn_entry(c, id)[word] = uint32_t(v); }
+// Every write of an entry word goes through here (or clears the call cache
+// itself); a variable's heap index is the one word no call depends on.
+inline void ent_set(EngineContext* c, int32_t id, int word, int32_t v) {
+  if (word != kEntCode || int32_t(fn_entry(c, id)[kEntName]) != kEntryVariable) call_cache_clear();
+  fn_entry(c, id)[word] = uint32_t(v);
+}
 inline bool ent_is_function(EngineContext* c, int32_t id) {
   return id > 0 && id < c->fn_count && ent(c, id, kEntName) < 0;
 }

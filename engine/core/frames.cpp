@@ -327,38 +327,75 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
 
 namespace {
 
-constexpr int kNotPlain = -1;
+constexpr int kNotPlain = kFrameNotPlain;
 
-// The frame of the common call, built with the cases that cannot arise left
-// out: a compiled function without varargin, varargout or the argless form,
-// called with arguments and results within its counts and no function value
-// below the arguments. The words
-// written are exactly push_frame's. kNotPlain, before anything changes, for
-// any other call (push_frame then takes it, errors included).
-int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header, int32_t function_id,
-                     int32_t caller_word, int32_t nargout, int32_t nargin, int completion) {
+// Sets a frame's n slots unset. A function has a few locals: stored one by
+// one, which costs less than the library call a loop would become.
+[[gnu::always_inline]] inline void clear_slots(uint32_t* slots, int32_t n) {
+  switch (n) {
+    case 4: slots[3] = kNoSlotValue; [[fallthrough]];
+    case 3: slots[2] = kNoSlotValue; [[fallthrough]];
+    case 2: slots[1] = kNoSlotValue; [[fallthrough]];
+    case 1: slots[0] = kNoSlotValue; [[fallthrough]];
+    case 0: return;
+    default: std::memset(slots, 0xff, size_t(n) * 4);
+  }
+}
+static_assert(kNoSlotValue == 0xffffffffu);
+
+// What a plain call needs of its callee's header: false for a header that
+// is not plain (argless, varargin or varargout, an input slot outside its
+// locals).
+bool plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_id, int32_t caller_word,
+                  PlainCallee* out) {
   const uint16_t flags = header[kHdrFlags];
-  if (flags & (kHdrArgless | kHdrVarargin | kHdrVarargout)) return kNotPlain;
+  if (flags & (kHdrArgless | kHdrVarargin | kHdrVarargout)) return false;
   const int32_t locals = header[kHdrLocals];
   const int32_t max_in = header[kHdrMaxIn];
-  const int32_t max_out = header[kHdrMaxOut];
-  if (nargin < 0 || nargin > max_in || nargout > max_out) return kNotPlain;
+  for (int32_t k = 0; k < max_in; ++k)
+    if (header[kHdrInputSlots + k] >= locals) return false;
+  *out = PlainCallee{function_id, caller_word, locals, max_in, header[kHdrMaxOut], 0, flags};
+  out->name_table = name_table_locator(ctx, header);
+  return true;
+}
+
+// The frame of a plain call once its callee's header has passed the checks:
+// the arguments' blocks, the slots and the fixed words, exactly as push_frame
+// writes them. kNotPlain, before anything changes, when the arguments do not
+// lie above the current frame or the stack has no room (push_frame then
+// reports it). kMayReference: some argument may be a reference (the call
+// cache's path has seen that none is).
+template <bool kMayReference>
+[[gnu::always_inline]] inline int push_plain_body(EngineContext* ctx, const CodePosition* caller,
+                                                  const uint16_t* input_slots, const PlainCallee& callee,
+                                                  int32_t nargout, int32_t nargin, int completion) {
+  const int32_t locals = callee.locals;
   const int32_t prev_frame = ctx->frame;
   uint32_t* desc = desc_words(ctx);
   const uint32_t* caller_frame = prev_frame >= 0 ? desc + prev_frame : nullptr;
   const int64_t floor = caller_frame ? prev_frame + frame_fixed_words(caller_frame) : 0;
   const int64_t index = int64_t(ctx->desc_top) - int64_t(kDescWords) * nargin;
   if (index < floor) return kNotPlain;
-  for (int32_t k = 0; k < max_in; ++k)
-    if (header[kHdrInputSlots + k] >= locals) return kNotPlain;
   const int64_t new_top = index + kFrameFixedWords + locals;
   if (new_top + int64_t(kDescWords) * nargin > int64_t(ctx->desc_capacity)) return kNotPlain;
 
   // The arguments' blocks, as push_frame takes them; when no argument is a
   // reference, by a loop that knows it.
   bool references = false;
-  for (int64_t k = index; k < ctx->desc_top; k += kDescWords) references |= desc[k] == kKindReference;
-  if (references) {
+  if (kMayReference)
+    for (int64_t k = index; k < ctx->desc_top; k += kDescWords) references |= desc[k] == kKindReference;
+  if (!kMayReference && nargin == 1 && desc_is_real_scalar(desc + index)) {
+    // One real scalar, the commonest argument: its block written as the
+    // loop below writes it (the descriptor word the loop sets to the block
+    // lies under the frame's fixed words, which are written last).
+    int32_t block = 0;
+    TN_TRY(heap_alloc(ctx, 1 + kHeapValueHeaderWords, &block));
+    uint64_t* b = heap_words(ctx) + block;
+    write_value_header(b, kKindReal, 1, 1);
+    b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
+    ctx->data_top -= 1;
+    desc[index] = uint32_t(block);
+  } else if (references) {
     TN_TRY(bind_referenced_arguments(ctx, caller, nargout, nargin));
   } else {
     uint64_t* heap = heap_words(ctx);
@@ -395,33 +432,57 @@ int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint1
     std::memmove(desc + new_top, w, size_t(nargin) * kDescWords * 4);
     given = desc + new_top;
   }
-  // A few slots are cleared as a fixed run of words: those past the local
-  // area lie above the new top, where nothing lives.
-  constexpr int32_t kQuickSlots = 8;
-  if (given == w && locals <= kQuickSlots && new_top + kQuickSlots - locals <= int64_t(ctx->desc_capacity)) {
-    for (int32_t k = 0; k < kQuickSlots; ++k) slots[k] = kNoSlotValue;
-  } else {
-    for (int32_t k = 0; k < locals; ++k) slots[k] = kNoSlotValue;
-  }
-  for (int32_t k = 0; k < nargin; ++k) slots[header[kHdrInputSlots + k]] = given[kDescWords * k];
+  clear_slots(slots, locals);
+  if (nargin == 1)
+    slots[input_slots[0]] = given[0];
+  else
+    for (int32_t k = 0; k < nargin; ++k) slots[input_slots[k]] = given[kDescWords * k];
 
   int32_t results = nargout < 0 ? -1 : nargout;
-  if (max_out == 0) results = -2;
+  if (callee.max_out == 0) results = -2;
   int32_t sandbox = caller_frame ? int32_t(caller_frame[kFwSandbox]) : 0;
-  if (flags & kHdrRestricted) sandbox = 1;
-  if (flags & kHdrTrusted) sandbox = 0;
+  if (callee.flags & kHdrRestricted) sandbox = 1;
+  if (callee.flags & kHdrTrusted) sandbox = 0;
   const int32_t caller_step = caller_frame ? int32_t(caller_frame[kFwStepMode]) : 0;
 
-  write_frame_words(w, FrameWords{caller, uint32_t(int32_t(index) - prev_frame), false, function_id, caller_word,
-                                   locals, results, nargin, nargout < 0 ? 1 : nargout, 0, completion != 0,
-                                   sandbox, -1, caller_step, name_table_locator(ctx, header)});
+  write_frame_words(w, FrameWords{caller, uint32_t(int32_t(index) - prev_frame), false, callee.function_id,
+                                   callee.caller_word, locals, results, nargin, nargout < 0 ? 1 : nargout, 0,
+                                   completion != 0, sandbox, -1, caller_step, callee.name_table});
 
   ctx->frame = int32_t(index);
   ctx->desc_top = int32_t(new_top);
   return kOk;
 }
 
+// The frame of the common call, built with the cases that cannot arise left
+// out: a compiled function without varargin, varargout or the argless form,
+// called with arguments and results within its counts and no function value
+// below the arguments. The words
+// written are exactly push_frame's. kNotPlain, before anything changes, for
+// any other call (push_frame then takes it, errors included).
+int push_plain_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* header, int32_t function_id,
+                     int32_t caller_word, int32_t nargout, int32_t nargin, int completion) {
+  PlainCallee callee{};
+  if (!plain_callee(ctx, header, function_id, caller_word, &callee)) return kNotPlain;
+  if (nargin < 0 || nargin > callee.max_in || nargout > callee.max_out) return kNotPlain;
+  return push_plain_body<true>(ctx, caller, header + kHdrInputSlots, callee, nargout, nargin, completion);
+}
+
 }  // namespace
+
+bool frame_plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_id, int32_t caller_word,
+                        PlainCallee* out) {
+  return plain_callee(ctx, header, function_id, caller_word, out);
+}
+
+int frame_push_plain(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
+                     const PlainCallee& callee, int32_t nargout, int32_t nargin) {
+  TN_ASSERT(nargin >= 0 && nargin <= callee.max_in && nargout <= callee.max_out);
+  const int status = push_plain_body<false>(ctx, caller, header + kHdrInputSlots, callee, nargout, nargin, 0);
+  if (__builtin_expect(ctx->bp_count > 0, 0) && status == kOk && dbg_entry_breakpoint(ctx, callee.function_id))
+    frame_words(ctx, ctx->frame)[kFwStepMode] = kStepStopAtNext;
+  return status;
+}
 
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
                int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
@@ -613,6 +674,32 @@ int frame_pop(EngineContext* ctx) {
   const uint16_t* ret = code_get_pc(ctx);
   if (!ret) return kOk;
   return lib_call_opcode(ctx, ret[-kLibraryCallWords], ~int(keep), int16_t(ret[-1]));
+}
+
+bool frame_pop_plain(EngineContext* ctx) {
+  const int32_t index = ctx->frame;
+  if (index < 0) return false;
+  uint32_t* w = frame_words(ctx, index);
+  const int32_t wanted = int32_t(w[kFwResults]);
+  if (wanted < 0 || w[kFwResume] != 0 || is_base_frame(w)) return false;
+  const int64_t items = items_above_frame(ctx, index);
+  if (items > wanted) return false;
+  // What frame_pop does when nothing is removed and nothing resumes.
+  ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
+  free_locals(ctx, w);
+  const int32_t prev = previous_frame(w, index);
+  uint32_t* desc = desc_words(ctx);
+  const uint32_t* from = desc + ctx->desc_top - kDescWords * items;
+  if (items == 1) {
+    desc[index] = from[0];
+    desc[index + 1] = from[1];
+    desc[index + 2] = from[2];
+  } else {
+    for (int64_t k = 0; k < kDescWords * items; ++k) desc[index + k] = from[k];
+  }
+  ctx->frame = prev;
+  ctx->desc_top = int32_t(index + kDescWords * items);
+  return true;
 }
 
 int frame_unwind(EngineContext* ctx, int32_t limit) {

@@ -77,6 +77,36 @@ int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
                int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
                int function_value, int argless, int completion);
 int frame_pop(EngineContext* ctx);
+
+// --- The plain call's short way ----------------------------------------------------
+// What a plain call needs of its callee's header (the call cache keeps it).
+struct PlainCallee {
+  int32_t function_id;
+  int32_t caller_word;
+  int32_t locals;
+  int32_t max_in;
+  int32_t max_out;
+  int32_t name_table;  // the frame's kFwNameTable word
+  uint16_t flags;
+};
+// A push that did nothing because the call is not plain (the general push
+// then takes it).
+constexpr int kFrameNotPlain = -1;
+// True when header is a plain function's (no varargin, varargout or
+// argument-less form; every input slot inside its locals); *out its shape.
+bool frame_plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_id, int32_t caller_word,
+                        PlainCallee* out);
+// frame_push for a callee that passed frame_plain_callee, nargin <= max_in,
+// nargout <= max_out, and nargin arguments on top none of which is a
+// reference: the same frame, without the header's checks. kFrameNotPlain
+// (nothing changed) when the arguments do not lie above the current frame or
+// the stack lacks room; a heap failure's status (nothing changed).
+int frame_push_plain(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
+                     const PlainCallee& callee, int32_t nargout, int32_t nargin);
+// frame_pop of a frame that keeps all its items (no more than its result
+// count, which is not negative), resumes no built-in and is not the base
+// frame: true when done, false (nothing changed) for any other frame.
+bool frame_pop_plain(EngineContext* ctx);
 int frame_unwind(EngineContext* ctx, int32_t limit);
 bool frame_find_handler(EngineContext* ctx, int security_flag, CodePosition* out);
 int frame_arg_count(EngineContext* ctx);

@@ -162,6 +162,28 @@ int deref_call_arguments(EngineContext* c, int n) {
   return references ? deref_call_arguments(c, nargin) : kOk;
 }
 
+// Whether a position instruction must do more than record the line: echo or
+// a breakpoint anywhere (only calls out of the loop change these), or
+// stepping in the current frame (fw: its words, null without a frame).
+[[gnu::always_inline]] inline bool lines_watched_anywhere(const EngineContext* c) {
+  const int32_t echo = c->dbg_word[kEchoTargetWord];
+  return echo == kEchoAll || echo >= 0 || c->bp_count > 0;
+}
+[[gnu::always_inline]] inline bool frame_stepping(const uint32_t* fw) {
+  return fw && int32_t(fw[kFwStepMode]) != kStepRun;
+}
+
+// The current frame's local slots when it is its own workspace without a
+// name table in the frame (a function's frame): what workspace_slots finds
+// first. False when the lookup must walk outward.
+[[gnu::always_inline]] inline bool own_frame_slots(uint32_t* w, uint32_t** slots, uint32_t* count) {
+  const int32_t locals = int32_t(w[kFwLocals]);
+  if (locals < 1 || w[kFwFrameNames] != 0) return false;
+  *slots = w + kFrameFixedWords;
+  *count = uint32_t(locals);
+  return true;
+}
+
 // The statuses after which the loop goes on at the stored position.
 [[gnu::always_inline]] inline bool status_resumes(int s) {
   return s == kOk || s == kSliceEnded || s == kDebugSuspend;
@@ -258,6 +280,8 @@ int interp_run(EngineContext* ctx, int slice) {
     if (status != kOk) goto handle_status;                         \
   } while (0)
 #define BASES() (desc = desc_words(ctx), data = data_words(ctx), heap = heap_words(ctx))
+// The current frame's words through the cached stack base; null without one.
+#define FRAME_WORDS() (ctx->frame >= 0 ? desc + ctx->frame : nullptr)
 // Every call out of the loop that may run code, switch frames or move an area
 // goes through one of these. PROTECT stores the position, calls, and unless
 // the call failed reloads pc and its area (a failure is handled at the
@@ -322,12 +346,8 @@ top:
     slots_known = false;
   }
   quiet = (ctx->task_first | ctx->event_count) == 0;
-  {
-    const int32_t echo = ctx->dbg_word[kEchoTargetWord];
-    watching = echo == kEchoAll || echo >= 0 || ctx->bp_count > 0 ||
-               (ctx->frame >= 0 && int32_t(frame_words(ctx, ctx->frame)[kFwStepMode]) != kStepRun);
-  }
   BASES();
+  watching = lines_watched_anywhere(ctx) || frame_stepping(FRAME_WORDS());
   DISPATCH();
 
 // A fast instruction while tasks exist: only the slice is measured; the
@@ -511,6 +531,11 @@ op_info:
 op_load_local: {
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   if (!slot) goto op_generic;
+  if (starts_three_locals(insn))
+    if (const uint16_t* next = three_locals_stored(insn, slots, slot_count, heap)) {
+      pc = next;
+      NEXT_FAST();
+    }
   const uint32_t b = *slot;
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (b == uint32_t(-1) || b == 0 || !SCALAR_ROOM(dt, vt)) goto load_local_array;
@@ -966,11 +991,10 @@ op_try: {
 }
 op_position: {
   pc = insn + 3;
-  if (ctx->frame < 0) DISPATCH();
-  uint32_t* w = frame_words(ctx, ctx->frame);
-  const int32_t fid = int16_t(insn[1]), line = int16_t(insn[2]);
-  w[kFwCurrentFunction] = uint32_t(fid);
-  w[kFwLine] = uint32_t(line);
+  uint32_t* fw = FRAME_WORDS();
+  if (!fw) DISPATCH();
+  fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
+  fw[kFwLine] = uint32_t(int16_t(insn[2]));
   if (__builtin_expect(!watching, 1)) DISPATCH();
   goto position_watched;
 }
@@ -1033,6 +1057,20 @@ op_disp:
 // --- Calls and returns -------------------------------------------------------------------
 op_call_user: {
   pc = insn + 4;
+  if (__builtin_expect(quiet, 1)) {
+    // The call cache's way: no resolution, no header checks, and straight on
+    // into the callee (nothing between instructions has anything to do).
+    SAVE_POS();
+    status = fn_call_user_cached(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]),
+                                 int16_t(insn[3]));
+    if (status == kOk) {
+      // The cache checked the callee's first instruction against the area.
+      base = code_area_base(ctx, kAreaCode, &area_bytes);
+      pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
+      goto entered_frame;
+    }
+    if (status != kFrameNotPlain) goto handle_status;
+  }
   PROTECT(call_user_function(ctx, insn));
   if (status != kOk) goto handle_status;
   goto tail;
@@ -1042,6 +1080,13 @@ op_return: {
   if (frame < 0 || is_base_frame(ctx, frame)) {
     ctx->pos.kind = kAreaNone;
     goto code_end;
+  }
+  if (frame_pop_plain(ctx)) {
+    base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+    if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
+    pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
+    if (__builtin_expect(!quiet, 0)) goto tail;
+    goto entered_frame;
   }
   const bool resumes = frame_words(ctx, frame)[kFwResume] != 0;
   status = frame_pop(ctx);
@@ -1059,19 +1104,34 @@ op_return: {
   RELOAD();
   goto tail;
 }
+// A plain call or return done without the bookkeeping of `top`: no task or
+// event waits, nothing moved, and only the frame changed. The position is
+// the new frame's; its slots and what its lines need are found here.
+entered_frame: {
+  uint32_t* fw = FRAME_WORDS();
+  slots_known = fw && own_frame_slots(fw, &slots, &slot_count);
+  may_overload = true;
+  // Echo and breakpoints were off if nothing was watched before the change.
+  watching = (watching && lines_watched_anywhere(ctx)) || frame_stepping(fw);
+  DISPATCH();
+}
 op_nargio: {
   // Every function's return reads nargout: the frame's count, pushed inline
   // (with a function argument, or without room, the handler does it).
-  if (int16_t(insn[1]) >= 1) goto op_generic;
-  if (!desc_room(ctx) || ctx->data_top + 1 >= int64_t(ctx->data_capacity)) goto op_generic;
+  const int32_t dt = ctx->desc_top, vt = ctx->data_top;
+  if (int16_t(insn[1]) >= 1 || !SCALAR_ROOM(dt, vt)) goto op_generic;
   int32_t count = 0;
-  if (ctx->frame >= 0) {
-    const uint32_t* w = frame_words(ctx, ctx->frame);
-    count = int32_t(*insn == kOpNargout ? w[kFwResults] : w[kFwNargin]);
+  if (const uint32_t* fw = FRAME_WORDS()) {
+    count = int32_t(*insn == kOpNargout ? fw[kFwResults] : fw[kFwNargin]);
     if (count < 0) count = 0;
   }
-  stk_claim(ctx, kKindReal, 1, 1, 1);
-  tn::st_f64(data + ctx->data_top - 1, double(count));
+  if (insn[2] == kOpJumpIfFalse || insn[2] == kOpJumpIfTrue) {
+    // «if nargout ...» of a return: the count decides the jump at once.
+    cond_truth = count != 0;
+    cond_next = insn + 2;
+    goto fused_condition;
+  }
+  PUSH_REAL(dt, vt, double(count));
   pc = insn + 2;
   NEXT_FAST();
 }
@@ -1282,6 +1342,7 @@ end_run:
 #undef FAIL
 #undef CHECK
 #undef BASES
+#undef FRAME_WORDS
 #undef PROTECT
 #undef HALF_PROTECT
 #undef PUSH_REAL

@@ -226,4 +226,38 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
   return ArrayLoad::kReferenced;
 }
 
+namespace {
+
+// The value of local k when it holds a real scalar in its own block.
+[[gnu::always_inline]] inline bool real_scalar_local(const uint32_t* slots, uint32_t count, const uint64_t* heap,
+                                                     uint16_t k, double* v) {
+  const uint32_t slot = uint32_t(int16_t(k));
+  const uint32_t b = slot < count ? slots[slot] : 0;
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return false;
+  *v = tn::ld_f64(heap + b + kHeapValueHeaderWords);
+  return true;
+}
+
+[[gnu::always_inline]] inline bool is_arith(uint16_t op) {
+  return op == kOpPlus || op == kOpMinus || op == kOpTimes || op == kOpMtimes || op == kOpRdivide ||
+         op == kOpMrdivide;
+}
+
+}  // namespace
+
+const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots, uint32_t slot_count,
+                                    uint64_t* heap) {
+  // Each word is read only once the one before it has shown it is there.
+  if (!is_arith(insn[6]) || !is_arith(insn[7]) || insn[8] != kOpStoreLocal) return nullptr;
+  double a, b, c, r;
+  if (!real_scalar_local(slots, slot_count, heap, insn[1], &a) ||
+      !real_scalar_local(slots, slot_count, heap, insn[3], &b) ||
+      !real_scalar_local(slots, slot_count, heap, insn[5], &c))
+    return nullptr;
+  arith_scalars(insn[6], b, c, &r);
+  arith_scalars(insn[7], a, r, &r);
+  if (!store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(insn[9])), r)) return nullptr;
+  return insn + 10;
+}
+
 }  // namespace interp_fast

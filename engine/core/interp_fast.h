@@ -227,6 +227,15 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
                                                                 const uint64_t* block, const uint32_t* slots,
                                                                 uint32_t slot_count, uint32_t* desc, uint64_t* data,
                                                                 uint64_t* heap, bool* condition, bool* truth) {
+  // The operator after the second operand decides first: «s + i * j» loads
+  // s, i and j in a row, and nothing is fused there.
+  const uint16_t second = insn[2];
+  const int words = second == kOpLoadLocal || second == kOpPushInt16 ? 2
+                    : second == kOpPushOne || second == kOpPushZero  ? 1
+                                                                     : 0;
+  static_assert(kOpPlus < kOpMtimes && kOpMtimes < kOpTimes && kOpTimes < kOpRdivide && kOpRdivide < kOpEq &&
+                kOpEq < kOpGe);
+  if (!words || uint16_t(insn[2 + words] - kOpPlus) > uint16_t(kOpGe - kOpPlus)) return nullptr;
   const int32_t dt = c->desc_top, vt = c->data_top;
   const double x = tn::ld_f64(block + kHeapValueHeaderWords);
   double y;
@@ -244,6 +253,17 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
     return op + 3;
   push_real_scalar(c, desc, data, dt, vt, r);
   return op + 1;
+}
+
+// «s = s + i * j»: three real scalar locals loaded in a row, two arithmetic
+// operators and a store into a local that holds a real scalar, from the
+// first load at insn, done in one step (the instructions' own arithmetic, in
+// their order; nothing between them can fail or be seen). The instruction
+// after the store, or null (nothing done).
+const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots, uint32_t slot_count,
+                                    uint64_t* heap);
+[[gnu::always_inline]] inline bool starts_three_locals(const uint16_t* insn) {
+  return insn[2] == kOpLoadLocal && insn[4] == kOpLoadLocal;
 }
 
 // «a(i)», «a(i, j)» and «a(i) = x» with locals as subscripts, from the

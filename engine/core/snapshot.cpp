@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstring>
 
+#include "engine/core/call_cache.h"
 #include "engine/core/checked.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
@@ -297,6 +298,7 @@ bool relocate_tasks(EngineContext* c) {
 // Leaves the context empty after a failed load: nothing that engine_reset
 // walks (heap chain, function table) is left damaged.
 int fail_load(EngineContext* c, int32_t fn_capacity, int status) {
+  call_cache_clear();
   heap_set_header(heap_words(c), 0, uint64_t(c->heap_size - 1));
   heap_hint_reset(c);
   c->fn_capacity = fn_capacity;
@@ -331,6 +333,7 @@ int64_t writer_capacity(EngineContext* c, int64_t fn_count, int64_t code_bytes_n
 void engine_pointers_to_offsets(EngineContext*) {}
 
 int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
+  call_cache_clear();  // the loaded table and code replace what calls resolved to
   uint8_t h[kImageHeaderBytes];
   if (!reader || !reader(h, kImageHeaderBytes, arg)) return kEndOfFile;
   Loaded l{};
@@ -428,6 +431,7 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
 
 int engine_offsets_to_pointers(EngineContext* c, uint32_t new_size, int area) {
   if (new_size < 1) return kOk;
+  call_cache_clear();  // the areas move apart: offsets kept between calls may not hold
   const MainStacks m = main_stacks(c);
   const int64_t data_start = data_area_start(c, m.data_base);
   const int64_t prefix = int64_t(m.data_base) - data_start;

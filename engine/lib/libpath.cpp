@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "engine/core/call_cache.h"
 #include "engine/core/streams.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
@@ -117,6 +118,7 @@ int libpath_set(const char* p1, int32_t n1, const char* p2, int32_t n2) {
   if (at == 2 && next[0] == kSeparator) at = 1;  // two empty parts make the one empty entry
   next[at] = 0;
   std::memcpy(g_path, next, size_t(at) + 1);
+  call_cache_clear();  // a function found on the new path may take a name's place
   return kOk;
 }
 

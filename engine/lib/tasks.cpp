@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 
+#include "engine/core/call_cache.h"
 #include "engine/core/calls.h"
 #include "engine/core/checked.h"
 #include "engine/core/heap.h"
@@ -214,6 +215,7 @@ uint32_t* task_current_record(EngineContext* ctx) {
 }
 
 void task_switch(EngineContext* ctx, int32_t task) {
+  call_cache_clear();  // calls are resolved afresh in the task that runs next
   if (task < 0) {
     if (ctx->task_first == 0) return;
     task = choose_next(ctx);

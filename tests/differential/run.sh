@@ -3,13 +3,15 @@
 # optimisation levels 0 and 4; standard output, standard error and exit
 # status must match byte for byte. Prints the programs that differ (and
 # copies them to $KEEP when it names a directory).
-# Usage: tests/differential/run.sh OLD_ZVR NEW_ZVR [COUNT] [SEED]
+# GEN names another generator beside this script (generate_calls.py: calls
+# and scalar loops).
+# Usage: [GEN=generate_calls.py] tests/differential/run.sh OLD_ZVR NEW_ZVR [COUNT] [SEED]
 set -u
 old=$1 new=$2 count=${3:-1500} seed=${4:-15}
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-python3 "$here/generate.py" "$dir" "$count" "$seed"
+python3 "$here/${GEN:-generate.py}" "$dir" "$count" "$seed"
 # One program at both levels through both binaries; prints a line when they differ.
 one() {
   local p=$1 old=$2 new=$3 level

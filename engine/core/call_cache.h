@@ -1,0 +1,34 @@
+// The call cache: for a call instruction's function id and its caller's
+// context, that resolution by name gives the id itself, with what the callee's
+// header says, so that the next call of the pair skips both. It lives outside
+// the block (nothing of it is saved in an image), belongs to one engine at one
+// address, and is emptied by every change of the function table, the library
+// path, a cleared library, a task switch and a new or loaded engine.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+#include "engine/core/frames.h"
+
+// One remembered callee: a plain compiled function (no varargin, varargout,
+// argument-less form or captures) whose input slots lie inside its locals.
+struct CallCacheEntry {
+  int32_t callee = 0;   // function id; 0 for an empty entry
+  int32_t context = 0;  // the caller's context id
+  int32_t code = 0;     // the callee's code word offset (its header) when filled
+  int32_t start_offset = 0;  // byte offset of its first instruction in the code area
+  PlainCallee shape{};       // what its header says
+};
+
+// Empties the cache. Cheap: every change that could alter what a call
+// resolves to calls it.
+void call_cache_clear();
+
+// The entry for (callee, context) of this engine, or null. A hit still holds
+// the callee's code offset, which the caller compares with its entry.
+const CallCacheEntry* call_cache_find(const EngineContext* ctx, int32_t callee, int32_t context);
+
+// Remembers an entry for this engine (an entry of another engine, or of this
+// one at another address, empties the cache first).
+void call_cache_store(const EngineContext* ctx, const CallCacheEntry& e);
