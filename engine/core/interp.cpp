@@ -206,6 +206,8 @@ int interp_run(EngineContext* ctx, int slice) {
   // No task and no pending event: fast paths go straight to the next opcode.
   // Only calls out of the loop can change this, and every call ends at `top`.
   bool quiet = false;
+  // Fast instructions left before the slice clock is read again (see `tick`).
+  int unlapped = 1;
   // Nothing to echo, no breakpoint and no stepping in the current frame: a
   // position instruction only records the line. Only calls out of the loop
   // (which end at `top`) and returns can change this.
@@ -336,7 +338,10 @@ top:
 tick:
   if (ctx->event_count != 0) goto tail;
   TN_ASSERT(ctx->task_first != 0);
-  if (!slice_used(ctx)) DISPATCH();
+  if (--unlapped > 0) DISPATCH();
+  unlapped = slice_fast_steps(ctx);
+  if (unlapped > 0) DISPATCH();
+  unlapped = 1;
   slots_known = false;
   may_overload = true;
   goto slice_over;
