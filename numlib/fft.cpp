@@ -5,8 +5,10 @@
 #include "numlib/fft.h"
 
 #include "engine/core/frames.h"
+#include "numlib/fft_twiddles.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -107,17 +109,6 @@ void combine(const Buffers& b, int src, int dst, int64_t offset, int64_t len, in
     xr[k * stride] = sr;
     xi[k * stride] = si;
     if (++km == m) km = 0;
-  }
-}
-
-// w(m) = exp(-+2 pi i m / len), each from its own angle: running products
-// would lose accuracy linearly in len.
-void build_twiddles(double* wr, double* wi, int64_t len, bool inverse) {
-  const double sign = inverse ? 1.0 : -1.0;
-  for (int64_t m = 0; m < len; ++m) {
-    const double theta = kTwoPi * double(m) / double(len);
-    wr[m] = std::cos(theta);
-    wi[m] = sign * std::sin(theta);
   }
 }
 
@@ -314,29 +305,21 @@ void stages_computed(double* out_re, double* out_im, int64_t n, int64_t os, bool
 
 // Stages of a block of this many elements run one after the other while the
 // block stays in the inner caches (64 KiB of real and imaginary parts).
-constexpr int64_t kCacheBlock = int64_t{1} << 12;
+constexpr int64_t kCacheBlock = kFftTwiddleSmallBlock;
 
 // The twiddle table of a transform of length n (see radix2), and, for n
 // above kCacheBlock, the twiddles of the stages up to kCacheBlock gathered
 // from it: those of stage len at small[len/2 - 1 ...], so that a stage inside
 // a block reads them in order instead of n/len apart, a cache line (and a
-// page) for each one.
+// page) for each one. Either from the shared cache or, when it refuses,
+// built in the caller's work array; the same bits either way.
 struct Radix2Table {
   const double* re;
   const double* im;
   int64_t n;
-  double* small_re;  // kCacheBlock doubles each, or null
-  double* small_im;
+  const double* small_re;  // kCacheBlock doubles each, or null
+  const double* small_im;
 };
-
-void gather_small_twiddles(Radix2Table* t) {
-  if (!t->small_re) return;
-  for (int64_t len = 2; len <= kCacheBlock && len <= t->n; len *= 2)
-    for (int64_t j = 0, step = t->n / len; j < len / 2; ++j) {
-      t->small_re[len / 2 - 1 + j] = t->re[j * step];
-      t->small_im[len / 2 - 1 + j] = t->im[j * step];
-    }
-}
 
 // Stage len on one block: butterflies (j, j + len/2), twiddle w_n(j n/len).
 // kUnit marks unit stride, for which the loop is compiled without it.
@@ -419,49 +402,173 @@ void table_stages(double* re, double* im, int64_t os, int64_t len, const Radix2T
 
 // The radix-2 kernel; with a table (w_n(j), j < n/2, of this length and
 // direction) the twiddle of stage len at j is w_n(j n/len), an exact value of
-// its own angle read instead of computed. The table's arrays must have n
-// doubles each: the upper halves take the gathered small twiddles.
+// its own angle read instead of computed: for a power-of-two step the angle
+// 2 pi (j step) / (len step) rounds as 2 pi j / len, so both give the same bits.
 void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t in_stride,
             double* out_re, double* out_im, int32_t n, int32_t out_stride, uint8_t inverse,
-            double* table_re, double* table_im) {
+            const Radix2Table* t) {
   if (n < 1) return;
   const int64_t os = out_stride;
   const double scale = inverse ? 1.0 / double(n) : 1.0;
   bit_reverse_copy(in_re, in_im, in_count, in_stride, out_re, out_im, n, os, scale);
-  if (!table_re) {
+  if (!t) {
     stages_computed(out_re, out_im, n, os, inverse != 0);
     return;
   }
-  // Hot path: a whole transform through the shared table.
-  Radix2Table t;
-  t.re = table_re;
-  t.im = table_im;
-  t.n = n;
-  const bool gather = n / 2 >= kCacheBlock;
-  t.small_re = gather ? table_re + n / 2 : nullptr;
-  t.small_im = gather ? table_im + n / 2 : nullptr;
-  gather_small_twiddles(&t);
-  if (os == 1) table_stages<true>(out_re, out_im, 1, n, t);
-  else table_stages<false>(out_re, out_im, os, n, t);
+  if (os == 1) table_stages<true>(out_re, out_im, 1, n, *t);
+  else table_stages<false>(out_re, out_im, os, n, *t);
 }
 
-// w_n(j) = exp(-+2 pi i j / n) for j < n/2, for the radix-2 stages of length n.
-void build_radix2_table(double* tr, double* ti, int64_t n, bool inverse) {
-  const double sign = inverse ? 1.0 : -1.0;
-  for (int64_t j = 0; j < n / 2; ++j) {
-    const double theta = kTwoPi * double(j) / double(n);
-    tr[j] = std::cos(theta);
-    ti[j] = sign * std::sin(theta);
+// The table of a power-of-two length n from `re`, `im` as the cache lays it
+// out (w_n(j) for j < n/2, the small stages' twiddles gathered behind).
+Radix2Table radix2_table(const double* re, const double* im, int64_t n) {
+  const bool gathered = n / 2 >= kCacheBlock;
+  return Radix2Table{re, im, n, gathered ? re + n / 2 : nullptr, gathered ? im + n / 2 : nullptr};
+}
+
+// Builds that layout in place, for a table the cache refused.
+void build_radix2_table(double* re, double* im, int64_t n, bool inverse) {
+  fft_twiddles_compute(re, im, n, n / 2, inverse);
+  if (n / 2 >= kCacheBlock) fft_twiddles_gather_small(re, im, n, re + n / 2, im + n / 2);
+}
+
+// Interleaved vectors (element i of vector c at c step + i stride, the rows
+// of `count` elements short beside the stride, as in a pass over a leading
+// dimension) are transformed kBatchWidth at a time, row by row: every row is
+// a run of adjacent elements, where one vector at a time reads a cache line
+// for each element. Each vector gets the butterflies of radix2 on the same
+// operands in the same stage order, so the same bits.
+constexpr int64_t kBatchWidth = 16;
+
+// r := the successor of r in bit-reversed counting below n.
+inline int64_t next_reversed(int64_t r, int64_t n) {
+  int64_t bit = n >> 1;
+  while (r & bit) {
+    r ^= bit;
+    bit >>= 1;
+  }
+  return r | bit;
+}
+
+// Every stage on `width` vectors whose rows lie stride apart.
+template <bool kUnitStep>
+void batch_stages(double* re, double* im, int64_t n, int64_t stride, int64_t width, int64_t step,
+                  const Radix2Table& t) {
+  const int64_t s = kUnitStep ? 1 : step;
+  for (int64_t len = 2; len <= n; len *= 2) {
+    const int64_t half = len / 2, wstep = n / len;
+    for (int64_t i0 = 0; i0 < n; i0 += len)
+      for (int64_t j = 0; j < half; ++j) {
+        const double wr = t.re[j * wstep], wi = t.im[j * wstep];
+        double* ar = re + (i0 + j) * stride;
+        double* ai = im + (i0 + j) * stride;
+        double* br = ar + half * stride;
+        double* bi = ai + half * stride;
+        int64_t c = 0;
+#if defined(__SSE2__)
+        if (kUnitStep) {
+          const __m128d w_re = _mm_set1_pd(wr), w_im = _mm_set1_pd(wi);
+          for (; c + 2 <= width; c += 2) butterfly2(ar + c, ai + c, br + c, bi + c, w_re, w_im);
+        }
+#endif
+        for (; c < width; ++c) butterfly(ar + c * s, ai + c * s, br + c * s, bi + c * s, wr, wi);
+      }
   }
 }
+
+// Rows in bit-reversed order, scaled: to(k) := scale from(rev(k)) for each of
+// `width` vectors, the rows of `from` stride apart and those of `to` width.
+void gather_reversed_rows(const double* from_re, const double* from_im, double* to_re, double* to_im,
+                          int64_t n, int64_t stride, int64_t width, int64_t step, double scale) {
+  for (int64_t k = 0, r = 0; k < n; ++k, r = k < n ? next_reversed(r, n) : r) {
+    const double* fr = from_re + r * stride;
+    const double* fi = from_im + r * stride;
+    double* tr = to_re + k * width;
+    double* ti = to_im + k * width;
+    for (int64_t c = 0; c < width; ++c) {
+      tr[c] = scale * fr[c * step];
+      ti[c] = scale * fi[c * step];
+    }
+  }
+}
+
+void scatter_rows(const double* from_re, const double* from_im, double* to_re, double* to_im, int64_t n,
+                  int64_t stride, int64_t width, int64_t step) {
+  for (int64_t k = 0; k < n; ++k)
+    for (int64_t c = 0; c < width; ++c) {
+      to_re[k * stride + c * step] = from_re[k * width + c];
+      to_im[k * stride + c * step] = from_im[k * width + c];
+    }
+}
+
+// The same in place, row by row (no scratch at hand).
+void batch_in_place(const double* in_re, const double* in_im, double* out_re, double* out_im, int64_t n,
+                    int64_t stride, int64_t width, int64_t step, double scale, const Radix2Table& t) {
+  for (int64_t k = 0, r = 0; k < n; ++k, r = k < n ? next_reversed(r, n) : r)
+    for (int64_t c = 0; c < width; ++c) {
+      out_re[k * stride + c * step] = scale * in_re[r * stride + c * step];
+      out_im[k * stride + c * step] = scale * in_im[r * stride + c * step];
+    }
+  if (step == 1) batch_stages<true>(out_re, out_im, n, stride, width, 1, t);
+  else batch_stages<false>(out_re, out_im, n, stride, width, step, t);
+}
+
+// With scratch (2 n kBatchWidth doubles) each group of vectors is gathered
+// into adjacent rows first: rows a power of two apart fall into the same
+// cache sets, and a column pass over a 1024-row array thrashed the caches.
+void radix2_batch(const double* in_re, const double* in_im, double* out_re, double* out_im, int64_t n,
+                  int64_t stride, int64_t count, int64_t step, bool inverse, const Radix2Table& t,
+                  double* scratch) {
+  const double scale = inverse ? 1.0 / double(n) : 1.0;
+  for (int64_t c0 = 0; c0 < count; c0 += kBatchWidth) {
+    const int64_t width = count - c0 < kBatchWidth ? count - c0 : kBatchWidth;
+    const int64_t at = c0 * step;
+    if (!scratch) {
+      batch_in_place(in_re + at, in_im + at, out_re + at, out_im + at, n, stride, width, step, scale, t);
+      continue;
+    }
+    double* sr = scratch;
+    double* si = scratch + n * kBatchWidth;
+    gather_reversed_rows(in_re + at, in_im + at, sr, si, n, stride, width, step, scale);
+    batch_stages<true>(sr, si, n, width, width, 1, t);
+    scatter_rows(sr, si, out_re + at, out_im + at, n, stride, width, step);
+  }
+}
+
+// Whether a set of equal radix-2 transforms goes through radix2_batch: several
+// vectors whose rows are short runs (a step of 1, or 2 for real pairs) beside
+// their stride.
+bool batch_pays(int64_t count, int64_t stride, int64_t step) {
+  return count >= 4 && step <= 2 && count * step <= stride;
+}
+
+// The twiddle tables one transform holds from the cache: one for each
+// combining depth and one for the radix-2 leaves, all released at the end.
+// A length the cache refused has none: its table is computed in the work array.
+constexpr int kMaxDepths = 32;  // 3^20 is above every int32 length
+struct HeldTables {
+  FftTwiddles level[kMaxDepths];
+  FftTwiddles leaf;
+  double* batch_scratch = nullptr;  // for radix2_batch, taken at its first use
+  HeldTables() {
+    for (FftTwiddles& t : level) t = FftTwiddles{nullptr, nullptr, 0, -1};
+    leaf = FftTwiddles{nullptr, nullptr, 0, -1};
+  }
+  ~HeldTables() {
+    for (FftTwiddles& t : level) fft_twiddles_release(&t);
+    fft_twiddles_release(&leaf);
+    std::free(batch_scratch);
+  }
+  HeldTables(const HeldTables&) = delete;
+  HeldTables& operator=(const HeldTables&) = delete;
+};
 
 }  // namespace
 
 void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
                      int32_t in_stride, double* out_re, double* out_im, int32_t n,
                      int32_t out_stride, uint8_t inverse) {
-  radix2(in_re, in_im, in_count, in_stride, out_re, out_im, n, out_stride, inverse, nullptr,
-         nullptr);
+  radix2(in_re, in_im, in_count, in_stride, out_re, out_im, n, out_stride, inverse, nullptr);
 }
 
 int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t count,
@@ -481,11 +588,30 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
 
   double* wr = work;
   double* wi = work + n;
-  int64_t table_len = 0;  // the table is kept while the parent length repeats
+  int64_t table_len = 0;  // the length whose combination twiddles wr, wi hold
   FftFrame* frames = reinterpret_cast<FftFrame*>(work + 2 * int64_t(n));
   const Buffers buf = {{out_re, in_re}, {out_im, in_im}};
   bool input_copied = false;
-  bool radix2_table = false;  // wr, wi hold the shared radix-2 table
+
+  // The tables: one per combining depth, and the radix-2 leaves' (their
+  // length is what is left of n after the odd factors).
+  HeldTables held;
+  int64_t leaf_len = n;
+  for (int d = 0, p; (p = numk_fft_split(int32_t(leaf_len))) > 1; ++d, leaf_len /= p)
+    fft_twiddles_acquire(leaf_len, inverse != 0, &held.level[d]);
+  Radix2Table leaf{};
+  const Radix2Table* leaf_table = nullptr;
+  if (leaf_len > 1) {
+    if (fft_twiddles_acquire(leaf_len, inverse != 0, &held.leaf)) {
+      leaf = radix2_table(held.leaf.re, held.leaf.im, leaf_len);
+      leaf_table = &leaf;
+    } else if (leaf_len == n) {
+      // A power of two never combines, so the work area is free for its table.
+      build_radix2_table(wr, wi, n, inverse != 0);
+      leaf = radix2_table(wr, wi, n);
+      leaf_table = &leaf;
+    }
+  }
 
   int depth = 0;
   frames[0] = {0, n, vcount, stride, vdist, 0};
@@ -505,18 +631,19 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
           copy_batch(in_re, in_im, out_re, out_im, 0, n, stride, vcount, vdist);
           input_copied = true;
         }
-        // A power-of-two length never combines, so the twiddle area is free
-        // for one table shared by every vector of the batch.
-        const bool shared = f.len == n;
-        if (shared && !radix2_table) {
-          build_radix2_table(wr, wi, n, inverse != 0);
-          radix2_table = true;
-        }
-        for (int64_t j = f.done; j < f.count; ++j) {
-          const int64_t at = f.offset + j * f.step;
-          radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
-                 buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len), int32_t(f.stride), inverse,
-                 shared ? wr : nullptr, shared ? wi : nullptr);
+        if (leaf_table && batch_pays(f.count - f.done, f.stride, f.step)) {
+          const int64_t at = f.offset + f.done * f.step;
+          if (!held.batch_scratch)  // none: the rows are worked in place
+            held.batch_scratch = static_cast<double*>(std::malloc(size_t(2 * f.len * kBatchWidth) * sizeof(double)));
+          radix2_batch(buf.re[src] + at, buf.im[src] + at, buf.re[dst] + at, buf.im[dst] + at, f.len,
+                       f.stride, f.count - f.done, f.step, inverse != 0, *leaf_table, held.batch_scratch);
+        } else {
+          for (int64_t j = f.done; j < f.count; ++j) {
+            const int64_t at = f.offset + j * f.step;
+            radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
+                   buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len), int32_t(f.stride), inverse,
+                   leaf_table);
+          }
         }
       } else if (dst == 0) {
         copy_batch(in_re, in_im, out_re, out_im, f.offset, 1, 1, f.count, f.step);
@@ -528,12 +655,18 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
     const FftFrame& child = frames[depth];
     --depth;
     FftFrame& parent = frames[depth];
-    if (table_len != parent.len) {
-      build_twiddles(wr, wi, parent.len, inverse != 0);
-      table_len = parent.len;
+    const double* cr = held.level[depth].re;
+    const double* ci = held.level[depth].im;
+    if (!cr) {
+      if (table_len != parent.len) {
+        fft_twiddles_compute(wr, wi, parent.len, parent.len, inverse != 0);
+        table_len = parent.len;
+      }
+      cr = wr;
+      ci = wi;
     }
     combine(buf, (depth + 1) & 1, depth & 1, parent.offset, parent.len, parent.stride,
-            child.count, wr, wi, inverse != 0);
+            child.count, cr, ci, inverse != 0);
     ++parent.done;
     parent.offset += parent.step;
     if (ctx != nullptr && poll_abort(ctx) != 0) return kFftInterrupted;
