@@ -200,6 +200,16 @@ int log2_of(int64_t n) {
   return k;
 }
 
+// r := the successor of r in bit-reversed counting below n.
+inline int64_t next_reversed(int64_t r, int64_t n) {
+  int64_t bit = n >> 1;
+  while (r & bit) {
+    r ^= bit;
+    bit >>= 1;
+  }
+  return r | bit;
+}
+
 // out(k) := scale x(rev(k)) for unit strides and a full input of n >= 2^(2 kRevBits).
 void bit_reverse_blocked(const double* in_re, const double* in_im, double* out_re, double* out_im,
                          int64_t n, double scale) {
@@ -260,10 +270,6 @@ inline void butterfly(double* ar, double* ai, double* br, double* bi, double wr,
 #if defined(__SSE2__)
 // Two butterflies at once (elements j and j + 1 of unit-stride arrays): the
 // same products and sums as butterfly, lane by lane, so the same bits.
-inline __m128d load2(const double* p, int64_t stride) {
-  return stride == 1 ? _mm_loadu_pd(p) : _mm_set_pd(p[stride], p[0]);
-}
-
 inline void butterfly2(double* ar, double* ai, double* br, double* bi, __m128d w_re, __m128d w_im) {
   const __m128d a_re = _mm_loadu_pd(ar), a_im = _mm_loadu_pd(ai);
   const __m128d b_re = _mm_loadu_pd(br), b_im = _mm_loadu_pd(bi);
@@ -305,57 +311,66 @@ void stages_computed(double* out_re, double* out_im, int64_t n, int64_t os, bool
 
 // Stages of a block of this many elements run one after the other while the
 // block stays in the inner caches (64 KiB of real and imaginary parts).
-constexpr int64_t kCacheBlock = kFftTwiddleSmallBlock;
+constexpr int64_t kCacheBlock = int64_t{1} << 12;
 
-// The twiddle table of a transform of length n (see radix2), and, for n
-// above kCacheBlock, the twiddles of the stages up to kCacheBlock gathered
-// from it: those of stage len at small[len/2 - 1 ...], so that a stage inside
-// a block reads them in order instead of n/len apart, a cache line (and a
-// page) for each one. Either from the shared cache or, when it refuses,
-// built in the caller's work array; the same bits either way.
+// The twiddle table of a transform of length n (see radix2): w_n(j) for
+// j < n/2, which stage n reads in order, and the twiddles of every shorter
+// stage gathered from it (stage len at stages[len/2 - 1 ...]), so that no
+// stage reads them n/len apart, a cache line (and a page) for each one.
+// Either from the shared cache or, when it refuses, built in the caller's
+// work array; the same bits either way.
 struct Radix2Table {
   const double* re;
   const double* im;
   int64_t n;
-  const double* small_re;  // kCacheBlock doubles each, or null
-  const double* small_im;
+  const double* stages_re;
+  const double* stages_im;
 };
+
+// Stage len's twiddles w_len(j), j < len/2, in order.
+inline const double* stage_re(const Radix2Table& t, int64_t len) {
+  return len == t.n ? t.re : t.stages_re + len / 2 - 1;
+}
+inline const double* stage_im(const Radix2Table& t, int64_t len) {
+  return len == t.n ? t.im : t.stages_im + len / 2 - 1;
+}
 
 // Stage len on one block: butterflies (j, j + len/2), twiddle w_n(j n/len).
 // kUnit marks unit stride, for which the loop is compiled without it.
 template <bool kUnit>
 void table_stage(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
   const int64_t half = len / 2, s = kUnit ? 1 : os;
-  const bool small = len <= kCacheBlock && t.small_re;
-  const int64_t step = small ? 1 : t.n / len;
-  const double* wr = small ? t.small_re + half - 1 : t.re;
-  const double* wi = small ? t.small_im + half - 1 : t.im;
+  const double* wr = stage_re(t, len);
+  const double* wi = stage_im(t, len);
 #if defined(__SSE2__)
   if (kUnit && half >= 2) {
     for (int64_t j = 0; j < half; j += 2)
-      butterfly2(re + j, im + j, re + j + half, im + j + half, load2(wr + j * step, step), load2(wi + j * step, step));
+      butterfly2(re + j, im + j, re + j + half, im + j + half, _mm_loadu_pd(wr + j), _mm_loadu_pd(wi + j));
     return;
   }
 #endif
   for (int64_t j = 0; j < half; ++j)
-    butterfly(re + j * s, im + j * s, re + (j + half) * s, im + (j + half) * s, wr[j * step], wi[j * step]);
+    butterfly(re + j * s, im + j * s, re + (j + half) * s, im + (j + half) * s, wr[j], wi[j]);
 }
 
 // Stages len/2 (on both halves) and len of one block in one sweep: the same
 // butterflies on the same values as two sweeps, taken four elements at a time.
 template <bool kUnit>
 void table_stage_pair(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
-  const int64_t q = len / 4, step = t.n / len, s = kUnit ? 1 : os;
+  const int64_t q = len / 4, s = kUnit ? 1 : os;
+  const double* hr = stage_re(t, len / 2);
+  const double* hi = stage_im(t, len / 2);
+  const double* wr = stage_re(t, len);
+  const double* wi = stage_im(t, len);
 #if defined(__SSE2__)
   if (kUnit) {
     for (int64_t j = 0; j < q; j += 2) {
-      const __m128d h_re = load2(t.re + 2 * j * step, 2 * step), h_im = load2(t.im + 2 * j * step, 2 * step);
+      const __m128d h_re = _mm_loadu_pd(hr + j), h_im = _mm_loadu_pd(hi + j);
       butterfly2(re + j, im + j, re + j + q, im + j + q, h_re, h_im);
       butterfly2(re + j + 2 * q, im + j + 2 * q, re + j + 3 * q, im + j + 3 * q, h_re, h_im);
-      butterfly2(re + j, im + j, re + j + 2 * q, im + j + 2 * q, load2(t.re + j * step, step),
-                 load2(t.im + j * step, step));
-      butterfly2(re + j + q, im + j + q, re + j + 3 * q, im + j + 3 * q, load2(t.re + (j + q) * step, step),
-                 load2(t.im + (j + q) * step, step));
+      butterfly2(re + j, im + j, re + j + 2 * q, im + j + 2 * q, _mm_loadu_pd(wr + j), _mm_loadu_pd(wi + j));
+      butterfly2(re + j + q, im + j + q, re + j + 3 * q, im + j + 3 * q, _mm_loadu_pd(wr + j + q),
+                 _mm_loadu_pd(wi + j + q));
     }
     return;
   }
@@ -369,11 +384,10 @@ void table_stage_pair(double* re, double* im, int64_t os, int64_t len, const Rad
     double* i2 = i1 + q * s;
     double* r3 = r2 + q * s;
     double* i3 = i2 + q * s;
-    const double hr = t.re[2 * j * step], hi = t.im[2 * j * step];
-    butterfly(r0, i0, r1, i1, hr, hi);
-    butterfly(r2, i2, r3, i3, hr, hi);
-    butterfly(r0, i0, r2, i2, t.re[j * step], t.im[j * step]);
-    butterfly(r1, i1, r3, i3, t.re[(j + q) * step], t.im[(j + q) * step]);
+    butterfly(r0, i0, r1, i1, hr[j], hi[j]);
+    butterfly(r2, i2, r3, i3, hr[j], hi[j]);
+    butterfly(r0, i0, r2, i2, wr[j], wi[j]);
+    butterfly(r1, i1, r3, i3, wr[j + q], wi[j + q]);
   }
 }
 
@@ -420,16 +434,15 @@ void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t 
 }
 
 // The table of a power-of-two length n from `re`, `im` as the cache lays it
-// out (w_n(j) for j < n/2, the small stages' twiddles gathered behind).
+// out (w_n(j) for j < n/2, the shorter stages' twiddles gathered behind).
 Radix2Table radix2_table(const double* re, const double* im, int64_t n) {
-  const bool gathered = n / 2 >= kCacheBlock;
-  return Radix2Table{re, im, n, gathered ? re + n / 2 : nullptr, gathered ? im + n / 2 : nullptr};
+  return Radix2Table{re, im, n, re + n / 2, im + n / 2};
 }
 
 // Builds that layout in place, for a table the cache refused.
 void build_radix2_table(double* re, double* im, int64_t n, bool inverse) {
   fft_twiddles_compute(re, im, n, n / 2, inverse);
-  if (n / 2 >= kCacheBlock) fft_twiddles_gather_small(re, im, n, re + n / 2, im + n / 2);
+  fft_twiddles_gather_stages(re, im, n, re + n / 2, im + n / 2);
 }
 
 // Interleaved vectors (element i of vector c at c step + i stride, the rows
@@ -440,26 +453,18 @@ void build_radix2_table(double* re, double* im, int64_t n, bool inverse) {
 // operands in the same stage order, so the same bits.
 constexpr int64_t kBatchWidth = 16;
 
-// r := the successor of r in bit-reversed counting below n.
-inline int64_t next_reversed(int64_t r, int64_t n) {
-  int64_t bit = n >> 1;
-  while (r & bit) {
-    r ^= bit;
-    bit >>= 1;
-  }
-  return r | bit;
-}
-
 // Every stage on `width` vectors whose rows lie stride apart.
 template <bool kUnitStep>
 void batch_stages(double* re, double* im, int64_t n, int64_t stride, int64_t width, int64_t step,
                   const Radix2Table& t) {
   const int64_t s = kUnitStep ? 1 : step;
   for (int64_t len = 2; len <= n; len *= 2) {
-    const int64_t half = len / 2, wstep = n / len;
+    const int64_t half = len / 2;
+    const double* twr = stage_re(t, len);
+    const double* twi = stage_im(t, len);
     for (int64_t i0 = 0; i0 < n; i0 += len)
       for (int64_t j = 0; j < half; ++j) {
-        const double wr = t.re[j * wstep], wi = t.im[j * wstep];
+        const double wr = twr[j], wi = twi[j];
         double* ar = re + (i0 + j) * stride;
         double* ai = im + (i0 + j) * stride;
         double* br = ar + half * stride;

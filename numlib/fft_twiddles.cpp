@@ -92,12 +92,12 @@ void fft_twiddles_compute(double* re, double* im, int64_t len, int64_t count, bo
   }
 }
 
-void fft_twiddles_gather_small(const double* re, const double* im, int64_t n, double* small_re,
-                               double* small_im) {
-  for (int64_t len = 2; len <= kFftTwiddleSmallBlock && len <= n; len *= 2)
+void fft_twiddles_gather_stages(const double* re, const double* im, int64_t n, double* stages_re,
+                                double* stages_im) {
+  for (int64_t len = 2; len <= n / 2; len *= 2)
     for (int64_t j = 0, step = n / len; j < len / 2; ++j) {
-      small_re[len / 2 - 1 + j] = re[j * step];
-      small_im[len / 2 - 1 + j] = im[j * step];
+      stages_re[len / 2 - 1 + j] = re[j * step];
+      stages_im[len / 2 - 1 + j] = im[j * step];
     }
 }
 
@@ -115,14 +115,14 @@ bool fft_twiddles_acquire(int64_t len, bool inverse, FftTwiddles* out) {
   }
   // Built outside the lock: a large table takes milliseconds, and other
   // lengths should not wait for it. A power of two keeps w(j) for j < len/2
-  // and, behind it, the small stages' twiddles gathered.
+  // and, behind it, the shorter stages' twiddles gathered.
   const int64_t count = len;
   double* re = static_cast<double*>(std::malloc(size_t(table_bytes(count))));
   if (!re) return false;
   double* im = re + count;
   if (is_pow2(len)) {
     fft_twiddles_compute(re, im, len, len / 2, inverse);
-    if (len / 2 >= kFftTwiddleSmallBlock) fft_twiddles_gather_small(re, im, len, re + len / 2, im + len / 2);
+    fft_twiddles_gather_stages(re, im, len, re + len / 2, im + len / 2);
   } else {
     fft_twiddles_compute(re, im, len, len, inverse);
   }
