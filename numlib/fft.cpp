@@ -391,10 +391,6 @@ void table_stage_pair(double* re, double* im, int64_t os, int64_t len, const Rad
   }
 }
 
-// Every stage up to len on the block at (re, im), depth first: a block that
-// fits the caches is finished before the next is touched, and the stages
-// above that size sweep their block two at a time. Each butterfly sees the
-// same operands as in stage-by-stage order, so the bits are the same.
 #if defined(__SSE2__)
 // Stage 2 over a unit-stride block of len >= 4, two butterflies (j, j+1),
 // (j+2, j+3) at a time: lanes gathered so that each holds one butterfly's
@@ -418,6 +414,10 @@ void first_stage_unit(double* re, double* im, int64_t len, const Radix2Table& t)
 }
 #endif
 
+// Every stage up to len on the block at (re, im), depth first: a block that
+// fits the caches is finished before the next is touched, and the stages
+// above that size sweep their block two at a time. Each butterfly sees the
+// same operands as in stage-by-stage order, so the bits are the same.
 template <bool kUnit>
 void table_stages(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
   if (len <= kCacheBlock) {
@@ -492,11 +492,8 @@ int64_t batch_width(int64_t n) {
   return w;
 }
 
-// Every stage on `width` vectors whose rows lie stride apart.
-template <bool kUnitStep>
-void batch_stages(double* re, double* im, int64_t n, int64_t stride, int64_t width, int64_t step,
-                  const Radix2Table& t) {
-  const int64_t s = kUnitStep ? 1 : step;
+// Every stage on `width` adjacent vectors whose rows lie stride apart.
+void batch_stages(double* re, double* im, int64_t n, int64_t stride, int64_t width, const Radix2Table& t) {
   for (int64_t len = 2; len <= n; len *= 2) {
     const int64_t half = len / 2;
     const double* twr = stage_re(t, len);
@@ -510,12 +507,10 @@ void batch_stages(double* re, double* im, int64_t n, int64_t stride, int64_t wid
         double* bi = ai + half * stride;
         int64_t c = 0;
 #if defined(__SSE2__)
-        if (kUnitStep) {
-          const __m128d w_re = _mm_set1_pd(wr), w_im = _mm_set1_pd(wi);
-          for (; c + 2 <= width; c += 2) butterfly2(ar + c, ai + c, br + c, bi + c, w_re, w_im);
-        }
+        const __m128d w_re = _mm_set1_pd(wr), w_im = _mm_set1_pd(wi);
+        for (; c + 2 <= width; c += 2) butterfly2(ar + c, ai + c, br + c, bi + c, w_re, w_im);
 #endif
-        for (; c < width; ++c) butterfly(ar + c * s, ai + c * s, br + c * s, bi + c * s, wr, wi);
+        for (; c < width; ++c) butterfly(ar + c, ai + c, br + c, bi + c, wr, wi);
       }
   }
 }
@@ -570,20 +565,8 @@ void scatter_rows(const double* from_re, const double* from_im, double* to_re, d
   }
 }
 
-// The same in place, row by row (no scratch at hand).
-void batch_in_place(const double* in_re, const double* in_im, double* out_re, double* out_im, int64_t n,
-                    int64_t stride, int64_t width, int64_t step, double scale, const Radix2Table& t) {
-  for (int64_t k = 0, r = 0; k < n; ++k, r = k < n ? next_reversed(r, n) : r)
-    for (int64_t c = 0; c < width; ++c) {
-      out_re[k * stride + c * step] = scale * in_re[r * stride + c * step];
-      out_im[k * stride + c * step] = scale * in_im[r * stride + c * step];
-    }
-  if (step == 1) batch_stages<true>(out_re, out_im, n, stride, width, 1, t);
-  else batch_stages<false>(out_re, out_im, n, stride, width, step, t);
-}
-
-// With scratch (2 n batch_width(n) doubles) each group of vectors is gathered
-// into adjacent rows first: rows a power of two apart fall into the same
+// Each group of vectors is gathered into adjacent rows of the scratch (2 n
+// batch_width(n) doubles) first: rows a power of two apart fall into the same
 // cache sets, and a column pass over a 1024-row array thrashed the caches.
 void radix2_batch(const double* in_re, const double* in_im, double* out_re, double* out_im, int64_t n,
                   int64_t stride, int64_t count, int64_t step, bool inverse, const Radix2Table& t,
@@ -593,14 +576,10 @@ void radix2_batch(const double* in_re, const double* in_im, double* out_re, doub
   for (int64_t c0 = 0; c0 < count; c0 += group) {
     const int64_t width = count - c0 < group ? count - c0 : group;
     const int64_t at = c0 * step;
-    if (!scratch) {
-      batch_in_place(in_re + at, in_im + at, out_re + at, out_im + at, n, stride, width, step, scale, t);
-      continue;
-    }
     double* sr = scratch;
     double* si = scratch + n * group;
     gather_reversed_rows(in_re + at, in_im + at, sr, si, n, stride, width, step, scale);
-    batch_stages<true>(sr, si, n, width, width, 1, t);
+    batch_stages(sr, si, n, width, width, t);
     scatter_rows(sr, si, out_re + at, out_im + at, n, stride, width, step);
   }
 }
@@ -701,10 +680,11 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
           copy_batch(in_re, in_im, out_re, out_im, 0, n, stride, vcount, vdist);
           input_copied = true;
         }
-        if (leaf_table && batch_pays(f.count - f.done, f.stride, f.step)) {
+        // Without the scratch (memory short) the vectors go one at a time.
+        if (leaf_table && batch_pays(f.count - f.done, f.stride, f.step) && !held.batch_scratch)
+          held.batch_scratch = static_cast<double*>(std::malloc(size_t(2 * f.len * batch_width(f.len)) * sizeof(double)));
+        if (leaf_table && batch_pays(f.count - f.done, f.stride, f.step) && held.batch_scratch) {
           const int64_t at = f.offset + f.done * f.step;
-          if (!held.batch_scratch)  // none: the rows are worked in place
-            held.batch_scratch = static_cast<double*>(std::malloc(size_t(2 * f.len * batch_width(f.len)) * sizeof(double)));
           radix2_batch(buf.re[src] + at, buf.im[src] + at, buf.re[dst] + at, buf.im[dst] + at, f.len,
                        f.stride, f.count - f.done, f.step, inverse != 0, *leaf_table, held.batch_scratch);
         } else {
