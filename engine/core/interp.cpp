@@ -206,8 +206,6 @@ int interp_run(EngineContext* ctx, int slice) {
   // No task and no pending event: fast paths go straight to the next opcode.
   // Only calls out of the loop can change this, and every call ends at `top`.
   bool quiet = false;
-  // Fast instructions left before the slice clock is read again (see `tick`).
-  int unlapped = 1;
   // Nothing to echo, no breakpoint and no stepping in the current frame: a
   // position instruction only records the line. Only calls out of the loop
   // (which end at `top`) and returns can change this.
@@ -332,16 +330,14 @@ top:
   BASES();
   DISPATCH();
 
-// A fast instruction while tasks exist: only the slice is measured; the
+// A fast instruction while tasks exist: only the slice is measured (every
+// few steps while the clock stands still, see slice_used_fast); the
 // bookkeeping at `top` waits for the end of the slice or a posted event
 // (a fast instruction changes no frame, so the workspace's slots stay valid).
 tick:
   if (ctx->event_count != 0) goto tail;
   TN_ASSERT(ctx->task_first != 0);
-  if (--unlapped > 0) DISPATCH();
-  unlapped = slice_fast_steps(ctx);
-  if (unlapped > 0) DISPATCH();
-  unlapped = 1;
+  if (--ctx->slice_steps_left > 0 || !slice_used_fast(ctx)) DISPATCH();
   slots_known = false;
   may_overload = true;
   goto slice_over;

@@ -136,11 +136,13 @@ bool slice_used(EngineContext* c) {
   return read_slice_lap(c, &lap);
 }
 
-int slice_fast_steps(EngineContext* c) {
-  if (!c->clock_fn) return c->yield_request != 0 ? 0 : 1;
+bool slice_used_fast(EngineContext* c) {
+  c->slice_steps_left = 1;
+  if (!c->clock_fn) return c->yield_request != 0;
   double lap = 0;
-  if (read_slice_lap(c, &lap)) return 0;
-  return lap == 0 ? kFastStepsPerLap : 1;
+  if (read_slice_lap(c, &lap)) return true;
+  if (lap == 0) c->slice_steps_left = kFastStepsPerLap;
+  return false;
 }
 
 }  // namespace interp_steps
