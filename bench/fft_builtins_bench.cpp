@@ -2,7 +2,7 @@
 // included) on 2^16, 2^20, 3^12, 10^6 and 10,007 points and a 1024 by 1024
 // array, and lyap and care at order 100, beside numpy and scipy on the same
 // problems (bench/fft_builtins_reference.py, passed in as key=seconds words by
-// bench/fft_builtins.sh).
+// bench/fft_builtins.sh). The transforms report their best and median runs.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +26,16 @@ double reference(int argc, char** argv, const std::string& key) {
   for (int i = 2; i < argc; ++i)
     if (std::strncmp(argv[i], k.c_str(), k.size()) == 0) return std::atof(argv[i] + k.size());
   return 0.0;
+}
+
+// Best and median beside the reference's best and median.
+void report_spread(const char* what, bench::Spread ours, double theirs, double theirs_median) {
+  std::printf("%-22s best %9.3f ms", what, ours.best * 1e3);
+  if (theirs > 0) std::printf(" (ref %8.3f, ratio %5.2f)", theirs * 1e3, ours.best / theirs);
+  std::printf("   median %9.3f ms", ours.median * 1e3);
+  if (theirs_median > 0)
+    std::printf(" (ref %8.3f, ratio %5.2f)", theirs_median * 1e3, ours.median / theirs_median);
+  std::printf("\n");
 }
 
 void report(const char* what, double ours, double theirs) {
@@ -54,7 +64,7 @@ int main(int argc, char** argv) {
   for (const Case& c : {Case{"65536", 1, 65536, false}, Case{"1048576", 1, 1048576, false},
                         Case{"531441", 1, 531441, false}, Case{"1000000", 1, 1000000, false},
                         Case{"10007", 1, 10007, false}, Case{"1024x1024", 1024, 1024, true}}) {
-    const double s = bench::best_seconds(
+    const bench::Spread s = bench::spread_seconds(
         [&] {
           double *re = nullptr, *im = nullptr;
           stk_push_matrix(ctx, c.rows, c.cols, &re, &im);
@@ -65,8 +75,8 @@ int main(int argc, char** argv) {
           stk_drop(ctx);  // the result; dropping costs nothing
         },
         reps);
-    report(c.two_d ? "fft2 1024x1024" : (std::string("fft ") + c.key).c_str(), s,
-           reference(argc, argv, c.key));
+    report_spread(c.two_d ? "fft2 1024x1024" : (std::string("fft ") + c.key).c_str(), s,
+                  reference(argc, argv, c.key), reference(argc, argv, std::string(c.key) + "@median"));
   }
   // lyap and care at order 100 on a stable system.
   const int n = 100;

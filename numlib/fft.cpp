@@ -5,8 +5,10 @@
 #include "numlib/fft.h"
 
 #include "engine/core/frames.h"
+#include "numlib/fft_twiddles.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -110,17 +112,6 @@ void combine(const Buffers& b, int src, int dst, int64_t offset, int64_t len, in
   }
 }
 
-// w(m) = exp(-+2 pi i m / len), each from its own angle: running products
-// would lose accuracy linearly in len.
-void build_twiddles(double* wr, double* wi, int64_t len, bool inverse) {
-  const double sign = inverse ? 1.0 : -1.0;
-  for (int64_t m = 0; m < len; ++m) {
-    const double theta = kTwoPi * double(m) / double(len);
-    wr[m] = std::cos(theta);
-    wi[m] = sign * std::sin(theta);
-  }
-}
-
 void copy_batch(const double* from_re, const double* from_im, double* to_re, double* to_im,
                 int64_t offset, int64_t len, int64_t stride, int64_t count, int64_t step) {
   for (int64_t c = 0; c < count; ++c)
@@ -209,6 +200,16 @@ int log2_of(int64_t n) {
   return k;
 }
 
+// r := the successor of r in bit-reversed counting below n.
+inline int64_t next_reversed(int64_t r, int64_t n) {
+  int64_t bit = n >> 1;
+  while (r & bit) {
+    r ^= bit;
+    bit >>= 1;
+  }
+  return r | bit;
+}
+
 // out(k) := scale x(rev(k)) for unit strides and a full input of n >= 2^(2 kRevBits).
 void bit_reverse_blocked(const double* in_re, const double* in_im, double* out_re, double* out_im,
                          int64_t n, double scale) {
@@ -269,10 +270,6 @@ inline void butterfly(double* ar, double* ai, double* br, double* bi, double wr,
 #if defined(__SSE2__)
 // Two butterflies at once (elements j and j + 1 of unit-stride arrays): the
 // same products and sums as butterfly, lane by lane, so the same bits.
-inline __m128d load2(const double* p, int64_t stride) {
-  return stride == 1 ? _mm_loadu_pd(p) : _mm_set_pd(p[stride], p[0]);
-}
-
 inline void butterfly2(double* ar, double* ai, double* br, double* bi, __m128d w_re, __m128d w_im) {
   const __m128d a_re = _mm_loadu_pd(ar), a_im = _mm_loadu_pd(ai);
   const __m128d b_re = _mm_loadu_pd(br), b_im = _mm_loadu_pd(bi);
@@ -316,26 +313,26 @@ void stages_computed(double* out_re, double* out_im, int64_t n, int64_t os, bool
 // block stays in the inner caches (64 KiB of real and imaginary parts).
 constexpr int64_t kCacheBlock = int64_t{1} << 12;
 
-// The twiddle table of a transform of length n (see radix2), and, for n
-// above kCacheBlock, the twiddles of the stages up to kCacheBlock gathered
-// from it: those of stage len at small[len/2 - 1 ...], so that a stage inside
-// a block reads them in order instead of n/len apart, a cache line (and a
-// page) for each one.
+// The twiddle table of a transform of length n (see radix2): w_n(j) for
+// j < n/2, which stage n reads in order, and the twiddles of every shorter
+// stage gathered from it (stage len at stages[len/2 - 1 ...]), so that no
+// stage reads them n/len apart, a cache line (and a page) for each one.
+// Either from the shared cache or, when it refuses, built in the caller's
+// work array; the same bits either way.
 struct Radix2Table {
   const double* re;
   const double* im;
   int64_t n;
-  double* small_re;  // kCacheBlock doubles each, or null
-  double* small_im;
+  const double* stages_re;
+  const double* stages_im;
 };
 
-void gather_small_twiddles(Radix2Table* t) {
-  if (!t->small_re) return;
-  for (int64_t len = 2; len <= kCacheBlock && len <= t->n; len *= 2)
-    for (int64_t j = 0, step = t->n / len; j < len / 2; ++j) {
-      t->small_re[len / 2 - 1 + j] = t->re[j * step];
-      t->small_im[len / 2 - 1 + j] = t->im[j * step];
-    }
+// Stage len's twiddles w_len(j), j < len/2, in order.
+inline const double* stage_re(const Radix2Table& t, int64_t len) {
+  return len == t.n ? t.re : t.stages_re + len / 2 - 1;
+}
+inline const double* stage_im(const Radix2Table& t, int64_t len) {
+  return len == t.n ? t.im : t.stages_im + len / 2 - 1;
 }
 
 // Stage len on one block: butterflies (j, j + len/2), twiddle w_n(j n/len).
@@ -343,36 +340,37 @@ void gather_small_twiddles(Radix2Table* t) {
 template <bool kUnit>
 void table_stage(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
   const int64_t half = len / 2, s = kUnit ? 1 : os;
-  const bool small = len <= kCacheBlock && t.small_re;
-  const int64_t step = small ? 1 : t.n / len;
-  const double* wr = small ? t.small_re + half - 1 : t.re;
-  const double* wi = small ? t.small_im + half - 1 : t.im;
+  const double* wr = stage_re(t, len);
+  const double* wi = stage_im(t, len);
 #if defined(__SSE2__)
   if (kUnit && half >= 2) {
     for (int64_t j = 0; j < half; j += 2)
-      butterfly2(re + j, im + j, re + j + half, im + j + half, load2(wr + j * step, step), load2(wi + j * step, step));
+      butterfly2(re + j, im + j, re + j + half, im + j + half, _mm_loadu_pd(wr + j), _mm_loadu_pd(wi + j));
     return;
   }
 #endif
   for (int64_t j = 0; j < half; ++j)
-    butterfly(re + j * s, im + j * s, re + (j + half) * s, im + (j + half) * s, wr[j * step], wi[j * step]);
+    butterfly(re + j * s, im + j * s, re + (j + half) * s, im + (j + half) * s, wr[j], wi[j]);
 }
 
 // Stages len/2 (on both halves) and len of one block in one sweep: the same
 // butterflies on the same values as two sweeps, taken four elements at a time.
 template <bool kUnit>
 void table_stage_pair(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
-  const int64_t q = len / 4, step = t.n / len, s = kUnit ? 1 : os;
+  const int64_t q = len / 4, s = kUnit ? 1 : os;
+  const double* hr = stage_re(t, len / 2);
+  const double* hi = stage_im(t, len / 2);
+  const double* wr = stage_re(t, len);
+  const double* wi = stage_im(t, len);
 #if defined(__SSE2__)
   if (kUnit) {
     for (int64_t j = 0; j < q; j += 2) {
-      const __m128d h_re = load2(t.re + 2 * j * step, 2 * step), h_im = load2(t.im + 2 * j * step, 2 * step);
+      const __m128d h_re = _mm_loadu_pd(hr + j), h_im = _mm_loadu_pd(hi + j);
       butterfly2(re + j, im + j, re + j + q, im + j + q, h_re, h_im);
       butterfly2(re + j + 2 * q, im + j + 2 * q, re + j + 3 * q, im + j + 3 * q, h_re, h_im);
-      butterfly2(re + j, im + j, re + j + 2 * q, im + j + 2 * q, load2(t.re + j * step, step),
-                 load2(t.im + j * step, step));
-      butterfly2(re + j + q, im + j + q, re + j + 3 * q, im + j + 3 * q, load2(t.re + (j + q) * step, step),
-                 load2(t.im + (j + q) * step, step));
+      butterfly2(re + j, im + j, re + j + 2 * q, im + j + 2 * q, _mm_loadu_pd(wr + j), _mm_loadu_pd(wi + j));
+      butterfly2(re + j + q, im + j + q, re + j + 3 * q, im + j + 3 * q, _mm_loadu_pd(wr + j + q),
+                 _mm_loadu_pd(wi + j + q));
     }
     return;
   }
@@ -386,13 +384,35 @@ void table_stage_pair(double* re, double* im, int64_t os, int64_t len, const Rad
     double* i2 = i1 + q * s;
     double* r3 = r2 + q * s;
     double* i3 = i2 + q * s;
-    const double hr = t.re[2 * j * step], hi = t.im[2 * j * step];
-    butterfly(r0, i0, r1, i1, hr, hi);
-    butterfly(r2, i2, r3, i3, hr, hi);
-    butterfly(r0, i0, r2, i2, t.re[j * step], t.im[j * step]);
-    butterfly(r1, i1, r3, i3, t.re[(j + q) * step], t.im[(j + q) * step]);
+    butterfly(r0, i0, r1, i1, hr[j], hi[j]);
+    butterfly(r2, i2, r3, i3, hr[j], hi[j]);
+    butterfly(r0, i0, r2, i2, wr[j], wi[j]);
+    butterfly(r1, i1, r3, i3, wr[j + q], wi[j + q]);
   }
 }
+
+#if defined(__SSE2__)
+// Stage 2 over a unit-stride block of len >= 4, two butterflies (j, j+1),
+// (j+2, j+3) at a time: lanes gathered so that each holds one butterfly's
+// operands, the same products and sums as butterfly, then put back.
+void first_stage_unit(double* re, double* im, int64_t len, const Radix2Table& t) {
+  const __m128d w_re = _mm_set1_pd(stage_re(t, 2)[0]), w_im = _mm_set1_pd(stage_im(t, 2)[0]);
+  for (int64_t b = 0; b < len; b += 4) {
+    const __m128d r01 = _mm_loadu_pd(re + b), r23 = _mm_loadu_pd(re + b + 2);
+    const __m128d i01 = _mm_loadu_pd(im + b), i23 = _mm_loadu_pd(im + b + 2);
+    const __m128d a_re = _mm_unpacklo_pd(r01, r23), b_re = _mm_unpackhi_pd(r01, r23);
+    const __m128d a_im = _mm_unpacklo_pd(i01, i23), b_im = _mm_unpackhi_pd(i01, i23);
+    const __m128d t_re = _mm_sub_pd(_mm_mul_pd(w_re, b_re), _mm_mul_pd(w_im, b_im));
+    const __m128d t_im = _mm_add_pd(_mm_mul_pd(w_re, b_im), _mm_mul_pd(w_im, b_re));
+    const __m128d na_re = _mm_add_pd(a_re, t_re), nb_re = _mm_sub_pd(a_re, t_re);
+    const __m128d na_im = _mm_add_pd(a_im, t_im), nb_im = _mm_sub_pd(a_im, t_im);
+    _mm_storeu_pd(re + b, _mm_unpacklo_pd(na_re, nb_re));
+    _mm_storeu_pd(re + b + 2, _mm_unpackhi_pd(na_re, nb_re));
+    _mm_storeu_pd(im + b, _mm_unpacklo_pd(na_im, nb_im));
+    _mm_storeu_pd(im + b + 2, _mm_unpackhi_pd(na_im, nb_im));
+  }
+}
+#endif
 
 // Every stage up to len on the block at (re, im), depth first: a block that
 // fits the caches is finished before the next is touched, and the stages
@@ -401,7 +421,14 @@ void table_stage_pair(double* re, double* im, int64_t os, int64_t len, const Rad
 template <bool kUnit>
 void table_stages(double* re, double* im, int64_t os, int64_t len, const Radix2Table& t) {
   if (len <= kCacheBlock) {
-    for (int64_t l = 2; l <= len; l *= 2)
+    int64_t l = 2;
+#if defined(__SSE2__)
+    if (kUnit && len >= 4) {
+      first_stage_unit(re, im, len, t);
+      l = 4;
+    }
+#endif
+    for (; l <= len; l *= 2)
       for (int64_t b = 0; b < len; b += l) table_stage<kUnit>(re + b * os, im + b * os, os, l, t);
     return;
   }
@@ -419,49 +446,178 @@ void table_stages(double* re, double* im, int64_t os, int64_t len, const Radix2T
 
 // The radix-2 kernel; with a table (w_n(j), j < n/2, of this length and
 // direction) the twiddle of stage len at j is w_n(j n/len), an exact value of
-// its own angle read instead of computed. The table's arrays must have n
-// doubles each: the upper halves take the gathered small twiddles.
+// its own angle read instead of computed: for a power-of-two step the angle
+// 2 pi (j step) / (len step) rounds as 2 pi j / len, so both give the same bits.
 void radix2(const double* in_re, const double* in_im, int32_t in_count, int32_t in_stride,
             double* out_re, double* out_im, int32_t n, int32_t out_stride, uint8_t inverse,
-            double* table_re, double* table_im) {
+            const Radix2Table* t) {
   if (n < 1) return;
   const int64_t os = out_stride;
   const double scale = inverse ? 1.0 / double(n) : 1.0;
   bit_reverse_copy(in_re, in_im, in_count, in_stride, out_re, out_im, n, os, scale);
-  if (!table_re) {
+  if (!t) {
     stages_computed(out_re, out_im, n, os, inverse != 0);
     return;
   }
-  // Hot path: a whole transform through the shared table.
-  Radix2Table t;
-  t.re = table_re;
-  t.im = table_im;
-  t.n = n;
-  const bool gather = n / 2 >= kCacheBlock;
-  t.small_re = gather ? table_re + n / 2 : nullptr;
-  t.small_im = gather ? table_im + n / 2 : nullptr;
-  gather_small_twiddles(&t);
-  if (os == 1) table_stages<true>(out_re, out_im, 1, n, t);
-  else table_stages<false>(out_re, out_im, os, n, t);
+  if (os == 1) table_stages<true>(out_re, out_im, 1, n, *t);
+  else table_stages<false>(out_re, out_im, os, n, *t);
 }
 
-// w_n(j) = exp(-+2 pi i j / n) for j < n/2, for the radix-2 stages of length n.
-void build_radix2_table(double* tr, double* ti, int64_t n, bool inverse) {
-  const double sign = inverse ? 1.0 : -1.0;
-  for (int64_t j = 0; j < n / 2; ++j) {
-    const double theta = kTwoPi * double(j) / double(n);
-    tr[j] = std::cos(theta);
-    ti[j] = sign * std::sin(theta);
+// The table of a power-of-two length n from `re`, `im` as the cache lays it
+// out (w_n(j) for j < n/2, the shorter stages' twiddles gathered behind).
+Radix2Table radix2_table(const double* re, const double* im, int64_t n) {
+  return Radix2Table{re, im, n, re + n / 2, im + n / 2};
+}
+
+// Builds that layout in place, for a table the cache refused.
+void build_radix2_table(double* re, double* im, int64_t n, bool inverse) {
+  fft_twiddles_compute(re, im, n, n / 2, inverse);
+  fft_twiddles_gather_stages(re, im, n, re + n / 2, im + n / 2);
+}
+
+// Interleaved vectors (element i of vector c at c step + i stride, the rows
+// of `count` elements short beside the stride, as in a pass over a leading
+// dimension) are transformed batch_width(n) at a time, row by row: every row is
+// a run of adjacent elements, where one vector at a time reads a cache line
+// for each element. Each vector gets the butterflies of radix2 on the same
+// operands in the same stage order, so the same bits.
+// Up to 32 vectors (rows of 256 bytes, measured best on a 1024 by 1024 pass),
+// fewer for long vectors, so that the scratch stays within 4 MiB an array.
+constexpr int64_t kBatchWidth = 32;
+constexpr int64_t kBatchScratchDoubles = int64_t{1} << 19;
+
+int64_t batch_width(int64_t n) {
+  int64_t w = kBatchWidth;
+  while (w > 2 && n * w > kBatchScratchDoubles) w /= 2;
+  return w;
+}
+
+// Every stage on `width` adjacent vectors whose rows lie stride apart.
+void batch_stages(double* re, double* im, int64_t n, int64_t stride, int64_t width, const Radix2Table& t) {
+  for (int64_t len = 2; len <= n; len *= 2) {
+    const int64_t half = len / 2;
+    const double* twr = stage_re(t, len);
+    const double* twi = stage_im(t, len);
+    for (int64_t i0 = 0; i0 < n; i0 += len)
+      for (int64_t j = 0; j < half; ++j) {
+        const double wr = twr[j], wi = twi[j];
+        double* ar = re + (i0 + j) * stride;
+        double* ai = im + (i0 + j) * stride;
+        double* br = ar + half * stride;
+        double* bi = ai + half * stride;
+        int64_t c = 0;
+#if defined(__SSE2__)
+        const __m128d w_re = _mm_set1_pd(wr), w_im = _mm_set1_pd(wi);
+        for (; c + 2 <= width; c += 2) butterfly2(ar + c, ai + c, br + c, bi + c, w_re, w_im);
+#endif
+        for (; c < width; ++c) butterfly(ar + c, ai + c, br + c, bi + c, wr, wi);
+      }
   }
 }
+
+// Rows a power of two apart defeat the hardware's prefetch (it follows runs
+// within a page), and each row is a fresh line from memory: the rows this
+// many ahead are asked for while the current one is copied.
+constexpr int64_t kPrefetchRows = 8;
+constexpr int64_t kLineDoubles = 8;
+
+inline void prefetch_row(const double* row, int64_t doubles, bool for_write) {
+  for (int64_t d = 0; d < doubles; d += kLineDoubles) {
+    if (for_write) __builtin_prefetch(row + d, 1);
+    else __builtin_prefetch(row + d, 0);
+  }
+}
+
+// Rows in bit-reversed order, scaled: to(rev(r)) := scale from(r) for each of
+// `width` vectors, the rows of `from` stride apart and those of `to` width;
+// `from` is read in order, the scratch written in bit-reversed order.
+void gather_reversed_rows(const double* from_re, const double* from_im, double* to_re, double* to_im,
+                          int64_t n, int64_t stride, int64_t width, int64_t step, double scale) {
+  const int64_t span = (width - 1) * step + 1;
+  for (int64_t r = 0, k = 0; r < n; ++r, k = r < n ? next_reversed(k, n) : k) {
+    if (r + kPrefetchRows < n) {
+      prefetch_row(from_re + (r + kPrefetchRows) * stride, span, false);
+      prefetch_row(from_im + (r + kPrefetchRows) * stride, span, false);
+    }
+    const double* fr = from_re + r * stride;
+    const double* fi = from_im + r * stride;
+    double* tr = to_re + k * width;
+    double* ti = to_im + k * width;
+    for (int64_t c = 0; c < width; ++c) {
+      tr[c] = scale * fr[c * step];
+      ti[c] = scale * fi[c * step];
+    }
+  }
+}
+
+void scatter_rows(const double* from_re, const double* from_im, double* to_re, double* to_im, int64_t n,
+                  int64_t stride, int64_t width, int64_t step) {
+  const int64_t span = (width - 1) * step + 1;
+  for (int64_t k = 0; k < n; ++k) {
+    if (k + kPrefetchRows < n) {
+      prefetch_row(to_re + (k + kPrefetchRows) * stride, span, true);
+      prefetch_row(to_im + (k + kPrefetchRows) * stride, span, true);
+    }
+    for (int64_t c = 0; c < width; ++c) {
+      to_re[k * stride + c * step] = from_re[k * width + c];
+      to_im[k * stride + c * step] = from_im[k * width + c];
+    }
+  }
+}
+
+// Each group of vectors is gathered into adjacent rows of the scratch (2 n
+// batch_width(n) doubles) first: rows a power of two apart fall into the same
+// cache sets, and a column pass over a 1024-row array thrashed the caches.
+void radix2_batch(const double* in_re, const double* in_im, double* out_re, double* out_im, int64_t n,
+                  int64_t stride, int64_t count, int64_t step, bool inverse, const Radix2Table& t,
+                  double* scratch) {
+  const double scale = inverse ? 1.0 / double(n) : 1.0;
+  const int64_t group = batch_width(n);
+  for (int64_t c0 = 0; c0 < count; c0 += group) {
+    const int64_t width = count - c0 < group ? count - c0 : group;
+    const int64_t at = c0 * step;
+    double* sr = scratch;
+    double* si = scratch + n * group;
+    gather_reversed_rows(in_re + at, in_im + at, sr, si, n, stride, width, step, scale);
+    batch_stages(sr, si, n, width, width, t);
+    scatter_rows(sr, si, out_re + at, out_im + at, n, stride, width, step);
+  }
+}
+
+// Whether a set of equal radix-2 transforms goes through radix2_batch: several
+// vectors whose rows are short runs (a step of 1, or 2 for real pairs) beside
+// their stride.
+bool batch_pays(int64_t count, int64_t stride, int64_t step) {
+  return count >= 4 && step <= 2 && count * step <= stride;
+}
+
+// The twiddle tables one transform holds from the cache: one for each
+// combining depth and one for the radix-2 leaves, all released at the end.
+// A length the cache refused has none: its table is computed in the work array.
+constexpr int kMaxDepths = 32;  // 3^20 is above every int32 length
+struct HeldTables {
+  FftTwiddles level[kMaxDepths];
+  FftTwiddles leaf;
+  double* batch_scratch = nullptr;  // for radix2_batch, taken at its first use
+  HeldTables() {
+    for (FftTwiddles& t : level) t = FftTwiddles{nullptr, nullptr, 0, -1};
+    leaf = FftTwiddles{nullptr, nullptr, 0, -1};
+  }
+  ~HeldTables() {
+    for (FftTwiddles& t : level) fft_twiddles_release(&t);
+    fft_twiddles_release(&leaf);
+    std::free(batch_scratch);
+  }
+  HeldTables(const HeldTables&) = delete;
+  HeldTables& operator=(const HeldTables&) = delete;
+};
 
 }  // namespace
 
 void numk_fft_radix2(const double* in_re, const double* in_im, int32_t in_count,
                      int32_t in_stride, double* out_re, double* out_im, int32_t n,
                      int32_t out_stride, uint8_t inverse) {
-  radix2(in_re, in_im, in_count, in_stride, out_re, out_im, n, out_stride, inverse, nullptr,
-         nullptr);
+  radix2(in_re, in_im, in_count, in_stride, out_re, out_im, n, out_stride, inverse, nullptr);
 }
 
 int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t count,
@@ -481,11 +637,30 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
 
   double* wr = work;
   double* wi = work + n;
-  int64_t table_len = 0;  // the table is kept while the parent length repeats
+  int64_t table_len = 0;  // the length whose combination twiddles wr, wi hold
   FftFrame* frames = reinterpret_cast<FftFrame*>(work + 2 * int64_t(n));
   const Buffers buf = {{out_re, in_re}, {out_im, in_im}};
   bool input_copied = false;
-  bool radix2_table = false;  // wr, wi hold the shared radix-2 table
+
+  // The tables: one per combining depth, and the radix-2 leaves' (their
+  // length is what is left of n after the odd factors).
+  HeldTables held;
+  int64_t leaf_len = n;
+  for (int d = 0, p; (p = numk_fft_split(int32_t(leaf_len))) > 1; ++d, leaf_len /= p)
+    fft_twiddles_acquire(leaf_len, inverse != 0, &held.level[d]);
+  Radix2Table leaf{};
+  const Radix2Table* leaf_table = nullptr;
+  if (leaf_len > 1) {
+    if (fft_twiddles_acquire(leaf_len, inverse != 0, &held.leaf)) {
+      leaf = radix2_table(held.leaf.re, held.leaf.im, leaf_len);
+      leaf_table = &leaf;
+    } else if (leaf_len == n) {
+      // A power of two never combines, so the work area is free for its table.
+      build_radix2_table(wr, wi, n, inverse != 0);
+      leaf = radix2_table(wr, wi, n);
+      leaf_table = &leaf;
+    }
+  }
 
   int depth = 0;
   frames[0] = {0, n, vcount, stride, vdist, 0};
@@ -505,18 +680,20 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
           copy_batch(in_re, in_im, out_re, out_im, 0, n, stride, vcount, vdist);
           input_copied = true;
         }
-        // A power-of-two length never combines, so the twiddle area is free
-        // for one table shared by every vector of the batch.
-        const bool shared = f.len == n;
-        if (shared && !radix2_table) {
-          build_radix2_table(wr, wi, n, inverse != 0);
-          radix2_table = true;
-        }
-        for (int64_t j = f.done; j < f.count; ++j) {
-          const int64_t at = f.offset + j * f.step;
-          radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
-                 buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len), int32_t(f.stride), inverse,
-                 shared ? wr : nullptr, shared ? wi : nullptr);
+        // Without the scratch (memory short) the vectors go one at a time.
+        if (leaf_table && batch_pays(f.count - f.done, f.stride, f.step) && !held.batch_scratch)
+          held.batch_scratch = static_cast<double*>(std::malloc(size_t(2 * f.len * batch_width(f.len)) * sizeof(double)));
+        if (leaf_table && batch_pays(f.count - f.done, f.stride, f.step) && held.batch_scratch) {
+          const int64_t at = f.offset + f.done * f.step;
+          radix2_batch(buf.re[src] + at, buf.im[src] + at, buf.re[dst] + at, buf.im[dst] + at, f.len,
+                       f.stride, f.count - f.done, f.step, inverse != 0, *leaf_table, held.batch_scratch);
+        } else {
+          for (int64_t j = f.done; j < f.count; ++j) {
+            const int64_t at = f.offset + j * f.step;
+            radix2(buf.re[src] + at, buf.im[src] + at, int32_t(f.len), int32_t(f.stride),
+                   buf.re[dst] + at, buf.im[dst] + at, int32_t(f.len), int32_t(f.stride), inverse,
+                   leaf_table);
+          }
         }
       } else if (dst == 0) {
         copy_batch(in_re, in_im, out_re, out_im, f.offset, 1, 1, f.count, f.step);
@@ -528,12 +705,18 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
     const FftFrame& child = frames[depth];
     --depth;
     FftFrame& parent = frames[depth];
-    if (table_len != parent.len) {
-      build_twiddles(wr, wi, parent.len, inverse != 0);
-      table_len = parent.len;
+    const double* cr = held.level[depth].re;
+    const double* ci = held.level[depth].im;
+    if (!cr) {
+      if (table_len != parent.len) {
+        fft_twiddles_compute(wr, wi, parent.len, parent.len, inverse != 0);
+        table_len = parent.len;
+      }
+      cr = wr;
+      ci = wi;
     }
     combine(buf, (depth + 1) & 1, depth & 1, parent.offset, parent.len, parent.stride,
-            child.count, wr, wi, inverse != 0);
+            child.count, cr, ci, inverse != 0);
     ++parent.done;
     parent.offset += parent.step;
     if (ctx != nullptr && poll_abort(ctx) != 0) return kFftInterrupted;

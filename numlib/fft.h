@@ -1,7 +1,10 @@
 // Discrete Fourier transforms of any length over batches of strided vectors:
 // a mixed-radix driver (decimation in time by 3, 5, 7, 11, ... then a power of
-// two) and the radix-2 kernel under it. Nothing is allocated: twiddles and the
-// recursion frames live in the caller's work array, whose size is checked first.
+// two) and the radix-2 kernel under it. Twiddle tables come from a process-wide
+// cache (numlib/fft_twiddles.h), or from the caller's work array when it
+// refuses; the recursion frames live there too, and its size is checked first.
+// Interleaved batches take a small scratch when memory allows; results are the
+// same bits on every path.
 #pragma once
 
 #include <cstdint>

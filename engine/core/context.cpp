@@ -278,6 +278,7 @@ void engine_reset_runtime(EngineContext* c) {
   c->task_current = 0;
   c->task_first = 0;
   c->yield_request = 0;
+  c->slice_steps_left = 1;
   c->sem_table[0] = 0;
   c->sem_table[1] = 0;
   // The sweep below frees every unmarked heap block, the error texts with them.

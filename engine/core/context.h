@@ -245,6 +245,11 @@ struct EngineContext {
   // 0 while every class hint equals heap_hint (no hole has been passed): the
   // class hints and the ring are then neither read nor kept.
   int32_t heap_hints_split;
+
+  // Fast instructions left before the loop reads the slice clock again
+  // (slice_used_fast); kept here, last, rather than in a register of the
+  // loop, whose no-task paths it would otherwise slow. Not saved.
+  int32_t slice_steps_left;
 };
 
 static_assert(std::is_trivially_copyable_v<EngineContext>);

@@ -350,13 +350,14 @@ top:
   watching = lines_watched_anywhere(ctx) || frame_stepping(FRAME_WORDS());
   DISPATCH();
 
-// A fast instruction while tasks exist: only the slice is measured; the
+// A fast instruction while tasks exist: only the slice is measured (every
+// few steps while the clock stands still, see slice_used_fast); the
 // bookkeeping at `top` waits for the end of the slice or a posted event
 // (a fast instruction changes no frame, so the workspace's slots stay valid).
 tick:
   if (ctx->event_count != 0) goto tail;
   TN_ASSERT(ctx->task_first != 0);
-  if (!slice_used(ctx)) DISPATCH();
+  if (--ctx->slice_steps_left > 0 || !slice_used_fast(ctx)) DISPATCH();
   slots_known = false;
   may_overload = true;
   goto slice_over;

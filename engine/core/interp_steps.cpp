@@ -98,13 +98,25 @@ bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line) {
   return false;
 }
 
-bool slice_used(EngineContext* c) {
-  if (!c->clock_fn) return c->yield_request != 0;
+namespace {
+
+// While a lap of the slice clock measures no time, the clock is coarser than
+// the instructions: reading it after every fast instruction (its call costs
+// more than the instruction) tells nothing until it ticks. It is then read
+// once every this many, so a slice ends at most that many fast instructions
+// (well under a microsecond) after the tick, as if the tick came that much
+// later. Each lap starts where the last ended, so the time used stays exact.
+constexpr int kFastStepsPerLap = 32;
+
+// Reads a lap of the current context's slice clock into its time used (and a
+// task's total time); *lap gets the lap. True when the slice is used up.
+bool read_slice_lap(EngineContext* c, double* lap) {
   uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
   constexpr int kWordBytes = 4;
   void* state = record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + kWordBytes * kTaskClockState)
                        : c->clock_state;
   const double dt = c->clock_fn(state, 0, 1);
+  *lap = dt;
   if (!record) {
     c->time_used += dt;
     return c->time_used > c->time_slice;
@@ -114,6 +126,23 @@ bool slice_used(EngineContext* c) {
   tn::st_f64(r + kWordBytes * kTaskSliceUsed, used);
   tn::st_f64(r + kWordBytes * kTaskTotalUsed, tn::ld_f64(r + kWordBytes * kTaskTotalUsed) + dt);
   return used > c->time_slice;
+}
+
+}  // namespace
+
+bool slice_used(EngineContext* c) {
+  if (!c->clock_fn) return c->yield_request != 0;
+  double lap = 0;
+  return read_slice_lap(c, &lap);
+}
+
+bool slice_used_fast(EngineContext* c) {
+  c->slice_steps_left = 1;
+  if (!c->clock_fn) return c->yield_request != 0;
+  double lap = 0;
+  if (read_slice_lap(c, &lap)) return true;
+  if (lap == 0) c->slice_steps_left = kFastStepsPerLap;
+  return false;
 }
 
 }  // namespace interp_steps

@@ -313,8 +313,16 @@ int fail_load(EngineContext* c, int32_t fn_capacity, int status) {
   return status;
 }
 
+// writer_capacity when the writer's table and code do not fit this code area.
+constexpr int64_t kWriterLayoutTooLarge = -1;
+
 // The writer's table capacity: its code begins right behind its table, so
-// the smallest code offset in the table tells it.
+// the smallest code offset in the table tells it. 0 when the table tells
+// nothing (no code yet, or offsets no table explains, which the image check
+// refuses); kWriterLayoutTooLarge when that table and the code behind it do
+// not fit this code area: the entries' offsets hold only behind the writer's
+// table, so the area must grow (a table of this block's own capacity would
+// leave every offset pointing elsewhere).
 int64_t writer_capacity(EngineContext* c, int64_t fn_count, int64_t code_bytes_needed) {
   int64_t smallest = 0;
   for (int64_t id = 1; id < fn_count; ++id) {
@@ -324,7 +332,7 @@ int64_t writer_capacity(EngineContext* c, int64_t fn_count, int64_t code_bytes_n
     if ((kind < 0 || kind == kKindLibrary) && off > 0 && (smallest == 0 || off < smallest)) smallest = off;
   }
   if (smallest == 0 || smallest % kEntryCodeWords != 0 || smallest < kEntryCodeWords * fn_count) return 0;
-  if (smallest + code_bytes_needed > int64_t(c->code_size)) return 0;
+  if (smallest + code_bytes_needed > int64_t(c->code_size)) return kWriterLayoutTooLarge;
   return smallest / kEntryCodeWords;
 }
 
@@ -374,6 +382,7 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
   if (!read(fn_entry(c, 0), l.fn_count * kEntryWords * 4)) return fail_load(c, capacity_before, kInitError);
 
   int64_t capacity = writer_capacity(c, l.fn_count, code_after_table);
+  if (capacity == kWriterLayoutTooLarge) return fail_load(c, capacity_before, kCodeOverflow);
   if (capacity == 0) {
     capacity = c->fn_capacity < l.fn_count ? l.fn_count : c->fn_capacity;
     if (capacity * kEntryCodeWords + code_after_table > code_size)

@@ -96,6 +96,10 @@ void save_current(EngineContext* c) {
   set_rw(c, t, kTwErrLine, uint32_t(c->error_area.loc_line));
   std::memcpy(rec_bytes(c, t) + 4 * kTwFailingOp, c->failing_op, kFailingOpBytes);
   if (t == 0) set_rd(c, 0, kTwSliceUsed, c->time_used);
+  // The loop reads the slice clock only every few fast instructions: the
+  // time since its last reading still belongs to the context leaving.
+  if (t != 0 && c->clock_fn)
+    set_rd(c, t, kTwTotalUsed, rd(c, t, kTwTotalUsed) + read_clock(c, t, kTwClock, kClockLap));
 }
 
 void load_task(EngineContext* c, int32_t t) {

@@ -6,7 +6,9 @@
 # NAME.status holds the expected status (output on fd 2 without an error).
 # Standard input is NAME.in when there is such a file, else empty. Further
 # arguments go to zvr (-E, and --relocate in the sanitizer build). With a
-# NAME.dbg file, its lines are zvr's debugger commands (-d).
+# NAME.dbg file, its lines are zvr's debugger commands (-d). A relocated run
+# compares with NAME.relocated.out instead where the script has one: where
+# handing control back at every backward jump changes what it prints.
 # Usage: run_script.sh ZVR SCRIPT LEVEL [ZVR OPTION...]
 set -u
 zvr=$1 script=$2 level=$3
@@ -23,6 +25,13 @@ debug=()
 "$zvr" -O "$level" "$@" "${debug[@]}" "$(basename "$script")" <"$input" >"$out" 2>"$err"
 status=$?
 
+expected_out=$base.out
+for arg in "$@"; do
+  if [ "$arg" = --relocate ] && [ -f "$base.relocated.out" ]; then
+    expected_out=$base.relocated.out
+  fi
+done
+
 expected_status=0
 expected_err=/dev/null
 if [ -f "$base.err" ]; then
@@ -34,9 +43,9 @@ if [ -f "$base.status" ]; then
 fi
 
 failed=0
-if ! cmp -s "$out" "$base.out"; then
-  echo "standard output differs from $base.out:"
-  diff -u "$base.out" "$out" | head -60
+if ! cmp -s "$out" "$expected_out"; then
+  echo "standard output differs from $expected_out:"
+  diff -u "$expected_out" "$out" | head -60
   failed=1
 fi
 if ! cmp -s "$err" "$expected_err"; then

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "engine/core/fntable.h"
 #include "host/appended/appended_reader.h"
 #include "runtime/fake_host.h"
 #include "runtime/instances.h"
@@ -72,6 +73,39 @@ TEST(ImageTools, TnbuildAndTnpackRoundTrip) {
   appended_description_free(&d);
   expect_demo_loaded(from_packed.block);
   EXPECT_EQ(from_packed.block->h.record_words, from_flat.block->h.record_words);
+}
+
+// The bundled demo built in a large block (its function table then larger
+// than a 512 KB block's whole code area) loads into a 512 KB block that may
+// grow: the engine asks for a larger code area and the loader grows the block,
+// where it used to refuse the image with 600.
+TEST(ImageTools, DemoFromALargeBlockLoadsIntoASmallBlockThatGrows) {
+  const std::string tnd = APPS_DEMO_DESCRIPTION;
+  const std::vector<uint8_t> description = read_file(tnd);
+  const std::vector<uint8_t> source = read_file(tnd.substr(0, tnd.size() - 3) + "zvr");
+  ASSERT_FALSE(description.empty());
+  ASSERT_FALSE(source.empty());
+  FakeHost writer;
+  ASSERT_EQ(writer.start(32u << 20, 32u << 20), 0);
+  ASSERT_EQ(rt_register_library(writer.block, g_builtin_table_host), 0);
+  Builder builder(writer.block, {{"demo", std::string(source.begin(), source.end())}});
+  ASSERT_TRUE(builder.build(std::string(description.begin(), description.end()))) << builder.error;
+  const Sections saved = builder.sections();
+
+  FakeHost small;
+  ASSERT_EQ(small.start(512u << 10, 64u << 20), 0);
+  ASSERT_EQ(rt_register_library(small.block, g_builtin_table_host), 0);
+  ASSERT_GT(int64_t(rt_engine(writer.block)->fn_capacity) * kEntryCodeWords,
+            int64_t(rt_engine(small.block)->code_size));
+  RequestFeed feed{&saved, 0};
+  ASSERT_EQ(rt_load_image(&small.block, &RequestFeed::read, &feed), 0);
+  EXPECT_GT(small.moves, 0);
+  ASSERT_EQ(small.block->h.instance_count, 1);
+  const char* text = nullptr;
+  int32_t length = 0;
+  char buffer[64];
+  ASSERT_EQ(inst_get_title(small.block, 0, &text, &length, buffer, sizeof buffer), 0);
+  EXPECT_EQ(std::string(text, size_t(length)), "Tarnivel Demo");
 }
 
 TEST(ImageTools, BadInputIsRefusedWithAStatus) {

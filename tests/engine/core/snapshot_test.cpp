@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
 #include "engine/core/snapshot.h"
@@ -172,6 +173,26 @@ TEST(Snapshot, TooLargeStateIsRefusedWithTheContextUntouched) {
   EXPECT_EQ(std::memcmp(before.data(), c.mem.get(), c.size), 0);
 
   EXPECT_EQ(load_image(c, std::vector<uint8_t>(100)), kEndOfFile);
+}
+
+// An image from a block whose function table alone is larger than this
+// block's code area asks for a larger code area (the status a host grows on)
+// instead of laying the table out at this block's capacity, where every
+// entry's code offset would point elsewhere and the check refused the image.
+TEST(Snapshot, WritersTableTooLargeAsksForGrowth) {
+  EngineBlock a = EngineBlock::make(1u << 22);
+  populate(a);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  EngineBlock small = EngineBlock::make(65536, false);
+  ASSERT_GT(int64_t(a->fn_capacity) * kEntryCodeWords, int64_t(small->code_size));
+  const int32_t capacity = small->fn_capacity;
+  EXPECT_EQ(load_image(small, image), kCodeOverflow);
+  EXPECT_EQ(small->fn_count, 1);
+  EXPECT_EQ(small->fn_capacity, capacity);
+  // A block whose code area holds the writer's table takes the image.
+  EngineBlock large = EngineBlock::make(1u << 22, false);
+  EXPECT_EQ(load_image(large, image), kOk);
+  EXPECT_EQ(large->fn_capacity, a->fn_capacity);
 }
 
 // Every damaged image gives a status, and the context can then be reset and
