@@ -17,6 +17,9 @@
 #include "engine/lib/gray_base64.h"
 #include "runtime/embedded_streams.h"
 #include "runtime/fake_host.h"
+#include "runtime/handler_call.h"
+#include "runtime/record_list.h"
+#include "runtime/records.h"
 #include "runtime/instances.h"
 #include "support/failure_sweep.h"
 #include "tools/imagetools/image_builder.h"
@@ -259,6 +262,38 @@ TEST_F(Streams, RandomReadsAndSeeksMatchAModel) {
       }
     }
   }
+}
+
+// A handler reads its instance's data with the file built-ins: lines, seeks
+// from either end and a counted read, the stream closed at its end.
+TEST(StreamsFromAHandler, ReadLinesSeekAndRead) {
+  FakeHost host;
+  ASSERT_EQ(host.start(4u << 20, 16u << 20), 0);
+  ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+  const char source[] =
+      "function s = start()\n  s = 0;\nendfunction\n"
+      "function s = readit(s)\n"
+      "  f = efopen('lines');\n"
+      "  a = fgetl(f);\n"
+      "  fseek(f, -5, 'eof');\n"
+      "  b = fgetl(f);\n"
+      "  fseek(f, 4, 'bof');\n"
+      "  n = fread(f, 3, 'char')';\n"
+      "  fclose(f);\n"
+      "  s = strcmp(a, 'one') + 2 * strcmp(b, 'three') + 4 * strcmp(char(n), 'two') + 8 * (s == 0);\n"
+      "endfunction\n";
+  tnbuild::Builder builder(host.block, {{"demo", source}});
+  ASSERT_TRUE(builder.build("instance demo\nvar s\ninit s = start()\nentry \"read\" s = readit(s)\n"
+                            "embed \"lines\" \"one\\ntwo\\r\\nthree\"\n"))
+      << builder.error;
+  int32_t pos = 0;
+  ASSERT_EQ(rec_find_tag(host.block, 0, &pos, kTagEntry), 0);
+  RuntimeBlock* h = host.block;
+  ASSERT_EQ(handler_call_plain(&h, 0, pos, -1, false), 0) << host.take_output();
+  ASSERT_EQ(handler_push_input(host.block, 0, false, tnbuild::kFirstVariableCode), 0);
+  double got = 0;
+  ASSERT_EQ(stk_pop_real_scalar(rt_engine(host.block), &got), 0);
+  EXPECT_EQ(got, 15.0);
 }
 
 }  // namespace
