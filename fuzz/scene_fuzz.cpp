@@ -78,13 +78,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     ++w;
   }
-  std::vector<uint32_t> copy(block);
+  std::vector<uint32_t> copy(block), copy2(block);
   Scene* plain = reinterpret_cast<Scene*>(copy.data());
-  Seen a, b;
-  SceneStats sa{}, sb{};
-  scene_render(s, Seen::point, Seen::segment, Seen::facet, &a, &sa, true);
+  Scene* blocks = reinterpret_cast<Scene*>(copy2.data());
+  // A work area for the grid, of a size the input chooses (too small: none).
+  std::vector<uint32_t> work(size_t(room) * size_t(in.n % 7));
+  Seen a, b, c;
+  SceneStats sa{}, sb{}, sc{};
+  scene_render(s, Seen::point, Seen::segment, Seen::facet, &a, &sa, true, work.data(), int64_t(work.size()) * 4);
   scene_render(plain, Seen::point, Seen::segment, Seen::facet, &b, &sb, false);
+  scene_render(blocks, Seen::point, Seen::segment, Seen::facet, &c, &sc, true);
   if (int64_t(a.calls.size()) != s->count) __builtin_trap();  // each primitive and piece once
   if (sa.pairs > sa.budget || a.calls != b.calls || sa.pairs != sb.pairs) __builtin_trap();
+  if (c.calls != b.calls || sc.pairs != sb.pairs) __builtin_trap();
   return 0;
 }

@@ -443,7 +443,9 @@ void render_scene(RenderState* st) {
   c.length = st->q->length;
   c.state = st;
   c.polygon.at = -1;
-  scene_render(st->scene, render_scene_point_cb, render_scene_edge_cb, render_scene_facet_cb, &c, &g_last_stats);
+  // The records are all read: the lower half of the scratch is the walk's.
+  scene_render(st->scene, render_scene_point_cb, render_scene_edge_cb, render_scene_facet_cb, &c, &g_last_stats, true,
+               st->scratch, int64_t(st->scratch_size) * int64_t(sizeof(double)));
 }
 
 SceneStats scene_last_stats() { return g_last_stats; }

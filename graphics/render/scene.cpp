@@ -5,10 +5,12 @@
 #include "graphics/render/scene.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "graphics/render/scene_geometry.h"
+#include "graphics/render/scene_grid.h"
 
 namespace {
 
@@ -19,8 +21,33 @@ constexpr int64_t kPairBudgetFactor = 4;
 
 inline ScenePrim* prims(Scene* s) { return reinterpret_cast<ScenePrim*>(reinterpret_cast<char*>(s) + s->prims); }
 inline int32_t* order_of(Scene* s) { return reinterpret_cast<int32_t*>(reinterpret_cast<char*>(s) + s->order); }
-// The depth index: entry k holds the smallest far depth over order[0..k].
-inline float* depth_index(Scene* s) { return reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux); }
+// The walk's index over the draw order: for each block of kBlock entries,
+// and each group of kGroup entries, the smallest far depth and the union of
+// the boxes; per group also the smallest far depth over all groups up to
+// it. A block whose depth lies wholly in front of P, or whose boxes miss
+// P's, holds no conflict: the plain walk would find none there either.
+// Summaries may cover entries that have since been drawn: they only widen
+// a union, so a skip stays exact.
+constexpr int32_t kBlock = 8;
+constexpr int32_t kGroup = 256;
+struct BlockSummary {
+  float far, x0, x1, y0, y1;
+};
+constexpr int64_t kSummaryWords = sizeof(BlockSummary) / sizeof(float);
+static_assert(kSummaryWords == 5);
+
+int64_t blocks_of(int64_t n, int32_t size) { return (n + size - 1) / size; }
+// Words the index takes; it must fit the aux array's capacity words.
+int64_t index_words(int64_t cap) {
+  return kSummaryWords * blocks_of(cap, kBlock) + (kSummaryWords + 1) * blocks_of(cap, kGroup);
+}
+inline BlockSummary* block_summaries(Scene* s) {
+  return reinterpret_cast<BlockSummary*>(reinterpret_cast<char*>(s) + s->aux);
+}
+inline BlockSummary* group_summaries(Scene* s) { return block_summaries(s) + blocks_of(s->capacity, kBlock); }
+inline float* group_prefix(Scene* s) {
+  return reinterpret_cast<float*>(group_summaries(s) + blocks_of(s->capacity, kGroup));
+}
 
 bool finite3(float a, float b, float c) { return std::isfinite(a) && std::isfinite(b) && std::isfinite(c); }
 
@@ -83,17 +110,67 @@ void sort_from(Scene* s, int32_t from) {
   for (int32_t i = from; i < len; ++i) pr[ord[i]].moved = 0;
 }
 
-void rebuild_index(Scene* s, int32_t from) {
+BlockSummary summarise(Scene* s, int32_t first, int32_t end) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
   const int32_t* ord = order_of(s);
   const ScenePrim* pr = prims(s);
-  float* ix = depth_index(s);
-  float m = from > 0 ? ix[from - 1] : std::numeric_limits<float>::infinity();
-  for (int32_t k = from; k < s->orderLength; ++k) {
+  BlockSummary u = {kInf, kInf, -kInf, kInf, -kInf};
+  for (int32_t k = first; k < end; ++k) {
     const ScenePrim& p = pr[ord[k]];
-    const float far = p.z[p.vertexCount - 1];
-    if (far < m) m = far;
-    ix[k] = m;
+    u.far = std::min(u.far, p.z[p.vertexCount - 1]);
+    u.x0 = std::min(u.x0, p.box[0]), u.x1 = std::max(u.x1, p.box[1]);
+    u.y0 = std::min(u.y0, p.box[2]), u.y1 = std::max(u.y1, p.box[3]);
   }
+  return u;
+}
+
+void widen(BlockSummary* u, const BlockSummary& b) {
+  u->far = std::min(u->far, b.far);
+  u->x0 = std::min(u->x0, b.x0), u->x1 = std::max(u->x1, b.x1);
+  u->y0 = std::min(u->y0, b.y0), u->y1 = std::max(u->y1, b.y1);
+}
+
+// The summaries of every entry from position `from` on.
+// Moves the records into draw order (the order becomes 0, 1, ...), so that
+// the walk reads them one after another instead of all over the block.
+void place_in_order(Scene* s) {
+  int32_t* ord = order_of(s);
+  ScenePrim* pr = prims(s);
+  for (int32_t i = 0; i < s->orderLength; ++i) {
+    if (ord[i] == i) continue;
+    const ScenePrim held = pr[i];
+    int32_t j = i;
+    for (;;) {
+      const int32_t k = ord[j];  // the record that belongs at j
+      ord[j] = j;
+      if (k == i) {
+        pr[j] = held;
+        break;
+      }
+      pr[j] = pr[k];
+      j = k;
+    }
+  }
+}
+
+void rebuild_index(Scene* s, int32_t from) {
+  const int32_t len = s->orderLength;
+  BlockSummary* blocks = block_summaries(s);
+  BlockSummary* groups = group_summaries(s);
+  float* prefix = group_prefix(s);
+  for (int32_t b = from / kBlock; b * kBlock < len; ++b) blocks[b] = summarise(s, b * kBlock, std::min(len, (b + 1) * kBlock));
+  for (int32_t g = from / kGroup; g * kGroup < len; ++g) {
+    BlockSummary u = blocks[g * (kGroup / kBlock)];
+    for (int32_t b = g * (kGroup / kBlock) + 1; b < (g + 1) * (kGroup / kBlock) && b * kBlock < len; ++b)
+      widen(&u, blocks[b]);
+    groups[g] = u;
+    prefix[g] = g > 0 ? std::min(prefix[g - 1], u.far) : u.far;
+  }
+}
+
+// No primitive the summary covers can conflict with P.
+inline bool clear_of(const BlockSummary& u, const ScenePrim& P) {
+  return !(u.far < P.z[0]) || !(P.box[0] < u.x1 && u.x0 < P.box[1] && P.box[2] < u.y1 && u.y0 < P.box[3]);
 }
 
 enum class Pair { kNoConflict, kConflict, kSplit };
@@ -142,11 +219,13 @@ struct Walk {
   void* context;
   SceneStats st;
   bool indexed;
+  SceneGrid grid;  // used when ok
 };
 
 void draw(Walk* w, int32_t i) {
   ScenePrim& p = prims(w->s)[i];
   ++w->st.drawn;
+  if (w->indexed && w->grid.ok) scene_grid_drawn(&w->grid, i);
   switch (p.kind) {
     case kScenePrimPoint:
       if (w->point) w->point(w->context, p.w[0], p.w[1], p.w[2], p.x[0], p.y[0], p.z[0]);
@@ -195,12 +274,80 @@ int break_cycle(Walk* w, int32_t pos, int32_t pi, int32_t qi) {
   return 0;
 }
 
-void restart(Walk* w) {
+// The order from `from` on was rewritten.
+void reordered(Walk* w, int32_t from) {
+  if (!w->indexed) return;
+  rebuild_index(w->s, from);
+  if (w->grid.ok) scene_grid_reordered(&w->grid, w->s, from);
+}
+
+void restart(Walk* w, int32_t first_piece) {
   Scene* s = w->s;
   ++w->st.splits;
   // The new pieces were appended to the primitives and the order.
+  if (w->indexed && w->grid.ok) scene_grid_added(&w->grid, s, first_piece);
   sort_from(s, 0);
-  if (w->indexed) rebuild_index(s, 0);
+  reordered(w, 0);
+}
+
+enum class Scan { kClear, kConflict, kSplit, kSpent };
+
+Scan examined(Walk* w, int32_t pi, int32_t q) {
+  ++w->st.tested;
+  switch (examine(w->s, pi, q)) {
+    case Pair::kNoConflict: return Scan::kClear;
+    case Pair::kSplit: return Scan::kSplit;
+    default: return Scan::kConflict;
+  }
+}
+
+// The candidates from the grid, in the plain walk's order; the pairs between
+// them count as the plain walk would have counted them.
+Scan scan_grid(Walk* w, int32_t pos, int32_t pi, int32_t* conflict) {
+  const int32_t m = scene_grid_candidates(&w->grid, w->s, pi, pos);
+  const int32_t* ord = order_of(w->s);
+  int32_t prev = pos;
+  for (int32_t k = 0; k < m; ++k) {
+    const int32_t j = w->grid.cand[k];
+    if (!spend(w, prev - j)) return Scan::kSpent;
+    prev = j;
+    const Scan r = examined(w, pi, ord[j]);
+    if (r == Scan::kClear) continue;
+    *conflict = j;
+    return r;
+  }
+  return spend(w, prev) ? Scan::kClear : Scan::kSpent;
+}
+
+// Q from just before P toward the first, skipping summarised blocks.
+Scan scan_order(Walk* w, int32_t pos, int32_t pi, int32_t* conflict) {
+  Scene* s = w->s;
+  const int32_t* ord = order_of(s);
+  const ScenePrim& P = prims(s)[pi];
+  for (int32_t j = pos - 1; j >= 0; --j) {
+    if (w->indexed) {
+      const int32_t g = j / kGroup;
+      if (!(group_prefix(s)[g] < P.z[0])) {
+        // Nothing at 0..j reaches behind P's nearest point.
+        return spend(w, j + 1) ? Scan::kClear : Scan::kSpent;
+      }
+      const int32_t b = j / kBlock;
+      const int32_t first = clear_of(group_summaries(s)[g], P) ? g * kGroup
+                            : clear_of(block_summaries(s)[b], P) ? b * kBlock
+                                                                 : -1;
+      if (first >= 0) {
+        if (!spend(w, j - first + 1)) return Scan::kSpent;
+        j = first;
+        continue;
+      }
+    }
+    if (!spend(w, 1)) return Scan::kSpent;
+    const Scan r = examined(w, pi, ord[j]);
+    if (r == Scan::kClear) continue;
+    *conflict = j;
+    return r;
+  }
+  return Scan::kClear;
 }
 
 void resolve(Walk* w) {
@@ -212,39 +359,20 @@ void resolve(Walk* w) {
     const int32_t pos = s->orderLength - 1;
     const int32_t pi = ord[pos];
     int32_t conflict = -1;
-    bool split = false, spent = false;
-    const float near = pr[pi].z[0];
-    for (int32_t j = pos - 1; j >= 0; --j) {
-      if (w->indexed && !(depth_index(s)[j] < near)) {
-        // Nothing at 0..j reaches behind P's nearest point: no conflict there.
-        if (!spend(w, j + 1)) spent = true;
-        break;
-      }
-      if (!spend(w, 1)) {
-        spent = true;
-        break;
-      }
-      const Pair r = examine(s, pi, ord[j]);
-      if (r == Pair::kNoConflict) continue;
-      if (r == Pair::kSplit) {
-        split = true;
-        break;
-      }
-      conflict = j;
-      break;
-    }
-    if (spent) break;
-    if (split) {
-      restart(w);
+    const int32_t count_before = s->count;
+    const Scan r = w->indexed && w->grid.ok ? scan_grid(w, pos, pi, &conflict) : scan_order(w, pos, pi, &conflict);
+    if (r == Scan::kSpent) break;
+    if (r == Scan::kSplit) {
+      restart(w, count_before);
       lowest_moved = -1;
       continue;
     }
-    if (conflict < 0) {
+    if (r == Scan::kClear) {
       draw(w, pi);
       s->orderLength = pos;
       if (lowest_moved >= 0 && lowest_moved < pos) {
         sort_from(s, lowest_moved);
-        if (w->indexed) rebuild_index(s, lowest_moved);
+        reordered(w, lowest_moved);
       }
       lowest_moved = -1;
       continue;
@@ -255,13 +383,13 @@ void resolve(Walk* w) {
       ord[pos] = qi;
       pr[pi].moved = 1;
       if (lowest_moved < 0 || conflict < lowest_moved) lowest_moved = conflict;
-      if (w->indexed) rebuild_index(s, conflict);
+      reordered(w, conflict);
       continue;
     }
     const int c = break_cycle(w, pos, pi, qi);
     if (c < 0) break;
     if (c > 0) {
-      restart(w);
+      restart(w, count_before);
       lowest_moved = -1;
       continue;
     }
@@ -269,7 +397,7 @@ void resolve(Walk* w) {
     s->orderLength = pos;
     if (lowest_moved >= 0 && lowest_moved < pos) {
       sort_from(s, lowest_moved);
-      if (w->indexed) rebuild_index(s, lowest_moved);
+      reordered(w, lowest_moved);
     }
     lowest_moved = -1;
   }
@@ -369,8 +497,8 @@ int scene_add_triangle(Scene* s, int32_t w1, int32_t w2, int32_t w3, float x0, f
 }
 
 void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segment, SceneFacetCallback facet,
-                  void* context, SceneStats* stats, bool indexed) {
-  Walk w{s, point, segment, facet, context, {}, indexed};
+                  void* context, SceneStats* stats, bool indexed, void* work, int64_t work_bytes) {
+  Walk w{s, point, segment, facet, context, {}, indexed && s && index_words(s->capacity) <= s->capacity, {}};
   if (s) {
     w.st.budget = scene_pair_budget(s->count);
     ScenePrim* pr = prims(s);
@@ -381,7 +509,11 @@ void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segme
     }
     s->orderLength = s->count;
     sort_from(s, 0);
-    if (indexed) rebuild_index(s, 0);
+    place_in_order(s);
+    if (w.indexed) {
+      rebuild_index(s, 0);
+      scene_grid_build(&w.grid, s, work, work_bytes);
+    }
     resolve(&w);
   }
   if (stats) *stats = w.st;

@@ -71,16 +71,19 @@ using SceneFacetCallback = void (*)(void* context, int32_t w1, int32_t w2, int32
 struct SceneStats {
   int64_t pairs;    // pairs examined, counted as the plain walk counts them
   int64_t budget;   // the most pairs one rendering may examine
+  int64_t tested;   // pairs the walk tested one by one (the index skips the rest)
   int32_t splits;   // successful splits
   int32_t drawn;    // callbacks made
   bool budget_hit;  // the rest was drawn in its order
 };
 
 // Orders and draws everything. A null callback draws nothing for its kind.
-// `indexed` lets the walk skip candidates through the depth index: the
-// callbacks see exactly the plain walk's sequence either way.
+// `indexed` lets the walk skip candidates through summaries of the order
+// and, given a work area (4-byte aligned; some 20 bytes per primitive), a
+// grid of screen cells: the callbacks see exactly the plain walk's sequence.
 void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segment, SceneFacetCallback facet,
-                  void* context, SceneStats* stats = nullptr, bool indexed = true);
+                  void* context, SceneStats* stats = nullptr, bool indexed = true, void* work = nullptr,
+                  int64_t work_bytes = 0);
 
 // Cuts p or q (primitive indices) along the other's plane; 1 when split.
 int scene_split(Scene* s, int32_t p, int32_t q, bool forced);

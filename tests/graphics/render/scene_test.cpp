@@ -48,9 +48,13 @@ struct Block {
   explicit Block(int prims, uint32_t orientation = 0)
       : mem(size_t((kSceneHeaderBytes + prims * kSceneBytesPerPrim) / 8 + 1)),
         s(scene_init(mem.data(), kSceneHeaderBytes + prims * kSceneBytesPerPrim, orientation)) {}
-  Log render(SceneStats* st = nullptr, bool indexed = true) {
+  std::vector<double> work;
+  // With a work area the walk takes its candidates from the grid of cells.
+  Log render(SceneStats* st = nullptr, bool indexed = true, bool grid = true) {
     Log l;
-    scene_render(s, Log::point, Log::segment, Log::facet, &l, st, indexed);
+    work.assign(grid && s ? size_t(s->capacity) * 3 + 64 : 0, 0.0);
+    scene_render(s, Log::point, Log::segment, Log::facet, &l, st, indexed, work.data(),
+                 int64_t(work.size()) * 8);
     return l;
   }
 };
@@ -255,23 +259,31 @@ std::string seq(const Log& l) {
 TEST(Scene, TheIndexedWalkMatchesThePlainWalk) {
   std::mt19937 rng(40);
   std::uniform_int_distribution<int> count(1, 40), room(0, 40);
-  int64_t split_total = 0;
+  int64_t split_total = 0, tested_grid = 0, tested_plain = 0;
   for (int k = 0; k < 1000; ++k) {
     const int n = count(rng);
     Block a(n + room(rng));
     random_scene(a.s, rng, n);
-    std::vector<double> copy = a.mem;  // the same scene for the plain walk
+    // The same scene for the summaries alone and for the plain walk.
+    std::vector<double> copy = a.mem, copy2 = a.mem;
     Scene* plain = reinterpret_cast<Scene*>(copy.data());
-    SceneStats si{}, sp{};
+    Scene* blocks = reinterpret_cast<Scene*>(copy2.data());
+    SceneStats si{}, sp{}, sb{};
     const Log li = a.render(&si, true);
-    Log lp;
+    Log lp, lb;
     scene_render(plain, Log::point, Log::segment, Log::facet, &lp, &sp, false);
+    scene_render(blocks, Log::point, Log::segment, Log::facet, &lb, &sb, true);
     ASSERT_EQ(seq(li), seq(lp)) << "scene " << k;
+    ASSERT_EQ(seq(lb), seq(lp)) << "scene " << k;
     EXPECT_EQ(si.pairs, sp.pairs);
+    EXPECT_EQ(sb.pairs, sp.pairs);
+    EXPECT_LE(si.tested, sp.tested);
+    tested_grid += si.tested, tested_plain += sp.tested;
     EXPECT_EQ(int(li.d.size()), a.s->count);  // each primitive and piece once
     split_total += si.splits;
   }
   EXPECT_GT(split_total, 0);  // the scenes exercise splitting
+  EXPECT_LT(tested_grid * 2, tested_plain);  // and the grid skips
 }
 
 TEST(Scene, SplitRules) {
