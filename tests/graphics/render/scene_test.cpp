@@ -193,11 +193,13 @@ TEST(Scene, AFullSceneDrawsUnsplit) {
   EXPECT_EQ(l.d.size(), 2u);
 }
 
-// Three long triangles each over the next: no order exists until split.
+// Three long thin triangles, each over the next where they cross: along the
+// bottom (A), up the right (B) and down the diagonal (C); B is over A, C
+// over B and A over C. No order exists until one is split.
 void cyclic_three(Scene* s) {
-  tri(s, 1, 0, 0, 3, 30, 2, 0, 30, -2, 0);
-  tri(s, 2, 26, -4, 3, 11, 22, 0, 7, 18, 0);
-  tri(s, 3, 4, 22, 3, 2, -2, 0, 6, -2, 0);
+  tri(s, 1, 0, 0, 2, 0, 4, 2, 34, 2, -1.4f);
+  tri(s, 2, 26, -2, 2.2f, 30, -2, 2.2f, 28, 34, -1.4f);
+  tri(s, 3, 32, 28, 1.0f, 28, 32, 1.0f, -2, -2, -0.6f);
 }
 
 TEST(Scene, ThreeCyclicTrianglesEnd) {
@@ -208,24 +210,50 @@ TEST(Scene, ThreeCyclicTrianglesEnd) {
     const Log l = b.render(&st);
     EXPECT_EQ(int(l.d.size()), b.s->count) << cap;
     EXPECT_LE(st.pairs, st.budget);
+    if (cap == 64) EXPECT_GT(st.splits, 0);  // the cycle is broken by splitting
+    if (cap == 3) EXPECT_EQ(st.splits, 0);   // no room: drawn unsplit
   }
 }
 
-// Many coplanar-ish overlapping triangles in alternating tilt: conflicts
-// everywhere, no room to split; the walk must still end within its budget.
-TEST(Scene, AWorstCaseEndsWithinTheBudget) {
-  const int n = 60;
-  Block b(n);
-  std::mt19937 rng(5);
-  std::uniform_real_distribution<float> u(-1, 1);
-  for (int i = 0; i < n; ++i) {
-    const float t = (i % 2 ? 1.0f : -1.0f) * 5;
-    tri(b.s, i, 0 + u(rng), 0, t, 100, 1 + u(rng), -t, 50, 100, 0);
+std::string seq(const Log& l) {
+  std::string s;
+  char buf[160];
+  for (const Drawn& d : l.d) {
+    std::snprintf(buf, sizeof buf, "%d %d %a %a %a %a %a %a %d %d %d;", d.kind, d.w[0], d.x[0], d.y[0], d.z[0],
+                  d.x[1], d.y[1], d.z[2], d.edge[0], d.edge[1], d.edge[2]);
+    s += buf;
   }
-  SceneStats st{};
+  return s;
+}
+
+// Long thin triangles through one centre in every direction and tilt, with
+// room for thousands of pieces: splits and restarts without end, but for the
+// budget. The rest is drawn in its order, each primitive and piece once, and
+// the grid's walk still draws what the plain walk draws.
+TEST(Scene, AWorstCaseEndsWithinTheBudget) {
+  const int n = 80;
+  Block b(n * 100);
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(0, 1);
+  for (int i = 0; i < n; ++i) {
+    const float a = u(rng) * 6.2832f, len = 50;
+    const float cx = 50 + 5 * u(rng), cy = 50 + 5 * u(rng);
+    const float dx = len * std::cos(a), dy = len * std::sin(a), nx = -dy * 0.1f, ny = dx * 0.1f;
+    const float z0 = 20 * (u(rng) - 0.5f), z1 = 20 * (u(rng) - 0.5f);
+    tri(b.s, i, cx - dx, cy - dy, z0, cx + dx + nx, cy + dy + ny, z1, cx + dx - nx, cy + dy - ny, z1);
+  }
+  std::vector<double> copy = b.mem;
+  SceneStats st{}, sp{};
   const Log l = b.render(&st);
-  EXPECT_EQ(int(l.d.size()), n);
-  EXPECT_LE(st.pairs, scene_pair_budget(n));
+  EXPECT_TRUE(st.budget_hit);
+  EXPECT_EQ(st.budget, scene_pair_budget(n));
+  EXPECT_LE(st.pairs, st.budget);
+  EXPECT_GT(st.splits, 0);
+  EXPECT_EQ(int(l.d.size()), b.s->count);
+  Log lp;
+  scene_render(reinterpret_cast<Scene*>(copy.data()), Log::point, Log::segment, Log::facet, &lp, &sp, false);
+  EXPECT_EQ(seq(l), seq(lp));
+  EXPECT_LT(st.tested, sp.tested);
 }
 
 void random_scene(Scene* s, std::mt19937& rng, int n) {
@@ -243,17 +271,6 @@ void random_scene(Scene* s, std::mt19937& rng, int n) {
                          y + size(rng), z + dz(rng), 1, 1, uint32_t(bits(rng)));
     }
   }
-}
-
-std::string seq(const Log& l) {
-  std::string s;
-  char buf[160];
-  for (const Drawn& d : l.d) {
-    std::snprintf(buf, sizeof buf, "%d %d %a %a %a %a %a %a %d %d %d;", d.kind, d.w[0], d.x[0], d.y[0], d.z[0],
-                  d.x[1], d.y[1], d.z[2], d.edge[0], d.edge[1], d.edge[2]);
-    s += buf;
-  }
-  return s;
 }
 
 TEST(Scene, TheIndexedWalkMatchesThePlainWalk) {
