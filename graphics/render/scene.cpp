@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/core/status.h"
 #include "graphics/render/scene_geometry.h"
 #include "graphics/render/scene_grid.h"
 
@@ -368,6 +369,7 @@ void resolve(Walk* w) {
       continue;
     }
     if (r == Scan::kClear) {
+      TN_ASSERT(ord[pos] == pi);
       draw(w, pi);
       s->orderLength = pos;
       if (lowest_moved >= 0 && lowest_moved < pos) {
@@ -547,6 +549,7 @@ int scene_split(Scene* s, int32_t p, int32_t q, bool forced) {
     scene_vertex_order(&out[k]);
     scene_prim_box(&out[k]);
   }
+  TN_ASSERT(s->count + n - 1 <= s->capacity);
   pr[cut] = out[0];
   int32_t* ord = order_of(s);
   for (int k = 1; k < n; ++k) {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/core/status.h"
+
 namespace {
 
 constexpr int32_t kMaxCellsPerPrim = 16;
@@ -79,6 +81,7 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   if ((words + items) * 4 > bytes) return false;
   for (int64_t c = 0; c < cells; ++c) g->cell_start[c + 1] += g->cell_start[c];
   // The candidate array serves as the fill cursor (cells <= n <= capacity).
+  TN_ASSERT(cells <= cap);
   std::copy(g->cell_start, g->cell_start + cells, g->cand);
   for (int32_t i = 0; i < n; ++i) {
     int32_t cx0, cx1, cy0, cy1;
@@ -128,6 +131,7 @@ int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
     const ScenePrim& Q = pr[q];
     if (!(P.z[0] > Q.z[Q.vertexCount - 1])) return;
     if (!(P.box[0] < Q.box[1] && Q.box[0] < P.box[1] && P.box[2] < Q.box[3] && Q.box[2] < P.box[3])) return;
+    TN_ASSERT(m < s->capacity);
     g->cand[m++] = at;
   };
   int32_t cx0, cx1, cy0, cy1;
