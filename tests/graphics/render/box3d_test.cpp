@@ -90,6 +90,11 @@ TEST_F(Box, LabelEdgesOffsetsAndAlignments) {
     return "text " + p + " align=";
   };
   EXPECT_NE(log.find(text_at(-1, -1 - oy, -1)), std::string::npos) << log;
+  // y labels on z = zMax, x = xMax moved toward larger z; z labels on
+  // x = xMin, y = yMax moved toward smaller x.
+  const double oz = s.charWidth / ppu[2], ox = s.charWidth / ppu[0];
+  EXPECT_NE(log.find(text_at(1, -1, 1 + oz)), std::string::npos) << log;
+  EXPECT_NE(log.find(text_at(-1 - ox, 1, -1)), std::string::npos) << log;
   // The x name stands at (xMax, yMin - charWidth / ppu[y], zMin).
   EXPECT_NE(log.find(text_at(1, -1 - oy, -1) + "4 colour=- \"ex\""), std::string::npos) << log;
   EXPECT_NE(log.find("\"ex\""), std::string::npos);
