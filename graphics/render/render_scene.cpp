@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "graphics/plotlist/colour_map.h"
 #include "graphics/render/render_internal.h"
@@ -24,7 +25,14 @@ enum : int32_t { kTextAtLength = 4, kTextAtBytes = 5 };
 // Text records carry at most this many bytes.
 constexpr int32_t kMaxTextBytes = 1 << 30;
 
-float narrow(double v) { return float(v); }  // infinities after narrowing drop the primitive
+// Single precision; beyond its range the value becomes infinite (out-of-range
+// narrowing is undefined), and an infinite coordinate drops its primitive.
+float narrow(double v) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (v > kMax) return std::numeric_limits<float>::infinity();
+  if (v < -kMax) return -std::numeric_limits<float>::infinity();
+  return float(v);
+}
 
 // The record at `at`, when the list holds one there with one of the codes.
 bool reread(const SceneDrawContext* c, int32_t at, PlotRecord* rec) {

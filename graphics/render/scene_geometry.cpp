@@ -126,11 +126,18 @@ double clip_area(const ScenePrim& a, const ScenePrim& b, double* mx, double* my)
 
 double plane_value(const ScenePlane& pl, double x, double y, double z) { return pl.a * x + pl.b * y + pl.c * z + pl.d; }
 
+// A value between a and b in single precision; kept between them so that
+// rounding never carries it out of the float range.
+float between(float a, float b, double t) {
+  const double v = a + (double(b) - a) * t;
+  return float(std::clamp(v, double(std::min(a, b)), double(std::max(a, b))));
+}
+
 // The point where a -> b meets the plane, by the plane parameter.
 void lerp_vertex(const ScenePrim& p, int i, int j, double t, float* x, float* y, float* z) {
-  *x = float(p.x[i] + (double(p.x[j]) - p.x[i]) * t);
-  *y = float(p.y[i] + (double(p.y[j]) - p.y[i]) * t);
-  *z = float(p.z[i] + (double(p.z[j]) - p.z[i]) * t);
+  *x = between(p.x[i], p.x[j], t);
+  *y = between(p.y[i], p.y[j], t);
+  *z = between(p.z[i], p.z[j], t);
 }
 
 double edge_param(const ScenePlane& pl, const ScenePrim& p, int i, int j) {

@@ -46,8 +46,12 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   // About one cell per two primitives, square in pixels.
   const double w = std::max(x1 - x0, 1e-3), h = std::max(y1 - y0, 1e-3);
   const double cell = std::sqrt(w * h / std::max(1, n / 2));
-  g->gx = int32_t(std::clamp(w / cell, 1.0, 4096.0));
-  g->gy = int32_t(std::clamp(h / cell, 1.0, 4096.0));
+  auto cells_along = [cell](double extent) {
+    const double k = extent / cell;
+    return k >= 1.0 ? int32_t(std::min(k, 4096.0)) : 1;  // NaN too gives 1
+  };
+  g->gx = cells_along(w);
+  g->gy = cells_along(h);
   while (int64_t(g->gx) * g->gy > n && (g->gx > 1 || g->gy > 1)) {
     if (g->gx >= g->gy) g->gx = std::max(1, g->gx / 2);
     else g->gy = std::max(1, g->gy / 2);
