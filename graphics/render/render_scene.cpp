@@ -53,8 +53,10 @@ uint8_t clamp_byte(double v) {
 
 SceneStats g_last_stats{};
 
-// Lighting factor of a facet of polygon `verts`, in doubles.
 }  // namespace
+
+// The normal from the polygon's first three vertices in data coordinates,
+// turned for a back facet; lighting in doubles.
 
 double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int32_t k, bool front,
                           int32_t material) {
@@ -84,7 +86,8 @@ double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int
   return l > 1.0 ? 1.0 : l;
 }
 
-// The facet's computed colour (flags 0x100, 0x400).
+// The facet's computed colour (flags 0x100, 0x400): means over the
+// polygon's vertices, through the map unless the record carries RGB.
 void render_facet_colour(const SceneDrawContext* c, const PolygonLayout& p, int32_t k, double l, uint8_t out[3]) {
   const int32_t v = p.perPolygon;
   if (p.flags & kPolyRgb) {
@@ -225,12 +228,13 @@ bool polygon_target_add(Scene* scene, const PolygonTarget& t, int32_t a, int32_t
 // polygon's total turning, so either winding works) is cut first; the
 // work arrays (n corner numbers, angles, edge flags) lie in `work`.
 void polygon_ears(Scene* scene, const PolygonTarget& t, const PolygonLayout& p, int32_t k, int32_t n, double* work) {
-  int32_t* corner = reinterpret_cast<int32_t*>(work);  // n int32 in the first n doubles
+  double* corner = work;  // vertex numbers, whole doubles
   double* angle = work + n;
   double* edge = work + 2 * int64_t(n);  // 1: an edge of the polygon from this corner to the next
   for (int32_t i = 0; i < n; ++i) corner[i] = polygon_vertex(p, k, i), edge[i] = 1.0;
   auto turn = [&](int32_t j, int32_t count) {
-    const int32_t a = corner[(j + count - 1) % count], b = corner[j], c = corner[(j + 1) % count];
+    const int32_t a = int32_t(corner[(j + count - 1) % count]), b = int32_t(corner[j]);
+    const int32_t c = int32_t(corner[(j + 1) % count]);
     const double e1x = t.px[b] - t.px[a], e1y = t.py[b] - t.py[a];
     const double e2x = t.px[c] - t.px[b], e2y = t.py[c] - t.py[b];
     return std::atan2(e1x * e2y - e1y * e2x, e1x * e2x + e1y * e2y);
@@ -250,7 +254,8 @@ void polygon_ears(Scene* scene, const PolygonTarget& t, const PolygonLayout& p, 
     uint32_t bits = 0;
     if (edge[prev] != 0.0) bits |= 1;
     if (edge[best] != 0.0) bits |= 2;
-    if (!polygon_target_add(scene, t, corner[prev], corner[best], corner[next], bits)) return;  // full
+    if (!polygon_target_add(scene, t, int32_t(corner[prev]), int32_t(corner[best]), int32_t(corner[next]), bits))
+      return;  // full
     edge[prev] = 0.0;  // prev now runs to next along the cut
     for (int32_t j = best; j + 1 < count; ++j) {
       corner[j] = corner[j + 1];
@@ -266,7 +271,7 @@ void polygon_ears(Scene* scene, const PolygonTarget& t, const PolygonLayout& p, 
   if (edge[0] != 0.0) bits |= 1;
   if (edge[1] != 0.0) bits |= 2;
   if (count == 3 && edge[2] != 0.0) bits |= 4;
-  polygon_target_add(scene, t, corner[0], corner[1], corner[2], bits);
+  polygon_target_add(scene, t, int32_t(corner[0]), int32_t(corner[1]), int32_t(corner[2]), bits);
 }
 
 void render_scene_setup(RenderState* st) {
