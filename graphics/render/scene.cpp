@@ -536,13 +536,15 @@ int scene_split(Scene* s, int32_t p, int32_t q, bool forced) {
   } else if (qc == 2) {
     n = scene_cut_segment(pr[q], pr[p], forced, out);
   } else {
+    // The second is cut by the first's plane; the roles swap once only
+    // when that plane does not cross it at all.
     n = scene_cut_triangle(pr[q], pr[p], forced, out);
     if (n == 0) {
       cut = p;
       n = scene_cut_triangle(pr[p], pr[q], forced, out);
     }
   }
-  if (n == 0) return 0;
+  if (n <= 0) return 0;
   // Pieces get their vertex order before any re-sort takes vertex 0 as
   // nearest; the first takes over the cut record, the rest are appended.
   for (int k = 0; k < n; ++k) {

@@ -287,7 +287,7 @@ int scene_cut_triangle(const ScenePrim& cut, const ScenePrim& by, bool forced, S
     Corner x;
     lerp_vertex(cut, k1, k2, t, &x.x, &x.y, &x.z);
     const Corner v0 = corner(cut, k), v1 = corner(cut, k1), v2 = corner(cut, k2);
-    if (!forced && !cut_matters(by, v0, x)) return 0;
+    if (!forced && !cut_matters(by, v0, x)) return kSceneCutUnneeded;
     out[0] = piece(cut, v0, v1, x, cut.edge[k], cut.edge[k1], kHidden);
     out[1] = piece(cut, v0, x, v2, kHidden, cut.edge[k1], cut.edge[k2]);
     return 2;
@@ -301,7 +301,7 @@ int scene_cut_triangle(const ScenePrim& cut, const ScenePrim& by, bool forced, S
     Corner x1, x2;
     lerp_vertex(cut, k, k1, t1, &x1.x, &x1.y, &x1.z);
     lerp_vertex(cut, k2, k, t2, &x2.x, &x2.y, &x2.z);
-    if (!forced && !cut_matters(by, x1, x2)) return 0;
+    if (!forced && !cut_matters(by, x1, x2)) return kSceneCutUnneeded;
     const Corner v0 = corner(cut, k), v1 = corner(cut, k1), v2 = corner(cut, k2);
     out[0] = piece(cut, v0, x1, x2, cut.edge[k], kHidden, cut.edge[k2]);
     out[1] = piece(cut, x1, v1, v2, cut.edge[k], cut.edge[k1], kHidden);

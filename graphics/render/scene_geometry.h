@@ -22,6 +22,8 @@ bool scene_segments_cross(const ScenePrim& p, const ScenePrim& q, double* t, dou
 // Real overlap of the projections, with a point of it.
 bool scene_overlap(const ScenePrim& p, const ScenePrim& q, double* ox, double* oy);
 // The pieces (2 or 3) of `cut` along the plane of the triangle `by`; 0 when
-// it is not cut. Pieces carry the cut primitive's kind and words.
+// the plane does not cross it, kSceneCutUnneeded when it does but the cut
+// would not matter (not forced). Pieces carry the cut primitive's kind and words.
+constexpr int kSceneCutUnneeded = -1;
 int scene_cut_segment(const ScenePrim& cut, const ScenePrim& by, bool forced, ScenePrim out[3]);
 int scene_cut_triangle(const ScenePrim& cut, const ScenePrim& by, bool forced, ScenePrim out[3]);
