@@ -259,6 +259,62 @@ TEST_F(Render3d, RecordsReachTheSceneAndAreDrawnFarToNear) {
   expect_golden(log, "scene_records.log");
 }
 
+int fills(const std::string& log) {
+  int n = 0;
+  for (size_t p = log.find("polyline 3 style=0x20/"); p != std::string::npos; p = log.find("polyline 3 style=0x20/", p + 1))
+    ++n;
+  return n;
+}
+
+// Culling flags, fans and ears, and polygons that add nothing, counted as
+// the filled triangles the interpreter draws.
+TEST_F(Render3d, PolygonsByFlags) {
+  // A square in z = 0 seen from above (front), and an arrow for the ears.
+  const std::vector<double> square = {-1, 1, 1, -1, -1, -1, 1, 1, 0, 0, 0, 0};
+  const std::vector<double> arrow = {1, -0.5, -1, -1, -1, -0.5, 1, -1, 0, 0, 0, 0};
+  struct Case {
+    uint32_t flags;
+    int32_t v;
+    std::vector<double> xyz;
+    std::vector<int32_t> idx;
+    int want;
+  };
+  const Case cases[] = {
+      {0x401, 4, square, {0, 1, 2, 3}, 2},     // front faces kept
+      {0x402, 4, square, {0, 1, 2, 3}, 0},     // only back faces kept
+      {0x402, 4, square, {3, 2, 1, 0}, 2},     // the other winding is a back face
+      {0x403, 2, square, {0, 1, 2, 3}, 0},     // two-vertex polygons add nothing
+      {0x403, 4, square, {0, 1, 2, 4}, 0},     // a vertex number beyond m
+      {0x407, 4, arrow, {0, 1, 2, 3}, 2},      // ears
+      {0x403, 3, square, {0, 1, 2, 0, 2, 3}, 2},
+      {0x003, 4, square, {0, 1, 2, 3}, 0},     // nothing to fill
+  };
+  for (const Case& k : cases) {
+    ListBuilder b;
+    b.open(0).recv(kCodePolygons, 0, 0, polygons(k.flags, k.v, {k.xyz.begin(), k.xyz.begin() + 4},
+                                                {k.xyz.begin() + 4, k.xyz.begin() + 8}, {k.xyz.begin() + 8, k.xyz.end()},
+                                                {}, k.idx));
+    EXPECT_EQ(fills(draw(b, false)), k.want) << std::hex << k.flags << " " << k.idx[0];
+  }
+}
+
+// The scene takes the upper half of the scratch; the lower half holds the
+// transformed vertices (3 m doubles). Room for one primitive draws one of
+// the square's two facets; too small a lower half skips the record.
+TEST_F(Render3d, TheScratchBoundsTheScene) {
+  ListBuilder b;
+  b.open(0).recv(kCodePolygons, 0, 0, polygons(0x403, 4, {-1, 1, 1, -1}, {-1, -1, 1, 1}, {0, 0, 0, 0}, {}, {0, 1, 2, 3}));
+  struct Case {
+    size_t doubles;
+    int want;
+  };
+  // 22: 11 below (< 12). 36: 18 above, 144 bytes, one primitive. 60: two.
+  for (const Case& k : {Case{22, 0}, Case{36, 1}, Case{60, 2}}) {
+    scratch.assign(k.doubles, 0.0);
+    EXPECT_EQ(fills(draw(b, false)), k.want) << k.doubles;
+  }
+}
+
 TEST_F(Render3d, ALitSurfaceInItsBox) {
   // A 3 x 3 grid surface, four quads, a light and a material.
   std::vector<double> x, y, z;
