@@ -259,6 +259,28 @@ TEST_F(Render3d, RecordsReachTheSceneAndAreDrawnFarToNear) {
   expect_golden(log, "scene_records.log");
 }
 
+// Text at a 3-D point draws only when its bytes lie in its record and its
+// point projects to a finite pixel.
+TEST_F(Render3d, TextMustLieInItsRecord) {
+  const double bytes = plotlists::pack_bytes({'o', 'k'})[0];
+  struct Case {
+    std::vector<double> data;
+    bool drawn;
+  };
+  const Case cases[] = {{{0, 0, 1, 1, 2, bytes}, true},
+                        {{0, 0, 1, 1, 9, bytes}, false},  // 9 bytes in one double
+                        {{0, 0, 1, 1, -1, bytes}, false},
+                        {{0, 0, NAN, 1, 2, bytes}, false},
+                        {{0, 0, 1e300, 1, 2, bytes}, false},
+                        {{0, 0, 1, -1, 2, bytes}, false},  // no alignment
+                        {{0, 0, 1, 1}, false}};
+  for (const Case& k : cases) {
+    ListBuilder b;
+    b.open(0).recv(kCodeTextAt3, 0, 0, k.data);
+    EXPECT_EQ(draw(b, false).find("text ") != std::string::npos, k.drawn) << k.data.size() << " " << k.data[2];
+  }
+}
+
 int fills(const std::string& log) {
   int n = 0;
   for (size_t p = log.find("polyline 3 style=0x20/"); p != std::string::npos; p = log.find("polyline 3 style=0x20/", p + 1))
