@@ -43,6 +43,7 @@ static_assert(sizeof(ScenePrim) == 88);
 
 // The record and its two index entries.
 constexpr int64_t kSceneBytesPerPrim = 96;
+static_assert(kSceneBytesPerPrim == sizeof(ScenePrim) + 2 * sizeof(int32_t));
 constexpr int64_t kSceneHeaderBytes = sizeof(Scene);
 
 // Results of the insertions.
