@@ -17,7 +17,7 @@ constexpr uint8_t kRawDoubles = 0x01;
 constexpr uint8_t kLegendOn = 0x02;
 constexpr uint8_t kNoContent = 0x04;
 constexpr int32_t kMaxRecordData = 40;
-constexpr int32_t kHitCodes[] = {1, 2, 4, 5, 7, 9, 12, 13, 45, 58, 59, 60, 61, 62, 63, 64, 65, 66, 69};
+constexpr int32_t kHitCodes[] = {1, 2, 4, 5, 7, 9, 12, 13, 18, 45, 58, 59, 60, 61, 62, 63, 64, 65, 66, 69};
 
 double small(const uint8_t* p, size_t n, size_t* at) {
   const uint8_t b = *at < n ? p[(*at)++] : 0;
@@ -74,6 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         px, py, true, &st, &rec.table, &rec.context, &press);
   for (double dy : {0.0, 37.0})
     plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s, px + dy, py + dy, &st, scratch.data(),
+                          int32_t(scratch.size()), &rec.table, &rec.context);
+  // The same drag over a 3-D view from a pressed 3-D point: sensors answer.
+  Subplot s3 = s;
+  s3.is3D = 1, s3.zMin = -10, s3.zMax = 100, s3.zMode = kAxisFixed;
+  s3.orthographic = (mode & 8) ? 0 : 1;
+  subplot_update_transform(&s3);
+  st.z0 = py, st.valid |= kManipZ0 | ((mode & 2) ? kManipFlag : 0);
+  for (double dy : {0.0, 37.0})
+    plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s3, px + dy, py - dy, &st, scratch.data(),
                           int32_t(scratch.size()), &rec.table, &rec.context);
   return 0;
 }

@@ -22,10 +22,12 @@
 #include "graphics/commands/grid_commands.h"
 #include "graphics/commands/hstep_command.h"
 #include "graphics/commands/plotroots_command.h"
+#include "graphics/commands/poly_commands.h"
 #include "graphics/commands/response_commands.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/subplot/autoscale.h"
+#include "graphics/subplot/plot_options.h"
 #include "runtime/instances.h"
 #include "runtime/special_vars.h"
 
@@ -122,6 +124,16 @@ int pcolor_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) 
 int quiver_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   return run_command(ctx, nargout, data,
                      [&](Subplot* s, CommandList l) { return plot_cmd_quiver(ctx, nargin, s, l); });
+}
+int plotpoly_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_plotpoly(ctx, nargin, s, l, true); });
+}
+// mesh and surf: one body; the variant is a function of its own.
+template <bool Surface>
+int mesh_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return plot_cmd_mesh(ctx, nargin, s, Surface, l, true); });
 }
 // contour and contour3: one body; the row's data word is the call context,
 // so the variant is a function of its own.
@@ -321,6 +333,49 @@ int graphics_scale_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_
   return kOk;
 }
 
+// daspect and scalefactor push their own results, as scale does.
+template <int (*Body)(EngineContext*, int, int, Subplot*)>
+int subplot_query_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = nullptr;
+  Subplot* s = nullptr;
+  CommandList list{};
+  TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
+  TN_TRY(Body(ctx, nargin, nargout, s));
+  call->status |= kCallLayoutChanged;
+  return kOk;
+}
+
+int plotoption_builtin(EngineContext* ctx, int, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList) { return plotoption_body(ctx, s); });
+}
+int label_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList) { return label_body(ctx, nargin, s); });
+}
+int title_builtin(EngineContext* ctx, int, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList) { return title_body(ctx, s); });
+}
+int lightangle_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data, [&](Subplot* s, CommandList l) {
+    return lightangle_body(ctx, nargin, s, l.data, l.capacity, l.used);
+  });
+}
+int material_builtin(EngineContext* ctx, int, int nargout, uintptr_t data) {
+  return run_command(ctx, nargout, data,
+                     [&](Subplot* s, CommandList l) { return material_body(ctx, s, l.data, l.capacity, l.used); });
+}
+// sensor3 adds records that nothing draws: the layout is not marked.
+int sensor3_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  CallContext* call = nullptr;
+  Subplot* s = nullptr;
+  CommandList list{};
+  TN_TRY(current_target(data, &call, &s, &list));
+  TN_TRY(statement_room(ctx, nargout));
+  TN_TRY(sensor3_body(ctx, nargin, s, list.data, list.capacity, list.used));
+  if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
+  return kOk;
+}
+
 // A response command: with outputs it computes and returns values, on the
 // current subplot's axes when there is one and without any otherwise; the
 // layout changes only when it draws.
@@ -394,6 +449,14 @@ int rt_graphics_builtins_bind() {
   static const BuiltinBinding bindings[] = {
       {kGraphicsSection, "scale", graphics_scale_builtin, 0},
       {kGraphicsSection, "plot", plot_builtin, 0},
+      {kGraphicsSection, "daspect", subplot_query_builtin<daspect_body>, 0},
+      {kGraphicsSection, "scalefactor", subplot_query_builtin<scalefactor_body>, 0},
+      {kGraphicsSection, "plotoption", plotoption_builtin, 0},
+      {kGraphicsSection, "label", label_builtin, 0},
+      {kGraphicsSection, "title", title_builtin, 0},
+      {kGraphicsSection, "lightangle", lightangle_builtin, 0},
+      {kGraphicsSection, "material", material_builtin, 0},
+      {kGraphicsSection, "sensor3", sensor3_builtin, 0},
       {kGraphicsSection, "plot3", plot3_builtin, 0},
       {kGraphicsSection, "polar", polar_builtin, 0},
       {kGraphicsSection, "line", line_builtin, 0},
@@ -408,6 +471,9 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "pcolor", pcolor_builtin, 0},
       {kGraphicsSection, "colormap", colormap_builtin, 0},
       {kGraphicsSection, "quiver", quiver_builtin, 0},
+      {kGraphicsSection, "plotpoly", plotpoly_builtin, 0},
+      {kGraphicsSection, "mesh", mesh_builtin<false>, 0},
+      {kGraphicsSection, "surf", mesh_builtin<true>, 0},
       {kGraphicsSection, "contour", contour_builtin<false>, 0},
       {kGraphicsSection, "contour3", contour_builtin<true>, 0},
       {kGraphicsSection, "erlocus", erlocus_builtin, 0},

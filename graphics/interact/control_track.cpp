@@ -9,10 +9,12 @@
 #include <cstring>
 
 #include "graphics/interact/hit_test.h"
+#include "graphics/interact/sensor_geometry.h"
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
 #include "graphics/render/plot_render.h"
 #include "graphics/render/render_flow.h"
+#include "graphics/subplot/plot_options.h"
 #include "numlib/control/tf_eval.h"
 #include "runtime/runtime_block.h"
 
@@ -111,6 +113,25 @@ double toggle_bit(double value, int32_t k) {
   if (!(value >= 0 && value < std::ldexp(1.0, kMaxBit)) || k < 1 || k > kMaxBit) return value;
   const uint64_t v = uint64_t(value) ^ (uint64_t(1) << (k - 1));
   return double(v);
+}
+
+// A sensor record {kind, part, values} of the pressed id: part bit 1 answers
+// without the modifier key, bit 2 with it. It needs the pressed 3-D point.
+constexpr uint32_t kPressedPoint = kManipX0 | kManipY0 | kManipZ0;
+constexpr int32_t kMaxKindCode = 255;
+constexpr int32_t kSensorBoth = 3;
+constexpr int32_t kSensorPlain = 1, kSensorModified = 2;
+void sensor_step(const PlotRecord& rec, const Subplot* s, double x, double y, ManipState* st) {
+  if (!s->is3D || (st->valid & kPressedPoint) != kPressedPoint) return;
+  int32_t kind, part;
+  if (!record_count(rec, kSensorKind, kMaxKindCode, &kind) || !record_count(rec, kSensorPart, kSensorBoth, &part))
+    return;
+  if (!(part & ((st->valid & kManipFlag) ? kSensorModified : kSensorPlain))) return;
+  const double* v = rec.data + kSensorValues;
+  if (kind == kSensorPlane && rec.n >= kSensorValues + kSensorPlaneValues)
+    sensor3_plane_point(s, x, y, v, v + 3, st);
+  else if (kind == kSensorSphere && rec.n >= kSensorValues + kSensorSphereValues)
+    sensor3_sphere_point(s, x, y, v, st);
 }
 
 bool test_control(const PlotRecord& rec, Subplot* s, int32_t columns, const Stops& stops, double px, double py,
@@ -336,6 +357,9 @@ void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot*
     switch (rec.code_int) {
       case kCodeRational:
         rational_step(rec, st);
+        break;
+      case kCodeSensor:
+        sensor_step(rec, s, x, y, st);
         break;
       case kCodeSlider:
       case kCodeLogSlider:

@@ -52,7 +52,7 @@ void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot*
 // One control step per press or move on the manipulated subplot `k` of the
 // instance `key`: the pointer clamped into the frame (*left_frame tells
 // whether it had left it), then the tracked control, or the rational
-// function of the hit id, updated. Sets kManipControl when a control shows
+// function or 3-D sensor of the hit id, updated. Sets kManipControl when a control shows
 // its own state.
 void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot* s, double x, double y,
                                 uint8_t modifier, ManipState* st, uint8_t* left_frame, const GraphicsDriver* d,

@@ -39,6 +39,7 @@ enum : int32_t {
   kCodePolygons = 15,
   kCodeMaterial = 16,
   kCodeLights = 17,
+  kCodeSensor = 18,
   kCodeRational = 45,     // a rational function's record, dragged like a control
   kCodeEigenLocus = 46,
   kCodeZgrid = 47,        // charts, drawn when the subplot's grid bits are on

@@ -240,14 +240,19 @@ TEST_F(Commands, BoundRowsAndPlaceholders) {
       "bodemag", "bodephase",
       "dbodemag", "dbodephase", "sigma", "dsigma", "step", "dstep", "impulse", "dimpulse", "responseset", "zgrid",
       "sgrid", "hgrid", "ngrid", "plotroots", "initial", "dinitial", "lsim", "dlsim",
-      "nyquist", "dnyquist", "nichols", "dnichols", "rlocus", "hstep"};
+      "nyquist", "dnyquist", "nichols", "dnichols", "rlocus", "hstep",
+      "plotpoly", "mesh", "surf", "daspect", "plotoption", "scalefactor", "label", "title", "lightangle",
+      "material", "sensor3"};
   for (const char* code : {"plot(1);\n", "plot3(1, 2, 3);\n", "polar(1, 1);\n", "area(1);\n", "line([1 1], 1);\n",
                            "line3([1 1 1], 1);\n", "circle(0, 0, 1);\n", "activeregion(0, 1, 0, 1, 1);\n",
                            "bar(1);\n", "barh(1);\n", "fplot(@sin);\n", "scale([0 1]);\n", "subplot(111);\n",
                            "a = firstrun;\n", "a = _x;\n", "_q\n", "text('a');\n",
                            "settabs(1);\n", "legend('a');\n", "f = fontset;\n",
                            "slider('a', 1, [0 2]);\n", "pushbutton('a');\n", "button('a', 1);\n",
-                           "popupmenu('a', {'x'}, 1);\n", "textfield('a', '', 1);\n"})
+                           "popupmenu('a', {'x'}, 1);\n", "textfield('a', '', 1);\n",
+                           "plotpoly([0 1 0], [0 0 1], [0 0 0], 'fan');\n", "mesh(eye(2));\n", "surf(eye(2));\n",
+                           "a = daspect;\n", "plotoption('frame');\n", "a = scalefactor;\n", "label('x');\n",
+                           "title('t');\n", "lightangle(0, 0);\n", "material(1);\n", "sensor3('s', [0 0 0], 1);\n"})
     EXPECT_EQ(run(code), kOk) << code;
   std::set<std::string> seen;
   int placeholders = 0;
@@ -270,7 +275,7 @@ TEST_F(Commands, BoundRowsAndPlaceholders) {
     ++placeholders;
   }
   EXPECT_EQ(seen, bound);
-  EXPECT_GE(placeholders, 10);  // Nyquist's neighbours, the 3-D commands, ...: the walk reached them
+  EXPECT_GE(placeholders, 1);  // efopen, still unbuilt: the walk reached the placeholders
 }
 
 }  // namespace

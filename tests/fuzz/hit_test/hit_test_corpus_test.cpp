@@ -1,7 +1,7 @@
 // The hit test's fuzz entry over truncations and flips of a few lists:
 // generated records of every hit-tested code, and raw doubles of a real
 // list with polylines, lines, circles, bars, an image, a region and a legend,
-// and of a list of controls.
+// of a list of controls and of a list of 3-D sensors.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -49,6 +49,20 @@ TEST(HitTestCorpus, EveryListGivesAnAnswer) {
   };
   for (uint8_t mode : {0x04, 0x0c, 0x14})
     runs += run_corpus(raw_list(controls, mode), 64, 40);
+  // Sensors of the pressed id (2): planes and spheres, each part, a plane
+  // seen edge-on, a zero-radius sphere, short and unknown ones.
+  const std::vector<double> sensors = {
+      69, -1, -1, 0, 0, 1, 0,
+      18, 2, 0, 0, 0, 8, 112, 3, 1, 0, 0, 0, 1, 0,    // plane
+      18, 2, 0, 0, 0, 8, 112, 1, 1, 0, 0, 2, 0, 0,    // parallel spans, without the modifier
+      18, 2, 0, 0, 0, 5, 115, 2, 0, 0, 0,             // sphere, with the modifier
+      18, 2, 0, 0, 0, 5, 115, 3, 50, 50, 50,          // sphere about the pressed point
+      18, 2, 0, 0, 0, 4, 112, 3, 1, 0,                // plane too short
+      18, 2, 0, 0, 0, 3, 120, 3, 0,                   // unknown kind
+      18, 2, 0, 0, 0, 8, 112, 7, 1e300, 0, 0, 0, -1e300, 0,
+  };
+  for (uint8_t mode : {0x00, 0x02, 0x08, 0x0a})
+    runs += run_corpus(raw_list(sensors, mode), 64, 40);
   std::vector<uint8_t> generated = {0, 40, 60};
   for (int i = 0; i < 120; ++i) generated.push_back(uint8_t(i * 37 + 11));
   runs += run_corpus(generated, 32, 60);
