@@ -8,6 +8,7 @@
 #include "graphics/render/legend_box.h"
 #include "graphics/render/render_axes.h"
 #include "graphics/render/render_charts.h"
+#include "graphics/render/render_box3d.h"
 #include "graphics/render/render_internal.h"
 
 namespace {
@@ -131,8 +132,9 @@ void set_font_record(RenderState* st, const PlotRecord& rec) {
   st->font_changed = true;
 }
 
-// The record's style, with the figure's default style substituted.
-StyleSpec effective_style(const RenderState* st, const PlotRecord& rec) {
+}  // namespace
+
+StyleSpec render_effective_style(const RenderState* st, const PlotRecord& rec) {
   StyleSpec style = record_style(rec);
   if (style.bits & kStyleBitDefault) {
     const uint32_t kind = style.bits & kStyleBitsKind;
@@ -142,6 +144,8 @@ StyleSpec effective_style(const RenderState* st, const PlotRecord& rec) {
   }
   return style;
 }
+
+namespace {
 
 // Code 58 {0, k, L, k style pairs, L text bytes}: drawn when the legend
 // option is on, back in the fill style, framed in the axes style.
@@ -185,7 +189,7 @@ void draw_record(RenderState* st, const PlotRecord& rec) {
     return;
   }
   if (!st->draw) return;
-  const StyleSpec style = effective_style(st, rec);
+  const StyleSpec style = render_effective_style(st, rec);
   switch (code) {
     case kCodePolyline:
     case kCodeFreqPolyline:
@@ -195,6 +199,9 @@ void draw_record(RenderState* st, const PlotRecord& rec) {
       return render_clipped_line(st, rec, style);
     case kCodeLine3:
       return render_line3(st, rec, style);
+    case kCodePolygons:
+      if (st->is3d) render_polygons(st, rec);
+      return;
     default:
       break;
   }
@@ -310,6 +317,10 @@ bool plotlist_render(const RenderRequest* q) {
       // Grids lie behind the records; the axes are drawn over them at the end.
       grid_render(s, &st.frame_style, d, st.ctx);
       polar_grid_render(s, &st.frame_style, d, st.ctx);
+    } else if (st.framed) {
+      render_box3d_frame(s, &st.axes_style, &st.frame_style, &st.fill_style, d, st.ctx);
+      // In perspective the near labels may overlap the data: drawn first.
+      if (!s->orthographic) render_box3d_labels(s, &st.axes_style, &st.frame_style, d, st.ctx);
     }
   }
   prescan(&st, start);
@@ -323,7 +334,10 @@ bool plotlist_render(const RenderRequest* q) {
     st.arrow_size = kArrowNoExtent;
   }
   st.clamp = kClampFactor * (std::fabs(s->frameBottom - s->frameTop) + std::fabs(s->frameRight - s->frameLeft));
-  if (st.is3d) st.scratch_size /= 2;  // the upper half belongs to the scene
+  if (st.is3d) {
+    st.scratch_size /= 2;  // the upper half belongs to the scene
+    if (st.draw) render_scene_setup(&st);
+  }
 
   PlotReader r;
   plotreader_init(&r, q->list, q->length, start);
@@ -343,8 +357,11 @@ bool plotlist_render(const RenderRequest* q) {
     first = false;
     draw_record(&st, rec);
   }
+  if (st.draw) render_scene(&st);
   render_deferred_menu(&st);
   if (st.font_changed && d->set_font) d->set_font(nullptr, 0.0, 0, nullptr, st.ctx);
+  if (st.draw && st.framed && st.is3d && s->orthographic)
+    render_box3d_labels(s, &st.axes_style, &st.frame_style, d, st.ctx);
   if (st.draw && d->clip_end) d->clip_end(st.ctx);
   *q->start = reached;
   if (st.draw) closing_bracket(&st);

@@ -80,8 +80,10 @@ void flow_text(RenderState* st, const PlotRecord& rec) {
                       st->drv, st->ctx);
 }
 
-// Codes 56, 57 {x, y, z, justification, L, bytes}, 2-D only.
+// Codes 56, 57 {x, y, z, justification, L, bytes}; in 3-D, 57 is a point
+// of the scene whose callback draws the text.
 void text_at(RenderState* st, const PlotRecord& rec) {
+  if (st->draw && st->is3d && rec.code_int == kCodeTextAt3) return render_text3_to_scene(st, rec);
   if (!st->draw || st->is3d || !st->drv->draw_text || rec.n < kTextAtBytes) return;
   int32_t len;
   if (!record_count(rec, kTextAtLength, kMaxTextBytes, &len)) return;

@@ -7,6 +7,8 @@
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/render/plot_render.h"
 
+struct Scene;
+
 struct RenderState {
   const RenderRequest* q;
   Subplot* s;
@@ -37,6 +39,8 @@ struct RenderState {
   // The open pop-up menu drawn after everything else (-1: none).
   int32_t deferred_menu;
   double deferred_menu_y;
+  // 3-D subplots: the scene in the upper half of the scratch (null: none).
+  Scene* scene;
 };
 
 // Record drawers (render_lines.cpp, render_image.cpp).
@@ -60,6 +64,20 @@ void render_flow_marks(RenderState* st);
 void render_control(RenderState* st, const PlotRecord& rec, double y);
 // The deferred open pop-up menu, drawn last.
 void render_deferred_menu(RenderState* st);
+
+// The record's style with the figure's default style substituted.
+StyleSpec render_effective_style(const RenderState* st, const PlotRecord& rec);
+
+// The 3-D scene (render_scene.cpp): set up in the upper half of the
+// scratch, fed by records 1, 2, 13, 14, 15 and 57, drawn at the object's end.
+void render_scene_setup(RenderState* st);
+void render_polyline3(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
+void render_line3_to_scene(RenderState* st, const PlotRecord& rec);
+// The ends of a code-14 line across the subplot's limits (render_lines.cpp).
+bool render_line3_ends(const RenderState* st, const PlotRecord& rec, double x[2], double y[2], double z[2]);
+void render_polygons(RenderState* st, const PlotRecord& rec);
+void render_text3_to_scene(RenderState* st, const PlotRecord& rec);
+void render_scene(RenderState* st);
 
 // Both ends finite.
 bool render_finite(double x, double y);

@@ -78,7 +78,7 @@ void render_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& st
   int32_t m;
   if (!record_count(rec, 0, (rec.n - 1) / planes, &m) || m == 0) return;
   if (int64_t(3) * m > st->scratch_size) return;
-  if (st->is3d) return;  // 3-D polylines belong to the scene
+  if (st->is3d) return render_polyline3(st, rec, style);
   const double* x = rec.data + 1;
   const double* y = x + m;
   const double* z = planes == 3 ? y + m : nullptr;
@@ -201,8 +201,8 @@ void render_multi_polyline(RenderState* st, const PlotRecord& rec, const StyleSp
   }
 }
 
-void render_line3(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
-  if (rec.n < 8 || st->is3d || !st->drv->draw_polyline) return;  // 3-D lines belong to the scene
+bool render_line3_ends(const RenderState* st, const PlotRecord& rec, double x[2], double y[2], double z[2]) {
+  if (rec.n < 8) return false;
   const double* p = rec.data;
   const double n1[3] = {p[0], p[1], p[2]}, n2[3] = {p[4], p[5], p[6]};
   const double d1 = p[3], d2 = p[7];
@@ -211,21 +211,28 @@ void render_line3(RenderState* st, const PlotRecord& rec, const StyleSpec& style
   int k = 0;
   for (int i = 1; i < 3; ++i)
     if (std::fabs(dir[i]) >= std::fabs(dir[k])) k = i;
-  if (!(std::fabs(dir[k]) > 0)) return;  // parallel or missing planes: no line
+  if (!(std::fabs(dir[k]) > 0)) return false;  // parallel or missing planes: no line
   const Subplot* s = st->s;
   const double lo[3] = {s->xMin, s->yMin, s->zMin}, hi[3] = {s->xMax, s->yMax, s->zMax};
   const int u = (k + 1) % 3, v = (k + 2) % 3;  // dir[k] = n1[u]*n2[v] - n1[v]*n2[u]
-  double pt[2][3];
   for (int e = 0; e < 2; ++e) {
+    double pt[3];
     const double t = e == 0 ? lo[k] : hi[k];
     const double r1 = d1 - n1[k] * t, r2 = d2 - n2[k] * t;
-    pt[e][k] = t;
-    pt[e][u] = (r1 * n2[v] - r2 * n1[v]) / dir[k];
-    pt[e][v] = (n1[u] * r2 - n2[u] * r1) / dir[k];
+    pt[k] = t;
+    pt[u] = (r1 * n2[v] - r2 * n1[v]) / dir[k];
+    pt[v] = (n1[u] * r2 - n2[u] * r1) / dir[k];
+    x[e] = pt[0], y[e] = pt[1], z[e] = pt[2];
   }
-  const double x[2] = {pt[0][0], pt[1][0]}, y[2] = {pt[0][1], pt[1][1]};
+  return true;
+}
+
+void render_line3(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  if (st->is3d) return render_line3_to_scene(st, rec);
+  double x[2], y[2], z[2];
+  if (!st->drv->draw_polyline || !render_line3_ends(st, rec, x, y, z)) return;
   double px[2], py[2];
-  subplot_data_to_pixel(s, x, y, nullptr, 2, px, py, nullptr);
+  subplot_data_to_pixel(st->s, x, y, nullptr, 2, px, py, nullptr);
   if (!render_finite(px[0], py[0]) || !render_finite(px[1], py[1])) return;
   st->drv->draw_polyline(px, py, 2, &style, st->ctx);
 }

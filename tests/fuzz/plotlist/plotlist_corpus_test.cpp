@@ -98,4 +98,52 @@ TEST(PlotlistCorpus, ResponseAndChartRecords) {
   EXPECT_GT(run_corpus(seed, 32, 400), 0);
 }
 
+// Polygon record data: flags, v, m, x, y, z, extra, p, indices packed.
+std::vector<double> polygons(uint32_t flags, int32_t v, std::vector<double> xyz, std::vector<double> extra,
+                             std::vector<int32_t> idx) {
+  std::vector<double> d = {double(flags), double(v), double(xyz.size() / 3)};
+  d.insert(d.end(), xyz.begin(), xyz.end());
+  d.insert(d.end(), extra.begin(), extra.end());
+  d.push_back(v > 0 ? double(idx.size() / size_t(v)) : 0.0);
+  std::vector<double> packed(idx.size() / 2 + 1, 0.0);
+  std::memcpy(packed.data(), idx.data(), idx.size() * sizeof(int32_t));
+  d.insert(d.end(), packed.begin(), packed.end());
+  return d;
+}
+
+// 3-D subplots: polylines, lines, polygons of every colour kind (fans, ears,
+// degenerate and out-of-range polygons), material, lights, sensors and text.
+TEST(PlotlistCorpus, ThreeDRecords) {
+  const std::vector<double> quad = {0, 1, 1, 0, 0, 0, 1, 1, 0, 0, 1, 2};
+  plotlists::ListBuilder b;
+  b.open(0)
+      .rec(kCodeColourMap, 0, 0, {2, 0, 1, 0, 1, 1, 0})
+      .rec(kCodeMaterial, 0, 0, {0.3, 0.6, 1, 3, 1})
+      .rec(kCodeLights, 0, 0, {0, 0, 1, 1, 1, 1, 1, 0, 0, 0.5, 0.5, 0.5})
+      .rec(kCodePolyline, 0, 0, {2, 0, 1, 0, 1})
+      .rec(kCodeFreqPolyline, 0x1c0, 0, {2, 0, 1, 0, 1})
+      .rec(kCodePolyline3, 0x1c0, 0, {3, 0, 1, 2, 0, 1, NAN, 5, 5, 5})
+      .rec(kCodeLine3, 0, 0, {1, 0, 0, 0.5, 0, 1, 0, 0})
+      .recv(kCodePolygons, 0x140, 0, polygons(0x513, 4, quad, {0, 2}, {0, 1, 2, 3}))
+      .recv(kCodePolygons, 0, 0, polygons(0x427, 4, quad, {0.1, 0.5, 0.9, 0.2}, {0, 1, 2, 3, 3, 2, 1, 0}))
+      .recv(kCodePolygons, 0, 0, polygons(0x4c3, 4, quad, {1, 0, 0.5}, {0, 1, 2, 3}))
+      .recv(kCodePolygons, 0, 0,
+            polygons(0x343, 3, quad, {1, 0, 0, 1, 0, 1, 0, 1, 0.5, 0.5, 0.5, 0.5}, {0, 1, 2, 0, 1, 9, -1, 0, 1}))
+      .recv(kCodePolygons, 0, 0, polygons(0xF07, 2, quad, {}, {0, 1, 2, 3}))  // two-vertex polygons
+      .recv(kCodePolygons, 0, 0, polygons(0xa07, 5, {0, 4, 1, 0, 2, 0, 0, 1, 4, 3, 0, 0, 0, 0, 0}, {}, {0, 1, 2, 3, 4}))
+      .rec(18, 0, 0, {112, 3, 0, 0, 0, 0, 0, 1})
+      .rec(kCodeTextAt3, 0, 0, {0.5, 0.5, 1, 1, 2, plotlists::pack_bytes({'h', 'i'})[0]})
+      .rec(kCodeTextAt3, 0, 0, {0.5, 0.5, 1, 1, 200, 0});  // text longer than its record
+  std::vector<uint8_t> bytes(1 + b.d.size() * sizeof(double));
+  std::memcpy(bytes.data() + 1, b.d.data(), b.d.size() * sizeof(double));
+  for (uint8_t mode : {0x03, 0x07, 0x0B, 0x13}) {
+    bytes[0] = mode;
+    EXPECT_GT(run_corpus(bytes, 64, 400), 0);
+  }
+  std::vector<uint8_t> seed = {0x02};
+  for (int code : {13, 14, 15, 16, 17, 18, 57, 1, 2})
+    for (int k = 0; k < 16; ++k) seed.push_back(uint8_t(k == 0 ? code : (code * 11 + k * 17) % 251));
+  EXPECT_GT(run_corpus(seed, 32, 400), 0);
+}
+
 }  // namespace

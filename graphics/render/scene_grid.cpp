@@ -1,0 +1,151 @@
+// The scene's grid of screen cells: built once per rendering from the boxes
+// (compressed rows of primitive indices per cell), primitives spanning many
+// cells and split pieces kept in one list checked for every P. A candidate
+// passes exactly the walk's first test, so skipping the rest changes nothing.
+#include "graphics/render/scene_grid.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/core/status.h"
+
+namespace {
+
+constexpr int32_t kMaxCellsPerPrim = 16;
+
+inline ScenePrim* prims(Scene* s) { return scene_prim(s, 0); }
+
+void cell_range(const SceneGrid* g, const ScenePrim& p, int32_t* cx0, int32_t* cx1, int32_t* cy0, int32_t* cy1) {
+  auto cell = [](double v, double origin, double scale, int32_t n) {
+    const double c = std::floor((v - origin) * scale);
+    if (!(c > 0)) return int32_t(0);
+    return c >= n - 1 ? n - 1 : int32_t(c);
+  };
+  *cx0 = cell(p.box[0], g->x0, g->sx, g->gx);
+  *cx1 = cell(p.box[1], g->x0, g->sx, g->gx);
+  *cy0 = cell(p.box[2], g->y0, g->sy, g->gy);
+  *cy1 = cell(p.box[3], g->y0, g->sy, g->gy);
+}
+
+bool spans_many(int32_t cx0, int32_t cx1, int32_t cy0, int32_t cy1) {
+  return int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1) > kMaxCellsPerPrim;
+}
+
+}  // namespace
+
+bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
+  g->ok = false;
+  const int32_t n = s->count;
+  if (!work || n <= 0) return false;
+  ScenePrim* pr = prims(s);
+  double x0 = pr[0].box[0], x1 = pr[0].box[1], y0 = pr[0].box[2], y1 = pr[0].box[3];
+  for (int32_t i = 1; i < n; ++i) {
+    x0 = std::min(x0, double(pr[i].box[0])), x1 = std::max(x1, double(pr[i].box[1]));
+    y0 = std::min(y0, double(pr[i].box[2])), y1 = std::max(y1, double(pr[i].box[3]));
+  }
+  // About one cell per two primitives, square in pixels.
+  const double w = std::max(x1 - x0, 1e-3), h = std::max(y1 - y0, 1e-3);
+  const double cell = std::sqrt(w * h / std::max(1, n / 2));
+  auto cells_along = [cell](double extent) {
+    const double k = extent / cell;
+    return k >= 1.0 ? int32_t(std::min(k, 4096.0)) : 1;  // NaN too gives 1
+  };
+  g->gx = cells_along(w);
+  g->gy = cells_along(h);
+  while (int64_t(g->gx) * g->gy > n && (g->gx > 1 || g->gy > 1)) {
+    if (g->gx >= g->gy) g->gx = std::max(1, g->gx / 2);
+    else g->gy = std::max(1, g->gy / 2);
+  }
+  g->x0 = x0, g->y0 = y0;
+  g->sx = g->gx / w, g->sy = g->gy / h;
+  const int64_t cells = int64_t(g->gx) * g->gy;
+  // Fixed arrays first; the items follow once counted.
+  const int64_t cap = s->capacity;
+  int64_t words = 3 * cap + cap + (cells + 1);
+  if (words * 4 > bytes) return false;
+  int32_t* mem = static_cast<int32_t*>(work);
+  g->pos_of = mem;
+  g->stamp = g->pos_of + cap;
+  g->cand = g->stamp + cap;
+  g->big = g->cand + cap;
+  g->cell_start = g->big + cap;
+  g->cell_items = g->cell_start + cells + 1;
+  g->big_count = 0;
+  g->big_room = int32_t(cap);
+  std::fill(g->cell_start, g->cell_start + cells + 1, 0);
+  int64_t items = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t cx0, cx1, cy0, cy1;
+    cell_range(g, pr[i], &cx0, &cx1, &cy0, &cy1);
+    if (spans_many(cx0, cx1, cy0, cy1)) continue;
+    for (int32_t cy = cy0; cy <= cy1; ++cy)
+      for (int32_t cx = cx0; cx <= cx1; ++cx) ++g->cell_start[int64_t(cy) * g->gx + cx + 1];
+    items += int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1);
+  }
+  if ((words + items) * 4 > bytes) return false;
+  for (int64_t c = 0; c < cells; ++c) g->cell_start[c + 1] += g->cell_start[c];
+  // The candidate array serves as the fill cursor (cells <= n <= capacity).
+  TN_ASSERT(cells <= cap);
+  std::copy(g->cell_start, g->cell_start + cells, g->cand);
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t cx0, cx1, cy0, cy1;
+    cell_range(g, pr[i], &cx0, &cx1, &cy0, &cy1);
+    if (spans_many(cx0, cx1, cy0, cy1)) {
+      g->big[g->big_count++] = i;
+      continue;
+    }
+    for (int32_t cy = cy0; cy <= cy1; ++cy)
+      for (int32_t cx = cx0; cx <= cx1; ++cx) g->cell_items[g->cand[int64_t(cy) * g->gx + cx]++] = i;
+  }
+  std::fill(g->stamp, g->stamp + cap, 0);
+  g->epoch = 0;
+  scene_grid_reordered(g, s, 0);
+  g->ok = true;
+  return true;
+}
+
+void scene_grid_reordered(SceneGrid* g, Scene* s, int32_t from) {
+  const int32_t* ord = scene_order(s);
+  for (int32_t k = from; k < s->orderLength; ++k) g->pos_of[ord[k]] = k;
+}
+
+void scene_grid_drawn(SceneGrid* g, int32_t prim) { g->pos_of[prim] = -1; }
+
+void scene_grid_added(SceneGrid* g, Scene* s, int32_t first) {
+  // Pieces lie inside the cut primitive's box; the list is checked for
+  // every P. It has room for every record the block can add.
+  for (int32_t i = first; i < s->count && g->big_count < g->big_room; ++i) g->big[g->big_count++] = i;
+  if (s->count - first > g->big_room - g->big_count) g->ok = false;
+}
+
+int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
+  ScenePrim* pr = prims(s);
+  const ScenePrim& P = pr[pi];
+  if (++g->epoch == 0) {  // wrapped: stamps start over
+    std::fill(g->stamp, g->stamp + s->capacity, 0);
+    g->epoch = 1;
+  }
+  const int32_t epoch = g->epoch;
+  int32_t m = 0;
+  auto consider = [&](int32_t q) {
+    if (g->stamp[q] == epoch) return;
+    g->stamp[q] = epoch;
+    const int32_t at = g->pos_of[q];
+    if (at < 0 || at >= pos) return;
+    const ScenePrim& Q = pr[q];
+    if (!(P.z[0] > Q.z[Q.vertexCount - 1])) return;
+    if (!(P.box[0] < Q.box[1] && Q.box[0] < P.box[1] && P.box[2] < Q.box[3] && Q.box[2] < P.box[3])) return;
+    TN_ASSERT(m < s->capacity);
+    g->cand[m++] = at;
+  };
+  int32_t cx0, cx1, cy0, cy1;
+  cell_range(g, P, &cx0, &cx1, &cy0, &cy1);
+  for (int32_t cy = cy0; cy <= cy1; ++cy)
+    for (int32_t cx = cx0; cx <= cx1; ++cx) {
+      const int64_t c = int64_t(cy) * g->gx + cx;
+      for (int32_t k = g->cell_start[c]; k < g->cell_start[c + 1]; ++k) consider(g->cell_items[k]);
+    }
+  for (int32_t k = 0; k < g->big_count; ++k) consider(g->big[k]);
+  std::sort(g->cand, g->cand + m, [](int32_t a, int32_t b) { return a > b; });
+  return m;
+}

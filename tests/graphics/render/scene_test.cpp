@@ -1,0 +1,329 @@
+// The depth-sorted scene on its own: block sizes, insertion rules, facing
+// and culling, edge flags travelling with their edges, ordering, splits,
+// cycles, the pair budget, and the indexed walk against the plain one.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "graphics/render/scene.h"
+
+namespace {
+
+// One drawn primitive as the callbacks saw it.
+struct Drawn {
+  int kind;  // 1 point, 2 segment, 3 front facet, 4 back facet
+  int32_t w[3];
+  float x[3], y[3], z[3];
+  int32_t edge[3];
+};
+
+struct Log {
+  std::vector<Drawn> d;
+  static Log* of(void* c) { return static_cast<Log*>(c); }
+  static void point(void* c, int32_t w1, int32_t w2, int32_t w3, float x, float y, float z) {
+    of(c)->d.push_back({1, {w1, w2, w3}, {x, 0, 0}, {y, 0, 0}, {z, 0, 0}, {0, 0, 0}});
+  }
+  static void segment(void* c, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y, const float* z,
+                      const int32_t* e) {
+    of(c)->d.push_back({2, {w1, w2, w3}, {x[0], x[1], 0}, {y[0], y[1], 0}, {z[0], z[1], 0}, {e[0], e[1], 0}});
+  }
+  static void facet(void* c, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y, const float* z,
+                    const int32_t* e, bool front) {
+    of(c)->d.push_back({front ? 3 : 4, {w1, w2, w3}, {x[0], x[1], x[2]}, {y[0], y[1], y[2]}, {z[0], z[1], z[2]},
+                        {e[0], e[1], e[2]}});
+  }
+  std::string words() const {
+    std::string s;
+    for (const Drawn& x : d) s += std::to_string(x.w[0]) + " ";
+    return s;
+  }
+};
+
+struct Block {
+  std::vector<double> mem;
+  Scene* s;
+  explicit Block(int prims, uint32_t orientation = 0)
+      : mem(size_t((kSceneHeaderBytes + prims * kSceneBytesPerPrim) / 8 + 1)),
+        s(scene_init(mem.data(), kSceneHeaderBytes + prims * kSceneBytesPerPrim, orientation)) {}
+  std::vector<double> work;
+  // With a work area the walk takes its candidates from the grid of cells.
+  Log render(SceneStats* st = nullptr, bool indexed = true, bool grid = true) {
+    Log l;
+    work.assign(grid && s ? size_t(s->capacity) * 3 + 64 : 0, 0.0);
+    scene_render(s, Log::point, Log::segment, Log::facet, &l, st, indexed, work.data(),
+                 int64_t(work.size()) * 8);
+    return l;
+  }
+};
+
+int tri(Scene* s, int32_t w, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2, float z2,
+        uint32_t edges = 7) {
+  return scene_add_triangle(s, w, -1, 0, x0, y0, z0, x1, y1, z1, x2, y2, z2, 1, 1, edges);
+}
+
+TEST(Scene, BlockSizes) {
+  std::vector<double> mem(32);
+  EXPECT_EQ(scene_init(mem.data(), 47, 0), nullptr);
+  EXPECT_EQ(scene_add_point(nullptr, 0, 0, 0, 1, 1, 1), kSceneNone);
+  Scene* s = scene_init(mem.data(), 143, 0);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->capacity, 0);
+  EXPECT_EQ(scene_add_point(s, 0, 0, 0, 1, 1, 1), kSceneFull);
+  EXPECT_EQ(scene_add_segment(s, 0, 0, 0, 1, 1, 1, 2, 2, 2), kSceneFull);
+  EXPECT_EQ(tri(s, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0), kSceneFull);
+  s = scene_init(mem.data(), 144, 0);
+  EXPECT_EQ(s->capacity, 1);
+  // Offsets, never pointers: the arrays follow the header in the block.
+  EXPECT_EQ(s->prims, 48);
+  EXPECT_EQ(s->order, 48 + 88);
+  EXPECT_EQ(s->aux, 48 + 88 + 4);
+  // A size beyond int32 is capped so that every offset still fits.
+  std::vector<double> none(8);
+  Scene* big = scene_init(none.data(), int64_t(1) << 40, 0);
+  ASSERT_NE(big, nullptr);
+  EXPECT_LE(int64_t(big->aux) + int64_t(big->capacity) * 4, int64_t(INT32_MAX));
+}
+
+TEST(Scene, NonFiniteAndClippedPrimitivesAreDropped) {
+  Block b(8);
+  EXPECT_EQ(tri(b.s, 0, NAN, 0, 0, 1, 0, 0, 0, 1, 0), kSceneAdded);
+  EXPECT_EQ(tri(b.s, 0, 0, 0, 0, 1, 0, 0, 0, 1, INFINITY), kSceneAdded);
+  EXPECT_EQ(scene_add_segment(b.s, 0, 0, 0, 0, 0, 0, 1, -INFINITY, 0), kSceneAdded);
+  EXPECT_EQ(b.s->count, 0);
+  scene_set_clip(b.s, 10, 20, 10, 20);
+  EXPECT_EQ(tri(b.s, 0, 0, 11, 0, 9, 12, 0, 5, 19, 0), kSceneAdded);  // wholly left
+  EXPECT_EQ(b.s->count, 0);
+  EXPECT_EQ(tri(b.s, 0, 0, 11, 0, 15, 12, 0, 5, 19, 0), kSceneAdded);  // one vertex inside
+  EXPECT_EQ(b.s->count, 1);
+  EXPECT_EQ(scene_add_point(b.s, 0, 0, 0, 20, 10, 0), kSceneAdded);  // bounds included
+  EXPECT_EQ(scene_add_point(b.s, 0, 0, 0, 20.5f, 10, 0), kSceneAdded);
+  EXPECT_EQ(b.s->count, 2);
+}
+
+TEST(Scene, FacingAndCulling) {
+  struct Case {
+    uint32_t orientation;
+    bool positive;  // cross product >= 0
+    int flipped, otherwise;
+    int want_kind;  // 0: dropped
+  };
+  const Case cases[] = {
+      {0, true, 1, 0, kScenePrimFront},  {0, true, 0, 1, 0},  {0, false, 0, 1, kScenePrimBack},
+      {0, false, 1, 0, 0},               {1, true, 0, 1, kScenePrimBack}, {1, true, 1, 0, 0},
+      {1, false, 1, 0, kScenePrimFront}, {1, false, 0, 1, 0},
+  };
+  for (const Case& c : cases) {
+    Block b(2, c.orientation);
+    const float y2 = c.positive ? 1.0f : -1.0f;
+    scene_add_triangle(b.s, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, y2, 0, c.flipped, c.otherwise, 7);
+    ASSERT_EQ(b.s->count, c.want_kind ? 1 : 0) << c.orientation << c.positive << c.flipped;
+    if (c.want_kind) EXPECT_EQ(scene_prim(b.s, 0)->kind, c.want_kind);
+  }
+  // A degenerate (zero) cross product counts as positive.
+  Block b(2);
+  scene_add_triangle(b.s, 0, 0, 0, 0, 0, 0, 1, 1, 0, 2, 2, 0, 1, 0, 7);
+  EXPECT_EQ(b.s->count, 1);
+}
+
+TEST(Scene, VerticesSortByDepthWithTheirEdgeFlags) {
+  // Every order of three depths: the callback sees them decreasing, and each
+  // drawn edge still joins the same two corners.
+  const float zs[3][3] = {{1, 2, 3}, {3, 1, 2}, {2, 3, 1}};
+  for (const auto& z : zs)
+    for (uint32_t edges = 0; edges < 8; ++edges) {
+      Block b(2);
+      const float x[3] = {0, 10, 0}, y[3] = {0, 0, 10};
+      scene_add_triangle(b.s, 0, 0, 0, x[0], y[0], z[0], x[1], y[1], z[1], x[2], y[2], z[2], 1, 1, edges);
+      const Log l = b.render();
+      ASSERT_EQ(l.d.size(), 1u);
+      const Drawn& d = l.d[0];
+      EXPECT_GE(d.z[0], d.z[1]);
+      EXPECT_GE(d.z[1], d.z[2]);
+      for (int i = 0; i < 3; ++i) {
+        // Find the original edge between the corners of depths d.z[i], d.z[i+1].
+        const float a = d.z[i], c = d.z[(i + 1) % 3];
+        int orig = -1;
+        for (int k = 0; k < 3; ++k)
+          if ((z[k] == a && z[(k + 1) % 3] == c) || (z[k] == c && z[(k + 1) % 3] == a)) orig = k;
+        ASSERT_GE(orig, 0);
+        EXPECT_EQ(d.edge[i], (edges >> orig) & 1 ? kSceneEdgeDrawn : kSceneEdgeHidden);
+      }
+    }
+}
+
+TEST(Scene, CrossingSegmentsDrawTheNearerAtTheCrossingLast) {
+  for (int swap = 0; swap < 2; ++swap) {
+    Block b(4);
+    // A is near at its start, far at the crossing; B is level, between.
+    // By first vertices A sorts nearer, but at the crossing B is nearer.
+    const auto add_a = [&] { scene_add_segment(b.s, 1, 0, 0, 0, 0, 10, 10, 10, -12); };
+    const auto add_b = [&] { scene_add_segment(b.s, 2, 0, 0, 0, 10, 0, 10, 0, 0); };
+    if (swap) add_b(), add_a(); else add_a(), add_b();
+    const Log l = b.render();
+    EXPECT_EQ(l.words(), "1 2 ");
+  }
+}
+
+TEST(Scene, PiercingTrianglesAreSplitWithHiddenInnerEdges) {
+  Block b(32);
+  // A horizontal-ish triangle and one that stands through it.
+  tri(b.s, 1, 0, 0, 0, 20, 0, 10, 0, 20, 5);
+  tri(b.s, 2, 5, 5, -5, 15, 5, -5, 10, 15, 20);
+  SceneStats st{};
+  const Log l = b.render(&st);
+  EXPECT_GE(st.splits, 1);
+  EXPECT_EQ(int(l.d.size()), b.s->count);  // every primitive and piece drawn once
+  bool hidden = false;
+  for (const Drawn& d : l.d)
+    for (int e : d.edge) hidden = hidden || e == kSceneEdgeHidden;
+  EXPECT_TRUE(hidden);
+  EXPECT_FALSE(st.budget_hit);
+}
+
+TEST(Scene, AFullSceneDrawsUnsplit) {
+  Block b(2);
+  tri(b.s, 1, 0, 0, 0, 20, 0, 10, 0, 20, 5);
+  tri(b.s, 2, 5, 5, -5, 15, 5, -5, 10, 15, 20);
+  SceneStats st{};
+  const Log l = b.render(&st);
+  EXPECT_EQ(st.splits, 0);
+  EXPECT_EQ(l.d.size(), 2u);
+}
+
+// Three long thin triangles, each over the next where they cross: along the
+// bottom (A), up the right (B) and down the diagonal (C); B is over A, C
+// over B and A over C. No order exists until one is split.
+void cyclic_three(Scene* s) {
+  tri(s, 1, 0, 0, 2, 0, 4, 2, 34, 2, -1.4f);
+  tri(s, 2, 26, -2, 2.2f, 30, -2, 2.2f, 28, 34, -1.4f);
+  tri(s, 3, 32, 28, 1.0f, 28, 32, 1.0f, -2, -2, -0.6f);
+}
+
+TEST(Scene, ThreeCyclicTrianglesEnd) {
+  for (int cap : {3, 4, 5, 64}) {
+    Block b(cap);
+    cyclic_three(b.s);
+    SceneStats st{};
+    const Log l = b.render(&st);
+    EXPECT_EQ(int(l.d.size()), b.s->count) << cap;
+    EXPECT_LE(st.pairs, st.budget);
+    if (cap == 64) EXPECT_GT(st.splits, 0);  // the cycle is broken by splitting
+    if (cap == 3) EXPECT_EQ(st.splits, 0);   // no room: drawn unsplit
+  }
+}
+
+std::string seq(const Log& l) {
+  std::string s;
+  char buf[160];
+  for (const Drawn& d : l.d) {
+    std::snprintf(buf, sizeof buf, "%d %d %a %a %a %a %a %a %d %d %d;", d.kind, d.w[0], d.x[0], d.y[0], d.z[0],
+                  d.x[1], d.y[1], d.z[2], d.edge[0], d.edge[1], d.edge[2]);
+    s += buf;
+  }
+  return s;
+}
+
+// Long thin triangles through one centre in every direction and tilt, with
+// room for thousands of pieces: splits and restarts without end, but for the
+// budget. The rest is drawn in its order, each primitive and piece once, and
+// the grid's walk still draws what the plain walk draws.
+TEST(Scene, AWorstCaseEndsWithinTheBudget) {
+  const int n = 80;
+  Block b(n * 100);
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(0, 1);
+  for (int i = 0; i < n; ++i) {
+    const float a = u(rng) * 6.2832f, len = 50;
+    const float cx = 50 + 5 * u(rng), cy = 50 + 5 * u(rng);
+    const float dx = len * std::cos(a), dy = len * std::sin(a), nx = -dy * 0.1f, ny = dx * 0.1f;
+    const float z0 = 20 * (u(rng) - 0.5f), z1 = 20 * (u(rng) - 0.5f);
+    tri(b.s, i, cx - dx, cy - dy, z0, cx + dx + nx, cy + dy + ny, z1, cx + dx - nx, cy + dy - ny, z1);
+  }
+  std::vector<double> copy = b.mem;
+  SceneStats st{}, sp{};
+  const Log l = b.render(&st);
+  EXPECT_TRUE(st.budget_hit);
+  EXPECT_EQ(st.budget, scene_pair_budget(n));
+  EXPECT_LE(st.pairs, st.budget);
+  EXPECT_GT(st.splits, 0);
+  EXPECT_EQ(int(l.d.size()), b.s->count);
+  Log lp;
+  scene_render(reinterpret_cast<Scene*>(copy.data()), Log::point, Log::segment, Log::facet, &lp, &sp, false);
+  EXPECT_EQ(seq(l), seq(lp));
+  EXPECT_LT(st.tested, sp.tested);
+}
+
+void random_scene(Scene* s, std::mt19937& rng, int n) {
+  std::uniform_real_distribution<float> pos(0, 100), dz(-30, 30), size(-25, 25);
+  std::uniform_int_distribution<int> kind(0, 9), bits(0, 7);
+  for (int i = 0; i < n; ++i) {
+    const float x = pos(rng), y = pos(rng), z = dz(rng);
+    const int k = kind(rng);
+    if (k == 0) {
+      scene_add_point(s, i, 0, 0, x, y, z);
+    } else if (k <= 2) {
+      scene_add_segment(s, i, 0, 0, x, y, z, x + size(rng), y + size(rng), z + dz(rng));
+    } else {
+      scene_add_triangle(s, i, 0, 0, x, y, z, x + size(rng), y + size(rng), z + dz(rng), x + size(rng),
+                         y + size(rng), z + dz(rng), 1, 1, uint32_t(bits(rng)));
+    }
+  }
+}
+
+TEST(Scene, TheIndexedWalkMatchesThePlainWalk) {
+  std::mt19937 rng(40);
+  std::uniform_int_distribution<int> count(1, 40), room(0, 40);
+  int64_t split_total = 0, tested_grid = 0, tested_plain = 0;
+  for (int k = 0; k < 1000; ++k) {
+    const int n = count(rng);
+    Block a(n + room(rng));
+    random_scene(a.s, rng, n);
+    // The same scene for the summaries alone and for the plain walk.
+    std::vector<double> copy = a.mem, copy2 = a.mem;
+    Scene* plain = reinterpret_cast<Scene*>(copy.data());
+    Scene* blocks = reinterpret_cast<Scene*>(copy2.data());
+    SceneStats si{}, sp{}, sb{};
+    const Log li = a.render(&si, true);
+    Log lp, lb;
+    scene_render(plain, Log::point, Log::segment, Log::facet, &lp, &sp, false);
+    scene_render(blocks, Log::point, Log::segment, Log::facet, &lb, &sb, true);
+    ASSERT_EQ(seq(li), seq(lp)) << "scene " << k;
+    ASSERT_EQ(seq(lb), seq(lp)) << "scene " << k;
+    EXPECT_EQ(si.pairs, sp.pairs);
+    EXPECT_EQ(sb.pairs, sp.pairs);
+    EXPECT_LE(si.tested, sp.tested);
+    tested_grid += si.tested, tested_plain += sp.tested;
+    EXPECT_EQ(int(li.d.size()), a.s->count);  // each primitive and piece once
+    split_total += si.splits;
+  }
+  EXPECT_GT(split_total, 0);  // the scenes exercise splitting
+  EXPECT_LT(tested_grid * 2, tested_plain);  // and the grid skips
+}
+
+TEST(Scene, SplitRules) {
+  Block b(8);
+  scene_add_point(b.s, 0, 0, 0, 5, 5, 0);
+  tri(b.s, 1, 0, 0, -5, 20, 0, 5, 0, 20, 0);
+  scene_add_segment(b.s, 2, 0, 0, 0, 0, 0, 10, 10, 1);
+  scene_add_segment(b.s, 3, 0, 0, 0, 10, 0, 10, 0, 1);
+  EXPECT_EQ(scene_split(b.s, 0, 1, true), 0);  // a point is never cut
+  EXPECT_EQ(scene_split(b.s, 2, 3, true), 0);  // nor two segments
+  // A segment through the triangle's plane is cut there, inside its projection.
+  scene_add_segment(b.s, 4, 0, 0, 5, 5, -10, 6, 6, 10);
+  const int before = b.s->count;
+  b.s->orderLength = before;
+  EXPECT_EQ(scene_split(b.s, 1, 4, false), 1);
+  EXPECT_EQ(b.s->count, before + 1);
+  EXPECT_EQ(scene_prim(b.s, 4)->w[0], 4);
+  EXPECT_EQ(scene_prim(b.s, before)->w[0], 4);
+  // Fewer than two free records: nothing is split.
+  Block c(3);
+  tri(c.s, 1, 0, 0, -5, 20, 0, 5, 0, 20, 0);
+  scene_add_segment(c.s, 4, 0, 0, 5, 5, -10, 6, 6, 10);
+  EXPECT_EQ(scene_split(c.s, 0, 1, true), 0);
+}
+
+}  // namespace
