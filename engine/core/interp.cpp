@@ -529,13 +529,15 @@ op_info:
 
 // --- Locals: real and complex scalars directly in their heap blocks ---------------
 op_load_local: {
-  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
-  if (!slot) goto op_generic;
+  // The three-locals step tests its own slots, so it comes before this one's.
+  (void)LOCAL_SLOT(0);  // the slots are known from here on
   if (starts_three_locals(insn))
     if (const uint16_t* next = three_locals_stored(insn, slots, slot_count, heap)) {
       pc = next;
       NEXT_FAST();
     }
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
+  if (!slot) goto op_generic;
   const uint32_t b = *slot;
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (b == uint32_t(-1) || b == 0 || !SCALAR_ROOM(dt, vt)) goto load_local_array;
