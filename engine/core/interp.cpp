@@ -530,13 +530,15 @@ op_info:
 
 // --- Locals: real and complex scalars directly in their heap blocks ---------------
 op_load_local: {
-  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
-  if (!slot) goto op_generic;
+  // The three-locals step tests its own slots, so it comes before this one's.
+  (void)LOCAL_SLOT(0);  // the slots are known from here on
   if (starts_three_locals(insn))
     if (const uint16_t* next = three_locals_stored(insn, slots, slot_count, heap)) {
       pc = next;
       NEXT_FAST();
     }
+  const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
+  if (!slot) goto op_generic;
   const uint32_t b = *slot;
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (b == uint32_t(-1) || b == 0 || !SCALAR_ROOM(dt, vt)) goto load_local_array;
@@ -591,10 +593,10 @@ op_store_local: {
   uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
   const int32_t dt = ctx->desc_top;
   if (slot && dt >= 3 && desc_is_real_scalar(desc + dt - 3)) {
-    if (*slot == uint32_t(-1) && !give_scalar_block(ctx, heap, slot, kScalarHead, 1)) goto op_generic;
     const uint32_t b = *slot;
     uint64_t* h = heap + b;
-    if (b != 0 && h[0] == kScalarHead && h[1] == kScalarTail) {
+    if (b == uint32_t(-1) ? give_scalar_block(ctx, heap, slot, kScalarHead, 1) && (h = heap + *slot, true)
+                          : b != 0 && h[0] == kScalarHead && h[1] == kScalarTail) {
       const int32_t vt = ctx->data_top;
       h[kHeapValueHeaderWords] = data[vt - 1];
       ctx->data_top = vt - 1;
@@ -856,17 +858,17 @@ op_jump_if_false: {
 // or short-circuit that follows acts on it at once; else the logical result
 // is pushed (the fusing paths checked the room).
 fused_condition:
-  switch (*cond_next) {
-    case kOpJumpIfFalse:
-    case kOpJumpIfTrue: {
-      const int16_t off = int16_t(cond_next[1]);
-      pc = cond_next + 2;
-      if (cond_truth == (*cond_next == kOpJumpIfTrue)) {
-        pc += off;
-        if (off < 0 && slice) goto abort_poll;
-      }
-      NEXT_FAST();
+  if (*cond_next == kOpJumpIfFalse || *cond_next == kOpJumpIfTrue) {
+    // The commonest by far: tested before the switch's table.
+    const int16_t off = int16_t(cond_next[1]);
+    pc = cond_next + 2;
+    if (cond_truth == (*cond_next == kOpJumpIfTrue)) {
+      pc += off;
+      if (off < 0 && slice) goto abort_poll;
     }
+    NEXT_FAST();
+  }
+  switch (*cond_next) {
     case kOpAndThen:
     case kOpOrElse:
       if (cond_truth != (*cond_next == kOpOrElse)) {

@@ -228,19 +228,23 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
 
 namespace {
 
-// The value of local k when it holds a real scalar in its own block.
-[[gnu::always_inline]] inline bool real_scalar_local(const uint32_t* slots, uint32_t count, const uint64_t* heap,
-                                                     uint16_t k, double* v) {
+// The block of local k when it holds a real scalar in its own block, else 0.
+[[gnu::always_inline]] inline uint32_t real_scalar_block(const uint32_t* slots, uint32_t count, const uint64_t* heap,
+                                                         uint16_t k) {
   const uint32_t slot = uint32_t(int16_t(k));
   const uint32_t b = slot < count ? slots[slot] : 0;
-  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return false;
-  *v = tn::ld_f64(heap + b + kHeapValueHeaderWords);
-  return true;
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return 0;
+  return b;
 }
 
+// The arithmetic operators three_locals_stored takes, as bits above kOpPlus:
+// plus, minus, mtimes, mrdivide, times, rdivide (mldivide lies between).
+static_assert(kOpMinus == kOpPlus + 1 && kOpMtimes == kOpPlus + 2 && kOpMrdivide == kOpPlus + 3 &&
+              kOpTimes == kOpPlus + 5 && kOpRdivide == kOpPlus + 6);
+constexpr uint32_t kArithBits = 0b1101111;
 [[gnu::always_inline]] inline bool is_arith(uint16_t op) {
-  return op == kOpPlus || op == kOpMinus || op == kOpTimes || op == kOpMtimes || op == kOpRdivide ||
-         op == kOpMrdivide;
+  const uint32_t i = uint16_t(op - kOpPlus);
+  return i < 7 && (kArithBits >> i & 1) != 0;
 }
 
 }  // namespace
@@ -249,14 +253,28 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
                                     uint64_t* heap) {
   // Each word is read only once the one before it has shown it is there.
   if (!is_arith(insn[6]) || !is_arith(insn[7]) || insn[8] != kOpStoreLocal) return nullptr;
-  double a, b, c, r;
-  if (!real_scalar_local(slots, slot_count, heap, insn[1], &a) ||
-      !real_scalar_local(slots, slot_count, heap, insn[3], &b) ||
-      !real_scalar_local(slots, slot_count, heap, insn[5], &c))
-    return nullptr;
-  arith_scalars(insn[6], b, c, &r);
-  arith_scalars(insn[7], a, r, &r);
-  if (!store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(insn[9])), r)) return nullptr;
+  const uint32_t ba = real_scalar_block(slots, slot_count, heap, insn[1]);
+  if (!ba) return nullptr;
+  const uint32_t bb = real_scalar_block(slots, slot_count, heap, insn[3]);
+  if (!bb) return nullptr;
+  const uint32_t bc = real_scalar_block(slots, slot_count, heap, insn[5]);
+  if (!bc) return nullptr;
+  const double a = tn::ld_f64(heap + ba + kHeapValueHeaderWords);
+  const double b = tn::ld_f64(heap + bb + kHeapValueHeaderWords);
+  const double c = tn::ld_f64(heap + bc + kHeapValueHeaderWords);
+  double r = 0;
+  // «s = s + x * y», the accumulation of products, without the two
+  // operator switches; the same two roundings in the same order.
+  if ((insn[6] == kOpTimes || insn[6] == kOpMtimes) && insn[7] == kOpPlus) {
+    r = a + b * c;
+  } else {
+    arith_scalars(insn[6], b, c, &r);
+    arith_scalars(insn[7], a, r, &r);
+  }
+  // The target is most often the first operand, whose block was just tested.
+  const uint32_t bs = insn[9] == insn[1] ? ba : real_scalar_block(slots, slot_count, heap, insn[9]);
+  if (!bs) return nullptr;
+  tn::st_f64(heap + bs + kHeapValueHeaderWords, r);
   return insn + 10;
 }
 

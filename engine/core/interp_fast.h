@@ -241,12 +241,29 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   double y;
   const uint16_t* op = second_scalar(insn + 2, slots, slot_count, heap, &y);
   if (!op) return nullptr;
+  // One switch for both kinds of operator: a comparison feeds the jump
+  // after it, arithmetic is stored or pushed.
   double r;
-  if (!arith_scalars(*op, x, y, &r)) {
-    if (!is_comparison(*op) || int64_t(vt) + int64_t(kLogicalWords) >= int64_t(c->data_capacity)) return nullptr;
-    *truth = compare_scalars(*op, x, y);
-    *condition = true;
-    return op + 1;
+  bool t;
+  switch (*op) {
+    case kOpPlus: r = x + y; break;
+    case kOpMinus: r = x - y; break;
+    case kOpTimes:
+    case kOpMtimes: r = x * y; break;
+    case kOpRdivide:
+    case kOpMrdivide: r = x / y; break;
+    case kOpEq: t = x == y; goto compared;
+    case kOpNe: t = x != y; goto compared;
+    case kOpLt: t = x < y; goto compared;
+    case kOpGt: t = x > y; goto compared;
+    case kOpLe: t = x <= y; goto compared;
+    case kOpGe: t = x >= y; goto compared;
+    default: return nullptr;
+    compared:
+      if (int64_t(vt) + int64_t(kLogicalWords) >= int64_t(c->data_capacity)) return nullptr;
+      *truth = t;
+      *condition = true;
+      return op + 1;
   }
   // Stored at once into a local that holds a real scalar: «n = n + 1».
   if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r))
