@@ -247,7 +247,7 @@ struct EngineContext {
   int32_t heap_hints_split;
 
   // Fast instructions left before the loop reads the slice clock again
-  // (slice_used_fast); kept here, last, rather than in a register of the
+  // (slice_used); kept here, last, rather than in a register of the
   // loop, whose no-task paths it would otherwise slow. Not saved.
   int32_t slice_steps_left;
 };

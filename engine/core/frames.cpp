@@ -631,6 +631,27 @@ int push_frame(EngineContext* ctx, const CodePosition* caller, const uint16_t* h
 
 }  // namespace
 
+// Leaves the frame at index: the top `items` results' descriptors move down
+// to where the frame began (word by word, first word first: they move toward
+// the stack's base); their data stay where they are.
+namespace {
+
+inline void results_to_frame_base(EngineContext* ctx, int32_t index, int64_t items, int32_t prev) {
+  uint32_t* desc = desc_words(ctx);
+  const uint32_t* from = desc + ctx->desc_top - kDescWords * items;
+  if (items == 1) {
+    desc[index] = from[0];
+    desc[index + 1] = from[1];
+    desc[index + 2] = from[2];
+  } else {
+    for (int64_t k = 0; k < kDescWords * items; ++k) desc[index + k] = from[k];
+  }
+  ctx->frame = prev;
+  ctx->desc_top = int32_t(index + kDescWords * items);
+}
+
+}  // namespace
+
 int frame_pop(EngineContext* ctx) {
   const int32_t index = ctx->frame;
   if (index < 0) {
@@ -655,19 +676,7 @@ int frame_pop(EngineContext* ctx) {
   if (items > keep) TN_TRY(stk_remove(ctx, int(keep), int(items - keep)));
   free_locals(ctx, w);
   const int32_t prev = previous_frame(w, index);
-  // The results' data stay where they are; only their descriptors move down
-  // (word by word, first word first: they move toward the stack's base).
-  uint32_t* desc = desc_words(ctx);
-  const uint32_t* from = desc + ctx->desc_top - kDescWords * keep;
-  if (keep == 1) {
-    desc[index] = from[0];
-    desc[index + 1] = from[1];
-    desc[index + 2] = from[2];
-  } else {
-    for (int64_t k = 0; k < kDescWords * keep; ++k) desc[index + k] = from[k];
-  }
-  ctx->frame = prev;
-  ctx->desc_top = int32_t(index + kDescWords * keep);
+  results_to_frame_base(ctx, index, keep, prev);
   // A built-in that called this code continues: its call instruction ends
   // at the return position, and it learns the number of results from nargin.
   if (!resume || ctx->pos.kind == kAreaNone) return kOk;
@@ -688,17 +697,7 @@ bool frame_pop_plain(EngineContext* ctx) {
   ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
   free_locals(ctx, w);
   const int32_t prev = previous_frame(w, index);
-  uint32_t* desc = desc_words(ctx);
-  const uint32_t* from = desc + ctx->desc_top - kDescWords * items;
-  if (items == 1) {
-    desc[index] = from[0];
-    desc[index + 1] = from[1];
-    desc[index + 2] = from[2];
-  } else {
-    for (int64_t k = 0; k < kDescWords * items; ++k) desc[index + k] = from[k];
-  }
-  ctx->frame = prev;
-  ctx->desc_top = int32_t(index + kDescWords * items);
+  results_to_frame_base(ctx, index, items, prev);
   return true;
 }
 

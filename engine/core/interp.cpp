@@ -328,7 +328,7 @@ int interp_run(EngineContext* ctx, int slice) {
 tail:
   slots_known = false;
   may_overload = true;
-  if (ctx->task_first != 0 && slice_used(ctx)) goto slice_over;
+  if (ctx->task_first != 0 && slice_used(ctx, false)) goto slice_over;
 top:
   if (ctx->free_at_run > 0) {
     heap_free(ctx, ctx->free_at_run);
@@ -351,13 +351,13 @@ top:
   DISPATCH();
 
 // A fast instruction while tasks exist: only the slice is measured (every
-// few steps while the clock stands still, see slice_used_fast); the
+// few steps while the clock stands still, see slice_used); the
 // bookkeeping at `top` waits for the end of the slice or a posted event
 // (a fast instruction changes no frame, so the workspace's slots stay valid).
 tick:
   if (ctx->event_count != 0) goto tail;
   TN_ASSERT(ctx->task_first != 0);
-  if (--ctx->slice_steps_left > 0 || !slice_used_fast(ctx)) DISPATCH();
+  if (!slice_used(ctx, true)) DISPATCH();
   slots_known = false;
   may_overload = true;
   goto slice_over;

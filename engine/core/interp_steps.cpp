@@ -130,18 +130,13 @@ bool read_slice_lap(EngineContext* c, double* lap) {
 
 }  // namespace
 
-bool slice_used(EngineContext* c) {
-  if (!c->clock_fn) return c->yield_request != 0;
-  double lap = 0;
-  return read_slice_lap(c, &lap);
-}
-
-bool slice_used_fast(EngineContext* c) {
+bool slice_used(EngineContext* c, bool fast) {
+  if (fast && --c->slice_steps_left > 0) return false;
   c->slice_steps_left = 1;
   if (!c->clock_fn) return c->yield_request != 0;
   double lap = 0;
   if (read_slice_lap(c, &lap)) return true;
-  if (lap == 0) c->slice_steps_left = kFastStepsPerLap;
+  if (fast && lap == 0) c->slice_steps_left = kFastStepsPerLap;
   return false;
 }
 

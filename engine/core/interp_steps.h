@@ -39,11 +39,11 @@ int local_read_status(EngineContext* c, int status, int slot);
 bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line);
 // Time slicing between tasks after an instruction: true when the current
 // task has used its slice (or, without a clock, when a switch was asked for).
-bool slice_used(EngineContext* c);
-// The same after a fast instruction, once ctx->slice_steps_left has run
-// out: sets it to how many fast instructions may run before the clock is
-// read again: one while the clock moves between readings, several once a lap
-// has measured no time (a clock coarser than the instructions).
-bool slice_used_fast(EngineContext* c);
+// After a fast instruction the clock is read once ctx->slice_steps_left has
+// run out, which is then set to how many fast instructions may run before the
+// next reading: one while the clock moves between readings, several once a
+// lap has measured no time (a clock coarser than the instructions). After any
+// other instruction the clock is read every time.
+bool slice_used(EngineContext* c, bool fast);
 
 }  // namespace interp_steps
