@@ -357,7 +357,7 @@ top:
 tick:
   if (ctx->event_count != 0) goto tail;
   TN_ASSERT(ctx->task_first != 0);
-  if (!slice_used(ctx, true)) DISPATCH();
+  if (--ctx->slice_steps_left > 0 || !slice_used(ctx, true)) DISPATCH();
   slots_known = false;
   may_overload = true;
   goto slice_over;

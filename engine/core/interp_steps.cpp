@@ -131,7 +131,6 @@ bool read_slice_lap(EngineContext* c, double* lap) {
 }  // namespace
 
 bool slice_used(EngineContext* c, bool fast) {
-  if (fast && --c->slice_steps_left > 0) return false;
   c->slice_steps_left = 1;
   if (!c->clock_fn) return c->yield_request != 0;
   double lap = 0;

@@ -39,11 +39,13 @@ int local_read_status(EngineContext* c, int status, int slot);
 bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line);
 // Time slicing between tasks after an instruction: true when the current
 // task has used its slice (or, without a clock, when a switch was asked for).
-// After a fast instruction the clock is read once ctx->slice_steps_left has
-// run out, which is then set to how many fast instructions may run before the
-// next reading: one while the clock moves between readings, several once a
-// lap has measured no time (a clock coarser than the instructions). After any
-// other instruction the clock is read every time.
+// After a fast instruction the loop calls it once ctx->slice_steps_left has
+// run out, and it sets that count to how many fast instructions may run
+// before the next reading: one while the clock moves between readings,
+// several once a lap has measured no time (a clock coarser than the
+// instructions). After any other instruction the clock is read every time.
+// One function for both: a second one called from the loop changed the
+// loop's code on its paths without tasks (50 instructions more a call).
 bool slice_used(EngineContext* c, bool fast);
 
 }  // namespace interp_steps
