@@ -4,7 +4,9 @@
 // stack, so numel(x) costs the same for any size of x; x.' of a matrix is
 // written transposed from its block onto the stack in one pass; and
 // x = reshape(x, m, n) of a matrix gives its block the new sizes instead of
-// copying it out and back. Each result is the one the instructions give
+// copying it out and back; s = [s t] of two rows of one class grows s's
+// block where it lies (with room to spare, as appending does), so growing a
+// text in a loop copies each character a bounded number of times. Each result is the one the instructions give
 // through the stack, word for word, failures included: where the stack has
 // no room for the copy, the instructions run as they are and report it.
 #include "engine/core/local_queries.h"
@@ -227,5 +229,117 @@ bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t
     }
   }
   ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base);
+  return true;
+}
+
+namespace {
+
+// The right operand of an append: elements of one type in a row, read from
+// an instruction's words or from another local's block.
+struct AppendOperand {
+  bool plain;         // a real matrix row (else a typed row)
+  uint32_t subtype;   // typed rows: their subtype and element type
+  uint32_t type;
+  int64_t count;
+  const uint8_t* elems;  // null for a row of bytes to widen (PushString8)
+  const uint8_t* bytes;
+  double scalar;      // a constant real scalar, when elems and bytes are null
+  int words;          // the instruction's length
+};
+
+bool append_operand(EngineContext* ctx, const uint16_t* p, const uint16_t* end, int32_t k, AppendOperand* out) {
+  if (p + 2 > end) return false;
+  *out = AppendOperand{};
+  switch (*p) {
+    case kOpPushString8:
+    case kOpPushString16: {
+      const int64_t n = p[1];
+      const int64_t words = *p == kOpPushString8 ? 2 + (n + 1) / 2 : 2 + n;
+      if (n < 1 || p + words > end) return false;
+      *out = AppendOperand{false, kPayChar, kElemU16, n, nullptr, nullptr, 0, int(words)};
+      if (*p == kOpPushString8)
+        out->bytes = reinterpret_cast<const uint8_t*>(p + 2);
+      else
+        out->elems = reinterpret_cast<const uint8_t*>(p + 2);
+      return true;
+    }
+    case kOpPushOne:
+      *out = AppendOperand{true, 0, 0, 1, nullptr, nullptr, 1.0, 1};
+      return true;
+    case kOpPushInt16:
+      *out = AppendOperand{true, 0, 0, 1, nullptr, nullptr, double(int16_t(p[1])), 2};
+      return true;
+    case kOpLoadLocal: {
+      SlotTarget t;
+      if (int16_t(p[1]) == k || slot_locate(ctx, int16_t(p[1]), &t) != kOk || t.block == kNoBlock) return false;
+      const uint32_t* h = block_words32(ctx, t.block);
+      const auto* data = reinterpret_cast<const uint8_t*>(heap_words(ctx) + t.block + kElemHeaderWords);
+      ArrayShape s;
+      if (!array_shape_of(h, heap_words(ctx) + t.block + kElemHeaderWords, &s) || s.ndims != 2 || s.dims[0] != 1 ||
+          s.count < 1 || h[0] == kKindComplex)
+        return false;
+      const bool plain = s.subtype == 0;
+      *out = AppendOperand{plain, s.subtype, s.type, s.count, plain ? data : data + typed_header_bytes(2),
+                           nullptr, 0, 2};
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool local_append_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                           const uint8_t* base) {
+  const int32_t k = int16_t(load[1]);
+  AppendOperand b;
+  if (!append_operand(ctx, load + 2, end, k, &b)) return false;
+  const uint16_t* p = load + 2 + b.words;
+  if (p + 3 > end || p[0] != kOpHorzcat || p[1] != kOpStoreLocal || int16_t(p[2]) != k) return false;
+  SlotTarget t;
+  if (slot_locate(ctx, k, &t) != kOk || t.link || t.block != block || !heap_index_ok(ctx, block)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  ArrayShape a;
+  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &a) || a.ndims != 2 || a.dims[0] != 1 ||
+      a.count < 1 || h[0] == kKindComplex)
+    return false;
+  // The pairs the concatenation joins as one block: real rows, or typed rows
+  // of one subtype and one integer, char or logical element type.
+  const bool plain = a.subtype == 0;
+  if (plain != b.plain || (!plain && (a.subtype != b.subtype || a.type != b.type || !elem_is_integer(a.type))))
+    return false;
+  const int64_t esize = plain ? int64_t(sizeof(double)) : elem_size(a.type);
+  const int64_t head = plain ? 0 : typed_header_bytes(2);
+  const int64_t old_words = desc_data_words(h);
+  const int64_t used = head + a.count * esize;
+  const int64_t new_words = (used + b.count * esize + 7) / 8;
+  const int64_t columns = a.count + b.count;
+  // Where the stacks could not hold the two operands, the instructions run
+  // as they are and report it.
+  if (columns > INT32_MAX || new_words > INT32_MAX || !load_fits(ctx, h, 1) ||
+      old_words + new_words + 2 >= data_free_words(ctx))
+    return false;
+  VarRef r{1, t.slot_word, block, 0, 0, k};
+  if (block_splice(ctx, &r, kElemHeaderWords + old_words, 0, new_words - old_words) != kOk) return false;
+  uint32_t* w = block_words32(ctx, r.block);
+  auto* to = reinterpret_cast<uint8_t*>(heap_words(ctx) + r.block + kElemHeaderWords);
+  uint8_t* at = to + used;
+  if (b.bytes) {
+    for (int64_t i = 0; i < b.count; ++i) tn::store(at + 2 * i, uint16_t(b.bytes[i]));
+  } else if (b.elems) {
+    std::memmove(at, b.elems, size_t(b.count * esize));
+  } else {
+    tn::st_f64(at, b.scalar);
+  }
+  std::memset(at + b.count * esize, 0, size_t(new_words * 8 - used - b.count * esize));
+  if (plain) {
+    w[2] = uint32_t(columns);
+  } else {
+    w[1] = uint32_t(new_words);
+    tn::st_u32(to + 12, uint32_t(columns));  // the second size, behind type, ndims and the first
+  }
+  w[3] = 0;  // the name word, as a store writes it
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + 3) - base);
   return true;
 }

@@ -28,9 +28,19 @@ bool local_reshape_in_place(EngineContext* ctx, const uint16_t* load, const uint
 bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                      const uint8_t* base);
 
-// The three above, tried in turn on the load of a local at `load`.
+// When the load at `load` of local k (holding heap block `block`, a
+// non-empty real row or a typed integer, char or logical row) is followed by
+// the push of one more such row of its class (a text constant, a small
+// number, another local), horzcat and the store into k, appends that row to
+// the block where it lies, sets the position past the store and answers
+// true: the value is the one the instructions would store. False, with
+// nothing changed, otherwise.
+bool local_append_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                           const uint8_t* base);
+
+// The four above, tried in turn on the load of a local at `load`.
 inline bool local_read_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
                                 const uint8_t* base) {
   return local_shape_query(ctx, load + 2, end, block, base) || local_transpose(ctx, load + 2, end, block, base) ||
-         local_reshape_in_place(ctx, load, end, block, base);
+         local_reshape_in_place(ctx, load, end, block, base) || local_append_in_place(ctx, load, end, block, base);
 }
