@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "engine/core/containers.h"
+#include "engine/core/entry_finger.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp_dispatch.h"
 #include "engine/core/opcodes.h"
@@ -182,12 +183,103 @@ bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* 
   return true;
 }
 
+namespace {
+
+// The shape queries of a variable's list or cell array, answered as their
+// built-ins answer them (a list reads as 1 x n, 0 x 0 when empty, with
+// ndims 1), from the entry finger: constant time once the count is known.
+bool container_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                           const uint8_t* base) {
+  const uint32_t* h = block_words32(ctx, block);
+  if (h[0] != kKindContainer || (h[2] != kContList && h[2] != kContCell)) return false;
+  const uint16_t op = *query;
+  int words = 1;
+  if (op == kOpSize) {
+    if (query + kSizeWords > end || query[1] != kOneArgument || query[2] != kOneResult) return false;
+    words = kSizeWords;
+  } else if (op != kOpNumel && op != kOpLength && op != kOpNdims && op != kOpIsempty) {
+    return false;
+  }
+  if (!desc_room(ctx) || int64_t(kMaxDims) + 1 >= data_free_words(ctx) || !load_fits(ctx, h)) return false;
+  Entries ent;
+  if (!block_entries(ctx, block, &ent) || ent.count > INT32_MAX) return false;
+  const bool list = !ent.cell;
+  double dims[kMaxDims];
+  for (int k = 0; k < ent.ndims; ++k) dims[k] = ent.dims[k];
+  double v = 0;
+  switch (op) {
+    case kOpNumel: v = double(ent.count); break;
+    case kOpLength:
+      for (int k = 0; k < ent.ndims; ++k) v = std::max(v, dims[k]);
+      break;
+    case kOpNdims: v = list ? 1 : ent.ndims; break;
+    case kOpIsempty:
+      return stk_push_logical_scalar(ctx, (list ? h[1] == 0 : ent.count == 0) ? 1 : 0) == kOk &&
+             (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base), true);
+    default: {  // size
+      uint64_t* p = stk_claim(ctx, kKindReal, 1, uint32_t(ent.ndims), uint32_t(ent.ndims));
+      for (int k = 0; k < ent.ndims; ++k) tn::st_f64(p + k, dims[k]);
+      ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base);
+      return true;
+    }
+  }
+  tn::st_f64(stk_claim(ctx, kKindReal, 1, 1, 1), v);
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base);
+  return true;
+}
+
+bool is_class_query(const uint16_t* query, const uint16_t* end) {
+  const uint16_t op = *query;
+  if (op == kOpClass) return query + 2 <= end && query[1] == kOneArgument;
+  return op == kOpIscell || op == kOpIslist || op == kOpIsstruct || op == kOpIsobject;
+}
+
+// class(x), iscell, islist, isstruct and isobject read no more of a value
+// than its kind, subtype and element type: for an array, list, struct or
+// cell array they are given an empty value of the same class in place of
+// the copy, and run as they are on it. Objects take the copy (their class
+// may answer for itself).
+bool class_query_stand_in(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                          const uint8_t* base) {
+  if (!is_class_query(query, end)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  if (!load_fits(ctx, h) || !desc_room(ctx)) return false;
+  ArrayShape s;
+  const uint32_t cell_words = kElemHeaderWords + cell_size_words(2);
+  if (array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s)) {
+    if (s.subtype == 0) {
+      stk_claim(ctx, h[0], 0, 0, 0);
+    } else {
+      constexpr uint32_t kEmptyTypedWords = 2;  // type, ndims and two sizes 0
+      uint64_t* p = stk_claim(ctx, kKindPayload, kEmptyTypedWords, s.subtype, kEmptyTypedWords);
+      auto* b = reinterpret_cast<uint8_t*>(p);
+      tn::st_u32(b, s.type);
+      tn::st_u32(b + 4, 2);
+      tn::st_u32(b + 8, 0);
+      tn::st_u32(b + 12, 0);
+    }
+  } else if (h[0] == kKindContainer && (h[2] == kContList || h[2] == kContStruct)) {
+    stk_claim(ctx, kKindContainer, 0, h[2], 0);
+  } else if (h[0] == kKindContainer && h[2] == kContCell && int64_t(cell_words) < data_free_words(ctx)) {
+    const int32_t none[2] = {0, 0};
+    write_cell_sizes(stk_claim(ctx, kKindContainer, cell_words, kContCell, cell_words), none, 2);
+  } else {
+    return false;
+  }
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query) - base);
+  return true;
+}
+
+}  // namespace
+
 bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                        const uint8_t* base) {
   if (query >= end || !heap_index_ok(ctx, block)) return false;
+  if (class_query_stand_in(ctx, query, end, block, base)) return true;
   const uint32_t* h = block_words32(ctx, block);
   ArrayShape s;
-  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s)) return false;
+  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s))
+    return container_shape_query(ctx, query, end, block, base);
   const uint16_t op = *query;
   int words = 1;
   if (op == kOpSize) {
