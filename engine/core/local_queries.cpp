@@ -1,14 +1,17 @@
-// Reads of a local array done where it lies: numel, length, ndims, isempty,
-// one-output size and the type tests of a variable read only for its shape
-// or class push the answer without first copying the whole value onto the
-// stack, so numel(x) costs the same for any size of x; x.' of a matrix is
-// written transposed from its block onto the stack in one pass; and
-// x = reshape(x, m, n) of a matrix gives its block the new sizes instead of
-// copying it out and back; s = [s t] of two rows of one class grows s's
-// block where it lies (with room to spare, as appending does), so growing a
-// text in a loop copies each character a bounded number of times. Each result is the one the instructions give
-// through the stack, word for word, failures included: where the stack has
-// no room for the copy, the instructions run as they are and report it.
+// Reads of a local value done where it lies, without copying it onto the
+// stack. Shape queries (numel, length, ndims, isempty, one-output size) and
+// type tests of an array, and the shape queries of a list or cell array
+// (through the entry finger), push their answer, so numel(x) costs the same
+// for any size of x; class, iscell, islist, isstruct, isobject and isfield
+// run on an empty stand-in of the value's class (a skeleton of its fields
+// for isfield). x.' of a matrix is written transposed from its block in one
+// pass; x = reshape(x, m, n) of a matrix gives its block the new sizes; and
+// s = [s t] of two rows of one class grows s's block where it lies (with
+// room to spare, as appending does), so growing a text in a loop copies each
+// character a bounded number of times. Each result is the one the
+// instructions give through the stack, word for word, failures included:
+// where the stack has no room for the copy, the instructions run as they
+// are and report it.
 #include "engine/core/local_queries.h"
 
 #include <algorithm>
@@ -270,12 +273,46 @@ bool class_query_stand_in(EngineContext* ctx, const uint16_t* query, const uint1
   return true;
 }
 
+// isfield(s, 'name') of a local struct reads only the names of its fields:
+// it is given, in place of the copy, a struct of the same fields each
+// holding an empty list, and runs as it is on that (the name's push too).
+bool isfield_stand_in(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                      const uint8_t* base) {
+  if (query + 2 > end || (*query != kOpPushString8 && *query != kOpPushString16)) return false;
+  const int64_t n = query[1];
+  const uint16_t* after = query + (*query == kOpPushString8 ? 2 + (n + 1) / 2 : 2 + n);
+  if (after >= end || *after != kOpIsfield) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  if (h[0] != kKindContainer || h[2] != kContStruct || !load_fits(ctx, h) || !desc_room(ctx)) return false;
+  uint64_t* first = heap_words(ctx) + block + kElemHeaderWords;
+  const int64_t words = h[1];
+  int64_t fields = 0;
+  for (int64_t at = 0; at + kElemHeaderWords <= words;) {
+    const int64_t w = elem_total_words(first + at);
+    if (at + w > words) break;
+    at += w;
+    ++fields;
+  }
+  const int64_t skeleton = kElemHeaderWords * fields;
+  // The fields' names are read from the block while the skeleton is written
+  // on the stack: the claim moves nothing.
+  uint64_t* out = stk_claim(ctx, kKindContainer, uint32_t(skeleton), kContStruct, uint32_t(skeleton));
+  first = heap_words(ctx) + block + kElemHeaderWords;
+  for (int64_t at = 0, i = 0; i < fields; ++i) {
+    elem_set_header(out + kElemHeaderWords * i, kKindContainer, 0, kContList, elem_name(first + at));
+    at += elem_total_words(first + at);
+  }
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query) - base);
+  return true;
+}
+
 }  // namespace
 
 bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                        const uint8_t* base) {
   if (query >= end || !heap_index_ok(ctx, block)) return false;
-  if (class_query_stand_in(ctx, query, end, block, base)) return true;
+  if (class_query_stand_in(ctx, query, end, block, base) || isfield_stand_in(ctx, query, end, block, base))
+    return true;
   const uint32_t* h = block_words32(ctx, block);
   ArrayShape s;
   if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s))

@@ -1,5 +1,5 @@
-// Reads of a local array done where the array lies, without copying it onto
-// the stack (see local_queries.cpp).
+// Reads of a local value done where it lies, without copying it onto the
+// stack (see local_queries.cpp).
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,13 @@
 
 // When the instruction at query (code ending at end, area starting at base)
 // is numel, length, ndims, isempty or one-output size of one argument, and
-// heap block `block` holds an array, pushes the query's answer for that
-// array, sets the position past the query and answers true. False, with
-// nothing changed, for any other instruction or value.
+// heap block `block` holds an array, list or cell array, pushes the query's
+// answer for that value, sets the position past the query and answers true.
+// For class, iscell, islist, isstruct and isobject of an array, list,
+// struct or cell array, and for isfield of a struct with a text constant,
+// pushes an empty stand-in of the value's class (with its field names for
+// isfield) in place of the load and sets the position at the query, which
+// then runs as it is. False, with nothing changed, for anything else.
 bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                        const uint8_t* base);
 
