@@ -117,17 +117,18 @@ struct ErrorArea {
 };
 static_assert(sizeof(ErrorArea) == kErrorAreaBytes);
 
-// A list or cell array held by a variable's heap block, as last seen: its
-// header words, its entry count, and one entry with its word offset from
-// the first entry.
+// A list or cell array in a variable's heap block (the value itself or one
+// nested in it), as last seen: its place, data words, entry count, and one
+// entry with its word offset from the first entry.
 struct EntryFinger {
-  int32_t block;  // heap block whose value is the container; 0 = none
+  int32_t block;  // heap block holding the container; 0 = none
+  int32_t at;     // word offset of the container's header in the block
   uint32_t words;
-  uint32_t subtype;
   int32_t count;
   int32_t index;
   int32_t offset;
 };
+constexpr int kEntryFingers = 2;  // two containers read side by side keep theirs
 
 struct EngineContext {
   const EngineServiceTable* svc;
@@ -257,10 +258,11 @@ struct EngineContext {
   // 0 while every class hint equals heap_hint (no hole has been passed): the
   // class hints and the ring are then neither read nor kept.
   int32_t heap_hints_split;
-  // The last entry found in a variable's list or cell array, so that the
-  // next c{k} walks on from it instead of from the first entry
-  // (entry_finger.h keeps it). Not saved; block 0 means none.
-  EntryFinger entry_finger;
+  // The last entries found in variables' lists or cell arrays, so that the
+  // next c{k} walks on from one instead of from the first entry
+  // (entry_finger.h keeps them). Not saved; block 0 means none.
+  EntryFinger entry_finger[kEntryFingers];
+  int32_t entry_finger_last;  // the one used last
 };
 
 static_assert(std::is_trivially_copyable_v<EngineContext>);

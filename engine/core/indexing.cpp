@@ -175,10 +175,10 @@ int indexed_shape(EngineContext* ctx, int depth, int* nd, const uint32_t** dims,
     return kOk;
   }
   if (h[0] == kKindContainer && (h[2] == kContList || h[2] == kContCell)) {
-    // A variable's own container answers end through the entry finger.
+    // A variable's container answers end through the entry finger.
     Entries ent;
-    const bool top = is_ref && r.offset == 0;
-    if (!(top ? block_entries(ctx, r.block, &ent) : container_entries(h, data, &ent))) return TN_ILLEGAL();
+    if (!(is_ref ? block_entries(ctx, r.block, r.offset, &ent) : container_entries(h, data, &ent)))
+      return TN_ILLEGAL();
     list_dims[0] = ent.dims[0];
     list_dims[1] = ent.dims[1];
     *nd = ent.ndims;

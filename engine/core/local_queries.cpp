@@ -205,7 +205,7 @@ bool container_shape_query(EngineContext* ctx, const uint16_t* query, const uint
   }
   if (!desc_room(ctx) || int64_t(kMaxDims) + 1 >= data_free_words(ctx) || !load_fits(ctx, h)) return false;
   Entries ent;
-  if (!block_entries(ctx, block, &ent) || ent.count > INT32_MAX) return false;
+  if (!block_entries(ctx, block, 0, &ent) || ent.count > INT32_MAX) return false;
   const bool list = !ent.cell;
   double dims[kMaxDims];
   for (int k = 0; k < ent.ndims; ++k) dims[k] = ent.dims[k];

@@ -189,14 +189,16 @@ int ref_cell_grow(EngineContext* ctx, VarRef* r, const Entries& ent, const int32
 }
 
 // Appends m empty entries to the referenced list or cell array (behind its
-// last entry; a cell array's caller rewrites its sizes). The finger on the
-// variable's own container stays on its entry: nothing before the end moved.
+// last entry; a cell array's caller rewrites its sizes). A finger on this
+// container stays on its entry: nothing before the end moved.
 int ref_append_entries(EngineContext* ctx, VarRef* r, int64_t m) {
   const int64_t list = r->offset;
   const int64_t at = list + kElemHeaderWords + elem_word(ref_element(ctx, *r), 1);
   if (tn::mul64(m, kElemHeaderWords) + at > INT32_MAX || m > INT32_MAX) return kObjectTooLarge;
-  EntryFinger keep = ctx->entry_finger;
-  const bool carry = list == 0 && finger_on(ctx, r->block) && int64_t(keep.count) + m <= INT32_MAX;
+  EntryFinger* f = finger_at(ctx, r->block, list);
+  const int i = f ? int(f - ctx->entry_finger) : 0;
+  EntryFinger keep = f ? *f : EntryFinger{};
+  const bool carry = f && int64_t(keep.count) + m <= INT32_MAX;
   TN_TRY(block_splice(ctx, r, at, 0, kElemHeaderWords * m));
   uint64_t* base = heap_words(ctx) + r->block;
   for (int64_t i = 0; i < m; ++i) elem_set_header(base + at + kElemHeaderWords * i, kKindReal, 0, 0, 0);
@@ -206,7 +208,7 @@ int ref_append_entries(EngineContext* ctx, VarRef* r, int64_t m) {
     keep.block = r->block;
     keep.words += uint32_t(kElemHeaderWords * m);
     keep.count += int32_t(m);
-    ctx->entry_finger = keep;
+    ctx->entry_finger[i] = keep;
   }
   return kOk;
 }
@@ -224,12 +226,9 @@ int ref_cell_append(EngineContext* ctx, VarRef* r, const Entries& ent, const int
   return kOk;
 }
 
-// The entries of the referenced value: the variable's own container through
-// the finger, a nested one by a walk.
+// The entries of the referenced value, through the entry finger.
 bool ref_entries(EngineContext* ctx, const VarRef& r, Entries* ent) {
-  if (r.offset == 0) return block_entries(ctx, r.block, ent);
-  uint64_t* e = ref_element(ctx, r);
-  return container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), ent);
+  return block_entries(ctx, r.block, r.offset, ent);
 }
 
 // A list is one row: it holds a position given by one subscript, or by a
@@ -250,7 +249,7 @@ int ref_element_step(EngineContext* ctx, int n) {
   VarRef r;
   if (!ref_at(ctx, n, &r)) return TN_ILLEGAL();
   uint64_t* e = ref_element(ctx, r);
-  const bool top = r.offset == 0;
+  const int32_t container = r.offset;
   Entries ent;
   if (!ref_entries(ctx, r, &ent)) {
     if (!(r.assign && r.created && elem_data_words(e) == 0)) {
@@ -305,12 +304,7 @@ int ref_element_step(EngineContext* ctx, int n) {
   } else {
     r.created = 0;
   }
-  const uint64_t* target = ent.first;
-  if (top) {
-    target = finger_seek(ctx, r.block, ent, place.linear);
-  } else {
-    for (int64_t i = 0; i < place.linear; ++i) target += elem_total_words(target);
-  }
+  const uint64_t* target = finger_seek(ctx, r.block, container, ent, place.linear);
   r.offset = int32_t(target - (heap_words(ctx) + r.block));
   ref_put(ctx, 0, r);
   return kOk;
@@ -373,18 +367,18 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
 }
 
 void block_adjust_enclosing(EngineContext* ctx, int32_t block, int64_t target, int64_t delta) {
-  block_adjust_enclosing_from(ctx, block, target, delta, kElemHeaderWords);
+  block_adjust_enclosing_from(ctx, block, target, delta, -1, 0);
 }
 
 void block_adjust_enclosing_from(EngineContext* ctx, int32_t block, int64_t target, int64_t delta,
-                                 int64_t top_start) {
+                                 int64_t hint_container, int64_t hint_start) {
   uint64_t* base = heap_words(ctx) + block;
   int64_t cur = 0;
   while (cur != target) {
     uint64_t* c = base + cur;
     if (elem_kind(c) != kKindContainer) return;
     const int64_t end = cur + kElemHeaderWords + elem_word(c, 1);
-    int64_t at = cur == 0 ? top_start : cur + kElemHeaderWords;
+    int64_t at = cur == hint_container ? hint_start : cur + kElemHeaderWords;
     while (at < end && !(target >= at && target < at + int64_t(elem_total_words(base + at))))
       at += elem_total_words(base + at);
     if (at >= end) return;  // not inside: a damaged block is left alone
@@ -393,6 +387,48 @@ void block_adjust_enclosing_from(EngineContext* ctx, int32_t block, int64_t targ
   }
 }
 
+namespace {
+
+// What replacing the element of old_len words at word `offset` of the
+// finger's block by one delta words longer does to the finger's container:
+// behind it, nothing; before it, the container moves by delta; among its
+// entries, its size changes by delta and the entries behind the element
+// move (the count stays). The container itself or one enclosing it
+// replaced: the finger is not carried.
+struct FingerCarry {
+  bool carry = false;
+  bool before = false;
+  bool among = false;
+  int64_t finger_word = 0;  // the finger's entry, from the block's start
+};
+
+FingerCarry plan_carry(EngineContext* ctx, const EntryFinger& f, int32_t block, int64_t offset, int64_t old_len,
+                       int64_t delta) {
+  FingerCarry c;
+  if (f.block != block || !finger_valid(ctx, f)) return c;
+  const int64_t container_end = f.at + kElemHeaderWords + int64_t(f.words);
+  const int64_t first = finger_first_word(ctx, f);
+  c.finger_word = first + f.offset;
+  c.before = offset + old_len <= f.at;
+  c.among = offset >= first && offset < container_end;
+  c.carry = c.before || c.among || offset >= container_end;
+  if (c.before && (f.at + delta < 0 || f.at + delta > INT32_MAX)) c.carry = false;
+  if (c.among && (int64_t(f.words) + delta < 0 || int64_t(f.words) + delta > INT32_MAX)) c.carry = false;
+  return c;
+}
+
+void apply_carry(const FingerCarry& c, int32_t block, int64_t offset, int64_t delta, EntryFinger* f) {
+  f->block = block;
+  if (c.before) {
+    f->at = int32_t(f->at + delta);
+  } else if (c.among) {
+    f->words = uint32_t(int64_t(f->words) + delta);
+    if (c.finger_word > offset) f->offset = int32_t(f->offset + delta);
+  }
+}
+
+}  // namespace
+
 int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint64_t* data) {
   uint64_t* e = ref_element(ctx, *r);
   const int32_t name = elem_name(e);
@@ -400,30 +436,33 @@ int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
   const int64_t new_len = kElemHeaderWords + int64_t(desc_data_words(h));
   const int64_t delta = new_len - old_len;
   const uint32_t kind = h[0], a = h[1], b = h[2];
-  // An element of the variable's own container changes size: the entries
-  // before it stay where they are, those behind move by delta, the count
-  // stays. A store of the whole value forgets the finger.
-  EntryFinger keep = ctx->entry_finger;
-  const bool carry = r->offset > 0 && finger_on(ctx, r->block) && int64_t(keep.words) + delta >= 0 &&
-                     int64_t(keep.words) + delta <= INT32_MAX;
-  const int64_t first = carry ? finger_first_word(ctx, r->block) : kElemHeaderWords;
-  const int64_t finger_at = first + keep.offset;
+  FingerCarry plans[kEntryFingers];
+  EntryFinger kept[kEntryFingers];
+  for (int i = 0; i < kEntryFingers; ++i) {
+    kept[i] = ctx->entry_finger[i];
+    plans[i] = plan_carry(ctx, kept[i], r->block, r->offset, old_len, delta);
+  }
   finger_forget(ctx, r->block);
   TN_TRY(block_splice(ctx, r, r->offset, old_len, new_len));
   e = ref_element(ctx, *r);
   elem_set_header(e, kind, a, b, name);
   std::memmove(e + kElemHeaderWords, data, size_t(new_len - kElemHeaderWords) * 8);
-  // The walk to the changed element starts at the finger's entry when that
-  // lies at or before it.
-  if (delta != 0)
-    block_adjust_enclosing_from(ctx, r->block, r->offset, delta,
-                                carry && finger_at <= r->offset ? finger_at : kElemHeaderWords);
-  if (carry) {
-    keep.block = r->block;
-    keep.words = uint32_t(int64_t(keep.words) + delta);
-    if (finger_at > r->offset) keep.offset = int32_t(keep.offset + delta);
-    ctx->entry_finger = keep;
+  // The walk to the changed element starts at a finger's entry when that
+  // lies at or before it in the same container.
+  if (delta != 0) {
+    int64_t hint_container = -1, hint_start = 0;
+    for (int i = 0; i < kEntryFingers; ++i)
+      if (plans[i].carry && plans[i].among && plans[i].finger_word <= r->offset) {
+        hint_container = kept[i].at;
+        hint_start = plans[i].finger_word;
+      }
+    block_adjust_enclosing_from(ctx, r->block, r->offset, delta, hint_container, hint_start);
   }
+  for (int i = 0; i < kEntryFingers; ++i)
+    if (plans[i].carry) {
+      apply_carry(plans[i], r->block, r->offset, delta, &kept[i]);
+      ctx->entry_finger[i] = kept[i];
+    }
   return kOk;
 }
 
