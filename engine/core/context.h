@@ -260,9 +260,9 @@ struct EngineContext {
   int32_t heap_hints_split;
   // The last entries found in variables' lists or cell arrays, so that the
   // next c{k} walks on from one instead of from the first entry
-  // (entry_finger.h keeps them). Not saved; block 0 means none.
+  // (entry_finger.h keeps them, the one noted last first). Not saved; block
+  // 0 means none.
   EntryFinger entry_finger[kEntryFingers];
-  int32_t entry_finger_last;  // the one used last
 };
 
 static_assert(std::is_trivially_copyable_v<EngineContext>);

@@ -27,13 +27,8 @@ inline bool finger_valid(EngineContext* ctx, const EntryFinger& f) {
 
 // The finger on the container at word `at` of block, or null.
 inline EntryFinger* finger_at(EngineContext* ctx, int32_t block, int64_t at) {
-  for (int i = 0; i < kEntryFingers; ++i) {
-    EntryFinger& f = ctx->entry_finger[i];
-    if (f.block == block && block != 0 && f.at == at && finger_valid(ctx, f)) {
-      ctx->entry_finger_last = i;
-      return &f;
-    }
-  }
+  for (EntryFinger& f : ctx->entry_finger)
+    if (f.block == block && block != 0 && f.at == at && finger_valid(ctx, f)) return &f;
   return nullptr;
 }
 
@@ -74,16 +69,15 @@ inline bool finger_entries(EngineContext* ctx, int32_t block, int64_t at, Entrie
 }
 
 // The entries of the container at word `at` of block: from its finger, else
-// by a walk, which notes a finger at its first entry in place of the one
-// used less recently.
+// by a walk, which notes a finger at its first entry in front, the one
+// noted before it moving behind (two containers read in turn keep theirs).
 inline bool block_entries(EngineContext* ctx, int32_t block, int64_t at, Entries* out) {
   if (finger_entries(ctx, block, at, out)) return true;
   uint64_t* e = heap_words(ctx) + block + at;
   if (!container_entries(reinterpret_cast<const uint32_t*>(e), elem_data(e), out)) return false;
   if (out->count > INT32_MAX || at > INT32_MAX) return true;
-  const int i = ctx->entry_finger_last == 0 ? 1 : 0;
-  ctx->entry_finger[i] = EntryFinger{block, int32_t(at), elem_word(e, 1), int32_t(out->count), 0, 0};
-  ctx->entry_finger_last = i;
+  for (int i = kEntryFingers - 1; i > 0; --i) ctx->entry_finger[i] = ctx->entry_finger[i - 1];
+  ctx->entry_finger[0] = EntryFinger{block, int32_t(at), elem_word(e, 1), int32_t(out->count), 0, 0};
   return true;
 }
 
