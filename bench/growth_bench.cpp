@@ -72,12 +72,18 @@ const char kReader[] = "function r = first(x)\n  r = x(1);\nendfunction\n";
 
 const std::vector<GrowthPath>& growth_paths() {
   static const std::vector<GrowthPath> list = {
-      {"c{k} read, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = 1:N\n  s = s + c{k};\nend\n", 2000},
-      {"c{end + 1} = k, n appends", "c = {};\nfor k = 1:N\n  c{end + 1} = k;\nend\n", 2000},
+      {"c{k} read, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = 1:N\n  s = s + c{k};\nend\n", 6250},
+      {"c{end + 1} = k, n appends", "c = {};\nfor k = 1:N\n  c{end + 1} = k;\nend\n", 6250},
+      {"c{k} = k, n stores into cell(1, 0)", "c = cell(1, 0);\nfor k = 1:N\n  c{k} = k;\nend\n", 6250},
+      {"a{k} * b{k}, n cells each", "a = num2cell(1:N);\nb = a;\ns = 0;\nfor k = 1:N\n  s = s + a{k} * b{k};\nend\n",
+       6250},
+      {"s.c{end + 1} = k, n appends", "s.c = {};\nfor k = 1:N\n  s.c{end + 1} = k;\nend\n", 6250},
+      {"numel(c), n calls, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = 1:N\n  s = s + numel(c);\nend\n", 6250},
       {"numel(x), n calls, n elements", "x = zeros(1, N);\ns = 0;\nfor k = 1:N\n  s = s + numel(x);\nend\n", 2000},
       {"size(x), n calls, n elements", "x = zeros(1, N);\nfor k = 1:N\n  s = size(x);\nend\n", 2000},
+      {"class(x), n calls, n elements", "x = zeros(1, N);\nfor k = 1:N\n  s = class(x);\nend\n", 2000},
       {"f(x) reads x(1), n calls", "x = zeros(1, N);\ns = 0;\nfor k = 1:N\n  s = s + first(x);\nend\n", 2000},
-      {"s = [s 'x'], n appends", "s = '';\nfor k = 1:N\n  s = [s 'x'];\nend\n", 5000},
+      {"s = [s 'x'], n appends", "s = '';\nfor k = 1:N\n  s = [s 'x'];\nend\n", 20000},
       {"repmat(row, 16, 4), n elements", "x = 1:N;\nfor k = 1:20\n  y = repmat(x, 16, 4);\nend\n", 4096},
       {"transpose, n elements", "A = reshape(1:N, 512, N / 512);\nfor k = 1:10\n  B = A.';\nend\n", 65536},
       {"x = reshape(x, ...), n elements",

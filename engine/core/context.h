@@ -117,6 +117,19 @@ struct ErrorArea {
 };
 static_assert(sizeof(ErrorArea) == kErrorAreaBytes);
 
+// A list or cell array in a variable's heap block (the value itself or one
+// nested in it), as last seen: its place, data words, entry count, and one
+// entry with its word offset from the first entry.
+struct EntryFinger {
+  int32_t block;  // heap block holding the container; 0 = none
+  int32_t at;     // word offset of the container's header in the block
+  uint32_t words;
+  int32_t count;
+  int32_t index;
+  int32_t offset;
+};
+constexpr int kEntryFingers = 2;  // two containers read side by side keep theirs
+
 struct EngineContext {
   const EngineServiceTable* svc;
 
@@ -245,9 +258,14 @@ struct EngineContext {
   // 0 while every class hint equals heap_hint (no hole has been passed): the
   // class hints and the ring are then neither read nor kept.
   int32_t heap_hints_split;
+  // The last entries found in variables' lists or cell arrays, so that the
+  // next c{k} walks on from one instead of from the first entry
+  // (entry_finger.h keeps them, the one noted last first). Not saved; block
+  // 0 means none.
+  EntryFinger entry_finger[kEntryFingers];
 
   // Fast instructions left before the loop reads the slice clock again
-  // (slice_used); kept here, last, rather than in a register of the
+  // (slice_used); kept here rather than in a register of the
   // loop, whose no-task paths it would otherwise slow. Not saved.
   int32_t slice_steps_left;
 };

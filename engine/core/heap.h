@@ -134,6 +134,7 @@ inline void heap_hint_lower(EngineContext* ctx, int64_t header_index) {
   if (header_index < ctx->heap_hint) ctx->heap_hint = int32_t(header_index);
 }
 inline void heap_hint_reset(EngineContext* ctx) {
+  for (EntryFinger& f : ctx->entry_finger) f.block = 0;  // the headers were rewritten wholesale
   ctx->heap_hint = 0;
   ctx->heap_hints_split = 0;
   for (int32_t& h : ctx->heap_class_hint) h = 0;
@@ -144,6 +145,8 @@ inline void heap_hint_reset(EngineContext* ctx) {
 // Index 0 or -1 (no block) is ignored.
 inline void heap_free(EngineContext* ctx, int32_t index) {
   if (index <= 0 || index > ctx->heap_size) return;
+  for (EntryFinger& f : ctx->entry_finger)
+    if (f.block == index) f.block = 0;
   uint64_t* heap = heap_words(ctx);
   heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
   heap_hint_lower(ctx, index - 1);

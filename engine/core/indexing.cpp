@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/core/element_layout.h"
+#include "engine/core/entry_finger.h"
 #include "engine/core/errors.h"
 #include "engine/core/scalar_subscripts.h"
 #include "engine/core/index_walk.h"
@@ -157,8 +158,10 @@ int indexed_shape(EngineContext* ctx, int depth, int* nd, const uint32_t** dims,
   const uint32_t* h = desc_at(ctx, depth);
   uint64_t* data = item_data(ctx, depth);
   int32_t slot = kNoArgument;
-  VarRef r;
+  VarRef r{};
+  bool is_ref = false;
   if (h[0] == kKindReference) {
+    is_ref = true;
     if (!ref_at(ctx, depth, &r)) return TN_ILLEGAL();
     uint64_t* e = ref_element(ctx, r);
     h = reinterpret_cast<const uint32_t*>(e);
@@ -172,8 +175,10 @@ int indexed_shape(EngineContext* ctx, int depth, int* nd, const uint32_t** dims,
     return kOk;
   }
   if (h[0] == kKindContainer && (h[2] == kContList || h[2] == kContCell)) {
+    // A variable's container answers end through the entry finger.
     Entries ent;
-    if (!container_entries(h, data, &ent)) return TN_ILLEGAL();
+    if (!(is_ref ? block_entries(ctx, r.block, r.offset, &ent) : container_entries(h, data, &ent)))
+      return TN_ILLEGAL();
     list_dims[0] = ent.dims[0];
     list_dims[1] = ent.dims[1];
     *nd = ent.ndims;

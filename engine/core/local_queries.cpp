@@ -1,18 +1,24 @@
-// Reads of a local array done where it lies: numel, length, ndims, isempty,
-// one-output size and the type tests of a variable read only for its shape
-// or class push the answer without first copying the whole value onto the
-// stack, so numel(x) costs the same for any size of x; x.' of a matrix is
-// written transposed from its block onto the stack in one pass; and
-// x = reshape(x, m, n) of a matrix gives its block the new sizes instead of
-// copying it out and back. Each result is the one the instructions give
-// through the stack, word for word, failures included: where the stack has
-// no room for the copy, the instructions run as they are and report it.
+// Reads of a local value done where it lies, without copying it onto the
+// stack. Shape queries (numel, length, ndims, isempty, one-output size) and
+// type tests of an array, and the shape queries of a list or cell array
+// (through the entry finger), push their answer, so numel(x) costs the same
+// for any size of x; class, iscell, islist, isstruct, isobject and isfield
+// run on an empty stand-in of the value's class (a skeleton of its fields
+// for isfield). x.' of a matrix is written transposed from its block in one
+// pass; x = reshape(x, m, n) of a matrix gives its block the new sizes; and
+// s = [s t] of two rows of one class grows s's block where it lies (with
+// room to spare, as appending does), so growing a text in a loop copies each
+// character a bounded number of times. Each result is the one the
+// instructions give through the stack, word for word, failures included:
+// where the stack has no room for the copy, the instructions run as they
+// are and report it.
 #include "engine/core/local_queries.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "engine/core/containers.h"
+#include "engine/core/entry_finger.h"
 #include "engine/core/heap.h"
 #include "engine/core/interp_dispatch.h"
 #include "engine/core/opcodes.h"
@@ -180,12 +186,137 @@ bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* 
   return true;
 }
 
+namespace {
+
+// The shape queries of a variable's list or cell array, answered as their
+// built-ins answer them (a list reads as 1 x n, 0 x 0 when empty, with
+// ndims 1), from the entry finger: constant time once the count is known.
+bool container_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                           const uint8_t* base) {
+  const uint32_t* h = block_words32(ctx, block);
+  if (h[0] != kKindContainer || (h[2] != kContList && h[2] != kContCell)) return false;
+  const uint16_t op = *query;
+  int words = 1;
+  if (op == kOpSize) {
+    if (query + kSizeWords > end || query[1] != kOneArgument || query[2] != kOneResult) return false;
+    words = kSizeWords;
+  } else if (op != kOpNumel && op != kOpLength && op != kOpNdims && op != kOpIsempty) {
+    return false;
+  }
+  if (!desc_room(ctx) || int64_t(kMaxDims) + 1 >= data_free_words(ctx) || !load_fits(ctx, h)) return false;
+  Entries ent;
+  if (!block_entries(ctx, block, 0, &ent) || ent.count > INT32_MAX) return false;
+  const bool list = !ent.cell;
+  double dims[kMaxDims];
+  for (int k = 0; k < ent.ndims; ++k) dims[k] = ent.dims[k];
+  double v = 0;
+  switch (op) {
+    case kOpNumel: v = double(ent.count); break;
+    case kOpLength:
+      for (int k = 0; k < ent.ndims; ++k) v = std::max(v, dims[k]);
+      break;
+    case kOpNdims: v = list ? 1 : ent.ndims; break;
+    case kOpIsempty:
+      return stk_push_logical_scalar(ctx, (list ? h[1] == 0 : ent.count == 0) ? 1 : 0) == kOk &&
+             (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base), true);
+    default: {  // size
+      uint64_t* p = stk_claim(ctx, kKindReal, 1, uint32_t(ent.ndims), uint32_t(ent.ndims));
+      for (int k = 0; k < ent.ndims; ++k) tn::st_f64(p + k, dims[k]);
+      ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base);
+      return true;
+    }
+  }
+  tn::st_f64(stk_claim(ctx, kKindReal, 1, 1, 1), v);
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base);
+  return true;
+}
+
+bool is_class_query(const uint16_t* query, const uint16_t* end) {
+  const uint16_t op = *query;
+  if (op == kOpClass) return query + 2 <= end && query[1] == kOneArgument;
+  return op == kOpIscell || op == kOpIslist || op == kOpIsstruct || op == kOpIsobject;
+}
+
+// class(x), iscell, islist, isstruct and isobject read no more of a value
+// than its kind, subtype and element type: for an array, list, struct or
+// cell array they are given an empty value of the same class in place of
+// the copy, and run as they are on it. Objects take the copy (their class
+// may answer for itself).
+bool class_query_stand_in(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                          const uint8_t* base) {
+  if (!is_class_query(query, end)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  if (!load_fits(ctx, h) || !desc_room(ctx)) return false;
+  ArrayShape s;
+  const uint32_t cell_words = kElemHeaderWords + cell_size_words(2);
+  if (array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s)) {
+    if (s.subtype == 0) {
+      stk_claim(ctx, h[0], 0, 0, 0);
+    } else {
+      constexpr uint32_t kEmptyTypedWords = 2;  // type, ndims and two sizes 0
+      uint64_t* p = stk_claim(ctx, kKindPayload, kEmptyTypedWords, s.subtype, kEmptyTypedWords);
+      auto* b = reinterpret_cast<uint8_t*>(p);
+      tn::st_u32(b, s.type);
+      tn::st_u32(b + 4, 2);
+      tn::st_u32(b + 8, 0);
+      tn::st_u32(b + 12, 0);
+    }
+  } else if (h[0] == kKindContainer && (h[2] == kContList || h[2] == kContStruct)) {
+    stk_claim(ctx, kKindContainer, 0, h[2], 0);
+  } else if (h[0] == kKindContainer && h[2] == kContCell && int64_t(cell_words) < data_free_words(ctx)) {
+    const int32_t none[2] = {0, 0};
+    write_cell_sizes(stk_claim(ctx, kKindContainer, cell_words, kContCell, cell_words), none, 2);
+  } else {
+    return false;
+  }
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query) - base);
+  return true;
+}
+
+// isfield(s, 'name') of a local struct reads only the names of its fields:
+// it is given, in place of the copy, a struct of the same fields each
+// holding an empty list, and runs as it is on that (the name's push too).
+bool isfield_stand_in(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
+                      const uint8_t* base) {
+  if (query + 2 > end || (*query != kOpPushString8 && *query != kOpPushString16)) return false;
+  const int64_t n = query[1];
+  const uint16_t* after = query + (*query == kOpPushString8 ? 2 + (n + 1) / 2 : 2 + n);
+  if (after >= end || *after != kOpIsfield) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  if (h[0] != kKindContainer || h[2] != kContStruct || !load_fits(ctx, h) || !desc_room(ctx)) return false;
+  uint64_t* first = heap_words(ctx) + block + kElemHeaderWords;
+  const int64_t words = h[1];
+  int64_t fields = 0;
+  for (int64_t at = 0; at + kElemHeaderWords <= words;) {
+    const int64_t w = elem_total_words(first + at);
+    if (at + w > words) break;
+    at += w;
+    ++fields;
+  }
+  const int64_t skeleton = kElemHeaderWords * fields;
+  // The fields' names are read from the block while the skeleton is written
+  // on the stack: the claim moves nothing.
+  uint64_t* out = stk_claim(ctx, kKindContainer, uint32_t(skeleton), kContStruct, uint32_t(skeleton));
+  first = heap_words(ctx) + block + kElemHeaderWords;
+  for (int64_t at = 0, i = 0; i < fields; ++i) {
+    elem_set_header(out + kElemHeaderWords * i, kKindContainer, 0, kContList, elem_name(first + at));
+    at += elem_total_words(first + at);
+  }
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query) - base);
+  return true;
+}
+
+}  // namespace
+
 bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                        const uint8_t* base) {
   if (query >= end || !heap_index_ok(ctx, block)) return false;
+  if (class_query_stand_in(ctx, query, end, block, base) || isfield_stand_in(ctx, query, end, block, base))
+    return true;
   const uint32_t* h = block_words32(ctx, block);
   ArrayShape s;
-  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s)) return false;
+  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &s))
+    return container_shape_query(ctx, query, end, block, base);
   const uint16_t op = *query;
   int words = 1;
   if (op == kOpSize) {
@@ -227,5 +358,117 @@ bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t
     }
   }
   ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(query + words) - base);
+  return true;
+}
+
+namespace {
+
+// The right operand of an append: elements of one type in a row, read from
+// an instruction's words or from another local's block.
+struct AppendOperand {
+  bool plain;         // a real matrix row (else a typed row)
+  uint32_t subtype;   // typed rows: their subtype and element type
+  uint32_t type;
+  int64_t count;
+  const uint8_t* elems;  // null for a row of bytes to widen (PushString8)
+  const uint8_t* bytes;
+  double scalar;      // a constant real scalar, when elems and bytes are null
+  int words;          // the instruction's length
+};
+
+bool append_operand(EngineContext* ctx, const uint16_t* p, const uint16_t* end, int32_t k, AppendOperand* out) {
+  if (p + 2 > end) return false;
+  *out = AppendOperand{};
+  switch (*p) {
+    case kOpPushString8:
+    case kOpPushString16: {
+      const int64_t n = p[1];
+      const int64_t words = *p == kOpPushString8 ? 2 + (n + 1) / 2 : 2 + n;
+      if (n < 1 || p + words > end) return false;
+      *out = AppendOperand{false, kPayChar, kElemU16, n, nullptr, nullptr, 0, int(words)};
+      if (*p == kOpPushString8)
+        out->bytes = reinterpret_cast<const uint8_t*>(p + 2);
+      else
+        out->elems = reinterpret_cast<const uint8_t*>(p + 2);
+      return true;
+    }
+    case kOpPushOne:
+      *out = AppendOperand{true, 0, 0, 1, nullptr, nullptr, 1.0, 1};
+      return true;
+    case kOpPushInt16:
+      *out = AppendOperand{true, 0, 0, 1, nullptr, nullptr, double(int16_t(p[1])), 2};
+      return true;
+    case kOpLoadLocal: {
+      SlotTarget t;
+      if (int16_t(p[1]) == k || slot_locate(ctx, int16_t(p[1]), &t) != kOk || t.block == kNoBlock) return false;
+      const uint32_t* h = block_words32(ctx, t.block);
+      const auto* data = reinterpret_cast<const uint8_t*>(heap_words(ctx) + t.block + kElemHeaderWords);
+      ArrayShape s;
+      if (!array_shape_of(h, heap_words(ctx) + t.block + kElemHeaderWords, &s) || s.ndims != 2 || s.dims[0] != 1 ||
+          s.count < 1 || h[0] == kKindComplex)
+        return false;
+      const bool plain = s.subtype == 0;
+      *out = AppendOperand{plain, s.subtype, s.type, s.count, plain ? data : data + typed_header_bytes(2),
+                           nullptr, 0, 2};
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool local_append_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                           const uint8_t* base) {
+  const int32_t k = int16_t(load[1]);
+  AppendOperand b;
+  if (!append_operand(ctx, load + 2, end, k, &b)) return false;
+  const uint16_t* p = load + 2 + b.words;
+  if (p + 3 > end || p[0] != kOpHorzcat || p[1] != kOpStoreLocal || int16_t(p[2]) != k) return false;
+  SlotTarget t;
+  if (slot_locate(ctx, k, &t) != kOk || t.link || t.block != block || !heap_index_ok(ctx, block)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  ArrayShape a;
+  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &a) || a.ndims != 2 || a.dims[0] != 1 ||
+      a.count < 1 || h[0] == kKindComplex)
+    return false;
+  // The pairs the concatenation joins as one block: real rows, or typed rows
+  // of one subtype and one integer, char or logical element type.
+  const bool plain = a.subtype == 0;
+  if (plain != b.plain || (!plain && (a.subtype != b.subtype || a.type != b.type || !elem_is_integer(a.type))))
+    return false;
+  const int64_t esize = plain ? int64_t(sizeof(double)) : elem_size(a.type);
+  const int64_t head = plain ? 0 : typed_header_bytes(2);
+  const int64_t old_words = desc_data_words(h);
+  const int64_t used = head + a.count * esize;
+  const int64_t new_words = (used + b.count * esize + 7) / 8;
+  const int64_t columns = a.count + b.count;
+  // Where the stacks could not hold the two operands, the instructions run
+  // as they are and report it.
+  if (columns > INT32_MAX || new_words > INT32_MAX || !load_fits(ctx, h, 1) ||
+      old_words + new_words + 2 >= data_free_words(ctx))
+    return false;
+  VarRef r{1, t.slot_word, block, 0, 0, k};
+  if (block_splice(ctx, &r, kElemHeaderWords + old_words, 0, new_words - old_words) != kOk) return false;
+  uint32_t* w = block_words32(ctx, r.block);
+  auto* to = reinterpret_cast<uint8_t*>(heap_words(ctx) + r.block + kElemHeaderWords);
+  uint8_t* at = to + used;
+  if (b.bytes) {
+    for (int64_t i = 0; i < b.count; ++i) tn::store(at + 2 * i, uint16_t(b.bytes[i]));
+  } else if (b.elems) {
+    std::memmove(at, b.elems, size_t(b.count * esize));
+  } else {
+    tn::st_f64(at, b.scalar);
+  }
+  std::memset(at + b.count * esize, 0, size_t(new_words * 8 - used - b.count * esize));
+  if (plain) {
+    w[2] = uint32_t(columns);
+  } else {
+    w[1] = uint32_t(new_words);
+    tn::st_u32(to + 12, uint32_t(columns));  // the second size, behind type, ndims and the first
+  }
+  w[3] = 0;  // the name word, as a store writes it
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + 3) - base);
   return true;
 }

@@ -1,5 +1,5 @@
-// Reads of a local array done where the array lies, without copying it onto
-// the stack (see local_queries.cpp).
+// Reads of a local value done where it lies, without copying it onto the
+// stack (see local_queries.cpp).
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,13 @@
 
 // When the instruction at query (code ending at end, area starting at base)
 // is numel, length, ndims, isempty or one-output size of one argument, and
-// heap block `block` holds an array, pushes the query's answer for that
-// array, sets the position past the query and answers true. False, with
-// nothing changed, for any other instruction or value.
+// heap block `block` holds an array, list or cell array, pushes the query's
+// answer for that value, sets the position past the query and answers true.
+// For class, iscell, islist, isstruct and isobject of an array, list,
+// struct or cell array, and for isfield of a struct with a text constant,
+// pushes an empty stand-in of the value's class (with its field names for
+// isfield) in place of the load and sets the position at the query, which
+// then runs as it is. False, with nothing changed, for anything else.
 bool local_shape_query(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                        const uint8_t* base);
 
@@ -28,9 +32,19 @@ bool local_reshape_in_place(EngineContext* ctx, const uint16_t* load, const uint
 bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* end, int32_t block,
                      const uint8_t* base);
 
-// The three above, tried in turn on the load of a local at `load`.
+// When the load at `load` of local k (holding heap block `block`, a
+// non-empty real row or a typed integer, char or logical row) is followed by
+// the push of one more such row of its class (a text constant, a small
+// number, another local), horzcat and the store into k, appends that row to
+// the block where it lies, sets the position past the store and answers
+// true: the value is the one the instructions would store. False, with
+// nothing changed, otherwise.
+bool local_append_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                           const uint8_t* base);
+
+// The four above, tried in turn on the load of a local at `load`.
 inline bool local_read_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
                                 const uint8_t* base) {
   return local_shape_query(ctx, load + 2, end, block, base) || local_transpose(ctx, load + 2, end, block, base) ||
-         local_reshape_in_place(ctx, load, end, block, base);
+         local_reshape_in_place(ctx, load, end, block, base) || local_append_in_place(ctx, load, end, block, base);
 }

@@ -8,6 +8,7 @@
 
 #include "engine/core/assign.h"
 #include "engine/core/element_layout.h"
+#include "engine/core/entry_finger.h"
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
 #include "engine/core/stack_ops.h"
@@ -187,17 +188,47 @@ int ref_cell_grow(EngineContext* ctx, VarRef* r, const Entries& ent, const int32
   return status;
 }
 
-// Appends m empty entries to the referenced list.
-int ref_list_append(EngineContext* ctx, VarRef* r, int64_t m) {
+// Appends m empty entries to the referenced list or cell array (behind its
+// last entry; a cell array's caller rewrites its sizes). A finger on this
+// container stays on its entry: nothing before the end moved.
+int ref_append_entries(EngineContext* ctx, VarRef* r, int64_t m) {
   const int64_t list = r->offset;
   const int64_t at = list + kElemHeaderWords + elem_word(ref_element(ctx, *r), 1);
-  if (tn::mul64(m, kElemHeaderWords) + at > INT32_MAX) return kObjectTooLarge;
+  if (tn::mul64(m, kElemHeaderWords) + at > INT32_MAX || m > INT32_MAX) return kObjectTooLarge;
+  EntryFinger* f = finger_at(ctx, r->block, list);
+  const int i = f ? int(f - ctx->entry_finger) : 0;
+  EntryFinger keep = f ? *f : EntryFinger{};
+  const bool carry = f && int64_t(keep.count) + m <= INT32_MAX;
   TN_TRY(block_splice(ctx, r, at, 0, kElemHeaderWords * m));
   uint64_t* base = heap_words(ctx) + r->block;
   for (int64_t i = 0; i < m; ++i) elem_set_header(base + at + kElemHeaderWords * i, kKindReal, 0, 0, 0);
   block_adjust_enclosing(ctx, r->block, list, kElemHeaderWords * m);
   reinterpret_cast<uint32_t*>(base + list)[1] += uint32_t(kElemHeaderWords * m);
+  if (carry) {
+    keep.block = r->block;
+    keep.words += uint32_t(kElemHeaderWords * m);
+    keep.count += int32_t(m);
+    ctx->entry_finger[i] = keep;
+  }
   return kOk;
+}
+
+// Grows the referenced row or column cell array (or empty one) to dims by
+// new empty entries behind its last: its entries keep their order, so only
+// the size vector changes (two sizes before and after: same words).
+int ref_cell_append(EngineContext* ctx, VarRef* r, const Entries& ent, const int32_t* dims) {
+  const int64_t count = int64_t(dims[0]) * dims[1];
+  TN_TRY(ref_append_entries(ctx, r, count - ent.count));
+  auto* sizes = reinterpret_cast<uint8_t*>(elem_data(ref_element(ctx, *r) + kElemHeaderWords)) +
+                typed_header_bytes(kCellSizeNdims);
+  tn::st_i32(sizes, dims[0]);
+  tn::st_i32(sizes + 4, dims[1]);
+  return kOk;
+}
+
+// The entries of the referenced value, through the entry finger.
+bool ref_entries(EngineContext* ctx, const VarRef& r, Entries* ent) {
+  return block_entries(ctx, r.block, r.offset, ent);
 }
 
 // A list is one row: it holds a position given by one subscript, or by a
@@ -218,8 +249,9 @@ int ref_element_step(EngineContext* ctx, int n) {
   VarRef r;
   if (!ref_at(ctx, n, &r)) return TN_ILLEGAL();
   uint64_t* e = ref_element(ctx, r);
+  const int32_t container = r.offset;
   Entries ent;
-  if (!container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), &ent)) {
+  if (!ref_entries(ctx, r, &ent)) {
     if (!(r.assign && r.created && elem_data_words(e) == 0)) {
       int32_t index = kNoArgument;
       double v;
@@ -227,7 +259,7 @@ int ref_element_step(EngineContext* ctx, int n) {
       return err_raise_code(ctx, kElementOfNonList, r.slot, 0, index, nullptr);
     }
     elem_set_header(e, kKindContainer, 0, kContList, elem_name(e));
-    container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), &ent);
+    ref_entries(ctx, r, &ent);
   }
   int64_t pos[kMaxSubscripts];
   int64_t bad = -1;
@@ -238,14 +270,22 @@ int ref_element_step(EngineContext* ctx, int n) {
   BracePlace place;
   if (brace_place(ent, pos, n, &place) == kWrongIndexCount)
     return err_raise_code(ctx, kWrongIndexCount, r.slot, 0, n, nullptr);
+  int32_t dims_scratch[kMaxDims];
+  int nd_scratch = 0;
   if (place.beyond) {
     if (!r.assign)
       return err_raise_code(ctx, kIndexOutOfRange, r.slot, 0,
                             place.bad > INT32_MAX ? kNoArgument : int32_t(place.bad), nullptr);
     int64_t along = 0;
     if (!ent.cell && list_row_position(pos, n, &along)) {
-      TN_TRY(ref_list_append(ctx, &r, along + 1 - ent.count));
+      TN_TRY(ref_append_entries(ctx, &r, along + 1 - ent.count));
       place.linear = along;
+    } else if (ent.cell && n == 1 && ent.ndims == 2 && ent.count == int64_t(ent.dims[0]) * ent.dims[1] &&
+               brace_grown_shape(ent, pos, n, dims_scratch, &nd_scratch) == kOk) {
+      // A row, column or empty cell array grown by one subscript keeps its
+      // entries in order: the new ones go behind them.
+      TN_TRY(ref_cell_append(ctx, &r, ent, dims_scratch));
+      place.linear = pos[0];
     } else {
       // A list holding entries is one row; only an empty one may take a shape.
       if (!ent.cell && ent.count > 0)
@@ -259,14 +299,12 @@ int ref_element_step(EngineContext* ctx, int n) {
       for (int i = 0; i < nd; ++i) udims[i] = uint32_t(dims[i]);
       place.linear = index_linear_from_subs(nd, udims, n, pos);
     }
-    e = ref_element(ctx, r);
-    container_entries(reinterpret_cast<uint32_t*>(e), elem_data(e), &ent);
+    ref_entries(ctx, r, &ent);
     r.created = 1;
   } else {
     r.created = 0;
   }
-  const uint64_t* target = ent.first;
-  for (int64_t i = 0; i < place.linear; ++i) target += elem_total_words(target);
+  const uint64_t* target = finger_seek(ctx, r.block, container, ent, place.linear);
   r.offset = int32_t(target - (heap_words(ctx) + r.block));
   ref_put(ctx, 0, r);
   return kOk;
@@ -296,6 +334,7 @@ int plain_element_step(EngineContext* ctx, int n) {
 int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int64_t new_len) {
   const int64_t delta = new_len - old_len;
   if (delta == 0) return kOk;
+  finger_forget(ctx, r->block);  // the caller carries it over when it can
   uint64_t* heap = heap_words(ctx);
   const int64_t total = elem_total_words(heap + r->block);
   const int64_t tail = total - (at + old_len);
@@ -328,13 +367,18 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
 }
 
 void block_adjust_enclosing(EngineContext* ctx, int32_t block, int64_t target, int64_t delta) {
+  block_adjust_enclosing_from(ctx, block, target, delta, -1, 0);
+}
+
+void block_adjust_enclosing_from(EngineContext* ctx, int32_t block, int64_t target, int64_t delta,
+                                 int64_t hint_container, int64_t hint_start) {
   uint64_t* base = heap_words(ctx) + block;
   int64_t cur = 0;
   while (cur != target) {
     uint64_t* c = base + cur;
     if (elem_kind(c) != kKindContainer) return;
     const int64_t end = cur + kElemHeaderWords + elem_word(c, 1);
-    int64_t at = cur + kElemHeaderWords;
+    int64_t at = cur == hint_container ? hint_start : cur + kElemHeaderWords;
     while (at < end && !(target >= at && target < at + int64_t(elem_total_words(base + at))))
       at += elem_total_words(base + at);
     if (at >= end) return;  // not inside: a damaged block is left alone
@@ -343,17 +387,82 @@ void block_adjust_enclosing(EngineContext* ctx, int32_t block, int64_t target, i
   }
 }
 
+namespace {
+
+// What replacing the element of old_len words at word `offset` of the
+// finger's block by one delta words longer does to the finger's container:
+// behind it, nothing; before it, the container moves by delta; among its
+// entries, its size changes by delta and the entries behind the element
+// move (the count stays). The container itself or one enclosing it
+// replaced: the finger is not carried.
+struct FingerCarry {
+  bool carry = false;
+  bool before = false;
+  bool among = false;
+  int64_t finger_word = 0;  // the finger's entry, from the block's start
+};
+
+FingerCarry plan_carry(EngineContext* ctx, const EntryFinger& f, int32_t block, int64_t offset, int64_t old_len,
+                       int64_t delta) {
+  FingerCarry c;
+  if (f.block != block || !finger_valid(ctx, f)) return c;
+  const int64_t container_end = f.at + kElemHeaderWords + int64_t(f.words);
+  const int64_t first = finger_first_word(ctx, f);
+  c.finger_word = first + f.offset;
+  c.before = offset + old_len <= f.at;
+  c.among = offset >= first && offset < container_end;
+  c.carry = c.before || c.among || offset >= container_end;
+  if (c.before && (f.at + delta < 0 || f.at + delta > INT32_MAX)) c.carry = false;
+  if (c.among && (int64_t(f.words) + delta < 0 || int64_t(f.words) + delta > INT32_MAX)) c.carry = false;
+  return c;
+}
+
+void apply_carry(const FingerCarry& c, int32_t block, int64_t offset, int64_t delta, EntryFinger* f) {
+  f->block = block;
+  if (c.before) {
+    f->at = int32_t(f->at + delta);
+  } else if (c.among) {
+    f->words = uint32_t(int64_t(f->words) + delta);
+    if (c.finger_word > offset) f->offset = int32_t(f->offset + delta);
+  }
+}
+
+}  // namespace
+
 int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint64_t* data) {
   uint64_t* e = ref_element(ctx, *r);
   const int32_t name = elem_name(e);
   const int64_t old_len = elem_total_words(e);
   const int64_t new_len = kElemHeaderWords + int64_t(desc_data_words(h));
+  const int64_t delta = new_len - old_len;
   const uint32_t kind = h[0], a = h[1], b = h[2];
+  FingerCarry plans[kEntryFingers];
+  EntryFinger kept[kEntryFingers];
+  for (int i = 0; i < kEntryFingers; ++i) {
+    kept[i] = ctx->entry_finger[i];
+    plans[i] = plan_carry(ctx, kept[i], r->block, r->offset, old_len, delta);
+  }
+  finger_forget(ctx, r->block);
   TN_TRY(block_splice(ctx, r, r->offset, old_len, new_len));
   e = ref_element(ctx, *r);
   elem_set_header(e, kind, a, b, name);
   std::memmove(e + kElemHeaderWords, data, size_t(new_len - kElemHeaderWords) * 8);
-  block_adjust_enclosing(ctx, r->block, r->offset, new_len - old_len);
+  // The walk to the changed element starts at a finger's entry when that
+  // lies at or before it in the same container.
+  if (delta != 0) {
+    int64_t hint_container = -1, hint_start = 0;
+    for (int i = 0; i < kEntryFingers; ++i)
+      if (plans[i].carry && plans[i].among && plans[i].finger_word <= r->offset) {
+        hint_container = kept[i].at;
+        hint_start = plans[i].finger_word;
+      }
+    block_adjust_enclosing_from(ctx, r->block, r->offset, delta, hint_container, hint_start);
+  }
+  for (int i = 0; i < kEntryFingers; ++i)
+    if (plans[i].carry) {
+      apply_carry(plans[i], r->block, r->offset, delta, &kept[i]);
+      ctx->entry_finger[i] = kept[i];
+    }
   return kOk;
 }
 

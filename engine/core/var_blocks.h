@@ -127,6 +127,11 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
 // Adds delta to the size word of every container that encloses the element
 // at word offset `target` of the block (the element itself excepted).
 void block_adjust_enclosing(EngineContext* ctx, int32_t block, int64_t target, int64_t delta);
+// The same, with the walk through the container at word hint_container
+// starting at word hint_start: the header of an entry at or before the one
+// holding target (-1: no hint).
+void block_adjust_enclosing_from(EngineContext* ctx, int32_t block, int64_t target, int64_t delta,
+                                 int64_t hint_container, int64_t hint_start);
 
 // The referenced element becomes the value {h, data} (its name word kept),
 // with the enclosing containers' sizes corrected.

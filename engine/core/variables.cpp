@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/core/assign.h"
+#include "engine/core/entry_finger.h"
 #include "engine/core/errors.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
@@ -24,6 +25,7 @@ int raise_for(EngineContext* ctx, int code, int32_t k) {
 }
 
 void write_value(EngineContext* ctx, int32_t block, const uint32_t* h, const uint64_t* data) {
+  finger_forget(ctx, block);  // a block rewritten where it lies may hold other entries
   uint64_t* e = heap_words(ctx) + block;
   elem_set_header(e, h[0], h[1], h[2], 0);
   std::memcpy(e + kElemHeaderWords, data, size_t(desc_data_words(h)) * 8);

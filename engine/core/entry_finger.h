@@ -1,0 +1,108 @@
+// Entry fingers: the last entries found in lists or cell arrays held in
+// variables' blocks, the value itself or nested in it (block, place, data
+// words, count, one entry and its offset), so that c{k} in a loop, s.c{k},
+// a{k} * b{k} and c{end + 1} = v find their entry and the count without
+// walking the container from its start. Whatever may change the layout of a
+// block forgets its fingers (heap_free, a whole-value store, a splice); the
+// few edits that know how the layout changed carry them over instead.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/element_layout.h"
+#include "engine/core/status.h"
+#include "engine/core/var_blocks.h"
+
+inline void finger_forget(EngineContext* ctx, int32_t block) {
+  for (EntryFinger& f : ctx->entry_finger)
+    if (f.block == block) f.block = 0;
+}
+
+// True when finger f is on a container of its block as it is now.
+inline bool finger_valid(EngineContext* ctx, const EntryFinger& f) {
+  if (f.block == 0) return false;
+  const uint32_t* h = block_words32(ctx, f.block + f.at);
+  return h[0] == kKindContainer && (h[2] == kContList || h[2] == kContCell) && h[1] == f.words;
+}
+
+// The finger on the container at word `at` of block, or null.
+inline EntryFinger* finger_at(EngineContext* ctx, int32_t block, int64_t at) {
+  for (EntryFinger& f : ctx->entry_finger)
+    if (f.block == block && block != 0 && f.at == at && finger_valid(ctx, f)) return &f;
+  return nullptr;
+}
+
+// The entries of the container at word `at` of block, from its finger, in
+// constant time: false (and nothing written) when no finger is on it. The
+// count is the one a full walk found when the finger was first noted, kept
+// up by the edits since; the debug build checks it against a walk.
+inline bool finger_entries(EngineContext* ctx, int32_t block, int64_t at, Entries* out) {
+  const EntryFinger* f = finger_at(ctx, block, at);
+  if (!f) return false;
+  uint64_t* e = heap_words(ctx) + block + at;
+  const auto* h = reinterpret_cast<const uint32_t*>(e);
+  uint64_t* data = elem_data(e);
+  out->first = data;
+  out->words = h[1];
+  out->cell = h[2] == kContCell;
+  out->count = f->count;
+  if (out->cell) {
+    int k = 0;
+    const uint32_t* s = read_cell_sizes(data, out->words, &k);
+    if (!s) return false;
+    const uint32_t w = elem_total_words(data);
+    out->first = data + w;
+    out->words -= w;
+    out->ndims = k;
+    out->dims = s;
+  } else {
+    out->list_dims[0] = f->count > 0 ? 1 : 0;
+    out->list_dims[1] = uint32_t(f->count);
+    out->ndims = 2;
+    out->dims = out->list_dims;
+  }
+#ifdef TN_DEBUG_CHECKS
+  Entries walked;
+  TN_ASSERT(container_entries(h, data, &walked) && walked.count == f->count && walked.first == out->first);
+#endif
+  return true;
+}
+
+// The entries of the container at word `at` of block: from its finger, else
+// by a walk, which notes a finger at its first entry in front, the one
+// noted before it moving behind (two containers read in turn keep theirs).
+inline bool block_entries(EngineContext* ctx, int32_t block, int64_t at, Entries* out) {
+  if (finger_entries(ctx, block, at, out)) return true;
+  uint64_t* e = heap_words(ctx) + block + at;
+  if (!container_entries(reinterpret_cast<const uint32_t*>(e), elem_data(e), out)) return false;
+  if (out->count > INT32_MAX || at > INT32_MAX) return true;
+  for (int i = kEntryFingers - 1; i > 0; --i) ctx->entry_finger[i] = ctx->entry_finger[i - 1];
+  ctx->entry_finger[0] = EntryFinger{block, int32_t(at), elem_word(e, 1), int32_t(out->count), 0, 0};
+  return true;
+}
+
+// Entry `linear` (below ent.count) of the container at word `at` of block,
+// whose entries ent holds (from block_entries); its finger moves to it.
+// Walks on from the finger when it lies at or before the entry, else from
+// the first entry.
+inline uint64_t* finger_seek(EngineContext* ctx, int32_t block, int64_t at, const Entries& ent,
+                             int64_t linear) {
+  EntryFinger* f = finger_at(ctx, block, at);
+  const bool on = f && f->index <= linear;
+  int64_t i = on ? f->index : 0;
+  uint64_t* target = ent.first + (on ? f->offset : 0);
+  for (; i < linear; ++i) target += elem_total_words(target);
+  if (f && target - ent.first <= INT32_MAX) {
+    f->index = int32_t(linear);
+    f->offset = int32_t(target - ent.first);
+  }
+  return target;
+}
+
+// Word offset, from the block's start, of the first entry of the container
+// finger f is on (after its header and, in a cell array, its size element).
+inline int64_t finger_first_word(EngineContext* ctx, const EntryFinger& f) {
+  uint64_t* e = heap_words(ctx) + f.block + f.at;
+  const int64_t head = kElemHeaderWords;
+  return f.at + (elem_word(e, 2) == kContCell ? head + elem_total_words(e + head) : head);
+}
