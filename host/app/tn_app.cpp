@@ -125,10 +125,6 @@ bool TNApp::init_instance() {
   shell_register_at_startup(shell_program_path());
   s_ = startup_settings_read(*settings_);
   set_background_color(s_.background);
-  if (fonts_) {
-    const QFont figure = figure_font_saved(settings_);
-    fonts_->measure_too(figure.family(), figure.pixelSize());
-  }
 
   host_ = std::make_unique<AppRuntimeHost>(s_.mem_min, s_.mem_max, 0, 2);
   runtime_host_set(host_.get());
