@@ -16,6 +16,7 @@
 #include "engine/core/value_stack.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/gray_base64.h"
+#include "runtime/char_args.h"
 #include "runtime/instances.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
@@ -220,24 +221,6 @@ int control_base64(EmbeddedSlot* s, const Embedded& e, uint32_t request, uint32_
   }
 }
 
-// The name at depth as UTF-8.
-int name_of(EngineContext* ctx, int depth, std::string* out) {
-  if (!stk_is_char(ctx, depth)) return kWrongArgType;
-  int ndims = 0, elem_size = 0, unsigned_flag = 0;
-  const uint32_t* dims = nullptr;
-  int64_t count = 0;
-  void* data = nullptr;
-  TN_TRY(stk_get_typed_array(ctx, depth, &ndims, &dims, &count, &elem_size, &unsigned_flag, &data));
-  const auto* units = static_cast<const uint8_t*>(data);
-  out->clear();
-  for (int64_t k = 0; k < count; ++k) {
-    uint16_t ch = 0;
-    std::memcpy(&ch, units + 2 * k, 2);
-    uint8_t bytes[3];
-    out->append(reinterpret_cast<const char*>(bytes), size_t(utf8_put(bytes, ch)));
-  }
-  return kOk;
-}
 
 // The first tag-42 record of the instance with this name: its offset in the run.
 int find_record(RuntimeBlock* b, int32_t id, const std::string& name, int32_t* record) {
@@ -267,12 +250,12 @@ int bi_efopen(EngineContext* ctx, int nargin, int, uintptr_t data) {
   bool base64 = false;
   if (nargin == 2) {
     std::string mode;
-    TN_TRY(name_of(ctx, 0, &mode));
+    TN_TRY(char_arg_utf8(ctx, 0, &mode));
     if (mode == "base64") base64 = true;
     else if (mode != "text") return kUnknownOption;
   }
   std::string name;
-  TN_TRY(name_of(ctx, nargin - 1, &name));
+  TN_TRY(char_arg_utf8(ctx, nargin - 1, &name));
   if (!inst_find_by_id(b, cc->instance_id)) return kBadContext;
   int32_t record = 0;
   TN_TRY(find_record(b, cc->instance_id, name, &record));

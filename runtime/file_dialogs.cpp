@@ -11,6 +11,7 @@
 #include "engine/core/status.h"
 #include "engine/core/strings.h"
 #include "engine/core/value_stack.h"
+#include "runtime/char_args.h"
 #include "runtime/runtime_block.h"
 
 namespace {
@@ -35,23 +36,14 @@ constexpr char kAllFiles[] = "|All files|*.*||";
 // The UTF-8 text of the string at depth; an empty matrix counts as "".
 int utf8_of(EngineContext* ctx, int depth, std::string* out) {
   out->clear();
-  int ndims = 0, elem_size = 0, unsigned_flag = 0;
-  const uint32_t* dims = nullptr;
-  int64_t count = 0;
-  void* data = nullptr;
   if (!stk_is_char(ctx, depth)) {
+    int ndims = 0;
+    const uint32_t* dims = nullptr;
+    int64_t count = 0;
     if (stk_get_array_info(ctx, depth, &ndims, &dims, &count) == kOk && count == 0) return kOk;
     return kWrongArgType;
   }
-  TN_TRY(stk_get_typed_array(ctx, depth, &ndims, &dims, &count, &elem_size, &unsigned_flag, &data));
-  const auto* units = static_cast<const uint8_t*>(data);
-  for (int64_t k = 0; k < count; ++k) {
-    uint16_t ch = 0;
-    std::memcpy(&ch, units + 2 * k, 2);
-    uint8_t bytes[3];
-    out->append(reinterpret_cast<const char*>(bytes), size_t(utf8_put(bytes, ch)));
-  }
-  return kOk;
+  return char_arg_utf8(ctx, depth, out);
 }
 
 // UTF-8 to 16-bit units; a 4-byte sequence becomes a surrogate pair and a

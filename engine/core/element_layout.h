@@ -70,9 +70,10 @@ struct Entries {
   bool cell;
 };
 
-// h: the container's {kind, a, b} words, data: its data. False for other
-// values and for a cell array without a valid size element.
-inline bool container_entries(const uint32_t* h, uint64_t* data, Entries* out) {
+// h: the container's {kind, a, b} words, data: its data. Sets where the
+// entries lie and a cell array's sizes, not the count; false for other values
+// and for a cell array without a valid size element.
+inline bool container_span(const uint32_t* h, uint64_t* data, Entries* out) {
   if (h[0] != kKindContainer || (h[2] != kContList && h[2] != kContCell)) return false;
   out->first = data;
   out->words = h[1];
@@ -87,6 +88,21 @@ inline bool container_entries(const uint32_t* h, uint64_t* data, Entries* out) {
     out->ndims = k;
     out->dims = s;
   }
+  return true;
+}
+
+// A list's sizes: one row of its n entries.
+inline void list_dims_set(Entries* out, int64_t n) {
+  out->list_dims[0] = n > 0 ? 1 : 0;
+  out->list_dims[1] = uint32_t(n);
+  out->ndims = 2;
+  out->dims = out->list_dims;
+}
+
+// The entries of a container, counted by a walk: as container_span, with
+// the count and a list's sizes.
+inline bool container_entries(const uint32_t* h, uint64_t* data, Entries* out) {
+  if (!container_span(h, data, out)) return false;
   int64_t n = 0;
   for (int64_t at = 0; at + kElemHeaderWords <= out->words;) {
     const int64_t w = elem_total_words(out->first + at);
@@ -95,12 +111,7 @@ inline bool container_entries(const uint32_t* h, uint64_t* data, Entries* out) {
     ++n;
   }
   out->count = n;
-  if (!out->cell) {
-    out->list_dims[0] = n > 0 ? 1 : 0;
-    out->list_dims[1] = uint32_t(n);
-    out->ndims = 2;
-    out->dims = out->list_dims;
-  }
+  if (!out->cell) list_dims_set(out, n);
   return true;
 }
 

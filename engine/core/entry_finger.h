@@ -42,25 +42,9 @@ inline bool finger_entries(EngineContext* ctx, int32_t block, int64_t at, Entrie
   uint64_t* e = heap_words(ctx) + block + at;
   const auto* h = reinterpret_cast<const uint32_t*>(e);
   uint64_t* data = elem_data(e);
-  out->first = data;
-  out->words = h[1];
-  out->cell = h[2] == kContCell;
+  if (!container_span(h, data, out)) return false;
   out->count = f->count;
-  if (out->cell) {
-    int k = 0;
-    const uint32_t* s = read_cell_sizes(data, out->words, &k);
-    if (!s) return false;
-    const uint32_t w = elem_total_words(data);
-    out->first = data + w;
-    out->words -= w;
-    out->ndims = k;
-    out->dims = s;
-  } else {
-    out->list_dims[0] = f->count > 0 ? 1 : 0;
-    out->list_dims[1] = uint32_t(f->count);
-    out->ndims = 2;
-    out->dims = out->list_dims;
-  }
+  if (!out->cell) list_dims_set(out, f->count);
 #ifdef TN_DEBUG_CHECKS
   Entries walked;
   TN_ASSERT(container_entries(h, data, &walked) && walked.count == f->count && walked.first == out->first);

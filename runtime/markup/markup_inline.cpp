@@ -6,12 +6,6 @@
 
 #include "runtime/markup/markup_parser_internal.h"
 
-#define MK_TRY(expr)              \
-  do {                            \
-    const int mk_status = (expr); \
-    if (mk_status != 0) return mk_status; \
-  } while (0)
-
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }

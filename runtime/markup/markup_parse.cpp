@@ -7,12 +7,6 @@
 
 #include "runtime/markup/markup_parser_internal.h"
 
-#define MK_TRY(expr)              \
-  do {                            \
-    const int mk_status = (expr); \
-    if (mk_status != 0) return mk_status; \
-  } while (0)
-
 namespace {
 
 constexpr int32_t kMinFreeBeforeToken = 3;  // room every token step may need at least

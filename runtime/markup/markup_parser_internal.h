@@ -7,6 +7,13 @@
 
 #include "runtime/markup/markup_parse.h"
 
+// Returns a failing status of expr from the enclosing function.
+#define MK_TRY(expr)              \
+  do {                            \
+    const int mk_status = (expr); \
+    if (mk_status != 0) return mk_status; \
+  } while (0)
+
 // Token kinds of markup_next_token.
 enum MarkupTokenKind : int32_t {
   kTokChar, kTokBlank, kTokTab, kTokLineEnd, kTokHeading, kTokLineBreak, kTokListRun, kTokDefMarker,
