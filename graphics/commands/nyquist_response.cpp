@@ -46,6 +46,45 @@ Point eval(const NyquistSweep& sw, double theta) {
   return p;
 }
 
+// The sampler's blocks in data after its count word: x, y and (with
+// frequencies) w, cap points each while sampling, packed to the count at the
+// end. cap is the room's and the budget's; open() writes a lone count of 0
+// and is false when not even kMinPoints fit.
+struct SweepBlocks {
+  double* data;
+  double *x, *y, *w;
+  int32_t cap;
+  int64_t planes;
+
+  bool open(const NyquistSweep& sw, double* out, int64_t space, int32_t max_points) {
+    data = out;
+    planes = sw.with_freq ? 3 : 2;
+    int64_t c64 = (space - 1) / planes;
+    if (c64 > max_points) c64 = max_points;
+    if (c64 < kMinPoints) {
+      if (space >= 1) data[0] = 0;
+      return false;
+    }
+    cap = int32_t(c64);
+    x = data + 1;
+    y = x + cap;
+    w = sw.with_freq ? y + cap : nullptr;
+    return true;
+  }
+  void put(int32_t k, const Point& p) {
+    x[k] = p.x, y[k] = p.y;
+    if (w) w[k] = p.w;
+  }
+  // Packs the blocks to count points and gives the words written.
+  int32_t close(int32_t count) {
+    for (int32_t k = 0; k < count; ++k) data[1 + count + k] = y[k];
+    if (w)
+      for (int32_t k = 0; k < count; ++k) data[1 + 2 * count + k] = w[k];
+    data[0] = count;
+    return int32_t(planes * count + 1);
+  }
+};
+
 }  // namespace
 
 void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w) {
@@ -67,23 +106,10 @@ void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im,
 
 int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t space,
                                   int32_t max_points) {
-  const int64_t planes = sw.with_freq ? 3 : 2;
-  int64_t c64 = (space - 1) / planes;
-  if (c64 > max_points) c64 = max_points;
-  if (c64 < kMinPoints) {
-    if (space >= 1) data[0] = 0;
-    return 1;
-  }
-  const int32_t cap = int32_t(c64);
-  // Blocks of cap points each while sampling, packed to the count at the
-  // end; without a frequency block the frequencies go nowhere.
-  double* re = data + 1;
-  double* im = re + cap;
-  double* w_block = sw.with_freq ? im + cap : nullptr;
-  auto put = [&](int32_t k, const Point& p) {
-    re[k] = p.x, im[k] = p.y;
-    if (w_block) w_block[k] = p.w;
-  };
+  SweepBlocks blocks;
+  if (!blocks.open(sw, data, space, max_points)) return 1;
+  const int32_t cap = blocks.cap;
+  auto put = [&](int32_t k, const Point& p) { blocks.put(k, p); };
   int32_t count = 0;
   Point last{}, before{};
   auto append = [&](const Point& p) {
@@ -175,12 +201,7 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
     }
   }
   if (last.theta != sw.theta1) append(eval(sw, sw.theta1));
-  // Pack the blocks to the count.
-  for (int32_t k = 0; k < count; ++k) data[1 + count + k] = im[k];
-  if (w_block)
-    for (int32_t k = 0; k < count; ++k) data[1 + 2 * count + k] = w_block[k];
-  data[0] = count;
-  return int32_t(planes * count + 1);
+  return blocks.close(count);
 }
 
 namespace {
@@ -224,23 +245,12 @@ double gain_change(const NyquistSweep& sw, double from, double to) {
 
 int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t space,
                                   int32_t max_points) {
-  const int64_t planes = sw.with_freq ? 3 : 2;
-  int64_t c64 = (space - 1) / planes;
-  if (c64 > max_points) c64 = max_points;
-  if (c64 < kMinPoints) {
-    if (space >= 1) data[0] = 0;
-    return 1;
-  }
-  const int32_t cap = int32_t(c64);
-  double* ph = data + 1;
-  double* mg = ph + cap;
-  double* w_block = sw.with_freq ? mg + cap : nullptr;
+  SweepBlocks blocks;
+  if (!blocks.open(sw, data, space, max_points)) return 1;
+  const int32_t cap = blocks.cap;
   int32_t count = 0;
   Point last{}, before{};
-  auto put = [&](int32_t k, const Point& p) {
-    ph[k] = p.x, mg[k] = p.y;
-    if (w_block) w_block[k] = p.w;
-  };
+  auto put = [&](int32_t k, const Point& p) { blocks.put(k, p); };
   auto append = [&](const Point& p) {
     put(count++, p);
     before = last;
@@ -277,9 +287,5 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
     target = depth > 0 ? pending[--depth] : std::min(a + kStep, sw.theta1);
   }
   if (last.theta != sw.theta1) append(nichols_eval(sw, sw.theta1, last.x, true));
-  for (int32_t k = 0; k < count; ++k) data[1 + count + k] = mg[k];
-  if (w_block)
-    for (int32_t k = 0; k < count; ++k) data[1 + 2 * count + k] = w_block[k];
-  data[0] = count;
-  return int32_t(planes * count + 1);
+  return blocks.close(count);
 }
