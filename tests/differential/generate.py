@@ -154,14 +154,19 @@ def program(r):
     return FUNCS + "\n".join(lines) + "\n"
 
 
-def main():
+def write_programs(make, default_seed):
+    """OUT COUNT [SEED] from the command line: COUNT programs from make(r)."""
     out, count = sys.argv[1], int(sys.argv[2])
-    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 15
+    seed = int(sys.argv[3]) if len(sys.argv) > 3 else default_seed
     os.makedirs(out, exist_ok=True)
     r = random.Random(seed)
     for i in range(count):
         with open(os.path.join(out, f"p{i:04d}.zvr"), "w") as f:
-            f.write(program(r))
+            f.write(make(r))
+
+
+def main():
+    write_programs(program, 15)
 
 
 if __name__ == "__main__":

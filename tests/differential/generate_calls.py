@@ -12,9 +12,7 @@ with operands and targets that sometimes are not real scalars. Errors are
 caught and their text printed, so one failure does not hide the rest.
 Usage: generate_calls.py DIR COUNT [SEED]
 """
-import os
-import random
-import sys
+from generate import guard, pick, write_programs
 
 VALUES = ["0", "-0", "1.5", "-2", "NaN", "Inf", "-Inf", "3", "7", "1e308", "2+1i", "int8(5)", "uint8(200)",
           "[1 2 3]", "'ab'", "true", "{1}", "[]", "single(2.5)", "-0.25"]
@@ -78,14 +76,6 @@ endfunction
 """
 
 
-def guard(stmt):
-    return f"try, {stmt}, catch, disp(lasterr), end"
-
-
-def pick(r, pool):
-    return r.choice(pool)
-
-
 def recursion(r):
     n = r.randint(-1, 12)
     return [guard(f"disp(fibr({n}))"), guard(f"disp(deep({r.randint(0, 40)}, {pick(r, VALUES)}))")]
@@ -136,13 +126,7 @@ def program(r):
 
 
 def main():
-    out, count = sys.argv[1], int(sys.argv[2])
-    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 44
-    os.makedirs(out, exist_ok=True)
-    r = random.Random(seed)
-    for i in range(count):
-        with open(os.path.join(out, f"p{i:04d}.zvr"), "w") as f:
-            f.write(program(r))
+    write_programs(program, 44)
 
 
 if __name__ == "__main__":
