@@ -10,12 +10,14 @@
 #include <cstdint>
 
 #include "engine/core/element_layout.h"
+#include "engine/core/entry_index.h"
 #include "engine/core/status.h"
 #include "engine/core/var_blocks.h"
 
 inline void finger_forget(EngineContext* ctx, int32_t block) {
   for (EntryFinger& f : ctx->entry_finger)
     if (f.block == block) f.block = 0;
+  entry_index_forget(block);  // an index outlives its finger only while nothing edits its block
 }
 
 // True when finger f is on a container of its block as it is now.
@@ -67,15 +69,28 @@ inline bool block_entries(EngineContext* ctx, int32_t block, int64_t at, Entries
 
 // Entry `linear` (below ent.count) of the container at word `at` of block,
 // whose entries ent holds (from block_entries); its finger moves to it.
-// Walks on from the finger when it lies at or before the entry, else from
-// the first entry.
+// Walks on from the finger when it lies shortly before the entry; else the
+// container's offset index (entry_index.h) gives the entry, and only a
+// container too small to index is walked from its first entry.
 inline uint64_t* finger_seek(EngineContext* ctx, int32_t block, int64_t at, const Entries& ent,
                              int64_t linear) {
   EntryFinger* f = finger_at(ctx, block, at);
   const bool on = f && f->index <= linear;
   int64_t i = on ? f->index : 0;
   uint64_t* target = ent.first + (on ? f->offset : 0);
+  if (f && linear - i > kEntryShortWalk) {
+    const int64_t o = entry_index_offset(ctx, *f, ent.first, linear);
+    if (o >= 0) {
+      i = linear;
+      target = ent.first + o;
+    }
+  }
   for (; i < linear; ++i) target += elem_total_words(target);
+#ifdef TN_DEBUG_CHECKS
+  const uint64_t* walked = ent.first;
+  for (int64_t w = 0; w < linear; ++w) walked += elem_total_words(walked);
+  TN_ASSERT(walked == target);
+#endif
   if (f && target - ent.first <= INT32_MAX) {
     f->index = int32_t(linear);
     f->offset = int32_t(target - ent.first);

@@ -9,6 +9,7 @@
 
 #include "engine/core/checked.h"
 #include "engine/core/context.h"
+#include "engine/core/entry_index.h"
 
 // Words of the 16-byte value header {kind, a, b, 0} that leads a variable's block.
 constexpr int kHeapValueHeaderWords = 2;
@@ -135,6 +136,7 @@ inline void heap_hint_lower(EngineContext* ctx, int64_t header_index) {
 }
 inline void heap_hint_reset(EngineContext* ctx) {
   for (EntryFinger& f : ctx->entry_finger) f.block = 0;  // the headers were rewritten wholesale
+  entry_index_forget_all();
   ctx->heap_hint = 0;
   ctx->heap_hints_split = 0;
   for (int32_t& h : ctx->heap_class_hint) h = 0;
@@ -147,6 +149,7 @@ inline void heap_free(EngineContext* ctx, int32_t index) {
   if (index <= 0 || index > ctx->heap_size) return;
   for (EntryFinger& f : ctx->entry_finger)
     if (f.block == index) f.block = 0;
+  entry_index_forget(index);  // the block may come back holding another value
   uint64_t* heap = heap_words(ctx);
   heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
   heap_hint_lower(ctx, index - 1);

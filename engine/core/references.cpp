@@ -9,6 +9,7 @@
 #include "engine/core/assign.h"
 #include "engine/core/element_layout.h"
 #include "engine/core/entry_finger.h"
+#include "engine/core/entry_index.h"
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
 #include "engine/core/stack_ops.h"
@@ -199,6 +200,9 @@ int ref_append_entries(EngineContext* ctx, VarRef* r, int64_t m) {
   const int i = f ? int(f - ctx->entry_finger) : 0;
   EntryFinger keep = f ? *f : EntryFinger{};
   const bool carry = f && int64_t(keep.count) + m <= INT32_MAX;
+  // The new entries go behind the last: the index gains their offsets.
+  EntryIndexHeld index = carry ? entry_index_take(ctx, keep) : EntryIndexHeld{};
+  const int64_t appended_word = carry ? at - finger_first_word(ctx, keep) : 0;
   TN_TRY(block_splice(ctx, r, at, 0, kElemHeaderWords * m));
   uint64_t* base = heap_words(ctx) + r->block;
   for (int64_t i = 0; i < m; ++i) elem_set_header(base + at + kElemHeaderWords * i, kKindReal, 0, 0, 0);
@@ -209,6 +213,8 @@ int ref_append_entries(EngineContext* ctx, VarRef* r, int64_t m) {
     keep.words += uint32_t(kElemHeaderWords * m);
     keep.count += int32_t(m);
     ctx->entry_finger[i] = keep;
+    entry_index_append(&index, appended_word, m, kElemHeaderWords);
+    entry_index_put(ctx, keep, std::move(index));
   }
   return kOk;
 }
@@ -438,9 +444,15 @@ int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
   const uint32_t kind = h[0], a = h[1], b = h[2];
   FingerCarry plans[kEntryFingers];
   EntryFinger kept[kEntryFingers];
+  EntryIndexHeld indexes[kEntryFingers];
+  int64_t first_words[kEntryFingers] = {};
   for (int i = 0; i < kEntryFingers; ++i) {
     kept[i] = ctx->entry_finger[i];
     plans[i] = plan_carry(ctx, kept[i], r->block, r->offset, old_len, delta);
+    if (plans[i].carry) {
+      indexes[i] = entry_index_take(ctx, kept[i]);
+      first_words[i] = finger_first_word(ctx, kept[i]);
+    }
   }
   finger_forget(ctx, r->block);
   TN_TRY(block_splice(ctx, r, r->offset, old_len, new_len));
@@ -451,17 +463,28 @@ int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
   // lies at or before it in the same container.
   if (delta != 0) {
     int64_t hint_container = -1, hint_start = 0;
-    for (int i = 0; i < kEntryFingers; ++i)
-      if (plans[i].carry && plans[i].among && plans[i].finger_word <= r->offset) {
+    // or, better, at the entry holding it, which an index finds at once.
+    for (int i = 0; i < kEntryFingers; ++i) {
+      if (!plans[i].carry || !plans[i].among) continue;
+      const int64_t j = entry_index_entry_of(indexes[i], r->offset - first_words[i]);
+      if (j >= 0) {
+        hint_container = kept[i].at;
+        hint_start = first_words[i] + indexes[i].offsets[j];
+      } else if (plans[i].finger_word <= r->offset && hint_container != kept[i].at) {
         hint_container = kept[i].at;
         hint_start = plans[i].finger_word;
       }
+    }
     block_adjust_enclosing_from(ctx, r->block, r->offset, delta, hint_container, hint_start);
   }
   for (int i = 0; i < kEntryFingers; ++i)
     if (plans[i].carry) {
       apply_carry(plans[i], r->block, r->offset, delta, &kept[i]);
       ctx->entry_finger[i] = kept[i];
+      // The entries behind the changed one moved by delta; a container
+      // before it moved whole, which offsets from its first entry ignore.
+      if (plans[i].among && delta != 0) entry_index_shift(&indexes[i], r->offset - first_words[i], delta);
+      entry_index_put(ctx, kept[i], std::move(indexes[i]));
     }
   return kOk;
 }

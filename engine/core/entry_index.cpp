@@ -1,0 +1,182 @@
+// The entry indexes' storage: a few slots per thread (engines on different
+// threads never share them), each one container's offsets in memory of its
+// own, tagged with the engine's address and its finger's view of the
+// container. A slot is used only when all of that matches; the hooks drop
+// it before anything it describes changes.
+#include "engine/core/entry_index.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "engine/core/containers.h"
+
+thread_local constinit int32_t t_entry_indexes_live = 0;
+
+namespace {
+
+// Two containers read in turn (the two fingers) keep their indexes; a third
+// takes the place of the one used least recently.
+constexpr int kEntryIndexSlots = 2;
+
+struct IndexSlot {
+  const EngineContext* owner = nullptr;  // null: empty
+  int32_t block = 0;
+  int32_t at = 0;
+  uint32_t words = 0;
+  EntryIndexHeld held;
+  uint64_t used = 0;
+};
+
+struct IndexTable {
+  IndexSlot slot[kEntryIndexSlots];
+  uint64_t clock = 0;
+};
+
+thread_local IndexTable t_table;
+
+void recount() {
+  int32_t n = 0;
+  for (const IndexSlot& s : t_table.slot) n += s.owner != nullptr;
+  t_entry_indexes_live = n;
+}
+
+void slot_drop(IndexSlot* s) {
+  s->owner = nullptr;
+  s->held = EntryIndexHeld{};
+}
+
+IndexSlot* slot_find(const EngineContext* ctx, const EntryFinger& f) {
+  for (IndexSlot& s : t_table.slot)
+    if (s.owner == ctx && s.block == f.block && s.at == f.at && s.words == f.words && s.held.count == f.count)
+      return &s;
+  return nullptr;
+}
+
+// An empty slot, else the one used least recently (dropped).
+IndexSlot* slot_claim() {
+  IndexSlot* pick = &t_table.slot[0];
+  for (IndexSlot& s : t_table.slot) {
+    if (!s.owner) return &s;
+    if (s.used < pick->used) pick = &s;
+  }
+  slot_drop(pick);
+  return pick;
+}
+
+bool reserve(EntryIndexHeld* h, int64_t n) {
+  if (n <= h->capacity) return true;
+  int64_t cap = h->capacity > 0 ? h->capacity : 64;
+  while (cap < n) cap *= 2;
+  void* p = std::realloc(h->offsets, size_t(cap) * sizeof(int32_t));
+  if (!p) return false;
+  h->offsets = static_cast<int32_t*>(p);
+  h->capacity = cap;
+  return true;
+}
+
+}  // namespace
+
+EntryIndexHeld::EntryIndexHeld(EntryIndexHeld&& o) noexcept
+    : offsets(std::exchange(o.offsets, nullptr)), capacity(std::exchange(o.capacity, 0)),
+      count(std::exchange(o.count, 0)) {}
+
+EntryIndexHeld& EntryIndexHeld::operator=(EntryIndexHeld&& o) noexcept {
+  if (this != &o) {
+    std::free(offsets);
+    offsets = std::exchange(o.offsets, nullptr);
+    capacity = std::exchange(o.capacity, 0);
+    count = std::exchange(o.count, 0);
+  }
+  return *this;
+}
+
+EntryIndexHeld::~EntryIndexHeld() { std::free(offsets); }
+
+int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first, int64_t linear) {
+  if (f.count < kEntryIndexMinCount || linear < 0 || linear >= f.count) return -1;
+  IndexSlot* s = slot_find(ctx, f);
+  if (!s) {
+    s = slot_claim();
+    EntryIndexHeld h;
+    if (!reserve(&h, f.count)) return -1;
+    int64_t at = 0;
+    for (int32_t i = 0; i < f.count; ++i) {
+      h.offsets[i] = int32_t(at);
+      at += elem_total_words(first + at);
+    }
+    h.count = f.count;
+    s->held = std::move(h);
+    s->owner = ctx;
+    s->block = f.block;
+    s->at = f.at;
+    s->words = f.words;
+    recount();
+  }
+  s->used = ++t_table.clock;
+  return s->held.offsets[linear];
+}
+
+void entry_index_forget_block(int32_t block) {
+  for (IndexSlot& s : t_table.slot)
+    if (s.owner && s.block == block) slot_drop(&s);
+  recount();
+}
+
+void entry_index_forget_all() {
+  if (!t_entry_indexes_live) return;
+  for (IndexSlot& s : t_table.slot) slot_drop(&s);
+  recount();
+}
+
+EntryIndexHeld entry_index_take(const EngineContext* ctx, const EntryFinger& f) {
+  IndexSlot* s = t_entry_indexes_live ? slot_find(ctx, f) : nullptr;
+  if (!s) return EntryIndexHeld{};
+  EntryIndexHeld h = std::move(s->held);
+  slot_drop(s);
+  recount();
+  return h;
+}
+
+void entry_index_put(const EngineContext* ctx, const EntryFinger& f, EntryIndexHeld&& h) {
+  if (!h.offsets || h.count != f.count) return;
+  IndexSlot* s = slot_claim();
+  s->held = std::move(h);
+  s->owner = ctx;
+  s->block = f.block;
+  s->at = f.at;
+  s->words = f.words;
+  s->used = ++t_table.clock;
+  recount();
+}
+
+int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word) {
+  if (!h.offsets || h.count == 0 || word < h.offsets[0]) return -1;
+  int64_t lo = 0, hi = h.count - 1;  // offsets[lo] <= word throughout
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo + 1) / 2;
+    if (h.offsets[mid] <= word)
+      lo = mid;
+    else
+      hi = mid - 1;
+  }
+  return lo;
+}
+
+void entry_index_shift(EntryIndexHeld* h, int64_t word, int64_t delta) {
+  if (!h->offsets) return;
+  const int64_t j = entry_index_entry_of(*h, word);
+  for (int64_t i = j + 1; i < h->count; ++i) h->offsets[i] = int32_t(h->offsets[i] + delta);
+}
+
+void entry_index_append(EntryIndexHeld* h, int64_t word, int64_t m, int64_t words_each) {
+  if (!h->offsets) return;
+  if (int64_t(h->count) + m > INT32_MAX || word + m * words_each > INT32_MAX || !reserve(h, h->count + m)) {
+    *h = EntryIndexHeld{};
+    return;
+  }
+  for (int64_t i = 0; i < m; ++i) h->offsets[h->count + i] = int32_t(word + i * words_each);
+  h->count = int32_t(h->count + m);
+}
+
+int entry_index_live_count() { return t_entry_indexes_live; }

@@ -1,0 +1,71 @@
+// Offset indexes of large lists and cell arrays in variables' blocks: the word
+// offset of every entry from the first, so that c{k} read or written in any
+// order (backward, through a permutation) finds its entry in constant time
+// where an entry finger alone would walk. They live outside the block (nothing
+// of them is saved in an image), a few per thread, tagged with the engine's
+// address; the least recently used gives its place. An index is only read
+// through a finger on its container with the same block, place, words and
+// count; whatever forgets fingers drops the indexes of the same block, and the
+// edits that carry a finger over carry its index with it (entry_finger.h).
+#pragma once
+
+#include <cstdint>
+
+#include "engine/core/context.h"
+
+// Containers with fewer entries are walked: a walk that short costs less
+// than building, and the index would be rebuilt after every edit that drops it.
+constexpr int64_t kEntryIndexMinCount = 64;
+// A finger this close before the entry walks on instead of reading an index.
+constexpr int64_t kEntryShortWalk = 16;
+
+// Nonzero while some index is held on this thread: the hooks in heap_free
+// and block edits cost one load when none is.
+extern thread_local constinit int32_t t_entry_indexes_live;
+
+// An index taken out of the table while its block is edited, handed back
+// (re-keyed to the carried finger) or dropped when it goes out of scope.
+struct EntryIndexHeld {
+  int32_t* offsets = nullptr;  // owned; null: nothing held
+  int64_t capacity = 0;
+  int32_t count = 0;
+  EntryIndexHeld() = default;
+  EntryIndexHeld(const EntryIndexHeld&) = delete;
+  EntryIndexHeld& operator=(const EntryIndexHeld&) = delete;
+  EntryIndexHeld(EntryIndexHeld&& o) noexcept;
+  EntryIndexHeld& operator=(EntryIndexHeld&& o) noexcept;
+  ~EntryIndexHeld();
+};
+
+// The word offset, from the container's first entry, of entry `linear` of the
+// container finger f is on (first: its first entry's header; linear below
+// f.count): from its index, built by one walk when there is none. -1 when
+// the container is too small to index or no memory is left for it.
+int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first, int64_t linear);
+
+// Drops every index on heap block `block` (of any engine on this thread: a
+// block number another engine also uses only costs that one a rebuild).
+void entry_index_forget_block(int32_t block);
+inline void entry_index_forget(int32_t block) {
+  if (t_entry_indexes_live) entry_index_forget_block(block);
+}
+// Drops every index on this thread (heap headers rewritten wholesale, an
+// image loaded, an engine started).
+void entry_index_forget_all();
+
+// Takes the index that finger f's container has (if any) out of the table.
+EntryIndexHeld entry_index_take(const EngineContext* ctx, const EntryFinger& f);
+// Puts a taken index back for the container finger f is on now (its count
+// must be the index's). Nothing when h holds nothing.
+void entry_index_put(const EngineContext* ctx, const EntryFinger& f, EntryIndexHeld&& h);
+// The entry among h's whose words hold word `word` (from the first entry):
+// the last entry starting at or before it. -1 when h holds nothing.
+int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word);
+// The entries starting after word `word` (from the first entry) moved by delta.
+void entry_index_shift(EntryIndexHeld* h, int64_t word, int64_t delta);
+// m entries appended, the first at word `word` (from the first entry), each
+// kElemHeaderWords long; on no memory the index is dropped.
+void entry_index_append(EntryIndexHeld* h, int64_t word, int64_t m, int64_t words_each);
+
+// How many indexes this thread holds (for tests).
+int entry_index_live_count();
