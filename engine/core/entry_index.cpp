@@ -15,10 +15,6 @@ thread_local constinit int32_t t_entry_indexes_live = 0;
 
 namespace {
 
-// Two containers read in turn (the two fingers) keep their indexes; a third
-// takes the place of the one used least recently.
-constexpr int kEntryIndexSlots = 2;
-
 struct IndexSlot {
   const EngineContext* owner = nullptr;  // null: empty
   int32_t block = 0;
@@ -53,14 +49,16 @@ IndexSlot* slot_find(const EngineContext* ctx, const EntryFinger& f) {
   return nullptr;
 }
 
-// An empty slot, else the one used least recently (dropped).
+// An empty slot, else the one used least recently, emptied (its memory kept
+// for the index that takes its place).
 IndexSlot* slot_claim() {
   IndexSlot* pick = &t_table.slot[0];
   for (IndexSlot& s : t_table.slot) {
     if (!s.owner) return &s;
     if (s.used < pick->used) pick = &s;
   }
-  slot_drop(pick);
+  pick->owner = nullptr;
+  pick->held.count = 0;
   return pick;
 }
 
@@ -98,15 +96,16 @@ int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const
   IndexSlot* s = slot_find(ctx, f);
   if (!s) {
     s = slot_claim();
-    EntryIndexHeld h;
-    if (!reserve(&h, f.count)) return -1;
+    if (!reserve(&s->held, f.count)) {
+      recount();
+      return -1;
+    }
     int64_t at = 0;
     for (int32_t i = 0; i < f.count; ++i) {
-      h.offsets[i] = int32_t(at);
+      s->held.offsets[i] = int32_t(at);
       at += elem_total_words(first + at);
     }
-    h.count = f.count;
-    s->held = std::move(h);
+    s->held.count = f.count;
     s->owner = ctx;
     s->block = f.block;
     s->at = f.at;
@@ -129,23 +128,30 @@ void entry_index_forget_all() {
   recount();
 }
 
-EntryIndexHeld entry_index_take(const EngineContext* ctx, const EntryFinger& f) {
-  IndexSlot* s = t_entry_indexes_live ? slot_find(ctx, f) : nullptr;
-  if (!s) return EntryIndexHeld{};
-  EntryIndexHeld h = std::move(s->held);
-  slot_drop(s);
+int entry_index_take_block(const EngineContext* ctx, int32_t block, EntryIndexTaken* out) {
+  if (!t_entry_indexes_live) return 0;
+  int n = 0;
+  for (IndexSlot& s : t_table.slot) {
+    if (!s.owner || s.block != block) continue;
+    if (s.owner == ctx) {
+      out[n].view = EntryFinger{s.block, s.at, s.words, s.held.count, 0, 0};
+      out[n].held = std::move(s.held);
+      ++n;
+    }
+    slot_drop(&s);
+  }
   recount();
-  return h;
+  return n;
 }
 
-void entry_index_put(const EngineContext* ctx, const EntryFinger& f, EntryIndexHeld&& h) {
-  if (!h.offsets || h.count != f.count) return;
+void entry_index_put(const EngineContext* ctx, const EntryFinger& view, EntryIndexHeld&& h) {
+  if (!h.offsets || h.count != view.count) return;
   IndexSlot* s = slot_claim();
   s->held = std::move(h);
   s->owner = ctx;
-  s->block = f.block;
-  s->at = f.at;
-  s->words = f.words;
+  s->block = view.block;
+  s->at = view.at;
+  s->words = view.words;
   s->used = ++t_table.clock;
   recount();
 }

@@ -53,11 +53,22 @@ inline void entry_index_forget(int32_t block) {
 // image loaded, an engine started).
 void entry_index_forget_all();
 
-// Takes the index that finger f's container has (if any) out of the table.
-EntryIndexHeld entry_index_take(const EngineContext* ctx, const EntryFinger& f);
-// Puts a taken index back for the container finger f is on now (its count
-// must be the index's). Nothing when h holds nothing.
-void entry_index_put(const EngineContext* ctx, const EntryFinger& f, EntryIndexHeld&& h);
+// How many containers may be indexed at once on a thread: three read in turn
+// (two fingers and a nested container's outer one) keep theirs.
+constexpr int kEntryIndexSlots = 4;
+
+// An index taken out of the table with its container's place and view.
+struct EntryIndexTaken {
+  EntryFinger view{};  // block, at, words and count of its container; index and offset 0
+  EntryIndexHeld held;
+};
+
+// Takes every index of this engine on heap block `block` out of the table
+// (into out[0 .. returned count)), dropping those of other engines on it.
+int entry_index_take_block(const EngineContext* ctx, int32_t block, EntryIndexTaken* out);
+// Puts a taken index back for the container as `view` shows it now (its
+// count must be the index's). Nothing when h holds nothing.
+void entry_index_put(const EngineContext* ctx, const EntryFinger& view, EntryIndexHeld&& h);
 // The entry among h's whose words hold word `word` (from the first entry):
 // the last entry starting at or before it. -1 when h holds nothing.
 int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word);

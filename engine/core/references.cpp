@@ -189,6 +189,90 @@ int ref_cell_grow(EngineContext* ctx, VarRef* r, const Entries& ent, const int32
   return status;
 }
 
+// What replacing the element of old_len words at word `offset` of the
+// finger's block by one delta words longer does to the finger's container:
+// behind it, nothing; before it, the container moves by delta; among its
+// entries, its size changes by delta and the entries behind the element
+// move (the count stays). The container itself or one enclosing it
+// replaced: the finger is not carried.
+struct FingerCarry {
+  bool carry = false;
+  bool before = false;
+  bool among = false;
+  int64_t finger_word = 0;  // the finger's entry, from the block's start
+};
+
+FingerCarry plan_carry(EngineContext* ctx, const EntryFinger& f, int32_t block, int64_t offset, int64_t old_len,
+                       int64_t delta) {
+  FingerCarry c;
+  if (f.block != block || !finger_valid(ctx, f)) return c;
+  const int64_t container_end = f.at + kElemHeaderWords + int64_t(f.words);
+  const int64_t first = finger_first_word(ctx, f);
+  c.finger_word = first + f.offset;
+  c.before = offset + old_len <= f.at;
+  c.among = offset >= first && offset < container_end;
+  c.carry = c.before || c.among || offset >= container_end;
+  if (c.before && (f.at + delta < 0 || f.at + delta > INT32_MAX)) c.carry = false;
+  if (c.among && (int64_t(f.words) + delta < 0 || int64_t(f.words) + delta > INT32_MAX)) c.carry = false;
+  return c;
+}
+
+void apply_carry(const FingerCarry& c, int32_t block, int64_t offset, int64_t delta, EntryFinger* f) {
+  f->block = block;
+  if (c.before) {
+    f->at = int32_t(f->at + delta);
+  } else if (c.among) {
+    f->words = uint32_t(int64_t(f->words) + delta);
+    if (c.finger_word > offset) f->offset = int32_t(f->offset + delta);
+  }
+}
+
+// The offset indexes of a block, carried over the same change by the same
+// plan as the fingers (an index's view is a finger on its first entry): a
+// container before the changed element moves whole, which offsets from its
+// first entry ignore; one enclosing it has the entries behind the changed
+// one moved by delta; one inside it, or the element itself, is dropped.
+struct IndexCarry {
+  EntryIndexTaken taken[kEntryIndexSlots];
+  FingerCarry plan[kEntryIndexSlots];
+  int64_t first[kEntryIndexSlots] = {};
+  int n = 0;
+};
+
+void index_carry_plan(EngineContext* ctx, int32_t block, int64_t offset, int64_t old_len, int64_t delta,
+                      IndexCarry* c) {
+  c->n = entry_index_take_block(ctx, block, c->taken);
+  for (int t = 0; t < c->n; ++t) {
+    c->plan[t] = plan_carry(ctx, c->taken[t].view, block, offset, old_len, delta);
+    if (c->plan[t].carry) c->first[t] = finger_first_word(ctx, c->taken[t].view);
+  }
+}
+
+// The entry holding the changed element, in the container with the most
+// entries whose index holds it (the longest walk saved), as the start of the
+// walk that corrects the sizes.
+void index_carry_hint(const IndexCarry& c, int64_t offset, int64_t* hint_container, int64_t* hint_start) {
+  int64_t best = -1;
+  for (int t = 0; t < c.n; ++t) {
+    if (!c.plan[t].carry || !c.plan[t].among || c.taken[t].view.count <= best) continue;
+    const int64_t j = entry_index_entry_of(c.taken[t].held, offset - c.first[t]);
+    if (j < 0) continue;
+    best = c.taken[t].view.count;
+    *hint_container = c.taken[t].view.at;
+    *hint_start = c.first[t] + c.taken[t].held.offsets[j];
+  }
+}
+
+void index_carry_apply(EngineContext* ctx, int32_t block, int64_t offset, int64_t delta, IndexCarry* c) {
+  for (int t = 0; t < c->n; ++t) {
+    if (!c->plan[t].carry) continue;
+    EntryFinger& view = c->taken[t].view;
+    apply_carry(c->plan[t], block, offset, delta, &view);
+    if (c->plan[t].among && delta != 0) entry_index_shift(&c->taken[t].held, offset - c->first[t], delta);
+    entry_index_put(ctx, view, std::move(c->taken[t].held));
+  }
+}
+
 // Appends m empty entries to the referenced list or cell array (behind its
 // last entry; a cell array's caller rewrites its sizes). A finger on this
 // container stays on its entry: nothing before the end moved.
@@ -200,10 +284,18 @@ int ref_append_entries(EngineContext* ctx, VarRef* r, int64_t m) {
   const int i = f ? int(f - ctx->entry_finger) : 0;
   EntryFinger keep = f ? *f : EntryFinger{};
   const bool carry = f && int64_t(keep.count) + m <= INT32_MAX;
-  // The new entries go behind the last: the index gains their offsets.
-  EntryIndexHeld index = carry ? entry_index_take(ctx, keep) : EntryIndexHeld{};
+  // The list's own index gains the new entries' offsets; the other indexes
+  // of the block see the list as one element grown by the new words.
+  const int64_t grown = kElemHeaderWords * m;
+  IndexCarry others;
+  index_carry_plan(ctx, r->block, list, at - list, grown, &others);
+  EntryIndexHeld own;
+  for (int t = 0; t < others.n; ++t) {
+    const EntryFinger& v = others.taken[t].view;
+    if (carry && v.at == list && v.words == keep.words && v.count == keep.count) own = std::move(others.taken[t].held);
+  }
   const int64_t appended_word = carry ? at - finger_first_word(ctx, keep) : 0;
-  TN_TRY(block_splice(ctx, r, at, 0, kElemHeaderWords * m));
+  TN_TRY(block_splice(ctx, r, at, 0, grown));
   uint64_t* base = heap_words(ctx) + r->block;
   for (int64_t i = 0; i < m; ++i) elem_set_header(base + at + kElemHeaderWords * i, kKindReal, 0, 0, 0);
   block_adjust_enclosing(ctx, r->block, list, kElemHeaderWords * m);
@@ -213,9 +305,10 @@ int ref_append_entries(EngineContext* ctx, VarRef* r, int64_t m) {
     keep.words += uint32_t(kElemHeaderWords * m);
     keep.count += int32_t(m);
     ctx->entry_finger[i] = keep;
-    entry_index_append(&index, appended_word, m, kElemHeaderWords);
-    entry_index_put(ctx, keep, std::move(index));
+    entry_index_append(&own, appended_word, m, kElemHeaderWords);
+    entry_index_put(ctx, keep, std::move(own));
   }
+  index_carry_apply(ctx, r->block, list, grown, &others);
   return kOk;
 }
 
@@ -393,48 +486,6 @@ void block_adjust_enclosing_from(EngineContext* ctx, int32_t block, int64_t targ
   }
 }
 
-namespace {
-
-// What replacing the element of old_len words at word `offset` of the
-// finger's block by one delta words longer does to the finger's container:
-// behind it, nothing; before it, the container moves by delta; among its
-// entries, its size changes by delta and the entries behind the element
-// move (the count stays). The container itself or one enclosing it
-// replaced: the finger is not carried.
-struct FingerCarry {
-  bool carry = false;
-  bool before = false;
-  bool among = false;
-  int64_t finger_word = 0;  // the finger's entry, from the block's start
-};
-
-FingerCarry plan_carry(EngineContext* ctx, const EntryFinger& f, int32_t block, int64_t offset, int64_t old_len,
-                       int64_t delta) {
-  FingerCarry c;
-  if (f.block != block || !finger_valid(ctx, f)) return c;
-  const int64_t container_end = f.at + kElemHeaderWords + int64_t(f.words);
-  const int64_t first = finger_first_word(ctx, f);
-  c.finger_word = first + f.offset;
-  c.before = offset + old_len <= f.at;
-  c.among = offset >= first && offset < container_end;
-  c.carry = c.before || c.among || offset >= container_end;
-  if (c.before && (f.at + delta < 0 || f.at + delta > INT32_MAX)) c.carry = false;
-  if (c.among && (int64_t(f.words) + delta < 0 || int64_t(f.words) + delta > INT32_MAX)) c.carry = false;
-  return c;
-}
-
-void apply_carry(const FingerCarry& c, int32_t block, int64_t offset, int64_t delta, EntryFinger* f) {
-  f->block = block;
-  if (c.before) {
-    f->at = int32_t(f->at + delta);
-  } else if (c.among) {
-    f->words = uint32_t(int64_t(f->words) + delta);
-    if (c.finger_word > offset) f->offset = int32_t(f->offset + delta);
-  }
-}
-
-}  // namespace
-
 int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint64_t* data) {
   uint64_t* e = ref_element(ctx, *r);
   const int32_t name = elem_name(e);
@@ -444,16 +495,12 @@ int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
   const uint32_t kind = h[0], a = h[1], b = h[2];
   FingerCarry plans[kEntryFingers];
   EntryFinger kept[kEntryFingers];
-  EntryIndexHeld indexes[kEntryFingers];
-  int64_t first_words[kEntryFingers] = {};
   for (int i = 0; i < kEntryFingers; ++i) {
     kept[i] = ctx->entry_finger[i];
     plans[i] = plan_carry(ctx, kept[i], r->block, r->offset, old_len, delta);
-    if (plans[i].carry) {
-      indexes[i] = entry_index_take(ctx, kept[i]);
-      first_words[i] = finger_first_word(ctx, kept[i]);
-    }
   }
+  IndexCarry indexes;
+  index_carry_plan(ctx, r->block, r->offset, old_len, delta, &indexes);
   finger_forget(ctx, r->block);
   TN_TRY(block_splice(ctx, r, r->offset, old_len, new_len));
   e = ref_element(ctx, *r);
@@ -464,28 +511,20 @@ int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
   if (delta != 0) {
     int64_t hint_container = -1, hint_start = 0;
     // or, better, at the entry holding it, which an index finds at once.
-    for (int i = 0; i < kEntryFingers; ++i) {
-      if (!plans[i].carry || !plans[i].among) continue;
-      const int64_t j = entry_index_entry_of(indexes[i], r->offset - first_words[i]);
-      if (j >= 0) {
-        hint_container = kept[i].at;
-        hint_start = first_words[i] + indexes[i].offsets[j];
-      } else if (plans[i].finger_word <= r->offset && hint_container != kept[i].at) {
+    for (int i = 0; i < kEntryFingers; ++i)
+      if (plans[i].carry && plans[i].among && plans[i].finger_word <= r->offset) {
         hint_container = kept[i].at;
         hint_start = plans[i].finger_word;
       }
-    }
+    index_carry_hint(indexes, r->offset, &hint_container, &hint_start);
     block_adjust_enclosing_from(ctx, r->block, r->offset, delta, hint_container, hint_start);
   }
   for (int i = 0; i < kEntryFingers; ++i)
     if (plans[i].carry) {
       apply_carry(plans[i], r->block, r->offset, delta, &kept[i]);
       ctx->entry_finger[i] = kept[i];
-      // The entries behind the changed one moved by delta; a container
-      // before it moved whole, which offsets from its first entry ignore.
-      if (plans[i].among && delta != 0) entry_index_shift(&indexes[i], r->offset - first_words[i], delta);
-      entry_index_put(ctx, kept[i], std::move(indexes[i]));
     }
+  index_carry_apply(ctx, r->block, r->offset, delta, &indexes);
   return kOk;
 }
 
