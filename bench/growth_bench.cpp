@@ -73,6 +73,15 @@ const char kReader[] = "function r = first(x)\n  r = x(1);\nendfunction\n";
 const std::vector<GrowthPath>& growth_paths() {
   static const std::vector<GrowthPath> list = {
       {"c{k} read, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = 1:N\n  s = s + c{k};\nend\n", 6250},
+      {"c{k} read backward, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = N:-1:1\n  s = s + c{k};\nend\n", 6250},
+      {"c{p(k)} read, random order", "c = num2cell(1:N);\n[v, p] = sort(rand(1, N));\ns = 0;\nfor k = 1:N\n  s = s + c{p(k)};\nend\n", 6250},
+      {"c{k} = -k backward, n cells", "c = num2cell(1:N);\nfor k = N:-1:1\n  c{k} = -k;\nend\n", 6250},
+      {"c{p(k)} = -k, random order", "c = num2cell(1:N);\n[v, p] = sort(rand(1, N));\nfor k = 1:N\n  c{p(k)} = -k;\nend\n", 6250},
+      {"l{p(k)} list read, random order",
+       "l = {};\nfor k = 1:N\n  l{end + 1} = k;\nend\n[v, p] = sort(rand(1, N));\ns = 0;\nfor k = 1:N\n  s = s + l{p(k)};\nend\n",
+       6250},
+      {"s.c{p(k)} read, random order",
+       "s.c = num2cell(1:N);\n[v, p] = sort(rand(1, N));\nt = 0;\nfor k = 1:N\n  t = t + s.c{p(k)};\nend\n", 6250},
       {"c{end + 1} = k, n appends", "c = {};\nfor k = 1:N\n  c{end + 1} = k;\nend\n", 6250},
       {"c{k} = k, n stores into cell(1, 0)", "c = cell(1, 0);\nfor k = 1:N\n  c{k} = k;\nend\n", 6250},
       {"a{k} * b{k}, n cells each", "a = num2cell(1:N);\nb = a;\ns = 0;\nfor k = 1:N\n  s = s + a{k} * b{k};\nend\n",

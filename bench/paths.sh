@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The paths that must not grow faster than their data, beside GNU Octave
-# (Debian's octave package, installed when missing): reading and appending
-# 100,000 cell elements in a loop, growing a text by 20,000 and 80,000
+# (Debian's octave package, installed when missing): reading 100,000 cell
+# elements in a loop forward, backward and in a random order, storing them in
+# a random order, appending 100,000, growing a text by 20,000 and 80,000
 # characters, numel of a million-element array 100,000 times, a function
 # that reads its argument's first element, a 2000 x 2000 transpose and a
 # repmat. Both sides run the same ZVR text as whole processes, interleaved;
@@ -25,7 +26,7 @@ fi
 dir=bench/paths
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-kernels=(cell_read cell_append char_append20k char_append80k numel reader transpose repmat)
+kernels=(cell_read cell_read_back cell_read_random cell_write_random cell_append char_append20k char_append80k numel reader transpose repmat)
 # A leading statement makes the Octave file a script whose functions are
 # defined before they are called.
 for k in "${kernels[@]}" empty; do
@@ -36,7 +37,8 @@ python3 - "$runs" "$ZVR" "$dir" "$tmp" "${kernels[@]}" <<'PY'
 import subprocess, sys, time, statistics
 runs, zvr, d, tmp = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
 kernels = sys.argv[5:]
-targets = {"cell_read": 2.0, "cell_append": 2.0, "char_append20k": 1.0, "char_append80k": 1.0}
+targets = {"cell_read": 2.0, "cell_read_back": 2.0, "cell_read_random": 2.0, "cell_write_random": 2.0,
+           "cell_append": 2.0, "char_append20k": 1.0, "char_append80k": 1.0}
 cmds = {}
 for k in kernels + ["empty"]:
     cmds[("zvr", k)] = [zvr, f"{d}/{k}.zvr"]

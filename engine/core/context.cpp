@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/core/call_cache.h"
+#include "engine/core/entry_index.h"
 #include "engine/core/checked.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
@@ -105,6 +106,7 @@ int engine_init(void* block, uint32_t size, EngineContext** out) {
 
   auto* c = static_cast<EngineContext*>(block);
   call_cache_clear();  // an earlier engine may have lived at this address
+  entry_index_forget_all();
   std::memset(c, 0, kContextNominalBytes);
   store_defaults(c);
 
