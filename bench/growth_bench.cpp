@@ -75,6 +75,8 @@ const std::vector<GrowthPath>& growth_paths() {
       {"c{k} read, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = 1:N\n  s = s + c{k};\nend\n", 6250},
       {"c{k} read backward, n cells", "c = num2cell(1:N);\ns = 0;\nfor k = N:-1:1\n  s = s + c{k};\nend\n", 6250},
       {"c{p(k)} read, random order", "c = num2cell(1:N);\n[v, p] = sort(rand(1, N));\ns = 0;\nfor k = 1:N\n  s = s + c{p(k)};\nend\n", 6250},
+      {"c(p(k)) read, random order",
+       "c = num2cell(1:N);\n[v, p] = sort(rand(1, N));\ns = 0;\nfor k = 1:N\n  d = c(p(k));\n  s = s + d{1};\nend\n", 6250},
       {"c{k} = -k backward, n cells", "c = num2cell(1:N);\nfor k = N:-1:1\n  c{k} = -k;\nend\n", 6250},
       {"c{p(k)} = -k, random order", "c = num2cell(1:N);\n[v, p] = sort(rand(1, N));\nfor k = 1:N\n  c{p(k)} = -k;\nend\n", 6250},
       {"l{p(k)} list read, random order",

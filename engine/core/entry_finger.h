@@ -55,14 +55,22 @@ inline bool finger_entries(EngineContext* ctx, int32_t block, int64_t at, Entrie
 }
 
 // The entries of the container at word `at` of block: from its finger, else
-// by a walk, which notes a finger at its first entry in front, the one
-// noted before it moving behind (two containers read in turn keep theirs).
+// by a walk, which notes a finger at its first entry in front, the ones
+// noted before it moving behind up to the first forgotten one (two
+// containers read in turn keep theirs, and a finger forgotten in front, as a
+// small value stored again each time forgets its own, pushes out no other).
 inline bool block_entries(EngineContext* ctx, int32_t block, int64_t at, Entries* out) {
   if (finger_entries(ctx, block, at, out)) return true;
   uint64_t* e = heap_words(ctx) + block + at;
   if (!container_entries(reinterpret_cast<const uint32_t*>(e), elem_data(e), out)) return false;
   if (out->count > INT32_MAX || at > INT32_MAX) return true;
-  for (int i = kEntryFingers - 1; i > 0; --i) ctx->entry_finger[i] = ctx->entry_finger[i - 1];
+  int free_slot = kEntryFingers - 1;
+  for (int i = 0; i < kEntryFingers - 1; ++i)
+    if (ctx->entry_finger[i].block == 0) {
+      free_slot = i;
+      break;
+    }
+  for (int i = free_slot; i > 0; --i) ctx->entry_finger[i] = ctx->entry_finger[i - 1];
   ctx->entry_finger[0] = EntryFinger{block, int32_t(at), elem_word(e, 1), int32_t(out->count), 0, 0};
   return true;
 }

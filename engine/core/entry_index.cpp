@@ -91,14 +91,14 @@ EntryIndexHeld& EntryIndexHeld::operator=(EntryIndexHeld&& o) noexcept {
 
 EntryIndexHeld::~EntryIndexHeld() { std::free(offsets); }
 
-int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first, int64_t linear) {
-  if (f.count < kEntryIndexMinCount || linear < 0 || linear >= f.count) return -1;
+const int32_t* entry_index_table(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first) {
+  if (f.count < kEntryIndexMinCount) return nullptr;
   IndexSlot* s = slot_find(ctx, f);
   if (!s) {
     s = slot_claim();
     if (!reserve(&s->held, f.count)) {
       recount();
-      return -1;
+      return nullptr;
     }
     int64_t at = 0;
     for (int32_t i = 0; i < f.count; ++i) {
@@ -113,7 +113,13 @@ int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const
     recount();
   }
   s->used = ++t_table.clock;
-  return s->held.offsets[linear];
+  return s->held.offsets;
+}
+
+int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first, int64_t linear) {
+  if (linear < 0 || linear >= f.count) return -1;
+  const int32_t* table = entry_index_table(ctx, f, first);
+  return table ? table[linear] : -1;
 }
 
 void entry_index_forget_block(int32_t block) {

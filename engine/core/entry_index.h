@@ -43,6 +43,11 @@ struct EntryIndexHeld {
 // the container is too small to index or no memory is left for it.
 int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first, int64_t linear);
 
+// The offsets of all entries of the container finger f is on, as
+// entry_index_offset finds them: null when there is no index for it. Valid
+// until the next change of the heap or of the indexes.
+const int32_t* entry_index_table(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first);
+
 // Drops every index on heap block `block` (of any engine on this thread: a
 // block number another engine also uses only costs that one a rebuild).
 void entry_index_forget_block(int32_t block);

@@ -93,14 +93,18 @@ void copy_selected_part(const uint8_t* from, uint8_t* to, uint32_t size, const I
 // Selects entries of a list or cell array (lying anywhere pushes do not move)
 // by the subscripts on top; the result replaces them and the k + 1 items
 // from the indexed one up. A list gives a list, a cell array a cell array of
-// the selection's shape.
-int select_entries(EngineContext* ctx, const Entries& src, int nsubs, uint32_t colon_mask, int k) {
+// the selection's shape. The entries' offsets are those of `known` (a
+// variable's container's index, left alone by what runs here) or a table
+// pushed for the selection (an empty one beside known, so that the stack
+// holds the same items either way).
+int select_entries(EngineContext* ctx, const Entries& src, int nsubs, uint32_t colon_mask, int k,
+                   const int32_t* known = nullptr) {
   if (nsubs > kMaxSubscripts) return kBadDimension;
-  const int32_t table_dims[2] = {1, int32_t(src.count)};
+  const int32_t table_dims[2] = {1, known ? 0 : int32_t(src.count)};
   void* table = nullptr;
   TN_TRY(stk_push_typed_array(ctx, 2, table_dims, 4, 0, &table));
-  if (src.count > 0) entry_offsets(src, static_cast<int32_t*>(table));
-  const auto* offsets = static_cast<const int32_t*>(table);
+  if (src.count > 0 && !known) entry_offsets(src, static_cast<int32_t*>(table));
+  const auto* offsets = known ? known : static_cast<const int32_t*>(table);
 
   IndexRequest req;
   req.ndims = src.ndims;
@@ -308,8 +312,13 @@ int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_
     TN_TRY(ref_deref_at(ctx, k));
     return call_function_value(ctx, k);
   }
+  // A variable's container: the count from its entry finger, the offsets
+  // from its index (when large enough), so that c(k) reads in constant time.
   Entries ent;
-  if (container_entries(h, elem_data(e), &ent)) return select_entries(ctx, ent, nsubs, colon_mask, k);
+  if (block_entries(ctx, r.block, r.offset, &ent)) {
+    const EntryFinger* f = finger_at(ctx, r.block, r.offset);
+    return select_entries(ctx, ent, nsubs, colon_mask, k, f ? entry_index_table(ctx, *f, ent.first) : nullptr);
+  }
   return err_raise_code(ctx, kWrongVariableType, r.slot, 0, kNoArgument, nullptr);
 }
 
