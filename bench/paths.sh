@@ -52,17 +52,17 @@ for r in range(runs):
         t[n].append((time.perf_counter_ns() - t0) / 1e6)
 ms = {n: statistics.median(v) for n, v in t.items()}
 print(f"paths: medians of {runs} interleaved runs, each side's empty-script time subtracted, ms")
-print(f"{'kernel':<15} {'zvr':>9} {'octave':>9} {'zvr/octave':>11} {'target':>7}")
+print(f"{'kernel':<18} {'zvr':>9} {'octave':>9} {'zvr/octave':>11} {'target':>7}")
 status = 0
 for k in kernels:
     z = max(ms[("zvr", k)] - ms[("zvr", "empty")], 0.0)
     o = max(ms[("octave", k)] - ms[("octave", "empty")], 0.0)
     if o <= 0:
         # Octave's start-up varies by more than this kernel takes: no ratio.
-        print(f"{k:<15} {z:9.1f} {o:9.1f} {'n/a':>11}")
+        print(f"{k:<18} {z:9.1f} {o:9.1f} {'n/a':>11}")
         continue
     r = z / o
-    line = f"{k:<15} {z:9.1f} {o:9.1f} {r:10.2f}x"
+    line = f"{k:<18} {z:9.1f} {o:9.1f} {r:10.2f}x"
     if k in targets:
         ok = r <= targets[k]
         status |= 0 if ok else 2

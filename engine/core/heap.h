@@ -10,6 +10,8 @@
 #include "engine/core/checked.h"
 #include "engine/core/context.h"
 #include "engine/core/entry_index.h"
+#include "engine/core/status.h"
+#include "engine/core/value_stack.h"
 
 // Words of the 16-byte value header {kind, a, b, 0} that leads a variable's block.
 constexpr int kHeapValueHeaderWords = 2;
@@ -147,10 +149,20 @@ inline void heap_hint_reset(EngineContext* ctx) {
 // Index 0 or -1 (no block) is ignored.
 inline void heap_free(EngineContext* ctx, int32_t index) {
   if (index <= 0 || index > ctx->heap_size) return;
-  for (EntryFinger& f : ctx->entry_finger)
-    if (f.block == index) f.block = 0;
-  entry_index_forget(index);  // the block may come back holding another value
   uint64_t* heap = heap_words(ctx);
+  // Entry fingers and offset indexes lie only in blocks holding a container
+  // (the value itself or one enclosing theirs); whatever stored another value
+  // in a block forgot them. The block may come back holding another value.
+  // (A block's first word is always readable: the descriptor area follows
+  // the heap.)
+  if (reinterpret_cast<const uint32_t*>(heap + index)[0] == kKindContainer) {
+    for (EntryFinger& f : ctx->entry_finger)
+      if (f.block == index) f.block = 0;
+    entry_index_forget(index);
+  }
+#ifdef TN_DEBUG_CHECKS
+  for (const EntryFinger& f : ctx->entry_finger) TN_ASSERT(f.block != index);
+#endif
   heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
   heap_hint_lower(ctx, index - 1);
 }

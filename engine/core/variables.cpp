@@ -25,8 +25,10 @@ int raise_for(EngineContext* ctx, int code, int32_t k) {
 }
 
 void write_value(EngineContext* ctx, int32_t block, const uint32_t* h, const uint64_t* data) {
-  finger_forget(ctx, block);  // a block rewritten where it lies may hold other entries
   uint64_t* e = heap_words(ctx) + block;
+  // A block rewritten where it lies may hold other entries; fingers and
+  // indexes lie only in one that held a container (heap_free).
+  if (elem_kind(e) == kKindContainer) finger_forget(ctx, block);
   elem_set_header(e, h[0], h[1], h[2], 0);
   std::memcpy(e + kElemHeaderWords, data, size_t(desc_data_words(h)) * 8);
 }
