@@ -1,12 +1,10 @@
-// The entry indexes' storage: a few slots per thread (engines on different
-// threads never share them), each one container's offsets in memory of its
-// own, tagged with the engine's address and its finger's view of the
-// container. A slot is used only when all of that matches; the hooks drop
-// it before anything it describes changes.
+// The entry indexes' storage: a few slots per thread, each one container's
+// offsets in memory of its own, tagged with the engine's address and its
+// finger's view of the container. A slot is used only when all of that
+// matches; the hooks drop it before anything it describes changes.
 #include "engine/core/entry_index.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "engine/core/containers.h"

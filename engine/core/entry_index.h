@@ -1,23 +1,28 @@
-// Offset indexes of large lists and cell arrays in variables' blocks: the word
-// offset of every entry from the first, so that c{k} read or written in any
-// order (backward, through a permutation) finds its entry in constant time
-// where an entry finger alone would walk. They live outside the block (nothing
-// of them is saved in an image), a few per thread, tagged with the engine's
-// address; the least recently used gives its place. An index is only read
-// through a finger on its container with the same block, place, words and
-// count; whatever forgets fingers drops the indexes of the same block, and the
-// edits that carry a finger over carry its index with it (entry_finger.h).
+// Offset indexes of large lists and cell arrays in variables' blocks, kept
+// outside the block (never saved), so that c{k} in any order finds its entry
+// in constant time. An index is read only through a finger with its view
+// (block, place, words, count); what forgets fingers drops it.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/core/context.h"
 
+// Each index holds the word offset of every entry from the first. A few live
+// per thread (engines on different threads never share them), tagged with
+// the engine's address; the least recently used gives its place. Whatever
+// forgets fingers drops the indexes of the same block (entry_finger.h,
+// heap_free, heap_hint_reset, engine_init), and the edits that carry fingers
+// over carry the block's indexes by the same plan (references.cpp).
+
 // Containers with fewer entries are walked: a walk that short costs less
 // than building, and the index would be rebuilt after every edit that drops it.
 constexpr int64_t kEntryIndexMinCount = 64;
 // A finger this close before the entry walks on instead of reading an index.
 constexpr int64_t kEntryShortWalk = 16;
+// How many containers may be indexed at once on a thread: three read in turn
+// (two fingers and a nested container's outer one) keep theirs.
+constexpr int kEntryIndexSlots = 4;
 
 // Nonzero while some index is held on this thread: the hooks in heap_free
 // and block edits cost one load when none is.
@@ -57,10 +62,6 @@ inline void entry_index_forget(int32_t block) {
 // Drops every index on this thread (heap headers rewritten wholesale, an
 // image loaded, an engine started).
 void entry_index_forget_all();
-
-// How many containers may be indexed at once on a thread: three read in turn
-// (two fingers and a nested container's outer one) keep theirs.
-constexpr int kEntryIndexSlots = 4;
 
 // An index taken out of the table with its container's place and view.
 struct EntryIndexTaken {
