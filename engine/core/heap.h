@@ -155,7 +155,7 @@ inline void heap_free(EngineContext* ctx, int32_t index) {
   // in a block forgot them. The block may come back holding another value.
   // (A block's first word is always readable: the descriptor area follows
   // the heap.)
-  if (reinterpret_cast<const uint32_t*>(heap + index)[0] == kKindContainer) {
+  if (__builtin_expect(reinterpret_cast<const uint32_t*>(heap + index)[0] == kKindContainer, 0)) {
     for (EntryFinger& f : ctx->entry_finger)
       if (f.block == index) f.block = 0;
     entry_index_forget(index);
