@@ -3,14 +3,18 @@
 // whole-value stores (in place, of the same size and count), clears and
 // nested edits, checked after every step by reads in random order against a
 // model; and the hooks that drop them (a freed block, a new engine at the
-// same address, another engine's edits) leave none behind.
+// same address, a grown block, another engine's edits) leave none behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "engine/core/entry_index.h"
+#include "engine/core/snapshot.h"
 #include "support/zvr_session.h"
 
 namespace {
@@ -180,6 +184,32 @@ TEST_F(EntryIndex, DroppedWithTheBlockAndByANewEngine) {
   ASSERT_EQ(engine_init(s.e.block.get(), 1u << 22, &again), kOk);
   EXPECT_EQ(again, s.c);
   EXPECT_EQ(entry_index_live_count(), 0);
+}
+
+TEST_F(EntryIndex, GrownBlockStartsWithNone) {
+  // The host copies the block into a larger one and lays the areas out
+  // again: the heap moves within the block, and an index must not outlive it.
+  Model m = random_model(100);
+  run("c = " + cell_text(m) + ";\n");
+  check_reads("c", m, "before growing");
+  constexpr uint32_t kGrown = (1u << 22) + (1u << 20);
+  std::unique_ptr<uint64_t[]> grown(new uint64_t[kGrown / 8]());
+  std::memcpy(grown.get(), s.e.block.get(), 1u << 22);
+  auto* c = reinterpret_cast<EngineContext*>(grown.get());
+  ASSERT_EQ(engine_offsets_to_pointers(c, kGrown, kGrowHeap), kOk);
+  EXPECT_EQ(entry_index_live_count(), 0);
+  std::reverse(m.begin(), m.end());
+  std::string text = "c = " + cell_text(m) + ";\nbad = 0;\n";
+  for (int k : {90, 7, 55, 99, 20}) {
+    const std::string at = std::to_string(k + 1);
+    text += "bad = bad + ~same(c{" + at + "}, " + row_text(m[size_t(k)]) + ");\n";
+  }
+  text += "fprintf('%d bad\\n', bad);\n";
+  s.take_output();
+  int status = exec_command_line(c, text.data(), int32_t(text.size()), 0);
+  while (status == kSliceEnded) status = interp_run(c, 0);
+  ASSERT_EQ(status, kOk);
+  EXPECT_EQ(s.take_output(), "0 bad\n");
 }
 
 TEST(EntryIndexEngines, AnotherEngineOnTheThreadLeavesTheFirstRight) {
