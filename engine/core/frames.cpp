@@ -187,9 +187,12 @@ bool argument_block_moves(EngineContext* ctx, const CodePosition* caller, int32_
 constexpr int32_t kMostReferences = 64;
 
 // Data words from which a variable passed whole is lent to the callee rather
-// than copied. Below it the copy costs about as much as the link block, and
-// the callee's reads of a value in its own block take the fast paths.
-constexpr uint32_t kLendMinWords = 8;
+// than copied. A lent argument that the callee writes costs the link block as
+// well as the copy (about 15 ns a call more, whatever the size); one that is
+// only read saves the copy. Measured per call: at 256 words the two even out
+// (read 15 ns less, written 15 ns more), at 512 reading saves 35 ns, at 64
+// it saves 5 ns. Below this the copy path stays as it was.
+constexpr uint32_t kLendMinWords = 256;
 
 // A reference argument to a whole value held by a local of a frame below
 // (directly, or lent to it in turn) is lent: the callee's slot gets a link

@@ -383,8 +383,8 @@ TEST(Snapshot, LentArgumentSavesAsALinkToTheCallersBlock) {
   f.max_out = 1;
   const uint32_t at = place_function(c, f);
   double* re = nullptr;
-  ASSERT_EQ(stk_push_matrix(c, 1, 40, &re, nullptr), kOk);
-  for (int i = 0; i < 40; ++i) re[i] = i;
+  ASSERT_EQ(stk_push_matrix(c, 1, 300, &re, nullptr), kOk);
+  for (int i = 0; i < 300; ++i) re[i] = i;
   ASSERT_EQ(var_store_local(c, 0), kOk);  // the base frame's first variable
   const int32_t lender = int32_t(frame_words(c, 0)[kFrameFixedWords]);
   ASSERT_EQ(var_push_ref(c, 0, 0), kOk);
@@ -398,11 +398,11 @@ TEST(Snapshot, LentArgumentSavesAsALinkToTheCallersBlock) {
   ASSERT_EQ(load_image(b, image), kOk);
   EXPECT_TRUE(check_heap_chain(b));
   ASSERT_EQ(var_push_local(b, 0), kOk);
-  EXPECT_EQ(desc_at(b, 0)[2], 40u);
-  EXPECT_EQ(tn::ld_f64(item_data(b, 0) + 39), 39.0);
+  EXPECT_EQ(desc_at(b, 0)[2], 300u);
+  EXPECT_EQ(tn::ld_f64(item_data(b, 0) + 299), 299.0);
   stk_drop(b);
   ASSERT_EQ(frame_pop(b), kOk);
-  EXPECT_TRUE(check_heap_used(b, {{int64_t(lender), kElemHeaderWords + 40}}));
+  EXPECT_TRUE(check_heap_used(b, {{int64_t(lender), kElemHeaderWords + 300}}));
 
   const size_t heap_at = kImageHeaderBytes + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8;
   for (uint32_t bad : {uint32_t(link), uint32_t(lender + 1), uint32_t(c->heap_size + 5)}) {
