@@ -221,6 +221,11 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
   return true;
 }
 
+[[gnu::noinline]] int32_t large_lent_block(EngineContext* c, int32_t block) {
+  const int32_t lender = block_is_link(c, block) ? link_lender(c, block) : 0;
+  return lender && desc_data_words(block_words32(c, lender)) >= kLargeValueWords ? lender : 0;
+}
+
 // An array loaded by the instruction at insn (slot: its local, or null) and
 // stored or returned at once goes from block to block (or its block moves
 // when the slot dies) instead of through the stack; passed straight to a

@@ -308,5 +308,9 @@ enum class ArrayLoad { kNone, kStored, kReferenced, kReturned };
 // argument's link: block is then the caller's, which the quick forms only read).
 ArrayLoad load_array(EngineContext* c, const uint16_t* insn, const uint8_t* base, int64_t area_bytes,
                      const uint32_t* slot, int32_t block);
+// The caller's block when `block` is a lent argument's link and that value
+// is large enough for load_array, else 0. Out of line: the loads of small
+// values, which take the handler, meet it, the quick loads do not.
+int32_t large_lent_block(EngineContext* c, int32_t block);
 
 }  // namespace interp_fast
