@@ -1,7 +1,8 @@
 // Pushing, popping and unwinding call frames, finding a try handler, the
 // workspace lookups and the polling of the host's abort request. A frame owns
-// its locals' heap blocks: every path that removes a frame frees them, and a
-// failed push frees what it took, so no block is ever left without an owner.
+// its locals' heap blocks (a lent argument's is its link, not the caller's
+// value): every path that removes a frame frees them, and a failed push frees
+// what it took, so no block is ever left without an owner.
 #include "engine/core/frames.h"
 
 #include <cstring>

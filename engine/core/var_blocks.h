@@ -1,6 +1,7 @@
 // Variables as blocks of the variable heap, shared by indexing, references
 // and assignment: where slot k of the current workspace keeps its value
-// (directly, or through a link block to a global or persistent entry), the
+// (directly, through a link block to a global or persistent entry, or, for an
+// argument lent by its caller, through a link block to the caller's value), the
 // kind-8 reference item, and the editing of a value block in place. A block
 // holds its value's words (header + data); one that grew keeps spare room
 // behind them for the next growth, and a store of another size gives it up.
