@@ -33,7 +33,7 @@
 #include "host/shell/shell_registration.h"
 #include "host/ui/about_wnd.h"
 #include "platform/command_map.h"
-#include "platform/deferred_icons.h"
+#include "platform/host_style.h"
 #include "platform/font_warmup.h"
 #include "platform/settings_store.h"
 #include "runtime/instances.h"
@@ -118,7 +118,7 @@ void TNApp::attach_window_builtins() {
 }
 
 bool TNApp::init_instance() {
-  deferred_icons_install(qApp);
+  host_style_install(qApp);
   QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
   // The document types, registered with the desktop where no part of a
   // registration exists yet.
