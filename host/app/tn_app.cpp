@@ -148,9 +148,14 @@ bool TNApp::init_instance() {
   // Document, main window and view.
   commands_ = std::make_unique<CommandMap>();
   doc_runtime_ = std::make_unique<BlockRuntime>(host_.get());
-  if (fonts_) fonts_->finish();
-  frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get());
-  main_menu_build(frame_->menuBar(), commands_.get());
+  // The menus measure no text until shown: they are built while the font
+  // worker may still be reading the configuration, which is waited for
+  // before the first widget that loads a font.
+  frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get(),
+                                         [this](TNMainFrame* frame) {
+                                           main_menu_build(frame->menuBar(), commands_.get());
+                                           if (fonts_) fonts_->finish();
+                                         });
   TNMainFrame* frame = frame_.get();
   doc_ = std::make_unique<TNDoc>(
       doc_runtime_.get(), commands_.get(), [frame] { return frame->menuBar(); },

@@ -40,7 +40,8 @@ bool placement_restorable(StoredPlacement* p, const QRect& desktop, int icon_siz
   return true;
 }
 
-TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands)
+TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands,
+                         const std::function<void(TNMainFrame*)>& before_text)
     : host_(host), settings_(settings), commands_(commands) {
   setObjectName(QStringLiteral("TNMainFrame"));
   setMinimumSize(kMinFrameWidth, kMinFrameHeight);
@@ -53,6 +54,7 @@ TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* set
   bar->addAction(commands_->action(kCmdEditRedo));
   bar->addSeparator();
   for (int c = kCmdToolFirst; c <= kCmdToolLast; ++c) bar->addAction(commands_->action(c));
+  if (before_text) before_text(this);
 
   status_ = new StatusPanes(kPanes, this);
   setStatusBar(status_);

@@ -36,7 +36,11 @@ enum : int32_t { kShowNormal = 1, kShowMinimized = 2, kShowMaximized = 3 };
 
 class TNMainFrame : public QMainWindow {
  public:
-  TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands);
+  // before_text runs once the parts that measure no text stand (the tool
+  // bar), before the status bar and the view, which load the fonts: start-up
+  // builds the menus there and waits for the font configuration.
+  TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands,
+              const std::function<void(TNMainFrame*)>& before_text = {});
   ~TNMainFrame() override;
 
   TNView* view() const { return view_; }
