@@ -148,14 +148,12 @@ bool TNApp::init_instance() {
   // Document, main window and view.
   commands_ = std::make_unique<CommandMap>();
   doc_runtime_ = std::make_unique<BlockRuntime>(host_.get());
-  // The menus measure no text until shown: they are built while the font
-  // worker may still be reading the configuration, which is waited for
-  // before the first widget that loads a font.
-  frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get(),
-                                         [this](TNMainFrame* frame) {
-                                           main_menu_build(frame->menuBar(), commands_.get());
-                                           if (fonts_) fonts_->finish();
-                                         });
+  // Everything up to the status bar measures no text: the frame with its tool
+  // bar and view, the menus, the document and the commands are built while
+  // the font worker may still be reading the configuration, which is waited
+  // for before the status bar loads the first font.
+  frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get());
+  main_menu_build(frame_->menuBar(), commands_.get());
   TNMainFrame* frame = frame_.get();
   doc_ = std::make_unique<TNDoc>(
       doc_runtime_.get(), commands_.get(), [frame] { return frame->menuBar(); },
@@ -171,6 +169,8 @@ bool TNApp::init_instance() {
   });
   route_commands();
   frame_->setWindowTitle(QString::fromLatin1(kUntitled) + QStringLiteral(" - ") + QString::fromLatin1(kAppTitle));
+  if (fonts_) fonts_->finish();
+  frame_->add_status_bar();
   frame_->load_placement();
   frame_->show();
 

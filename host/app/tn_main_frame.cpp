@@ -40,8 +40,7 @@ bool placement_restorable(StoredPlacement* p, const QRect& desktop, int icon_siz
   return true;
 }
 
-TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands,
-                         const std::function<void(TNMainFrame*)>& before_text)
+TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands)
     : host_(host), settings_(settings), commands_(commands) {
   setObjectName(QStringLiteral("TNMainFrame"));
   setMinimumSize(kMinFrameWidth, kMinFrameHeight);
@@ -54,19 +53,21 @@ TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* set
   bar->addAction(commands_->action(kCmdEditRedo));
   bar->addSeparator();
   for (int c = kCmdToolFirst; c <= kCmdToolLast; ++c) bar->addAction(commands_->action(c));
-  if (before_text) before_text(this);
-
-  status_ = new StatusPanes(kPanes, this);
-  setStatusBar(status_);
-  if (host_) host_->set_status_bar(status_);
-  const QByteArray state = QByteArray::fromBase64(settings_->read_string(QString::fromLatin1(kBarSettings), QString()).toLatin1());
-  if (!state.isEmpty()) restoreState(state);
 
   view_ = new TNView(host_, rt, settings_, commands_, this);
-  view_->set_status_bar(status_);
   setCentralWidget(view_);
   // Where no placement was kept: a window a figure can be worked in.
   resize(kDefaultFrameWidth, kDefaultFrameHeight);
+}
+
+void TNMainFrame::add_status_bar() {
+  if (status_) return;
+  status_ = new StatusPanes(kPanes, this);
+  setStatusBar(status_);
+  if (host_) host_->set_status_bar(status_);
+  view_->set_status_bar(status_);
+  const QByteArray state = QByteArray::fromBase64(settings_->read_string(QString::fromLatin1(kBarSettings), QString()).toLatin1());
+  if (!state.isEmpty()) restoreState(state);
 }
 
 TNMainFrame::~TNMainFrame() = default;
