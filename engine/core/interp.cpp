@@ -572,9 +572,12 @@ op_load_local: {
 load_local_array: {
   // Arrays of a few words are copied as quickly as anything else is done.
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
-  if (!heap_index_ok(ctx, int32_t(*slot)) || desc_data_words(block_words32(ctx, int32_t(*slot))) < kLargeValueWords)
+  int32_t block = int32_t(*slot);
+  if (!heap_index_ok(ctx, block)) goto op_generic;
+  // A lent argument's link holds a few words: its value is the caller's block.
+  if (desc_data_words(block_words32(ctx, block)) < kLargeValueWords && !(block = large_lent_block(ctx, block)))
     goto op_generic;
-  switch (load_array(ctx, insn, base, area_bytes, slot)) {
+  switch (load_array(ctx, insn, base, area_bytes, slot, block)) {
     case ArrayLoad::kStored:
       pc = insn + 4;
       NEXT_FAST();

@@ -64,6 +64,14 @@ inline uint64_t* ref_real_matrix(EngineContext* c, const uint64_t* w) {
   return tn::ld_u32(e) == kKindReal ? e : nullptr;
 }
 
+// The block of a lent argument's own copy, made for a write (the slot then
+// holds it); 0 for a slot that is no lent argument or without heap room.
+int32_t lent_copy(EngineContext* c, const uint32_t* slot) {
+  SlotTarget t;
+  slot_locate_word(c, int32_t(slot - desc_words(c)), &t);
+  return slot_borrowed(t) && slot_detach(c, &t) == kOk ? t.block : 0;
+}
+
 // Pushes a reference to a local whose value lies in its own block (slot_word
 // is the slot's descriptor-stack index); the caller has tested for room.
 inline void push_local_ref(EngineContext* c, uint32_t slot_word, uint32_t block, int32_t k, bool assign) {
@@ -124,7 +132,13 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
     *out = b[kHeapValueHeaderWords];
     return true;
   };
+  const bool target = insn[0] == kOpPushRefTarget;
   uint64_t* e = block(uint32_t(int16_t(insn[1])));
+  if (e && (tn::ld_u32(e) & kKindReference)) {
+    // A lent argument: read in the caller's block, or given a copy of its own to write.
+    const int32_t lender = target ? lent_copy(c, slots + int16_t(insn[1])) : link_lender(c, int32_t(e - heap));
+    e = lender ? const_cast<uint64_t*>(heap) + lender : nullptr;
+  }
   uint64_t subs[2];
   if (!e || tn::ld_u32(e) != kKindReal || insn + 7 > end || !scalar(insn[3], subs)) return nullptr;
   int n = 1;
@@ -134,7 +148,6 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
     n = 2;
     op += 2;
   }
-  const bool target = insn[0] == kOpPushRefTarget;
   int64_t off;
   if (op[0] != (target ? kOpIndexAssign : kOpIndexRefRead) || op[1] != n || op[2] != 0 ||
       !scalar_element(reinterpret_cast<const uint32_t*>(e), subs, n, &off))
@@ -153,12 +166,19 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
 }
 
 // A reference to a local holding its value in its own block, written in
-// place (a global's link, or an undefined target, takes the handler).
+// place, or read from the caller's block for a lent argument (a global's
+// link, an undefined target, or a write to a lent argument takes the
+// handler).
 [[gnu::noinline]] bool push_ref_fast(EngineContext* c, const uint32_t* slot, int32_t k, bool target) {
   if (!heap_index_ok(c, int32_t(*slot)) || !desc_room(c) ||
-      c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity) || (heap_words(c)[*slot] & kKindReference))
+      c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity))
     return false;
-  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, target);
+  uint32_t block = *slot;
+  if (heap_words(c)[block] & kKindReference) {
+    block = uint32_t(target ? lent_copy(c, slot) : link_lender(c, int32_t(block)));
+    if (!block) return false;
+  }
+  push_local_ref(c, uint32_t(slot - desc_words(c)), block, k, target);
   return true;
 }
 
@@ -201,13 +221,18 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
   return true;
 }
 
+[[gnu::noinline]] int32_t large_lent_block(EngineContext* c, int32_t block) {
+  const int32_t lender = block_is_link(c, block) ? link_lender(c, block) : 0;
+  return lender && desc_data_words(block_words32(c, lender)) >= kLargeValueWords ? lender : 0;
+}
+
 // An array loaded by the instruction at insn (slot: its local, or null) and
 // stored or returned at once goes from block to block (or its block moves
 // when the slot dies) instead of through the stack; passed straight to a
 // user function, it travels as a reference. kReturned: the frame was popped
 // and the position is the caller's. slot holds a block.
 [[gnu::noinline]] ArrayLoad load_array(EngineContext* c, const uint16_t* insn, const uint8_t* base,
-                                       int64_t area_bytes, const uint32_t* slot) {
+                                       int64_t area_bytes, const uint32_t* slot, int32_t block) {
   const uint16_t* end = reinterpret_cast<const uint16_t*>(base + area_bytes);
   const int32_t k = int16_t(insn[1]);
   if (insn + 4 <= end && insn[2] == kOpStoreLocal)
@@ -217,12 +242,12 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
     c->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(insn + 3) - base);
     return var_try_return_local(c, k) ? ArrayLoad::kReturned : ArrayLoad::kNone;
   }
-  if (local_read_in_place(c, insn, end, int32_t(*slot), base)) return ArrayLoad::kReturned;  // position set
+  if (local_read_in_place(c, insn, end, block, base)) return ArrayLoad::kReturned;  // position set
   if (!desc_room(c) || c->data_top + int64_t(kRefDataWords) >= int64_t(c->data_capacity)) return ArrayLoad::kNone;
-  const uint32_t* h = block_words32(c, int32_t(*slot));
+  const uint32_t* h = block_words32(c, block);
   const bool array = h[0] <= kKindComplex || (h[0] == kKindPayload && h[2] >= kPayNumeric && h[2] <= kPayLogical);
   if (!array || !feeds_user_call(insn + 2, end)) return ArrayLoad::kNone;
-  push_local_ref(c, uint32_t(slot - desc_words(c)), *slot, k, false);
+  push_local_ref(c, uint32_t(slot - desc_words(c)), uint32_t(block), k, false);
   return ArrayLoad::kReferenced;
 }
 

@@ -304,8 +304,13 @@ enum class ArrayLoad { kNone, kStored, kReferenced, kReturned };
 // stored or returned at once goes from block to block (or its block moves
 // when the slot dies) instead of through the stack; passed straight to a
 // user function, it travels as a reference. kReturned: the frame was popped
-// and the position is the caller's. slot holds a block.
+// and the position is the caller's. slot holds block, or lends it (a lent
+// argument's link: block is then the caller's, which the quick forms only read).
 ArrayLoad load_array(EngineContext* c, const uint16_t* insn, const uint8_t* base, int64_t area_bytes,
-                     const uint32_t* slot);
+                     const uint32_t* slot, int32_t block);
+// The caller's block when `block` is a lent argument's link and that value
+// is large enough for load_array, else 0. Out of line: the loads of small
+// values, which take the handler, meet it, the quick loads do not.
+int32_t large_lent_block(EngineContext* c, int32_t block);
 
 }  // namespace interp_fast

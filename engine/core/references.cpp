@@ -457,9 +457,9 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
   heap = heap_words(ctx);
   std::memcpy(heap + fresh, heap + r->block, size_t(at) * 8);
   std::memcpy(heap + fresh + at + new_len, heap + r->block + at + old_len, size_t(tail) * 8);
-  heap_free(ctx, r->block);
   SlotTarget t;
   slot_locate_word(ctx, r->slot_word, &t);
+  if (!slot_borrowed(t)) heap_free(ctx, r->block);
   slot_set_block(ctx, t, fresh);
   r->block = fresh;
   return kOk;
@@ -566,6 +566,9 @@ int var_push_ref(EngineContext* ctx, int32_t k, int assign_flag) {
   if (int64_t(kRefDataWords) > data_free_words(ctx))
     return err_raise_code(ctx, kDataStackOverflowVar, k, 0, kNoArgument, nullptr);
   uint32_t created = 0;
+  // An assignment changes the variable where it lies: a borrowed argument
+  // first gets its own copy, so that the caller's value stays as it was.
+  if (assign_flag) TN_TRY(slot_detach(ctx, &t));
   if (t.block == kNoBlock) {
     if (!assign_flag) return err_raise_code(ctx, kUndefinedVariable, k, 0, kNoArgument, nullptr);
     // The target of an assignment starts as an empty list that the steps

@@ -124,6 +124,22 @@ class ImageCheck {
     return n >= 0 && n + kHeapValueHeaderWords <= size;
   }
 
+  // A local's value block that is a borrowed argument's link (no entry, a
+  // lender block) must name a value block that is no link itself.
+  // The words of a link block, as var_blocks.h lays it out.
+  static constexpr uint32_t kLinkDataWords = 4;
+  static constexpr int kLinkEntry = 6;
+  static constexpr int kLinkLender = 7;
+  bool lent_block(int64_t index) const {
+    const uint8_t* h = reinterpret_cast<const uint8_t*>(heap_ + index);
+    if (tn::ld_u32(h) != kKindReference) return true;
+    if (tn::ld_u32(h + 4) < uint32_t(kLinkDataWords)) return false;  // a link's words are read
+    if (tn::ld_u32(h + 4 * kLinkEntry) != 0) return true;
+    const int64_t lender = tn::ld_u32(h + 4 * kLinkLender);
+    if (lender == 0) return true;  // a link without its entry reads as undefined
+    return value_block(lender) && tn::ld_u32(reinterpret_cast<const uint8_t*>(heap_ + lender)) != kKindReference;
+  }
+
   const uint8_t* code_end() const {
     return reinterpret_cast<const uint8_t*>(code_words(c_)) + int64_t(c_->code_size) * 2;
   }
@@ -212,7 +228,7 @@ class ImageCheck {
       if (!name_table(int32_t(w[kFwNameTable]), locals)) return false;
       for (int32_t k = 0; k < locals; ++k) {
         const int32_t slot = int32_t(w[kFrameFixedWords + k]);
-        if (slot != -1 && !value_block(slot)) return false;
+        if (slot != -1 && (!value_block(slot) || !lent_block(slot))) return false;
       }
       if (!items(index + fixed, upper, &data) || data > l_.data_top) return false;
       if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index == 0 && data == l_.data_top;

@@ -1,6 +1,7 @@
 // Variables as blocks of the variable heap, shared by indexing, references
 // and assignment: where slot k of the current workspace keeps its value
-// (directly, or through a link block to a global or persistent entry), the
+// (directly, through a link block to a global or persistent entry, or, for an
+// argument lent by its caller, through a link block to the caller's value), the
 // kind-8 reference item, and the editing of a value block in place. A block
 // holds its value's words (header + data); one that grew keeps spare room
 // behind them for the next growth, and a store of another size gives it up.
@@ -18,15 +19,24 @@
 // The 12 u32 words of a link block: the header {8, 4, 0, 0}, then element
 // offset 0, created 1, the function-table entry, three zero words, the slot
 // number and a zero word.
+// A borrowed argument's slot holds a link block too: entry 0, created 0, and
+// in the lender word the caller's block that it reads (a block index, not a
+// slot word: the stacks move, the heap blocks of a frame below do not). The
+// caller's variable cannot change while the callee's frame lies above it, so
+// the link stands for a copy; whatever would change the argument gives it a
+// block of its own first (slot_detach), and whatever would free it frees the
+// link alone.
 enum LinkWord : int {
   kLinkOffset = 4,
   kLinkCreated = 5,
   kLinkEntry = 6,
+  kLinkLender = 7,
   kLinkSlot = 10,
 };
 constexpr int32_t kLinkDataWords = 4;  // 8-byte words behind the header
 constexpr int32_t kLinkBlockWords = kElemHeaderWords + kLinkDataWords;
 static_assert(kLinkBlockWords * 2 == 12);
+static_assert(kLinkEntry == 6 && kLinkLender == 7 && kLinkDataWords == 4);  // the image loader checks these words
 constexpr int32_t kNoBlock = -1;
 
 inline uint32_t* block_words32(EngineContext* ctx, int32_t block) {
@@ -53,6 +63,31 @@ int slot_locate(EngineContext* ctx, int32_t k, SlotTarget* out);
 void slot_locate_word(EngineContext* ctx, int32_t slot_word, SlotTarget* out);
 // Stores block as the value of the slot (through its link).
 void slot_set_block(EngineContext* ctx, const SlotTarget& t, int32_t block);
+
+// A borrowed argument: a link without an entry, reading the caller's block.
+inline bool slot_borrowed(const SlotTarget& t) { return t.link != 0 && t.entry == 0 && t.block != kNoBlock; }
+// The lender block of link block `link` when it is a borrowed argument's, else 0.
+inline int32_t link_lender(EngineContext* ctx, int32_t link) {
+  const uint32_t* w = block_words32(ctx, link);
+  const int32_t lender = int32_t(w[kLinkLender]);
+  return w[kLinkEntry] == 0 && heap_index_ok(ctx, lender) ? lender : 0;
+}
+// The block a slot word names for reading: its own block, or the caller's
+// block for a borrowed argument; 0 when it names neither (undefined, global).
+inline int32_t slot_read_block(EngineContext* ctx, uint32_t word) {
+  const int32_t v = int32_t(word);
+  if (!heap_index_ok(ctx, v)) return 0;
+  return block_is_link(ctx, v) ? link_lender(ctx, v) : v;
+}
+// Makes link block `link` a borrowed argument reading `lender`.
+void link_write_borrowed(EngineContext* ctx, int32_t link, int32_t lender);
+// A borrowed argument about to change gets a copy of the caller's value as
+// its own block (t then names it); anything else is left alone. 5 when the
+// heap has no room (nothing changed).
+int slot_detach(EngineContext* ctx, SlotTarget* t);
+// The slot takes block as its own value: the value it owned is freed (for a
+// borrowed argument only its link: the caller's block stays).
+void slot_replace_block(EngineContext* ctx, const SlotTarget& t, int32_t block);
 
 // --- References ----------------------------------------------------------------------------
 

@@ -92,6 +92,11 @@ void slot_locate_word(EngineContext* ctx, int32_t slot_word, SlotTarget* out) {
   out->link = v;
   out->block = kNoBlock;
   const int32_t entry = int32_t(block_words32(ctx, v)[kLinkEntry]);
+  if (entry == 0) {
+    const int32_t lender = link_lender(ctx, v);
+    if (lender) out->block = lender;  // a borrowed argument
+    return;
+  }
   if (entry < 1 || entry >= ctx->fn_count) return;
   out->entry = entry;
   const int32_t value = ent(ctx, entry, kEntCode);
@@ -99,10 +104,42 @@ void slot_locate_word(EngineContext* ctx, int32_t slot_word, SlotTarget* out) {
 }
 
 void slot_set_block(EngineContext* ctx, const SlotTarget& t, int32_t block) {
-  if (t.link)
-    ent_set(ctx, t.entry, kEntCode, block);
-  else
+  if (t.link && t.entry == 0) {
+    // A borrowed argument (or a link without its entry) gets a value of its own.
+    heap_free(ctx, t.link);
     desc_words(ctx)[t.slot_word] = uint32_t(block);
+  } else if (t.link) {
+    ent_set(ctx, t.entry, kEntCode, block);
+  } else {
+    desc_words(ctx)[t.slot_word] = uint32_t(block);
+  }
+}
+
+void slot_replace_block(EngineContext* ctx, const SlotTarget& t, int32_t block) {
+  if (!slot_borrowed(t)) heap_free(ctx, t.block);
+  slot_set_block(ctx, t, block);
+}
+
+void link_write_borrowed(EngineContext* ctx, int32_t link, int32_t lender) {
+  uint32_t* w = block_words32(ctx, link);
+  std::memset(w, 0, size_t(kLinkBlockWords) * 8);
+  w[0] = kKindReference;
+  w[1] = kLinkDataWords;
+  w[kLinkLender] = uint32_t(lender);
+}
+
+int slot_detach(EngineContext* ctx, SlotTarget* t) {
+  if (!slot_borrowed(*t)) return kOk;
+  const int64_t words = elem_total_words(heap_words(ctx) + t->block);
+  int32_t fresh = 0;
+  TN_TRY(heap_alloc(ctx, words, &fresh));
+  uint64_t* heap = heap_words(ctx);
+  std::memcpy(heap + fresh, heap + t->block, size_t(words) * 8);
+  tn::st_u32(reinterpret_cast<uint8_t*>(heap + fresh) + 12, 0);  // a variable's header ends in a zero word
+  heap_free(ctx, t->link);
+  desc_words(ctx)[t->slot_word] = uint32_t(fresh);
+  *t = SlotTarget{t->slot_word, 0, 0, fresh};
+  return kOk;
 }
 
 int var_push_local(EngineContext* ctx, int32_t k) {
@@ -129,14 +166,13 @@ int var_store_local(EngineContext* ctx, int32_t k) {
   if (desc_at(ctx, 0)[0] == kKindReference) TN_TRY(ref_deref_at(ctx, 0));
   const uint32_t* h = desc_at(ctx, 0);
   const int64_t words = kElemHeaderWords + int64_t(desc_data_words(h));
-  if (t.block != kNoBlock && heap_block_size(ctx, t.block) == words) {
+  if (t.block != kNoBlock && !slot_borrowed(t) && heap_block_size(ctx, t.block) == words) {
     write_value(ctx, t.block, h, item_data(ctx, 0));
   } else {
     int32_t fresh = 0;
     TN_TRY(heap_alloc(ctx, words, &fresh));
     write_value(ctx, fresh, h, item_data(ctx, 0));
-    heap_free(ctx, t.block);
-    slot_set_block(ctx, t, fresh);
+    slot_replace_block(ctx, t, fresh);
   }
   stk_drop(ctx);
   return kOk;
@@ -160,14 +196,13 @@ bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_
   if (!loadable_block(ctx, from, &s) || slot_locate(ctx, to, &t) != kOk) return false;
   if (s.block == t.block) return true;  // the same variable: the store rewrites what it holds
   if (from_dies) {
-    heap_free(ctx, t.block);
-    slot_set_block(ctx, t, s.block);
+    slot_replace_block(ctx, t, s.block);
     desc_words(ctx)[s.slot_word] = uint32_t(kNoBlock);
     return true;
   }
   const uint32_t* h = block_words32(ctx, s.block);
   const int64_t words = kElemHeaderWords + int64_t(desc_data_words(h));
-  if (t.block != kNoBlock && heap_block_size(ctx, t.block) == words) {
+  if (t.block != kNoBlock && !slot_borrowed(t) && heap_block_size(ctx, t.block) == words) {
     write_value(ctx, t.block, h, heap_words(ctx) + s.block + kElemHeaderWords);
     return true;
   }
@@ -175,8 +210,7 @@ bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_
   if (heap_alloc(ctx, words, &fresh) != kOk) return false;
   h = block_words32(ctx, s.block);
   write_value(ctx, fresh, h, heap_words(ctx) + s.block + kElemHeaderWords);
-  heap_free(ctx, t.block);
-  slot_set_block(ctx, t, fresh);
+  slot_replace_block(ctx, t, fresh);
   return true;
 }
 
@@ -218,8 +252,7 @@ bool var_try_return_local(EngineContext* ctx, int32_t k) {
     heap_free(ctx, block);
     return true;
   }
-  heap_free(ctx, t.block);
-  slot_set_block(ctx, t, block);
+  slot_replace_block(ctx, t, block);
   ctx->pos.offset += 4;
   return true;
 }
@@ -227,7 +260,7 @@ bool var_try_return_local(EngineContext* ctx, int32_t k) {
 int var_clear_local(EngineContext* ctx, int32_t k) {
   SlotTarget t;
   TN_TRY(slot_locate(ctx, k, &t));
-  heap_free(ctx, t.block);
+  if (!slot_borrowed(t)) heap_free(ctx, t.block);  // never the caller's block
   if (t.link) {
     if (t.entry) ent_set(ctx, t.entry, kEntCode, kNoBlock);
     heap_free(ctx, t.link);
@@ -242,6 +275,8 @@ int var_local_add_constant(EngineContext* ctx, int32_t k, double c) {
   if (t.block == kNoBlock) return raise_for(ctx, kUndefinedVariable, k);
   const uint32_t* h = block_words32(ctx, t.block);
   if (h[0] != kKindReal && h[0] != kKindComplex) return raise_for(ctx, kWrongVariableType, k);
+  TN_TRY(slot_detach(ctx, &t));
+  h = block_words32(ctx, t.block);
   // Hot path of loop counters: the real parts are updated where they lie.
   uint64_t* re = heap_words(ctx) + t.block + kElemHeaderWords;
   const int64_t n = int64_t(h[1]) * h[2];

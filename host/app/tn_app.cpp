@@ -33,7 +33,7 @@
 #include "host/shell/shell_registration.h"
 #include "host/ui/about_wnd.h"
 #include "platform/command_map.h"
-#include "platform/deferred_icons.h"
+#include "platform/host_style.h"
 #include "platform/font_warmup.h"
 #include "platform/settings_store.h"
 #include "runtime/instances.h"
@@ -118,7 +118,7 @@ void TNApp::attach_window_builtins() {
 }
 
 bool TNApp::init_instance() {
-  deferred_icons_install(qApp);
+  host_style_install(qApp);
   QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
   // The document types, registered with the desktop where no part of a
   // registration exists yet.
@@ -148,7 +148,10 @@ bool TNApp::init_instance() {
   // Document, main window and view.
   commands_ = std::make_unique<CommandMap>();
   doc_runtime_ = std::make_unique<BlockRuntime>(host_.get());
-  if (fonts_) fonts_->finish();
+  // Everything up to the status bar measures no text: the frame with its tool
+  // bar and view, the menus, the document and the commands are built while
+  // the font worker may still be reading the configuration, which is waited
+  // for before the status bar loads the first font.
   frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get());
   main_menu_build(frame_->menuBar(), commands_.get());
   TNMainFrame* frame = frame_.get();
@@ -166,6 +169,8 @@ bool TNApp::init_instance() {
   });
   route_commands();
   frame_->setWindowTitle(QString::fromLatin1(kUntitled) + QStringLiteral(" - ") + QString::fromLatin1(kAppTitle));
+  if (fonts_) fonts_->finish();
+  frame_->add_status_bar();
   frame_->load_placement();
   frame_->show();
 

@@ -54,17 +54,20 @@ TNMainFrame::TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* set
   bar->addSeparator();
   for (int c = kCmdToolFirst; c <= kCmdToolLast; ++c) bar->addAction(commands_->action(c));
 
-  status_ = new StatusPanes(kPanes, this);
-  setStatusBar(status_);
-  if (host_) host_->set_status_bar(status_);
-  const QByteArray state = QByteArray::fromBase64(settings_->read_string(QString::fromLatin1(kBarSettings), QString()).toLatin1());
-  if (!state.isEmpty()) restoreState(state);
-
   view_ = new TNView(host_, rt, settings_, commands_, this);
-  view_->set_status_bar(status_);
   setCentralWidget(view_);
   // Where no placement was kept: a window a figure can be worked in.
   resize(kDefaultFrameWidth, kDefaultFrameHeight);
+}
+
+void TNMainFrame::add_status_bar() {
+  if (status_) return;
+  status_ = new StatusPanes(kPanes, this);
+  setStatusBar(status_);
+  if (host_) host_->set_status_bar(status_);
+  view_->set_status_bar(status_);
+  const QByteArray state = QByteArray::fromBase64(settings_->read_string(QString::fromLatin1(kBarSettings), QString()).toLatin1());
+  if (!state.isEmpty()) restoreState(state);
 }
 
 TNMainFrame::~TNMainFrame() = default;

@@ -36,8 +36,14 @@ enum : int32_t { kShowNormal = 1, kShowMinimized = 2, kShowMaximized = 3 };
 
 class TNMainFrame : public QMainWindow {
  public:
+  // The tool bar and the view: nothing here measures text, so start-up may
+  // build them while the font configuration is still being read.
   TNMainFrame(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands);
   ~TNMainFrame() override;
+
+  // The status bar, whose panes measure text, and the bar state kept in the
+  // settings; once.
+  void add_status_bar();
 
   TNView* view() const { return view_; }
   StatusPanes* status_panes() const { return status_; }

@@ -114,7 +114,8 @@ TNView::TNView(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, Com
   const QFont font = figure_font_saved(settings_);
   setFont(font);
   gdi_set_figure_font(font);
-  begin_buffer(1, 1);
+  // The back buffer is begun at the first resize or runtime call, not here:
+  // beginning it loads the figure font, which start-up defers.
   idle_timer_ = startTimer(kViewIdleMs);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "engine/core/assign.h"
@@ -12,6 +13,7 @@
 #include "engine/core/service_table.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
+#include "engine/core/var_blocks.h"
 #include "support/code_builder.h"
 #include "support/engine_block.h"
 #include "support/heap_check.h"
@@ -180,6 +182,62 @@ TEST_F(Frames, FailedPushFreesTheBlocksItTookAndKeepsTheArguments) {
   EXPECT_EQ(c->data_top, data_top);
   EXPECT_EQ(desc_at(c, 1)[0], kKindReal);
   EXPECT_EQ(desc_at(c, 1)[2], 5u);
+}
+
+// Large variables passed by reference are lent: the slot gets a link to the
+// caller's block, twice for f(x, x); a small one is copied. At every heap
+// room the push either succeeds or leaves the stacks and the heap as they
+// were; the pop frees the links and copies, never the caller's blocks.
+TEST_F(Frames, LentArgumentsTakeALinkEachAndGiveItBackOnFailure) {
+  const uint32_t f = fn(4, 4, 0);
+  ASSERT_EQ(stk_push_zeros(c, 1, 300, 0), kOk);
+  ASSERT_EQ(var_store_local(c, 0), kOk);
+  ASSERT_EQ(stk_push_zeros(c, 1, 20, 0), kOk);
+  ASSERT_EQ(var_store_local(c, 1), kOk);
+  const int32_t big = int32_t(frame_words(c, 0)[kFrameFixedWords]);
+  const int32_t small = int32_t(frame_words(c, 0)[kFrameFixedWords + 1]);
+  const std::map<int64_t, int64_t> base = {{big, 302}, {small, 22}};
+  ASSERT_TRUE(check_heap_used(c, base));
+  const int64_t tail = c->heap_size - heap_used_extent(heap_words(c), c->heap_size);
+  bool failed = false, pushed = false;
+  for (int64_t room = 0; room < 48; ++room) {
+    int32_t filler = 0;
+    ASSERT_EQ(heap_alloc(c, tail - 2 - room, &filler), kOk);
+    ASSERT_EQ(var_push_ref(c, 0, 0), kOk);
+    ASSERT_EQ(var_push_ref(c, 0, 0), kOk);
+    ASSERT_EQ(var_push_ref(c, 1, 0), kOk);
+    ASSERT_EQ(stk_push_real(c, 2.5), kOk);
+    const int32_t desc_top = c->desc_top, data_top = c->data_top;
+    std::map<int64_t, int64_t> held = base;
+    held[filler] = tail - 2 - room;
+    const int status = push(f, 0, 4);
+    if (status != kOk) {
+      ASSERT_EQ(status, kVariableOverflow) << room;
+      failed = true;
+      EXPECT_EQ(c->desc_top, desc_top);
+      EXPECT_EQ(c->data_top, data_top);
+      EXPECT_EQ(desc_at(c, 1)[0], kKindReference);
+      EXPECT_TRUE(check_heap_used(c, held)) << room;
+      for (int k = 0; k < 4; ++k) stk_drop(c);
+    } else {
+      pushed = true;
+      const uint32_t* w = frame_words(c, c->frame);
+      for (int k = 0; k < 2; ++k) {
+        const int32_t link = int32_t(w[kFrameFixedWords + k]);
+        ASSERT_TRUE(block_is_link(c, link)) << k;
+        EXPECT_EQ(link_lender(c, link), big);
+      }
+      EXPECT_FALSE(block_is_link(c, int32_t(w[kFrameFixedWords + 2])));
+      EXPECT_NE(int32_t(w[kFrameFixedWords + 2]), small);
+      EXPECT_EQ(local_value(c, 3).first, 2.5);
+      ASSERT_EQ(frame_pop(c), kOk);
+      EXPECT_EQ(c->desc_top, desc_top - 12);
+    }
+    EXPECT_TRUE(check_heap_used(c, held)) << room;
+    heap_free(c, filler);
+  }
+  EXPECT_TRUE(failed && pushed);
+  EXPECT_TRUE(check_heap_used(c, base));
 }
 
 TEST_F(Frames, UnwindStopsAtTheBaseFrameOrTheLimit) {

@@ -14,6 +14,8 @@
 #include "engine/core/stack_ops.h"
 #include "engine/core/symbols.h"
 #include "engine/core/value_stack.h"
+#include "engine/core/assign.h"
+#include "engine/core/var_blocks.h"
 #include "support/code_builder.h"
 #include "support/engine_block.h"
 #include "support/heap_check.h"
@@ -366,6 +368,51 @@ TEST(Snapshot, DamagedStructuresAreRefused) {
   }
   EngineBlock b = EngineBlock::make(65536, false);
   EXPECT_EQ(load_image(b, image), kOk);
+}
+
+// A frame whose argument was lent (its slot a link to the caller's block)
+// saves as it lies: the image loads, the argument reads the caller's value,
+// and popping frees the link alone. A lender word that names no value block
+// is refused.
+TEST(Snapshot, LentArgumentSavesAsALinkToTheCallersBlock) {
+  EngineBlock a = EngineBlock::make(65536);
+  EngineContext* c = a.ctx();
+  HandFunction f;
+  f.locals = 1;
+  f.max_in = 1;
+  f.max_out = 1;
+  const uint32_t at = place_function(c, f);
+  double* re = nullptr;
+  ASSERT_EQ(stk_push_matrix(c, 1, 300, &re, nullptr), kOk);
+  for (int i = 0; i < 300; ++i) re[i] = i;
+  ASSERT_EQ(var_store_local(c, 0), kOk);  // the base frame's first variable
+  const int32_t lender = int32_t(frame_words(c, 0)[kFrameFixedWords]);
+  ASSERT_EQ(var_push_ref(c, 0, 0), kOk);
+  ASSERT_EQ(frame_push(c, nullptr, function_header(c, at), 7, 0, 1, 1, 0, 0, 0), kOk);
+  const int32_t link = int32_t(frame_words(c, c->frame)[kFrameFixedWords]);
+  ASSERT_TRUE(block_is_link(c, link));
+  ASSERT_EQ(link_lender(c, link), lender);
+  const std::vector<uint8_t> image = write_engine_image(a);
+
+  EngineBlock b = EngineBlock::make(98304, false);
+  ASSERT_EQ(load_image(b, image), kOk);
+  EXPECT_TRUE(check_heap_chain(b));
+  ASSERT_EQ(var_push_local(b, 0), kOk);
+  EXPECT_EQ(desc_at(b, 0)[2], 300u);
+  EXPECT_EQ(tn::ld_f64(item_data(b, 0) + 299), 299.0);
+  stk_drop(b);
+  ASSERT_EQ(frame_pop(b), kOk);
+  EXPECT_TRUE(check_heap_used(b, {{int64_t(lender), kElemHeaderWords + 300}}));
+
+  const size_t heap_at = kImageHeaderBytes + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8;
+  for (uint32_t bad : {uint32_t(link), uint32_t(lender + 1), uint32_t(c->heap_size + 5)}) {
+    std::vector<uint8_t> damaged = image;
+    tn::put_le32(damaged.data() + heap_at + size_t(link) * 8 + 4 * kLinkLender, bad);
+    EngineBlock d = EngineBlock::make(65536, false);
+    const int status = load_image(d, damaged);
+    EXPECT_EQ(status, kInitError) << bad;
+    expect_usable_after(d, status);
+  }
 }
 
 }  // namespace
