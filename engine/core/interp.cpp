@@ -232,6 +232,10 @@ int interp_run(EngineContext* ctx, int slice) {
   // position instruction only records the line. Only calls out of the loop
   // (which end at `top`) and returns can change this.
   bool watching = true;
+  // The current frame's words while a position instruction only records the
+  // line (nothing watched), else null: set with `watching` at `top` and on
+  // entering a frame, and valid as long as the cached stack base is.
+  uint32_t* line_fw = nullptr;
   int status = kOk;
   bool may_overload = true;  // false for a built-in resumed after the code it called
   // The stacks and the heap, addressed afresh at `top` and wherever the
@@ -348,6 +352,7 @@ top:
   quiet = (ctx->task_first | ctx->event_count) == 0;
   BASES();
   watching = lines_watched_anywhere(ctx) || frame_stepping(FRAME_WORDS());
+  line_fw = watching ? nullptr : FRAME_WORDS();
   DISPATCH();
 
 // A fast instruction while tasks exist: only the slice is measured (every
@@ -992,8 +997,16 @@ op_try: {
   }
   goto tail;
 }
-op_position: {
+op_position:
   pc = insn + 3;
+  if (__builtin_expect(line_fw != nullptr, 1)) {
+    line_fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
+    line_fw[kFwLine] = uint32_t(int16_t(insn[2]));
+    DISPATCH();
+  }
+  goto position_recorded;
+position_recorded: {
+  // Without a frame, or with something watched: the frame found afresh.
   uint32_t* fw = FRAME_WORDS();
   if (!fw) DISPATCH();
   fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
@@ -1116,6 +1129,7 @@ entered_frame: {
   may_overload = true;
   // Echo and breakpoints were off if nothing was watched before the change.
   watching = (watching && lines_watched_anywhere(ctx)) || frame_stepping(fw);
+  line_fw = watching ? nullptr : fw;
   DISPATCH();
 }
 op_nargio: {
@@ -1127,6 +1141,22 @@ op_nargio: {
   if (const uint32_t* fw = FRAME_WORDS()) {
     count = int32_t(*insn == kOpNargout ? fw[kFwResults] : fw[kFwNargin]);
     if (count < 0) count = 0;
+  }
+  if (__builtin_expect(quiet, 1) && returns_local(insn)) {
+    // A function's return: its output pushed when asked for, and straight
+    // on to the return (nothing between the steps could see the difference).
+    const uint16_t* ret = insn + kReturnLocalWords;
+    if (count == 0) {
+      pc = ret;
+      DISPATCH();
+    }
+    // The slots are known once a function's frame is entered.
+    const uint32_t k = uint32_t(int16_t(insn[5]));
+    if (const uint64_t* block = slots_known && k < slot_count ? scalar_block(heap, slots[k]) : nullptr) {
+      PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
+      pc = ret;
+      DISPATCH();
+    }
   }
   if (insn[2] == kOpJumpIfFalse || insn[2] == kOpJumpIfTrue) {
     // «if nargout ...» of a return: the count decides the jump at once.
@@ -1298,6 +1328,7 @@ error_overload: {
   may_overload = false;
   ctx->failing_op[0] = 0;
   BASES();
+  line_fw = nullptr;  // the frame found afresh at the next position
   DISPATCH();
 }
 

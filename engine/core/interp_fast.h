@@ -100,6 +100,21 @@ constexpr uint32_t kLogicalWords = 3;
   return true;
 }
 
+// The block of a local that holds a real scalar in its own block, or null.
+[[gnu::always_inline]] inline const uint64_t* scalar_block(const uint64_t* heap, uint32_t b) {
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
+  return heap + b;
+}
+
+// The return that every function with one output ends with:
+//   nargout 0; jump_if_false L; load_local k; L: ret_function
+// (the output pushed only when the caller asked for it).
+constexpr int kReturnLocalWords = 6;  // the words before ret_function
+[[gnu::always_inline]] inline bool returns_local(const uint16_t* insn) {
+  return insn[0] == kOpNargout && insn[1] == 0 && insn[2] == kOpJumpIfFalse && insn[3] == 2 &&
+         insn[4] == kOpLoadLocal && insn[6] == kOpRetFunction;
+}
+
 // Gives an undefined local a fresh block for a double scalar (head: the
 // first header word, words: the data words); false without heap room.
 [[gnu::always_inline]] inline bool give_scalar_block(EngineContext* c, uint64_t* heap, uint32_t* slot, uint64_t head,
