@@ -18,6 +18,7 @@
 #include "engine/core/interp.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -559,6 +560,11 @@ op_load_local: {
       pc = next;
       NEXT_FAST();
     }
+    if (insn[2] == kOpStoreLocal)
+      if (const uint16_t* next = copy_local_scalar(ctx, insn, block, slots, slot_count, heap)) {
+        pc = next;
+        NEXT_FAST();
+      }
     PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
     pc = insn + 2;
     NEXT_FAST();
@@ -703,7 +709,16 @@ op_declare_global:
     if (!BINARY_SCALARS(dt)) goto op_arith_complex;                                    \
     const double a = tn::ld_f64(data + vt - 2);                                        \
     const double b = tn::ld_f64(data + vt - 1);                                        \
-    tn::st_f64(data + vt - 2, (expr));                                                 \
+    const double r_ = (expr);                                                          \
+    /* «x op y; store_local k»: the result straight to a real scalar local */          \
+    if (insn[1] == kOpStoreLocal && slots_known &&                                     \
+        put_scalar_local(ctx, insn + 1, slots, slot_count, heap, std::bit_cast<uint64_t>(r_))) { \
+      ctx->data_top = vt - 2;                                                          \
+      ctx->desc_top = dt - 6;                                                          \
+      pc = insn + 3;                                                                   \
+      NEXT_FAST();                                                                     \
+    }                                                                                  \
+    tn::st_f64(data + vt - 2, r_);                                                     \
     ctx->data_top = vt - 1;                                                            \
     ctx->desc_top = dt - 3;                                                            \
     pc = insn + 1;                                                                     \
