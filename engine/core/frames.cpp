@@ -64,7 +64,8 @@ int64_t items_above_frame(EngineContext* ctx, int32_t index) {
   return first >= ctx->desc_top ? 0 : (ctx->desc_top - first) / kDescWords;
 }
 
-void free_locals(EngineContext* ctx, uint32_t* w) {
+// Inlined: every return runs it, and its loop is shorter than a call.
+[[gnu::always_inline]] inline void free_locals(EngineContext* ctx, uint32_t* w) {
   const int32_t locals = int32_t(w[kFwLocals]);
   for (int32_t k = 0; k < locals; ++k) {
     heap_free(ctx, int32_t(w[kFrameFixedWords + k]));
