@@ -1112,8 +1112,10 @@ op_return: {
     ctx->pos.kind = kAreaNone;
     goto code_end;
   }
+  const int32_t area = ctx->pos.kind;
   if (frame_pop_plain(ctx)) {
-    base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+    // Back from a function to a function: the code area's cached base holds.
+    if (area != kAreaCode || ctx->pos.kind != kAreaCode) base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
     if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
     pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
     if (__builtin_expect(!quiet, 0)) goto tail;
