@@ -9,8 +9,10 @@
 // and interp_fast.cpp (out of line), the slower steps in interp_steps.cpp.
 // Some fast paths read the instructions that follow and do their work in one
 // step (a load, a second operand and an operator; a comparison and the jump
-// it feeds); they apply only where no instruction in between could observe
-// the difference, and the result is the one the steps give.
+// it feeds; a local's load or an operator and the store that takes its value;
+// a function's closing return); they apply only where no instruction in
+// between could observe the difference, and the result is the one the steps
+// give.
 // Invariant: between instructions pc points at the next opcode of the area
 // that ctx->pos names; every call that may run code or move an area goes
 // through PROTECT or HALF_PROTECT, and the cached stack and heap bases are
