@@ -713,8 +713,8 @@ op_declare_global:
     const double b = tn::ld_f64(data + vt - 1);                                        \
     const double r_ = (expr);                                                          \
     /* «x op y; store_local k»: the result straight to a real scalar local */          \
-    if (insn[1] == kOpStoreLocal && slots_known &&                                     \
-        put_scalar_local(ctx, insn + 1, slots, slot_count, heap, std::bit_cast<uint64_t>(r_))) { \
+    if (insn[1] == kOpStoreLocal && ((void)LOCAL_SLOT(0),                              \
+        put_scalar_local(ctx, insn + 1, slots, slot_count, heap, std::bit_cast<uint64_t>(r_)))) { \
       ctx->data_top = vt - 2;                                                          \
       ctx->desc_top = dt - 6;                                                          \
       pc = insn + 3;                                                                   \
