@@ -323,9 +323,10 @@ int interp_run(EngineContext* ctx, int slice) {
     ctx->desc_top = (dt) + 3;                                      \
     ctx->data_top = (vt) + 1;                                      \
   } while (0)
-// Room for one more real scalar on both stacks.
+// Room for one more real scalar on both stacks (a top is never negative;
+// one that were would only take the slow path).
 #define SCALAR_ROOM(dt, vt) \
-  (int64_t(dt) + 3 < int64_t(ctx->desc_capacity) && int64_t(vt) + 1 < int64_t(ctx->data_capacity))
+  (uint32_t(dt) + 3u < ctx->desc_capacity && uint32_t(vt) + 1u < ctx->data_capacity)
 
   ctx->running = 1;
   RELOAD();
