@@ -1177,6 +1177,7 @@ op_library: {
   }
   LibRow r{};
   pc = insn + kLibraryCallWords;
+  if (library_scalar_division(ctx, insn)) NEXT_FAST();
   CHECK(lib_row_lookup(ctx, int32_t(*insn) - int32_t(kFirstLibraryOpcode), &r));
   CHECK(lib_row_admit(ctx, r));
   PROTECT(r.row->fn(ctx, int16_t(insn[1]), int16_t(insn[2]), builtin_data(ctx, r.row)));

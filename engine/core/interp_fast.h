@@ -296,6 +296,13 @@ bool index_read_fast(EngineContext* c, int n);
 // index_assign n 0 of a real scalar through a reference and n real scalars.
 bool index_assign_fast(EngineContext* c, int n);
 
+// A library call (at insn) of two real scalars for one output whose row's
+// built-in agrees with an engine division there (lib_note_scalar_operator):
+// the quotient replaces the operands at once, as the row leaves it, after
+// the checks the call makes (a restricted frame or an odd row takes the
+// general call). False: nothing done.
+bool library_scalar_division(EngineContext* c, const uint16_t* insn);
+
 // The quick forms of loading an array (see load_array), taken for values of
 // at least this many data words.
 constexpr uint32_t kLargeValueWords = 8;
