@@ -62,7 +62,7 @@ enum OpClass : uint8_t {
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
   kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
   kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsPartOf, kClsAbs, kClsConj,
-  kClsIndexRefRead, kClsIndexAssign, kClsNargio,
+  kClsIndexRefRead, kClsIndexAssign, kClsNargio, kClsComplexOf,
   kClassCount
 };
 
@@ -131,6 +131,7 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpAbs] = kClsAbs;
   t[kOpConj] = kClsConj;
   t[kOpNargin] = t[kOpNargout] = kClsNargio;
+  t[kOpComplex] = kClsComplexOf;
   return t;
 }();
 
@@ -213,7 +214,8 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
       &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
-      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio};
+      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio,
+      &&op_complex_of};
   static const LabelTable kLabels = build_labels(kByClass);
 
   const uint16_t* pc = nullptr;
@@ -781,6 +783,12 @@ op_abs: {
   pc = insn + 1;
   NEXT_FAST();
 }
+op_complex_of:
+  // «complex(x, y)» of two real double scalars (out of line: it is met once
+  // per value made, not per step of a loop).
+  if (!complex_of_real_scalars(ctx)) goto op_generic;
+  pc = insn + 1;
+  NEXT_FAST();
 op_conj:
   if (!DOUBLE_SCALAR_TOP()) goto op_generic;
   if (desc[ctx->desc_top - 3] == kKindComplex)

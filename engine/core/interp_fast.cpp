@@ -328,4 +328,19 @@ bool library_scalar_division(EngineContext* c, const uint16_t* insn) {
   return true;
 }
 
+[[gnu::noinline]] bool complex_of_real_scalars(EngineContext* c) {
+  const int32_t dt = c->desc_top;
+  uint32_t* desc = desc_words(c);
+  // The built-in pushes its result before it drops the operands.
+  if (dt < 2 * kDescWords || !desc_room(c) || int64_t(c->data_top) + 2 >= int64_t(c->data_capacity) ||
+      !desc_is_real_scalar(desc + dt - 2 * kDescWords) || !desc_is_real_scalar(desc + dt - kDescWords))
+    return false;
+  uint32_t* d = desc + dt - 2 * kDescWords;
+  d[0] = kKindComplex;
+  d[1] = 1;
+  d[2] = 1;
+  c->desc_top = dt - kDescWords;
+  return true;
+}
+
 }  // namespace interp_fast

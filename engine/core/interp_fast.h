@@ -296,6 +296,12 @@ bool index_read_fast(EngineContext* c, int n);
 // index_assign n 0 of a real scalar through a reference and n real scalars.
 bool index_assign_fast(EngineContext* c, int n);
 
+// «complex(x, y)» with two real double scalars on top of the stack: their
+// words already lie as a complex scalar's parts, so one complex descriptor
+// replaces the two, kept complex whatever y is, as the built-in leaves it.
+// Only with the room the built-in needs for its result. False: nothing done.
+bool complex_of_real_scalars(EngineContext* c);
+
 // A library call (at insn) of two real scalars for one output whose row's
 // built-in agrees with an engine division there (lib_note_scalar_operator):
 // the quotient replaces the operands at once, as the row leaves it, after
