@@ -1179,13 +1179,16 @@ op_generic: {
   goto tail;
 }
 op_library: {
+  if (library_scalar_division(ctx, insn)) {
+    pc = insn + kLibraryCallWords;
+    NEXT_FAST();
+  }
   if (*insn >= kFirstNegativeOpcode) {
     pc = insn + 1;
     FAIL(kNotSupported);
   }
   LibRow r{};
   pc = insn + kLibraryCallWords;
-  if (library_scalar_division(ctx, insn)) NEXT_FAST();
   CHECK(lib_row_lookup(ctx, int32_t(*insn) - int32_t(kFirstLibraryOpcode), &r));
   CHECK(lib_row_admit(ctx, r));
   PROTECT(r.row->fn(ctx, int16_t(insn[1]), int16_t(insn[2]), builtin_data(ctx, r.row)));

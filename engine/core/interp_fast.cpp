@@ -306,7 +306,7 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   return insn + 10;
 }
 
-bool library_scalar_division(EngineContext* c, const uint16_t* insn) {
+[[gnu::noinline]] bool library_scalar_division(EngineContext* c, const uint16_t* insn) {
   const int32_t dt = c->desc_top;
   const uint32_t* desc = desc_words(c);
   if (insn[1] != 2 || insn[2] != 1 || dt < 2 * kDescWords || !desc_is_real_scalar(desc + dt - 2 * kDescWords) ||
