@@ -567,6 +567,11 @@ op_load_local: {
     pc = insn + 3;
     NEXT_FAST();
   }
+  if (insn[2] == kOpLoadLocal)
+    if (const uint16_t* next = complex_locals_stored(ctx, insn, slots, slot_count)) {
+      pc = next;
+      NEXT_FAST();
+    }
   if (!push_complex_block(ctx, desc, data, block)) goto load_local_array;
   pc = insn + 2;
   NEXT_FAST();

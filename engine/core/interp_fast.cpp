@@ -343,4 +343,69 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   return true;
 }
 
+namespace {
+
+// The complex scalar kernel of an engine arithmetic operator; false for any
+// other opcode.
+bool complex_kernel(uint16_t op, cplx::ScalarOp* kernel) {
+  switch (op) {
+    case kOpPlus: *kernel = cplx::ScalarOp::kAdd; return true;
+    case kOpMinus: *kernel = cplx::ScalarOp::kSub; return true;
+    case kOpTimes: *kernel = cplx::ScalarOp::kMul; return true;
+    case kOpMtimes: *kernel = cplx::ScalarOp::kMtimes; return true;
+    case kOpRdivide: *kernel = cplx::ScalarOp::kDiv; return true;
+    case kOpMrdivide: *kernel = cplx::ScalarOp::kMrdivide; return true;
+    default: return false;
+  }
+}
+
+// The block of local k when it holds a double scalar, real or complex: its
+// parts (a real one's imaginary part read as 0) and whether it is complex.
+// 0 for anything else.
+uint32_t double_scalar_local(const uint32_t* slots, uint32_t count, const uint64_t* heap, uint16_t word, double* re,
+                             double* im, bool* complex) {
+  const uint32_t k = uint32_t(int16_t(word));
+  const uint32_t b = k < count ? slots[k] : 0;
+  if (b == uint32_t(-1) || b == 0 || heap[b + 1] != kScalarTail) return 0;
+  const uint64_t head = heap[b];
+  if (head != kScalarHead && head != kComplexHead) return 0;
+  *complex = head == kComplexHead;
+  *re = tn::ld_f64(heap + b + kHeapValueHeaderWords);
+  *im = *complex ? tn::ld_f64(heap + b + kHeapValueHeaderWords + 1) : 0.0;
+  return b;
+}
+
+}  // namespace
+
+[[gnu::noinline]] const uint16_t* complex_locals_stored(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
+                                                        uint32_t slot_count) {
+  // load a, load b, op1, load c, op2, store d
+  cplx::ScalarOp first, second;
+  if (insn[2] != kOpLoadLocal || insn[5] != kOpLoadLocal || insn[8] != kOpStoreLocal ||
+      !complex_kernel(insn[4], &first) || !complex_kernel(insn[7], &second))
+    return nullptr;
+  // The separate steps push two complex scalars and then one more, with
+  // the operators' own room tests between.
+  if (int64_t(c->desc_top) + 3 * kDescWords >= int64_t(c->desc_capacity) ||
+      int64_t(c->data_top) + 6 >= int64_t(c->data_capacity))
+    return nullptr;
+  uint64_t* heap = heap_words(c);
+  double ar, ai, br, bi, cr, ci;
+  bool ac, bc, cc;
+  if (!double_scalar_local(slots, slot_count, heap, insn[1], &ar, &ai, &ac) || !ac ||
+      !double_scalar_local(slots, slot_count, heap, insn[3], &br, &bi, &bc) ||
+      !double_scalar_local(slots, slot_count, heap, insn[6], &cr, &ci, &cc))
+    return nullptr;
+  const uint32_t k = uint32_t(int16_t(insn[9]));
+  const uint32_t d = k < slot_count ? slots[k] : 0;
+  if (d == uint32_t(-1) || d == 0 || heap[d] != kComplexHead || heap[d + 1] != kScalarTail) return nullptr;
+  double re = 0, im = 0;
+  cplx::scalar_binary(first, ar, ai, true, br, bi, bc, &re, &im);
+  double re2 = 0, im2 = 0;
+  cplx::scalar_binary(second, re, im, true, cr, ci, cc, &re2, &im2);
+  tn::st_f64(heap + d + kHeapValueHeaderWords, re2);
+  tn::st_f64(heap + d + kHeapValueHeaderWords + 1, im2);
+  return insn + 10;
+}
+
 }  // namespace interp_fast

@@ -296,6 +296,16 @@ bool index_read_fast(EngineContext* c, int n);
 // index_assign n 0 of a real scalar through a reference and n real scalars.
 bool index_assign_fast(EngineContext* c, int n);
 
+// «d = a op1 b op2 c» over double scalar locals, a complex: the loads of a
+// and b, the first operator, the load of c, the second operator and the
+// store into d, from the load at insn, done in one step when d holds a
+// complex scalar already, each operator the complex scalar kernel as the
+// separate steps take it (a real operand read with a zero imaginary part),
+// in their order. Only with the room the separate steps would need. The
+// instruction after the store, or null (nothing done).
+const uint16_t* complex_locals_stored(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
+                                      uint32_t slot_count);
+
 // «complex(x, y)» with two real double scalars on top of the stack: their
 // words already lie as a complex scalar's parts, so one complex descriptor
 // replaces the two, kept complex whatever y is, as the built-in leaves it.
