@@ -65,7 +65,7 @@ enum OpClass : uint8_t {
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
   kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
   kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsPartOf, kClsAbs, kClsConj,
-  kClsIndexRefRead, kClsIndexAssign, kClsNargio,
+  kClsIndexRefRead, kClsIndexAssign, kClsNargio, kClsComplexOf,
   kClassCount
 };
 
@@ -134,6 +134,7 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpAbs] = kClsAbs;
   t[kOpConj] = kClsConj;
   t[kOpNargin] = t[kOpNargout] = kClsNargio;
+  t[kOpComplex] = kClsComplexOf;
   return t;
 }();
 
@@ -216,7 +217,8 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
       &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
-      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio};
+      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio,
+      &&op_complex_of};
   static const LabelTable kLabels = build_labels(kByClass);
 
   const uint16_t* pc = nullptr;
@@ -579,6 +581,11 @@ op_load_local: {
     pc = insn + 3;
     NEXT_FAST();
   }
+  if (insn[2] == kOpLoadLocal)
+    if (const uint16_t* next = complex_locals_stored(ctx, insn, slots, slot_count)) {
+      pc = next;
+      NEXT_FAST();
+    }
   if (!push_complex_block(ctx, desc, data, block)) goto load_local_array;
   pc = insn + 2;
   NEXT_FAST();
@@ -804,6 +811,12 @@ op_abs: {
   pc = insn + 1;
   NEXT_FAST();
 }
+op_complex_of:
+  // «complex(x, y)» of two real double scalars (out of line: it is met once
+  // per value made, not per step of a loop).
+  if (!complex_of_real_scalars(ctx)) goto op_generic;
+  pc = insn + 1;
+  NEXT_FAST();
 op_conj:
   if (!DOUBLE_SCALAR_TOP()) goto op_generic;
   if (desc[ctx->desc_top - 3] == kKindComplex)
@@ -1221,6 +1234,10 @@ op_generic: {
   goto tail;
 }
 op_library: {
+  if (library_scalar_division(ctx, insn)) {
+    pc = insn + kLibraryCallWords;
+    NEXT_FAST();
+  }
   if (*insn >= kFirstNegativeOpcode) {
     pc = insn + 1;
     FAIL(kNotSupported);

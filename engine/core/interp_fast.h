@@ -333,6 +333,29 @@ bool index_read_fast(EngineContext* c, int n);
 // index_assign n 0 of a real scalar through a reference and n real scalars.
 bool index_assign_fast(EngineContext* c, int n);
 
+// «d = a op1 b op2 c» over double scalar locals, a complex: the loads of a
+// and b, the first operator, the load of c, the second operator and the
+// store into d, from the load at insn, done in one step when d holds a
+// complex scalar already, each operator the complex scalar kernel as the
+// separate steps take it (a real operand read with a zero imaginary part),
+// in their order. Only with the room the separate steps would need. The
+// instruction after the store, or null (nothing done).
+const uint16_t* complex_locals_stored(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
+                                      uint32_t slot_count);
+
+// «complex(x, y)» with two real double scalars on top of the stack: their
+// words already lie as a complex scalar's parts, so one complex descriptor
+// replaces the two, kept complex whatever y is, as the built-in leaves it.
+// Only with the room the built-in needs for its result. False: nothing done.
+bool complex_of_real_scalars(EngineContext* c);
+
+// A library call (at insn) of two real scalars for one output whose row's
+// built-in agrees with an engine division there (lib_note_scalar_operator):
+// the quotient replaces the operands at once, as the row leaves it, after
+// the checks the call makes (a restricted frame or an odd row takes the
+// general call). False: nothing done.
+bool library_scalar_division(EngineContext* c, const uint16_t* insn);
+
 // The quick forms of loading an array (see load_array), taken for values of
 // at least this many data words.
 constexpr uint32_t kLargeValueWords = 8;
