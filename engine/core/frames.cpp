@@ -65,10 +65,22 @@ int64_t items_above_frame(EngineContext* ctx, int32_t index) {
   return first >= ctx->desc_top ? 0 : (ctx->desc_top - first) / kDescWords;
 }
 
-void free_locals(EngineContext* ctx, uint32_t* w) {
+[[gnu::noinline]] void free_locals_split(EngineContext* ctx, uint32_t* w) {
   const int32_t locals = int32_t(w[kFwLocals]);
   for (int32_t k = 0; k < locals; ++k) {
     heap_free(ctx, int32_t(w[kFrameFixedWords + k]));
+    w[kFrameFixedWords + k] = uint32_t(-1);
+  }
+}
+// Inlined: every return runs it. While the class hints are not split (no
+// free can split them) heap_free only lowers heap_hint, and the loop calls
+// nothing out, which keeps the interpreter's registers where they are.
+[[gnu::always_inline]] inline void free_locals(EngineContext* ctx, uint32_t* w) {
+  if (ctx->heap_hints_split) return free_locals_split(ctx, w);
+  const int32_t locals = int32_t(w[kFwLocals]);
+  for (int32_t k = 0; k < locals; ++k) {
+    const int32_t block = int32_t(w[kFrameFixedWords + k]);
+    if (heap_mark_free(ctx, block) && block - 1 < ctx->heap_hint) ctx->heap_hint = block - 1;
     w[kFrameFixedWords + k] = uint32_t(-1);
   }
 }

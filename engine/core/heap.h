@@ -145,10 +145,10 @@ inline void heap_hint_reset(EngineContext* ctx) {
   for (int32_t& t : ctx->heap_taken) t = 0;
 }
 
-// Marks a block free; nothing else changes (merging happens in heap_alloc).
-// Index 0 or -1 (no block) is ignored.
-inline void heap_free(EngineContext* ctx, int32_t index) {
-  if (index <= 0 || index > ctx->heap_size) return;
+// heap_free without the hints: the block marked free and forgotten by the
+// entry fingers and offset indexes; false (nothing done) for index 0 or -1.
+inline bool heap_mark_free(EngineContext* ctx, int32_t index) {
+  if (index <= 0 || index > ctx->heap_size) return false;
   uint64_t* heap = heap_words(ctx);
   // Entry fingers and offset indexes lie only in blocks holding a container
   // (the value itself or one enclosing theirs); whatever stored another value
@@ -164,7 +164,13 @@ inline void heap_free(EngineContext* ctx, int32_t index) {
   for (const EntryFinger& f : ctx->entry_finger) TN_ASSERT(f.block != index);
 #endif
   heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
-  heap_hint_lower(ctx, index - 1);
+  return true;
+}
+
+// Marks a block free; nothing else changes (merging happens in heap_alloc).
+// Index 0 or -1 (no block) is ignored.
+inline void heap_free(EngineContext* ctx, int32_t index) {
+  if (heap_mark_free(ctx, index)) heap_hint_lower(ctx, index - 1);
 }
 
 // Copies n words from source to destination, last word first (so a block can

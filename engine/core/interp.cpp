@@ -9,8 +9,10 @@
 // and interp_fast.cpp (out of line), the slower steps in interp_steps.cpp.
 // Some fast paths read the instructions that follow and do their work in one
 // step (a load, a second operand and an operator; a comparison and the jump
-// it feeds); they apply only where no instruction in between could observe
-// the difference, and the result is the one the steps give.
+// it feeds; a local's load or an operator and the store that takes its value;
+// a function's closing return); they apply only where no instruction in
+// between could observe the difference, and the result is the one the steps
+// give.
 // Invariant: between instructions pc points at the next opcode of the area
 // that ctx->pos names; every call that may run code or move an area goes
 // through PROTECT or HALF_PROTECT, and the cached stack and heap bases are
@@ -18,6 +20,7 @@
 #include "engine/core/interp.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -62,7 +65,7 @@ enum OpClass : uint8_t {
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
   kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
   kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsPartOf, kClsAbs, kClsConj,
-  kClsIndexRefRead, kClsIndexAssign, kClsNargio,
+  kClsIndexRefRead, kClsIndexAssign, kClsNargio, kClsComplexOf,
   kClassCount
 };
 
@@ -131,6 +134,7 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpAbs] = kClsAbs;
   t[kOpConj] = kClsConj;
   t[kOpNargin] = t[kOpNargout] = kClsNargio;
+  t[kOpComplex] = kClsComplexOf;
   return t;
 }();
 
@@ -213,7 +217,8 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
       &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
-      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio};
+      &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio,
+      &&op_complex_of};
   static const LabelTable kLabels = build_labels(kByClass);
 
   const uint16_t* pc = nullptr;
@@ -232,6 +237,10 @@ int interp_run(EngineContext* ctx, int slice) {
   // position instruction only records the line. Only calls out of the loop
   // (which end at `top`) and returns can change this.
   bool watching = true;
+  // The current frame's words while a position instruction only records the
+  // line (nothing watched), else null: set with `watching` at `top` and on
+  // entering a frame, and valid as long as the cached stack base is.
+  uint32_t* line_fw = nullptr;
   int status = kOk;
   bool may_overload = true;  // false for a built-in resumed after the code it called
   // The stacks and the heap, addressed afresh at `top` and wherever the
@@ -316,9 +325,10 @@ int interp_run(EngineContext* ctx, int slice) {
     ctx->desc_top = (dt) + 3;                                      \
     ctx->data_top = (vt) + 1;                                      \
   } while (0)
-// Room for one more real scalar on both stacks.
+// Room for one more real scalar on both stacks (a top is never negative;
+// one that were would only take the slow path).
 #define SCALAR_ROOM(dt, vt) \
-  (int64_t(dt) + 3 < int64_t(ctx->desc_capacity) && int64_t(vt) + 1 < int64_t(ctx->data_capacity))
+  (uint32_t(dt) + 3u < ctx->desc_capacity && uint32_t(vt) + 1u < ctx->data_capacity)
 
   ctx->running = 1;
   RELOAD();
@@ -348,6 +358,7 @@ top:
   quiet = (ctx->task_first | ctx->event_count) == 0;
   BASES();
   watching = lines_watched_anywhere(ctx) || frame_stepping(FRAME_WORDS());
+  line_fw = watching ? nullptr : FRAME_WORDS();
   DISPATCH();
 
 // A fast instruction while tasks exist: only the slice is measured (every
@@ -554,6 +565,11 @@ op_load_local: {
       pc = next;
       NEXT_FAST();
     }
+    if (insn[2] == kOpStoreLocal)
+      if (const uint16_t* next = copy_local_scalar(ctx, insn, block, slots, slot_count, heap)) {
+        pc = next;
+        NEXT_FAST();
+      }
     PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
     pc = insn + 2;
     NEXT_FAST();
@@ -565,6 +581,11 @@ op_load_local: {
     pc = insn + 3;
     NEXT_FAST();
   }
+  if (insn[2] == kOpLoadLocal)
+    if (const uint16_t* next = complex_locals_stored(ctx, insn, slots, slot_count)) {
+      pc = next;
+      NEXT_FAST();
+    }
   if (!push_complex_block(ctx, desc, data, block)) goto load_local_array;
   pc = insn + 2;
   NEXT_FAST();
@@ -701,7 +722,16 @@ op_declare_global:
     if (!BINARY_SCALARS(dt)) goto op_arith_complex;                                    \
     const double a = tn::ld_f64(data + vt - 2);                                        \
     const double b = tn::ld_f64(data + vt - 1);                                        \
-    tn::st_f64(data + vt - 2, (expr));                                                 \
+    const double r_ = (expr);                                                          \
+    /* «x op y; store_local k»: the result straight to a real scalar local */          \
+    if (insn[1] == kOpStoreLocal && ((void)LOCAL_SLOT(0),                              \
+        put_scalar_local(ctx, insn + 1, slots, slot_count, heap, std::bit_cast<uint64_t>(r_)))) { \
+      ctx->data_top = vt - 2;                                                          \
+      ctx->desc_top = dt - 6;                                                          \
+      pc = insn + 3;                                                                   \
+      NEXT_FAST();                                                                     \
+    }                                                                                  \
+    tn::st_f64(data + vt - 2, r_);                                                     \
     ctx->data_top = vt - 1;                                                            \
     ctx->desc_top = dt - 3;                                                            \
     pc = insn + 1;                                                                     \
@@ -781,6 +811,12 @@ op_abs: {
   pc = insn + 1;
   NEXT_FAST();
 }
+op_complex_of:
+  // «complex(x, y)» of two real double scalars (out of line: it is met once
+  // per value made, not per step of a loop).
+  if (!complex_of_real_scalars(ctx)) goto op_generic;
+  pc = insn + 1;
+  NEXT_FAST();
 op_conj:
   if (!DOUBLE_SCALAR_TOP()) goto op_generic;
   if (desc[ctx->desc_top - 3] == kKindComplex)
@@ -995,8 +1031,16 @@ op_try: {
   }
   goto tail;
 }
-op_position: {
+op_position:
   pc = insn + 3;
+  if (__builtin_expect(line_fw != nullptr, 1)) {
+    line_fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
+    line_fw[kFwLine] = uint32_t(int16_t(insn[2]));
+    DISPATCH();
+  }
+  goto position_recorded;
+position_recorded: {
+  // Without a frame, or with something watched: the frame found afresh.
   uint32_t* fw = FRAME_WORDS();
   if (!fw) DISPATCH();
   fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
@@ -1087,8 +1131,10 @@ op_return: {
     ctx->pos.kind = kAreaNone;
     goto code_end;
   }
+  const int32_t area = ctx->pos.kind;
   if (frame_pop_plain(ctx)) {
-    base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+    // Back from a function to a function: the code area's cached base holds.
+    if (area != kAreaCode || ctx->pos.kind != kAreaCode) base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
     if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
     pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
     if (__builtin_expect(!quiet, 0)) goto tail;
@@ -1119,6 +1165,7 @@ entered_frame: {
   may_overload = true;
   // Echo and breakpoints were off if nothing was watched before the change.
   watching = (watching && lines_watched_anywhere(ctx)) || frame_stepping(fw);
+  line_fw = watching ? nullptr : fw;
   DISPATCH();
 }
 op_nargio: {
@@ -1130,6 +1177,22 @@ op_nargio: {
   if (const uint32_t* fw = FRAME_WORDS()) {
     count = int32_t(*insn == kOpNargout ? fw[kFwResults] : fw[kFwNargin]);
     if (count < 0) count = 0;
+  }
+  if (__builtin_expect(quiet, 1) && returns_local(insn)) {
+    // A function's return: its output pushed when asked for, and straight
+    // on to the return (nothing between the steps could see the difference).
+    const uint16_t* ret = insn + kReturnLocalWords;
+    if (count == 0) {
+      pc = ret;
+      DISPATCH();
+    }
+    // The slots are known once a function's frame is entered.
+    const uint32_t k = uint32_t(int16_t(insn[5]));
+    if (const uint64_t* block = slots_known && k < slot_count ? scalar_block(heap, slots[k]) : nullptr) {
+      PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
+      pc = ret;
+      DISPATCH();
+    }
   }
   if (insn[2] == kOpJumpIfFalse || insn[2] == kOpJumpIfTrue) {
     // «if nargout ...» of a return: the count decides the jump at once.
@@ -1171,6 +1234,10 @@ op_generic: {
   goto tail;
 }
 op_library: {
+  if (library_scalar_division(ctx, insn)) {
+    pc = insn + kLibraryCallWords;
+    NEXT_FAST();
+  }
   if (*insn >= kFirstNegativeOpcode) {
     pc = insn + 1;
     FAIL(kNotSupported);
@@ -1301,6 +1368,7 @@ error_overload: {
   may_overload = false;
   ctx->failing_op[0] = 0;
   BASES();
+  line_fw = nullptr;  // the frame found afresh at the next position
   DISPATCH();
 }
 

@@ -5,7 +5,10 @@
 #include "engine/core/interp_fast.h"
 
 #include "engine/core/assign.h"
+#include "engine/core/calls.h"
 #include "engine/core/frames.h"
+#include "engine/core/interp_dispatch.h"
+#include "engine/core/lib_calls.h"
 #include "engine/core/local_queries.h"
 #include "engine/core/stack_ops.h"
 
@@ -300,6 +303,108 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   const uint32_t bs = insn[9] == insn[1] ? ba : real_scalar_block(slots, slot_count, heap, insn[9]);
   if (!bs) return nullptr;
   tn::st_f64(heap + bs + kHeapValueHeaderWords, r);
+  return insn + 10;
+}
+
+[[gnu::noinline]] bool library_scalar_division(EngineContext* c, const uint16_t* insn) {
+  const int32_t dt = c->desc_top;
+  const uint32_t* desc = desc_words(c);
+  if (insn[1] != 2 || insn[2] != 1 || dt < 2 * kDescWords || !desc_is_real_scalar(desc + dt - 2 * kDescWords) ||
+      !desc_is_real_scalar(desc + dt - kDescWords))
+    return false;
+  LibRow r{};
+  if (lib_row_lookup(c, int32_t(insn[0]) - int32_t(kFirstLibraryOpcode), &r) != kOk) return false;
+  const uint16_t op = lib_scalar_operator(r.row->fn);
+  // What lib_row_admit refuses or looks further into goes the general way.
+  const char mark = r.row->name[0];
+  if (!op || r.row->class_word > 0 || mark == '@' || mark == '!' || mark == '+' || frame_is_restricted(c))
+    return false;
+  c->class_id = builtin_class_id(r.table, r.row->class_word);
+  uint64_t* top = data_words(c) + c->data_top;
+  const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
+  tn::st_f64(top - 2, op == kOpMrdivide ? lower / upper : upper / lower);
+  c->data_top -= 1;
+  c->desc_top = dt - kDescWords;
+  return true;
+}
+
+[[gnu::noinline]] bool complex_of_real_scalars(EngineContext* c) {
+  const int32_t dt = c->desc_top;
+  uint32_t* desc = desc_words(c);
+  // The built-in pushes its result before it drops the operands.
+  if (dt < 2 * kDescWords || !desc_room(c) || int64_t(c->data_top) + 2 >= int64_t(c->data_capacity) ||
+      !desc_is_real_scalar(desc + dt - 2 * kDescWords) || !desc_is_real_scalar(desc + dt - kDescWords))
+    return false;
+  uint32_t* d = desc + dt - 2 * kDescWords;
+  d[0] = kKindComplex;
+  d[1] = 1;
+  d[2] = 1;
+  c->desc_top = dt - kDescWords;
+  return true;
+}
+
+namespace {
+
+// The complex scalar kernel of an engine arithmetic operator; false for any
+// other opcode.
+bool complex_kernel(uint16_t op, cplx::ScalarOp* kernel) {
+  switch (op) {
+    case kOpPlus: *kernel = cplx::ScalarOp::kAdd; return true;
+    case kOpMinus: *kernel = cplx::ScalarOp::kSub; return true;
+    case kOpTimes: *kernel = cplx::ScalarOp::kMul; return true;
+    case kOpMtimes: *kernel = cplx::ScalarOp::kMtimes; return true;
+    case kOpRdivide: *kernel = cplx::ScalarOp::kDiv; return true;
+    case kOpMrdivide: *kernel = cplx::ScalarOp::kMrdivide; return true;
+    default: return false;
+  }
+}
+
+// The block of local k when it holds a double scalar, real or complex: its
+// parts (a real one's imaginary part read as 0) and whether it is complex.
+// 0 for anything else.
+uint32_t double_scalar_local(const uint32_t* slots, uint32_t count, const uint64_t* heap, uint16_t word, double* re,
+                             double* im, bool* complex) {
+  const uint32_t k = uint32_t(int16_t(word));
+  const uint32_t b = k < count ? slots[k] : 0;
+  if (b == uint32_t(-1) || b == 0 || heap[b + 1] != kScalarTail) return 0;
+  const uint64_t head = heap[b];
+  if (head != kScalarHead && head != kComplexHead) return 0;
+  *complex = head == kComplexHead;
+  *re = tn::ld_f64(heap + b + kHeapValueHeaderWords);
+  *im = *complex ? tn::ld_f64(heap + b + kHeapValueHeaderWords + 1) : 0.0;
+  return b;
+}
+
+}  // namespace
+
+[[gnu::noinline]] const uint16_t* complex_locals_stored(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
+                                                        uint32_t slot_count) {
+  // load a, load b, op1, load c, op2, store d
+  cplx::ScalarOp first, second;
+  if (insn[2] != kOpLoadLocal || insn[5] != kOpLoadLocal || insn[8] != kOpStoreLocal ||
+      !complex_kernel(insn[4], &first) || !complex_kernel(insn[7], &second))
+    return nullptr;
+  // The separate steps push two complex scalars and then one more, with
+  // the operators' own room tests between.
+  if (int64_t(c->desc_top) + 3 * kDescWords >= int64_t(c->desc_capacity) ||
+      int64_t(c->data_top) + 6 >= int64_t(c->data_capacity))
+    return nullptr;
+  uint64_t* heap = heap_words(c);
+  double ar, ai, br, bi, cr, ci;
+  bool ac, bc, cc;
+  if (!double_scalar_local(slots, slot_count, heap, insn[1], &ar, &ai, &ac) || !ac ||
+      !double_scalar_local(slots, slot_count, heap, insn[3], &br, &bi, &bc) ||
+      !double_scalar_local(slots, slot_count, heap, insn[6], &cr, &ci, &cc))
+    return nullptr;
+  const uint32_t k = uint32_t(int16_t(insn[9]));
+  const uint32_t d = k < slot_count ? slots[k] : 0;
+  if (d == uint32_t(-1) || d == 0 || heap[d] != kComplexHead || heap[d + 1] != kScalarTail) return nullptr;
+  double re = 0, im = 0;
+  cplx::scalar_binary(first, ar, ai, true, br, bi, bc, &re, &im);
+  double re2 = 0, im2 = 0;
+  cplx::scalar_binary(second, re, im, true, cr, ci, cc, &re2, &im2);
+  tn::st_f64(heap + d + kHeapValueHeaderWords, re2);
+  tn::st_f64(heap + d + kHeapValueHeaderWords + 1, im2);
   return insn + 10;
 }
 

@@ -100,6 +100,21 @@ constexpr uint32_t kLogicalWords = 3;
   return true;
 }
 
+// The block of a local that holds a real scalar in its own block, or null.
+[[gnu::always_inline]] inline const uint64_t* scalar_block(const uint64_t* heap, uint32_t b) {
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
+  return heap + b;
+}
+
+// The return that every function with one output ends with:
+//   nargout 0; jump_if_false L; load_local k; L: ret_function
+// (the output pushed only when the caller asked for it).
+constexpr int kReturnLocalWords = 6;  // the words before ret_function
+[[gnu::always_inline]] inline bool returns_local(const uint16_t* insn) {
+  return insn[0] == kOpNargout && insn[1] == 0 && insn[2] == kOpJumpIfFalse && insn[3] == 2 &&
+         insn[4] == kOpLoadLocal && insn[6] == kOpRetFunction;
+}
+
 // Gives an undefined local a fresh block for a double scalar (head: the
 // first header word, words: the data words); false without heap room.
 [[gnu::always_inline]] inline bool give_scalar_block(EngineContext* c, uint64_t* heap, uint32_t* slot, uint64_t head,
@@ -110,6 +125,28 @@ constexpr uint32_t kLogicalWords = 3;
   heap[block + 1] = kScalarTail;
   *slot = uint32_t(block);
   return true;
+}
+
+// A real scalar (its bits) stored by the store_local at `store` without
+// passing the stack: written over the local's real scalar, or into the block
+// an unset local is given, as the store leaves it; false with nothing changed
+// (the local holds something else, or no heap room).
+// «load_local a; store_local b» with a real scalar in a's block is one such
+// store; the answer is the instruction after it, or null.
+[[gnu::always_inline]] inline bool put_scalar_local(EngineContext* c, const uint16_t* store, uint32_t* slots,
+                                                     uint32_t slot_count, uint64_t* heap, uint64_t bits) {
+  const uint32_t k = uint32_t(int16_t(store[1]));
+  if (k >= slot_count) return false;
+  if (slots[k] == uint32_t(-1) && !give_scalar_block(c, heap, slots + k, kScalarHead, 1)) return false;
+  const uint32_t b = slots[k];
+  if (b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return false;
+  heap[b + kHeapValueHeaderWords] = bits;
+  return true;
+}
+[[gnu::always_inline]] inline const uint16_t* copy_local_scalar(EngineContext* c, const uint16_t* insn,
+                                                                const uint64_t* block, uint32_t* slots,
+                                                                uint32_t slot_count, uint64_t* heap) {
+  return put_scalar_local(c, insn + 2, slots, slot_count, heap, block[kHeapValueHeaderWords]) ? insn + 4 : nullptr;
 }
 
 // Two double scalars on top of the stack, real or complex: where their data
@@ -295,6 +332,29 @@ bool push_ref_fast(EngineContext* c, const uint32_t* slot, int32_t k, bool targe
 bool index_read_fast(EngineContext* c, int n);
 // index_assign n 0 of a real scalar through a reference and n real scalars.
 bool index_assign_fast(EngineContext* c, int n);
+
+// «d = a op1 b op2 c» over double scalar locals, a complex: the loads of a
+// and b, the first operator, the load of c, the second operator and the
+// store into d, from the load at insn, done in one step when d holds a
+// complex scalar already, each operator the complex scalar kernel as the
+// separate steps take it (a real operand read with a zero imaginary part),
+// in their order. Only with the room the separate steps would need. The
+// instruction after the store, or null (nothing done).
+const uint16_t* complex_locals_stored(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
+                                      uint32_t slot_count);
+
+// «complex(x, y)» with two real double scalars on top of the stack: their
+// words already lie as a complex scalar's parts, so one complex descriptor
+// replaces the two, kept complex whatever y is, as the built-in leaves it.
+// Only with the room the built-in needs for its result. False: nothing done.
+bool complex_of_real_scalars(EngineContext* c);
+
+// A library call (at insn) of two real scalars for one output whose row's
+// built-in agrees with an engine division there (lib_note_scalar_operator):
+// the quotient replaces the operands at once, as the row leaves it, after
+// the checks the call makes (a restricted frame or an odd row takes the
+// general call). False: nothing done.
+bool library_scalar_division(EngineContext* c, const uint16_t* insn);
 
 // The quick forms of loading an array (see load_array), taken for values of
 // at least this many data words.

@@ -9,6 +9,37 @@
 #include "engine/core/interp.h"
 #include "engine/core/interp_dispatch.h"
 
+namespace {
+
+// The built-ins noted by lib_note_scalar_operator: a few, noted before main
+// (constant-initialised, so no order of static initialisers matters).
+struct ScalarOperatorNote {
+  BuiltinFn fn;
+  uint16_t op;
+};
+constexpr int kScalarOperatorNotes = 4;
+ScalarOperatorNote g_scalar_operators[kScalarOperatorNotes] = {};
+
+}  // namespace
+
+int lib_note_scalar_operator(BuiltinFn fn, uint16_t op) {
+  if (!fn || (op != kOpMrdivide && op != kOpMldivide)) return kBadArgument;
+  for (ScalarOperatorNote& n : g_scalar_operators)
+    if (!n.fn || n.fn == fn) {
+      n = {fn, op};
+      return kOk;
+    }
+  return kBadArgument;
+}
+
+uint16_t lib_scalar_operator(BuiltinFn fn) {
+  for (const ScalarOperatorNote& n : g_scalar_operators) {
+    if (!n.fn) break;
+    if (n.fn == fn) return n.op;
+  }
+  return 0;
+}
+
 int lib_row_lookup(EngineContext* ctx, int32_t k, LibRow* out) {
   if (k < 0) return kNotSupported;
   const LibraryTableRef* refs = table_refs(ctx);

@@ -126,14 +126,17 @@ const char* builtin_row_section(const BuiltinEntry* table, int i) {
 int builtin_table_bind(BuiltinEntry* table, const BuiltinBinding* list, int count) {
   for (int b = 0; b < count; ++b) {
     const BuiltinBinding& bind = list[b];
-    const char* section = "";
+    // Rows before the first section marker belong to the section "". The
+    // section is compared at its marker, not at every row: start-up binds
+    // every row this way.
+    bool in_section = bind.section[0] == '\0';
     BuiltinEntry* target = nullptr;
     for (BuiltinEntry* row = table; row->name[0] && !target; ++row) {
       if (is_marker(row)) {
-        section = row->name;
+        in_section = std::strcmp(row->name, bind.section) == 0;
         continue;
       }
-      if (std::strcmp(section, bind.section) != 0 || std::strcmp(row->name, bind.name) != 0) continue;
+      if (!in_section || std::strcmp(row->name, bind.name) != 0) continue;
       if (builtin_is_placeholder(row) || row->fn == bind.fn) target = row;
     }
     if (!target) return kUnknownFunction;

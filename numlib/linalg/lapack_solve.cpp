@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "engine/core/convert.h"
+#include "engine/core/lib_calls.h"
+#include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 #include "numlib/engine_ops.h"
@@ -444,3 +446,13 @@ int lapack_divide(EngineContext* ctx, bool left) {
 
 int bi_lapack_mldivide(EngineContext* ctx, int, int, uintptr_t) { return lapack_divide(ctx, true); }
 int bi_lapack_mrdivide(EngineContext* ctx, int, int, uintptr_t) { return lapack_divide(ctx, false); }
+
+namespace {
+
+// Two real scalars are divided by these rows exactly as by the operators
+// (divide_by_real_scalar's first case: one IEEE division, the quotient over
+// the lower operand), so the interpreter may divide such a call inline.
+const bool kDivisionsNoted = (lib_note_scalar_operator(bi_lapack_mldivide, kOpMldivide) == kOk) &
+                             (lib_note_scalar_operator(bi_lapack_mrdivide, kOpMrdivide) == kOk);
+
+}  // namespace

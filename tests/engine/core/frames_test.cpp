@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/core/assign.h"
+#include "engine/core/containers.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
 #include "engine/core/service_table.h"
@@ -103,6 +104,50 @@ TEST_F(Frames, PushMovesArgumentsIntoLocalsAndPopKeepsResults) {
   EXPECT_EQ(c->pos.kind, kAreaCode);
   EXPECT_EQ(c->pos.offset, 4242u);
   EXPECT_TRUE(check_heap_used(c, {}));
+}
+
+// A return frees its locals as heap_free frees them one by one, whether or
+// not the heap's class hints are split (the return's own loop is written for
+// the unsplit hints): the same heap words, hints and entry fingers.
+TEST_F(Frames, ReturnFreesLocalsAsHeapFreeDoes) {
+  for (const bool split : {false, true}) {
+    EngineBlock e = EngineBlock::make(kBlockBytes);
+    int32_t hole = 0, guard = 0, large = 0;
+    if (split) {
+      // A one-word hole that a larger request passes splits the hints.
+      ASSERT_EQ(heap_alloc(e, 1, &hole), kOk);
+      ASSERT_EQ(heap_alloc(e, 1, &guard), kOk);
+      heap_free(e, hole);
+      ASSERT_EQ(heap_alloc(e, 5, &large), kOk);
+    }
+    ASSERT_EQ(e->heap_hints_split != 0, split);
+    HandFunction f;
+    f.locals = 4;
+    f.max_in = 3;
+    f.max_out = 1;
+    const uint32_t at = place_function(e, f);
+    ASSERT_EQ(stk_push_real(e, 1.5), kOk);
+    ASSERT_EQ(stk_push_cstr(e, -1, "hello"), kOk);
+    ASSERT_EQ(stk_make_container(e, 1, 0, nullptr, 0), kOk);  // {'hello'}: fingers lie only on containers
+    ASSERT_EQ(stk_push_real(e, -2), kOk);
+    ASSERT_EQ(frame_push(e, &caller, function_header(e, at), 7, 0, 1, 3, 0, 0, 0), kOk);
+    const uint32_t* w = frame_words(e, e->frame);
+    ASSERT_EQ(int32_t(w[kFrameFixedWords + 3]), -1);  // one local never set
+    e->entry_finger[0].block = int32_t(w[kFrameFixedWords + 1]);
+    EngineBlock twin = EngineBlock::raw(e.size);
+    std::memcpy(twin.mem.get(), e.mem.get(), e.size);
+    const uint32_t* tw = frame_words(twin, twin->frame);
+    for (int32_t k = 0; k < 4; ++k) heap_free(twin, int32_t(tw[kFrameFixedWords + k]));
+    ASSERT_EQ(frame_pop(e), kOk);
+    EXPECT_EQ(std::memcmp(heap_words(e), heap_words(twin), size_t(e->heap_size) * 8), 0) << split;
+    EXPECT_EQ(e->heap_hint, twin->heap_hint) << split;
+    EXPECT_EQ(e->heap_hints_split, twin->heap_hints_split) << split;
+    for (int k = 0; k < kHeapHintClasses; ++k) EXPECT_EQ(e->heap_class_hint[k], twin->heap_class_hint[k]) << split;
+    for (int k = 0; k < kHeapTakenSlots; ++k) EXPECT_EQ(e->heap_taken[k], twin->heap_taken[k]) << split;
+    EXPECT_EQ(e->entry_finger[0].block, 0) << split;
+    EXPECT_EQ(twin->entry_finger[0].block, 0) << split;
+    EXPECT_TRUE(split ? check_heap_used(e, {{guard, 1}, {large, 5}}) : check_heap_used(e, {})) << split;
+  }
 }
 
 TEST_F(Frames, ArgumentCountErrorsLeaveEverythingInPlace) {
