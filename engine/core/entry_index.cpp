@@ -9,13 +9,14 @@
 
 #include "engine/core/containers.h"
 
-thread_local constinit int32_t t_entry_indexes_live = 0;
+thread_local constinit int32_t t_entry_index_block[kEntryIndexSlots] = {};
 
 namespace {
 
+// Slot i's block is t_entry_index_block[i]; a slot whose block is 0 is empty
+// whatever else it still holds.
 struct IndexSlot {
-  const EngineContext* owner = nullptr;  // null: empty
-  int32_t block = 0;
+  const EngineContext* owner = nullptr;
   int32_t at = 0;
   uint32_t words = 0;
   EntryIndexHeld held;
@@ -29,35 +30,47 @@ struct IndexTable {
 
 thread_local IndexTable t_table;
 
-void recount() {
-  int32_t n = 0;
-  for (const IndexSlot& s : t_table.slot) n += s.owner != nullptr;
-  t_entry_indexes_live = n;
+bool slot_live(int i) { return t_entry_index_block[i] != 0; }
+
+void slot_drop(int i) {
+  t_entry_index_block[i] = 0;
+  t_table.slot[i].owner = nullptr;
 }
 
-void slot_drop(IndexSlot* s) {
-  s->owner = nullptr;
-  s->held = EntryIndexHeld{};
-}
-
-IndexSlot* slot_find(const EngineContext* ctx, const EntryFinger& f) {
-  for (IndexSlot& s : t_table.slot)
-    if (s.owner == ctx && s.block == f.block && s.at == f.at && s.words == f.words && s.held.count == f.count)
-      return &s;
-  return nullptr;
+int slot_find(const EngineContext* ctx, const EntryFinger& f) {
+  for (int i = 0; i < kEntryIndexSlots; ++i) {
+    const IndexSlot& s = t_table.slot[i];
+    if (slot_live(i) && t_entry_index_block[i] == f.block && s.owner == ctx && s.at == f.at &&
+        s.words == f.words && s.held.count == f.count)
+      return i;
+  }
+  return -1;
 }
 
 // An empty slot, else the one used least recently, emptied (its memory kept
 // for the index that takes its place).
-IndexSlot* slot_claim() {
-  IndexSlot* pick = &t_table.slot[0];
-  for (IndexSlot& s : t_table.slot) {
-    if (!s.owner) return &s;
-    if (s.used < pick->used) pick = &s;
+int slot_claim() {
+  int pick = 0;
+  for (int i = 0; i < kEntryIndexSlots; ++i) {
+    if (!slot_live(i)) {
+      pick = i;
+      break;
+    }
+    if (t_table.slot[i].used < t_table.slot[pick].used) pick = i;
   }
-  pick->owner = nullptr;
-  pick->held.count = 0;
+  slot_drop(pick);
+  t_table.slot[pick].held.count = 0;
   return pick;
+}
+
+// Fills slot i with an index for the container as `view` shows it.
+void slot_fill(int i, const EngineContext* ctx, const EntryFinger& view) {
+  IndexSlot& s = t_table.slot[i];
+  s.owner = ctx;
+  s.at = view.at;
+  s.words = view.words;
+  s.used = ++t_table.clock;
+  t_entry_index_block[i] = view.block;
 }
 
 bool reserve(EntryIndexHeld* h, int64_t n) {
@@ -90,28 +103,22 @@ EntryIndexHeld& EntryIndexHeld::operator=(EntryIndexHeld&& o) noexcept {
 EntryIndexHeld::~EntryIndexHeld() { std::free(offsets); }
 
 const int32_t* entry_index_table(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first) {
-  if (f.count < kEntryIndexMinCount) return nullptr;
-  IndexSlot* s = slot_find(ctx, f);
-  if (!s) {
-    s = slot_claim();
-    if (!reserve(&s->held, f.count)) {
-      recount();
-      return nullptr;
-    }
+  if (f.count < kEntryIndexMinCount || f.block <= 0) return nullptr;
+  int i = slot_find(ctx, f);
+  if (i < 0) {
+    i = slot_claim();
+    EntryIndexHeld& h = t_table.slot[i].held;
+    if (!reserve(&h, f.count)) return nullptr;
     int64_t at = 0;
-    for (int32_t i = 0; i < f.count; ++i) {
-      s->held.offsets[i] = int32_t(at);
+    for (int32_t k = 0; k < f.count; ++k) {
+      h.offsets[k] = int32_t(at);
       at += elem_total_words(first + at);
     }
-    s->held.count = f.count;
-    s->owner = ctx;
-    s->block = f.block;
-    s->at = f.at;
-    s->words = f.words;
-    recount();
+    h.count = f.count;
+    slot_fill(i, ctx, f);
   }
-  s->used = ++t_table.clock;
-  return s->held.offsets;
+  t_table.slot[i].used = ++t_table.clock;
+  return t_table.slot[i].held.offsets;
 }
 
 int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first, int64_t linear) {
@@ -120,44 +127,33 @@ int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const
   return table ? table[linear] : -1;
 }
 
-void entry_index_forget_block(int32_t block) {
-  for (IndexSlot& s : t_table.slot)
-    if (s.owner && s.block == block) slot_drop(&s);
-  recount();
-}
-
 void entry_index_forget_all() {
-  if (!t_entry_indexes_live) return;
-  for (IndexSlot& s : t_table.slot) slot_drop(&s);
-  recount();
+  for (int i = 0; i < kEntryIndexSlots; ++i) {
+    slot_drop(i);
+    t_table.slot[i].held = EntryIndexHeld{};  // an engine's start gives the memory back
+  }
 }
 
 int entry_index_take_block(const EngineContext* ctx, int32_t block, EntryIndexTaken* out) {
-  if (!t_entry_indexes_live) return 0;
   int n = 0;
-  for (IndexSlot& s : t_table.slot) {
-    if (!s.owner || s.block != block) continue;
+  for (int i = 0; i < kEntryIndexSlots; ++i) {
+    if (!slot_live(i) || t_entry_index_block[i] != block) continue;
+    IndexSlot& s = t_table.slot[i];
     if (s.owner == ctx) {
-      out[n].view = EntryFinger{s.block, s.at, s.words, s.held.count, 0, 0};
+      out[n].view = EntryFinger{block, s.at, s.words, s.held.count, 0, 0};
       out[n].held = std::move(s.held);
       ++n;
     }
-    slot_drop(&s);
+    slot_drop(i);
   }
-  recount();
   return n;
 }
 
 void entry_index_put(const EngineContext* ctx, const EntryFinger& view, EntryIndexHeld&& h) {
-  if (!h.offsets || h.count != view.count) return;
-  IndexSlot* s = slot_claim();
-  s->held = std::move(h);
-  s->owner = ctx;
-  s->block = view.block;
-  s->at = view.at;
-  s->words = view.words;
-  s->used = ++t_table.clock;
-  recount();
+  if (!h.offsets || h.count != view.count || view.block <= 0) return;
+  const int i = slot_claim();
+  t_table.slot[i].held = std::move(h);
+  slot_fill(i, ctx, view);
 }
 
 int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word) {
@@ -189,4 +185,8 @@ void entry_index_append(EntryIndexHeld* h, int64_t word, int64_t m, int64_t word
   h->count = int32_t(h->count + m);
 }
 
-int entry_index_live_count() { return t_entry_indexes_live; }
+int entry_index_live_count() {
+  int n = 0;
+  for (int i = 0; i < kEntryIndexSlots; ++i) n += slot_live(i);
+  return n;
+}

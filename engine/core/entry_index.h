@@ -24,9 +24,10 @@ constexpr int64_t kEntryShortWalk = 16;
 // (two fingers and a nested container's outer one) keep theirs.
 constexpr int kEntryIndexSlots = 4;
 
-// Nonzero while some index is held on this thread: the hooks in heap_free
-// and block edits cost one load when none is.
-extern thread_local constinit int32_t t_entry_indexes_live;
+// The heap block of each index slot on this thread, 0 for an empty slot: the
+// drop by block below is a short loop over them that calls nothing, so the
+// frees inlined in the interpreter's return keep their registers.
+extern thread_local constinit int32_t t_entry_index_block[kEntryIndexSlots];
 
 // An index taken out of the table while its block is edited, handed back
 // (re-keyed to the carried finger) or dropped when it goes out of scope.
@@ -54,10 +55,11 @@ int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const
 const int32_t* entry_index_table(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first);
 
 // Drops every index on heap block `block` (of any engine on this thread: a
-// block number another engine also uses only costs that one a rebuild).
-void entry_index_forget_block(int32_t block);
+// block number another engine also uses only costs that one a rebuild). The
+// slot's memory stays for the next index that takes it.
 inline void entry_index_forget(int32_t block) {
-  if (t_entry_indexes_live) entry_index_forget_block(block);
+  for (int32_t& b : t_entry_index_block)
+    if (b == block) b = 0;
 }
 // Drops every index on this thread (heap headers rewritten wholesale, an
 // image loaded, an engine started).
