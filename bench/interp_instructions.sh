@@ -3,7 +3,9 @@
 # fib and the nested loops of bench/interp, each run at two sizes under
 # callgrind, so that start-up and the code around the kernel drop out of the
 # difference (fib(n) makes 2 fib(n+1) - 1 calls; the loops run 1000 inner
-# iterations per outer one). Then the kernels' times beside Lua's, as
+# iterations per outer one); the same for the scalar series (per term) and
+# the escape-time grid (per inner step: the difference over the difference
+# of the printed totals of steps). Then fib's and the loops' times beside Lua's, as
 # bench/interp.sh takes them (medians of interleaved runs, each side's
 # empty-script time subtracted). Targets: fib at most 650 instructions per
 # call and 2.3 times Lua's time, the loops at most 240 per iteration and 2.1.
@@ -39,6 +41,14 @@ write_sizes() {
     sed "s/1:12000/1:$n/" "$dir/nested.zvr" >"$tmp/nested$n.zvr"
     sed "s/1, 12000/1, $n/" "$dir/nested.lua" >"$tmp/nested$n.lua"
   done
+  for n in 100000 300000; do
+    sed "s/1:5000000/1:$n/" "$dir/series.zvr" >"$tmp/series$n.zvr"
+    sed "s/1, 5000000/1, $n/" "$dir/series.lua" >"$tmp/series$n.lua"
+  done
+  for n in 2 6; do
+    sed "s/1:300/1:$n/" "$dir/escape_rep.zvr" >"$tmp/escape$n.zvr"
+    sed "s/1, 300/1, $n/" "$dir/escape_rep.lua" >"$tmp/escape$n.lua"
+  done
 }
 write_sizes
 
@@ -59,13 +69,22 @@ for side in zvr lua; do
                               "$(instructions "${run[@]}" "$tmp/fib21.$ext")" $fib_calls)
   count[$side.nested]=$(per_unit "$(instructions "${run[@]}" "$tmp/nested40.$ext")" \
                                  "$(instructions "${run[@]}" "$tmp/nested200.$ext")" $loop_iters)
+  count[$side.series]=$(per_unit "$(instructions "${run[@]}" "$tmp/series100000.$ext")" \
+                                 "$(instructions "${run[@]}" "$tmp/series300000.$ext")" 200000)
+  # The grid's work per point is spread over its inner iterations: the
+  # difference is divided by the difference of the printed totals.
+  k2=$("${run[@]}" "$tmp/escape2.$ext")
+  k6=$("${run[@]}" "$tmp/escape6.$ext")
+  count[$side.escape]=$(per_unit "$(instructions "${run[@]}" "$tmp/escape2.$ext")" \
+                                 "$(instructions "${run[@]}" "$tmp/escape6.$ext")" $((k6 - k2)))
 done
 
 python3 - "$runs" "$ZVR" "$dir" "${count[zvr.fib]}" "${count[lua.fib]}" \
-  "${count[zvr.nested]}" "${count[lua.nested]}" <<'PY'
+  "${count[zvr.nested]}" "${count[lua.nested]}" "${count[zvr.series]}" "${count[lua.series]}" \
+  "${count[zvr.escape]}" "${count[lua.escape]}" <<'PY'
 import subprocess, sys, time, statistics
 runs, zvr, d = int(sys.argv[1]), sys.argv[2], sys.argv[3]
-zf, lf, zn, ln = map(int, sys.argv[4:8])
+zf, lf, zn, ln, zs, ls, ze, le = map(int, sys.argv[4:12])
 print("instructions (callgrind, two sizes subtracted)")
 print(f"{'kernel':<8} {'unit':<10} {'zvr':>7} {'lua':>7} {'zvr/lua':>8} {'target':>7}")
 status = 0
@@ -73,6 +92,9 @@ for k, unit, z, l, target in [("fib", "call", zf, lf, 650), ("nested", "iteratio
     ok = z <= target
     status |= 0 if ok else 1
     print(f"{k:<8} {unit:<10} {z:7d} {l:7d} {z / l:7.2f}x {target:7d}" + ("" if ok else "  OVER"))
+# The series and the grid have time targets only (bench/interp.sh).
+for k, unit, z, l in [("series", "term", zs, ls), ("escape", "inner step", ze, le)]:
+    print(f"{k:<8} {unit:<10} {z:7d} {l:7d} {z / l:7.2f}x {'-':>7}")
 cmds = {}
 for k in ["fib30", "nested", "empty"]:
     cmds[("zvr", k)] = [zvr, f"{d}/{k}.zvr"]
