@@ -19,16 +19,9 @@ cd "$(dirname "$0")/.."
 runs=${1:-15}
 octave_runs=${OCTAVE_RUNS:-1}
 
-if ! command -v lua5.4 >/dev/null; then
-  sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get install -y lua5.4 >/dev/null 2>&1 ||
-    { $sudo apt-get update >/dev/null && $sudo apt-get install -y lua5.4 >/dev/null; }
-fi
-if [ -z "${ZVR:-}" ]; then
-  [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
-  cmake --build build --target zvr >/dev/null
-  ZVR=$PWD/build/bin/zvr
-fi
+. bench/zvr_side.sh
+need_command lua5.4 lua5.4
+find_zvr
 dir=bench/interp
 octave=""
 command -v octave-cli >/dev/null && octave=octave-cli

@@ -13,16 +13,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
-if ! command -v octave-cli >/dev/null; then
-  sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get install -y --no-install-recommends octave >/dev/null 2>&1 ||
-    { $sudo apt-get update >/dev/null && $sudo apt-get install -y --no-install-recommends octave >/dev/null; }
-fi
-if [ -z "${ZVR:-}" ]; then
-  [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
-  cmake --build build --target zvr >/dev/null
-  ZVR=$PWD/build/bin/zvr
-fi
+. bench/zvr_side.sh
+need_command octave-cli octave
+find_zvr
 dir=bench/paths
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

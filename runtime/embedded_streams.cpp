@@ -272,14 +272,22 @@ int rt_embedded_write(EngineContext*, int32_t fd, const char*, int32_t, uintptr_
   return cc && in_block(cc->block, fd) ? kReadWriteError : kNotMyDescriptor;
 }
 
-int rt_embedded_read(EngineContext*, int32_t fd, char* buffer, int32_t capacity, int32_t* count, uintptr_t data) {
+// The open stream fd of the calling block and its record's data: 0, or
+// kNotMyDescriptor when fd is no open stream of it, kReadWriteError when its
+// record no longer stands.
+static int open_stream(uintptr_t data, int32_t fd, EmbeddedSlot** slot, Embedded* e) {
   CallContext* cc = call_of(data);
   if (!cc) return kNotMyDescriptor;
-  EmbeddedSlot* s = slot_of(cc->block, fd);
+  *slot = slot_of(cc->block, fd);
+  if (!*slot || !is_open(**slot)) return kNotMyDescriptor;
+  return data_of(cc->block, **slot, e) ? kOk : kReadWriteError;
+}
+
+int rt_embedded_read(EngineContext*, int32_t fd, char* buffer, int32_t capacity, int32_t* count, uintptr_t data) {
   *count = 0;
-  if (!s || !is_open(*s)) return kNotMyDescriptor;
+  EmbeddedSlot* s = nullptr;
   Embedded e;
-  if (!data_of(cc->block, *s, &e)) return kReadWriteError;
+  TN_TRY(open_stream(data, fd, &s, &e));
   if (capacity < 1) return kOk;
   const int32_t n = (s->state & kBase64Bit) ? read_base64(s, e, reinterpret_cast<uint8_t*>(buffer), capacity)
                                             : read_text(s, e, buffer, capacity);
@@ -304,12 +312,9 @@ int rt_embedded_close(EngineContext*, int32_t fd, uintptr_t data) {
 }
 
 int rt_embedded_control(EngineContext*, int32_t fd, uint32_t request, uint32_t* word, uintptr_t data) {
-  CallContext* cc = call_of(data);
-  if (!cc) return kNotMyDescriptor;
-  EmbeddedSlot* s = slot_of(cc->block, fd);
-  if (!s || !is_open(*s)) return kNotMyDescriptor;
+  EmbeddedSlot* s = nullptr;
   Embedded e;
-  if (!data_of(cc->block, *s, &e)) return kReadWriteError;
+  TN_TRY(open_stream(data, fd, &s, &e));
   if (s->state & kBase64Bit) return control_base64(s, e, request, word);
   return request > kIoReqLast ? kOk : control_text(s, e, request, word);
 }

@@ -315,20 +315,9 @@ TEST_F(Contours, RowsAndFailureSweep) {
     const char* name;
     std::vector<const char*> inputs;
   } cases[] = {{"contour", {"z_"}}, {"contour", {"z_", "l_", "v_", "s_"}}, {"contour3", {"z_", "l_", "v_"}}};
-  for (const auto& k : cases) {
-    const BuiltinFn fn = engine_row(k.name);
-    ASSERT_NE(fn, builtin_not_supported);
-    auto push = [&] {
-      for (const char* name : k.inputs) TN_TRY(push_variable(name));
-      return int(kOk);
-    };
-    for (int nout : {0, -1}) {
-      bool ok = false;
-      auto call = [&] { return lib_call_builtin(c(), fn, int(k.inputs.size()), nout); };
-      EXPECT_TRUE(sweep_rooms(c(), push, call, &ok)) << k.name << " " << nout;
-      EXPECT_TRUE(ok);
-    }
-  }
+  for (const auto& k : cases)
+    for (int nout : {0, -1})
+      EXPECT_TRUE(sweep_call(k.name, k.inputs, nout)) << k.name << " " << k.inputs.size() << " " << nout;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "engine/core/calls.h"
 #include "engine/core/frames.h"
 #include "engine/core/interp.h"
+#include "engine/core/lib_calls.h"
 #include "engine/core/status.h"
 #include "engine/lib/builtin_tables.h"
 #include "graphics/plotlist/plot_records.h"
@@ -21,6 +22,7 @@
 #include "runtime/fake_host.h"
 #include "runtime/layout.h"
 #include "runtime/plot_lists.h"
+#include "support/failure_sweep.h"
 #include "tools/imagetools/image_builder.h"
 
 constexpr uint32_t kDrawingBlockBytes = 2u << 20;
@@ -78,6 +80,26 @@ struct DrawingCommands : ::testing::Test {
       if (std::strcmp(g_builtin_table_engine[i].name, name) == 0) return g_builtin_table_engine[i].fn;
     ADD_FAILURE() << "no row " << name;
     return nullptr;
+  }
+  // Row `name` called from the stacks with the named variables pushed, under
+  // the failure sweep at every room: passes when every room does and the call
+  // succeeds where there is room. fresh_list empties the list before each call.
+  ::testing::AssertionResult sweep_call(const char* name, const std::vector<const char*>& inputs, int nout,
+                                        bool fresh_list = false) {
+    const BuiltinFn fn = engine_row(name);
+    if (!fn || fn == builtin_not_supported) return ::testing::AssertionFailure() << "no built row " << name;
+    auto push = [&] {
+      for (const char* v : inputs) TN_TRY(push_variable(v));
+      return int(kOk);
+    };
+    auto call = [&] {
+      if (fresh_list) used() = 0;
+      return lib_call_builtin(c(), fn, int(inputs.size()), nout);
+    };
+    bool ok = false;
+    ::testing::AssertionResult r = sweep_rooms(c(), push, call, &ok);
+    if (r && !ok) return ::testing::AssertionFailure() << "the call fails even with room";
+    return r;
   }
   // The records after the opening one.
   Doubles records() {
