@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/status.h"
 #include "engine/lib/engine_start.h"
+#include "host/block_pages.h"
 
 namespace {
 
@@ -125,6 +127,7 @@ std::string with_size(const char* text, int n) {
 double run_once(const std::string& text) {
   std::unique_ptr<void, decltype(&std::free)> block(std::calloc(kBlockBytes / 8, 8), &std::free);
   EngineContext* c = nullptr;
+  block_advise_large_pages(block.get(), kBlockBytes);  // as zvr's block
   if (!block || engine_start(block.get(), kBlockBytes, &c) != kOk) return -1;
   const auto t0 = Clock::now();
   int status = exec_command_line(c, text.data(), int32_t(text.size()), 0);
@@ -140,12 +143,16 @@ double median(std::vector<double> v) {
 
 }  // namespace
 
+// Usage: growth_bench [runs] [part of a path's name]: with a name, only the
+// empty program and the paths whose names hold it are run.
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultRuns;
+  const char* only = argc > 2 ? argv[2] : nullptr;
   const std::vector<Kernel>& list = kernels();
+  const size_t kernel_count = only ? 1 : list.size();
   std::vector<std::vector<double>> times(list.size());
   for (int r = 0; r < runs; ++r)
-    for (size_t k = 0; k < list.size(); ++k) {
+    for (size_t k = 0; k < kernel_count; ++k) {
       const double s = run_once(list[k].text);
       if (s < 0) {
         std::fprintf(stderr, "growth_bench: %s failed\n", list[k].name);
@@ -155,12 +162,13 @@ int main(int argc, char** argv) {
     }
   const double empty = median(times[0]);
   std::printf("%-34s %10s\n", "kernel (median less empty program)", "seconds");
-  for (size_t k = 1; k < list.size(); ++k)
+  for (size_t k = 1; k < kernel_count; ++k)
     std::printf("%-34s %10.4f\n", list[k].name, median(times[k]) - empty);
 
   int status = 0;
   std::printf("\n%-32s %9s %9s %9s %9s\n", "path (seconds at n, 4n, 16n)", "n", "4n", "16n", "exponent");
   for (const GrowthPath& g : growth_paths()) {
+    if (only && !std::strstr(g.name, only)) continue;
     double t[kGrowthSteps];
     int n = g.n;
     for (int step = 0; step < kGrowthSteps; ++step, n *= kGrowthFactor) {

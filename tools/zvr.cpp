@@ -25,6 +25,7 @@
 #include "engine/core/libraries.h"
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/engine_start.h"
+#include "host/block_pages.h"
 #include "host/builtin_table_host.h"
 #include "host/interrupt_poll.h"
 #include "host/posix_clock.h"
@@ -268,6 +269,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zvr: cannot allocate a block of %u bytes\n", size);
     return kExitError;
   }
+  block_advise_large_pages(block.get(), size);
   EngineContext* ctx = nullptr;
   // The graphics rows are bound as block start binds them: commands that
   // return values work here, drawing ones answer that nothing is drawn to.

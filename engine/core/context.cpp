@@ -95,6 +95,16 @@ AreaLayout engine_area_layout(uint32_t size) {
   return l;
 }
 
+AreaOffsets engine_area_offsets(const AreaLayout& l) {
+  AreaOffsets o{};
+  o.data = kContextNominalBytes;
+  o.heap = o.data + l.data_words * 8;
+  o.desc = o.heap + l.heap_words * 8;
+  o.code = o.desc + l.desc_bytes;
+  o.end = o.code + l.code_bytes;
+  return o;
+}
+
 int engine_init(void* block, uint32_t size, EngineContext** out) {
   if (out) *out = nullptr;
   if (!block || size < kMinBlockBytes) return kInitError;
@@ -110,17 +120,14 @@ int engine_init(void* block, uint32_t size, EngineContext** out) {
   std::memset(c, 0, kContextNominalBytes);
   store_defaults(c);
 
-  uint32_t at = kContextNominalBytes;
-  c->data_base.v = at;
+  const AreaOffsets at = engine_area_offsets(l);
+  c->data_base.v = at.data;
   c->data_capacity = l.data_words;
-  at += l.data_words * 8;
-  c->heap_base.v = at;
+  c->heap_base.v = at.heap;
   c->heap_size = int32_t(l.heap_words);
-  at += l.heap_words * 8;
-  c->desc_base.v = at;
+  c->desc_base.v = at.desc;
   c->desc_capacity = l.desc_words;
-  at += l.desc_bytes;
-  c->code_base.v = at;
+  c->code_base.v = at.code;
   c->code_size = l.code_words;
   c->fn_capacity = l.fn_capacity;
   c->code_free = uint32_t(l.fn_capacity) * 8;

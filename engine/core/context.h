@@ -318,6 +318,12 @@ struct AreaLayout {
   int32_t fn_capacity;
 };
 AreaLayout engine_area_layout(uint32_t size);
+// Where the areas of such a block begin, in block order, and where the last
+// ends: data stack, heap, descriptor stack, code.
+struct AreaOffsets {
+  uint32_t data, heap, desc, code, end;
+};
+AreaOffsets engine_area_offsets(const AreaLayout& l);
 
 // Start-up and registration.
 int engine_init(void* block, uint32_t size, EngineContext** out);

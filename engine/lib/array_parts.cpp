@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/core/checked.h"
@@ -115,6 +117,41 @@ int repmat_push(EngineContext* ctx, const ArrayArg& a, const Shape& src, const S
   return kOk;
 }
 
+Shape tiled(const Shape& src, const Shape& reps) {
+  Shape out;
+  out.ndims = std::max(src.ndims, reps.ndims);
+  for (int i = 0; i < out.ndims; ++i) out.d[i] = tn::mul64(src.dim(i), reps.dim(i));
+  return out;
+}
+
+// The tiling written where the arguments began, when it fits above them:
+// the source is set aside first, so that the result is written once, where
+// it stays, instead of built above the arguments and moved down over them (a
+// whole extra pass over a result many times the size of its source). Sets
+// *done when it took the call; otherwise the stack is as it was.
+int repmat_over_arguments(EngineContext* ctx, int nargin, const ArrayArg& a, const Shape& src,
+                          const Shape& out, bool* done) {
+  *done = false;
+  if (a.count == 0) return kOk;
+  const size_t part = static_cast<size_t>(a.count) * a.esize;
+  std::unique_ptr<uint8_t[]> aside(new (std::nothrow) uint8_t[a.im ? 2 * part : part]);
+  if (!aside) return kOk;
+  uint8_t *re = nullptr, *im = nullptr;
+  // Room above the arguments is room where they began: the claim proves it
+  // and is given back unwritten.
+  TN_TRY(push_like(ctx, a, out, a.cplx, &re, &im));
+  stk_drop(ctx);
+  std::memcpy(aside.get(), a.re, part);
+  if (a.im) std::memcpy(aside.get() + part, a.im, part);
+  ArrayArg from = a;
+  from.dims = nullptr;  // they lay in the dropped item; src holds the shape
+  from.re = aside.get();
+  from.im = a.im ? aside.get() + part : nullptr;
+  for (int k = 0; k < nargin; ++k) stk_drop(ctx);
+  *done = true;
+  return repmat_push(ctx, from, src, out);
+}
+
 }  // namespace
 
 int bi_repmat(EngineContext* ctx, int nargin) {
@@ -137,13 +174,19 @@ int bi_repmat(EngineContext* ctx, int nargin) {
   }
   bool empty = false;
   for (int i = 0; i < reps.ndims; ++i) empty = empty || reps.d[i] < 1;
+  ArrayArg a;
+  if (!empty && array_arg(ctx, nargin - 1, &a) && a.ndims <= kShapeMaxDims) {
+    const Shape src = shape_of(a);
+    const Shape out = tiled(src, reps);
+    bool done = false;
+    TN_TRY(repmat_over_arguments(ctx, nargin, a, src, out, &done));
+    if (done) return kOk;
+  }
   return run_on_array(ctx, nargin - 1, [&](EngineContext* c, const ArrayArg& a) {
     if (a.ndims > kShapeMaxDims) return static_cast<int>(kArgOutOfRange);
     if (empty) return gather_push(c, a, Shape{2, {0, 0}}, [](const int64_t*) { return int64_t{-1}; });
     const Shape src = shape_of(a);
-    Shape out;
-    out.ndims = std::max(src.ndims, reps.ndims);
-    for (int i = 0; i < out.ndims; ++i) out.d[i] = tn::mul64(src.dim(i), reps.dim(i));
+    const Shape out = tiled(src, reps);
     return repmat_push(c, a, src, out);
   });
 }

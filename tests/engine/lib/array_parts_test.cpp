@@ -186,6 +186,45 @@ TEST_F(ArrayParts, KroneckerProduct) {
   drop(2);
 }
 
+// The tiling is written where its arguments began, but only when it would
+// also have fitted above them: across every free room around that edge, a
+// call either succeeds with the right values in the arguments' place or
+// fails leaving both stacks as they were, and the first room that succeeds
+// holds the whole result.
+TEST_F(ArrayParts, RepmatTakesTheRoomItWouldTakeAboveItsArguments) {
+  const V row = {1, -2, 3, -4, 5, -6, 7, -8};
+  const int64_t result_words = 3 * 2 * int64_t(row.size());
+  V want;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 2; ++j) want.insert(want.end(), row.begin(), row.end());
+  int64_t first_fit = -1;
+  for (int64_t room = result_words - 4; room <= result_words + 4; ++room) {
+    const int32_t base_items = stk_item_count(c);
+    // A filler under the arguments leaves exactly `room` words free above them.
+    double* fill = nullptr;
+    const int64_t argument_words = int64_t(row.size()) + 2;
+    ASSERT_EQ(stk_push_matrix(c, 1, int32_t(data_free_words(c) - room - argument_words), &fill, nullptr), kOk);
+    tv::push_row(c, row);
+    tv::push_row(c, {3, 2});
+    ASSERT_EQ(data_free_words(c), room);
+    const StackSnapshot before = snapshot_stacks(c);
+    const int status = bi_repmat(c, 2);
+    if (status == kOk) {
+      if (first_fit < 0) first_fit = room;
+      EXPECT_EQ(stk_item_count(c), base_items + 2) << room;
+      EXPECT_EQ(pop(), (Arr{{3, 16}, want, {}})) << room;
+      drop(1);
+    } else {
+      EXPECT_EQ(status, kDataStackOverflow) << room;
+      EXPECT_LT(first_fit, 0) << "a failure at a larger room than a success: " << room;
+      EXPECT_TRUE(snapshot_stacks(c) == before) << room;
+      drop(3);
+    }
+    EXPECT_EQ(stk_item_count(c), base_items);
+  }
+  EXPECT_GE(first_fit, result_words);
+}
+
 TEST_F(ArrayParts, SizeLimitsAreTestedOnSixtyFourBitProducts) {
   auto expect = [&](auto push_args, int (*fn)(EngineContext*, int), int nargin, int status) {
     push_args();
