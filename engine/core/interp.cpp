@@ -1181,19 +1181,17 @@ op_nargio: {
   if (__builtin_expect(quiet, 1) && returns_local(insn)) {
     // A function's return: its output pushed when asked for, and straight
     // on to the return (nothing between the steps could see the difference).
-    // The return itself follows at once, without a dispatch: it reads only
-    // the frame.
     const uint16_t* ret = insn + kReturnLocalWords;
     if (count == 0) {
-      insn = pc = ret;
-      goto op_return;
+      pc = ret;
+      DISPATCH();
     }
     // The slots are known once a function's frame is entered.
     const uint32_t k = uint32_t(int16_t(insn[5]));
     if (const uint64_t* block = slots_known && k < slot_count ? scalar_block(heap, slots[k]) : nullptr) {
       PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
-      insn = pc = ret;
-      goto op_return;
+      pc = ret;
+      DISPATCH();
     }
   }
   if (insn[2] == kOpJumpIfFalse || insn[2] == kOpJumpIfTrue) {
