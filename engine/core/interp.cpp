@@ -1173,16 +1173,13 @@ op_nargio: {
   // (with a function argument, or without room, the handler does it).
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (int16_t(insn[1]) >= 1 || !SCALAR_ROOM(dt, vt)) goto op_generic;
-  int32_t count = 0;
-  if (const uint32_t* fw = FRAME_WORDS()) {
-    count = int32_t(*insn == kOpNargout ? fw[kFwResults] : fw[kFwNargin]);
-    if (count < 0) count = 0;
-  }
-  if (__builtin_expect(quiet, 1) && returns_local(insn)) {
+  const uint32_t* fw = FRAME_WORDS();
+  if (__builtin_expect(quiet, 1) && fw && returns_local(insn)) {
     // A function's return: its output pushed when asked for, and straight
     // on to the return (nothing between the steps could see the difference).
+    // A negative count (the caller takes no output) reads as none.
     const uint16_t* ret = insn + kReturnLocalWords;
-    if (count == 0) {
+    if (int32_t(fw[kFwResults]) <= 0) {
       pc = ret;
       DISPATCH();
     }
@@ -1193,6 +1190,11 @@ op_nargio: {
       pc = ret;
       DISPATCH();
     }
+  }
+  int32_t count = 0;
+  if (fw) {
+    count = int32_t(*insn == kOpNargout ? fw[kFwResults] : fw[kFwNargin]);
+    if (count < 0) count = 0;
   }
   if (insn[2] == kOpJumpIfFalse || insn[2] == kOpJumpIfTrue) {
     // «if nargout ...» of a return: the count decides the jump at once.

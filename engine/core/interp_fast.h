@@ -60,36 +60,6 @@ constexpr uint32_t kLogicalWords = 3;
   }
 }
 
-// When the instruction at next pushes a real scalar (a local holding one in
-// its own block, or a small constant), its value goes to y and the answer is
-// the instruction after it; else null.
-[[gnu::always_inline]] inline const uint16_t* second_scalar(const uint16_t* next, const uint32_t* slots, uint32_t slot_count,
-                                     const uint64_t* heap, double* y) {
-  switch (*next) {
-    case kOpLoadLocal: {
-      const uint32_t k = uint32_t(int16_t(next[1]));
-      if (k >= slot_count) return nullptr;
-      const uint32_t b = slots[k];
-      if (b == uint32_t(-1) || b == 0) return nullptr;
-      const uint64_t* block = heap + b;
-      if (block[0] != kScalarHead || block[1] != kScalarTail) return nullptr;
-      *y = tn::ld_f64(block + kHeapValueHeaderWords);
-      return next + 2;
-    }
-    case kOpPushInt16:
-      *y = double(int16_t(next[1]));
-      return next + 2;
-    case kOpPushOne:
-      *y = 1.0;
-      return next + 1;
-    case kOpPushZero:
-      *y = 0.0;
-      return next + 1;
-    default:
-      return nullptr;
-  }
-}
-
 // Writes v over the value of local k when that is a real scalar in its own
 // block; false (nothing written) otherwise.
 [[gnu::always_inline]] inline bool store_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
@@ -264,20 +234,39 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
                                                                 const uint64_t* block, const uint32_t* slots,
                                                                 uint32_t slot_count, uint32_t* desc, uint64_t* data,
                                                                 uint64_t* heap, bool* condition, bool* truth) {
-  // The operator after the second operand decides first: «s + i * j» loads
-  // s, i and j in a row, and nothing is fused there.
-  const uint16_t second = insn[2];
-  const int words = second == kOpLoadLocal || second == kOpPushInt16 ? 2
-                    : second == kOpPushOne || second == kOpPushZero  ? 1
-                                                                     : 0;
-  static_assert(kOpPlus < kOpMtimes && kOpMtimes < kOpTimes && kOpTimes < kOpRdivide && kOpRdivide < kOpEq &&
-                kOpEq < kOpGe);
-  if (!words || uint16_t(insn[2 + words] - kOpPlus) > uint16_t(kOpGe - kOpPlus)) return nullptr;
+  double y;
+  const uint16_t* op;
+  switch (insn[2]) {
+    case kOpPushInt16:
+      y = double(int16_t(insn[3]));
+      op = insn + 4;
+      break;
+    case kOpPushOne:
+      y = 1.0;
+      op = insn + 3;
+      break;
+    case kOpPushZero:
+      y = 0.0;
+      op = insn + 3;
+      break;
+    case kOpLoadLocal: {
+      // The operator after the second operand decides first: «s + i * j»
+      // loads s, i and j in a row, and nothing is fused there.
+      static_assert(kOpPlus < kOpMtimes && kOpMtimes < kOpTimes && kOpTimes < kOpRdivide && kOpRdivide < kOpEq &&
+                    kOpEq < kOpGe);
+      if (uint16_t(insn[4] - kOpPlus) > uint16_t(kOpGe - kOpPlus)) return nullptr;
+      const uint32_t k = uint32_t(int16_t(insn[3]));
+      const uint64_t* b = k < slot_count ? scalar_block(heap, slots[k]) : nullptr;
+      if (!b) return nullptr;
+      y = tn::ld_f64(b + kHeapValueHeaderWords);
+      op = insn + 4;
+      break;
+    }
+    default:
+      return nullptr;
+  }
   const int32_t dt = c->desc_top, vt = c->data_top;
   const double x = tn::ld_f64(block + kHeapValueHeaderWords);
-  double y;
-  const uint16_t* op = second_scalar(insn + 2, slots, slot_count, heap, &y);
-  if (!op) return nullptr;
   // One switch for both kinds of operator: a comparison feeds the jump
   // after it, arithmetic is stored or pushed.
   double r;
