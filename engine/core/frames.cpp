@@ -412,8 +412,10 @@ bool plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_i
   const int32_t max_in = header[kHdrMaxIn];
   for (int32_t k = 0; k < max_in; ++k)
     if (header[kHdrInputSlots + k] >= locals) return false;
-  *out = PlainCallee{function_id, caller_word, locals, max_in, header[kHdrMaxOut], 0, flags};
+  *out = PlainCallee{function_id, caller_word, locals, max_in, header[kHdrMaxOut], 0, flags, ~0u, 0};
   out->name_table = name_table_locator(ctx, header);
+  if (flags & kHdrRestricted) out->sandbox_set = 1;
+  if (flags & kHdrTrusted) out->sandbox_keep = out->sandbox_set = 0;  // trusted wins
   return true;
 }
 
@@ -421,8 +423,9 @@ bool plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_i
 // the arguments' blocks, the slots and the fixed words, exactly as push_frame
 // writes them. kNotPlain, before anything changes, when the arguments do not
 // lie above the current frame or the stack has no room (push_frame then
-// reports it). kMayReference: some argument may be a reference (the call
-// cache's path has seen that none is).
+// reports it). kMayReference: some argument may be a reference; without it
+// (the call cache's path) an argument that is a reference or a container is
+// left, with everything else, to the general push.
 template <bool kMayReference>
 [[gnu::always_inline]] inline int push_plain_body(EngineContext* ctx, const CodePosition* caller,
                                                   const uint16_t* input_slots, const PlainCallee& callee,
@@ -440,9 +443,14 @@ template <bool kMayReference>
   // The arguments' blocks, as push_frame takes them; when no argument is a
   // reference, by a loop that knows it.
   bool references = false;
-  if (kMayReference)
+  const bool one_scalar = !kMayReference && nargin == 1 && desc_is_real_scalar(desc + index);
+  if (kMayReference) {
     for (int64_t k = index; k < ctx->desc_top; k += kDescWords) references |= desc[k] == kKindReference;
-  if (!kMayReference && nargin == 1 && desc_is_real_scalar(desc + index)) {
+  } else if (!one_scalar) {
+    for (int64_t k = index; k < ctx->desc_top; k += kDescWords)
+      if (desc[k] == kKindReference || desc[k] == kKindContainer) return kNotPlain;
+  }
+  if (one_scalar) {
     // One real scalar, the commonest argument: its block written as the
     // loop below writes it (the descriptor word the loop sets to the block
     // lies under the frame's fixed words, which are written last).
@@ -498,9 +506,8 @@ template <bool kMayReference>
 
   int32_t results = nargout < 0 ? -1 : nargout;
   if (callee.max_out == 0) results = -2;
-  int32_t sandbox = caller_frame ? int32_t(caller_frame[kFwSandbox]) : 0;
-  if (callee.flags & kHdrRestricted) sandbox = 1;
-  if (callee.flags & kHdrTrusted) sandbox = 0;
+  const uint32_t caller_sandbox = caller_frame ? caller_frame[kFwSandbox] : 0;
+  const int32_t sandbox = int32_t((caller_sandbox & callee.sandbox_keep) | callee.sandbox_set);
   const int32_t caller_step = caller_frame ? int32_t(caller_frame[kFwStepMode]) : 0;
 
   write_frame_words(w, FrameWords{caller, uint32_t(int32_t(index) - prev_frame), false, callee.function_id,
@@ -533,10 +540,10 @@ bool frame_plain_callee(EngineContext* ctx, const uint16_t* header, int32_t func
   return plain_callee(ctx, header, function_id, caller_word, out);
 }
 
-int frame_push_plain(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
-                     const PlainCallee& callee, int32_t nargout, int32_t nargin) {
-  TN_ASSERT(nargin >= 0 && nargin <= callee.max_in && nargout <= callee.max_out);
-  const int status = push_plain_body<false>(ctx, caller, header + kHdrInputSlots, callee, nargout, nargin, 0);
+int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* header, const PlainCallee& callee,
+                     int32_t nargout, int32_t nargin) {
+  TN_ASSERT(nargin >= 0 && nargin <= callee.max_in && nargout <= callee.max_out && caller.kind != kAreaNone);
+  const int status = push_plain_body<false>(ctx, &caller, header + kHdrInputSlots, callee, nargout, nargin, 0);
   if (__builtin_expect(ctx->bp_count > 0, 0) && status == kOk && dbg_entry_breakpoint(ctx, callee.function_id))
     frame_words(ctx, ctx->frame)[kFwStepMode] = kStepStopAtNext;
   return status;
