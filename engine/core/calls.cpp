@@ -354,7 +354,9 @@ namespace {
 // call out of line, the call's own cost included). A hit goes straight to the
 // push, which leaves any argument that must take the general way to it; the
 // filling of an entry is kept out of line, so that a hit needs few registers.
-[[gnu::noinline]] int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+// The frame's words are stored one by one: packed into vector registers first
+// (as the vectorizer would) they cost more instructions than they save.
+[[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
   const CallCacheEntry* e = call_cache_find(c, id, context_id);
   // A hit's id was valid when it was stored, and the table has not shrunk
   // since (that empties the cache); its code may have moved.

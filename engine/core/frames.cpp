@@ -543,7 +543,10 @@ bool frame_plain_callee(EngineContext* ctx, const uint16_t* header, int32_t func
 int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* header, const PlainCallee& callee,
                      int32_t nargout, int32_t nargin) {
   TN_ASSERT(nargin >= 0 && nargin <= callee.max_in && nargout <= callee.max_out && caller.kind != kAreaNone);
-  const int status = push_plain_body<false>(ctx, &caller, header + kHdrInputSlots, callee, nargout, nargin, 0);
+  // One argument, the commonest count, with its count known to the compiler.
+  const int status = nargin == 1
+                         ? push_plain_body<false>(ctx, &caller, header + kHdrInputSlots, callee, nargout, 1, 0)
+                         : push_plain_body<false>(ctx, &caller, header + kHdrInputSlots, callee, nargout, nargin, 0);
   if (__builtin_expect(ctx->bp_count > 0, 0) && status == kOk && dbg_entry_breakpoint(ctx, callee.function_id))
     frame_words(ctx, ctx->frame)[kFwStepMode] = kStepStopAtNext;
   return status;
