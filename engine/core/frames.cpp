@@ -552,6 +552,41 @@ int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* he
   return status;
 }
 
+int frame_push_scalar_call(EngineContext* ctx, const uint16_t* header, const PlainCallee& callee, int32_t nargout) {
+  const int32_t prev = ctx->frame;
+  if (prev < 0 || ctx->bp_count > 0 || ctx->pos.kind == kAreaNone) return kNotPlain;  // frame_push_plain's way
+  {
+    const uint32_t* desc = desc_words(ctx);
+    const int64_t index = int64_t(ctx->desc_top) - kDescWords;
+    if (index < prev + frame_fixed_words(desc + prev) ||
+        index + kFrameFixedWords + callee.locals + kDescWords > int64_t(ctx->desc_capacity) ||
+        !desc_is_real_scalar(desc + index))
+      return kNotPlain;
+  }
+  const int32_t block = heap_take_at_hint(ctx, 1 + kHeapValueHeaderWords);
+  if (block == 0) return kNotPlain;
+  // From here on exactly what push_plain_body writes for this call; what it
+  // needs is read afresh, so that little is held across the allocation.
+  uint64_t* b = heap_words(ctx) + block;
+  write_value_header(b, kKindReal, 1, 1);
+  b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
+  ctx->data_top -= 1;
+  const int32_t index = ctx->desc_top - kDescWords;
+  uint32_t* w = desc_words(ctx) + index;
+  const uint32_t* caller_frame = desc_words(ctx) + prev;
+  clear_slots(w + kFrameFixedWords, callee.locals);
+  w[kFrameFixedWords + header[kHdrInputSlots]] = uint32_t(block);
+  const int32_t results = callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout;
+  const int32_t sandbox = int32_t((caller_frame[kFwSandbox] & callee.sandbox_keep) | callee.sandbox_set);
+  const CodePosition caller = ctx->pos;
+  write_frame_words(w, FrameWords{&caller, uint32_t(index - prev), false, callee.function_id, callee.caller_word,
+                                   callee.locals, results, 1, nargout < 0 ? 1 : nargout, 0, false, sandbox, -1,
+                                   int32_t(caller_frame[kFwStepMode]), callee.name_table});
+  ctx->frame = index;
+  ctx->desc_top = index + kFrameFixedWords + callee.locals;
+  return kOk;
+}
+
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
                int32_t function_id, int32_t caller_word, int32_t nargout, int32_t nargin,
                int function_value, int argless, int completion) {

@@ -109,6 +109,12 @@ bool frame_plain_callee(EngineContext* ctx, const uint16_t* header, int32_t func
 // (nothing changed).
 int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* header, const PlainCallee& callee,
                      int32_t nargout, int32_t nargin);
+// frame_push_plain of the commonest call from ctx->pos, one real scalar
+// argument above a frame, while no breakpoint is set and the heap has a block
+// at its hint:
+// kFrameNotPlain, with nothing changed, for any other (frame_push_plain then
+// takes it). Written for few registers: the call cache's path inlines it.
+int frame_push_scalar_call(EngineContext* ctx, const uint16_t* header, const PlainCallee& callee, int32_t nargout);
 // frame_pop of a frame that keeps all its items (no more than its result
 // count, which is not negative), resumes no built-in and is not the base
 // frame: true when done, false (nothing changed) for any other frame.

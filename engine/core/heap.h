@@ -84,6 +84,33 @@ inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int6
 // request's class.
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 
+// heap_alloc's common case alone, for 1 <= n <= kHeapSizeMask: the block at
+// the class's hint is free and, with the free blocks behind it, large enough.
+// Takes it, with the merges and hints the scan would leave there, and returns
+// its data index; 0, with nothing changed, otherwise (heap_alloc then merges
+// the run again and scans on from it).
+inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
+  const int64_t s = ctx->heap_size;
+  const bool split = ctx->heap_hints_split != 0;
+  const int c = split ? heap_request_class(n) : 0;
+  const int64_t i = split ? ctx->heap_class_hint[c] : ctx->heap_hint;
+  if (i < 0 || i >= s) return 0;
+  uint64_t* heap = heap_words(ctx);
+  const uint64_t h = heap_header(heap, i);
+  if (heap_header_used(h)) return 0;
+  int64_t size = heap_header_size(h);
+  const int64_t j = heap_merge_free(heap, s, i, &size);
+  if (size < n) return 0;
+  heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
+  if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
+  const int64_t end = size > n ? i + n + 1 : j;
+  if (split)
+    heap_hints_after_scan(ctx, c, i, i, end, end, -1);
+  else
+    ctx->heap_hint = int32_t(end);
+  return int32_t(i + 1);
+}
+
 // Allocates a block of n data words; index receives its data index (0 for
 // n = 0). 5 when no block is large enough. Free neighbours met on the way are
 // merged, so a request can be met by several freed blocks together.
