@@ -77,6 +77,12 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
   return kVariableOverflow;
 }
 
+int32_t heap_alloc_scalar_block(EngineContext* ctx) {
+  if (const int32_t block = heap_take_at_hint(ctx, kScalarValueBlockWords)) return block;
+  int32_t block = 0;
+  return heap_alloc_scan(ctx, kScalarValueBlockWords, &block) == kOk ? block : 0;
+}
+
 // heap_hint_lower while the class hints are split (heap.h).
 void heap_hint_lower_split(EngineContext* ctx, int64_t header_index) {
   const uint64_t* heap = heap_words(ctx);

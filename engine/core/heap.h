@@ -111,6 +111,13 @@ inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
   return int32_t(i + 1);
 }
 
+// heap_alloc of a block of kScalarValueBlockWords words (a real scalar's value
+// block: its header and one data word), the request every new local of a
+// scalar loop or call makes: its data index, or 0 when no block is large
+// enough. Out of line, with the request's size fixed.
+constexpr int64_t kScalarValueBlockWords = kHeapValueHeaderWords + 1;
+int32_t heap_alloc_scalar_block(EngineContext* ctx);
+
 // Allocates a block of n data words; index receives its data index (0 for
 // n = 0). 5 when no block is large enough. Free neighbours met on the way are
 // merged, so a request can be met by several freed blocks together.

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "engine/core/frames.h"
@@ -94,6 +95,42 @@ TEST(FrameCost, InlineAllocationMatchesAScanFromTheStart) {
     EXPECT_EQ(std::memcmp(heap_words(fast.ctx()), heap_words(scan.ctx()), size_t(fast->heap_size) * 8), 0)
         << t.request;
   }
+}
+
+TEST(FrameCost, ScalarBlockAllocationIsHeapAlloc) {
+  // The same random run of requests and frees in two heaps, one taking its
+  // 3-word blocks through the short way: the same blocks, words and hints
+  // (holes of every size split the class hints on the way).
+  EngineBlock a = EngineBlock::make(65536), b = EngineBlock::make(65536);
+  std::mt19937 rng(4242);
+  std::vector<int32_t> live;
+  int split_steps = 0;
+  for (int step = 0; step < 4000; ++step) {
+    split_steps += b->heap_hints_split != 0;
+    if (live.empty() || rng() % 5 < 3) {
+      const int64_t n = rng() % 2 ? kScalarValueBlockWords : 1 + int64_t(rng() % 9);
+      int32_t got = 0, want = 0;
+      const int status = heap_alloc(b, n, &want);
+      if (n == kScalarValueBlockWords) {
+        got = heap_alloc_scalar_block(a);
+        ASSERT_EQ(got != 0, status == kOk) << step;
+      } else {
+        ASSERT_EQ(heap_alloc(a, n, &got), status) << step;
+      }
+      ASSERT_EQ(got, want) << step;
+      if (status == kOk) live.push_back(got);
+    } else {
+      const size_t k = rng() % live.size();
+      heap_free(a, live[k]);
+      heap_free(b, live[k]);
+      live.erase(live.begin() + long(k));
+    }
+    ASSERT_EQ(a->heap_hint, b->heap_hint) << step;
+    ASSERT_EQ(a->heap_hints_split, b->heap_hints_split) << step;
+    ASSERT_EQ(std::memcmp(a->heap_class_hint, b->heap_class_hint, sizeof a->heap_class_hint), 0) << step;
+  }
+  EXPECT_EQ(std::memcmp(heap_words(a.ctx()), heap_words(b.ctx()), size_t(a->heap_size) * 8), 0);
+  EXPECT_GT(split_steps, 0);  // both ways of keeping the hints were met
 }
 
 // Two engines built alike: a caller's frame (with its sandbox and step words
