@@ -794,7 +794,11 @@ bool frame_pop_plain(EngineContext* ctx) {
   uint32_t* w = frame_words(ctx, index);
   const int32_t wanted = int32_t(w[kFwResults]);
   if (wanted < 0 || w[kFwResume] != 0 || is_base_frame(w)) return false;
-  const int64_t items = items_above_frame(ctx, index);
+  // A function's frame (no names kept in it) with its one result on top:
+  // the count without a division.
+  const int64_t first = index + kFrameFixedWords + int32_t(w[kFwLocals]);
+  const int64_t items = w[kFwFrameNames] == 0 && ctx->desc_top - first == kDescWords ? 1
+                                                                                  : items_above_frame(ctx, index);
   if (items > wanted) return false;
   // What frame_pop does when nothing is removed and nothing resumes.
   ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
