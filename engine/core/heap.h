@@ -84,16 +84,19 @@ inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int6
 // request's class.
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 
+// heap_take_at_hint while the class hints are split (heap.cpp).
+int32_t heap_take_at_class_hint(EngineContext* ctx, int64_t n);
+
 // heap_alloc's common case alone, for 1 <= n <= kHeapSizeMask: the block at
 // the class's hint is free and, with the free blocks behind it, large enough.
 // Takes it, with the merges and hints the scan would leave there, and returns
 // its data index; 0, with nothing changed, otherwise (heap_alloc then merges
-// the run again and scans on from it).
+// the run again and scans on from it). The split hints' bookkeeping is kept
+// out of line: with it, the common way needs registers it must save.
 inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
+  if (ctx->heap_hints_split) return heap_take_at_class_hint(ctx, n);
   const int64_t s = ctx->heap_size;
-  const bool split = ctx->heap_hints_split != 0;
-  const int c = split ? heap_request_class(n) : 0;
-  const int64_t i = split ? ctx->heap_class_hint[c] : ctx->heap_hint;
+  const int64_t i = ctx->heap_hint;
   if (i < 0 || i >= s) return 0;
   uint64_t* heap = heap_words(ctx);
   const uint64_t h = heap_header(heap, i);
@@ -103,11 +106,7 @@ inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
   if (size < n) return 0;
   heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
   if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
-  const int64_t end = size > n ? i + n + 1 : j;
-  if (split)
-    heap_hints_after_scan(ctx, c, i, i, end, end, -1);
-  else
-    ctx->heap_hint = int32_t(end);
+  ctx->heap_hint = int32_t(size > n ? i + n + 1 : j);
   return int32_t(i + 1);
 }
 
