@@ -347,32 +347,43 @@ namespace {
   return call_cache_find(c, id, context_id);
 }
 
+// The cached call's way for everything but its commonest case: the push
+// checks the arguments, the counts and the room.
+[[gnu::noinline]] int call_cached_general(EngineContext* c, const CallCacheEntry* e, int nargin, int nargout) {
+  if (uint32_t(nargin) > uint32_t(e->shape.max_in) || nargout > e->shape.max_out || c->pos.kind == kAreaNone)
+    return kFrameNotPlain;
+  const int status = frame_push_plain(c, c->pos, code_words(c) + e->code, e->shape, nargout, nargin);
+  if (status != kOk) return status;  // a heap failure as the general call reports it, or not plain
+  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+  return kOk;
+}
+
 }  // namespace
 
 // Kept out of the interpreter loop: inlined there, its registers crowd the
 // loop's own and every instruction pays (measured: fewer instructions per
-// call out of line, the call's own cost included).
-[[gnu::noinline]] int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
-  if (nargin < 0 || int64_t(c->desc_top) < int64_t(kDescWords) * nargin || id <= 0 || id >= c->fn_count)
-    return kFrameNotPlain;
-  // Neither a reference (its value is copied first) nor a container (an
-  // object may choose a method) takes this way.
-  for (int d = 0; d < nargin; ++d) {
-    const uint32_t kind = desc_at(c, d)[0];
-    if (kind == kKindReference || kind == kKindContainer) return kFrameNotPlain;
-  }
+// call out of line, the call's own cost included). A hit with one real
+// scalar argument is pushed here, by a push written for few registers; any
+// other goes on to the general push, which leaves any argument that must
+// take the general way to it. The filling of an entry is kept out of line
+// too, so that a hit needs few registers. The frame's words are stored one
+// by one: packed into vector registers first (as the vectorizer would) they
+// cost more instructions than they save.
+[[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
   const CallCacheEntry* e = call_cache_find(c, id, context_id);
-  if (!e || e->code != ent(c, id, kEntCode)) {
+  // A hit's id was valid when it was stored, and the table has not shrunk
+  // since (that empties the cache); its code may have moved.
+  if (__builtin_expect(!e || id >= c->fn_count || e->code != ent(c, id, kEntCode), 0)) {
+    if (id <= 0 || id >= c->fn_count) return kFrameNotPlain;
     e = call_cache_fill(c, id, context_id, nargin);
     if (!e) return kFrameNotPlain;
   }
-  if (nargin > e->shape.max_in || nargout > e->shape.max_out) return kFrameNotPlain;
-  const CodePosition keep = c->pos;
-  const int status = frame_push_plain(c, keep.kind != kAreaNone ? &keep : nullptr, code_words(c) + e->code,
-                                      e->shape, nargout, nargin);
-  if (status != kOk) return status;  // a heap failure as the general call reports it, or not plain
-  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
-  return kOk;
+  if (nargin == 1 && e->shape.max_in >= 1 && nargout <= e->shape.max_out &&
+      frame_push_scalar_call(c, code_words(c) + e->code, e->shape, nargout) == kOk) {
+    c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+    return kOk;
+  }
+  return call_cached_general(c, e, nargin, nargout);
 }
 
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,

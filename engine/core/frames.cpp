@@ -72,17 +72,29 @@ int64_t items_above_frame(EngineContext* ctx, int32_t index) {
     w[kFrameFixedWords + k] = uint32_t(-1);
   }
 }
-// Inlined: every return runs it. While the class hints are not split (no
-// free can split them) heap_free only lowers heap_hint, and the loop calls
-// nothing out, which keeps the interpreter's registers where they are.
-[[gnu::always_inline]] inline void free_locals(EngineContext* ctx, uint32_t* w) {
+// Every return runs it. While the class hints are not split (no free can
+// split them) heap_free only lowers heap_hint: the heap's base, size and hint
+// are held across the loop, and a block holding a container (which entry
+// fingers may name) is freed by heap_mark_free. Out of line: inlined in the
+// interpreter's return, its loop runs the padding of the loop's aligned labels
+// and crowds the loop's registers (measured: fewer instructions, no slower).
+[[gnu::noinline]] void free_locals(EngineContext* ctx, uint32_t* w) {
   if (ctx->heap_hints_split) return free_locals_split(ctx, w);
   const int32_t locals = int32_t(w[kFwLocals]);
+  uint64_t* heap = heap_words(ctx);
+  const uint32_t size = uint32_t(ctx->heap_size);
+  int32_t hint = ctx->heap_hint;
   for (int32_t k = 0; k < locals; ++k) {
-    const int32_t block = int32_t(w[kFrameFixedWords + k]);
-    if (heap_mark_free(ctx, block) && block - 1 < ctx->heap_hint) ctx->heap_hint = block - 1;
-    w[kFrameFixedWords + k] = uint32_t(-1);
+    const uint32_t block = w[kFrameFixedWords + k];
+    w[kFrameFixedWords + k] = kNoSlotValue;
+    if (block - 1 >= size) continue;  // no block: 0 or -1
+    if (__builtin_expect(reinterpret_cast<const uint32_t*>(heap + block)[0] == kKindContainer, 0))
+      heap_mark_free(ctx, int32_t(block));
+    else
+      heap_set_header(heap, block - 1, heap_header(heap, block - 1) & ~kHeapInUse);
+    if (int32_t(block) - 1 < hint) hint = int32_t(block) - 1;
   }
+  ctx->heap_hint = hint;
 }
 
 // Removes the current frame with all its items and locals.
@@ -412,8 +424,10 @@ bool plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_i
   const int32_t max_in = header[kHdrMaxIn];
   for (int32_t k = 0; k < max_in; ++k)
     if (header[kHdrInputSlots + k] >= locals) return false;
-  *out = PlainCallee{function_id, caller_word, locals, max_in, header[kHdrMaxOut], 0, flags};
+  *out = PlainCallee{function_id, caller_word, locals, max_in, header[kHdrMaxOut], 0, flags, ~0u, 0};
   out->name_table = name_table_locator(ctx, header);
+  if (flags & kHdrRestricted) out->sandbox_set = 1;
+  if (flags & kHdrTrusted) out->sandbox_keep = out->sandbox_set = 0;  // trusted wins
   return true;
 }
 
@@ -421,8 +435,9 @@ bool plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_i
 // the arguments' blocks, the slots and the fixed words, exactly as push_frame
 // writes them. kNotPlain, before anything changes, when the arguments do not
 // lie above the current frame or the stack has no room (push_frame then
-// reports it). kMayReference: some argument may be a reference (the call
-// cache's path has seen that none is).
+// reports it). kMayReference: some argument may be a reference; without it
+// (the call cache's path) an argument that is a reference or a container is
+// left, with everything else, to the general push.
 template <bool kMayReference>
 [[gnu::always_inline]] inline int push_plain_body(EngineContext* ctx, const CodePosition* caller,
                                                   const uint16_t* input_slots, const PlainCallee& callee,
@@ -440,9 +455,14 @@ template <bool kMayReference>
   // The arguments' blocks, as push_frame takes them; when no argument is a
   // reference, by a loop that knows it.
   bool references = false;
-  if (kMayReference)
+  const bool one_scalar = !kMayReference && nargin == 1 && desc_is_real_scalar(desc + index);
+  if (kMayReference) {
     for (int64_t k = index; k < ctx->desc_top; k += kDescWords) references |= desc[k] == kKindReference;
-  if (!kMayReference && nargin == 1 && desc_is_real_scalar(desc + index)) {
+  } else if (!one_scalar) {
+    for (int64_t k = index; k < ctx->desc_top; k += kDescWords)
+      if (desc[k] == kKindReference || desc[k] == kKindContainer) return kNotPlain;
+  }
+  if (one_scalar) {
     // One real scalar, the commonest argument: its block written as the
     // loop below writes it (the descriptor word the loop sets to the block
     // lies under the frame's fixed words, which are written last).
@@ -498,9 +518,8 @@ template <bool kMayReference>
 
   int32_t results = nargout < 0 ? -1 : nargout;
   if (callee.max_out == 0) results = -2;
-  int32_t sandbox = caller_frame ? int32_t(caller_frame[kFwSandbox]) : 0;
-  if (callee.flags & kHdrRestricted) sandbox = 1;
-  if (callee.flags & kHdrTrusted) sandbox = 0;
+  const uint32_t caller_sandbox = caller_frame ? caller_frame[kFwSandbox] : 0;
+  const int32_t sandbox = int32_t((caller_sandbox & callee.sandbox_keep) | callee.sandbox_set);
   const int32_t caller_step = caller_frame ? int32_t(caller_frame[kFwStepMode]) : 0;
 
   write_frame_words(w, FrameWords{caller, uint32_t(int32_t(index) - prev_frame), false, callee.function_id,
@@ -533,13 +552,51 @@ bool frame_plain_callee(EngineContext* ctx, const uint16_t* header, int32_t func
   return plain_callee(ctx, header, function_id, caller_word, out);
 }
 
-int frame_push_plain(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
-                     const PlainCallee& callee, int32_t nargout, int32_t nargin) {
-  TN_ASSERT(nargin >= 0 && nargin <= callee.max_in && nargout <= callee.max_out);
-  const int status = push_plain_body<false>(ctx, caller, header + kHdrInputSlots, callee, nargout, nargin, 0);
+int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* header, const PlainCallee& callee,
+                     int32_t nargout, int32_t nargin) {
+  TN_ASSERT(nargin >= 0 && nargin <= callee.max_in && nargout <= callee.max_out && caller.kind != kAreaNone);
+  // One argument, the commonest count, with its count known to the compiler.
+  const int status = nargin == 1
+                         ? push_plain_body<false>(ctx, &caller, header + kHdrInputSlots, callee, nargout, 1, 0)
+                         : push_plain_body<false>(ctx, &caller, header + kHdrInputSlots, callee, nargout, nargin, 0);
   if (__builtin_expect(ctx->bp_count > 0, 0) && status == kOk && dbg_entry_breakpoint(ctx, callee.function_id))
     frame_words(ctx, ctx->frame)[kFwStepMode] = kStepStopAtNext;
   return status;
+}
+
+int frame_push_scalar_call(EngineContext* ctx, const uint16_t* header, const PlainCallee& callee, int32_t nargout) {
+  const int32_t prev = ctx->frame;
+  if (prev < 0 || ctx->bp_count > 0 || ctx->pos.kind == kAreaNone) return kNotPlain;  // frame_push_plain's way
+  {
+    const uint32_t* desc = desc_words(ctx);
+    const int64_t index = int64_t(ctx->desc_top) - kDescWords;
+    if (index < prev + frame_fixed_words(desc + prev) ||
+        index + kFrameFixedWords + callee.locals + kDescWords > int64_t(ctx->desc_capacity) ||
+        !desc_is_real_scalar(desc + index))
+      return kNotPlain;
+  }
+  const int32_t block = heap_take_at_hint(ctx, 1 + kHeapValueHeaderWords);
+  if (block == 0) return kNotPlain;
+  // From here on exactly what push_plain_body writes for this call; what it
+  // needs is read afresh, so that little is held across the allocation.
+  uint64_t* b = heap_words(ctx) + block;
+  write_value_header(b, kKindReal, 1, 1);
+  b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
+  ctx->data_top -= 1;
+  const int32_t index = ctx->desc_top - kDescWords;
+  uint32_t* w = desc_words(ctx) + index;
+  const uint32_t* caller_frame = desc_words(ctx) + prev;
+  clear_slots(w + kFrameFixedWords, callee.locals);
+  w[kFrameFixedWords + header[kHdrInputSlots]] = uint32_t(block);
+  const int32_t results = callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout;
+  const int32_t sandbox = int32_t((caller_frame[kFwSandbox] & callee.sandbox_keep) | callee.sandbox_set);
+  const CodePosition caller = ctx->pos;
+  write_frame_words(w, FrameWords{&caller, uint32_t(index - prev), false, callee.function_id, callee.caller_word,
+                                   callee.locals, results, 1, nargout < 0 ? 1 : nargout, 0, false, sandbox, -1,
+                                   int32_t(caller_frame[kFwStepMode]), callee.name_table});
+  ctx->frame = index;
+  ctx->desc_top = index + kFrameFixedWords + callee.locals;
+  return kOk;
 }
 
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
@@ -749,7 +806,11 @@ bool frame_pop_plain(EngineContext* ctx) {
   uint32_t* w = frame_words(ctx, index);
   const int32_t wanted = int32_t(w[kFwResults]);
   if (wanted < 0 || w[kFwResume] != 0 || is_base_frame(w)) return false;
-  const int64_t items = items_above_frame(ctx, index);
+  // A function's frame (no names kept in it) with its one result on top:
+  // the count without a division.
+  const int64_t first = index + kFrameFixedWords + int32_t(w[kFwLocals]);
+  const int64_t items = w[kFwFrameNames] == 0 && ctx->desc_top - first == kDescWords ? 1
+                                                                                  : items_above_frame(ctx, index);
   if (items > wanted) return false;
   // What frame_pop does when nothing is removed and nothing resumes.
   ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};

@@ -88,6 +88,10 @@ struct PlainCallee {
   int32_t max_out;
   int32_t name_table;  // the frame's kFwNameTable word
   uint16_t flags;
+  // The frame's kFwSandbox word is (the caller's & sandbox_keep) | sandbox_set:
+  // a trusted function clears it, a restricted one sets it, others inherit it.
+  uint32_t sandbox_keep;
+  uint32_t sandbox_set;
 };
 // A push that did nothing because the call is not plain (the general push
 // then takes it).
@@ -96,13 +100,21 @@ constexpr int kFrameNotPlain = -1;
 // argument-less form; every input slot inside its locals); *out its shape.
 bool frame_plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_id, int32_t caller_word,
                         PlainCallee* out);
-// frame_push for a callee that passed frame_plain_callee, nargin <= max_in,
-// nargout <= max_out, and nargin arguments on top none of which is a
-// reference: the same frame, without the header's checks. kFrameNotPlain
-// (nothing changed) when the arguments do not lie above the current frame or
-// the stack lacks room; a heap failure's status (nothing changed).
-int frame_push_plain(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,
-                     const PlainCallee& callee, int32_t nargout, int32_t nargin);
+// frame_push for a callee that passed frame_plain_callee, with 0 <= nargin <=
+// max_in and nargout <= max_out, called from the position `caller` (not
+// kAreaNone): the same frame, without the header's checks. kFrameNotPlain
+// (nothing changed) when an argument is a reference or a container (a copy,
+// or the choice of a method, comes first), when the arguments do not lie
+// above the current frame or the stack lacks room; a heap failure's status
+// (nothing changed).
+int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* header, const PlainCallee& callee,
+                     int32_t nargout, int32_t nargin);
+// frame_push_plain of the commonest call from ctx->pos, one real scalar
+// argument above a frame, while no breakpoint is set and the heap has a block
+// at its hint:
+// kFrameNotPlain, with nothing changed, for any other (frame_push_plain then
+// takes it). Written for few registers: the call cache's path inlines it.
+int frame_push_scalar_call(EngineContext* ctx, const uint16_t* header, const PlainCallee& callee, int32_t nargout);
 // frame_pop of a frame that keeps all its items (no more than its result
 // count, which is not negative), resumes no built-in and is not the base
 // frame: true when done, false (nothing changed) for any other frame.

@@ -77,6 +77,31 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index) {
   return kVariableOverflow;
 }
 
+// heap_take_at_hint's steps, from the class's hint and with its hints after.
+int32_t heap_take_at_class_hint(EngineContext* ctx, int64_t n) {
+  const int c = heap_request_class(n);
+  const int64_t s = ctx->heap_size;
+  const int64_t i = ctx->heap_class_hint[c];
+  if (i < 0 || i >= s) return 0;
+  uint64_t* heap = heap_words(ctx);
+  const uint64_t h = heap_header(heap, i);
+  if (heap_header_used(h)) return 0;
+  int64_t size = heap_header_size(h);
+  const int64_t j = heap_merge_free(heap, s, i, &size);
+  if (size < n) return 0;
+  heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
+  if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
+  const int64_t end = size > n ? i + n + 1 : j;
+  heap_hints_after_scan(ctx, c, i, i, end, end, -1);
+  return int32_t(i + 1);
+}
+
+int32_t heap_alloc_scalar_block(EngineContext* ctx) {
+  if (const int32_t block = heap_take_at_hint(ctx, kScalarValueBlockWords)) return block;
+  int32_t block = 0;
+  return heap_alloc_scan(ctx, kScalarValueBlockWords, &block) == kOk ? block : 0;
+}
+
 // heap_hint_lower while the class hints are split (heap.h).
 void heap_hint_lower_split(EngineContext* ctx, int64_t header_index) {
   const uint64_t* heap = heap_words(ctx);

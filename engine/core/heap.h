@@ -84,6 +84,39 @@ inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int6
 // request's class.
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 
+// heap_take_at_hint while the class hints are split (heap.cpp).
+int32_t heap_take_at_class_hint(EngineContext* ctx, int64_t n);
+
+// heap_alloc's common case alone, for 1 <= n <= kHeapSizeMask: the block at
+// the class's hint is free and, with the free blocks behind it, large enough.
+// Takes it, with the merges and hints the scan would leave there, and returns
+// its data index; 0, with nothing changed, otherwise (heap_alloc then merges
+// the run again and scans on from it). The split hints' bookkeeping is kept
+// out of line: with it, the common way needs registers it must save.
+inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
+  if (ctx->heap_hints_split) return heap_take_at_class_hint(ctx, n);
+  const int64_t s = ctx->heap_size;
+  const int64_t i = ctx->heap_hint;
+  if (i < 0 || i >= s) return 0;
+  uint64_t* heap = heap_words(ctx);
+  const uint64_t h = heap_header(heap, i);
+  if (heap_header_used(h)) return 0;
+  int64_t size = heap_header_size(h);
+  const int64_t j = heap_merge_free(heap, s, i, &size);
+  if (size < n) return 0;
+  heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
+  if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
+  ctx->heap_hint = int32_t(size > n ? i + n + 1 : j);
+  return int32_t(i + 1);
+}
+
+// heap_alloc of a block of kScalarValueBlockWords words (a real scalar's value
+// block: its header and one data word), the request every new local of a
+// scalar loop or call makes: its data index, or 0 when no block is large
+// enough. Out of line, with the request's size fixed.
+constexpr int64_t kScalarValueBlockWords = kHeapValueHeaderWords + 1;
+int32_t heap_alloc_scalar_block(EngineContext* ctx);
+
 // Allocates a block of n data words; index receives its data index (0 for
 // n = 0). 5 when no block is large enough. Free neighbours met on the way are
 // merged, so a request can be met by several freed blocks together.

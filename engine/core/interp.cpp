@@ -1117,7 +1117,14 @@ op_call_user: {
       // The cache checked the callee's first instruction against the area.
       base = code_area_base(ctx, kAreaCode, &area_bytes);
       pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
-      goto entered_frame;
+      if (__builtin_expect(watching, 0)) goto entered_frame;
+      // Nothing was watched, so nothing is in the callee's frame either: no
+      // breakpoint is set, and it steps as its caller did, not at all.
+      line_fw = desc + ctx->frame;
+      TN_ASSERT(!frame_stepping(line_fw) && !lines_watched_anywhere(ctx));
+      slots_known = own_frame_slots(line_fw, &slots, &slot_count);
+      may_overload = true;
+      DISPATCH();
     }
     if (status != kFrameNotPlain) goto handle_status;
   }

@@ -90,7 +90,9 @@ constexpr int kReturnLocalWords = 6;  // the words before ret_function
 [[gnu::always_inline]] inline bool give_scalar_block(EngineContext* c, uint64_t* heap, uint32_t* slot, uint64_t head,
                                                      int words) {
   int32_t block = 0;
-  if (heap_alloc(c, kHeapValueHeaderWords + words, &block) != kOk) return false;
+  if (words == 1 ? (block = heap_alloc_scalar_block(c)) == 0
+                 : heap_alloc(c, kHeapValueHeaderWords + words, &block) != kOk)
+    return false;
   heap[block] = head;
   heap[block + 1] = kScalarTail;
   *slot = uint32_t(block);

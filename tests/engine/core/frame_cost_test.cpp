@@ -1,10 +1,14 @@
 // The short ways of a call: a plain frame clears its slots as a fixed run of
 // words, which must stay inside the stack's room; the allocator's inline path
 // merges the free run at its hint, which must leave what a scan from the
-// heap's start leaves, also when the run is too small and the scan goes on.
+// heap's start leaves, also when the run is too small and the scan goes on;
+// the one-scalar push leaves exactly the words the plain push leaves, or
+// declines with nothing changed.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <random>
 #include <vector>
 
 #include "engine/core/frames.h"
@@ -90,6 +94,150 @@ TEST(FrameCost, InlineAllocationMatchesAScanFromTheStart) {
     EXPECT_EQ(fast->heap_hint, scan->heap_hint) << t.request;
     EXPECT_EQ(std::memcmp(heap_words(fast.ctx()), heap_words(scan.ctx()), size_t(fast->heap_size) * 8), 0)
         << t.request;
+  }
+}
+
+TEST(FrameCost, ScalarBlockAllocationIsHeapAlloc) {
+  // The same random run of requests and frees in two heaps, one taking its
+  // 3-word blocks through the short way: the same blocks, words and hints
+  // (holes of every size split the class hints on the way).
+  EngineBlock a = EngineBlock::make(65536), b = EngineBlock::make(65536);
+  std::mt19937 rng(4242);
+  std::vector<int32_t> live;
+  int split_steps = 0;
+  for (int step = 0; step < 4000; ++step) {
+    split_steps += b->heap_hints_split != 0;
+    if (live.empty() || rng() % 5 < 3) {
+      const int64_t n = rng() % 2 ? kScalarValueBlockWords : 1 + int64_t(rng() % 9);
+      int32_t got = 0, want = 0;
+      const int status = heap_alloc(b, n, &want);
+      if (n == kScalarValueBlockWords) {
+        got = heap_alloc_scalar_block(a);
+        ASSERT_EQ(got != 0, status == kOk) << step;
+      } else {
+        ASSERT_EQ(heap_alloc(a, n, &got), status) << step;
+      }
+      ASSERT_EQ(got, want) << step;
+      if (status == kOk) live.push_back(got);
+    } else {
+      const size_t k = rng() % live.size();
+      heap_free(a, live[k]);
+      heap_free(b, live[k]);
+      live.erase(live.begin() + long(k));
+    }
+    ASSERT_EQ(a->heap_hint, b->heap_hint) << step;
+    ASSERT_EQ(a->heap_hints_split, b->heap_hints_split) << step;
+    ASSERT_EQ(std::memcmp(a->heap_class_hint, b->heap_class_hint, sizeof a->heap_class_hint), 0) << step;
+  }
+  EXPECT_EQ(std::memcmp(heap_words(a.ctx()), heap_words(b.ctx()), size_t(a->heap_size) * 8), 0);
+  EXPECT_GT(split_steps, 0);  // both ways of keeping the hints were met
+}
+
+// Two engines built alike: a caller's frame (with its sandbox and step words
+// set) and a real scalar argument above it, and the callee placed in each.
+struct ScalarCallSetup {
+  uint16_t flags = 0;
+  uint16_t locals = 2;
+  uint16_t input_slot = 0;
+  uint16_t max_out = 1;
+  uint32_t caller_sandbox = 0;
+  uint32_t caller_step = kStepRun;
+  bool holes = false;  // freed blocks at the hint, so that the allocation merges
+};
+
+struct ScalarCallEngine {
+  EngineBlock b = EngineBlock::make(65536);
+  const uint16_t* header = nullptr;
+  PlainCallee callee{};
+
+  explicit ScalarCallEngine(const ScalarCallSetup& t) {
+    EngineContext* c = b.ctx();
+    HandFunction caller;
+    caller.locals = 2;
+    caller.max_out = 1;
+    const uint32_t caller_at = place_function(c, caller);
+    EXPECT_EQ(frame_push(c, nullptr, function_header(c, caller_at), 5, 0, 1, 0, 0, 0, 0), kOk);
+    frame_words(c, c->frame)[kFwSandbox] = t.caller_sandbox;
+    frame_words(c, c->frame)[kFwStepMode] = t.caller_step;
+    if (t.holes) {
+      int32_t blocks[3] = {};
+      for (int32_t& k : blocks) EXPECT_EQ(heap_alloc(c, 3, &k), kOk);
+      heap_free(c, blocks[1]);
+      heap_free(c, blocks[0]);
+    }
+    HandFunction f;
+    f.flags = t.flags;
+    f.locals = t.locals;
+    f.max_in = 1;
+    f.max_out = t.max_out;
+    f.input_slots = {t.input_slot};
+    header = function_header(c, place_function(c, f));
+    EXPECT_TRUE(frame_plain_callee(c, header, 7, 3, &callee));
+    EXPECT_EQ(stk_push_real(c, 2.5), kOk);
+    c->pos = CodePosition{kAreaCode, 0, 40};
+  }
+  // Everything a push may write: the stacks below their tops, the heap, the
+  // tops, the frame and the heap's hint.
+  std::vector<uint32_t> state() const {
+    EngineContext* c = b.ctx();
+    std::vector<uint32_t> v(desc_words(c), desc_words(c) + c->desc_top);
+    const auto* heap = reinterpret_cast<const uint32_t*>(heap_words(c));
+    v.insert(v.end(), heap, heap + int64_t(c->heap_size) * 2);
+    const auto* data = reinterpret_cast<const uint32_t*>(data_words(c));
+    v.insert(v.end(), data, data + int64_t(c->data_top) * 2);
+    for (int32_t w : {c->desc_top, c->data_top, c->frame, c->heap_hint, c->heap_hints_split}) v.push_back(uint32_t(w));
+    return v;
+  }
+};
+
+TEST(FrameCost, ScalarCallWritesWhatThePlainPushWrites) {
+  std::vector<ScalarCallSetup> cases;
+  for (uint16_t flags : {0, kHdrRestricted + 0, kHdrTrusted + 0, kHdrRestricted | kHdrTrusted, kHdrNoNames + 0})
+    for (uint32_t sandbox : {0u, 1u})
+      cases.push_back({flags, 2, 1, 1, sandbox, kStepRun, false});
+  for (uint16_t locals : {1, 3, 4, 5, 9})
+    cases.push_back({0, locals, uint16_t(locals - 1), 1, 0, kStepRun, locals > 3});
+  cases.push_back({0, 2, 0, 0, 0, kStepInto, false});
+  cases.push_back({0, 2, 0, 2, 0, kStepStopAtNext, true});
+  for (const ScalarCallSetup& t : cases) {
+    for (int32_t nargout : {-1, 0, 1}) {
+      if (nargout > t.max_out) continue;
+      ScalarCallEngine fast(t), plain(t);
+      ASSERT_EQ(fast.state(), plain.state());
+      ASSERT_EQ(frame_push_scalar_call(fast.b.ctx(), fast.header, fast.callee, nargout), kOk);
+      ASSERT_EQ(frame_push_plain(plain.b.ctx(), plain.b->pos, plain.header, plain.callee, nargout, 1), kOk);
+      EXPECT_EQ(fast.state(), plain.state()) << "flags " << t.flags << " locals " << t.locals << " nargout " << nargout;
+      // And both leave again alike.
+      EXPECT_EQ(frame_pop(fast.b.ctx()), kOk);
+      EXPECT_EQ(frame_pop(plain.b.ctx()), kOk);
+      EXPECT_EQ(fast.state(), plain.state());
+    }
+  }
+}
+
+TEST(FrameCost, ScalarCallDeclinesWithNothingChanged) {
+  // Each setting leaves the call to the general push.
+  const std::vector<std::pair<const char*, std::function<void(EngineContext*)>>> declines = {
+      {"a breakpoint set", [](EngineContext* c) { c->bp_count = 1; }},
+      {"no position", [](EngineContext* c) { c->pos.kind = kAreaNone; }},
+      {"a complex argument", [](EngineContext* c) {
+         stk_drop(c);
+         EXPECT_EQ(stk_push_complex(c, 1.0, 2.0), kOk);
+       }},
+      {"the hint at a block in use", [](EngineContext* c) {
+         int32_t k = 0;
+         EXPECT_EQ(heap_alloc(c, 3, &k), kOk);
+         c->heap_hint = k - 1;
+       }},
+      {"no room for the frame", [](EngineContext* c) { c->desc_capacity = c->desc_top + kFrameFixedWords; }},
+      {"the argument below the frame", [](EngineContext* c) { frame_words(c, c->frame)[kFwLocals] = 9; }},
+  };
+  for (const auto& [what, set] : declines) {
+    ScalarCallEngine e(ScalarCallSetup{});
+    set(e.b.ctx());
+    const std::vector<uint32_t> before = e.state();
+    EXPECT_EQ(frame_push_scalar_call(e.b.ctx(), e.header, e.callee, 1), kFrameNotPlain) << what;
+    EXPECT_EQ(e.state(), before) << what;
   }
 }
 
