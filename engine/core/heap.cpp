@@ -83,15 +83,8 @@ int32_t heap_take_at_class_hint(EngineContext* ctx, int64_t n) {
   const int64_t s = ctx->heap_size;
   const int64_t i = ctx->heap_class_hint[c];
   if (i < 0 || i >= s) return 0;
-  uint64_t* heap = heap_words(ctx);
-  const uint64_t h = heap_header(heap, i);
-  if (heap_header_used(h)) return 0;
-  int64_t size = heap_header_size(h);
-  const int64_t j = heap_merge_free(heap, s, i, &size);
-  if (size < n) return 0;
-  heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
-  if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
-  const int64_t end = size > n ? i + n + 1 : j;
+  const int64_t end = heap_take_run(heap_words(ctx), s, i, n);
+  if (end < 0) return 0;
   heap_hints_after_scan(ctx, c, i, i, end, end, -1);
   return int32_t(i + 1);
 }

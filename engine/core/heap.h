@@ -84,6 +84,20 @@ inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int6
 // request's class.
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 
+// Takes n words at header i, 0 <= i < s, when the block there is free and,
+// with the free blocks behind it merged, large enough: where what it took or
+// left ends (the next hint), or -1 when it takes nothing.
+[[gnu::always_inline]] inline int64_t heap_take_run(uint64_t* heap, int64_t s, int64_t i, int64_t n) {
+  const uint64_t h = heap_header(heap, i);
+  if (heap_header_used(h)) return -1;
+  int64_t size = heap_header_size(h);
+  const int64_t j = heap_merge_free(heap, s, i, &size);
+  if (size < n) return -1;
+  heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
+  if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
+  return size > n ? i + n + 1 : j;
+}
+
 // heap_take_at_hint while the class hints are split (heap.cpp).
 int32_t heap_take_at_class_hint(EngineContext* ctx, int64_t n);
 
@@ -98,15 +112,9 @@ inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
   const int64_t s = ctx->heap_size;
   const int64_t i = ctx->heap_hint;
   if (i < 0 || i >= s) return 0;
-  uint64_t* heap = heap_words(ctx);
-  const uint64_t h = heap_header(heap, i);
-  if (heap_header_used(h)) return 0;
-  int64_t size = heap_header_size(h);
-  const int64_t j = heap_merge_free(heap, s, i, &size);
-  if (size < n) return 0;
-  heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
-  if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
-  ctx->heap_hint = int32_t(size > n ? i + n + 1 : j);
+  const int64_t end = heap_take_run(heap_words(ctx), s, i, n);
+  if (end < 0) return 0;
+  ctx->heap_hint = int32_t(end);
   return int32_t(i + 1);
 }
 
