@@ -306,26 +306,15 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   return insn + 10;
 }
 
-[[gnu::noinline]] bool library_scalar_division(EngineContext* c, const uint16_t* insn) {
-  const int32_t dt = c->desc_top;
-  const uint32_t* desc = desc_words(c);
-  if (insn[1] != 2 || insn[2] != 1 || dt < 2 * kDescWords || !desc_is_real_scalar(desc + dt - 2 * kDescWords) ||
-      !desc_is_real_scalar(desc + dt - kDescWords))
-    return false;
+[[gnu::noinline]] void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* known) {
+  *known = LibDivision{opcode, 0, 0};
   LibRow r{};
-  if (lib_row_lookup(c, int32_t(insn[0]) - int32_t(kFirstLibraryOpcode), &r) != kOk) return false;
-  const uint16_t op = lib_scalar_operator(r.row->fn);
+  if (lib_row_lookup(c, int32_t(opcode) - int32_t(kFirstLibraryOpcode), &r) != kOk) return;
   // What lib_row_admit refuses or looks further into goes the general way.
   const char mark = r.row->name[0];
-  if (!op || r.row->class_word > 0 || mark == '@' || mark == '!' || mark == '+' || frame_is_restricted(c))
-    return false;
-  c->class_id = builtin_class_id(r.table, r.row->class_word);
-  uint64_t* top = data_words(c) + c->data_top;
-  const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
-  tn::st_f64(top - 2, op == kOpMrdivide ? lower / upper : upper / lower);
-  c->data_top -= 1;
-  c->desc_top = dt - kDescWords;
-  return true;
+  if (r.row->class_word > 0 || mark == '@' || mark == '!' || mark == '+') return;
+  known->op = lib_scalar_operator(r.row->fn);
+  known->class_id = builtin_class_id(r.table, r.row->class_word);
 }
 
 [[gnu::noinline]] bool complex_of_real_scalars(EngineContext* c) {

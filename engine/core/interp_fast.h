@@ -253,6 +253,19 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   return true;
 }
 
+// What the loop knows of one library opcode: whether its row's built-in
+// agrees with an engine division (lib_note_scalar_operator) and may be done
+// inline, and the class id the call sets. Learnt at its first use and
+// forgotten at every call out of the loop (the only place where a table is
+// registered or dropped), so it never outlives the rows it was read from.
+struct LibDivision {
+  uint32_t opcode = 0;  // 0: nothing known (no library opcode is 0)
+  uint16_t op = 0;      // kOpMrdivide or kOpMldivide; 0: the general call
+  int32_t class_id = 0;
+};
+// Looks the row of the library opcode up and notes what it is.
+void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* known);
+
 // «x op y» (stored at once or pushed) and «x < y» (with the jump that
 // follows), where x is the real scalar local whose block the instruction at
 // insn loads and y a real scalar local or small constant: one step, since no
@@ -349,12 +362,26 @@ const uint16_t* complex_locals_stored(EngineContext* c, const uint16_t* insn, co
 // Only with the room the built-in needs for its result. False: nothing done.
 bool complex_of_real_scalars(EngineContext* c);
 
-// A library call (at insn) of two real scalars for one output whose row's
-// built-in agrees with an engine division there (lib_note_scalar_operator):
-// the quotient replaces the operands at once, as the row leaves it, after
-// the checks the call makes (a restricted frame or an odd row takes the
-// general call). False: nothing done.
-bool library_scalar_division(EngineContext* c, const uint16_t* insn);
+// A library call (at insn) of two real scalars for one output whose row is a
+// division (see LibDivision): the quotient replaces the operands at once, as
+// the row leaves it, after the checks the call makes (a restricted frame
+// takes the general call). False: nothing done.
+[[gnu::always_inline]] inline bool library_scalar_division(EngineContext* c, const uint16_t* insn, uint32_t* desc,
+                                                           uint64_t* data, LibDivision* known) {
+  const int32_t dt = c->desc_top;
+  if (insn[1] != 2 || insn[2] != 1 || dt < 2 * kDescWords || !desc_is_real_scalar(desc + dt - 2 * kDescWords) ||
+      !desc_is_real_scalar(desc + dt - kDescWords))
+    return false;
+  if (known->opcode != insn[0]) learn_library_division(c, insn[0], known);
+  if (!known->op || (c->frame >= 0 && desc[c->frame + kFwSandbox] != 0)) return false;
+  c->class_id = known->class_id;
+  uint64_t* top = data + c->data_top;
+  const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
+  tn::st_f64(top - 2, known->op == kOpMrdivide ? lower / upper : upper / lower);
+  c->data_top -= 1;
+  c->desc_top = dt - kDescWords;
+  return true;
+}
 
 // The quick forms of loading an array (see load_array), taken for values of
 // at least this many data words.
