@@ -1238,8 +1238,9 @@ op_generic: {
   goto tail;
 }
 op_library: {
-  if (library_scalar_division(ctx, insn, desc, data, &lib_division)) {
-    pc = insn + kLibraryCallWords;
+  (void)LOCAL_SLOT(0);  // the slots are known from here on
+  if (const uint16_t* next = library_scalar_division(ctx, insn, slots, slot_count, &lib_division)) {
+    pc = next;
     NEXT_FAST();
   }
   if (*insn >= kFirstNegativeOpcode) {

@@ -317,6 +317,37 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   known->class_id = builtin_class_id(r.table, r.row->class_word);
 }
 
+[[gnu::noinline]] const uint16_t* library_scalar_division(EngineContext* c, const uint16_t* insn,
+                                                          const uint32_t* slots, uint32_t slot_count,
+                                                          LibDivision* known) {
+  const int32_t dt = c->desc_top;
+  const uint32_t* desc = desc_words(c);
+  if (insn[1] != 2 || insn[2] != 1 || dt < 2 * kDescWords || !desc_is_real_scalar(desc + dt - 2 * kDescWords) ||
+      !desc_is_real_scalar(desc + dt - kDescWords))
+    return nullptr;
+  if (known->opcode != insn[0]) learn_library_division(c, insn[0], known);
+  if (!known->op || frame_is_restricted(c)) return nullptr;
+  c->class_id = known->class_id;
+  uint64_t* top = data_words(c) + c->data_top;
+  const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
+  const double q = known->op == kOpMrdivide ? lower / upper : upper / lower;
+  const uint16_t* next = insn + kLibraryCallWords;
+  if (is_arith(next[0]) && next[1] == kOpStoreLocal && dt >= 3 * kDescWords &&
+      desc_is_real_scalar(desc + dt - 3 * kDescWords)) {
+    double r = 0;
+    arith_scalars(next[0], tn::ld_f64(top - 3), q, &r);
+    if (store_scalar_local(heap_words(c), slots, slot_count, uint32_t(int16_t(next[2])), r)) {
+      c->data_top -= 3;
+      c->desc_top = dt - 3 * kDescWords;
+      return next + 3;
+    }
+  }
+  tn::st_f64(top - 2, q);
+  c->data_top -= 1;
+  c->desc_top = dt - kDescWords;
+  return next;
+}
+
 [[gnu::noinline]] bool complex_of_real_scalars(EngineContext* c) {
   const int32_t dt = c->desc_top;
   uint32_t* desc = desc_words(c);

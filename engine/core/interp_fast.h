@@ -365,23 +365,12 @@ bool complex_of_real_scalars(EngineContext* c);
 // A library call (at insn) of two real scalars for one output whose row is a
 // division (see LibDivision): the quotient replaces the operands at once, as
 // the row leaves it, after the checks the call makes (a restricted frame
-// takes the general call). False: nothing done.
-[[gnu::always_inline]] inline bool library_scalar_division(EngineContext* c, const uint16_t* insn, uint32_t* desc,
-                                                           uint64_t* data, LibDivision* known) {
-  const int32_t dt = c->desc_top;
-  if (insn[1] != 2 || insn[2] != 1 || dt < 2 * kDescWords || !desc_is_real_scalar(desc + dt - 2 * kDescWords) ||
-      !desc_is_real_scalar(desc + dt - kDescWords))
-    return false;
-  if (known->opcode != insn[0]) learn_library_division(c, insn[0], known);
-  if (!known->op || (c->frame >= 0 && desc[c->frame + kFwSandbox] != 0)) return false;
-  c->class_id = known->class_id;
-  uint64_t* top = data + c->data_top;
-  const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
-  tn::st_f64(top - 2, known->op == kOpMrdivide ? lower / upper : upper / lower);
-  c->data_top -= 1;
-  c->desc_top = dt - kDescWords;
-  return true;
-}
+// takes the general call). «x + a / b» stored at once into a local that
+// holds a real scalar («s = s + 1/(k*k)») is done in the same step, since
+// nothing between can fail or be seen. The next instruction, or null
+// (nothing done). Out of line: the loop's own code stays as it was.
+const uint16_t* library_scalar_division(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
+                                        uint32_t slot_count, LibDivision* known);
 
 // The quick forms of loading an array (see load_array), taken for values of
 // at least this many data words.
