@@ -326,17 +326,24 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
       !desc_is_real_scalar(desc + dt - kDescWords))
     return nullptr;
   if (known->opcode != insn[0]) learn_library_division(c, insn[0], known);
-  if (!known->op || frame_is_restricted(c)) return nullptr;
+  // frame_is_restricted, with the stack base at hand.
+  if (!known->op || (c->frame >= 0 && desc[c->frame + kFwSandbox] != 0)) return nullptr;
   c->class_id = known->class_id;
   uint64_t* top = data_words(c) + c->data_top;
   const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
   const double q = known->op == kOpMrdivide ? lower / upper : upper / lower;
   const uint16_t* next = insn + kLibraryCallWords;
-  if (is_arith(next[0]) && next[1] == kOpStoreLocal && dt >= 3 * kDescWords &&
+  const uint16_t op = next[0];
+  if (is_arith(op) && next[1] == kOpStoreLocal && dt >= 3 * kDescWords &&
       desc_is_real_scalar(desc + dt - 3 * kDescWords)) {
-    double r = 0;
-    arith_scalars(next[0], tn::ld_f64(top - 3), q, &r);
-    if (store_scalar_local(heap_words(c), slots, slot_count, uint32_t(int16_t(next[2])), r)) {
+    if (uint64_t* block = real_scalar_local(heap_words(c), slots, slot_count, next[2])) {
+      const double a = tn::ld_f64(top - 3);
+      // The operators of arith_scalars, the sum first: «s = s + 1/k».
+      const double r = op == kOpPlus                      ? a + q
+                       : op == kOpMinus                   ? a - q
+                       : op == kOpTimes || op == kOpMtimes ? a * q
+                                                           : a / q;
+      tn::st_f64(block + kHeapValueHeaderWords, r);
       c->data_top -= 3;
       c->desc_top = dt - 3 * kDescWords;
       return next + 3;
