@@ -359,7 +359,7 @@ top:
     slots_known = false;
   }
   quiet = (ctx->task_first | ctx->event_count) == 0;
-  lib_division = LibDivision{};
+  lib_division.opcode = 0;
   BASES();
   watching = lines_watched_anywhere(ctx) || frame_stepping(FRAME_WORDS());
   line_fw = watching ? nullptr : FRAME_WORDS();
@@ -1373,7 +1373,7 @@ error_overload: {
   may_overload = false;
   ctx->failing_op[0] = 0;
   BASES();
-  lib_division = LibDivision{};
+  lib_division.opcode = 0;
   line_fw = nullptr;  // the frame found afresh at the next position
   DISPATCH();
 }
