@@ -251,6 +251,9 @@ int interp_run(EngineContext* ctx, int slice) {
   // A fused comparison's result and the instruction after it.
   bool cond_truth = false;
   const uint16_t* cond_next = nullptr;
+  // The library opcode last met with two real scalars, and whether it is a
+  // division done inline; forgotten at `top`, after every call out.
+  LibDivision lib_division;
 
 // Stacks and areas are addressed afresh after anything that can move them.
 #define SAVE_POS() (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base))
@@ -356,6 +359,7 @@ top:
     slots_known = false;
   }
   quiet = (ctx->task_first | ctx->event_count) == 0;
+  lib_division.opcode = 0;
   BASES();
   watching = lines_watched_anywhere(ctx) || frame_stepping(FRAME_WORDS());
   line_fw = watching ? nullptr : FRAME_WORDS();
@@ -1243,8 +1247,9 @@ op_generic: {
   goto tail;
 }
 op_library: {
-  if (library_scalar_division(ctx, insn)) {
-    pc = insn + kLibraryCallWords;
+  (void)LOCAL_SLOT(0);  // the slots are known from here on
+  if (const uint16_t* next = library_scalar_division(ctx, insn, slots, slot_count, &lib_division)) {
+    pc = next;
     NEXT_FAST();
   }
   if (*insn >= kFirstNegativeOpcode) {
@@ -1377,6 +1382,7 @@ error_overload: {
   may_overload = false;
   ctx->failing_op[0] = 0;
   BASES();
+  lib_division.opcode = 0;
   line_fw = nullptr;  // the frame found afresh at the next position
   DISPATCH();
 }

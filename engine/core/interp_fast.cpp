@@ -306,26 +306,53 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   return insn + 10;
 }
 
-[[gnu::noinline]] bool library_scalar_division(EngineContext* c, const uint16_t* insn) {
+[[gnu::noinline]] void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* known) {
+  *known = LibDivision{opcode, 0, 0};
+  LibRow r{};
+  if (lib_row_lookup(c, int32_t(opcode) - int32_t(kFirstLibraryOpcode), &r) != kOk) return;
+  // What lib_row_admit refuses or looks further into goes the general way.
+  const char mark = r.row->name[0];
+  if (r.row->class_word > 0 || mark == '@' || mark == '!' || mark == '+') return;
+  known->op = lib_scalar_operator(r.row->fn);
+  known->class_id = builtin_class_id(r.table, r.row->class_word);
+}
+
+[[gnu::noinline]] const uint16_t* library_scalar_division(EngineContext* c, const uint16_t* insn,
+                                                          const uint32_t* slots, uint32_t slot_count,
+                                                          LibDivision* known) {
   const int32_t dt = c->desc_top;
   const uint32_t* desc = desc_words(c);
   if (insn[1] != 2 || insn[2] != 1 || dt < 2 * kDescWords || !desc_is_real_scalar(desc + dt - 2 * kDescWords) ||
       !desc_is_real_scalar(desc + dt - kDescWords))
-    return false;
-  LibRow r{};
-  if (lib_row_lookup(c, int32_t(insn[0]) - int32_t(kFirstLibraryOpcode), &r) != kOk) return false;
-  const uint16_t op = lib_scalar_operator(r.row->fn);
-  // What lib_row_admit refuses or looks further into goes the general way.
-  const char mark = r.row->name[0];
-  if (!op || r.row->class_word > 0 || mark == '@' || mark == '!' || mark == '+' || frame_is_restricted(c))
-    return false;
-  c->class_id = builtin_class_id(r.table, r.row->class_word);
+    return nullptr;
+  if (known->opcode != insn[0]) learn_library_division(c, insn[0], known);
+  // frame_is_restricted, with the stack base at hand.
+  if (!known->op || (c->frame >= 0 && desc[c->frame + kFwSandbox] != 0)) return nullptr;
+  c->class_id = known->class_id;
   uint64_t* top = data_words(c) + c->data_top;
   const double upper = tn::ld_f64(top - 1), lower = tn::ld_f64(top - 2);
-  tn::st_f64(top - 2, op == kOpMrdivide ? lower / upper : upper / lower);
+  const double q = known->op == kOpMrdivide ? lower / upper : upper / lower;
+  const uint16_t* next = insn + kLibraryCallWords;
+  const uint16_t op = next[0];
+  if (is_arith(op) && next[1] == kOpStoreLocal && dt >= 3 * kDescWords &&
+      desc_is_real_scalar(desc + dt - 3 * kDescWords)) {
+    if (uint64_t* block = real_scalar_local(heap_words(c), slots, slot_count, next[2])) {
+      const double a = tn::ld_f64(top - 3);
+      // The operators of arith_scalars, the sum first: «s = s + 1/k».
+      const double r = op == kOpPlus                      ? a + q
+                       : op == kOpMinus                   ? a - q
+                       : op == kOpTimes || op == kOpMtimes ? a * q
+                                                           : a / q;
+      tn::st_f64(block + kHeapValueHeaderWords, r);
+      c->data_top -= 3;
+      c->desc_top = dt - 3 * kDescWords;
+      return next + 3;
+    }
+  }
+  tn::st_f64(top - 2, q);
   c->data_top -= 1;
   c->desc_top = dt - kDescWords;
-  return true;
+  return next;
 }
 
 [[gnu::noinline]] bool complex_of_real_scalars(EngineContext* c) {

@@ -213,6 +213,16 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   return 0;
 }
 
+// The block of the local that a store_local's operand word names when it
+// holds a real scalar in its own block, or null.
+[[gnu::always_inline]] inline uint64_t* real_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
+                                                          uint16_t word) {
+  const uint32_t k = uint32_t(int16_t(word));
+  const uint32_t b = k < count ? slots[k] : 0;
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
+  return heap + b;
+}
+
 // One step of a real range loop's state words w: false when no step is
 // left; else the loop value, and the state moved on.
 [[gnu::always_inline]] inline bool range_step(uint64_t* w, double* value) {
@@ -224,6 +234,19 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   *value = cur;
   return true;
 }
+
+// What the loop knows of one library opcode: whether its row's built-in
+// agrees with an engine division (lib_note_scalar_operator) and may be done
+// inline, and the class id the call sets. Learnt at its first use and
+// forgotten at every call out of the loop (the only place where a table is
+// registered or dropped), so it never outlives the rows it was read from.
+struct LibDivision {
+  uint32_t opcode = 0;  // 0: nothing known (no library opcode is 0)
+  uint16_t op = 0;      // kOpMrdivide or kOpMldivide; 0: the general call
+  int32_t class_id = 0;
+};
+// Looks the row of the library opcode up and notes what it is.
+void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* known);
 
 // «x op y» (stored at once or pushed) and «x < y» (with the jump that
 // follows), where x is the real scalar local whose block the instruction at
@@ -340,12 +363,15 @@ const uint16_t* complex_locals_stored(EngineContext* c, const uint16_t* insn, co
 // Only with the room the built-in needs for its result. False: nothing done.
 bool complex_of_real_scalars(EngineContext* c);
 
-// A library call (at insn) of two real scalars for one output whose row's
-// built-in agrees with an engine division there (lib_note_scalar_operator):
-// the quotient replaces the operands at once, as the row leaves it, after
-// the checks the call makes (a restricted frame or an odd row takes the
-// general call). False: nothing done.
-bool library_scalar_division(EngineContext* c, const uint16_t* insn);
+// A library call (at insn) of two real scalars for one output whose row is a
+// division (see LibDivision): the quotient replaces the operands at once, as
+// the row leaves it, after the checks the call makes (a restricted frame
+// takes the general call). «x + a / b» stored at once into a local that
+// holds a real scalar («s = s + 1/(k*k)») is done in the same step, since
+// nothing between can fail or be seen. The next instruction, or null
+// (nothing done). Out of line: the loop's own code stays as it was.
+const uint16_t* library_scalar_division(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
+                                        uint32_t slot_count, LibDivision* known);
 
 // The quick forms of loading an array (see load_array), taken for values of
 // at least this many data words.
