@@ -830,6 +830,7 @@ bool frame_return_real(EngineContext* ctx, uint64_t bits) {
   // What frame_pop_plain does after the value's push: its data word stays
   // where the push puts it, its descriptor takes the frame's first words
   // (read before they are overwritten).
+  TN_ASSERT(uint32_t(ctx->data_top) + 1u < ctx->data_capacity);
   ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
   const int32_t prev = previous_frame(w, index);
   free_locals(ctx, w);
