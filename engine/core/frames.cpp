@@ -820,6 +820,28 @@ bool frame_pop_plain(EngineContext* ctx) {
   return true;
 }
 
+bool frame_return_real(EngineContext* ctx, uint64_t bits) {
+  const int32_t index = ctx->frame;
+  if (index < 0) return false;
+  uint32_t* w = frame_words(ctx, index);
+  if (int32_t(w[kFwResults]) < 1 || w[kFwResume] != 0 || is_base_frame(w) || w[kFwFrameNames] != 0 ||
+      ctx->desc_top != index + kFrameFixedWords + int32_t(w[kFwLocals]))
+    return false;
+  // What frame_pop_plain does after the value's push: its data word stays
+  // where the push puts it, its descriptor takes the frame's first words
+  // (read before they are overwritten).
+  TN_ASSERT(uint32_t(ctx->data_top) + 1u < ctx->data_capacity);
+  ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
+  const int32_t prev = previous_frame(w, index);
+  free_locals(ctx, w);
+  data_words(ctx)[ctx->data_top] = bits;
+  ctx->data_top += 1;
+  set_desc_real_scalar(w);
+  ctx->frame = prev;
+  ctx->desc_top = index + kDescWords;
+  return true;
+}
+
 int frame_unwind(EngineContext* ctx, int32_t limit) {
   if (limit == 0) ctx->pos.kind = kAreaNone;
   while (ctx->frame >= 0) {

@@ -119,6 +119,11 @@ int frame_push_scalar_call(EngineContext* ctx, const uint16_t* header, const Pla
 // count, which is not negative), resumes no built-in and is not the base
 // frame: true when done, false (nothing changed) for any other frame.
 bool frame_pop_plain(EngineContext* ctx);
+// A function's return of one real scalar (its 64-bit pattern; both stacks
+// have room for it) where pushing it and frame_pop_plain would take the
+// frame: true when done, false (nothing changed) for any other frame, or
+// with anything above the frame's locals.
+bool frame_return_real(EngineContext* ctx, uint64_t bits);
 int frame_unwind(EngineContext* ctx, int32_t limit);
 bool frame_find_handler(EngineContext* ctx, int security_flag, CodePosition* out);
 int frame_arg_count(EngineContext* ctx);

@@ -1137,19 +1137,16 @@ op_call_user: {
   goto tail;
 }
 op_return: {
+  // Back from a function to a function: the code area's cached base holds.
+  if (__builtin_expect(ctx->pos.kind == kAreaCode, 1) && frame_pop_plain(ctx)) goto returned_from_code;
   const int32_t frame = ctx->frame;
   if (frame < 0 || is_base_frame(ctx, frame)) {
     ctx->pos.kind = kAreaNone;
     goto code_end;
   }
-  const int32_t area = ctx->pos.kind;
-  if (frame_pop_plain(ctx)) {
-    // Back from a function to a function: the code area's cached base holds.
-    if (area != kAreaCode || ctx->pos.kind != kAreaCode) base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
-    if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
-    pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
-    if (__builtin_expect(!quiet, 0)) goto tail;
-    goto entered_frame;
+  if (ctx->pos.kind != kAreaCode && frame_pop_plain(ctx)) {
+    base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+    goto returned;
   }
   const bool resumes = frame_words(ctx, frame)[kFwResume] != 0;
   status = frame_pop(ctx);
@@ -1167,6 +1164,22 @@ op_return: {
   RELOAD();
   goto tail;
 }
+// A plain return from code of the code area (frame_pop_plain's or
+// frame_return_real's): the caller's position is set, its base may differ.
+returned_from_code:
+  if (ctx->pos.kind != kAreaCode) base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
+returned:
+  if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
+  pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
+  if (__builtin_expect(!quiet, 0)) goto tail;
+  if (__builtin_expect(watching, 0)) goto entered_frame;
+  // Nothing was watched in the callee, so there is no echo and no breakpoint:
+  // only the caller's own stepping (a step over the call) watches its lines.
+  line_fw = FRAME_WORDS();
+  if (__builtin_expect(!line_fw || frame_stepping(line_fw), 0)) goto entered_frame;
+  slots_known = own_frame_slots(line_fw, &slots, &slot_count);
+  may_overload = true;
+  DISPATCH();
 // A plain call or return done without the bookkeeping of `top`: no task or
 // event waits, nothing moved, and only the frame changed. The position is
 // the new frame's; its slots and what its lines need are found here.
@@ -1197,6 +1210,8 @@ op_nargio: {
     // The slots are known once a function's frame is entered.
     const uint32_t k = uint32_t(int16_t(insn[5]));
     if (const uint64_t* block = slots_known && k < slot_count ? scalar_block(heap, slots[k]) : nullptr) {
+      // Straight into the caller's frame when the return is a plain one.
+      if (ctx->pos.kind == kAreaCode && frame_return_real(ctx, block[kHeapValueHeaderWords])) goto returned_from_code;
       PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
       pc = ret;
       DISPATCH();

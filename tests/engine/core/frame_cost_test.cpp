@@ -3,9 +3,11 @@
 // merges the free run at its hint, which must leave what a scan from the
 // heap's start leaves, also when the run is too small and the scan goes on;
 // the one-scalar push leaves exactly the words the plain push leaves, or
-// declines with nothing changed.
+// declines with nothing changed; the one-scalar return leaves what a push
+// and the plain pop leave, or declines with nothing changed.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -238,6 +240,58 @@ TEST(FrameCost, ScalarCallDeclinesWithNothingChanged) {
     const std::vector<uint32_t> before = e.state();
     EXPECT_EQ(frame_push_scalar_call(e.b.ctx(), e.header, e.callee, 1), kFrameNotPlain) << what;
     EXPECT_EQ(e.state(), before) << what;
+  }
+}
+
+// A called frame of the setup, the value to return and where each engine's
+// position and stacks stand.
+std::vector<uint32_t> return_state(const ScalarCallEngine& e) {
+  std::vector<uint32_t> v = e.state();
+  const EngineContext* c = e.b.ctx();
+  v.insert(v.end(), {uint32_t(c->pos.kind), c->pos.flag, c->pos.offset});
+  return v;
+}
+
+TEST(FrameCost, ScalarReturnLeavesWhatAPushAndThePlainPopLeave) {
+  const uint64_t bits = std::bit_cast<uint64_t>(-7.25);
+  for (uint16_t locals : {1, 2, 5}) {
+    for (int32_t nargout : {1, 2}) {
+      ScalarCallSetup t{};
+      t.locals = locals;
+      t.input_slot = uint16_t(locals - 1);
+      t.max_out = 2;
+      ScalarCallEngine fast(t), plain(t);
+      ASSERT_EQ(frame_push_plain(fast.b.ctx(), fast.b->pos, fast.header, fast.callee, nargout, 1), kOk);
+      ASSERT_EQ(frame_push_plain(plain.b.ctx(), plain.b->pos, plain.header, plain.callee, nargout, 1), kOk);
+      fast.b->pos.offset = plain.b->pos.offset = 90;  // the callee's own code
+      ASSERT_TRUE(frame_return_real(fast.b.ctx(), bits));
+      ASSERT_EQ(stk_push_real(plain.b.ctx(), -7.25), kOk);
+      ASSERT_TRUE(frame_pop_plain(plain.b.ctx()));
+      EXPECT_EQ(return_state(fast), return_state(plain)) << "locals " << locals << " nargout " << nargout;
+      EXPECT_EQ(fast.b->pos.offset, 40u);
+      EXPECT_TRUE(check_heap_used(fast.b.ctx(), {}));
+    }
+  }
+}
+
+TEST(FrameCost, ScalarReturnDeclinesWithNothingChanged) {
+  // Each setting leaves the return to the push and the general pop.
+  const std::vector<std::pair<const char*, std::function<void(EngineContext*)>>> declines = {
+      {"no output asked for", [](EngineContext* c) { frame_words(c, c->frame)[kFwResults] = 0; }},
+      {"a statement call", [](EngineContext* c) { frame_words(c, c->frame)[kFwResults] = uint32_t(-1); }},
+      {"a built-in to resume", [](EngineContext* c) { frame_words(c, c->frame)[kFwResume] = 1; }},
+      {"the base frame", [](EngineContext* c) { frame_words(c, c->frame)[kFwCallerKind] = kAreaBaseFrame; }},
+      {"names kept in the frame", [](EngineContext* c) { frame_words(c, c->frame)[kFwFrameNames] = 2; }},
+      {"an item above the locals", [](EngineContext* c) { EXPECT_EQ(stk_push_real(c, 1.0), kOk); }},
+      {"no frame", [](EngineContext* c) { c->frame = -1; }},
+  };
+  for (const auto& [what, set] : declines) {
+    ScalarCallEngine e(ScalarCallSetup{});
+    ASSERT_EQ(frame_push_plain(e.b.ctx(), e.b->pos, e.header, e.callee, 1, 1), kOk);
+    set(e.b.ctx());
+    const std::vector<uint32_t> before = return_state(e);
+    EXPECT_FALSE(frame_return_real(e.b.ctx(), 0)) << what;
+    EXPECT_EQ(return_state(e), before) << what;
   }
 }
 
