@@ -24,24 +24,22 @@ trap 'rm -rf "$tmp"' EXIT
 
 # The kernels at a given size, written from the benchmark's own files so
 # that both measure the same code.
+# size KERNEL NAME OLD ZVR_BEFORE LUA_BEFORE N...: the kernel's files with
+# its size OLD, written after ZVR_BEFORE and LUA_BEFORE, replaced by each N,
+# as NAME<N>.zvr and NAME<N>.lua.
+size() {
+  local kernel=$1 name=$2 old=$3 zvr_before=$4 lua_before=$5 n
+  shift 5
+  for n in "$@"; do
+    sed "s/$zvr_before$old/$zvr_before$n/" "$dir/$kernel.zvr" >"$tmp/$name$n.zvr"
+    sed "s/$lua_before$old/$lua_before$n/" "$dir/$kernel.lua" >"$tmp/$name$n.lua"
+  done
+}
 write_sizes() {
-  local n
-  for n in 16 21; do
-    sed "s/fib(30)/fib($n)/" "$dir/fib30.zvr" >"$tmp/fib$n.zvr"
-    sed "s/fib(30)/fib($n)/" "$dir/fib30.lua" >"$tmp/fib$n.lua"
-  done
-  for n in 40 200; do
-    sed "s/1:12000/1:$n/" "$dir/nested.zvr" >"$tmp/nested$n.zvr"
-    sed "s/1, 12000/1, $n/" "$dir/nested.lua" >"$tmp/nested$n.lua"
-  done
-  for n in 100000 300000; do
-    sed "s/1:5000000/1:$n/" "$dir/series.zvr" >"$tmp/series$n.zvr"
-    sed "s/1, 5000000/1, $n/" "$dir/series.lua" >"$tmp/series$n.lua"
-  done
-  for n in 2 6; do
-    sed "s/1:300/1:$n/" "$dir/escape_rep.zvr" >"$tmp/escape$n.zvr"
-    sed "s/1, 300/1, $n/" "$dir/escape_rep.lua" >"$tmp/escape$n.lua"
-  done
+  size fib30 fib 30 'fib(' 'fib(' 16 21
+  size nested nested 12000 1: '1, ' 40 200
+  size series series 5000000 1: '1, ' 100000 300000
+  size escape_rep escape 300 1: '1, ' 2 6
 }
 write_sizes
 

@@ -74,8 +74,7 @@ int64_t items_above_frame(EngineContext* ctx, int32_t index) {
 }
 // Every return runs it. While the class hints are not split (no free can
 // split them) heap_free only lowers heap_hint: the heap's base, size and hint
-// are held across the loop, and a block holding a container (which entry
-// fingers may name) is freed by heap_mark_free. Out of line: inlined in the
+// are held across the loop. Out of line: inlined in the
 // interpreter's return, its loop runs the padding of the loop's aligned labels
 // and crowds the loop's registers (measured: fewer instructions, no slower).
 [[gnu::noinline]] void free_locals(EngineContext* ctx, uint32_t* w) {
@@ -88,10 +87,7 @@ int64_t items_above_frame(EngineContext* ctx, int32_t index) {
     const uint32_t block = w[kFrameFixedWords + k];
     w[kFrameFixedWords + k] = kNoSlotValue;
     if (block - 1 >= size) continue;  // no block: 0 or -1
-    if (__builtin_expect(reinterpret_cast<const uint32_t*>(heap + block)[0] == kKindContainer, 0))
-      heap_mark_free(ctx, int32_t(block));
-    else
-      heap_set_header(heap, block - 1, heap_header(heap, block - 1) & ~kHeapInUse);
+    heap_mark_block_free(ctx, heap, int32_t(block));
     if (int32_t(block) - 1 < hint) hint = int32_t(block) - 1;
   }
   ctx->heap_hint = hint;

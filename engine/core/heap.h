@@ -186,11 +186,9 @@ inline void heap_hint_reset(EngineContext* ctx) {
   for (int32_t& t : ctx->heap_taken) t = 0;
 }
 
-// heap_free without the hints: the block marked free and forgotten by the
-// entry fingers and offset indexes; false (nothing done) for index 0 or -1.
-inline bool heap_mark_free(EngineContext* ctx, int32_t index) {
-  if (index <= 0 || index > ctx->heap_size) return false;
-  uint64_t* heap = heap_words(ctx);
+// The block with data index `index` (in use) marked free and forgotten by
+// the entry fingers and offset indexes.
+inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t index) {
   // Entry fingers and offset indexes lie only in blocks holding a container
   // (the value itself or one enclosing theirs); whatever stored another value
   // in a block forgot them. The block may come back holding another value.
@@ -205,6 +203,13 @@ inline bool heap_mark_free(EngineContext* ctx, int32_t index) {
   for (const EntryFinger& f : ctx->entry_finger) TN_ASSERT(f.block != index);
 #endif
   heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
+}
+
+// heap_free without the hints: heap_mark_block_free; false (nothing done)
+// for index 0 or -1.
+inline bool heap_mark_free(EngineContext* ctx, int32_t index) {
+  if (index <= 0 || index > ctx->heap_size) return false;
+  heap_mark_block_free(ctx, heap_words(ctx), index);
   return true;
 }
 

@@ -336,14 +336,13 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   const uint16_t op = next[0];
   if (is_arith(op) && next[1] == kOpStoreLocal && dt >= 3 * kDescWords &&
       desc_is_real_scalar(desc + dt - 3 * kDescWords)) {
-    if (uint64_t* block = real_scalar_local(heap_words(c), slots, slot_count, next[2])) {
-      const double a = tn::ld_f64(top - 3);
-      // The operators of arith_scalars, the sum first: «s = s + 1/k».
-      const double r = op == kOpPlus                      ? a + q
-                       : op == kOpMinus                   ? a - q
-                       : op == kOpTimes || op == kOpMtimes ? a * q
-                                                           : a / q;
-      tn::st_f64(block + kHeapValueHeaderWords, r);
+    const double a = tn::ld_f64(top - 3);
+    // The operators of arith_scalars, the sum first: «s = s + 1/k».
+    const double r = op == kOpPlus                      ? a + q
+                     : op == kOpMinus                   ? a - q
+                     : op == kOpTimes || op == kOpMtimes ? a * q
+                                                         : a / q;
+    if (store_scalar_local(heap_words(c), slots, slot_count, uint32_t(int16_t(next[2])), r)) {
       c->data_top -= 3;
       c->desc_top = dt - 3 * kDescWords;
       return next + 3;

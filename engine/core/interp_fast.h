@@ -213,16 +213,6 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   return 0;
 }
 
-// The block of the local that a store_local's operand word names when it
-// holds a real scalar in its own block, or null.
-[[gnu::always_inline]] inline uint64_t* real_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
-                                                          uint16_t word) {
-  const uint32_t k = uint32_t(int16_t(word));
-  const uint32_t b = k < count ? slots[k] : 0;
-  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
-  return heap + b;
-}
-
 // One step of a real range loop's state words w: false when no step is
 // left; else the loop value, and the state moved on.
 [[gnu::always_inline]] inline bool range_step(uint64_t* w, double* value) {

@@ -18,29 +18,23 @@ using interp_test::InterpFixture;
 // How often the rows below ran as built-ins (the inline division never calls them).
 int g_general_calls = 0;
 
-// a / b and a \ b of two real scalars, as the engine's operators divide them.
-int divide_right(EngineContext* c, int, int, uintptr_t) {
+// Rows of two real scalars a and b: counted, then f(a, b) pushed.
+template <double (*f)(double, double)>
+int scalar_row(EngineContext* c, int, int, uintptr_t) {
   ++g_general_calls;
   double b = 0, a = 0;
   TN_TRY(stk_pop_real_scalar(c, &b));
   TN_TRY(stk_pop_real_scalar(c, &a));
-  return stk_push_real(c, a / b);
+  return stk_push_real(c, f(a, b));
 }
-int divide_left(EngineContext* c, int, int, uintptr_t) {
-  ++g_general_calls;
-  double b = 0, a = 0;
-  TN_TRY(stk_pop_real_scalar(c, &b));
-  TN_TRY(stk_pop_real_scalar(c, &a));
-  return stk_push_real(c, b / a);
-}
-// A row that is no division: a - b.
-int subtract(EngineContext* c, int, int, uintptr_t) {
-  ++g_general_calls;
-  double b = 0, a = 0;
-  TN_TRY(stk_pop_real_scalar(c, &b));
-  TN_TRY(stk_pop_real_scalar(c, &a));
-  return stk_push_real(c, a - b);
-}
+double right_quotient(double a, double b) { return a / b; }
+double left_quotient(double a, double b) { return b / a; }
+double difference(double a, double b) { return a - b; }
+// a / b and a \ b, as the engine's operators divide them, and a row that is
+// no division: a - b.
+constexpr BuiltinFn divide_right = scalar_row<right_quotient>;
+constexpr BuiltinFn divide_left = scalar_row<left_quotient>;
+constexpr BuiltinFn subtract = scalar_row<difference>;
 
 const bool kNoted = lib_note_scalar_operator(divide_right, kOpMrdivide) == kOk &&
                     lib_note_scalar_operator(divide_left, kOpMldivide) == kOk;
