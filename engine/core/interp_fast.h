@@ -241,8 +241,7 @@ void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* know
 // «x op y» (stored at once or pushed) and «x < y» (with the jump that
 // follows), where x is the real scalar local whose block the instruction at
 // insn loads and y a real scalar local or small constant: one step, since no
-// instruction in between can observe the operands. The next instruction (a
-// forward jump_if_false or jump_if_true after the comparison taken or not);
+// instruction in between can observe the operands. The next instruction;
 // with *condition set, the instruction after the comparison, whose result is
 // *truth (the loop acts on it); null when nothing was done. The caller
 // checked the room for one scalar.
@@ -303,10 +302,6 @@ void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* know
     default: return nullptr;
     compared:
       if (int64_t(vt) + int64_t(kLogicalWords) >= int64_t(c->data_capacity)) return nullptr;
-      // A forward jump on the result is taken here; a backward one, which
-      // may hand the slice back, and every other use take the loop's way.
-      if ((op[1] == kOpJumpIfFalse || op[1] == kOpJumpIfTrue) && int16_t(op[2]) >= 0)
-        return op + 3 + (t == (op[1] == kOpJumpIfTrue) ? int16_t(op[2]) : 0);
       *truth = t;
       *condition = true;
       return op + 1;
