@@ -3,6 +3,11 @@
 // handlers, waiting and pending events, and restricted frames.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "engine/core/errors.h"
 #include "engine/core/strings.h"
 #include "support/interp_fixture.h"
@@ -69,6 +74,37 @@ TEST_F(Interp, FastPathsGiveWhatTheGeneralPathGives) {
   start("  push_double nan\n  jump_if_false no\n  push_one\n  halt\nno:\n  push_zero\n  halt\n", 1);
   ASSERT_EQ(interp_run(c, 0), kOk);
   EXPECT_EQ(pop_real(), 1.0);
+}
+
+TEST_F(Interp, FusedComparisonAndJumpLeaveWhatTheSeparateStepsLeave) {
+  // «load_local x; y; op; jump» with x a real scalar local is one step; the
+  // same words with a jump to the next instruction after each take the
+  // separate steps. Both must leave the same stacks, locals and branch,
+  // word for word.
+  const char* ops[] = {"eq", "ne", "lt", "gt", "le", "ge"};
+  const char* seconds[] = {"push_int16 2", "push_int16 -3", "push_zero", "push_one", "load_local 2"};
+  const char* xs[] = {"2", "raw:0x8000000000000000", "0", "nan", "1.5", "-inf", "-3"};
+  const char* jumps[] = {"jump_if_false", "jump_if_true"};
+  auto state = [&](bool split, const std::string& x, const std::string& second, const std::string& op,
+                   const std::string& jump) {
+    const std::string gap = split ? "  jump 0\n" : "";
+    const std::string code = "  push_double " + x + "\n  store_local 1\n  push_double 0\n  store_local 2\n" +
+                             "  load_local 1\n" + gap + "  " + second + "\n" + gap + "  " + op + "\n" + gap +
+                             "  " + jump + " no\n  push_one\n  halt\nno:\n  push_zero\n  halt\n";
+    EXPECT_EQ(run(code, 1), kOk) << code;
+    std::vector<uint64_t> words(data_words(c), data_words(c) + c->data_top);
+    words.insert(words.end(), desc_words(c) + kBaseFrameWords, desc_words(c) + c->desc_top);
+    words.push_back(std::bit_cast<uint64_t>(local(1)));
+    words.push_back(std::bit_cast<uint64_t>(local(2)));
+    while (c->desc_top > kBaseFrameWords) stk_drop(c);
+    return words;
+  };
+  for (const char* op : ops)
+    for (const char* second : seconds)
+      for (const char* x : xs)
+        for (const char* jump : jumps)
+          EXPECT_EQ(state(false, x, second, op, jump), state(true, x, second, op, jump))
+              << op << " " << second << " " << x << " " << jump;
 }
 
 TEST_F(Interp, TimeSliceHandsBackOnEveryBackwardJumpAndResumesExactly) {
