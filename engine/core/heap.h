@@ -199,7 +199,8 @@ inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t ind
   // in a block forgot them. The block may come back holding another value.
   // (A block's first word is always readable: the descriptor area follows
   // the heap.)
-  if (__builtin_expect(reinterpret_cast<const uint32_t*>(heap + index)[0] == kKindContainer, 0)) {
+  uint64_t* block = heap + uint32_t(index);  // index >= 1: no sign to extend
+  if (__builtin_expect(reinterpret_cast<const uint32_t*>(block)[0] == kKindContainer, 0)) {
     for (EntryFinger& f : ctx->entry_finger)
       if (f.block == index) f.block = 0;
     entry_index_forget(index);
@@ -207,7 +208,7 @@ inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t ind
 #ifdef TN_DEBUG_CHECKS
   for (const EntryFinger& f : ctx->entry_finger) TN_ASSERT(f.block != index);
 #endif
-  heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
+  heap_set_header(block, -1, heap_header(block, -1) & ~kHeapInUse);
 }
 
 // heap_free without the hints: heap_mark_block_free; false (nothing done)
