@@ -101,7 +101,7 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
   const int64_t behind = i + n + 1;
   if (j < behind) return false;  // size < n
   heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
-  if (j > behind) heap_set_header(heap, behind, uint64_t(j - behind - 1));  // size - n - 1 words
+  if (__builtin_expect(j > behind, 1)) heap_set_header(heap, behind, uint64_t(j - behind - 1));  // size - n - 1
   return true;
 }
 
