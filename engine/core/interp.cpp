@@ -1169,7 +1169,8 @@ op_return: {
 returned_from_code:
   if (ctx->pos.kind != kAreaCode) base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
 returned:
-  if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
+  // No area (a null base) has no bytes: the offset's test covers it.
+  if (ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
   pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
   if (__builtin_expect(!quiet, 0)) goto tail;
   if (__builtin_expect(watching, 0)) goto entered_frame;
