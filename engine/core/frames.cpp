@@ -82,9 +82,10 @@ template <bool kClearSlots>
   uint64_t* heap = heap_words(ctx);
   const uint32_t size = uint32_t(ctx->heap_size);
   int32_t hint = ctx->heap_hint;
-  for (int32_t k = 0; k < locals; ++k) {
-    const uint32_t block = slots[k];
-    if (kClearSlots) slots[k] = kNoSlotValue;
+  uint32_t* const end = slots + locals;
+  for (int64_t k = -int64_t(locals); k < 0; ++k) {  // one register for the place and the count
+    const uint32_t block = end[k];
+    if (kClearSlots) end[k] = kNoSlotValue;
     if (block - 1 >= size) continue;  // no block: 0 or -1
     heap_mark_block_free(ctx, heap, int32_t(block));
     if (int32_t(block) - 1 < hint) hint = int32_t(block) - 1;
@@ -821,10 +822,9 @@ bool frame_pop_plain(EngineContext* ctx) {
   return true;
 }
 
-[[gnu::noinline]] void frame_return_real_taken(EngineContext* ctx, uint64_t bits) {
+[[gnu::noinline]] void frame_return_real_taken(EngineContext* ctx, uint32_t* w, uint64_t bits) {
   const int32_t index = ctx->frame;
-  uint32_t* w = frame_words(ctx, index);
-  TN_ASSERT(index >= 0 && frame_return_real_fits(ctx, index, w));
+  TN_ASSERT(index >= 0 && w == frame_words(ctx, index) && frame_return_real_fits(ctx, index, w));
   // What frame_pop_plain does after the value's push: its data word stays
   // where the push puts it, its descriptor takes the frame's first words
   // (read before they are overwritten). The slots lie above the new top.
@@ -842,8 +842,10 @@ bool frame_pop_plain(EngineContext* ctx) {
 
 bool frame_return_real(EngineContext* ctx, uint64_t bits) {
   const int32_t index = ctx->frame;
-  if (index < 0 || !frame_return_real_fits(ctx, index, frame_words(ctx, index))) return false;
-  frame_return_real_taken(ctx, bits);
+  if (index < 0) return false;
+  uint32_t* w = frame_words(ctx, index);
+  if (!frame_return_real_fits(ctx, index, w)) return false;
+  frame_return_real_taken(ctx, w, bits);
   return true;
 }
 

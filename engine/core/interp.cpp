@@ -1216,7 +1216,7 @@ op_nargio: {
       // base holds).
       if (ctx->pos.kind == kAreaCode && int32_t(fw[kFwCallerKind]) == kAreaCode &&
           frame_return_real_fits(ctx, ctx->frame, fw)) {
-        frame_return_real_taken(ctx, block[kHeapValueHeaderWords]);
+        frame_return_real_taken(ctx, desc + ctx->frame, block[kHeapValueHeaderWords]);
         goto returned;
       }
       PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
