@@ -28,8 +28,11 @@ bool is_base_frame(const uint32_t* w) { return int32_t(w[kFwCallerKind]) == kAre
 // Index of the frame below, or -1 when the chain ends (base frame, a frame
 // pushed with no frame below it, or a distance that does not point downward).
 int32_t previous_frame(const uint32_t* w, int32_t index) {
-  const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
-  return (prev >= 0 && prev < index) ? int32_t(prev) : -1;
+  // 0 <= index - distance < index: 1 <= distance <= index, one unsigned test
+  // (every caller's index is a frame's, not negative).
+  TN_ASSERT(index >= 0);
+  const uint32_t distance = w[kFwPrevDistance];
+  return distance - 1u < uint32_t(index) ? index - int32_t(distance) : -1;
 }
 
 // kFwResults of a function called in statement context: -1, or -2 when it
