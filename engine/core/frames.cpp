@@ -28,8 +28,11 @@ bool is_base_frame(const uint32_t* w) { return int32_t(w[kFwCallerKind]) == kAre
 // Index of the frame below, or -1 when the chain ends (base frame, a frame
 // pushed with no frame below it, or a distance that does not point downward).
 int32_t previous_frame(const uint32_t* w, int32_t index) {
-  const int64_t prev = int64_t(index) - int32_t(w[kFwPrevDistance]);
-  return (prev >= 0 && prev < index) ? int32_t(prev) : -1;
+  // 0 <= index - distance < index: 1 <= distance <= index, one unsigned test
+  // (every caller's index is a frame's, not negative).
+  TN_ASSERT(index >= 0);
+  const uint32_t distance = w[kFwPrevDistance];
+  return distance - 1u < uint32_t(index) ? index - int32_t(distance) : -1;
 }
 
 // kFwResults of a function called in statement context: -1, or -2 when it
@@ -65,32 +68,38 @@ int64_t items_above_frame(EngineContext* ctx, int32_t index) {
   return first >= ctx->desc_top ? 0 : (ctx->desc_top - first) / kDescWords;
 }
 
-[[gnu::noinline]] void free_locals_split(EngineContext* ctx, uint32_t* w) {
-  const int32_t locals = int32_t(w[kFwLocals]);
+[[gnu::noinline]] void free_slots_split(EngineContext* ctx, uint32_t* slots, int32_t locals, bool clear) {
   for (int32_t k = 0; k < locals; ++k) {
-    heap_free(ctx, int32_t(w[kFrameFixedWords + k]));
-    w[kFrameFixedWords + k] = uint32_t(-1);
+    heap_free(ctx, int32_t(slots[k]));
+    if (clear) slots[k] = kNoSlotValue;
   }
 }
 // Every return runs it. While the class hints are not split (no free can
 // split them) heap_free only lowers heap_hint: the heap's base, size and hint
-// are held across the loop. Out of line: inlined in the
-// interpreter's return, its loop runs the padding of the loop's aligned labels
-// and crowds the loop's registers (measured: fewer instructions, no slower).
-[[gnu::noinline]] void free_locals(EngineContext* ctx, uint32_t* w) {
-  if (ctx->heap_hints_split) return free_locals_split(ctx, w);
-  const int32_t locals = int32_t(w[kFwLocals]);
+// are held across the loop. kClearSlots false leaves the slots as they are,
+// for a frame whose slots lie above the stack's top once it is gone (nothing
+// reads a word there before a push writes it).
+template <bool kClearSlots>
+[[gnu::always_inline]] inline void free_slots_body(EngineContext* ctx, uint32_t* slots, int32_t locals) {
+  if (ctx->heap_hints_split) return free_slots_split(ctx, slots, locals, kClearSlots);
   uint64_t* heap = heap_words(ctx);
   const uint32_t size = uint32_t(ctx->heap_size);
   int32_t hint = ctx->heap_hint;
-  for (int32_t k = 0; k < locals; ++k) {
-    const uint32_t block = w[kFrameFixedWords + k];
-    w[kFrameFixedWords + k] = kNoSlotValue;
+  uint32_t* const end = slots + locals;
+  for (int64_t k = -int64_t(locals); k < 0; ++k) {  // one register for the place and the count
+    const uint32_t block = end[k];
+    if (kClearSlots) end[k] = kNoSlotValue;
     if (block - 1 >= size) continue;  // no block: 0 or -1
     heap_mark_block_free(ctx, heap, int32_t(block));
     if (int32_t(block) - 1 < hint) hint = int32_t(block) - 1;
   }
   ctx->heap_hint = hint;
+}
+// Out of line: inlined in the interpreter's return, its loop runs the
+// padding of the loop's aligned labels and crowds the loop's registers
+// (measured: fewer instructions, no slower).
+[[gnu::noinline]] void free_locals(EngineContext* ctx, uint32_t* w) {
+  free_slots_body<true>(ctx, w + kFrameFixedWords, int32_t(w[kFwLocals]));
 }
 
 // Removes the current frame with all its items and locals.
@@ -816,25 +825,30 @@ bool frame_pop_plain(EngineContext* ctx) {
   return true;
 }
 
+[[gnu::noinline]] void frame_return_real_taken(EngineContext* ctx, uint32_t* w, uint64_t bits) {
+  const int32_t index = ctx->frame;
+  TN_ASSERT(index >= 0 && w == frame_words(ctx, index) && frame_return_real_fits(ctx, index, w));
+  // What frame_pop_plain does after the value's push: its data word stays
+  // where the push puts it, its descriptor takes the frame's first words
+  // (read before they are overwritten). The slots lie above the new top.
+  // The context's words first, so that little is held across the loop.
+  TN_ASSERT(uint32_t(ctx->data_top) + 1u < ctx->data_capacity);
+  ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
+  ctx->frame = previous_frame(w, index);
+  ctx->desc_top = index + kDescWords;
+  data_words(ctx)[ctx->data_top] = bits;
+  ctx->data_top += 1;
+  const int32_t locals = int32_t(w[kFwLocals]);  // the descriptor's words below cover the frame's first
+  set_desc_real_scalar(w);
+  free_slots_body<false>(ctx, w + kFrameFixedWords, locals);
+}
+
 bool frame_return_real(EngineContext* ctx, uint64_t bits) {
   const int32_t index = ctx->frame;
   if (index < 0) return false;
   uint32_t* w = frame_words(ctx, index);
-  if (int32_t(w[kFwResults]) < 1 || w[kFwResume] != 0 || is_base_frame(w) || w[kFwFrameNames] != 0 ||
-      ctx->desc_top != index + kFrameFixedWords + int32_t(w[kFwLocals]))
-    return false;
-  // What frame_pop_plain does after the value's push: its data word stays
-  // where the push puts it, its descriptor takes the frame's first words
-  // (read before they are overwritten).
-  TN_ASSERT(uint32_t(ctx->data_top) + 1u < ctx->data_capacity);
-  ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
-  const int32_t prev = previous_frame(w, index);
-  free_locals(ctx, w);
-  data_words(ctx)[ctx->data_top] = bits;
-  ctx->data_top += 1;
-  set_desc_real_scalar(w);
-  ctx->frame = prev;
-  ctx->desc_top = index + kDescWords;
+  if (!frame_return_real_fits(ctx, index, w)) return false;
+  frame_return_real_taken(ctx, w, bits);
   return true;
 }
 

@@ -124,6 +124,18 @@ bool frame_pop_plain(EngineContext* ctx);
 // frame: true when done, false (nothing changed) for any other frame, or
 // with anything above the frame's locals.
 bool frame_return_real(EngineContext* ctx, uint64_t bits);
+// frame_return_real's test of the current frame (index, its words w): it
+// keeps results, resumes no built-in, is not the base frame, keeps no names
+// and has nothing above its locals.
+[[gnu::always_inline]] inline bool frame_return_real_fits(const EngineContext* ctx, int32_t index,
+                                                          const uint32_t* w) {
+  return int32_t(w[kFwResults]) >= 1 && w[kFwResume] == 0 && int32_t(w[kFwCallerKind]) != kAreaBaseFrame &&
+         w[kFwFrameNames] == 0 && ctx->desc_top == index + kFrameFixedWords + int32_t(w[kFwLocals]);
+}
+// frame_return_real of a current frame that fits (w its words), out of line
+// with the locals' blocks freed in it: the interpreter tests the frame with
+// the words at hand and holds nothing across the one call.
+void frame_return_real_taken(EngineContext* ctx, uint32_t* w, uint64_t bits);
 int frame_unwind(EngineContext* ctx, int32_t limit);
 bool frame_find_handler(EngineContext* ctx, int security_flag, CodePosition* out);
 int frame_arg_count(EngineContext* ctx);

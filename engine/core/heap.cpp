@@ -82,17 +82,34 @@ int32_t heap_take_at_class_hint(EngineContext* ctx, int64_t n) {
   const int c = heap_request_class(n);
   const int64_t s = ctx->heap_size;
   const int64_t i = ctx->heap_class_hint[c];
-  if (i < 0 || i >= s) return 0;
-  const int64_t end = heap_take_run(heap_words(ctx), s, i, n);
-  if (end < 0) return 0;
+  if (i < 0 || i >= s || !heap_take_run(heap_words(ctx), s, i, n)) return 0;
+  const int64_t end = i + n + 1;
   heap_hints_after_scan(ctx, c, i, i, end, end, -1);
   return int32_t(i + 1);
 }
 
-int32_t heap_alloc_scalar_block(EngineContext* ctx) {
-  if (const int32_t block = heap_take_at_hint(ctx, kScalarValueBlockWords)) return block;
+namespace {
+
+// heap_alloc_scalar_block past the hint: the class hints' take, then the scan.
+[[gnu::noinline]] int32_t scalar_block_beyond_hint(EngineContext* ctx) {
+  if (ctx->heap_hints_split)
+    if (const int32_t block = heap_take_at_class_hint(ctx, kScalarValueBlockWords)) return block;
   int32_t block = 0;
   return heap_alloc_scan(ctx, kScalarValueBlockWords, &block) == kOk ? block : 0;
+}
+
+}  // namespace
+
+// heap_take_at_hint's common way, written out so that it saves no registers
+// and keeps no stack: everything else is one tail call.
+int32_t heap_alloc_scalar_block(EngineContext* ctx) {
+  const int64_t s = ctx->heap_size;
+  const int64_t i = ctx->heap_hint;
+  if (ctx->heap_hints_split || uint64_t(i) >= uint64_t(s) ||
+      !heap_take_run(heap_words(ctx), s, i, kScalarValueBlockWords))
+    return scalar_block_beyond_hint(ctx);
+  ctx->heap_hint = int32_t(i + kScalarValueBlockWords + 1);
+  return int32_t(i + 1);
 }
 
 // heap_hint_lower while the class hints are split (heap.h).

@@ -29,15 +29,20 @@ inline bool heap_header_used(uint64_t h) { return (h & kHeapInUse) != 0; }
 // after the other, within the first s words; size is its size and becomes
 // the merged size. Returns the header index behind the merged block. Only
 // the caller writes the merged header.
+// The walk follows j, the header behind the run so far: the block at j joins
+// when it ends within the heap, and a block in use counts its in-use bit as
+// part of its size, so that it ends past any heap (under 2^29 words: the
+// engine's block is addressed with 32 bits) and stops the walk by the same
+// one test. The mark bit stays out of both.
 inline int64_t heap_merge_free(const uint64_t* heap, int64_t s, int64_t i, int64_t* size) {
+  static_assert(kHeapInUse == kHeapSizeMask + 1, "the in-use bit lies just above the size");
   int64_t j = i + *size + 1;
   while (j < s) {
-    const uint64_t hj = heap_header(heap, j);
-    const int64_t size_j = heap_header_size(hj);
-    if (heap_header_used(hj) || i + *size + size_j + 2 > s) break;
-    *size += size_j + 1;
-    j = i + *size + 1;
+    const int64_t next = j + int64_t(heap_header(heap, j) & (kHeapInUse | kHeapSizeMask)) + 1;
+    if (next > s) break;
+    j = next;
   }
+  *size = j - i - 1;
   return j;
 }
 
@@ -85,17 +90,19 @@ inline void heap_hints_after_scan(EngineContext* ctx, int c, int64_t start, int6
 int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 
 // Takes n words at header i, 0 <= i < s, when the block there is free and,
-// with the free blocks behind it merged, large enough: where what it took or
-// left ends (the next hint), or -1 when it takes nothing.
-[[gnu::always_inline]] inline int64_t heap_take_run(uint64_t* heap, int64_t s, int64_t i, int64_t n) {
+// with the free blocks behind it merged, large enough. The next hint is then
+// the header behind the block taken, i + n + 1: the remainder's header, or
+// on an exact fit the end of the run. False when it takes nothing.
+[[gnu::always_inline]] inline bool heap_take_run(uint64_t* heap, int64_t s, int64_t i, int64_t n) {
   const uint64_t h = heap_header(heap, i);
-  if (heap_header_used(h)) return -1;
+  if (heap_header_used(h)) return false;
   int64_t size = heap_header_size(h);
-  const int64_t j = heap_merge_free(heap, s, i, &size);
-  if (size < n) return -1;
+  const int64_t j = heap_merge_free(heap, s, i, &size);  // the header behind the run
+  const int64_t behind = i + n + 1;
+  if (j < behind) return false;  // size < n
   heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
-  if (size > n) heap_set_header(heap, i + n + 1, uint64_t(size - n - 1));
-  return size > n ? i + n + 1 : j;
+  if (__builtin_expect(j > behind, 1)) heap_set_header(heap, behind, uint64_t(j - behind - 1));  // size - n - 1
+  return true;
 }
 
 // heap_take_at_hint while the class hints are split (heap.cpp).
@@ -111,10 +118,8 @@ inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
   if (ctx->heap_hints_split) return heap_take_at_class_hint(ctx, n);
   const int64_t s = ctx->heap_size;
   const int64_t i = ctx->heap_hint;
-  if (i < 0 || i >= s) return 0;
-  const int64_t end = heap_take_run(heap_words(ctx), s, i, n);
-  if (end < 0) return 0;
-  ctx->heap_hint = int32_t(end);
+  if (uint64_t(i) >= uint64_t(s) || !heap_take_run(heap_words(ctx), s, i, n)) return 0;  // (a negative hint too)
+  ctx->heap_hint = int32_t(i + n + 1);
   return int32_t(i + 1);
 }
 
@@ -194,7 +199,8 @@ inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t ind
   // in a block forgot them. The block may come back holding another value.
   // (A block's first word is always readable: the descriptor area follows
   // the heap.)
-  if (__builtin_expect(reinterpret_cast<const uint32_t*>(heap + index)[0] == kKindContainer, 0)) {
+  uint64_t* block = heap + uint32_t(index);  // index >= 1: no sign to extend
+  if (__builtin_expect(reinterpret_cast<const uint32_t*>(block)[0] == kKindContainer, 0)) {
     for (EntryFinger& f : ctx->entry_finger)
       if (f.block == index) f.block = 0;
     entry_index_forget(index);
@@ -202,7 +208,7 @@ inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t ind
 #ifdef TN_DEBUG_CHECKS
   for (const EntryFinger& f : ctx->entry_finger) TN_ASSERT(f.block != index);
 #endif
-  heap_set_header(heap, index - 1, heap_header(heap, index - 1) & ~kHeapInUse);
+  heap_set_header(block, -1, heap_header(block, -1) & ~kHeapInUse);
 }
 
 // heap_free without the hints: heap_mark_block_free; false (nothing done)

@@ -1169,7 +1169,8 @@ op_return: {
 returned_from_code:
   if (ctx->pos.kind != kAreaCode) base = code_area_base(ctx, ctx->pos.kind, &area_bytes);
 returned:
-  if (!base || ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
+  // No area (a null base) has no bytes: the offset's test covers it.
+  if (ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
   pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
   if (__builtin_expect(!quiet, 0)) goto tail;
   if (__builtin_expect(watching, 0)) goto entered_frame;
@@ -1210,8 +1211,14 @@ op_nargio: {
     // The slots are known once a function's frame is entered.
     const uint32_t k = uint32_t(int16_t(insn[5]));
     if (const uint64_t* block = slots_known && k < slot_count ? scalar_block(heap, slots[k]) : nullptr) {
-      // Straight into the caller's frame when the return is a plain one.
-      if (ctx->pos.kind == kAreaCode && frame_return_real(ctx, block[kHeapValueHeaderWords])) goto returned_from_code;
+      // Straight into the caller's frame when the return is a plain one
+      // from code of the code area to code of the code area (whose cached
+      // base holds).
+      if (ctx->pos.kind == kAreaCode && int32_t(fw[kFwCallerKind]) == kAreaCode &&
+          frame_return_real_fits(ctx, ctx->frame, fw)) {
+        frame_return_real_taken(ctx, desc + ctx->frame, block[kHeapValueHeaderWords]);
+        goto returned;
+      }
       PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
       pc = ret;
       DISPATCH();

@@ -188,6 +188,9 @@ struct ScalarCallEngine {
     const auto* data = reinterpret_cast<const uint32_t*>(data_words(c));
     v.insert(v.end(), data, data + int64_t(c->data_top) * 2);
     for (int32_t w : {c->desc_top, c->data_top, c->frame, c->heap_hint, c->heap_hints_split}) v.push_back(uint32_t(w));
+    v.insert(v.end(), std::begin(c->heap_class_hint), std::end(c->heap_class_hint));
+    v.insert(v.end(), std::begin(c->heap_taken), std::end(c->heap_taken));
+    for (const EntryFinger& f : c->entry_finger) v.push_back(uint32_t(f.block));
     return v;
   }
 };
@@ -252,8 +255,42 @@ std::vector<uint32_t> return_state(const ScalarCallEngine& e) {
   return v;
 }
 
+// How the callee's locals stand at its return: besides its argument, blocks
+// given to its other locals (a real scalar's, a container's, which entry
+// fingers and offset indexes may name) and the heap's class hints split or not.
+struct ReturnLocals {
+  bool others = false;
+  bool container = false;
+  bool split = false;
+};
+
+void set_return_locals(ScalarCallEngine& e, uint16_t locals, const ReturnLocals& r) {
+  EngineContext* c = e.b.ctx();
+  uint32_t* slots = frame_words(c, c->frame) + kFrameFixedWords;
+  if (r.split) {
+    // A one-word hole passed by a larger request's scan splits the hints.
+    int32_t hole = 0, guard = 0, big = 0;
+    ASSERT_EQ(heap_alloc(c, 1, &hole), kOk);
+    ASSERT_EQ(heap_alloc(c, 1, &guard), kOk);
+    heap_free(c, hole);
+    ASSERT_EQ(heap_alloc(c, 5, &big), kOk);
+    ASSERT_NE(c->heap_hints_split, 0);
+  }
+  for (uint16_t k = 0; k + 1 < locals && r.others; ++k) {
+    int32_t block = 0;
+    const bool container = r.container && k == 0;
+    ASSERT_EQ(heap_alloc(c, container ? kHeapValueHeaderWords : kScalarValueBlockWords, &block), kOk);
+    heap_words(c)[block] = container ? uint64_t(kKindContainer) : kRealScalarHead;
+    heap_words(c)[block + 1] = container ? 0 : 1;
+    if (container) c->entry_finger[0].block = block;
+    slots[k] = uint32_t(block);
+  }
+}
+
 TEST(FrameCost, ScalarReturnLeavesWhatAPushAndThePlainPopLeave) {
   const uint64_t bits = std::bit_cast<uint64_t>(-7.25);
+  const ReturnLocals ways[] = {{}, {true, false, false}, {true, true, false}, {true, true, true}, {false, false, true}};
+  for (const ReturnLocals& r : ways)
   for (uint16_t locals : {1, 2, 5}) {
     for (int32_t nargout : {1, 2}) {
       ScalarCallSetup t{};
@@ -263,13 +300,18 @@ TEST(FrameCost, ScalarReturnLeavesWhatAPushAndThePlainPopLeave) {
       ScalarCallEngine fast(t), plain(t);
       ASSERT_EQ(frame_push_plain(fast.b.ctx(), fast.b->pos, fast.header, fast.callee, nargout, 1), kOk);
       ASSERT_EQ(frame_push_plain(plain.b.ctx(), plain.b->pos, plain.header, plain.callee, nargout, 1), kOk);
+      set_return_locals(fast, locals, r);
+      set_return_locals(plain, locals, r);
       fast.b->pos.offset = plain.b->pos.offset = 90;  // the callee's own code
+      ASSERT_EQ(return_state(fast), return_state(plain));
       ASSERT_TRUE(frame_return_real(fast.b.ctx(), bits));
       ASSERT_EQ(stk_push_real(plain.b.ctx(), -7.25), kOk);
       ASSERT_TRUE(frame_pop_plain(plain.b.ctx()));
-      EXPECT_EQ(return_state(fast), return_state(plain)) << "locals " << locals << " nargout " << nargout;
+      EXPECT_EQ(return_state(fast), return_state(plain))
+          << "locals " << locals << " nargout " << nargout << " others " << r.others << " split " << r.split;
       EXPECT_EQ(fast.b->pos.offset, 40u);
-      EXPECT_TRUE(check_heap_used(fast.b.ctx(), {}));
+      EXPECT_EQ(fast.b->entry_finger[0].block, 0);
+      if (!r.split) EXPECT_TRUE(check_heap_used(fast.b.ctx(), {}));
     }
   }
 }

@@ -1,7 +1,8 @@
 // The allocator against its first form, a block-by-block scan from the heap's
 // start: starting at a size class's hint and merging a free run in one pass
-// must leave exactly the same heap words, also when code shrinks a block by
-// hand; and a small hole early in the heap must not hold back larger requests.
+// must leave exactly the same heap words, by each of its ways in, also when
+// code shrinks a block by hand; and a small hole early in the heap must not
+// hold back larger requests.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -40,9 +41,22 @@ TEST(HeapHint, AllocationLeavesWhatAScanFromTheStartLeaves) {
   for (int step = 0; step < 6000; ++step) {
     if (live.empty() || rng() % 2) {
       // Mostly small requests, some only merged runs meet, a few that fail.
-      const int64_t n = rng() % 50 == 0 ? b->heap_size : 1 + rng() % (rng() % 6 ? 12 : 300);
+      // Each of the allocator's ways in: heap_alloc, the take at the hint
+      // alone (heap_alloc after it when it declines) and a real scalar's block.
+      const int64_t n = rng() % 50 == 0 ? b->heap_size
+                        : rng() % 3 == 0 ? kScalarValueBlockWords
+                                         : 1 + rng() % (rng() % 6 ? 12 : 300);
+      const unsigned way = rng() % 3;
       int32_t got = 0, want = 0;
-      const int status = heap_alloc(b, n, &got);
+      int status = kOk;
+      if (way == 1 && n == kScalarValueBlockWords) {
+        got = heap_alloc_scalar_block(b);
+        status = got ? kOk : kVariableOverflow;
+      } else if (way == 2 && (got = heap_take_at_hint(b, n)) != 0) {
+      } else {
+        ASSERT_EQ(std::memcmp(heap_words(b), model.data(), model.size() * 8), 0) << "step " << step;
+        status = heap_alloc(b, n, &got);
+      }
       ASSERT_EQ(status, reference_alloc(model, n, &want)) << "step " << step;
       if (status == kOk) live.push_back(got);
       ASSERT_EQ(got, status == kOk ? want : 0) << "step " << step;
