@@ -962,32 +962,41 @@ op_case: {
 
 // --- Loops ----------------------------------------------------------------------------
 op_for_range: {
+  // A real range's state on top: the next value goes straight into the loop
+  // variable when the store follows and the variable holds a real scalar
+  // (with the room the push would need, as the two steps would check it).
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
-  const uint32_t* d = desc + dt - 3;
-  if (dt >= 3 && d[0] == kRangeStateReal && d[1] == 1 && d[2] == kRangeStateWords && SCALAR_ROOM(dt, vt)) {
-    double cur;
-    if (!range_step(data + vt - kRangeStateWords, &cur)) {
-      pc = insn + 2 + int16_t(insn[1]);
-      NEXT_FAST();
+  uint64_t* const w = real_range_state(desc, data, dt, vt);
+  if (!w || !SCALAR_ROOM(dt, vt)) goto for_range_general;
+  (void)LOCAL_SLOT(0);  // the slots are known from here on
+  if (uint64_t* const target = insn[2] == kOpStoreLocal ? real_scalar_local(heap, slots, slot_count, insn[3])
+                                                        : nullptr) {
+    if (!range_step_into(w, target)) goto for_range_exhausted;
+    pc = insn + 4;
+    if (__builtin_expect(!quiet, 0)) goto tick;
+    // The body's first line, recorded here when nothing watches lines.
+    if (*pc == kOpPosition && line_fw) {
+      line_fw[kFwCurrentFunction] = uint32_t(int16_t(pc[1]));
+      line_fw[kFwLine] = uint32_t(int16_t(pc[2]));
+      pc += 3;
     }
-    // The loop variable stored at once when it holds a real scalar already.
-    if (insn[2] == kOpStoreLocal) {
-      (void)LOCAL_SLOT(0);  // the slots are known from here on
-      if (store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(insn[3])), cur)) {
-        pc = insn + 4;
-        NEXT_FAST();
-      }
-    }
-    PUSH_REAL(dt, vt, cur);
-    pc = insn + 2;
-    NEXT_FAST();
+    DISPATCH();
   }
+  double cur;
+  if (!range_step(w, &cur)) goto for_range_exhausted;
+  PUSH_REAL(dt, vt, cur);
+  pc = insn + 2;
+  NEXT_FAST();
+}
+for_range_exhausted:
+  pc = insn + 2 + int16_t(insn[1]);
+  NEXT_FAST();
+for_range_general:
   pc = insn + 2;
   status = op_for_range_next(ctx);
   if (status == kLoopExhausted) pc = insn + 2 + int16_t(insn[1]);
   else if (status != kOk) goto handle_status;
   goto tail;
-}
 op_for_next:
   pc = insn + 2;
   PROTECT(op_for_next(ctx));
@@ -1263,6 +1272,10 @@ op_generic: {
 }
 op_library: {
   (void)LOCAL_SLOT(0);  // the slots are known from here on
+  if (const uint16_t* next = known_division_summed(ctx, insn, lib_division, desc, data, heap, slots, slot_count)) {
+    pc = slice ? next : loop_back_edge(ctx, next, line_fw, slots, slot_count);
+    NEXT_FAST();
+  }
   if (const uint16_t* next = library_scalar_division(ctx, insn, slots, slot_count, &lib_division)) {
     pc = next;
     NEXT_FAST();
