@@ -1273,7 +1273,7 @@ op_generic: {
 op_library: {
   (void)LOCAL_SLOT(0);  // the slots are known from here on
   if (const uint16_t* next = known_division_summed(ctx, insn, lib_division, desc, data, heap, slots, slot_count)) {
-    pc = slice ? next : loop_back_edge(ctx, next, line_fw, slots, slot_count);
+    pc = slice ? next : back_edge(ctx, next, line_fw, slots, slot_count, desc, data, heap);
     NEXT_FAST();
   }
   if (const uint16_t* next = library_scalar_division(ctx, insn, slots, slot_count, &lib_division)) {

@@ -317,36 +317,6 @@ const uint16_t* three_locals_stored(const uint16_t* insn, const uint32_t* slots,
   known->class_id = builtin_class_id(r.table, r.row->class_word);
 }
 
-namespace {
-
-// Records the line of the position instruction at pc in the frame's words,
-// as the instruction does when nothing watches lines; the instruction after it.
-constexpr int kPositionWords = 3;
-[[gnu::always_inline]] inline const uint16_t* record_line(uint32_t* fw, const uint16_t* pc) {
-  fw[kFwCurrentFunction] = uint32_t(int16_t(pc[1]));
-  fw[kFwLine] = uint32_t(int16_t(pc[2]));
-  return pc + kPositionWords;
-}
-
-}  // namespace
-
-[[gnu::noinline]] const uint16_t* loop_back_edge(EngineContext* c, const uint16_t* pc, uint32_t* fw,
-                                                const uint32_t* slots, uint32_t slot_count) {
-  if (!fw || pc[0] != kOpPosition || (c->task_first | c->event_count) != 0) return pc;
-  pc = record_line(fw, pc);
-  if (pc[0] != kOpJump || int16_t(pc[1]) >= 0) return pc;
-  // The jump is taken: the loop's top.
-  const uint16_t* const top = pc + 2 + int16_t(pc[1]);
-  if (top[0] != kOpForRangeNext || top[2] != kOpStoreLocal) return top;
-  const int32_t dt = c->desc_top, vt = c->data_top;
-  uint64_t* const w = real_range_state(desc_words(c), data_words(c), dt, vt);
-  if (!w || !scalar_room(c, dt, vt)) return top;
-  uint64_t* const target = real_scalar_local(heap_words(c), slots, slot_count, top[3]);
-  if (!target) return top;
-  if (!range_step_into(w, target)) return top + 2 + int16_t(top[1]);
-  return top[4] == kOpPosition ? record_line(fw, top + 4) : top + 4;
-}
-
 [[gnu::noinline]] const uint16_t* library_scalar_division(EngineContext* c, const uint16_t* insn,
                                                           const uint32_t* slots, uint32_t slot_count,
                                                           LibDivision* known) {

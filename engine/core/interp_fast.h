@@ -264,6 +264,42 @@ constexpr uint64_t kRangeStateHead = uint64_t(kRangeStateReal) | uint64_t(1) << 
   return heap + b;
 }
 
+// Records the line of the position instruction at pc in the frame's words,
+// as the instruction does when nothing watches lines; the instruction after it.
+constexpr int kPositionWords = 3;
+[[gnu::always_inline]] inline const uint16_t* record_line(uint32_t* fw, const uint16_t* pc) {
+  fw[kFwCurrentFunction] = uint32_t(int16_t(pc[1]));
+  fw[kFwLine] = uint32_t(int16_t(pc[2]));
+  return pc + kPositionWords;
+}
+
+// The end of a for loop's body after a statement done in a fast step, from
+// pc: «position f l; jump Top» and, at Top, a real range's next value stored
+// into its variable and the body's first line recorded:
+//   Top: for_range_next End; store_local k; position f' l'
+// each instruction done as its own fast path does it, while nothing watches
+// lines (fw: the current frame's words, null when something does) and no
+// task or event waits, since nothing else could then see the steps between;
+// only for a run without a slice (whose backward jumps end a slice). The
+// instruction to run next (pc when nothing was done).
+[[gnu::always_inline]] inline const uint16_t* back_edge(EngineContext* c, const uint16_t* pc, uint32_t* fw,
+                                                       const uint32_t* slots, uint32_t slot_count,
+                                                       const uint32_t* desc, uint64_t* data, uint64_t* heap) {
+  if (!fw || pc[0] != kOpPosition || (c->task_first | c->event_count) != 0) return pc;
+  pc = record_line(fw, pc);
+  if (pc[0] != kOpJump || int16_t(pc[1]) >= 0) return pc;
+  // The jump is taken: the loop's top.
+  const uint16_t* const top = pc + 2 + int16_t(pc[1]);
+  if (top[0] != kOpForRangeNext || top[2] != kOpStoreLocal) return top;
+  const int32_t dt = c->desc_top, vt = c->data_top;
+  uint64_t* const w = real_range_state(desc, data, dt, vt);
+  if (!w || !scalar_room(c, dt, vt)) return top;
+  uint64_t* const target = real_scalar_local(heap, slots, slot_count, top[3]);
+  if (!target) return top;
+  if (!range_step_into(w, target)) return top + 2 + int16_t(top[1]);
+  return top[4] == kOpPosition ? record_line(fw, top + 4) : top + 4;
+}
+
 // What the loop knows of one library opcode: whether its row's built-in
 // agrees with an engine division (lib_note_scalar_operator) and may be done
 // inline, and the class id the call sets. Learnt at its first use and
@@ -291,8 +327,10 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
                                                                     const uint32_t* slots, uint32_t slot_count) {
   const int32_t dt = c->desc_top;
   if (known.opcode != insn[0] || !known.op || tn::load<uint32_t>(insn + 1) != kTwoInOneOut || insn[3] != kOpPlus ||
-      insn[4] != kOpStoreLocal || dt < 3 * kDescWords || !desc_is_real_scalar(desc + dt - 3 * kDescWords) ||
-      !desc_is_real_scalar(desc + dt - 2 * kDescWords) || !desc_is_real_scalar(desc + dt - kDescWords))
+      insn[4] != kOpStoreLocal || dt < 3 * kDescWords)
+    return nullptr;
+  const uint32_t* const d = desc + dt - 3 * kDescWords;  // the sum's, then the quotient's operands
+  if (!desc_is_real_scalar(d) || !desc_is_real_scalar(d + kDescWords) || !desc_is_real_scalar(d + 2 * kDescWords))
     return nullptr;
   // frame_is_restricted, with the stack base at hand.
   if (c->frame >= 0 && desc[c->frame + kFwSandbox] != 0) return nullptr;
@@ -432,18 +470,6 @@ bool complex_of_real_scalars(EngineContext* c);
 // (nothing done). Out of line: the loop's own code stays as it was.
 const uint16_t* library_scalar_division(EngineContext* c, const uint16_t* insn, const uint32_t* slots,
                                         uint32_t slot_count, LibDivision* known);
-
-// The end of a for loop's body after a statement done in a fast step, from
-// pc: «position f l; jump Top» and, at Top, a real range's next value stored
-// into its variable and the body's first line recorded:
-//   Top: for_range_next End; store_local k; position f' l'
-// each instruction done as its own fast path does it, while nothing watches
-// lines (fw: the current frame's words, null when something does or when
-// the loop runs by slices, whose backward jumps end a slice) and no task or
-// event waits, since nothing else could then see the steps between. The
-// instruction to run next (pc when nothing was done).
-const uint16_t* loop_back_edge(EngineContext* c, const uint16_t* pc, uint32_t* fw, const uint32_t* slots,
-                               uint32_t slot_count);
 
 // The quick forms of loading an array (see load_array), taken for values of
 // at least this many data words.
