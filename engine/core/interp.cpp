@@ -549,7 +549,7 @@ op_load_local: {
   (void)LOCAL_SLOT(0);  // the slots are known from here on
   if (starts_three_locals(insn))
     if (const uint16_t* next = three_locals_stored(insn, slots, slot_count, heap)) {
-      pc = next;
+      pc = slice ? next : back_edge(ctx, next, line_fw, slots, slot_count, desc, data, heap);  // a loop's end
       NEXT_FAST();
     }
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));

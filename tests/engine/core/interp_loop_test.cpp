@@ -41,20 +41,28 @@ struct State {
   bool operator==(const State&) const = default;
 };
 
-// One loop over locals 1 (the sum) and 2 (the variable): `before` sets
-// them, then, over the n values on top packed as a range,
-//   for k = range; [if s > 1, local 3; end] s = s + 1 / (k * k); end
-// (the test when `fails`: local 3 is never set, so a step after the second
-// fails on the body's first line) with a nop between the steps that are
-// otherwise done together when split.
-std::string loop_code(const std::string& before, const std::string& range, int n, bool split, bool fails) {
+// The bodies whose end is done with the loop's next step: «s = s + 1 / (k * k)»
+// (a library division) and «s = s + k * m» (three locals).
+enum class Body { kDivision, kProduct };
+
+// One loop over locals 1 (the sum), 2 (the variable) and 3 (a factor):
+// `before` sets them, then, over the n values on top packed as a range,
+//   for k = range; [if s > 1, local 4; end] body; end
+// (the test when `fails`: local 4 is never set, so a step after the sum
+// passes 1 fails on the body's first line) with a nop between the steps
+// that are otherwise done together when split.
+std::string loop_code(const std::string& before, const std::string& range, int n, Body body, bool split,
+                      bool fails) {
   const std::string gap = split ? "  nop\n" : "";
-  const std::string test = fails ? "  load_local 1\n  push_int16 1\n  gt\n  jump_if_false ok\n  load_local 3\n"
+  const std::string test = fails ? "  load_local 1\n  push_int16 1\n  gt\n  jump_if_false ok\n  load_local 4\n"
                                    "  pop_item\nok:\n" : "";
-  return before + range + "  range_pack " + std::to_string(n) + "\n" +
+  const std::string statement =
+      body == Body::kDivision
+          ? "  load_local 1\n  push_one\n  load_local 2\n  load_local 2\n  mtimes\n  lib 0 2 1\n" + gap + "  plus\n"
+          : "  load_local 1\n  load_local 2\n  load_local 3\n  mtimes\n" + gap + "  plus\n";
+  return before + "  push_double 0.5\n  store_local 3\n" + range + "  range_pack " + std::to_string(n) + "\n" +
          "top:\n  for_range_next done\n" + gap + "  store_local 2\n" + gap + "  position -1 4\n" + test +
-         "  load_local 1\n  push_one\n  load_local 2\n  load_local 2\n  mtimes\n  lib 0 2 1\n" + gap +
-         "  plus\n  store_local 1\n" + gap + "  position -1 5\n" + gap + "  jump top\n" +
+         statement + "  store_local 1\n" + gap + "  position -1 5\n" + gap + "  jump top\n" +
          "done:\n  pop_item\n  position -1 6\n  halt\n";
 }
 
@@ -137,12 +145,15 @@ TEST_F(LoopSteps, TogetherAsEachAloneInEveryShapeOfLoopAndRun) {
        true, kUndefinedVariable},
   };
   for (const Case& k : cases) {
+    for (const Body body : {Body::kDivision, Body::kProduct})
     for (const bool slices : {false, true}) {
-      SCOPED_TRACE(std::string(k.name) + (slices ? ", by slices" : ""));
+      SCOPED_TRACE(std::string(k.name) + (body == Body::kDivision ? ", a division" : ", a product") +
+                   (slices ? ", by slices" : ""));
       int together_status = 0, alone_status = 0;
       const std::vector<State> together =
-          run_states(loop_code(k.before, k.range, k.n, false, k.fails), slices, &together_status);
-      const std::vector<State> alone = run_states(loop_code(k.before, k.range, k.n, true, k.fails), slices, &alone_status);
+          run_states(loop_code(k.before, k.range, k.n, body, false, k.fails), slices, &together_status);
+      const std::vector<State> alone =
+          run_states(loop_code(k.before, k.range, k.n, body, true, k.fails), slices, &alone_status);
       EXPECT_EQ(together_status, alone_status);
       EXPECT_EQ(together_status, k.status);
       ASSERT_EQ(together.size(), alone.size());
