@@ -10,9 +10,9 @@
 // Some fast paths read the instructions that follow and do their work in one
 // step (a load, a second operand and an operator; a comparison and the jump
 // it feeds; a local's load or an operator and the store that takes its value;
-// a function's closing return); they apply only where no instruction in
-// between could observe the difference, and the result is the one the steps
-// give.
+// a function's closing return; the end of a for loop's body with the loop's
+// next step); they apply only where no instruction in between could observe
+// the difference, and the result is the one the steps give.
 // Invariant: between instructions pc points at the next opcode of the area
 // that ctx->pos names; every call that may run code or move an area goes
 // through PROTECT or HALF_PROTECT, and the cached stack and heap bases are
@@ -975,11 +975,7 @@ op_for_range: {
     pc = insn + 4;
     if (__builtin_expect(!quiet, 0)) goto tick;
     // The body's first line, recorded here when nothing watches lines.
-    if (*pc == kOpPosition && line_fw) {
-      line_fw[kFwCurrentFunction] = uint32_t(int16_t(pc[1]));
-      line_fw[kFwLine] = uint32_t(int16_t(pc[2]));
-      pc += 3;
-    }
+    if (*pc == kOpPosition && line_fw) pc = record_line(line_fw, pc);
     DISPATCH();
   }
   double cur;

@@ -1,7 +1,7 @@
 // The interpreter's fast paths: the value shapes they recognise, the scalar
-// kernels and tests the loop inlines, and the paths kept out of line (element
-// reads and writes of a local's matrix, references to locals, arrays moved
-// instead of copied). Each either does its whole step or leaves every stack,
+// kernels and tests the loop inlines (a for loop's step and the end of its
+// body among them), and the paths kept out of line (element reads and writes
+// of a local's matrix, references to locals, arrays moved instead of copied). Each either does its whole step or leaves every stack,
 // variable and heap word as it found it, so the general handler can run.
 // Internal to engine/core: only the interpreter's files include it.
 #pragma once
@@ -313,7 +313,8 @@ struct LibDivision {
 // Looks the row of the library opcode up and notes what it is.
 void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* known);
 
-// The operand words of a library call of two inputs and one output.
+// The operand words of a library call of two inputs and one output, read
+// as one 32-bit word (little-endian: the count of inputs first).
 constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
 
 // «s = s + a / b»: the library call at insn, whose row is known to divide,
@@ -343,7 +344,7 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
   tn::st_f64(target + kHeapValueHeaderWords, tn::ld_f64(data + vt - 3) + q);
   c->data_top = vt - 3;
   c->desc_top = dt - 3 * kDescWords;
-  return insn + 6;
+  return insn + kLibraryCallWords + 3;  // past the sum and the store
 }
 
 // «x op y» (stored at once or pushed) and «x < y» (with the jump that
