@@ -10,9 +10,9 @@
 // Some fast paths read the instructions that follow and do their work in one
 // step (a load, a second operand and an operator; a comparison and the jump
 // it feeds; a local's load or an operator and the store that takes its value;
-// a function's closing return); they apply only where no instruction in
-// between could observe the difference, and the result is the one the steps
-// give.
+// a function's closing return; the end of a for loop's body with the loop's
+// next step); they apply only where no instruction in between could observe
+// the difference, and the result is the one the steps give.
 // Invariant: between instructions pc points at the next opcode of the area
 // that ctx->pos names; every call that may run code or move an area goes
 // through PROTECT or HALF_PROTECT, and the cached stack and heap bases are
@@ -549,7 +549,7 @@ op_load_local: {
   (void)LOCAL_SLOT(0);  // the slots are known from here on
   if (starts_three_locals(insn))
     if (const uint16_t* next = three_locals_stored(insn, slots, slot_count, heap)) {
-      pc = next;
+      pc = slice ? next : back_edge(ctx, next, line_fw, slots, slot_count, desc, data, heap);  // a loop's end
       NEXT_FAST();
     }
   const uint32_t* slot = LOCAL_SLOT(int16_t(insn[1]));
@@ -962,32 +962,37 @@ op_case: {
 
 // --- Loops ----------------------------------------------------------------------------
 op_for_range: {
+  // A real range's state on top: the next value goes straight into the loop
+  // variable when the store follows and the variable holds a real scalar
+  // (with the room the push would need, as the two steps would check it).
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
-  const uint32_t* d = desc + dt - 3;
-  if (dt >= 3 && d[0] == kRangeStateReal && d[1] == 1 && d[2] == kRangeStateWords && SCALAR_ROOM(dt, vt)) {
-    double cur;
-    if (!range_step(data + vt - kRangeStateWords, &cur)) {
-      pc = insn + 2 + int16_t(insn[1]);
-      NEXT_FAST();
-    }
-    // The loop variable stored at once when it holds a real scalar already.
-    if (insn[2] == kOpStoreLocal) {
-      (void)LOCAL_SLOT(0);  // the slots are known from here on
-      if (store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(insn[3])), cur)) {
-        pc = insn + 4;
-        NEXT_FAST();
-      }
-    }
-    PUSH_REAL(dt, vt, cur);
-    pc = insn + 2;
-    NEXT_FAST();
+  uint64_t* const w = real_range_state(desc, data, dt, vt);
+  if (!w || !SCALAR_ROOM(dt, vt)) goto for_range_general;
+  (void)LOCAL_SLOT(0);  // the slots are known from here on
+  if (uint64_t* const target = insn[2] == kOpStoreLocal ? real_scalar_local(heap, slots, slot_count, insn[3])
+                                                        : nullptr) {
+    if (!range_step_into(w, target)) goto for_range_exhausted;
+    pc = insn + 4;
+    if (__builtin_expect(!quiet, 0)) goto tick;
+    // The body's first line, recorded here when nothing watches lines.
+    if (*pc == kOpPosition && line_fw) pc = record_line(line_fw, pc);
+    DISPATCH();
   }
+  double cur;
+  if (!range_step(w, &cur)) goto for_range_exhausted;
+  PUSH_REAL(dt, vt, cur);
+  pc = insn + 2;
+  NEXT_FAST();
+}
+for_range_exhausted:
+  pc = insn + 2 + int16_t(insn[1]);
+  NEXT_FAST();
+for_range_general:
   pc = insn + 2;
   status = op_for_range_next(ctx);
   if (status == kLoopExhausted) pc = insn + 2 + int16_t(insn[1]);
   else if (status != kOk) goto handle_status;
   goto tail;
-}
 op_for_next:
   pc = insn + 2;
   PROTECT(op_for_next(ctx));
@@ -1270,6 +1275,10 @@ op_generic: {
 }
 op_library: {
   (void)LOCAL_SLOT(0);  // the slots are known from here on
+  if (const uint16_t* next = known_division_summed(ctx, insn, lib_division, desc, data, heap, slots, slot_count)) {
+    pc = slice ? next : back_edge(ctx, next, line_fw, slots, slot_count, desc, data, heap);
+    NEXT_FAST();
+  }
   if (const uint16_t* next = library_scalar_division(ctx, insn, slots, slot_count, &lib_division)) {
     pc = next;
     NEXT_FAST();

@@ -1,11 +1,12 @@
 // The interpreter's fast paths: the value shapes they recognise, the scalar
-// kernels and tests the loop inlines, and the paths kept out of line (element
-// reads and writes of a local's matrix, references to locals, arrays moved
-// instead of copied). Each either does its whole step or leaves every stack,
+// kernels and tests the loop inlines (a for loop's step and the end of its
+// body among them), and the paths kept out of line (element reads and writes
+// of a local's matrix, references to locals, arrays moved instead of copied). Each either does its whole step or leaves every stack,
 // variable and heap word as it found it, so the general handler can run.
 // Internal to engine/core: only the interpreter's files include it.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -213,6 +214,23 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   return 0;
 }
 
+// The state words of a real range loop (control_flow.h) when its state is
+// the top item, else null: the descriptor {kRangeStateReal, 1} read as one
+// 64-bit word, then kRangeStateWords.
+constexpr uint64_t kRangeStateHead = uint64_t(kRangeStateReal) | uint64_t(1) << 32;
+[[gnu::always_inline]] inline uint64_t* real_range_state(const uint32_t* desc, uint64_t* data, int32_t dt,
+                                                         int32_t vt) {
+  const uint32_t* d = desc + dt - kDescWords;
+  if (dt < kDescWords || tn::load<uint64_t>(d) != kRangeStateHead || d[2] != kRangeStateWords) return nullptr;
+  return data + vt - kRangeStateWords;
+}
+
+// Room for one more real scalar on both stacks over tops dt and vt, as the
+// loop's pushes test it.
+[[gnu::always_inline]] inline bool scalar_room(const EngineContext* c, int32_t dt, int32_t vt) {
+  return uint32_t(dt) + 3u < c->desc_capacity && uint32_t(vt) + 1u < c->data_capacity;
+}
+
 // One step of a real range loop's state words w: false when no step is
 // left; else the loop value, and the state moved on.
 [[gnu::always_inline]] inline bool range_step(uint64_t* w, double* value) {
@@ -223,6 +241,63 @@ inline bool scalar_element(const uint32_t* h, const uint64_t* subs, int n, int64
   w[kRsLeft] = left - 1;
   *value = cur;
   return true;
+}
+// The same step with the value written into the real scalar heap value at
+// target (a loop variable's block).
+[[gnu::always_inline]] inline bool range_step_into(uint64_t* w, uint64_t* target) {
+  const uint64_t left = w[kRsLeft];
+  if (left == 0) return false;
+  const uint64_t cur = w[kRsCur];
+  target[kHeapValueHeaderWords] = cur;
+  tn::st_f64(w + kRsCur, std::bit_cast<double>(cur) + tn::ld_f64(w + kRsStep));
+  w[kRsLeft] = left - 1;
+  return true;
+}
+
+// The block of local `word` (an instruction's operand) when it holds a real
+// scalar in its own block, else null.
+[[gnu::always_inline]] inline uint64_t* real_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
+                                                          uint16_t word) {
+  const uint32_t k = uint32_t(int16_t(word));
+  const uint32_t b = k < count ? slots[k] : 0;
+  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
+  return heap + b;
+}
+
+// Records the line of the position instruction at pc in the frame's words,
+// as the instruction does when nothing watches lines; the instruction after it.
+constexpr int kPositionWords = 3;
+[[gnu::always_inline]] inline const uint16_t* record_line(uint32_t* fw, const uint16_t* pc) {
+  fw[kFwCurrentFunction] = uint32_t(int16_t(pc[1]));
+  fw[kFwLine] = uint32_t(int16_t(pc[2]));
+  return pc + kPositionWords;
+}
+
+// The end of a for loop's body after a statement done in a fast step, from
+// pc: «position f l; jump Top» and, at Top, a real range's next value stored
+// into its variable and the body's first line recorded:
+//   Top: for_range_next End; store_local k; position f' l'
+// each instruction done as its own fast path does it, while nothing watches
+// lines (fw: the current frame's words, null when something does) and no
+// task or event waits, since nothing else could then see the steps between;
+// only for a run without a slice (whose backward jumps end a slice). The
+// instruction to run next (pc when nothing was done).
+[[gnu::always_inline]] inline const uint16_t* back_edge(EngineContext* c, const uint16_t* pc, uint32_t* fw,
+                                                       const uint32_t* slots, uint32_t slot_count,
+                                                       const uint32_t* desc, uint64_t* data, uint64_t* heap) {
+  if (!fw || pc[0] != kOpPosition || (c->task_first | c->event_count) != 0) return pc;
+  pc = record_line(fw, pc);
+  if (pc[0] != kOpJump || int16_t(pc[1]) >= 0) return pc;
+  // The jump is taken: the loop's top.
+  const uint16_t* const top = pc + 2 + int16_t(pc[1]);
+  if (top[0] != kOpForRangeNext || top[2] != kOpStoreLocal) return top;
+  const int32_t dt = c->desc_top, vt = c->data_top;
+  uint64_t* const w = real_range_state(desc, data, dt, vt);
+  if (!w || !scalar_room(c, dt, vt)) return top;
+  uint64_t* const target = real_scalar_local(heap, slots, slot_count, top[3]);
+  if (!target) return top;
+  if (!range_step_into(w, target)) return top + 2 + int16_t(top[1]);
+  return top[4] == kOpPosition ? record_line(fw, top + 4) : top + 4;
 }
 
 // What the loop knows of one library opcode: whether its row's built-in
@@ -237,6 +312,40 @@ struct LibDivision {
 };
 // Looks the row of the library opcode up and notes what it is.
 void learn_library_division(EngineContext* c, uint16_t opcode, LibDivision* known);
+
+// The operand words of a library call of two inputs and one output, read
+// as one 32-bit word (little-endian: the count of inputs first).
+constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
+
+// «s = s + a / b»: the library call at insn, whose row is known to divide,
+// of two real scalars over a third, the sum after it and its store into a
+// local that holds a real scalar, in one step, as library_scalar_division
+// does it (the commonest of its forms, kept in the loop). The instruction
+// after the store, or null (nothing done).
+[[gnu::always_inline]] inline const uint16_t* known_division_summed(EngineContext* c, const uint16_t* insn,
+                                                                    const LibDivision& known, const uint32_t* desc,
+                                                                    const uint64_t* data, uint64_t* heap,
+                                                                    const uint32_t* slots, uint32_t slot_count) {
+  const int32_t dt = c->desc_top;
+  if (known.opcode != insn[0] || !known.op || tn::load<uint32_t>(insn + 1) != kTwoInOneOut || insn[3] != kOpPlus ||
+      insn[4] != kOpStoreLocal || dt < 3 * kDescWords)
+    return nullptr;
+  const uint32_t* const d = desc + dt - 3 * kDescWords;  // the sum's, then the quotient's operands
+  if (!desc_is_real_scalar(d) || !desc_is_real_scalar(d + kDescWords) || !desc_is_real_scalar(d + 2 * kDescWords))
+    return nullptr;
+  // frame_is_restricted, with the stack base at hand.
+  if (c->frame >= 0 && desc[c->frame + kFwSandbox] != 0) return nullptr;
+  uint64_t* const target = real_scalar_local(heap, slots, slot_count, insn[5]);
+  if (!target) return nullptr;
+  c->class_id = known.class_id;
+  const int32_t vt = c->data_top;
+  const double upper = tn::ld_f64(data + vt - 1), lower = tn::ld_f64(data + vt - 2);
+  const double q = known.op == kOpMrdivide ? lower / upper : upper / lower;
+  tn::st_f64(target + kHeapValueHeaderWords, tn::ld_f64(data + vt - 3) + q);
+  c->data_top = vt - 3;
+  c->desc_top = dt - 3 * kDescWords;
+  return insn + kLibraryCallWords + 3;  // past the sum and the store
+}
 
 // «x op y» (stored at once or pushed) and «x < y» (with the jump that
 // follows), where x is the real scalar local whose block the instruction at
