@@ -343,7 +343,14 @@ namespace {
   if (!h || !frame_plain_callee(c, h, id, ent(c, id, kEntExtra), &callee)) return nullptr;
   const int64_t start = (ent(c, id, kEntCode) + code_header_words(h)) * 2;
   if (start + 2 > int64_t(c->code_size) * 2) return nullptr;
-  call_cache_store(c, CallCacheEntry{id, context_id, ent(c, id, kEntCode), int32_t(start), callee});
+  CallCacheEntry e;
+  e.callee = id;
+  e.context = context_id;
+  e.code = ent(c, id, kEntCode);
+  e.start_offset = int32_t(start);
+  e.few_max_out = callee.max_in >= 1 && callee.locals <= kScalarCallFewLocals ? callee.max_out : INT32_MIN;
+  e.shape = callee;
+  call_cache_store(c, e);
   return call_cache_find(c, id, context_id);
 }
 
@@ -358,32 +365,61 @@ namespace {
   return kOk;
 }
 
-}  // namespace
+// A hit with one argument that the push calling nothing declined: the heap's
+// class hints are split, or the argument is not a real scalar, or ... (the
+// push that takes every case but the last, then the general one).
+[[gnu::noinline]] int call_cached_scalar(EngineContext* c, const CallCacheEntry* e, int nargout) {
+  if (frame_push_scalar_call(c, e->shape, nargout) == kOk) {
+    c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+    return kOk;
+  }
+  return call_cached_general(c, e, 1, nargout);
+}
 
-// Kept out of the interpreter loop: inlined there, its registers crowd the
-// loop's own and every instruction pays (measured: fewer instructions per
-// call out of line, the call's own cost included). A hit with one real
-// scalar argument is pushed here, by a push written for few registers; any
-// other goes on to the general push, which leaves any argument that must
-// take the general way to it. The filling of an entry is kept out of line
-// too, so that a hit needs few registers. The frame's words are stored one
-// by one: packed into vector registers first (as the vectorizer would) they
-// cost more instructions than they save.
-[[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+// Every cached call but a hit of the commonest kind: a miss fills the entry,
+// and one real scalar argument is still pushed by the short push when it can.
+[[gnu::noinline]] int call_cached_other(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
   const CallCacheEntry* e = call_cache_find(c, id, context_id);
-  // A hit's id was valid when it was stored, and the table has not shrunk
-  // since (that empties the cache); its code may have moved.
-  if (__builtin_expect(!e || id >= c->fn_count || e->code != ent(c, id, kEntCode), 0)) {
+  if (!e) {
     if (id <= 0 || id >= c->fn_count) return kFrameNotPlain;
     e = call_cache_fill(c, id, context_id, nargin);
     if (!e) return kFrameNotPlain;
   }
   if (nargin == 1 && e->shape.max_in >= 1 && nargout <= e->shape.max_out &&
-      frame_push_scalar_call(c, code_words(c) + e->code, e->shape, nargout) == kOk) {
+      frame_push_scalar_call(c, e->shape, nargout) == kOk) {
     c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
     return kOk;
   }
   return call_cached_general(c, e, nargin, nargout);
+}
+
+}  // namespace
+
+// Kept out of the interpreter loop: inlined there, its registers crowd the
+// loop's own and every instruction pays (measured: fewer instructions per
+// call out of line, the call's own cost included). A hit with one real
+// scalar argument, few locals and the heap's class hints not split is pushed
+// here by a push that calls nothing, so that this way saves no registers:
+// everything else leaves by a tail call (the other hits and the misses, the
+// declines of the push). The frame's words are stored one by one: packed
+// into vector registers first (as the vectorizer would) they cost more
+// instructions than they save. An entry found needs no check against the
+// function table: every change of it empties the cache.
+[[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id,
+                                                                                   int nargin, int nargout) {
+  const int32_t prev = c->frame;
+  if (__builtin_expect(prev < 0, 0)) return call_cached_other(c, id, 0, nargin, nargout);
+  const int32_t context_id = int32_t(desc_words(c)[prev + kFwFunctionId]);  // caller_function_id's
+  const CallCacheEntry* e = call_cache_find(c, id, context_id);
+  if (__builtin_expect(!e || nargin != 1 || nargout > e->few_max_out, 0))
+    return call_cached_other(c, id, context_id, nargin, nargout);
+  TN_ASSERT(id < c->fn_count && e->code == ent(c, id, kEntCode));
+  // One register for the entry from here on: the compiler would otherwise
+  // work its address out again from the id.
+  asm("" : "+r"(e));
+  if (frame_push_scalar_call_few(c, e->shape, nargout) != kOk) return call_cached_scalar(c, e, nargout);
+  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+  return kOk;
 }
 
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,
