@@ -43,8 +43,9 @@ void call_cache_clear() {
 const CallCacheEntry* call_cache_find(const EngineContext* ctx, int32_t callee, int32_t context) {
   // A slot never filled holds callee 0, but only while no engine owns the table.
   if (t_owner.engine != ctx || t_owner.clears != g_clears.load(std::memory_order_relaxed)) return nullptr;
-  const CallCacheEntry& e = t_slot[uint32_t(callee) & (kCallCacheSlots - 1)];
-  return e.callee == callee && e.context == context ? &e : nullptr;
+  const CallCacheEntry* e = &t_slot[uint32_t(callee) & (kCallCacheSlots - 1)];
+  asm("" : "+r"(e));  // one register for the slot's address: the compiler works it out twice otherwise
+  return e->callee == callee && e->context == context ? e : nullptr;
 }
 
 void call_cache_store(const EngineContext* ctx, const CallCacheEntry& e) {

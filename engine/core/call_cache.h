@@ -20,10 +20,10 @@ struct alignas(64) CallCacheEntry {
   int32_t context = 0;  // the caller's context id
   int32_t code = 0;     // the callee's code word offset (its header) when filled
   int32_t start_offset = 0;  // byte offset of its first instruction in the code area
-  // The largest output count the one-scalar push takes (frame_push_scalar_call_few):
-  // shape.max_out for a callee with an input and at most kScalarCallFewLocals
-  // locals, else below every count.
-  int32_t few_max_out = 0;
+  // How many output counts, from -1 up, the one-scalar push that calls
+  // nothing takes (frame_push_scalar_call_few): 3 (-1, 0 and 1) for a callee
+  // with an input, an output and at most kScalarCallFewLocals locals, else 0.
+  uint32_t few_nargout_span = 0;
   PlainCallee shape{};       // what its header says
 };
 static_assert(sizeof(CallCacheEntry) == 64);

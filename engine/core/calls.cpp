@@ -348,7 +348,8 @@ namespace {
   e.context = context_id;
   e.code = ent(c, id, kEntCode);
   e.start_offset = int32_t(start);
-  e.few_max_out = callee.max_in >= 1 && callee.locals <= kScalarCallFewLocals ? callee.max_out : INT32_MIN;
+  const bool few = callee.max_in >= 1 && callee.max_out >= 1 && callee.locals <= kScalarCallFewLocals;
+  e.few_nargout_span = few ? 3 : 0;
   e.shape = callee;
   call_cache_store(c, e);
   return call_cache_find(c, id, context_id);
@@ -365,9 +366,10 @@ namespace {
   return kOk;
 }
 
-// A hit with one argument that the push calling nothing declined: the heap's
-// class hints are split, or the argument is not a real scalar, or ... (the
-// push that takes every case but the last, then the general one).
+// A hit with one argument that the push calling nothing declined (the
+// heap's class hints split, an argument that is not a real scalar, no block
+// at the heap's hint, ...): the one-scalar push that takes split hints, then
+// the general one.
 [[gnu::noinline]] int call_cached_scalar(EngineContext* c, const CallCacheEntry* e, int nargout) {
   if (frame_push_scalar_call(c, e->shape, nargout) == kOk) {
     c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
@@ -376,21 +378,18 @@ namespace {
   return call_cached_general(c, e, 1, nargout);
 }
 
-// Every cached call but a hit of the commonest kind: a miss fills the entry,
-// and one real scalar argument is still pushed by the short push when it can.
-[[gnu::noinline]] int call_cached_other(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
-  const CallCacheEntry* e = call_cache_find(c, id, context_id);
-  if (!e) {
-    if (id <= 0 || id >= c->fn_count) return kFrameNotPlain;
-    e = call_cache_fill(c, id, context_id, nargin);
-    if (!e) return kFrameNotPlain;
-  }
-  if (nargin == 1 && e->shape.max_in >= 1 && nargout <= e->shape.max_out &&
-      frame_push_scalar_call(c, e->shape, nargout) == kOk) {
-    c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
-    return kOk;
-  }
+// A hit that the push calling nothing does not take: other counts, a
+// callee with more locals or no output.
+[[gnu::noinline]] int call_cached_other(EngineContext* c, const CallCacheEntry* e, int nargin, int nargout) {
+  if (nargin == 1 && e->shape.max_in >= 1 && nargout <= e->shape.max_out) return call_cached_scalar(c, e, nargout);
   return call_cached_general(c, e, nargin, nargout);
+}
+
+// A miss: the entry is filled when the call can take the cache's way.
+[[gnu::noinline]] int call_cached_miss(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+  if (id <= 0 || id >= c->fn_count) return kFrameNotPlain;
+  const CallCacheEntry* e = call_cache_fill(c, id, context_id, nargin);
+  return e ? call_cached_other(c, e, nargin, nargout) : kFrameNotPlain;
 }
 
 }  // namespace
@@ -408,11 +407,12 @@ namespace {
 [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id,
                                                                                    int nargin, int nargout) {
   const int32_t prev = c->frame;
-  if (__builtin_expect(prev < 0, 0)) return call_cached_other(c, id, 0, nargin, nargout);
+  if (__builtin_expect(prev < 0, 0)) return call_cached_miss(c, id, 0, nargin, nargout);  // no frame: context 0
   const int32_t context_id = int32_t(desc_words(c)[prev + kFwFunctionId]);  // caller_function_id's
   const CallCacheEntry* e = call_cache_find(c, id, context_id);
-  if (__builtin_expect(!e || nargin != 1 || nargout > e->few_max_out, 0))
-    return call_cached_other(c, id, context_id, nargin, nargout);
+  if (__builtin_expect(!e, 0)) return call_cached_miss(c, id, context_id, nargin, nargout);
+  if (__builtin_expect(nargin != 1 || uint32_t(nargout + 1) >= e->few_nargout_span, 0))
+    return call_cached_other(c, e, nargin, nargout);
   TN_ASSERT(id < c->fn_count && e->code == ent(c, id, kEntCode));
   // One register for the entry from here on: the compiler would otherwise
   // work its address out again from the id.

@@ -89,8 +89,8 @@ int fn_call(EngineContext* ctx, const char* name, int32_t context_id, int nargin
 // when the id is what resolution would give anyway.
 int fn_call_user_id(EngineContext* ctx, int32_t id, int32_t context_id, int nargin, int nargout);
 // fn_call_user_id's short way, through the call cache, from the context of
-// the current frame's function (caller_function_id's): when the id is what
-// resolution gives, its code is a plain function's and the nargin arguments
+// the current frame's function (caller_function_id's), for the interpreter's
+// call while no breakpoint is set: when the id is what resolution gives, its code is a plain function's and the nargin arguments
 // on top are neither references nor containers, the frame is pushed and the
 // position set to the callee's first instruction (kOk). kFrameNotPlain, with
 // nothing changed, for every other call (fn_call_user_id then makes it, and

@@ -590,9 +590,10 @@ namespace {
 template <bool kClassHints>
 [[gnu::always_inline]] inline int push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
   const int32_t prev = ctx->frame;
-  // The interpreter's call always has a position (kClassHints: any caller).
-  TN_ASSERT(kClassHints || ctx->pos.kind != kAreaNone);
-  if (prev < 0 || ctx->bp_count > 0 || (kClassHints && ctx->pos.kind == kAreaNone))
+  // The interpreter's call while nothing is watched always has a position
+  // and no breakpoint (kClassHints: any caller).
+  TN_ASSERT(kClassHints || (ctx->pos.kind != kAreaNone && ctx->bp_count == 0));
+  if (prev < 0 || (kClassHints && (ctx->bp_count > 0 || ctx->pos.kind == kAreaNone)))
     return kNotPlain;  // frame_push_plain's way
   uint32_t* desc = desc_words(ctx);
   const int64_t index = int64_t(ctx->desc_top) - kDescWords;
@@ -609,10 +610,14 @@ template <bool kClassHints>
   // allocation (its loop needs most of the registers).
   uint32_t* w = desc + index;
   const uint32_t* caller_frame = desc + prev;
-  const int32_t results = callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout;
+  // Without class hints, a count of -1, 0 or 1 asked of a callee with an
+  // output: the words that count gives are simpler to reach.
+  TN_ASSERT(kClassHints || (nargout >= -1 && nargout <= 1 && callee.max_out >= 1));
+  const int32_t results = kClassHints ? (callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout) : nargout;
+  const int32_t nargout_seen = kClassHints ? (nargout < 0 ? 1 : nargout) : nargout & 1;
   const int32_t sandbox = int32_t((caller_frame[kFwSandbox] & callee.sandbox_keep) | callee.sandbox_set);
   write_frame_words_above(w, FrameWords{nullptr, 0, false, callee.function_id, callee.caller_word, callee.locals,
-                                        results, 1, nargout < 0 ? 1 : nargout, 0, false, sandbox, -1,
+                                        results, 1, nargout_seen, 0, false, sandbox, -1,
                                         int32_t(caller_frame[kFwStepMode]), callee.name_table});
   if (kClassHints)
     clear_slots(w + kFrameFixedWords, callee.locals);

@@ -116,11 +116,13 @@ int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* he
 // kFrameNotPlain, with nothing changed, for any other (frame_push_plain then
 // takes it).
 int frame_push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
-// frame_push_scalar_call for a callee with an input and at most
-// kScalarCallFewLocals locals, from a position that is set (the interpreter's
-// call), while the heap's class hints are not split (it declines when they
-// are): it calls nothing, so that the call cache's way, which inlines it,
-// saves no registers.
+// frame_push_scalar_call for a callee with an input, an output and at most
+// kScalarCallFewLocals locals, asked for -1, 0 or 1 outputs, from a position
+// that is set while no
+// breakpoint is (the interpreter's call while nothing is watched), and the
+// heap's class hints not split (it declines when they are): it calls
+// nothing, so that the call cache's way, which inlines it, saves no
+// registers.
 constexpr int32_t kScalarCallFewLocals = 4;
 int frame_push_scalar_call_few(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
 // frame_pop of a frame that keeps all its items (no more than its result
