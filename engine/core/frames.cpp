@@ -611,14 +611,17 @@ template <bool kClassHints>
   uint32_t* w = desc + index;
   const uint32_t* caller_frame = desc + prev;
   // Without class hints, a count of -1, 0 or 1 asked of a callee with an
-  // output: the words that count gives are simpler to reach.
-  TN_ASSERT(kClassHints || (nargout >= -1 && nargout <= 1 && callee.max_out >= 1));
+  // output, by a caller that is not stepping (nothing is watched): the words
+  // that count gives are simpler to reach, and the callee does not step.
+  TN_ASSERT(kClassHints || (nargout >= -1 && nargout <= 1 && callee.max_out >= 1 &&
+                            int32_t(caller_frame[kFwStepMode]) == kStepRun));
+  const int32_t caller_step = kClassHints ? int32_t(caller_frame[kFwStepMode]) : kStepRun;
   const int32_t results = kClassHints ? (callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout) : nargout;
   const int32_t nargout_seen = kClassHints ? (nargout < 0 ? 1 : nargout) : nargout & 1;
   const int32_t sandbox = int32_t((caller_frame[kFwSandbox] & callee.sandbox_keep) | callee.sandbox_set);
   write_frame_words_above(w, FrameWords{nullptr, 0, false, callee.function_id, callee.caller_word, callee.locals,
-                                        results, 1, nargout_seen, 0, false, sandbox, -1,
-                                        int32_t(caller_frame[kFwStepMode]), callee.name_table});
+                                        results, 1, nargout_seen, 0, false, sandbox, -1, caller_step,
+                                        callee.name_table});
   if (kClassHints)
     clear_slots(w + kFrameFixedWords, callee.locals);
   else

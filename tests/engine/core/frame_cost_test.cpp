@@ -201,6 +201,7 @@ TEST(FrameCost, ScalarCallWritesWhatThePlainPushWrites) {
     cases.push_back({0, locals, uint16_t(locals - 1), 1, 0, kStepRun, locals > 3});
   cases.push_back({0, 2, 0, 0, 0, kStepInto, false});
   cases.push_back({0, 2, 0, 2, 0, kStepStopAtNext, true});
+  cases.push_back({0, 2, 1, 2, 0, kStepRun, true});
   for (const ScalarCallSetup& t : cases) {
     for (int32_t nargout : {-1, 0, 1, 2}) {
       if (nargout > t.max_out) continue;
@@ -212,7 +213,8 @@ TEST(FrameCost, ScalarCallWritesWhatThePlainPushWrites) {
       EXPECT_EQ(fast.state(), plain.state()) << "flags " << t.flags << " locals " << t.locals << " nargout " << nargout;
       // The push that calls nothing, for the callees it is made for: the
       // same words, or (class hints split) nothing changed.
-      const bool made_for = t.locals <= kScalarCallFewLocals && t.max_out >= 1 && nargout <= 1;
+      const bool made_for =
+          t.locals <= kScalarCallFewLocals && t.max_out >= 1 && nargout <= 1 && t.caller_step == kStepRun;
       const bool few_takes = made_for && !few.b->heap_hints_split;
       if (made_for) {
         EXPECT_EQ(frame_push_scalar_call_few(few.b.ctx(), few.callee, nargout), few_takes ? kOk : kFrameNotPlain);
