@@ -398,17 +398,15 @@ namespace {
 // loop's own and every instruction pays (measured: fewer instructions per
 // call out of line, the call's own cost included). A hit with one real
 // scalar argument, few locals and the heap's class hints not split is pushed
-// here by a push that calls nothing, so that this way saves no registers:
-// everything else leaves by a tail call (the other hits and the misses, the
-// declines of the push). The frame's words are stored one by one: packed
+// here by a push that calls nothing, so that this way saves only the
+// registers the heap's take needs: everything else leaves by a tail call
+// (the other hits and the misses, the declines of the push). The frame's words are stored one by one: packed
 // into vector registers first (as the vectorizer would) they cost more
 // instructions than they save. An entry found needs no check against the
 // function table: every change of it empties the cache.
 [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id,
-                                                                                   int nargin, int nargout) {
-  const int32_t prev = c->frame;
-  if (__builtin_expect(prev < 0, 0)) return call_cached_miss(c, id, 0, nargin, nargout);  // no frame: context 0
-  const int32_t context_id = int32_t(desc_words(c)[prev + kFwFunctionId]);  // caller_function_id's
+                                                                                   int32_t context_id, int nargin,
+                                                                                   int nargout) {
   const CallCacheEntry* e = call_cache_find(c, id, context_id);
   if (__builtin_expect(!e, 0)) return call_cached_miss(c, id, context_id, nargin, nargout);
   if (__builtin_expect(nargin != 1 || uint32_t(nargout + 1) >= e->few_nargout_span, 0))

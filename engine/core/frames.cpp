@@ -583,24 +583,26 @@ int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* he
 
 namespace {
 
-// frame_push_scalar_call's body. kClassHints: the heap's class hints may be
-// split (the take then goes out of line); without it the push calls nothing
+// frame_push_scalar_call's body. kAnyCall: its contract (any count, any
+// caller, the heap's class hints split or not, when the take goes out of
+// line); without it frame_push_scalar_call_few's, whose push calls nothing
 // and clears the slots inline, so that the call cache's way inlining it
-// saves no registers.
-template <bool kClassHints>
+// saves few registers.
+template <bool kAnyCall>
 [[gnu::always_inline]] inline int push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
   const int32_t prev = ctx->frame;
-  // The interpreter's call while nothing is watched always has a position
-  // and no breakpoint (kClassHints: any caller).
-  TN_ASSERT(kClassHints || (ctx->pos.kind != kAreaNone && ctx->bp_count == 0));
-  if (prev < 0 || (kClassHints && (ctx->bp_count > 0 || ctx->pos.kind == kAreaNone)))
+  // The interpreter's call always has a position.
+  TN_ASSERT(kAnyCall || ctx->pos.kind != kAreaNone);
+  if (prev < 0 || ctx->bp_count > 0 || (kAnyCall && ctx->pos.kind == kAreaNone))
     return kNotPlain;  // frame_push_plain's way
   uint32_t* desc = desc_words(ctx);
   const int64_t index = int64_t(ctx->desc_top) - kDescWords;
   // A caller frame with names kept in it is a workspace: the general push
-  // finds where its local area ends.
-  if (desc[prev + kFwFrameNames] != 0 || index < int64_t(prev) + kFrameFixedWords + int32_t(desc[prev + kFwLocals]) ||
-      index + kFrameFixedWords + (kClassHints ? callee.locals : kScalarCallFewLocals) + kDescWords >
+  // finds where its local area ends. The few push leaves a stepping caller
+  // to the other.
+  if (desc[prev + kFwFrameNames] != 0 || (!kAnyCall && desc[prev + kFwStepMode] != kStepRun) ||
+      index < int64_t(prev) + kFrameFixedWords + int32_t(desc[prev + kFwLocals]) ||
+      index + kFrameFixedWords + (kAnyCall ? callee.locals : kScalarCallFewLocals) + kDescWords >
           int64_t(ctx->desc_capacity) ||
       !desc_is_real_scalar(desc + index))
     return kNotPlain;
@@ -610,25 +612,24 @@ template <bool kClassHints>
   // allocation (its loop needs most of the registers).
   uint32_t* w = desc + index;
   const uint32_t* caller_frame = desc + prev;
-  // Without class hints, a count of -1, 0 or 1 asked of a callee with an
-  // output, by a caller that is not stepping (nothing is watched): the words
-  // that count gives are simpler to reach, and the callee does not step.
-  TN_ASSERT(kClassHints || (nargout >= -1 && nargout <= 1 && callee.max_out >= 1 &&
-                            int32_t(caller_frame[kFwStepMode]) == kStepRun));
-  const int32_t caller_step = kClassHints ? int32_t(caller_frame[kFwStepMode]) : kStepRun;
-  const int32_t results = kClassHints ? (callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout) : nargout;
-  const int32_t nargout_seen = kClassHints ? (nargout < 0 ? 1 : nargout) : nargout & 1;
+  // The few push's count is -1, 0 or 1, asked of a callee with an output by
+  // a caller that is not stepping: the words that count gives are simpler to
+  // reach, and the callee does not step.
+  TN_ASSERT(kAnyCall || (nargout >= -1 && nargout <= 1 && callee.max_out >= 1));
+  const int32_t caller_step = kAnyCall ? int32_t(caller_frame[kFwStepMode]) : kStepRun;
+  const int32_t results = kAnyCall ? (callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout) : nargout;
+  const int32_t nargout_seen = kAnyCall ? (nargout < 0 ? 1 : nargout) : nargout & 1;
   const int32_t sandbox = int32_t((caller_frame[kFwSandbox] & callee.sandbox_keep) | callee.sandbox_set);
   write_frame_words_above(w, FrameWords{nullptr, 0, false, callee.function_id, callee.caller_word, callee.locals,
                                         results, 1, nargout_seen, 0, false, sandbox, -1, caller_step,
                                         callee.name_table});
-  if (kClassHints)
+  if (kAnyCall)
     clear_slots(w + kFrameFixedWords, callee.locals);
   else
     clear_few_slots(w + kFrameFixedWords, callee.locals);
-  // Without class hints the heap's own test of them is this one, just
-  // before it (the compiler folds the two), so nothing is called.
-  if (!kClassHints && ctx->heap_hints_split) return kNotPlain;
+  // For the few push the heap's own test of its class hints is this one,
+  // just before it (the compiler folds the two), so nothing is called.
+  if (!kAnyCall && ctx->heap_hints_split) return kNotPlain;
   const int32_t block = heap_take_at_hint(ctx, kScalarValueBlockWords);
   if (block == 0) return kNotPlain;
   // What the rest needs is read afresh rather than held across the take.
@@ -653,7 +654,7 @@ int frame_push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_
 }
 
 int frame_push_scalar_call_few(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
-  TN_ASSERT(!ctx->heap_hints_split && callee.locals <= kScalarCallFewLocals);
+  TN_ASSERT(callee.locals <= kScalarCallFewLocals);
   return push_scalar_call<false>(ctx, callee, nargout);
 }
 

@@ -117,11 +117,10 @@ int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* he
 // takes it).
 int frame_push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
 // frame_push_scalar_call for a callee with an input, an output and at most
-// kScalarCallFewLocals locals, asked for -1, 0 or 1 outputs, by the
-// interpreter while nothing is watched (a position set, no breakpoint, a
-// caller that is not stepping), with the heap's class hints not split (it
-// declines when they are): it calls nothing, so that the call cache's way,
-// which inlines it, saves no registers.
+// kScalarCallFewLocals locals, asked for -1, 0 or 1 outputs, from a position
+// that is set (the interpreter's call); it declines for a caller that is
+// stepping and while the heap's class hints are split. It calls nothing, so
+// that the call cache's way, which inlines it, saves few registers.
 constexpr int32_t kScalarCallFewLocals = 4;
 int frame_push_scalar_call_few(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
 // frame_pop of a frame that keeps all its items (no more than its result

@@ -1111,22 +1111,24 @@ op_disp:
 // --- Calls and returns -------------------------------------------------------------------
 op_call_user: {
   pc = insn + 4;
-  if (__builtin_expect(quiet && !watching, 1)) {
+  if (__builtin_expect(quiet, 1)) {
     // The call cache's way: no resolution, no header checks, and straight on
-    // into the callee (nothing between instructions has anything to do, and
-    // nothing is watched: no breakpoint is set).
+    // into the callee (nothing between instructions has anything to do).
     SAVE_POS();
-    status = fn_call_user_cached(ctx, int16_t(insn[1]), int16_t(insn[2]), int16_t(insn[3]));
+    status = fn_call_user_cached(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]),
+                                 int16_t(insn[3]));
     if (status == kOk) {
       // The cache checked the callee's first instruction against the area;
       // a caller in the code area ran from the same base.
-      line_fw = desc + ctx->frame;
-      if (__builtin_expect(int32_t(line_fw[kFwCallerKind]) != kAreaCode, 0))
+      uint32_t* fw = desc + ctx->frame;
+      if (__builtin_expect(int32_t(fw[kFwCallerKind]) != kAreaCode, 0))
         base = code_area_base(ctx, kAreaCode, &area_bytes);
       pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
-      // Nothing was watched, so nothing is in the callee's frame either: it
-      // steps as its caller did, not at all. Its frame keeps no names, so its
-      // slots are its own when it has any.
+      if (__builtin_expect(watching, 0)) goto entered_frame;
+      // Nothing was watched, so nothing is in the callee's frame either: no
+      // breakpoint is set, and it steps as its caller did, not at all. Its
+      // frame keeps no names, so its slots are its own when it has any.
+      line_fw = fw;
       TN_ASSERT(!frame_stepping(line_fw) && !lines_watched_anywhere(ctx) && line_fw[kFwFrameNames] == 0);
       slots = line_fw + kFrameFixedWords;
       slot_count = line_fw[kFwLocals];
