@@ -400,10 +400,11 @@ namespace {
 // scalar argument, few locals and the heap's class hints not split is pushed
 // here by a push that calls nothing, so that this way saves only the
 // registers the heap's take needs: everything else leaves by a tail call
-// (the other hits and the misses, the declines of the push). The frame's words are stored one by one: packed
-// into vector registers first (as the vectorizer would) they cost more
-// instructions than they save. An entry found needs no check against the
-// function table: every change of it empties the cache.
+// (the other hits and the misses, the declines of the push). The frame's
+// words are stored one by one: packed into vector registers first (as the
+// vectorizer would) they cost more instructions than they save. An entry
+// found needs no check against the function table: every change of it
+// empties the cache.
 [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id,
                                                                                    int32_t context_id, int nargin,
                                                                                    int nargout) {
