@@ -413,9 +413,6 @@ namespace {
   if (__builtin_expect(nargin != 1 || uint32_t(nargout + 1) >= e->few_nargout_span, 0))
     return call_cached_other(c, e, nargin, nargout);
   TN_ASSERT(id < c->fn_count && e->code == ent(c, id, kEntCode));
-  // One register for the entry from here on: the compiler would otherwise
-  // work its address out again from the id.
-  asm("" : "+r"(e));
   if (frame_push_scalar_call_few(c, e->shape, nargout) != kOk) return call_cached_scalar(c, e, nargout);
   c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
   return kOk;

@@ -609,7 +609,7 @@ template <bool kAnyCall>
   // Exactly what push_plain_body writes for this call. The words above the
   // argument's descriptor go first: they lie above the stack's top, where a
   // decline leaves nothing that counts, and little is then held across the
-  // allocation (its loop needs most of the registers).
+  // heap's take (its loop needs most of the registers).
   uint32_t* w = desc + index;
   const uint32_t* caller_frame = desc + prev;
   // The few push's count is -1, 0 or 1, asked of a callee with an output by
@@ -632,18 +632,14 @@ template <bool kAnyCall>
   if (!kAnyCall && ctx->heap_hints_split) return kNotPlain;
   const int32_t block = heap_take_at_hint(ctx, kScalarValueBlockWords);
   if (block == 0) return kNotPlain;
-  // What the rest needs is read afresh rather than held across the take.
-  asm volatile("" ::: "memory");
   uint64_t* b = heap_words(ctx) + block;
   write_value_header(b, kKindReal, 1, 1);
   b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
   ctx->data_top -= 1;
-  const int32_t frame = ctx->desc_top - kDescWords;
-  uint32_t* f = desc_words(ctx) + frame;
-  write_frame_words_below(f, &ctx->pos, uint32_t(frame - ctx->frame));
-  f[kFrameFixedWords + callee.first_slot] = uint32_t(block);
-  ctx->frame = frame;
-  ctx->desc_top = frame + kFrameFixedWords + callee.locals;
+  write_frame_words_below(w, &ctx->pos, uint32_t(int32_t(index) - prev));
+  w[kFrameFixedWords + callee.first_slot] = uint32_t(block);
+  ctx->frame = int32_t(index);
+  ctx->desc_top = int32_t(index) + kFrameFixedWords + callee.locals;
   return kOk;
 }
 
