@@ -343,7 +343,15 @@ namespace {
   if (!h || !frame_plain_callee(c, h, id, ent(c, id, kEntExtra), &callee)) return nullptr;
   const int64_t start = (ent(c, id, kEntCode) + code_header_words(h)) * 2;
   if (start + 2 > int64_t(c->code_size) * 2) return nullptr;
-  call_cache_store(c, CallCacheEntry{id, context_id, ent(c, id, kEntCode), int32_t(start), callee});
+  CallCacheEntry e;
+  e.callee = id;
+  e.context = context_id;
+  e.code = ent(c, id, kEntCode);
+  e.start_offset = int32_t(start);
+  const bool few = callee.max_in >= 1 && callee.max_out >= 1 && callee.locals <= kScalarCallFewLocals;
+  e.few_nargout_span = few ? 3 : 0;
+  e.shape = callee;
+  call_cache_store(c, e);
   return call_cache_find(c, id, context_id);
 }
 
@@ -358,32 +366,56 @@ namespace {
   return kOk;
 }
 
+// A hit with one argument that the push calling nothing declined (the
+// heap's class hints split, an argument that is not a real scalar, no block
+// at the heap's hint, ...): the one-scalar push that takes split hints, then
+// the general one.
+[[gnu::noinline]] int call_cached_scalar(EngineContext* c, const CallCacheEntry* e, int nargout) {
+  if (frame_push_scalar_call(c, e->shape, nargout) == kOk) {
+    c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+    return kOk;
+  }
+  return call_cached_general(c, e, 1, nargout);
+}
+
+// A hit that the push calling nothing does not take: other counts, a
+// callee with more locals or no output.
+[[gnu::noinline]] int call_cached_other(EngineContext* c, const CallCacheEntry* e, int nargin, int nargout) {
+  if (nargin == 1 && e->shape.max_in >= 1 && nargout <= e->shape.max_out) return call_cached_scalar(c, e, nargout);
+  return call_cached_general(c, e, nargin, nargout);
+}
+
+// A miss: the entry is filled when the call can take the cache's way.
+[[gnu::noinline]] int call_cached_miss(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+  if (id <= 0 || id >= c->fn_count) return kFrameNotPlain;
+  const CallCacheEntry* e = call_cache_fill(c, id, context_id, nargin);
+  return e ? call_cached_other(c, e, nargin, nargout) : kFrameNotPlain;
+}
+
 }  // namespace
 
 // Kept out of the interpreter loop: inlined there, its registers crowd the
 // loop's own and every instruction pays (measured: fewer instructions per
 // call out of line, the call's own cost included). A hit with one real
-// scalar argument is pushed here, by a push written for few registers; any
-// other goes on to the general push, which leaves any argument that must
-// take the general way to it. The filling of an entry is kept out of line
-// too, so that a hit needs few registers. The frame's words are stored one
-// by one: packed into vector registers first (as the vectorizer would) they
-// cost more instructions than they save.
-[[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id, int32_t context_id, int nargin, int nargout) {
+// scalar argument, few locals and the heap's class hints not split is pushed
+// here by a push that calls nothing, so that this way saves only the
+// registers the heap's take needs: everything else leaves by a tail call
+// (the other hits and the misses, the declines of the push). The frame's
+// words are stored one by one: packed into vector registers first (as the
+// vectorizer would) they cost more instructions than they save. An entry
+// found needs no check against the function table: every change of it
+// empties the cache.
+[[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id,
+                                                                                   int32_t context_id, int nargin,
+                                                                                   int nargout) {
   const CallCacheEntry* e = call_cache_find(c, id, context_id);
-  // A hit's id was valid when it was stored, and the table has not shrunk
-  // since (that empties the cache); its code may have moved.
-  if (__builtin_expect(!e || id >= c->fn_count || e->code != ent(c, id, kEntCode), 0)) {
-    if (id <= 0 || id >= c->fn_count) return kFrameNotPlain;
-    e = call_cache_fill(c, id, context_id, nargin);
-    if (!e) return kFrameNotPlain;
-  }
-  if (nargin == 1 && e->shape.max_in >= 1 && nargout <= e->shape.max_out &&
-      frame_push_scalar_call(c, code_words(c) + e->code, e->shape, nargout) == kOk) {
-    c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
-    return kOk;
-  }
-  return call_cached_general(c, e, nargin, nargout);
+  if (__builtin_expect(!e, 0)) return call_cached_miss(c, id, context_id, nargin, nargout);
+  if (__builtin_expect(nargin != 1 || uint32_t(nargout + 1) >= e->few_nargout_span, 0))
+    return call_cached_other(c, e, nargin, nargout);
+  TN_ASSERT(id < c->fn_count && e->code == ent(c, id, kEntCode));
+  if (frame_push_scalar_call_few(c, e->shape, nargout) != kOk) return call_cached_scalar(c, e, nargout);
+  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+  return kOk;
 }
 
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,

@@ -88,13 +88,14 @@ int fn_call(EngineContext* ctx, const char* name, int32_t context_id, int nargin
 // name resolved as fn_call would, from context_id), without the name lookups
 // when the id is what resolution would give anyway.
 int fn_call_user_id(EngineContext* ctx, int32_t id, int32_t context_id, int nargin, int nargout);
-// fn_call_user_id's short way, through the call cache: when the id is what
-// resolution gives, its code is a plain function's and the nargin arguments
-// on top are neither references nor containers, the frame is pushed and the
-// position set to the callee's first instruction (kOk). kFrameNotPlain, with
-// nothing changed, for every other call (fn_call_user_id then makes it, and
-// reports its errors); the status of a heap failure, which fn_call_user_id
-// would report for the same call (nothing changed either).
+// fn_call_user_id's short way, through the call cache, for the interpreter's
+// call (a position is set): when the id is what resolution gives, its code is
+// a plain function's and the nargin arguments on top are neither references
+// nor containers, the frame is pushed and the position set to the callee's
+// first instruction (kOk). kFrameNotPlain, with nothing changed, for every
+// other call (fn_call_user_id then makes it, and reports its errors); the
+// status of a heap failure, which fn_call_user_id would report for the same
+// call (nothing changed either).
 int fn_call_user_cached(EngineContext* ctx, int32_t id, int32_t context_id, int nargin, int nargout);
 // fn_call with resolution flags (kResolve...): kResolveBuiltinOnly passes
 // over user functions of that name.

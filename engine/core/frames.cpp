@@ -151,10 +151,9 @@ struct FrameWords {
   int32_t name_table;
 };
 
-[[gnu::always_inline]] inline void write_frame_words(uint32_t* w, const FrameWords& f) {
-  w[kFwCallerKind] = f.caller ? uint32_t(f.caller->kind) : 0;
-  w[kFwCallerOffset] = f.caller ? f.caller->offset : 0;
-  w[kFwPrevDistance] = f.prev_distance;
+// The words a new frame's first item's descriptor does not overlap (a
+// frame is pushed over its lowest argument), and the three it does.
+[[gnu::always_inline]] inline void write_frame_words_above(uint32_t* w, const FrameWords& f) {
   w[kFwCatchKind] = 0;
   w[kFwCatchOffset] = 0;
   w[kFwCatchKeep] = 0;
@@ -175,6 +174,17 @@ struct FrameWords {
   w[kFwStepMode] = f.caller_step == kStepInto ? kStepStopAtNext : kStepRun;
   w[kFwNameTable] = uint32_t(f.name_table);
 }
+[[gnu::always_inline]] inline void write_frame_words_below(uint32_t* w, const CodePosition* caller,
+                                                           uint32_t prev_distance) {
+  w[kFwCallerKind] = caller ? uint32_t(caller->kind) : 0;
+  w[kFwCallerOffset] = caller ? caller->offset : 0;
+  w[kFwPrevDistance] = prev_distance;
+}
+[[gnu::always_inline]] inline void write_frame_words(uint32_t* w, const FrameWords& f) {
+  write_frame_words_below(w, f.caller, f.prev_distance);
+  write_frame_words_above(w, f);
+}
+static_assert(kDescWords == 3 && kFwPrevDistance == kDescWords - 1);
 
 // A variable's block from a value's descriptor {kind, a, b} and its data
 // words (a scalar's one word stored directly rather than through a copy call).
@@ -418,6 +428,16 @@ constexpr int kNotPlain = kFrameNotPlain;
 }
 static_assert(kNoSlotValue == 0xffffffffu);
 
+// clear_slots for 1 to kScalarCallFewLocals slots that lie above the stack's
+// top with room for all four (a new frame's): all four are cleared, with two
+// stores; those past n stay above the frame, where nothing reads them.
+[[gnu::always_inline]] inline void clear_few_slots(uint32_t* slots, [[maybe_unused]] int32_t n) {
+  static_assert(kScalarCallFewLocals == 4);
+  TN_ASSERT(n >= 1 && n <= kScalarCallFewLocals);
+  tn::store<uint64_t>(slots, ~uint64_t(0));
+  tn::store<uint64_t>(slots + 2, ~uint64_t(0));
+}
+
 // What a plain call needs of its callee's header: false for a header that
 // is not plain (argless, varargin or varargout, an input slot outside its
 // locals).
@@ -429,7 +449,8 @@ bool plain_callee(EngineContext* ctx, const uint16_t* header, int32_t function_i
   const int32_t max_in = header[kHdrMaxIn];
   for (int32_t k = 0; k < max_in; ++k)
     if (header[kHdrInputSlots + k] >= locals) return false;
-  *out = PlainCallee{function_id, caller_word, locals, max_in, header[kHdrMaxOut], 0, flags, ~0u, 0};
+  *out = PlainCallee{function_id, caller_word, locals, max_in, header[kHdrMaxOut], 0, flags,
+                     uint16_t(max_in >= 1 ? header[kHdrInputSlots] : 0), ~0u, 0};
   out->name_table = name_table_locator(ctx, header);
   if (flags & kHdrRestricted) out->sandbox_set = 1;
   if (flags & kHdrTrusted) out->sandbox_keep = out->sandbox_set = 0;  // trusted wins
@@ -569,39 +590,77 @@ int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* he
   return status;
 }
 
-int frame_push_scalar_call(EngineContext* ctx, const uint16_t* header, const PlainCallee& callee, int32_t nargout) {
+namespace {
+
+// frame_push_scalar_call's body. kAnyCall: its contract (any count, any
+// caller, the heap's class hints split or not, when the take goes out of
+// line); without it frame_push_scalar_call_few's, whose push calls nothing
+// and clears the slots inline, so that the call cache's way inlining it
+// saves few registers.
+template <bool kAnyCall>
+[[gnu::always_inline]] inline int push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
   const int32_t prev = ctx->frame;
-  if (prev < 0 || ctx->bp_count > 0 || ctx->pos.kind == kAreaNone) return kNotPlain;  // frame_push_plain's way
-  {
-    const uint32_t* desc = desc_words(ctx);
-    const int64_t index = int64_t(ctx->desc_top) - kDescWords;
-    if (index < prev + frame_fixed_words(desc + prev) ||
-        index + kFrameFixedWords + callee.locals + kDescWords > int64_t(ctx->desc_capacity) ||
-        !desc_is_real_scalar(desc + index))
-      return kNotPlain;
-  }
-  const int32_t block = heap_take_at_hint(ctx, 1 + kHeapValueHeaderWords);
+  // The interpreter's call always has a position.
+  TN_ASSERT(kAnyCall || ctx->pos.kind != kAreaNone);
+  if (prev < 0 || ctx->bp_count > 0 || (kAnyCall && ctx->pos.kind == kAreaNone))
+    return kNotPlain;  // frame_push_plain's way
+  uint32_t* desc = desc_words(ctx);
+  const int64_t index = int64_t(ctx->desc_top) - kDescWords;
+  // A caller frame with names kept in it is a workspace: the general push
+  // finds where its local area ends. The few push leaves a stepping caller
+  // to the other.
+  if (desc[prev + kFwFrameNames] != 0 || (!kAnyCall && desc[prev + kFwStepMode] != kStepRun) ||
+      index < int64_t(prev) + kFrameFixedWords + int32_t(desc[prev + kFwLocals]) ||
+      index + kFrameFixedWords + (kAnyCall ? callee.locals : kScalarCallFewLocals) + kDescWords >
+          int64_t(ctx->desc_capacity) ||
+      !desc_is_real_scalar(desc + index))
+    return kNotPlain;
+  // Exactly what push_plain_body writes for this call. The words above the
+  // argument's descriptor go first: they lie above the stack's top, where a
+  // decline leaves nothing that counts, and little is then held across the
+  // heap's take (its loop needs most of the registers).
+  uint32_t* w = desc + index;
+  const uint32_t* caller_frame = desc + prev;
+  // The few push's count is -1, 0 or 1, asked of a callee with an output by
+  // a caller that is not stepping: the words that count gives are simpler to
+  // reach, and the callee does not step.
+  TN_ASSERT(kAnyCall || (nargout >= -1 && nargout <= 1 && callee.max_out >= 1));
+  const int32_t caller_step = kAnyCall ? int32_t(caller_frame[kFwStepMode]) : kStepRun;
+  const int32_t results = kAnyCall ? (callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout) : nargout;
+  const int32_t nargout_seen = kAnyCall ? (nargout < 0 ? 1 : nargout) : nargout & 1;
+  const int32_t sandbox = int32_t((caller_frame[kFwSandbox] & callee.sandbox_keep) | callee.sandbox_set);
+  write_frame_words_above(w, FrameWords{nullptr, 0, false, callee.function_id, callee.caller_word, callee.locals,
+                                        results, 1, nargout_seen, 0, false, sandbox, -1, caller_step,
+                                        callee.name_table});
+  if (kAnyCall)
+    clear_slots(w + kFrameFixedWords, callee.locals);
+  else
+    clear_few_slots(w + kFrameFixedWords, callee.locals);
+  // For the few push the heap's own test of its class hints is this one,
+  // just before it (the compiler folds the two), so nothing is called.
+  if (!kAnyCall && ctx->heap_hints_split) return kNotPlain;
+  const int32_t block = heap_take_at_hint(ctx, kScalarValueBlockWords);
   if (block == 0) return kNotPlain;
-  // From here on exactly what push_plain_body writes for this call; what it
-  // needs is read afresh, so that little is held across the allocation.
   uint64_t* b = heap_words(ctx) + block;
   write_value_header(b, kKindReal, 1, 1);
   b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
   ctx->data_top -= 1;
-  const int32_t index = ctx->desc_top - kDescWords;
-  uint32_t* w = desc_words(ctx) + index;
-  const uint32_t* caller_frame = desc_words(ctx) + prev;
-  clear_slots(w + kFrameFixedWords, callee.locals);
-  w[kFrameFixedWords + header[kHdrInputSlots]] = uint32_t(block);
-  const int32_t results = callee.max_out == 0 ? -2 : nargout < 0 ? -1 : nargout;
-  const int32_t sandbox = int32_t((caller_frame[kFwSandbox] & callee.sandbox_keep) | callee.sandbox_set);
-  const CodePosition caller = ctx->pos;
-  write_frame_words(w, FrameWords{&caller, uint32_t(index - prev), false, callee.function_id, callee.caller_word,
-                                   callee.locals, results, 1, nargout < 0 ? 1 : nargout, 0, false, sandbox, -1,
-                                   int32_t(caller_frame[kFwStepMode]), callee.name_table});
-  ctx->frame = index;
-  ctx->desc_top = index + kFrameFixedWords + callee.locals;
+  write_frame_words_below(w, &ctx->pos, uint32_t(int32_t(index) - prev));
+  w[kFrameFixedWords + callee.first_slot] = uint32_t(block);
+  ctx->frame = int32_t(index);
+  ctx->desc_top = int32_t(index) + kFrameFixedWords + callee.locals;
   return kOk;
+}
+
+}  // namespace
+
+int frame_push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
+  return push_scalar_call<true>(ctx, callee, nargout);
+}
+
+int frame_push_scalar_call_few(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
+  TN_ASSERT(callee.locals <= kScalarCallFewLocals);
+  return push_scalar_call<false>(ctx, callee, nargout);
 }
 
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,

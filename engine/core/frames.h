@@ -88,6 +88,7 @@ struct PlainCallee {
   int32_t max_out;
   int32_t name_table;  // the frame's kFwNameTable word
   uint16_t flags;
+  uint16_t first_slot;  // the first input's local slot (0 when it takes none)
   // The frame's kFwSandbox word is (the caller's & sandbox_keep) | sandbox_set:
   // a trusted function clears it, a restricted one sets it, others inherit it.
   uint32_t sandbox_keep;
@@ -113,8 +114,15 @@ int frame_push_plain(EngineContext* ctx, CodePosition caller, const uint16_t* he
 // argument above a frame, while no breakpoint is set and the heap has a block
 // at its hint:
 // kFrameNotPlain, with nothing changed, for any other (frame_push_plain then
-// takes it). Written for few registers: the call cache's path inlines it.
-int frame_push_scalar_call(EngineContext* ctx, const uint16_t* header, const PlainCallee& callee, int32_t nargout);
+// takes it).
+int frame_push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
+// frame_push_scalar_call for a callee with an input, an output and at most
+// kScalarCallFewLocals locals, asked for -1, 0 or 1 outputs, from a position
+// that is set (the interpreter's call); it declines for a caller that is
+// stepping and while the heap's class hints are split. It calls nothing, so
+// that the call cache's way, which inlines it, saves few registers.
+constexpr int32_t kScalarCallFewLocals = 4;
+int frame_push_scalar_call_few(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
 // frame_pop of a frame that keeps all its items (no more than its result
 // count, which is not negative), resumes no built-in and is not the base
 // frame: true when done, false (nothing changed) for any other frame.

@@ -1123,15 +1123,21 @@ op_call_user: {
     status = fn_call_user_cached(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]),
                                  int16_t(insn[3]));
     if (status == kOk) {
-      // The cache checked the callee's first instruction against the area.
-      base = code_area_base(ctx, kAreaCode, &area_bytes);
+      // The cache checked the callee's first instruction against the area;
+      // a caller in the code area ran from the same base.
+      uint32_t* fw = desc + ctx->frame;
+      if (__builtin_expect(int32_t(fw[kFwCallerKind]) != kAreaCode, 0))
+        base = code_area_base(ctx, kAreaCode, &area_bytes);
       pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
       if (__builtin_expect(watching, 0)) goto entered_frame;
       // Nothing was watched, so nothing is in the callee's frame either: no
-      // breakpoint is set, and it steps as its caller did, not at all.
-      line_fw = desc + ctx->frame;
-      TN_ASSERT(!frame_stepping(line_fw) && !lines_watched_anywhere(ctx));
-      slots_known = own_frame_slots(line_fw, &slots, &slot_count);
+      // breakpoint is set, and it steps as its caller did, not at all. Its
+      // frame keeps no names, so its slots are its own when it has any.
+      line_fw = fw;
+      TN_ASSERT(!frame_stepping(line_fw) && !lines_watched_anywhere(ctx) && line_fw[kFwFrameNames] == 0);
+      slots = line_fw + kFrameFixedWords;
+      slot_count = line_fw[kFwLocals];
+      slots_known = int32_t(slot_count) >= 1;
       may_overload = true;
       DISPATCH();
     }

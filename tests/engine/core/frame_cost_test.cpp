@@ -204,18 +204,32 @@ TEST(FrameCost, ScalarCallWritesWhatThePlainPushWrites) {
     cases.push_back({0, locals, uint16_t(locals - 1), 1, 0, kStepRun, locals > 3});
   cases.push_back({0, 2, 0, 0, 0, kStepInto, false});
   cases.push_back({0, 2, 0, 2, 0, kStepStopAtNext, true});
+  cases.push_back({0, 2, 1, 2, 0, kStepRun, true});
   for (const ScalarCallSetup& t : cases) {
-    for (int32_t nargout : {-1, 0, 1}) {
+    for (int32_t nargout : {-1, 0, 1, 2}) {
       if (nargout > t.max_out) continue;
-      ScalarCallEngine fast(t), plain(t);
+      ScalarCallEngine fast(t), few(t), plain(t);
       ASSERT_EQ(fast.state(), plain.state());
-      ASSERT_EQ(frame_push_scalar_call(fast.b.ctx(), fast.header, fast.callee, nargout), kOk);
+      const std::vector<uint32_t> before = few.state();
+      ASSERT_EQ(frame_push_scalar_call(fast.b.ctx(), fast.callee, nargout), kOk);
       ASSERT_EQ(frame_push_plain(plain.b.ctx(), plain.b->pos, plain.header, plain.callee, nargout, 1), kOk);
       EXPECT_EQ(fast.state(), plain.state()) << "flags " << t.flags << " locals " << t.locals << " nargout " << nargout;
-      // And both leave again alike.
+      // The push that calls nothing, for the callees it is made for: the
+      // same words, or (class hints split, a stepping caller) nothing changed.
+      const bool made_for = t.locals <= kScalarCallFewLocals && t.max_out >= 1 && nargout <= 1;
+      const bool few_takes = made_for && !few.b->heap_hints_split && t.caller_step == kStepRun;
+      if (made_for) {
+        EXPECT_EQ(frame_push_scalar_call_few(few.b.ctx(), few.callee, nargout), few_takes ? kOk : kFrameNotPlain);
+        EXPECT_EQ(few.state(), few_takes ? plain.state() : before) << "locals " << t.locals << " nargout " << nargout;
+      }
+      // And they leave again alike.
       EXPECT_EQ(frame_pop(fast.b.ctx()), kOk);
       EXPECT_EQ(frame_pop(plain.b.ctx()), kOk);
       EXPECT_EQ(fast.state(), plain.state());
+      if (few_takes) {
+        EXPECT_EQ(frame_pop(few.b.ctx()), kOk);
+        EXPECT_EQ(few.state(), plain.state());
+      }
     }
   }
 }
@@ -241,9 +255,28 @@ TEST(FrameCost, ScalarCallDeclinesWithNothingChanged) {
     ScalarCallEngine e(ScalarCallSetup{});
     set(e.b.ctx());
     const std::vector<uint32_t> before = e.state();
-    EXPECT_EQ(frame_push_scalar_call(e.b.ctx(), e.header, e.callee, 1), kFrameNotPlain) << what;
+    EXPECT_EQ(frame_push_scalar_call(e.b.ctx(), e.callee, 1), kFrameNotPlain) << what;
+    EXPECT_EQ(e.state(), before) << what;
+    // The push that calls nothing has a position by its contract.
+    if (std::strcmp(what, "no position") == 0) continue;
+    EXPECT_EQ(frame_push_scalar_call_few(e.b.ctx(), e.callee, 1), kFrameNotPlain) << what;
     EXPECT_EQ(e.state(), before) << what;
   }
+  // The heap's class hints split: the take would call out.
+  {
+    ScalarCallEngine e(ScalarCallSetup{});
+    e.b->heap_hints_split = 1;
+    const std::vector<uint32_t> before = e.state();
+    EXPECT_EQ(frame_push_scalar_call_few(e.b.ctx(), e.callee, 1), kFrameNotPlain);
+    EXPECT_EQ(e.state(), before);
+  }
+  // Room for the callee's frame but not for the four slots that push clears.
+  ScalarCallEngine e(ScalarCallSetup{});
+  e.b->desc_capacity = e.b->desc_top + kFrameFixedWords + 2;  // the argument and two slots
+  const std::vector<uint32_t> before = e.state();
+  EXPECT_EQ(frame_push_scalar_call_few(e.b.ctx(), e.callee, 1), kFrameNotPlain);
+  EXPECT_EQ(e.state(), before);
+  EXPECT_EQ(frame_push_scalar_call(e.b.ctx(), e.callee, 1), kOk);
 }
 
 // A called frame of the setup, the value to return and where each engine's

@@ -1,14 +1,16 @@
 // The call cache never answers for a function table, a path or a task that
 // has changed since it was filled: a redefined callee whose new code starts
-// where the old one did (so only the cache's emptying tells them apart), a
-// cleared library, a path change, a task switch, a moved block and a new
-// engine at an old address each leave no entry behind, and the calls after
-// them give what resolution by name gives.
+// where the old one did, a callee whose code moved, a cleared library, a path
+// change, a task switch, a moved block, a new engine at an old address and a
+// change made on another thread each leave no entry behind (an entry found
+// is used without a check of its own), and the calls after them give what
+// resolution by name gives.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/core/call_cache.h"
@@ -57,6 +59,21 @@ TEST_F(CallCache, RedefinedCalleeAtTheSameOffsetIsCalledAnew) {
   EXPECT_EQ(s.value("inner(1)"), s.value("30"));
 }
 
+TEST_F(CallCache, CalleeWhoseCodeMovedIsCalledWhereItNowStarts) {
+  // A function defined ahead of inner and then redefined longer moves
+  // inner's code up: an entry kept would start inside its old words.
+  ASSERT_EQ(s.run("function r = ahead(x)\n  r = x;\nendfunction\n"), kOk) << s.take_output();
+  warm("  r = x + 1;\n");
+  const int32_t inner = function_id(c, "inner");
+  const int32_t code_before = ent(c, inner, kEntCode);
+  ASSERT_EQ(s.run("function r = ahead(x)\n  a = x + 1;\n  b = a * 2;\n  r = a + b;\nendfunction\n"), kOk)
+      << s.take_output();
+  if (ent(c, inner, kEntCode) == code_before) GTEST_SKIP() << "the code did not move";
+  EXPECT_FALSE(cached());
+  EXPECT_EQ(s.value("outer(2)"), s.value("9"));
+  EXPECT_TRUE(cached());
+}
+
 TEST_F(CallCache, ClearedFunctionsAreResolvedAndCompiledAgain) {
   warm("  r = x + 1;\n");
   ASSERT_EQ(s.run("clear('-f');\n"), kOk) << s.take_output();
@@ -86,6 +103,26 @@ TEST_F(CallCache, PathChangeTaskSwitchAndEntryWritesEmptyIt) {
   ASSERT_EQ(s.value("outer(5)"), s.value("12"));
   ASSERT_EQ(s.run("gv = [1 2 3];\ngv = 'text';\n"), kOk) << s.take_output();
   EXPECT_TRUE(cached());
+}
+
+TEST_F(CallCache, AChangeOnAnotherThreadEmptiesIt) {
+  // The path set, or an engine started, on another thread than the one that
+  // runs this engine: its entries there go too.
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"path", [] { EXPECT_EQ(libpath_set("", 0, nullptr, 0), kOk); }},
+      {"engine started", [] {
+         std::vector<uint64_t> other(1 << 16);
+         EngineContext* o = nullptr;
+         EXPECT_EQ(engine_init(other.data(), uint32_t(other.size() * 8), &o), kOk);
+       }},
+  };
+  warm("  r = x - 1;\n");
+  for (const auto& [what, change] : changes) {
+    ASSERT_EQ(s.value("outer(5)"), s.value("12")) << what;
+    ASSERT_TRUE(cached()) << what;
+    std::thread(change).join();
+    EXPECT_FALSE(cached()) << what;
+  }
 }
 
 TEST(CallCacheOwner, AnotherEngineOrAMovedBlockFindsNothing) {
