@@ -72,9 +72,11 @@ constexpr uint32_t kLogicalWords = 3;
 }
 
 // The block of a local that holds a real scalar in its own block, or null.
+// Both header words through the block's address: one base register for both.
 [[gnu::always_inline]] inline const uint64_t* scalar_block(const uint64_t* heap, uint32_t b) {
-  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
-  return heap + b;
+  if (b == uint32_t(-1) || b == 0) return nullptr;
+  const uint64_t* block = heap + b;
+  return block[0] == kScalarHead && block[1] == kScalarTail ? block : nullptr;
 }
 
 // The return that every function with one output ends with:
