@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "engine/core/checked.h"
 #include "engine/core/context.h"
 
 // CallFrame words.
@@ -137,8 +138,11 @@ bool frame_return_real(EngineContext* ctx, uint64_t bits);
 // and has nothing above its locals.
 [[gnu::always_inline]] inline bool frame_return_real_fits(const EngineContext* ctx, int32_t index,
                                                           const uint32_t* w) {
-  return int32_t(w[kFwResults]) >= 1 && w[kFwResume] == 0 && int32_t(w[kFwCallerKind]) != kAreaBaseFrame &&
-         w[kFwFrameNames] == 0 && ctx->desc_top == index + kFrameFixedWords + int32_t(w[kFwLocals]);
+  // No names and no resumed built-in: the two neighbouring words read as one.
+  static_assert(kFwResume == kFwFrameNames + 1);
+  return int32_t(w[kFwResults]) >= 1 && tn::load<uint64_t>(w + kFwFrameNames) == 0 &&
+         int32_t(w[kFwCallerKind]) != kAreaBaseFrame &&
+         ctx->desc_top == index + kFrameFixedWords + int32_t(w[kFwLocals]);
 }
 // frame_return_real of a current frame that fits (w its words), out of line
 // with the locals' blocks freed in it: the interpreter tests the frame with

@@ -1184,6 +1184,13 @@ returned:
   if (ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
   pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
   if (__builtin_expect(!quiet, 0)) goto tail;
+  goto returned_quietly;
+// The same, where nothing waited before the return (which changes no task or
+// event).
+returned_quiet:
+  if (ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
+  pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
+returned_quietly:
   if (__builtin_expect(watching, 0)) goto entered_frame;
   // Nothing was watched in the callee, so there is no echo and no breakpoint:
   // only the caller's own stepping (a step over the call) watches its lines.
@@ -1228,7 +1235,7 @@ op_nargio: {
       if (ctx->pos.kind == kAreaCode && int32_t(fw[kFwCallerKind]) == kAreaCode &&
           frame_return_real_fits(ctx, ctx->frame, fw)) {
         frame_return_real_taken(ctx, desc + ctx->frame, block[kHeapValueHeaderWords]);
-        goto returned;
+        goto returned_quiet;
       }
       PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
       pc = ret;

@@ -72,18 +72,26 @@ constexpr uint32_t kLogicalWords = 3;
 }
 
 // The block of a local that holds a real scalar in its own block, or null.
+// Both header words through the block's address: one base register for both.
 [[gnu::always_inline]] inline const uint64_t* scalar_block(const uint64_t* heap, uint32_t b) {
-  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
-  return heap + b;
+  if (b == uint32_t(-1) || b == 0) return nullptr;
+  const uint64_t* block = heap + b;
+  return block[0] == kScalarHead && block[1] == kScalarTail ? block : nullptr;
 }
 
 // The return that every function with one output ends with:
 //   nargout 0; jump_if_false L; load_local k; L: ret_function
 // (the output pushed only when the caller asked for it).
+// Tested as two 64-bit words, words 0-3 and 3-6 (word 5, the local, masked
+// out), so that nothing past ret_function is read.
 constexpr int kReturnLocalWords = 6;  // the words before ret_function
+constexpr uint64_t kReturnLocalHead = uint64_t(kOpNargout) | uint64_t(kOpJumpIfFalse) << 32 | uint64_t(2) << 48;
+constexpr uint64_t kReturnLocalTail = uint64_t(2) | uint64_t(kOpLoadLocal) << 16 | uint64_t(kOpRetFunction) << 48;
+constexpr uint64_t kReturnLocalTailMask = ~(uint64_t(0xffff) << 32);
 [[gnu::always_inline]] inline bool returns_local(const uint16_t* insn) {
-  return insn[0] == kOpNargout && insn[1] == 0 && insn[2] == kOpJumpIfFalse && insn[3] == 2 &&
-         insn[4] == kOpLoadLocal && insn[6] == kOpRetFunction;
+  static_assert(std::endian::native == std::endian::little);
+  return tn::load<uint64_t>(insn) == kReturnLocalHead &&
+         (tn::load<uint64_t>(insn + 3) & kReturnLocalTailMask) == kReturnLocalTail;
 }
 
 // Gives an undefined local a fresh block for a double scalar (head: the

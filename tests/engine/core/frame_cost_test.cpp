@@ -349,6 +349,21 @@ TEST(FrameCost, ScalarReturnLeavesWhatAPushAndThePlainPopLeave) {
   }
 }
 
+TEST(FrameCost, ScalarReturnReadsNoWordBesideTheOnesItTests) {
+  // The words next to those read two at a time do not stop the return.
+  for (const FrameWord word : {kFwNargout, kFwSandbox}) {
+    ScalarCallEngine fast(ScalarCallSetup{}), plain(ScalarCallSetup{});
+    for (ScalarCallEngine* e : {&fast, &plain}) {
+      ASSERT_EQ(frame_push_plain(e->b.ctx(), e->b->pos, e->header, e->callee, 1, 1), kOk);
+      frame_words(e->b.ctx(), e->b->frame)[word] = ~0u;
+    }
+    ASSERT_TRUE(frame_return_real(fast.b.ctx(), std::bit_cast<uint64_t>(2.5))) << word;
+    ASSERT_EQ(stk_push_real(plain.b.ctx(), 2.5), kOk);
+    ASSERT_TRUE(frame_pop_plain(plain.b.ctx()));
+    EXPECT_EQ(return_state(fast), return_state(plain)) << word;
+  }
+}
+
 TEST(FrameCost, ScalarReturnDeclinesWithNothingChanged) {
   // Each setting leaves the return to the push and the general pop.
   const std::vector<std::pair<const char*, std::function<void(EngineContext*)>>> declines = {
@@ -357,6 +372,9 @@ TEST(FrameCost, ScalarReturnDeclinesWithNothingChanged) {
       {"a built-in to resume", [](EngineContext* c) { frame_words(c, c->frame)[kFwResume] = 1; }},
       {"the base frame", [](EngineContext* c) { frame_words(c, c->frame)[kFwCallerKind] = kAreaBaseFrame; }},
       {"names kept in the frame", [](EngineContext* c) { frame_words(c, c->frame)[kFwFrameNames] = 2; }},
+      // The two words are read as one: each half, and each one's top bit, counts.
+      {"a resume word of its top bit", [](EngineContext* c) { frame_words(c, c->frame)[kFwResume] = 1u << 31; }},
+      {"a names word of its top bit", [](EngineContext* c) { frame_words(c, c->frame)[kFwFrameNames] = 1u << 31; }},
       {"an item above the locals", [](EngineContext* c) { EXPECT_EQ(stk_push_real(c, 1.0), kOk); }},
       {"no frame", [](EngineContext* c) { c->frame = -1; }},
   };

@@ -177,6 +177,37 @@ TEST_F(Interp, ErrorInACalleeIsCaughtByTheCallerAndItsFramesGo) {
   EXPECT_TRUE(check_heap_chain(c));
 }
 
+TEST_F(Interp, FusedReturnTakesExactlyItsPatternFromACallingFunction) {
+  // «nargout 0; jump_if_false L; load_local k; L: ret_function» of a function
+  // called from a function's code returns local k straight into the caller,
+  // whichever its slot; the same words with anything else where ret_function
+  // stands take the separate steps. Locals: 0 y, 1 x, 2 z = x + 10.
+  struct Case { const char* end; double want; };
+  const Case cases[] = {
+      {"asm load_local 0\nasm out:\nasm ret_function\n", 6},
+      {"asm load_local 2\nasm out:\nasm ret_function\n", 13},
+      {"asm load_local 1\nasm out:\nasm ret_function\n", 3},
+      {"asm load_local 0\nasm out:\nasm push_one\nasm plus\nasm ret_function\n", 7},
+      {"asm load_local 2\nasm out:\nasm uminus\nasm ret_function\n", -13},
+  };
+  int n = 0;
+  for (const Case& k : cases) {
+    const std::string callee = "callee" + std::to_string(n), top = "top" + std::to_string(n++);
+    define(callee, "function y = " + callee + "(x, z)\nasm load_local 1\nasm push_int16 2\nasm times\n" +
+                       "asm store_local 0\nasm load_local 1\nasm push_int16 10\nasm plus\nasm store_local 2\n" +
+                       "asm nargout 0\nasm jump_if_false out\n" + k.end + "end\n");
+    define(top, "function y = " + top + "(x)\nasm load_local 1\nasm call_user @" + callee +
+                    " 1 1\nasm store_local 0\nasm load_local 0\nasm ret_function\nend\n");
+    for (int run = 0; run < 2; ++run) {  // the second through the call cache
+      ASSERT_EQ(stk_push_real(c, 3), kOk);
+      EXPECT_EQ(interp_call(c, top.c_str(), 0, 1, 1, 0, 0), kOk) << k.end;
+      EXPECT_EQ(pop_real(), k.want) << k.end;
+      EXPECT_EQ(c->desc_top, kBaseFrameWords) << k.end;
+      EXPECT_TRUE(check_heap_chain(c)) << k.end;
+    }
+  }
+}
+
 int ok_builtin(EngineContext* ctx, int, int, uintptr_t) { return stk_push_real(ctx, 1); }
 
 TEST_F(Interp, RestrictedFrameCannotCallACoreRowAndNoInnerTryCatchesIt) {
