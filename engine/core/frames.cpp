@@ -645,10 +645,14 @@ template <bool kAnyCall>
   write_value_header(b, kKindReal, 1, 1);
   b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
   ctx->data_top -= 1;
-  write_frame_words_below(w, &ctx->pos, uint32_t(int32_t(index) - prev));
+  // The frame's index and the caller's read again (the take changed
+  // neither): held across the take's loop with w they would cost saved
+  // registers (fib: 5 pairs of pushes and pops a call before, none now).
+  const int32_t at = ctx->desc_top - kDescWords;
+  write_frame_words_below(w, &ctx->pos, uint32_t(at - ctx->frame));
   w[kFrameFixedWords + callee.first_slot] = uint32_t(block);
-  ctx->frame = int32_t(index);
-  ctx->desc_top = int32_t(index) + kFrameFixedWords + callee.locals;
+  ctx->frame = at;
+  ctx->desc_top = at + kFrameFixedWords + callee.locals;
   return kOk;
 }
 

@@ -92,17 +92,24 @@ int heap_alloc_scan(EngineContext* ctx, int64_t n, int32_t* index);
 // Takes n words at header i, 0 <= i < s, when the block there is free and,
 // with the free blocks behind it merged, large enough. The next hint is then
 // the header behind the block taken, i + n + 1: the remainder's header, or
-// on an exact fit the end of the run. False when it takes nothing.
-[[gnu::always_inline]] inline bool heap_take_run(uint64_t* heap, int64_t s, int64_t i, int64_t n) {
+// on an exact fit the end of the run: returned (> n), or 0 when it takes
+// nothing. From the start everything is reached from that index, i left to
+// die: held beside it across the merge walk's loop (the compiler's choice
+// when it can fold one into the other), i costs a register that the push
+// inlining this must save.
+[[gnu::always_inline]] inline int64_t heap_take_run(uint64_t* heap, int64_t s, int64_t i, int64_t n) {
   const uint64_t h = heap_header(heap, i);
-  if (heap_header_used(h)) return false;
+  if (heap_header_used(h)) return 0;
   int64_t size = heap_header_size(h);
+  int64_t behind = i + n + 1;
+  asm("" : "+r"(behind));                    // not folded back into i
+  if (behind <= n) __builtin_unreachable();  // i >= 0: the callers' tests of 0 fold away
   const int64_t j = heap_merge_free(heap, s, i, &size);  // the header behind the run
-  const int64_t behind = i + n + 1;
-  if (j < behind) return false;  // size < n
-  heap_set_header(heap, i, uint64_t(n) | kHeapInUse);
-  if (__builtin_expect(j > behind, 1)) heap_set_header(heap, behind, uint64_t(j - behind - 1));  // size - n - 1
-  return true;
+  if (j < behind) return 0;  // size < n
+  uint64_t* const at = heap + (behind - n - 1);
+  heap_set_header(at, 0, uint64_t(n) | kHeapInUse);
+  if (__builtin_expect(j > behind, 1)) heap_set_header(at, n + 1, uint64_t(j - behind - 1));  // size - n - 1
+  return behind;
 }
 
 // heap_take_at_hint while the class hints are split (heap.cpp).
@@ -118,9 +125,11 @@ inline int32_t heap_take_at_hint(EngineContext* ctx, int64_t n) {
   if (ctx->heap_hints_split) return heap_take_at_class_hint(ctx, n);
   const int64_t s = ctx->heap_size;
   const int64_t i = ctx->heap_hint;
-  if (uint64_t(i) >= uint64_t(s) || !heap_take_run(heap_words(ctx), s, i, n)) return 0;  // (a negative hint too)
-  ctx->heap_hint = int32_t(i + n + 1);
-  return int32_t(i + 1);
+  if (uint64_t(i) >= uint64_t(s)) return 0;  // (a negative hint too)
+  const int64_t behind = heap_take_run(heap_words(ctx), s, i, n);
+  if (behind == 0) return 0;
+  ctx->heap_hint = int32_t(behind);
+  return int32_t(behind - n);
 }
 
 // heap_alloc of a block of kScalarValueBlockWords words (a real scalar's value
