@@ -91,7 +91,7 @@ template <bool kClearSlots>
   const auto free_slot = [&](uint32_t* slot) [[gnu::always_inline]] {
     const uint32_t block = *slot;
     if (kClearSlots) *slot = kNoSlotValue;
-    if (block - 1 >= size) return;  // no block: 0 or -1
+    if (__builtin_expect(block - 1 >= size, 0)) return;  // no block: 0 or -1
     heap_mark_block_free(ctx, heap, int32_t(block));
     if (int32_t(block) - 1 < hint) hint = int32_t(block) - 1;
   };
