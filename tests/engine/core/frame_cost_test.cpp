@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/core/frames.h"
@@ -295,6 +296,7 @@ struct ReturnLocals {
   bool others = false;
   bool container = false;
   bool split = false;
+  bool swap = false;  // the first and last slots' blocks exchanged: the lower block freed first
 };
 
 void set_return_locals(ScalarCallEngine& e, uint16_t locals, const ReturnLocals& r) {
@@ -318,13 +320,21 @@ void set_return_locals(ScalarCallEngine& e, uint16_t locals, const ReturnLocals&
     if (container) c->entry_finger[0].block = block;
     slots[k] = uint32_t(block);
   }
+  if (r.swap && locals > 1) std::swap(slots[0], slots[locals - 1]);
 }
 
 TEST(FrameCost, ScalarReturnLeavesWhatAPushAndThePlainPopLeave) {
   const uint64_t bits = std::bit_cast<uint64_t>(-7.25);
-  const ReturnLocals ways[] = {{}, {true, false, false}, {true, true, false}, {true, true, true}, {false, false, true}};
+  const ReturnLocals ways[] = {{},
+                               {true, false, false},
+                               {true, true, false},
+                               {true, true, true},
+                               {false, false, true},
+                               {true, false, false, true},
+                               {true, true, false, true},
+                               {false, false, false, true}};
   for (const ReturnLocals& r : ways)
-  for (uint16_t locals : {1, 2, 5}) {
+  for (uint16_t locals : {1, 2, 3, 5}) {
     for (int32_t nargout : {1, 2}) {
       ScalarCallSetup t{};
       t.locals = locals;
@@ -341,7 +351,8 @@ TEST(FrameCost, ScalarReturnLeavesWhatAPushAndThePlainPopLeave) {
       ASSERT_EQ(stk_push_real(plain.b.ctx(), -7.25), kOk);
       ASSERT_TRUE(frame_pop_plain(plain.b.ctx()));
       EXPECT_EQ(return_state(fast), return_state(plain))
-          << "locals " << locals << " nargout " << nargout << " others " << r.others << " split " << r.split;
+          << "locals " << locals << " nargout " << nargout << " others " << r.others << " split " << r.split
+          << " swap " << r.swap;
       EXPECT_EQ(fast.b->pos.offset, 40u);
       EXPECT_EQ(fast.b->entry_finger[0].block, 0);
       if (!r.split) EXPECT_TRUE(check_heap_used(fast.b.ctx(), {}));
