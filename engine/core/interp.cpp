@@ -556,7 +556,9 @@ op_load_local: {
   if (!slot) goto op_generic;
   const uint32_t b = *slot;
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
-  if (b == uint32_t(-1) || b == 0 || !SCALAR_ROOM(dt, vt)) goto load_local_array;
+  // The room is tested only by the paths that push: a fused store or a
+  // comparison feeding its jump pushes nothing.
+  if (b == uint32_t(-1) || b == 0) goto load_local_array;
   const uint64_t* block = heap + b;
   if (block[0] == kScalarHead && block[1] == kScalarTail) {
     bool condition = false;
@@ -574,11 +576,12 @@ op_load_local: {
         pc = next;
         NEXT_FAST();
       }
+    if (!SCALAR_ROOM(dt, vt)) goto load_local_array;
     PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
     pc = insn + 2;
     NEXT_FAST();
   }
-  if (block[0] != kComplexHead || block[1] != kScalarTail) goto load_local_array;
+  if (block[0] != kComplexHead || block[1] != kScalarTail || !SCALAR_ROOM(dt, vt)) goto load_local_array;
   if (insn[2] == kOpReal || insn[2] == kOpImag) {
     // «real(z)» and «imag(z)» of a complex scalar local: the part alone.
     PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords + (insn[2] == kOpImag ? 1 : 0)]);

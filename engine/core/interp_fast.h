@@ -360,8 +360,8 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
 // insn loads and y a real scalar local or small constant: one step, since no
 // instruction in between can observe the operands. The next instruction;
 // with *condition set, the instruction after the comparison, whose result is
-// *truth (the loop acts on it); null when nothing was done. The caller
-// checked the room for one scalar.
+// *truth (the loop acts on it); null when nothing was done. Each path that
+// pushes tests its own room: the commonest forms push nothing.
 [[gnu::always_inline]] inline const uint16_t* fuse_local_scalar(EngineContext* c, const uint16_t* insn,
                                                                 const uint64_t* block, const uint32_t* slots,
                                                                 uint32_t slot_count, uint32_t* desc, uint64_t* data,
@@ -418,7 +418,12 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
     case kOpGe: t = x >= y; goto compared;
     default: return nullptr;
     compared:
-      if (int64_t(vt) + int64_t(kLogicalWords) >= int64_t(c->data_capacity)) return nullptr;
+      // Only a result the next instruction does not consume at once (a
+      // jump) is pushed, and only that one needs the room.
+      static_assert(kOpJumpIfFalse == kOpJumpIfTrue + 1);
+      if (uint16_t(op[1] - kOpJumpIfTrue) > 1 &&
+          (uint32_t(dt) + 3u >= c->desc_capacity || int64_t(vt) + int64_t(kLogicalWords) >= int64_t(c->data_capacity)))
+        return nullptr;
       *truth = t;
       *condition = true;
       return op + 1;
@@ -426,6 +431,7 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
   // Stored at once into a local that holds a real scalar: «n = n + 1».
   if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r))
     return op + 3;
+  if (!scalar_room(c, dt, vt)) return nullptr;
   push_real_scalar(c, desc, data, dt, vt, r);
   return op + 1;
 }

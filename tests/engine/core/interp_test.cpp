@@ -107,6 +107,45 @@ TEST_F(Interp, FusedComparisonAndJumpLeaveWhatTheSeparateStepsLeave) {
               << op << " " << second << " " << x << " " << jump;
 }
 
+TEST_F(Interp, FusedStepsThatPushNothingLeaveAFullStackAsTheSeparateStepsDo) {
+  // A comparison feeding its jump, an operation stored at once and a local
+  // copied to another push nothing, so they run with no room left on the
+  // stacks (where the separate steps would have to grow them). Each must
+  // take the branch and leave the locals the separate steps leave on stacks
+  // with room.
+  const char* bodies[] = {"load_local 1\n@push_int16 2\n@lt\n@jump_if_false no",
+                          "load_local 1\n@push_int16 2\n@ge\n@jump_if_true no",
+                          "load_local 1\n@load_local 2\n@lt\n@jump_if_false no",
+                          "load_local 1\n@push_one\n@plus\n@store_local 1",
+                          "load_local 1\n@load_local 2\n@minus\n@store_local 2",
+                          "load_local 1\n@store_local 2",
+                          "load_local 1\n@push_one\n@minus\n@store_local 3"};
+  auto state = [&](bool split, bool full, std::string body) {
+    for (size_t at; (at = body.find('@')) != std::string::npos;) body.replace(at, 1, split ? "  jump 0\n  " : "  ");
+    // The locals are set first, up to the backward jump that ends the slice.
+    start("  jump set\ngo:\n  " + body + "\n  halt\nno:\n  dec_local 4\n  halt\nset:\n  push_double 1.5\n"
+          "  store_local 1\n  push_double -4\n  store_local 2\n  push_zero\n  store_local 4\n  jump go\n");
+    std::vector<uint64_t> words;
+    if (testing::Test::HasFatalFailure()) return words;
+    EXPECT_EQ(interp_run(c, 1), kSliceEnded) << body;
+    while (full && uint32_t(c->desc_top) + 3u < c->desc_capacity && uint32_t(c->data_top) + 1u < c->data_capacity)
+      EXPECT_EQ(stk_push_real(c, 7.0), kOk);
+    EXPECT_EQ(interp_run(c, 0), kOk) << body;
+    for (int k = 1; k <= 4; ++k) {  // local 4: -1 where the branch was taken
+      const uint32_t slot = frame_words(c, 0)[kFrameFixedWords + k];
+      words.push_back(slot == uint32_t(-1) ? 0 : heap_words(c)[slot + kHeapValueHeaderWords]);
+    }
+    while (c->desc_top > kBaseFrameWords) stk_drop(c);
+    return words;
+  };
+  for (const char* body : bodies) {
+    const std::vector<uint64_t> want = state(true, false, body);
+    EXPECT_FALSE(want.empty());
+    EXPECT_EQ(state(false, true, body), want) << body;
+    EXPECT_EQ(state(false, false, body), want) << body;
+  }
+}
+
 TEST_F(Interp, TimeSliceHandsBackOnEveryBackwardJumpAndResumesExactly) {
   start(sum_loop(10));
   int slices = 0;
