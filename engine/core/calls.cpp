@@ -392,6 +392,13 @@ namespace {
   return e ? call_cached_other(c, e, nargin, nargout) : kFrameNotPlain;
 }
 
+// A call with no frame below it: its context is 0, and only the general
+// pushes take it.
+[[gnu::noinline]] int call_cached_frameless(EngineContext* c, int32_t id, int nargin, int nargout) {
+  const CallCacheEntry* e = call_cache_find(c, id, 0);
+  return e ? call_cached_other(c, e, nargin, nargout) : call_cached_miss(c, id, 0, nargin, nargout);
+}
+
 }  // namespace
 
 // Kept out of the interpreter loop: inlined there, its registers crowd the
@@ -405,9 +412,15 @@ namespace {
 // vectorizer would) they cost more instructions than they save. An entry
 // found needs no check against the function table: every change of it
 // empties the cache.
+// The caller's function id, the cache's context, is read here from the
+// caller's frame, which the push reads anyway: the interpreter reading it
+// first costs the frame's index and the block's base twice. No frame (no
+// caller's id, context 0) is never pushed here.
 [[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_cached(EngineContext* c, int32_t id,
-                                                                                   int32_t context_id, int nargin,
-                                                                                   int nargout) {
+                                                                                   int nargin, int nargout) {
+  const int32_t prev = c->frame;
+  if (__builtin_expect(prev < 0, 0)) return call_cached_frameless(c, id, nargin, nargout);
+  const int32_t context_id = int32_t(desc_words(c)[prev + kFwFunctionId]);
   const CallCacheEntry* e = call_cache_find(c, id, context_id);
   if (__builtin_expect(!e, 0)) return call_cached_miss(c, id, context_id, nargin, nargout);
   if (__builtin_expect(nargin != 1 || uint32_t(nargout + 1) >= e->few_nargout_span, 0))

@@ -95,8 +95,9 @@ int fn_call_user_id(EngineContext* ctx, int32_t id, int32_t context_id, int narg
 // first instruction (kOk). kFrameNotPlain, with nothing changed, for every
 // other call (fn_call_user_id then makes it, and reports its errors); the
 // status of a heap failure, which fn_call_user_id would report for the same
-// call (nothing changed either).
-int fn_call_user_cached(EngineContext* ctx, int32_t id, int32_t context_id, int nargin, int nargout);
+// call (nothing changed either). The context is the caller's function id,
+// read from its frame (0 with none), as caller_function_id gives it.
+int fn_call_user_cached(EngineContext* ctx, int32_t id, int nargin, int nargout);
 // fn_call with resolution flags (kResolve...): kResolveBuiltinOnly passes
 // over user functions of that name.
 int fn_call_resolving(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout,

@@ -1123,8 +1123,7 @@ op_call_user: {
     // The call cache's way: no resolution, no header checks, and straight on
     // into the callee (nothing between instructions has anything to do).
     SAVE_POS();
-    status = fn_call_user_cached(ctx, int16_t(insn[1]), caller_function_id(ctx), int16_t(insn[2]),
-                                 int16_t(insn[3]));
+    status = fn_call_user_cached(ctx, int16_t(insn[1]), int16_t(insn[2]), int16_t(insn[3]));
     if (status == kOk) {
       // The cache checked the callee's first instruction against the area;
       // a caller in the code area ran from the same base.
