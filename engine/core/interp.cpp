@@ -1044,12 +1044,15 @@ op_try: {
   goto tail;
 }
 op_position:
-  pc = insn + 3;
+  // pc is set on each path after the test, so that the fast path steps insn
+  // in place instead of keeping a second copy of it.
   if (__builtin_expect(line_fw != nullptr, 1)) {
     line_fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
     line_fw[kFwLine] = uint32_t(int16_t(insn[2]));
+    pc = insn + 3;
     DISPATCH();
   }
+  pc = insn + 3;
   goto position_recorded;
 position_recorded: {
   // Without a frame, or with something watched: the frame found afresh.
