@@ -89,10 +89,12 @@ template <bool kClearSlots>
   const uint32_t size = uint32_t(ctx->heap_size);
   int32_t hint = ctx->heap_hint;
   const auto free_slot = [&](uint32_t* slot) [[gnu::always_inline]] {
-    const uint32_t block = *slot;
+    uint64_t wide = *slot;
+    asm("" : "+r"(wide));  // widened by its load: the address takes no copy of its low half
+    const uint32_t block = uint32_t(wide);
     if (kClearSlots) *slot = kNoSlotValue;
     if (__builtin_expect(block - 1 >= size, 0)) return;  // no block: 0 or -1
-    heap_mark_block_free(ctx, heap, int32_t(block));
+    heap_mark_block_free_at(ctx, heap + wide, int32_t(block));
     if (int32_t(block) - 1 < hint) hint = int32_t(block) - 1;
   };
   if (!kClearSlots && locals == 2) {  // the commonest small function's return (an argument, a result): no loop

@@ -104,10 +104,12 @@ namespace {
 // and keeps no stack: everything else is one tail call.
 int32_t heap_alloc_scalar_block(EngineContext* ctx) {
   const int64_t s = ctx->heap_size;
-  const int64_t i = ctx->heap_hint;
-  if (ctx->heap_hints_split || uint64_t(i) >= uint64_t(s) ||
-      !heap_take_run(heap_words(ctx), s, i, kScalarValueBlockWords))
-    return scalar_block_beyond_hint(ctx);
+  // Widened by its load, with no sign extension: a negative hint, read as
+  // 2^32 or more, still fails the test against the size.
+  int64_t i = int64_t(uint32_t(ctx->heap_hint));
+  asm("" : "+r"(i));  // one register for it: not its low half copied again
+  if (ctx->heap_hints_split || uint64_t(i) >= uint64_t(s)) return scalar_block_beyond_hint(ctx);
+  if (!heap_take_run(heap_words(ctx), s, i, kScalarValueBlockWords)) return scalar_block_beyond_hint(ctx);
   ctx->heap_hint = int32_t(i + kScalarValueBlockWords + 1);
   return int32_t(i + 1);
 }

@@ -201,14 +201,14 @@ inline void heap_hint_reset(EngineContext* ctx) {
 }
 
 // The block with data index `index` (in use) marked free and forgotten by
-// the entry fingers and offset indexes.
-inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t index) {
+// the entry fingers and offset indexes. `block` is heap + index, formed by a
+// caller that holds the index already widened (heap_mark_block_free forms it).
+inline void heap_mark_block_free_at(EngineContext* ctx, uint64_t* block, int32_t index) {
   // Entry fingers and offset indexes lie only in blocks holding a container
   // (the value itself or one enclosing theirs); whatever stored another value
   // in a block forgot them. The block may come back holding another value.
   // (A block's first word is always readable: the descriptor area follows
   // the heap.)
-  uint64_t* block = heap + uint32_t(index);  // index >= 1: no sign to extend
   if (__builtin_expect(reinterpret_cast<const uint32_t*>(block)[0] == kKindContainer, 0)) {
     for (EntryFinger& f : ctx->entry_finger)
       if (f.block == index) f.block = 0;
@@ -218,6 +218,9 @@ inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t ind
   for (const EntryFinger& f : ctx->entry_finger) TN_ASSERT(f.block != index);
 #endif
   heap_set_header(block, -1, heap_header(block, -1) & ~kHeapInUse);
+}
+inline void heap_mark_block_free(EngineContext* ctx, uint64_t* heap, int32_t index) {
+  heap_mark_block_free_at(ctx, heap + uint32_t(index), index);  // index >= 1: no sign to extend
 }
 
 // heap_free without the hints: heap_mark_block_free; false (nothing done)
