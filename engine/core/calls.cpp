@@ -355,6 +355,11 @@ namespace {
   return call_cache_find(c, id, context_id);
 }
 
+// A pushed callee's frame is entered at its first instruction.
+inline void enter_callee(EngineContext* c, const CallCacheEntry* e) {
+  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+}
+
 // The cached call's way for everything but its commonest case: the push
 // checks the arguments, the counts and the room.
 [[gnu::noinline]] int call_cached_general(EngineContext* c, const CallCacheEntry* e, int nargin, int nargout) {
@@ -362,7 +367,7 @@ namespace {
     return kFrameNotPlain;
   const int status = frame_push_plain(c, c->pos, code_words(c) + e->code, e->shape, nargout, nargin);
   if (status != kOk) return status;  // a heap failure as the general call reports it, or not plain
-  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+  enter_callee(c, e);
   return kOk;
 }
 
@@ -372,7 +377,7 @@ namespace {
 // the general one.
 [[gnu::noinline]] int call_cached_scalar(EngineContext* c, const CallCacheEntry* e, int nargout) {
   if (frame_push_scalar_call(c, e->shape, nargout) == kOk) {
-    c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+    enter_callee(c, e);
     return kOk;
   }
   return call_cached_general(c, e, 1, nargout);
@@ -427,7 +432,7 @@ namespace {
     return call_cached_other(c, e, nargin, nargout);
   TN_ASSERT(id < c->fn_count && e->code == ent(c, id, kEntCode));
   if (frame_push_scalar_call_few(c, e->shape, nargout) != kOk) return call_cached_scalar(c, e, nargout);
-  c->pos = CodePosition{kAreaCode, 0, uint32_t(e->start_offset)};
+  enter_callee(c, e);
   return kOk;
 }
 

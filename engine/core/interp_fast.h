@@ -267,9 +267,7 @@ constexpr uint64_t kRangeStateHead = uint64_t(kRangeStateReal) | uint64_t(1) << 
 [[gnu::always_inline]] inline uint64_t* real_scalar_local(uint64_t* heap, const uint32_t* slots, uint32_t count,
                                                           uint16_t word) {
   const uint32_t k = uint32_t(int16_t(word));
-  const uint32_t b = k < count ? slots[k] : 0;
-  if (b == uint32_t(-1) || b == 0 || heap[b] != kScalarHead || heap[b + 1] != kScalarTail) return nullptr;
-  return heap + b;
+  return const_cast<uint64_t*>(scalar_block(heap, k < count ? slots[k] : 0));
 }
 
 // Records the line of the position instruction at pc in the frame's words,
