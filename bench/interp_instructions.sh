@@ -36,10 +36,10 @@ size() {
   done
 }
 write_sizes() {
-  size fib30 fib 30 'fib(' 'fib(' 16 21
-  size nested nested 12000 1: '1, ' 40 200
-  size series series 5000000 1: '1, ' 100000 300000
-  size escape_rep escape 300 1: '1, ' 2 6
+  size fib33 fib 33 'fib(' 'fib(' 16 21
+  size nested nested 24000 1: '1, ' 40 200
+  size series series 13000000 1: '1, ' 100000 300000
+  size escape_rep escape 330 1: '1, ' 2 6
 }
 write_sizes
 
@@ -87,7 +87,7 @@ for k, unit, z, l, target in [("fib", "call", zf, lf, 650), ("nested", "iteratio
 for k, unit, z, l in [("series", "term", zs, ls), ("escape", "inner step", ze, le)]:
     print(f"{k:<8} {unit:<10} {z:7d} {l:7d} {z / l:7.2f}x {'-':>7}")
 cmds = {}
-for k in ["fib30", "nested", "empty"]:
+for k in ["fib33", "nested", "empty"]:
     cmds[("zvr", k)] = [zvr, f"{d}/{k}.zvr"]
     cmds[("lua", k)] = ["lua5.4", f"{d}/{k}.lua"]
 t = {n: [] for n in cmds}
@@ -99,7 +99,7 @@ for r in range(runs):
 ms = {n: statistics.median(v) for n, v in t.items()}
 print(f"kernel time: medians of {runs} interleaved runs, empty-script time subtracted, ms")
 print(f"{'kernel':<8} {'zvr':>9} {'lua':>9} {'zvr/lua':>8} {'target':>7}")
-for k, target in [("fib30", 2.3), ("nested", 2.1)]:
+for k, target in [("fib33", 2.3), ("nested", 2.1)]:
     z = ms[("zvr", k)] - ms[("zvr", "empty")]
     l = ms[("lua", k)] - ms[("lua", "empty")]
     r = z / l if l > 0 else float("inf")

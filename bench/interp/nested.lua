@@ -1,6 +1,6 @@
--- Nested loops of 12,000 x 1000 iterations summing i * j.
+-- Nested loops of 24,000 x 1000 iterations summing i * j.
 local s = 0.0
-for i = 1, 12000 do
+for i = 1, 24000 do
   for j = 1, 1000 do
     s = s + i * j
   end

@@ -1,6 +1,6 @@
--- A scalar series of 5 million terms.
+-- A scalar series of 13 million terms.
 local s = 0.0
-for k = 1, 5000000 do
+for k = 1, 13000000 do
   s = s + 1.0 / (k * k)
 end
 print(string.format("%.10f", s))
