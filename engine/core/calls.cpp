@@ -436,6 +436,23 @@ inline void enter_callee(EngineContext* c, const CallCacheEntry* e) {
   return kOk;
 }
 
+// The few way alone, for an argument whose value alone was written (see
+// frame_push_scalar_call_given): everything else, a miss included, is
+// declined with nothing changed, and the interpreter pushes the argument and
+// calls as usual.
+[[gnu::noinline, gnu::optimize("no-tree-slp-vectorize")]] int fn_call_user_given(EngineContext* c, int32_t id,
+                                                                                  int nargout) {
+  const int32_t prev = c->frame;
+  if (__builtin_expect(prev < 0, 0)) return kFrameNotPlain;
+  const int32_t context_id = int32_t(desc_words(c)[prev + kFwFunctionId]);
+  const CallCacheEntry* e = call_cache_find(c, id, context_id);
+  if (__builtin_expect(!e || uint32_t(nargout + 1) >= e->few_nargout_span, 0)) return kFrameNotPlain;
+  TN_ASSERT(id < c->fn_count && e->code == ent(c, id, kEntCode));
+  if (frame_push_scalar_call_given(c, e->shape, nargout) != kOk) return kFrameNotPlain;
+  enter_callee(c, e);
+  return kOk;
+}
+
 int fn_call_resolving(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout,
                       uint32_t flags) {
   return call_named(c, name, context_id, nargin, nargout, flags, false);

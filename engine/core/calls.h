@@ -98,6 +98,12 @@ int fn_call_user_id(EngineContext* ctx, int32_t id, int32_t context_id, int narg
 // call (nothing changed either). The context is the caller's function id,
 // read from its frame (0 with none), as caller_function_id gives it.
 int fn_call_user_cached(EngineContext* ctx, int32_t id, int nargin, int nargout);
+// fn_call_user_cached of one argument that was not pushed: its value alone
+// is the data word at the data stack's top (the tops as they were before
+// it). kOk with the callee entered as the cached call enters it after the
+// push, or kFrameNotPlain with nothing changed (the caller then pushes the
+// argument and makes the call).
+int fn_call_user_given(EngineContext* ctx, int32_t id, int nargout);
 // fn_call with resolution flags (kResolve...): kResolveBuiltinOnly passes
 // over user functions of that name.
 int fn_call_resolving(EngineContext* ctx, const char* name, int32_t context_id, int nargin, int nargout,

@@ -609,15 +609,19 @@ namespace {
 // line); without it frame_push_scalar_call_few's, whose push calls nothing
 // and clears the slots inline, so that the call cache's way inlining it
 // saves few registers.
-template <bool kAnyCall>
+// kGiven (with the few push's contract): the argument was never pushed, its
+// value waits in the data word at the stack's top; the frame goes where its
+// descriptor would have gone and the data stack keeps its top.
+template <bool kAnyCall, bool kGiven = false>
 [[gnu::always_inline]] inline int push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
+  static_assert(!(kAnyCall && kGiven));
   const int32_t prev = ctx->frame;
   // The interpreter's call always has a position.
   TN_ASSERT(kAnyCall || ctx->pos.kind != kAreaNone);
   if (prev < 0 || ctx->bp_count > 0 || (kAnyCall && ctx->pos.kind == kAreaNone))
     return kNotPlain;  // frame_push_plain's way
   uint32_t* desc = desc_words(ctx);
-  const int64_t index = int64_t(ctx->desc_top) - kDescWords;
+  const int64_t index = int64_t(ctx->desc_top) - (kGiven ? 0 : kDescWords);
   // A caller frame with names kept in it is a workspace: the general push
   // finds where its local area ends. The few push leaves a stepping caller
   // to the other.
@@ -625,7 +629,7 @@ template <bool kAnyCall>
       index < int64_t(prev) + kFrameFixedWords + int32_t(desc[prev + kFwLocals]) ||
       index + kFrameFixedWords + (kAnyCall ? callee.locals : kScalarCallFewLocals) + kDescWords >
           int64_t(ctx->desc_capacity) ||
-      !desc_is_real_scalar(desc + index))
+      (!kGiven && !desc_is_real_scalar(desc + index)))
     return kNotPlain;
   // Exactly what push_plain_body writes for this call. The words above the
   // argument's descriptor go first: they lie above the stack's top, where a
@@ -655,12 +659,16 @@ template <bool kAnyCall>
   if (block == 0) return kNotPlain;
   uint64_t* b = heap_words(ctx) + block;
   write_value_header(b, kKindReal, 1, 1);
-  b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
-  ctx->data_top -= 1;
+  if (kGiven) {
+    b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top];
+  } else {
+    b[kHeapValueHeaderWords] = data_words(ctx)[ctx->data_top - 1];
+    ctx->data_top -= 1;
+  }
   // The frame's index and the caller's read again (the take changed
   // neither): held across the take's loop with w they would cost saved
   // registers (fib: 5 pairs of pushes and pops a call before, none now).
-  const int32_t at = ctx->desc_top - kDescWords;
+  const int32_t at = ctx->desc_top - (kGiven ? 0 : kDescWords);
   write_frame_words_below(w, &ctx->pos, uint32_t(at - ctx->frame));
   w[kFrameFixedWords + callee.first_slot] = uint32_t(block);
   ctx->frame = at;
@@ -677,6 +685,11 @@ int frame_push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_
 int frame_push_scalar_call_few(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
   TN_ASSERT(callee.locals <= kScalarCallFewLocals);
   return push_scalar_call<false>(ctx, callee, nargout);
+}
+
+int frame_push_scalar_call_given(EngineContext* ctx, const PlainCallee& callee, int32_t nargout) {
+  TN_ASSERT(callee.locals <= kScalarCallFewLocals && uint32_t(ctx->data_top) < ctx->data_capacity);
+  return push_scalar_call<false, true>(ctx, callee, nargout);
 }
 
 int frame_push(EngineContext* ctx, const CodePosition* caller, const uint16_t* header,

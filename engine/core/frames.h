@@ -124,6 +124,12 @@ int frame_push_scalar_call(EngineContext* ctx, const PlainCallee& callee, int32_
 // that the call cache's way, which inlines it, saves few registers.
 constexpr int32_t kScalarCallFewLocals = 4;
 int frame_push_scalar_call_few(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
+// frame_push_scalar_call_few of an argument whose value alone was written,
+// as the data word at the data stack's top (not pushed: no descriptor, the
+// tops unchanged): the same frame, block and tops as pushing the value and
+// then frame_push_scalar_call_few, or (kFrameNotPlain) nothing that counts
+// changed. The interpreter's «f(x - 1)» hands its result on this way.
+int frame_push_scalar_call_given(EngineContext* ctx, const PlainCallee& callee, int32_t nargout);
 // frame_pop of a frame that keeps all its items (no more than its result
 // count, which is not negative), resumes no built-in and is not the base
 // frame: true when done, false (nothing changed) for any other frame.

@@ -561,12 +561,16 @@ op_load_local: {
   if (b == uint32_t(-1) || b == 0) goto load_local_array;
   const uint64_t* block = heap + b;
   if (block[0] == kScalarHead && block[1] == kScalarTail) {
-    bool condition = false;
+    bool condition = false, call = false;
     if (const uint16_t* next = fuse_local_scalar(ctx, insn, block, slots, slot_count, desc, data, heap, &condition,
-                                                       &cond_truth)) {
+                                                       &call, &cond_truth)) {
       if (condition) {
         cond_next = next;
         goto fused_condition;
+      }
+      if (call) {
+        insn = next;
+        goto given_call;
       }
       pc = next;
       NEXT_FAST();
@@ -1127,30 +1131,48 @@ op_call_user: {
     // into the callee (nothing between instructions has anything to do).
     SAVE_POS();
     status = fn_call_user_cached(ctx, int16_t(insn[1]), int16_t(insn[2]), int16_t(insn[3]));
-    if (status == kOk) {
-      // The cache checked the callee's first instruction against the area;
-      // a caller in the code area ran from the same base.
-      uint32_t* fw = desc + ctx->frame;
-      if (__builtin_expect(int32_t(fw[kFwCallerKind]) != kAreaCode, 0))
-        base = code_area_base(ctx, kAreaCode, &area_bytes);
-      pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
-      if (__builtin_expect(watching, 0)) goto entered_frame;
-      // Nothing was watched, so nothing is in the callee's frame either: no
-      // breakpoint is set, and it steps as its caller did, not at all. Its
-      // frame keeps no names, so its slots are its own when it has any.
-      line_fw = fw;
-      TN_ASSERT(!frame_stepping(line_fw) && !lines_watched_anywhere(ctx) && line_fw[kFwFrameNames] == 0);
-      slots = line_fw + kFrameFixedWords;
-      slot_count = line_fw[kFwLocals];
-      slots_known = int32_t(slot_count) >= 1;
-      may_overload = true;
-      DISPATCH();
-    }
+    if (status == kOk) goto call_entered;
     if (status != kFrameNotPlain) goto handle_status;
   }
   PROTECT(call_user_function(ctx, insn));
   if (status != kOk) goto handle_status;
   goto tail;
+}
+// «f(n - 1)»: the cached call takes the argument's value where it was
+// written, or the push is finished and the call made as usual (the stacks'
+// tops are as the value's step found them).
+given_call: {
+  pc = insn + 4;
+  if (__builtin_expect(quiet && insn[2] == 1, 1)) {
+    SAVE_POS();
+    status = fn_call_user_given(ctx, int16_t(insn[1]), int16_t(insn[3]));
+    if (status == kOk) goto call_entered;
+  }
+  const int32_t dt = ctx->desc_top;
+  set_desc_real_scalar(desc + dt);
+  ctx->desc_top = dt + kDescWords;
+  ctx->data_top += 1;
+  pc = insn;
+  NEXT_FAST();
+}
+// The cached call pushed the callee's frame and set its position.
+call_entered: {
+  // The cache checked the callee's first instruction against the area;
+  // a caller in the code area ran from the same base.
+  uint32_t* fw = desc + ctx->frame;
+  if (__builtin_expect(int32_t(fw[kFwCallerKind]) != kAreaCode, 0)) base = code_area_base(ctx, kAreaCode, &area_bytes);
+  pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
+  if (__builtin_expect(watching, 0)) goto entered_frame;
+  // Nothing was watched, so nothing is in the callee's frame either: no
+  // breakpoint is set, and it steps as its caller did, not at all. Its
+  // frame keeps no names, so its slots are its own when it has any.
+  line_fw = fw;
+  TN_ASSERT(!frame_stepping(line_fw) && !lines_watched_anywhere(ctx) && line_fw[kFwFrameNames] == 0);
+  slots = line_fw + kFrameFixedWords;
+  slot_count = line_fw[kFwLocals];
+  slots_known = int32_t(slot_count) >= 1;
+  may_overload = true;
+  DISPATCH();
 }
 op_return: {
   // Back from a function to a function: the code area's cached base holds.

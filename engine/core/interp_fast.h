@@ -358,12 +358,15 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
 // insn loads and y a real scalar local or small constant: one step, since no
 // instruction in between can observe the operands. The next instruction;
 // with *condition set, the instruction after the comparison, whose result is
-// *truth (the loop acts on it); null when nothing was done. Each path that
-// pushes tests its own room: the commonest forms push nothing.
+// *truth (the loop acts on it); with *call set, the call instruction whose
+// one argument the result is, written as the data word at the stack's top
+// and not pushed; null when nothing was done. Each path that pushes tests
+// its own room: the commonest forms push nothing.
 [[gnu::always_inline]] inline const uint16_t* fuse_local_scalar(EngineContext* c, const uint16_t* insn,
                                                                 const uint64_t* block, const uint32_t* slots,
                                                                 uint32_t slot_count, uint32_t* desc, uint64_t* data,
-                                                                uint64_t* heap, bool* condition, bool* truth) {
+                                                                uint64_t* heap, bool* condition, bool* call,
+                                                                bool* truth) {
   double y;
   const uint16_t* op;
   switch (insn[2]) {
@@ -430,7 +433,16 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
   if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r))
     return op + 3;
   if (!scalar_room(c, dt, vt)) return nullptr;
-  push_real_scalar(c, desc, data, dt, vt, r);
+  // The one argument of a call: «f(n - 1)». Its value alone is written, and
+  // the call takes it from there (or the loop finishes the push).
+  tn::st_f64(data + vt, r);
+  if (op[1] == kOpCallUser) {
+    *call = true;
+    return op + 1;
+  }
+  set_desc_real_scalar(desc + dt);
+  c->desc_top = dt + kDescWords;
+  c->data_top = vt + 1;
   return op + 1;
 }
 

@@ -179,6 +179,12 @@ struct ScalarCallEngine {
     EXPECT_EQ(stk_push_real(c, 2.5), kOk);
     c->pos = CodePosition{kAreaCode, 0, 40};
   }
+  // The argument's value left alone where the push wrote it: its descriptor
+  // and the tops taken back.
+  void unpush() {
+    b->desc_top -= kDescWords;
+    b->data_top -= 1;
+  }
   // Everything a push may write: the stacks below their tops, the heap, the
   // tops, the frame and the heap's hint.
   std::vector<uint32_t> state() const {
@@ -209,9 +215,11 @@ TEST(FrameCost, ScalarCallWritesWhatThePlainPushWrites) {
   for (const ScalarCallSetup& t : cases) {
     for (int32_t nargout : {-1, 0, 1, 2}) {
       if (nargout > t.max_out) continue;
-      ScalarCallEngine fast(t), few(t), plain(t);
+      ScalarCallEngine fast(t), few(t), plain(t), given(t);
       ASSERT_EQ(fast.state(), plain.state());
       const std::vector<uint32_t> before = few.state();
+      given.unpush();
+      const std::vector<uint32_t> given_before = given.state();
       ASSERT_EQ(frame_push_scalar_call(fast.b.ctx(), fast.callee, nargout), kOk);
       ASSERT_EQ(frame_push_plain(plain.b.ctx(), plain.b->pos, plain.header, plain.callee, nargout, 1), kOk);
       EXPECT_EQ(fast.state(), plain.state()) << "flags " << t.flags << " locals " << t.locals << " nargout " << nargout;
@@ -222,6 +230,9 @@ TEST(FrameCost, ScalarCallWritesWhatThePlainPushWrites) {
       if (made_for) {
         EXPECT_EQ(frame_push_scalar_call_few(few.b.ctx(), few.callee, nargout), few_takes ? kOk : kFrameNotPlain);
         EXPECT_EQ(few.state(), few_takes ? plain.state() : before) << "locals " << t.locals << " nargout " << nargout;
+        // The value never pushed: the same words again.
+        EXPECT_EQ(frame_push_scalar_call_given(given.b.ctx(), given.callee, nargout), few_takes ? kOk : kFrameNotPlain);
+        EXPECT_EQ(given.state(), few_takes ? plain.state() : given_before) << "locals " << t.locals << " nargout " << nargout;
       }
       // And they leave again alike.
       EXPECT_EQ(frame_pop(fast.b.ctx()), kOk);
@@ -230,6 +241,8 @@ TEST(FrameCost, ScalarCallWritesWhatThePlainPushWrites) {
       if (few_takes) {
         EXPECT_EQ(frame_pop(few.b.ctx()), kOk);
         EXPECT_EQ(few.state(), plain.state());
+        EXPECT_EQ(frame_pop(given.b.ctx()), kOk);
+        EXPECT_EQ(given.state(), plain.state());
       }
     }
   }
@@ -262,6 +275,14 @@ TEST(FrameCost, ScalarCallDeclinesWithNothingChanged) {
     if (std::strcmp(what, "no position") == 0) continue;
     EXPECT_EQ(frame_push_scalar_call_few(e.b.ctx(), e.callee, 1), kFrameNotPlain) << what;
     EXPECT_EQ(e.state(), before) << what;
+    // A complex argument is pushed before any call is tried.
+    if (std::strcmp(what, "a complex argument") == 0) continue;
+    ScalarCallEngine g(ScalarCallSetup{});
+    set(g.b.ctx());
+    g.unpush();
+    const std::vector<uint32_t> given_before = g.state();
+    EXPECT_EQ(frame_push_scalar_call_given(g.b.ctx(), g.callee, 1), kFrameNotPlain) << what;
+    EXPECT_EQ(g.state(), given_before) << what;
   }
   // The heap's class hints split: the take would call out.
   {
@@ -272,12 +293,19 @@ TEST(FrameCost, ScalarCallDeclinesWithNothingChanged) {
     EXPECT_EQ(e.state(), before);
   }
   // Room for the callee's frame but not for the four slots that push clears.
-  ScalarCallEngine e(ScalarCallSetup{});
+  ScalarCallEngine e(ScalarCallSetup{}), g(ScalarCallSetup{});
   e.b->desc_capacity = e.b->desc_top + kFrameFixedWords + 2;  // the argument and two slots
   const std::vector<uint32_t> before = e.state();
   EXPECT_EQ(frame_push_scalar_call_few(e.b.ctx(), e.callee, 1), kFrameNotPlain);
   EXPECT_EQ(e.state(), before);
   EXPECT_EQ(frame_push_scalar_call(e.b.ctx(), e.callee, 1), kOk);
+  // The same room for the value never pushed (the frame starts where its
+  // descriptor would have).
+  g.b->desc_capacity = g.b->desc_top + kFrameFixedWords + 2;
+  g.unpush();
+  const std::vector<uint32_t> given_before = g.state();
+  EXPECT_EQ(frame_push_scalar_call_given(g.b.ctx(), g.callee, 1), kFrameNotPlain);
+  EXPECT_EQ(g.state(), given_before);
 }
 
 // A called frame of the setup, the value to return and where each engine's

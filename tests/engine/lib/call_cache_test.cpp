@@ -27,7 +27,9 @@ int32_t function_id(EngineContext* c, const char* name) {
   return fn_find_user_simple(c, name, int32_t(std::strlen(name)), 0, &id) == kOk ? id : -1;
 }
 
-class CallCache : public ::testing::Test {
+// The argument as outer passes it: a local pushed, or a local's arithmetic
+// handed to the call without a push.
+class CallCache : public ::testing::TestWithParam<const char*> {
  protected:
   ZvrSession s;
   EngineContext* c = s.c;
@@ -38,7 +40,9 @@ class CallCache : public ::testing::Test {
   void warm(const std::string& inner_body) {
     const std::string inner = "function r = inner(x)\n" + inner_body + "endfunction\n";
     ASSERT_EQ(s.run(inner), kOk) << s.take_output();
-    ASSERT_EQ(s.run("function r = outer(x)\n  r = 0;\n  for k = 1:3\n    r = r + inner(x);\n  end\nendfunction\n"), kOk)
+    ASSERT_EQ(s.run(std::string("function r = outer(x)\n  r = 0;\n  for k = 1:3\n    r = r + inner(") + GetParam() +
+                    ");\n  end\nendfunction\n"),
+              kOk)
         << s.take_output();
     ASSERT_EQ(s.run(inner), kOk) << s.take_output();
     ASSERT_EQ(s.value("outer(2)"), s.value("3 * inner(2)"));
@@ -47,7 +51,7 @@ class CallCache : public ::testing::Test {
   bool cached() { return call_cache_find(c, function_id(c, "inner"), function_id(c, "outer")) != nullptr; }
 };
 
-TEST_F(CallCache, RedefinedCalleeAtTheSameOffsetIsCalledAnew) {
+TEST_P(CallCache, RedefinedCalleeAtTheSameOffsetIsCalledAnew) {
   warm("  r = x + 1;\n");
   const int32_t code_before = ent(c, function_id(c, "inner"), kEntCode);
   // More locals: a longer header, so the first instruction lies further on.
@@ -59,7 +63,7 @@ TEST_F(CallCache, RedefinedCalleeAtTheSameOffsetIsCalledAnew) {
   EXPECT_EQ(s.value("inner(1)"), s.value("30"));
 }
 
-TEST_F(CallCache, CalleeWhoseCodeMovedIsCalledWhereItNowStarts) {
+TEST_P(CallCache, CalleeWhoseCodeMovedIsCalledWhereItNowStarts) {
   // A function defined ahead of inner and then redefined longer moves
   // inner's code up: an entry kept would start inside its old words.
   ASSERT_EQ(s.run("function r = ahead(x)\n  r = x;\nendfunction\n"), kOk) << s.take_output();
@@ -74,7 +78,7 @@ TEST_F(CallCache, CalleeWhoseCodeMovedIsCalledWhereItNowStarts) {
   EXPECT_TRUE(cached());
 }
 
-TEST_F(CallCache, ClearedFunctionsAreResolvedAndCompiledAgain) {
+TEST_P(CallCache, ClearedFunctionsAreResolvedAndCompiledAgain) {
   warm("  r = x + 1;\n");
   ASSERT_EQ(s.run("clear('-f');\n"), kOk) << s.take_output();
   EXPECT_FALSE(cached());
@@ -83,7 +87,7 @@ TEST_F(CallCache, ClearedFunctionsAreResolvedAndCompiledAgain) {
   EXPECT_EQ(s.value("outer(2)"), s.value("60"));
 }
 
-TEST_F(CallCache, PathChangeTaskSwitchAndEntryWritesEmptyIt) {
+TEST_P(CallCache, PathChangeTaskSwitchAndEntryWritesEmptyIt) {
   const std::vector<std::pair<const char*, std::function<void()>>> changes = {
       {"path", [&] { ASSERT_EQ(libpath_set("", 0, nullptr, 0), kOk); }},
       {"task switch", [&] { task_switch(c, 0); }},
@@ -105,7 +109,7 @@ TEST_F(CallCache, PathChangeTaskSwitchAndEntryWritesEmptyIt) {
   EXPECT_TRUE(cached());
 }
 
-TEST_F(CallCache, AChangeOnAnotherThreadEmptiesIt) {
+TEST_P(CallCache, AChangeOnAnotherThreadEmptiesIt) {
   // The path set, or an engine started, on another thread than the one that
   // runs this engine: its entries there go too.
   const std::vector<std::pair<const char*, std::function<void()>>> changes = {
@@ -124,6 +128,8 @@ TEST_F(CallCache, AChangeOnAnotherThreadEmptiesIt) {
     EXPECT_FALSE(cached()) << what;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Arguments, CallCache, ::testing::Values("x", "x * 1"));
 
 TEST(CallCacheOwner, AnotherEngineOrAMovedBlockFindsNothing) {
   std::vector<uint64_t> a(1 << 16), b(1 << 16);
