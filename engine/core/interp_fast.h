@@ -430,19 +430,18 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
       return op + 1;
   }
   // Stored at once into a local that holds a real scalar: «n = n + 1».
-  if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r))
-    return op + 3;
-  if (!scalar_room(c, dt, vt)) return nullptr;
   // The one argument of a call: «f(n - 1)». Its value alone is written, and
   // the call takes it from there (or the loop finishes the push).
-  tn::st_f64(data + vt, r);
   if (op[1] == kOpCallUser) {
+    if (!scalar_room(c, dt, vt)) return nullptr;
+    tn::st_f64(data + vt, r);
     *call = true;
     return op + 1;
   }
-  set_desc_real_scalar(desc + dt);
-  c->desc_top = dt + kDescWords;
-  c->data_top = vt + 1;
+  if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r))
+    return op + 3;
+  if (!scalar_room(c, dt, vt)) return nullptr;
+  push_real_scalar(c, desc, data, dt, vt, r);
   return op + 1;
 }
 
