@@ -1253,8 +1253,11 @@ return_local: {
       frame_return_real_fits(ctx, ctx->frame, fw) && uint32_t(vt) + 1u < ctx->data_capacity) {
     if (const uint64_t* block = scalar_block(heap, fw[kFrameFixedWords + k])) {
       frame_return_real_taken(ctx, fw, block[kHeapValueHeaderWords]);
+      // Every area's size is even: an even offset below it leaves room for
+      // an instruction's word.
       const uint32_t offset = ctx->pos.offset;
-      if (offset % 2 != 0 || int64_t(offset) + 2 > area_bytes) goto code_end;
+      TN_ASSERT(area_bytes % 2 == 0);
+      if (offset % 2 != 0 || int64_t(offset) >= area_bytes) goto code_end;
       pc = reinterpret_cast<const uint16_t*>(base + offset);
       if (__builtin_expect(watching, 0)) goto entered_frame;
       line_fw = FRAME_WORDS();
