@@ -29,10 +29,11 @@ bool is_base_frame(const uint32_t* w) { return int32_t(w[kFwCallerKind]) == kAre
 // pushed with no frame below it, or a distance that does not point downward).
 int32_t previous_frame(const uint32_t* w, int32_t index) {
   // 0 <= index - distance < index: 1 <= distance <= index, one unsigned test
-  // (every caller's index is a frame's, not negative).
+  // of the difference (every caller's index is a frame's, not negative; a
+  // distance of 0 gives the index, one past it wraps to index + 2^32 - d).
   TN_ASSERT(index >= 0);
-  const uint32_t distance = w[kFwPrevDistance];
-  return distance - 1u < uint32_t(index) ? index - int32_t(distance) : -1;
+  const uint32_t prev = uint32_t(index) - w[kFwPrevDistance];
+  return prev < uint32_t(index) ? int32_t(prev) : -1;
 }
 
 // kFwResults of a function called in statement context: -1, or -2 when it
