@@ -909,7 +909,10 @@ bool frame_pop_plain(EngineContext* ctx) {
   // (read before they are overwritten). The slots lie above the new top.
   // The context's words first, so that little is held across the loop.
   TN_ASSERT(uint32_t(ctx->data_top) + 1u < ctx->data_capacity);
-  ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
+  // The caller's area is the current one: only its offset is new.
+  TN_ASSERT(ctx->pos.kind == int32_t(w[kFwCallerKind]));
+  ctx->pos.flag = 0;
+  ctx->pos.offset = w[kFwCallerOffset];
   ctx->frame = previous_frame(w, index);
   ctx->desc_top = index + kDescWords;
   data_words(ctx)[ctx->data_top] = bits;
@@ -924,6 +927,7 @@ bool frame_return_real(EngineContext* ctx, uint64_t bits) {
   if (index < 0) return false;
   uint32_t* w = frame_words(ctx, index);
   if (!frame_return_real_fits(ctx, index, w)) return false;
+  ctx->pos.kind = int32_t(w[kFwCallerKind]);
   frame_return_real_taken(ctx, w, bits);
   return true;
 }
