@@ -1252,7 +1252,9 @@ return_local: {
   if (k < fw[kFwLocals] && ctx->pos.kind == kAreaCode && int32_t(fw[kFwCallerKind]) == kAreaCode &&
       frame_return_real_fits(ctx, ctx->frame, fw) && uint32_t(vt) + 1u < ctx->data_capacity) {
     if (const uint64_t* block = scalar_block(heap, fw[kFrameFixedWords + k])) {
-      frame_return_real_taken(ctx, fw, block[kHeapValueHeaderWords]);
+      data[vt] = block[kHeapValueHeaderWords];  // where the value's push puts it
+      ctx->data_top = vt + 1;
+      frame_return_real_taken(ctx, fw);
       // Every area's size is even: an even offset below it leaves room for
       // an instruction's word.
       const uint32_t offset = ctx->pos.offset;
