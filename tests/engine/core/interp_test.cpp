@@ -228,6 +228,8 @@ TEST_F(Interp, FusedReturnTakesExactlyItsPatternFromACallingFunction) {
       {"asm load_local 1\nasm out:\nasm ret_function\n", 3},
       {"asm load_local 0\nasm out:\nasm push_one\nasm plus\nasm ret_function\n", 7},
       {"asm load_local 2\nasm out:\nasm uminus\nasm ret_function\n", -13},
+      // Another two-word step where the load stands: its operand is no local.
+      {"asm push_int16 2\nasm out:\nasm ret_function\n", 2},
   };
   int n = 0;
   for (const Case& k : cases) {
