@@ -1261,6 +1261,8 @@ return_local: {
       TN_ASSERT(area_bytes % 2 == 0);
       if (offset % 2 != 0 || int64_t(offset) >= area_bytes) goto code_end;
       pc = reinterpret_cast<const uint16_t*>(base + offset);
+      // The general return's re-entry, written out here (joined, it costs the
+      // loop more than it saves): only the caller's own stepping can watch.
       if (__builtin_expect(watching, 0)) goto entered_frame;
       line_fw = FRAME_WORDS();
       if (__builtin_expect(!line_fw || frame_stepping(line_fw), 0)) goto entered_frame;
