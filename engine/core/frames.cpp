@@ -29,10 +29,11 @@ bool is_base_frame(const uint32_t* w) { return int32_t(w[kFwCallerKind]) == kAre
 // pushed with no frame below it, or a distance that does not point downward).
 int32_t previous_frame(const uint32_t* w, int32_t index) {
   // 0 <= index - distance < index: 1 <= distance <= index, one unsigned test
-  // (every caller's index is a frame's, not negative).
+  // of the difference (every caller's index is a frame's, not negative; a
+  // distance of 0 gives the index, one past it wraps to index + 2^32 - d).
   TN_ASSERT(index >= 0);
-  const uint32_t distance = w[kFwPrevDistance];
-  return distance - 1u < uint32_t(index) ? index - int32_t(distance) : -1;
+  const uint32_t prev = uint32_t(index) - w[kFwPrevDistance];
+  return prev < uint32_t(index) ? int32_t(prev) : -1;
 }
 
 // kFwResults of a function called in statement context: -1, or -2 when it
@@ -913,19 +914,21 @@ bool frame_pop_plain(EngineContext* ctx) {
   return true;
 }
 
-[[gnu::noinline]] void frame_return_real_taken(EngineContext* ctx, uint32_t* w, uint64_t bits) {
+[[gnu::noinline]] void frame_return_real_taken(EngineContext* ctx, uint32_t* w) {
   const int32_t index = ctx->frame;
   TN_ASSERT(index >= 0 && w == frame_words(ctx, index) && frame_return_real_fits(ctx, index, w));
-  // What frame_pop_plain does after the value's push: its data word stays
-  // where the push puts it, its descriptor takes the frame's first words
-  // (read before they are overwritten). The slots lie above the new top.
-  // The context's words first, so that little is held across the loop.
-  TN_ASSERT(uint32_t(ctx->data_top) + 1u < ctx->data_capacity);
-  ctx->pos = CodePosition{int32_t(w[kFwCallerKind]), 0, w[kFwCallerOffset]};
+  // What frame_pop_plain does after the value's push: its data word, which
+  // the caller has pushed, stays where it is, its descriptor takes the
+  // frame's first words (read before they are overwritten). The slots lie
+  // above the new top. The context's words first, so that little is held
+  // across the loop.
+  TN_ASSERT(ctx->data_top >= 1 && uint32_t(ctx->data_top) < ctx->data_capacity);
+  // The caller's area is the current one: only its offset is new.
+  TN_ASSERT(ctx->pos.kind == int32_t(w[kFwCallerKind]));
+  ctx->pos.flag = 0;
+  ctx->pos.offset = w[kFwCallerOffset];
   ctx->frame = previous_frame(w, index);
   ctx->desc_top = index + kDescWords;
-  data_words(ctx)[ctx->data_top] = bits;
-  ctx->data_top += 1;
   const int32_t locals = int32_t(w[kFwLocals]);  // the descriptor's words below cover the frame's first
   set_desc_real_scalar(w);
   free_slots_body<false>(ctx, w + kFrameFixedWords, locals);
@@ -936,7 +939,10 @@ bool frame_return_real(EngineContext* ctx, uint64_t bits) {
   if (index < 0) return false;
   uint32_t* w = frame_words(ctx, index);
   if (!frame_return_real_fits(ctx, index, w)) return false;
-  frame_return_real_taken(ctx, w, bits);
+  ctx->pos.kind = int32_t(w[kFwCallerKind]);
+  data_words(ctx)[ctx->data_top] = bits;
+  ctx->data_top += 1;
+  frame_return_real_taken(ctx, w);
   return true;
 }
 

@@ -150,10 +150,12 @@ bool frame_return_real(EngineContext* ctx, uint64_t bits);
          int32_t(w[kFwCallerKind]) != kAreaBaseFrame &&
          ctx->desc_top == index + kFrameFixedWords + int32_t(w[kFwLocals]);
 }
-// frame_return_real of a current frame that fits (w its words), out of line
-// with the locals' blocks freed in it: the interpreter tests the frame with
-// the words at hand and holds nothing across the one call.
-void frame_return_real_taken(EngineContext* ctx, uint32_t* w, uint64_t bits);
+// frame_return_real of a current frame that fits (w its words) and returns
+// to the area it runs from, once the value's data word is pushed (the
+// interpreter has the data stack's top at hand); out of line with the
+// locals' blocks freed in it: the interpreter tests the frame with the words
+// at hand and holds nothing across the one call.
+void frame_return_real_taken(EngineContext* ctx, uint32_t* w);
 int frame_unwind(EngineContext* ctx, int32_t limit);
 bool frame_find_handler(EngineContext* ctx, int security_flag, CodePosition* out);
 int frame_arg_count(EngineContext* ctx);

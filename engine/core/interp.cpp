@@ -1211,13 +1211,6 @@ returned:
   if (ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
   pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
   if (__builtin_expect(!quiet, 0)) goto tail;
-  goto returned_quietly;
-// The same, where nothing waited before the return (which changes no task or
-// event).
-returned_quiet:
-  if (ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
-  pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
-returned_quietly:
   if (__builtin_expect(watching, 0)) goto entered_frame;
   // Nothing was watched in the callee, so there is no echo and no breakpoint:
   // only the caller's own stepping (a step over the call) watches its lines.
@@ -1238,37 +1231,16 @@ entered_frame: {
   line_fw = watching ? nullptr : fw;
   DISPATCH();
 }
-op_nargio: {
+op_nargio:
+  // Every function with one output ends with «nargout 0; jump_if_false L;
+  // load_local k; L: ret_function»: one step while nothing waits.
+  if (__builtin_expect(quiet, 1) && returns_local(insn) && ctx->frame >= 0) goto return_local;
+op_nargio_count: {
   // Every function's return reads nargout: the frame's count, pushed inline
   // (with a function argument, or without room, the handler does it).
   const int32_t dt = ctx->desc_top, vt = ctx->data_top;
   if (int16_t(insn[1]) >= 1 || !SCALAR_ROOM(dt, vt)) goto op_generic;
   const uint32_t* fw = FRAME_WORDS();
-  if (__builtin_expect(quiet, 1) && fw && returns_local(insn)) {
-    // A function's return: its output pushed when asked for, and straight
-    // on to the return (nothing between the steps could see the difference).
-    // A negative count (the caller takes no output) reads as none.
-    const uint16_t* ret = insn + kReturnLocalWords;
-    if (int32_t(fw[kFwResults]) <= 0) {
-      pc = ret;
-      DISPATCH();
-    }
-    // The slots are known once a function's frame is entered.
-    const uint32_t k = uint32_t(int16_t(insn[5]));
-    if (const uint64_t* block = slots_known && k < slot_count ? scalar_block(heap, slots[k]) : nullptr) {
-      // Straight into the caller's frame when the return is a plain one
-      // from code of the code area to code of the code area (whose cached
-      // base holds).
-      if (ctx->pos.kind == kAreaCode && int32_t(fw[kFwCallerKind]) == kAreaCode &&
-          frame_return_real_fits(ctx, ctx->frame, fw)) {
-        frame_return_real_taken(ctx, desc + ctx->frame, block[kHeapValueHeaderWords]);
-        goto returned_quiet;
-      }
-      PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
-      pc = ret;
-      DISPATCH();
-    }
-  }
   int32_t count = 0;
   if (fw) {
     count = int32_t(*insn == kOpNargout ? fw[kFwResults] : fw[kFwNargin]);
@@ -1283,6 +1255,52 @@ op_nargio: {
   PUSH_REAL(dt, vt, double(count));
   pc = insn + 2;
   NEXT_FAST();
+}
+// A function's return: its output pushed when asked for, and straight on to
+// the return (nothing between the steps could see the difference). A
+// negative count (the caller takes no output) reads as none.
+return_local: {
+  uint32_t* fw = desc + ctx->frame;
+  const uint16_t* ret = insn + kReturnLocalWords;
+  if (int32_t(fw[kFwResults]) <= 0) {
+    pc = ret;
+    DISPATCH();
+  }
+  const uint32_t k = uint32_t(int16_t(insn[5]));
+  const int32_t vt = ctx->data_top;
+  // Straight into the caller's frame when the return is a plain one from
+  // code of the code area to code of the code area (whose cached base
+  // holds). Such a frame keeps no names: its slots are its own.
+  if (k < fw[kFwLocals] && ctx->pos.kind == kAreaCode && int32_t(fw[kFwCallerKind]) == kAreaCode &&
+      frame_return_real_fits(ctx, ctx->frame, fw) && uint32_t(vt) + 1u < ctx->data_capacity) {
+    if (const uint64_t* block = scalar_block(heap, fw[kFrameFixedWords + k])) {
+      data[vt] = block[kHeapValueHeaderWords];  // where the value's push puts it
+      ctx->data_top = vt + 1;
+      frame_return_real_taken(ctx, fw);
+      // Every area's size is even: an even offset below it leaves room for
+      // an instruction's word.
+      const uint32_t offset = ctx->pos.offset;
+      TN_ASSERT(area_bytes % 2 == 0);
+      if (offset % 2 != 0 || int64_t(offset) >= area_bytes) goto code_end;
+      pc = reinterpret_cast<const uint16_t*>(base + offset);
+      // The general return's re-entry, written out here (joined, it costs the
+      // loop more than it saves): only the caller's own stepping can watch.
+      if (__builtin_expect(watching, 0)) goto entered_frame;
+      line_fw = FRAME_WORDS();
+      if (__builtin_expect(!line_fw || frame_stepping(line_fw), 0)) goto entered_frame;
+      slots_known = own_frame_slots(line_fw, &slots, &slot_count);
+      may_overload = true;
+      DISPATCH();
+    }
+  }
+  const int32_t dt = ctx->desc_top;
+  if (!SCALAR_ROOM(dt, vt)) goto op_generic;
+  if (const uint64_t* block = slots_known && k < slot_count ? scalar_block(heap, slots[k]) : nullptr) {
+    PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
+    pc = ret;
+    DISPATCH();
+  }
+  goto op_nargio_count;
 }
 op_task_end:
   if (ctx->task_current != 0) {

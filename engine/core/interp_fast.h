@@ -82,16 +82,16 @@ constexpr uint32_t kLogicalWords = 3;
 // The return that every function with one output ends with:
 //   nargout 0; jump_if_false L; load_local k; L: ret_function
 // (the output pushed only when the caller asked for it).
-// Tested as two 64-bit words, words 0-3 and 3-6 (word 5, the local, masked
-// out), so that nothing past ret_function is read.
+// Tested as a 64-bit word (words 0-3), a 32-bit one (words 3-4) and
+// ret_function's word, so that neither the local (word 5) nor anything past
+// ret_function is read.
 constexpr int kReturnLocalWords = 6;  // the words before ret_function
 constexpr uint64_t kReturnLocalHead = uint64_t(kOpNargout) | uint64_t(kOpJumpIfFalse) << 32 | uint64_t(2) << 48;
-constexpr uint64_t kReturnLocalTail = uint64_t(2) | uint64_t(kOpLoadLocal) << 16 | uint64_t(kOpRetFunction) << 48;
-constexpr uint64_t kReturnLocalTailMask = ~(uint64_t(0xffff) << 32);
+constexpr uint32_t kReturnLocalLoad = uint32_t(2) | uint32_t(kOpLoadLocal) << 16;
 [[gnu::always_inline]] inline bool returns_local(const uint16_t* insn) {
   static_assert(std::endian::native == std::endian::little);
-  return tn::load<uint64_t>(insn) == kReturnLocalHead &&
-         (tn::load<uint64_t>(insn + 3) & kReturnLocalTailMask) == kReturnLocalTail;
+  return tn::load<uint64_t>(insn) == kReturnLocalHead && tn::load<uint32_t>(insn + 3) == kReturnLocalLoad &&
+         insn[kReturnLocalWords] == kOpRetFunction;
 }
 
 // Gives an undefined local a fresh block for a double scalar (head: the

@@ -3,6 +3,7 @@
 // Every case ends with the heap holding exactly the blocks someone owns.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <map>
 #include <string>
@@ -309,6 +310,38 @@ TEST_F(Frames, UnwindStopsAtTheBaseFrameOrTheLimit) {
   EXPECT_EQ(c->data_top, 1);
   EXPECT_EQ(real_at(c, 0), 1);
   EXPECT_TRUE(check_heap_used(c, {}));
+}
+
+TEST_F(Frames, PopsFindTheFrameBelowOnlyWhereTheDistancePointsDown) {
+  // A distance from 1 to the frame's own index names a frame below; 0, one
+  // past the index and the word's top values end the chain.
+  const uint32_t f = fn(1, 1, 1);
+  using Pop = bool (*)(EngineContext*);
+  const std::pair<const char*, Pop> pops[] = {
+      {"frame_pop", [](EngineContext* e) { return stk_push_real(e, 3) == kOk && frame_pop(e) == kOk; }},
+      {"frame_pop_plain", [](EngineContext* e) { return stk_push_real(e, 3) == kOk && frame_pop_plain(e); }},
+      {"frame_return_real", [](EngineContext* e) { return frame_return_real(e, std::bit_cast<uint64_t>(3.0)); }},
+  };
+  for (const auto& [name, pop] : pops) {
+    ASSERT_EQ(stk_push_real(c, 2), kOk);
+    ASSERT_EQ(push(f, 1, 1), kOk);
+    const uint32_t at = uint32_t(c->frame);
+    ASSERT_GT(at, 1u);
+    ASSERT_EQ(frame_pop(c), kOk);  // no result: nothing is left
+    ASSERT_EQ(c->frame, 0);
+    for (const uint32_t distance : {0u, 1u, at - 1, at, at + 1, 0x7fffffffu, 0x80000000u, 0xffffffffu}) {
+      ASSERT_EQ(stk_push_real(c, 2), kOk);
+      ASSERT_EQ(push(f, 1, 1), kOk);
+      ASSERT_EQ(uint32_t(c->frame), at);
+      frame_words(c, c->frame)[kFwPrevDistance] = distance;
+      ASSERT_TRUE(pop(c)) << name << " " << distance;
+      EXPECT_EQ(c->frame, distance >= 1 && distance <= at ? int32_t(at - distance) : -1) << name << " " << distance;
+      EXPECT_EQ(real_at(c, 0), 3.0) << name;
+      c->frame = 0;
+      stk_drop(c);
+      EXPECT_TRUE(check_heap_used(c, {})) << name << " " << distance;
+    }
+  }
 }
 
 TEST_F(Frames, HandlerCatchesUnlessSandboxedSecurityError) {

@@ -228,6 +228,8 @@ TEST_F(Interp, FusedReturnTakesExactlyItsPatternFromACallingFunction) {
       {"asm load_local 1\nasm out:\nasm ret_function\n", 3},
       {"asm load_local 0\nasm out:\nasm push_one\nasm plus\nasm ret_function\n", 7},
       {"asm load_local 2\nasm out:\nasm uminus\nasm ret_function\n", -13},
+      // Another two-word step where the load stands: its operand is no local.
+      {"asm push_int16 2\nasm out:\nasm ret_function\n", 2},
   };
   int n = 0;
   for (const Case& k : cases) {
@@ -245,6 +247,52 @@ TEST_F(Interp, FusedReturnTakesExactlyItsPatternFromACallingFunction) {
       EXPECT_TRUE(check_heap_chain(c)) << k.end;
     }
   }
+}
+
+TEST_F(Interp, FusedReturnLeavesTheWordsTheSeparateStepsLeave) {
+  // The return pattern and the same words with a step between the load and
+  // ret_function (which the fusion does not take), each in a fresh engine:
+  // where the caller stops right after the call, both stacks, the heap, the
+  // frame, the position and the heap's hint must agree word for word.
+  // Callee locals: 0 y, 1 x, then z and w where declared (never given).
+  struct Case { const char* what; const char* head; const char* body; int k; int nargout; };
+  const Case cases[] = {
+      {"two locals, y", "function y = f(x)", "asm load_local 1\nasm push_int16 2\nasm times\nasm store_local 0\n", 0, 1},
+      {"two locals, x", "function y = f(x)", "asm load_local 1\nasm store_local 0\n", 1, 1},
+      {"four locals, z", "function y = f(x, z, w)",
+       "asm load_local 1\nasm push_int16 3\nasm plus\nasm store_local 2\nasm load_local 2\nasm store_local 0\n"
+       "asm load_local 1\nasm store_local 3\n", 2, 1},
+      {"slots found afresh", "function y = f(x)",
+       "asm load_local 1\nasm store_local 0\nasm push_string8 \"a\"\nasm pop_item\n", 0, 1},
+      {"no output asked", "function y = f(x)", "asm load_local 1\nasm store_local 0\n", 0, 0},
+      {"not a real scalar", "function y = f(x)", "asm push_string8 \"ab\"\nasm store_local 0\n", 0, 1},
+  };
+  auto state = [](const Case& k, bool split) {
+    EngineBlock b = EngineBlock::make(kBlockBytes);
+    EngineContext* e = b.ctx();
+    auto def = [&](const std::string& name, const std::string& text) {
+      int32_t id = 0;
+      EXPECT_EQ(fn_define_from_source(e, name.data(), int32_t(name.size()), text.data(), int32_t(text.size()), 0, 0,
+                                      0, &id),
+                kOk);
+    };
+    // The caller first, so that its code lies where it lies in both engines;
+    // its backward jump hands back right after the call.
+    def("top", "function y = top(x)\nasm load_local 1\nasm call_user @f 1 " + std::to_string(k.nargout) +
+                   "\nasm stop:\nasm jump stop\nend\n");
+    def("f", std::string(k.head) + "\n" + k.body + "asm nargout 0\nasm jump_if_false out\nasm load_local " +
+                 std::to_string(k.k) + "\n" + (split ? "asm jump 0\n" : "") + "asm out:\nasm ret_function\nend\n");
+    std::vector<uint64_t> words;
+    EXPECT_EQ(stk_push_real(e, 5), kOk);
+    EXPECT_EQ(interp_call(e, "top", 0, 1, 1, 0, 1), kSliceEnded) << k.what;
+    words.assign(data_words(e), data_words(e) + e->data_top);
+    words.insert(words.end(), desc_words(e), desc_words(e) + e->desc_top);
+    words.insert(words.end(), heap_words(e), heap_words(e) + e->heap_size);
+    words.insert(words.end(), {uint64_t(e->frame), uint64_t(e->pos.kind), e->pos.flag, e->pos.offset,
+                               uint64_t(e->heap_hint), uint64_t(e->heap_hints_split)});
+    return words;
+  };
+  for (const Case& k : cases) EXPECT_EQ(state(k, false), state(k, true)) << k.what;
 }
 
 int ok_builtin(EngineContext* ctx, int, int, uintptr_t) { return stk_push_real(ctx, 1); }
