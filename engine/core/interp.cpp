@@ -312,6 +312,18 @@ int interp_run(EngineContext* ctx, int slice) {
     SAVE_POS();                                                    \
     status = (expr);                                               \
   } while (0)
+// Back in the caller after a plain return while nothing waits. Nothing was
+// watched in the callee, so there is no echo and no breakpoint: only the
+// caller's own stepping (a step over the call) watches its lines.
+#define REENTER_CALLER()                                           \
+  do {                                                             \
+    if (__builtin_expect(watching, 0)) goto entered_frame;         \
+    line_fw = FRAME_WORDS();                                       \
+    if (__builtin_expect(!line_fw || frame_stepping(line_fw), 0)) goto entered_frame; \
+    slots_known = own_frame_slots(line_fw, &slots, &slot_count);   \
+    may_overload = true;                                           \
+    DISPATCH();                                                    \
+  } while (0)
 // Pushes a real scalar (a double, or its 64-bit pattern) over stack tops dt
 // and vt read before; the room was checked.
 #define PUSH_REAL_BITS(dt, vt, bits)                               \
@@ -1211,14 +1223,7 @@ returned:
   if (ctx->pos.offset % 2 != 0 || int64_t(ctx->pos.offset) + 2 > area_bytes) goto code_end;
   pc = reinterpret_cast<const uint16_t*>(base + ctx->pos.offset);
   if (__builtin_expect(!quiet, 0)) goto tail;
-  if (__builtin_expect(watching, 0)) goto entered_frame;
-  // Nothing was watched in the callee, so there is no echo and no breakpoint:
-  // only the caller's own stepping (a step over the call) watches its lines.
-  line_fw = FRAME_WORDS();
-  if (__builtin_expect(!line_fw || frame_stepping(line_fw), 0)) goto entered_frame;
-  slots_known = own_frame_slots(line_fw, &slots, &slot_count);
-  may_overload = true;
-  DISPATCH();
+  REENTER_CALLER();
 // A plain call or return done without the bookkeeping of `top`: no task or
 // event waits, nothing moved, and only the frame changed. The position is
 // the new frame's; its slots and what its lines need are found here.
@@ -1284,13 +1289,8 @@ return_local: {
       if (offset % 2 != 0 || int64_t(offset) >= area_bytes) goto code_end;
       pc = reinterpret_cast<const uint16_t*>(base + offset);
       // The general return's re-entry, written out here (joined, it costs the
-      // loop more than it saves): only the caller's own stepping can watch.
-      if (__builtin_expect(watching, 0)) goto entered_frame;
-      line_fw = FRAME_WORDS();
-      if (__builtin_expect(!line_fw || frame_stepping(line_fw), 0)) goto entered_frame;
-      slots_known = own_frame_slots(line_fw, &slots, &slot_count);
-      may_overload = true;
-      DISPATCH();
+      // loop more than it saves).
+      REENTER_CALLER();
     }
   }
   const int32_t dt = ctx->desc_top;
@@ -1527,6 +1527,7 @@ end_run:
 #undef PUSH_REAL_BITS
 #undef SCALAR_ROOM
 #undef BINARY_SCALARS
+#undef REENTER_CALLER
 #undef ARITH
 #undef DOUBLE_SCALAR_TOP
 }

@@ -8,7 +8,8 @@ raised inside them, with locals that change class) and calls them from loops
 and from each other with scalars, special values, arrays, complex numbers,
 integers, cells and strings; loops run arithmetic on real scalar locals in
 the shapes the interpreter fuses («s = s + i * j», «n = n - 1», «k < 3»),
-with operands and targets that sometimes are not real scalars. Errors are
+with operands and targets that sometimes are not real scalars, and calls
+whose one argument is such arithmetic. Errors are
 caught and their text printed, so one failure does not hide the rest.
 Usage: generate_calls.py DIR COUNT [SEED]
 """
@@ -73,6 +74,17 @@ endfunction
 function r = counts(varargin)
   r = nargin;
 endfunction
+function computed(k, x)
+  try, disp(fibr(k + 1)), catch, disp(lasterr), end
+  try, noout(k - 1), catch, disp(lasterr), end
+  try, v = noout(k * 2); disp(v), catch, disp(lasterr), end
+  try, disp(counts(k / 2)), catch, disp(lasterr), end
+  try, disp(shifty(k - 4)), catch, disp(lasterr), end
+  try, [a, b] = multi(k + 1); disp(a), disp(b), catch, disp(lasterr), end
+  try, disp(thrower(k - 3)), catch, disp(lasterr), end
+  try, disp(deep(3, k - 1)), catch, disp(lasterr), end
+  try, disp(fibr(x - 1)), catch, disp(lasterr), end
+endfunction
 """
 
 
@@ -115,7 +127,14 @@ def mixed(r):
             guard("for i = 1:3, x = x + i * y; end, disp(x)")]
 
 
-GENERATORS = [recursion, outputs, loops, mixed]
+def computed_calls(r):
+    # One argument computed from a real scalar local inside a function,
+    # handed to the call without its push, to callees that take it that way
+    # and to those that do not (no output, varargin, more inputs, an error).
+    return [guard(f"computed({pick(r, SMALL + VALUES)}, {pick(r, VALUES)})")]
+
+
+GENERATORS = [recursion, outputs, loops, mixed, computed_calls]
 
 
 def program(r):
