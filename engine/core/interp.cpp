@@ -592,7 +592,11 @@ op_load_local: {
         pc = next;
         NEXT_FAST();
       }
-    if (!SCALAR_ROOM(dt, vt)) goto load_local_array;
+    // A scalar is never a lent argument's link: without room the handler
+    // does what load_local_array would have left to it. (Sent there, the
+    // local's number stays live through every scalar path: a spill on each
+    // load.)
+    if (!SCALAR_ROOM(dt, vt)) goto op_generic;
     PUSH_REAL_BITS(dt, vt, block[kHeapValueHeaderWords]);
     pc = insn + 2;
     NEXT_FAST();

@@ -353,53 +353,20 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
   return insn + kLibraryCallWords + 3;  // past the sum and the store
 }
 
-// «x op y» (stored at once or pushed) and «x < y» (with the jump that
-// follows), where x is the real scalar local whose block the instruction at
-// insn loads and y a real scalar local or small constant: one step, since no
-// instruction in between can observe the operands. The next instruction;
-// with *condition set, the instruction after the comparison, whose result is
-// *truth (the loop acts on it); with *call set, the call instruction whose
-// one argument the result is, written as the data word at the stack's top
-// and not pushed; null when nothing was done. Each path that pushes tests
-// its own room: the commonest forms push nothing.
-[[gnu::always_inline]] inline const uint16_t* fuse_local_scalar(EngineContext* c, const uint16_t* insn,
-                                                                const uint64_t* block, const uint32_t* slots,
-                                                                uint32_t slot_count, uint32_t* desc, uint64_t* data,
-                                                                uint64_t* heap, bool* condition, bool* call,
-                                                                bool* truth) {
-  double y;
-  const uint16_t* op;
-  switch (insn[2]) {
-    case kOpPushInt16:
-      y = double(int16_t(insn[3]));
-      op = insn + 4;
-      break;
-    case kOpPushOne:
-      y = 1.0;
-      op = insn + 3;
-      break;
-    case kOpPushZero:
-      y = 0.0;
-      op = insn + 3;
-      break;
-    case kOpLoadLocal: {
-      // The operator after the second operand decides first: «s + i * j»
-      // loads s, i and j in a row, and nothing is fused there.
-      static_assert(kOpPlus < kOpMtimes && kOpMtimes < kOpTimes && kOpTimes < kOpRdivide && kOpRdivide < kOpEq &&
-                    kOpEq < kOpGe);
-      if (uint16_t(insn[4] - kOpPlus) > uint16_t(kOpGe - kOpPlus)) return nullptr;
-      const uint32_t k = uint32_t(int16_t(insn[3]));
-      const uint64_t* b = k < slot_count ? scalar_block(heap, slots[k]) : nullptr;
-      if (!b) return nullptr;
-      y = tn::ld_f64(b + kHeapValueHeaderWords);
-      op = insn + 4;
-      break;
-    }
-    default:
-      return nullptr;
-  }
+// The operator at op applied to x and y, the real scalar operands of a
+// fused load (see fuse_local_scalar): a comparison feeds the jump after it,
+// arithmetic is stored or pushed, and with kMayCall (a constant operand:
+// «f(n - 1)») handed to the call after it. Only a constant operand's forms
+// test for the call: in the shared code the test cost every other form
+// («s + k * k», stored or pushed) instructions, and «f(n - m)» still calls
+// as usual, its argument pushed.
+template <bool kMayCall>
+[[gnu::always_inline]] inline const uint16_t* fused_operator(EngineContext* c, double x, double y,
+                                                             const uint16_t* op, const uint32_t* slots,
+                                                             uint32_t slot_count, uint32_t* desc, uint64_t* data,
+                                                             uint64_t* heap, bool* condition, bool* call,
+                                                             bool* truth) {
   const int32_t dt = c->desc_top, vt = c->data_top;
-  const double x = tn::ld_f64(block + kHeapValueHeaderWords);
   // One switch for both kinds of operator: a comparison feeds the jump
   // after it, arithmetic is stored or pushed.
   double r;
@@ -429,20 +396,69 @@ constexpr uint32_t kTwoInOneOut = 2u | 1u << 16;
       *condition = true;
       return op + 1;
   }
-  // Stored at once into a local that holds a real scalar: «n = n + 1».
   // The one argument of a call: «f(n - 1)». Its value alone is written, and
   // the call takes it from there (or the loop finishes the push).
-  if (op[1] == kOpCallUser) {
+  if (kMayCall && op[1] == kOpCallUser) {
     if (!scalar_room(c, dt, vt)) return nullptr;
     tn::st_f64(data + vt, r);
     *call = true;
     return op + 1;
   }
+  // Stored at once into a local that holds a real scalar: «n = n + 1».
   if (op[1] == kOpStoreLocal && store_scalar_local(heap, slots, slot_count, uint32_t(int16_t(op[2])), r))
     return op + 3;
   if (!scalar_room(c, dt, vt)) return nullptr;
   push_real_scalar(c, desc, data, dt, vt, r);
   return op + 1;
+}
+
+// «x op y» (stored at once or pushed) and «x < y» (with the jump that
+// follows), where x is the real scalar local whose block the instruction at
+// insn loads and y a real scalar local or small constant: one step, since no
+// instruction in between can observe the operands. The next instruction;
+// with *condition set, the instruction after the comparison, whose result is
+// *truth (the loop acts on it); with *call set (y a constant), the call
+// instruction whose one argument the result is, written as the data word at
+// the stack's top and not pushed; null when nothing was done. Each path that
+// pushes tests its own room: the commonest forms push nothing.
+[[gnu::always_inline]] inline const uint16_t* fuse_local_scalar(EngineContext* c, const uint16_t* insn,
+                                                                const uint64_t* block, const uint32_t* slots,
+                                                                uint32_t slot_count, uint32_t* desc, uint64_t* data,
+                                                                uint64_t* heap, bool* condition, bool* call,
+                                                                bool* truth) {
+  double y;
+  const uint16_t* op;
+  switch (insn[2]) {
+    case kOpPushInt16:
+      y = double(int16_t(insn[3]));
+      op = insn + 4;
+      break;
+    case kOpPushOne:
+      y = 1.0;
+      op = insn + 3;
+      break;
+    case kOpPushZero:
+      y = 0.0;
+      op = insn + 3;
+      break;
+    case kOpLoadLocal: {
+      // The operator after the second operand decides first: «s + i * j»
+      // loads s, i and j in a row, and nothing is fused there.
+      static_assert(kOpPlus < kOpMtimes && kOpMtimes < kOpTimes && kOpTimes < kOpRdivide && kOpRdivide < kOpEq &&
+                    kOpEq < kOpGe);
+      if (uint16_t(insn[4] - kOpPlus) > uint16_t(kOpGe - kOpPlus)) return nullptr;
+      const uint32_t k = uint32_t(int16_t(insn[3]));
+      const uint64_t* b = k < slot_count ? scalar_block(heap, slots[k]) : nullptr;
+      if (!b) return nullptr;
+      return fused_operator<false>(c, tn::ld_f64(block + kHeapValueHeaderWords),
+                                   tn::ld_f64(b + kHeapValueHeaderWords), insn + 4, slots, slot_count, desc, data,
+                                   heap, condition, call, truth);
+    }
+    default:
+      return nullptr;
+  }
+  return fused_operator<true>(c, tn::ld_f64(block + kHeapValueHeaderWords), y, op, slots, slot_count, desc, data,
+                              heap, condition, call, truth);
 }
 
 // «s = s + i * j»: three real scalar locals loaded in a row, two arithmetic

@@ -146,6 +146,31 @@ TEST_F(Interp, FusedStepsThatPushNothingLeaveAFullStackAsTheSeparateStepsDo) {
   }
 }
 
+// A scalar local, set by `value`, loaded where no fused step takes it
+// pushes: with no room left the handler reports the overflow, and the
+// stacks and the locals stay as they were.
+void full_stack_scalar_load(Interp& t, const char* value) {
+  EngineContext* c = t.c;
+  t.start(std::string("  jump set\ngo:\n  load_local 1\n  push_double 3\n  times\n  store_local 2\n  halt\n"
+                      "set:\n  ") + value + "\n  store_local 1\n  push_zero\n  store_local 2\n  jump go\n");
+  ASSERT_EQ(interp_run(c, 1), kSliceEnded);
+  while (uint32_t(c->desc_top) + 3u < c->desc_capacity && uint32_t(c->data_top) + 1u < c->data_capacity)
+    ASSERT_EQ(stk_push_real(c, 7.0), kOk);
+  const int32_t dt = c->desc_top, vt = c->data_top;
+  const double before = t.local(1);
+  EXPECT_NE(interp_run(c, 0), kOk);
+  EXPECT_EQ(c->desc_top, dt);
+  EXPECT_EQ(c->data_top, vt);
+  EXPECT_EQ(t.local(1), before);
+  EXPECT_EQ(t.local(2), 0.0);
+}
+TEST_F(Interp, RealScalarLoadThatPushesOnAFullStackFailsWithNothingChanged) {
+  full_stack_scalar_load(*this, "push_double 1.5");
+}
+TEST_F(Interp, ComplexScalarLoadThatPushesOnAFullStackFailsWithNothingChanged) {
+  full_stack_scalar_load(*this, "push_imag_int16 2");
+}
+
 TEST_F(Interp, TimeSliceHandsBackOnEveryBackwardJumpAndResumesExactly) {
   start(sum_loop(10));
   int slices = 0;
