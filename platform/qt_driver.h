@@ -2,7 +2,7 @@
 // the per-paint target record that the driver context's `device` points to.
 // Any paint device works (QImage back buffer, QSvgGenerator, QPdfWriter,
 // QPrinter); raster devices get the XOR focus rectangle, vector devices a
-// null focus_rect so that callers fall back.
+// dotted outline in its place.
 #pragma once
 
 #include <QFont>
@@ -50,10 +50,10 @@ void qt_target_begin(QtDriverTarget* target, QPainter* painter, GraphicsDriverCo
 // Pops clips the caller left open and detaches the target from ctx.
 void qt_target_end(QtDriverTarget* target, GraphicsDriverContext* ctx);
 
-// The installed tables: entries 0 to 7 and 9 to 11 (frame_rect is null). The
-// screen table serves raster targets; the metafile table (vector copies of a
-// figure) and the printer table leave focus_rect null. The host rewrites the
-// values before installing a table, as the driver table header says.
+// The installed tables: entries 0 to 7 and 9 to 11 (frame_rect is null), the
+// same in all three. The screen table serves raster targets, the metafile
+// table vector copies of a figure. The host rewrites the values before
+// installing a table, as the driver table header says.
 extern GraphicsDriver g_qt_screen_driver;
 extern GraphicsDriver g_qt_metafile_driver;
 extern GraphicsDriver g_qt_printer_driver;

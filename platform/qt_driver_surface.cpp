@@ -84,11 +84,23 @@ void qt_fill_rect(double left, double top, double right, double bottom, int32_t 
 
 void qt_focus_rect(double left, double top, double right, double bottom, int32_t, GraphicsDriverContext* ctx) {
   QtDriverTarget* t = qt_target(ctx);
-  if (!t || !t->raster) return;  // vector tables leave this entry null
+  if (!t) return;
   if (beyond_focus_limits(left, right) || beyond_focus_limits(top, bottom)) return;
   if (!point_is_finite(left, top) || !point_is_finite(right, bottom)) return;
   DeviceBox b = device_box(left, top, right, bottom);
   if (b.width() <= 0 || b.height() <= 0) return;
+  if (!t->raster) {
+    // A page or a vector copy cannot be drawn over again to take a mark
+    // away: it gets the dotted outline that the screen's inverting dots
+    // leave on a light background.
+    QPainter* p = t->painter;
+    p->save();
+    p->setPen(QPen(Qt::black, 0, Qt::DotLine));
+    p->setBrush(Qt::NoBrush);
+    p->drawRect(QRectF(b.left, b.top, b.width() - 1, b.height() - 1));
+    p->restore();
+    return;
+  }
   QPolygon pts;
   focus_points(t->bounds, b, &pts);
   if (pts.isEmpty()) return;
@@ -161,7 +173,7 @@ GraphicsDriver g_qt_screen_driver = {
     qt_focus_rect, nullptr, qt_draw_image_row, qt_pixel_size, qt_fill_rect, kScreenDriverValues, 0};
 GraphicsDriver g_qt_metafile_driver = {
     qt_clip_begin, qt_clip_end, qt_draw_polyline, qt_draw_ellipse, qt_draw_text, qt_text_extent, qt_set_font,
-    nullptr, nullptr, qt_draw_image_row, qt_pixel_size, qt_fill_rect, kMetafileValuesBase, 0};
+    qt_focus_rect, nullptr, qt_draw_image_row, qt_pixel_size, qt_fill_rect, kMetafileValuesBase, 0};
 GraphicsDriver g_qt_printer_driver = {
     qt_clip_begin, qt_clip_end, qt_draw_polyline, qt_draw_ellipse, qt_draw_text, qt_text_extent, qt_set_font,
-    nullptr, nullptr, qt_draw_image_row, qt_pixel_size, qt_fill_rect, kPrinterDriverValues, 0};
+    qt_focus_rect, nullptr, qt_draw_image_row, qt_pixel_size, qt_fill_rect, kPrinterDriverValues, 0};

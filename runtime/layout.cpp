@@ -311,6 +311,7 @@ int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32
     if (!force && s.handlerWords[kSubplotFigureWord] == figure) continue;
     SubplotHandlers handlers;
     TN_TRY(inst_subplot_resolve(b, id, figure, -1, &handlers));
+    subplot_init(&s, 0);
     s.hasContent = 0;
     s.handlerWords[kSubplotFigureWord] = figure;
     s.handlerWords[kSubplotPlotHandlerWord] = handlers.plot;

@@ -110,19 +110,12 @@ void control_step(RuntimeBlock* b, int32_t id, int32_t k, double x, double y, ui
 
 }  // namespace
 
-int interact_mouse_down(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifier) {
+namespace {
+
+// The press proper, once a text field being edited has been committed.
+int press(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifier) {
   RuntimeBlock* b = *handle;
   InstanceRec* rec = inst_find_by_id(b, id);
-  if (!rec) return kRtNonexistentInstance;
-  if (!inst_takes_mouse(b, id)) return kRtNoInteraction;
-  rec->resume = 0;
-  if (rec->focus_record >= 0) {
-    const int status = interact_commit_textfield(handle, id);
-    b = *handle;
-    rec = inst_find_by_id(b, id);
-    rec->focus_subplot = rec->focus_record = rec->focus_caret = rec->focus_anchor = -1;
-    if (status != 0 && status != kRtHandledRedraw) return status;
-  }
   InteractionState& st = b->h.interaction;
   st.active = kNoSubplot;
   st.frame_part = 0;
@@ -146,6 +139,28 @@ int interact_mouse_down(RuntimeBlock** handle, int32_t id, double x, double y, u
     inst_set_selection(b, id, 0, true);
   }
   return press_by_case(handle, id, c, x, y, modifier);
+}
+
+}  // namespace
+
+int interact_mouse_down(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifier) {
+  RuntimeBlock* b = *handle;
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (!inst_takes_mouse(b, id)) return kRtNoInteraction;
+  rec->resume = 0;
+  bool committed = false;
+  if (rec->focus_record >= 0) {
+    const int status = interact_commit_textfield(handle, id);
+    rec = inst_find_by_id(*handle, id);
+    rec->focus_subplot = rec->focus_record = rec->focus_caret = rec->focus_anchor = -1;
+    if (status != 0 && status != kRtHandledRedraw) return status;
+    committed = status == kRtHandledRedraw;
+  }
+  const int status = press(handle, id, x, y, modifier);
+  // The committed value changed the figure: the view redraws even when the
+  // press itself had nothing to draw.
+  return committed && status == 0 ? int(kRtHandledRedraw) : status;
 }
 
 int interact_context_click(RuntimeBlock** handle, int32_t id, double x, double y) {

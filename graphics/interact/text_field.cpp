@@ -83,8 +83,10 @@ int interact_textfield_key(RuntimeBlock** handle, int32_t id, uint32_t key) {
     const int status = interact_commit_textfield(handle, id);
     rec = inst_find_by_id(*handle, id);
     drop_focus(rec);
-    if (status != 0 && status != kRtHandledRedraw) return status;
-    return interact_redraw(handle, id, kRtHandledRedraw);
+    // A commit that took no value leaves the edited text in the list: the
+    // refresh writes the field's own value back.
+    if (status == 0) return interact_redraw(handle, id, kRtHandledRedraw);
+    return status;
   }
   int32_t caret = std::clamp(rec->focus_caret, 0, f.length);
   int32_t anchor = std::clamp(rec->focus_anchor, 0, f.length);
@@ -143,5 +145,8 @@ int interact_commit_textfield(RuntimeBlock** handle, int32_t id) {
     return status;
   }
   if (!had) interact_drop_row(*handle, id);
-  return kRtHandledRedraw;
+  // The handler's outputs are the instance's variables now: its figure is
+  // computed again from them, however the commit came (Return, a press
+  // elsewhere, the view losing the focus).
+  return interact_redraw(handle, id, kRtHandledRedraw);
 }

@@ -32,6 +32,7 @@
 #include "host/devices/file_library.h"
 #include "host/shell/shell_registration.h"
 #include "host/ui/about_wnd.h"
+#include "platform/break_key_watch.h"
 #include "platform/command_map.h"
 #include "platform/host_style.h"
 #include "platform/font_warmup.h"
@@ -105,6 +106,7 @@ TNApp::~TNApp() {
   host_builtins_attach_window(nullptr);
   doc_.reset();
   frame_.reset();
+  break_key_watch_stop();
   if (g_sigint_flag == &break_flag_) g_sigint_flag = nullptr;
   if (runtime_host() == host_.get()) runtime_host_set(nullptr);
 }
@@ -135,6 +137,9 @@ bool TNApp::init_instance() {
     g_sigint_flag = &break_flag_;
     std::signal(SIGINT, on_sigint);
     rt_set_break_poll(b, break_key_poll, &break_flag_);
+    // While a handler runs no window event is read, the view's key event
+    // included: on an X display the key is watched beside the event loop.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) break_key_watch_start(&break_flag_);
     rt_set_code_optimisation(b, s_.code_optimization ? kOptimised : kPlain, s_.discard_assert & 0xFF);
     rt_set_clock_callback(b, cpu_time_callback, clock_slots_, kClockSlotBytes);
     rt_set_interactive_highlight(b, uint8_t(s_.interactive_highlight));

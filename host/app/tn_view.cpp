@@ -48,6 +48,7 @@ namespace {
 constexpr int kStatusPane = 0;
 constexpr int kWheelStep = 120;
 constexpr int32_t kKeyUp = 0xF700, kKeyDown = 0xF701, kKeyLeft = 0xF702, kKeyRight = 0xF703;
+constexpr int32_t kKeyBackspace = 8, kKeyReturn = 13, kKeyEscape = 27, kKeyDelete = 127;
 constexpr double kCopyScale = 0.95;
 constexpr int kPrintDpi = 300;
 constexpr int kPrinterFontPoints = 10;
@@ -103,6 +104,22 @@ bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape) {
 }
 
 double wheel_notches(int angle_delta_y) { return -double(angle_delta_y) / kWheelStep; }
+
+int32_t view_key_code(int key, const QString& text) {
+  // The editing keys by the key, whatever text the keyboard layout gives
+  // them: text fields and the figure shortcuts take these codes.
+  switch (key) {
+    case Qt::Key_Backspace: return kKeyBackspace;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return kKeyReturn;
+    case Qt::Key_Escape: return kKeyEscape;
+    case Qt::Key_Delete: return kKeyDelete;
+    default: break;
+  }
+  if (text.isEmpty()) return 0;
+  const char16_t c = text[0].unicode();
+  return c >= 0x20 && c != kKeyDelete ? c : 0;
+}
 
 TNView::TNView(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands, QWidget* parent)
     : QWidget(parent), host_(host), rt_(rt), settings_(settings), commands_(commands) {
@@ -199,6 +216,14 @@ void TNView::invalidate() {
   update();
 }
 
+void TNView::show_status(int status) {
+  // 0 leaves the figure as it is, but the interaction may have drawn its
+  // feedback (a zoom band, a frame outline, selection marks) into the back
+  // buffer: the screen shows it while the button is still held.
+  if (status != 0) redraw_now();
+  else update();
+}
+
 void TNView::status_text(const char* text, int32_t length) {
   if (status_) status_->set_pane_text(kStatusPane, cstring_from_bytes(text, length));
 }
@@ -217,7 +242,7 @@ void TNView::tool_down(double x, double y, bool shift) {
   }
   dragging_ = status == 0 || status == kRtHandledRedraw;
   drag_error(status);
-  if (status != 0) redraw_now();
+  show_status(status);
   if (!dragging_ && drag_error_) {
     const int shown = drag_error_;
     drag_error_ = 0;
@@ -240,7 +265,7 @@ void TNView::tool_move(double x, double y, bool shift, bool button) {
     dragging_ = status == 0 || status == kRtHandledRedraw;
     drag_error(status);
     if (dragging_) status_text(text, length);
-    if (status != 0) redraw_now();
+    show_status(status);
     return;
   }
   int status = kRtNoInteraction;
@@ -275,7 +300,7 @@ void TNView::tool_up(bool shift) {
   }
   dragging_ = false;
   drag_error(status);
-  if (status != 0) redraw_now();
+  show_status(status);
 }
 
 void TNView::mousePressEvent(QMouseEvent* e) {
@@ -387,8 +412,8 @@ void TNView::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Right: key_code(kKeyRight, e); break;
     case Qt::Key_Down: key_code(kKeyDown, e); break;
     default: {
-      const QString t = e->text();
-      if (!t.isEmpty() && t[0].unicode() >= 0x20 && t[0].unicode() != 0x7F) key_code(t[0].unicode(), e);
+      const int32_t code = view_key_code(e->key(), e->text());
+      if (code > 0) key_code(code, e);
       else QWidget::keyPressEvent(e);
     }
   }
@@ -478,10 +503,19 @@ void TNView::on_figure_font() {
   if (!ok) return;
   QFont font = chosen;
   if (font.pixelSize() <= 0) font.setPixelSize(QFontInfo(chosen).pixelSize());
-  setFont(font);
-  gdi_set_figure_font(font);
   settings_->write_string(QStringLiteral("FigFontName"), font.family());
   settings_->write_int(QStringLiteral("FigFontSize"), -font.pixelSize());
+  set_figure_font(font);
+}
+
+void TNView::set_figure_font(const QFont& font) {
+  setFont(font);
+  gdi_set_figure_font(font);
+  // The back buffer's driver target measures text in the font it began with,
+  // and each subplot keeps the margins it was laid out with: the target
+  // begins anew and every subplot is laid out again, as at start-up.
+  begin_buffer(cached_w_, cached_h_);
+  rt_->invalidate_subplots(kInstanceId);
   relayout();
 }
 

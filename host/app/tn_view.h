@@ -61,6 +61,9 @@ class TNView : public QWidget {
   void on_select_all();
   void on_edit_copy();
   void on_figure_font();
+  // The figure drawn in another font at once, laid out as a start with that
+  // font lays it out (what the Figure Font command does once chosen).
+  void set_figure_font(const QFont& font);
   void print_to(QPrinter* printer);
   QPrinter* printer();
   // Lays the figure out again in the view's size (after a copy or print laid
@@ -94,6 +97,9 @@ class TNView : public QWidget {
   void tool_down(double x, double y, bool shift);
   void tool_move(double x, double y, bool shift, bool button);
   void tool_up(bool shift);
+  // After a mouse entry: redrawn on a non-zero status, else the back buffer
+  // shown as it is.
+  void show_status(int status);
   void status_text(const char* text, int32_t length);
   void drag_error(int status);
   void update_cursor();
@@ -126,3 +132,7 @@ int32_t pixels_to_himetric(int32_t pixels, double dots_per_inch);
 bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape);
 // The wheel's notches for the runtime: one notch towards the user is +1.
 double wheel_notches(int angle_delta_y);
+// The character code a key press hands the runtime (the editing keys by
+// their control codes: Backspace 8, Return and Enter 13, Escape 27, Delete
+// 127); 0 for a key that gives none.
+int32_t view_key_code(int key, const QString& text);

@@ -195,11 +195,12 @@ TEST(QtDriverSurface, SameFigureSameBytes) {
 }
 
 TEST(QtDriverSurface, VectorTargetsAndTables) {
-  EXPECT_NE(g_qt_screen_driver.focus_rect, nullptr);
-  for (const GraphicsDriver* t : {&g_qt_screen_driver, &g_qt_metafile_driver, &g_qt_printer_driver})
+  // Selection marks and bands go to the focus-rectangle entry on every
+  // target: none falls back to drawing them as plain lines.
+  for (const GraphicsDriver* t : {&g_qt_screen_driver, &g_qt_metafile_driver, &g_qt_printer_driver}) {
     EXPECT_EQ(t->frame_rect, nullptr);
-  EXPECT_EQ(g_qt_metafile_driver.focus_rect, nullptr);
-  EXPECT_EQ(g_qt_printer_driver.focus_rect, nullptr);
+    EXPECT_EQ(t->focus_rect, qt_focus_rect);
+  }
   EXPECT_EQ(g_qt_printer_driver.values.gridStepX, 24.0);
   double pw = 0, ph = 0;
   g_qt_screen_driver.pixel_size(&pw, &ph);
@@ -233,11 +234,17 @@ TEST(QtDriverSurface, VectorTargetsAndTables) {
     g_qt_printer_driver.draw_text(50, 50, "vector", 6, 0, nullptr, &ctx);
     const uint8_t grey[2] = {50, 200};
     g_qt_printer_driver.draw_image_row(10, 150, 2, 2, 10, 5, grey, nullptr, nullptr, &ctx);
+    if (dev == &svg) {
+      g_qt_printer_driver.clip_end(&ctx);
+      g_qt_printer_driver.focus_rect(20, 30, 90, 70, 0, &ctx);
+    }
     qt_target_end(&t, &ctx);  // closes the clip left open
     EXPECT_EQ(ctx.device, nullptr);
   }
   EXPECT_TRUE(svg_bytes.data().contains("<svg"));
   EXPECT_TRUE(svg_bytes.data().contains("stroke-dasharray"));
+  // The focus rectangle on a vector target: its dotted outline.
+  EXPECT_TRUE(svg_bytes.data().contains("<rect")) << svg_bytes.data().toStdString();
   EXPECT_TRUE(pdf_bytes.data().startsWith("%PDF"));
   QFile page(dir.filePath(QStringLiteral("page.pdf")));
   ASSERT_TRUE(page.open(QIODevice::ReadOnly));

@@ -202,6 +202,71 @@ TEST_F(Program, AResizeLaysOutAgainAMoveDoesNot) {
   EXPECT_EQ(frame().right(), before.right() + 1);
 }
 
+// Moving the curve's subplot with the Select tool across a 2 x 2 grid, by
+// way of another cell, leaves exactly the subplots there were: the curve in
+// its new cell and three empty ones; Undo gives the figure back pixel for
+// pixel.
+TEST_F(Program, AFrameMoveLeavesNoPhantomSubplots) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  ASSERT_TRUE(run(kCmdLayoutFirst + 3));  // 2 x 2
+  ASSERT_TRUE(run(kCmdToolLast));         // Select
+  // A click selects the subplot (its mark shows); the move starts from there.
+  const QRect curve = colour_box(screen(), kCurve);
+  ASSERT_LT(curve.right(), view()->width() / 2);
+  const QPoint from = curve.center();
+  send_mouse(view(), QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  send_mouse(view(), QEvent::MouseButtonRelease, from, Qt::LeftButton, Qt::NoButton);
+  const QImage before = screen();
+  // Through the bottom-left cell to the bottom-right one.
+  const QPoint by(from.x(), from.y() + view()->height() / 2), to(from.x() + view()->width() / 2, by.y());
+  send_mouse(view(), QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  for (QPoint p : {by, to}) {
+    std::this_thread::sleep_for(kMouseStep);
+    send_mouse(view(), QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+  }
+  send_mouse(view(), QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  const QImage after = screen();
+  const InstanceRec* rec = inst_find_by_id(app->host()->block(), 0);
+  ASSERT_NE(rec, nullptr);
+  for (int k = 0; k < 4; ++k) {
+    const Subplot& s = rec->subplots[k];
+    EXPECT_EQ(s.handlerWords[kSubplotFigureWord] == kEmptyFigure, k != 3) << "cell " << k;
+    if (k != 3) EXPECT_FALSE(s.hasContent) << "cell " << k;
+  }
+  // The curve moved whole; the cells it left look as the empty ones did.
+  EXPECT_EQ(colour_box(after, kCurve), curve.translated(to - from));
+  const int w = view()->width() / 2, h = view()->height() / 2;
+  EXPECT_TRUE(after.copy(0, 0, w, h) == before.copy(w, 0, w, h));
+  EXPECT_TRUE(after.copy(0, h, w, h) == before.copy(w, h, w, h));
+  ASSERT_TRUE(run(kCmdEditUndo));
+  EXPECT_TRUE(screen() == before);
+}
+
+// A figure font chosen while the program runs draws the figure at once, laid
+// out as a start with that font lays it out, and a resize there and back
+// lays it out the same way again.
+TEST_F(Program, AFigureFontTakesAtOnceAsAStartWithItWould) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QImage before = screen();
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPixelSize(19);
+  settings->write_string(QStringLiteral("FigFontName"), font.family());
+  settings->write_int(QStringLiteral("FigFontSize"), -font.pixelSize());
+  view()->set_figure_font(font);
+  QApplication::processEvents();
+  const QImage changed = screen();
+  EXPECT_TRUE(changed != before);
+  const QSize size = app->main_frame()->size();
+  app->main_frame()->resize(size + QSize(1, 1));
+  QApplication::processEvents();
+  app->main_frame()->resize(size);
+  QApplication::processEvents();
+  EXPECT_TRUE(screen() == changed) << "a resize laid the figure out otherwise";
+  app.reset();
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  EXPECT_TRUE(screen() == changed) << "a start with the font lays the figure out otherwise";
+}
+
 TEST_F(Program, AFailingDragHandlerShowsOneMessage) {
   const QString packed = pack(dir,
                               "instance demo\ntitle \"Broken\"\nvar px\nvar py\ninit [px, py] = demo_init()\n"
