@@ -2,7 +2,7 @@
 // input (NaN, infinities, flat regions and values at the level are all a
 // byte away), plain and filled, every start of every level traced into
 // outputs of exactly the room given. No input may crash, hang, or write a
-// point beyond its room.
+// point beyond its room, and a filled trace that fits its room is closed.
 #include <cstdint>
 #include <vector>
 
@@ -34,12 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> visited(z.size());
   for (double level : {0.5, 1.0, 2.0, 0.3}) {
     std::fill(visited.begin(), visited.end(), 0);
-    contour_for_each_start(g, level, visited.data(), [&](const ContourStart& s) {
+    contour_for_each_start(g, level, filled, visited.data(), [&](const ContourStart& s) {
       std::vector<double> x(static_cast<size_t>(room)), y(static_cast<size_t>(room));  // exact sizes for the sanitizers
       int32_t m = 0;
       const int status = contour_trace_level(g, level, filled, s.r, s.c, s.dir, visited.data(), x.data(), y.data(),
                                              room, &m);
       if (m > room || (status != 0 && status != kPlotOverflow)) __builtin_trap();
+      // A filled trace that fits is one closed region boundary.
+      if (filled && status == 0 && (m < 1 || x[0] != x[size_t(m) - 1] || y[0] != y[size_t(m) - 1])) __builtin_trap();
       return 0;
     });
   }

@@ -482,7 +482,7 @@ int rt_graphics_builtins_bind() {
       {kGraphicsSection, "text", text_builtin, 0},
       {kGraphicsSection, "settabs", settabs_builtin, 0},
       {kGraphicsSection, "legend", legend_builtin, 0},
-      {kGraphicsSection, "fontset", bi_option_set, reinterpret_cast<uintptr_t>(kFontOptions)},
+      {kGraphicsSection, "fontset", bi_fontset, reinterpret_cast<uintptr_t>(kFontOptions)},
       {kGraphicsSection, "slider", slider_builtin, 0},
       {kGraphicsSection, "pushbutton", pushbutton_builtin, 0},
       {kGraphicsSection, "button", button_builtin, 0},

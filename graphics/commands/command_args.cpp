@@ -21,6 +21,16 @@ int arg_matrix(EngineContext* ctx, int nargin, int arg, MatArg* out) {
   return kOk;
 }
 
+int arg_real_matrix(EngineContext* ctx, int nargin, int arg, MatArg* out) {
+  double* re = nullptr;
+  double* im = nullptr;
+  TN_TRY(stk_get_matrix(ctx, nargin - 1 - arg, &out->rows, &out->cols, &re, &im));
+  if (im) return kWrongType;
+  out->re = re;
+  out->given = true;
+  return kOk;
+}
+
 int arg_style(EngineContext* ctx, int nargin, int arg, StyleArg* out) {
   int32_t len = 0;
   TN_TRY(stk_get_string_buf(ctx, nargin - 1 - arg, out->text, kStyleTextBytes, &len));

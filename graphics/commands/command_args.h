@@ -22,6 +22,9 @@ struct MatArg {
   double at(int32_t i, int32_t j) const { return re[int64_t(i) * cols + j]; }
 };
 int arg_matrix(EngineContext* ctx, int nargin, int arg, MatArg* out);
+// The same for an argument that must be real: a complex one is kWrongType,
+// as any other wrong kind, rather than losing its imaginary parts unseen.
+int arg_real_matrix(EngineContext* ctx, int nargin, int arg, MatArg* out);
 
 // A style string argument; length -1 when absent.
 struct StyleArg {

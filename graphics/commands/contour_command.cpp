@@ -215,7 +215,7 @@ int contour_compute(EngineContext* ctx, int nargin, Subplot* s, bool three_d, Co
       any_filled = any_filled || filled;
       const double level = levels.at(i);
       std::memset(visited, 0, size_t(cells));
-      TN_TRY(contour_for_each_start(g, level, visited, [&](const ContourStart& cs) {
+      TN_TRY(contour_for_each_start(g, level, filled, visited, [&](const ContourStart& cs) {
         return trace_record(t, g, level, filled, cs, visited, st);
       }));
     }

@@ -42,13 +42,20 @@ struct Walk {
     ++*count;
     return true;
   }
-  bool put_crossing(int32_t r, int32_t c, int32_t dir) {
+  // Where the level crosses the edge a state stands on.
+  void crossing(int32_t r, int32_t c, int32_t dir, double* px, double* py) const {
     if (dir == kHeadRight || dir == kHeadLeft) {
       const double t = fraction(L, z(r, c), z(r + 1, c));
-      return put(g.x1 + c * dx, g.y1 + (r + t) * dy);
+      *px = g.x1 + c * dx, *py = g.y1 + (r + t) * dy;
+      return;
     }
     const double t = fraction(L, z(r, c), z(r, c + 1));
-    return put(g.x1 + (c + t) * dx, g.y1 + r * dy);
+    *px = g.x1 + (c + t) * dx, *py = g.y1 + r * dy;
+  }
+  bool put_crossing(int32_t r, int32_t c, int32_t dir) {
+    double px, py;
+    crossing(r, c, dir, &px, &py);
+    return put(px, py);
   }
   bool put_corner(int32_t side) {
     switch (side) {
@@ -153,21 +160,42 @@ uint8_t edge_mark(const ContourGrid& g, int32_t r, int32_t c, int32_t dir) {
   return 0;
 }
 
-}  // namespace
+uint8_t this_trace(uint8_t mark) { return uint8_t(mark << kMarkThisTraceShift); }
 
-int contour_trace_level(const ContourGrid& g, double level, bool filled, int32_t start_r, int32_t start_c,
-                        int32_t start_dir, uint8_t* visited, double* x, double* y, int32_t room, int32_t* count) {
-  if (g.rows < 2 || g.cols < 2) return 0;
-  Walk w{g, level, (g.x2 - g.x1) / (g.cols - 1), (g.y2 - g.y1) / (g.rows - 1), x, y, room, count};
-  int32_t r = start_r, c = start_c, dir = start_dir & 3;
+// Clears the trace under way's marks, which only edge entries carry, from
+// the points of the grid's edge.
+void clear_this_trace(const ContourGrid& g, uint8_t* visited) {
+  const uint8_t keep = uint8_t((1u << kMarkThisTraceShift) - 1);
+  const int64_t R = g.rows, C = g.cols;
+  for (int64_t c = 0; c < C; ++c) visited[c] &= keep, visited[(R - 1) * C + c] &= keep;
+  for (int64_t r = 0; r < R; ++r) visited[r * C] &= keep, visited[r * C + C - 1] &= keep;
+}
+
+// The walk of contour_trace_level; *entries tells whether it left marks of
+// its own to clear.
+int trace_walk(Walk& w, const ContourGrid& g, bool filled, int32_t r, int32_t c, int32_t dir, uint8_t* visited,
+               bool* entries) {
+  double* x = w.x;
+  double* y = w.y;
   int32_t home_side, home_k;
   start_side(g, r, c, dir, &home_side, &home_k);
   const int64_t max_steps = 4 * int64_t(g.rows) * g.cols + 8;
-  const int32_t first = *count;
+  const int32_t first = *w.count;
   if (!w.put_crossing(r, c, dir)) return kPlotOverflow;
+  const double home_x = x[first], home_y = y[first];
+  // Filled mode's records are closed regions, whatever ends the walk.
+  auto close = [&]() -> int {
+    if (filled && !(x[*w.count - 1] == home_x && y[*w.count - 1] == home_y)) w.put(home_x, home_y);
+    return w.cut ? int(kPlotOverflow) : 0;
+  };
   // A start heading right is marked, so a closed curve ends on its first
   // point; a start on the grid's edge, so that no later scan repeats it.
-  visited[int64_t(r) * g.cols + c] |= edge_mark(g, r, c, dir);
+  {
+    uint8_t& mark = visited[int64_t(r) * g.cols + c];
+    const uint8_t m = edge_mark(g, r, c, dir);
+    mark |= m;
+    if (filled && home_side >= 0) mark |= this_trace(m), *entries = true;
+  }
   for (int64_t steps = 0; steps < max_steps; ++steps) {
     if (w.at_edge(r, c, dir)) {
       if (!filled) break;
@@ -187,7 +215,13 @@ int contour_trace_level(const ContourGrid& g, double level, bool filled, int32_t
             break;
           }
           if (w.restart(side, e, &r, &c, &dir)) {
-            restarted = true;
+            // A level at a corner value crosses two sides at that corner:
+            // the walk may come back to its starting crossing from the
+            // other side's edge. The crossing decides, not the edge.
+            double px, py;
+            w.crossing(r, c, dir, &px, &py);
+            if (px == home_x && py == home_y) home = true;
+            else restarted = true;
             break;
           }
         }
@@ -195,24 +229,43 @@ int contour_trace_level(const ContourGrid& g, double level, bool filled, int32_t
         if (!w.put_corner(side)) return kPlotOverflow;
         side = (side + 1) % kSides;
       }
-      if (home) {
-        w.put(x[first], y[first]);  // closes the region on its first point
-        return w.cut ? int(kPlotOverflow) : 0;
-      }
+      if (home) return close();
       if (!restarted) break;  // round the whole grid without a crossing
-      if (!w.put_crossing(r, c, dir)) return kPlotOverflow;
       uint8_t& mark = visited[int64_t(r) * g.cols + c];
+      const uint8_t m = edge_mark(g, r, c, dir);
+      // An entry this trace has taken before: the walk has gone round a
+      // loop that does not pass its start (ties at the level can make one).
+      // It ends here rather than go round again.
+      if (mark & this_trace(m)) return close();
+      if (!w.put_crossing(r, c, dir)) return kPlotOverflow;
       if (dir == kHeadRight && (mark & kMarkRight)) break;
-      mark |= edge_mark(g, r, c, dir);
+      mark |= m | this_trace(m);
+      *entries = true;
       continue;
     }
     w.step(&r, &c, &dir);
     if (!w.put_crossing(r, c, dir)) return kPlotOverflow;
+    // Back on the starting crossing: in filled mode the region is closed
+    // (a start at a grid point, where the level ties, can be passed again
+    // inside the grid).
+    if (filled && x[*w.count - 1] == home_x && y[*w.count - 1] == home_y && *w.count - first > 2) return close();
     if (dir == kHeadRight) {
       uint8_t& mark = visited[int64_t(r) * g.cols + c];
       if (mark & kMarkRight) break;
       mark |= kMarkRight;
     }
   }
-  return 0;
+  return close();
+}
+
+}  // namespace
+
+int contour_trace_level(const ContourGrid& g, double level, bool filled, int32_t start_r, int32_t start_c,
+                        int32_t start_dir, uint8_t* visited, double* x, double* y, int32_t room, int32_t* count) {
+  if (g.rows < 2 || g.cols < 2) return 0;
+  Walk w{g, level, (g.x2 - g.x1) / (g.cols - 1), (g.y2 - g.y1) / (g.rows - 1), x, y, room, count};
+  bool entries = false;
+  const int status = trace_walk(w, g, filled, start_r, start_c, start_dir & 3, visited, &entries);
+  if (entries) clear_this_trace(g, visited);
+  return status;
 }

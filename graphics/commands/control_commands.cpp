@@ -298,7 +298,7 @@ int plot_cmd_textfield(EngineContext* ctx, int nargin, Subplot* s, CommandList l
   StyleArg style;
   double id = kNoId;
   TN_TRY(read_style_id(ctx, nargin, 3, &style, &id));
-  TN_TRY(arg_matrix(ctx, nargin, 2, &values));
+  TN_TRY(arg_real_matrix(ctx, nargin, 2, &values));
   TN_TRY(arg_chars(ctx, nargin - 1 - 1, &format));
   TN_TRY(arg_chars(ctx, nargin - 1, &labels));
   Conversion conv[kMaxConversions];
@@ -339,7 +339,11 @@ int plot_cmd_textfield(EngineContext* ctx, int nargin, Subplot* s, CommandList l
     int32_t at = 0;
     fmt_double(wide, &at, values.re[i], c.precision, c.style, c.width, false, c.upper, false, false, false, false,
                int32_t(sizeof wide) - 1);
-    std::memcpy(text, wide, size_t(at < kFieldText ? at : kFieldText));  // cut to the field
+    // A width beyond the field gives up its padding first, so the field
+    // keeps the number's own characters; only then is the text cut.
+    const char* shown = wide;
+    while (at > kFieldText && *shown == ' ') ++shown, --at;
+    std::memcpy(text, shown, size_t(at < kFieldText ? at : kFieldText));
     BytePacker p{&w};
     for (int64_t k = l.from; k < l.to; ++k) p.put_char(labels.at(k));
     p.put(0);

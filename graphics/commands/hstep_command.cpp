@@ -85,11 +85,11 @@ int plot_cmd_hstep(EngineContext* ctx, int nargin, Subplot* s, CommandList list)
   StyleArg style;
   if (nargin >= 6) TN_TRY(arg_style(ctx, nargin, 5, &style));
   MatArg n1, d1, T, n2, d2;
-  TN_TRY(arg_matrix(ctx, nargin, 0, &n1));
-  TN_TRY(arg_matrix(ctx, nargin, 1, &d1));
-  TN_TRY(arg_matrix(ctx, nargin, 2, &T));
-  TN_TRY(arg_matrix(ctx, nargin, 3, &n2));
-  TN_TRY(arg_matrix(ctx, nargin, 4, &d2));
+  TN_TRY(arg_real_matrix(ctx, nargin, 0, &n1));
+  TN_TRY(arg_real_matrix(ctx, nargin, 1, &d1));
+  TN_TRY(arg_real_matrix(ctx, nargin, 2, &T));
+  TN_TRY(arg_real_matrix(ctx, nargin, 3, &n2));
+  TN_TRY(arg_real_matrix(ctx, nargin, 4, &d2));
   if (n2.rows != d2.rows || n1.rows != d1.rows) return kIncompatibleSize;
   if (T.rows != 1 || T.cols != 1) return kBadArgument;
   const double ts = T.re[0];

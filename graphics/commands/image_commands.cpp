@@ -306,8 +306,13 @@ int plot_cmd_colormap(EngineContext* ctx, int nargin, int nargout, Subplot* s, C
     return nargout < 0 ? stk_push_no_value(ctx) : int(kOk);
   }
   if (nargin > 1) return kTooManyInputs;
+  // A map is a real matrix. Characters are refused with the argument
+  // readers' "Wrong type": the other code would have the engine retry them
+  // as their character codes, and a text of three letters would pass for a
+  // colour out of range.
+  if (stk_is_char(ctx, 0)) return kWrongType;
   MatArg map;
-  if (arg_matrix(ctx, nargin, 0, &map) != kOk) return kWrongArgType;
+  if (arg_real_matrix(ctx, nargin, 0, &map) != kOk) return kWrongArgType;
   if (map.cols != kMapColumns) return kBadSize;
   const int32_t k = map.rows;
   for (int64_t i = 0; i < int64_t(k) * kMapColumns; ++i)

@@ -297,7 +297,7 @@ int plot_cmd_plotpoly(EngineContext* ctx, int nargin, Subplot* s, CommandList li
   if (stk_is_char(ctx, nargin - 1 - faces_at)) {
     TN_TRY(read_face_kind(ctx, nargin, faces_at, &kind));
   } else {
-    TN_TRY(arg_matrix(ctx, nargin, faces_at, &faces));
+    TN_TRY(arg_real_matrix(ctx, nargin, faces_at, &faces));
     if (faces.cols != 0 && faces.cols < kTriangle) return kBadSize;
   }
   ArrayArg x, y, z;

@@ -127,7 +127,7 @@ int classify(EngineContext* ctx, int nargin, const ResponseCommand& cmd, Args* a
     ++pos;
   }
   if (cmd.range_arg && pos < nargin && !char_or_struct(ctx, nargin, pos))
-    TN_TRY(arg_matrix(ctx, nargin, pos++, &a->range_vec));
+    TN_TRY(arg_real_matrix(ctx, nargin, pos++, &a->range_vec));
   if (pos < nargin && stk_is_struct(ctx, nargin - 1 - pos)) {
     if (!cmd.options_arg) return kBadArgument;
     a->opts_depth = nargin - 1 - pos++;
@@ -166,9 +166,11 @@ int output_target(EngineContext* ctx, Target* t) {
   return kOk;
 }
 
-// Pushes x (count x 1, when two outputs are asked) and y (count x curves,
-// given curve-major) and removes the nargin arguments beneath them. The
-// first output ends on top.
+// Pushes the results of a curve set and removes the nargin arguments
+// beneath them: the values y (count x curves, given curve-major) are the
+// first output, so they go on top, pushed last; with two outputs x (count x
+// 1, the frequencies or times) is the second, pushed first. One and two
+// outputs thus agree on the first.
 int push_results(EngineContext* ctx, const Target& t, int nargin, int nargout, const double* x,
                  const double* y, int64_t count, int32_t curves) {
   const int nout = nargout >= 2 ? 2 : 1;
@@ -176,14 +178,15 @@ int push_results(EngineContext* ctx, const Target& t, int nargin, int nargout, c
   if (words > t.push_words || count > INT32_MAX) return kDataStackOverflow;
   const int32_t desc0 = ctx->desc_top, data0 = ctx->data_top;
   double* p = nullptr;
-  int s = stk_push_matrix(ctx, int32_t(count), curves, &p, nullptr);
+  int s = kOk;
+  if (nout == 2) {
+    s = stk_push_matrix(ctx, int32_t(count), 1, &p, nullptr);
+    if (s == kOk && count) std::memcpy(p, x, size_t(count) * sizeof(double));
+  }
+  if (s == kOk) s = stk_push_matrix(ctx, int32_t(count), curves, &p, nullptr);
   if (s == kOk) {
     for (int64_t k = 0; k < count; ++k)
       for (int32_t j = 0; j < curves; ++j) p[k * curves + j] = y[j * count + k];
-    if (nout == 2) {
-      s = stk_push_matrix(ctx, int32_t(count), 1, &p, nullptr);
-      if (s == kOk && count) std::memcpy(p, x, size_t(count) * sizeof(double));
-    }
   }
   if (s != kOk) {
     ctx->desc_top = desc0;
@@ -193,9 +196,9 @@ int push_results(EngineContext* ctx, const Target& t, int nargin, int nargout, c
   return stk_remove(ctx, nout, nargin);
 }
 
-// Empty results for a system with nothing to compute.
+// Empty results for a system with nothing to compute, one per output.
 int push_empty_results(EngineContext* ctx, int nargin, int nargout) {
-  const int nout = nargout >= 2 ? 2 : 1;
+  const int nout = nargout >= 1 ? nargout : 1;
   for (int k = 0; k < nout; ++k) {
     const int s = stk_push_empty(ctx);
     if (s != kOk) {
@@ -431,9 +434,11 @@ int run_frequency(const Call& c, const System& sys, double index, const StyleSpe
     TN_TRY(take(&sc, int64_t(m.p) * m.n, &cb));
     TN_TRY(take(&sc, m.n, &scale));
     TN_TRY(take(&sc, freqresp_ss_work(m), &work));
-    std::memcpy(ab, m.a, size_t(int64_t(m.n) * m.n) * sizeof(double));
-    std::memcpy(bb, m.b, size_t(int64_t(m.n) * m.m) * sizeof(double));
-    std::memcpy(cb, m.c, size_t(int64_t(m.p) * m.n) * sizeof(double));
+    // A model without states has no A, B or C to copy (their data may be
+    // no memory at all): std::copy_n reads nothing for a count of 0.
+    std::copy_n(m.a, int64_t(m.n) * m.n, ab);
+    std::copy_n(m.b, int64_t(m.n) * m.m, bb);
+    std::copy_n(m.c, int64_t(m.p) * m.n, cb);
     ss_balance_model(ab, bb, cb, m.n, m.m, m.p, scale);
     m.a = ab, m.b = bb, m.c = cb;
     freqresp_ss_curves(m, cmd.discrete, a.ts, mode, c.delay, x, int32_t(count), y, work);
@@ -583,8 +588,8 @@ int run_time(const Call& c, const System& sys, double index, const StyleSpec& fi
   return kOk;
 }
 
-// Pushes k column vectors of count values (the first output on top) and
-// removes the arguments beneath them.
+// Pushes k column vectors of count values, given in output order (the
+// first output on top, pushed last), and removes the arguments beneath them.
 int push_columns(EngineContext* ctx, const Target& t, int nargin, const double* const* cols, int k,
                  int64_t count) {
   if (k * (count + kPushSlack) > t.push_words || count > INT32_MAX) return kDataStackOverflow;
@@ -722,10 +727,12 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
   }
   const int64_t m = int64_t(data[0]);
   if (!t.drawing) {
+    // In output order: [w], [a, b] or [a, b, w], a and b in the record's
+    // order (real and imaginary parts, or phases and magnitudes).
     const double* cols[3];
     int k = 0;
-    if (c.nargout != 2) cols[k++] = data + 1 + 2 * m;  // the frequencies (Ts is 1 here)
     if (c.nargout >= 2) cols[k++] = data + 1, cols[k++] = data + 1 + m;
+    if (c.nargout != 2) cols[k++] = data + 1 + 2 * m;  // the frequencies (Ts is 1 here)
     return push_columns(c.ctx, t, c.nargin, cols, k, m);
   }
   // The records: the system's, then the curve's header before its data,
@@ -883,22 +890,26 @@ int run_system(const Call& c, const System& sys, double index, const StyleSpec& 
 
 // --- The two forms ----------------------------------------------------------------
 
+// A system with nothing to compute: empty results, or an opened object
+// and nothing drawn.
+int empty_system(const Call& c) {
+  if (!c.target->drawing) return push_empty_results(c.ctx, c.nargin, c.nargout);
+  TN_TRY(command_room(c.target->list, 0));
+  command_open(c.target->list, c.target->s);
+  return kOk;
+}
+
 int transfer_functions(const Call& c) {
   const Args& a = *c.args;
   MatArg num, den;
-  TN_TRY(arg_matrix(c.ctx, c.nargin, 0, &num));
-  TN_TRY(arg_matrix(c.ctx, c.nargin, 1, &den));
+  TN_TRY(arg_real_matrix(c.ctx, c.nargin, 0, &num));
+  TN_TRY(arg_real_matrix(c.ctx, c.nargin, 1, &den));
   if (num.rows != den.rows) return kIncompatibleSize;
   const bool outputs = !c.target->drawing;
   if (outputs && num.rows > 1) return kBadSize;
   if (c.cmd->properness == kProper && num.cols > den.cols) return kIncompatibleSize;
   if (c.cmd->properness == kStrictlyProper && num.cols >= den.cols) return kIncompatibleSize;
-  if (num.rows == 0 || num.cols == 0 || den.cols == 0) {
-    if (outputs) return push_empty_results(c.ctx, c.nargin, c.nargout);
-    TN_TRY(command_room(c.target->list, 0));
-    command_open(c.target->list, c.target->s);
-    return kOk;
-  }
+  if (num.rows == 0 || num.cols == 0 || den.cols == 0) return empty_system(c);
   for (int32_t i = 0; i < num.rows; ++i) {
     System sys;
     sys.dn = skip_leading(num.re + int64_t(i) * num.cols, num.cols, &sys.num);
@@ -912,10 +923,10 @@ int transfer_functions(const Call& c) {
 
 int state_space(const Call& c) {
   MatArg A, B, C, D;
-  TN_TRY(arg_matrix(c.ctx, c.nargin, 0, &A));
-  TN_TRY(arg_matrix(c.ctx, c.nargin, 1, &B));
-  TN_TRY(arg_matrix(c.ctx, c.nargin, 2, &C));
-  TN_TRY(arg_matrix(c.ctx, c.nargin, 3, &D));
+  TN_TRY(arg_real_matrix(c.ctx, c.nargin, 0, &A));
+  TN_TRY(arg_real_matrix(c.ctx, c.nargin, 1, &B));
+  TN_TRY(arg_real_matrix(c.ctx, c.nargin, 2, &C));
+  TN_TRY(arg_real_matrix(c.ctx, c.nargin, 3, &D));
   const int32_t p = D.rows, m = D.cols, n = A.rows;
   if (c.cmd->one_input && m != 1) return kIncompatibleSize;
   if (A.cols != n) return kIncompatibleSize;
@@ -925,6 +936,9 @@ int state_space(const Call& c) {
   if (c.cmd->properness == kStrictlyProper)
     for (int64_t k = 0; k < int64_t(p) * m; ++k)
       if (D.re[k] != 0) return kBadArgument;
+  // No input or no output (an empty D): no curve to compute. A model
+  // without states but with D is a static gain and goes on.
+  if (int64_t(p) * m == 0) return empty_system(c);
   // Empty B or C become zeros of their shape, in scratch ahead of the
   // computation's own (the record copies them too).
   Target& t = *c.target;
@@ -1003,15 +1017,15 @@ int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout,
   if (pos < nargin) TN_TRY(arg_scalar_id(ctx, nargin, pos++, &a.id));
   if (pos != nargin) return kBadArgument;
   MatArg A, B, C, D, X;
-  TN_TRY(arg_matrix(ctx, nargin, 0, &A));
-  TN_TRY(arg_matrix(ctx, nargin, full ? 2 : 1, &C));
-  TN_TRY(arg_matrix(ctx, nargin, x0_arg, &X));
+  TN_TRY(arg_real_matrix(ctx, nargin, 0, &A));
+  TN_TRY(arg_real_matrix(ctx, nargin, full ? 2 : 1, &C));
+  TN_TRY(arg_real_matrix(ctx, nargin, x0_arg, &X));
   const int32_t n = A.rows, p = C.rows;
   if (X.cols != 1 && X.rows * X.cols != 0) return kNotColumnVector;
   if (A.cols != n || X.rows != n || C.cols != n) return kIncompatibleSize;
   if (full) {
-    TN_TRY(arg_matrix(ctx, nargin, 1, &B));
-    TN_TRY(arg_matrix(ctx, nargin, 3, &D));
+    TN_TRY(arg_real_matrix(ctx, nargin, 1, &B));
+    TN_TRY(arg_real_matrix(ctx, nargin, 3, &D));
     const bool b_given = B.rows * B.cols != 0, d_given = D.rows * D.cols != 0;
     if ((b_given && B.rows != n) || (d_given && (D.rows != p || (b_given && D.cols != B.cols))))
       return kIncompatibleSize;
@@ -1022,6 +1036,12 @@ int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout,
   Target t{nargout <= 0, s, list};
   if (!t.drawing) TN_TRY(output_target(ctx, &t));
   c.target = &t;
+  if (int64_t(p) * n == 0) {
+    // No state or no output: a free response of nothing.
+    TN_TRY(empty_system(c));
+    if (t.drawing) command_done(ctx, nargin);
+    return kOk;
+  }
   System sys;
   sys.ss = true;
   sys.m = SsModel{A.re, X.re, C.re, nullptr, n, 1, p};
@@ -1216,8 +1236,8 @@ int plot_cmd_lsim(bool discrete, EngineContext* ctx, int nargin, int nargout, Su
   if (pos < nargin) TN_TRY(arg_scalar_id(ctx, nargin, pos++, &a.id));
   if (pos != nargin) return kBadArgument;
   MatArg U, T, X0;
-  TN_TRY(arg_matrix(ctx, nargin, u_arg, &U));
-  TN_TRY(arg_matrix(ctx, nargin, u_arg + 1, &T));
+  TN_TRY(arg_real_matrix(ctx, nargin, u_arg, &U));
+  TN_TRY(arg_real_matrix(ctx, nargin, u_arg + 1, &T));
   LsimInput in{};
   in.u = U.re;
   // A single row is one input's samples.
@@ -1239,8 +1259,8 @@ int plot_cmd_lsim(bool discrete, EngineContext* ctx, int nargin, int nargout, Su
   c.target = &t;
   if (!ss) {
     MatArg num, den;
-    TN_TRY(arg_matrix(ctx, nargin, 0, &num));
-    TN_TRY(arg_matrix(ctx, nargin, 1, &den));
+    TN_TRY(arg_real_matrix(ctx, nargin, 0, &num));
+    TN_TRY(arg_real_matrix(ctx, nargin, 1, &den));
     if (num.rows != den.rows && num.rows != 1 && den.rows != 1) return kIncompatibleSize;
     if (num.cols > den.cols || in.m != 1) return kIncompatibleSize;
     const int32_t rows = std::max(num.rows, den.rows);
@@ -1261,15 +1281,15 @@ int plot_cmd_lsim(bool discrete, EngineContext* ctx, int nargin, int nargout, Su
     }
   } else {
     MatArg A, B, C, D;
-    TN_TRY(arg_matrix(ctx, nargin, 0, &A));
-    TN_TRY(arg_matrix(ctx, nargin, 1, &B));
-    TN_TRY(arg_matrix(ctx, nargin, 2, &C));
-    TN_TRY(arg_matrix(ctx, nargin, 3, &D));
+    TN_TRY(arg_real_matrix(ctx, nargin, 0, &A));
+    TN_TRY(arg_real_matrix(ctx, nargin, 1, &B));
+    TN_TRY(arg_real_matrix(ctx, nargin, 2, &C));
+    TN_TRY(arg_real_matrix(ctx, nargin, 3, &D));
     const int32_t n = A.rows, p = C.rows;
     if (A.cols != n || C.cols != n || B.rows != n || B.cols != in.m) return kIncompatibleSize;
     if (D.rows * D.cols != 0 && (D.rows != p || D.cols != in.m)) return kIncompatibleSize;
     if (with_x0) {
-      TN_TRY(arg_matrix(ctx, nargin, u_arg + 2, &X0));
+      TN_TRY(arg_real_matrix(ctx, nargin, u_arg + 2, &X0));
       if (int64_t(X0.rows) * X0.cols != n) return kIncompatibleSize;
       in.x0 = X0.re;
     }

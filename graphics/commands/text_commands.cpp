@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/core/containers.h"
+#include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
 #include "graphics/commands/command_args.h"
@@ -31,7 +32,6 @@ namespace {
 constexpr uint16_t kTab = 9, kLF = 10;
 constexpr double kDefaultFontSize = 10.0;
 constexpr double kColourScale = 255.9;
-constexpr int32_t kFaceBytes = 128;  // what a driver reads of a face name
 constexpr int64_t kMaxTextBytes = int64_t(1) << 30;
 constexpr int32_t kFlowFixed = 1;      // L
 constexpr int32_t kPointFixed = 5;     // x, y, z, justification, L
@@ -45,34 +45,18 @@ uint8_t colour_byte(double v) {
   return b >= 255 ? 255 : uint8_t(b);
 }
 
-// The Font structure's read-out: what records 67 and 68 need.
+// The Font structure's read-out: what records 67 and 68 need. The face
+// name is the "Font" field's value, pushed on top of the arguments while
+// the records are written (see push_face), so that a name of any length
+// goes into record 67 whole.
 struct FontArg {
-  char face[kFaceBytes] = {};
-  int32_t face_length = 0;
+  CharsArg face;
   double size = kDefaultFontSize;
   uint32_t flags = 0;
   uint8_t rgb[3] = {0, 0, 0};
 };
 
-// The face name: its UTF-8 bytes, cut at a whole character within what a
-// driver reads.
-int read_face(EngineContext* ctx, FontArg* f) {
-  TN_TRY(opt_read_struct(ctx, 0, "Font", kFontOptions));
-  CharsArg name;
-  TN_TRY(arg_chars(ctx, 0, &name));
-  for (int64_t i = 0; i < name.count; ++i) {
-    uint8_t u[4];
-    const int32_t k = utf8_put(u, name.at(i));
-    if (f->face_length + k >= kFaceBytes) break;
-    std::memcpy(f->face + f->face_length, u, size_t(k));
-    f->face_length += k;
-  }
-  stk_drop(ctx);
-  return kOk;
-}
-
 int read_font_fields(EngineContext* ctx, FontArg* f) {
-  TN_TRY(read_face(ctx, f));
   TN_TRY(opt_get_number(ctx, 0, "Size", kFontOptions, kDefaultFontSize, &f->size));
   static const struct {
     const char* name;
@@ -99,6 +83,16 @@ int read_font(EngineContext* ctx, FontArg* f) {
   return status;
 }
 
+// Pushes the face name of the Font structure on top and views it; the
+// caller drops it when the records are written. Nothing stays pushed when
+// this fails.
+int push_face(EngineContext* ctx, FontArg* f) {
+  TN_TRY(opt_read_struct(ctx, 0, "Font", kFontOptions));
+  const int status = arg_chars(ctx, 0, &f->face);
+  if (status != kOk) stk_drop(ctx);
+  return status;
+}
+
 int read_justification(EngineContext* ctx, int depth, uint32_t* out) {
   CharsArg j;
   if (arg_chars(ctx, depth, &j) != kOk || j.count > 2) return kWrongType;
@@ -117,17 +111,59 @@ int read_justification(EngineContext* ctx, int depth, uint32_t* out) {
   return kOk;
 }
 
+// Doubles of record 67's data: size, flags, the whole name and its zero byte.
+int64_t font_record_data(const FontArg& f) { return kFontFixed + text_doubles(f.face.bytes + 1); }
+
 // Record 67 {size, flags, name, zero byte}, coloured by the font colour.
 void put_font_record(PlotWriter* w, const FontArg& f) {
   const StyleSpec colour{0, f.rgb[0], f.rgb[1], f.rgb[2]};
-  const int32_t name_doubles = text_doubles(int64_t(f.face_length) + 1);
-  plotwriter_begin_record(w, kCodeFont, kNoId, kNoId, &colour, kFontFixed + name_doubles);
+  plotwriter_begin_record(w, kCodeFont, kNoId, kNoId, &colour, int32_t(font_record_data(f)));
   plotwriter_put(w, f.size);
   plotwriter_put(w, double(f.flags));
   BytePacker p{w};
-  for (int32_t i = 0; i < f.face_length; ++i) p.put(uint8_t(f.face[i]));
+  for (int64_t i = 0; i < f.face.count; ++i) p.put_char(f.face.at(i));
   p.put(0);
   p.flush();
+}
+
+// The records of one text call: the arguments lie `above` items deep (the
+// face name, when a Font structure came, lies on top of them).
+int text_records(EngineContext* ctx, int nargin, int above, int text_at, bool three_d, const FontArg* font,
+                 Subplot* s, CommandList list) {
+  auto depth = [&](int arg) { return nargin - 1 - arg + above; };
+  const int left = nargin - (font ? 1 : 0);
+  if (left == 2) return kTooManyInputs;
+  const int fixed = three_d ? 4 : 3;  // the point and the text
+  uint32_t justify = 0;
+  if (left > 1 && left != fixed) {
+    if (left != fixed + 1) return kTooManyInputs;
+    TN_TRY(read_justification(ctx, depth(fixed), &justify));
+  }
+  double p[3] = {0, 0, 0};
+  for (int a = 0; left > 1 && a < (three_d ? 3 : 2); ++a) TN_TRY(stk_get_real_scalar(ctx, depth(a), &p[a]));
+  CharsArg text;
+  TN_TRY(arg_chars(ctx, depth(text_at), &text));
+  if (text.bytes > kMaxTextBytes || (font && font->face.bytes > kMaxTextBytes)) return kPlotOverflow;
+  const int32_t text_n = (left == 1 ? kFlowFixed : kPointFixed) + text_doubles(text.bytes);
+  const int64_t need = kRecHead + text_n + (font ? 2 * kRecHead + font_record_data(*font) : 0);
+  TN_TRY(command_room(list, need));
+  command_open(list, s);
+  PlotWriter w = command_writer(list);
+  if (font) put_font_record(&w, *font);
+  if (left == 1) {
+    plotwriter_begin_record(&w, kCodeFlowText, kNoId, kNoId, nullptr, text_n);
+  } else {
+    plotwriter_begin_record(&w, three_d ? kCodeTextAt3 : kCodeTextAt, kNoId, kNoId, nullptr, text_n);
+    for (double v : p) plotwriter_put(&w, v);
+    plotwriter_put(&w, double(justify));
+    subplot_autoscale_to_data(s, &p[0], &p[1], three_d ? &p[2] : nullptr, 1);
+    if (three_d) subplot_set_3d(s, 1);
+  }
+  plotwriter_put(&w, double(text.bytes));
+  put_chars(&w, text);
+  if (font) plotwriter_begin_record(&w, kCodeFontReset, kNoId, kNoId, nullptr, 0);
+  *list.used = w.used;
+  return kOk;
 }
 
 }  // namespace
@@ -165,6 +201,43 @@ int plot_text_color_arg(EngineContext* ctx, uint8_t rgb[3]) {
   return kOk;
 }
 
+namespace {
+
+// One value of a fontset pair, of the option's kind: a text for the face, a
+// number (or logical) for the size and the flags, a colour for Color. The
+// empty matrix always passes: it reads as the default. Numbers and colours
+// are checked by the readers text uses, on a copy.
+int check_font_value(EngineContext* ctx, int depth, uint32_t type) {
+  const uint32_t* d = desc_at(ctx, depth);
+  if (d[0] == kKindReal && d[1] == 0 && d[2] == 0) return kOk;
+  if (type == kOptText) return stk_is_char(ctx, depth) ? int(kOk) : int(kWrongType);
+  if (stk_is_char(ctx, depth) || stk_is_struct(ctx, depth) || stk_is_list(ctx, depth)) return kWrongType;
+  const int32_t items = stk_item_count(ctx);
+  TN_TRY(stk_dup(ctx, depth, 1));
+  uint8_t rgb[3];
+  const int status =
+      type == kOptRow3 ? plot_text_color_arg(ctx, rgb) : stk_pop_scalar_or_default(ctx, 0, nullptr);
+  while (stk_item_count(ctx) > items) stk_drop(ctx);  // a reader that failed may leave the copy
+  return status;
+}
+
+}  // namespace
+
+int bi_fontset(EngineContext* ctx, int nargin, int, uintptr_t data) {
+  const OptionDesc* tmpl = reinterpret_cast<const OptionDesc*>(data);
+  // Pairs follow the structure that an odd count gives first; names that
+  // are not options are left to the structure's builder to refuse.
+  for (int arg = nargin % 2; arg + 1 < nargin; arg += 2) {
+    const int depth = nargin - 1 - arg;
+    char name[kOptionNameBytes + 1];
+    int32_t length = 0;
+    if (!stk_is_char(ctx, depth) || stk_get_string_buf(ctx, depth, name, sizeof name, &length) != kOk) continue;
+    const int row = opt_find(tmpl, name, length);
+    if (row >= 0) TN_TRY(check_font_value(ctx, depth - 1, tmpl[row].type));
+  }
+  return opt_make_struct(ctx, nargin, tmpl);
+}
+
 // text(s), text(x, y, s [, j]), text(x, y, z, s [, j]), each with an
 // optional Font structure last.
 int plot_cmd_text(EngineContext* ctx, int nargin, Subplot* s, CommandList list) {
@@ -176,42 +249,17 @@ int plot_cmd_text(EngineContext* ctx, int nargin, Subplot* s, CommandList list) 
     text_at = 3;
     three_d = true;
   }
+  if (!(nargin > 1 && stk_is_struct(ctx, 0))) {
+    TN_TRY(text_records(ctx, nargin, 0, text_at, three_d, nullptr, s, list));
+    command_done(ctx, nargin);
+    return kOk;
+  }
   FontArg font;
-  const bool has_font = nargin > 1 && stk_is_struct(ctx, 0);
-  if (has_font) TN_TRY(read_font(ctx, &font));
-  const int left = nargin - (has_font ? 1 : 0);
-  if (left == 2) return kTooManyInputs;
-  const int fixed = three_d ? 4 : 3;  // the point and the text
-  uint32_t justify = 0;
-  if (left > 1 && left != fixed) {
-    if (left != fixed + 1) return kTooManyInputs;
-    TN_TRY(read_justification(ctx, depth(fixed), &justify));
-  }
-  double p[3] = {0, 0, 0};
-  for (int a = 0; left > 1 && a < (three_d ? 3 : 2); ++a) TN_TRY(stk_get_real_scalar(ctx, depth(a), &p[a]));
-  CharsArg text;
-  TN_TRY(arg_chars(ctx, depth(text_at), &text));
-  if (text.bytes > kMaxTextBytes) return kPlotOverflow;
-  const int32_t text_n = (left == 1 ? kFlowFixed : kPointFixed) + text_doubles(text.bytes);
-  const int32_t font_n = kFontFixed + text_doubles(int64_t(font.face_length) + 1);
-  const int64_t need = kRecHead + text_n + (has_font ? 2 * kRecHead + font_n : 0);
-  TN_TRY(command_room(list, need));
-  command_open(list, s);
-  PlotWriter w = command_writer(list);
-  if (has_font) put_font_record(&w, font);
-  if (left == 1) {
-    plotwriter_begin_record(&w, kCodeFlowText, kNoId, kNoId, nullptr, text_n);
-  } else {
-    plotwriter_begin_record(&w, three_d ? kCodeTextAt3 : kCodeTextAt, kNoId, kNoId, nullptr, text_n);
-    for (double v : p) plotwriter_put(&w, v);
-    plotwriter_put(&w, double(justify));
-    subplot_autoscale_to_data(s, &p[0], &p[1], three_d ? &p[2] : nullptr, 1);
-    if (three_d) subplot_set_3d(s, 1);
-  }
-  plotwriter_put(&w, double(text.bytes));
-  put_chars(&w, text);
-  if (has_font) plotwriter_begin_record(&w, kCodeFontReset, kNoId, kNoId, nullptr, 0);
-  *list.used = w.used;
+  TN_TRY(read_font(ctx, &font));
+  TN_TRY(push_face(ctx, &font));
+  const int status = text_records(ctx, nargin, 1, text_at, three_d, &font, s, list);
+  stk_drop(ctx);  // the face name
+  TN_TRY(status);
   command_done(ctx, nargin);
   return kOk;
 }

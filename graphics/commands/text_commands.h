@@ -35,3 +35,6 @@ int plot_cmd_legend(EngineContext* ctx, int nargin, Subplot* s, CommandList list
 // The Color value on top of the stack as r, g, b; the value is popped
 // whatever the outcome.
 int plot_text_color_arg(EngineContext* ctx, uint8_t rgb[3]);
+// fontset: the "Font" option structure (the row's data word is the
+// template), each value given checked as text will read it.
+int bi_fontset(EngineContext* ctx, int nargin, int nargout, uintptr_t data);

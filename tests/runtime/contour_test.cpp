@@ -31,7 +31,7 @@ std::vector<Trace> trace_all(const ContourGrid& g, double level, bool filled) {
   std::vector<Trace> out;
   const int32_t room = 8 * g.rows * g.cols + 64;
   std::vector<double> x(room), y(room);
-  contour_for_each_start(g, level, visited.data(), [&](const ContourStart& s) {
+  contour_for_each_start(g, level, filled, visited.data(), [&](const ContourStart& s) {
     int32_t m = 0;
     EXPECT_EQ(contour_trace_level(g, level, filled, s.r, s.c, s.dir, visited.data(), x.data(), y.data(), room, &m),
               0);
@@ -131,6 +131,52 @@ TEST(ContourTrace, FilledRegionsAreClosed) {
   }
 }
 
+// Levels equal to grid values: the level ties at a corner the walk passes,
+// on plateaus and next to NaN. A filled region goes round once: the
+// triangle of [0 1; 1 2] at 1 is one record of 4 points (it was 37, the
+// triangle twelve times), and on random grids of the values 0, 1 and 2
+// every record is closed, none is longer than the cell edges and corners it
+// could pass, and a level's records hold a few points per grid point.
+TEST(ContourTrace, FilledRegionsAtTiesGoRoundOnce) {
+  {
+    const double z[] = {0, 1, 1, 2};
+    const std::vector<Trace> t = trace_all(ContourGrid{z, 2, 2, 1, 2, 1, 2}, 1.0, true);
+    ASSERT_EQ(t.size(), 1u);
+    const Trace want = {{2, 1}, {1, 2}, {2, 2}, {2, 1}};
+    ASSERT_EQ(t[0].size(), want.size());
+    for (size_t k = 0; k < want.size(); ++k) EXPECT_TRUE(near(t[0][k], want[k])) << k;
+  }
+  // r + c at the level of its antidiagonal: one region, one record.
+  for (int n : {3, 50}) {
+    std::vector<double> z(size_t(n) * n);
+    for (int r = 0; r < n; ++r)
+      for (int c = 0; c < n; ++c) z[size_t(r) * n + c] = r + c;
+    const std::vector<Trace> t = trace_all(ContourGrid{z.data(), n, n, 1, double(n), 1, double(n)}, n - 1.0, true);
+    ASSERT_EQ(t.size(), 1u) << n;
+    EXPECT_LE(t[0].size(), size_t(2 * n + 2)) << n;
+    EXPECT_TRUE(near(t[0].front(), t[0].back())) << n;
+  }
+  std::mt19937_64 rng(54);
+  for (int round = 0; round < 3000; ++round) {
+    const int R = 2 + int(rng() % 6), C = 2 + int(rng() % 6);
+    const bool with_nan = round % 3 == 0;
+    std::vector<double> z(size_t(R) * C);
+    for (double& v : z) v = with_nan && rng() % 5 == 0 ? NAN : double(rng() % 3);
+    const ContourGrid g{z.data(), R, C, 1, double(C), 1, double(R)};
+    const size_t edges = size_t(R) * (C - 1) + size_t(C) * (R - 1);
+    for (double L : {0.0, 0.5, 1.0, 2.0}) {
+      size_t total = 0;
+      for (const Trace& t : trace_all(g, L, true)) {
+        ASSERT_FALSE(t.empty());
+        EXPECT_TRUE(near(t.front(), t.back())) << round << " " << L;
+        EXPECT_LE(t.size(), edges + 6) << round << " " << L;
+        total += t.size();
+      }
+      EXPECT_LE(total, size_t(3 * R * C + 8)) << round << " " << L;
+    }
+  }
+}
+
 // Grids with NaN, infinities, flat regions and values at the level: every
 // walk ends within its bound and its room.
 TEST(ContourTrace, HostileGridsEndWithinTheirRoom) {
@@ -145,7 +191,7 @@ TEST(ContourTrace, HostileGridsEndWithinTheirRoom) {
       std::vector<uint8_t> visited(R * C, 0);
       const int32_t room = 1 + int32_t(rng() % 40);
       std::vector<double> x(room), y(room);
-      contour_for_each_start(g, 0.5, visited.data(), [&](const ContourStart& s) {
+      contour_for_each_start(g, 0.5, filled, visited.data(), [&](const ContourStart& s) {
         int32_t m = 0;
         const int status = contour_trace_level(g, 0.5, filled, s.r, s.c, s.dir, visited.data(), x.data(), y.data(),
                                                room, &m);
@@ -240,6 +286,19 @@ TEST_F(Contours, StartTestsAtTies) {
   used() = 0;
   ASSERT_EQ(run("contour([4 3; 2 1], [], [3 3]);\n"), kOk);
   for (const Doubles& d : split(records())) EXPECT_GE(d[6], 2);
+}
+
+// The filled level at a corner value through the command: one record of
+// the triangle, and a 40 by 40 grid's region of about 80 points (the walk
+// went round until its step cap, past the list's room).
+TEST_F(Contours, FilledLevelAtACornerValueIsOneRegion) {
+  ASSERT_EQ(run("contour([0 1; 1 2], [], [1 1], 'f');\n"), kOk);
+  EXPECT_EQ(records(), (Doubles{1, -1, -1, 0x20, 0, 9, 4, 2, 1, 2, 2, 1, 2, 2, 1}));
+  used() = 0;
+  ASSERT_EQ(run("[r_, c_] = meshgrid(1:40, 1:40); contour(r_ + c_, [], [41 41], 'f');\n"), kOk);
+  const std::vector<Doubles> recs = split(records());
+  ASSERT_EQ(recs.size(), 1u);
+  EXPECT_LE(recs[0][6], 82);
 }
 
 TEST_F(Contours, FilledBackgroundAndOrderByArea) {

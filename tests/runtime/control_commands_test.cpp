@@ -74,8 +74,15 @@ TEST_F(ControlCommands, RecordsOfEachBuiltin) {
       {"textfield('v', '%8.1E%G', [1234.5 0.5])",
        cat({rec(65, -1, 1, 0, cat({{0, 0, 0, 0, -1, 0, 0}, field("v", "   1.2E3")})),
             rec(65, -1, 2, 0, cat({{0, 0, 0, 0, -1, 0, 0}, field("", "0.5")}))})},
-      // The value is cut to 15 bytes and its zero byte.
-      {"textfield('v', '%30f', 1)", rec(65, -1, 1, 0, cat({{0, 0, 0, 0, -1, 0, 0}, field("v", "               ")}))},
+      // The value's field holds 15 bytes and its zero byte: a wider format
+      // gives up its padding first, then the number is cut (it showed 15
+      // blanks).
+      {"textfield('v', '%30f', 1)", rec(65, -1, 1, 0, cat({{0, 0, 0, 0, -1, 0, 0}, field("v", "         1.0000")}))},
+      {"textfield('v', '%20.3f', -2.5)",
+       rec(65, -1, 1, 0, cat({{0, 0, 0, 0, -1, 0, 0}, field("v", "         -2.500")}))},
+      {"textfield('v', '%40f', 123456789012345678)",
+       rec(65, -1, 1, 0, cat({{0, 0, 0, 0, -1, 0, 0}, field("v", "123456789012345")}))},
+      {"textfield('v', '%15.2f', 7)", rec(65, -1, 1, 0, cat({{0, 0, 0, 0, -1, 0, 0}, field("v", "           7.00")}))},
   };
   for (const Case& c : cases) {
     used() = 0;
@@ -102,6 +109,8 @@ TEST_F(ControlCommands, ErrorsWriteNothing) {
       {"textfield('v', '%q', 1)", kUnknownOption},
       {"textfield('v', '%.2fx', 1)", kUnknownOption},
       {"textfield('v', '%', 1)", kUnknownOption},
+      // Values are a real array: a complex one lost its imaginary parts.
+      {"textfield('v', '', [1 2i])", kWrongType},
   };
   for (auto [code, status] : cases) {
     used() = 0;

@@ -133,7 +133,12 @@ TEST_F(ImageCommands, ErrorsWriteNothing) {
       {"colormap([0 0 NaN])", kArgOutOfRange},
       {"colormap([0 0 -0.1])", kArgOutOfRange},
       {"colormap({1})", kWrongArgType},
-      {"colormap('abc')", kArgOutOfRange},  // characters are retried as their codes
+      // A map is a real matrix: text is the wrong type, not codes out of
+      // range (44 would have the engine retry it as its character codes),
+      // and a complex map lost its imaginary parts.
+      {"colormap('abc')", kWrongType},
+      {"colormap(char([0 0 1]))", kWrongType},
+      {"colormap([0 0 1i])", kWrongArgType},
       {"colormap([0 1])", kBadSize},
       {"quiver([1 2], [1 2 3])", kIncompatibleSize},
       {"quiver([1 2 3; 4 5 6], [1 2; 3 4], [1 2; 3 4], [1 2; 3 4])", kIncompatibleSize},

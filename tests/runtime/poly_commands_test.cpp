@@ -186,6 +186,9 @@ TEST_F(PolyCommands, ErrorsWriteNothing) {
       {"plotpoly([0 1 0], [0 0 1], [1 2 3], [1 2 1.5])", kNonIntegerIndex},
       {"plotpoly([0 1 0], [0 0 1], [1 2 3], [1 2 NaN])", kNonIntegerIndex},
       {"plotpoly([0 1 0], [0 0 1], [1 2 3], [1 2; 2 3])", kBadSize},
+      // Faces are vertex numbers: a complex face matrix lost its imaginary parts.
+      {"plotpoly([0 1 0], [0 0 1], [1 2 3], [1 2 3 + 1i])", kWrongType},
+      {"plotpoly([0 1 0], [0 0 1], [1 2 3], [1 1 1], [1 2 3i])", kWrongType},
       {"plotpoly([0 1 0], [0 0 1], [1 2 3], 'star')", kUnknownOption},
       {"plotpoly([0 1 0], [0 0 1], [1 2 3], [1 2 3], 'fx')", kUnknownOption},
       {"plotpoly([0 1 0], [0 0 1], [1 2], [1 2 3])", kIncompatibleSize},

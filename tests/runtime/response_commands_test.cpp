@@ -171,12 +171,12 @@ TEST_F(Responses, DrawnCurvesEqualReturnedValues) {
     size_t lead;
   };
   const Pair pairs[] = {
-      {"bodemag([1 2], [1 0.5 4])", "[x, y] = bodemag([1 2], [1 0.5 4]);", 0},
-      {"dbodephase(1, [1 -1.2 0.5], 1)", "[x, y] = dbodephase(1, [1 -1.2 0.5], 1);", 0},
-      {"step(2, [1 0.5])", "[x, y] = step(2, [1 0.5]);", 0},
-      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 1},
-      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5, 'o')", "[x, y] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 0},
-      {"bodemag(1, [1 1], [1 2 3])", "[x, y] = bodemag(1, [1 1], [1 2 3]);", 0},
+      {"bodemag([1 2], [1 0.5 4])", "[y, x] = bodemag([1 2], [1 0.5 4]);", 0},
+      {"dbodephase(1, [1 -1.2 0.5], 1)", "[y, x] = dbodephase(1, [1 -1.2 0.5], 1);", 0},
+      {"step(2, [1 0.5])", "[y, x] = step(2, [1 0.5]);", 0},
+      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[y, x] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 1},
+      {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5, 'o')", "[y, x] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 0},
+      {"bodemag(1, [1 1], [1 2 3])", "[y, x] = bodemag(1, [1 1], [1 2 3]);", 0},
   };
   for (const Pair& p : pairs) {
     used() = 0;
@@ -234,7 +234,7 @@ TEST_F(Responses, DiscreteCurvesLeadWithZerosByStyle) {
 
 TEST_F(Responses, OutputsWithoutASubplot) {
   host.block->h.build.subplot = -1;
-  ASSERT_EQ(run("[t, y] = step(1, [1 1]); m = bodemag(1, [1 1], [0 1]);\n"), kOk);
+  ASSERT_EQ(run("[y, t] = step(1, [1 1]); m = bodemag(1, [1 1], [0 1]);\n"), kOk);
   EXPECT_EQ(variable("t").size(), 203u);
   EXPECT_EQ(variable("y").size(), 203u);
   const Doubles m = variable("m");
@@ -254,30 +254,30 @@ TEST_F(Responses, RangesAndOptions) {
   };
   const double pi = 3.14159265358979323846;
   const Case cases[] = {
-      {"[w, m] = bodemag(1, [1 1], [1 10 100]);", 1, 100, 3},
-      {"[w, m] = bodemag(1, [1 1], responseset('Range', [1 100]));", 1, 100, 200},
-      {"[w, m] = bodemag(1, [1 1], responseset('Range', []));", 0, 10, 200},
-      {"[w, m] = dbodemag(1, [1 -0.5], 0.1);", 0, pi / 0.1, 200},
-      {"[w, m] = bodemag(1, [1 0]);", 0, 10, 200},  // poles at the origin only
-      {"[t, y] = step(1, [1 1], responseset('Range', [1 5]));", 1, 5, 201},
-      {"[t, y] = dstep(1, [1 -0.5], 1, responseset('Range', [-2 3]));", -2, 3, 6},
+      {"[m, w] = bodemag(1, [1 1], [1 10 100]);", 1, 100, 3},
+      {"[m, w] = bodemag(1, [1 1], responseset('Range', [1 100]));", 1, 100, 200},
+      {"[m, w] = bodemag(1, [1 1], responseset('Range', []));", 0, 10, 200},
+      {"[m, w] = dbodemag(1, [1 -0.5], 0.1);", 0, pi / 0.1, 200},
+      {"[m, w] = bodemag(1, [1 0]);", 0, 10, 200},  // poles at the origin only
+      {"[y, t] = step(1, [1 1], responseset('Range', [1 5]));", 1, 5, 201},
+      {"[y, t] = dstep(1, [1 -0.5], 1, responseset('Range', [-2 3]));", -2, 3, 6},
   };
   for (const Case& k : cases) {
     ASSERT_EQ(run(std::string(k.code) + "\n"), kOk) << k.code;
-    const Doubles w = variable(k.code[1] == 't' ? "t" : "w");
+    const Doubles w = variable(k.code[4] == 't' ? "t" : "w");
     ASSERT_EQ(w.size(), k.count) << k.code;
     EXPECT_NEAR(w.front(), k.first, 1e-12) << k.code;
     EXPECT_EQ(w.back(), k.last) << k.code;
   }
   // The discrete step before 0 is 0; "Range" [0 2000000] at Ts 1 is too many samples.
-  ASSERT_EQ(run("[t, y] = dstep(1, [1 -0.5], 1, responseset('Range', [-2 3]));\n"), kOk);
+  ASSERT_EQ(run("[y, t] = dstep(1, [1 -0.5], 1, responseset('Range', [-2 3]));\n"), kOk);
   const Doubles y = variable("y");
   EXPECT_EQ(y, (Doubles{0, 0, 0, 1, 1.5, 1.75}));
-  EXPECT_EQ(run("[t, y] = dstep(1, [1 -0.5], 1, responseset('Range', [0 2000000]));\n"), kObjectTooLarge);
+  EXPECT_EQ(run("[y, t] = dstep(1, [1 -0.5], 1, responseset('Range', [0 2000000]));\n"), kObjectTooLarge);
   // A visible x range like [-1, 20] starts at 0; one like [-5, 20] stays.
   for (double lo : {-1.0, -5.0}) {
     used() = 0;
-    ASSERT_EQ(run("scale([" + std::to_string(lo) + " 20]); [w, m] = bodemag(1, [1 1]);\n"), kOk);
+    ASSERT_EQ(run("scale([" + std::to_string(lo) + " 20]); [m, w] = bodemag(1, [1 1]);\n"), kOk);
     double vlo, vhi;
     subplot_visible_xrange(&s(), &vlo, &vhi);
     const Doubles w = variable("w");
@@ -303,7 +303,7 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
       return kOk;
     };
   };
-  const auto num = mat({1, 2}, 1, 2), den = mat({1, 0.5, 4}, 1, 3), ts = mat({0.5}, 1, 1);
+  const auto num = mat({1, 2}, 1, 2), den = mat({1, 0.5, 4}, 1, 3), ts = mat({0.5}, 1, 1), none = mat({}, 0, 0);
   const auto a = mat({-1, 0, 0, -2}, 2, 2), b = mat({1, 0, 0, 1}, 2, 2), cc = mat({1, 1, 0, 1}, 2, 2),
              d = mat({0, 0, 0, 0}, 2, 2), b1 = mat({1, 1}, 2, 1), d1 = mat({0, 0}, 2, 1);
   struct Case {
@@ -330,6 +330,12 @@ TEST_F(Responses, EveryRowPassesTheFailureSweep) {
       {"rlocus", seq({num, den}), 2},
       {"plotroots", seq({den}), 1},
       {"zgrid", seq({mat({0.5}, 1, 1), mat({1, 2}, 1, 2)}), 2},
+      // Models with nothing to compute, and a static gain without states.
+      {"sigma", seq({none, none, none, none}), 4},
+      {"bodemag", seq({none, none, none, mat({2}, 1, 1)}), 4},
+      {"step", seq({none, none, none, mat({2}, 1, 1)}), 4},
+      {"nyquist", seq({none, none}), 2},
+      {"initial", seq({none, none, none}), 3},
   };
   for (const Case& k : cases) {
     const BuiltinFn fn = engine_row(k.name);
@@ -478,7 +484,7 @@ TEST_F(Responses, InitialRecordsAndForms) {
   }
   // Values equal the drawn curves, and the four-matrix form equals the short one.
   used() = 0;
-  ASSERT_EQ(run("initial([-1 1; 0 -2], [1 0; 0 1], [1; 2]); [t, y] = initial([-1 1; 0 -2], [1; 1], [1 0; 0 1], [0; 0], [1; 2]);\n"), kOk);
+  ASSERT_EQ(run("initial([-1 1; 0 -2], [1 0; 0 1], [1; 2]); [y, t] = initial([-1 1; 0 -2], [1; 1], [1 0; 0 1], [0; 0], [1; 2]);\n"), kOk);
   r = records();
   h = heads();
   const Doubles y = variable("y");
@@ -492,9 +498,9 @@ TEST_F(Responses, InitialRecordsAndForms) {
 TEST_F(Responses, LsimCurvesErrorsAndValues) {
   // One curve per output, no system record; drawn curves equal the values.
   const char* pairs[][2] = {
-      {"dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5)", "[x, y] = dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5);"},
-      {"lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10)", "[x, y] = lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10);"},
-      {"dlsim(1, [1 -0.9], sin(0:1199), 0.5)", "[x, y] = dlsim(1, [1 -0.9], sin(0:1199), 0.5);"},
+      {"dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5)", "[y, x] = dlsim([0.1 0.05], [1 -1.3 0.45], [1 2 3 4], 0.5);"},
+      {"lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10)", "[y, x] = lsim([1 2], [1 1.5 2], 0:0.5:10, 0:0.5:10);"},
+      {"dlsim(1, [1 -0.9], sin(0:1199), 0.5)", "[y, x] = dlsim(1, [1 -0.9], sin(0:1199), 0.5);"},
   };
   for (auto& p : pairs) {
     used() = 0;
@@ -527,7 +533,7 @@ TEST_F(Responses, LsimCurvesErrorsAndValues) {
   ASSERT_EQ(h.size(), 2u);
   // A staircase style holds each sample twice.
   used() = 0;
-  ASSERT_EQ(run("[t, y] = dlsim(1, [1 -0.5], [1 1 1], 1);\n"), kOk);
+  ASSERT_EQ(run("[y, t] = dlsim(1, [1 -0.5], [1 1 1], 1);\n"), kOk);
   EXPECT_EQ(variable("t"), (Doubles{0, 1, 2}));
   EXPECT_EQ(variable("y"), (Doubles{0, 1, 1.5}));
   const std::pair<const char*, int> bad[] = {
@@ -543,9 +549,9 @@ TEST_F(Responses, LsimCurvesErrorsAndValues) {
     EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
     EXPECT_EQ(used(), 0) << code;
   }
-  EXPECT_EQ(run("[t, y] = lsim([1; 2], [1 1], [1 2], [0 1]);\n"), kBadSize);
+  EXPECT_EQ(run("[y, t] = lsim([1; 2], [1 1], [1 2], [0 1]);\n"), kBadSize);
   // tOnly gives the response at the input's own times.
-  ASSERT_EQ(run("[t, y] = lsim(1, [1 1], [1 1 1], [0 0.7 3], responseset('tOnly', 1));\n"), kOk);
+  ASSERT_EQ(run("[y, t] = lsim(1, [1 1], [1 1 1], [0 0.7 3], responseset('tOnly', 1));\n"), kOk);
   EXPECT_EQ(variable("t"), (Doubles{0, 0.7, 3}));
 }
 
@@ -593,8 +599,8 @@ TEST_F(Responses, NyquistRecordsPointsAndScale) {
     EXPECT_EQ(used(), 0) << code;
   }
   // A discrete "Range" [0 0] samples the angles 0 to pi; NegFreq mirrors.
-  ASSERT_EQ(run("w = dnyquist(1, [1 -0.5], responseset('Range', [0 0])); [v, re, im] = dnyquist(1, [1 -0.5]); "
-                "[v2, re2, im2] = dnyquist(1, [1 -0.5], responseset('NegFreq', 1));\n"),
+  ASSERT_EQ(run("w = dnyquist(1, [1 -0.5], responseset('Range', [0 0])); [re, im, v] = dnyquist(1, [1 -0.5]); "
+                "[re2, im2, v2] = dnyquist(1, [1 -0.5], responseset('NegFreq', 1));\n"),
             kOk);
   const Doubles w = variable("w");
   ASSERT_GE(w.size(), 2u);
@@ -607,7 +613,7 @@ TEST_F(Responses, NyquistRecordsPointsAndScale) {
 }
 
 TEST_F(Responses, NicholsRecordsAndValues) {
-  ASSERT_EQ(run("nichols(1, [1 2 2 1]); [w, ph, mg] = nichols(1, [1 2 2 1]);\n"), kOk);
+  ASSERT_EQ(run("nichols(1, [1 2 2 1]); [ph, mg, w] = nichols(1, [1 2 2 1]);\n"), kOk);
   const Doubles r = records();
   const auto h = heads();
   ASSERT_EQ(h.size(), 2u);
@@ -680,7 +686,7 @@ TEST_F(Responses, NyquistToleranceComesFromTheXLimits) {
   Doubles first;
   for (const char* y : {"-1 1", "-100 100"}) {
     used() = 0;
-    ASSERT_EQ(run(std::string("scale([-2 2 ") + y + "]); [w, re, im] = nyquist(1, [1 1]);\n"), kOk) << y;
+    ASSERT_EQ(run(std::string("scale([-2 2 ") + y + "]); [re, im, w] = nyquist(1, [1 1]);\n"), kOk) << y;
     const Doubles w = variable("w");
     ASSERT_GT(w.size(), 5u) << y;
     if (first.empty()) first = w;
@@ -910,9 +916,9 @@ TEST_F(Responses, LogAxisRanges) {
     const char* code;
     double first, last;
   } cases[] = {
-      {"[w, m] = bodemag(1, [1 0]);", 1e-3, 10},
-      {"[w, m] = bodemag(1, [1 1]);", 0.1, 10},
-      {"[w, m] = dbodemag(1, [1 -0.5], 0.1);", pi / 100, pi / 0.1},
+      {"[m, w] = bodemag(1, [1 0]);", 1e-3, 10},
+      {"[m, w] = bodemag(1, [1 1]);", 0.1, 10},
+      {"[m, w] = dbodemag(1, [1 -0.5], 0.1);", pi / 100, pi / 0.1},
   };
   for (const auto& k : cases) {
     used() = 0;

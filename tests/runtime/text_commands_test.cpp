@@ -113,6 +113,31 @@ TEST_F(TextCommands, FontsetMakesTheFontStructureWithoutOutline) {
             kOk);
 }
 
+// Record 67 holds the whole face name, however long (it was cut at 127
+// bytes); the driver takes what it can use of it.
+TEST_F(TextCommands, FontRecordHoldsTheWholeName) {
+  const std::string face = std::string(150, 'f') + "\xc3\xa9" + std::string(60, 'g');  // 211 characters
+  ASSERT_EQ(run("n_ = [repmat('f', 1, 150), char(233), repmat('g', 1, 60)]; text('t', fontset('Font', n_));\n"), kOk);
+  EXPECT_EQ(records(), cat({rec(67, 0, cat({{10, 0}, bytes(face + '\0')})), rec(55, 0, cat({{1}, bytes("t")})),
+                            rec(68, 0, {})}));
+}
+
+// fontset checks the kinds of its values as text reads them: the error
+// comes from fontset, not later from text.
+TEST_F(TextCommands, FontsetRefusesValuesOfTheWrongKind) {
+  const std::pair<const char*, int> cases[] = {
+      {"f = fontset('Size', 'abc')", kWrongType},      {"f = fontset('Size', 'a')", kWrongType},
+      {"f = fontset('Size', [10 12])", kBadSize},      {"f = fontset('Size', {10})", kWrongType},
+      {"f = fontset('Bold', 'yes')", kWrongType},      {"f = fontset('Font', 3)", kWrongType},
+      {"f = fontset('Color', [1 2])", kBadSize},       {"f = fontset('Color', 'r')", kWrongType},
+      {"f = fontset('Color', int8(1))", kWrongType},   {"f = fontset(fontset, 'Size', 'abc')", kWrongType},
+      {"f = fontset('Size', 12, 'Italic', [])", kOk},  {"f = fontset('Size', int16(12), 'Bold', true)", kOk},
+      {"f = fontset('Color', uint8([1 2 3]))", kOk},   {"f = fontset('Font', 'Mono', 'Color', 0.5)", kOk},
+      {"f = fontset('Nope', 'abc')", kUnknownOption},
+  };
+  for (auto [code, status] : cases) EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
+}
+
 TEST_F(TextCommands, ErrorsWriteNothing) {
   const std::pair<const char*, int> cases[] = {
       {"text('a', 'b')", kTooManyInputs},
@@ -151,6 +176,7 @@ TEST_F(TextCommands, ExactRoomAndOneLess) {
       "text(1, 2, 'hi', 'rt')",
       "text(1, 2, 3, 's', fontset('Font', 'Courier'))",
       "text('t', fontset('Font', 'Helvetica Neue'))",
+      "text(1, 2, 't', fontset('Font', repmat('Face ', 1, 40)))",
       "settabs([3 5])",
       "settabs(['ab' 9 'cd'])",
       "legend(['a' 10 'b' 10])",
@@ -188,7 +214,8 @@ TEST_F(TextCommands, ExactRoomAndOneLess) {
 // Each command under the failure sweep, as a call and as a statement.
 TEST_F(TextCommands, EveryCommandPassesTheFailureSweep) {
   ASSERT_EQ(run("s_ = 'abc'; j_ = 'rt'; x_ = 1; f_ = fontset('Font', 'Mono', 'Color', [1 0 0]);\n"
-                "t_ = [3 5]; l_ = ['a' 10 'b']; st_ = 'r,g'; n_ = 'Size'; v_ = 12; g_ = struct('Color', [1 2]);\n"),
+                "t_ = [3 5]; l_ = ['a' 10 'b']; st_ = 'r,g'; n_ = 'Size'; v_ = 12; g_ = struct('Color', [1 2]);\n"
+                "c_ = 'Color'; cv_ = uint8([1 2 3]);\n"),
             kOk);
   const struct {
     const char* name;
@@ -205,6 +232,8 @@ TEST_F(TextCommands, EveryCommandPassesTheFailureSweep) {
       {"fontset", {}, 1},
       {"fontset", {"n_", "v_"}, 1},
       {"fontset", {"f_", "n_", "v_"}, 1},
+      {"fontset", {"n_", "s_"}, 1},  // fails with 43: the size is a text
+      {"fontset", {"c_", "cv_", "n_", "v_"}, 1},
   };
   for (const auto& k : cases) {
     const BuiltinFn fn = engine_row(k.name);

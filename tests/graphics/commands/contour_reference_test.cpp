@@ -30,7 +30,7 @@ std::vector<Point> traced_points(const ContourGrid& g, double level, int* closed
   const int32_t room = 8 * g.rows * g.cols + 64;
   std::vector<double> x(static_cast<size_t>(room)), y(static_cast<size_t>(room));
   std::vector<Point> out;
-  contour_for_each_start(g, level, visited.data(), [&](const ContourStart& s) {
+  contour_for_each_start(g, level, false, visited.data(), [&](const ContourStart& s) {
     int32_t m = 0;
     EXPECT_EQ(contour_trace_level(g, level, false, s.r, s.c, s.dir, visited.data(), x.data(), y.data(), room, &m), 0);
     EXPECT_GE(m, 2);
