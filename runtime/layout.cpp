@@ -311,7 +311,9 @@ int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32
     if (!force && s.handlerWords[kSubplotFigureWord] == figure) continue;
     SubplotHandlers handlers;
     TN_TRY(inst_subplot_resolve(b, id, figure, -1, &handlers));
-    s.hasContent = 0;
+    // A new figure starts from a clean subplot: limits, 3-D box and camera,
+    // scale and polar state of the last one must not carry over.
+    subplot_init(&s, 0);
     s.handlerWords[kSubplotFigureWord] = figure;
     s.handlerWords[kSubplotPlotHandlerWord] = handlers.plot;
     std::memcpy(s.handlerWords + kFirstMouseWord, handlers.mouse, sizeof handlers.mouse);

@@ -203,6 +203,34 @@ TEST_F(App, AssigningAFigureStoresItInTheValuesAndUndoBringsItBack) {
   EXPECT_EQ(stored_figure(host.block, 0), figure);
 }
 
+// Choosing plots one after the other from the figure menu: each figure
+// starts from a clean subplot, whatever the one before drew (a 3-D box and
+// camera, a polar grid, logarithmic axes).
+TEST_F(App, EachChosenFigureStartsFromACleanSubplot) {
+  build("instance demo\nvar z\ninit z = start()\nfigure \"Surface\"\nplot surface(z)\n"
+        "figure \"Contour\"\nplot levels(z)\nfigure \"Polar\"\nplot round()\nfigure \"Log\"\nplot logs()\n",
+        "function z = start()\n z = [0 1 2; 1 2 3; 2 3 5];\nendfunction\n"
+        "function surface(z)\n surf(z);\n camorbit(0.3, 0.2);\nendfunction\n"
+        "function levels(z)\n contour(z);\nendfunction\n"
+        "function round()\n polar([0 1 2], [1 2 1]);\nendfunction\n"
+        "function logs()\n scale('loglog');\n plot([1 10 100], [1 2 3]);\nendfunction\n");
+  struct Step {
+    int figure;  // which figure record, in order
+    uint8_t is3d, polar;
+    uint32_t log_bits;
+  };
+  const Step steps[] = {{0, 1, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 1, 0},
+                        {3, 0, 0, kScaleLogX | kScaleLogY}, {1, 0, 0, 0}, {2, 0, 1, 0}, {1, 0, 0, 0}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.figure);
+    ASSERT_EQ(inst_set_current_subplot(h(), 0, record(kTagFigure, step.figure)), 0);
+    const Subplot& s = inst_find_by_id(host.block, 0)->subplots[0];
+    EXPECT_EQ(s.is3D, step.is3d);
+    EXPECT_EQ(s.polar, step.polar);
+    EXPECT_EQ(s.scaleFlags & (kScaleLogX | kScaleLogY), step.log_bits);
+  }
+}
+
 TEST_F(App, LayoutCommandsPushAnUndoRowAndRefresh) {
   build(app(""), kSource);
   RuntimeBlock* b = host.block;
