@@ -294,6 +294,18 @@ int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t el
   return 0;
 }
 
+bool inst_figure_takes_mouse(RuntimeBlock* b, int32_t id, int32_t figure) {
+  int32_t start = 0;
+  RecordView r;
+  if (figure < 0 || rec_find_instance(b, id, &start) != 0) return false;
+  if (!rec_at(b, int64_t(start) + figure, &r) || r.tag != kTagFigure) return false;
+  for (int64_t w = int64_t(start) + figure + r.length; rec_at(b, w, &r); w += r.length) {
+    if (r.tag == kTagFigure || r.tag == kTagHeader) break;
+    if (r.tag >= kTagMousePress && r.tag <= kTagMouseDragOut && r.tag != kTagMouseReserved) return true;
+  }
+  return false;
+}
+
 int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure,
                                  bool force) {
   InstanceRec* rec = inst_find_by_id(b, id);

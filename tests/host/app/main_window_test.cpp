@@ -81,6 +81,9 @@ struct Program : ::testing::Test {
     qputenv("XDG_DATA_HOME", (dir.path() + "/data").toUtf8());
     qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
     settings = std::make_unique<SettingsStore>(dir.path() + "/settings.ini");
+    // The demo's figure takes the mouse: with the highlight preference on its
+    // axes are red like its point, which the tests find by its colour.
+    settings->write_int(QStringLiteral("InteractiveHilight"), 0);
     shell_set_database_updates(false);
   }
   void TearDown() override { shell_set_database_updates(true); }
@@ -183,6 +186,23 @@ TEST_F(Program, PrintsOnePageOfPdf) {
   EXPECT_TRUE(bytes.startsWith("%PDF"));
   EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page "), 1);
   EXPECT_EQ(screen(), before);
+}
+
+// Interactive Figure Highlight: the demo's figure takes the mouse, so with
+// the preference on its axes take the interactive style (red, like the
+// point) at once; off, only the point is red.
+TEST_F(Program, InteractiveHighlightShowsOnTheFigureAtOnce) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QRect point = colour_box(screen(), kPoint);
+  ASSERT_FALSE(point.isEmpty());
+  ASSERT_TRUE(run(kCmdPrefHighlight));
+  EXPECT_EQ(settings->read_int(QStringLiteral("InteractiveHilight"), -1), 1);
+  EXPECT_EQ(app->commands()->state_of(kCmdPrefHighlight).check(), kCheckOn);
+  const QRect lit = colour_box(screen(), kPoint);
+  EXPECT_TRUE(lit.contains(point));
+  EXPECT_GT(lit.width(), view()->width() / 2);  // the axes' frame
+  ASSERT_TRUE(run(kCmdPrefHighlight));
+  EXPECT_EQ(colour_box(screen(), kPoint), point);
 }
 
 TEST_F(Program, AResizeLaysOutAgainAMoveDoesNot) {
