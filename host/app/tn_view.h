@@ -62,6 +62,9 @@ class TNView : public QWidget {
   void on_edit_copy();
   void on_figure_font();
   void print_to(QPrinter* printer);
+  // The figure on a page of the device (page: the drawable rectangle in
+  // device pixels), as print_to draws it; the screen is not laid out again.
+  void print_page(QPaintDevice* device, const QRect& page, int dots_per_inch);
   QPrinter* printer();
   // Lays the figure out again in the view's size (after a copy or print laid
   // it out in another, or the figure font changed) and redraws.
@@ -126,3 +129,6 @@ int32_t pixels_to_himetric(int32_t pixels, double dots_per_inch);
 bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape);
 // The wheel's notches for the runtime: one notch towards the user is +1.
 double wheel_notches(int angle_delta_y);
+// Device pixels per drawing unit on a page of that resolution: the ratio of
+// the 10-point printer font's pixel height there to its height on a screen.
+double print_unit(int dots_per_inch);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include <QApplication>
@@ -185,6 +186,42 @@ TEST_F(Program, PrintsOnePageOfPdf) {
   const QByteArray bytes = f.readAll();
   EXPECT_TRUE(bytes.startsWith("%PDF"));
   EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page "), 1);
+  EXPECT_EQ(screen(), before);
+}
+
+// A page is drawn as a screen of larger pixels: the text is set in the
+// 10-point printer font and the point's mark grows with it, at any resolution.
+TEST_F(Program, PrintedTextIsTenPointAndMarksScaleWithIt) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QImage before = screen();
+  const QRect mark = colour_box(before, kPoint);
+  ASSERT_FALSE(mark.isEmpty());
+  constexpr double kMetresPerInch = 0.0254;
+  for (int dpi : {300, 600}) {
+    SCOPED_TRACE(dpi);
+    const double unit = print_unit(dpi);
+    const double ten_points = 10.0 * dpi / 72.0;  // in device pixels
+    EXPECT_NEAR(unit * std::round(10.0 * 96 / 72), std::round(ten_points), 1e-9);
+    QImage page(int(5 * dpi), int(3.5 * dpi), QImage::Format_RGB32);
+    page.setDotsPerMeterX(int(std::lround(dpi / kMetresPerInch)));
+    page.setDotsPerMeterY(page.dotsPerMeterX());
+    page.fill(Qt::white);
+    view()->print_page(&page, page.rect(), dpi);
+    const QRect printed = colour_box(page, kPoint);
+    ASSERT_FALSE(printed.isEmpty());
+    EXPECT_NEAR(printed.width(), mark.width() * unit, 1.5 * unit);
+    EXPECT_NEAR(printed.height(), mark.height() * unit, 1.5 * unit);
+    // The x tick labels, between the plot frame and the subplot's bottom:
+    // their digits are about 0.7 of the font's size.
+    const Subplot& s = inst_find_by_id(app->host()->block(), 0)->subplots[0];
+    QRect labels;
+    for (int y = int((s.frameBottom + 2) * unit); y < int(s.rectBottom * unit); ++y)
+      for (int x = int(s.frameLeft * unit); x < int(s.frameRight * unit); ++x)
+        if (qGray(page.pixel(x, y)) < 128) labels |= QRect(x, y, 1, 1);
+    EXPECT_GT(labels.height(), 0.55 * ten_points);
+    EXPECT_LT(labels.height(), 0.9 * ten_points);
+  }
+  view()->relayout();
   EXPECT_EQ(screen(), before);
 }
 
