@@ -4,8 +4,11 @@
 // program without an application. Settings go to a temporary file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include <QApplication>
@@ -273,6 +276,50 @@ TEST_F(Program, AFailingDragHandlerShowsOneMessage) {
   ASSERT_EQ(dialogs.asked.size(), 1) << dialogs.asked.join("\n").toStdString();
   EXPECT_TRUE(dialogs.asked[0].contains("no drag today")) << dialogs.asked[0].toStdString();
   EXPECT_EQ(point_centre(), home);
+}
+
+// Standard error written while fn runs.
+template <class Fn>
+std::string stderr_of(const QTemporaryDir& dir, Fn fn) {
+  const std::string path = dir.path().toStdString() + "/stderr.txt";
+  std::fflush(stderr);
+  const int saved = dup(2);
+  FILE* out = std::fopen(path.c_str(), "w");
+  dup2(fileno(out), 2);
+  fn();
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::fclose(out);
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// An error raised inside a built-in that a handler called (feval of an
+// undefined function, a failing call through a function handle) shows in
+// its box the report that standard error shows, naming what failed.
+TEST_F(Program, AHandlersErrorBoxShowsTheReportOfStandardError) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Feval\"\nvar n\ninit n = demo_init()\n"
+                              "menutitle \"&App\"\nmenu \"&Missing\" n = demo_missing(n)\n"
+                              "menu \"&Handle\" n = demo_handle(n)\nfigure \"F\"\nplot demo_plot(n)\n",
+                              "function n = demo_init()\n  n = 0;\nendfunction\n"
+                              "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n"
+                              "function n = demo_missing(n)\n  n = feval('no_such_function_here', n);\nendfunction\n"
+                              "function n = demo_handle(n)\n  f = @(x) ones(2, 3) * ones(2, 3);\n  n = f(n);\n"
+                              "endfunction\n");
+  start(packed);
+  for (int item = 0; item < 2; ++item) {
+    SCOPED_TRACE(item);
+    dialogs.asked.clear();
+    const std::string err = stderr_of(dir, [&] { ASSERT_TRUE(run(kCmdAppFirst + item)); });
+    ASSERT_EQ(dialogs.asked.size(), 1);
+    const std::string first_line = err.substr(0, err.find('\n'));
+    ASSERT_FALSE(first_line.empty());
+    EXPECT_NE(dialogs.asked[0].toStdString().find("|" + first_line + "|"), std::string::npos)
+        << dialogs.asked[0].toStdString() << "\nstderr: " << err;
+    if (item == 0) EXPECT_NE(first_line.find("no_such_function_here"), std::string::npos) << first_line;
+  }
 }
 
 TEST_F(Program, AHandlerCallingQuitClosesTheWindow) {
