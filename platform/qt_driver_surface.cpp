@@ -147,7 +147,9 @@ void qt_pixel_size(double* width, double* height) {
 void qt_target_begin(QtDriverTarget* target, QPainter* painter, GraphicsDriverContext* ctx) {
   target->painter = painter;
   QPaintEngine* engine = painter->paintEngine();
-  target->raster = engine && engine->type() == QPaintEngine::Raster;
+  // Pixel-exact drawing (pixel lines, XOR marks) only where a drawing unit is
+  // a device pixel: a raster painter scaled to a page draws like a vector one.
+  target->raster = engine && engine->type() == QPaintEngine::Raster && painter->transform().isIdentity();
   painter->setRenderHint(QPainter::Antialiasing, !target->raster);
   painter->setRenderHint(QPainter::TextAntialiasing, !target->raster);
   painter->setRenderHint(QPainter::SmoothPixmapTransform, false);

@@ -16,7 +16,14 @@ namespace {
 
 constexpr double kHandleHalf = 3.0;  // free-layout handles are 6 x 6
 constexpr StyleSpec kMarkStyle = {kStyleKindDashed, 0, 0, 0};
-enum : int32_t { kStyleDefaultSlot, kStyleFillSlot, kStyleChartSlot, kStyleFrameSlot, kStyleAxesSlot };
+enum : int32_t {
+  kStyleDefaultSlot,
+  kStyleFillSlot,
+  kStyleChartSlot,
+  kStyleFrameSlot,
+  kStyleAxesSlot,
+  kStyleInteractiveAxesSlot
+};
 
 int32_t cell_count(const InstanceRec* rec) {
   return std::min(std::max(0, rec->rows) * std::max(0, rec->cols), kMaxSubplots);
@@ -71,8 +78,14 @@ bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw
   if (!plotreader_next(&r, &open) || open.code_int != kCodeOpenObject || !record_count(open, 0, kMaxSubplots - 1, &k))
     return false;
   const StyleSpec* st = rec->styles;
+  // With the highlight preference on, subplots that take the mouse show it
+  // by their axes.
+  const int32_t axes =
+      b->h.interactive_highlight && inst_figure_takes_mouse(b, id, rec->subplots[k].handlerWords[kSubplotFigureWord])
+          ? kStyleInteractiveAxesSlot
+          : kStyleAxesSlot;
   RenderRequest q{list, length, scratch, scratch_size, &rec->subplots[k], start, &st[kStyleDefaultSlot],
-                  &st[kStyleFillSlot], &st[kStyleFrameSlot], &st[kStyleChartSlot], &st[kStyleAxesSlot],
+                  &st[kStyleFillSlot], &st[kStyleFrameSlot], &st[kStyleChartSlot], &st[axes],
                   rec->focus_subplot == k ? 0 : -1, rec->focus_record, rec->focus_caret,
                   rec->focus_anchor, no_draw, driver, context, 0, 0, 0, 0};
   // The slider being dragged shows its live thumb, not the record's value.

@@ -294,6 +294,18 @@ int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t el
   return 0;
 }
 
+bool inst_figure_takes_mouse(RuntimeBlock* b, int32_t id, int32_t figure) {
+  int32_t start = 0;
+  RecordView r;
+  if (figure < 0 || rec_find_instance(b, id, &start) != 0) return false;
+  if (!rec_at(b, int64_t(start) + figure, &r) || r.tag != kTagFigure) return false;
+  for (int64_t w = int64_t(start) + figure + r.length; rec_at(b, w, &r); w += r.length) {
+    if (r.tag == kTagFigure || r.tag == kTagHeader) break;
+    if (r.tag >= kTagMousePress && r.tag <= kTagMouseDragOut && r.tag != kTagMouseReserved) return true;
+  }
+  return false;
+}
+
 int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure,
                                  bool force) {
   InstanceRec* rec = inst_find_by_id(b, id);
@@ -311,8 +323,9 @@ int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32
     if (!force && s.handlerWords[kSubplotFigureWord] == figure) continue;
     SubplotHandlers handlers;
     TN_TRY(inst_subplot_resolve(b, id, figure, -1, &handlers));
+    // A new figure starts from a clean subplot: limits, 3-D box and camera,
+    // scale and polar state of the last one must not carry over.
     subplot_init(&s, 0);
-    s.hasContent = 0;
     s.handlerWords[kSubplotFigureWord] = figure;
     s.handlerWords[kSubplotPlotHandlerWord] = handlers.plot;
     std::memcpy(s.handlerWords + kFirstMouseWord, handlers.mouse, sizeof handlers.mouse);

@@ -49,6 +49,8 @@ struct SubplotHandlers {
   int32_t mouse[kMouseWords];   // tags 26 to 35
 };
 int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t element, SubplotHandlers* out);
+// Whether the figure (a record position) has mouse handlers, for any element.
+bool inst_figure_takes_mouse(RuntimeBlock* b, int32_t id, int32_t figure);
 int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force);
 // The same without storing the layout in the instance's values: for applying
 // a stored layout, whose value must not be rewritten while it is read.

@@ -71,6 +71,9 @@ void err_store(EngineContext* ctx, int32_t code, const char* text, int32_t lengt
 // Commits the pending text: it becomes the last error text.
 void err_clear_location(EngineContext* ctx);
 
+// The code the last error text was stored for; 0 when no text is stored.
+int32_t err_last_code(EngineContext* ctx);
+
 // The report of an error as zero-terminated text of at most capacity - 1 bytes.
 void err_format_report(EngineContext* ctx, int32_t code, bool current, char* buffer,
                        int32_t capacity, int32_t* out_length);

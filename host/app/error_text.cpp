@@ -26,7 +26,11 @@ std::string error_text_for_display(EngineContext* engine, int32_t status) {
     if (!engine) return "ZVR error " + std::to_string(status);
     char report[kEngineReportBytes] = {};
     int32_t length = 0;
-    err_format_report(engine, status, true, report, kEngineReportBytes, &length);
+    // An error that ended a run left its report, as standard error showed
+    // it; formatted again now it would name the engine's present position
+    // (the built-in the run stopped in), not what failed.
+    const bool reported = err_last_code(engine) == status;
+    err_format_report(engine, status, !reported, report, kEngineReportBytes, &length);
     return std::string(report, size_t(length > 0 ? length : 0));
   }
   const char* message = runtime_message(status);

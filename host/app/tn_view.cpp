@@ -52,6 +52,7 @@ constexpr int32_t kKeyBackspace = 8, kKeyReturn = 13, kKeyEscape = 27, kKeyDelet
 constexpr double kCopyScale = 0.95;
 constexpr int kPrintDpi = 300;
 constexpr int kPrinterFontPoints = 10;
+constexpr double kScreenDpi = 96.0, kPointsPerInch = 72.0;
 constexpr int kMillimetreHundredthsPerInch = 2540;
 
 // Statuses of the mouse entries that are no error for the user.
@@ -65,8 +66,11 @@ struct DevicePaint {
   QPainter painter;
   QtDriverTarget target;
   GraphicsDriverContext ctx{};
-  DevicePaint(QPaintDevice* device, BlockRuntime* rt, const GraphicsDriver* table, const QFont& font) {
+  // unit: device pixels per drawing unit (1 but for a page).
+  DevicePaint(QPaintDevice* device, BlockRuntime* rt, const GraphicsDriver* table, const QFont& font,
+              double unit = 1.0) {
     painter.begin(device);
+    if (unit != 1.0) painter.scale(unit, unit);
     appearance_fill_context(&ctx);
     appearance_set_font(&ctx, font);
     qt_target_begin(&target, &painter, &ctx);
@@ -575,20 +579,32 @@ QPrinter* TNView::printer() {
 }
 
 void TNView::print_to(QPrinter* printer) {
-  if (!has_block()) return;
-  const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
-  QFont font(QStringLiteral("Arial"));
-  font.setPointSize(kPrinterFontPoints);
-  {
-    g_qt_printer_driver.values = kPrinterDriverValues;
-    DevicePaint paint(printer, rt_, &g_qt_printer_driver, font);
-    rt_->invalidate_subplots(kInstanceId);
-    rt_->layout_subplots(kInstanceId, 0, page.width(), 0, page.height());
-    rt_->refresh_after_change(kInstanceId);
-    rt_->invalidate_subplots(kInstanceId);
-    rt_->draw_figure(kInstanceId);
-    rt_->invalidate_subplots(kInstanceId);
-  }
+  print_page(printer, printer->pageLayout().paintRectPixels(printer->resolution()), printer->resolution());
   // The screen figure is laid out again in the view's size.
   relayout();
+}
+
+double print_unit(int dots_per_inch) {
+  const double screen = std::round(kPrinterFontPoints * kScreenDpi / kPointsPerInch);
+  const double page = std::round(kPrinterFontPoints * dots_per_inch / kPointsPerInch);
+  return dots_per_inch > 0 ? page / screen : 1.0;
+}
+
+void TNView::print_page(QPaintDevice* device, const QRect& page, int dots_per_inch) {
+  if (!has_block()) return;
+  // The page is drawn as a screen whose pixel is `unit` device pixels, unit
+  // being the printer font's height over its height on the screen: text is
+  // 10 points on the page, and marks, pens and margins keep the proportions
+  // to it that they have on the screen.
+  const double unit = print_unit(dots_per_inch);
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(int(std::round(kPrinterFontPoints * kScreenDpi / kPointsPerInch)));
+  g_qt_printer_driver.values = kPrinterDriverValues;
+  DevicePaint paint(device, rt_, &g_qt_printer_driver, font, unit);
+  rt_->invalidate_subplots(kInstanceId);
+  rt_->layout_subplots(kInstanceId, 0, page.width() / unit, 0, page.height() / unit);
+  rt_->refresh_after_change(kInstanceId);
+  rt_->invalidate_subplots(kInstanceId);
+  rt_->draw_figure(kInstanceId);
+  rt_->invalidate_subplots(kInstanceId);
 }

@@ -6,6 +6,7 @@
 #include "runtime/app_fixture.h"
 
 #include "graphics/plotlist/plot_records.h"
+#include "graphics/interact/interaction.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "engine/core/stack_ops.h"
@@ -201,6 +202,73 @@ TEST_F(App, AssigningAFigureStoresItInTheValuesAndUndoBringsItBack) {
   inst_find_by_id(host.block, 0)->initialised = 0;
   ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 0, kEmptyFigure, true), 0);
   EXPECT_EQ(stored_figure(host.block, 0), figure);
+}
+
+// Choosing plots one after the other from the figure menu: each figure
+// starts from a clean subplot, whatever the one before drew (a 3-D box and
+// camera, a polar grid, logarithmic axes).
+TEST_F(App, EachChosenFigureStartsFromACleanSubplot) {
+  build("instance demo\nvar z\ninit z = start()\nfigure \"Surface\"\nplot surface(z)\n"
+        "figure \"Contour\"\nplot levels(z)\nfigure \"Polar\"\nplot round()\nfigure \"Log\"\nplot logs()\n",
+        "function z = start()\n z = [0 1 2; 1 2 3; 2 3 5];\nendfunction\n"
+        "function surface(z)\n surf(z);\n camorbit(0.3, 0.2);\nendfunction\n"
+        "function levels(z)\n contour(z);\nendfunction\n"
+        "function round()\n polar([0 1 2], [1 2 1]);\nendfunction\n"
+        "function logs()\n scale('loglog');\n plot([1 10 100], [1 2 3]);\nendfunction\n");
+  struct Step {
+    int figure;  // which figure record, in order
+    uint8_t is3d, polar;
+    uint32_t log_bits;
+  };
+  const Step steps[] = {{0, 1, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 1, 0},
+                        {3, 0, 0, kScaleLogX | kScaleLogY}, {1, 0, 0, 0}, {2, 0, 1, 0}, {1, 0, 0, 0}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.figure);
+    ASSERT_EQ(inst_set_current_subplot(h(), 0, record(kTagFigure, step.figure)), 0);
+    const Subplot& s = inst_find_by_id(host.block, 0)->subplots[0];
+    EXPECT_EQ(s.is3D, step.is3d);
+    EXPECT_EQ(s.polar, step.polar);
+    EXPECT_EQ(s.scaleFlags & (kScaleLogX | kScaleLogY), step.log_bits);
+  }
+}
+
+// The highlight preference draws the axes of a subplot whose figure has
+// mouse handlers (of any kind, for any element) in the instance's
+// interactive axes style (colour index 4); a figure without them, and every
+// figure with the preference off, keeps the axes style.
+TEST_F(App, HighlightDrawsTheAxesOfFiguresThatTakeTheMouse) {
+  for (const char* kind : {"press", "drag", "drag2", "release", "over", "leave", "wheel", "drop", "dragout"}) {
+    SCOPED_TRACE(kind);
+    FakeHost fresh;
+    std::swap(fresh.block, host.block);
+    build(std::string("instance demo\nvar x\ninit x = start()\nfigure \"Still\"\nplot draw(x)\n"
+                      "figure \"Moves\"\nplot draw(x)\n") + kind + " 1 x = move(x)\n",
+          "function x = start()\n x = 1;\nendfunction\n"
+          "function draw(x)\n plot([0 1 2], [x 0 x]);\nendfunction\n"
+          "function x = move(x)\nendfunction\n");
+    ASSERT_EQ(inst_set_grid(host.block, 0, 1, 2), 0);
+    ASSERT_EQ(figure_layout_subplots(h(), 0, 0, 400, 0, 200), 0);
+    ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 0, record(kTagFigure, 0), true), 0);
+    ASSERT_EQ(inst_subplot_assign(host.block, 0, 0, 1, record(kTagFigure, 1), true), 0);
+    ASSERT_EQ(inst_refresh(h(), 0), 0);
+    recdrv::Recorder rec;
+    rt_set_graphics_driver(host.block, &rec.table);
+    rt_set_graphics_context(host.block, &rec.context);
+    auto draw = [&](uint8_t highlight) {
+      rt_set_interactive_highlight(host.block, highlight);
+      figure_draw(host.block, 0);
+      return rec.take();
+    };
+    draw(0);  // the first drawing measures the subplots
+    const std::string plain = draw(0), lit = draw(1);
+    // Subplot 0's object is drawn as before; subplot 1's axes change style.
+    const size_t second = plain.find("clip_begin 200 400 0 200");
+    ASSERT_NE(second, std::string::npos) << plain;
+    EXPECT_EQ(lit.substr(0, second), plain.substr(0, second));
+    const std::string interactive = "style=0x4/0,0,0";
+    EXPECT_EQ(plain.find(interactive), std::string::npos);
+    EXPECT_NE(lit.find(interactive, second), std::string::npos);
+  }
 }
 
 TEST_F(App, LayoutCommandsPushAnUndoRowAndRefresh) {

@@ -3,6 +3,7 @@
 // into a fresh block, equal to what the builder makes in process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -115,6 +116,88 @@ TEST(ImageTools, BadInputIsRefusedWithAStatus) {
   const std::string bad = scratch + "/bad.tnd";
   ASSERT_TRUE(write_file(bad, std::vector<uint8_t>{'b', 'o', 'g', 'u', 's', '\n'}));
   EXPECT_NE(run(std::string(TNPACK_PATH) + " --flat " + bad + " " + scratch + "/x.img"), 0);
+}
+
+// What a tool writes on standard error, and its exit status.
+std::string run_capturing(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return out;
+  char buffer[512];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  *status = pclose(pipe);
+  return out;
+}
+
+// An author's mistakes, each answered with the line of the description or
+// of the source and what is wrong there, once (no retry in a larger block).
+TEST(ImageTools, MessagesNameTheLineAndWhatIsWrong) {
+  const std::string dir = std::string(TOOLS_SCRATCH) + "/messages";
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  const std::string tnd = dir + "/app.tnd", zvr = dir + "/demo.zvr";
+  const std::string start = "function a = start()\n a = 1;\nendfunction\nfunction draw(a)\nendfunction\n";
+  const std::string head = "instance demo\nvar a\n";
+  struct Case {
+    std::string description, source;  // no source: no demo.zvr
+    std::string message;              // after "tnpack: "
+  };
+  const Case cases[] = {
+      {head + "figure \"F\"\nplot draw(3)\n", start,
+       tnd + ":4: '3' of draw is a value: a handler passes variables (declared with var) or special variables "
+             "(such as _x), never values; compute the value in the function\n    plot draw(3)\n"},
+      {head + "figure \"F\"\nplot draw('a')\n", start,
+       tnd + ":4: ''a'' of draw is a value: a handler passes variables (declared with var) or special variables "
+             "(such as _x), never values; compute the value in the function\n    plot draw('a')\n"},
+      {head + "figure \"F\"\nplot draw(b)\n", start,
+       tnd + ":4: 'b' of draw is not declared: add `var b` to the instance before this line\n    plot draw(b)\n"},
+      {head + "init b = start()\n", start,
+       tnd + ":3: 'b' of start is not declared: add `var b` to the instance before this line\n"
+             "    init b = start()\n"},
+      {head + "press -1 draw(_nosuch)\n", start,
+       tnd + ":3: '_nosuch' of draw is no special variable\n    press -1 draw(_nosuch)\n"},
+      {head + "press -1 a = draw(a)\n", start,
+       tnd + ":3: 'draw' gives at most 0 output(s); the handler takes 1\n    press -1 a = draw(a)\n"},
+      {head + "init a = start()\n", "",
+       tnd + ":3: 'start' is not a built-in function, and demo.zvr, the source of the instance's functions, "
+             "was not found beside the description\n    init a = start()\n"},
+      {head + "init a = strat()\n", start,
+       tnd + ":3: 'strat' is neither a function of demo.zvr nor a built-in function\n    init a = strat()\n"},
+      {head + "init a = start(a)\n", start,
+       tnd + ":3: 'start' takes at most 0 input(s); the handler passes 1\n    init a = start(a)\n"},
+      {head + "figur \"F\"\n", start, tnd + ":3: unknown record 'figur'\n    figur \"F\"\n"},
+      {"var a\n", start, tnd + ":1: 'var' comes before the first instance line\n    var a\n"},
+      {head + "title Demo\n", start, tnd + ":3: 'title' takes a text in double quotes\n    title Demo\n"},
+      {head + "drag a = draw(a)\n", start,
+       tnd + ":3: 'drag' takes an element id (-1: any element) before its handler\n    drag a = draw(a)\n"},
+      {head + "init a = start\n", start,
+       tnd + ":3: expected a handler: [outputs =] function(inputs)\n    init a = start\n"},
+      {head + "init a = start()\n", "\nfunction a = start()\n a = helper(2);\nendfunction\n",
+       zvr + ":3: Can't find function definition 'helper': 'helper' is used here, but it is no variable given a "
+             "value before, no function of " + zvr + " and no built-in function\n"},
+      {head + "init a = start()\n", "function a = start(\n a = 1;\nendfunction\n",
+       zvr + ":1: Bad function header\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    ASSERT_TRUE(write_file(tnd, std::vector<uint8_t>(c.description.begin(), c.description.end())));
+    std::remove(zvr.c_str());
+    if (!c.source.empty()) ASSERT_TRUE(write_file(zvr, std::vector<uint8_t>(c.source.begin(), c.source.end())));
+    int status = 0;
+    EXPECT_EQ(run_capturing(std::string(TNPACK_PATH) + " --flat " + tnd + " " + dir + "/out.img", &status),
+              "tnpack: " + c.message);
+    EXPECT_NE(status, 0);
+  }
+  // An error of a handler at the reset names the function and the source
+  // line; the engine's report comes once.
+  const std::string failing = "function a = start()\n a = 1;\n a = zeros(2) * ones(3);\nendfunction\n";
+  const std::string description = head + "init a = start()\n";
+  ASSERT_TRUE(write_file(tnd, std::vector<uint8_t>(description.begin(), description.end())));
+  ASSERT_TRUE(write_file(zvr, std::vector<uint8_t>(failing.begin(), failing.end())));
+  int status = 0;
+  EXPECT_EQ(run_capturing(std::string(TNBUILD_PATH) + " " + tnd + " " + dir + "/out.img", &status),
+            "Incompatible size (_TN_demo/start;3) '*'\n"
+            "tnbuild: instance demo: its init handlers failed: Incompatible size (_TN_demo/start;3) '*'\n");
+  EXPECT_NE(status, 0);
 }
 
 }  // namespace

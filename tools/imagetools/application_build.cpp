@@ -44,7 +44,8 @@ bool build_application(const std::string& description_path, Sections* out, std::
     if (read_text(folder_of(description_path) + "/" + name + ".zvr", &source)) sources[name] = source;
   }
   // The smallest block first; an application that does not fit is built
-  // again in a larger one, and the last attempt's error is the answer.
+  // again in a larger one, and the last attempt's error is the answer. Any
+  // other error is the application's own: a larger block would repeat it.
   for (uint32_t bytes = kToolBlockBytes; bytes <= kToolBlockLimit; bytes *= 4) {
     // Doubles keep the block 8-byte aligned.
     std::unique_ptr<double[]> buffer(new double[bytes / sizeof(double)]());
@@ -54,11 +55,14 @@ bool build_application(const std::string& description_path, Sections* out, std::
       return false;
     }
     Builder builder(block, sources);
+    builder.description_name = description_path;
+    builder.require_functions = true;
     if (builder.build(*description)) {
       *out = builder.sections();
       return true;
     }
     *error = builder.error;
+    if (!builder.out_of_room) return false;
   }
   return false;
 }

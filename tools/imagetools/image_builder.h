@@ -26,6 +26,7 @@
 // or "-" for none. `commands` (a figure command text) must come first.
 #pragma once
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -33,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/calls.h"
 #include "engine/core/checked.h"
 #include "engine/core/errors.h"
 #include "engine/core/libraries.h"
@@ -70,16 +72,38 @@ class Builder {
   Builder(RuntimeBlock* b, std::map<std::string, std::string> sources) : b_(b), sources_(std::move(sources)) {}
 
   std::string error;
+  // Names the description in messages ("NAME:LINE: ..."); empty: "line LINE: ...".
+  std::string description_name;
+  // Every function a handler names must exist when its line is read: the
+  // instance's source defines it, or it is a built-in. The tools ask for
+  // this; tests build handlers that never run without their functions.
+  bool require_functions = false;
+  // The build failed for want of room, and may succeed in a larger block.
+  bool out_of_room = false;
 
   bool build(const std::string& description) {
     std::istringstream in(description);
     std::string line;
-    while (std::getline(in, line))
+    int number = 0;
+    while (std::getline(in, line)) {
+      ++number;
+      why_.clear();
       if (!line_(line)) {
-        if (error.empty()) error = "bad line: " + line;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string at = description_name.empty() ? "line " + std::to_string(number)
+                                                        : description_name + ":" + std::to_string(number);
+        // Without a reason the line was sound and its records did not fit.
+        if (why_.empty() && error.empty()) out_of_room = true;
+        if (error.empty()) error = at + ": " + (why_.empty() ? "no room for this line" : why_) + "\n    " + line;
         return false;
       }
-    return finish_instance_() && reset_all_();
+    }
+    if (!finish_instance_()) {
+      out_of_room = true;
+      error = "no room for the records of instance " + name_;
+      return false;
+    }
+    return reset_all_();
   }
 
   // The image as its fourteen requests.
@@ -146,6 +170,70 @@ class Builder {
   int32_t next_fn_ = kFirstFunctionCode;
   std::map<std::string, int32_t> codes_;  // variables and functions
   std::vector<int32_t> library_;          // the current instance's tag-43 data
+  std::string why_;                       // what is wrong with the line being read
+  std::map<int32_t, std::string> instance_names_;
+
+  // The engine's report of the error that status ended, as it was stored
+  // when it was raised (a later formatting would name the present position).
+  std::string engine_report_(int status) {
+    EngineContext* c = rt_engine(b_);
+    char report[512] = {};
+    int32_t length = 0;
+    err_format_report(c, status, err_last_code(c) != status, report, int32_t(sizeof report), &length);
+    return std::string(report, size_t(length > 0 ? length : 0));
+  }
+
+  // The first line (from 1) of src where word stands as a whole word
+  // outside a % comment; 0 when none.
+  static int32_t word_line_(const std::string& src, const std::string& word) {
+    auto ident = [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '_'; };
+    std::istringstream in(src);
+    std::string line;
+    for (int32_t number = 1; std::getline(in, line); ++number) {
+      line = line.substr(0, line.find('%'));
+      for (size_t at = line.find(word); at != std::string::npos; at = line.find(word, at + 1))
+        if ((at == 0 || !ident(line[at - 1])) && (at + word.size() >= line.size() || !ident(line[at + word.size()])))
+          return number;
+    }
+    return 0;
+  }
+
+  // A compilation error of the instance's source, with the line it lies on:
+  // the engine names it for errors in a function's body; for a malformed
+  // header it is where the scan of the definitions stops, for a name that
+  // nothing defines the first line that uses it.
+  std::string source_error_(const std::string& src, const std::string& report) {
+    const size_t slash = description_name.find_last_of('/');
+    const std::string file =
+        (slash == std::string::npos ? std::string() : description_name.substr(0, slash + 1)) + name_ + ".zvr";
+    const size_t semi = report.rfind(';'), close = report.find(')', semi == std::string::npos ? 0 : semi);
+    if (semi != std::string::npos && close != std::string::npos && close > semi + 1 &&
+        report.find_first_not_of("0123456789", semi + 1) == close)
+      return file + ": " + report;
+    int32_t line = 0;
+    DefinitionScan scan;
+    SourceDefinition d{};
+    int status = kOk;
+    while ((status = fn_find_next_definition(rt_engine(b_), src.c_str(), int32_t(src.size()), &scan, &d)) == kOk) {
+    }
+    std::string what = report;
+    if (status != kEndOfFile) {
+      line = scan.line + 1;
+    } else if (const size_t q = report.rfind('\''), p = q == std::string::npos ? q : report.rfind('\'', q - 1);
+               p != std::string::npos) {
+      const std::string name = report.substr(p + 1, q - p - 1);
+      line = word_line_(src, name);
+      what += ": '" + name + "' is used here, but it is no variable given a value before, no function of " + file +
+              " and no built-in function";
+    }
+    return file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what;
+  }
+
+  // Records what is wrong with the current line; false, for returning.
+  bool fail_(const std::string& why) {
+    if (why_.empty()) why_ = why;
+    return false;
+  }
 
   static void put_(std::vector<uint8_t>& to, const void* from, int64_t bytes) {
     const uint8_t* p = static_cast<const uint8_t*>(from);
@@ -217,10 +305,46 @@ class Builder {
     return out;
   }
 
+  // An argument of a handler: a declared variable or a special variable.
+  bool argument_(const std::string& v, const std::string& fn, std::vector<int32_t>& w) {
+    int32_t code = 0;
+    if (code_of_(v, &code)) {
+      w.push_back(code);
+      return true;
+    }
+    const std::string of = fn.empty() ? "" : " of " + fn;
+    if (v.find_first_not_of("0123456789.+-eE'\"") == std::string::npos || v[0] == '\'' || v[0] == '"')
+      return fail_("'" + v + "'" + of + " is a value: a handler passes variables (declared with var) or special "
+                   "variables (such as _x), never values; compute the value in the function");
+    if (v[0] == '_') return fail_("'" + v + "'" + of + " is no special variable");
+    return fail_("'" + v + "'" + of + " is not declared: add `var " + v + "` to the instance before this line");
+  }
+
+  // The function a handler names exists, and takes that many inputs and outputs.
+  bool function_exists_(const std::string& fn, size_t nin, size_t nout) {
+    if (!require_functions) return true;
+    int32_t max_in = 0, max_out = 0;
+    const std::string library = "_TN_" + name_;
+    if (fn_find_by_name(rt_engine(b_), fn.c_str(), library.c_str(), 0, 0, &max_in, &max_out) != 0) {
+      if (sources_.count(name_) == 0)
+        return fail_("'" + fn + "' is not a built-in function, and " + name_ +
+                     ".zvr, the source of the instance's functions, was not found beside the description");
+      return fail_("'" + fn + "' is neither a function of " + name_ + ".zvr nor a built-in function");
+    }
+    if (max_in != kCountUnbounded && int64_t(nin) > max_in)
+      return fail_("'" + fn + "' takes at most " + std::to_string(max_in) + " input(s); the handler passes " +
+                   std::to_string(nin));
+    if (max_out != kCountUnbounded && int64_t(nout) > max_out)
+      return fail_("'" + fn + "' gives at most " + std::to_string(max_out) + " output(s); the handler takes " +
+                   std::to_string(nout));
+    return true;
+  }
+
   // `[outs =] fn(ins)` as a handler description.
   bool handler_(const std::string& text, std::vector<int32_t>& w) {
     const size_t eq = text.find('='), open = text.find('('), close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) return false;
+    if (open == std::string::npos || close == std::string::npos || close < open)
+      return fail_("expected a handler: [outputs =] function(inputs)");
     const size_t fn_from = eq == std::string::npos || eq > open ? 0 : eq + 1;
     std::string fn = text.substr(fn_from, open - fn_from);
     fn.erase(0, fn.find_first_not_of(' '));
@@ -228,20 +352,18 @@ class Builder {
     const auto outs = fn_from == 0 ? std::vector<std::string>{} : names_(text.substr(0, eq));
     const auto ins = names_(text.substr(open + 1, close - open - 1));
     int32_t fcode = kNoFunction;
+    if (!fn.empty() && !function_exists_(fn, ins.size(), outs.size())) return false;
     if (!fn.empty() && !code_of_(fn, &fcode)) {
       fcode = next_fn_++;
-      if (fixtab_add(rt_name_table(b_), fcode, fn.c_str(), 0) != 0) return false;
+      if (fixtab_add(rt_name_table(b_), fcode, fn.c_str(), 0) != 0) return fail_("the name table is full");
       codes_[fn] = fcode;
     }
     w.push_back(fcode);
     w.push_back(int32_t(ins.size()));
     w.push_back(int32_t(outs.size()));
     for (const auto* list : {&outs, &ins})
-      for (const std::string& v : *list) {
-        int32_t code = 0;
-        if (!code_of_(v, &code)) return false;
-        w.push_back(code);
-      }
+      for (const std::string& v : *list)
+        if (!argument_(v, fn, w)) return false;
     return true;
   }
 
@@ -265,12 +387,20 @@ class Builder {
         {"release", kTagMouseRelease}, {"over", kTagMouseOver}, {"leave", kTagMouseLeave},
         {"wheel", kTagMouseWheel},   {"drop", kTagMouseDrop},  {"dragout", kTagMouseDragOut}};
     if (word == "instance") {
-      if (!finish_instance_() || !(in >> name_) || name_.size() > kMaxInstanceName) return false;
+      if (!finish_instance_()) return false;
+      if (!(in >> name_)) return fail_("an instance needs a name");
+      if (name_.size() > kMaxInstanceName)
+        return fail_("the instance name is longer than " + std::to_string(kMaxInstanceName) + " characters");
       return begin_instance_();
     }
-    if (id_ < 0) return false;
+    const bool known = texts.count(word) || markers.count(word) || handlers.count(word) || mouse.count(word) ||
+                       word == "menu" || word == "var" || word == "embed" || word == "capabilities" ||
+                       word == "entry" || word == "item" || word == "key" || word == "call";
+    if (!known) return fail_("unknown record '" + word + "'");
+    if (id_ < 0) return fail_("'" + word + "' comes before the first instance line");
+    const std::string quote = "'" + word + "' takes a text in double quotes";
     if (texts.count(word)) {
-      if (!quoted_(in, &text)) return false;
+      if (!quoted_(in, &text)) return fail_(quote);
       text_(data, text);
       record_(texts.at(word), data);
       return true;
@@ -281,7 +411,7 @@ class Builder {
     }
     if (word == "menu") {
       // A menu item: its text, then its handler when one follows.
-      if (!quoted_(in, &text)) return false;
+      if (!quoted_(in, &text)) return fail_(quote);
       text_(data, text);
       std::getline(in, rest);
       if (rest.find_first_not_of(' ') != std::string::npos && !handler_(rest, data)) return false;
@@ -289,7 +419,7 @@ class Builder {
       return true;
     }
     if (word == "var") {
-      if (!(in >> text)) return false;
+      if (!(in >> text)) return fail_("'var' takes a variable name");
       const int32_t code = next_var_++;
       codes_[text] = code;
       return fixtab_add(rt_name_table(b_), code, text.c_str(), 0) == 0 &&
@@ -297,7 +427,8 @@ class Builder {
     }
     if (word == "embed") {
       std::string raw, bytes;
-      if (!quoted_(in, &text) || !quoted_(in, &raw) || !unescape_(raw, &bytes)) return false;
+      if (!quoted_(in, &text) || !quoted_(in, &raw)) return fail_("'embed' takes a name and data in double quotes");
+      if (!unescape_(raw, &bytes)) return fail_("bad escape in the data: \\r, \\n, \\t, \\\\, \\q and \\xHH are known");
       text_(data, text);
       text_(data, bytes);
       record_(kTagEmbedded, data);
@@ -305,29 +436,27 @@ class Builder {
     }
     if (word == "capabilities") {
       int32_t v = 0;
-      if (!(in >> v)) return false;
+      if (!(in >> v)) return fail_("'capabilities' takes a number");
       record_(kTagCapabilities, {v});
       return true;
     }
     if (word == "entry" || word == "item" || word == "key" || word == "call") {
-      if (!quoted_(in, &text)) return false;
+      if (!quoted_(in, &text)) return fail_(quote);
       if (word == "item") data = {kUnlinked, kUnlinked};  // link instance id, link id
       text_(data, text);
     } else if (mouse.count(word)) {
       int32_t element = 0;
-      if (!(in >> element)) return false;
+      if (!(in >> element)) return fail_("'" + word + "' takes an element id (-1: any element) before its handler");
       data.push_back(element);
     } else if (word == "change") {
-      if (!(in >> text)) return false;
+      if (!(in >> text)) return fail_("'change' takes the watched variables (or -) before its handler");
       const auto watched = text == "-" ? std::vector<std::string>{} : names_(text);
       data.push_back(int32_t(watched.size()));
       for (const std::string& v : watched) {
         int32_t code = 0;
-        if (!code_of_(v, &code)) return false;
+        if (!code_of_(v, &code)) return fail_("the watched variable '" + v + "' is not declared");
         data.push_back(code);
       }
-    } else if (!handlers.count(word)) {
-      return false;
     }
     std::getline(in, rest);
     if (!handler_(rest, data)) return false;
@@ -347,15 +476,13 @@ class Builder {
     EngineContext* c = rt_engine(b_);
     int32_t slot = 0;
     if (lib_find_by_name(c, library.c_str(), int32_t(library.size()), 1, &slot) != 0) return false;
-    const std::string& src = sources_[name_];
+    const auto source = sources_.find(name_);
+    const std::string src = source == sources_.end() ? std::string() : source->second;
     if (!src.empty()) {
       const int status = lib_compile_source(c, slot, src.c_str(), int32_t(src.size()), 0);
       if (status != 0) {
-        // The engine's own report names the line and what is wrong there.
-        char report[512] = {};
-        int32_t length = 0;
-        err_format_report(c, status, true, report, int32_t(sizeof report), &length);
-        error = "compiling " + name_ + ": " + std::string(report, size_t(length > 0 ? length : 0));
+        out_of_room = rt_is_memory_code(status);
+        error = source_error_(src, engine_report_(status));
         return false;
       }
     }
@@ -370,6 +497,7 @@ class Builder {
       undo_store_remove_record(rt_value_store(b_), 0);
     }
     ++b_->h.next_instance_id;
+    instance_names_[id_] = name_;
     UndoStore* values = rt_value_store(b_);
     if (undo_store_add_record(values, id_) != 0) return false;
     for (int32_t key = kKeyLayout; key <= kKeyHelp; ++key)
@@ -394,7 +522,9 @@ class Builder {
       const int status = inst_reset(handle, id);
       b_ = *handle;
       if (status != 0) {
-        error = "resetting instance " + std::to_string(id) + ": status " + std::to_string(status);
+        // The report names the function and the line of the source.
+        out_of_room = rt_is_memory_code(status);
+        error = "instance " + instance_names_[id] + ": its init handlers failed: " + engine_report_(status);
         return false;
       }
     }

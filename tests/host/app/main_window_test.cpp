@@ -4,7 +4,11 @@
 // program without an application. Settings go to a temporary file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include <QApplication>
@@ -81,6 +85,9 @@ struct Program : ::testing::Test {
     qputenv("XDG_DATA_HOME", (dir.path() + "/data").toUtf8());
     qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
     settings = std::make_unique<SettingsStore>(dir.path() + "/settings.ini");
+    // The demo's figure takes the mouse: with the highlight preference on its
+    // axes are red like its point, which the tests find by its colour.
+    settings->write_int(QStringLiteral("InteractiveHilight"), 0);
     shell_set_database_updates(false);
   }
   void TearDown() override { shell_set_database_updates(true); }
@@ -185,6 +192,59 @@ TEST_F(Program, PrintsOnePageOfPdf) {
   EXPECT_EQ(screen(), before);
 }
 
+// A page is drawn as a screen of larger pixels: the text is set in the
+// 10-point printer font and the point's mark grows with it, at any resolution.
+TEST_F(Program, PrintedTextIsTenPointAndMarksScaleWithIt) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QImage before = screen();
+  const QRect mark = colour_box(before, kPoint);
+  ASSERT_FALSE(mark.isEmpty());
+  constexpr double kMetresPerInch = 0.0254;
+  for (int dpi : {300, 600}) {
+    SCOPED_TRACE(dpi);
+    const double unit = print_unit(dpi);
+    const double ten_points = 10.0 * dpi / 72.0;  // in device pixels
+    EXPECT_NEAR(unit * std::round(10.0 * 96 / 72), std::round(ten_points), 1e-9);
+    QImage page(int(5 * dpi), int(3.5 * dpi), QImage::Format_RGB32);
+    page.setDotsPerMeterX(int(std::lround(dpi / kMetresPerInch)));
+    page.setDotsPerMeterY(page.dotsPerMeterX());
+    page.fill(Qt::white);
+    view()->print_page(&page, page.rect(), dpi);
+    const QRect printed = colour_box(page, kPoint);
+    ASSERT_FALSE(printed.isEmpty());
+    EXPECT_NEAR(printed.width(), mark.width() * unit, 1.5 * unit);
+    EXPECT_NEAR(printed.height(), mark.height() * unit, 1.5 * unit);
+    // The x tick labels, between the plot frame and the subplot's bottom:
+    // their digits are about 0.7 of the font's size.
+    const Subplot& s = inst_find_by_id(app->host()->block(), 0)->subplots[0];
+    QRect labels;
+    for (int y = int((s.frameBottom + 2) * unit); y < int(s.rectBottom * unit); ++y)
+      for (int x = int(s.frameLeft * unit); x < int(s.frameRight * unit); ++x)
+        if (qGray(page.pixel(x, y)) < 128) labels |= QRect(x, y, 1, 1);
+    EXPECT_GT(labels.height(), 0.55 * ten_points);
+    EXPECT_LT(labels.height(), 0.9 * ten_points);
+  }
+  view()->relayout();
+  EXPECT_EQ(screen(), before);
+}
+
+// Interactive Figure Highlight: the demo's figure takes the mouse, so with
+// the preference on its axes take the interactive style (red, like the
+// point) at once; off, only the point is red.
+TEST_F(Program, InteractiveHighlightShowsOnTheFigureAtOnce) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QRect point = colour_box(screen(), kPoint);
+  ASSERT_FALSE(point.isEmpty());
+  ASSERT_TRUE(run(kCmdPrefHighlight));
+  EXPECT_EQ(settings->read_int(QStringLiteral("InteractiveHilight"), -1), 1);
+  EXPECT_EQ(app->commands()->state_of(kCmdPrefHighlight).check(), kCheckOn);
+  const QRect lit = colour_box(screen(), kPoint);
+  EXPECT_TRUE(lit.contains(point));
+  EXPECT_GT(lit.width(), view()->width() / 2);  // the axes' frame
+  ASSERT_TRUE(run(kCmdPrefHighlight));
+  EXPECT_EQ(colour_box(screen(), kPoint), point);
+}
+
 TEST_F(Program, AResizeLaysOutAgainAMoveDoesNot) {
   start(QStringLiteral(TN_DEMO_PROGRAM));
   auto frame = [this] {
@@ -281,6 +341,50 @@ TEST_F(Program, AFailingDragHandlerShowsOneMessage) {
   ASSERT_EQ(dialogs.asked.size(), 1) << dialogs.asked.join("\n").toStdString();
   EXPECT_TRUE(dialogs.asked[0].contains("no drag today")) << dialogs.asked[0].toStdString();
   EXPECT_EQ(point_centre(), home);
+}
+
+// Standard error written while fn runs.
+template <class Fn>
+std::string stderr_of(const QTemporaryDir& dir, Fn fn) {
+  const std::string path = dir.path().toStdString() + "/stderr.txt";
+  std::fflush(stderr);
+  const int saved = dup(2);
+  FILE* out = std::fopen(path.c_str(), "w");
+  dup2(fileno(out), 2);
+  fn();
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::fclose(out);
+  QFile f(QString::fromStdString(path));
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// An error raised inside a built-in that a handler called (feval of an
+// undefined function, a failing call through a function handle) shows in
+// its box the report that standard error shows, naming what failed.
+TEST_F(Program, AHandlersErrorBoxShowsTheReportOfStandardError) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Feval\"\nvar n\ninit n = demo_init()\n"
+                              "menutitle \"&App\"\nmenu \"&Missing\" n = demo_missing(n)\n"
+                              "menu \"&Handle\" n = demo_handle(n)\nfigure \"F\"\nplot demo_plot(n)\n",
+                              "function n = demo_init()\n  n = 0;\nendfunction\n"
+                              "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n"
+                              "function n = demo_missing(n)\n  n = feval('no_such_function_here', n);\nendfunction\n"
+                              "function n = demo_handle(n)\n  f = @(x) ones(2, 3) * ones(2, 3);\n  n = f(n);\n"
+                              "endfunction\n");
+  start(packed);
+  for (int item = 0; item < 2; ++item) {
+    SCOPED_TRACE(item);
+    dialogs.asked.clear();
+    const std::string err = stderr_of(dir, [&] { ASSERT_TRUE(run(kCmdAppFirst + item)); });
+    ASSERT_EQ(dialogs.asked.size(), 1);
+    const std::string first_line = err.substr(0, err.find('\n'));
+    ASSERT_FALSE(first_line.empty());
+    EXPECT_NE(dialogs.asked[0].toStdString().find("|" + first_line + "|"), std::string::npos)
+        << dialogs.asked[0].toStdString() << "\nstderr: " << err;
+    if (item == 0) EXPECT_NE(first_line.find("no_such_function_here"), std::string::npos) << first_line;
+  }
 }
 
 TEST_F(Program, AHandlerCallingQuitClosesTheWindow) {

@@ -6,6 +6,10 @@
 mkdir -p "$work"
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 rm -rf "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+# Figures that take the mouse draw red axes while the highlight preference is
+# on, and the tests find their points by colour, red among them.
+mkdir -p "$XDG_CONFIG_HOME/Brelvon"
+printf '[1.0]\nInteractiveHilight=0\n' > "$XDG_CONFIG_HOME/Brelvon/Tarnivel Runtime.ini"
 # Under the X11 plugin libdbus keeps one block at exit.
 printf 'leak:libdbus-1\n' > "$work/lsan.supp"
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
