@@ -135,13 +135,10 @@ int32_t pixels_to_himetric(int32_t pixels, double dots_per_inch);
 bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape);
 // The wheel's notches for the runtime: one notch towards the user is +1.
 double wheel_notches(int angle_delta_y);
-<<<<<<< HEAD
 // The character code a key press hands the runtime (the editing keys by
 // their control codes: Backspace 8, Return and Enter 13, Escape 27, Delete
 // 127); 0 for a key that gives none.
 int32_t view_key_code(int key, const QString& text);
-=======
 // Device pixels per drawing unit on a page of that resolution: the ratio of
 // the 10-point printer font's pixel height there to its height on a screen.
 double print_unit(int dots_per_inch);
->>>>>>> winmisc
