@@ -300,7 +300,7 @@ int rt_embedded_close(EngineContext*, int32_t fd, uintptr_t data) {
   CallContext* cc = call_of(data);
   if (!cc) return kNotMyDescriptor;
   EmbeddedStreams& st = streams_of(cc->block);
-  if (fd == -1) {
+  if (fd == kCloseAllFd) {
     // Every slot; the hooks of other stream classes close theirs as well.
     for (EmbeddedSlot& s : st.slot_table) s = EmbeddedSlot{};
     return kNotMyDescriptor;

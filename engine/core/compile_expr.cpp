@@ -192,7 +192,7 @@ class ExprCompiler {
   int operand();
   int after_operand();
   int number();
-  int integer_literal_fits(NumberLiteral* lit, int32_t start);
+  void integer_literal_low_bytes(NumberLiteral* lit);
   int string_literal();
   int identifier();
   int function_reference();
@@ -392,38 +392,40 @@ bool ExprCompiler::anonymous_parameter(const char* name, int32_t length) const {
 
 // ---- operands -------------------------------------------------------------
 
-// An integer literal must fit its type, or it would silently mean another
-// number. The one signed value past the maximum, the minimum's magnitude, is
-// accepted after a prefix minus, which it then takes over: "-128int8" is
-// the minimum itself, whatever negation does at the limit. Refused with a
-// syntax error that names the literal.
-int ExprCompiler::integer_literal_fits(NumberLiteral* lit, int32_t start) {
+// An integer literal is its digits accumulated in 64 bits (longer runs
+// wrap), of which it keeps the low bytes of its class: "300int8" is 44,
+// "70000int16" 4464, "3000000000int32" -1294967296. The one signed value
+// past the maximum, the minimum's magnitude, takes over a prefix minus:
+// "-128int8" is the minimum itself, not the negation of -128 (which
+// saturates to 127).
+void ExprCompiler::integer_literal_low_bytes(NumberLiteral* lit) {
   const int bits = lit->int_bits;
-  const uint64_t limit = lit->is_unsigned ? (bits == 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1)
-                                          : (uint64_t{1} << (bits - 1)) - 1;
-  if (!lit->wide && lit->bits <= limit) return kOk;
+  const uint64_t signed_max = bits == 64 ? uint64_t(INT64_MAX) : (uint64_t{1} << (bits - 1)) - 1;
   const Rec* r = top();
   const bool negated = r && r->kind == kRecPrefix && std::strcmp(kOperatorTable[r->value].token, "-") == 0;
   // A power or transpose after it binds tighter than the minus.
   const char after = at(next_nonblank(p_));
-  if (!lit->wide && !lit->is_unsigned && lit->bits == limit + 1 && negated && after != '^' &&
-      after != '.' && after != '\'') {
+  if (!lit->is_unsigned && lit->bits == signed_max + 1 && negated && after != '^' && after != '.' &&
+      after != '\'') {
     --nrec_;
-    lit->bits = ~limit;  // two's complement of the minimum
-    return kOk;
+    lit->bits = ~signed_max;  // two's complement of the minimum
+    return;
   }
-  return u_.fail_named(kSyntaxError, t_ + start, p_ - start);
+  if (bits == 64) return;
+  const uint64_t mask = (uint64_t{1} << bits) - 1;
+  uint64_t low = lit->bits & mask;
+  if (!lit->is_unsigned && (low >> (bits - 1)) != 0) low |= ~mask;  // sign-extended
+  lit->bits = low;
 }
 
 int ExprCompiler::number() {
   NumberLiteral lit;
   int32_t bad = 0;
-  const int32_t start = p_;
   const int status = lex_number(t_, n_, &p_, &lit, &bad);
   if (status == kUnrecognizedToken) return u_.fail(status, bad);
   TN_TRY(status);
   if (lit.is_integer) {
-    TN_TRY(integer_literal_fits(&lit, start));
+    integer_literal_low_bytes(&lit);
     const bool u = lit.is_unsigned;
     const int64_t s = int64_t(lit.bits);
     uint16_t op;

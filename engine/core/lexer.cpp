@@ -33,9 +33,10 @@ int hex_digit(char c) {
   return -1;
 }
 
-// Digits of a radix after a prefix, exactly: 64 bits are kept, the double is
-// formed from them (correctly rounded by the conversion), longer runs go on
-// in floating point.
+// Digits of a radix after a prefix: the integer accumulates in 64 bits and
+// wraps beyond them (an integer literal keeps its low bytes); the double is
+// formed from the 64 bits while they hold the value exactly (correctly
+// rounded by the conversion), and longer runs go on in floating point.
 struct RadixValue {
   uint64_t bits = 0;
   double value = 0;
@@ -51,11 +52,8 @@ int32_t read_radix(const char* t, int32_t end, int32_t p, int radix, RadixValue*
       v->overflow = true;
       v->value = double(v->bits);
     }
-    if (v->overflow) {
-      v->value = v->value * radix + d;
-    } else {
-      v->bits = v->bits * uint64_t(radix) + uint64_t(d);
-    }
+    if (v->overflow) v->value = v->value * radix + d;
+    v->bits = v->bits * uint64_t(radix) + uint64_t(d);
     ++v->digits;
   }
   if (!v->overflow) v->value = double(v->bits);
@@ -108,7 +106,6 @@ int read_integer_literal(const char* t, int32_t end, int32_t* pos, NumberLiteral
   out->is_integer = true;
   out->int_bits = size;
   out->bits = v.bits;
-  out->wide = v.overflow;
   out->plain_integer = true;
   *pos = p;
   return kOk;

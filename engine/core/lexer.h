@@ -43,8 +43,7 @@ int32_t lex_identifier_end(const char* text, int32_t end, int32_t pos);
 // A number literal as written.
 struct NumberLiteral {
   double value = 0;           // the double value (floating literals)
-  uint64_t bits = 0;          // the integer value (integer literals), as written
-  bool wide = false;          // an integer literal's digits exceed 64 bits (bits is then meaningless)
+  uint64_t bits = 0;          // the integer value (integer literals), its low 64 bits
   bool is_integer = false;    // "int" or "uint" suffix
   bool is_unsigned = false;
   int32_t int_bits = 0;       // 8, 16, 32, 64 for integer literals

@@ -189,10 +189,26 @@ int io_read(EngineContext* ctx, int32_t fd, char* buffer, int32_t capacity, uint
   return none_status;
 }
 
+// Descriptor -1 closes every library's descriptors, so it goes to every
+// "+fclose" row, whatever the rows before it answered (one that answered 0
+// would otherwise keep the later libraries' streams open). Its status is the
+// first failure, else 0; kNotMyDescriptor only when there is no row at all.
 int io_fclose(EngineContext* ctx, int32_t fd) {
-  return walk_hooks(ctx, kHookClose, [&](const BuiltinEntry& row) {
+  const auto close = [&](const BuiltinEntry& row) {
     return hook_of<StreamCloseHook>(row)(ctx, fd, builtin_data(ctx, &row));
-  });
+  };
+  if (fd != kCloseAllFd) return walk_hooks(ctx, kHookClose, close);
+  int failure = kOk;
+  bool seen = false;
+  walk_hooks(
+      ctx, kHookClose,
+      [&](const BuiltinEntry& row) {
+        const int status = close(row);
+        if (failure == kOk && status != kOk && status != kNotMyDescriptor) failure = status;
+        return int(kNotMyDescriptor);  // on to the next row
+      },
+      &seen);
+  return seen ? failure : int(kNotMyDescriptor);
 }
 
 // Redirection does not apply: a control request concerns the stream named.

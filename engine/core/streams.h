@@ -93,7 +93,9 @@ int io_control(EngineContext* ctx, int32_t fd, uint32_t request, uint32_t value,
 // the bytes delivered, also when the status is kWaitRetry or another error.
 int io_read(EngineContext* ctx, int32_t fd, char* buffer, int32_t capacity, uint8_t line_mode,
             int32_t* count);
-// Closes fd through the "+fclose" hooks; -1 asks a hook to close all its own.
+// Closes fd through the "+fclose" hooks. kCloseAllFd is offered to every
+// row, each closing all its own; the status is then the first failure or 0.
+constexpr int32_t kCloseAllFd = -1;
 int io_fclose(EngineContext* ctx, int32_t fd);
 // Redirects fd 1 or 2 to target (target == fd: not redirected); with copy the
 // output goes to fd first and then to target.

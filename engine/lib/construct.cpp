@@ -268,12 +268,14 @@ int bi_true_false(EngineContext* ctx, int selector, int nargin) {
   SizeRequest req;
   TN_TRY(read_size_args(ctx, 0, nargin, SizeRules{true, true}, &req));
   if (req.empty) {
-    TN_TRY(stk_push_empty(ctx));
-  } else {
-    uint8_t* p;
-    TN_TRY(stk_push_logical_array(ctx, req.ndims, req.dims, &p));
-    std::memset(p, selector == kLogicalTrue ? 1 : 0, size_t(req.count));
+    // Every empty request is the 0x0 logical, as true(NaN) is already.
+    req.ndims = 2;
+    req.dims[0] = req.dims[1] = 0;
+    req.count = 0;
   }
+  uint8_t* p;
+  TN_TRY(stk_push_logical_array(ctx, req.ndims, req.dims, &p));
+  std::memset(p, selector == kLogicalTrue ? 1 : 0, size_t(req.count));
   return stk_remove(ctx, 1, nargin);
 }
 

@@ -1,7 +1,9 @@
 // Complex kernels of the elementary functions. Off the branch cuts they are
 // the standard library's (overflow-safe) complex functions or formulas with
 // the same care; on the cuts they give the values the real functions give, so
-// an element does not change its result when its array happens to be complex.
+// an element does not change its result when its array happens to be complex
+// (a negative zero imaginary part, which a real element never has, takes the
+// lower side of the logarithms' cut).
 #include "engine/lib/elemfun_complex.h"
 
 #include <cmath>
@@ -100,11 +102,10 @@ Cx cx_sqrt(double x, double y) {
   return {y / (2 * t) * back, t * back};
 }
 
+// The logarithms' imaginary part is atan2(b, a): on the cut the sign of a
+// zero b chooses the side, so log(complex(-1, -0)) is -pi i, the limit from
+// below.
 Cx cx_exp_family(int letter, double a, double b) {
-  // The logarithms' cut: the upper side, -0 counting as +0.
-  const bool log =
-      letter == kExpLog || letter == kExpLog10 || letter == kExpLog2 || letter == kExpLog1p;
-  if (log && b == 0) b = 0.0;
   switch (letter) {
     case kExpExp: return of(std::exp(C(a, b)));
     case kExpExpm1: return cx_expm1(a, b);

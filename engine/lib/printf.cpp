@@ -371,9 +371,9 @@ int run_format(Run& r) {
 }
 
 // The end of line of a stream as characters.
-void stream_eol(EngineContext* ctx, Run& r) {
+void stream_eol(EngineContext* ctx, int32_t fd, Run& r) {
   char bytes[2];
-  r.eol_length = io_stdout_newline_mode(ctx, bytes);
+  r.eol_length = io_newline_mode_of(ctx, fd, bytes);
   for (int32_t i = 0; i < r.eol_length; ++i) r.eol[i] = uint8_t(bytes[i]);
 }
 
@@ -472,21 +472,30 @@ bool fmt_exhausted(const FmtCursor* cur) {
 
 // --- The engine -----------------------------------------------------------------------
 
-int32_t io_stdout_newline_mode(EngineContext* ctx, char bytes[2]) {
-  uint8_t mode = kNewlineLF;
-  bool answered = false;
-  for (int t = 0; t < ctx->table_count && !answered; ++t) {
+namespace {
+
+enum class RowAnswer { kNone, kMode, kRefused };
+
+// The mode byte of the first "+write" row that accepts a zero-length write
+// to fd. kRefused when a row answers with an error, which ends the search.
+RowAnswer write_row_mode(EngineContext* ctx, int32_t fd, uint8_t* mode) {
+  for (int t = 0; t < ctx->table_count; ++t) {
     const LibraryTableRef ref = table_refs(ctx)[t];
-    for (int k = 0; k < ref.rows && !answered; ++k) {
+    for (int k = 0; k < ref.rows; ++k) {
       const BuiltinEntry& row = ref.table[k];
       if (!row.fn || std::strncmp(row.name, kHookWrite, sizeof row.name) != 0) continue;
       const auto hook = reinterpret_cast<StreamWriteHook>(reinterpret_cast<void (*)()>(row.fn));
-      const int status = hook(ctx, kFdStdout, "", 0, builtin_data(ctx, &row));
+      const int status = hook(ctx, fd, "", 0, builtin_data(ctx, &row));
       if (status == kNotMyDescriptor) continue;
-      if (status == kOk) mode = row.min_in;
-      answered = true;  // any other answer ends the search with the default
+      if (status != kOk) return RowAnswer::kRefused;
+      *mode = row.min_in;
+      return RowAnswer::kMode;
     }
   }
+  return RowAnswer::kNone;
+}
+
+int32_t newline_bytes(uint8_t mode, char bytes[2]) {
   switch (mode) {
     case kNewlineLF: bytes[0] = '\n'; return 1;
     case kNewlineCRLF: bytes[0] = '\r'; bytes[1] = '\n'; return 2;
@@ -494,13 +503,39 @@ int32_t io_stdout_newline_mode(EngineContext* ctx, char bytes[2]) {
   }
 }
 
+// The descriptor whose hooks take a write to fd: fd 1 or 2 redirected
+// without a copy writes to its target only (once: the target's own
+// redirection is not followed, as in the stream layer).
+int32_t written_to(const EngineContext* ctx, int32_t fd) {
+  const bool std_out = fd == kFdStdout || fd == kFdStderr;
+  return std_out && ctx->redirect[fd] != fd && !ctx->redirect_copy[fd - 1] ? ctx->redirect[fd] : fd;
+}
+
+}  // namespace
+
+int32_t io_stdout_newline_mode(EngineContext* ctx, char bytes[2]) {
+  uint8_t mode = kNewlineLF;
+  if (write_row_mode(ctx, kFdStdout, &mode) != RowAnswer::kMode) mode = kNewlineLF;
+  return newline_bytes(mode, bytes);
+}
+
+int32_t io_newline_mode_of(EngineContext* ctx, int32_t fd, char bytes[2]) {
+  uint8_t mode = kNewlineLF;
+  switch (write_row_mode(ctx, written_to(ctx, fd), &mode)) {
+    case RowAnswer::kMode: return newline_bytes(mode, bytes);
+    case RowAnswer::kRefused: return newline_bytes(kNewlineLF, bytes);
+    case RowAnswer::kNone: break;
+  }
+  return io_stdout_newline_mode(ctx, bytes);
+}
+
 int fmt_printf_engine(EngineContext* ctx, int nargs, bool for_stream, const char** text,
-                      int32_t* length, int32_t* eol_extra) {
+                      int32_t* length, int32_t* eol_extra, int32_t fd) {
   if (nargs < 1) return kTooFewInputs;
   if (!stk_is_char(ctx, nargs - 1)) return kBadArgument;
   Run r{};
   if (for_stream) {
-    stream_eol(ctx, r);
+    stream_eol(ctx, fd, r);
   } else {
     r.eol[0] = kLineFeed;
     r.eol_length = 1;
@@ -569,12 +604,13 @@ int bi_fprintf(EngineContext* ctx, int nargin, int nargout) {
   }
   const char* text = nullptr;
   int32_t length = 0, eol_extra = 0;
-  TN_TRY(fmt_printf_engine(ctx, nformat, true, &text, &length, &eol_extra));
+  TN_TRY(fmt_printf_engine(ctx, nformat, true, &text, &length, &eol_extra, fd));
   drop_items(ctx, nargin - nformat);  // the descriptor; the text stays in free space
   TN_TRY(io_write(ctx, fd, text, length));
-  // The count is the bytes the stream holds. An end of line is one byte in
-  // this platform's streams (a console whose row asks for CR LF writes LF
-  // alone), so each counts once, not as the bytes it took in the text.
+  // The count is the bytes written to the stream, an end of line as one
+  // byte: a console whose row asks for CR LF writes LF alone here, and a
+  // text-mode file, which stores CR LF, was handed one LF (ftell then says
+  // more than the count).
   if (nargout == 1) return stk_push_real(ctx, length - eol_extra);
   if (nargout < 0) return stk_push_no_value(ctx);
   return kOk;
@@ -617,7 +653,7 @@ int bi_error_warning_assert(EngineContext* ctx, int nargin, bool warning) {
   }
   const char* text = nullptr;
   int32_t length = 0;
-  status = fmt_printf_engine(ctx, rest, true, &text, &length);
+  status = fmt_printf_engine(ctx, rest, true, &text, &length, nullptr, kFdStderr);
   if (status != kOk) {
     drop_items(ctx, rest + 1);
     return status;

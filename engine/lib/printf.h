@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/streams.h"
 
 // --- The argument cursor --------------------------------------------------------
 // The arguments after the format are walked as one sequence of elements, the
@@ -51,17 +52,22 @@ bool fmt_exhausted(const FmtCursor* cur);
 // --- The printf engine -------------------------------------------------------------
 // Formats the nargs top items (the format deepest) and consumes them. Without
 // a stream the result replaces them as a 1 x n char row. For a stream, line
-// feeds become the standard output's end of line, the text is encoded with
+// feeds become the end of line of descriptor fd, the text is encoded with
 // the context's character set and left in the free data space: *text and
 // *length describe it until the next push. *eol_extra (when given) is the
 // bytes that ends of line took beyond one each (0 without a stream). On
 // error the items stay.
 int fmt_printf_engine(EngineContext* ctx, int nargs, bool for_stream, const char** text,
-                      int32_t* length, int32_t* eol_extra = nullptr);
+                      int32_t* length, int32_t* eol_extra = nullptr, int32_t fd = kFdStdout);
 
 // The end-of-line bytes (1 or 2) of the first "+write" row that accepts a
 // zero-length write to fd 1; a line feed when none answers.
 int32_t io_stdout_newline_mode(EngineContext* ctx, char bytes[2]);
+// The same for the descriptor a write to fd reaches (the target of fd 1 or 2
+// redirected without a copy): a file whose row asks for LF gets LF, whatever
+// the console wants. A descriptor that no row takes (the capture buffer)
+// gets the standard output's end of line.
+int32_t io_newline_mode_of(EngineContext* ctx, int32_t fd, char bytes[2]);
 
 // --- The intrinsics -------------------------------------------------------------------
 int bi_sprintf(EngineContext* ctx, int nargin);

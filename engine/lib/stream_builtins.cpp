@@ -23,7 +23,6 @@ constexpr int kRedirectableFds = 2;     // fds 1 and 2
 constexpr char kRedirectLoopId[] = "ZVR:redirectLoop";
 constexpr char kRedirectLoopMessage[] = "stdout <-> stderr redirection loop";
 constexpr char kCloseAll[] = "all";
-constexpr int32_t kCloseAllFd = -1;
 
 // A descriptor argument: a real scalar, truncated.
 int fd_arg(EngineContext* ctx, int depth, int32_t* fd) {

@@ -202,7 +202,7 @@ int file_read_hook(EngineContext*, int32_t fd, char* buffer, int32_t capacity, i
 }
 
 int file_close_hook(EngineContext*, int32_t fd, uintptr_t) {
-  if (fd == -1) {
+  if (fd == kCloseAllFd) {
     close_files();
     return kOk;
   }

@@ -25,7 +25,6 @@ namespace {
 constexpr int32_t kNoBase = -1;
 constexpr int kTooManyOpenFiles = 304;
 constexpr int kTimeoutStatus = 306;
-constexpr int32_t kCloseAllFd = -1;
 constexpr int32_t kMaxNameChars = 255;
 constexpr double kMaxDelaySeconds = 1;
 constexpr double kUsPerSecond = 1e6;

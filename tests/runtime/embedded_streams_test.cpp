@@ -1,11 +1,17 @@
 // efopen and the embedded-data stream hooks on builder images: text and
 // base64 reads from ZVR code, seeks, tell and the end test, the codes of the
 // edge cases, the slots' life across growth and another instance's
-// deletion, two blocks in one process, and a randomised run of the hooks
-// against a model of the data they must deliver.
+// deletion, two blocks in one process, a randomised run of the hooks
+// against a model of the data they must deliver, and fclose('all') from a
+// handler closing the streams of every library.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <unistd.h>
+
+#include <cstdlib>  // mkdtemp
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +21,8 @@
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/gray_base64.h"
+#include "host/devices/file_library.h"
+#include "host/devices/serial_device.h"
 #include "runtime/embedded_streams.h"
 #include "runtime/fake_host.h"
 #include "runtime/handler_call.h"
@@ -294,6 +302,76 @@ TEST(StreamsFromAHandler, ReadLinesSeekAndRead) {
   double got = 0;
   ASSERT_EQ(stk_pop_real_scalar(rt_engine(host.block), &got), 0);
   EXPECT_EQ(got, 15.0);
+}
+
+// fclose('all') and fclose(-1) from a handler, as an application calls them:
+// with every embedded stream slot taken, a file and a serial port (over a
+// pseudo-terminal) open, each library closes all of its own streams, not
+// only the first library that takes the descriptor -1. The handler's result
+// is a bit for each thing that must hold.
+TEST(StreamsFromAHandler, CloseAllClosesTheStreamsOfEveryLibrary) {
+  // Whatever fails, the process's file and port tables are left empty.
+  struct Devices {
+    int master = -1;
+    std::vector<std::string> ports;
+    std::string dir;
+    ~Devices() {
+      fileio_close_all();
+      serial_set_port_list(nullptr);
+      if (master >= 0) ::close(master);
+      std::error_code ec;
+      if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+    }
+  } devices;
+  int slave = -1;
+  char port[256] = {};
+  ASSERT_EQ(openpty(&devices.master, &slave, port, nullptr, nullptr), 0);
+  ::close(slave);  // the library opens the slave by its path
+  devices.ports = {port};
+  serial_set_port_list(&devices.ports);
+  char dir_pattern[] = "/tmp/tn_closeall_XXXXXX";
+  ASSERT_NE(::mkdtemp(dir_pattern), nullptr);
+  devices.dir = dir_pattern;
+  const std::string file = devices.dir + "/out.txt";
+  fileio_table_init();
+
+  FakeHost host;
+  ASSERT_EQ(host.start(4u << 20, 16u << 20), 0);
+  ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+  const std::string source =
+      "function c = closed(fd)\n"
+      "  c = 0;\n"
+      "  try\n    feof(fd);\n  catch\n    c = strcmp(getfield(lasterror(), 'identifier'), 'ZVR:badFileID');\n  end\n"
+      "endfunction\n"
+      "function s = closeall(how)\n"
+      "  f = zeros(1, 32);\n"
+      "  for k = 1:32\n    f(k) = efopen('plain');\n  end\n"
+      "  full = 0;\n"
+      "  try\n    efopen('plain');\n  catch\n    full = 1;\n  end\n"
+      "  g = fopen('" + file + "', 'w');\n"
+      "  p = serialdevopen('" + port + "');\n"
+      "  if how\n    fclose(-1);\n  else\n    fclose('all');\n  end\n"
+      "  try\n    h = efopen('plain');\n  catch\n    h = -1;\n  end\n"
+      "  s = full + 2 * (h == f(1)) + 4 * closed(g) + 8 * closed(p) + 16 * closed(f(32));\n"
+      "  s = s + 32 * (g > 0) + 64 * (p > 0);\n"
+      "  fclose(h);\n"
+      "endfunction\n"
+      "function s = bytext(s)\n  s = closeall(0);\nendfunction\n"
+      "function s = bynumber(s)\n  s = closeall(1);\nendfunction\n";
+  tnbuild::Builder builder(host.block, {{"demo", source}});
+  ASSERT_TRUE(builder.build("instance demo\nvar s\nentry \"all\" s = bytext(s)\nentry \"minus\" s = bynumber(s)\n"
+                            "embed \"plain\" \"abc\"\n"))
+      << builder.error;
+  int32_t pos = 0;
+  for (const char* how : {"fclose('all')", "fclose(-1)"}) {
+    ASSERT_EQ(rec_find_tag(host.block, 0, &pos, kTagEntry), 0) << how;
+    RuntimeBlock* h = host.block;
+    ASSERT_EQ(handler_call_plain(&h, 0, pos, -1, false), 0) << how << host.take_output();
+    ASSERT_EQ(handler_push_input(host.block, 0, false, tnbuild::kFirstVariableCode), 0);
+    double got = 0;
+    ASSERT_EQ(stk_pop_real_scalar(rt_engine(host.block), &got), 0);
+    EXPECT_EQ(got, 127.0) << how;
+  }
 }
 
 }  // namespace

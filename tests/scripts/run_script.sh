@@ -8,21 +8,30 @@
 # arguments go to zvr (-E, and --relocate in the sanitizer build). With a
 # NAME.dbg file, its lines are zvr's debugger commands (-d). A relocated run
 # compares with NAME.relocated.out instead where the script has one: where
-# handing control back at every backward jump changes what it prints.
+# handing control back at every backward jump changes what it prints. With
+# TN_SCRIPT_SCRATCH set the script runs in a fresh directory, removed
+# afterwards, so that the files it writes stay out of the tree and two runs
+# at once do not meet.
 # Usage: run_script.sh ZVR SCRIPT LEVEL [ZVR OPTION...]
 set -u
 zvr=$1 script=$2 level=$3
 shift 3
-base=${script%.zvr}
-out=$(mktemp) err=$(mktemp)
-trap 'rm -f "$out" "$err"' EXIT
+base=$(cd "$(dirname "$script")" && pwd)/$(basename "${script%.zvr}")
+out=$(mktemp) err=$(mktemp) scratch=
+trap 'rm -f "$out" "$err"; [ -n "$scratch" ] && rm -rf "$scratch"' EXIT
 
 cd "$(dirname "$script")" || exit 2
+script_arg=$(basename "$script")
+if [ -n "${TN_SCRIPT_SCRATCH:-}" ]; then
+  script_arg=$(pwd)/$script_arg
+  scratch=$(mktemp -d)
+  cd "$scratch" || exit 2
+fi
 input=/dev/null
 [ -f "$base.in" ] && input=$base.in
 debug=()
 [ -f "$base.dbg" ] && debug=(-d "$(cat "$base.dbg")")
-"$zvr" -O "$level" "$@" "${debug[@]}" "$(basename "$script")" <"$input" >"$out" 2>"$err"
+"$zvr" -O "$level" "$@" "${debug[@]}" "$script_arg" <"$input" >"$out" 2>"$err"
 status=$?
 
 expected_out=$base.out

@@ -43,6 +43,15 @@ TEST(CompileExpressions, Literals) {
       {{}, R"--(a = -128int8; b = -9223372036854775808int64; c = 18446744073709551615uint64;)--",
        "push_small_typed.int8 -128; store_local 1; push_int64.int64 -9223372036854775808; store_local 2; "
        "push_int64.uint64 18446744073709551615; store_local 3; halt"},
+      // A literal that does not fit its class keeps the low bytes of its
+      // value in 64 bits; only the minimum's magnitude takes over a minus.
+      {{}, R"--(a = 300uint8; b = 128int8; c = -129int8; d = -128int8^2; e = 0x100uint8; f = 2147483648int32;)--",
+       "push_small_typed.uint8 44; store_local 1; push_small_typed.int8 -128; store_local 2; "
+       "push_small_typed.int8 -127; uminus; store_local 3; push_small_typed.int8 -128; push_int16 2; mpower; uminus; "
+       "store_local 4; push_small_typed.uint8 0; store_local 5; push_int32.int32 -2147483648; store_local 6; halt"},
+      {{}, R"--(g = 18446744073709551616uint64; h = 9223372036854775808int64; k = 99999999999999999999999int64;)--",
+       "push_small_typed.uint64 0; store_local 1; push_int64.int64 -9223372036854775808; store_local 2; "
+       "push_int64.int64 200376420520689663; store_local 3; halt"},
       {{}, R"--(a = 2.5single; b = 3isingle; c = 'it''s'; d = '\u20ac'; e = '';)--",
        R"--(nop; nop; nop; push_single 2.5; store_local 1; nop; push_imag_single 3; store_local 2; push_string8 "it's"; )--"
        R"--(store_local 3; push_string16 "\u20ac"; store_local 4; push_string8 ""; store_local 5; halt)--"},

@@ -316,11 +316,33 @@ TEST_F(Streams, ControlAndCloseGoToTheNamedStreamOnly) {
   EXPECT_EQ(trace("ctl"), "0:1 1:1024 1:1024 1:1024");
 
   EXPECT_EQ(io_fclose(ctx, 1024), kOk);
-  EXPECT_EQ(io_fclose(ctx, -1), kNotMyDescriptor);  // the fakes own no -1
+  EXPECT_EQ(io_fclose(ctx, -1), kOk);  // offered to both; neither failed
   file->fds.clear();
   log.clear();
   EXPECT_EQ(io_fclose(ctx, -1), kOk);
   EXPECT_EQ(trace("close", false), "0:-1 1:-1");
+}
+
+// Descriptor -1 closes every library's streams: every row is asked, also
+// after one that took it, and the status is the first failure. Any other
+// descriptor stops at the first row that takes it.
+TEST_F(Streams, CloseAllGoesToEveryRow) {
+  EXPECT_EQ(io_fclose(ctx, -1), kNotMyDescriptor);  // no row at all
+  Fake* takes_all = fake();
+  Fake* owns_seven = fake({7});
+  Fake* fails = fake({}, kReadWriteError);
+  Fake* fails_too = fake({}, kEndOfFile);
+  Fake* last = fake();
+  for (Fake* f : {last, fails_too, fails, owns_seven, takes_all}) add(rows_of(f));  // each in front
+  EXPECT_EQ(io_fclose(ctx, -1), kReadWriteError);
+  EXPECT_EQ(trace("close", false), "0:-1 1:-1 2:-1 3:-1 4:-1");
+  log.clear();
+  fails->answer = fails_too->answer = kOk;
+  EXPECT_EQ(io_fclose(ctx, -1), kOk);
+  EXPECT_EQ(trace("close"), "0:-1 2:-1 3:-1 4:-1");
+  log.clear();
+  EXPECT_EQ(io_fclose(ctx, 7), kOk);
+  EXPECT_EQ(trace("close", false), "0:7");
 }
 
 }  // namespace

@@ -228,11 +228,14 @@ TEST_F(Construct, LogicalsAndConstants) {
   ASSERT_EQ(logical(kLogicalTrue, {n(2), n(3)}, &v), kOk);
   EXPECT_EQ(v.dims, (U{2, 3}));
   EXPECT_EQ(v.ints, std::vector<int64_t>(6, 1));
-  // A size at most 0 (or NaN among several) gives the plain 0x0.
+  // A size at most 0 (or NaN among several) gives the 0x0 logical.
   for (std::vector<Arg> args : {std::vector<Arg>{n(2), n(0)}, {n(-3)}, {n(2), n(kNaN)}, {r({2, 0.5})}}) {
-    ASSERT_EQ(logical(kLogicalTrue, args, &v), kOk);
-    EXPECT_TRUE(v.plain);
-    EXPECT_EQ(v.dims, (U{0, 0}));
+    for (int sel : {kLogicalTrue, kLogicalFalse}) {
+      ASSERT_EQ(logical(sel, args, &v), kOk);
+      EXPECT_FALSE(v.plain);
+      EXPECT_EQ(v.cls, "logical");
+      EXPECT_EQ(v.dims, (U{0, 0}));
+    }
   }
   EXPECT_EQ(logical(kLogicalTrue, {n(16384)}, nullptr), kObjectTooLarge);
   EXPECT_EQ(logical(kLogicalTrue, {r(D(17, 0))}, nullptr), kObjectTooLarge);  // the limit first

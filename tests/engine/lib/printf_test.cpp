@@ -249,6 +249,50 @@ TEST_F(PrintfCrlf, StreamsGetTheConsoleEndOfLineAndCharset) {
   EXPECT_EQ(sprintf(u"a\n", {}), u"a\n");
 }
 
+// A file library's row beside the CR LF console: descriptor kFileFd, whose
+// "+write" row asks for single line feeds.
+int file_write(EngineContext*, int32_t fd, const char* b, int32_t n, uintptr_t u) {
+  if (fd != kFileFd) return kNotMyDescriptor;
+  reinterpret_cast<Console*>(u)->written[fd].append(b, size_t(n));
+  return kOk;
+}
+
+// Each stream gets the end of line of the row that takes it, not the
+// console's; fd 1 redirected without a copy is written to its target alone
+// and takes the target's; with a copy the console's bytes go to both.
+TEST_F(PrintfCrlf, EachStreamGetsItsOwnRowsEndOfLine) {
+  const auto user = reinterpret_cast<uintptr_t>(&console);
+  static BuiltinEntry file_rows[2];
+  file_rows[0] = stream_hook_row(kHookWrite, file_write, kNewlineLF, user);
+  file_rows[1] = BuiltinEntry{};
+  ASSERT_EQ(engine_register_builtin_table(ctx, file_rows, 0), kOk);
+  char eol[2];
+  EXPECT_EQ(io_newline_mode_of(ctx, kFileFd, eol), 1);
+  EXPECT_EQ(eol[0], '\n');
+  EXPECT_EQ(io_newline_mode_of(ctx, kFdStdout, eol), 2);
+  EXPECT_EQ(io_newline_mode_of(ctx, kFdCapture, eol), 2);  // no row: the console's
+
+  const auto fprintf_count = [&](int32_t fd, const char16_t* text) {
+    push(ctx, D({double(fd)}));
+    push(ctx, T(text));
+    EXPECT_EQ(bi_fprintf(ctx, 2, 1), kOk);
+    const double n = doubles_at(ctx)[0];
+    stk_drop(ctx);
+    return n;
+  };
+  EXPECT_EQ(fprintf_count(kFileFd, u"a\nb\n"), 4);
+  EXPECT_EQ(console.written[kFileFd], "a\nb\n");
+  ASSERT_EQ(io_set_redirect(ctx, kFdStdout, kFileFd, 0), kOk);
+  EXPECT_EQ(fprintf_count(kFdStdout, u"c\n"), 2);
+  EXPECT_EQ(console.written[kFileFd], "a\nb\nc\n");
+  EXPECT_EQ(console.written[kFdStdout], "");
+  ASSERT_EQ(io_set_redirect(ctx, kFdStdout, kFileFd, 1), kOk);
+  EXPECT_EQ(fprintf_count(kFdStdout, u"d\n"), 2);
+  EXPECT_EQ(console.written[kFdStdout], "d\r\n");
+  EXPECT_EQ(console.written[kFileFd], "a\nb\nc\nd\r\n");
+  ASSERT_EQ(io_set_redirect(ctx, kFdStdout, kFdStdout, 0), kOk);
+}
+
 // fprintf's count: the text's UTF-8 bytes with each end of line as one byte,
 // whatever the console's end of line; line feeds counted for the CR LF console.
 struct CountCase {

@@ -251,14 +251,20 @@ TEST(SerialLibrary, ControlRequestsAndClosing) {
   ASSERT_EQ(s.run("flushdevice(p);\n"), kOk);
   EXPECT_EQ(s.value("fread(p, 1)"), "error 306");
   EXPECT_EQ(s.run("flushdevice(p + 1);\n"), kNotMyDescriptor);
-  // fclose('all') closes the files and leaves the ports alone.
-  ASSERT_EQ(s.run("fclose('all');\n"), kOk);
-  EXPECT_EQ(s.value("fwrite(f, 1)"), "error 301");
   EXPECT_EQ(s.value("fwrite(p, 'k')"), "double 1x1 [1]");
   EXPECT_EQ(s.pty.received(), "k");
   ASSERT_EQ(s.run("closedevice(p);\n"), kOk);
   EXPECT_EQ(s.value("fwrite(p, 1)"), "error 301");
   EXPECT_EQ(s.run("closedevice(p);\n"), kNotMyDescriptor);
+  // fclose('all') and fclose(-1) close the files and the ports alike,
+  // whichever library takes -1 first.
+  for (const char* all : {"'all'", "-1"}) {
+    ASSERT_EQ(s.run("p = serialdevopen(" + s.port() + "); f = fopen(" + s.path("file") + ", 'w');\n"), kOk);
+    ASSERT_EQ(s.run(std::string("fclose(") + all + ");\n"), kOk);
+    EXPECT_EQ(s.value("fwrite(f, 1)"), "error 301") << all;
+    EXPECT_EQ(s.value("fwrite(p, 'k')"), "error 301") << all;
+    EXPECT_EQ(s.run("closedevice(p);\n"), kNotMyDescriptor) << all;
+  }
   // At quit every port is closed.
   ASSERT_EQ(s.run("p = serialdevopen(" + s.port() + ");\n"), kOk);
   fileio_close_all();
