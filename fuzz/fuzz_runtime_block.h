@@ -66,16 +66,22 @@ inline uint32_t cap_for_flat(size_t bytes) {
   return uint32_t(cap < kMinCapBytes ? kMinCapBytes : cap > kMaxBytes ? kMaxBytes : cap);
 }
 
+// Lays a block of kStartBytes out in `buffer`, as the block word's block.
+inline void init_block(void* buffer) {
+  std::memset(buffer, 0, kStartBytes);
+  require(runtime_block_init(&g_block, buffer, kStartBytes, 0, 2) == 0);
+  require(rt_register_library(g_block, g_builtin_table_host) == 0);
+  EngineContext* c = rt_engine(g_block);
+  c->capture = CaptureBuffer{g_sink, sizeof g_sink, &g_sink_len};
+  io_set_redirect(c, kFdStderr, kFdCapture, 0);
+}
+
 // A block of kStartBytes as initialisation leaves it, growing up to `cap`;
 // returns the block word. Give it back with release_block.
 inline RuntimeBlock** fresh_block(uint32_t cap) {
   if (!g_home) {
-    g_home = std::calloc(1, kStartBytes);
-    require(runtime_block_init(&g_block, g_home, kStartBytes, 0, 2) == 0);
-    require(rt_register_library(g_block, g_builtin_table_host) == 0);
-    EngineContext* c = rt_engine(g_block);
-    c->capture = CaptureBuffer{g_sink, sizeof g_sink, &g_sink_len};
-    io_set_redirect(c, kFdStderr, kFdCapture, 0);
+    g_home = std::malloc(kStartBytes);
+    init_block(g_home);
     g_initial = std::malloc(kStartBytes);
     std::memcpy(g_initial, g_home, kStartBytes);
   }

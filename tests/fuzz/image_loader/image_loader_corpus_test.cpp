@@ -1,6 +1,7 @@
 // The loader's fuzz entry over truncations and flips of built images, each
 // built in the smallest block, so that the seeds are small and mostly
-// content (the fuzzer runs thousands of them a second).
+// content; and the target's block, copied back for every run, against one
+// initialised anew.
 #include <gtest/gtest.h>
 
 #include "fuzz/corpus.h"
@@ -24,4 +25,28 @@ TEST(ImageLoaderCorpus, EveryInputGivesAStatus) {
     EXPECT_GT(run_corpus(seed, 320, 200), 0);
     EXPECT_EQ(LLVMFuzzerTestOneInput(seed.data(), seed.size()), 0);
   }
+}
+
+// A run leaves the block loaded (or grown); the next run's block, copied back
+// from the one kept, is byte for byte what a new initialisation lays out at
+// that address.
+TEST(ImageLoaderCorpus, EachRunStartsFromAFreshBlock) {
+  tnbuild::Sections sections;
+  std::string error;
+  ASSERT_TRUE(fuzzseed::build(fuzzseed::apps().back(), &sections, &error)) << error;
+  const std::vector<uint8_t> seed = tnbuild::flat(sections);
+  for (uint32_t cap : {fuzzblock::kStartBytes, fuzzblock::kMaxBytes}) {
+    RuntimeBlock** b = fuzzblock::fresh_block(cap);
+    tnbuild::FlatFeed feed{&seed, seed.size()};
+    EXPECT_EQ(rt_load_image(b, &tnbuild::FlatFeed::read, &feed), 0);
+    EXPECT_GT((*b)->h.instance_count, 1);
+    fuzzblock::release_block();
+  }
+  RuntimeBlock** b = fuzzblock::fresh_block(fuzzblock::kStartBytes);
+  void* home = *b;
+  const std::vector<uint8_t> copied(static_cast<uint8_t*>(home), static_cast<uint8_t*>(home) + fuzzblock::kStartBytes);
+  fuzzblock::init_block(home);
+  rt_set_grow_callback(*b, fuzzblock::grow, reinterpret_cast<void*>(uintptr_t(fuzzblock::kStartBytes)));
+  EXPECT_EQ(std::memcmp(copied.data(), home, copied.size()), 0);
+  fuzzblock::release_block();
 }
