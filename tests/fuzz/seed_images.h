@@ -36,7 +36,8 @@ inline const std::vector<App>& apps() {
        "section \"Francais;fr\"\nmenu \"Bonjour\"\nendsection\n"
        "key \"a\" x = m_bump(x)\nkey \"\" y = (_key)\ncall \"bump\" x = m_bump(x)\n"
        "embed \"lines\" \"one\\ntwo\\r\\nthree\"\nembed \"bytes\" \"\\x00\\xff\\q\"\n"
-       "figure \"Main\"\nplot m_plot(x)\npress 1 x = m_bump(x)\nrelease -1 x = (_x)\nwheel 2 y = (_x)\n",
+       "figure \"Main\"\nplot m_plot(x)\npress 1 x = m_bump(x)\nrelease -1 x = (_x)\nwheel 2 y = (_x)\n"
+       "drag2 3 y = (_x)\nleave 0 y = (_x)\ndrop -1 y = (_x)\ndragout 1 y = (_x)\n",
        {{"menus",
          "function x = m_init()\n x = [1 2; 3 4];\nendfunction\n"
          "function x = m_bump(x)\n x = x + 1;\nendfunction\n"
