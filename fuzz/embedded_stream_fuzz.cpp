@@ -29,22 +29,6 @@ constexpr int32_t kBuffer = 64;
 
 bool hook_status(int s) { return s == kOk || s == kEndOfFile || s == kNotMyDescriptor || s == kReadWriteError; }
 
-// The block word the runtime keeps as its handle (the builder resets
-// instances through it), so it must outlive each run.
-RuntimeBlock* g_block = nullptr;
-
-RuntimeBlock* started_block() {
-  void* buffer = std::calloc(1, fuzzblock::kStartBytes);
-  require(runtime_block_init(&g_block, buffer, fuzzblock::kStartBytes, 0, 2) == 0);
-  require(rt_register_library(g_block, g_builtin_table_host) == 0);
-  rt_set_grow_callback(g_block, fuzzblock::grow, reinterpret_cast<void*>(uintptr_t(fuzzblock::kMaxBytes)));
-  EngineContext* c = rt_engine(g_block);
-  fuzzblock::g_sink_len = 0;
-  c->capture = CaptureBuffer{fuzzblock::g_sink, sizeof fuzzblock::g_sink, &fuzzblock::g_sink_len};
-  io_set_redirect(c, kFdStderr, kFdCapture, 0);
-  return g_block;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -57,12 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::snprintf(hex, sizeof hex, "\\x%02x", data[kHead + k]);
     escaped += hex;
   }
-  started_block();
+  // The builder resets instances through the block word, which is global.
+  RuntimeBlock** handle = fuzzblock::fresh_block(fuzzblock::kMaxBytes);
   {
-    tnbuild::Builder builder(g_block, {});
+    tnbuild::Builder builder(*handle, {});
     require(builder.build("instance f\nembed \"d\" \"" + escaped + "\"\n"));
   }
-  RuntimeBlock* b = g_block;
+  RuntimeBlock* b = *handle;
   b->h.user = CallContext{b, 0, 0, 0, 0};
   EngineContext* c = rt_engine(b);
   const uintptr_t cc = reinterpret_cast<uintptr_t>(&b->h.user);
@@ -98,7 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     require(hook_status(status) || status == kIllegalError);
   }
-  std::free(g_block);
-  g_block = nullptr;
+  fuzzblock::release_block();
   return 0;
 }

@@ -1,8 +1,14 @@
-// The runtime block the image targets load into: a fresh block with the
-// host's library registered, grown by doubling up to a cap that each target
-// sets from what its seeds need, so that a hostile size in a header costs at
-// most that much. The block's messages ("TN memory expanded ...") go to a
-// sink that is emptied each time.
+// The runtime block the image targets load into: a block with the host's
+// library registered, grown by doubling up to a cap that each target sets
+// from what its seeds need, so that a hostile size in a header costs at most
+// that much. The block's messages ("TN memory expanded ...") go to a sink
+// that is emptied each time.
+// Laying a block out (binding the built-in tables, registering the library)
+// costs many times what loading a small image does, so it is done once: the
+// block as initialisation left it is kept, and every run copies it back into
+// the same buffer at the same address, where everything in it is as a fresh
+// initialisation would make it. The block word the block and its engine name
+// is a global, so it outlives the call that made the block.
 #pragma once
 
 #include <cstdint>
@@ -10,18 +16,21 @@
 #include <cstring>
 
 #include "engine/core/streams.h"
+#include "graphics/plotlist/plot_store.h"
 #include "host/builtin_table_host.h"
+#include "runtime/instances.h"
+#include "runtime/layout.h"
 #include "runtime/runtime_block.h"
+#include "runtime/undo_store.h"
 
 namespace fuzzblock {
 
 constexpr uint32_t kStartBytes = 512u << 10;
 constexpr uint32_t kMaxBytes = 8u << 20;
-// A packed application's chunks inflate to far more than the file holds: the
-// round-trip demo, 11 KB packed, loads from a start of 4 MB (its engine image
-// is refused by a smaller engine area) into 32 MB.
-constexpr uint32_t kPackedStartBytes = 4u << 20;
-constexpr uint32_t kPackedCapBytes = 32u << 20;
+// The least cap: two doublings of the start, so that small images too reach
+// the loader's growth (and its replay of what was delivered before it),
+// while a hostile size costs little.
+constexpr uint32_t kMinCapBytes = 4 * kStartBytes;
 
 inline char g_sink[1 << 12];
 inline uint32_t g_sink_len = 0;
@@ -30,7 +39,13 @@ inline void require(bool ok) {
   if (!ok) std::abort();
 }
 
-// Doubling up to the cap passed as the context.
+// The host's block word, the buffer the block starts in each run, and the
+// initialised block kept to copy into it.
+inline RuntimeBlock* g_block = nullptr;
+inline void* g_home = nullptr;
+inline void* g_initial = nullptr;
+
+// Doubling up to the cap passed as the context. The home buffer is kept.
 inline bool grow(RuntimeBlock** b, uint32_t* size, void* cap_arg) {
   const uint32_t cap = uint32_t(reinterpret_cast<uintptr_t>(cap_arg));
   if (*size >= cap) return false;
@@ -38,7 +53,7 @@ inline bool grow(RuntimeBlock** b, uint32_t* size, void* cap_arg) {
   void* fresh = std::calloc(1, next);
   if (!fresh) return false;
   std::memcpy(fresh, *b, *size);
-  std::free(*b);
+  if (*b != g_home) std::free(*b);
   *b = static_cast<RuntimeBlock*>(fresh);
   *size = next;
   return true;
@@ -48,21 +63,59 @@ inline bool grow(RuntimeBlock** b, uint32_t* size, void* cap_arg) {
 // less than three times its size (the saved areas, and room beside them).
 inline uint32_t cap_for_flat(size_t bytes) {
   const uint64_t cap = uint64_t(bytes) * 3;
-  return uint32_t(cap < kStartBytes ? kStartBytes : cap > kMaxBytes ? kMaxBytes : cap);
+  return uint32_t(cap < kMinCapBytes ? kMinCapBytes : cap > kMaxBytes ? kMaxBytes : cap);
 }
 
-// Freed by the caller with std::free.
-inline RuntimeBlock* fresh_block(uint32_t start, uint32_t cap) {
-  RuntimeBlock* b = nullptr;
-  void* buffer = std::calloc(1, start);
-  require(runtime_block_init(&b, buffer, start, 0, 2) == 0);
-  require(rt_register_library(b, g_builtin_table_host) == 0);
-  rt_set_grow_callback(b, grow, reinterpret_cast<void*>(uintptr_t(cap)));
-  EngineContext* c = rt_engine(b);
-  g_sink_len = 0;
+// Lays a block of kStartBytes out in `buffer`, as the block word's block.
+inline void init_block(void* buffer) {
+  std::memset(buffer, 0, kStartBytes);
+  require(runtime_block_init(&g_block, buffer, kStartBytes, 0, 2) == 0);
+  require(rt_register_library(g_block, g_builtin_table_host) == 0);
+  EngineContext* c = rt_engine(g_block);
   c->capture = CaptureBuffer{g_sink, sizeof g_sink, &g_sink_len};
   io_set_redirect(c, kFdStderr, kFdCapture, 0);
-  return b;
+}
+
+// A block of kStartBytes as initialisation leaves it, growing up to `cap`;
+// returns the block word. Give it back with release_block.
+inline RuntimeBlock** fresh_block(uint32_t cap) {
+  if (!g_home) {
+    g_home = std::malloc(kStartBytes);
+    init_block(g_home);
+    g_initial = std::malloc(kStartBytes);
+    std::memcpy(g_initial, g_home, kStartBytes);
+  }
+  std::memcpy(g_home, g_initial, kStartBytes);
+  g_block = static_cast<RuntimeBlock*>(g_home);
+  rt_set_grow_callback(g_block, grow, reinterpret_cast<void*>(uintptr_t(cap)));
+  g_sink_len = 0;
+  return &g_block;
+}
+
+inline void release_block() {
+  if (g_block != g_home) std::free(g_block);
+  g_block = nullptr;
+}
+
+// What every load must leave: a refused image the block in its initial
+// state, a loaded one stores that pass their checks and instances that take
+// layout operations.
+inline void check_loaded(RuntimeBlock* b, int status) {
+  require(plotstore_check(rt_plot_store(b)) && undo_store_check(rt_value_store(b)));
+  if (status != 0) {
+    require(b->h.instance_count == 1 && b->h.record_words == 0 && inst_find_by_id(b, 0));
+    return;
+  }
+  for (int32_t k = 0; k < b->h.instance_count; ++k) {
+    const int32_t id = inst_at(b, k)->id;
+    inst_apply_stored(b, id);
+    inst_layout_to_array(b, id);
+    inst_set_grid(b, id, 2, 3);
+    char title[64];
+    const char* text = nullptr;
+    int32_t length = 0;
+    inst_get_title(b, id, &text, &length, title, sizeof title);
+  }
 }
 
 }  // namespace fuzzblock

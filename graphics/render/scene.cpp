@@ -243,9 +243,13 @@ void draw(Walk* w, int32_t i) {
   }
 }
 
-// One more pair; false once the budget is spent.
+// k more pairs; false once the budget is spent. The indexed walks charge a
+// skipped run of k at once: when it does not fit, the plain walk would have
+// examined pairs one by one up to the budget before stopping (a skipped run
+// holds no conflict), so the rest of the budget is charged all the same.
 bool spend(Walk* w, int64_t k) {
   if (w->st.pairs + k > w->st.budget) {
+    w->st.pairs = w->st.budget;
     w->st.budget_hit = true;
     return false;
   }

@@ -1,0 +1,81 @@
+// Saved images for the image targets' seeds, built in the smallest block the
+// runtime lays out: an image carries its areas whole, empty room included,
+// so a small block gives a small seed whose bytes are mostly content, and the
+// fuzzer's mutations land on records, names and values instead of zeros.
+// The applications between them use every kind of record the builder writes.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/runtime_block.h"
+#include "tools/imagetools/image_builder.h"
+
+namespace fuzzseed {
+
+struct App {
+  const char* description;
+  std::map<std::string, std::string> sources;
+};
+
+inline const std::vector<App>& apps() {
+  static const std::vector<App> list = {
+      // One instance, a variable, its init and drag handlers, a figure.
+      {"instance demo\nvar x\ninit x = demo_init()\nfigure \"F\"\ndrag -1 x = demo_init()\n",
+       {{"demo", "function x = demo_init()\n x = 1;\nendfunction\n"}}},
+      // Texts, menus of every shape, gated sections, keys, calls, embedded data.
+      {"instance menus\n"
+       "title \"Menus\"\nversion \"Menus 1.0\"\nhelp \"How to use it\"\ncapabilities 3\n"
+       "declare \"y = 2; _title = 'Declared';\"\n"
+       "var x\nvar y\ninit x = m_init()\n"
+       "entry \"Value\" _xdata, _xdatatype = m_copy(x)\nitem \"Value\" x = m_paste(_xdata)\nitem \"\" x = m_paste(_xdata)\n"
+       "menutitle \"Tools\"\nmenu \"Bump\" x = m_bump(x)\nseparator\nsubmenu\nmenu \"Inner\" y = (x)\nendsubmenu\n"
+       "section \"English;en\"\nmenutitle \"Greeting\"\nmenu \"Hello\" x = m_bump(x)\n"
+       "section \"Francais;fr\"\nmenu \"Bonjour\"\nendsection\n"
+       "key \"a\" x = m_bump(x)\nkey \"\" y = (_key)\ncall \"bump\" x = m_bump(x)\n"
+       "embed \"lines\" \"one\\ntwo\\r\\nthree\"\nembed \"bytes\" \"\\x00\\xff\\q\"\n"
+       "figure \"Main\"\nplot m_plot(x)\npress 1 x = m_bump(x)\nrelease -1 x = (_x)\nwheel 2 y = (_x)\n"
+       "drag2 3 y = (_x)\nleave 0 y = (_x)\ndrop -1 y = (_x)\ndragout 1 y = (_x)\n",
+       {{"menus",
+         "function x = m_init()\n x = [1 2; 3 4];\nendfunction\n"
+         "function x = m_bump(x)\n x = x + 1;\nendfunction\n"
+         "function [d, t] = m_copy(x)\n d = x; t = 'value';\nendfunction\n"
+         "function x = m_paste(d)\n x = d;\nendfunction\n"
+         "function m_plot(x)\n plot(1:4, x(:)');\nendfunction\n"}}},
+      // Two instances: derived and change handlers, a figure command text,
+      // idle and resize handlers, values of several classes in the store.
+      {"instance first\ncommands \"plot([1 2 3], [3 1 2]);\"\n"
+       "var a\nvar b\nvar s\ninit a, s = f_init()\nderived b = f_twice(a)\nchange a,b b = f_twice(a)\n"
+       "idle a = (a)\nresize b = (b)\nterminate f_done()\n"
+       "instance second\nvar c\ninit c = g_init()\nfigure \"One\"\nover 0 c = (_x)\nfigure \"Two\"\nplot g_plot(c)\n",
+       {{"first",
+         "function [a, s] = f_init()\n a = 1:5; s = struct('name', 'first', 'cell', {{1, 'two'}});\nendfunction\n"
+         "function b = f_twice(a)\n b = 2 * a;\nendfunction\n"
+         "function f_done()\nendfunction\n"},
+        {"second",
+         "function c = g_init()\n c = 'text of the second';\nendfunction\n"
+         "function g_plot(c)\n plot([0 1], [1 0]);\nendfunction\n"}}},
+  };
+  return list;
+}
+
+// The image of one application as its fourteen requests, built in the
+// smallest usable block (a quarter larger again while it does not fit).
+inline bool build(const App& app, tnbuild::Sections* out, std::string* error) {
+  for (uint32_t bytes = rt_min_block_bytes(); bytes <= (8u << 20); bytes += bytes / 4) {
+    std::unique_ptr<double[]> buffer(new double[bytes / sizeof(double)]());
+    RuntimeBlock* block = nullptr;
+    if (tnbuild::start_block(&block, buffer.get(), bytes) != 0) continue;
+    tnbuild::Builder builder(block, app.sources);
+    if (builder.build(app.description)) {
+      *out = builder.sections();
+      return true;
+    }
+    *error = builder.error;
+  }
+  return false;
+}
+
+}  // namespace fuzzseed
