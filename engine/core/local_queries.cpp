@@ -15,8 +15,10 @@
 #include "engine/core/local_queries.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
+#include "engine/core/code_position.h"
 #include "engine/core/containers.h"
 #include "engine/core/entry_finger.h"
 #include "engine/core/heap.h"
@@ -471,4 +473,159 @@ bool local_append_in_place(EngineContext* ctx, const uint16_t* load, const uint1
   w[3] = 0;  // the name word, as a store writes it
   ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + 3) - base);
   return true;
+}
+
+// --- Appending a computed item -------------------------------------------------------
+// x = [x item] and x = [x; item], where the item's code is anything that
+// only reads: the load of x pushes a reference in place of the copy (the
+// item's code cannot see the value below its own operands), and the
+// concatenation, finding the reference, appends the item to x's block where
+// it lies and passes over the store. Anything else on either side, and the
+// reference is replaced by the copy the load would have pushed before the
+// concatenation runs as it is.
+
+namespace {
+
+// Instructions that give a plain stack effect but may not stand inside an
+// appended item: they run code in the current workspace or jump.
+bool item_refuses(uint16_t op) {
+  return op == kOpEval || op == kOpCallNamed || jump_origin_words(op) != 0;
+}
+
+// The inputs and outputs of the instruction at p inside an item whose
+// operands above the appended value are `above` items; false for one whose
+// effect is not known here, and for one that reads an item at or below the
+// appended value (an index value's depth operand).
+bool item_effect(const uint16_t* p, int above, int* in, int* out) {
+  const uint16_t op = p[0];
+  if (item_refuses(op)) return false;
+  *in = 0;
+  *out = 1;
+  switch (op) {
+    case kOpLoadLocal:
+    case kOpPushRef:
+    case kOpPushNoValue:
+      return true;
+    case kOpIndexBeginning:
+    case kOpIndexEnd:
+    case kOpIndexMatrixrow:
+    case kOpIndexMatrixcol:
+      return int16_t(p[1]) >= 0 && int16_t(p[1]) < above;
+    case kOpIndexRead:
+    case kOpIndexRefRead:
+      *in = int(p[1]) - std::popcount(uint32_t(p[2]) & ((1u << std::min<int>(p[1], 31)) - 1)) + 1;
+      return true;
+    case kOpCallUser:
+      *in = int16_t(p[2]);
+      *out = int16_t(p[3]);
+      return *in >= 0 && *out >= 1;
+    default:
+      break;
+  }
+  if (op >= kOpPushInt16 && op <= kOpPushString16) return true;  // the constant pushes
+  if (insn_stack_effect(p, in, out) != kOk || *in < 0 || *out < 0) return false;
+  return true;
+}
+
+// True when the code after the load at `load` of local k is an item's code
+// and the concatenation (horzcat, or vertcat when *vertical) of the loaded
+// value with it, then the store into k. The walk stops at the first
+// instruction it does not know.
+bool append_ahead(const uint16_t* load, const uint16_t* end, int32_t k, bool* vertical) {
+  constexpr int kLongestItem = 96;  // instructions
+  const uint16_t* p = load + 2;
+  int above = 0;
+  for (int i = 0; i < kLongestItem && p < end; ++i) {
+    const uint16_t op = *p;
+    if ((op == kOpHorzcat || op == kOpVertcat) && above == 1) {
+      *vertical = op == kOpVertcat;
+      return p + 3 <= end && p[1] == kOpStoreLocal && int16_t(p[2]) == k;
+    }
+    int in = 0, out = 0;
+    if (!item_effect(p, above, &in, &out) || in > above) return false;
+    above += out - in;
+    const int n = insn_length(p);
+    if (n <= 0 || p + n > end) return false;
+    p += n;
+  }
+  return false;
+}
+
+// A row (a column when vertical) of real doubles, or of one integer, char
+// or logical type, with at least one element: what an append grows in place.
+bool append_target(const uint32_t* h, const uint64_t* data, bool vertical, ArrayShape* a) {
+  if (!array_shape_of(h, data, a) || a->ndims != 2 || a->dims[vertical ? 1 : 0] != 1 || a->count < 1 ||
+      h[0] == kKindComplex)
+    return false;
+  return a->subtype == 0 || elem_is_integer(a->type);
+}
+
+}  // namespace
+
+bool local_append_reference(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                            const uint8_t* base) {
+  const int32_t k = int16_t(load[1]);
+  bool vertical = false;
+  if (!append_ahead(load, end, k, &vertical)) return false;
+  SlotTarget t;
+  if (slot_locate(ctx, k, &t) != kOk || t.link || t.block != block || !heap_index_ok(ctx, block)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  ArrayShape a;
+  // Where the copy would not fit, the load runs as it is and reports it.
+  if (!append_target(h, heap_words(ctx) + block + kElemHeaderWords, vertical, &a) || !load_fits(ctx, h) ||
+      ref_push(ctx, VarRef{0, t.slot_word, block, 0, 0, k}) != kOk)
+    return false;
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(load + 2) - base);
+  return true;
+}
+
+int local_append_finish(EngineContext* ctx, bool vertical, bool* done) {
+  *done = false;
+  VarRef r;
+  if (!ref_at(ctx, 1, &r)) return TN_ILLEGAL();
+  int64_t bytes = 0;
+  const uint8_t* base = code_area_base(ctx, ctx->pos.kind, &bytes);
+  const uint16_t* next = base ? reinterpret_cast<const uint16_t*>(base + ctx->pos.offset) : nullptr;
+  const uint16_t* end = reinterpret_cast<const uint16_t*>(base + bytes);
+  SlotTarget t;
+  ArrayShape a, b;
+  const uint32_t* h = block_words32(ctx, r.block);
+  const uint32_t* v = desc_at(ctx, 0);
+  const bool in_place = r.assign == 0 && r.offset == 0 && next && next + 2 <= end && next[0] == kOpStoreLocal &&
+                        int16_t(next[1]) == r.slot && slot_locate(ctx, r.slot, &t) == kOk && !t.link &&
+                        t.block == r.block && append_target(h, heap_words(ctx) + r.block + kElemHeaderWords,
+                                                            vertical, &a) &&
+                        append_target(v, item_data(ctx, 0), vertical, &b) && a.subtype == b.subtype &&
+                        (a.subtype == 0 || a.type == b.type);
+  const int64_t esize = a.subtype == 0 ? int64_t(sizeof(double)) : elem_size(a.type);
+  const int64_t head = a.subtype == 0 ? 0 : typed_header_bytes(2);
+  const int64_t old_words = desc_data_words(h);
+  const int64_t used = head + a.count * esize;
+  const int64_t new_words = in_place ? (used + b.count * esize + 7) / 8 : 0;
+  // Where the stack could not have held the copy beside the item (or, for
+  // typed rows, which the concatenation builds anew, the result too), the
+  // instructions run as they are and report it.
+  const int64_t copy = old_words - int64_t(kRefDataWords), free = data_free_words(ctx);
+  if (!in_place || a.count + b.count > INT32_MAX || new_words > INT32_MAX || copy >= free ||
+      (a.subtype != 0 && copy + new_words + 2 >= free))
+    return ref_deref_at(ctx, 1);
+  TN_TRY(block_splice(ctx, &r, kElemHeaderWords + old_words, 0, new_words - old_words));
+  uint32_t* w = block_words32(ctx, r.block);
+  auto* to = reinterpret_cast<uint8_t*>(heap_words(ctx) + r.block + kElemHeaderWords);
+  const auto* from = reinterpret_cast<const uint8_t*>(item_data(ctx, 0)) + head;
+  std::memcpy(to + used, from, size_t(b.count * esize));
+  std::memset(to + used + b.count * esize, 0, size_t(new_words * 8 - used - b.count * esize));
+  const uint32_t total = uint32_t(a.count + b.count);
+  if (a.subtype == 0) {
+    w[vertical ? 1 : 2] = total;
+  } else {
+    w[1] = uint32_t(new_words);
+    tn::st_u32(to + (vertical ? 8 : 12), total);  // the first or second size, behind type and ndims
+  }
+  w[3] = 0;  // the name word, as a store writes it
+  stk_drop(ctx);
+  stk_drop(ctx);
+  ctx->pos.offset += 2 * sizeof(uint16_t);  // past the store
+  *done = true;
+  return kOk;
 }
