@@ -527,19 +527,26 @@ bool item_effect(const uint16_t* p, int above, int* in, int* out) {
   return true;
 }
 
-// True when the code after the load at `load` of local k is an item's code
-// and the concatenation (horzcat, or vertcat when *vertical) of the loaded
-// value with it, then the store into k. The walk stops at the first
-// instruction it does not know.
+// True when the code after the load at `load` of local k is, one or more
+// times, an item's code and the concatenation (horzcat, or vertcat when
+// *vertical, the same each time) of the value so far with it, then the
+// store into k: «x = [x a b]» is x, a, horzcat, b, horzcat. The walk stops
+// at the first instruction it does not know.
 bool append_ahead(const uint16_t* load, const uint16_t* end, int32_t k, bool* vertical) {
-  constexpr int kLongestItem = 96;  // instructions
+  constexpr int kLongestItems = 96;  // instructions
   const uint16_t* p = load + 2;
   int above = 0;
-  for (int i = 0; i < kLongestItem && p < end; ++i) {
+  uint16_t join = 0;
+  for (int i = 0; i < kLongestItems && p < end; ++i) {
     const uint16_t op = *p;
     if ((op == kOpHorzcat || op == kOpVertcat) && above == 1) {
+      if (join && op != join) return false;
+      join = op;
       *vertical = op == kOpVertcat;
-      return p + 3 <= end && p[1] == kOpStoreLocal && int16_t(p[2]) == k;
+      if (p + 3 <= end && p[1] == kOpStoreLocal && int16_t(p[2]) == k) return true;
+      above = 0;
+      ++p;
+      continue;
     }
     int in = 0, out = 0;
     if (!item_effect(p, above, &in, &out) || in > above) return false;
@@ -579,48 +586,127 @@ bool local_append_reference(EngineContext* ctx, const uint16_t* load, const uint
   return true;
 }
 
+namespace {
+
+// Word 7 of a reference's data, unused by references elsewhere: for one that
+// an append's load pushed, the elements of the items concatenated so far,
+// kept in the block's spare room behind the value's words (the value itself
+// unchanged, so the later items read x as it was).
+constexpr int kRefPending = 7;
+static_assert(kRefPending == kRefWords32 - 1 && kRefSlot < kRefPending);
+
+uint32_t* ref_words(EngineContext* ctx, int depth) { return reinterpret_cast<uint32_t*>(item_data(ctx, depth)); }
+
+// The shapes of an append in progress: the variable's value and the item on top.
+struct AppendStep {
+  ArrayShape a, b;
+  int64_t esize, head, old_words, pending, used, pending_words;
+};
+
+// Replaces the reference at depth 1 by the value it stands for: a copy of the
+// variable with the pending elements behind its own, as the concatenations
+// so far would have left it. 3 when it does not fit.
+int append_materialise(EngineContext* ctx, const VarRef& r, const AppendStep& s) {
+  if (s.pending == 0) return ref_deref_at(ctx, 1);
+  const uint32_t* h = block_words32(ctx, r.block);
+  const int64_t words = (s.used + s.pending * s.esize + 7) / 8;
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (words > data_free_words(ctx)) return kDataStackOverflow;
+  const uint32_t total = uint32_t(s.a.count + s.pending);
+  const bool column = s.a.dims[1] == 1 && s.a.dims[0] != 1;
+  uint64_t* p = s.a.subtype == 0 ? stk_claim(ctx, h[0], column ? total : 1, column ? 1 : total, uint32_t(words))
+                                 : stk_claim(ctx, h[0], uint32_t(words), h[2], uint32_t(words));
+  const uint64_t* from = heap_words(ctx) + r.block + kElemHeaderWords;
+  auto* to = reinterpret_cast<uint8_t*>(p);
+  std::memcpy(to, from, size_t(s.used));
+  std::memcpy(to + s.used, from + s.old_words, size_t(s.pending * s.esize));
+  std::memset(to + s.used + s.pending * s.esize, 0, size_t(words * 8 - s.used - s.pending * s.esize));
+  if (s.a.subtype != 0) tn::st_u32(to + (column ? 8 : 12), total);
+  stk_replace_with_top(ctx, 1);
+  return kOk;
+}
+
+// The block of r holding at least `words` words, its first `keep` carried
+// over when it has to move (with half as much again as spare room when the
+// heap has it). 5 without heap room (nothing changed).
+int block_reserve(EngineContext* ctx, VarRef* r, int64_t keep, int64_t words) {
+  if (heap_block_size(ctx, r->block) >= words) return kOk;
+  int32_t fresh = 0;
+  if (heap_alloc(ctx, words + words / 2, &fresh) != kOk) TN_TRY(heap_alloc(ctx, words, &fresh));
+  std::memcpy(heap_words(ctx) + fresh, heap_words(ctx) + r->block, size_t(keep) * 8);
+  SlotTarget t;
+  slot_locate_word(ctx, r->slot_word, &t);
+  finger_forget(ctx, r->block);
+  heap_free(ctx, r->block);
+  slot_set_block(ctx, t, fresh);
+  r->block = fresh;
+  return kOk;
+}
+
+}  // namespace
+
 int local_append_finish(EngineContext* ctx, bool vertical, bool* done) {
   *done = false;
   VarRef r;
   if (!ref_at(ctx, 1, &r)) return TN_ILLEGAL();
+  AppendStep s{};
+  s.pending = ref_words(ctx, 1)[kRefPending];
   int64_t bytes = 0;
   const uint8_t* base = code_area_base(ctx, ctx->pos.kind, &bytes);
   const uint16_t* next = base ? reinterpret_cast<const uint16_t*>(base + ctx->pos.offset) : nullptr;
   const uint16_t* end = reinterpret_cast<const uint16_t*>(base + bytes);
+  const bool last = next && next + 2 <= end && next[0] == kOpStoreLocal && int16_t(next[1]) == r.slot;
   SlotTarget t;
-  ArrayShape a, b;
   const uint32_t* h = block_words32(ctx, r.block);
   const uint32_t* v = desc_at(ctx, 0);
-  const bool in_place = r.assign == 0 && r.offset == 0 && next && next + 2 <= end && next[0] == kOpStoreLocal &&
-                        int16_t(next[1]) == r.slot && slot_locate(ctx, r.slot, &t) == kOk && !t.link &&
-                        t.block == r.block && append_target(h, heap_words(ctx) + r.block + kElemHeaderWords,
-                                                            vertical, &a) &&
-                        append_target(v, item_data(ctx, 0), vertical, &b) && a.subtype == b.subtype &&
-                        (a.subtype == 0 || a.type == b.type);
-  const int64_t esize = a.subtype == 0 ? int64_t(sizeof(double)) : elem_size(a.type);
-  const int64_t head = a.subtype == 0 ? 0 : typed_header_bytes(2);
-  const int64_t old_words = desc_data_words(h);
-  const int64_t used = head + a.count * esize;
-  const int64_t new_words = in_place ? (used + b.count * esize + 7) / 8 : 0;
+  const bool ours = r.assign == 0 && r.offset == 0 && slot_locate(ctx, r.slot, &t) == kOk && !t.link &&
+                    t.block == r.block &&
+                    append_target(h, heap_words(ctx) + r.block + kElemHeaderWords, vertical, &s.a);
+  // Without the variable as its load left it, nothing can be done (the
+  // value stands for the reference as far as it can).
+  if (!ours) return s.pending == 0 ? ref_deref_at(ctx, 1) : TN_ILLEGAL();
+  s.esize = s.a.subtype == 0 ? int64_t(sizeof(double)) : elem_size(s.a.type);
+  s.head = s.a.subtype == 0 ? 0 : typed_header_bytes(2);
+  s.old_words = desc_data_words(h);
+  s.used = s.head + s.a.count * s.esize;
+  s.pending_words = (s.pending * s.esize + 7) / 8;
+  const bool fits = append_target(v, item_data(ctx, 0), vertical, &s.b) && s.a.subtype == s.b.subtype &&
+                    (s.a.subtype == 0 || s.a.type == s.b.type);
+  const int64_t count = s.a.count + s.pending + s.b.count;
+  const int64_t new_words = (s.used + (s.pending + s.b.count) * s.esize + 7) / 8;
   // Where the stack could not have held the copy beside the item (or, for
   // typed rows, which the concatenation builds anew, the result too), the
   // instructions run as they are and report it.
-  const int64_t copy = old_words - int64_t(kRefDataWords), free = data_free_words(ctx);
-  if (!in_place || a.count + b.count > INT32_MAX || new_words > INT32_MAX || copy >= free ||
-      (a.subtype != 0 && copy + new_words + 2 >= free))
-    return ref_deref_at(ctx, 1);
-  TN_TRY(block_splice(ctx, &r, kElemHeaderWords + old_words, 0, new_words - old_words));
-  uint32_t* w = block_words32(ctx, r.block);
+  const int64_t copy = s.old_words + s.pending_words - int64_t(kRefDataWords), free = data_free_words(ctx);
+  if (!fits || count > INT32_MAX || new_words > INT32_MAX || copy >= free ||
+      (s.a.subtype != 0 && copy + new_words + 2 >= free))
+    return append_materialise(ctx, r, s);
+  // Every element so far and the item's, behind the value's words.
+  const int64_t value_end = kElemHeaderWords + s.old_words;
+  const int64_t behind = (s.pending + s.b.count) * s.esize;
+  if (block_reserve(ctx, &r, value_end + s.pending_words, value_end + (behind + 7) / 8) != kOk)
+    return append_materialise(ctx, r, s);
   auto* to = reinterpret_cast<uint8_t*>(heap_words(ctx) + r.block + kElemHeaderWords);
-  const auto* from = reinterpret_cast<const uint8_t*>(item_data(ctx, 0)) + head;
-  std::memcpy(to + used, from, size_t(b.count * esize));
-  std::memset(to + used + b.count * esize, 0, size_t(new_words * 8 - used - b.count * esize));
-  const uint32_t total = uint32_t(a.count + b.count);
-  if (a.subtype == 0) {
-    w[vertical ? 1 : 2] = total;
+  const auto* from = reinterpret_cast<const uint8_t*>(item_data(ctx, 0)) + (s.b.subtype == 0 ? 0 : s.head);
+  std::memcpy(to + s.old_words * 8 + s.pending * s.esize, from, size_t(s.b.count * s.esize));
+  if (!last) {
+    // The value stays as it was for the items still to come.
+    stk_drop(ctx);
+    ref_put(ctx, 0, r);
+    ref_words(ctx, 0)[kRefPending] = uint32_t(s.pending + s.b.count);
+    *done = true;
+    return kOk;
+  }
+  // The elements join the value's: moved down over the padding of its last
+  // word (typed rows), the rest of the last word zeroed, and the sizes set.
+  std::memmove(to + s.used, to + s.old_words * 8, size_t(behind));
+  std::memset(to + s.used + behind, 0, size_t(new_words * 8 - s.used - behind));
+  uint32_t* w = block_words32(ctx, r.block);
+  if (s.a.subtype == 0) {
+    w[vertical ? 1 : 2] = uint32_t(count);
   } else {
     w[1] = uint32_t(new_words);
-    tn::st_u32(to + (vertical ? 8 : 12), total);  // the first or second size, behind type and ndims
+    tn::st_u32(to + (vertical ? 8 : 12), uint32_t(count));  // the first or second size, behind type and ndims
   }
   w[3] = 0;  // the name word, as a store writes it
   stk_drop(ctx);
