@@ -8,7 +8,9 @@
 // pass; x = reshape(x, m, n) of a matrix gives its block the new sizes; and
 // s = [s t] of two rows of one class grows s's block where it lies (with
 // room to spare, as appending does), so growing a text in a loop copies each
-// character a bounded number of times. Each result is the one the
+// character a bounded number of times; x = [x a b] with computed items
+// leaves a reference in place of x's copy, and the concatenations append
+// the items to x's block. Each result is the one the
 // instructions give through the stack, word for word, failures included:
 // where the stack has no room for the copy, the instructions run as they
 // are and report it.
