@@ -11,6 +11,10 @@
 // order: p = mod((1:n) * 40503, n) + 1, a permutation (40503 is prime to
 // every n here) whose steps jump across the container as a random one's do,
 // built in linear time, so that no sort's n log n hides in the figures.
+// Deleting the last element and appending computed items (a formatted text,
+// a product, a call, a column, two items at once) must stay linear too;
+// bench/growth_octave.sh times those beside Octave, with the cell stores
+// whose entries change size and the deletions at the front.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -109,6 +113,12 @@ const std::vector<GrowthPath>& growth_paths() {
       {"transpose, n elements", "A = reshape(1:N, 512, N / 512);\nfor k = 1:10\n  B = A.';\nend\n", 65536},
       {"x = reshape(x, ...), n elements",
        "x = zeros(1, N);\nfor k = 1:200\n  x = reshape(x, Q, 4);\n  x = reshape(x, 1, N);\nend\n", 16384},
+      {"x(end) = [], n times", "x = 1:N;\nfor k = 1:N\n  x(end) = [];\nend\n", 10000},
+      {"s = [s sprintf('%d,', k)], n", "s = '';\nfor k = 1:N\n  s = [s sprintf('%d,', k)];\nend\n", 10000},
+      {"x = [x k * 2], n appends", "x = [];\nfor k = 1:N\n  x = [x k * 2];\nend\n", 10000},
+      {"x = [x abs(k)], n appends", "x = [];\nfor k = 1:N\n  x = [x abs(k)];\nend\n", 10000},
+      {"x = [x; abs(k)], n appends", "x = [];\nfor k = 1:N\n  x = [x; abs(k)];\nend\n", 10000},
+      {"x = [x k + 1 k + 2], n appends", "x = [];\nfor k = 1:N\n  x = [x k + 1 k + 2];\nend\n", 10000},
   };
   return list;
 }

@@ -13,6 +13,7 @@
 #include "engine/core/assign.h"
 #include "engine/core/convert.h"
 #include "engine/core/element_layout.h"
+#include "engine/core/entry_finger.h"
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
 #include "engine/core/scalar_subscripts.h"
@@ -335,6 +336,86 @@ int decode_delete(EngineContext* ctx, int ndims, const uint32_t* dims, int n, ui
   return delete_plan(*p, ndims, dims, d);
 }
 
+// The next coordinate at or after c that the deletion's subscript selects
+// (extent when none); *vi walks its sorted values alongside.
+int64_t next_deleted(const DeletePlan& d, int64_t c, int64_t* vi) {
+  const IndexSub& s = *d.sub;
+  if (s.mask) {
+    while (c < d.extent && s.mask[c] == 0) ++c;
+    return c;
+  }
+  while (*vi < s.count && int64_t(s.values[*vi]) - 1 < c) ++*vi;
+  return *vi < s.count ? int64_t(s.values[*vi]) - 1 : d.extent;
+}
+
+// Moves the kept elements of one part (real or imaginary) of the value down
+// to `to`, run by run: the positions of coordinate c along the deleted
+// dimension are o * extent * stride + c * stride + s, so the kept
+// coordinates between two deleted ones are one run within each outer slab.
+void compact_part(const DeletePlan& d, uint8_t* to, const uint8_t* from, int64_t count, uint32_t esize) {
+  const int64_t slab = d.extent * d.stride;
+  const int64_t outer = slab > 0 ? count / slab : 0;
+  int64_t at = 0;
+  for (int64_t o = 0; o < outer; ++o) {
+    int64_t vi = 0;
+    for (int64_t c = 0; c < d.extent;) {
+      const int64_t stop = next_deleted(d, c, &vi);
+      const int64_t run = (stop - c) * d.stride;
+      if (run > 0) std::memmove(to + at * esize, from + (o * slab + c * d.stride) * esize, size_t(run) * esize);
+      at += run;
+      c = stop + 1;
+    }
+  }
+}
+
+// Deletes where the value lies: the kept elements move down in storage order
+// (none at all when the last ones go), the header takes the new shape, and
+// the block gives back the words freed, so that x(end) = [] costs the same
+// for any length of x. The words left are those the value built on the
+// stack would have: elements, then zero padding to the word. False, with
+// nothing changed, for a deletion that leaves no element or turns a double
+// array into a matrix (the general path gives those their canonical forms).
+bool delete_in_place(EngineContext* ctx, VarRef* r, const ArrayView& tv, const DeletePlan& d) {
+  int64_t left = 1;
+  for (int i = 0; i < d.nd; ++i) left *= d.dims[i];
+  if (left <= 0 || !d.sub) return false;
+  uint64_t* e = ref_element(ctx, *r);
+  const uint32_t kind = elem_word(e, 0);
+  auto* data = reinterpret_cast<uint8_t*>(elem_data(e));
+  const bool typed = kind == kKindPayload;
+  // A double array of more than two dimensions left with two becomes a
+  // plain matrix, whose layout differs: the general path builds it.
+  if (typed ? tv.cls == ElemClass::Double && d.nd <= 2 : d.nd > 2) return false;
+  const int64_t old_head = tv.re - data;
+  const int64_t new_head = typed ? typed_header_bytes(uint32_t(d.nd)) : 0;
+  if (new_head > old_head) return false;
+  const int64_t old_words = elem_data_words(e);
+  const int64_t parts = tv.cplx ? 2 : 1;
+  const int64_t used = new_head + parts * left * tv.esize;
+  const int64_t new_words = (used + 7) / 8;
+  uint8_t* to = data + new_head;
+  compact_part(d, to, tv.re, tv.count, tv.esize);
+  if (tv.cplx) compact_part(d, to + left * tv.esize, tv.im, tv.count, tv.esize);
+  std::memset(data + used, 0, size_t(new_words * 8 - used));
+  if (new_words < old_words) {
+    // Read while the header still gives the old size. Shrinking never moves
+    // the block: the words behind the element move down within it.
+    block_splice(ctx, r, r->offset + kElemHeaderWords + new_words, old_words - new_words, 0);
+    block_adjust_enclosing(ctx, r->block, r->offset, new_words - old_words);
+    e = ref_element(ctx, *r);
+    data = reinterpret_cast<uint8_t*>(elem_data(e));
+  }
+  if (typed) {
+    tn::st_u32(data + 4, uint32_t(d.nd));
+    for (int i = 0; i < d.nd; ++i) tn::st_u32(data + 8 + 4 * i, uint32_t(d.dims[i]));
+    std::memset(data + 8 + 4 * d.nd, 0, size_t(new_head - 8 - 4 * d.nd));
+    elem_set_header(e, kind, uint32_t(new_words), elem_word(e, 2), elem_name(e));
+  } else {
+    elem_set_header(e, kind, uint32_t(d.dims[0]), uint32_t(d.dims[1]), elem_name(e));
+  }
+  return true;
+}
+
 int delete_array(EngineContext* ctx, int n, uint32_t colon_mask, int k) {
   VarRef r;
   ref_at(ctx, k, &r);
@@ -344,7 +425,7 @@ int delete_array(EngineContext* ctx, int n, uint32_t colon_mask, int k) {
   IndexPlan p;
   DeletePlan d;
   TN_TRY(decode_delete(ctx, tv.ndims, tv.dims, n, colon_mask, r.slot, &p, &d));
-  if (!d.nothing) {
+  if (!d.nothing && !delete_in_place(ctx, &r, tv, d)) {
     ArrayView nv;
     TN_TRY(push_zeroed_like(ctx, tv, tv.cplx, d.nd, d.dims, &nv));
     int64_t at = 0;
@@ -431,6 +512,27 @@ int delete_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
   return kOk;
 }
 
+// c(i) = {v}: the one selected entry of the container the reference names
+// takes the one entry of the right-hand side where it lies, as c{i} = v
+// stores it (the entry found through the container's finger and index, the
+// words behind it moved once), instead of the container being built again.
+// False, with nothing changed, when the two entries' names differ (the
+// rebuilt container would take the right-hand side's).
+bool store_one_entry(EngineContext* ctx, VarRef* r, const IndexPlan& p, const Entries& target,
+                     const uint64_t* value) {
+  int64_t strides[kMaxSubscripts];
+  plan_strides(p, target.ndims, target.dims, strides);
+  IndexWalk w;
+  w.start(p, strides);
+  Entries ent;
+  if (!block_entries(ctx, r->block, r->offset, &ent) || ent.count != target.count) return false;
+  const uint64_t* e = finger_seek(ctx, r->block, r->offset, ent, w.offset());
+  if (elem_name(e) != elem_name(value)) return false;
+  VarRef at = *r;
+  at.offset = int32_t(e - (heap_words(ctx) + r->block));
+  return ref_store_value(ctx, &at, reinterpret_cast<const uint32_t*>(value), value + kElemHeaderWords) == kOk;
+}
+
 // A list or cell array target, a list or cell array right-hand side.
 int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const Entries& target) {
   VarRef r;
@@ -459,6 +561,11 @@ int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
     return err_raise_code(ctx, kIndexOutOfRange, r.slot, 0, kNoArgument, nullptr);
   const bool cell = target.cell || !row;
   if (count > kMaxTypedElements) return kObjectTooLarge;
+  if (!p.grows && p.total == 1 && rhs.count == 1 && cell == target.cell && count == target.count &&
+      store_one_entry(ctx, &r, p, target, rhs.first)) {
+    drop_items(ctx, k + 2);
+    return kOk;
+  }
 
   // Which right-hand entry each new position takes (kKeepOld: the old one).
   void* raw = nullptr;
@@ -554,7 +661,8 @@ int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask) {
   const bool exists = !(r.created && is_empty_list(h));
   Entries ent;
   ArrayView tv;
-  const bool entries = container_entries(h, elem_data(e), &ent);
+  // Through the entry finger: a container's count is known without a walk.
+  const bool entries = block_entries(ctx, r.block, r.offset, &ent);
   const bool array = array_view(h, elem_data(e), &tv);
   // Another target fails before its subscripts are touched.
   if (exists && !entries && !array) return err_raise_code(ctx, kWrongVariableType, r.slot, 0, kNoArgument, nullptr);

@@ -172,7 +172,12 @@ int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word) {
 void entry_index_shift(EntryIndexHeld* h, int64_t word, int64_t delta) {
   if (!h->offsets) return;
   const int64_t j = entry_index_entry_of(*h, word);
-  for (int64_t i = j + 1; i < h->count; ++i) h->offsets[i] = int32_t(h->offsets[i] + delta);
+  // Through locals: a store into offsets could otherwise be h->count (both
+  // int32), which kept the loop from being vectorised.
+  int32_t* const o = h->offsets;
+  const int64_t n = h->count;
+  const uint32_t d = uint32_t(int32_t(delta));
+  for (int64_t i = j + 1; i < n; ++i) o[i] = int32_t(uint32_t(o[i]) + d);
 }
 
 void entry_index_append(EntryIndexHeld* h, int64_t word, int64_t m, int64_t words_each) {

@@ -8,15 +8,19 @@
 // pass; x = reshape(x, m, n) of a matrix gives its block the new sizes; and
 // s = [s t] of two rows of one class grows s's block where it lies (with
 // room to spare, as appending does), so growing a text in a loop copies each
-// character a bounded number of times. Each result is the one the
+// character a bounded number of times; x = [x a b] with computed items
+// leaves a reference in place of x's copy, and the concatenations append
+// the items to x's block. Each result is the one the
 // instructions give through the stack, word for word, failures included:
 // where the stack has no room for the copy, the instructions run as they
 // are and report it.
 #include "engine/core/local_queries.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
+#include "engine/core/code_position.h"
 #include "engine/core/containers.h"
 #include "engine/core/entry_finger.h"
 #include "engine/core/heap.h"
@@ -471,4 +475,245 @@ bool local_append_in_place(EngineContext* ctx, const uint16_t* load, const uint1
   w[3] = 0;  // the name word, as a store writes it
   ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + 3) - base);
   return true;
+}
+
+// --- Appending a computed item -------------------------------------------------------
+// x = [x item] and x = [x; item], where the item's code is anything that
+// only reads: the load of x pushes a reference in place of the copy (the
+// item's code cannot see the value below its own operands), and the
+// concatenation, finding the reference, appends the item to x's block where
+// it lies and passes over the store. Anything else on either side, and the
+// reference is replaced by the copy the load would have pushed before the
+// concatenation runs as it is.
+
+namespace {
+
+// Instructions that give a plain stack effect but may not stand inside an
+// appended item: they run code in the current workspace or jump.
+bool item_refuses(uint16_t op) {
+  return op == kOpEval || op == kOpCallNamed || jump_origin_words(op) != 0;
+}
+
+// The inputs and outputs of the instruction at p inside an item whose
+// operands above the appended value are `above` items; false for one whose
+// effect is not known here, and for one that reads an item at or below the
+// appended value (an index value's depth operand).
+bool item_effect(const uint16_t* p, int above, int* in, int* out) {
+  const uint16_t op = p[0];
+  if (item_refuses(op)) return false;
+  *in = 0;
+  *out = 1;
+  switch (op) {
+    case kOpLoadLocal:
+    case kOpPushRef:
+    case kOpPushNoValue:
+      return true;
+    case kOpIndexBeginning:
+    case kOpIndexEnd:
+    case kOpIndexMatrixrow:
+    case kOpIndexMatrixcol:
+      return int16_t(p[1]) >= 0 && int16_t(p[1]) < above;
+    case kOpIndexRead:
+    case kOpIndexRefRead:
+      *in = int(p[1]) - std::popcount(uint32_t(p[2]) & ((1u << std::min<int>(p[1], 31)) - 1)) + 1;
+      return true;
+    case kOpCallUser:
+      *in = int16_t(p[2]);
+      *out = int16_t(p[3]);
+      return *in >= 0 && *out >= 1;
+    default:
+      break;
+  }
+  if (op >= kOpPushInt16 && op <= kOpPushString16) return true;  // the constant pushes
+  if (insn_stack_effect(p, in, out) != kOk || *in < 0 || *out < 0) return false;
+  return true;
+}
+
+// True when the code after the load at `load` of local k is, one or more
+// times, an item's code and the concatenation (horzcat, or vertcat when
+// *vertical, the same each time) of the value so far with it, then the
+// store into k: «x = [x a b]» is x, a, horzcat, b, horzcat. The walk stops
+// at the first instruction it does not know.
+bool append_ahead(const uint16_t* load, const uint16_t* end, int32_t k, bool* vertical) {
+  constexpr int kLongestItems = 96;  // instructions
+  const uint16_t* p = load + 2;
+  int above = 0;
+  uint16_t join = 0;
+  for (int i = 0; i < kLongestItems && p < end; ++i) {
+    const uint16_t op = *p;
+    if ((op == kOpHorzcat || op == kOpVertcat) && above == 1) {
+      if (join && op != join) return false;
+      join = op;
+      *vertical = op == kOpVertcat;
+      if (p + 3 <= end && p[1] == kOpStoreLocal && int16_t(p[2]) == k) return true;
+      above = 0;
+      ++p;
+      continue;
+    }
+    int in = 0, out = 0;
+    if (!item_effect(p, above, &in, &out) || in > above) return false;
+    above += out - in;
+    const int n = insn_length(p);
+    if (n <= 0 || p + n > end) return false;
+    p += n;
+  }
+  return false;
+}
+
+// A row (a column when vertical) of real doubles, or of one integer, char
+// or logical type, with at least one element: what an append grows in place.
+bool append_target(const uint32_t* h, const uint64_t* data, bool vertical, ArrayShape* a) {
+  if (!array_shape_of(h, data, a) || a->ndims != 2 || a->dims[vertical ? 1 : 0] != 1 || a->count < 1 ||
+      h[0] == kKindComplex)
+    return false;
+  return a->subtype == 0 || elem_is_integer(a->type);
+}
+
+}  // namespace
+
+bool local_append_reference(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                            const uint8_t* base) {
+  const int32_t k = int16_t(load[1]);
+  bool vertical = false;
+  if (!append_ahead(load, end, k, &vertical)) return false;
+  SlotTarget t;
+  if (slot_locate(ctx, k, &t) != kOk || t.link || t.block != block || !heap_index_ok(ctx, block)) return false;
+  const uint32_t* h = block_words32(ctx, block);
+  ArrayShape a;
+  // Where the copy would not fit, the load runs as it is and reports it.
+  if (!append_target(h, heap_words(ctx) + block + kElemHeaderWords, vertical, &a) || !load_fits(ctx, h) ||
+      ref_push(ctx, VarRef{0, t.slot_word, block, 0, 0, k}) != kOk)
+    return false;
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(load + 2) - base);
+  return true;
+}
+
+namespace {
+
+// Word 7 of a reference's data, unused by references elsewhere: for one that
+// an append's load pushed, the elements of the items concatenated so far,
+// kept in the block's spare room behind the value's words (the value itself
+// unchanged, so the later items read x as it was).
+constexpr int kRefPending = 7;
+static_assert(kRefPending == kRefWords32 - 1 && kRefSlot < kRefPending);
+
+uint32_t* ref_words(EngineContext* ctx, int depth) { return reinterpret_cast<uint32_t*>(item_data(ctx, depth)); }
+
+// The shapes of an append in progress: the variable's value and the item on top.
+struct AppendStep {
+  ArrayShape a, b;
+  int64_t esize, head, old_words, pending, used, pending_words;
+};
+
+// Replaces the reference at depth 1 by the value it stands for: a copy of the
+// variable with the pending elements behind its own, as the concatenations
+// so far would have left it. 3 when it does not fit.
+int append_materialise(EngineContext* ctx, const VarRef& r, const AppendStep& s) {
+  if (s.pending == 0) return ref_deref_at(ctx, 1);
+  const uint32_t* h = block_words32(ctx, r.block);
+  const int64_t words = (s.used + s.pending * s.esize + 7) / 8;
+  if (!desc_room(ctx)) return kStackOverflow;
+  if (words > data_free_words(ctx)) return kDataStackOverflow;
+  const uint32_t total = uint32_t(s.a.count + s.pending);
+  const bool column = s.a.dims[1] == 1 && s.a.dims[0] != 1;
+  uint64_t* p = s.a.subtype == 0 ? stk_claim(ctx, h[0], column ? total : 1, column ? 1 : total, uint32_t(words))
+                                 : stk_claim(ctx, h[0], uint32_t(words), h[2], uint32_t(words));
+  const uint64_t* from = heap_words(ctx) + r.block + kElemHeaderWords;
+  auto* to = reinterpret_cast<uint8_t*>(p);
+  std::memcpy(to, from, size_t(s.used));
+  std::memcpy(to + s.used, from + s.old_words, size_t(s.pending * s.esize));
+  std::memset(to + s.used + s.pending * s.esize, 0, size_t(words * 8 - s.used - s.pending * s.esize));
+  if (s.a.subtype != 0) tn::st_u32(to + (column ? 8 : 12), total);
+  stk_replace_with_top(ctx, 1);
+  return kOk;
+}
+
+// The block of r holding at least `words` words, its first `keep` carried
+// over when it has to move (with half as much again as spare room when the
+// heap has it). 5 without heap room (nothing changed).
+int block_reserve(EngineContext* ctx, VarRef* r, int64_t keep, int64_t words) {
+  if (heap_block_size(ctx, r->block) >= words) return kOk;
+  int32_t fresh = 0;
+  if (heap_alloc(ctx, words + words / 2, &fresh) != kOk) TN_TRY(heap_alloc(ctx, words, &fresh));
+  std::memcpy(heap_words(ctx) + fresh, heap_words(ctx) + r->block, size_t(keep) * 8);
+  SlotTarget t;
+  slot_locate_word(ctx, r->slot_word, &t);
+  finger_forget(ctx, r->block);
+  heap_free(ctx, r->block);
+  slot_set_block(ctx, t, fresh);
+  r->block = fresh;
+  return kOk;
+}
+
+}  // namespace
+
+int local_append_finish(EngineContext* ctx, bool vertical, bool* done) {
+  *done = false;
+  VarRef r;
+  if (!ref_at(ctx, 1, &r)) return TN_ILLEGAL();
+  AppendStep s{};
+  s.pending = ref_words(ctx, 1)[kRefPending];
+  int64_t bytes = 0;
+  const uint8_t* base = code_area_base(ctx, ctx->pos.kind, &bytes);
+  const uint16_t* next = base ? reinterpret_cast<const uint16_t*>(base + ctx->pos.offset) : nullptr;
+  const uint16_t* end = reinterpret_cast<const uint16_t*>(base + bytes);
+  const bool last = next && next + 2 <= end && next[0] == kOpStoreLocal && int16_t(next[1]) == r.slot;
+  SlotTarget t;
+  const uint32_t* h = block_words32(ctx, r.block);
+  const uint32_t* v = desc_at(ctx, 0);
+  const bool ours = r.assign == 0 && r.offset == 0 && slot_locate(ctx, r.slot, &t) == kOk && !t.link &&
+                    t.block == r.block &&
+                    append_target(h, heap_words(ctx) + r.block + kElemHeaderWords, vertical, &s.a);
+  // Without the variable as its load left it, nothing can be done (the
+  // value stands for the reference as far as it can).
+  if (!ours) return s.pending == 0 ? ref_deref_at(ctx, 1) : TN_ILLEGAL();
+  s.esize = s.a.subtype == 0 ? int64_t(sizeof(double)) : elem_size(s.a.type);
+  s.head = s.a.subtype == 0 ? 0 : typed_header_bytes(2);
+  s.old_words = desc_data_words(h);
+  s.used = s.head + s.a.count * s.esize;
+  s.pending_words = (s.pending * s.esize + 7) / 8;
+  const bool fits = append_target(v, item_data(ctx, 0), vertical, &s.b) && s.a.subtype == s.b.subtype &&
+                    (s.a.subtype == 0 || s.a.type == s.b.type);
+  const int64_t count = s.a.count + s.pending + s.b.count;
+  const int64_t new_words = (s.used + (s.pending + s.b.count) * s.esize + 7) / 8;
+  // Where the stack could not have held the copy beside the item (or, for
+  // typed rows, which the concatenation builds anew, the result too), the
+  // instructions run as they are and report it.
+  const int64_t copy = s.old_words + s.pending_words - int64_t(kRefDataWords), free = data_free_words(ctx);
+  if (!fits || count > INT32_MAX || new_words > INT32_MAX || copy >= free ||
+      (s.a.subtype != 0 && copy + new_words + 2 >= free))
+    return append_materialise(ctx, r, s);
+  // Every element so far and the item's, behind the value's words.
+  const int64_t value_end = kElemHeaderWords + s.old_words;
+  const int64_t behind = (s.pending + s.b.count) * s.esize;
+  if (block_reserve(ctx, &r, value_end + s.pending_words, value_end + (behind + 7) / 8) != kOk)
+    return append_materialise(ctx, r, s);
+  auto* to = reinterpret_cast<uint8_t*>(heap_words(ctx) + r.block + kElemHeaderWords);
+  const auto* from = reinterpret_cast<const uint8_t*>(item_data(ctx, 0)) + (s.b.subtype == 0 ? 0 : s.head);
+  std::memcpy(to + s.old_words * 8 + s.pending * s.esize, from, size_t(s.b.count * s.esize));
+  if (!last) {
+    // The value stays as it was for the items still to come.
+    stk_drop(ctx);
+    ref_put(ctx, 0, r);
+    ref_words(ctx, 0)[kRefPending] = uint32_t(s.pending + s.b.count);
+    *done = true;
+    return kOk;
+  }
+  // The elements join the value's: moved down over the padding of its last
+  // word (typed rows), the rest of the last word zeroed, and the sizes set.
+  std::memmove(to + s.used, to + s.old_words * 8, size_t(behind));
+  std::memset(to + s.used + behind, 0, size_t(new_words * 8 - s.used - behind));
+  uint32_t* w = block_words32(ctx, r.block);
+  if (s.a.subtype == 0) {
+    w[vertical ? 1 : 2] = uint32_t(count);
+  } else {
+    w[1] = uint32_t(new_words);
+    tn::st_u32(to + (vertical ? 8 : 12), uint32_t(count));  // the first or second size, behind type and ndims
+  }
+  w[3] = 0;  // the name word, as a store writes it
+  stk_drop(ctx);
+  stk_drop(ctx);
+  ctx->pos.offset += 2 * sizeof(uint16_t);  // past the store
+  *done = true;
+  return kOk;
 }

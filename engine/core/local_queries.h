@@ -42,9 +42,29 @@ bool local_transpose(EngineContext* ctx, const uint16_t* query, const uint16_t* 
 bool local_append_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
                            const uint8_t* base);
 
-// The four above, tried in turn on the load of a local at `load`.
+// When the load at `load` of local k (holding heap block `block`, a real
+// row, or a typed integer, char or logical row; a column for vertcat) is
+// followed by code that computes one item without writing anything or
+// jumping, the concatenation of the two (horzcat, or vertcat) and the store
+// into k, pushes a reference to k in place of the copy, sets the position
+// past the load and answers true: the concatenation finishes the append
+// (local_append_finish). False, with nothing changed, otherwise.
+bool local_append_reference(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                            const uint8_t* base);
+
+// The concatenation (vertical: vertcat) of the value a reference at depth 1
+// stands for with the item on top, as the reference's load arranged: when
+// the store into the variable follows and the item is a row (column) of the
+// variable's class, the item is appended in the variable's block, both items
+// are dropped, the position passes over the store and *done is set. Else
+// the reference is replaced by a copy of the value (3 when it does not fit)
+// and the concatenation runs as it is.
+int local_append_finish(EngineContext* ctx, bool vertical, bool* done);
+
+// The five above, tried in turn on the load of a local at `load`.
 inline bool local_read_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
                                 const uint8_t* base) {
   return local_shape_query(ctx, load + 2, end, block, base) || local_transpose(ctx, load + 2, end, block, base) ||
-         local_reshape_in_place(ctx, load, end, block, base) || local_append_in_place(ctx, load, end, block, base);
+         local_reshape_in_place(ctx, load, end, block, base) || local_append_in_place(ctx, load, end, block, base) ||
+         local_append_reference(ctx, load, end, block, base);
 }

@@ -9,6 +9,7 @@
 #include "engine/core/stack_ops.h"
 
 #include "engine/core/convert.h"
+#include "engine/core/local_queries.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/array_shape.h"
 #include "engine/lib/arrays.h"
@@ -230,6 +231,12 @@ bool concat_typed_in_place(EngineContext* ctx, int axis) {
 
 int concat_pair(EngineContext* ctx, int axis) {
   if (!stk_has_item(ctx, 1)) return kBadArgument;
+  if (desc_at(ctx, 1)[0] == kKindReference) {
+    // x = [x item]: the load left a reference to x (local_append_reference).
+    bool done = false;
+    TN_TRY(local_append_finish(ctx, axis == 0, &done));
+    if (done) return kOk;
+  }
   const uint32_t* da = desc_at(ctx, 1);
   const uint32_t* db = desc_at(ctx, 0);
   const bool plain_a = da[0] == kKindReal || da[0] == kKindComplex;

@@ -417,6 +417,108 @@ TEST(IndexAssign, AppendingMovesTheBlockLogarithmicallyOften) {
   }
 }
 
+// Leaves `spare` free words on the data stack (under one filler item).
+void leave_data_words(EngineContext* c, int64_t spare) {
+  double* re = nullptr;
+  const int64_t n = int64_t(c->data_capacity) - c->data_top - spare;
+  ASSERT_GT(n, 0);
+  ASSERT_EQ(stk_push_matrix(c, 1, int32_t(n), &re, nullptr), kOk);
+}
+
+TEST(IndexAssign, DeletingWorksWhereTheValueLies) {
+  // With room on the data stack for the operands but not for a copy of the
+  // value, x(end) = [], x(1) = [], M(1, :) = [] and a typed column's deletion
+  // still succeed: the kept elements move down inside the block. The values
+  // are those of the model, and the heap stays sound.
+  struct Case {
+    ndm::Array x;
+    std::vector<ndm::Sub> subs;
+  };
+  ndm::Array row = ndm::like(ndm::Array{}, {1, 3000}, false);
+  for (int64_t i = 0; i < row.count(); ++i) tn::st_f64(&row.re[8 * i], double(i + 1));
+  ndm::Array matrix = ndm::like(ndm::Array{}, {1000, 3}, true);
+  for (size_t i = 0; i < matrix.re.size(); ++i) matrix.re[i] = uint8_t(i * 7 + 1);
+  for (size_t i = 0; i < matrix.im.size(); ++i) matrix.im[i] = uint8_t(i * 5 + 3);
+  ndm::Array proto;
+  proto.cls = ndm::Cls::Int;
+  proto.type = kElemI16;
+  proto.subtype = kPayNumeric;
+  proto.esize = 2;
+  ndm::Array column = ndm::like(proto, {4001, 1}, false);
+  for (size_t i = 0; i < column.re.size(); ++i) column.re[i] = uint8_t(i);
+  auto numbers = [](std::vector<int64_t> v) {
+    ndm::Sub s;
+    s.kind = ndm::Sub::Numbers;
+    s.shape = {1, int64_t(v.size())};
+    s.values = std::move(v);
+    return s;
+  };
+  const ndm::Sub colon;
+  const std::vector<Case> cases = {{row, {numbers({3000})}},
+                                   {row, {numbers({1})}},
+                                   {matrix, {numbers({1}), colon}},
+                                   {matrix, {colon, numbers({2})}},
+                                   {column, {numbers({4001, 1, 17})}}};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    Workspace w;
+    w.name(0, "x");
+    ASSERT_EQ(ndm::push(w.c, cases[i].x), kOk);
+    ASSERT_EQ(var_store_local(w.c, 0), kOk);
+    ndm::Array want;
+    ASSERT_EQ(ndm::erase(cases[i].x, cases[i].subs, &want), kOk);
+    leave_data_words(w.c, 64);
+    ASSERT_EQ(stk_push_empty(w.c), kOk);
+    ASSERT_EQ(var_push_ref(w.c, 0, 1), kOk);
+    uint32_t mask = 0;
+    for (size_t j = 0; j < cases[i].subs.size(); ++j)
+      if (cases[i].subs[j].kind == ndm::Sub::Colon)
+        mask |= 1u << j;
+      else
+        ASSERT_EQ(ndm::push_sub(w.c, cases[i].subs[j], false), kOk);
+    ASSERT_EQ(op_index_set(w.c, int(cases[i].subs.size()), mask), kOk);
+    w.clear_stack();
+    EXPECT_TRUE(slot_array(w, 0) == want);
+    EXPECT_TRUE(w.sound());
+  }
+}
+
+TEST(IndexAssign, OneCellEntryIsStoredWhereTheCellLies) {
+  // c(i) = {v} and c(i, j) = {v} into a cell array of 3000 entries with no
+  // room on the data stack for a rebuilt copy: each entry changes its size
+  // in the variable's block, as c{i} = v would, and the values follow the model.
+  Workspace w;
+  w.name(0, "c");
+  std::mt19937 g(99);
+  ndm::Array model = nonzero_values(g, {60, 50});
+  for (int64_t i = 0; i < model.count(); i += 3) tn::st_f64(&model.re[8 * i], 0.0);
+  push_cell(w.c, model);
+  ASSERT_EQ(var_store_local(w.c, 0), kOk);
+  for (int round = 0; round < 200; ++round) {
+    const int64_t i = g() % 60, j = g() % 50;
+    const double v = round % 3 == 0 ? 0.0 : double(round + 1);
+    leave_data_words(w.c, 40);
+    ndm::Array one = ndm::like(ndm::Array{}, {1, 1}, false);
+    tn::st_f64(&one.re[0], v);
+    push_cell(w.c, one);
+    ASSERT_EQ(var_push_ref(w.c, 0, 1), kOk);
+    const bool linear = round % 2 == 0;
+    if (linear) {
+      ASSERT_EQ(stk_push_real(w.c, double(i * 50 + j + 1)), kOk);
+    } else {
+      ASSERT_EQ(stk_push_real(w.c, double(i + 1)), kOk);
+      ASSERT_EQ(stk_push_real(w.c, double(j + 1)), kOk);
+    }
+    ASSERT_EQ(op_index_set(w.c, linear ? 1 : 2, 0), kOk) << round;
+    tn::st_f64(&model.re[8 * (i * 50 + j)], v);
+    w.clear_stack();
+    const int32_t b = w.slot_block(0);
+    ASSERT_TRUE(*cell_values(block_words32(w.c, b), heap_words(w.c) + b + kElemHeaderWords) == model) << round;
+    ASSERT_TRUE(block_consistent(w, 0));
+  }
+  EXPECT_TRUE(w.sound());
+}
+
 TEST(IndexAssign, RandomCellSelectionsMatchTheModel) {
   Workspace w;
   w.name(0, "c");

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "engine/core/containers.h"
 #include "support/script_fixture.h"
 
 namespace {
@@ -63,6 +64,35 @@ TEST_F(TextContainerScript, TextAboveAByteIsNoNameAndNoSource) {
     if (k.status != kOk) {
       EXPECT_EQ(var("x"), nullptr) << k.line;
     }
+  }
+}
+
+// x = [x item] with a computed item, one or several, grows x's block where it
+// lies: the block keeps room behind the value (a store of the concatenation
+// would give the variable a block of exactly its words), and the value is
+// the one the loop builds.
+TEST_F(TextContainerScript, AppendsOfComputedItemsGrowTheVariableWhereTheyLie) {
+  struct Case {
+    const char* loop;
+    double sum;   // of double(v), v the variable
+    double count;
+  };
+  const Case cases[] = {
+      {"v = 1:20; for k = 1:60, v = [v k * 2]; end", 210 + 60 * 61, 80},
+      {"v = (1:20).'; for k = 1:60, v = [v; abs(-k)]; end", 210 + 30 * 61, 80},
+      {"v = 1:20; for k = 1:60, v = [v k + 1 k + 2]; end", 210 + 30 * 61 * 2 + 180, 140},
+      {"v = char(65 * ones(1, 30)); for k = 1:60, v = [v sprintf('%d', mod(k, 10))]; end", 65 * 30 + 6 * (48 * 10 + 45),
+       90},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.loop);
+    ASSERT_EQ(line(std::string(t.loop) + "\nn = numel(v); s = sum(double(v));"), kOk);
+    EXPECT_EQ(real("n"), t.count);
+    EXPECT_EQ(real("s"), t.sum);
+    const uint32_t* h = var("v");
+    ASSERT_NE(h, nullptr);
+    const int32_t block = int32_t(reinterpret_cast<const uint64_t*>(h) - heap_words(c));
+    EXPECT_GT(heap_block_size(c, block), kElemHeaderWords + int64_t(desc_data_words(h)));
   }
 }
 
