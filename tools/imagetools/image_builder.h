@@ -226,7 +226,9 @@ class Builder {
       what += ": '" + name + "' is used here, but it is no variable given a value before, no function of " + file +
               " and no built-in function";
     }
-    return file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what;
+    std::string out = file;
+    if (line > 0) out.append(":").append(std::to_string(line));
+    return out.append(": ").append(what);
   }
 
   // Records what is wrong with the current line; false, for returning.
