@@ -1,0 +1,133 @@
+// The O(n log n) sorts: introsort over the numbers once the NaNs are set
+// apart, and over (key, companion) or (key, position) so that every order
+// the Shell sorts fix is a strict total order here, which has one result.
+// Written for speed: sort, unique and the set functions of large arrays
+// spend their time here.
+#include "numlib/sort_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+uint64_t bits_of(double x) {
+  uint64_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+// Counts the NaNs of a contiguous line; false when two differ in bits.
+bool nans_alike(const double* keys, int64_t n, int64_t* count) {
+  int64_t c = 0;
+  uint64_t first = 0;
+  bool alike = true;
+  for (int64_t k = 0; k < n; ++k) {
+    if (!std::isnan(keys[k])) continue;
+    const uint64_t b = bits_of(keys[k]);
+    if (c++ == 0) first = b;
+    alike = alike && b == first;
+  }
+  *count = c;
+  return alike;
+}
+
+// A contiguous line whose NaNs are all alike: the numbers are gathered and
+// sorted, the NaNs written after (ascending) or before them.
+void sort_contiguous(double* keys, int64_t n, int64_t nans, uint8_t descending) {
+  if (nans == 0) {
+    if (descending)
+      std::sort(keys, keys + n, [](double a, double b) { return a > b; });
+    else
+      std::sort(keys, keys + n);
+    return;
+  }
+  double nan = 0;
+  int64_t m = 0;
+  for (int64_t k = 0; k < n; ++k) {
+    if (std::isnan(keys[k]))
+      nan = keys[k];
+    else
+      keys[m++] = keys[k];
+  }
+  if (descending) {
+    std::sort(keys, keys + m, [](double a, double b) { return a > b; });
+    std::move_backward(keys, keys + m, keys + n);
+    std::fill(keys, keys + nans, nan);
+  } else {
+    std::sort(keys, keys + m);
+    std::fill(keys + m, keys + n, nan);
+  }
+}
+
+}  // namespace
+
+void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch) {
+  if (stride == 0 || n < 2) return;
+  if (stride != 1 && !scratch) {
+    shellsort_real(keys, n, stride, descending);
+    return;
+  }
+  const int64_t s = stride;
+  double* line = keys;
+  if (stride != 1) {
+    for (int64_t k = 0; k < n; ++k) scratch[k] = keys[k * s];
+    line = scratch;
+  }
+  int64_t nans = 0;
+  if (!nans_alike(line, n, &nans)) {
+    shellsort_real(keys, n, stride, descending);
+    return;
+  }
+  sort_contiguous(line, n, nans, descending);
+  if (stride != 1)
+    for (int64_t k = 0; k < n; ++k) keys[k * s] = scratch[k];
+}
+
+void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending) {
+  if (n < 2) return;
+  // The NaNs go last ascending and first descending, among themselves by
+  // companion; the numbers by key, then companion.
+  SortPair* const end = pairs + n;
+  auto by_comp = [](const SortPair& a, const SortPair& b) { return a.comp < b.comp; };
+  if (descending) {
+    SortPair* nums = std::partition(pairs, end, [](const SortPair& p) { return std::isnan(p.key); });
+    std::sort(pairs, nums, by_comp);
+    std::sort(nums, end, [](const SortPair& a, const SortPair& b) {
+      return a.key > b.key || (a.key == b.key && a.comp < b.comp);
+    });
+  } else {
+    SortPair* nan = std::partition(pairs, end, [](const SortPair& p) { return !std::isnan(p.key); });
+    std::sort(nan, end, by_comp);
+    std::sort(pairs, nan, [](const SortPair& a, const SortPair& b) {
+      return a.key < b.key || (a.key == b.key && a.comp < b.comp);
+    });
+  }
+}
+
+void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
+                    uint8_t descending, SortPair* scratch) {
+  if (stride == 0 || n < 2) return;
+  if (!scratch) {
+    shellsort_real_pair(keys, companions, n, stride, descending);
+    return;
+  }
+  const int64_t s = stride;
+  for (int64_t k = 0; k < n; ++k) scratch[k] = SortPair{keys[k * s], companions[k * s]};
+  sort_pairs(scratch, n, descending);
+  for (int64_t k = 0; k < n; ++k) {
+    keys[k * s] = scratch[k].key;
+    companions[k * s] = scratch[k].comp;
+  }
+}
+
+void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context,
+                uint8_t descending) {
+  if (n < 1) return;
+  for (int32_t i = 0; i < n; ++i) index[i] = i;
+  std::sort(index, index + n, [&](int32_t x, int32_t y) {
+    int64_t r = compare(x, y, context);
+    if (descending) r = -r;  // 64 bits: negating INT32_MIN is defined here
+    return r < 0 || (r == 0 && x < y);
+  });
+}
