@@ -99,6 +99,11 @@ bool seq_equal(const SetSeq& s, int32_t x, int32_t y) {
   }
 }
 
+// The top bit of a permutation entry marks the first element of a run, where
+// the sort found the runs already (RunMarks::kMarked).
+constexpr uint32_t kRunStart = 0x80000000u;
+enum class RunMarks : uint8_t { kNone, kMarked };
+
 // Real values whose doubles keep their order (double, single, integers of
 // up to 32 bits) are sorted as (value, position) pairs, much faster than
 // comparing through seq_cmp.
@@ -107,7 +112,8 @@ bool sorts_as_pairs(const SetSeq& s) {
                      (s.cls == SeqClass::kInt && (s.type & 127) <= 4));
 }
 
-// perm := the combined positions in the order of seq_cmp, ties by position.
+// perm := the combined positions in the order of seq_cmp, ties by position,
+// the first of each run marked when the pairs sorted them.
 // With pairs, they lie at the start of the scratch, where perm begins too:
 // perm[q] is written after pairs[q] is read, and covers only pairs read
 // before it.
@@ -128,9 +134,15 @@ void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs) {
   else
     for (int32_t c = 0; c < s.n; ++c) p[c] = SortPair{float_at(s, c).re, double(c)};
   sort_pairs(p, s.n, 0);
+  // Equal values lie side by side, and equality of doubles is transitive
+  // (NaN equals nothing), so a run starts wherever a key differs from the
+  // one before it: marked here, while the keys are in order in memory.
+  double before = 0;
   for (int32_t q = 0; q < s.n; ++q) {
-    const auto c = static_cast<int32_t>(p[q].comp);
-    perm[q] = c;
+    const double key = p[q].key;
+    const auto c = static_cast<uint32_t>(p[q].comp);
+    perm[q] = static_cast<int32_t>(q == 0 || !(key == before) ? c | kRunStart : c);
+    before = key;
   }
 }
 
@@ -169,12 +181,15 @@ int convert_top_to(EngineContext* ctx, const NumOperand& a) {
   return st == kWrongType ? kWrongArgType : st;
 }
 
-int32_t walk_runs(SetWork* w) {
+int32_t walk_runs(SetWork* w, RunMarks marks) {
   const SetSeq& s = w->seq;
   int32_t r = -1, start = 0;
   for (int32_t q = 0; q < s.n; ++q) {
-    const int32_t c = w->perm[q];
-    if (r < 0 || !seq_equal(s, start, c)) {  // compared with the run's first element
+    const auto entry = static_cast<uint32_t>(w->perm[q]);
+    const auto c = static_cast<int32_t>(entry & ~kRunStart);
+    const bool starts = marks == RunMarks::kMarked ? (entry & kRunStart) != 0
+                                                   : r < 0 || !seq_equal(s, start, c);  // against the run's first
+    if (starts) {
       w->runs[++r] = SetRun{{-1, -1}};
       start = c;
     }
@@ -269,7 +284,7 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     s.str = elems;
   }
   sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr);
-  w->nruns = walk_runs(w);
+  w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
 }
 
