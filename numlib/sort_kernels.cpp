@@ -1,6 +1,7 @@
 // The O(n log n) sorts: introsort over the numbers once the NaNs are set
-// apart, and over (key, companion) or (key, position) so that every order
-// the Shell sorts fix is a strict total order here, which has one result.
+// apart (large arrays spread over buckets of key ranges first), and over
+// (key, companion) or (key, position) so that every order the Shell sorts
+// fix is a strict total order here, which has one result.
 // Written for speed: sort, unique and the set functions of large arrays
 // spend their time here.
 #include "numlib/sort_kernels.h"
@@ -32,14 +33,81 @@ bool nans_alike(const double* keys, int64_t n, int64_t* count) {
   return alike;
 }
 
+// Large arrays are first spread over buckets of ascending key ranges, in
+// place (each element moves once, the buckets filling side by side), so that
+// the comparison sort then works on short, cache-resident pieces and the
+// whole grows close to linearly. A bucket is a nondecreasing function of the
+// key (so the order across buckets is the sort's), and equal keys, -0 and 0
+// too, share one.
+constexpr int64_t kBucketFrom = 4096;   // fewer elements: one comparison sort
+constexpr int64_t kPerBucket = 256;
+constexpr int kMaxBuckets = 1024;
+
+template <class T, class Key, class Less>
+void bucket_sort(T* a, int64_t n, Key key, Less less, bool descending) {
+  if (n < kBucketFrom) {
+    std::sort(a, a + n, less);
+    return;
+  }
+  // The range of the finite keys (every key here is a number; infinities go
+  // to the end buckets).
+  double lo = INFINITY, hi = -INFINITY;
+  for (int64_t k = 0; k < n; ++k) {
+    const double v = key(a[k]);
+    if (std::isfinite(v)) {
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+  }
+  const int buckets = static_cast<int>(std::min<int64_t>(kMaxBuckets, n / kPerBucket));
+  const double scale = hi > lo ? buckets / (hi - lo) : 0.0;  // 0 also when the span overflows
+  if (!(scale > 0) || !std::isfinite(scale)) {
+    std::sort(a, a + n, less);
+    return;
+  }
+  auto bucket_of = [&](const T& x) {
+    const double v = key(x);
+    int b;
+    if (v <= lo)
+      b = 0;
+    else if (v >= hi)
+      b = buckets - 1;
+    else
+      b = std::min(buckets - 1, static_cast<int>((v - lo) * scale));
+    return descending ? buckets - 1 - b : b;
+  };
+  int64_t start[kMaxBuckets + 1] = {};
+  int64_t next[kMaxBuckets];
+  for (int64_t k = 0; k < n; ++k) ++start[bucket_of(a[k]) + 1];
+  for (int b = 0; b < buckets; ++b) start[b + 1] += start[b];
+  for (int b = 0; b < buckets; ++b) next[b] = start[b];
+  // Each place is filled once: an element is swapped into its own bucket's
+  // next free place until the one in hand belongs where it stands.
+  for (int b = 0; b < buckets; ++b) {
+    while (next[b] < start[b + 1]) {
+      T x = a[next[b]];
+      int t = bucket_of(x);
+      while (t != b) {
+        std::swap(x, a[next[t]++]);
+        t = bucket_of(x);
+      }
+      a[next[b]++] = x;
+    }
+  }
+  for (int b = 0; b < buckets; ++b) std::sort(a + start[b], a + start[b + 1], less);
+}
+
 // A contiguous line whose NaNs are all alike: the numbers are gathered and
 // sorted, the NaNs written after (ascending) or before them.
 void sort_contiguous(double* keys, int64_t n, int64_t nans, uint8_t descending) {
+  auto key = [](double v) { return v; };
+  auto greater = [](double a, double b) { return a > b; };
+  auto less = [](double a, double b) { return a < b; };
   if (nans == 0) {
     if (descending)
-      std::sort(keys, keys + n, [](double a, double b) { return a > b; });
+      bucket_sort(keys, n, key, greater, true);
     else
-      std::sort(keys, keys + n);
+      bucket_sort(keys, n, key, less, false);
     return;
   }
   double nan = 0;
@@ -51,11 +119,11 @@ void sort_contiguous(double* keys, int64_t n, int64_t nans, uint8_t descending) 
       keys[m++] = keys[k];
   }
   if (descending) {
-    std::sort(keys, keys + m, [](double a, double b) { return a > b; });
+    bucket_sort(keys, m, key, greater, true);
     std::move_backward(keys, keys + m, keys + n);
     std::fill(keys, keys + nans, nan);
   } else {
-    std::sort(keys, keys + m);
+    bucket_sort(keys, m, key, less, false);
     std::fill(keys + m, keys + n, nan);
   }
 }
@@ -93,15 +161,17 @@ void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending) {
   if (descending) {
     SortPair* nums = std::partition(pairs, end, [](const SortPair& p) { return std::isnan(p.key); });
     std::sort(pairs, nums, by_comp);
-    std::sort(nums, end, [](const SortPair& a, const SortPair& b) {
-      return a.key > b.key || (a.key == b.key && a.comp < b.comp);
-    });
+    bucket_sort(
+        nums, end - nums, [](const SortPair& p) { return p.key; },
+        [](const SortPair& a, const SortPair& b) { return a.key > b.key || (a.key == b.key && a.comp < b.comp); },
+        true);
   } else {
     SortPair* nan = std::partition(pairs, end, [](const SortPair& p) { return !std::isnan(p.key); });
     std::sort(nan, end, by_comp);
-    std::sort(pairs, nan, [](const SortPair& a, const SortPair& b) {
-      return a.key < b.key || (a.key == b.key && a.comp < b.comp);
-    });
+    bucket_sort(
+        pairs, nan - pairs, [](const SortPair& p) { return p.key; },
+        [](const SortPair& a, const SortPair& b) { return a.key < b.key || (a.key == b.key && a.comp < b.comp); },
+        false);
   }
 }
 
