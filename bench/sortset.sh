@@ -39,8 +39,8 @@ kernels = {
     "[u, i, j] = unique": ("x = floor(rand(1, N) * N / 2);", "[u, i, j] = unique(x);", 1, (200000, big), 2.0, None),
     "ismember": ("x = floor(rand(1, N) * N); s = 1:2:N;", "tf = ismember(x, s);", 1, (200000, big), 2.0, None),
     "setdiff": ("x = floor(rand(1, N) * N); s = 1:3:N;", "c = setdiff(x, s);", 1, (200000, big), 2.0, None),
-    "diff": ("x = rand(1, N);", "d = diff(x);", 40, (200000, big), 1.5, None),
-    "diff column": ("x = rand(N, 1);", "d = diff(x);", 40, (200000, big), 1.5, None),
+    "diff": ("x = rand(1, N);", "d = diff(x);", 100, (200000, big), 1.5, None),
+    "diff column": ("x = rand(N, 1);", "d = diff(x);", 100, (200000, big), 1.5, None),
 }
 cmds = {}
 for name, (inputs, body, reps_big, sizes, _, _) in kernels.items():
