@@ -90,6 +90,17 @@ int stk_reserve_top(EngineContext* ctx, int64_t n, void** pointer) {
   return kOk;
 }
 
+int stk_shrink_top_matrix(EngineContext* ctx, int32_t rows, int32_t cols) {
+  if (ctx->desc_top < kDescWords || rows < 0 || cols < 0) return kBadArgument;
+  uint32_t* d = desc_at(ctx, 0);
+  const int64_t words = int64_t{rows} * cols;
+  if (d[0] != kKindReal || words > desc_data_words(d)) return kBadArgument;
+  ctx->data_top -= static_cast<int32_t>(desc_data_words(d) - words);
+  d[1] = static_cast<uint32_t>(rows);
+  d[2] = static_cast<uint32_t>(cols);
+  return kOk;
+}
+
 int stk_free_space(EngineContext* ctx, int64_t* bytes, void** pointer) {
   if (bytes) *bytes = data_free_words(ctx) * 8;
   if (pointer) *pointer = data_words(ctx) + ctx->data_top;

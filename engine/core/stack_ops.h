@@ -14,6 +14,10 @@ int stk_item_words(EngineContext* ctx, int depth, int64_t* n);
 int stk_descriptor_as_doubles(EngineContext* ctx, int depth, double* buffer);
 int stk_push_descriptor(EngineContext* ctx, const double* buffer);
 int stk_reserve_top(EngineContext* ctx, int64_t n, void** pointer);
+// The top item, a real double matrix, keeps its first rows * cols elements
+// as a rows x cols matrix (a result computed in place of its argument);
+// kBadArgument when the top is no such matrix or would grow.
+int stk_shrink_top_matrix(EngineContext* ctx, int32_t rows, int32_t cols);
 int stk_free_space(EngineContext* ctx, int64_t* bytes, void** pointer);
 int stk_remove(EngineContext* ctx, int depth, int count);
 int stk_move(EngineContext* ctx, int n, int k);

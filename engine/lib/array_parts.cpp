@@ -262,17 +262,43 @@ int bi_diff(EngineContext* ctx, int nargin) {
   Shape out = s;
   while (out.ndims <= q) out.d[out.ndims++] = 1;
   out.d[q] = sp.length - n;
+  if (n == 1 && nargin == 1 && desc_at(ctx, 0)[0] == kKindReal && s.ndims == 2) {
+    // The first difference of a real matrix, the common case, is written
+    // over its argument (the stack's own copy) and the item shrunk: no
+    // result to push and move down. Every element is read before it is
+    // written, since each result lies at or before the first element it
+    // reads.
+    double* v = reinterpret_cast<double*>(const_cast<uint8_t*>(x.re));
+    const int64_t kept = sp.length - 1, in = sp.inner;
+    for (int64_t o = 0; o < sp.outer; ++o) {
+      const double* f = v + o * sp.length * in;
+      double* t = v + o * kept * in;
+      for (int64_t k = 0; k < kept * in; ++k) t[k] = f[k + in] - f[k];
+    }
+    return stk_shrink_top_matrix(ctx, out.d[0], out.d[1]);
+  }
   // The result is pushed before anything is computed, so that a failure
   // leaves the operand as it was. Each line takes its n passes of
   // differences on a copy; each pass leaves one value fewer at its front.
   uint8_t *re = nullptr, *im = nullptr;
   TN_TRY(push_like(ctx, x, out, x.cplx, &re, &im));
   const int64_t kept = sp.length - n;
-  std::vector<double> line(static_cast<size_t>(sp.length));
+  std::vector<double> line(static_cast<size_t>(n > 1 ? sp.length : 0));
   for (int part = 0; part < 2; ++part) {
     const uint8_t* from = part ? x.im : x.re;
     uint8_t* to = part ? im : re;
     if (!from) continue;
+    if (n == 1) {
+      // The first difference, the common case, straight from the operand
+      // into the result: one pass, neighbours inner elements apart.
+      for (int64_t o = 0; o < sp.outer; ++o) {
+        const uint8_t* f = from + 8 * o * sp.length * sp.inner;
+        uint8_t* t = to + 8 * o * kept * sp.inner;
+        for (int64_t k = 0; k < kept * sp.inner; ++k)
+          tn::st_f64(t + 8 * k, tn::ld_f64(f + 8 * (k + sp.inner)) - tn::ld_f64(f + 8 * k));
+      }
+      continue;
+    }
     for (int64_t o = 0; o < sp.outer; ++o)
       for (int64_t si = 0; si < sp.inner; ++si) {
         for (int64_t k = 0; k < sp.length; ++k) line[k] = tn::ld_f64(from + 8 * ((o * sp.length + k) * sp.inner + si));

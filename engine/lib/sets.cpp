@@ -5,6 +5,7 @@
 // either operand; every set function is a choice of runs.
 #include "engine/lib/sets.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -17,7 +18,7 @@
 #include "engine/core/value_stack.h"
 #include "engine/lib/operands.h"
 #include "engine/lib/sort.h"
-#include "numlib/shellsort.h"
+#include "numlib/sort_kernels.h"
 
 namespace {
 
@@ -98,6 +99,53 @@ bool seq_equal(const SetSeq& s, int32_t x, int32_t y) {
   }
 }
 
+// The top bit of a permutation entry marks the first element of a run, where
+// the sort found the runs already (RunMarks::kMarked).
+constexpr uint32_t kRunStart = 0x80000000u;
+enum class RunMarks : uint8_t { kNone, kMarked };
+
+// Real values whose doubles keep their order (double, single, integers of
+// up to 32 bits) are sorted as (value, position) pairs, much faster than
+// comparing through seq_cmp.
+bool sorts_as_pairs(const SetSeq& s) {
+  return !s.cplx && (s.cls == SeqClass::kDouble || s.cls == SeqClass::kSingle ||
+                     (s.cls == SeqClass::kInt && (s.type & 127) <= 4));
+}
+
+// perm := the combined positions in the order of seq_cmp, ties by position,
+// the first of each run marked when the pairs sorted them.
+// With pairs, they lie at the start of the scratch, where perm begins too:
+// perm[q] is written after pairs[q] is read, and covers only pairs read
+// before it.
+void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs) {
+  if (!pairs) {
+    sort_index(s.n, seq_cmp, perm, const_cast<SetSeq*>(&s), 0);
+    return;
+  }
+  SortPair* p = pairs;
+  if (s.cls == SeqClass::kInt)
+    for (int32_t c = 0; c < s.n; ++c) p[c] = SortPair{static_cast<double>(int_at(s, c)), double(c)};
+  else if (s.cls == SeqClass::kDouble)
+    for (int part = 0, c = 0; part < 2; ++part) {
+      const int32_t count = part ? s.n - s.n0 : s.n0;
+      for (int32_t k = 0; k < count; ++k, ++c)
+        p[c] = SortPair{tn::load<double>(s.re[part] + 8 * int64_t{k}), double(c)};
+    }
+  else
+    for (int32_t c = 0; c < s.n; ++c) p[c] = SortPair{float_at(s, c).re, double(c)};
+  sort_pairs(p, s.n, 0);
+  // Equal values lie side by side, and equality of doubles is transitive
+  // (NaN equals nothing), so a run starts wherever a key differs from the
+  // one before it: marked here, while the keys are in order in memory.
+  double before = 0;
+  for (int32_t q = 0; q < s.n; ++q) {
+    const double key = p[q].key;
+    const auto c = static_cast<uint32_t>(p[q].comp);
+    perm[q] = static_cast<int32_t>(q == 0 || !(key == before) ? c | kRunStart : c);
+    before = key;
+  }
+}
+
 // First 0-based position of the run's value in each operand, -1 when absent.
 struct SetRun {
   int32_t first[2];
@@ -133,12 +181,15 @@ int convert_top_to(EngineContext* ctx, const NumOperand& a) {
   return st == kWrongType ? kWrongArgType : st;
 }
 
-int32_t walk_runs(SetWork* w) {
+int32_t walk_runs(SetWork* w, RunMarks marks) {
   const SetSeq& s = w->seq;
   int32_t r = -1, start = 0;
   for (int32_t q = 0; q < s.n; ++q) {
-    const int32_t c = w->perm[q];
-    if (r < 0 || !seq_equal(s, start, c)) {  // compared with the run's first element
+    const auto entry = static_cast<uint32_t>(w->perm[q]);
+    const auto c = static_cast<int32_t>(entry & ~kRunStart);
+    const bool starts = marks == RunMarks::kMarked ? (entry & kRunStart) != 0
+                                                   : r < 0 || !seq_equal(s, start, c);  // against the run's first
+    if (starts) {
       w->runs[++r] = SetRun{{-1, -1}};
       start = c;
     }
@@ -204,10 +255,20 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
 
   // Scratch: string elements, the permutation, the runs, the run of each
   // element of the first operand.
+  // The pairs of the fast sort, where they are used, take the room of the
+  // permutation and the runs (filled only after the sort) and what more
+  // they need; without that room the sort goes through seq_cmp.
   const int64_t str_words = s.cls == SeqClass::kString ? kStringElemWords * n : 0;
   const int64_t sort_bytes = 4 * n + int64_t{sizeof(SetRun)} * n + 4 * na;
+  const int64_t pair_bytes = int64_t{sizeof(SortPair)} * n;
+  bool pairs = sorts_as_pairs(s);
   void* scratch;
-  int st = push_scratch(ctx, str_words + (sort_bytes + 7) / 8, &scratch);
+  int st = kDataStackOverflow;
+  if (pairs) st = push_scratch(ctx, (std::max(sort_bytes, pair_bytes) + 7) / 8, &scratch);
+  if (st == kDataStackOverflow) {
+    pairs = false;
+    st = push_scratch(ctx, str_words + (sort_bytes + 7) / 8, &scratch);
+  }
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   auto* words = static_cast<uint64_t*>(scratch);
   auto* bytes = reinterpret_cast<uint8_t*>(words + str_words);
@@ -222,8 +283,8 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     if (st != kOk) return fail_to_mark(ctx, mark, st);
     s.str = elems;
   }
-  shellsort_index(s.n, seq_cmp, w->perm, &s, 0);
-  w->nruns = walk_runs(w);
+  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr);
+  w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
 }
 

@@ -139,6 +139,14 @@ int markup_write_ordinary(MarkupParser* p, int32_t at, int32_t* used, bool prefo
   return markup_wrap_line(&p->out) ? 0 : kMkOutputFull;
 }
 
+// A marker that is never closed: its first character is ordinary text.
+static int extension_as_text(MarkupParser* p, const MarkupToken& t) {
+  int32_t used = 1;
+  MK_TRY(markup_write_ordinary(p, t.start, &used, false));
+  p->pos = t.start + 1;
+  return 0;
+}
+
 // ---- style toggle: open (hook, begin) or close at k with the styles above
 // it reopened in their order; links and images above k are dropped.
 int markup_style_toggle(MarkupParser* p, int32_t style, int32_t at) {
@@ -208,6 +216,11 @@ int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before) {
   const char* close = triple ? ">>>" : ">>";
   const int32_t close_length = int32_t(std::strlen(close));
   const int32_t name_start = t.end;
+  // Where no close begins from the name on, neither the name nor the close
+  // need be searched again (an inline close is any close, so the block form
+  // has none there either).
+  const int32_t known = p->unclosed_from[triple];
+  if (known > 0 && name_start >= known) return extension_as_text(p, t);
   int32_t name_end = name_start;
   while (name_end < n && !is_blank(s[name_end]) && !is_line_end(s[name_end]) &&
          !(name_end <= n - close_length && std::memcmp(s + name_end, close, size_t(close_length)) == 0))
@@ -221,11 +234,11 @@ int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before) {
     close_at = find_close(s, n, body_start, close, false);
   }
   if (close_at < 0) {
-    // Never closed: the marker is ordinary text.
-    int32_t used = 1;
-    MK_TRY(markup_write_ordinary(p, t.start, &used, false));
-    p->pos = t.start + 1;
-    return 0;
+    // Never closed: the marker is ordinary text. The name ends before any
+    // close and a blank cannot begin one, so none begins from the name on.
+    int32_t& from = p->unclosed_from[triple];
+    if (from == 0 || name_start < from) from = name_start;
+    return extension_as_text(p, t);
   }
   int32_t after = close_at + close_length;
   if (block)
@@ -297,6 +310,7 @@ int markup_swap_buffers(MarkupParser* p, int32_t kept_bytes, int32_t old_positio
   // The targets of open links lay in the old source: they are gone.
   for (int32_t k = 0; k < p->style_count; ++k) p->styles[k].target_length = 0;
   p->out.span_length = 0;
+  std::memset(p->unclosed_from, 0, sizeof p->unclosed_from);
   ++p->swaps;
   return 0;
 }

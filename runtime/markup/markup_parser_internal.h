@@ -73,6 +73,11 @@ struct MarkupParser {
   int32_t heading_level;  // of the last heading (0 before the first)
   int32_t heading_number;
   bool pending_space;     // blanks read in text, written before the next character
+  // [1 for "<<<"]: no close of that extension form (">>" or ">>>") begins
+  // at or after this position of the current source, so a later marker
+  // whose name starts there too is text at once: a run of "<" stays
+  // linear. 0 while nothing is known (a name never starts at 0).
+  int32_t unclosed_from[2];
 };
 
 MarkupToken markup_next_token(const MarkupParser* p);

@@ -15,6 +15,7 @@
 #include "engine/core/opcodes.h"
 #include "engine/lib/sets.h"
 #include "engine/lib/sort.h"
+#include "numlib/shellsort.h"
 #include "support/same_doubles.h"
 #include "support/set_fixture.h"
 
@@ -277,6 +278,79 @@ TEST_F(Sort, RandomisedEveryClassShapeAndDirection) {
       }
       clear();
     }
+  }
+}
+
+// --- Against the Shell sorts -------------------------------------------------------------
+
+uint64_t bits_of(double x) {
+  uint64_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+// sort of double and single rows full of ties, -0, Inf and NaN, at one and
+// two outputs in both directions, against the Shell sorts that sort used
+// before (the model): the index and, with it, the values exactly; values
+// alone the same up to the order of -0 and 0.
+TEST_F(Sort, MatchesTheShellSortsOnTies) {
+  std::mt19937 rng(5601);
+  const double inf = std::numeric_limits<double>::infinity();
+  const V pool = {-inf, -2, -1, -0.0, 0.0, 0.5, 1, 3, inf, kNaN};
+  for (int trial = 0; trial < 400; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const int n = int(rng() % 300);
+    const bool single = trial % 3 == 2;
+    const uint8_t desc = rng() % 2;
+    const int nargout = 1 + int(rng() % 2);
+    V x(size_t(n), 0.0);
+    for (double& v : x) v = pool[rng() % pool.size()];
+    if (single)
+      tv::push_single(c, {1, n}, std::vector<float>(x.begin(), x.end()));
+    else
+      tv::push_row(c, x);
+    if (desc) tv::push_chars(c, u"descend");
+    sort_call(desc ? 2 : 1, nargout);
+
+    V want = x, order(size_t(n), 0.0);
+    for (int k = 0; k < n; ++k) order[size_t(k)] = k + 1;
+    if (single) {
+      const std::vector<float> f(x.begin(), x.end());
+      SortCmpRec rec{f.data(), nullptr, desc, 1};
+      std::vector<int32_t> perm(size_t(n) + 1);
+      shellsort_index(n, sort_cmp_single, perm.data(), &rec, desc);
+      for (int k = 0; k < n; ++k) {
+        want[size_t(k)] = x[size_t(perm[size_t(k)])];
+        order[size_t(k)] = perm[size_t(k)] + 1;
+      }
+    } else if (nargout == 2) {
+      shellsort_real_pair(want.data(), order.data(), n, 1, desc);
+    } else {
+      shellsort_real(want.data(), n, 1, desc);
+    }
+    const tv::Value got = tv::read(c);
+    EXPECT_EQ(got.cls, single ? "single" : "double");
+    ASSERT_EQ(got.re.size(), size_t(n));
+    std::vector<uint64_t> a, b;
+    for (int k = 0; k < n; ++k) {
+      const double g = got.re[size_t(k)], w = want[size_t(k)];
+      if (nargout == 2 || single)
+        EXPECT_EQ(bits_of(g), bits_of(w)) << k;
+      else
+        EXPECT_TRUE(g == w || (std::isnan(g) && std::isnan(w))) << k;
+      a.push_back(bits_of(g));
+      b.push_back(bits_of(w));
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b) << "the same values";
+    if (nargout == 2) {
+      const tv::Value i = tv::read(c, 1);
+      EXPECT_EQ(i.cls, "double");
+      EXPECT_EQ(i.re, order);
+    }
+    clear();
+    if (HasFailure()) return;
   }
 }
 

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# sort, unique, ismember, setdiff and diff of large vectors beside GNU Octave
+# (Debian's octave package, installed when missing), the loops beside
+# bench/growth_bench.cpp that need the other side in the same run. Both
+# sides run the same ZVR text as whole processes: each kernel REPS times
+# after building its inputs, REPS chosen so that Octave's side takes 100 ms
+# or more, and the same process with REPS = 0 (start-up and inputs), whose
+# time is subtracted. Runs are interleaved and medians taken, of processor
+# time (the figure that a loaded machine disturbs least) and of wall time.
+# Every process first runs its kernel once more, untimed in effect, since
+# the REPS = 0 process runs it too: the first use of the memory it needs
+# (page faults) is paid on both sides of the subtraction, and the figures
+# are the cost of a call in a running program. One thread on both sides.
+# Each kernel is timed at 200,000 and 1.6 million elements (sort also at
+# 400,000 and 800,000); the growth exponent is the slope of log time over
+# log n. Targets at 1.6 million: sort within 1.5 times Octave's time with an
+# exponent of at most 1.15, unique, ismember and setdiff within 2 times,
+# diff within 1.5 times; the exit status is 2 when one is missed.
+# Usage: bench/sortset.sh [runs]   (default 3). ZVR=path times another zvr
+# binary (a build of an earlier commit, for the figures before a change).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-3}
+. bench/zvr_side.sh
+need_command octave-cli octave
+find_zvr
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1 python3 - "$runs" "$ZVR" "$tmp" <<'PY'
+import math, resource, statistics, subprocess, sys, time
+runs, zvr, tmp = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+# name: (inputs, kernel, repetitions at 1.6 million, sizes, target ratio,
+# exponent limit). Inputs with many ties: integers drawn from half the range.
+big = 1600000
+kernels = {
+    "sort": ("x = rand(1, N);", "s = sort(x);", 1, (200000, 400000, 800000, big), 1.5, 1.15),
+    "sort ties": ("x = floor(rand(1, N) * N / 8);", "s = sort(x);", 1, (200000, big), 1.5, 1.15),
+    "[s, i] = sort": ("x = rand(1, N);", "[s, i] = sort(x);", 1, (200000, big), 1.5, 1.15),
+    "sort descend": ("x = rand(1, N);", "s = sort(x, 'descend');", 1, (200000, big), 1.5, 1.15),
+    "sort int32": ("x = int32(floor(rand(1, N) * N));", "s = sort(x);", 1, (200000, big), None, None),
+    "unique": ("x = floor(rand(1, N) * N / 2);", "u = unique(x);", 1, (200000, big), 2.0, None),
+    "[u, i, j] = unique": ("x = floor(rand(1, N) * N / 2);", "[u, i, j] = unique(x);", 1, (200000, big), 2.0, None),
+    "ismember": ("x = floor(rand(1, N) * N); s = 1:2:N;", "tf = ismember(x, s);", 1, (200000, big), 2.0, None),
+    "setdiff": ("x = floor(rand(1, N) * N); s = 1:3:N;", "c = setdiff(x, s);", 1, (200000, big), 2.0, None),
+    "diff": ("x = rand(1, N);", "d = diff(x);", 100, (200000, big), 1.5, None),
+    "diff column": ("x = rand(N, 1);", "d = diff(x);", 100, (200000, big), 1.5, None),
+}
+cmds = {}
+for name, (inputs, body, reps_big, sizes, _, _) in kernels.items():
+    for n in sizes:
+        reps = max(1, round(reps_big * big / n))
+        for r in (0, reps):
+            text = inputs.replace("N", str(n)) + f"\n{body}\nfor rep = 1:{r}\n  {body}\nend\n"
+            path = f"{tmp}/k{len(cmds)}.m"
+            with open(path, "w") as f:
+                f.write(text)
+            cmds[("zvr", name, n, r)] = [zvr, path]
+            cmds[("octave", name, n, r)] = ["octave-cli", "--norc", "--quiet", path]
+cpu = {c: [] for c in cmds}
+wall = {c: [] for c in cmds}
+for _ in range(runs):
+    for c, argv in cmds.items():
+        r0 = resource.getrusage(resource.RUSAGE_CHILDREN)
+        t0 = time.perf_counter()
+        subprocess.run(argv, stdout=subprocess.DEVNULL, check=True,
+                       stderr=subprocess.DEVNULL if c[0] == "octave" else None)
+        t1 = time.perf_counter()
+        r1 = resource.getrusage(resource.RUSAGE_CHILDREN)
+        wall[c].append((t1 - t0) * 1e3)
+        cpu[c].append((r1.ru_utime + r1.ru_stime - r0.ru_utime - r0.ru_stime) * 1e3)
+
+def per_call(d, side, name, n):
+    reps = max(r for (s, k, m, r) in d if (s, k, m) == (side, name, n))
+    t = statistics.median(d[side, name, n, reps]) - statistics.median(d[side, name, n, 0])
+    return max(t, 1e-3) / reps
+
+def slope(points):
+    xs = [math.log(n) for n, _ in points]
+    ys = [math.log(t) for _, t in points]
+    mx, my = sum(xs) / len(xs), sum(ys) / len(ys)
+    return sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / sum((x - mx) ** 2 for x in xs)
+
+print(f"sortset: medians of {runs} interleaved runs, ms per call, start-up, inputs and a first call subtracted")
+print(f"{'kernel':<20} {'n':>9} {'zvr cpu':>9} {'oct cpu':>9} {'ratio':>6} {'zvr wall':>9} {'oct wall':>9} {'ratio':>6}")
+status = 0
+for name, (_, _, _, sizes, target, limit) in kernels.items():
+    for n in sizes:
+        z, o = per_call(cpu, "zvr", name, n), per_call(cpu, "octave", name, n)
+        zw, ow = per_call(wall, "zvr", name, n), per_call(wall, "octave", name, n)
+        line = f"{name:<20} {n:9d} {z:9.2f} {o:9.2f} {z / o:6.2f} {zw:9.2f} {ow:9.2f} {zw / ow:6.2f}"
+        if n == big and target:
+            ok = z / o <= target
+            status |= 0 if ok else 2
+            line += f"  target {target}x" + ("" if ok else " OVER")
+        print(line)
+    ez = slope([(n, per_call(cpu, "zvr", name, n)) for n in sizes])
+    eo = slope([(n, per_call(cpu, "octave", name, n)) for n in sizes])
+    line = f"{name:<20} {'exponent':>9} {ez:9.2f} {eo:9.2f}"
+    if limit:
+        ok = ez <= limit
+        status |= 0 if ok else 2
+        line += f"  limit {limit}" + ("" if ok else " OVER")
+    print(line)
+sys.exit(status)
+PY

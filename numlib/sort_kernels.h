@@ -1,0 +1,39 @@
+// The O(n log n) sorts behind sort and the set functions. Each returns what
+// the Shell sort of shellsort.h that it stands in for returns: the same
+// order wherever that order is fixed (companions and index permutations
+// exactly; values up to the order of -0 and 0 among themselves). None
+// allocates; the callers hand over scratch from the data stack.
+#pragma once
+
+#include <cstdint>
+
+#include "numlib/shellsort.h"
+
+// In place, NaN ranking above every number as in shellsort_real. scratch
+// holds n doubles and is needed only for a stride other than 1; without it
+// such a line goes to shellsort_real. A line whose NaNs differ in their
+// bits (sign or payload) goes to shellsort_real too, which alone decides
+// where each of them ends.
+void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch);
+
+// A key and the value that travels with it.
+struct SortPair {
+  double key;
+  double comp;
+};
+
+// By key in the direction of the sort (NaN ranking above every number and
+// equal to NaN), equal keys by the smaller companion first: the order of
+// shellsort_real_pair, unique when the companions are distinct.
+void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending);
+
+// shellsort_real_pair's result for distinct companions, through n pairs of
+// scratch; without scratch, shellsort_real_pair itself.
+void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
+                    uint8_t descending, SortPair* scratch);
+
+// shellsort_index's result: index := 0 .. n-1 ordered by compare (negated
+// when descending), ties by position. compare must be a weak order (every
+// comparison of the library is), since the order of the ties then decides.
+void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context,
+                uint8_t descending);
