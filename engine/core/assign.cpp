@@ -14,6 +14,7 @@
 #include "engine/core/convert.h"
 #include "engine/core/element_layout.h"
 #include "engine/core/entry_finger.h"
+#include "engine/core/entry_gap.h"
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
 #include "engine/core/scalar_subscripts.h"
@@ -526,10 +527,19 @@ bool store_one_entry(EngineContext* ctx, VarRef* r, const IndexPlan& p, const En
   w.start(p, strides);
   Entries ent;
   if (!block_entries(ctx, r->block, r->offset, &ent) || ent.count != target.count) return false;
-  const uint64_t* e = finger_seek(ctx, r->block, r->offset, ent, w.offset());
-  if (elem_name(e) != elem_name(value)) return false;
   VarRef at = *r;
-  at.offset = int32_t(e - (heap_words(ctx) + r->block));
+  uint64_t* base = heap_words(ctx) + r->block;
+  const int64_t across = entry_gap_open_in(ctx, r->block) ? entry_gap_seek(ctx, r->block, ent, w.offset()) : -1;
+  if (across >= 0) {
+    at.offset = int32_t(across);
+    if (elem_name(base + across + (across < ctx->entry_gap.at ? 0 : ctx->entry_gap.words)) != elem_name(value))
+      return false;
+  } else {
+    entry_gap_close_in(ctx, r->block);
+    const uint64_t* e = finger_seek(ctx, r->block, r->offset, ent, w.offset());
+    if (elem_name(e) != elem_name(value)) return false;
+    at.offset = int32_t(e - base);
+  }
   return ref_store_value(ctx, &at, reinterpret_cast<const uint32_t*>(value), value + kElemHeaderWords) == kOk;
 }
 
@@ -566,6 +576,7 @@ int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
     drop_items(ctx, k + 2);
     return kOk;
   }
+  entry_gap_close_in(ctx, r.block);  // the container is built again from its entries
 
   // Which right-hand entry each new position takes (kKeepOld: the old one).
   void* raw = nullptr;
@@ -654,6 +665,9 @@ int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask) {
   if (n < 0 || !stk_has_item(ctx, k + 1)) return TN_ILLEGAL();
   VarRef r;
   if (!ref_at(ctx, k, &r)) return TN_ILLEGAL();
+  // Only the store of one entry of the value's own container reads across a
+  // gap in its block (store_one_entry); every other path reads it closed.
+  if (entry_gap_open_in(ctx, r.block) && !entry_gap_serves_step(ctx, r)) entry_gap_close(ctx);
   uint64_t* e = ref_element(ctx, r);
   const auto* h = reinterpret_cast<const uint32_t*>(e);
   // A target this assignment created is still untyped: it takes the kind of
@@ -673,10 +687,14 @@ int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask) {
   ArrayView rv;
   const bool rhs_array = array_view(rh, item_data(ctx, k + 1), &rv);
   if (entries && (exists || rhs_container)) {
-    if (exists && rh[0] == kKindReal && int64_t(rh[1]) * rh[2] == 0) return delete_entries(ctx, n, colon_mask, k, ent);
-    if (!rhs_container) return kWrongArgType;
+    if (!rhs_container) {
+      entry_gap_close_in(ctx, r.block);
+      if (exists && rh[0] == kKindReal && int64_t(rh[1]) * rh[2] == 0) return delete_entries(ctx, n, colon_mask, k, ent);
+      return kWrongArgType;
+    }
     return assign_entries(ctx, n, colon_mask, k, ent);
   }
+  entry_gap_close_in(ctx, r.block);
   if (exists && rhs_array && rv.count == 0) return delete_array(ctx, n, colon_mask, k);
   return assign_array(ctx, n, colon_mask, k, exists);
 }

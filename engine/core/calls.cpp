@@ -8,6 +8,7 @@
 
 #include "engine/core/call_cache.h"
 #include "engine/core/calls.h"
+#include "engine/core/entry_gap.h"
 #include "engine/core/debug_state.h"
 #include "engine/core/errors.h"
 #include "engine/core/fntable.h"
@@ -509,6 +510,7 @@ int fn_call_funarg(EngineContext* c, int depth, int nargin, int nargout, int bui
 
 int interp_call(EngineContext* c, const char* name, int32_t context_id, int nargin, int nargout, int frame_flag,
                 int slice) {
+  entry_gap_settle(c);  // a run that paused leaves no gap to the next
   int32_t id = -1, opcode = -1;
   const BuiltinEntry* row = nullptr;
   const IntrinsicEntry* intrinsic = nullptr;
@@ -551,6 +553,7 @@ int frame_return_discard(EngineContext* c) {
 }
 
 int exec_code_block(EngineContext* c, const char* text, int32_t length, int32_t* value_count) {
+  entry_gap_settle(c);
   return compile_block(c, text, length, kCompileKeepNames, 1, value_count, false);
 }
 
@@ -618,6 +621,7 @@ int compile_command_line(EngineContext* c, const char* text, int32_t length) {
 }  // namespace
 
 int exec_command_line(EngineContext* c, const char* text, int32_t length, int flag) {
+  entry_gap_settle(c);
   if (length < 0) length = int32_t(std::strlen(text));
   const int status = compile_command_line(c, text, length);
   if (status == kOk) return kSliceEnded;

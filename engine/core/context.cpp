@@ -271,6 +271,7 @@ void* engine_find_named_block(EngineContext* c, const char* name) {
 }
 
 void engine_reset_runtime(EngineContext* c) {
+  entry_gap_settle(c);  // the sweep below keeps global blocks as they lie
   c->frame = -1;
   c->reserved_word = -1;
   c->free_at_run = -1;

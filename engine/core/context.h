@@ -130,6 +130,17 @@ struct EntryFinger {
 };
 constexpr int kEntryFingers = 2;  // two containers read side by side keep theirs
 
+// Free words left inside a variable's block between the entries of its own
+// list or cell array, so that storing entries of another length one after
+// another (forward or backward) moves only the entries between two stores,
+// not every entry behind each. Only the interpreter's brace stores use it;
+// anything else that may look at the value closes it first (entry_gap.h).
+struct EntryGap {
+  int32_t block;  // heap block of the gap, or of the last store that moved every entry behind it; 0 = none
+  int32_t at;     // word offset of the gap in the block (an entry boundary)
+  int32_t words;  // its length; -1: no gap yet, only that last store
+};
+
 struct EngineContext {
   const EngineServiceTable* svc;
 
@@ -191,6 +202,7 @@ struct EngineContext {
   CodePosition pos;
 
   uint8_t running;
+  uint8_t entry_gap_allowed;  // set while the interpreter runs a brace store's steps
   // The current error code: the last status recorded with an error location;
   // also the status a run stopped with (505 while suspended for debugging).
   int32_t status_word;
@@ -206,9 +218,9 @@ struct EngineContext {
 
   uint8_t emit_positions;
   uint8_t wide_strings;
-  int32_t opt_level;
   uint8_t opt_flag;
   uint8_t private_visible;
+  int32_t opt_level;
 
   AbortPollFn abort_fn;
   void* abort_arg;
@@ -263,6 +275,9 @@ struct EngineContext {
   // (entry_finger.h keeps them, the one noted last first). Not saved; block
   // 0 means none.
   EntryFinger entry_finger[kEntryFingers];
+  // The open gap in a variable's block, if any. Not saved: never open
+  // outside the interpreter's loop.
+  EntryGap entry_gap;
 
   // Fast instructions left before the loop reads the slice clock again
   // (slice_used); kept here rather than in a register of the

@@ -49,7 +49,8 @@ inline bool finger_entries(EngineContext* ctx, int32_t block, int64_t at, Entrie
   if (!out->cell) list_dims_set(out, f->count);
 #ifdef TN_DEBUG_CHECKS
   Entries walked;
-  TN_ASSERT(container_entries(h, data, &walked) && walked.count == f->count && walked.first == out->first);
+  TN_ASSERT(entry_gap_open_in(ctx, block) ||  // a walk would read the gap's words as entries
+            (container_entries(h, data, &walked) && walked.count == f->count && walked.first == out->first));
 #endif
   return true;
 }

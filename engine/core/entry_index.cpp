@@ -73,6 +73,19 @@ void slot_fill(int i, const EngineContext* ctx, const EntryFinger& view) {
   t_entry_index_block[i] = view.block;
 }
 
+// Every offset written out: shift 0 from entry 0 (what the raw table and
+// the appends read).
+void settle(EntryIndexHeld* h) {
+  if (h->shift != 0) {
+    int32_t* const o = h->offsets;
+    const int64_t n = h->count;
+    const uint32_t d = uint32_t(h->shift);
+    for (int64_t i = h->shift_from; i < n; ++i) o[i] = int32_t(uint32_t(o[i]) + d);
+  }
+  h->shift = 0;
+  h->shift_from = 0;
+}
+
 bool reserve(EntryIndexHeld* h, int64_t n) {
   if (n <= h->capacity) return true;
   int64_t cap = h->capacity > 0 ? h->capacity : 64;
@@ -88,7 +101,8 @@ bool reserve(EntryIndexHeld* h, int64_t n) {
 
 EntryIndexHeld::EntryIndexHeld(EntryIndexHeld&& o) noexcept
     : offsets(std::exchange(o.offsets, nullptr)), capacity(std::exchange(o.capacity, 0)),
-      count(std::exchange(o.count, 0)) {}
+      count(std::exchange(o.count, 0)), shift_from(std::exchange(o.shift_from, 0)),
+      shift(std::exchange(o.shift, 0)) {}
 
 EntryIndexHeld& EntryIndexHeld::operator=(EntryIndexHeld&& o) noexcept {
   if (this != &o) {
@@ -96,35 +110,56 @@ EntryIndexHeld& EntryIndexHeld::operator=(EntryIndexHeld&& o) noexcept {
     offsets = std::exchange(o.offsets, nullptr);
     capacity = std::exchange(o.capacity, 0);
     count = std::exchange(o.count, 0);
+    shift_from = std::exchange(o.shift_from, 0);
+    shift = std::exchange(o.shift, 0);
   }
   return *this;
 }
 
 EntryIndexHeld::~EntryIndexHeld() { std::free(offsets); }
 
-const int32_t* entry_index_table(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first) {
-  if (f.count < kEntryIndexMinCount || f.block <= 0) return nullptr;
+namespace {
+
+// The slot of the index for the container finger f is on, built by one walk
+// from `first` when there is none; -1 when it is too small or no memory is left.
+int index_slot(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first) {
+  if (f.count < kEntryIndexMinCount || f.block <= 0) return -1;
   int i = slot_find(ctx, f);
   if (i < 0) {
     i = slot_claim();
     EntryIndexHeld& h = t_table.slot[i].held;
-    if (!reserve(&h, f.count)) return nullptr;
+    if (!reserve(&h, f.count)) return -1;
     int64_t at = 0;
     for (int32_t k = 0; k < f.count; ++k) {
       h.offsets[k] = int32_t(at);
       at += elem_total_words(first + at);
     }
     h.count = f.count;
+    h.shift = 0;
+    h.shift_from = 0;
     slot_fill(i, ctx, f);
   }
   t_table.slot[i].used = ++t_table.clock;
+  return i;
+}
+
+}  // namespace
+
+const int32_t* entry_index_table(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first) {
+  const int i = index_slot(ctx, f, first);
+  if (i < 0) return nullptr;
+  settle(&t_table.slot[i].held);
   return t_table.slot[i].held.offsets;
 }
 
 int64_t entry_index_offset(const EngineContext* ctx, const EntryFinger& f, const uint64_t* first, int64_t linear) {
   if (linear < 0 || linear >= f.count) return -1;
-  const int32_t* table = entry_index_table(ctx, f, first);
-  return table ? table[linear] : -1;
+  const int i = index_slot(ctx, f, first);
+  return i < 0 ? -1 : entry_index_at(t_table.slot[i].held, linear);
+}
+
+bool entry_index_held(const EngineContext* ctx, const EntryFinger& f) {
+  return f.count >= kEntryIndexMinCount && f.block > 0 && slot_find(ctx, f) >= 0;
 }
 
 void entry_index_forget_all() {
@@ -157,11 +192,11 @@ void entry_index_put(const EngineContext* ctx, const EntryFinger& view, EntryInd
 }
 
 int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word) {
-  if (!h.offsets || h.count == 0 || word < h.offsets[0]) return -1;
-  int64_t lo = 0, hi = h.count - 1;  // offsets[lo] <= word throughout
+  if (!h.offsets || h.count == 0 || word < entry_index_at(h, 0)) return -1;
+  int64_t lo = 0, hi = h.count - 1;  // entry lo starts at or before word throughout
   while (lo < hi) {
     const int64_t mid = lo + (hi - lo + 1) / 2;
-    if (h.offsets[mid] <= word)
+    if (entry_index_at(h, mid) <= word)
       lo = mid;
     else
       hi = mid - 1;
@@ -170,18 +205,28 @@ int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word) {
 }
 
 void entry_index_shift(EntryIndexHeld* h, int64_t word, int64_t delta) {
-  if (!h->offsets) return;
-  const int64_t j = entry_index_entry_of(*h, word);
-  // Through locals: a store into offsets could otherwise be h->count (both
-  // int32), which kept the loop from being vectorised.
+  if (!h->offsets || delta == 0) return;
+  const int64_t from = entry_index_entry_of(*h, word) + 1;
+  // The pending shift moves to `from`: the entries between its old start and
+  // the new one take it (or give it back) one by one. Through locals: a store
+  // into offsets could otherwise be h->count (both int32), which kept the
+  // loops from being vectorised.
   int32_t* const o = h->offsets;
-  const int64_t n = h->count;
-  const uint32_t d = uint32_t(int32_t(delta));
-  for (int64_t i = j + 1; i < n; ++i) o[i] = int32_t(uint32_t(o[i]) + d);
+  const uint32_t s = uint32_t(h->shift);
+  if (h->shift == 0) {
+    h->shift_from = int32_t(from);
+  } else if (from > h->shift_from) {
+    for (int64_t i = h->shift_from; i < from; ++i) o[i] = int32_t(uint32_t(o[i]) + s);
+  } else {
+    for (int64_t i = from; i < h->shift_from; ++i) o[i] = int32_t(uint32_t(o[i]) - s);
+  }
+  h->shift_from = int32_t(from);
+  h->shift = int32_t(uint32_t(h->shift) + uint32_t(int32_t(delta)));
 }
 
 void entry_index_append(EntryIndexHeld* h, int64_t word, int64_t m, int64_t words_each) {
   if (!h->offsets) return;
+  settle(h);
   if (int64_t(h->count) + m > INT32_MAX || word + m * words_each > INT32_MAX || !reserve(h, h->count + m)) {
     *h = EntryIndexHeld{};
     return;

@@ -31,10 +31,16 @@ extern thread_local constinit int32_t t_entry_index_block[kEntryIndexSlots];
 
 // An index taken out of the table while its block is edited, handed back
 // (re-keyed to the carried finger) or dropped when it goes out of scope.
+// Entries from `shift_from` on lie `shift` words further than offsets[]
+// says: a store that changes one entry's length moves the rest by one word
+// here, and the next store close to it pays only for the entries between
+// the two (entry_index_at reads through it; the raw table is settled first).
 struct EntryIndexHeld {
   int32_t* offsets = nullptr;  // owned; null: nothing held
   int64_t capacity = 0;
   int32_t count = 0;
+  int32_t shift_from = 0;
+  int32_t shift = 0;
   EntryIndexHeld() = default;
   EntryIndexHeld(const EntryIndexHeld&) = delete;
   EntryIndexHeld& operator=(const EntryIndexHeld&) = delete;
@@ -77,10 +83,17 @@ int entry_index_take_block(const EngineContext* ctx, int32_t block, EntryIndexTa
 // Puts a taken index back for the container as `view` shows it now (its
 // count must be the index's). Nothing when h holds nothing.
 void entry_index_put(const EngineContext* ctx, const EntryFinger& view, EntryIndexHeld&& h);
+// The word offset of entry i of h (below h.count).
+inline int64_t entry_index_at(const EntryIndexHeld& h, int64_t i) {
+  return int64_t(h.offsets[i]) + (i >= h.shift_from ? h.shift : 0);
+}
+// True when this engine has an index for the container finger f is on.
+bool entry_index_held(const EngineContext* ctx, const EntryFinger& f);
 // The entry among h's whose words hold word `word` (from the first entry):
 // the last entry starting at or before it. -1 when h holds nothing.
 int64_t entry_index_entry_of(const EntryIndexHeld& h, int64_t word);
-// The entries starting after word `word` (from the first entry) moved by delta.
+// The entries starting after word `word` (from the first entry) moved by
+// delta; the cost is the number of entries between this change and the last.
 void entry_index_shift(EntryIndexHeld* h, int64_t word, int64_t delta);
 // m entries appended, the first at word `word` (from the first entry), each
 // kElemHeaderWords long; on no memory the index is dropped.

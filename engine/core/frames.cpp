@@ -947,6 +947,7 @@ bool frame_return_real(EngineContext* ctx, uint64_t bits) {
 }
 
 int frame_unwind(EngineContext* ctx, int32_t limit) {
+  entry_gap_settle(ctx);
   if (limit == 0) ctx->pos.kind = kAreaNone;
   while (ctx->frame >= 0) {
     const uint32_t* w = frame_words(ctx, ctx->frame);

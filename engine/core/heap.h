@@ -9,6 +9,7 @@
 
 #include "engine/core/checked.h"
 #include "engine/core/context.h"
+#include "engine/core/entry_gap.h"
 #include "engine/core/entry_index.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
@@ -192,6 +193,7 @@ inline void heap_hint_lower(EngineContext* ctx, int64_t header_index) {
   if (header_index < ctx->heap_hint) ctx->heap_hint = int32_t(header_index);
 }
 inline void heap_hint_reset(EngineContext* ctx) {
+  ctx->entry_gap = EntryGap{};  // whoever rewrote a block with a gap closed it first
   for (EntryFinger& f : ctx->entry_finger) f.block = 0;  // the headers were rewritten wholesale
   entry_index_forget_all();
   ctx->heap_hint = 0;
@@ -213,6 +215,7 @@ inline void heap_mark_block_free_at(EngineContext* ctx, uint64_t* block, int32_t
     for (EntryFinger& f : ctx->entry_finger)
       if (f.block == index) f.block = 0;
     entry_index_forget(index);
+    entry_gap_drop(ctx, index);
   }
 #ifdef TN_DEBUG_CHECKS
   for (const EntryFinger& f : ctx->entry_finger) TN_ASSERT(f.block != index);

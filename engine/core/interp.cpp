@@ -138,6 +138,31 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   return t;
 }();
 
+// The operations that take values from the stack and leave values there and
+// do nothing else: they cannot see a variable's block, so a gap a brace
+// store left in one stays open across them (a reference among their operands
+// is an assignment's or an append's, made where the gap was closed).
+constexpr std::array<bool, kEngineOpcodeCount> kKeepsEntryGap = [] {
+  std::array<bool, kEngineOpcodeCount> t{};
+  for (int op = kOpNop; op <= kOpPushNoValue; ++op) t[op] = true;
+  for (uint16_t op : {kOpPopItem, kOpDupItems, kOpMoveItem, kOpSprintf, kOpRangePack}) t[op] = true;
+  for (int op = kOpPushEmpty; op <= kOpInd2sub; ++op) t[op] = true;
+  for (int op = kOpUplus; op <= kOpIsnan; ++op) t[op] = true;
+  for (int op = kOpNum2list; op <= kOpOrderfields; ++op) t[op] = true;
+  return t;
+}();
+static_assert(kOpPushNoValue == 34 && kOpInd2sub == 85 && kOpIsnan == 275 && kOpOrderfields == 290);
+// The reads through a reference: they too keep the gap unless one of the
+// references on the stack is into the block that holds it (an assignment's,
+// whose element offsets count the value's words without the gap).
+constexpr std::array<bool, kEngineOpcodeCount> kReadsThroughRef = [] {
+  std::array<bool, kEngineOpcodeCount> t{};
+  for (uint16_t op : {kOpRefField, kOpRefDynfield, kOpIndexRead, kOpIndexBeginning, kOpIndexEnd, kOpIndexMatrixrow,
+                      kOpIndexMatrixcol, kOpDeref, kOpIndexRefRead})
+    t[op] = true;
+  return t;
+}();
+
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
@@ -256,7 +281,13 @@ int interp_run(EngineContext* ctx, int slice) {
   LibDivision lib_division;
 
 // Stacks and areas are addressed afresh after anything that can move them.
-#define SAVE_POS() (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base))
+// A call out of the loop first closes the gap a brace store may have left
+// in a variable's block (entry_gap.h), unless it can only see values on the
+// stack: a brace store's own steps, an operation on values
+// (op_keeps_entry_gap), a user function's call (the callee reaches the
+// variable only through instructions that close it).
+#define SAVE_POS() (entry_gap_settle(ctx), SAVE_POS_KEEP_GAP())
+#define SAVE_POS_KEEP_GAP() (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base))
 #define RELOAD()                                                   \
   do {                                                             \
     base = code_area_base(ctx, ctx->pos.kind, &area_bytes);        \
@@ -304,6 +335,24 @@ int interp_run(EngineContext* ctx, int slice) {
 #define PROTECT(expr)                                              \
   do {                                                             \
     SAVE_POS();                                                    \
+    status = (expr);                                               \
+    if (status_resumes(status)) RELOAD();                          \
+  } while (0)
+// A brace store's step (the element step of an assignment, the store, the
+// store of one entry by parentheses): PROTECT that lets the step read and
+// keep the gap in a variable's block.
+#define BRACE_STEP(expr)                                           \
+  do {                                                             \
+    SAVE_POS_KEEP_GAP();                                           \
+    ctx->entry_gap_allowed = 1;                                    \
+    status = (expr);                                               \
+    ctx->entry_gap_allowed = 0;                                    \
+    if (status_resumes(status)) RELOAD();                          \
+  } while (0)
+// PROTECT for an operation on values alone: the gap stays.
+#define VALUE_STEP(expr)                                           \
+  do {                                                             \
+    SAVE_POS_KEEP_GAP();                                           \
     status = (expr);                                               \
     if (status_resumes(status)) RELOAD();                          \
   } while (0)
@@ -625,6 +674,7 @@ load_local_array: {
   // A lent argument's link holds a few words: its value is the caller's block.
   if (desc_data_words(block_words32(ctx, block)) < kLargeValueWords && !(block = large_lent_block(ctx, block)))
     goto op_generic;
+  entry_gap_close_in(ctx, block);  // the quick loads read the value's words
   switch (load_array(ctx, insn, base, area_bytes, slot, block)) {
     case ArrayLoad::kStored:
       pc = insn + 4;
@@ -1145,7 +1195,7 @@ op_call_user: {
   if (__builtin_expect(quiet, 1)) {
     // The call cache's way: no resolution, no header checks, and straight on
     // into the callee (nothing between instructions has anything to do).
-    SAVE_POS();
+    SAVE_POS_KEEP_GAP();
     status = fn_call_user_cached(ctx, int16_t(insn[1]), int16_t(insn[2]), int16_t(insn[3]));
     if (status == kOk) goto call_entered;
     if (status != kFrameNotPlain) goto handle_status;
@@ -1160,7 +1210,7 @@ op_call_user: {
 given_call: {
   pc = insn + 4;
   if (__builtin_expect(quiet && insn[2] == 1, 1)) {
-    SAVE_POS();
+    SAVE_POS_KEEP_GAP();
     status = fn_call_user_given(ctx, int16_t(insn[1]), int16_t(insn[3]));
     if (status == kOk) goto call_entered;
   }
@@ -1330,7 +1380,12 @@ op_generic: {
   if (op == kOpIndexRead || op == kOpIndexRefRead) c = caller_function_id(ctx);
   pc = insn + (dec.length ? dec.length : insn_length(insn));
   const OpHandler h = interp_op_handler(op);
-  PROTECT(h.fn(ctx, h.selector, a, b, c));
+  if (op == kOpRefElement || op == kOpRefAssign || op == kOpIndexAssign)
+    BRACE_STEP(h.fn(ctx, h.selector, a, b, c));
+  else if (kKeepsEntryGap[op] || (kReadsThroughRef[op] && !entry_gap_referenced(ctx)))
+    VALUE_STEP(h.fn(ctx, h.selector, a, b, c));
+  else
+    PROTECT(h.fn(ctx, h.selector, a, b, c));
   if (status == kUndefinedVariable && op == kOpLoadLocal) status = local_read_status(ctx, status, a);
   if (status != kOk) goto handle_status;
   goto tail;
@@ -1360,6 +1415,7 @@ op_library: {
 
 // --- Statuses ---------------------------------------------------------------------------
 handle_status:
+  entry_gap_settle(ctx);
   slots_known = false;
   switch (status) {
     case kYield:
@@ -1423,8 +1479,13 @@ wait_retry: {
 abort_poll:
   status = check_abort(ctx);
   if (status == kSliceEnded) {
-    SAVE_POS();
-    if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
+    // The gap may stay while the run only pauses: the host resumes it and
+    // reads no variable in between (its entries into the engine close it).
+    SAVE_POS_KEEP_GAP();
+    if (ctx->task_current != 0) {
+      entry_gap_settle(ctx);
+      tasks.switch_to(ctx, 0);
+    }
     goto end_run;
   }
   if (status == kDebugSuspend) goto suspend;
@@ -1507,16 +1568,21 @@ error_report: {
 }
 
 code_end:
+  entry_gap_settle(ctx);
   ctx->pos.kind = kAreaNone;
   if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
   if (!nested) ctx->running = 0;
   return ctx->pos.kind != kAreaNone ? kSliceEnded : kOk;
 
 end_run:
+  if (status != kSliceEnded) entry_gap_settle(ctx);
   if (!nested) ctx->running = 0;
   return status == kWaitRetry ? kSliceEnded : status;
 
 #undef SAVE_POS
+#undef SAVE_POS_KEEP_GAP
+#undef BRACE_STEP
+#undef VALUE_STEP
 #undef RELOAD
 #undef DISPATCH
 #undef NEXT_FAST

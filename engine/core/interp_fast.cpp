@@ -181,6 +181,9 @@ bool feeds_user_call(const uint16_t* code, const uint16_t* end) {
     block = uint32_t(target ? lent_copy(c, slot) : link_lender(c, int32_t(block)));
     if (!block) return false;
   }
+  // Only an assignment's reference looks across a gap; a reading one sees
+  // the block closed (whatever reads through it need not know of gaps).
+  if (!target) entry_gap_close_in(c, int32_t(block));
   push_local_ref(c, uint32_t(slot - desc_words(c)), block, k, target);
   return true;
 }

@@ -9,6 +9,7 @@
 #include "engine/core/assign.h"
 #include "engine/core/element_layout.h"
 #include "engine/core/entry_finger.h"
+#include "engine/core/entry_gap.h"
 #include "engine/core/entry_index.h"
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
@@ -259,7 +260,7 @@ void index_carry_hint(const IndexCarry& c, int64_t offset, int64_t* hint_contain
     if (j < 0) continue;
     best = c.taken[t].view.count;
     *hint_container = c.taken[t].view.at;
-    *hint_start = c.first[t] + c.taken[t].held.offsets[j];
+    *hint_start = c.first[t] + entry_index_at(c.taken[t].held, j);
   }
 }
 
@@ -347,6 +348,9 @@ bool list_row_position(const int64_t* pos, int n, int64_t* along) {
 int ref_element_step(EngineContext* ctx, int n) {
   VarRef r;
   if (!ref_at(ctx, n, &r)) return TN_ILLEGAL();
+  // A brace store steps across the gap in the value's block; anything else
+  // reads the block closed.
+  if (entry_gap_open_in(ctx, r.block) && !entry_gap_serves_step(ctx, r)) entry_gap_close(ctx);
   uint64_t* e = ref_element(ctx, r);
   const int32_t container = r.offset;
   Entries ent;
@@ -372,6 +376,7 @@ int ref_element_step(EngineContext* ctx, int n) {
   int32_t dims_scratch[kMaxDims];
   int nd_scratch = 0;
   if (place.beyond) {
+    entry_gap_close_in(ctx, r.block);  // growth rewrites the container
     if (!r.assign)
       return err_raise_code(ctx, kIndexOutOfRange, r.slot, 0,
                             place.bad > INT32_MAX ? kNoArgument : int32_t(place.bad), nullptr);
@@ -402,6 +407,15 @@ int ref_element_step(EngineContext* ctx, int n) {
     r.created = 1;
   } else {
     r.created = 0;
+  }
+  if (entry_gap_open_in(ctx, r.block)) {
+    const int64_t at = entry_gap_seek(ctx, r.block, ent, place.linear);
+    if (at >= 0) {
+      r.offset = int32_t(at);
+      ref_put(ctx, 0, r);
+      return kOk;
+    }
+    entry_gap_close(ctx);
   }
   const uint64_t* target = finger_seek(ctx, r.block, container, ent, place.linear);
   r.offset = int32_t(target - (heap_words(ctx) + r.block));
@@ -487,6 +501,9 @@ void block_adjust_enclosing_from(EngineContext* ctx, int32_t block, int64_t targ
 }
 
 int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint64_t* data) {
+  const int through_gap = entry_gap_store(ctx, r, h, data);
+  if (through_gap >= 0) return through_gap;
+  entry_gap_close_in(ctx, r->block);
   uint64_t* e = ref_element(ctx, *r);
   const int32_t name = elem_name(e);
   const int64_t old_len = elem_total_words(e);
@@ -580,6 +597,7 @@ int var_push_ref(EngineContext* ctx, int32_t k, int assign_flag) {
     t.block = block;
     created = 1;
   }
+  if (!assign_flag) entry_gap_close_in(ctx, t.block);  // a reading reference sees the block closed
   return ref_push(ctx, VarRef{assign_flag ? 1u : 0u, t.slot_word, t.block, 0, created, k});
 }
 
