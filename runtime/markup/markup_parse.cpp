@@ -543,6 +543,10 @@ int plain_run(MarkupParser* p) {
   return markup_wrap_line(&p->out) ? 0 : kMkOutputFull;
 }
 
+bool is_extension(int32_t kind) {
+  return kind == kTokExt || kind == kTokExtBlock || kind == kTokExt3 || kind == kTokExt3Block;
+}
+
 bool may_rewrite(const MarkupParser* p) {
   return p->format->rewriters && !(p->options & kMkOptNoExtensions) && p->state != kStPreLineStart &&
          p->state != kStPreLine && p->pos >= p->rewrite_end;
@@ -557,8 +561,13 @@ int run(MarkupParser* p) {
     if (p->half_capacity - p->out.bytes < kMinFreeBeforeToken) return kMkOutputFull;
     if (may_rewrite(p)) MK_TRY(markup_rewrite(p));
     if (fast && (p->state == kStText || p->state == kStHeading) && !markup_in_nowiki(p)) MK_TRY(plain_run(p));
-    const MarkupToken t = markup_next_token(p);
+    MarkupToken t = markup_next_token(p);
     if (t.kind == kTokEnd) break;
+    // An extension marker that nothing closes is text in every state: it
+    // starts a paragraph between blocks and continues the block at a line
+    // start, as any other character does.
+    if (is_extension(t.kind) && !markup_extension_closed(p, t))
+      t = MarkupToken{kTokChar, t.start, t.start, t.start + 1};
     const int32_t before = p->pos, swaps = p->swaps;
     MK_TRY(step(p, t));
     // Every token consumes input (a swap restarts the positions), so no

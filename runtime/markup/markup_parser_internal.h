@@ -97,6 +97,8 @@ int markup_close_styles(MarkupParser* p);
 int markup_close_block(MarkupParser* p);
 int markup_open_link(MarkupParser* p, const MarkupToken& t);
 int markup_close_link(MarkupParser* p, int32_t style, int32_t position);
+// False when nothing closes the extension marker t: it is then ordinary text.
+bool markup_extension_closed(MarkupParser* p, const MarkupToken& t);
 int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before);
 int markup_rewrite(MarkupParser* p);
 int markup_swap_buffers(MarkupParser* p, int32_t kept_bytes, int32_t old_position);

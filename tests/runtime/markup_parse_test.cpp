@@ -172,6 +172,17 @@ TEST(MarkupParse, EdgeCasesOfTheLanguage) {
       // Definitions on their own line, indented blocks.
       {kMkPlainText, 1, "; t\n: d", "t\n  d\n\n"},
       {kMkPlainText, 1, ": a\n:: b", "   a\n      b\n\n"},
+      // An extension marker that nothing closes is text: between blocks it
+      // starts a paragraph, at a line start it continues the block (a table
+      // row's block ends: a new paragraph), as any character would.
+      {kMkHtml, 1, "<<<<", "<p>&lt;&lt;&lt;&lt;</p>\n"},
+      {kMkHtml, 1, "<<a b\n\n<<<c", "<p>&lt;&lt;a b</p>\n<p>&lt;&lt;&lt;c</p>\n"},
+      {kMkHtml, 1, "x\n<<y", "<p>x &lt;&lt;y</p>\n"},
+      {kMkHtml, 1, "* a\n<<b", "<ul>\n<li>a &lt;&lt;b</li>\n</ul>\n"},
+      {kMkHtml, 1, "|a\n<<b", "<table>\n<tr><td>a</td>\n</tr>\n</table>\n<p>&lt;&lt;b</p>\n"},
+      {kMkDisplayText, 1, "= h\n<<x\n\ny", "h\n<<x\ny\n"},
+      // A closed one at a block start is still an extension (none here).
+      {kMkHtml, 1, "<<a b>>\n\nc", "<p>c</p>\n"},
   };
   for (const Case& c : cases) {
     const Result r = parse(c.source, c.format, c.options);
