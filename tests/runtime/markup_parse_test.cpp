@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <ctime>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "runtime/markup/markup_display.h"
 #include "runtime/markup/markup_parse.h"
 #include "runtime/markup/markup_parser_internal.h"
 #include "support/golden_file.h"
@@ -421,6 +423,106 @@ TEST(MarkupParse, RunsOfOneMarkerAreLinear) {
   for (const char c : std::string("=*#;:|-{}[]<>/_^,~\\")) {
     const double t = parse_seconds(std::string(bytes, c));
     EXPECT_LT(t, 10 * plain) << "a run of '" << c << "': " << t << " s against " << plain << " s";
+  }
+}
+
+// The outputs of texts made of markers, pinned as digests: runs of each
+// marker character and random texts over the marker alphabet, in all nine
+// formats (one digest per text set) and through the display conversion
+// with its spans (another). The fast paths taken by runs of one character
+// (entities, cells, templates written from a copy) must leave every byte
+// as the character path writes it; a change shows here first, and the
+// differential tests below name the text.
+uint64_t fnv(uint64_t h, const void* data, size_t n) {
+  for (size_t k = 0; k < n; ++k) h = (h ^ static_cast<const uint8_t*>(data)[k]) * 0x100000001B3ull;
+  return h;
+}
+uint64_t fnv(uint64_t h, const std::string& s) { return fnv(fnv(h, s.data(), s.size()), "\x01", 1); }
+
+std::vector<std::string> marker_texts(uint32_t seed, int count) {
+  const char* const alphabet[] = {"=", "*", "#", ";", ":", "|", "-", "{", "}", "[", "]", "<", ">", "/", "_", "^",
+                                  ",", "~", "\\", " ", "\n", "\t", "a", "b", "\"", "&", "'", "`", "\xC3\xA9",
+                                  "\r\n", "|=", "<<", ">>", "<<<", ">>>", "\xE2"};
+  const uint32_t n = sizeof alphabet / sizeof *alphabet;
+  auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  std::vector<std::string> texts;
+  for (int t = 0; t < count; ++t) {
+    std::string s;
+    const size_t length = 1 + next() % 160;
+    while (s.size() < length) {
+      const char* piece = alphabet[next() % n];
+      for (uint32_t r = next() % 4 == 0 ? 1 + next() % 12 : 1; r > 0; --r) s += piece;  // runs, often
+    }
+    texts.push_back(s);
+  }
+  return texts;
+}
+
+struct Digests {
+  uint64_t formats, display;
+};
+
+Digests digests_of(const std::vector<std::string>& texts) {
+  Digests d{0xCBF29CE484222325ull, 0xCBF29CE484222325ull};
+  for (const std::string& text : texts) {
+    for (int id = 0; id < kMkFormatCount; ++id)
+      for (uint32_t options : {0u, 0x80u | 0x18u, 0x1000u | 0x40000u}) {
+        const Result r = parse(text, MarkupFormatId(id), options | kMkOptNoDocument);
+        d.formats = fnv(d.formats, std::to_string(r.status) + " " + std::to_string(r.chars) + " " + r.text);
+      }
+    MarkupSpanConverter* c = markup_converter_run_spans(text.data(), int32_t(text.size()), true);
+    EXPECT_NE(c, nullptr);
+    if (!c) continue;
+    d.display = fnv(d.display, std::to_string(c->run.status) + " " + std::to_string(c->run.chars));
+    if (c->run.text) d.display = fnv(d.display, std::string(c->run.text, size_t(c->run.bytes)));
+    for (int32_t k = 0; c->spans && k < c->spans->count; ++k)
+      d.display = fnv(d.display, &c->spans->spans[k], sizeof(MarkupSpan));
+    markup_span_converter_free(c);
+  }
+  return d;
+}
+
+TEST(MarkupParse, MarkerTextsKeepTheirOutput) {
+  struct Row {
+    const char* name;  // a run of this character, or random texts
+    Digests want;
+  };
+  const Row rows[] = {
+      {"=", {0x31D827E5B12E5893ull, 0x60A94BEEBDB677B3ull}},
+      {"*", {0x6C500BAF66CC7C23ull, 0x850200485ED5A2B0ull}},
+      {"#", {0xC3B002FFD3F5B021ull, 0x3EC79A7C1DB78CB0ull}},
+      {";", {0x732541C71B52811Aull, 0x0C109F5C9B05F43Aull}},
+      {":", {0x3012E7E2023ABD5Full, 0x860F50BFA3F7B443ull}},
+      {"|", {0x04FA7740BB144605ull, 0x8E637A12D9F6CE27ull}},
+      {"-", {0xCC98C35DD2B8659Cull, 0xE22EE4E32515C6EAull}},
+      {"{", {0xF4B8AA7AB7CCC36Dull, 0xBC2EFCF578784BF6ull}},
+      {"}", {0x71143A768BF9285Aull, 0x82CEBA84D402D326ull}},
+      {"[", {0x2DF02BC2871D0C2Bull, 0x8B43DF234BE286DAull}},
+      {"]", {0x5F6F2CBF95906D28ull, 0xD6B8B655BFB2D326ull}},
+      {"<", {0x4F1EA1BDD20DB979ull, 0xA376539E8FED3326ull}},
+      {">", {0x9BCCBA28C218B979ull, 0x455E81997761B326ull}},
+      {"/", {0x7B0A594169E47E33ull, 0x67CC6ABDBD2036B0ull}},
+      {"_", {0xA4FE2F319DD01BF4ull, 0x61544226F4BBAEB0ull}},
+      {"^", {0xBC56ACF6539F8E26ull, 0x2507412909BC5EB0ull}},
+      {",", {0x39B0BBE238CA78C8ull, 0x3FCCCB1A882BACB0ull}},
+      {"~", {0xF5F674931FD5D14Eull, 0x4876168730F7947Bull}},
+      {"\\", {0xD68C66D6A404E7B4ull, 0xF79A55ED3805947Bull}},
+      {"x", {0x3577BF6F64D26A09ull, 0x9589D43E692BB326ull}},
+      {"random 1", {0xA82272E37C1F4D92ull, 0xA12D44AB6E654520ull}},
+      {"random 2", {0x3061E142E72DAE84ull, 0xE54861B330315049ull}},
+      {"random 3", {0x4450A53110D10795ull, 0xC35940CC71D7BE20ull}},
+      {"random 4", {0x4277ADA14CBC89F3ull, 0x85DEB8CADFF11844ull}},
+  };
+  for (const Row& row : rows) {
+    const std::string name = row.name;
+    const std::vector<std::string> texts = name.size() == 1 ? std::vector<std::string>{std::string(8192, name[0])}
+                                                             : marker_texts(uint32_t(fnv(0, name)), 250);
+    const Digests got = digests_of(texts);
+    char line[96];
+    std::snprintf(line, sizeof line, "{\"%s\", {0x%016llXull, 0x%016llXull}},", name == "\\" ? "\\\\" : name.c_str(),
+                  (unsigned long long)got.formats, (unsigned long long)got.display);
+    EXPECT_EQ(got.formats, row.want.formats) << line;
+    EXPECT_EQ(got.display, row.want.display) << line;
   }
 }
 
