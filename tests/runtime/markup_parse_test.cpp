@@ -382,20 +382,38 @@ int rtf_writer(MarkupOut* out, const char* text, int32_t n, int32_t* used, const
 TEST(MarkupParse, FastPathMatchesTheCharacterPath) {
   std::vector<std::string> texts = {kSample};
   uint32_t seed = 12345;
-  const char pieces[][6] = {"a", "bc", " ", "  ", "\n", "**", "//", "[[", "]]", "|", "=", "* ", "# ", "~", "xyz", "\t"};
-  for (int t = 0; t < 200; ++t) {
+  // Pieces that end a run, and the quiet characters that the run writes as
+  // the format's strings ('<' only where no extension can begin), often
+  // repeated, so that runs of one entity and unclosed markers are common.
+  const char pieces[][6] = {"a", "bc", " ", "  ", "\n", "**", "//", "[[", "]]", "|", "=", "* ", "# ", "~", "xyz", "\t",
+                            "<", ">", "<<", "<<<", ">>", ">>>", "\"", "&", "'", "`", "|=", "\xC3\xA9", "||", "\n|"};
+  const uint32_t count = sizeof pieces / sizeof *pieces;
+  for (int t = 0; t < 300; ++t) {
     std::string s;
     for (int k = 0; k < 120; ++k) {
       seed = seed * 1103515245u + 12345u;
-      s += pieces[(seed >> 16) % 16];
+      const char* piece = pieces[(seed >> 16) % count];
+      for (uint32_t r = (seed >> 8) % 5 == 0 ? 2 + (seed >> 3) % 30 : 1; r > 0; --r) s += piece;
     }
     texts.push_back(s);
   }
+  // Two references: the writers behind other addresses (no text runs), and
+  // a rewriter that never rewrites (no text runs and no runs of cells).
+  const MarkupRewriter never[] = {{[](const char*, int32_t, int32_t*, MarkupOut*, const void*) { return 0; }, nullptr},
+                                  {nullptr, nullptr}};
   for (MarkupFormatId id : {kMkPlainText, kMkCompactText, kMkDisplayText, kMkManPage, kMkHtml, kMkLatex, kMkRtf}) {
-    MarkupFormat slow = *markup_format(id);
+    MarkupFormat slow = *markup_format(id), plain_loop = *markup_format(id);
     slow.char_writer = id == kMkRtf ? rtf_writer : id == kMkHtml || id == kMkLatex ? table_writer : copy_writer;
+    plain_loop.rewriters = never;
     for (const std::string& text : texts)
-      EXPECT_EQ(parse(text, id, 0).text, parse(text, id, 0, &slow).text) << id << ": " << text;
+      for (uint32_t options : {0u, uint32_t(kMkOptNoExtensions)}) {
+        const Result fast = parse(text, id, options);
+        for (const MarkupFormat* reference : {&slow, &plain_loop}) {
+          const Result chars = parse(text, id, options, reference);
+          EXPECT_EQ(fast.text, chars.text) << id << ": " << text;
+          EXPECT_EQ(fast.chars, chars.chars) << id << ": " << text;
+        }
+      }
   }
 }
 
@@ -524,6 +542,77 @@ TEST(MarkupParse, MarkerTextsKeepTheirOutput) {
     EXPECT_EQ(got.formats, row.want.formats) << line;
     EXPECT_EQ(got.display, row.want.display) << line;
   }
+}
+
+// Templates written from their fixed copies (those that read no variable
+// but s and x) match the expander byte for byte, with the same counts,
+// column, wrap state and answer: every template of every format, under
+// several sizes, anchors, indentations and line ends, at the wrap column
+// and with too little room, written twice (the second time from the copy)
+// and then with s changed by a hook, when the copy must not be used.
+struct TemplateWrite {
+  int status;
+  std::string text;
+  int32_t chars, column, wrap_searched;
+};
+
+TemplateWrite out_state(int status, const MarkupOut& o) {
+  return {status, std::string(o.buffer, size_t(o.bytes)), o.chars, o.column, o.wrap_searched};
+}
+
+bool operator==(const TemplateWrite& a, const TemplateWrite& b) {
+  return a.status == b.status && a.text == b.text && a.chars == b.chars && a.column == b.column &&
+         a.wrap_searched == b.wrap_searched;
+}
+
+TEST(MarkupParse, FixedTemplatesMatchTheExpander) {
+  struct Setting {
+    int64_t s, x;
+    int32_t indent;
+    const char* line_end;
+  } settings[] = {{0, 0, 0, "\n"}, {10, 1, 0, "\r\n"}, {12, 0, 3, "\n"}, {7, 1, 2, "\r\n"}};
+  const std::string prefix = "some words before the template, up to the wrap column of seventy";  // 65 bytes
+  static MarkupParser zero;
+  int fixed = 0;
+  for (int id = 0; id < kMkFormatCount; ++id) {
+    const MarkupFormat* f = markup_format(MarkupFormatId(id));
+    for (const Setting& st : settings)
+      for (int32_t capacity : {4096, 90, 70}) {
+        std::vector<char> mine(static_cast<size_t>(capacity)), theirs(static_cast<size_t>(capacity));
+        MarkupParser p = zero;
+        p.format = f;
+        p.fixed_s = st.s;
+        p.fixed_x = st.x;
+        MarkupOut& o = p.out;
+        o.buffer = mine.data();
+        o.capacity = capacity;
+        o.format = f;
+        o.indent = st.indent;
+        o.line_end = st.line_end;
+        o.line_end_length = int32_t(std::strlen(st.line_end));
+        o.s = st.s;
+        o.x = st.x;
+        o.l = 2, o.i = 3, o.o = 17;
+        for (int32_t which = 0; which < kMkTemplateCount; ++which)
+          for (int round = 0; round < 3; ++round) {
+            o.s = round == 2 ? st.s + 5 : st.s;  // a hook's change
+            std::memcpy(o.buffer, prefix.data(), prefix.size());
+            o.bytes = o.chars = o.column = int32_t(prefix.size());
+            o.wrap_searched = 0;
+            MarkupOut ref = o;
+            ref.buffer = theirs.data();
+            std::memcpy(ref.buffer, prefix.data(), prefix.size());
+            const int got = markup_write_template(&p, which);
+            const char* tpl = f->templates[which];
+            const int want = markup_expand_template(tpl, -1, f->escape, &ref) && markup_wrap_line(&ref) ? 0 : 1;
+            EXPECT_TRUE(out_state(got, o) == out_state(want, ref))
+                << "format " << id << " template " << which << " round " << round << " capacity " << capacity
+                << ": " << std::string(o.buffer, size_t(o.bytes)) << " | " << std::string(ref.buffer, size_t(ref.bytes));
+            fixed += p.fixed_state[which] == kMkFixedYes;
+          }
+      }
+  }
+  EXPECT_GT(fixed, 1000);  // most templates are fixed
 }
 
 TEST(MarkupParse, BufferHalves) {
