@@ -216,7 +216,7 @@ int markup_put_bytes(MarkupOut* out, const char* text, int32_t n) {
   std::memcpy(out->buffer + out->bytes, text, size_t(n));
   out->bytes += n;
   out->column += n;
-  out->chars += markup_char_units(text, n);
+  for (int32_t k = 0; k < n; ++k) out->chars += units_of(uint8_t(text[k]));
   return 1;
 }
 
