@@ -191,6 +191,15 @@ TEST(MarkupParse, EdgeCasesOfTheLanguage) {
     EXPECT_EQ(r.status, 0) << c.source;
     EXPECT_EQ(r.text, c.expected) << c.source;
   }
+  // Heading and rule markers of every length about the eight-byte steps of
+  // their scan, closed by another run or not.
+  for (size_t m = 1; m <= 27; ++m) {
+    const std::string eq(m, '='), level(std::min<size_t>(m, 6), '='), dashes(m, '-');
+    EXPECT_EQ(parse(eq + "x" + eq, kMkWiki, 1).text, level + "x" + level + "\n") << m;
+    EXPECT_EQ(parse(eq + "x" + eq + "y", kMkWiki, 1).text, level + "x" + eq + "y" + level + "\n") << m;
+    EXPECT_EQ(parse(dashes + "\ny", kMkHtml, 1).text,
+              m >= 4 ? "<hr />\n<p>y</p>\n" : "<p>" + dashes + " y</p>\n") << m;
+  }
   // CR LF, CR and LF give the same output.
   const std::string lf = parse(kSample, kMkHtml, 1).text;
   std::string crlf, cr;
