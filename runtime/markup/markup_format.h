@@ -136,6 +136,8 @@ int32_t markup_list_markers(const MarkupOut* out, char* buffer);
 // and the display's decoder agree on this one test.
 int32_t markup_utf8_sequence(const char* text, int32_t n, uint32_t* code);
 
+// The UTF-16 units n bytes of output count for (markup_put_bytes's count).
+int32_t markup_char_units(const char* text, int32_t n);
 // Low-level writes; 1 when they fit.
 int markup_put_bytes(MarkupOut* out, const char* text, int32_t n);
 int markup_put_line_end(MarkupOut* out);

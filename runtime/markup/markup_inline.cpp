@@ -127,6 +127,18 @@ int32_t find_close(const char* s, int32_t n, int32_t k, const char* close, bool 
   return -1;
 }
 
+// Where close (m bytes) first begins at or after k, or -1.
+int32_t find_any(const char* s, int32_t n, int32_t k, const char* close, int32_t m) {
+  while (k <= n - m) {
+    const void* hit = std::memchr(s + k, close[0], size_t(n - m + 1 - k));
+    if (!hit) return -1;
+    const int32_t j = int32_t(static_cast<const char*>(hit) - s);
+    if (std::memcmp(s + j, close, size_t(m)) == 0) return j;
+    k = j + 1;
+  }
+  return -1;
+}
+
 }  // namespace
 
 int markup_write_ordinary(MarkupParser* p, int32_t at, int32_t* used, bool preformatted) {
@@ -137,14 +149,6 @@ int markup_write_ordinary(MarkupParser* p, int32_t at, int32_t* used, bool prefo
   if (len == 0) return 0;  // a malformed byte writes nothing, so counts stay in step with the display
   if (!markup_write_char(&p->out, p->source + at, len, preformatted, used)) return kMkOutputFull;
   return markup_wrap_line(&p->out) ? 0 : kMkOutputFull;
-}
-
-// A marker that is never closed: its first character is ordinary text.
-static int extension_as_text(MarkupParser* p, const MarkupToken& t) {
-  int32_t used = 1;
-  MK_TRY(markup_write_ordinary(p, t.start, &used, false));
-  p->pos = t.start + 1;
-  return 0;
 }
 
 // ---- style toggle: open (hook, begin) or close at k with the styles above
@@ -206,6 +210,19 @@ int markup_open_link(MarkupParser* p, const MarkupToken& t) {
   return 0;
 }
 
+// ---- an extension marker is closed when its close begins anywhere after it:
+// the name ends before any close, and a blank cannot begin one. One that
+// is not is ordinary text, whatever the parser's state.
+bool markup_extension_closed(MarkupParser* p, const MarkupToken& t) {
+  const bool triple = t.kind == kTokExt3 || t.kind == kTokExt3Block;
+  const int32_t known = p->unclosed_from[triple];
+  if (known > 0 && t.end >= known) return false;
+  const char* close = triple ? ">>>" : ">>";
+  if (find_any(p->source, p->length, t.end, close, triple ? 3 : 2) >= 0) return true;
+  p->unclosed_from[triple] = t.end;
+  return false;
+}
+
 // ---- extension: "<<" name body ">>", "<<<" name body ">>>"; the block forms
 // end at a line beginning with the closing marker.
 int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before) {
@@ -216,11 +233,6 @@ int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before) {
   const char* close = triple ? ">>>" : ">>";
   const int32_t close_length = int32_t(std::strlen(close));
   const int32_t name_start = t.end;
-  // Where no close begins from the name on, neither the name nor the close
-  // need be searched again (an inline close is any close, so the block form
-  // has none there either).
-  const int32_t known = p->unclosed_from[triple];
-  if (known > 0 && name_start >= known) return extension_as_text(p, t);
   int32_t name_end = name_start;
   while (name_end < n && !is_blank(s[name_end]) && !is_line_end(s[name_end]) &&
          !(name_end <= n - close_length && std::memcmp(s + name_end, close, size_t(close_length)) == 0))
@@ -234,11 +246,12 @@ int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before) {
     close_at = find_close(s, n, body_start, close, false);
   }
   if (close_at < 0) {
-    // Never closed: the marker is ordinary text. The name ends before any
-    // close and a blank cannot begin one, so none begins from the name on.
-    int32_t& from = p->unclosed_from[triple];
-    if (from == 0 || name_start < from) from = name_start;
-    return extension_as_text(p, t);
+    // The parser passes unclosed markers on as text; should one come here
+    // all the same, its first character is text too.
+    int32_t used = 1;
+    MK_TRY(markup_write_ordinary(p, t.start, &used, false));
+    p->pos = t.start + 1;
+    return 0;
   }
   int32_t after = close_at + close_length;
   if (block)

@@ -32,8 +32,15 @@ bool starts(const char* s, int32_t n, int32_t k, const char* what) {
   return k <= n - m && std::memcmp(s + k, what, size_t(m)) == 0;
 }
 
+// The length of the run of c at k. Heading and rule markers may be as long
+// as the text, so eight bytes are compared at a time.
 int32_t run_of(const char* s, int32_t n, int32_t k, char c) {
   int32_t j = k;
+  const uint64_t all_c = 0x0101010101010101ull * uint8_t(c);
+  for (uint64_t w = 0; j <= n - 8; j += 8) {
+    std::memcpy(&w, s + j, sizeof w);
+    if (w != all_c) break;
+  }
   while (j < n && s[j] == c) ++j;
   return j - k;
 }

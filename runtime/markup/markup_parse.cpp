@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int32_t kMinFreeBeforeToken = 3;  // room every token step may need at least
 constexpr int32_t kNulRoom = 2;             // the NUL and one byte spare
 constexpr int32_t kTabWidth = 4;
 constexpr uint32_t kSectionLevels = 4;      // heading levels kept as open sections
@@ -354,6 +353,32 @@ int step_pre_line(MarkupParser* p, const MarkupToken& t) {
 
 int step_text(MarkupParser* p, const MarkupToken& t);
 
+// ---- cell marker in a row: cell end, next cell begin. Hot path, written for
+// speed on purpose: a cell marker comes in a text state at a table level,
+// outside the inline nowiki, and ending and beginning cells leaves the
+// style stack alone; so while "||" follows (and the hooks left the state
+// and the level as they were), the lexer would answer a cell marker for
+// the first bar, and nothing runs between the tokens (no rewriting, and
+// no text run begins at a bar). A run of bars is taken here bar by bar,
+// with the room test the main loop makes before each token.
+bool plain_cell_follows(const MarkupParser* p) {
+  const int32_t j = p->pos;
+  return j + 1 < p->length && p->source[j] == '|' && p->source[j + 1] == '|' && !p->format->rewriters &&
+         p->state == kStText && p->out.depth > 0 && p->out.kinds[p->out.depth - 1] == kMkLevelTable;
+}
+
+int next_cells(MarkupParser* p, MarkupToken t) {
+  for (;;) {
+    p->pending_space = false;
+    MK_TRY(end_cell(p, t.start));
+    p->pos = t.end;
+    MK_TRY(begin_cell(p, t.kind == kTokHeaderCell, t.start));
+    if (!plain_cell_follows(p)) return 0;
+    if (p->half_capacity - p->out.bytes < kMkMinFreeBeforeToken) return kMkOutputFull;
+    t = MarkupToken{kTokCell, 0, p->pos, p->pos + 1};
+  }
+}
+
 int step_between(MarkupParser* p, const MarkupToken& t) {
   switch (t.kind) {
     case kTokLineEnd: case kTokBlank: case kTokTab:
@@ -387,10 +412,7 @@ int step_text(MarkupParser* p, const MarkupToken& t) {
       p->pos = t.end;
       return 0;
     case kTokCell: case kTokHeaderCell:
-      p->pending_space = false;
-      MK_TRY(end_cell(p, t.start));
-      p->pos = t.end;
-      return begin_cell(p, t.kind == kTokHeaderCell, t.start);
+      return next_cells(p, t);
     case kTokDefMarker:
       return begin_definition(p, t, false);
     default:
@@ -496,51 +518,8 @@ int finish(MarkupParser* p) {
   return 0;
 }
 
-// ---- hot path, written for speed on purpose: a run of plain ASCII text in
-// a text state goes to the output in one copy. Plain bytes start no token
-// and every writer that may take them copies them unchanged. Single blanks
-// between plain bytes join the run only while they stand before the wrap
-// column, so wrapping once after the run breaks where per-byte wrapping
-// would: at the run's last blank, or nowhere.
-bool plain_writer(const MarkupFormat* f) {
-  return !f->rewriters && (!f->char_writer || f->char_writer == markup_table_char || f->char_writer == markup_rtf_char);
-}
-
-struct PlainBytes {
-  bool plain[256];
-  constexpr PlainBytes() : plain() {
-    for (int c = 0x21; c < 0x7F; ++c) plain[c] = true;
-    for (const char* s = "~=\\{}[]*/_^,#<>|:\"&'`"; *s; ++s) plain[uint8_t(*s)] = false;
-  }
-};
-constexpr PlainBytes kPlainBytes;
-
-int plain_run(MarkupParser* p) {
-  const char* s = p->source;
-  // The pending blank is written only when a run follows it: before a
-  // marker it may be dropped (a cell bar) or written elsewhere.
-  if (p->pos + 1 >= p->length || !kPlainBytes.plain[uint8_t(s[p->pos])] || !kPlainBytes.plain[uint8_t(s[p->pos + 1])])
-    return 0;
-  MK_TRY(markup_flush_space(p));
-  const int32_t room = p->half_capacity - kMinFreeBeforeToken - p->out.bytes;
-  if (room <= 0) return 0;
-  const int32_t limit = p->length - p->pos < room ? p->length : p->pos + room;
-  const bool blanks = p->format->space && p->format->space[0] == ' ' && p->format->space[1] == 0;
-  const int32_t wrap = p->format->wrap_column > 0 ? p->format->wrap_column : INT32_MAX;
-  int32_t end = p->pos, column = p->out.column;
-  for (; end < limit; ++end, ++column) {
-    const uint8_t c = uint8_t(s[end]);
-    if (kPlainBytes.plain[c]) continue;
-    if (c != ' ' || !blanks || end + 1 >= limit || !kPlainBytes.plain[uint8_t(s[end + 1])] || column + 1 >= wrap) break;
-  }
-  const int32_t n = end - p->pos;
-  if (n < 2) return 0;
-  std::memcpy(p->out.buffer + p->out.bytes, s + p->pos, size_t(n));
-  p->out.bytes += n;
-  p->out.chars += n;
-  p->out.column += n;
-  p->pos = end;
-  return markup_wrap_line(&p->out) ? 0 : kMkOutputFull;
+bool is_extension(int32_t kind) {
+  return kind == kTokExt || kind == kTokExtBlock || kind == kTokExt3 || kind == kTokExt3Block;
 }
 
 bool may_rewrite(const MarkupParser* p) {
@@ -552,13 +531,21 @@ int run(MarkupParser* p) {
   if (!(p->options & kMkOptNoDocument) &&
       !markup_expand_template(p->format->document_begin, -1, p->format->escape, &p->out))
     return kMkOutputFull;
-  const bool fast = plain_writer(p->format);
+  const bool fast = markup_text_runs_apply(p->format);
+  const MarkupQuietBytes quiet = markup_quiet_bytes(p->format);
   for (;;) {
-    if (p->half_capacity - p->out.bytes < kMinFreeBeforeToken) return kMkOutputFull;
+    if (p->half_capacity - p->out.bytes < kMkMinFreeBeforeToken) return kMkOutputFull;
     if (may_rewrite(p)) MK_TRY(markup_rewrite(p));
-    if (fast && (p->state == kStText || p->state == kStHeading) && !markup_in_nowiki(p)) MK_TRY(plain_run(p));
-    const MarkupToken t = markup_next_token(p);
+    if (fast && p->pos < p->length && kMkRunBytes.cls[uint8_t(p->source[p->pos])] != 0 &&
+        (p->state == kStText || p->state == kStHeading) && !markup_in_nowiki(p))
+      MK_TRY(markup_text_run(p, quiet));
+    MarkupToken t = markup_next_token(p);
     if (t.kind == kTokEnd) break;
+    // An extension marker that nothing closes is text in every state: it
+    // starts a paragraph between blocks and continues the block at a line
+    // start, as any other character does.
+    if (is_extension(t.kind) && !markup_extension_closed(p, t))
+      t = MarkupToken{kTokChar, t.start, t.start, t.start + 1};
     const int32_t before = p->pos, swaps = p->swaps;
     MK_TRY(step(p, t));
     // Every token consumes input (a swap restarts the positions), so no
@@ -571,12 +558,6 @@ int run(MarkupParser* p) {
 }  // namespace
 
 int markup_close_block(MarkupParser* p) { return p->state == kStHeading ? end_heading(p) : close_block(p); }
-
-int markup_write_template(MarkupParser* p, int32_t which) {
-  const char* tpl = which >= 0 && which < kMkTemplateCount ? p->format->templates[which] : nullptr;
-  if (!markup_expand_template(tpl, -1, p->format->escape, &p->out)) return kMkOutputFull;
-  return markup_wrap_line(&p->out) ? 0 : kMkOutputFull;
-}
 
 int markup_flush_space(MarkupParser* p) {
   if (!p->pending_space) return 0;
@@ -599,7 +580,7 @@ int markup_parse(const char* source, int32_t length, char* buffer, int32_t capac
   if (output_bytes) *output_bytes = 0;
   if (output_chars) *output_chars = 0;
   const int32_t half = capacity / 2;
-  if (!buffer || length < 0 || (length > 0 && !source) || half < kMinFreeBeforeToken || length > half)
+  if (!buffer || length < 0 || (length > 0 && !source) || half < kMkMinFreeBeforeToken || length > half)
     return kMkOutputFull;
   static MarkupParser zero;  // the parser's state starts zeroed, beside the output's own defaults
   MarkupParser p = zero;
@@ -621,6 +602,8 @@ int markup_parse(const char* source, int32_t length, char* buffer, int32_t capac
   p.out.source_length = length;
   p.out.s = font_size >= 1 ? font_size : p.format->font_size;
   p.out.x = (options & kMkOptAnchors) ? 1 : 0;
+  p.fixed_s = p.out.s;
+  p.fixed_x = p.out.x;
   p.out.parser = &p;
   const int status = run(&p);
   if (status != 0) return status;

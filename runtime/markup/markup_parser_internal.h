@@ -42,6 +42,36 @@ struct MarkupToken {
 enum MarkupBlock : int32_t { kBlkNone, kBlkParagraph, kBlkList, kBlkHeading, kBlkPre };
 
 constexpr int32_t kMkStyleStackSize = 16;
+constexpr int32_t kMkMinFreeBeforeToken = 3;  // room every token step may need at least
+constexpr int32_t kMkFixedTemplateBytes = 2048;
+
+// What a format writes, as one literal string, for each of the quiet
+// characters of a text run ('<', '>', '"', '&', '\'', '`'); length
+// kMkNotInRun when the character goes through the character path.
+constexpr int32_t kMkQuietCount = 6;
+constexpr int32_t kMkNotInRun = -1;
+struct MarkupQuietBytes {
+  const char* text[kMkQuietCount];
+  int32_t length[kMkQuietCount];
+  int32_t units[kMkQuietCount];
+};
+
+// Byte classes of a text run: 0 ends it, 1 plain (copied as it stands),
+// 2 + k the quiet character k of kMkQuietChars.
+inline constexpr char kMkQuietChars[] = "<>\"&'`";
+static_assert(sizeof kMkQuietChars - 1 == kMkQuietCount, "one string per quiet character");
+struct MarkupRunBytes {
+  uint8_t cls[256];
+  constexpr MarkupRunBytes() : cls() {
+    for (int c = 0x21; c < 0x7F; ++c) cls[c] = 1;
+    for (const char* s = "~=\\{}[]*/_^,#|:"; *s; ++s) cls[uint8_t(*s)] = 0;
+    for (int k = 0; k < kMkQuietCount; ++k) cls[uint8_t(kMkQuietChars[k])] = uint8_t(2 + k);
+  }
+};
+inline constexpr MarkupRunBytes kMkRunBytes;
+
+// Templates whose expansion cannot change during a parse, written from a copy.
+enum MarkupFixedState : uint8_t { kMkFixedUnknown, kMkFixedYes, kMkFixedNo };
 
 struct MarkupOpenStyle {
   int32_t style;
@@ -78,6 +108,17 @@ struct MarkupParser {
   // whose name starts there too is text at once: a run of "<" stays
   // linear. 0 while nothing is known (a name never starts at 0).
   int32_t unclosed_from[2];
+  // Templates that read no variable but s and x and no list markers are
+  // expanded once, at their first use, with the parse's s and x.
+  int64_t fixed_s, fixed_x;
+  uint8_t fixed_state[kMkTemplateCount];
+  int32_t fixed_at[kMkTemplateCount];
+  int32_t fixed_length[kMkTemplateCount];
+  int32_t fixed_units[kMkTemplateCount];     // characters of the copy, line ends aside
+  int32_t fixed_first_lf[kMkTemplateCount];  // where its first line end stands (its length: none)
+  int32_t fixed_line_ends[kMkTemplateCount];
+  int32_t fixed_used;
+  char fixed_text[kMkFixedTemplateBytes];
 };
 
 MarkupToken markup_next_token(const MarkupParser* p);
@@ -97,11 +138,21 @@ int markup_close_styles(MarkupParser* p);
 int markup_close_block(MarkupParser* p);
 int markup_open_link(MarkupParser* p, const MarkupToken& t);
 int markup_close_link(MarkupParser* p, int32_t style, int32_t position);
+// False when nothing closes the extension marker t: it is then ordinary text.
+bool markup_extension_closed(MarkupParser* p, const MarkupToken& t);
 int markup_extension(MarkupParser* p, const MarkupToken& t, int32_t* before);
 int markup_rewrite(MarkupParser* p);
 int markup_swap_buffers(MarkupParser* p, int32_t kept_bytes, int32_t old_position);
 int markup_full(const MarkupParser* p);  // kMkOutputFull when a write failed
+// Writes template which (markup_fast.cpp: from its fixed copy where it has one).
 int markup_write_template(MarkupParser* p, int32_t which);
+// The hot paths (markup_fast.cpp). Text runs apply to formats whose
+// character writer is one of the constant ones and that rewrite nothing;
+// a run is written from the current position in a text state (0 or a
+// full output; nothing when no run starts there).
+bool markup_text_runs_apply(const MarkupFormat* f);
+MarkupQuietBytes markup_quiet_bytes(const MarkupFormat* f);
+int markup_text_run(MarkupParser* p, const MarkupQuietBytes& q);
 int markup_write_ordinary(MarkupParser* p, int32_t at, int32_t* used, bool preformatted);
 int markup_flush_space(MarkupParser* p);
 int markup_call_hook(MarkupParser* p, MarkupHookFn hook, int32_t level, int32_t item, int32_t begin,

@@ -16,22 +16,30 @@ constexpr int64_t kCapFactor = 10;        // cap: 10 x length + kCapSlack
 constexpr int64_t kCapSlack = 65536;
 constexpr char16_t kReplacement = 0xFFFD;
 
+// Span kinds by marker, with the span pushed beside a term or a header cell.
 struct KindRow {
   const char* marker;
   int32_t kind;
+  int32_t companion;
 };
-const KindRow kKinds[] = {{"**", kMkSpanBold},    {"//", kMkSpanItalic},   {"__", kMkSpanUnderline},
-                          {"^^", kMkSpanSuper},   {",,", kMkSpanSub},      {"##", kMkSpanMono},
-                          {"{{{", kMkSpanMono},   {"[[", kMkSpanLink},     {"{{", kMkSpanImage},
-                          {"p", kMkSpanParagraph}, {"=", kMkSpanHeading},   {"|", kMkSpanCell},
-                          {"|=", kMkSpanCell},    {"*", kMkSpanBullet},    {"#", kMkSpanNumbered},
-                          {";", kMkSpanTerm},     {";:", kMkSpanTermWithDefinition}, {":", kMkSpanDefinition}};
+const KindRow kKinds[] = {
+    {"**", kMkSpanBold, kMkSpanNone},         {"//", kMkSpanItalic, kMkSpanNone},
+    {"__", kMkSpanUnderline, kMkSpanNone},    {"^^", kMkSpanSuper, kMkSpanNone},
+    {",,", kMkSpanSub, kMkSpanNone},          {"##", kMkSpanMono, kMkSpanNone},
+    {"{{{", kMkSpanMono, kMkSpanNone},        {"[[", kMkSpanLink, kMkSpanNone},
+    {"{{", kMkSpanImage, kMkSpanNone},        {"p", kMkSpanParagraph, kMkSpanNone},
+    {"=", kMkSpanHeading, kMkSpanNone},       {"|", kMkSpanCell, kMkSpanNone},
+    {"|=", kMkSpanCell, kMkSpanHeaderBold},   {"*", kMkSpanBullet, kMkSpanNone},
+    {"#", kMkSpanNumbered, kMkSpanNone},      {";", kMkSpanTerm, kMkSpanTermBold},
+    {";:", kMkSpanTermWithDefinition, kMkSpanNone}, {":", kMkSpanDefinition, kMkSpanNone}};
 
-// The extra span pushed with a term or a header cell, or none.
-int32_t companion_of(const char* marker) {
-  if (std::strcmp(marker, ";") == 0) return kMkSpanTermBold;
-  if (std::strcmp(marker, "|=") == 0) return kMkSpanHeaderBold;
-  return kMkSpanNone;
+// The row of a marker, or null. The hook runs at every element's begin and
+// end, so the first byte is compared before the whole marker.
+const KindRow* kind_row(const char* marker) {
+  if (!marker) return nullptr;
+  for (const KindRow& r : kKinds)
+    if (r.marker[0] == marker[0] && std::strcmp(r.marker, marker) == 0) return &r;
+  return nullptr;
 }
 
 void* allocate(int64_t bytes) { return bytes > 0 && bytes <= INT32_MAX ? std::malloc(size_t(bytes)) : nullptr; }
@@ -64,18 +72,16 @@ MarkupSpanTable* markup_span_table_init(void* memory, int32_t bytes, bool in_cha
 }
 
 int32_t markup_token(const char* marker) {
-  if (!marker) return kMkSpanNone;
-  for (const KindRow& r : kKinds)
-    if (std::strcmp(r.marker, marker) == 0) return r.kind;
-  return kMkSpanNone;
+  const KindRow* r = kind_row(marker);
+  return r ? r->kind : kMkSpanNone;
 }
 
 int markup_span_hook(int32_t level, int32_t, int32_t begin, const char* marker, int32_t position, MarkupOut* out,
                      const void* data) {
   auto* t = static_cast<MarkupSpanTable*>(const_cast<void*>(data));
-  const int32_t kind = markup_token(marker);
-  if (!t || kind == kMkSpanNone) return 0;
-  const int32_t extra = companion_of(marker);
+  const KindRow* row = kind_row(marker);
+  if (!t || !row) return 0;
+  const int32_t kind = row->kind, extra = row->companion;
   const int32_t needed = extra != kMkSpanNone ? 2 : 1;
   const int32_t at = t->in_chars ? markup_out_char_count(out) : markup_out_byte_length(out);
   if (!begin) {

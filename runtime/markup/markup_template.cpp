@@ -200,6 +200,12 @@ int32_t markup_utf8_sequence(const char* text, int32_t n, uint32_t* code) {
   return len;
 }
 
+int32_t markup_char_units(const char* text, int32_t n) {
+  int32_t units = 0;
+  for (int32_t k = 0; k < n; ++k) units += units_of(uint8_t(text[k]));
+  return units;
+}
+
 int markup_put_bytes(MarkupOut* out, const char* text, int32_t n) {
   if (n > out->capacity - out->bytes) {
     // What fits is written, as byte-by-byte writing would leave it.

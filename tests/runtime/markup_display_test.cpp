@@ -108,6 +108,37 @@ TEST(MarkupSpans, HookBounds) {
   EXPECT_EQ(markup_token("x"), kMkSpanNone);
 }
 
+// Every marker of the span kinds' table, and markers that share a first
+// character or a prefix with one, or that are one with a byte more.
+TEST(MarkupSpans, KindOfEveryMarker) {
+  const struct {
+    const char* marker;
+    int32_t kind;
+  } rows[] = {{"**", kMkSpanBold},     {"//", kMkSpanItalic},     {"__", kMkSpanUnderline},
+              {"^^", kMkSpanSuper},    {",,", kMkSpanSub},        {"##", kMkSpanMono},
+              {"{{{", kMkSpanMono},    {"[[", kMkSpanLink},       {"{{", kMkSpanImage},
+              {"p", kMkSpanParagraph}, {"=", kMkSpanHeading},     {"|", kMkSpanCell},
+              {"|=", kMkSpanCell},     {"*", kMkSpanBullet},      {"#", kMkSpanNumbered},
+              {";", kMkSpanTerm},      {";:", kMkSpanTermWithDefinition}, {":", kMkSpanDefinition},
+              {"", kMkSpanNone},       {"***", kMkSpanNone},      {"{", kMkSpanNone},
+              {"{{{{", kMkSpanNone},   {"|==", kMkSpanNone},      {":;", kMkSpanNone},
+              {"----", kMkSpanNone},   {"P", kMkSpanNone},        {"pp", kMkSpanNone},
+              {nullptr, kMkSpanNone}};
+  for (const auto& r : rows) EXPECT_EQ(markup_token(r.marker), r.kind) << (r.marker ? r.marker : "null");
+  // The bold companions: a term and a header cell push two spans.
+  for (const char* marker : {";", "|=", "|", ";:"}) {
+    alignas(8) char memory[kMkSpanHeaderBytes + 4 * sizeof(MarkupSpan)];
+    MarkupSpanTable* t = markup_span_table_init(memory, sizeof memory, false);
+    MarkupOut out;
+    EXPECT_EQ(markup_span_hook(1, 0, 1, marker, 0, &out, t), 0);
+    const bool two = marker[1] == 0 ? marker[0] == ';' : marker[1] == '=';
+    ASSERT_EQ(t->count, two ? 2 : 1) << marker;
+    if (two) {
+      EXPECT_EQ(t->spans[1].kind, marker[0] == ';' ? kMkSpanTermBold : kMkSpanHeaderBold);
+    }
+  }
+}
+
 TEST(MarkupSpans, Utf16AndUtf8) {
   const char16_t text[] = {u'a', 0xE9, 0x20AC, 0xD83D, 0xDE00, 0xD800, u'z'};
   char utf8[32];

@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <ctime>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "runtime/markup/markup_display.h"
 #include "runtime/markup/markup_parse.h"
 #include "runtime/markup/markup_parser_internal.h"
 #include "support/golden_file.h"
@@ -172,11 +174,31 @@ TEST(MarkupParse, EdgeCasesOfTheLanguage) {
       // Definitions on their own line, indented blocks.
       {kMkPlainText, 1, "; t\n: d", "t\n  d\n\n"},
       {kMkPlainText, 1, ": a\n:: b", "   a\n      b\n\n"},
+      // An extension marker that nothing closes is text: between blocks it
+      // starts a paragraph, at a line start it continues the block (a table
+      // row's block ends: a new paragraph), as any character would.
+      {kMkHtml, 1, "<<<<", "<p>&lt;&lt;&lt;&lt;</p>\n"},
+      {kMkHtml, 1, "<<a b\n\n<<<c", "<p>&lt;&lt;a b</p>\n<p>&lt;&lt;&lt;c</p>\n"},
+      {kMkHtml, 1, "x\n<<y", "<p>x &lt;&lt;y</p>\n"},
+      {kMkHtml, 1, "* a\n<<b", "<ul>\n<li>a &lt;&lt;b</li>\n</ul>\n"},
+      {kMkHtml, 1, "|a\n<<b", "<table>\n<tr><td>a</td>\n</tr>\n</table>\n<p>&lt;&lt;b</p>\n"},
+      {kMkDisplayText, 1, "= h\n<<x\n\ny", "h\n<<x\ny\n"},
+      // A closed one at a block start is still an extension (none here).
+      {kMkHtml, 1, "<<a b>>\n\nc", "<p>c</p>\n"},
   };
   for (const Case& c : cases) {
     const Result r = parse(c.source, c.format, c.options);
     EXPECT_EQ(r.status, 0) << c.source;
     EXPECT_EQ(r.text, c.expected) << c.source;
+  }
+  // Heading and rule markers of every length about the eight-byte steps of
+  // their scan, closed by another run or not.
+  for (size_t m = 1; m <= 27; ++m) {
+    const std::string eq(m, '='), level(std::min<size_t>(m, 6), '='), dashes(m, '-');
+    EXPECT_EQ(parse(eq + "x" + eq, kMkWiki, 1).text, level + "x" + level + "\n") << m;
+    EXPECT_EQ(parse(eq + "x" + eq + "y", kMkWiki, 1).text, level + "x" + eq + "y" + level + "\n") << m;
+    EXPECT_EQ(parse(dashes + "\ny", kMkHtml, 1).text,
+              m >= 4 ? "<hr />\n<p>y</p>\n" : "<p>" + dashes + " y</p>\n") << m;
   }
   // CR LF, CR and LF give the same output.
   const std::string lf = parse(kSample, kMkHtml, 1).text;
@@ -369,20 +391,38 @@ int rtf_writer(MarkupOut* out, const char* text, int32_t n, int32_t* used, const
 TEST(MarkupParse, FastPathMatchesTheCharacterPath) {
   std::vector<std::string> texts = {kSample};
   uint32_t seed = 12345;
-  const char pieces[][6] = {"a", "bc", " ", "  ", "\n", "**", "//", "[[", "]]", "|", "=", "* ", "# ", "~", "xyz", "\t"};
-  for (int t = 0; t < 200; ++t) {
+  // Pieces that end a run, and the quiet characters that the run writes as
+  // the format's strings ('<' only where no extension can begin), often
+  // repeated, so that runs of one entity and unclosed markers are common.
+  const char pieces[][6] = {"a", "bc", " ", "  ", "\n", "**", "//", "[[", "]]", "|", "=", "* ", "# ", "~", "xyz", "\t",
+                            "<", ">", "<<", "<<<", ">>", ">>>", "\"", "&", "'", "`", "|=", "\xC3\xA9", "||", "\n|"};
+  const uint32_t count = sizeof pieces / sizeof *pieces;
+  for (int t = 0; t < 300; ++t) {
     std::string s;
     for (int k = 0; k < 120; ++k) {
       seed = seed * 1103515245u + 12345u;
-      s += pieces[(seed >> 16) % 16];
+      const char* piece = pieces[(seed >> 16) % count];
+      for (uint32_t r = (seed >> 8) % 5 == 0 ? 2 + (seed >> 3) % 30 : 1; r > 0; --r) s += piece;
     }
     texts.push_back(s);
   }
+  // Two references: the writers behind other addresses (no text runs), and
+  // a rewriter that never rewrites (no text runs and no runs of cells).
+  const MarkupRewriter never[] = {{[](const char*, int32_t, int32_t*, MarkupOut*, const void*) { return 0; }, nullptr},
+                                  {nullptr, nullptr}};
   for (MarkupFormatId id : {kMkPlainText, kMkCompactText, kMkDisplayText, kMkManPage, kMkHtml, kMkLatex, kMkRtf}) {
-    MarkupFormat slow = *markup_format(id);
+    MarkupFormat slow = *markup_format(id), plain_loop = *markup_format(id);
     slow.char_writer = id == kMkRtf ? rtf_writer : id == kMkHtml || id == kMkLatex ? table_writer : copy_writer;
+    plain_loop.rewriters = never;
     for (const std::string& text : texts)
-      EXPECT_EQ(parse(text, id, 0).text, parse(text, id, 0, &slow).text) << id << ": " << text;
+      for (uint32_t options : {0u, uint32_t(kMkOptNoExtensions)}) {
+        const Result fast = parse(text, id, options);
+        for (const MarkupFormat* reference : {&slow, &plain_loop}) {
+          const Result chars = parse(text, id, options, reference);
+          EXPECT_EQ(fast.text, chars.text) << id << ": " << text;
+          EXPECT_EQ(fast.chars, chars.chars) << id << ": " << text;
+        }
+      }
   }
 }
 
@@ -411,6 +451,177 @@ TEST(MarkupParse, RunsOfOneMarkerAreLinear) {
     const double t = parse_seconds(std::string(bytes, c));
     EXPECT_LT(t, 10 * plain) << "a run of '" << c << "': " << t << " s against " << plain << " s";
   }
+}
+
+// The outputs of texts made of markers, pinned as digests: runs of each
+// marker character and random texts over the marker alphabet, in all nine
+// formats (one digest per text set) and through the display conversion
+// with its spans (another). The fast paths taken by runs of one character
+// (entities, cells, templates written from a copy) must leave every byte
+// as the character path writes it; a change shows here first, and the
+// differential tests below name the text.
+uint64_t fnv(uint64_t h, const void* data, size_t n) {
+  for (size_t k = 0; k < n; ++k) h = (h ^ static_cast<const uint8_t*>(data)[k]) * 0x100000001B3ull;
+  return h;
+}
+uint64_t fnv(uint64_t h, const std::string& s) { return fnv(fnv(h, s.data(), s.size()), "\x01", 1); }
+
+std::vector<std::string> marker_texts(uint32_t seed, int count) {
+  const char* const alphabet[] = {"=", "*", "#", ";", ":", "|", "-", "{", "}", "[", "]", "<", ">", "/", "_", "^",
+                                  ",", "~", "\\", " ", "\n", "\t", "a", "b", "\"", "&", "'", "`", "\xC3\xA9",
+                                  "\r\n", "|=", "<<", ">>", "<<<", ">>>", "\xE2"};
+  const uint32_t n = sizeof alphabet / sizeof *alphabet;
+  auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  std::vector<std::string> texts;
+  for (int t = 0; t < count; ++t) {
+    std::string s;
+    const size_t length = 1 + next() % 160;
+    while (s.size() < length) {
+      const char* piece = alphabet[next() % n];
+      for (uint32_t r = next() % 4 == 0 ? 1 + next() % 12 : 1; r > 0; --r) s += piece;  // runs, often
+    }
+    texts.push_back(s);
+  }
+  return texts;
+}
+
+struct Digests {
+  uint64_t formats, display;
+};
+
+Digests digests_of(const std::vector<std::string>& texts) {
+  Digests d{0xCBF29CE484222325ull, 0xCBF29CE484222325ull};
+  for (const std::string& text : texts) {
+    for (int id = 0; id < kMkFormatCount; ++id)
+      for (uint32_t options : {0u, 0x80u | 0x18u, 0x1000u | 0x40000u}) {
+        const Result r = parse(text, MarkupFormatId(id), options | kMkOptNoDocument);
+        d.formats = fnv(d.formats, std::to_string(r.status) + " " + std::to_string(r.chars) + " " + r.text);
+      }
+    MarkupSpanConverter* c = markup_converter_run_spans(text.data(), int32_t(text.size()), true);
+    EXPECT_NE(c, nullptr);
+    if (!c) continue;
+    d.display = fnv(d.display, std::to_string(c->run.status) + " " + std::to_string(c->run.chars));
+    if (c->run.text) d.display = fnv(d.display, std::string(c->run.text, size_t(c->run.bytes)));
+    for (int32_t k = 0; c->spans && k < c->spans->count; ++k)
+      d.display = fnv(d.display, &c->spans->spans[k], sizeof(MarkupSpan));
+    markup_span_converter_free(c);
+  }
+  return d;
+}
+
+TEST(MarkupParse, MarkerTextsKeepTheirOutput) {
+  struct Row {
+    const char* name;  // a run of this character, or random texts
+    Digests want;
+  };
+  const Row rows[] = {
+      {"=", {0x31D827E5B12E5893ull, 0x60A94BEEBDB677B3ull}},
+      {"*", {0x6C500BAF66CC7C23ull, 0x850200485ED5A2B0ull}},
+      {"#", {0xC3B002FFD3F5B021ull, 0x3EC79A7C1DB78CB0ull}},
+      {";", {0x732541C71B52811Aull, 0x0C109F5C9B05F43Aull}},
+      {":", {0x3012E7E2023ABD5Full, 0x860F50BFA3F7B443ull}},
+      {"|", {0x04FA7740BB144605ull, 0x8E637A12D9F6CE27ull}},
+      {"-", {0xCC98C35DD2B8659Cull, 0xE22EE4E32515C6EAull}},
+      {"{", {0xF4B8AA7AB7CCC36Dull, 0xBC2EFCF578784BF6ull}},
+      {"}", {0x71143A768BF9285Aull, 0x82CEBA84D402D326ull}},
+      {"[", {0x2DF02BC2871D0C2Bull, 0x8B43DF234BE286DAull}},
+      {"]", {0x5F6F2CBF95906D28ull, 0xD6B8B655BFB2D326ull}},
+      {"<", {0x4F1EA1BDD20DB979ull, 0xA376539E8FED3326ull}},
+      {">", {0x9BCCBA28C218B979ull, 0x455E81997761B326ull}},
+      {"/", {0x7B0A594169E47E33ull, 0x67CC6ABDBD2036B0ull}},
+      {"_", {0xA4FE2F319DD01BF4ull, 0x61544226F4BBAEB0ull}},
+      {"^", {0xBC56ACF6539F8E26ull, 0x2507412909BC5EB0ull}},
+      {",", {0x39B0BBE238CA78C8ull, 0x3FCCCB1A882BACB0ull}},
+      {"~", {0xF5F674931FD5D14Eull, 0x4876168730F7947Bull}},
+      {"\\", {0xD68C66D6A404E7B4ull, 0xF79A55ED3805947Bull}},
+      {"x", {0x3577BF6F64D26A09ull, 0x9589D43E692BB326ull}},
+      {"random 1", {0xA82272E37C1F4D92ull, 0xA12D44AB6E654520ull}},
+      {"random 2", {0x3061E142E72DAE84ull, 0xE54861B330315049ull}},
+      {"random 3", {0x4450A53110D10795ull, 0xC35940CC71D7BE20ull}},
+      {"random 4", {0x4277ADA14CBC89F3ull, 0x85DEB8CADFF11844ull}},
+  };
+  for (const Row& row : rows) {
+    const std::string name = row.name;
+    const std::vector<std::string> texts = name.size() == 1 ? std::vector<std::string>{std::string(8192, name[0])}
+                                                             : marker_texts(uint32_t(fnv(0, name)), 250);
+    const Digests got = digests_of(texts);
+    char line[96];
+    std::snprintf(line, sizeof line, "{\"%s\", {0x%016llXull, 0x%016llXull}},", name == "\\" ? "\\\\" : name.c_str(),
+                  (unsigned long long)got.formats, (unsigned long long)got.display);
+    EXPECT_EQ(got.formats, row.want.formats) << line;
+    EXPECT_EQ(got.display, row.want.display) << line;
+  }
+}
+
+// Templates written from their fixed copies (those that read no variable
+// but s and x) match the expander byte for byte, with the same counts,
+// column, wrap state and answer: every template of every format, under
+// several sizes, anchors, indentations and line ends, at the wrap column
+// and with too little room, written twice (the second time from the copy)
+// and then with s changed by a hook, when the copy must not be used.
+struct TemplateWrite {
+  int status;
+  std::string text;
+  int32_t chars, column, wrap_searched;
+};
+
+TemplateWrite out_state(int status, const MarkupOut& o) {
+  return {status, std::string(o.buffer, size_t(o.bytes)), o.chars, o.column, o.wrap_searched};
+}
+
+bool operator==(const TemplateWrite& a, const TemplateWrite& b) {
+  return a.status == b.status && a.text == b.text && a.chars == b.chars && a.column == b.column &&
+         a.wrap_searched == b.wrap_searched;
+}
+
+TEST(MarkupParse, FixedTemplatesMatchTheExpander) {
+  struct Setting {
+    int64_t s, x;
+    int32_t indent;
+    const char* line_end;
+  } settings[] = {{0, 0, 0, "\n"}, {10, 1, 0, "\r\n"}, {12, 0, 3, "\n"}, {7, 1, 2, "\r\n"}};
+  const std::string prefix = "some words before the template, up to the wrap column of seventy";  // 65 bytes
+  static MarkupParser zero;
+  int fixed = 0;
+  for (int id = 0; id < kMkFormatCount; ++id) {
+    const MarkupFormat* f = markup_format(MarkupFormatId(id));
+    for (const Setting& st : settings)
+      for (int32_t capacity : {4096, 90, 70}) {
+        std::vector<char> mine(static_cast<size_t>(capacity)), theirs(static_cast<size_t>(capacity));
+        MarkupParser p = zero;
+        p.format = f;
+        p.fixed_s = st.s;
+        p.fixed_x = st.x;
+        MarkupOut& o = p.out;
+        o.buffer = mine.data();
+        o.capacity = capacity;
+        o.format = f;
+        o.indent = st.indent;
+        o.line_end = st.line_end;
+        o.line_end_length = int32_t(std::strlen(st.line_end));
+        o.s = st.s;
+        o.x = st.x;
+        o.l = 2, o.i = 3, o.o = 17;
+        for (int32_t which = 0; which < kMkTemplateCount; ++which)
+          for (int round = 0; round < 3; ++round) {
+            o.s = round == 2 ? st.s + 5 : st.s;  // a hook's change
+            std::memcpy(o.buffer, prefix.data(), prefix.size());
+            o.bytes = o.chars = o.column = int32_t(prefix.size());
+            o.wrap_searched = 0;
+            MarkupOut ref = o;
+            ref.buffer = theirs.data();
+            std::memcpy(ref.buffer, prefix.data(), prefix.size());
+            const int got = markup_write_template(&p, which);
+            const char* tpl = f->templates[which];
+            const int want = markup_expand_template(tpl, -1, f->escape, &ref) && markup_wrap_line(&ref) ? 0 : 1;
+            EXPECT_TRUE(out_state(got, o) == out_state(want, ref))
+                << "format " << id << " template " << which << " round " << round << " capacity " << capacity
+                << ": " << std::string(o.buffer, size_t(o.bytes)) << " | " << std::string(ref.buffer, size_t(ref.bytes));
+            fixed += p.fixed_state[which] == kMkFixedYes;
+          }
+      }
+  }
+  EXPECT_GT(fixed, 1000);  // most templates are fixed
 }
 
 TEST(MarkupParse, BufferHalves) {
