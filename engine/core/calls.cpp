@@ -587,10 +587,12 @@ int eval_block(EngineContext* c, const char* text, int32_t length, int nargout, 
 }  // namespace
 
 int exec_eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+  entry_gap_settle(c);
   return eval_block(c, text, length, nargout, flags, 0);
 }
 
 int exec_own_workspace_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags) {
+  entry_gap_settle(c);
   return eval_block(c, text, length, nargout, flags, kNameGrowth);
 }
 
