@@ -109,8 +109,13 @@ struct EntryGapSessions : ::testing::Test {
 
 TEST_F(EntryGapSessions, EveryPauseOfASlicedLoopHoldsThePlainStoresValue) {
   std::mt19937 rng(20261208);
-  for (const char* start : {"c = num2cell(1:900);", "c = cell(1, 1200);", "c = cell(30, 40);"}) {
-    SCOPED_TRACE(start);
+  const char* const starts[] = {"c = num2cell(1:900);", "c = cell(1, 1200);", "c = cell(30, 40);"};
+  for (int round = 0; round < 6; ++round) {
+    const char* start = starts[round % 3];
+    const int level = round < 3 ? 4 : 0;  // the compiler's lowest and highest levels
+    SCOPED_TRACE(std::string(start) + " at level " + std::to_string(level));
+    compile_set_optimisation(gapped.c, level, 0);
+    compile_set_optimisation(plain.c, level, 0);
     const int n = start[4] == 'n' ? 900 : 1200;
     const int m = 500;
     const Program p = make_program(&rng, n, m);
