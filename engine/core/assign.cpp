@@ -543,6 +543,41 @@ bool store_one_entry(EngineContext* ctx, VarRef* r, const IndexPlan& p, const En
   return ref_store_value(ctx, &at, reinterpret_cast<const uint32_t*>(value), value + kElemHeaderWords) == kOk;
 }
 
+// c(i) = {v} with one real scalar subscript inside the list or cell array
+// a variable holds, done as c{i} = v is: the selected entry takes the
+// right-hand side's one entry, with no plan of the selection. -1 when the
+// statement is any other (nothing changed), else the status.
+int store_one_entry_by_scalar(EngineContext* ctx) {
+  const uint32_t* sub = desc_at(ctx, 0);
+  const uint32_t* rh = desc_at(ctx, 2);
+  if (!desc_is_real_scalar(sub) || rh[0] != kKindContainer || (rh[2] != kContList && rh[2] != kContCell)) return -1;
+  const double x = tn::ld_f64(item_data(ctx, 0));
+  VarRef r;
+  if (!(x >= 1 && x <= double(INT32_MAX) && x == double(int64_t(x))) || !ref_at(ctx, 1, &r)) return -1;
+  Entries rhs;
+  if (!container_entries(rh, item_data(ctx, 2), &rhs) || rhs.count != 1) return -1;
+  if (entry_gap_open_in(ctx, r.block) && !entry_gap_serves_step(ctx, r)) entry_gap_close(ctx);
+  Entries ent;
+  if (!block_entries(ctx, r.block, r.offset, &ent) || int64_t(x) > ent.count) return -1;
+  const int64_t linear = int64_t(x) - 1;
+  VarRef at = r;
+  uint64_t* base = heap_words(ctx) + r.block;
+  const int64_t across = entry_gap_open_in(ctx, r.block) ? entry_gap_seek(ctx, r.block, ent, linear) : -1;
+  const uint64_t* e;
+  if (across >= 0) {
+    at.offset = int32_t(across);
+    e = base + across + (across < ctx->entry_gap.at ? 0 : ctx->entry_gap.words);
+  } else {
+    entry_gap_close_in(ctx, r.block);
+    e = finger_seek(ctx, r.block, r.offset, ent, linear);
+    at.offset = int32_t(e - base);
+  }
+  if (elem_name(e) != elem_name(rhs.first)) return -1;  // the general path gives the name
+  TN_TRY(ref_store_value(ctx, &at, reinterpret_cast<const uint32_t*>(rhs.first), rhs.first + kElemHeaderWords));
+  drop_items(ctx, 3);
+  return kOk;
+}
+
 // A list or cell array target, a list or cell array right-hand side.
 int assign_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const Entries& target) {
   VarRef r;
@@ -661,6 +696,10 @@ bool store_scalar_fast(EngineContext* ctx, int n) {
 
 int op_index_set(EngineContext* ctx, int n, uint32_t colon_mask) {
   if (colon_mask == 0 && (n == 1 || n == 2) && stk_has_item(ctx, n + 1) && store_scalar_fast(ctx, n)) return kOk;
+  if (colon_mask == 0 && n == 1 && stk_has_item(ctx, 2)) {
+    const int one = store_one_entry_by_scalar(ctx);
+    if (one >= 0) return one;
+  }
   const int k = stack_subs(n, colon_mask);
   if (n < 0 || !stk_has_item(ctx, k + 1)) return TN_ILLEGAL();
   VarRef r;
