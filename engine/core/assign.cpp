@@ -513,53 +513,13 @@ int delete_entries(EngineContext* ctx, int n, uint32_t colon_mask, int k, const 
   return kOk;
 }
 
-// c(i) = {v}: the one selected entry of the container the reference names
-// takes the one entry of the right-hand side where it lies, as c{i} = v
-// stores it (the entry found through the container's finger and index, the
-// words behind it moved once), instead of the container being built again.
-// False, with nothing changed, when the two entries' names differ (the
-// rebuilt container would take the right-hand side's).
-bool store_one_entry(EngineContext* ctx, VarRef* r, const IndexPlan& p, const Entries& target,
-                     const uint64_t* value) {
-  int64_t strides[kMaxSubscripts];
-  plan_strides(p, target.ndims, target.dims, strides);
-  IndexWalk w;
-  w.start(p, strides);
-  Entries ent;
-  if (!block_entries(ctx, r->block, r->offset, &ent) || ent.count != target.count) return false;
-  VarRef at = *r;
-  uint64_t* base = heap_words(ctx) + r->block;
-  const int64_t across = entry_gap_open_in(ctx, r->block) ? entry_gap_seek(ctx, r->block, ent, w.offset()) : -1;
-  if (across >= 0) {
-    at.offset = int32_t(across);
-    if (elem_name(base + across + (across < ctx->entry_gap.at ? 0 : ctx->entry_gap.words)) != elem_name(value))
-      return false;
-  } else {
-    entry_gap_close_in(ctx, r->block);
-    const uint64_t* e = finger_seek(ctx, r->block, r->offset, ent, w.offset());
-    if (elem_name(e) != elem_name(value)) return false;
-    at.offset = int32_t(e - base);
-  }
-  return ref_store_value(ctx, &at, reinterpret_cast<const uint32_t*>(value), value + kElemHeaderWords) == kOk;
-}
-
-// c(i) = {v} with one real scalar subscript inside the list or cell array
-// a variable holds, done as c{i} = v is: the selected entry takes the
-// right-hand side's one entry, with no plan of the selection. -1 when the
-// statement is any other (nothing changed), else the status.
-int store_one_entry_by_scalar(EngineContext* ctx) {
-  const uint32_t* sub = desc_at(ctx, 0);
-  const uint32_t* rh = desc_at(ctx, 2);
-  if (!desc_is_real_scalar(sub) || rh[0] != kKindContainer || (rh[2] != kContList && rh[2] != kContCell)) return -1;
-  const double x = tn::ld_f64(item_data(ctx, 0));
-  VarRef r;
-  if (!(x >= 1 && x <= double(INT32_MAX) && x == double(int64_t(x))) || !ref_at(ctx, 1, &r)) return -1;
-  Entries rhs;
-  if (!container_entries(rh, item_data(ctx, 2), &rhs) || rhs.count != 1) return -1;
-  if (entry_gap_open_in(ctx, r.block) && !entry_gap_serves_step(ctx, r)) entry_gap_close(ctx);
-  Entries ent;
-  if (!block_entries(ctx, r.block, r.offset, &ent) || int64_t(x) > ent.count) return -1;
-  const int64_t linear = int64_t(x) - 1;
+// Entry `linear` of the container the reference names (ent: its entries)
+// takes the one entry `value` where it lies, as c{i} = v stores it (found
+// through the container's finger and index, across a gap in its block
+// during a brace store). False, with nothing changed, when the two entries'
+// names differ (the rebuilt container would take the right-hand side's).
+bool store_entry_at(EngineContext* ctx, const VarRef& r, const Entries& ent, int64_t linear, const uint64_t* value,
+                    int* status) {
   VarRef at = r;
   uint64_t* base = heap_words(ctx) + r.block;
   const int64_t across = entry_gap_open_in(ctx, r.block) ? entry_gap_seek(ctx, r.block, ent, linear) : -1;
@@ -572,8 +532,45 @@ int store_one_entry_by_scalar(EngineContext* ctx) {
     e = finger_seek(ctx, r.block, r.offset, ent, linear);
     at.offset = int32_t(e - base);
   }
-  if (elem_name(e) != elem_name(rhs.first)) return -1;  // the general path gives the name
-  TN_TRY(ref_store_value(ctx, &at, reinterpret_cast<const uint32_t*>(rhs.first), rhs.first + kElemHeaderWords));
+  if (elem_name(e) != elem_name(value)) return false;
+  *status = ref_store_value(ctx, &at, reinterpret_cast<const uint32_t*>(value), value + kElemHeaderWords);
+  return true;
+}
+
+// c(i) = {v}: the one selected entry of the container the reference names
+// takes the one entry of the right-hand side, as c{i} = v stores it,
+// instead of the container being built again. False, with nothing changed,
+// when store_entry_at declines.
+bool store_one_entry(EngineContext* ctx, VarRef* r, const IndexPlan& p, const Entries& target,
+                     const uint64_t* value) {
+  int64_t strides[kMaxSubscripts];
+  plan_strides(p, target.ndims, target.dims, strides);
+  IndexWalk w;
+  w.start(p, strides);
+  Entries ent;
+  if (!block_entries(ctx, r->block, r->offset, &ent) || ent.count != target.count) return false;
+  int status = kOk;
+  return store_entry_at(ctx, *r, ent, w.offset(), value, &status) && status == kOk;
+}
+
+// The same with one real scalar subscript inside the list or cell array,
+// without a plan of the selection. -1 when the statement is any other
+// (nothing changed), else the status.
+int store_one_entry_by_scalar(EngineContext* ctx) {
+  const uint32_t* sub = desc_at(ctx, 0);
+  const uint32_t* rh = desc_at(ctx, 2);
+  if (!desc_is_real_scalar(sub) || rh[0] != kKindContainer || (rh[2] != kContList && rh[2] != kContCell)) return -1;
+  const double x = tn::ld_f64(item_data(ctx, 0));
+  VarRef r;
+  if (!(x >= 1 && x <= double(INT32_MAX) && x == double(int64_t(x))) || !ref_at(ctx, 1, &r)) return -1;
+  Entries rhs;
+  if (!container_entries(rh, item_data(ctx, 2), &rhs) || rhs.count != 1) return -1;
+  if (entry_gap_open_in(ctx, r.block) && !entry_gap_serves_step(ctx, r)) entry_gap_close(ctx);
+  Entries ent;
+  if (!block_entries(ctx, r.block, r.offset, &ent) || int64_t(x) > ent.count) return -1;
+  int status = kOk;
+  if (!store_entry_at(ctx, r, ent, int64_t(x) - 1, rhs.first, &status)) return -1;  // the general path names it
+  TN_TRY(status);
   drop_items(ctx, 3);
   return kOk;
 }
