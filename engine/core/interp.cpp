@@ -163,6 +163,16 @@ constexpr std::array<bool, kEngineOpcodeCount> kReadsThroughRef = [] {
   return t;
 }();
 
+// A brace store's step (the element step of an assignment, the store, the
+// store of one entry by parentheses): the handler may read and keep the gap
+// in the variable's block.
+int brace_store_step(EngineContext* c, const OpHandler& h, int a, int b, int cc) {
+  c->entry_gap_allowed = 1;
+  const int status = h.fn(c, h.selector, a, b, cc);
+  c->entry_gap_allowed = 0;
+  return status;
+}
+
 using LabelTable = std::array<const void*, kEngineOpcodeCount>;
 LabelTable build_labels(const void* const* by_class) {
   LabelTable t{};
@@ -332,27 +342,13 @@ int interp_run(EngineContext* ctx, int slice) {
 // heap bases are addressed afresh at `top`, where a protected case goes next;
 // one that dispatches at once calls BASES() itself. HALF_PROTECT only stores
 // the position: every outcome of its call leaves through the status handling.
-#define PROTECT(expr)                                              \
+#define PROTECT(expr) CALL_OUT(SAVE_POS(), expr)
+// PROTECT for a call that cannot see a variable's block (an operation on
+// values, a brace store's own step): the gap a brace store left stays.
+#define PROTECT_KEEP_GAP(expr) CALL_OUT(SAVE_POS_KEEP_GAP(), expr)
+#define CALL_OUT(save, expr)                                       \
   do {                                                             \
-    SAVE_POS();                                                    \
-    status = (expr);                                               \
-    if (status_resumes(status)) RELOAD();                          \
-  } while (0)
-// A brace store's step (the element step of an assignment, the store, the
-// store of one entry by parentheses): PROTECT that lets the step read and
-// keep the gap in a variable's block.
-#define BRACE_STEP(expr)                                           \
-  do {                                                             \
-    SAVE_POS_KEEP_GAP();                                           \
-    ctx->entry_gap_allowed = 1;                                    \
-    status = (expr);                                               \
-    ctx->entry_gap_allowed = 0;                                    \
-    if (status_resumes(status)) RELOAD();                          \
-  } while (0)
-// PROTECT for an operation on values alone: the gap stays.
-#define VALUE_STEP(expr)                                           \
-  do {                                                             \
-    SAVE_POS_KEEP_GAP();                                           \
+    save;                                                          \
     status = (expr);                                               \
     if (status_resumes(status)) RELOAD();                          \
   } while (0)
@@ -1381,9 +1377,9 @@ op_generic: {
   pc = insn + (dec.length ? dec.length : insn_length(insn));
   const OpHandler h = interp_op_handler(op);
   if (op == kOpRefElement || op == kOpRefAssign || op == kOpIndexAssign)
-    BRACE_STEP(h.fn(ctx, h.selector, a, b, c));
+    PROTECT_KEEP_GAP(brace_store_step(ctx, h, a, b, c));
   else if (kKeepsEntryGap[op] || (kReadsThroughRef[op] && !entry_gap_referenced(ctx)))
-    VALUE_STEP(h.fn(ctx, h.selector, a, b, c));
+    PROTECT_KEEP_GAP(h.fn(ctx, h.selector, a, b, c));
   else
     PROTECT(h.fn(ctx, h.selector, a, b, c));
   if (status == kUndefinedVariable && op == kOpLoadLocal) status = local_read_status(ctx, status, a);
@@ -1581,8 +1577,8 @@ end_run:
 
 #undef SAVE_POS
 #undef SAVE_POS_KEEP_GAP
-#undef BRACE_STEP
-#undef VALUE_STEP
+#undef PROTECT_KEEP_GAP
+#undef CALL_OUT
 #undef RELOAD
 #undef DISPATCH
 #undef NEXT_FAST
