@@ -293,9 +293,9 @@ int interp_run(EngineContext* ctx, int slice) {
 // Stacks and areas are addressed afresh after anything that can move them.
 // A call out of the loop first closes the gap a brace store may have left
 // in a variable's block (entry_gap.h), unless it can only see values on the
-// stack: a brace store's own steps, an operation on values
-// (op_keeps_entry_gap), a user function's call (the callee reaches the
-// variable only through instructions that close it).
+// stack: a brace store's own steps, an operation on values (kKeepsEntryGap),
+// a user function's call (the callee reaches the variable only through
+// instructions that close it).
 #define SAVE_POS() (entry_gap_settle(ctx), SAVE_POS_KEEP_GAP())
 #define SAVE_POS_KEEP_GAP() (ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base))
 #define RELOAD()                                                   \
