@@ -11,10 +11,11 @@
 // order: p = mod((1:n) * 40503, n) + 1, a permutation (40503 is prime to
 // every n here) whose steps jump across the container as a random one's do,
 // built in linear time, so that no sort's n log n hides in the figures.
-// Deleting the last element and appending computed items (a formatted text,
-// a product, a call, a column, two items at once) must stay linear too;
-// bench/growth_octave.sh times those beside Octave, with the cell stores
-// whose entries change size and the deletions at the front.
+// Stores of cell entries whose size changes (forward, backward, by braces
+// and by parentheses), deleting the last element and appending computed
+// items (a formatted text, a product, a call, a column, two items at once)
+// must stay linear too; bench/growth_octave.sh times those beside Octave,
+// with the deletions at the front.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -113,6 +114,11 @@ const std::vector<GrowthPath>& growth_paths() {
       {"transpose, n elements", "A = reshape(1:N, 512, N / 512);\nfor k = 1:10\n  B = A.';\nend\n", 65536},
       {"x = reshape(x, ...), n elements",
        "x = zeros(1, N);\nfor k = 1:200\n  x = reshape(x, Q, 4);\n  x = reshape(x, 1, N);\nend\n", 16384},
+      {"c{k} = k into cell(1, n)", "c = cell(1, N);\nfor k = 1:N\n  c{k} = k;\nend\n", 10000},
+      {"c(k) = {k} into cell(1, n)", "c = cell(1, N);\nfor k = 1:N\n  c(k) = {k};\nend\n", 10000},
+      {"c{k} = [k k] over num2cell(1:n)", "c = num2cell(1:N);\nfor k = 1:N\n  c{k} = [k k];\nend\n", 10000},
+      {"c{k} = k backward", "c = cell(1, N);\nfor k = N:-1:1\n  c{k} = k;\nend\n", 10000},
+      {"c{k} = 'abc' into cell(1, n)", "c = cell(1, N);\nfor k = 1:N\n  c{k} = 'abc';\nend\n", 10000},
       {"x(end) = [], n times", "x = 1:N;\nfor k = 1:N\n  x(end) = [];\nend\n", 10000},
       {"s = [s sprintf('%d,', k)], n", "s = '';\nfor k = 1:N\n  s = [s sprintf('%d,', k)];\nend\n", 10000},
       {"x = [x k * 2], n appends", "x = [];\nfor k = 1:N\n  x = [x k * 2];\nend\n", 10000},
