@@ -74,8 +74,6 @@ void entry_gap_close(EngineContext* ctx) {
   g = EntryGap{};
 }
 
-void entry_gap_settle_slow(EngineContext* ctx) { entry_gap_close(ctx); }
-
 bool entry_gap_referenced(EngineContext* ctx) {
   const EntryGap& g = ctx->entry_gap;
   if (g.block == 0 || g.words < 0) return false;

@@ -17,7 +17,6 @@ struct Entries;
 // keeps the gap's words as spare room behind its value), and the last store
 // is forgotten.
 void entry_gap_close(EngineContext* ctx);
-void entry_gap_settle_slow(EngineContext* ctx);
 
 // True when the gap is open in heap block `block`.
 inline bool entry_gap_open_in(const EngineContext* ctx, int32_t block) {
@@ -27,7 +26,7 @@ inline bool entry_gap_open_in(const EngineContext* ctx, int32_t block) {
 // Closes any open gap and forgets the last store: called before whatever
 // else the interpreter does that may read or change a variable.
 [[gnu::always_inline]] inline void entry_gap_settle(EngineContext* ctx) {
-  if (__builtin_expect(ctx->entry_gap.block != 0, 0)) entry_gap_settle_slow(ctx);
+  if (__builtin_expect(ctx->entry_gap.block != 0, 0)) entry_gap_close(ctx);
 }
 
 // Closes the gap when it is open in heap block `block`.
