@@ -77,11 +77,12 @@ bool read_file(const char* path, std::string* text) {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: zvr [-O level] [-m megabytes] [-E] [--relocate] [-d LINES] FILE\n"
-               "       zvr [-O level] [-m megabytes] [-E] [--relocate] [-d LINES] -e TEXT\n"
+               "usage: zvr [-O level] [-m megabytes] [-E] [--relocate] [--no-gap] [-d LINES] FILE\n"
+               "       zvr [-O level] [-m megabytes] [-E] [--relocate] [--no-gap] [-d LINES] -e TEXT\n"
                "  -E          the engine's own linear algebra in place of the LAPACK rows\n"
                "  -d LINES    at each stop for debugging, runs the next line as a command\n"
-               "  --relocate  moves the engine's block after every slice (a test mode)\n");
+               "  --relocate  moves the engine's block after every slice (a test mode)\n"
+               "  --no-gap    cell stores never leave a gap in a variable's block (a test mode)\n");
 }
 
 bool parse_count(const char* text, long low, long high, long* out) {
@@ -236,6 +237,7 @@ int main(int argc, char** argv) {
   const char* debug_lines = nullptr;
   bool relocating = false;
   bool own_linalg = false;
+  bool no_gap = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-O" && i + 1 < argc) {
@@ -246,6 +248,8 @@ int main(int argc, char** argv) {
       if (!parse_count(argv[++i], 1, kMaxBlockMegabytes, &megabytes)) return usage(), kExitUsage;
     } else if (arg == "--relocate") {
       relocating = true;
+    } else if (arg == "--no-gap") {
+      no_gap = true;
     } else if (arg == "-e" && i + 1 < argc) {
       expression = argv[++i];
     } else if (arg == "-d" && i + 1 < argc) {
@@ -295,6 +299,7 @@ int main(int argc, char** argv) {
     return kExitError;
   }
   if (level >= 0) compile_set_optimisation(ctx, int(level), 0);
+  ctx->entry_gap_off = no_gap ? 1 : 0;
   // Text is written and read as UTF-8, as the host does.
   engine_set_charset(ctx, 'u');
   // The clock state lives outside the block, which may move.

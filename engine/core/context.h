@@ -203,6 +203,7 @@ struct EngineContext {
 
   uint8_t running;
   uint8_t entry_gap_allowed;  // set while the interpreter runs a brace store's steps
+  uint8_t entry_gap_off;      // no store opens a gap (a test mode: the plain stores to compare with)
   // The current error code: the last status recorded with an error location;
   // also the status a run stopped with (505 while suspended for debugging).
   int32_t status_word;

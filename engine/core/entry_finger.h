@@ -60,7 +60,11 @@ inline bool finger_entries(EngineContext* ctx, int32_t block, int64_t at, Entrie
 // noted before it moving behind up to the first forgotten one (two
 // containers read in turn keep theirs, and a finger forgotten in front, as a
 // small value stored again each time forgets its own, pushes out no other).
+// Entries are walked from out->first: a gap in the block is closed first,
+// except for the value's own container during a brace store's step, which
+// finds its entry across the gap (entry_gap_seek).
 inline bool block_entries(EngineContext* ctx, int32_t block, int64_t at, Entries* out) {
+  if (at != 0 || !ctx->entry_gap_allowed) entry_gap_close_in(ctx, block);
   if (finger_entries(ctx, block, at, out)) return true;
   uint64_t* e = heap_words(ctx) + block + at;
   if (!container_entries(reinterpret_cast<const uint32_t*>(e), elem_data(e), out)) return false;

@@ -13,6 +13,7 @@
 #include "engine/core/entry_finger.h"
 #include "engine/core/entry_index.h"
 #include "engine/core/frames.h"
+#include "engine/core/outer_refs.h"
 #include "engine/core/var_blocks.h"
 
 namespace {
@@ -114,9 +115,10 @@ int64_t entry_gap_seek(EngineContext* ctx, int32_t block, const Entries& ent, in
 
 int entry_gap_store(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint64_t* data) {
   EntryGap& g = ctx->entry_gap;
-  if (!ctx->entry_gap_allowed) return -1;
+  if (!ctx->entry_gap_allowed || ctx->entry_gap_off) return -1;
   EntryFinger* f = own_finger(ctx, r->block);
   if (!f || finger_first_word(ctx, *f) + f->offset != r->offset) return -1;
+  const int32_t was = r->block;
   const bool open = entry_gap_open_in(ctx, r->block);
   uint64_t* base = heap_words(ctx) + r->block;
   const int64_t value = value_words(ctx, r->block);
@@ -192,5 +194,8 @@ int entry_gap_store(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
     v.words = own.words;
     entry_index_put(ctx, v, std::move(taken[t].held));
   }
+  // The callers' references see the value without the gap: one entry
+  // changed its length.
+  if (outer_refs_may_see(ctx, r->slot_word)) outer_refs_splice(ctx, was, r->block, r->offset, old_len, new_len);
   return kOk;
 }

@@ -298,6 +298,7 @@ inline int take_argument_blocks(EngineContext* ctx, const CodePosition* caller, 
     if (d[0] == kKindReference) {
       const auto* r = reinterpret_cast<const uint32_t*>(from);
       const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
+      if (r[kRefOffset] != 0) entry_gap_close_in(ctx, int32_t(r[kRefBlock]));  // as ref_element does
       if (done >= kMostReferences || d[1] != kRefDataWords || !heap_index_ok(ctx, at)) {
         data_end += n;
         status = TN_ILLEGAL();

@@ -1475,13 +1475,10 @@ wait_retry: {
 abort_poll:
   status = check_abort(ctx);
   if (status == kSliceEnded) {
-    // The gap may stay while the run only pauses: the host resumes it and
-    // reads no variable in between (its entries into the engine close it).
-    SAVE_POS_KEEP_GAP();
-    if (ctx->task_current != 0) {
-      entry_gap_settle(ctx);
-      tasks.switch_to(ctx, 0);
-    }
+    // No gap outlives a run: between slices the host, another task or a
+    // saved image may read any variable.
+    SAVE_POS();
+    if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
     goto end_run;
   }
   if (status == kDebugSuspend) goto suspend;
@@ -1571,7 +1568,7 @@ code_end:
   return ctx->pos.kind != kAreaNone ? kSliceEnded : kOk;
 
 end_run:
-  if (status != kSliceEnded) entry_gap_settle(ctx);
+  entry_gap_settle(ctx);
   if (!nested) ctx->running = 0;
   return status == kWaitRetry ? kSliceEnded : status;
 

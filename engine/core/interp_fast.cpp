@@ -63,6 +63,7 @@ inline uint64_t* ref_real_matrix(EngineContext* c, const uint64_t* w) {
   const auto* r = reinterpret_cast<const uint32_t*>(w);
   const int64_t at = int64_t(int32_t(r[kRefBlock])) + int32_t(r[kRefOffset]);
   if (!heap_index_ok(c, at)) return nullptr;
+  if (r[kRefOffset] != 0) entry_gap_close_in(c, int32_t(r[kRefBlock]));  // as ref_element does
   uint64_t* e = heap_words(c) + at;
   return tn::ld_u32(e) == kKindReal ? e : nullptr;
 }

@@ -39,6 +39,7 @@ const uint64_t* ref_target(EngineContext* c, int depth) {
   const int64_t block = tn::ld_i32(p + 4 * kRefBlock);
   const int64_t offset = tn::ld_i32(p + 4 * kRefOffset);
   if (block < 1 || offset < 0 || block + offset + 2 > c->heap_size) return nullptr;
+  if (offset != 0) entry_gap_close_in(c, int32_t(block));  // as ref_element does
   return heap_words(c) + block + offset;
 }
 

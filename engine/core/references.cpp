@@ -10,6 +10,7 @@
 #include "engine/core/element_layout.h"
 #include "engine/core/entry_finger.h"
 #include "engine/core/entry_gap.h"
+#include "engine/core/outer_refs.h"
 #include "engine/core/entry_index.h"
 #include "engine/core/errors.h"
 #include "engine/core/index_walk.h"
@@ -444,10 +445,11 @@ int plain_element_step(EngineContext* ctx, int n) {
 
 // --- Blocks -------------------------------------------------------------------------
 
-int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int64_t new_len) {
+namespace {
+
+// The words in place, then the references that callers below hold into them.
+int splice_in_place(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int64_t new_len) {
   const int64_t delta = new_len - old_len;
-  if (delta == 0) return kOk;
-  finger_forget(ctx, r->block);  // the caller carries it over when it can
   uint64_t* heap = heap_words(ctx);
   const int64_t total = elem_total_words(heap + r->block);
   const int64_t tail = total - (at + old_len);
@@ -457,13 +459,30 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
     heap_block_shrink(ctx, r->block, total + delta);
     return kOk;
   }
-  const int64_t want = total + delta;
-  if (heap_block_size(ctx, r->block) >= want) {
+  if (heap_block_size(ctx, r->block) >= total + delta) {
     // Room an earlier growth left: the words behind move up where they are.
     uint64_t* base = heap + r->block;
     std::memmove(base + at + new_len, base + at + old_len, size_t(tail) * 8);
     return kOk;
   }
+  return -1;
+}
+
+}  // namespace
+
+int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int64_t new_len) {
+  const int64_t delta = new_len - old_len;
+  if (delta == 0) return kOk;
+  finger_forget(ctx, r->block);  // the caller carries it over when it can
+  const int32_t was = r->block;
+  if (splice_in_place(ctx, r, at, old_len, new_len) == kOk) {
+    if (outer_refs_may_see(ctx, r->slot_word)) outer_refs_splice(ctx, was, was, at, old_len, new_len);
+    return kOk;
+  }
+  uint64_t* heap = heap_words(ctx);
+  const int64_t total = elem_total_words(heap + r->block);
+  const int64_t tail = total - (at + old_len);
+  const int64_t want = total + delta;
   // A growing block takes half as much again, so that growing a value step
   // by step (appending in a loop) copies each word a bounded number of times.
   int32_t fresh = 0;
@@ -476,6 +495,7 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
   if (!slot_borrowed(t)) heap_free(ctx, r->block);
   slot_set_block(ctx, t, fresh);
   r->block = fresh;
+  if (outer_refs_may_see(ctx, r->slot_word)) outer_refs_splice(ctx, was, fresh, at, old_len, new_len);
   return kOk;
 }
 
@@ -520,6 +540,10 @@ int ref_store_value(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
   index_carry_plan(ctx, r->block, r->offset, old_len, delta, &indexes);
   finger_forget(ctx, r->block);
   TN_TRY(block_splice(ctx, r, r->offset, old_len, new_len));
+  // A store of the same length tells the callers' references here; a splice
+  // told them itself.
+  if (delta == 0 && outer_refs_may_see(ctx, r->slot_word))
+    outer_refs_splice(ctx, r->block, r->block, r->offset, old_len, new_len);
   e = ref_element(ctx, *r);
   elem_set_header(e, kind, a, b, name);
   std::memmove(e + kElemHeaderWords, data, size_t(new_len - kElemHeaderWords) * 8);

@@ -137,8 +137,14 @@ inline void ref_put(EngineContext* ctx, int depth, const VarRef& r) {
   w[7] = 0;
 }
 
-// The referenced element's header (its data follow it).
+// The referenced element's header (its data follow it). Offsets count the
+// value's words as if no gap were open in its block; the value's own header
+// (offset 0) lies in front of any gap, but an element inside it lies where
+// its offset says only once the gap is closed. Only the brace store's steps
+// read across a gap (entry_gap.h); every other way from a reference to its
+// element comes through here and closes it.
 inline uint64_t* ref_element(EngineContext* ctx, const VarRef& r) {
+  if (r.offset != 0) entry_gap_close_in(ctx, r.block);
   return heap_words(ctx) + r.block + r.offset;
 }
 

@@ -11,10 +11,18 @@
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/interp_dispatch.h"
+#include "engine/core/outer_refs.h"
 #include "engine/core/symbols.h"
 #include "engine/core/var_blocks.h"
 
 namespace {
+
+// The slot's value is about to be freed or rewritten whole: references that
+// callers below hold into it lose their target (a borrowed argument's block
+// is the caller's, and stays as it is).
+void slot_value_drops(EngineContext* ctx, const SlotTarget& t) {
+  if (t.block != kNoBlock && !slot_borrowed(t) && outer_refs_may_see(ctx, t.slot_word)) outer_refs_drop(ctx, t.block);
+}
 
 constexpr char kClearFunctions[] = "-f";
 constexpr int32_t kNoArgument = -1;
@@ -166,6 +174,7 @@ int var_store_local(EngineContext* ctx, int32_t k) {
   if (desc_at(ctx, 0)[0] == kKindReference) TN_TRY(ref_deref_at(ctx, 0));
   const uint32_t* h = desc_at(ctx, 0);
   const int64_t words = kElemHeaderWords + int64_t(desc_data_words(h));
+  slot_value_drops(ctx, t);
   if (t.block != kNoBlock && !slot_borrowed(t) && heap_block_size(ctx, t.block) == words) {
     write_value(ctx, t.block, h, item_data(ctx, 0));
   } else {
@@ -195,6 +204,7 @@ bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_
   SlotTarget s, t;
   if (!loadable_block(ctx, from, &s) || slot_locate(ctx, to, &t) != kOk) return false;
   if (s.block == t.block) return true;  // the same variable: the store rewrites what it holds
+  slot_value_drops(ctx, t);
   if (from_dies) {
     slot_replace_block(ctx, t, s.block);
     desc_words(ctx)[s.slot_word] = uint32_t(kNoBlock);
@@ -243,7 +253,9 @@ bool var_try_return_local(EngineContext* ctx, int32_t k) {
     return false;
   }
   SlotTarget t;
-  if (slot_locate(ctx, to, &t) != kOk) {
+  const bool located = slot_locate(ctx, to, &t) == kOk;
+  if (located) slot_value_drops(ctx, t);
+  if (!located) {
     // The store fails as it would have: its value is pushed for it.
     const uint32_t* h = block_words32(ctx, block);
     const uint32_t n = desc_data_words(h);
@@ -260,6 +272,7 @@ bool var_try_return_local(EngineContext* ctx, int32_t k) {
 int var_clear_local(EngineContext* ctx, int32_t k) {
   SlotTarget t;
   TN_TRY(slot_locate(ctx, k, &t));
+  slot_value_drops(ctx, t);
   if (!slot_borrowed(t)) heap_free(ctx, t.block);  // never the caller's block
   if (t.link) {
     if (t.entry) ent_set(ctx, t.entry, kEntCode, kNoBlock);
