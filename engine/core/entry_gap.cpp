@@ -29,6 +29,10 @@ constexpr int64_t kGapMinWords = 64;
 // stays well inside the 32-bit words of offsets and headers.
 constexpr int64_t kGapMaxValueWords = INT32_MAX / 4;
 
+// Gaps opened in this process: tests read it to know that their stores did
+// go through one.
+uint64_t g_gaps_opened = 0;
+
 uint32_t* value_header(EngineContext* ctx, int32_t block) { return block_words32(ctx, block); }
 
 // Words of the value in `block` (its header included), without the gap.
@@ -64,6 +68,8 @@ bool move_to_larger_block(EngineContext* ctx, VarRef* r, int64_t value, int64_t 
 }
 
 }  // namespace
+
+uint64_t entry_gap_opened_count() { return g_gaps_opened; }
 
 void entry_gap_close(EngineContext* ctx) {
   EntryGap& g = ctx->entry_gap;
@@ -143,6 +149,7 @@ int entry_gap_store(EngineContext* ctx, VarRef* r, const uint32_t* h, const uint
     g.block = r->block;
     g.at = int32_t(end);
     g.words = 0;
+    ++g_gaps_opened;
   }
   // The gap moves to the end of the entry: the entries between its old and
   // new places cross it.

@@ -18,6 +18,9 @@ struct Entries;
 // is forgotten.
 void entry_gap_close(EngineContext* ctx);
 
+// Gaps opened so far in this process (every engine's): for tests.
+uint64_t entry_gap_opened_count();
+
 // True when the gap is open in heap block `block`.
 inline bool entry_gap_open_in(const EngineContext* ctx, int32_t block) {
   return ctx->entry_gap.block == block && ctx->entry_gap.words >= 0;
