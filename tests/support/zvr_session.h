@@ -60,17 +60,25 @@ struct ZvrSession {
     return s;
   }
 
-  // Pushes a copy of a base-workspace variable.
-  int push_variable(const char* name) {
+  // The heap block of a base-workspace variable: 0 when it is unset, -1
+  // when no variable has that name.
+  static int32_t base_variable_block(EngineContext* c, const char* name) {
     uint8_t* table = nullptr;
     int32_t count = 0;
     frame_var_table(c, &table, &count);
     const uint32_t* slots = frame_words(c, 0) + kFrameFixedWords;
-    for (int32_t i = 0; table && i < count; ++i) {
-      if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * i, name, kFrameNameBytes) != 0)
-        continue;
-      if (int32_t(slots[i]) < 1) return kUndefinedVariable;
-      const uint64_t* block = heap_words(c) + slots[i];
+    for (int32_t i = 0; table && i < count; ++i)
+      if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * i, name, kFrameNameBytes) == 0)
+        return int32_t(slots[i]) < 1 ? 0 : int32_t(slots[i]);
+    return -1;
+  }
+
+  // Pushes a copy of a base-workspace variable.
+  int push_variable(const char* name) {
+    const int32_t at = base_variable_block(c, name);
+    if (at >= 0) {
+      if (at == 0) return kUndefinedVariable;
+      const uint64_t* block = heap_words(c) + at;
       const uint32_t kind = tn::ld_u32(block), a = tn::ld_u32(reinterpret_cast<const uint8_t*>(block) + 4),
                      b = tn::ld_u32(reinterpret_cast<const uint8_t*>(block) + 8);
       const uint32_t words = item_data_words(kind, a, b);

@@ -26,6 +26,7 @@
 #include "engine/core/streams.h"
 #include "engine/lib/engine_start.h"
 #include "support/heap_check.h"
+#include "support/zvr_session.h"
 
 namespace {
 
@@ -225,20 +226,11 @@ struct GapEngine {
 
   // The words of a base-workspace variable's value (no gap is open between runs).
   std::vector<uint64_t> value_words(const char* name) {
-    uint8_t* table = nullptr;
-    int32_t count = 0;
-    frame_var_table(c, &table, &count);
-    const uint32_t* slots = frame_words(c, 0) + kFrameFixedWords;
-    for (int32_t i = 0; table && i < count; ++i) {
-      if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * i, name, kFrameNameBytes) != 0)
-        continue;
-      const int32_t b = int32_t(slots[i]);
-      if (b < 1) return {};
-      const uint64_t* base = heap_words(c) + b;
-      const auto* h = reinterpret_cast<const uint32_t*>(base);
-      return std::vector<uint64_t>(base, base + kHeapValueHeaderWords + item_data_words(h[0], h[1], h[2]));
-    }
-    return {};
+    const int32_t b = ZvrSession::base_variable_block(c, name);
+    if (b < 1) return {};
+    const uint64_t* base = heap_words(c) + b;
+    const auto* h = reinterpret_cast<const uint32_t*>(base);
+    return std::vector<uint64_t>(base, base + kHeapValueHeaderWords + item_data_words(h[0], h[1], h[2]));
   }
 };
 

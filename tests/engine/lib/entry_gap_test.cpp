@@ -21,24 +21,16 @@ namespace {
 // The words of a base-workspace variable's value (its header included),
 // as they lie once the gap is closed; empty when it is unset.
 std::vector<uint64_t> value_words(EngineContext* c, const char* name) {
-  uint8_t* table = nullptr;
-  int32_t count = 0;
-  frame_var_table(c, &table, &count);
-  const uint32_t* slots = frame_words(c, 0) + kFrameFixedWords;
-  for (int32_t i = 0; table && i < count; ++i) {
-    if (std::strncmp(reinterpret_cast<const char*>(table) + kFrameNameBytes * i, name, kFrameNameBytes) != 0) continue;
-    const int32_t block = int32_t(slots[i]);
-    if (block < 1) return {};
-    const uint64_t* base = heap_words(c) + block;
-    const auto* h = reinterpret_cast<const uint32_t*>(base);
-    const int64_t words = kHeapValueHeaderWords + item_data_words(h[0], h[1], h[2]);
-    const EntryGap& g = c->entry_gap;
-    const bool gap = g.block == block && g.words >= 0;
-    std::vector<uint64_t> out(static_cast<size_t>(words));
-    for (int64_t x = 0; x < words; ++x) out[size_t(x)] = base[gap && x >= g.at ? x + g.words : x];
-    return out;
-  }
-  return {};
+  const int32_t block = ZvrSession::base_variable_block(c, name);
+  if (block < 1) return {};
+  const uint64_t* base = heap_words(c) + block;
+  const auto* h = reinterpret_cast<const uint32_t*>(base);
+  const int64_t words = kHeapValueHeaderWords + item_data_words(h[0], h[1], h[2]);
+  const EntryGap& g = c->entry_gap;
+  const bool gap = g.block == block && g.words >= 0;
+  std::vector<uint64_t> out(static_cast<size_t>(words));
+  for (int64_t x = 0; x < words; ++x) out[size_t(x)] = base[gap && x >= g.at ? x + g.words : x];
+  return out;
 }
 
 // The values stored: rows of doubles, text, nested cells, int8 rows, empty
