@@ -44,7 +44,9 @@ enum Op : uint8_t {
   kOpWrite = 11,        // 302 in the block, 301 outside it
   kOpBadName = 12,      // efopen of a name no record has: 300
   kOpNotAStream = 13,   // hooks on a descriptor that is no open stream: 301
+  kOpFarSeek = 14,      // value % 3 picks the origin, value * 4096 the offset
 };
+constexpr int32_t kFarSeekScale = 4096;  // two such seeks forward pass the farthest text position
 constexpr uint8_t kSecond = 0x10;
 
 std::string escaped(const uint8_t* bytes, size_t length) {
@@ -164,9 +166,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case kIoReqSeekSet:
       case kIoReqSeekCur:
-      case kIoReqSeekEnd: {
-        const bool ok = s.model.seek(op, value);
-        require(rt_embedded_control(r.c, s.fd, op, &word, r.cc) == (ok ? kOk : kReadWriteError));
+      case kIoReqSeekEnd:
+      case kOpFarSeek: {
+        const bool far = op == kOpFarSeek;
+        const uint32_t request = far ? kIoReqSeekSet + uint16_t(value) % 3 : op;
+        const int32_t offset = far ? int32_t(value) * kFarSeekScale : value;
+        word = uint32_t(offset);
+        const bool ok = s.model.seek(request, offset);
+        require(rt_embedded_control(r.c, s.fd, request, &word, r.cc) == (ok ? kOk : kReadWriteError));
         break;
       }
       case kOpControl:
@@ -229,8 +236,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       case kOpNotAStream: {
-        // Slots past the 32, descriptors below and above the block.
-        const int32_t fd = value < 0 ? r.base - 1 + int32_t(value) : r.base + kEmbeddedSlots + value % 2000;
+        // Slots past the 32, descriptors below and above the block; -1
+        // closes every stream, so it is left to the close step.
+        int32_t fd = value < 0 ? r.base - 1 + int32_t(value) : r.base + kEmbeddedSlots + value % 2000;
+        if (fd == kCloseAllFd) fd = -2;
         int32_t count = -1;
         char buffer[1];
         require(rt_embedded_read(r.c, fd, buffer, 1, &count, r.cc) == kNotMyDescriptor && count == 0);

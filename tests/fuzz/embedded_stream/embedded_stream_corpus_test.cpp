@@ -1,9 +1,10 @@
 // The embedded-stream fuzz entry over truncations and flips of scripts on
 // two records at once: text with every line-end form, base64 with and
 // without padding and line ends and with data after its closing short group;
-// reads of several sizes, seeks from each origin (past the end, negative),
-// tells, end tests, codes past the seeks, writes, closes of one stream and
-// of all, opens with an unknown mode or name and opens until no slot is free.
+// reads of several sizes, seeks from each origin (past the end, beyond the
+// farthest text position, negative), tells, end tests, codes past the seeks,
+// writes, closes of one stream and of all, opens with an unknown mode or
+// name and opens until no slot is free.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,13 +30,15 @@ TEST(EmbeddedStreamCorpus, EveryInputGivesAnAnswer) {
   // 2 seek cur, 3 seek end, 4 tell, 5 flush, 6 read (value % 64 bytes),
   // 7 close (negative: all) and open again, 8 a code past the seeks, 9 open
   // until refused, 10 an unknown mode, 11 write, 12 an unknown name, 13 hooks
-  // on descriptors that are no open stream, 14-15 read.
+  // on descriptors that are no open stream, 14 a far seek (value % 3 the
+  // origin, value * 4096 the offset), 15 read.
   const std::vector<uint8_t> steps = {
       6, 5, 0,    0x16, 4, 0,  4, 0, 0,     1, 100, 0,  0, 0, 0,    6, 1, 0,    2, 0xFD, 0xFF, 4, 0, 0,
       0x13, 5, 0, 0x14, 0, 0,  0x10, 0, 0,  6, 63, 0,   8, 0, 0,    0x18, 1, 0, 0x18, 0xFF, 0xFF,
       8, 95, 0,   9, 0, 0,     0x19, 0xFF, 0xFF,        10, 3, 0,   12, 1, 0,   11, 7, 0,   11, 0xFE, 0xFF,
-      13, 0, 0,   13, 0xFF, 0xFF,  13, 0xE0, 3,  3, 0xFD, 0xFF,  14, 9, 0,   2, 0xFE, 0xFF,  0x17, 0, 0,
-      0x1E, 40, 0,  7, 0, 0,   6, 3, 0,     7, 0xFF, 0xFF,  0x16, 40, 0,  1, 0xF0, 0xFF,  0x15, 0, 0, 0x0F, 2, 0};
+      13, 0, 0,   13, 0xFF, 0xFF,  13, 0xE0, 3,  3, 0xFD, 0xFF,  15, 9, 0,   2, 0xFE, 0xFF,  0x17, 0, 0,
+      14, 0xFE, 0x7F,  14, 0xFF, 0x7F,  0x1E, 0xFD, 0x7F,  0x1E, 0xFF, 0x7F,  14, 0x01, 0x80,  4, 0, 0,
+      0x1F, 40, 0,  7, 0, 0,   6, 3, 0,     7, 0xFF, 0xFF,  0x16, 40, 0,  1, 0xF0, 0xFF,  0x15, 0, 0, 0x0F, 2, 0};
   int runs = 0;
   // Text and base64 (padded, line ends inside).
   runs += run_corpus(seed(2, "a\rb\r\nc\nd\r\r\n", "aGVs\r\nbG8=", steps), 24, 16);
