@@ -98,9 +98,8 @@ int decode_group(const Embedded& e, uint32_t pos, uint8_t bytes[3], uint32_t* ne
 }
 
 // Base64: up to capacity decoded bytes into buffer (null: only counted); the
-// slot's state advances. Answers the bytes delivered.
-// Once a short group has been delivered whole the data has ended, whatever
-// the record holds after it: the stream then delivers nothing more.
+// slot's state advances. Answers the bytes delivered. A short group, once
+// delivered whole, ends the data whatever the record holds after it.
 int32_t read_base64(EmbeddedSlot* s, const Embedded& e, uint8_t* buffer, int32_t capacity) {
   int32_t n = 0;
   uint32_t pos = position_of(*s), taken = taken_of(*s);

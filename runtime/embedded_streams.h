@@ -20,9 +20,9 @@ constexpr int32_t kEmbeddedDescriptors = 1024;  // reserved from the engine at t
 // images stay as they were and a loaded image starts with every slot closed.
 // State word: bits 0-26 the read position (data bytes in text, where a seek
 // may leave it past the end; source characters at the current base64 group
-// in base64), bit 27 open, bit 28
-// base64, bit 29 end of the base64 data seen, bits 30-31 the bytes of the
-// current base64 group already delivered (0 to 2).
+// in base64), bit 27 open, bit 28 base64, bit 29 end of the base64 data
+// seen, bits 30-31 the bytes of the current base64 group already delivered
+// (0 to 2).
 struct EmbeddedSlot {
   int32_t instance_id;
   int32_t record;
