@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kTooManyOpenFiles = 304;
 constexpr uint32_t kPositionMask = (1u << 27) - 1;
+static_assert(kPositionMask == kEmbeddedMaxBytes, "a text seek reaches exactly as far as the data can");
 constexpr uint32_t kOpenBit = 1u << 27;
 constexpr uint32_t kBase64Bit = 1u << 28;
 constexpr uint32_t kEndBit = 1u << 29;
@@ -97,12 +98,13 @@ int decode_group(const Embedded& e, uint32_t pos, uint8_t bytes[3], uint32_t* ne
 }
 
 // Base64: up to capacity decoded bytes into buffer (null: only counted); the
-// slot's state advances. Answers the bytes delivered.
+// slot's state advances. Answers the bytes delivered. A short group, once
+// delivered whole, ends the data whatever the record holds after it.
 int32_t read_base64(EmbeddedSlot* s, const Embedded& e, uint8_t* buffer, int32_t capacity) {
   int32_t n = 0;
   uint32_t pos = position_of(*s), taken = taken_of(*s);
   bool end = (s->state & kEndBit) != 0;
-  while (n < capacity) {
+  while (n < capacity && !end) {
     uint8_t group[kBase64Group];
     uint32_t next = pos;
     const int produced = decode_group(e, pos, group, &next);
@@ -176,6 +178,9 @@ void base64_skip(EmbeddedSlot* s, const Embedded& e, int64_t n) {
   }
 }
 
+// A text seek goes where it is sent, past the end too (the stream is then at
+// its end until a seek brings it back), stopping only at 0. A position the
+// slot's field cannot hold fails the seek and keeps the old one.
 int control_text(EmbeddedSlot* s, const Embedded& e, uint32_t request, uint32_t* word) {
   const int64_t pos = position_of(*s), end = e.length;
   const int64_t value = int32_t(*word);  // seeks read the word as signed
@@ -188,7 +193,9 @@ int control_text(EmbeddedSlot* s, const Embedded& e, uint32_t request, uint32_t*
     case kIoReqTell: *word = uint32_t(pos); return kOk;
     default: return kOk;
   }
-  set_state(s, uint32_t(std::clamp<int64_t>(to, 0, end)), 0, false);
+  to = std::max<int64_t>(to, 0);
+  if (to > int64_t(kPositionMask)) return kReadWriteError;
+  set_state(s, uint32_t(to), 0, false);
   return kOk;
 }
 
@@ -288,7 +295,7 @@ int rt_embedded_read(EngineContext*, int32_t fd, char* buffer, int32_t capacity,
   EmbeddedSlot* s = nullptr;
   Embedded e;
   TN_TRY(open_stream(data, fd, &s, &e));
-  if (capacity < 1) return kOk;
+  if (capacity < 1) return kEndOfFile;  // a read that delivers nothing
   const int32_t n = (s->state & kBase64Bit) ? read_base64(s, e, reinterpret_cast<uint8_t*>(buffer), capacity)
                                             : read_text(s, e, buffer, capacity);
   if (n == 0) return kEndOfFile;

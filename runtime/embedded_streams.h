@@ -18,10 +18,11 @@ constexpr int32_t kEmbeddedDescriptors = 1024;  // reserved from the engine at t
 // word offset in that instance's run (neither moves when the block grows or
 // another instance goes), and a state word. The header is never saved, so
 // images stay as they were and a loaded image starts with every slot closed.
-// State word: bits 0-26 the read position (data bytes in text, source
-// characters at the current base64 group in base64), bit 27 open, bit 28
-// base64, bit 29 end of the base64 data seen, bits 30-31 the bytes of the
-// current base64 group already delivered (0 to 2).
+// State word: bits 0-26 the read position (data bytes in text, where a seek
+// may leave it past the end; source characters at the current base64 group
+// in base64), bit 27 open, bit 28 base64, bit 29 end of the base64 data
+// seen, bits 30-31 the bytes of the current base64 group already delivered
+// (0 to 2).
 struct EmbeddedSlot {
   int32_t instance_id;
   int32_t record;
@@ -34,7 +35,8 @@ struct EmbeddedStreams {
 static_assert(sizeof(EmbeddedSlot) == 12, "three words a slot");
 static_assert(sizeof(EmbeddedStreams) == 388, "the base and 32 slots");
 
-constexpr uint32_t kEmbeddedMaxBytes = (1u << 27) - 1;  // the largest data a slot can address
+// The largest data a slot can address, and the farthest a text seek goes.
+constexpr uint32_t kEmbeddedMaxBytes = (1u << 27) - 1;
 
 // `efopen(name[, "text"|"base64"])`.
 int bi_efopen(EngineContext* ctx, int nargin, int nargout, uintptr_t data);

@@ -1,9 +1,11 @@
 // efopen and the embedded-data stream hooks on builder images: text and
-// base64 reads from ZVR code, seeks, tell and the end test, the codes of the
-// edge cases, the slots' life across growth and another instance's
-// deletion, two blocks in one process, a randomised run of the hooks
-// against a model of the data they must deliver, and fclose('all') from a
-// handler closing the streams of every library.
+// base64 reads from ZVR code, seeks (text ones past the end), tell and the
+// end test, base64 data ending at its first short group, the codes of the
+// edge cases and those past the seeks, the slots' life across growth and
+// another instance's deletion, two blocks in one process, randomised runs of
+// the hooks and of the file built-ins at each output count against a model
+// of what the streams deliver, and fclose('all') from a handler closing the
+// streams of every library.
 #include <gtest/gtest.h>
 
 #include <pty.h>
@@ -21,6 +23,7 @@
 #include "engine/core/streams.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/gray_base64.h"
+#include "fuzz/embedded_stream_model.h"
 #include "host/devices/file_library.h"
 #include "host/devices/serial_device.h"
 #include "runtime/embedded_streams.h"
@@ -43,8 +46,15 @@ const char kDescription[] =
     "embed \"b64bare\" \"aGVsbG8gd29ybGQ\"\n"
     "embed \"empty\" \"\"\n"
     "embed \"caf\xC3\xA9\" \"x\"\n"
+    "embed \"b64more\" \"QQ==QUJD\"\n"
     "instance other\n"
     "embed \"plain\" \"from other\"\n";
+
+// The console ends fprintf's lines with CR LF; the tests compare LF alone.
+std::string lf_lines(std::string text) {
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
 
 struct Streams : ::testing::Test {
   FakeHost host;
@@ -188,6 +198,79 @@ TEST_F(Streams, EfopenPassesTheFailureSweep) {
   }
 }
 
+// A text position is a data byte and may stand anywhere from 0 on: past the
+// end the stream is at its end (reads answer 305) until a seek comes back.
+// Only a position the slot cannot hold is a failed seek, the old one kept.
+TEST_F(Streams, TextSeeksStandPastTheEnd) {
+  const char* const at = "fprintf('%d %d\\n', ftell(f), feof(f))";
+  const struct {
+    std::string code, expected;
+  } steps[] = {
+      {"f = efopen('lines'); fseek(f, 100, 'bof'); " + std::string(at), "100 1\n"},
+      {"fread(f, 1);", "error 305"},
+      {"fseek(f, 5, 'eof'); " + std::string(at), "19 1\n"},
+      {"fseek(f, -3, 'cof'); " + std::string(at), "16 1\n"},
+      {"fseek(f, -4, 'cof'); " + std::string(at) + "; disp(fgetl(f))", "12 0\nee\n"},
+      {"fseek(f, -99, 'cof'); " + std::string(at), "0 0\n"},
+      {"fseek(f, 50, 'cof'); fseek(f, -99, 'eof'); " + std::string(at), "0 0\n"},
+      {"r = fseek(f, 2^27 - 1, 'bof'); fprintf('%d ', r); " + std::string(at), "0 134217727 1\n"},
+      {"r = fseek(f, 1, 'cof'); fprintf('%d ', r); " + std::string(at), "-1 134217727 1\n"},
+      {"r = fseek(f, 2^27, 'bof'); fprintf('%d ', r); " + std::string(at), "-1 134217727 1\n"},
+      {"r = fseek(f, 2^27 - 15, 'eof'); fprintf('%d ', r); " + std::string(at), "0 134217727 1\n"},
+      {"fseek(f, 3, 'bof'); r = fseek(f, 2^27 - 14, 'eof'); fprintf('%d ', r); " + std::string(at), "-1 3 0\n"},
+      {"fseek(f, 0, 'bof'); disp(fgetl(f)); fclose(f);", "one\n"},
+  };
+  for (const auto& step : steps) EXPECT_EQ(lf_lines(out(step.code)), step.expected) << step.code;
+}
+
+// A group that decodes to fewer than three bytes ends the data: what follows
+// it in the record is never delivered, nor counted by a seek from the end.
+TEST_F(Streams, Base64EndsAtTheFirstShortGroup) {
+  const char* const at = "fprintf('%d %d\\n', ftell(f), feof(f))";
+  const struct {
+    std::string code, expected;
+  } steps[] = {
+      {"f = efopen('b64more', 'base64'); " + std::string(at), "0 0\n"},
+      {"x = fread(f, 10, 'char'); fprintf('%d ', x); " + std::string(at), "65 1 1\n"},
+      {"fread(f, 1);", "error 305"},
+      {"fseek(f, 0, 'eof'); " + std::string(at), "1 1\n"},
+      {"fseek(f, 9, 'bof'); " + std::string(at), "1 1\n"},
+      {"fseek(f, -1, 'eof'); " + std::string(at), "0 0\n"},
+      {"disp(fgetl(f)); disp(fgetl(f)); " + std::string(at) + "; fclose(f);", "A\n ''\n1 1\n"},
+  };
+  for (const auto& step : steps) EXPECT_EQ(lf_lines(out(step.code)), step.expected) << step.code;
+}
+
+// Requests past the seeks: text streams answer 0 and change nothing, base64
+// streams answer 0 to a flush and 12 to the rest; a read with no room
+// delivers nothing, so it answers 305.
+TEST_F(Streams, OtherControlCodesAndReadsWithoutRoom) {
+  EXPECT_EQ(lf_lines(out("f = efopen('lines'); g = efopen('b64', 'base64'); fread(f, 2); fread(g, 2); fflush(f); fflush(g); "
+                "clc(f); fprintf('%d %d\\n', ftell(f), ftell(g))")),
+            "2 2\n");
+  EXPECT_EQ(run("clc(g);"), kIllegalError);
+  const uintptr_t cc = reinterpret_cast<uintptr_t>(&host.block->h.user);
+  const int32_t f = host.block->h.streams.base, g = f + 1;
+  for (const uint32_t code : {5u, 6u, 7u, 8u, 100u, 0x80000000u, 0xFFFFFFFFu}) {
+    uint32_t word = 1234;
+    EXPECT_EQ(rt_embedded_control(c, f, code, &word, cc), kOk) << code;
+    EXPECT_EQ(word, 1234u) << code;
+    word = 1234;
+    EXPECT_EQ(rt_embedded_control(c, g, code, &word, cc), code == kIoReqFlush ? kOk : kIllegalError) << code;
+  }
+  char buffer[4];
+  for (const char* seek : {"fseek(f, 0, 'bof'); fseek(g, 0, 'bof');", "fseek(f, 0, 'eof'); fseek(g, 0, 'eof');"}) {
+    ASSERT_EQ(run(seek), kOk);
+    for (const int32_t fd : {f, g}) {
+      int32_t count = -1;
+      EXPECT_EQ(rt_embedded_read(c, fd, buffer, 0, &count, cc), kEndOfFile) << seek << fd;
+      EXPECT_EQ(count, 0);
+    }
+  }
+  EXPECT_EQ(lf_lines(out("fseek(f, 0, 'bof'); fseek(g, 0, 'bof'); fprintf('%d %d %s\\n', ftell(f), ftell(g), fgetl(g))")),
+            "0 0 hello\n");
+}
+
 // The hooks over random text and base64 with random seeks, against a model:
 // the bytes the data stands for, read and positioned by the same requests.
 TEST_F(Streams, RandomReadsAndSeeksMatchAModel) {
@@ -268,6 +351,132 @@ TEST_F(Streams, RandomReadsAndSeeksMatchAModel) {
         ASSERT_EQ(rt_embedded_control(e, fd, kIoReqTell, &tell, cc), kOk);
         EXPECT_EQ(int64_t(tell), at);
       }
+    }
+  }
+}
+
+// fread, fgetl, fseek, ftell and feof from ZVR code at each output count,
+// on three streams open at once over two records (text, base64, and the
+// base64 record read as text), with closes and reopens, against the model;
+// each command's printed output is compared whole.
+TEST(StreamsFromCode, RandomSeeksAndReadsMatchAModelAtEveryOutputCount) {
+  uint32_t seed = 4242;
+  auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  auto pick = [&](uint32_t n) { return next() % n; };
+  for (int round = 0; round < 24; ++round) {
+    std::string text, plain;
+    for (int k = int(pick(60)); k > 0; --k) text += "ab\r\n\rxyz"[pick(8)];
+    for (int k = int(pick(45)); k > 0; --k) plain += "pq\r\nrs"[pick(6)];
+    std::vector<uint8_t> enc(plain.size() * 2 + 16);
+    int64_t len = 0;
+    ASSERT_EQ(base64_encode_block(reinterpret_cast<const uint8_t*>(plain.data()), int64_t(plain.size()), enc.data(),
+                                  int64_t(enc.size()), &len), 0);
+    std::string coded(enc.begin(), enc.begin() + len);
+    // Unpadded, or with more after a short group that must never be read.
+    if (round % 3 == 1) while (!coded.empty() && coded.back() == '=') coded.pop_back();
+    if (round % 3 == 2 && plain.size() % 3 != 0) coded += "QUJD\r\n";
+    auto escape = [](const std::string& raw) {
+      std::string e;
+      for (unsigned char ch : raw) {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02x", ch);
+        e += hex;
+      }
+      return e;
+    };
+    FakeHost host;
+    ASSERT_EQ(host.start(2u << 20, 8u << 20), 0);
+    ASSERT_EQ(rt_register_library(host.block, g_builtin_table_host), 0);
+    tnbuild::Builder builder(host.block, {});
+    // A later record of the same name and another instance's are never read.
+    ASSERT_TRUE(builder.build("instance r\nembed \"d\" \"" + escape(text) + "\"\nembed \"e\" \"" + escape(coded) +
+                              "\"\nembed \"d\" \"zz\"\ninstance s\nembed \"d\" \"other\"\n"))
+        << builder.error;
+    host.block->h.user = CallContext{host.block, 0, 0, 0, 0};
+    EngineContext* c = rt_engine(host.block);
+    auto run = [&](const std::string& code) {
+      host.take_output();
+      const std::string line = code + "\n";
+      int status = exec_command_line(c, line.data(), int32_t(line.size()), 0);
+      if (status == kSliceEnded) status = interp_run(c, 0);
+      if (status != kOk) frame_unwind(c, 0);
+      const std::string printed = host.take_output();
+      return status == kOk ? lf_lines(printed) : "error " + std::to_string(status);
+    };
+    const char* const names[] = {"f", "g", "h"};
+    const char* const opens[] = {"efopen('d')", "efopen('e', 'base64')", "efopen('e', 'text')"};
+    // The base64 stream's model holds what was encoded, not a decoding.
+    EmbeddedStreamModel models[] = {{text, false, 0}, {plain, true, 0}, {coded, false, 0}};
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(run(std::string(names[k]) + " = " + opens[k] + ";"), "");
+    for (int step = 0; step < 60; ++step) {
+      const int k = int(pick(3));
+      EmbeddedStreamModel& m = models[k];
+      const std::string s = names[k];
+      std::string code, expected;
+      auto number = [](int64_t v) { return std::to_string(v) + "\n"; };
+      switch (pick(12)) {
+        case 0: case 1: case 2: {  // fseek with no output, one output
+          const char origin = "bce"[pick(3)];
+          int64_t v = int64_t(pick(uint32_t(m.end() + 40))) - (origin == 'b' ? 3 : int64_t(m.end()) + 10);
+          if (pick(8) == 0) v = int64_t(kEmbeddedMaxBytes) - m.end() + int64_t(pick(5)) - 2;
+          const std::string call = "fseek(" + s + ", " + std::to_string(v) + ", '" + origin + "of')";
+          // fseek refuses a negative position from the beginning itself.
+          const uint32_t request = origin == 'b' ? kIoReqSeekSet : origin == 'c' ? kIoReqSeekCur : kIoReqSeekEnd;
+          const bool ok = !(origin == 'b' && v < 0) && m.seek(request, v);
+          if (pick(2)) {
+            code = call + ";";
+          } else {
+            code = "r = " + call + "; fprintf('%d\\n', r)";
+            expected = ok ? "0\n" : "-1\n";
+          }
+          break;
+        }
+        case 3: {  // ftell, feof at one output and as a statement
+          const bool tell = pick(2);
+          const std::string call = std::string(tell ? "ftell(" : "feof(") + s + ")";
+          code = pick(2) ? "fprintf('%d\\n', " + call + ")" : call + "; fprintf('%d\\n', ans)";
+          expected = number(tell ? m.at : m.at_end());
+          break;
+        }
+        case 4: case 5: case 6: case 7: {  // fread at one and two outputs and as a statement
+          const int n = 1 + int(pick(12));
+          std::string got;
+          for (int b; int(got.size()) < n && (b = m.next()) >= 0;) got += char(b);
+          std::string values;
+          for (unsigned char ch : got) values += std::to_string(int(ch)) + ",";
+          const std::string call = "fread(" + s + ", " + std::to_string(n) + ", 'char')";
+          switch (pick(3)) {
+            case 0: code = "x = " + call + "; fprintf('%d,', x); fprintf('\\n')"; expected = values + "\n"; break;
+            case 1:
+              code = "[x, n] = " + call + "; fprintf('%d,', x); fprintf('%d\\n', n)";
+              expected = values + std::to_string(got.size()) + "\n";
+              break;
+            default: code = call + "; fprintf('%d,', ans); fprintf('\\n')"; expected = values + "\n";
+          }
+          if (got.empty()) expected = "error 305";
+          break;
+        }
+        case 8: case 9: case 10: {  // fgetl, with and without a limit, at one output and as a statement
+          const int limit = pick(3) == 0 ? 1 + int(pick(4)) : 1 << 20;
+          std::string line;
+          for (int b; int(line.size()) < limit && (b = m.next()) >= 0;) {
+            line += char(b == '\r' ? '\n' : b);
+            if (b == '\r' || b == '\n') break;
+          }
+          if (!line.empty() && line.back() == '\n') line.pop_back();
+          const std::string call =
+              "fgetl(" + s + (limit < (1 << 20) ? ", " + std::to_string(limit) : std::string()) + ")";
+          code = pick(2) ? "l = " + call + "; fprintf('[%s]\\n', l)" : call + "; fprintf('[%s]\\n', ans)";
+          expected = "[" + line + "]\n";
+          break;
+        }
+        default: {  // close and open again, at one output and as a statement
+          code = pick(2) ? "fclose(" + s + "); " + s + " = " + opens[k] + ";"
+                         : "fclose(" + s + "); " + opens[k] + "; " + s + " = ans;";
+          m.at = 0;
+        }
+      }
+      ASSERT_EQ(run(code), expected) << "round " << round << " step " << step << ": " << code;
     }
   }
 }
