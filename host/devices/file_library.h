@@ -18,6 +18,12 @@ void fileio_table_init();
 // Quit: closes every open file and every open serial port.
 void fileio_close_all();
 
+// The system read behind every file read, one call as read(2) makes it:
+// the bytes read, 0 at the end of the file, -1 on an error. Tests put in one
+// that counts the calls or reads less than asked; null puts the system's back.
+using FilePlatformRead = int64_t (*)(int fd, char* buffer, int64_t length);
+void fileio_set_platform_read(FilePlatformRead fn);
+
 int bi_fopen(EngineContext* ctx, int nargin, int nargout, uintptr_t data);
 int file_write_hook(EngineContext* ctx, int32_t fd, const char* bytes, int32_t length, uintptr_t user);
 int file_read_hook(EngineContext* ctx, int32_t fd, char* buffer, int32_t capacity, int32_t* count, uintptr_t user);
