@@ -121,7 +121,7 @@ TEST(TickLabels, LinearAxesOverRandomRanges) {
   Sweep r;
   Flat f;
   int exact = 0;
-  for (int k = 0; k < 3000; ++k) {
+  for (int k = 0; k < 2000; ++k) {
     f.set(r.uniform(150, 1200), r.uniform(120, 900));
     const Range x = r.linear(), y = r.linear();
     f.s.xMin = x.lo, f.s.xMax = x.hi, f.s.yMin = y.lo, f.s.yMax = y.hi;
@@ -144,7 +144,7 @@ TEST(TickLabels, LinearAxesOverRandomRanges) {
                          << show(labels);
     }
   }
-  EXPECT_GT(exact, 3000);  // the model's check ran, not only the loose one
+  EXPECT_GT(exact, 2000) << exact;  // the model's check ran, not only the loose one
 }
 
 TEST(TickLabels, DecibelAxesOverRandomRanges) {
@@ -165,7 +165,7 @@ TEST(TickLabels, DecibelAxesOverRandomRanges) {
 TEST(TickLabels, LogAxesOverRandomRanges) {
   Sweep r;
   Flat f;
-  for (int k = 0; k < 1500; ++k) {
+  for (int k = 0; k < 1000; ++k) {
     f.set(r.uniform(150, 1200), r.uniform(120, 900));
     const double lo = std::pow(10, r.uniform(-12, 11));
     const double hi = lo * std::pow(10, r.uniform(0.02, 24));
@@ -203,7 +203,7 @@ TEST(TickLabels, PolarLabelsOverRandomRanges) {
     drawn += !labels.empty();
     ASSERT_EQ(tickmodel::check_linear(labels), "") << "radius " << m << ": " << show(labels);
   }
-  EXPECT_GT(drawn, 500);
+  EXPECT_GT(drawn, 500) << drawn;
 }
 
 // Each axis of the box alone, so that its labels are told apart.
@@ -231,7 +231,7 @@ TEST(TickLabels, BoxAxesOverRandomRanges) {
                          << show(labels);
     }
   }
-  EXPECT_GT(exact, 1000);
+  EXPECT_GT(exact, 1000) << exact;
 }
 
 // The model itself, on texts the sweep should tell apart.
