@@ -3,7 +3,9 @@
 // fixed table, finest first dropped while the ticks would crowd.
 #include "graphics/render/axis_ticks.h"
 
+#include <charconv>
 #include <cmath>
+#include <initializer_list>
 #include <utility>
 
 namespace {
@@ -11,6 +13,63 @@ namespace {
 constexpr double kDegenerateSpan = 1e-8;
 constexpr double kHugeSpan = 1e18;
 constexpr int32_t kMaxDecadeSteps = 400;
+
+// --- Decimal tick values -------------------------------------------------------
+// A tick is meant as a short decimal (0.1, -0.3, 2.5e-5); first + k step in
+// binary lands an ulp beside it, and the label would show the miss. Ticks
+// are therefore made from whole numbers and powers of ten: n × 10^p with n
+// exact in a double is one correctly rounded product or quotient while
+// 10^p is exact, and the decimal scanner beyond.
+
+constexpr double kExactWhole = 9007199254740992.0;  // 2^53: every whole number below is a double
+constexpr int32_t kExactPowers = 22;                // 10^22 is the largest exact power of ten
+constexpr double kStepSlack = 1e-9;                 // a step this close to m × 10^p is that decimal
+constexpr double kPow10[kExactPowers + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The double nearest to n × 10^p, for a whole n with |n| < 2^53.
+double decimal_value(double n, int32_t p) {
+  if (n == 0) return 0.0;  // never -0, which would read "-0"
+  if (p >= 0 && p <= kExactPowers) return n * kPow10[p];
+  if (p < 0 && p >= -kExactPowers) return n / kPow10[-p];
+  char text[48];
+  std::to_chars_result w = std::to_chars(text, text + sizeof text, static_cast<int64_t>(n));
+  *w.ptr++ = 'e';
+  w = std::to_chars(w.ptr, text + sizeof text, p);
+  double v = 0.0;
+  if (std::from_chars(text, w.ptr, v).ec == std::errc::result_out_of_range)
+    v = p > 0 ? std::copysign(HUGE_VAL, n) : 0.0;
+  return v;
+}
+
+// A step as m × 10^p, m a whole number from 1 to 9; false when it is none.
+bool decimal_step(double step, double* m, int32_t* p) {
+  if (!(step > 0) || !std::isfinite(step)) return false;
+  int32_t e = static_cast<int32_t>(std::floor(std::log10(step)));
+  double digit = std::round(step / decimal_value(1, e));
+  if (digit >= 10) digit = 1, ++e;  // log10 just below a power of ten
+  if (!(digit >= 1) || !(std::fabs(step - decimal_value(digit, e)) <= kStepSlack * step)) return false;
+  *m = digit, *p = e;
+  return true;
+}
+
+// The step as the double nearest to its decimal.
+double exact_step(double step) {
+  double m;
+  int32_t p;
+  return decimal_step(step, &m, &p) ? decimal_value(m, p) : step;
+}
+
+// The j-th multiple of step (j whole) as the double nearest to the decimal.
+double step_multiple(double j, double step) {
+  double m;
+  int32_t p;
+  if (!decimal_step(step, &m, &p) || !(std::fabs(j * m) < kExactWhole)) return j * step;
+  return decimal_value(j * m, p);
+}
+
+double power_of_ten(int32_t p) { return decimal_value(1, p); }
 
 // Tick table: lists A to K. A..F open the table, one tick per 1e6 .. 10.
 constexpr double kTickTable[] = {
@@ -42,11 +101,23 @@ constexpr double kLabelTable[] = {
 static_assert(kTickTable[kListF] == 1 && kTickTable[kListF + 1] == -10 && kTickTable[kListI + 8] == 9);
 static_assert(kLabelTable[kListF + 1] == -10);
 
+// Factors are whole tenths, so a tick is (10 × factor) × 10^(decade - 1).
+constexpr double kFactorTenths = 10.0;
+constexpr bool whole_tenths(const double* t) {
+  for (; *t != 0; ++t) {
+    const double x = *t > 0 ? *t * kFactorTenths : 0.0;
+    const double miss = x - static_cast<double>(static_cast<int64_t>(x + 0.5));
+    if (miss > 1e-9 || miss < -1e-9) return false;
+  }
+  return true;
+}
+static_assert(whole_tenths(kTickTable) && whole_tenths(kLabelTable));
+
 // A candidate label pair passes when it starts inside the range and a
 // second label fits before the limit.
 bool passes(double first, double step, double lo, double limit) { return first >= lo && first + step < limit; }
 
-double first_multiple(double lo, double step) { return std::ceil(lo / step) * step; }
+double first_multiple(double lo, double step) { return step_multiple(std::ceil(lo / step), step); }
 
 void choose_labels(double lo, double limit, double decade, double s2, AxisTicks* t) {
   const double m = t->minorStep, s = t->majorStep;
@@ -57,29 +128,32 @@ void choose_labels(double lo, double limit, double decade, double s2, AxisTicks*
   int32_t n = 0;
   if (m >= s2) c[n++] = {t->minorFirst, m};
   if (m <= s * 0.1) {
-    if (s * 0.1 >= s2) c[n++] = {std::ceil(10 * lo / s) * s * 0.1, s * 0.1};
-    if (s * 0.2 >= s2) c[n++] = {std::ceil(5 * lo / s) * s * 0.2, s * 0.2};
-    if (s * 0.5 >= s2) c[n++] = {std::ceil(2 * lo / s) * s * 0.5, s * 0.5};
+    for (double part : {0.1, 0.2, 0.5}) {
+      const double step = exact_step(s * part);
+      if (step >= s2) c[n++] = {first_multiple(lo, step), step};
+    }
   }
   if (s >= s2) c[n++] = {t->majorFirst, s};
-  if (2 * s >= s2) c[n++] = {first_multiple(lo, 2 * s), 2 * s};
+  const double twice = exact_step(2 * s);
+  if (twice >= s2) c[n++] = {first_multiple(lo, twice), twice};
   for (int32_t i = 0; i < n; ++i)
     if (passes(c[i].first, c[i].step, lo, limit)) {
       t->labelFirst = c[i].first, t->labelStep = c[i].step;
       return;
     }
   // Nothing fits: start at ten decades and shrink while allowed.
-  const double e = 10 * decade;
+  const double e = exact_step(10 * decade);
   static constexpr double kShrink[] = {0.5, 0.2, 0.1, 0.05};
   double step = e, first = first_multiple(lo, e);
   for (double f : kShrink) {
     if (passes(first, step, lo, limit) || e * f < s2) break;
-    step = e * f;
+    step = exact_step(e * f);
     first = first_multiple(lo, step);
   }
-  if (step < s2 && !(first + step >= limit && first <= limit)) first += step;
+  if (step < s2 && !(first + step >= limit && first <= limit))
+    first = step_multiple(std::round(first / step) + 1, step);
   t->labelFirst = first;
-  t->labelStep = step < s2 ? 10 * e : step;
+  t->labelStep = step < s2 ? exact_step(10 * e) : step;
 }
 
 // Walks `table` from `from`, stopping at the first factor whose ratio to the
@@ -122,21 +196,22 @@ bool axis_ticks(double lo, double hi, double limit, double min_step, double min_
   }
   if (hi < lo) std::swap(lo, hi);
   d = hi - lo;
+  int32_t e = 0;
   double decade = 1.0;
-  for (int32_t k = 0; decade < d && k < kMaxDecadeSteps; ++k) decade *= 10;
-  for (int32_t k = 0; decade > d && k < kMaxDecadeSteps; ++k) decade *= 0.1;
+  for (int32_t k = 0; decade < d && k < kMaxDecadeSteps; ++k) decade = power_of_ten(++e);
+  for (int32_t k = 0; decade > d && k < kMaxDecadeSteps; ++k) decade = power_of_ten(--e);
 
   AxisTicks t{};
   t.majorFirst = first_multiple(lo, decade);
   if (t.majorFirst < lo || t.majorFirst >= hi) {
-    t.majorStep = decade * 0.1;
+    t.majorStep = power_of_ten(e - 1);
     t.majorFirst = first_multiple(lo, t.majorStep);
   } else {
-    t.majorStep = decade < min_step ? decade * 10 : decade;
+    t.majorStep = decade < min_step ? power_of_ten(e + 1) : decade;
   }
   const double s = t.majorStep, s1 = min_step;
-  t.minorStep = s > 50 * s1 ? s * 0.02 : s > 20 * s1 ? s * 0.05 : s > 10 * s1 ? s * 0.1 : s > 5 * s1 ? s * 0.2
-              : s > 2 * s1 ? s * 0.5 : s;
+  t.minorStep = exact_step(s > 50 * s1 ? s * 0.02 : s > 20 * s1 ? s * 0.05 : s > 10 * s1 ? s * 0.1
+                           : s > 5 * s1 ? s * 0.2 : s > 2 * s1 ? s * 0.5 : s);
   t.minorFirst = first_multiple(lo, t.minorStep);
   t.labelFirst = t.majorFirst, t.labelStep = t.majorStep;
   if (with_labels) choose_labels(lo, limit, decade, min_label_step, &t);
@@ -157,9 +232,10 @@ bool axis_log_tick_lists(double lo, double hi, double limit, double min_ratio, d
   }
   if (hi < lo) std::swap(lo, hi);
   if (!(lo > 0) || !std::isfinite(hi)) return false;
+  int32_t e = 0;
   double first = 1.0;
-  for (int32_t k = 0; first < lo && k < kMaxDecadeSteps; ++k) first *= 10;
-  for (int32_t k = 0; first > lo && k < kMaxDecadeSteps; ++k) first *= 0.1;
+  for (int32_t k = 0; first < lo && k < kMaxDecadeSteps; ++k) first = power_of_ten(++e);
+  for (int32_t k = 0; first > lo && k < kMaxDecadeSteps; ++k) first = power_of_ten(--e);
   out->firstDecade = first;
   bool integral = true;
   const int32_t minor = finest_list(kTickTable, kListB, min_ratio, kListA, &integral);
@@ -171,20 +247,33 @@ bool axis_log_tick_lists(double lo, double hi, double limit, double min_ratio, d
 
 void axis_log_walk(const double* list, double first_decade, double lo, double hi, AxisTickVisit visit,
                    void* context) {
+  if (!(first_decade > 0) || !std::isfinite(first_decade)) return;
+  // The decade as its exponent: t × f in binary would miss 0.15 or 3e-5.
+  int32_t e = static_cast<int32_t>(std::lround(std::log10(first_decade)));
   double t = first_decade;
   int32_t index = 0;
   for (int32_t k = 0; t < hi && k < kMaxAxisTicks; ++k) {
     const double f = list[index];
     if (f <= 0) {
-      if (f == 0 || !(t > 0)) return;
-      t = -(t * f);
+      if (f == 0) return;
+      e += static_cast<int32_t>(std::lround(std::log10(-f)));
+      t = power_of_ten(e);
       index = 0;
       continue;
     }
-    const double v = t * f;
+    const double v = decimal_value(std::round(f * kFactorTenths), e - 1);
     if (lo <= v && v <= hi) visit(v, context);
     ++index;
   }
+}
+
+double axis_tick_at(double first, double step, int32_t k) {
+  double m;
+  int32_t p;
+  if (!decimal_step(step, &m, &p)) return first + k * step;
+  const double j = std::round(first / step) + k;
+  if (!(std::fabs(j * m) < kExactWhole)) return first + k * step;
+  return decimal_value(j * m, p);
 }
 
 const double* axis_log_decade_list() { return kTickTable + kListF; }

@@ -1,7 +1,9 @@
 // Tick positions of one axis: `axis_ticks` chooses minor, major and label
 // steps for a linear range; `axis_log_tick_lists` chooses factor lists for a
 // logarithmic range. Every walk over ticks is bounded by a step count, so no
-// range (huge, tiny, reversed, NaN) can make a caller loop without end.
+// range (huge, tiny, reversed, NaN) can make a caller loop without end, and
+// every tick value is the double nearest to a short decimal, so that its
+// label reads 0.1 and not 0.09999999999999998.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,12 @@ constexpr int32_t kMaxAxisTicks = 10000;
 bool axis_ticks(double lo, double hi, double limit, double min_step, double min_label_step, AxisTicks* out,
                 bool with_labels);
 
+// The tick k steps after `first` on a linear axis: the whole multiple of
+// `step` (1, 2 or 5 times a power of ten) nearest to first + k step, as the
+// double nearest to that decimal. Where the multiple has more digits than a
+// double holds, or the step is no such decimal, first + k step itself.
+double axis_tick_at(double first, double step, int32_t k);
+
 // A log list: positive factors ended by a negative value whose magnitude
 // steps to the next decade group. Lists live in static tables.
 struct AxisLogLists {
@@ -34,8 +42,9 @@ struct AxisLogLists {
 bool axis_log_tick_lists(double lo, double hi, double limit, double min_ratio, double min_label_ratio,
                          AxisLogLists* out);
 
-// Walks the values of `list` from `first_decade` while below `hi` and calls
-// visit(v, context) for each v with lo <= v <= hi. Bounded by kMaxAxisTicks.
+// Walks the values of `list` from `first_decade` (a power of ten) while
+// below `hi` and calls visit(v, context) for each v with lo <= v <= hi, v
+// the double nearest to factor × power of ten. Bounded by kMaxAxisTicks.
 using AxisTickVisit = void (*)(double v, void* context);
 void axis_log_walk(const double* list, double first_decade, double lo, double hi, AxisTickVisit visit,
                    void* context);

@@ -6,6 +6,7 @@
 #include "graphics/render/render_axes.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -22,7 +23,12 @@ constexpr double kZeroLabel = 0.01;      // a label this close to 0, in steps, r
 constexpr int32_t kPolarSpokes = 12;
 constexpr double kSpokeDegrees = 15.0;
 constexpr double kDbPerNeper = 20.0 / 2.302585092994046;  // 20 / ln 10
-constexpr int32_t kLabelPrecision = 5;
+// The fixed band of the general number format, 0.1 <= |v| < 2e9, by the
+// exponent and the leading digit: below and above it labels take the
+// exponent form (5e-2, 2.5e9), as the engine writes such numbers.
+constexpr int32_t kFixedLowExp = -1, kFixedHighExp = 9, kFixedHighLead = 2;
+constexpr int32_t kLabelDigits = 15;     // every decimal of 15 digits survives a double
+constexpr int32_t kWideLabelBytes = 48;  // any double in either form, with room
 constexpr uint32_t kAlignNameBelowRight = kAlignRight | kAlignBelow;
 constexpr char kDbText[] = "[dB]";
 
@@ -109,7 +115,7 @@ void each_tick(const Axis& a, Which w, F&& fn) {
   const double top = w == Which::kLabel ? a.limit : a.hi;
   if (!(step > 0)) return;
   for (int32_t k = 0; k < kMaxAxisTicks; ++k) {
-    const double t = first + k * step;
+    const double t = axis_tick_at(first, step, k);
     if (!(t < top)) break;
     fn(t);
   }
@@ -273,7 +279,7 @@ void polar_rings(const Subplot* s, const StyleSpec* style, const GraphicsDriver*
   if (!axis_ticks(0, r * f, 0, s->fontSize / sc * f, kXLabelChars * s->charWidth / sc * f, &t, false)) return;
   if (!(t.minorStep > 0)) return;
   for (int32_t k = 1; k <= kMaxAxisTicks; ++k) {
-    const double v = k * t.minorStep;
+    const double v = axis_tick_at(0, t.minorStep, k);
     if (!(v < r * f)) break;
     render_circle_data(s, 0, 0, v / f, style, d, ctx);
   }
@@ -282,9 +288,46 @@ void polar_rings(const Subplot* s, const StyleSpec* style, const GraphicsDriver*
 }  // namespace
 
 int32_t axis_label_text(double v, char* buf) {
+  char wide[kWideLabelBytes];
   int32_t pos = 0;
-  fmt_double(buf, &pos, v, kLabelPrecision, kStyleGeneral, 0, false, false, false, false, false, false,
-             kTickLabelBytes);
+  if (v == 0 || !std::isfinite(v)) {
+    fmt_double(wide, &pos, v, 0, kStyleGeneral, 0, false, false, false, false, false, false, kWideLabelBytes);
+    std::memcpy(buf, wide, size_t(pos));
+    return pos;
+  }
+  // The fewest significant digits that read back as v (a tick value is the
+  // double nearest to its decimal, so these are the decimal's digits), at
+  // most as many as any decimal keeps through a double: binary noise past
+  // them is not shown.
+  const std::to_chars_result r = std::to_chars(wide, wide + sizeof wide, v, std::chars_format::scientific);
+  int32_t digits = 0;
+  for (const char* p = wide; p < r.ptr && *p != 'e'; ++p) digits += *p >= '0' && *p <= '9';
+  digits = std::min(digits, kLabelDigits);
+  for (;;) {
+    // Rounded to that many digits first: the form follows the rounded value
+    // (0.09999999999999998 to 15 digits is 0.1, fixed).
+    pos = 0;
+    fmt_double(wide, &pos, v, digits - 1, kStyleExp, 0, false, false, false, false, false, false, kWideLabelBytes);
+    const char* e = static_cast<const char*>(std::memchr(wide, 'e', size_t(pos)));
+    int32_t exp10 = 0, lead = 0, kept = 0;
+    if (e) std::from_chars(e + 1, wide + pos, exp10);
+    for (const char* p = wide; p < (e ? e : wide + pos); ++p) {
+      if (*p < '0' || *p > '9') continue;
+      if (!lead) lead = *p - '0';
+      ++kept;
+      if (*p != '0') digits = kept;  // trailing zeros of the rounding add nothing
+    }
+    const bool fixed =
+        exp10 >= kFixedLowExp && (exp10 < kFixedHighExp || (exp10 == kFixedHighExp && lead < kFixedHighLead));
+    pos = 0;
+    fmt_double(wide, &pos, v, fixed ? std::max(0, digits - 1 - exp10) : digits - 1, fixed ? kStyleFixed : kStyleExp,
+               0, false, false, false, false, false, false, kWideLabelBytes);
+    // Too long only where ticks are finer than the values' resolution.
+    if (pos <= kTickLabelBytes || digits <= 1) break;
+    --digits;
+  }
+  pos = std::min(pos, kTickLabelBytes);
+  std::memcpy(buf, wide, size_t(pos));
   return pos;
 }
 

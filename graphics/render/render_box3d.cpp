@@ -53,12 +53,12 @@ void box_values(const Subplot* s, BoxAxes* b) {
 // Calls f(t) for t = first, first + step, ... while t < end, bounded.
 template <typename F>
 void tick_walk(double first, double step, double end, F f) {
-  double t = first;
-  for (int32_t n = 0; n < kMaxAxisTicks && t < end; ++n) {
+  double last = -HUGE_VAL;
+  for (int32_t n = 0; n < kMaxAxisTicks; ++n) {
+    const double t = axis_tick_at(first, step, n);
+    if (!(t < end) || !(t > last)) return;  // past the end, or the step no longer moves t
     f(t);
-    const double next = t + step;
-    if (!(next > t)) return;  // the step no longer moves t
-    t = next;
+    last = t;
   }
 }
 

@@ -1,0 +1,260 @@
+// Tick label text over thousands of random ranges, read from the recording
+// driver's log and held to an exact decimal model: every label is its own
+// compact form and a whole multiple of one step of 1, 2 or 5 times a power
+// of ten, on linear, decibel, logarithmic and polar 2-D axes and on each
+// axis of the 3-D box; a zero tick reads "0". Ranges span centres and widths
+// from 1e-12 to 1e12 of either sign, narrow ranges around large values
+// among them; where a step lies below the resolution of the values the
+// labels are only held to be compact numbers in the range.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "graphics/render/render_axes.h"
+#include "graphics/render/render_box3d.h"
+#include "support/box3_subplot.h"
+#include "support/recording_driver.h"
+#include "support/tick_label_model.h"
+
+namespace {
+
+constexpr StyleSpec kStyle = {0, 0, 0, 0};
+// Beyond this ratio of magnitude to width a step may lie below the spacing
+// of doubles, and labels cannot all be exact.
+constexpr double kResolvable = 1e10;
+
+struct Range {
+  double lo, hi;
+};
+
+struct Sweep {
+  std::mt19937_64 rng{61};
+  double uniform(double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); }
+  double sign() { return uniform(0, 1) < 0.5 ? -1.0 : 1.0; }
+  // A width around a centre of either sign: relative to a large centre,
+  // around zero, or both drawn apart, across 1e-12 .. 1e12.
+  Range linear() {
+    const double pick = uniform(0, 1);
+    double c, w;
+    if (pick < 0.35) {
+      c = sign() * std::pow(10, uniform(-4, 12));
+      w = std::fabs(c) * std::pow(10, uniform(-10, 1));
+    } else if (pick < 0.65) {
+      w = std::pow(10, uniform(-7.9, 12));
+      c = w * uniform(-3, 3);
+    } else {
+      c = sign() * std::pow(10, uniform(-12, 12));
+      w = std::pow(10, uniform(-7.9, 12));
+    }
+    return {c - w / 2, c + w / 2};
+  }
+  double factor() {
+    static const double f[] = {1, 1, 1, 1000, 0.01, 2.54};
+    return f[std::uniform_int_distribution<int>(0, 5)(rng)];
+  }
+};
+
+bool resolvable(double lo, double hi) {
+  return std::max(std::fabs(lo), std::fabs(hi)) <= kResolvable * std::fabs(hi - lo);
+}
+
+// Labels where the step may lie below the resolution: compact numbers near
+// the range, nothing more.
+std::string check_loose(const std::vector<std::string>& labels, double lo, double hi) {
+  std::vector<tickmodel::Decimal> v;
+  std::string why = tickmodel::check_compact(labels, &v);
+  if (!why.empty()) return why;
+  const double w = std::fabs(hi - lo), a = std::min(lo, hi), b = std::max(lo, hi);
+  for (const std::string& t : labels) {
+    const double x = std::strtod(t.c_str(), nullptr);
+    if (t.size() > size_t(kTickLabelBytes) || !(x >= a - w - 1e-12 * std::fabs(a) && x <= b + w + 1e-12 * std::fabs(b)))
+      return "label \"" + t + "\" lies outside the range";
+  }
+  return "";
+}
+
+std::string show(const std::vector<std::string>& labels) {
+  std::string s;
+  for (const std::string& t : labels) s += (s.empty() ? "" : " ") + t;
+  return s;
+}
+
+struct Flat {
+  recdrv::Recorder rec;
+  Subplot s{};
+  void set(double width, double height) {
+    subplot_init_defaults(&s);
+    subplot_set_char_size(&s, recdrv::kCharWidth, recdrv::kCharHeight);
+    const GraphicsDriverValues& v = kScreenPaintValues;
+    subplot_set_margins(&s, v.marginLeft, v.marginRight, v.marginTop, v.marginBottom);
+    subplot_set_rect(&s, 0, width, 0, height);
+    s.xMode = s.yMode = kAxisFixed;
+  }
+  std::vector<tickmodel::Text> draw() {
+    subplot_compute_transform(&s, 0, 0.0);
+    axes_render(&s, &kStyle, &rec.table, &rec.context);
+    return tickmodel::texts(rec.take());
+  }
+  // Each label drawn where its own value lies, within rounding of the log.
+  std::string placed(const std::vector<tickmodel::Text>& t, bool x_axis) {
+    const uint32_t align = x_axis ? kAlignBelow : kAlignRight;
+    const double f = s.scaleFactor[x_axis ? 0 : 1];
+    for (const tickmodel::Text& l : t) {
+      if (l.align != align) continue;
+      const double v = std::strtod(l.text.c_str(), nullptr) / f;
+      double p = 0;
+      if (x_axis)
+        subplot_data_to_pixel(&s, &v, nullptr, nullptr, 1, &p, nullptr, nullptr);
+      else
+        subplot_data_to_pixel(&s, nullptr, &v, nullptr, 1, nullptr, &p, nullptr);
+      if (std::fabs(p - (x_axis ? l.x : l.y)) > 0.01) return "label \"" + l.text + "\" is not drawn at its value";
+    }
+    return "";
+  }
+};
+
+TEST(TickLabels, LinearAxesOverRandomRanges) {
+  Sweep r;
+  Flat f;
+  int exact = 0;
+  for (int k = 0; k < 2000; ++k) {
+    f.set(r.uniform(150, 1200), r.uniform(120, 900));
+    const Range x = r.linear(), y = r.linear();
+    f.s.xMin = x.lo, f.s.xMax = x.hi, f.s.yMin = y.lo, f.s.yMax = y.hi;
+    f.s.scaleFactor[0] = r.factor(), f.s.scaleFactor[1] = r.factor();
+    const std::vector<tickmodel::Text> t = f.draw();
+    for (int axis = 0; axis < 2; ++axis) {
+      // The subplot widens a range that is no range at all: its own counts.
+      Range g;
+      if (axis == 0)
+        subplot_visible_xrange(&f.s, &g.lo, &g.hi);
+      else
+        subplot_visible_yrange(&f.s, &g.lo, &g.hi);
+      const double fac = f.s.scaleFactor[axis];
+      const std::vector<std::string> labels = tickmodel::with_align(t, axis == 0 ? kAlignBelow : kAlignRight);
+      const bool strict = resolvable(g.lo, g.hi);
+      std::string why = strict ? tickmodel::check_linear(labels) : check_loose(labels, g.lo * fac, g.hi * fac);
+      if (why.empty() && strict) why = f.placed(t, axis == 0);
+      exact += strict && labels.size() > 1;
+      ASSERT_EQ(why, "") << (axis ? "y " : "x ") << g.lo << " .. " << g.hi << " factor " << fac << ": "
+                         << show(labels);
+    }
+  }
+  EXPECT_GT(exact, 2000) << exact;  // the model's check ran, not only the loose one
+}
+
+TEST(TickLabels, DecibelAxesOverRandomRanges) {
+  Sweep r;
+  Flat f;
+  for (int k = 0; k < 500; ++k) {
+    f.set(r.uniform(150, 1200), r.uniform(120, 900));
+    const double lo = std::pow(10, r.uniform(-12, 10));
+    f.s.xMin = 0, f.s.xMax = 1, f.s.yMin = lo, f.s.yMax = lo * std::pow(10, r.uniform(0.001, 12));
+    f.s.scaleFlags = kScaleDbY;
+    const std::vector<std::string> labels = tickmodel::with_align(f.draw(), kAlignRight);
+    ASSERT_EQ(tickmodel::check_linear(labels), "") << f.s.yMin << " .. " << f.s.yMax << ": " << show(labels);
+  }
+}
+
+// Log labels are a factor of the label table times a power of ten: at most
+// two significant digits, increasing.
+TEST(TickLabels, LogAxesOverRandomRanges) {
+  Sweep r;
+  Flat f;
+  for (int k = 0; k < 1000; ++k) {
+    f.set(r.uniform(150, 1200), r.uniform(120, 900));
+    const double lo = std::pow(10, r.uniform(-12, 11));
+    const double hi = lo * std::pow(10, r.uniform(0.02, 24));
+    f.s.xMin = lo, f.s.xMax = hi, f.s.yMin = lo, f.s.yMax = hi * 3;
+    f.s.scaleFlags = kScaleLogX | kScaleLogY;
+    const std::vector<tickmodel::Text> t = f.draw();
+    for (uint32_t align : {kAlignBelow, kAlignRight}) {
+      const std::vector<std::string> labels = tickmodel::with_align(t, align);
+      std::vector<tickmodel::Decimal> v;
+      std::string why = tickmodel::check_compact(labels, &v);
+      for (size_t i = 0; why.empty() && i < v.size(); ++i) {
+        if (v[i].digits.size() > 2 || v[i].negative) why = "label \"" + labels[i] + "\" is no table factor";
+        if (i && !(std::strtod(labels[i].c_str(), nullptr) > std::strtod(labels[i - 1].c_str(), nullptr)))
+          why = "labels do not increase at \"" + labels[i] + "\"";
+      }
+      ASSERT_EQ(why, "") << lo << " .. " << hi << ": " << show(labels);
+    }
+  }
+}
+
+TEST(TickLabels, PolarLabelsOverRandomRanges) {
+  Sweep r;
+  Flat f;
+  int drawn = 0;
+  for (int k = 0; k < 1000; ++k) {
+    f.set(r.uniform(150, 1200), r.uniform(120, 900));
+    const double m = std::pow(10, r.uniform(-7, 12));
+    f.s.xMin = -m * r.uniform(0.1, 2), f.s.xMax = m * r.uniform(0.1, 2);
+    f.s.yMin = -m * r.uniform(0.1, 2), f.s.yMax = m * r.uniform(0.1, 2);
+    f.s.scaleFactor[0] = f.s.scaleFactor[1] = r.factor();
+    f.s.polar = 1;
+    const std::vector<tickmodel::Text> t = f.draw();
+    std::vector<std::string> labels;
+    for (const tickmodel::Text& l : t) labels.push_back(l.text);
+    drawn += !labels.empty();
+    ASSERT_EQ(tickmodel::check_linear(labels), "") << "radius " << m << ": " << show(labels);
+  }
+  EXPECT_GT(drawn, 500) << drawn;
+}
+
+// Each axis of the box alone, so that its labels are told apart.
+TEST(TickLabels, BoxAxesOverRandomRanges) {
+  Sweep r;
+  recdrv::Recorder rec;
+  int exact = 0;
+  for (int k = 0; k < 1000; ++k) {
+    Subplot s = box3_subplot(r.uniform(0, 1) < 0.7 ? 1 : 0);
+    Range g[3];
+    for (Range& a : g) a = r.linear();
+    s.xMin = g[0].lo, s.xMax = g[0].hi, s.yMin = g[1].lo, s.yMax = g[1].hi, s.zMin = g[2].lo, s.zMax = g[2].hi;
+    for (double& f : s.scaleFactor) f = r.factor();
+    subplot_update_transform(&s);
+    for (int i = 0; i < 3; ++i) {
+      s.optionFlags = kOptFrame | (0x8u << (4 * i));
+      render_box3d_labels(&s, &kStyle, &kStyle, &rec.table, &rec.context);
+      std::vector<std::string> labels;
+      for (const tickmodel::Text& l : tickmodel::texts(rec.take())) labels.push_back(l.text);
+      const double f = s.scaleFactor[i];
+      const bool strict = resolvable(g[i].lo, g[i].hi);
+      exact += strict && labels.size() > 1;
+      const std::string why = strict ? tickmodel::check_linear(labels) : check_loose(labels, g[i].lo * f, g[i].hi * f);
+      ASSERT_EQ(why, "") << "axis " << i << " " << g[i].lo << " .. " << g[i].hi << " factor " << f << ": "
+                         << show(labels);
+    }
+  }
+  EXPECT_GT(exact, 1000) << exact;
+}
+
+// The model itself, on texts the sweep should tell apart.
+TEST(TickLabels, ModelTellsNoiseFromMultiples) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"0.2", "0.1", "0", "-0.1"}, false},  // decreasing
+      {{"-0.1", "0", "0.1", "0.2"}, true},
+      {{"0", "1e-1", "0.2"}, false},
+      {{"-1e-1", "0", "0.1"}, false},
+      {{"0.1", "0.2", "0.30000000000000004"}, false},
+      {{"-0", "1"}, false},
+      {{"1.2e-17", "0.1"}, false},
+      {{"0.05", "0.1"}, false},  // compact form of 0.05 is 5e-2
+      {{"5e-2", "0.1", "0.15"}, true},
+      {{"2.5e-5", "3e-5", "3.5e-5", "4e-5"}, true},
+      {{"1000", "2000", "3000"}, true},
+      {{"1e3"}, false},
+      {{"1999999999", "2e9", "2.000000001e9"}, true},
+      {{"0.3", "0.6"}, false},  // step 3
+      {{"0.5", "1", "1.5"}, true},
+      {{"0.25", "0.75"}, false},  // step 0.5, of which 0.25 is no multiple
+  };
+  for (const auto& [labels, ok] : cases) EXPECT_EQ(tickmodel::check_linear(labels).empty(), ok) << show(labels);
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// Tick labels of figures drawn from ZVR code, as an application draws them,
+// read from the recording driver: the curve whose y labels once read "1e-1",
+// zoomed axes, a log-log plot, a polar plot and a surface's box. Every
+// label is held to the exact decimal model of tests/support.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/drawing_context.h"
+#include "runtime/figure_draw.h"
+#include "support/recording_driver.h"
+#include "support/tick_label_model.h"
+
+namespace {
+
+struct TickFigure : DrawingCommands {
+  recdrv::Recorder rec;
+  bool drawn = false;
+  // Runs the plot code, commits the list, lays out w x h and draws; the
+  // texts but the figure's title.
+  std::vector<tickmodel::Text> draw(const std::string& code, double w = 600, double h = 400) {
+    if (drawn) {  // a new list, as the next run of the handler opens one
+      EXPECT_EQ(plotstore_begin_list(host.block, 0, true), 0);
+      host.block->h.build.subplot = 0;
+    }
+    drawn = true;
+    EXPECT_EQ(run(code), kOk);
+    plotstore_commit_list(host.block);
+    EXPECT_EQ(figure_layout_subplots(&host.block, 0, 0, w, 0, h), 0);
+    RuntimeBlock* b = host.block;
+    rt_set_graphics_driver(b, &rec.table);
+    rt_set_graphics_context(b, &rec.context);
+    rec.take();
+    figure_draw(b, 0);
+    std::vector<tickmodel::Text> t = tickmodel::texts(rec.take());
+    std::erase_if(t, [](const tickmodel::Text& x) { return x.text == "One"; });
+    return t;
+  }
+  static std::vector<std::string> all(const std::vector<tickmodel::Text>& t) {
+    std::vector<std::string> out;
+    for (const tickmodel::Text& x : t) out.push_back(x.text);
+    return out;
+  }
+  static std::string joined(const std::vector<std::string>& t) {
+    std::string s;
+    for (const std::string& x : t) s += (s.empty() ? "" : " ") + x;
+    return s;
+  }
+};
+
+constexpr const char* kCurve = "x = -2:0.01:2; plot(x, exp(-0.5 * x.^2) .* cos(2 * x), 'b');\n";
+
+TEST_F(TickFigure, TheCurvesLabelsReadAsAPersonWritesThem) {
+  const std::vector<tickmodel::Text> t = draw(kCurve, 600, 700);
+  const std::vector<std::string> y = tickmodel::with_align(t, kAlignRight);
+  const std::vector<std::string> x = tickmodel::with_align(t, kAlignBelow);
+  std::string step;
+  EXPECT_EQ(tickmodel::check_linear(y, &step), "") << joined(y);
+  EXPECT_EQ(step, "0.1");
+  EXPECT_EQ(joined(y), "-0.3 -0.2 -0.1 0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1");
+  EXPECT_EQ(tickmodel::check_linear(x), "") << joined(x);
+}
+
+// Fixed limits as a zoom leaves them, around zero and off it.
+TEST_F(TickFigure, ZoomedAxesKeepShortLabels) {
+  const char* limits[] = {"[-0.35 0.25 -0.13 0.11]", "[0.07 0.13 -1e-4 3e-4]", "[1e6 1e6+0.7 -3 -2.2]"};
+  for (const char* l : limits) {
+    SCOPED_TRACE(l);
+    const std::vector<tickmodel::Text> t = draw(std::string(kCurve) + "scale(" + l + ");\n");
+    for (uint32_t align : {kAlignRight, kAlignBelow}) {
+      const std::vector<std::string> labels = tickmodel::with_align(t, align);
+      EXPECT_GE(labels.size(), 2u);
+      EXPECT_EQ(tickmodel::check_linear(labels), "") << joined(labels);
+    }
+  }
+}
+
+// Log labels are a table factor times a power of ten: two digits at most.
+TEST_F(TickFigure, LogLogLabels) {
+  const std::vector<std::string> labels =
+      all(draw("x = 10 .^ (-5:0.15:1); scale('loglog'); plot(x, 3 * x.^2, 'b');\n"));
+  std::vector<tickmodel::Decimal> v;
+  EXPECT_EQ(tickmodel::check_compact(labels, &v), "") << joined(labels);
+  EXPECT_GE(v.size(), 6u);
+  for (const tickmodel::Decimal& d : v) EXPECT_LE(d.digits.size(), 2u) << joined(labels);
+}
+
+TEST_F(TickFigure, PolarLabels) {
+  const std::vector<std::string> labels = all(draw("a = 0:0.05:6.3; polar(a, 0.3 + 0.2 * cos(3 * a), 'b');\n"));
+  EXPECT_GE(labels.size(), 3u);
+  EXPECT_EQ(tickmodel::check_linear(labels), "") << joined(labels);
+}
+
+// The box's labels of all three axes, each a compact number.
+TEST_F(TickFigure, SurfaceBoxLabels) {
+  const std::vector<std::string> labels = all(draw("x = -0.3:0.05:0.3; surf(x, x, 4 * x' * x);\n", 800, 700));
+  std::vector<tickmodel::Decimal> v;
+  EXPECT_GE(labels.size(), 6u);
+  EXPECT_EQ(tickmodel::check_compact(labels, &v), "") << joined(labels);
+}
+
+}  // namespace

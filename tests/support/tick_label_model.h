@@ -1,0 +1,178 @@
+// A model of tick label text, exact and free of binary floating point: a
+// label is read as a decimal (digits and a power of ten), its compact form
+// is written from those digits (fixed from 0.1 up to 2e9, "d.ddde-N"
+// elsewhere, no trailing zeros, zero as "0"), and the labels of one axis are
+// checked to be whole multiples of one step of 1, 2 or 5 times a power of
+// ten. Checks return a message, empty when the labels hold.
+#pragma once
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tickmodel {
+
+// sign × digits × 10^exp; digits has no leading or trailing zeros ("" is 0).
+struct Decimal {
+  bool negative = false;
+  std::string digits;
+  int32_t exp = 0;
+};
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// "-?D+(.D+)?(e-?D+)?", read exactly; false for anything else.
+inline bool parse(const std::string& t, Decimal* out) {
+  Decimal d;
+  size_t i = 0;
+  if (i < t.size() && t[i] == '-') d.negative = true, ++i;
+  std::string all;
+  int32_t fraction = 0;
+  const size_t int_start = i;
+  while (i < t.size() && is_digit(t[i])) all += t[i++];
+  if (i == int_start) return false;
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    const size_t f0 = i;
+    while (i < t.size() && is_digit(t[i])) all += t[i++], ++fraction;
+    if (i == f0) return false;
+  }
+  int32_t e = 0;
+  if (i < t.size() && t[i] == 'e') {
+    ++i;
+    bool neg = false;
+    if (i < t.size() && t[i] == '-') neg = true, ++i;
+    const size_t e0 = i;
+    while (i < t.size() && is_digit(t[i]) && e < 100000) e = 10 * e + (t[i++] - '0');
+    if (i == e0) return false;
+    if (neg) e = -e;
+  }
+  if (i != t.size()) return false;
+  size_t lead = 0;
+  while (lead < all.size() && all[lead] == '0') ++lead;
+  all.erase(0, lead);
+  d.exp = e - fraction;
+  while (!all.empty() && all.back() == '0') all.pop_back(), ++d.exp;
+  d.digits = all;
+  if (all.empty()) d.exp = 0;
+  *out = d;
+  return true;
+}
+
+// The compact general form of an exact decimal.
+inline std::string compact(const Decimal& d) {
+  if (d.digits.empty()) return "0";
+  const int32_t n = int32_t(d.digits.size());
+  const int32_t lead = n - 1 + d.exp;  // the value lies in [10^lead, 10^(lead + 1))
+  const bool fixed = lead >= -1 && (lead < 9 || (lead == 9 && d.digits[0] == '1'));
+  std::string s = d.negative ? "-" : "";
+  if (!fixed) {
+    s += d.digits[0];
+    if (n > 1) s += "." + d.digits.substr(1);
+    return s + "e" + std::to_string(lead);
+  }
+  if (lead < 0) return s + "0." + std::string(size_t(-lead - 1), '0') + d.digits;
+  if (d.exp >= 0) return s + d.digits + std::string(size_t(d.exp), '0');
+  return s + d.digits.substr(0, size_t(lead + 1)) + "." + d.digits.substr(size_t(lead + 1));
+}
+
+// The decimal as a whole number of units of 10^unit_exp (unit_exp at most
+// its exponent); false when it does not fit.
+inline bool scaled(const Decimal& d, int32_t unit_exp, __int128* out) {
+  if (d.digits.empty()) return *out = 0, true;
+  const int32_t shift = d.exp - unit_exp;
+  if (shift < 0 || int32_t(d.digits.size()) + shift > 36) return false;
+  __int128 v = 0;
+  for (char c : d.digits) v = 10 * v + (c - '0');
+  for (int32_t k = 0; k < shift; ++k) v *= 10;
+  *out = d.negative ? -v : v;
+  return true;
+}
+
+// Each label is its own compact form: no "1e-1", "-0", trailing zeros.
+inline std::string check_compact(const std::vector<std::string>& labels, std::vector<Decimal>* values) {
+  values->clear();
+  for (const std::string& t : labels) {
+    Decimal d;
+    if (!parse(t, &d)) return "label \"" + t + "\" is no plain number";
+    if (compact(d) != t) return "label \"" + t + "\" is not in its compact form \"" + compact(d) + "\"";
+    values->push_back(d);
+  }
+  return "";
+}
+
+// The labels of a linear axis, in drawing order: compact, increasing by one
+// step of 1, 2 or 5 times a power of ten, each a whole multiple of it. *step
+// gets the step's text when there are two labels or more.
+inline std::string check_linear(const std::vector<std::string>& labels, std::string* step = nullptr) {
+  std::vector<Decimal> v;
+  std::string why = check_compact(labels, &v);
+  if (!why.empty() || v.size() < 2) return why;
+  int32_t unit = INT32_MAX;
+  for (const Decimal& d : v)
+    if (!d.digits.empty()) unit = std::min(unit, d.exp);
+  std::vector<__int128> n(v.size());
+  for (size_t i = 0; i < v.size(); ++i)
+    if (!scaled(v[i], unit, &n[i])) return "labels too far apart in scale to be one axis: \"" + labels[i] + "\"";
+  const __int128 s = n[1] - n[0];
+  if (s <= 0) return "labels do not increase: \"" + labels[0] + "\", \"" + labels[1] + "\"";
+  for (size_t i = 1; i < v.size(); ++i)
+    if (n[i] - n[i - 1] != s)
+      return "uneven step between \"" + labels[i - 1] + "\" and \"" + labels[i] + "\" (first \"" + labels[0] +
+             "\", \"" + labels[1] + "\")";
+  __int128 m = s;
+  int32_t e = unit;
+  while (m % 10 == 0) m /= 10, ++e;
+  if (m != 1 && m != 2 && m != 5)
+    return "step " + std::to_string(int64_t(m)) + "e" + std::to_string(e) + " is not 1, 2 or 5 times a power of ten";
+  for (size_t i = 0; i < v.size(); ++i)
+    if (n[i] % s != 0) return "label \"" + labels[i] + "\" is no multiple of the step";
+  if (step) {
+    Decimal d;
+    d.digits = std::to_string(int64_t(m));
+    d.exp = e;
+    *step = compact(d);
+  }
+  return "";
+}
+
+// A drawn text from a recording driver log.
+struct Text {
+  double x = 0, y = 0;
+  uint32_t align = 0;
+  std::string text;
+};
+
+inline std::vector<Text> texts(const std::string& log) {
+  std::vector<Text> out;
+  size_t p = 0;
+  while (p < log.size()) {
+    const size_t end = log.find('\n', p);
+    const std::string line = log.substr(p, end == std::string::npos ? std::string::npos : end - p);
+    p = end == std::string::npos ? log.size() : end + 1;
+    if (line.rfind("text ", 0) != 0) continue;
+    Text t;
+    unsigned a = 0;
+    int used = 0;
+    if (std::sscanf(line.c_str(), "text %lf %lf align=%u colour=%*s %n", &t.x, &t.y, &a, &used) < 3 || used <= 0)
+      continue;
+    const std::string rest = line.substr(size_t(used));
+    if (rest.size() < 2 || rest.front() != '"' || rest.back() != '"') continue;
+    t.align = a;
+    t.text = rest.substr(1, rest.size() - 2);
+    out.push_back(t);
+  }
+  return out;
+}
+
+inline std::vector<std::string> with_align(const std::vector<Text>& t, uint32_t align) {
+  std::vector<std::string> out;
+  for (const Text& x : t)
+    if (x.align == align) out.push_back(x.text);
+  return out;
+}
+
+}  // namespace tickmodel
