@@ -186,6 +186,13 @@ int bi_lapack_inv(EngineContext* ctx, int nargin, int, uintptr_t) {
   if (a.n == 0) return kOk;
   const la_int n = a.n;
   const bool cplx = a.cplx();
+  if (n > 1 && !la_finite(a)) {
+    // No inverse is known; the limits that elimination may reach through an
+    // Inf depend on its pivot order (the engine's own LU reaches others).
+    // A scalar is 1/x, as the elementwise operator gives.
+    la_nan_fill(NanOutput{n, n, cplx}, a);
+    return kOk;
+  }
   LapackArena arena = lapack_arena(ctx);
   LuWork w;
   lu_take(&arena, a, &w);
@@ -285,6 +292,14 @@ int divide_elementwise(EngineContext* ctx, int op) {
   return fn ? fn(ctx, op) : kNotSupported;
 }
 
+// X of a system whose matrix holds NaN or Inf: no element is known. (What
+// elimination reaches through an Inf depends on its pivot order, and the
+// engine's own solvers, whose order differs, answer the same way.)
+int nan_solution(MatRef* x) {
+  la_nan_fill(NanOutput{x->m, x->n, x->cplx()}, *x);
+  return kOk;
+}
+
 // Solves A X = B (A n x n at `a`, B n x p) into x (n x p), or fills x with
 // +Inf (real) when A is exactly singular. transposed: A and B are given
 // row by row as A^T and B^T (the right division).
@@ -297,6 +312,7 @@ int solve_square(const MatRef& a, const MatRef& b, bool transposed, LapackArena*
   la_int* ipiv = lapack_take_ints(arena, n);
   double* rhs = lapack_take(arena, la_words(n, nrhs, cplx));
   if (arena->short_of_room) return kDataStackOverflow;
+  if (!la_finite(a)) return nan_solution(x);
   // A real system with a complex right-hand side: the real parts, then the
   // imaginary parts, as further columns.
   const int64_t block = int64_t{n} * p;
@@ -361,6 +377,7 @@ int solve_least_squares(const MatRef& a, const MatRef& b, bool right, LapackAren
   double* work = nullptr;
   la_int lwork = 0;
   if (!lapack_workspace(arena, cplx, ldb, nrhs, &work, &lwork)) return kDataStackOverflow;
+  if (!la_finite(a)) return nan_solution(x);
   const int64_t block = int64_t{ldb} * p;
   if (cplx) std::memset(rhs, 0, size_t(2 * ldb * int64_t{nrhs}) * 8);
   else std::memset(rhs, 0, size_t(ldb * int64_t{nrhs}) * 8);
