@@ -36,6 +36,16 @@ struct Real {
 
 double sign_of(double magnitude, double p) { return p >= 0.0 ? magnitude : -magnitude; }
 
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// What a matrix holding NaN or Inf gets: no eigenvalue (NaN in both parts)
+// and the result of a spent budget.
+bool no_eigenvalues(double* wr, double* wi, Idx n) {
+  std::fill(wr, wr + n, kNaN);
+  std::fill(wi, wi + n, kNaN);
+  return false;
+}
+
 }  // namespace
 
 void numk_hessenberg_elim(double* ap, int32_t n, int32_t* pivots) {
@@ -75,11 +85,15 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
   double anorm = 0.0;
   for (Idx i = 0; i < N; ++i)
     for (Idx j = std::max<Idx>(i - 1, 0); j < N; ++j) anorm += std::fabs(h(i, j));
-  if (!(anorm > 0.0)) {  // zero, or NaN
+  if (anorm == 0.0) {
     std::fill(wr, wr + N, 0.0);
     std::fill(wi, wi + N, 0.0);
     return true;
   }
+  // A NaN or Inf element leaves no eigenvalue to find: the deflation tests
+  // compare false on NaN, and the old shortcut of a NaN norm gave zeros that
+  // looked like an answer. Every eigenvalue is NaN, as when the budget runs out.
+  if (!std::isfinite(anorm)) return no_eigenvalues(wr, wi, N);
   int64_t budget = kHqrBudgetPerOrder * N;
   double t = 0.0;  // shifts already subtracted from the diagonal
   Idx nn = N - 1;
@@ -207,6 +221,11 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
 
 bool numk_eig_real(double* a, int32_t n, int32_t* pivots, double* wr, double* wi) {
   if (n <= 0) return true;
+  // The whole matrix, before the elimination: a NaN met where no pivot is
+  // taken stays among the multipliers, which the iteration never reads.
+  const Idx count = Idx{n} * n;
+  if (!std::all_of(a, a + count, [](double x) { return std::isfinite(x); }))
+    return no_eigenvalues(wr, wi, n);
   numk_hessenberg_elim(a, n, pivots);
   return numk_hessenberg_eigvals(a, n, kEps, wr, wi);
 }
@@ -223,6 +242,16 @@ void numk_eig_symmetric(double* ap, int32_t n, double* d, double* vp, double* wo
   for (Idx i = 0; i < nn; ++i) {
     b[i] = d[i] = a(i, i);
     z[i] = 0.0;
+  }
+  // A NaN off the diagonal never passes the rotation threshold, so the sweeps
+  // would leave the diagonal as if it were the answer: NaN values and vectors.
+  bool finite = true;
+  for (Idx p = 0; p < nn && finite; ++p)
+    for (Idx q = p; q < nn && finite; ++q) finite = std::isfinite(a(p, q));
+  if (!finite) {
+    std::fill(d, d + nn, kNaN);
+    if (vp) std::fill(vp, vp + nn * nn, kNaN);
+    return;
   }
   if (nn < 2) return;
   for (int32_t sweep = 0; sweep < kJacobiSweeps; ++sweep) {

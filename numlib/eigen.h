@@ -9,7 +9,8 @@
 // wr, wi := the eigenvalues of a (n x n, destroyed), in no particular order; a
 // complex pair is two neighbours, positive imaginary part first. pivots is n
 // ints of scratch. False when the iteration budget ran out; the eigenvalues not
-// found by then are NaN.
+// found by then are NaN. A matrix holding NaN or Inf gets NaN for every
+// eigenvalue and false, without an iteration.
 bool numk_eig_real(double* a, int32_t n, int32_t* pivots, double* wr, double* wi);
 
 // a := upper Hessenberg by elimination with row interchanges (multipliers
@@ -17,12 +18,14 @@ bool numk_eig_real(double* a, int32_t n, int32_t* pivots, double* wr, double* wi
 void numk_hessenberg_elim(double* a, int32_t n, int32_t* pivots);
 
 // Eigenvalues of an upper Hessenberg h (destroyed; entries below the
-// subdiagonal are ignored). Budget 30 n double steps in all.
+// subdiagonal are ignored). Budget 30 n double steps in all. A zero norm gives
+// zeros; a NaN or infinite one gives NaN and false, as numk_eig_real does.
 bool numk_hessenberg_eigvals(double* h, int32_t n, double tol, double* wr, double* wi);
 
 // d := eigenvalues of the symmetric a (read from the upper triangle, which is
 // destroyed); v (n x n, or null) := eigenvectors as columns. work: 2n doubles.
-// At most 50 sweeps; what is reached then is returned.
+// At most 50 sweeps; what is reached then is returned. A NaN or Inf in the
+// upper triangle makes every value (and vector element) NaN.
 void numk_eig_symmetric(double* a, int32_t n, double* d, double* v, double* work);
 
 // d := powers of two with B = D^-1 A D balanced by row and column sums; A is

@@ -30,6 +30,13 @@ constexpr double kQuadraticImagFloor = 1e-7;
 constexpr double kQuadraticFactorTol = 1e-9;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// A NaN or Inf coefficient (or matrix element) leaves nothing to find: the
+// companion iteration and Laguerre's steps would turn it into ordinary-looking
+// numbers, so the kernels answer NaN for every root and coefficient it reaches.
+bool all_finite(const double* p, Idx count) {
+  return std::all_of(p, p + count, [](double x) { return std::isfinite(x); });
+}
+
 double effective_tol(double tol, Idx n) {
   return std::max(tol * std::exp(-double(n)), kLaguerreTolFloor);
 }
@@ -240,6 +247,11 @@ int32_t poly_roots_real(double* p, int32_t n, double* re, double* im) {
 
 int32_t roots_real_coeffs(double* p, int32_t n, double* re, double* im, double* work) {
   Idx nn = n;
+  if (!all_finite(p, nn + 1)) {
+    std::fill(re, re + nn, kNaN);
+    std::fill(im, im + nn, 0.0);
+    return 0;
+  }
   while (nn > 0 && (p[nn] == 0.0 || std::isnan(p[nn]))) {
     re[nn - 1] = im[nn - 1] = 0.0;
     --nn;
@@ -330,6 +342,11 @@ void poly_roots_complex_kernel(double* p_re, double* p_im, int32_t n, double* re
 void roots_complex_coeffs(double* p_re, double* p_im, int32_t n, double* re, double* im,
                           double* work) {
   Idx nn = n;
+  if (!all_finite(p_re, nn + 1) || !all_finite(p_im, nn + 1)) {
+    std::fill(re, re + nn, kNaN);
+    std::fill(im, im + nn, kNaN);
+    return;
+  }
   while (nn > 0 && p_re[nn] == 0.0 && p_im[nn] == 0.0) {
     re[nn - 1] = im[nn - 1] = 0.0;
     --nn;
@@ -474,6 +491,11 @@ void numk_charpoly_complex(double* a_re, double* a_im, int32_t n, double* p_re, 
   for (Idx i = 0; i < nn; ++i) perm[i] = int32_t(i);
   p_re[0] = 1.0;
   p_im[0] = 0.0;
+  if (!all_finite(a_re, nn * nn) || !all_finite(a_im, nn * nn)) {
+    std::fill(p_re + 1, p_re + nn + 1, kNaN);
+    std::fill(p_im + 1, p_im + nn + 1, kNaN);
+    return;
+  }
   const Permuted m{a_re, a_im, perm, nn};
   Idx deg = 0, block = 0;
   for (Idx k = 1; k <= nn; ++k) {

@@ -12,9 +12,11 @@ inline int64_t roots_complex_work(int64_t n) { return 2 * n * n + 2 * n; }
 // The imaginary parts of the expansion are n+1 doubles at 3n, hence 4n + 1.
 inline int64_t numk_charpoly_work(int64_t n) { return 4 * n + 1; }
 
-// Trailing zero (or NaN) coefficients give roots 0 at the end; the rest come
-// from the companion matrix, or from the Laguerre fallback (which rewrites p)
-// when that fails. Returns 1 when some imaginary part is non-zero or NaN.
+// Trailing zero coefficients give roots 0 at the end; the rest come from the
+// companion matrix, or from the Laguerre fallback (which rewrites p) when that
+// fails. Returns 1 when some imaginary part is non-zero or NaN. A NaN or Inf
+// coefficient makes every root NaN (real NaN for real coefficients, NaN in
+// both parts for complex ones).
 int32_t roots_real_coeffs(double* p, int32_t n, double* re, double* im, double* work);
 void roots_complex_coeffs(double* p_re, double* p_im, int32_t n, double* re, double* im,
                           double* work);
@@ -46,10 +48,12 @@ bool numk_poly_from_roots(const double* r_re, const double* r_im, int32_t n, dou
 
 // p := the characteristic polynomial of a (destroyed) through its eigenvalues;
 // returns the pairing result of numk_poly_from_roots. work: numk_charpoly_work.
+// A matrix holding NaN or Inf gives 1 followed by NaN.
 bool numk_charpoly(double* a, int32_t n, double* p, double* work);
 
 // p := the characteristic polynomial of a complex matrix (destroyed) by
-// similarity reduction to companion form; perm is n ints of scratch.
+// similarity reduction to companion form; perm is n ints of scratch. A NaN or
+// Inf element gives 1 followed by NaN in both parts.
 void numk_charpoly_complex(double* a_re, double* a_im, int32_t n, double* p_re, double* p_im,
                            int32_t* perm);
 

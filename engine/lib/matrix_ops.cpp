@@ -38,6 +38,20 @@ struct Mat {
 
 bool plain_double(const uint32_t* d) { return d[0] == kKindReal || d[0] == kKindComplex; }
 
+// The matrix of a system (inv, \, /) holding NaN or Inf leaves no element
+// of the solution known: what elimination reaches through an Inf depends on
+// its pivot order, and LAPACK's order differs. Every element is NaN, as the
+// "!lapack" rows answer.
+bool all_finite(const double* p, int64_t count) {
+  for (int64_t k = 0; k < count; ++k)
+    if (!std::isfinite(p[k])) return false;
+  return true;
+}
+void fill_nan(double* p, int64_t count) {
+  for (int64_t k = 0; k < count; ++k) p[k] = NAN;
+}
+int64_t doubles_of(const Mat& x) { return int64_t{x.rows} * x.cols * (x.cplx ? 2 : 1); }
+
 Mat mat_at(EngineContext* ctx, int depth) {
   uint32_t* d = desc_at(ctx, depth);
   return Mat{d, static_cast<int32_t>(d[1]), static_cast<int32_t>(d[2]), (d[0] & kKindComplex) != 0};
@@ -308,6 +322,11 @@ int bi_mrdivide(EngineContext* ctx) {
   }
   double* am = doubles_at(ctx, 1);
   double* bm = doubles_at(ctx, 0);
+  if (!all_finite(bm, doubles_of(b))) {
+    fill_nan(am, doubles_of(a));
+    stk_drop(ctx);
+    return kOk;
+  }
   if (b.cplx)
     linsolve_right_complex(bm, am, n, m, perm_space(ctx));
   else  // a complex A is 2m rows: both blocks divided at once
@@ -330,6 +349,14 @@ int bi_mldivide(EngineContext* ctx) {
   if (p > 0 && b.rows != n) return kIncompatibleSize;
   if (p == 0) return stk_remove(ctx, 1, 1);
   if (!perm_fits(ctx, 0, n)) return kStackOverflow;
+  if (!all_finite(doubles_at(ctx, 1), doubles_of(a))) {
+    if (a.cplx && !b.cplx) {
+      void* im = nullptr;
+      TN_TRY(stk_make_complex_top(ctx, &im));
+    }
+    fill_nan(doubles_at(ctx, 0), doubles_of(mat_at(ctx, 0)));
+    return stk_remove(ctx, 1, 1);
+  }
   if (!a.cplx) {
     linsolve_left_real(doubles_at(ctx, 1), doubles_at(ctx, 0), n, p, perm_space(ctx),
                        b.cplx ? 1 : 0);
@@ -358,6 +385,10 @@ int bi_inv(EngineContext* ctx) {
       p[0] = p[0] / m;
       p[1] = -(p[1] / m);
     }
+    return kOk;
+  }
+  if (!all_finite(doubles_at(ctx, 0), doubles_of(a))) {
+    fill_nan(doubles_at(ctx, 0), doubles_of(a));
     return kOk;
   }
   // The pivots go above the identity's descriptor: their room is tested

@@ -2,6 +2,8 @@
 // real matrix argument read from the value stack (a complex one is refused).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "engine/core/value_stack.h"
@@ -23,6 +25,11 @@ struct Mat {
   double* re = nullptr;
   int64_t count() const { return int64_t(rows) * cols; }
 };
+
+// False when an element is NaN or infinite.
+inline bool finite(const Mat& m) {
+  return std::all_of(m.re, m.re + m.count(), [](double x) { return std::isfinite(x); });
+}
 
 inline int real_matrix(EngineContext* ctx, int depth, Mat* m) {
   double* im = nullptr;

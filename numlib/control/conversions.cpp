@@ -237,13 +237,14 @@ int check_state_space(const Mat& a, const Mat& b, const Mat& c, const Mat& d, bo
 // gives a shorter numerator).
 void convert_row(const double* num, int64_t m, const double* den, int64_t n, double t,
                  Method method, bool to_discrete, double* numd, double* dend, Bump bump) {
-  // A non-finite coefficient makes the whole system non-finite. The methods
-  // would not carry it through: the hold methods' characteristic
-  // polynomials and root maps turn NaN and Inf into ordinary-looking numbers.
+  // A non-finite coefficient or sample time makes the whole system
+  // non-finite. The methods would not carry it through: the hold methods'
+  // matrix exponential, characteristic polynomials and root maps turn NaN and
+  // Inf into ordinary-looking numbers.
   const auto finite = [](const double* p, int64_t count) {
     return std::all_of(p, p + count, [](double v) { return std::isfinite(v); });
   };
-  if (!finite(num, m + 1) || !finite(den, n + 1)) {
+  if (!finite(num, m + 1) || !finite(den, n + 1) || !std::isfinite(t)) {
     std::fill(numd, numd + n + 1, NAN);
     std::fill(dend, dend + n + 1, NAN);
     return;

@@ -3,6 +3,7 @@
 // built-ins. The built-ins solve in a pushed copy of C with their scratch
 // above it, so a failure drops the copy and leaves the arguments as they were.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "engine/core/stack_ops.h"
@@ -11,12 +12,12 @@
 #include "numlib/control/matrix_equations.h"
 #include "numlib/dense_lu.h"
 #include "numlib/householder.h"
+#include "numlib/linalg/nonfinite_answers.h"
 #include "numlib/matmul.h"
 #include "numlib/schur.h"
 
 namespace {
 
-constexpr int kNoConvergence = 9;  // "Algorithm does not converge"
 
 void transpose_square(double* a, int64_t n) {
   for (int64_t i = 0; i < n; ++i)
@@ -41,6 +42,16 @@ void matmul_nt(int64_t m, int64_t k, int64_t n, const double* a, const double* b
       for (int64_t l = 0; l < k; ++l) s += a[i * k + l] * b[j * k + l];
       c[i * n + j] = s;
     }
+}
+
+bool finite(const double* p, int64_t count) {
+  return std::all_of(p, p + count, [](double x) { return std::isfinite(x); });
+}
+
+// X (m x n) all NaN in place of the nargin arguments.
+int nan_solution(EngineContext* ctx, int nargin, int64_t m, int64_t n) {
+  const NanOutput x{int32_t(m), int32_t(n)};
+  return la_answer_nan(ctx, nargin, &x, 1);
 }
 
 // A real matrix argument: 44 for anything else (complex included).
@@ -156,6 +167,10 @@ int bi_lyap(EngineContext* ctx, int nargin, int, uintptr_t) {
   // Without B the right matrix is A^T: C must be square too.
   if (nargin == 2 && cn != cm) return kIncompatibleSize;
   const int64_t m = cm, n = cn;
+  // NaN or Inf in any argument: the Schur iteration may give up (9) or pass
+  // the value on, as the arguments happen to lie; X is NaN either way.
+  if (!finite(ap, am * an) || (nargin == 3 && !finite(bp, bm * bn)) || !finite(cp, m * n))
+    return nan_solution(ctx, nargin, m, n);
   const int64_t scratch = m * m + (nargin == 3 ? n * n : 0) + la_workspace_size(m, n);
   if (!desc_room(ctx) || m * n + 8 + scratch > data_free_words(ctx)) return kDataStackOverflow;
   double* x = nullptr;
@@ -187,6 +202,7 @@ int bi_dlyap(EngineContext* ctx, int nargin, int, uintptr_t) {
   TN_TRY(real_matrix(ctx, 0, &cm, &cn, &cp));
   if (cm != cn || am != an || am != cm) return kBadSize;
   const int64_t n = cn;
+  if (!finite(ap, n * n) || !finite(cp, n * n)) return nan_solution(ctx, 2, n, n);
   const int64_t scratch = n * n + dlyap_workspace_size(n);
   if (!desc_room(ctx) || n * n + 8 + scratch > data_free_words(ctx)) return kDataStackOverflow;
   double* x = nullptr;

@@ -14,18 +14,19 @@
 #include "numlib/control/control_args.h"
 #include "numlib/control/matrix_equations.h"
 #include "numlib/dense_lu.h"
+#include "numlib/linalg/nonfinite_answers.h"
 #include "numlib/matmul.h"
 #include "numlib/schur.h"
 
 namespace {
 
-constexpr int kNoConvergence = 9;       // "Algorithm does not converge"
 constexpr uintptr_t kContinuous = 'c';
 constexpr int kMaxOutputs = 3;
 constexpr int kMaxOutputsWithG = 2;
 constexpr int64_t kHeaderSlack = 16;    // words a pushed matrix may take beyond its elements
 
 using control_args::Bump;
+using control_args::finite;
 using control_args::Mat;
 using control_args::real_matrix;
 
@@ -223,6 +224,12 @@ int bi_care(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   TN_TRY(read_problem(ctx, nargs, depth0, &p));
   const int64_t n = p.n, m = p.m, n2 = 2 * n;
   const int nout = std::max(nargout, 1);
+  // The Schur iteration on a Hamiltonian holding NaN or Inf may stop at a
+  // form that looks converged and yield a clean X: X, L and K are NaN.
+  if (!finite(p.a) || !finite(p.b) || !finite(p.q) || !finite(p.r) || !finite(p.s)) {
+    const NanOutput xlk[kMaxOutputs] = {{int32_t(n), int32_t(n)}, {int32_t(n), 1}, {int32_t(m), int32_t(n)}};
+    return la_answer_nan(ctx, nargin, xlk, nout);
+  }
   // Output words: X (n x n), L (n x 1, complex at most), K (m x n).
   const int64_t out_words = n * n + 2 * n + m * n + 3 * kHeaderSlack;
   if (int64_t(ctx->desc_top) + 3 * nout >= int64_t(ctx->desc_capacity) ||

@@ -16,6 +16,7 @@
 #include "numlib/householder.h"
 #include "numlib/linalg/linalg_builtins.h"
 #include "numlib/linalg/linalg_stack.h"
+#include "numlib/linalg/nonfinite_answers.h"
 #include "numlib/linalg/svd_support.h"
 #include "numlib/schur.h"
 #include "numlib/shellsort.h"
@@ -189,6 +190,7 @@ int bi_eig(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   MatRef a;
   TN_TRY(fetch_square(ctx, nargin - 1, &a));
   if (nargin != 1) return kTooManyInputs;
+  if (!la_finite(a)) return la_nan_eigen(ctx, 1, a.n, a.cplx(), nout);
   if (!a.cplx() && is_symmetric(a)) return eig_symmetric(ctx, nout);
   if (nout >= 2) return eig_vectors(ctx);
   const int32_t n = a.n;
@@ -216,6 +218,7 @@ int bi_balance(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   MatRef a;
   TN_TRY(fetch_square(ctx, nargin - 1, &a));
   const int32_t n = a.n;
+  if (!la_finite(a)) return la_nan_balance(ctx, nargin, n, a.cplx(), nout);
   TN_TRY(la_room(ctx, 1, (nout >= 2 ? a.count() : 0) + n));
   MatRef t;
   if (nout >= 2) la_push_zeros(ctx, n, n, false, &t);
@@ -261,6 +264,7 @@ int bi_schur(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   TN_TRY(fetch_square(ctx, nargin - 1, &a));
   const int32_t n = a.n;
   const bool cplx = a.cplx();
+  if (!la_finite(a)) return la_nan_square(ctx, nargin, n, cplx, std::min(nout, 2));
   const bool want_u = nout >= 2;
   // Room for U, the widening of T and U to complex, and the kernel's copy.
   const int64_t scratch = la_words(n, n, cplx) + 2 * int64_t{n};
@@ -308,6 +312,7 @@ int bi_chol(EngineContext* ctx, int nargin, int, uintptr_t) {
   MatRef a;
   TN_TRY(fetch_square(ctx, nargin - 1, &a));
   if (a.n == 0) return kOk;
+  if (!la_finite_upper(a)) return kBadArgument;  // as the "!lapack" row: no positive definite matrix
   double* copy = nullptr;
   TN_TRY(la_scratch(ctx, la_words(a.n, a.n, a.cplx()), &copy));
   la_copy(a, copy);

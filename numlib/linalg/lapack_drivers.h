@@ -12,6 +12,8 @@ using la_len = size_t;
 using la_select = void*;  // selection callbacks are never passed
 
 extern "C" {
+// LAPACK's and BLAS's error handler: defined by us (lapack_xerbla.cpp).
+void xerbla_(const char* name, const la_int* info, la_len name_len);
 void dgetrf_(const la_int* m, const la_int* n, double* a, const la_int* lda, la_int* ipiv, la_int* info);
 void zgetrf_(const la_int* m, const la_int* n, double* a, const la_int* lda, la_int* ipiv, la_int* info);
 void dgesv_(const la_int* n, const la_int* nrhs, double* a, const la_int* lda, la_int* ipiv, double* b,

@@ -12,6 +12,7 @@
 #include "numlib/linalg/lapack_layout.h"
 #include "numlib/linalg/lapack_rows.h"
 #include "numlib/linalg/matfun_kernel.h"
+#include "numlib/linalg/nonfinite_answers.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ int eig_standard(EngineContext* ctx, int nout) {
                    kCharLen, kCharLen);
   else dgeev_("N", jobvr, &n, col, &n, w, w + n, work, &one, vr, &ldvr, optimum, &query, &info,
               kCharLen, kCharLen);
+  TN_TRY(lapack_status(info));
   const auto wanted = static_cast<la_int>(optimum[0]);
   if (info != 0 || wanted > lwork) return kDataStackOverflow;
   if (wanted > 0) lwork = wanted;
@@ -122,6 +124,7 @@ int eig_standard(EngineContext* ctx, int nout) {
                    kCharLen, kCharLen);
   else dgeev_("N", jobvr, &n, col, &n, w, w + n, nullptr, &one, vr, &ldvr, work, &lwork, &info,
               kCharLen, kCharLen);
+  TN_TRY(lapack_status(info));
   if (info > 0) return kNoConvergence;
   // The outputs fit below the driver's arrays (their room was taken first).
   const int st = cplx ? push_complex_eigen(ctx, nout, n, w, vr) : push_real_eigen(ctx, nout, n, w, w + n, vr);
@@ -143,6 +146,7 @@ int eig_generalized(EngineContext* ctx, int nout) {
     for (int i = 0; i < (vec ? 2 : 1); ++i) TN_TRY(stk_push_empty(ctx));
     return kOk;
   }
+  if (!la_finite(a) || !la_finite(b)) return la_nan_eigen(ctx, 2, n, cplx, nout);
   const int64_t out_words = vec ? 2 * la_words(n, n, true) : la_words(n, 1, true);
   TN_TRY(la_room(ctx, 2, out_words));
   LapackArena arena = lapack_arena(ctx);
@@ -169,6 +173,7 @@ int eig_generalized(EngineContext* ctx, int nout) {
     dgegv_("N", jobvr, &n, ca, &n, cb, &n, alpha, alpha + n, beta, nullptr, &one, vr, &ldvr, work,
            &lwork, &info, kCharLen, kCharLen);
   }
+  TN_TRY(lapack_status(info));
   if (info > 0) return kNoConvergence;
   // lambda = alpha / beta: (wr, wi) for real data, interleaved for complex.
   for (int64_t k = 0; k < n; ++k) {
@@ -200,6 +205,7 @@ int bi_lapack_eig(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     if (nout >= 2) TN_TRY(stk_push_empty(ctx));
     return kOk;
   }
+  if (!la_finite(a)) return la_nan_eigen(ctx, 1, a.n, a.cplx(), nout);
   return eig_standard(ctx, nout);
 }
 
@@ -210,6 +216,7 @@ int bi_lapack_schur(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   la_fetch(ctx, 0, &a);
   TN_TRY(lapack_square(a));
   if (a.n == 0) return nout >= 2 ? stk_push_empty(ctx) : kOk;
+  if (!la_finite(a)) return la_nan_square(ctx, 1, a.n, a.cplx(), nout);
   const la_int n = a.n;
   const bool cplx = a.cplx(), vec = nout >= 2;
   TN_TRY(la_room(ctx, 1, vec ? la_words(n, n, cplx) : 0));
@@ -235,9 +242,10 @@ int bi_lapack_schur(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
                    bwork, &info, kCharLen, kCharLen);
   else dgees_(vec ? "V" : "N", "N", nullptr, &n, col, &n, &sdim, w, w + n, vs, &ldvs, work, &lwork, bwork,
               &info, kCharLen, kCharLen);
-  if (info > 0) {
+  const int st = lapack_status(info);
+  if (st != kOk || info > 0) {
     if (vec) la_drop(ctx, 1);
-    return kNoConvergence;
+    return st != kOk ? st : int{kNoConvergence};
   }
   from_col(col, cplx, &a);
   if (vec) from_col(vs, cplx, &u);
@@ -259,6 +267,9 @@ int bi_lapack_hess(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   la_fetch(ctx, vec ? 1 : 0, &a);
   LapackArena arena = lapack_arena(ctx);
   double* col = lapack_take(&arena, la_words(n, n, cplx));
+  // With P, H is kept aside while the reflectors in col become P: the input
+  // is written only when both drivers have succeeded.
+  double* hcol = vec ? lapack_take(&arena, la_words(n, n, cplx)) : col;
   double* tau = lapack_take(&arena, la_words(n, 1, cplx));
   double* work = nullptr;
   la_int lwork = 0;
@@ -270,16 +281,24 @@ int bi_lapack_hess(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   la_int info = 0;
   if (cplx) zgehrd_(&n, &one, &n, col, &n, tau, work, &lwork, &info);
   else dgehrd_(&n, &one, &n, col, &n, tau, work, &lwork, &info);
-  from_col(col, cplx, &a);
+  int st = lapack_status(info);
+  if (st == kOk && vec) {
+    std::memcpy(hcol, col, size_t(la_words(n, n, cplx)) * 8);
+    if (cplx) zunghr_(&n, &one, &n, col, &n, tau, work, &lwork, &info);
+    else dorghr_(&n, &one, &n, col, &n, tau, work, &lwork, &info);
+    st = lapack_status(info);
+  }
+  if (st != kOk) {
+    if (vec) la_drop(ctx, 1);
+    return st;
+  }
+  from_col(hcol, cplx, &a);
   for (int64_t i = 0; i < n; ++i)
     for (int64_t j = 0; j + 1 < i; ++j) {
       a.re[i * n + j] = 0;
       if (cplx) a.im[i * n + j] = 0;
     }
-  if (!vec) return kOk;
-  if (cplx) zunghr_(&n, &one, &n, col, &n, tau, work, &lwork, &info);
-  else dorghr_(&n, &one, &n, col, &n, tau, work, &lwork, &info);
-  from_col(col, cplx, &p);
+  if (vec) from_col(col, cplx, &p);
   return kOk;
 }
 
@@ -290,6 +309,8 @@ int bi_lapack_balance(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   la_fetch(ctx, 0, &a);
   TN_TRY(lapack_square(a));
   if (a.n == 0) return nout >= 2 ? stk_push_empty(ctx) : kOk;
+  // The balancing driver refuses a NaN (after part of its sweep).
+  if (!la_finite(a)) return la_nan_balance(ctx, 1, a.n, a.cplx(), nout);
   const la_int n = a.n;
   const bool cplx = a.cplx();
   TN_TRY(la_room(ctx, 1, nout >= 2 ? la_words(n, n, false) : 0));
@@ -307,6 +328,11 @@ int bi_lapack_balance(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   la_int ilo = 0, ihi = 0, info = 0;
   if (cplx) zgebal_("S", &n, col, &n, &ilo, &ihi, scale, &info, kCharLen);
   else dgebal_("S", &n, col, &n, &ilo, &ihi, scale, &info, kCharLen);
+  const int st = lapack_status(info);
+  if (st != kOk) {
+    if (nout >= 2) la_drop(ctx, 1);
+    return st;
+  }
   from_col(col, cplx, &a);
   if (nout >= 2)
     for (int64_t i = 0; i < n; ++i) t.re[i * n + i] = scale[i];
@@ -329,6 +355,7 @@ int bi_lapack_qz(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     return kOk;
   }
   const bool cplx = a.cplx() || b.cplx();
+  if (!la_finite(a) || !la_finite(b)) return la_nan_square(ctx, 2, n, cplx, nout);
   TN_TRY(la_room(ctx, nout, nout * la_words(n, n, cplx)));
   // Deepest first: Z, Q, BB, AA.
   MatRef out[4];
@@ -359,7 +386,7 @@ int bi_lapack_qz(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
                    &lwork, rwork, bwork, &info, kCharLen, kCharLen, kCharLen);
   else dgges_(jl, jr, "N", nullptr, &n, ca, &n, cb, &n, &sdim, alpha, alpha + n, beta, vsl, &n, vsr, &n,
               work, &lwork, bwork, &info, kCharLen, kCharLen, kCharLen);
-  if (info != 0) {
+  if (lapack_status(info) != kOk || info != 0) {
     la_drop(ctx, nout);
     return kBadArgument;
   }
@@ -388,6 +415,7 @@ int bi_lapack_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode
     TN_TRY(stk_push_real(ctx, 0));
     return stk_move(ctx, 2, 1);
   }
+  if (!la_finite(a)) return la_nan_matfun(ctx, 1, n, a.cplx(), nout);
   const int64_t nn = int64_t{n} * n;
   // The result is pushed complex and made real at the end when it may be.
   TN_TRY(la_room(ctx, 2, 2 * nn + 1));
@@ -417,9 +445,10 @@ int bi_lapack_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode
   la_int sdim = 0, info = 0;
   zgees_("V", "N", nullptr, &n, col, &n, &sdim, w, vs, &n, work, &lwork, rwork, bwork, &info, kCharLen,
          kCharLen);
-  if (info > 0) {
+  const int st = lapack_status(info);
+  if (st != kOk || info > 0) {
     la_drop(ctx, 1);
-    return kNoConvergence;
+    return st != kOk ? st : int{kNoConvergence};
   }
   lay_upper_cplx_from_colmajor(col, tre, tim, n, n);
   std::memset(fre, 0, size_t(2 * nn) * 8);
@@ -430,6 +459,10 @@ int bi_lapack_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode
   lay_cplx_to_colmajor(fre, fim, fcol, n, n);
   zgemm_("N", "N", &n, &n, &n, one, vs, &n, fcol, &n, zero, col, &n, kCharLen, kCharLen);
   zgemm_("N", "C", &n, &n, &n, one, col, &n, vs, &n, zero, fcol, &n, kCharLen, kCharLen);
+  if (const int gemm = lapack_status(0); gemm != kOk) {
+    la_drop(ctx, 1);
+    return gemm;
+  }
   lay_cplx_from_colmajor(fcol, f.re, f.im, n, n);
   double est = 0;
   if (nout >= 2) {

@@ -6,6 +6,7 @@
 // fills the outputs and removes its inputs from below them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/core/context.h"
@@ -33,6 +34,16 @@ la_int* lapack_take_ints(LapackArena* arena, int64_t count);
 // problems of order up to `order` with `extra` right-hand sides.
 bool lapack_workspace(LapackArena* arena, bool cplx, int64_t order, int64_t extra, double** work,
                       la_int* lwork);
+
+// After every driver call: kOk, or 107 "Bad argument" when the driver gave
+// INFO < 0 or any routine under it refused an argument through XERBLA (whose
+// message our own handler keeps off the output). A positive INFO is the row's
+// to read. Clears the refusal it reports.
+int lapack_status(la_int info);
+
+// The first refusal not yet read by lapack_status: the routine's name and the
+// position of the argument it refused. False when there is none.
+bool lapack_pending_refusal(char* routine, size_t size, la_int* argument);
 
 // 21 unless the matrix is square.
 inline int lapack_square(const MatRef& a) { return a.m == a.n ? kOk : kBadSize; }

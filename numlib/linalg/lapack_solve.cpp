@@ -12,6 +12,7 @@
 #include "numlib/linalg/lapack_frame.h"
 #include "numlib/linalg/lapack_layout.h"
 #include "numlib/linalg/lapack_rows.h"
+#include "numlib/linalg/nonfinite_answers.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ bool lu_take(LapackArena* arena, const MatRef& a, LuWork* w) {
   return !arena->short_of_room;
 }
 
-void lu_run(const MatRef& a, const LuWork& w) {
+// The driver's status; a positive INFO (a zero pivot) is not examined.
+int lu_run(const MatRef& a, const LuWork& w) {
   const la_int n = a.n;
   la_int info = 0;
   if (a.cplx()) {
@@ -37,6 +39,7 @@ void lu_run(const MatRef& a, const LuWork& w) {
     lay_real_to_colmajor(a.re, w.col, n, n);
     dgetrf_(&n, &n, w.col, &n, w.ipiv, &info);
   }
+  return lapack_status(info);
 }
 
 // Replaces the inputs by one scalar (real when im is 0). The scalar is
@@ -76,7 +79,10 @@ int bi_lapack_lu(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     la_drop(ctx, nout);
     return kDataStackOverflow;
   }
-  lu_run(a, w);
+  if (const int st = lu_run(a, w); st != kOk) {
+    la_drop(ctx, nout);
+    return st;
+  }
   for (int32_t i = 0; i < n; ++i) perm[i] = i;
   for (int32_t k = 0; k < n; ++k) std::swap(perm[k], perm[w.ipiv[k] - 1]);
   if (nout == 1) {
@@ -112,7 +118,7 @@ int bi_lapack_det(EngineContext* ctx, int nargin, int, uintptr_t) {
   LapackArena arena = lapack_arena(ctx);
   LuWork w;
   if (!lu_take(&arena, a, &w)) return kDataStackOverflow;
-  lu_run(a, w);
+  TN_TRY(lu_run(a, w));
   const int64_t n = a.n;
   double re = 1, im = 0;
   int swaps = 0;
@@ -137,6 +143,13 @@ int bi_lapack_rcond(EngineContext* ctx, int nargin, int, uintptr_t) {
   TN_TRY(la_fetch(ctx, 0, &a));
   TN_TRY(lapack_square(a));
   if (a.n == 0) return replace_by_scalar(ctx, nargin, 1, 0);
+  // The condition estimator refuses a NaN norm. An infinite norm (no NaN)
+  // has the reciprocal 0, the estimate of an exactly singular matrix.
+  if (!la_finite(a)) {
+    bool nan = false;
+    for (int64_t k = 0; k < a.count(); ++k) nan = nan || std::isnan(a.re[k]) || (a.im && std::isnan(a.im[k]));
+    return replace_by_scalar(ctx, nargin, nan ? NAN : 0.0, 0);
+  }
   const la_int n = a.n;
   LapackArena arena = lapack_arena(ctx);
   LuWork w;
@@ -151,13 +164,17 @@ int bi_lapack_rcond(EngineContext* ctx, int nargin, int, uintptr_t) {
                                 : dlange_("1", &n, &n, w.col, &n, work, kCharLen);
   la_int info = 0;
   double rc = 0;
+  // DGETRF's positive INFO (a zero pivot) leaves the estimator to report 0.
   if (a.cplx()) {
     zgetrf_(&n, &n, w.col, &n, w.ipiv, &info);
+    TN_TRY(lapack_status(info));
     zgecon_("1", &n, w.col, &n, &anorm, &rc, work, reinterpret_cast<double*>(iwork), &info, kCharLen);
   } else {
     dgetrf_(&n, &n, w.col, &n, w.ipiv, &info);
+    TN_TRY(lapack_status(info));
     dgecon_("1", &n, w.col, &n, &anorm, &rc, work, iwork, &info, kCharLen);
   }
+  TN_TRY(lapack_status(info));
   return replace_by_scalar(ctx, nargin, rc, 0);
 }
 
@@ -169,6 +186,13 @@ int bi_lapack_inv(EngineContext* ctx, int nargin, int, uintptr_t) {
   if (a.n == 0) return kOk;
   const la_int n = a.n;
   const bool cplx = a.cplx();
+  if (n > 1 && !la_finite(a)) {
+    // No inverse is known; the limits that elimination may reach through an
+    // Inf depend on its pivot order (the engine's own LU reaches others).
+    // A scalar is 1/x, as the elementwise operator gives.
+    la_nan_fill(NanOutput{n, n, cplx}, a);
+    return kOk;
+  }
   LapackArena arena = lapack_arena(ctx);
   LuWork w;
   lu_take(&arena, a, &w);
@@ -184,6 +208,7 @@ int bi_lapack_inv(EngineContext* ctx, int nargin, int, uintptr_t) {
     lay_identity_real(b, n);
     dgesv_(&n, &n, w.col, &n, w.ipiv, b, &n, &info);
   }
+  TN_TRY(lapack_status(info));
   if (info > 0) {
     // Exactly singular: a real matrix of +Inf in the input's place.
     stk_drop(ctx);
@@ -203,6 +228,10 @@ int bi_lapack_chol(EngineContext* ctx, int nargin, int, uintptr_t) {
   TN_TRY(la_fetch(ctx, 0, &a));
   TN_TRY(lapack_square(a));
   if (a.n == 0) return kOk;
+  // A NaN or Inf in the triangle the factor reads makes no positive definite
+  // matrix. The reference driver stops at a NaN pivot, OpenBLAS's goes on:
+  // the answer must not depend on which library is installed.
+  if (!la_finite_upper(a)) return kBadArgument;
   const la_int n = a.n;
   LapackArena arena = lapack_arena(ctx);
   double* col = lapack_take(&arena, la_words(n, n, a.cplx()));
@@ -215,6 +244,7 @@ int bi_lapack_chol(EngineContext* ctx, int nargin, int, uintptr_t) {
     lay_real_to_colmajor(a.re, col, n, n);
     dpotrf_("U", &n, col, &n, &info, kCharLen);
   }
+  TN_TRY(lapack_status(info));
   if (info > 0) return kBadArgument;
   if (a.cplx()) lay_upper_cplx_from_colmajor(col, a.re, a.im, n, n);
   else lay_upper_real_from_colmajor(col, a.re, n, n);
@@ -262,6 +292,14 @@ int divide_elementwise(EngineContext* ctx, int op) {
   return fn ? fn(ctx, op) : kNotSupported;
 }
 
+// X of a system whose matrix holds NaN or Inf: no element is known. (What
+// elimination reaches through an Inf depends on its pivot order, and the
+// engine's own solvers, whose order differs, answer the same way.)
+int nan_solution(MatRef* x) {
+  la_nan_fill(NanOutput{x->m, x->n, x->cplx()}, *x);
+  return kOk;
+}
+
 // Solves A X = B (A n x n at `a`, B n x p) into x (n x p), or fills x with
 // +Inf (real) when A is exactly singular. transposed: A and B are given
 // row by row as A^T and B^T (the right division).
@@ -274,6 +312,7 @@ int solve_square(const MatRef& a, const MatRef& b, bool transposed, LapackArena*
   la_int* ipiv = lapack_take_ints(arena, n);
   double* rhs = lapack_take(arena, la_words(n, nrhs, cplx));
   if (arena->short_of_room) return kDataStackOverflow;
+  if (!la_finite(a)) return nan_solution(x);
   // A real system with a complex right-hand side: the real parts, then the
   // imaginary parts, as further columns.
   const int64_t block = int64_t{n} * p;
@@ -299,6 +338,7 @@ int solve_square(const MatRef& a, const MatRef& b, bool transposed, LapackArena*
   la_int info = 0;
   if (cplx) zgesv_(&n, &nrhs, col, &n, ipiv, rhs, &n, &info);
   else dgesv_(&n, &nrhs, col, &n, ipiv, rhs, &n, &info);
+  TN_TRY(lapack_status(info));
   if (info > 0) {
     x->im = nullptr;
     lay_fill_inf(x->re, x->m, x->n);
@@ -337,6 +377,7 @@ int solve_least_squares(const MatRef& a, const MatRef& b, bool right, LapackAren
   double* work = nullptr;
   la_int lwork = 0;
   if (!lapack_workspace(arena, cplx, ldb, nrhs, &work, &lwork)) return kDataStackOverflow;
+  if (!la_finite(a)) return nan_solution(x);
   const int64_t block = int64_t{ldb} * p;
   if (cplx) std::memset(rhs, 0, size_t(2 * ldb * int64_t{nrhs}) * 8);
   else std::memset(rhs, 0, size_t(ldb * int64_t{nrhs}) * 8);
@@ -363,6 +404,7 @@ int solve_least_squares(const MatRef& a, const MatRef& b, bool right, LapackAren
   la_int rank = 0, info = 0;
   if (cplx) zgelss_(&m, &n, &nrhs, col, &m, rhs, &ldb, s, &rcond, &rank, work, &lwork, rwork, &info);
   else dgelss_(&m, &n, &nrhs, col, &m, rhs, &ldb, s, &rcond, &rank, work, &lwork, &info);
+  TN_TRY(lapack_status(info));
   if (info > 0) return kNoConvergence;
   // The solution: n x p in the first n rows of rhs.
   if (right) {

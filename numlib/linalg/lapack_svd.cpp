@@ -10,6 +10,7 @@
 #include "numlib/linalg/lapack_frame.h"
 #include "numlib/linalg/lapack_layout.h"
 #include "numlib/linalg/lapack_rows.h"
+#include "numlib/linalg/nonfinite_answers.h"
 
 namespace {
 
@@ -25,14 +26,10 @@ struct SvdWork {
 
 // LAPACK leaves its results for a NaN or Inf unspecified: the
 // divide-and-conquer driver refuses a NaN (INFO -4, outputs unwritten), and
-// the QR driver's scaling reports one through XERBLA on standard error. A
-// matrix that is not finite gets what the engine's own kernel leaves, NaN
-// values and vectors, without a driver call.
-bool all_finite(const MatRef& a) {
-  for (int64_t i = 0; i < a.count(); ++i)
-    if (!std::isfinite(a.re[i]) || (a.im && !std::isfinite(a.im[i]))) return false;
-  return true;
-}
+// the QR driver's scaling reports one through XERBLA. A matrix that is not
+// finite gets what the engine's own kernel leaves, NaN values and vectors,
+// without a driver call.
+bool all_finite(const MatRef& a) { return la_finite(a); }
 
 void fill_nan(double* p, int64_t words) { std::fill(p, p + words, NAN); }
 
@@ -66,6 +63,7 @@ int run_svd(const MatRef& a, char jobu, char jobvt, LapackArena* arena, SvdWork*
     dgesvd_(ju, jv, &m, &n, col, &m, w->s, w->u, &ldu, w->vt, &ldvt, work, &lwork, &info, kCharLen,
             kCharLen);
   }
+  TN_TRY(lapack_status(info));
   return info > 0 ? int{kNoConvergence} : int{kOk};
 }
 
@@ -113,6 +111,7 @@ int run_svd_dc(const MatRef& a, char jobz, LapackArena* arena, SvdWork* w, la_in
     lay_real_to_colmajor(a.re, col, m, n);
     dgesdd_(jz, &m, &n, col, &m, w->s, w->u, &m, w->vt, ldvt, work, &lwork, iwork, &info, kCharLen);
   }
+  TN_TRY(lapack_status(info));
   return info > 0 ? int{kNoConvergence} : int{kOk};
 }
 
@@ -290,10 +289,10 @@ int bi_lapack_pinv(EngineContext* ctx, int nargin, int, uintptr_t) {
     return kDataStackOverflow;
   }
   if (!all_finite(a)) {
-    // NaN singular values: none is above the threshold, the rank is 0 and
-    // the solution zero, as the driver's own rule gives (and the engine's row).
-    std::fill(x.re, x.re + x.count(), 0.0);
-    if (cplx) std::fill(x.im, x.im + x.count(), 0.0);
+    // No singular value is known: the pseudo-inverse is NaN (as the
+    // engine's row gives), not the zero matrix of a rank counted as 0.
+    std::fill(x.re, x.re + x.count(), NAN);
+    if (cplx) std::fill(x.im, x.im + x.count(), NAN);
     return stk_remove(ctx, 1, nargin);
   }
   // The tall one of A and A^H solves A X = I.
@@ -310,9 +309,10 @@ int bi_lapack_pinv(EngineContext* ctx, int nargin, int, uintptr_t) {
   la_int rank = 0, info = 0;
   if (cplx) zgelss_(&big, &small, &big, col, &big, b, &big, s, &rcond, &rank, work, &lwork, rwork, &info);
   else dgelss_(&big, &small, &big, col, &big, b, &big, s, &rcond, &rank, work, &lwork, &info);
-  if (info > 0) {
+  const int st = lapack_status(info);
+  if (st != kOk || info > 0) {
     la_drop(ctx, 1);
-    return kNoConvergence;
+    return st != kOk ? st : int{kNoConvergence};
   }
   // The solution: small x big in the first rows of b (ld big).
   if (tall) {
@@ -379,6 +379,10 @@ int bi_lapack_qr(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     if (cplx) zgeqrf_(&m, &n, col, &ld, tau, work, &lwork, &info);
     else dgeqrf_(&m, &n, col, &ld, tau, work, &lwork, &info);
   }
+  if (const int st = lapack_status(info); st != kOk) {
+    la_drop(ctx, nout);
+    return st;
+  }
   if (nout == 1) {
     if (cplx) lay_cplx_from_colmajor(col, out[0].re, out[0].im, m, n);
     else lay_real_from_colmajor(col, out[0].re, m, n);
@@ -391,6 +395,10 @@ int bi_lapack_qr(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   // Q from the reflectors, in the same array (its first qcols columns).
   if (cplx) zung2r_(&m, &qcols, &k, col, &ld, tau, work, &info);
   else dorgqr_(&m, &qcols, &k, col, &ld, tau, work, &lwork, &info);
+  if (const int st = lapack_status(info); st != kOk) {
+    la_drop(ctx, nout);
+    return st;
+  }
   if (cplx) lay_cplx_from_colmajor(col, q.re, q.im, m, qcols);
   else lay_real_from_colmajor(col, q.re, m, qcols);
   if (nout == 3)

@@ -14,6 +14,7 @@
 #include "numlib/expm.h"
 #include "numlib/linalg/linalg_builtins.h"
 #include "numlib/linalg/linalg_stack.h"
+#include "numlib/linalg/nonfinite_answers.h"
 #include "numlib/linalg/matfun_kernel.h"
 #include "numlib/schur.h"
 
@@ -136,6 +137,8 @@ int bi_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode) {
     if (!callable) return kWrongArgType;
   }
   const int32_t n = a.n;
+  // The Schur iteration would give up on a NaN, or take it for an answer.
+  if (!la_finite(a)) return la_nan_matfun(ctx, nargin, n, a.cplx(), nout);
   if (n == 0) {
     // est is pushed before anything goes: its push is the one step that can
     // fail, and it must fail with the arguments in place.

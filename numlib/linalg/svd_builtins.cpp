@@ -14,6 +14,7 @@
 #include "numlib/householder.h"
 #include "numlib/linalg/linalg_builtins.h"
 #include "numlib/linalg/linalg_stack.h"
+#include "numlib/linalg/nonfinite_answers.h"
 #include "numlib/linalg/svd_support.h"
 #include "numlib/svd.h"
 
@@ -124,6 +125,18 @@ int svd_push_factors(EngineContext* ctx, int at, bool econ) {
   const int32_t p = econ ? k : m, q = econ ? k : n;
   const bool cplx = a.cplx();
   const int64_t outputs = la_words(n, q, cplx) + la_words(p, q, false) + la_words(m, p, cplx);
+  if (!la_finite(a)) {
+    // No value or vector is known (the complex kernel would give up on a NaN
+    // it cannot converge): NaN factors, S diagonal, as the "!lapack" row gives.
+    TN_TRY(la_room(ctx, 3, outputs));
+    const NanOutput f[3] = {{m, p, cplx}, {p, q, false, NanOutput::kDiagonal}, {n, q, cplx}};
+    for (int i = 2; i >= 0; --i) {
+      MatRef r;
+      la_push(ctx, f[i].m, f[i].n, f[i].cplx, &r);
+      la_nan_fill(f[i], r);
+    }
+    return kOk;
+  }
 
   if (cplx) {
     const int64_t scratch = 2 * a.count() + n + svd_work_checked(m, n, p, q);
@@ -292,6 +305,10 @@ int bi_pinv(EngineContext* ctx, int nargin, int, uintptr_t) {
   TN_TRY(la_fetch(ctx, at, &a));
   const int32_t m = a.m, n = a.n, k = std::min(m, n);
   const bool cplx = a.cplx();
+  if (!la_finite(a)) {
+    const NanOutput x{n, m, cplx};
+    return la_answer_nan(ctx, nargin, &x, 1);
+  }
   // X = V S^+ U^H from the economy factors, pushed and taken apart below.
   TN_TRY(la_room(ctx, 1, la_words(n, m, cplx)));
   TN_TRY(svd_push_factors(ctx, at, true));

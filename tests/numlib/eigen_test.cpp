@@ -83,6 +83,37 @@ TEST(EigenReal, BudgetExhaustionLeavesNaN) {
   }
 }
 
+// NaN, Inf or -Inf at any place of a random matrix, structured ones included
+// (zero columns below a pivot leave an element among the multipliers the
+// iteration never reads): no eigenvalue comes out, every one NaN, result
+// false. The old zero-norm shortcut answered zeros for a NaN.
+TEST(EigenReal, NonFiniteElementsGiveNaNEverywhere) {
+  std::mt19937_64 rng(77);
+  const double bad[] = {NAN, INFINITY, -INFINITY};
+  for (int n = 1; n <= 6; ++n) {
+    for (int shape = 0; shape < 3; ++shape) {
+      Vec base = model::random_vec(rng, size_t(n) * n);
+      if (shape == 1) base.assign(base.size(), 0.0);                            // zero matrix
+      if (shape == 2)                                                           // upper triangular
+        for (int i = 0; i < n; ++i)
+          for (int j = 0; j < i; ++j) base[size_t(i) * n + j] = 0.0;
+      for (size_t at = 0; at < base.size(); ++at)
+        for (double x : bad) {
+          Vec a = base;
+          a[at] = x;
+          SCOPED_TRACE(testing::Message() << "n=" << n << " shape=" << shape << " at=" << at << " x=" << x);
+          const EigResult r = eig_real(a, n);
+          EXPECT_FALSE(r.ok);
+          for (int k = 0; k < n; ++k) EXPECT_TRUE(std::isnan(r.wr[k]) && std::isnan(r.wi[k])) << k;
+        }
+    }
+  }
+  // The Hessenberg iteration alone, handed a NaN in its band.
+  Vec h = {1, 2, 3, NAN, 5, 6, 0, 8, 9}, wr(3), wi(3);
+  EXPECT_FALSE(numk_hessenberg_eigvals(h.data(), 3, 0x1p-52, wr.data(), wi.data()));
+  for (int k = 0; k < 3; ++k) EXPECT_TRUE(std::isnan(wr[k]) && std::isnan(wi[k]));
+}
+
 TEST(EigenReal, AgainstReferenceValues) {
   const auto recs = model::read_records(kRefDir + "/eig_real.txt");
   ASSERT_GE(recs.size(), 4u * 16);
@@ -141,6 +172,25 @@ TEST(EigenSymmetric, DiagonalReturnsAtOnce) {
   Vec one = {7}, d1(1), w1(2);
   numk_eig_symmetric(one.data(), 1, d1.data(), nullptr, w1.data());
   EXPECT_EQ(d1[0], 7);
+}
+
+// A NaN or infinite element of the upper triangle (the part read) makes
+// every value and every vector element NaN; a NaN off the diagonal used to
+// fail the rotation threshold and leave the diagonal as the answer.
+TEST(EigenSymmetric, NonFiniteElementsGiveNaN) {
+  std::mt19937_64 rng(5);
+  for (int n = 1; n <= 5; ++n)
+    for (int i = 0; i < n; ++i)
+      for (int j = i; j < n; ++j)
+        for (double x : {double(NAN), double(INFINITY), -double(INFINITY)}) {
+          Vec a = model::random_vec(rng, size_t(n) * n);
+          a[size_t(i) * n + j] = a[size_t(j) * n + i] = x;
+          Vec d(n), v(size_t(n) * n), w(2 * size_t(n));
+          numk_eig_symmetric(a.data(), n, d.data(), v.data(), w.data());
+          SCOPED_TRACE(testing::Message() << "n=" << n << " at " << i << "," << j << " x=" << x);
+          for (double e : d) EXPECT_TRUE(std::isnan(e));
+          for (double e : v) EXPECT_TRUE(std::isnan(e));
+        }
 }
 
 TEST(EigenSymmetric, RandomMatricesGiveOrthogonalEigenvectors) {

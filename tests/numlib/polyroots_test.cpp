@@ -90,9 +90,10 @@ TEST(PolyRoots, WorkedExamples) {
   EXPECT_EQ(r.re, (Vec{0, 0}));
   EXPECT_EQ(r.im, (Vec{0, 0}));
   EXPECT_EQ(r.flag, 0);
-  r = real_roots({3, 1, NAN});  // a NaN constant term strips like a zero
-  EXPECT_EQ(r.re[1], 0);
-  EXPECT_DOUBLE_EQ(r.re[0], -1.0 / 3);
+  r = real_roots({3, 1, NAN});  // a NaN constant term is no zero: no root is known
+  EXPECT_TRUE(std::isnan(r.re[0]) && std::isnan(r.re[1]));
+  EXPECT_EQ(r.im, (Vec{0, 0}));
+  EXPECT_EQ(r.flag, 0);
 
   Vec p(3);
   numk_poly_from_real_roots(Vec{1, 2}.data(), 2, p.data());
@@ -236,6 +237,59 @@ TEST(PolyRoots, ExhaustedStartsStillGiveEveryRoot) {
   EXPECT_EQ(c.im[2], -1);
   EXPECT_EQ(c.re[1], 29);
   for (double x : c.re) EXPECT_FALSE(std::isnan(x));
+}
+
+// A NaN or infinite coefficient anywhere (either part of a complex one)
+// leaves no root to find: every root is NaN, real for real coefficients, in
+// both parts for complex ones. The companion iteration and the Laguerre
+// steps used to turn such a polynomial into ordinary-looking roots.
+TEST(PolyRoots, NonFiniteCoefficientsGiveNaNRoots) {
+  std::mt19937_64 rng(9);
+  for (int n = 1; n <= 6; ++n)
+    for (int at = 0; at <= n; ++at)
+      for (double x : {double(NAN), double(INFINITY), -double(INFINITY)})
+        for (bool fallback : {false, true}) {
+          HookScope hooks(fallback);
+          SCOPED_TRACE(testing::Message() << "n=" << n << " at=" << at << " x=" << x << " fallback=" << fallback);
+          Vec p = model::random_vec(rng, size_t(n) + 1);
+          p[at] = x;
+          const Roots r = real_roots(p);
+          EXPECT_EQ(r.flag, 0);
+          for (int k = 0; k < n; ++k) EXPECT_TRUE(std::isnan(r.re[k]) && r.im[k] == 0) << k;
+          for (int part = 0; part < 2; ++part) {
+            Vec pr = model::random_vec(rng, size_t(n) + 1), pi = model::random_vec(rng, size_t(n) + 1);
+            (part ? pi : pr)[at] = x;
+            const Roots c = complex_roots(pr, pi);
+            for (int k = 0; k < n; ++k) EXPECT_TRUE(std::isnan(c.re[k]) && std::isnan(c.im[k])) << k;
+          }
+        }
+}
+
+// The characteristic polynomial of a matrix holding NaN or Inf: the leading
+// 1, then NaN (both parts for a complex matrix), never the zeros of an
+// eigenvalue shortcut.
+TEST(CharPoly, NonFiniteMatricesGiveNaNCoefficients) {
+  std::mt19937_64 rng(3);
+  for (int n = 1; n <= 5; ++n)
+    for (int at = 0; at < n * n; ++at)
+      for (double x : {double(NAN), double(INFINITY)}) {
+        SCOPED_TRACE(testing::Message() << "n=" << n << " at=" << at << " x=" << x);
+        Vec a = model::random_vec(rng, size_t(n) * n), ai = model::random_vec(rng, size_t(n) * n);
+        Vec ar = a;
+        a[at] = x;
+        ai[at] = x;
+        Vec p(n + 1), work(numk_charpoly_work(n)), pr(n + 1), pi(n + 1);
+        std::vector<int32_t> perm(n);
+        numk_charpoly(a.data(), n, p.data(), work.data());
+        numk_charpoly_complex(ar.data(), ai.data(), n, pr.data(), pi.data(), perm.data());
+        EXPECT_EQ(p[0], 1);
+        EXPECT_EQ(pr[0], 1);
+        EXPECT_EQ(pi[0], 0);
+        for (int k = 1; k <= n; ++k) {
+          EXPECT_TRUE(std::isnan(p[k])) << k;
+          EXPECT_TRUE(std::isnan(pr[k]) && std::isnan(pi[k])) << k;
+        }
+      }
 }
 
 TEST(CharPoly, RealAndComplexMatrices) {

@@ -38,6 +38,15 @@ const RowCall kSuccess[] = {
     {"margin", bi_margin, 0, {"4", "[1 3 3 1]"}, 4},
     {"dmargin", bi_dmargin, 0, {"0.5", "[1 -1]", "0.1"}, 4},
     {"dmargin unstable", bi_dmargin, 0, {"2", "[1 0]"}, 4},
+    // NaN or Inf arguments: NaN outputs, pushed under the same room rules.
+    {"lyap nonfinite", bi_lyap, 0, {kA, "[1 NaN 0; 0 1 0; 0 0 1]"}, 1},
+    {"lyap sylvester nonfinite", bi_lyap, 0, {kA, "[-2 Inf; 0 -1]", "[1 2; 3 4; 5 6]"}, 1},
+    {"dlyap nonfinite", bi_dlyap, 0, {"[0.5 NaN; 0 0.3]", "eye(2)"}, 1},
+    {"care nonfinite", bi_care, 'c', {kA, kB, "[1 0 0; 0 NaN 0; 0 0 1]"}, 3},
+    {"care G nonfinite", bi_care, 'c', {kA, "[1 0 0; 0 Inf 0; 0 0 0]", "eye(3)", "true"}, 2},
+    {"dare nonfinite", bi_care, 'd', {"[1 1; 0 NaN]", "[0; 1]", "eye(2)", "1"}, 3},
+    {"c2dm tf nonfinite", bi_c2dm, 0, {"[1 2]", "[1 3 2]", "NaN"}, 2},
+    {"ss2tf nonfinite", bi_ss2tf, 0, {"[1 NaN 0; 0 -3 1; 1 0 -2]", kB, "[1 0 1; 0 1 0]", "[0 0; 1 0]", "2"}, 2},
 };
 
 const RowCall kErrors[] = {

@@ -100,9 +100,30 @@ std::vector<RowCall> cases() {
     c.push_back({"lapack pinv nonfinite", bi_lapack_pinv, 0, {a}, 1});
     c.push_back({"lapack rank nonfinite", bi_lapack_rank, 0, {a}, 1});
   }
-  for (const char* a : {"[1 NaN; 2 3]", "[1 Inf 2; 2 3 4]"}) {
+  for (const char* a : {"[1 NaN; 2 3]", "[1 Inf 2; 2 3 4]", "[1 -Inf; 2 3i]"}) {
     c.push_back({"svd nonfinite", bi_svd, 0, {a}, 3});
     c.push_back({"pinv nonfinite", bi_pinv, 0, {a}, 1});
+  }
+  // The rows that answer NaN for a square matrix holding NaN or Inf.
+  for (const char* a : {"[1 NaN; 2 3]", "[Inf 1; 2 3]", "[1 -Inf; 2 3i]"}) {
+    for (int k = 1; k <= 2; ++k) {
+      c.push_back({"eig nonfinite", bi_eig, 0, {a}, k});
+      c.push_back({"balance nonfinite", bi_balance, 0, {a}, k});
+      c.push_back({"schur nonfinite", bi_schur, 0, {a}, k});
+      c.push_back({"sqrtm nonfinite", bi_matfun, 's', {a}, k});
+      c.push_back({"lapack eig nonfinite", bi_lapack_eig, 0, {a}, k});
+      c.push_back({"lapack eig generalized nonfinite", bi_lapack_eig, 0, {"[1 2; 3 4]", a}, k});
+      c.push_back({"lapack schur nonfinite", bi_lapack_schur, 0, {a}, k});
+      c.push_back({"lapack balance nonfinite", bi_lapack_balance, 0, {a}, k});
+      c.push_back({"lapack logm nonfinite", bi_lapack_matfun, 'l', {a}, k});
+    }
+    c.push_back({"schur nonfinite form", bi_schur, 0, {a, "'c'"}, 2});
+    c.push_back({"lapack qz nonfinite", bi_lapack_qz, 0, {a, "[1 2; 3 4]"}, 4});
+    c.push_back({"lapack inv nonfinite", bi_lapack_inv, 0, {a}, 1});
+    c.push_back({"lapack rcond nonfinite", bi_lapack_rcond, 0, {a}, 1});
+    c.push_back({"lapack mldivide nonfinite", bi_lapack_mldivide, 0, {a, "[1; 2]"}, 1});
+    c.push_back({"lapack mrdivide nonfinite", bi_lapack_mrdivide, 0, {"[1 2]", a}, 1});
+    c.push_back({"lapack least squares nonfinite", bi_lapack_mldivide, 0, {"[1 2; 3 NaN; 5 6]", "[1; 2; 3]"}, 1});
   }
   c.push_back({"householder", bi_householder, 0, {"[3; 4i]"}, 2});
   c.push_back({"householderapply", bi_householderapply, 0, {"[1 2; 3 4]", "[1i; 2]", "0.4", "'r'"}, 1});
@@ -159,7 +180,9 @@ TEST(LinalgRoom, ErrorsLeaveTheStacksAsTheyWere) {
       {"bi_lapack_mrdivide", bi_lapack_mrdivide, 0, {"int16([1 2])", "int16([1 2; 3 4])"}, 1, kWrongArgType},
       {"bi_lapack_mldivide", bi_lapack_mldivide, 0, {"single([1 2; 3 4])", "single([1; 2])"}, 1, kWrongArgType},
       {"bi_lapack_mrdivide", bi_lapack_mrdivide, 0, {"[1 2]", "{2}"}, 1, kWrongArgType},
-      {"bi_svd", bi_svd, 0, {"[1 NaN; 2 3i]"}, 3, kNoConvergence},
+      // A NaN or Inf in the triangle a Cholesky factor reads: no positive definite matrix.
+      {"bi_chol", bi_chol, 0, {"[4 NaN; 1 4]"}, 1, kBadArgument},
+      {"bi_lapack_chol", bi_lapack_chol, 0, {"[4 1; 1 Inf]"}, 1, kBadArgument},
   };
   ZvrSession s;
   for (const RowCall& rc : errors) expect_error_leaves_stacks(s, rc);

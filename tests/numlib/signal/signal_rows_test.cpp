@@ -31,6 +31,8 @@ const RowCall kSuccess[] = {
     {"roots", bi_roots, 0, {"[1 -3 2]"}, 1},
     {"roots matrix", bi_roots, 0, {"[1 2; -3 -4; 2 3]"}, 1},
     {"roots complex", bi_roots, 0, {"[1 1i 2]"}, 1},
+    {"roots nonfinite", bi_roots, 0, {"[1 NaN 2; 1 2 3]"}, 1},
+    {"poly nonfinite", bi_poly, 0, {"[1 NaN; Inf 2]"}, 1},
     {"poly", bi_poly, 0, {"[1 2; 3 4]"}, 1},
     {"poly roots", bi_poly, 0, {"[1i -1i]"}, 1},
     {"interpn", bi_interpn, 0, {"[1 2 3]", "[10 20 30]", "[2.5 4]"}, 1},
