@@ -35,11 +35,9 @@ namespace {
 
 // The layout side of a change after its value-store row: a failure drops
 // the row again, so that undo does not step over a change that never was.
-// The row before it is written first: undo goes back to the view on screen.
 template <typename Change>
 int with_undo_row(RuntimeBlock* b, int32_t id, Change change) {
-  TN_TRY(inst_layout_to_array(b, id));
-  undo_store_push_row(rt_value_store(b), id);
+  TN_TRY(inst_push_view_row(b, id));
   int status = change();
   if (status == 0) status = inst_layout_to_array(b, id);
   if (status != 0) undo_store_drop_last_row(rt_value_store(b), id);

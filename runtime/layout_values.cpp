@@ -280,3 +280,8 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id) {
 bool inst_layout_same_as_before(RuntimeBlock* b, int32_t id) {
   return same_as_before(b, id, kKeyLayout) && same_as_before(b, id, kKey3D);
 }
+
+int inst_push_view_row(RuntimeBlock* b, int32_t id) {
+  TN_TRY(inst_layout_to_array(b, id));
+  return undo_store_push_row(rt_value_store(b), id);
+}
