@@ -12,6 +12,8 @@ demo=$1 kinds=$2 work=$3
 name=view_undo
 source "$(dirname "$0")/x11_session.sh"
 background="#E5E5E5"
+# Zip-compressed MIFF: shot and compared several times faster than PNG.
+shot() { import -window root -compress zip "$1"; }
 focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 
 # The box "W H X Y" of the figure's background within the part $2 of shot
@@ -40,33 +42,33 @@ apart() {
   d=$(compare -metric AE -crop "$area" "$1" "$2" null: 2>&1 || true)
   echo "${d%% *}"
 }
-# Shoots into $1 until two shots in a row agree (the redraw is over).
+# Shoots again into $1, already shot, until two shots in a row agree (the
+# redraw is over).
 settle() {
-  shot "$1"
   for _ in $(seq 20); do
-    sleep 0.15
-    shot "$work/settle.png"
-    [ "$(apart "$1" "$work/settle.png")" -eq 0 ] && return 0
-    mv "$work/settle.png" "$1"
+    sleep 0.05
+    shot "$work/settle.miff"
+    [ "$(apart "$1" "$work/settle.miff")" -eq 0 ] && return 0
+    mv "$work/settle.miff" "$1"
   done
 }
 # Shoots into $1 until it differs from $2, then until it settles.
 wait_for_other() {
-  for _ in $(seq 30); do
+  for _ in $(seq 60); do
     shot "$1"
     [ "$(apart "$1" "$2")" -gt 0 ] && { settle "$1"; return 0; }
-    sleep 0.2
+    sleep 0.1
   done
   return 1
 }
 # Shoots into $1 until it is $2 again (at most 6 s); the pixels of the last
 # try that differ are left in `differ`.
 wait_for_same() {
-  for _ in $(seq 30); do
+  for _ in $(seq 60); do
     shot "$1"
     differ=$(apart "$1" "$2")
     [ "$differ" -eq 0 ] && return 0
-    sleep 0.2
+    sleep 0.1
   done
   return 1
 }
@@ -88,65 +90,65 @@ menu() { focus; xdotool key "$1"; sleep 0.3; xdotool key "$2"; }
 
 # ---- The demo: zooms and drags, each undone and redone ----------------------
 start_program "$demo" "Tarnivel Demo - Tarnivel Runtime"
-wait_for_colour "$work/v0.png" "#0000FF" || fail "the demo's curve never showed"
-figure_area "$work/v0.png"
-settle "$work/v0.png"
+wait_for_colour "$work/v0.miff" "#0000FF" || fail "the demo's curve never showed"
+figure_area "$work/v0.miff"
+settle "$work/v0.miff"
 steps=("zoom band" "drag" "Flip Curve" "x zoom" "drag along x" "zoom out")
 n=0
 step_done() {
   n=$((n + 1))
-  wait_for_other "$work/v$n.png" "$work/v$((n - 1)).png" || fail "the ${steps[n - 1]} changed nothing"
+  wait_for_other "$work/v$n.miff" "$work/v$((n - 1)).miff" || fail "the ${steps[n - 1]} changed nothing"
 }
-focus; xdotool key ctrl+2; sleep 0.2
+focus; xdotool key ctrl+2; sleep 0.1
 gesture -100 -160 200 320; step_done
-focus; xdotool key ctrl+4; sleep 0.2
+focus; xdotool key ctrl+4; sleep 0.1
 gesture 0 0 40 30; step_done
 menu alt+d f; step_done
-focus; xdotool key ctrl+3; sleep 0.2
+focus; xdotool key ctrl+3; sleep 0.1
 gesture -80 0 160 10; step_done
-focus; xdotool key ctrl+4; sleep 0.2
+focus; xdotool key ctrl+4; sleep 0.1
 gesture 0 0 -60 20 shift; step_done
-focus; xdotool key ctrl+2; sleep 0.2
+focus; xdotool key ctrl+2; sleep 0.1
 xdotool keydown shift; xdotool mousemove --sync $((cx + 30)) $((cy - 20)) click 1; xdotool keyup shift; step_done
 
 for k in $(seq "$n" -1 1); do
   if [ $((k % 2)) -eq 0 ]; then focus; xdotool key ctrl+z; else menu alt+e u; fi
-  wait_for_same "$work/undo$k.png" "$work/v$((k - 1)).png" ||
+  wait_for_same "$work/undo$k.miff" "$work/v$((k - 1)).miff" ||
     fail "Undo of the ${steps[k - 1]} did not give the figure back ($differ pixels differ)"
 done
 for k in $(seq 1 "$n"); do
   if [ $((k % 2)) -eq 0 ]; then focus; xdotool key ctrl+shift+z; else menu alt+e r; fi
-  wait_for_same "$work/redo$k.png" "$work/v$k.png" ||
+  wait_for_same "$work/redo$k.miff" "$work/v$k.miff" ||
     fail "Redo of the ${steps[k - 1]} did not draw it again ($differ pixels differ)"
 done
 close_program
 
 # ---- A curve, a surface, and the camera the user turned --------------------
 start_program "$kinds" "Plot Kinds - Tarnivel Runtime"
-wait_for_colour "$work/k-curve.png" "#0000FF" || fail "the curve never showed"
-figure_area "$work/k-curve.png"
-settle "$work/k-curve.png"
+wait_for_colour "$work/k-curve.miff" "#0000FF" || fail "the curve never showed"
+figure_area "$work/k-curve.miff"
+settle "$work/k-curve.miff"
 menu alt+k t
-wait_for_other "$work/k-surface.png" "$work/k-curve.png" || fail "Toggle drew no surface"
+wait_for_other "$work/k-surface.miff" "$work/k-curve.miff" || fail "Toggle drew no surface"
 menu alt+k t
-wait_for_same "$work/k-again.png" "$work/k-curve.png" ||
+wait_for_same "$work/k-again.miff" "$work/k-curve.miff" ||
   fail "the curve after the surface is not drawn as at the start ($differ pixels differ)"
 menu alt+k t
-wait_for_same "$work/k-surface2.png" "$work/k-surface.png" || fail "the surface did not come back ($differ pixels differ)"
-focus; xdotool key ctrl+4; sleep 0.2
+wait_for_same "$work/k-surface2.miff" "$work/k-surface.miff" || fail "the surface did not come back ($differ pixels differ)"
+focus; xdotool key ctrl+4; sleep 0.1
 gesture 0 0 60 -30
-wait_for_other "$work/k-turned.png" "$work/k-surface.png" || fail "the drag did not turn the camera"
+wait_for_other "$work/k-turned.miff" "$work/k-surface.miff" || fail "the drag did not turn the camera"
 menu alt+k a
-wait_for_other "$work/k-taller.png" "$work/k-turned.png" || fail "Taller changed nothing"
+wait_for_other "$work/k-taller.miff" "$work/k-turned.miff" || fail "Taller changed nothing"
 # To the curve and back: the taller surface comes back under the turned camera.
 menu alt+k t
-wait_for_other "$work/k-taller-curve.png" "$work/k-taller.png" || fail "Toggle drew no curve"
+wait_for_other "$work/k-taller-curve.miff" "$work/k-taller.miff" || fail "Toggle drew no curve"
 menu alt+k t
-wait_for_same "$work/k-back.png" "$work/k-taller.png" ||
+wait_for_same "$work/k-back.miff" "$work/k-taller.miff" ||
   fail "the surface did not keep the turned camera ($differ pixels differ)"
 for k in 1 2 3; do focus; xdotool key ctrl+z; sleep 0.2; done
-wait_for_same "$work/k-undone.png" "$work/k-turned.png" || fail "Undo did not go back to the turned surface ($differ pixels differ)"
+wait_for_same "$work/k-undone.miff" "$work/k-turned.miff" || fail "Undo did not go back to the turned surface ($differ pixels differ)"
 focus; xdotool key ctrl+z
-wait_for_same "$work/k-unturned.png" "$work/k-surface.png" || fail "Undo of the turn did not give the view back ($differ pixels differ)"
+wait_for_same "$work/k-unturned.miff" "$work/k-surface.miff" || fail "Undo of the turn did not give the view back ($differ pixels differ)"
 close_program
 echo "view_undo: zooms, drags and camera undone and redone; a curve after a surface drawn as at the start"
