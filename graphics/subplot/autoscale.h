@@ -1,6 +1,7 @@
 // Auto-scaling and limits of a subplot's axes: restarting the automatic
-// axes, widening them to data (non-finite values never reach the limits),
-// fixed and locked limits, and the body of the `scale` built-in.
+// axes (and a plot handler's run), widening them to data (non-finite values
+// never reach the limits), fixed and locked limits, and the body of the
+// `scale` built-in.
 #pragma once
 
 #include <cstdint>

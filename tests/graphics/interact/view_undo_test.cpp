@@ -3,7 +3,8 @@
 // and the scale lock between them, on a figure that scales itself. Each
 // undo draws the figure as it was before its step, down to the automatic
 // scale, and each redo as it was after; a press that changes nothing leaves
-// no step behind. Half the runs move two selected subplots together. The drawings are compared as the recording driver's logs.
+// no step behind. Half the runs move two selected subplots together. The
+// drawings are compared as the recording driver's logs.
 #include "graphics/interact/figure_events.h"
 
 #include <cstdlib>
