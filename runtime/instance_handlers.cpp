@@ -66,12 +66,16 @@ int plot_subplots(RuntimeBlock** handle, int32_t id, bool event, int32_t only) {
       break;
     }
     Subplot& s = rec->subplots[k];
-    // Drawn again: the unlocked axes follow the new data from their defaults.
-    subplot_begin_autoscale(&s);
+    // Drawn again: the unlocked axes follow the new data from their defaults,
+    // and what the handler draws now decides between 2-D and 3-D.
+    SubplotPlotRun run;
+    subplot_reset_for_plotting(&s, &run);
     const int32_t plot = s.handlerWords[kSubplotPlotHandlerWord];
     if (plot >= 0) {
       status = handler_call(handle, id, plot, false, true, false, k, event, 0, kFdStdout, -1, nullptr, 0, nullptr,
                             nullptr, 0, nullptr);
+      if ((rec = inst_find_by_id(*handle, id)) == nullptr) return kRtNonexistentInstance;
+      subplot_finish_plotting(&rec->subplots[k], &run);
       if (status != 0) break;
     }
     if (only >= 0) break;
@@ -233,12 +237,17 @@ int inst_refresh(RuntimeBlock** handle, int32_t id) {
   if (!rec->figure_only && !has_figure) return rec->initialised ? 0 : inst_reset(handle, id);
   plotstore_free(rt_plot_store(b), id);
   if (rec->figure_only) {
-    for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k) subplot_begin_autoscale(&rec->subplots[k]);
+    const int32_t n = std::min(cells(rec), kMaxSubplots);
+    SubplotPlotRun runs[kMaxSubplots];
+    for (int32_t k = 0; k < n; ++k) subplot_reset_for_plotting(&rec->subplots[k], &runs[k]);
     TN_TRY(plotstore_begin_list(b, id, true));
     const int status = inst_run_figure_commands(handle, id);
     b = *handle;
     plotstore_commit_list(b);
-    if ((rec = inst_find_by_id(b, id)) != nullptr) rec->figure_only = rec->resume = 0;
+    if ((rec = inst_find_by_id(b, id)) != nullptr) {
+      for (int32_t k = 0; k < n; ++k) subplot_finish_plotting(&rec->subplots[k], &runs[k]);
+      rec->figure_only = rec->resume = 0;
+    }
     return status;
   }
   if (!rec->initialised) TN_TRY(inst_reset(handle, id));

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "graphics/subplot/autoscale.h"
 #include "runtime/figure_draw.h"
 #include "runtime/plot_lists.h"
 #include "runtime/record_list.h"
@@ -527,14 +528,14 @@ int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t 
 int inst_subplot_query(RuntimeBlock* b, int32_t id, bool* locked, bool* mixed) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
-  int seen = 0, frozen = 0;
+  int seen = 0, held = 0;
   each_target(rec, [&](Subplot& s) {
     if (!s.hasContent) return;
     ++seen;
-    frozen += s.frozen != 0;
+    held += subplot_is_scale_locked(&s);
   });
-  *locked = seen > 0 && frozen == seen;
-  *mixed = frozen > 0 && frozen < seen;
+  *locked = seen > 0 && held == seen;
+  *mixed = held > 0 && held < seen;
   return 0;
 }
 

@@ -91,6 +91,13 @@ int inst_set_perspective(RuntimeBlock** handle, int32_t id, bool on);
 // Stored layout values.
 int inst_layout_to_array(RuntimeBlock* b, int32_t id);
 int inst_apply_stored(RuntimeBlock* b, int32_t id);
+// Whether the newest row's layout and cameras are those of the row before
+// (a view manipulation that changed nothing).
+bool inst_layout_same_as_before(RuntimeBlock* b, int32_t id);
+// Pushes a history row after writing the view on screen into the current
+// one, so that undo returns to it (a wheel's pan, a selection or a lock that
+// a handler made since the last row included).
+int inst_push_view_row(RuntimeBlock* b, int32_t id);
 uint32_t layout_pack_flags(const Subplot& s, bool selected);
 // One row of value 102 for subplot k: index, view flags, orthographic flag,
 // aspect word, then thirteen camera doubles; and its application (view flags

@@ -2,6 +2,7 @@
 // side (value-store row included), then refreshes the instance or runs its
 // resize handlers. A layout change that fails is returned before any
 // handler runs.
+#include "graphics/subplot/autoscale.h"
 #include "runtime/handler_call.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
@@ -36,7 +37,7 @@ namespace {
 // the row again, so that undo does not step over a change that never was.
 template <typename Change>
 int with_undo_row(RuntimeBlock* b, int32_t id, Change change) {
-  undo_store_push_row(rt_value_store(b), id);
+  TN_TRY(inst_push_view_row(b, id));
   int status = change();
   if (status == 0) status = inst_layout_to_array(b, id);
   if (status != 0) undo_store_drop_last_row(rt_value_store(b), id);
@@ -59,8 +60,11 @@ int inst_subplots_apply(RuntimeBlock** handle, int32_t id) {
   TN_TRY(inst_subplot_query(*handle, id, &locked, &mixed));
   const uint32_t targets = inst_targets(rec);
   TN_TRY(with_undo_row(*handle, id, [&] {
-    for (int32_t k = 0; k < kMaxSubplots; ++k)
-      if (targets & (1u << k)) rec->subplots[k].frozen = locked ? 0 : 1;
+    for (int32_t k = 0; k < kMaxSubplots; ++k) {
+      if (!(targets & (1u << k))) continue;
+      if (locked) subplot_unlock_scale(&rec->subplots[k]);
+      else subplot_lock_scale(&rec->subplots[k]);
+    }
     return 0;
   }));
   return inst_refresh(handle, id);

@@ -3,13 +3,17 @@
 // its frame) and value 102 (one row of 17 per 3-D subplot), written after
 // every layout change and applied back after undo and redo. Values are real
 // matrices in the engine's flat form; a stored value is untrusted and is
-// applied only when its shape is one this file writes.
+// applied only when its shape is one this file writes. The locked ranges are
+// the view: a zoomed or dragged axis comes back to what it showed, an axis
+// stored without one follows its data again.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "engine/core/checked.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
+#include "graphics/subplot/autoscale.h"
 #include "runtime/layout.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
@@ -64,6 +68,56 @@ bool read_matrix(RuntimeBlock* b, int32_t id, int32_t key, int64_t* rows, int64_
   *rows = int64_t(r), *cols = int64_t(c);
   *values = in + kFlatHeaderWords;
   return true;
+}
+
+// The ranges value 100 keeps for a subplot, {x0, x1, y0, y1}: for each
+// locked axis the range it shows, 0 and 0 for one that follows its data. A
+// 3-D box keeps its limits instead: its pixel map is a projection, not a
+// range. The mark of a manipulation under way does not count.
+void view_ranges(const Subplot& s, double* r) {
+  r[0] = r[1] = r[2] = r[3] = 0.0;
+  const bool x = (s.xMode & ~kAxisMark) == kAxisLocked, y = (s.yMode & ~kAxisMark) == kAxisLocked;
+  if (s.is3D) {
+    if (x) r[0] = s.xMin, r[1] = s.xMax;
+    if (y) r[2] = s.yMin, r[3] = s.yMax;
+    return;
+  }
+  if (x) subplot_visible_xrange(&s, r, r + 1);
+  if (y) subplot_visible_yrange(&s, r + 2, r + 3);
+}
+
+// Gives a subplot the view stored for it: every axis whose stored range
+// differs from what it shows now is unlocked, then locked again to a stored
+// range that is one (finite, lower below upper). An axis that already shows
+// its range keeps its map untouched. The refresh that follows undo and redo
+// rescales the unlocked axes from their data.
+void apply_view(Subplot* s, bool three_d, const double* r) {
+  double now[4];
+  view_ranges(*s, now);
+  const bool same_kind = (s->is3D != 0) == three_d;
+  s->is3D = three_d;
+  int32_t* modes[2] = {&s->xMode, &s->yMode};
+  double lock[4] = {kEmptyMin, kEmptyMax, kEmptyMin, kEmptyMax};
+  bool relock = false;
+  for (int a = 0; a < 2; ++a) {
+    const double lo = r[2 * a], hi = r[2 * a + 1];
+    if (same_kind && now[2 * a] == lo && now[2 * a + 1] == hi) continue;
+    if (*modes[a] == kAxisLocked) *modes[a] = kAxisFixed;
+    if (std::isfinite(lo) && std::isfinite(hi) && lo < hi) lock[2 * a] = lo, lock[2 * a + 1] = hi, relock = true;
+  }
+  if (relock) subplot_set_fixed_limits(s, lock[0], lock[1], lock[2], lock[3]);
+}
+
+// Whether value `key` is the same in the newest row and the one before.
+bool same_as_before(RuntimeBlock* b, int32_t id, int32_t key) {
+  int32_t now_units = 0, before_units = 0;
+  void* now = nullptr;
+  void* before = nullptr;
+  if (undo_store_get_value(rt_value_store(b), id, 0, key, &now_units, &now) != 0 ||
+      undo_store_get_value(rt_value_store(b), id, 1, key, &before_units, &before) != 0)
+    return false;
+  if (now_units != before_units || (now == nullptr) != (before == nullptr)) return false;
+  return now == before || std::memcmp(now, before, size_t(now_units) * sizeof(double)) == 0;
 }
 
 // A record position of the instance's run holding a figure record.
@@ -146,11 +200,8 @@ int inst_layout_to_array(RuntimeBlock* b, int32_t id) {
     const Subplot& s = rec->subplots[k];
     *p++ = s.handlerWords[kSubplotFigureWord];
     *p++ = layout_pack_flags(s, (rec->selection >> k) & 1);
-    const bool locked = s.frozen != 0;
-    *p++ = locked ? s.xMin : 0.0;
-    *p++ = locked ? s.xMax : 0.0;
-    *p++ = locked ? s.yMin : 0.0;
-    *p++ = locked ? s.yMax : 0.0;
+    view_ranges(s, p);
+    p += 4;
     if (rec->free_layout) {
       *p++ = s.rectLeft;
       *p++ = s.rectRight;
@@ -186,6 +237,16 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id) {
     TN_TRY(inst_set_grid(b, id, int32_t(r), int32_t(c)));
   }
   const int32_t per = free ? kFreeWordsPerSubplot : kFixedWordsPerSubplot;
+  // The subplots that were 3-D: those with a camera row.
+  const double* cameras = nullptr;
+  int64_t camera_rows = 0, camera_cols = 0;
+  if (!read_matrix(b, id, kKey3D, &camera_rows, &camera_cols, &cameras) || camera_cols != kCameraColumns)
+    camera_rows = 0;
+  uint32_t three_d = 0;
+  for (int64_t i = 0; i < camera_rows; ++i) {
+    const double k = tn::ld_f64(cameras + i * kCameraColumns);
+    if (k >= 0 && k < n) three_d |= 1u << int32_t(k);
+  }
   uint32_t selection = 0;
   for (int32_t k = 0; k < n; ++k) {
     const double* e = v + kLayoutHeadWords + int64_t(per) * k;
@@ -199,23 +260,28 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id) {
     bool selected = false;
     if (word >= 0 && word <= double(UINT32_MAX)) layout_unpack_flags(uint32_t(word), &s, &selected);
     if (selected) selection |= 1u << k;
-    const double x0 = tn::ld_f64(e + 2), x1 = tn::ld_f64(e + 3), y0 = tn::ld_f64(e + 4), y1 = tn::ld_f64(e + 5);
-    if (x0 != 0 || x1 != 0 || y0 != 0 || y1 != 0) {
-      s.xMin = x0, s.xMax = x1, s.yMin = y0, s.yMax = y1;
-      s.frozen = 1;
-    }
+    // The frame first: the view's ranges are mapped onto the frame it has.
     if (free) subplot_set_rect(&s, tn::ld_f64(e + 6), tn::ld_f64(e + 7), tn::ld_f64(e + 8), tn::ld_f64(e + 9));
+    const double ranges[4] = {tn::ld_f64(e + 2), tn::ld_f64(e + 3), tn::ld_f64(e + 4), tn::ld_f64(e + 5)};
+    apply_view(&s, (three_d >> k) & 1, ranges);
   }
   rec->selection = selection;
-  if (read_matrix(b, id, kKey3D, &rows, &cols, &v) && cols == kCameraColumns) {
-    for (int64_t i = 0; i < rows; ++i) {
-      double row[kCameraColumns];
-      for (int32_t j = 0; j < kCameraColumns; ++j) row[j] = tn::ld_f64(v + i * kCameraColumns + j);
-      if (!(row[0] >= 0 && row[0] < n)) continue;
-      if (!(row[1] >= 0 && row[1] <= double(UINT32_MAX))) continue;
-      layout_apply_camera_row(&rec->subplots[int32_t(row[0])], row);
-    }
+  for (int64_t i = 0; i < camera_rows; ++i) {
+    double row[kCameraColumns];
+    for (int32_t j = 0; j < kCameraColumns; ++j) row[j] = tn::ld_f64(cameras + i * kCameraColumns + j);
+    if (!(row[0] >= 0 && row[0] < n)) continue;
+    if (!(row[1] >= 0 && row[1] <= double(UINT32_MAX))) continue;
+    layout_apply_camera_row(&rec->subplots[int32_t(row[0])], row);
   }
   inst_layout_positions(rec);
   return apply_parameters(b, id, n);
+}
+
+bool inst_layout_same_as_before(RuntimeBlock* b, int32_t id) {
+  return same_as_before(b, id, kKeyLayout) && same_as_before(b, id, kKey3D);
+}
+
+int inst_push_view_row(RuntimeBlock* b, int32_t id) {
+  TN_TRY(inst_layout_to_array(b, id));
+  return undo_store_push_row(rt_value_store(b), id);
 }

@@ -83,7 +83,7 @@ bool read_link_line(const char* line, int32_t n, int32_t* link_instance, int32_t
 int inst_menu_exec(RuntimeBlock** handle, int32_t id, int32_t position) {
   int32_t start = 0;
   TN_TRY(rec_find_instance(*handle, id, &start));
-  TN_TRY(undo_store_push_row(rt_value_store(*handle), id));
+  TN_TRY(inst_push_view_row(*handle, id));
   const int status = run_handler(handle, id, position, nullptr, 0, nullptr, kNoLink);
   if (status != 0) {
     undo_store_drop_last_row(rt_value_store(*handle), id);
@@ -113,7 +113,7 @@ int inst_call_text_handler(RuntimeBlock** handle, int32_t id, int32_t position, 
       if (chosen == kNoTextHandler) return kRtUndefElement;
     }
   }
-  TN_TRY(undo_store_push_row(rt_value_store(b), id));
+  TN_TRY(inst_push_view_row(b, id));
   const int status = run_handler(handle, id, chosen, data.data(), length, nullptr, kNoLink);
   if (status != 0) {
     undo_store_drop_last_row(rt_value_store(*handle), id);

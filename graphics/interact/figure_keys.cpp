@@ -99,7 +99,7 @@ int inst_key_event(RuntimeBlock** handle, int32_t id, uint32_t key) {
   if (rec->focus_record >= 0) return interact_textfield_key(handle, id, key);
   const int32_t record = key_handler(b, id, key);
   if (record == kNoHandler) return inst_key_shortcut(handle, id, key);
-  const bool pushed = undo_store_push_row(rt_value_store(b), id) == 0;
+  const bool pushed = inst_push_view_row(b, id) == 0;
   const int status = handler_call(handle, id, record, false, true, false, -1, false, key, kFdStdout, -1, nullptr, 0,
                                   nullptr, nullptr, 0, nullptr);
   if (status != 0) {

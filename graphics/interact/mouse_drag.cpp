@@ -149,6 +149,9 @@ int move_drag(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t mod
   InstanceRec* rec = inst_find_by_id(b, id);
   subplot_clamp_to_frame(&rec->subplots[st.active], &x, &y);
   const double dx = x - st.anchor_x, dy = y - st.anchor_y;
+  // A move that goes nowhere (held at the frame's edge, or a click) leaves
+  // the axes as they were, unlocked ones unlocked: no undo step for it.
+  if (dx == 0 && (modifier || dy == 0)) return 0;
   for_each_moving(b, rec, [&](int32_t j) {
     if (modifier) subplot_drag_x_by(&rec->subplots[j], dx);
     else subplot_drag_by(&rec->subplots[j], dx, dy);

@@ -77,6 +77,16 @@ int press_select(RuntimeBlock** handle, int32_t id, int32_t k, double x, double 
   return result;
 }
 
+bool changes_view(int32_t c) {
+  switch (c) {
+    case kCaseZoom: case kCaseZoomX: case kCaseDrag: case kCaseOrbit: case kCasePan: case kCaseRoll:
+    case kCaseDollyLateral: case kCaseDollyForward:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int press_by_case(RuntimeBlock** handle, int32_t id, int32_t c, double x, double y, uint8_t modifier) {
   RuntimeBlock* b = *handle;
   InteractionState& st = b->h.interaction;
@@ -129,8 +139,11 @@ int press(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifie
     return kRtNoInteraction;
   }
   if (!interact_has_drawing(rec, k) && !interact_figure_only(b, id) && !select) return kRtNoInteraction;
-  st.active = k;
   const int32_t c = interact_case(b, modifier, &rec->subplots[k]);
+  // Undo goes back to the view as it is at the press, with its selection:
+  // a wheel's pan or a lock a handler made since the last row are in it.
+  if (changes_view(c)) TN_TRY(inst_layout_to_array(b, id));
+  st.active = k;
   if (rec->selection == 0) st.moving = 0;
   if (c == kCaseManipulate) {
     inst_set_selection(b, id, 0, true);

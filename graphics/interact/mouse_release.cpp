@@ -91,10 +91,13 @@ int release_manipulate(RuntimeBlock** handle, int32_t id, int32_t k) {
   return interact_redraw(handle, id, result);
 }
 
-// The moving set is selected again once the move is over.
+// The moving set is selected again once the move is over, and the view is
+// stored in the interaction's row; a row that changed nothing is dropped,
+// so that the next undo steps over no empty move.
 int restore_selection(RuntimeBlock* b, int32_t id) {
   const int status = inst_set_selection(b, id, b->h.interaction.moving, true);
   TN_TRY(inst_layout_to_array(b, id));
+  if (inst_layout_same_as_before(b, id)) interact_drop_row(b, id);
   return status;
 }
 

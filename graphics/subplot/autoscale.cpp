@@ -29,6 +29,39 @@ void subplot_begin_autoscale(Subplot* s) {
   if (s->zMode < kAxisLocked) s->zMode = kAxisAuto, s->zMin = s->zDefMin, s->zMax = s->zDefMax;
 }
 
+void subplot_reset_for_plotting(Subplot* s, SubplotPlotRun* run) {
+  *run = SubplotPlotRun{};
+  run->was3d = s->is3D;
+  if (s->is3D) {
+    int32_t* modes[3] = {&s->xMode, &s->yMode, &s->zMode};
+    const double* lo[3] = {&s->xMin, &s->yMin, &s->zMin};
+    const double* hi[3] = {&s->xMax, &s->yMax, &s->zMax};
+    for (int i = 0; i < 3; ++i) {
+      // A marked axis (a manipulation under way) is left as it is.
+      if (*modes[i] != kAxisLocked) continue;
+      run->held[i] = 1, run->lo[i] = *lo[i], run->hi[i] = *hi[i];
+      *modes[i] = kAxisFixed;
+    }
+  }
+  s->is3D = 0;
+  s->polar = 0;
+  subplot_begin_autoscale(s);
+}
+
+void subplot_finish_plotting(Subplot* s, const SubplotPlotRun* run) {
+  if (!run->was3d || !s->is3D) return;
+  int32_t* modes[3] = {&s->xMode, &s->yMode, &s->zMode};
+  double* lo[3] = {&s->xMin, &s->yMin, &s->zMin};
+  double* hi[3] = {&s->xMax, &s->yMax, &s->zMax};
+  bool any = false;
+  for (int i = 0; i < 3; ++i) {
+    if (!run->held[i]) continue;
+    *lo[i] = run->lo[i], *hi[i] = run->hi[i], *modes[i] = kAxisLocked;
+    any = true;
+  }
+  if (any) subplot_update_transform(s);
+}
+
 void subplot_autoscale_to_data(Subplot* s, const double* x, const double* y, const double* z, int32_t n) {
   if (x && s->xMode < kAxisFixed) {
     Range r{s->xMin, s->xMax};

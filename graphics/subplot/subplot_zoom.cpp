@@ -178,6 +178,10 @@ void subplot_drag_by(Subplot* s, double dpx, double dpy) {
 
 void subplot_drag_x_by(Subplot* s, double dpx) {
   if (!s->hasContent) return;
+  // y goes on fitting the points within x's limits: once x is locked they
+  // are the range it shows, as after an x zoom, and so what a stored view
+  // gives back.
+  if (s->xMode != kAxisLocked) subplot_visible_xrange(s, &s->xMin, &s->xMax);
   s->xOffset += dpx;
   shift_axis(dpx / s->xScale, log_x(s), &s->xMin, &s->xMax);
   s->xMode = kAxisLocked;

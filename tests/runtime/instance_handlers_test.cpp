@@ -7,6 +7,7 @@
 
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/interact/interaction.h"
+#include "graphics/subplot/autoscale.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "engine/core/stack_ops.h"
@@ -276,8 +277,9 @@ TEST_F(App, LayoutCommandsPushAnUndoRowAndRefresh) {
   RuntimeBlock* b = host.block;
   EXPECT_FALSE(rt_can_undo(b, 0));
   g_probe.counted = 0;
+  inst_find_by_id(b, 0)->subplots[0].hasContent = 1;  // a subplot that holds a plot
   ASSERT_EQ(inst_subplots_apply(h(), 0), 0);
-  EXPECT_EQ(inst_find_by_id(host.block, 0)->subplots[0].frozen, 1);
+  EXPECT_TRUE(subplot_is_scale_locked(&inst_find_by_id(host.block, 0)->subplots[0]));
   EXPECT_TRUE(rt_can_undo(host.block, 0));
   int32_t at = 0, length = 0;
   EXPECT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &at, &length));  // refreshed

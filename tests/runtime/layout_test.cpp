@@ -155,7 +155,7 @@ TEST_F(Layout, StoredLayoutRoundTripsInFixedAndFreeLayout) {
     Subplot& s = rec->subplots[1];
     s.scaleFlags = kScaleLogX | kScaleEqualAspect;
     s.optionFlags = kOptDefault;
-    s.frozen = 1;
+    s.xMode = s.yMode = kAxisLocked;  // a box the user locked
     s.xMin = -1, s.xMax = 2, s.yMin = -3, s.yMax = 4;
     s.is3D = 1;
     s.viewFlags = 0;  // a fixed camera: the transform keeps it
@@ -325,12 +325,12 @@ TEST_F(Layout, PropertiesAndScaleFlagsCombineOverTheTargets) {
   // Both 1 and 8 asked: the one already set stays.
   ASSERT_EQ(inst_scale_flags_set(&host.block, 0, kScaleKeptBits, kScaleLogX | kScaleDbX), 0);
   EXPECT_EQ(s[0].scaleFlags & kScaleXLog, kScaleLogX);
-  s[0].frozen = 1;
+  s[0].xMode = s[0].yMode = kAxisLocked;
   bool locked = false, differ = false;
   ASSERT_EQ(inst_subplot_query(b, 0, &locked, &differ), 0);
   EXPECT_FALSE(locked);
   EXPECT_TRUE(differ);
-  s[1].frozen = 1;
+  s[1].xMode = s[1].yMode = kAxisLocked;
   ASSERT_EQ(inst_subplot_query(b, 0, &locked, &differ), 0);
   EXPECT_TRUE(locked);
   s[1].title[0] = s[0].title[0] = 0;  // a titled figure (subplot 0) shows its label

@@ -9,6 +9,7 @@
 
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
+#include "graphics/subplot/autoscale.h"
 #include "graphics/subplot/subplot_view.h"
 #include "runtime/plot_lists.h"
 #include "runtime/runtime_status.h"
@@ -192,8 +193,9 @@ TEST_F(Keys, EachShortcutDoesWhatItsTableSays) {
   EXPECT_EQ(sp(0).optionFlags & 0x7000u, 0x1000u);
   EXPECT_EQ(inst_key_shortcut(h(), 0, 'G'), kRtHandledRedraw);
   EXPECT_EQ(sp(0).optionFlags & 0x7000u, 0x4000u);
+  sp(0).hasContent = 1;  // the scale lock holds a subplot that shows a plot
   EXPECT_EQ(inst_key_shortcut(h(), 0, 'o'), kRtHandledRedraw);
-  EXPECT_EQ(sp(0).frozen, 1);
+  EXPECT_TRUE(subplot_is_scale_locked(&sp(0)));
   EXPECT_EQ(inst_key_shortcut(h(), 0, 'k'), kRtHandledRedraw);
   EXPECT_EQ(r->rows, 2);
   EXPECT_EQ(inst_key_shortcut(h(), 0, 'm'), kRtHandledRedraw);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include <QApplication>
 #include <QClipboard>
@@ -300,6 +301,40 @@ TEST_F(Program, AFrameMoveLeavesNoPhantomSubplots) {
   EXPECT_TRUE(after.copy(0, h, w, h) == before.copy(w, h, w, h));
   ASSERT_TRUE(run(kCmdEditUndo));
   EXPECT_TRUE(screen() == before);
+}
+
+// Zooms, drags and a menu command between them on the demo, drawn on the
+// screen with Qt: each Undo gives back the picture before its step, pixel for
+// pixel, down to the first one, and each Redo the picture after it.
+TEST_F(Program, ZoomsAndDragsUndoAndRedoPixelForPixel) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  std::vector<QImage> pictures{screen()};
+  const QPoint c = colour_box(pictures[0], kCurve).center();
+  const auto step = [&](int tool, QPoint from, QPoint to) {
+    if (tool) {
+      ASSERT_TRUE(run(tool));
+      drag(c + from, c + to);
+    } else {
+      ASSERT_TRUE(app->commands()->dispatch(kCmdAppFirst));  // "Flip Curve"
+    }
+    pictures.push_back(screen());
+    ASSERT_FALSE(pictures.back() == pictures[pictures.size() - 2]) << "step " << pictures.size() - 1;
+  };
+  const int zoom = kCmdToolFirst + 1, zoom_x = kCmdToolFirst + 2, pan = kCmdToolFirst + 3;
+  step(zoom, QPoint(-90, -50), QPoint(60, 40));
+  step(pan, QPoint(0, 0), QPoint(40, 25));
+  step(0, QPoint(), QPoint());
+  step(zoom_x, QPoint(-70, 0), QPoint(30, 10));
+  step(pan, QPoint(10, 10), QPoint(-30, -20));
+  for (size_t k = pictures.size() - 1; k > 0; --k) {
+    ASSERT_TRUE(run(kCmdEditUndo));
+    EXPECT_TRUE(screen() == pictures[k - 1]) << "undo of step " << k;
+  }
+  EXPECT_FALSE(rt_can_undo(app->host()->block(), 0));
+  for (size_t k = 1; k < pictures.size(); ++k) {
+    ASSERT_TRUE(run(kCmdEditRedo));
+    EXPECT_TRUE(screen() == pictures[k]) << "redo of step " << k;
+  }
 }
 
 // A figure font chosen while the program runs draws the figure at once, laid
