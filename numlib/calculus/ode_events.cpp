@@ -61,6 +61,9 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
   tout(1) = t0; yout(1, :) = y.';
   te = zeros(0, 1); ye = zeros(0, n); ie = zeros(0, 1);
   t = t0; stop = tend <= t0;
+  if ~(t + h > t)
+    h = eps(abs(t));
+  end
   if ~stop
     K(:, 1) = feval(fun, pre{:}, t, y, varargin{:}); nfev = nfev + 1;
     if hasout
@@ -149,8 +152,9 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
         if isfinite(tfirst)
           % Bisection of the step on the chosen event, states from the dense output.
           tl = t; tr = t + h; gl = gprev(i); gr = gnew; 
-          while tr - tl > minstep
-            tm = (tl + tr) / 2; th = (tm - t) / h;
+          tm = (tl + tr) / 2;
+          while tr - tl > minstep && tm > tl && tm < tr
+            th = (tm - t) / h;
             ym = y + h * K * (D * (th .^ (1:d)).');
             gm = feval(evfun, pre{:}, tm, ym, varargin{:});
             if gl * gm(i) <= 0
@@ -158,6 +162,7 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
             else
               tl = tm; gl = gm(i);
             end
+            tm = (tl + tr) / 2;
           end
           tev = (tl + tr) / 2; th = (tev - t) / h;
           yev = y + h * K * (D * (th .^ (1:d)).');
@@ -209,6 +214,7 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
     else
       nfail = nfail + 1;
     end
+    hused = h;
     if isfinite(err)
       h = h * min(max(0.8 * (rtol / err) ^ p, 0.5), 1.6);
     else
@@ -218,6 +224,14 @@ constexpr char kSource[] = R"ZVR(function varargout = ode_events(s, d, p, refine
       h = maxstep;
     else
       h = max(h, (t + 1) * 3.552713678800501e-15);
+    end
+    % A step that cannot move t, or a rejected one retried no smaller,
+    % would repeat for ever.
+    if ~(t + h > t)
+      h = eps(abs(t));
+    end
+    if ~accepted && ~(h < hused)
+      stop = 1;
     end
     if accepted && hasout
       % The rows this step left in the output (an event cuts them short).

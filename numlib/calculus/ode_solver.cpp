@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "engine/core/calls.h"
 #include "engine/core/containers.h"
@@ -57,6 +58,7 @@ constexpr int kOptionsInput = 3;
 constexpr int kFirstExtra = 4;
 constexpr int kNotColumnVector = 23;
 constexpr double kEps = 2.220446049250313e-16;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kFinishShare = 2.220446049250313e-15;
 constexpr double kStepFloor = 3.552713678800501e-15;  // 2^-48
 constexpr double kMaxRefine = 32000;
@@ -99,10 +101,12 @@ bool bind(EngineContext* ctx, uintptr_t data, Ode* o) {
   return stk_get_matrix(ctx, kDepthK, &r, &c, &o->kre, &o->kim) == kOk && o->kim;
 }
 
-double* table(const Ode& o) {
+// T at `above` items over the work values (values pushed since the built-in
+// was entered lie on top of it).
+double* table(const Ode& o, int above = 0) {
   int32_t r, c;
   double *re, *im;
-  stk_get_matrix(o.ctx, kDepthTable, &r, &c, &re, &im);
+  stk_get_matrix(o.ctx, kDepthTable + above, &r, &c, &re, &im);
   return re;
 }
 
@@ -261,6 +265,13 @@ double error_measure(const Ode& o) {
   return std::fabs(err);
 }
 
+// A step too small to change t would repeat the same point for ever, so it
+// is raised to the spacing of the doubles at t.
+double step_that_moves(double t, double h) {
+  if (t + h > t) return h;
+  return std::nextafter(t, kInfinity) - t;
+}
+
 // Step 8: finish, or the first stage of the next step.
 int continue_or_finish(const Ode& o, bool* finished) {
   const double tend = end_time(o), t = o.s[kT];
@@ -282,7 +293,6 @@ int call_output_fcn(const Ode& o) {
     stk_drop(o.ctx);
     return st;
   }
-  const double* rows = table(o) + (int64_t(o.s[kUsedRows]) - refine) * o.width();
   double *tr, *yr, *yi = nullptr;
   st = stk_push_matrix(o.ctx, 1, refine, &tr, nullptr);
   if (st == kOk) {
@@ -293,7 +303,8 @@ int call_output_fcn(const Ode& o) {
     stk_remove(o.ctx, 0, pre + 1);
     return st;
   }
-  rows = table(o) + (int64_t(o.s[kUsedRows]) - refine) * o.width();
+  // T now lies below the OutputFcn value, the PreArg elements, tk and yk.
+  const double* rows = table(o, 1 + pre + 2) + (int64_t(o.s[kUsedRows]) - refine) * o.width();
   for (int k = 0; k < refine; ++k) {
     tr[k] = rows[k * o.width()];
     for (int i = 0; i < o.n; ++i) {
@@ -352,7 +363,14 @@ int take_stage(const Ode& o, bool* finished) {
     hn = o.s[kMaxStep];
   else
     hn = std::max(hn, (o.s[kT] + 1) * kStepFloor);
-  o.s[kH] = hn;
+  o.s[kH] = hn = step_that_moves(o.s[kT], hn);
+  // A rejected step retried no smaller would be rejected again for ever (at
+  // the floor above, at the resolution of t, or at zero): the run ends with
+  // the points it has, as when the step falls below MinStep.
+  if (!accepted && !(hn < h)) {
+    *finished = true;
+    return kOk;
+  }
   if (accepted && o.s[kHasOutput] != 0) return call_output_fcn(o);
   return continue_or_finish(o, finished);
 }
@@ -424,6 +442,18 @@ int read_options(EngineContext* ctx, int depth, double* s, double* h) {
   return kOk;
 }
 
+// The step options of either solver: the finish test and the step control
+// never settle with a NaN or an infinite step, so no bound could end such a
+// run. Absent options read as 0.
+int check_step_options(EngineContext* ctx, int depth) {
+  for (const char* name : {"MinStep", "MaxStep", "InitialStep"}) {
+    double v = 0;
+    TN_TRY(opt_get_number(ctx, depth, name, kOdesetOptions, 0, &v));
+    if (!std::isfinite(v)) return kBadArgument;
+  }
+  return kOk;
+}
+
 // True when the option is set to something other than an empty numeric matrix.
 int option_set(EngineContext* ctx, int depth, const char* name, bool* set) {
   TN_TRY(opt_read_struct(ctx, depth, name, kOdesetOptions));
@@ -443,6 +473,9 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
     return kWrongArgType;
   if (count != 2) return kBadSize;
   const double t0 = span[0], tend = span[1];
+  // The finish test is never true with a NaN end, and an infinite span has
+  // no finite steps (its length, here, must be finite as well).
+  if (!std::isfinite(tend - t0)) return kBadArgument;
   int32_t n, cols;
   double *y0r, *y0i;
   if (stk_get_matrix(ctx, nargin - 1 - kStartInput, &n, &cols, &y0r, &y0i) != kOk) return kWrongArgType;
@@ -450,6 +483,7 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   const bool has_options = nargin > kOptionsInput;
   const int opt_depth = nargin - 1 - kOptionsInput;
   if (has_options) {
+    TN_TRY(check_step_options(ctx, opt_depth));
     bool events = false, times = false;
     TN_TRY(option_set(ctx, opt_depth, "Events", &events));
     TN_TRY(option_set(ctx, opt_depth, "EventTime", &times));
@@ -471,7 +505,7 @@ int ode_start(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   if (has_options) TN_TRY(option_set(ctx, opt_depth, "OutputFcn", &output_fcn));
   st[kHasOutput] = output_fcn;
   st[kAbsRatio] /= st[kRelTol];
-  st[kH] = h;
+  st[kH] = step_that_moves(t0, h);
   if (tend <= t0 && nargout <= 0) {
     TN_TRY(stk_remove(ctx, 0, nargin));
     return nargout < 0 ? stk_push_no_value(ctx) : kOk;

@@ -1,6 +1,6 @@
 // Kernels of the continuous distributions: closed forms, or the error, gamma
-// and beta kernels, or Newton inverses of those. Densities and distribution
-// functions of distributions on [0, Inf) are 0 below 0.
+// and beta kernels, or their inverses (distribution_inverses.cpp). Densities
+// and distribution functions of distributions on [0, Inf) are 0 below 0.
 #include "numlib/special/distribution_kernels.h"
 
 #include <algorithm>
@@ -17,12 +17,6 @@ constexpr double kSqrt2Pi = 2.5066282746310007;
 constexpr double kInvSqrtPi = 0.5641895835477563;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-// Newton stops when the step is below 2^-44 of max(x, 1).
-constexpr double kNewtonTol = 5.684341886080802e-14;
-constexpr int kMaxNewton = 100;
-// The beta inverse starts inside (0, 1) by this margin.
-constexpr double kBetaStartLow = 1.4901e-08;
-constexpr double kBetaStartHigh = 0.999999985099;
 // Student's t needs an integer count of degrees of freedom below 2^31.
 constexpr double kMaxDegrees = 2147483648.0;
 
@@ -32,6 +26,10 @@ bool put(double* out, double v) {
 }
 
 double erf_of(double x) { return erf_kernel(x, false); }
+
+// z^(k - 1) e^-z / Gamma(k) for z > 0, in log form: the power and Gamma(k)
+// overflow long before their quotient does.
+double gamma_density(double z, double k) { return std::exp(log_gamma_prefactor(k, z)) / z; }
 
 // Normal.
 bool norm_pdf(double x, double mu, double s, double* o) {
@@ -61,7 +59,7 @@ bool unif_icdf(double p, double a, double b, double* o) {
 // Chi-square.
 bool chi2_pdf(double x, double k, double, double* o) {
   if (!(x > 0)) return put(o, 0);
-  return put(o, std::exp((k * std::log(x / 2) - x) / 2) / (x * gamma_function_kernel(k / 2, false)));
+  return put(o, gamma_density(x / 2, k / 2) / 2);
 }
 bool chi2_cdf(double x, double k, double, double* o) {
   if (x < 0) return put(o, 0);
@@ -90,11 +88,14 @@ bool t_cdf(double x, double nu, double, double* o) {
   return put(o, x > 0 ? 1 - i / 2 : i / 2);
 }
 bool t_icdf(double p, double nu, double, double* o) {
+  // t = sqrt(nu y / (1 - y)), y the beta quantile of 2q - 1 with
+  // q = max(p, 1 - p); from the tail 1 - q itself and through the odds,
+  // t keeps its digits far out in the tails.
   const bool lower = p < 0.5;
-  const double q = lower ? 1 - p : p;
-  double y;
-  if (!beta_icdf_kernel(2 * q - 1, 0.5, nu / 2, &y)) return false;
-  const double t = std::sqrt(nu * y / (1 - y));
+  const double tail = lower ? p : 1 - p;
+  BetaQuantile y;
+  if (!beta_quantile(1 - 2 * tail, 2 * tail, 0.5, nu / 2, &y)) return false;
+  const double t = std::sqrt(nu) * beta_odds_power(y, 0.5);
   return put(o, lower ? -t : t);
 }
 
@@ -113,9 +114,9 @@ bool f_cdf(double x, double d1, double d2, double* o) {
   return put(o, 1 - i);
 }
 bool f_icdf(double p, double d1, double d2, double* o) {
-  double y;
-  if (!beta_icdf_kernel(p, d1 / 2, d2 / 2, &y)) return false;
-  return put(o, d2 * y / ((1 - y) * d1));
+  BetaQuantile y;
+  if (!beta_quantile(p, 1 - p, d1 / 2, d2 / 2, &y)) return false;
+  return put(o, d2 * beta_odds_power(y, 1) / d1);
 }
 
 // Exponential with mean mu.
@@ -168,6 +169,7 @@ bool chi_cdf(double x, double k, double, double* o) {
 // Gamma with shape k and scale theta.
 bool gamma_pdf(double x, double k, double th, double* o) {
   if (x < 0) return put(o, 0);
+  if (x > 0 && std::isfinite(x)) return put(o, gamma_density(x / th, k) / th);
   return put(o, std::pow(x, k - 1) * std::exp(-x / th) /
                     (gamma_function_kernel(k, false) * std::pow(th, k)));
 }
@@ -241,45 +243,3 @@ const DistributionRow kDistributionTable[kDistributionRows] = {
     {{"logn", "lognormal"}, DistParams::kDefaulted, logn_pdf, logn_cdf, logn_icdf},
     {{"weib", "weibull"}, DistParams::kTwo, weib_pdf, weib_cdf, nullptr},
 };
-
-bool beta_icdf_kernel(double p, double a, double b, double* out) {
-  if (!(a >= 0 && b >= 0 && p >= 0 && p <= 1)) return put(out, kNaN);
-  // The ends are exact; Newton would creep towards them by factors of 8.
-  if (p == 0) return put(out, 0);
-  if (p == 1) return put(out, 1);
-  double x = a / (a + b);
-  x = x < kBetaStartLow ? kBetaStartLow : x > kBetaStartHigh ? kBetaStartHigh : x;
-  const double bab = beta_function_kernel(a, b);
-  double dx = 1;
-  for (int n = 0; !(std::fabs(dx) <= kNewtonTol * std::max(x, 1.0));) {
-    double i;
-    if (!incomplete_beta_kernel(x, a, b, &i)) return false;
-    dx = (i - p) * bab / (std::pow(x, a - 1) * std::pow(1 - x, b - 1));
-    if (x < dx) {
-      x /= 8;
-    } else {
-      const double old = x;
-      x -= dx;
-      if (x > 1) x = 1 - (1 - old) / 8;
-    }
-    if (++n == kMaxNewton) return false;
-  }
-  return put(out, x);
-}
-
-bool gamma_icdf_kernel(double p, double k, double theta, double* out) {
-  if (!(k >= 0 && theta >= 0 && p >= 0 && p <= 1)) return put(out, kNaN);
-  if (p == 0) return put(out, 0);
-  if (p == 1) return put(out, kInf);
-  double x = k > 1.1 ? k - 1 : 0.1;
-  const double gk = gamma_function_kernel(k, false);
-  double dx = 1;
-  for (int n = 0; !(std::fabs(dx) <= kNewtonTol * std::max(x, 1.0));) {
-    double pk;
-    if (!incomplete_gamma_kernel(k, x / theta, &pk)) return false;
-    dx = (pk - p) / (std::pow(x, k - 1) * std::exp(-x / theta) / (gk * std::pow(theta, k)));
-    x = x - dx < 0 ? x / 2 : x - dx;
-    if (++n == kMaxNewton) return false;
-  }
-  return put(out, x);
-}

@@ -23,6 +23,17 @@ struct DistributionRow {
 constexpr int kDistributionRows = 15;
 extern const DistributionRow kDistributionTable[kDistributionRows];
 
-// Newton inverses of I_x(a, b) = p and P(k, x / theta) = p.
+// Inverses of I_x(a, b) = p and P(k, x / theta) = p.
 bool beta_icdf_kernel(double p, double a, double b, double* out);
 bool gamma_icdf_kernel(double p, double k, double theta, double* out);
+// The beta quantile of I_x(a, b) = p, where q = 1 - p is given by the
+// caller (so that a tail probability keeps its digits on either side): x
+// and 1 - x, each to its own relative accuracy, and the odds x / (1 - x) as
+// e^log_odds (1 + shift), which stay finite where x or 1 - x underflow.
+struct BetaQuantile {
+  double x, y;
+  double log_odds, shift;
+};
+bool beta_quantile(double p, double q, double a, double b, BetaQuantile* out);
+// (x / (1 - x))^power from the odds form.
+double beta_odds_power(const BetaQuantile& q, double power);

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "numlib/special/exact_integer.h"
 
@@ -20,8 +21,11 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Lentz's guard against a zero denominator, and its large reciprocal.
 constexpr double kTiny = 2.2251e-308;
 constexpr double kHuge = 4.494180036852276e+307;
-// Terms of the series and continued fractions before giving up.
+// Terms of the series and continued fractions before giving up. Near x = a
+// the incomplete gamma forms need about 8 sqrt(a) terms, so their limit
+// grows with a.
 constexpr int kMaxTerms = 1000;
+constexpr double kTermsPerRootShape = 16;
 // Largest n whose factorial is a finite double.
 constexpr double kLargestFactorial = 170;
 // Stirling's series is used from here up.
@@ -64,6 +68,41 @@ double gamma_positive(double x) {
     z += 1;
   }
   return g;
+}
+
+int gamma_term_limit(double a) {
+  const double n = kMaxTerms + kTermsPerRootShape * std::sqrt(std::fabs(a));
+  return n < INT32_MAX ? int(n) : INT32_MAX;
+}
+
+// From this shape on, the incomplete gamma prefactor is formed around x = a
+// with Stirling's series for ln Gamma(a); its last term left out is below
+// 2^-52 there.
+constexpr double kPrefactorStirlingFrom = 16;
+constexpr double kStirlingTail[5] = {1.0 / 12, -1.0 / 360, 1.0 / 1260, -1.0 / 1680, 1.0 / 1188};
+
+// ln Gamma(a) - ((a - 1/2) ln a - a + ln(2 pi) / 2), for a >= 16.
+double stirling_tail(double a) {
+  const double r = 1 / (a * a);
+  double s = kStirlingTail[4];
+  for (int i = 3; i >= 0; --i) s = s * r + kStirlingTail[i];
+  return s / a;
+}
+
+// ln(1 + d) - d for |d| <= 1/2, without the cancellation near 0: with
+// r = d / (2 + d),
+// ln(1 + d) = 2 atanh(r) and d - 2r = r d, so the value is
+// -r d + 2 (r^3 / 3 + r^5 / 5 + ...), whose terms do not cancel.
+double log1p_minus(double d) {
+  const double r = d / (2 + d), r2 = r * r;
+  double sum = 0, power = r * r2;
+  for (int k = 3; k < 100; k += 2) {
+    const double term = power / k;
+    sum += term;
+    if (std::fabs(term) <= std::fabs(sum) * kSpecialEps) break;
+    power *= r2;
+  }
+  return -r * d + 2 * sum;
 }
 
 }  // namespace
@@ -122,23 +161,42 @@ double log_gamma_lanczos(double x) {
   return kNaN;
 }
 
+double log_gamma_prefactor(double a, double x) {
+  if (a >= kPrefactorStirlingFrom && x > 0 && std::isfinite(x) && std::isfinite(a)) {
+    // a ln x - x - ln Gamma(a) = a (ln(1 + d) - d) + ln(a) / 2 - ln(2 pi) / 2
+    // - tail, with x = a (1 + d): each term small, none near a ln a. Far
+    // from a, 1 + d is better taken as x / a than formed from d.
+    const double d = (x - a) / a;
+    const double core = std::fabs(d) <= 0.5 ? a * log1p_minus(d) : a * std::log(x / a) - (x - a);
+    return core + 0.5 * std::log(a) - kHalfLog2Pi - stirling_tail(a);
+  }
+  return a * std::log(x) - x - log_gamma_lanczos(a);
+}
+
 bool incomplete_gamma_kernel(double a, double x, double* out) {
-  const double g = a * std::log(x) - x - log_gamma_lanczos(a);
+  double upper;
+  return incomplete_gamma_pair(a, x, out, &upper);
+}
+
+bool incomplete_gamma_pair(double a, double x, double* lower, double* upper) {
+  const double g = log_gamma_prefactor(a, x);
+  const int limit = gamma_term_limit(a);
   if (!(x >= a + 1)) {  // NaN takes the series
     double ap = a, d = 1 / a, s = d;
-    for (int i = 0; i < kMaxTerms; ++i) {
+    for (int i = 0; i < limit; ++i) {
       ap += 1;
       d = d * x / ap;
       s += d;
       if (std::fabs(d) < std::fabs(s) * kSpecialEps) {
-        *out = s * std::exp(g);
+        *lower = s * std::exp(g);
+        *upper = 1 - *lower;
         return true;
       }
     }
     return false;
   }
   double b = x + 1 - a, c = kHuge, d = 1 / b, h = d;
-  for (int i = 1; i < kMaxTerms; ++i) {
+  for (int i = 1; i < limit; ++i) {
     const double an = i * (a - i);
     b += 2;
     d = an * d + b;
@@ -149,7 +207,8 @@ bool incomplete_gamma_kernel(double a, double x, double* out) {
     const double e = d * c;
     h *= e;
     if (std::fabs(e - 1) < kSpecialEps) {
-      *out = 1 - std::exp(g) * h;
+      *upper = std::exp(g) * h;
+      *lower = 1 - *upper;
       return true;
     }
   }
@@ -158,6 +217,14 @@ bool incomplete_gamma_kernel(double a, double x, double* out) {
 
 double log_beta(double a, double b) {
   if (!(a >= 0 && b >= 0)) return kNaN;
+  if (a > b) std::swap(a, b);
+  if (b >= kPrefactorStirlingFrom && a > 0 && std::isfinite(b)) {
+    // ln Gamma(b) - ln Gamma(a + b) by Stirling's series, as a difference:
+    // both are near b ln b, their difference may be small.
+    const double diff = -(b - 0.5) * std::log1p(a / b) - a * std::log(a + b) + a + stirling_tail(b) -
+                        stirling_tail(a + b);
+    return log_gamma_lanczos(a) + diff;
+  }
   return log_gamma_lanczos(a) + log_gamma_lanczos(b) - log_gamma_lanczos(a + b);
 }
 
@@ -185,16 +252,24 @@ bool incomplete_beta_kernel(double x, double a, double b, double* out) {
     *out = kNaN;
     return true;
   }
+  double upper;
+  return incomplete_beta_pair(x, 1 - x, a, b, out, &upper);
+}
+
+bool incomplete_beta_pair(double x, double y, double a, double b, double* lower, double* upper) {
+  if (!(x >= 0 && x <= 1)) {
+    *lower = *upper = kNaN;
+    return true;
+  }
   const double bt =
-      (x == 0 || x == 1) ? 0.0
-                         : std::exp(log_gamma_lanczos(a + b) - log_gamma_lanczos(a) -
-                                    log_gamma_lanczos(b) + a * std::log(x) + b * std::log(1 - x));
+      (x == 0 || y == 0) ? 0.0
+                         : std::exp(a * std::log(x) + b * std::log(y) - log_beta(a, b));
   const bool swap = (a + 1) / (a + b + 2) <= x;
   if (swap) {
     const double t = a;
     a = b;
     b = t;
-    x = 1 - x;
+    x = y;
   }
   double c = 1, d = 1 - (a + b) * x / (a + 1);
   if (std::fabs(d) < kTiny) d = kTiny;
@@ -209,7 +284,8 @@ bool incomplete_beta_kernel(double x, double a, double b, double* out) {
     h *= f;
     if (std::fabs(f - 1) < kSpecialEps) {
       const double v = bt * h / a;
-      *out = swap ? 1 - v : v;
+      *lower = swap ? 1 - v : v;
+      *upper = swap ? v : 1 - v;
       return true;
     }
   }

@@ -19,11 +19,23 @@ double gamma_function_kernel(double x, bool factorial);
 double log_gamma_lanczos(double x);
 // P(a, x), the regularized lower incomplete gamma function.
 bool incomplete_gamma_kernel(double a, double x, double* out);
+// P(a, x) and Q(a, x) = 1 - P(a, x) for the tails of inverses: P from the
+// series below x = a + 1, Q from the continued fraction above it, each to
+// its full relative accuracy; the other is 1 minus it.
+bool incomplete_gamma_pair(double a, double x, double* lower, double* upper);
+// ln(x^a e^-x / Gamma(a)), the factor in front of both incomplete gamma
+// forms; accurate for large a, where its three terms nearly cancel.
+double log_gamma_prefactor(double a, double x);
 double beta_function_kernel(double a, double b);
 // ln B(a, b) (NaN for a < 0, b < 0 or NaN).
 double log_beta(double a, double b);
 // I_x(a, b), the regularized incomplete beta function.
 bool incomplete_beta_kernel(double x, double a, double b, double* out);
+// I_x(a, b) and 1 - I_x(a, b) with y = 1 - x given by the caller (exact
+// where x is near 1): the fraction gives the tail on the near side of the
+// mean, I_x(a, b) or I_y(b, a), to full relative accuracy; the other is 1
+// minus it.
+bool incomplete_beta_pair(double x, double y, double a, double b, double* lower, double* upper);
 // n! for an integer 0 <= n <= 170 (exact product, correctly rounded); others
 // as gamma_function_kernel with its factorial flag.
 double factorial_exact(double n);
