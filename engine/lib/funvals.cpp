@@ -61,50 +61,24 @@ uint32_t data_byte_offset(EngineContext* c, const void* p) {
   return uint32_t(reinterpret_cast<const uint8_t*>(p) - reinterpret_cast<const uint8_t*>(data_words(c)));
 }
 
-// A user function's frame keeps nothing for a statement call, while the
-// instruction that made the call leaves one item: a "no value" item put
-// under the function value stands for it. Built-ins called as statements
-// leave their item themselves.
-int push_no_value_under(EngineContext* c, int depth) {
-  TN_TRY(stk_push_no_value(c));
-  return stk_move(c, depth + 2, depth + 1);
-}
-
-bool resolves_to_user(EngineContext* c, const char* name, int32_t context_id, int nargin) {
-  int32_t id = -1, opcode = -1;
-  const BuiltinEntry* row = nullptr;
-  const IntrinsicEntry* intrinsic = nullptr;
-  return fn_resolve_ref(c, name, context_id, nargin, -1, &id, &row, &opcode, &intrinsic) == kOk && id > 0;
-}
-
-// Calls name with the args items on top; the function value (or the "no
-// value" item under it) lies at depth args and is removed first.
+// Calls name with the args items on top; the function value lies at depth
+// args and is removed first. A statement call (nargout < 0) leaves exactly
+// one item whatever it reaches: a built-in's stub pushes it, a user
+// function's frame leaves it on return, so nothing is added here.
 int call_by_name(EngineContext* c, const char* name, int32_t context_id, int args, int nargout, uint32_t flags) {
-  const bool statement = nargout < 0 && !(flags & kResolveBuiltinOnly) && resolves_to_user(c, name, context_id, args);
-  if (statement) TN_TRY(push_no_value_under(c, args));
   TN_TRY(stk_remove(c, args, 1));
-  const int status = fn_call_resolving(c, name, context_id, args, nargout, flags);
-  if (status != kOk && statement) stk_remove(c, args, 1);
-  return status;
+  return fn_call_resolving(c, name, context_id, args, nargout, flags);
 }
 
 int call_inline(EngineContext* c, int32_t caller_id, int args, int nargout) {
   InlineParts parts{};
   TN_TRY(wrong_type_as_44(stk_get_inline(c, args, &parts)));
   if (!parts.code) return kWrongArgType;
-  const bool statement = nargout < 0;
-  if (statement) {
-    TN_TRY(push_no_value_under(c, args));
-    TN_TRY(stk_get_inline(c, args, &parts));
-  }
   const CodePosition keep = c->pos;
   const uint32_t start = data_byte_offset(c, parts.code + code_header_words(parts.code));
   const int status = frame_push(c, keep.kind != kAreaNone ? &keep : nullptr, parts.code, caller_id, 0, nargout, args,
                                 1, 0, 0);
-  if (status != kOk) {
-    if (statement) stk_remove(c, args + 1, 1);
-    return status;
-  }
+  if (status != kOk) return status;
   c->pos = CodePosition{kAreaDataStack, 0, start};
   return kOk;
 }
