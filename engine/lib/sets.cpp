@@ -335,6 +335,41 @@ int push_positions(EngineContext* ctx, const SetWork& w, const int32_t* sel, int
   return kOk;
 }
 
+// The order an output lists its runs in: the sequence's (kSeqOrder), or the
+// value order of the real operand `part`. A difference reports an operand's
+// values in the order of that operand's own unique values, and a real
+// operand's go by value even where the other operand, being complex, puts
+// the sequence in modulus order (so setdiff([3 -5 1], 2i) is [-5 1 3]).
+// Runs without a value in `part` go last; NaN runs keep the sequence's order.
+constexpr int kSeqOrder = -1;
+
+void arrange_runs(const SetWork& w, int32_t* sel, int32_t k, int order) {
+  if (order == kSeqOrder) {
+    std::sort(sel, sel + k);  // runs are numbered in sequence order
+    return;
+  }
+  const SetSeq& s = w.seq;
+  auto value = [&](int32_t r) {
+    const int32_t pos = w.runs[r].first[order];
+    return float_at(s, order == 0 ? pos : s.n0 + pos).re;
+  };
+  std::sort(sel, sel + k, [&](int32_t x, int32_t y) {
+    const bool hx = w.runs[x].has(order), hy = w.runs[y].has(order);
+    if (hx != hy) return hx;
+    if (hx) {
+      const int32_t c = cmp_nan_last(value(x), value(y));
+      if (c != 0) return c < 0;
+    }
+    return x < y;
+  });
+}
+
+// kSeqOrder, or `part` where its values go by value against a sequence in
+// modulus order.
+int own_order(const SetWork& w, int part) {
+  return w.seq.cplx && !w.seq.im[part] ? part : kSeqOrder;
+}
+
 // A row (2 dimensions, one row) stays a row in unique and setdiff.
 bool is_row(const NumOperand& o) { return o.dims && o.ndims == 2 && o.dims[0] == 1; }
 
@@ -362,15 +397,28 @@ int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   for (int32_t r = 0; r < w.nruns; ++r)
     if (chosen(w.runs[r])) sel[k++] = r;
 
-  // Outputs from the last to the first, which ends on top.
+  // Outputs from the last to the first, which ends on top. setdiff's values
+  // and positions and setxor's positions are differences, each in its
+  // operand's own order; setxor's values are the union of the two.
+  const bool difference = op == SetOp::kSetdiff || op == SetOp::kSetxor;
+  int arranged = kSeqOrder;
+  auto arrange = [&](int order) {
+    if (order != arranged) arrange_runs(w, sel, k, order);
+    arranged = order;
+  };
   int st = kOk;
-  if (nout >= 3)
+  if (nout >= 3) {
+    arrange(op == SetOp::kSetxor ? own_order(w, 1) : kSeqOrder);
     st = push_positions(ctx, w, sel, k, 1, [op](const SetRun& r) {
       return op == SetOp::kIntersect ? true : !r.has(0);
     });
-  if (st == kOk && nout >= 2)
+  }
+  if (st == kOk && nout >= 2) {
+    arrange(difference ? own_order(w, 0) : kSeqOrder);
     st = push_positions(ctx, w, sel, k, 0, [](const SetRun& r) { return r.has(0); });
+  }
   if (st == kOk) {
+    arrange(op == SetOp::kSetdiff ? own_order(w, 0) : kSeqOrder);
     const bool row = op == SetOp::kSetdiff && is_row(w.a);
     const bool cplx = op == SetOp::kSetdiff ? w.cplx_a : w.seq.cplx;
     st = push_run_values(ctx, w, sel, k, row, cplx);
