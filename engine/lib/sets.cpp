@@ -1,8 +1,9 @@
 // The set intrinsics over one sorted sequence: the elements of the first
 // operand followed by those of the second (converted to the first's class),
 // sorted stably by a total order in which NaN ranks last, then cut into runs
-// of equal values. Each run records the first position of its value in
-// either operand; every set function is a choice of runs.
+// of equal values (or, where few values repeat many times, hashed into the
+// same runs). Each run records the first position of its value in either
+// operand; every set function is a choice of runs.
 #include "engine/lib/sets.h"
 
 #include <algorithm>
