@@ -332,9 +332,15 @@ bool hash_runs(SetWork* w, const HashPlan& plan) {
   TN_ASSERT(plan.table <= s.n);
   TN_ASSERT(hashed_at >= 4 * int64_t{s.n} + int64_t{sizeof(SetRun)} * plan.limit);
   RunHasher h(plan, w->perm, reinterpret_cast<HashRun*>(room + hashed_at));
+  // An element equal to the one before it is in its run: sorted and
+  // clustered inputs skip most lookups. NaN equals nothing, the first too.
+  double before = std::numeric_limits<double>::quiet_NaN();
+  int32_t before_run = kNoRun;
   auto visit = [&](int part, int32_t pos, double key) {
-    const int32_t r = h.run_of(key);
+    const int32_t r = key == before ? before_run : h.run_of(key);
     if (r == kNoRun) return false;
+    before = key;
+    before_run = r;
     HashRun& run = h.run(r);
     if (run.first[part] < 0) run.first[part] = pos;
     if (part == 0) w->run_of[pos] = r;
