@@ -16,20 +16,23 @@
 # log n. Targets at 1.6 million: sort within 1.5 times Octave's time with an
 # exponent of at most 1.15, unique, ismember and setdiff within 2 times,
 # diff within 1.5 times; the exit status is 2 when one is missed.
-# Usage: bench/sortset.sh [runs]   (default 3). ZVR=path times another zvr
-# binary (a build of an earlier commit, for the figures before a change).
+# Usage: bench/sortset.sh [runs [name]]   (default 3 runs, every kernel;
+# with a name, only the kernels whose names contain it). ZVR=path times
+# another zvr binary (a build of an earlier commit, for the figures before a
+# change).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
+only=${2:-}
 . bench/zvr_side.sh
 need_command octave-cli octave
 find_zvr
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1 python3 - "$runs" "$ZVR" "$tmp" <<'PY'
+OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1 python3 - "$runs" "$ZVR" "$tmp" "$only" <<'PY'
 import math, resource, statistics, subprocess, sys, time
-runs, zvr, tmp = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+runs, zvr, tmp, only = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
 # name: (inputs, kernel, repetitions at 1.6 million, sizes, target ratio,
 # exponent limit). Inputs with many ties: integers drawn from half the range.
 big = 1600000
@@ -43,9 +46,21 @@ kernels = {
     "[u, i, j] = unique": ("x = floor(rand(1, N) * N / 2);", "[u, i, j] = unique(x);", 1, (200000, big), 2.0, None),
     "ismember": ("x = floor(rand(1, N) * N); s = 1:2:N;", "tf = ismember(x, s);", 1, (200000, big), 2.0, None),
     "setdiff": ("x = floor(rand(1, N) * N); s = 1:3:N;", "c = setdiff(x, s);", 1, (200000, big), 2.0, None),
+    # Few values repeated many times (at 1.6 million, each some 160 times
+    # for unique, 16 for setdiff), in random order and in a periodic one,
+    # whose ordered stretches a merge sort finds. More repetitions where
+    # Octave's side is fast, so that each side's figure stands well above
+    # the noise of the subtraction.
+    "unique rep": ("x = floor(rand(1, N) * 10007);", "u = unique(x);", 3, (200000, big), 2.0, None),
+    "[u,i,j] = unique rep": ("x = floor(rand(1, N) * 10007);", "[u, i, j] = unique(x);", 2, (200000, big), 2.0, None),
+    "unique rep periodic": ("x = mod(0:N - 1, 10007);", "u = unique(x);", 20, (200000, big), 2.0, None),
+    "setdiff rep": ("x = floor(rand(1, N) * 100003); s = 1:3:100003;", "c = setdiff(x, s);", 3, (200000, big), 2.0, None),
+    "setdiff rep periodic": ("x = mod(0:N - 1, 100003); s = 1:3:100003;", "c = setdiff(x, s);", 10, (200000, big), 2.0, None),
     "diff": ("x = rand(1, N);", "d = diff(x);", 100, (200000, big), 1.5, None),
     "diff column": ("x = rand(N, 1);", "d = diff(x);", 100, (200000, big), 1.5, None),
 }
+if only:
+    kernels = {k: v for k, v in kernels.items() if only in k}
 cmds = {}
 for name, (inputs, body, reps_big, sizes, _, _) in kernels.items():
     for n in sizes:

@@ -259,6 +259,12 @@ int bi_diff(EngineContext* ctx, int nargin) {
     TN_TRY(stk_push_empty(ctx));
     return remove_under_top(ctx, nargin);
   }
+  if (n == 0) {
+    // No difference taken: the operand is the result, as it is. The passes
+    // below assume at least one.
+    for (int k = 1; k < nargin; ++k) stk_drop(ctx);
+    return kOk;
+  }
   Shape out = s;
   while (out.ndims <= q) out.d[out.ndims++] = 1;
   out.d[q] = sp.length - n;

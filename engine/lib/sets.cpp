@@ -1,11 +1,13 @@
 // The set intrinsics over one sorted sequence: the elements of the first
 // operand followed by those of the second (converted to the first's class),
 // sorted stably by a total order in which NaN ranks last, then cut into runs
-// of equal values. Each run records the first position of its value in
-// either operand; every set function is a choice of runs.
+// of equal values (or, where few values repeat many times, hashed into the
+// same runs). Each run records the first position of its value in either
+// operand; every set function is a choice of runs.
 #include "engine/lib/sets.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -202,6 +204,184 @@ int32_t walk_runs(SetWork* w, RunMarks marks) {
   return r + 1;
 }
 
+// --- Runs by hashing ----------------------------------------------------------
+// Where few values repeat many times, each element is hashed to the run of
+// its value (runs numbered as first met) and only the distinct values are
+// sorted: linear in the elements, where sorting them all is n log n and
+// loses to a merge sort that finds the runs of an ordered input, whatever
+// the order. Values that repeat too little are handed back to the sort once
+// an eighth of the sequence has proved distinct, whatever the order too:
+// hashing that eighth costs a small share of sorting the whole. The runs, their
+// order and their first positions are those the sort gives: ascending value,
+// -0 and 0 one run, every NaN a run of its own after the numbers, in order of
+// position.
+// Written for speed: the set functions of large arrays with repeated values
+// spend their time here.
+
+struct HashRun {
+  double key;        // -0 kept as 0; NaN for a NaN's own run
+  int32_t first[2];  // as SetRun
+  int32_t met;       // the run's number before sorting
+  int32_t pad;
+};
+static_assert(sizeof(HashRun) == 24);
+
+constexpr int32_t kHashFrom = 1024;  // shorter sequences: the sort alone
+constexpr int32_t kNoRun = -1;
+
+// Most runs kept, and the table's most slots: a power of two of at least
+// twice that. Both lie in the scratch's room for the permutation and the
+// runs (12 bytes an element), which the hashing leaves unused until it
+// writes its runs: the table at the start, within the permutation's room
+// (under 2 bytes an element), the hashed runs at the end (3 bytes an
+// element), clear of the first m runs written (8 bytes each after the
+// permutation's 4 an element: under 5 bytes an element).
+struct HashPlan {
+  int32_t limit = 0;
+  int32_t table = 0;
+};
+
+HashPlan hash_plan(const SetSeq& s) {
+  HashPlan p;
+  if (!sorts_as_pairs(s) || s.n < kHashFrom) return p;
+  p.limit = s.n / 8;
+  p.table = 64;
+  while (p.table < 2 * p.limit) p.table *= 2;
+  return p;
+}
+
+// The top bits of a multiplicative hash of the key's bits, which every bit
+// of the key reaches: small integers differ only in their high bits.
+inline uint32_t hash_slot(double key, int shift) {
+  uint64_t b;
+  std::memcpy(&b, &key, sizeof b);
+  b ^= b >> 29;
+  return static_cast<uint32_t>((b * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+class RunHasher {
+ public:
+  RunHasher(const HashPlan& plan, int32_t* slots, HashRun* runs)
+      : plan_(plan), slots_(slots), runs_(runs) {
+    resize(64);
+  }
+
+  // The run of key, a new one when it is not met yet; kNoRun when the runs
+  // would pass the limit.
+  int32_t run_of(double key) {
+    if (key != key) return add(key);
+    key += 0.0;  // -0 to 0: one run, one hash
+    for (uint32_t h = hash_slot(key, shift_);; h = (h + 1) & mask_) {
+      const int32_t r = slots_[h];
+      if (r == kNoRun) {
+        const int32_t fresh = add(key);
+        if (fresh != kNoRun) place(fresh);
+        return fresh;
+      }
+      if (runs_[r].key == key) return r;
+    }
+  }
+  HashRun& run(int32_t r) { return runs_[r]; }
+  int32_t count() const { return count_; }
+  int32_t* spare() { return slots_; }  // count() ints, once hashing is over
+
+ private:
+  int32_t add(double key) {
+    if (count_ == plan_.limit) return kNoRun;
+    runs_[count_] = HashRun{key, {-1, -1}, count_, 0};
+    return count_++;
+  }
+  // Enters run r, growing the table to keep it at most half full.
+  void place(int32_t r) {
+    if (2 * int64_t{count_} > mask_ + 1) {
+      resize(2 * (mask_ + 1));
+      return;  // the new table holds every run, r too
+    }
+    uint32_t h = hash_slot(runs_[r].key, shift_);
+    while (slots_[h] != kNoRun) h = (h + 1) & mask_;
+    slots_[h] = r;
+  }
+  void resize(uint32_t size) {
+    mask_ = size - 1;
+    shift_ = 64 - std::countr_zero(size);
+    std::fill(slots_, slots_ + size, kNoRun);
+    for (int32_t r = 0; r < count_; ++r) {
+      if (runs_[r].key != runs_[r].key) continue;
+      uint32_t h = hash_slot(runs_[r].key, shift_);
+      while (slots_[h] != kNoRun) h = (h + 1) & mask_;
+      slots_[h] = r;
+    }
+  }
+
+  HashPlan plan_;
+  int32_t* slots_;
+  HashRun* runs_;
+  uint32_t mask_ = 0;
+  int shift_ = 64;
+  int32_t count_ = 0;
+};
+
+// Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
+// nothing set that the sort does not set again, when the values repeat too
+// little.
+bool hash_runs(SetWork* w, const HashPlan& plan) {
+  const SetSeq& s = w->seq;
+  auto* room = reinterpret_cast<uint8_t*>(w->perm);
+  const int64_t room_end = 12 * int64_t{s.n};
+  const int64_t hashed_at = (room_end - int64_t{sizeof(HashRun)} * plan.limit) & ~int64_t{7};
+  TN_ASSERT(plan.table <= s.n);
+  TN_ASSERT(hashed_at >= 4 * int64_t{s.n} + int64_t{sizeof(SetRun)} * plan.limit);
+  RunHasher h(plan, w->perm, reinterpret_cast<HashRun*>(room + hashed_at));
+  // An element equal to the one before it is in its run: sorted and
+  // clustered inputs skip most lookups. NaN equals nothing, the first too.
+  double before = std::numeric_limits<double>::quiet_NaN();
+  int32_t before_run = kNoRun;
+  auto visit = [&](int part, int32_t pos, double key) {
+    const int32_t r = key == before ? before_run : h.run_of(key);
+    if (r == kNoRun) return false;
+    before = key;
+    before_run = r;
+    HashRun& run = h.run(r);
+    if (run.first[part] < 0) run.first[part] = pos;
+    if (part == 0) w->run_of[pos] = r;
+    return true;
+  };
+  for (int part = 0; part < 2; ++part) {
+    const int32_t count = part ? s.n - s.n0 : s.n0;
+    const uint8_t* re = s.re[part];
+    if (s.cls == SeqClass::kDouble) {
+      for (int32_t k = 0; k < count; ++k)
+        if (!visit(part, k, tn::load<double>(re + 8 * int64_t{k}))) return false;
+    } else {
+      const int32_t base = part ? s.n0 : 0;
+      for (int32_t k = 0; k < count; ++k) {
+        const double key = s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, base + k))
+                                                   : float_at(s, base + k).re;
+        if (!visit(part, k, key)) return false;
+      }
+    }
+  }
+  // The distinct values in order; NaN runs, met in order of position, stay
+  // in that order.
+  const int32_t m = h.count();
+  HashRun* runs = &h.run(0);
+  std::sort(runs, runs + m, [](const HashRun& x, const HashRun& y) {
+    const bool xn = x.key != x.key, yn = y.key != y.key;
+    if (xn != yn) return yn;
+    return xn ? x.met < y.met : x.key < y.key;
+  });
+  // rank takes the table's room; runs[r] ends below the hashed runs (see
+  // HashPlan).
+  int32_t* rank = h.spare();
+  for (int32_t r = 0; r < m; ++r) {
+    rank[runs[r].met] = r;
+    w->runs[r] = SetRun{{runs[r].first[0], runs[r].first[1]}};
+  }
+  for (int32_t k = 0; k < s.n0; ++k) w->run_of[k] = rank[w->run_of[k]];
+  w->nruns = m;
+  return true;
+}
+
 // Sets up the sequence of the nops top items (one: x; two: a deeper, b on
 // top), sorts it and cuts it into runs. Pushes a converted copy of b when
 // the classes differ, and one scratch item; w->items counts what must go.
@@ -283,6 +463,9 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     if (st != kOk) return fail_to_mark(ctx, mark, st);
     s.str = elems;
   }
+  // The hashing's room is the pairs' (where these fail, so does it).
+  const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
+  if (hash.limit > 0 && hash_runs(w, hash)) return kOk;
   sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr);
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
@@ -335,6 +518,41 @@ int push_positions(EngineContext* ctx, const SetWork& w, const int32_t* sel, int
   return kOk;
 }
 
+// The order an output lists its runs in: the sequence's (kSeqOrder), or the
+// value order of the real operand `part`. A difference reports an operand's
+// values in the order of that operand's own unique values, and a real
+// operand's go by value even where the other operand, being complex, puts
+// the sequence in modulus order (so setdiff([3 -5 1], 2i) is [-5 1 3]).
+// Runs without a value in `part` go last; NaN runs keep the sequence's order.
+constexpr int kSeqOrder = -1;
+
+void arrange_runs(const SetWork& w, int32_t* sel, int32_t k, int order) {
+  if (order == kSeqOrder) {
+    std::sort(sel, sel + k);  // runs are numbered in sequence order
+    return;
+  }
+  const SetSeq& s = w.seq;
+  auto value = [&](int32_t r) {
+    const int32_t pos = w.runs[r].first[order];
+    return float_at(s, order == 0 ? pos : s.n0 + pos).re;
+  };
+  std::sort(sel, sel + k, [&](int32_t x, int32_t y) {
+    const bool hx = w.runs[x].has(order), hy = w.runs[y].has(order);
+    if (hx != hy) return hx;
+    if (hx) {
+      const int32_t c = cmp_nan_last(value(x), value(y));
+      if (c != 0) return c < 0;
+    }
+    return x < y;
+  });
+}
+
+// kSeqOrder, or `part` where its values go by value against a sequence in
+// modulus order.
+int own_order(const SetWork& w, int part) {
+  return w.seq.cplx && !w.seq.im[part] ? part : kSeqOrder;
+}
+
 // A row (2 dimensions, one row) stays a row in unique and setdiff.
 bool is_row(const NumOperand& o) { return o.dims && o.ndims == 2 && o.dims[0] == 1; }
 
@@ -362,15 +580,28 @@ int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   for (int32_t r = 0; r < w.nruns; ++r)
     if (chosen(w.runs[r])) sel[k++] = r;
 
-  // Outputs from the last to the first, which ends on top.
+  // Outputs from the last to the first, which ends on top. setdiff's values
+  // and positions and setxor's positions are differences, each in its
+  // operand's own order; setxor's values are the union of the two.
+  const bool difference = op == SetOp::kSetdiff || op == SetOp::kSetxor;
+  int arranged = kSeqOrder;
+  auto arrange = [&](int order) {
+    if (order != arranged) arrange_runs(w, sel, k, order);
+    arranged = order;
+  };
   int st = kOk;
-  if (nout >= 3)
+  if (nout >= 3) {
+    arrange(op == SetOp::kSetxor ? own_order(w, 1) : kSeqOrder);
     st = push_positions(ctx, w, sel, k, 1, [op](const SetRun& r) {
       return op == SetOp::kIntersect ? true : !r.has(0);
     });
-  if (st == kOk && nout >= 2)
+  }
+  if (st == kOk && nout >= 2) {
+    arrange(difference ? own_order(w, 0) : kSeqOrder);
     st = push_positions(ctx, w, sel, k, 0, [](const SetRun& r) { return r.has(0); });
+  }
   if (st == kOk) {
+    arrange(op == SetOp::kSetdiff ? own_order(w, 0) : kSeqOrder);
     const bool row = op == SetOp::kSetdiff && is_row(w.a);
     const bool cplx = op == SetOp::kSetdiff ? w.cplx_a : w.seq.cplx;
     st = push_run_values(ctx, w, sel, k, row, cplx);

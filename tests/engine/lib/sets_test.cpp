@@ -132,8 +132,12 @@ int call(EngineContext* c, Op op, int nargout) {
   }
 }
 
+struct ArrayClass;
+struct Shaped;
+
 class Sets : public SetFixture {
  protected:
+  void check(const ArrayClass& k, const Shaped& a, const Shaped& b, Op op, int nargout);
   // The values of a numeric result as doubles (integers widened).
   V values(int depth = 0) {
     const tv::Value v = tv::read(c, depth);
@@ -221,16 +225,20 @@ struct Shaped {
   V values;
 };
 
-Shaped random_array(std::mt19937_64& rng, bool nan, bool logical) {
-  static const std::vector<std::vector<int32_t>> shapes = {
-      {0, 0}, {1, 1}, {1, 4}, {1, 7}, {5, 1}, {2, 3}, {3, 2}, {2, 2, 2}};
+using Shapes = std::vector<std::vector<int32_t>>;
+const Shapes kSmallShapes = {{0, 0}, {1, 1}, {1, 4}, {1, 7}, {5, 1}, {2, 3}, {3, 2}, {2, 2, 2}};
+
+// Integers below spread, one in nan_every of them NaN where the class holds
+// NaN.
+Shaped random_array(std::mt19937_64& rng, bool nan, bool logical, const Shapes& shapes = kSmallShapes,
+                    int spread = 6, int nan_every = 5) {
   Shaped s;
   s.dims = shapes[rng() % shapes.size()];
   int n = 1;
   for (int32_t d : s.dims) n *= d;
   for (int i = 0; i < n; ++i) {
-    double x = double(rng() % 6);
-    if (nan && rng() % 5 == 0) x = kNaN;
+    double x = double(rng() % spread);
+    if (nan && rng() % nan_every == 0) x = kNaN;
     if (logical) x = x >= 2 ? 1 : 0;
     s.values.push_back(x);
   }
@@ -239,6 +247,47 @@ Shaped random_array(std::mt19937_64& rng, bool nan, bool logical) {
 
 bool is_row(const std::vector<int32_t>& dims) { return dims.size() == 2 && dims[0] == 1; }
 
+// op(a, b) (unique: of a) with nargout outputs, and ismember(a, b), against
+// the reference.
+void Sets::check(const ArrayClass& k, const Shaped& a, const Shaped& b, Op op, int nargout) {
+  k.push(c, a.dims, a.values);
+  if (op != Op::kUnique) k.push(c, b.dims, b.values);
+  const int nargin = op == Op::kUnique ? 1 : 2;
+  const Result<double> want = reference(op, a.values, op == Op::kUnique ? V{} : b.values);
+  expect_ok([&] { return call(c, op, nargout); }, nargin, nargout);
+
+  expect_same(values(0), want.c, "c");
+  bool row = false;
+  if (op == Op::kUnique) row = is_row(a.dims);
+  if (op == Op::kSetdiff) row = is_row(a.dims);
+  if (op == Op::kUnique && a.values.empty())
+    EXPECT_EQ(dims(0), std::vector<uint32_t>(a.dims.begin(), a.dims.end()));
+  else
+    EXPECT_EQ(dims(0), vec_dims(want.c.size(), row));
+  if (nargout >= 2) expect_same(values(1), want.ia, "ia");
+  if (nargout >= 3) {
+    if (op == Op::kUnique)
+      expect_same(values(2), want.j, "j");
+    else if (op != Op::kSetdiff)
+      expect_same(values(2), want.ib, "ib");
+  }
+  for (int d = 1; d < nargout; ++d) {
+    const auto got = dims(d);
+    EXPECT_TRUE(got[0] <= 1) << "index outputs are rows";
+  }
+  clear();
+
+  // ismember against the same data.
+  k.push(c, a.dims, a.values);
+  k.push(c, b.dims, b.values);
+  expect_ok([&] { return bi_ismember(c); }, 2, 1);
+  const tv::Value tf = tv::read(c);
+  EXPECT_EQ(tf.cls, "logical");
+  for (size_t i = 0; i < a.values.size(); ++i)
+    EXPECT_EQ(tf.ints[i], find_equal(b.values, a.values[i]) >= 0 ? 1 : 0) << i;
+  clear();
+}
+
 TEST_F(Sets, RandomArraysAgainstTheReference) {
   std::mt19937_64 rng(7);
   for (const ArrayClass& k : kArrayClasses) {
@@ -246,44 +295,26 @@ TEST_F(Sets, RandomArraysAgainstTheReference) {
     for (int trial = 0; trial < 120; ++trial) {
       SCOPED_TRACE(std::string(k.name) + " trial " + std::to_string(trial));
       const Shaped a = random_array(rng, k.nan, logical), b = random_array(rng, k.nan, logical);
-      const auto op = Op(trial % 5);
-      const int nargout = 1 + int(rng() % 3);
-      k.push(c, a.dims, a.values);
-      if (op != Op::kUnique) k.push(c, b.dims, b.values);
-      const int nargin = op == Op::kUnique ? 1 : 2;
-      const Result<double> want = reference(op, a.values, op == Op::kUnique ? V{} : b.values);
-      expect_ok([&] { return call(c, op, nargout); }, nargin, nargout);
+      check(k, a, b, Op(trial % 5), 1 + int(rng() % 3));
+    }
+  }
+}
 
-      expect_same(values(0), want.c, "c");
-      bool row = false;
-      if (op == Op::kUnique) row = is_row(a.dims);
-      if (op == Op::kSetdiff) row = is_row(a.dims);
-      if (op == Op::kUnique && a.values.empty())
-        EXPECT_EQ(dims(0), std::vector<uint32_t>(a.dims.begin(), a.dims.end()));
-      else
-        EXPECT_EQ(dims(0), vec_dims(want.c.size(), row));
-      if (nargout >= 2) expect_same(values(1), want.ia, "ia");
-      if (nargout >= 3) {
-        if (op == Op::kUnique)
-          expect_same(values(2), want.j, "j");
-        else if (op != Op::kSetdiff)
-          expect_same(values(2), want.ib, "ib");
-      }
-      for (int d = 1; d < nargout; ++d) {
-        const auto got = dims(d);
-        EXPECT_TRUE(got[0] <= 1) << "index outputs are rows";
-      }
-      clear();
-
-      // ismember against the same data.
-      k.push(c, a.dims, a.values);
-      k.push(c, b.dims, b.values);
-      expect_ok([&] { return bi_ismember(c); }, 2, 1);
-      const tv::Value tf = tv::read(c);
-      EXPECT_EQ(tf.cls, "logical");
-      for (size_t i = 0; i < a.values.size(); ++i)
-        EXPECT_EQ(tf.ints[i], find_equal(b.values, a.values[i]) >= 0 ? 1 : 0) << i;
-      clear();
+// Arrays long enough for values repeated many times to be hashed into their
+// runs, and values spread wide enough for the hashing to hand over to the
+// sort: the same results as the sort alone. Each NaN is a run of its own,
+// so they are few.
+TEST_F(Sets, LongArraysOfRepeatedValuesAgainstTheReference) {
+  const Shapes shapes = {{1, 1500}, {1300, 1}, {30, 50}, {1, 600}};
+  std::mt19937_64 rng(11);
+  for (const ArrayClass& k : kArrayClasses) {
+    const bool logical = std::string(k.name) == "logical";
+    for (int trial = 0; trial < 15; ++trial) {
+      const int spread = trial % 3 == 0 ? 5 : trial % 3 == 1 ? 150 : 3000;
+      SCOPED_TRACE(std::string(k.name) + " trial " + std::to_string(trial));
+      const Shaped a = random_array(rng, k.nan, logical, shapes, spread, 60);
+      const Shaped b = random_array(rng, k.nan, logical, shapes, spread, 60);
+      check(k, a, b, Op(trial % 5), 1 + int(rng() % 3));
     }
   }
 }
