@@ -157,12 +157,18 @@ bool labels_apart(const Axis& a) {
 // (many digits around a large value, or many decades) would run together.
 // While neighbours touch, the next coarser step of 1, 2, 5 times a power of
 // ten, or the next coarser log list, is taken. Where the coarser step leaves
-// no label in the range, the first label stands alone.
+// no label in the range, or no coarser list is left, the first label stands
+// alone.
 void spread_labels(Axis* a) {
   for (int32_t k = 0; k < kMaxSpreadSteps && !labels_apart(*a); ++k) {
     if (a->mode == Mode::kLog) {
       const double* coarser = axis_coarser_label_list(a->logs.label);
-      if (coarser == a->logs.label) return;
+      if (coarser == a->logs.label) {  // log labels end at the limit itself
+        double first = NAN;
+        each_tick(*a, Which::kLabel, [&](double t) { first = std::isnan(first) ? t : first; });
+        a->limit = first;
+        return;
+      }
       a->logs.label = coarser;
       continue;
     }

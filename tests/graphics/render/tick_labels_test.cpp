@@ -9,12 +9,14 @@
 // labels of one axis never touch, however many digits they have.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "graphics/render/axis_ticks.h"
 #include "graphics/render/render_axes.h"
 #include "graphics/render/render_box3d.h"
 #include "support/box3_subplot.h"
@@ -99,6 +101,11 @@ std::string apart(const std::vector<tickmodel::Text>& t, uint32_t align) {
   return tickmodel::check_apart(tickmodel::texts_with_align(t, align), recdrv::kCharWidth, recdrv::kCharHeight);
 }
 
+struct Spaced {
+  std::vector<std::string> labels;
+  bool apart = true;
+};
+
 struct Flat {
   recdrv::Recorder rec;
   Subplot s{};
@@ -114,6 +121,35 @@ struct Flat {
     subplot_compute_transform(&s, 0, 0.0);
     axes_render(&s, &kStyle, &rec.table, &rec.context);
     return tickmodel::texts(rec.take());
+  }
+  // The x labels of the step the tick choice gives by itself, and whether
+  // they keep half a character apart; if so they are the labels drawn.
+  Spaced spaced_x() {
+    double lo, hi;
+    subplot_visible_xrange(&s, &lo, &hi);
+    if (lo > hi) std::swap(lo, hi);
+    const double fac = s.scaleFactor[0], sc = std::fabs(s.xScale), cw = s.charWidth;
+    const double limit = (hi - std::fabs(cw / s.xScale)) * fac;
+    AxisTicks t;
+    Spaced out;
+    if (!axis_ticks(lo * fac, hi * fac, limit, s.fontSize / sc * fac, kSpacingChars * cw / sc * fac, &t, true))
+      return out;
+    double prev_x = 0;
+    size_t prev_n = 0;
+    for (int32_t k = 0; k < kMaxAxisTicks; ++k) {
+      double v = axis_tick_at(t.labelFirst, t.labelStep, k);
+      if (!(v < limit)) break;
+      if (std::fabs(v / t.labelStep) < 0.01) v = 0;
+      char buf[kTickLabelBytes];
+      const std::string text(buf, size_t(axis_label_text(v, buf)));
+      const double d = v / fac;
+      double x = 0;
+      subplot_data_to_pixel(&s, &d, nullptr, nullptr, 1, &x, nullptr, nullptr);
+      if (k && std::fabs(x - prev_x) < (double(prev_n + text.size()) / 2 + 0.5) * cw) out.apart = false;
+      out.labels.push_back(text);
+      prev_x = x, prev_n = text.size();
+    }
+    return out;
   }
   // Each label drawn where its own value lies, within rounding of the log.
   std::string placed(const std::vector<tickmodel::Text>& t, bool x_axis) {
@@ -136,7 +172,7 @@ struct Flat {
 TEST(TickLabels, LinearAxesOverRandomRanges) {
   Sweep r;
   Flat f;
-  int exact = 0, wide = 0;
+  int exact = 0, wide = 0, kept = 0;
   for (int k = 0; k < 2000; ++k) {
     f.set(r.uniform(150, 1200), r.uniform(120, 900));
     const Range x = r.linear(), y = r.linear();
@@ -157,6 +193,11 @@ TEST(TickLabels, LinearAxesOverRandomRanges) {
       if (why.empty() && strict) why = f.placed(t, axis == 0);
       if (why.empty()) why = apart(t, axis == 0 ? kAlignBelow : kAlignRight);
       wide += axis == 0 && longest(labels) > kSpacingChars;
+      if (why.empty() && axis == 0) {
+        const Spaced before = f.spaced_x();
+        kept += before.apart;
+        if (before.apart && labels != before.labels) why = "labels that kept apart were changed from " + show(before.labels);
+      }
       exact += strict && labels.size() > 1;
       ASSERT_EQ(why, "") << (axis ? "y " : "x ") << g.lo << " .. " << g.hi << " factor " << fac << ": "
                          << show(labels);
@@ -164,6 +205,7 @@ TEST(TickLabels, LinearAxesOverRandomRanges) {
   }
   EXPECT_GT(exact, 2000) << exact;  // the model's check ran, not only the loose one
   EXPECT_GT(wide, 200) << wide;     // labels longer than the spacing foresees were met
+  EXPECT_GT(kept, 1000) << kept;
 }
 
 TEST(TickLabels, DecibelAxesOverRandomRanges) {
