@@ -31,17 +31,20 @@ copied_labels() {
   return 1
 }
 
-# Copies until the labels differ from $1 (at most 10 s); leaves them in
-# `labels`.
+# Copies until the figure's size or its labels differ from the last copy
+# (at most 10 s); leaves the labels in `labels`.
+copied=""
 copy_new_labels() {
+  local now
   for _ in $(seq 20); do
     focus
     xdotool key ctrl+c
     labels=$(copied_labels) || fail "Ctrl+C put no SVG on the clipboard"
-    [ -n "$labels" ] && [ "$labels" != "$1" ] && return 0
+    now="$(grep -o 'viewBox="[^"]*"' "$work/copy.svg")|$labels"
+    if [ -n "$labels" ] && [ "$now" != "$copied" ]; then copied=$now; return 0; fi
     sleep 0.5
   done
-  fail "the copied labels did not change from: $(cut -d'|' -f2 <<< "$1" | tr '\n' ' ')"
+  fail "the copied figure did not change: $(cut -d'|' -f2 <<< "$labels" | tr '\n' ' ')"
 }
 
 # Widths in pixels of the labels' texts, one a line, in their font.
@@ -70,7 +73,8 @@ check_apart() {
              print "\"" pt "\" and \"" t "\""
            px = x; py = y; pt = t; pw = w }')
   [ -z "$bad" ] || fail "$1: labels touch: $(tr '\n' ' ' <<< "$bad")"
-  echo "$1: $(cut -d'|' -f2 <<< "$labels" | tr '\n' ' ')"
+  echo "$1 (figure $(sed -n 's/.*viewBox="0 0 \([0-9]*\) \([0-9]*\)".*/\1 x \2/p' "$work/copy.svg")):" \
+       "$(cut -d'|' -f2 <<< "$labels" | tr '\n' ' ')"
 }
 
 # Sizes the window to $1 x $2; the figure area follows.
@@ -82,22 +86,22 @@ resize() {
 start_program "$program" "Long Labels - Tarnivel Runtime"
 wait_for_colour "$work/first.png" "#0000FF" || fail "the curve never showed"
 resize 800 600
-copy_new_labels ""
+copy_new_labels
 check_apart "offset curve at 800 x 600"
 resize 1200 900
-copy_new_labels "$labels"
+copy_new_labels
 check_apart "offset curve at 1200 x 900"
 focus; xdotool key alt+p; sleep 0.3; xdotool key n
-copy_new_labels "$labels"
+copy_new_labels
 check_apart "3-D curve at 1200 x 900"
 resize 800 600
-copy_new_labels "$labels"
+copy_new_labels
 check_apart "3-D curve at 800 x 600"
 focus; xdotool key alt+p; sleep 0.3; xdotool key n
-copy_new_labels "$labels"
+copy_new_labels
 check_apart "log-log curve at 800 x 600"
 resize 1200 900
-copy_new_labels "$labels"
+copy_new_labels
 check_apart "log-log curve at 1200 x 900"
 close_program
 echo "long_labels: no two neighbouring labels touch"
