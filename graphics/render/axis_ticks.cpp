@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 #include <utility>
 
@@ -35,6 +36,7 @@ double decimal_value(double n, int32_t p) {
   if (p < 0 && p >= -kExactPowers) return n / kPow10[-p];
   char text[48];
   std::to_chars_result w = std::to_chars(text, text + sizeof text, static_cast<int64_t>(n));
+  if (w.ec != std::errc() || w.ptr == text + sizeof text) return n * std::pow(10.0, p);  // never: 48 bytes hold it
   *w.ptr++ = 'e';
   w = std::to_chars(w.ptr, text + sizeof text, p);
   double v = 0.0;
@@ -277,3 +279,25 @@ double axis_tick_at(double first, double step, int32_t k) {
 }
 
 const double* axis_log_decade_list() { return kTickTable + kListF; }
+
+double axis_wider_step(double step) {
+  double m;
+  int32_t p;
+  if (!decimal_step(step, &m, &p)) return 2 * step;
+  return m < 2 ? decimal_value(2, p) : m < 5 ? decimal_value(5, p) : decimal_value(1, p + 1);
+}
+
+double axis_first_multiple(double lo, double step) { return first_multiple(lo, step); }
+
+const double* axis_coarser_label_list(const double* list) {
+  constexpr int32_t kLabelTableSize = int32_t(sizeof kLabelTable / sizeof kLabelTable[0]);
+  const std::less<const double*> before;  // a total order even for pointers into other tables
+  if (before(list, kLabelTable) || !before(list, kLabelTable + kLabelTableSize)) return list;
+  const int32_t at = int32_t(list - kLabelTable);
+  if (at == 0 || !(kLabelTable[at - 1] < 0)) return list;  // the coarsest list, or inside one
+  // The list before ends at the closing value just before `at`; it starts
+  // after the closing value before that one, or at the table's start.
+  int32_t start = at - 1;
+  while (start > 0 && kLabelTable[start - 1] > 0) --start;
+  return kLabelTable + start;
+}

@@ -29,6 +29,14 @@ bool axis_ticks(double lo, double hi, double limit, double min_step, double min_
 // double holds, or the step is no such decimal, first + k step itself.
 double axis_tick_at(double first, double step, int32_t k);
 
+// The next coarser label step after `step`: 1, 2 and 5 times a power of ten
+// in turn, as the double nearest to that decimal (twice a step that is no
+// such decimal).
+double axis_wider_step(double step);
+
+// The first whole multiple of `step` at or above `lo`, nearest its decimal.
+double axis_first_multiple(double lo, double step);
+
 // A log list: positive factors ended by a negative value whose magnitude
 // steps to the next decade group. Lists live in static tables.
 struct AxisLogLists {
@@ -48,6 +56,11 @@ bool axis_log_tick_lists(double lo, double hi, double limit, double min_ratio, d
 using AxisTickVisit = void (*)(double v, void* context);
 void axis_log_walk(const double* list, double first_decade, double lo, double hi, AxisTickVisit visit,
                    void* context);
+
+// The label list that comes before `list` in the label table, one tick per
+// decade group coarser; `list` itself when it is the coarsest or no list of
+// that table.
+const double* axis_coarser_label_list(const double* list);
 
 // The one-per-decade list (used where nothing finer is chosen).
 const double* axis_log_decade_list();

@@ -29,6 +29,9 @@ constexpr double kDbPerNeper = 20.0 / 2.302585092994046;  // 20 / ln 10
 constexpr int32_t kFixedLowExp = -1, kFixedHighExp = 9, kFixedHighLead = 2;
 constexpr int32_t kLabelDigits = 15;     // every decimal of 15 digits survives a double
 constexpr int32_t kWideLabelBytes = 48;  // any double in either form, with room
+constexpr int32_t kMaxSpreadSteps = 64;  // steps grow 2- to 2.5-fold: far past any range of doubles
+constexpr double kLabelGapChars = 0.5;   // room between neighbouring labels across, in character widths
+constexpr double kLabelGapLines = 0.25;  // and up and down, in line heights
 constexpr uint32_t kAlignNameBelowRight = kAlignRight | kAlignBelow;
 constexpr char kDbText[] = "[dB]";
 
@@ -89,16 +92,30 @@ void rule(const Axis& a, double t) {
     segment(a, s->frameLeft, p, s->frameRight, p);
 }
 
-void label(const Axis& a, double t) {
+// Where the label of tick value t goes, and its text.
+struct LabelPlace {
+  double x, y;
+  uint32_t align;
+  int32_t n;
+  char text[kTickLabelBytes];
+};
+
+LabelPlace place_label(const Axis& a, double t) {
   if (a.mode == Mode::kLinear && std::fabs(t / a.t.labelStep) < kZeroLabel) t = 0.0;
-  char buf[kTickLabelBytes];
-  const int32_t n = axis_label_text(t, buf);
+  LabelPlace l;
+  l.n = axis_label_text(t, l.text);
   const Subplot* s = a.s;
   const double p = to_pixel(a, t);
   if (a.is_x)
-    a.d->draw_text(p, s->frameBottom + kLabelDrop * s->lineHeight, buf, n, kAlignBelow, nullptr, a.ctx);
+    l.x = p, l.y = s->frameBottom + kLabelDrop * s->lineHeight, l.align = kAlignBelow;
   else
-    a.d->draw_text(s->frameLeft - kHalf * s->charWidth, p, buf, n, kAlignRight, nullptr, a.ctx);
+    l.x = s->frameLeft - kHalf * s->charWidth, l.y = p, l.align = kAlignRight;
+  return l;
+}
+
+void label(const Axis& a, double t) {
+  const LabelPlace l = place_label(a, t);
+  a.d->draw_text(l.x, l.y, l.text, l.n, l.align, nullptr, a.ctx);
 }
 
 template <class F>
@@ -118,6 +135,50 @@ void each_tick(const Axis& a, Which w, F&& fn) {
     const double t = axis_tick_at(first, step, k);
     if (!(t < top)) break;
     fn(t);
+  }
+}
+
+// True when no two neighbouring labels of the axis touch.
+bool labels_apart(const Axis& a) {
+  const Subplot* s = a.s;
+  TickLabelBox prev{};
+  bool first = true, apart = true;
+  each_tick(a, Which::kLabel, [&](double t) {
+    if (!apart) return;
+    const LabelPlace l = place_label(a, t);
+    const TickLabelBox box = tick_label_box(l.x, l.y, l.n, l.align, s->charWidth, s->lineHeight);
+    apart = first || tick_labels_apart(prev, box, s->charWidth, s->lineHeight);
+    prev = box, first = false;
+  });
+  return apart;
+}
+
+// The label spacing only foresees labels of a few characters; longer ones
+// (many digits around a large value, or many decades) would run together.
+// While neighbours touch, the next coarser step of 1, 2, 5 times a power of
+// ten, or the next coarser log list, is taken. Where the coarser step leaves
+// no label in the range, or no coarser list is left, the first label stands
+// alone.
+void spread_labels(Axis* a) {
+  for (int32_t k = 0; k < kMaxSpreadSteps && !labels_apart(*a); ++k) {
+    if (a->mode == Mode::kLog) {
+      const double* coarser = axis_coarser_label_list(a->logs.label);
+      if (coarser == a->logs.label) {  // log labels end at the limit itself
+        double first = NAN;
+        each_tick(*a, Which::kLabel, [&](double t) { first = std::isnan(first) ? t : first; });
+        a->limit = first;
+        return;
+      }
+      a->logs.label = coarser;
+      continue;
+    }
+    const double step = axis_wider_step(a->t.labelStep);
+    const double first = axis_first_multiple(a->lo, step);
+    if (!(first < a->limit)) {
+      a->limit = axis_tick_at(a->t.labelFirst, a->t.labelStep, 0) + kHalf * a->t.labelStep;
+      return;
+    }
+    a->t.labelFirst = first, a->t.labelStep = step;
   }
 }
 
@@ -194,7 +255,9 @@ void draw_axis(Axis* a, bool labels) {
   const Subplot* s = a->s;
   each_tick(*a, Which::kMinor, [&](double t) { mark(*a, t, s->minorTickLength); });
   each_tick(*a, Which::kMajor, [&](double t) { mark(*a, t, s->tickLength); });
-  if (text) each_tick(*a, Which::kLabel, [&](double t) { label(*a, t); });
+  if (!text) return;
+  spread_labels(a);
+  each_tick(*a, Which::kLabel, [&](double t) { label(*a, t); });
 }
 
 int32_t name_length(const char* name) { return int32_t(strnlen(name, kSubplotLabelBytes)); }
@@ -253,8 +316,10 @@ void polar_labels(const Subplot* s, const StyleSpec* style, const GraphicsDriver
     const double sc = std::fabs(s->xScale);
     a.lo = 0, a.hi = a.limit = xhi * a.f;
     a.s1 = s->fontSize / sc * a.f, a.s2 = kXLabelChars * s->charWidth / sc * a.f;
-    if (axis_ticks(a.lo, a.hi, a.limit, a.s1, a.s2, &a.t, true))
+    if (axis_ticks(a.lo, a.hi, a.limit, a.s1, a.s2, &a.t, true)) {
+      spread_labels(&a);
       each_tick(a, Which::kLabel, [&](double t) { label(a, t); });
+    }
     return;
   }
   if ((o & kOptLabelsY) && margin && ylo * yhi < 0) {
@@ -262,8 +327,10 @@ void polar_labels(const Subplot* s, const StyleSpec* style, const GraphicsDriver
     const double sc = std::fabs(s->yScale);
     a.lo = 0, a.hi = a.limit = yhi * a.f;
     a.s1 = s->fontSize / sc * a.f, a.s2 = kYLabelLines * std::fabs(s->lineHeight / s->yScale) * a.f;
-    if (axis_ticks(a.lo, a.hi, a.limit, a.s1, a.s2, &a.t, true))
+    if (axis_ticks(a.lo, a.hi, a.limit, a.s1, a.s2, &a.t, true)) {
+      spread_labels(&a);
       each_tick(a, Which::kLabel, [&](double t) { label(a, t); });
+    }
   }
 }
 
@@ -329,6 +396,20 @@ int32_t axis_label_text(double v, char* buf) {
   pos = std::min(pos, kTickLabelBytes);
   std::memcpy(buf, wide, size_t(pos));
   return pos;
+}
+
+TickLabelBox tick_label_box(double x, double y, int32_t n, uint32_t align, double char_width, double line_height) {
+  const double w = n * std::fabs(char_width), h = std::fabs(line_height);
+  TickLabelBox b;
+  b.left = align & kAlignLeft ? x : align & kAlignRight ? x - w : x - kHalf * w;
+  b.top = align & kAlignBelow ? y : align & kAlignAbove ? y - h : y - kHalf * h;
+  b.right = b.left + w, b.bottom = b.top + h;
+  return b;
+}
+
+bool tick_labels_apart(const TickLabelBox& a, const TickLabelBox& b, double char_width, double line_height) {
+  const double gx = kLabelGapChars * std::fabs(char_width), gy = kLabelGapLines * std::fabs(line_height);
+  return b.left >= a.right + gx || a.left >= b.right + gx || b.top >= a.bottom + gy || a.top >= b.bottom + gy;
 }
 
 void axes_render(const Subplot* s, const StyleSpec* style, const GraphicsDriver* d, GraphicsDriverContext* ctx) {

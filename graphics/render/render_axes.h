@@ -40,3 +40,16 @@ void render_vline_data(const Subplot* s, double x, const StyleSpec* style, const
 // the length written into buf (at most kTickLabelBytes).
 constexpr int32_t kTickLabelBytes = 20;
 int32_t axis_label_text(double v, char* buf);
+
+// The room of a tick label of n characters drawn at (x, y) with the align
+// bits, as the driver places text: n character widths by one line height.
+// Measured by count rather than through the driver, so that choosing labels
+// draws nothing and costs no driver call; a digit is the widest character a
+// label holds, and the character width is the width of "0".
+struct TickLabelBox {
+  double left, right, top, bottom;
+};
+TickLabelBox tick_label_box(double x, double y, int32_t n, uint32_t align, double char_width, double line_height);
+// Neighbouring labels are apart when half a character width lies between
+// them across, or a quarter line up and down; closer, they read as one.
+bool tick_labels_apart(const TickLabelBox& a, const TickLabelBox& b, double char_width, double line_height);

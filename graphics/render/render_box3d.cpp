@@ -4,6 +4,7 @@
 // when a step no longer moves the running value.
 #include "graphics/render/render_box3d.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -17,6 +18,7 @@ constexpr double kTickSpacingChars = 6.0;
 constexpr double kUpDownRoomFactor = 1.5;
 constexpr double kUpDownSpacingLines = 2.0;
 constexpr double kZeroLabelShare = 0.01;
+constexpr int32_t kMaxSpreadSteps = 64;  // label steps grow 2- to 2.5-fold: far past any range
 constexpr int32_t kNameBytes = kSubplotLabelBytes;
 constexpr int32_t kTickBitShift = 4;  // x, y, z bits are 4 apart
 enum : uint32_t { kBoxTicks = 0x2, kBoxGrid = 0x4, kBoxLabels = 0x8 };
@@ -154,15 +156,41 @@ void axis_labels(const Subplot* s, const BoxAxes& b, int i, const GraphicsDriver
   bool ok;
   const uint32_t align = label_alignment(s, p0, p1, p2, &ok);
   if (!ok) return;  // no side to put them on
+  double end = limit * f;
   char text[kTickLabelBytes + 1];
-  tick_walk(t.labelFirst, t.labelStep, limit * f, [&](double tv) {
-    // A label that is zero but for rounding reads 0; the count goes on from there.
-    if (std::fabs(tv / t.labelStep) < kZeroLabelShare) tv = 0.0;
-    double p[3], px, py;
-    p[i] = tv / f, p[j] = b.front[j] + o, p[k] = b.back[k];
-    if (!project(s, p, &px, &py)) return;
-    const int32_t len = axis_label_text(tv, text);
-    d->draw_text(px, py, text, len, align, nullptr, ctx);
+  // Calls fn(text, length, px, py) for each label of the edge.
+  auto each_label = [&](auto fn) {
+    tick_walk(t.labelFirst, t.labelStep, end, [&](double tv) {
+      // A label that is zero but for rounding reads 0; the count goes on from there.
+      if (std::fabs(tv / t.labelStep) < kZeroLabelShare) tv = 0.0;
+      double p[3], px, py;
+      p[i] = tv / f, p[j] = b.front[j] + o, p[k] = b.back[k];
+      if (!project(s, p, &px, &py)) return;
+      fn(text, axis_label_text(tv, text), px, py);
+    });
+  };
+  // Long labels would run together at the spacing chosen: the next coarser
+  // step while neighbours touch, or the first label alone where the coarser
+  // step leaves none on the edge.
+  for (int32_t round = 0; round < kMaxSpreadSteps; ++round) {
+    TickLabelBox prev{};
+    bool first = true, apart = true;
+    each_label([&](const char*, int32_t len, double px, double py) {
+      const TickLabelBox box = tick_label_box(px, py, len, align, s->charWidth, s->lineHeight);
+      apart = apart && (first || tick_labels_apart(prev, box, s->charWidth, s->lineHeight));
+      prev = box, first = false;
+    });
+    if (apart) break;
+    const double step = axis_wider_step(t.labelStep);
+    const double start = axis_first_multiple(std::min(b.lo[i] * f, b.hi[i] * f), step);
+    if (!(start < end)) {
+      end = axis_tick_at(t.labelFirst, t.labelStep, 0) + 0.5 * t.labelStep;
+      break;
+    }
+    t.labelFirst = start, t.labelStep = step;
+  }
+  each_label([&](const char* str, int32_t len, double px, double py) {
+    d->draw_text(px, py, str, len, align, nullptr, ctx);
   });
   if (field[0] == 0) return;
   double p[3], px, py;

@@ -100,4 +100,54 @@ TEST_F(TickFigure, SurfaceBoxLabels) {
   EXPECT_EQ(tickmodel::check_compact(labels, &v), "") << joined(labels);
 }
 
+// Labels of many digits: a narrow range around 123456.7, 24 decades of a
+// log-log plot, and a box edge around 1e6. At the figure area of an
+// 800 x 600 window and at larger ones, the neighbouring labels of each axis
+// keep apart, and each axis keeps at least two labels.
+struct LongLabels {
+  const char* code;
+  const char* at800;  // the labels at 800 x 530, axis by axis
+};
+constexpr LongLabels kLongLabels[] = {
+    {"x = 0:0.01:1; plot(123456.7 + 0.3 * x, x, 'b');\n",
+     "x: 123456.7 123456.75 123456.8 123456.85 123456.9 123456.95 123457 | y: 0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1"},
+    {"scale('loglog'); t = 10 .^ (-12:0.1:12); plot(t, t .^ 0.5, 'b');\n",
+     "x: 1000000 10000000 100000000 1000000000 1e10 1e11 1e12 | y: 1 10 100 1000 10000 100000 1000000"},
+    // The box: x labels below their edge, z labels to the left of theirs, and
+    // the y labels above theirs, along the back edge.
+    {"x = 0:0.01:1; plot3(-0.37 + 1.37 * x, 1e6 + 10 * x, 1e-3 * sin(6 * x), 'b');\n",
+     "x: 0 0.5 1 | y: -5e-4 0 5e-4 | a8: 1000000 1000005"},
+};
+constexpr double kFigureSizes[][2] = {{800, 530}, {1200, 850}, {1900, 1000}, {560, 380}};
+
+std::string axis_lists(const std::vector<tickmodel::Text>& t) {
+  std::string out;
+  for (uint32_t align : {kAlignBelow, kAlignRight, kAlignAbove, kAlignLeft, 0u}) {
+    const std::vector<std::string> l = tickmodel::with_align(t, align);
+    if (l.empty()) continue;
+    const std::string name = align == kAlignBelow ? "x" : align == kAlignRight ? "y" : "a" + std::to_string(align);
+    out += std::string(out.empty() ? "" : " | ") + name + ": " + TickFigure::joined(l);
+  }
+  return out;
+}
+
+void long_labels_apart(TickFigure* fig, const LongLabels& app) {
+  for (const auto& size : kFigureSizes) {
+    SCOPED_TRACE(std::to_string(int(size[0])) + " x " + std::to_string(int(size[1])));
+    const std::vector<tickmodel::Text> t = fig->draw(app.code, size[0], size[1]);
+    for (uint32_t align : {kAlignBelow, kAlignRight, kAlignAbove, kAlignLeft, 0u}) {
+      const std::vector<tickmodel::Text> axis = tickmodel::texts_with_align(t, align);
+      EXPECT_EQ(tickmodel::check_apart(axis, recdrv::kCharWidth, recdrv::kCharHeight), "") << axis_lists(t);
+      EXPECT_NE(axis.size(), 1u) << axis_lists(t);
+    }
+    std::vector<tickmodel::Decimal> v;
+    EXPECT_EQ(tickmodel::check_compact(TickFigure::all(t), &v), "") << axis_lists(t);
+    if (size[0] == 800 && *app.at800) EXPECT_EQ(axis_lists(t), app.at800);
+  }
+}
+
+TEST_F(TickFigure, ManyDigitLabelsAroundALargeValueKeepApart) { long_labels_apart(this, kLongLabels[0]); }
+TEST_F(TickFigure, LogLabelsOverManyDecadesKeepApart) { long_labels_apart(this, kLongLabels[1]); }
+TEST_F(TickFigure, BoxLabelsAroundALargeValueKeepApart) { long_labels_apart(this, kLongLabels[2]); }
+
 }  // namespace

@@ -175,4 +175,39 @@ inline std::vector<std::string> with_align(const std::vector<Text>& t, uint32_t 
   return out;
 }
 
+// The cell a label takes: its characters' count times the width of "0"
+// across, one line up and down, placed by the driver's align bits (1 x is
+// the left end, 2 the right end, 4 the top lies below y, 8 the bottom above
+// y; centred where neither bit of a pair is set).
+struct Cell {
+  double left, right, top, bottom;
+};
+inline Cell cell_of(const Text& t, double char_width, double line_height) {
+  const double w = double(t.text.size()) * char_width, h = line_height;
+  Cell c;
+  c.left = t.align & 1 ? t.x : t.align & 2 ? t.x - w : t.x - w / 2;
+  c.top = t.align & 4 ? t.y : t.align & 8 ? t.y - h : t.y - h / 2;
+  c.right = c.left + w, c.bottom = c.top + h;
+  return c;
+}
+
+// Neighbouring labels (in the order drawn) neither overlap nor touch: at
+// least one pixel between them across, or no shared row up and down.
+inline std::string check_apart(const std::vector<Text>& labels, double char_width, double line_height) {
+  for (size_t i = 1; i < labels.size(); ++i) {
+    const Cell a = cell_of(labels[i - 1], char_width, line_height), b = cell_of(labels[i], char_width, line_height);
+    const bool across = b.left >= a.right + 1 || a.left >= b.right + 1;
+    const bool upright = b.top >= a.bottom || a.top >= b.bottom;
+    if (!across && !upright) return "labels \"" + labels[i - 1].text + "\" and \"" + labels[i].text + "\" touch";
+  }
+  return "";
+}
+
+inline std::vector<Text> texts_with_align(const std::vector<Text>& t, uint32_t align) {
+  std::vector<Text> out;
+  for (const Text& x : t)
+    if (x.align == align) out.push_back(x);
+  return out;
+}
+
 }  // namespace tickmodel

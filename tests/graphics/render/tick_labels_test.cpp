@@ -5,15 +5,18 @@
 // axis of the 3-D box; a zero tick reads "0". Ranges span centres and widths
 // from 1e-12 to 1e12 of either sign, narrow ranges around large values
 // among them; where a step lies below the resolution of the values the
-// labels are only held to be compact numbers in the range.
+// labels are only held to be compact numbers in the range. Neighbouring
+// labels of one axis never touch, however many digits they have.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "graphics/render/axis_ticks.h"
 #include "graphics/render/render_axes.h"
 #include "graphics/render/render_box3d.h"
 #include "support/box3_subplot.h"
@@ -83,6 +86,26 @@ std::string show(const std::vector<std::string>& labels) {
   return s;
 }
 
+// The label spacing of x, in characters.
+constexpr size_t kSpacingChars = 6;
+
+size_t longest(const std::vector<std::string>& labels) {
+  size_t n = 0;
+  for (const std::string& t : labels) n = std::max(n, t.size());
+  return n;
+}
+
+// The labels of one axis keep apart, measured as the recording driver
+// measures text.
+std::string apart(const std::vector<tickmodel::Text>& t, uint32_t align) {
+  return tickmodel::check_apart(tickmodel::texts_with_align(t, align), recdrv::kCharWidth, recdrv::kCharHeight);
+}
+
+struct Spaced {
+  std::vector<std::string> labels;
+  bool apart = true;
+};
+
 struct Flat {
   recdrv::Recorder rec;
   Subplot s{};
@@ -98,6 +121,35 @@ struct Flat {
     subplot_compute_transform(&s, 0, 0.0);
     axes_render(&s, &kStyle, &rec.table, &rec.context);
     return tickmodel::texts(rec.take());
+  }
+  // The x labels of the step the tick choice gives by itself, and whether
+  // they keep half a character apart; if so they are the labels drawn.
+  Spaced spaced_x() {
+    double lo, hi;
+    subplot_visible_xrange(&s, &lo, &hi);
+    if (lo > hi) std::swap(lo, hi);
+    const double fac = s.scaleFactor[0], sc = std::fabs(s.xScale), cw = s.charWidth;
+    const double limit = (hi - std::fabs(cw / s.xScale)) * fac;
+    AxisTicks t;
+    Spaced out;
+    if (!axis_ticks(lo * fac, hi * fac, limit, s.fontSize / sc * fac, kSpacingChars * cw / sc * fac, &t, true))
+      return out;
+    double prev_x = 0;
+    size_t prev_n = 0;
+    for (int32_t k = 0; k < kMaxAxisTicks; ++k) {
+      double v = axis_tick_at(t.labelFirst, t.labelStep, k);
+      if (!(v < limit)) break;
+      if (std::fabs(v / t.labelStep) < 0.01) v = 0;
+      char buf[kTickLabelBytes];
+      const std::string text(buf, size_t(axis_label_text(v, buf)));
+      const double d = v / fac;
+      double x = 0;
+      subplot_data_to_pixel(&s, &d, nullptr, nullptr, 1, &x, nullptr, nullptr);
+      if (k && std::fabs(x - prev_x) < (double(prev_n + text.size()) / 2 + 0.5) * cw) out.apart = false;
+      out.labels.push_back(text);
+      prev_x = x, prev_n = text.size();
+    }
+    return out;
   }
   // Each label drawn where its own value lies, within rounding of the log.
   std::string placed(const std::vector<tickmodel::Text>& t, bool x_axis) {
@@ -120,7 +172,7 @@ struct Flat {
 TEST(TickLabels, LinearAxesOverRandomRanges) {
   Sweep r;
   Flat f;
-  int exact = 0;
+  int exact = 0, wide = 0, kept = 0;
   for (int k = 0; k < 2000; ++k) {
     f.set(r.uniform(150, 1200), r.uniform(120, 900));
     const Range x = r.linear(), y = r.linear();
@@ -139,12 +191,21 @@ TEST(TickLabels, LinearAxesOverRandomRanges) {
       const bool strict = resolvable(g.lo, g.hi);
       std::string why = strict ? tickmodel::check_linear(labels) : check_loose(labels, g.lo * fac, g.hi * fac);
       if (why.empty() && strict) why = f.placed(t, axis == 0);
+      if (why.empty()) why = apart(t, axis == 0 ? kAlignBelow : kAlignRight);
+      wide += axis == 0 && longest(labels) > kSpacingChars;
+      if (why.empty() && axis == 0) {
+        const Spaced before = f.spaced_x();
+        kept += before.apart;
+        if (before.apart && labels != before.labels) why = "labels that kept apart were changed from " + show(before.labels);
+      }
       exact += strict && labels.size() > 1;
       ASSERT_EQ(why, "") << (axis ? "y " : "x ") << g.lo << " .. " << g.hi << " factor " << fac << ": "
                          << show(labels);
     }
   }
   EXPECT_GT(exact, 2000) << exact;  // the model's check ran, not only the loose one
+  EXPECT_GT(wide, 200) << wide;     // labels longer than the spacing foresees were met
+  EXPECT_GT(kept, 1000) << kept;
 }
 
 TEST(TickLabels, DecibelAxesOverRandomRanges) {
@@ -155,8 +216,11 @@ TEST(TickLabels, DecibelAxesOverRandomRanges) {
     const double lo = std::pow(10, r.uniform(-12, 10));
     f.s.xMin = 0, f.s.xMax = 1, f.s.yMin = lo, f.s.yMax = lo * std::pow(10, r.uniform(0.001, 12));
     f.s.scaleFlags = kScaleDbY;
-    const std::vector<std::string> labels = tickmodel::with_align(f.draw(), kAlignRight);
-    ASSERT_EQ(tickmodel::check_linear(labels), "") << f.s.yMin << " .. " << f.s.yMax << ": " << show(labels);
+    const std::vector<tickmodel::Text> t = f.draw();
+    const std::vector<std::string> labels = tickmodel::with_align(t, kAlignRight);
+    std::string why = tickmodel::check_linear(labels);
+    if (why.empty()) why = apart(t, kAlignRight);
+    ASSERT_EQ(why, "") << f.s.yMin << " .. " << f.s.yMax << ": " << show(labels);
   }
 }
 
@@ -165,6 +229,7 @@ TEST(TickLabels, DecibelAxesOverRandomRanges) {
 TEST(TickLabels, LogAxesOverRandomRanges) {
   Sweep r;
   Flat f;
+  int wide = 0;
   for (int k = 0; k < 1000; ++k) {
     f.set(r.uniform(150, 1200), r.uniform(120, 900));
     const double lo = std::pow(10, r.uniform(-12, 11));
@@ -181,9 +246,12 @@ TEST(TickLabels, LogAxesOverRandomRanges) {
         if (i && !(std::strtod(labels[i].c_str(), nullptr) > std::strtod(labels[i - 1].c_str(), nullptr)))
           why = "labels do not increase at \"" + labels[i] + "\"";
       }
+      if (why.empty()) why = apart(t, align);
+      wide += align == kAlignBelow && longest(labels) > kSpacingChars;
       ASSERT_EQ(why, "") << lo << " .. " << hi << ": " << show(labels);
     }
   }
+  EXPECT_GT(wide, 100) << wide;
 }
 
 TEST(TickLabels, PolarLabelsOverRandomRanges) {
@@ -201,7 +269,9 @@ TEST(TickLabels, PolarLabelsOverRandomRanges) {
     std::vector<std::string> labels;
     for (const tickmodel::Text& l : t) labels.push_back(l.text);
     drawn += !labels.empty();
-    ASSERT_EQ(tickmodel::check_linear(labels), "") << "radius " << m << ": " << show(labels);
+    std::string why = tickmodel::check_linear(labels);
+    if (why.empty()) why = tickmodel::check_apart(t, recdrv::kCharWidth, recdrv::kCharHeight);
+    ASSERT_EQ(why, "") << "radius " << m << ": " << show(labels);
   }
   EXPECT_GT(drawn, 500) << drawn;
 }
@@ -221,12 +291,14 @@ TEST(TickLabels, BoxAxesOverRandomRanges) {
     for (int i = 0; i < 3; ++i) {
       s.optionFlags = kOptFrame | (0x8u << (4 * i));
       render_box3d_labels(&s, &kStyle, &kStyle, &rec.table, &rec.context);
+      const std::vector<tickmodel::Text> t = tickmodel::texts(rec.take());
       std::vector<std::string> labels;
-      for (const tickmodel::Text& l : tickmodel::texts(rec.take())) labels.push_back(l.text);
+      for (const tickmodel::Text& l : t) labels.push_back(l.text);
       const double f = s.scaleFactor[i];
       const bool strict = resolvable(g[i].lo, g[i].hi);
       exact += strict && labels.size() > 1;
-      const std::string why = strict ? tickmodel::check_linear(labels) : check_loose(labels, g[i].lo * f, g[i].hi * f);
+      std::string why = strict ? tickmodel::check_linear(labels) : check_loose(labels, g[i].lo * f, g[i].hi * f);
+      if (why.empty()) why = tickmodel::check_apart(t, s.charWidth, s.lineHeight);
       ASSERT_EQ(why, "") << "axis " << i << " " << g[i].lo << " .. " << g[i].hi << " factor " << f << ": "
                          << show(labels);
     }
