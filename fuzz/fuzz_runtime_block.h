@@ -72,7 +72,11 @@ inline void init_block(void* buffer) {
   require(runtime_block_init(&g_block, buffer, kStartBytes, 0, 2) == 0);
   require(rt_register_library(g_block, g_builtin_table_host) == 0);
   EngineContext* c = rt_engine(g_block);
-  c->capture = CaptureBuffer{g_sink, sizeof g_sink, &g_sink_len};
+  // Field by field: a braced copy brings the stack's padding bytes along,
+  // and the block must be the same bytes at every initialisation.
+  c->capture.buffer = g_sink;
+  c->capture.capacity = sizeof g_sink;
+  c->capture.length = &g_sink_len;
   io_set_redirect(c, kFdStderr, kFdCapture, 0);
 }
 

@@ -103,7 +103,10 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
     *handle = nullptr;
     return status;
   }
-  b->h.user = CallContext{b, 0, 0, 0, 0};
+  // Field by field over zeroes: a braced copy would bring the stack's
+  // padding bytes into the header.
+  std::memset(&b->h.user, 0, sizeof b->h.user);
+  b->h.user.block = b;
   TN_TRY(rt_error_tables_bind());
   TN_TRY(rt_graphics_builtins_bind());
   TN_TRY(rt_camera_builtins_bind());

@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// The last byte is named so that every StyleSpec{bits, r, g, b} zeroes it:
+// as unnamed padding it carried whatever the stack held into saved records.
 struct StyleSpec {
   uint32_t bits;
   uint8_t r, g, b;
+  uint8_t reserved;
 };
 static_assert(sizeof(StyleSpec) == 8);
 static_assert(offsetof(StyleSpec, r) == 4);
