@@ -28,6 +28,17 @@ constexpr double kBalanceSmall = 0x1p-49;
 constexpr double kBalanceBig = 0x1p49;
 static_assert(kBalanceSmall == 1.7763568394002505e-15 && kBalanceBig == 562949953421312.0, "");
 
+// Below this a subdiagonal is dropped outright by the wide iteration: the
+// smallest normal number times n / eps, for n up to 2^16.
+constexpr double kWideSmall = 0x1p-1022 * 0x1p16 / kEps;
+// The wide balancing keeps its factors and norms inside these bounds (the
+// smallest normal number over eps, and its inverse), so that no scaled
+// element underflows to zero or overflows.
+constexpr double kWideBalanceMin = 0x1p-1022 / kEps;
+constexpr double kWideBalanceMax = 1.0 / kWideBalanceMin;
+// A change of a row's and column's norms smaller than this share is not made.
+constexpr double kWideBalanceGain = 0.95;
+
 struct Real {
   double* a;
   Idx n;
@@ -78,7 +89,58 @@ void numk_hessenberg_elim(double* ap, int32_t n, int32_t* pivots) {
   }
 }
 
-bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, double* wi) {
+namespace {
+
+// The deflation tests of the wide iteration. A subdiagonal h(k, k-1) is
+// dropped when it is negligible beside its diagonal neighbours (beside the
+// neighbouring subdiagonals where both are zero, as in a companion matrix,
+// never beside the whole matrix's norm) and when, moreover, dropping it moves
+// the eigenvalues of the 2 x 2 block around it by no more than rounding does:
+// a subdiagonal 1 beside a diagonal of 1e300 is not negligible when the other
+// eigenvalue of the block is -1.
+bool negligible_wide(Real h, Idx k, Idx nn) {
+  const double sub = std::fabs(h(k, k - 1));
+  if (sub <= kWideSmall) return true;
+  double tst = std::fabs(h(k - 1, k - 1)) + std::fabs(h(k, k));
+  if (tst == 0.0) {
+    if (k >= 2) tst += std::fabs(h(k - 1, k - 2));
+    if (k + 1 <= nn) tst += std::fabs(h(k + 1, k));
+  }
+  if (!(sub <= kEps * tst)) return false;
+  const double sup = std::fabs(h(k - 1, k));
+  const double ab = std::max(sub, sup), ba = std::min(sub, sup);
+  const double dd = std::fabs(h(k - 1, k - 1) - h(k, k)), hk = std::fabs(h(k, k));
+  const double aa = std::max(hk, dd), bb = std::min(hk, dd);
+  const double s = aa + ab;
+  return ba * (ab / s) <= std::max(kWideSmall, kEps * (bb * (aa / s)));
+}
+
+// The eigenvalues of the trailing 2 x 2 block [[y, b], [c, x]] (plus the
+// shift t) without forming b c or p squared, which overflow long before the
+// eigenvalues do.
+void block_eigvals_scaled(double y, double b, double c, double x, double t, double* wr,
+                          double* wi) {
+  const double p = (y - x) / 2.0;
+  const double bcmax = std::max(std::fabs(b), std::fabs(c));
+  const double bcmis = std::min(std::fabs(b), std::fabs(c)) * (b < 0.0 ? -1.0 : 1.0) *
+                       (c < 0.0 ? -1.0 : 1.0);
+  const double scale = std::max(std::fabs(p), bcmax);
+  const double z = scale == 0.0 ? 0.0 : (p / scale) * p + (bcmax / scale) * bcmis;
+  if (z >= 0.0) {
+    const double r = p + sign_of(std::sqrt(scale) * std::sqrt(z), p);
+    wr[0] = x + r + t;
+    wr[1] = r == 0.0 ? x + t : x - (bcmax / r) * bcmis + t;
+    wi[0] = wi[1] = 0.0;
+  } else {
+    wr[0] = wr[1] = x + p + t;
+    wi[0] = std::sqrt(scale) * std::sqrt(-z);
+    wi[1] = -wi[0];
+  }
+}
+
+// The shifted double-step QR iteration shared by both entries; `wide`
+// chooses the deflation tests and the 2 x 2 solution above.
+bool hessenberg_qr(double* hp, int32_t n, double tol, bool wide, double* wr, double* wi) {
   const Real h{hp, n};
   const Idx N = n;
   if (N <= 0) return true;
@@ -102,6 +164,10 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
     for (;;) {
       Idx l = nn;
       for (; l >= 1; --l) {
+        if (wide) {
+          if (negligible_wide(h, l, nn)) break;
+          continue;
+        }
         double s = std::fabs(h(l - 1, l - 1)) + std::fabs(h(l, l));
         if (s == 0.0) s = anorm / (double(nn + 1) * double(nn + 1) / 2.0);
         if (std::fabs(h(l, l - 1)) <= tol * s) break;
@@ -114,6 +180,11 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
         break;
       }
       double y = h(nn - 1, nn - 1), w = h(nn, nn - 1) * h(nn - 1, nn);
+      if (l == nn - 1 && wide) {
+        block_eigvals_scaled(y, h(nn - 1, nn), h(nn, nn - 1), x, t, wr + nn - 1, wi + nn - 1);
+        nn -= 2;
+        break;
+      }
       if (l == nn - 1) {
         const double p = (y - x) / 2.0, q = p * p + w;
         double z = std::sqrt(std::fabs(q));
@@ -217,6 +288,16 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, double* wi) {
+  return hessenberg_qr(hp, n, tol, false, wr, wi);
+}
+
+bool numk_hessenberg_eigvals_wide(double* hp, int32_t n, double* wr, double* wi) {
+  return hessenberg_qr(hp, n, kEps, true, wr, wi);
 }
 
 bool numk_eig_real(double* a, int32_t n, int32_t* pivots, double* wr, double* wi) {
@@ -359,6 +440,74 @@ void numk_balance(double* a_re, double* a_im, int32_t n, double* d) {
         re(i, k) *= inv;
         if (a_im) im(i, k) *= inv;
       }
+      changed = true;
+    }
+  }
+}
+
+namespace {
+
+// The 2-norm of n values at stride, and their largest magnitude, scaled so
+// that neither overflows nor underflows.
+void scaled_norm(const double* x, Idx n, Idx stride, double* norm, double* big) {
+  double m = 0.0;
+  for (Idx k = 0; k < n; ++k) m = std::max(m, std::fabs(x[k * stride]));
+  *big = m;
+  if (m == 0.0 || !std::isfinite(m)) {
+    *norm = m;
+    return;
+  }
+  double sum = 0.0;
+  for (Idx k = 0; k < n; ++k) {
+    const double r = x[k * stride] / m;
+    sum += r * r;
+  }
+  *norm = m * std::sqrt(sum);
+}
+
+}  // namespace
+
+void numk_balance_wide(double* ap, int32_t n, double* d) {
+  const Idx nn = n < 0 ? 0 : n;
+  const Real a{ap, nn};
+  constexpr double kMin2 = kWideBalanceMin * 2.0, kMax2 = 1.0 / kMin2;
+  for (Idx i = 0; i < nn; ++i) d[i] = 1.0;
+  // Every change lowers c + r of its index by at least a twentieth, so the
+  // sweeps end.
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (Idx i = 0; i < nn; ++i) {
+      double c, ca, r, ra;
+      scaled_norm(ap + i, nn, nn, &c, &ca);
+      scaled_norm(ap + i * nn, nn, 1, &r, &ra);
+      if (c == 0.0 || r == 0.0 || !std::isfinite(c + r)) continue;
+      const double s = c + r;
+      double f = 1.0, g = r / 2.0;
+      while (c < g && std::max({f, c, ca}) < kMax2 && std::min({r, g, ra}) > kMin2) {
+        f *= 2.0;
+        c *= 2.0;
+        ca *= 2.0;
+        r /= 2.0;
+        g /= 2.0;
+        ra /= 2.0;
+      }
+      g = c / 2.0;
+      while (g >= r && std::max(r, ra) < kMax2 && std::min({f, c, g, ca}) > kMin2) {
+        f /= 2.0;
+        c /= 2.0;
+        g /= 2.0;
+        ca /= 2.0;
+        r *= 2.0;
+        ra *= 2.0;
+      }
+      if (c + r >= kWideBalanceGain * s) continue;
+      if (f < 1.0 && d[i] < 1.0 && f * d[i] <= kWideBalanceMin) continue;
+      if (f > 1.0 && d[i] > 1.0 && d[i] >= kWideBalanceMax / f) continue;
+      d[i] *= f;
+      const double inv = 1.0 / f;
+      for (Idx k = 0; k < nn; ++k) a(i, k) *= inv;
+      for (Idx k = 0; k < nn; ++k) a(k, i) *= f;
       changed = true;
     }
   }

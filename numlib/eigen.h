@@ -31,3 +31,15 @@ void numk_eig_symmetric(double* a, int32_t n, double* d, double* v, double* work
 // d := powers of two with B = D^-1 A D balanced by row and column sums; A is
 // replaced by B (a_im null for a real matrix). No permutation is done.
 void numk_balance(double* a_re, double* a_im, int32_t n, double* d);
+
+// Eigenvalues of an upper Hessenberg h (destroyed) whose elements may span
+// the whole range of doubles, such as a balanced companion matrix: the same
+// iteration and budget, but a subdiagonal is dropped only when that perturbs
+// the eigenvalues no more than rounding (never merely because it is small
+// beside the matrix's norm), and the last 2 x 2 block is solved with scaling.
+bool numk_hessenberg_eigvals_wide(double* h, int32_t n, double* wr, double* wi);
+
+// d := powers of two with B = D^-1 A D balanced by the 2-norms of rows and
+// columns, over the whole exponent range (numk_balance stops at 2^49, far
+// short of what a polynomial's coefficients can span); A := B.
+void numk_balance_wide(double* a, int32_t n, double* d);
