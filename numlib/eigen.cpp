@@ -10,6 +10,8 @@
 #include <limits>
 #include <utility>
 
+#include "numlib/complex_arith.h"
+
 namespace {
 
 using Idx = std::ptrdiff_t;
@@ -447,11 +449,14 @@ void numk_balance(double* a_re, double* a_im, int32_t n, double* d) {
 
 namespace {
 
-// The 2-norm of n values at stride, and their largest magnitude, scaled so
-// that neither overflows nor underflows.
-void scaled_norm(const double* x, Idx n, Idx stride, double* norm, double* big) {
+// The 2-norm of n complex values at stride (im null for real ones) and their
+// largest magnitude, scaled so that neither overflows nor underflows.
+void scaled_norm(const double* re, const double* im, Idx n, Idx stride, double* norm, double* big) {
   double m = 0.0;
-  for (Idx k = 0; k < n; ++k) m = std::max(m, std::fabs(x[k * stride]));
+  for (Idx k = 0; k < n; ++k) {
+    m = std::max(m, std::fabs(re[k * stride]));
+    if (im) m = std::max(m, std::fabs(im[k * stride]));
+  }
   *big = m;
   if (m == 0.0 || !std::isfinite(m)) {
     *norm = m;
@@ -459,17 +464,17 @@ void scaled_norm(const double* x, Idx n, Idx stride, double* norm, double* big) 
   }
   double sum = 0.0;
   for (Idx k = 0; k < n; ++k) {
-    const double r = x[k * stride] / m;
-    sum += r * r;
+    const double r = re[k * stride] / m, i = im ? im[k * stride] / m : 0.0;
+    sum += r * r + i * i;
   }
   *norm = m * std::sqrt(sum);
 }
 
 }  // namespace
 
-void numk_balance_wide(double* ap, int32_t n, double* d) {
+void numk_balance_wide(double* a_re, double* a_im, int32_t n, double* d) {
   const Idx nn = n < 0 ? 0 : n;
-  const Real a{ap, nn};
+  const Real re{a_re, nn}, im{a_im, nn};
   constexpr double kMin2 = kWideBalanceMin * 2.0, kMax2 = 1.0 / kMin2;
   for (Idx i = 0; i < nn; ++i) d[i] = 1.0;
   // Every change lowers c + r of its index by at least a twentieth, so the
@@ -479,8 +484,8 @@ void numk_balance_wide(double* ap, int32_t n, double* d) {
     changed = false;
     for (Idx i = 0; i < nn; ++i) {
       double c, ca, r, ra;
-      scaled_norm(ap + i, nn, nn, &c, &ca);
-      scaled_norm(ap + i * nn, nn, 1, &r, &ra);
+      scaled_norm(a_re + i, a_im ? a_im + i : nullptr, nn, nn, &c, &ca);
+      scaled_norm(a_re + i * nn, a_im ? a_im + i * nn : nullptr, nn, 1, &r, &ra);
       if (c == 0.0 || r == 0.0 || !std::isfinite(c + r)) continue;
       const double s = c + r;
       double f = 1.0, g = r / 2.0;
@@ -506,9 +511,148 @@ void numk_balance_wide(double* ap, int32_t n, double* d) {
       if (f > 1.0 && d[i] > 1.0 && d[i] >= kWideBalanceMax / f) continue;
       d[i] *= f;
       const double inv = 1.0 / f;
-      for (Idx k = 0; k < nn; ++k) a(i, k) *= inv;
-      for (Idx k = 0; k < nn; ++k) a(k, i) *= f;
+      for (Idx k = 0; k < nn; ++k) {
+        re(i, k) *= inv;
+        re(k, i) *= f;
+        if (a_im) {
+          im(i, k) *= inv;
+          im(k, i) *= f;
+        }
+      }
       changed = true;
     }
   }
+}
+
+namespace {
+
+struct Complex {
+  double *re, *im;
+  Idx n;
+  Cx get(Idx i, Idx j) const { return {re[i * n + j], im[i * n + j]}; }
+  void set(Idx i, Idx j, Cx z) const {
+    re[i * n + j] = z.re;
+    im[i * n + j] = z.im;
+  }
+};
+
+// The wide deflation test of negligible_wide, on complex elements.
+bool negligible_wide_complex(Complex h, Idx k, Idx hi) {
+  const double sub = cx_abs1(h.get(k, k - 1));
+  if (sub <= kWideSmall) return true;
+  double tst = cx_abs1(h.get(k - 1, k - 1)) + cx_abs1(h.get(k, k));
+  if (tst == 0.0) {
+    if (k >= 2) tst += cx_abs1(h.get(k - 1, k - 2));
+    if (k + 1 <= hi) tst += cx_abs1(h.get(k + 1, k));
+  }
+  if (!(sub <= kEps * tst)) return false;
+  const double sup = cx_abs1(h.get(k - 1, k));
+  const double ab = std::max(sub, sup), ba = std::min(sub, sup);
+  const double dd = cx_abs1(cx_sub(h.get(k - 1, k - 1), h.get(k, k))), hk = cx_abs1(h.get(k, k));
+  const double aa = std::max(hk, dd), bb = std::min(hk, dd);
+  const double s = aa + ab;
+  return ba * (ab / s) <= std::max(kWideSmall, kEps * (bb * (aa / s)));
+}
+
+// The shift for the active block l .. i: the eigenvalue of its trailing 2 x 2
+// block nearer to h(i, i), or an exceptional one after 10 and 20 steps
+// without a deflation.
+Cx wilkinson_shift(Complex h, Idx l, Idx i, int32_t its) {
+  if (its == kExceptionalShiftAt1)
+    return cx_add(h.get(l, l), {0.75 * cx_abs1(h.get(l + 1, l)), 0.0});
+  if (its == kExceptionalShiftAt2)
+    return cx_add(h.get(i, i), {0.75 * cx_abs1(h.get(i, i - 1)), 0.0});
+  Cx t = h.get(i, i);
+  const Cx u = cx_mul(cx_sqrt(h.get(i - 1, i)), cx_sqrt(h.get(i, i - 1)));
+  double s = cx_abs1(u);
+  if (s == 0.0) return t;
+  const Cx x = cx_scale(cx_sub(h.get(i - 1, i - 1), t), 0.5);
+  const double sx = cx_abs1(x);
+  s = std::max(s, sx);
+  const Cx xs = cx_scale(x, 1.0 / s), us = cx_scale(u, 1.0 / s);
+  Cx y = cx_scale(cx_sqrt(cx_add(cx_mul(xs, xs), cx_mul(us, us))), s);
+  if (sx > 0.0) {
+    const Cx xn = cx_scale(x, 1.0 / sx);
+    if (xn.re * y.re + xn.im * y.im < 0.0) y = {-y.re, -y.im};
+  }
+  return cx_sub(t, cx_mul(u, cx_div(u, cx_add(x, y))));
+}
+
+// (c, s) with [c s; -conj(s) c] (a, b) = (r, 0), c real.
+void complex_rotation(Cx a, Cx b, double* c, Cx* s) {
+  const double scale = cx_abs1(a) + cx_abs1(b);
+  if (cx_abs1(b) == 0.0) {
+    *c = 1.0;
+    *s = {0.0, 0.0};
+    return;
+  }
+  const Cx as = cx_scale(a, 1.0 / scale), bs = cx_scale(b, 1.0 / scale);
+  const double na = std::sqrt(cx_abs2(as)), r = std::sqrt(cx_abs2(as) + cx_abs2(bs));
+  if (na == 0.0) {
+    *c = 0.0;
+    *s = cx_scale(cx_conj(bs), 1.0 / r);
+    return;
+  }
+  *c = na / r;
+  *s = cx_scale(cx_mul(cx_scale(as, 1.0 / na), cx_conj(bs)), 1.0 / r);
+}
+
+}  // namespace
+
+bool numk_hessenberg_eigvals_complex_wide(double* h_re, double* h_im, int32_t n, double* wr,
+                                          double* wi) {
+  const Complex h{h_re, h_im, n};
+  const Idx N = n;
+  if (N <= 0) return true;
+  for (Idx k = 0; k < N * N; ++k)
+    if (!std::isfinite(h_re[k]) || !std::isfinite(h_im[k])) return no_eigenvalues(wr, wi, N);
+  int64_t budget = kHqrBudgetPerOrder * N;
+  Idx i = N - 1;
+  int32_t its = 0;
+  while (i >= 0) {
+    Idx l = i;
+    for (; l >= 1; --l)
+      if (negligible_wide_complex(h, l, i)) break;
+    if (l >= 1) h.set(l, l - 1, {0.0, 0.0});
+    if (l == i) {
+      wr[i] = h_re[i * N + i];
+      wi[i] = h_im[i * N + i];
+      --i;
+      its = 0;
+      continue;
+    }
+    if (budget == 0) {
+      std::fill(wr, wr + i + 1, kNaN);
+      std::fill(wi, wi + i + 1, kNaN);
+      return false;
+    }
+    --budget;
+    const Cx t = wilkinson_shift(h, l, i, its);
+    ++its;
+    // One implicit single-shift QR step on rows and columns l .. i (only
+    // the eigenvalues are wanted, so nothing outside the block is kept up).
+    Cx a = cx_sub(h.get(l, l), t), b = h.get(l + 1, l);
+    for (Idx k = l; k < i; ++k) {
+      if (k > l) {
+        a = h.get(k, k - 1);
+        b = h.get(k + 1, k - 1);
+      }
+      double c;
+      Cx s;
+      complex_rotation(a, b, &c, &s);
+      for (Idx j = k > l ? k - 1 : k; j <= i; ++j) {
+        const Cx x = h.get(k, j), y = h.get(k + 1, j);
+        h.set(k, j, cx_add(cx_scale(x, c), cx_mul(s, y)));
+        h.set(k + 1, j, cx_sub(cx_scale(y, c), cx_mul(cx_conj(s), x)));
+      }
+      if (k > l) h.set(k + 1, k - 1, {0.0, 0.0});
+      const Idx last = std::min(k + 2, i);
+      for (Idx j = l; j <= last; ++j) {
+        const Cx x = h.get(j, k), y = h.get(j, k + 1);
+        h.set(j, k, cx_add(cx_scale(x, c), cx_mul(y, cx_conj(s))));
+        h.set(j, k + 1, cx_sub(cx_scale(y, c), cx_mul(x, s)));
+      }
+    }
+  }
+  return true;
 }

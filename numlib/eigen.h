@@ -41,5 +41,13 @@ bool numk_hessenberg_eigvals_wide(double* h, int32_t n, double* wr, double* wi);
 
 // d := powers of two with B = D^-1 A D balanced by the 2-norms of rows and
 // columns, over the whole exponent range (numk_balance stops at 2^49, far
-// short of what a polynomial's coefficients can span); A := B.
-void numk_balance_wide(double* a, int32_t n, double* d);
+// short of what a polynomial's coefficients can span); A := B. a_im is null
+// for a real matrix.
+void numk_balance_wide(double* a_re, double* a_im, int32_t n, double* d);
+
+// The complex counterpart of numk_hessenberg_eigvals_wide: single-shift QR
+// steps with Wilkinson's shift on an upper Hessenberg (h_re, h_im), the same
+// deflation tests and budget; eigenvalue k is (wr[k], wi[k]). False (the ones
+// not found NaN) when the budget runs out; NaN or Inf gives NaN and false.
+bool numk_hessenberg_eigvals_complex_wide(double* h_re, double* h_im, int32_t n, double* wr,
+                                          double* wi);

@@ -273,7 +273,7 @@ int32_t roots_real_coeffs(double* p, int32_t n, double* re, double* im, double* 
     // with deflation tests that weigh neighbours, never the norm, it gives
     // roots with a backward error of rounding size. The plain iteration took
     // the unit subdiagonal for zero beside such a row and answered zeros.
-    numk_balance_wide(c, int32_t(nn), work + nn * nn);
+    numk_balance_wide(c, nullptr, int32_t(nn), work + nn * nn);
     if (numk_hessenberg_eigvals_wide(c, int32_t(nn), re, im)) {
       for (Idx k = 0; k < nn; ++k)
         if (im[k] != 0.0) return 1;  // NaN included
@@ -374,13 +374,10 @@ void roots_complex_coeffs(double* p_re, double* p_im, int32_t n, double* re, dou
       c_im[k] = r.im;
     }
     for (Idx k = 1; k < nn; ++k) c_re[k * nn + k - 1] = 1.0;
-    if (la_schur_complex(c_re, c_im, int32_t(nn), nullptr, nullptr, work + 2 * nn * nn)) {
-      for (Idx k = 0; k < nn; ++k) {
-        re[k] = c_re[k * nn + k];
-        im[k] = c_im[k * nn + k];
-      }
-      return;
-    }
+    // Balanced and iterated as the real companion matrix is, for the same
+    // reasons (a leading coefficient of 1e-18 i gave zeros for roots).
+    numk_balance_wide(c_re, c_im, int32_t(nn), work + 2 * nn * nn);
+    if (numk_hessenberg_eigvals_complex_wide(c_re, c_im, int32_t(nn), re, im)) return;
   }
   poly_roots_complex_kernel(p_re, p_im, int32_t(nn), re, im);
 }
