@@ -1,7 +1,9 @@
 // Real eigenvalues by elimination to Hessenberg form and the shifted double-
 // step QR iteration on the active block only (no vectors are kept), cyclic
-// Jacobi for symmetric matrices, and balancing by powers of two. Scaling by
-// powers of two is exact, so balancing changes no eigenvalue.
+// Jacobi for symmetric matrices, and balancing by powers of two; and the wide
+// variants for companion matrices (balancing over the whole exponent range,
+// deflation tests that weigh neighbours, real and complex iterations). Scaling
+// by powers of two is exact, so balancing changes no eigenvalue.
 #include "numlib/eigen.h"
 
 #include <algorithm>

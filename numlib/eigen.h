@@ -1,7 +1,8 @@
-// Eigenvalue tools for real row-major matrices: a general matrix by stabilised
+// Eigenvalue tools for row-major matrices: a general real matrix by stabilised
 // elimination to Hessenberg form and the shifted double-step QR iteration, a
-// symmetric one by cyclic Jacobi rotations, and diagonal balancing by powers
-// of two. All overwrite their input and allocate nothing.
+// symmetric one by cyclic Jacobi rotations, diagonal balancing by powers of
+// two, and the wide variants that polynomial roots use on companion matrices
+// (real and complex). All overwrite their input and allocate nothing.
 #pragma once
 
 #include <cstdint>

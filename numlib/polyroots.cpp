@@ -12,7 +12,6 @@
 
 #include "numlib/complex_arith.h"
 #include "numlib/eigen.h"
-#include "numlib/schur.h"
 
 namespace {
 
