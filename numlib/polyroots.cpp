@@ -268,7 +268,7 @@ int32_t roots_real_coeffs(double* p, int32_t n, double* re, double* im, double* 
     for (Idx k = 1; k < nn; ++k) c[k * nn + k - 1] = 1.0;
     // A companion matrix is Hessenberg already, and its first row can span
     // the whole exponent range (a leading coefficient of 1e-300, roots from
-    // 1 to 700 whose product is 5e17): balanced over that range and iterated
+    // 100 to 700 whose product is 5e17): balanced over that range and iterated
     // with deflation tests that weigh neighbours, never the norm, it gives
     // roots with a backward error of rounding size. The plain iteration took
     // the unit subdiagonal for zero beside such a row and answered zeros.
