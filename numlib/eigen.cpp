@@ -1,7 +1,9 @@
 // Real eigenvalues by elimination to Hessenberg form and the shifted double-
 // step QR iteration on the active block only (no vectors are kept), cyclic
-// Jacobi for symmetric matrices, and balancing by powers of two. Scaling by
-// powers of two is exact, so balancing changes no eigenvalue.
+// Jacobi for symmetric matrices, and balancing by powers of two; and the wide
+// variants for companion matrices (balancing over the whole exponent range,
+// deflation tests that weigh neighbours, real and complex iterations). Scaling
+// by powers of two is exact, so balancing changes no eigenvalue.
 #include "numlib/eigen.h"
 
 #include <algorithm>
@@ -9,6 +11,8 @@
 #include <cstddef>
 #include <limits>
 #include <utility>
+
+#include "numlib/complex_arith.h"
 
 namespace {
 
@@ -27,6 +31,17 @@ constexpr int32_t kJacobiSkipFromSweep = 5;    // from here negligible ones are 
 constexpr double kBalanceSmall = 0x1p-49;
 constexpr double kBalanceBig = 0x1p49;
 static_assert(kBalanceSmall == 1.7763568394002505e-15 && kBalanceBig == 562949953421312.0, "");
+
+// Below this a subdiagonal is dropped outright by the wide iteration: the
+// smallest normal number times n / eps, for n up to 2^16.
+constexpr double kWideSmall = 0x1p-1022 * 0x1p16 / kEps;
+// The wide balancing keeps its factors and norms inside these bounds (the
+// smallest normal number over eps, and its inverse), so that no scaled
+// element underflows to zero or overflows.
+constexpr double kWideBalanceMin = 0x1p-1022 / kEps;
+constexpr double kWideBalanceMax = 1.0 / kWideBalanceMin;
+// A change of a row's and column's norms smaller than this share is not made.
+constexpr double kWideBalanceGain = 0.95;
 
 struct Real {
   double* a;
@@ -78,7 +93,58 @@ void numk_hessenberg_elim(double* ap, int32_t n, int32_t* pivots) {
   }
 }
 
-bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, double* wi) {
+namespace {
+
+// The deflation tests of the wide iteration. A subdiagonal h(k, k-1) is
+// dropped when it is negligible beside its diagonal neighbours (beside the
+// neighbouring subdiagonals where both are zero, as in a companion matrix,
+// never beside the whole matrix's norm) and when, moreover, dropping it moves
+// the eigenvalues of the 2 x 2 block around it by no more than rounding does:
+// a subdiagonal 1 beside a diagonal of 1e300 is not negligible when the other
+// eigenvalue of the block is -1.
+bool negligible_wide(Real h, Idx k, Idx nn) {
+  const double sub = std::fabs(h(k, k - 1));
+  if (sub <= kWideSmall) return true;
+  double tst = std::fabs(h(k - 1, k - 1)) + std::fabs(h(k, k));
+  if (tst == 0.0) {
+    if (k >= 2) tst += std::fabs(h(k - 1, k - 2));
+    if (k + 1 <= nn) tst += std::fabs(h(k + 1, k));
+  }
+  if (!(sub <= kEps * tst)) return false;
+  const double sup = std::fabs(h(k - 1, k));
+  const double ab = std::max(sub, sup), ba = std::min(sub, sup);
+  const double dd = std::fabs(h(k - 1, k - 1) - h(k, k)), hk = std::fabs(h(k, k));
+  const double aa = std::max(hk, dd), bb = std::min(hk, dd);
+  const double s = aa + ab;
+  return ba * (ab / s) <= std::max(kWideSmall, kEps * (bb * (aa / s)));
+}
+
+// The eigenvalues of the trailing 2 x 2 block [[y, b], [c, x]] (plus the
+// shift t) without forming b c or p squared, which overflow long before the
+// eigenvalues do.
+void block_eigvals_scaled(double y, double b, double c, double x, double t, double* wr,
+                          double* wi) {
+  const double p = (y - x) / 2.0;
+  const double bcmax = std::max(std::fabs(b), std::fabs(c));
+  const double bcmis = std::min(std::fabs(b), std::fabs(c)) * (b < 0.0 ? -1.0 : 1.0) *
+                       (c < 0.0 ? -1.0 : 1.0);
+  const double scale = std::max(std::fabs(p), bcmax);
+  const double z = scale == 0.0 ? 0.0 : (p / scale) * p + (bcmax / scale) * bcmis;
+  if (z >= 0.0) {
+    const double r = p + sign_of(std::sqrt(scale) * std::sqrt(z), p);
+    wr[0] = x + r + t;
+    wr[1] = r == 0.0 ? x + t : x - (bcmax / r) * bcmis + t;
+    wi[0] = wi[1] = 0.0;
+  } else {
+    wr[0] = wr[1] = x + p + t;
+    wi[0] = std::sqrt(scale) * std::sqrt(-z);
+    wi[1] = -wi[0];
+  }
+}
+
+// The shifted double-step QR iteration shared by both entries; `wide`
+// chooses the deflation tests and the 2 x 2 solution above.
+bool hessenberg_qr(double* hp, int32_t n, double tol, bool wide, double* wr, double* wi) {
   const Real h{hp, n};
   const Idx N = n;
   if (N <= 0) return true;
@@ -102,6 +168,10 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
     for (;;) {
       Idx l = nn;
       for (; l >= 1; --l) {
+        if (wide) {
+          if (negligible_wide(h, l, nn)) break;
+          continue;
+        }
         double s = std::fabs(h(l - 1, l - 1)) + std::fabs(h(l, l));
         if (s == 0.0) s = anorm / (double(nn + 1) * double(nn + 1) / 2.0);
         if (std::fabs(h(l, l - 1)) <= tol * s) break;
@@ -114,6 +184,11 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
         break;
       }
       double y = h(nn - 1, nn - 1), w = h(nn, nn - 1) * h(nn - 1, nn);
+      if (l == nn - 1 && wide) {
+        block_eigvals_scaled(y, h(nn - 1, nn), h(nn, nn - 1), x, t, wr + nn - 1, wi + nn - 1);
+        nn -= 2;
+        break;
+      }
       if (l == nn - 1) {
         const double p = (y - x) / 2.0, q = p * p + w;
         double z = std::sqrt(std::fabs(q));
@@ -217,6 +292,16 @@ bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, doub
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool numk_hessenberg_eigvals(double* hp, int32_t n, double tol, double* wr, double* wi) {
+  return hessenberg_qr(hp, n, tol, false, wr, wi);
+}
+
+bool numk_hessenberg_eigvals_wide(double* hp, int32_t n, double* wr, double* wi) {
+  return hessenberg_qr(hp, n, kEps, true, wr, wi);
 }
 
 bool numk_eig_real(double* a, int32_t n, int32_t* pivots, double* wr, double* wi) {
@@ -362,4 +447,214 @@ void numk_balance(double* a_re, double* a_im, int32_t n, double* d) {
       changed = true;
     }
   }
+}
+
+namespace {
+
+// The 2-norm of n complex values at stride (im null for real ones) and their
+// largest magnitude, scaled so that neither overflows nor underflows.
+void scaled_norm(const double* re, const double* im, Idx n, Idx stride, double* norm, double* big) {
+  double m = 0.0;
+  for (Idx k = 0; k < n; ++k) {
+    m = std::max(m, std::fabs(re[k * stride]));
+    if (im) m = std::max(m, std::fabs(im[k * stride]));
+  }
+  *big = m;
+  if (m == 0.0 || !std::isfinite(m)) {
+    *norm = m;
+    return;
+  }
+  double sum = 0.0;
+  for (Idx k = 0; k < n; ++k) {
+    const double r = re[k * stride] / m, i = im ? im[k * stride] / m : 0.0;
+    sum += r * r + i * i;
+  }
+  *norm = m * std::sqrt(sum);
+}
+
+}  // namespace
+
+void numk_balance_wide(double* a_re, double* a_im, int32_t n, double* d) {
+  const Idx nn = n < 0 ? 0 : n;
+  const Real re{a_re, nn}, im{a_im, nn};
+  constexpr double kMin2 = kWideBalanceMin * 2.0, kMax2 = 1.0 / kMin2;
+  for (Idx i = 0; i < nn; ++i) d[i] = 1.0;
+  // Every change lowers c + r of its index by at least a twentieth, so the
+  // sweeps end.
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (Idx i = 0; i < nn; ++i) {
+      double c, ca, r, ra;
+      scaled_norm(a_re + i, a_im ? a_im + i : nullptr, nn, nn, &c, &ca);
+      scaled_norm(a_re + i * nn, a_im ? a_im + i * nn : nullptr, nn, 1, &r, &ra);
+      if (c == 0.0 || r == 0.0 || !std::isfinite(c + r)) continue;
+      const double s = c + r;
+      double f = 1.0, g = r / 2.0;
+      while (c < g && std::max({f, c, ca}) < kMax2 && std::min({r, g, ra}) > kMin2) {
+        f *= 2.0;
+        c *= 2.0;
+        ca *= 2.0;
+        r /= 2.0;
+        g /= 2.0;
+        ra /= 2.0;
+      }
+      g = c / 2.0;
+      while (g >= r && std::max(r, ra) < kMax2 && std::min({f, c, g, ca}) > kMin2) {
+        f /= 2.0;
+        c /= 2.0;
+        g /= 2.0;
+        ca /= 2.0;
+        r *= 2.0;
+        ra *= 2.0;
+      }
+      if (c + r >= kWideBalanceGain * s) continue;
+      if (f < 1.0 && d[i] < 1.0 && f * d[i] <= kWideBalanceMin) continue;
+      if (f > 1.0 && d[i] > 1.0 && d[i] >= kWideBalanceMax / f) continue;
+      d[i] *= f;
+      const double inv = 1.0 / f;
+      for (Idx k = 0; k < nn; ++k) {
+        re(i, k) *= inv;
+        re(k, i) *= f;
+        if (a_im) {
+          im(i, k) *= inv;
+          im(k, i) *= f;
+        }
+      }
+      changed = true;
+    }
+  }
+}
+
+namespace {
+
+struct Complex {
+  double *re, *im;
+  Idx n;
+  Cx get(Idx i, Idx j) const { return {re[i * n + j], im[i * n + j]}; }
+  void set(Idx i, Idx j, Cx z) const {
+    re[i * n + j] = z.re;
+    im[i * n + j] = z.im;
+  }
+};
+
+// The wide deflation test of negligible_wide, on complex elements.
+bool negligible_wide_complex(Complex h, Idx k, Idx hi) {
+  const double sub = cx_abs1(h.get(k, k - 1));
+  if (sub <= kWideSmall) return true;
+  double tst = cx_abs1(h.get(k - 1, k - 1)) + cx_abs1(h.get(k, k));
+  if (tst == 0.0) {
+    if (k >= 2) tst += cx_abs1(h.get(k - 1, k - 2));
+    if (k + 1 <= hi) tst += cx_abs1(h.get(k + 1, k));
+  }
+  if (!(sub <= kEps * tst)) return false;
+  const double sup = cx_abs1(h.get(k - 1, k));
+  const double ab = std::max(sub, sup), ba = std::min(sub, sup);
+  const double dd = cx_abs1(cx_sub(h.get(k - 1, k - 1), h.get(k, k))), hk = cx_abs1(h.get(k, k));
+  const double aa = std::max(hk, dd), bb = std::min(hk, dd);
+  const double s = aa + ab;
+  return ba * (ab / s) <= std::max(kWideSmall, kEps * (bb * (aa / s)));
+}
+
+// The shift for the active block l .. i: the eigenvalue of its trailing 2 x 2
+// block nearer to h(i, i), or an exceptional one after 10 and 20 steps
+// without a deflation.
+Cx wilkinson_shift(Complex h, Idx l, Idx i, int32_t its) {
+  if (its == kExceptionalShiftAt1)
+    return cx_add(h.get(l, l), {0.75 * cx_abs1(h.get(l + 1, l)), 0.0});
+  if (its == kExceptionalShiftAt2)
+    return cx_add(h.get(i, i), {0.75 * cx_abs1(h.get(i, i - 1)), 0.0});
+  Cx t = h.get(i, i);
+  const Cx u = cx_mul(cx_sqrt(h.get(i - 1, i)), cx_sqrt(h.get(i, i - 1)));
+  double s = cx_abs1(u);
+  if (s == 0.0) return t;
+  const Cx x = cx_scale(cx_sub(h.get(i - 1, i - 1), t), 0.5);
+  const double sx = cx_abs1(x);
+  s = std::max(s, sx);
+  const Cx xs = cx_scale(x, 1.0 / s), us = cx_scale(u, 1.0 / s);
+  Cx y = cx_scale(cx_sqrt(cx_add(cx_mul(xs, xs), cx_mul(us, us))), s);
+  if (sx > 0.0) {
+    const Cx xn = cx_scale(x, 1.0 / sx);
+    if (xn.re * y.re + xn.im * y.im < 0.0) y = {-y.re, -y.im};
+  }
+  return cx_sub(t, cx_mul(u, cx_div(u, cx_add(x, y))));
+}
+
+// (c, s) with [c s; -conj(s) c] (a, b) = (r, 0), c real.
+void complex_rotation(Cx a, Cx b, double* c, Cx* s) {
+  const double scale = cx_abs1(a) + cx_abs1(b);
+  if (cx_abs1(b) == 0.0) {
+    *c = 1.0;
+    *s = {0.0, 0.0};
+    return;
+  }
+  const Cx as = cx_scale(a, 1.0 / scale), bs = cx_scale(b, 1.0 / scale);
+  const double na = std::sqrt(cx_abs2(as)), r = std::sqrt(cx_abs2(as) + cx_abs2(bs));
+  if (na == 0.0) {
+    *c = 0.0;
+    *s = cx_scale(cx_conj(bs), 1.0 / r);
+    return;
+  }
+  *c = na / r;
+  *s = cx_scale(cx_mul(cx_scale(as, 1.0 / na), cx_conj(bs)), 1.0 / r);
+}
+
+}  // namespace
+
+bool numk_hessenberg_eigvals_complex_wide(double* h_re, double* h_im, int32_t n, double* wr,
+                                          double* wi) {
+  const Complex h{h_re, h_im, n};
+  const Idx N = n;
+  if (N <= 0) return true;
+  for (Idx k = 0; k < N * N; ++k)
+    if (!std::isfinite(h_re[k]) || !std::isfinite(h_im[k])) return no_eigenvalues(wr, wi, N);
+  int64_t budget = kHqrBudgetPerOrder * N;
+  Idx i = N - 1;
+  int32_t its = 0;
+  while (i >= 0) {
+    Idx l = i;
+    for (; l >= 1; --l)
+      if (negligible_wide_complex(h, l, i)) break;
+    if (l >= 1) h.set(l, l - 1, {0.0, 0.0});
+    if (l == i) {
+      wr[i] = h_re[i * N + i];
+      wi[i] = h_im[i * N + i];
+      --i;
+      its = 0;
+      continue;
+    }
+    if (budget == 0) {
+      std::fill(wr, wr + i + 1, kNaN);
+      std::fill(wi, wi + i + 1, kNaN);
+      return false;
+    }
+    --budget;
+    const Cx t = wilkinson_shift(h, l, i, its);
+    ++its;
+    // One implicit single-shift QR step on rows and columns l .. i (only
+    // the eigenvalues are wanted, so nothing outside the block is kept up).
+    Cx a = cx_sub(h.get(l, l), t), b = h.get(l + 1, l);
+    for (Idx k = l; k < i; ++k) {
+      if (k > l) {
+        a = h.get(k, k - 1);
+        b = h.get(k + 1, k - 1);
+      }
+      double c;
+      Cx s;
+      complex_rotation(a, b, &c, &s);
+      for (Idx j = k > l ? k - 1 : k; j <= i; ++j) {
+        const Cx x = h.get(k, j), y = h.get(k + 1, j);
+        h.set(k, j, cx_add(cx_scale(x, c), cx_mul(s, y)));
+        h.set(k + 1, j, cx_sub(cx_scale(y, c), cx_mul(cx_conj(s), x)));
+      }
+      if (k > l) h.set(k + 1, k - 1, {0.0, 0.0});
+      const Idx last = std::min(k + 2, i);
+      for (Idx j = l; j <= last; ++j) {
+        const Cx x = h.get(j, k), y = h.get(j, k + 1);
+        h.set(j, k, cx_add(cx_scale(x, c), cx_mul(y, cx_conj(s))));
+        h.set(j, k + 1, cx_sub(cx_scale(y, c), cx_mul(x, s)));
+      }
+    }
+  }
+  return true;
 }

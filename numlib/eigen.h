@@ -1,7 +1,8 @@
-// Eigenvalue tools for real row-major matrices: a general matrix by stabilised
+// Eigenvalue tools for row-major matrices: a general real matrix by stabilised
 // elimination to Hessenberg form and the shifted double-step QR iteration, a
-// symmetric one by cyclic Jacobi rotations, and diagonal balancing by powers
-// of two. All overwrite their input and allocate nothing.
+// symmetric one by cyclic Jacobi rotations, diagonal balancing by powers of
+// two, and the wide variants that polynomial roots use on companion matrices
+// (real and complex). All overwrite their input and allocate nothing.
 #pragma once
 
 #include <cstdint>
@@ -31,3 +32,23 @@ void numk_eig_symmetric(double* a, int32_t n, double* d, double* v, double* work
 // d := powers of two with B = D^-1 A D balanced by row and column sums; A is
 // replaced by B (a_im null for a real matrix). No permutation is done.
 void numk_balance(double* a_re, double* a_im, int32_t n, double* d);
+
+// Eigenvalues of an upper Hessenberg h (destroyed) whose elements may span
+// the whole range of doubles, such as a balanced companion matrix: the same
+// iteration and budget, but a subdiagonal is dropped only when that perturbs
+// the eigenvalues no more than rounding (never merely because it is small
+// beside the matrix's norm), and the last 2 x 2 block is solved with scaling.
+bool numk_hessenberg_eigvals_wide(double* h, int32_t n, double* wr, double* wi);
+
+// d := powers of two with B = D^-1 A D balanced by the 2-norms of rows and
+// columns, over the whole exponent range (numk_balance stops at 2^49, far
+// short of what a polynomial's coefficients can span); A := B. a_im is null
+// for a real matrix.
+void numk_balance_wide(double* a_re, double* a_im, int32_t n, double* d);
+
+// The complex counterpart of numk_hessenberg_eigvals_wide: single-shift QR
+// steps with Wilkinson's shift on an upper Hessenberg (h_re, h_im), the same
+// deflation tests and budget; eigenvalue k is (wr[k], wi[k]). False (the ones
+// not found NaN) when the budget runs out; NaN or Inf gives NaN and false.
+bool numk_hessenberg_eigvals_complex_wide(double* h_re, double* h_im, int32_t n, double* wr,
+                                          double* wi);

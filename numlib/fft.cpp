@@ -7,6 +7,8 @@
 #include "engine/core/frames.h"
 #include "numlib/fft_twiddles.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -591,6 +593,142 @@ bool batch_pays(int64_t count, int64_t stride, int64_t step) {
   return count >= 4 && step <= 2 && count * step <= stride;
 }
 
+// --- Long odd factors: Bluestein's chirp convolution ----------------------
+//
+// A factor p of a combination is p-point DFTs of the twiddled children,
+// X(k1 + m k2) = sum_j [Y_j(k1) w_len(j k1)] w_p(j k2), and the direct sum
+// costs p squared per k1: 10^10 products for a prime length of 10^5. From
+// kChirpFromFactor on each p-point DFT is a circular convolution instead,
+// through jk = (j^2 + k^2 - (k - j)^2) / 2:
+//   X(k) = c(k) sum_j (x(j) c(j)) conj(c(k - j)),  c(j) = exp(-+i pi j^2 / p),
+// done by power-of-two transforms of length M >= 2p - 1, in O(p log p).
+// Below that factor the direct sum stays: it keeps its bits, and there it is
+// within a factor of two of the convolution (level at 61, twice at 127), a
+// matter of microseconds.
+constexpr int64_t kChirpFromFactor = 128;
+
+// What every p-point DFT of one depth shares: the chirp, the transform of
+// the convolution kernel, two buffers of M and the length-M radix-2 table
+// (from the cache, or built into the plan's own block when it refuses).
+struct ChirpPlan {
+  int64_t p = 0, m = 0;
+  double* block = nullptr;  // everything below, one allocation
+  double *c_re = nullptr, *c_im = nullptr;  // c(j), j < p
+  double *h_re = nullptr, *h_im = nullptr;  // FFT_M of conj(c(d)), d in -(p-1) .. p-1
+  double *a_re = nullptr, *a_im = nullptr;  // M each
+  double *b_re = nullptr, *b_im = nullptr;
+  FftTwiddles held{nullptr, nullptr, 0, -1};
+  Radix2Table table{};
+  ~ChirpPlan() {
+    fft_twiddles_release(&held);
+    std::free(block);
+  }
+};
+
+// Builds the plan of factor p in one direction; false when memory is short
+// (the caller then sums directly).
+bool chirp_plan_build(ChirpPlan* plan, int64_t p, bool inverse) {
+  int64_t m = 1;
+  while (m < 2 * p - 1) m *= 2;
+  if (m > INT32_MAX) return false;  // the radix-2 kernel counts in 32 bits
+  const bool cached = fft_twiddles_acquire(m, false, &plan->held);
+  const int64_t doubles = 2 * p + 6 * m + (cached ? 0 : 2 * m);
+  plan->block = static_cast<double*>(std::malloc(size_t(doubles) * sizeof(double)));
+  if (!plan->block) {
+    fft_twiddles_release(&plan->held);
+    return false;
+  }
+  plan->p = p;
+  plan->m = m;
+  double* at = plan->block;
+  for (double** slot : {&plan->c_re, &plan->c_im}) {
+    *slot = at;
+    at += p;
+  }
+  for (double** slot : {&plan->h_re, &plan->h_im, &plan->a_re, &plan->a_im, &plan->b_re, &plan->b_im}) {
+    *slot = at;
+    at += m;
+  }
+  if (cached) {
+    plan->table = radix2_table(plan->held.re, plan->held.im, m);
+  } else {
+    build_radix2_table(at, at + m, m, false);
+    plan->table = radix2_table(at, at + m, m);
+  }
+  // j^2 mod 2p is exact in 64 bits (p < 2^31), so each angle is reduced
+  // before it is rounded and c keeps full accuracy for every j.
+  const double sign = inverse ? 1.0 : -1.0;
+  for (int64_t j = 0; j < p; ++j) {
+    const double theta = kTwoPi * 0.5 * double((j * j) % (2 * p)) / double(p);
+    plan->c_re[j] = std::cos(theta);
+    plan->c_im[j] = sign * std::sin(theta);
+  }
+  // The kernel conj(c(d)) laid out circularly: d at d and at M - d.
+  std::fill(plan->a_re, plan->a_re + m, 0.0);
+  std::fill(plan->a_im, plan->a_im + m, 0.0);
+  for (int64_t d = 0; d < p; ++d) {
+    plan->a_re[d] = plan->c_re[d];
+    plan->a_im[d] = -plan->c_im[d];
+    if (d > 0) {
+      plan->a_re[m - d] = plan->c_re[d];
+      plan->a_im[m - d] = -plan->c_im[d];
+    }
+  }
+  radix2(plan->a_re, plan->a_im, int32_t(m), 1, plan->h_re, plan->h_im, int32_t(m), 1, 0, &plan->table);
+  return true;
+}
+
+// out(k) := sum_j in(j) w_p(+-jk) for k < p (scaled by 1/p for the inverse);
+// in is the plan's a buffer (its first p elements), out lands at stride.
+void chirp_dft(ChirpPlan& plan, double* out_re, double* out_im, int64_t out_stride, bool inverse) {
+  const int64_t p = plan.p, m = plan.m;
+  double *ar = plan.a_re, *ai = plan.a_im, *br = plan.b_re, *bi = plan.b_im;
+  for (int64_t j = 0; j < p; ++j) {
+    const double xr = ar[j], xi = ai[j];
+    ar[j] = mul_re(xr, xi, plan.c_re[j], plan.c_im[j]);
+    ai[j] = mul_im(xr, xi, plan.c_re[j], plan.c_im[j]);
+  }
+  radix2(ar, ai, int32_t(p), 1, br, bi, int32_t(m), 1, 0, &plan.table);
+  // The inverse transform of the product as the conjugate of a forward one:
+  // the table of one direction serves both.
+  for (int64_t k = 0; k < m; ++k) {
+    const double zr = br[k], zi = bi[k];
+    br[k] = mul_re(zr, zi, plan.h_re[k], plan.h_im[k]);
+    bi[k] = -mul_im(zr, zi, plan.h_re[k], plan.h_im[k]);
+  }
+  radix2(br, bi, int32_t(m), 1, ar, ai, int32_t(m), 1, 0, &plan.table);
+  const double scale = 1.0 / double(m) / (inverse ? double(p) : 1.0);
+  for (int64_t k = 0; k < p; ++k) {
+    const double zr = ar[k] * scale, zi = -ai[k] * scale;
+    out_re[k * out_stride] = mul_re(zr, zi, plan.c_re[k], plan.c_im[k]);
+    out_im[k * out_stride] = mul_im(zr, zi, plan.c_re[k], plan.c_im[k]);
+  }
+}
+
+// The combination of combine() through chirp_dft: for each k1 < len/p the
+// twiddled children Y_j(k1) w_len(j k1) form one p-point DFT, whose output
+// k2 is X(k1 + m k2).
+void chirp_combine(ChirpPlan& plan, const Buffers& b, int src, int dst, int64_t offset, int64_t len,
+                   int64_t stride, const double* wr, const double* wi, bool inverse) {
+  const int64_t p = plan.p, m = len / p;
+  const double* yr = b.re[src] + offset;
+  const double* yi = b.im[src] + offset;
+  double* xr = b.re[dst] + offset;
+  double* xi = b.im[dst] + offset;
+  const int64_t child_stride = stride * p;
+  for (int64_t k1 = 0; k1 < m; ++k1) {
+    int64_t idx = 0;  // (j k1) mod len
+    for (int64_t j = 0; j < p; ++j) {
+      const int64_t at = j * stride + k1 * child_stride;
+      plan.a_re[j] = mul_re(yr[at], yi[at], wr[idx], wi[idx]);
+      plan.a_im[j] = mul_im(yr[at], yi[at], wr[idx], wi[idx]);
+      idx += k1;
+      if (idx >= len) idx -= len;
+    }
+    chirp_dft(plan, xr + k1 * stride, xi + k1 * stride, m * stride, inverse);
+  }
+}
+
 // The twiddle tables one transform holds from the cache: one for each
 // combining depth and one for the radix-2 leaves, all released at the end.
 // A length the cache refused has none: its table is computed in the work array.
@@ -598,6 +736,8 @@ constexpr int kMaxDepths = 32;  // 3^20 is above every int32 length
 struct HeldTables {
   FftTwiddles level[kMaxDepths];
   FftTwiddles leaf;
+  ChirpPlan chirp[kMaxDepths];  // for long factors, built at their first use
+  bool chirp_failed[kMaxDepths] = {};
   double* batch_scratch = nullptr;  // for radix2_batch, taken at its first use
   HeldTables() {
     for (FftTwiddles& t : level) t = FftTwiddles{nullptr, nullptr, 0, -1};
@@ -715,8 +855,15 @@ int numk_fft(double* in_re, double* in_im, int32_t n, int32_t stride, int32_t co
       cr = wr;
       ci = wi;
     }
-    combine(buf, (depth + 1) & 1, depth & 1, parent.offset, parent.len, parent.stride,
-            child.count, cr, ci, inverse != 0);
+    ChirpPlan& plan = held.chirp[depth];
+    if (child.count >= kChirpFromFactor && !plan.block && !held.chirp_failed[depth])
+      held.chirp_failed[depth] = !chirp_plan_build(&plan, child.count, inverse != 0);
+    if (plan.block)
+      chirp_combine(plan, buf, (depth + 1) & 1, depth & 1, parent.offset, parent.len, parent.stride, cr,
+                    ci, inverse != 0);
+    else
+      combine(buf, (depth + 1) & 1, depth & 1, parent.offset, parent.len, parent.stride,
+              child.count, cr, ci, inverse != 0);
     ++parent.done;
     parent.offset += parent.step;
     if (ctx != nullptr && poll_abort(ctx) != 0) return kFftInterrupted;

@@ -12,7 +12,6 @@
 
 #include "numlib/complex_arith.h"
 #include "numlib/eigen.h"
-#include "numlib/schur.h"
 
 namespace {
 
@@ -267,9 +266,14 @@ int32_t roots_real_coeffs(double* p, int32_t n, double* re, double* im, double* 
     std::fill(c, c + nn * nn, 0.0);
     for (Idx k = 0; k < nn; ++k) c[k] = -p[k + 1] / p[0];
     for (Idx k = 1; k < nn; ++k) c[k * nn + k - 1] = 1.0;
-    // The pivot record is n ints in the n doubles after the matrix.
-    int32_t* pivots = reinterpret_cast<int32_t*>(work + nn * nn);
-    if (numk_eig_real(c, int32_t(nn), pivots, re, im)) {
+    // A companion matrix is Hessenberg already, and its first row can span
+    // the whole exponent range (a leading coefficient of 1e-300, roots from
+    // 100 to 700 whose product is 5e17): balanced over that range and iterated
+    // with deflation tests that weigh neighbours, never the norm, it gives
+    // roots with a backward error of rounding size. The plain iteration took
+    // the unit subdiagonal for zero beside such a row and answered zeros.
+    numk_balance_wide(c, nullptr, int32_t(nn), work + nn * nn);
+    if (numk_hessenberg_eigvals_wide(c, int32_t(nn), re, im)) {
       for (Idx k = 0; k < nn; ++k)
         if (im[k] != 0.0) return 1;  // NaN included
       return 0;
@@ -369,13 +373,10 @@ void roots_complex_coeffs(double* p_re, double* p_im, int32_t n, double* re, dou
       c_im[k] = r.im;
     }
     for (Idx k = 1; k < nn; ++k) c_re[k * nn + k - 1] = 1.0;
-    if (la_schur_complex(c_re, c_im, int32_t(nn), nullptr, nullptr, work + 2 * nn * nn)) {
-      for (Idx k = 0; k < nn; ++k) {
-        re[k] = c_re[k * nn + k];
-        im[k] = c_im[k * nn + k];
-      }
-      return;
-    }
+    // Balanced and iterated as the real companion matrix is, for the same
+    // reasons (a leading coefficient of 1e-18 i gave zeros for roots).
+    numk_balance_wide(c_re, c_im, int32_t(nn), work + 2 * nn * nn);
+    if (numk_hessenberg_eigvals_complex_wide(c_re, c_im, int32_t(nn), re, im)) return;
   }
   poly_roots_complex_kernel(p_re, p_im, int32_t(nn), re, im);
 }

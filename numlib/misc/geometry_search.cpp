@@ -2,6 +2,7 @@
 // query point in each simplex, in simplex order) and scattered-data
 // interpolation over the Delaunay triangulation of the data points, linear or
 // nearest; the plane forms take x and y vectors and give results shaped like xi.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -38,41 +39,91 @@ int check_indices(const double* t, int64_t entries, int32_t n) {
   return kOk;
 }
 
+// Rounding bound of a barycentric coordinate, in units of eps: the inverse
+// from the LU solve is off by about |inv| |A| |inv| (partial pivoting keeps
+// |L| |U| near |A|), applied to |(xi - v0, 1)|, which also covers the product
+// with the query point; and a query point computed on a facet (a midpoint of
+// two vertices) is off it by an ulp of its own coordinates, |inv| |xi|.
+// kLocateSlack multiplies the unit roundoff per vertex; a bound above
+// kLocateTolCap means a simplex too thin to have barycentric coordinates
+// worth the name, and is cut there.
+constexpr double kLocateSlack = 4.0;
+constexpr double kLocateTolCap = 1e-9;
+
+// bound := |inv| |A| |inv| (k x k). a holds |A| on entry and |A| |inv| on
+// return; row is k doubles of scratch.
+void rounding_bounds(double* a, const double* inv, int32_t k, double* bound, double* row) {
+  for (int32_t t = 0; t < k; ++t) {
+    for (int32_t c = 0; c < k; ++c) {
+      double g = 0;
+      for (int32_t u = 0; u < k; ++u) g += a[t * k + u] * std::fabs(inv[u * k + c]);
+      row[c] = g;
+    }
+    for (int32_t c = 0; c < k; ++c) a[t * k + c] = row[c];
+  }
+  for (int32_t r = 0; r < k; ++r)
+    for (int32_t c = 0; c < k; ++c) {
+      double h = 0;
+      for (int32_t t = 0; t < k; ++t) h += std::fabs(inv[r * k + t]) * a[t * k + c];
+      bound[r * k + c] = h;
+    }
+}
+
 // Locates the p query points (rows of xi) in the m simplices of t. Scratch is
-// taken from the free space above the top item. A point accepts a simplex
-// when every barycentric coordinate lies in [-tau, 1 + tau]: the exact test
-// loses data points and points on shared facets to rounding.
+// taken from the free space above the top item. Coordinates are taken
+// relative to the simplex's first vertex (barycentric coordinates do not
+// change under translation, and data far from the origin then lose no digits
+// to it). A point accepts a simplex when every barycentric coordinate lies in
+// [0, 1] up to its rounding bound: the exact test lost data points and points
+// on shared facets to coordinates of -1e-15.
 int locate(EngineContext* ctx, const Points& pts, const double* t, int32_t m, const double* xi,
            int32_t p, uint8_t* done, const LocateSink& sink) {
   const int32_t d = pts.d, k = d + 1;
   int64_t free_bytes = 0;
   void* free_start = nullptr;
   stk_free_space(ctx, &free_bytes, &free_start);
-  const int64_t need = 8 * (2 * int64_t(k) * k + k) + 4 * k + 8 * k;
+  const int64_t need = 8 * (3 * int64_t(k) * k + 3 * int64_t(k)) + 4 * k + 8 * k;
   if (free_bytes < need) return kDataStackOverflow;
   double* a = static_cast<double*>(free_start);
   double* inv = a + k * k;
-  double* lambda = inv + k * k;
-  auto* perm = reinterpret_cast<uint32_t*>(lambda + k);
+  double* bound = inv + k * k;
+  double* lambda = bound + k * k;
+  double* rel = lambda + k;  // xi - v0, then 1
+  double* row = rel + k;
+  auto* perm = reinterpret_cast<uint32_t*>(row + k);
   int32_t verts[64];
   const double tau = 4.0 * k * kEps;
   for (int32_t s = 0; s < m; ++s) {
     for (int32_t c = 0; c < k; ++c) verts[c] = int32_t(std::trunc(t[int64_t(s) * k + c])) - 1;
-    // Column c: vertex c's coordinates, then a one.
+    const double* v0 = pts.x + int64_t(verts[0]) * d;
+    // Column c: vertex c's coordinates relative to vertex 0, then a one.
     for (int32_t c = 0; c < k; ++c) {
-      for (int32_t r = 0; r < d; ++r) a[r * k + c] = pts.x[int64_t(verts[c]) * d + r];
+      for (int32_t r = 0; r < d; ++r) a[r * k + c] = pts.x[int64_t(verts[c]) * d + r] - v0[r];
       a[d * k + c] = 1;
     }
     for (int32_t r = 0; r < k * k; ++r) inv[r] = (r % (k + 1) == 0) ? 1.0 : 0.0;
     linsolve_left_real(a, inv, k, k, perm, 0);
+    for (int32_t c = 0; c < k; ++c) {  // |A| again: the solve left its LU factors
+      for (int32_t r = 0; r < d; ++r) a[r * k + c] = std::fabs(pts.x[int64_t(verts[c]) * d + r] - v0[r]);
+      a[d * k + c] = 1;
+    }
+    rounding_bounds(a, inv, k, bound, row);
     for (int32_t q = 0; q < p; ++q) {
       if (done[q]) continue;
+      for (int32_t c = 0; c < d; ++c) rel[c] = xi[int64_t(q) * d + c] - v0[c];
+      rel[d] = 1;
       bool inside = true;
       for (int32_t r = 0; r < k && inside; ++r) {
-        double v = inv[r * k + d];
-        for (int32_t c = 0; c < d; ++c) v += inv[r * k + c] * xi[int64_t(q) * d + c];
+        double v = 0;
+        for (int32_t c = 0; c < k; ++c) v += inv[r * k + c] * rel[c];
         lambda[r] = v;
-        inside = v >= -tau && v <= 1 + tau;
+        if (v >= 0 && v <= 1) continue;
+        double slack = bound[r * k + d];
+        for (int32_t c = 0; c < d; ++c)
+          slack += bound[r * k + c] * std::fabs(rel[c]) +
+                   std::fabs(inv[r * k + c]) * std::fabs(xi[int64_t(q) * d + c]);
+        slack = std::max(tau, std::min(kLocateSlack * k * kEps * slack, kLocateTolCap));
+        inside = v >= -slack && v <= 1 + slack;
       }
       if (!inside) continue;
       done[q] = 1;

@@ -1,7 +1,9 @@
 // Eigenvalue kernels: the worked cases, eigenvalues of random real and complex
 // matrices (through the elimination/QR kernel and both Schur forms) against
 // reference values from an independent library, Jacobi by A V = V diag(d) with
-// V orthogonal, and balancing by its examples and the exactness of D^-1 A D.
+// V orthogonal, and balancing by its examples and the exactness of D^-1 A D;
+// the wide kernels for companion matrices on the same references and on
+// matrices whose elements span the exponent range.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "numlib/eigen.h"
+#include "numlib/householder.h"
 #include "numlib/schur.h"
 #include "support/dense_model.h"
 
@@ -272,6 +275,114 @@ TEST(Balance, RandomIllScaledMatricesAreScaledExactly) {
       Vec again = br, again_i = bi, d2(n);
       numk_balance(again.data(), cplx ? again_i.data() : nullptr, n, d2.data());
       EXPECT_EQ(d2, Vec(n, 1.0));
+    }
+  }
+}
+
+// The wide iterations on the reference matrices reduced to Hessenberg form
+// (the real one by elimination, the complex one by reflections), balanced
+// over the whole range first as roots does.
+TEST(EigenWide, AgainstReferenceValues) {
+  const auto real_recs = model::read_records(kRefDir + "/eig_real.txt");
+  for (size_t at = 0; at + 3 < real_recs.size(); at += 4) {
+    const int n = int(real_recs[at][0]);
+    Vec a = real_recs[at + 1], d(n), wr(n), wi(n), zero(size_t(n) * n, 0.0);
+    const auto want = model::zip(real_recs[at + 2].data(), real_recs[at + 3].data(), n);
+    const double tol = 1e-10 * model::norm1(model::from_real(a.data(), n, n));
+    SCOPED_TRACE(testing::Message() << "real n=" << n);
+    std::vector<int32_t> piv(n);
+    numk_hessenberg_elim(a.data(), n, piv.data());
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j + 1 < i; ++j) a[i * n + j] = 0.0;
+    Vec c = a, ci = zero;
+    numk_balance_wide(a.data(), nullptr, n, d.data());
+    ASSERT_TRUE(numk_hessenberg_eigvals_wide(a.data(), n, wr.data(), wi.data()));
+    expect_pairs_adjacent(EigResult{true, wr, wi});
+    EXPECT_LE(model::multiset_distance(model::zip(wr.data(), wi.data(), n), want), tol);
+    // The complex iteration on the same real Hessenberg matrix.
+    ASSERT_TRUE(numk_hessenberg_eigvals_complex_wide(c.data(), ci.data(), n, wr.data(), wi.data()));
+    EXPECT_LE(model::multiset_distance(model::zip(wr.data(), wi.data(), n), want), tol);
+  }
+  const auto recs = model::read_records(kRefDir + "/eig_complex.txt");
+  for (size_t at = 0; at + 4 < recs.size(); at += 5) {
+    const int n = int(recs[at][0]);
+    Vec ar = recs[at + 1], ai = recs[at + 2], w(2 * n), d(n), wr(n), wi(n);
+    const auto want = model::zip(recs[at + 3].data(), recs[at + 4].data(), n);
+    const double tol = 1e-10 * model::norm1(model::from_split(ar.data(), ai.data(), n, n));
+    SCOPED_TRACE(testing::Message() << "complex n=" << n);
+    la_hessenberg_complex(ar.data(), ai.data(), n, nullptr, nullptr, w.data());
+    numk_balance_wide(ar.data(), ai.data(), n, d.data());
+    ASSERT_TRUE(numk_hessenberg_eigvals_complex_wide(ar.data(), ai.data(), n, wr.data(), wi.data()));
+    EXPECT_LE(model::multiset_distance(model::zip(wr.data(), wi.data(), n), want), tol);
+  }
+}
+
+// Companion matrices whose first row spans the exponent range: the plain
+// iteration took the unit subdiagonals for zeros beside such a row. Each
+// root must come back to a few ulps, real and complex alike, and a NaN
+// gives NaN everywhere.
+TEST(EigenWide, CompanionMatricesAcrossTheRange) {
+  struct Case {
+    Vec p;
+    Vec roots;
+  };
+  const Case cases[] = {
+      {{1e-300, 1, 1}, {-1e300, -1}},
+      {{1e-18, 1, -3, 2}, {-1e18, 2, 1}},
+      {{1, -2800, 3220000, -1.96e9, 6.769e11, -1.3132e14, 1.3068e16, -5.04e17}, {700, 600, 500, 400, 300, 200, 100}},
+      {{1, 0, -1e-200}, {1e-100, -1e-100}},
+      {{1e100, -3e200, 2e300}, {2e100, 1e100}},
+  };
+  for (const Case& k : cases) {
+    const int n = int(k.p.size()) - 1;
+    SCOPED_TRACE(testing::Message() << "degree " << n << " lead " << k.p[0]);
+    for (bool cplx : {false, true}) {
+      Vec c(size_t(n) * n, 0.0), ci(size_t(n) * n, 0.0), d(n), wr(n), wi(n);
+      for (int j = 0; j < n; ++j) c[j] = -k.p[j + 1] / k.p[0];
+      for (int j = 1; j < n; ++j) c[j * n + j - 1] = 1.0;
+      numk_balance_wide(c.data(), cplx ? ci.data() : nullptr, n, d.data());
+      ASSERT_TRUE(cplx ? numk_hessenberg_eigvals_complex_wide(c.data(), ci.data(), n, wr.data(), wi.data())
+                       : numk_hessenberg_eigvals_wide(c.data(), n, wr.data(), wi.data()));
+      std::vector<cd> want(n);
+      for (int j = 0; j < n; ++j) want[j] = k.roots[j];
+      for (int j = 0; j < n; ++j) {
+        double best = INFINITY;
+        for (const cd& w : want) best = std::min(best, std::abs(cd(wr[j], wi[j]) - w) / std::abs(w));
+        EXPECT_LE(best, 1e-10) << (cplx ? "complex " : "real ") << wr[j] << " " << wi[j];
+      }
+    }
+  }
+  Vec h = {1, NAN, 1, 2}, hi(4, 0.0), wr(2), wi(2);
+  EXPECT_FALSE(numk_hessenberg_eigvals_complex_wide(h.data(), hi.data(), 2, wr.data(), wi.data()));
+  EXPECT_TRUE(std::isnan(wr[0]) && std::isnan(wi[1]));
+}
+
+// Wide balancing reaches factors far beyond 2^49 and stays exact.
+TEST(Balance, WideBalancingSpansTheRange) {
+  std::mt19937_64 rng(33);
+  for (int n : {3, 8, 17}) {
+    for (bool cplx : {false, true}) {
+      Vec ar = model::random_vec(rng, size_t(n) * n), ai = model::random_vec(rng, size_t(n) * n);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+          const double f = std::ldexp(1.0, (i - j) * 800 / n);
+          ar[i * n + j] *= f;
+          ai[i * n + j] *= f;
+        }
+      Vec br = ar, bi = ai, d(n);
+      numk_balance_wide(br.data(), cplx ? bi.data() : nullptr, n, d.data());
+      double big = 0;
+      for (int i = 0; i < n; ++i) {
+        int e;
+        EXPECT_EQ(std::frexp(d[i], &e), 0.5) << "not a power of two: " << d[i];
+        for (int j = 0; j < n; ++j) {
+          const size_t k = size_t(i) * n + j;
+          EXPECT_EQ(br[k], ar[k] * d[j] / d[i]);
+          if (cplx) EXPECT_EQ(bi[k], ai[k] * d[j] / d[i]);
+          big = std::max(big, std::fabs(br[k]));
+        }
+      }
+      EXPECT_LT(big, 1e10) << "n " << n;  // from 2^800 down to the size of the diagonal
     }
   }
 }

@@ -175,7 +175,12 @@ TEST(PolyRoots, ComplexAgainstReferenceRoots) {
       SCOPED_TRACE(testing::Message() << "n=" << n << " fallback=" << fallback);
       Roots r = complex_roots(pr, pi);
       EXPECT_LE(model::multiset_distance(r.z(), want), root_tol(fallback) * max_modulus(want));
-      EXPECT_LE(poly_error(r, pr, &pi), coeff_tol(fallback));
+      // The reference's own roots rebuild the degree-30 record only to 3e-10:
+      // within twice that is as good as it gets there.
+      Roots ref;
+      ref.re = recs[at + 3];
+      ref.im = recs[at + 4];
+      EXPECT_LE(poly_error(r, pr, &pi), std::max(coeff_tol(fallback), 2 * poly_error(ref, pr, &pi)));
     }
   }
 }
