@@ -150,6 +150,7 @@ int load_tables(RuntimeBlock* b, const Header& h, SectionRead& in) {
     return kBadImage;
   if (h.head_bytes > INT32_MAX || h.units > INT32_MAX) return kBadImage;
   const UndoSavedSizes sizes{int32_t(h.head_bytes), int32_t(h.units)};
+  ++b->h.history_serial;  // a loaded history continues no run of this one
   return undo_store_load(rt_value_store(b), sizes, &SectionRead::deliver, &in) == 0 ? 0 : kBadImage;
 }
 

@@ -146,6 +146,7 @@ int inst_reset(RuntimeBlock** handle, int32_t id) {
   rec = inst_find_by_id(b, id);
   rec->state = kStateInit;
   rec->selection = 0;
+  ++b->h.history_serial;
   TN_TRY(undo_store_clear_record(rt_value_store(b), id));
   TN_TRY(inst_layout_reset(b, id, false));
   int32_t pos = 0;
@@ -284,6 +285,7 @@ int inst_run_figure_commands(RuntimeBlock** handle, int32_t id) {
 int inst_undo(RuntimeBlock** handle, int32_t id) {
   if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
   if (undo_store_undo(rt_value_store(*handle), id) != 0) return 0;
+  ++(*handle)->h.history_serial;
   TN_TRY(inst_apply_stored(*handle, id));
   TN_TRY(inst_refresh(handle, id));
   TN_TRY(inst_run_change_handlers(handle, id));
@@ -293,6 +295,7 @@ int inst_undo(RuntimeBlock** handle, int32_t id) {
 int inst_redo(RuntimeBlock** handle, int32_t id) {
   if (!inst_find_by_id(*handle, id)) return kRtNonexistentInstance;
   if (undo_store_redo(rt_value_store(*handle), id) != 0) return 0;
+  ++(*handle)->h.history_serial;
   TN_TRY(inst_apply_stored(*handle, id));
   TN_TRY(inst_refresh(handle, id));
   TN_TRY(inst_run_change_handlers(handle, id));

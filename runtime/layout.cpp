@@ -32,7 +32,7 @@ constexpr uint32_t kScaleOneOrEight[2][2] = {{kScaleLogX, kScaleDbX}, {kScaleLog
 
 int32_t cells(const InstanceRec* rec) { return std::max(0, rec->rows) * std::max(0, rec->cols); }
 
-void push_row(RuntimeBlock* b, int32_t id) { undo_store_push_row(rt_value_store(b), id); }
+void push_row(RuntimeBlock* b, int32_t id) { inst_push_row(b, id); }
 
 // Text of the figure record at run position `figure`.
 bool figure_text(RuntimeBlock* b, int32_t id, int32_t figure, const char** text, int32_t* length) {

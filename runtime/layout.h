@@ -95,9 +95,15 @@ int inst_apply_stored(RuntimeBlock* b, int32_t id);
 // (a view manipulation that changed nothing).
 bool inst_layout_same_as_before(RuntimeBlock* b, int32_t id);
 // Pushes a history row after writing the view on screen into the current
-// one, so that undo returns to it (a wheel's pan, a selection or a lock that
-// a handler made since the last row included).
+// one, so that undo returns to it (a selection or a lock that a handler made
+// since the last row included).
 int inst_push_view_row(RuntimeBlock* b, int32_t id);
+// Pushes a history row (`undo_store_push_row`) and counts it in the
+// block's history serial.
+int inst_push_row(RuntimeBlock* b, int32_t id);
+// Whether every value of the current row is that of the row before it
+// (false when there is none): a step that changed neither data nor view.
+bool inst_row_same_as_before(RuntimeBlock* b, int32_t id);
 uint32_t layout_pack_flags(const Subplot& s, bool selected);
 // One row of value 102 for subplot k: index, view flags, orthographic flag,
 // aspect word, then thirteen camera doubles; and its application (view flags

@@ -283,5 +283,17 @@ bool inst_layout_same_as_before(RuntimeBlock* b, int32_t id) {
 
 int inst_push_view_row(RuntimeBlock* b, int32_t id) {
   TN_TRY(inst_layout_to_array(b, id));
+  return inst_push_row(b, id);
+}
+
+int inst_push_row(RuntimeBlock* b, int32_t id) {
+  ++b->h.history_serial;
   return undo_store_push_row(rt_value_store(b), id);
+}
+
+bool inst_row_same_as_before(RuntimeBlock* b, int32_t id) {
+  int32_t code = 0;
+  for (int32_t f = 0; undo_store_get_field(rt_value_store(b), id, f, false, &code) == 0; ++f)
+    if (!same_as_before(b, id, code)) return false;
+  return undo_store_can_undo(rt_value_store(b), id);
 }

@@ -104,6 +104,15 @@ struct InteractionState {
   uint8_t frames_moved;  // a grid move changed the layout since the press
   uint8_t row_pushed;    // the history row of this interaction is on the store
   double mouse_interval;  // seconds between accepted moves (0: the default)
+  // The run of wheel steps whose history row is the newest: while it is
+  // open and the history serial is the one it left, a wheel step over the
+  // same subplot adds to that row instead of pushing one of its own.
+  struct WheelRun {
+    uint8_t open;
+    int32_t instance;
+    int32_t subplot;
+    uint32_t serial;
+  } wheel;
 };
 
 struct RuntimeHeader {
@@ -146,6 +155,10 @@ struct RuntimeHeader {
   int32_t last_handled_target;
   uint8_t interactive_highlight;  // the host's setting: figures that take the mouse are highlighted
   InteractionState interaction;
+  // Steps with every history row pushed, undone or redone and every record
+  // reset (`inst_push_row`, `inst_undo`, `inst_redo`): what a wheel run
+  // compares to know that nothing came between its steps.
+  uint32_t history_serial;
   RtFigureCallbacks figure;
   RtFileDialogCallback file_dialog;
   // The embedded-data streams: in the header's reserve (see their header).

@@ -98,7 +98,7 @@ void interact_set_text_scroll(Subplot* s, double offset) {
 }
 
 void interact_push_row(RuntimeBlock* b, int32_t id) {
-  b->h.interaction.row_pushed = undo_store_push_row(rt_value_store(b), id) == 0;
+  b->h.interaction.row_pushed = inst_push_row(b, id) == 0;
 }
 
 void interact_drop_row(RuntimeBlock* b, int32_t id) {

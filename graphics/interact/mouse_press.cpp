@@ -141,7 +141,7 @@ int press(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifie
   if (!interact_has_drawing(rec, k) && !interact_figure_only(b, id) && !select) return kRtNoInteraction;
   const int32_t c = interact_case(b, modifier, &rec->subplots[k]);
   // Undo goes back to the view as it is at the press, with its selection:
-  // a wheel's pan or a lock a handler made since the last row are in it.
+  // a lock a handler made since the last row is in it.
   if (changes_view(c)) TN_TRY(inst_layout_to_array(b, id));
   st.active = k;
   if (rec->selection == 0) st.moving = 0;
@@ -162,6 +162,7 @@ int interact_mouse_down(RuntimeBlock** handle, int32_t id, double x, double y, u
   if (!rec) return kRtNonexistentInstance;
   if (!inst_takes_mouse(b, id)) return kRtNoInteraction;
   rec->resume = 0;
+  b->h.interaction.wheel.open = 0;  // a press ends a run of wheel steps, even one that changes nothing
   bool committed = false;
   if (rec->focus_record >= 0) {
     const int status = interact_commit_textfield(handle, id);

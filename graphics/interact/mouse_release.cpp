@@ -15,6 +15,7 @@
 #include "runtime/record_list.h"
 #include "runtime/records.h"
 #include "runtime/runtime_status.h"
+#include "runtime/undo_store.h"
 
 namespace {
 
@@ -66,6 +67,57 @@ const char* hover_text(RuntimeBlock* b, const InstanceRec* rec, int32_t c, Subpl
     case kCaseDollyForward: return modifier ? kDollyFixedText : kDollyForwardText;
     default: (void)b; return nullptr;
   }
+}
+
+// One uninterrupted run of wheel steps over a subplot is one history row,
+// as one drag is: a scroll gesture sends many small steps, and a row each
+// would push the whole history out in one turn of the wheel. The run's
+// first step writes the view it found into the current row and pushes the
+// run's row; a later step adds to that row while nothing has pushed, undone
+// or redone a row since (the history serial), no press or tool change came
+// between and the pointer is over the same subplot. True when this step
+// began the run; a row that cannot be pushed leaves the run closed and the
+// step goes on without one, as a press does.
+bool wheel_row(RuntimeBlock* b, int32_t id, int32_t k) {
+  InteractionState::WheelRun& run = b->h.interaction.wheel;
+  if (run.open && run.instance == id && run.subplot == k && run.serial == b->h.history_serial) return false;
+  run.open = 0;
+  if (inst_push_view_row(b, id) != 0) return false;
+  run = InteractionState::WheelRun{1, id, k, b->h.history_serial};
+  return true;
+}
+
+// After a wheel step: the view goes into the run's row, and a run that has
+// come back to the row before it (or a first step that changed nothing)
+// leaves no row. A failed step ends the run and drops the row only when it
+// began it: the steps before it stay on screen and in their row. A handler
+// that moved the history itself ends the run: the newest row is not its own.
+int wheel_done(RuntimeBlock* b, int32_t id, bool began, int status) {
+  InteractionState::WheelRun& run = b->h.interaction.wheel;
+  if (!run.open || run.serial != b->h.history_serial) {
+    run.open = 0;
+    return status;
+  }
+  if (status == 0 || status == kRtHandledRedraw) {
+    const int stored = inst_layout_to_array(b, id);
+    if (stored == 0) {
+      if (inst_row_same_as_before(b, id)) {
+        undo_store_drop_last_row(rt_value_store(b), id);
+        run.open = 0;
+      }
+      return status;
+    }
+    status = stored;
+  }
+  if (began) undo_store_drop_last_row(rt_value_store(b), id);
+  run.open = 0;
+  return status;
+}
+
+// A wheel step that changes nothing ends the run it may have continued.
+int wheel_end_run(RuntimeBlock* b) {
+  b->h.interaction.wheel.open = 0;
+  return 0;
 }
 
 int release_manipulate(RuntimeBlock** handle, int32_t id, int32_t k) {
@@ -218,28 +270,36 @@ int interact_mouse_wheel(RuntimeBlock** handle, int32_t id, double x, double y, 
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
   const int32_t k = interact_subplot_at(rec, x, y, false);
-  if (k < 0) return 0;
+  if (k < 0) return wheel_end_run(b);
   Subplot* s = &rec->subplots[k];
   if (interact_text_scrollable(s)) {
+    wheel_end_run(b);
     interact_set_text_scroll(s, s->yOffset + scroll_y * s->lineHeight);
     return kRtHandledRedraw;
   }
   if (b->h.interaction_mode == kToolDrag) {
-    if (!s->hasContent) return 0;
+    if (!s->hasContent) return wheel_end_run(b);
+    const bool began = wheel_row(b, id, k);
+    s = &inst_find_by_id(b, id)->subplots[k];
     subplot_drag_by(s, -std::fabs(s->charWidth) * scroll_x, -std::fabs(s->lineHeight) * scroll_y);
-    return interact_redraw(handle, id, kRtHandledRedraw);
+    const int status = interact_redraw(handle, id, kRtHandledRedraw);
+    return wheel_done(*handle, id, began, status);
   }
-  if (b->h.interaction_mode != kToolManipulate) return 0;
+  if (b->h.interaction_mode != kToolManipulate) return wheel_end_run(b);
   interact_hit_test(b, id, k, x, y, modifier);
   const int32_t wheel = interact_handler(b, id, k, kTagMouseWheel, interact_element(b->h.manip));
-  if (wheel == kNoHandler) return 0;
+  if (wheel == kNoHandler) return wheel_end_run(b);
+  // The handler's outputs and whatever view it sets go into the run's row.
+  const bool began = wheel_row(b, id, k);
   interact_state_set_scroll(&b->h.manip, scroll_x, scroll_y);
   b->h.interaction_target = k;
-  TN_TRY(interact_run_handler(handle, id, wheel, k, text, text_size, text_length));
+  int status = interact_run_handler(handle, id, wheel, k, text, text_size, text_length);
   b = *handle;
-  inst_find_by_id(b, id)->pending_subplot = k;
-  if (assigns_variables(b, id, wheel)) return interact_redraw(handle, id, kRtHandledRedraw);
-  return kRtHandledRedraw;
+  if (status == 0) {
+    inst_find_by_id(b, id)->pending_subplot = k;
+    status = assigns_variables(b, id, wheel) ? interact_redraw(handle, id, kRtHandledRedraw) : kRtHandledRedraw;
+  }
+  return wheel_done(*handle, id, began, status);
 }
 
 int32_t interact_cursor_kind(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifier) {

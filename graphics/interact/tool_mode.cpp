@@ -73,6 +73,7 @@ int interact_set_tool_mode(RuntimeBlock** handle, int32_t mode) {
         answer = status;
     }
   }
+  if (stored_mode(mode) != (*handle)->h.interaction_mode) (*handle)->h.interaction.wheel.open = 0;
   (*handle)->h.interaction_mode = stored_mode(mode);
   return answer;
 }

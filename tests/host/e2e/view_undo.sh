@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The view's history in the real window, driven with xdotool: on the demo a
-# zoom band, a drag, a menu command, an x zoom, a drag along x and a zoom
-# out, then each Undo (Ctrl+Z and Edit > Undo) gives back the figure pixel
-# for pixel as it was before its step, down to the first picture, and each
-# Redo (Ctrl+Shift+Z and Edit > Redo) the one after. A handler that drew a
+# zoom band, three wheel notches under the drag tool (one step), a drag, a
+# menu command, an x zoom, a drag along x and a zoom out, then each Undo
+# (Ctrl+Z and Edit > Undo) gives back the figure pixel for pixel as it was
+# before its step, down to the first picture, and each Redo (Ctrl+Shift+Z
+# and Edit > Redo) the one after. Before them a wheel pan on the fresh
+# figure is undone to the first picture. A handler that drew a
 # surface and then draws a curve draws it as at the start; the surface keeps
 # the camera the user turned while its data change, and the turn undoes.
 #   view_undo.sh DEMO_PROGRAM KINDS_PROGRAM WORKDIR
@@ -87,13 +89,23 @@ gesture() {
   return 0
 }
 menu() { focus; xdotool key "$1"; sleep 0.3; xdotool key "$2"; }
+# Three wheel notches (button 5, towards the user) near the figure's centre,
+# off the point where the next gesture starts: a move with --sync to where
+# the pointer already is waits for a motion that never comes.
+wheel() { xdotool mousemove --sync $((cx - 20)) $((cy + 20)) click --repeat 3 --delay 40 5; }
 
 # ---- The demo: zooms and drags, each undone and redone ----------------------
 start_program "$demo" "Tarnivel Demo - Tarnivel Runtime"
 wait_for_colour "$work/v0.miff" "#0000FF" || fail "the demo's curve never showed"
 figure_area "$work/v0.miff"
 settle "$work/v0.miff"
-steps=("zoom band" "drag" "Flip Curve" "x zoom" "drag along x" "zoom out")
+focus; xdotool key ctrl+4; sleep 0.1
+wheel
+wait_for_other "$work/w0.miff" "$work/v0.miff" || fail "the wheel did not pan the fresh figure"
+focus; xdotool key ctrl+z
+wait_for_same "$work/w0-undone.miff" "$work/v0.miff" ||
+  fail "Undo of the wheel pan did not give the first picture back ($differ pixels differ)"
+steps=("zoom band" "wheel pan" "drag" "Flip Curve" "x zoom" "drag along x" "zoom out")
 n=0
 step_done() {
   n=$((n + 1))
@@ -102,6 +114,7 @@ step_done() {
 focus; xdotool key ctrl+2; sleep 0.1
 gesture -100 -160 200 320; step_done
 focus; xdotool key ctrl+4; sleep 0.1
+wheel; step_done
 gesture 0 0 40 30; step_done
 menu alt+d f; step_done
 focus; xdotool key ctrl+3; sleep 0.1
@@ -151,4 +164,4 @@ wait_for_same "$work/k-undone.miff" "$work/k-turned.miff" || fail "Undo did not 
 focus; xdotool key ctrl+z
 wait_for_same "$work/k-unturned.miff" "$work/k-surface.miff" || fail "Undo of the turn did not give the view back ($differ pixels differ)"
 close_program
-echo "view_undo: zooms, drags and camera undone and redone; a curve after a surface drawn as at the start"
+echo "view_undo: zooms, drags, wheel pans and camera undone and redone; a curve after a surface drawn as at the start"
