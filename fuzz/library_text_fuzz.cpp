@@ -5,7 +5,8 @@
 // it (the engine reads it back through the runtime's "+readlib" hook), and
 // help, lookfor and which run over it and over the help file. The help-text
 // scanners also walk both texts directly, held to their contracts: every
-// position they give lies inside the text and moves forward.
+// position they give lies inside the text and moves forward; and every entry
+// lookfor lists must come from one of the two texts.
 // Every step must give a status and leave the stacks and frames as they
 // were. Input: byte 0 picks the lookfor word, bytes 1-2 the length of the
 // source (little-endian), the source, then the help file. With
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -179,6 +181,25 @@ void scan(const char* t, int32_t n) {
   TN_FUZZ_CHECK(pos == n);
 }
 
+constexpr char kRecordOpen[] = "##[[help:";
+constexpr char kRecordClose[] = "]]## ";
+
+// The record headers lookfor may write for the entries of a help file:
+// "name|name", "q::name|q::name", "oror|||" for "||".
+std::set<std::string> help_file_headers(const char* t, int32_t n) {
+  std::set<std::string> out;
+  int32_t pos = 0;
+  const char* word = nullptr;
+  const char* qualifier = nullptr;
+  int32_t word_length = 0, qualifier_length = 0;
+  while (help_file_next_word(t, n, &pos, &word, &word_length, &qualifier, &qualifier_length)) {
+    const std::string q = qualifier_length > 0 ? std::string(qualifier, size_t(qualifier_length)) + "::" : "";
+    const std::string w(word, size_t(word_length));
+    out.insert(q + (w == "||" ? "oror" : w) + "|" + q + w);
+  }
+  return out;
+}
+
 struct Heights {
   int32_t frame, desc_top, data_top;
   bool operator==(const Heights& o) const {
@@ -211,11 +232,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c->capture = CaptureBuffer{g_out, sizeof g_out, &g_out_len};
   io_set_redirect(c, kFdStdout, kFdCapture, 0);
   io_set_redirect(c, kFdStderr, kFdCapture, 0);
+  std::string printed;
   auto run = [&](const std::string& line) {
     int status = exec_command_line(c, line.data(), int32_t(line.size()), 0);
     if (status == kSliceEnded) status = interp_run(c, 0);
     if (status != kOk) frame_unwind(c, 0);
     if (g_show) std::fprintf(stderr, "%s\n%.*s#%d\n", line.c_str(), int(g_out_len), g_out, status);
+    printed.assign(g_out, g_out_len);
     g_out_len = 0;
     return status;
   };
@@ -247,6 +270,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            "help('+')", "help zz_nothing", "w = which('lib_f');"})
     step(line);
   step("lookfor('" + word + "');");
+  // Each record names an entry of the library's source (qualified by the
+  // library) or of the help file; nothing else is read as help. A record
+  // header that the texts spell out themselves proves nothing either way.
+  const std::set<std::string> entries = help_file_headers(help, int32_t(help_length));
+  const std::string source_text(source, source_length), help_text(help, help_length);
+  for (size_t at = printed.find(kRecordOpen); at != std::string::npos; at = printed.find(kRecordOpen, at + 1)) {
+    const size_t from = at + sizeof kRecordOpen - 1, to = printed.find(kRecordClose, from);
+    if (to == std::string::npos) break;
+    const std::string header = printed.substr(from, to - from);
+    if (header.rfind(std::string(kLibraryName) + "::", 0) == 0 || entries.count(header)) continue;
+    if (source_text.find(header) != std::string::npos || help_text.find(header) != std::string::npos) continue;
+    std::fprintf(stderr, "library_text_fuzz: lookfor lists '%s', an entry of no text it was given\n%s\n",
+                 header.c_str(), printed.c_str());
+    std::abort();
+  }
   fuzzblock::release_block();
   return 0;
 }
