@@ -123,14 +123,18 @@ std::string row(const std::vector<int>& values) {
   return s + "]";
 }
 
-// What the program prints of each output: class, size and every element.
+// What the program prints of each output: class, size and every element,
+// through a function defined once per run (compiling the steps is most of
+// a run's time).
+constexpr char kShowDefinition[] =
+    "function show_(varargin)\n"
+    " for k = 1:numel(varargin)\n"
+    "  r = varargin{k}; fprintf('%s %d %d:', class(r), size(r, 1), size(r, 2)); fprintf('%.17g ', double(r));"
+    " fprintf('\\n');\n"
+    " end\n"
+    "endfunction\n";
 std::string show(int outputs) {
-  static const char* const names[] = {"r", "n", "p"};
-  std::string s;
-  for (int k = 0; k < outputs; ++k)
-    s += std::string(" fprintf('%s %d %d:', class(") + names[k] + "), size(" + names[k] + ", 1), size(" + names[k] +
-         ", 2)); fprintf('%.17g ', double(" + names[k] + ")); fprintf('\\n');";
-  return s;
+  return outputs == 1 ? " show_(r);" : outputs == 2 ? " show_(r, n);" : " show_(r, n, p);";
 }
 
 std::string outputs(int n) { return n == 1 ? "r" : n == 2 ? "[r, n]" : "[r, n, p]"; }
@@ -300,6 +304,7 @@ std::string run(const Script& s, int64_t limit, uint32_t seed) {
     g_out_len = 0;
     return status;
   };
+  require(step(kShowDefinition) == kOk);
   require(step(open_line(s)) == kOk);
   for (int k = 0; k < s.count; ++k) {
     const int status = step(s.lines[k]);
