@@ -72,12 +72,19 @@ const char* const kFormats[] = {
 constexpr int kFormatCount = int(sizeof kFormats / sizeof kFormats[0]);
 const char* const kOrigins[] = {"'bof'", "'cof'", "'eof'", "'b'", "'end'", "'x'"};
 
-// The file every run reads, in a folder of its own.
+// The file every run reads, in a folder of its own that goes at exit.
+std::string g_folder;
+void remove_folder() {
+  ::unlink((g_folder + "/in").c_str());
+  ::rmdir(g_folder.c_str());
+}
 const std::string& file_path() {
   static const std::string path = [] {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tn_file_read_XXXXXX";
     require(::mkdtemp(pattern.data()) != nullptr);
+    g_folder = pattern;
+    std::atexit(remove_folder);
     return pattern + "/in";
   }();
   return path;

@@ -58,9 +58,9 @@ TEST(FileReadCorpus, EveryInputGivesTheSameAnswerCutOrWhole) {
   int runs = 0;
   // Flags: bit 0 text mode, bit 1 UTF-8, bits 2-4 the cut (1, 2, 3, 5, 8,
   // 64, 4097 or 70000 bytes a system read), bits 5-7 the cut's seed.
-  for (uint8_t flags : {0x01, 0x00, 0x03, 0x05, 0x0A, 0x15, 0x39, 0x1D}) {
-    runs += run_corpus(seed(flags, text, kTextSteps), 3, 6);
-    runs += run_corpus(seed(flags, numbers_file(), kBinarySteps), 3, 6);
+  for (uint8_t flags : {0x01, 0x00, 0x0B, 0x05, 0x15, 0x1D}) {
+    runs += run_corpus(seed(flags, text, kTextSteps), 3, 4);
+    runs += run_corpus(seed(flags, numbers_file(), kBinarySteps), 3, 4);
   }
   // A CR LF split by every cut, and a file of nothing but line ends.
   for (uint8_t flags : {0x01, 0x05, 0x09}) {
