@@ -42,8 +42,8 @@ TEST(LibraryTextCorpus, EveryTextGivesAnAnswer) {
   int runs = 0;
   uint8_t word = 0;
   for (const char* source : kSources)
-    for (const char* help : kHelpFiles) runs += run_corpus(seed(word++, source, help), 2, 6);
-  runs += run_corpus(seed(0, kSources[1], kHelpFiles[0]), 0, 160);
+    for (const char* help : kHelpFiles) runs += run_corpus(seed(word++, source, help), 1, 4);
+  runs += run_corpus(seed(0, kSources[1], kHelpFiles[0]), 0, 60);
   EXPECT_GT(runs, 0);
 }
 
