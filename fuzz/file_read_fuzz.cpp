@@ -1,7 +1,8 @@
 // libFuzzer target: arbitrary bytes as a file that a ZVR program reads with
 // the engine's file functions through the file library's hooks: fgetl and
 // fgets (with and without a maximum), fread with every precision and size
-// form, fscanf and sscanf (formats from a table and raw), fseek, ftell and
+// form (one of them larger than the library's buffer, which the library
+// reads straight into the caller's), fscanf and sscanf (formats from a table and raw), fseek, ftell and
 // feof, text mode or binary, bytes taken as they are or as UTF-8. The steps
 // run twice, once with system reads that deliver what is asked and once
 // with reads cut short at sizes the input picks, so that buffer refills
@@ -33,6 +34,8 @@
 #include "engine/core/interp.h"
 #include "engine/lib/stream_precision.h"
 #include "fuzz/fuzz_runtime_block.h"
+#include "host/builtin_table_host.h"
+#include "runtime/runtime_block.h"
 #include "host/devices/file_library.h"
 
 namespace {
@@ -43,7 +46,9 @@ constexpr size_t kHead = 3;
 constexpr size_t kStep = 3;
 constexpr size_t kMostBytes = 8192;  // of the file
 constexpr int kMostSteps = 48;
-constexpr int kMostLines = 20000;  // a line loop's bound, past any file here
+constexpr int kMostLines = 20000;
+// A read this large goes past the library's buffer, straight to the caller's.
+constexpr int kPastTheBuffer = 65536;  // a line loop's bound, past any file here
 constexpr uint8_t kTextMode = 1;
 constexpr uint8_t kUtf8 = 2;
 
@@ -220,7 +225,7 @@ Script parse(const uint8_t* data, size_t size) {
         std::string size_arg;
         switch (b % 4) {
           case 0: size_arg = (b & 0x40) ? "[]" : "Inf"; break;
-          case 1: size_arg = std::to_string(m); break;
+          case 1: size_arg = m == 8 ? std::to_string(kPastTheBuffer) : std::to_string(m); break;
           case 2: size_arg = "[" + std::to_string(m % 4) + " " + std::to_string(n) + "]"; break;
           default: size_arg = "[" + std::to_string(m % 4) + " Inf]"; break;
         }
@@ -284,6 +289,28 @@ Script parse(const uint8_t* data, size_t size) {
   return s;
 }
 
+// The block the runs use: larger than the other targets' start, so that a
+// read of more than the library's buffer fits the data stack. It is laid out
+// once and copied back for every run, at the same place; its block word is
+// this file's own (the block keeps the word's address).
+constexpr uint32_t kBlockBytes = 4u << 20;
+RuntimeBlock* g_block_word = nullptr;
+void* g_home = nullptr;
+void* g_initial = nullptr;
+
+RuntimeBlock* fresh_block() {
+  if (!g_home) {
+    g_home = std::calloc(1, kBlockBytes);
+    require(g_home && runtime_block_init(&g_block_word, g_home, kBlockBytes, 0, 2) == 0);
+    require(rt_register_library(g_block_word, g_builtin_table_host) == 0);
+    g_initial = std::malloc(kBlockBytes);
+    std::memcpy(g_initial, g_home, kBlockBytes);
+  }
+  std::memcpy(g_home, g_initial, kBlockBytes);
+  g_block_word = static_cast<RuntimeBlock*>(g_home);
+  return g_block_word;
+}
+
 char g_out[1 << 18];
 uint32_t g_out_len = 0;
 
@@ -294,8 +321,7 @@ std::string run(const Script& s, int64_t limit, uint32_t seed) {
   g_limit = limit;
   g_draw = seed;
   fileio_set_platform_read(limit > 0 ? short_read : nullptr);
-  RuntimeBlock** handle = fuzzblock::fresh_block(fuzzblock::kMinCapBytes);
-  EngineContext* c = rt_engine(*handle);
+  EngineContext* c = rt_engine(fresh_block());
   g_out_len = 0;
   c->capture = CaptureBuffer{g_out, sizeof g_out, &g_out_len};
   io_set_redirect(c, kFdStdout, kFdCapture, 0);
@@ -322,7 +348,6 @@ std::string run(const Script& s, int64_t limit, uint32_t seed) {
   }
   fileio_close_all();
   fileio_set_platform_read(nullptr);
-  fuzzblock::release_block();
   return transcript;
 }
 
