@@ -30,13 +30,13 @@
 #include "engine/core/frames.h"
 #include "engine/core/status.h"
 #include "engine/core/streams.h"
-#include "engine/core/strings.h"
 #include "engine/core/interp.h"
+#include "engine/core/strings.h"
 #include "engine/lib/stream_precision.h"
 #include "fuzz/fuzz_runtime_block.h"
 #include "host/builtin_table_host.h"
-#include "runtime/runtime_block.h"
 #include "host/devices/file_library.h"
+#include "runtime/runtime_block.h"
 
 namespace {
 
@@ -46,9 +46,9 @@ constexpr size_t kHead = 3;
 constexpr size_t kStep = 3;
 constexpr size_t kMostBytes = 8192;  // of the file
 constexpr int kMostSteps = 48;
-constexpr int kMostLines = 20000;
+constexpr int kMostLines = 20000;  // a line loop's bound, past any file here
 // A read this large goes past the library's buffer, straight to the caller's.
-constexpr int kPastTheBuffer = 65536;  // a line loop's bound, past any file here
+constexpr int kPastTheBuffer = 65536;
 constexpr uint8_t kTextMode = 1;
 constexpr uint8_t kUtf8 = 2;
 
