@@ -1,6 +1,6 @@
-// Serving instance libraries from the record list. The block is found
-// through the engine's context resolver, so the hook's data word is not
-// relied on.
+// Serving instance libraries from the record list: their sources, under the
+// engine's library extension only. The block is found through the engine's
+// context resolver, so the hook's data word is not relied on.
 #include "runtime/library_source.h"
 
 #include <cstring>
@@ -40,9 +40,12 @@ int64_t find_instance_named(RuntimeBlock* b, std::string_view name, int32_t* id)
 
 }  // namespace
 
-int bi_tn_readlib(EngineContext* ctx, const char* name, const char*, uint32_t flags, char* buffer, int32_t capacity,
-                  int32_t* length, int32_t* first_line, uint8_t* found, uintptr_t) {
+int bi_tn_readlib(EngineContext* ctx, const char* name, const char* extension, uint32_t flags, char* buffer,
+                  int32_t capacity, int32_t* length, int32_t* first_line, uint8_t* found, uintptr_t) {
   if (flags != kSourceModeLibrary || !name) return kFileNotFound;
+  // A record holds a library's source and nothing else: a request for
+  // another extension (its help file) goes on to the next hook.
+  if (extension && (!ctx || !ctx->lib_ext || std::strcmp(extension, ctx->lib_ext) != 0)) return kFileNotFound;
   const std::string_view wanted(name, std::strlen(name));
   if (wanted.size() <= kPrefixLength || wanted.substr(0, kPrefixLength) != kInstanceLibraryPrefix)
     return kFileNotFound;

@@ -2,7 +2,8 @@
 // runtime lays out: an image carries its areas whole, empty room included,
 // so a small block gives a small seed whose bytes are mostly content, and the
 // fuzzer's mutations land on records, names and values instead of zeros.
-// The applications between them use every kind of record the builder writes.
+// The applications between them use every kind of record the builder writes,
+// and one is saved with engine threads waiting (task records in its image).
 #pragma once
 
 #include <map>
@@ -44,6 +45,13 @@ inline const std::vector<App>& apps() {
          "function [d, t] = m_copy(x)\n d = x; t = 'value';\nendfunction\n"
          "function x = m_paste(d)\n x = d;\nendfunction\n"
          "function m_plot(x)\n plot(1:4, x(:)');\nendfunction\n"}}},
+      // Engine threads started by init and still waiting when the image is
+      // saved: the image carries their task records, which a load moves.
+      {"instance tasks\nvar n\nvar s\ninit n, s = t_init()\n",
+       {{"tasks",
+         "function [n, s] = t_init()\n s = semaphorenew(); semaphorelock(s);\n"
+         " n = [threadnew(@t_wait, threadset(), s), threadnew(@t_wait, threadset(), s)];\nendfunction\n"
+         "function t_wait(s)\n semaphorelock(s);\nendfunction\n"}}},
       // Two instances: derived and change handlers, a figure command text,
       // idle and resize handlers, values of several classes in the store.
       {"instance first\ncommands \"plot([1 2 3], [3 1 2]);\"\n"

@@ -1,6 +1,6 @@
 // The generated declaration function byte for byte (no variables, one, two,
 // and a tag-9 record's inputs), its definition, and the "+readlib" hook that
-// serves an instance's libraries from its tag-43 records.
+// serves an instance's libraries from its tag-43 records (and no help files).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,9 +8,14 @@
 #include "engine/core/calls.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
+#include "engine/core/interp.h"
 #include "engine/core/libraries.h"
+#include "engine/core/newline.h"
+#include "engine/core/status.h"
+#include "engine/core/streams.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
+#include "engine/lib/builtin_tables.h"
 #include "runtime/app_fixture.h"
 #include "runtime/declaration.h"
 #include "runtime/fake_host.h"
@@ -126,6 +131,44 @@ TEST_F(Declared, ReadlibServesTheInstanceLibraryByItsExactName) {
   uint8_t found = 0;
   ASSERT_EQ(bi_tn_readlib(c, "_TN_other", "zvl", kSourceModeLibrary, buf, 256, &n, &line, &found, 0), 0);
   EXPECT_EQ(std::string(buf, size_t(n)), "function z = o()\n z = 1;\n");
+}
+
+// The hook serves library sources only: asked for a library's help file
+// (another extension) it passes the request on, so that lookfor, which reads
+// every library's source and then its help file, does not take the code for
+// help entries ("function", "y", "=" ... as names with a summary line).
+std::string g_fd4;
+int fd4_write(EngineContext*, int32_t fd, const char* bytes, int32_t length, uintptr_t) {
+  if (fd != kFdLookfor) return kNotMyDescriptor;
+  g_fd4.append(bytes, size_t(length));
+  return kOk;
+}
+
+TEST_F(Declared, ReadlibServesSourcesNotHelpFiles) {
+  constexpr char kHelped[] = "function y = demo_twice(v)\n% demo_twice(v)\n% Twice v.\n  y = 2 * v;\nendfunction\n";
+  ASSERT_NO_FATAL_FAILURE(build("instance demo\n", {{"demo", kHelped}}));
+  EngineContext* c = rt_engine(b);
+  char buf[256];
+  int32_t n = 0, line = 0;
+  uint8_t found = 0;
+  for (const char* ext : {"hlp", "zv", "zvlx", ""})
+    EXPECT_EQ(bi_tn_readlib(c, "_TN_demo", ext, kSourceModeLibrary, buf, 256, &n, &line, &found, 0), kFileNotFound)
+        << ext;
+  for (const char* ext : {"zvl", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(bi_tn_readlib(c, "_TN_demo", ext, kSourceModeLibrary, buf, 256, &n, &line, &found, 0), 0);
+
+  static BuiltinEntry rows[2];
+  rows[0] = stream_hook_row(kHookWrite, static_cast<StreamWriteHook>(fd4_write), kNewlineLF);
+  rows[1] = builtin_end_row();
+  ASSERT_EQ(engine_register_builtin_table(c, rows, 0), 0);
+  g_fd4.clear();
+  const std::string text = "lookfor('')\n";
+  int status = exec_command_line(c, text.data(), int32_t(text.size()), 0);
+  if (status == kSliceEnded) status = interp_run(c, 0);
+  ASSERT_EQ(status, 0) << host.take_output();
+  EXPECT_NE(g_fd4.find("##[[help:_TN_demo::demo_twice|_TN_demo::demo_twice]]##  Twice v."), std::string::npos) << g_fd4;
+  for (const char* code : {"[[help:function|", "[[help:y|", "[[help:=|", "[[help:endfunction|"})
+    EXPECT_EQ(g_fd4.find(code), std::string::npos) << code << " in " << g_fd4;
 }
 
 TEST_F(Declared, ALibraryFunctionWhoseCodeWasRemovedCompilesAgain) {

@@ -1,9 +1,12 @@
 // The loader's fuzz entry over truncations and flips of built images, each
 // built in the smallest block, so that the seeds are small and mostly
 // content; and the target's block, copied back for every run, against one
-// initialised anew.
+// initialised anew; and one seed whose image carries task records.
 #include <gtest/gtest.h>
 
+#include "engine/core/checked.h"
+#include "engine/core/heap.h"
+#include "engine/core/snapshot.h"
 #include "fuzz/corpus.h"
 #include "fuzz/fuzz_runtime_block.h"
 #include "fuzz/seed_images.h"
@@ -49,4 +52,32 @@ TEST(ImageLoaderCorpus, EachRunStartsFromAFreshBlock) {
   rt_set_grow_callback(*b, fuzzblock::grow, reinterpret_cast<void*>(uintptr_t(fuzzblock::kStartBytes)));
   EXPECT_EQ(std::memcmp(copied.data(), home, copied.size()), 0);
   fuzzblock::release_block();
+}
+
+// The application saved with waiting threads carries task records, so that
+// the loader's moving of them is among what the seeds reach: every record,
+// loaded at another place than it was written, points at its own block.
+TEST(ImageLoaderCorpus, ASeedCarriesTaskRecords) {
+  int with_tasks = 0;
+  for (const fuzzseed::App& app : fuzzseed::apps()) {
+    tnbuild::Sections sections;
+    std::string error;
+    ASSERT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
+    if (tn::get_le32(sections[kReqEngineHeader].data() + kImgTaskFirst) == 0) continue;
+    ++with_tasks;
+    const std::vector<uint8_t> seed = tnbuild::flat(sections);
+    RuntimeBlock** b = fuzzblock::fresh_block(fuzzblock::cap_for_flat(seed.size()));
+    tnbuild::FlatFeed feed{&seed, seed.size()};
+    ASSERT_EQ(rt_load_image(b, &tnbuild::FlatFeed::read, &feed), 0);
+    EngineContext* c = rt_engine(*b);
+    int tasks = 0;
+    for (int32_t index = c->task_first; index != 0 && tasks < 8; ++tasks) {
+      const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(c) + index);
+      EXPECT_EQ(r[kTaskClockState], c->heap_base.v + uint32_t(index) * 8 + kTaskRecordBytes);
+      index = int32_t(r[kTaskNext]);
+    }
+    EXPECT_EQ(tasks, 2);
+    fuzzblock::release_block();
+  }
+  EXPECT_EQ(with_tasks, 1);
 }

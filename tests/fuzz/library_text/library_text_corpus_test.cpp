@@ -1,0 +1,50 @@
+// The library-text fuzz entry over truncations and flips of library sources
+// (the built application's own, and texts with every comment form, headers
+// continued over lines, methods, definitions, use, include, private and
+// public lines and stray ends) beside help files (entries with qualifiers,
+// operators, line and block comments, marked-up text, entries cut short).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fuzz/corpus.h"
+
+namespace {
+
+// {word, length of the source, the source, the help file}
+std::vector<uint8_t> seed(uint8_t word, const std::string& source, const std::string& help) {
+  std::vector<uint8_t> s = {word, uint8_t(source.size() & 0xFF), uint8_t(source.size() >> 8)};
+  s.insert(s.end(), source.begin(), source.end());
+  s.insert(s.end(), help.begin(), help.end());
+  return s;
+}
+
+const char* const kSources[] = {
+    "function y = lib_f(x)\n% lib_f(x)\n% Doubles x.\n y = lib_g(x) * 2;\nendfunction\n"
+    "function y = lib_g(x)\n// lib_g(x)\n// Its input.\n y = x;\nendfunction\n"
+    "function lib_h()\n/* lib_h\n   Nothing. */\nendfunction\n",
+    "use other\nprivate\nfunction y = lib_g(a, ...\n   b)\n%= marked\n% second\n y = a;\nendfunction\npublic\n"
+    "function [a, b] = lib_f(x) % on the header\n a = x; b = x;\nendfunction\nendfunction\n"
+    "define lib_h 3\nfunction r = pt::lib_m(a)\r\n% method\r\n r = a;\r\nendfunction\r\n",
+    "include lib_missing\nincludeifexists zz\nfunction lib_h()\n  /*\n  */\nendfunction\nfunction y = lib_f(\n",
+    "function y = lib_g(x)\n y = x % no help\nendfunction\nfunction y = lib_f(x)\n\n% after a blank\n y = 1;\n",
+};
+
+const char* const kHelpFiles[] = {
+    "sin\n% sin(x)\n% The sine.\ncos // cos(x)\n// The cosine.\npt::norm\n/* norm(p)\n   Its length. */\n"
+    "+ % a + b\n% Addition.\n|| % a || b\n% Or.\n",
+    "/* before */ // skipped\n%= = Title\n% **bold**\nq::\n::x\n_a1 %\n",
+    "word /* open", "\r\nlast % x\r\n% y", "...",
+};
+
+TEST(LibraryTextCorpus, EveryTextGivesAnAnswer) {
+  int runs = 0;
+  uint8_t word = 0;
+  for (const char* source : kSources)
+    for (const char* help : kHelpFiles) runs += run_corpus(seed(word++, source, help), 1, 4);
+  runs += run_corpus(seed(0, kSources[1], kHelpFiles[0]), 0, 60);
+  EXPECT_GT(runs, 0);
+}
+
+}  // namespace
