@@ -176,7 +176,7 @@ class ProgramMaker {
 
   Twin statement() {
     const std::string k = num(1, 9);
-    switch (pick(0, 21)) {
+    switch (pick(0, 23)) {
       case 0: {
         const Twin l = lit();
         return {"v = " + l.a + ";" + inline_comment() + "out(v);" + line_comment(), "v = " + l.b + "; out(v);"};
@@ -209,7 +209,8 @@ class ProgramMaker {
       }
       case 6: {
         const Twin l1 = lit(), l2 = lit(), l3 = lit();
-        return {"a_ = []; b_ = {}; [a_(numel(" + l1.a + ")), b_{numel(" + l2.a + ")}] = deal(" + l3.a + ", " + k +
+        return {"a_ = []; b_ = {}; [a_(numel(" + l1.a + "))," + inline_comment() + "b_{numel(" + l2.a + ")}] = deal(" +
+                    l3.a + ", " + k +
                     "); out(a_); out(b_);",
                 "a_ = []; b_ = {}; [a_(numel(" + l1.b + ")), b_{numel(" + l2.b + ")}] = deal(" + l3.b + ", " + k +
                     "); out(a_); out(b_);"};
@@ -312,6 +313,21 @@ class ProgramMaker {
         const Twin l = lit();
         return {"s_ = struct(); s_.f = " + l.a + ";" + inline_comment() + "out(s_.f);",
                 "s_ = struct(); s_.f = " + l.b + "; out(s_.f);"};
+      }
+      case 21: {
+        // Transposes of variables and of bracketed strings beside string
+        // literals: a quote after an operand transposes, after a blank it opens a string.
+        const Twin l1 = lit(), l2 = lit();
+        const std::string head = "q_ = [1 2 3]; v = {q_' ";
+        return {head + l1.a + " q_'' (" + l2.a + ")' [" + l1.a + "].'}; out(v);" + line_comment(),
+                head + l1.b + " q_'' (" + l2.b + ")' [" + l1.b + "].'}; out(v);"};
+      }
+      case 22: {
+        const Twin l1 = lit(), l2 = lit();
+        return {"m_ = magic(4); y = m_(end - numel([1 2]') + 0*numel(" + l1.a + "), end + 0*numel((" + l2.a +
+                    ")')); out(y);",
+                "m_ = magic(4); y = m_(end - numel([1 2]') + 0*numel(" + l1.b + "), end + 0*numel((" + l2.b +
+                    ")')); out(y);"};
       }
       default: {
         const Twin l1 = lit(), l2 = lit();
