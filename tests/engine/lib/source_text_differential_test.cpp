@@ -438,7 +438,7 @@ RunResult run_program(const std::string& text, int level) {
 
 TEST(SourceTextDifferential, LiteralsAndCommentsReadAsTheirTemporaries) {
 #if defined(__SANITIZE_ADDRESS__)
-  constexpr int kPrograms = 150;
+  constexpr int kPrograms = 200;
 #else
   constexpr int kPrograms = 600;
 #endif
