@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/core/compiler.h"
 #include "engine/core/numfmt.h"
 #include "engine/core/status.h"
 
@@ -204,6 +205,14 @@ void lex_skip_inline(const char* t, int32_t end, int32_t* pos, int32_t* line) {
   }
   *pos = c.pos;
   if (line) *line += c.lines;
+}
+
+int32_t source_logical_line_end(const char* t, int32_t length) {
+  LexCursor c(t, length, 0);
+  for (;;) {
+    const LexPiece piece = lex_piece(&c);
+    if (piece == kPieceEnd || piece == kPieceLineEnd) return c.pos;
+  }
 }
 
 int lex_skip_blanks(EngineContext*, const char* t, int32_t end, int32_t* pos, bool separators, int32_t* line) {
