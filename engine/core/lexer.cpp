@@ -1,6 +1,7 @@
-// The lexer: blanks, comments, continuations, keywords, number and string
-// literals. Readers take a [position, end) window of 8-bit text and never
-// look past end; line ends are counted once whatever their form.
+// The lexer: the shared source reader, blanks, comments, continuations,
+// keywords, number and string literals. Readers take a [position, end)
+// window of 8-bit text and never look past end; line ends are counted once
+// whatever their form.
 #include "engine/core/lexer.h"
 
 #include <cmath>

@@ -1,7 +1,8 @@
-// The lexer of ZVR source text: blanks, comments and continuation lines,
-// keywords, identifiers, number literals and string literals. Source text is
-// 8-bit; every reader stops at `end` and never reads past it. Line ends (LF,
-// CR, CR LF) are counted once each.
+// The lexer of ZVR source text: the source reader that every scan shares
+// (strings, transposes, comments, continuations, brackets), blanks, keywords,
+// identifiers, number literals and string literals. Source text is 8-bit;
+// every reader stops at `end` and never reads past it. Line ends (LF, CR,
+// CR LF) are counted once each.
 // Internal to engine/core: nothing above the core includes it.
 #pragma once
 
