@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -459,6 +460,32 @@ TEST(SourceTextDifferential, LiteralsAndCommentsReadAsTheirTemporaries) {
       if (a.output != b.output || a.status != b.status) ++failed;
     }
   }
+}
+
+// Texts of nothing but quotes, escapes, comment marks, brackets, separators,
+// line ends and headers: every one compiles (and runs) or gives a status,
+// and the reader never reads outside the text (checked under the sanitizers).
+TEST(SourceTextDifferential, ArbitraryTextsGiveAStatus) {
+  static const char* const kTokens[] = {"'",  "''", "\\", "\"", "%", "//", "/*", "*/", "...", "(", ")", "[", "]",
+                                        "{",  "}",  ";",  ",",  "=", " ",  "\n", "\r\n", "x", "y1", "2", "@",
+                                        ".'", "function f(", "function [a, b] = g(x, y = ", "endfunction\n",
+                                        "disp ", "private ", "end"};
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr int kTexts = 400;
+#else
+  constexpr int kTexts = 1500;
+#endif
+  std::mt19937 rng(64);
+  int ran = 0;
+  for (int k = 0; k < kTexts; ++k) {
+    std::string text;
+    const int n = 1 + int(rng() % 40);
+    for (int q = 0; q < n; ++q) text += kTokens[rng() % std::size(kTokens)];
+    const RunResult r = run_program(text, k % 2 ? 0 : 4);
+    EXPECT_NE(r.status, kSliceEnded) << text;
+    if (r.status == kOk) ++ran;
+  }
+  EXPECT_GT(ran, kTexts / 20) << ran;
 }
 
 }  // namespace
