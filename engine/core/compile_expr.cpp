@@ -91,31 +91,22 @@ bool is_call(int32_t kind) {
 int32_t name_length(const char* s) { return int32_t(strnlen(s, kNameBytes)); }
 
 // Number of comma-separated items at nesting level 0 from p up to the
-// unbalanced closer (1 for empty text).
+// unbalanced closer (1 for empty text), strings and transposes read as the
+// statement reader reads them.
 int32_t expr_count_toplevel_items(const char* t, int32_t n, int32_t p) {
   int32_t items = 1, depth = 0;
-  char prev = 0;
-  for (; p < n; ++p) {
-    const char c = t[p];
-    if (c == '\'') {
-      if (lex_ident_char(prev) || prev == '.' || prev == ')' || prev == ']' || prev == '\'') {
-        prev = c;
-        continue;
-      }
-      for (++p; p < n && t[p] != '\''; ++p)
-        if (t[p] == '\\') ++p;
-      prev = '\'';
-      continue;
-    }
-    if (c == '(' || c == '[' || c == '{') {
+  LexCursor lx(t, n, p);
+  for (;;) {
+    const LexPiece piece = lex_piece(&lx);
+    if (piece == kPieceEnd) break;
+    if (piece == kPieceOpen) {
       ++depth;
-    } else if (c == ')' || c == ']' || c == '}') {
+    } else if (piece == kPieceClose) {
       if (depth == 0) break;
       --depth;
-    } else if (c == ',' && depth == 0) {
+    } else if (piece == kPieceChar && t[lx.start] == ',' && depth == 0) {
       ++items;
     }
-    if (!lex_blank(c)) prev = c;
   }
   return items;
 }

@@ -42,6 +42,8 @@ class Reader {
   bool command_syntax(int32_t name_end);
   int compile_command_syntax_args(int32_t name_end);
   int compile_scan_statement_text(Scan* s, bool header_default);
+  int scan_piece(LexPiece piece, int32_t to, char* stack, int* depth, char* prev, bool* operand_end,
+                 bool* after_anon, Scan* s);
   int resolve_blank(char c, bool in_brackets, bool operand_end, bool after_anon);
   int assignment(const Scan& s, int32_t kind, bool for_loop);
   int header_names(char close, bool outputs, int32_t* count, bool* var_last);
@@ -89,44 +91,14 @@ class Reader {
     finish_record(at, kind, count, na, nb);
     return kOk;
   }
-  // Blanks and continuations on the same line.
-  void same_line_blanks() {
-    for (;;) {
-      while (p_ < n_ && lex_blank(t_[p_])) ++p_;
-      if (n_ - p_ >= 3 && std::memcmp(t_ + p_, "...", 3) == 0) {
-        int32_t q = p_;
-        lex_skip_blanks(u_.ctx, t_, n_, &q, false, &line_);
-        p_ = q;
-        continue;
-      }
-      return;
-    }
-  }
+  // Blanks, block comments and continuations: what may stand between the
+  // words of one line.
+  void same_line_blanks() { lex_skip_inline(t_, n_, &p_, &line_); }
   bool at_word(const char* w, int32_t* end) {
     int32_t q = p_;
     if (!lex_match_keyword(t_, n_, &q, w)) return false;
     *end = q;
     return true;
-  }
-  // Moves p_ from an opening quote past its closing one ('' and a backslash
-  // escape stay inside), or to the end of the line when it is not closed.
-  void skip_quoted() {
-    ++p_;
-    while (p_ < n_ && !lex_line_end(t_[p_])) {
-      if (t_[p_] == '\\' && p_ + 1 < n_) {
-        p_ += 2;
-        continue;
-      }
-      if (t_[p_] == '\'') {
-        if (p_ + 1 < n_ && t_[p_ + 1] == '\'') {
-          p_ += 2;
-          continue;
-        }
-        ++p_;
-        return;
-      }
-      ++p_;
-    }
   }
   // The statement must end here: kUnexpectedExpression when more follows.
   int expect_end() {
@@ -452,33 +424,45 @@ int Reader::compile_command_syntax_args(int32_t name_end) {
   TN_TRY(begin_record(&at));
   const int64_t text = used_;
   TN_TRY(put_text(t_ + p_, name_end - p_));
-  p_ = name_end;
   int words = 0;
   bool silent = false;
   auto overflow = [](int s) { return s == kExpressionTooLarge ? int(kCompilationOverflow) : s; };
+  LexCursor lx(t_, n_, name_end);
   for (;;) {
-    while (p_ < n_ && lex_blank(t_[p_])) ++p_;
-    if (p_ >= n_ || lex_line_end(t_[p_]) || t_[p_] == ',' || t_[p_] == ';' || t_[p_] == '%' ||
-        (t_[p_] == '/' && p_ + 1 < n_ && t_[p_ + 1] == '/'))
+    // Between words: blanks and block comments.
+    LexCursor probe = lx;
+    const LexPiece piece = lex_piece(&probe);
+    if (piece == kPieceBlanks || piece == kPieceBlockComment) {
+      lx = probe;
+      continue;
+    }
+    p_ = lx.pos;
+    if (piece == kPieceEnd || piece == kPieceLineEnd || piece == kPieceLineComment || t_[p_] == ',' ||
+        t_[p_] == ';')
       break;
     if (overflow(put(words == 0 ? '(' : ',')) != kOk) return kCompilationOverflow;
     ++words;
     if (t_[p_] == '\'') {
-      // Copied to its closing quote, blanks included.
-      const int32_t s = p_;
-      skip_quoted();
-      if (put_text(t_ + s, p_ - s) != kOk) return kCompilationOverflow;
+      // Copied to its closing quote, blanks included: at the start of a word
+      // a quote always opens a string.
+      lx.operand = false;
+      lex_piece(&lx);
+      if (put_text(t_ + p_, lx.pos - p_) != kOk) return kCompilationOverflow;
       continue;
     }
     if (put('\'') != kOk) return kCompilationOverflow;
-    while (p_ < n_ && !lex_blank(t_[p_]) && !lex_line_end(t_[p_]) && t_[p_] != ',' && t_[p_] != ';' &&
-           t_[p_] != '%' && !(t_[p_] == '/' && p_ + 1 < n_ && t_[p_ + 1] == '/')) {
-      if (t_[p_] == '\'' || t_[p_] == '\\')
+    int32_t q = p_;
+    while (q < n_ && !lex_blank(t_[q]) && !lex_line_end(t_[q]) && t_[q] != ',' && t_[q] != ';' &&
+           !lex_comment_at(t_, n_, q)) {
+      if (t_[q] == '\'' || t_[q] == '\\')
         if (put('\\') != kOk) return kCompilationOverflow;
-      if (put(t_[p_++]) != kOk) return kCompilationOverflow;
+      if (put(t_[q++]) != kOk) return kCompilationOverflow;
     }
     if (put('\'') != kOk) return kCompilationOverflow;
+    lx.pos = q;
+    lx.operand = true;
   }
+  line_ += lx.lines;
   if (words > 0 && put(')') != kOk) return kCompilationOverflow;
   if (p_ < n_ && t_[p_] == ';') silent = true;
   lex_skip_blanks(u_.ctx, t_, n_, &p_, true, &line_);
@@ -579,7 +563,9 @@ int Reader::resolve_blank(char c, bool in_brackets, bool operand_end, bool after
 
 // Copies the text of one statement (or of a header default), normalised:
 // comments and continuations gone, line ends inside brackets turned into ";",
-// the blanks that separate elements inside brackets turned into ",".
+// the blanks that separate elements inside brackets turned into ",". The
+// source reader decides what is a string, a transpose, a comment or a
+// bracket; a comment stands for blanks, and the line end after it stays.
 int Reader::compile_scan_statement_text(Scan* s, bool header_default) {
   s->start = used_;
   char stack[kMaxBracketDepth];
@@ -589,39 +575,33 @@ int Reader::compile_scan_statement_text(Scan* s, bool header_default) {
   bool blank = false;        // blanks were skipped since then
   bool after_anon = false;   // the last thing written closed "@(...)"
   auto written = [&]() { return int32_t(used_ - s->start); };
+  LexCursor lx(t_, n_, p_);
+  int status = kOk;
   for (;;) {
-    if (p_ >= n_) break;
+    p_ = lx.pos;
+    LexCursor probe = lx;
+    const LexPiece piece = lex_piece(&probe);
+    if (piece == kPieceEnd) break;
     const char c = t_[p_];
     const char inner = depth ? stack[depth - 1] : 0;
     const bool in_brackets = inner == '[' || inner == '{';
-    if (lex_blank(c)) {
-      ++p_;
+    if (piece == kPieceBlanks || piece == kPieceLineComment || piece == kPieceBlockComment ||
+        piece == kPieceContinuation) {
+      lx = probe;
       blank = true;
       continue;
     }
-    if (c == '%' || (c == '/' && p_ + 1 < n_ && t_[p_ + 1] == '/')) {
-      while (p_ < n_ && !lex_line_end(t_[p_])) ++p_;
-      continue;
-    }
-    if ((c == '/' && p_ + 1 < n_ && t_[p_ + 1] == '*') ||
-        (c == '.' && n_ - p_ >= 3 && std::memcmp(t_ + p_, "...", 3) == 0)) {
-      lex_skip_blanks(u_.ctx, t_, n_, &p_, false, &line_);
-      blank = true;
-      continue;
-    }
-    if (lex_line_end(c)) {
+    if (piece == kPieceLineEnd) {
       if (!in_brackets) {
-        if (!header_default) lex_skip_blanks(u_.ctx, t_, n_, &p_, false, &line_);
+        if (!header_default) lx = probe;  // the line end ends the statement
         break;
       }
-      int32_t q = p_;
-      lex_skip_blanks(u_.ctx, t_, n_, &q, false, &line_);  // the line end, counted
-      p_ = q;
+      lx = probe;
       if (prev == ',') {
         out_[used_ - 1] = ';';
         prev = ';';
       } else if (prev != '[' && prev != '{' && prev != ';' && written() > 0) {
-        TN_TRY(put(';'));
+        if ((status = put(';')) != kOk) break;
         prev = ';';
       }
       operand_end = false;
@@ -630,70 +610,68 @@ int Reader::compile_scan_statement_text(Scan* s, bool header_default) {
       continue;
     }
     if (depth == 0 && header_default && (c == ',' || c == ')')) break;
-    if (depth == 0 && (c == ';' || c == ',')) {
+    if (depth == 0 && piece == kPieceChar && (c == ';' || c == ',')) {
       s->silent = c == ';';
-      ++p_;
+      lx = probe;
       break;
     }
     if (in_brackets && (c == ']' || c == '}') && (prev == ',' || prev == ';')) {
       --used_;  // «[1 2;]»: a separator before the closer goes
       prev = used_ > s->start ? char(out_[used_ - 1]) : 0;
     }
-    if (blank && written() > 0) TN_TRY(resolve_blank(c, in_brackets, operand_end, after_anon));
+    if (blank && written() > 0 && (status = resolve_blank(c, in_brackets, operand_end, after_anon)) != kOk) break;
     blank = false;
     after_anon = false;
-    if (c == '\'') {
-      // A quote right after an operand (or after ".") is a transpose.
-      const bool transpose = (lex_ident_char(prev) || prev == ')' || prev == ']' || prev == '}' || prev == '.' ||
-                              prev == '\'') &&
-                             used_ > s->start && out_[used_ - 1] == uint8_t(prev);
-      if (transpose) {
-        TN_TRY(put(c));
-        ++p_;
-      } else {
-        const int32_t q = p_;
-        skip_quoted();
-        TN_TRY(put_text(t_ + q, p_ - q));
-      }
-      prev = '\'';
-      operand_end = true;
-      continue;
-    }
-    if (c == '(' || c == '[' || c == '{') {
-      if (depth >= kMaxBracketDepth) return kTooManyNestedBrackets;
-      stack[depth++] = (c == '(' && prev == '@') ? 'a' : c;
-      TN_TRY(put(c));
-      ++p_;
-      prev = c;
-      operand_end = false;
-      continue;
-    }
-    if (c == ')' || c == ']' || c == '}') {
-      const int code = c == ')' ? kUnexpectedRightParen : c == ']' ? kUnexpectedRightBracket : kUnexpectedRightBrace;
-      if (depth == 0) return code;
-      const char open = stack[depth - 1];
-      const bool match = (c == ')' && (open == '(' || open == 'a')) || (c == ']' && open == '[') ||
-                         (c == '}' && open == '{');
-      if (!match) return code;
-      --depth;
-      TN_TRY(put(c));
-      ++p_;
-      prev = c;
-      operand_end = true;
-      after_anon = open == 'a';
-      continue;
-    }
-    if (c == '=' && depth == 0 && s->eq < 0 && !(prev == '<' || prev == '>' || prev == '=' || prev == '~' ||
-                                                 prev == '!') &&
-        !(p_ + 1 < n_ && t_[p_ + 1] == '=')) {
-      s->eq = written();
-    }
-    TN_TRY(put(c));
-    ++p_;
-    operand_end = lex_ident_char(c) || (c == '.' && lex_digit(prev));
-    prev = c;
+    status = scan_piece(piece, probe.pos, stack, &depth, &prev, &operand_end, &after_anon, s);
+    if (status != kOk) break;
+    lx = probe;
   }
+  p_ = lx.pos;
+  line_ += lx.lines;
   s->length = written();
+  return status;
+}
+
+// Copies one string, transpose, bracket or character [p_, to) of a statement.
+int Reader::scan_piece(LexPiece piece, int32_t to, char* stack, int* depth, char* prev, bool* operand_end,
+                       bool* after_anon, Scan* s) {
+  const char c = t_[p_];
+  if (piece == kPieceString || piece == kPieceTranspose) {
+    TN_TRY(put_text(t_ + p_, to - p_));
+    *prev = '\'';
+    *operand_end = true;
+    return kOk;
+  }
+  if (piece == kPieceOpen) {
+    if (*depth >= kMaxBracketDepth) return kTooManyNestedBrackets;
+    stack[(*depth)++] = (c == '(' && *prev == '@') ? 'a' : c;
+    TN_TRY(put(c));
+    *prev = c;
+    *operand_end = false;
+    return kOk;
+  }
+  if (piece == kPieceClose) {
+    const int code = c == ')' ? kUnexpectedRightParen : c == ']' ? kUnexpectedRightBracket : kUnexpectedRightBrace;
+    if (*depth == 0) return code;
+    const char open = stack[*depth - 1];
+    const bool match = (c == ')' && (open == '(' || open == 'a')) || (c == ']' && open == '[') ||
+                       (c == '}' && open == '{');
+    if (!match) return code;
+    --*depth;
+    TN_TRY(put(c));
+    *prev = c;
+    *operand_end = true;
+    *after_anon = open == 'a';
+    return kOk;
+  }
+  if (c == '=' && *depth == 0 && s->eq < 0 &&
+      !(*prev == '<' || *prev == '>' || *prev == '=' || *prev == '~' || *prev == '!') &&
+      !(p_ + 1 < n_ && t_[p_ + 1] == '=')) {
+    s->eq = int32_t(used_ - s->start);
+  }
+  TN_TRY(put(c));
+  *operand_end = lex_ident_char(c) || (c == '.' && lex_digit(*prev));
+  *prev = c;
   return kOk;
 }
 

@@ -94,30 +94,19 @@ inline const char* trim(const char* s, int32_t* n) {
 // Splits text at top-level commas; calls f(item, length) for each.
 template <typename F>
 int for_each_item(const char* s, int32_t n, F f) {
+  LexCursor lx(s, n, 0);
   int depth = 0;
   int32_t start = 0;
-  char quote_prev = 0;
-  for (int32_t i = 0; i <= n; ++i) {
-    if (i < n) {
-      const char c = s[i];
-      if (c == '\'') {
-        if (!(lex_ident_char(quote_prev) || quote_prev == ')' || quote_prev == ']' || quote_prev == '}' ||
-              quote_prev == '.' || quote_prev == '\'')) {
-          for (++i; i < n && s[i] != '\''; ++i)
-            if (s[i] == '\\') ++i;
-        }
-        quote_prev = '\'';
-        continue;
-      }
-      if (!lex_blank(c)) quote_prev = c;
-      if (c == '(' || c == '[' || c == '{') ++depth;
-      if (c == ')' || c == ']' || c == '}') --depth;
-      if (c != ',' || depth != 0) continue;
-    }
-    TN_TRY(f(s + start, i - start));
-    start = i + 1;
+  for (;;) {
+    const LexPiece piece = lex_piece(&lx);
+    if (piece == kPieceEnd) break;
+    if (piece == kPieceOpen) ++depth;
+    if (piece == kPieceClose) --depth;
+    if (piece != kPieceChar || s[lx.start] != ',' || depth != 0) continue;
+    TN_TRY(f(s + start, lx.start - start));
+    start = lx.pos;
   }
-  return kOk;
+  return f(s + start, n - start);
 }
 
 // Reads the statements of text into records at out (capacity bytes), the

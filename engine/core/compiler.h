@@ -19,6 +19,13 @@
 int compile_source(EngineContext* ctx, int32_t library, const char* text, int32_t length, uint16_t* code,
                    int64_t capacity, int64_t* code_words, int32_t function_id, uint32_t flags, int32_t* values);
 
+// The end of the logical line of source text that begins at text: after the
+// line end that ends it, the lines that "..." continuations and block
+// comments join to it included (length when the text ends first). Strings
+// and comments are read as the compiler reads them: "..." inside a string or
+// a line comment continues nothing.
+int32_t source_logical_line_end(const char* text, int32_t length);
+
 // Folds constants in the code of one expression, code[start, *end), repeating
 // passes until nothing changes; *end shrinks when code is removed. code[0]
 // lies on an 8-byte boundary: 8-byte literals are kept aligned to it.

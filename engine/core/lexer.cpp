@@ -1,11 +1,13 @@
-// The lexer: blanks, comments, continuations, keywords, number and string
-// literals. Readers take a [position, end) window of 8-bit text and never
-// look past end; line ends are counted once whatever their form.
+// The lexer: the shared source reader, blanks, comments, continuations,
+// keywords, number and string literals. Readers take a [position, end)
+// window of 8-bit text and never look past end; line ends are counted once
+// whatever their form.
 #include "engine/core/lexer.h"
 
 #include <cmath>
 #include <cstring>
 
+#include "engine/core/compiler.h"
 #include "engine/core/numfmt.h"
 #include "engine/core/status.h"
 
@@ -113,45 +115,128 @@ int read_integer_literal(const char* t, int32_t end, int32_t* pos, NumberLiteral
 
 }  // namespace
 
+int32_t lex_block_comment_rest(const char* t, int32_t end, int32_t p, int32_t* lines, bool* closed) {
+  while (p < end && !(t[p] == '*' && p + 1 < end && t[p + 1] == '/'))
+    p = lex_line_end(t[p]) ? take_line_end(t, end, p, lines) : p + 1;
+  *closed = p < end;
+  return *closed ? p + 2 : end;
+}
+
+LexPiece lex_piece(LexCursor* c) {
+  const char* t = c->text;
+  const int32_t end = c->end;
+  int32_t p = c->pos;
+  c->start = p;
+  c->unclosed = false;
+  if (p >= end) {
+    c->operand = false;
+    return kPieceEnd;
+  }
+  const char ch = t[p];
+  LexPiece piece = kPieceChar;
+  bool operand = false;
+  if (lex_blank(ch)) {
+    while (p < end && lex_blank(t[p])) ++p;
+    piece = kPieceBlanks;
+  } else if (lex_line_end(ch)) {
+    p = take_line_end(t, end, p, &c->lines);
+    piece = kPieceLineEnd;
+  } else if (ch == '%' || (ch == '/' && p + 1 < end && t[p + 1] == '/')) {
+    p = to_line_end(t, end, p);
+    piece = kPieceLineComment;
+  } else if (ch == '/' && p + 1 < end && t[p + 1] == '*') {
+    bool closed = false;
+    p = lex_block_comment_rest(t, end, p + 2, &c->lines, &closed);
+    c->unclosed = !closed;
+    piece = kPieceBlockComment;
+  } else if (ch == '.' && end - p >= kContinuationLength &&
+             std::memcmp(t + p, kContinuation, kContinuationLength) == 0) {
+    p = to_line_end(t, end, p);
+    if (p < end) p = take_line_end(t, end, p, &c->lines);
+    while (p < end && (lex_blank(t[p]) || lex_line_end(t[p])))
+      p = lex_line_end(t[p]) ? take_line_end(t, end, p, &c->lines) : p + 1;
+    piece = kPieceContinuation;
+  } else if (ch == '\'' && c->operand) {
+    ++p;
+    piece = kPieceTranspose;
+    operand = true;
+  } else if (ch == '\'') {
+    // "''" stands for a quote and a backslash takes the next character, so
+    // neither ends the string; a line end always does.
+    ++p;
+    c->unclosed = true;
+    while (p < end && !lex_line_end(t[p])) {
+      if (t[p] == '\\') {
+        p += p + 1 < end && !lex_line_end(t[p + 1]) ? 2 : 1;
+      } else if (t[p] != '\'') {
+        ++p;
+      } else if (p + 1 < end && t[p + 1] == '\'') {
+        p += 2;
+      } else {
+        ++p;
+        c->unclosed = false;
+        break;
+      }
+    }
+    piece = kPieceString;
+    operand = true;
+  } else if (ch == '(' || ch == '[' || ch == '{') {
+    ++p;
+    piece = kPieceOpen;
+  } else if (ch == ')' || ch == ']' || ch == '}') {
+    ++p;
+    piece = kPieceClose;
+    operand = true;
+  } else {
+    ++p;
+    operand = lex_ident_char(ch) || ch == '.';
+  }
+  c->pos = p;
+  c->operand = operand;
+  return piece;
+}
+
+void lex_skip_inline(const char* t, int32_t end, int32_t* pos, int32_t* line) {
+  LexCursor c(t, end, *pos);
+  for (;;) {
+    LexCursor probe = c;
+    const LexPiece piece = lex_piece(&probe);
+    if (piece != kPieceBlanks && piece != kPieceBlockComment && piece != kPieceContinuation) break;
+    c = probe;
+  }
+  *pos = c.pos;
+  if (line) *line += c.lines;
+}
+
+int32_t source_logical_line_end(const char* t, int32_t length) {
+  LexCursor c(t, length, 0);
+  for (;;) {
+    const LexPiece piece = lex_piece(&c);
+    if (piece == kPieceEnd || piece == kPieceLineEnd) return c.pos;
+  }
+}
+
 int lex_skip_blanks(EngineContext*, const char* t, int32_t end, int32_t* pos, bool separators, int32_t* line) {
-  int32_t p = *pos;
+  LexCursor c(t, end, *pos);
   int result = kSkipNothing;
   for (;;) {
-    if (p >= end) {
-      *pos = p;
-      return kSkipStatementEnd;
-    }
-    const char c = t[p];
-    if (lex_blank(c)) {
-      ++p;
+    LexCursor probe = c;
+    const LexPiece piece = lex_piece(&probe);
+    if (piece == kPieceBlanks || piece == kPieceLineComment || piece == kPieceBlockComment ||
+        piece == kPieceContinuation) {
       result = kSkipBlanks;
-    } else if (c == '%' || (c == '/' && p + 1 < end && t[p + 1] == '/')) {
-      p = to_line_end(t, end, p);
-      result = kSkipBlanks;
-    } else if (c == '/' && p + 1 < end && t[p + 1] == '*') {
-      p += 2;
-      while (p < end && !(t[p] == '*' && p + 1 < end && t[p + 1] == '/'))
-        p = lex_line_end(t[p]) ? take_line_end(t, end, p, line) : p + 1;
-      p = p < end ? p + 2 : end;
-      result = kSkipBlanks;
-    } else if (lex_line_end(c)) {
-      *pos = take_line_end(t, end, p, line);
-      return kSkipStatementEnd;
-    } else if (c == '.' && end - p >= kContinuationLength &&
-               std::memcmp(t + p, kContinuation, kContinuationLength) == 0) {
-      p = to_line_end(t, end, p);
-      if (p < end) p = take_line_end(t, end, p, line);
-      while (p < end && (lex_blank(t[p]) || lex_line_end(t[p])))
-        p = lex_line_end(t[p]) ? take_line_end(t, end, p, line) : p + 1;
-      result = kSkipBlanks;
-    } else if (separators && (c == ',' || c == ';')) {
-      *pos = p + 1;
-      return kSkipStatementEnd;
+    } else if (piece == kPieceEnd || piece == kPieceLineEnd ||
+               (separators && piece == kPieceChar && (t[c.pos] == ',' || t[c.pos] == ';'))) {
+      c = probe;
+      result = kSkipStatementEnd;
+      break;
     } else {
       break;
     }
+    c = probe;
   }
-  *pos = p;
+  *pos = c.pos;
+  if (line) *line += c.lines;
   return result;
 }
 

@@ -1,12 +1,15 @@
 // Line-level reading of source text for the loader: lines with their ends
 // (LF, CR or CR LF, counted once), block comments that span lines, the
 // keyword a line starts with. The statement compiler does the full lexing;
-// the loader only needs to recognise lines that begin with a keyword.
+// the loader only needs to recognise lines that begin with a keyword, and
+// reads quotes and comments with the compiler's source reader to find them.
 // Internal to engine/core: nothing above the core includes it.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+
+#include "engine/core/lexer.h"
 
 namespace srclex {
 
@@ -24,7 +27,9 @@ struct Line {
 };
 
 // Reads the line at pos, updating the block-comment state across it. Returns
-// false at the end of the text.
+// false at the end of the text. Strings, comments and continuations are read
+// by the compiler's own source reader, so a "/*" inside a string opens no
+// comment here either.
 class LineReader {
  public:
   LineReader(const char* text, int32_t length, int32_t pos = 0) : t_(text), n_(length), pos_(pos) {}
@@ -49,9 +54,10 @@ class LineReader {
   int32_t content_start(int32_t p, int32_t end) {
     for (;;) {
       if (in_block_) {
-        while (p + 1 < end && !(t_[p] == '*' && t_[p + 1] == '/')) ++p;
-        if (p + 1 >= end) return end;
-        p += 2;
+        int32_t lines = 0;
+        bool closed = false;
+        p = lex_block_comment_rest(t_, end, p, &lines, &closed);
+        if (!closed) return end;
         in_block_ = false;
       }
       while (p < end && blank(t_[p])) ++p;
@@ -65,37 +71,17 @@ class LineReader {
   }
 
   // Follows the rest of the line for a block comment that stays open past
-  // its end; quotes and line comments hide comment marks.
+  // its end.
   void scan_rest(int32_t p, int32_t end) {
-    char prev = 0;
-    while (p < end) {
-      const char ch = t_[p];
-      if (in_block_) {
-        if (ch == '*' && p + 1 < end && t_[p + 1] == '/') {
-          in_block_ = false;
-          p += 2;
-          continue;
-        }
-        ++p;
-        continue;
-      }
-      if (ch == '%' || (ch == '/' && p + 1 < end && t_[p + 1] == '/')) return;
-      if (ch == '/' && p + 1 < end && t_[p + 1] == '*') {
+    if (in_block_) return;
+    LexCursor lx(t_, end, p);
+    for (;;) {
+      const LexPiece piece = lex_piece(&lx);
+      if (piece == kPieceEnd || piece == kPieceLineComment) return;
+      if (piece == kPieceBlockComment && lx.unclosed) {
         in_block_ = true;
-        p += 2;
-        continue;
+        return;
       }
-      const bool transpose = ch == '\'' && (ident_char(prev) || prev == ')' || prev == ']' || prev == '}' ||
-                                            prev == '.' || prev == '\'');
-      if ((ch == '"' || ch == '\'') && !transpose) {
-        ++p;
-        while (p < end && t_[p] != ch) ++p;
-        prev = ch;
-        ++p;
-        continue;
-      }
-      if (!blank(ch)) prev = ch;
-      ++p;
     }
   }
 

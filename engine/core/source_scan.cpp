@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/core/errors.h"
+#include "engine/core/lexer.h"
 #include "engine/core/libraries.h"
 #include "engine/core/source_lex.h"
 
@@ -35,26 +36,18 @@ int32_t line_end_of(const char* t, int32_t n, int32_t p) {
   return p;
 }
 
-// Reads one statement that may continue over lines ending in "...".
+// Reads one statement that may continue over lines ending in "..." or hold
+// block comments, with the compiler's source reader.
 struct Cursor {
   const char* t;
   int32_t n;
   int32_t p;
   int32_t eol;        // end of the current physical line
-  int32_t lines = 0;  // line ends crossed by continuations
+  int32_t lines = 0;  // line ends crossed by continuations and block comments
 
-  bool at_continuation() const { return p + 3 <= eol && std::memcmp(t + p, "...", 3) == 0; }
-  void next_line() {
-    p = after_line_end(t, n, eol);
-    eol = line_end_of(t, n, p);
-    ++lines;
-  }
   void skip_ws() {
-    for (;;) {
-      while (p < eol && blank(t[p])) ++p;
-      if (!at_continuation()) return;
-      next_line();
-    }
+    lex_skip_inline(t, n, &p, &lines);
+    eol = line_end_of(t, n, p);
   }
   bool at_statement_end() {
     skip_ws();
@@ -84,15 +77,23 @@ struct Cursor {
     }
     return false;
   }
-  // Past the closing bracket of a group whose opener was just taken.
+  // Past the closing bracket of a group whose opener was just taken: the
+  // brackets, strings and comments inside are read as the compiler reads
+  // them (a default «b = ')'» or «b = abs(-2)» holds a parenthesis).
   bool skip_group(char close) {
+    LexCursor lx(t, n, p);
+    int depth = 0;
     for (;;) {
-      if (p >= eol) return false;
-      if (at_continuation()) {
-        next_line();
-        continue;
-      }
-      if (t[p++] == close) return true;
+      const LexPiece piece = lex_piece(&lx);
+      if (piece == kPieceEnd || piece == kPieceLineEnd || piece == kPieceLineComment) return false;
+      if (piece == kPieceOpen) ++depth;
+      if (piece != kPieceClose) continue;
+      if (depth-- > 0) continue;
+      if (t[lx.start] != close) return false;
+      p = lx.pos;
+      lines += lx.lines;
+      eol = line_end_of(t, n, p);
+      return true;
     }
   }
 };

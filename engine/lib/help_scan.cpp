@@ -5,10 +5,10 @@
 
 #include <cstring>
 
+#include "engine/core/compiler.h"
+
 namespace {
 
-constexpr char kContinuation[] = "...";
-constexpr int32_t kContinuationLength = 3;
 constexpr char kOperatorChars[] = "+-*/\\^.'=~<>&|:";
 
 bool is_blank(char ch) { return ch == ' ' || ch == '\t'; }
@@ -58,17 +58,8 @@ int32_t src_code_length_before_comment(const char* text, int32_t length) {
 
 int32_t src_skip_logical_line(const char* text, int32_t length) {
   if (!text || length <= 0) return 0;
-  int32_t p = 0;
-  for (;;) {
-    const int32_t end = line_end(text, length, p);
-    // A continuation mark in the code part joins the next line to this one.
-    const int32_t code = p + src_code_length_before_comment(text + p, end - p);
-    bool continued = false;
-    for (int32_t q = p; q + kContinuationLength <= code && !continued; ++q)
-      continued = std::memcmp(text + q, kContinuation, kContinuationLength) == 0;
-    p = end + eol_length(text, length, end);
-    if (!continued || p >= length) return p;
-  }
+  // The compiler's own reading: "..." in a string or a comment joins nothing.
+  return source_logical_line_end(text, length);
 }
 
 bool help_file_next_word(const char* text, int32_t length, int32_t* pos, const char** word,

@@ -7,7 +7,8 @@
 #include <cstdint>
 
 // The position after the logical line that starts at text[0] (continuation
-// lines, whose code ends in "...", included) and after its line end.
+// lines, whose code ends in "...", included) and after its line end; quotes
+// and comments are read as the compiler reads them.
 int32_t src_skip_logical_line(const char* text, int32_t length);
 
 // The next entry of a help file from *pos: a word (letters, digits, '_'),

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 
 #include "engine/core/lexer.h"
@@ -41,6 +43,109 @@ TEST(Lexer, SkipBlanksTable) {
     EXPECT_EQ(lex_skip_blanks(nullptr, c.text, n, &pos, c.separators, &lines), c.result);
     EXPECT_EQ(pos, c.stop);
     EXPECT_EQ(lines, c.lines);
+  }
+}
+
+// The source reader's pieces of a text, one letter each: b blanks, n line
+// end, c line comment, k block comment, u continuation, s string, t
+// transpose, o opener, x closer, . any other character.
+std::string pieces(const char* text, int32_t* lines) {
+  static const char kLetters[] = "Ebnckustox.";
+  LexCursor c(text, int32_t(std::strlen(text)), 0);
+  std::string s;
+  for (LexPiece p; (p = lex_piece(&c)) != kPieceEnd;) s += kLetters[p];
+  *lines = c.lines;
+  return s;
+}
+
+TEST(Lexer, SourceReaderPieces) {
+  const struct {
+    const char* text;
+    const char* pieces;
+    int32_t lines;
+  } rows[] = {
+      // A quote after an operand, with nothing between, is a transpose.
+      {"x'", ".t", 0},
+      {"x1'", "..t", 0},
+      {"x.'", "..t", 0},
+      {"(x)'", "o.xt", 0},
+      {"[1 2]'", "o.b.xt", 0},
+      {"c{1}'", ".o.xt", 0},
+      {"x''", ".tt", 0},
+      {"'ab'.'", "s.t", 0},
+      // After anything else, blanks and comments included, it opens a string.
+      {"x 'a'", ".bs", 0},
+      {"x/*c*/'a'", ".ks", 0},
+      {"=''", ".s", 0},
+      {"('a',", "os.", 0},
+      // Doubled and escaped quotes stay inside; a line end always ends it.
+      {"'a''b'", "s", 0},
+      {"'a\\'/*'", "s", 0},
+      {"'a\\\\'x", "s.", 0},
+      {"'it''s /*' % c", "sbc", 0},
+      {"'%' // c", "sbc", 0},
+      {"'abc\nx", "sn.", 1},
+      {"'a\\\nb", "sn.", 1},
+      {"'a''", "s", 0},
+      // Comments, continuations and line ends.
+      {"a /* b\n c */\nd", ".bkn.", 2},
+      {"a ... 'x\n\n  b", ".bu.", 2},
+      {"a % 'x\r\nb", ".bcn.", 1},
+      {"/* open", "k", 0},
+      {"a..b", "....", 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    int32_t lines = 0;
+    EXPECT_EQ(pieces(r.text, &lines), r.pieces);
+    EXPECT_EQ(lines, r.lines);
+  }
+}
+
+// The reader ends a string where the literal lexer does, for random texts of
+// quotes, backslashes, escapes and comment marks.
+TEST(Lexer, SourceReaderStringsEndWhereLiteralsEnd) {
+  static const char* const kParts[] = {"'", "''", "\\'", "\\\\", "\\", "\\n", "\\x4", "\\12", "\"", "%",
+                                       "/*", "*/", "//", "(", "]", "a", " ", "...", "\n"};
+  std::mt19937 rng(64);
+  int closed = 0;
+  for (int k = 0; k < 4000; ++k) {
+    std::string text = "'";
+    const int n = int(rng() % 8);
+    for (int q = 0; q < n; ++q) text += kParts[rng() % std::size(kParts)];
+    if (rng() % 4 != 0) text += "'";
+    LexCursor c(text.data(), int32_t(text.size()), 0);
+    ASSERT_EQ(lex_piece(&c), kPieceString) << text;
+    uint16_t chars[64];
+    int32_t pos = 0, length = 0;
+    bool wide = false;
+    const int status = lex_string(nullptr, text.data(), int32_t(text.size()), &pos, chars, 64, &length, &wide);
+    if (status == kOk) {
+      ++closed;
+      EXPECT_FALSE(c.unclosed) << text;
+      EXPECT_EQ(c.pos, pos) << text;
+    } else if (status == kUnterminatedString) {
+      EXPECT_TRUE(c.unclosed) << text;
+    }
+  }
+  EXPECT_GT(closed, 1500);
+}
+
+// What may stand between the words of one line.
+TEST(Lexer, SkipInline) {
+  const struct {
+    const char* text;
+    int32_t stop, lines;
+  } rows[] = {
+      {"  /* a */ x", 10, 0}, {" /* a\nb */ x", 11, 1}, {" ... c\n  x", 9, 1}, {" % c\nx", 1, 0},
+      {" // c", 1, 0},        {"\nx", 0, 0},             {"x", 0, 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    int32_t pos = 0, lines = 0;
+    lex_skip_inline(r.text, int32_t(std::strlen(r.text)), &pos, &lines);
+    EXPECT_EQ(pos, r.stop);
+    EXPECT_EQ(lines, r.lines);
   }
 }
 

@@ -44,6 +44,11 @@ TEST(HelpScan, SkipLogicalLine) {
       {"a ...", 5},
       {"a ...\n", 6},
       {"\n\n", 1},
+      // "..." inside a string or a comment continues nothing; a block
+      // comment over lines is part of the line it starts on.
+      {"function f(a, b = '...')\n% help\n", 25},
+      {"f('it''s ...') // ...\nx", 22},
+      {"f(a) /* one\ntwo */\nx", 19},
   };
   for (const auto& c : cases) EXPECT_EQ(src_skip_logical_line(c.text, len(c.text)), c.expected) << '"' << c.text << '"';
 }
