@@ -290,10 +290,10 @@ int bi_cat(EngineContext* ctx, int nargin) {
     if (!array_arg(ctx, n - 1 - i, &args[i])) return kWrongArgType;
   const ArrayArg first = args[0];
   // An integer, char or logical result has no imaginary part to keep: a
-  // complex argument is refused rather than losing it.
+  // complex argument with elements is refused rather than losing them.
   if (first.cls == ArrayArg::kInt)
     for (int i = 1; i < n; ++i)
-      if (args[i].cplx) return complex_into_int(ctx);
+      if (args[i].cplx && args[i].count > 0) return complex_into_int(ctx);
   // Shapes and room are settled before any argument is converted to the
   // result's class, so that a failure leaves the arguments as they were.
   TN_TRY(cat_check_room(ctx, dim - 1, args, n));

@@ -168,11 +168,13 @@ int put_every_digit(DumpOut& out, double v, bool single) {
 // are read back to find out.
 constexpr double kNearOverflowDouble = 1e308;
 constexpr double kNearOverflowSingle = 3.4e38;
+constexpr double kSingleOverflow = 0x1.ffffffp127;  // halfway past the largest single: rounds to Inf
 
 void keep_finite(char* text, int32_t n, double v, bool single) {
   if (std::fabs(v) < (single ? kNearOverflowSingle : kNearOverflowDouble)) return;
   double back = 0;
-  if (!scan_number(text, n, nullptr, &back) || !std::isinf(single ? double(float(back)) : back)) return;
+  if (!scan_number(text, n, nullptr, &back)) return;
+  if (!(single ? std::fabs(back) >= kSingleOverflow : std::isinf(back))) return;
   const char* e = static_cast<const char*>(std::memchr(text, 'e', size_t(n)));
   // The text was rounded up, so its digits are not all zero: the borrow ends.
   for (int32_t k = int32_t(e ? e - text : n) - 1; k >= 0; --k) {
