@@ -163,15 +163,18 @@ int put_every_digit(DumpOut& out, double v, bool single) {
 }
 
 // A text that rounds a finite value up past the largest double (or single)
-// reads back as infinity: its last mantissa digit goes one down instead, so
-// that it rounds toward zero. Only values this near the end of the range
-// are read back to find out.
+// reads back as infinity: its last digit goes one down instead, so that it
+// rounds toward zero. Only values this near the end of the range are read
+// back to find out; their text has every digit, trailing zeros included.
 constexpr double kNearOverflowDouble = 1e308;
 constexpr double kNearOverflowSingle = 3.4e38;
-constexpr double kSingleOverflow = 0x1.ffffffp127;  // halfway past the largest single: rounds to Inf
+constexpr double kSingleOverflow = 0x1p128 - 0x1p103;  // halfway past the largest single: Inf
 
-void keep_finite(char* text, int32_t n, double v, bool single) {
-  if (std::fabs(v) < (single ? kNearOverflowSingle : kNearOverflowDouble)) return;
+bool near_overflow(double v, bool single) {
+  return std::fabs(v) >= (single ? kNearOverflowSingle : kNearOverflowDouble);
+}
+
+void keep_finite(char* text, int32_t n, bool single) {
   double back = 0;
   if (!scan_number(text, n, nullptr, &back)) return;
   if (!(single ? std::fabs(back) >= kSingleOverflow : std::isinf(back))) return;
@@ -188,6 +191,19 @@ void keep_finite(char* text, int32_t n, double v, bool single) {
   }
 }
 
+// Drops the zeros that end the fraction of the mantissa, and a point left
+// alone; returns the new length.
+int32_t drop_trailing_zeros(char* text, int32_t n) {
+  const char* e = static_cast<const char*>(std::memchr(text, 'e', size_t(n)));
+  const int32_t end = int32_t(e ? e - text : n);
+  if (!std::memchr(text, '.', size_t(end))) return n;
+  int32_t cut = end;
+  while (text[cut - 1] == '0') --cut;
+  if (text[cut - 1] == '.') --cut;
+  std::memmove(text + cut, text + end, size_t(n - end));
+  return n - (end - cut);
+}
+
 // A number with the caller's digit count. The general style chooses the
 // notation, but it stops taking digits once the rest of the fraction lies
 // within a millionth of a whole number, which would lose the value here
@@ -200,26 +216,14 @@ int put_with_digits(DumpOut& out, double v, int digits, bool single) {
   fmt_double(text, &n, v, digits, kStyleGeneral, 0, true, false, false, false, false, false, kNumberChars - 1);
   const char* e = static_cast<const char*>(std::memchr(text, 'e', size_t(n)));
   const char* point = static_cast<const char*>(std::memchr(text, '.', size_t(n)));
-  const int32_t mantissa_end = int32_t(e ? e - text : n);
-  const int32_t fraction = point ? mantissa_end - int32_t(point - text) - 1 : 0;
-  if (fraction < digits) {
-    n = 0;
-    fmt_double(text, &n, v, digits, e ? kStyleExp : kStyleFixed, 0, true, false, false, false, false, false,
-               kNumberChars - 1);
-    e = static_cast<const char*>(std::memchr(text, 'e', size_t(n)));
-    int32_t end = int32_t(e ? e - text : n);
-    int32_t cut = end;
-    if (std::memchr(text, '.', size_t(end))) {
-      while (text[cut - 1] == '0') --cut;
-      if (text[cut - 1] == '.') --cut;
-    }
-    if (cut < end) {
-      std::memmove(text + cut, text + end, size_t(n - end));
-      n -= end - cut;
-    }
-  }
-  keep_finite(text, n, v, single);
-  return out.put(text, n);
+  const int32_t fraction = point ? int32_t((e ? e : text + n) - point) - 1 : 0;
+  const bool near_end = near_overflow(v, single);
+  if (fraction >= digits && !near_end) return out.put(text, n);
+  const char style = e ? kStyleExp : kStyleFixed;
+  n = 0;
+  fmt_double(text, &n, v, digits, style, 0, true, false, false, false, false, false, kNumberChars - 1);
+  if (near_end) keep_finite(text, n, single);
+  return out.put(text, drop_trailing_zeros(text, n));
 }
 
 // Non-finite numbers in the spelling the language reads. The literal NaN
