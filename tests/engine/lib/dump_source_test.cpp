@@ -177,9 +177,10 @@ TEST_F(DumpSource, ExactDigitsKeepEveryDoubleToTheBit) {
   EXPECT_TRUE(clean());
 }
 
-// With any digit count (dumpvar's 15, a dialog's 1 to 17) the text of a
-// finite value reads back finite: next to the largest double or single the
-// rounded last digit would overflow, so it is rounded toward zero instead.
+// With any digit count for doubles (dumpvar's 15, a dialog's 1 to 17; a
+// single keeps its 7) the text of a finite value reads back finite: next to
+// the largest double the rounded last digit would overflow, so it is
+// rounded toward zero instead.
 TEST_F(DumpSource, EveryDigitCountReadsBackFiniteAtTheEndOfTheRange) {
   std::vector<uint16_t> text(256);
   std::string bytes;
