@@ -49,6 +49,14 @@ inline bool double_is_int32(double x) {
   return x >= -2147483648.0 && x <= 2147483647.0 && std::floor(x) == x;
 }
 
+// Rounds halves upward, as floor(x + 0.5) means to. The addition itself
+// would round 0.49999999999999994 up to 1 and every odd integer between 2^52
+// and 2^53 up by one; x - floor(x) is exact, so the comparison is not.
+inline double round_half_up(double x) {
+  const double f = std::floor(x);
+  return (x - f >= 0.5 ? f + 1 : f) + 0.0;  // + 0.0: -0 becomes 0
+}
+
 // Size arithmetic: products and sums of counts are formed in 64 bits before any
 // limit test, so no 32-bit wrap can slip past the test.
 inline int64_t mul64(int64_t a, int64_t b) {

@@ -1175,8 +1175,10 @@ op_assert: {
     FAIL(kAssertionFalse);
   }
   CHECK(stk_remove(ctx, nargin - 1, 1));
+  // An empty message raises nothing, here as for error itself.
   PROTECT(call_handler(ctx, kOpError, nargin - 1, 0, 0));
-  FAIL(status == kOk ? kAssertionFalse : status);
+  if (status == kOk) goto tail;
+  FAIL(status);
 }
 op_disp:
   pc = insn + 1;

@@ -91,10 +91,11 @@ void real_loop(int op, T* out, const LoopArg& a, const LoopArg& b, int64_t n) {
 }
 
 // An exponent counts as integral when rounding it leaves it unchanged (NaN
-// does not).
+// does not). Not floor(y + 0.5) == y: the addition rounds every odd integer
+// between 2^52 and 2^53 (2^23 and 2^24 for singles) up to the next one.
 template <typename T>
 inline bool integral(T y) {
-  return std::floor(y + T(0.5)) == y;
+  return std::floor(y) == y;
 }
 
 template <typename T>

@@ -9,6 +9,7 @@
 #include "engine/core/stack_ops.h"
 
 #include "engine/core/convert.h"
+#include "engine/core/errors.h"
 #include "engine/core/local_queries.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/array_shape.h"
@@ -18,10 +19,19 @@ namespace {
 
 constexpr int kCatMaxDim = 16;
 constexpr int kMaxCatArgs = 1024;  // arrays in one call; more give kTooManyInputs
+constexpr char kComplexToIntMessage[] =
+    "Complex value concatenated to an integer, char or logical array";
 
 // Value getters answer kWrongType for a wrong kind; built-ins report it as kWrongArgType so the
 // interpreter tries an object's method.
 int arg_error(int status) { return status == kWrongType ? kWrongArgType : status; }
+
+// Raised as kWrongType, not kWrongArgType: the latter would have the
+// interpreter convert the operands to double and try again.
+int complex_into_int(EngineContext* ctx) {
+  err_store(ctx, kWrongType, kComplexToIntMessage, int32_t(sizeof kComplexToIntMessage - 1), true);
+  return kWrongType;
+}
 
 // The plan of a concatenation along axis q: the result's shape, which
 // arguments contribute (empty ones do not) and whether it is complex. ref is
@@ -279,6 +289,11 @@ int bi_cat(EngineContext* ctx, int nargin) {
   for (int i = 0; i < n; ++i)
     if (!array_arg(ctx, n - 1 - i, &args[i])) return kWrongArgType;
   const ArrayArg first = args[0];
+  // An integer, char or logical result has no imaginary part to keep: a
+  // complex argument with elements is refused rather than losing them.
+  if (first.cls == ArrayArg::kInt)
+    for (int i = 1; i < n; ++i)
+      if (args[i].cplx && args[i].count > 0) return complex_into_int(ctx);
   // Shapes and room are settled before any argument is converted to the
   // result's class, so that a failure leaves the arguments as they were.
   TN_TRY(cat_check_room(ctx, dim - 1, args, n));

@@ -162,6 +162,70 @@ int put_every_digit(DumpOut& out, double v, bool single) {
   return out.put(text, n);
 }
 
+// A text that rounds a finite value up past the largest double (or single)
+// reads back as infinity: its last digit goes one down instead, so that it
+// rounds toward zero. Only values this near the end of the range are read
+// back to find out; their text has every digit, trailing zeros included.
+constexpr double kNearOverflowDouble = 1e308;
+constexpr double kNearOverflowSingle = 3.4e38;
+constexpr double kSingleOverflow = 0x1p128 - 0x1p103;  // halfway past the largest single: Inf
+
+bool near_overflow(double v, bool single) {
+  return std::fabs(v) >= (single ? kNearOverflowSingle : kNearOverflowDouble);
+}
+
+void keep_finite(char* text, int32_t n, bool single) {
+  double back = 0;
+  if (!scan_number(text, n, nullptr, &back)) return;
+  if (!(single ? std::fabs(back) >= kSingleOverflow : std::isinf(back))) return;
+  const char* e = static_cast<const char*>(std::memchr(text, 'e', size_t(n)));
+  // The text was rounded up, so its digits are not all zero: the borrow ends.
+  for (int32_t k = int32_t(e ? e - text : n) - 1; k >= 0; --k) {
+    if (text[k] == '.') continue;
+    if (text[k] == '-') break;
+    if (text[k] > '0') {
+      --text[k];
+      break;
+    }
+    text[k] = '9';
+  }
+}
+
+// Drops the zeros that end the fraction of the mantissa, and a point left
+// alone; returns the new length.
+int32_t drop_trailing_zeros(char* text, int32_t n) {
+  const char* e = static_cast<const char*>(std::memchr(text, 'e', size_t(n)));
+  const int32_t end = int32_t(e ? e - text : n);
+  if (!std::memchr(text, '.', size_t(end))) return n;
+  int32_t cut = end;
+  while (text[cut - 1] == '0') --cut;
+  if (text[cut - 1] == '.') --cut;
+  std::memmove(text + cut, text + end, size_t(n - end));
+  return n - (end - cut);
+}
+
+// A number with the caller's digit count. The general style chooses the
+// notation, but it stops taking digits once the rest of the fraction lies
+// within a millionth of a whole number, which would lose the value here
+// (1 + 1e-8 would read back as 1, a single widened to double its low
+// digits): the digits are then those of the fixed or exponent style, with
+// the trailing zeros dropped as the general style drops them.
+int put_with_digits(DumpOut& out, double v, int digits, bool single) {
+  char text[kNumberChars];
+  int32_t n = 0;
+  fmt_double(text, &n, v, digits, kStyleGeneral, 0, true, false, false, false, false, false, kNumberChars - 1);
+  const char* e = static_cast<const char*>(std::memchr(text, 'e', size_t(n)));
+  const char* point = static_cast<const char*>(std::memchr(text, '.', size_t(n)));
+  const int32_t fraction = point ? int32_t((e ? e : text + n) - point) - 1 : 0;
+  const bool near_end = near_overflow(v, single);
+  if (fraction >= digits && !near_end) return out.put(text, n);
+  const char style = e ? kStyleExp : kStyleFixed;
+  n = 0;
+  fmt_double(text, &n, v, digits, style, 0, true, false, false, false, false, false, kNumberChars - 1);
+  if (near_end) keep_finite(text, n, single);
+  return out.put(text, drop_trailing_zeros(text, n));
+}
+
 // Non-finite numbers in the spelling the language reads. The literal NaN
 // has its sign bit set (as the processor's own NaN has): the other one is
 // its negation.
@@ -170,7 +234,9 @@ int put_real(DumpOut& out, double v, int digits, bool single) {
   if (std::isinf(v)) return out.put(v > 0 ? "Inf" : "-Inf");
   if (v == 0 && std::signbit(v)) return out.put("-0");  // the formatter drops the sign of a zero
   const int d = exact_digits(v, digits, single);
-  return d > 0 ? out.number(v, d) : put_every_digit(out, v, single);
+  if (d <= 0) return put_every_digit(out, v, single);
+  // The fewest exact digits were read back already: the text is the value.
+  return digits < 0 ? out.number(v, d) : put_with_digits(out, v, d, single);
 }
 
 // A 1 x 1 single carries its class as a suffix, which only a number takes:

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "engine/core/checked.h"
 #include "engine/core/convert.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
@@ -215,14 +216,6 @@ Cx cx_sign(double a, double b) {
   return {a / m, b / m};
 }
 
-// Halves round upward. floor(x + 0.5) would also round 0.49999999999999994
-// and odd integers above 2^52 up by one; x - floor(x) is exact, so the
-// comparison below is not.
-double round_half_up(double x) {
-  double f = std::floor(x);
-  return (x - f >= 0.5 ? f + 1 : f) + 0.0;  // + 0.0: -0 becomes 0
-}
-
 template <class F>
 void apply_all(Arr& a, F f) {
   int64_t n = a.im ? 2 * a.n : a.n;  // imaginary parts follow the real ones
@@ -298,7 +291,7 @@ int bi_round(EngineContext* ctx, int letter) {
     case kRoundFix: apply_all(a, [](double x) { return std::trunc(x); }); break;
     case kRoundFloor: apply_all(a, [](double x) { return std::floor(x); }); break;
     case kRoundCeil: apply_all(a, [](double x) { return std::ceil(x); }); break;
-    default: apply_all(a, round_half_up); break;
+    default: apply_all(a, tn::round_half_up); break;
   }
   return kOk;
 }

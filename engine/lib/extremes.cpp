@@ -230,13 +230,19 @@ int min_max_along(EngineContext* ctx, bool is_max, int nargin, int nargout) {
   if (x.kind == NumKind::kNone) return kWrongArgType;
   const int nout = nargout >= 2 ? 2 : 1;
   if (d < 0) d = default_dim(x.ndims, x.dims);
-  // No element to start from: the empty results, and nothing read.
+  // No element to start from: 0x0 results, the extremes in the argument's
+  // class (the positions are doubles), and nothing read.
   if (x.count == 0 || dim_size(x.ndims, x.dims, d) == 0) {
     const StackMark mark = stack_mark(ctx);
-    for (int j = 0; j < nout; ++j) {
-      int st = stk_push_empty(ctx);
-      if (st != kOk) return stack_restore(ctx, mark, st);
+    int st = nout == 2 ? stk_push_empty(ctx) : kOk;
+    if (st == kOk) {
+      ResultDims empty;
+      empty.ndims = 2;
+      empty.dims[0] = empty.dims[1] = 0;
+      void *re, *im;
+      st = x.kind == NumKind::kDouble ? stk_push_empty(ctx) : push_like(ctx, x, empty, &re, &im);
     }
+    if (st != kOk) return stack_restore(ctx, mark, st);
     return stk_remove(ctx, nout, nargin);
   }
   ResultDims rd;

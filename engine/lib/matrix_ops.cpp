@@ -190,7 +190,7 @@ int scalar_power(EngineContext* ctx, const Mat& a, const Mat& b) {
       r = x.re * x.re;
     } else if (x.re >= 0) {
       r = std::pow(x.re, y.re);
-    } else if (std::floor(y.re + 0.5) == y.re) {
+    } else if (std::floor(y.re) == y.re) {  // an integer, odd ones above 2^52 included
       r = std::pow(std::fabs(x.re), y.re);
       if (odd_integral(y.re)) r = -r;
     } else {

@@ -190,7 +190,7 @@ int put_decimal(Run& r, const Field& s, const FmtElement& e) {
                     cap);
     });
   }
-  const double v = std::floor(e.value + 0.5);
+  const double v = tn::round_half_up(e.value);
   if (v >= -kTwo31 && v < kTwo31) {
     return put_field(r, s, [&](char* b, int32_t* pos, int32_t cap) {
       fmt_int32_dec(b, pos, int32_t(v), false, s.width, s.left, s.plus, s.space, digits, cap);
@@ -642,9 +642,10 @@ int bi_error_warning_assert(EngineContext* ctx, int nargin, bool warning) {
       return code;
     }
   }
-  // A copy of the format goes under the arguments: when formatting leaves
-  // the message empty (a conversion that finds no argument), the unformatted
+  // A copy of the format goes under the arguments: when a format given alone
+  // formats to nothing (a conversion that finds no argument), the unformatted
   // text is the message, so that a failure is never reported as success.
+  // With arguments an empty message is what the caller asked for: no error.
   int status = stk_dup(ctx, rest - 1, 1);
   if (status == kOk) status = stk_move(ctx, rest + 1, rest);
   if (status != kOk) {
@@ -658,7 +659,7 @@ int bi_error_warning_assert(EngineContext* ctx, int nargin, bool warning) {
     drop_items(ctx, rest + 1);
     return status;
   }
-  if (length == 0) status = unformatted_message(ctx, &text, &length);
+  if (length == 0 && rest == 1) status = unformatted_message(ctx, &text, &length);
   stk_drop(ctx);  // the copy; the text lies above it in free space
   TN_TRY(status);
   if (length == 0) return kOk;

@@ -2,11 +2,14 @@
 // reads back through str2obj to the same value (randomised over every value
 // shape, and to the bit with the exact digit count); the constant-expression
 // check accepts exactly the value-building code; a refused text never runs;
+// with any digit count the largest doubles and singles read back finite;
 // the exact dump (the save format) reads back to the bit for random values
 // of every class and nesting, non-finite numbers, -0 and subnormals included.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -170,6 +173,52 @@ TEST_F(DumpSource, ExactDigitsKeepEveryDoubleToTheBit) {
     ASSERT_EQ(rows * cols, 4);
     EXPECT_EQ(std::memcmp(back, re, sizeof re), 0) << bytes;
     stk_drop(c);
+  }
+  EXPECT_TRUE(clean());
+}
+
+// With any digit count for doubles (dumpvar's 15, a dialog's 1 to 17; a
+// single keeps its 7) the text of a finite value reads back finite: next to
+// the largest double the rounded last digit would overflow, so it is
+// rounded toward zero instead.
+TEST_F(DumpSource, EveryDigitCountReadsBackFiniteAtTheEndOfTheRange) {
+  std::vector<uint16_t> text(256);
+  std::string bytes;
+  const int32_t one[2] = {1, 1};
+  for (int digits = 0; digits <= 17; ++digits) {
+    for (int single = 0; single < 2; ++single) {
+      double v = single ? double(std::numeric_limits<float>::max()) : std::numeric_limits<double>::max();
+      for (int k = 0; k < 12; ++k, v = single ? double(std::nextafter(float(v), 0.0f)) : std::nextafter(v, 0.0)) {
+        for (const double x : {v, -v}) {
+          SCOPED_TRACE(::testing::Message() << "digits " << digits << " single " << single << " step " << k);
+          if (single) {
+            float* p = nullptr;
+            ASSERT_EQ(stk_push_single_nd(c, 2, one, &p, nullptr), kOk);
+            *p = float(x);
+          } else {
+            ASSERT_EQ(stk_push_real(c, x), kOk);
+          }
+          int32_t n = 0;
+          ASSERT_EQ(value_dump_source(c, text.data(), int32_t(text.size()), &n, -1, nullptr, -1, digits), kOk);
+          bytes.assign(text.begin(), text.begin() + n);
+          ASSERT_EQ(literal_read_value(c, bytes.data(), int32_t(bytes.size())), kOk) << bytes;
+          double got = 0;
+          if (single) {
+            float* p = nullptr;
+            ASSERT_EQ(stk_get_single_array(c, 0, nullptr, nullptr, nullptr, &p, nullptr), kOk) << bytes;
+            got = double(*p);
+          } else {
+            ASSERT_EQ(stk_get_real_scalar(c, 0, &got), kOk) << bytes;
+          }
+          EXPECT_TRUE(std::isfinite(got)) << bytes;
+          // Within one unit of the mantissa's last digit, and the rounding
+          // of the reader.
+          const double reader = single ? 0x1p-24 : 0x1p-53;
+          EXPECT_LE(std::fabs(got - x), std::fabs(x) * (std::pow(10.0, -digits) + reader)) << bytes;
+          stk_drop(c);
+        }
+      }
+    }
   }
   EXPECT_TRUE(clean());
 }
