@@ -5,9 +5,22 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 struct Cx {
   double re, im;
+};
+
+// A square complex matrix held as two row-major planes of n x n doubles.
+struct CxMatrix {
+  double *re, *im;
+  std::ptrdiff_t n;
+  Cx get(std::ptrdiff_t i, std::ptrdiff_t j) const { return {re[i * n + j], im[i * n + j]}; }
+  void set(std::ptrdiff_t i, std::ptrdiff_t j, Cx z) const {
+    re[i * n + j] = z.re;
+    im[i * n + j] = z.im;
+  }
+  bool nonzero(std::ptrdiff_t i, std::ptrdiff_t j) const { return re[i * n + j] != 0.0 || im[i * n + j] != 0.0; }
 };
 
 inline Cx cx_add(Cx a, Cx b) { return {a.re + b.re, a.im + b.im}; }

@@ -528,15 +528,7 @@ void numk_balance_wide(double* a_re, double* a_im, int32_t n, double* d) {
 
 namespace {
 
-struct Complex {
-  double *re, *im;
-  Idx n;
-  Cx get(Idx i, Idx j) const { return {re[i * n + j], im[i * n + j]}; }
-  void set(Idx i, Idx j, Cx z) const {
-    re[i * n + j] = z.re;
-    im[i * n + j] = z.im;
-  }
-};
+using Complex = CxMatrix;
 
 // The wide deflation test of negligible_wide, on complex elements.
 bool negligible_wide_complex(Complex h, Idx k, Idx hi) {

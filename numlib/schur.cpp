@@ -35,16 +35,7 @@ struct Real {
   double& operator()(Idx i, Idx j) const { return a[i * n + j]; }
 };
 
-struct Complex {
-  double *re, *im;
-  Idx n;
-  Cx get(Idx i, Idx j) const { return {re[i * n + j], im[i * n + j]}; }
-  void set(Idx i, Idx j, Cx z) const {
-    re[i * n + j] = z.re;
-    im[i * n + j] = z.im;
-  }
-  bool nonzero(Idx i, Idx j) const { return re[i * n + j] != 0.0 || im[i * n + j] != 0.0; }
-};
+using Complex = CxMatrix;
 
 // Trailing rows that hold only 1 x 1 and 2 x 2 blocks, or n when all do.
 template <class NonZero>
