@@ -128,6 +128,42 @@ double erfinv_kernel(double y) {
   return x;
 }
 
+namespace {
+
+// Newton steps of erfc_inverse: quadratic convergence from the rational
+// start takes three or four, the rest is a guard.
+constexpr int kErfcInverseSteps = 12;
+// Where erfc_inverse leaves the tail form for erfinv of 1 - q (exact there).
+constexpr double kErfcCentralLow = 0.5;
+
+}  // namespace
+
+double erfc_inverse(double q) {
+  if (!(q >= 0 && q <= 2)) return kNaN;
+  if (q == 0) return kInf;
+  if (q == 2) return -kInf;
+  if (q >= kErfcCentralLow && q <= 2 - kErfcCentralLow) return erfinv_kernel(1 - q);
+  if (q > 1) return -erfc_inverse(2 - q);
+  // The tail start of erfinv, from q itself rather than from 1 - |y|.
+  const double z = std::sqrt(-std::log(q / 2));
+  double x = (((1.641345311 * z + 3.429567803) * z - 1.624906493) * z - 1.970840454) /
+             ((1.6370678 * z + 3.5438892) * z + 1);
+  // Newton on ln erfc(x) = ln q: ln erfc is concave and decreasing, so after
+  // the first step the iterates approach the root from above.
+  const double log_q = std::log(q);
+  for (int i = 0; i < kErfcInverseSteps; ++i) {
+    const double e = std::erfc(x);
+    if (e == 0) {  // overshot past the doubles: back towards the start
+      x *= 0.5;
+      continue;
+    }
+    const double dx = (std::log(e) - log_q) * e / (kTwoOverSqrtPi * std::exp(-x * x));
+    x += dx;
+    if (std::fabs(dx) <= kSpecialEps * 0.25 * x) break;
+  }
+  return x;
+}
+
 double gamma_function_kernel(double x, bool factorial) {
   if (std::isinf(x) || std::isnan(x)) {
     if (factorial && !(x > 0)) return kNaN;
@@ -179,6 +215,11 @@ bool incomplete_gamma_kernel(double a, double x, double* out) {
 }
 
 bool incomplete_gamma_pair(double a, double x, double* lower, double* upper) {
+  if (x == kInf && a >= 0) {
+    *lower = 1;
+    *upper = 0;
+    return true;
+  }
   const double g = log_gamma_prefactor(a, x);
   const int limit = gamma_term_limit(a);
   if (!(x >= a + 1)) {  // NaN takes the series
@@ -228,6 +269,43 @@ double log_beta(double a, double b) {
   return log_gamma_lanczos(a) + log_gamma_lanczos(b) - log_gamma_lanczos(a + b);
 }
 
+namespace {
+
+// a (ln(1 + d) - d), each factor without cancellation; -Inf at d = -1.
+double scaled_log1p_minus(double a, double d) {
+  if (std::fabs(d) <= 0.5) return a * log1p_minus(d);
+  return a * (std::log1p(d) - d);
+}
+
+}  // namespace
+
+double log_beta_power(double a, double b, double x, double y) {
+  if (!(a >= 0 && b >= 0 && x >= 0 && y >= 0)) return kNaN;
+  const bool stirling = a >= kPrefactorStirlingFrom && b >= kPrefactorStirlingFrom &&
+                        std::isfinite(a) && std::isfinite(b) && x > 0 && y > 0;
+  // x + y = 1: the smaller of the two carries the digits (the other may be
+  // 1 minus it, rounded), so both logarithms come from it.
+  const bool x_small = x <= y;
+  if (!stirling) {
+    const double lx = x_small ? std::log(x) : std::log1p(-y);
+    const double ly = x_small ? std::log1p(-x) : std::log(y);
+    // a ln x with a = 0 at x = 0 is the empty power, 1.
+    return (a == 0 ? 0 : a * lx) + (b == 0 ? 0 : b * ly) - log_beta(a, b);
+  }
+  // With c = a + b, x0 = a / c, y0 = b / c and Stirling's series for the
+  // three ln Gamma: a ln(x / x0) + b ln(y / y0) + ln(a b / c) / 2 - ln(2 pi)
+  // / 2 + tails. Writing x = x0 (1 + d1), y = y0 (1 + d2), a d1 + b d2 = 0,
+  // so the two logarithms become a (ln(1 + d1) - d1) + b (ln(1 + d2) - d2).
+  // c x - a = -(c y - b) is formed once, from the smaller of x and y, with
+  // one rounding (the fused product), so that x0 is never rounded.
+  const double c = a + b;
+  const double t = x_small ? std::fma(x, c, -a) : -std::fma(y, c, -b);
+  const double d1 = t / a, d2 = -t / b;
+  const double core = scaled_log1p_minus(a, d1) + scaled_log1p_minus(b, d2);
+  return core + 0.5 * (std::log(a) + std::log(b) - std::log(c)) - kHalfLog2Pi + stirling_tail(c) -
+         stirling_tail(a) - stirling_tail(b);
+}
+
 double beta_function_kernel(double a, double b) {
   const double lb = log_beta(a, b);
   return std::isnan(lb) ? lb : std::exp(lb);
@@ -261,9 +339,7 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
     *lower = *upper = kNaN;
     return true;
   }
-  const double bt =
-      (x == 0 || y == 0) ? 0.0
-                         : std::exp(a * std::log(x) + b * std::log(y) - log_beta(a, b));
+  const double bt = (x == 0 || y == 0) ? 0.0 : std::exp(log_beta_power(a, b, x, y));
   const bool swap = (a + 1) / (a + b + 2) <= x;
   if (swap) {
     const double t = a;
@@ -275,7 +351,8 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
   if (std::fabs(d) < kTiny) d = kTiny;
   d = 1 / d;
   double h = d;
-  for (int m = 1; m < kMaxTerms; ++m) {
+  const int limit = gamma_term_limit(std::fmax(a, b));
+  for (int m = 1; m < limit; ++m) {
     const double m2 = 2.0 * m;
     const double even = m * (b - m) * x / ((a - 1 + m2) * (a + m2));
     h *= lentz_step(even, &c, &d);
