@@ -50,6 +50,13 @@ double erf_of(double x) { return erf_kernel(x, false); }
 // overflow long before their quotient does.
 double gamma_density(double z, double k) { return std::exp(log_gamma_prefactor(k, z)) / z; }
 
+// A density c x^(k - 1) (...) at x = 0: +Inf for k < 1, 0 for k > 1, the
+// constant for k = 1 (whose other factors may overflow or vanish on their own).
+double density_at_zero(double k, double at_one) {
+  if (std::isnan(k)) return kNaN;
+  return k < 1 ? kInf : k > 1 ? 0 : at_one;
+}
+
 // Phi(z) of the standard normal through erfc on the side of z, so that
 // neither tail loses its digits to (erf + 1) / 2.
 double std_normal_cdf(double z) { return std::erfc(-z / kSqrt2) / 2; }
@@ -221,6 +228,7 @@ bool cauchy_cdf(double x, double x0, double g, double* o) {
 // Chi.
 bool chi_pdf(double x, double k, double, double* o) {
   if (x < 0) return put(o, 0);
+  if (x * x == kInf) return put(o, 0);
   if (x >= 1) {
     // 2 z^(k / 2) e^-z / (x Gamma(k / 2)) with z = x^2 / 2: the gamma
     // density's log form, exact where x^(k - 1) and Gamma(k / 2) overflow.
@@ -241,6 +249,7 @@ bool chi_cdf(double x, double k, double, double* o) {
 bool gamma_pdf(double x, double k, double th, double* o) {
   if (x < 0) return put(o, 0);
   if (x > 0 && std::isfinite(x)) return put(o, gamma_density(x / th, k) / th);
+  if (x == 0) return put(o, density_at_zero(k, 1 / th));
   return put(o, std::pow(x, k - 1) * std::exp(-x / th) /
                     (gamma_function_kernel(k, false) * std::pow(th, k)));
 }
@@ -301,6 +310,7 @@ bool weib_pdf(double x, double k, double l, double* o) {
     if (front < kInf && w > 0 && w <= kLogLargest) return put(o, front * w * std::exp(-w));
     return put(o, std::exp(std::log(k) - std::log(x) + std::log(w) - w));
   }
+  if (x == 0) return put(o, density_at_zero(k, 1 / l));
   return put(o, k * std::pow(x, k - 1) / std::pow(l, k) * std::exp(-std::pow(x / l, k)));
 }
 bool weib_cdf(double x, double k, double l, double* o) {
