@@ -90,7 +90,8 @@ bool unif_cdf(double x, double a, double b, double* o) {
   return !(b < a);
 }
 bool unif_icdf(double p, double a, double b, double* o) {
-  *o = !(p >= 0 && p <= 1) ? kNaN : p == 0 ? a : p == 1 ? b : a + (b - a) * p;
+  // From the nearer end, so that the end itself is not lost in a + (b - a) p.
+  *o = !(p >= 0 && p <= 1) ? kNaN : p == 0 ? a : p == 1 ? b : p <= 0.5 ? a + (b - a) * p : b - (b - a) * (1 - p);
   return !(b < a);
 }
 

@@ -214,15 +214,62 @@ bool incomplete_gamma_kernel(double a, double x, double* out) {
   return incomplete_gamma_pair(a, x, out, &upper);
 }
 
+namespace {
+
+// Below this shape ln Gamma(1 + a) is taken from its Taylor series, whose
+// terms zeta(k) a^k / k fall below 2^-53 of the first by the tenth.
+constexpr double kLogGamma1pSeriesBelow = 0.03;
+constexpr double kEulerGamma = 0.5772156649015329;
+constexpr double kZeta[9] = {1.6449340668482264, 1.2020569031595943, 1.0823232337111382,
+                             1.0369277551433699, 1.0173430619844491, 1.0083492773819228,
+                             1.0040773561979443, 1.0020083928260822, 1.0009945751278181};
+// Q(a, x) of shapes below 1 comes from the alternating series of P, not
+// from 1 - P, below this x (where the fraction converges slowly).
+constexpr double kSmallShapeSeriesBelow = 1.5;
+
+// ln Gamma(1 + a) for small a without rounding 1 + a.
+double log_gamma_1p(double a) {
+  if (std::fabs(a) >= kLogGamma1pSeriesBelow) return std::lgamma(1 + a);
+  double sum = 0, power = -a;  // (-a)^k for k = 2, 3, ...
+  for (int k = 0; k < 9; ++k) {
+    power *= -a;
+    sum += kZeta[k] * power / (k + 2);
+  }
+  return -kEulerGamma * a + sum;
+}
+
+// P and Q for 0 < a < 1 and 0 < x < 1.5: with u = x^a / Gamma(1 + a),
+// P = u (1 + a T) and Q = (1 - u) - u a T, T = sum over n >= 1 of
+// (-x)^n / (n! (a + n)), so that a small Q keeps its digits.
+bool small_shape_gamma_pair(double a, double x, double* lower, double* upper) {
+  const double log_u = a * std::log(x) - log_gamma_1p(a);
+  double t = 0, term = 1;
+  for (int n = 1; n < kMaxTerms; ++n) {
+    term *= -x / n;
+    const double add = term / (a + n);
+    t += add;
+    if (std::fabs(add) <= kSpecialEps * 0.25 * std::fabs(t)) {
+      const double u = std::exp(log_u);
+      *lower = u + u * a * t;
+      *upper = -std::expm1(log_u) - u * a * t;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool incomplete_gamma_pair(double a, double x, double* lower, double* upper) {
   if (x == kInf && a >= 0) {
     *lower = 1;
     *upper = 0;
     return true;
   }
+  if (a > 0 && a < 1 && x > 0 && x < kSmallShapeSeriesBelow) return small_shape_gamma_pair(a, x, lower, upper);
   const double g = log_gamma_prefactor(a, x);
   const int limit = gamma_term_limit(a);
-  if (!(x >= a + 1)) {  // NaN takes the series
+  if (!(x >= a + 1) && !(a < 1 && x >= kSmallShapeSeriesBelow)) {  // NaN takes the series
     double ap = a, d = 1 / a, s = d;
     for (int i = 0; i < limit; ++i) {
       ap += 1;
@@ -325,6 +372,63 @@ double lentz_step(double e, double* c, double* d) {
 
 }  // namespace
 
+namespace {
+
+// The asymptotic expansion of I_x(a, b) in incomplete gamma functions for
+// a large and b small (DiDonato and Morris): used from these shapes where x
+// is near 1, where the continued fraction's denominators 1 - x (...) lose
+// the digits of x.
+constexpr double kExpansionMinA = 15;
+constexpr double kExpansionMaxB = 1;
+constexpr int kExpansionTerms = 30;
+
+// I_x(a, b) for a >= 15, b <= 1, with y = 1 - x: with nu = a + (b - 1) / 2
+// and z = -nu ln x, I = u (J_0 + sum over n of d_n J_n), u = z^b e^-z /
+// (nu^b B(a, b)), J_0 = Q(b, z) e^z / z^b Gamma(b) and the J_n and d_n by
+// their recurrences. False where the expansion does not settle.
+bool beta_expansion(double a, double b, double x, double y, double* out) {
+  const double bm1 = b - 1;
+  const double nu = a + bm1 / 2;
+  const double lnx = y > 0.375 ? std::log(x) : std::log1p(-y);
+  const double z = -nu * lnx;
+  if (!(b * z > 0)) return false;
+  double p, q;
+  if (!incomplete_gamma_pair(b, z, &p, &q)) return false;
+  if (q == 0) {
+    *out = 0;
+    return true;
+  }
+  const double log_r = b * std::log(z) - z - log_gamma_lanczos(b);
+  const double log_u = b * std::log(z) - z - log_beta(a, b) - b * std::log(nu);
+  double c[kExpansionTerms], d[kExpansionTerms];
+  const double v = 0.25 / (nu * nu), t2 = 0.25 * lnx * lnx;
+  double j = std::exp(std::log(q) - log_r), sum = j, t = 1, cn = 1, n2 = 0;
+  for (int n = 1; n <= kExpansionTerms; ++n) {
+    const double bp2n = b + n2;
+    j = (bp2n * (bp2n + 1) * j + (z + bp2n + 1) * t) * v;
+    n2 += 2;
+    t *= t2;
+    cn /= n2 * (n2 + 1);
+    c[n - 1] = cn;
+    double s = 0, coef = b - n;
+    for (int i = 1; i < n; ++i) {
+      s += coef * c[i - 1] * d[n - 1 - i];
+      coef += b;
+    }
+    d[n - 1] = bm1 * cn + s / n;
+    const double dj = d[n - 1] * j;
+    sum += dj;
+    if (!(sum > 0)) return false;
+    if (std::fabs(dj) <= kSpecialEps * sum) {
+      *out = std::exp(log_u) * sum;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool incomplete_beta_kernel(double x, double a, double b, double* out) {
   if (!(x >= 0 && x <= 1)) {
     *out = kNaN;
@@ -342,12 +446,20 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
   const double bt = (x == 0 || y == 0) ? 0.0 : std::exp(log_beta_power(a, b, x, y));
   const bool swap = (a + 1) / (a + b + 2) <= x;
   if (swap) {
-    const double t = a;
-    a = b;
-    b = t;
-    x = y;
+    std::swap(a, b);
+    std::swap(x, y);
   }
-  double c = 1, d = 1 - (a + b) * x / (a + 1);
+  double v;
+  if (a >= kExpansionMinA && b <= kExpansionMaxB && b > 0 && x > 0.5 && beta_expansion(a, b, x, y, &v)) {
+    *lower = swap ? 1 - v : v;
+    *upper = swap ? v : 1 - v;
+    return true;
+  }
+  // The first denominator 1 - (a + b) x / (a + 1) = ((a + 1) - (a + b) x) /
+  // (a + 1) nearly cancels near the mean of large shapes: formed with one
+  // rounding, from y = 1 - x where x is near 1 and has lost its digits.
+  const double first = x <= 0.5 ? std::fma(-(a + b), x, a + 1) : std::fma(a + b, y, 1 - b);
+  double c = 1, d = first / (a + 1);
   if (std::fabs(d) < kTiny) d = kTiny;
   d = 1 / d;
   double h = d;
