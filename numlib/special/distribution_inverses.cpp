@@ -234,9 +234,14 @@ bool beta_quantile(double p, double q, double a, double b, BetaQuantile* out) {
   return true;
 }
 
-double beta_odds_power(const BetaQuantile& q, double power) {
-  const double v = std::exp(power * q.log_odds);
-  if (v == 0 || v == kInf) return v;  // no shift moves it back (and Inf * 0 is NaN)
+double beta_odds_power(const BetaQuantile& q, double power, double scale) {
+  double v = std::exp(power * q.log_odds);
+  if (v >= std::numeric_limits<double>::min() && v < kInf) {
+    v *= scale;
+  } else {
+    v = std::exp(power * q.log_odds + std::log(scale));
+  }
+  if (v == 0 || v == kInf || std::isnan(v)) return v;  // no shift moves it back (and Inf * 0 is NaN)
   return v + v * power * q.shift;
 }
 

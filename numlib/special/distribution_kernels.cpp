@@ -44,6 +44,17 @@ bool put(double* out, double v) {
   return true;
 }
 
+// e^log_front / den: the quotient where both are ordinary doubles (the
+// exponent of a large ln den would cost its digits), else in log form.
+double exp_over(double log_front, double den) {
+  const double front = std::exp(log_front);
+  const double v = front / den;
+  if (front >= std::numeric_limits<double>::min() && front < kInf &&
+      v >= std::numeric_limits<double>::min() && v < kInf)
+    return v;
+  return std::exp(log_front - std::log(den));
+}
+
 double erf_of(double x) { return erf_kernel(x, false); }
 
 // z^(k - 1) e^-z / Gamma(k) for z > 0, in log form: the power and Gamma(k)
@@ -143,7 +154,7 @@ bool t_icdf(double p, double nu, double, double* o) {
   const double tail = lower ? p : 1 - p;
   BetaQuantile y;
   if (!beta_quantile(1 - 2 * tail, 2 * tail, 0.5, nu / 2, &y)) return false;
-  const double t = std::sqrt(nu) * beta_odds_power(y, 0.5);
+  const double t = beta_odds_power(y, 0.5, std::sqrt(nu));
   return put(o, lower ? -t : t);
 }
 
@@ -163,7 +174,7 @@ bool f_pdf(double x, double d1, double d2, double* o) {
   }
   // u^(d1 / 2) (1 - u)^(d2 / 2) / (x B(d1 / 2, d2 / 2)), u = d1 x / (d1 x + d2).
   const Split w = f_split(x, d1, d2);
-  return put(o, std::exp(log_beta_power(d1 / 2, d2 / 2, w.u, w.v) - std::log(x)));
+  return put(o, exp_over(log_beta_power(d1 / 2, d2 / 2, w.u, w.v), x));
 }
 bool f_cdf(double x, double d1, double d2, double* o) {
   if (x < 0) return put(o, 0);
@@ -177,7 +188,7 @@ bool f_cdf(double x, double d1, double d2, double* o) {
 bool f_icdf(double p, double d1, double d2, double* o) {
   BetaQuantile y;
   if (!beta_quantile(p, 1 - p, d1 / 2, d2 / 2, &y)) return false;
-  return put(o, d2 * beta_odds_power(y, 1) / d1);
+  return put(o, beta_odds_power(y, 1, d2 / d1));
 }
 
 // Exponential with mean mu.
@@ -192,7 +203,10 @@ bool exp_cdf(double x, double mu, double, double* o) {
 bool beta_pdf(double x, double a, double b, double* o) {
   if (!(x > 0) || x >= 1) return put(o, 0);
   // x^(a - 1) (1 - x)^(b - 1) / B(a, b) in log form.
-  return put(o, std::exp(log_beta_power(a, b, x, 1 - x) - std::log(x) - std::log1p(-x)));
+  // Divided by the smaller of x and 1 - x (exact from 1/2 up); the log of
+  // the other is small.
+  const double y = 1 - x, pt = log_beta_power(a, b, x, y);
+  return put(o, x <= 0.5 ? exp_over(pt - std::log1p(-x), x) : exp_over(pt - std::log(x), y));
 }
 bool beta_cdf(double x, double a, double b, double* o) {
   if (x <= 0) return put(o, 0);
@@ -235,9 +249,13 @@ bool chi_pdf(double x, double k, double, double* o) {
     // density's log form, exact where x^(k - 1) and Gamma(k / 2) overflow.
     return put(o, 2 * std::exp(log_gamma_prefactor(k / 2, x * x / 2) - std::log(x)));
   }
-  if (x > 0)
-    return put(o, std::exp((k - 1) * std::log(x) - x * x / 2 - (k / 2 - 1) * kLn2 -
-                           log_gamma_lanczos(k / 2)));
+  if (x > 0) {
+    // x^(k - 1) as x^k / x: k - 1 itself may round.
+    const double v = std::pow(x, k) / x * std::exp(-x * x / 2) /
+                     (std::pow(2, k / 2 - 1) * gamma_function_kernel(k / 2, false));
+    if (v >= std::numeric_limits<double>::min() && v < kInf) return put(o, v);
+    return put(o, std::exp(k * std::log(x) - x * x / 2 - (k / 2 - 1) * kLn2 - log_gamma_lanczos(k / 2)) / x);
+  }
   return put(o, std::pow(x, k - 1) * std::exp(-x * x / 2) /
                     (std::pow(2, k / 2 - 1) * gamma_function_kernel(k / 2, false)));
 }

@@ -444,16 +444,26 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
     return true;
   }
   const double bt = (x == 0 || y == 0) ? 0.0 : std::exp(log_beta_power(a, b, x, y));
+  // The expansion for a large shape and a small one, in whichever order it
+  // applies, gives its tail where that is the smaller: the fraction's side
+  // of the mean may hold the larger tail when the shapes are this far apart.
+  double v;
+  if (a >= kExpansionMinA && b <= kExpansionMaxB && b > 0 && x > 0.5 && beta_expansion(a, b, x, y, &v) &&
+      v <= 0.5) {
+    *lower = v;
+    *upper = 1 - v;
+    return true;
+  }
+  if (b >= kExpansionMinA && a <= kExpansionMaxB && a > 0 && y > 0.5 && beta_expansion(b, a, y, x, &v) &&
+      v <= 0.5) {
+    *upper = v;
+    *lower = 1 - v;
+    return true;
+  }
   const bool swap = (a + 1) / (a + b + 2) <= x;
   if (swap) {
     std::swap(a, b);
     std::swap(x, y);
-  }
-  double v;
-  if (a >= kExpansionMinA && b <= kExpansionMaxB && b > 0 && x > 0.5 && beta_expansion(a, b, x, y, &v)) {
-    *lower = swap ? 1 - v : v;
-    *upper = swap ? v : 1 - v;
-    return true;
   }
   // The first denominator 1 - (a + b) x / (a + 1) = ((a + 1) - (a + b) x) /
   // (a + 1) nearly cancels near the mean of large shapes: formed with one
