@@ -216,8 +216,8 @@ bool incomplete_gamma_kernel(double a, double x, double* out) {
 
 namespace {
 
-// Below this shape ln Gamma(1 + a) is taken from its Taylor series, whose
-// terms zeta(k) a^k / k fall below 2^-53 of the first by the tenth.
+// Below this shape ln Gamma(1 + a) is taken from its Taylor series to the
+// tenth power; the first term left out is below 2^-53 of the sum.
 constexpr double kLogGamma1pSeriesBelow = 0.03;
 constexpr double kEulerGamma = 0.5772156649015329;
 constexpr double kZeta[9] = {1.6449340668482264, 1.2020569031595943, 1.0823232337111382,
@@ -230,10 +230,11 @@ constexpr double kSmallShapeSeriesBelow = 1.5;
 // ln Gamma(1 + a) for small a without rounding 1 + a.
 double log_gamma_1p(double a) {
   if (std::fabs(a) >= kLogGamma1pSeriesBelow) return std::lgamma(1 + a);
-  double sum = 0, power = -a;  // (-a)^k for k = 2, 3, ...
-  for (int k = 0; k < 9; ++k) {
+  double sum = 0, power = -a, k = 1;  // (-a)^k zeta(k) / k for k = 2, 3, ...
+  for (double zeta : kZeta) {
     power *= -a;
-    sum += kZeta[k] * power / (k + 2);
+    k += 1;
+    sum += zeta * power / k;
   }
   return -kEulerGamma * a + sum;
 }
@@ -381,6 +382,7 @@ namespace {
 constexpr double kExpansionMinA = 15;
 constexpr double kExpansionMaxB = 1;
 constexpr int kExpansionTerms = 30;
+constexpr double kHalf = 0.5;
 
 // I_x(a, b) for a >= 15, b <= 1, with y = 1 - x: with nu = a + (b - 1) / 2
 // and z = -nu ln x, I = u (J_0 + sum over n of d_n J_n), u = z^b e^-z /
@@ -389,7 +391,7 @@ constexpr int kExpansionTerms = 30;
 bool beta_expansion(double a, double b, double x, double y, double* out) {
   const double bm1 = b - 1;
   const double nu = a + bm1 / 2;
-  const double lnx = y > 0.375 ? std::log(x) : std::log1p(-y);
+  const double lnx = y > kHalf ? std::log(x) : std::log1p(-y);
   const double z = -nu * lnx;
   if (!(b * z > 0)) return false;
   double p, q;
@@ -448,14 +450,14 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
   // applies, gives its tail where that is the smaller: the fraction's side
   // of the mean may hold the larger tail when the shapes are this far apart.
   double v;
-  if (a >= kExpansionMinA && b <= kExpansionMaxB && b > 0 && x > 0.5 && beta_expansion(a, b, x, y, &v) &&
-      v <= 0.5) {
+  if (a >= kExpansionMinA && b <= kExpansionMaxB && b > 0 && x > kHalf && beta_expansion(a, b, x, y, &v) &&
+      v <= kHalf) {
     *lower = v;
     *upper = 1 - v;
     return true;
   }
-  if (b >= kExpansionMinA && a <= kExpansionMaxB && a > 0 && y > 0.5 && beta_expansion(b, a, y, x, &v) &&
-      v <= 0.5) {
+  if (b >= kExpansionMinA && a <= kExpansionMaxB && a > 0 && y > kHalf && beta_expansion(b, a, y, x, &v) &&
+      v <= kHalf) {
     *upper = v;
     *lower = 1 - v;
     return true;
@@ -468,7 +470,7 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
   // The first denominator 1 - (a + b) x / (a + 1) = ((a + 1) - (a + b) x) /
   // (a + 1) nearly cancels near the mean of large shapes: formed with one
   // rounding, from y = 1 - x where x is near 1 and has lost its digits.
-  const double first = x <= 0.5 ? std::fma(-(a + b), x, a + 1) : std::fma(a + b, y, 1 - b);
+  const double first = x <= kHalf ? std::fma(-(a + b), x, a + 1) : std::fma(a + b, y, 1 - b);
   double c = 1, d = first / (a + 1);
   if (std::fabs(d) < kTiny) d = kTiny;
   d = 1 / d;
