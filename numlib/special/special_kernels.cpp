@@ -319,10 +319,12 @@ double log_beta(double a, double b) {
 
 namespace {
 
-// a (ln(1 + d) - d), each factor without cancellation; -Inf at d = -1.
-double scaled_log1p_minus(double a, double d) {
+// a (ln(1 + d) - d) with 1 + d = x / x0, x0 = a / c and ln x given: the
+// series near d = 0, else ln x - ln x0 itself (1 + d formed from d would
+// have lost the digits of a small x / x0).
+double scaled_log1p_minus(double a, double c, double d, double log_x) {
   if (std::fabs(d) <= 0.5) return a * log1p_minus(d);
-  return a * (std::log1p(d) - d);
+  return a * (log_x - std::log(a / c) - d);
 }
 
 }  // namespace
@@ -334,9 +336,9 @@ double log_beta_power(double a, double b, double x, double y) {
   // x + y = 1: the smaller of the two carries the digits (the other may be
   // 1 minus it, rounded), so both logarithms come from it.
   const bool x_small = x <= y;
+  const double lx = x_small ? std::log(x) : std::log1p(-y);
+  const double ly = x_small ? std::log1p(-x) : std::log(y);
   if (!stirling) {
-    const double lx = x_small ? std::log(x) : std::log1p(-y);
-    const double ly = x_small ? std::log1p(-x) : std::log(y);
     // a ln x with a = 0 at x = 0 is the empty power, 1.
     return (a == 0 ? 0 : a * lx) + (b == 0 ? 0 : b * ly) - log_beta(a, b);
   }
@@ -349,7 +351,7 @@ double log_beta_power(double a, double b, double x, double y) {
   const double c = a + b;
   const double t = x_small ? std::fma(x, c, -a) : -std::fma(y, c, -b);
   const double d1 = t / a, d2 = -t / b;
-  const double core = scaled_log1p_minus(a, d1) + scaled_log1p_minus(b, d2);
+  const double core = scaled_log1p_minus(a, c, d1, lx) + scaled_log1p_minus(b, c, d2, ly);
   return core + 0.5 * (std::log(a) + std::log(b) - std::log(c)) - kHalfLog2Pi + stirling_tail(c) -
          stirling_tail(a) - stirling_tail(b);
 }
