@@ -109,6 +109,13 @@ def beta_i(a, b, x, y=None):
     other = beta_front(b, a, y, x) if direct else beta_front(a, b, x, y)
     extra = int(min(1000, max(0, -other / mp.log(10)))) + 10
     with mp.workdps(mp.mp.dps + extra):
+        # The larger of x and y from the smaller at the working precision:
+        # were x + y to miss 1 by 1e-50, a value near 1 would move by about
+        # a times that, far more than a tail of 1e-300 taken from it.
+        if x <= y:
+            y = 1 - mp.mpf(x)
+        else:
+            x = 1 - mp.mpf(y)
         if direct:
             i = beta_series(a, b, x, y)
             return +i, +(1 - i)
@@ -568,6 +575,7 @@ for fi, (name, nparams, pdf, tails, param_sets, points) in enumerate(FAMILIES, s
 
             def f_cdf(*v, tails=tails, nparams=nparams):
                 return (tails(*v) if nparams == 2 else tails(v[0], v[1], 0))[0]
+            assert f_cdf(*args) >= 0, (name, x, a, b)
             rows.append((fi, 1, x, a, b, f_pdf(*args), condition(f_pdf, args)))
             rows.append((fi, 2, x, a, b, f_cdf(*args), condition(f_cdf, args)))
     if name in QUANTILES:
@@ -575,6 +583,7 @@ for fi, (name, nparams, pdf, tails, param_sets, points) in enumerate(FAMILIES, s
         for params in qsets:
             for p in ICDF_PROBS:
                 x, c = icdf_row(name, fun, tails, pdf, p, [mp.mpf(v) for v in params])
+                assert mp.isfinite(c), (name, p, params)
                 a = params[0]
                 b = params[1] if len(params) > 1 else 0
                 rows.append((fi, 3, p, a, b, x, c))
