@@ -30,6 +30,8 @@ constexpr double kTermsPerRootShape = 16;
 constexpr double kLargestFactorial = 170;
 // Stirling's series is used from here up.
 constexpr double kStirlingFrom = 12;
+// Where a variable or tail changes from its own form to 1 minus the other.
+constexpr double kHalf = 0.5;
 // Below 0.7 in magnitude erfinv starts from the central rational form.
 constexpr double kErfinvCentral = 0.7;
 
@@ -327,6 +329,22 @@ double scaled_log1p_minus(double a, double c, double d, double log_x) {
   return a * (log_x - std::log(a / c) - d);
 }
 
+// ln(x^s (1 - x)^l / B(s, l)) for a small shape s and a large one l, x
+// the small shape's variable: with z = x (s + l) and Stirling's series for
+// ln Gamma(l) - ln Gamma(s + l), the value is ln(z^s e^-z / Gamma(s)) +
+// s x + l (ln(1 - x) + x) + l (ln(1 + s / l) - s / l) - ln(1 + s / l) / 2 +
+// the series' tails, whose terms are all small near the mode (where s ln x,
+// l ln(1 - x) and ln B are each near s ln l). False outside that form.
+bool mixed_beta_power(double s, double l, double x, double* out) {
+  if (!(s > 0 && s < kPrefactorStirlingFrom && l >= kPrefactorStirlingFrom && std::isfinite(l) && x > 0 &&
+        x <= kHalf && s / l <= kHalf))
+    return false;
+  const double c = s + l, z = x * c;
+  *out = log_gamma_prefactor(s, z) + s * x + l * log1p_minus(-x) + l * log1p_minus(s / l) -
+         0.5 * std::log1p(s / l) - stirling_tail(l) + stirling_tail(c);
+  return true;
+}
+
 }  // namespace
 
 double log_beta_power(double a, double b, double x, double y) {
@@ -339,6 +357,8 @@ double log_beta_power(double a, double b, double x, double y) {
   const double lx = x_small ? std::log(x) : std::log1p(-y);
   const double ly = x_small ? std::log1p(-x) : std::log(y);
   if (!stirling) {
+    double v;
+    if (a < b ? mixed_beta_power(a, b, x, &v) : mixed_beta_power(b, a, y, &v)) return v;
     // a ln x with a = 0 at x = 0 is the empty power, 1.
     return (a == 0 ? 0 : a * lx) + (b == 0 ? 0 : b * ly) - log_beta(a, b);
   }
@@ -384,7 +404,6 @@ namespace {
 constexpr double kExpansionMinA = 15;
 constexpr double kExpansionMaxB = 1;
 constexpr int kExpansionTerms = 30;
-constexpr double kHalf = 0.5;
 
 // I_x(a, b) for a >= 15, b <= 1, with y = 1 - x: with nu = a + (b - 1) / 2
 // and z = -nu ln x, I = u (J_0 + sum over n of d_n J_n), u = z^b e^-z /
