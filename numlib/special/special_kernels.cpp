@@ -450,6 +450,26 @@ bool beta_expansion(double a, double b, double x, double y, double* out) {
   return false;
 }
 
+// The odd Lentz update 1 + e d, 1 + e / c of the fraction for x near 1,
+// where e is near -1 and both nearly cancel: 1 + e = ((a + 2m)(a + 2m + 1) -
+// (a + m)(a + b + m) x) / ((a + 2m)(a + 2m + 1)) from y = 1 - x, and the
+// even step's d - 1 = -ed d (ed = its e times the d before) and c - 1 = ec
+// (its e over the c before) carried exactly rather than rounded into d
+// and c.
+double odd_step_near_one(double a, double b, double y, int m, double e, double ed, double ec, double* c,
+                         double* d) {
+  const double m2 = 2.0 * m;
+  const double one_plus_e =
+      (a * (m2 + 1 - b) + m * (3.0 * m + 2 - b) + (a + m) * (a + b + m) * y) / ((a + m2) * (a + m2 + 1));
+  double dd = one_plus_e - e * ed * *d;
+  if (std::fabs(dd) < kTiny) dd = kTiny;
+  double cc = one_plus_e - e * ec / *c;
+  if (std::fabs(cc) < kTiny) cc = kTiny;
+  *d = 1 / dd;
+  *c = cc;
+  return *d * *c;
+}
+
 }  // namespace
 
 bool incomplete_beta_kernel(double x, double a, double b, double* out) {
@@ -497,12 +517,19 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
   d = 1 / d;
   double h = d;
   const int limit = gamma_term_limit(std::fmax(a, b));
+  const bool near_one = x > kHalf;
   for (int m = 1; m < limit; ++m) {
     const double m2 = 2.0 * m;
     const double even = m * (b - m) * x / ((a - 1 + m2) * (a + m2));
+    const double d_before = d, c_before = c;
     h *= lentz_step(even, &c, &d);
     const double odd = -(a + m) * (a + b + m) * x / ((a + m2) * (a + m2 + 1));
-    const double f = lentz_step(odd, &c, &d);
+    double f;
+    if (near_one) {
+      f = odd_step_near_one(a, b, y, m, odd, even * d_before, even / c_before, &c, &d);
+    } else {
+      f = lentz_step(odd, &c, &d);
+    }
     h *= f;
     if (std::fabs(f - 1) < kSpecialEps) {
       const double v = bt * h / a;
