@@ -1,6 +1,9 @@
 // Kernels of the continuous distributions: closed forms, or the error, gamma
 // and beta kernels, or their inverses (distribution_inverses.cpp). Densities
 // and distribution functions of distributions on [0, Inf) are 0 below 0.
+// Every value that is a double comes out near full precision: densities in
+// log form where their factors overflow, each tail of a distribution
+// function from its own form (erfc, expm1, the smaller incomplete tail).
 #include "numlib/special/distribution_kernels.h"
 
 #include <algorithm>

@@ -1,8 +1,11 @@
 // Error, gamma and beta kernels. erf, erfc and ln Gamma come from the C++
 // library (they are accurate to a few units in the last place, which the
 // short series and fractions are not); everything built on them follows the
-// iterations of this library: Newton steps for erfinv, a rational form on
-// [1, 2] with Stirling's series for Gamma, continued fractions by Lentz.
+// iterations of this library: Newton steps for erfinv and erfc's inverse, a
+// rational form on [1, 2] with Stirling's series for Gamma, continued
+// fractions by Lentz, an asymptotic expansion for I_x(a, b) of one large and
+// one small shape. Each incomplete function gives both of its tails, each
+// to its own relative accuracy wherever it is the smaller.
 #include "numlib/special/special_kernels.h"
 
 #include <cmath>

@@ -308,7 +308,7 @@ FAMILIES = [
      lambda a, b: scipy_points(stats.f(a, b))),
     ("exp", 1, exp_pdf, exp_t, [(1e-3,), (1,), (1e6,)], lambda a, b: scipy_points(stats.expon(scale=a))),
     ("beta", 2, beta_pdf, beta_t, [(1e-3, 1e-3), (0.2, 0.01), (0.5, 0.5), (2, 5), (0.5, 600), (600, 600),
-                                   (1e-3, 1e6), (1e6, 2), (1e6, 1e6)],
+                                   (1e-3, 1e6), (1e6, 2), (1e6, 1e6), (10.5, 2e5), (2e5, 10.5)],
      lambda a, b: scipy_points(stats.beta(a, b))),
     ("rayl", 1, rayl_pdf, rayl_t, [(1e-3,), (1,), (1e6,)], lambda a, b: scipy_points(stats.rayleigh(scale=a))),
     ("cauchy", 2, cauchy_pdf, cauchy_t, [(0, 1), (5, 1e-3), (-1e6, 1e6)],
@@ -474,7 +474,7 @@ QUANTILES = {
     "t": (q_t, [(1e-3,), (0.01,), (0.5,), (1,), (2,), (3,), (343,), (1e6,)]),
     "f": (q_f, [(1e-3, 1e-3), (1, 0.01), (0.01, 1), (1, 1), (5, 2), (2000, 2000), (1e6, 1e-3), (1e-3, 1e6)]),
     "beta": (q_beta, [(1e-3, 1e-3), (0.2, 0.01), (0.01, 0.2), (0.5, 0.5), (2, 5), (600, 600), (1e6, 2),
-                      (1e6, 1e6)]),
+                      (1e6, 1e6), (10.5, 2e5), (2e5, 10.5)]),
     "gamma": (q_gamma, [(1e-3, 1), (0.5, 2), (3, 1e-3), (1e6, 1)]),
     "logn": (q_logn, [(0, 1), (2, 1e-3), (-5, 10)]),
 }
