@@ -322,11 +322,21 @@ bool logn_icdf(double p, double mu, double s, double* o) {
 }
 
 // Weibull with shape k and scale lambda.
+// (x / l)^k; where x / l is below the normal doubles (and would have lost
+// its bits), as (2^256 x / l)^k 2^(-256 k).
+constexpr double kUpscale = 0x1p256;
+constexpr double kDownscale = 0x1p-256;
+double ratio_power(double x, double l, double k) {
+  const double r = x / l;
+  if (!(r > 0 && r < std::numeric_limits<double>::min())) return std::pow(r, k);
+  return std::pow(x * kUpscale / l, k) * std::pow(kDownscale, k);
+}
+
 bool weib_pdf(double x, double k, double l, double* o) {
   if (x < 0) return put(o, 0);
   if (x > 0) {
     // k x^(k - 1) / l^k = (k / x) (x / l)^k, whose powers alone overflow.
-    const double w = std::pow(x / l, k);
+    const double w = ratio_power(x, l, k);
     if (w == kInf) return put(o, 0);
     const double front = k / x;
     if (front < kInf && w > 0 && w <= kLogLargest) return put(o, front * w * std::exp(-w));
@@ -337,7 +347,7 @@ bool weib_pdf(double x, double k, double l, double* o) {
 }
 bool weib_cdf(double x, double k, double l, double* o) {
   if (x < 0) return put(o, 0);
-  return put(o, -std::expm1(-std::pow(x / l, k)));
+  return put(o, -std::expm1(-ratio_power(x, l, k)));
 }
 
 }  // namespace

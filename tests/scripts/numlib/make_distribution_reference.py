@@ -548,7 +548,7 @@ for f = 1:numel(names)
     err(isinf(r) & v == r) = 0;
     bad = find(~(err <= tol * (1 + c)));
     for i = bad(:).'
-      fprintf('  %s(''%s'', %.17g, %.17g, %.17g) = %.17g, reference %.17g, error %.3g, condition %.3g\n', ...
+      fprintf('  %s(''%s'', %.17e, %.17e, %.17e) = %.17e, reference %.17e, error %.3g, condition %.3g\n', ...
               kernels{k}, names{f}, x(i), a(i), b(i), v(i), r(i), err(i), c(i));
     end
     total = total + numel(r);
