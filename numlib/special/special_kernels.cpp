@@ -140,6 +140,38 @@ namespace {
 constexpr int kErfcInverseSteps = 12;
 // Where erfc_inverse leaves the tail form for erfinv of 1 - q (exact there).
 constexpr double kErfcCentralLow = 0.5;
+constexpr double kErfcConverged = 0x1p-30;
+constexpr double kSqrtPi = 1.7724538509055159;
+// Terms of erfc's asymptotic series past x = 26: the first left out is
+// below 2^-60 there.
+constexpr int kErfcAsymptoticTerms = 8;
+
+// ln erfc(x) and its slope for x >= 26 (where erfc(x) may be below the
+// normal doubles): erfc(x) = e^-x^2 / (x sqrt(pi)) S, S the series in
+// 1 / (2 x^2), whose slope is -2x / S to the accuracy Newton needs.
+double log_erfc_large(double x, double* slope) {
+  const double r = 1 / (2 * x * x);
+  double term = 1, sum = 1;
+  for (int n = 1; n <= kErfcAsymptoticTerms; ++n) {
+    term *= -(2 * n - 1) * r;
+    sum += term;
+  }
+  *slope = -2 * x / sum;
+  return -x * x - std::log(x * kSqrtPi) + std::log(sum);
+}
+
+// erfc_inverse of q below the normal doubles, Newton on the series' log.
+double erfc_inverse_subnormal(double q) {
+  const double log_q = std::log(q);
+  double x = std::sqrt(-log_q - std::log(std::sqrt(-log_q) * kSqrtPi));
+  for (int i = 0; i < kErfcInverseSteps; ++i) {
+    double slope;
+    const double dx = -(log_erfc_large(x, &slope) - log_q) / slope;
+    x += dx;
+    if (std::fabs(dx) <= kErfcConverged * x) break;
+  }
+  return x;
+}
 
 }  // namespace
 
@@ -149,6 +181,7 @@ double erfc_inverse(double q) {
   if (q == 2) return -kInf;
   if (q >= kErfcCentralLow && q <= 2 - kErfcCentralLow) return erfinv_kernel(1 - q);
   if (q > 1) return -erfc_inverse(2 - q);
+  if (q < std::numeric_limits<double>::min()) return erfc_inverse_subnormal(q);
   // The tail start of erfinv, from q itself rather than from 1 - |y|.
   const double z = std::sqrt(-std::log(q / 2));
   double x = (((1.641345311 * z + 3.429567803) * z - 1.624906493) * z - 1.970840454) /
@@ -164,7 +197,10 @@ double erfc_inverse(double q) {
     }
     const double dx = (std::log(e) - log_q) * e / (kTwoOverSqrtPi * std::exp(-x * x));
     x += dx;
-    if (std::fabs(dx) <= kSpecialEps * 0.25 * x) break;
+    // Newton's error after a step is about the square of the step (the
+    // curvature of ln erfc is below x + 1): a step below 2^-30 x leaves less
+    // than 2^-60 x (x + 1), under half a unit for every x up to 27.
+    if (std::fabs(dx) <= kErfcConverged * x) break;
   }
   return x;
 }
