@@ -22,6 +22,7 @@ constexpr double kRootTolerance = 8.881784197001252e-16;
 constexpr int kMaxRootSteps = 300;
 // Below this ln x a gamma quantile is below the smallest double.
 constexpr double kLogSmallest = -745.2;
+constexpr double kSmallestNormal = std::numeric_limits<double>::min();
 
 // The residual of the variable u and its slope, dR/du > 0 where finite.
 struct Residual {
@@ -167,11 +168,17 @@ bool beta_log_odds_quantile(double p, double q, double a, double b, Root* u) {
     const double log_x = -softplus(-v), log_y = -softplus(v);
     const double x = std::exp(log_x), y = std::exp(log_y);
     double log_il, log_iu;
-    if (x == 0 || y == 0) {
-      // Beyond the doubles at one end the tail is its leading term,
-      // x^a / (a B) or (1 - x)^b / (b B), and the other tail is 1.
-      log_il = x == 0 ? a * log_x - std::log(a) - log_b : 0;
-      log_iu = y == 0 ? b * log_y - std::log(b) - log_b : 0;
+    if (x < kSmallestNormal || y < kSmallestNormal) {
+      // Beyond the normal doubles at one end (where x or 1 - x has too few
+      // bits left to move the tail) the tail is its leading term, x^a / (a B)
+      // or (1 - x)^b / (b B), taken from ln x or ln(1 - x) themselves.
+      if (x < y) {
+        log_il = a * log_x - std::log(a) - log_b;
+        log_iu = std::log1p(-std::exp(log_il));
+      } else {
+        log_iu = b * log_y - std::log(b) - log_b;
+        log_il = std::log1p(-std::exp(log_iu));
+      }
     } else {
       double il, iu;
       if (!incomplete_beta_pair(x, y, a, b, &il, &iu)) return false;
@@ -227,8 +234,14 @@ bool beta_quantile(double p, double q, double a, double b, BetaQuantile* out) {
   return true;
 }
 
-double beta_odds_power(const BetaQuantile& q, double power) {
-  const double v = std::exp(power * q.log_odds);
+double beta_odds_power(const BetaQuantile& q, double power, double scale) {
+  double v = std::exp(power * q.log_odds);
+  if (v >= std::numeric_limits<double>::min() && v < kInf) {
+    v *= scale;
+  } else {
+    v = std::exp(power * q.log_odds + std::log(scale));
+  }
+  if (v == 0 || v == kInf || std::isnan(v)) return v;  // no shift moves it back (and Inf * 0 is NaN)
   return v + v * power * q.shift;
 }
 

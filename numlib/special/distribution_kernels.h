@@ -35,5 +35,6 @@ struct BetaQuantile {
   double log_odds, shift;
 };
 bool beta_quantile(double p, double q, double a, double b, BetaQuantile* out);
-// (x / (1 - x))^power from the odds form.
-double beta_odds_power(const BetaQuantile& q, double power);
+// scale (x / (1 - x))^power from the odds form; the scale joins the
+// exponent where the power alone would overflow or underflow.
+double beta_odds_power(const BetaQuantile& q, double power, double scale);

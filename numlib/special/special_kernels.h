@@ -14,6 +14,10 @@ constexpr double kSpecialEps = 2.220446049250313e-16;
 
 double erf_kernel(double x, bool complement);
 double erfinv_kernel(double y);
+// x with erfc(x) = q for 0 <= q <= 2, to full relative accuracy in x for q
+// down to the smallest doubles (Newton on ln erfc in the tails, where
+// 1 - q has lost the digits erfinv would need).
+double erfc_inverse(double q);
 double gamma_function_kernel(double x, bool factorial);
 // ln Gamma(x) for x > 0; +Inf at 0, NaN below 0 and for NaN.
 double log_gamma_lanczos(double x);
@@ -29,6 +33,11 @@ double log_gamma_prefactor(double a, double x);
 double beta_function_kernel(double a, double b);
 // ln B(a, b) (NaN for a < 0, b < 0 or NaN).
 double log_beta(double a, double b);
+// ln(x^a y^b / B(a, b)) with y = 1 - x given by the caller: the factor in
+// front of both incomplete beta forms and, less ln x + ln y, the beta
+// density. For large shapes it is formed around the mean, where a ln x,
+// b ln y and ln B nearly cancel.
+double log_beta_power(double a, double b, double x, double y);
 // I_x(a, b), the regularized incomplete beta function.
 bool incomplete_beta_kernel(double x, double a, double b, double* out);
 // I_x(a, b) and 1 - I_x(a, b) with y = 1 - x given by the caller (exact
