@@ -115,11 +115,13 @@ bool sorts_as_pairs(const SetSeq& s) {
 }
 
 // perm := the combined positions in the order of seq_cmp, ties by position,
-// the first of each run marked when the pairs sorted them.
+// the first of each run marked when the pairs sorted them. merge, when
+// given, is room for half the pairs, where a sequence of a few ordered runs
+// is merged.
 // With pairs, they lie at the start of the scratch, where perm begins too:
 // perm[q] is written after pairs[q] is read, and covers only pairs read
 // before it.
-void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs) {
+void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, SortPair* merge) {
   if (!pairs) {
     sort_index(s.n, seq_cmp, perm, const_cast<SetSeq*>(&s), 0);
     return;
@@ -135,7 +137,7 @@ void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs) {
     }
   else
     for (int32_t c = 0; c < s.n; ++c) p[c] = SortPair{float_at(s, c).re, double(c)};
-  sort_pairs(p, s.n, 0);
+  sort_pairs(p, s.n, 0, merge);
   // Equal values lie side by side, and equality of doubles is transitive
   // (NaN equals nothing), so a run starts wherever a key differs from the
   // one before it: marked here, while the keys are in order in memory.
@@ -321,6 +323,52 @@ class RunHasher {
   int32_t count_ = 0;
 };
 
+// Whether hashing is bound to give up: the sequence falls into R monotone
+// stretches (NaNs aside) holding C changes of value between neighbours,
+// and a monotone stretch with c changes holds c + 1 distinct values, so the
+// sequence holds at least (R + C) / R of them; past the limit, the hashing
+// would only find that out. Sorted, reversed and run-made inputs, which the
+// sort then merges, are caught in one scan; any other ends the scan early.
+constexpr int32_t kMostRunsScanned = 64;
+
+bool hashing_bound_to_fail(const SetSeq& s, const HashPlan& plan) {
+  int64_t runs = 1, changes = 0;
+  int direction = 0;  // of the current stretch: 0 flat so far, 1 up, -1 down
+  double before = std::numeric_limits<double>::quiet_NaN();
+  auto step = [&](double key) {
+    if (key != key) return true;  // NaN: no part of any stretch
+    if (before != before || key == before) {
+      before = key;
+      return true;
+    }
+    const int d = key > before ? 1 : -1;
+    before = key;
+    if (direction == 0 || d == direction) {
+      direction = d;
+      ++changes;
+      return true;
+    }
+    direction = 0;  // a new stretch begins with this element
+    return ++runs <= kMostRunsScanned;
+  };
+  for (int part = 0; part < 2; ++part) {
+    const int32_t count = part ? s.n - s.n0 : s.n0;
+    const int32_t base = part ? s.n0 : 0;
+    if (s.cls == SeqClass::kDouble) {
+      const uint8_t* re = s.re[part];
+      for (int32_t k = 0; k < count; ++k)
+        if (!step(tn::load<double>(re + 8 * int64_t{k}))) return false;
+    } else {
+      for (int32_t k = 0; k < count; ++k) {
+        const double key = s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, base + k))
+                                                   : float_at(s, base + k).re;
+        if (!step(key)) return false;
+      }
+    }
+  }
+  return runs + changes > runs * int64_t{plan.limit};
+}
+
 // Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
 // nothing set that the sort does not set again, when the values repeat too
 // little.
@@ -440,11 +488,22 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   // they need; without that room the sort goes through seq_cmp.
   const int64_t str_words = s.cls == SeqClass::kString ? kStringElemWords * n : 0;
   const int64_t sort_bytes = 4 * n + int64_t{sizeof(SetRun)} * n + 4 * na;
+  // Past them, where there is room, half as many pairs again to merge the
+  // runs of an ordered sequence.
   const int64_t pair_bytes = int64_t{sizeof(SortPair)} * n;
+  const int64_t merge_bytes = int64_t{sizeof(SortPair)} * ((n + 1) / 2);
   bool pairs = sorts_as_pairs(s);
   void* scratch;
+  SortPair* merge = nullptr;
   int st = kDataStackOverflow;
-  if (pairs) st = push_scratch(ctx, (std::max(sort_bytes, pair_bytes) + 7) / 8, &scratch);
+  if (pairs) {
+    const int64_t words = (std::max(sort_bytes, pair_bytes) + 7) / 8;
+    st = push_scratch(ctx, words + merge_bytes / 8, &scratch);
+    if (st == kOk)
+      merge = reinterpret_cast<SortPair*>(static_cast<uint64_t*>(scratch) + words);
+    else if (st == kDataStackOverflow)
+      st = push_scratch(ctx, words, &scratch);
+  }
   if (st == kDataStackOverflow) {
     pairs = false;
     st = push_scratch(ctx, str_words + (sort_bytes + 7) / 8, &scratch);
@@ -465,8 +524,8 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   }
   // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
-  if (hash.limit > 0 && hash_runs(w, hash)) return kOk;
-  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr);
+  if (hash.limit > 0 && !(merge && hashing_bound_to_fail(s, hash)) && hash_runs(w, hash)) return kOk;
+  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, merge);
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
 }
@@ -610,6 +669,165 @@ int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   return stk_remove(ctx, nout, w.items);
 }
 
+// --- ismember by lookup ---------------------------------------------------------
+// ismember(x, s) needs no sort of x: the values of s are sorted alone (no
+// positions, no NaN, each once) and every element of x is looked up in
+// them. Where x is ordered, or made of a few ordered stretches, each lookup
+// starts from the one before and gallops (a merge walk in effect); where s
+// is small, a bisection in the cache. Any other pair of operands goes
+// through the runs of the whole sequence, which sorts x and s together.
+// Written for speed: ismember of large ordered arrays spends its time here.
+
+constexpr int64_t kLookupSmallSet = 4096;  // elements of s: bisection stays in the cache
+constexpr int32_t kLookupMostRuns = 64;    // ordered stretches of x for a walk
+
+// Calls f(k, key) for every element of a real operand whose values are exact
+// as doubles (sorts_as_pairs), in storage order.
+template <class F>
+void each_key(const NumOperand& o, F&& f) {
+  const auto* p = static_cast<const uint8_t*>(o.re);
+  if (o.kind == NumKind::kDouble) {
+    for (int64_t k = 0; k < o.count; ++k) f(k, tn::load<double>(p + 8 * k));
+  } else if (o.kind == NumKind::kSingle) {
+    for (int64_t k = 0; k < o.count; ++k) f(k, static_cast<double>(tn::load<float>(p + 4 * k)));
+  } else {
+    switch (o.type) {
+      case kElemI8: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<int8_t>(p + k))); break;
+      case kElemU8: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<uint8_t>(p + k))); break;
+      case kElemI16: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<int16_t>(p + 2 * k))); break;
+      case kElemU16: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<uint16_t>(p + 2 * k))); break;
+      case kElemI32: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<int32_t>(p + 4 * k))); break;
+      case kElemU32: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<uint32_t>(p + 4 * k))); break;
+      default: TN_ASSERT(false);
+    }
+  }
+}
+
+bool keys_exact(const NumOperand& o) {
+  return !o.cplx && (o.kind == NumKind::kDouble || o.kind == NumKind::kSingle ||
+                     (o.kind == NumKind::kInt && (o.type & 127) <= 4));
+}
+
+// Whether x falls into at most kLookupMostRuns monotone stretches (NaNs
+// aside); the scan ends as soon as it does not.
+bool few_ordered_stretches(const NumOperand& x) {
+  const auto* p = static_cast<const uint8_t*>(x.re);
+  int32_t runs = 1;
+  int direction = 0;
+  double before = std::numeric_limits<double>::quiet_NaN();
+  auto step = [&](double key) {
+    if (key != key) return true;
+    if (!(key != before)) return true;  // equal, or the first number
+    if (before != before) {
+      before = key;
+      return true;
+    }
+    const int d = key > before ? 1 : -1;
+    before = key;
+    if (direction == 0 || d == direction) {
+      direction = d;
+      return true;
+    }
+    direction = 0;
+    return ++runs <= kLookupMostRuns;
+  };
+  if (x.kind == NumKind::kDouble) {  // the common case without the loader's switch
+    for (int64_t k = 0; k < x.count; ++k)
+      if (!step(tn::load<double>(p + 8 * k))) return false;
+    return true;
+  }
+  bool few = true;
+  each_key(x, [&](int64_t, double key) { few = few && step(key); });
+  return few;
+}
+
+// The first place p in keys[lo..hi) with keys[p] >= v, searched outward
+// from `from` (lo <= from <= hi) at steps of 1, 2, 4, ...
+int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t from, double v) {
+  int64_t a = from, b = from, step = 1;
+  if (from < hi && keys[from] < v) {  // forward: keys[a] < v throughout
+    while (b < hi && keys[b] < v) {
+      a = b;
+      b = from + step;
+      step *= 2;
+    }
+    return std::lower_bound(keys + a + 1, keys + std::min(b, hi), v) - keys;
+  }
+  while (a > lo && keys[a - 1] >= v) {  // backward: keys[b] >= v (or b == hi)
+    b = a - 1;
+    a = from - step;
+    step *= 2;
+    if (a < lo) a = lo;
+  }
+  return std::lower_bound(keys + a, keys + b, v) - keys;
+}
+
+// The lookup path when it applies (*done set), else nothing done.
+int ismember_by_lookup(EngineContext* ctx, bool* done) {
+  *done = false;
+  if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
+  NumOperand x = num_operand(ctx, 1), s = num_operand(ctx, 0);
+  if (x.kind == NumKind::kNone || s.kind == NumKind::kNone) return kOk;
+  if (!keys_exact(x) || s.cplx || x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const bool walk = few_ordered_stretches(x);
+  if (!walk && s.count > kLookupSmallSet) return kOk;
+
+  const StackMark mark = stack_mark(ctx);
+  int items = 2;
+  if (!same_class(x, s)) {  // s in x's class, as concatenation converts it
+    TN_TRY(stk_dup(ctx, 0, 1));
+    const int st = convert_top_to(ctx, x);
+    if (st != kOk) return fail_to_mark(ctx, mark, st);
+    ++items;
+    x = num_operand(ctx, 2);
+    s = num_operand(ctx, 0);
+  }
+  // The keys of s and, where there is room, half as many again to merge
+  // their runs.
+  const int64_t m = s.count;
+  void* scratch;
+  double* merge = nullptr;
+  int st = push_scratch(ctx, m + (m + 1) / 2, &scratch);
+  if (st == kOk)
+    merge = static_cast<double*>(scratch) + m;
+  else if (st == kDataStackOverflow)
+    st = push_scratch(ctx, m, &scratch);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  ++items;
+  auto* keys = static_cast<double*>(scratch);
+  int64_t count = 0;
+  each_key(s, [&](int64_t, double key) {
+    if (key == key) keys[count++] = key + 0.0;  // NaN is in no set; -0 is 0
+  });
+  if (count > 1) {
+    sort_real(keys, static_cast<int32_t>(count), 1, 0, nullptr, merge);
+    count = std::unique(keys, keys + count) - keys;
+  }
+
+  uint8_t* tf;
+  st = stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  x = num_operand(ctx, items);  // the push may not move it, but reading it again costs nothing
+  double before = std::numeric_limits<double>::quiet_NaN();
+  int64_t at = 0;
+  uint8_t found = 0;
+  each_key(x, [&](int64_t k, double key) {
+    if (key != key) {
+      tf[k] = 0;
+      return;
+    }
+    if (key != before) {
+      at = walk ? gallop_lower_bound(keys, 0, count, at, key)
+                : std::lower_bound(keys, keys + count, key) - keys;
+      found = at < count && keys[at] == key ? 1 : 0;
+      before = key;
+    }
+    tf[k] = found;
+  });
+  *done = true;
+  return stk_remove(ctx, 1, items);
+}
+
 }  // namespace
 
 int bi_unique(EngineContext* ctx, int nargout) {
@@ -656,6 +874,10 @@ int bi_setdiff(EngineContext* ctx, int nargout) { return set_binary(ctx, nargout
 int bi_setxor(EngineContext* ctx, int nargout) { return set_binary(ctx, nargout, SetOp::kSetxor); }
 
 int bi_ismember(EngineContext* ctx) {
+  TN_TRY(stk_argcheck(ctx, 2, nullptr));
+  bool done = false;
+  TN_TRY(ismember_by_lookup(ctx, &done));
+  if (done) return kOk;
   const StackMark mark = stack_mark(ctx);
   SetWork w;
   TN_TRY(set_prepare(ctx, 2, &w));
