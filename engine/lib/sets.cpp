@@ -331,42 +331,94 @@ class RunHasher {
 // sort then merges, are caught in one scan; any other ends the scan early.
 constexpr int32_t kMostRunsScanned = 64;
 
-bool hashing_bound_to_fail(const SetSeq& s, const HashPlan& plan) {
+// The scan's state: stretches, changes within them, the last number and
+// the current stretch's direction (0 flat so far, 1 up, -1 down).
+struct StretchScan {
   int64_t runs = 1, changes = 0;
-  int direction = 0;  // of the current stretch: 0 flat so far, 1 up, -1 down
   double before = std::numeric_limits<double>::quiet_NaN();
-  auto step = [&](double key) {
-    if (key != key) return true;  // NaN: no part of any stretch
-    if (before != before || key == before) {
+  int direction = 0;
+
+  // Takes keys[0..count) in; false once the stretches pass the limit.
+  // Written for speed: the ordered inputs it is for are scanned whole.
+  template <class Load>
+  bool take(int64_t count, Load key_at) {
+    int64_t k = 0;
+    while (k < count) {
+      const double key = key_at(k++);
+      if (key != key) continue;  // NaN: no part of any stretch
+      if (before != before || key == before) {
+        before = key;
+        continue;
+      }
+      const int d = key > before ? 1 : -1;
       before = key;
-      return true;
-    }
-    const int d = key > before ? 1 : -1;
-    before = key;
-    if (direction == 0 || d == direction) {
+      if (direction != 0 && d != direction) {
+        direction = 0;  // a new stretch begins with this element
+        if (++runs > kMostRunsScanned) return false;
+        continue;
+      }
       direction = d;
       ++changes;
-      return true;
+      // The rest of an ascending or descending stretch in a tight loop.
+      if (d > 0) {
+        for (double next; k < count && (next = key_at(k)) >= before; ++k) {
+          changes += next > before ? 1 : 0;
+          before = next;
+        }
+      } else {
+        for (double next; k < count && (next = key_at(k)) <= before; ++k) {
+          changes += next < before ? 1 : 0;
+          before = next;
+        }
+      }
     }
-    direction = 0;  // a new stretch begins with this element
-    return ++runs <= kMostRunsScanned;
-  };
+    return true;
+  }
+};
+
+bool hashing_bound_to_fail(const SetSeq& s, const HashPlan& plan) {
+  StretchScan scan;
   for (int part = 0; part < 2; ++part) {
     const int32_t count = part ? s.n - s.n0 : s.n0;
     const int32_t base = part ? s.n0 : 0;
-    if (s.cls == SeqClass::kDouble) {
-      const uint8_t* re = s.re[part];
-      for (int32_t k = 0; k < count; ++k)
-        if (!step(tn::load<double>(re + 8 * int64_t{k}))) return false;
-    } else {
-      for (int32_t k = 0; k < count; ++k) {
-        const double key = s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, base + k))
-                                                   : float_at(s, base + k).re;
-        if (!step(key)) return false;
-      }
-    }
+    const uint8_t* re = s.re[part];
+    const bool more = s.cls == SeqClass::kDouble
+                          ? scan.take(count, [re](int64_t k) { return tn::load<double>(re + 8 * k); })
+                          : scan.take(count, [&](int64_t k) {
+                              const auto c = static_cast<int32_t>(base + k);
+                              return s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, c))
+                                                             : float_at(s, c).re;
+                            });
+    if (!more) return false;
   }
-  return runs + changes > runs * int64_t{plan.limit};
+  return scan.runs + scan.changes > scan.runs * int64_t{plan.limit};
+}
+
+// Whether the values are likely few enough for the hashing, from a sample
+// of kSampled elements at pseudo-random places: were the values D distinct
+// ones evenly spread, about kSampled^2 / (2 D) pairs of sampled elements
+// would be equal, so D is likely below the limit when more than
+// kSampled^2 / (2 limit) are. Random places, since a stride can fall in
+// step with periodic data. Distinct values, which the sort handles better,
+// then cost the sample and not an eighth of the sequence hashed.
+constexpr int kSampled = 1024;
+
+bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
+  double sample[kSampled];
+  int taken = 0;
+  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  for (int q = 0; q < kSampled; ++q) {
+    lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
+    const auto c = static_cast<int32_t>((lcg >> 33) % static_cast<uint64_t>(s.n));
+    const double key = s.cls == SeqClass::kDouble ? float_at(s, c).re
+                       : s.cls == SeqClass::kInt  ? static_cast<double>(int_at(s, c))
+                                                  : float_at(s, c).re;
+    if (key == key) sample[taken++] = key;
+  }
+  std::sort(sample, sample + taken);
+  int64_t equal = 0;  // sampled elements equal to the one before them
+  for (int q = 1; q < taken; ++q) equal += sample[q] == sample[q - 1] ? 1 : 0;
+  return 2 * equal * int64_t{plan.limit} > int64_t{kSampled} * kSampled;
 }
 
 // Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
@@ -524,10 +576,26 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   }
   // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
-  if (hash.limit > 0 && !(merge && hashing_bound_to_fail(s, hash)) && hash_runs(w, hash)) return kOk;
+  if (hash.limit > 0 && !(merge && hashing_bound_to_fail(s, hash)) && few_distinct_likely(s, hash) &&
+      hash_runs(w, hash))
+    return kOk;
   sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, merge);
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
+}
+
+// Where run r's value is taken from: the first operand when it has it.
+Place run_source(const SetWork& w, int32_t r) {
+  const SetRun& run = w.runs[r];
+  return run.has(0) ? Place{0, run.first[0]} : Place{1, run.first[1]};
+}
+
+template <int kBytes>
+void copy_run_values(const SetWork& w, const int32_t* sel, int32_t k, uint8_t* out) {
+  for (int32_t q = 0; q < k; ++q) {
+    const Place p = run_source(w, sel[q]);
+    std::memcpy(out + int64_t{q} * kBytes, w.seq.re[p.part] + p.pos * kBytes, kBytes);
+  }
 }
 
 // Pushes the values of the k runs listed in sel (each taken from the first
@@ -536,13 +604,9 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
 int push_run_values(EngineContext* ctx, const SetWork& w, int32_t* sel, int32_t k, bool row,
                     bool cplx) {
   const SetSeq& s = w.seq;
-  auto source = [&](int32_t r) {
-    const SetRun& run = w.runs[r];
-    return run.has(0) ? Place{0, run.first[0]} : Place{1, run.first[1]};
-  };
   if (s.cls == SeqClass::kString) {
     for (int32_t q = 0; q < k; ++q) {
-      const Place p = source(sel[q]);
+      const Place p = run_source(w, sel[q]);
       sel[q] = static_cast<int32_t>(p.part == 0 ? p.pos : s.n0 + p.pos);
     }
     return push_list_of(ctx, s.str, sel, k);
@@ -551,8 +615,17 @@ int push_run_values(EngineContext* ctx, const SetWork& w, int32_t* sel, int32_t 
   uint8_t *re, *im;
   TN_TRY(push_array_like(ctx, w.a, 2, dims, cplx, &re, &im));
   const uint32_t es = num_elem_bytes(w.a);
+  if (!im) {  // one copy of a known size an element: results of millions of values
+    switch (es) {
+      case 8: copy_run_values<8>(w, sel, k, re); return kOk;
+      case 4: copy_run_values<4>(w, sel, k, re); return kOk;
+      case 2: copy_run_values<2>(w, sel, k, re); return kOk;
+      case 1: copy_run_values<1>(w, sel, k, re); return kOk;
+      default: break;
+    }
+  }
   for (int32_t q = 0; q < k; ++q) {
-    const Place p = source(sel[q]);
+    const Place p = run_source(w, sel[q]);
     std::memcpy(re + int64_t{q} * es, s.re[p.part] + p.pos * es, es);
     if (!im) continue;
     if (s.im[p.part])
@@ -618,10 +691,17 @@ bool is_row(const NumOperand& o) { return o.dims && o.ndims == 2 && o.dims[0] ==
 int clamp_outputs(int nargout) { return nargout < 1 ? 1 : nargout; }
 
 enum class SetOp : uint8_t { kUnion, kIntersect, kSetdiff, kSetxor };
+int set_values_only(EngineContext* ctx, SetOp op, bool* done);
 
 int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   if (nargout > 3) return kTooManyOutputs;
   const int nout = clamp_outputs(nargout);
+  if (nout == 1) {
+    TN_TRY(stk_argcheck(ctx, 2, nullptr));
+    bool done = false;
+    TN_TRY(set_values_only(ctx, op, &done));
+    if (done) return kOk;
+  }
   const StackMark mark = stack_mark(ctx);
   SetWork w;
   TN_TRY(set_prepare(ctx, 2, &w));
@@ -828,6 +908,229 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   return stk_remove(ctx, 1, items);
 }
 
+// --- unique of values alone ------------------------------------------------------
+// u = unique(x) of a real double matrix needs neither positions nor runs:
+// the values are sorted alone and the distinct ones written over x's own
+// copy, which then shrinks to the result: the runs' machinery, its pairs
+// and a result pushed above the argument all cost more than the sort. The
+// result is the runs': -0 and 0 one value, written as the first zero of x;
+// every NaN kept, after the numbers, in the order of x.
+// Written for speed: unique of large arrays spends its time here.
+
+// Writes the distinct values of the ordered keys[0..m) to out (which may be
+// keys itself), a zero as `zero`; returns their count.
+int64_t write_distinct(const double* keys, int64_t m, double zero, double* out) {
+  int64_t k = 0;
+  for (int64_t q = 0; q < m; ++q) {
+    const double v = keys[q];
+    if (k > 0 && v == out[k - 1]) continue;
+    out[k++] = v == 0 ? zero : v;
+  }
+  return k;
+}
+
+// The path when it applies (*done set), else nothing done.
+int unique_values_in_place(EngineContext* ctx, bool* done) {
+  *done = false;
+  const NumOperand x = num_operand(ctx, 0);
+  if (!x.plain || x.kind != NumKind::kDouble || x.cplx || x.count < 1) return kOk;
+  if (x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const bool row = is_row(x);
+  auto* data = static_cast<double*>(x.re);
+  const int64_t n = x.count;
+  double zero = 0;
+  for (int64_t k = 0; k < n; ++k)
+    if (data[k] == 0) {
+      zero = data[k];
+      break;
+    }
+  int64_t kept;
+  // Sorted without NaN (a NaN stops the scan): the values are their own keys.
+  int64_t sorted = 1;
+  while (sorted < n && data[sorted - 1] <= data[sorted]) ++sorted;
+  if (sorted >= n && data[0] == data[0]) {
+    kept = write_distinct(data, n, zero, data);
+  } else {
+    // Few values repeated many times are hashed into their runs faster
+    // than the values sort, unless the order shows they are many.
+    SetSeq seq;
+    seq.re[0] = static_cast<const uint8_t*>(x.re);
+    seq.n0 = seq.n = static_cast<int32_t>(n);
+    const HashPlan plan = hash_plan(seq);
+    if (plan.limit > 0 && !hashing_bound_to_fail(seq, plan) && few_distinct_likely(seq, plan)) return kOk;
+    // The numbers from the front of the scratch, the NaNs from its back (so
+    // in reverse order), and past them, where there is room, half as many
+    // again to merge the runs of the numbers.
+    void* scratch;
+    double* merge = nullptr;
+    int st = push_scratch(ctx, n + (n + 1) / 2, &scratch);
+    if (st == kOk)
+      merge = static_cast<double*>(scratch) + n;
+    else if (st == kDataStackOverflow)
+      st = push_scratch(ctx, n, &scratch);
+    if (st != kOk) return st;  // nothing pushed
+    data = static_cast<double*>(num_operand(ctx, 1).re);
+    auto* keys = static_cast<double*>(scratch);
+    int64_t m = 0, back = n;
+    for (int64_t k = 0; k < n; ++k) {
+      const double v = data[k];
+      if (v == v)
+        keys[m++] = v;
+      else
+        keys[--back] = v;
+    }
+    sort_real(keys, static_cast<int32_t>(m), 1, 0, nullptr, merge);
+    kept = write_distinct(keys, m, zero, data);
+    for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
+    TN_TRY(stk_remove(ctx, 0, 1));
+  }
+  *done = true;
+  const auto k32 = static_cast<int32_t>(kept);
+  return stk_shrink_top_matrix(ctx, row ? 1 : k32, row ? k32 : 1);
+}
+
+// --- Set functions of values alone ----------------------------------------------
+// c = union(a, b) (likewise intersect, setdiff, setxor) of real operands of
+// one class needs no positions: each operand's numbers are sorted alone and
+// made distinct, and one walk through both chooses the values. The result is
+// the runs': a value from a where a has it, a zero as the first zero of its
+// operand, the NaNs (each its own value) after the numbers, a's then b's, in
+// their order. Few values repeated many times go to the hashing as before.
+// Written for speed: the set functions of large arrays spend their time here.
+
+// Stores v as element q of an array of o's class (v exact in it).
+void store_key(const NumOperand& o, uint8_t* out, int64_t q, double v) {
+  if (o.kind == NumKind::kDouble) {
+    tn::store<double>(out + 8 * q, v);
+    return;
+  }
+  if (o.kind == NumKind::kSingle) {
+    tn::store<float>(out + 4 * q, static_cast<float>(v));
+    return;
+  }
+  switch (o.type) {
+    case kElemI8: tn::store<int8_t>(out + q, static_cast<int8_t>(v)); break;
+    case kElemU8: tn::store<uint8_t>(out + q, static_cast<uint8_t>(v)); break;
+    case kElemI16: tn::store<int16_t>(out + 2 * q, static_cast<int16_t>(v)); break;
+    case kElemU16: tn::store<uint16_t>(out + 2 * q, static_cast<uint16_t>(v)); break;
+    case kElemI32: tn::store<int32_t>(out + 4 * q, static_cast<int32_t>(v)); break;
+    case kElemU32: tn::store<uint32_t>(out + 4 * q, static_cast<uint32_t>(v)); break;
+    default: TN_ASSERT(false);
+  }
+}
+
+// One operand's numbers, sorted and each once, at the front of its room;
+// the positions of its NaNs, last first, at the back.
+struct OperandValues {
+  double* keys = nullptr;
+  int64_t count = 0;       // distinct numbers
+  int64_t nan_from = 0;    // keys[nan_from .. room) hold NaN positions, last first
+  int64_t room = 0;
+  double zero = 0;         // the first zero of the operand, as stored
+};
+
+OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
+  OperandValues v;
+  v.keys = room;
+  v.room = v.nan_from = o.count;
+  bool zero_seen = false;
+  int64_t m = 0;
+  each_key(o, [&](int64_t k, double key) {
+    if (key != key) {
+      room[--v.nan_from] = double(k);
+      return;
+    }
+    if (key == 0 && !zero_seen) {
+      zero_seen = true;
+      v.zero = key;
+    }
+    room[m++] = key;
+  });
+  if (m > 1) sort_real(room, static_cast<int32_t>(m), 1, 0, nullptr, merge);
+  v.count = m > 0 ? std::unique(room, room + m) - room : 0;
+  return v;
+}
+
+int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
+  *done = false;
+  if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
+  const NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
+  if (a.kind == NumKind::kNone || b.kind == NumKind::kNone) return kOk;
+  if (!keys_exact(a) || b.cplx || !same_class(a, b)) return kOk;
+  const int64_t n = a.count + b.count;
+  if (n > std::numeric_limits<int32_t>::max()) return kOk;
+  SetSeq seq;
+  seq.cls = a.kind == NumKind::kDouble ? SeqClass::kDouble : a.kind == NumKind::kSingle ? SeqClass::kSingle : SeqClass::kInt;
+  seq.re[0] = static_cast<const uint8_t*>(a.re);
+  seq.re[1] = static_cast<const uint8_t*>(b.re);
+  seq.n0 = static_cast<int32_t>(a.count);
+  seq.n = static_cast<int32_t>(n);
+  seq.type = a.type;
+  const HashPlan plan = hash_plan(seq);
+  if (plan.limit > 0 && !hashing_bound_to_fail(seq, plan) && few_distinct_likely(seq, plan)) return kOk;
+
+  // Both operands' keys and, where there is room, the merge room of the
+  // longer.
+  const StackMark mark = stack_mark(ctx);
+  const int64_t merge_words = (std::max(a.count, b.count) + 1) / 2;
+  void* scratch;
+  double* merge = nullptr;
+  int st = push_scratch(ctx, n + merge_words, &scratch);
+  if (st == kOk)
+    merge = static_cast<double*>(scratch) + n;
+  else if (st == kDataStackOverflow)
+    st = push_scratch(ctx, n, &scratch);
+  if (st != kOk) return st;  // nothing pushed
+  const NumOperand ops[2] = {num_operand(ctx, 2), num_operand(ctx, 1)};
+  const OperandValues va = sorted_values(ops[0], static_cast<double*>(scratch), merge);
+  const OperandValues vb = sorted_values(ops[1], static_cast<double*>(scratch) + a.count, merge);
+
+  const bool from_a_only = op != SetOp::kIntersect;  // values a alone has are kept
+  const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
+  const bool from_both = op == SetOp::kUnion || op == SetOp::kIntersect;
+  // The walk through both, calling emit(part, value) for every value kept.
+  auto walk = [&](auto emit) {
+    int64_t i = 0, j = 0;
+    while (i < va.count || j < vb.count) {
+      if (j == vb.count || (i < va.count && va.keys[i] < vb.keys[j])) {
+        if (from_a_only) emit(0, va.keys[i]);
+        ++i;
+      } else if (i == va.count || vb.keys[j] < va.keys[i]) {
+        if (from_b_only) emit(1, vb.keys[j]);
+        ++j;
+      } else {
+        if (from_both) emit(0, va.keys[i]);
+        ++i;
+        ++j;
+      }
+    }
+  };
+  int64_t k = 0;
+  walk([&](int, double) { ++k; });
+  const int64_t nans_a = from_a_only ? va.room - va.nan_from : 0;
+  const int64_t nans_b = from_b_only ? vb.room - vb.nan_from : 0;
+  const int64_t total = k + nans_a + nans_b;
+  const bool row = op == SetOp::kSetdiff && is_row(a);
+  const auto t32 = static_cast<int32_t>(total);
+  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
+  uint8_t *re, *im;
+  st = push_array_like(ctx, ops[0], 2, dims, false, &re, &im);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  const OperandValues* vals[2] = {&va, &vb};
+  int64_t q = 0;
+  walk([&](int part, double v) { store_key(ops[0], re, q++, v == 0 ? vals[part]->zero : v); });
+  // NaNs keep their bits: copied from their operands.
+  const uint32_t es = num_elem_bytes(ops[0]);
+  for (int part = 0; part < 2; ++part) {
+    const OperandValues& v = *vals[part];
+    if (part == 0 ? nans_a == 0 : nans_b == 0) continue;
+    for (int64_t r = v.room - 1; r >= v.nan_from; --r)
+      std::memcpy(re + es * q++, static_cast<const uint8_t*>(ops[part].re) + es * static_cast<int64_t>(v.keys[r]), es);
+  }
+  *done = true;
+  return stk_remove(ctx, 1, 3);
+}
+
 }  // namespace
 
 int bi_unique(EngineContext* ctx, int nargout) {
@@ -848,6 +1151,11 @@ int bi_unique(EngineContext* ctx, int nargout) {
     return stk_remove(ctx, nout, 1);
   }
 
+  if (nout == 1 && !list) {
+    bool done = false;
+    TN_TRY(unique_values_in_place(ctx, &done));
+    if (done) return kOk;
+  }
   SetWork w;
   TN_TRY(set_prepare(ctx, 1, &w));
   int32_t* sel = w.perm;
