@@ -323,84 +323,14 @@ class RunHasher {
   int32_t count_ = 0;
 };
 
-// Whether hashing is bound to give up: the sequence falls into R monotone
-// stretches (NaNs aside) holding C changes of value between neighbours,
-// and a monotone stretch with c changes holds c + 1 distinct values, so the
-// sequence holds at least (R + C) / R of them; past the limit, the hashing
-// would only find that out. Sorted, reversed and run-made inputs, which the
-// sort then merges, are caught in one scan; any other ends the scan early.
-constexpr int32_t kMostRunsScanned = 64;
-
-// The scan's state: stretches, changes within them, the last number and
-// the current stretch's direction (0 flat so far, 1 up, -1 down).
-struct StretchScan {
-  int64_t runs = 1, changes = 0;
-  double before = std::numeric_limits<double>::quiet_NaN();
-  int direction = 0;
-
-  // Takes keys[0..count) in; false once the stretches pass the limit.
-  // Written for speed: the ordered inputs it is for are scanned whole.
-  template <class Load>
-  bool take(int64_t count, Load key_at) {
-    int64_t k = 0;
-    while (k < count) {
-      const double key = key_at(k++);
-      if (key != key) continue;  // NaN: no part of any stretch
-      if (before != before || key == before) {
-        before = key;
-        continue;
-      }
-      const int d = key > before ? 1 : -1;
-      before = key;
-      if (direction != 0 && d != direction) {
-        direction = 0;  // a new stretch begins with this element
-        if (++runs > kMostRunsScanned) return false;
-        continue;
-      }
-      direction = d;
-      ++changes;
-      // The rest of an ascending or descending stretch in a tight loop.
-      if (d > 0) {
-        for (double next; k < count && (next = key_at(k)) >= before; ++k) {
-          changes += next > before ? 1 : 0;
-          before = next;
-        }
-      } else {
-        for (double next; k < count && (next = key_at(k)) <= before; ++k) {
-          changes += next < before ? 1 : 0;
-          before = next;
-        }
-      }
-    }
-    return true;
-  }
-};
-
-bool hashing_bound_to_fail(const SetSeq& s, const HashPlan& plan) {
-  StretchScan scan;
-  for (int part = 0; part < 2; ++part) {
-    const int32_t count = part ? s.n - s.n0 : s.n0;
-    const int32_t base = part ? s.n0 : 0;
-    const uint8_t* re = s.re[part];
-    const bool more = s.cls == SeqClass::kDouble
-                          ? scan.take(count, [re](int64_t k) { return tn::load<double>(re + 8 * k); })
-                          : scan.take(count, [&](int64_t k) {
-                              const auto c = static_cast<int32_t>(base + k);
-                              return s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, c))
-                                                             : float_at(s, c).re;
-                            });
-    if (!more) return false;
-  }
-  return scan.runs + scan.changes > scan.runs * int64_t{plan.limit};
-}
-
 // Whether the values are likely few enough for the hashing, from a sample
 // of kSampled elements at pseudo-random places: were the values D distinct
 // ones evenly spread, about kSampled^2 / (2 D) pairs of sampled elements
 // would be equal, so D is likely below the limit when more than
 // kSampled^2 / (2 limit) are. Random places, since a stride can fall in
-// step with periodic data. Distinct values, which the sort handles better,
-// then cost the sample and not an eighth of the sequence hashed.
+// step with periodic data. Distinct values, which the sort handles better
+// (sorted ones in one merge of their runs), then cost the sample and not an
+// eighth of the sequence hashed.
 constexpr int kSampled = 1024;
 
 bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
@@ -576,9 +506,7 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   }
   // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
-  if (hash.limit > 0 && !(merge && hashing_bound_to_fail(s, hash)) && few_distinct_likely(s, hash) &&
-      hash_runs(w, hash))
-    return kOk;
+  if (hash.limit > 0 && few_distinct_likely(s, hash) && hash_runs(w, hash)) return kOk;
   sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, merge);
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
@@ -760,26 +688,32 @@ int set_binary(EngineContext* ctx, int nargout, SetOp op) {
 
 constexpr int64_t kLookupSmallSet = 4096;  // elements of s: bisection stays in the cache
 constexpr int32_t kLookupMostRuns = 64;    // ordered stretches of x for a walk
+constexpr int64_t kLookupScanned = 65536;  // elements of x that show its order
 
-// Calls f(k, key) for every element of a real operand whose values are exact
-// as doubles (sorts_as_pairs), in storage order.
+// Calls f(key_at) once, key_at(k) giving element k of a real operand whose
+// values are exact as doubles (sorts_as_pairs): one loop per class, the
+// class decided outside it. Loops over key_at keep their state in local
+// variables: a lambda's captures by reference would be stored and loaded
+// around every store of a result (a byte store may alias anything).
 template <class F>
-void each_key(const NumOperand& o, F&& f) {
+void with_keys(const NumOperand& o, F&& f) {
   const auto* p = static_cast<const uint8_t*>(o.re);
   if (o.kind == NumKind::kDouble) {
-    for (int64_t k = 0; k < o.count; ++k) f(k, tn::load<double>(p + 8 * k));
-  } else if (o.kind == NumKind::kSingle) {
-    for (int64_t k = 0; k < o.count; ++k) f(k, static_cast<double>(tn::load<float>(p + 4 * k)));
-  } else {
-    switch (o.type) {
-      case kElemI8: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<int8_t>(p + k))); break;
-      case kElemU8: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<uint8_t>(p + k))); break;
-      case kElemI16: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<int16_t>(p + 2 * k))); break;
-      case kElemU16: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<uint16_t>(p + 2 * k))); break;
-      case kElemI32: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<int32_t>(p + 4 * k))); break;
-      case kElemU32: for (int64_t k = 0; k < o.count; ++k) f(k, double(tn::load<uint32_t>(p + 4 * k))); break;
-      default: TN_ASSERT(false);
-    }
+    f([p](int64_t k) { return tn::load<double>(p + 8 * k); });
+    return;
+  }
+  if (o.kind == NumKind::kSingle) {
+    f([p](int64_t k) { return static_cast<double>(tn::load<float>(p + 4 * k)); });
+    return;
+  }
+  switch (o.type) {
+    case kElemI8: f([p](int64_t k) { return double(tn::load<int8_t>(p + k)); }); break;
+    case kElemU8: f([p](int64_t k) { return double(tn::load<uint8_t>(p + k)); }); break;
+    case kElemI16: f([p](int64_t k) { return double(tn::load<int16_t>(p + 2 * k)); }); break;
+    case kElemU16: f([p](int64_t k) { return double(tn::load<uint16_t>(p + 2 * k)); }); break;
+    case kElemI32: f([p](int64_t k) { return double(tn::load<int32_t>(p + 4 * k)); }); break;
+    case kElemU32: f([p](int64_t k) { return double(tn::load<uint32_t>(p + 4 * k)); }); break;
+    default: TN_ASSERT(false);
   }
 }
 
@@ -788,10 +722,12 @@ bool keys_exact(const NumOperand& o) {
                      (o.kind == NumKind::kInt && (o.type & 127) <= 4));
 }
 
-// Whether x falls into at most kLookupMostRuns monotone stretches (NaNs
-// aside); the scan ends as soon as it does not.
+// Whether the first kLookupScanned elements of x fall into at most
+// kLookupMostRuns monotone stretches (NaNs aside); the scan ends as soon as
+// they do not. What follows is taken to be alike: were it not, the
+// galloping lookups would cost about twice a bisection each.
 bool few_ordered_stretches(const NumOperand& x) {
-  const auto* p = static_cast<const uint8_t*>(x.re);
+  const int64_t scanned = std::min(x.count, kLookupScanned);
   int32_t runs = 1;
   int direction = 0;
   double before = std::numeric_limits<double>::quiet_NaN();
@@ -811,14 +747,82 @@ bool few_ordered_stretches(const NumOperand& x) {
     direction = 0;
     return ++runs <= kLookupMostRuns;
   };
-  if (x.kind == NumKind::kDouble) {  // the common case without the loader's switch
-    for (int64_t k = 0; k < x.count; ++k)
-      if (!step(tn::load<double>(p + 8 * k))) return false;
-    return true;
-  }
   bool few = true;
-  each_key(x, [&](int64_t, double key) { few = few && step(key); });
+  with_keys(x, [&](auto key_at) {
+    for (int64_t k = 0; k < scanned && few; ++k) few = step(key_at(k));
+  });
   return few;
+}
+
+// One operand's numbers, sorted and each once, at the front of its room
+// (or where they lie, when they are so already); the positions of its NaNs,
+// last first, at the back.
+struct OperandValues {
+  const double* keys = nullptr;
+  int64_t count = 0;       // distinct numbers
+  int64_t nan_from = 0;    // keys[nan_from .. room) hold NaN positions, last first
+  int64_t room = 0;
+  double zero = 0;         // the first zero of the operand, as stored
+};
+
+OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
+  OperandValues v;
+  v.keys = room;
+  v.room = o.count;
+  if (o.kind == NumKind::kDouble) {
+    // Doubles strictly ascending (so neither NaN nor a second zero) are
+    // their own keys, read where they lie.
+    const auto* p = static_cast<const double*>(o.re);
+    int64_t k = 1;
+    while (k < o.count && p[k - 1] < p[k]) ++k;
+    if (k >= o.count && (o.count == 0 || p[0] == p[0])) {
+      v.keys = p;
+      v.count = v.nan_from = o.count;
+      const double* z = std::lower_bound(p, p + o.count, 0.0);
+      if (z != p + o.count && *z == 0) v.zero = *z;
+      return v;
+    }
+  }
+  // While the numbers come in order, each is kept only when it differs
+  // from the one before: a sorted operand is done in this one pass. (A zero
+  // left out so equals a zero kept before it, the first of them.)
+  bool in_order = true;
+  int64_t m = 0, nan_from = o.count;
+  double zero = 0;
+  with_keys(o, [&](auto key_at) {
+    bool ordered = true, zero_seen = false;
+    int64_t kept = 0, nans_at = nan_from;
+    double last = std::numeric_limits<double>::quiet_NaN(), first_zero = 0;
+    for (int64_t k = 0; k < o.count; ++k) {
+      const double key = key_at(k);
+      if (key != key) {
+        room[--nans_at] = double(k);
+        continue;
+      }
+      if (ordered) {
+        if (key == last) continue;
+        ordered = !(key < last);  // true for the first number
+      }
+      if (key == 0 && !zero_seen) {
+        zero_seen = true;
+        first_zero = key;
+      }
+      room[kept++] = key;
+      last = key;
+    }
+    in_order = ordered;
+    m = kept;
+    nan_from = nans_at;
+    zero = first_zero;
+  });
+  if (!in_order) {
+    sort_real(room, static_cast<int32_t>(m), 1, 0, nullptr, merge);
+    m = std::unique(room, room + m) - room;
+  }
+  v.count = m;
+  v.nan_from = nan_from;
+  v.zero = zero;
+  return v;
 }
 
 // The first place p in keys[lo..hi) with keys[p] >= v, searched outward
@@ -874,35 +878,39 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     st = push_scratch(ctx, m, &scratch);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   ++items;
-  auto* keys = static_cast<double*>(scratch);
-  int64_t count = 0;
-  each_key(s, [&](int64_t, double key) {
-    if (key == key) keys[count++] = key + 0.0;  // NaN is in no set; -0 is 0
-  });
-  if (count > 1) {
-    sort_real(keys, static_cast<int32_t>(count), 1, 0, nullptr, merge);
-    count = std::unique(keys, keys + count) - keys;
-  }
+  // NaN is in no set, and -0 is found as 0.
+  const OperandValues values = sorted_values(s, static_cast<double*>(scratch), merge);
+  const double* keys = values.keys;
+  const int64_t count = values.count;
 
   uint8_t* tf;
   st = stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   x = num_operand(ctx, items);  // the push may not move it, but reading it again costs nothing
-  double before = std::numeric_limits<double>::quiet_NaN();
-  int64_t at = 0;
-  uint8_t found = 0;
-  each_key(x, [&](int64_t k, double key) {
-    if (key != key) {
-      tf[k] = 0;
-      return;
+  with_keys(x, [n = x.count, keys, count, tf, walk](auto key_at) {
+    double before = std::numeric_limits<double>::quiet_NaN();
+    int64_t at = 0;
+    uint8_t found = 0;
+    for (int64_t k = 0; k < n; ++k) {
+      const double key = key_at(k);
+      if (key != key) {
+        tf[k] = 0;
+        continue;
+      }
+      if (key != before) {
+        if (!walk)
+          at = std::lower_bound(keys, keys + count, key) - keys;
+        else if (key > before && (at == count || keys[at] >= key))
+          ;  // the same place: a merge walk's step without a search
+        else if (key > before && at + 1 < count && keys[at + 1] >= key)
+          ++at;  // the next place
+        else
+          at = gallop_lower_bound(keys, 0, count, at, key);
+        found = at < count && keys[at] == key ? 1 : 0;
+        before = key;
+      }
+      tf[k] = found;
     }
-    if (key != before) {
-      at = walk ? gallop_lower_bound(keys, 0, count, at, key)
-                : std::lower_bound(keys, keys + count, key) - keys;
-      found = at < count && keys[at] == key ? 1 : 0;
-      before = key;
-    }
-    tf[k] = found;
   });
   *done = true;
   return stk_remove(ctx, 1, items);
@@ -957,7 +965,7 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
     seq.re[0] = static_cast<const uint8_t*>(x.re);
     seq.n0 = seq.n = static_cast<int32_t>(n);
     const HashPlan plan = hash_plan(seq);
-    if (plan.limit > 0 && !hashing_bound_to_fail(seq, plan) && few_distinct_likely(seq, plan)) return kOk;
+    if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
     // The numbers from the front of the scratch, the NaNs from its back (so
     // in reverse order), and past them, where there is room, half as many
     // again to merge the runs of the numbers.
@@ -1019,38 +1027,6 @@ void store_key(const NumOperand& o, uint8_t* out, int64_t q, double v) {
   }
 }
 
-// One operand's numbers, sorted and each once, at the front of its room;
-// the positions of its NaNs, last first, at the back.
-struct OperandValues {
-  double* keys = nullptr;
-  int64_t count = 0;       // distinct numbers
-  int64_t nan_from = 0;    // keys[nan_from .. room) hold NaN positions, last first
-  int64_t room = 0;
-  double zero = 0;         // the first zero of the operand, as stored
-};
-
-OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
-  OperandValues v;
-  v.keys = room;
-  v.room = v.nan_from = o.count;
-  bool zero_seen = false;
-  int64_t m = 0;
-  each_key(o, [&](int64_t k, double key) {
-    if (key != key) {
-      room[--v.nan_from] = double(k);
-      return;
-    }
-    if (key == 0 && !zero_seen) {
-      zero_seen = true;
-      v.zero = key;
-    }
-    room[m++] = key;
-  });
-  if (m > 1) sort_real(room, static_cast<int32_t>(m), 1, 0, nullptr, merge);
-  v.count = m > 0 ? std::unique(room, room + m) - room : 0;
-  return v;
-}
-
 int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   *done = false;
   if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
@@ -1067,7 +1043,7 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   seq.n = static_cast<int32_t>(n);
   seq.type = a.type;
   const HashPlan plan = hash_plan(seq);
-  if (plan.limit > 0 && !hashing_bound_to_fail(seq, plan) && few_distinct_likely(seq, plan)) return kOk;
+  if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
 
   // Both operands' keys and, where there is room, the merge room of the
   // longer.
@@ -1118,7 +1094,12 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   const OperandValues* vals[2] = {&va, &vb};
   int64_t q = 0;
-  walk([&](int part, double v) { store_key(ops[0], re, q++, v == 0 ? vals[part]->zero : v); });
+  if (ops[0].kind == NumKind::kDouble) {  // the common class without the store's switch
+    auto* out = reinterpret_cast<double*>(re);
+    walk([&](int part, double v) { out[q++] = v == 0 ? vals[part]->zero : v; });
+  } else {
+    walk([&](int part, double v) { store_key(ops[0], re, q++, v == 0 ? vals[part]->zero : v); });
+  }
   // NaNs keep their bits: copied from their operands.
   const uint32_t es = num_elem_bytes(ops[0]);
   for (int part = 0; part < 2; ++part) {
