@@ -765,24 +765,28 @@ struct OperandValues {
   double zero = 0;         // the first zero of the operand, as stored
 };
 
+// Doubles strictly ascending (so neither NaN nor a second zero) are their
+// own keys, read where they lie: *v set so, and no room needed.
+bool own_keys(const NumOperand& o, OperandValues* v) {
+  if (o.kind != NumKind::kDouble) return false;
+  const auto* p = static_cast<const double*>(o.re);
+  int64_t k = 1;
+  while (k < o.count && p[k - 1] < p[k]) ++k;
+  if (k < o.count || (o.count > 0 && p[0] != p[0])) return false;
+  *v = OperandValues{};
+  v->keys = p;
+  v->count = v->nan_from = v->room = o.count;
+  const double* z = std::lower_bound(p, p + o.count, 0.0);
+  if (z != p + o.count && *z == 0) v->zero = *z;
+  return true;
+}
+
+// The values of an operand that are not its own keys, through room (its
+// element count) and merge (half that, or none).
 OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
   OperandValues v;
   v.keys = room;
   v.room = o.count;
-  if (o.kind == NumKind::kDouble) {
-    // Doubles strictly ascending (so neither NaN nor a second zero) are
-    // their own keys, read where they lie.
-    const auto* p = static_cast<const double*>(o.re);
-    int64_t k = 1;
-    while (k < o.count && p[k - 1] < p[k]) ++k;
-    if (k >= o.count && (o.count == 0 || p[0] == p[0])) {
-      v.keys = p;
-      v.count = v.nan_from = o.count;
-      const double* z = std::lower_bound(p, p + o.count, 0.0);
-      if (z != p + o.count && *z == 0) v.zero = *z;
-      return v;
-    }
-  }
   // While the numbers come in order, each is kept only when it differs
   // from the one before: a sorted operand is done in this one pass. (A zero
   // left out so equals a zero kept before it, the first of them.)
@@ -866,12 +870,14 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     x = num_operand(ctx, 2);
     s = num_operand(ctx, 0);
   }
-  // The keys of s and, where there is room, half as many again to merge
-  // their runs.
-  const int64_t m = s.count;
+  // The keys of s (unless they are its own) and, where there is room, half
+  // as many again to merge their runs.
+  OperandValues values;
+  const bool own = own_keys(s, &values);
+  const int64_t m = own ? 0 : s.count, merge_words = own ? 0 : (m + 1) / 2;
   void* scratch;
   double* merge = nullptr;
-  int st = push_scratch(ctx, m + (m + 1) / 2, &scratch);
+  int st = push_scratch(ctx, m + merge_words, &scratch);
   if (st == kOk)
     merge = static_cast<double*>(scratch) + m;
   else if (st == kDataStackOverflow)
@@ -879,7 +885,7 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   ++items;
   // NaN is in no set, and -0 is found as 0.
-  const OperandValues values = sorted_values(s, static_cast<double*>(scratch), merge);
+  if (!own) values = sorted_values(s, static_cast<double*>(scratch), merge);
   const double* keys = values.keys;
   const int64_t count = values.count;
 
@@ -1045,21 +1051,24 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   const HashPlan plan = hash_plan(seq);
   if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
 
-  // Both operands' keys and, where there is room, the merge room of the
-  // longer.
+  // Both operands' keys (unless they are their own) and, where there is
+  // room, the merge room of the longer.
   const StackMark mark = stack_mark(ctx);
-  const int64_t merge_words = (std::max(a.count, b.count) + 1) / 2;
+  OperandValues va, vb;
+  const bool own_a = own_keys(a, &va), own_b = own_keys(b, &vb);
+  const int64_t room_a = own_a ? 0 : a.count, room_b = own_b ? 0 : b.count;
+  const int64_t merge_words = (std::max(room_a, room_b) + 1) / 2;
   void* scratch;
   double* merge = nullptr;
-  int st = push_scratch(ctx, n + merge_words, &scratch);
+  int st = push_scratch(ctx, room_a + room_b + merge_words, &scratch);
   if (st == kOk)
-    merge = static_cast<double*>(scratch) + n;
+    merge = static_cast<double*>(scratch) + room_a + room_b;
   else if (st == kDataStackOverflow)
-    st = push_scratch(ctx, n, &scratch);
+    st = push_scratch(ctx, room_a + room_b, &scratch);
   if (st != kOk) return st;  // nothing pushed
   const NumOperand ops[2] = {num_operand(ctx, 2), num_operand(ctx, 1)};
-  const OperandValues va = sorted_values(ops[0], static_cast<double*>(scratch), merge);
-  const OperandValues vb = sorted_values(ops[1], static_cast<double*>(scratch) + a.count, merge);
+  if (!own_a) va = sorted_values(ops[0], static_cast<double*>(scratch), merge);
+  if (!own_b) vb = sorted_values(ops[1], static_cast<double*>(scratch) + room_a, merge);
 
   const bool from_a_only = op != SetOp::kIntersect;  // values a alone has are kept
   const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
