@@ -470,22 +470,11 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   // they need; without that room the sort goes through seq_cmp.
   const int64_t str_words = s.cls == SeqClass::kString ? kStringElemWords * n : 0;
   const int64_t sort_bytes = 4 * n + int64_t{sizeof(SetRun)} * n + 4 * na;
-  // Past them, where there is room, half as many pairs again to merge the
-  // runs of an ordered sequence.
   const int64_t pair_bytes = int64_t{sizeof(SortPair)} * n;
-  const int64_t merge_bytes = int64_t{sizeof(SortPair)} * ((n + 1) / 2);
   bool pairs = sorts_as_pairs(s);
   void* scratch;
-  SortPair* merge = nullptr;
   int st = kDataStackOverflow;
-  if (pairs) {
-    const int64_t words = (std::max(sort_bytes, pair_bytes) + 7) / 8;
-    st = push_scratch(ctx, words + merge_bytes / 8, &scratch);
-    if (st == kOk)
-      merge = reinterpret_cast<SortPair*>(static_cast<uint64_t*>(scratch) + words);
-    else if (st == kDataStackOverflow)
-      st = push_scratch(ctx, words, &scratch);
-  }
+  if (pairs) st = push_scratch(ctx, (std::max(sort_bytes, pair_bytes) + 7) / 8, &scratch);
   if (st == kDataStackOverflow) {
     pairs = false;
     st = push_scratch(ctx, str_words + (sort_bytes + 7) / 8, &scratch);
@@ -505,9 +494,15 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     s.str = elems;
   }
   // The hashing's room is the pairs' (where these fail, so does it).
+  // Past the data top, where there is room, half as many pairs again to
+  // merge the runs of an ordered sequence: used by the sort alone, before
+  // any result is pushed, and taking nothing from the results' room.
+  void* merge = nullptr;
+  if (pairs && stk_reserve_top(ctx, int64_t{sizeof(SortPair)} / 8 * ((n + 1) / 2), &merge) != kOk)
+    merge = nullptr;
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
   if (hash.limit > 0 && few_distinct_likely(s, hash) && hash_runs(w, hash)) return kOk;
-  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, merge);
+  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, static_cast<SortPair*>(merge));
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
 }
@@ -870,22 +865,20 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     x = num_operand(ctx, 2);
     s = num_operand(ctx, 0);
   }
-  // The keys of s (unless they are its own) and, where there is room, half
-  // as many again to merge their runs.
+  // The keys of s (unless they are its own) and, past the data top where
+  // there is room, half as many again to merge their runs (used before the
+  // result is pushed).
   OperandValues values;
   const bool own = own_keys(s, &values);
   const int64_t m = own ? 0 : s.count, merge_words = own ? 0 : (m + 1) / 2;
   void* scratch;
-  double* merge = nullptr;
-  int st = push_scratch(ctx, m + merge_words, &scratch);
-  if (st == kOk)
-    merge = static_cast<double*>(scratch) + m;
-  else if (st == kDataStackOverflow)
-    st = push_scratch(ctx, m, &scratch);
+  void* merge = nullptr;
+  int st = push_scratch(ctx, m, &scratch);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
+  if (merge_words > 0 && stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
   ++items;
   // NaN is in no set, and -0 is found as 0.
-  if (!own) values = sorted_values(s, static_cast<double*>(scratch), merge);
+  if (!own) values = sorted_values(s, static_cast<double*>(scratch), static_cast<double*>(merge));
   const double* keys = values.keys;
   const int64_t count = values.count;
 
@@ -973,16 +966,12 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
     const HashPlan plan = hash_plan(seq);
     if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
     // The numbers from the front of the scratch, the NaNs from its back (so
-    // in reverse order), and past them, where there is room, half as many
-    // again to merge the runs of the numbers.
+    // in reverse order), and past the data top, where there is room, half
+    // as many again to merge the runs of the numbers.
     void* scratch;
-    double* merge = nullptr;
-    int st = push_scratch(ctx, n + (n + 1) / 2, &scratch);
-    if (st == kOk)
-      merge = static_cast<double*>(scratch) + n;
-    else if (st == kDataStackOverflow)
-      st = push_scratch(ctx, n, &scratch);
-    if (st != kOk) return st;  // nothing pushed
+    void* merge = nullptr;
+    TN_TRY(push_scratch(ctx, n, &scratch));  // nothing pushed on failure
+    if (stk_reserve_top(ctx, (n + 1) / 2, &merge) != kOk) merge = nullptr;
     data = static_cast<double*>(num_operand(ctx, 1).re);
     auto* keys = static_cast<double*>(scratch);
     int64_t m = 0, back = n;
@@ -993,7 +982,7 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
       else
         keys[--back] = v;
     }
-    sort_real(keys, static_cast<int32_t>(m), 1, 0, nullptr, merge);
+    sort_real(keys, static_cast<int32_t>(m), 1, 0, nullptr, static_cast<double*>(merge));
     kept = write_distinct(keys, m, zero, data);
     for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
     TN_TRY(stk_remove(ctx, 0, 1));
@@ -1051,24 +1040,23 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   const HashPlan plan = hash_plan(seq);
   if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
 
-  // Both operands' keys (unless they are their own) and, where there is
-  // room, the merge room of the longer.
+  // Both operands' keys (unless they are their own) and, past the data top
+  // where there is room, the merge room of the longer (used before the
+  // result is pushed).
   const StackMark mark = stack_mark(ctx);
   OperandValues va, vb;
   const bool own_a = own_keys(a, &va), own_b = own_keys(b, &vb);
   const int64_t room_a = own_a ? 0 : a.count, room_b = own_b ? 0 : b.count;
   const int64_t merge_words = (std::max(room_a, room_b) + 1) / 2;
   void* scratch;
-  double* merge = nullptr;
-  int st = push_scratch(ctx, room_a + room_b + merge_words, &scratch);
-  if (st == kOk)
-    merge = static_cast<double*>(scratch) + room_a + room_b;
-  else if (st == kDataStackOverflow)
-    st = push_scratch(ctx, room_a + room_b, &scratch);
+  void* merge = nullptr;
+  int st = push_scratch(ctx, room_a + room_b, &scratch);
   if (st != kOk) return st;  // nothing pushed
+  if (merge_words > 0 && stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
   const NumOperand ops[2] = {num_operand(ctx, 2), num_operand(ctx, 1)};
-  if (!own_a) va = sorted_values(ops[0], static_cast<double*>(scratch), merge);
-  if (!own_b) vb = sorted_values(ops[1], static_cast<double*>(scratch) + room_a, merge);
+  auto* room = static_cast<double*>(scratch);
+  if (!own_a) va = sorted_values(ops[0], room, static_cast<double*>(merge));
+  if (!own_b) vb = sorted_values(ops[1], room + room_a, static_cast<double*>(merge));
 
   const bool from_a_only = op != SetOp::kIntersect;  // values a alone has are kept
   const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
