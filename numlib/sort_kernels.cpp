@@ -7,6 +7,7 @@
 #include "numlib/sort_kernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -318,6 +319,89 @@ bool natural_sort(const A& a, int64_t n, const A& buf, Less less) {
   return true;
 }
 
+// --- Few distinct values ---------------------------------------------------------
+// Values drawn from a small set and repeated many times (periodic data,
+// codes, rounded measurements) are counted rather than merged or sorted:
+// each value's count in a hash table in the merge room, the distinct values
+// sorted, each written as many times as it came. Linear in the elements,
+// where merging the many runs of periodic data costs a pass per level of
+// runs. Values are told apart by their bits, so -0 and 0 both stay. Tried
+// only where a sample suggests few distinct values.
+// Written for speed: sorts of data with many repeats spend their time here.
+
+constexpr int64_t kCountFrom = 4096;  // fewer elements: the other sorts
+constexpr int64_t kCountRatio = 64;   // at most n / kCountRatio distinct values
+constexpr int kCountSampled = 1024;
+constexpr int kFewRuns = 4;           // this few runs: merged, however many repeats
+
+struct CountSlot {
+  double key;
+  int64_t count;  // 0: an empty slot
+};
+
+// Were the values `limit` distinct ones evenly spread, s sampled elements
+// would hold about limit (1 - e^(-s / limit)) distinct values (about
+// s - s^2 / (2 limit) for a limit well above s): D is likely below the limit
+// when the sample holds fewer. Pseudo-random places, since a stride can
+// fall in step with periodic data.
+bool few_values_likely(const double* keys, int64_t n, int64_t limit) {
+  double sample[kCountSampled];
+  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  for (double& x : sample) {
+    lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
+    x = keys[(lcg >> 33) % static_cast<uint64_t>(n)];
+  }
+  std::sort(sample, sample + kCountSampled);
+  int distinct = 1;
+  for (int q = 1; q < kCountSampled; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
+  const double m = static_cast<double>(limit);
+  return distinct < m * -std::expm1(-kCountSampled / m);
+}
+
+// Sorts the numbers keys[0..n) by counting them, through room (room_slots
+// slots); false, the keys untouched, when they are not few.
+bool count_sort(double* keys, int64_t n, uint8_t descending, CountSlot* room, int64_t room_slots) {
+  const int64_t limit = n / kCountRatio;
+  int64_t size = 64;
+  while (size < 2 * limit) size *= 2;
+  if (n < kCountFrom || size > room_slots || !few_values_likely(keys, n, limit)) return false;
+  const uint64_t mask = static_cast<uint64_t>(size) - 1;
+  const int shift = 64 - std::countr_zero(static_cast<uint64_t>(size));
+  std::fill(room, room + size, CountSlot{0, 0});
+  int64_t distinct = 0;
+  uint64_t before = 0;
+  CountSlot* run = nullptr;  // the slot of the value before, which most values repeat
+  for (int64_t k = 0; k < n; ++k) {
+    const uint64_t b = bits_of(keys[k]);
+    if (run && b == before) {
+      ++run->count;
+      continue;
+    }
+    uint64_t h = ((b ^ (b >> 29)) * 0x9E3779B97F4A7C15ull) >> shift;
+    while (room[h].count != 0 && bits_of(room[h].key) != b) h = (h + 1) & mask;
+    if (room[h].count == 0) {
+      if (++distinct > limit) return false;
+      room[h].key = keys[k];
+    }
+    run = &room[h];
+    ++run->count;
+    before = b;
+  }
+  int64_t used = 0;
+  for (int64_t q = 0; q < size; ++q)
+    if (room[q].count != 0) room[used++] = room[q];
+  if (descending)
+    std::sort(room, room + used, [](const CountSlot& x, const CountSlot& y) { return x.key > y.key; });
+  else
+    std::sort(room, room + used, [](const CountSlot& x, const CountSlot& y) { return x.key < y.key; });
+  int64_t at = 0;
+  for (int64_t q = 0; q < used; ++q) {
+    std::fill(keys + at, keys + at + room[q].count, room[q].key);
+    at += room[q].count;
+  }
+  return true;
+}
+
 // Whether a line is in the order asked for and holds no NaN (every
 // comparison with a NaN is false, so one ends a scan): nothing to do; or is
 // in the reverse of that order with no two values equal: reversed where it
@@ -339,17 +423,34 @@ bool settled_without_sort(double* keys, int64_t n, uint8_t descending) {
   return true;
 }
 
-// Numbers only: runs merged through merge (n doubles) where the line has
-// few of them, else the buckets.
-void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
+// Numbers only, with a merge room of (n + 1) / 2 doubles: a few runs
+// merged; else few distinct values counted; else more runs merged; else
+// the buckets. Without the room, the buckets.
+template <class Less>
+void sort_numbers_by(double* keys, int64_t n, uint8_t descending, double* merge, Less less) {
   auto key = [](double v) { return v; };
-  auto greater = [](double a, double b) { return a > b; };
-  auto less = [](double a, double b) { return a < b; };
-  if (descending) {
-    if (!merge || !natural_sort(Plain<double>{keys}, n, Plain<double>{merge}, greater)) bucket_sort(keys, n, key, greater, true);
-  } else {
-    if (!merge || !natural_sort(Plain<double>{keys}, n, Plain<double>{merge}, less)) bucket_sort(keys, n, key, less, false);
+  if (merge && n >= 2) {
+    const Plain<double> line{keys}, buf{merge};
+    int64_t ends[kMaxRuns];
+    const int runs = find_runs(line, n, less, ends);
+    if (runs > 0 && runs <= kFewRuns) {
+      merge_run_range(line, ends, 0, runs - 1, buf, less);
+      return;
+    }
+    if (count_sort(keys, n, descending, reinterpret_cast<CountSlot*>(merge), (n + 1) / 4)) return;
+    if (runs > 0) {
+      merge_run_range(line, ends, 0, runs - 1, buf, less);
+      return;
+    }
   }
+  bucket_sort(keys, n, key, less, descending != 0);
+}
+
+void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
+  if (descending)
+    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a > b; });
+  else
+    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a < b; });
 }
 
 // A contiguous line whose NaNs are all alike: the numbers are gathered and

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -324,11 +325,11 @@ class RunHasher {
 };
 
 // Whether the values are likely few enough for the hashing, from a sample
-// of kSampled elements at pseudo-random places: were the values D distinct
-// ones evenly spread, about kSampled^2 / (2 D) pairs of sampled elements
-// would be equal, so D is likely below the limit when more than
-// kSampled^2 / (2 limit) are. Random places, since a stride can fall in
-// step with periodic data. Distinct values, which the sort handles better
+// of kSampled elements at pseudo-random places: were the values `limit`
+// distinct ones evenly spread, the sample would hold about
+// limit (1 - e^(-kSampled / limit)) distinct values, so the values are
+// likely fewer when the sample holds fewer. Random places, since a stride
+// can fall in step with periodic data. Distinct values, which the sort handles better
 // (sorted ones in one merge of their runs), then cost the sample and not an
 // eighth of the sequence hashed.
 constexpr int kSampled = 1024;
@@ -345,10 +346,12 @@ bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
                                                   : float_at(s, c).re;
     if (key == key) sample[taken++] = key;
   }
+  if (taken == 0) return false;  // all NaN: each its own run, too many to hash
   std::sort(sample, sample + taken);
-  int64_t equal = 0;  // sampled elements equal to the one before them
-  for (int q = 1; q < taken; ++q) equal += sample[q] == sample[q - 1] ? 1 : 0;
-  return 2 * equal * int64_t{plan.limit} > int64_t{kSampled} * kSampled;
+  int distinct = 1;
+  for (int q = 1; q < taken; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
+  const double m = static_cast<double>(plan.limit);
+  return distinct < m * -std::expm1(-taken / m);
 }
 
 // Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
@@ -903,6 +906,10 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
           ;  // the same place: a merge walk's step without a search
         else if (key > before && at + 1 < count && keys[at + 1] >= key)
           ++at;  // the next place
+        else if (key < before && (at == 0 || keys[at - 1] < key))
+          ;  // the same place, walking down
+        else if (key < before && at >= 2 && keys[at - 2] < key)
+          --at;  // the place before
         else
           at = gallop_lower_bound(keys, 0, count, at, key);
         found = at < count && keys[at] == key ? 1 : 0;
@@ -925,13 +932,14 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
 // Written for speed: unique of large arrays spends its time here.
 
 // Writes the distinct values of the ordered keys[0..m) to out (which may be
-// keys itself), a zero as `zero`; returns their count.
-int64_t write_distinct(const double* keys, int64_t m, double zero, double* out) {
+// keys itself), the first of each run, a zero as `zero` where given;
+// returns their count.
+int64_t write_distinct(const double* keys, int64_t m, const double* zero, double* out) {
   int64_t k = 0;
   for (int64_t q = 0; q < m; ++q) {
     const double v = keys[q];
     if (k > 0 && v == out[k - 1]) continue;
-    out[k++] = v == 0 ? zero : v;
+    out[k++] = v == 0 && zero ? *zero : v;
   }
   return k;
 }
@@ -945,19 +953,26 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
   const bool row = is_row(x);
   auto* data = static_cast<double*>(x.re);
   const int64_t n = x.count;
-  double zero = 0;
-  for (int64_t k = 0; k < n; ++k)
-    if (data[k] == 0) {
-      zero = data[k];
-      break;
-    }
   int64_t kept;
-  // Sorted without NaN (a NaN stops the scan): the values are their own keys.
+  // Sorted without NaN (a NaN stops the scan): the values are their own
+  // keys, the first zero of their order the first of x. Strictly
+  // descending: reversed, they are so too, and each is kept.
   int64_t sorted = 1;
   while (sorted < n && data[sorted - 1] <= data[sorted]) ++sorted;
+  int64_t descending = sorted > 1 ? 0 : 1;  // 0: not strictly descending
+  while (descending > 0 && descending < n && data[descending - 1] > data[descending]) ++descending;
   if (sorted >= n && data[0] == data[0]) {
-    kept = write_distinct(data, n, zero, data);
+    kept = write_distinct(data, n, nullptr, data);
+  } else if (descending >= n) {  // a single NaN too
+    std::reverse(data, data + n);
+    kept = n;
   } else {
+    double zero = 0;
+    for (int64_t k = 0; k < n; ++k)
+      if (data[k] == 0) {
+        zero = data[k];
+        break;
+      }
     // Few values repeated many times are hashed into their runs faster
     // than the values sort, unless the order shows they are many.
     SetSeq seq;
@@ -983,7 +998,7 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
         keys[--back] = v;
     }
     sort_real(keys, static_cast<int32_t>(m), 1, 0, nullptr, static_cast<double*>(merge));
-    kept = write_distinct(keys, m, zero, data);
+    kept = write_distinct(keys, m, &zero, data);
     for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
     TN_TRY(stk_remove(ctx, 0, 1));
   }
