@@ -1,7 +1,9 @@
 // The O(n log n) sorts: introsort over the numbers once the NaNs are set
 // apart (large arrays spread over buckets of key ranges first), and over
 // (key, companion) or (key, position) so that every order the Shell sorts
-// fix is a strict total order here, which has one result.
+// fix is a strict total order here, which has one result. Inputs made of a
+// few ordered runs are merged and numbers of few distinct values counted
+// instead, close to linear time, with the same result.
 // Written for speed: sort, unique and the set functions of large arrays
 // spend their time here.
 #include "numlib/sort_kernels.h"

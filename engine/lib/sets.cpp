@@ -3,7 +3,9 @@
 // sorted stably by a total order in which NaN ranks last, then cut into runs
 // of equal values (or, where few values repeat many times, hashed into the
 // same runs). Each run records the first position of its value in either
-// operand; every set function is a choice of runs.
+// operand; every set function is a choice of runs. Calls that need no
+// positions (ismember, and unique and the other set functions with one
+// output, on real operands) sort values alone and give what the runs give.
 #include "engine/lib/sets.h"
 
 #include <algorithm>
