@@ -969,12 +969,7 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
     std::reverse(data, data + n);
     kept = n;
   } else {
-    double zero = 0;
-    for (int64_t k = 0; k < n; ++k)
-      if (data[k] == 0) {
-        zero = data[k];
-        break;
-      }
+
     // Few values repeated many times are hashed into their runs faster
     // than the values sort, unless the order shows they are many.
     SetSeq seq;
@@ -992,13 +987,16 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
     data = static_cast<double*>(num_operand(ctx, 1).re);
     auto* keys = static_cast<double*>(scratch);
     int64_t m = 0, back = n;
+    int64_t first_zero = -1;  // the zero of the result is x's first
     for (int64_t k = 0; k < n; ++k) {
       const double v = data[k];
       if (v == v)
         keys[m++] = v;
       else
         keys[--back] = v;
+      if (v == 0 && first_zero < 0) first_zero = k;
     }
+    const double zero = first_zero < 0 ? 0.0 : data[first_zero];
     sort_real(keys, static_cast<int32_t>(m), 1, 0, nullptr, static_cast<double*>(merge));
     kept = write_distinct(keys, m, &zero, data);
     for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
