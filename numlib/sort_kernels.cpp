@@ -125,7 +125,7 @@ struct Plain {
   T* p;
   T get(int64_t k) const { return p[k]; }
   void set(int64_t k, const T& v) const { p[k] = v; }
-  void swap(int64_t x, int64_t y) const { std::swap(p[x], p[y]); }
+  void reverse(int64_t lo, int64_t hi) const { std::reverse(p + lo, p + hi); }
 };
 
 struct Zipped {
@@ -136,9 +136,9 @@ struct Zipped {
     key[k] = v.key;
     comp[k] = v.comp;
   }
-  void swap(int64_t x, int64_t y) const {
-    std::swap(key[x], key[y]);
-    std::swap(comp[x], comp[y]);
+  void reverse(int64_t lo, int64_t hi) const {
+    std::reverse(key + lo, key + hi);
+    std::reverse(comp + lo, comp + hi);
   }
 };
 
@@ -200,7 +200,7 @@ int find_runs(const A& a, int64_t n, Less less, int64_t* ends) {
     int64_t end = start + 1;
     if (end < n && less(a.get(end), a.get(end - 1))) {
       while (end < n && less(a.get(end), a.get(end - 1))) ++end;
-      for (int64_t lo = start, hi = end - 1; lo < hi; ++lo, --hi) a.swap(lo, hi);
+      a.reverse(start, end);
     } else {
       while (end < n && !less(a.get(end), a.get(end - 1))) ++end;
     }
@@ -451,12 +451,6 @@ void sort_numbers_by(double* keys, int64_t n, uint8_t descending, double* merge,
   bucket_sort(keys, n, key, less, descending != 0);
 }
 
-void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
-  if (descending)
-    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a > b; });
-  else
-    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a < b; });
-}
 
 // A contiguous line whose NaNs are all alike: the numbers are gathered and
 // sorted, the NaNs written after (ascending) or before them.
@@ -496,6 +490,13 @@ struct PairBefore {
 };
 
 }  // namespace
+
+void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
+  if (descending)
+    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a > b; });
+  else
+    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a < b; });
+}
 
 void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch,
                double* merge) {

@@ -22,6 +22,10 @@
 void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch,
                double* merge = nullptr);
 
+// The numbers keys[0..n) (no NaN) in place, as sort_real sorts them, with no
+// look for NaNs first; merge as for sort_real.
+void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge);
+
 // A key and the value that travels with it.
 struct SortPair {
   double key;

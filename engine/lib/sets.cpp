@@ -820,7 +820,7 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
     zero = first_zero;
   });
   if (!in_order) {
-    sort_real(room, static_cast<int32_t>(m), 1, 0, nullptr, merge);
+    sort_numbers(room, m, 0, merge);
     m = std::unique(room, room + m) - room;
   }
   v.count = m;
@@ -997,7 +997,7 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
       if (v == 0 && first_zero < 0) first_zero = k;
     }
     const double zero = first_zero < 0 ? 0.0 : data[first_zero];
-    sort_real(keys, static_cast<int32_t>(m), 1, 0, nullptr, static_cast<double*>(merge));
+    sort_numbers(keys, m, 0, static_cast<double*>(merge));
     kept = write_distinct(keys, m, &zero, data);
     for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
     TN_TRY(stk_remove(ctx, 0, 1));
