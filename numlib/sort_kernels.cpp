@@ -578,6 +578,11 @@ void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
       return descending ? keys[(q - 1) * s] < keys[q * s] : keys[(q - 1) * s] > keys[q * s];
     };
     while (k < n && reversed_at(k)) ++k;
+    if (k >= n && s == 1) {
+      std::reverse(keys, keys + n);
+      std::reverse(companions, companions + n);
+      return;
+    }
     if (k >= n) {
       for (int64_t lo = 0, hi = n - 1; lo < hi; ++lo, --hi) {
         std::swap(keys[lo * s], keys[hi * s]);
