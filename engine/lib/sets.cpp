@@ -331,9 +331,9 @@ class RunHasher {
 // distinct ones evenly spread, the sample would hold about
 // limit (1 - e^(-kSampled / limit)) distinct values, so the values are
 // likely fewer when the sample holds fewer. Random places, since a stride
-// can fall in step with periodic data. Distinct values, which the sort handles better
-// (sorted ones in one merge of their runs), then cost the sample and not an
-// eighth of the sequence hashed.
+// can fall in step with periodic data. Distinct values, which the sort
+// handles better (sorted ones in one merge of their runs), then cost the
+// sample and not an eighth of the sequence hashed.
 constexpr int kSampled = 1024;
 
 bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
@@ -343,9 +343,7 @@ bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
   for (int q = 0; q < kSampled; ++q) {
     lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
     const auto c = static_cast<int32_t>((lcg >> 33) % static_cast<uint64_t>(s.n));
-    const double key = s.cls == SeqClass::kDouble ? float_at(s, c).re
-                       : s.cls == SeqClass::kInt  ? static_cast<double>(int_at(s, c))
-                                                  : float_at(s, c).re;
+    const double key = s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, c)) : float_at(s, c).re;
     if (key == key) sample[taken++] = key;
   }
   if (taken == 0) return false;  // all NaN: each its own run, too many to hash
@@ -498,16 +496,17 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     if (st != kOk) return fail_to_mark(ctx, mark, st);
     s.str = elems;
   }
-  // The hashing's room is the pairs' (where these fail, so does it).
   // Past the data top, where there is room, half as many pairs again to
   // merge the runs of an ordered sequence: used by the sort alone, before
   // any result is pushed, and taking nothing from the results' room.
   void* merge = nullptr;
   if (pairs && stk_reserve_top(ctx, int64_t{sizeof(SortPair)} / 8 * ((n + 1) / 2), &merge) != kOk)
     merge = nullptr;
+  // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
   if (hash.limit > 0 && few_distinct_likely(s, hash) && hash_runs(w, hash)) return kOk;
-  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, static_cast<SortPair*>(merge));
+  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr,
+                static_cast<SortPair*>(merge));
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
 }
@@ -1046,7 +1045,9 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   const int64_t n = a.count + b.count;
   if (n > std::numeric_limits<int32_t>::max()) return kOk;
   SetSeq seq;
-  seq.cls = a.kind == NumKind::kDouble ? SeqClass::kDouble : a.kind == NumKind::kSingle ? SeqClass::kSingle : SeqClass::kInt;
+  seq.cls = a.kind == NumKind::kDouble   ? SeqClass::kDouble
+            : a.kind == NumKind::kSingle ? SeqClass::kSingle
+                                         : SeqClass::kInt;
   seq.re[0] = static_cast<const uint8_t*>(a.re);
   seq.re[1] = static_cast<const uint8_t*>(b.re);
   seq.n0 = static_cast<int32_t>(a.count);
@@ -1117,8 +1118,9 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   for (int part = 0; part < 2; ++part) {
     const OperandValues& v = *vals[part];
     if (part == 0 ? nans_a == 0 : nans_b == 0) continue;
+    const auto* source = static_cast<const uint8_t*>(ops[part].re);
     for (int64_t r = v.room - 1; r >= v.nan_from; --r)
-      std::memcpy(re + es * q++, static_cast<const uint8_t*>(ops[part].re) + es * static_cast<int64_t>(v.keys[r]), es);
+      std::memcpy(re + es * q++, source + es * static_cast<int64_t>(v.keys[r]), es);
   }
   *done = true;
   return stk_remove(ctx, 1, 3);
