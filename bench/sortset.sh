@@ -15,7 +15,9 @@
 # 400,000 and 800,000); the growth exponent is the slope of log time over
 # log n. Targets at 1.6 million: sort within 1.5 times Octave's time with an
 # exponent of at most 1.15, unique, ismember and setdiff within 2 times,
-# diff within 1.5 times; the exit status is 2 when one is missed.
+# diff within 1.5 times, and on sorted, reversed, periodic, repeated and
+# constant inputs every function within Octave's time; the exit status is 2
+# when one is missed.
 # Usage: bench/sortset.sh [runs [name]]   (default 3 runs, every kernel;
 # with a name, only the kernels whose names contain it). ZVR=path times
 # another zvr binary (a build of an earlier commit, for the figures before a
@@ -59,6 +61,31 @@ kernels = {
     "diff": ("x = rand(1, N);", "d = diff(x);", 100, (200000, big), 1.5, None),
     "diff column": ("x = rand(N, 1);", "d = diff(x);", 100, (200000, big), 1.5, None),
 }
+# Ordered inputs beside random ones, every function on each, at 1.6 million
+# only: sorted, reversed, periodic, each value twice, all equal. The second
+# operand of ismember and the set functions is every other element of the
+# first. Target: Octave's time or better.
+shapes = {
+    "random": ("x = rand(1, N);", 1),
+    "sorted": ("x = (1:N) / 7;", 20),
+    "reversed": ("x = (N:-1:1) / 7;", 20),
+    "periodic": ("x = mod(0:N - 1, 10007);", 5),
+    "twice": ("x = mod(0:N - 1, N / 2);", 10),
+    "equal": ("x = ones(1, N);", 20),
+}
+calls = {
+    "sort": "s = sort(x);",
+    "[s,i]=sort": "[s, i] = sort(x);",
+    "sort desc": "s = sort(x, 'descend');",
+    "unique": "u = unique(x);",
+    "ismember": "tf = ismember(x, y);",
+    "setdiff": "c = setdiff(x, y);",
+    "intersect": "c = intersect(x, y);",
+    "union": "c = union(x, y);",
+}
+for shape, (inputs, reps) in shapes.items():
+    for call, body in calls.items():
+        kernels[f"{call} {shape}"] = (inputs + " y = x(1:2:end);", body, reps, (big,), 1.0, None)
 if only:
     kernels = {k: v for k, v in kernels.items() if only in k}
 cmds = {}
@@ -109,6 +136,8 @@ for name, (_, _, _, sizes, target, limit) in kernels.items():
             status |= 0 if ok else 2
             line += f"  target {target}x" + ("" if ok else " OVER")
         print(line)
+    if len(sizes) < 2:
+        continue
     ez = slope([(n, per_call(cpu, "zvr", name, n)) for n in sizes])
     eo = slope([(n, per_call(cpu, "octave", name, n)) for n in sizes])
     line = f"{name:<20} {'exponent':>9} {ez:9.2f} {eo:9.2f}"

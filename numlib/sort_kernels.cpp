@@ -1,12 +1,15 @@
 // The O(n log n) sorts: introsort over the numbers once the NaNs are set
 // apart (large arrays spread over buckets of key ranges first), and over
 // (key, companion) or (key, position) so that every order the Shell sorts
-// fix is a strict total order here, which has one result.
+// fix is a strict total order here, which has one result. Inputs made of a
+// few ordered runs are merged and numbers of few distinct values counted
+// instead, close to linear time, with the same result.
 // Written for speed: sort, unique and the set functions of large arrays
 // spend their time here.
 #include "numlib/sort_kernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -19,18 +22,21 @@ uint64_t bits_of(double x) {
 }
 
 // Counts the NaNs of a contiguous line; false when two differ in bits.
+// The count first, without a branch an element (most lines hold none).
 bool nans_alike(const double* keys, int64_t n, int64_t* count) {
   int64_t c = 0;
+  for (int64_t k = 0; k < n; ++k) c += keys[k] != keys[k] ? 1 : 0;
+  *count = c;
   uint64_t first = 0;
-  bool alike = true;
-  for (int64_t k = 0; k < n; ++k) {
+  bool seen = false;
+  for (int64_t k = 0; k < n && c > 0; ++k) {
     if (!std::isnan(keys[k])) continue;
     const uint64_t b = bits_of(keys[k]);
-    if (c++ == 0) first = b;
-    alike = alike && b == first;
+    if (seen && b != first) return false;
+    first = b;
+    seen = true;
   }
-  *count = c;
-  return alike;
+  return true;
 }
 
 // Large arrays are first spread over buckets of ascending key ranges, in
@@ -97,17 +103,360 @@ void bucket_sort(T* a, int64_t n, Key key, Less less, bool descending) {
   for (int b = 0; b < buckets; ++b) std::sort(a + start[b], a + start[b + 1], less);
 }
 
+// --- Inputs already in order ---------------------------------------------------
+// Data that is sorted, reversed or made of a few ordered stretches is the
+// common case, and a natural merge sort costs it one scan and a merge per
+// level of runs, where the bucket pass and the comparison sorts cost
+// n log n whatever the order. A run is a nondecreasing stretch, or a
+// strictly decreasing one that is reversed where it lies (no two of its
+// elements are equal, so reversing keeps equal elements in input order).
+// Merges take the left run first on ties, so the whole is stable and gives
+// the one result of a strict total order too. A merge moves the shorter of
+// its two runs out to the merge room, so the room holds half the elements.
+// The sorts reach their elements through an accessor: a plain array, or the
+// keys and companions of a line as two arrays, sorted where they lie.
+// Written for speed: sorted and nearly sorted arrays spend their time here.
+
+constexpr int kMaxRuns = 1024;         // more runs than this: the general sorts
+constexpr int64_t kMinRunLength = 32;  // on average; shorter: the general sorts
+
+template <class T>
+struct Plain {
+  T* p;
+  T get(int64_t k) const { return p[k]; }
+  void set(int64_t k, const T& v) const { p[k] = v; }
+  void reverse(int64_t lo, int64_t hi) const { std::reverse(p + lo, p + hi); }
+};
+
+struct Zipped {
+  double* key;
+  double* comp;
+  SortPair get(int64_t k) const { return SortPair{key[k], comp[k]}; }
+  void set(int64_t k, const SortPair& v) const {
+    key[k] = v.key;
+    comp[k] = v.comp;
+  }
+  void reverse(int64_t lo, int64_t hi) const {
+    std::reverse(key + lo, key + hi);
+    std::reverse(comp + lo, comp + hi);
+  }
+};
+
+// Copies src[from..to) to dst from position at on; forward, so a copy to
+// lower positions of the same array is safe.
+template <class A>
+void copy_range(const A& src, int64_t from, int64_t to, const A& dst, int64_t at) {
+  for (int64_t k = from; k < to; ++k) dst.set(at++, src.get(k));
+}
+
+// The first place in a[lo..hi) where pred fails, pred holding on a prefix.
+template <class A, class Pred>
+int64_t first_failing(const A& a, int64_t lo, int64_t hi, Pred pred) {
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    if (pred(a.get(mid)))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+// As first_failing, probing at steps of 1, 2, 4, ... from lo first: costs
+// the log of the distance found, not of the length.
+template <class A, class Pred>
+int64_t gallop_forward(const A& a, int64_t lo, int64_t hi, Pred pred) {
+  int64_t passed = lo, probe = lo, step = 1;
+  while (probe < hi && pred(a.get(probe))) {
+    passed = probe + 1;
+    probe = lo + step;
+    step *= 2;
+  }
+  return first_failing(a, passed, std::min(probe, hi), pred);
+}
+
+// The first place p in a[lo..hi) from which pred holds to the end (pred
+// holding on a suffix), probing back from hi at steps of 1, 2, 4, ...
+template <class A, class Pred>
+int64_t gallop_backward(const A& a, int64_t lo, int64_t hi, Pred pred) {
+  int64_t held = hi, probe = hi - 1, step = 1;
+  while (probe >= lo && pred(a.get(probe))) {
+    held = probe;
+    probe = hi - 1 - step;
+    step *= 2;
+  }
+  // pred fails at probe (or probe is below lo) and holds from held on.
+  return first_failing(a, std::max(probe + 1, lo), held, [&](const auto& e) { return !pred(e); });
+}
+
+// Finds the runs of a[0..n) (bounds in `ends`, each run ending where the
+// next starts), reversing the decreasing ones. Gives up, returning 0, once
+// the runs pass the limit; a is then a permutation of what it was.
+template <class A, class Less>
+int find_runs(const A& a, int64_t n, Less less, int64_t* ends) {
+  const int64_t limit = std::min<int64_t>(kMaxRuns, std::max<int64_t>(1, n / kMinRunLength));
+  int runs = 0;
+  for (int64_t start = 0; start < n;) {
+    int64_t end = start + 1;
+    if (end < n && less(a.get(end), a.get(end - 1))) {
+      while (end < n && less(a.get(end), a.get(end - 1))) ++end;
+      a.reverse(start, end);
+    } else {
+      while (end < n && !less(a.get(end), a.get(end - 1))) ++end;
+    }
+    if (runs == limit) return 0;
+    ends[runs++] = end;
+    start = end;
+  }
+  return runs;
+}
+
+// After this many elements in a row from one run, the merge looks for the
+// end of that stretch by galloping and moves it as a block: runs that
+// interleave in long stretches (periodic data, values repeated in blocks)
+// cost a search a stretch.
+constexpr int kGallopAfter = 8;
+
+// Merges a[lo..mid) (moved out to buf) with a[mid..hi) from the front.
+// out < j throughout (out = lo + i + (j - mid), i < nl), so the right run's
+// elements move down into place before anything overwrites them.
+template <class A, class Less>
+void merge_low(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, Less less) {
+  const int64_t nl = mid - lo;
+  copy_range(a, lo, mid, buf, 0);
+  int64_t i = 0, j = mid, out = lo;
+  int left_wins = 0, right_wins = 0;
+  while (i < nl && j < hi) {
+    if (less(a.get(j), buf.get(i))) {
+      a.set(out++, a.get(j++));
+      left_wins = 0;
+      if (++right_wins < kGallopAfter || j == hi) continue;
+      const auto x = buf.get(i);
+      const int64_t end = gallop_forward(a, j, hi, [&](const auto& e) { return less(e, x); });
+      copy_range(a, j, end, a, out);
+      out += end - j;
+      j = end;
+      right_wins = 0;
+    } else {
+      a.set(out++, buf.get(i++));
+      right_wins = 0;
+      if (++left_wins < kGallopAfter || i == nl) continue;
+      const auto y = a.get(j);
+      const int64_t end = gallop_forward(buf, i, nl, [&](const auto& e) { return !less(y, e); });
+      copy_range(buf, i, end, a, out);
+      out += end - i;
+      i = end;
+      left_wins = 0;
+    }
+  }
+  copy_range(buf, i, nl, a, out);  // what the right run leaves
+}
+
+// Merges a[lo..mid) with a[mid..hi) (moved out to buf) from the back; the
+// mirror of merge_low (out = i + j > i, the left run's elements move up).
+template <class A, class Less>
+void merge_high(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, Less less) {
+  const int64_t nr = hi - mid;
+  copy_range(a, mid, hi, buf, 0);
+  int64_t i = mid, j = nr, out = hi;
+  int left_wins = 0, right_wins = 0;
+  while (i > lo && j > 0) {
+    if (less(buf.get(j - 1), a.get(i - 1))) {  // the left element is greater: it goes last
+      a.set(--out, a.get(--i));
+      right_wins = 0;
+      if (++left_wins < kGallopAfter || i == lo) continue;
+      const auto y = buf.get(j - 1);
+      const int64_t start = gallop_backward(a, lo, i, [&](const auto& e) { return less(y, e); });
+      for (int64_t k = i - 1; k >= start; --k) a.set(--out, a.get(k));
+      i = start;
+      left_wins = 0;
+    } else {
+      a.set(--out, buf.get(--j));
+      left_wins = 0;
+      if (++right_wins < kGallopAfter || j == 0) continue;
+      const auto x = a.get(i - 1);
+      const int64_t start = gallop_backward(buf, 0, j, [&](const auto& e) { return !less(e, x); });
+      for (int64_t k = j - 1; k >= start; --k) a.set(--out, buf.get(k));
+      j = start;
+      right_wins = 0;
+    }
+  }
+  copy_range(buf, 0, j, a, lo);  // what the left run leaves
+}
+
+// Merges the ordered a[lo..mid) and a[mid..hi) through buf. The left run's
+// head that no right element precedes, and the right run's tail that
+// follows every left element, stay where they are; the shorter of what
+// remains moves out.
+template <class A, class Less>
+void merge_adjacent(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, Less less) {
+  if (!less(a.get(mid), a.get(mid - 1))) return;  // already in order
+  const auto first_right = a.get(mid), last_left = a.get(mid - 1);
+  lo = first_failing(a, lo, mid, [&](const auto& e) { return !less(first_right, e); });
+  hi = first_failing(a, mid, hi, [&](const auto& e) { return less(e, last_left); });
+  if (mid - lo <= hi - mid)
+    merge_low(a, lo, mid, hi, buf, less);
+  else
+    merge_high(a, lo, mid, hi, buf, less);
+}
+
+// Merges runs first .. last (their bounds in ends) into one, the halves
+// first: depth first, so that the small merges work in the cache.
+template <class A, class Less>
+void merge_run_range(const A& a, const int64_t* ends, int first, int last, const A& buf, Less less) {
+  if (first == last) return;
+  const int mid = first + (last - first) / 2;
+  merge_run_range(a, ends, first, mid, buf, less);
+  merge_run_range(a, ends, mid + 1, last, buf, less);
+  merge_adjacent(a, first == 0 ? 0 : ends[first - 1], ends[mid], ends[last], buf, less);
+}
+
+// Sorts a[0..n) when it is made of few enough runs, through buf (room for
+// (n + 1) / 2 elements); false, a then a permutation of what it was, when
+// it is not.
+template <class A, class Less>
+bool natural_sort(const A& a, int64_t n, const A& buf, Less less) {
+  if (n < 2) return true;
+  int64_t ends[kMaxRuns];
+  const int runs = find_runs(a, n, less, ends);
+  if (runs == 0) return false;
+  merge_run_range(a, ends, 0, runs - 1, buf, less);
+  return true;
+}
+
+// --- Few distinct values ---------------------------------------------------------
+// Values drawn from a small set and repeated many times (periodic data,
+// codes, rounded measurements) are counted rather than merged or sorted:
+// each value's count in a hash table in the merge room, the distinct values
+// sorted, each written as many times as it came. Linear in the elements,
+// where merging the many runs of periodic data costs a pass per level of
+// runs. Values are told apart by their bits, so -0 and 0 both stay. Tried
+// only where a sample suggests few distinct values.
+// Written for speed: sorts of data with many repeats spend their time here.
+
+constexpr int64_t kCountFrom = 4096;  // fewer elements: the other sorts
+constexpr int64_t kCountRatio = 64;   // at most n / kCountRatio distinct values
+constexpr int kCountSampled = 1024;
+constexpr int kFewRuns = 4;           // this few runs: merged, however many repeats
+
+struct CountSlot {
+  double key;
+  int64_t count;  // 0: an empty slot
+};
+
+// Were the values `limit` distinct ones evenly spread, s sampled elements
+// would hold about limit (1 - e^(-s / limit)) distinct values (about
+// s - s^2 / (2 limit) for a limit well above s): D is likely below the limit
+// when the sample holds fewer. Pseudo-random places, since a stride can
+// fall in step with periodic data.
+bool few_values_likely(const double* keys, int64_t n, int64_t limit) {
+  double sample[kCountSampled];
+  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  for (double& x : sample) {
+    lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
+    x = keys[(lcg >> 33) % static_cast<uint64_t>(n)];
+  }
+  std::sort(sample, sample + kCountSampled);
+  int distinct = 1;
+  for (int q = 1; q < kCountSampled; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
+  const double m = static_cast<double>(limit);
+  return distinct < m * -std::expm1(-kCountSampled / m);
+}
+
+// Sorts the numbers keys[0..n) by counting them, through room (room_slots
+// slots); false, the keys untouched, when they are not few.
+bool count_sort(double* keys, int64_t n, uint8_t descending, CountSlot* room, int64_t room_slots) {
+  const int64_t limit = n / kCountRatio;
+  int64_t size = 64;
+  while (size < 2 * limit) size *= 2;
+  if (n < kCountFrom || size > room_slots || !few_values_likely(keys, n, limit)) return false;
+  const uint64_t mask = static_cast<uint64_t>(size) - 1;
+  const int shift = 64 - std::countr_zero(static_cast<uint64_t>(size));
+  std::fill(room, room + size, CountSlot{0, 0});
+  int64_t distinct = 0;
+  uint64_t before = 0;
+  CountSlot* run = nullptr;  // the slot of the value before, which most values repeat
+  for (int64_t k = 0; k < n; ++k) {
+    const uint64_t b = bits_of(keys[k]);
+    if (run && b == before) {
+      ++run->count;
+      continue;
+    }
+    uint64_t h = ((b ^ (b >> 29)) * 0x9E3779B97F4A7C15ull) >> shift;
+    while (room[h].count != 0 && bits_of(room[h].key) != b) h = (h + 1) & mask;
+    if (room[h].count == 0) {
+      if (++distinct > limit) return false;
+      room[h].key = keys[k];
+    }
+    run = &room[h];
+    ++run->count;
+    before = b;
+  }
+  int64_t used = 0;
+  for (int64_t q = 0; q < size; ++q)
+    if (room[q].count != 0) room[used++] = room[q];
+  if (descending)
+    std::sort(room, room + used, [](const CountSlot& x, const CountSlot& y) { return x.key > y.key; });
+  else
+    std::sort(room, room + used, [](const CountSlot& x, const CountSlot& y) { return x.key < y.key; });
+  int64_t at = 0;
+  for (int64_t q = 0; q < used; ++q) {
+    std::fill(keys + at, keys + at + room[q].count, room[q].key);
+    at += room[q].count;
+  }
+  return true;
+}
+
+// Whether a line is in the order asked for and holds no NaN (every
+// comparison with a NaN is false, so one ends a scan): nothing to do; or is
+// in the reverse of that order with no two values equal: reversed where it
+// lies.
+bool settled_without_sort(double* keys, int64_t n, uint8_t descending) {
+  int64_t k = 1;
+  if (descending)
+    while (k < n && keys[k - 1] >= keys[k]) ++k;
+  else
+    while (k < n && keys[k - 1] <= keys[k]) ++k;
+  if (k >= n) return true;
+  if (k > 1) return false;
+  if (descending)
+    while (k < n && keys[k - 1] < keys[k]) ++k;
+  else
+    while (k < n && keys[k - 1] > keys[k]) ++k;
+  if (k < n) return false;
+  std::reverse(keys, keys + n);
+  return true;
+}
+
+// Numbers only, with a merge room of (n + 1) / 2 doubles: a few runs
+// merged; else few distinct values counted; else more runs merged; else
+// the buckets. Without the room, the buckets.
+template <class Less>
+void sort_numbers_by(double* keys, int64_t n, uint8_t descending, double* merge, Less less) {
+  auto key = [](double v) { return v; };
+  if (merge && n >= 2) {
+    const Plain<double> line{keys}, buf{merge};
+    int64_t ends[kMaxRuns];
+    const int runs = find_runs(line, n, less, ends);
+    if (runs > 0 && runs <= kFewRuns) {
+      merge_run_range(line, ends, 0, runs - 1, buf, less);
+      return;
+    }
+    if (count_sort(keys, n, descending, reinterpret_cast<CountSlot*>(merge), (n + 1) / 4)) return;
+    if (runs > 0) {
+      merge_run_range(line, ends, 0, runs - 1, buf, less);
+      return;
+    }
+  }
+  bucket_sort(keys, n, key, less, descending != 0);
+}
+
+
 // A contiguous line whose NaNs are all alike: the numbers are gathered and
 // sorted, the NaNs written after (ascending) or before them.
-void sort_contiguous(double* keys, int64_t n, int64_t nans, uint8_t descending) {
-  auto key = [](double v) { return v; };
-  auto greater = [](double a, double b) { return a > b; };
-  auto less = [](double a, double b) { return a < b; };
+void sort_contiguous(double* keys, int64_t n, int64_t nans, uint8_t descending, double* merge) {
   if (nans == 0) {
-    if (descending)
-      bucket_sort(keys, n, key, greater, true);
-    else
-      bucket_sort(keys, n, key, less, false);
+    sort_numbers(keys, n, descending, merge);
     return;
   }
   double nan = 0;
@@ -118,19 +467,39 @@ void sort_contiguous(double* keys, int64_t n, int64_t nans, uint8_t descending) 
     else
       keys[m++] = keys[k];
   }
+  sort_numbers(keys, m, descending, merge);
   if (descending) {
-    bucket_sort(keys, m, key, greater, true);
     std::move_backward(keys, keys + m, keys + n);
     std::fill(keys, keys + nans, nan);
   } else {
-    bucket_sort(keys, m, key, less, false);
     std::fill(keys + m, keys + n, nan);
   }
 }
 
+// The order of sort_pairs as one comparison: by key in the direction, NaN
+// above every number, then by companion.
+struct PairBefore {
+  bool descending;
+  bool operator()(const SortPair& a, const SortPair& b) const {
+    if (descending ? a.key > b.key : a.key < b.key) return true;
+    if (descending ? a.key < b.key : a.key > b.key) return false;
+    const bool an = a.key != a.key, bn = b.key != b.key;  // equal keys, or a NaN
+    if (an != bn) return descending ? an : bn;
+    return a.comp < b.comp;
+  }
+};
+
 }  // namespace
 
-void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch) {
+void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
+  if (descending)
+    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a > b; });
+  else
+    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a < b; });
+}
+
+void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch,
+               double* merge) {
   if (stride == 0 || n < 2) return;
   if (stride != 1 && !scratch) {
     shellsort_real(keys, n, stride, descending);
@@ -142,18 +511,25 @@ void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, doub
     for (int64_t k = 0; k < n; ++k) scratch[k] = keys[k * s];
     line = scratch;
   }
+  if (settled_without_sort(line, n, descending)) {
+    if (stride != 1)
+      for (int64_t k = 0; k < n; ++k) keys[k * s] = scratch[k];
+    return;
+  }
   int64_t nans = 0;
   if (!nans_alike(line, n, &nans)) {
     shellsort_real(keys, n, stride, descending);
     return;
   }
-  sort_contiguous(line, n, nans, descending);
+  sort_contiguous(line, n, nans, descending, merge);
   if (stride != 1)
     for (int64_t k = 0; k < n; ++k) keys[k * s] = scratch[k];
 }
 
-void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending) {
+void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending, SortPair* merge) {
   if (n < 2) return;
+  if (merge && natural_sort(Plain<SortPair>{pairs}, n, Plain<SortPair>{merge}, PairBefore{descending != 0}))
+    return;
   // The NaNs go last ascending and first descending, among themselves by
   // companion; the numbers by key, then companion.
   SortPair* const end = pairs + n;
@@ -176,28 +552,70 @@ void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending) {
 }
 
 void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
-                    uint8_t descending, SortPair* scratch) {
+                    uint8_t descending, SortPair* scratch, SortPair* merge) {
   if (stride == 0 || n < 2) return;
   if (!scratch) {
     shellsort_real_pair(keys, companions, n, stride, descending);
     return;
   }
   const int64_t s = stride;
-  for (int64_t k = 0; k < n; ++k) scratch[k] = SortPair{keys[k * s], companions[k * s]};
-  sort_pairs(scratch, n, descending);
-  for (int64_t k = 0; k < n; ++k) {
+  const PairBefore before{descending != 0};
+  // A line already in order, or in the reverse of it with no two keys
+  // equal, is done where it lies (neither holds a NaN).
+  auto pair = [&](int64_t k) { return SortPair{keys[k * s], companions[k * s]}; };
+  auto in_order_at = [&](const double* key, const double* comp, int64_t step, int64_t q) {
+    const double x = key[(q - 1) * step], y = key[q * step];  // false with a NaN
+    return (descending ? x > y : x < y) || (x == y && comp[(q - 1) * step] < comp[q * step]);
+  };
+  int64_t k = 1;
+  if (s == 1)  // the common case, with a constant step
+    while (k < n && in_order_at(keys, companions, 1, k)) ++k;
+  else
+    while (k < n && in_order_at(keys, companions, s, k)) ++k;
+  if (k >= n) return;
+  if (k == 1) {
+    auto reversed_at = [&](int64_t q) {  // false with a NaN
+      return descending ? keys[(q - 1) * s] < keys[q * s] : keys[(q - 1) * s] > keys[q * s];
+    };
+    while (k < n && reversed_at(k)) ++k;
+    if (k >= n && s == 1) {
+      std::reverse(keys, keys + n);
+      std::reverse(companions, companions + n);
+      return;
+    }
+    if (k >= n) {
+      for (int64_t lo = 0, hi = n - 1; lo < hi; ++lo, --hi) {
+        std::swap(keys[lo * s], keys[hi * s]);
+        std::swap(companions[lo * s], companions[hi * s]);
+      }
+      return;
+    }
+  }
+  // A contiguous line of few runs is merged where it lies, through the
+  // merge room or, lacking it, the pairs' (n words each way).
+  if (stride == 1) {
+    auto* room = reinterpret_cast<double*>(merge ? merge : scratch);
+    const Zipped line{keys, companions}, buf{room, room + (int64_t{n} + 1) / 2};
+    if (natural_sort(line, n, buf, before)) return;
+    merge = nullptr;  // too many runs: found already
+  }
+  for (k = 0; k < n; ++k) scratch[k] = pair(k);
+  sort_pairs(scratch, n, descending, merge);
+  for (k = 0; k < n; ++k) {
     keys[k * s] = scratch[k].key;
     companions[k * s] = scratch[k].comp;
   }
 }
 
 void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context,
-                uint8_t descending) {
+                uint8_t descending, int32_t* merge) {
   if (n < 1) return;
   for (int32_t i = 0; i < n; ++i) index[i] = i;
-  std::sort(index, index + n, [&](int32_t x, int32_t y) {
+  auto before = [&](int32_t x, int32_t y) {
     int64_t r = compare(x, y, context);
     if (descending) r = -r;  // 64 bits: negating INT32_MIN is defined here
     return r < 0 || (r == 0 && x < y);
-  });
+  };
+  if (merge && natural_sort(Plain<int32_t>{index}, int64_t{n}, Plain<int32_t>{merge}, before)) return;
+  std::sort(index, index + n, before);
 }

@@ -3,11 +3,14 @@
 // sorted stably by a total order in which NaN ranks last, then cut into runs
 // of equal values (or, where few values repeat many times, hashed into the
 // same runs). Each run records the first position of its value in either
-// operand; every set function is a choice of runs.
+// operand; every set function is a choice of runs. Calls that need no
+// positions (ismember, and unique and the other set functions with one
+// output, on real operands) sort values alone and give what the runs give.
 #include "engine/lib/sets.h"
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -115,11 +118,13 @@ bool sorts_as_pairs(const SetSeq& s) {
 }
 
 // perm := the combined positions in the order of seq_cmp, ties by position,
-// the first of each run marked when the pairs sorted them.
+// the first of each run marked when the pairs sorted them. merge, when
+// given, is room for half the pairs, where a sequence of a few ordered runs
+// is merged.
 // With pairs, they lie at the start of the scratch, where perm begins too:
 // perm[q] is written after pairs[q] is read, and covers only pairs read
 // before it.
-void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs) {
+void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, SortPair* merge) {
   if (!pairs) {
     sort_index(s.n, seq_cmp, perm, const_cast<SetSeq*>(&s), 0);
     return;
@@ -135,7 +140,7 @@ void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs) {
     }
   else
     for (int32_t c = 0; c < s.n; ++c) p[c] = SortPair{float_at(s, c).re, double(c)};
-  sort_pairs(p, s.n, 0);
+  sort_pairs(p, s.n, 0, merge);
   // Equal values lie side by side, and equality of doubles is transitive
   // (NaN equals nothing), so a run starts wherever a key differs from the
   // one before it: marked here, while the keys are in order in memory.
@@ -321,6 +326,34 @@ class RunHasher {
   int32_t count_ = 0;
 };
 
+// Whether the values are likely few enough for the hashing, from a sample
+// of kSampled elements at pseudo-random places: were the values `limit`
+// distinct ones evenly spread, the sample would hold about
+// limit (1 - e^(-kSampled / limit)) distinct values, so the values are
+// likely fewer when the sample holds fewer. Random places, since a stride
+// can fall in step with periodic data. Distinct values, which the sort
+// handles better (sorted ones in one merge of their runs), then cost the
+// sample and not an eighth of the sequence hashed.
+constexpr int kSampled = 1024;
+
+bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
+  double sample[kSampled];
+  int taken = 0;
+  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  for (int q = 0; q < kSampled; ++q) {
+    lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
+    const auto c = static_cast<int32_t>((lcg >> 33) % static_cast<uint64_t>(s.n));
+    const double key = s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, c)) : float_at(s, c).re;
+    if (key == key) sample[taken++] = key;
+  }
+  if (taken == 0) return false;  // all NaN: each its own run, too many to hash
+  std::sort(sample, sample + taken);
+  int distinct = 1;
+  for (int q = 1; q < taken; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
+  const double m = static_cast<double>(plan.limit);
+  return distinct < m * -std::expm1(-taken / m);
+}
+
 // Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
 // nothing set that the sort does not set again, when the values repeat too
 // little.
@@ -463,12 +496,33 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     if (st != kOk) return fail_to_mark(ctx, mark, st);
     s.str = elems;
   }
+  // Past the data top, where there is room, half as many pairs again to
+  // merge the runs of an ordered sequence: used by the sort alone, before
+  // any result is pushed, and taking nothing from the results' room.
+  void* merge = nullptr;
+  if (pairs && stk_reserve_top(ctx, int64_t{sizeof(SortPair)} / 8 * ((n + 1) / 2), &merge) != kOk)
+    merge = nullptr;
   // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
-  if (hash.limit > 0 && hash_runs(w, hash)) return kOk;
-  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr);
+  if (hash.limit > 0 && few_distinct_likely(s, hash) && hash_runs(w, hash)) return kOk;
+  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr,
+                static_cast<SortPair*>(merge));
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
+}
+
+// Where run r's value is taken from: the first operand when it has it.
+Place run_source(const SetWork& w, int32_t r) {
+  const SetRun& run = w.runs[r];
+  return run.has(0) ? Place{0, run.first[0]} : Place{1, run.first[1]};
+}
+
+template <int kBytes>
+void copy_run_values(const SetWork& w, const int32_t* sel, int32_t k, uint8_t* out) {
+  for (int32_t q = 0; q < k; ++q) {
+    const Place p = run_source(w, sel[q]);
+    std::memcpy(out + int64_t{q} * kBytes, w.seq.re[p.part] + p.pos * kBytes, kBytes);
+  }
 }
 
 // Pushes the values of the k runs listed in sel (each taken from the first
@@ -477,13 +531,9 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
 int push_run_values(EngineContext* ctx, const SetWork& w, int32_t* sel, int32_t k, bool row,
                     bool cplx) {
   const SetSeq& s = w.seq;
-  auto source = [&](int32_t r) {
-    const SetRun& run = w.runs[r];
-    return run.has(0) ? Place{0, run.first[0]} : Place{1, run.first[1]};
-  };
   if (s.cls == SeqClass::kString) {
     for (int32_t q = 0; q < k; ++q) {
-      const Place p = source(sel[q]);
+      const Place p = run_source(w, sel[q]);
       sel[q] = static_cast<int32_t>(p.part == 0 ? p.pos : s.n0 + p.pos);
     }
     return push_list_of(ctx, s.str, sel, k);
@@ -492,8 +542,17 @@ int push_run_values(EngineContext* ctx, const SetWork& w, int32_t* sel, int32_t 
   uint8_t *re, *im;
   TN_TRY(push_array_like(ctx, w.a, 2, dims, cplx, &re, &im));
   const uint32_t es = num_elem_bytes(w.a);
+  if (!im) {  // one copy of a known size an element: results of millions of values
+    switch (es) {
+      case 8: copy_run_values<8>(w, sel, k, re); return kOk;
+      case 4: copy_run_values<4>(w, sel, k, re); return kOk;
+      case 2: copy_run_values<2>(w, sel, k, re); return kOk;
+      case 1: copy_run_values<1>(w, sel, k, re); return kOk;
+      default: break;
+    }
+  }
   for (int32_t q = 0; q < k; ++q) {
-    const Place p = source(sel[q]);
+    const Place p = run_source(w, sel[q]);
     std::memcpy(re + int64_t{q} * es, s.re[p.part] + p.pos * es, es);
     if (!im) continue;
     if (s.im[p.part])
@@ -559,10 +618,17 @@ bool is_row(const NumOperand& o) { return o.dims && o.ndims == 2 && o.dims[0] ==
 int clamp_outputs(int nargout) { return nargout < 1 ? 1 : nargout; }
 
 enum class SetOp : uint8_t { kUnion, kIntersect, kSetdiff, kSetxor };
+int set_values_only(EngineContext* ctx, SetOp op, bool* done);
 
 int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   if (nargout > 3) return kTooManyOutputs;
   const int nout = clamp_outputs(nargout);
+  if (nout == 1) {
+    TN_TRY(stk_argcheck(ctx, 2, nullptr));
+    bool done = false;
+    TN_TRY(set_values_only(ctx, op, &done));
+    if (done) return kOk;
+  }
   const StackMark mark = stack_mark(ctx);
   SetWork w;
   TN_TRY(set_prepare(ctx, 2, &w));
@@ -610,6 +676,456 @@ int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   return stk_remove(ctx, nout, w.items);
 }
 
+// --- ismember by lookup ---------------------------------------------------------
+// ismember(x, s) needs no sort of x: the values of s are sorted alone (no
+// positions, no NaN, each once) and every element of x is looked up in
+// them. Where x is ordered, or made of a few ordered stretches, each lookup
+// starts from the one before and gallops (a merge walk in effect); where s
+// is small, a bisection in the cache. Any other pair of operands goes
+// through the runs of the whole sequence, which sorts x and s together.
+// Written for speed: ismember of large ordered arrays spends its time here.
+
+constexpr int64_t kLookupSmallSet = 4096;  // elements of s: bisection stays in the cache
+constexpr int32_t kLookupMostRuns = 64;    // ordered stretches of x for a walk
+constexpr int64_t kLookupScanned = 65536;  // elements of x that show its order
+
+// Calls f(key_at) once, key_at(k) giving element k of a real operand whose
+// values are exact as doubles (sorts_as_pairs): one loop per class, the
+// class decided outside it. Loops over key_at keep their state in local
+// variables: a lambda's captures by reference would be stored and loaded
+// around every store of a result (a byte store may alias anything).
+template <class F>
+void with_keys(const NumOperand& o, F&& f) {
+  const auto* p = static_cast<const uint8_t*>(o.re);
+  if (o.kind == NumKind::kDouble) {
+    f([p](int64_t k) { return tn::load<double>(p + 8 * k); });
+    return;
+  }
+  if (o.kind == NumKind::kSingle) {
+    f([p](int64_t k) { return static_cast<double>(tn::load<float>(p + 4 * k)); });
+    return;
+  }
+  switch (o.type) {
+    case kElemI8: f([p](int64_t k) { return double(tn::load<int8_t>(p + k)); }); break;
+    case kElemU8: f([p](int64_t k) { return double(tn::load<uint8_t>(p + k)); }); break;
+    case kElemI16: f([p](int64_t k) { return double(tn::load<int16_t>(p + 2 * k)); }); break;
+    case kElemU16: f([p](int64_t k) { return double(tn::load<uint16_t>(p + 2 * k)); }); break;
+    case kElemI32: f([p](int64_t k) { return double(tn::load<int32_t>(p + 4 * k)); }); break;
+    case kElemU32: f([p](int64_t k) { return double(tn::load<uint32_t>(p + 4 * k)); }); break;
+    default: TN_ASSERT(false);
+  }
+}
+
+bool keys_exact(const NumOperand& o) {
+  return !o.cplx && (o.kind == NumKind::kDouble || o.kind == NumKind::kSingle ||
+                     (o.kind == NumKind::kInt && (o.type & 127) <= 4));
+}
+
+// Whether the first kLookupScanned elements of x fall into at most
+// kLookupMostRuns monotone stretches (NaNs aside); the scan ends as soon as
+// they do not. What follows is taken to be alike: were it not, the
+// galloping lookups would cost about twice a bisection each.
+bool few_ordered_stretches(const NumOperand& x) {
+  const int64_t scanned = std::min(x.count, kLookupScanned);
+  int32_t runs = 1;
+  int direction = 0;
+  double before = std::numeric_limits<double>::quiet_NaN();
+  auto step = [&](double key) {
+    if (key != key) return true;
+    if (!(key != before)) return true;  // equal, or the first number
+    if (before != before) {
+      before = key;
+      return true;
+    }
+    const int d = key > before ? 1 : -1;
+    before = key;
+    if (direction == 0 || d == direction) {
+      direction = d;
+      return true;
+    }
+    direction = 0;
+    return ++runs <= kLookupMostRuns;
+  };
+  bool few = true;
+  with_keys(x, [&](auto key_at) {
+    for (int64_t k = 0; k < scanned && few; ++k) few = step(key_at(k));
+  });
+  return few;
+}
+
+// One operand's numbers, sorted and each once, at the front of its room
+// (or where they lie, when they are so already); the positions of its NaNs,
+// last first, at the back.
+struct OperandValues {
+  const double* keys = nullptr;
+  int64_t count = 0;       // distinct numbers
+  int64_t nan_from = 0;    // keys[nan_from .. room) hold NaN positions, last first
+  int64_t room = 0;
+  double zero = 0;         // the first zero of the operand, as stored
+};
+
+// Doubles strictly ascending (so neither NaN nor a second zero) are their
+// own keys, read where they lie: *v set so, and no room needed.
+bool own_keys(const NumOperand& o, OperandValues* v) {
+  if (o.kind != NumKind::kDouble) return false;
+  const auto* p = static_cast<const double*>(o.re);
+  int64_t k = 1;
+  while (k < o.count && p[k - 1] < p[k]) ++k;
+  if (k < o.count || (o.count > 0 && p[0] != p[0])) return false;
+  *v = OperandValues{};
+  v->keys = p;
+  v->count = v->nan_from = v->room = o.count;
+  const double* z = std::lower_bound(p, p + o.count, 0.0);
+  if (z != p + o.count && *z == 0) v->zero = *z;
+  return true;
+}
+
+// The values of an operand that are not its own keys, through room (its
+// element count) and merge (half that, or none).
+OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
+  OperandValues v;
+  v.keys = room;
+  v.room = o.count;
+  // While the numbers come in order, each is kept only when it differs
+  // from the one before: a sorted operand is done in this one pass. (A zero
+  // left out so equals a zero kept before it, the first of them.)
+  bool in_order = true;
+  int64_t m = 0, nan_from = o.count;
+  double zero = 0;
+  with_keys(o, [&](auto key_at) {
+    bool ordered = true, zero_seen = false;
+    int64_t kept = 0, nans_at = nan_from;
+    double last = std::numeric_limits<double>::quiet_NaN(), first_zero = 0;
+    for (int64_t k = 0; k < o.count; ++k) {
+      const double key = key_at(k);
+      if (key != key) {
+        room[--nans_at] = double(k);
+        continue;
+      }
+      if (ordered) {
+        if (key == last) continue;
+        ordered = !(key < last);  // true for the first number
+      }
+      if (key == 0 && !zero_seen) {
+        zero_seen = true;
+        first_zero = key;
+      }
+      room[kept++] = key;
+      last = key;
+    }
+    in_order = ordered;
+    m = kept;
+    nan_from = nans_at;
+    zero = first_zero;
+  });
+  if (!in_order) {
+    sort_numbers(room, m, 0, merge);
+    m = std::unique(room, room + m) - room;
+  }
+  v.count = m;
+  v.nan_from = nan_from;
+  v.zero = zero;
+  return v;
+}
+
+// The first place p in keys[lo..hi) with keys[p] >= v, searched outward
+// from `from` (lo <= from <= hi) at steps of 1, 2, 4, ...
+int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t from, double v) {
+  int64_t a = from, b = from, step = 1;
+  if (from < hi && keys[from] < v) {  // forward: keys[a] < v throughout
+    while (b < hi && keys[b] < v) {
+      a = b;
+      b = from + step;
+      step *= 2;
+    }
+    return std::lower_bound(keys + a + 1, keys + std::min(b, hi), v) - keys;
+  }
+  while (a > lo && keys[a - 1] >= v) {  // backward: keys[b] >= v (or b == hi)
+    b = a - 1;
+    a = from - step;
+    step *= 2;
+    if (a < lo) a = lo;
+  }
+  return std::lower_bound(keys + a, keys + b, v) - keys;
+}
+
+// The lookup path when it applies (*done set), else nothing done.
+int ismember_by_lookup(EngineContext* ctx, bool* done) {
+  *done = false;
+  if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
+  NumOperand x = num_operand(ctx, 1), s = num_operand(ctx, 0);
+  if (x.kind == NumKind::kNone || s.kind == NumKind::kNone) return kOk;
+  if (!keys_exact(x) || s.cplx || x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const bool walk = few_ordered_stretches(x);
+  if (!walk && s.count > kLookupSmallSet) return kOk;
+
+  const StackMark mark = stack_mark(ctx);
+  int items = 2;
+  if (!same_class(x, s)) {  // s in x's class, as concatenation converts it
+    TN_TRY(stk_dup(ctx, 0, 1));
+    const int st = convert_top_to(ctx, x);
+    if (st != kOk) return fail_to_mark(ctx, mark, st);
+    ++items;
+    x = num_operand(ctx, 2);
+    s = num_operand(ctx, 0);
+  }
+  // The keys of s (unless they are its own) and, past the data top where
+  // there is room, half as many again to merge their runs (used before the
+  // result is pushed).
+  OperandValues values;
+  const bool own = own_keys(s, &values);
+  const int64_t m = own ? 0 : s.count, merge_words = own ? 0 : (m + 1) / 2;
+  void* scratch;
+  void* merge = nullptr;
+  int st = push_scratch(ctx, m, &scratch);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  if (merge_words > 0 && stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
+  ++items;
+  // NaN is in no set, and -0 is found as 0.
+  if (!own) values = sorted_values(s, static_cast<double*>(scratch), static_cast<double*>(merge));
+  const double* keys = values.keys;
+  const int64_t count = values.count;
+
+  uint8_t* tf;
+  st = stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  x = num_operand(ctx, items);  // the push may not move it, but reading it again costs nothing
+  with_keys(x, [n = x.count, keys, count, tf, walk](auto key_at) {
+    double before = std::numeric_limits<double>::quiet_NaN();
+    int64_t at = 0;
+    uint8_t found = 0;
+    for (int64_t k = 0; k < n; ++k) {
+      const double key = key_at(k);
+      if (key != key) {
+        tf[k] = 0;
+        continue;
+      }
+      if (key != before) {
+        if (!walk)
+          at = std::lower_bound(keys, keys + count, key) - keys;
+        else if (key > before && (at == count || keys[at] >= key))
+          ;  // the same place: a merge walk's step without a search
+        else if (key > before && at + 1 < count && keys[at + 1] >= key)
+          ++at;  // the next place
+        else if (key < before && (at == 0 || keys[at - 1] < key))
+          ;  // the same place, walking down
+        else if (key < before && at >= 2 && keys[at - 2] < key)
+          --at;  // the place before
+        else
+          at = gallop_lower_bound(keys, 0, count, at, key);
+        found = at < count && keys[at] == key ? 1 : 0;
+        before = key;
+      }
+      tf[k] = found;
+    }
+  });
+  *done = true;
+  return stk_remove(ctx, 1, items);
+}
+
+// --- unique of values alone ------------------------------------------------------
+// u = unique(x) of a real double matrix needs neither positions nor runs:
+// the values are sorted alone and the distinct ones written over x's own
+// copy, which then shrinks to the result: the runs' machinery, its pairs
+// and a result pushed above the argument all cost more than the sort. The
+// result is the runs': -0 and 0 one value, written as the first zero of x;
+// every NaN kept, after the numbers, in the order of x.
+// Written for speed: unique of large arrays spends its time here.
+
+// Writes the distinct values of the ordered keys[0..m) to out (which may be
+// keys itself), the first of each run, a zero as `zero` where given;
+// returns their count.
+int64_t write_distinct(const double* keys, int64_t m, const double* zero, double* out) {
+  int64_t k = 0;
+  for (int64_t q = 0; q < m; ++q) {
+    const double v = keys[q];
+    if (k > 0 && v == out[k - 1]) continue;
+    out[k++] = v == 0 && zero ? *zero : v;
+  }
+  return k;
+}
+
+// The path when it applies (*done set), else nothing done.
+int unique_values_in_place(EngineContext* ctx, bool* done) {
+  *done = false;
+  const NumOperand x = num_operand(ctx, 0);
+  if (!x.plain || x.kind != NumKind::kDouble || x.cplx || x.count < 1) return kOk;
+  if (x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const bool row = is_row(x);
+  auto* data = static_cast<double*>(x.re);
+  const int64_t n = x.count;
+  int64_t kept;
+  // Sorted without NaN (a NaN stops the scan): the values are their own
+  // keys, the first zero of their order the first of x. Strictly
+  // descending: reversed, they are so too, and each is kept.
+  int64_t sorted = 1;
+  while (sorted < n && data[sorted - 1] <= data[sorted]) ++sorted;
+  int64_t descending = sorted > 1 ? 0 : 1;  // 0: not strictly descending
+  while (descending > 0 && descending < n && data[descending - 1] > data[descending]) ++descending;
+  if (sorted >= n && data[0] == data[0]) {
+    kept = write_distinct(data, n, nullptr, data);
+  } else if (descending >= n) {  // a single NaN too
+    std::reverse(data, data + n);
+    kept = n;
+  } else {
+
+    // Few values repeated many times are hashed into their runs faster
+    // than the values sort, unless the order shows they are many.
+    SetSeq seq;
+    seq.re[0] = static_cast<const uint8_t*>(x.re);
+    seq.n0 = seq.n = static_cast<int32_t>(n);
+    const HashPlan plan = hash_plan(seq);
+    if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
+    // The numbers from the front of the scratch, the NaNs from its back (so
+    // in reverse order), and past the data top, where there is room, half
+    // as many again to merge the runs of the numbers.
+    void* scratch;
+    void* merge = nullptr;
+    TN_TRY(push_scratch(ctx, n, &scratch));  // nothing pushed on failure
+    if (stk_reserve_top(ctx, (n + 1) / 2, &merge) != kOk) merge = nullptr;
+    data = static_cast<double*>(num_operand(ctx, 1).re);
+    auto* keys = static_cast<double*>(scratch);
+    int64_t m = 0, back = n;
+    int64_t first_zero = -1;  // the zero of the result is x's first
+    for (int64_t k = 0; k < n; ++k) {
+      const double v = data[k];
+      if (v == v)
+        keys[m++] = v;
+      else
+        keys[--back] = v;
+      if (v == 0 && first_zero < 0) first_zero = k;
+    }
+    const double zero = first_zero < 0 ? 0.0 : data[first_zero];
+    sort_numbers(keys, m, 0, static_cast<double*>(merge));
+    kept = write_distinct(keys, m, &zero, data);
+    for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
+    TN_TRY(stk_remove(ctx, 0, 1));
+  }
+  *done = true;
+  const auto k32 = static_cast<int32_t>(kept);
+  return stk_shrink_top_matrix(ctx, row ? 1 : k32, row ? k32 : 1);
+}
+
+// --- Set functions of values alone ----------------------------------------------
+// c = union(a, b) (likewise intersect, setdiff, setxor) of real operands of
+// one class needs no positions: each operand's numbers are sorted alone and
+// made distinct, and one walk through both chooses the values. The result is
+// the runs': a value from a where a has it, a zero as the first zero of its
+// operand, the NaNs (each its own value) after the numbers, a's then b's, in
+// their order. Few values repeated many times go to the hashing as before.
+// Written for speed: the set functions of large arrays spend their time here.
+
+// Stores v as element q of an array of o's class (v exact in it).
+void store_key(const NumOperand& o, uint8_t* out, int64_t q, double v) {
+  if (o.kind == NumKind::kDouble) {
+    tn::store<double>(out + 8 * q, v);
+    return;
+  }
+  if (o.kind == NumKind::kSingle) {
+    tn::store<float>(out + 4 * q, static_cast<float>(v));
+    return;
+  }
+  switch (o.type) {
+    case kElemI8: tn::store<int8_t>(out + q, static_cast<int8_t>(v)); break;
+    case kElemU8: tn::store<uint8_t>(out + q, static_cast<uint8_t>(v)); break;
+    case kElemI16: tn::store<int16_t>(out + 2 * q, static_cast<int16_t>(v)); break;
+    case kElemU16: tn::store<uint16_t>(out + 2 * q, static_cast<uint16_t>(v)); break;
+    case kElemI32: tn::store<int32_t>(out + 4 * q, static_cast<int32_t>(v)); break;
+    case kElemU32: tn::store<uint32_t>(out + 4 * q, static_cast<uint32_t>(v)); break;
+    default: TN_ASSERT(false);
+  }
+}
+
+int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
+  *done = false;
+  if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
+  const NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
+  if (a.kind == NumKind::kNone || b.kind == NumKind::kNone) return kOk;
+  if (!keys_exact(a) || b.cplx || !same_class(a, b)) return kOk;
+  const int64_t n = a.count + b.count;
+  if (n > std::numeric_limits<int32_t>::max()) return kOk;
+  SetSeq seq;
+  seq.cls = a.kind == NumKind::kDouble   ? SeqClass::kDouble
+            : a.kind == NumKind::kSingle ? SeqClass::kSingle
+                                         : SeqClass::kInt;
+  seq.re[0] = static_cast<const uint8_t*>(a.re);
+  seq.re[1] = static_cast<const uint8_t*>(b.re);
+  seq.n0 = static_cast<int32_t>(a.count);
+  seq.n = static_cast<int32_t>(n);
+  seq.type = a.type;
+  const HashPlan plan = hash_plan(seq);
+  if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
+
+  // Both operands' keys (unless they are their own) and, past the data top
+  // where there is room, the merge room of the longer (used before the
+  // result is pushed).
+  const StackMark mark = stack_mark(ctx);
+  OperandValues va, vb;
+  const bool own_a = own_keys(a, &va), own_b = own_keys(b, &vb);
+  const int64_t room_a = own_a ? 0 : a.count, room_b = own_b ? 0 : b.count;
+  const int64_t merge_words = (std::max(room_a, room_b) + 1) / 2;
+  void* scratch;
+  void* merge = nullptr;
+  int st = push_scratch(ctx, room_a + room_b, &scratch);
+  if (st != kOk) return st;  // nothing pushed
+  if (merge_words > 0 && stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
+  const NumOperand ops[2] = {num_operand(ctx, 2), num_operand(ctx, 1)};
+  auto* room = static_cast<double*>(scratch);
+  if (!own_a) va = sorted_values(ops[0], room, static_cast<double*>(merge));
+  if (!own_b) vb = sorted_values(ops[1], room + room_a, static_cast<double*>(merge));
+
+  const bool from_a_only = op != SetOp::kIntersect;  // values a alone has are kept
+  const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
+  const bool from_both = op == SetOp::kUnion || op == SetOp::kIntersect;
+  // The walk through both, calling emit(part, value) for every value kept.
+  auto walk = [&](auto emit) {
+    int64_t i = 0, j = 0;
+    while (i < va.count || j < vb.count) {
+      if (j == vb.count || (i < va.count && va.keys[i] < vb.keys[j])) {
+        if (from_a_only) emit(0, va.keys[i]);
+        ++i;
+      } else if (i == va.count || vb.keys[j] < va.keys[i]) {
+        if (from_b_only) emit(1, vb.keys[j]);
+        ++j;
+      } else {
+        if (from_both) emit(0, va.keys[i]);
+        ++i;
+        ++j;
+      }
+    }
+  };
+  int64_t k = 0;
+  walk([&](int, double) { ++k; });
+  const int64_t nans_a = from_a_only ? va.room - va.nan_from : 0;
+  const int64_t nans_b = from_b_only ? vb.room - vb.nan_from : 0;
+  const int64_t total = k + nans_a + nans_b;
+  const bool row = op == SetOp::kSetdiff && is_row(a);
+  const auto t32 = static_cast<int32_t>(total);
+  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
+  uint8_t *re, *im;
+  st = push_array_like(ctx, ops[0], 2, dims, false, &re, &im);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  const OperandValues* vals[2] = {&va, &vb};
+  int64_t q = 0;
+  if (ops[0].kind == NumKind::kDouble) {  // the common class without the store's switch
+    auto* out = reinterpret_cast<double*>(re);
+    walk([&](int part, double v) { out[q++] = v == 0 ? vals[part]->zero : v; });
+  } else {
+    walk([&](int part, double v) { store_key(ops[0], re, q++, v == 0 ? vals[part]->zero : v); });
+  }
+  // NaNs keep their bits: copied from their operands.
+  const uint32_t es = num_elem_bytes(ops[0]);
+  for (int part = 0; part < 2; ++part) {
+    const OperandValues& v = *vals[part];
+    if (part == 0 ? nans_a == 0 : nans_b == 0) continue;
+    const auto* source = static_cast<const uint8_t*>(ops[part].re);
+    for (int64_t r = v.room - 1; r >= v.nan_from; --r)
+      std::memcpy(re + es * q++, source + es * static_cast<int64_t>(v.keys[r]), es);
+  }
+  *done = true;
+  return stk_remove(ctx, 1, 3);
+}
+
 }  // namespace
 
 int bi_unique(EngineContext* ctx, int nargout) {
@@ -630,6 +1146,11 @@ int bi_unique(EngineContext* ctx, int nargout) {
     return stk_remove(ctx, nout, 1);
   }
 
+  if (nout == 1 && !list) {
+    bool done = false;
+    TN_TRY(unique_values_in_place(ctx, &done));
+    if (done) return kOk;
+  }
   SetWork w;
   TN_TRY(set_prepare(ctx, 1, &w));
   int32_t* sel = w.perm;
@@ -656,6 +1177,10 @@ int bi_setdiff(EngineContext* ctx, int nargout) { return set_binary(ctx, nargout
 int bi_setxor(EngineContext* ctx, int nargout) { return set_binary(ctx, nargout, SetOp::kSetxor); }
 
 int bi_ismember(EngineContext* ctx) {
+  TN_TRY(stk_argcheck(ctx, 2, nullptr));
+  bool done = false;
+  TN_TRY(ismember_by_lookup(ctx, &done));
+  if (done) return kOk;
   const StackMark mark = stack_mark(ctx);
   SetWork w;
   TN_TRY(set_prepare(ctx, 2, &w));

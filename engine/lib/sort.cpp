@@ -96,17 +96,28 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
 
   if (y.kind == NumKind::kDouble && !y.cplx) {
     // The fast sorts need a line's room (two for the index) past the data
-    // top; without it the Shell sorts work in place.
+    // top, and half as much again to merge the runs of an ordered line;
+    // without the first the Shell sorts work in place, without the second
+    // the general sorts (a contiguous line with the index merges in the
+    // first).
+    const int64_t line_words = index ? 2 * g.length : S != 1 ? g.length : 0;
+    const int64_t merge_words = index ? g.length + 1 : (g.length + 1) / 2;
     void* scratch = nullptr;
-    if (index || S != 1)
-      if (stk_reserve_top(ctx, index ? 2 * g.length : g.length, &scratch) != kOk) scratch = nullptr;
+    void* merge = nullptr;
+    if (stk_reserve_top(ctx, line_words + merge_words, &scratch) == kOk)
+      merge = static_cast<uint64_t*>(scratch) + line_words;
+    else if (line_words == 0 || stk_reserve_top(ctx, line_words, &scratch) != kOk)
+      scratch = nullptr;
+    if (line_words == 0) scratch = nullptr;
     auto* re = static_cast<double*>(y.re);
     for (int64_t line = 0; line < lines; ++line) {
       const int64_t b = line_base(line);
       if (index)
-        sort_real_pair(re + b, index + b, L, S, descending, static_cast<SortPair*>(scratch));
+        sort_real_pair(re + b, index + b, L, S, descending, static_cast<SortPair*>(scratch),
+                       static_cast<SortPair*>(merge));
       else
-        sort_real(re + b, L, S, descending, static_cast<double*>(scratch));
+        sort_real(re + b, L, S, descending, static_cast<double*>(scratch),
+                  static_cast<double*>(merge));
     }
     return kOk;
   }
@@ -139,12 +150,22 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
   // 32 bits) are sorted as (value, position) pairs where there is room for
   // them too: the same permutation, much faster than through cmp.
   const bool as_pairs = !y.cplx && (y.kind == NumKind::kSingle || es <= 4);
+  // Past them, where there is room, the merge room of an ordered line: half
+  // the pairs, or half the positions for the permutation sort.
   void* scratch;
   SortPair* pairs = nullptr;
-  if (as_pairs && stk_reserve_top(ctx, plain_words + 2 * g.length, &scratch) == kOk)
+  SortPair* pair_merge = nullptr;
+  int32_t* perm_merge = nullptr;
+  if (as_pairs && stk_reserve_top(ctx, plain_words + 3 * g.length + 1, &scratch) == kOk) {
     pairs = reinterpret_cast<SortPair*>(static_cast<uint64_t*>(scratch) + plain_words);
-  else
+    pair_merge = pairs + g.length;
+  } else if (as_pairs && stk_reserve_top(ctx, plain_words + 2 * g.length, &scratch) == kOk) {
+    pairs = reinterpret_cast<SortPair*>(static_cast<uint64_t*>(scratch) + plain_words);
+  } else if (!as_pairs && stk_reserve_top(ctx, plain_words + perm_words / 2 + 1, &scratch) == kOk) {
+    perm_merge = reinterpret_cast<int32_t*>(static_cast<uint64_t*>(scratch) + plain_words);
+  } else {
     TN_TRY(stk_reserve_top(ctx, plain_words, &scratch));
+  }
   auto* perm = static_cast<int32_t*>(scratch);
   auto* copy = reinterpret_cast<uint8_t*>(static_cast<uint64_t*>(scratch) + perm_words);
   auto* re = static_cast<uint8_t*>(y.re);
@@ -159,10 +180,10 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
     SortCmpRec rec{re + b * es, im ? im + b * es : nullptr, descending, S};
     if (pairs) {
       for (int32_t k = 0; k < L; ++k) pairs[k] = SortPair{pair_key(y, re + (b + int64_t{k} * S) * es), double(k)};
-      sort_pairs(pairs, L, descending);
+      sort_pairs(pairs, L, descending, pair_merge);
       for (int32_t k = 0; k < L; ++k) perm[k] = static_cast<int32_t>(pairs[k].comp);
     } else {
-      sort_index(L, cmp, perm, &rec, descending);
+      sort_index(L, cmp, perm, &rec, descending, perm_merge);
     }
     rearrange(re, b);
     if (im) rearrange(im, b);
@@ -170,6 +191,14 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
       for (int64_t k = 0; k < g.length; ++k) index[b + k * S] = perm[k] + 1.0;
   }
   return kOk;
+}
+
+// 1, 2, ... along every line.
+void fill_index(const DimSplit& g, double* index) {
+  for (int64_t line = 0; line < g.outer * g.stride; ++line) {
+    const int64_t b = (line / g.stride) * g.length * g.stride + line % g.stride;
+    for (int64_t k = 0; k < g.length; ++k) index[b + k * g.stride] = double(k + 1);
+  }
 }
 
 int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t descending) {
@@ -186,15 +215,23 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
     TN_TRY(stk_remove(ctx, 0, nargin - 1));
     return sort_lines(ctx, num_operand(ctx, 0), g, nullptr, descending);
   }
+  if (nout == 2 && x.plain && x.kind == NumKind::kDouble && !x.cplx) {
+    // The copy is the sorted array and the argument's own copy, the same
+    // shape and class, becomes the index below it: the two outputs lie in
+    // place and only the other arguments' room is closed up. Nothing from
+    // the copy on can fail.
+    TN_TRY(stk_dup(ctx, depth, 1));
+    auto* index = static_cast<double*>(num_operand(ctx, depth + 1).re);
+    fill_index(g, index);
+    TN_TRY(sort_lines(ctx, num_operand(ctx, 0), g, index, descending));
+    return stk_remove(ctx, 1, nargin - 1);  // between the two outputs
+  }
   const StackMark mark = stack_mark(ctx);
   double* index = nullptr;
   if (nout == 2) {
     TN_TRY(stk_push_double_nd(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &index,
                               nullptr));
-    for (int64_t line = 0; line < g.outer * g.stride; ++line) {
-      const int64_t b = (line / g.stride) * g.length * g.stride + line % g.stride;
-      for (int64_t k = 0; k < g.length; ++k) index[b + k * g.stride] = double(k + 1);
-    }
+    fill_index(g, index);
   }
   int st = stk_dup(ctx, depth + (nout == 2 ? 1 : 0), 1);
   if (st == kOk) st = sort_lines(ctx, num_operand(ctx, 0), g, index, descending);

@@ -87,7 +87,7 @@ TEST(SortKernels, RealValuesAgainstTheShellSort) {
     Vec data = random_line(rng, span, mixed);
     Vec model = data;
     const int start = stride < 0 ? span - 1 : 0;
-    Vec scratch(n + 1);
+    Vec scratch(n + 1), merge((n + 1) / 2 + 1);
     bool unlike = false;  // two NaNs of the line differ in their bits
     uint64_t nan_bits = 0;
     for (int k = 0; k < n; ++k) {
@@ -97,7 +97,9 @@ TEST(SortKernels, RealValuesAgainstTheShellSort) {
       nan_bits = bits(a);
     }
     shellsort_real(model.data() + start, n, stride, desc);
-    sort_real(data.data() + start, n, stride, desc, scratch.data());
+    // With the merge room on two trials in three: long lines of few values
+    // are counted then.
+    sort_real(data.data() + start, n, stride, desc, scratch.data(), trial % 3 ? merge.data() : nullptr);
     if (unlike)
       expect_same_bits(data, model);  // unlike NaNs: the Shell sort's own result
     else
@@ -145,6 +147,161 @@ TEST(SortKernels, PairsAndPermutationsExactly) {
     EXPECT_EQ(got, want);
     if (::testing::Test::HasFailure()) FAIL() << "trial " << trial;
   }
+}
+
+// Lines made of ordered stretches, the inputs the run merging is for:
+// sorted, reversed (strictly, and with ties), all equal, each value twice,
+// periodic, and a few stretches of each kind, with NaN mixed in or not.
+Vec ordered_line(std::mt19937& rng, int n, bool mixed_nans) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Vec pool = random_line(rng, n, mixed_nans);
+  auto by_value = [](double a, double b) { return std::isnan(b) ? !std::isnan(a) : a < b; };
+  Vec v;
+  const int shape = static_cast<int>(rng() % 6);
+  if (shape == 0) {  // all equal
+    v.assign(n, pool[0]);
+  } else if (shape == 1) {  // each value twice
+    Vec half(pool.begin(), pool.begin() + n / 2);
+    std::sort(half.begin(), half.end(), by_value);
+    v = half;
+    v.insert(v.end(), half.begin(), half.end());
+    v.resize(n, 1.5);
+  } else if (shape == 2) {  // periodic
+    const int period = 1 + static_cast<int>(rng() % 97);
+    for (int k = 0; k < n; ++k) v.push_back(double(k % period));
+  } else {  // stretches of random lengths, each sorted one way or the other
+    const int stretches = shape == 3 ? 1 : 1 + static_cast<int>(rng() % 12);
+    for (int r = 0, at = 0; r < stretches; ++r) {
+      const int len = r + 1 == stretches ? n - at : static_cast<int>(rng() % (n - at + 1));
+      Vec part(pool.begin() + at, pool.begin() + at + len);
+      if (rng() % 3 == 0) {  // distinct values, so that a reversal is strict
+        for (int k = 0; k < len; ++k) part[k] = at + k + 0.25 * (rng() % 3);
+      }
+      std::sort(part.begin(), part.end(), by_value);
+      if (rng() % 2) std::reverse(part.begin(), part.end());
+      v.insert(v.end(), part.begin(), part.end());
+      at += len;
+    }
+  }
+  if (rng() % 3 == 0)  // a few NaNs anywhere
+    for (int k = static_cast<int>(rng() % 4); k > 0 && n > 0; --k) v[rng() % n] = mixed_nans && k % 2 ? -nan : nan;
+  return v;
+}
+
+// The run merging against the Shell sorts: every kernel with its merge room,
+// every direction, contiguous and strided, on ordered lines long enough for
+// the merging and short enough for the Shell sorts to be cheap.
+TEST(SortKernels, OrderedRunsAgainstTheShellSort) {
+  std::mt19937 rng(564);
+  for (int trial = 0; trial < 1500; ++trial) {
+    const int n = trial % 25 == 0 ? 20000 : static_cast<int>(rng() % 3000);
+    const int stride = std::vector<int>{1, 1, 1, 2, -1}[rng() % 5];
+    const uint8_t desc = rng() % 2;
+    const bool mixed = trial % 4 == 3;
+    const int span = n == 0 ? 1 : (n - 1) * std::abs(stride) + 1;
+    const int start = stride < 0 ? span - 1 : 0;
+    Vec data(span, 0.5);
+    const Vec line = ordered_line(rng, n, mixed);
+    for (int k = 0; k < n; ++k) data[size_t(start + k * stride)] = line[k];
+    bool unlike = false;
+    uint64_t nan_bits = 0;
+    for (double a : line) {
+      if (!std::isnan(a)) continue;
+      unlike = unlike || (nan_bits != 0 && bits(a) != nan_bits);
+      nan_bits = bits(a);
+    }
+
+    Vec model = data, got = data, scratch(n + 1), merge((n + 1) / 2 + 1);
+    shellsort_real(model.data() + start, n, stride, desc);
+    sort_real(got.data() + start, n, stride, desc, scratch.data(), merge.data());
+    if (unlike)
+      expect_same_bits(got, model);
+    else
+      expect_same_values(got, model);
+
+    // Companions: positions (the index of sort) or shuffled ones.
+    Vec comp(span), mk = data, keys = data;
+    for (int k = 0; k < span; ++k) comp[k] = k + 1;
+    if (trial % 3 == 0) std::shuffle(comp.begin(), comp.end(), rng);
+    Vec mc = comp;
+    std::vector<SortPair> pairs(n + 1), room((n + 1) / 2 + 1);
+    shellsort_real_pair(mk.data() + start, mc.data() + start, n, stride, desc);
+    sort_real_pair(keys.data() + start, comp.data() + start, n, stride, desc, pairs.data(),
+                   trial % 5 == 4 ? nullptr : room.data());  // without room: the scratch's
+    expect_same_bits(keys, mk);
+    expect_same_bits(comp, mc);
+
+    // The pairs and the permutation sort by themselves.
+    std::vector<SortPair> want_pairs(n), got_pairs(n);
+    for (int k = 0; k < n; ++k) got_pairs[k] = SortPair{line[k], double(n - k)};
+    sort_pairs(got_pairs.data(), n, desc, room.data());
+    Vec wk(line), wc(n);
+    for (int k = 0; k < n; ++k) wc[k] = n - k;
+    shellsort_real_pair(wk.data(), wc.data(), n, 1, desc);
+    for (int k = 0; k < n; ++k) {
+      EXPECT_EQ(bits(got_pairs[k].key), bits(wk[k])) << k;
+      EXPECT_EQ(got_pairs[k].comp, wc[k]) << k;
+    }
+    struct Ctx {
+      const double* v;
+    } ctx{line.data()};
+    auto cmp = [](int32_t x, int32_t y, void* c) -> int32_t {
+      const double a = static_cast<Ctx*>(c)->v[x], b = static_cast<Ctx*>(c)->v[y];
+      if (a < b) return -1;
+      if (a > b) return 1;
+      return std::isnan(a) == std::isnan(b) ? 0 : std::isnan(a) ? 1 : -1;
+    };
+    std::vector<int32_t> want(n + 1, -7), got_index(n + 1, -7), index_room((n + 1) / 2 + 1);
+    shellsort_index(n, cmp, want.data(), &ctx, desc);
+    sort_index(n, cmp, got_index.data(), &ctx, desc, index_room.data());
+    EXPECT_EQ(got_index, want);
+    if (::testing::Test::HasFailure()) FAIL() << "trial " << trial << " n " << n;
+  }
+}
+
+// Ordered inputs cost close to one comparison an element: sorted, reversed,
+// all equal, two sorted halves, a few runs; a random line is no worse than
+// the general sort's n log n.
+TEST(SortKernels, OrderedInputsCostLinearComparisons) {
+  const int n = 100000;
+  struct Ctx {
+    std::vector<double> v;
+    int64_t calls = 0;
+  } ctx;
+  auto cmp = [](int32_t x, int32_t y, void* c) -> int32_t {
+    auto* k = static_cast<Ctx*>(c);
+    ++k->calls;
+    return k->v[x] < k->v[y] ? -1 : k->v[x] > k->v[y] ? 1 : 0;
+  };
+  std::mt19937 rng(565);
+  struct Shape {
+    const char* name;
+    double (*value)(int k, int n);
+    double per_element;  // comparisons an element, at most
+  };
+  const Shape shapes[] = {
+      {"sorted", [](int k, int) { return k / 7.0; }, 1.01},
+      {"reversed", [](int k, int n) { return double(n - k); }, 1.01},
+      {"all equal", [](int, int) { return 3.0; }, 1.01},
+      {"each value twice", [](int k, int n) { return double(k % (n / 2)); }, 3.1},
+      {"periodic", [](int k, int) { return double(k % 10007); }, 8.0},
+  };
+  std::vector<int32_t> index(n), room(n / 2 + 1);
+  for (const Shape& shape : shapes) {
+    for (uint8_t desc = 0; desc < 2; ++desc) {
+      ctx.v.resize(n);
+      for (int k = 0; k < n; ++k) ctx.v[k] = shape.value(desc ? n - 1 - k : k, n);
+      ctx.calls = 0;
+      sort_index(n, cmp, index.data(), &ctx, desc, room.data());
+      EXPECT_LE(ctx.calls, shape.per_element * n) << shape.name << " desc " << int(desc);
+      for (int k = 1; k < n; ++k)
+        ASSERT_LE(cmp(index[k - 1], index[k], &ctx) * (desc ? -1 : 1), 0) << shape.name;
+    }
+  }
+  for (double& x : ctx.v) x = double(rng() % 1000);
+  ctx.calls = 0;
+  sort_index(n, cmp, index.data(), &ctx, 0, room.data());
+  EXPECT_LE(ctx.calls, 3 * n * std::log2(n));
 }
 
 // Without scratch a strided line is left to the Shell sorts: the same bits.

@@ -319,6 +319,54 @@ TEST_F(Sets, LongArraysOfRepeatedValuesAgainstTheReference) {
   }
 }
 
+// Ordered data, which the sorts merge as runs and ismember walks: sorted,
+// reversed, a few sorted or reversed stretches, each value twice, periodic,
+// all equal; NaN mixed in or not; every class, function and output count.
+Shaped ordered_array(std::mt19937_64& rng, bool nan, bool logical, int n) {
+  Shaped s = random_array(rng, nan, logical, {{1, n}, {n, 1}}, 1 + int(rng() % 3000), 1000);
+  V& v = s.values;
+  auto by_value = [](double a, double b) { return ref_less(a, b); };
+  switch (rng() % 6) {
+    case 0: std::fill(v.begin(), v.end(), v.empty() ? 0 : v[0]); break;
+    case 1: {  // each value twice
+      std::sort(v.begin(), v.begin() + n / 2, by_value);
+      std::copy(v.begin(), v.begin() + n / 2, v.begin() + n / 2);
+      break;
+    }
+    case 2:  // periodic
+      for (int k = 0; k < n; ++k) v[k] = logical ? k % 2 : k % 37;
+      break;
+    default: {  // stretches, each sorted one way or the other
+      const int stretches = 1 + int(rng() % 5);
+      for (int r = 0, at = 0; r < stretches; ++r) {
+        const int len = r + 1 == stretches ? n - at : int(rng() % (n - at + 1));
+        std::sort(v.begin() + at, v.begin() + at + len, by_value);
+        if (rng() % 2) std::reverse(v.begin() + at, v.begin() + at + len);
+        at += len;
+      }
+    }
+  }
+  if (nan && rng() % 3 == 0)
+    for (int k = 0; k < 3; ++k) v[rng() % n] = kNaN;
+  return s;
+}
+
+TEST_F(Sets, OrderedArraysAgainstTheReference) {
+  std::mt19937_64 rng(13);
+  for (const ArrayClass& k : kArrayClasses) {
+    const bool logical = std::string(k.name) == "logical";
+    for (int trial = 0; trial < 15; ++trial) {
+      SCOPED_TRACE(std::string(k.name) + " trial " + std::to_string(trial));
+      const Shaped a = ordered_array(rng, k.nan, logical, 1 + int(rng() % 1500));
+      // The second operand ordered, random, or a few values.
+      const Shaped b = trial % 3 == 0   ? random_array(rng, k.nan, logical)
+                       : trial % 3 == 1 ? random_array(rng, k.nan, logical, {{1, 1200}}, 2000, 60)
+                                        : ordered_array(rng, k.nan, logical, 1 + int(rng() % 1500));
+      check(k, a, b, Op(trial % 5), 1 + int(rng() % 3));
+    }
+  }
+}
+
 TEST_F(Sets, ResultsKeepTheFirstOperandsClass) {
   for (const ArrayClass& k : kArrayClasses) {
     k.push(c, {1, 3}, {3, 1, 3});
