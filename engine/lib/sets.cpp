@@ -786,6 +786,25 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
   OperandValues v;
   v.keys = room;
   v.room = o.count;
+  // Doubles strictly descending (so neither NaN nor a second zero) are
+  // copied in reverse while the order is checked; at the first step out of
+  // that order the general pass below starts over.
+  if (o.kind == NumKind::kDouble && o.count > 0) {
+    const auto* p = static_cast<const double*>(o.re);
+    const int64_t n = o.count;
+    int64_t k = 1;
+    room[n - 1] = p[0];
+    while (k < n && p[k] < p[k - 1]) {
+      room[n - 1 - k] = p[k];
+      ++k;
+    }
+    if (k == n && p[0] == p[0]) {
+      v.count = v.nan_from = n;
+      const double* z = std::lower_bound(room, room + n, 0.0);
+      if (z != room + n && *z == 0) v.zero = *z;
+      return v;
+    }
+  }
   // While the numbers come in order, each is kept only when it differs
   // from the one before: a sorted operand is done in this one pass. (A zero
   // left out so equals a zero kept before it, the first of them.)
@@ -901,18 +920,27 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
         continue;
       }
       if (key != before) {
-        if (!walk)
+        // A merge walk's step: the same place or the next one in the
+        // direction of x, and a search only when the place lies further.
+        if (!walk) {
           at = std::lower_bound(keys, keys + count, key) - keys;
-        else if (key > before && (at == count || keys[at] >= key))
-          ;  // the same place: a merge walk's step without a search
-        else if (key > before && at + 1 < count && keys[at + 1] >= key)
-          ++at;  // the next place
-        else if (key < before && (at == 0 || keys[at - 1] < key))
-          ;  // the same place, walking down
-        else if (key < before && at >= 2 && keys[at - 2] < key)
-          --at;  // the place before
-        else
+        } else if (key > before) {
+          if (at < count && keys[at] < key) {
+            if (at + 1 < count && keys[at + 1] >= key)
+              ++at;
+            else
+              at = gallop_lower_bound(keys, 0, count, at, key);
+          }
+        } else if (key < before) {
+          if (at > 0 && keys[at - 1] >= key) {
+            if (at >= 2 && keys[at - 2] < key)
+              --at;
+            else
+              at = gallop_lower_bound(keys, 0, count, at, key);
+          }
+        } else {  // the first number
           at = gallop_lower_bound(keys, 0, count, at, key);
+        }
         found = at < count && keys[at] == key ? 1 : 0;
         before = key;
       }
