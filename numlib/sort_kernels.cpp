@@ -142,16 +142,22 @@ struct Zipped {
   }
 };
 
-// Copies src[from..to) to dst from position at on; forward, so a copy to
-// lower positions of the same array is safe.
+// Copies src[from..to) to dst from position at on; a copy to lower
+// positions of the same array is safe. The accessors (here and in the
+// merges) are taken by value: a copy's pointers stay in registers, where a
+// reference's would be read again after every store.
 template <class A>
-void copy_range(const A& src, int64_t from, int64_t to, const A& dst, int64_t at) {
+void copy_range(A src, int64_t from, int64_t to, A dst, int64_t at) {
   for (int64_t k = from; k < to; ++k) dst.set(at++, src.get(k));
+}
+template <class T>
+void copy_range(Plain<T> src, int64_t from, int64_t to, Plain<T> dst, int64_t at) {
+  if (to > from) std::memmove(dst.p + at, src.p + from, static_cast<size_t>(to - from) * sizeof(T));
 }
 
 // The first place in a[lo..hi) where pred fails, pred holding on a prefix.
 template <class A, class Pred>
-int64_t first_failing(const A& a, int64_t lo, int64_t hi, Pred pred) {
+int64_t first_failing(A a, int64_t lo, int64_t hi, Pred pred) {
   while (lo < hi) {
     const int64_t mid = lo + (hi - lo) / 2;
     if (pred(a.get(mid)))
@@ -165,7 +171,7 @@ int64_t first_failing(const A& a, int64_t lo, int64_t hi, Pred pred) {
 // As first_failing, probing at steps of 1, 2, 4, ... from lo first: costs
 // the log of the distance found, not of the length.
 template <class A, class Pred>
-int64_t gallop_forward(const A& a, int64_t lo, int64_t hi, Pred pred) {
+int64_t gallop_forward(A a, int64_t lo, int64_t hi, Pred pred) {
   int64_t passed = lo, probe = lo, step = 1;
   while (probe < hi && pred(a.get(probe))) {
     passed = probe + 1;
@@ -178,7 +184,7 @@ int64_t gallop_forward(const A& a, int64_t lo, int64_t hi, Pred pred) {
 // The first place p in a[lo..hi) from which pred holds to the end (pred
 // holding on a suffix), probing back from hi at steps of 1, 2, 4, ...
 template <class A, class Pred>
-int64_t gallop_backward(const A& a, int64_t lo, int64_t hi, Pred pred) {
+int64_t gallop_backward(A a, int64_t lo, int64_t hi, Pred pred) {
   int64_t held = hi, probe = hi - 1, step = 1;
   while (probe >= lo && pred(a.get(probe))) {
     held = probe;
@@ -193,7 +199,7 @@ int64_t gallop_backward(const A& a, int64_t lo, int64_t hi, Pred pred) {
 // next starts), reversing the decreasing ones. Gives up, returning 0, once
 // the runs pass the limit; a is then a permutation of what it was.
 template <class A, class Less>
-int find_runs(const A& a, int64_t n, Less less, int64_t* ends) {
+int find_runs(A a, int64_t n, Less less, int64_t* ends) {
   const int64_t limit = std::min<int64_t>(kMaxRuns, std::max<int64_t>(1, n / kMinRunLength));
   int runs = 0;
   for (int64_t start = 0; start < n;) {
@@ -221,7 +227,7 @@ constexpr int kGallopAfter = 8;
 // out < j throughout (out = lo + i + (j - mid), i < nl), so the right run's
 // elements move down into place before anything overwrites them.
 template <class A, class Less>
-void merge_low(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, Less less) {
+void merge_low(A a, int64_t lo, int64_t mid, int64_t hi, A buf, Less less) {
   const int64_t nl = mid - lo;
   copy_range(a, lo, mid, buf, 0);
   int64_t i = 0, j = mid, out = lo;
@@ -255,7 +261,7 @@ void merge_low(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, Le
 // Merges a[lo..mid) with a[mid..hi) (moved out to buf) from the back; the
 // mirror of merge_low (out = i + j > i, the left run's elements move up).
 template <class A, class Less>
-void merge_high(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, Less less) {
+void merge_high(A a, int64_t lo, int64_t mid, int64_t hi, A buf, Less less) {
   const int64_t nr = hi - mid;
   copy_range(a, mid, hi, buf, 0);
   int64_t i = mid, j = nr, out = hi;
@@ -289,7 +295,7 @@ void merge_high(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, L
 // follows every left element, stay where they are; the shorter of what
 // remains moves out.
 template <class A, class Less>
-void merge_adjacent(const A& a, int64_t lo, int64_t mid, int64_t hi, const A& buf, Less less) {
+void merge_adjacent(A a, int64_t lo, int64_t mid, int64_t hi, A buf, Less less) {
   if (!less(a.get(mid), a.get(mid - 1))) return;  // already in order
   const auto first_right = a.get(mid), last_left = a.get(mid - 1);
   lo = first_failing(a, lo, mid, [&](const auto& e) { return !less(first_right, e); });
