@@ -21,11 +21,34 @@ uint64_t bits_of(double x) {
   return b;
 }
 
+// Two doubles and the lanes of a comparison of two such (all ones or zero):
+// the scans below read a line two doubles at a time.
+typedef double ScanPair __attribute__((vector_size(16)));
+typedef int64_t ScanMask __attribute__((vector_size(16)));
+
+}  // namespace
+
+int64_t count_nans(const double* keys, int64_t n) {
+  constexpr int64_t kStep = 8;
+  ScanMask lanes{};
+  int64_t k = 0;
+  for (; k + kStep <= n; k += kStep)
+    for (int64_t j = 0; j < kStep; j += 2) {
+      ScanPair v;
+      std::memcpy(&v, keys + k + j, sizeof v);
+      lanes -= v != v;  // -1 in a lane that holds a NaN
+    }
+  int64_t c = lanes[0] + lanes[1];
+  for (; k < n; ++k) c += keys[k] != keys[k] ? 1 : 0;
+  return c;
+}
+
+namespace {
+
 // Counts the NaNs of a contiguous line; false when two differ in bits.
 // The count first, without a branch an element (most lines hold none).
 bool nans_alike(const double* keys, int64_t n, int64_t* count) {
-  int64_t c = 0;
-  for (int64_t k = 0; k < n; ++k) c += keys[k] != keys[k] ? 1 : 0;
+  const int64_t c = count_nans(keys, n);
   *count = c;
   uint64_t first = 0;
   bool seen = false;
@@ -433,19 +456,6 @@ void sort_found_runs(double* keys, int64_t n, uint8_t descending, double* merge,
   bucket_sort(keys, n, [](double v) { return v; }, less, descending != 0);
 }
 
-// Numbers only, with a merge room of (n + 1) / 2 doubles: their runs, then
-// sort_found_runs. Without the room, the buckets.
-template <class Less>
-void sort_numbers_by(double* keys, int64_t n, uint8_t descending, double* merge, Less less) {
-  if (merge && n >= 2) {
-    int64_t ends[kMaxRuns];
-    const int runs = find_runs(Plain<double>{keys}, n, less, ends);
-    sort_found_runs(keys, n, descending, merge, ends, runs, less);
-    return;
-  }
-  bucket_sort(keys, n, [](double v) { return v; }, less, descending != 0);
-}
-
 // --- One pass over a line of doubles ------------------------------------------------
 // Whether a line is in order, the reverse of it, made of few runs or holds
 // a NaN is found in one scan, where a look for order, a count of the NaNs
@@ -455,10 +465,6 @@ void sort_numbers_by(double* keys, int64_t n, uint8_t descending, double* merge,
 // Written for speed: sorts of ordered lines spend most of their time here.
 
 constexpr int64_t kScanBlock = 16;
-
-// Two doubles and the lanes of a comparison of two such (all ones or zero).
-typedef double ScanPair __attribute__((vector_size(16)));
-typedef int64_t ScanMask __attribute__((vector_size(16)));
 
 // The end of the run from k - 1 on along which ok(a[q - 1], a[q]) holds
 // (ok false with a NaN, and taking pairs of doubles lane by lane too);
@@ -547,6 +553,27 @@ bool sort_scanned(double* line, int64_t n, uint8_t descending, double* merge, In
   return true;
 }
 
+// Numbers only, with a merge room of (n + 1) / 2 doubles: their runs, found
+// by the scan and reversed as find_runs reverses them, then
+// sort_found_runs. Without the room, the buckets.
+template <class InOrder, class Before>
+void sort_numbers_by(double* keys, int64_t n, uint8_t descending, double* merge, InOrder in_order,
+                     Before before) {
+  if (merge && n >= 2) {
+    const int64_t limit = std::min<int64_t>(kMaxRuns, std::max<int64_t>(1, n / kMinRunLength));
+    int64_t ends[kMaxRuns + 1];
+    uint8_t down[kMaxRuns + 1];
+    int runs = 0;
+    const LineScan scan = scan_runs(keys, n, limit, in_order, before, ends, down, &runs);
+    if (scan == LineScan::kNan) runs = 0;  // not for this sort: the general sorts
+    for (int r = 0; r < runs; ++r)
+      if (down[r]) std::reverse(keys + (r == 0 ? 0 : ends[r - 1]), keys + ends[r]);
+    sort_found_runs(keys, n, descending, merge, ends, scan == LineScan::kRuns ? runs : 0, before);
+    return;
+  }
+  bucket_sort(keys, n, [](double v) { return v; }, before, descending != 0);
+}
+
 // A contiguous line whose NaNs are all alike: the numbers are gathered and
 // sorted, the NaNs written after (ascending) or before them.
 void sort_contiguous(double* keys, int64_t n, int64_t nans, uint8_t descending, double* merge) {
@@ -588,9 +615,11 @@ struct PairBefore {
 
 void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
   if (descending)
-    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a > b; });
+    sort_numbers_by(keys, n, descending, merge, [](auto a, auto b) { return a >= b; },
+                    [](auto a, auto b) { return a > b; });
   else
-    sort_numbers_by(keys, n, descending, merge, [](double a, double b) { return a < b; });
+    sort_numbers_by(keys, n, descending, merge, [](auto a, auto b) { return a <= b; },
+                    [](auto a, auto b) { return a < b; });
 }
 
 void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch,

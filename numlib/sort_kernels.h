@@ -26,6 +26,9 @@ void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, doub
 // look for NaNs first; merge as for sort_real.
 void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge);
 
+// The NaNs among keys[0..n).
+int64_t count_nans(const double* keys, int64_t n);
+
 // A key and the value that travels with it.
 struct SortPair {
   double key;

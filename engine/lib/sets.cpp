@@ -965,9 +965,11 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
 // returns their count.
 int64_t write_distinct(const double* keys, int64_t m, const double* zero, double* out) {
   int64_t k = 0;
+  double kept = 0;  // the value last kept, in a register (not read back from out)
   for (int64_t q = 0; q < m; ++q) {
     const double v = keys[q];
-    if (k > 0 && v == out[k - 1]) continue;
+    if (k > 0 && v == kept) continue;
+    kept = v;
     out[k++] = v == 0 && zero ? *zero : v;
   }
   return k;
@@ -1004,30 +1006,40 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
     seq.n0 = seq.n = static_cast<int32_t>(n);
     const HashPlan plan = hash_plan(seq);
     if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
-    // The numbers from the front of the scratch, the NaNs from its back (so
-    // in reverse order), and past the data top, where there is room, half
-    // as many again to merge the runs of the numbers.
-    void* scratch;
+    // Without NaN the numbers are sorted where they lie (x's own copy), the
+    // first zero of x noted first. Else the numbers from the front of a
+    // scratch, the NaNs from its back (so in reverse order). Past the data
+    // top, where there is room, half as many again to merge the runs.
+    const int64_t nans = count_nans(data, n);
     void* merge = nullptr;
-    TN_TRY(push_scratch(ctx, n, &scratch));  // nothing pushed on failure
-    if (stk_reserve_top(ctx, (n + 1) / 2, &merge) != kOk) merge = nullptr;
-    data = static_cast<double*>(num_operand(ctx, 1).re);
-    auto* keys = static_cast<double*>(scratch);
-    int64_t m = 0, back = n;
-    int64_t first_zero = -1;  // the zero of the result is x's first
-    for (int64_t k = 0; k < n; ++k) {
-      const double v = data[k];
-      if (v == v)
-        keys[m++] = v;
-      else
-        keys[--back] = v;
-      if (v == 0 && first_zero < 0) first_zero = k;
+    if (nans == 0) {
+      const double* first_zero = std::find(data, data + n, 0.0);
+      const double zero = first_zero != data + n ? *first_zero : 0.0;
+      if (stk_reserve_top(ctx, (n + 1) / 2, &merge) != kOk) merge = nullptr;
+      sort_numbers(data, n, 0, static_cast<double*>(merge));
+      kept = write_distinct(data, n, &zero, data);
+    } else {
+      void* scratch;
+      TN_TRY(push_scratch(ctx, n, &scratch));  // nothing pushed on failure
+      if (stk_reserve_top(ctx, (n + 1) / 2, &merge) != kOk) merge = nullptr;
+      data = static_cast<double*>(num_operand(ctx, 1).re);
+      auto* keys = static_cast<double*>(scratch);
+      int64_t m = 0, back = n;
+      int64_t first_zero = -1;  // the zero of the result is x's first
+      for (int64_t k = 0; k < n; ++k) {
+        const double v = data[k];
+        if (v == v)
+          keys[m++] = v;
+        else
+          keys[--back] = v;
+        if (v == 0 && first_zero < 0) first_zero = k;
+      }
+      const double zero = first_zero < 0 ? 0.0 : data[first_zero];
+      sort_numbers(keys, m, 0, static_cast<double*>(merge));
+      kept = write_distinct(keys, m, &zero, data);
+      for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
+      TN_TRY(stk_remove(ctx, 0, 1));
     }
-    const double zero = first_zero < 0 ? 0.0 : data[first_zero];
-    sort_numbers(keys, m, 0, static_cast<double*>(merge));
-    kept = write_distinct(keys, m, &zero, data);
-    for (int64_t q = n - 1; q >= back; --q) data[kept++] = keys[q];
-    TN_TRY(stk_remove(ctx, 0, 1));
   }
   *done = true;
   const auto k32 = static_cast<int32_t>(kept);
