@@ -847,25 +847,82 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
   return v;
 }
 
-// The first place p in keys[lo..hi) with keys[p] >= v, searched outward
-// from `from` (lo <= from <= hi) at steps of 1, 2, 4, ...
-int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t from, double v) {
+// The first place p in keys[lo..hi) with !less(keys[p], v) (keys ordered
+// by less), searched outward from `from` (lo <= from <= hi) at steps of 1,
+// 2, 4, ...
+template <class Less>
+int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t from, double v,
+                           Less less) {
   int64_t a = from, b = from, step = 1;
-  if (from < hi && keys[from] < v) {  // forward: keys[a] < v throughout
-    while (b < hi && keys[b] < v) {
+  if (from < hi && less(keys[from], v)) {  // forward: keys[a] before v throughout
+    while (b < hi && less(keys[b], v)) {
       a = b;
       b = from + step;
       step *= 2;
     }
-    return std::lower_bound(keys + a + 1, keys + std::min(b, hi), v) - keys;
+    return std::lower_bound(keys + a + 1, keys + std::min(b, hi), v, less) - keys;
   }
-  while (a > lo && keys[a - 1] >= v) {  // backward: keys[b] >= v (or b == hi)
+  while (a > lo && !less(keys[a - 1], v)) {  // backward: keys[b] not before v (or b == hi)
     b = a - 1;
     a = from - step;
     step *= 2;
     if (a < lo) a = lo;
   }
-  return std::lower_bound(keys + a, keys + b, v) - keys;
+  return std::lower_bound(keys + a, keys + b, v, less) - keys;
+}
+
+// tf[k] := whether element k of x (key_at) is among keys[0..count), which
+// are distinct numbers ordered by less (ascending, or descending where they
+// are an operand's own); walk as ismember_by_lookup decides.
+template <class KeyAt, class Less>
+void look_up(KeyAt key_at, int64_t n, const double* keys, int64_t count, bool walk, Less less,
+             uint8_t* tf) {
+  double before = std::numeric_limits<double>::quiet_NaN();
+  int64_t at = 0;
+  uint8_t found = 0;
+  for (int64_t k = 0; k < n; ++k) {
+    const double key = key_at(k);
+    if (key != key) {
+      tf[k] = 0;
+      continue;
+    }
+    if (key != before) {
+      // A merge walk's step: the same place or the next one in the
+      // direction of x, and a search only when the place lies further.
+      if (!walk) {
+        at = std::lower_bound(keys, keys + count, key, less) - keys;
+      } else if (less(before, key)) {
+        if (at < count && less(keys[at], key)) {
+          if (at + 1 < count && !less(keys[at + 1], key))
+            ++at;
+          else
+            at = gallop_lower_bound(keys, 0, count, at, key, less);
+        }
+      } else if (less(key, before)) {
+        if (at > 0 && !less(keys[at - 1], key)) {
+          if (at >= 2 && less(keys[at - 2], key))
+            --at;
+          else
+            at = gallop_lower_bound(keys, 0, count, at, key, less);
+        }
+      } else {  // the first number
+        at = gallop_lower_bound(keys, 0, count, at, key, less);
+      }
+      found = at < count && keys[at] == key ? 1 : 0;
+      before = key;
+    }
+    tf[k] = found;
+  }
+}
+
+// Doubles strictly descending (so neither NaN nor a second zero): an
+// operand's own keys in the reverse order, read where they lie.
+bool strictly_descending(const NumOperand& o) {
+  if (o.kind != NumKind::kDouble || o.count < 1) return false;
+  const auto* p = static_cast<const double*>(o.re);
+  int64_t k = 1;
+  while (k < o.count && p[k] < p[k - 1]) ++k;
+  return k == o.count && p[0] == p[0];
 }
 
 // The lookup path when it applies (*done set), else nothing done.
@@ -892,7 +949,8 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   // there is room, half as many again to merge their runs (used before the
   // result is pushed).
   OperandValues values;
-  const bool own = own_keys(s, &values);
+  const bool down = strictly_descending(s);
+  const bool own = down || own_keys(s, &values);
   const int64_t m = own ? 0 : s.count, merge_words = own ? 0 : (m + 1) / 2;
   void* scratch;
   void* merge = nullptr;
@@ -902,50 +960,18 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   ++items;
   // NaN is in no set, and -0 is found as 0.
   if (!own) values = sorted_values(s, static_cast<double*>(scratch), static_cast<double*>(merge));
-  const double* keys = values.keys;
-  const int64_t count = values.count;
+  const double* keys = down ? static_cast<const double*>(s.re) : values.keys;  // s stays where it lies
+  const int64_t count = down ? s.count : values.count;
 
   uint8_t* tf;
   st = stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   x = num_operand(ctx, items);  // the push may not move it, but reading it again costs nothing
-  with_keys(x, [n = x.count, keys, count, tf, walk](auto key_at) {
-    double before = std::numeric_limits<double>::quiet_NaN();
-    int64_t at = 0;
-    uint8_t found = 0;
-    for (int64_t k = 0; k < n; ++k) {
-      const double key = key_at(k);
-      if (key != key) {
-        tf[k] = 0;
-        continue;
-      }
-      if (key != before) {
-        // A merge walk's step: the same place or the next one in the
-        // direction of x, and a search only when the place lies further.
-        if (!walk) {
-          at = std::lower_bound(keys, keys + count, key) - keys;
-        } else if (key > before) {
-          if (at < count && keys[at] < key) {
-            if (at + 1 < count && keys[at + 1] >= key)
-              ++at;
-            else
-              at = gallop_lower_bound(keys, 0, count, at, key);
-          }
-        } else if (key < before) {
-          if (at > 0 && keys[at - 1] >= key) {
-            if (at >= 2 && keys[at - 2] < key)
-              --at;
-            else
-              at = gallop_lower_bound(keys, 0, count, at, key);
-          }
-        } else {  // the first number
-          at = gallop_lower_bound(keys, 0, count, at, key);
-        }
-        found = at < count && keys[at] == key ? 1 : 0;
-        before = key;
-      }
-      tf[k] = found;
-    }
+  with_keys(x, [n = x.count, keys, count, tf, walk, down](auto key_at) {
+    if (down)
+      look_up(key_at, n, keys, count, walk, [](double a, double b) { return a > b; }, tf);
+    else
+      look_up(key_at, n, keys, count, walk, [](double a, double b) { return a < b; }, tf);
   });
   *done = true;
   return stk_remove(ctx, 1, items);
