@@ -686,3 +686,11 @@ int read_statements(Unit& u, const char* text, int32_t length, uint8_t* out, int
 }
 
 }  // namespace tncomp
+
+int32_t source_logical_line_end(const char* t, int32_t length) {
+  LexCursor c(t, length, 0);
+  for (;;) {
+    const LexPiece piece = lex_piece(&c);
+    if (piece == kPieceEnd || piece == kPieceLineEnd) return c.pos;
+  }
+}

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/core/compiler.h"
 #include "engine/core/numfmt.h"
 #include "engine/core/status.h"
 
@@ -198,7 +197,9 @@ LexPiece lex_piece(LexCursor* c) {
 
 void lex_skip_inline(const char* t, int32_t end, int32_t* pos, int32_t* line) {
   LexCursor c(t, end, *pos);
-  for (;;) {
+  // A quote starts no blank, comment or continuation: stop before reading
+  // the string it may open only to throw it away.
+  while (c.pos < end && t[c.pos] != '\'') {
     LexCursor probe = c;
     const LexPiece piece = lex_piece(&probe);
     if (piece != kPieceBlanks && piece != kPieceBlockComment && piece != kPieceContinuation) break;
@@ -208,18 +209,10 @@ void lex_skip_inline(const char* t, int32_t end, int32_t* pos, int32_t* line) {
   if (line) *line += c.lines;
 }
 
-int32_t source_logical_line_end(const char* t, int32_t length) {
-  LexCursor c(t, length, 0);
-  for (;;) {
-    const LexPiece piece = lex_piece(&c);
-    if (piece == kPieceEnd || piece == kPieceLineEnd) return c.pos;
-  }
-}
-
 int lex_skip_blanks(EngineContext*, const char* t, int32_t end, int32_t* pos, bool separators, int32_t* line) {
   LexCursor c(t, end, *pos);
   int result = kSkipNothing;
-  for (;;) {
+  while (c.pos >= end || t[c.pos] != '\'') {  // a quote: as above
     LexCursor probe = c;
     const LexPiece piece = lex_piece(&probe);
     if (piece == kPieceBlanks || piece == kPieceLineComment || piece == kPieceBlockComment ||

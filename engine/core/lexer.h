@@ -74,12 +74,6 @@ inline bool lex_comment_at(const char* t, int32_t end, int32_t p) {
 // Reads the piece at the cursor and moves past it.
 LexPiece lex_piece(LexCursor* c);
 
-// The piece at the cursor without moving.
-inline LexPiece lex_peek(const LexCursor& c) {
-  LexCursor probe = c;
-  return lex_piece(&probe);
-}
-
 // From p inside a block comment: the position after its "*/" (end when
 // there is none, *closed then false); the line ends passed are added to *lines.
 int32_t lex_block_comment_rest(const char* text, int32_t end, int32_t p, int32_t* lines, bool* closed);

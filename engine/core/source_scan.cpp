@@ -46,8 +46,9 @@ struct Cursor {
   int32_t lines = 0;  // line ends crossed by continuations and block comments
 
   void skip_ws() {
+    const int32_t before = lines;
     lex_skip_inline(t, n, &p, &lines);
-    eol = line_end_of(t, n, p);
+    if (lines != before) eol = line_end_of(t, n, p);  // a continuation or comment crossed a line end
   }
   bool at_statement_end() {
     skip_ws();

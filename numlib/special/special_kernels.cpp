@@ -525,7 +525,6 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
     *lower = *upper = kNaN;
     return true;
   }
-  const double bt = (x == 0 || y == 0) ? 0.0 : std::exp(log_beta_power(a, b, x, y));
   // The expansion for a large shape and a small one, in whichever order it
   // applies, gives its tail where that is the smaller: the fraction's side
   // of the mean may hold the larger tail when the shapes are this far apart.
@@ -542,6 +541,8 @@ bool incomplete_beta_pair(double x, double y, double a, double b, double* lower,
     *lower = 1 - v;
     return true;
   }
+  // The prefactor x^a y^b / B(a, b), which only the fraction needs.
+  const double bt = (x == 0 || y == 0) ? 0.0 : std::exp(log_beta_power(a, b, x, y));
   const bool swap = (a + 1) / (a + b + 2) <= x;
   if (swap) {
     std::swap(a, b);
