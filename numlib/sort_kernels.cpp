@@ -538,11 +538,8 @@ bool sort_scanned(double* line, int64_t n, uint8_t descending, double* merge, In
     if (down[0]) std::reverse(line, line + n);
     return true;
   }
-  if (scan == LineScan::kTooMany) {  // the rest unread: a NaN may lie there
-    int64_t nans = 0;
-    nans_alike(line + ends[runs - 1], n - ends[runs - 1], &nans);
-    if (nans > 0) return false;
-  }
+  // The rest unread: a NaN may lie there.
+  if (scan == LineScan::kTooMany && count_nans(line + ends[runs - 1], n - ends[runs - 1]) > 0) return false;
   if (!merge) {
     bucket_sort(line, n, [](double v) { return v; }, before, descending != 0);
     return true;
@@ -553,25 +550,12 @@ bool sort_scanned(double* line, int64_t n, uint8_t descending, double* merge, In
   return true;
 }
 
-// Numbers only, with a merge room of (n + 1) / 2 doubles: their runs, found
-// by the scan and reversed as find_runs reverses them, then
-// sort_found_runs. Without the room, the buckets.
-template <class InOrder, class Before>
-void sort_numbers_by(double* keys, int64_t n, uint8_t descending, double* merge, InOrder in_order,
-                     Before before) {
-  if (merge && n >= 2) {
-    const int64_t limit = std::min<int64_t>(kMaxRuns, std::max<int64_t>(1, n / kMinRunLength));
-    int64_t ends[kMaxRuns + 1];
-    uint8_t down[kMaxRuns + 1];
-    int runs = 0;
-    const LineScan scan = scan_runs(keys, n, limit, in_order, before, ends, down, &runs);
-    if (scan == LineScan::kNan) runs = 0;  // not for this sort: the general sorts
-    for (int r = 0; r < runs; ++r)
-      if (down[r]) std::reverse(keys + (r == 0 ? 0 : ends[r - 1]), keys + ends[r]);
-    sort_found_runs(keys, n, descending, merge, ends, scan == LineScan::kRuns ? runs : 0, before);
-    return;
-  }
-  bucket_sort(keys, n, [](double v) { return v; }, before, descending != 0);
+// Calls f(in_order, before) with the comparisons of the direction: in_order
+// holds for neighbours that may stay as they are, before for a strict order.
+template <class F>
+bool by_direction(uint8_t descending, F f) {
+  if (descending) return f([](auto a, auto b) { return a >= b; }, [](auto a, auto b) { return a > b; });
+  return f([](auto a, auto b) { return a <= b; }, [](auto a, auto b) { return a < b; });
 }
 
 // A contiguous line whose NaNs are all alike: the numbers are gathered and
@@ -614,12 +598,11 @@ struct PairBefore {
 }  // namespace
 
 void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
-  if (descending)
-    sort_numbers_by(keys, n, descending, merge, [](auto a, auto b) { return a >= b; },
-                    [](auto a, auto b) { return a > b; });
-  else
-    sort_numbers_by(keys, n, descending, merge, [](auto a, auto b) { return a <= b; },
-                    [](auto a, auto b) { return a < b; });
+  if (n < 2) return;
+  // Numbers only: the scan finds no NaN, so the sort is always done.
+  by_direction(descending, [&](auto in_order, auto before) {
+    return sort_scanned(keys, n, descending, merge, in_order, before);
+  });
 }
 
 void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch,
@@ -635,11 +618,9 @@ void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, doub
     for (int64_t k = 0; k < n; ++k) scratch[k] = keys[k * s];
     line = scratch;
   }
-  const bool done =
-      descending ? sort_scanned(line, n, descending, merge, [](auto a, auto b) { return a >= b; },
-                                [](auto a, auto b) { return a > b; })
-                 : sort_scanned(line, n, descending, merge, [](auto a, auto b) { return a <= b; },
-                                [](auto a, auto b) { return a < b; });
+  const bool done = by_direction(descending, [&](auto in_order, auto before) {
+    return sort_scanned(line, n, descending, merge, in_order, before);
+  });
   if (done) {
     if (stride != 1)
       for (int64_t k = 0; k < n; ++k) keys[k * s] = scratch[k];
