@@ -177,6 +177,10 @@ template <class T>
 void copy_range(Plain<T> src, int64_t from, int64_t to, Plain<T> dst, int64_t at) {
   if (to > from) std::memmove(dst.p + at, src.p + from, static_cast<size_t>(to - from) * sizeof(T));
 }
+void copy_range(Zipped src, int64_t from, int64_t to, Zipped dst, int64_t at) {
+  copy_range(Plain<double>{src.key}, from, to, Plain<double>{dst.key}, at);
+  copy_range(Plain<double>{src.comp}, from, to, Plain<double>{dst.comp}, at);
+}
 
 // The first place in a[lo..hi) where pred fails, pred holding on a prefix.
 template <class A, class Pred>
@@ -338,6 +342,56 @@ void merge_run_range(const A& a, const int64_t* ends, int first, int last, const
   merge_run_range(a, ends, first, mid, buf, less);
   merge_run_range(a, ends, mid + 1, last, buf, less);
   merge_adjacent(a, first == 0 ? 0 : ends[first - 1], ends[mid], ends[last], buf, less);
+}
+
+// Merges src[lo..mid) and src[mid..hi) into dst[lo..hi), another array:
+// merge_low's steps without the run moved out first.
+template <class A, class Less>
+void merge_into(A src, int64_t lo, int64_t mid, int64_t hi, A dst, Less less) {
+  int64_t i = lo, j = mid, out = lo;
+  int left_wins = 0, right_wins = 0;
+  while (i < mid && j < hi) {
+    if (less(src.get(j), src.get(i))) {
+      dst.set(out++, src.get(j++));
+      left_wins = 0;
+      if (++right_wins < kGallopAfter || j == hi) continue;
+      const auto x = src.get(i);
+      const int64_t end = gallop_forward(src, j, hi, [&](const auto& e) { return less(e, x); });
+      copy_range(src, j, end, dst, out);
+      out += end - j;
+      j = end;
+      right_wins = 0;
+    } else {
+      dst.set(out++, src.get(i++));
+      right_wins = 0;
+      if (++left_wins < kGallopAfter || i == mid) continue;
+      const auto y = src.get(j);
+      const int64_t end = gallop_forward(src, i, mid, [&](const auto& e) { return !less(y, e); });
+      copy_range(src, i, end, dst, out);
+      out += end - i;
+      i = end;
+      left_wins = 0;
+    }
+  }
+  copy_range(src, i, mid, dst, out);  // one run is spent: one of these is empty
+  copy_range(src, j, hi, dst, out + (mid - i));
+}
+
+// Merges runs first .. last of a into one, in a when to_other is false,
+// else in other (room for all of a): each merge reads one array and writes
+// the other, so no run is moved out first. Many runs cost a pass a level
+// this way where merging in place costs one and a half.
+template <class A, class Less>
+void merge_runs_between(A a, A other, const int64_t* ends, int first, int last, bool to_other, Less less) {
+  const int64_t lo = first == 0 ? 0 : ends[first - 1], hi = ends[last];
+  if (first == last) {
+    if (to_other) copy_range(a, lo, hi, other, lo);
+    return;
+  }
+  const int mid = first + (last - first) / 2;
+  merge_runs_between(a, other, ends, first, mid, !to_other, less);
+  merge_runs_between(a, other, ends, mid + 1, last, !to_other, less);
+  merge_into(to_other ? a : other, lo, ends[mid], hi, to_other ? other : a, less);
 }
 
 // Sorts a[0..n) when it is made of few enough runs, through buf (room for
@@ -550,6 +604,39 @@ bool sort_scanned(double* line, int64_t n, uint8_t descending, double* merge, In
   return true;
 }
 
+// A contiguous line of keys whose companions ascend along it (the
+// positions of [s, i] = sort), sorted through one scan of the keys when it
+// holds no NaN and few enough runs: true when done, false (the line
+// untouched) when not. The merges are stable, so equal keys keep their
+// companions' order and the keys alone decide. merge holds n + 1 doubles;
+// room, 2 n or none, lets many runs merge between it and the line.
+template <class InOrder, class Before>
+bool sort_indexed_scanned(double* keys, double* comps, int64_t n, double* merge, double* room,
+                          InOrder in_order, Before before) {
+  const int64_t limit = std::min<int64_t>(kMaxRuns, std::max<int64_t>(1, n / kMinRunLength));
+  int64_t ends[kMaxRuns + 1];
+  uint8_t down[kMaxRuns + 1];
+  int runs = 0;
+  if (scan_runs(keys, n, limit, in_order, before, ends, down, &runs) != LineScan::kRuns) return false;
+  for (int r = 0; r < runs; ++r) {
+    const int64_t lo = r == 0 ? 0 : ends[r - 1];
+    if (!down[r]) continue;
+    std::reverse(keys + lo, keys + ends[r]);
+    std::reverse(comps + lo, comps + ends[r]);
+  }
+  if (runs == 1) return true;
+  if (room && runs > 2) {
+    const Zipped line{keys, comps}, other{room, room + n};
+    merge_runs_between(line, other, ends, 0, runs - 1, false,
+                       [&](const SortPair& a, const SortPair& b) { return before(a.key, b.key); });
+    return true;
+  }
+  const Zipped line{keys, comps}, buf{merge, merge + (n + 1) / 2};
+  merge_run_range(line, ends, 0, runs - 1, buf,
+                  [&](const SortPair& a, const SortPair& b) { return before(a.key, b.key); });
+  return true;
+}
+
 // Calls f(in_order, before) with the comparisons of the direction: in_order
 // holds for neighbours that may stay as they are, before for a strict order.
 template <class F>
@@ -603,6 +690,16 @@ void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
   by_direction(descending, [&](auto in_order, auto before) {
     return sort_scanned(keys, n, descending, merge, in_order, before);
   });
+}
+
+int64_t run_end_from(const double* a, int64_t k, int64_t n, RunOrder order) {
+  switch (order) {
+    case RunOrder::kNondecreasing: return run_end(a, k, n, [](auto x, auto y) { return x <= y; });
+    case RunOrder::kAscending: return run_end(a, k, n, [](auto x, auto y) { return x < y; });
+    case RunOrder::kDescending: return run_end(a, k, n, [](auto x, auto y) { return x > y; });
+    case RunOrder::kEqual: break;
+  }
+  return run_end(a, k, n, [](auto x, auto y) { return x == y; });
 }
 
 void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch,
@@ -662,8 +759,14 @@ void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending, SortPair* merge)
 }
 
 void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
-                    uint8_t descending, SortPair* scratch, SortPair* merge) {
+                    uint8_t descending, SortPair* scratch, SortPair* merge, bool ascending_companions) {
   if (stride == 0 || n < 2) return;
+  if (ascending_companions && stride == 1 && merge &&
+      by_direction(descending, [&](auto in_order, auto before) {
+        return sort_indexed_scanned(keys, companions, n, reinterpret_cast<double*>(merge),
+                                    reinterpret_cast<double*>(scratch), in_order, before);
+      }))
+    return;
   if (!scratch) {
     shellsort_real_pair(keys, companions, n, stride, descending);
     return;

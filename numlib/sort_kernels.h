@@ -26,6 +26,15 @@ void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, doub
 // look for NaNs first; merge as for sort_real.
 void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge);
 
+// The orders that neighbours in a run may keep; a NaN keeps none of them.
+enum class RunOrder : uint8_t { kNondecreasing, kAscending, kDescending, kEqual };
+
+// The end of the run that starts at a[k - 1] (1 <= k <= n) and along which
+// each element keeps the order with the one before it: the first place from
+// k on that breaks it, or n. Read a block at a time, without a branch an
+// element.
+int64_t run_end_from(const double* a, int64_t k, int64_t n, RunOrder order);
+
 // The NaNs among keys[0..n).
 int64_t count_nans(const double* keys, int64_t n);
 
@@ -42,9 +51,13 @@ void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending, SortPair* merge 
 
 // shellsort_real_pair's result for distinct companions, through n pairs of
 // scratch; without scratch, shellsort_real_pair itself. A contiguous line
-// merges its runs in the merge room, else in the scratch.
+// merges its runs in the merge room, else in the scratch. Companions that
+// ascend along the line (the positions of [s, i] = sort) may say so: a
+// contiguous line without NaN is then ordered by its keys alone, through a
+// stable merge.
 void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
-                    uint8_t descending, SortPair* scratch, SortPair* merge = nullptr);
+                    uint8_t descending, SortPair* scratch, SortPair* merge = nullptr,
+                    bool ascending_companions = false);
 
 // shellsort_index's result: index := 0 .. n-1 ordered by compare (negated
 // when descending), ties by position. compare must be a weak order (every

@@ -769,9 +769,8 @@ struct OperandValues {
 bool own_keys(const NumOperand& o, OperandValues* v) {
   if (o.kind != NumKind::kDouble) return false;
   const auto* p = static_cast<const double*>(o.re);
-  int64_t k = 1;
-  while (k < o.count && p[k - 1] < p[k]) ++k;
-  if (k < o.count || (o.count > 0 && p[0] != p[0])) return false;
+  if (o.count > 0 && (p[0] != p[0] || run_end_from(p, 1, o.count, RunOrder::kAscending) < o.count))
+    return false;
   *v = OperandValues{};
   v->keys = p;
   v->count = v->nan_from = v->room = o.count;
@@ -811,6 +810,7 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
   bool in_order = true;
   int64_t m = 0, nan_from = o.count;
   double zero = 0;
+  const double* plain = o.kind == NumKind::kDouble ? static_cast<const double*>(o.re) : nullptr;
   with_keys(o, [&](auto key_at) {
     bool ordered = true, zero_seen = false;
     int64_t kept = 0, nans_at = nan_from;
@@ -822,7 +822,10 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
         continue;
       }
       if (ordered) {
-        if (key == last) continue;
+        if (key == last) {  // and so may many more be
+          if (plain) k = run_end_from(plain, k + 1, o.count, RunOrder::kEqual) - 1;
+          continue;
+        }
         ordered = !(key < last);  // true for the first number
       }
       if (key == 0 && !zero_seen) {
@@ -873,14 +876,41 @@ int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t f
 
 // tf[k] := whether element k of x (key_at) is among keys[0..count), which
 // are distinct numbers ordered by less (ascending, or descending where they
-// are an operand's own); walk as ismember_by_lookup decides.
+// are an operand's own); walk as ismember_by_lookup decides. plain: x's
+// elements where they are doubles, whose runs of repeats are then read a
+// block at a time.
 template <class KeyAt, class Less>
-void look_up(KeyAt key_at, int64_t n, const double* keys, int64_t count, bool walk, Less less,
-             uint8_t* tf) {
+void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, int64_t count, bool walk,
+             Less less, uint8_t* tf) {
   double before = std::numeric_limits<double>::quiet_NaN();
   int64_t at = 0;
   uint8_t found = 0;
-  for (int64_t k = 0; k < n; ++k) {
+  int64_t k = 0;
+  if (walk && n > 0 && count > 0) {
+    // While x steps strictly in the keys' direction, the walk only moves
+    // forward: one comparison an element where x and the keys interleave
+    // closely (the common case), a search where x leaps ahead. The general
+    // loop takes over at a NaN, a repeat or a step back.
+    before = key_at(0);
+    if (before == before) {
+      at = gallop_lower_bound(keys, 0, count, 0, before, less);
+      tf[0] = at < count && keys[at] == before ? 1 : 0;
+      for (k = 1; k < n; ++k) {
+        const double key = key_at(k);
+        if (!less(before, key)) break;
+        if (at < count && less(keys[at], key)) {
+          if (at + 1 < count && !less(keys[at + 1], key))
+            ++at;
+          else
+            at = gallop_lower_bound(keys, 0, count, at, key, less);
+        }
+        tf[k] = at < count && keys[at] == key ? 1 : 0;
+        before = key;
+      }
+      if (k < n) found = tf[k - 1];
+    }
+  }
+  for (; k < n; ++k) {
     const double key = key_at(k);
     if (key != key) {
       tf[k] = 0;
@@ -912,6 +942,11 @@ void look_up(KeyAt key_at, int64_t n, const double* keys, int64_t count, bool wa
       before = key;
     }
     tf[k] = found;
+    if (plain && k + 1 < n && plain[k + 1] == key) {  // repeats answered at once
+      const int64_t end = run_end_from(plain, k + 1, n, RunOrder::kEqual);
+      std::memset(tf + k + 1, found, static_cast<size_t>(end - k - 1));
+      k = end - 1;
+    }
   }
 }
 
@@ -920,9 +955,7 @@ void look_up(KeyAt key_at, int64_t n, const double* keys, int64_t count, bool wa
 bool strictly_descending(const NumOperand& o) {
   if (o.kind != NumKind::kDouble || o.count < 1) return false;
   const auto* p = static_cast<const double*>(o.re);
-  int64_t k = 1;
-  while (k < o.count && p[k] < p[k - 1]) ++k;
-  return k == o.count && p[0] == p[0];
+  return p[0] == p[0] && run_end_from(p, 1, o.count, RunOrder::kDescending) == o.count;
 }
 
 // The lookup path when it applies (*done set), else nothing done.
@@ -967,11 +1000,12 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   st = stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   x = num_operand(ctx, items);  // the push may not move it, but reading it again costs nothing
-  with_keys(x, [n = x.count, keys, count, tf, walk, down](auto key_at) {
+  const double* plain = x.kind == NumKind::kDouble ? static_cast<const double*>(x.re) : nullptr;
+  with_keys(x, [n = x.count, plain, keys, count, tf, walk, down](auto key_at) {
     if (down)
-      look_up(key_at, n, keys, count, walk, [](double a, double b) { return a > b; }, tf);
+      look_up(key_at, plain, n, keys, count, walk, [](double a, double b) { return a > b; }, tf);
     else
-      look_up(key_at, n, keys, count, walk, [](double a, double b) { return a < b; }, tf);
+      look_up(key_at, plain, n, keys, count, walk, [](double a, double b) { return a < b; }, tf);
   });
   *done = true;
   return stk_remove(ctx, 1, items);
@@ -1014,11 +1048,13 @@ int unique_values_in_place(EngineContext* ctx, bool* done) {
   // Sorted without NaN (a NaN stops the scan): the values are their own
   // keys, the first zero of their order the first of x. Strictly
   // descending: reversed, they are so too, and each is kept.
-  int64_t sorted = 1;
-  while (sorted < n && data[sorted - 1] <= data[sorted]) ++sorted;
-  int64_t descending = sorted > 1 ? 0 : 1;  // 0: not strictly descending
-  while (descending > 0 && descending < n && data[descending - 1] > data[descending]) ++descending;
-  if (sorted >= n && data[0] == data[0]) {
+  const int64_t ascending = run_end_from(data, 1, n, RunOrder::kAscending);
+  const int64_t sorted = run_end_from(data, ascending, n, RunOrder::kNondecreasing);
+  const int64_t descending =  // 0: not strictly descending
+      sorted > 1 ? 0 : run_end_from(data, 1, n, RunOrder::kDescending);
+  if (ascending >= n && data[0] == data[0]) {
+    kept = n;  // each value once already
+  } else if (sorted >= n && data[0] == data[0]) {
     kept = write_distinct(data, n, nullptr, data);
   } else if (descending >= n) {  // a single NaN too
     std::reverse(data, data + n);

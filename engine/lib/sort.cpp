@@ -114,7 +114,7 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
       const int64_t b = line_base(line);
       if (index)
         sort_real_pair(re + b, index + b, L, S, descending, static_cast<SortPair*>(scratch),
-                       static_cast<SortPair*>(merge));
+                       static_cast<SortPair*>(merge), true);
       else
         sort_real(re + b, L, S, descending, static_cast<double*>(scratch),
                   static_cast<double*>(merge));
