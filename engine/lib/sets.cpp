@@ -727,6 +727,12 @@ bool keys_exact(const NumOperand& o) {
 // galloping lookups would cost about twice a bisection each.
 bool few_ordered_stretches(const NumOperand& x) {
   const int64_t scanned = std::min(x.count, kLookupScanned);
+  if (x.kind == NumKind::kDouble && scanned > 0) {  // one stretch, read a block at a time
+    const auto* p = static_cast<const double*>(x.re);
+    if (run_end_from(p, 1, scanned, RunOrder::kNondecreasing) == scanned ||
+        run_end_from(p, 1, scanned, RunOrder::kDescending) == scanned)
+      return true;
+  }
   int32_t runs = 1;
   int direction = 0;
   double before = std::numeric_limits<double>::quiet_NaN();
