@@ -12,6 +12,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -835,3 +836,251 @@ void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context
   if (merge && natural_sort(Plain<int32_t>{index}, int64_t{n}, Plain<int32_t>{merge}, before)) return;
   std::sort(index, index + n, before);
 }
+
+// --- The other real classes ------------------------------------------------------
+// Singles and integers sorted as their own type, where they lie: values of
+// one or two bytes counted (a table of every value, so linear in n), others
+// merged where they make few ordered runs. Both are stable, so equal values
+// keep their input order, as the permutation sorts through the class's
+// comparison keep it, and the index of [s, i] = sort travels with them.
+// Written for speed: sort of ordered singles and integers spends its time
+// here.
+namespace {
+
+template <class T>
+struct KeyIndex {
+  T key;
+  double index;
+};
+
+template <class T>
+struct Indexed {
+  T* key;
+  double* index;
+  KeyIndex<T> get(int64_t k) const { return KeyIndex<T>{key[k], index[k]}; }
+  void set(int64_t k, const KeyIndex<T>& v) const {
+    key[k] = v.key;
+    index[k] = v.index;
+  }
+  void reverse(int64_t lo, int64_t hi) const {
+    std::reverse(key + lo, key + hi);
+    std::reverse(index + lo, index + hi);
+  }
+};
+
+template <class T>
+void copy_range(Indexed<T> src, int64_t from, int64_t to, Indexed<T> dst, int64_t at) {
+  copy_range(Plain<T>{src.key}, from, to, Plain<T>{dst.key}, at);
+  copy_range(Plain<double>{src.index}, from, to, Plain<double>{dst.index}, at);
+}
+
+template <class T>
+constexpr bool kCounted = std::is_integral_v<T> && sizeof(T) <= 2;
+
+// A value's place in T's order among all of T's values.
+template <class T>
+uint32_t rank_of(T v) {
+  using U = std::make_unsigned_t<T>;
+  constexpr U kFlip = std::is_signed_v<T> ? U(U(1) << (8 * sizeof(T) - 1)) : U(0);
+  return static_cast<U>(static_cast<U>(v) ^ kFlip);
+}
+template <class T>
+T value_of(uint32_t rank) {
+  using U = std::make_unsigned_t<T>;
+  constexpr U kFlip = std::is_signed_v<T> ? U(U(1) << (8 * sizeof(T) - 1)) : U(0);
+  return static_cast<T>(static_cast<U>(static_cast<U>(rank) ^ kFlip));
+}
+
+// Counts the values of keys[0..n) in counts (a slot for each of T's
+// values), then writes them back in order; with index, first scatters the
+// positions 1, 2, ... to where their values go, in input order.
+template <class T>
+void count_values(T* keys, double* index, int64_t n, bool descending, uint32_t* counts) {
+  constexpr int64_t kValues = int64_t{1} << (8 * sizeof(T));
+  // Four tables taking turns, so that a run of one value does not wait on
+  // its own count at every element; then summed into the first.
+  std::fill(counts, counts + 4 * kValues, 0u);
+  int64_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    ++counts[rank_of(keys[k])];
+    ++counts[kValues + rank_of(keys[k + 1])];
+    ++counts[2 * kValues + rank_of(keys[k + 2])];
+    ++counts[3 * kValues + rank_of(keys[k + 3])];
+  }
+  for (; k < n; ++k) ++counts[rank_of(keys[k])];
+  for (int64_t r = 0; r < kValues; ++r)
+    counts[r] += counts[kValues + r] + counts[2 * kValues + r] + counts[3 * kValues + r];
+  auto each_rank = [&](auto f) {
+    if (descending)
+      for (int64_t r = kValues - 1; r >= 0; --r) f(static_cast<uint32_t>(r));
+    else
+      for (int64_t r = 0; r < kValues; ++r) f(static_cast<uint32_t>(r));
+  };
+  if (index) {
+    uint32_t at = 0;  // each value's first place
+    each_rank([&](uint32_t r) {
+      const uint32_t c = counts[r];
+      counts[r] = at;
+      at += c;
+    });
+    for (k = 0; k < n; ++k) index[counts[rank_of(keys[k])]++] = double(k + 1);
+    uint32_t from = 0;  // counts[r] is now where value r's places end
+    each_rank([&](uint32_t r) {
+      std::fill(keys + from, keys + counts[r], value_of<T>(r));
+      from = counts[r];
+    });
+    return;
+  }
+  int64_t at = 0;
+  each_rank([&](uint32_t r) {
+    std::fill(keys + at, keys + at + counts[r], value_of<T>(r));
+    at += counts[r];
+  });
+}
+
+// The runs of keys[0..n) (n >= 2) as sort_scanned finds them: bounds in
+// ends, the decreasing ones marked in down; false once they pass limit.
+// The end of the run from k - 1 on along which ok(a[q - 1], a[q]) holds
+// (1 <= k <= n), a block at a time without a branch an element.
+template <class T, class Ok>
+int64_t typed_run_end(const T* a, int64_t k, int64_t n, Ok ok) {
+  constexpr int64_t kBlock = 32;
+  while (k + kBlock <= n) {
+    bool all = true;
+    for (int64_t j = 0; j < kBlock; ++j) all &= ok(a[k + j - 1], a[k + j]);
+    if (!all) break;
+    k += kBlock;
+  }
+  while (k < n && ok(a[k - 1], a[k])) ++k;
+  return k;
+}
+
+template <class T, class InOrder, class Before>
+bool typed_runs(const T* keys, int64_t n, int64_t limit, InOrder in_order, Before before, int64_t* ends,
+                uint8_t* down, int* runs) {
+  int count = 0;
+  for (int64_t start = 0; start < n;) {
+    int64_t end = start + 1;
+    uint8_t reversed = 0;
+    if (end < n && before(keys[end], keys[end - 1])) {
+      reversed = 1;
+      end = typed_run_end(keys, end, n, [&](T x, T y) { return before(y, x); });
+    } else {
+      end = typed_run_end(keys, end, n, in_order);
+    }
+    if (count == limit) return false;
+    ends[count] = end;
+    down[count++] = reversed;
+    start = end;
+  }
+  *runs = count;
+  return true;
+}
+
+// Values alone in many runs sorted as doubles, through the sorts of
+// doubles (values of few distinct kinds counted there), when every value
+// is exact as a double and a single holds no -0 (whose place among zeros
+// the sort of doubles does not keep): false, keys untouched, when not, or
+// when room lacks n doubles and their merge room.
+template <class T>
+bool sort_as_doubles(T* keys, int64_t n, bool descending, void* room, int64_t room_bytes) {
+  if (room_bytes < 8 * (n + (n + 1) / 2)) return false;
+  auto* d = static_cast<double*>(room);
+  bool exact = true;
+  for (int64_t k = 0; k < n; ++k) {
+    d[k] = static_cast<double>(keys[k]);
+    if constexpr (std::is_floating_point_v<T>)
+      exact &= !(keys[k] == 0 && std::signbit(keys[k]));
+    else if constexpr (sizeof(T) == 8)
+      exact &= d[k] >= -9007199254740992.0 && d[k] <= 9007199254740992.0;
+  }
+  if (!exact) return false;
+  sort_numbers(d, n, descending ? 1 : 0, d + n);
+  for (int64_t k = 0; k < n; ++k) keys[k] = static_cast<T>(d[k]);
+  return true;
+}
+
+template <class T, class InOrder, class Before>
+bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* room, int64_t room_bytes,
+                     InOrder in_order, Before before) {
+  const int64_t limit = std::min<int64_t>(kMaxRuns, std::max<int64_t>(1, n / kMinRunLength));
+  int64_t ends[kMaxRuns];
+  uint8_t down[kMaxRuns];
+  int runs = 0;
+  if (!typed_runs(keys, n, limit, in_order, before, ends, down, &runs)) return false;
+  if (!index && runs > 2 && sort_as_doubles(keys, n, descending, room, room_bytes)) return true;
+  for (int r = 0; r < runs; ++r) {
+    if (!down[r]) continue;
+    const int64_t lo = r == 0 ? 0 : ends[r - 1];
+    std::reverse(keys + lo, keys + ends[r]);
+    if (index) std::reverse(index + lo, index + ends[r]);
+  }
+  if (runs == 1) return true;
+  // Many runs merge back and forth between the line and a whole line's
+  // room, where there is one.
+  if (runs > 2 && room_bytes >= n * int64_t(sizeof(T) + (index ? 8 : 0))) {
+    if (index) {
+      auto* other_index = static_cast<double*>(room);
+      merge_runs_between(Indexed<T>{keys, index}, Indexed<T>{reinterpret_cast<T*>(other_index + n), other_index},
+                         ends, 0, runs - 1, false,
+                         [&](const KeyIndex<T>& a, const KeyIndex<T>& b) { return before(a.key, b.key); });
+    } else {
+      merge_runs_between(Plain<T>{keys}, Plain<T>{static_cast<T*>(room)}, ends, 0, runs - 1, false, before);
+    }
+    return true;
+  }
+  const int64_t half = (n + 1) / 2;
+  if (index) {
+    auto* room_index = static_cast<double*>(room);
+    const Indexed<T> line{keys, index}, buf{reinterpret_cast<T*>(room_index + half), room_index};
+    merge_run_range(line, ends, 0, runs - 1, buf,
+                    [&](const KeyIndex<T>& a, const KeyIndex<T>& b) { return before(a.key, b.key); });
+  } else {
+    merge_run_range(Plain<T>{keys}, ends, 0, runs - 1, Plain<T>{static_cast<T*>(room)}, before);
+  }
+  return true;
+}
+
+}  // namespace
+
+int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index) {
+  const int64_t half = (n + 1) / 2;
+  const int64_t merging = half * (elem_bytes + (with_index ? 8 : 0));
+  const int64_t counting = elem_bytes <= 2 ? (int64_t{16} << (8 * elem_bytes)) : 0;
+  return std::max(merging, counting);
+}
+
+template <class T>
+bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes) {
+  if (n < 2) return true;
+  // In order already (no NaN can be): nothing to do.
+  if (descending ? typed_run_end(keys, 1, n, [](T a, T b) { return a >= b; }) == n
+                 : typed_run_end(keys, 1, n, [](T a, T b) { return a <= b; }) == n)
+    return true;
+  if constexpr (kCounted<T>) {
+    if (n >= (int64_t{1} << (8 * sizeof(T))) / 16) {
+      count_values(keys, index, n, descending != 0, static_cast<uint32_t*>(room));
+      return true;
+    }
+  }
+  if constexpr (std::is_floating_point_v<T>) {
+    bool nan = false;
+    for (int64_t k = 0; k < n; ++k) nan |= keys[k] != keys[k];
+    if (nan) return false;
+  }
+  if (descending)
+    return sort_typed_runs(keys, index, n, true, room, room_bytes, [](T a, T b) { return a >= b; },
+                           [](T a, T b) { return a > b; });
+  return sort_typed_runs(keys, index, n, false, room, room_bytes, [](T a, T b) { return a <= b; },
+                         [](T a, T b) { return a < b; });
+}
+
+template bool sort_typed_line(float*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(int8_t*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(uint8_t*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(int16_t*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(uint16_t*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(int32_t*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(uint32_t*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(int64_t*, double*, int64_t, uint8_t, void*, int64_t);
+template bool sort_typed_line(uint64_t*, double*, int64_t, uint8_t, void*, int64_t);

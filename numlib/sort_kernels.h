@@ -64,3 +64,15 @@ void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
 // comparison of the library is), since the order of the ties then decides.
 void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context,
                 uint8_t descending, int32_t* merge = nullptr);
+
+// A contiguous line of singles or integers keys[0..n), sorted by value
+// where it lies, stably (equal values, -0 and 0 among them, in input order),
+// and with it index[0..n) when given, which holds the positions 1, 2, ...
+// on entry. room holds room_bytes, at least typed_sort_room_bytes(n,
+// sizeof(T), index != 0), aligned for doubles; with room for a whole line
+// (and its index) many runs merge faster. Values of one or two bytes are
+// counted; the others are merged when they make few ordered runs: false,
+// the line untouched, when they do not, or when a single is NaN.
+template <class T>
+bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes);
+int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index);

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "engine/core/checked.h"
 #include "engine/core/containers.h"
@@ -80,6 +81,29 @@ int sort_list(EngineContext* ctx, int nargin, int nout, uint8_t descending) {
   return stk_remove(ctx, nout, nargin + 1);
 }
 
+// A contiguous real line of singles or integers (at p) through the sort of
+// its own type, when it takes it: see sort_typed_line.
+bool sort_line_of_type(const NumOperand& y, uint8_t* p, double* index, int64_t n, uint8_t descending,
+                       void* room, int64_t room_bytes) {
+  auto as = [&](auto* keys) {
+    using T = std::remove_pointer_t<decltype(keys)>;
+    if (reinterpret_cast<uintptr_t>(p) % alignof(T) != 0) return false;
+    return sort_typed_line(reinterpret_cast<T*>(p), index, n, descending, room, room_bytes);
+  };
+  if (y.kind == NumKind::kSingle) return as(static_cast<float*>(nullptr));
+  switch (y.type) {
+    case kElemI8: return as(static_cast<int8_t*>(nullptr));
+    case kElemU8: return as(static_cast<uint8_t*>(nullptr));
+    case kElemI16: return as(static_cast<int16_t*>(nullptr));
+    case kElemU16: return as(static_cast<uint16_t*>(nullptr));
+    case kElemI32: return as(static_cast<int32_t*>(nullptr));
+    case kElemU32: return as(static_cast<uint32_t*>(nullptr));
+    case kElemI64: return as(static_cast<int64_t*>(nullptr));
+    case kElemU64: return as(static_cast<uint64_t*>(nullptr));
+    default: return false;
+  }
+}
+
 // Sorts every line of the top item y (a copy of the argument), carrying the
 // index array when given. Scratch space lies past the data top; nothing is
 // pushed while it is in use.
@@ -143,6 +167,23 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
   const SortCmpFn cmp = y.kind == NumKind::kSingle ? sort_cmp_single : sort_cmp_for_type(y.type);
   if (!cmp) return kWrongArgType;
   const uint32_t es = num_elem_bytes(y);
+  // Contiguous real lines first go through the sorts of their own type
+  // (counted or merged, stable either way), in the free space; from the
+  // first line they refuse (untouched) on, the permutation sorts below.
+  int64_t first = 0;
+  if (!y.cplx && S == 1) {
+    int64_t free_bytes = 0;
+    void* room = nullptr;
+    stk_free_space(ctx, &free_bytes, &room);
+    if (free_bytes >= typed_sort_room_bytes(g.length, es, index != nullptr)) {
+      auto* re = static_cast<uint8_t*>(y.re);
+      while (first < lines && sort_line_of_type(y, re + line_base(first) * es,
+                                                index ? index + line_base(first) : nullptr, g.length,
+                                                descending, room, free_bytes))
+        ++first;
+      if (first == lines) return kOk;
+    }
+  }
   const int64_t perm_words = (g.length * 4 + 7) / 8;
   const int64_t copy_words = (g.length * es + 7) / 8;
   const int64_t plain_words = perm_words + copy_words * (y.cplx ? 2 : 1);
@@ -175,7 +216,7 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
     for (int64_t k = 0; k < g.length; ++k)
       std::memcpy(part + (b + k * S) * es, copy + int64_t{perm[k]} * es, es);
   };
-  for (int64_t line = 0; line < lines; ++line) {
+  for (int64_t line = first; line < lines; ++line) {
     const int64_t b = line_base(line);
     SortCmpRec rec{re + b * es, im ? im + b * es : nullptr, descending, S};
     if (pairs) {
@@ -208,10 +249,15 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
   if (x.count > std::numeric_limits<int32_t>::max()) return kObjectTooLarge;
   DimSplit g;
   shape_split_at_dim(x.ndims, x.dims, &dim, &g);
-  if (nout == 1 && x.kind == NumKind::kDouble && !x.cplx) {
-    // Real values alone are sorted where they lie (the stack's own copy of
-    // the argument) once the arguments above them are gone: no copy to make
-    // and none to move down. Nothing from here on can fail.
+  // Real values alone are sorted where they lie (the stack's own copy of
+  // the argument) once the arguments above them are gone: no copy to make
+  // and none to move down. Nothing from here on can fail: doubles need no
+  // room, and the other classes' room (a permutation and a copy of a line)
+  // is there already.
+  int64_t free_bytes = 0;
+  stk_free_space(ctx, &free_bytes, nullptr);
+  const int64_t line_room = 8 * ((g.length * 4 + 7) / 8 + (g.length * num_elem_bytes(x) + 7) / 8);
+  if (nout == 1 && !x.cplx && (x.kind == NumKind::kDouble || free_bytes >= line_room)) {
     TN_TRY(stk_remove(ctx, 0, nargin - 1));
     return sort_lines(ctx, num_operand(ctx, 0), g, nullptr, descending);
   }
