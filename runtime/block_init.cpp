@@ -120,7 +120,7 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   b->h.line_end = line_end;
   b->h.interaction_mode = kInteractionManipulate;
   b->h.flag_byte = 1;
-  b->h.default_chart_style = StyleSpec{kDefaultStyleBits, kDefaultGrey, kDefaultGrey, kDefaultGrey};
+  b->h.default_chart_style = StyleSpec{kDefaultStyleBits, kDefaultGrey, kDefaultGrey, kDefaultGrey, 0};
   b->h.default_frame_style = b->h.default_chart_style;
   b->h.frame_move.target_cell = -1;
   b->h.interaction.active = -1;

@@ -161,7 +161,7 @@ void copy_header_fields(RuntimeBlock* b, const uint8_t* h) {
   b->h.interaction_mode = int32_t(tn::get_le32(h + kImgInteractionMode));
   auto style = [&](uint32_t at) {
     const uint8_t* c = h + at + 4;
-    return StyleSpec{tn::get_le32(h + at), c[0], c[1], c[2]};
+    return StyleSpec{tn::get_le32(h + at), c[0], c[1], c[2], 0};
   };
   b->h.default_chart_style = style(kImgDefaultStyles);
   b->h.default_frame_style = style(kImgDefaultStyles + 8);

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr StyleSpec kBlack{0, 0, 0, 0};
+constexpr StyleSpec kBlack{0, 0, 0, 0, 0};
 constexpr uint32_t kFillStyleBits = 0x27;
 constexpr uint32_t kInteractiveAxesBits = 4;
 constexpr double kDefaultFrame[4] = {0.0, 1.0, 0.0, 1.0};
@@ -36,11 +36,11 @@ void inst_write_defaults(RuntimeBlock* b, InstanceRec* rec, int32_t id, uint8_t 
   rec->next_due = -1.0;
   rec->idle_base = -1.0;
   rec->styles[kStyleDefault] = kBlack;
-  rec->styles[kStyleFill] = StyleSpec{kFillStyleBits, 0, 0, 0};
+  rec->styles[kStyleFill] = StyleSpec{kFillStyleBits, 0, 0, 0, 0};
   rec->styles[kStyleChart] = b->h.default_chart_style;
   rec->styles[kStyleFrame] = b->h.default_frame_style;
   rec->styles[kStyleAxes] = kBlack;
-  rec->styles[kStyleInteractive] = StyleSpec{kInteractiveAxesBits, 0, 0, 0};
+  rec->styles[kStyleInteractive] = StyleSpec{kInteractiveAxesBits, 0, 0, 0, 0};
   rec->max_subplots = kMaxSubplots;
   rec->rows = rec->cols = 1;
   std::memcpy(rec->frame, kDefaultFrame, sizeof rec->frame);

@@ -101,6 +101,26 @@ int stk_shrink_top_matrix(EngineContext* ctx, int32_t rows, int32_t cols) {
   return kOk;
 }
 
+int stk_shrink_top_typed(EngineContext* ctx, int32_t rows, int32_t cols) {
+  if (ctx->desc_top < kDescWords || rows < 0 || cols < 0) return kBadArgument;
+  uint32_t* d = desc_at(ctx, 0);
+  const int64_t old_words = desc_data_words(d);
+  const int64_t header = typed_header_bytes(2);
+  if (d[0] != kKindPayload || old_words * 8 < header) return kBadArgument;
+  auto* b = reinterpret_cast<uint8_t*>(item_data(ctx, 0));
+  const uint32_t size = elem_size(tn::ld_u32(b));
+  if (tn::ld_u32(b + 4) != 2 || size == 0) return kBadArgument;
+  const int64_t count = int64_t{rows} * cols;
+  if (count > int64_t{tn::ld_u32(b + 8)} * tn::ld_u32(b + 12)) return kBadArgument;
+  const int64_t used = header + count * size, words = (used + 7) / 8;
+  std::memset(b + used, 0, static_cast<size_t>(words * 8 - used));
+  tn::st_u32(b + 8, static_cast<uint32_t>(rows));
+  tn::st_u32(b + 12, static_cast<uint32_t>(cols));
+  ctx->data_top -= static_cast<int32_t>(old_words - words);
+  d[1] = static_cast<uint32_t>(words);
+  return kOk;
+}
+
 int stk_free_space(EngineContext* ctx, int64_t* bytes, void** pointer) {
   if (bytes) *bytes = data_free_words(ctx) * 8;
   if (pointer) *pointer = data_words(ctx) + ctx->data_top;

@@ -18,6 +18,10 @@ int stk_reserve_top(EngineContext* ctx, int64_t n, void** pointer);
 // as a rows x cols matrix (a result computed in place of its argument);
 // kBadArgument when the top is no such matrix or would grow.
 int stk_shrink_top_matrix(EngineContext* ctx, int32_t rows, int32_t cols);
+// The same for a two-dimensional typed array on top (singles, integers,
+// characters, logicals): the bytes past its new end in its last word are
+// cleared.
+int stk_shrink_top_typed(EngineContext* ctx, int32_t rows, int32_t cols);
 int stk_free_space(EngineContext* ctx, int64_t* bytes, void** pointer);
 int stk_remove(EngineContext* ctx, int depth, int count);
 int stk_move(EngineContext* ctx, int n, int k);

@@ -1041,6 +1041,62 @@ int64_t write_distinct(const double* keys, int64_t m, const double* zero, double
   return k;
 }
 
+// u = unique(x) of real singles and integers in few ordered runs (or of
+// one or two bytes): x's own copy sorted where it lies by the sort of its
+// type, which is stable, so each value's first place holds the first of
+// its equals in x (the first zero for -0 and 0), and the distinct values
+// copied out. What that sort does not take (NaN, many runs) is left
+// untouched to the runs' machinery. *done set when done.
+int unique_typed_in_place(EngineContext* ctx, bool* done) {
+  *done = false;
+  const NumOperand x = num_operand(ctx, 0);
+  if (x.plain || x.cplx || x.kind == NumKind::kDouble || x.kind == NumKind::kNone || x.count < 2) return kOk;
+  if (x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const uint32_t es = num_elem_bytes(x);
+  int64_t free_bytes = 0;
+  void* room = nullptr;
+  stk_free_space(ctx, &free_bytes, &room);
+  // The result's room past the sort's: at most x's size and a header.
+  const int64_t result_bytes = x.count * es + 64;
+  if (free_bytes - result_bytes < typed_sort_room_bytes(x.count, es, false)) return kOk;
+  auto* data = static_cast<uint8_t*>(x.re);
+  if (!sort_line_of_type(x, data, nullptr, x.count, 0, room, free_bytes - result_bytes)) return kOk;
+  // The sort took the line, so it is aligned for its type.
+  auto keep_first = [n = x.count](auto* a) {
+    int64_t q = 1;
+    while (q < n && !(a[q] == a[q - 1])) ++q;  // the distinct start stays where it is
+    auto last = a[q - 1];
+    int64_t kept = q;
+    for (; q < n; ++q) {
+      const auto v = a[q];
+      if (v == last) continue;  // -0 == 0: the first zero stays
+      a[kept++] = v;
+      last = v;
+    }
+    return kept;
+  };
+  int64_t kept;
+  if (x.kind == NumKind::kSingle)
+    kept = keep_first(reinterpret_cast<float*>(data));
+  else if (es == 1)
+    kept = keep_first(data);
+  else if (es == 2)
+    kept = keep_first(reinterpret_cast<uint16_t*>(data));
+  else if (es == 4)
+    kept = keep_first(reinterpret_cast<uint32_t*>(data));
+  else
+    kept = keep_first(reinterpret_cast<uint64_t*>(data));
+  const auto k32 = static_cast<int32_t>(kept);
+  const bool row = is_row(x);
+  const int32_t dims[2] = {row ? 1 : k32, row ? k32 : 1};
+  *done = true;
+  if (x.ndims == 2 && stk_shrink_top_typed(ctx, dims[0], dims[1]) == kOk) return kOk;
+  uint8_t *re, *im;
+  TN_TRY(push_array_like(ctx, x, 2, dims, false, &re, &im));
+  std::memcpy(re, static_cast<const uint8_t*>(num_operand(ctx, 1).re), static_cast<size_t>(kept * es));
+  return stk_remove(ctx, 1, 1);
+}
+
 // The path when it applies (*done set), else nothing done.
 int unique_values_in_place(EngineContext* ctx, bool* done) {
   *done = false;
@@ -1257,6 +1313,7 @@ int bi_unique(EngineContext* ctx, int nargout) {
   if (nout == 1 && !list) {
     bool done = false;
     TN_TRY(unique_values_in_place(ctx, &done));
+    if (!done) TN_TRY(unique_typed_in_place(ctx, &done));
     if (done) return kOk;
   }
   SetWork w;

@@ -81,29 +81,6 @@ int sort_list(EngineContext* ctx, int nargin, int nout, uint8_t descending) {
   return stk_remove(ctx, nout, nargin + 1);
 }
 
-// A contiguous real line of singles or integers (at p) through the sort of
-// its own type, when it takes it: see sort_typed_line.
-bool sort_line_of_type(const NumOperand& y, uint8_t* p, double* index, int64_t n, uint8_t descending,
-                       void* room, int64_t room_bytes) {
-  auto as = [&](auto* keys) {
-    using T = std::remove_pointer_t<decltype(keys)>;
-    if (reinterpret_cast<uintptr_t>(p) % alignof(T) != 0) return false;
-    return sort_typed_line(reinterpret_cast<T*>(p), index, n, descending, room, room_bytes);
-  };
-  if (y.kind == NumKind::kSingle) return as(static_cast<float*>(nullptr));
-  switch (y.type) {
-    case kElemI8: return as(static_cast<int8_t*>(nullptr));
-    case kElemU8: return as(static_cast<uint8_t*>(nullptr));
-    case kElemI16: return as(static_cast<int16_t*>(nullptr));
-    case kElemU16: return as(static_cast<uint16_t*>(nullptr));
-    case kElemI32: return as(static_cast<int32_t*>(nullptr));
-    case kElemU32: return as(static_cast<uint32_t*>(nullptr));
-    case kElemI64: return as(static_cast<int64_t*>(nullptr));
-    case kElemU64: return as(static_cast<uint64_t*>(nullptr));
-    default: return false;
-  }
-}
-
 // Sorts every line of the top item y (a copy of the argument), carrying the
 // index array when given. Scratch space lies past the data top; nothing is
 // pushed while it is in use.
@@ -286,6 +263,29 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
 }
 
 }  // namespace
+
+// A contiguous real line of singles or integers (at p) through the sort of
+// its own type, when it takes it: see sort_typed_line.
+bool sort_line_of_type(const NumOperand& y, uint8_t* p, double* index, int64_t n, uint8_t descending,
+                       void* room, int64_t room_bytes) {
+  auto as = [&](auto* keys) {
+    using T = std::remove_pointer_t<decltype(keys)>;
+    if (reinterpret_cast<uintptr_t>(p) % alignof(T) != 0) return false;
+    return sort_typed_line(reinterpret_cast<T*>(p), index, n, descending, room, room_bytes);
+  };
+  if (y.kind == NumKind::kSingle) return as(static_cast<float*>(nullptr));
+  switch (y.type) {
+    case kElemI8: return as(static_cast<int8_t*>(nullptr));
+    case kElemU8: return as(static_cast<uint8_t*>(nullptr));
+    case kElemI16: return as(static_cast<int16_t*>(nullptr));
+    case kElemU16: return as(static_cast<uint16_t*>(nullptr));
+    case kElemI32: return as(static_cast<int32_t*>(nullptr));
+    case kElemU32: return as(static_cast<uint32_t*>(nullptr));
+    case kElemI64: return as(static_cast<int64_t*>(nullptr));
+    case kElemU64: return as(static_cast<uint64_t*>(nullptr));
+    default: return false;
+  }
+}
 
 // --- Comparison functions ---------------------------------------------------------
 

@@ -84,6 +84,14 @@ int push_array_like(EngineContext* ctx, const NumOperand& like, int ndims, const
 // Element size in bytes of a numeric operand's real part.
 uint32_t num_elem_bytes(const NumOperand& o);
 
+// A contiguous real line of singles or integers of the operand y's class
+// (n elements at p) sorted by value where it lies, stably, with the index
+// (positions 1, 2, ... on entry) when given, through room (room_bytes of
+// free space): false, the line untouched, when that sort does not take it
+// (see sort_typed_line).
+bool sort_line_of_type(const NumOperand& y, uint8_t* p, double* index, int64_t n, uint8_t descending,
+                       void* room, int64_t room_bytes);
+
 // Pushes scratch space of `words` data words as a plain item (at least one
 // word, so the pointer is always usable); kDataStackOverflow when it does not fit.
 int push_scratch(EngineContext* ctx, int64_t words, void** p);

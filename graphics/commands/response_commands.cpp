@@ -255,7 +255,7 @@ int write_system_record(PlotWriter* w, const ResponseCommand& cmd, const System&
     return kOk;
   }
   const SsModel& m = sys.m;
-  const StyleSpec plain{kSystemRecordBits, 0, 0, 0};
+  const StyleSpec plain{kSystemRecordBits, 0, 0, 0, 0};
   TN_TRY(plotwriter_begin_record(w, cmd.ss_code, id, 1, &plain, n));
   if (cmd.ts_arg) plotwriter_put(w, ts);
   plotwriter_put(w, m.n);
@@ -961,7 +961,7 @@ int state_space(const Call& c) {
   sys.ss = true;
   sys.m = SsModel{A.re, b_empty ? zb : B.re, c_empty ? zb + (b_empty ? int64_t(n) * m : 0) : C.re,
                   D.re, n, m, p};
-  StyleSpec st{kDefaultCurveBits, 0, 0, 0};
+  StyleSpec st{kDefaultCurveBits, 0, 0, 0, 0};
   TN_TRY(style_of(c.args->style, 0, kDefaultCurveBits, nullptr, &st));
   return run_system(c, sys, 1, st);
 }
@@ -1045,7 +1045,7 @@ int plot_cmd_initial(bool discrete, EngineContext* ctx, int nargin, int nargout,
   System sys;
   sys.ss = true;
   sys.m = SsModel{A.re, X.re, C.re, nullptr, n, 1, p};
-  StyleSpec st{kDefaultCurveBits, 0, 0, 0};
+  StyleSpec st{kDefaultCurveBits, 0, 0, 0, 0};
   TN_TRY(style_of(a.style, 0, kDefaultCurveBits, nullptr, &st));
   TN_TRY(run_system(c, sys, 1, st));
   if (t.drawing) command_done(ctx, nargin);

@@ -116,7 +116,7 @@ int64_t font_record_data(const FontArg& f) { return kFontFixed + text_doubles(f.
 
 // Record 67 {size, flags, name, zero byte}, coloured by the font colour.
 void put_font_record(PlotWriter* w, const FontArg& f) {
-  const StyleSpec colour{0, f.rgb[0], f.rgb[1], f.rgb[2]};
+  const StyleSpec colour{0, f.rgb[0], f.rgb[1], f.rgb[2], 0};
   plotwriter_begin_record(w, kCodeFont, kNoId, kNoId, &colour, int32_t(font_record_data(f)));
   plotwriter_put(w, f.size);
   plotwriter_put(w, double(f.flags));
