@@ -221,3 +221,50 @@ TEST(StackOps, PushDescriptorLimitsLeaveStacksUnchanged) {
   EXPECT_EQ(stk_push_descriptor(c, none), kStackOverflow);
   EXPECT_EQ(snapshot_stacks(c), before);
 }
+
+// A typed array on top keeps its first elements as a smaller matrix, and the
+// bytes past its new end in its last word are cleared (images save them);
+// anything else, a growth or more than two dimensions is refused untouched.
+TEST(StackOps, ShrinkTopTypedKeepsThePrefixAndClearsThePadding) {
+  TestContext h = make_test_context(4096, 3 * 16 + 1);
+  EngineContext* c = h.ctx();
+  struct Case {
+    int size;
+    int32_t rows, cols, to_rows, to_cols;
+    int status;
+  };
+  const Case cases[] = {
+      {1, 1, 13, 1, 5, kOk},  {2, 7, 1, 3, 1, kOk},       {4, 1, 9, 1, 9, kOk},
+      {8, 1, 4, 1, 1, kOk},   {1, 1, 8, 1, 0, kOk},       {2, 1, 5, 1, 6, kBadArgument},
+      {4, 2, 3, 3, 2, kOk},   {4, 1, 3, -1, 1, kBadArgument},
+  };
+  for (const Case& k : cases) {
+    const int32_t dims[2] = {k.rows, k.cols};
+    void* data = nullptr;
+    ASSERT_EQ(stk_push_typed_array(c, 2, dims, k.size, 0, &data), kOk);
+    auto* e = static_cast<uint8_t*>(data);
+    for (int64_t q = 0; q < int64_t{k.rows} * k.cols * k.size; ++q) e[q] = static_cast<uint8_t>(0xA0 + q);
+    const int32_t top_before = c->data_top;
+    const int64_t old_words = desc_data_words(desc_at(c, 0));
+    ASSERT_EQ(stk_shrink_top_typed(c, k.to_rows, k.to_cols), k.status) << k.size << " " << k.to_cols;
+    if (k.status == kOk) {
+      const int64_t bytes = int64_t{k.to_rows} * k.to_cols * k.size;
+      const int64_t words = (typed_header_bytes(2) + bytes + 7) / 8;
+      EXPECT_EQ(desc_data_words(desc_at(c, 0)), words);
+      EXPECT_EQ(c->data_top, top_before - old_words + words);
+      auto* b = reinterpret_cast<uint8_t*>(item_data(c, 0));
+      EXPECT_EQ(tn::ld_u32(b + 8), uint32_t(k.to_rows));
+      EXPECT_EQ(tn::ld_u32(b + 12), uint32_t(k.to_cols));
+      for (int64_t q = 0; q < bytes; ++q) EXPECT_EQ(e[q], static_cast<uint8_t>(0xA0 + q));
+      for (int64_t q = typed_header_bytes(2) + bytes; q < words * 8; ++q) EXPECT_EQ(b[q], 0) << q;
+    } else {
+      EXPECT_EQ(c->data_top, top_before);
+    }
+    ASSERT_EQ(stk_remove(c, 0, 1), kOk);
+  }
+  const int32_t three[3] = {2, 2, 2};
+  ASSERT_EQ(stk_push_typed_array(c, 3, three, 4, 0, nullptr), kOk);
+  EXPECT_EQ(stk_shrink_top_typed(c, 1, 1), kBadArgument);
+  tn_test::test_push_real(c, 2);
+  EXPECT_EQ(stk_shrink_top_typed(c, 1, 1), kBadArgument);
+}
