@@ -249,6 +249,34 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
     TN_TRY(sort_lines(ctx, num_operand(ctx, 0), g, index, descending));
     return stk_remove(ctx, 1, nargin - 1);  // between the two outputs
   }
+  constexpr int kMostDims = 64;
+  const int64_t bytes = x.count * num_elem_bytes(x), words = (bytes + 7) / 8;
+  if (nout == 2 && !x.cplx && x.kind != NumKind::kDouble && x.ndims <= kMostDims &&
+      free_bytes >= 8 * (2 * words + x.count) + 512 + line_room) {
+    // Singles and integers: the argument's values are set aside past the
+    // data top and the argument (on top once the arguments above it are
+    // gone) gives its place to the index and the sorted copy, which then
+    // lie where they end; no result is moved down over the arguments.
+    // Nothing from here on can fail: the room is there.
+    NumOperand like = x;
+    uint32_t desc[kDescWords];
+    std::memcpy(desc, x.desc, sizeof desc);
+    like.desc = desc;
+    int32_t dims[kMostDims];
+    for (int d = 0; d < x.ndims; ++d) dims[d] = static_cast<int32_t>(x.dims[d]);
+    TN_TRY(stk_remove(ctx, 0, nargin - 1));
+    void* saved;
+    TN_TRY(stk_reserve_top(ctx, words, &saved));
+    if (bytes > 0) std::memcpy(saved, num_operand(ctx, 0).re, static_cast<size_t>(bytes));
+    TN_TRY(stk_remove(ctx, 0, 1));
+    double* index;
+    TN_TRY(stk_push_double_nd(ctx, x.ndims, dims, &index, nullptr));
+    fill_index(g, index);
+    uint8_t *re, *im;
+    TN_TRY(push_array_like(ctx, like, x.ndims, dims, false, &re, &im));
+    if (bytes > 0) std::memcpy(re, saved, static_cast<size_t>(bytes));
+    return sort_lines(ctx, num_operand(ctx, 0), g, index, descending);
+  }
   const StackMark mark = stack_mark(ctx);
   double* index = nullptr;
   if (nout == 2) {
