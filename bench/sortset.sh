@@ -16,8 +16,9 @@
 # log n. Targets at 1.6 million: sort within 1.5 times Octave's time with an
 # exponent of at most 1.15, unique, ismember and setdiff within 2 times,
 # diff within 1.5 times, and on sorted, reversed, periodic, repeated and
-# constant inputs every function within Octave's time; the exit status is 2
-# when one is missed.
+# constant inputs (doubles, and singles and integers for sort, unique,
+# ismember and setdiff) every function within Octave's time; the exit
+# status is 2 when one is missed.
 # Usage: bench/sortset.sh [runs [name]]   (default 3 runs, every kernel;
 # with a name, only the kernels whose names contain it). ZVR=path times
 # another zvr binary (a build of an earlier commit, for the figures before a
@@ -86,6 +87,21 @@ calls = {
 for shape, (inputs, reps) in shapes.items():
     for call, body in calls.items():
         kernels[f"{call} {shape}"] = (inputs + " y = x(1:2:end);", body, reps, (big,), 1.0, None)
+# The same shapes in other classes (integers built exactly, since a
+# conversion to an integer class truncates): sort, its index, unique and two
+# set functions. Target: Octave's time or better.
+class_shapes = {
+    "sorted": ("1:N", 20),
+    "reversed": ("N:-1:1", 20),
+    "periodic": ("mod(0:N - 1, 10007)", 5),
+    "twice": ("mod(0:N - 1, N / 2)", 10),
+    "equal": ("ones(1, N)", 20),
+}
+class_calls = {k: calls[k] for k in ("sort", "[s,i]=sort", "unique", "ismember", "setdiff")}
+for cls in ("single", "int32", "uint8", "int64"):
+    for shape, (values, reps) in class_shapes.items():
+        for call, body in class_calls.items():
+            kernels[f"{call} {cls} {shape}"] = (f"x = {cls}({values}); y = x(1:2:end);", body, reps, (big,), 1.0, None)
 if only:
     kernels = {k: v for k, v in kernels.items() if only in k}
 cmds = {}
