@@ -1041,26 +1041,27 @@ int64_t write_distinct(const double* keys, int64_t m, const double* zero, double
   return k;
 }
 
-// u = unique(x) of real singles and integers in few ordered runs (or of
-// one or two bytes): x's own copy sorted where it lies by the sort of its
-// type, which is stable, so each value's first place holds the first of
-// its equals in x (the first zero for -0 and 0), and the distinct values
-// copied out. What that sort does not take (NaN, many runs) is left
-// untouched to the runs' machinery. *done set when done.
+// u = unique(x) of a matrix of real singles or integers in few ordered
+// runs (or of one or two bytes): x's own copy sorted where it lies by the
+// sort of its type, which is stable, so each value's first place holds the
+// first of its equals in x (the first zero for -0 and 0), and the distinct
+// values kept at its front, to which it then shrinks. Nothing is pushed,
+// so nothing fails once the sort has begun. What that sort does not take
+// (NaN, many runs) is left untouched to the runs' machinery. *done set
+// when done.
 int unique_typed_in_place(EngineContext* ctx, bool* done) {
   *done = false;
   const NumOperand x = num_operand(ctx, 0);
   if (x.plain || x.cplx || x.kind == NumKind::kDouble || x.kind == NumKind::kNone || x.count < 2) return kOk;
+  if (x.ndims != 2) return kOk;  // the result then needs a new array, which could fail after the sort
   if (x.count > std::numeric_limits<int32_t>::max()) return kOk;
   const uint32_t es = num_elem_bytes(x);
   int64_t free_bytes = 0;
   void* room = nullptr;
   stk_free_space(ctx, &free_bytes, &room);
-  // The result's room past the sort's: at most x's size and a header.
-  const int64_t result_bytes = x.count * es + 64;
-  if (free_bytes - result_bytes < typed_sort_room_bytes(x.count, es, false)) return kOk;
+  if (free_bytes < typed_sort_room_bytes(x.count, es, false)) return kOk;
   auto* data = static_cast<uint8_t*>(x.re);
-  if (!sort_line_of_type(x, data, nullptr, x.count, 0, room, free_bytes - result_bytes)) return kOk;
+  if (!sort_line_of_type(x, data, nullptr, x.count, 0, room, free_bytes)) return kOk;
   // The sort took the line, so it is aligned for its type.
   auto keep_first = [n = x.count](auto* a) {
     int64_t q = 1;
@@ -1090,11 +1091,7 @@ int unique_typed_in_place(EngineContext* ctx, bool* done) {
   const bool row = is_row(x);
   const int32_t dims[2] = {row ? 1 : k32, row ? k32 : 1};
   *done = true;
-  if (x.ndims == 2 && stk_shrink_top_typed(ctx, dims[0], dims[1]) == kOk) return kOk;
-  uint8_t *re, *im;
-  TN_TRY(push_array_like(ctx, x, 2, dims, false, &re, &im));
-  std::memcpy(re, static_cast<const uint8_t*>(num_operand(ctx, 1).re), static_cast<size_t>(kept * es));
-  return stk_remove(ctx, 1, 1);
+  return stk_shrink_top_typed(ctx, dims[0], dims[1]);
 }
 
 // The path when it applies (*done set), else nothing done.

@@ -251,13 +251,14 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
   }
   constexpr int kMostDims = 64;
   const int64_t bytes = x.count * num_elem_bytes(x), words = (bytes + 7) / 8;
-  if (nout == 2 && !x.cplx && x.kind != NumKind::kDouble && x.ndims <= kMostDims &&
+  if (nout == 2 && !x.cplx && x.kind != NumKind::kDouble && x.ndims <= kMostDims && desc_room(ctx) &&
       free_bytes >= 8 * (2 * words + x.count) + 512 + line_room) {
     // Singles and integers: the argument's values are set aside past the
     // data top and the argument (on top once the arguments above it are
     // gone) gives its place to the index and the sorted copy, which then
     // lie where they end; no result is moved down over the arguments.
-    // Nothing from here on can fail: the room is there.
+    // Nothing from here on can fail: the room is there, on both stacks (one
+    // descriptor more than the argument's).
     NumOperand like = x;
     uint32_t desc[kDescWords];
     std::memcpy(desc, x.desc, sizeof desc);
