@@ -117,16 +117,58 @@ bool sorts_as_pairs(const SetSeq& s) {
                      (s.cls == SeqClass::kInt && (s.type & 127) <= 4));
 }
 
+// 64-bit integers, whose doubles lose exactness past 2^53, are sorted as
+// (integer, position) pairs instead: as fast, and exact.
+bool sorts_as_int_pairs(const SetSeq& s) {
+  return !s.cplx && s.cls == SeqClass::kInt && (s.type & 127) == 8;
+}
+
+// Element k of a part of a 64-bit sequence as an IntPair key: unsigned
+// values with the top bit flipped, so that signed order is theirs.
+template <bool kUnsigned>
+inline int64_t int64_key(const uint8_t* re, int64_t k) {
+  if constexpr (kUnsigned)
+    return static_cast<int64_t>(tn::load<uint64_t>(re + 8 * k) ^ (uint64_t{1} << 63));
+  else
+    return tn::load<int64_t>(re + 8 * k);
+}
+
+// sort_sequence for sorts_as_int_pairs, through pairs and merge as there.
+template <bool kUnsigned>
+void sort_int_sequence(const SetSeq& s, int32_t* perm, IntPair* pairs, IntPair* merge) {
+  for (int part = 0, c = 0; part < 2; ++part) {
+    const int32_t count = part ? s.n - s.n0 : s.n0;
+    for (int32_t k = 0; k < count; ++k, ++c) pairs[c] = IntPair{int64_key<kUnsigned>(s.re[part], k), c};
+  }
+  sort_int_pairs(pairs, s.n, merge);
+  int64_t before = 0;
+  for (int32_t q = 0; q < s.n; ++q) {
+    const int64_t key = pairs[q].key;
+    const auto c = static_cast<uint32_t>(pairs[q].pos);
+    perm[q] = static_cast<int32_t>(q == 0 || key != before ? c | kRunStart : c);
+    before = key;
+  }
+}
+
 // perm := the combined positions in the order of seq_cmp, ties by position,
 // the first of each run marked when the pairs sorted them. merge, when
 // given, is room for half the pairs, where a sequence of a few ordered runs
-// is merged.
+// is merged; without pairs, room for half the permutation, where the same
+// is done through seq_cmp.
 // With pairs, they lie at the start of the scratch, where perm begins too:
 // perm[q] is written after pairs[q] is read, and covers only pairs read
 // before it.
-void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, SortPair* merge) {
+void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, void* merge) {
   if (!pairs) {
-    sort_index(s.n, seq_cmp, perm, const_cast<SetSeq*>(&s), 0);
+    sort_index(s.n, seq_cmp, perm, const_cast<SetSeq*>(&s), 0, static_cast<int32_t*>(merge));
+    return;
+  }
+  if (sorts_as_int_pairs(s)) {
+    auto* p = reinterpret_cast<IntPair*>(pairs);
+    if (s.type & kElemUnsigned)
+      sort_int_sequence<true>(s, perm, p, static_cast<IntPair*>(merge));
+    else
+      sort_int_sequence<false>(s, perm, p, static_cast<IntPair*>(merge));
     return;
   }
   SortPair* p = pairs;
@@ -140,7 +182,7 @@ void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, SortPair* me
     }
   else
     for (int32_t c = 0; c < s.n; ++c) p[c] = SortPair{float_at(s, c).re, double(c)};
-  sort_pairs(p, s.n, 0, merge);
+  sort_pairs(p, s.n, 0, static_cast<SortPair*>(merge));
   // Equal values lie side by side, and equality of doubles is transitive
   // (NaN equals nothing), so a run starts wherever a key differs from the
   // one before it: marked here, while the keys are in order in memory.
@@ -474,7 +516,8 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   const int64_t str_words = s.cls == SeqClass::kString ? kStringElemWords * n : 0;
   const int64_t sort_bytes = 4 * n + int64_t{sizeof(SetRun)} * n + 4 * na;
   const int64_t pair_bytes = int64_t{sizeof(SortPair)} * n;
-  bool pairs = sorts_as_pairs(s);
+  static_assert(sizeof(IntPair) == sizeof(SortPair));
+  bool pairs = sorts_as_pairs(s) || sorts_as_int_pairs(s);
   void* scratch;
   int st = kDataStackOverflow;
   if (pairs) st = push_scratch(ctx, (std::max(sort_bytes, pair_bytes) + 7) / 8, &scratch);
@@ -496,17 +539,18 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     if (st != kOk) return fail_to_mark(ctx, mark, st);
     s.str = elems;
   }
-  // Past the data top, where there is room, half as many pairs again to
-  // merge the runs of an ordered sequence: used by the sort alone, before
-  // any result is pushed, and taking nothing from the results' room.
+  // Past the data top, where there is room, half as many pairs (or
+  // permutation entries) again to merge the runs of an ordered sequence:
+  // used by the sort alone, before any result is pushed, and taking nothing
+  // from the results' room.
   void* merge = nullptr;
-  if (pairs && stk_reserve_top(ctx, int64_t{sizeof(SortPair)} / 8 * ((n + 1) / 2), &merge) != kOk)
-    merge = nullptr;
+  const int64_t merge_words = pairs ? int64_t{sizeof(SortPair)} / 8 * ((n + 1) / 2)
+                                    : (4 * ((n + 1) / 2) + 7) / 8;
+  if (stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
   // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
   if (hash.limit > 0 && few_distinct_likely(s, hash) && hash_runs(w, hash)) return kOk;
-  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr,
-                static_cast<SortPair*>(merge));
+  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, merge);
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
 }
