@@ -774,6 +774,13 @@ void sort_int_pairs(IntPair* pairs, int64_t n, IntPair* merge) {
       pairs, n, [](const IntPair& p) { return static_cast<double>(p.key); }, before, false);
 }
 
+void sort_int_keys(int64_t* keys, int64_t n, int64_t* merge) {
+  if (n < 2) return;
+  auto before = [](int64_t a, int64_t b) { return a < b; };
+  if (merge && natural_sort(Plain<int64_t>{keys}, n, Plain<int64_t>{merge}, before)) return;
+  bucket_sort(keys, n, [](int64_t k) { return static_cast<double>(k); }, before, false);
+}
+
 void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
                     uint8_t descending, SortPair* scratch, SortPair* merge, bool ascending_companions) {
   if (stride == 0 || n < 2) return;

@@ -61,6 +61,10 @@ struct IntPair {
 // merge as for sort_pairs.
 void sort_int_pairs(IntPair* pairs, int64_t n, IntPair* merge = nullptr);
 
+// 64-bit integer keys (unsigned ones flipped as in IntPair) ascending in
+// place; merge as for sort_pairs.
+void sort_int_keys(int64_t* keys, int64_t n, int64_t* merge = nullptr);
+
 // shellsort_real_pair's result for distinct companions, through n pairs of
 // scratch; without scratch, shellsort_real_pair itself. A contiguous line
 // merges its runs in the merge room, else in the scratch. Companions that

@@ -663,6 +663,7 @@ int clamp_outputs(int nargout) { return nargout < 1 ? 1 : nargout; }
 
 enum class SetOp : uint8_t { kUnion, kIntersect, kSetdiff, kSetxor };
 int set_values_only(EngineContext* ctx, SetOp op, bool* done);
+int set_int64_values_only(EngineContext* ctx, SetOp op, bool* done);
 
 int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   if (nargout > 3) return kTooManyOutputs;
@@ -671,6 +672,7 @@ int set_binary(EngineContext* ctx, int nargout, SetOp op) {
     TN_TRY(stk_argcheck(ctx, 2, nullptr));
     bool done = false;
     TN_TRY(set_values_only(ctx, op, &done));
+    if (!done) TN_TRY(set_int64_values_only(ctx, op, &done));
     if (done) return kOk;
   }
   const StackMark mark = stack_mark(ctx);
@@ -903,9 +905,8 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
 // The first place p in keys[lo..hi) with !less(keys[p], v) (keys ordered
 // by less), searched outward from `from` (lo <= from <= hi) at steps of 1,
 // 2, 4, ...
-template <class Less>
-int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t from, double v,
-                           Less less) {
+template <class K, class Less>
+int64_t gallop_lower_bound(const K* keys, int64_t lo, int64_t hi, int64_t from, K v, Less less) {
   int64_t a = from, b = from, step = 1;
   if (from < hi && less(keys[from], v)) {  // forward: keys[a] before v throughout
     while (b < hi && less(keys[b], v)) {
@@ -924,15 +925,26 @@ int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t f
   return std::lower_bound(keys + a, keys + b, v, less) - keys;
 }
 
+// A value the first element of x (n of them) is sure to differ from, so
+// that the first lookup is made: NaN for doubles; for integers, which have
+// no such value, the complement of that element.
+template <class K, class KeyAt>
+K differing_from_first(KeyAt key_at, int64_t n) {
+  if constexpr (std::is_same_v<K, double>)
+    return std::numeric_limits<double>::quiet_NaN();
+  else
+    return n > 0 ? ~key_at(0) : K{0};
+}
+
 // tf[k] := whether element k of x (key_at) is among keys[0..count), which
 // are distinct numbers ordered by less (ascending, or descending where they
 // are an operand's own); walk as ismember_by_lookup decides. plain: x's
 // elements where they are doubles, whose runs of repeats are then read a
-// block at a time.
-template <class KeyAt, class Less>
-void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, int64_t count, bool walk,
+// block at a time (null for integer keys).
+template <class KeyAt, class K, class Less>
+void look_up(KeyAt key_at, const double* plain, int64_t n, const K* keys, int64_t count, bool walk,
              Less less, uint8_t* tf) {
-  double before = std::numeric_limits<double>::quiet_NaN();
+  K before = differing_from_first<K>(key_at, n);
   int64_t at = 0;
   uint8_t found = 0;
   int64_t k = 0;
@@ -946,7 +958,7 @@ void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, i
       at = gallop_lower_bound(keys, 0, count, 0, before, less);
       tf[0] = at < count && keys[at] == before ? 1 : 0;
       for (k = 1; k < n; ++k) {
-        const double key = key_at(k);
+        const K key = key_at(k);
         if (!less(before, key)) break;
         if (at < count && less(keys[at], key)) {
           if (at + 1 < count && !less(keys[at + 1], key))
@@ -961,7 +973,7 @@ void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, i
     }
   }
   for (; k < n; ++k) {
-    const double key = key_at(k);
+    const K key = key_at(k);
     if (key != key) {
       tf[k] = 0;
       continue;
@@ -992,10 +1004,12 @@ void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, i
       before = key;
     }
     tf[k] = found;
-    if (plain && k + 1 < n && plain[k + 1] == key) {  // repeats answered at once
-      const int64_t end = run_end_from(plain, k + 1, n, RunOrder::kEqual);
-      std::memset(tf + k + 1, found, static_cast<size_t>(end - k - 1));
-      k = end - 1;
+    if constexpr (std::is_same_v<K, double>) {
+      if (plain && k + 1 < n && plain[k + 1] == key) {  // repeats answered at once
+        const int64_t end = run_end_from(plain, k + 1, n, RunOrder::kEqual);
+        std::memset(tf + k + 1, found, static_cast<size_t>(end - k - 1));
+        k = end - 1;
+      }
     }
   }
 }
@@ -1008,14 +1022,148 @@ bool strictly_descending(const NumOperand& o) {
   return p[0] == p[0] && run_end_from(p, 1, o.count, RunOrder::kDescending) == o.count;
 }
 
+// --- 64-bit integers by value ----------------------------------------------------
+// int64 and uint64 values go by their own keys (IntPair's: unsigned ones
+// with the top bit flipped), never by doubles, which lose exactness past
+// 2^53: the paths above of ismember, unique and the set functions of values
+// alone, for these classes. No NaN, no signed zero: only order and repeats.
+// Written for speed: the set functions of large 64-bit arrays spend their
+// time here.
+
+bool is_int64(const NumOperand& o) {
+  return o.kind == NumKind::kInt && !o.cplx && (o.type & 127) == 8;
+}
+
+// Calls f(key_at) once, key_at(k) giving element k of a 64-bit operand as a
+// key: one loop per signedness, decided outside it.
+template <class F>
+void with_int_keys(const NumOperand& o, F&& f) {
+  const auto* p = static_cast<const uint8_t*>(o.re);
+  if (o.type & kElemUnsigned)
+    f([p](int64_t k) { return int64_key<true>(p, k); });
+  else
+    f([p](int64_t k) { return int64_key<false>(p, k); });
+}
+
+// Key q of out, an array of o's class, from its key.
+inline void store_int_key(const NumOperand& o, uint8_t* out, int64_t q, int64_t key) {
+  const uint64_t flip = (o.type & kElemUnsigned) ? uint64_t{1} << 63 : 0;
+  tn::store<uint64_t>(out + 8 * q, static_cast<uint64_t>(key) ^ flip);
+}
+
+// The distinct keys of o ascending at room[0..returned) (room for o.count),
+// merge as for sort_int_keys. While the keys come in order each is kept
+// only when it differs from the one before, so a sorted operand is done in
+// this one pass; a reversed one is a single run to the sort.
+int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
+  int64_t m = 0;
+  bool ordered = true;
+  with_int_keys(o, [&](auto key_at) {
+    int64_t kept = 0, k = 0;
+    for (; k < o.count; ++k) {
+      const int64_t key = key_at(k);
+      if (kept > 0 && key <= room[kept - 1]) {
+        if (key == room[kept - 1]) continue;
+        break;
+      }
+      room[kept++] = key;
+    }
+    ordered = k == o.count;
+    for (; k < o.count; ++k) room[kept++] = key_at(k);
+    m = kept;
+  });
+  if (!ordered) {
+    sort_int_keys(room, m, merge);
+    m = std::unique(room, room + m) - room;
+  }
+  return m;
+}
+
+// Scratch for the keys of o (its element count, at least one word) and,
+// past the data top where there is room, half that again to merge them.
+int push_int_key_room(EngineContext* ctx, int64_t count, int64_t** keys, int64_t** merge) {
+  void* scratch;
+  TN_TRY(push_scratch(ctx, std::max<int64_t>(count, 1), &scratch));
+  *keys = static_cast<int64_t*>(scratch);
+  void* room = nullptr;
+  if (stk_reserve_top(ctx, (count + 1) / 2, &room) != kOk) room = nullptr;
+  *merge = static_cast<int64_t*>(room);
+  return kOk;
+}
+
+// ismember(x, s) of a 64-bit x, s already in x's class: the distinct keys
+// of s, x looked up in them. Pushes the result over one scratch item.
+int ismember_int64(EngineContext* ctx, int x_depth, bool walk, int* items) {
+  const NumOperand s = num_operand(ctx, 0);
+  int64_t *keys, *merge;
+  TN_TRY(push_int_key_room(ctx, s.count, &keys, &merge));
+  ++*items;
+  const int64_t count = distinct_int_keys(num_operand(ctx, 1), keys, merge);
+  NumOperand x = num_operand(ctx, x_depth + 1);
+  uint8_t* tf;
+  TN_TRY(stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf));
+  x = num_operand(ctx, x_depth + 2);
+  with_int_keys(x, [n = x.count, keys, count, tf, walk](auto key_at) {
+    look_up(key_at, nullptr, n, static_cast<const int64_t*>(keys), count, walk,
+            [](int64_t a, int64_t b) { return a < b; }, tf);
+  });
+  return kOk;
+}
+
+// Whether the first kLookupScanned elements of a 64-bit x fall into at
+// most kLookupMostRuns monotone stretches, as few_ordered_stretches.
+bool few_ordered_int_stretches(const NumOperand& x) {
+  const int64_t scanned = std::min(x.count, kLookupScanned);
+  bool few = true;
+  with_int_keys(x, [&](auto key_at) {
+    int32_t runs = 1;
+    int direction = 0;
+    for (int64_t k = 1; k < scanned && few; ++k) {
+      const int64_t a = key_at(k - 1), b = key_at(k);
+      if (a == b) continue;
+      const int d = b > a ? 1 : -1;
+      if (direction == 0 || d == direction) {
+        direction = d;
+        continue;
+      }
+      direction = 0;
+      few = ++runs <= kLookupMostRuns;
+    }
+  });
+  return few;
+}
+
+// u = unique(x) of a 64-bit x: its distinct keys, in x's class, a row
+// where x is one (*done set).
+int unique_int64_values(EngineContext* ctx, bool* done) {
+  *done = false;
+  const NumOperand x = num_operand(ctx, 0);
+  if (!is_int64(x) || x.count < 1 || x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const StackMark mark = stack_mark(ctx);
+  int64_t *keys, *merge;
+  TN_TRY(push_int_key_room(ctx, x.count, &keys, &merge));
+  const int64_t count = distinct_int_keys(num_operand(ctx, 1), keys, merge);
+  const bool row = is_row(x);
+  const auto k32 = static_cast<int32_t>(count);
+  const int32_t dims[2] = {row ? 1 : k32, row ? k32 : 1};
+  uint8_t *re, *im;
+  const int st = push_array_like(ctx, num_operand(ctx, 1), 2, dims, false, &re, &im);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  const NumOperand like = num_operand(ctx, 2);
+  for (int64_t q = 0; q < count; ++q) store_int_key(like, re, q, keys[q]);
+  *done = true;
+  return stk_remove(ctx, 1, 2);
+}
+
 // The lookup path when it applies (*done set), else nothing done.
 int ismember_by_lookup(EngineContext* ctx, bool* done) {
   *done = false;
   if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
   NumOperand x = num_operand(ctx, 1), s = num_operand(ctx, 0);
   if (x.kind == NumKind::kNone || s.kind == NumKind::kNone) return kOk;
-  if (!keys_exact(x) || s.cplx || x.count > std::numeric_limits<int32_t>::max()) return kOk;
-  const bool walk = few_ordered_stretches(x);
+  const bool wide = is_int64(x);
+  if ((!keys_exact(x) && !wide) || s.cplx || x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const bool walk = wide ? few_ordered_int_stretches(x) : few_ordered_stretches(x);
   if (!walk && s.count > kLookupSmallSet) return kOk;
 
   const StackMark mark = stack_mark(ctx);
@@ -1027,6 +1175,12 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     ++items;
     x = num_operand(ctx, 2);
     s = num_operand(ctx, 0);
+  }
+  if (wide) {
+    const int st = ismember_int64(ctx, items - 1, walk, &items);
+    if (st != kOk) return fail_to_mark(ctx, mark, st);
+    *done = true;
+    return stk_remove(ctx, 1, items);
   }
   // The keys of s (unless they are its own) and, past the data top where
   // there is room, half as many again to merge their runs (used before the
@@ -1278,6 +1432,57 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   return stk_remove(ctx, 1, 3);
 }
 
+// c = union(a, b) (likewise intersect, setdiff, setxor) of two 64-bit
+// operands of one class, as set_values_only: each operand's distinct keys,
+// one walk through both (*done set).
+int set_int64_values_only(EngineContext* ctx, SetOp op, bool* done) {
+  *done = false;
+  if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
+  const NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
+  if (!is_int64(a) || !is_int64(b) || !same_class(a, b)) return kOk;
+  if (a.count + b.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const StackMark mark = stack_mark(ctx);
+  int64_t *keys, *merge;
+  TN_TRY(push_int_key_room(ctx, a.count + b.count, &keys, &merge));
+  int64_t* const ka = keys;
+  int64_t* const kb = keys + a.count;
+  const int64_t ma = distinct_int_keys(num_operand(ctx, 2), ka, merge);
+  const int64_t mb = distinct_int_keys(num_operand(ctx, 1), kb, merge);
+
+  const bool from_a_only = op != SetOp::kIntersect;
+  const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
+  const bool from_both = op == SetOp::kUnion || op == SetOp::kIntersect;
+  auto walk = [&](auto emit) {
+    int64_t i = 0, j = 0;
+    while (i < ma || j < mb) {
+      if (j == mb || (i < ma && ka[i] < kb[j])) {
+        if (from_a_only) emit(ka[i]);
+        ++i;
+      } else if (i == ma || kb[j] < ka[i]) {
+        if (from_b_only) emit(kb[j]);
+        ++j;
+      } else {
+        if (from_both) emit(ka[i]);
+        ++i;
+        ++j;
+      }
+    }
+  };
+  int64_t total = 0;
+  walk([&](int64_t) { ++total; });
+  const bool row = op == SetOp::kSetdiff && is_row(a);
+  const auto t32 = static_cast<int32_t>(total);
+  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
+  uint8_t *re, *im;
+  const int st = push_array_like(ctx, num_operand(ctx, 2), 2, dims, false, &re, &im);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  const NumOperand like = num_operand(ctx, 3);
+  int64_t q = 0;
+  walk([&](int64_t key) { store_int_key(like, re, q++, key); });
+  *done = true;
+  return stk_remove(ctx, 1, 3);
+}
+
 }  // namespace
 
 int bi_unique(EngineContext* ctx, int nargout) {
@@ -1301,6 +1506,7 @@ int bi_unique(EngineContext* ctx, int nargout) {
   if (nout == 1 && !list) {
     bool done = false;
     TN_TRY(unique_values_in_place(ctx, &done));
+    if (!done) TN_TRY(unique_int64_values(ctx, &done));
     if (done) return kOk;
   }
   SetWork w;
