@@ -1051,10 +1051,74 @@ inline void store_int_key(const NumOperand& o, uint8_t* out, int64_t q, int64_t 
   tn::store<uint64_t>(out + 8 * q, static_cast<uint64_t>(key) ^ flip);
 }
 
+// Whether o's keys are likely at most `limit` distinct ones, from a sample
+// at pseudo-random places, as few_distinct_likely.
+bool few_int_keys_likely(const NumOperand& o, int64_t limit) {
+  int64_t sample[kSampled];
+  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  with_int_keys(o, [&](auto key_at) {
+    for (int q = 0; q < kSampled; ++q) {
+      lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
+      sample[q] = key_at(static_cast<int64_t>((lcg >> 33) % static_cast<uint64_t>(o.count)));
+    }
+  });
+  std::sort(sample, sample + kSampled);
+  int distinct = 1;
+  for (int q = 1; q < kSampled; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
+  const double m = static_cast<double>(limit);
+  return distinct < m * -std::expm1(-kSampled / m);
+}
+
+// The distinct keys of o, unordered, at room[0..returned), found through a
+// hash table in `table` (a power of two `size` of slots, at least twice
+// limit); -1 once they pass limit. Integers have no spare value to mark an
+// empty slot, so one key stands for it and its presence is kept apart.
+// Linear in the elements, where periodic data costs a sort a merge per
+// level of its many runs.
+int64_t hash_int_keys(const NumOperand& o, int64_t* room, int64_t limit, int64_t* table,
+                      int64_t size) {
+  constexpr int64_t kEmpty = std::numeric_limits<int64_t>::min();
+  std::fill(table, table + size, kEmpty);
+  const int shift = 64 - std::countr_zero(static_cast<uint64_t>(size));
+  const auto mask = static_cast<uint64_t>(size - 1);
+  int64_t m = 0;
+  bool empty_seen = false;
+  with_int_keys(o, [&](auto key_at) {
+    int64_t before = 0;
+    for (int64_t k = 0; k < o.count; ++k) {
+      const int64_t key = key_at(k);
+      if (k > 0 && key == before) continue;  // runs of repeats: one lookup
+      before = key;
+      if (key == kEmpty) {
+        if (!empty_seen) {
+          empty_seen = true;
+          if (m == limit) return void(m = -1);
+          room[m++] = key;
+        }
+        continue;
+      }
+      uint64_t b = static_cast<uint64_t>(key);
+      b ^= b >> 29;
+      for (uint64_t h = (b * 0x9E3779B97F4A7C15ull) >> shift;; h = (h + 1) & mask) {
+        if (table[h] == key) break;
+        if (table[h] == kEmpty) {
+          if (m == limit) return void(m = -1);
+          table[h] = key;
+          room[m++] = key;
+          break;
+        }
+      }
+    }
+  });
+  return m;
+}
+
 // The distinct keys of o ascending at room[0..returned) (room for o.count),
 // merge as for sort_int_keys. While the keys come in order each is kept
 // only when it differs from the one before, so a sorted operand is done in
-// this one pass; a reversed one is a single run to the sort.
+// this one pass; a reversed one is a single run to the sort. Few values
+// repeated many times (periodic data) are hashed, where the merge room
+// holds the table.
 int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
   int64_t m = 0;
   bool ordered = true;
@@ -1069,9 +1133,27 @@ int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
       room[kept++] = key;
     }
     ordered = k == o.count;
+    if (!ordered && merge && o.count >= kHashFrom) return;  // room filled below
     for (; k < o.count; ++k) room[kept++] = key_at(k);
     m = kept;
   });
+  if (!ordered && merge && o.count >= kHashFrom) {
+    const int64_t limit = o.count / 8;
+    int64_t size = 64;
+    while (size < 2 * limit) size *= 2;
+    TN_ASSERT(size <= (o.count + 1) / 2);
+    if (few_int_keys_likely(o, limit)) {
+      m = hash_int_keys(o, room, limit, merge, size);
+      if (m >= 0) {
+        sort_int_keys(room, m, nullptr);
+        return m;
+      }
+    }
+    with_int_keys(o, [&](auto key_at) {
+      for (int64_t k = 0; k < o.count; ++k) room[k] = key_at(k);
+    });
+    m = o.count;
+  }
   if (!ordered) {
     sort_int_keys(room, m, merge);
     m = std::unique(room, room + m) - room;
