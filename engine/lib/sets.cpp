@@ -1120,11 +1120,29 @@ int64_t hash_int_keys(const NumOperand& o, int64_t* room, int64_t limit, int64_t
 // repeated many times (periodic data) are hashed, where the merge room
 // holds the table.
 int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
+  const int64_t n = o.count;
+  const bool hashable = merge && n >= kHashFrom;
   int64_t m = 0;
-  bool ordered = true;
+  bool ordered = true, hashed = false;
   with_int_keys(o, [&](auto key_at) {
+    // Strictly descending keys are distinct already: copied in reverse
+    // while the order is checked, and at the first step out of it the
+    // general pass below starts over.
+    if (n >= 2 && key_at(1) < key_at(0)) {
+      int64_t k = 1;
+      room[n - 1] = key_at(0);
+      for (; k < n; ++k) {
+        const int64_t key = key_at(k);
+        if (!(key < room[n - k])) break;
+        room[n - 1 - k] = key;
+      }
+      if (k == n) {
+        m = n;
+        return;
+      }
+    }
     int64_t kept = 0, k = 0;
-    for (; k < o.count; ++k) {
+    for (; k < n; ++k) {
       const int64_t key = key_at(k);
       if (kept > 0 && key <= room[kept - 1]) {
         if (key == room[kept - 1]) continue;
@@ -1132,27 +1150,27 @@ int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
       }
       room[kept++] = key;
     }
-    ordered = k == o.count;
-    if (!ordered && merge && o.count >= kHashFrom) return;  // room filled below
-    for (; k < o.count; ++k) room[kept++] = key_at(k);
+    ordered = k == n;
+    hashed = !ordered && hashable && few_int_keys_likely(o, n / 8);
+    if (hashed) return;  // room filled below
+    for (; k < n; ++k) room[kept++] = key_at(k);
     m = kept;
   });
-  if (!ordered && merge && o.count >= kHashFrom) {
-    const int64_t limit = o.count / 8;
+  if (hashed) {
+    const int64_t limit = n / 8;
     int64_t size = 64;
     while (size < 2 * limit) size *= 2;
-    TN_ASSERT(size <= (o.count + 1) / 2);
-    if (few_int_keys_likely(o, limit)) {
-      m = hash_int_keys(o, room, limit, merge, size);
-      if (m >= 0) {
-        sort_int_keys(room, m, nullptr);
-        return m;
-      }
+    TN_ASSERT(size <= (n + 1) / 2);
+    m = hash_int_keys(o, room, limit, merge, size);
+    if (m >= 0) {
+      sort_int_keys(room, m, nullptr);
+      return m;
     }
+    // More values than the sample showed: all of them to the sort.
     with_int_keys(o, [&](auto key_at) {
-      for (int64_t k = 0; k < o.count; ++k) room[k] = key_at(k);
+      for (int64_t k = 0; k < n; ++k) room[k] = key_at(k);
     });
-    m = o.count;
+    m = n;
   }
   if (!ordered) {
     sort_int_keys(room, m, merge);
