@@ -261,17 +261,19 @@ int32_t walk_runs(SetWork* w, RunMarks marks) {
 // hashing that eighth costs a small share of sorting the whole. The runs, their
 // order and their first positions are those the sort gives: ascending value,
 // -0 and 0 one run, every NaN a run of its own after the numbers, in order of
-// position.
+// position. 64-bit integers are hashed by their IntPair keys (K int64_t),
+// every other class by its doubles (K double).
 // Written for speed: the set functions of large arrays with repeated values
 // spend their time here.
 
+template <class K>
 struct HashRun {
-  double key;        // -0 kept as 0; NaN for a NaN's own run
+  K key;             // -0 kept as 0; NaN for a NaN's own run
   int32_t first[2];  // as SetRun
   int32_t met;       // the run's number before sorting
   int32_t pad;
 };
-static_assert(sizeof(HashRun) == 24);
+static_assert(sizeof(HashRun<double>) == 24 && sizeof(HashRun<int64_t>) == 24);
 
 constexpr int32_t kHashFrom = 1024;  // shorter sequences: the sort alone
 constexpr int32_t kNoRun = -1;
@@ -290,7 +292,7 @@ struct HashPlan {
 
 HashPlan hash_plan(const SetSeq& s) {
   HashPlan p;
-  if (!sorts_as_pairs(s) || s.n < kHashFrom) return p;
+  if (!(sorts_as_pairs(s) || sorts_as_int_pairs(s)) || s.n < kHashFrom) return p;
   p.limit = s.n / 8;
   p.table = 64;
   while (p.table < 2 * p.limit) p.table *= 2;
@@ -299,25 +301,27 @@ HashPlan hash_plan(const SetSeq& s) {
 
 // The top bits of a multiplicative hash of the key's bits, which every bit
 // of the key reaches: small integers differ only in their high bits.
-inline uint32_t hash_slot(double key, int shift) {
+template <class K>
+inline uint32_t hash_slot(K key, int shift) {
   uint64_t b;
   std::memcpy(&b, &key, sizeof b);
   b ^= b >> 29;
   return static_cast<uint32_t>((b * 0x9E3779B97F4A7C15ull) >> shift);
 }
 
+template <class K>
 class RunHasher {
  public:
-  RunHasher(const HashPlan& plan, int32_t* slots, HashRun* runs)
+  RunHasher(const HashPlan& plan, int32_t* slots, HashRun<K>* runs)
       : plan_(plan), slots_(slots), runs_(runs) {
     resize(64);
   }
 
   // The run of key, a new one when it is not met yet; kNoRun when the runs
   // would pass the limit.
-  int32_t run_of(double key) {
+  int32_t run_of(K key) {
     if (key != key) return add(key);
-    key += 0.0;  // -0 to 0: one run, one hash
+    if constexpr (std::is_same_v<K, double>) key += 0.0;  // -0 to 0: one run, one hash
     for (uint32_t h = hash_slot(key, shift_);; h = (h + 1) & mask_) {
       const int32_t r = slots_[h];
       if (r == kNoRun) {
@@ -328,14 +332,14 @@ class RunHasher {
       if (runs_[r].key == key) return r;
     }
   }
-  HashRun& run(int32_t r) { return runs_[r]; }
+  HashRun<K>& run(int32_t r) { return runs_[r]; }
   int32_t count() const { return count_; }
   int32_t* spare() { return slots_; }  // count() ints, once hashing is over
 
  private:
-  int32_t add(double key) {
+  int32_t add(K key) {
     if (count_ == plan_.limit) return kNoRun;
-    runs_[count_] = HashRun{key, {-1, -1}, count_, 0};
+    runs_[count_] = HashRun<K>{key, {-1, -1}, count_, 0};
     return count_++;
   }
   // Enters run r, growing the table to keep it at most half full.
@@ -362,7 +366,7 @@ class RunHasher {
 
   HashPlan plan_;
   int32_t* slots_;
-  HashRun* runs_;
+  HashRun<K>* runs_;
   uint32_t mask_ = 0;
   int shift_ = 64;
   int32_t count_ = 0;
@@ -399,24 +403,27 @@ bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
 // Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
 // nothing set that the sort does not set again, when the values repeat too
 // little.
+template <class K>
 bool hash_runs(SetWork* w, const HashPlan& plan) {
   const SetSeq& s = w->seq;
   auto* room = reinterpret_cast<uint8_t*>(w->perm);
   const int64_t room_end = 12 * int64_t{s.n};
-  const int64_t hashed_at = (room_end - int64_t{sizeof(HashRun)} * plan.limit) & ~int64_t{7};
+  const int64_t hashed_at = (room_end - int64_t{sizeof(HashRun<K>)} * plan.limit) & ~int64_t{7};
   TN_ASSERT(plan.table <= s.n);
   TN_ASSERT(hashed_at >= 4 * int64_t{s.n} + int64_t{sizeof(SetRun)} * plan.limit);
-  RunHasher h(plan, w->perm, reinterpret_cast<HashRun*>(room + hashed_at));
+  RunHasher<K> h(plan, w->perm, reinterpret_cast<HashRun<K>*>(room + hashed_at));
   // An element equal to the one before it is in its run: sorted and
-  // clustered inputs skip most lookups. NaN equals nothing, the first too.
-  double before = std::numeric_limits<double>::quiet_NaN();
+  // clustered inputs skip most lookups. NaN equals nothing, the first too;
+  // an integer before the first has no run.
+  K before{};
+  if constexpr (std::is_same_v<K, double>) before = std::numeric_limits<double>::quiet_NaN();
   int32_t before_run = kNoRun;
-  auto visit = [&](int part, int32_t pos, double key) {
-    const int32_t r = key == before ? before_run : h.run_of(key);
+  auto visit = [&](int part, int32_t pos, K key) {
+    const int32_t r = key == before && before_run != kNoRun ? before_run : h.run_of(key);
     if (r == kNoRun) return false;
     before = key;
     before_run = r;
-    HashRun& run = h.run(r);
+    HashRun<K>& run = h.run(r);
     if (run.first[part] < 0) run.first[part] = pos;
     if (part == 0) w->run_of[pos] = r;
     return true;
@@ -424,7 +431,11 @@ bool hash_runs(SetWork* w, const HashPlan& plan) {
   for (int part = 0; part < 2; ++part) {
     const int32_t count = part ? s.n - s.n0 : s.n0;
     const uint8_t* re = s.re[part];
-    if (s.cls == SeqClass::kDouble) {
+    if constexpr (std::is_same_v<K, int64_t>) {
+      const bool uns = (s.type & kElemUnsigned) != 0;
+      for (int32_t k = 0; k < count; ++k)
+        if (!visit(part, k, uns ? int64_key<true>(re, k) : int64_key<false>(re, k))) return false;
+    } else if (s.cls == SeqClass::kDouble) {
       for (int32_t k = 0; k < count; ++k)
         if (!visit(part, k, tn::load<double>(re + 8 * int64_t{k}))) return false;
     } else {
@@ -439,8 +450,8 @@ bool hash_runs(SetWork* w, const HashPlan& plan) {
   // The distinct values in order; NaN runs, met in order of position, stay
   // in that order.
   const int32_t m = h.count();
-  HashRun* runs = &h.run(0);
-  std::sort(runs, runs + m, [](const HashRun& x, const HashRun& y) {
+  HashRun<K>* runs = &h.run(0);
+  std::sort(runs, runs + m, [](const HashRun<K>& x, const HashRun<K>& y) {
     const bool xn = x.key != x.key, yn = y.key != y.key;
     if (xn != yn) return yn;
     return xn ? x.met < y.met : x.key < y.key;
@@ -549,7 +560,11 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   if (stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
   // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
-  if (hash.limit > 0 && few_distinct_likely(s, hash) && hash_runs(w, hash)) return kOk;
+  // (The sample of 64-bit integers goes by their doubles: only a guess,
+  // which the hashing, exact, corrects by giving up.)
+  if (hash.limit > 0 && few_distinct_likely(s, hash) &&
+      (sorts_as_int_pairs(s) ? hash_runs<int64_t>(w, hash) : hash_runs<double>(w, hash)))
+    return kOk;
   sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, merge);
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
