@@ -1128,6 +1128,28 @@ int64_t hash_int_keys(const NumOperand& o, int64_t* room, int64_t limit, int64_t
   return m;
 }
 
+// The distinct values of a[0..na) (distinct) and b[0..nb), both ascending,
+// at out[0..returned); out may be where b lies, ending at b's end, since
+// each element is written no further on than the one it was read from.
+int64_t merge_distinct(const int64_t* a, int64_t na, const int64_t* b, int64_t nb, int64_t* out) {
+  int64_t i = 0, j = 0, k = 0;
+  int64_t last = 0;
+  auto put = [&](int64_t v) {
+    if (k == 0 || v != last) out[k++] = v;
+    last = v;
+  };
+  while (i < na && j < nb) {
+    const int64_t x = a[i], y = b[j];
+    const int64_t v = x < y ? x : y;
+    i += x == v ? 1 : 0;
+    j += y == v ? 1 : 0;
+    put(v);
+  }
+  for (; i < na; ++i) put(a[i]);
+  for (; j < nb; ++j) put(b[j]);
+  return k;
+}
+
 // The distinct keys of o ascending at room[0..returned) (room for o.count),
 // merge as for sort_int_keys. While the keys come in order each is kept
 // only when it differs from the one before, so a sorted operand is done in
@@ -1137,7 +1159,7 @@ int64_t hash_int_keys(const NumOperand& o, int64_t* room, int64_t limit, int64_t
 int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
   const int64_t n = o.count;
   const bool hashable = merge && n >= kHashFrom;
-  int64_t m = 0;
+  int64_t m = 0, prefix = 0;
   bool ordered = true, hashed = false;
   with_int_keys(o, [&](auto key_at) {
     // Strictly descending keys are distinct already: copied in reverse
@@ -1165,6 +1187,7 @@ int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
       }
       room[kept++] = key;
     }
+    prefix = kept;
     ordered = k == n;
     hashed = !ordered && hashable && few_int_keys_likely(o, n / 8);
     if (hashed) return;  // room filled below
@@ -1186,12 +1209,19 @@ int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
       for (int64_t k = 0; k < n; ++k) room[k] = key_at(k);
     });
     m = n;
+    prefix = 0;
   }
-  if (!ordered) {
-    sort_int_keys(room, m, merge);
-    m = std::unique(room, room + m) - room;
+  if (ordered) return m;
+  // The ordered prefix, each value once already, stays apart: the rest is
+  // sorted alone and merged with it, each value once, which saves a pass
+  // over a prefix of half the keys (values repeated in sorted blocks).
+  if (merge && prefix <= (n + 1) / 2) {
+    sort_int_keys(room + prefix, m - prefix, merge);
+    std::memcpy(merge, room, static_cast<size_t>(8 * prefix));
+    return merge_distinct(merge, prefix, room + prefix, m - prefix, room);
   }
-  return m;
+  sort_int_keys(room, m, merge);
+  return std::unique(room, room + m) - room;
 }
 
 // Scratch for the keys of o (its element count, at least one word) and,
@@ -1248,6 +1278,24 @@ bool few_ordered_int_stretches(const NumOperand& x) {
   return few;
 }
 
+// 1 where the keys of o strictly ascend, -1 where they strictly descend,
+// else 0 (a single element ascends).
+int strict_int_order(const NumOperand& o) {
+  int order = 0;
+  with_int_keys(o, [&](auto key_at) {
+    int64_t k = 1;
+    while (k < o.count && key_at(k - 1) < key_at(k)) ++k;
+    if (k == o.count) {
+      order = 1;
+      return;
+    }
+    if (k > 1) return;
+    while (k < o.count && key_at(k - 1) > key_at(k)) ++k;
+    order = k == o.count ? -1 : 0;
+  });
+  return order;
+}
+
 // u = unique(x) of a 64-bit x: its distinct keys, in x's class, a row
 // where x is one (*done set).
 int unique_int64_values(EngineContext* ctx, bool* done) {
@@ -1255,6 +1303,23 @@ int unique_int64_values(EngineContext* ctx, bool* done) {
   const NumOperand x = num_operand(ctx, 0);
   if (!is_int64(x) || x.count < 1 || x.count > std::numeric_limits<int32_t>::max()) return kOk;
   const StackMark mark = stack_mark(ctx);
+  // Strictly ordered values are their own distinct ones: copied (reversed)
+  // to the result, without the keys' room.
+  if (const int order = strict_int_order(x); order != 0) {
+    const auto n32 = static_cast<int32_t>(x.count);
+    const int32_t dims[2] = {is_row(x) ? 1 : n32, is_row(x) ? n32 : 1};
+    uint8_t *re, *im;
+    TN_TRY(push_array_like(ctx, x, 2, dims, false, &re, &im));
+    const auto* from = static_cast<const uint8_t*>(num_operand(ctx, 1).re);
+    if (order > 0) {
+      std::memcpy(re, from, static_cast<size_t>(8 * x.count));
+    } else {
+      for (int64_t q = 0, k = x.count - 1; k >= 0; ++q, --k)
+        tn::store<uint64_t>(re + 8 * q, tn::load<uint64_t>(from + 8 * k));
+    }
+    *done = true;
+    return stk_remove(ctx, 1, 1);
+  }
   int64_t *keys, *merge;
   TN_TRY(push_int_key_room(ctx, x.count, &keys, &merge));
   const int64_t count = distinct_int_keys(num_operand(ctx, 1), keys, merge);
