@@ -6,6 +6,8 @@
 // operand; every set function is a choice of runs. Calls that need no
 // positions (ismember, and unique and the other set functions with one
 // output, on real operands) sort values alone and give what the runs give.
+// int64 and uint64 values are compared as integers throughout, never as
+// doubles, which cannot tell them apart past 2^53.
 #include "engine/lib/sets.h"
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "engine/core/checked.h"
 #include "engine/core/containers.h"
