@@ -16,8 +16,8 @@
 # log n. Targets at 1.6 million: sort within 1.5 times Octave's time with an
 # exponent of at most 1.15, unique, ismember and setdiff within 2 times,
 # diff within 1.5 times, and on sorted, reversed, periodic, repeated and
-# constant inputs every function within Octave's time; the exit status is 2
-# when one is missed.
+# constant inputs (double, and int64 random too) every function within
+# Octave's time; the exit status is 2 when one is missed.
 # Usage: bench/sortset.sh [runs [name]]   (default 3 runs, every kernel;
 # with a name, only the kernels whose names contain it). ZVR=path times
 # another zvr binary (a build of an earlier commit, for the figures before a
@@ -85,6 +85,26 @@ calls = {
 }
 for shape, (inputs, reps) in shapes.items():
     for call, body in calls.items():
+        kernels[f"{call} {shape}"] = (inputs + " y = x(1:2:end);", body, reps, (big,), 1.0, None)
+# The same shapes as int64 (and random integers from 0 to N), whose values
+# the set functions compare as integers. Target: Octave's time or better.
+int64_shapes = {
+    "int64 random": ("x = int64(floor(rand(1, N) * N));", 1),
+    "int64 sorted": ("x = int64(1:N);", 20),
+    "int64 reversed": ("x = int64(N:-1:1);", 20),
+    "int64 periodic": ("x = int64(mod(0:N - 1, 10007));", 5),
+    "int64 twice": ("x = int64(mod(0:N - 1, N / 2));", 10),
+    "int64 equal": ("x = int64(ones(1, N));", 20),
+}
+int64_calls = {
+    "unique": "u = unique(x);",
+    "ismember": "tf = ismember(x, y);",
+    "setdiff": "c = setdiff(x, y);",
+    "intersect": "c = intersect(x, y);",
+    "union": "c = union(x, y);",
+}
+for shape, (inputs, reps) in int64_shapes.items():
+    for call, body in int64_calls.items():
         kernels[f"{call} {shape}"] = (inputs + " y = x(1:2:end);", body, reps, (big,), 1.0, None)
 if only:
     kernels = {k: v for k, v in kernels.items() if only in k}

@@ -1286,6 +1286,13 @@ bool few_ordered_int_stretches(const NumOperand& x) {
 int strict_int_order(const NumOperand& o) {
   int order = 0;
   with_int_keys(o, [&](auto key_at) {
+    // 64 places spread over the keys first: where they break the order
+    // (values repeated in sorted blocks), the scan is not begun.
+    const int64_t n = o.count;
+    for (int q = 1; q <= 64 && n > 64; ++q) {
+      const int64_t a = key_at((n - 1) * (q - 1) / 64), b = key_at((n - 1) * q / 64);
+      if (!(key_at(0) < key_at(n - 1) ? a < b : a > b)) return;
+    }
     int64_t k = 1;
     while (k < o.count && key_at(k - 1) < key_at(k)) ++k;
     if (k == o.count) {
@@ -1306,9 +1313,22 @@ int unique_int64_values(EngineContext* ctx, bool* done) {
   const NumOperand x = num_operand(ctx, 0);
   if (!is_int64(x) || x.count < 1 || x.count > std::numeric_limits<int32_t>::max()) return kOk;
   const StackMark mark = stack_mark(ctx);
-  // Strictly ordered values are their own distinct ones: copied (reversed)
-  // to the result, without the keys' room.
-  if (const int order = strict_int_order(x); order != 0) {
+  // Strictly ordered values are their own distinct ones. A vector is its
+  // own result, reversed where it descends (x's own copy, as for doubles);
+  // any other shape is copied (reversed) to a new one.
+  const int order = strict_int_order(x);
+  const bool vector = x.dims && x.ndims == 2 && (x.dims[0] == 1 || x.dims[1] == 1);
+  if (order != 0 && vector) {
+    auto* data = static_cast<uint8_t*>(x.re);
+    for (int64_t lo = 0, hi = x.count - 1; order < 0 && lo < hi; ++lo, --hi) {
+      const auto a = tn::load<uint64_t>(data + 8 * lo), b = tn::load<uint64_t>(data + 8 * hi);
+      tn::store<uint64_t>(data + 8 * lo, b);
+      tn::store<uint64_t>(data + 8 * hi, a);
+    }
+    *done = true;
+    return kOk;
+  }
+  if (order != 0) {
     const auto n32 = static_cast<int32_t>(x.count);
     const int32_t dims[2] = {is_row(x) ? 1 : n32, is_row(x) ? n32 : 1};
     uint8_t *re, *im;
