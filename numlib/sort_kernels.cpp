@@ -762,6 +762,26 @@ void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending, SortPair* merge)
   }
 }
 
+// The buckets go by the key as a double: the conversion is nondecreasing
+// and keeps equal keys equal, which is all the buckets ask; the sort within
+// a bucket compares the integers themselves.
+void sort_int_pairs(IntPair* pairs, int64_t n, IntPair* merge) {
+  if (n < 2) return;
+  auto before = [](const IntPair& a, const IntPair& b) {
+    return a.key < b.key || (a.key == b.key && a.pos < b.pos);
+  };
+  if (merge && natural_sort(Plain<IntPair>{pairs}, n, Plain<IntPair>{merge}, before)) return;
+  bucket_sort(
+      pairs, n, [](const IntPair& p) { return static_cast<double>(p.key); }, before, false);
+}
+
+void sort_int_keys(int64_t* keys, int64_t n, int64_t* merge) {
+  if (n < 2) return;
+  auto before = [](int64_t a, int64_t b) { return a < b; };
+  if (merge && natural_sort(Plain<int64_t>{keys}, n, Plain<int64_t>{merge}, before)) return;
+  bucket_sort(keys, n, [](int64_t k) { return static_cast<double>(k); }, before, false);
+}
+
 void sort_real_pair(double* keys, double* companions, int32_t n, int32_t stride,
                     uint8_t descending, SortPair* scratch, SortPair* merge, bool ascending_companions) {
   if (stride == 0 || n < 2) return;

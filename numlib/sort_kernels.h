@@ -49,6 +49,22 @@ struct SortPair {
 // shellsort_real_pair, unique when the companions are distinct.
 void sort_pairs(SortPair* pairs, int64_t n, uint8_t descending, SortPair* merge = nullptr);
 
+// A 64-bit integer key and its position. Such keys are compared as
+// integers, never as doubles, which lose exactness past 2^53; unsigned keys
+// come with their top bit flipped, which orders them as signed keys.
+struct IntPair {
+  int64_t key;
+  int64_t pos;
+};
+
+// By key, equal keys by the smaller position first (positions distinct);
+// merge as for sort_pairs.
+void sort_int_pairs(IntPair* pairs, int64_t n, IntPair* merge = nullptr);
+
+// 64-bit integer keys (unsigned ones flipped as in IntPair) ascending in
+// place; merge as for sort_pairs.
+void sort_int_keys(int64_t* keys, int64_t n, int64_t* merge = nullptr);
+
 // shellsort_real_pair's result for distinct companions, through n pairs of
 // scratch; without scratch, shellsort_real_pair itself. A contiguous line
 // merges its runs in the merge room, else in the scratch. Companions that

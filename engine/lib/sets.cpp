@@ -6,6 +6,8 @@
 // operand; every set function is a choice of runs. Calls that need no
 // positions (ismember, and unique and the other set functions with one
 // output, on real operands) sort values alone and give what the runs give.
+// int64 and uint64 values are compared as integers throughout, never as
+// doubles, which cannot tell them apart past 2^53.
 #include "engine/lib/sets.h"
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "engine/core/checked.h"
 #include "engine/core/containers.h"
@@ -117,16 +120,58 @@ bool sorts_as_pairs(const SetSeq& s) {
                      (s.cls == SeqClass::kInt && (s.type & 127) <= 4));
 }
 
+// 64-bit integers, whose doubles lose exactness past 2^53, are sorted as
+// (integer, position) pairs instead: as fast, and exact.
+bool sorts_as_int_pairs(const SetSeq& s) {
+  return !s.cplx && s.cls == SeqClass::kInt && (s.type & 127) == 8;
+}
+
+// Element k of a part of a 64-bit sequence as an IntPair key: unsigned
+// values with the top bit flipped, so that signed order is theirs.
+template <bool kUnsigned>
+inline int64_t int64_key(const uint8_t* re, int64_t k) {
+  if constexpr (kUnsigned)
+    return static_cast<int64_t>(tn::load<uint64_t>(re + 8 * k) ^ (uint64_t{1} << 63));
+  else
+    return tn::load<int64_t>(re + 8 * k);
+}
+
+// sort_sequence for sorts_as_int_pairs, through pairs and merge as there.
+template <bool kUnsigned>
+void sort_int_sequence(const SetSeq& s, int32_t* perm, IntPair* pairs, IntPair* merge) {
+  for (int part = 0, c = 0; part < 2; ++part) {
+    const int32_t count = part ? s.n - s.n0 : s.n0;
+    for (int32_t k = 0; k < count; ++k, ++c) pairs[c] = IntPair{int64_key<kUnsigned>(s.re[part], k), c};
+  }
+  sort_int_pairs(pairs, s.n, merge);
+  int64_t before = 0;
+  for (int32_t q = 0; q < s.n; ++q) {
+    const int64_t key = pairs[q].key;
+    const auto c = static_cast<uint32_t>(pairs[q].pos);
+    perm[q] = static_cast<int32_t>(q == 0 || key != before ? c | kRunStart : c);
+    before = key;
+  }
+}
+
 // perm := the combined positions in the order of seq_cmp, ties by position,
 // the first of each run marked when the pairs sorted them. merge, when
 // given, is room for half the pairs, where a sequence of a few ordered runs
-// is merged.
+// is merged; without pairs, room for half the permutation, where the same
+// is done through seq_cmp.
 // With pairs, they lie at the start of the scratch, where perm begins too:
 // perm[q] is written after pairs[q] is read, and covers only pairs read
 // before it.
-void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, SortPair* merge) {
+void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, void* merge) {
   if (!pairs) {
-    sort_index(s.n, seq_cmp, perm, const_cast<SetSeq*>(&s), 0);
+    sort_index(s.n, seq_cmp, perm, const_cast<SetSeq*>(&s), 0, static_cast<int32_t*>(merge));
+    return;
+  }
+  if (sorts_as_int_pairs(s)) {
+    auto* p = reinterpret_cast<IntPair*>(pairs);
+    if (s.type & kElemUnsigned)
+      sort_int_sequence<true>(s, perm, p, static_cast<IntPair*>(merge));
+    else
+      sort_int_sequence<false>(s, perm, p, static_cast<IntPair*>(merge));
     return;
   }
   SortPair* p = pairs;
@@ -140,7 +185,7 @@ void sort_sequence(const SetSeq& s, int32_t* perm, SortPair* pairs, SortPair* me
     }
   else
     for (int32_t c = 0; c < s.n; ++c) p[c] = SortPair{float_at(s, c).re, double(c)};
-  sort_pairs(p, s.n, 0, merge);
+  sort_pairs(p, s.n, 0, static_cast<SortPair*>(merge));
   // Equal values lie side by side, and equality of doubles is transitive
   // (NaN equals nothing), so a run starts wherever a key differs from the
   // one before it: marked here, while the keys are in order in memory.
@@ -219,17 +264,19 @@ int32_t walk_runs(SetWork* w, RunMarks marks) {
 // hashing that eighth costs a small share of sorting the whole. The runs, their
 // order and their first positions are those the sort gives: ascending value,
 // -0 and 0 one run, every NaN a run of its own after the numbers, in order of
-// position.
+// position. 64-bit integers are hashed by their IntPair keys (K int64_t),
+// every other class by its doubles (K double).
 // Written for speed: the set functions of large arrays with repeated values
 // spend their time here.
 
+template <class K>
 struct HashRun {
-  double key;        // -0 kept as 0; NaN for a NaN's own run
+  K key;             // -0 kept as 0; NaN for a NaN's own run
   int32_t first[2];  // as SetRun
   int32_t met;       // the run's number before sorting
   int32_t pad;
 };
-static_assert(sizeof(HashRun) == 24);
+static_assert(sizeof(HashRun<double>) == 24 && sizeof(HashRun<int64_t>) == 24);
 
 constexpr int32_t kHashFrom = 1024;  // shorter sequences: the sort alone
 constexpr int32_t kNoRun = -1;
@@ -248,7 +295,7 @@ struct HashPlan {
 
 HashPlan hash_plan(const SetSeq& s) {
   HashPlan p;
-  if (!sorts_as_pairs(s) || s.n < kHashFrom) return p;
+  if (!(sorts_as_pairs(s) || sorts_as_int_pairs(s)) || s.n < kHashFrom) return p;
   p.limit = s.n / 8;
   p.table = 64;
   while (p.table < 2 * p.limit) p.table *= 2;
@@ -257,25 +304,27 @@ HashPlan hash_plan(const SetSeq& s) {
 
 // The top bits of a multiplicative hash of the key's bits, which every bit
 // of the key reaches: small integers differ only in their high bits.
-inline uint32_t hash_slot(double key, int shift) {
+template <class K>
+inline uint32_t hash_slot(K key, int shift) {
   uint64_t b;
   std::memcpy(&b, &key, sizeof b);
   b ^= b >> 29;
   return static_cast<uint32_t>((b * 0x9E3779B97F4A7C15ull) >> shift);
 }
 
+template <class K>
 class RunHasher {
  public:
-  RunHasher(const HashPlan& plan, int32_t* slots, HashRun* runs)
+  RunHasher(const HashPlan& plan, int32_t* slots, HashRun<K>* runs)
       : plan_(plan), slots_(slots), runs_(runs) {
     resize(64);
   }
 
   // The run of key, a new one when it is not met yet; kNoRun when the runs
   // would pass the limit.
-  int32_t run_of(double key) {
+  int32_t run_of(K key) {
     if (key != key) return add(key);
-    key += 0.0;  // -0 to 0: one run, one hash
+    if constexpr (std::is_same_v<K, double>) key += 0.0;  // -0 to 0: one run, one hash
     for (uint32_t h = hash_slot(key, shift_);; h = (h + 1) & mask_) {
       const int32_t r = slots_[h];
       if (r == kNoRun) {
@@ -286,14 +335,14 @@ class RunHasher {
       if (runs_[r].key == key) return r;
     }
   }
-  HashRun& run(int32_t r) { return runs_[r]; }
+  HashRun<K>& run(int32_t r) { return runs_[r]; }
   int32_t count() const { return count_; }
   int32_t* spare() { return slots_; }  // count() ints, once hashing is over
 
  private:
-  int32_t add(double key) {
+  int32_t add(K key) {
     if (count_ == plan_.limit) return kNoRun;
-    runs_[count_] = HashRun{key, {-1, -1}, count_, 0};
+    runs_[count_] = HashRun<K>{key, {-1, -1}, count_, 0};
     return count_++;
   }
   // Enters run r, growing the table to keep it at most half full.
@@ -320,7 +369,7 @@ class RunHasher {
 
   HashPlan plan_;
   int32_t* slots_;
-  HashRun* runs_;
+  HashRun<K>* runs_;
   uint32_t mask_ = 0;
   int shift_ = 64;
   int32_t count_ = 0;
@@ -357,24 +406,27 @@ bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
 // Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
 // nothing set that the sort does not set again, when the values repeat too
 // little.
+template <class K>
 bool hash_runs(SetWork* w, const HashPlan& plan) {
   const SetSeq& s = w->seq;
   auto* room = reinterpret_cast<uint8_t*>(w->perm);
   const int64_t room_end = 12 * int64_t{s.n};
-  const int64_t hashed_at = (room_end - int64_t{sizeof(HashRun)} * plan.limit) & ~int64_t{7};
+  const int64_t hashed_at = (room_end - int64_t{sizeof(HashRun<K>)} * plan.limit) & ~int64_t{7};
   TN_ASSERT(plan.table <= s.n);
   TN_ASSERT(hashed_at >= 4 * int64_t{s.n} + int64_t{sizeof(SetRun)} * plan.limit);
-  RunHasher h(plan, w->perm, reinterpret_cast<HashRun*>(room + hashed_at));
+  RunHasher<K> h(plan, w->perm, reinterpret_cast<HashRun<K>*>(room + hashed_at));
   // An element equal to the one before it is in its run: sorted and
-  // clustered inputs skip most lookups. NaN equals nothing, the first too.
-  double before = std::numeric_limits<double>::quiet_NaN();
+  // clustered inputs skip most lookups. NaN equals nothing, the first too;
+  // an integer before the first has no run.
+  K before{};
+  if constexpr (std::is_same_v<K, double>) before = std::numeric_limits<double>::quiet_NaN();
   int32_t before_run = kNoRun;
-  auto visit = [&](int part, int32_t pos, double key) {
-    const int32_t r = key == before ? before_run : h.run_of(key);
+  auto visit = [&](int part, int32_t pos, K key) {
+    const int32_t r = key == before && before_run != kNoRun ? before_run : h.run_of(key);
     if (r == kNoRun) return false;
     before = key;
     before_run = r;
-    HashRun& run = h.run(r);
+    HashRun<K>& run = h.run(r);
     if (run.first[part] < 0) run.first[part] = pos;
     if (part == 0) w->run_of[pos] = r;
     return true;
@@ -382,7 +434,11 @@ bool hash_runs(SetWork* w, const HashPlan& plan) {
   for (int part = 0; part < 2; ++part) {
     const int32_t count = part ? s.n - s.n0 : s.n0;
     const uint8_t* re = s.re[part];
-    if (s.cls == SeqClass::kDouble) {
+    if constexpr (std::is_same_v<K, int64_t>) {
+      const bool uns = (s.type & kElemUnsigned) != 0;
+      for (int32_t k = 0; k < count; ++k)
+        if (!visit(part, k, uns ? int64_key<true>(re, k) : int64_key<false>(re, k))) return false;
+    } else if (s.cls == SeqClass::kDouble) {
       for (int32_t k = 0; k < count; ++k)
         if (!visit(part, k, tn::load<double>(re + 8 * int64_t{k}))) return false;
     } else {
@@ -397,8 +453,8 @@ bool hash_runs(SetWork* w, const HashPlan& plan) {
   // The distinct values in order; NaN runs, met in order of position, stay
   // in that order.
   const int32_t m = h.count();
-  HashRun* runs = &h.run(0);
-  std::sort(runs, runs + m, [](const HashRun& x, const HashRun& y) {
+  HashRun<K>* runs = &h.run(0);
+  std::sort(runs, runs + m, [](const HashRun<K>& x, const HashRun<K>& y) {
     const bool xn = x.key != x.key, yn = y.key != y.key;
     if (xn != yn) return yn;
     return xn ? x.met < y.met : x.key < y.key;
@@ -474,7 +530,8 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
   const int64_t str_words = s.cls == SeqClass::kString ? kStringElemWords * n : 0;
   const int64_t sort_bytes = 4 * n + int64_t{sizeof(SetRun)} * n + 4 * na;
   const int64_t pair_bytes = int64_t{sizeof(SortPair)} * n;
-  bool pairs = sorts_as_pairs(s);
+  static_assert(sizeof(IntPair) == sizeof(SortPair));
+  bool pairs = sorts_as_pairs(s) || sorts_as_int_pairs(s);
   void* scratch;
   int st = kDataStackOverflow;
   if (pairs) st = push_scratch(ctx, (std::max(sort_bytes, pair_bytes) + 7) / 8, &scratch);
@@ -496,17 +553,22 @@ int set_prepare(EngineContext* ctx, int nops, SetWork* w) {
     if (st != kOk) return fail_to_mark(ctx, mark, st);
     s.str = elems;
   }
-  // Past the data top, where there is room, half as many pairs again to
-  // merge the runs of an ordered sequence: used by the sort alone, before
-  // any result is pushed, and taking nothing from the results' room.
+  // Past the data top, where there is room, half as many pairs (or
+  // permutation entries) again to merge the runs of an ordered sequence:
+  // used by the sort alone, before any result is pushed, and taking nothing
+  // from the results' room.
   void* merge = nullptr;
-  if (pairs && stk_reserve_top(ctx, int64_t{sizeof(SortPair)} / 8 * ((n + 1) / 2), &merge) != kOk)
-    merge = nullptr;
+  const int64_t merge_words = pairs ? int64_t{sizeof(SortPair)} / 8 * ((n + 1) / 2)
+                                    : (4 * ((n + 1) / 2) + 7) / 8;
+  if (stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
   // The hashing's room is the pairs' (where these fail, so does it).
   const HashPlan hash = pairs ? hash_plan(s) : HashPlan{};
-  if (hash.limit > 0 && few_distinct_likely(s, hash) && hash_runs(w, hash)) return kOk;
-  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr,
-                static_cast<SortPair*>(merge));
+  // (The sample of 64-bit integers goes by their doubles: only a guess,
+  // which the hashing, exact, corrects by giving up.)
+  if (hash.limit > 0 && few_distinct_likely(s, hash) &&
+      (sorts_as_int_pairs(s) ? hash_runs<int64_t>(w, hash) : hash_runs<double>(w, hash)))
+    return kOk;
+  sort_sequence(s, w->perm, pairs ? static_cast<SortPair*>(scratch) : nullptr, merge);
   w->nruns = walk_runs(w, pairs ? RunMarks::kMarked : RunMarks::kNone);
   return kOk;
 }
@@ -619,6 +681,7 @@ int clamp_outputs(int nargout) { return nargout < 1 ? 1 : nargout; }
 
 enum class SetOp : uint8_t { kUnion, kIntersect, kSetdiff, kSetxor };
 int set_values_only(EngineContext* ctx, SetOp op, bool* done);
+int set_int64_values_only(EngineContext* ctx, SetOp op, bool* done);
 
 int set_binary(EngineContext* ctx, int nargout, SetOp op) {
   if (nargout > 3) return kTooManyOutputs;
@@ -627,6 +690,7 @@ int set_binary(EngineContext* ctx, int nargout, SetOp op) {
     TN_TRY(stk_argcheck(ctx, 2, nullptr));
     bool done = false;
     TN_TRY(set_values_only(ctx, op, &done));
+    if (!done) TN_TRY(set_int64_values_only(ctx, op, &done));
     if (done) return kOk;
   }
   const StackMark mark = stack_mark(ctx);
@@ -859,9 +923,8 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
 // The first place p in keys[lo..hi) with !less(keys[p], v) (keys ordered
 // by less), searched outward from `from` (lo <= from <= hi) at steps of 1,
 // 2, 4, ...
-template <class Less>
-int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t from, double v,
-                           Less less) {
+template <class K, class Less>
+int64_t gallop_lower_bound(const K* keys, int64_t lo, int64_t hi, int64_t from, K v, Less less) {
   int64_t a = from, b = from, step = 1;
   if (from < hi && less(keys[from], v)) {  // forward: keys[a] before v throughout
     while (b < hi && less(keys[b], v)) {
@@ -880,15 +943,26 @@ int64_t gallop_lower_bound(const double* keys, int64_t lo, int64_t hi, int64_t f
   return std::lower_bound(keys + a, keys + b, v, less) - keys;
 }
 
+// A value the first element of x (n of them) is sure to differ from, so
+// that the first lookup is made: NaN for doubles; for integers, which have
+// no such value, the complement of that element.
+template <class K, class KeyAt>
+K differing_from_first(KeyAt key_at, int64_t n) {
+  if constexpr (std::is_same_v<K, double>)
+    return std::numeric_limits<double>::quiet_NaN();
+  else
+    return n > 0 ? ~key_at(0) : K{0};
+}
+
 // tf[k] := whether element k of x (key_at) is among keys[0..count), which
 // are distinct numbers ordered by less (ascending, or descending where they
 // are an operand's own); walk as ismember_by_lookup decides. plain: x's
 // elements where they are doubles, whose runs of repeats are then read a
-// block at a time.
-template <class KeyAt, class Less>
-void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, int64_t count, bool walk,
+// block at a time (null for integer keys).
+template <class KeyAt, class K, class Less>
+void look_up(KeyAt key_at, const double* plain, int64_t n, const K* keys, int64_t count, bool walk,
              Less less, uint8_t* tf) {
-  double before = std::numeric_limits<double>::quiet_NaN();
+  K before = differing_from_first<K>(key_at, n);
   int64_t at = 0;
   uint8_t found = 0;
   int64_t k = 0;
@@ -902,7 +976,7 @@ void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, i
       at = gallop_lower_bound(keys, 0, count, 0, before, less);
       tf[0] = at < count && keys[at] == before ? 1 : 0;
       for (k = 1; k < n; ++k) {
-        const double key = key_at(k);
+        const K key = key_at(k);
         if (!less(before, key)) break;
         if (at < count && less(keys[at], key)) {
           if (at + 1 < count && !less(keys[at + 1], key))
@@ -917,7 +991,7 @@ void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, i
     }
   }
   for (; k < n; ++k) {
-    const double key = key_at(k);
+    const K key = key_at(k);
     if (key != key) {
       tf[k] = 0;
       continue;
@@ -948,10 +1022,12 @@ void look_up(KeyAt key_at, const double* plain, int64_t n, const double* keys, i
       before = key;
     }
     tf[k] = found;
-    if (plain && k + 1 < n && plain[k + 1] == key) {  // repeats answered at once
-      const int64_t end = run_end_from(plain, k + 1, n, RunOrder::kEqual);
-      std::memset(tf + k + 1, found, static_cast<size_t>(end - k - 1));
-      k = end - 1;
+    if constexpr (std::is_same_v<K, double>) {
+      if (plain && k + 1 < n && plain[k + 1] == key) {  // repeats answered at once
+        const int64_t end = run_end_from(plain, k + 1, n, RunOrder::kEqual);
+        std::memset(tf + k + 1, found, static_cast<size_t>(end - k - 1));
+        k = end - 1;
+      }
     }
   }
 }
@@ -964,14 +1040,333 @@ bool strictly_descending(const NumOperand& o) {
   return p[0] == p[0] && run_end_from(p, 1, o.count, RunOrder::kDescending) == o.count;
 }
 
+// --- 64-bit integers by value ----------------------------------------------------
+// int64 and uint64 values go by their own keys (IntPair's: unsigned ones
+// with the top bit flipped), never by doubles, which lose exactness past
+// 2^53: the paths above of ismember, unique and the set functions of values
+// alone, for these classes. No NaN, no signed zero: only order and repeats.
+// Written for speed: the set functions of large 64-bit arrays spend their
+// time here.
+
+bool is_int64(const NumOperand& o) {
+  return o.kind == NumKind::kInt && !o.cplx && (o.type & 127) == 8;
+}
+
+// Calls f(key_at) once, key_at(k) giving element k of a 64-bit operand as a
+// key: one loop per signedness, decided outside it.
+template <class F>
+void with_int_keys(const NumOperand& o, F&& f) {
+  const auto* p = static_cast<const uint8_t*>(o.re);
+  if (o.type & kElemUnsigned)
+    f([p](int64_t k) { return int64_key<true>(p, k); });
+  else
+    f([p](int64_t k) { return int64_key<false>(p, k); });
+}
+
+// Key q of out, an array of o's class, from its key.
+inline void store_int_key(const NumOperand& o, uint8_t* out, int64_t q, int64_t key) {
+  const uint64_t flip = (o.type & kElemUnsigned) ? uint64_t{1} << 63 : 0;
+  tn::store<uint64_t>(out + 8 * q, static_cast<uint64_t>(key) ^ flip);
+}
+
+// Whether o's keys are likely at most `limit` distinct ones, from a sample
+// at pseudo-random places, as few_distinct_likely.
+bool few_int_keys_likely(const NumOperand& o, int64_t limit) {
+  int64_t sample[kSampled];
+  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  with_int_keys(o, [&](auto key_at) {
+    for (int q = 0; q < kSampled; ++q) {
+      lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
+      sample[q] = key_at(static_cast<int64_t>((lcg >> 33) % static_cast<uint64_t>(o.count)));
+    }
+  });
+  std::sort(sample, sample + kSampled);
+  int distinct = 1;
+  for (int q = 1; q < kSampled; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
+  const double m = static_cast<double>(limit);
+  return distinct < m * -std::expm1(-kSampled / m);
+}
+
+// The distinct keys of o, unordered, at room[0..returned), found through a
+// hash table in `table` (a power of two `size` of slots, at least twice
+// limit); -1 once they pass limit. Integers have no spare value to mark an
+// empty slot, so one key stands for it and its presence is kept apart.
+// Linear in the elements, where periodic data costs a sort a merge per
+// level of its many runs.
+int64_t hash_int_keys(const NumOperand& o, int64_t* room, int64_t limit, int64_t* table,
+                      int64_t size) {
+  constexpr int64_t kEmpty = std::numeric_limits<int64_t>::min();
+  std::fill(table, table + size, kEmpty);
+  const int shift = 64 - std::countr_zero(static_cast<uint64_t>(size));
+  const auto mask = static_cast<uint64_t>(size - 1);
+  int64_t m = 0;
+  bool empty_seen = false;
+  with_int_keys(o, [&](auto key_at) {
+    int64_t before = 0;
+    for (int64_t k = 0; k < o.count; ++k) {
+      const int64_t key = key_at(k);
+      if (k > 0 && key == before) continue;  // runs of repeats: one lookup
+      before = key;
+      if (key == kEmpty) {
+        if (!empty_seen) {
+          empty_seen = true;
+          if (m == limit) return void(m = -1);
+          room[m++] = key;
+        }
+        continue;
+      }
+      uint64_t b = static_cast<uint64_t>(key);
+      b ^= b >> 29;
+      for (uint64_t h = (b * 0x9E3779B97F4A7C15ull) >> shift;; h = (h + 1) & mask) {
+        if (table[h] == key) break;
+        if (table[h] == kEmpty) {
+          if (m == limit) return void(m = -1);
+          table[h] = key;
+          room[m++] = key;
+          break;
+        }
+      }
+    }
+  });
+  return m;
+}
+
+// The distinct values of a[0..na) (distinct) and b[0..nb), both ascending,
+// at out[0..returned); out may be where b lies, ending at b's end, since
+// each element is written no further on than the one it was read from.
+int64_t merge_distinct(const int64_t* a, int64_t na, const int64_t* b, int64_t nb, int64_t* out) {
+  int64_t i = 0, j = 0, k = 0;
+  int64_t last = 0;
+  auto put = [&](int64_t v) {
+    if (k == 0 || v != last) out[k++] = v;
+    last = v;
+  };
+  while (i < na && j < nb) {
+    const int64_t x = a[i], y = b[j];
+    const int64_t v = x < y ? x : y;
+    i += x == v ? 1 : 0;
+    j += y == v ? 1 : 0;
+    put(v);
+  }
+  for (; i < na; ++i) put(a[i]);
+  for (; j < nb; ++j) put(b[j]);
+  return k;
+}
+
+// The distinct keys of o ascending at room[0..returned) (room for o.count),
+// merge as for sort_int_keys. While the keys come in order each is kept
+// only when it differs from the one before, so a sorted operand is done in
+// this one pass; a reversed one is a single run to the sort. Few values
+// repeated many times (periodic data) are hashed, where the merge room
+// holds the table.
+int64_t distinct_int_keys(const NumOperand& o, int64_t* room, int64_t* merge) {
+  const int64_t n = o.count;
+  const bool hashable = merge && n >= kHashFrom;
+  int64_t m = 0, prefix = 0;
+  bool ordered = true, hashed = false;
+  with_int_keys(o, [&](auto key_at) {
+    // Strictly descending keys are distinct already: copied in reverse
+    // while the order is checked, and at the first step out of it the
+    // general pass below starts over.
+    if (n >= 2 && key_at(1) < key_at(0)) {
+      int64_t k = 1;
+      room[n - 1] = key_at(0);
+      for (; k < n; ++k) {
+        const int64_t key = key_at(k);
+        if (!(key < room[n - k])) break;
+        room[n - 1 - k] = key;
+      }
+      if (k == n) {
+        m = n;
+        return;
+      }
+    }
+    int64_t kept = 0, k = 0;
+    for (; k < n; ++k) {
+      const int64_t key = key_at(k);
+      if (kept > 0 && key <= room[kept - 1]) {
+        if (key == room[kept - 1]) continue;
+        break;
+      }
+      room[kept++] = key;
+    }
+    prefix = kept;
+    ordered = k == n;
+    hashed = !ordered && hashable && few_int_keys_likely(o, n / 8);
+    if (hashed) return;  // room filled below
+    for (; k < n; ++k) room[kept++] = key_at(k);
+    m = kept;
+  });
+  if (hashed) {
+    const int64_t limit = n / 8;
+    int64_t size = 64;
+    while (size < 2 * limit) size *= 2;
+    TN_ASSERT(size <= (n + 1) / 2);
+    m = hash_int_keys(o, room, limit, merge, size);
+    if (m >= 0) {
+      sort_int_keys(room, m, nullptr);
+      return m;
+    }
+    // More values than the sample showed: all of them to the sort.
+    with_int_keys(o, [&](auto key_at) {
+      for (int64_t k = 0; k < n; ++k) room[k] = key_at(k);
+    });
+    m = n;
+    prefix = 0;
+  }
+  if (ordered) return m;
+  // The ordered prefix, each value once already, stays apart: the rest is
+  // sorted alone and merged with it, each value once, which saves a pass
+  // over a prefix of half the keys (values repeated in sorted blocks).
+  if (merge && prefix <= (n + 1) / 2) {
+    sort_int_keys(room + prefix, m - prefix, merge);
+    std::memcpy(merge, room, static_cast<size_t>(8 * prefix));
+    return merge_distinct(merge, prefix, room + prefix, m - prefix, room);
+  }
+  sort_int_keys(room, m, merge);
+  return std::unique(room, room + m) - room;
+}
+
+// Scratch for the keys of o (its element count, at least one word) and,
+// past the data top where there is room, half that again to merge them.
+int push_int_key_room(EngineContext* ctx, int64_t count, int64_t** keys, int64_t** merge) {
+  void* scratch;
+  TN_TRY(push_scratch(ctx, std::max<int64_t>(count, 1), &scratch));
+  *keys = static_cast<int64_t*>(scratch);
+  void* room = nullptr;
+  if (stk_reserve_top(ctx, (count + 1) / 2, &room) != kOk) room = nullptr;
+  *merge = static_cast<int64_t*>(room);
+  return kOk;
+}
+
+// ismember(x, s) of a 64-bit x, s already in x's class: the distinct keys
+// of s, x looked up in them. Pushes the result over one scratch item.
+int ismember_int64(EngineContext* ctx, int x_depth, bool walk, int* items) {
+  const NumOperand s = num_operand(ctx, 0);
+  int64_t *keys, *merge;
+  TN_TRY(push_int_key_room(ctx, s.count, &keys, &merge));
+  ++*items;
+  const int64_t count = distinct_int_keys(num_operand(ctx, 1), keys, merge);
+  NumOperand x = num_operand(ctx, x_depth + 1);
+  uint8_t* tf;
+  TN_TRY(stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf));
+  x = num_operand(ctx, x_depth + 2);
+  with_int_keys(x, [n = x.count, keys, count, tf, walk](auto key_at) {
+    look_up(key_at, nullptr, n, static_cast<const int64_t*>(keys), count, walk,
+            [](int64_t a, int64_t b) { return a < b; }, tf);
+  });
+  return kOk;
+}
+
+// Whether the first kLookupScanned elements of a 64-bit x fall into at
+// most kLookupMostRuns monotone stretches, as few_ordered_stretches.
+bool few_ordered_int_stretches(const NumOperand& x) {
+  const int64_t scanned = std::min(x.count, kLookupScanned);
+  bool few = true;
+  with_int_keys(x, [&](auto key_at) {
+    int32_t runs = 1;
+    int direction = 0;
+    for (int64_t k = 1; k < scanned && few; ++k) {
+      const int64_t a = key_at(k - 1), b = key_at(k);
+      if (a == b) continue;
+      const int d = b > a ? 1 : -1;
+      if (direction == 0 || d == direction) {
+        direction = d;
+        continue;
+      }
+      direction = 0;
+      few = ++runs <= kLookupMostRuns;
+    }
+  });
+  return few;
+}
+
+// 1 where the keys of o strictly ascend, -1 where they strictly descend,
+// else 0 (a single element ascends).
+int strict_int_order(const NumOperand& o) {
+  int order = 0;
+  with_int_keys(o, [&](auto key_at) {
+    // 64 places spread over the keys first: where they break the order
+    // (values repeated in sorted blocks), the scan is not begun.
+    const int64_t n = o.count;
+    for (int q = 1; q <= 64 && n > 64; ++q) {
+      const int64_t a = key_at((n - 1) * (q - 1) / 64), b = key_at((n - 1) * q / 64);
+      if (!(key_at(0) < key_at(n - 1) ? a < b : a > b)) return;
+    }
+    int64_t k = 1;
+    while (k < o.count && key_at(k - 1) < key_at(k)) ++k;
+    if (k == o.count) {
+      order = 1;
+      return;
+    }
+    if (k > 1) return;
+    while (k < o.count && key_at(k - 1) > key_at(k)) ++k;
+    order = k == o.count ? -1 : 0;
+  });
+  return order;
+}
+
+// u = unique(x) of a 64-bit x: its distinct keys, in x's class, a row
+// where x is one (*done set).
+int unique_int64_values(EngineContext* ctx, bool* done) {
+  *done = false;
+  const NumOperand x = num_operand(ctx, 0);
+  if (!is_int64(x) || x.count < 1 || x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const StackMark mark = stack_mark(ctx);
+  // Strictly ordered values are their own distinct ones. A vector is its
+  // own result, reversed where it descends (x's own copy, as for doubles);
+  // any other shape is copied (reversed) to a new one.
+  const int order = strict_int_order(x);
+  const bool vector = x.dims && x.ndims == 2 && (x.dims[0] == 1 || x.dims[1] == 1);
+  if (order != 0 && vector) {
+    auto* data = static_cast<uint8_t*>(x.re);
+    for (int64_t lo = 0, hi = x.count - 1; order < 0 && lo < hi; ++lo, --hi) {
+      const auto a = tn::load<uint64_t>(data + 8 * lo), b = tn::load<uint64_t>(data + 8 * hi);
+      tn::store<uint64_t>(data + 8 * lo, b);
+      tn::store<uint64_t>(data + 8 * hi, a);
+    }
+    *done = true;
+    return kOk;
+  }
+  if (order != 0) {
+    const auto n32 = static_cast<int32_t>(x.count);
+    const int32_t dims[2] = {is_row(x) ? 1 : n32, is_row(x) ? n32 : 1};
+    uint8_t *re, *im;
+    TN_TRY(push_array_like(ctx, x, 2, dims, false, &re, &im));
+    const auto* from = static_cast<const uint8_t*>(num_operand(ctx, 1).re);
+    if (order > 0) {
+      std::memcpy(re, from, static_cast<size_t>(8 * x.count));
+    } else {
+      for (int64_t q = 0, k = x.count - 1; k >= 0; ++q, --k)
+        tn::store<uint64_t>(re + 8 * q, tn::load<uint64_t>(from + 8 * k));
+    }
+    *done = true;
+    return stk_remove(ctx, 1, 1);
+  }
+  int64_t *keys, *merge;
+  TN_TRY(push_int_key_room(ctx, x.count, &keys, &merge));
+  const int64_t count = distinct_int_keys(num_operand(ctx, 1), keys, merge);
+  const bool row = is_row(x);
+  const auto k32 = static_cast<int32_t>(count);
+  const int32_t dims[2] = {row ? 1 : k32, row ? k32 : 1};
+  uint8_t *re, *im;
+  const int st = push_array_like(ctx, num_operand(ctx, 1), 2, dims, false, &re, &im);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  const NumOperand like = num_operand(ctx, 2);
+  for (int64_t q = 0; q < count; ++q) store_int_key(like, re, q, keys[q]);
+  *done = true;
+  return stk_remove(ctx, 1, 2);
+}
+
 // The lookup path when it applies (*done set), else nothing done.
 int ismember_by_lookup(EngineContext* ctx, bool* done) {
   *done = false;
   if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
   NumOperand x = num_operand(ctx, 1), s = num_operand(ctx, 0);
   if (x.kind == NumKind::kNone || s.kind == NumKind::kNone) return kOk;
-  if (!keys_exact(x) || s.cplx || x.count > std::numeric_limits<int32_t>::max()) return kOk;
-  const bool walk = few_ordered_stretches(x);
+  const bool wide = is_int64(x);
+  if ((!keys_exact(x) && !wide) || s.cplx || x.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const bool walk = wide ? few_ordered_int_stretches(x) : few_ordered_stretches(x);
   if (!walk && s.count > kLookupSmallSet) return kOk;
 
   const StackMark mark = stack_mark(ctx);
@@ -983,6 +1378,12 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     ++items;
     x = num_operand(ctx, 2);
     s = num_operand(ctx, 0);
+  }
+  if (wide) {
+    const int st = ismember_int64(ctx, items - 1, walk, &items);
+    if (st != kOk) return fail_to_mark(ctx, mark, st);
+    *done = true;
+    return stk_remove(ctx, 1, items);
   }
   // The keys of s (unless they are its own) and, past the data top where
   // there is room, half as many again to merge their runs (used before the
@@ -1287,6 +1688,57 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   return stk_remove(ctx, 1, 3);
 }
 
+// c = union(a, b) (likewise intersect, setdiff, setxor) of two 64-bit
+// operands of one class, as set_values_only: each operand's distinct keys,
+// one walk through both (*done set).
+int set_int64_values_only(EngineContext* ctx, SetOp op, bool* done) {
+  *done = false;
+  if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
+  const NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
+  if (!is_int64(a) || !is_int64(b) || !same_class(a, b)) return kOk;
+  if (a.count + b.count > std::numeric_limits<int32_t>::max()) return kOk;
+  const StackMark mark = stack_mark(ctx);
+  int64_t *keys, *merge;
+  TN_TRY(push_int_key_room(ctx, a.count + b.count, &keys, &merge));
+  int64_t* const ka = keys;
+  int64_t* const kb = keys + a.count;
+  const int64_t ma = distinct_int_keys(num_operand(ctx, 2), ka, merge);
+  const int64_t mb = distinct_int_keys(num_operand(ctx, 1), kb, merge);
+
+  const bool from_a_only = op != SetOp::kIntersect;
+  const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
+  const bool from_both = op == SetOp::kUnion || op == SetOp::kIntersect;
+  auto walk = [&](auto emit) {
+    int64_t i = 0, j = 0;
+    while (i < ma || j < mb) {
+      if (j == mb || (i < ma && ka[i] < kb[j])) {
+        if (from_a_only) emit(ka[i]);
+        ++i;
+      } else if (i == ma || kb[j] < ka[i]) {
+        if (from_b_only) emit(kb[j]);
+        ++j;
+      } else {
+        if (from_both) emit(ka[i]);
+        ++i;
+        ++j;
+      }
+    }
+  };
+  int64_t total = 0;
+  walk([&](int64_t) { ++total; });
+  const bool row = op == SetOp::kSetdiff && is_row(a);
+  const auto t32 = static_cast<int32_t>(total);
+  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
+  uint8_t *re, *im;
+  const int st = push_array_like(ctx, num_operand(ctx, 2), 2, dims, false, &re, &im);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  const NumOperand like = num_operand(ctx, 3);
+  int64_t q = 0;
+  walk([&](int64_t key) { store_int_key(like, re, q++, key); });
+  *done = true;
+  return stk_remove(ctx, 1, 3);
+}
+
 }  // namespace
 
 int bi_unique(EngineContext* ctx, int nargout) {
@@ -1310,6 +1762,7 @@ int bi_unique(EngineContext* ctx, int nargout) {
   if (nout == 1 && !list) {
     bool done = false;
     TN_TRY(unique_values_in_place(ctx, &done));
+    if (!done) TN_TRY(unique_int64_values(ctx, &done));
     if (!done) TN_TRY(unique_typed_in_place(ctx, &done));
     if (done) return kOk;
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <vector>
@@ -320,6 +321,54 @@ TEST(SortKernels, NoScratchIsTheShellSort) {
   sort_real_pair(keys.data(), comp.data(), 301, 1, 0, nullptr);
   expect_same_bits(keys, mk);
   expect_same_bits(comp, mc);
+}
+
+// 64-bit integer keys, which doubles cannot tell apart past 2^53: values
+// next to the extremes and to +-2^62, in random lines and in lines of a few
+// sorted and reversed runs, long enough now and then for the bucket pass,
+// with and without the merge room. Against std::stable_sort, exactly: pairs
+// by key then position, keys alone by key.
+std::vector<int64_t> integer_line(std::mt19937& rng, int n) {
+  const int64_t lo = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max();
+  const int64_t near = int64_t{1} << 62;
+  const std::vector<int64_t> bases = {lo, -near, -1, near, hi - 64};
+  std::vector<int64_t> v(n);
+  for (int64_t& x : v) x = bases[rng() % bases.size()] + static_cast<int64_t>(rng() % 64);
+  if (rng() % 2) {  // a few runs, each sorted one way or the other
+    for (int start = 0; start < n;) {
+      const int len = std::min<int>(n - start, 1 + static_cast<int>(rng() % (n / 3 + 1)));
+      if (rng() % 2)
+        std::sort(v.begin() + start, v.begin() + start + len);
+      else
+        std::sort(v.begin() + start, v.begin() + start + len, std::greater<int64_t>());
+      start += len;
+    }
+  }
+  return v;
+}
+
+TEST(SortKernels, IntegerKeysExactly) {
+  std::mt19937 rng(6464);
+  for (int trial = 0; trial < 600; ++trial) {
+    const int n = trial % 20 == 0 ? 4096 + static_cast<int>(rng() % 12000) : static_cast<int>(rng() % 600);
+    const std::vector<int64_t> line = integer_line(rng, n);
+    const bool with_room = trial % 3 != 2;
+
+    std::vector<IntPair> got(n), want(n), room((n + 1) / 2 + 1);
+    for (int k = 0; k < n; ++k) got[k] = want[k] = IntPair{line[k], k};
+    std::stable_sort(want.begin(), want.end(), [](const IntPair& a, const IntPair& b) { return a.key < b.key; });
+    sort_int_pairs(got.data(), n, with_room ? room.data() : nullptr);
+    for (int k = 0; k < n; ++k) {
+      EXPECT_EQ(got[k].key, want[k].key) << k;
+      EXPECT_EQ(got[k].pos, want[k].pos) << k;
+    }
+
+    std::vector<int64_t> keys = line, model = line, key_room((n + 1) / 2 + 1);
+    std::sort(model.begin(), model.end());
+    sort_int_keys(keys.data(), n, with_room ? key_room.data() : nullptr);
+    EXPECT_EQ(keys, model);
+    if (::testing::Test::HasFailure()) FAIL() << "trial " << trial << " n " << n;
+  }
 }
 
 }  // namespace

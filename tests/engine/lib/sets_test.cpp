@@ -14,6 +14,7 @@
 
 #include "engine/core/opcodes.h"
 #include "engine/lib/sets.h"
+#include "support/failure_sweep.h"
 #include "support/set_fixture.h"
 
 namespace {
@@ -493,6 +494,60 @@ TEST_F(Sets, ErrorsLeaveTheStacks) {
   tv::push_row(c, {2, 1});
   expect_ok([&] { return op_sort_sets(c, kOpIsmember, 0, 0, 0); }, 2, 1);
   EXPECT_EQ(op_sort_sets(c, kOpPlus, 1, 1, 0), kNotSupported);
+}
+
+// The 64-bit paths under the failure sweep: every function at every output
+// count on short int64 and uint64 operands, with a second operand of the
+// same class or a double one converted first; long uint64 operands (ordered,
+// hashed as few values, or scrambled), which the sweep costs more, through
+// each path once: values alone and with positions. Each room cut word by
+// word must fail cleanly or give the result of a run with room.
+TEST_F(Sets, SixtyFourBitPathsUnderTheFailureSweep) {
+  const int64_t top = std::numeric_limits<int64_t>::max(), bottom = std::numeric_limits<int64_t>::min();
+  std::vector<std::vector<int64_t>> lines = {{top, 5, bottom, 5, -1, top - 1, int64_t{1} << 62}};
+  std::vector<int64_t> sorted, periodic, scrambled;
+  for (int64_t k = 0; k < 1030; ++k) {  // past the length from which runs are hashed
+    sorted.push_back((int64_t{1} << 62) + k);
+    periodic.push_back(bottom + k % 13);
+    scrambled.push_back(top - (k * 389) % 1030);
+  }
+  lines.insert(lines.end(), {sorted, periodic, scrambled});
+  const uint16_t binary[] = {kOpUnion, kOpIntersect, kOpSetdiff, kOpSetxor};
+  for (uint32_t type : {uint32_t{kElemI64}, uint32_t{kElemU64}}) {
+    for (const auto& x : lines) {
+      const bool long_line = x.size() > 100;
+      if (long_line && type == kElemI64) continue;
+      const std::vector<int64_t> y(x.begin(), x.begin() + int64_t(x.size() + 1) / 2);
+      auto push_x = [&] {
+        tv::push_ints(c, type, {1, int32_t(x.size())}, x);
+        return int(kOk);
+      };
+      for (int nout = 1; nout <= 3; ++nout) {
+        if (long_line && nout == 2) continue;
+        EXPECT_TRUE(sweep_rooms(c, push_x, [&] { return op_sort_sets(c, kOpUnique, 1, nout, 0); }))
+            << type << " " << x.size() << " unique " << nout;
+        for (int second = 0; second < (long_line ? 1 : 2); ++second) {
+          auto push_both = [&] {
+            push_x();
+            if (second == 0)
+              tv::push_ints(c, type, {int32_t(y.size()), 1}, y);
+            else
+              tv::push_row(c, {3, 1, 2});
+            return int(kOk);
+          };
+          for (uint16_t op : binary) {
+            if (long_line && op != kOpUnion && op != kOpSetdiff) continue;
+            EXPECT_TRUE(sweep_rooms(c, push_both, [&] { return op_sort_sets(c, op, 2, nout, 0); }))
+                << type << " " << x.size() << " op " << op << " " << nout << " second " << second;
+          }
+          if (nout == 1) {
+            EXPECT_TRUE(sweep_rooms(c, push_both, [&] { return op_sort_sets(c, kOpIsmember, 2, 1, 0); }))
+                << type << " " << x.size() << " ismember second " << second;
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
