@@ -958,8 +958,6 @@ void count_values(T* keys, double* index, int64_t n, bool descending, uint32_t* 
   });
 }
 
-// The runs of keys[0..n) (n >= 2) as sort_scanned finds them: bounds in
-// ends, the decreasing ones marked in down; false once they pass limit.
 // The end of the run from k - 1 on along which ok(a[q - 1], a[q]) holds
 // (1 <= k <= n), a block at a time without a branch an element.
 template <class T, class Ok>
@@ -975,11 +973,16 @@ int64_t typed_run_end(const T* a, int64_t k, int64_t n, Ok ok) {
   return k;
 }
 
+// The runs of keys[0..n) (n >= 2) as sort_scanned finds them: bounds in
+// ends, the decreasing ones marked in down; false once they pass limit, or
+// at a NaN (which ends every run, so looking at each run's first element
+// finds it).
 template <class T, class InOrder, class Before>
 bool typed_runs(const T* keys, int64_t n, int64_t limit, InOrder in_order, Before before, int64_t* ends,
                 uint8_t* down, int* runs) {
   int count = 0;
   for (int64_t start = 0; start < n;) {
+    if (keys[start] != keys[start]) return false;
     int64_t end = start + 1;
     uint8_t reversed = 0;
     if (end < n && before(keys[end], keys[end - 1])) {
@@ -1073,20 +1076,15 @@ int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index) {
 template <class T>
 bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes) {
   if (n < 2) return true;
-  // In order already (no NaN can be): nothing to do.
-  if (descending ? typed_run_end(keys, 1, n, [](T a, T b) { return a >= b; }) == n
-                 : typed_run_end(keys, 1, n, [](T a, T b) { return a <= b; }) == n)
-    return true;
   if constexpr (kCounted<T>) {
+    // In order already: nothing to count.
+    if (descending ? typed_run_end(keys, 1, n, [](T a, T b) { return a >= b; }) == n
+                   : typed_run_end(keys, 1, n, [](T a, T b) { return a <= b; }) == n)
+      return true;
     if (n >= (int64_t{1} << (8 * sizeof(T))) / 16) {
       count_values(keys, index, n, descending != 0, static_cast<uint32_t*>(room));
       return true;
     }
-  }
-  if constexpr (std::is_floating_point_v<T>) {
-    bool nan = false;
-    for (int64_t k = 0; k < n; ++k) nan |= keys[k] != keys[k];
-    if (nan) return false;
   }
   if (descending)
     return sort_typed_runs(keys, index, n, true, room, room_bytes, [](T a, T b) { return a >= b; },
