@@ -1598,6 +1598,16 @@ void store_key(const NumOperand& o, uint8_t* out, int64_t q, double v) {
   }
 }
 
+// Whether the values of a real operand never step down (NaNs aside, which
+// compare false).
+bool nondecreasing(const NumOperand& o) {
+  bool in_order = true;
+  with_keys(o, [&](auto key_at) {
+    for (int64_t k = 1; k < o.count && in_order; ++k) in_order = !(key_at(k) < key_at(k - 1));
+  });
+  return in_order;
+}
+
 int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   *done = false;
   if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
@@ -1616,7 +1626,10 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   seq.n = static_cast<int32_t>(n);
   seq.type = a.type;
   const HashPlan plan = hash_plan(seq);
-  if (plan.limit > 0 && few_distinct_likely(seq, plan)) return kOk;
+  // Few values repeated many times are hashed, unless both operands come
+  // in order already: their keys are then one pass each.
+  if (plan.limit > 0 && few_distinct_likely(seq, plan) && !(nondecreasing(a) && nondecreasing(b)))
+    return kOk;
 
   // Both operands' keys (unless they are their own) and, past the data top
   // where there is room, the merge room of the longer (used before the
