@@ -89,9 +89,10 @@ for shape, (inputs, reps) in shapes.items():
     for call, body in calls.items():
         kernels[f"{call} {shape}"] = (inputs + " y = x(1:2:end);", body, reps, (big,), 1.0, None)
 # The same shapes in other classes (integers built exactly, since a
-# conversion to an integer class truncates): sort and its index, and for
-# singles, int32 and uint8 unique and two set functions too. Target:
-# Octave's time or better.
+# conversion to an integer class truncates, and within the class's range,
+# which a conversion wraps here and saturates in Octave): sort and its
+# index, and for singles, int32 and uint8 unique and two set functions too.
+# Target: Octave's time or better.
 class_shapes = {
     "sorted": ("1:N", 20),
     "reversed": ("N:-1:1", 20),
@@ -99,13 +100,21 @@ class_shapes = {
     "twice": ("mod(0:N - 1, N / 2)", 10),
     "equal": ("ones(1, N)", 20),
 }
+byte_shapes = {  # the same orders in 256 values
+    "sorted": "floor((0:N - 1) * 256 / N)",
+    "reversed": "floor((N - 1:-1:0) * 256 / N)",
+    "periodic": "mod(0:N - 1, 251)",
+    "twice": "mod(floor((0:N - 1) * 512 / N), 256)",
+    "equal": "ones(1, N)",
+}
 class_calls = {k: calls[k] for k in ("sort", "[s,i]=sort", "unique", "ismember", "setdiff")}
 for cls in ("single", "int32", "uint8", "int64"):
     for shape, (values, reps) in class_shapes.items():
         for call, body in class_calls.items():
             if cls == "int64" and "sort" not in call:
                 continue  # below, with every set function
-            kernels[f"{call} {cls} {shape}"] = (f"x = {cls}({values}); y = x(1:2:end);", body, reps, (big,), 1.0, None)
+            v = byte_shapes[shape] if cls == "uint8" else values
+            kernels[f"{call} {cls} {shape}"] = (f"x = {cls}({v}); y = x(1:2:end);", body, reps, (big,), 1.0, None)
 # The same shapes as int64 (and random integers from 0 to N), whose values
 # the set functions compare as integers. Target: Octave's time or better.
 int64_shapes = {

@@ -1025,8 +1025,8 @@ bool sort_as_doubles(T* keys, int64_t n, bool descending, void* room, int64_t ro
 
 template <class T, class InOrder, class Before>
 bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* room, int64_t room_bytes,
-                     InOrder in_order, Before before) {
-  const int64_t limit = std::min<int64_t>(kMaxRuns, std::max<int64_t>(1, n / kMinRunLength));
+                     int64_t most_runs, InOrder in_order, Before before) {
+  const int64_t limit = std::min<int64_t>(most_runs, std::max<int64_t>(1, n / kMinRunLength));
   int64_t ends[kMaxRuns];
   uint8_t down[kMaxRuns];
   int runs = 0;
@@ -1073,24 +1073,27 @@ int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index) {
   return std::max(merging, counting);
 }
 
+// Few runs of one- and two-byte values merge (long stretches of one run
+// then move as blocks) faster than they count.
+constexpr int64_t kFewRunsBeforeCounting = 8;
+
 template <class T>
 bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes) {
   if (n < 2) return true;
+  auto by_runs = [&](int64_t most_runs) {
+    if (descending)
+      return sort_typed_runs(keys, index, n, true, room, room_bytes, most_runs, [](T a, T b) { return a >= b; },
+                             [](T a, T b) { return a > b; });
+    return sort_typed_runs(keys, index, n, false, room, room_bytes, most_runs, [](T a, T b) { return a <= b; },
+                           [](T a, T b) { return a < b; });
+  };
   if constexpr (kCounted<T>) {
-    // In order already: nothing to count.
-    if (descending ? typed_run_end(keys, 1, n, [](T a, T b) { return a >= b; }) == n
-                   : typed_run_end(keys, 1, n, [](T a, T b) { return a <= b; }) == n)
-      return true;
     if (n >= (int64_t{1} << (8 * sizeof(T))) / 16) {
-      count_values(keys, index, n, descending != 0, static_cast<uint32_t*>(room));
+      if (!by_runs(kFewRunsBeforeCounting)) count_values(keys, index, n, descending != 0, static_cast<uint32_t*>(room));
       return true;
     }
   }
-  if (descending)
-    return sort_typed_runs(keys, index, n, true, room, room_bytes, [](T a, T b) { return a >= b; },
-                           [](T a, T b) { return a > b; });
-  return sort_typed_runs(keys, index, n, false, room, room_bytes, [](T a, T b) { return a <= b; },
-                         [](T a, T b) { return a < b; });
+  return by_runs(kMaxRuns);
 }
 
 template bool sort_typed_line(float*, double*, int64_t, uint8_t, void*, int64_t);
