@@ -431,23 +431,12 @@ struct CountSlot {
   int64_t count;  // 0: an empty slot
 };
 
-// Were the values `limit` distinct ones evenly spread, s sampled elements
-// would hold about limit (1 - e^(-s / limit)) distinct values (about
-// s - s^2 / (2 limit) for a limit well above s): D is likely below the limit
-// when the sample holds fewer. Pseudo-random places, since a stride can
-// fall in step with periodic data.
+// Whether keys[0..n) likely hold at most `limit` distinct values.
 bool few_values_likely(const double* keys, int64_t n, int64_t limit) {
   double sample[kCountSampled];
-  uint64_t lcg = 0x2545F4914F6CDD1Dull;
-  for (double& x : sample) {
-    lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
-    x = keys[(lcg >> 33) % static_cast<uint64_t>(n)];
-  }
-  std::sort(sample, sample + kCountSampled);
-  int distinct = 1;
-  for (int q = 1; q < kCountSampled; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
-  const double m = static_cast<double>(limit);
-  return distinct < m * -std::expm1(-kCountSampled / m);
+  uint64_t state = kSampleSeed;
+  for (double& x : sample) x = keys[next_sample_place(&state, n)];
+  return sample_suggests_few(sample, kCountSampled, limit);
 }
 
 // Sorts the numbers keys[0..n) by counting them, through room (room_slots

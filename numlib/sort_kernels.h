@@ -5,6 +5,8 @@
 // allocates; the callers hand over scratch from the data stack.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "numlib/shellsort.h"
@@ -92,3 +94,26 @@ void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context
 template <class T>
 bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes);
 int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index);
+
+// Sampling for the paths of few distinct values (counting, hashing): the
+// places come from a pseudo-random sequence, since a stride can fall in
+// step with periodic data. *state starts at kSampleSeed.
+constexpr uint64_t kSampleSeed = 0x2545F4914F6CDD1Dull;
+inline int64_t next_sample_place(uint64_t* state, int64_t n) {
+  *state = *state * 6364136223846793005ull + 1442695040888963407ull;
+  return static_cast<int64_t>((*state >> 33) % static_cast<uint64_t>(n));
+}
+
+// Whether `taken` sampled values (sorted here) suggest at most `limit`
+// distinct values in all. Were the values `limit` distinct ones evenly
+// spread, s sampled elements would hold about limit (1 - e^(-s / limit))
+// distinct values (about s - s^2 / (2 limit) for a limit well above s):
+// the count is likely below the limit when the sample holds fewer.
+template <class K>
+bool sample_suggests_few(K* sample, int taken, int64_t limit) {
+  std::sort(sample, sample + taken);
+  int distinct = 1;
+  for (int q = 1; q < taken; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
+  const double m = static_cast<double>(limit);
+  return distinct < m * -std::expm1(-taken / m);
+}

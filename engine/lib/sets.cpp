@@ -388,19 +388,14 @@ constexpr int kSampled = 1024;
 bool few_distinct_likely(const SetSeq& s, const HashPlan& plan) {
   double sample[kSampled];
   int taken = 0;
-  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  uint64_t state = kSampleSeed;
   for (int q = 0; q < kSampled; ++q) {
-    lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
-    const auto c = static_cast<int32_t>((lcg >> 33) % static_cast<uint64_t>(s.n));
+    const auto c = static_cast<int32_t>(next_sample_place(&state, s.n));
     const double key = s.cls == SeqClass::kInt ? static_cast<double>(int_at(s, c)) : float_at(s, c).re;
     if (key == key) sample[taken++] = key;
   }
   if (taken == 0) return false;  // all NaN: each its own run, too many to hash
-  std::sort(sample, sample + taken);
-  int distinct = 1;
-  for (int q = 1; q < taken; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
-  const double m = static_cast<double>(plan.limit);
-  return distinct < m * -std::expm1(-taken / m);
+  return sample_suggests_few(sample, taken, plan.limit);
 }
 
 // Cuts the sequence into runs (w->runs, w->run_of, w->nruns); false, with
@@ -1073,18 +1068,11 @@ inline void store_int_key(const NumOperand& o, uint8_t* out, int64_t q, int64_t 
 // at pseudo-random places, as few_distinct_likely.
 bool few_int_keys_likely(const NumOperand& o, int64_t limit) {
   int64_t sample[kSampled];
-  uint64_t lcg = 0x2545F4914F6CDD1Dull;
+  uint64_t state = kSampleSeed;
   with_int_keys(o, [&](auto key_at) {
-    for (int q = 0; q < kSampled; ++q) {
-      lcg = lcg * 6364136223846793005ull + 1442695040888963407ull;
-      sample[q] = key_at(static_cast<int64_t>((lcg >> 33) % static_cast<uint64_t>(o.count)));
-    }
+    for (int64_t& x : sample) x = key_at(next_sample_place(&state, o.count));
   });
-  std::sort(sample, sample + kSampled);
-  int distinct = 1;
-  for (int q = 1; q < kSampled; ++q) distinct += sample[q] == sample[q - 1] ? 0 : 1;
-  const double m = static_cast<double>(limit);
-  return distinct < m * -std::expm1(-kSampled / m);
+  return sample_suggests_few(sample, kSampled, limit);
 }
 
 // The distinct keys of o, unordered, at room[0..returned), found through a
