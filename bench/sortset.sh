@@ -69,11 +69,11 @@ kernels = {
 # first. Target: Octave's time or better.
 shapes = {
     "random": ("x = rand(1, N);", 1),
-    "sorted": ("x = (1:N) / 7;", 20),
-    "reversed": ("x = (N:-1:1) / 7;", 20),
-    "periodic": ("x = mod(0:N - 1, 10007);", 5),
-    "twice": ("x = mod(0:N - 1, N / 2);", 10),
-    "equal": ("x = ones(1, N);", 20),
+    "sorted": ("x = (1:N) / 7;", 50),
+    "reversed": ("x = (N:-1:1) / 7;", 50),
+    "periodic": ("x = mod(0:N - 1, 10007);", 10),
+    "twice": ("x = mod(0:N - 1, N / 2);", 25),
+    "equal": ("x = ones(1, N);", 50),
 }
 calls = {
     "sort": "s = sort(x);",
@@ -91,14 +91,13 @@ for shape, (inputs, reps) in shapes.items():
 # The same shapes in other classes (integers built exactly, since a
 # conversion to an integer class truncates, and within the class's range,
 # which a conversion wraps here and saturates in Octave): sort and its
-# index, and for singles, int32 and uint8 unique and two set functions too.
-# Target: Octave's time or better.
+# index, unique, ismember and setdiff. Target: Octave's time or better.
 class_shapes = {
-    "sorted": ("1:N", 20),
-    "reversed": ("N:-1:1", 20),
-    "periodic": ("mod(0:N - 1, 10007)", 5),
-    "twice": ("mod(0:N - 1, N / 2)", 10),
-    "equal": ("ones(1, N)", 20),
+    "sorted": ("1:N", 50),
+    "reversed": ("N:-1:1", 50),
+    "periodic": ("mod(0:N - 1, 10007)", 10),
+    "twice": ("mod(0:N - 1, N / 2)", 25),
+    "equal": ("ones(1, N)", 50),
 }
 byte_shapes = {  # the same orders in 256 values
     "sorted": "floor((0:N - 1) * 256 / N)",
@@ -108,33 +107,16 @@ byte_shapes = {  # the same orders in 256 values
     "equal": "ones(1, N)",
 }
 class_calls = {k: calls[k] for k in ("sort", "[s,i]=sort", "unique", "ismember", "setdiff")}
+# int64, whose values the set functions compare as integers: every set
+# function, and random integers from 0 to N too.
+int64_calls = {k: v for k, v in calls.items() if k != "sort desc"}
+class_shapes_int64 = dict(class_shapes, random=("floor(rand(1, N) * N)", 1))
 for cls in ("single", "int32", "uint8", "int64"):
-    for shape, (values, reps) in class_shapes.items():
-        for call, body in class_calls.items():
-            if cls == "int64" and "sort" not in call:
-                continue  # below, with every set function
+    shapes_here = class_shapes_int64 if cls == "int64" else class_shapes
+    for shape, (values, reps) in shapes_here.items():
+        for call, body in (int64_calls if cls == "int64" else class_calls).items():
             v = byte_shapes[shape] if cls == "uint8" else values
             kernels[f"{call} {cls} {shape}"] = (f"x = {cls}({v}); y = x(1:2:end);", body, reps, (big,), 1.0, None)
-# The same shapes as int64 (and random integers from 0 to N), whose values
-# the set functions compare as integers. Target: Octave's time or better.
-int64_shapes = {
-    "int64 random": ("x = int64(floor(rand(1, N) * N));", 1),
-    "int64 sorted": ("x = int64(1:N);", 20),
-    "int64 reversed": ("x = int64(N:-1:1);", 20),
-    "int64 periodic": ("x = int64(mod(0:N - 1, 10007));", 5),
-    "int64 twice": ("x = int64(mod(0:N - 1, N / 2));", 10),
-    "int64 equal": ("x = int64(ones(1, N));", 20),
-}
-int64_calls = {
-    "unique": "u = unique(x);",
-    "ismember": "tf = ismember(x, y);",
-    "setdiff": "c = setdiff(x, y);",
-    "intersect": "c = intersect(x, y);",
-    "union": "c = union(x, y);",
-}
-for shape, (inputs, reps) in int64_shapes.items():
-    for call, body in int64_calls.items():
-        kernels[f"{call} {shape}"] = (inputs + " y = x(1:2:end);", body, reps, (big,), 1.0, None)
 if only:
     kernels = {k: v for k, v in kernels.items() if only in k}
 cmds = {}

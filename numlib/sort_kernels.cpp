@@ -1062,6 +1062,41 @@ int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index) {
   return std::max(merging, counting);
 }
 
+// 64-bit integers in many runs through the integer sorts, by keys whose
+// ascending order is the sort's (unsigned ones with the top bit flipped,
+// complemented when descending); with the index as (key, position) pairs,
+// which keep equal keys in position order. False, keys untouched, when
+// room lacks the pairs.
+template <class T>
+bool sort_wide_integers(T* keys, double* index, int64_t n, bool descending, void* room, int64_t room_bytes) {
+  auto key_of = [descending](T v) {
+    const int64_t k = std::is_signed_v<T> ? int64_t(v) : int64_t(uint64_t(v) ^ (uint64_t{1} << 63));
+    return descending ? ~k : k;
+  };
+  auto value_of = [descending](int64_t k) {
+    if (descending) k = ~k;
+    return std::is_signed_v<T> ? T(k) : T(uint64_t(k) ^ (uint64_t{1} << 63));
+  };
+  const int64_t half = (n + 1) / 2;
+  if (index) {
+    if (room_bytes < n * int64_t{sizeof(IntPair)}) return false;
+    auto* pairs = static_cast<IntPair*>(room);
+    IntPair* merge = room_bytes >= (n + half) * int64_t{sizeof(IntPair)} ? pairs + n : nullptr;
+    for (int64_t k = 0; k < n; ++k) pairs[k] = IntPair{key_of(keys[k]), k};
+    sort_int_pairs(pairs, n, merge);
+    for (int64_t k = 0; k < n; ++k) {
+      keys[k] = value_of(pairs[k].key);
+      index[k] = double(pairs[k].pos + 1);
+    }
+    return true;
+  }
+  auto* ordered = reinterpret_cast<int64_t*>(keys);  // the same element, as its key
+  for (int64_t k = 0; k < n; ++k) ordered[k] = key_of(keys[k]);
+  sort_int_keys(ordered, n, room_bytes >= half * 8 ? static_cast<int64_t*>(room) : nullptr);
+  for (int64_t k = 0; k < n; ++k) keys[k] = value_of(ordered[k]);
+  return true;
+}
+
 // Few runs of one- and two-byte values merge (long stretches of one run
 // then move as blocks) faster than they count.
 constexpr int64_t kFewRunsBeforeCounting = 8;
@@ -1082,6 +1117,8 @@ bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void
       return true;
     }
   }
+  if constexpr (std::is_integral_v<T> && sizeof(T) == 8)
+    return by_runs(kMaxRuns) || sort_wide_integers(keys, index, n, descending != 0, room, room_bytes);
   return by_runs(kMaxRuns);
 }
 
