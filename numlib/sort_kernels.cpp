@@ -948,14 +948,25 @@ void count_values(T* keys, double* index, int64_t n, bool descending, uint32_t* 
 }
 
 // The end of the run from k - 1 on along which ok(a[q - 1], a[q]) holds
-// (1 <= k <= n), a block at a time without a branch an element.
+// (1 <= k <= n), a block at a time and 16 bytes of elements a comparison
+// (ok takes vectors of T as well as T).
 template <class T, class Ok>
 int64_t typed_run_end(const T* a, int64_t k, int64_t n, Ok ok) {
-  constexpr int64_t kBlock = 32;
+  typedef T Lanes __attribute__((vector_size(16)));
+  using Mask = decltype(Lanes{} < Lanes{});
+  constexpr int64_t kLanes = 16 / sizeof(T), kBlock = 32;
+  static_assert(kBlock % kLanes == 0);
   while (k + kBlock <= n) {
-    bool all = true;
-    for (int64_t j = 0; j < kBlock; ++j) all &= ok(a[k + j - 1], a[k + j]);
-    if (!all) break;
+    Mask all = ~Mask{};
+    for (int64_t j = 0; j < kBlock; j += kLanes) {
+      Lanes prev, cur;
+      std::memcpy(&prev, a + k + j - 1, sizeof prev);
+      std::memcpy(&cur, a + k + j, sizeof cur);
+      all &= ok(prev, cur);
+    }
+    uint64_t words[2];
+    std::memcpy(words, &all, sizeof words);
+    if ((words[0] & words[1]) != ~uint64_t{0}) break;
     k += kBlock;
   }
   while (k < n && ok(a[k - 1], a[k])) ++k;
@@ -976,7 +987,7 @@ bool typed_runs(const T* keys, int64_t n, int64_t limit, InOrder in_order, Befor
     uint8_t reversed = 0;
     if (end < n && before(keys[end], keys[end - 1])) {
       reversed = 1;
-      end = typed_run_end(keys, end, n, [&](T x, T y) { return before(y, x); });
+      end = typed_run_end(keys, end, n, [&](auto x, auto y) { return before(y, x); });
     } else {
       end = typed_run_end(keys, end, n, in_order);
     }
@@ -1012,6 +1023,89 @@ bool sort_as_doubles(T* keys, int64_t n, bool descending, void* room, int64_t ro
   return true;
 }
 
+// Singles and 4-byte integers as unsigned bits in the same order (-0 is
+// left to the caller: its bits come just below those of 0).
+template <class T>
+struct OrderBits {
+  static_assert(sizeof(T) == 4);
+  static constexpr uint32_t kTop = uint32_t{1} << 31;
+  static uint32_t of(T v) {
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    if constexpr (std::is_floating_point_v<T>) return (b & kTop) ? ~b : b | kTop;
+    return std::is_signed_v<T> ? b ^ kTop : b;
+  }
+  static T value(uint32_t r) {
+    if constexpr (std::is_floating_point_v<T>)
+      r = (r & kTop) ? r ^ kTop : ~r;
+    else if constexpr (std::is_signed_v<T>)
+      r ^= kTop;
+    T v;
+    std::memcpy(&v, &r, sizeof v);
+    return v;
+  }
+};
+
+// Many runs with the index, where it costs less than merging them `levels`
+// times: a stable radix sort of (bits, position) records, a pass for each
+// byte of the bits that differs between elements, back and forth between
+// two record arrays in room. Linear however the runs interleave (periodic
+// data merges element by element at every level). False, the line
+// untouched, without room for the records, or for a single holding -0.
+template <class T>
+bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int levels, void* room,
+                        int64_t room_bytes) {
+  using Bits = OrderBits<T>;
+  using U = uint32_t;
+  struct Rec {
+    U bits;
+    uint32_t pos;
+  };
+  if (room_bytes < 2 * n * int64_t{sizeof(Rec)} || n > int64_t{UINT32_MAX}) return false;
+  const U flip = descending ? ~U{0} : U{0};  // descending: the bits complemented, ties still by position
+  U all_and = ~U{0}, all_or = 0;
+  bool negative_zero = false;
+  for (int64_t k = 0; k < n; ++k) {
+    const U b = Bits::of(keys[k]);
+    all_and &= b;
+    all_or |= b;
+    if constexpr (std::is_floating_point_v<T>) negative_zero |= b == U(~Bits::kTop);
+  }
+  if (negative_zero) return false;
+  const U varying = all_and ^ all_or;
+  int digits = 0;
+  for (size_t d = 0; d < sizeof(U); ++d) digits += (varying >> (8 * d)) & 255 ? 1 : 0;
+  // Packing and unpacking cost about a level of merging, a byte's count
+  // and scatter about two (the scatter's writes go to 256 places).
+  if (1 + 2 * digits >= levels) return false;
+  auto* from = static_cast<Rec*>(room);
+  Rec* to = from + n;
+  for (int64_t k = 0; k < n; ++k) from[k] = Rec{U(Bits::of(keys[k]) ^ flip), static_cast<uint32_t>(k)};
+  for (size_t d = 0; d < sizeof(U); ++d) {
+    const int shift = 8 * static_cast<int>(d);
+    if (((varying >> shift) & 255) == 0) continue;
+    // Four count tables taking turns, as in count_values.
+    uint32_t counts[4][256] = {};
+    int64_t k = 0;
+    for (; k + 4 <= n; k += 4)
+      for (int t = 0; t < 4; ++t) ++counts[t][(from[k + t].bits >> shift) & 255];
+    for (; k < n; ++k) ++counts[0][(from[k].bits >> shift) & 255];
+    uint32_t at = 0;
+    for (int v = 0; v < 256; ++v) {
+      const uint32_t c = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
+      counts[0][v] = at;
+      at += c;
+    }
+    for (k = 0; k < n; ++k) to[counts[0][(from[k].bits >> shift) & 255]++] = from[k];
+    std::swap(from, to);
+  }
+  for (int64_t k = 0; k < n; ++k) {
+    keys[k] = Bits::value(from[k].bits ^ flip);
+    index[k] = from[k].pos + 1.0;
+  }
+  return true;
+}
+
 template <class T, class InOrder, class Before>
 bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* room, int64_t room_bytes,
                      int64_t most_runs, InOrder in_order, Before before) {
@@ -1021,11 +1115,20 @@ bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* r
   int runs = 0;
   if (!typed_runs(keys, n, limit, in_order, before, ends, down, &runs)) return false;
   if (!index && runs > 2 && sort_as_doubles(keys, n, descending, room, room_bytes)) return true;
+  if constexpr (sizeof(T) == 4) {  // records of wider keys scatter too slowly to gain
+    int levels = 0;
+    while ((int64_t{1} << levels) < runs) ++levels;
+    if (index && runs > 2 && radix_sort_indexed(keys, index, n, descending, levels, room, room_bytes))
+      return true;
+  }
+  // The positions, a decreasing run's reversed with it.
   for (int r = 0; r < runs; ++r) {
-    if (!down[r]) continue;
-    const int64_t lo = r == 0 ? 0 : ends[r - 1];
-    std::reverse(keys + lo, keys + ends[r]);
-    if (index) std::reverse(index + lo, index + ends[r]);
+    const int64_t lo = r == 0 ? 0 : ends[r - 1], hi = ends[r];
+    if (down[r]) std::reverse(keys + lo, keys + hi);
+    if (index && down[r])
+      for (int64_t k = lo; k < hi; ++k) index[k] = double(lo + hi - k);
+    else if (index)
+      for (int64_t k = lo; k < hi; ++k) index[k] = double(k + 1);
   }
   if (runs == 1) return true;
   // Many runs merge back and forth between the line and a whole line's
@@ -1103,13 +1206,16 @@ constexpr int64_t kFewRunsBeforeCounting = 8;
 
 template <class T>
 bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes) {
-  if (n < 2) return true;
+  if (n < 2) {
+    if (index && n == 1) index[0] = 1;
+    return true;
+  }
   auto by_runs = [&](int64_t most_runs) {
     if (descending)
-      return sort_typed_runs(keys, index, n, true, room, room_bytes, most_runs, [](T a, T b) { return a >= b; },
-                             [](T a, T b) { return a > b; });
-    return sort_typed_runs(keys, index, n, false, room, room_bytes, most_runs, [](T a, T b) { return a <= b; },
-                           [](T a, T b) { return a < b; });
+      return sort_typed_runs(keys, index, n, true, room, room_bytes, most_runs,
+                             [](auto a, auto b) { return a >= b; }, [](auto a, auto b) { return a > b; });
+    return sort_typed_runs(keys, index, n, false, room, room_bytes, most_runs,
+                           [](auto a, auto b) { return a <= b; }, [](auto a, auto b) { return a < b; });
   };
   if constexpr (kCounted<T>) {
     if (n >= (int64_t{1} << (8 * sizeof(T))) / 16) {

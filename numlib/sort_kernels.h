@@ -85,8 +85,8 @@ void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context
 
 // A contiguous line of singles or integers keys[0..n), sorted by value
 // where it lies, stably (equal values, -0 and 0 among them, in input order),
-// and with it index[0..n) when given, which holds the positions 1, 2, ...
-// on entry. room holds room_bytes, at least typed_sort_room_bytes(n,
+// and with it index[0..n) when given, which receives the positions 1, 2,
+// ... in the sorted order (what it holds on entry is not read). room holds room_bytes, at least typed_sort_room_bytes(n,
 // sizeof(T), index != 0), aligned for doubles; with room for a whole line
 // (and its index) many runs merge faster. Values of one or two bytes are
 // counted; the others are merged when they make few ordered runs: false,

@@ -121,6 +121,24 @@ int stk_shrink_top_typed(EngineContext* ctx, int32_t rows, int32_t cols) {
   return kOk;
 }
 
+int stk_push_double_under_top(EngineContext* ctx, int ndims, const int32_t* dims, double** re) {
+  if (ctx->desc_top < kDescWords) return kBadArgument;
+  // Pushed once above the top to learn its size (and that both fit), then
+  // again where the top item's data was.
+  TN_TRY(stk_push_double_nd(ctx, ndims, dims, nullptr, nullptr));
+  const int32_t words = ctx->data_top - item_data_index(ctx, 0);
+  stk_drop(ctx);
+  uint32_t top[kDescWords];
+  std::memcpy(top, desc_at(ctx, 0), sizeof top);
+  const int32_t from = item_data_index(ctx, 0), item_words = ctx->data_top - from;
+  uint64_t* data = data_words(ctx);
+  std::memmove(data + from + words, data + from, static_cast<size_t>(item_words) * 8);
+  stk_drop(ctx);
+  TN_TRY(stk_push_double_nd(ctx, ndims, dims, re, nullptr));  // not reached: the room was there
+  stk_claim(ctx, top[0], top[1], top[2], static_cast<uint32_t>(item_words));
+  return kOk;
+}
+
 int stk_free_space(EngineContext* ctx, int64_t* bytes, void** pointer) {
   if (bytes) *bytes = data_free_words(ctx) * 8;
   if (pointer) *pointer = data_words(ctx) + ctx->data_top;

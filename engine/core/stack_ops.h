@@ -22,6 +22,11 @@ int stk_shrink_top_matrix(EngineContext* ctx, int32_t rows, int32_t cols);
 // characters, logicals): the bytes past its new end in its last word are
 // cleared.
 int stk_shrink_top_typed(EngineContext* ctx, int32_t rows, int32_t cols);
+// Pushes a double array of the given shape under the top item, whose data
+// moves up past the new array's (one copy; its descriptor is unchanged). The
+// new elements are left for the caller. Fails, changing nothing, without
+// room for both.
+int stk_push_double_under_top(EngineContext* ctx, int ndims, const int32_t* dims, double** re);
 int stk_free_space(EngineContext* ctx, int64_t* bytes, void** pointer);
 int stk_remove(EngineContext* ctx, int depth, int count);
 int stk_move(EngineContext* ctx, int n, int k);

@@ -82,7 +82,9 @@ int sort_list(EngineContext* ctx, int nargin, int nout, uint8_t descending) {
 }
 
 // Sorts every line of the top item y (a copy of the argument), carrying the
-// index array when given. Scratch space lies past the data top; nothing is
+// index array when given: the positions 1, 2, ... along each line for
+// doubles; for the other classes, lines of two or more elements get their
+// positions written whatever the index held. Scratch space lies past the data top; nothing is
 // pushed while it is in use.
 int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, double* index,
                uint8_t descending) {
@@ -213,6 +215,14 @@ int sort_lines(EngineContext* ctx, const NumOperand& y, const DimSplit& g, doubl
 
 // 1, 2, ... along every line.
 void fill_index(const DimSplit& g, double* index) {
+  if (g.stride == 1) {
+    // Contiguous lines; counted in 32 bits (sort_numeric takes no more
+    // elements), which convert to doubles a vector at a time.
+    const auto n = static_cast<int32_t>(g.length);
+    for (int64_t line = 0; line < g.outer; ++line, index += n)
+      for (int32_t k = 0; k < n; ++k) index[k] = static_cast<double>(k + 1);
+    return;
+  }
   for (int64_t line = 0; line < g.outer * g.stride; ++line) {
     const int64_t b = (line / g.stride) * g.length * g.stride + line % g.stride;
     for (int64_t k = 0; k < g.length; ++k) index[b + k * g.stride] = double(k + 1);
@@ -250,32 +260,19 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
     return stk_remove(ctx, 1, nargin - 1);  // between the two outputs
   }
   constexpr int kMostDims = 64;
-  const int64_t bytes = x.count * num_elem_bytes(x), words = (bytes + 7) / 8;
-  if (nout == 2 && !x.cplx && x.kind != NumKind::kDouble && x.ndims <= kMostDims && desc_room(ctx) &&
-      free_bytes >= 8 * (2 * words + x.count) + 512 + line_room) {
-    // Singles and integers: the argument's values are set aside past the
-    // data top and the argument (on top once the arguments above it are
-    // gone) gives its place to the index and the sorted copy, which then
-    // lie where they end; no result is moved down over the arguments.
-    // Nothing from here on can fail: the room is there, on both stacks (one
-    // descriptor more than the argument's).
-    NumOperand like = x;
-    uint32_t desc[kDescWords];
-    std::memcpy(desc, x.desc, sizeof desc);
-    like.desc = desc;
+  if (nout == 2 && !x.cplx && x.kind != NumKind::kDouble && x.ndims <= kMostDims &&
+      free_bytes >= 8 * x.count + 512 + line_room) {
+    // Singles and integers: once the arguments above it are gone, the
+    // argument's own copy moves up to make room for the index under it and
+    // is sorted there, where it ends; no result is moved down over the
+    // arguments. Nothing from the push on can fail: the room for both and
+    // for the sort of a line is there.
     int32_t dims[kMostDims];
     for (int d = 0; d < x.ndims; ++d) dims[d] = static_cast<int32_t>(x.dims[d]);
     TN_TRY(stk_remove(ctx, 0, nargin - 1));
-    void* saved;
-    TN_TRY(stk_reserve_top(ctx, words, &saved));
-    if (bytes > 0) std::memcpy(saved, num_operand(ctx, 0).re, static_cast<size_t>(bytes));
-    TN_TRY(stk_remove(ctx, 0, 1));
     double* index;
-    TN_TRY(stk_push_double_nd(ctx, x.ndims, dims, &index, nullptr));
-    fill_index(g, index);
-    uint8_t *re, *im;
-    TN_TRY(push_array_like(ctx, like, x.ndims, dims, false, &re, &im));
-    if (bytes > 0) std::memcpy(re, saved, static_cast<size_t>(bytes));
+    TN_TRY(stk_push_double_under_top(ctx, x.ndims, dims, &index));
+    if (g.length < 2) fill_index(g, index);  // longer lines' sorts write their positions
     return sort_lines(ctx, num_operand(ctx, 0), g, index, descending);
   }
   const StackMark mark = stack_mark(ctx);

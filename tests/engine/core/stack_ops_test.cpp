@@ -268,3 +268,61 @@ TEST(StackOps, ShrinkTopTypedKeepsThePrefixAndClearsThePadding) {
   tn_test::test_push_real(c, 2);
   EXPECT_EQ(stk_shrink_top_typed(c, 1, 1), kBadArgument);
 }
+
+// A double array of each shape goes under a top item of each kind, which
+// keeps its descriptor and data, moved up past the new array's; the items
+// below are untouched. Without room for both, on either stack, nothing
+// changes.
+TEST(StackOps, PushDoubleUnderTopMovesTheTopUp) {
+  struct Shape {
+    int ndims;
+    int32_t dims[3];
+  };
+  const Shape shapes[] = {{2, {1, 9}}, {2, {4, 3}}, {3, {2, 1, 3}}, {2, {0, 5}}};
+  for (const Shape& s : shapes)
+    for (int top = 0; top < 3; ++top) {
+      TestContext h = make_test_context(256, 3 * 4 + 1);
+      EngineContext* c = h.ctx();
+      tn_test::test_push_real(c, 7);
+      const int32_t tdims[2] = {1, 11};
+      void* data = nullptr;
+      if (top == 0) ASSERT_EQ(stk_push_typed_array(c, 2, tdims, 1, 1, &data), kOk);
+      if (top == 1) ASSERT_EQ(stk_push_typed_array(c, 2, tdims, 8, 0, &data), kOk);
+      if (top == 2) tn_test::test_push_real(c, -2.5);
+      if (data)
+        for (int q = 0; q < 11 * (top == 0 ? 1 : 8); ++q) static_cast<uint8_t*>(data)[q] = uint8_t(q + 3);
+      std::vector<ModelItem> model = read_stack(c);
+      double* re = nullptr;
+      ASSERT_EQ(stk_push_double_under_top(c, s.ndims, s.dims, &re), kOk);
+      auto items = read_stack(c);
+      ASSERT_EQ(items.size(), 3u);
+      EXPECT_EQ(items[0].data, model[0].data);
+      EXPECT_TRUE(std::equal(items[2].desc, items[2].desc + 3, model[1].desc));
+      EXPECT_EQ(items[2].data, model[1].data);
+      // The middle item is what a plain push of the shape makes.
+      TestContext fresh = make_test_context(256, 3 * 4 + 1);
+      double* fresh_re = nullptr;
+      ASSERT_EQ(stk_push_double_nd(fresh.ctx(), s.ndims, s.dims, &fresh_re, nullptr), kOk);
+      const auto plain = read_stack(fresh.ctx());
+      EXPECT_TRUE(std::equal(items[1].desc, items[1].desc + 3, plain[0].desc)) << s.ndims << " " << top;
+      const auto offset = reinterpret_cast<const uint8_t*>(fresh_re) -
+                          reinterpret_cast<const uint8_t*>(item_data(fresh.ctx(), 0));
+      EXPECT_EQ(reinterpret_cast<const uint8_t*>(re), reinterpret_cast<const uint8_t*>(item_data(c, 1)) + offset);
+      if (s.ndims > 2)
+        EXPECT_TRUE(std::equal(plain[0].data.begin(), plain[0].data.begin() + typed_header_bytes(3) / 8,
+                               items[1].data.begin()));
+      EXPECT_TRUE(check_stack_invariants(c));
+    }
+  // Room for the top item and not the array, or no descriptor to spare.
+  for (uint32_t desc_words : {3u * 4 + 1, 3u * 1 + 1}) {
+    TestContext h = make_test_context(desc_words > 4 ? 24 : 256, desc_words);
+    EngineContext* c = h.ctx();
+    const int32_t tdims[2] = {1, 40};
+    ASSERT_EQ(stk_push_typed_array(c, 2, tdims, 4, 0, nullptr), kOk);
+    const StackSnapshot before = snapshot_stacks(c);
+    const int32_t dims[2] = {1, 40};
+    double* re = nullptr;
+    EXPECT_NE(stk_push_double_under_top(c, 2, dims, &re), kOk);
+    EXPECT_TRUE(snapshot_stacks(c) == before);
+  }
+}
