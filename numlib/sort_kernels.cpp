@@ -1228,6 +1228,20 @@ bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void
   return by_runs(kMaxRuns);
 }
 
+template <class T>
+int64_t strict_run_end(const T* a, int64_t n, bool down) {
+  if (down) return typed_run_end(a, 1, n, [](auto x, auto y) { return x > y; });
+  return typed_run_end(a, 1, n, [](auto x, auto y) { return x < y; });
+}
+
+template int64_t strict_run_end(const float*, int64_t, bool);
+template int64_t strict_run_end(const int8_t*, int64_t, bool);
+template int64_t strict_run_end(const uint8_t*, int64_t, bool);
+template int64_t strict_run_end(const int16_t*, int64_t, bool);
+template int64_t strict_run_end(const uint16_t*, int64_t, bool);
+template int64_t strict_run_end(const int32_t*, int64_t, bool);
+template int64_t strict_run_end(const uint32_t*, int64_t, bool);
+
 template bool sort_typed_line(float*, double*, int64_t, uint8_t, void*, int64_t);
 template bool sort_typed_line(int8_t*, double*, int64_t, uint8_t, void*, int64_t);
 template bool sort_typed_line(uint8_t*, double*, int64_t, uint8_t, void*, int64_t);

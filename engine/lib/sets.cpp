@@ -775,6 +775,26 @@ void with_keys(const NumOperand& o, F&& f) {
   }
 }
 
+// Calls f(p) once, p pointing to the elements of a real single or integer
+// operand of up to 32 bits, as their own type.
+template <class F>
+void with_elements(const NumOperand& o, F&& f) {
+  const void* p = o.re;
+  if (o.kind == NumKind::kSingle) {
+    f(static_cast<const float*>(p));
+    return;
+  }
+  switch (o.type) {
+    case kElemI8: f(static_cast<const int8_t*>(p)); break;
+    case kElemU8: f(static_cast<const uint8_t*>(p)); break;
+    case kElemI16: f(static_cast<const int16_t*>(p)); break;
+    case kElemU16: f(static_cast<const uint16_t*>(p)); break;
+    case kElemI32: f(static_cast<const int32_t*>(p)); break;
+    case kElemU32: f(static_cast<const uint32_t*>(p)); break;
+    default: TN_ASSERT(false);
+  }
+}
+
 bool keys_exact(const NumOperand& o) {
   return !o.cplx && (o.kind == NumKind::kDouble || o.kind == NumKind::kSingle ||
                      (o.kind == NumKind::kInt && (o.type & 127) <= 4));
@@ -939,11 +959,11 @@ int64_t gallop_lower_bound(const K* keys, int64_t lo, int64_t hi, int64_t from, 
 }
 
 // A value the first element of x (n of them) is sure to differ from, so
-// that the first lookup is made: NaN for doubles; for integers, which have
+// that the first lookup is made: NaN for doubles and singles; for integers, which have
 // no such value, the complement of that element.
 template <class K, class KeyAt>
 K differing_from_first(KeyAt key_at, int64_t n) {
-  if constexpr (std::is_same_v<K, double>)
+  if constexpr (std::is_floating_point_v<K>)
     return std::numeric_limits<double>::quiet_NaN();
   else
     return n > 0 ? ~key_at(0) : K{0};
@@ -1373,6 +1393,36 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     *done = true;
     return stk_remove(ctx, 1, items);
   }
+  int st = kOk;
+  if (x.kind != NumKind::kDouble) {
+    // Singles and integers looked up in a set that strictly ascends or
+    // descends (so holds neither NaN nor both zeros), both in their own
+    // type, where they lie.
+    int order = 0;
+    with_elements(s, [&](const auto* p) {
+      if (s.count > 0 && strict_run_end(p, s.count, false) == s.count)
+        order = 1;
+      else if (s.count > 1 && strict_run_end(p, s.count, true) == s.count)
+        order = -1;
+    });
+    if (order != 0) {
+      uint8_t* tf;
+      st = stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf);
+      if (st != kOk) return fail_to_mark(ctx, mark, st);
+      x = num_operand(ctx, items);
+      s = num_operand(ctx, 1);
+      with_elements(x, [&](const auto* xp) {
+        const auto* keys = static_cast<decltype(xp)>(s.re);
+        auto key_at = [xp](int64_t k) { return xp[k]; };
+        if (order > 0)
+          look_up(key_at, nullptr, x.count, keys, s.count, walk, [](auto a, auto b) { return a < b; }, tf);
+        else
+          look_up(key_at, nullptr, x.count, keys, s.count, walk, [](auto a, auto b) { return a > b; }, tf);
+      });
+      *done = true;
+      return stk_remove(ctx, 1, items);
+    }
+  }
   // The keys of s (unless they are its own) and, past the data top where
   // there is room, half as many again to merge their runs (used before the
   // result is pushed).
@@ -1382,7 +1432,7 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   const int64_t m = own ? 0 : s.count, merge_words = own ? 0 : (m + 1) / 2;
   void* scratch;
   void* merge = nullptr;
-  int st = push_scratch(ctx, m, &scratch);
+  st = push_scratch(ctx, m, &scratch);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   if (merge_words > 0 && stk_reserve_top(ctx, merge_words, &merge) != kOk) merge = nullptr;
   ++items;
@@ -1596,6 +1646,75 @@ bool nondecreasing(const NumOperand& o) {
   return in_order;
 }
 
+// The one-output set functions of singles or integers of up to 32 bits
+// whose operands both strictly ascend, or both strictly descend (so hold
+// neither NaN nor both zeros): one walk through both where they lie, in
+// their own type, counting, then one writing the result (*done set when
+// they do).
+int set_ordered_elements(EngineContext* ctx, SetOp op, bool* done) {
+  const NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
+  int order = 0;
+  with_elements(a, [&](const auto* pa) {
+    const auto* pb = static_cast<decltype(pa)>(b.re);
+    auto strict = [](const auto* p, int64_t n, bool down) {
+      return n == 0 || (n == 1 ? p[0] == p[0] : strict_run_end(p, n, down) == n);  // a NaN alone too is no key
+    };
+    if (strict(pa, a.count, false) && strict(pb, b.count, false))
+      order = 1;
+    else if (strict(pa, a.count, true) && strict(pb, b.count, true))
+      order = -1;
+  });
+  if (order == 0) return kOk;
+  const bool from_a_only = op != SetOp::kIntersect;  // values a alone has are kept
+  const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
+  const bool from_both = op == SetOp::kUnion || op == SetOp::kIntersect;
+  // Both in ascending order (descending operands read from their ends),
+  // calling emit(element) for every element kept; a value in both is a's.
+  auto walk = [&](const auto* pa, const auto* pb, auto emit) {
+    const int64_t na = a.count, nb = b.count;
+    auto run = [&](auto at_a, auto at_b) {
+      int64_t i = 0, j = 0;
+      while (i < na && j < nb) {
+        const auto x = at_a(i), y = at_b(j);
+        if (x < y) {
+          if (from_a_only) emit(x);
+          ++i;
+        } else if (y < x) {
+          if (from_b_only) emit(y);
+          ++j;
+        } else {
+          if (from_both) emit(x);
+          ++i;
+          ++j;
+        }
+      }
+      for (; from_a_only && i < na; ++i) emit(at_a(i));
+      for (; from_b_only && j < nb; ++j) emit(at_b(j));
+    };
+    if (order > 0)
+      run([pa](int64_t i) { return pa[i]; }, [pb](int64_t j) { return pb[j]; });
+    else
+      run([pa, na](int64_t i) { return pa[na - 1 - i]; }, [pb, nb](int64_t j) { return pb[nb - 1 - j]; });
+  };
+  int64_t total = 0;
+  with_elements(a, [&](const auto* pa) {
+    walk(pa, static_cast<decltype(pa)>(b.re), [&total](auto) { ++total; });
+  });
+  const bool row = op == SetOp::kSetdiff && is_row(a);
+  const auto t32 = static_cast<int32_t>(total);
+  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
+  uint8_t *re, *im;
+  TN_TRY(push_array_like(ctx, a, 2, dims, false, &re, &im));
+  const NumOperand a2 = num_operand(ctx, 2), b2 = num_operand(ctx, 1);
+  with_elements(a2, [&](const auto* pa) {
+    auto* out = reinterpret_cast<std::remove_const_t<std::remove_pointer_t<decltype(pa)>>*>(re);
+    int64_t q = 0;
+    walk(pa, static_cast<decltype(pa)>(b2.re), [out, &q](auto v) { out[q++] = v; });
+  });
+  *done = true;
+  return stk_remove(ctx, 1, 2);
+}
+
 int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   *done = false;
   if (item_is_list_or_cell(ctx, 1) || item_is_list_or_cell(ctx, 0)) return kOk;
@@ -1604,6 +1723,10 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   if (!keys_exact(a) || b.cplx || !same_class(a, b)) return kOk;
   const int64_t n = a.count + b.count;
   if (n > std::numeric_limits<int32_t>::max()) return kOk;
+  if (a.kind != NumKind::kDouble) {
+    TN_TRY(set_ordered_elements(ctx, op, done));
+    if (*done) return kOk;
+  }
   SetSeq seq;
   seq.cls = a.kind == NumKind::kDouble   ? SeqClass::kDouble
             : a.kind == NumKind::kSingle ? SeqClass::kSingle
