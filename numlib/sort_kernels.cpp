@@ -1106,6 +1106,53 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
   return true;
 }
 
+// Two runs with the index: the left run's keys move out to buf and the two
+// merge back, each element's position written as it lands (a decreasing
+// run, reversed, counts its positions down), so that no positions are
+// written first and none move out. Ties keep the left run first.
+template <class T, class Before>
+void merge_two_runs(T* keys, double* index, int64_t n, int64_t mid, const uint8_t* down, T* buf,
+                    Before before) {
+  const bool left_down = down[0] != 0, right_down = down[1] != 0;
+  auto pos_left = [left_down, mid](int64_t k) { return double(left_down ? mid - k : k + 1); };
+  auto pos_right = [right_down, mid, n](int64_t k) { return double(right_down ? mid + n - k : k + 1); };
+  std::memcpy(buf, keys, static_cast<size_t>(mid) * sizeof(T));
+  int64_t i = 0, j = mid, out = 0;
+  int left_wins = 0, right_wins = 0;
+  while (i < mid && j < n) {
+    if (before(keys[j], buf[i])) {
+      index[out] = pos_right(j);
+      keys[out++] = keys[j++];
+      left_wins = 0;
+      if (++right_wins < kGallopAfter || j == n) continue;
+      const T x = buf[i];
+      const int64_t end = gallop_forward(Plain<T>{keys}, j, n, [&](T e) { return before(e, x); });
+      for (; j < end; ++j, ++out) {
+        index[out] = pos_right(j);
+        keys[out] = keys[j];
+      }
+      right_wins = 0;
+    } else {
+      index[out] = pos_left(i);
+      keys[out++] = buf[i++];
+      right_wins = 0;
+      if (++left_wins < kGallopAfter || i == mid) continue;
+      const T y = keys[j];
+      const int64_t end = gallop_forward(Plain<T>{buf}, i, mid, [&](T e) { return !before(y, e); });
+      for (; i < end; ++i, ++out) {
+        index[out] = pos_left(i);
+        keys[out] = buf[i];
+      }
+      left_wins = 0;
+    }
+  }
+  for (; i < mid; ++i, ++out) {
+    index[out] = pos_left(i);
+    keys[out] = buf[i];
+  }
+  for (; j < n; ++j) index[j] = pos_right(j);  // out == j: these keys lie in place
+}
+
 template <class T, class InOrder, class Before>
 bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* room, int64_t room_bytes,
                      int64_t most_runs, InOrder in_order, Before before) {
@@ -1120,6 +1167,12 @@ bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* r
     while ((int64_t{1} << levels) < runs) ++levels;
     if (index && runs > 2 && radix_sort_indexed(keys, index, n, descending, levels, room, room_bytes))
       return true;
+  }
+  if (index && runs == 2 && room_bytes >= ends[0] * int64_t{sizeof(T)}) {
+    for (int r = 0; r < 2; ++r)
+      if (down[r]) std::reverse(keys + (r == 0 ? 0 : ends[0]), keys + ends[r]);
+    merge_two_runs(keys, index, n, ends[0], down, static_cast<T*>(room), before);
+    return true;
   }
   // The positions, a decreasing run's reversed with it.
   for (int r = 0; r < runs; ++r) {
