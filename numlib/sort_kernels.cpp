@@ -1078,30 +1078,82 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
   // Packing and unpacking cost about a level of merging, a byte's count
   // and scatter about two (the scatter's writes go to 256 places).
   if (1 + 2 * digits >= levels) return false;
+  int top = static_cast<int>(sizeof(U)) - 1;  // the most significant byte that differs
+  while (((varying >> (8 * top)) & 255) == 0) --top;
   auto* from = static_cast<Rec*>(room);
   Rec* to = from + n;
-  for (int64_t k = 0; k < n; ++k) from[k] = Rec{U(Bits::of(keys[k]) ^ flip), static_cast<uint32_t>(k)};
-  for (size_t d = 0; d < sizeof(U); ++d) {
-    const int shift = 8 * static_cast<int>(d);
-    if (((varying >> shift) & 255) == 0) continue;
-    // Four count tables taking turns, as in count_values.
-    uint32_t counts[4][256] = {};
+  // Packed, the top byte counted on the way (four count tables taking
+  // turns, so that a run of one value does not wait on its own count).
+  uint32_t top_counts[4][256] = {};
+  {
     int64_t k = 0;
     for (; k + 4 <= n; k += 4)
-      for (int t = 0; t < 4; ++t) ++counts[t][(from[k + t].bits >> shift) & 255];
-    for (; k < n; ++k) ++counts[0][(from[k].bits >> shift) & 255];
-    uint32_t at = 0;
+      for (int t = 0; t < 4; ++t) {
+        from[k + t] = Rec{U(Bits::of(keys[k + t]) ^ flip), static_cast<uint32_t>(k + t)};
+        ++top_counts[t][(from[k + t].bits >> (8 * top)) & 255];
+      }
+    for (; k < n; ++k) {
+      from[k] = Rec{U(Bits::of(keys[k]) ^ flip), static_cast<uint32_t>(k)};
+      ++top_counts[0][(from[k].bits >> (8 * top)) & 255];
+    }
+  }
+  uint32_t starts[257];
+  int64_t buckets = 0, largest = 0;
+  starts[0] = 0;
+  for (int v = 0; v < 256; ++v) {
+    const int64_t c = top_counts[0][v] + top_counts[1][v] + top_counts[2][v] + top_counts[3][v];
+    starts[v + 1] = static_cast<uint32_t>(starts[v] + c);
+    buckets += c > 0 ? 1 : 0;
+    largest = std::max(largest, c);
+  }
+  // A stable pass of src[lo..hi) to dst[lo..hi) by the byte at shift.
+  auto pass = [](const Rec* src, Rec* dst, int64_t lo, int64_t hi, int shift) {
+    uint32_t counts[4][256] = {};
+    int64_t k = lo;
+    for (; k + 4 <= hi; k += 4)
+      for (int t = 0; t < 4; ++t) ++counts[t][(src[k + t].bits >> shift) & 255];
+    for (; k < hi; ++k) ++counts[0][(src[k].bits >> shift) & 255];
+    auto at = static_cast<uint32_t>(lo);
     for (int v = 0; v < 256; ++v) {
       const uint32_t c = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
       counts[0][v] = at;
       at += c;
     }
-    for (k = 0; k < n; ++k) to[counts[0][(from[k].bits >> shift) & 255]++] = from[k];
-    std::swap(from, to);
+    for (k = lo; k < hi; ++k) dst[counts[0][(src[k].bits >> shift) & 255]++] = src[k];
+  };
+  auto unpack = [&](const Rec* src, int64_t lo, int64_t hi) {
+    for (int64_t k = lo; k < hi; ++k) {
+      keys[k] = Bits::value(src[k].bits ^ flip);
+      index[k] = src[k].pos + 1.0;
+    }
+  };
+  if (buckets < 16 || largest > n / 8) {
+    // Every byte from the least significant up, over the whole line.
+    for (int d = 0; d <= top; ++d) {
+      if (((varying >> (8 * d)) & 255) == 0) continue;
+      pass(from, to, 0, n, 8 * d);
+      std::swap(from, to);
+    }
+    unpack(from, 0, n);
+    return true;
   }
-  for (int64_t k = 0; k < n; ++k) {
-    keys[k] = Bits::value(from[k].bits ^ flip);
-    index[k] = from[k].pos + 1.0;
+  // Many buckets by the top byte first, then each bucket, small enough to
+  // stay in the cache, by its other bytes from the least significant up:
+  // the scatters then write within the cache.
+  {
+    uint32_t at[256];
+    std::copy(starts, starts + 256, at);
+    for (int64_t k = 0; k < n; ++k) to[at[(from[k].bits >> (8 * top)) & 255]++] = from[k];
+  }
+  for (int v = 0; v < 256; ++v) {
+    const int64_t lo = starts[v], hi = starts[v + 1];
+    Rec *src = to, *dst = from;
+    for (int d = 0; d < top && hi > lo; ++d) {
+      if (((varying >> (8 * d)) & 255) == 0) continue;
+      pass(src, dst, lo, hi, 8 * d);
+      std::swap(src, dst);
+    }
+    unpack(src, lo, hi);
   }
   return true;
 }
