@@ -12,6 +12,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 namespace {
@@ -1158,6 +1159,20 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
   return true;
 }
 
+// out[0..n) := first, first + step, ... (step 1 or -1): in 32 bits where
+// they fit (every line sort takes does), which convert a vector at a time.
+void write_positions(double* out, int64_t n, int64_t first, int step) {
+  if (first >= 0 && first + n <= std::numeric_limits<int32_t>::max()) {
+    const auto f = static_cast<int32_t>(first), count = static_cast<int32_t>(n);
+    if (step > 0)
+      for (int32_t q = 0; q < count; ++q) out[q] = static_cast<double>(f + q);
+    else
+      for (int32_t q = 0; q < count; ++q) out[q] = static_cast<double>(f - q);
+    return;
+  }
+  for (int64_t q = 0; q < n; ++q) out[q] = static_cast<double>(first + step * q);
+}
+
 // Two runs with the index: the left run's keys move out to buf and the two
 // merge back, each element's position written as it lands (a decreasing
 // run, reversed, counts its positions down), so that no positions are
@@ -1230,10 +1245,7 @@ bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* r
   for (int r = 0; r < runs; ++r) {
     const int64_t lo = r == 0 ? 0 : ends[r - 1], hi = ends[r];
     if (down[r]) std::reverse(keys + lo, keys + hi);
-    if (index && down[r])
-      for (int64_t k = lo; k < hi; ++k) index[k] = double(lo + hi - k);
-    else if (index)
-      for (int64_t k = lo; k < hi; ++k) index[k] = double(k + 1);
+    if (index) write_positions(index + lo, hi - lo, down[r] ? hi : lo + 1, down[r] ? -1 : 1);
   }
   if (runs == 1) return true;
   // Many runs merge back and forth between the line and a whole line's
