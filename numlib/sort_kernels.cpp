@@ -1346,18 +1346,23 @@ bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void
 }
 
 template <class T>
-int64_t strict_run_end(const T* a, int64_t n, bool down) {
-  if (down) return typed_run_end(a, 1, n, [](auto x, auto y) { return x > y; });
-  return typed_run_end(a, 1, n, [](auto x, auto y) { return x < y; });
+int64_t run_end_from(const T* a, int64_t k, int64_t n, RunOrder order) {
+  switch (order) {
+    case RunOrder::kNondecreasing: return typed_run_end(a, k, n, [](auto x, auto y) { return x <= y; });
+    case RunOrder::kAscending: return typed_run_end(a, k, n, [](auto x, auto y) { return x < y; });
+    case RunOrder::kDescending: return typed_run_end(a, k, n, [](auto x, auto y) { return x > y; });
+    case RunOrder::kEqual: break;
+  }
+  return typed_run_end(a, k, n, [](auto x, auto y) { return x == y; });
 }
 
-template int64_t strict_run_end(const float*, int64_t, bool);
-template int64_t strict_run_end(const int8_t*, int64_t, bool);
-template int64_t strict_run_end(const uint8_t*, int64_t, bool);
-template int64_t strict_run_end(const int16_t*, int64_t, bool);
-template int64_t strict_run_end(const uint16_t*, int64_t, bool);
-template int64_t strict_run_end(const int32_t*, int64_t, bool);
-template int64_t strict_run_end(const uint32_t*, int64_t, bool);
+template int64_t run_end_from(const float*, int64_t, int64_t, RunOrder);
+template int64_t run_end_from(const int8_t*, int64_t, int64_t, RunOrder);
+template int64_t run_end_from(const uint8_t*, int64_t, int64_t, RunOrder);
+template int64_t run_end_from(const int16_t*, int64_t, int64_t, RunOrder);
+template int64_t run_end_from(const uint16_t*, int64_t, int64_t, RunOrder);
+template int64_t run_end_from(const int32_t*, int64_t, int64_t, RunOrder);
+template int64_t run_end_from(const uint32_t*, int64_t, int64_t, RunOrder);
 
 template bool sort_typed_line(float*, double*, int64_t, uint8_t, void*, int64_t);
 template bool sort_typed_line(int8_t*, double*, int64_t, uint8_t, void*, int64_t);

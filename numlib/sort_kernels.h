@@ -95,12 +95,10 @@ template <class T>
 bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes);
 int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index);
 
-// The end of the stretch of a[0..n) (n >= 1) from its first element on
-// along which the values strictly ascend (strictly descend when down),
-// read 16 bytes of elements at a time; singles and integers of up to 32
-// bits.
+// run_end_from of singles and integers of up to 32 bits, read 16 bytes of
+// elements at a time.
 template <class T>
-int64_t strict_run_end(const T* a, int64_t n, bool down);
+int64_t run_end_from(const T* a, int64_t k, int64_t n, RunOrder order);
 
 // Sampling for the paths of few distinct values (counting, hashing): the
 // places come from a pseudo-random sequence, since a stride can fall in

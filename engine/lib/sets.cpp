@@ -896,6 +896,14 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
   int64_t m = 0, nan_from = o.count;
   double zero = 0;
   const double* plain = o.kind == NumKind::kDouble ? static_cast<const double*>(o.re) : nullptr;
+  // The end of the run of elements equal to element k - 1, read in their
+  // own type.
+  auto equal_run_end = [&o, plain](int64_t k) {
+    if (plain) return run_end_from(plain, k, o.count, RunOrder::kEqual);
+    int64_t end = k;
+    with_elements(o, [&](const auto* p) { end = run_end_from(p, k, o.count, RunOrder::kEqual); });
+    return end;
+  };
   with_keys(o, [&](auto key_at) {
     bool ordered = true, zero_seen = false;
     int64_t kept = 0, nans_at = nan_from;
@@ -908,7 +916,7 @@ OperandValues sorted_values(const NumOperand& o, double* room, double* merge) {
       }
       if (ordered) {
         if (key == last) {  // and so may many more be
-          if (plain) k = run_end_from(plain, k + 1, o.count, RunOrder::kEqual) - 1;
+          k = equal_run_end(k + 1) - 1;
           continue;
         }
         ordered = !(key < last);  // true for the first number
@@ -1400,9 +1408,9 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     // type, where they lie.
     int order = 0;
     with_elements(s, [&](const auto* p) {
-      if (s.count > 0 && strict_run_end(p, s.count, false) == s.count)
+      if (s.count > 0 && run_end_from(p, 1, s.count, RunOrder::kAscending) == s.count)
         order = 1;
-      else if (s.count > 1 && strict_run_end(p, s.count, true) == s.count)
+      else if (s.count > 1 && run_end_from(p, 1, s.count, RunOrder::kDescending) == s.count)
         order = -1;
     });
     if (order != 0) {
@@ -1657,7 +1665,8 @@ int set_ordered_elements(EngineContext* ctx, SetOp op, bool* done) {
   with_elements(a, [&](const auto* pa) {
     const auto* pb = static_cast<decltype(pa)>(b.re);
     auto strict = [](const auto* p, int64_t n, bool down) {
-      return n == 0 || (n == 1 ? p[0] == p[0] : strict_run_end(p, n, down) == n);  // a NaN alone too is no key
+      return n == 0 || (n == 1 ? p[0] == p[0]  // a NaN alone too is no key
+                               : run_end_from(p, 1, n, down ? RunOrder::kDescending : RunOrder::kAscending) == n);
     };
     if (strict(pa, a.count, false) && strict(pb, b.count, false))
       order = 1;
