@@ -1074,29 +1074,19 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
   }
   if (negative_zero) return false;
   const U varying = all_and ^ all_or;
-  int digits = 0;
-  for (size_t d = 0; d < sizeof(U); ++d) digits += (varying >> (8 * d)) & 255 ? 1 : 0;
-  // Packing and unpacking cost about a level of merging, a byte's count
-  // and scatter about two (the scatter's writes go to 256 places).
-  if (1 + 2 * digits >= levels) return false;
-  int top = static_cast<int>(sizeof(U)) - 1;  // the most significant byte that differs
-  while (((varying >> (8 * top)) & 255) == 0) --top;
-  auto* from = static_cast<Rec*>(room);
-  Rec* to = from + n;
-  // Packed, the top byte counted on the way (four count tables taking
-  // turns, so that a run of one value does not wait on its own count).
+  if (varying == 0) return false;  // all equal: one run
+  // Digits of 8 bits from the lowest bit that differs up to the highest:
+  // the top one (bits top_shift and up) may go first, into buckets that
+  // the other digits then sort within the cache.
+  const int low = std::countr_zero(varying), high = 31 - std::countl_zero(varying);
+  const int passes = (high - low) / 8 + 1;
+  const int top_shift = std::max(low, high - 7);
   uint32_t top_counts[4][256] = {};
   {
     int64_t k = 0;
     for (; k + 4 <= n; k += 4)
-      for (int t = 0; t < 4; ++t) {
-        from[k + t] = Rec{U(Bits::of(keys[k + t]) ^ flip), static_cast<uint32_t>(k + t)};
-        ++top_counts[t][(from[k + t].bits >> (8 * top)) & 255];
-      }
-    for (; k < n; ++k) {
-      from[k] = Rec{U(Bits::of(keys[k]) ^ flip), static_cast<uint32_t>(k)};
-      ++top_counts[0][(from[k].bits >> (8 * top)) & 255];
-    }
+      for (int t = 0; t < 4; ++t) ++top_counts[t][((Bits::of(keys[k + t]) ^ flip) >> top_shift) & 255];
+    for (; k < n; ++k) ++top_counts[0][((Bits::of(keys[k]) ^ flip) >> top_shift) & 255];
   }
   uint32_t starts[257];
   int64_t buckets = 0, largest = 0;
@@ -1107,8 +1097,18 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
     buckets += c > 0 ? 1 : 0;
     largest = std::max(largest, c);
   }
-  // A stable pass of src[lo..hi) to dst[lo..hi) by the byte at shift.
+  const bool bucketed = passes > 1 && buckets >= 16 && largest <= n / 8;
+  // In halves of a level of merging: packing and unpacking cost about two,
+  // a digit's count and scatter about four over the whole line (its writes
+  // go to 256 places) and three within the cache.
+  if (2 + (bucketed ? 3 : 4) * passes >= 2 * levels) return false;
+  auto* from = static_cast<Rec*>(room);
+  Rec* to = from + n;
+  for (int64_t k = 0; k < n; ++k) from[k] = Rec{U(Bits::of(keys[k]) ^ flip), static_cast<uint32_t>(k)};
+  // A stable pass of src[lo..hi) to dst[lo..hi) by the digit at shift.
   auto pass = [](const Rec* src, Rec* dst, int64_t lo, int64_t hi, int shift) {
+    // Four count tables taking turns, so that a run of one value does not
+    // wait on its own count.
     uint32_t counts[4][256] = {};
     int64_t k = lo;
     for (; k + 4 <= hi; k += 4)
@@ -1128,30 +1128,27 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
       index[k] = src[k].pos + 1.0;
     }
   };
-  if (buckets < 16 || largest > n / 8) {
-    // Every byte from the least significant up, over the whole line.
-    for (int d = 0; d <= top; ++d) {
-      if (((varying >> (8 * d)) & 255) == 0) continue;
-      pass(from, to, 0, n, 8 * d);
+  if (!bucketed) {
+    // Every digit from the lowest up, over the whole line.
+    for (int shift = low; shift <= high; shift += 8) {
+      pass(from, to, 0, n, shift);
       std::swap(from, to);
     }
     unpack(from, 0, n);
     return true;
   }
-  // Many buckets by the top byte first, then each bucket, small enough to
-  // stay in the cache, by its other bytes from the least significant up:
-  // the scatters then write within the cache.
   {
     uint32_t at[256];
     std::copy(starts, starts + 256, at);
-    for (int64_t k = 0; k < n; ++k) to[at[(from[k].bits >> (8 * top)) & 255]++] = from[k];
+    for (int64_t k = 0; k < n; ++k) to[at[(from[k].bits >> top_shift) & 255]++] = from[k];
   }
   for (int v = 0; v < 256; ++v) {
     const int64_t lo = starts[v], hi = starts[v + 1];
     Rec *src = to, *dst = from;
-    for (int d = 0; d < top && hi > lo; ++d) {
-      if (((varying >> (8 * d)) & 255) == 0) continue;
-      pass(src, dst, lo, hi, 8 * d);
+    // The digits below the top one (the last may reach into it, which is
+    // one value within a bucket).
+    for (int shift = low; shift < top_shift && hi - lo > 1; shift += 8) {
+      pass(src, dst, lo, hi, shift);
       std::swap(src, dst);
     }
     unpack(src, lo, hi);
