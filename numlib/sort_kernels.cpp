@@ -261,27 +261,38 @@ void merge_low(A a, int64_t lo, int64_t mid, int64_t hi, A buf, Less less) {
   copy_range(a, lo, mid, buf, 0);
   int64_t i = 0, j = mid, out = lo;
   int left_wins = 0, right_wins = 0;
-  while (i < nl && j < hi) {
-    if (less(a.get(j), buf.get(i))) {
-      a.set(out++, a.get(j++));
-      left_wins = 0;
-      if (++right_wins < kGallopAfter || j == hi) continue;
-      const auto x = buf.get(i);
-      const int64_t end = gallop_forward(a, j, hi, [&](const auto& e) { return less(e, x); });
-      copy_range(a, j, end, a, out);
-      out += end - j;
-      j = end;
-      right_wins = 0;
-    } else {
-      a.set(out++, buf.get(i++));
-      right_wins = 0;
-      if (++left_wins < kGallopAfter || i == nl) continue;
-      const auto y = a.get(j);
-      const int64_t end = gallop_forward(buf, i, nl, [&](const auto& e) { return !less(y, e); });
-      copy_range(buf, i, end, a, out);
-      out += end - i;
-      i = end;
-      left_wins = 0;
+  // The two heads stay in registers: each step reads only the element
+  // that replaces the one it moved, and tests only that run's end.
+  if (nl > 0 && j < hi) {
+    auto x = a.get(j), y = buf.get(i);
+    for (;;) {
+      if (less(x, y)) {
+        a.set(out++, x);
+        left_wins = 0;
+        if (++j == hi) break;
+        if (++right_wins >= kGallopAfter) {
+          const int64_t end = gallop_forward(a, j, hi, [&](const auto& e) { return less(e, y); });
+          copy_range(a, j, end, a, out);
+          out += end - j;
+          j = end;
+          right_wins = 0;
+          if (j == hi) break;
+        }
+        x = a.get(j);
+      } else {
+        a.set(out++, y);
+        right_wins = 0;
+        if (++i == nl) break;
+        if (++left_wins >= kGallopAfter) {
+          const int64_t end = gallop_forward(buf, i, nl, [&](const auto& e) { return !less(x, e); });
+          copy_range(buf, i, end, a, out);
+          out += end - i;
+          i = end;
+          left_wins = 0;
+          if (i == nl) break;
+        }
+        y = buf.get(i);
+      }
     }
   }
   copy_range(buf, i, nl, a, out);  // what the right run leaves
@@ -295,25 +306,34 @@ void merge_high(A a, int64_t lo, int64_t mid, int64_t hi, A buf, Less less) {
   copy_range(a, mid, hi, buf, 0);
   int64_t i = mid, j = nr, out = hi;
   int left_wins = 0, right_wins = 0;
-  while (i > lo && j > 0) {
-    if (less(buf.get(j - 1), a.get(i - 1))) {  // the left element is greater: it goes last
-      a.set(--out, a.get(--i));
-      right_wins = 0;
-      if (++left_wins < kGallopAfter || i == lo) continue;
-      const auto y = buf.get(j - 1);
-      const int64_t start = gallop_backward(a, lo, i, [&](const auto& e) { return less(y, e); });
-      for (int64_t k = i - 1; k >= start; --k) a.set(--out, a.get(k));
-      i = start;
-      left_wins = 0;
-    } else {
-      a.set(--out, buf.get(--j));
-      left_wins = 0;
-      if (++right_wins < kGallopAfter || j == 0) continue;
-      const auto x = a.get(i - 1);
-      const int64_t start = gallop_backward(buf, 0, j, [&](const auto& e) { return !less(e, x); });
-      for (int64_t k = j - 1; k >= start; --k) a.set(--out, buf.get(k));
-      j = start;
-      right_wins = 0;
+  if (i > lo && j > 0) {  // the tails in registers, as merge_low's heads
+    auto x = a.get(i - 1), y = buf.get(j - 1);
+    for (;;) {
+      if (less(y, x)) {  // the left element is greater: it goes last
+        a.set(--out, x);
+        right_wins = 0;
+        if (--i == lo) break;
+        if (++left_wins >= kGallopAfter) {
+          const int64_t start = gallop_backward(a, lo, i, [&](const auto& e) { return less(y, e); });
+          for (int64_t k = i - 1; k >= start; --k) a.set(--out, a.get(k));
+          i = start;
+          left_wins = 0;
+          if (i == lo) break;
+        }
+        x = a.get(i - 1);
+      } else {
+        a.set(--out, y);
+        left_wins = 0;
+        if (--j == 0) break;
+        if (++right_wins >= kGallopAfter) {
+          const int64_t start = gallop_backward(buf, 0, j, [&](const auto& e) { return !less(e, x); });
+          for (int64_t k = j - 1; k >= start; --k) a.set(--out, buf.get(k));
+          j = start;
+          right_wins = 0;
+          if (j == 0) break;
+        }
+        y = buf.get(j - 1);
+      }
     }
   }
   copy_range(buf, 0, j, a, lo);  // what the left run leaves
@@ -355,27 +375,36 @@ template <class A, class Less>
 void merge_into(A src, int64_t lo, int64_t mid, int64_t hi, A dst, Less less) {
   int64_t i = lo, j = mid, out = lo;
   int left_wins = 0, right_wins = 0;
-  while (i < mid && j < hi) {
-    if (less(src.get(j), src.get(i))) {
-      dst.set(out++, src.get(j++));
-      left_wins = 0;
-      if (++right_wins < kGallopAfter || j == hi) continue;
-      const auto x = src.get(i);
-      const int64_t end = gallop_forward(src, j, hi, [&](const auto& e) { return less(e, x); });
-      copy_range(src, j, end, dst, out);
-      out += end - j;
-      j = end;
-      right_wins = 0;
-    } else {
-      dst.set(out++, src.get(i++));
-      right_wins = 0;
-      if (++left_wins < kGallopAfter || i == mid) continue;
-      const auto y = src.get(j);
-      const int64_t end = gallop_forward(src, i, mid, [&](const auto& e) { return !less(y, e); });
-      copy_range(src, i, end, dst, out);
-      out += end - i;
-      i = end;
-      left_wins = 0;
+  if (i < mid && j < hi) {  // the heads in registers, as in merge_low
+    auto x = src.get(j), y = src.get(i);
+    for (;;) {
+      if (less(x, y)) {
+        dst.set(out++, x);
+        left_wins = 0;
+        if (++j == hi) break;
+        if (++right_wins >= kGallopAfter) {
+          const int64_t end = gallop_forward(src, j, hi, [&](const auto& e) { return less(e, y); });
+          copy_range(src, j, end, dst, out);
+          out += end - j;
+          j = end;
+          right_wins = 0;
+          if (j == hi) break;
+        }
+        x = src.get(j);
+      } else {
+        dst.set(out++, y);
+        right_wins = 0;
+        if (++i == mid) break;
+        if (++left_wins >= kGallopAfter) {
+          const int64_t end = gallop_forward(src, i, mid, [&](const auto& e) { return !less(x, e); });
+          copy_range(src, i, end, dst, out);
+          out += end - i;
+          i = end;
+          left_wins = 0;
+          if (i == mid) break;
+        }
+        y = src.get(i);
+      }
     }
   }
   copy_range(src, i, mid, dst, out);  // one run is spent: one of these is empty
