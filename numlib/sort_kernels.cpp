@@ -1212,31 +1212,40 @@ void merge_two_runs(T* keys, double* index, int64_t n, int64_t mid, const uint8_
   std::memcpy(buf, keys, static_cast<size_t>(mid) * sizeof(T));
   int64_t i = 0, j = mid, out = 0;
   int left_wins = 0, right_wins = 0;
-  while (i < mid && j < n) {
-    if (before(keys[j], buf[i])) {
-      index[out] = pos_right(j);
-      keys[out++] = keys[j++];
-      left_wins = 0;
-      if (++right_wins < kGallopAfter || j == n) continue;
-      const T x = buf[i];
-      const int64_t end = gallop_forward(Plain<T>{keys}, j, n, [&](T e) { return before(e, x); });
-      for (; j < end; ++j, ++out) {
+  if (mid > 0 && j < n) {  // the heads in registers, as in merge_low
+    T x = keys[j], y = buf[i];
+    for (;;) {
+      if (before(x, y)) {
         index[out] = pos_right(j);
-        keys[out] = keys[j];
-      }
-      right_wins = 0;
-    } else {
-      index[out] = pos_left(i);
-      keys[out++] = buf[i++];
-      right_wins = 0;
-      if (++left_wins < kGallopAfter || i == mid) continue;
-      const T y = keys[j];
-      const int64_t end = gallop_forward(Plain<T>{buf}, i, mid, [&](T e) { return !before(y, e); });
-      for (; i < end; ++i, ++out) {
+        keys[out++] = x;
+        left_wins = 0;
+        if (++j == n) break;
+        if (++right_wins >= kGallopAfter) {
+          const int64_t end = gallop_forward(Plain<T>{keys}, j, n, [&](T e) { return before(e, y); });
+          for (; j < end; ++j, ++out) {
+            index[out] = pos_right(j);
+            keys[out] = keys[j];
+          }
+          right_wins = 0;
+          if (j == n) break;
+        }
+        x = keys[j];
+      } else {
         index[out] = pos_left(i);
-        keys[out] = buf[i];
+        keys[out++] = y;
+        right_wins = 0;
+        if (++i == mid) break;
+        if (++left_wins >= kGallopAfter) {
+          const int64_t end = gallop_forward(Plain<T>{buf}, i, mid, [&](T e) { return !before(x, e); });
+          for (; i < end; ++i, ++out) {
+            index[out] = pos_left(i);
+            keys[out] = buf[i];
+          }
+          left_wins = 0;
+          if (i == mid) break;
+        }
+        y = buf[i];
       }
-      left_wins = 0;
     }
   }
   for (; i < mid; ++i, ++out) {
