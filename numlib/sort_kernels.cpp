@@ -255,47 +255,62 @@ constexpr int kGallopAfter = 8;
 // Merges a[lo..mid) (moved out to buf) with a[mid..hi) from the front.
 // out < j throughout (out = lo + i + (j - mid), i < nl), so the right run's
 // elements move down into place before anything overwrites them.
+// The loop of the merges from the front: left[i..i_end) and
+// right[j..j_end) into out from place o on, until one of them is spent,
+// which the places returned show. The heads stay in registers: each step
+// reads only the element that replaces the one it moved and tests only
+// that run's end. After kGallopAfter wins in a row, a gallop finds the end
+// of the stretch, which moves as a block. Ties go to the left.
+struct MergeStop {
+  int64_t i, j, o;
+};
+template <class A, class Less>
+MergeStop merge_front(A left, int64_t i, int64_t i_end, A right, int64_t j, int64_t j_end, A out, int64_t o,
+                      Less less) {
+  int left_wins = 0, right_wins = 0;
+  if (i == i_end || j == j_end) return MergeStop{i, j, o};
+  auto x = right.get(j), y = left.get(i);
+  for (;;) {
+    if (less(x, y)) {
+      out.set(o++, x);
+      left_wins = 0;
+      if (++j == j_end) break;
+      if (++right_wins >= kGallopAfter) {
+        const int64_t end = gallop_forward(right, j, j_end, [&](const auto& e) { return less(e, y); });
+        copy_range(right, j, end, out, o);
+        o += end - j;
+        j = end;
+        right_wins = 0;
+        if (j == j_end) break;
+      }
+      x = right.get(j);
+    } else {
+      out.set(o++, y);
+      right_wins = 0;
+      if (++i == i_end) break;
+      if (++left_wins >= kGallopAfter) {
+        const int64_t end = gallop_forward(left, i, i_end, [&](const auto& e) { return !less(x, e); });
+        copy_range(left, i, end, out, o);
+        o += end - i;
+        i = end;
+        left_wins = 0;
+        if (i == i_end) break;
+      }
+      y = left.get(i);
+    }
+  }
+  return MergeStop{i, j, o};
+}
+
+// Merges a[lo..mid) (moved out to buf) with a[mid..hi) from the front.
+// out < j throughout (out = lo + i + (j - mid), i < nl), so the right run's
+// elements move down into place before anything overwrites them.
 template <class A, class Less>
 void merge_low(A a, int64_t lo, int64_t mid, int64_t hi, A buf, Less less) {
   const int64_t nl = mid - lo;
   copy_range(a, lo, mid, buf, 0);
-  int64_t i = 0, j = mid, out = lo;
-  int left_wins = 0, right_wins = 0;
-  // The two heads stay in registers: each step reads only the element
-  // that replaces the one it moved, and tests only that run's end.
-  if (nl > 0 && j < hi) {
-    auto x = a.get(j), y = buf.get(i);
-    for (;;) {
-      if (less(x, y)) {
-        a.set(out++, x);
-        left_wins = 0;
-        if (++j == hi) break;
-        if (++right_wins >= kGallopAfter) {
-          const int64_t end = gallop_forward(a, j, hi, [&](const auto& e) { return less(e, y); });
-          copy_range(a, j, end, a, out);
-          out += end - j;
-          j = end;
-          right_wins = 0;
-          if (j == hi) break;
-        }
-        x = a.get(j);
-      } else {
-        a.set(out++, y);
-        right_wins = 0;
-        if (++i == nl) break;
-        if (++left_wins >= kGallopAfter) {
-          const int64_t end = gallop_forward(buf, i, nl, [&](const auto& e) { return !less(x, e); });
-          copy_range(buf, i, end, a, out);
-          out += end - i;
-          i = end;
-          left_wins = 0;
-          if (i == nl) break;
-        }
-        y = buf.get(i);
-      }
-    }
-  }
-  copy_range(buf, i, nl, a, out);  // what the right run leaves
+  const MergeStop m = merge_front(buf, 0, nl, a, mid, hi, a, lo, less);
+  copy_range(buf, m.i, nl, a, m.o);  // what the right run leaves
 }
 
 // Merges a[lo..mid) with a[mid..hi) (moved out to buf) from the back; the
@@ -367,48 +382,12 @@ void merge_run_range(const A& a, const int64_t* ends, int first, int last, const
 }
 
 // Merges src[lo..mid) and src[mid..hi) into dst[lo..hi), another array:
-// merge_low's steps without the run moved out first. Written apart from
-// merge_low on purpose: one merge over separate left, right and output
-// arrays served both, but kept more pointers live and made the many-runs
-// merges below some 15% slower.
+// merge_low's steps without the run moved out first.
 template <class A, class Less>
 void merge_into(A src, int64_t lo, int64_t mid, int64_t hi, A dst, Less less) {
-  int64_t i = lo, j = mid, out = lo;
-  int left_wins = 0, right_wins = 0;
-  if (i < mid && j < hi) {  // the heads in registers, as in merge_low
-    auto x = src.get(j), y = src.get(i);
-    for (;;) {
-      if (less(x, y)) {
-        dst.set(out++, x);
-        left_wins = 0;
-        if (++j == hi) break;
-        if (++right_wins >= kGallopAfter) {
-          const int64_t end = gallop_forward(src, j, hi, [&](const auto& e) { return less(e, y); });
-          copy_range(src, j, end, dst, out);
-          out += end - j;
-          j = end;
-          right_wins = 0;
-          if (j == hi) break;
-        }
-        x = src.get(j);
-      } else {
-        dst.set(out++, y);
-        right_wins = 0;
-        if (++i == mid) break;
-        if (++left_wins >= kGallopAfter) {
-          const int64_t end = gallop_forward(src, i, mid, [&](const auto& e) { return !less(x, e); });
-          copy_range(src, i, end, dst, out);
-          out += end - i;
-          i = end;
-          left_wins = 0;
-          if (i == mid) break;
-        }
-        y = src.get(i);
-      }
-    }
-  }
-  copy_range(src, i, mid, dst, out);  // one run is spent: one of these is empty
-  copy_range(src, j, hi, dst, out + (mid - i));
+  const MergeStop m = merge_front(src, lo, mid, src, mid, hi, dst, lo, less);
+  copy_range(src, m.i, mid, dst, m.o);  // one run is spent: one of these is empty
+  copy_range(src, m.j, hi, dst, m.o + (mid - m.i));
 }
 
 // Merges runs first .. last of a into one, in a when to_other is false,
@@ -1128,9 +1107,9 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
   }
   const bool bucketed = passes > 1 && buckets >= 16 && largest <= n / 8;
   // In halves of a level of merging: packing and unpacking cost about two,
-  // a digit's count and scatter about four over the whole line (its writes
+  // a digit's count and scatter about five over the whole line (its writes
   // go to 256 places) and three within the cache.
-  if (2 + (bucketed ? 3 : 4) * passes >= 2 * levels) return false;
+  if (2 + (bucketed ? 3 : 5) * passes >= 2 * levels) return false;
   auto* from = static_cast<Rec*>(room);
   Rec* to = from + n;
   for (int64_t k = 0; k < n; ++k) from[k] = Rec{U(Bits::of(keys[k]) ^ flip), static_cast<uint32_t>(k)};
