@@ -171,8 +171,8 @@ struct Zipped {
 // positions of the same array is safe. The accessors (here and in the
 // merges) are taken by value: a copy's pointers stay in registers, where a
 // reference's would be read again after every store.
-template <class A>
-void copy_range(A src, int64_t from, int64_t to, A dst, int64_t at) {
+template <class S, class D>
+void copy_range(S src, int64_t from, int64_t to, D dst, int64_t at) {
   for (int64_t k = from; k < to; ++k) dst.set(at++, src.get(k));
 }
 template <class T>
@@ -264,8 +264,8 @@ constexpr int kGallopAfter = 8;
 struct MergeStop {
   int64_t i, j, o;
 };
-template <class A, class Less>
-MergeStop merge_front(A left, int64_t i, int64_t i_end, A right, int64_t j, int64_t j_end, A out, int64_t o,
+template <class L, class R, class O, class Less>
+MergeStop merge_front(L left, int64_t i, int64_t i_end, R right, int64_t j, int64_t j_end, O out, int64_t o,
                       Less less) {
   int left_wins = 0, right_wins = 0;
   if (i == i_end || j == j_end) return MergeStop{i, j, o};
@@ -1178,6 +1178,16 @@ void write_positions(double* out, int64_t n, int64_t first, int step) {
   for (int64_t q = 0; q < n; ++q) out[q] = static_cast<double>(first + step * q);
 }
 
+// A run of keys read with the positions they came from, which are implicit:
+// k + 1, or c - k where the run was decreasing and has been reversed.
+template <class T>
+struct PositionedRun {
+  const T* key;
+  bool down;
+  int64_t c;
+  KeyIndex<T> get(int64_t k) const { return KeyIndex<T>{key[k], double(down ? c - k : k + 1)}; }
+};
+
 // Two runs with the index: the left run's keys move out to buf and the two
 // merge back, each element's position written as it lands (a decreasing
 // run, reversed, counts its positions down), so that no positions are
@@ -1185,53 +1195,12 @@ void write_positions(double* out, int64_t n, int64_t first, int step) {
 template <class T, class Before>
 void merge_two_runs(T* keys, double* index, int64_t n, int64_t mid, const uint8_t* down, T* buf,
                     Before before) {
-  const bool left_down = down[0] != 0, right_down = down[1] != 0;
-  auto pos_left = [left_down, mid](int64_t k) { return double(left_down ? mid - k : k + 1); };
-  auto pos_right = [right_down, mid, n](int64_t k) { return double(right_down ? mid + n - k : k + 1); };
   std::memcpy(buf, keys, static_cast<size_t>(mid) * sizeof(T));
-  int64_t i = 0, j = mid, out = 0;
-  int left_wins = 0, right_wins = 0;
-  if (mid > 0 && j < n) {  // the heads in registers, as in merge_low
-    T x = keys[j], y = buf[i];
-    for (;;) {
-      if (before(x, y)) {
-        index[out] = pos_right(j);
-        keys[out++] = x;
-        left_wins = 0;
-        if (++j == n) break;
-        if (++right_wins >= kGallopAfter) {
-          const int64_t end = gallop_forward(Plain<T>{keys}, j, n, [&](T e) { return before(e, y); });
-          for (; j < end; ++j, ++out) {
-            index[out] = pos_right(j);
-            keys[out] = keys[j];
-          }
-          right_wins = 0;
-          if (j == n) break;
-        }
-        x = keys[j];
-      } else {
-        index[out] = pos_left(i);
-        keys[out++] = y;
-        right_wins = 0;
-        if (++i == mid) break;
-        if (++left_wins >= kGallopAfter) {
-          const int64_t end = gallop_forward(Plain<T>{buf}, i, mid, [&](T e) { return !before(x, e); });
-          for (; i < end; ++i, ++out) {
-            index[out] = pos_left(i);
-            keys[out] = buf[i];
-          }
-          left_wins = 0;
-          if (i == mid) break;
-        }
-        y = buf[i];
-      }
-    }
-  }
-  for (; i < mid; ++i, ++out) {
-    index[out] = pos_left(i);
-    keys[out] = buf[i];
-  }
-  for (; j < n; ++j) index[j] = pos_right(j);  // out == j: these keys lie in place
+  const PositionedRun<T> left{buf, down[0] != 0, mid}, right{keys, down[1] != 0, mid + n};
+  const MergeStop m = merge_front(left, 0, mid, right, mid, n, Indexed<T>{keys, index}, 0,
+                                  [&](const KeyIndex<T>& a, const KeyIndex<T>& b) { return before(a.key, b.key); });
+  copy_range(left, m.i, mid, Indexed<T>{keys, index}, m.o);
+  copy_range(right, m.j, n, Indexed<T>{keys, index}, m.o + (mid - m.i));  // in place: positions alone
 }
 
 template <class T, class InOrder, class Before>
