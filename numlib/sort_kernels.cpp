@@ -694,16 +694,6 @@ void sort_numbers(double* keys, int64_t n, uint8_t descending, double* merge) {
   });
 }
 
-int64_t run_end_from(const double* a, int64_t k, int64_t n, RunOrder order) {
-  switch (order) {
-    case RunOrder::kNondecreasing: return run_end(a, k, n, [](auto x, auto y) { return x <= y; });
-    case RunOrder::kAscending: return run_end(a, k, n, [](auto x, auto y) { return x < y; });
-    case RunOrder::kDescending: return run_end(a, k, n, [](auto x, auto y) { return x > y; });
-    case RunOrder::kEqual: break;
-  }
-  return run_end(a, k, n, [](auto x, auto y) { return x == y; });
-}
-
 void sort_real(double* keys, int32_t n, int32_t stride, uint8_t descending, double* scratch,
                double* merge) {
   if (stride == 0 || n < 2) return;
@@ -1339,6 +1329,7 @@ int64_t run_end_from(const T* a, int64_t k, int64_t n, RunOrder order) {
   return typed_run_end(a, k, n, [](auto x, auto y) { return x == y; });
 }
 
+template int64_t run_end_from(const double*, int64_t, int64_t, RunOrder);
 template int64_t run_end_from(const float*, int64_t, int64_t, RunOrder);
 template int64_t run_end_from(const int8_t*, int64_t, int64_t, RunOrder);
 template int64_t run_end_from(const uint8_t*, int64_t, int64_t, RunOrder);

@@ -33,9 +33,10 @@ enum class RunOrder : uint8_t { kNondecreasing, kAscending, kDescending, kEqual 
 
 // The end of the run that starts at a[k - 1] (1 <= k <= n) and along which
 // each element keeps the order with the one before it: the first place from
-// k on that breaks it, or n. Read a block at a time, without a branch an
-// element.
-int64_t run_end_from(const double* a, int64_t k, int64_t n, RunOrder order);
+// k on that breaks it, or n. Read 16 bytes of elements at a time, without a
+// branch an element; doubles, singles and integers of up to 32 bits.
+template <class T>
+int64_t run_end_from(const T* a, int64_t k, int64_t n, RunOrder order);
 
 // The NaNs among keys[0..n).
 int64_t count_nans(const double* keys, int64_t n);
@@ -94,11 +95,6 @@ void sort_index(int32_t n, ShellCompareFn compare, int32_t* index, void* context
 template <class T>
 bool sort_typed_line(T* keys, double* index, int64_t n, uint8_t descending, void* room, int64_t room_bytes);
 int64_t typed_sort_room_bytes(int64_t n, uint32_t elem_bytes, bool with_index);
-
-// run_end_from of singles and integers of up to 32 bits, read 16 bytes of
-// elements at a time.
-template <class T>
-int64_t run_end_from(const T* a, int64_t k, int64_t n, RunOrder order);
 
 // Sampling for the paths of few distinct values (counting, hashing): the
 // places come from a pseudo-random sequence, since a stride can fall in
