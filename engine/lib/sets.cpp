@@ -1647,11 +1647,70 @@ void store_key(const NumOperand& o, uint8_t* out, int64_t q, double v) {
 // Whether the values of a real operand never step down (NaNs aside, which
 // compare false).
 bool nondecreasing(const NumOperand& o) {
-  bool in_order = true;
-  with_keys(o, [&](auto key_at) {
-    for (int64_t k = 1; k < o.count && in_order; ++k) in_order = !(key_at(k) < key_at(k - 1));
-  });
+  if (o.count < 2) return true;
+  if (o.kind == NumKind::kDouble)
+    return run_end_from(static_cast<const double*>(o.re), 1, o.count, RunOrder::kNondecreasing) == o.count;
+  bool in_order = false;
+  with_elements(o, [&](const auto* p) { in_order = run_end_from(p, 1, o.count, RunOrder::kNondecreasing) == o.count; });
   return in_order;
+}
+
+// The one-output set functions of integers of one or two bytes: which of
+// the class's values each operand holds, marked in a table of them all,
+// then the values kept written in order (*done set when there is room for
+// the table).
+int set_by_presence(EngineContext* ctx, SetOp op, bool* done) {
+  const NumOperand a = num_operand(ctx, 1);
+  const uint32_t size = num_elem_bytes(a);
+  const int64_t values = int64_t{1} << (8 * size);
+  const StackMark mark = stack_mark(ctx);
+  void* scratch;
+  if (push_scratch(ctx, (2 * values + 7) / 8, &scratch) != kOk) return kOk;  // the general way, in less room
+  // in[v] and in[values + v]: whether a and b hold value v, set by plain
+  // stores (a read of the mark before each would make a run of one value
+  // wait on its own stores).
+  auto* in = static_cast<uint8_t*>(scratch);
+  std::memset(in, 0, static_cast<size_t>(2 * values));
+  const NumOperand ops[2] = {num_operand(ctx, 2), num_operand(ctx, 1)};
+  const bool is_signed = !(a.type & kElemUnsigned);
+  // A value's place in the table: the class's order (signed values offset).
+  auto note = [size, is_signed](const NumOperand& o, uint8_t* seen) {
+    const auto* p = static_cast<const uint8_t*>(o.re);
+    const int64_t n = o.count;
+    if (size == 1)
+      for (int64_t k = 0; k < n; ++k) seen[uint8_t(p[k] ^ (is_signed ? 0x80 : 0))] = 1;
+    else
+      for (int64_t k = 0; k < n; ++k) seen[uint16_t(tn::load<uint16_t>(p + 2 * k) ^ (is_signed ? 0x8000 : 0))] = 1;
+  };
+  note(ops[0], in);
+  note(ops[1], in + values);
+  auto kept = [op](uint8_t in_a, uint8_t in_b) {
+    switch (op) {
+      case SetOp::kUnion: return (in_a | in_b) != 0;
+      case SetOp::kIntersect: return (in_a & in_b) != 0;
+      case SetOp::kSetdiff: return in_a > in_b;
+      default: return in_a != in_b;
+    }
+  };
+  int64_t total = 0;
+  for (int64_t v = 0; v < values; ++v) total += kept(in[v], in[values + v]) ? 1 : 0;
+  const bool row = op == SetOp::kSetdiff && is_row(a);
+  const auto t32 = static_cast<int32_t>(total);
+  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
+  uint8_t *re, *im;
+  const int st = push_array_like(ctx, ops[0], 2, dims, false, &re, &im);
+  if (st != kOk) return fail_to_mark(ctx, mark, st);
+  in = reinterpret_cast<uint8_t*>(item_data(ctx, 1));
+  int64_t q = 0;
+  for (int64_t v = 0; v < values; ++v) {
+    if (!kept(in[v], in[values + v])) continue;
+    if (size == 1)
+      re[q++] = uint8_t(v ^ (is_signed ? 0x80 : 0));
+    else
+      tn::store<uint16_t>(re + 2 * q++, uint16_t(v ^ (is_signed ? 0x8000 : 0)));
+  }
+  *done = true;
+  return stk_remove(ctx, 1, 3);
 }
 
 // The one-output set functions of singles or integers of up to 32 bits
@@ -1732,6 +1791,12 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   if (!keys_exact(a) || b.cplx || !same_class(a, b)) return kOk;
   const int64_t n = a.count + b.count;
   if (n > std::numeric_limits<int32_t>::max()) return kOk;
+  // One- and two-byte integers by a table of their values, where the
+  // operands are long beside it.
+  if (a.kind == NumKind::kInt && num_elem_bytes(a) <= 2 && n >= (int64_t{1} << (8 * num_elem_bytes(a))) / 16) {
+    TN_TRY(set_by_presence(ctx, op, done));
+    if (*done) return kOk;
+  }
   if (a.kind != NumKind::kDouble) {
     TN_TRY(set_ordered_elements(ctx, op, done));
     if (*done) return kOk;

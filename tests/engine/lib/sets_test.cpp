@@ -550,4 +550,50 @@ TEST_F(Sets, SixtyFourBitPathsUnderTheFailureSweep) {
   }
 }
 
+
+// The paths of singles and of integers up to 32 bits under the failure
+// sweep: sort with its index (the index pushed under the argument's copy,
+// two runs merged with their positions, many runs as records), ismember in
+// an ordered set read where it lies, the set functions of ordered
+// operands, and of one- and two-byte integers through a table of their
+// values. Each room cut word by word must fail cleanly or give the result
+// of a run with room.
+TEST_F(Sets, ClassPathsUnderTheFailureSweep) {
+  std::vector<int64_t> ascending, twice, periodic, descending;
+  for (int64_t k = 0; k < 600; ++k) {
+    ascending.push_back(3 * k - 700);
+    twice.push_back(k % 300);
+    periodic.push_back(k % 13);
+    descending.push_back(900 - 2 * k);
+  }
+  const std::vector<std::vector<int64_t>> lines = {ascending, twice, periodic, descending};
+  const uint16_t binary[] = {kOpUnion, kOpIntersect, kOpSetdiff, kOpSetxor, kOpIsmember};
+  for (uint32_t type : {uint32_t{kElemSingle}, uint32_t{kElemI32}, uint32_t{kElemU16}, uint32_t{kElemI8}}) {
+    for (const auto& x : lines) {
+      auto push = [&](const std::vector<int64_t>& v, int32_t rows) {
+        const std::vector<int32_t> dims = {rows, int32_t(v.size()) / rows};
+        if (type == kElemSingle)
+          tv::push_single(c, dims, std::vector<float>(v.begin(), v.end()));
+        else
+          tv::push_ints(c, type, dims, v);
+      };
+      const std::vector<int64_t> y(x.begin(), x.begin() + int64_t(x.size()) / 2);
+      auto push_x = [&] {
+        push(x, 1);
+        return int(kOk);
+      };
+      auto push_both = [&] {
+        push(x, 1);
+        push(y, int32_t(y.size()));
+        return int(kOk);
+      };
+      EXPECT_TRUE(sweep_rooms(c, push_x, [&] { return op_sort_sets(c, kOpSort, 1, 2, 0); }))
+          << type << " " << x[1] << " sort";
+      for (uint16_t op : binary)
+        EXPECT_TRUE(sweep_rooms(c, push_both, [&] { return op_sort_sets(c, op, 2, 1, 0); }))
+            << type << " " << x[1] << " op " << op;
+    }
+  }
+}
+
 }  // namespace
