@@ -582,6 +582,15 @@ void copy_run_values(const SetWork& w, const int32_t* sel, int32_t k, uint8_t* o
   }
 }
 
+// A result vector of `count` elements of like's class: a row where row is
+// set, else a column; the elements are left for the caller.
+int push_vector_like(EngineContext* ctx, const NumOperand& like, int64_t count, bool row, bool cplx, uint8_t** re,
+                     uint8_t** im) {
+  const auto n = static_cast<int32_t>(count);
+  const int32_t dims[2] = {row ? 1 : n, row ? n : 1};
+  return push_array_like(ctx, like, 2, dims, cplx, re, im);
+}
+
 // Pushes the values of the k runs listed in sel (each taken from the first
 // operand when it has the value): a list for strings, else a row or column
 // of the first operand's class. sel is overwritten.
@@ -595,9 +604,8 @@ int push_run_values(EngineContext* ctx, const SetWork& w, int32_t* sel, int32_t 
     }
     return push_list_of(ctx, s.str, sel, k);
   }
-  const int32_t dims[2] = {row ? 1 : k, row ? k : 1};
   uint8_t *re, *im;
-  TN_TRY(push_array_like(ctx, w.a, 2, dims, cplx, &re, &im));
+  TN_TRY(push_vector_like(ctx, w.a, k, row, cplx, &re, &im));
   const uint32_t es = num_elem_bytes(w.a);
   if (!im) {  // one copy of a known size an element: results of millions of values
     switch (es) {
@@ -793,6 +801,27 @@ void with_elements(const NumOperand& o, F&& f) {
     case kElemU32: f(static_cast<const uint32_t*>(p)); break;
     default: TN_ASSERT(false);
   }
+}
+
+// Whether a real single or integer operand of up to 32 bits strictly
+// ascends (kStrictlyAscends) and whether it strictly descends, so holding
+// neither NaN nor both zeros: an empty operand does both, one element both
+// unless it is NaN (no key).
+constexpr int kStrictlyAscends = 1, kStrictlyDescends = 2;
+int strict_orders(const NumOperand& o) {
+  int orders = 0;
+  with_elements(o, [&](const auto* p) {
+    const int64_t n = o.count;
+    if (n < 2) {
+      orders = n == 0 || p[0] == p[0] ? kStrictlyAscends | kStrictlyDescends : 0;
+      return;
+    }
+    if (run_end_from(p, 1, n, RunOrder::kAscending) == n)
+      orders = kStrictlyAscends;
+    else if (run_end_from(p, 1, n, RunOrder::kDescending) == n)
+      orders = kStrictlyDescends;
+  });
+  return orders;
 }
 
 bool keys_exact(const NumOperand& o) {
@@ -1362,11 +1391,8 @@ int unique_int64_values(EngineContext* ctx, bool* done) {
   int64_t *keys, *merge;
   TN_TRY(push_int_key_room(ctx, x.count, &keys, &merge));
   const int64_t count = distinct_int_keys(num_operand(ctx, 1), keys, merge);
-  const bool row = is_row(x);
-  const auto k32 = static_cast<int32_t>(count);
-  const int32_t dims[2] = {row ? 1 : k32, row ? k32 : 1};
   uint8_t *re, *im;
-  const int st = push_array_like(ctx, num_operand(ctx, 1), 2, dims, false, &re, &im);
+  const int st = push_vector_like(ctx, num_operand(ctx, 1), count, is_row(x), false, &re, &im);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   const NumOperand like = num_operand(ctx, 2);
   for (int64_t q = 0; q < count; ++q) store_int_key(like, re, q, keys[q]);
@@ -1406,13 +1432,8 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
     // Singles and integers looked up in a set that strictly ascends or
     // descends (so holds neither NaN nor both zeros), both in their own
     // type, where they lie.
-    int order = 0;
-    with_elements(s, [&](const auto* p) {
-      if (s.count > 0 && run_end_from(p, 1, s.count, RunOrder::kAscending) == s.count)
-        order = 1;
-      else if (s.count > 1 && run_end_from(p, 1, s.count, RunOrder::kDescending) == s.count)
-        order = -1;
-    });
+    const int orders = strict_orders(s);
+    const int order = (orders & kStrictlyAscends) ? 1 : (orders & kStrictlyDescends) ? -1 : 0;
     if (order != 0) {
       uint8_t* tf;
       st = stk_push_logical_array(ctx, x.ndims, reinterpret_cast<const int32_t*>(x.dims), &tf);
@@ -1694,11 +1715,8 @@ int set_by_presence(EngineContext* ctx, SetOp op, bool* done) {
   };
   int64_t total = 0;
   for (int64_t v = 0; v < values; ++v) total += kept(in[v], in[values + v]) ? 1 : 0;
-  const bool row = op == SetOp::kSetdiff && is_row(a);
-  const auto t32 = static_cast<int32_t>(total);
-  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
   uint8_t *re, *im;
-  const int st = push_array_like(ctx, ops[0], 2, dims, false, &re, &im);
+  const int st = push_vector_like(ctx, ops[0], total, op == SetOp::kSetdiff && is_row(a), false, &re, &im);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   in = reinterpret_cast<uint8_t*>(item_data(ctx, 1));
   int64_t q = 0;
@@ -1720,18 +1738,8 @@ int set_by_presence(EngineContext* ctx, SetOp op, bool* done) {
 // they do).
 int set_ordered_elements(EngineContext* ctx, SetOp op, bool* done) {
   const NumOperand a = num_operand(ctx, 1), b = num_operand(ctx, 0);
-  int order = 0;
-  with_elements(a, [&](const auto* pa) {
-    const auto* pb = static_cast<decltype(pa)>(b.re);
-    auto strict = [](const auto* p, int64_t n, bool down) {
-      return n == 0 || (n == 1 ? p[0] == p[0]  // a NaN alone too is no key
-                               : run_end_from(p, 1, n, down ? RunOrder::kDescending : RunOrder::kAscending) == n);
-    };
-    if (strict(pa, a.count, false) && strict(pb, b.count, false))
-      order = 1;
-    else if (strict(pa, a.count, true) && strict(pb, b.count, true))
-      order = -1;
-  });
+  const int both = strict_orders(a) & strict_orders(b);
+  const int order = (both & kStrictlyAscends) ? 1 : (both & kStrictlyDescends) ? -1 : 0;
   if (order == 0) return kOk;
   const bool from_a_only = op != SetOp::kIntersect;  // values a alone has are kept
   const bool from_b_only = op == SetOp::kUnion || op == SetOp::kSetxor;
@@ -1768,11 +1776,8 @@ int set_ordered_elements(EngineContext* ctx, SetOp op, bool* done) {
   with_elements(a, [&](const auto* pa) {
     walk(pa, static_cast<decltype(pa)>(b.re), [&total](auto) { ++total; });
   });
-  const bool row = op == SetOp::kSetdiff && is_row(a);
-  const auto t32 = static_cast<int32_t>(total);
-  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
   uint8_t *re, *im;
-  TN_TRY(push_array_like(ctx, a, 2, dims, false, &re, &im));
+  TN_TRY(push_vector_like(ctx, a, total, op == SetOp::kSetdiff && is_row(a), false, &re, &im));
   const NumOperand a2 = num_operand(ctx, 2), b2 = num_operand(ctx, 1);
   with_elements(a2, [&](const auto* pa) {
     auto* out = reinterpret_cast<std::remove_const_t<std::remove_pointer_t<decltype(pa)>>*>(re);
@@ -1859,11 +1864,8 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
   const int64_t nans_a = from_a_only ? va.room - va.nan_from : 0;
   const int64_t nans_b = from_b_only ? vb.room - vb.nan_from : 0;
   const int64_t total = k + nans_a + nans_b;
-  const bool row = op == SetOp::kSetdiff && is_row(a);
-  const auto t32 = static_cast<int32_t>(total);
-  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
   uint8_t *re, *im;
-  st = push_array_like(ctx, ops[0], 2, dims, false, &re, &im);
+  st = push_vector_like(ctx, ops[0], total, op == SetOp::kSetdiff && is_row(a), false, &re, &im);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   const OperandValues* vals[2] = {&va, &vb};
   int64_t q = 0;
@@ -1924,11 +1926,8 @@ int set_int64_values_only(EngineContext* ctx, SetOp op, bool* done) {
   };
   int64_t total = 0;
   walk([&](int64_t) { ++total; });
-  const bool row = op == SetOp::kSetdiff && is_row(a);
-  const auto t32 = static_cast<int32_t>(total);
-  const int32_t dims[2] = {row ? 1 : t32, row ? t32 : 1};
   uint8_t *re, *im;
-  const int st = push_array_like(ctx, num_operand(ctx, 2), 2, dims, false, &re, &im);
+  const int st = push_vector_like(ctx, num_operand(ctx, 2), total, op == SetOp::kSetdiff && is_row(a), false, &re, &im);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
   const NumOperand like = num_operand(ctx, 3);
   int64_t q = 0;
