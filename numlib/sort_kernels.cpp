@@ -1079,6 +1079,7 @@ bool radix_sort_indexed(T* keys, double* index, int64_t n, bool descending, int 
   const int low = std::countr_zero(varying), high = 31 - std::countl_zero(varying);
   const int passes = (high - low) / 8 + 1;
   const int top_shift = std::max(low, high - 7);
+  if (2 + 3 * passes >= 2 * levels) return false;  // merging costs less even bucketed (see below)
   uint32_t top_counts[4][256] = {};
   {
     int64_t k = 0;
