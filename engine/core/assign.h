@@ -64,6 +64,18 @@ int var_store_local(EngineContext* ctx, int32_t k);
 // value the stack could not hold, a full heap); the instructions then run.
 bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_dies);
 
+// A value written where a store into slot k would leave it, without
+// passing through the stack. var_store_block gives the block: the slot's
+// own when it holds exactly `words` words (header included) and is no lent
+// argument, else a fresh one; 5 when the heap has no room (nothing changed),
+// 12 for a slot that is not there. Once the block holds the value's data,
+// var_store_finish writes its header h and makes it the slot's value (the
+// old one drops as a store drops it); var_store_abandon gives back a block
+// that var_store_block allocated when the value is not stored after all.
+int var_store_block(EngineContext* ctx, int32_t k, int64_t words, int32_t* block);
+void var_store_finish(EngineContext* ctx, int32_t k, int32_t block, const uint32_t* h);
+void var_store_abandon(EngineContext* ctx, int32_t k, int32_t block);
+
 // Fast form of «load_local k; ret_function» when the caller's next
 // instruction is store_local j: the callee's block for slot k becomes the
 // value of the caller's slot j, its frame is popped and the caller's

@@ -10,7 +10,9 @@
 // room to spare, as appending does), so growing a text in a loop copies each
 // character a bounded number of times; x = [x a b] with computed items
 // leaves a reference in place of x's copy, and the concatenations append
-// the items to x's block. Each result is the one the
+// the items to x's block; s = sort(x) and [s, i] = sort(x) sort a copy
+// of x in the block the store of s fills (x's own for «x = sort(x)») and
+// write the positions in i's. Each result is the one the
 // instructions give through the stack, word for word, failures included:
 // where the stack has no room for the copy, the instructions run as they
 // are and report it.
@@ -20,6 +22,7 @@
 #include <bit>
 #include <cstring>
 
+#include "engine/core/assign.h"
 #include "engine/core/code_position.h"
 #include "engine/core/containers.h"
 #include "engine/core/entry_finger.h"
@@ -716,4 +719,84 @@ int local_append_finish(EngineContext* ctx, bool vertical, bool* done) {
   ctx->pos.offset += 2 * sizeof(uint16_t);  // past the store
   *done = true;
   return kOk;
+}
+
+// --- s = sort(x) and [s, i] = sort(x) -----------------------------------------------
+
+namespace {
+
+const LocalSortHooks* g_sort_hooks = nullptr;
+
+// The direction constant pushed by the instruction at p ('ascend' or
+// 'descend', read as sort reads it: by its first character, an empty text
+// ascending); its length goes to words. False for anything else.
+bool direction_operand(const uint16_t* p, const uint16_t* end, uint8_t* descending, int* words) {
+  if (p + 2 > end || (*p != kOpPushString8 && *p != kOpPushString16)) return false;
+  const int64_t n = p[1];
+  const int64_t w = *p == kOpPushString8 ? 2 + (n + 1) / 2 : 2 + n;
+  if (p + w > end) return false;
+  const uint16_t first = n == 0 ? u'a' : *p == kOpPushString8 ? reinterpret_cast<const uint8_t*>(p + 2)[0] : p[2];
+  if (first != u'a' && first != u'd') return false;
+  *descending = first == u'd';
+  *words = int(w);
+  return true;
+}
+
+}  // namespace
+
+void local_sort_install(const LocalSortHooks* hooks) { g_sort_hooks = hooks; }
+
+bool local_sort_into(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                     const uint8_t* base) {
+  const uint16_t* p = load + 2;
+  uint8_t descending = 0;
+  int words = 0;
+  uint16_t nargin = 1;
+  int64_t text_words = 0;  // the direction's text on the stack
+  if (direction_operand(p, end, &descending, &words)) {
+    text_words = (typed_header_bytes(2) + 2 * int64_t(p[1]) + 7) / 8;
+    p += words;
+    nargin = 2;
+  }
+  if (p + 5 > end || p[0] != kOpSort || p[1] != nargin || (p[2] != 1 && p[2] != 2) || p[3] != kOpStoreLocal ||
+      !g_sort_hooks || !heap_index_ok(ctx, block))
+    return false;
+  const int nout = p[2];
+  const int32_t x = int16_t(load[1]), s = int16_t(p[4]);
+  int32_t i = -1;
+  if (nout == 2 && (p + 7 > end || p[5] != kOpStoreLocal || (i = int16_t(p[6])) == s || i == x)) return false;
+  uint32_t* h = block_words32(ctx, block);
+  ArrayShape shape;
+  if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &shape) || shape.count == 0 ||
+      (nout == 2 && shape.ndims != 2))
+    return false;
+  const uint32_t rows = shape.dims[0], cols = shape.dims[1];
+  // The room the instructions take on the stack: the copy, the direction
+  // and the positions (or a second copy), which the sort's scratch space
+  // then follows.
+  const int64_t data_words = desc_data_words(h);
+  const int64_t pushed = data_words * nout + text_words + (nout == 2 ? shape.count : 0);
+  if (int64_t(ctx->desc_top) + kDescWords * 3 >= int64_t(ctx->desc_capacity) || pushed >= data_free_words(ctx) ||
+      !g_sort_hooks->takes(ctx, h, heap_words(ctx) + block + kElemHeaderWords, pushed))
+    return false;
+  // The blocks the stores would fill, in the stores' order.
+  int32_t to = 0, positions = 0;
+  if (var_store_block(ctx, s, kElemHeaderWords + data_words, &to) != kOk) return false;
+  if (nout == 2 && var_store_block(ctx, i, kElemHeaderWords + shape.count, &positions) != kOk) {
+    var_store_abandon(ctx, s, to);
+    return false;
+  }
+  uint64_t* heap = heap_words(ctx);
+  h = block_words32(ctx, block);
+  uint32_t header[3] = {h[0], h[1], h[2]};
+  if (to != block) std::memcpy(heap + to + kElemHeaderWords, heap + block + kElemHeaderWords, size_t(data_words) * 8);
+  double* index = nout == 2 ? reinterpret_cast<double*>(heap + positions + kElemHeaderWords) : nullptr;
+  g_sort_hooks->sort(ctx, header, heap + to + kElemHeaderWords, index, descending);
+  var_store_finish(ctx, s, to, header);
+  if (nout == 2) {
+    const uint32_t index_header[3] = {kKindReal, rows, cols};
+    var_store_finish(ctx, i, positions, index_header);
+  }
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + (nout == 2 ? 7 : 5)) - base);
+  return true;
 }

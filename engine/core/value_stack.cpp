@@ -157,11 +157,14 @@ int floating_view(EngineContext* ctx, int depth, uint32_t real_type, uint32_t co
 }  // namespace
 
 bool typed_view(EngineContext* c, int depth, TypedView* v) {
-  uint32_t* d = find_desc(c, depth);
-  if (!d || d[0] != kKindPayload || d[2] < kPayNumeric || d[2] > kPayLogical) return false;
+  const uint32_t* d = find_desc(c, depth);
+  return d && typed_view_of(d, reinterpret_cast<uint8_t*>(item_data(c, depth)), v);
+}
+
+bool typed_view_of(const uint32_t* d, uint8_t* p, TypedView* v) {
+  if (d[0] != kKindPayload || d[2] < kPayNumeric || d[2] > kPayLogical) return false;
   uint32_t words = d[1];
   if (words < kTypedMinWords) return false;
-  auto* p = reinterpret_cast<uint8_t*>(item_data(c, depth));
   uint32_t type = tn::ld_u32(p);
   uint32_t ndims = tn::ld_u32(p + 4);
   int64_t bytes = static_cast<int64_t>(words) * 8;

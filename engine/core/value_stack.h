@@ -175,6 +175,9 @@ struct TypedView {
   uint32_t words;      // data words of the item
 };
 bool typed_view(EngineContext* c, int depth, TypedView* out);
+// The same for a value's descriptor words d and its data p (a stack item's
+// or a heap block's).
+bool typed_view_of(const uint32_t* d, uint8_t* p, TypedView* out);
 
 // Moves the top item into the place of the item just below the `depth` items
 // under it (the item that was at `depth` before the top was pushed), which is

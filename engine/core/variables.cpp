@@ -224,6 +224,31 @@ bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_
   return true;
 }
 
+int var_store_block(EngineContext* ctx, int32_t k, int64_t words, int32_t* block) {
+  SlotTarget t;
+  TN_TRY(slot_locate(ctx, k, &t));
+  if (t.block != kNoBlock && !slot_borrowed(t) && heap_block_size(ctx, t.block) == words) {
+    *block = t.block;
+    return kOk;
+  }
+  return heap_alloc(ctx, words, block);
+}
+
+void var_store_finish(EngineContext* ctx, int32_t k, int32_t block, const uint32_t* h) {
+  SlotTarget t;
+  if (slot_locate(ctx, k, &t) != kOk) return;  // not reached: var_store_block found the slot
+  slot_value_drops(ctx, t);
+  uint64_t* e = heap_words(ctx) + block;
+  if (block == t.block && elem_kind(e) == kKindContainer) finger_forget(ctx, block);
+  elem_set_header(e, h[0], h[1], h[2], 0);
+  if (block != t.block) slot_replace_block(ctx, t, block);
+}
+
+void var_store_abandon(EngineContext* ctx, int32_t k, int32_t block) {
+  SlotTarget t;
+  if (slot_locate(ctx, k, &t) == kOk && block != t.block) heap_free(ctx, block);
+}
+
 bool var_try_return_local(EngineContext* ctx, int32_t k) {
   // A function frame, called for exactly one result by code, with nothing
   // on the stack above its locals.

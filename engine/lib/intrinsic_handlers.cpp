@@ -6,12 +6,14 @@
 #include <cstdint>
 
 #include "engine/core/interp.h"
+#include "engine/core/local_queries.h"
 #include "engine/core/opcodes.h"
 #include "engine/lib/array_intrinsics.h"
 #include "engine/lib/classes_convert.h"
 #include "engine/lib/elemfun.h"
 #include "engine/lib/poly_filter.h"
 #include "engine/lib/sets.h"
+#include "engine/lib/sort.h"
 #include "engine/lib/stream_builtins.h"
 
 namespace {
@@ -52,6 +54,7 @@ void engine_intrinsic_handlers_install() {
   for (uint16_t op : kClassesOpcodes) install_if_free(op, h_classes, op);
   for (const ArrayIntrinsic& row : array_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
   for (uint16_t op : kSortSetOpcodes) install_if_free(op, op_sort_sets, op);
+  if (interp_op_handler(kOpSort).fn == op_sort_sets) local_sort_install(&kSortBlockHooks);
   for (const ArrayIntrinsic& row : poly_filter_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
   for (uint16_t op : kStreamOpcodes) install_if_free(op, op_stream_io, op);
 }

@@ -17,9 +17,12 @@ const int32_t* signed_dims(const NumOperand& o) {
 }  // namespace
 
 NumOperand num_operand(EngineContext* ctx, int depth) {
+  if (!stk_has_item(ctx, depth)) return NumOperand{};
+  return num_operand_of(desc_at(ctx, depth), item_data(ctx, depth));
+}
+
+NumOperand num_operand_of(uint32_t* d, uint64_t* data) {
   NumOperand o;
-  if (!stk_has_item(ctx, depth)) return o;
-  uint32_t* d = desc_at(ctx, depth);
   o.desc = d;
   if (d[0] == kKindReal || d[0] == kKindComplex) {
     o.kind = NumKind::kDouble;
@@ -28,13 +31,13 @@ NumOperand num_operand(EngineContext* ctx, int depth) {
     o.type = o.cplx ? kElemDoubleComplex : kElemDouble;
     o.dims = d + 1;
     o.count = static_cast<int64_t>(d[1]) * d[2];
-    auto* p = reinterpret_cast<double*>(item_data(ctx, depth));
+    auto* p = reinterpret_cast<double*>(data);
     o.re = p;
     o.im = o.cplx ? p + o.count : nullptr;
     return o;
   }
   TypedView t;
-  if (!typed_view(ctx, depth, &t) || t.size == 0) return o;
+  if (!typed_view_of(d, reinterpret_cast<uint8_t*>(data), &t) || t.size == 0) return o;
   o.type = t.type;
   o.ndims = static_cast<int>(t.ndims);
   o.dims = t.dims;

@@ -27,6 +27,8 @@ struct NumOperand {
 
 // kind kNone for an item that is no numeric array (or no item at all).
 NumOperand num_operand(EngineContext* ctx, int depth);
+// The same for a value's descriptor words d and its data (a heap block's).
+NumOperand num_operand_of(uint32_t* d, uint64_t* data);
 
 // Two operands may be combined elementwise when either has exactly one
 // element or both have the same dimensions.

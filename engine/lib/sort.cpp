@@ -12,6 +12,7 @@
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
 #include "engine/core/indexing.h"
+#include "engine/core/local_queries.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
 #include "engine/core/value_stack.h"
@@ -288,7 +289,36 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
   return stk_remove(ctx, nout, nargin);
 }
 
+// --- sort into a variable's block ----------------------------------------------------
+
+// The words of the typed sorts' least scratch space for a line of L
+// elements of es bytes: a permutation and a copy of the line.
+int64_t plain_line_words(int64_t L, uint32_t es) { return (L * 4 + 7) / 8 + (L * es + 7) / 8; }
+
+bool sort_block_takes(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t pushed_words) {
+  const NumOperand x = num_operand_of(h, data);
+  if (x.kind == NumKind::kNone || x.cplx || x.count > std::numeric_limits<int32_t>::max()) return false;
+  if (x.kind == NumKind::kDouble) return true;  // the doubles' sorts need no room
+  DimSplit g;
+  int dim = -1;
+  shape_split_at_dim(x.ndims, x.dims, &dim, &g);
+  return pushed_words + plain_line_words(g.length, num_elem_bytes(x)) < data_free_words(ctx);
+}
+
+void sort_block(EngineContext* ctx, uint32_t* h, uint64_t* data, double* index, uint8_t descending) {
+  const NumOperand x = num_operand_of(h, data);
+  DimSplit g;
+  int dim = -1;
+  shape_split_at_dim(x.ndims, x.dims, &dim, &g);
+  // As sort_numeric: the doubles' sorts carry positions 1, 2, ...; the other
+  // classes' write them for lines of two or more.
+  if (index && (x.kind == NumKind::kDouble || g.length < 2)) fill_index(g, index);
+  (void)sort_lines(ctx, x, g, index, descending);  // cannot fail: sort_block_takes saw the room
+}
+
 }  // namespace
+
+const LocalSortHooks kSortBlockHooks = {sort_block_takes, sort_block};
 
 // A contiguous real line of singles or integers (at p) through the sort of
 // its own type, when it takes it: see sort_typed_line.

@@ -117,3 +117,8 @@ inline int fail_to_mark(EngineContext* ctx, StackMark m, int status) {
 // the arguments are removed and nothing is done; a statement call (nargout
 // negative) gives the sorted values.
 int bi_sort(EngineContext* ctx, int nargin, int nargout);
+
+// sort(x) of a variable written into the block of the variable it is
+// stored in (see local_sort_into).
+struct LocalSortHooks;
+extern const LocalSortHooks kSortBlockHooks;

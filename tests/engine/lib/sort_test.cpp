@@ -12,12 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/local_queries.h"
 #include "engine/core/opcodes.h"
 #include "engine/lib/sets.h"
 #include "engine/lib/sort.h"
 #include "numlib/shellsort.h"
+#include "support/failure_sweep.h"
 #include "support/same_doubles.h"
 #include "support/set_fixture.h"
+#include "support/zvr_session.h"
 
 namespace {
 
@@ -395,6 +398,44 @@ TEST_F(Sort, ErrorsLeaveTheStacks) {
   // The interpreter binding passes nargin, then nargout.
   tv::push_row(c, {2, 1});
   expect_ok([&] { return op_sort_sets(c, kOpSort, 1, 2, 0); }, 1, 2);
+}
+
+// --- Sorts written into the stores' blocks ------------------------------------------------
+
+// s = sort(x) and [s, i] = sort(x) of a variable, written straight into the
+// blocks the stores fill, give under every cut room what the instructions
+// give through the stack: the same status and the same variables after.
+TEST(SortIntoVariables, EveryCutRoomGivesWhatTheStackGives) {
+  const char* const inputs[] = {
+      "x = mod((1:40) * 7, 13) - 4; x(5) = NaN;",
+      "x = int64(mod((1:30) * 5, 11));",
+      "x = int8(mod((1:120) * 3, 17))';",
+      "x = single(reshape(40:-1:1, 5, 8));",
+  };
+  const char* const statements[] = {"s = sort(x);", "[s, i] = sort(x);", "s = sort(x, 'descend');",
+                                    "x = sort(x);", "[x, i] = sort(x, 'd');", "[s, i] = sort(x, 'a');"};
+  auto outcome = [](const char* input, const char* statement, SweepRoom room, int64_t k, bool into) {
+    ZvrSession z;
+    EXPECT_EQ(z.run(std::string(input) + " s = {1, 'old'}; i = 'old';"), kOk) << z.take_output();
+    local_sort_install(into ? &kSortBlockHooks : nullptr);
+    int status;
+    {
+      RoomLimit limit(z.c, room, k);
+      status = z.run(statement);
+    }
+    local_sort_install(&kSortBlockHooks);
+    if (status != kOk) frame_unwind(z.c, 0);
+    return std::to_string(status) + " " + z.value("s") + " " + z.value("i") + " " + z.value("x");
+  };
+  for (const char* input : inputs)
+    for (const char* statement : statements)
+      for (SweepRoom room : {SweepRoom::kData, SweepRoom::kDesc, SweepRoom::kHeap})
+        for (int64_t k = 0; k < 4096; ++k) {
+          const std::string stack = outcome(input, statement, room, k, false);
+          ASSERT_EQ(outcome(input, statement, room, k, true), stack)
+              << input << " " << statement << " " << sweep_room_name(room) << " room " << k;
+          if (stack.rfind("0 ", 0) == 0) break;  // the run with this room succeeds
+        }
 }
 
 }  // namespace
