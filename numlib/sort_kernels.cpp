@@ -144,6 +144,9 @@ void bucket_sort(T* a, int64_t n, Key key, Less less, bool descending) {
 
 constexpr int kMaxRuns = 1024;         // more runs than this: the general sorts
 constexpr int64_t kMinRunLength = 32;  // on average; shorter: the general sorts
+// Values alone in as few runs as this merge in their own type: the runs
+// move fewer bytes than through doubles (converted there and back).
+constexpr int kRunsMergedInType = 64;
 
 template <class T>
 struct Plain {
@@ -1202,7 +1205,7 @@ bool sort_typed_runs(T* keys, double* index, int64_t n, bool descending, void* r
   uint8_t down[kMaxRuns];
   int runs = 0;
   if (!typed_runs(keys, n, limit, in_order, before, ends, down, &runs)) return false;
-  if (!index && runs > 2 && sort_as_doubles(keys, n, descending, room, room_bytes)) return true;
+  if (!index && runs > kRunsMergedInType && sort_as_doubles(keys, n, descending, room, room_bytes)) return true;
   if constexpr (sizeof(T) == 4) {  // records of wider keys scatter too slowly to gain
     int levels = 0;
     while ((int64_t{1} << levels) < runs) ++levels;
