@@ -1788,11 +1788,12 @@ int set_ordered_elements(EngineContext* ctx, SetOp op, bool* done) {
   return stk_remove(ctx, 1, 2);
 }
 
-// c = union(a, b) of four-byte integers made of few ascending runs: both
-// operands' elements sorted together in their own type, where the runs are
-// merged, then the distinct values written (*done set when there is room
-// for them all). Faster than each operand's values made distinct alone and
-// then walked through, or hashed, when the runs are few.
+// c = union(a, b) of singles without NaN and of four-byte integers, made of
+// few ascending runs: both operands' elements sorted together in their own
+// type, where the runs are merged, then the distinct values written (*done
+// set when there is room for them all). Faster than each operand's values
+// made distinct alone and then walked through, or hashed, when the runs are
+// few.
 constexpr int kRunsSortedTogether = 16;
 
 // The number of ascending runs of a real operand's elements, counted up to
@@ -1818,15 +1819,23 @@ int union_sorted_together(EngineContext* ctx, bool* done) {
   int64_t room_bytes = 0;
   void* room = nullptr;
   stk_free_space(ctx, &room_bytes, &room);
+  // Stable sorts: of equal values the first stays, a's before b's, so the
+  // zero kept is the first zero of a, or of b when a has none.
   int64_t m = 0;
   auto distinct = [&](auto* k) {
-    if (!sort_typed_line(k, nullptr, n, 0, room, room_bytes)) std::sort(k, k + n);
+    if (!sort_typed_line(k, nullptr, n, 0, room, room_bytes)) std::stable_sort(k, k + n);
     m = std::unique(k, k + n) - k;
   };
-  if (a.type == kElemI32)
+  if (a.kind == NumKind::kSingle) {
+    auto* k = reinterpret_cast<float*>(keys);
+    for (int64_t q = 0; q < n; ++q)
+      if (k[q] != k[q]) return fail_to_mark(ctx, mark, kOk);  // NaNs: the general way
+    distinct(k);
+  } else if (a.type == kElemI32) {
     distinct(reinterpret_cast<int32_t*>(keys));
-  else
+  } else {
     distinct(reinterpret_cast<uint32_t*>(keys));
+  }
   uint8_t *re, *im;
   const int st = push_vector_like(ctx, a, m, false, false, &re, &im);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
@@ -1853,7 +1862,8 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
     TN_TRY(set_ordered_elements(ctx, op, done));
     if (*done) return kOk;
   }
-  if (op == SetOp::kUnion && (a.type == kElemI32 || a.type == kElemU32) && !(nondecreasing(a) && nondecreasing(b)) &&
+  if (op == SetOp::kUnion && (a.type == kElemI32 || a.type == kElemU32 || a.kind == NumKind::kSingle) &&
+      !(nondecreasing(a) && nondecreasing(b)) &&
       ascending_runs(a, kRunsSortedTogether) + ascending_runs(b, kRunsSortedTogether) <= kRunsSortedTogether) {
     TN_TRY(union_sorted_together(ctx, done));
     if (*done) return kOk;
