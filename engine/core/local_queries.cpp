@@ -12,7 +12,8 @@
 // leaves a reference in place of x's copy, and the concatenations append
 // the items to x's block; s = sort(x) and [s, i] = sort(x) sort a copy
 // of x in the block the store of s fills (x's own for «x = sort(x)») and
-// write the positions in i's. Each result is the one the
+// write the positions in i's, and d = diff(x) writes the differences in
+// d's. Each result is the one the
 // instructions give through the stack, word for word, failures included:
 // where the stack has no room for the copy, the instructions run as they
 // are and report it.
@@ -721,11 +722,12 @@ int local_append_finish(EngineContext* ctx, bool vertical, bool* done) {
   return kOk;
 }
 
-// --- s = sort(x) and [s, i] = sort(x) -----------------------------------------------
+// --- s = sort(x), [s, i] = sort(x), d = diff(x) --------------------------------------
 
 namespace {
 
-const LocalSortHooks* g_sort_hooks = nullptr;
+const LocalResultHooks* g_sort_hooks = nullptr;
+const LocalResultHooks* g_diff_hooks = nullptr;
 
 // The direction constant pushed by the instruction at p ('ascend' or
 // 'descend', read as sort reads it: by its first character, an empty text
@@ -744,10 +746,13 @@ bool direction_operand(const uint16_t* p, const uint16_t* end, uint8_t* descendi
 
 }  // namespace
 
-void local_sort_install(const LocalSortHooks* hooks) { g_sort_hooks = hooks; }
+void local_result_install(uint16_t opcode, const LocalResultHooks* hooks) {
+  if (opcode == kOpSort) g_sort_hooks = hooks;
+  if (opcode == kOpDiff) g_diff_hooks = hooks;
+}
 
-bool local_sort_into(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
-                     const uint8_t* base) {
+bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                       const uint8_t* base) {
   const uint16_t* p = load + 2;
   uint8_t descending = 0;
   int words = 0;
@@ -758,13 +763,22 @@ bool local_sort_into(EngineContext* ctx, const uint16_t* load, const uint16_t* e
     p += words;
     nargin = 2;
   }
-  if (p + 5 > end || p[0] != kOpSort || p[1] != nargin || (p[2] != 1 && p[2] != 2) || p[3] != kOpStoreLocal ||
-      !g_sort_hooks || !heap_index_ok(ctx, block))
-    return false;
-  const int nout = p[2];
-  const int32_t x = int16_t(load[1]), s = int16_t(p[4]);
-  int32_t i = -1;
-  if (nout == 2 && (p + 7 > end || p[5] != kOpStoreLocal || (i = int16_t(p[6])) == s || i == x)) return false;
+  // The call, its outputs and the stores that take them.
+  const LocalResultHooks* hooks = nullptr;
+  int nout = 1, call_words = 0;
+  if (p + 5 <= end && p[0] == kOpSort && p[1] == nargin && (p[2] == 1 || p[2] == 2)) {
+    hooks = g_sort_hooks;
+    nout = p[2];
+    call_words = 3;
+  } else if (p + 4 <= end && p[0] == kOpDiff && p[1] == 1 && nargin == 1) {
+    hooks = g_diff_hooks;
+    call_words = 2;
+  }
+  if (!hooks || !heap_index_ok(ctx, block)) return false;
+  p += call_words;
+  if (p + 2 * nout > end || p[0] != kOpStoreLocal || (nout == 2 && p[2] != kOpStoreLocal)) return false;
+  const int32_t x = int16_t(load[1]), s = int16_t(p[1]), i = nout == 2 ? int16_t(p[3]) : -1;
+  if (nout == 2 && (i == s || i == x)) return false;
   uint32_t* h = block_words32(ctx, block);
   ArrayShape shape;
   if (!array_shape_of(h, heap_words(ctx) + block + kElemHeaderWords, &shape) || shape.count == 0 ||
@@ -772,16 +786,17 @@ bool local_sort_into(EngineContext* ctx, const uint16_t* load, const uint16_t* e
     return false;
   const uint32_t rows = shape.dims[0], cols = shape.dims[1];
   // The room the instructions take on the stack: the copy, the direction
-  // and the positions (or a second copy), which the sort's scratch space
+  // and the positions (or a second copy), which the call's scratch space
   // then follows.
   const int64_t data_words = desc_data_words(h);
   const int64_t pushed = data_words * nout + text_words + (nout == 2 ? shape.count : 0);
+  uint32_t result[3];
   if (int64_t(ctx->desc_top) + kDescWords * 3 >= int64_t(ctx->desc_capacity) || pushed >= data_free_words(ctx) ||
-      !g_sort_hooks->takes(ctx, h, heap_words(ctx) + block + kElemHeaderWords, pushed))
+      !hooks->takes(ctx, h, heap_words(ctx) + block + kElemHeaderWords, pushed, result))
     return false;
   // The blocks the stores would fill, in the stores' order.
   int32_t to = 0, positions = 0;
-  if (var_store_block(ctx, s, kElemHeaderWords + data_words, &to) != kOk) return false;
+  if (var_store_block(ctx, s, kElemHeaderWords + desc_data_words(result), &to) != kOk) return false;
   if (nout == 2 && var_store_block(ctx, i, kElemHeaderWords + shape.count, &positions) != kOk) {
     var_store_abandon(ctx, s, to);
     return false;
@@ -789,14 +804,13 @@ bool local_sort_into(EngineContext* ctx, const uint16_t* load, const uint16_t* e
   uint64_t* heap = heap_words(ctx);
   h = block_words32(ctx, block);
   uint32_t header[3] = {h[0], h[1], h[2]};
-  if (to != block) std::memcpy(heap + to + kElemHeaderWords, heap + block + kElemHeaderWords, size_t(data_words) * 8);
   double* index = nout == 2 ? reinterpret_cast<double*>(heap + positions + kElemHeaderWords) : nullptr;
-  g_sort_hooks->sort(ctx, header, heap + to + kElemHeaderWords, index, descending);
-  var_store_finish(ctx, s, to, header);
+  hooks->write(ctx, header, heap + block + kElemHeaderWords, heap + to + kElemHeaderWords, index, descending);
+  var_store_finish(ctx, s, to, result);
   if (nout == 2) {
     const uint32_t index_header[3] = {kKindReal, rows, cols};
     var_store_finish(ctx, i, positions, index_header);
   }
-  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + (nout == 2 ? 7 : 5)) - base);
+  ctx->pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(p + 2 * nout) - base);
   return true;
 }

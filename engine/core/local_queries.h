@@ -61,35 +61,37 @@ bool local_append_reference(EngineContext* ctx, const uint16_t* load, const uint
 // and the concatenation runs as it is.
 int local_append_finish(EngineContext* ctx, bool vertical, bool* done);
 
-// The sort of a value in a variable's block, which the base library gives
-// (the core knows no class's order). takes: whether the value (header h,
-// data) is one sort orders in a block, with room for its scratch space
-// past pushed_words more words on the data stack. sort: sorts the
-// value at data (a copy, or the variable itself) in place as sort(x) does
-// along its first dimension longer than one, writing the positions to
-// index when it is given; it cannot fail once takes has answered true.
-struct LocalSortHooks {
-  bool (*takes)(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t pushed_words);
-  void (*sort)(EngineContext* ctx, uint32_t* h, uint64_t* data, double* index, uint8_t descending);
+// Built-ins whose result is written from a variable's block into the block
+// of the variable it is stored in, given by the base library (the core
+// knows no class's order). takes: whether the call takes the value (header
+// h, data) there, with room for its scratch space past pushed_words more
+// words on the data stack; the result's header goes to result. write:
+// writes the result of the value at src (header h) to dst (src itself when
+// the variable is stored in its own block), and for sort's second output
+// the positions to index; it cannot fail once takes has answered true.
+struct LocalResultHooks {
+  bool (*takes)(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t pushed_words, uint32_t* result);
+  void (*write)(EngineContext* ctx, uint32_t* h, uint64_t* src, uint64_t* dst, double* index, uint8_t descending);
 };
-// Installs the hooks for every engine of the process, at start-up.
-void local_sort_install(const LocalSortHooks* hooks);
+// Installs the hooks of opcode kOpSort or kOpDiff for every engine of the
+// process, at start-up.
+void local_result_install(uint16_t opcode, const LocalResultHooks* hooks);
 
 // When the load at `load` of local k (holding heap block `block`, a real
 // array) is followed by sort with one output, or two for a matrix (after a
-// direction constant, or none), and the stores of its outputs into other
-// locals than k's positions, sorts a copy in the block the first store
-// would fill (k's own block for «x = sort(x)»), writes the positions in the
-// block the second would fill, sets the position past the stores and
-// answers true: the values are the ones the instructions would store. False,
-// with nothing changed, otherwise.
-bool local_sort_into(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
-                     const uint8_t* base);
+// direction constant, or none), or diff of it alone, and the stores of the
+// outputs into other locals than k's positions, writes the result in the
+// block the first store would fill (k's own for «x = sort(x)»), the
+// positions in the block the second would fill, sets the position past
+// the stores and answers true: the values are the ones the instructions
+// would store. False, with nothing changed, otherwise.
+bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
+                       const uint8_t* base);
 
 // The six above, tried in turn on the load of a local at `load`.
 inline bool local_read_in_place(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
                                 const uint8_t* base) {
   return local_shape_query(ctx, load + 2, end, block, base) || local_transpose(ctx, load + 2, end, block, base) ||
          local_reshape_in_place(ctx, load, end, block, base) || local_append_in_place(ctx, load, end, block, base) ||
-         local_append_reference(ctx, load, end, block, base) || local_sort_into(ctx, load, end, block, base);
+         local_append_reference(ctx, load, end, block, base) || local_result_into(ctx, load, end, block, base);
 }

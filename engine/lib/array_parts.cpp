@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/core/checked.h"
+#include "engine/core/local_queries.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/array_shape.h"
@@ -229,6 +230,52 @@ int bi_ndgrid(EngineContext* ctx, int nargin, int nargout, int mesh) {
   return stk_remove(ctx, outputs, nargin);
 }
 
+namespace {
+
+// The first differences of the lines of from along the split's axis, to
+// `to` (which may be from itself: each result lies at or before the first
+// element it reads).
+void first_differences(const double* from, double* to, const AxisSplit& sp) {
+  const int64_t kept = sp.length - 1, in = sp.inner;
+  for (int64_t o = 0; o < sp.outer; ++o) {
+    const double* f = from + o * sp.length * in;
+    double* t = to + o * kept * in;
+    for (int64_t k = 0; k < kept * in; ++k) t[k] = f[k + in] - f[k];
+  }
+}
+
+// diff(x) of a real matrix: the axis (its first dimension longer than one)
+// split, and the result's shape.
+bool matrix_diff_split(const uint32_t* h, AxisSplit* sp, uint32_t* result) {
+  if (h[0] != kKindReal) return false;
+  Shape s;
+  s.d[0] = h[1];
+  s.d[1] = h[2];
+  const int q = s.d[0] == 1 ? 1 : 0;
+  *sp = axis_split(s, q);
+  if (sp->length < 2) return false;  // an empty result, which the instructions push
+  result[0] = kKindReal;
+  result[1] = uint32_t(s.d[0] - (q == 0 ? 1 : 0));
+  result[2] = uint32_t(s.d[1] - (q == 1 ? 1 : 0));
+  return true;
+}
+
+bool diff_block_takes(EngineContext*, uint32_t* h, uint64_t*, int64_t, uint32_t* result) {
+  AxisSplit sp;
+  return matrix_diff_split(h, &sp, result);
+}
+
+void diff_block_write(EngineContext*, uint32_t* h, uint64_t* src, uint64_t* dst, double*, uint8_t) {
+  AxisSplit sp;
+  uint32_t result[3];
+  if (matrix_diff_split(h, &sp, result))
+    first_differences(reinterpret_cast<const double*>(src), reinterpret_cast<double*>(dst), sp);
+}
+
+}  // namespace
+
+const LocalResultHooks kDiffBlockHooks = {diff_block_takes, diff_block_write};
+
 int bi_diff(EngineContext* ctx, int nargin) {
   if (nargin < 1 || nargin > 3) return nargin < 1 ? kTooFewInputs : kTooManyInputs;
   if (!stk_has_item(ctx, nargin - 1)) return kBadArgument;
@@ -275,12 +322,7 @@ int bi_diff(EngineContext* ctx, int nargin) {
     // written, since each result lies at or before the first element it
     // reads.
     double* v = reinterpret_cast<double*>(const_cast<uint8_t*>(x.re));
-    const int64_t kept = sp.length - 1, in = sp.inner;
-    for (int64_t o = 0; o < sp.outer; ++o) {
-      const double* f = v + o * sp.length * in;
-      double* t = v + o * kept * in;
-      for (int64_t k = 0; k < kept * in; ++k) t[k] = f[k + in] - f[k];
-    }
+    first_differences(v, v, sp);
     return stk_shrink_top_matrix(ctx, out.d[0], out.d[1]);
   }
   // The result is pushed before anything is computed, so that a failure

@@ -54,5 +54,8 @@ int bi_repmat(EngineContext* ctx, int nargin);
 int bi_ndgrid(EngineContext* ctx, int nargin, int nargout, int mesh);
 // diff(X), diff(X, n), diff(X, n, dim) of double arrays.
 int bi_diff(EngineContext* ctx, int nargin);
+// d = diff(x) of a variable written into d's block (see local_result_into).
+struct LocalResultHooks;
+extern const LocalResultHooks kDiffBlockHooks;
 // kron(A, B) of plain double matrices.
 int bi_kron(EngineContext* ctx);

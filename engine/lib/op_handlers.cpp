@@ -4,10 +4,12 @@
 #include "engine/lib/op_handlers.h"
 
 #include "engine/core/interp.h"
+#include "engine/core/local_queries.h"
 #include "engine/core/opcodes.h"
 #include "engine/lib/arith.h"
 #include "engine/lib/classes.h"
 #include "engine/lib/array_opcodes.h"
+#include "engine/lib/arrays.h"
 #include "engine/lib/display.h"
 #include "engine/lib/dump_source.h"
 #include "engine/lib/funvals.h"
@@ -70,6 +72,7 @@ void engine_op_handlers_install() {
   dump_source_register_ops();
   for (int i = 0; i < kArrayOpcodeHandlerCount; ++i)
     interp_set_op_handler(kArrayOpcodeHandlers[i].opcode, kArrayOpcodeHandlers[i].fn, kArrayOpcodeHandlers[i].selector);
+  local_result_install(kOpDiff, &kDiffBlockHooks);
   for (int i = 0; i < kTextContainerOpcodeHandlerCount; ++i) {
     const TextContainerOpcodeHandler& h = kTextContainerOpcodeHandlers[i];
     interp_set_op_handler(h.opcode, h.fn, h.selector);

@@ -295,9 +295,10 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
 // elements of es bytes: a permutation and a copy of the line.
 int64_t plain_line_words(int64_t L, uint32_t es) { return (L * 4 + 7) / 8 + (L * es + 7) / 8; }
 
-bool sort_block_takes(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t pushed_words) {
+bool sort_block_takes(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t pushed_words, uint32_t* result) {
   const NumOperand x = num_operand_of(h, data);
   if (x.kind == NumKind::kNone || x.cplx || x.count > std::numeric_limits<int32_t>::max()) return false;
+  std::memcpy(result, h, 3 * sizeof *h);
   if (x.kind == NumKind::kDouble) return true;  // the doubles' sorts need no room
   DimSplit g;
   int dim = -1;
@@ -305,8 +306,10 @@ bool sort_block_takes(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t p
   return pushed_words + plain_line_words(g.length, num_elem_bytes(x)) < data_free_words(ctx);
 }
 
-void sort_block(EngineContext* ctx, uint32_t* h, uint64_t* data, double* index, uint8_t descending) {
-  const NumOperand x = num_operand_of(h, data);
+void sort_block_write(EngineContext* ctx, uint32_t* h, uint64_t* src, uint64_t* dst, double* index,
+                      uint8_t descending) {
+  if (dst != src) std::memcpy(dst, src, size_t{desc_data_words(h)} * 8);
+  const NumOperand x = num_operand_of(h, dst);
   DimSplit g;
   int dim = -1;
   shape_split_at_dim(x.ndims, x.dims, &dim, &g);
@@ -318,7 +321,7 @@ void sort_block(EngineContext* ctx, uint32_t* h, uint64_t* data, double* index, 
 
 }  // namespace
 
-const LocalSortHooks kSortBlockHooks = {sort_block_takes, sort_block};
+const LocalResultHooks kSortBlockHooks = {sort_block_takes, sort_block_write};
 
 // A contiguous real line of singles or integers (at p) through the sort of
 // its own type, when it takes it: see sort_typed_line.

@@ -119,6 +119,6 @@ inline int fail_to_mark(EngineContext* ctx, StackMark m, int status) {
 int bi_sort(EngineContext* ctx, int nargin, int nargout);
 
 // sort(x) of a variable written into the block of the variable it is
-// stored in (see local_sort_into).
-struct LocalSortHooks;
-extern const LocalSortHooks kSortBlockHooks;
+// stored in (see local_result_into).
+struct LocalResultHooks;
+extern const LocalResultHooks kSortBlockHooks;

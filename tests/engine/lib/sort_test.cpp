@@ -14,6 +14,7 @@
 
 #include "engine/core/local_queries.h"
 #include "engine/core/opcodes.h"
+#include "engine/lib/arrays.h"
 #include "engine/lib/sets.h"
 #include "engine/lib/sort.h"
 #include "numlib/shellsort.h"
@@ -400,30 +401,37 @@ TEST_F(Sort, ErrorsLeaveTheStacks) {
   expect_ok([&] { return op_sort_sets(c, kOpSort, 1, 2, 0); }, 1, 2);
 }
 
-// --- Sorts written into the stores' blocks ------------------------------------------------
+// --- Results written into the stores' blocks ------------------------------------------
 
-// s = sort(x) and [s, i] = sort(x) of a variable, written straight into the
-// blocks the stores fill, give under every cut room what the instructions
-// give through the stack: the same status and the same variables after.
-TEST(SortIntoVariables, EveryCutRoomGivesWhatTheStackGives) {
+// s = sort(x), [s, i] = sort(x) and s = diff(x) of a variable, written
+// straight into the blocks the stores fill, give under every cut room what
+// the instructions give through the stack: the same status and the same
+// variables after.
+TEST(ResultsIntoVariables, EveryCutRoomGivesWhatTheStackGives) {
   const char* const inputs[] = {
       "x = mod((1:40) * 7, 13) - 4; x(5) = NaN;",
       "x = int64(mod((1:30) * 5, 11));",
       "x = int8(mod((1:120) * 3, 17))';",
       "x = single(reshape(40:-1:1, 5, 8));",
+      "x = reshape(mod((1:48) * 5, 7), 6, 8);",
   };
-  const char* const statements[] = {"s = sort(x);", "[s, i] = sort(x);", "s = sort(x, 'descend');",
-                                    "x = sort(x);", "[x, i] = sort(x, 'd');", "[s, i] = sort(x, 'a');"};
-  auto outcome = [](const char* input, const char* statement, SweepRoom room, int64_t k, bool into) {
+  const char* const statements[] = {"s = sort(x);",  "[s, i] = sort(x);", "s = sort(x, 'descend');",
+                                    "x = sort(x);",  "[x, i] = sort(x, 'd');", "[s, i] = sort(x, 'a');",
+                                    "s = diff(x);", "x = diff(x);"};
+  auto install = [](bool into) {
+    local_result_install(kOpSort, into ? &kSortBlockHooks : nullptr);
+    local_result_install(kOpDiff, into ? &kDiffBlockHooks : nullptr);
+  };
+  auto outcome = [&](const char* input, const char* statement, SweepRoom room, int64_t k, bool into) {
     ZvrSession z;
     EXPECT_EQ(z.run(std::string(input) + " s = {1, 'old'}; i = 'old';"), kOk) << z.take_output();
-    local_sort_install(into ? &kSortBlockHooks : nullptr);
+    install(into);
     int status;
     {
       RoomLimit limit(z.c, room, k);
       status = z.run(statement);
     }
-    local_sort_install(&kSortBlockHooks);
+    install(true);
     if (status != kOk) frame_unwind(z.c, 0);
     return std::to_string(status) + " " + z.value("s") + " " + z.value("i") + " " + z.value("x");
   };
