@@ -408,22 +408,23 @@ TEST_F(Sort, ErrorsLeaveTheStacks) {
 // the instructions give through the stack: the same status and the same
 // variables after.
 TEST(ResultsIntoVariables, EveryCutRoomGivesWhatTheStackGives) {
+  // Doubles first: diff takes them alone.
   const char* const inputs[] = {
       "x = mod((1:40) * 7, 13) - 4; x(5) = NaN;",
+      "x = reshape(mod((1:48) * 5, 7), 6, 8);",
       "x = int64(mod((1:30) * 5, 11));",
       "x = int8(mod((1:120) * 3, 17))';",
       "x = single(reshape(40:-1:1, 5, 8));",
-      "x = reshape(mod((1:48) * 5, 7), 6, 8);",
   };
-  const char* const statements[] = {"s = sort(x);",  "[s, i] = sort(x);", "s = sort(x, 'descend');",
-                                    "x = sort(x);",  "[x, i] = sort(x, 'd');", "[s, i] = sort(x, 'a');",
-                                    "s = diff(x);", "x = diff(x);"};
+  const int doubles = 2;
+  const char* const statements[] = {"s = sort(x);", "[s, i] = sort(x);", "s = sort(x, 'descend');",
+                                    "x = sort(x);", "[x, i] = sort(x, 'd');", "s = diff(x);", "x = diff(x);"};
   auto install = [](bool into) {
     local_result_install(kOpSort, into ? &kSortBlockHooks : nullptr);
     local_result_install(kOpDiff, into ? &kDiffBlockHooks : nullptr);
   };
   auto outcome = [&](const char* input, const char* statement, SweepRoom room, int64_t k, bool into) {
-    ZvrSession z;
+    ZvrSession z(1u << 20);
     EXPECT_EQ(z.run(std::string(input) + " s = {1, 'old'}; i = 'old';"), kOk) << z.take_output();
     install(into);
     int status;
@@ -437,13 +438,15 @@ TEST(ResultsIntoVariables, EveryCutRoomGivesWhatTheStackGives) {
   };
   for (const char* input : inputs)
     for (const char* statement : statements)
-      for (SweepRoom room : {SweepRoom::kData, SweepRoom::kDesc, SweepRoom::kHeap})
+      for (SweepRoom room : {SweepRoom::kData, SweepRoom::kDesc, SweepRoom::kHeap}) {
+        if (std::strstr(statement, "diff") && input != inputs[0] && input != inputs[doubles - 1]) continue;
         for (int64_t k = 0; k < 4096; ++k) {
           const std::string stack = outcome(input, statement, room, k, false);
           ASSERT_EQ(outcome(input, statement, room, k, true), stack)
               << input << " " << statement << " " << sweep_room_name(room) << " room " << k;
           if (stack.rfind("0 ", 0) == 0) break;  // the run with this room succeeds
         }
+      }
 }
 
 }  // namespace
