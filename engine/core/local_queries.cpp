@@ -12,8 +12,9 @@
 // leaves a reference in place of x's copy, and the concatenations append
 // the items to x's block; s = sort(x) and [s, i] = sort(x) sort a copy
 // of x in the block the store of s fills (x's own for «x = sort(x)») and
-// write the positions in i's, and d = diff(x) writes the differences in
-// d's. Each result is the one the
+// write the positions in i's, d = diff(x) writes the differences in d's,
+// and tf = ismember(x, y) of a strictly ascending y reads both where they
+// lie. Each result is the one the
 // instructions give through the stack, word for word, failures included:
 // where the stack has no room for the copy, the instructions run as they
 // are and report it.
@@ -728,6 +729,7 @@ namespace {
 
 const LocalResultHooks* g_sort_hooks = nullptr;
 const LocalResultHooks* g_diff_hooks = nullptr;
+const LocalResultHooks* g_ismember_hooks = nullptr;
 
 // The direction constant pushed by the instruction at p ('ascend' or
 // 'descend', read as sort reads it: by its first character, an empty text
@@ -749,6 +751,7 @@ bool direction_operand(const uint16_t* p, const uint16_t* end, uint8_t* descendi
 void local_result_install(uint16_t opcode, const LocalResultHooks* hooks) {
   if (opcode == kOpSort) g_sort_hooks = hooks;
   if (opcode == kOpDiff) g_diff_hooks = hooks;
+  if (opcode == kOpIsmember) g_ismember_hooks = hooks;
 }
 
 bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
@@ -773,8 +776,20 @@ bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t*
   } else if (p + 4 <= end && p[0] == kOpDiff && p[1] == 1 && nargin == 1) {
     hooks = g_diff_hooks;
     call_words = 2;
+  } else if (p + 5 <= end && p[0] == kOpLoadLocal && p[2] == kOpIsmember && nargin == 1) {
+    hooks = g_ismember_hooks;
+    call_words = 3;
   }
   if (!hooks || !heap_index_ok(ctx, block)) return false;
+  // ismember's second argument, another local's value where it lies.
+  int32_t second = 0;
+  if (p[0] == kOpLoadLocal) {
+    SlotTarget t;
+    if (slot_locate(ctx, int16_t(p[1]), &t) != kOk || t.block == kNoBlock || !heap_index_ok(ctx, t.block) ||
+        block_is_link(ctx, t.block))
+      return false;
+    second = t.block;
+  }
   p += call_words;
   if (p + 2 * nout > end || p[0] != kOpStoreLocal || (nout == 2 && p[2] != kOpStoreLocal)) return false;
   const int32_t x = int16_t(load[1]), s = int16_t(p[1]), i = nout == 2 ? int16_t(p[3]) : -1;
@@ -789,23 +804,34 @@ bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t*
   // and the positions (or a second copy), which the call's scratch space
   // then follows.
   const int64_t data_words = desc_data_words(h);
-  const int64_t pushed = data_words * nout + text_words + (nout == 2 ? shape.count : 0);
+  const int64_t second_words = second ? desc_data_words(block_words32(ctx, second)) : 0;
+  const int64_t pushed = data_words * nout + text_words + second_words + (nout == 2 ? shape.count : 0);
+  auto args_now = [&](LocalArg* args) {
+    args[0] = LocalArg{block_words32(ctx, block), heap_words(ctx) + block + kElemHeaderWords};
+    args[1] = second ? LocalArg{block_words32(ctx, second), heap_words(ctx) + second + kElemHeaderWords}
+                     : LocalArg{nullptr, nullptr};
+  };
+  LocalArg args[2];
+  args_now(args);
   uint32_t result[3];
   if (int64_t(ctx->desc_top) + kDescWords * 3 >= int64_t(ctx->desc_capacity) || pushed >= data_free_words(ctx) ||
-      !hooks->takes(ctx, h, heap_words(ctx) + block + kElemHeaderWords, pushed, result))
+      !hooks->takes(ctx, args, pushed, result))
     return false;
   // The blocks the stores would fill, in the stores' order.
   int32_t to = 0, positions = 0;
   if (var_store_block(ctx, s, kElemHeaderWords + desc_data_words(result), &to) != kOk) return false;
+  if (second && (to == block || to == second)) {  // a result the size of an argument, written over it
+    var_store_abandon(ctx, s, to);
+    return false;
+  }
   if (nout == 2 && var_store_block(ctx, i, kElemHeaderWords + shape.count, &positions) != kOk) {
     var_store_abandon(ctx, s, to);
     return false;
   }
   uint64_t* heap = heap_words(ctx);
-  h = block_words32(ctx, block);
-  uint32_t header[3] = {h[0], h[1], h[2]};
+  args_now(args);
   double* index = nout == 2 ? reinterpret_cast<double*>(heap + positions + kElemHeaderWords) : nullptr;
-  hooks->write(ctx, header, heap + block + kElemHeaderWords, heap + to + kElemHeaderWords, index, descending);
+  hooks->write(ctx, args, heap + to + kElemHeaderWords, index, descending);
   var_store_finish(ctx, s, to, result);
   if (nout == 2) {
     const uint32_t index_header[3] = {kKindReal, rows, cols};

@@ -61,30 +61,36 @@ bool local_append_reference(EngineContext* ctx, const uint16_t* load, const uint
 // and the concatenation runs as it is.
 int local_append_finish(EngineContext* ctx, bool vertical, bool* done);
 
-// Built-ins whose result is written from a variable's block into the block
+// Built-ins whose result is written from variables' blocks into the block
 // of the variable it is stored in, given by the base library (the core
-// knows no class's order). takes: whether the call takes the value (header
-// h, data) there, with room for its scratch space past pushed_words more
-// words on the data stack; the result's header goes to result. write:
-// writes the result of the value at src (header h) to dst (src itself when
-// the variable is stored in its own block), and for sort's second output
-// the positions to index; it cannot fail once takes has answered true.
-struct LocalResultHooks {
-  bool (*takes)(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t pushed_words, uint32_t* result);
-  void (*write)(EngineContext* ctx, uint32_t* h, uint64_t* src, uint64_t* dst, double* index, uint8_t descending);
+// knows no class's order). args: the arguments' header words and data
+// (one, or two for ismember). takes: whether the call takes them there,
+// with room for its scratch space past pushed_words more words on the data
+// stack; the result's header goes to result. write: writes the result to
+// dst (the first argument's own data when the variable is stored in its
+// own block: sort alone), and for sort's second output the positions to
+// index; it cannot fail once takes has answered true.
+struct LocalArg {
+  uint32_t* h;
+  uint64_t* data;
 };
-// Installs the hooks of opcode kOpSort or kOpDiff for every engine of the
-// process, at start-up.
+struct LocalResultHooks {
+  bool (*takes)(EngineContext* ctx, const LocalArg* args, int64_t pushed_words, uint32_t* result);
+  void (*write)(EngineContext* ctx, const LocalArg* args, uint64_t* dst, double* index, uint8_t descending);
+};
+// Installs the hooks of opcode kOpSort, kOpDiff or kOpIsmember for every
+// engine of the process, at start-up.
 void local_result_install(uint16_t opcode, const LocalResultHooks* hooks);
 
 // When the load at `load` of local k (holding heap block `block`, a real
 // array) is followed by sort with one output, or two for a matrix (after a
-// direction constant, or none), or diff of it alone, and the stores of the
-// outputs into other locals than k's positions, writes the result in the
-// block the first store would fill (k's own for «x = sort(x)»), the
-// positions in the block the second would fill, sets the position past
-// the stores and answers true: the values are the ones the instructions
-// would store. False, with nothing changed, otherwise.
+// direction constant, or none), by diff of it alone, or by the load of
+// another local and ismember of the two, and the stores of the outputs
+// into other locals than k's positions, writes the result in the block the
+// first store would fill (k's own for «x = sort(x)»), the positions in the
+// block the second would fill, sets the position past the stores and
+// answers true: the values are the ones the instructions would store.
+// False, with nothing changed, otherwise.
 bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t* end, int32_t block,
                        const uint8_t* base);
 

@@ -260,16 +260,16 @@ bool matrix_diff_split(const uint32_t* h, AxisSplit* sp, uint32_t* result) {
   return true;
 }
 
-bool diff_block_takes(EngineContext*, uint32_t* h, uint64_t*, int64_t, uint32_t* result) {
+bool diff_block_takes(EngineContext*, const LocalArg* args, int64_t, uint32_t* result) {
   AxisSplit sp;
-  return matrix_diff_split(h, &sp, result);
+  return matrix_diff_split(args[0].h, &sp, result);
 }
 
-void diff_block_write(EngineContext*, uint32_t* h, uint64_t* src, uint64_t* dst, double*, uint8_t) {
+void diff_block_write(EngineContext*, const LocalArg* args, uint64_t* dst, double*, uint8_t) {
   AxisSplit sp;
   uint32_t result[3];
-  if (matrix_diff_split(h, &sp, result))
-    first_differences(reinterpret_cast<const double*>(src), reinterpret_cast<double*>(dst), sp);
+  if (matrix_diff_split(args[0].h, &sp, result))
+    first_differences(reinterpret_cast<const double*>(args[0].data), reinterpret_cast<double*>(dst), sp);
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ void engine_intrinsic_handlers_install() {
   for (const ArrayIntrinsic& row : array_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
   for (uint16_t op : kSortSetOpcodes) install_if_free(op, op_sort_sets, op);
   if (interp_op_handler(kOpSort).fn == op_sort_sets) local_result_install(kOpSort, &kSortBlockHooks);
+  if (interp_op_handler(kOpIsmember).fn == op_sort_sets) local_result_install(kOpIsmember, &kIsmemberBlockHooks);
   for (const ArrayIntrinsic& row : poly_filter_intrinsics()) install_if_free(row.opcode, row.fn, row.selector);
   for (uint16_t op : kStreamOpcodes) install_if_free(op, op_stream_io, op);
 }

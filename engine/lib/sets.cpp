@@ -20,6 +20,7 @@
 #include "engine/core/checked.h"
 #include "engine/core/containers.h"
 #include "engine/core/convert.h"
+#include "engine/core/local_queries.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/status.h"
@@ -1485,6 +1486,44 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   return stk_remove(ctx, 1, items);
 }
 
+// tf = ismember(x, s) of two real matrix variables, s strictly ascending,
+// written from their blocks into tf's (see local_result_into): what
+// ismember_by_lookup does with s's own keys, without the copies.
+bool ismember_block_takes(EngineContext* ctx, const LocalArg* args, int64_t pushed_words, uint32_t* result) {
+  if (args[0].h[0] != kKindReal || args[1].h[0] != kKindReal) return false;
+  const NumOperand x = num_operand_of(args[0].h, args[0].data), s = num_operand_of(args[1].h, args[1].data);
+  OperandValues keys;
+  if (x.count > std::numeric_limits<int32_t>::max() || !own_keys(s, &keys)) return false;
+  if (!few_ordered_stretches(x) && s.count > kLookupSmallSet) return false;
+  const int64_t words = (typed_header_bytes(2) + x.count + 7) / 8;
+  // The instructions' scratch item and result past the arguments' copies.
+  if (pushed_words + 1 + words >= data_free_words(ctx) || words > std::numeric_limits<int32_t>::max()) return false;
+  result[0] = kKindPayload;
+  result[1] = static_cast<uint32_t>(words);
+  result[2] = kPayLogical;
+  return true;
+}
+
+void ismember_block_write(EngineContext*, const LocalArg* args, uint64_t* dst, double*, uint8_t) {
+  const NumOperand x = num_operand_of(args[0].h, args[0].data), s = num_operand_of(args[1].h, args[1].data);
+  OperandValues keys;
+  if (!own_keys(s, &keys)) return;  // not reached: ismember_block_takes saw them
+  const bool walk = few_ordered_stretches(x);
+  // A logical array of x's shape, its last word's spare bytes clear.
+  const int64_t header = typed_header_bytes(2);
+  dst[(header + x.count + 7) / 8 - 1] = 0;
+  auto* b = reinterpret_cast<uint8_t*>(dst);
+  std::memset(b, 0, static_cast<size_t>(header));
+  tn::st_u32(b, 1 + kElemUnsigned);
+  tn::st_u32(b + 4, 2);
+  tn::st_u32(b + 8, args[0].h[1]);
+  tn::st_u32(b + 12, args[0].h[2]);
+  uint8_t* tf = b + header;
+  const auto* plain = static_cast<const double*>(x.re);
+  look_up([plain](int64_t k) { return plain[k]; }, plain, x.count, keys.keys, keys.count, walk,
+          [](double a, double c) { return a < c; }, tf);
+}
+
 // --- unique of values alone ------------------------------------------------------
 // u = unique(x) of a real double matrix needs neither positions nor runs:
 // the values are sorted alone and the distinct ones written over x's own
@@ -1999,6 +2038,8 @@ int set_int64_values_only(EngineContext* ctx, SetOp op, bool* done) {
 }
 
 }  // namespace
+
+const LocalResultHooks kIsmemberBlockHooks = {ismember_block_takes, ismember_block_write};
 
 int bi_unique(EngineContext* ctx, int nargout) {
   if (nargout > 3) return kTooManyOutputs;

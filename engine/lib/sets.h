@@ -34,5 +34,10 @@ int bi_ismember(EngineContext* ctx);
 // intrinsic (the operand words where a count varies, the fixed count
 // otherwise). ismember takes neither.
 int op_sort_sets(EngineContext* ctx, int32_t selector, int nargin, int nargout, int unused);
+
+// tf = ismember(x, s) of two variables written into tf's block (see
+// local_result_into).
+struct LocalResultHooks;
+extern const LocalResultHooks kIsmemberBlockHooks;
 constexpr int kSortSetOpcodeCount = 7;
 extern const uint16_t kSortSetOpcodes[kSortSetOpcodeCount];

@@ -295,8 +295,9 @@ int sort_numeric(EngineContext* ctx, int nargin, int nout, int dim, uint8_t desc
 // elements of es bytes: a permutation and a copy of the line.
 int64_t plain_line_words(int64_t L, uint32_t es) { return (L * 4 + 7) / 8 + (L * es + 7) / 8; }
 
-bool sort_block_takes(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t pushed_words, uint32_t* result) {
-  const NumOperand x = num_operand_of(h, data);
+bool sort_block_takes(EngineContext* ctx, const LocalArg* args, int64_t pushed_words, uint32_t* result) {
+  uint32_t* h = args[0].h;
+  const NumOperand x = num_operand_of(h, args[0].data);
   if (x.kind == NumKind::kNone || x.cplx || x.count > std::numeric_limits<int32_t>::max()) return false;
   std::memcpy(result, h, 3 * sizeof *h);
   if (x.kind == NumKind::kDouble) return true;  // the doubles' sorts need no room
@@ -306,9 +307,9 @@ bool sort_block_takes(EngineContext* ctx, uint32_t* h, uint64_t* data, int64_t p
   return pushed_words + plain_line_words(g.length, num_elem_bytes(x)) < data_free_words(ctx);
 }
 
-void sort_block_write(EngineContext* ctx, uint32_t* h, uint64_t* src, uint64_t* dst, double* index,
-                      uint8_t descending) {
-  if (dst != src) std::memcpy(dst, src, size_t{desc_data_words(h)} * 8);
+void sort_block_write(EngineContext* ctx, const LocalArg* args, uint64_t* dst, double* index, uint8_t descending) {
+  uint32_t* h = args[0].h;
+  if (dst != args[0].data) std::memcpy(dst, args[0].data, size_t{desc_data_words(h)} * 8);
   const NumOperand x = num_operand_of(h, dst);
   DimSplit g;
   int dim = -1;

@@ -403,25 +403,27 @@ TEST_F(Sort, ErrorsLeaveTheStacks) {
 
 // --- Results written into the stores' blocks ------------------------------------------
 
-// s = sort(x), [s, i] = sort(x) and s = diff(x) of a variable, written
-// straight into the blocks the stores fill, give under every cut room what
-// the instructions give through the stack: the same status and the same
-// variables after.
+// s = sort(x), [s, i] = sort(x), s = diff(x) and s = ismember(x, y) of
+// variables, written straight into the blocks the stores fill, give under
+// every cut room what the instructions give through the stack: the same
+// status and the same variables after.
 TEST(ResultsIntoVariables, EveryCutRoomGivesWhatTheStackGives) {
-  // Doubles first: diff takes them alone.
+  // Doubles first: diff and ismember take them alone.
   const char* const inputs[] = {
-      "x = mod((1:40) * 7, 13) - 4; x(5) = NaN;",
-      "x = reshape(mod((1:48) * 5, 7), 6, 8);",
+      "x = mod((1:40) * 7, 13) - 4; x(5) = NaN; y = -4:0.5:9;",
+      "x = reshape(mod((1:48) * 5, 7), 6, 8); y = [0 2 3 5];",
       "x = int64(mod((1:30) * 5, 11));",
       "x = int8(mod((1:120) * 3, 17))';",
       "x = single(reshape(40:-1:1, 5, 8));",
   };
   const int doubles = 2;
   const char* const statements[] = {"s = sort(x);", "[s, i] = sort(x);", "s = sort(x, 'descend');",
-                                    "x = sort(x);", "[x, i] = sort(x, 'd');", "s = diff(x);", "x = diff(x);"};
+                                    "x = sort(x);", "[x, i] = sort(x, 'd');", "s = diff(x);", "x = diff(x);",
+                                    "s = ismember(x, y);", "y = ismember(x, y);"};
   auto install = [](bool into) {
     local_result_install(kOpSort, into ? &kSortBlockHooks : nullptr);
     local_result_install(kOpDiff, into ? &kDiffBlockHooks : nullptr);
+    local_result_install(kOpIsmember, into ? &kIsmemberBlockHooks : nullptr);
   };
   auto outcome = [&](const char* input, const char* statement, SweepRoom room, int64_t k, bool into) {
     ZvrSession z(1u << 20);
@@ -434,12 +436,13 @@ TEST(ResultsIntoVariables, EveryCutRoomGivesWhatTheStackGives) {
     }
     install(true);
     if (status != kOk) frame_unwind(z.c, 0);
-    return std::to_string(status) + " " + z.value("s") + " " + z.value("i") + " " + z.value("x");
+    return std::to_string(status) + " " + z.value("s") + " " + z.value("i") + " " + z.value("x") + " " +
+           z.value("y");
   };
   for (const char* input : inputs)
     for (const char* statement : statements)
       for (SweepRoom room : {SweepRoom::kData, SweepRoom::kDesc, SweepRoom::kHeap}) {
-        if (std::strstr(statement, "diff") && input != inputs[0] && input != inputs[doubles - 1]) continue;
+        if (!std::strstr(statement, "sort") && input != inputs[0] && input != inputs[doubles - 1]) continue;
         for (int64_t k = 0; k < 4096; ++k) {
           const std::string stack = outcome(input, statement, room, k, false);
           ASSERT_EQ(outcome(input, statement, room, k, true), stack)
