@@ -1486,18 +1486,56 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
   return stk_remove(ctx, 1, items);
 }
 
-// tf = ismember(x, s) of two real matrix variables, s strictly ascending,
-// written from their blocks into tf's (see local_result_into): what
-// ismember_by_lookup does with s's own keys, without the copies.
+// tf = ismember(x, s) of two variables, s strictly ascending, written from
+// their blocks into tf's (see local_result_into): what ismember_by_lookup
+// does with s's own keys, without the copies. Real matrices, or 64-bit
+// integer matrices of one class (compared in their own type, whose order
+// their keys keep).
+struct BlockLookup {
+  NumOperand x, s;
+  bool wide;  // 64-bit integers
+  bool walk;
+};
+
+template <class K>
+bool strictly_ascends(const K* p, int64_t n) {
+  for (int64_t k = 1; k < n; ++k)
+    if (!(p[k - 1] < p[k])) return false;
+  return true;
+}
+
+bool block_lookup(const LocalArg* args, BlockLookup* out) {
+  BlockLookup& l = *out;
+  l.x = num_operand_of(args[0].h, args[0].data);
+  l.s = num_operand_of(args[1].h, args[1].data);
+  if (l.x.count > std::numeric_limits<int32_t>::max()) return false;
+  if (args[0].h[0] == kKindReal && args[1].h[0] == kKindReal) {
+    OperandValues keys;
+    if (!own_keys(l.s, &keys)) return false;
+    l.wide = false;
+    l.walk = few_ordered_stretches(l.x);
+  } else {
+    if (!is_int64(l.x) || l.x.type != l.s.type || l.x.ndims != 2 || l.x.desc[2] != kPayNumeric ||
+        l.s.desc[2] != kPayNumeric)
+      return false;
+    const bool ascends = l.x.type & kElemUnsigned
+                             ? strictly_ascends(static_cast<const uint64_t*>(l.s.re), l.s.count)
+                             : strictly_ascends(static_cast<const int64_t*>(l.s.re), l.s.count);
+    if (!ascends) return false;
+    l.wide = true;
+    l.walk = few_ordered_int_stretches(l.x);
+  }
+  return l.walk || l.s.count <= kLookupSmallSet;
+}
+
 bool ismember_block_takes(EngineContext* ctx, const LocalArg* args, int64_t pushed_words, uint32_t* result) {
-  if (args[0].h[0] != kKindReal || args[1].h[0] != kKindReal) return false;
-  const NumOperand x = num_operand_of(args[0].h, args[0].data), s = num_operand_of(args[1].h, args[1].data);
-  OperandValues keys;
-  if (x.count > std::numeric_limits<int32_t>::max() || !own_keys(s, &keys)) return false;
-  if (!few_ordered_stretches(x) && s.count > kLookupSmallSet) return false;
-  const int64_t words = (typed_header_bytes(2) + x.count + 7) / 8;
-  // The instructions' scratch item and result past the arguments' copies.
-  if (pushed_words + 1 + words >= data_free_words(ctx) || words > std::numeric_limits<int32_t>::max()) return false;
+  BlockLookup l;
+  if (!block_lookup(args, &l)) return false;
+  const int64_t words = (typed_header_bytes(2) + l.x.count + 7) / 8;
+  // The instructions' scratch items and result past the arguments' copies.
+  const int64_t scratch = l.wide ? l.s.count + (l.s.count + 1) / 2 : 1;
+  if (pushed_words + scratch + words >= data_free_words(ctx) || words > std::numeric_limits<int32_t>::max())
+    return false;
   result[0] = kKindPayload;
   result[1] = static_cast<uint32_t>(words);
   result[2] = kPayLogical;
@@ -1505,23 +1543,32 @@ bool ismember_block_takes(EngineContext* ctx, const LocalArg* args, int64_t push
 }
 
 void ismember_block_write(EngineContext*, const LocalArg* args, uint64_t* dst, double*, uint8_t) {
-  const NumOperand x = num_operand_of(args[0].h, args[0].data), s = num_operand_of(args[1].h, args[1].data);
-  OperandValues keys;
-  if (!own_keys(s, &keys)) return;  // not reached: ismember_block_takes saw them
-  const bool walk = few_ordered_stretches(x);
+  BlockLookup l;
+  if (!block_lookup(args, &l)) return;  // not reached: ismember_block_takes saw them
   // A logical array of x's shape, its last word's spare bytes clear.
   const int64_t header = typed_header_bytes(2);
-  dst[(header + x.count + 7) / 8 - 1] = 0;
+  dst[(header + l.x.count + 7) / 8 - 1] = 0;
   auto* b = reinterpret_cast<uint8_t*>(dst);
   std::memset(b, 0, static_cast<size_t>(header));
   tn::st_u32(b, 1 + kElemUnsigned);
   tn::st_u32(b + 4, 2);
-  tn::st_u32(b + 8, args[0].h[1]);
-  tn::st_u32(b + 12, args[0].h[2]);
+  tn::st_u32(b + 8, l.x.dims[0]);
+  tn::st_u32(b + 12, l.x.dims[1]);
   uint8_t* tf = b + header;
-  const auto* plain = static_cast<const double*>(x.re);
-  look_up([plain](int64_t k) { return plain[k]; }, plain, x.count, keys.keys, keys.count, walk,
-          [](double a, double c) { return a < c; }, tf);
+  auto native = [&](const auto* xs) {
+    using K = std::remove_cv_t<std::remove_pointer_t<decltype(xs)>>;
+    look_up([xs](int64_t k) { return xs[k]; }, nullptr, l.x.count, static_cast<const K*>(l.s.re), l.s.count,
+            l.walk, [](K a, K c) { return a < c; }, tf);
+  };
+  if (!l.wide) {
+    const auto* plain = static_cast<const double*>(l.x.re);
+    look_up([plain](int64_t k) { return plain[k]; }, plain, l.x.count, static_cast<const double*>(l.s.re),
+            l.s.count, l.walk, [](double a, double c) { return a < c; }, tf);
+  } else if (l.x.type & kElemUnsigned) {
+    native(static_cast<const uint64_t*>(l.x.re));
+  } else {
+    native(static_cast<const int64_t*>(l.x.re));
+  }
 }
 
 // --- unique of values alone ------------------------------------------------------
