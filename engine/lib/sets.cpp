@@ -1392,6 +1392,18 @@ int unique_int64_values(EngineContext* ctx, bool* done) {
   int64_t *keys, *merge;
   TN_TRY(push_int_key_room(ctx, x.count, &keys, &merge));
   const int64_t count = distinct_int_keys(num_operand(ctx, 1), keys, merge);
+  if (x.ndims == 2) {
+    // The keys, in the scratch just given up (nothing is pushed over it),
+    // written over x's own copy, which then shrinks to them: no result to
+    // push and move down. Nothing from here on can fail.
+    TN_TRY(stk_remove(ctx, 0, 1));
+    const NumOperand own = num_operand(ctx, 0);
+    auto* out = static_cast<uint8_t*>(own.re);
+    for (int64_t q = 0; q < count; ++q) store_int_key(own, out, q, keys[q]);
+    *done = true;
+    const auto k32 = static_cast<int32_t>(count);
+    return stk_shrink_top_typed(ctx, is_row(x) ? 1 : k32, is_row(x) ? k32 : 1);
+  }
   uint8_t *re, *im;
   const int st = push_vector_like(ctx, num_operand(ctx, 1), count, is_row(x), false, &re, &im);
   if (st != kOk) return fail_to_mark(ctx, mark, st);
