@@ -723,7 +723,7 @@ int local_append_finish(EngineContext* ctx, bool vertical, bool* done) {
   return kOk;
 }
 
-// --- s = sort(x), [s, i] = sort(x), d = diff(x) --------------------------------------
+// --- s = sort(x), [s, i] = sort(x), d = diff(x), tf = ismember(x, y) -----------------
 
 namespace {
 
@@ -813,7 +813,7 @@ bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t*
   };
   LocalArg args[2];
   args_now(args);
-  uint32_t result[3];
+  uint32_t result[4] = {};
   if (int64_t(ctx->desc_top) + kDescWords * 3 >= int64_t(ctx->desc_capacity) || pushed >= data_free_words(ctx) ||
       !hooks->takes(ctx, args, pushed, result))
     return false;
@@ -831,7 +831,7 @@ bool local_result_into(EngineContext* ctx, const uint16_t* load, const uint16_t*
   uint64_t* heap = heap_words(ctx);
   args_now(args);
   double* index = nout == 2 ? reinterpret_cast<double*>(heap + positions + kElemHeaderWords) : nullptr;
-  hooks->write(ctx, args, heap + to + kElemHeaderWords, index, descending);
+  hooks->write(ctx, args, result, heap + to + kElemHeaderWords, index, descending);
   var_store_finish(ctx, s, to, result);
   if (nout == 2) {
     const uint32_t index_header[3] = {kKindReal, rows, cols};

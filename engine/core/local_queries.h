@@ -66,7 +66,8 @@ int local_append_finish(EngineContext* ctx, bool vertical, bool* done);
 // knows no class's order). args: the arguments' header words and data
 // (one, or two for ismember). takes: whether the call takes them there,
 // with room for its scratch space past pushed_words more words on the data
-// stack; the result's header goes to result. write: writes the result to
+// stack; the result's header goes to result[0..2], and result[3] is the
+// hook's own (what takes found, for write). write: writes the result to
 // dst (the first argument's own data when the variable is stored in its
 // own block: sort alone), and for sort's second output the positions to
 // index; it cannot fail once takes has answered true.
@@ -76,7 +77,8 @@ struct LocalArg {
 };
 struct LocalResultHooks {
   bool (*takes)(EngineContext* ctx, const LocalArg* args, int64_t pushed_words, uint32_t* result);
-  void (*write)(EngineContext* ctx, const LocalArg* args, uint64_t* dst, double* index, uint8_t descending);
+  void (*write)(EngineContext* ctx, const LocalArg* args, const uint32_t* result, uint64_t* dst, double* index,
+                uint8_t descending);
 };
 // Installs the hooks of opcode kOpSort, kOpDiff or kOpIsmember for every
 // engine of the process, at start-up.

@@ -265,7 +265,7 @@ bool diff_block_takes(EngineContext*, const LocalArg* args, int64_t, uint32_t* r
   return matrix_diff_split(args[0].h, &sp, result);
 }
 
-void diff_block_write(EngineContext*, const LocalArg* args, uint64_t* dst, double*, uint8_t) {
+void diff_block_write(EngineContext*, const LocalArg* args, const uint32_t*, uint64_t* dst, double*, uint8_t) {
   AxisSplit sp;
   uint32_t result[3];
   if (matrix_diff_split(args[0].h, &sp, result))

@@ -1502,85 +1502,63 @@ int ismember_by_lookup(EngineContext* ctx, bool* done) {
 // their blocks into tf's (see local_result_into): what ismember_by_lookup
 // does with s's own keys, without the copies. Real matrices, or 64-bit
 // integer matrices of one class (compared in their own type, whose order
-// their keys keep).
-struct BlockLookup {
-  NumOperand x, s;
-  bool wide;  // 64-bit integers
-  bool walk;
-};
-
-template <class K>
-bool strictly_ascends(const K* p, int64_t n) {
-  for (int64_t k = 1; k < n; ++k)
-    if (!(p[k - 1] < p[k])) return false;
-  return true;
-}
-
-bool block_lookup(const LocalArg* args, BlockLookup* out) {
-  BlockLookup& l = *out;
-  l.x = num_operand_of(args[0].h, args[0].data);
-  l.s = num_operand_of(args[1].h, args[1].data);
-  if (l.x.count > std::numeric_limits<int32_t>::max()) return false;
-  if (args[0].h[0] == kKindReal && args[1].h[0] == kKindReal) {
-    OperandValues keys;
-    if (!own_keys(l.s, &keys)) return false;
-    l.wide = false;
-    l.walk = few_ordered_stretches(l.x);
-  } else {
-    if (!is_int64(l.x) || l.x.type != l.s.type || l.x.ndims != 2 || l.x.desc[2] != kPayNumeric ||
-        l.s.desc[2] != kPayNumeric)
-      return false;
-    const bool ascends = l.x.type & kElemUnsigned
-                             ? strictly_ascends(static_cast<const uint64_t*>(l.s.re), l.s.count)
-                             : strictly_ascends(static_cast<const int64_t*>(l.s.re), l.s.count);
-    if (!ascends) return false;
-    l.wide = true;
-    l.walk = few_ordered_int_stretches(l.x);
-  }
-  return l.walk || l.s.count <= kLookupSmallSet;
-}
+// their keys keep). takes leaves in the result's last word whether x's
+// values are 64-bit (kWideLookup) and whether x is walked (kWalkedLookup).
+constexpr uint32_t kWideLookup = 1, kWalkedLookup = 2;
 
 bool ismember_block_takes(EngineContext* ctx, const LocalArg* args, int64_t pushed_words, uint32_t* result) {
-  BlockLookup l;
-  if (!block_lookup(args, &l)) return false;
-  const int64_t words = (typed_header_bytes(2) + l.x.count + 7) / 8;
+  const NumOperand x = num_operand_of(args[0].h, args[0].data), s = num_operand_of(args[1].h, args[1].data);
+  if (x.count > std::numeric_limits<int32_t>::max()) return false;
+  bool wide = false, walk = false;
+  if (args[0].h[0] == kKindReal && args[1].h[0] == kKindReal) {
+    OperandValues keys;
+    if (!own_keys(s, &keys)) return false;
+    walk = few_ordered_stretches(x);
+  } else {
+    if (!is_int64(x) || x.type != s.type || x.ndims != 2 || x.desc[2] != kPayNumeric || s.desc[2] != kPayNumeric ||
+        strict_int_order(s) != 1)
+      return false;
+    wide = true;
+    walk = few_ordered_int_stretches(x);
+  }
+  if (!walk && s.count > kLookupSmallSet) return false;
+  const int64_t words = (typed_header_bytes(2) + x.count + 7) / 8;
   // The instructions' scratch items and result past the arguments' copies.
-  const int64_t scratch = l.wide ? l.s.count + (l.s.count + 1) / 2 : 1;
+  const int64_t scratch = wide ? s.count + (s.count + 1) / 2 : 1;
   if (pushed_words + scratch + words >= data_free_words(ctx) || words > std::numeric_limits<int32_t>::max())
     return false;
   result[0] = kKindPayload;
   result[1] = static_cast<uint32_t>(words);
   result[2] = kPayLogical;
+  result[3] = (wide ? kWideLookup : 0) | (walk ? kWalkedLookup : 0);
   return true;
 }
 
-void ismember_block_write(EngineContext*, const LocalArg* args, uint64_t* dst, double*, uint8_t) {
-  BlockLookup l;
-  if (!block_lookup(args, &l)) return;  // not reached: ismember_block_takes saw them
+void ismember_block_write(EngineContext*, const LocalArg* args, const uint32_t* result, uint64_t* dst, double*,
+                          uint8_t) {
+  const NumOperand x = num_operand_of(args[0].h, args[0].data), s = num_operand_of(args[1].h, args[1].data);
+  const bool walk = (result[3] & kWalkedLookup) != 0;
   // A logical array of x's shape, its last word's spare bytes clear.
   const int64_t header = typed_header_bytes(2);
-  dst[(header + l.x.count + 7) / 8 - 1] = 0;
+  dst[(header + x.count + 7) / 8 - 1] = 0;
   auto* b = reinterpret_cast<uint8_t*>(dst);
   std::memset(b, 0, static_cast<size_t>(header));
   tn::st_u32(b, 1 + kElemUnsigned);
   tn::st_u32(b + 4, 2);
-  tn::st_u32(b + 8, l.x.dims[0]);
-  tn::st_u32(b + 12, l.x.dims[1]);
+  tn::st_u32(b + 8, x.dims[0]);
+  tn::st_u32(b + 12, x.dims[1]);
   uint8_t* tf = b + header;
   auto native = [&](const auto* xs) {
     using K = std::remove_cv_t<std::remove_pointer_t<decltype(xs)>>;
-    look_up([xs](int64_t k) { return xs[k]; }, nullptr, l.x.count, static_cast<const K*>(l.s.re), l.s.count,
-            l.walk, [](K a, K c) { return a < c; }, tf);
+    look_up([xs](int64_t k) { return xs[k]; }, std::is_same_v<K, double> ? reinterpret_cast<const double*>(xs) : nullptr,
+            x.count, static_cast<const K*>(s.re), s.count, walk, [](K a, K c) { return a < c; }, tf);
   };
-  if (!l.wide) {
-    const auto* plain = static_cast<const double*>(l.x.re);
-    look_up([plain](int64_t k) { return plain[k]; }, plain, l.x.count, static_cast<const double*>(l.s.re),
-            l.s.count, l.walk, [](double a, double c) { return a < c; }, tf);
-  } else if (l.x.type & kElemUnsigned) {
-    native(static_cast<const uint64_t*>(l.x.re));
-  } else {
-    native(static_cast<const int64_t*>(l.x.re));
-  }
+  if (!(result[3] & kWideLookup))
+    native(static_cast<const double*>(x.re));
+  else if (x.type & kElemUnsigned)
+    native(static_cast<const uint64_t*>(x.re));
+  else
+    native(static_cast<const int64_t*>(x.re));
 }
 
 // --- unique of values alone ------------------------------------------------------
@@ -1886,23 +1864,24 @@ int set_ordered_elements(EngineContext* ctx, SetOp op, bool* done) {
   return stk_remove(ctx, 1, 2);
 }
 
-// c = union(a, b) of singles without NaN and of four-byte integers, made of
-// few ascending runs: both operands' elements sorted together in their own
-// type, where the runs are merged, then the distinct values written (*done
-// set when there is room for them all). Faster than each operand's values
-// made distinct alone and then walked through, or hashed, when the runs are
-// few.
-constexpr int kRunsSortedTogether = 16;
-
 // The number of ascending runs of a real operand's elements, counted up to
 // `most` + 1.
 int ascending_runs(const NumOperand& o, int most) {
   int runs = 0;
   with_elements(o, [&](const auto* p) {
-    for (int64_t k = 0; k < o.count && runs <= most; ++runs) k = run_end_from(p, k + 1, o.count, RunOrder::kNondecreasing);
+    for (int64_t k = 0; k < o.count && runs <= most; ++runs)
+      k = run_end_from(p, k + 1, o.count, RunOrder::kNondecreasing);
   });
   return runs;
 }
+
+// c = union(a, b) of singles without NaN and of four-byte integers, made of
+// few ascending runs (kRunsSortedTogether, not all of them one run each):
+// both operands' elements sorted together in their own type, where the
+// runs are merged, then the distinct values written (*done set when there
+// is room for them all). Faster than each operand's values made distinct
+// alone and then walked through, or hashed, when the runs are few.
+constexpr int kRunsSortedTogether = 16;
 
 int union_sorted_together(EngineContext* ctx, bool* done) {
   const StackMark mark = stack_mark(ctx);
@@ -1960,11 +1939,13 @@ int set_values_only(EngineContext* ctx, SetOp op, bool* done) {
     TN_TRY(set_ordered_elements(ctx, op, done));
     if (*done) return kOk;
   }
-  if (op == SetOp::kUnion && (a.type == kElemI32 || a.type == kElemU32 || a.kind == NumKind::kSingle) &&
-      !(nondecreasing(a) && nondecreasing(b)) &&
-      ascending_runs(a, kRunsSortedTogether) + ascending_runs(b, kRunsSortedTogether) <= kRunsSortedTogether) {
-    TN_TRY(union_sorted_together(ctx, done));
-    if (*done) return kOk;
+  if (op == SetOp::kUnion && (a.type == kElemI32 || a.type == kElemU32 || a.kind == NumKind::kSingle)) {
+    // Operands in order already are one pass each below.
+    const int runs_a = ascending_runs(a, kRunsSortedTogether), runs_b = ascending_runs(b, kRunsSortedTogether);
+    if ((runs_a > 1 || runs_b > 1) && runs_a + runs_b <= kRunsSortedTogether) {
+      TN_TRY(union_sorted_together(ctx, done));
+      if (*done) return kOk;
+    }
   }
   SetSeq seq;
   seq.cls = a.kind == NumKind::kDouble   ? SeqClass::kDouble

@@ -307,7 +307,8 @@ bool sort_block_takes(EngineContext* ctx, const LocalArg* args, int64_t pushed_w
   return pushed_words + plain_line_words(g.length, num_elem_bytes(x)) < data_free_words(ctx);
 }
 
-void sort_block_write(EngineContext* ctx, const LocalArg* args, uint64_t* dst, double* index, uint8_t descending) {
+void sort_block_write(EngineContext* ctx, const LocalArg* args, const uint32_t*, uint64_t* dst, double* index,
+                      uint8_t descending) {
   uint32_t* h = args[0].h;
   if (dst != args[0].data) std::memcpy(dst, args[0].data, size_t{desc_data_words(h)} * 8);
   const NumOperand x = num_operand_of(h, dst);
