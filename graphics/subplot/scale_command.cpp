@@ -156,8 +156,9 @@ int push_query(EngineContext* ctx, int nargout, const Subplot* s) {
     if (s->yMode >= kAxisFixed) subplot_visible_yrange(s, &v[n], &v[n + 1]), n += 2;
   }
   double* re = nullptr;
-  double* im = nullptr;
-  const int status = stk_push_matrix(ctx, 1, n, &re, &im);  // a row, empty when nothing is fixed
+  // A real row, empty when nothing is fixed: an im pointer would ask for a
+  // complex one whose imaginary half nobody writes.
+  const int status = stk_push_matrix(ctx, 1, n, &re, nullptr);
   if (status != kOk) {
     if (nargout >= 2) stk_drop(ctx);  // a refused query leaves the stack as it was
     return status;
