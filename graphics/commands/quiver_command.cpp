@@ -1,8 +1,8 @@
 // quiver: a field of arrows written as ordinary polylines, a shaft and a
-// three-point head per grid point. Rows are spaced by the row count and
-// columns by the column count; a spacing that cannot be used (one row, one
-// column, all positions equal) borrows the other, so no arrow scale is
-// ever divided by zero.
+// three-point head per grid point. The x and the y spacing both divide
+// their range by the column count less one; a spacing that cannot be used
+// (all positions equal) borrows the other, and with a single column the
+// rows' spacing serves, so no arrow scale is ever divided by zero.
 #include <algorithm>
 #include <cmath>
 
@@ -91,7 +91,8 @@ int plot_cmd_quiver(EngineContext* ctx, int nargin, Subplot* s, CommandList list
   position_range(x, C, &xmin, &xmax);
   position_range(y, R, &ymin, &ymax);
   double dx = C > 1 ? (xmax - xmin) / (C - 1) : 0.0;
-  double dy = R > 1 ? (ymax - ymin) / (R - 1) : 0.0;
+  double dy = C > 1 ? (ymax - ymin) / (C - 1) : 0.0;
+  if (!usable(dx) && !usable(dy) && R > 1) dy = (ymax - ymin) / (R - 1);
   if (!usable(dx)) dx = usable(dy) ? dy : 1.0;
   if (!usable(dy)) dy = dx;
   const double xs[2] = {xmin - dx, xmax + dx}, ys[2] = {ymin - dy, ymax + dy};

@@ -237,16 +237,19 @@ TEST_F(ImageCommands, QuiverArrows) {
   EXPECT_EQ(s().yMin, 0);
   EXPECT_EQ(s().yMax, 3);
 
-  // Grids that are not square: rows spaced by the row count.
+  // Grids that are not square: both ranges divided by the column count
+  // less one; with one column the rows' spacing serves both.
   struct Grid {
     const char* code;
     double dx, dy, scale;
   };
   const Grid grids[] = {
-      {"quiver(ones(3, 2), zeros(3, 2))", 1, 1, 1},
-      {"quiver(ones(2, 3), zeros(2, 3))", 1, 1, 1},
-      {"quiver([0 10 20], [0; 4], ones(2, 3), zeros(2, 3), 2)", 10, 4, 2},
-      {"quiver([0 10], [0 1 2], ones(3, 2), zeros(3, 2))", 10, 1, 1},
+      {"quiver(ones(3, 2), zeros(3, 2))", 1, 2, 1},
+      {"quiver(ones(2, 3), zeros(2, 3))", 1, 0.5, 1},
+      {"quiver([1 2 0; 3 4 1], [1 1 0; 1 -1 2])", 1, 0.5, 1},
+      {"quiver([0 10 20], [0; 4], ones(2, 3), zeros(2, 3), 2)", 10, 2, 2},
+      {"quiver([0 10], [0 1 2], ones(3, 2), zeros(3, 2))", 10, 2, 1},
+      {"quiver([0 10], [0 1 2 3], ones(4, 2), zeros(4, 2))", 10, 3, 1},
       {"quiver([1 2 3], [0 0 0])", 1, 1, 1},
       {"quiver([1; 2], [0; 0])", 1, 1, 1},
       {"quiver([0 5], [7 7], [1 1], [0 0])", 5, 5, 1},
