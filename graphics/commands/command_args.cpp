@@ -31,6 +31,12 @@ int arg_real_matrix(EngineContext* ctx, int nargin, int arg, MatArg* out) {
   return kOk;
 }
 
+int arg_refuse_text(EngineContext* ctx, int nargin, int first, int count) {
+  for (int arg = first; arg < first + count && arg < nargin; ++arg)
+    if (stk_is_char(ctx, nargin - 1 - arg)) return kWrongType;
+  return kOk;
+}
+
 int arg_style(EngineContext* ctx, int nargin, int arg, StyleArg* out) {
   int32_t len = 0;
   TN_TRY(stk_get_string_buf(ctx, nargin - 1 - arg, out->text, kStyleTextBytes, &len));

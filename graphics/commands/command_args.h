@@ -26,6 +26,13 @@ int arg_matrix(EngineContext* ctx, int nargin, int arg, MatArg* out);
 // as any other wrong kind, rather than losing its imaginary parts unseen.
 int arg_real_matrix(EngineContext* ctx, int nargin, int arg, MatArg* out);
 
+// kWrongType when one of the arguments first .. first + count - 1 is text.
+// Commands call it for arguments that must be numbers before any check that
+// answers kWrongArgType: for that code the engine calls the command again
+// with the character codes in place of the text, and 'abc' would draw as
+// [97 98 99].
+int arg_refuse_text(EngineContext* ctx, int nargin, int first, int count);
+
 // A style string argument; length -1 when absent.
 struct StyleArg {
   char text[kStyleTextBytes];

@@ -251,8 +251,9 @@ int plot_cmd_pcolor(EngineContext* ctx, int nargin, Subplot* s, CommandList list
   const char* spec_one = ids_allowed ? "R[Sr" : "R[S";
   const char* spec_three = ids_allowed ? "RRR[Sr" : "RRR[S";
   const bool three = nargin >= 3 && !stk_is_char(ctx, nargin - 2);
-  TN_TRY(stk_argcheck(ctx, nargin, three ? spec_three : spec_one));
   const int cv_at = three ? 2 : 0;
+  TN_TRY(arg_refuse_text(ctx, nargin, 0, cv_at + 1));
+  TN_TRY(stk_argcheck(ctx, nargin, three ? spec_three : spec_one));
   if (nargin > cv_at + (ids_allowed ? 3 : 2)) return kTooManyInputs;
   MatArg x, y, v;
   TN_TRY(arg_matrix(ctx, nargin, cv_at, &v));

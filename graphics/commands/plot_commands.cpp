@@ -120,6 +120,7 @@ int plot_cmd_plot(EngineContext* ctx, int nargin, Subplot* s, CommandList list, 
 }
 
 int plot_cmd_polar(EngineContext* ctx, int nargin, Subplot* s, CommandList list) {
+  TN_TRY(arg_refuse_text(ctx, nargin, 0, 2));
   TN_TRY(stk_argcheck(ctx, nargin, "CC[Sr"));
   double id = kNoId;
   if (nargin >= 4) TN_TRY(stk_get_real_scalar(ctx, nargin - 4, &id));

@@ -280,6 +280,7 @@ void put_grid(PlotWriter* w, const MeshArgs& a) {
 }  // namespace
 
 int plot_cmd_plotpoly(EngineContext* ctx, int nargin, Subplot* s, CommandList list, bool ids_allowed) {
+  TN_TRY(arg_refuse_text(ctx, nargin, 0, 3));
   TN_TRY(stk_argcheck(ctx, nargin, "aaa*"));
   if (nargin < 4) return kTooFewInputs;
   const bool with_c = nargin >= 5 && !stk_is_char(ctx, nargin - 5);
@@ -348,6 +349,7 @@ int plot_cmd_plotpoly(EngineContext* ctx, int nargin, Subplot* s, CommandList li
 }
 
 int plot_cmd_mesh(EngineContext* ctx, int nargin, Subplot* s, bool surface, CommandList list, bool ids_allowed) {
+  TN_TRY(arg_refuse_text(ctx, nargin, 0, 1));
   TN_TRY(stk_argcheck(ctx, nargin, "a*"));
   if (nargin < 1) return kTooFewInputs;
   MeshArgs a;

@@ -25,8 +25,15 @@ constexpr int32_t kTextBytes = 1024;  // labels keep 16 bytes, titles 64
 
 // --- Real arrays and the three-value results -------------------------------
 
-// A real double array argument at `depth`; 44 for any other type.
+// Characters where numbers are wanted are refused with kWrongType: the
+// engine answers kWrongArgType for text by calling the command again with
+// the character codes in its place, so 'abc' would pass for [97 98 99].
+int refuse_text(EngineContext* ctx, int depth) { return stk_is_char(ctx, depth) ? int(kWrongType) : int(kOk); }
+
+// A real double array argument at `depth`; kWrongType for text and
+// kWrongArgType for any other type.
 int real_array(EngineContext* ctx, int depth, int64_t* count, const double** re) {
+  TN_TRY(refuse_text(ctx, depth));
   double* r = nullptr;
   double* im = nullptr;
   if (stk_get_double_array(ctx, depth, nullptr, nullptr, count, &r, &im) != kOk || im) return kWrongArgType;
@@ -255,6 +262,7 @@ int lightangle_body(EngineContext* ctx, int nargin, Subplot* s, double* list, in
   double* colours = nullptr;
   if (nargin >= 3) {
     double* im = nullptr;
+    TN_TRY(refuse_text(ctx, 0));
     if (stk_get_matrix(ctx, 0, &colour_rows, &colour_cols, &colours, &im) != kOk || im) return kWrongArgType;
     if (int64_t(colour_rows) * colour_cols == 0) colour_rows = 0;  // an empty matrix: no colours
     if (colour_rows > 0 && colour_cols != kTriple) return kBadSize;
