@@ -72,6 +72,15 @@ void command_open(const CommandList& list, Subplot* s) {
   subplot_begin_autoscale(s);
 }
 
+bool command_object_empty(const CommandList& list) {
+  PlotReader r;
+  plotreader_init(&r, list.data, *list.used, 0);
+  PlotRecord rec;
+  int32_t last_code = kCodeOpenObject;
+  while (plotreader_next(&r, &rec)) last_code = rec.code_int;
+  return last_code == kCodeOpenObject;
+}
+
 PlotWriter command_writer(const CommandList& list) { return PlotWriter{list.data, list.capacity, *list.used}; }
 
 void command_done(EngineContext* ctx, int nargin) {

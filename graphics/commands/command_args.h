@@ -50,5 +50,9 @@ int command_room(const CommandList& list, int64_t records);
 // Opens the object and starts auto-scaling when the list is empty. Call
 // only after command_room.
 void command_open(const CommandList& list, Subplot* s);
+// True while the current object holds nothing yet: the list is empty, or
+// its last record is the opening record of an object (a figure's list
+// always begins so before the plot handler runs).
+bool command_object_empty(const CommandList& list);
 PlotWriter command_writer(const CommandList& list);
 void command_done(EngineContext* ctx, int nargin);

@@ -1,5 +1,5 @@
 // zgrid, sgrid, hgrid and ngrid: a chart record, or one record per chart
-// value, in the chart style; the first chart of an empty list widens the
+// value, in the chart style; a chart drawn first in its object widens the
 // limits to the chart's natural extent, and every chart turns the grid on.
 #include "graphics/commands/grid_commands.h"
 
@@ -54,10 +54,11 @@ int plot_cmd_grid(EngineContext* ctx, int32_t chart, int32_t first_code, int32_t
   } else {
     TN_TRY(command_room(list, kRecHead));
   }
-  if (*list.used == 0) {
-    command_open(list, s);
-    widen(s, chart);
-  }
+  // In a figure the list already holds the subplot's opening record when
+  // the plot handler runs: the chart is first when nothing follows it.
+  const bool chart_first = command_object_empty(list);
+  command_open(list, s);
+  if (chart_first) widen(s, chart);
   PlotWriter w = command_writer(list);
   if (values >= 2) {
     // The last argument's values first, then the first argument's.
