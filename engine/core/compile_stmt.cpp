@@ -290,7 +290,10 @@ int Generator::expression_statement(const Stmt& st) {
     return u_.emit(kOpDisp);
   }
   if (u_.ans_convention) return u_.emit2(kOpStoreLocal, 0);
-  if (u_.opt_level >= 4 && code_all_flagged(u_.code + start, u_.pos - start)) {
+  // A read by index stays: with a function value in the variable, `h(x);`
+  // is a call.
+  if (u_.opt_level >= 4 && code_all_flagged(u_.code + start, u_.pos - start) &&
+      !code_reads_by_index(u_.code + start, u_.pos - start)) {
     u_.pos = start;
     return kOk;
   }

@@ -42,6 +42,9 @@ bool code_is_bool_constant(const uint16_t* code, int64_t length, bool which);
 
 // True when every instruction of the range only produces values.
 bool code_all_flagged(const uint16_t* code, int64_t length);
+// True when the range reads by index (instructions 100 or 109): such a read
+// calls the function value it meets, so it is more than a value.
+bool code_reads_by_index(const uint16_t* code, int64_t length);
 
 // Makes compile_source the compiler that the function loader calls.
 void compiler_install();

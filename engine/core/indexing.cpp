@@ -21,6 +21,7 @@ namespace {
 
 constexpr int32_t kNoArgument = -1;
 constexpr int kOneOutput = 1;
+constexpr int kStatementCall = -1;  // the output count of a call made as a statement
 
 FunctionValueCaller g_function_caller = nullptr;
 
@@ -41,9 +42,9 @@ bool indexable(const uint32_t* h) {
   return h[0] == kKindContainer && (h[2] == kContList || h[2] == kContCell);
 }
 
-int call_function_value(EngineContext* ctx, int nargin) {
+int call_function_value(EngineContext* ctx, int nargin, int call_kind) {
   if (!g_function_caller) return kNotSupported;
-  return g_function_caller(ctx, nargin, kOneOutput);
+  return g_function_caller(ctx, nargin, call_kind == kIndexCallStatement ? kStatementCall : kOneOutput);
 }
 
 // The fast path: one or two real scalar subscripts, in range and integral,
@@ -261,7 +262,7 @@ int index_extract_array(EngineContext* ctx, const ArrayView& src, int nsubs, uin
   return stk_remove(ctx, 1, stack_subs(nsubs, colon_mask) + 1);
 }
 
-int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_flag, int32_t caller_function) {
+int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_kind, int32_t caller_function) {
   if (colon_mask == 0 && (nsubs == 1 || nsubs == 2) && stk_has_item(ctx, nsubs)) {
     const uint32_t* h = desc_at(ctx, nsubs);
     int64_t off;
@@ -272,20 +273,23 @@ int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_f
   }
   int k = stack_subs(nsubs, colon_mask);
   if (nsubs < 0 || !stk_has_item(ctx, k)) return TN_ILLEGAL();
-  if (desc_at(ctx, k)[0] == kKindReference) return op_index_get(ctx, caller_function, nsubs, colon_mask);
+  if (desc_at(ctx, k)[0] == kKindReference) {
+    return op_index_get(ctx, caller_function, nsubs, colon_mask,
+                        call_kind == kIndexNoCall ? kIndexCallOne : call_kind);
+  }
   // A value that cannot be indexed fails before its subscripts are touched.
   if (!indexable(desc_at(ctx, k))) return kWrongArgType;
   TN_TRY(index_convert_subscripts(ctx, nsubs, colon_mask, &k, 1));
   const uint32_t* h = desc_at(ctx, k);
   ArrayView v;
   if (array_view(h, item_data(ctx, k), &v)) return index_extract_array(ctx, v, nsubs, colon_mask);
-  if (call_flag && colon_mask == 0 && is_function_value(h)) return call_function_value(ctx, k);
+  if (call_kind != kIndexNoCall && colon_mask == 0 && is_function_value(h)) return call_function_value(ctx, k, call_kind);
   Entries ent;
   if (container_entries(h, item_data(ctx, k), &ent)) return select_entries(ctx, ent, nsubs, colon_mask, k);
   return kWrongArgType;
 }
 
-int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_t colon_mask) {
+int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_t colon_mask, int call_kind) {
   VarRef r;
   if (colon_mask == 0 && (nsubs == 1 || nsubs == 2) && ref_at(ctx, nsubs, &r)) {
     const uint64_t* e = ref_element(ctx, r);
@@ -299,7 +303,7 @@ int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_
   if (nsubs < 0 || !stk_has_item(ctx, k)) return TN_ILLEGAL();
   if (!ref_at(ctx, k, &r)) {
     if (desc_at(ctx, k)[0] == kKindReference) return TN_ILLEGAL();
-    return index_extract(ctx, nsubs, colon_mask, 1, caller_function);
+    return index_extract(ctx, nsubs, colon_mask, call_kind, caller_function);
   }
   if (!indexable(reinterpret_cast<const uint32_t*>(ref_element(ctx, r))))
     return err_raise_code(ctx, kWrongVariableType, r.slot, 0, kNoArgument, nullptr);
@@ -310,7 +314,7 @@ int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_
   if (array_view(h, elem_data(e), &v)) return index_extract_array(ctx, v, nsubs, colon_mask);
   if (colon_mask == 0 && is_function_value(h)) {
     TN_TRY(ref_deref_at(ctx, k));
-    return call_function_value(ctx, k);
+    return call_function_value(ctx, k, call_kind);
   }
   // A variable's container: the count from its entry finger, the offsets
   // from its index (when large enough), so that c(k) reads in constant time.

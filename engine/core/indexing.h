@@ -133,16 +133,32 @@ int dim_extent_push(EngineContext* ctx, int k, int n, int ndims, const uint32_t*
 // pushes do not move). kBadDimension for more than 16 subscripts.
 int index_extract_array(EngineContext* ctx, const ArrayView& src, int nsubs, uint32_t colon_mask);
 
+// How an index read treats a function value: not at all, as a call for one
+// output, or as a statement call (the statement drops or shows the value, so
+// a function without results runs, as `h(x);` with h = @plot must).
+enum : int { kIndexNoCall = 0, kIndexCallOne = 1, kIndexCallStatement = 2 };
+
+// The mask argument the interpreter hands to the handlers of instructions 100
+// and 109: the instruction's 16 mask bits, and this bit above them when the
+// next instruction drops or shows the value read (a statement's pop_item or
+// disp).
+constexpr uint32_t kIndexReadForStatement = 1u << 16;
+inline int index_read_call_kind(uint32_t mask_argument) {
+  return (mask_argument & kIndexReadForStatement) ? kIndexCallStatement : kIndexCallOne;
+}
+
 // Instruction 100: value(subscripts). Arrays give their selected elements,
 // lists and cell arrays the selected elements as a list (a cell array when the
-// source is one); with call_flag a function value is called with the
-// subscripts as arguments (no colon allowed). kWrongArgType for other values.
-int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_flag,
+// source is one); with a call kind other than kIndexNoCall a function value is
+// called with the subscripts as arguments (no colon allowed). kWrongArgType
+// for other values.
+int index_extract(EngineContext* ctx, int nsubs, uint32_t colon_mask, int call_kind,
                   int32_t caller_function);
 
 // Instruction 109: the same through a kind-8 reference, read in place in the
 // variable's block; 35 naming the variable for a value that cannot be indexed.
-int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_t colon_mask);
+// A function value is always called, as call_kind says.
+int op_index_get(EngineContext* ctx, int32_t caller_function, int nsubs, uint32_t colon_mask, int call_kind);
 
 // Instructions 102 ("beginning", end_flag 0) and 103 ("end", end_flag 1): the
 // indexed item lies `depth` items down; position is 1-based among count.

@@ -1375,8 +1375,11 @@ op_generic: {
   const OpDecode& dec = op_decode(op);
   int a = 0, b = 0, c = 0;
   op_handler_args(dec, insn, &a, &b, &c);
-  if (op == kOpIndexRead || op == kOpIndexRefRead) c = caller_function_id(ctx);
   pc = insn + (dec.length ? dec.length : insn_length(insn));
+  if (op == kOpIndexRead || op == kOpIndexRefRead) {
+    c = caller_function_id(ctx);
+    b = int(index_read_mask(b, pc, base + area_bytes));
+  }
   const OpHandler h = interp_op_handler(op);
   if (op == kOpRefElement || op == kOpRefAssign || op == kOpIndexAssign)
     PROTECT_KEEP_GAP(brace_store_step(ctx, h, a, b, c));

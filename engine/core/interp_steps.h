@@ -6,7 +6,9 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/indexing.h"
 #include "engine/core/interp.h"
+#include "engine/core/opcodes.h"
 
 namespace interp_steps {
 
@@ -17,6 +19,15 @@ bool is_base_frame(EngineContext* c, int32_t index);
 uint32_t* workspace_slots(EngineContext* c, uint32_t* count);
 // The function id of the current frame (0 without one).
 int32_t caller_function_id(EngineContext* c);
+// The mask argument of an index read whose next instruction is at `next`
+// (the area ends at `end`): the instruction's 16 mask bits, with
+// kIndexReadForStatement when that instruction drops or shows the value, as
+// a statement does: `h(x);` pops it, `h(x)` in a function shows it.
+inline uint32_t index_read_mask(int mask_operand, const uint16_t* next, const uint8_t* end) {
+  const uint32_t mask = uint16_t(mask_operand);
+  if (reinterpret_cast<const uint8_t*>(next) + sizeof *next > end) return mask;
+  return *next == kOpPopItem || *next == kOpDisp ? mask | kIndexReadForStatement : mask;
+}
 
 // A 1 x 1 integer of `size` bytes holding the low bytes of bits.
 int push_typed_scalar(EngineContext* c, uint32_t size, bool is_unsigned, uint64_t bits);

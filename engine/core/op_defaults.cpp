@@ -65,7 +65,7 @@ int h_ref_dynfield(EngineContext* c, int32_t, int, int, int) {
   return op_ref_step_dynfield(c, running_word(c, kFwMethodClass));
 }
 int h_index_read(EngineContext* c, int32_t, int n, int mask, int fid) {
-  return index_extract(c, n, uint32_t(uint16_t(mask)), 1, fid);
+  return index_extract(c, n, uint32_t(uint16_t(mask)), index_read_call_kind(uint32_t(mask)), fid);
 }
 int h_ref_element(EngineContext* c, int32_t, int n, int, int) { return op_ref_step_element(c, n); }
 int h_index_end(EngineContext* c, int32_t end_flag, int depth, int position, int count) {
@@ -77,7 +77,7 @@ int h_matrixrow(EngineContext* c, int32_t row_flag, int depth, int position, int
 int h_push_ref(EngineContext* c, int32_t assign_flag, int k, int, int) { return var_push_ref(c, k, assign_flag); }
 int h_deref(EngineContext* c, int32_t, int, int, int) { return ref_deref_top(c); }
 int h_index_ref_read(EngineContext* c, int32_t, int n, int mask, int fid) {
-  return op_index_get(c, fid, n, uint32_t(uint16_t(mask)));
+  return op_index_get(c, fid, n, uint32_t(uint16_t(mask)), index_read_call_kind(uint32_t(mask)));
 }
 int h_ref_assign(EngineContext* c, int32_t, int, int, int) { return op_ref_assign(c); }
 int h_index_assign(EngineContext* c, int32_t, int n, int mask, int) {

@@ -364,6 +364,12 @@ bool code_is_bool_constant(const uint16_t* code, int64_t length, bool which) {
   return length == 2 && code[0] == (which ? kOpTrue : kOpFalse) && code[1] == 0;
 }
 
+bool code_reads_by_index(const uint16_t* code, int64_t length) {
+  for (int64_t q = 0; q < length; q += length_at(code, q))
+    if (code[q] == kOpIndexRead || code[q] == kOpIndexRefRead) return true;
+  return false;
+}
+
 bool code_all_flagged(const uint16_t* code, int64_t length) {
   for (int64_t q = 0; q < length; q += length_at(code, q)) {
     const OpcodeInfo* info = opcode_info(code[q]);

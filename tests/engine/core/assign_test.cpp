@@ -71,7 +71,7 @@ int run(EngineContext* c, const std::string& text) {
       case kOpRefDynfield: st = op_ref_step_dynfield(c, 0); break;
       case kOpRefElement: st = op_ref_step_element(c, a); break;
       case kOpIndexRead: st = index_extract(c, a, b, 1, 0); break;
-      case kOpIndexRefRead: st = op_index_get(c, 0, a, b); break;
+      case kOpIndexRefRead: st = op_index_get(c, 0, a, b, kIndexCallOne); break;
       case kOpIndexEnd: st = op_index_end(c, a, int16_t(b), int16_t(code[pc + 3]), 1); break;
       case kOpRefAssign: st = op_ref_assign(c); break;
       case kOpIndexAssign: st = op_index_set(c, a, b); break;
@@ -544,7 +544,7 @@ TEST(IndexAssign, RandomCellSelectionsMatchTheModel) {
         ASSERT_EQ(in_place ? var_push_ref(w.c, 0, 0) : var_push_local(w.c, 0), kOk);
         for (const ndm::Sub& s : subs)
           if (s.kind != ndm::Sub::Colon) ndm::push_sub(w.c, s, false);
-        got = in_place ? op_index_get(w.c, 0, int(subs.size()), mask) : index_extract(w.c, int(subs.size()), mask, 0, 0);
+        got = in_place ? op_index_get(w.c, 0, int(subs.size()), mask, kIndexCallOne) : index_extract(w.c, int(subs.size()), mask, 0, 0);
         ASSERT_EQ(got, expect) << "round " << round;
         if (got == kOk) {
           ASSERT_TRUE(*cell_values(desc_at(w.c, 0), item_data(w.c, 0)) == want) << "round " << round;

@@ -67,7 +67,7 @@ int read_ref(Workspace& w, const ndm::Array& a, const std::vector<Sub>& subs, nd
     if (s.kind != Sub::Colon) {
       EXPECT_EQ(ndm::push_sub(w.c, s, false), kOk);
     }
-  const int st = op_index_get(w.c, 0, int(subs.size()), colon_mask(subs));
+  const int st = op_index_get(w.c, 0, int(subs.size()), colon_mask(subs), kIndexCallOne);
   if (st == kOk) *out = *ndm::from_item(desc_at(w.c, 0), item_data(w.c, 0));
   return st;
 }
@@ -158,7 +158,7 @@ TEST(IndexRead, FunctionValueIsCalledWithTheSubscripts) {
   ASSERT_EQ(var_store_local(w.c, 0), kOk);
   ASSERT_EQ(var_push_ref(w.c, 0, 0), kOk);
   stk_push_real(w.c, 3);
-  EXPECT_EQ(op_index_get(w.c, 0, 1, 0), kOk);
+  EXPECT_EQ(op_index_get(w.c, 0, 1, 0, kIndexCallOne), kOk);
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(w.c->desc_top, kBaseFrameWords + 3);
   index_set_function_caller(old);
