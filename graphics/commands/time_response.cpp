@@ -15,6 +15,18 @@ namespace {
 
 constexpr double kGridShare = 0.005;           // one step is this share of the range
 constexpr double kImpulseZeroCoefficient = 1e-8;
+// A time this close (relatively) to a whole number of sample steps is that
+// number of steps.
+constexpr double kGridSnap = 1e-9;
+
+// t / ts as a count of sample steps, before it is rounded either way: a
+// quotient within kGridSnap of a whole number is that number, so that a
+// time meant as a multiple of ts (a range end of (n - 1) ts, a start of
+// 0.3 with ts = 0.1) lands on its sample whichever way the division rounds.
+double grid_steps(double t, double ts) {
+  const double q = t / ts, r = std::nearbyint(q);
+  return std::fabs(q - r) <= kGridSnap * std::max(std::fabs(r), 1.0) ? r : q;
+}
 
 // Leading zero coefficients dropped: the degree that is left (-1: all zero).
 int32_t true_degree(const double* p, int32_t n, const double** start) {
@@ -208,7 +220,7 @@ int timeresp_ss_continuous(const SsModel& s, double t0, double tf, double delay,
 }
 
 int timeresp_discrete_samples(double t0, double tf, double ts, int64_t* k0, int64_t* count) {
-  const double first = std::ceil(t0 / ts), last = std::floor(tf / ts);
+  const double first = std::ceil(grid_steps(t0, ts)), last = std::floor(grid_steps(tf, ts));
   const double c = last - first + 1;
   *k0 = 0;
   *count = 0;
@@ -281,7 +293,7 @@ void expand_staircase(double* area, int64_t c, int32_t rows, double ts) {
 // A sample count from a range, as a double first: kTooManySamples when it
 // is not a count that can be run.
 int sample_count(double first_time, double tf, double d, double ts, int64_t* n) {
-  const double c = std::ceil((tf - d - first_time) / ts + 1);
+  const double c = std::ceil(grid_steps(tf - d - first_time, ts)) + 1;
   *n = 0;
   if (!(c <= kMaxDiscreteSamples)) return kTooManySamples;
   if (c > 0) *n = int64_t(c);
@@ -295,7 +307,7 @@ int timeresp_lsim_tf(const double* b, int32_t nb, const double* a, int32_t na, c
                      double* area, int64_t capacity, int64_t* count) {
   *count = 0;
   if (!(ts > 0)) return 0;
-  const double s_out = std::floor((t0 - d) / ts) * ts;
+  const double s_out = std::floor(grid_steps(t0 - d, ts)) * ts;
   const double start = s_out <= 0 ? s_out : 0.0;
   if (!(std::fabs(start / ts) <= kMaxSimulatedSteps)) return kTooManySamples;
   int64_t n = 0;
@@ -329,7 +341,7 @@ int timeresp_lsim_ss(const SsModel& s, const double* u, int64_t nu, double ts, d
   *count = 0;
   if (x0 && t0 < 0) t0 = 0;
   if (!(ts > 0)) return 0;
-  double st = std::floor((t0 - d) / ts) * ts;
+  double st = std::floor(grid_steps(t0 - d, ts)) * ts;
   if (!(std::fabs(st / ts) <= kMaxSimulatedSteps)) return kTooManySamples;
   int64_t n = 0;
   if (int r = sample_count(st, tf, d, ts, &n); r) return r;
