@@ -94,14 +94,17 @@ void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im,
   double f = theta;
   if (sw.continuous) {
     f = theta == kPi ? INFINITY : std::tan(theta / 2);
-    if (sw.delay != 0 && std::isfinite(f)) {
-      const double a = -sign * sw.delay * f, c = std::cos(a), s = std::sin(a);
-      const double r = hr * c - hi * s;
-      hi = hr * s + hi * c;
-      hr = r;
-    }
+    nyquist_delay_rotate(sw.delay, sign * f, &hr, &hi);
   }
   *re = hr, *im = hi, *w = sign * f;
+}
+
+void nyquist_delay_rotate(double delay, double w, double* re, double* im) {
+  if (delay == 0 || !std::isfinite(w)) return;
+  const double a = -delay * w, c = std::cos(a), s = std::sin(a);
+  const double r = *re * c - *im * s;
+  *im = *re * s + *im * c;
+  *re = r;
 }
 
 int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t space,

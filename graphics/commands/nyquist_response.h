@@ -29,7 +29,13 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
                                   int32_t max_points);
 
 // The value of the sweep at angle theta, and the frequency written for it.
+// A continuous sweep's delay turns the value by -delay w.
 void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w);
+
+// (re, im) turned by the phase -delay w of a delay at frequency w (w signed:
+// negative on the mirrored sweep). Nothing at an infinite frequency, where
+// the delay's phase has no value.
+void nyquist_delay_rotate(double delay, double w, double* re, double* im);
 
 // The Nichols curve of the same sweep: {c', phase[c'], magnitude[c'], w[c']}
 // with phases unwrapped; no approach phase, cells by phase and magnitude.

@@ -648,6 +648,8 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
         if (!c.cmd->discrete) ph -= w * c.delay;
         if (!std::isnan(ph)) ph = freqresp_unwrap(ph, previous), previous = ph;
         hr = ph, hi = mag;
+      } else if (!c.cmd->discrete) {
+        nyquist_delay_rotate(c.delay, w, &hr, &hi);
       }
       data[1 + k] = hr, data[1 + m + k] = hi;
       if (with_freq) data[1 + 2 * m + k] = w;
