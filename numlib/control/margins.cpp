@@ -101,7 +101,8 @@ bool margin_discrete_kernel(const double* den, int32_t n, const double* num, int
     sum += den[k];
     abs_sum += std::fabs(den[k]);
   }
-  double theta = -kStep;
+  double theta = 0.0, lr, li;
+  bool neg;
   if (std::fabs(sum) / abs_sum < kIntegratorTest) {
     theta = kStep;
     g.any = true;
@@ -109,12 +110,21 @@ bool margin_discrete_kernel(const double* den, int32_t n, const double* num, int
     g.at[0] = 0.0;
     g.gm[1] = std::numeric_limits<double>::infinity();
     g.at[1] = kPi;
+    loop.at(theta, &lr, &li);
+    neg = li < 0.0;
+  } else {
+    // L is real at z = 1, so the real axis is crossed at angle 0 exactly. A
+    // sweep from below 0 would find that crossing (and those of |L| = 1
+    // near 0) as mirror images at negative angles; it starts at 0 instead,
+    // with the sign Im L takes just past 0.
+    loop.at(0.0, &lr, &li);
+    g.candidate(lr, 0.0);
+    double r, i;
+    loop.at(std::ldexp(kStep, -kBisections), &r, &i);
+    neg = i < 0.0;
   }
   *pm = kNoPhaseMargin;
   *pm_at = 0.0;
-  double lr, li;
-  loop.at(theta, &lr, &li);
-  bool neg = li < 0.0;
   bool big = lr * lr + li * li >= 1.0;
   for (theta += kStep; theta <= kSweepEnd; theta += kStep) {
     loop.at(theta, &lr, &li);
