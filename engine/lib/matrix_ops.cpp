@@ -425,7 +425,13 @@ int bi_det(EngineContext* ctx) {
   double dr = 0, di = 0;
   det_complex(re, re + int64_t{n} * n, &dr, &di, n, perm_space(ctx));
   stk_drop(ctx);
-  return stk_push_complex(ctx, dr, di);
+  // Only a zero imaginary part makes the determinant real; stk_push_complex
+  // would drop a NaN one too.
+  if (!std::isnan(di)) return stk_push_complex(ctx, dr, di);
+  double *pr = nullptr, *pi = nullptr;
+  TN_TRY(stk_push_matrix(ctx, 1, 1, &pr, &pi));
+  *pr = dr, *pi = di;
+  return kOk;
 }
 
 int bi_mpower(EngineContext* ctx) {

@@ -42,10 +42,17 @@ int lu_run(const MatRef& a, const LuWork& w) {
   return lapack_status(info);
 }
 
-// Replaces the inputs by one scalar (real when im is 0). The scalar is
-// pushed above them first: when it does not fit, the inputs are still there.
+// Replaces the inputs by one scalar (real when im is 0, complex for any
+// other im, NaN included). The scalar is pushed above them first: when it
+// does not fit, the inputs are still there.
 int replace_by_scalar(EngineContext* ctx, int nargin, double re, double im) {
-  TN_TRY(stk_push_complex(ctx, re, im));
+  if (std::isnan(im)) {
+    double *pr = nullptr, *pi = nullptr;
+    TN_TRY(stk_push_matrix(ctx, 1, 1, &pr, &pi));
+    *pr = re, *pi = im;
+  } else {
+    TN_TRY(stk_push_complex(ctx, re, im));
+  }
   return stk_remove(ctx, 1, nargin);
 }
 
