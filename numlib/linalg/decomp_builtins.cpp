@@ -13,6 +13,7 @@
 #include "numlib/cholesky.h"
 #include "numlib/dense_lu.h"
 #include "numlib/eigen.h"
+#include "numlib/hessenberg_eigvec.h"
 #include "numlib/householder.h"
 #include "numlib/linalg/linalg_builtins.h"
 #include "numlib/linalg/linalg_stack.h"
@@ -142,12 +143,102 @@ int group_vectors(EngineContext* ctx, int at, double lr, double li, int32_t i, i
   return kOk;
 }
 
+// The largest |re| + |im| of A's elements: the scale of the tolerance within
+// which eigenvalues count as one.
+double largest_element(const MatRef& a) {
+  double big = 0.0;
+  for (int64_t k = 0; k < a.count(); ++k)
+    big = std::max(big, std::fabs(a.re[k]) + (a.im ? std::fabs(a.im[k]) : 0.0));
+  return big;
+}
+
+// The number of sorted eigenvalues from i on that count as lambda_i: those
+// within (|lambda_i| + 10 |A|) n eps of it, |A| the largest element, so that
+// the test scales with the matrix.
+int32_t group_size(const MatRef& d, bool cvals, int32_t i, double scale) {
+  const int32_t n = d.n;
+  const double lr = d.re[i], li = cvals ? d.im[i] : 0.0;
+  const double tol = (std::fabs(lr) + std::fabs(li) + 10 * scale) * n * kMachineEps;
+  int32_t k = 1;
+  while (i + k < n && std::fabs(d.re[i + k] - lr) + std::fabs(cvals ? d.im[i + k] - li : 0.0) <= tol)
+    ++k;
+  return k;
+}
+
+// Scratch of single_vectors: H and its reduction's Q (complex when A is), the
+// shifted factor, one vector and the reduction's work.
+int64_t single_vector_scratch(const MatRef& a) {
+  const int64_t n = a.n;
+  return 2 * la_words(n, n, a.cplx()) + numk_hessenberg_eigvec_work(n) + 2 * n +
+         la_hessenberg_work_complex(n);
+}
+
+// Column i of v := Q x for the eigenvector x of H, scaled to unit length with
+// its largest element real and positive (the conjugate eigenvalue of a real A
+// thus gets exactly the conjugate vector).
+void store_vector(const double* q_re, const double* q_im, const double* x_re, const double* x_im,
+                  int32_t i, const MatRef& v) {
+  const int64_t n = v.n;
+  double norm = 0.0, top = -1.0;
+  int64_t at = 0;
+  for (int64_t r = 0; r < n; ++r) {
+    double vr = 0.0, vi = 0.0;
+    for (int64_t k = 0; k < n; ++k) {
+      const double qr = q_re[r * n + k], qi = q_im ? q_im[r * n + k] : 0.0;
+      vr += qr * x_re[k] - qi * x_im[k];
+      vi += qr * x_im[k] + qi * x_re[k];
+    }
+    v.re[r * n + i] = vr;
+    if (v.im) v.im[r * n + i] = vi;
+    const double m = vr * vr + vi * vi;
+    norm += m;
+    if (m > top) top = m, at = r;
+  }
+  // x's largest element is 1 and Q is unitary: norm lies between 1 and n.
+  const double len = std::sqrt(norm), mod = std::sqrt(top);
+  const double pr = v.re[at * n + i] / (mod * len), pi = v.im ? -v.im[at * n + i] / (mod * len) : 0.0;
+  for (int64_t r = 0; r < n; ++r) {
+    const double vr = v.re[r * n + i], vi = v.im ? v.im[r * n + i] : 0.0;
+    v.re[r * n + i] = vr * pr - vi * pi;
+    if (v.im) v.im[r * n + i] = vr * pi + vi * pr;
+  }
+  v.re[at * n + i] = mod / len;
+  if (v.im) v.im[at * n + i] = 0.0;
+}
+
+// The columns of V whose eigenvalue stands alone: inverse iteration on A's
+// Hessenberg form, O(n^2) each. s: single_vector_scratch(a) doubles.
+void single_vectors(const MatRef& a, const MatRef& d, bool cvals, double scale, const MatRef& v,
+                    double* s) {
+  const int32_t n = a.n;
+  const int64_t w = a.count();
+  double* h_re = s;
+  double* h_im = a.cplx() ? h_re + w : nullptr;
+  double* q_re = h_re + la_words(n, n, a.cplx());
+  double* q_im = a.cplx() ? q_re + w : nullptr;
+  double* factor = q_re + la_words(n, n, a.cplx());
+  double* x_re = factor + numk_hessenberg_eigvec_work(n);
+  double* x_im = x_re + n;
+  double* work = x_im + n;
+  la_copy(a, h_re);
+  if (a.cplx()) la_hessenberg_complex(h_re, h_im, n, q_re, q_im, work);
+  else la_hessenberg_real(h_re, n, q_re, work);
+  for (int32_t i = 0; i < n;) {
+    const int32_t k = group_size(d, cvals, i, scale);
+    if (k == 1) {
+      numk_hessenberg_eigvec(h_re, h_im, n, d.re[i], cvals ? d.im[i] : 0.0, x_re, x_im, factor);
+      store_vector(q_re, q_im, x_re, x_im, i, v);
+    }
+    i += k;
+  }
+}
+
 // [V, D] of a non-symmetric real or a complex A (at depth 0).
 int eig_vectors(EngineContext* ctx) {
   MatRef a;
   fetch_square(ctx, 0, &a);
   const int32_t n = a.n;
-  const int64_t scratch = eigenvalue_scratch(a);
+  const int64_t scratch = std::max(eigenvalue_scratch(a), single_vector_scratch(a));
   TN_TRY(la_room(ctx, 2, 2 * la_words(n, n, true) + scratch));
   double* s = nullptr;
   la_scratch(ctx, scratch, &s);
@@ -165,16 +256,21 @@ int eig_vectors(EngineContext* ctx) {
   if (cvals) shellsort_complex(d.re, d.im, n, 1, 0);
   else shellsort_real(d.re, n, 1, 0);
   la_push_zeros(ctx, n, n, cvals || a.cplx(), &v);
+  fetch_square(ctx, 2, &a);
+  const double scale = largest_element(a);
+  // An eigenvalue alone in its group gets its vector by inverse iteration; a
+  // group of k gets the right singular vectors of A - lambda I for its k
+  // smallest singular values. The groups come last: their pushes reach the
+  // scratch at the top.
+  single_vectors(a, d, cvals, scale, v, s);
   for (int32_t i = 0; i < n;) {
-    const double lr = d.re[i], li = cvals ? d.im[i] : 0.0;
-    const double tol = (std::fabs(lr) + std::fabs(li) + 10) * n * kMachineEps;
-    int32_t k = 1;
-    while (i + k < n && std::fabs(d.re[i + k] - lr) + std::fabs(cvals ? d.im[i + k] - li : 0.0) < tol)
-      ++k;
-    const int st = group_vectors(ctx, 2, lr, li, i, k, v);
-    if (st != kOk) {
-      la_drop(ctx, 2);
-      return st;
+    const int32_t k = group_size(d, cvals, i, scale);
+    if (k > 1) {
+      const int st = group_vectors(ctx, 2, d.re[i], cvals ? d.im[i] : 0.0, i, k, v);
+      if (st != kOk) {
+        la_drop(ctx, 2);
+        return st;
+      }
     }
     i += k;
   }
