@@ -3,6 +3,7 @@
 // limit so that a NaN parameter fails instead of looping.
 #include "numlib/special/elliptic_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -25,23 +26,86 @@ constexpr double kPhaseDown = 1.8849555921538759;
 // Terms of the dilogarithm's series at most (u <= 1/2 settles in about 50).
 constexpr int kMaxDilogTerms = 200;
 constexpr double kEps = 2.220446049250313e-16;
+constexpr double kQuarterPi = kPi / 4;
+// Carlson's spread factors (3 r)^-1/6 and (r / 4)^-1/6 for r = 2^-53, and a
+// step limit that only NaN or infinite arguments reach.
+constexpr double kRfSpread = 384.0;
+constexpr double kRdSpread = 581.0;
+constexpr int kMaxDuplications = 60;
 
-// The parameter transformations that bring m into [0, 1].
+// The parameter transformations that bring m into [0, 1]. mc is 1 - m of
+// the new parameter; for m < 0 it is 1 / (1 - m), which 1 - m / (m - 1) only
+// reaches with the cancellation of a parameter near 1 (m = -1e6 lost four
+// digits to it).
 struct Transformed {
-  double phi, m, s;
+  double phi, m, mc, s;
   int kind;  // 0 none, 1 for m > 1, -1 for m < 0 (and NaN)
 };
 
 Transformed transform(double phi, double m) {
   if (m > 1) {
     const double s = std::sqrt(m);
-    return {std::asin(s * std::sin(phi)), 1 / m, s, 1};
+    return {std::asin(s * std::sin(phi)), 1 / m, 1 - 1 / m, s, 1};
   }
   if (!(m >= 0)) {
     const double s = std::sqrt(1 - m);
-    return {kHalfPi - phi, m / (m - 1), s, -1};
+    return {kHalfPi - phi, m / (m - 1), 1 / (1 - m), s, -1};
   }
-  return {phi, m, 1, 0};
+  return {phi, m, 1 - m, 1, 0};
+}
+
+// Carlson's symmetric integrals R_F and R_D by duplication (DLMF 19.36.1 and
+// 19.36.2): the arguments are drawn together until the series in their
+// spread, cut after its fifth-order terms, is exact to rounding. Arguments
+// are non-negative, at most one of them 0 (and z > 0 for R_D).
+double carlson_rf(double x, double y, double z) {
+  const double a0 = (x + y + z) / 3, x0 = x, y0 = y;
+  const double q = kRfSpread * std::max({std::fabs(a0 - x), std::fabs(a0 - y), std::fabs(a0 - z)});
+  double a = a0, f = 1;  // f = 4^-steps
+  for (int k = 0; k < kMaxDuplications && f * q >= std::fabs(a); ++k) {
+    const double sx = std::sqrt(x), sy = std::sqrt(y), sz = std::sqrt(z);
+    const double l = sx * sy + sy * sz + sz * sx;
+    x = (x + l) / 4, y = (y + l) / 4, z = (z + l) / 4, a = (a + l) / 4;
+    f /= 4;
+  }
+  const double dx = (a0 - x0) * f / a, dy = (a0 - y0) * f / a, dz = -(dx + dy);
+  const double e2 = dx * dy - dz * dz, e3 = dx * dy * dz;
+  return (1 - e2 / 10 + e3 / 14 + e2 * e2 / 24 - 3 * e2 * e3 / 44) / std::sqrt(a);
+}
+
+double carlson_rd(double x, double y, double z) {
+  const double a0 = (x + y + 3 * z) / 5, x0 = x, y0 = y;
+  const double q = kRdSpread * std::max({std::fabs(a0 - x), std::fabs(a0 - y), std::fabs(a0 - z)});
+  double a = a0, f = 1, sum = 0;
+  for (int k = 0; k < kMaxDuplications && f * q >= std::fabs(a); ++k) {
+    const double sx = std::sqrt(x), sy = std::sqrt(y), sz = std::sqrt(z);
+    const double l = sx * sy + sy * sz + sz * sx;
+    sum += f / (sz * (z + l));
+    x = (x + l) / 4, y = (y + l) / 4, z = (z + l) / 4, a = (a + l) / 4;
+    f /= 4;
+  }
+  const double dx = (a0 - x0) * f / a, dy = (a0 - y0) * f / a, dz = -(dx + dy) / 3;
+  const double xy = dx * dy, z2 = dz * dz;
+  const double e2 = xy - 6 * z2, e3 = (3 * xy - 8 * z2) * dz, e4 = 3 * (xy - z2) * z2, e5 = xy * z2 * dz;
+  const double series = 1 - 3 * e2 / 14 + e3 / 6 + 9 * e2 * e2 / 88 - 3 * e4 / 22 -
+                        9 * e2 * e3 / 52 + 3 * e5 / 26;
+  return f * series / (a * std::sqrt(a)) + 3 * sum;
+}
+
+// F and E of a small amplitude (|phi| < pi/4) and a negative parameter, where
+// the transformation to m / (m - 1) subtracts two integrals that nearly
+// cancel: F = sin R_F(cos^2, 1 - m sin^2, 1), E = F - (m / 3) sin^3 R_D(..),
+// both terms of E positive.
+bool small_negative(double phi, double m) { return m < 0 && std::fabs(phi) < kQuarterPi; }
+
+double small_negative_f(double phi, double m) {
+  const double s = std::sin(phi), c = std::cos(phi);
+  return s * carlson_rf(c * c, 1 - m * s * s, 1);
+}
+
+double small_negative_e(double phi, double m) {
+  const double s = std::sin(phi), c = std::cos(phi), x = c * c, y = 1 - m * s * s;
+  return s * carlson_rf(x, y, 1) - m / 3 * (s * s * s) * carlson_rd(x, y, 1);
 }
 
 }  // namespace
@@ -51,7 +115,9 @@ bool jacobi_elliptic_kernel(double u, double m, double tol, double* am, double* 
   if (!(m >= 0 && m <= 1)) return false;
   double amp;
   if (m == 1) {
-    amp = 2 * std::atan(std::exp(u)) - kHalfPi;
+    // The Gudermannian 2 atan(e^u) - pi/2, in a form that does not cancel
+    // for small u.
+    amp = std::atan(std::sinh(u));
     if (am) *am = amp;
     if (sn) *sn = std::tanh(u);
     if (cn) *cn = 1 / std::cosh(u);
@@ -86,16 +152,22 @@ bool jacobi_elliptic_kernel(double u, double m, double tol, double* am, double* 
 }
 
 bool elliptic_f_kernel(double phi0, double m0, double* out) {
+  if (small_negative(phi0, m0)) {
+    *out = small_negative_f(phi0, m0);
+    return true;
+  }
   const Transformed t = transform(phi0, m0);
   double phi = t.phi;
-  if (t.m == 1) {
-    const double s = std::sin(phi);
-    *out = std::log((1 + s) / (1 - s)) / 2;
+  if (t.mc == 0) {
+    // ln((1 + sin) / (1 - sin)) / 2 = atanh(sin), which is asinh(tan) up to
+    // pi/2: neither cancels for small amplitudes, and tan keeps its precision
+    // next to pi/2, where 1 - sin has none left.
+    *out = std::fabs(phi) <= kHalfPi ? std::asinh(std::tan(phi)) : std::atanh(std::sin(phi));
     return true;
   }
   double d = phi > 0 ? 1 : -1;
   phi = std::fabs(phi);
-  double a = 1, b = std::sqrt(1 - t.m), c = (1 - b) / 2;
+  double a = 1, b = std::sqrt(t.mc), c = (1 - b) / 2;
   for (int steps = 0; c != 0;) {
     const double q = (phi + kHalfPi) / kPi;
     const double n = std::floor(q);
@@ -122,9 +194,13 @@ bool elliptic_f_kernel(double phi0, double m0, double* out) {
 }
 
 bool elliptic_e_kernel(double phi0, double m0, double* out) {
+  if (small_negative(phi0, m0)) {
+    *out = small_negative_e(phi0, m0);
+    return true;
+  }
   const Transformed t = transform(phi0, m0);
   double phi = t.phi;
-  if (t.m == 1) {
+  if (t.mc == 0) {
     // E(phi | 1) integrates |cos|: 2n + (-1)^n sin phi with n = round(phi / pi).
     const double n = std::floor((phi + kHalfPi) / kPi);
     const double s = std::sin(phi);
@@ -133,7 +209,7 @@ bool elliptic_e_kernel(double phi0, double m0, double* out) {
   }
   const double d = phi > 0 ? 1 : -1;
   phi = std::fabs(phi);
-  double a = 1, b = std::sqrt(1 - t.m), g = 1 - t.m / 2, s = 0, w = 1, c = (1 - b) / 2;
+  double a = 1, b = std::sqrt(t.mc), g = 1 - t.m / 2, s = 0, w = 1, c = (1 - b) / 2;
   for (int steps = 0; c != 0;) {
     const double tn = std::tan(phi);
     const double o = tn > 0 ? kPhaseUp : kPhaseDown;
