@@ -157,6 +157,11 @@ void draw_lines(QtDriverTarget* t, const double* x, const double* y, int32_t n, 
   for (int32_t i = 0; i < n; ++i) {
     if (!point_is_finite(x[i], y[i])) continue;
     QPoint q(device_coord(x[i]), device_coord(y[i]));
+    // A point on the pixel of the one before adds a segment of no length,
+    // which draws nothing and leaves the dashes where they are: long curves
+    // have many points to a pixel, and each costs only this test. (A run
+    // keeps its second point, so that a run on one pixel still goes to Qt.)
+    if (have_last && q == last && (pixels || run.size() > 1)) continue;
     bool moved = have_last && segment_beyond_band(last.x(), last.y(), q.x(), q.y());
     if (pixels) {
       if (moved)

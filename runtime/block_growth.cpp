@@ -11,6 +11,7 @@
 #include "graphics/plotlist/plot_store.h"
 #include "runtime/instances.h"
 #include "runtime/name_table.h"
+#include "runtime/plot_lists.h"
 #include "runtime/runtime_block.h"
 #include "runtime/runtime_status.h"
 #include "runtime/undo_store.h"
@@ -113,6 +114,7 @@ bool runtime_block_resize(RuntimeBlock* b, uint32_t new_size, int code) {
   plotstore_move(reinterpret_cast<PlotStore*>(base + old_start[kAreaMain]),
                  reinterpret_cast<PlotStore*>(base + new_start[kAreaMain]),
                  rt_plot_store_doubles(b, b->h.instance_count));
+  plotstore_widen_list(b);
   b->h.alloc_size = new_size;
   const bool engine_grew = split.size[kAreaEngine] > old_start[1] - kRuntimeHeaderBytes;
   engine_offsets_to_pointers(ctx, engine_grew ? uint32_t(split.size[kAreaEngine]) : 0, code);

@@ -270,7 +270,9 @@ int inst_plot_all(RuntimeBlock** handle, int32_t id) {
 
 int inst_run_figure_commands(RuntimeBlock** handle, int32_t id) {
   int status = 0;
+  const int32_t plot_used = (*handle)->h.build.used;
   for (int growths = 0;; ++growths) {
+    (*handle)->h.build.used = plot_used;  // a run again drops the failed one's plot output
     status = run_command_text(handle, id);
     if (!rt_is_memory_code(status) || growths == kMaxGrowths || !rt_memory_expand(handle, status)) break;
     frame_unwind(rt_engine(*handle), 0);

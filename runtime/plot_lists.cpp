@@ -26,6 +26,11 @@ void plotstore_commit_list(RuntimeBlock* b) {
   st.key = -1;
 }
 
+void plotstore_widen_list(RuntimeBlock* b) {
+  PlotBuildState& st = b->h.build;
+  if (st.key >= 0) plotstore_widen_room(rt_plot_store(b), &st.start, &st.capacity, st.used);
+}
+
 void plotstore_free_subplot(RuntimeBlock* b, int32_t key) { plotstore_free(rt_plot_store(b), key); }
 
 void rt_scratch_area(RuntimeBlock* b, uint8_t** start, int64_t* bytes) {

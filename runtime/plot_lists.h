@@ -9,4 +9,7 @@
 
 int plotstore_begin_list(RuntimeBlock* b, int32_t key, bool fresh);
 void plotstore_commit_list(RuntimeBlock* b);
+// After the block grew: the list being built takes the new room, so that the
+// plot command that overflowed fits when its handler runs again.
+void plotstore_widen_list(RuntimeBlock* b);
 void plotstore_free_subplot(RuntimeBlock* b, int32_t key);

@@ -4,6 +4,7 @@
 // command writes nothing.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/core/convert.h"
 #include "engine/core/status.h"
@@ -45,6 +46,20 @@ int plot_sizes(const MatArg* mats, int count, int32_t* k, int32_t* m) {
   return kOk;
 }
 
+// Curve i's n values of a: its row copied whole when it has n columns (rows
+// are contiguous), else its one value repeated; without a, 1 .. n.
+void put_row(PlotWriter* w, const MatArg& a, int32_t i, int32_t n) {
+  double* out = w->data + w->used;
+  w->used += n;
+  if (!a.given) {
+    for (int32_t p = 0; p < n; ++p) out[p] = double(p + 1);
+  } else if (a.cols == n && n >= 2) {
+    std::memcpy(out, a.re + int64_t(a.rows >= 2 ? i : 0) * a.cols, sizeof(double) * size_t(n));
+  } else {
+    for (int32_t p = 0; p < n; ++p) out[p] = elem(a, i, p);
+  }
+}
+
 void write_xy(PlotWriter* w, Subplot* s, int32_t code, double id, int32_t index, const StyleSpec& st, int32_t m,
               bool staircase, const MatArg& x, const MatArg& y, const MatArg* z, int32_t i) {
   const int32_t n = curve_points(m, staircase);
@@ -52,11 +67,15 @@ void write_xy(PlotWriter* w, Subplot* s, int32_t code, double id, int32_t index,
   plotwriter_begin_record(w, code, id, index, &st, 1 + planes * n);
   const int32_t first = w->used;
   plotwriter_put(w, n);
-  auto xv = [&](int32_t j) { return x.given ? elem(x, i, j) : double(j + 1); };
-  for (int32_t p = 0; p < n; ++p) plotwriter_put(w, xv(staircase ? (p + 1) / 2 : p));
-  for (int32_t p = 0; p < n; ++p) plotwriter_put(w, elem(y, i, staircase ? p / 2 : p));
-  if (z)
-    for (int32_t p = 0; p < n; ++p) plotwriter_put(w, elem(*z, i, p));
+  if (staircase) {
+    auto xv = [&](int32_t j) { return x.given ? elem(x, i, j) : double(j + 1); };
+    for (int32_t p = 0; p < n; ++p) plotwriter_put(w, xv((p + 1) / 2));
+    for (int32_t p = 0; p < n; ++p) plotwriter_put(w, elem(y, i, p / 2));
+  } else {
+    put_row(w, x, i, n);
+    put_row(w, y, i, n);
+    if (z) put_row(w, *z, i, n);
+  }
   const double* data = w->data + first + 1;
   subplot_autoscale_to_data(s, data, data + n, z ? data + 2 * n : nullptr, n);
 }

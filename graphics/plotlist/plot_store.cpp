@@ -199,6 +199,32 @@ void plotstore_free_tail(PlotStore* s, int32_t* data_pos, int64_t* bytes) {
   *bytes = cap > 0 ? int64_t(cap) * 8 : 0;
 }
 
+void plotstore_widen_room(PlotStore* s, int32_t* data_pos, int32_t* capacity, int32_t used) {
+  const int32_t head = *data_pos - kPlotBlockHead;
+  // Only while the room is still the free block it was taken as: a block
+  // freed in front of it since may have taken it into its own run.
+  if (head >= 0 && head < s->n && plotstore_at(s, head) < 0) {
+    int32_t len = block_len(s, head);
+    if (len >= *capacity + kPlotBlockHead) {
+      for (int32_t next = head + len; next < s->n && plotstore_at(s, next) < 0;) {
+        const int32_t f = block_len(s, next);
+        if (f == 0) break;
+        len += f;
+        next += f;
+      }
+      plotstore_put(s, head, -double(len));
+      *capacity = len - kPlotBlockHead;
+    }
+  }
+  int32_t pos = 0, cap = 0;
+  plotstore_largest_free(s, &pos, &cap, false, nullptr);
+  if (cap <= *capacity) return;
+  // Free space on both sides: the copy may overlap the old room.
+  move_doubles(s, pos, *data_pos, used);
+  *data_pos = pos;
+  *capacity = cap;
+}
+
 bool plotstore_check(const PlotStore* s) {
   if (s->n < 0) return false;
   std::set<int32_t> keys;

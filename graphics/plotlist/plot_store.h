@@ -43,6 +43,11 @@ void plotstore_free(PlotStore* s, int32_t key);
 int plotstore_reserve(PlotStore* s, int32_t key, int32_t* data_pos, int32_t* used, int32_t* capacity);
 void plotstore_write_block(PlotStore* s, int32_t key, int32_t data_pos, int32_t used);
 void plotstore_free_tail(PlotStore* s, int32_t* data_pos, int64_t* bytes);
+// The room of a list being built (a free block whose data begin at
+// *data_pos, `used` of its *capacity doubles written) after the store grew:
+// it takes in the free blocks that follow it, and moves to the largest free
+// block when that one holds more. Never compacts: the list lies in free space.
+void plotstore_widen_room(PlotStore* s, int32_t* data_pos, int32_t* capacity, int32_t used);
 
 // True when the blocks tile the area exactly with whole lengths and no key
 // has two used blocks; a store read from an image must pass it before use.

@@ -2,6 +2,7 @@
 // their arrowheads, lines clipped to the visible ranges, circles and
 // ellipses, bars reflected at the frame, multi-part polylines and the line
 // where two planes meet. Every count is checked against the record first.
+#include <algorithm>
 #include <cmath>
 
 #include "graphics/render/render_internal.h"
@@ -37,18 +38,83 @@ void arrowhead(const RenderState* st, double px, double py, double qx, double qy
   st->drv->draw_polyline(x, y, 3, &style, st->ctx);
 }
 
-// Draws the finite runs of px/py (clamped in 2-D).
-void draw_runs(RenderState* st, double* px, double* py, int32_t m, const StyleSpec& style) {
-  int32_t i = 0;
-  while (i < m) {
-    while (i < m && !render_finite(px[i], py[i])) ++i;
-    const int32_t begin = i;
-    while (i < m && render_finite(px[i], py[i])) {
-      clamp_point(st, &px[i], &py[i]);
-      ++i;
-    }
-    if (i > begin) st->drv->draw_polyline(px + begin, py + begin, i - begin, &style, st->ctx);
+// A 2-D curve goes to the driver run by run (a run: consecutive finite
+// points), converted a slice at a time, so that a curve of any length is
+// drawn whatever room the scratch has. A run that outgrows the buffer is
+// handed over in pieces, each starting at the point the one before ended
+// with, so solid lines join exactly; a curve whose runs fit the buffer
+// makes the same driver calls as one conversion of the whole curve would.
+constexpr int32_t kSlicePoints = 512;
+
+struct RunBuffer {
+  double* x;
+  double* y;
+  int32_t capacity;
+  int32_t length;
+};
+
+void flush_run(RenderState* st, RunBuffer* run, const StyleSpec& style, bool carry_on) {
+  if (run->length == 0) return;
+  st->drv->draw_polyline(run->x, run->y, run->length, &style, st->ctx);
+  if (carry_on) {
+    run->x[0] = run->x[run->length - 1];
+    run->y[0] = run->y[run->length - 1];
+    run->length = 1;
+  } else {
+    run->length = 0;
   }
+}
+
+void draw_runs_2d(RenderState* st, const double* x, const double* y, int32_t m, const StyleSpec& style) {
+  double sx[kSlicePoints], sy[kSlicePoints];
+  double own_x[kSlicePoints], own_y[kSlicePoints];
+  // The scratch holds the runs when it is larger than a slice.
+  RunBuffer run{own_x, own_y, kSlicePoints, 0};
+  if (st->scratch && st->scratch_size / 2 > kSlicePoints) {
+    const int32_t half = st->scratch_size / 2;
+    run = RunBuffer{st->scratch, st->scratch + half, half, 0};
+  }
+  double carry[2] = {0.0, 0.0};
+  for (int32_t first = 0; first < m; first += kSlicePoints) {
+    const int32_t n = std::min(kSlicePoints, m - first);
+    subplot_data_to_pixel_slice(st->s, x, y, first, n, sx, sy, carry);
+    for (int32_t i = 0; i < n; ++i) {
+      double px = sx[i], py = sy[i];
+      if (!render_finite(px, py)) {
+        flush_run(st, &run, style, false);
+        continue;
+      }
+      clamp_point(st, &px, &py);
+      if (run.length == run.capacity) flush_run(st, &run, style, true);
+      run.x[run.length] = px;
+      run.y[run.length] = py;
+      ++run.length;
+    }
+  }
+  flush_run(st, &run, style, false);
+}
+
+// Pixels of points i and j of a 2-D curve, clamped; false when either is
+// not finite.
+bool end_pair(RenderState* st, const double* x, const double* y, int32_t i, int32_t j, double p[4]) {
+  double carry[2] = {0.0, 0.0};
+  double px[2], py[2];
+  const int32_t at[2] = {i, j};
+  for (int k = 0; k < 2; ++k) {
+    // The pixel of a non-positive value on a log axis comes from the points
+    // before it, so the conversion runs from the curve's start when needed.
+    const int32_t from = st->s->scaleFlags & (kScaleXLog | kScaleYLog) ? 0 : at[k];
+    for (int32_t f = from; f <= at[k]; f += kSlicePoints) {
+      double sx[kSlicePoints], sy[kSlicePoints];
+      const int32_t n = std::min(kSlicePoints, at[k] + 1 - f);
+      subplot_data_to_pixel_slice(st->s, x, y, f, n, sx, sy, carry);
+      px[k] = sx[n - 1], py[k] = sy[n - 1];
+    }
+    if (!render_finite(px[k], py[k])) return false;
+    clamp_point(st, &px[k], &py[k]);
+  }
+  p[0] = px[0], p[1] = py[0], p[2] = px[1], p[3] = py[1];
+  return true;
 }
 
 // The two ends of a line a*x + b*y = c across the visible ranges.
@@ -77,22 +143,16 @@ void render_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& st
   const int32_t planes = rec.code_int == kCodePolyline3 ? 3 : 2;
   int32_t m;
   if (!record_count(rec, 0, (rec.n - 1) / planes, &m) || m == 0) return;
-  if (int64_t(3) * m > st->scratch_size) return;
   if (st->is3d) return render_polyline3(st, rec, style);
+  if (!st->drv->draw_polyline) return;
   const double* x = rec.data + 1;
   const double* y = x + m;
-  const double* z = planes == 3 ? y + m : nullptr;
-  double* px = st->scratch;
-  double* py = st->scratch + m;
-  subplot_data_to_pixel(st->s, x, y, z, m, px, py, nullptr);
-  if (!st->drv->draw_polyline) return;
-  draw_runs(st, px, py, m, style);
+  draw_runs_2d(st, x, y, m, style);
   if (m < 2) return;
-  if ((style.bits & kStyleBitArrowFirst) && render_finite(px[0], py[0]) && render_finite(px[1], py[1]))
-    arrowhead(st, px[0], py[0], px[1], py[1], style);
-  if ((style.bits & kStyleBitArrowLast) && render_finite(px[m - 1], py[m - 1]) &&
-      render_finite(px[m - 2], py[m - 2]))
-    arrowhead(st, px[m - 1], py[m - 1], px[m - 2], py[m - 2], style);
+  double p[4];
+  if ((style.bits & kStyleBitArrowFirst) && end_pair(st, x, y, 0, 1, p)) arrowhead(st, p[0], p[1], p[2], p[3], style);
+  if ((style.bits & kStyleBitArrowLast) && end_pair(st, x, y, m - 1, m - 2, p))
+    arrowhead(st, p[0], p[1], p[2], p[3], style);
 }
 
 void render_clipped_line(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {

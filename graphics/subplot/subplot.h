@@ -162,6 +162,12 @@ void subplot_data_to_pixel(const Subplot* s, const double* x, const double* y, c
                            double* px, double* py, double* depth);
 void subplot_data_to_pixel_extent(const Subplot* s, const double* x, const double* y, const double* z,
                                   int32_t n, double* px, double* py);
+// Points first .. first + n - 1 of a 2-D curve x[], y[] to pixels, exactly as
+// one subplot_data_to_pixel call over the whole curve gives them: a value on
+// a log axis that is not positive repeats the previous point's pixel, which
+// `carry` (x then y) brings in from the slice before and takes out to the next.
+void subplot_data_to_pixel_slice(const Subplot* s, const double* x, const double* y, int32_t first, int32_t n,
+                                 double* px, double* py, double carry[2]);
 void subplot_pixel_to_point(const Subplot* s, double px, double py, double* x, double* y);
 void subplot_pixel_delta_to_data(const Subplot* s, double dpx, double dpy, double* dx, double* dy);
 void subplot_visible_xrange(const Subplot* s, double* lo, double* hi);

@@ -129,6 +129,28 @@ void subplot_data_to_pixel(const Subplot* s, const double* x, const double* y, c
   }
 }
 
+void subplot_data_to_pixel_slice(const Subplot* s, const double* x, const double* y, int32_t first, int32_t n,
+                                 double* px, double* py, double carry[2]) {
+  if (n <= 0) return;
+  x += first, y += first;
+  const double xs = s->xScale, xo = s->xOffset, ys = s->yScale, yo = s->yOffset;
+  const bool lx = log_x(s), ly = log_y(s);
+  if (!lx && !ly) {
+    // The common case, written so that the compiler vectorises it.
+    for (int32_t i = 0; i < n; ++i) px[i] = x[i] * xs + xo;
+    for (int32_t i = 0; i < n; ++i) py[i] = y[i] * ys + yo;
+  } else {
+    double prev_x = carry[0], prev_y = carry[1];
+    for (int32_t i = 0; i < n; ++i) {
+      const bool start = first == 0 && i == 0;
+      px[i] = prev_x = (!lx || x[i] > 0 || start) ? project(s, x[i], lx) * xs + xo : prev_x;
+      py[i] = prev_y = (!ly || y[i] > 0 || start) ? project(s, y[i], ly) * ys + yo : prev_y;
+    }
+  }
+  carry[0] = px[n - 1];
+  carry[1] = py[n - 1];
+}
+
 void subplot_data_to_pixel_extent(const Subplot* s, const double* x, const double* y, const double* z,
                                   int32_t n, double* px, double* py) {
   if (!s->is3D) {

@@ -215,3 +215,38 @@ TEST(QtDriverShapes, DriverColours) {
 }
 
 }  // namespace
+
+// Long curves put many points on one pixel. Such points add segments of no
+// length: the picture is the one of the curve without them, dashes and
+// joins included, on the pixel path and on Qt's stroker alike.
+TEST(QtDriverShapes, PointsOnThePixelOfTheOneBeforeChangeNothing) {
+  const std::vector<std::pair<double, double>> corners = {{10, 10}, {90, 40}, {30, 120}, {150, 150}, {150, 20}};
+  auto with_repeats = [](const std::vector<std::pair<double, double>>& pts) {
+    std::vector<std::pair<double, double>> out;
+    for (auto [x, y] : pts)
+      for (double d : {0.0, 0.25, 0.5, 0.9}) out.push_back({x + d, y + d / 2});
+    return out;
+  };
+  auto draw = [](Canvas* c, const std::vector<std::pair<double, double>>& pts, uint32_t bits) {
+    std::vector<double> xs, ys;
+    for (auto [x, y] : pts) xs.push_back(x), ys.push_back(y);
+    StyleSpec s{bits, 0, 0, 0};
+    c->drv->draw_polyline(xs.data(), ys.data(), int32_t(xs.size()), &s, &c->ctx);
+  };
+  for (const uint32_t bits : {uint32_t(kStyleKindSolid), uint32_t(kStyleKindDashed), uint32_t(kStyleKindDashDot),
+                              uint32_t(kStyleBitThick)})
+    for (const int32_t thick : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << "bits " << bits << " thick lines " << thick);
+      Canvas plain, repeated;
+      plain.ctx.thick_lines = repeated.ctx.thick_lines = thick;
+      draw(&plain, corners, bits);
+      draw(&repeated, with_repeats(corners), bits);
+      EXPECT_EQ(repeated.ink(), plain.ink());
+      // A run on one pixel draws what its first two points draw.
+      Canvas one, two;
+      one.ctx.thick_lines = two.ctx.thick_lines = thick;
+      draw(&one, {{70, 70}, {70.3, 70.2}, {70.6, 70.9}}, bits);
+      draw(&two, {{70, 70}, {70.3, 70.2}}, bits);
+      EXPECT_EQ(one.ink(), two.ink());
+    }
+}

@@ -183,3 +183,45 @@ TEST(PlotStore, ReopenedListThatCannotMoveStays) {
   EXPECT_EQ(plotstore_at(s, 0), 20.0);
   EXPECT_TRUE(plotstore_check(s));
 }
+
+// A list being built is a free block with data in it. When the store grows
+// under it, it takes the new room: the free blocks after it, or a larger
+// free block elsewhere, its data moved along. Committed, it is a list.
+TEST(PlotStore, ARoomBeingBuiltWidensWhenTheStoreGrows) {
+  struct Block {
+    int32_t at, size, key;  // size < 0: free
+  };
+  struct Case {
+    const char* what;
+    std::vector<Block> before;  // tiles n = 40
+    int32_t room_at;            // the room's block
+    int32_t want_pos, want_cap;
+  } cases[] = {
+      {"room at the end", {{0, 10, 1}, {10, -30, 0}}, 10, 12, 68},
+      {"room before a list", {{0, -10, 0}, {10, 30, 1}}, 0, 42, 38},
+      {"room with free blocks after it", {{0, 10, 1}, {10, -10, 0}, {20, -4, 0}, {24, -16, 0}}, 10, 12, 68},
+      {"room behind a freed block", {{0, -10, 0}, {10, -10, 0}, {20, 20, 1}}, 10, 42, 38},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Buffer buf;
+    PlotStore* s = buf.at(0);
+    plotstore_init(s, 44);
+    for (const Block& b : c.before) {
+      plotstore_put(s, b.at, b.size);
+      if (b.size > 0) plotstore_put(s, b.at + 1, b.key);
+    }
+    int32_t pos = c.room_at + kPlotBlockHead, cap = 0;
+    for (const Block& b : c.before)
+      if (b.at == c.room_at) cap = -b.size - kPlotBlockHead;
+    const std::vector<double> data = {69, -1, -1, 0, 0, 1, 0, 1.5};
+    for (size_t i = 0; i < data.size(); ++i) plotstore_put(s, pos + int32_t(i), data[i]);
+    ASSERT_EQ(plotstore_resize(s, 84), 0);
+    plotstore_widen_room(s, &pos, &cap, int32_t(data.size()));
+    EXPECT_EQ(pos, c.want_pos);
+    EXPECT_EQ(cap, c.want_cap);
+    plotstore_write_block(s, 2, pos, int32_t(data.size()));
+    ASSERT_TRUE(plotstore_check(s));
+    EXPECT_EQ(list_of(s, 2), data);
+  }
+}

@@ -2,8 +2,10 @@
 // small list and the exact calls it makes, so the log is the expectation.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "graphics/render/plot_render.h"
 #include "support/plot_list_builder.h"
@@ -252,3 +254,78 @@ TEST_F(Render, TheLineWherePlanesMeetRunsAlongItsLongestAxis) {
 }
 
 }  // namespace
+
+// What a curve puts on the page: its segments in order, and the points of
+// its one-point runs. A curve handed over in several pieces must give the
+// same as one conversion of the whole curve cut at its non-finite points.
+struct Strokes {
+  std::vector<std::array<double, 4>> segments;
+  std::vector<std::array<double, 2>> dots;
+  int calls = 0;
+  void add(const double* x, const double* y, int32_t n) {
+    ++calls;
+    if (n == 1) dots.push_back({x[0], y[0]});
+    for (int32_t i = 1; i < n; ++i) segments.push_back({x[i - 1], y[i - 1], x[i], y[i]});
+  }
+  static Strokes*& current() {
+    static Strokes* s = nullptr;
+    return s;
+  }
+  static void draw(const double* x, const double* y, int32_t n, const StyleSpec*, GraphicsDriverContext*) {
+    current()->add(x, y, n);
+  }
+};
+
+TEST_F(Render, CurvesLongerThanTheScratchReachTheDriverWhole) {
+  constexpr int32_t m = 3000;
+  // Gaps at a slice's end and inside one; on the log axis, values that are
+  // not positive at the start, across a slice boundary and at the end.
+  const std::vector<int32_t> gaps = {511, 700, 701, 1500};
+  const std::vector<int32_t> non_positive = {0, 1, 1023, 1024, 1025, 2999};
+  for (const bool log_y : {false, true}) {
+    std::vector<double> data(1 + 2 * m);
+    data[0] = m;
+    for (int32_t i = 0; i < m; ++i) {
+      data[1 + i] = 10.0 * i / m;
+      data[1 + m + i] = 5 + 4 * std::sin(i / 50.0);
+    }
+    for (int32_t i : gaps) data[1 + m + i] = NAN;
+    if (log_y)
+      for (int32_t i : non_positive) data[1 + m + i] = i % 2 ? 0.0 : -1.0;
+    flat_subplot(&s, 0, 100, 0, 100, 0, 10, 0.5, 10);
+    s.optionFlags &= ~kAxesBits;
+    if (log_y) s.scaleFlags |= kScaleLogY, subplot_compute_transform(&s, 0, 0.0);
+    // The model: the whole curve converted at once and cut into runs.
+    std::vector<double> px(m), py(m);
+    subplot_data_to_pixel(&s, data.data() + 1, data.data() + 1 + m, nullptr, m, px.data(), py.data(), nullptr);
+    Strokes want;
+    for (int32_t i = 0; i < m;) {
+      int32_t j = i;
+      while (j < m && std::isfinite(px[j]) && std::isfinite(py[j])) ++j;
+      if (j > i) want.add(px.data() + i, py.data() + i, j - i);
+      i = std::max(j, i + 1);
+    }
+    ASSERT_GE(want.calls, log_y ? 1 : 4);  // NaN is not positive either: on a log axis it repeats
+    for (const int32_t room : {0, 16, 1100, 2 * m + 16}) {
+      SCOPED_TRACE(testing::Message() << "log " << log_y << " scratch " << room);
+      ListBuilder b;
+      b.open(0).recv(kCodePolyline, 0, 0, data);
+      Strokes got;
+      Strokes::current() = &got;
+      GraphicsDriver d = rec.table;
+      d.draw_polyline = Strokes::draw;
+      std::vector<double> small(size_t(room) + 1);
+      int32_t start = 0;
+      RenderRequest q{b.d.data(), int32_t(b.d.size()), room ? small.data() : nullptr, room, &s, &start, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &d, &rec.context};
+      plotlist_render(&q);
+      rec.take();
+      // Frame and axes are off: every call is the curve's.
+      EXPECT_EQ(got.segments.size(), want.segments.size());
+      EXPECT_TRUE(got.segments == want.segments);
+      EXPECT_EQ(got.dots, want.dots);
+      // A scratch that holds the curve gives one call per run.
+      if (room > 2 * m) EXPECT_EQ(got.calls, want.calls);
+    }
+  }
+}
