@@ -625,6 +625,15 @@ int compile_command_line(EngineContext* c, const char* text, int32_t length) {
 int exec_command_line(EngineContext* c, const char* text, int32_t length, int flag) {
   entry_gap_settle(c);
   if (length < 0) length = int32_t(std::strlen(text));
+  if (c->charset[kCharsetBom]) {
+    // A text read from a file may open with a byte-order mark, which the
+    // source reader drops from every other source too.
+    const int skip = c->charset[kCharsetBom](text, nullptr, nullptr, length);
+    if (skip > 0 && skip <= length) {
+      text += skip;
+      length -= skip;
+    }
+  }
   const int status = compile_command_line(c, text, length);
   if (status == kOk) return kSliceEnded;
   // Nothing runs, so nothing else will report it; the report becomes lasterr's.

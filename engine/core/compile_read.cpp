@@ -9,6 +9,7 @@
 #include "engine/core/compiler.h"
 #include "engine/core/errors.h"
 #include "engine/core/lexer.h"
+#include "engine/core/source_walk.h"
 #include "engine/core/symbols.h"
 
 namespace tncomp {
@@ -18,11 +19,19 @@ namespace {
 
 class Reader {
  public:
-  Reader(Unit& u, const char* t, int32_t n, uint8_t* out, int64_t capacity, Header* header)
-      : u_(u), t_(t), n_(n), out_(out), cap_(capacity), header_(header) {}
+  Reader(Unit& u, const char* t, int32_t n, uint8_t* out, int64_t capacity, Header* header,
+         SourceStretch* walk = nullptr)
+      : u_(u), t_(t), n_(n), out_(out), cap_(capacity), header_(header), walk_(walk) {
+    if (walk) {
+      counted_to_ = walk->from;
+      counted_lines_ = walk->line;
+    }
+  }
 
   int read_all();
   int64_t used() const { return used_; }
+  // The loader's reading: line ends before pos (pos never goes back).
+  int32_t lines_to(int32_t pos);
 
  private:
   struct Scan {
@@ -48,21 +57,28 @@ class Reader {
   int assignment(const Scan& s, int32_t kind, bool for_loop);
   int header_names(char close, bool outputs, int32_t* count, bool* var_last);
   bool input_may_share(int32_t slot) const;
+  int stop_before_header();
+  int walk_line(int kind, int32_t words);
+  void walk_past(int status);
 
   int put(char c) {
-    if (used_ + 1 > cap_) return kExpressionTooLarge;
+    if (used_ + 1 > cap_) return full();
     out_[used_++] = uint8_t(c);
     return kOk;
   }
   int put_text(const char* s, int32_t n) {
-    if (used_ + n > cap_) return kExpressionTooLarge;
+    if (used_ + n > cap_) return full();
     std::memcpy(out_ + used_, s, size_t(n));
     used_ += n;
     return kOk;
   }
+  int full() {
+    scratch_full_ = true;
+    return kExpressionTooLarge;
+  }
   // Starts a record whose texts follow; finish_record writes its header.
   int begin_record(int64_t* at) {
-    if (used_ + kStmtHeaderBytes > cap_) return kExpressionTooLarge;
+    if (used_ + kStmtHeaderBytes > cap_) return full();
     *at = used_;
     used_ += kStmtHeaderBytes;
     return kOk;
@@ -118,10 +134,18 @@ class Reader {
   int32_t stmt_line_ = 0;
   int32_t statements_ = 0;
   bool stop_ = false;
+  // The loader's reading (null while compiling): boundaries only, no records kept.
+  SourceStretch* walk_;
+  int32_t stmt_start_ = 0;
+  int walk_status_ = kOk;  // a visit's status, which ends the reading
+  int32_t counted_to_ = 0;
+  int32_t counted_lines_ = 0;
+  bool scratch_full_ = false;  // the free space ran out
 };
 
 int Reader::read_all() {
   line_ = compile_first_line(u_.ctx) + 1;
+  if (walk_) p_ = walk_->from;
   u_.line = line_;
   while (!stop_) {
     if (lex_skip_blanks(u_.ctx, t_, n_, &p_, true, &line_) == kSkipStatementEnd) {
@@ -131,11 +155,83 @@ int Reader::read_all() {
     if (p_ >= n_) break;
     stmt_line_ = line_;
     u_.line = line_;
-    TN_TRY(compile_read_statement());
+    stmt_start_ = p_;
+    if (!walk_) {
+      TN_TRY(compile_read_statement());
+      continue;
+    }
+    used_ = 0;  // the loader keeps no records: a statement's own text is enough
+    const int status = compile_read_statement();
+    if (walk_status_ != kOk) return walk_status_;
+    // A reading cut short by its scratch space would find other boundaries
+    // than one with room: it fails instead.
+    if (scratch_full_ || (status == kVariableTableOverflow && u_.name_capacity < kMaxLocals))
+      return kDataStackOverflow;
+    if (status != kOk) walk_past(status);
+  }
+  if (walk_) {
+    walk_->stop = p_;
+    return kOk;
   }
   u_.line = line_;
   if ((u_.flags & kCompileHeaderExpected) && !header_->seen) return kFunctionHeaderExpected;
   return kOk;
+}
+
+// ---- the loader's reading ------------------------------------------------------------
+// The statements are read as for a compilation, so the loader finds a
+// definition exactly where the compiler would read its header, and its end
+// where the compiler stops.
+
+// A "function" or "define" statement where none may stand: the text before
+// it is all there is.
+int Reader::stop_before_header() {
+  if (walk_) walk_->at_header = true;
+  stop_ = true;
+  return kOk;
+}
+
+int32_t Reader::lines_to(int32_t pos) {
+  // Line ends as the lexer counts them: CR LF once.
+  for (; counted_to_ < pos && counted_to_ < n_; ++counted_to_) {
+    const char c = t_[counted_to_];
+    if (c == '\n' || (c == '\r' && !(counted_to_ + 1 < n_ && t_[counted_to_ + 1] == '\n'))) ++counted_lines_;
+  }
+  return counted_lines_;
+}
+
+// A "use" or "include" statement for the loader. An "include" outside every
+// definition is one the loader refuses.
+int Reader::walk_line(int kind, int32_t words) {
+  if ((kind == kLineInclude || kind == kLineIncludeIfExists) && !header_->seen && walk_->error == kOk) {
+    walk_->error = kIncludeNotPermitted;
+    walk_->error_line = lines_to(stmt_start_);
+  }
+  if (!walk_->visit) return kOk;
+  int32_t line_end = words;
+  while (line_end < n_ && !lex_line_end(t_[line_end])) ++line_end;
+  walk_status_ = walk_->visit(walk_->arg, kind, stmt_start_, words, line_end, lines_to(stmt_start_));
+  return walk_status_;
+}
+
+// A statement the compiler refuses is the compiler's to report when it
+// compiles it; the reading resumes after the line it failed on (at once when
+// its line end was its end). The loader refuses a stray "endfunction" and a
+// header it cannot read (the compiler's faults of a header that reads, a
+// name used twice or a misplaced "varargin", wait for its compilation).
+void Reader::walk_past(int status) {
+  const bool unreadable_header = status == kMissingFunctionName || status == kBadFunctionHeader ||
+                                 status == kBadDefinition || (header_->seen && walk_->name < 0);
+  if ((status == kUnexpectedEndfunction || unreadable_header) && walk_->error == kOk) {
+    walk_->error = status;
+    walk_->error_line = lines_to(stmt_start_);
+  }
+  if (!(p_ > stmt_start_ && lex_line_end(t_[p_ - 1]))) {
+    LexCursor lx(t_, n_, p_);
+    for (LexPiece piece = lex_piece(&lx); piece != kPieceEnd && piece != kPieceLineEnd;) piece = lex_piece(&lx);
+    p_ = lx.pos;
+  }
+  if (header_->define) stop_ = true;  // a definition of one statement
 }
 
 int Reader::compile_read_statement() {
@@ -155,10 +251,7 @@ int Reader::compile_read_statement() {
   if (at_word("function", &e)) {
     const bool allowed = (u_.flags & kCompileHeaderExpected) && !header_->seen && statements_ == 0;
     if (!allowed) {
-      if (u_.flags & kCompileStopAtHeader) {
-        stop_ = true;
-        return kOk;
-      }
+      if (u_.flags & kCompileStopAtHeader) return stop_before_header();
       return kUnexpectedFunctionHeader;
     }
     p_ = e;
@@ -166,11 +259,18 @@ int Reader::compile_read_statement() {
   }
   if (at_word("endfunction", &e)) {
     if (!header_->seen || header_->define) return kUnexpectedEndfunction;
+    if (walk_) {
+      // The definition takes its "endfunction" statement whole: what stands
+      // after it on the line (a comment that may span lines) is read as well.
+      p_ = e;
+      lex_skip_blanks(u_.ctx, t_, n_, &p_, true, &line_);
+    }
     stop_ = true;
     return kOk;
   }
   if (at_word("define", &e)) {
     const bool allowed = (u_.flags & kCompileDefineAllowed) && !header_->seen && statements_ == 0;
+    if (!allowed && (u_.flags & kCompileStopAtHeader)) return stop_before_header();
     if (!allowed) return kUnexpectedDefinition;
     p_ = e;
     return define_statement();
@@ -179,12 +279,22 @@ int Reader::compile_read_statement() {
     p_ = e;
     return pragma();
   }
-  if (at_word("use", &e) || at_word("useifexists", &e)) {
+  const bool use_if_exists = at_word("useifexists", &e);
+  if (use_if_exists || at_word("use", &e)) {
+    if (walk_) TN_TRY(walk_line(use_if_exists ? kLineUseIfExists : kLineUse, e));
     while (p_ < n_ && !lex_line_end(t_[p_])) ++p_;
     return kOk;
   }
-  if (at_word("include", &e) || at_word("includeifexists", &e)) return kIncludeNotPermitted;
-  if (at_word("public", &e) || at_word("private", &e)) {
+  const bool include_if_exists = at_word("includeifexists", &e);
+  if (include_if_exists || at_word("include", &e)) {
+    if (!walk_) return kIncludeNotPermitted;
+    TN_TRY(walk_line(include_if_exists ? kLineIncludeIfExists : kLineInclude, e));
+    while (p_ < n_ && !lex_line_end(t_[p_])) ++p_;
+    return kOk;
+  }
+  const bool is_private = at_word("private", &e);
+  if (is_private || at_word("public", &e)) {
+    if (walk_) walk_->mark = is_private ? 1 : 0;
     p_ = e;
     return kOk;  // the rest of the line is read as a statement of its own
   }
@@ -287,11 +397,11 @@ int Reader::header_names(char close, bool outputs, int32_t* count, bool* var_las
     if (p_ >= n_ || !lex_ident_start(t_[p_])) return kBadFunctionHeader;
     const int32_t s = p_;
     p_ = lex_identifier_end(t_, n_, p_);
-    if (special_seen) return misplaced;
+    if (special_seen && !walk_) return misplaced;
     const int32_t len = p_ - s;
     if (len == int32_t(std::strlen(special)) && std::memcmp(t_ + s, special, size_t(len)) == 0) special_seen = true;
     int32_t slot = u_.find_name(t_ + s, len);
-    if (slot >= 0 && (outputs || !input_may_share(slot))) return kReusedVariableName;
+    if (slot >= 0 && (outputs || !input_may_share(slot)) && !walk_) return kReusedVariableName;
     TN_TRY(u_.add_name(t_ + s, len, &slot));
     if (!outputs) header_->input_slot[*count] = uint16_t(slot);
     ++*count;
@@ -346,8 +456,9 @@ int Reader::function_header() {
   } else if (lex_ident_start(t_[p_])) {
     const int32_t s = p_;
     const int32_t e = lex_identifier_end(t_, n_, p_);
+    // «r = f», «r /* result */ = f» and «r ...» over two lines alike.
     int32_t q = e;
-    while (q < n_ && lex_blank(t_[q])) ++q;
+    lex_skip_inline(t_, n_, &q, nullptr);
     if (q < n_ && t_[q] == '=' && !(q + 1 < n_ && t_[q + 1] == '=')) {
       TN_TRY(header_names(0, true, &header_->outputs, &header_->varargout));
       p_ = q + 1;
@@ -366,12 +477,24 @@ int Reader::function_header() {
     name_start = p_;
     p_ = name_end = lex_identifier_end(t_, n_, p_);
   }
-  if (name_end - name_start > kIdentifierLimit)
+  if (walk_) {
+    // The loader defines the function by this name; a name too long is its to report.
+    walk_->name = name_start;
+    walk_->name_length = name_end - name_start;
+  } else if (name_end - name_start > kIdentifierLimit) {
     return u_.fail_named(kNameTooLong, t_ + name_start, name_end - name_start, name_end - name_start);
+  }
   if (n_ - p_ >= 2 && t_[p_] == ':' && t_[p_ + 1] == ':') {
     p_ += 2;
     if (p_ >= n_ || !lex_ident_start(t_[p_])) return kBadFunctionHeader;
+    const int32_t s = p_;
     p_ = lex_identifier_end(t_, n_, p_);
+    if (walk_) {
+      walk_->class_name = walk_->name;
+      walk_->class_length = walk_->name_length;
+      walk_->name = s;
+      walk_->name_length = p_ - s;
+    }
   }
   same_line_blanks();
   if (p_ < n_ && t_[p_] == '(') {
@@ -387,7 +510,12 @@ int Reader::define_statement() {
   header_->define = true;
   same_line_blanks();
   if (p_ >= n_ || !lex_ident_start(t_[p_])) return kBadDefinition;
+  const int32_t name = p_;
   p_ = lex_identifier_end(t_, n_, p_);
+  if (walk_) {
+    walk_->name = name;
+    walk_->name_length = p_ - name;
+  }
   same_line_blanks();
   if (!(p_ < n_ && t_[p_] == '=' && !(p_ + 1 < n_ && t_[p_ + 1] == '='))) return kBadDefinition;
   ++p_;
@@ -693,4 +821,29 @@ int32_t source_logical_line_end(const char* t, int32_t length) {
     const LexPiece piece = lex_piece(&c);
     if (piece == kPieceEnd || piece == kPieceLineEnd) return c.pos;
   }
+}
+
+int source_read_stretch(EngineContext* ctx, const char* text, int32_t length, SourceStretch* s) {
+  using namespace tncomp;
+  Scratch scratch;
+  carve_scratch(ctx, text, length, true, &scratch);
+  Unit u;
+  u.ctx = ctx;
+  u.function_id = s->definition ? 0 : -1;
+  u.flags = kCompileStopAtHeader | (s->definition ? kCompileHeaderExpected | kCompileDefineAllowed : 0u);
+  u.names = scratch.names;
+  u.name_capacity = scratch.name_capacity;
+  u.emit_positions = ctx->emit_positions != 0;
+  s->stop = s->from;
+  s->at_header = false;
+  s->mark = -1;
+  s->name = s->class_name = -1;
+  s->name_length = s->class_length = 0;
+  s->error = kOk;
+  Header header;
+  Reader reader(u, text, length, scratch.stmts, scratch.stmt_bytes, &header, s);
+  const int status = reader.read_all();
+  s->is_define = header.define;
+  s->stop_line = reader.lines_to(s->stop);
+  return status;
 }

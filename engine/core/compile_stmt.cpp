@@ -70,6 +70,36 @@ int chain_patch_from(Unit& u, int64_t head, int64_t target, int origin) {
 
 }  // namespace
 
+void carve_scratch(EngineContext* ctx, const char* text, int32_t length, bool function, Scratch* s) {
+  uint8_t* begin = reinterpret_cast<uint8_t*>(data_words(ctx) + ctx->data_top);
+  uint8_t* end = reinterpret_cast<uint8_t*>(data_words(ctx) + ctx->data_capacity);
+  const uint8_t* tb = reinterpret_cast<const uint8_t*>(text);
+  if (tb + length > begin && tb < end) {
+    // Keep to the larger side of the text.
+    if (tb - begin >= end - (tb + length)) {
+      end = const_cast<uint8_t*>(tb);
+    } else {
+      begin = const_cast<uint8_t*>(tb) + length;
+    }
+  }
+  begin = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(begin) + 7) & ~uintptr_t(7));
+  int64_t bytes = end > begin ? end - begin : 0;
+  if (function) {
+    const int64_t n = bytes / 4 / kNameBytes;
+    s->name_capacity = int32_t(n < kMaxLocals ? n : kMaxLocals);
+    end -= int64_t(s->name_capacity) * kNameBytes;
+    s->names = end;
+    bytes -= int64_t(s->name_capacity) * kNameBytes;
+  }
+  int64_t chars = bytes / 4 / 2;
+  if (chars > kMaxStringChars) chars = kMaxStringChars;
+  s->chars_capacity = int32_t(chars);
+  end -= chars * 2;
+  s->chars = reinterpret_cast<uint16_t*>(end);
+  s->stmts = begin;
+  s->stmt_bytes = end > begin ? end - begin : 0;
+}
+
 int chain_link(Unit& u, int64_t* head, int64_t operand) {
   uint16_t link = kPendingJump;
   if (*head > 0) {
@@ -644,48 +674,6 @@ int Generator::return_code() {
 }
 
 // ---- the compilation ------------------------------------------------------------------
-
-// Carves the free data-stack space into the statement list, the string
-// scratch and (for functions) the local-name table, avoiding the source text
-// when it lies there.
-struct Scratch {
-  uint8_t* stmts = nullptr;
-  int64_t stmt_bytes = 0;
-  uint16_t* chars = nullptr;
-  int32_t chars_capacity = 0;
-  uint8_t* names = nullptr;
-  int32_t name_capacity = 0;
-};
-
-void carve_scratch(EngineContext* ctx, const char* text, int32_t length, bool function, Scratch* s) {
-  uint8_t* begin = reinterpret_cast<uint8_t*>(data_words(ctx) + ctx->data_top);
-  uint8_t* end = reinterpret_cast<uint8_t*>(data_words(ctx) + ctx->data_capacity);
-  const uint8_t* tb = reinterpret_cast<const uint8_t*>(text);
-  if (tb + length > begin && tb < end) {
-    // Keep to the larger side of the text.
-    if (tb - begin >= end - (tb + length)) {
-      end = const_cast<uint8_t*>(tb);
-    } else {
-      begin = const_cast<uint8_t*>(tb) + length;
-    }
-  }
-  begin = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(begin) + 7) & ~uintptr_t(7));
-  int64_t bytes = end > begin ? end - begin : 0;
-  if (function) {
-    const int64_t n = bytes / 4 / kNameBytes;
-    s->name_capacity = int32_t(n < kMaxLocals ? n : kMaxLocals);
-    end -= int64_t(s->name_capacity) * kNameBytes;
-    s->names = end;
-    bytes -= int64_t(s->name_capacity) * kNameBytes;
-  }
-  int64_t chars = bytes / 4 / 2;
-  if (chars > kMaxStringChars) chars = kMaxStringChars;
-  s->chars_capacity = int32_t(chars);
-  end -= chars * 2;
-  s->chars = reinterpret_cast<uint16_t*>(end);
-  s->stmts = begin;
-  s->stmt_bytes = end > begin ? end - begin : 0;
-}
 
 // Raises one compile error. A syntax error that names the text it refuses
 // has no template row to put it in: the text follows the message in quotes.

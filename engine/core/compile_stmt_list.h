@@ -109,6 +109,19 @@ int for_each_item(const char* s, int32_t n, F f) {
   return f(s + start, n - start);
 }
 
+// The free data-stack space carved into the statement list, the string
+// scratch and (for functions) the local-name table, avoiding the source text
+// when it lies there.
+struct Scratch {
+  uint8_t* stmts = nullptr;
+  int64_t stmt_bytes = 0;
+  uint16_t* chars = nullptr;
+  int32_t chars_capacity = 0;
+  uint8_t* names = nullptr;
+  int32_t name_capacity = 0;
+};
+void carve_scratch(EngineContext* ctx, const char* text, int32_t length, bool function, Scratch* s);
+
 // Reads the statements of text into records at out (capacity bytes), the
 // header's declarations into *header, every assigned name into the unit's
 // local-name table; *used: the bytes of records written.

@@ -153,7 +153,7 @@ int lib_add_use(EngineContext* c, int32_t library, int32_t other) {
 
 int lib_parse_use_lines(EngineContext* c, int32_t library, const char* text, int32_t length) {
   UseContext u{c, library, text, length};
-  return source_use_lines(text, length, use_one, &u);
+  return source_use_lines(c, text, length, use_one, &u);
 }
 
 int lib_use(EngineContext* c, int32_t library, const char* text, int32_t length) {

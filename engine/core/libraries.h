@@ -75,17 +75,22 @@ struct SourceDefinition {
   int32_t name_length;
   const char* class_name;  // null for a plain function
   int32_t class_length;
-  int32_t start, end;  // the definition's text in the source
-  int32_t line;        // line ends before its first line
+  int32_t start, end;  // the definition's text in the source: its "function" or
+                       // "define" statement to its "endfunction" statement, the
+                       // next definition or the end of the text
+  int32_t line;        // line ends before start
   uint8_t is_private;
   uint8_t is_define;   // "define name = expression"
 };
 
 // The next definition from scan->position: kOk, or kEndOfFile at the end of
-// the text. kIncludeNotPermitted for an "include" line between definitions,
-// kUnexpectedEndfunction for an "endfunction" that closes nothing,
-// kMissingFunctionName, kBadFunctionHeader and kBadDefinition for malformed
-// headers.
+// the text. The text is read by the compiler's statement reader, in the free
+// data-stack space, so that a definition starts and ends where the compiler
+// reads one. kIncludeNotPermitted for an "include" statement between
+// definitions, kUnexpectedEndfunction for an "endfunction" that closes
+// nothing, and kMissingFunctionName, kBadFunctionHeader or kBadDefinition for
+// a header that cannot be read; any other fault of a header or a body is the
+// compiler's to report when it compiles the definition.
 int fn_find_next_definition(EngineContext* ctx, const char* text, int32_t length, DefinitionScan* scan,
                             SourceDefinition* out);
 
@@ -104,10 +109,11 @@ int fn_each_definition(EngineContext* ctx, const char* text, int32_t length, Vis
 }
 
 // Calls visit(arg, name, length, if_exists) for each library named on a "use"
-// or "useifexists" line; a visit's nonzero status ends the walk. kBadLibraryName for a
-// name that does not begin with a letter or "_".
+// or "useifexists" statement (read as the compiler reads statements); a
+// visit's nonzero status ends the walk. kBadLibraryName for a name that does
+// not begin with a letter or "_".
 using UseLineVisit = int (*)(void* arg, const char* name, int32_t length, bool if_exists);
-int source_use_lines(const char* text, int32_t length, UseLineVisit visit, void* arg);
+int source_use_lines(EngineContext* ctx, const char* text, int32_t length, UseLineVisit visit, void* arg);
 
 // --- Library entries -------------------------------------------------------------------
 int lib_find_by_name(EngineContext* ctx, const char* name, int32_t length, int loaded_flag, int32_t* index);

@@ -5,18 +5,19 @@
 // caller's buffer: what does not fit is an error, not a cut.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "engine/core/calls.h"
 #include "engine/core/fntable.h"
+#include "engine/core/lexer.h"
 #include "engine/core/libraries.h"
-#include "engine/core/source_lex.h"
+#include "engine/core/source_walk.h"
 #include "engine/core/symbols.h"
 
 namespace {
 
 constexpr char kFunctionExtensions[] = ".m\0";  // a list: ".m", then the empty end
 constexpr char kKwInclude[] = "include";
-constexpr char kKwIncludeIfExists[] = "includeifexists";
 
 struct ReadRequest {
   const char* extensions;
@@ -60,7 +61,7 @@ int ask_hooks(EngineContext* c, const char* name, const ReadRequest& rq, char* b
 // The file name on an "include" line, from p: quoted, or up to a blank, a
 // separator or a comment.
 bool include_name(const char* t, int32_t p, int32_t e, int32_t* start, int32_t* length) {
-  p = srclex::skip_blanks(t, p, e);
+  while (p < e && lex_blank(t[p])) ++p;
   if (p < e && (t[p] == '"' || t[p] == '\'')) {
     const char q = t[p++];
     int32_t s = p;
@@ -70,7 +71,7 @@ bool include_name(const char* t, int32_t p, int32_t e, int32_t* start, int32_t* 
     return p < e && p > s;
   }
   int32_t s = p;
-  while (p < e && !srclex::blank(t[p]) && t[p] != ';' && t[p] != ',' && t[p] != '%' &&
+  while (p < e && !lex_blank(t[p]) && t[p] != ';' && t[p] != ',' && t[p] != '%' &&
          !(t[p] == '/' && p + 1 < e && t[p + 1] == '/'))
     ++p;
   *start = s;
@@ -78,57 +79,73 @@ bool include_name(const char* t, int32_t p, int32_t e, int32_t* start, int32_t* 
   return p > s;
 }
 
-// Replaces each "include" line of buffer[0, *length) by the text it names,
-// read into the free tail of the buffer and then rotated into place.
+// The first "include" statement at or after `from`, as the compiler's
+// statement reader finds statements.
+struct IncludeAt {
+  int32_t from;
+  bool found = false;
+  bool if_exists = false;
+  int32_t start = 0, words = 0, line_end = 0;
+};
+
+int first_include(void* arg, int kind, int32_t start, int32_t words, int32_t line_end, int32_t) {
+  auto* at = static_cast<IncludeAt*>(arg);
+  if ((kind != kLineInclude && kind != kLineIncludeIfExists) || start < at->from) return kOk;
+  at->found = true;
+  at->if_exists = kind == kLineIncludeIfExists;
+  at->start = start;
+  at->words = words;
+  at->line_end = line_end;
+  return kEndOfFile;  // enough read: this reading stops here
+}
+
+// Replaces each "include" statement of buffer[0, *length), to its line end,
+// by the text it names, read into the free tail of the buffer and then
+// rotated into place. Each search reads the text from its start (only from
+// there is a statement known as one) but takes no statement before the
+// text spliced in last, which is expanded already.
 int expand_includes(EngineContext* c, const ReadRequest& rq, const char* source_name, char* buf, int32_t* length,
                     int32_t capacity, int depth) {
   int32_t total = *length;
-  srclex::Line ln;
   int32_t resume = 0;
-  for (;;) {
-    // The reader restarts after each splice; no block comment is open at an
-    // include line, so none needs carrying over.
-    srclex::LineReader r(buf, total, resume);
-    bool found = false;
-    while (r.next(&ln)) {
-      const int32_t p = ln.content, e = ln.end;
-      bool if_exists = false;
-      int32_t k = 0;
-      if (srclex::keyword_at(buf, p, e, kKwIncludeIfExists)) {
-        if_exists = true;
-        k = int32_t(sizeof kKwIncludeIfExists) - 1;
-      } else if (srclex::keyword_at(buf, p, e, kKwInclude)) {
-        k = int32_t(sizeof kKwInclude) - 1;
-      } else {
-        continue;
-      }
-      int32_t ns = 0, nl = 0;
-      if (!include_name(buf, p + k, e, &ns, &nl)) return fn_raise(c, kIncludeSyntax, 0, int32_t(std::strlen(source_name)), source_name);
-      if (depth + 1 > kMaxIncludeDepth) return fn_raise(c, kIncludeDepth, 0, int32_t(std::strlen(source_name)), source_name);
-      char name[kIncludeNameLimit + 1];
-      if (nl > kIncludeNameLimit) return fn_raise(c, kNameTooLong, 0, nl, buf + ns);
-      std::memcpy(name, buf + ns, size_t(nl));
-      name[nl] = 0;
-      int32_t n = 0, line = 0;
-      const int status = read_source(c, name, nl, kIncludeNameLimit, rq, buf + total, capacity - total, &n, &line,
-                                     depth + 1);
-      if (status == kLibraryNotFound || status == kSourceNotFound) {
-        if (!if_exists) return status;
-        n = 0;
-      } else if (status != kOk) {
-        return status;
-      }
-      // buf: head, include line [start, next), tail, included text (n bytes).
-      const int32_t cut = ln.next - ln.start;
-      const int32_t tail = total - ln.next;
-      std::memmove(buf + ln.start, buf + ln.next, size_t(tail + n));
-      std::rotate(buf + ln.start, buf + ln.start + tail, buf + ln.start + tail + n);
-      total = total - cut + n;
-      resume = ln.start + n;
-      found = true;
+  while (std::string_view(buf + resume, size_t(total - resume)).find(kKwInclude) != std::string_view::npos) {
+    IncludeAt at{resume};
+    const int walked = source_walk_lines(c, buf, total, first_include, &at);
+    if (!at.found) {
+      TN_TRY(walked);
       break;
     }
-    if (!found) break;
+    int32_t ns = 0, nl = 0;
+    if (!include_name(buf, at.words, at.line_end, &ns, &nl))
+      return fn_raise(c, kIncludeSyntax, 0, int32_t(std::strlen(source_name)), source_name);
+    if (depth + 1 > kMaxIncludeDepth) return fn_raise(c, kIncludeDepth, 0, int32_t(std::strlen(source_name)), source_name);
+    char name[kIncludeNameLimit + 1];
+    if (nl > kIncludeNameLimit) return fn_raise(c, kNameTooLong, 0, nl, buf + ns);
+    std::memcpy(name, buf + ns, size_t(nl));
+    name[nl] = 0;
+    int32_t n = 0, line = 0;
+    const int status = read_source(c, name, nl, kIncludeNameLimit, rq, buf + total, capacity - total, &n, &line,
+                                   depth + 1);
+    if (status == kLibraryNotFound || status == kSourceNotFound) {
+      if (!at.if_exists) return status;
+      n = 0;
+    } else if (status != kOk) {
+      return status;
+    }
+    // The statement goes with its line end, and with the blanks before it
+    // when it opens its line.
+    int32_t start = at.start;
+    while (start > 0 && lex_blank(buf[start - 1])) --start;
+    if (start > 0 && !lex_line_end(buf[start - 1])) start = at.start;
+    int32_t next = at.line_end;
+    if (next < total) next += buf[next] == '\r' && next + 1 < total && buf[next + 1] == '\n' ? 2 : 1;
+    // buf: head, include statement [start, next), tail, included text (n bytes).
+    const int32_t cut = next - start;
+    const int32_t tail = total - next;
+    std::memmove(buf + start, buf + next, size_t(tail + n));
+    std::rotate(buf + start, buf + start + tail, buf + start + tail + n);
+    total = total - cut + n;
+    resume = start + n;
   }
   *length = total;
   return kOk;

@@ -50,7 +50,7 @@ namespace {
 int quiet(EngineContext* ctx, const ErrorStateSave& saved, int status) {
   if (status == kOk) return kOk;
   error_state_restore(ctx, saved);
-  if (status == kDataStackOverflow || status == kStackOverflow || status == kVariableOverflow) return status;
+  if (help_room_status(status)) return status;
   return kFileNotFound;
 }
 

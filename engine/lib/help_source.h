@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/core/context.h"
+#include "engine/core/status.h"
 
 inline constexpr char kEngineHelpFile[] = "ZVR";
 inline constexpr char kOtherHelpFile[] = "other";
@@ -32,6 +33,12 @@ class HelpScratch {
   EngineContext* c_;
   uint32_t saved_capacity_;
 };
+
+// The statuses of a call that had too little room: they pass on, so that
+// an answer never depends on the room the caller had.
+inline bool help_room_status(int status) {
+  return status == kDataStackOverflow || status == kStackOverflow || status == kVariableOverflow;
+}
 
 // Reads the help file of a library (the context's help extension) or, with
 // source set, its source into the buffer. kFileNotFound, with the error

@@ -121,7 +121,8 @@ int lookfor_scan_help_file(Search* s, const char* text, int32_t length) {
 
 // Each definition of a library source with the comment after its header;
 // the qualifier is the library's name. A source the scanner cannot follow
-// ends its scan where it stops making sense, without an error.
+// ends its scan where it stops making sense, without an error; a scan that
+// ran out of room fails with its room status.
 int lookfor_scan_source(Search* s, const char* library, int32_t ln, const char* text, int32_t length) {
   EngineContext* ctx = s->ctx;
   const ErrorStateSave saved = error_state_save(ctx);
@@ -146,7 +147,7 @@ int lookfor_scan_source(Search* s, const char* library, int32_t ln, const char* 
   });
   if (write_status != kOk) return write_status;
   if (status != kOk) error_state_restore(ctx, saved);
-  return kOk;
+  return help_room_status(status) ? status : int(kOk);
 }
 
 // Reads and scans one help file; one that cannot be read is passed over.
@@ -168,8 +169,9 @@ int scan_libraries(Search* s, const HelpScratch& scratch, bool* aborted) {
     std::memcpy(name, symbol_name, size_t(n));
     name[n] = 0;
     int32_t length = 0;
-    if (help_read_library(ctx, name, n, true, scratch.read, scratch.read_bytes, &length) == kOk)
-      TN_TRY(lookfor_scan_source(s, name, n, scratch.read, length));
+    const int read = help_read_library(ctx, name, n, true, scratch.read, scratch.read_bytes, &length);
+    if (read == kOk) TN_TRY(lookfor_scan_source(s, name, n, scratch.read, length));
+    if (help_room_status(read)) return read;
     TN_TRY(scan_help_named(s, scratch, name, n));
     if (poll_abort(ctx)) {
       *aborted = true;

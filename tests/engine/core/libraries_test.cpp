@@ -232,13 +232,14 @@ struct ScanCase {
 };
 
 TEST(DefinitionScan, Table) {
+  EngineBlock eng = EngineBlock::make(256 * 1024);
   const ScanCase cases[] = {
       {"function a\nx=1\nfunction b(x)\nend\n",
        {{"a", "", "function a\nx=1\n", 0, false, false}, {"b", "", "function b(x)\nend\n", 2, false, false}},
        kEndOfFile},
       {"private\nfunction p\nendfunction\nx = 2\npublic function q\nendfunction\n",
        {{"p", "", "function p\nendfunction\n", 1, true, false},
-        {"q", "", "public function q\nendfunction\n", 4, false, false}},
+        {"q", "", "function q\nendfunction\n", 4, false, false}},
        kEndOfFile},
       {"function a\nprivate\nfunction b\n",
        {{"a", "", "function a\nprivate\n", 0, false, false}, {"b", "", "function b\n", 2, true, false}},
@@ -272,7 +273,7 @@ TEST(DefinitionScan, Table) {
     SourceDefinition d{};
     std::vector<Def> got;
     int status = kOk;
-    while ((status = fn_find_next_definition(nullptr, text.data(), int32_t(text.size()), &scan, &d)) == kOk)
+    while ((status = fn_find_next_definition(eng.ctx(), text.data(), int32_t(text.size()), &scan, &d)) == kOk)
       got.push_back({std::string(d.name, size_t(d.name_length)),
                      d.class_name ? std::string(d.class_name, size_t(d.class_length)) : "",
                      text.substr(size_t(d.start), size_t(d.end - d.start)), d.line, d.is_private != 0,
@@ -283,6 +284,7 @@ TEST(DefinitionScan, Table) {
 }
 
 TEST(UseLines, NamesAndErrors) {
+  EngineBlock eng = EngineBlock::make(256 * 1024);
   struct Seen {
     std::vector<std::string> names;
     std::vector<bool> if_exists;
@@ -294,10 +296,10 @@ TEST(UseLines, NamesAndErrors) {
     return kOk;
   };
   const std::string text = "use a, b_2 % comment\n  useifexists c;\nuser = 1\n/*\nuse hidden\n*/ x\nuse\n";
-  ASSERT_EQ(source_use_lines(text.data(), int32_t(text.size()), visit, &seen), kOk);
+  ASSERT_EQ(source_use_lines(eng.ctx(), text.data(), int32_t(text.size()), visit, &seen), kOk);
   EXPECT_EQ(seen.names, (std::vector<std::string>{"a", "b_2", "c"}));
   EXPECT_EQ(seen.if_exists, (std::vector<bool>{false, false, true}));
-  EXPECT_EQ(source_use_lines("use a,,b\n", 9, visit, &seen), kBadLibraryName);
+  EXPECT_EQ(source_use_lines(eng.ctx(), "use a,,b\n", 9, visit, &seen), kBadLibraryName);
 }
 
 }  // namespace
