@@ -180,6 +180,15 @@ TEST_F(Libraries, IncludeLinesInsideBlockCommentsStay) {
   int status = 0;
   EXPECT_EQ(read_fn("f", &status), "/* include x\n*/\nfunction f\n");
   EXPECT_EQ(status, kOk);
+  // The comment after a command word whose quote is text of the word.
+  store.function("g", "show x=' /*\ninclude x\n*/\nfunction g\n");
+  EXPECT_EQ(read_fn("g", &status), "show x=' /*\ninclude x\n*/\nfunction g\n");
+  EXPECT_EQ(status, kOk);
+  // An "include" statement after a separator is one.
+  store.function("part", "asm nop\n");
+  store.function("h", "x = 1; include part\n  include part\nfunction h\n");
+  EXPECT_EQ(read_fn("h", &status), "x = 1; asm nop\nasm nop\nfunction h\n");
+  EXPECT_EQ(status, kOk);
 }
 
 TEST_F(Libraries, TextThatDoesNotFitIsAnErrorNotACut) {
@@ -253,6 +262,43 @@ TEST(DefinitionScan, Table) {
       {"/*\nfunction hidden\n*/\n% function no\nfunctional = 3\n\nfunction shown",
        {{"shown", "", "function shown", 6, false, false}},
        kEndOfFile},
+      // Definitions begin and end at statements: after a "," or ";", and
+      // with "endfunction" wherever it stands; what follows it is read on.
+      {"function f(), disp('f'), endfunction\ndisp(5)\n",
+       {{"f", "", "function f(), disp('f'), endfunction\n", 0, false, false}},
+       kEndOfFile},
+      {"x = 1; function f(), y = 1, endfunction, function g(), endfunction; z = 2\n",
+       {{"f", "", "function f(), y = 1, endfunction,", 0, false, false},
+        {"g", "", "function g(), endfunction;", 0, false, false}},
+       kEndOfFile},
+      {"function f(), endfunction\nendfunction\n", {{"f", "", "function f(), endfunction\n", 0, false, false}},
+       kUnexpectedEndfunction},
+      {"x = [1\nfunction g\n]\n", {}, kEndOfFile},
+      // A quote or dots inside a command word are text: the comment after
+      // the word is one, and a quote after it opens no string.
+      {"show x=' /*\nfunction hidden\n*/\nshow a...b /*\nfunction hidden2\n*/\nfunction shown\n",
+       {{"shown", "", "function shown\n", 6, false, false}},
+       kEndOfFile},
+      {"show x=' %' /*\nfunction shown\n", {{"shown", "", "function shown\n", 1, false, false}}, kEndOfFile},
+      // Comments that open after a header's separator or after "endfunction".
+      {"function y = f(x); /* older:\nfunction g\nendfunction\n*/\n y = x;\nendfunction\n",
+       {{"f", "", "function y = f(x); /* older:\nfunction g\nendfunction\n*/\n y = x;\nendfunction\n", 0, false,
+         false}},
+       kEndOfFile},
+      {"function f\nendfunction /* older:\nfunction g\n*/\nfunction h\n",
+       {{"f", "", "function f\nendfunction /* older:\nfunction g\n*/\n", 0, false, false},
+        {"h", "", "function h\n", 4, false, false}},
+       kEndOfFile},
+      // Definitions and headers over lines.
+      {"define k = [1 2\n  3 4]\ndefine m = 1 + ...\n  2\nx = 1\n",
+       {{"k", "", "define k = [1 2\n  3 4]\n", 0, false, true}, {"m", "", "define m = 1 + ...\n  2\n", 2, false, true}},
+       kEndOfFile},
+      {"function r = f(a, b = [1\n  2])\nendfunction\n",
+       {{"f", "", "function r = f(a, b = [1\n  2])\nendfunction\n", 0, false, false}},
+       kEndOfFile},
+      {"function r /* result */ = f(x)\r\nendfunction\r\n",
+       {{"f", "", "function r /* result */ = f(x)\r\nendfunction\r\n", 0, false, false}},
+       kEndOfFile},
       {"use a\nx = 1\nendfunction\n", {}, kUnexpectedEndfunction},
       {"function a\nendfunction\nendfunction\n", {{"a", "", "function a\nendfunction\n", 0, false, false}},
        kUnexpectedEndfunction},
@@ -295,10 +341,14 @@ TEST(UseLines, NamesAndErrors) {
     s->if_exists.push_back(if_exists);
     return kOk;
   };
-  const std::string text = "use a, b_2 % comment\n  useifexists c;\nuser = 1\n/*\nuse hidden\n*/ x\nuse\n";
+  // "use" statements as the compiler reads statements: after a separator,
+  // never inside a comment that a command word's quote does not hide.
+  const std::string text =
+      "use a, b_2 % comment\n  useifexists c;\nuser = 1\n/*\nuse hidden\n*/ x\nuse\n"
+      "x = 1; use d\nshow x=' /*\nuse hidden2\n*/\nfunction f\n  use e\n";
   ASSERT_EQ(source_use_lines(eng.ctx(), text.data(), int32_t(text.size()), visit, &seen), kOk);
-  EXPECT_EQ(seen.names, (std::vector<std::string>{"a", "b_2", "c"}));
-  EXPECT_EQ(seen.if_exists, (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(seen.names, (std::vector<std::string>{"a", "b_2", "c", "d", "e"}));
+  EXPECT_EQ(seen.if_exists, (std::vector<bool>{false, false, true, false, false}));
   EXPECT_EQ(source_use_lines(eng.ctx(), "use a,,b\n", 9, visit, &seen), kBadLibraryName);
 }
 

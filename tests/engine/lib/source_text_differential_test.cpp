@@ -10,6 +10,7 @@
 // comment before them as the compiler does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,8 +21,11 @@
 #include <vector>
 
 #include "engine/core/calls.h"
+#include "engine/core/fntable.h"
 #include "engine/core/interp.h"
+#include "engine/core/libraries.h"
 #include "engine/core/streams.h"
+#include "engine/core/strings.h"
 #include "engine/lib/engine_start.h"
 
 namespace {
@@ -417,7 +421,10 @@ struct RunResult {
   std::string output;
 };
 
-RunResult run_program(const std::string& text, int level) {
+// Runs texts one after another as command lines; before each, `before`
+// may give the engine more (a nonzero status ends the run with it).
+template <typename Before>
+RunResult run_texts(const std::vector<std::string>& texts, int level, Before&& before) {
   std::unique_ptr<uint64_t, decltype(&std::free)> block(static_cast<uint64_t*>(std::calloc(kBlockBytes / 8, 8)),
                                                         &std::free);
   std::unique_ptr<char[]> out(new char[kOutputBytes]);
@@ -430,11 +437,20 @@ RunResult run_program(const std::string& text, int level) {
   c->capture = CaptureBuffer{out.get(), uint32_t(kOutputBytes), &out_len};
   io_set_redirect(c, kFdStderr, kFdCapture, 0);
   io_set_redirect(c, kFdStdout, kFdCapture, 0);
-  int status = exec_command_line(c, text.data(), int32_t(text.size()), 0);
-  while (status == kSliceEnded) status = interp_run(c, 0);
+  int status = kOk;
+  for (size_t k = 0; k < texts.size() && status == kOk; ++k) {
+    status = before(c, k);
+    if (status != kOk) break;
+    status = exec_command_line(c, texts[k].data(), int32_t(texts[k].size()), 0);
+    while (status == kSliceEnded) status = interp_run(c, 0);
+  }
   r.status = status;
   r.output.assign(out.get(), out_len);
   return r;
+}
+
+RunResult run_program(const std::string& text, int level) {
+  return run_texts({text}, level, [](EngineContext*, size_t) { return int(kOk); });
 }
 
 TEST(SourceTextDifferential, LiteralsAndCommentsReadAsTheirTemporaries) {
@@ -486,6 +502,269 @@ TEST(SourceTextDifferential, ArbitraryTextsGiveAStatus) {
     if (r.status == kOk) ++ran;
   }
   EXPECT_GT(ran, kTexts / 20) << ran;
+}
+
+
+// ---- Files of several definitions -----------------------------------------------------
+// Random files of definitions and top-level code whose joints are where a
+// loader could read otherwise than the compiler: one-line definitions and
+// statements after "endfunction" on its line, command words holding quotes
+// and dots with a block comment after them, block comments after a header's
+// separator or after "endfunction", defines and headers over lines, files
+// that open with a byte-order mark. The comments hold definitions of their
+// own, which must stay comments. Each file (form a) runs beside the same
+// program (form b) whose definitions are given to the compiler one by one,
+// with plain text in their comments, before its top-level statements run as
+// one text: both must print the same.
+
+struct FileTwin {
+  std::string file;                 // a: one source text
+  std::vector<std::string> names;   // b: each definition's name
+  std::vector<std::string> defs;    // b: and its text
+  std::string top;                  // b: the top-level statements
+};
+
+class FileMaker {
+ public:
+  explicit FileMaker(uint32_t seed) : rng_(seed) {}
+
+  FileTwin file() {
+    FileTwin t;
+    if (chance(4)) t.file = "\xEF\xBB\xBF";
+    const int count = pick(3, 7);
+    std::vector<Item> items;
+    for (int k = 0; k < count; ++k) {
+      items.push_back(definition(k));
+      items.push_back(top_level(call_of(k)));
+      if (chance(2)) {
+        bool line_comment = false;
+        const Twin c = command(&line_comment);
+        items.push_back(top_level(c, line_comment));
+      }
+    }
+    // Definitions and statements in any order: the top-level code runs once
+    // every definition is in.
+    std::shuffle(items.begin(), items.end(), rng_);
+    for (size_t k = 0; k < items.size(); ++k) {
+      Item& item = items[k];
+      const bool next_is_definition = k + 1 < items.size() && items[k + 1].definition;
+      if (item.definition && item.open && (!next_is_definition || chance(2))) {
+        const std::string end = item.one_line ? " endfunction" : "\nendfunction";
+        item.a += end;
+        item.b += end;
+        item.open = false;
+      }
+      const Joint j = joint(item);
+      t.file += item.a + j.a;
+      if (item.definition) {
+        t.names.push_back(item.name);
+        t.defs.push_back(item.b + j.b);
+      } else {
+        t.top += item.b + "\n";
+      }
+    }
+    // Last, whether any definition inside a comment came to be defined.
+    const std::string last = hidden_check() + "\ndisp('" + kEndMark + "')\n";
+    t.file += last + kHelpers;
+    t.top += last;
+    return t;
+  }
+
+ private:
+  struct Item {
+    std::string a, b;
+    bool definition = false;
+    bool open = false;          // a function whose "endfunction" may be left to the next header
+    bool one_line = false;      // its "endfunction" goes on its line
+    bool line_comment = false;  // it ends in a comment to the line end
+    std::string name;
+  };
+  struct Joint {
+    std::string a, b;  // b: what the definition's own text keeps of it
+  };
+
+  int pick(int a, int b) { return a + int(rng_() % uint32_t(b - a + 1)); }
+  bool chance(int one_in) { return pick(1, one_in) == 1; }
+
+  // A block comment holding a definition (form a) or plain text (form b).
+  Twin hidden_comment() {
+    const std::string name = "zz" + std::to_string(hidden_++) + "_";
+    std::string def;
+    switch (pick(0, 3)) {
+      case 0: def = "\nfunction " + name + "()\n  out(99)\nendfunction\n"; break;
+      case 1: def = " function " + name + "(), out(98), endfunction "; break;
+      case 2: def = "\ndefine " + name + " = 97\n"; break;
+      default: def = " older:\nfunction r = " + name + "(x); r = x;\n"; break;
+    }
+    return {" /*" + def + "*/", " /* zz\n gone */"};
+  }
+  // Whether any hidden definition came to be defined.
+  std::string hidden_check() {
+    std::string s = "out([";
+    for (int k = 0; k < hidden_; ++k) s += (k ? " exist('zz" : "exist('zz") + std::to_string(k) + "_')";
+    return hidden_ ? s + "])" : "out(0)";
+  }
+
+  // A command word holding quotes and dots, never a comment mark; it starts
+  // with a letter (a word that starts with a quote is a quoted string).
+  std::string word() {
+    static const char* const kWords[] = {"x='", "a...b", "don't", "x=''", "a'b'c", "it...", "x...'"};
+    std::string w = kWords[pick(0, int(std::size(kWords)) - 1)];
+    if (chance(2)) w += "z9";
+    return w;
+  }
+  // A command whose words hold quotes and dots, a comment after them. A
+  // "%" after a quote in a word starts a comment: what looks like a block
+  // comment after it is part of that comment (*line_comment set).
+  Twin command(bool* line_comment) {
+    std::string words;
+    for (int k = pick(1, 3); k > 0; --k) words += " " + word();
+    *line_comment = chance(4);
+    if (*line_comment) return {"show" + words + " x=' %' /* no comment", "show" + words + " x=' %' no comment"};
+    const Twin c = hidden_comment();
+    return {"show" + words + c.a, "show" + words + c.b};
+  }
+
+  Item top_level(const Twin& t, bool line_comment = false) {
+    Item item;
+    item.a = t.a;
+    item.b = t.b;
+    item.line_comment = line_comment;
+    return item;
+  }
+
+  Twin call_of(int k) {
+    const std::string name = "f" + std::to_string(k) + "_";
+    const std::string s = kinds_[size_t(k)] == 'd' ? "out(" + name + ")" : "out(" + name + "(" + std::to_string(k + 2) + "))";
+    return {s, s};
+  }
+
+  Item definition(int k) {
+    Item item;
+    item.definition = true;
+    item.open = true;
+    item.name = "f" + std::to_string(k) + "_";
+    const std::string n = item.name;
+    const std::string kk = std::to_string(k);
+    Twin t;
+    char kind = 'f';
+    switch (pick(0, 6)) {
+      case 0:
+        // One line, its statements after separators.
+        t.a = "function r = " + n + "(a), r = a + " + kk + ";";
+        t.b = t.a;
+        item.one_line = true;
+        break;
+      case 1:
+        // A default with a line end inside its brackets.
+        t.a = "function r = " + n + "(a, b = [1 2\n    3 " + kk + "])\n  r = a + sum(b(:));";
+        t.b = t.a;
+        break;
+      case 2: {
+        // A comment or a continuation between the output and "=".
+        const std::string gap = chance(2) ? " /* result */ " : " ...\n    ";
+        t.a = "function r" + gap + "= " + n + "(a)\n  r = a * " + kk + ";";
+        t.b = t.a;
+        break;
+      }
+      case 3: {
+        // A block comment opened after the header's separator.
+        const Twin c = hidden_comment();
+        const std::string head = "function r = " + n + "(a)" + (chance(2) ? ";" : ",");
+        t = {head + c.a + "\n  r = a - " + kk + ";", head + c.b + "\n  r = a - " + kk + ";"};
+        break;
+      }
+      case 4: {
+        // A command word in the body, a comment after it.
+        bool line_comment = false;
+        const Twin c = command(&line_comment);
+        t = {"function r = " + n + "(a)\n  " + c.a + "\n  r = -a;", "function r = " + n + "(a)\n  " + c.b + "\n  r = -a;"};
+        break;
+      }
+      case 5:
+        // A continuation inside the input list.
+        t.a = "function r = " + n + "(a, ...\n    b = " + kk + ")\n  r = a * b;";
+        t.b = t.a;
+        break;
+      default:
+        kind = 'd';
+        item.open = false;
+        t.a = chance(2) ? "define " + n + " = [1 2\n    3 " + kk + "]" : "define " + n + " = " + kk + " + ...\n    4";
+        t.b = t.a;
+        break;
+    }
+    kinds_.push_back(kind);
+    item.a = t.a;
+    item.b = t.b;
+    return item;
+  }
+
+  // What follows an item: a line end, a comment, or (after a complete
+  // statement) a separator and the next item on the same line.
+  Joint joint(const Item& item) {
+    if (item.line_comment) return {"\n", "\n"};
+    const bool closed = !item.definition || !item.open;
+    switch (pick(0, closed ? 4 : 2)) {
+      case 0: return {"\n", "\n"};
+      case 1: return {" % note\n", " % note\n"};
+      case 2: {
+        const Twin c = hidden_comment();
+        return {c.a + "\n", c.b + "\n"};
+      }
+      case 3: return {", ", ""};
+      default: return {"; ", ""};
+    }
+  }
+
+  std::mt19937 rng_;
+  int hidden_ = 0;
+  std::vector<char> kinds_;  // 'f' function, 'd' define, by definition number
+};
+
+// Form b: the helpers through a command line, each definition handed to the
+// compiler alone, then the top-level statements.
+RunResult run_one_by_one(const FileTwin& t, int level) {
+  return run_texts({kHelpers, t.top}, level, [&](EngineContext* c, size_t k) {
+    if (k != 1) return int(kOk);
+    int32_t cli = 0;
+    TN_TRY(lib_find_by_name(c, kCliLibrary, -1, 1, &cli));
+    for (size_t d = 0; d < t.defs.size(); ++d) {
+      int32_t id = 0;
+      TN_TRY(fn_define_from_source(c, t.names[d].data(), int32_t(t.names[d].size()), t.defs[d].data(),
+                                   int32_t(t.defs[d].size()), cli, 0, 0, &id));
+    }
+    return int(kOk);
+  });
+}
+
+TEST(SourceTextDifferential, FilesOfDefinitionsReadAsTheirDefinitionsOneByOne) {
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr int kFiles = 100;
+#else
+  constexpr int kFiles = 300;
+#endif
+  int failed = 0;
+  for (int p = 0; p < kFiles && failed < 3; ++p) {
+    FileMaker maker(20270114u + uint32_t(p));
+    const FileTwin t = maker.file();
+    if (const char* dump = std::getenv("TN_SOURCE_FILE"); dump && std::atoi(dump) == p) {
+      std::fprintf(stdout, "%s\n----\n", t.file.c_str());
+      for (const std::string& d : t.defs) std::fprintf(stdout, "%s\n--\n", d.c_str());
+      std::fprintf(stdout, "%s", t.top.c_str());
+    }
+    for (int level : {0, 4}) {
+      const RunResult b = run_one_by_one(t, level);
+      ASSERT_EQ(b.status, kOk) << "file " << p << ":\n" << b.output << "\n" << t.top;
+      ASSERT_NE(b.output.find(kEndMark), std::string::npos) << "file " << p << ":\n" << b.output;
+      const RunResult a = run_texts({t.file}, level, [](EngineContext* c, size_t) {
+        engine_set_charset(c, 'u');
+        return int(kOk);
+      });
+      EXPECT_EQ(a.status, b.status) << "file " << p << " at level " << level << ":\n" << a.output << "\n" << t.file;
+      EXPECT_EQ(a.output, b.output) << "file " << p << " at level " << level << ":\n" << t.file;
+      if (a.output != b.output || a.status != b.status) ++failed;
+    }
+  }
 }
 
 }  // namespace
