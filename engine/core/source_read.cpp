@@ -99,6 +99,31 @@ int first_include(void* arg, int kind, int32_t start, int32_t words, int32_t lin
   return kEndOfFile;  // enough read: this reading stops here
 }
 
+// True when the word "include" stands at some p >= from where a statement may
+// start: nothing but blanks before it on its line, or a separator, the end of
+// a block comment, or a word after which a statement follows on the line.
+// Most texts have none (the word in a comment), and need no reading.
+bool may_hold_include(const char* t, int32_t from, int32_t n) {
+  static constexpr const char* kStatementBefore[] = {"private", "public",    "else", "otherwise",  "repeat",
+                                                      "try",     "catch",     "endfunction"};
+  const std::string_view text(t, size_t(n));
+  for (size_t at = text.find(kKwInclude, size_t(from)); at != std::string_view::npos;
+       at = text.find(kKwInclude, at + 1)) {
+    int32_t p = int32_t(at);
+    while (p > 0 && lex_blank(t[p - 1])) --p;
+    if (p == 0 || lex_line_end(t[p - 1]) || t[p - 1] == ',' || t[p - 1] == ';' || t[p - 1] == '/') return true;
+    int32_t w = p;
+    while (w > 0 && lex_ident_char(t[w - 1])) --w;
+    if (w > 0 && !lex_blank(t[w - 1]) && !lex_line_end(t[w - 1]) && t[w - 1] != ',' && t[w - 1] != ';' &&
+        t[w - 1] != '/')
+      continue;
+    const std::string_view word(t + w, size_t(p - w));
+    for (const char* k : kStatementBefore)
+      if (word == k) return true;
+  }
+  return false;
+}
+
 // Replaces each "include" statement of buffer[0, *length), to its line end,
 // by the text it names, read into the free tail of the buffer and then
 // rotated into place. Each search reads the text from its start (only from
@@ -108,7 +133,7 @@ int expand_includes(EngineContext* c, const ReadRequest& rq, const char* source_
                     int32_t capacity, int depth) {
   int32_t total = *length;
   int32_t resume = 0;
-  while (std::string_view(buf + resume, size_t(total - resume)).find(kKwInclude) != std::string_view::npos) {
+  while (may_hold_include(buf, resume, total)) {
     IncludeAt at{resume};
     const int walked = source_walk_lines(c, buf, total, first_include, &at);
     if (!at.found) {
