@@ -1,7 +1,9 @@
 // The statement reader: the first pass of the statement compiler. It reads
 // a function's or top-level code's statements into records (normalising
 // their text and collecting every assigned name as a local first, so that a
-// variable read before its assignment in the text is still known).
+// variable read before its assignment in the text is still known). The
+// loader reads sources with it too (source_walk.h), keeping no records, so
+// that definitions begin and end where the compiler reads them.
 #include <cstdio>
 #include <cstring>
 

@@ -99,13 +99,14 @@ int first_include(void* arg, int kind, int32_t start, int32_t words, int32_t lin
   return kEndOfFile;  // enough read: this reading stops here
 }
 
-// True when the word "include" stands at some p >= from where a statement may
-// start: nothing but blanks before it on its line, or a separator, the end of
-// a block comment, or a word after which a statement follows on the line.
-// Most texts have none (the word in a comment), and need no reading.
+// True when the word "include" stands at or after `from` where a statement
+// may start: with nothing but blanks before it on its line, or after a
+// separator, the end of a block comment, or a word that a statement may
+// follow on its line. A text that has the word only in comments and prose
+// needs no reading for its statements.
 bool may_hold_include(const char* t, int32_t from, int32_t n) {
-  static constexpr const char* kStatementBefore[] = {"private", "public",    "else", "otherwise",  "repeat",
-                                                      "try",     "catch",     "endfunction"};
+  static constexpr const char* kStatementBefore[] = {"private", "public", "else",  "otherwise",
+                                                      "repeat",  "try",    "catch", "endfunction"};
   const std::string_view text(t, size_t(n));
   for (size_t at = text.find(kKwInclude, size_t(from)); at != std::string_view::npos;
        at = text.find(kKwInclude, at + 1)) {

@@ -150,10 +150,12 @@ int lookfor_scan_source(Search* s, const char* library, int32_t ln, const char* 
   return help_room_status(status) ? status : int(kOk);
 }
 
-// Reads and scans one help file; one that cannot be read is passed over.
+// Reads and scans one help file; one that cannot be read is passed over,
+// one that did not fit the room fails the search.
 int scan_help_named(Search* s, const HelpScratch& scratch, const char* name, int32_t n) {
   int32_t length = 0;
-  if (help_read_library(s->ctx, name, n, false, scratch.read, scratch.read_bytes, &length) != kOk) return kOk;
+  const int read = help_read_library(s->ctx, name, n, false, scratch.read, scratch.read_bytes, &length);
+  if (read != kOk) return help_room_status(read) ? read : int(kOk);
   return lookfor_scan_help_file(s, scratch.read, length);
 }
 
@@ -215,6 +217,7 @@ int scan_sections(Search* s, const HelpScratch& scratch) {
 
 int lookfor_search_all(EngineContext* ctx, const char* word, int32_t length) {
   HelpScratch scratch(ctx, kKeepQuarters);
+  if (!scratch.read) return kDataStackOverflow;  // no room to read a single text
   Search s{ctx, word, length, scratch.keep, scratch.keep_bytes};
   (void)io_set_buffering(ctx, kFdLookfor, 1);  // a hint: a stream without bursts still prints
   bool aborted = false;

@@ -155,6 +155,26 @@ TEST_F(Help, LookforOrderAndAbort) {
   EXPECT_TRUE(s.clean());
 }
 
+// lookfor under the failure sweep: every run that succeeds with little room
+// lists the records of a run with room (its source scans need room too).
+TEST_F(Help, LookforRecordsUnderTheSweep) {
+  ASSERT_EQ(s.run("w_ = 'doubles';"), kOk);
+  std::vector<std::string> listed;
+  bool swept = false;
+  EXPECT_TRUE(sweep_rooms(
+      c, [&] { return s.push_variable("w_"); },
+      [&] {
+        g_fd4.clear();
+        const int status = bi_lookfor(c, 1, 0, 0);
+        if (status == kOk) listed.push_back(g_fd4);
+        return status;
+      },
+      &swept));
+  EXPECT_TRUE(swept);
+  for (const std::string& records : listed) EXPECT_EQ(records, "##[[help:mylib::dbl|mylib::dbl]]##  Doubles A.");
+  s.e.clear();
+}
+
 TEST_F(Help, InfoPrintsEachKind) {
   EXPECT_EQ(out("info"), "ZVR 5.0.1\n");
   const std::string v = out("a_ = [1 2 3]; b_ = {1}; info('v')");
