@@ -90,7 +90,8 @@ struct SourceDefinition {
 // definitions, kUnexpectedEndfunction for an "endfunction" that closes
 // nothing, and kMissingFunctionName, kBadFunctionHeader or kBadDefinition for
 // a header that cannot be read; any other fault of a header or a body is the
-// compiler's to report when it compiles the definition.
+// compiler's to report when it compiles the definition. kDataStackOverflow
+// when the free data-stack space cannot hold a statement.
 int fn_find_next_definition(EngineContext* ctx, const char* text, int32_t length, DefinitionScan* scan,
                             SourceDefinition* out);
 

@@ -24,7 +24,10 @@ using SourceLineVisit = int (*)(void* arg, int kind, int32_t start, int32_t word
 
 struct SourceStretch {
   // What to read: from a statement start, with `line` line ends before it.
-  // A definition stretch starts at a "function" or "define" statement.
+  // A definition stretch starts at a "function" or "define" statement. A
+  // top-level stretch knows only the variables it assigns itself (whether
+  // «name word» is a command depends on them), the workspace's and earlier
+  // stretches' not: a source is read the same whatever workspace loads it.
   int32_t from = 0;
   int32_t line = 0;
   bool definition = false;
@@ -56,8 +59,9 @@ struct SourceStretch {
 
 // Reads the stretch; the statements the compiler refuses are its to report
 // when it compiles them, and the reading resumes after their line. Uses the
-// free data-stack space as the compiler does (the text may lie there). Only a
-// visit's status is returned.
+// free data-stack space as the compiler does (the text may lie there), and
+// fails with kDataStackOverflow when that cannot hold a statement (a reading
+// cut short would find other boundaries); else only a visit's status ends it.
 int source_read_stretch(EngineContext* ctx, const char* text, int32_t length, SourceStretch* s);
 
 // Reads the whole text, stretch after stretch, for its "use" and "include"
