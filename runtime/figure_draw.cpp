@@ -119,6 +119,26 @@ void inst_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k, bool mark_on) {
     for (double y : ys) mark_rect(d, ctx, x - kHandleHalf, y - kHandleHalf, x + kHandleHalf, y + kHandleHalf, mark_on);
 }
 
+void figure_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k) {
+  const GraphicsDriver* d = b->h.driver;
+  // Drawing may compact the store and move the list: each object is looked
+  // for again from its offset in the list, which the move keeps.
+  for (int32_t from = 0;;) {
+    int32_t pos = 0, length = 0;
+    if (!d || !plotstore_find(rt_plot_store(b), id, &pos, &length)) return;
+    PlotReader r;
+    plotreader_init(&r, plotstore_data(rt_plot_store(b)) + pos, length, from);
+    PlotRecord rec;
+    int32_t j = -1, at = -1;
+    while (at < 0 && plotreader_next(&r, &rec))
+      if (rec.code_int == kCodeOpenObject && record_count(rec, 0, kMaxSubplots - 1, &j) && j == k) at = rec.at;
+    if (at < 0) return;
+    int32_t start = at;
+    plot_draw_objects(b, id, &start, false, d, rt_graphics_context(b));
+    from = start > at ? start : at + kOpenObjectLength;
+  }
+}
+
 void figure_draw(RuntimeBlock* b, int32_t id) {
   InstanceRec* rec = inst_find_by_id(b, id);
   const GraphicsDriver* d = b->h.driver;

@@ -13,12 +13,16 @@
 bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw, const GraphicsDriver* driver,
                        GraphicsDriverContext* context);
 void figure_draw(RuntimeBlock* b, int32_t id);
+// Draws the objects of subplot k alone, in list order.
+void figure_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k);
 // Draws (on) or erases (off) the selection mark of subplot k.
 void inst_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k, bool mark_on);
 // Draws the current subplot alone into the rectangle (l, r, t, b): its plot
-// handler runs to build its object, which is drawn, then the layout and the
-// instance are refreshed. Without a current subplot that has a plot handler
-// the whole figure is drawn; kRtNonexistentInstance for a missing instance.
+// handler runs to build its object, which is drawn (a cell without one of
+// its own, drawn into through `subplot`, has its objects drawn as the list
+// holds them), then the layout and the instance are refreshed. Without a
+// current subplot that has something to draw the whole figure is drawn;
+// kRtNonexistentInstance for a missing instance.
 // Handlers may grow the block: everything is read again through the handle.
 int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, double right, double top,
                               double bottom);

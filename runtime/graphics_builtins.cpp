@@ -29,6 +29,7 @@
 #include "graphics/subplot/autoscale.h"
 #include "graphics/subplot/plot_options.h"
 #include "runtime/instances.h"
+#include "runtime/plot_lists.h"
 #include "runtime/special_vars.h"
 
 namespace {
@@ -313,6 +314,9 @@ int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
     b->h.build.used = 0;
     call->status |= kCallLayoutChanged;
   }
+  // The object this cell's own run opened, still empty, gives way to this
+  // one: two objects of one subplot would draw its axes twice.
+  if (const int32_t empty = plotlist_empty_object_at(list.data, *list.used, k - 1); empty >= 0) *list.used = empty;
   if (!plotlist_open_object(list.data, list.capacity, list.used, k - 1)) return kPlotOverflow;
   b->h.build.subplot = k - 1;
   for (int i = 0; i < nargin; ++i) stk_drop(ctx);

@@ -51,39 +51,48 @@ int32_t cells(const InstanceRec* rec) { return std::max(0, rec->rows) * std::max
 // record of its object; with `only` >= 0 that subplot alone, and its frame
 // is left as it is (it may have been given one to draw into). No room for an
 // opening record: 10001.
+//
+// A handler may draw into other cells through `subplot`. So every subplot
+// starts again before any handler runs, and a cell without a handler of its
+// own that an earlier handler drew into keeps that object alone: an empty
+// one opened after it would be drawn over it.
 int plot_subplots(RuntimeBlock** handle, int32_t id, bool event, int32_t only) {
   TN_TRY(plotstore_begin_list(*handle, id, true));
   int status = 0;
-  const int32_t n = std::min(cells(inst_find_by_id(*handle, id)), kMaxSubplots);
+  InstanceRec* rec = inst_find_by_id(*handle, id);
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  // Drawn again: the unlocked axes follow the new data from their defaults,
+  // and what the handlers draw now decides between 2-D and 3-D.
+  SubplotPlotRun runs[kMaxSubplots];
+  for (int32_t k = 0; k < n; ++k) subplot_reset_for_plotting(&rec->subplots[k], &runs[k]);
   for (int32_t k = only >= 0 ? only : 0; k < n; ++k) {
     RuntimeBlock* b = *handle;
-    InstanceRec* rec = inst_find_by_id(b, id);
-    if (!rec) return kRtNonexistentInstance;
-    b->h.build.subplot = k;
+    if ((rec = inst_find_by_id(b, id)) == nullptr) return kRtNonexistentInstance;
+    if (k >= cells(rec)) break;  // a handler made the grid smaller
     PlotBuildState& st = b->h.build;
-    if (!plotlist_open_object(plotstore_data(rt_plot_store(b)) + st.start, st.capacity, &st.used, k)) {
+    double* list = plotstore_data(rt_plot_store(b)) + st.start;
+    const int32_t plot = rec->subplots[k].handlerWords[kSubplotPlotHandlerWord];
+    if (plot < 0 && plotlist_has_object(list, st.used, k)) continue;
+    st.subplot = k;
+    if (!plotlist_open_object(list, st.capacity, &st.used, k)) {
       status = kRtPlotOverflow;
       break;
     }
-    Subplot& s = rec->subplots[k];
-    // Drawn again: the unlocked axes follow the new data from their defaults,
-    // and what the handler draws now decides between 2-D and 3-D.
-    SubplotPlotRun run;
-    subplot_reset_for_plotting(&s, &run);
-    const int32_t plot = s.handlerWords[kSubplotPlotHandlerWord];
     if (plot >= 0) {
       status = handler_call(handle, id, plot, false, true, false, k, event, 0, kFdStdout, -1, nullptr, 0, nullptr,
                             nullptr, 0, nullptr);
-      if ((rec = inst_find_by_id(*handle, id)) == nullptr) return kRtNonexistentInstance;
-      subplot_finish_plotting(&rec->subplots[k], &run);
       if (status != 0) break;
     }
     if (only >= 0) break;
   }
   RuntimeBlock* b = *handle;
-  plotstore_commit_list(b);
+  rec = inst_find_by_id(b, id);
+  if (rec) plotstore_commit_list(b);
+  else b->h.build.key = -1;  // a handler closed its own instance: its list goes
   b->h.build.subplot = -1;
-  if (InstanceRec* rec = inst_find_by_id(b, id); rec && only < 0) inst_layout_positions(rec);
+  if (!rec) return kRtNonexistentInstance;
+  for (int32_t k = 0; k < n; ++k) subplot_finish_plotting(&rec->subplots[k], &runs[k]);
+  if (only < 0) inst_layout_positions(rec);
   return status;
 }
 
@@ -310,20 +319,30 @@ int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, do
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
   const int32_t k = inst_current_subplot(b, id);
-  if (k < 0 || rec->subplots[k].handlerWords[kSubplotPlotHandlerWord] < 0 || !b->h.driver) {
+  const bool own = k >= 0 && rec->subplots[k].handlerWords[kSubplotPlotHandlerWord] >= 0;
+  // A cell without a handler of its own that another cell's handler drew
+  // into through `subplot` (or a figure's commands did) has its objects in
+  // the list already: they are drawn in the rectangle as they are.
+  int32_t pos = 0, length = 0;
+  const bool has_objects = k >= 0 && plotstore_find(rt_plot_store(b), id, &pos, &length) &&
+                           plotlist_has_object(plotstore_data(rt_plot_store(b)) + pos, length, k);
+  if ((!own && !has_objects) || !b->h.driver) {
     figure_draw(b, id);
     return 0;
   }
-  // The subplot takes the rectangle and its object alone is built and drawn;
-  // the layout then puts every frame back and the refresh rebuilds the list.
+  // The subplot takes the rectangle and its objects alone are drawn; the
+  // layout then puts every frame back. Its own handler builds them anew,
+  // and the refresh then rebuilds the whole list.
   subplot_set_rect(&rec->subplots[k], left, right, top, bottom);
+  if (!own) {
+    figure_draw_subplot(b, id, k);
+    inst_layout_positions(rec);
+    return 0;
+  }
   plotstore_free(rt_plot_store(b), id);
   const int status = plot_subplots_growing(handle, id, true, k);
   b = *handle;
-  if (status == 0) {
-    int32_t start = 0;
-    plot_draw_objects(b, id, &start, false, b->h.driver, rt_graphics_context(b));
-  }
+  if (status == 0) figure_draw_subplot(b, id, k);
   if ((rec = inst_find_by_id(b, id)) == nullptr) return kRtNonexistentInstance;
   inst_layout_positions(rec);
   TN_TRY(status);

@@ -4,7 +4,9 @@
 // is then the unused rest of that room, and nothing compacts under it.
 #include "runtime/plot_lists.h"
 
+#include "graphics/plotlist/plot_records.h"
 #include "graphics/plotlist/plot_store.h"
+#include "runtime/instances.h"
 
 int plotstore_begin_list(RuntimeBlock* b, int32_t key, bool fresh) {
   PlotStore* s = rt_plot_store(b);
@@ -46,4 +48,35 @@ void rt_scratch_area(RuntimeBlock* b, uint8_t** start, int64_t* bytes) {
   }
   *start = reinterpret_cast<uint8_t*>(plotstore_data(s) + pos);
   *bytes = n;
+}
+
+namespace {
+
+// The subplot an opening record names; -1 for any other record.
+int32_t opened_subplot(const PlotRecord& r) {
+  int32_t k = -1;
+  if (r.code_int != kCodeOpenObject || !record_count(r, 0, kMaxSubplots - 1, &k)) return -1;
+  return k;
+}
+
+}  // namespace
+
+bool plotlist_has_object(const double* list, int32_t used, int32_t k) {
+  PlotReader r;
+  plotreader_init(&r, list, used, 0);
+  PlotRecord rec;
+  while (plotreader_next(&r, &rec))
+    if (opened_subplot(rec) == k) return true;
+  return false;
+}
+
+int32_t plotlist_empty_object_at(const double* list, int32_t used, int32_t k) {
+  PlotReader r;
+  plotreader_init(&r, list, used, 0);
+  PlotRecord rec, last{};
+  bool any = false;
+  while (plotreader_next(&r, &rec)) last = rec, any = true;
+  // A walk that stopped short of the end found no last record.
+  if (!any || r.pos != used || opened_subplot(last) != k) return -1;
+  return last.at;
 }

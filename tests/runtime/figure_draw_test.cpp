@@ -127,7 +127,21 @@ TEST_F(Figure, WithoutACurrentSubplotTheWholeFigureIsDrawn) {
   r->selection = 0;
   ASSERT_EQ(inst_draw_current_subplot(&b, 0, 0, 100, 0, 50), 0);
   EXPECT_NE(rec.take().find("fill_rect 0 0 400 200 kind=0"), std::string::npos);
-  r->selection = 2;  // subplot 1 is current but has no plot handler
+  // Subplot 1 is current: it has no plot handler, but objects in the list
+  // (as a cell that another cell's handler draws into): they alone are
+  // drawn, in the rectangle, and its frame goes back afterwards.
+  r->selection = 2;
+  const double right = r->subplots[1].rectRight;
+  ASSERT_EQ(inst_draw_current_subplot(&b, 0, 0, 100, 0, 50), 0);
+  const std::string alone = rec.take();
+  EXPECT_EQ(alone.find("fill_rect 0 0 400 200 kind=0"), std::string::npos) << alone;
+  EXPECT_NE(alone.find("clip_begin 0 100 0 50"), std::string::npos) << alone;
+  EXPECT_NE(alone.find("style=0x1c4/255,0,0"), std::string::npos) << alone;
+  EXPECT_EQ(alone.find("style=0x8/"), std::string::npos) << alone;
+  EXPECT_EQ(r->subplots[1].rectRight, right);
+  // A current subplot with neither: the whole figure.
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 3), 0);
+  r->selection = 4;
   ASSERT_EQ(inst_draw_current_subplot(&b, 0, 0, 100, 0, 50), 0);
   EXPECT_NE(rec.take().find("fill_rect 0 0 400 200 kind=0"), std::string::npos);
   EXPECT_EQ(inst_draw_current_subplot(&b, 9, 0, 10, 0, 10), kRtNonexistentInstance);
