@@ -32,7 +32,10 @@ constexpr uint32_t kScaleOneOrEight[2][2] = {{kScaleLogX, kScaleDbX}, {kScaleLog
 
 int32_t cells(const InstanceRec* rec) { return std::max(0, rec->rows) * std::max(0, rec->cols); }
 
-void push_row(RuntimeBlock* b, int32_t id) { inst_push_row(b, id); }
+// Before a layout change: the layout as it is goes into the current row,
+// then the change's row is pushed. Right after a start or a reset the
+// current row holds no layout yet, and undo would have nothing to go back to.
+int push_row(RuntimeBlock* b, int32_t id) { return inst_push_view_row(b, id); }
 
 // Text of the figure record at run position `figure`.
 bool figure_text(RuntimeBlock* b, int32_t id, int32_t figure, const char** text, int32_t* length) {
@@ -52,8 +55,8 @@ void each_target(InstanceRec* rec, F f) {
 int set_view_flag(RuntimeBlock* b, int32_t id, uint32_t bit, bool on) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
+  TN_TRY(push_row(b, id));
   each_target(rec, [&](Subplot& s) { s.viewFlags = on ? (s.viewFlags | bit) : (s.viewFlags & ~bit); });
-  push_row(b, id);
   return inst_layout_to_array(b, id);
 }
 
@@ -140,7 +143,7 @@ void inst_layout_positions(InstanceRec* rec) {
 int inst_free_layout(RuntimeBlock* b, int32_t id, bool rigid) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
-  push_row(b, id);
+  TN_TRY(push_row(b, id));
   TN_TRY(inst_layout_to_free(b, id));
   for (auto& springs : rec->springs)
     for (int32_t k = 0; k < kSpringValues; ++k)
@@ -435,6 +438,7 @@ int inst_scale_flags_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32_t
 int inst_scale_flags_store(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
+  TN_TRY(push_row(b, id));
   each_target(rec, [&](Subplot& s) {
     uint32_t v = value;
     for (const auto& pair : kScaleOneOrEight)
@@ -442,7 +446,6 @@ int inst_scale_flags_store(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t 
     const uint32_t allowed = subplot_get_capabilities(&s) & mask;
     s.scaleFlags = (s.scaleFlags & ~allowed) | (v & allowed);
   });
-  push_row(b, id);
   return inst_layout_to_array(b, id);
 }
 
@@ -455,8 +458,8 @@ int inst_view_switch_store(RuntimeBlock* b, int32_t id, ViewSwitch which, bool o
   }
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
+  TN_TRY(push_row(b, id));
   each_target(rec, [&](Subplot& s) { s.orthographic = on ? 0 : 1; });
-  push_row(b, id);
   return inst_layout_to_array(b, id);
 }
 
@@ -466,13 +469,16 @@ int inst_set_current_subplot_store(RuntimeBlock* b, int32_t id, int32_t figure, 
   if (!rec) return kRtNonexistentInstance;
   if (figure < 0) {
     if (rec->free_layout) {
-      push_row(b, id);
+      TN_TRY(push_row(b, id));
       TN_TRY(inst_to_free_layout(b, id));
       *refresh = true;
       return inst_layout_to_array(b, id);
     }
     figure = kEmptyFigure;
   }
+  // The row is pushed first: the assignment stores the layout in the newest
+  // row, and the one before must keep the figures that undo brings back.
+  TN_TRY(push_row(b, id));
   const int32_t n = cells(rec);
   if (figure >= 0 && rec->free_layout && rec->selection == 0 && n < std::min(rec->max_subplots, kMaxSubplots)) {
     Subplot& added = rec->subplots[n];
@@ -485,9 +491,6 @@ int inst_set_current_subplot_store(RuntimeBlock* b, int32_t id, int32_t figure, 
     rec->cols = 1;
     rec->selection = 1u << n;
   }
-  // The row is pushed first: the assignment stores the layout in the newest
-  // row, and the one before must keep the figures that undo brings back.
-  push_row(b, id);
   if (const int status = inst_subplot_assign(b, id, -1, -1, figure, true); status != 0) {
     undo_store_drop_last_row(rt_value_store(b), id);
     return status;
@@ -520,7 +523,7 @@ int inst_subplot_props_get(RuntimeBlock* b, int32_t id, uint32_t* common, uint32
 int inst_subplot_props_set(RuntimeBlock* b, int32_t id, uint32_t mask, uint32_t value) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
-  push_row(b, id);
+  TN_TRY(push_row(b, id));
   each_target(rec, [&](Subplot& s) { subplot_set_option_flags(&s, value, mask & subplot_get_capabilities(&s)); });
   return inst_layout_to_array(b, id);
 }
