@@ -143,6 +143,21 @@ int move_zoom(RuntimeBlock* b, int32_t id, bool x_only, double x, double y, uint
   return interact_has_focus_rect(b) ? 0 : int(kRtHandledRedraw);
 }
 
+// Drags and camera moves change the view at every move, and a drag under
+// the middle button never sees its release: the history row is pushed at
+// the first change, and after each move it holds the view shown, so that
+// redo draws the view the drag left whether or not the release comes.
+void open_view_row(RuntimeBlock* b, int32_t id) {
+  if (!b->h.interaction.row_pushed) interact_push_row(b, id);
+}
+
+int store_view_row(RuntimeBlock** handle, int32_t id, int status) {
+  RuntimeBlock* b = *handle;
+  if (status != kRtHandledRedraw || !b->h.interaction.row_pushed) return status;
+  const int stored = inst_layout_to_array(b, id);
+  return stored != 0 ? stored : status;
+}
+
 int move_drag(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t modifier) {
   RuntimeBlock* b = *handle;
   InteractionState& st = b->h.interaction;
@@ -152,12 +167,13 @@ int move_drag(RuntimeBlock** handle, int32_t id, double x, double y, uint8_t mod
   // A move that goes nowhere (held at the frame's edge, or a click) leaves
   // the axes as they were, unlocked ones unlocked: no undo step for it.
   if (dx == 0 && (modifier || dy == 0)) return 0;
+  open_view_row(b, id);
   for_each_moving(b, rec, [&](int32_t j) {
     if (modifier) subplot_drag_x_by(&rec->subplots[j], dx);
     else subplot_drag_by(&rec->subplots[j], dx, dy);
   });
   st.anchor_x = x, st.anchor_y = y;
-  return interact_redraw(handle, id, kRtHandledRedraw);
+  return store_view_row(handle, id, interact_redraw(handle, id, kRtHandledRedraw));
 }
 
 int move_camera(RuntimeBlock** handle, int32_t id, int32_t c, double x, double y, uint8_t modifier) {
@@ -169,6 +185,7 @@ int move_camera(RuntimeBlock** handle, int32_t id, int32_t c, double x, double y
   double dx = (x - st.anchor_x) * (std::numbers::pi / 2), dy = (y - st.anchor_y) * (std::numbers::pi / 2);
   if (y_up) dy = -dy;
   subplot_scale_by_half_size(s, &dx, &dy);
+  open_view_row(b, id);
   switch (c) {
     case kCaseOrbit: subplot_camorbit(s, -dx, dy); break;
     case kCasePan: {
@@ -189,11 +206,11 @@ int move_camera(RuntimeBlock** handle, int32_t id, int32_t c, double x, double y
       if (w > 0 && distance > 0 && std::isfinite(distance))
         subplot_camera_move(s, 0, 0, (d - st.anchor_y) * 2 * st.anchor_x * s->xScale / distance / w, modifier);
       st.anchor_y = d;
-      return interact_redraw(handle, id, kRtHandledRedraw);
+      return store_view_row(handle, id, interact_redraw(handle, id, kRtHandledRedraw));
     }
   }
   st.anchor_x = x, st.anchor_y = y;
-  return interact_redraw(handle, id, kRtHandledRedraw);
+  return store_view_row(handle, id, interact_redraw(handle, id, kRtHandledRedraw));
 }
 
 // The outline of the selected frames, shifted by the frame-move offset.

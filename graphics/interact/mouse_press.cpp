@@ -97,12 +97,13 @@ int press_by_case(RuntimeBlock** handle, int32_t id, int32_t c, double x, double
     case kCaseZoom: return press_zoom(b, id, s, false, x, y, modifier);
     case kCaseZoomX: return press_zoom(b, id, s, true, x, y, modifier);
     case kCaseSelect: return press_select(handle, id, st.active, x, y, modifier);
+    // These push their history row at the first move that changes the view
+    // (mouse_drag.cpp): a press that moves nothing leaves no empty step,
+    // also under the middle button, whose release the view never sends.
     case kCaseDrag: case kCaseOrbit: case kCasePan: case kCaseRoll: case kCaseDollyLateral:
-      interact_push_row(b, id);
       st.anchor_x = x, st.anchor_y = y;
       return 0;
     case kCaseDollyForward:
-      interact_push_row(b, id);
       st.anchor_x = subplot_camera_distance(s);
       st.anchor_y = std::hypot(x - (s->frameLeft + s->frameRight) / 2, y - (s->frameTop + s->frameBottom) / 2);
       return 0;

@@ -305,4 +305,46 @@ TEST_F(ViewUndo, AWheelHandlerRunIsOneStepOfTheData) {
   EXPECT_EQ(value("a"), 2.5);
 }
 
+// The middle button drags as the left one with Shift, and the view sends
+// no release for it: the drag ends at the next hover. Undo goes back to the
+// view before the drag, redo to the one it left, on a curve (a drag along
+// x) and on a surface (the camera dollied sideways); a middle click that
+// moves nothing leaves no step.
+TEST_F(ViewUndo, AMiddleDragWithoutItsReleaseUndoesAndRedoes) {
+  const char kSurface[] =
+      "function a = start()\n a = 1;\nendfunction\n"
+      "function draw(a)\n x = -1:0.25:1;\n surf(x, x, a * (x' * x));\nendfunction\n";
+  for (const char* source : {kSource, kSurface}) {
+    SCOPED_TRACE(source == kSource ? "curve" : "surface");
+    std::free(host.block);
+    host.block = nullptr;
+    ASSERT_NO_FATAL_FAILURE(open(kApp, source));
+    picture();
+    interact_set_tool_mode(h(), kToolDrag);
+    const Subplot& s = sp(0);
+    const double x = (s.frameLeft + s.frameRight) / 2, y = (s.frameTop + s.frameBottom) / 2;
+    const std::string start = picture();
+    // A click: press and hover, nothing between.
+    ASSERT_EQ(interact_mouse_down(h(), 0, x, y, 1), 0);
+    interact_mouse_hover(h(), 0, x, y, 0, nullptr, 0, nullptr);
+    EXPECT_FALSE(rt_can_undo(host.block, 0));
+    EXPECT_EQ(picture(), start);
+    // A drag: press, moves, and the hover after the button went up.
+    ASSERT_EQ(interact_mouse_down(h(), 0, x, y, 1), 0);
+    for (double d : {15.0, 30.0}) {
+      figtest::g_now += 1;
+      ASSERT_EQ(interact_mouse_move(h(), 0, x + d, y + d / 2, 1, nullptr, 0, nullptr), kRtHandledRedraw);
+    }
+    interact_mouse_hover(h(), 0, x + 30, y + 15, 0, nullptr, 0, nullptr);
+    const std::string dragged = picture();
+    ASSERT_NE(dragged, start);
+    ASSERT_NO_FATAL_FAILURE(undo_redo({start, dragged}));
+    // A left drag after it is a step of its own.
+    gesture(kToolDrag, 0.5, 0.5, 0.3, 0.6, 0);
+    const std::string again = picture();
+    ASSERT_NE(again, dragged);
+    ASSERT_NO_FATAL_FAILURE(undo_redo({start, dragged, again}));
+  }
+}
+
 }  // namespace
