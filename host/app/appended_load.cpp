@@ -24,7 +24,7 @@ bool TNDoc::LoadAppendedApplication(RuntimeHost* host, const QString& program) {
   }
   appended_close(&stream);
   if (status != 0) return false;
-  refresh_title();
+  take_instance_title();
   install_menus(true);
   if (update_views_) update_views_();
   return true;

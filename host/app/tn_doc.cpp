@@ -243,6 +243,13 @@ void TNDoc::refresh_title() {
   if (title_listener_) title_listener_(title_);
 }
 
+void TNDoc::take_instance_title() {
+  const char* text = nullptr;
+  int32_t n = 0;
+  if (!rt_->has_block() || rt_->get_title(id_, &text, &n) != 0) return;
+  if (title_listener_) title_listener_(cstring_from_bytes(text, n).left(kTitleChars));
+}
+
 QString TNDoc::window_caption(bool help) const {
   if (title_.isEmpty()) return QString::fromLatin1(help ? kFirstCaptionHelp : kFirstCaptionAbout);
   return help ? title_ + QStringLiteral(" Help") : QStringLiteral("About ") + title_;

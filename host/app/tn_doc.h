@@ -47,7 +47,12 @@ class TNDoc {
 
   void install_menus(bool remove_layout);
   void remove_menus();
+  // The title field (the About and Help texts name it) from the instance,
+  // or the default title; the listener is told.
   void refresh_title();
+  // At start-up: the window takes the instance's title, while the title
+  // field stays empty until a menu command changes the title.
+  void take_instance_title();
   // Every 10 ms from the main frame: refresh an instance changed from
   // outside. Skipped while a call into the runtime is under way.
   void idle_check();
@@ -62,7 +67,8 @@ class TNDoc {
   bool LoadAppendedApplication(RuntimeHost* host, const QString& program);
   // The appended application's description text (the About box shows it).
   const QString& description() const { return description_; }
-  // Called with the new title whenever the title is refreshed.
+  // Called with the window's new title: the instance's at start-up, the
+  // title field's whenever it is refreshed.
   void set_title_listener(std::function<void(const QString&)> fn) { title_listener_ = std::move(fn); }
   TextFrame* about_window() const { return about_.get(); }
   TextFrame* help_window() const { return help_.get(); }

@@ -24,6 +24,9 @@
 namespace {
 
 constexpr int kToolBarUpdateTicks = 20;  // every 200 ms
+// A stored rectangle reaching past this, in pixels, is not restored,
+// whatever the size of the screen it is restored on.
+constexpr int32_t kPlacementReach = 1000;
 constexpr int kPanes = 2;
 const char kBarSettings[] = "BarSettings";
 
@@ -32,7 +35,7 @@ const char kBarSettings[] = "BarSettings";
 bool placement_restorable(StoredPlacement* p, const QRect& desktop, int icon_size) {
   if (p->left < 0 || p->right < 0 || p->top < 0 || p->bottom < 0) return false;
   if (p->left > p->right || p->top > p->bottom) return false;
-  if (p->right > desktop.right() + 1 || p->bottom > desktop.bottom() + 1) return false;
+  if (p->right > kPlacementReach || p->bottom > kPlacementReach) return false;
   const int32_t far_x = desktop.left() + desktop.width() - icon_size;
   const int32_t far_y = desktop.top() + desktop.height() - icon_size;
   if (p->left >= far_x) p->left = far_x;

@@ -24,8 +24,9 @@ constexpr int kDefaultFrameWidth = 800, kDefaultFrameHeight = 600;
 
 // A stored placement and whether it may be applied on a desktop of the given
 // geometry: the rectangle is refused when any side is negative, it is
-// inside out, or it reaches past the desktop; a left or top edge within an
-// icon's size of the desktop's far side is moved back (the far edges stay).
+// inside out, or its right or bottom edge lies past 1000 pixels (whatever
+// the desktop's size); a left or top edge within an icon's size of the
+// desktop's far side is moved back (the far edges stay).
 struct StoredPlacement {
   int32_t flags, show_cmd;
   int32_t left, top, right, bottom;

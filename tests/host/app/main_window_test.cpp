@@ -29,6 +29,7 @@
 #include "host/app/tn_main_frame.h"
 #include "host/app/tn_view.h"
 #include "host/shell/shell_registration.h"
+#include "host/ui/text_frame.h"
 #include "platform/command_map.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
@@ -135,6 +136,21 @@ TEST_F(Program, DemoWindowTitleMenusAndFirstPaint) {
   const CommandState association = app->commands()->state_of(kCmdFileAssociation);
   EXPECT_FALSE(association.enabled());
   EXPECT_EQ(association.check(), kCheckOn);
+}
+
+// The window is titled after the application from the start, while the
+// Help item and the About window keep their first texts until a menu
+// command changes the title.
+TEST_F(Program, HelpAndAboutKeepTheirFirstTextsAtTheStart) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  EXPECT_EQ(app->main_frame()->windowTitle(), QStringLiteral("Tarnivel Demo - Tarnivel Runtime"));
+  const CommandState help = app->commands()->state_of(kCmdHelp);
+  ASSERT_NE(help.text(), nullptr);
+  EXPECT_EQ(help.text()->toStdString(), "TN File Help");
+  ASSERT_TRUE(run(kCmdAbout));
+  ASSERT_NE(app->document()->about_window(), nullptr);
+  EXPECT_EQ(app->document()->about_window()->windowTitle().toStdString(), "About TN File");
+  app->document()->about_window()->hide();
 }
 
 TEST_F(Program, DragUndoRedoAndResetData) {
@@ -499,23 +515,29 @@ TEST_F(Program, APreferenceToggleIsReadAtTheNextStart) {
 }
 
 TEST(Placement, RestoreRules) {
-  const QRect desktop(0, 0, 800, 600);
+  const QRect small(0, 0, 800, 600), large(0, 0, 1280, 1024);
   struct Row {
+    QRect desktop;
     StoredPlacement in;
     bool restored;
     int32_t left, top;
   } rows[] = {
-      {{0, 1, 100, 100, 500, 400}, true, 100, 100},
-      {{0, 1, 900, 100, 950, 400}, false, 0, 0},   // reaches past the desktop
-      {{0, 1, 700, 100, 790, 400}, true, 700, 100},
-      {{0, 1, 780, 590, 800, 600}, true, 768, 568},  // moved back by an icon's size
-      {{0, 1, -1, 100, 500, 400}, false, 0, 0},
-      {{0, 1, 500, 100, 400, 400}, false, 0, 0},   // inside out
-      {{0, 1, 100, 400, 500, 300}, false, 0, 0},
+      {small, {0, 1, 100, 100, 500, 400}, true, 100, 100},
+      {small, {0, 1, 900, 100, 950, 400}, true, 768, 100},  // left moved back, right kept
+      {small, {0, 1, 700, 100, 790, 400}, true, 700, 100},
+      {small, {0, 1, 780, 590, 800, 600}, true, 768, 568},  // moved back by an icon's size
+      {small, {0, 1, -1, 100, 500, 400}, false, 0, 0},
+      {small, {0, 1, 500, 100, 400, 400}, false, 0, 0},   // inside out
+      {small, {0, 1, 100, 400, 500, 300}, false, 0, 0},
+      // Past 1000 pixels on either axis, on any screen.
+      {large, {0, 1, 100, 100, 1200, 700}, false, 0, 0},
+      {large, {0, 1, 100, 100, 900, 1001}, false, 0, 0},
+      {large, {0, 1, 0, 0, 1000, 1000}, true, 0, 0},
   };
   for (Row r : rows) {
     StoredPlacement p = r.in;
-    ASSERT_EQ(placement_restorable(&p, desktop, 32), r.restored) << r.in.left << "," << r.in.top;
+    ASSERT_EQ(placement_restorable(&p, r.desktop, 32), r.restored) << r.in.left << "," << r.in.top << " to "
+                                                                    << r.in.right << "," << r.in.bottom;
     if (r.restored) {
       EXPECT_EQ(p.left, r.left);
       EXPECT_EQ(p.top, r.top);
