@@ -280,6 +280,15 @@ double axis_tick_at(double first, double step, int32_t k) {
 
 const double* axis_log_decade_list() { return kTickTable + kListF; }
 
+bool axis_tick_units(double t, double step, int64_t* n, int32_t* p) {
+  double m;
+  if (!decimal_step(step, &m, p) || !std::isfinite(t)) return false;
+  const double units = std::round(*p < 0 ? t * decimal_value(1, -*p) : t / decimal_value(1, *p));
+  if (!(std::fabs(units) < kExactWhole) || decimal_value(units, *p) != t) return false;
+  *n = static_cast<int64_t>(units);
+  return true;
+}
+
 double axis_wider_step(double step) {
   double m;
   int32_t p;

@@ -29,6 +29,11 @@ bool axis_ticks(double lo, double hi, double limit, double min_step, double min_
 // double holds, or the step is no such decimal, first + k step itself.
 double axis_tick_at(double first, double step, int32_t k);
 
+// The tick t of a linear axis with step `step` as n × 10^p, 10^p the unit
+// of the step's decimal (0.2 = 2 × 10^-1): true when t is the double nearest
+// to that decimal, as every tick axis_tick_at gives is.
+bool axis_tick_units(double t, double step, int64_t* n, int32_t* p);
+
 // The next coarser label step after `step`: 1, 2 and 5 times a power of ten
 // in turn, as the double nearest to that decimal (twice a step that is no
 // such decimal).

@@ -2,7 +2,9 @@
 // the straight-line, circle and rule helpers. Tick values are in "tick
 // units" (data times the axis scale factor, or decibels on a dB axis); each
 // is turned back into data before it meets the pixel map, so log and dB
-// axes share the linear code. Every loop is bounded by kMaxAxisTicks.
+// axes share the linear code. Every loop is bounded by kMaxAxisTicks. A y
+// label never runs past the subplot's left edge: it is written short (with
+// a note) or left out.
 #include "graphics/render/render_axes.h"
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 
 #include "engine/core/numfmt.h"
 #include "graphics/render/axis_ticks.h"
+#include "graphics/render/tick_label_form.h"
 
 namespace {
 
@@ -34,6 +37,11 @@ constexpr double kLabelGapChars = 0.5;   // room between neighbouring labels acr
 constexpr double kLabelGapLines = 0.25;  // and up and down, in line heights
 constexpr uint32_t kAlignNameBelowRight = kAlignRight | kAlignBelow;
 constexpr char kDbText[] = "[dB]";
+constexpr uint32_t kOptTitleShown = kOptLabel | kOptMargin;  // as the closing bracket draws the title
+constexpr int32_t kMaxFormLabels = 64;  // labels of one axis a form is chosen for
+constexpr double kDriverGap = 1.0;      // a right-aligned text ends a pixel before its x
+// The band of tick_decimal_text that holds no value: the exponent form.
+constexpr int32_t kExponentLow = 1, kExponentHigh = -1;
 
 enum class Mode { kLinear, kLog, kDb };
 enum class Which { kMinor, kMajor, kLabel };
@@ -92,18 +100,66 @@ void rule(const Axis& a, double t) {
     segment(a, s->frameLeft, p, s->frameRight, p);
 }
 
-// Where the label of tick value t goes, and its text.
+// How an axis's labels are written: as plain numbers; in a form with a note
+// (tick_label_form.h); or, on a log axis, each plain where it fits and in
+// the exponent form where it does not. With `drop`, a label wider than
+// `room` is left out: a label cut by the subplot's edge would read as
+// another number.
+enum class LabelKind { kPlain, kForm, kLogExponent };
+struct LabelFit {
+  LabelKind kind = LabelKind::kPlain;
+  bool drop = false;
+  double room = 0.0;
+  TickLabelForm form{};
+};
+const LabelFit kPlainLabels{};
+
+// Where the label of tick value t goes, and its text (none when the value
+// cannot be written in the fit's form).
 struct LabelPlace {
   double x, y;
   uint32_t align;
   int32_t n;
-  char text[kTickLabelBytes];
+  char text[kTickDecimalBytes];
 };
 
-LabelPlace place_label(const Axis& a, double t) {
-  if (a.mode == Mode::kLinear && std::fabs(t / a.t.labelStep) < kZeroLabel) t = 0.0;
+// The value a label shows: one within a hundredth of a step of 0 is 0.
+double label_value(const Axis& a, double t) {
+  return a.mode == Mode::kLinear && std::fabs(t / a.t.labelStep) < kZeroLabel ? 0.0 : t;
+}
+
+// Width of a text as drawn. A label of digits, signs, points and "e" is no
+// wider than its count of "0"s: the driver measures it only when that
+// count does not fit the room.
+double text_width(const Axis& a, const char* text, int32_t n, double room) {
+  const double estimate = n * std::fabs(a.s->charWidth);
+  bool plain = true;
+  for (int32_t k = 0; k < n && plain; ++k)
+    plain = (text[k] >= '0' && text[k] <= '9') || text[k] == '-' || text[k] == '.' || text[k] == 'e';
+  if ((plain && estimate <= room) || !a.d->text_extent) return estimate;
+  double w = 0.0;
+  a.d->text_extent(text, n, &w, nullptr, a.ctx);
+  return w;
+}
+
+int32_t label_text(const Axis& a, double t, const LabelFit& fit, char* text) {
+  int64_t n = 0;
+  int32_t exp = 0;
+  if (fit.kind == LabelKind::kForm) {
+    if (!axis_tick_units(t, a.t.labelStep, &n, &exp) || exp != fit.form.exp) return 0;
+    return tick_label_form_text(fit.form, n, text);
+  }
+  const int32_t plain = axis_label_text(t, text);
+  if (fit.kind != LabelKind::kLogExponent || text_width(a, text, plain, fit.room) <= fit.room ||
+      !tick_decimal_of(t, &n, &exp))
+    return plain;
+  return tick_decimal_text(n, exp, kExponentLow, kExponentHigh, text);
+}
+
+LabelPlace place_label(const Axis& a, double t, const LabelFit& fit = kPlainLabels) {
+  t = label_value(a, t);
   LabelPlace l;
-  l.n = axis_label_text(t, l.text);
+  l.n = label_text(a, t, fit, l.text);
   const Subplot* s = a.s;
   const double p = to_pixel(a, t);
   if (a.is_x)
@@ -113,8 +169,9 @@ LabelPlace place_label(const Axis& a, double t) {
   return l;
 }
 
-void label(const Axis& a, double t) {
-  const LabelPlace l = place_label(a, t);
+void label(const Axis& a, double t, const LabelFit& fit = kPlainLabels) {
+  const LabelPlace l = place_label(a, t, fit);
+  if (l.n <= 0 || (fit.drop && text_width(a, l.text, l.n, fit.room) > fit.room)) return;
   a.d->draw_text(l.x, l.y, l.text, l.n, l.align, nullptr, a.ctx);
 }
 
@@ -180,6 +237,100 @@ void spread_labels(Axis* a) {
     }
     a->t.labelFirst = first, a->t.labelStep = step;
   }
+}
+
+// --- Labels left of a y axis ------------------------------------------------
+// Their room is the fixed margin, from the subplot's left edge to where the
+// labels end. Labels wider than it take a form with a note (the note above
+// them in the top margin, or after the title when it is wider still); a
+// label that fits no form is left out rather than cut.
+
+double y_label_x(const Subplot* s) { return s->frameLeft - kHalf * s->charWidth; }
+
+// Where a note too wide for the label column starts: after the title.
+double note_line_left(const Axis& a) {
+  const Subplot* s = a.s;
+  const int32_t n = int32_t(strnlen(s->title, sizeof s->title));
+  if ((s->optionFlags & kOptTitleShown) != kOptTitleShown || n == 0) return s->frameLeft;
+  double w = n * std::fabs(s->charWidth);
+  if (a.d->text_extent) a.d->text_extent(s->title, n, &w, nullptr, a.ctx);
+  return s->frameLeft + w + std::fabs(s->charWidth);
+}
+
+struct WidthContext {
+  const Axis* a;
+  double room;
+};
+double form_text_width(const char* text, int32_t n, void* context) {
+  const WidthContext* c = static_cast<const WidthContext*>(context);
+  return text_width(*c->a, text, n, c->room);
+}
+
+LabelFit fit_y_labels(const Axis& a) {
+  const Subplot* s = a.s;
+  LabelFit fit;
+  fit.room = y_label_x(s) - kDriverGap - s->rectLeft;
+  int64_t units[kMaxFormLabels];
+  int32_t count = 0, exp = 0;
+  bool fits = true, exact = a.mode == Mode::kLinear;
+  each_tick(a, Which::kLabel, [&](double t) {
+    const LabelPlace l = place_label(a, t);
+    fits = fits && text_width(a, l.text, l.n, fit.room) <= fit.room;
+    int64_t n = 0;
+    int32_t e = 0;
+    if (!exact) return;
+    exact = count < kMaxFormLabels && axis_tick_units(label_value(a, t), a.t.labelStep, &n, &e) &&
+            (count == 0 || e == exp);
+    if (exact) units[count++] = n, exp = e;
+  });
+  if (fits) return fit;
+  fit.drop = true;
+  if (a.mode == Mode::kLog) {
+    fit.kind = LabelKind::kLogExponent;
+    return fit;
+  }
+  if (!exact || count == 0) return fit;
+  WidthContext c{&a, fit.room};
+  const double note_room = std::max(fit.room, s->rectRight - kDriverGap - note_line_left(a));
+  if (tick_label_form_choose(units, count, exp, fit.room, note_room, form_text_width, &c, &fit.form))
+    fit.kind = LabelKind::kForm;
+  return fit;
+}
+
+// The note of a form sits on the title's line: right-aligned over the
+// labels when the label column holds it, else after the title. Its box, or
+// an empty one when there is none.
+TickLabelBox note_box(const Axis& a, const LabelFit& fit) {
+  TickLabelBox b{0, 0, 0, 0};
+  if (fit.kind != LabelKind::kForm || fit.form.note_length <= 0) return b;
+  const Subplot* s = a.s;
+  const double w = text_width(a, fit.form.note, fit.form.note_length, 0.0), h = std::fabs(s->lineHeight);
+  b.left = w <= fit.room ? y_label_x(s) - kDriverGap - w : note_line_left(a);
+  b.right = b.left + w;
+  b.top = (s->rectTop + s->frameTop) * kHalf - kHalf * h;
+  b.bottom = b.top + h;
+  return b;
+}
+
+// The labels, then the note; a label at the top of the frame that would
+// touch a note over the column is left out.
+void y_labels(const Axis& a) {
+  const LabelFit fit = fit_y_labels(a);
+  const TickLabelBox note = note_box(a, fit);
+  const bool has_note = note.right > note.left;
+  const Subplot* s = a.s;
+  each_tick(a, Which::kLabel, [&](double t) {
+    if (has_note) {
+      const LabelPlace l = place_label(a, t, fit);
+      if (!tick_labels_apart(note, tick_label_box(l.x, l.y, l.n, l.align, s->charWidth, s->lineHeight),
+                             s->charWidth, s->lineHeight))
+        return;
+    }
+    label(a, t, fit);
+  });
+  if (has_note)
+    a.d->draw_text(note.left, (note.top + note.bottom) * kHalf, fit.form.note, fit.form.note_length, kAlignLeft,
+                   nullptr, a.ctx);
 }
 
 // Chooses the ticks of the axis; false when there are none.
@@ -257,6 +408,7 @@ void draw_axis(Axis* a, bool labels) {
   each_tick(*a, Which::kMajor, [&](double t) { mark(*a, t, s->tickLength); });
   if (!text) return;
   spread_labels(a);
+  if (!a->is_x) return y_labels(*a);
   each_tick(*a, Which::kLabel, [&](double t) { label(*a, t); });
 }
 
@@ -329,7 +481,7 @@ void polar_labels(const Subplot* s, const StyleSpec* style, const GraphicsDriver
     a.s1 = s->fontSize / sc * a.f, a.s2 = kYLabelLines * std::fabs(s->lineHeight / s->yScale) * a.f;
     if (axis_ticks(a.lo, a.hi, a.limit, a.s1, a.s2, &a.t, true)) {
       spread_labels(&a);
-      each_tick(a, Which::kLabel, [&](double t) { label(a, t); });
+      y_labels(a);
     }
   }
 }

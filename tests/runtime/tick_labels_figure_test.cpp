@@ -4,6 +4,7 @@
 // label is held to the exact decimal model of tests/support.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -112,7 +113,9 @@ constexpr LongLabels kLongLabels[] = {
     {"x = 0:0.01:1; plot(123456.7 + 0.3 * x, x, 'b');\n",
      "x: 123456.7 123456.75 123456.8 123456.85 123456.9 123456.95 123457 | y: 0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1"},
     {"scale('loglog'); t = 10 .^ (-12:0.1:12); plot(t, t .^ 0.5, 'b');\n",
-     "x: 1000000 10000000 100000000 1000000000 1e10 1e11 1e12 | y: 1 10 100 1000 10000 100000 1000000"},
+     // "10000" would not fit the margin: the y labels past 1000 take the
+     // exponent form.
+     "x: 1000000 10000000 100000000 1000000000 1e10 1e11 1e12 | y: 1 10 100 1000 1e4 1e5 1e6"},
     // The box: x labels below their edge, z labels to the left of theirs, and
     // the y labels above theirs, along the back edge.
     {"x = 0:0.01:1; plot3(-0.37 + 1.37 * x, 1e6 + 10 * x, 1e-3 * sin(6 * x), 'b');\n",
@@ -140,9 +143,66 @@ void long_labels_apart(TickFigure* fig, const LongLabels& app) {
       EXPECT_EQ(tickmodel::check_apart(axis, recdrv::kCharWidth, recdrv::kCharHeight), "") << axis_lists(t);
       EXPECT_NE(axis.size(), 1u) << axis_lists(t);
     }
+    // Labels are compact numbers; the y labels of a flat subplot lie within
+    // its margin, those of a log axis that would not taking the exponent form.
+    const Subplot& s = fig->s();
     std::vector<tickmodel::Decimal> v;
-    EXPECT_EQ(tickmodel::check_compact(TickFigure::all(t), &v), "") << axis_lists(t);
+    std::vector<std::string> others;
+    for (const tickmodel::Text& x : t)
+      if (s.is3D || x.align != kAlignRight) others.push_back(x.text);
+    EXPECT_EQ(tickmodel::check_compact(others, &v), "") << axis_lists(t);
+    if (!s.is3D) {
+      const double room = s.frameLeft - 0.5 * s.charWidth - 1 - s.rectLeft;
+      EXPECT_EQ(tickmodel::check_log_labels(tickmodel::with_align(t, kAlignRight), size_t(room / s.charWidth), &v), "")
+          << axis_lists(t);
+      EXPECT_EQ(tickmodel::check_in_margin(t, s.rectLeft, recdrv::kCharWidth, 0), "") << axis_lists(t);
+    }
     if (size[0] == 800 && *app.at800) EXPECT_EQ(axis_lists(t), app.at800);
+  }
+}
+
+// y labels too long for the margin, as curves give them: around a large
+// value, a flat line (whose axis spans a millionth), large values from 0 and
+// a narrow range below zero. At every size each label lies within the
+// margin, reads through the note the value it is drawn at, the values step
+// evenly, and the note touches no label.
+TEST_F(TickFigure, LongYLabelsReadTheirValuesThroughTheNote) {
+  struct Case {
+    const char* code;
+    const char* at800;  // the note and the y labels at 800 x 530
+  } cases[] = {
+      {"x = 0:0.01:1; plot(x, 987654.3218 + 0.002 * x, 'b');\n",
+       "\xC3\x97" "1e-3 +987654.32 | 1.8 2 2.2 2.4 2.6 2.8 3 3.2 3.4 3.6 3.8"},
+      {"x = 0:0.01:1; plot(x, 7 + 0 * x, 'b');\n", "\xC3\x97" "1e-6 +7 | 0 0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1"},
+      {"x = 0:0.01:1; plot(x, 3e6 * x, 'b');\n", ""},
+      {"x = 0:0.01:1; plot(x, -123456.78 - 0.05 * x, 'b');\n", ""},
+  };
+  for (const Case& c : cases) {
+    for (const auto& size : kFigureSizes) {
+      SCOPED_TRACE(std::string(c.code) + " at " + std::to_string(int(size[0])) + " x " + std::to_string(int(size[1])));
+      const std::vector<tickmodel::Text> t = draw(c.code, size[0], size[1]);
+      const Subplot& sp = s();
+      std::vector<std::string> values;
+      bool note = false;
+      ASSERT_EQ(tickmodel::y_values(t, &values, &note), "") << axis_lists(t);
+      EXPECT_TRUE(note) << axis_lists(t);
+      EXPECT_GE(values.size(), 2u) << axis_lists(t);
+      EXPECT_EQ(tickmodel::check_linear(values), "") << joined(values);
+      EXPECT_EQ(tickmodel::check_in_margin(t, sp.rectLeft, recdrv::kCharWidth, 0), "") << axis_lists(t);
+      EXPECT_EQ(tickmodel::check_note_apart(t, recdrv::kCharWidth, recdrv::kCharHeight), "") << axis_lists(t);
+      size_t k = 0;
+      std::string notes;
+      for (const tickmodel::Text& x : t) {
+        if (x.align == kAlignLeft) notes += x.text + " | ";
+        if (x.align != kAlignRight) continue;
+        const double v = std::strtod(values[k++].c_str(), nullptr);
+        double p = 0;
+        subplot_data_to_pixel(&sp, nullptr, &v, nullptr, 1, nullptr, &p, nullptr);
+        EXPECT_NEAR(p, x.y, 0.01) << "\"" << x.text << "\" drawn away from " << values[k - 1];
+      }
+      if (size[0] == 800 && *c.at800)
+        EXPECT_EQ(notes + joined(tickmodel::with_align(t, kAlignRight)), c.at800);
+    }
   }
 }
 

@@ -92,6 +92,81 @@ inline bool scaled(const Decimal& d, int32_t unit_exp, __int128* out) {
   return true;
 }
 
+// The exponent form of an exact decimal, "d.ddde-N" (a log label too wide
+// for the margin in its compact form takes it).
+inline std::string exponent(const Decimal& d) {
+  if (d.digits.empty()) return "0";
+  const int32_t lead = int32_t(d.digits.size()) - 1 + d.exp;
+  std::string s = d.negative ? "-" : "";
+  s += d.digits[0];
+  if (d.digits.size() > 1) s += "." + d.digits.substr(1);
+  return s + "e" + std::to_string(lead);
+}
+
+// The decimal of v × 10^exp, v whole.
+inline Decimal from_scaled(__int128 v, int32_t exp) {
+  Decimal d;
+  if (v == 0) return d;
+  d.negative = v < 0;
+  if (v < 0) v = -v;
+  while (v % 10 == 0) v /= 10, ++exp;
+  while (v > 0) d.digits.insert(d.digits.begin(), char('0' + int(v % 10))), v /= 10;
+  d.exp = exp;
+  return d;
+}
+
+// The note over the labels of a y axis that do not fit the margin as they
+// are: "×1e-3 +987654.32", "×1e6", "-123456.8". A value is its label times
+// 10^power plus the offset.
+struct Note {
+  int32_t power = 0;
+  Decimal offset;
+};
+
+inline bool parse_note(const std::string& t, Note* out) {
+  Note n;
+  size_t i = 0;
+  bool any = false;
+  const std::string times = "\xC3\x97";
+  if (t.compare(0, times.size() + 2, times + "1e") == 0) {
+    i = times.size() + 2;
+    const bool neg = i < t.size() && t[i] == '-';
+    if (neg) ++i;
+    const size_t e0 = i;
+    while (i < t.size() && is_digit(t[i]) && n.power < 100000) n.power = 10 * n.power + (t[i++] - '0');
+    if (i == e0 || (i < t.size() && t[i] != ' ')) return false;
+    if (neg) n.power = -n.power;
+    if (n.power == 0) return false;
+    any = true;
+    if (i < t.size()) ++i;
+  }
+  if (i < t.size()) {
+    std::string rest = t.substr(i);
+    if (rest[0] == '+') rest.erase(0, 1);
+    else if (rest[0] != '-') return false;
+    if (!parse(rest, &n.offset) || n.offset.digits.empty() || compact(n.offset) != rest) return false;
+    any = true;
+  }
+  if (!any) return false;
+  *out = n;
+  return true;
+}
+
+// label × 10^power + offset, exactly; false past 36 digits.
+inline bool apply_note(const Decimal& label, const Note& note, Decimal* out) {
+  Decimal l = label;
+  if (!l.digits.empty()) l.exp += note.power;
+  if (note.offset.digits.empty() || l.digits.empty()) {
+    *out = l.digits.empty() ? note.offset : l;
+    return true;
+  }
+  const int32_t unit = std::min(l.exp, note.offset.exp);
+  __int128 a = 0, b = 0;
+  if (!scaled(l, unit, &a) || !scaled(note.offset, unit, &b)) return false;
+  *out = from_scaled(a + b, unit);
+  return true;
+}
+
 // Each label is its own compact form: no "1e-1", "-0", trailing zeros.
 inline std::string check_compact(const std::vector<std::string>& labels, std::vector<Decimal>* values) {
   values->clear();
@@ -199,6 +274,66 @@ inline std::string check_apart(const std::vector<Text>& labels, double char_widt
     const bool across = b.left >= a.right + 1 || a.left >= b.right + 1;
     const bool upright = b.top >= a.bottom || a.top >= b.bottom;
     if (!across && !upright) return "labels \"" + labels[i - 1].text + "\" and \"" + labels[i].text + "\" touch";
+  }
+  return "";
+}
+
+// The labels of a log axis: each its compact form, or, where that would
+// take more than `room_chars` characters, its exponent form.
+inline std::string check_log_labels(const std::vector<std::string>& labels, size_t room_chars,
+                                    std::vector<Decimal>* values) {
+  values->clear();
+  for (const std::string& t : labels) {
+    Decimal d;
+    if (!parse(t, &d)) return "label \"" + t + "\" is no plain number";
+    const std::string c = compact(d);
+    if (t != c && !(t == exponent(d) && c.size() > room_chars))
+      return "label \"" + t + "\" is neither its compact form \"" + c + "\" nor, that being too wide, its exponent form";
+    values->push_back(d);
+  }
+  return "";
+}
+
+// The values the y labels (align 2) stand for, in their compact form, read
+// through the note (a text of align 1 that reads as one) when there is one;
+// each label must itself be a compact number. *has_note tells whether a
+// note was found.
+inline std::string y_values(const std::vector<Text>& t, std::vector<std::string>* values, bool* has_note = nullptr) {
+  Note note;
+  bool found = false;
+  for (const Text& x : t)
+    if (x.align == 1 && parse_note(x.text, &note)) found = true;
+  if (has_note) *has_note = found;
+  values->clear();
+  for (const Text& x : t) {
+    if (x.align != 2) continue;
+    Decimal d, v;
+    if (!parse(x.text, &d)) return "label \"" + x.text + "\" is no plain number";
+    if (compact(d) != x.text) return "label \"" + x.text + "\" is not in its compact form \"" + compact(d) + "\"";
+    if (!found) v = d;
+    else if (!apply_note(d, note, &v)) return "label \"" + x.text + "\" is too long for its note";
+    values->push_back(compact(v));
+  }
+  return "";
+}
+
+// The y labels (align 2) lie right of `left`, measured as `char_width` per
+// character: none is cut by the subplot's edge.
+inline std::string check_in_margin(const std::vector<Text>& t, double left, double char_width, double line_height) {
+  for (const Text& x : t)
+    if (x.align == 2 && cell_of(x, char_width, line_height).left < left)
+      return "label \"" + x.text + "\" runs past the subplot's edge";
+  return "";
+}
+
+// The note, where there is one, touches no y label.
+inline std::string check_note_apart(const std::vector<Text>& t, double char_width, double line_height) {
+  Note note;
+  for (const Text& n : t) {
+    if (n.align != 1 || !parse_note(n.text, &note)) continue;
+    for (const Text& l : t)
+      if (l.align == 2 && !check_apart({l, n}, char_width, line_height).empty())
+        return "the note \"" + n.text + "\" touches the label \"" + l.text + "\"";
   }
   return "";
 }

@@ -66,15 +66,16 @@ bool resolvable(double lo, double hi) {
 }
 
 // Labels where the step may lie below the resolution: compact numbers near
-// the range, nothing more.
-std::string check_loose(const std::vector<std::string>& labels, double lo, double hi) {
+// the range, nothing more. `drawn`: the texts drawn, not values read from
+// them through a note, and as short as labels are.
+std::string check_loose(const std::vector<std::string>& labels, double lo, double hi, bool drawn = true) {
   std::vector<tickmodel::Decimal> v;
   std::string why = tickmodel::check_compact(labels, &v);
   if (!why.empty()) return why;
   const double w = std::fabs(hi - lo), a = std::min(lo, hi), b = std::max(lo, hi);
   for (const std::string& t : labels) {
     const double x = std::strtod(t.c_str(), nullptr);
-    if (t.size() > size_t(kTickLabelBytes) || !(x >= a - w - 1e-12 * std::fabs(a) && x <= b + w + 1e-12 * std::fabs(b)))
+    if ((drawn && t.size() > size_t(kTickLabelBytes)) || !(x >= a - w - 1e-12 * std::fabs(a) && x <= b + w + 1e-12 * std::fabs(b)))
       return "label \"" + t + "\" lies outside the range";
   }
   return "";
@@ -88,6 +89,9 @@ std::string show(const std::vector<std::string>& labels) {
 
 // The label spacing of x, in characters.
 constexpr size_t kSpacingChars = 6;
+// The room of a y label in the flat subplot below: its left margin of five
+// characters but half a character and the driver's pixel.
+constexpr double kYLabelRoom = 5 * recdrv::kCharWidth - 0.5 * recdrv::kCharWidth - 1;
 
 size_t longest(const std::vector<std::string>& labels) {
   size_t n = 0;
@@ -151,13 +155,15 @@ struct Flat {
     }
     return out;
   }
-  // Each label drawn where its own value lies, within rounding of the log.
-  std::string placed(const std::vector<tickmodel::Text>& t, bool x_axis) {
+  // Each label drawn where its own value lies, within rounding of the log;
+  // the values of the labels in drawing order (read through a note on y).
+  std::string placed(const std::vector<tickmodel::Text>& t, bool x_axis, const std::vector<std::string>& values) {
     const uint32_t align = x_axis ? kAlignBelow : kAlignRight;
     const double f = s.scaleFactor[x_axis ? 0 : 1];
+    size_t k = 0;
     for (const tickmodel::Text& l : t) {
-      if (l.align != align) continue;
-      const double v = std::strtod(l.text.c_str(), nullptr) / f;
+      if (l.align != align || k >= values.size()) continue;
+      const double v = std::strtod(values[k++].c_str(), nullptr) / f;
       double p = 0;
       if (x_axis)
         subplot_data_to_pixel(&s, &v, nullptr, nullptr, 1, &p, nullptr, nullptr);
@@ -172,7 +178,7 @@ struct Flat {
 TEST(TickLabels, LinearAxesOverRandomRanges) {
   Sweep r;
   Flat f;
-  int exact = 0, wide = 0, kept = 0;
+  int exact = 0, wide = 0, kept = 0, noted = 0;
   for (int k = 0; k < 2000; ++k) {
     f.set(r.uniform(150, 1200), r.uniform(120, 900));
     const Range x = r.linear(), y = r.linear();
@@ -187,10 +193,17 @@ TEST(TickLabels, LinearAxesOverRandomRanges) {
       else
         subplot_visible_yrange(&f.s, &g.lo, &g.hi);
       const double fac = f.s.scaleFactor[axis];
-      const std::vector<std::string> labels = tickmodel::with_align(t, axis == 0 ? kAlignBelow : kAlignRight);
+      // y labels that do not fit the margin stand for values through a note.
+      std::vector<std::string> labels = tickmodel::with_align(t, axis == 0 ? kAlignBelow : kAlignRight);
+      bool note = false;
+      std::string why = axis == 0 ? "" : tickmodel::y_values(t, &labels, &note);
+      if (why.empty() && axis == 1) why = tickmodel::check_in_margin(t, f.s.rectLeft, recdrv::kCharWidth, 0);
+      if (why.empty() && axis == 1) why = tickmodel::check_note_apart(t, recdrv::kCharWidth, recdrv::kCharHeight);
+      noted += note;
       const bool strict = resolvable(g.lo, g.hi);
-      std::string why = strict ? tickmodel::check_linear(labels) : check_loose(labels, g.lo * fac, g.hi * fac);
-      if (why.empty() && strict) why = f.placed(t, axis == 0);
+      if (why.empty())
+        why = strict ? tickmodel::check_linear(labels) : check_loose(labels, g.lo * fac, g.hi * fac, !note);
+      if (why.empty() && strict) why = f.placed(t, axis == 0, labels);
       if (why.empty()) why = apart(t, axis == 0 ? kAlignBelow : kAlignRight);
       wide += axis == 0 && longest(labels) > kSpacingChars;
       if (why.empty() && axis == 0) {
@@ -206,6 +219,7 @@ TEST(TickLabels, LinearAxesOverRandomRanges) {
   EXPECT_GT(exact, 2000) << exact;  // the model's check ran, not only the loose one
   EXPECT_GT(wide, 200) << wide;     // labels longer than the spacing foresees were met
   EXPECT_GT(kept, 1000) << kept;
+  EXPECT_GT(noted, 200) << noted;  // y labels too wide for the margin were met
 }
 
 TEST(TickLabels, DecibelAxesOverRandomRanges) {
@@ -240,7 +254,11 @@ TEST(TickLabels, LogAxesOverRandomRanges) {
     for (uint32_t align : {kAlignBelow, kAlignRight}) {
       const std::vector<std::string> labels = tickmodel::with_align(t, align);
       std::vector<tickmodel::Decimal> v;
-      std::string why = tickmodel::check_compact(labels, &v);
+      // y labels too wide for the margin take the exponent form.
+      std::string why = align == kAlignBelow
+                            ? tickmodel::check_compact(labels, &v)
+                            : tickmodel::check_log_labels(labels, size_t(kYLabelRoom / recdrv::kCharWidth), &v);
+      if (why.empty()) why = tickmodel::check_in_margin(t, f.s.rectLeft, recdrv::kCharWidth, 0);
       for (size_t i = 0; why.empty() && i < v.size(); ++i) {
         if (v[i].digits.size() > 2 || v[i].negative) why = "label \"" + labels[i] + "\" is no table factor";
         if (i && !(std::strtod(labels[i].c_str(), nullptr) > std::strtod(labels[i - 1].c_str(), nullptr)))
@@ -266,10 +284,14 @@ TEST(TickLabels, PolarLabelsOverRandomRanges) {
     f.s.scaleFactor[0] = f.s.scaleFactor[1] = r.factor();
     f.s.polar = 1;
     const std::vector<tickmodel::Text> t = f.draw();
-    std::vector<std::string> labels;
-    for (const tickmodel::Text& l : t) labels.push_back(l.text);
+    // One axis is labelled: x from the origin outward, or y (through a
+    // note when its labels are too wide for the margin).
+    std::vector<std::string> labels = tickmodel::with_align(t, kAlignBelow);
+    std::string why;
+    if (labels.empty()) why = tickmodel::y_values(t, &labels);
+    if (why.empty()) why = tickmodel::check_in_margin(t, f.s.rectLeft, recdrv::kCharWidth, 0);
     drawn += !labels.empty();
-    std::string why = tickmodel::check_linear(labels);
+    if (why.empty()) why = tickmodel::check_linear(labels);
     if (why.empty()) why = tickmodel::check_apart(t, recdrv::kCharWidth, recdrv::kCharHeight);
     ASSERT_EQ(why, "") << "radius " << m << ": " << show(labels);
   }
