@@ -17,64 +17,11 @@ history=$1 demo=$2 work=$3
 name=window_history
 source "$(dirname "$0")/x11_session.sh"
 background="#E5E5E5" orange="#FF8000"
-# Zip-compressed MIFF: shot and compared several times faster than PNG.
-shot() { import -window root -compress zip "$1"; }
+source "$(dirname "$0")/figure_shots.sh"
 focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 menu() { focus; for k in "$@"; do xdotool key "$k"; sleep 0.3; done; }
 settings="$XDG_CONFIG_HOME/Brelvon/Tarnivel Runtime.ini"
 
-# The figure area ("WxH+X+Y") without the tool bar and the status bar: the
-# rows of the figure's background in a column near the window's left edge,
-# its columns in the middle row. Sets `area`, `cx` and `cy`.
-figure_area() {
-  local rows cols top height left width
-  rows=$(convert "$1" -crop 1x4000+3+0 +repage -bordercolor black -border 1 -fill black +opaque "$background" \
-           -format '%@' info:)
-  read -r height top <<< "$(sed -n 's/^1x\([0-9]*\)+[0-9]*+\([0-9]*\)$/\1 \2/p' <<< "$rows")"
-  [ -n "${height:-}" ] || fail "no figure background in $1"
-  top=$((top - 1))
-  cols=$(convert "$1" -crop "8000x1+0+$((top + height / 2))" +repage -bordercolor black -border 1 -fill black \
-           +opaque "$background" -format '%@' info:)
-  read -r width left <<< "$(sed -n 's/^\([0-9]*\)x1+\([0-9]*\)+[0-9]*$/\1 \2/p' <<< "$cols")"
-  [ -n "${width:-}" ] || fail "no figure background in $1"
-  left=$((left - 1))
-  area="${width}x${height}+${left}+${top}" cx=$((left + width / 2)) cy=$((top + height / 2))
-}
-# The number of pixels of the figure area in which two shots differ.
-apart() {
-  local d
-  d=$(compare -metric AE -crop "$area" "$1" "$2" null: 2>&1 || true)
-  echo "${d%% *}"
-}
-# Shoots again into $1, already shot, until two shots in a row agree.
-settle() {
-  for _ in $(seq 20); do
-    sleep 0.05
-    shot "$work/settle.miff"
-    [ "$(apart "$1" "$work/settle.miff")" -eq 0 ] && return 0
-    mv "$work/settle.miff" "$1"
-  done
-}
-# Shoots into $1 until it differs from $2, then until it settles.
-wait_for_other() {
-  for _ in $(seq 60); do
-    shot "$1"
-    [ "$(apart "$1" "$2")" -gt 0 ] && { settle "$1"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-# Shoots into $1 until it is $2 again (at most 6 s); the pixels of the last
-# try that differ are left in `differ`.
-wait_for_same() {
-  for _ in $(seq 60); do
-    shot "$1"
-    differ=$(apart "$1" "$2")
-    [ "$differ" -eq 0 ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 # The texts of the figure copied with Ctrl+C, one a line (at most 5 s).
 copied_texts() {
   focus
