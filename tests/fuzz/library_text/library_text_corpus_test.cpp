@@ -36,6 +36,10 @@ const char* const kHelpFiles[] = {
     "+ % a + b\n% Addition.\n|| % a || b\n% Or.\n",
     "/* before */ // skipped\n%= = Title\n% **bold**\nq::\n::x\n_a1 %\n",
     "word /* open", "\r\nlast % x\r\n% y", "...",
+    // The entries help and lookfor are held to: line comments of both
+    // markers mixed and indented, blocks with blank edges, marked-up text.
+    "sin // sin(x)\n  // The sine, in radians.\n\t% of x\n//\n+ /*\n a + b\n  Addition.  \n */\nthe % x\n",
+    "sin\r\n//= = Sine\r\n// **x**\r\n+ /* one line */ % not this\nh::lib % h\n%  the lib\n",
 };
 
 TEST(LibraryTextCorpus, EveryTextGivesAnAnswer) {
