@@ -9,10 +9,15 @@
 // (and the carriage-return flag across them) fall anywhere: the two
 // transcripts must be the same. Steps that open the file afresh also check
 // what whole reads and a line loop give against a model of the file (text
-// mode reads CR and CR LF as LF; a line read ends at CR or LF).
+// mode reads CR and CR LF as LF; a line read ends at CR or LF). Model steps
+// hold what sscanf, fscanf and fread give (class, size, every value's bits,
+// count and position) against the models of file_read_model.h, also after
+// the bytes went out to a second file and came back.
 // Input: byte 0 flags (bit 0 text mode, bit 1 UTF-8 text, bits 2-7 how the
 // short reads are cut), bytes 1-2 the file's length (little-endian), the
-// file, then three-byte steps {op, a, b}; a raw format's bytes follow its step.
+// file, then three-byte steps {op, a, b} (op's low four bits; a model
+// step's kind and variant in its high four); a raw format's bytes follow its
+// step.
 // With TN_FUZZ_SHOW set, the steps and the transcript go to stderr.
 #include <fcntl.h>
 #include <unistd.h>
@@ -153,6 +158,7 @@ std::string chars(const uint8_t* bytes, size_t n) {
   return s + "])";
 }
 std::string chars(const char* text) { return chars(reinterpret_cast<const uint8_t*>(text), std::strlen(text)); }
+std::string chars(const std::string& text) { return chars(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
 
 std::string row(const std::vector<int>& values) {
   std::string s = "[";
@@ -278,8 +284,7 @@ size_t model_step(Script& s, uint8_t op, uint8_t a, uint8_t b, const uint8_t* da
       const size_t from = s.file.empty() ? 0 : (size_t(a) * 61 + size_t(b) * 7) % s.file.size();
       const std::string text = s.file.substr(from, std::min<size_t>(s.file.size() - from, 1 + size_t(b % 64) * 12));
       if (scanf) {
-        line = "[r, n, p] = sscanf(" + chars(reinterpret_cast<const uint8_t*>(text.data()), text.size()) + ", " +
-               chars(reinterpret_cast<const uint8_t*>(format.data()), format.size()) + ");" + show;
+        line = "[r, n, p] = sscanf(" + chars(text) + ", " + chars(format) + ");" + show;
         want = filemodel::scan(codes(text), format);
         break;
       }
@@ -287,15 +292,14 @@ size_t model_step(Script& s, uint8_t op, uint8_t a, uint8_t b, const uint8_t* da
       if (op & kWriteFirst) {
         // The bytes go out as they are and come back in binary mode: the
         // line is the stretch up to its first CR or LF.
-        line = "g = fopen(" + out + ", 'w'); fwrite(g, double(" + chars(reinterpret_cast<const uint8_t*>(text.data()), text.size()) +
-               ")); fclose(g); g = fopen(" + out + ", 'r'); p = -1; [r, n] = fscanf(g, " + chars(reinterpret_cast<const uint8_t*>(format.data()), format.size()) +
-               "); fclose(g);" + show;
+        line = "g = fopen(" + out + ", 'w'); fwrite(g, double(" + chars(text) + ")); fclose(g); g = fopen(" + out +
+               ", 'r'); p = -1; [r, n] = fscanf(g, " + chars(format) + "); fclose(g);" + show;
         scanned = text.substr(0, std::min(text.find('\r'), text.find('\n')));
       } else {
         const int skip = b % 6;
         line = reopen;
         for (int j = 0; j < skip; ++j) line += " fgetl(f);";
-        line += " p = -1; [r, n] = fscanf(f, " + chars(reinterpret_cast<const uint8_t*>(format.data()), format.size()) + ");" + show;
+        line += " p = -1; [r, n] = fscanf(f, " + chars(format) + ");" + show;
         scanned = model_line(s, skip);
         // UTF-8 text is decoded on reading: the model takes bytes as characters.
         s.modelled[k] = !s.utf8 || ascii(s.file);
@@ -356,7 +360,7 @@ size_t model_step(Script& s, uint8_t op, uint8_t a, uint8_t b, const uint8_t* da
       const size_t elements = std::min<size_t>(count ? size_t(count) : SIZE_MAX, s.file.size() / size_t(t.size));
       std::vector<uint8_t> bytes(elements * size_t(t.size));
       const auto* file = reinterpret_cast<const uint8_t*>(s.file.data());
-      if (!t.is_float) std::memcpy(bytes.data(), file, bytes.size());  // integers come back as they were
+      if (!t.is_float && !bytes.empty()) std::memcpy(bytes.data(), file, bytes.size());  // integers come back as they were
       for (size_t i = 0; t.is_float && i < elements; ++i)
         filemodel::encode(filemodel::decode(file + i * size_t(t.size), written), written,
                           bytes.data() + i * size_t(t.size));
