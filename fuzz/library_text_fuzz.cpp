@@ -34,6 +34,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "engine/lib/help_scan.h"
 #include "fuzz/fuzz_runtime_block.h"
+#include "fuzz/help_model.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
 #include "tools/imagetools/image_builder.h"
@@ -192,6 +193,7 @@ void scan(const char* t, int32_t n) {
 constexpr char kRecordOpen[] = "##[[help:";
 constexpr char kRecordClose[] = "]]## ";
 constexpr size_t kRecordWindow = 24;
+constexpr size_t kRecordBytes = 1024;  // a longer record is not written
 
 // The record headers lookfor may write for the entries of a help file:
 // "name|name", "q::name|q::name", "oror|||" for "||".
@@ -207,6 +209,58 @@ std::set<std::string> help_file_headers(const char* t, int32_t n) {
     out.insert(q + (w == "||" ? "oror" : w) + "|" + q + w);
   }
   return out;
+}
+
+// What help prints for a name whose help the help file holds: the comment
+// after the first entry of that word that has one, or the apology.
+std::string model_help(const std::string& t, const std::string& name) {
+  int32_t pos = 0;
+  const char* word = nullptr;
+  const char* qualifier = nullptr;
+  int32_t word_length = 0, qualifier_length = 0;
+  while (help_file_next_word(t.data(), int32_t(t.size()), &pos, &word, &word_length, &qualifier, &qualifier_length)) {
+    const size_t start = helpmodel::comment_after(t, size_t(pos));
+    if (std::string(word, size_t(word_length)) != name || start == std::string::npos) continue;
+    return helpmodel::printed(helpmodel::comment_lines(t, start), t.size());
+  }
+  return "Sorry, no help about " + name + "\n";
+}
+
+// The records lookfor writes for the entries of a help file that have a
+// comment, each header once: those whose name or summary holds the word.
+std::string model_lookfor(const std::string& t, const std::string& key) {
+  std::string out;
+  std::set<std::string> headers;
+  int32_t pos = 0;
+  const char* word = nullptr;
+  const char* qualifier = nullptr;
+  int32_t word_length = 0, qualifier_length = 0;
+  while (help_file_next_word(t.data(), int32_t(t.size()), &pos, &word, &word_length, &qualifier, &qualifier_length)) {
+    const size_t start = helpmodel::comment_after(t, size_t(pos));
+    if (start == std::string::npos) continue;
+    const std::string summary = helpmodel::summary(helpmodel::comment_lines(t, start));
+    const std::string name(word, size_t(word_length));
+    if (!helpmodel::contains_folded(name, key) && !helpmodel::contains_folded(summary, key)) continue;
+    const std::string q = qualifier_length > 0 ? std::string(qualifier, size_t(qualifier_length)) + "::" : "";
+    const std::string header = q + (name == "||" ? "oror" : name) + "|" + q + name;
+    const std::string record = kRecordOpen + header + kRecordClose + summary;
+    if (record.size() > kRecordBytes || !headers.insert(header).second) continue;
+    out += record;
+  }
+  return out;
+}
+
+// Text the model reads as the engine does: printable ASCII and line ends.
+bool plain_text(const std::string& t) {
+  for (const char ch : t)
+    if (!(ch == '\t' || ch == '\n' || ch == '\r' || (ch >= ' ' && ch <= '~'))) return false;
+  return true;
+}
+
+void model_fails(const char* what, const std::string& want, const std::string& got) {
+  std::fprintf(stderr, "library_text_fuzz: %s gives\n[%s]\nnot what the comment rules say:\n[%s]\n", what, got.c_str(),
+               want.c_str());
+  std::abort();
 }
 
 struct Heights {
@@ -266,19 +320,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // finds each definition in the source the runtime hands it.
   const int32_t library = lib_index_by_symbol(c, symtab_find(c, kLibraryName, int32_t(sizeof kLibraryName - 1)));
   require(library > 0);
+  bool library_compiles = true;
   for (int32_t id = 1; id < c->fn_count; ++id) {
     if (!ent_is_function(c, id) || ent_library(c, id) != library) continue;
     require(fn_code_remove(c, id) == kOk);
     const int status = fn_compile_on_demand(c, id, nullptr, 0, 0, 0);
+    library_compiles = library_compiles && status == kOk;
     if (g_show) std::fprintf(stderr, "compile %d: %d\n", id, status);
     require(heights(c) == before && chain_whole(c));
     require(status != kOk || ent(c, id, kEntCode) > 0);
   }
   const std::string word = kWords[data[0] % (sizeof kWords / sizeof kWords[0])];
+  // The help file's own entries are held against the model of the comment
+  // rules, when its text is plain and no library function takes the name.
+  const std::string help_text(help, help_length);
+  const bool modelled = plain_text(help_text) && help_text.find(kLibraryName) == std::string::npos;
   for (const char* line : {"help lib_f", "help lib_g", "help('lib_h')", "h = help('lib_f');", "help sin",
-                           "help('+')", "help zz_nothing", "w = which('lib_f');"})
+                           "help('+')", "help zz_nothing", "w = which('lib_f');"}) {
     step(line);
+    const std::string name = line == std::string("help sin") ? "sin" : line == std::string("help('+')") ? "+" : "";
+    // A library function named sin would be the one helped, and a library
+    // the compiler refuses answers the search for one with its error.
+    const bool no_user_sin = library_compiles && std::string(source, source_length).find(name) == std::string::npos;
+    if (modelled && !name.empty() && (name != "sin" || no_user_sin)) {
+      const std::string want = model_help(help_text, name);
+      if (printed != want) model_fails(line, want, printed);
+    }
+  }
   step("lookfor('" + word + "');");
+  // The library's records come first, then the help file's (read again as
+  // "other", where every header is already listed).
+  if (modelled && printed.size() + kRecordBytes < sizeof g_out) {
+    const std::string want = model_lookfor(help_text, word);
+    const std::string ours = std::string(kRecordOpen) + kLibraryName + "::";
+    const size_t cut = printed.size() >= want.size() ? printed.size() - want.size() : 0;
+    if (printed.size() < want.size() || printed.compare(cut, want.size(), want) != 0 ||
+        (cut > 0 && printed.compare(0, ours.size(), ours) != 0))
+      model_fails("lookfor", want, printed);
+  }
   // Each record names an entry of the library's source (qualified by the
   // library) or of the help file; nothing else is read as help. A record's
   // opening may also stand in a summary line, copied from a text: there the

@@ -2,6 +2,7 @@
 // paint's context, the colour dialog, and the screen table's install.
 #include "host/app/appearance.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <QColorDialog>
@@ -54,7 +55,8 @@ const QFont& gdi_figure_font() {
 
 QFont figure_font_from_settings(const QString& face, int32_t height) {
   QFont f(face.left(32));
-  if (height < 0) f.setPixelSize(-height);
+  // The stored height is any 32-bit value: the least has no negation.
+  if (height < 0) f.setPixelSize(height == INT32_MIN ? INT32_MAX : -height);
   else if (height > 0) f.setPixelSize(height);
   if (face.trimmed().isEmpty() || height == 0) {
     QFont fallback(QString::fromLatin1(kFallbackFace));

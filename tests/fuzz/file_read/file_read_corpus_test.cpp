@@ -71,4 +71,69 @@ TEST(FileReadCorpus, EveryInputGivesTheSameAnswerCutOrWhole) {
   EXPECT_GT(runs, 0);
 }
 
+// Numbers for the scans held against the model: negative exponents in every
+// form, exponents cut short, values past the range and below it, long digit
+// runs (more digits than a double holds, and more than 64 bits), prefixes,
+// signs on zero, literals between fields.
+std::string numbers_text() {
+  std::string digits;
+  for (int k = 0; k < 30; ++k) digits += "3141592653";
+  return "1e-3 -2.5E-07 .5e-2 -0.0e-0 7e- 3E+2x 1.e-1 -.25e-1\n"
+         "123456789012345678901234567890 0.00000000000000000000000000000000000123456789e-300\n"
+         "-99999999999999999999999e-25 1e400 2.2250738585072011e-308 4.9e-324 1e-330 -1e-0400\n"
+         "0x1FfFfFfFfFfFfFfFfF 0b101 -017 +0x 0B2 12,34;56 %7.5 abc\tdef 1e+ 5E-x\n" +
+         digits + "e-280 0." + digits + " " + digits.substr(0, 40) + "\r\n-0 +7 0777777777777777777777777 fff\n";
+}
+
+// The model steps: op 14 with the kind in bits 4-5. A scan's stretch and
+// format come from a and b as the target derives them; the step is found
+// that starts at `from` with format `format`, at least `length` long.
+std::vector<uint8_t> scan_step(uint8_t op, size_t file_size, int format, size_t from, size_t length) {
+  for (int b = 255; b >= 0; --b)
+    for (int a = 0; a < 256; ++a) {
+      const size_t at = (size_t(a) * 61 + size_t(b) * 7) % file_size;
+      if ((a ^ (b >> 3)) % 36 == format && at == from && 1 + size_t(b % 64) * 12 >= length)
+        return {op, uint8_t(a), uint8_t(b)};
+    }
+  return {op, uint8_t(format), 0};
+}
+
+TEST(FileReadCorpus, ScansAndReadsAgreeWithTheModels) {
+  const std::string text = numbers_text();
+  // Where each line of the text starts.
+  std::vector<size_t> starts = {0};
+  for (size_t k = 0; k < text.size(); ++k)
+    if (text[k] == '\n') starts.push_back(k + 1);
+  starts.pop_back();
+  std::vector<uint8_t> scans, lines, reads;
+  for (int format = 0; format < 36; ++format) {
+    const size_t from = starts[size_t(format) % starts.size()];
+    const std::vector<uint8_t> step = scan_step(format % 3 == 2 ? 0x5E : 0x0E, text.size(), format, from, 400);
+    scans.insert(scans.end(), step.begin(), step.end());
+  }
+  // fscanf of each line (b % 6 lines skipped), raw formats of float
+  // conversions after a star and a width.
+  for (uint8_t skip = 0; skip < 6; ++skip)
+    for (uint8_t format : {0, 1, 3, 4}) lines.insert(lines.end(), {0x1E, uint8_t(format ^ (skip >> 3)), skip});
+  for (const char* raw : {"%*2f%f", "%3f", "%e%*c"}) {
+    lines.insert(lines.end(), {0x8E, uint8_t(std::strlen(raw)), 0x45});
+    lines.insert(lines.end(), raw, raw + std::strlen(raw));
+  }
+  // fread of every precision (a star on every other), each size form, after
+  // skips; values written back and read with another precision.
+  for (uint8_t p = 0; p < 36; ++p)
+    reads.insert(reads.end(), {uint8_t(0x2E | (p % 4) << 6), uint8_t(p | (p % 2) << 7), uint8_t(p * 37)});
+  for (uint8_t p = 0; p < 12; ++p) reads.insert(reads.end(), {0x3E, uint8_t(p * 3), uint8_t(p * 29)});
+  int runs = 0;
+  for (uint8_t flags : {0x00, 0x01, 0x09, 0x03}) {
+    runs += run_seed(seed(flags, text, scans));
+    runs += run_seed(seed(flags, text, lines));
+    runs += run_seed(seed(flags, numbers_file(), reads));
+    runs += run_seed(seed(flags, text, reads));
+  }
+  runs += run_corpus(seed(0x05, text, lines), 3, 6);
+  runs += run_corpus(seed(0x00, numbers_file(), reads), 3, 6);
+  EXPECT_GT(runs, 0);
+}
+
 }  // namespace

@@ -1,0 +1,124 @@
+// libFuzzer target: arbitrary bytes as a flat runtime image which, once it
+// loads, runs the way the program runs it, with no window: every instance is
+// reset (its init handlers run), its figure commands and plot handlers run
+// and the figure is drawn through a recording driver, every menu entry and
+// item runs with its undo row, the change handlers and an idle step run, and
+// undo and redo step back and forth. A break poll with a budget stops code
+// that would not end. Every call must give a status and leave the stores
+// whole; the next input starts from a fresh block. With TN_FUZZ_SHOW set,
+// each call's status and the drawing calls go to stderr.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/core/streams.h"
+#include "fuzz/fuzz_runtime_block.h"
+#include "runtime/figure_draw.h"
+#include "runtime/image_loader.h"
+#include "runtime/instances.h"
+#include "runtime/menu_exec.h"
+#include "runtime/record_list.h"
+#include "tests/support/recording_driver.h"
+
+namespace {
+
+using fuzzblock::require;
+
+constexpr int kMostMenuRecords = 64;  // per kind, past any seed's menus
+// Polls before a run of code is stopped: a few thousand loop turns or calls,
+// which every seed's handlers finish well within.
+constexpr long kPollBudget = 4000;
+
+struct Input {
+  const uint8_t* data;
+  size_t size, at;
+  static bool read(void* to, uint32_t n, void* arg) {
+    auto* in = static_cast<Input*>(arg);
+    if (in->size - in->at < n) return false;
+    if (n) std::memcpy(to, in->data + in->at, n);
+    in->at += n;
+    return true;
+  }
+};
+
+long g_polls = 0;
+uint8_t budget_poll(void*) { return ++g_polls > kPollBudget ? 1 : 0; }
+
+char g_out[1 << 12];
+uint32_t g_out_len = 0;
+
+// Each call runs with a fresh budget and leaves the stores whole.
+const bool g_show = std::getenv("TN_FUZZ_SHOW") != nullptr;
+
+template <typename Call>
+void step(RuntimeBlock** handle, Call call, const char* what) {
+  g_polls = 0;
+  g_out_len = 0;
+  const int status = call();
+  if (g_show) std::fprintf(stderr, "%s: %d after %ld polls: %.*s\n", what, status, g_polls, int(g_out_len), g_out);
+  RuntimeBlock* b = *handle;
+  require(plotstore_check(rt_plot_store(b)) && undo_store_check(rt_value_store(b)));
+}
+
+// Every named record of a kind ('m' menu entries, 'e' entries, 'i' items)
+// runs as its menu command.
+void run_menus(RuntimeBlock** handle, int32_t id, char kind) {
+  int32_t cursor = -1;
+  for (int k = 0; k < kMostMenuRecords; ++k) {
+    const char* name = nullptr;
+    int32_t length = 0;
+    uint8_t submenu = 0, title = 0;
+    const int32_t before = cursor;
+    if (rec_nth_of_kind(*handle, id, kind, &cursor, &name, &length, &submenu, &title) != 0 || cursor <= before) break;
+    if (!name || length <= 0 || submenu || title) continue;
+    step(handle, [&] { return inst_menu_exec(handle, id, cursor); }, "menu");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  RuntimeBlock** handle = fuzzblock::fresh_block(fuzzblock::cap_for_flat(size));
+  Input in{data, size, 0};
+  const int status = rt_load_image(handle, &Input::read, &in);
+  fuzzblock::check_loaded(*handle, status);
+  if (status != 0) {
+    fuzzblock::release_block();
+    return 0;
+  }
+  recdrv::Recorder rec;
+  rec.quiet = true;
+  RuntimeBlock* b = *handle;
+  rt_set_break_poll(b, budget_poll, nullptr);
+  rt_set_graphics_driver(b, &rec.table);
+  rt_set_graphics_context(b, &rec.context);
+  EngineContext* c = rt_engine(b);
+  c->capture = CaptureBuffer{g_out, sizeof g_out, &g_out_len};
+  io_set_redirect(c, kFdStdout, kFdCapture, 0);
+  io_set_redirect(c, kFdStderr, kFdCapture, 0);
+
+  // Ids first: handlers may add or close instances while they run.
+  int32_t ids[8];
+  const int32_t count = b->h.instance_count < 8 ? b->h.instance_count : 8;
+  for (int32_t k = 0; k < count; ++k) ids[k] = inst_at(b, k)->id;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t id = ids[k];
+    if (!inst_find_by_id(*handle, id)) continue;
+    step(handle, [&] { return inst_reset(handle, id); }, "inst_reset");
+    step(handle, [&] { return inst_run_figure_commands(handle, id); }, "inst_run_figure_commands");
+    step(handle, [&] { return inst_plot_all(handle, id); }, "inst_plot_all");
+    step(handle, [&] {
+      figure_draw(*handle, id);
+      return int(rec.calls);
+    }, "figure_draw (calls)");
+    for (const char kind : {'m', 'e', 'i'}) run_menus(handle, id, kind);
+    step(handle, [&] { return inst_run_change_handlers(handle, id); }, "inst_run_change_handlers");
+    step(handle, [&] { return inst_idle_step(handle, id, true); }, "inst_idle_step");
+    step(handle, [&] { return inst_undo(handle, id); }, "inst_undo");
+    step(handle, [&] { return inst_redo(handle, id); }, "inst_redo");
+    step(handle, [&] { return inst_refresh(handle, id); }, "inst_refresh");
+  }
+  fuzzblock::release_block();
+  return 0;
+}

@@ -1,0 +1,39 @@
+// The running-image fuzz entry over truncations and flips of built images
+// whose handlers all run: init, figure commands, plot handlers drawn through
+// the recording driver, menus of every shape, change, idle, undo and redo;
+// and over applications whose handlers fail, never end, or close their own
+// instance, which the entry must survive with its stores whole.
+#include <gtest/gtest.h>
+
+#include "fuzz/corpus.h"
+#include "fuzz/seed_images.h"
+
+namespace {
+
+// Handlers that go wrong in each way a run must survive.
+const fuzzseed::App kUnruly = {
+    "instance unruly\nvar x\nvar y\ninit x = u_init()\nderived y = u_forever(x)\nchange x y = u_fail(x)\n"
+    "idle x = u_forever(x)\nmenutitle \"Odd\"\nmenu \"Loop\" x = u_forever(x)\nmenu \"Fail\" x = u_fail(x)\n"
+    "menu \"Deep\" x = u_deep(x)\nfigure \"F\"\nplot u_plot(x)\nplot u_forever(x)\n",
+    {{"unruly",
+      "function x = u_init()\n x = 1:3;\nendfunction\n"
+      "function x = u_forever(x)\n while true\n  x = x + 1;\n end\nendfunction\n"
+      "function x = u_fail(x)\n error('it fails');\nendfunction\n"
+      "function x = u_deep(x)\n if numel(x) < 40\n  x = u_deep([x 1]);\n end\nendfunction\n"
+      "function u_plot(x)\n plot(x, x .^ 2); plot(x, -x, 'r');\nendfunction\n"}}};
+
+TEST(ImageRunCorpus, EveryImageRunsItsHandlers) {
+  std::vector<fuzzseed::App> apps = fuzzseed::apps();
+  apps.push_back(kUnruly);
+  int runs = 0;
+  for (const fuzzseed::App& app : apps) {
+    tnbuild::Sections sections;
+    std::string error;
+    ASSERT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
+    const std::vector<uint8_t> seed = tnbuild::flat(sections);
+    runs += run_corpus(seed, 16, 40);
+  }
+  EXPECT_GT(runs, 0);
+}
+
+}  // namespace
