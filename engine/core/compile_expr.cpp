@@ -57,7 +57,10 @@ constexpr int32_t kClosingLevel = 4;
 constexpr int32_t kSeparatorLevel = 10;
 constexpr int32_t kRowLevel = 8;
 constexpr int32_t kRangeLevel = 13;
-constexpr int kMaxSubscripts = 16;
+constexpr int kMaxColonSubscripts = 16;    // the colon mask is one 16-bit operand word
+// Counts travel in signed 16-bit operand words, which the interpreter reads
+// signed: a count beyond this is refused here, never wrapped into another.
+constexpr int32_t kMaxOperandCount = INT16_MAX;
 constexpr int kMaxCaptures = 64;
 constexpr int32_t kNoRow = -1;
 
@@ -162,6 +165,7 @@ class ExprCompiler {
   int emit_intrinsic(const IntrinsicEntry* e, int nargin, int nargout, int* result);
   int emit_library(int32_t k, const BuiltinEntry* row, int nargin, int nargout, int* result);
   int emit_user_call(int32_t id, int nargin, int nargout);
+  int counts_fit(int nargin, int nargout);
   int compile_emit_operator_call(int32_t row, int nargin);
 
   // The result count of a call that ends at text position q: 1 when more text
@@ -254,7 +258,14 @@ int ExprCompiler::emit_string8(const Ch* chars, int32_t length) {
   return kOk;
 }
 
+int ExprCompiler::counts_fit(int nargin, int nargout) {
+  if (nargin > kMaxOperandCount) return u_.fail(kTooManyInputs);
+  if (nargout > kMaxOperandCount) return u_.fail(kTooManyOutputs);
+  return kOk;
+}
+
 int ExprCompiler::emit_intrinsic(const IntrinsicEntry* e, int nargin, int nargout, int* result) {
+  TN_TRY(counts_fit(nargin, nargout));
   const int32_t len = int32_t(strnlen(e->name, sizeof e->name));
   if (!argc_admits(e->in_args, nargin)) return u_.fail_named(kWrongNargin, e->name, len, nargin);
   int r;
@@ -281,6 +292,7 @@ bool row_fits(const BuiltinEntry* row, int nargin, int nargout) {
 }
 
 int ExprCompiler::emit_library(int32_t k, const BuiltinEntry* row, int nargin, int nargout, int* result) {
+  TN_TRY(counts_fit(nargin, nargout));
   if (!row_fits(row, nargin, nargout)) {
     // A user function of the same name takes over counts the row refuses.
     const int32_t len = int32_t(strnlen(row->name, sizeof row->name));
@@ -305,6 +317,7 @@ int ExprCompiler::emit_library(int32_t k, const BuiltinEntry* row, int nargin, i
 // A user function called as a statement leaves one item, like a built-in:
 // its first output when set, else a no-value item (the frame's return).
 int ExprCompiler::emit_user_call(int32_t id, int nargin, int nargout) {
+  TN_TRY(counts_fit(nargin, nargout));
   TN_TRY(u_.need(4));
   u_.code[u_.pos++] = kOpCallUser;
   u_.code[u_.pos++] = uint16_t(id);
@@ -558,6 +571,7 @@ int ExprCompiler::identifier() {
     const bool single = sub->extra == 1;
     if (w.op == kOpIndexMatrixrow && !(single || sub->count == 0)) return u_.fail(kWrongIndexWord);
     if (w.op == kOpIndexMatrixcol && !(single || sub->count == 1)) return u_.fail(kWrongIndexWord);
+    if (sp_ - sub->sp > kMaxOperandCount) return u_.fail(kCompilationOverflow);
     TN_TRY(u_.need(4));
     u_.code[u_.pos++] = w.op;
     u_.code[u_.pos++] = uint16_t(sp_ - sub->sp);
@@ -688,7 +702,7 @@ int ExprCompiler::colon_operand() {
   Rec* r = top();
   const char after = at(next_nonblank(p_ + 1));
   if (r && r->kind == kRecSubscript && (after == ',' || after == ')')) {
-    if (r->count >= kMaxSubscripts) return u_.fail(kIndexOutOfRange);
+    if (r->count >= kMaxColonSubscripts) return u_.fail(kIndexOutOfRange);
     r->aux |= 1 << r->count;
     p_ = p_ + 1;
     expect_operand_ = false;
@@ -962,7 +976,11 @@ int ExprCompiler::separator(char c) {
         return kOk;
       case kRecCellRow: case kRecCallIntrinsic: case kRecCallLibrary: case kRecCallUser: case kRecSubscript:
       case kRecBrace:
-        if (r->kind == kRecSubscript && r->count + 1 >= kMaxSubscripts) return u_.fail(kIndexOutOfRange);
+        // The items are counted into one operand word (a call's nargin,
+        // make_list's count, the subscript count). Subscripts past the
+        // sixteenth are refused when the instruction runs, where a try sees it.
+        if (r->count + 2 > kMaxOperandCount)
+          return u_.fail(is_call(r->kind) ? int(kTooManyInputs) : int(kCompilationOverflow));
         ++r->count;
         return kOk;
       default:
@@ -1201,6 +1219,7 @@ int ExprCompiler::build_anonymous(const Rec& r) {
   }
   if (ncap > 0) TN_TRY(emit_op1(kOpStruct, uint16_t(2 * ncap), 1 - 2 * ncap));
   const int nargs = 1 + nparams + (ncap > 0 ? 1 : 0);
+  if (nargs > kMaxOperandCount) return u_.fail(kTooManyInputs);
   return emit_op1(kOpInline, uint16_t(nargs), 1 - nargs);
 }
 

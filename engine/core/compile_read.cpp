@@ -371,6 +371,11 @@ int Reader::names_statement(int32_t kind) {
     ++count;
     p_ = e;
   }
+  // «global» or «persistent» alone declares nothing: no record at all.
+  if (count == 0) {
+    used_ = at;
+    return kOk;
+  }
   const int32_t len = int32_t(used_ - text);
   TN_TRY(align_text());
   finish_record(at, kind, count, len, 0);
@@ -417,14 +422,18 @@ int Reader::header_names(char close, bool outputs, int32_t* count, bool* var_las
       int32_t n = d.length;
       const char* text = trim(reinterpret_cast<const char*>(out_ + d.start), &n);
       if (n == 0) return kBadFunctionHeader;
-      char expr[512];
-      if (n > int32_t(sizeof expr)) return kExpressionTooLarge;
-      std::memcpy(expr, text, size_t(n));
-      used_ = d.start;
       char cond[24];
       const int32_t cond_len = int32_t(std::snprintf(cond, sizeof cond, "nargin<%d", *count));
+      // The records go where the scanned text lies: the expression is first
+      // moved past everything written in front of it (the if record and the
+      // assignment's header and name), so that it is never written over.
+      const int64_t front = 3 * kStmtHeaderBytes + pad4(cond_len) + pad4(len);
+      const int64_t copy_at = d.start + d.length + front;
+      if (copy_at + n > cap_) return kExpressionTooLarge;
+      std::memmove(out_ + copy_at, text, size_t(n));
+      used_ = d.start;
       TN_TRY(text_record(kStIf, 0, cond, cond_len, "", 0));
-      TN_TRY(text_record(kStSilent, 1, t_ + s, len, expr, n));
+      TN_TRY(text_record(kStSilent, 1, t_ + s, len, reinterpret_cast<const char*>(out_ + copy_at), n));
       TN_TRY(simple_record(kStEnd));
       same_line_blanks();
     }
@@ -524,13 +533,9 @@ int Reader::define_statement() {
   Scan s;
   TN_TRY(compile_scan_statement_text(&s, false));
   int32_t n = s.length;
-  const char* text = trim(reinterpret_cast<const char*>(out_ + s.start), &n);
+  trim(reinterpret_cast<const char*>(out_ + s.start), &n);
   if (n == 0 || s.eq >= 0) return kBadDefinition;
-  used_ = s.start;
-  char copy[512];
-  if (n > int32_t(sizeof copy)) return kExpressionTooLarge;
-  std::memcpy(copy, text, size_t(n));
-  TN_TRY(text_record(kStValue, 0, copy, n, "", 0));
+  TN_TRY(record_scanned(s, kStValue, false));
   stop_ = true;
   return kOk;
 }

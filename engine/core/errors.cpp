@@ -97,8 +97,9 @@ struct Text {
   void add(const char* s, int32_t n) { buf_append_n(buf, &pos, s, n, cap); }
   void add(const char* s) { buf_append_cstr(buf, &pos, s, cap); }
   void add_char(char c) { buf_append_n(buf, &pos, &c, 1, cap); }
+  // At least one digit: 0 is a value like any other ("%.0d" would print nothing).
   void add_decimal(int32_t v) {
-    fmt_int32_dec(buf, &pos, v, false, 0, false, false, false, 0, cap - 1);
+    fmt_int32_dec(buf, &pos, v, false, 0, false, false, false, 1, cap - 1);
   }
   void add_quoted(const char* s, int32_t n) {
     add_char('\'');
@@ -399,6 +400,18 @@ int err_raise_id(EngineContext* ctx, const char* identifier, int32_t identifier_
   return code;
 }
 
+void err_store_identified(EngineContext* ctx, int32_t code, const char* identifier, int32_t length) {
+  if (!errmsg_lookup(ctx, code, false)) {
+    err_store(ctx, code, identifier, length, true);
+  } else if (code == kUserError) {
+    // The report of code 10 reads the stored text (or an earlier error's):
+    // the table's message is stored for it.
+    err_store(ctx, code, nullptr, 0, true);
+  } else {
+    err_store(ctx, 0, nullptr, 0, false);  // the report takes the table's text
+  }
+}
+
 int32_t err_last_code(EngineContext* ctx) {
   return text_block_valid(ctx, ctx->err_last_text) ? block_code(ctx, ctx->err_last_text) : 0;
 }
@@ -559,6 +572,7 @@ int bi_rethrow(EngineContext* ctx) {
     return status;
   }
   if (fields == 0) return kUndefinedField;
+  status = kOk;  // a missing field was skipped, not failed
 
   // Texts stay on the stack until the error is stored; only then is the
   // structure removed with them.
@@ -580,9 +594,10 @@ int bi_rethrow(EngineContext* ctx) {
     has_message = true;
   }
   if (status == kOk) {
-    if (!has_message)
-      status = code;  // the message comes from the table
-    else if (message_length > 0) {
+    if (!has_message) {
+      err_store_identified(ctx, code, id, id_length);
+      status = code;
+    } else if (message_length > 0) {
       err_store(ctx, code, message, message_length, false);
       status = code;
     }

@@ -68,6 +68,11 @@ int err_raise_id(EngineContext* ctx, const char* identifier, int32_t identifier_
 void err_store(EngineContext* ctx, int32_t code, const char* text, int32_t length,
                bool with_position);
 
+// The text of an error raised by its identifier alone (`error` or `rethrow`
+// given no message): the table's message, or the identifier itself when no
+// table knows the code; never the text of an earlier error.
+void err_store_identified(EngineContext* ctx, int32_t code, const char* identifier, int32_t length);
+
 // Commits the pending text: it becomes the last error text.
 void err_clear_location(EngineContext* ctx);
 

@@ -23,8 +23,9 @@
 
 namespace {
 
-// Words of a kind-8 reference's data, read as u32: block and element offset.
-enum : int { kRefBlock = 3, kRefOffset = 4 };
+// Words of a kind-8 reference's data, read as u32: the assignment flag,
+// block and element offset.
+enum : int { kRefAssignFlag = 0, kRefBlock = 3, kRefOffset = 4 };
 constexpr int kClassNameLimit = 28;
 
 constexpr char kMethodSubsref[] = "subsref";
@@ -161,6 +162,31 @@ int find_object(EngineContext* c, const MethodPlan& p) {
   for (int d = p.n - 1; d >= 0; --d)
     if (item_user_class(c, d) != 0) return d;
   return -1;
+}
+
+// A field or brace step into an object in the middle of an assignment path
+// («o.x.y = v», «o.x(2) = v»): the rest of the path needs a reference into
+// the object, which neither method gives ("subsref" leaves a value, and the
+// store would land nowhere).
+bool inner_assignment_step(EngineContext* c, const uint16_t* insn, const MethodPlan& p) {
+  const uint32_t op = insn[0];
+  if ((op != kOpRefField && op != kOpRefDynfield && op != kOpRefElement) || p.assign) return false;
+  if (!stk_has_item(c, p.object) || desc_at(c, p.object)[0] != kKindReference) return false;
+  return tn::ld_i32(reinterpret_cast<const uint8_t*>(item_data(c, p.object)) + 4 * kRefAssignFlag) == 1;
+}
+
+// Refuses such a step, naming the class's "subsasgn": 121 when the class
+// has none, else 1000 (the method stores one step into the object, not a
+// path through it).
+int refuse_inner_assignment(EngineContext* c, uint32_t cls) {
+  int32_t n = 0;
+  const char* name = symtab_name(c, int32_t(cls), &n);
+  const int32_t id = name ? fn_find_user(c, kMethodSubsasgn, int32_t(sizeof kMethodSubsasgn - 1), name, n,
+                                         fn_library_of(c, caller_function(c)), 1, nullptr)
+                          : -1;
+  err_store(c, 0, nullptr, 0, false);
+  failing_method_name(c, cls, kMethodSubsasgn);
+  return id > 0 ? kNotSupported : kUndefinedFunction;
 }
 
 // Brings the method's inputs on top in their order. For "subsasgn" the stack
@@ -302,7 +328,11 @@ int overload_try(EngineContext* ctx, int status, const uint16_t* insn, int lengt
   MethodPlan p;
   if (!plan_method(ctx, insn, length, &p)) return status;
   const int object = find_object(ctx, p);
-  if (object >= 0) return user_class_method(ctx, insn, p, item_user_class(ctx, object), action);
+  if (object >= 0) {
+    const uint32_t cls = item_user_class(ctx, object);
+    if (inner_assignment_step(ctx, insn, p)) return refuse_inner_assignment(ctx, cls);
+    return user_class_method(ctx, insn, p, cls, action);
+  }
 
   // No object of a user class: the first input with a payload decides.
   uint32_t t = 0;

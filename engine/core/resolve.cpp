@@ -201,7 +201,9 @@ int fn_resolve_ref(EngineContext* c, const char* name, int32_t context_id, int n
   const int args = nargin < stk_item_count(c) ? (nargin < 0 ? 0 : nargin) : stk_item_count(c);
 
   if (!(flags & kResolveBuiltinOnly)) {
-    // 1. A method of the class of the last object argument, or of its parents.
+    // 1. A method of the class of an object argument or of its parents, the
+    // last argument first: the first object whose class has it («a + b»
+    // finds ca::plus when b's class has no plus).
     for (int d = 0; d < args; ++d) {
       const uint32_t* desc = desc_at(c, d);
       if (desc[0] != kKindContainer || !is_object_subtype(desc[2])) continue;
@@ -213,7 +215,6 @@ int fn_resolve_ref(EngineContext* c, const char* name, int32_t context_id, int n
         *function_id = id;
         return kOk;
       }
-      break;
     }
     // 2. A user function visible from the library.
     const int32_t id = fn_find_user(c, name, length, nullptr, 0, library, 1, nullptr);

@@ -51,6 +51,10 @@ int push_fields(EngineContext* ctx, const double* f, int nargin, int nout) {
 // An integer argument in place, with the errors of the integer pop.
 int arg_int(EngineContext* ctx, int depth, int64_t* v) {
   int32_t i = 0;
+  // A date field of NaN is no integer, like 1.5: 102, where the integer
+  // reader gives it the range error of the conversions.
+  double x = 0;
+  if (stk_get_real_scalar(ctx, depth, &x) == kOk && std::isnan(x)) return kNonIntegerArg;
   TN_TRY(stk_get_int(ctx, depth, &i));
   *v = i;
   return kOk;

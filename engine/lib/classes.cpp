@@ -142,12 +142,15 @@ int make_object(EngineContext* ctx, int nargin) {
   const int parents = nargin - 2;
   const int s_depth = nargin - 1;
   const uint32_t* sd = desc_at(ctx, s_depth);
-  if (sd[0] != kKindContainer || sd[2] == kContList || sd[2] == kContCell) return kWrongArgType;
+  if (sd[0] != kKindContainer) return kWrongArgType;
   // Room past an identifier, so that an overlong name meets the interner's own status.
   char name[kIdentifierLimit * 4];
   int32_t length = 0;
   TN_TRY(stk_get_string_buf(ctx, s_depth - 1, name, int32_t(sizeof name), &length));
-  uint32_t subtype = sd[2];
+  uint32_t subtype = desc_at(ctx, s_depth)[2];
+  // A cell that stays a cell (no class name) keeps its dims element first:
+  // no parent goes in front of it.
+  if (length == 0 && subtype == kContCell && parents > 0) return kBadArgument;
   if (length > 0) {
     int32_t symbol = 0;
     TN_TRY(symtab_intern(ctx, name, length, kIdentifierLimit, &symbol));

@@ -106,7 +106,11 @@ int libpath_set(const char* p1, int32_t n1, const char* p2, int32_t n2) {
   char next[kLibPathBytes];
   int32_t at = 0;
   auto add = [&](const char* p, int32_t n, int32_t room) {
-    if (n < 0 || n + 1 > room) return false;
+    if (n < 0) return false;
+    // The path is one zero-terminated text: a part ends at its first NUL,
+    // so that its separator is never left behind one.
+    n = int32_t(strnlen(p, size_t(n)));
+    if (n + 1 > room) return false;
     std::memcpy(next + at, p, size_t(n));
     at += n;
     if (n == 0 || p[n - 1] != kSeparator) next[at++] = kSeparator;

@@ -635,10 +635,7 @@ int bi_error_warning_assert(EngineContext* ctx, int nargin, bool warning) {
     --rest;
     if (rest == 0) {
       if (warning) return kOk;
-      // The message is the table's, or the identifier itself when no table
-      // knows it; no text of an earlier error may stand in.
-      if (errmsg_lookup(ctx, code, false)) err_store(ctx, 0, nullptr, 0, false);
-      else err_store(ctx, code, id, id_length, true);
+      err_store_identified(ctx, code, id, id_length);
       return code;
     }
   }

@@ -206,12 +206,17 @@ namespace {
 // One value of a fontset pair, of the option's kind: a text for the face, a
 // number (or logical) for the size and the flags, a colour for Color. The
 // empty matrix always passes: it reads as the default. Numbers and colours
-// are checked by the readers text uses, on a copy.
+// are checked by the readers text uses, on a copy; characters are refused
+// before them, except the empty text, which the number reader too takes for
+// the default.
 int check_font_value(EngineContext* ctx, int depth, uint32_t type) {
   const uint32_t* d = desc_at(ctx, depth);
   if (d[0] == kKindReal && d[1] == 0 && d[2] == 0) return kOk;
   if (type == kOptText) return stk_is_char(ctx, depth) ? int(kOk) : int(kWrongType);
-  if (stk_is_char(ctx, depth) || stk_is_struct(ctx, depth) || stk_is_list(ctx, depth)) return kWrongType;
+  int64_t count = 0;
+  if (stk_is_char(ctx, depth) && (stk_get_array_info(ctx, depth, nullptr, nullptr, &count) != kOk || count != 0))
+    return kWrongType;
+  if (stk_is_struct(ctx, depth) || stk_is_list(ctx, depth)) return kWrongType;
   const int32_t items = stk_item_count(ctx);
   TN_TRY(stk_dup(ctx, depth, 1));
   uint8_t rgb[3];

@@ -134,6 +134,9 @@ TEST_F(TextCommands, FontsetRefusesValuesOfTheWrongKind) {
       {"f = fontset('Size', 12, 'Italic', [])", kOk},  {"f = fontset('Size', int16(12), 'Bold', true)", kOk},
       {"f = fontset('Color', uint8([1 2 3]))", kOk},   {"f = fontset('Font', 'Mono', 'Color', 0.5)", kOk},
       {"f = fontset('Nope', 'abc')", kUnknownOption},
+      // An empty text holds no characters: it is stored, and reads as the default.
+      {"f = fontset('Bold', '', 'Size', '')", kOk},    {"text('t', fontset('Italic', ''))", kOk},
+      {"f = fontset('Color', '')", kWrongType},
   };
   for (auto [code, status] : cases) EXPECT_EQ(run(std::string(code) + ";\n"), status) << code;
 }
