@@ -159,12 +159,12 @@ int run_function(RuntimeBlock** handle, const Hd& hd) {
   if (fixtab_find(rt_name_table(b), hd.fn, &stored, &length) != 0) return kRtVarNotFound;
   char name[kFunctionNameBytes] = {};
   std::memcpy(name, stored, size_t(std::min(length, kFunctionNameBytes - 1)));
-  if (!b->h.break_poll.fn) return interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 0);
+  if (!rt_has_break_poll(b)) return interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 0);
   int status = interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 1);
   while (status == kRunning) {
     status = interp_run(rt_engine(*handle), 1);
     b = *handle;
-    if (status != kRunning || !b->h.progress.fn || !b->h.clock_fn) continue;
+    if (status != kRunning || !b->h.progress.fn || !rt_has_clock(b)) continue;
     const double t = rt_clock_read(b, kClockSlotHandler, false, false);
     if (t >= b->h.progress_threshold) {
       b->h.progress.fn(1, t, b->h.progress.context);
@@ -339,8 +339,8 @@ bool record_has_cursor_output(RuntimeBlock* b, int32_t start, int32_t record) {
 }  // namespace
 
 double rt_clock_read(RuntimeBlock* b, int32_t slot, bool process_time, bool reset) {
-  if (!b->h.clock_fn || !b->h.clock_slots) return 0.0;
-  return b->h.clock_fn(b->h.clock_slots + (slot - kClockSlotIdle), process_time ? 1 : 0, reset ? 1 : 0);
+  if (!rt_has_clock(b)) return 0.0;
+  return rt_engine(b)->clock_fn(rt_clock_slots(b) + (slot - kClockSlotIdle), process_time ? 1 : 0, reset ? 1 : 0);
 }
 
 int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previous, bool may_grow, bool nested,
@@ -359,7 +359,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
   if (!nested) {
     RuntimeBlock* b = *handle;
     b->h.progress_threshold = kProgressStart;
-    if (b->h.progress.fn && b->h.clock_fn) rt_clock_read(b, kClockSlotHandler, false, true);
+    if (b->h.progress.fn && rt_has_clock(b)) rt_clock_read(b, kClockSlotHandler, false, true);
     int status = 0;
     for (int growths = 0; derived; ++growths) {
       status = inst_update_dependents(handle, id, record, row, may_grow);

@@ -516,7 +516,7 @@ class Builder {
   // Images are saved initialised: every instance is reset (its init
   // handlers run) here, and none runs when the program loads the image.
   bool reset_all_() {
-    RuntimeBlock** handle = b_->h.handle;
+    RuntimeBlock** handle = rt_handle(b_);
     for (int32_t k = 0; k < (*handle)->h.instance_count; ++k) {
       const int32_t id = inst_at(*handle, k)->id;
       int32_t start = 0;
