@@ -174,6 +174,35 @@ TEST_F(App, CircularDerivedPairIs10007) {
   EXPECT_EQ(host.block->h.busy, 0);
 }
 
+// A derived record naming a code that is no field of the instance (a
+// damaged image, or a variable of another instance): every scan ends. With
+// an input missing the wanted value cannot be computed and the handler runs
+// without it; with an output missing nothing is marked in its place.
+void name_no_field(App& t, int derived, bool input) {
+  constexpr int32_t kNoField = 4242;
+  int32_t start = 0;
+  ASSERT_EQ(rec_find_instance(t.host.block, 0, &start), 0);
+  int32_t* hd = rt_record_words(t.host.block) + start + t.record(kTagDerived, derived) + kRecordHeadWords;
+  hd[kHdFixedWords + (input ? hd[kHdOutputs] : 0)] = kNoField;
+}
+
+TEST_F(App, DerivedInputNamingNoFieldEnds) {
+  build("instance demo\nvar a\nvar b\nvar r\nresize r = (b)\nderived b = twice(a)\n", kSource);
+  name_no_field(*this, 0, true);
+  EXPECT_EQ(call(record(kTagResize, 0)), 0);
+  EXPECT_TRUE(std::isnan(value("r")));
+  EXPECT_EQ(host.block->h.busy, 0);
+}
+
+TEST_F(App, DerivedOutputNamingNoFieldEnds) {
+  build("instance demo\nvar a\nvar b\nvar c\nresize a = seta()\nderived b = twice(a)\nderived c = plus1(b)\n",
+        kSource);
+  name_no_field(*this, 1, false);
+  EXPECT_EQ(call(record(kTagResize, 0)), 0);
+  EXPECT_EQ(value("a"), 10);
+  EXPECT_FALSE(present("b"));  // dropped, to be computed again
+}
+
 TEST_F(App, FailingHandlerIsReportedOnce) {
   build(kDescription, kSource);
   EXPECT_NE(call(resize(*this, 8)), 0);
