@@ -102,6 +102,7 @@ double unit_scale(RuntimeBlock* b, bool height) {
 
 struct CallIo {
   bool previous, event, nested;
+  bool* reported;  // set when a failure has been reported where it happened
   int32_t subplot;
   uint32_t key;
   int32_t fd, link_id;
@@ -130,7 +131,7 @@ int push_one_input(RuntimeBlock* b, int32_t id, int32_t code, const CallIo& io) 
       const double extent = height ? std::fabs(rec->frame[2] - rec->frame[3]) : rec->frame[1] - rec->frame[0];
       return stk_push_real(c, extent * unit_scale(b, height));
     }
-    case kCodeXdata: case kCodeXdatatype: return xdata_parse_header(b, code, io.text, io.text_size);
+    case kCodeXdata: case kCodeXdatatype: return xdata_parse_header(b, code, io.text, io.text_size, io.reported);
     default:
       if ((code >= 2 && code <= 10) || (code >= 17 && code <= kCodeParam))
         return handler_push_special_var(b, id, code, io.previous);
@@ -311,6 +312,9 @@ int attempt(RuntimeBlock** handle, int32_t id, int32_t start, int32_t record, co
     if (status == kSuspended) report_suspended(c);
     if (status != 0) {
       frame_unwind(c, 0);
+      // No handler stays suspended: with its frames gone the engine leaves
+      // the debugger's state, or every later run would stop at once.
+      if (status == kSuspended) err_state_clear(c);
       drop_to(c, base);
       return status;
     }
@@ -373,7 +377,8 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     (*handle)->h.busy = 1;
   }
   const int32_t plot_used = (*handle)->h.build.used;
-  const CallIo io{previous, event, nested, subplot, key, fd, link_id, text, text_size, text_length, msg,
+  bool reported = false;
+  const CallIo io{previous, event, nested, &reported, subplot, key, fd, link_id, text, text_size, text_length, msg,
                   msg_capacity, msg_length};
   int status = 0;
   int32_t assigned = 0, outputs = 0;
@@ -381,6 +386,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
   for (int growths = 0;; ++growths) {
     (*handle)->h.build.used = plot_used;  // a retried attempt drops the failed one's plot output
     assigned = 0;
+    reported = false;
     status = attempt(handle, id, start, record, io, may_grow, &phase, &assigned, &outputs);
     // Only a failure before the outputs repeats the attempt: a handler whose
     // run succeeded never runs again.
@@ -396,7 +402,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     }
   } else {
     // The engine has reported a failed run; the call's own steps report here.
-    if (phase == Phase::kInputs || phase == Phase::kOutputs) err_print(rt_engine(b), status, true);
+    if ((phase == Phase::kInputs && !reported) || phase == Phase::kOutputs) err_print(rt_engine(b), status, true);
     if (record_has_cursor_output(b, start, record)) b->h.cursor_kind = 0;
     if (status == kHandlerBusy && (b->h.user.status & kCallQuietCancel)) status = 0;
   }
