@@ -145,9 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
        EmbeddedStreamModel::of(second_on_d ? d_text : e_text, (flags & 2) != 0)},
   };
   // The first open reserves the descriptor block.
-  r.base = b->h.streams.base;
+  r.base = b->h.stream_base;
   require(r.base == 0 && r.open(streams[0].name, streams[0].base64 ? "base64" : nullptr, &streams[0].fd) == kOk);
-  r.base = b->h.streams.base;
+  r.base = b->h.stream_base;
   require(r.base >= kFdFirstLibrary && streams[0].fd == r.base);
   reopen(r, &streams[1]);
   require(streams[1].fd == r.base + 1);

@@ -18,6 +18,7 @@
 #include "engine/core/streams.h"
 #include "graphics/plotlist/plot_store.h"
 #include "host/builtin_table_host.h"
+#include "runtime/embedded_streams.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
 #include "runtime/runtime_block.h"
@@ -91,6 +92,7 @@ inline RuntimeBlock** fresh_block(uint32_t cap) {
   }
   std::memcpy(g_home, g_initial, kStartBytes);
   g_block = static_cast<RuntimeBlock*>(g_home);
+  rt_embedded_reset(g_block);  // the stream slots are the process's, not the copy's
   rt_set_grow_callback(g_block, grow, reinterpret_cast<void*>(uintptr_t(cap)));
   g_sink_len = 0;
   return &g_block;

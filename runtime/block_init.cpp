@@ -12,6 +12,7 @@
 #include "graphics/render/graphics_driver.h"
 #include "runtime/error_tables.h"
 #include "runtime/camera_builtins.h"
+#include "runtime/embedded_streams.h"
 #include "runtime/graphics_builtins.h"
 #include "runtime/handler_call.h"
 #include "runtime/instances.h"
@@ -24,10 +25,10 @@
 
 namespace {
 
-// Initial split: 3/8, 3/8, 1/32, 1/32, the rest.
-constexpr int64_t kEighths = 8, kEngineEighths = 3, kMainEighths = 3, kSmallShare = 32;
-// The least each area must hold for a block to be usable.
-constexpr int64_t kMinMainBytes = 2 * int64_t(kInstanceBytes) + 4096;
+// What initialisation puts into the areas: the engine, instance 0 at the top
+// of area 1 over the plot store's head, the special variables' names, and
+// the value store.
+constexpr int64_t kMinMainBytes = int64_t(kInstanceBytes) + 8 * int64_t(kPlotStoreOverhead);
 constexpr int64_t kMinNameBytes = name_table_bytes(kSpecialVarRows);
 constexpr int64_t kMinValueBytes = kUndoMinBytes;
 constexpr int32_t kInteractionManipulate = 1;
@@ -36,32 +37,16 @@ constexpr uint8_t kDefaultGrey = 204;
 constexpr int kClockFirstRuntimeSlot = 3;
 constexpr int kClockRuntimeSlots = 3;
 
-}  // namespace
-
-int64_t rt_area_total(int64_t buffer_size) {
-  if (buffer_size < kRuntimeHeaderBytes) return 0;
-  return (buffer_size - kRuntimeHeaderBytes) / kAreaAlignBytes * kAreaAlignBytes;
-}
-
-AreaSplit rt_initial_split(int64_t total) {
-  AreaSplit s{};
-  s.size[kAreaEngine] = kEngineEighths * (total / kEighths);
-  s.size[kAreaMain] = kMainEighths * (total / kEighths);
-  s.size[kAreaRecords] = total / kSmallShare;
-  s.size[kAreaNames] = total / kSmallShare;
-  s.size[kAreaValues] = total - s.size[0] - s.size[1] - s.size[2] - s.size[3];
-  return s;
-}
-
-bool rt_split_is_usable(const AreaSplit& s) {
+bool split_is_usable(const AreaSplit& s) {
   return s.size[kAreaEngine] >= kMinBlockBytes && s.size[kAreaMain] >= kMinMainBytes &&
-         s.size[kAreaNames] >= kMinNameBytes && s.size[kAreaValues] >= kMinValueBytes &&
-         s.size[kAreaRecords] >= 0;
+         s.size[kAreaNames] >= kMinNameBytes && s.size[kAreaValues] >= kMinValueBytes;
 }
+
+}  // namespace
 
 uint32_t rt_min_block_bytes() {
   int64_t total = kAreaAlignBytes;
-  while (!rt_split_is_usable(rt_initial_split(total))) total += kAreaAlignBytes;
+  while (!split_is_usable(rt_initial_split(total))) total += kAreaAlignBytes;
   return uint32_t(total + kRuntimeHeaderBytes);
 }
 
@@ -79,6 +64,17 @@ int32_t rt_plot_store_doubles(RuntimeBlock* b, int64_t instances) {
   return int32_t((b->h.area_size[kAreaMain] - instances * kInstanceBytes) / 8);
 }
 
+RuntimeBlock** rt_handle(RuntimeBlock* b) { return static_cast<RuntimeBlock**>(rt_engine(b)->resolver_handle); }
+bool rt_has_break_poll(RuntimeBlock* b) { return rt_engine(b)->abort_fn != nullptr; }
+bool rt_has_clock(RuntimeBlock* b) {
+  const EngineContext* c = rt_engine(b);
+  return c->clock_fn && c->clock_state;
+}
+double* rt_clock_slots(RuntimeBlock* b) {
+  EngineContext* c = rt_engine(b);
+  return c->clock_state ? static_cast<double*>(c->clock_state) + kClockFirstRuntimeSlot : nullptr;
+}
+
 EngineContext* engine_of_runtime(void* handle) {
   RuntimeBlock* b = *static_cast<RuntimeBlock**>(handle);
   return b ? rt_engine(b) : nullptr;
@@ -86,16 +82,17 @@ EngineContext* engine_of_runtime(void* handle) {
 
 int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32_t host_option, int32_t line_end) {
   *handle = nullptr;
-  const int64_t total = rt_area_total(size);
-  const AreaSplit split = rt_initial_split(total);
-  if (!buffer || !rt_split_is_usable(split)) return kRtNotEnoughMemForTN;
-
+  if (!buffer || size < kRuntimeMinBufferBytes) return kRtNotEnoughMemForTN;
+  const AreaSplit split = rt_initial_split(rt_area_total(size));
   RuntimeBlock* b = static_cast<RuntimeBlock*>(buffer);
   std::memset(b, 0, sizeof *b);
   *handle = b;
   for (int k = 0; k < kAreaCount; ++k) b->h.area_size[k] = int32_t(split.size[k]);
   b->h.alloc_size = size;
-  b->h.handle = handle;
+  // Nothing is written into an area too small for what it receives: a name
+  // table area below the table's least size is refused here, as the table
+  // set-up would refuse it, before the engine is laid out.
+  if (split.size[kAreaNames] < kNameTableMinBytes) return kRtTooSmallNameBuf;
 
   EngineContext* ctx = nullptr;
   const int status = engine_start(rt_area(b, kAreaEngine), uint32_t(split.size[kAreaEngine]), &ctx);
@@ -114,6 +111,8 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   TN_TRY(rt_handler_builtins_bind());
   engine_set_user_data(ctx, reinterpret_cast<uintptr_t>(&b->h.user));
   engine_set_context_resolver(ctx, engine_of_runtime, handle);
+  // Streams a block that used this host word before left open are closed.
+  rt_embedded_reset(b);
 
   b->h.build = PlotBuildState{-1, 0, 0, 0, -1};
   b->h.host_option = host_option;
@@ -126,6 +125,9 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
   b->h.interaction.active = -1;
   b->h.driver = &kEmptyGraphicsDriver;  // nothing is drawn until a view installs its driver
 
+  // Instance 0 fills the top of area 1 above the plot store's head: an area
+  // that cannot hold both is full.
+  if (split.size[kAreaMain] < kMinMainBytes) return kRtPlotOverflow;
   inst_defaults_init(b);
   return special_vars_init(b, true);
 }
@@ -137,7 +139,6 @@ int rt_register_library(RuntimeBlock* b, const BuiltinEntry* table) {
 void rt_set_display_format(RuntimeBlock* b, char letter) { engine_set_charset(rt_engine(b), letter); }
 
 void rt_set_break_poll(RuntimeBlock* b, AbortPollFn fn, void* context) {
-  b->h.break_poll = RtBreakPoll{fn, context};
   engine_set_option_pair(rt_engine(b), fn, context);
 }
 
@@ -157,11 +158,8 @@ void rt_get_number_format(RuntimeBlock* b, char* letter, int32_t* digits, char* 
 
 void rt_set_clock_callback(RuntimeBlock* b, ClockFn fn, double* slots, int32_t slot_size) {
   engine_set_callbacks(rt_engine(b), fn, slots, slot_size);
-  b->h.clock_fn = fn;
-  b->h.clock_slots = slots ? slots + kClockFirstRuntimeSlot : nullptr;
-  b->h.clock_slot_size = slot_size;
   if (!fn || !slots) return;
-  for (int k = 0; k < kClockRuntimeSlots; ++k) fn(b->h.clock_slots + k, 0, 1);
+  for (int k = 0; k < kClockRuntimeSlots; ++k) fn(slots + kClockFirstRuntimeSlot + k, 0, 1);
 }
 
 int rt_add_named_value(RuntimeBlock* b, const char* name, void* value) {
@@ -180,9 +178,6 @@ void rt_set_change_callback(RuntimeBlock* b, RtChangeFn fn, void* context) {
 }
 void rt_set_figure_callbacks(RuntimeBlock* b, RtNewFigureFn create, RtFigureNotifyFn notify, void* context) {
   b->h.figure = RtFigureCallbacks{create, notify, context};
-}
-void rt_set_file_dialog_callback(RuntimeBlock* b, RtFileDialogFn fn, void* context) {
-  b->h.file_dialog = RtFileDialogCallback{fn, context};
 }
 void rt_set_graphics_driver(RuntimeBlock* b, const GraphicsDriver* driver) { b->h.driver = driver; }
 void rt_set_graphics_context(RuntimeBlock* b, void* context) { b->h.driver_context = context; }

@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "engine/core/errors.h"
 #include "engine/core/newline.h"
 #include "engine/core/numfmt.h"
 #include "engine/core/stack_ops.h"
@@ -34,6 +35,7 @@ constexpr int32_t kLinkLineBytes = kLinkPrefixBytes + 5 + 1;
 static_assert(kLinkLineBytes == 15);
 constexpr int32_t kLargestLinkId = 99;
 constexpr char kPlainType[] = "text";
+constexpr char kXdataName[] = "_xdata";
 constexpr int32_t kMatrixDigits = 15;
 constexpr int32_t kElementRoom = 50;  // bytes every numeric element needs
 constexpr int32_t kNumberBytes = 80;
@@ -145,6 +147,23 @@ int write_matrix(RuntimeBlock* b, EngineContext* ctx, char* buffer, int32_t capa
   return kOk;
 }
 
+// The body as one literal value. A run that failed has reported itself (its
+// report became the last one); a body refused before it ran leaves the
+// report to the caller, naming the data text as the failing operation.
+int read_body(EngineContext* ctx, const char* text, int32_t length, bool* reported) {
+  const int32_t last_report = ctx->err_last_text;
+  const int status = literal_read_value(ctx, text, length);
+  if (status == kOk || status == kDebugSuspend) return status;
+  if (ctx->err_last_text != last_report) {
+    if (reported) *reported = true;
+    return status;
+  }
+  err_state_clear(ctx);
+  static_assert(sizeof kXdataName <= sizeof ctx->failing_op);
+  std::memcpy(ctx->failing_op, kXdataName, sizeof kXdataName);
+  return status;
+}
+
 void put_two_digits(char* at, int32_t v) {
   at[0] = char('0' + v / 10);
   at[1] = char('0' + v % 10);
@@ -152,7 +171,7 @@ void put_two_digits(char* at, int32_t v) {
 
 }  // namespace
 
-int xdata_parse_header(RuntimeBlock* b, int32_t code, const char* text, int32_t length) {
+int xdata_parse_header(RuntimeBlock* b, int32_t code, const char* text, int32_t length, bool* reported) {
   EngineContext* ctx = rt_engine(b);
   if (!text || length <= 0) return stk_push_cstr(ctx, 0, "");
   if (!has_header(text, length)) {
@@ -165,7 +184,7 @@ int xdata_parse_header(RuntimeBlock* b, int32_t code, const char* text, int32_t 
   if (code == kCodeXdatatype) return stk_push_bytes(ctx, type_end - type_start, text + type_start);
   int32_t body = type_end < length ? type_end + 1 : length;
   while (body < length && is_line_end(text[body])) ++body;
-  return literal_read_value(ctx, text + body, length - body);
+  return read_body(ctx, text + body, length - body, reported);
 }
 
 int xdata_write_data(RuntimeBlock* b, bool type_follows, char* buffer, int32_t capacity, int32_t* length) {

@@ -15,8 +15,11 @@ constexpr int32_t kCodeXdatatype = 34;
 // Pushes the value of _xdata (code 33) or _xdatatype (code 34) read from
 // text; an empty string for no text or length <= 0. A body that builds no
 // single value gives kTooManyInputs, a refused one kBadArgument; a failure
-// pushes nothing.
-int xdata_parse_header(RuntimeBlock* b, int32_t code, const char* text, int32_t length);
+// pushes nothing. *reported (when given) tells whether the failure has been
+// reported already: the body's run reports its own; a body refused before
+// it ran is left to the caller's report, which then names `_xdata` (no
+// location of code that ran before).
+int xdata_parse_header(RuntimeBlock* b, int32_t code, const char* text, int32_t length, bool* reported = nullptr);
 
 // Output phase of a data handler: the value on top is written into
 // buffer[*length .. capacity) and popped. *length counts the bytes in the

@@ -2,7 +2,10 @@
 // inputs. A handler that needs a variable without a value has it computed
 // first, through the chain of records that produce it; a handler that
 // assigns variables drops the values computed from them. Marks in the value
-// store's row carry the "wanted" and "changed" sets between the steps.
+// store's row carry the "wanted" and "changed" sets between the steps. A
+// code that names no field of the instance (a damaged or foreign image)
+// can never be marked, so every scan counts only the marks it really set,
+// and ends.
 #include <vector>
 
 #include "runtime/handler_call.h"
@@ -51,8 +54,14 @@ struct Row {
   int32_t id, back;
   bool present(int32_t code) const { return undo_store_value_present(s, id, back, code); }
   bool marked(int32_t code) const { return undo_store_value_marked(s, id, back, code); }
-  void mark(int32_t code) const { undo_store_set_value(s, id, back, code, true); }
+  // False when the row has no slot for the code: nothing was marked.
+  bool mark(int32_t code) const { return undo_store_set_value(s, id, back, code, true) == 0; }
   void release() const { undo_store_release_row(s, id, back); }
+  bool has_field(int32_t code) const {
+    int32_t units = 0;
+    void* data = nullptr;
+    return undo_store_get_value(s, id, back, code, &units, &data) != kRtVarNotFound;
+  }
 };
 
 bool any_marked(const Row& row, const std::vector<int32_t>& codes) {
@@ -75,7 +84,7 @@ bool contains(const std::vector<int32_t>& codes, int32_t code) {
 
 // Nothing wanted can be computed: the wanted values wait on each other when
 // some marked variable is not grounded, that is, cannot be traced back to a
-// variable that no record produces.
+// variable that no record produces (or that the instance does not have).
 bool wanted_values_are_circular(const Row& row, const std::vector<Derived>& records) {
   std::vector<int32_t> grounded;
   std::vector<int32_t> marked;
@@ -92,7 +101,8 @@ bool wanted_values_are_circular(const Row& row, const std::vector<Derived>& reco
     grew = false;
     for (const Derived& d : records) {
       bool blocked_by_ground = false;
-      for (int32_t code : d.inputs) blocked_by_ground |= contains(grounded, code);
+      for (int32_t code : d.inputs)
+        blocked_by_ground |= contains(grounded, code) || (hd_is_variable(code) && !row.has_field(code));
       if (!blocked_by_ground) continue;
       for (int32_t code : d.outputs)
         if (contains(marked, code) && !contains(grounded, code)) {
@@ -120,18 +130,12 @@ bool inst_has_stale_dependents(RuntimeBlock* b, int32_t id, int32_t record, int3
     // Marking writes the value store only: the record stays where it is.
     for (int32_t k = 0; k < nin; ++k) {
       const int32_t code = r.data[off + kHdFixedWords + nout + k];
-      if (is_instance_variable(code) && !row.present(code)) {
-        row.mark(code);
-        wanted = true;
-      }
+      if (is_instance_variable(code) && !row.present(code) && row.mark(code)) wanted = true;
     }
   } else {
     int32_t code = 0;
     for (int32_t k = 0; undo_store_get_field(row.s, id, k, false, &code) == 0; ++k)
-      if (is_instance_variable(code) && !row.present(code)) {
-        row.mark(code);
-        wanted = true;
-      }
+      if (is_instance_variable(code) && !row.present(code) && row.mark(code)) wanted = true;
   }
   if (!wanted) return false;
   const std::vector<Derived> records = derived_records(b, id);
@@ -139,10 +143,7 @@ bool inst_has_stale_dependents(RuntimeBlock* b, int32_t id, int32_t record, int3
     bool marked_any = false;
     if (any_marked(row, records[k].outputs))
       for (int32_t code : records[k].inputs)
-        if (hd_is_variable(code) && !row.present(code) && !row.marked(code)) {
-          row.mark(code);
-          marked_any = true;
-        }
+        if (hd_is_variable(code) && !row.present(code) && !row.marked(code) && row.mark(code)) marked_any = true;
     k = marked_any ? 0 : k + 1;
   }
   return true;
@@ -199,10 +200,7 @@ int inst_mark_dependents(RuntimeBlock* b, int32_t id, int32_t record_or_code, bo
     for (const Derived& d : records) {
       if (!any_marked(row, d.inputs)) continue;
       for (int32_t code : d.outputs)
-        if (hd_is_variable(code) && !row.marked(code) && !contains(changed, code)) {
-          row.mark(code);
-          grew = true;
-        }
+        if (hd_is_variable(code) && !row.marked(code) && !contains(changed, code) && row.mark(code)) grew = true;
     }
   }
   row.release();

@@ -39,22 +39,24 @@ enum : uint32_t { kIoReqLast = kIoReqTell };
 
 CallContext* call_of(uintptr_t data) { return reinterpret_cast<CallContext*>(data); }
 
-EmbeddedStreams& streams_of(RuntimeBlock* b) { return b->h.streams; }
+EmbeddedSlot g_slots[kEmbeddedSlots];
 
-// The slot of fd in this block, or null when fd is not one of its descriptors.
-EmbeddedSlot* slot_of(RuntimeBlock* b, int32_t fd) {
-  const EmbeddedStreams& s = streams_of(b);
-  if (s.base <= 0 || fd < s.base || fd >= s.base + kEmbeddedDescriptors) return nullptr;
-  const int32_t k = fd - s.base;
-  return k < kEmbeddedSlots ? &streams_of(b).slot_table[k] : nullptr;
-}
+const void* owner_of(RuntimeBlock* b) { return rt_handle(b); }
 
 bool in_block(RuntimeBlock* b, int32_t fd) {
-  const EmbeddedStreams& s = streams_of(b);
-  return s.base > 0 && fd >= s.base && fd < s.base + kEmbeddedDescriptors;
+  const int32_t base = b->h.stream_base;
+  return base > 0 && fd >= base && fd < base + kEmbeddedDescriptors;
 }
 
-bool is_open(const EmbeddedSlot& s) { return (s.state & kOpenBit) != 0; }
+// The slot of fd when it is one of this block's descriptors and the slot
+// is this block's; null otherwise.
+EmbeddedSlot* slot_of(RuntimeBlock* b, int32_t fd) {
+  if (!in_block(b, fd)) return nullptr;
+  const int32_t k = fd - b->h.stream_base;
+  return k < kEmbeddedSlots && g_slots[k].owner == owner_of(b) ? &g_slots[k] : nullptr;
+}
+
+bool is_open(const EmbeddedSlot& s) { return s.owner && (s.state & kOpenBit) != 0; }
 uint32_t position_of(const EmbeddedSlot& s) { return s.state & kPositionMask; }
 uint32_t taken_of(const EmbeddedSlot& s) { return s.state >> kTakenShift; }
 
@@ -248,11 +250,10 @@ int bi_efopen(EngineContext* ctx, int nargin, int, uintptr_t data) {
   CallContext* cc = call_of(data);
   if (!cc) return kBadContext;
   RuntimeBlock* b = cc->block;
-  EmbeddedStreams& s = streams_of(b);
-  if (s.base <= 0) {
+  if (b->h.stream_base <= 0) {
     const int32_t base = fd_alloc(ctx, kEmbeddedDescriptors);
     if (base <= 0) return kTooManyOpenFiles;
-    s.base = base;
+    b->h.stream_base = base;
   }
   bool base64 = false;
   if (nargin == 2) {
@@ -267,10 +268,10 @@ int bi_efopen(EngineContext* ctx, int nargin, int, uintptr_t data) {
   int32_t record = 0;
   TN_TRY(find_record(b, cc->instance_id, name, &record));
   int32_t k = 0;
-  while (k < kEmbeddedSlots && is_open(s.slot_table[k])) ++k;
+  while (k < kEmbeddedSlots && is_open(g_slots[k])) ++k;
   if (k == kEmbeddedSlots) return kTooManyOpenFiles;
-  TN_TRY(stk_push_real(ctx, double(s.base + k)));
-  s.slot_table[k] = EmbeddedSlot{cc->instance_id, record, kOpenBit | (base64 ? kBase64Bit : 0u)};
+  TN_TRY(stk_push_real(ctx, double(b->h.stream_base + k)));
+  g_slots[k] = EmbeddedSlot{owner_of(b), cc->instance_id, record, kOpenBit | (base64 ? kBase64Bit : 0u)};
   return stk_remove(ctx, 1, nargin);
 }
 
@@ -306,10 +307,12 @@ int rt_embedded_read(EngineContext*, int32_t fd, char* buffer, int32_t capacity,
 int rt_embedded_close(EngineContext*, int32_t fd, uintptr_t data) {
   CallContext* cc = call_of(data);
   if (!cc) return kNotMyDescriptor;
-  EmbeddedStreams& st = streams_of(cc->block);
   if (fd == kCloseAllFd) {
-    // Every slot; the hooks of other stream classes close theirs as well.
-    for (EmbeddedSlot& s : st.slot_table) s = EmbeddedSlot{};
+    // Every slot of the block; the hooks of other stream classes close
+    // theirs as well.
+    const void* owner = owner_of(cc->block);
+    for (EmbeddedSlot& s : g_slots)
+      if (s.owner == owner) s = EmbeddedSlot{};
     return kNotMyDescriptor;
   }
   EmbeddedSlot* s = slot_of(cc->block, fd);
@@ -327,11 +330,19 @@ int rt_embedded_control(EngineContext*, int32_t fd, uint32_t request, uint32_t* 
 }
 
 void rt_embedded_close_instance(RuntimeBlock* b, int32_t id) {
-  for (EmbeddedSlot& s : streams_of(b).slot_table)
-    if (is_open(s) && s.instance_id == id) s = EmbeddedSlot{};
+  const void* owner = owner_of(b);
+  for (EmbeddedSlot& s : g_slots)
+    if (s.owner == owner && s.instance_id == id) s = EmbeddedSlot{};
 }
 
-void rt_embedded_reset(RuntimeBlock* b) { streams_of(b) = EmbeddedStreams{}; }
+void rt_embedded_reset(RuntimeBlock* b) {
+  const void* owner = owner_of(b);
+  for (EmbeddedSlot& s : g_slots)
+    if (s.owner == owner) s = EmbeddedSlot{};
+  b->h.stream_base = 0;
+}
+
+const EmbeddedSlot* rt_embedded_slot(RuntimeBlock* b, int32_t fd) { return slot_of(b, fd); }
 
 int rt_embedded_bind() {
   static const BuiltinBinding bindings[] = {

@@ -23,6 +23,7 @@
 namespace {
 
 constexpr int32_t kTitleBytes = 1024;
+constexpr int32_t kNoRaiseArgument = -1;  // err_raise_code: no variable, no integer
 constexpr char kBadInstanceIdent[] = "tn:badInstanceId";
 constexpr char kBadInstanceText[] = "Bad TN instance ID";
 constexpr char kTitleIdent[] = "tn:title";
@@ -211,6 +212,11 @@ int bi_tninstancetitle(EngineContext* ctx, int nargin, int nargout, uintptr_t da
   int32_t id = 0;
   int32_t rows = 0, cols = 0;
   double *re = nullptr, *im = nullptr;
+  // An id is a number: a character or a logical value names no instance,
+  // even where its code would. The refusal is raised here, so the engine
+  // does not run the call again with the id converted to a number.
+  if (stk_is_char(ctx, 0) || stk_is_logical(ctx, 0))
+    return err_raise_code(ctx, kWrongArgType, kNoRaiseArgument, 0, kNoRaiseArgument, nullptr);
   if (stk_get_matrix(ctx, 0, &rows, &cols, &re, &im) != kOk || rows != 1 || cols != 1 || im) return kWrongArgType;
   const double v = re[0];
   // An id no int32 holds names no instance.

@@ -86,8 +86,8 @@ int file_dialog(EngineContext* ctx, int nargin, int nargout, uintptr_t data, boo
   const std::string filter = save ? std::string(kAllFiles) : rt_file_filter(second.data(), int32_t(second.size()));
   std::vector<char> path(static_cast<size_t>(kPathBytes));
   int32_t length = 0;
-  if (cc && cc->block && cc->block->h.file_dialog.fn) {
-    const RtFileDialogCallback cb = cc->block->h.file_dialog;
+  const RtFileDialogCallback cb = rt_file_dialog_callback();
+  if (cc && cc->block && cb.fn) {
     const std::string name = save ? second : std::string();
     length = cb.fn(save, title.data(), int32_t(title.size()), filter.data(), int32_t(filter.size()), name.data(),
                    int32_t(name.size()), path.data(), kPathBytes, cb.context);
@@ -98,7 +98,12 @@ int file_dialog(EngineContext* ctx, int nargin, int nargout, uintptr_t data, boo
   return nargin > 0 ? stk_remove(ctx, 1, nargin) : kOk;
 }
 
+RtFileDialogCallback g_file_dialog{};
+
 }  // namespace
+
+void rt_set_file_dialog_callback(RtFileDialogFn fn, void* context) { g_file_dialog = RtFileDialogCallback{fn, context}; }
+RtFileDialogCallback rt_file_dialog_callback() { return g_file_dialog; }
 
 std::string rt_file_filter(const char* types, int32_t length) {
   std::string list;

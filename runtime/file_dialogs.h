@@ -1,5 +1,5 @@
 // The file dialogs of application code: `getfile` and `putfile` (rows of
-// the host's table, bound there) over the block's file-dialog callback, and
+// the host's table, bound there) over the process's file-dialog callback, and
 // the filter they build from MIME types. Without a callback both answer "".
 #pragma once
 

@@ -102,6 +102,7 @@ double unit_scale(RuntimeBlock* b, bool height) {
 
 struct CallIo {
   bool previous, event, nested;
+  bool* reported;  // set when a failure has been reported where it happened
   int32_t subplot;
   uint32_t key;
   int32_t fd, link_id;
@@ -130,7 +131,7 @@ int push_one_input(RuntimeBlock* b, int32_t id, int32_t code, const CallIo& io) 
       const double extent = height ? std::fabs(rec->frame[2] - rec->frame[3]) : rec->frame[1] - rec->frame[0];
       return stk_push_real(c, extent * unit_scale(b, height));
     }
-    case kCodeXdata: case kCodeXdatatype: return xdata_parse_header(b, code, io.text, io.text_size);
+    case kCodeXdata: case kCodeXdatatype: return xdata_parse_header(b, code, io.text, io.text_size, io.reported);
     default:
       if ((code >= 2 && code <= 10) || (code >= 17 && code <= kCodeParam))
         return handler_push_special_var(b, id, code, io.previous);
@@ -159,12 +160,12 @@ int run_function(RuntimeBlock** handle, const Hd& hd) {
   if (fixtab_find(rt_name_table(b), hd.fn, &stored, &length) != 0) return kRtVarNotFound;
   char name[kFunctionNameBytes] = {};
   std::memcpy(name, stored, size_t(std::min(length, kFunctionNameBytes - 1)));
-  if (!b->h.break_poll.fn) return interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 0);
+  if (!rt_has_break_poll(b)) return interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 0);
   int status = interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 1);
   while (status == kRunning) {
     status = interp_run(rt_engine(*handle), 1);
     b = *handle;
-    if (status != kRunning || !b->h.progress.fn || !b->h.clock_fn) continue;
+    if (status != kRunning || !b->h.progress.fn || !rt_has_clock(b)) continue;
     const double t = rt_clock_read(b, kClockSlotHandler, false, false);
     if (t >= b->h.progress_threshold) {
       b->h.progress.fn(1, t, b->h.progress.context);
@@ -311,6 +312,9 @@ int attempt(RuntimeBlock** handle, int32_t id, int32_t start, int32_t record, co
     if (status == kSuspended) report_suspended(c);
     if (status != 0) {
       frame_unwind(c, 0);
+      // No handler stays suspended: with its frames gone the engine leaves
+      // the debugger's state, or every later run would stop at once.
+      if (status == kSuspended) err_state_clear(c);
       drop_to(c, base);
       return status;
     }
@@ -339,8 +343,8 @@ bool record_has_cursor_output(RuntimeBlock* b, int32_t start, int32_t record) {
 }  // namespace
 
 double rt_clock_read(RuntimeBlock* b, int32_t slot, bool process_time, bool reset) {
-  if (!b->h.clock_fn || !b->h.clock_slots) return 0.0;
-  return b->h.clock_fn(b->h.clock_slots + (slot - kClockSlotIdle), process_time ? 1 : 0, reset ? 1 : 0);
+  if (!rt_has_clock(b)) return 0.0;
+  return rt_engine(b)->clock_fn(rt_clock_slots(b) + (slot - kClockSlotIdle), process_time ? 1 : 0, reset ? 1 : 0);
 }
 
 int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previous, bool may_grow, bool nested,
@@ -359,7 +363,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
   if (!nested) {
     RuntimeBlock* b = *handle;
     b->h.progress_threshold = kProgressStart;
-    if (b->h.progress.fn && b->h.clock_fn) rt_clock_read(b, kClockSlotHandler, false, true);
+    if (b->h.progress.fn && rt_has_clock(b)) rt_clock_read(b, kClockSlotHandler, false, true);
     int status = 0;
     for (int growths = 0; derived; ++growths) {
       status = inst_update_dependents(handle, id, record, row, may_grow);
@@ -373,7 +377,8 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     (*handle)->h.busy = 1;
   }
   const int32_t plot_used = (*handle)->h.build.used;
-  const CallIo io{previous, event, nested, subplot, key, fd, link_id, text, text_size, text_length, msg,
+  bool reported = false;
+  const CallIo io{previous, event, nested, &reported, subplot, key, fd, link_id, text, text_size, text_length, msg,
                   msg_capacity, msg_length};
   int status = 0;
   int32_t assigned = 0, outputs = 0;
@@ -381,6 +386,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
   for (int growths = 0;; ++growths) {
     (*handle)->h.build.used = plot_used;  // a retried attempt drops the failed one's plot output
     assigned = 0;
+    reported = false;
     status = attempt(handle, id, start, record, io, may_grow, &phase, &assigned, &outputs);
     // Only a failure before the outputs repeats the attempt: a handler whose
     // run succeeded never runs again.
@@ -396,7 +402,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     }
   } else {
     // The engine has reported a failed run; the call's own steps report here.
-    if (phase == Phase::kInputs || phase == Phase::kOutputs) err_print(rt_engine(b), status, true);
+    if ((phase == Phase::kInputs && !reported) || phase == Phase::kOutputs) err_print(rt_engine(b), status, true);
     if (record_has_cursor_output(b, start, record)) b->h.cursor_kind = 0;
     if (status == kHandlerBusy && (b->h.user.status & kCallQuietCancel)) status = 0;
   }

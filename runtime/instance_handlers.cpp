@@ -125,7 +125,7 @@ int run_command_text(RuntimeBlock** handle, int32_t id) {
   int status = exec_command_line(c, source.data(), int32_t(source.size()), 0);
   if (status != kRunning) return status;
   b->h.user.status = 0;
-  if (!b->h.break_poll.fn) return interp_run(c, 0);
+  if (!rt_has_break_poll(b)) return interp_run(c, 0);
   do status = interp_run(rt_engine(*handle), 1);
   while (status == kRunning);
   return status;

@@ -48,6 +48,21 @@ int32_t tag_for_kind(char kind) {
   }
 }
 
+// Whether the menu part of the run [first, end) holds an active menu title
+// (tag 19) for the selector, gated as the menu walk gates.
+bool has_active_menu_title(RuntimeBlock* b, int64_t start, int64_t first, int64_t end, int32_t selector) {
+  RecordView r;
+  bool active = true;
+  for (int64_t w = first; w < end && rec_at(b, w, &r); w += r.length) {
+    if (r.tag == kTagHeader || r.tag == kTagMenusEnd) break;
+    if (r.tag == kTagSection) active = w - start == selector;
+    else if (r.tag == kTagGate) active = r.data_words > 0 && r.data[0] == selector;
+    else if (r.tag == kTagGateEnd) active = true;
+    if (active && r.tag == kTagMenuTitle) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool rec_at(RuntimeBlock* b, int64_t w, RecordView* out) {
@@ -138,9 +153,18 @@ int rec_nth_of_kind(RuntimeBlock* b, int32_t id, char kind, int32_t* position, c
   RecordView r;
   rec_at(b, start, &r);
   const int64_t first = start + r.length;
+  // The settings menu comes first when an active menu title (tag 19)
+  // exists anywhere in the menus; the next call walks them from the start.
+  if (kind == 'm' && nested && first_call && has_active_menu_title(b, start, first, end, selector)) {
+    *text = kSettingsTitle;
+    *length = kSettingsLength;
+    *submenu = 1;
+    *position = 0;
+    return 0;
+  }
   // Gates are followed from the start of the run, so a walk that resumes in
   // the middle knows which stretch it is in.
-  bool active = true, settings_pending = kind == 'm' && nested && first_call;
+  bool active = true;
   int32_t depth = 0;  // nesting opened by tag-22 records, followed like the gates
   for (int64_t w = first; w < end && rec_at(b, w, &r); w += r.length) {
     const int64_t at = w - start;
@@ -165,14 +189,6 @@ int rec_nth_of_kind(RuntimeBlock* b, int32_t id, char kind, int32_t* position, c
     // In the menus' walk a separator is an answer without a name or a flag.
     const bool separator = structured && r.tag == kTagSeparator;
     if (r.tag != want && !separator) continue;
-    if (settings_pending) {
-      // The settings menu comes first; the next call starts at the header.
-      *text = kSettingsTitle;
-      *length = kSettingsLength;
-      *submenu = 1;
-      *position = 0;
-      return 0;
-    }
     if (separator) {
       *text = nullptr;
       *length = 0;

@@ -1,8 +1,10 @@
-// The runtime memory block: a fixed 1024-byte header, then five areas (0 the
+// The runtime memory block: a fixed 496-byte header, then five areas (0 the
 // engine with its context at the start, 1 the plot store bottom up and the
 // instance records top down, 2 the record list, 3 the name table, 4 the value
 // store). Pointers live only in the header, which is never saved; the areas
 // hold offsets and indices, so the block can be copied to a new address.
+// What the engine keeps already (the break poll, the clock and the host's
+// block word) is read from the engine's context, not kept twice.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +13,6 @@
 #include "engine/core/context.h"
 #include "graphics/plotlist/style_spec.h"
 #include "graphics/interact/manip_state.h"
-#include "runtime/embedded_streams.h"
 
 struct RuntimeBlock;
 struct GraphicsDriver;
@@ -19,8 +20,10 @@ struct PlotStore;
 struct NameTable;
 struct UndoStore;
 
-constexpr uint32_t kRuntimeHeaderBytes = 1024;
+constexpr uint32_t kRuntimeHeaderBytes = 496;
 constexpr uint32_t kAreaAlignBytes = 2048;
+// The smallest buffer that is laid out at all.
+constexpr uint32_t kRuntimeMinBufferBytes = 8192;
 constexpr int kAreaCount = 5;
 enum : int { kAreaEngine = 0, kAreaMain = 1, kAreaRecords = 2, kAreaNames = 3, kAreaValues = 4 };
 
@@ -45,7 +48,6 @@ using RtChangeFn = void (*)(RuntimeBlock* block, int32_t instance_id, void* cont
 struct RtGrowCallback { RtGrowFn fn; void* context; };
 struct RtDialogCallback { RtDialogFn fn; void* context; };
 struct RtProgressCallback { RtProgressFn fn; void* context; };
-struct RtBreakPoll { AbortPollFn fn; void* context; };
 struct RtChangeCallback { RtChangeFn fn; void* context; };
 // The host's figure windows: a new figure asks for a window (true when one
 // was opened); a notification activates one (kFigureActivate) or sets its
@@ -103,7 +105,6 @@ struct InteractionState {
   uint32_t moving;
   uint8_t frames_moved;  // a grid move changed the layout since the press
   uint8_t row_pushed;    // the history row of this interaction is on the store
-  double mouse_interval;  // seconds between accepted moves (0: the default)
   // The run of wheel steps whose history row is the newest: while it is
   // open and the history serial is the one it left, a wheel step over the
   // same subplot adds to that row instead of pushing one of its own.
@@ -115,10 +116,11 @@ struct InteractionState {
   } wheel;
 };
 
+// Fields are ordered for packing (the header is never saved, so its order is
+// free): words and bytes first, then the 8-byte pointers and doubles.
 struct RuntimeHeader {
   int32_t area_size[kAreaCount];
   int32_t record_words;
-  uint8_t busy;
   int32_t host_option;
   int32_t line_end;  // 0 CR, 1 LF, 2 CR LF
   int32_t instance_count;
@@ -127,63 +129,85 @@ struct RuntimeHeader {
   PlotBuildState build;
   CallContext user;
   int32_t interaction_word;
-  RtBreakPoll break_poll;
+  uint8_t busy;
+  uint8_t default_debug;
+  uint8_t flag_byte;
+  uint8_t cursor_kind;
   const GraphicsDriver* driver;
   void* driver_context;
   RtDialogCallback dialog;
   RtProgressCallback progress;
   double progress_threshold;
   RtGrowCallback grow;
-  ClockFn clock_fn;
-  double* clock_slots;  // the runtime's three slots, in host memory
-  int32_t clock_slot_size;
-  uint8_t default_debug;
   int32_t interaction_mode;
   StyleSpec default_chart_style;
   StyleSpec default_frame_style;
-  uint8_t flag_byte;
-  uint8_t cursor_kind;
   uint8_t band_drawn;
+  uint8_t interactive_highlight;  // the host's setting: figures that take the mouse are highlighted
   FrameMoveFeedback frame_move;
   RtChangeCallback change;
+  // The first of the embedded-data streams' descriptors, 0 before the first
+  // efopen (the slots themselves are process-wide, embedded_streams.h).
+  int32_t stream_base;
   uint32_t alloc_size;  // the buffer's real size, handed to the grow callback
-  RuntimeBlock** handle;  // the host's block word (the engine's resolver handle)
   // The event state the special variables read, and the interaction's
   // target words that a handler call with an event hands on.
   ManipState manip;
   int32_t interaction_target;
   int32_t last_handled_target;
-  uint8_t interactive_highlight;  // the host's setting: figures that take the mouse are highlighted
   InteractionState interaction;
   // Steps with every history row pushed, undone or redone and every record
   // reset (`inst_push_row`, `inst_undo`, `inst_redo`): what a wheel run
   // compares to know that nothing came between its steps.
   uint32_t history_serial;
   RtFigureCallbacks figure;
-  RtFileDialogCallback file_dialog;
-  // The embedded-data streams: in the header's reserve (see their header).
-  EmbeddedStreams streams;
 };
 
 struct RuntimeBlock {
   RuntimeHeader h;
-  uint8_t reserved[kRuntimeHeaderBytes - sizeof(RuntimeHeader)];
 };
-static_assert(sizeof(RuntimeHeader) <= kRuntimeHeaderBytes);
-static_assert(sizeof(RuntimeBlock) == kRuntimeHeaderBytes);
+static_assert(sizeof(RuntimeBlock) == kRuntimeHeaderBytes, "the areas start right behind the header");
+static_assert(kRuntimeHeaderBytes % 16 == 0, "area 0 starts aligned for the engine");
 
-// Area sizes of a layout and the smallest buffer accepted.
+// Area sizes of a layout: the area total is what follows the header, in
+// whole 2048-byte steps; the initial split gives 3/8, 3/8, 1/32, 1/32 and
+// the rest.
 struct AreaSplit {
   int64_t size[kAreaCount];
 };
-AreaSplit rt_initial_split(int64_t area_total);
-int64_t rt_area_total(int64_t buffer_size);
-bool rt_split_is_usable(const AreaSplit& split);
+constexpr int64_t rt_area_total(int64_t buffer_size) {
+  if (buffer_size < kRuntimeHeaderBytes) return 0;
+  return (buffer_size - kRuntimeHeaderBytes) / kAreaAlignBytes * kAreaAlignBytes;
+}
+constexpr AreaSplit rt_initial_split(int64_t total) {
+  AreaSplit s{};
+  s.size[kAreaEngine] = 3 * (total / 8);
+  s.size[kAreaMain] = 3 * (total / 8);
+  s.size[kAreaRecords] = total / 32;
+  s.size[kAreaNames] = total / 32;
+  s.size[kAreaValues] = total - s.size[0] - s.size[1] - s.size[2] - s.size[3];
+  return s;
+}
+// The smallest buffer: 7696 bytes behind the header give an area total of
+// 6144, split 2304, 2304, 192, 192, 1152.
+static_assert(rt_area_total(kRuntimeMinBufferBytes) == 6144);
+static_assert(rt_initial_split(6144).size[kAreaEngine] == 2304 && rt_initial_split(6144).size[kAreaMain] == 2304 &&
+              rt_initial_split(6144).size[kAreaRecords] == 192 && rt_initial_split(6144).size[kAreaNames] == 192 &&
+              rt_initial_split(6144).size[kAreaValues] == 1152);
+// The smallest buffer in which every area holds what initialisation puts
+// there (smaller ones are laid out and refused by the area that overflows).
 uint32_t rt_min_block_bytes();
 
 // Area access; pointers are valid until the next call that can grow the block.
 uint8_t* rt_area(RuntimeBlock* b, int area);
 EngineContext* rt_engine(RuntimeBlock* b);
+// The host's block word, as the engine's context resolver keeps it.
+RuntimeBlock** rt_handle(RuntimeBlock* b);
+// Whether the host installed a break poll or a clock (both kept by the
+// engine), and the runtime's three clock slots (null without a clock).
+bool rt_has_break_poll(RuntimeBlock* b);
+bool rt_has_clock(RuntimeBlock* b);
+double* rt_clock_slots(RuntimeBlock* b);
 PlotStore* rt_plot_store(RuntimeBlock* b);
 NameTable* rt_name_table(RuntimeBlock* b);
 UndoStore* rt_value_store(RuntimeBlock* b);
@@ -209,7 +233,10 @@ void rt_set_dialog_callback(RuntimeBlock* b, RtDialogFn fn, void* context);
 void rt_set_progress_callback(RuntimeBlock* b, RtProgressFn fn, void* context);
 void rt_set_change_callback(RuntimeBlock* b, RtChangeFn fn, void* context);
 void rt_set_figure_callbacks(RuntimeBlock* b, RtNewFigureFn create, RtFigureNotifyFn notify, void* context);
-void rt_set_file_dialog_callback(RuntimeBlock* b, RtFileDialogFn fn, void* context);
+// The file dialogs are the platform's, one pair for the process (getfile and
+// putfile of every block reach the same dialogs).
+void rt_set_file_dialog_callback(RtFileDialogFn fn, void* context);
+RtFileDialogCallback rt_file_dialog_callback();
 void rt_set_graphics_driver(RuntimeBlock* b, const GraphicsDriver* driver);
 void rt_set_graphics_context(RuntimeBlock* b, void* context);
 void rt_set_current_subplot(RuntimeBlock* b, int32_t index);

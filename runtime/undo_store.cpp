@@ -1,9 +1,13 @@
 // The value store's records, fields and rows: adding and removing records,
 // laying out the slot table, pushing and dropping history rows, and reading
 // and writing slots. Records are found by scanning from the first; room
-// checks always keep the 128-word reserve free.
+// checks count every record at its laid-out size and keep the 128-word
+// reserve free, so laying a record out at its reset always has the room.
 #include "runtime/undo_store.h"
 
+#include <algorithm>
+
+#include "engine/core/status.h"
 #include "runtime/runtime_status.h"
 #include "runtime/undo_store_internal.h"
 
@@ -32,6 +36,17 @@ int64_t used_record_words(const UndoStore* s) {
     r += size;
   }
   return used;
+}
+
+int64_t laid_out_record_words(const UndoStore* s) {
+  int64_t words = 0, r = kUsHeaderWords;
+  for (int32_t k = 0; k < get(s, kUsRecordCount); ++k) {
+    const int32_t size = get(s, r + kRecSize);
+    if (size < kRecHeadWords) break;
+    words += std::max<int64_t>(size, undo_laid_out_words(get(s, r + kRecFields)));
+    r += size;
+  }
+  return words;
 }
 
 }  // namespace undo_detail
@@ -101,8 +116,9 @@ int locate_field(UndoStore* s, int32_t id, int32_t back, int32_t code, int64_t* 
 }  // namespace
 
 int undo_store_add_record(UndoStore* s, int32_t id) {
+  if (laid_out_record_words(s) + kRecHeadWords + kUndoReserveWords > get(s, kUsRecordCapacity))
+    return kRtTooManyVarInUndoBuf;
   const int64_t used = used_record_words(s);
-  if (used + kRecHeadWords + kUndoReserveWords > get(s, kUsRecordCapacity)) return kRtTooManyVarInUndoBuf;
   const int64_t r = kUsHeaderWords + used;
   put(s, r + kRecSize, kRecHeadWords);
   put(s, r + kRecId, id);
@@ -131,8 +147,9 @@ int undo_store_add_field(UndoStore* s, int32_t id, int32_t code, int32_t flag) {
   // A record with a slot table or rows keeps its shape: no room for a field.
   if (laid_out(s, r) || rec(s, r, kRecRows) > 0) return kRtTooManyVarInUndoBuf;
   const int32_t f = rec(s, r, kRecFields), size = rec(s, r, kRecSize);
-  // The record must still fit once its slot table is laid out.
-  if (used_record_words(s) - size + undo_laid_out_words(f + 1) + kUndoReserveWords > get(s, kUsRecordCapacity))
+  // Every record must still fit once its slot table is laid out.
+  if (laid_out_record_words(s) - undo_laid_out_words(f) + undo_laid_out_words(f + 1) + kUndoReserveWords >
+      get(s, kUsRecordCapacity))
     return kRtTooManyVarInUndoBuf;
   shift_behind(s, r, 2);
   put(s, r + kRecHeadWords + 2 * f, code);
@@ -165,9 +182,12 @@ int undo_store_clear_record(UndoStore* s, int32_t id) {
   if (laid_out(s, r)) {
     for (int32_t row = 0; row < rec(s, r, kRecRows); ++row) clear_row(s, r, row);
   } else {
+    // The adds counted this record at its laid-out size, and a loaded store
+    // passed the same count (undo_store_check): the room is there.
     const int64_t full = undo_laid_out_words(f);
-    if (used_record_words(s) - size + full + kUndoReserveWords > get(s, kUsRecordCapacity))
-      return kRtTooManyVarInUndoBuf;
+    const bool fits = used_record_words(s) - size + full + kUndoReserveWords <= get(s, kUsRecordCapacity);
+    TN_ASSERT(fits);
+    if (!fits) return kRtNonexistentUndoSet;
     shift_behind(s, r, full - size);
     set_rec(s, r, kRecSize, int32_t(full));
     for (int64_t w = r + kRecHeadWords + 2 * f; w < r + full; ++w) put(s, w, 0);

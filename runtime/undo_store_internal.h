@@ -30,6 +30,9 @@ inline void set_block(UndoStore* s, int64_t index, int32_t refs, int32_t len) {
 // Records: word position of a record, -1 when absent.
 int64_t find_record(const UndoStore* s, int32_t id);
 int64_t used_record_words(const UndoStore* s);
+// The words the records take once every one is laid out: what the room
+// checks count, so that laying a record out (a reset) never runs short.
+int64_t laid_out_record_words(const UndoStore* s);
 inline int32_t rec(const UndoStore* s, int64_t r, int32_t k) { return get(s, r + k); }
 inline void set_rec(UndoStore* s, int64_t r, int32_t k, int32_t v) { put(s, r + k, v); }
 inline bool laid_out(const UndoStore* s, int64_t r) {

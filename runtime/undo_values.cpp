@@ -230,6 +230,8 @@ bool undo_store_check(const UndoStore* s, std::string* why) {
     used += sz;
     at += sz;
   }
+  // Laying every record out keeps the reserve, as the adds ensure.
+  if (laid_out_record_words(s) + kUndoReserveWords > r) return fail(why, "records too large to lay out");
   // The value area may begin inside the record area's reserve, never on a record.
   if (v * kUndoUnitBytes < 4 * (kUsHeaderWords + used)) return fail(why, "value area over the records");
   for (const auto& [index, count] : refs)

@@ -416,6 +416,10 @@ int32_t err_last_code(EngineContext* ctx) {
   return text_block_valid(ctx, ctx->err_last_text) ? block_code(ctx, ctx->err_last_text) : 0;
 }
 
+int32_t err_pending_code(EngineContext* ctx) {
+  return text_block_valid(ctx, ctx->err_pending_text) ? block_code(ctx, ctx->err_pending_text) : 0;
+}
+
 void err_format_report(EngineContext* ctx, int32_t code, bool current, char* buffer,
                        int32_t capacity, int32_t* out_length) {
   if (!buffer || capacity < 1) {

@@ -78,6 +78,8 @@ void err_clear_location(EngineContext* ctx);
 
 // The code the last error text was stored for; 0 when no text is stored.
 int32_t err_last_code(EngineContext* ctx);
+// The code of the text raised and not yet reported; 0 when none is pending.
+int32_t err_pending_code(EngineContext* ctx);
 
 // The report of an error as zero-terminated text of at most capacity - 1 bytes.
 void err_format_report(EngineContext* ctx, int32_t code, bool current, char* buffer,

@@ -340,7 +340,9 @@ int overload_try(EngineContext* ctx, int status, const uint16_t* insn, int lengt
   const int last = p.object >= 0 ? p.object : 0;
   for (int d = first; d >= last && t == 0; --d) t = item_payload_subtype(ctx, d);
   if (t == kPayNumeric || t == kPayChar || t == kPayLogical) {
-    if (p.index || p.n < 1) return status;
+    // A built-in that raised its own report of the failure has judged its
+    // operands as they are: they are not converted behind its back.
+    if (p.index || p.n < 1 || err_pending_code(ctx) == status) return status;
     int changed = 0;
     const int converted = stk_convert_to_double(ctx, ~(p.n - 1), 0, &changed);
     if (converted != kOk && converted != kWrongType) return converted;

@@ -124,10 +124,8 @@ int interact_fail(RuntimeBlock* b, int32_t id, int status) {
 }
 
 bool interact_move_paced(RuntimeBlock* b) {
-  if (!b->h.clock_fn || !b->h.clock_slots) return true;
-  const double interval = b->h.interaction.mouse_interval > 0 ? b->h.interaction.mouse_interval
-                                                              : kDefaultMouseInterval;
-  if (rt_clock_read(b, kClockSlotMouse, false, false) < interval) return false;
+  if (!rt_has_clock(b)) return true;
+  if (rt_clock_read(b, kClockSlotMouse, false, false) < kDefaultMouseInterval) return false;
   rt_clock_read(b, kClockSlotMouse, false, true);
   return true;
 }

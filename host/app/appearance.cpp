@@ -2,6 +2,7 @@
 // paint's context, the colour dialog, and the screen table's install.
 #include "host/app/appearance.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -21,6 +22,7 @@ int32_t g_thick_lines = kDefaultThickLines;
 QFont g_figure_font;
 bool g_font_set = false;
 constexpr int kFallbackPoints = 9;
+constexpr int64_t kMaxFontPixels = 2048;  // as the drivers cut font heights
 constexpr char kFallbackFace[] = "Arial";
 
 QColor colour_from_ref(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
@@ -55,9 +57,10 @@ const QFont& gdi_figure_font() {
 
 QFont figure_font_from_settings(const QString& face, int32_t height) {
   QFont f(face.left(32));
-  // The stored height is any 32-bit value: the least has no negation.
-  if (height < 0) f.setPixelSize(height == INT32_MIN ? INT32_MAX : -height);
-  else if (height > 0) f.setPixelSize(height);
+  // Any stored 32-bit value: its size (of -2147483648 too) in 64 bits, cut
+  // to the largest the drivers draw.
+  const int64_t pixels = std::min<int64_t>(height < 0 ? -int64_t(height) : int64_t(height), kMaxFontPixels);
+  if (pixels > 0) f.setPixelSize(int(pixels));
   if (face.trimmed().isEmpty() || height == 0) {
     QFont fallback(QString::fromLatin1(kFallbackFace));
     fallback.setPointSize(kFallbackPoints);

@@ -25,7 +25,8 @@ void gdi_set_figure_font(const QFont& font);
 const QFont& gdi_figure_font();
 
 // The figure font from its stored face and height (negative: character
-// height in pixels); a face that resolves to nothing gives 9-point "Arial".
+// height in pixels; any 32-bit value, its size cut to 2048 pixels); a face
+// that resolves to nothing gives 9-point "Arial".
 QFont figure_font_from_settings(const QString& face, int32_t height);
 // The figure font the settings hold (FigFontName, FigFontSize).
 QFont figure_font_saved(SettingsStore* settings);

@@ -11,6 +11,7 @@
 
 #include "host/ui/input_dialog.h"
 #include "platform/dialog_service.h"
+#include "runtime/embedded_streams.h"
 #include "runtime/file_dialogs.h"
 #include "platform/status_panes.h"
 #include "runtime/runtime_status.h"
@@ -55,11 +56,14 @@ RuntimeHost::RuntimeHost(int32_t mem_min, int32_t mem_max, int32_t line_end_a, i
   rt_set_grow_callback(block_, host_grow_block, this);
   rt_set_dialog_callback(block_, host_dialog_thunk, this);
   rt_set_progress_callback(block_, host_status_thunk, this);
-  rt_set_file_dialog_callback(block_, host_file_dialog_thunk, this);
+  rt_set_file_dialog_callback(host_file_dialog_thunk, nullptr);
 }
 
 RuntimeHost::~RuntimeHost() {
-  if (block_) allocator_->release(block_);
+  if (block_) {
+    rt_embedded_reset(block_);  // the stream slots are the process's
+    allocator_->release(block_);
+  }
   if (g_host == this) g_host = nullptr;
 }
 

@@ -97,10 +97,13 @@ bool appended_chunk_read(void* destination, uint32_t bytes, void* stream) {
   if (!packed) return false;
   bool ok = read_exact(s, packed, length);
   if (ok) {
-    // zlib wants somewhere to write even when nothing is expected.
+    // A zero-byte request inflates into a spare byte of room: with no room
+    // at all zlib inflates into one byte of its own and reports no error,
+    // so a chunk of one byte would pass; only an empty stream leaves the
+    // spare byte unwritten.
     uint8_t spare = 0;
     Bytef* to = bytes > 0 ? static_cast<Bytef*>(destination) : &spare;
-    uLongf produced = bytes;
+    uLongf produced = bytes > 0 ? bytes : sizeof spare;
     ok = uncompress(to, &produced, packed, length) == Z_OK && produced == bytes;
   }
   std::free(packed);

@@ -43,7 +43,7 @@ inline int bi_count(EngineContext* c, int, int nargout, uintptr_t) {
 }
 inline int bi_reenter(EngineContext* c, int, int nargout, uintptr_t data) {
   auto* call = reinterpret_cast<CallContext*>(data);
-  RuntimeBlock** handle = call->block->h.handle;
+  RuntimeBlock** handle = rt_handle(call->block);
   g_probe.reentry = handler_call_plain(handle, call->instance_id, g_probe.record, -1, false);
   return done(c, nargout);
 }

@@ -8,6 +8,7 @@
 
 #include "engine/core/calls.h"
 #include "engine/core/interp.h"
+#include "engine/lib/engine_start.h"
 #include "graphics/plotlist/plot_store.h"
 #include "runtime/instances.h"
 #include "runtime/name_table.h"
@@ -20,7 +21,6 @@
 namespace {
 
 constexpr uint32_t kMiB = 1u << 20;
-constexpr uint32_t kSmallestBlock = 134144;  // 1024 + 65 * 2048
 
 std::vector<uint8_t> area_copy(RuntimeBlock* b, int k) {
   const uint8_t* a = rt_area(b, k);
@@ -53,44 +53,86 @@ void fill_areas(RuntimeBlock* b) {
 
 }  // namespace
 
+// The status initialisation gives for a split: the name table's least size
+// is checked first, then the engine starts in area 0 (as it would alone in
+// a buffer of that size), then what instance 0, the value store and the
+// special variables' names need.
+int expected_status(const AreaSplit& s) {
+  if (s.size[kAreaNames] < kNameTableMinBytes) return kRtTooSmallNameBuf;
+  std::vector<uint64_t> engine_area(size_t(s.size[kAreaEngine]) / 8);
+  EngineContext* ctx = nullptr;
+  if (const int status = engine_start(engine_area.data(), uint32_t(s.size[kAreaEngine]), &ctx)) return status;
+  if (s.size[kAreaMain] < kInstanceBytes + 8 * kPlotStoreOverhead) return kRtPlotOverflow;
+  if (s.size[kAreaValues] < kUndoMinBytes) return kRtTooSmallUndoBuf;
+  if (s.size[kAreaNames] < name_table_bytes(kSpecialVarRows)) return kRtNoMoreNameSlot;
+  return 0;
+}
+
+TEST(RuntimeBlock, HeaderAndSmallestLayout) {
+  EXPECT_EQ(sizeof(RuntimeBlock), 496u);
+  // Every buffer from 8192 bytes up is laid out; below it none is.
+  for (const uint32_t size : {0u, 4096u, 8191u}) {
+    std::vector<uint64_t> buffer(1024);
+    RuntimeBlock* b = reinterpret_cast<RuntimeBlock*>(0x1);
+    EXPECT_EQ(runtime_block_init(&b, buffer.data(), size, 0, 2), kRtNotEnoughMemForTN) << size;
+    EXPECT_EQ(b, nullptr);
+  }
+  std::vector<uint64_t> buffer(1024);
+  RuntimeBlock* b = nullptr;
+  EXPECT_EQ(runtime_block_init(&b, buffer.data(), 8192, 0, 2), kRtTooSmallNameBuf);
+  ASSERT_EQ(b, reinterpret_cast<RuntimeBlock*>(buffer.data()));
+  const int32_t expected[kAreaCount] = {2304, 2304, 192, 192, 1152};
+  for (int a = 0; a < kAreaCount; ++a) EXPECT_EQ(b->h.area_size[a], expected[a]) << a;
+}
+
 TEST(RuntimeBlock, LayoutsBySize) {
-  EXPECT_EQ(rt_min_block_bytes(), kSmallestBlock);
-  struct Case {
-    uint32_t size;
-    int status;
-  } cases[] = {{8192, kRtNotEnoughMemForTN},
-               {kSmallestBlock - 2048, kRtNotEnoughMemForTN},
-               {kSmallestBlock, 0},
-               {kMiB, 0},
-               {8 * kMiB, 0}};
-  for (const Case& k : cases) {
-    FakeHost h;
-    EXPECT_EQ(h.start(k.size, k.size), k.status) << k.size;
-    if (k.status != 0) {
-      EXPECT_EQ(h.block, nullptr);
+  // Every step of the area total from the smallest buffer past the smallest
+  // usable one, then larger blocks: the areas are the initial split of
+  // (size - 496) in whole 2048-byte steps, and the status is the first area
+  // that cannot hold what initialisation puts there.
+  std::vector<uint32_t> sizes;
+  for (uint32_t size = 8192; size <= rt_min_block_bytes() + 4096; size += 2048) sizes.push_back(size);
+  for (const uint32_t size : {rt_min_block_bytes() - 1, rt_min_block_bytes() + 2047, 131072u, 134144u, kMiB,
+                              kMiB + 1, 8 * kMiB})
+    sizes.push_back(size);
+  int usable = 0;
+  for (const uint32_t size : sizes) {
+    const AreaSplit s = rt_initial_split(rt_area_total(size));
+    std::vector<uint64_t> buffer(size / 8 + 1);
+    RuntimeBlock* b = nullptr;
+    const int status = runtime_block_init(&b, buffer.data(), size, 0, 2);
+    EXPECT_EQ(status, expected_status(s)) << size;
+    EXPECT_EQ(status == 0, size >= rt_min_block_bytes()) << size;
+    if (status == kInitError) {
+      EXPECT_EQ(b, nullptr) << size;
       continue;
     }
-    const AreaSplit s = rt_initial_split(rt_area_total(k.size));
+    ASSERT_EQ(b, reinterpret_cast<RuntimeBlock*>(buffer.data())) << size;
     int64_t sum = 0;
     for (int a = 0; a < kAreaCount; ++a) {
-      EXPECT_EQ(h.block->h.area_size[a], s.size[a]) << k.size << " area " << a;
+      EXPECT_EQ(b->h.area_size[a], s.size[a]) << size << " area " << a;
       sum += s.size[a];
     }
     EXPECT_EQ(sum % 2048, 0);
-    EXPECT_LE(sum + kRuntimeHeaderBytes, k.size);
-    EXPECT_GT(sum + kRuntimeHeaderBytes + 2048, k.size);
-    EXPECT_EQ(h.block->h.instance_count, 1);
-    EXPECT_EQ(h.block->h.next_instance_id, 1);
-    EXPECT_EQ(h.block->h.cursor_kind, 1);
-    EXPECT_EQ(h.block->h.build.key, -1);
-    EXPECT_EQ(rt_name_table(h.block)->count, kSpecialVarRows);
-    EXPECT_TRUE(plotstore_check(rt_plot_store(h.block)));
-    EXPECT_TRUE(undo_store_check(rt_value_store(h.block)));
-    EXPECT_EQ(inst_find_by_id(h.block, 0), inst_at(h.block, 0));
-    EXPECT_EQ(inst_at(h.block, 0)->styles[2].bits, 256u);
-    EXPECT_EQ(inst_at(h.block, 0)->styles[3].g, 204);
-    EXPECT_EQ(inst_at(h.block, 0)->subplots[0].handlerWords[kSubplotFigureWord], kEmptyFigure);
+    EXPECT_LE(sum + kRuntimeHeaderBytes, size);
+    EXPECT_GT(sum + kRuntimeHeaderBytes + 2048, size);
+    if (status != 0) continue;
+    ++usable;
+    EXPECT_EQ(b->h.instance_count, 1);
+    EXPECT_EQ(b->h.next_instance_id, 1);
+    EXPECT_EQ(b->h.cursor_kind, 1);
+    EXPECT_EQ(b->h.build.key, -1);
+    EXPECT_EQ(rt_name_table(b)->count, kSpecialVarRows);
+    EXPECT_TRUE(plotstore_check(rt_plot_store(b)));
+    EXPECT_TRUE(undo_store_check(rt_value_store(b)));
+    EXPECT_EQ(inst_find_by_id(b, 0), inst_at(b, 0));
+    EXPECT_EQ(inst_at(b, 0)->styles[2].bits, 256u);
+    EXPECT_EQ(inst_at(b, 0)->styles[3].g, 204);
+    EXPECT_EQ(inst_at(b, 0)->subplots[0].handlerWords[kSubplotFigureWord], kEmptyFigure);
+    // The engine in the smallest usable block runs code.
+    EXPECT_EQ(run(rt_engine(b), "x = 1 + 2;\n"), 0) << size;
   }
+  EXPECT_GE(usable, 8);
 }
 
 TEST(RuntimeBlock, GrowthGivesTheWholeGainToTheCodesArea) {
@@ -192,7 +234,10 @@ TEST(RuntimeBlock, ResizeThatGainsNothingIsRefused) {
   FakeHost h;
   ASSERT_EQ(h.start(kMiB, kMiB), 0);
   const std::vector<uint8_t> before = area_copy(h.block, kAreaValues);
-  EXPECT_FALSE(runtime_block_resize(h.block, kMiB + 1023, kRtVarTooLargeForUndo));
+  // The largest size with the same area total as kMiB.
+  const uint32_t same_total = kMiB + kAreaAlignBytes - 1 - (kMiB - kRuntimeHeaderBytes) % kAreaAlignBytes;
+  ASSERT_EQ(rt_area_total(same_total), rt_area_total(kMiB));
+  EXPECT_FALSE(runtime_block_resize(h.block, same_total, kRtVarTooLargeForUndo));
   EXPECT_TRUE(area_copy(h.block, kAreaValues) == before);
   EXPECT_EQ(run(rt_engine(h.block), "x = 1;\n"), 0);
 }
@@ -249,7 +294,7 @@ TEST(RuntimeBlock, ClockSlotsLiveInHostMemory) {
   EXPECT_EQ(g_clock_calls[0], slots + 3);
   EXPECT_EQ(g_clock_calls[2], slots + 5);
   ASSERT_TRUE(rt_memory_expand(&h.block, kRtPlotOverflow));
-  EXPECT_EQ(h.block->h.clock_slots, slots + 3);  // unchanged by the move
+  EXPECT_EQ(rt_clock_slots(h.block), slots + 3);  // unchanged by the move
   const char* name = nullptr;
   int32_t len = 0;
   ASSERT_EQ(fixtab_find(rt_name_table(h.block), 28, &name, &len), 0);

@@ -150,7 +150,7 @@ TEST_F(Streams, SlotsSurviveGrowthAndAnotherInstancesDeletion) {
   enter(0);
   EXPECT_EQ(out("disp(fgetl(f))"), "two\n");
   // Its own instance closing closes it: 301 afterwards.
-  const int32_t base = host.block->h.streams.base;
+  const int32_t base = host.block->h.stream_base;
   ASSERT_GT(base, 0);
   rt_embedded_close_instance(host.block, 0);
   EXPECT_EQ(run("fgetl(f);"), kNotMyDescriptor);
@@ -171,7 +171,13 @@ TEST_F(Streams, TwoBlocksKeepTheirOwnSlots) {
   if (status == kSliceEnded) status = interp_run(c2, 0);
   EXPECT_EQ(status, kOk);
   EXPECT_EQ(second.take_output(), "second block\n");
-  EXPECT_EQ(second.block->h.streams.slot_table[0].instance_id, 0);
+  // The slots are the process's: the second block's stream took the next
+  // one, and neither block reaches the other's through its descriptors.
+  const int32_t g = second.block->h.stream_base + 1;
+  ASSERT_NE(rt_embedded_slot(second.block, g), nullptr);
+  EXPECT_EQ(rt_embedded_slot(second.block, g)->instance_id, 0);
+  EXPECT_EQ(rt_embedded_slot(second.block, second.block->h.stream_base), nullptr);
+  EXPECT_EQ(rt_embedded_slot(host.block, host.block->h.stream_base + 1), nullptr);
   EXPECT_EQ(out("disp(fgetl(f))"), "a\n");
 }
 
@@ -250,7 +256,7 @@ TEST_F(Streams, OtherControlCodesAndReadsWithoutRoom) {
             "2 2\n");
   EXPECT_EQ(run("clc(g);"), kIllegalError);
   const uintptr_t cc = reinterpret_cast<uintptr_t>(&host.block->h.user);
-  const int32_t f = host.block->h.streams.base, g = f + 1;
+  const int32_t f = host.block->h.stream_base, g = f + 1;
   for (const uint32_t code : {5u, 6u, 7u, 8u, 100u, 0x80000000u, 0xFFFFFFFFu}) {
     uint32_t word = 1234;
     EXPECT_EQ(rt_embedded_control(c, f, code, &word, cc), kOk) << code;
@@ -313,7 +319,7 @@ TEST_F(Streams, RandomReadsAndSeeksMatchAModel) {
     int status = exec_command_line(e, open.data(), int32_t(open.size()), 0);
     if (status == kSliceEnded) status = interp_run(e, 0);
     ASSERT_EQ(status, kOk);
-    const int32_t fd = h.block->h.streams.base;
+    const int32_t fd = h.block->h.stream_base;
     const uintptr_t cc = reinterpret_cast<uintptr_t>(&h.block->h.user);
     // Text positions count stored bytes; the model maps them for text only
     // at the start and the end, so text rounds seek to those.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/core/streams.h"
+#include "runtime/embedded_streams.h"
 #include "runtime/runtime_block.h"
 
 struct FakeHost {
@@ -64,5 +65,10 @@ struct FakeHost {
     return true;
   }
 
-  ~FakeHost() { std::free(block); }
+  // The block goes: so do the streams it opened (their slots are the
+  // process's).
+  ~FakeHost() {
+    if (block) rt_embedded_reset(block);
+    std::free(block);
+  }
 };

@@ -105,8 +105,15 @@ TEST_F(FigureBuiltins, InstancesAndTheirTitles) {
   EXPECT_EQ(out("try, tninstancetitle(0.5); catch, [m, i] = lasterr(); disp(i); end"), "tn:badInstanceId\n");
   EXPECT_EQ(out("try, tninstancetitle(2); catch, [m, i] = lasterr(); disp(m); disp(i); end"),
             "Cannot get title of TN instance\ntn:title\n");
-  EXPECT_EQ(run("tninstancetitle('ab');\n"), kWrongArgType);
-  EXPECT_EQ(run("tninstancetitle([1 2]);\n"), kWrongArgType);
+  // An id is numeric: text and logical values are refused, whatever their code.
+  for (const char* id : {"'ab'", "[1 2]", "char(0)", "char(1)", "true", "false", "[]", "1i"}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(run(std::string("tninstancetitle(") + id + ");\n"), kWrongArgType);
+    EXPECT_EQ(run(std::string("t = tninstancetitle(") + id + ");\n"), kWrongArgType);
+  }
+  EXPECT_EQ(out("try, tninstancetitle('A'); catch, [m, i] = lasterr(); disp(m); end"), "Wrong type\n");
+  EXPECT_EQ(out("tninstancetitle(1)"), "ans =\nOther one\n");
+  EXPECT_EQ(out("disp(tninstancetitle(int32(1)))"), "Other one\n");
 }
 
 TEST_F(FigureBuiltins, ClfAndRedrawSetTheirBitsInAFigureContextOnly) {

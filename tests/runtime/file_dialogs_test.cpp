@@ -44,8 +44,10 @@ struct FileDialogs : ::testing::Test {
     ASSERT_TRUE(builder.build("instance demo\n")) << builder.error;
     c = rt_engine(host.block);
     host.block->h.user = CallContext{host.block, 0, 0, 0, 0};
-    rt_set_file_dialog_callback(host.block, FakeFiles::run, &files);
+    rt_set_file_dialog_callback(FakeFiles::run, &files);
   }
+  // The dialogs are the process's: no later test meets this fixture's.
+  void TearDown() override { rt_set_file_dialog_callback(nullptr, nullptr); }
   std::string out(const std::string& code) {
     host.take_output();
     const std::string line = code + "\n";
@@ -103,7 +105,7 @@ TEST_F(FileDialogs, GetAndPutAskTheHost) {
   EXPECT_EQ(files.asked, std::vector<std::string>{"open|T\xC3\xA9||All files|*.*|||"});
   files.answer.clear();
   EXPECT_EQ(out("f = putfile('S', 'x'); fprintf('%d', isempty(f))"), "1");
-  rt_set_file_dialog_callback(host.block, nullptr, nullptr);
+  rt_set_file_dialog_callback(nullptr, nullptr);
   EXPECT_EQ(out("f = getfile('S'); g = putfile; fprintf('%d%d', isempty(f), isempty(g))"), "11");
   EXPECT_EQ(out("getfile(3)"), "error " + std::to_string(kWrongArgType));
 }

@@ -174,6 +174,35 @@ TEST_F(App, CircularDerivedPairIs10007) {
   EXPECT_EQ(host.block->h.busy, 0);
 }
 
+// A derived record naming a code that is no field of the instance (a
+// damaged image, or a variable of another instance): every scan ends. With
+// an input missing the wanted value cannot be computed and the handler runs
+// without it; with an output missing nothing is marked in its place.
+void name_no_field(App& t, int derived, bool input) {
+  constexpr int32_t kNoField = 4242;
+  int32_t start = 0;
+  ASSERT_EQ(rec_find_instance(t.host.block, 0, &start), 0);
+  int32_t* hd = rt_record_words(t.host.block) + start + t.record(kTagDerived, derived) + kRecordHeadWords;
+  hd[kHdFixedWords + (input ? hd[kHdOutputs] : 0)] = kNoField;
+}
+
+TEST_F(App, DerivedInputNamingNoFieldEnds) {
+  build("instance demo\nvar a\nvar b\nvar r\nresize r = (b)\nderived b = twice(a)\n", kSource);
+  name_no_field(*this, 0, true);
+  EXPECT_EQ(call(record(kTagResize, 0)), 0);
+  EXPECT_TRUE(std::isnan(value("r")));
+  EXPECT_EQ(host.block->h.busy, 0);
+}
+
+TEST_F(App, DerivedOutputNamingNoFieldEnds) {
+  build("instance demo\nvar a\nvar b\nvar c\nresize a = seta()\nderived b = twice(a)\nderived c = plus1(b)\n",
+        kSource);
+  name_no_field(*this, 1, false);
+  EXPECT_EQ(call(record(kTagResize, 0)), 0);
+  EXPECT_EQ(value("a"), 10);
+  EXPECT_FALSE(present("b"));  // dropped, to be computed again
+}
+
 TEST_F(App, FailingHandlerIsReportedOnce) {
   build(kDescription, kSource);
   EXPECT_NE(call(resize(*this, 8)), 0);
@@ -206,6 +235,37 @@ TEST_F(App, DebuggerEntryIsRefusedWithTheTwoLines) {
   const std::string out = host.take_output();
   EXPECT_NE(out.find("Cannot step in TN handlers.\nLocal variables:\n"), std::string::npos) << out;
   EXPECT_FALSE(present("x"));
+}
+
+uint8_t never_breaks(void*) { return 0; }
+
+// `dbhalt` in a handler: the two lines and that handler's locals, then its
+// frames go and the engine leaves the debugger, so the next handler runs
+// (in one call, and sliced as under the real program's break poll).
+TEST_F(App, DbhaltInAHandlerLeavesTheNextOneRunning) {
+  build("instance demo\nvar x\nvar y\ninit y = start()\nresize x = halt()\nresize y = one(y)\n",
+        "function y = start()\n y = 0;\nendfunction\n"
+        "function x = halt()\n q = 3;\n dbhalt;\n x = 1;\nendfunction\n"
+        "function y = one(y)\n w = 4;\n y = y + 1;\nendfunction\n");
+  for (const bool sliced : {false, true}) {
+    SCOPED_TRACE(sliced ? "sliced" : "in one call");
+    rt_set_break_poll(host.block, sliced ? never_breaks : nullptr, nullptr);
+    host.take_output();
+    EXPECT_EQ(call(record(kTagResize, 0)), 505);
+    EXPECT_EQ(host.take_output(), "Cannot step in TN handlers.\nLocal variables:\nq = 3;\n");
+    EXPECT_FALSE(present("x"));
+    EXPECT_EQ(c()->frame, 0);
+    EXPECT_EQ(call(record(kTagResize, 1)), 0);
+    EXPECT_EQ(call(record(kTagResize, 1)), 0);
+    EXPECT_EQ(host.take_output(), "");
+    EXPECT_EQ(value("y"), 2);
+    // A reset runs the init handler again.
+    ASSERT_EQ(call(record(kTagResize, 0)), 505);
+    host.take_output();
+    EXPECT_EQ(inst_reset(h(), 0), 0);
+    EXPECT_EQ(host.take_output(), "");
+    EXPECT_EQ(value("y"), 0);
+  }
 }
 
 TEST_F(App, MessageStopsAtTheLineEndAndRespectsTheCapacity) {
@@ -244,6 +304,34 @@ TEST_F(App, InstancesAreFoundByName) {
 }  // namespace
 
 namespace {
+
+// A data text whose body cannot be read is reported once, as the data
+// text's failure: never at the location of a handler that failed before.
+TEST_F(App, RefusedDataTextIsReportedAsTheData) {
+  build("instance demo\nvar m\nvar y\nresize y = bad()\nresize m = (_xdata)\n",
+        "function y = bad()\n a = 1;\n b = 2;\n y = [1 2] + [1 2 3];\nendfunction\n");
+  struct Case {
+    const char* body;
+    int status;
+    const char* report;
+  } cases[] = {
+      {"sin(1)", kBadArgument, "Bad argument '_xdata'\n"},  // no literal: refused before it runs
+      {"1, 2", kTooManyInputs, "Too many input arguments '_xdata'\n"},
+      {"[1 2] + [1 2 3]", 20, "Incompatible size '+'\n"},  // its run fails and reports itself
+      {"x", 201, "Unknown variable or function 'x'\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.body);
+    ASSERT_EQ(call(record(kTagResize, 0)), 20);
+    EXPECT_EQ(host.take_output(), "Incompatible size (_TN_demo/bad;4) '+'\n");
+    std::string text = std::string("%TN xdata \"t\"\r\n") + k.body;
+    EXPECT_EQ(handler_call(h(), 0, record(kTagResize, 1), false, true, false, -1, false, 0, kFdStdout, -1, text.data(),
+                           int32_t(text.size()), nullptr, nullptr, 0, nullptr),
+              k.status);
+    EXPECT_EQ(host.take_output(), k.report);
+    EXPECT_FALSE(present("m"));
+  }
+}
 
 // A data handler writes the body, then the header in front of it; another
 // reads the text back into a variable.

@@ -148,6 +148,34 @@ TEST_F(RecordList, MenusWalkGivesTitlesSubmenusAndSeparators) {
   EXPECT_EQ(walk(h.block, 0, 'm'), (std::vector<std::string>{"Early", "Open"}));
 }
 
+// The settings menu leads the menus whenever an active menu entry (tag 19)
+// exists, wherever it stands among the titles; a gated-off one does not
+// count.
+TEST_F(RecordList, SettingsComeFirstWhenAnActiveMenuEntryExists) {
+  struct Case {
+    const char* what;
+    bool gated;  // the entry behind a gate for selector 5
+    int32_t selector;
+    std::vector<std::string> walk;
+  } cases[] = {
+      {"an entry after the first title", false, -2, {"TSettings", "TFile", "Open", "TView"}},
+      {"its gate closed", true, -2, {"TFile", "TView"}},
+      {"its gate open", true, 5, {"TSettings", "TFile", "Open", "TView"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    ListBuilder l;
+    l.header(0, 0).text_rec(kTagSubmenuTitle, "File");
+    if (k.gated) l.rec(kTagGate, {5});
+    l.text_rec(kTagMenuTitle, "Open");
+    if (k.gated) l.rec(kTagGateEnd, {});
+    l.text_rec(kTagSubmenuTitle, "View").rec(kTagMenusEnd, {}).text_rec(kTagMenuTitle, "After");
+    l.install(h.block);
+    inst_at(h.block, 0)->section_selector = k.selector;
+    EXPECT_EQ(menu_walk(h.block, 'm'), k.walk);
+  }
+}
+
 TEST_F(RecordList, SectionsAndItems) {
   ListBuilder l;
   l.header(0, 0).item("Open").item("").item("Close").text_rec(kTagSection, "Views;v");

@@ -4,6 +4,7 @@
 // equal the slots naming them) after every step; then the edge cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -86,7 +87,8 @@ class ValueStoreModel {
     switch (op) {
       case 0:
         if (!m) {
-          const int expect = used() + kRecHeadWords + kUndoReserveWords > capacity() ? kRtTooManyVarInUndoBuf : 0;
+          const int expect =
+              laid_out_used() + kRecHeadWords + kUndoReserveWords > capacity() ? kRtTooManyVarInUndoBuf : 0;
           ASSERT_EQ(undo_store_add_record(s, id), expect);
           if (!expect) model_[id] = ModelRecord{};
         }
@@ -101,7 +103,8 @@ class ValueStoreModel {
         if (!m) expect = kRtNonexistentUndoSet;
         else if (m->field(code) >= 0) expect = kRtVarDuplicate;
         else if (m->table || m->rows > 0) expect = kRtTooManyVarInUndoBuf;
-        else if (used() - m->size_words() + undo_laid_out_words(int64_t(m->fields.size()) + 1) + kUndoReserveWords >
+        else if (laid_out_used() - undo_laid_out_words(int64_t(m->fields.size())) +
+                     undo_laid_out_words(int64_t(m->fields.size()) + 1) + kUndoReserveWords >
                  capacity())
           expect = kRtTooManyVarInUndoBuf;
         ASSERT_EQ(undo_store_add_field(s, id, code, flag), expect);
@@ -111,10 +114,9 @@ class ValueStoreModel {
       case 3: {
         // A record cleared before it has fields stays without them.
         if (m && m->fields.empty() && pick(0, 7) != 0) break;
-        int expect = m ? 0 : kRtNonexistentUndoSet;
-        if (m && !m->table && !m->fields.empty() &&
-            used() - m->size_words() + undo_laid_out_words(int64_t(m->fields.size())) + kUndoReserveWords > capacity())
-          expect = kRtTooManyVarInUndoBuf;
+        // Every add counted the records at their laid-out size: a clear
+        // always has the room.
+        const int expect = m ? 0 : kRtNonexistentUndoSet;
         ASSERT_EQ(undo_store_clear_record(s, id), expect);
         if (!expect) {
           m->table = !m->fields.empty();
@@ -202,9 +204,10 @@ class ValueStoreModel {
 
  private:
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
-  int64_t used() const {
+  // The words once every record is laid out: what the adds count.
+  int64_t laid_out_used() const {
     int64_t u = 0;
-    for (const auto& [id, m] : model_) u += m.size_words();
+    for (const auto& [id, m] : model_) u += std::max<int64_t>(m.size_words(), undo_laid_out_words(int64_t(m.fields.size())));
     return u;
   }
   int64_t capacity() const { return undo_word(buf_->s, kUsRecordCapacity); }
@@ -358,6 +361,25 @@ TEST(ValueStore, EdgeCases) {
   ASSERT_EQ(undo_store_alloc(s, 0, &index), 0);
   EXPECT_EQ(index, kSlotEmpty);
   EXPECT_TRUE(undo_store_check(s));
+}
+
+// Fields are refused while a record's slot table is not laid out when the
+// tables of all records would not fit: a reset's clear never runs short.
+TEST(ValueStore, ClearingARecordAlwaysHasTheRoom) {
+  StoreBuffer b;
+  ASSERT_EQ(b.start(kUndoMinBytes), 0);  // 254 record words, 128 of them the reserve
+  ASSERT_EQ(undo_store_add_record(b.s, 1), 0);
+  ASSERT_EQ(undo_store_add_field(b.s, 1, 100, 0), 0);
+  ASSERT_EQ(undo_store_add_field(b.s, 1, 101, 0), 0);  // 73 words laid out
+  ASSERT_EQ(undo_store_add_record(b.s, 2), 0);
+  ASSERT_EQ(undo_store_add_field(b.s, 2, 100, 0), 0);  // 39 words laid out: 112 in all
+  EXPECT_EQ(undo_store_add_field(b.s, 2, 101, 0), kRtTooManyVarInUndoBuf);
+  EXPECT_EQ(undo_store_add_record(b.s, 3), 0);
+  EXPECT_EQ(undo_store_add_record(b.s, 4), 0);
+  EXPECT_EQ(undo_store_add_record(b.s, 5), kRtTooManyVarInUndoBuf);
+  for (int32_t id = 1; id <= 4; ++id) EXPECT_EQ(undo_store_clear_record(b.s, id), 0) << id;
+  EXPECT_EQ(undo_store_clear_record(b.s, 9), kRtNonexistentUndoSet);
+  EXPECT_TRUE(undo_store_check(b.s));
 }
 
 TEST(ValueStore, ScatteredFreeSpaceIsFoundThroughOneCompaction) {

@@ -176,6 +176,16 @@ TEST(ImageTools, MessagesNameTheLineAndWhatIsWrong) {
              "value before, no function of " + zvr + " and no built-in function\n"},
       {head + "init a = start()\n", "function a = start(\n a = 1;\nendfunction\n",
        zvr + ":1: Bad function header\n"},
+      // A handler reaches only its own instance's variables.
+      {"instance one\nvar a\ninstance two\nvar b\nderived b = abs(a)\n", "",
+       tnd + ":5: 'a' of abs is a variable of instance one: a handler of instance two passes only the variables "
+             "declared with var in instance two\n    derived b = abs(a)\n"},
+      {"instance one\nvar a\ninstance two\nvar b\ninit a = abs(b)\n", "",
+       tnd + ":5: 'a' of abs is a variable of instance one: a handler of instance two passes only the variables "
+             "declared with var in instance two\n    init a = abs(b)\n"},
+      {"instance one\nvar a\ninstance two\nvar b\nchange a b = abs(b)\n", "",
+       tnd + ":5: the watched 'a' is a variable of instance one: a handler of instance two passes only the "
+             "variables declared with var in instance two\n    change a b = abs(b)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);

@@ -168,7 +168,9 @@ class Builder {
   int32_t id_ = -1;
   int32_t next_var_ = kFirstVariableCode;
   int32_t next_fn_ = kFirstFunctionCode;
-  std::map<std::string, int32_t> codes_;  // variables and functions
+  std::map<std::string, int32_t> functions_;  // function codes, shared by every instance
+  std::map<std::string, int32_t> vars_;       // the current instance's variables
+  std::map<std::string, std::string> var_instances_;  // every declared variable: its instance
   std::vector<int32_t> library_;          // the current instance's tag-43 data
   std::string why_;                       // what is wrong with the line being read
   std::map<int32_t, std::string> instance_names_;
@@ -287,13 +289,35 @@ class Builder {
     words_.insert(words_.end(), data.begin(), data.end());
   }
 
+  // A special variable or a variable of the current instance: a handler
+  // reads and writes only its own instance's value store.
   bool code_of_(const std::string& name, int32_t* code) {
     for (int32_t i = 0; i < kSpecialVarRows; ++i)
       if (name == kSpecialVarTable[i].name) return (*code = kSpecialVarTable[i].code), true;
-    auto it = codes_.find(name);
-    if (it == codes_.end()) return false;
+    auto it = vars_.find(name);
+    if (it == vars_.end()) return false;
     *code = it->second;
     return true;
+  }
+
+  // The code under which the name table holds the name.
+  bool named_code_(const std::string& name, int32_t* code) {
+    const NameTable* t = rt_name_table(b_);
+    for (int32_t k = 0; k < t->count; ++k)
+      if (std::strncmp(name_entries(t)[k].name, name.c_str(), kNameBytes) == 0 && name.size() <= size_t(kNameBytes)) {
+        *code = name_entries(t)[k].code;
+        return true;
+      }
+    return false;
+  }
+
+  // Why a name is no variable of the current instance, when another
+  // instance declares it; empty otherwise.
+  std::string elsewhere_(const std::string& name, const std::string& of) {
+    auto it = var_instances_.find(name);
+    if (it == var_instances_.end()) return std::string();
+    return "'" + name + "'" + of + " is a variable of instance " + it->second + ": a handler of instance " + name_ +
+           " passes only the variables declared with var in instance " + name_;
   }
 
   static std::vector<std::string> names_(const std::string& list) {
@@ -319,6 +343,7 @@ class Builder {
       return fail_("'" + v + "'" + of + " is a value: a handler passes variables (declared with var) or special "
                    "variables (such as _x), never values; compute the value in the function");
     if (v[0] == '_') return fail_("'" + v + "'" + of + " is no special variable");
+    if (const std::string why = elsewhere_(v, of); !why.empty()) return fail_(why);
     return fail_("'" + v + "'" + of + " is not declared: add `var " + v + "` to the instance before this line");
   }
 
@@ -355,10 +380,17 @@ class Builder {
     const auto ins = names_(text.substr(open + 1, close - open - 1));
     int32_t fcode = kNoFunction;
     if (!fn.empty() && !function_exists_(fn, ins.size(), outs.size())) return false;
-    if (!fn.empty() && !code_of_(fn, &fcode)) {
-      fcode = next_fn_++;
-      if (fixtab_add(rt_name_table(b_), fcode, fn.c_str(), 0) != 0) return fail_("the name table is full");
-      codes_[fn] = fcode;
+    if (!fn.empty()) {
+      const auto known = functions_.find(fn);
+      if (known != functions_.end()) {
+        fcode = known->second;
+      } else if (named_code_(fn, &fcode)) {
+        functions_[fn] = fcode;  // a variable of that name: the table holds each name once
+      } else {
+        fcode = next_fn_++;
+        if (fixtab_add(rt_name_table(b_), fcode, fn.c_str(), 0) != 0) return fail_("the name table is full");
+        functions_[fn] = fcode;
+      }
     }
     w.push_back(fcode);
     w.push_back(int32_t(ins.size()));
@@ -423,7 +455,8 @@ class Builder {
     if (word == "var") {
       if (!(in >> text)) return fail_("'var' takes a variable name");
       const int32_t code = next_var_++;
-      codes_[text] = code;
+      vars_[text] = code;
+      var_instances_[text] = name_;
       return fixtab_add(rt_name_table(b_), code, text.c_str(), 0) == 0 &&
              undo_store_add_field(rt_value_store(b_), id_, code, 1) == 0;
     }
@@ -456,7 +489,10 @@ class Builder {
       data.push_back(int32_t(watched.size()));
       for (const std::string& v : watched) {
         int32_t code = 0;
-        if (!code_of_(v, &code)) return fail_("the watched variable '" + v + "' is not declared");
+        if (!code_of_(v, &code)) {
+          const std::string why = elsewhere_(v, "");
+          return fail_(why.empty() ? "the watched variable '" + v + "' is not declared" : "the watched " + why);
+        }
         data.push_back(code);
       }
     }
@@ -473,6 +509,7 @@ class Builder {
   }
 
   bool begin_instance_() {
+    vars_.clear();
     const std::string library = "_TN_" + name_;
     if (library.size() > kMaxLibraryName) return false;
     EngineContext* c = rt_engine(b_);
@@ -516,7 +553,7 @@ class Builder {
   // Images are saved initialised: every instance is reset (its init
   // handlers run) here, and none runs when the program loads the image.
   bool reset_all_() {
-    RuntimeBlock** handle = b_->h.handle;
+    RuntimeBlock** handle = rt_handle(b_);
     for (int32_t k = 0; k < (*handle)->h.instance_count; ++k) {
       const int32_t id = inst_at(*handle, k)->id;
       int32_t start = 0;

@@ -503,6 +503,42 @@ TEST(StartupSettings, ClampsAndDefaults) {
   EXPECT_EQ(startup_settings_read(s).mem_min, 2146435072);
 }
 
+// Every stored figure font height gives a font the drivers draw: its size
+// in pixels, cut to 2048; 0 the fallback font.
+TEST(FigureFontSetting, EveryStoredHeight) {
+  struct Row {
+    int32_t height;
+    int pixels;  // 0: the fallback font, set in points
+  } rows[] = {{-11, 11}, {11, 11}, {-1, 1}, {0, 0}, {-2048, 2048}, {2049, 2048},
+              {INT32_MIN, 2048}, {INT32_MIN + 1, 2048}, {INT32_MAX, 2048}};
+  for (const Row& r : rows) {
+    const QFont f = figure_font_from_settings(QStringLiteral("DejaVu Sans"), r.height);
+    if (r.pixels == 0) {
+      EXPECT_EQ(f.pointSize(), 9) << r.height;
+    } else {
+      EXPECT_EQ(f.pixelSize(), r.pixels) << r.height;
+    }
+  }
+}
+
+// The program starts and draws with the extreme 32-bit values stored in
+// every integer setting it reads at start-up (the block's sizes aside,
+// whose clamps ClampsAndDefaults covers).
+TEST_F(Program, StartsWithExtremeStoredSettings) {
+  static const char* const kKeys[] = {"CodeOptimization", "DiscardAssert", "InteractiveHilight", "ThickLines",
+                                      "BkColor", "FormatLoose", "FormatNDigits", "FigFontSize", "WindowFlags",
+                                      "WindowShowCmd", "WindowLeft", "WindowRight", "WindowTop", "WindowBottom",
+                                      "CmdPanelHeight"};
+  for (const int32_t value : {INT32_MIN, int32_t(-1), INT32_MAX}) {
+    SCOPED_TRACE(value);
+    for (const char* key : kKeys) settings->write_int(QString::fromLatin1(key), value);
+    start(QStringLiteral(TN_DEMO_PROGRAM));
+    EXPECT_FALSE(colour_box(screen(), kCurve).isEmpty());
+    EXPECT_LE(gdi_figure_font().pixelSize(), 2048);
+    app.reset();
+  }
+}
+
 TEST_F(Program, APreferenceToggleIsReadAtTheNextStart) {
   start(QStringLiteral(TN_BARE_PROGRAM));
   ASSERT_TRUE(run(kCmdPrefThickLines));

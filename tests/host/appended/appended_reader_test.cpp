@@ -91,6 +91,40 @@ TEST(AppendedReader, PackedApplicationRunsAndLoads) {
   appended_description_free(&d);
 }
 
+// A program whose zero-byte request is answered by a chunk of one byte does
+// not load; with the empty stream in its place it does.
+TEST(AppendedReader, AZeroByteRequestTakesOnlyAnEmptyStream) {
+  FakeHost built;
+  ASSERT_EQ(built.start(kBlockBytes, kBlockBytes), 0);
+  ASSERT_EQ(rt_register_library(built.block, g_builtin_table_host), 0);
+  Builder builder(built.block, {});
+  ASSERT_TRUE(builder.build("instance demo\ntitle \"Demo\"\n")) << builder.error;
+  Sections parts = requests(builder.sections());
+  size_t empty = 0;
+  while (empty < parts.size() && !parts[empty].empty()) ++empty;
+  ASSERT_LT(empty, parts.size());
+  for (const bool one_byte : {false, true}) {
+    SCOPED_TRACE(one_byte ? "one byte" : "empty stream");
+    std::vector<uint8_t> block = appended_block({}, "d");
+    for (size_t k = 0; k < parts.size(); ++k) {
+      const std::vector<uint8_t> chunk = deflate_chunk(k == empty && one_byte ? std::vector<uint8_t>{'x'} : parts[k]);
+      put_u32(block, uint32_t(chunk.size()));
+      block.insert(block.end(), chunk.begin(), chunk.end());
+    }
+    TempFile exe("zero", with_trailer(program(), block));
+    AppendedStream s{};
+    AppendedDescription d{};
+    ASSERT_TRUE(appended_open(exe.path.c_str(), &s, &d));
+    FakeHost target;
+    ASSERT_EQ(target.start(kBlockBytes, kBlockBytes), 0);
+    ASSERT_EQ(rt_register_library(target.block, g_builtin_table_host), 0);
+    const int status = rt_load_image(&target.block, &appended_chunk_read, &s);
+    EXPECT_EQ(status != 0, one_byte) << status;
+    appended_close(&s);
+    appended_description_free(&d);
+  }
+}
+
 TEST(AppendedReader, ChunkSizesMustMatchExactly) {
   const std::vector<uint8_t> data(100, 7);
   const auto file = one_chunk(deflate_chunk(data));
@@ -100,6 +134,9 @@ TEST(AppendedReader, ChunkSizesMustMatchExactly) {
   EXPECT_TRUE(read_all(one_chunk(deflate_chunk({})), {0}));
   EXPECT_FALSE(read_all(one_chunk(deflate_chunk({})), {1}));
   EXPECT_FALSE(read_all(one_chunk(deflate_chunk(data)), {0}));
+  // Only an empty stream answers a zero-byte request: one or two bytes do not.
+  EXPECT_FALSE(read_all(one_chunk(deflate_chunk({'x'})), {0}));
+  EXPECT_FALSE(read_all(one_chunk(deflate_chunk({'x', 'y'})), {0}));
   EXPECT_FALSE(read_all(one_chunk({}), {0}));  // L = 0
 }
 

@@ -4,8 +4,9 @@
 # click elsewhere commits and redraws), Delete outside a field takes the
 # figure off its subplot, the zoom band is on the screen while the button is
 # held, a handler that loops for ever is stopped by the Pause key and the
-# next menu command works, and the demo's subplot moved across a 2 x 2 grid
-# leaves no phantom subplots, Undo giving the figure back pixel for pixel.
+# next menu command works (and again after a handler's dbhalt), and the
+# demo's subplot moved across a 2 x 2 grid leaves no phantom subplots, Undo
+# giving the figure back pixel for pixel.
 #   window_faults.sh FAULTS_PROGRAM DEMO_PROGRAM WORKDIR
 set -euo pipefail
 faults=$1 demo=$2 work=$3
@@ -79,6 +80,27 @@ sleep 0.3
 xdotool key c
 wait_for_change "$work/counted.png" "$green" "$green_before" ||
   fail "the menu command after the break did not work"
+# A handler that enters the debugger: its refusal goes to standard error,
+# its message box is closed, and the next menu command works.
+counted=$box
+focus
+xdotool key alt+t
+sleep 0.3
+xdotool key h
+refused=""
+for _ in $(seq 50); do
+  grep -q "Cannot step in TN handlers." "$work/stderr" && { refused=yes; break; }
+  sleep 0.2
+done
+[ -n "$refused" ] || fail "dbhalt in a handler was not refused"
+sleep 0.5
+xdotool key Return
+sleep 0.3
+focus
+xdotool key alt+t
+sleep 0.3
+xdotool key c
+wait_for_change "$work/counted2.png" "$green" "$counted" || fail "the menu command after dbhalt did not work"
 # The zoom band shows while the button is held.
 xdotool key ctrl+2
 sleep 0.3
