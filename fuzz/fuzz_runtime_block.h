@@ -33,6 +33,19 @@ constexpr uint32_t kMaxBytes = 8u << 20;
 // while a hostile size costs little.
 constexpr uint32_t kMinCapBytes = 4 * kStartBytes;
 
+// The fuzz input as the loader's byte source: reads past its end fail.
+struct Input {
+  const uint8_t* data;
+  size_t size, at;
+  static bool read(void* to, uint32_t n, void* arg) {
+    auto* in = static_cast<Input*>(arg);
+    if (in->size - in->at < n) return false;
+    if (n) std::memcpy(to, in->data + in->at, n);
+    in->at += n;
+    return true;
+  }
+};
+
 inline char g_sink[1 << 12];
 inline uint32_t g_sink_len = 0;
 

@@ -7,21 +7,7 @@
 #include "fuzz/fuzz_runtime_block.h"
 #include "runtime/image_loader.h"
 
-namespace {
-
-struct Input {
-  const uint8_t* data;
-  size_t size, at;
-  static bool read(void* to, uint32_t n, void* arg) {
-    auto* in = static_cast<Input*>(arg);
-    if (in->size - in->at < n) return false;
-    if (n) std::memcpy(to, in->data + in->at, n);
-    in->at += n;
-    return true;
-  }
-};
-
-}  // namespace
+using fuzzblock::Input;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RuntimeBlock** handle = fuzzblock::fresh_block(fuzzblock::cap_for_flat(size));

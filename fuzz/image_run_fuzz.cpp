@@ -30,17 +30,7 @@ constexpr int kMostMenuRecords = 64;  // per kind, past any seed's menus
 // which every seed's handlers finish well within.
 constexpr long kPollBudget = 4000;
 
-struct Input {
-  const uint8_t* data;
-  size_t size, at;
-  static bool read(void* to, uint32_t n, void* arg) {
-    auto* in = static_cast<Input*>(arg);
-    if (in->size - in->at < n) return false;
-    if (n) std::memcpy(to, in->data + in->at, n);
-    in->at += n;
-    return true;
-  }
-};
+using fuzzblock::Input;
 
 long g_polls = 0;
 uint8_t budget_poll(void*) { return ++g_polls > kPollBudget ? 1 : 0; }
