@@ -186,5 +186,7 @@ void rt_set_current_subplot(RuntimeBlock* b, int32_t index) { b->h.build.subplot
 int rt_engine_tick(RuntimeBlock* b) {
   // While a handler runs the interpreter is already in use.
   if (b->h.busy) return 0;
-  return interp_run(rt_engine(b), 0);
+  // One slice: the run comes back when a task's time slice ends, however
+  // long its code would run, so that the host's window keeps answering.
+  return interp_run(rt_engine(b), 1);
 }

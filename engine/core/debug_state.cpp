@@ -125,17 +125,20 @@ int frame_pending_step_present(EngineContext* ctx) {
   return ctx->frame >= 0 && frame_words(ctx, ctx->frame)[kFwSuspendKind] != 0 ? 1 : 0;
 }
 
-int frame_take_pending_step(EngineContext* ctx) {
-  // Nothing suspended leaves every frame as it is: the unwinding below would
-  // otherwise run down to the base frame before it could tell.
-  bool found = false;
-  for (int32_t index = ctx->frame; index >= 0 && !found;) {
+bool frame_suspended_present(EngineContext* ctx) {
+  for (int32_t index = ctx->frame; index >= 0;) {
     const uint32_t* w = frame_words(ctx, index);
-    found = w[kFwSuspendKind] != 0;
+    if (w[kFwSuspendKind] != 0) return true;
     if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame) break;
     index = previous(w, index);
   }
-  if (!found) return kBadContext;
+  return false;
+}
+
+int frame_take_pending_step(EngineContext* ctx) {
+  // Nothing suspended leaves every frame as it is: the unwinding below would
+  // otherwise run down to the base frame before it could tell.
+  if (!frame_suspended_present(ctx)) return kBadContext;
   TN_TRY(frame_unwind(ctx, -1));
   if (ctx->frame < 0) return kBadContext;
   uint32_t* w = frame_words(ctx, ctx->frame);

@@ -37,6 +37,8 @@ int dbg_set_echo(EngineContext* ctx, int on, const char* name, int32_t length, i
 
 // 1 when the current frame holds a suspended position, else 0.
 int frame_pending_step_present(EngineContext* ctx);
+// True when the current frame or one of its callers holds one.
+bool frame_suspended_present(EngineContext* ctx);
 // Unwinds the frames above the suspended one and makes its position the
 // current one; kBadContext when nothing is suspended.
 int frame_take_pending_step(EngineContext* ctx);

@@ -240,7 +240,7 @@ int interp_run(EngineContext* ctx, int slice) {
     if (ctx->task_first == 0) return kOk;
     tasks.switch_to(ctx, -1);
   }
-  if (ctx->clock_fn && ctx->task_first != 0) ctx->clock_fn(ctx->clock_state, 0, 1);
+  if (ctx->task_first != 0) slice_lap_restart(ctx);
 
   static const void* const kByClass[kClassCount] = {
       &&op_generic, &&op_nop, &&op_push_zero, &&op_push_one, &&op_push_i, &&op_push_pi, &&op_push_golden,
@@ -434,8 +434,11 @@ tick:
   may_overload = true;
   goto slice_over;
 
-// The slice is used up: the next task runs, or this code goes on.
+// The slice is used up: the next task runs, or this code goes on. In a
+// sliced run a task's slice ends the run: the host gets control back once
+// per slice, whatever the tasks do, and the main context is resumed.
 slice_over: {
+  if (slice && ctx->task_current != 0) goto abort_poll;
   SAVE_POS();
   CodePosition p = ctx->pos;
   if (tasks.yield(ctx, &p)) {
@@ -475,9 +478,17 @@ op_jump: {
   const int16_t off = int16_t(pc[1]);
   pc += 2 + off;
   if (off >= 0) DISPATCH();
-  if (slice) goto abort_poll;
+  if (slice) goto sliced_back_jump;
   NEXT_FAST();  // a loop of fast instructions still lets tasks and events in
 }
+// A backward jump in a sliced run hands control back to the host, after the
+// abort poll, in the main context only: a task runs its whole time slice,
+// as in a run without slices. The main context's own slice is measured
+// here too, so that a loop of jumps alone still lets the tasks in.
+sliced_back_jump:
+  if (ctx->task_current != 0) NEXT_FAST();
+  if (ctx->task_first != 0 && slice_used(ctx, false)) goto slice_over;
+  goto abort_poll;
 
 // --- Literals --------------------------------------------------------------------
 op_push_i:
@@ -962,7 +973,7 @@ op_jump_if_false: {
     NEXT_FAST();
   }
   pc = insn + 2 + off;
-  if (off < 0 && slice) goto abort_poll;
+  if (off < 0 && slice) goto sliced_back_jump;
   NEXT_FAST();
 }
 // A comparison of two real scalars whose operands are already consumed:
@@ -976,7 +987,7 @@ fused_condition:
     pc = cond_next + 2;
     if (cond_truth == (*cond_next == kOpJumpIfTrue)) {
       pc += off;
-      if (off < 0 && slice) goto abort_poll;
+      if (off < 0 && slice) goto sliced_back_jump;
     }
     NEXT_FAST();
   }
@@ -1151,7 +1162,7 @@ position_watched: {
       w = frame_words(ctx, ctx->frame);
       w[kFwSuspendKind] = uint32_t(ctx->pos.kind);
       w[kFwSuspendOffset] = ctx->pos.offset;
-      if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
+      // A task stays current: the debugger's commands run in its context.
       ctx->status_word = kDebugSuspend;
       status = kDebugSuspend;
       goto end_run;
@@ -1462,7 +1473,7 @@ yield_task: {
 wait_retry: {
   SAVE_POS();
   if (ctx->task_current != 0) {
-    tasks.switch_to(ctx, 0);
+    tasks.hand_back(ctx);
     status = kSliceEnded;
     goto end_run;
   }
@@ -1483,21 +1494,24 @@ abort_poll:
     // No gap outlives a run: between slices the host, another task or a
     // saved image may read any variable.
     SAVE_POS();
-    if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
+    if (ctx->task_current != 0) tasks.hand_back(ctx);
     goto end_run;
   }
   if (status == kDebugSuspend) goto suspend;
   may_overload = false;
   goto error_path;
 
+// A task that stops where it can go on stays current, as at a breakpoint;
+// one with nothing to go on from ends.
 suspend:
   if (ctx->frame >= 0 && int32_t(frame_words(ctx, ctx->frame)[kFwStepMode]) >= kStepStopAtNext) {
     SAVE_POS();
     uint32_t* w = frame_words(ctx, ctx->frame);
     w[kFwSuspendKind] = uint32_t(ctx->pos.kind);
     w[kFwSuspendOffset] = ctx->pos.offset;
+  } else if (ctx->task_current != 0) {
+    tasks.remove(ctx, ctx->task_current);
   }
-  if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
   ctx->status_word = kDebugSuspend;
   status = kDebugSuspend;
   goto end_run;
@@ -1561,15 +1575,21 @@ error_report: {
   }
   ctx->pos.kind = kAreaNone;
   if (status != kCancel) err_print_traceback(ctx, status);
-  if (ctx->task_current != 0) tasks.remove(ctx, ctx->task_current);
+  // An error in a command typed while a task is suspended ends the command
+  // only; any other ends the task.
+  if (ctx->task_current != 0 && !frame_suspended_present(ctx)) tasks.remove(ctx, ctx->task_current);
   goto end_run;
 }
 
+// The code entered from the host ended. In a task that is a command typed
+// while the task is suspended: the task stays current while it still is
+// (the debugger's next command runs there too), else it is over (dbquit).
 code_end:
   entry_gap_settle(ctx);
   ctx->pos.kind = kAreaNone;
-  if (ctx->task_current != 0) tasks.switch_to(ctx, 0);
+  if (ctx->task_current != 0 && !frame_suspended_present(ctx)) tasks.remove(ctx, ctx->task_current);
   if (!nested) ctx->running = 0;
+  if (ctx->task_current != 0) return kOk;
   return ctx->pos.kind != kAreaNone ? kSliceEnded : kOk;
 
 end_run:

@@ -71,6 +71,9 @@ struct InterpTaskOps {
   // Runs the oldest pending event; pos (may be null) is the position of the
   // running code, which the event may change.
   int (*run_event)(EngineContext* ctx, CodePosition* pos);
+  // A task's turn ends with the run (the host resumes the main context):
+  // the main context becomes current as if the scheduler had chosen it.
+  void (*hand_back)(EngineContext* ctx);
 };
 void interp_set_task_ops(const InterpTaskOps* ops);  // null: the single-context defaults
 

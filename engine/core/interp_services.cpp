@@ -12,6 +12,7 @@ namespace {
 bool single_yield(EngineContext*, CodePosition*) { return false; }
 void single_switch(EngineContext*, int32_t) {}
 void single_remove(EngineContext*, int32_t) {}
+void single_hand_back(EngineContext*) {}
 
 // Runs the oldest queued function call with the position stored around it.
 // A queued item list needs the task scheduler's runner; it stays queued.
@@ -26,7 +27,8 @@ int single_run_event(EngineContext* c, CodePosition* pos) {
   return status;
 }
 
-constexpr InterpTaskOps kSingleContext = {single_yield, single_switch, single_remove, single_run_event};
+constexpr InterpTaskOps kSingleContext = {single_yield, single_switch, single_remove, single_run_event,
+                                          single_hand_back};
 InterpTaskOps g_task_ops = kSingleContext;
 
 }  // namespace
@@ -40,6 +42,7 @@ void interp_set_task_ops(const InterpTaskOps* ops) {
   if (ops->switch_to) g_task_ops.switch_to = ops->switch_to;
   if (ops->remove) g_task_ops.remove = ops->remove;
   if (ops->run_event) g_task_ops.run_event = ops->run_event;
+  if (ops->hand_back) g_task_ops.hand_back = ops->hand_back;
 }
 
 namespace {

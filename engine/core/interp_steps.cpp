@@ -110,25 +110,36 @@ constexpr int kFastStepsPerLap = 32;
 
 // Reads a lap of the current context's slice clock into its time used (and a
 // task's total time); *lap gets the lap. True when the slice is used up.
+constexpr int kWordBytes = 4;
+
+// The slice clock's state of the current context.
+void* slice_clock_state(EngineContext* c, uint64_t* record) {
+  return record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + kWordBytes * kTaskClockState)
+                : c->clock_state;
+}
+
 bool read_slice_lap(EngineContext* c, double* lap) {
   uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
-  constexpr int kWordBytes = 4;
-  void* state = record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + kWordBytes * kTaskClockState)
-                       : c->clock_state;
-  const double dt = c->clock_fn(state, 0, 1);
+  const double dt = c->clock_fn(slice_clock_state(c, record), 0, 1);
   *lap = dt;
   if (!record) {
     c->time_used += dt;
-    return c->time_used > c->time_slice;
+    return c->time_used > c->time_slice + double(tn::load<float>(c->main_task + kTaskSliceOverrun));
   }
   uint8_t* r = reinterpret_cast<uint8_t*>(record);
   const double used = tn::ld_f64(r + kWordBytes * kTaskSliceUsed) + dt;
   tn::st_f64(r + kWordBytes * kTaskSliceUsed, used);
   tn::st_f64(r + kWordBytes * kTaskTotalUsed, tn::ld_f64(r + kWordBytes * kTaskTotalUsed) + dt);
-  return used > c->time_slice;
+  return used > c->time_slice + double(tn::load<float>(r + kWordBytes * kTaskSliceOverrun));
 }
 
 }  // namespace
+
+void slice_lap_restart(EngineContext* c) {
+  if (!c->clock_fn) return;
+  uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
+  c->clock_fn(slice_clock_state(c, record), 0, 1);
+}
 
 bool slice_used(EngineContext* c, bool fast) {
   c->slice_steps_left = 1;

@@ -58,5 +58,8 @@ bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line);
 // One function for both: a second one called from the loop changed the
 // loop's code on its paths without tasks (50 instructions more a call).
 bool slice_used(EngineContext* c, bool fast);
+// Restarts the lap of the current context's slice clock: the time between
+// two runs is the host's, not the context's.
+void slice_lap_restart(EngineContext* c);
 
 }  // namespace interp_steps

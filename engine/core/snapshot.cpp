@@ -428,6 +428,7 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
   c->frame = l.frame;
   c->pos = l.pos;
   for (int k = 0; k < kMainTaskWords; ++k) c->main_task[k] = tn::get_le32(h + kImgMainTask + 4 * k);
+  c->main_task[kTaskSliceOverrun] = 0;
   if (l.task_first != 0) {
     // The main task's record describes this block's stacks, not the writer's.
     uint32_t* m = c->main_task;

@@ -49,6 +49,12 @@ enum TaskRecordWord : int {
   kTaskDataTop = 6,
   kTaskPosKind = 11,
   kTaskNext = 25,
+  // How far past its time slice the context runs before the scheduler is
+  // asked again (a float, seconds; 0 at every switch). Asked at the slice's
+  // end, the scheduler kept the context running since no other could run:
+  // asked again it would answer the same until a sleeping task is due or a
+  // task is started. Not kept in images.
+  kTaskSliceOverrun = 27,
   kTaskSliceUsed = 28,
   kTaskTotalUsed = 30,
   kTaskClockState = 34,

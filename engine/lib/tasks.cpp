@@ -8,7 +8,6 @@
 #include "engine/lib/tasks.h"
 
 #include <cmath>
-#include <climits>
 #include <cstring>
 
 #include "engine/core/call_cache.h"
@@ -36,7 +35,7 @@ enum : int {
   kTwPosKind = 11, kTwPosFlag = 12, kTwPosOffset = 13,
   kTwErrCode = 14, kTwErrFunction = 15, kTwErrLine = 16,
   kTwFailingOp = 17,  // 32 bytes
-  kTwNext = 25, kTwId = 26,
+  kTwNext = 25, kTwId = 26, kTwOverrun = 27,  // a float
   kTwSliceUsed = 28, kTwTotalUsed = 30,
   kTwAccumulator = 32, kTwPriority = 33,
   kTwClock = 34, kTwSleepClock = 35,
@@ -45,7 +44,8 @@ enum : int {
 static_assert(kTwFailingOp + kFailingOpBytes / 4 == kTwNext);
 // The loop's slicing and the image writer read these words by the core's names.
 static_assert(int(kTwNext) == int(kTaskNext) && int(kTwSliceUsed) == int(kTaskSliceUsed) &&
-              int(kTwTotalUsed) == int(kTaskTotalUsed) && int(kTwClock) == int(kTaskClockState));
+              int(kTwTotalUsed) == int(kTaskTotalUsed) && int(kTwClock) == int(kTaskClockState) &&
+              int(kTwOverrun) == int(kTaskSliceOverrun));
 
 constexpr int32_t kDefaultStack = 8192;
 constexpr int32_t kMinStack = 1024;
@@ -120,6 +120,7 @@ void load_task(EngineContext* c, int32_t t) {
   c->error_area.loc_line = int32_t(rw(c, t, kTwErrLine));
   std::memcpy(c->failing_op, rec_bytes(c, t) + 4 * kTwFailingOp, kFailingOpBytes);
   c->task_current = t;
+  set_rw(c, t, kTwOverrun, 0);
   set_rd(c, t, kTwSliceUsed, 0);
   set_rw(c, t, kTwAccumulator, 0);
   if (t == 0) c->time_used = 0;
@@ -134,27 +135,71 @@ bool asleep(EngineContext* c, int32_t t) {
   return wake >= 0 && c->clock_fn && read_clock(c, t, kTwSleepClock, kClockPeek) < wake;
 }
 
-// The accumulator scheduler: the main task is the candidate to beat; a task
-// with code and a greater accumulator takes over unless asleep; every task
-// with code then gains its priority. Ties keep the earlier candidate.
+int32_t code_kind(EngineContext* c, int32_t t) {
+  return t == c->task_current ? c->pos.kind : int32_t(rw(c, t, kTwPosKind));
+}
+
+// An accumulator gains a context's priority at every choice it loses; a
+// task asleep for hours must not wrap it round to a loser's value.
+constexpr int32_t kAccumulatorCap = 1 << 30;
+void gain(EngineContext* c, int32_t t, int32_t priority) {
+  const int32_t acc = int32_t(rw(c, t, kTwAccumulator));
+  set_rw(c, t, kTwAccumulator, uint32_t(acc < kAccumulatorCap - priority ? acc + priority : kAccumulatorCap));
+}
+
+// The accumulator scheduler. Every context with code, the main one included,
+// gains its priority at each choice, and the one chosen starts again from 0:
+// however busy the others, a context with code waits only until its
+// accumulator passes theirs, so none is starved. The main context is the
+// candidate to beat (ties keep the earlier candidate: the main context, then
+// list order); a sleeping task is passed over; a main context without code
+// is no candidate.
 int32_t choose_next(EngineContext* c) {
+  const bool main_has_code = code_kind(c, 0) != kAreaNone;
   int32_t best = 0;
+  bool have = main_has_code;
   int32_t best_acc = int32_t(rw(c, 0, kTwAccumulator));
-  // A main task with no code left is no candidate: any awake task beats it.
-  const int32_t main_kind = c->task_current == 0 ? c->pos.kind : int32_t(rw(c, 0, kTwPosKind));
-  if (main_kind == kAreaNone) best_acc = INT32_MIN;
   for (int32_t t = c->task_first; t != 0; t = int32_t(rw(c, t, kTwNext))) {
-    if (rw(c, t, kTwPosKind) == uint32_t(kAreaNone) && t != c->task_current) continue;
-    if (t == c->task_current && c->pos.kind == kAreaNone) continue;
+    if (code_kind(c, t) == kAreaNone) continue;
     const int32_t acc = int32_t(rw(c, t, kTwAccumulator));
-    if ((acc > best_acc || (best_acc == INT32_MIN && best == 0)) && !asleep(c, t)) {
+    if ((!have || acc > best_acc) && !asleep(c, t)) {
       best = t;
       best_acc = acc;
+      have = true;
     }
-    set_rw(c, t, kTwAccumulator, uint32_t(acc + int32_t(rw(c, t, kTwPriority))));
+    gain(c, t, int32_t(rw(c, t, kTwPriority)));
   }
+  if (main_has_code) gain(c, 0, kDefaultPriority);
+  set_rw(c, best, kTwAccumulator, 0);
   if (best != 0) set_rd(c, best, kTwWake, -1);
   return best;
+}
+
+// Seconds until the first sleeping task with code is due, at most `limit`;
+// 0 when a context other than the current one could run now.
+double next_chance(EngineContext* c, double limit) {
+  if (c->task_current != 0 && code_kind(c, 0) != kAreaNone) return 0;
+  double first = limit;
+  for (int32_t t = c->task_first; t != 0; t = int32_t(rw(c, t, kTwNext))) {
+    if (t == c->task_current || code_kind(c, t) == kAreaNone) continue;
+    const double wake = rd(c, t, kTwWake);
+    const double left = wake < 0 || !c->clock_fn ? 0 : wake - read_clock(c, t, kTwSleepClock, kClockPeek);
+    if (left <= 0) return 0;
+    if (left < first) first = left;
+  }
+  return first;
+}
+
+// The scheduler kept the current context running past the end of its slice.
+// When another context could run, the next question (after the next
+// instruction) chooses it: the current one starts again from 0 and the
+// others have gained. Otherwise it answers the same until a sleeping task is
+// due or a task is started (which clears this): the context runs on until
+// then, a slice at most, instead of asking after every instruction.
+void defer_next_choice(EngineContext* c) {
+  const int32_t t = c->task_current;
+  const double past = (t == 0 ? c->time_used : rd(c, t, kTwSliceUsed)) - c->time_slice;
+  if (past >= 0) tn::store(rec_bytes(c, t) + 4 * kTwOverrun, float(past + next_chance(c, c->time_slice)));
 }
 
 bool op_yield(EngineContext* c, CodePosition* pos) { return task_yield(c, pos); }
@@ -208,7 +253,19 @@ int op_run_event(EngineContext* c, CodePosition* pos) {
   return status;
 }
 
-constexpr InterpTaskOps kTaskOps = {op_yield, op_switch, op_remove, op_run_event};
+// The main context takes the turn from the task that ran, for the host to
+// resume it: every context with code gains its priority as at a choice, and
+// the main context starts again from 0, as chosen. Without this the task
+// that gave way would have gained nothing while the main context ran, and
+// the main context, winning the tie, would run a second slice before it.
+void op_hand_back(EngineContext* c) {
+  if (c->task_current == 0) return;
+  for (int32_t t = c->task_first; t != 0; t = int32_t(rw(c, t, kTwNext)))
+    if (code_kind(c, t) != kAreaNone) gain(c, t, int32_t(rw(c, t, kTwPriority)));
+  task_switch(c, 0);
+}
+
+constexpr InterpTaskOps kTaskOps = {op_yield, op_switch, op_remove, op_run_event, op_hand_back};
 
 }  // namespace
 
@@ -219,18 +276,13 @@ uint32_t* task_current_record(EngineContext* ctx) {
 }
 
 void task_switch(EngineContext* ctx, int32_t task) {
-  call_cache_clear();  // calls are resolved afresh in the task that runs next
   if (task < 0) {
     if (ctx->task_first == 0) return;
     task = choose_next(ctx);
   }
-  if (task == ctx->task_current) {
-    // The same task goes on with a fresh slice; otherwise the slice stays used
-    // up and every later instruction would ask the scheduler again.
-    if (task == 0) ctx->time_used = 0;
-    else set_rd(ctx, task, kTwSliceUsed, 0);
-    return;
-  }
+  // The context already running goes on as it was, in the same slice.
+  if (task == ctx->task_current) return;
+  call_cache_clear();  // calls are resolved afresh in the task that runs next
   save_current(ctx);
   load_task(ctx, task);
 }
@@ -280,6 +332,7 @@ bool task_yield(EngineContext* ctx, CodePosition* pos) {
   const int32_t from = ctx->task_current;
   task_switch(ctx, -1);
   if (from != 0 && pos->kind == kAreaNone && ctx->task_current != from) task_delete(ctx, from);
+  if (ctx->task_current == from && ctx->pos.kind != kAreaNone) defer_next_choice(ctx);
   if (ctx->pos.kind != kAreaNone) {
     *pos = ctx->pos;
     ctx->yield_request = 0;
