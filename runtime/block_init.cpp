@@ -188,5 +188,6 @@ int rt_engine_tick(RuntimeBlock* b) {
   if (b->h.busy) return 0;
   // One slice: the run comes back when a task's time slice ends, however
   // long its code would run, so that the host's window keeps answering.
-  return interp_run(rt_engine(b), 1);
+  const int status = interp_run(rt_engine(b), 1);
+  return handler_end_task_stop(rt_engine(b), status) ? kOk : status;
 }

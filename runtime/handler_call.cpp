@@ -151,7 +151,9 @@ int push_inputs(RuntimeBlock* b, int32_t id, const Hd& hd, const CallIo& io) {
 }
 
 // Runs the function; with a break poll in slices, showing progress. The
-// engine polls at each slice end and ends the run with 501 itself.
+// engine polls at each slice end and ends the run with 501 itself. A task
+// that stops for debugging meanwhile ends (handler_end_task_stop) and the
+// handler goes on.
 int run_function(RuntimeBlock** handle, const Hd& hd) {
   RuntimeBlock* b = *handle;
   EngineContext* c = rt_engine(b);
@@ -160,10 +162,10 @@ int run_function(RuntimeBlock** handle, const Hd& hd) {
   if (fixtab_find(rt_name_table(b), hd.fn, &stored, &length) != 0) return kRtVarNotFound;
   char name[kFunctionNameBytes] = {};
   std::memcpy(name, stored, size_t(std::min(length, kFunctionNameBytes - 1)));
-  if (!rt_has_break_poll(b)) return interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 0);
-  int status = interp_call(c, name, hd.context, hd.nin, hd.nout, 0, 1);
-  while (status == kRunning) {
-    status = interp_run(rt_engine(*handle), 1);
+  const int slice = rt_has_break_poll(b) ? 1 : 0;
+  int status = interp_call(c, name, hd.context, hd.nin, hd.nout, 0, slice);
+  while (status == kRunning || handler_end_task_stop(rt_engine(*handle), status)) {
+    status = interp_run(rt_engine(*handle), slice);
     b = *handle;
     if (status != kRunning || !b->h.progress.fn || !rt_has_clock(b)) continue;
     const double t = rt_clock_read(b, kClockSlotHandler, false, false);
@@ -341,6 +343,13 @@ bool record_has_cursor_output(RuntimeBlock* b, int32_t start, int32_t record) {
 }
 
 }  // namespace
+
+bool handler_end_task_stop(EngineContext* c, int status) {
+  if (!interp_task_stopped(c, status)) return false;
+  report_suspended(c);
+  interp_end_task_stop(c);
+  return true;
+}
 
 double rt_clock_read(RuntimeBlock* b, int32_t slot, bool process_time, bool reset) {
   if (!rt_has_clock(b)) return 0.0;

@@ -46,6 +46,11 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
                  int32_t subplot, bool event, uint32_t key, int32_t fd, int32_t link_id, char* text,
                  int32_t text_size, int32_t* text_length, char* msg, int32_t msg_capacity, int32_t* msg_length);
 
+// After a run that ended with `status`: a task stopped for debugging, which
+// the program cannot step, ends with the report of a handler that stops, and
+// the main context is current again (true); false for any other status.
+bool handler_end_task_stop(EngineContext* c, int status);
+
 // A handler record run without event, key, buffers or data text: the form
 // the init, terminate, idle, change and resize handlers take.
 int handler_call_plain(RuntimeBlock** handle, int32_t id, int32_t record, int32_t subplot, bool event);

@@ -483,10 +483,11 @@ op_jump: {
 }
 // A backward jump in a sliced run hands control back to the host, after the
 // abort poll, in the main context only: a task runs its whole time slice,
-// as in a run without slices. The main context's own slice is measured
-// here too, so that a loop of jumps alone still lets the tasks in.
+// as in a run without slices (without a clock to measure it, it too hands
+// control back here). The main context's own slice is measured here too, so
+// that a loop of jumps alone still lets the tasks in.
 sliced_back_jump:
-  if (ctx->task_current != 0) NEXT_FAST();
+  if (ctx->task_current != 0 && ctx->clock_fn) NEXT_FAST();
   if (ctx->task_first != 0 && slice_used(ctx, false)) goto slice_over;
   goto abort_poll;
 

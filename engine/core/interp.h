@@ -13,15 +13,25 @@
 
 // Runs from the current code position until the code ends (0), an error is
 // not caught (its code, after the traceback), control is handed back
-// (kSliceEnded: call again to go on) or the run is suspended (kDebugSuspend). With slice set every
-// backward jump hands control back. A call while the loop runs returns 0 at
-// once unless the position carries the nested-run mark.
+// (kSliceEnded: call again to go on) or the run is suspended (kDebugSuspend).
+// With slice set control is handed back at every backward jump of the main
+// context and at the end of a task's time slice (a task runs its whole slice
+// however its code loops), so that a run comes back within one slice. A
+// call while the loop runs returns 0 at once unless the position carries the
+// nested-run mark.
 int interp_run(EngineContext* ctx, int slice);
 // After a run that ended with `status`: true when an error that nothing caught
 // ended a task and only that task, so that the host resumes the main context
 // (still holding code) with interp_run once the report is on fd 2. An abort
 // (kAborted) stops everything and is never resumed.
 bool interp_task_failed(const EngineContext* ctx, int status);
+// After a run that ended with `status`: true when a task stopped for
+// debugging. It stays the current context, so that the debugger's commands
+// run in it (dbcont, dbstep, dbquit take it on); a host that cannot step
+// it calls interp_end_task_stop, which ends the task and makes the main
+// context current again, to be resumed with interp_run when it has code.
+bool interp_task_stopped(const EngineContext* ctx, int status);
+void interp_end_task_stop(EngineContext* ctx);
 
 // --- Handlers of engine opcodes ----------------------------------------------
 // Every engine opcode that the loop does not execute itself goes to the

@@ -1,7 +1,7 @@
 // The services the loop calls that others install: the task scheduler's
 // switching and pending events (by default one context that runs queued
-// calls itself), the built-in display of values, and the test that tells a
-// host an error ended only a task.
+// calls itself), the built-in display of values, and the tests that tell a
+// host an error ended only a task or a task stopped for debugging.
 #include <cstring>
 
 #include "engine/core/interp.h"
@@ -60,4 +60,14 @@ bool interp_task_failed(const EngineContext* ctx, int status) {
       status == kAborted)
     return false;
   return !ctx->running && ctx->pos.kind != kAreaNone;
+}
+
+bool interp_task_stopped(const EngineContext* ctx, int status) {
+  return status == kDebugSuspend && ctx->task_current != 0;
+}
+
+void interp_end_task_stop(EngineContext* ctx) {
+  if (ctx->task_current == 0) return;
+  g_task_ops.remove(ctx, ctx->task_current);
+  ctx->status_word = kOk;
 }

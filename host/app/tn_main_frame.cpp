@@ -126,6 +126,12 @@ void TNMainFrame::timerEvent(QTimerEvent* event) {
     RuntimeCallScope scope;
     view_->prepare_runtime();
     rt_engine_tick(host_->block());
+    // The next tick comes a full period after this one ends. A tick may run
+    // a task for its whole time slice, and a timer behind its time fires
+    // again at once: the window's own events (a menu to open, a redraw)
+    // would find no time between the slices.
+    killTimer(tick_timer_);
+    tick_timer_ = startTimer(kFrameTickMs);
   }
   if (documents_tick_) documents_tick_();
   if (++update_countdown_ >= kToolBarUpdateTicks) {
