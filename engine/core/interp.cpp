@@ -430,14 +430,15 @@ tick:
   if (ctx->event_count != 0) goto tail;
   TN_ASSERT(ctx->task_first != 0);
   if (--ctx->slice_steps_left > 0 || !slice_used(ctx, true)) DISPATCH();
-  slots_known = false;
-  may_overload = true;
   goto slice_over;
 
 // The slice is used up: the next task runs, or this code goes on. In a
 // sliced run a task's slice ends the run: the host gets control back once
-// per slice, whatever the tasks do, and the main context is resumed.
+// per slice, whatever the tasks do, and the main context is resumed. The
+// workspace's slots are another context's after a switch.
 slice_over: {
+  slots_known = false;
+  may_overload = true;
   if (slice && ctx->task_current != 0) goto abort_poll;
   SAVE_POS();
   CodePosition p = ctx->pos;
@@ -1371,6 +1372,7 @@ op_task_end:
     const int32_t task = ctx->task_current;
     tasks.switch_to(ctx, 0);
     tasks.remove(ctx, task);
+    slots_known = false;
     RELOAD();
     goto top;
   }
