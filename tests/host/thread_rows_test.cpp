@@ -111,8 +111,30 @@ class TaskTest : public ::testing::Test {
     if (!task_find(s.c, id, &index) || index == 0) return 0;
     return tn::ld_u32(reinterpret_cast<uint8_t*>(heap_words(s.c) + index) + 4 * w);
   }
+  // Runs a command line to its end as a host does: a yield back to the main
+  // context hands control back (kSliceEnded) on the way.
+  int finish(const std::string& text, int sliced = 0) {
+    int status = exec_command_line(s.c, text.data(), int32_t(text.size()), 0);
+    while (status == kSliceEnded) status = interp_run(s.c, sliced);
+    return status;
+  }
+  double record_double(int32_t id, int w) {
+    int32_t index = 0;
+    if (!task_find(s.c, id, &index) || index == 0) return 0;
+    return tn::ld_f64(reinterpret_cast<uint8_t*>(heap_words(s.c) + index) + 4 * w);
+  }
   static constexpr int kPriorityWord = 33;
+  static constexpr int kTotalTimeWord = 30;
 };
+
+// A task that loops n times (several slices' worth), then ends.
+const char kSpinner[] =
+    "function spinner(n)\n"
+    "  k = 0;\n"
+    "  while k < n\n"
+    "    k = k + 1;\n"
+    "  end\n"
+    "endfunction\n";
 
 const char kWorker[] =
     "function w(tag, n)\n"
@@ -385,10 +407,12 @@ TEST_F(TaskTest, ResetWithTasksAliveForgetsThem) {
   EXPECT_TRUE(s.clean());
 }
 
-// Passing over a sleeping task gives the main code a fresh slice: the
-// scheduler runs once a slice (the sleeper's accumulator gains its priority
-// each time), not after every instruction once the first slice is used up.
-TEST_F(TaskTest, PassingOverASleeperStartsAFreshSlice) {
+// Passing over a sleeping task keeps the main code running past its slice,
+// and the scheduler is asked again only when the sleeper may be due, a
+// slice later at most: once a slice (the sleeper's accumulator gains its
+// priority each time), not after every instruction once the first slice is
+// used up.
+TEST_F(TaskTest, PassingOverASleeperAsksOnceASlice) {
   ASSERT_EQ(s.run("function sleeper()\n  threadsleep(100);\nendfunction\n"), kOk);
   ASSERT_EQ(s.run("id = threadnew(@sleeper);\n"), kOk);
   for (int i = 0; i < 3; ++i) interp_run(s.c, 0);
@@ -400,6 +424,72 @@ TEST_F(TaskTest, PassingOverASleeperStartsAFreshSlice) {
   const double rounds = double(record_word(1, 32)) / double(record_word(1, kPriorityWord));
   EXPECT_GT(rounds, slices / 2);
   EXPECT_LT(rounds, slices * 1.5);
+}
+
+// A run with the slice flag, as the host's tick makes it with no code of
+// the main context's to run: a task's backward jumps do not end it, the end
+// of the task's time slice does, and the main context is current again.
+TEST_F(TaskTest, SlicedRunGivesATaskOneWholeSlice) {
+  ASSERT_EQ(s.run(kSpinner), kOk);
+  ASSERT_EQ(s.run("threadnew(@spinner, threadset(), 1e6);\n"), kOk);
+  g_step = 0.001;  // a lap per instruction: a slice is some fifty of them
+  for (int run = 1; run <= 3; ++run) {
+    EXPECT_EQ(interp_run(s.c, 1), kSliceEnded);
+    EXPECT_EQ(s.c->task_current, 0);
+    EXPECT_EQ(tasks(), 1);
+    const double used = record_double(1, kTotalTimeWord);
+    EXPECT_GT(used, run * s.c->time_slice - 0.005) << run;
+    EXPECT_LT(used, run * s.c->time_slice + 0.005) << run;
+  }
+}
+
+// Two tasks that would run for hundreds of slices beside a short main
+// script: the main context too gets its turns, so its code ends while both
+// tasks still run, each having had turns of its own.
+TEST_F(TaskTest, BusyTasksLeaveTheMainContextItsTurns) {
+  ASSERT_EQ(s.run(kSpinner), kOk);
+  ASSERT_EQ(s.run("a = threadnew(@spinner, threadset(), 1e4); b = threadnew(@spinner, threadset(), 1e4);\n"), kOk);
+  g_step = 0.001;
+  for (int sliced = 0; sliced <= 1; ++sliced) {
+    EXPECT_EQ(finish("x = 0;\nfor k = 1:300\n  x = x + k;\nend\n", sliced), kOk);
+    EXPECT_EQ(tasks(), 2) << sliced;
+    EXPECT_GT(record_double(1, kTotalTimeWord), 0.0) << sliced;
+    EXPECT_GT(record_double(2, kTotalTimeWord), 0.0) << sliced;
+    EXPECT_EQ(s.value("x"), "double 1x1 [45150]");
+  }
+  EXPECT_EQ(s.value("[a b]"), "double 1x2 [1 2]");  // the tasks' loops wrote none of the main script's variables
+  ASSERT_EQ(s.run("threadkill(a); threadkill(b);\n"), kOk);
+}
+
+// The scheduler choosing the context already running changes nothing: it
+// goes on in the slice it has used, not in a fresh one.
+TEST_F(TaskTest, ChoosingTheRunningContextKeepsItsSlice) {
+  ASSERT_EQ(s.run("function sleeper()\n  threadsleep(100);\nendfunction\n"), kOk);
+  ASSERT_EQ(s.run("id = threadnew(@sleeper);\n"), kOk);
+  for (int i = 0; i < 3; ++i) interp_run(s.c, 0);
+  ASSERT_EQ(s.c->task_current, 0);
+  s.c->time_used = 0.07;
+  task_switch(s.c, -1);  // the sleeper is passed over
+  EXPECT_EQ(s.c->task_current, 0);
+  EXPECT_EQ(s.c->time_used, 0.07);
+  task_switch(s.c, 0);
+  EXPECT_EQ(s.c->time_used, 0.07);
+}
+
+// A task asleep beside a busy main script wakes when it is due, not at the
+// end of a slice the main script was given meanwhile: the scheduler, which
+// let the main script run on, asks again when the sleeper is due.
+double g_toc_now() { return g_now; }
+TEST_F(TaskTest, SleeperBesideABusyMainScriptWakesOnTime) {
+  clock_set_sources_for_tests(g_toc_now, nullptr);
+  ASSERT_EQ(s.run("function nap()\n  global woke slept\n  slept = toc;\n  threadsleep(0.12);\n  woke = toc;\n"
+                  "endfunction\n"),
+            kOk);
+  g_step = 0.001;
+  ASSERT_EQ(finish("global woke slept; woke = 0; threadnew(@nap);\nfor k = 1:2000\n  x = k;\nend\n"), kOk);
+  clock_set_sources_for_tests(nullptr, nullptr);
+  EXPECT_EQ(tasks(), 0);
+  EXPECT_EQ(s.value("woke - slept >= 0.12 && woke - slept < 0.135"), "logical 1x1 [1]") << s.value("woke - slept");
 }
 
 // A coarse clock, as the host's: it moves by kCoarseTick once every

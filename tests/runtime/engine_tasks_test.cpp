@@ -1,0 +1,114 @@
+// Engine tasks as the runtime runs them. The engine tick, as the main
+// frame's timer runs it: one time slice of a task and back, whatever the
+// task's code does. A task that stops for debugging, which the program
+// cannot step, ends with the report a handler that stops gives, in a tick
+// or while a handler runs, and the engine (the handler) goes on.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/core/calls.h"
+#include "engine/core/interp.h"
+#include "engine/core/status.h"
+#include "host/builtin_table_host.h"
+#include "runtime/runtime_block.h"
+#include "app_fixture.h"
+#include "fake_host.h"
+
+namespace {
+
+constexpr uint32_t kBlockBytes = 2u << 20;
+
+// A clock that moves by a fixed step at every lap reading, so that a slice
+// ends after a known number of instructions. A state holds its lap's start.
+double g_now = 0;
+constexpr double kStep = 0.001;
+double stepping_clock(void* state, int, int mode) {
+  double start = 0;
+  std::memcpy(&start, state, sizeof start);
+  if (mode == 1) g_now += kStep;
+  const double lap = g_now - start;
+  if (mode == 1) std::memcpy(state, &g_now, sizeof g_now);
+  return lap;
+}
+
+int run(EngineContext* c, const std::string& text) {
+  int status = exec_command_line(c, text.data(), int32_t(text.size()), 0);
+  while (status == kSliceEnded) status = interp_run(c, 0);
+  return status;
+}
+
+struct Tick : ::testing::Test {
+  FakeHost h;
+  double slots[6] = {};
+  EngineContext* c = nullptr;
+  void SetUp() override {
+    ASSERT_EQ(h.start(kBlockBytes, kBlockBytes), 0);
+    ASSERT_EQ(rt_register_library(h.block, g_builtin_table_host), 0);
+    rt_set_clock_callback(h.block, stepping_clock, slots, int32_t(sizeof(double)));
+    c = rt_engine(h.block);
+    ASSERT_EQ(run(c, "function spinner(n)\n  k = 0;\n  while k < n\n    k = k + 1;\n  end\nendfunction\n"
+                     "function halter()\n  x = 7;\n  dbhalt\n  x = 8;\nendfunction\n"),
+              kOk);
+  }
+};
+
+TEST_F(Tick, RunsOneSliceOfATaskAndComesBack) {
+  // A task a handler started: the main context has no code of its own.
+  ASSERT_EQ(run(c, "threadnew(@spinner, threadset(), 1e6);\n"), kOk);
+  for (int tick = 0; tick < 3; ++tick) {
+    const double before = g_now;
+    EXPECT_EQ(rt_engine_tick(h.block), kSliceEnded);
+    EXPECT_EQ(c->task_current, 0);
+    EXPECT_NE(c->task_first, 0);  // still counting
+    EXPECT_NEAR(g_now - before, c->time_slice, 0.01) << tick;
+  }
+  ASSERT_EQ(run(c, "threadkill(1);\n"), kOk);
+  EXPECT_EQ(rt_engine_tick(h.block), kOk);  // nothing left to run
+}
+
+TEST_F(Tick, TaskThatStopsForDebuggingEnds) {
+  ASSERT_EQ(run(c, "threadnew(@halter);\n"), kOk);
+  h.take_output();
+  EXPECT_EQ(rt_engine_tick(h.block), kOk);
+  const std::string out = h.take_output();
+  EXPECT_NE(out.find("Cannot step in TN handlers."), std::string::npos) << out;
+  EXPECT_NE(out.find("x = 7"), std::string::npos) << out;  // the task's variables
+  EXPECT_EQ(c->task_first, 0);
+  EXPECT_EQ(c->task_current, 0);
+  EXPECT_EQ(c->status_word, kOk);
+  // The engine goes on: code runs, and a new task runs to its end.
+  EXPECT_EQ(run(c, "y = 3;\n"), kOk);
+  ASSERT_EQ(run(c, "threadnew(@spinner, threadset(), 10);\n"), kOk);
+  EXPECT_EQ(rt_engine_tick(h.block), kOk);
+  EXPECT_EQ(c->task_first, 0);
+}
+
+// The handler waits on a semaphore that its task unlocks before it stops.
+const char kWaiterSource[] =
+    "function unlock_and_halt(s)\n"
+    "  semaphoreunlock(s);\n"
+    "  dbhalt\n"
+    "endfunction\n"
+    "function a = waiter()\n"
+    "  s = semaphorenew();\n"
+    "  semaphorelock(s);\n"
+    "  threadnew(@unlock_and_halt, threadset(), s);\n"
+    "  semaphorelock(s);\n"
+    "  a = 5;\n"
+    "endfunction\n";
+
+struct HandlerTask : apptest::App {};
+
+TEST_F(HandlerTask, TaskThatStopsEndsAndTheHandlerGoesOn) {
+  build("instance demo\nvar a\nresize a = waiter()\n", kWaiterSource);
+  EXPECT_EQ(call(record(kTagResize)), 0);
+  EXPECT_NE(host.take_output().find("Cannot step in TN handlers."), std::string::npos);
+  EXPECT_EQ(value("a"), 5);
+  EXPECT_EQ(c()->task_first, 0);
+  EXPECT_EQ(c()->task_current, 0);
+  EXPECT_EQ(c()->status_word, kOk);
+}
+
+}  // namespace
