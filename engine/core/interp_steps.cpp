@@ -108,16 +108,18 @@ namespace {
 // later. Each lap starts where the last ended, so the time used stays exact.
 constexpr int kFastStepsPerLap = 32;
 
-// Reads a lap of the current context's slice clock into its time used (and a
-// task's total time); *lap gets the lap. True when the slice is used up.
 constexpr int kWordBytes = 4;
 
-// The slice clock's state of the current context.
+// The slice clock's state of the current context (record: a task's, null
+// for the main context).
 void* slice_clock_state(EngineContext* c, uint64_t* record) {
   return record ? ctx_bytes(c) + tn::ld_u32(reinterpret_cast<uint8_t*>(record) + kWordBytes * kTaskClockState)
                 : c->clock_state;
 }
 
+// Reads a lap of the current context's slice clock into its time used (and a
+// task's total time); *lap gets the lap. True when the slice is used up: the
+// time used exceeds the slice and the overrun the scheduler allowed.
 bool read_slice_lap(EngineContext* c, double* lap) {
   uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
   const double dt = c->clock_fn(slice_clock_state(c, record), 0, 1);
