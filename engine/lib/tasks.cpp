@@ -276,13 +276,13 @@ uint32_t* task_current_record(EngineContext* ctx) {
 }
 
 void task_switch(EngineContext* ctx, int32_t task) {
+  call_cache_clear();  // calls are resolved afresh in the task that runs next
   if (task < 0) {
     if (ctx->task_first == 0) return;
     task = choose_next(ctx);
   }
   // The context already running goes on as it was, in the same slice.
   if (task == ctx->task_current) return;
-  call_cache_clear();  // calls are resolved afresh in the task that runs next
   save_current(ctx);
   load_task(ctx, task);
 }
