@@ -11,6 +11,7 @@
 #include <QTimerEvent>
 #include <QToolBar>
 
+#include "engine/core/status.h"
 #include "host/app/main_menu.h"
 #include "host/app/runtime_depth.h"
 #include "host/app/runtime_host.h"
@@ -125,13 +126,14 @@ void TNMainFrame::timerEvent(QTimerEvent* event) {
   if (host_ && host_->has_block() && !host_runtime_busy()) {
     RuntimeCallScope scope;
     view_->prepare_runtime();
-    rt_engine_tick(host_->block());
-    // The next tick comes a full period after this one ends. A tick may run
-    // a task for its whole time slice, and a timer behind its time fires
-    // again at once: the window's own events (a menu to open, a redraw)
-    // would find no time between the slices.
-    killTimer(tick_timer_);
-    tick_timer_ = startTimer(kFrameTickMs);
+    // A tick that ran a task for its whole time slice: the next one comes a
+    // full period after this one ends. A timer behind its time fires again
+    // at once, and the window's own events (a menu to open, a redraw) would
+    // find no time between the slices.
+    if (rt_engine_tick(host_->block()) == kSliceEnded) {
+      killTimer(tick_timer_);
+      tick_timer_ = startTimer(kFrameTickMs);
+    }
   }
   if (documents_tick_) documents_tick_();
   if (++update_countdown_ >= kToolBarUpdateTicks) {
