@@ -5,6 +5,8 @@
 #include "platform/command_map.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QMenu>
 #include <QPainter>
@@ -95,6 +97,18 @@ void CommandMap::update_action(QAction* a) const {
 void CommandMap::update_menu(QMenu* menu) const {
   for (QAction* a : menu->actions())
     if (!a->isSeparator() && !a->menu()) update_action(a);
+}
+
+void CommandMap::watch_shortcuts() { QCoreApplication::instance()->installEventFilter(this); }
+
+bool CommandMap::eventFilter(QObject* watched, QEvent* event) {
+  // The override event goes to the focus object before the shortcut map
+  // matches the key; it is looked at, never taken.
+  if (event->type() == QEvent::ShortcutOverride) {
+    for (const auto& [command, a] : actions_)
+      if (!a->shortcut().isEmpty()) update_action(a);
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 bool CommandMap::dispatch(int command) {

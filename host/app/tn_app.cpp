@@ -159,6 +159,7 @@ bool TNApp::init_instance() {
   // for before the status bar loads the first font.
   frame_ = std::make_unique<TNMainFrame>(host_.get(), doc_runtime_.get(), settings_, commands_.get());
   main_menu_build(frame_->menuBar(), commands_.get());
+  commands_->watch_shortcuts();
   TNMainFrame* frame = frame_.get();
   doc_ = std::make_unique<TNDoc>(
       doc_runtime_.get(), commands_.get(), [frame] { return frame->menuBar(); },

@@ -1,9 +1,12 @@
-// Commands over actions: states applied when a menu is about to show, and a
-// shortcut of a command that has become disabled dropped.
+// Commands over actions: states applied when a menu is about to show, a
+// shortcut of a command that has become disabled dropped, and a key taken by
+// a command that has just become enabled.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QMenu>
+#include <QTest>
+#include <QWidget>
 
 #include "platform/command_map.h"
 
@@ -50,6 +53,31 @@ TEST(CommandMap, StatesFromUpdateHandlersAndDroppedCommands) {
   EXPECT_EQ(ran, (std::vector<int>{101, -150}));
   emit menu.aboutToShow();
   EXPECT_FALSE(a101->isEnabled());
+}
+
+// A key pressed right after its command's state changed, before anything
+// refreshed the action (Redo right after Undo), is matched against the
+// current state: an enabled command runs, a disabled one does not.
+TEST(CommandMap, KeysMeetTheCommandsCurrentState) {
+  CommandMap map;
+  map.watch_shortcuts();
+  std::vector<int> ran;
+  bool enabled = false;
+  map.route(300, 300, [&](int c) { ran.push_back(c); }, [&](int, CommandState* st) { st->enable(enabled); });
+  QWidget window;
+  QAction* a = map.action(300, QStringLiteral("Redo"));
+  a->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+  window.addAction(a);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  map.update_action(a);
+  ASSERT_FALSE(a->isEnabled());
+  for (bool state : {true, false, true}) {
+    enabled = state;
+    QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  }
+  EXPECT_EQ(ran, (std::vector<int>{300, 300}));
 }
 
 }  // namespace
