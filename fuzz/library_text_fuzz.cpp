@@ -197,33 +197,40 @@ constexpr size_t kRecordBytes = 1024;  // a longer record is not written
 
 // The record headers lookfor may write for the entries of a help file:
 // "name|name", "q::name|q::name", "oror|||" for "||".
-std::set<std::string> help_file_headers(const char* t, int32_t n) {
-  std::set<std::string> out;
+// Calls visit(name, header, pos) for each entry of a help file, pos just
+// past its word.
+template <typename Visit>
+void each_help_entry(const char* t, int32_t n, Visit visit) {
   int32_t pos = 0;
   const char* word = nullptr;
   const char* qualifier = nullptr;
   int32_t word_length = 0, qualifier_length = 0;
   while (help_file_next_word(t, n, &pos, &word, &word_length, &qualifier, &qualifier_length)) {
     const std::string q = qualifier_length > 0 ? std::string(qualifier, size_t(qualifier_length)) + "::" : "";
-    const std::string w(word, size_t(word_length));
-    out.insert(q + (w == "||" ? "oror" : w) + "|" + q + w);
+    const std::string name(word, size_t(word_length));
+    visit(name, q + (name == "||" ? "oror" : name) + "|" + q + name, pos);
   }
+}
+
+std::set<std::string> help_file_headers(const char* t, int32_t n) {
+  std::set<std::string> out;
+  each_help_entry(t, n, [&](const std::string&, const std::string& header, int32_t) { out.insert(header); });
   return out;
 }
 
 // What help prints for a name whose help the help file holds: the comment
 // after the first entry of that word that has one, or the apology.
 std::string model_help(const std::string& t, const std::string& name) {
-  int32_t pos = 0;
-  const char* word = nullptr;
-  const char* qualifier = nullptr;
-  int32_t word_length = 0, qualifier_length = 0;
-  while (help_file_next_word(t.data(), int32_t(t.size()), &pos, &word, &word_length, &qualifier, &qualifier_length)) {
+  std::string out;
+  bool found = false;
+  each_help_entry(t.data(), int32_t(t.size()), [&](const std::string& word, const std::string&, int32_t pos) {
+    if (found || word != name) return;
     const size_t start = helpmodel::comment_after(t, size_t(pos));
-    if (std::string(word, size_t(word_length)) != name || start == std::string::npos) continue;
-    return helpmodel::printed(helpmodel::comment_lines(t, start), t.size());
-  }
-  return "Sorry, no help about " + name + "\n";
+    if (start == std::string::npos) return;
+    found = true;
+    out = helpmodel::printed(helpmodel::comment_lines(t, start), t.size());
+  });
+  return found ? out : "Sorry, no help about " + name + "\n";
 }
 
 // The records lookfor writes for the entries of a help file that have a
@@ -231,22 +238,15 @@ std::string model_help(const std::string& t, const std::string& name) {
 std::string model_lookfor(const std::string& t, const std::string& key) {
   std::string out;
   std::set<std::string> headers;
-  int32_t pos = 0;
-  const char* word = nullptr;
-  const char* qualifier = nullptr;
-  int32_t word_length = 0, qualifier_length = 0;
-  while (help_file_next_word(t.data(), int32_t(t.size()), &pos, &word, &word_length, &qualifier, &qualifier_length)) {
+  each_help_entry(t.data(), int32_t(t.size()), [&](const std::string& name, const std::string& header, int32_t pos) {
     const size_t start = helpmodel::comment_after(t, size_t(pos));
-    if (start == std::string::npos) continue;
+    if (start == std::string::npos) return;
     const std::string summary = helpmodel::summary(helpmodel::comment_lines(t, start));
-    const std::string name(word, size_t(word_length));
-    if (!helpmodel::contains_folded(name, key) && !helpmodel::contains_folded(summary, key)) continue;
-    const std::string q = qualifier_length > 0 ? std::string(qualifier, size_t(qualifier_length)) + "::" : "";
-    const std::string header = q + (name == "||" ? "oror" : name) + "|" + q + name;
+    if (!helpmodel::contains_folded(name, key) && !helpmodel::contains_folded(summary, key)) return;
     const std::string record = kRecordOpen + header + kRecordClose + summary;
-    if (record.size() > kRecordBytes || !headers.insert(header).second) continue;
+    if (record.size() > kRecordBytes || !headers.insert(header).second) return;
     out += record;
-  }
+  });
   return out;
 }
 

@@ -17,6 +17,14 @@ centre() { local w h x y; read -r w h x y <<< "$1"; echo "$((x + w / 2)) $((y + 
 # The x of a box's centre.
 centre_x() { local w h x y; read -r w h x y <<< "$1"; echo $((x + w / 2)); }
 focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
+# Waits up to 10 s for the program's standard error to hold the text $1.
+wait_for_stderr() {
+  for _ in $(seq 50); do
+    grep -qF "$1" "$work/stderr" && return 0
+    sleep 0.2
+  done
+  return 1
+}
 
 start_program "$faults" "Window Faults - Tarnivel Runtime"
 wait_for_colour "$work/start.png" "$red" || fail "the red point never showed"
@@ -63,12 +71,7 @@ xdotool key s
 sleep 1
 kill -0 "$pid" 2>/dev/null || fail "the program ended while the handler ran"
 xdotool key Pause
-halted=""
-for _ in $(seq 50); do
-  grep -q "Execution halted" "$work/stderr" && { halted=yes; break; }
-  sleep 0.2
-done
-[ -n "$halted" ] || fail "Pause did not stop the handler"
+wait_for_stderr "Execution halted" || fail "Pause did not stop the handler"
 # The error's message box, closed as a user closes it.
 sleep 0.5
 shot "$work/halted.png"
@@ -87,12 +90,7 @@ focus
 xdotool key alt+t
 sleep 0.3
 xdotool key h
-refused=""
-for _ in $(seq 50); do
-  grep -q "Cannot step in TN handlers." "$work/stderr" && { refused=yes; break; }
-  sleep 0.2
-done
-[ -n "$refused" ] || fail "dbhalt in a handler was not refused"
+wait_for_stderr "Cannot step in TN handlers." || fail "dbhalt in a handler was not refused"
 sleep 0.5
 xdotool key Return
 sleep 0.3
