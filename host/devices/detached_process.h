@@ -4,7 +4,19 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// False when the program could not be started. Children that have ended
-// since the last start are reaped first, so none stays a zombie.
+struct SpawnStep {
+  const char* program;
+  std::string argument;
+};
+
+// Starts the first step now and each later one only once the one before has
+// ended, so that no two of them ever run at once (two database updates of
+// one directory race for its files). A thread of their own waits for every
+// child and reaps it as it ends, so none stays a zombie. False when the
+// first could not be started; a later one that cannot start ends the chain.
+bool spawn_in_turn(std::vector<SpawnStep> steps);
+
+// One step.
 bool spawn_detached(const char* program, const std::string& argument);

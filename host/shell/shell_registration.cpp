@@ -194,18 +194,33 @@ std::string shell_mime_package_text(const ShellDocType& t) {
          "\"/>\n    <glob pattern=\"*" + t.extension + "\"/>\n  </mime-type>\n</mime-info>\n";
 }
 
-bool shell_register_doc_type(const ShellDocType& t, const std::string& program) {
+namespace {
+
+// The files of one type, without the database updates.
+bool write_doc_type(const ShellDocType& t, const std::string& program) {
   const ShellDirs d = shell_dirs();
   std::string mimeapps;
   read_text(mimeapps_path(d), &mimeapps);  // none yet: an empty list
-  const bool ok = write_text(package_path(d, t), shell_mime_package_text(t)) &&
-                  write_text(icon_path(t, d), icon_text(t)) &&
-                  write_text(desktop_path(d, t), shell_desktop_entry_text(t, program)) &&
-                  write_text(mimeapps_path(d), with_default(mimeapps, t.mime_type, shell_desktop_file_name(t)));
-  if (g_updates) {
-    spawn_detached("update-mime-database", (fs::path(d.data) / "mime").string());
-    spawn_detached("update-desktop-database", (fs::path(d.data) / "applications").string());
-  }
+  return write_text(package_path(d, t), shell_mime_package_text(t)) && write_text(icon_path(t, d), icon_text(t)) &&
+         write_text(desktop_path(d, t), shell_desktop_entry_text(t, program)) &&
+         write_text(mimeapps_path(d), with_default(mimeapps, t.mime_type, shell_desktop_file_name(t)));
+}
+
+// Once for all the types written: both tools rewrite files of the user's
+// directories, and two runs of one over the same directory fail renaming
+// each other's files.
+void update_databases() {
+  if (!g_updates) return;
+  const ShellDirs d = shell_dirs();
+  spawn_in_turn({{"update-mime-database", (fs::path(d.data) / "mime").string()},
+                 {"update-desktop-database", (fs::path(d.data) / "applications").string()}});
+}
+
+}  // namespace
+
+bool shell_register_doc_type(const ShellDocType& t, const std::string& program) {
+  const bool ok = write_doc_type(t, program);
+  update_databases();
   return ok;
 }
 
@@ -242,13 +257,16 @@ bool shell_doc_type_matches(const ShellDocType& t, const std::string& program, b
 }
 
 void shell_register_at_startup(const std::string& program) {
+  bool written = false;
   for (const ShellDocType* t : {&kShellTnType, &kShellTndType})
-    if (!shell_doc_type_present(*t, true, true)) shell_register_doc_type(*t, program);
+    if (!shell_doc_type_present(*t, true, true)) written = write_doc_type(*t, program) || written;
+  if (written) update_databases();
 }
 
 void shell_register_all(const std::string& program) {
-  shell_register_doc_type(kShellTnType, program);
-  shell_register_doc_type(kShellTndType, program);
+  write_doc_type(kShellTnType, program);
+  write_doc_type(kShellTndType, program);
+  update_databases();
 }
 
 ShellCommandState shell_association_state(const std::string& program) {

@@ -9,7 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
+#include <sstream>
 #include <string>
+
+#include <unistd.h>
 
 #include "host/shell/shell_registration.h"
 
@@ -174,6 +178,56 @@ TEST_F(ShellRegistration, TheDesktopToolsAcceptTheFiles) {
   const std::string globs = text(data / "mime" / "globs2");
   EXPECT_NE(globs.find("application/x-tarnivel:*.tn"), std::string::npos) << globs;
   EXPECT_NE(globs.find("application/x-tarnivel-tnd:*.tnd"), std::string::npos) << globs;
+}
+
+// Children of this process that have ended but were never reaped.
+int zombie_children() {
+  int count = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    std::ifstream in(it->path() / "stat");
+    std::string line;
+    if (!std::getline(in, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    char state = 0;
+    long ppid = 0;
+    rest >> state >> ppid;
+    if (state == 'Z' && ppid == ::getpid()) ++count;
+  }
+  return count;
+}
+
+// The first start writes both types and runs each database update once, the
+// second only after the first has ended, and reaps both. Stand-ins on PATH
+// log when they start and end.
+TEST_F(ShellRegistration, TheFirstStartRunsTheUpdatesOnceInTurnAndReapsThem) {
+  const fs::path tools = root / "tools", log = root / "updates.log";
+  fs::create_directories(tools);
+  for (const char* name : {"update-mime-database", "update-desktop-database"}) {
+    const fs::path tool = tools / name;
+    std::ofstream(tool) << "#!/bin/sh\necho \"start " << name << " $1\" >>'" << log.string() << "'\nsleep 0.2\necho \"end "
+                        << name << "\" >>'" << log.string() << "'\n";
+    fs::permissions(tool, fs::perms::owner_all);
+  }
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (tools.string() + ":" + path).c_str(), 1);
+  shell_set_database_updates(true);
+  shell_register_at_startup(program);
+  std::string seen;
+  for (int i = 0; i < 500 && std::count(seen.begin(), seen.end(), '\n') < 4; ++i) {
+    ::usleep(20000);
+    seen = text(log);
+  }
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(seen, "start update-mime-database " + (data / "mime").string() + "\nend update-mime-database\n" +
+                      "start update-desktop-database " + (data / "applications").string() +
+                      "\nend update-desktop-database\n");
+  int zombies = zombie_children();
+  for (int i = 0; i < 250 && zombies > 0; ++i) {
+    ::usleep(20000);
+    zombies = zombie_children();
+  }
+  EXPECT_EQ(zombies, 0);
 }
 
 }  // namespace
