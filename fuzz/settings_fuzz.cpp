@@ -37,6 +37,7 @@
 #include "host/app/appearance.h"
 #include "host/app/tn_app.h"
 #include "host/app/tn_main_frame.h"
+#include "platform/bar_state.h"
 #include "platform/settings_store.h"
 
 namespace {
@@ -153,6 +154,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The bar state, as the frame restores it.
   const QByteArray state =
       QByteArray::fromBase64(store.read_string(QStringLiteral("BarSettings"), QString()).toLatin1());
-  if (!state.isEmpty()) bar_window()->restoreState(state);
+  if (!state.isEmpty()) bar_state_restore(bar_window(), state);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "host/app/runtime_host.h"
 #include "host/app/tn_doc.h"
 #include "host/app/tn_view.h"
+#include "platform/bar_state.h"
 #include "platform/command_map.h"
 #include "platform/settings_store.h"
 #include "platform/status_panes.h"
@@ -71,7 +72,7 @@ void TNMainFrame::add_status_bar() {
   if (host_) host_->set_status_bar(status_);
   view_->set_status_bar(status_);
   const QByteArray state = QByteArray::fromBase64(settings_->read_string(QString::fromLatin1(kBarSettings), QString()).toLatin1());
-  if (!state.isEmpty()) restoreState(state);
+  if (!state.isEmpty()) bar_state_restore(this, state);
 }
 
 TNMainFrame::~TNMainFrame() = default;

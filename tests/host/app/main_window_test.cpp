@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <thread>
@@ -20,6 +21,7 @@
 #include <QMouseEvent>
 #include <QPrinter>
 #include <QTemporaryDir>
+#include <QToolBar>
 
 #include "host/app/appearance.h"
 #include "host/app/main_menu.h"
@@ -537,6 +539,30 @@ TEST_F(Program, StartsWithExtremeStoredSettings) {
     EXPECT_LE(gdi_figure_font().pixelSize(), 2048);
     app.reset();
   }
+}
+
+// A damaged bar layout (its line count near 2^31) is refused before Qt's
+// reader loops over it: the start takes no longer than a plain one and the
+// tool bar stays where it was; an undamaged layout is still restored.
+TEST_F(Program, ADamagedBarLayoutDoesNotStallTheStart) {
+  start(QStringLiteral(TN_BARE_PROGRAM));
+  QToolBar* bar = app->main_frame()->findChild<QToolBar*>();
+  ASSERT_NE(bar, nullptr);
+  bar->hide();
+  QByteArray state = app->main_frame()->saveState();
+  app.reset();
+  settings->write_string(QStringLiteral("BarSettings"), QString::fromLatin1(state.toBase64()));
+  start(QStringLiteral(TN_BARE_PROGRAM));
+  EXPECT_TRUE(app->main_frame()->findChild<QToolBar*>()->isHidden());
+  app.reset();
+  const qsizetype lines = state.indexOf(char(0xfc)) + 1;
+  ASSERT_GT(lines, 0);
+  for (int i = 0; i < 4; ++i) state[lines + i] = char(i == 0 ? 0x7f : 0xff);
+  settings->write_string(QStringLiteral("BarSettings"), QString::fromLatin1(state.toBase64()));
+  const std::clock_t before = std::clock();
+  start(QStringLiteral(TN_BARE_PROGRAM));
+  EXPECT_LT(double(std::clock() - before) / CLOCKS_PER_SEC, 5.0);
+  EXPECT_FALSE(app->main_frame()->findChild<QToolBar*>()->isHidden());
 }
 
 TEST_F(Program, APreferenceToggleIsReadAtTheNextStart) {
