@@ -24,10 +24,30 @@ constexpr int32_t kNoWrap = -1;
 constexpr int kDateBytes = 64;
 
 const MarkupCharRow kHtmlChars[] = {{'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'&', "&amp;"}, {0, nullptr}};
+// Every character LaTeX gives a meaning to in running text. A replacement
+// is a template: its final '%' is literal.
 const MarkupCharRow kLatexChars[] = {
     {'#', "\\#"},  {'^', "$\\,\\hat{}\\,$"}, {'~', "$\\,\\tilde{}\\,$"}, {'\\', "$\\backslash$"},
     {'|', "$|$"},  {'\'', "'{}"},             {'`', "`{}"},               {'<', "$<$"},
-    {'>', "$>$"},  {'{', "\\{"},              {'}', "\\}"},               {0, nullptr}};
+    {'>', "$>$"},  {'{', "\\{"},              {'}', "\\}"},               {'$', "\\$"},
+    {'%', "\\%"},  {'&', "\\&"},              {'_', "\\_"},               {0, nullptr}};
+
+// A link target inside \\href's first argument, which takes the other
+// characters as they stand: a '%' or '#' would end the line or the argument
+// and is escaped, a backslash doubled, and a brace, which could leave the
+// argument unbalanced, written as its URL escape.
+const MarkupCharRow kLatexTargetChars[] = {
+    {'%', "\\%"}, {'#', "\\#"}, {'\\', "\\\\"}, {'{', "\\%7B"}, {'}', "\\%7D"}, {0, nullptr}};
+
+// A target or source written through a character table.
+int table_run(const char* text, int32_t length, MarkupOut* out, const void* data) {
+  for (int32_t k = 0; k < length;) {
+    int32_t used = 1;
+    if (!markup_table_char(out, text + k, length - k, &used, data)) return 1;
+    k += used;
+  }
+  return 0;
+}
 
 char g_date[kDateBytes] = __DATE__ " " __TIME__;
 char g_html_begin[160];
@@ -237,14 +257,7 @@ MarkupFormat html() {
   t[kMkImageSourceEnd] = "\" alt=\"";
   // Targets and sources pass the character table too: a '"' in one cannot
   // end the attribute.
-  f.run_writer = [](const char* text, int32_t length, MarkupOut* out, const void* data) -> int {
-    for (int32_t k = 0; k < length;) {
-      int32_t used = 1;
-      if (!markup_table_char(out, text + k, length - k, &used, data)) return 1;
-      k += used;
-    }
-    return 0;
-  };
+  f.run_writer = table_run;
   f.run_data = kHtmlChars;
   return f;
 }
@@ -363,6 +376,8 @@ MarkupFormat latex() {
   t[kMkLinkBegin] = "\\href{";
   t[kMkLinkEnd] = "}";
   t[kMkLinkTargetEnd] = "}{";
+  f.run_writer = table_run;
+  f.run_data = kLatexTargetChars;
   return f;
 }
 

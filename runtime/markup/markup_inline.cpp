@@ -162,25 +162,35 @@ int markup_style_toggle(MarkupParser* p, int32_t style, int32_t at) {
     if (p->format->no_styles_in_images && markup_style_open(p, kMkStyleImage)) return 0;
     return open_entry(p, style, at, false);
   }
-  MarkupOpenStyle above[kMkStyleStackSize];
-  const int32_t n_above = p->style_count - found - 1;
-  std::memcpy(above, p->styles + found + 1, sizeof(MarkupOpenStyle) * size_t(n_above));
+  MarkupCarriedStyles above;
+  above.count = 0;
+  for (int32_t k = found + 1; k < p->style_count; ++k) above.styles[above.count++] = p->styles[k].style;
   while (p->style_count > found) {
     const MarkupOpenStyle e = p->styles[--p->style_count];
     MK_TRY(close_entry(p, e, at));
   }
-  for (int32_t k = 0; k < n_above; ++k) {
-    const int32_t s = above[k].style;
-    if (s == kMkStyleLink || s == kMkStyleImage) continue;
-    MK_TRY(open_entry(p, s, at, true));
-  }
-  return 0;
+  return markup_reopen_styles(p, above, at);
 }
 
 int markup_close_styles(MarkupParser* p) {
   while (p->style_count > 0) {
     const MarkupOpenStyle e = p->styles[--p->style_count];
     MK_TRY(close_entry(p, e, p->pos));
+  }
+  return 0;
+}
+
+int markup_close_styles_carried(MarkupParser* p, MarkupCarriedStyles* carried) {
+  carried->count = 0;
+  for (int32_t k = 0; k < p->style_count; ++k) carried->styles[carried->count++] = p->styles[k].style;
+  return markup_close_styles(p);
+}
+
+int markup_reopen_styles(MarkupParser* p, const MarkupCarriedStyles& carried, int32_t at) {
+  for (int32_t k = 0; k < carried.count; ++k) {
+    const int32_t s = carried.styles[k];
+    if (s == kMkStyleLink || s == kMkStyleImage) continue;  // ended with their text
+    MK_TRY(open_entry(p, s, at, true));
   }
   return 0;
 }

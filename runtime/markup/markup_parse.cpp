@@ -353,14 +353,18 @@ int step_pre_line(MarkupParser* p, const MarkupToken& t) {
 
 int step_text(MarkupParser* p, const MarkupToken& t);
 
-// ---- cell marker in a row: cell end, next cell begin. Hot path, written for
-// speed on purpose: a cell marker comes in a text state at a table level,
-// outside the inline nowiki, and ending and beginning cells leaves the
-// style stack alone; so while "||" follows (and the hooks left the state
-// and the level as they were), the lexer would answer a cell marker for
-// the first bar, and nothing runs between the tokens (no rewriting, and
-// no text run begins at a bar). A run of bars is taken here bar by bar,
-// with the room test the main loop makes before each token.
+// ---- cell marker in a row: cell end, next cell begin. The styles open at
+// the cell's end close before it and open again in the next cell, so that
+// each cell's output is whole on its own: an HTML element or an RTF group
+// that began in one cell and ended in the next would cross the cell's own.
+// Hot path, written for speed on purpose: a cell marker comes in a text
+// state at a table level, outside the inline nowiki, and after the first
+// border the style stack holds only the styles carried over; so while "||"
+// follows (and the hooks left the state and the level as they were), the
+// lexer would answer a cell marker for the first bar, and nothing runs
+// between the tokens (no rewriting, and no text run begins at a bar). A run
+// of bars is taken here bar by bar, with the room test the main loop makes
+// before each token.
 bool plain_cell_follows(const MarkupParser* p) {
   const int32_t j = p->pos;
   return j + 1 < p->length && p->source[j] == '|' && p->source[j + 1] == '|' && !p->format->rewriters &&
@@ -370,9 +374,12 @@ bool plain_cell_follows(const MarkupParser* p) {
 int next_cells(MarkupParser* p, MarkupToken t) {
   for (;;) {
     p->pending_space = false;
+    MarkupCarriedStyles carried;
+    MK_TRY(markup_close_styles_carried(p, &carried));
     MK_TRY(end_cell(p, t.start));
     p->pos = t.end;
     MK_TRY(begin_cell(p, t.kind == kTokHeaderCell, t.start));
+    MK_TRY(markup_reopen_styles(p, carried, t.start));
     if (!plain_cell_follows(p)) return 0;
     if (p->half_capacity - p->out.bytes < kMkMinFreeBeforeToken) return kMkOutputFull;
     t = MarkupToken{kTokCell, 0, p->pos, p->pos + 1};

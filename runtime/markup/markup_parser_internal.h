@@ -46,9 +46,9 @@ constexpr int32_t kMkMinFreeBeforeToken = 3;  // room every token step may need 
 constexpr int32_t kMkFixedTemplateBytes = 2048;
 
 // What a format writes, as one literal string, for each of the quiet
-// characters of a text run ('<', '>', '"', '&', '\'', '`'); length
+// characters of a text run ('<', '>', '"', '&', '\'', '`', '$', '%'); length
 // kMkNotInRun when the character goes through the character path.
-constexpr int32_t kMkQuietCount = 6;
+constexpr int32_t kMkQuietCount = 8;
 constexpr int32_t kMkNotInRun = -1;
 struct MarkupQuietBytes {
   const char* text[kMkQuietCount];
@@ -58,7 +58,7 @@ struct MarkupQuietBytes {
 
 // Byte classes of a text run: 0 ends it, 1 plain (copied as it stands),
 // 2 + k the quiet character k of kMkQuietChars.
-inline constexpr char kMkQuietChars[] = "<>\"&'`";
+inline constexpr char kMkQuietChars[] = "<>\"&'`$%";
 static_assert(sizeof kMkQuietChars - 1 == kMkQuietCount, "one string per quiet character");
 struct MarkupRunBytes {
   uint8_t cls[256];
@@ -134,6 +134,15 @@ bool markup_in_nowiki(const MarkupParser* p);
 // The inline parser (markup_inline.cpp); each answers 0 or a stop code.
 int markup_style_toggle(MarkupParser* p, int32_t style, int32_t position);
 int markup_close_styles(MarkupParser* p);
+// Styles that end at a border and begin again after it, in stack order.
+struct MarkupCarriedStyles {
+  int32_t styles[kMkStyleStackSize];
+  int32_t count;
+};
+// Closes every open style, keeping their list in *carried.
+int markup_close_styles_carried(MarkupParser* p, MarkupCarriedStyles* carried);
+// Opens the carried styles again, bottom first; links and images stay closed.
+int markup_reopen_styles(MarkupParser* p, const MarkupCarriedStyles& carried, int32_t at);
 // Closes the current block (a heading with its end) and goes between blocks.
 int markup_close_block(MarkupParser* p);
 int markup_open_link(MarkupParser* p, const MarkupToken& t);
