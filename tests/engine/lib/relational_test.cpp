@@ -112,7 +112,7 @@ TEST_F(Relational, ComparisonsInThePromotedClass) {
   tv::push_single(c, {1, 1}, {0.1f});
   tv::push_scalar(c, 0.1);
   EXPECT_EQ(run(bi_eq, kCmpEq), L{0});
-  tv::push_single(c, {1, 2}, {0.5f, kNaN});
+  tv::push_single(c, {1, 2}, {0.5f, float(kNaN)});
   tv::push_single(c, {1, 1}, {0.5f});
   EXPECT_EQ(run(bi_eq, kCmpLe), (L{1, 0}));
   tv::push_logicals(c, {1, 0});
@@ -220,7 +220,7 @@ TEST_F(Relational, SameOnEveryKind) {
   EXPECT_FALSE(same([this] { tv::push_chars(c, u"a"); }, [this] { tv::push_ints(c, kElemU16, {1, 1}, {97}); }));
   EXPECT_FALSE(same([this] { tv::push_logicals(c, {1}); }, [this] { tv::push_ints(c, kElemU8, {1, 1}, {1}); }));
   EXPECT_FALSE(same([this] { tv::push_cscalar(c, 1, 0); }, dbl(1)));
-  EXPECT_TRUE(same([this] { tv::push_single(c, {1, 1}, {kNaN}); }, [this] { tv::push_single(c, {1, 1}, {kNaN}); }));
+  EXPECT_TRUE(same([this] { tv::push_single(c, {1, 1}, {float(kNaN)}); }, [this] { tv::push_single(c, {1, 1}, {float(kNaN)}); }));
   auto list = [this](double a, double b) {
     return [this, a, b] {
       tv::push_scalar(c, a);
