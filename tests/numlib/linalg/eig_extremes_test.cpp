@@ -83,7 +83,7 @@ double scalar(const std::string& rendered) {
 
 // The elements of the real vector expr as ZVR text, all digits kept.
 std::string digits(ZvrSession& s, const std::string& expr) {
-  const std::string v = s.value("sprintf('%.17g ', " + expr + ")");
+  const std::string v = s.value("sprintf('%.16e ', " + expr + ")");
   return v.size() >= 2 && v.front() == '\'' ? v.substr(1, v.size() - 2) : "nan";
 }
 
