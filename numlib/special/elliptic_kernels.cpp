@@ -141,6 +141,47 @@ void carlson_f_e(double phi, double m, double* f, double* e) {
   else if (e) *e += 2 * k * (kk - m / 3 * carlson_rd(0, mc, 1));
 }
 
+// sn, cn and dn for m in [1/2, 1) by the ascending Landen transformation
+// (DLMF 22.7.6-9): the complementary modulus k' falls as k'^2 / (1 + k)^2 at
+// each level, so that after a few levels the functions are tanh, sech and
+// sech of u scaled down, to rounding; the formulas then lead back up. This
+// keeps cn and dn to their relative accuracy next to m = 1, where cos of the
+// amplitude near pi/2 keeps only eps of it absolutely. u is first reduced by
+// the period 4K.
+constexpr int kMaxAscending = 16;
+
+void ascending_landen(double u, double m, double* sn, double* cn, double* dn) {
+  const double mc = 1 - m;
+  const double kk = carlson_rf(0, mc, 1);
+  double w = u;
+  const double periods = std::nearbyint(u / (4 * kk));
+  if (periods != 0) w = std::fma(-periods, 4 * kk, u);
+  double kp[kMaxAscending];  // k' of each level below the first
+  double k = std::sqrt(m), kc = std::sqrt(mc);
+  int levels = 0;
+  // Down until k'^2 cosh^2 w is below rounding, where the functions of
+  // parameter 1 - k'^2 are those of parameter 1.
+  while (levels < kMaxAscending) {
+    const double c = std::cosh(w);
+    if (kc * c * kc * c < kEps / 4) break;
+    kc = (kc / (1 + k)) * (kc / (1 + k));
+    k = std::sqrt((1 - kc) * (1 + kc));
+    kp[levels++] = kc;
+    w /= 1 + kc;
+  }
+  double s = std::tanh(w), cc = 1 / std::cosh(w), d = cc;
+  for (int j = levels - 1; j >= 0; --j) {
+    const double p = kp[j], k2 = (1 - p) * (1 + p), dd = d * d;
+    const double s1 = (1 + p) * s * cc / d;
+    const double c1 = (1 + p) / k2 * ((dd - p) / d);
+    const double d1 = (1 - p) / k2 * ((dd + p) / d);
+    s = s1, cc = c1, d = d1;
+  }
+  if (sn) *sn = s;
+  if (cn) *cn = cc;
+  if (dn) *dn = d;
+}
+
 }  // namespace
 
 bool jacobi_elliptic_kernel(double u, double m, double tol, double* am, double* sn, double* cn,
@@ -155,6 +196,10 @@ bool jacobi_elliptic_kernel(double u, double m, double tol, double* am, double* 
     if (sn) *sn = std::tanh(u);
     if (cn) *cn = 1 / std::cosh(u);
     if (dn) *dn = 1 / std::cosh(u);
+    return true;
+  }
+  if (!am && m >= 0.5 && std::isfinite(u) && tol <= kEllipticTol) {
+    ascending_landen(u, m, sn, cn, dn);
     return true;
   }
   const int64_t quarter = work_doubles / 4;

@@ -275,9 +275,10 @@ TEST(EllipticAccuracy, OddAndContinuousAtTheQuarterTurn) {
 // The whole range (refdata/make_elliptic_range.py): F and E from amplitudes
 // of 1e-300 to 100 and parameters from -1e300 to 1 - 2^-53 (and above 1
 // inside the real range), held to 4 ulps; sn, cn and dn ('s', 'c', 'd') of u
-// up to 20 and m up to 1 - 2^-53, held to 8 eps (1 + |u|) absolutely: the
-// amplitude is found to eps |u|, so cn and dn near a zero of cn keep no
-// more than that.
+// up to 20 and m up to 1 - 2^-53, held to 8 eps (1 + |u|): relatively from
+// m = 1/2 on (next to m = 1 cn and dn are small where sn nears 1, and dn lost
+// 15 % there), absolutely below, where the amplitude is found to eps |u| and
+// cn near its zeros keeps no more than that.
 struct RangeRow {
   char kind;
   double x, m, want;
@@ -750,7 +751,8 @@ TEST(EllipticAccuracy, WholeRangeAgainstHighPrecision) {
     ok = jacobi_elliptic_kernel(r.x, r.m, kEllipticTol, nullptr, r.kind == 's' ? &got : nullptr,
                                 r.kind == 'c' ? &got : nullptr, r.kind == 'd' ? &got : nullptr, work, 256);
     ASSERT_TRUE(ok) << r.kind << " " << r.x << " " << r.m;
-    const double off = std::fabs(got - r.want) / (kEps * (1 + std::fabs(r.x)));
+    const double off = std::fabs(got - r.want) / (r.m >= 0.5 ? std::fabs(r.want) : 1.0) /
+                       (kEps * (1 + std::fabs(r.x)));
     EXPECT_LE(off, 8) << r.kind << "(" << r.x << ", " << r.m << "): got " << got << ", want " << r.want;
     worst_j = std::max(worst_j, off);
   }
