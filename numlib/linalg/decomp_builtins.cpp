@@ -99,6 +99,11 @@ bool eigenvalues(const MatRef& a, double* scratch, double* wr, double* wi) {
   const int32_t n = a.n;
   double* copy = scratch;
   la_copy(a, copy);
+  // Balanced first, as rows and columns of very different sizes cost the
+  // small eigenvalues their digits; the factors are powers of two and the
+  // similarity is exact. They sit where the kernels' work goes next.
+  double* factors = copy + (a.cplx() ? 2 * a.count() : a.count() + n);
+  numk_balance(copy, a.cplx() ? copy + a.count() : nullptr, n, factors);
   if (!a.cplx()) return numk_eig_real(copy, n, reinterpret_cast<int32_t*>(copy + a.count()), wr, wi);
   if (!la_schur_complex(copy, copy + a.count(), n, nullptr, nullptr, copy + 2 * a.count()))
     return false;

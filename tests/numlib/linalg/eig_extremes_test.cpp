@@ -132,8 +132,8 @@ TEST(EigExtremes, NormsAndSingularValuesAtTheEnds) {
   }
 }
 
-// A graded matrix, a nearly defective one and [1 2; 3 4] at the ends of the
-// range: each vector's residual within a few eps of its own eigenvalue's
+// A graded matrix, a nearly defective one, a badly balanced one and
+// [1 2; 3 4] at the ends of the range: each vector's residual within a few eps of its own eigenvalue's
 // size, and the eigenvalues those at scale 1, scaled.
 TEST(EigExtremes, GradedNearlyDefectiveAndScaledMatrices) {
   ZvrSession s;
@@ -147,6 +147,11 @@ TEST(EigExtremes, GradedNearlyDefectiveAndScaledMatrices) {
   holds("A = [0.453665216937867877 -1.30404570684239740; 0.254253748364062282 1.60528756649998483];"
         "[V, D] = eig(A); r = norm(A * V - V * D, 1) / norm(A, 1);",
         "r <= 8 * eps");
+  // Rows and columns 1e16 apart in size: balanced first, the eigenvalues
+  // keep their digits (8e-9 relative without).
+  holds("B = [4 -2 1 0.5; 3 6 -4 1; 2 1 8 -1; 1 1 1 1]; D = diag([1 1e8 1e-8 1e4]);"
+        "r = max(abs(sort(eig(D * B / D)) ./ sort(eig(B)) - 1));",
+        "r <= 64 * eps");
   for (const char* k : {"1e160", "1e-261", "2^-1000"}) {
     const std::string f = k;
     holds("A = [1 2; 3 4]; e0 = sort(eig(A)); e = sort(eig(A * " + f + ")); [V, D] = eig(A * " + f + ");"
