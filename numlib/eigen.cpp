@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "numlib/complex_arith.h"
+#include "numlib/range_scale.h"
 
 namespace {
 
@@ -311,8 +312,15 @@ bool numk_eig_real(double* a, int32_t n, int32_t* pivots, double* wr, double* wi
   const Idx count = Idx{n} * n;
   if (!std::all_of(a, a + count, [](double x) { return std::isfinite(x); }))
     return no_eigenvalues(wr, wi, n);
+  // The iteration squares elements: a matrix far from 1 in size overflows
+  // (no convergence) or underflows (wrong values) unless it is scaled first.
+  const int scale = range_scale_exponent(range_scale_max(a, count));
+  range_scale_apply(a, count, scale);
   numk_hessenberg_elim(a, n, pivots);
-  return numk_hessenberg_eigvals(a, n, kEps, wr, wi);
+  const bool ok = numk_hessenberg_eigvals(a, n, kEps, wr, wi);
+  range_scale_apply(wr, n, -scale);
+  range_scale_apply(wi, n, -scale);
+  return ok;
 }
 
 void numk_eig_symmetric(double* ap, int32_t n, double* d, double* vp, double* work) {

@@ -10,6 +10,7 @@
 
 #include "numlib/complex_arith.h"
 #include "numlib/householder.h"
+#include "numlib/range_scale.h"
 
 namespace {
 
@@ -172,9 +173,9 @@ void la_schur_real_step(double* hp, int32_t n, int32_t l, int32_t c, double shif
   }
 }
 
-bool la_schur_real(double* hp, int32_t n, double* q, uint8_t* complex_flag, double* work) {
-  if (complex_flag) *complex_flag = 0;
-  if (n <= 0) return true;
+namespace {
+
+bool schur_real_unscaled(double* hp, int32_t n, double* q, uint8_t* complex_flag, double* work) {
   la_hessenberg_real(hp, n, q, work);
   const Real h{hp, n};
   const Idx nn = n;
@@ -196,6 +197,21 @@ bool la_schur_real(double* hp, int32_t n, double* q, uint8_t* complex_flag, doub
     la_schur_real_step(hp, n, int32_t(l), int32_t(c), pert, q);
   }
   return false;
+}
+
+}  // namespace
+
+// The iteration squares elements, so a matrix far from 1 in size is reduced
+// scaled by a power of two (exact) and its T scaled back; Q does not change.
+bool la_schur_real(double* hp, int32_t n, double* q, uint8_t* complex_flag, double* work) {
+  if (complex_flag) *complex_flag = 0;
+  if (n <= 0) return true;
+  const int64_t count = int64_t{n} * n;
+  const int scale = range_scale_exponent(range_scale_max(hp, count));
+  range_scale_apply(hp, count, scale);
+  const bool ok = schur_real_unscaled(hp, n, q, complex_flag, work);
+  range_scale_apply(hp, count, -scale);
+  return ok;
 }
 
 void la_schur_real_to_complex(double* t_re, double* t_im, double* q_re, double* q_im,
@@ -277,9 +293,10 @@ void la_schur_complex_step(double* a_re, double* a_im, int32_t n, int32_t l, int
   }
 }
 
-bool la_schur_complex(double* a_re, double* a_im, int32_t n, double* q_re, double* q_im,
-                      double* work) {
-  if (n <= 0) return true;
+namespace {
+
+bool schur_complex_unscaled(double* a_re, double* a_im, int32_t n, double* q_re, double* q_im,
+                            double* work) {
   la_hessenberg_complex(a_re, a_im, n, q_re, q_im, work);
   const Complex m{a_re, a_im, n};
   const Idx nn = n;
@@ -305,4 +322,20 @@ bool la_schur_complex(double* a_re, double* a_im, int32_t n, double* q_re, doubl
                           q_im);
   }
   return false;
+}
+
+}  // namespace
+
+bool la_schur_complex(double* a_re, double* a_im, int32_t n, double* q_re, double* q_im,
+                      double* work) {
+  if (n <= 0) return true;
+  const int64_t count = int64_t{n} * n;
+  const int scale =
+      range_scale_exponent(std::fmax(range_scale_max(a_re, count), range_scale_max(a_im, count)));
+  range_scale_apply(a_re, count, scale);
+  range_scale_apply(a_im, count, scale);
+  const bool ok = schur_complex_unscaled(a_re, a_im, n, q_re, q_im, work);
+  range_scale_apply(a_re, count, -scale);
+  range_scale_apply(a_im, count, -scale);
+  return ok;
 }

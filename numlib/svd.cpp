@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "numlib/range_scale.h"
 #include "numlib/shellsort.h"
 
 namespace {
@@ -249,11 +250,16 @@ void permute_columns(double* x, Idx rows, Idx n, const int32_t* perm, double* tm
 bool svd_decompose(double* a, int32_t m32, int32_t n32, double* w, double* v, double* work) {
   const Idx m = m32 > 0 ? m32 : 0, n = n32 > 0 ? n32 : 0;
   if (n == 0) return true;
+  // The shift's squares overflow past about 1e154 and underflow below about
+  // 1e-154: such a matrix is decomposed scaled, and its values scaled back.
+  const int scale = range_scale_exponent(range_scale_max(a, m * n));
+  range_scale_apply(a, m * n, scale);
   double* rv1 = work;
   const Bidiagonal bd = bidiagonalise(a, m, n, w, rv1);
   if (v) accumulate_right(a, n, v, rv1, bd.g);
   accumulate_left(a, m, n, w);
   const bool converged = diagonalise(a, m, n, w, rv1, v, bd.anorm);
+  range_scale_apply(w, n, -scale);
 
   // Decreasing order: the ascending sorts run from the last element backwards.
   if (!v) {

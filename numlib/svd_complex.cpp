@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "numlib/range_scale.h"
+
 namespace {
 
 using Idx = std::ptrdiff_t;
@@ -327,6 +329,11 @@ bool svd_decompose_checked(double* re, double* im, int32_t m32, int32_t n32, dou
 
   const Idx k = m < n ? m : n;
   const Idx block = 2 * n * n;
+  // Far from 1 in size, the shift's squares overflow or underflow: the
+  // matrix (consumed anyway) is decomposed scaled, its values scaled back.
+  const int scale = range_scale_exponent(std::fmax(range_scale_max(re, m * n), range_scale_max(im, m * n)));
+  range_scale_apply(re, m * n, scale);
+  range_scale_apply(im, m * n, scale);
   CMat u_user{ur, ui, nu}, v_user{vr, vi, nv};
   bool ok;
   double* sbct;
@@ -364,6 +371,6 @@ bool svd_decompose_checked(double* re, double* im, int32_t m32, int32_t n32, dou
     if (ok && want_v && nv < m) copy_block(u_tall, v_user, n);
   }
   if (!ok) return false;
-  for (Idx j = 0; j < n; ++j) s_out[j] = j < k ? sbct[j] : 0.0;
+  for (Idx j = 0; j < n; ++j) s_out[j] = j < k ? std::ldexp(sbct[j], -scale) : 0.0;
   return true;
 }

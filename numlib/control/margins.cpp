@@ -4,6 +4,7 @@
 // the disc by s = (z - 1)/(z + 1) and its angles turned into frequencies.
 #include "numlib/control/margins.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -129,7 +130,13 @@ bool margin_discrete_kernel(const double* den, int32_t n, const double* num, int
   for (theta += kStep; theta <= kSweepEnd; theta += kStep) {
     loop.at(theta, &lr, &li);
     const bool now_neg = neg ? li < kEps : li < -kEps;
-    const bool now_big = lr * lr + li * li >= 1.0;
+    // The unit circle is crossed by pi at the latest (beyond it lie the
+    // mirror images): the step past pi looks at pi itself, so that no phase
+    // margin frequency lands beyond Nyquist.
+    const double top = std::min(theta, kPi);
+    double tr = lr, ti = li;
+    if (top != theta) loop.at(top, &tr, &ti);
+    const bool now_big = tr * tr + ti * ti >= 1.0;
     if (now_neg != neg || li == 0.0) {
       if (theta >= kPi) {
         double r, i;
@@ -148,7 +155,7 @@ bool margin_discrete_kernel(const double* den, int32_t n, const double* num, int
       }
     }
     if (now_big != big) {
-      double lo = theta - kStep, hi = theta, r, i;
+      double lo = theta - kStep, hi = top, r, i;
       for (int k = 0; k < kBisections; ++k) {
         const double mid = 0.5 * (lo + hi);
         loop.at(mid, &r, &i);

@@ -24,6 +24,9 @@
 
 namespace {
 
+// Eigenvalues closer than this many n eps of their own size share a shift.
+constexpr double kGroupUnits = 10.0;
+
 // The square matrix at depth, else 26.
 int fetch_square(EngineContext* ctx, int depth, MatRef* a) {
   TN_TRY(la_fetch(ctx, depth, a));
@@ -96,6 +99,11 @@ bool eigenvalues(const MatRef& a, double* scratch, double* wr, double* wi) {
   const int32_t n = a.n;
   double* copy = scratch;
   la_copy(a, copy);
+  // Balanced first, as rows and columns of very different sizes cost the
+  // small eigenvalues their digits; the factors are powers of two and the
+  // similarity is exact. They sit where the kernels' work goes next.
+  double* factors = copy + (a.cplx() ? 2 * a.count() : a.count() + n);
+  numk_balance(copy, a.cplx() ? copy + a.count() : nullptr, n, factors);
   if (!a.cplx()) return numk_eig_real(copy, n, reinterpret_cast<int32_t*>(copy + a.count()), wr, wi);
   if (!la_schur_complex(copy, copy + a.count(), n, nullptr, nullptr, copy + 2 * a.count()))
     return false;
@@ -143,26 +151,25 @@ int group_vectors(EngineContext* ctx, int at, double lr, double li, int32_t i, i
   return kOk;
 }
 
-// The largest |re| + |im| of A's elements: the scale of the tolerance within
-// which eigenvalues count as one.
-double largest_element(const MatRef& a) {
-  double big = 0.0;
-  for (int64_t k = 0; k < a.count(); ++k)
-    big = std::max(big, std::fabs(a.re[k]) + (a.im ? std::fabs(a.im[k]) : 0.0));
-  return big;
-}
-
 // The number of sorted eigenvalues from i on that count as lambda_i: those
-// within (|lambda_i| + 10 |A|) n eps of it, |A| the largest element, so that
-// the test scales with the matrix.
-int32_t group_size(const MatRef& d, bool cvals, int32_t i, double scale) {
+// within 10 n eps of its own size. The tolerance follows the eigenvalues, not
+// the matrix: beside an element of 1e20, the eigenvalues 1 and 2 are still
+// two (a group shares one shift, and its vectors would be a residual of 1 off).
+int32_t group_size(const MatRef& d, bool cvals, int32_t i) {
   const int32_t n = d.n;
   const double lr = d.re[i], li = cvals ? d.im[i] : 0.0;
-  const double tol = (std::fabs(lr) + std::fabs(li) + 10 * scale) * n * kMachineEps;
+  const double tol = kGroupUnits * (std::fabs(lr) + std::fabs(li)) * n * kMachineEps;
   int32_t k = 1;
   while (i + k < n && std::fabs(d.re[i + k] - lr) + std::fabs(cvals ? d.im[i + k] - li : 0.0) <= tol)
     ++k;
   return k;
+}
+
+// Whether column i of v is still all zero.
+bool zero_column(const MatRef& v, int32_t i) {
+  for (int64_t r = 0; r < v.m; ++r)
+    if (v.re[r * v.n + i] != 0.0 || (v.im && v.im[r * v.n + i] != 0.0)) return false;
+  return true;
 }
 
 // Scratch of single_vectors: H and its reduction's Q (complex when A is), the
@@ -208,8 +215,7 @@ void store_vector(const double* q_re, const double* q_im, const double* x_re, co
 
 // The columns of V whose eigenvalue stands alone: inverse iteration on A's
 // Hessenberg form, O(n^2) each. s: single_vector_scratch(a) doubles.
-void single_vectors(const MatRef& a, const MatRef& d, bool cvals, double scale, const MatRef& v,
-                    double* s) {
+void single_vectors(const MatRef& a, const MatRef& d, bool cvals, const MatRef& v, double* s) {
   const int32_t n = a.n;
   const int64_t w = a.count();
   double* h_re = s;
@@ -224,11 +230,12 @@ void single_vectors(const MatRef& a, const MatRef& d, bool cvals, double scale, 
   if (a.cplx()) la_hessenberg_complex(h_re, h_im, n, q_re, q_im, work);
   else la_hessenberg_real(h_re, n, q_re, work);
   for (int32_t i = 0; i < n;) {
-    const int32_t k = group_size(d, cvals, i, scale);
-    if (k == 1) {
-      numk_hessenberg_eigvec(h_re, h_im, n, d.re[i], cvals ? d.im[i] : 0.0, x_re, x_im, factor);
+    const int32_t k = group_size(d, cvals, i);
+    // A vector the iteration could not settle leaves its column zero, for
+    // the singular vectors to fill.
+    if (k == 1 &&
+        numk_hessenberg_eigvec(h_re, h_im, n, d.re[i], cvals ? d.im[i] : 0.0, x_re, x_im, factor))
       store_vector(q_re, q_im, x_re, x_im, i, v);
-    }
     i += k;
   }
 }
@@ -257,15 +264,14 @@ int eig_vectors(EngineContext* ctx) {
   else shellsort_real(d.re, n, 1, 0);
   la_push_zeros(ctx, n, n, cvals || a.cplx(), &v);
   fetch_square(ctx, 2, &a);
-  const double scale = largest_element(a);
   // An eigenvalue alone in its group gets its vector by inverse iteration; a
-  // group of k gets the right singular vectors of A - lambda I for its k
-  // smallest singular values. The groups come last: their pushes reach the
-  // scratch at the top.
-  single_vectors(a, d, cvals, scale, v, s);
+  // group of k, and a lone eigenvalue whose iteration did not settle, get the
+  // right singular vectors of A - lambda I for the k smallest singular
+  // values. These come last: their pushes reach the scratch at the top.
+  single_vectors(a, d, cvals, v, s);
   for (int32_t i = 0; i < n;) {
-    const int32_t k = group_size(d, cvals, i, scale);
-    if (k > 1) {
+    const int32_t k = group_size(d, cvals, i);
+    if (k > 1 || zero_column(v, i)) {
       const int st = group_vectors(ctx, 2, d.re[i], cvals ? d.im[i] : 0.0, i, k, v);
       if (st != kOk) {
         la_drop(ctx, 2);

@@ -419,6 +419,28 @@ double modulus(const MatRef& a, int64_t i) {
   return a.im ? std::sqrt(a.re[i] * a.re[i] + a.im[i] * a.im[i]) : std::fabs(a.re[i]);
 }
 
+// sqrt(sum |a_k|^2) as a scaled sum of squares: the squares are taken of the
+// elements over the largest so far, so that no square overflows or underflows
+// where the norm itself does not (1e160 and 1e-160 elements alike).
+double scaled_two_norm(const MatRef& a) {
+  double scale = 0.0, ssq = 1.0;
+  bool nan = false, inf = false;
+  auto add = [&](double x) {
+    const double ax = std::fabs(x);
+    if (std::isnan(ax)) nan = true;
+    else if (std::isinf(ax)) inf = true;
+    else if (ax > scale) ssq = 1.0 + ssq * (scale / ax) * (scale / ax), scale = ax;
+    else if (ax > 0.0) ssq += (ax / scale) * (ax / scale);
+  };
+  for (int64_t i = 0; i < a.count(); ++i) {
+    add(a.re[i]);
+    if (a.im) add(a.im[i]);
+  }
+  if (nan) return NAN;
+  if (inf) return INFINITY;
+  return scale * std::sqrt(ssq);
+}
+
 double vector_norm(const MatRef& a, NormKind kind, double p) {
   const int64_t n = a.count();
   switch (kind) {
@@ -433,14 +455,8 @@ double vector_norm(const MatRef& a, NormKind kind, double p) {
       return r;
     }
     case NormKind::kTwo:
-    case NormKind::kFro: {
-      double s = 0;
-      for (int64_t i = 0; i < n; ++i) {
-        s += a.re[i] * a.re[i];
-        if (a.im) s += a.im[i] * a.im[i];
-      }
-      return std::sqrt(s);
-    }
+    case NormKind::kFro:
+      return scaled_two_norm(a);
     default: {
       if (kind == NormKind::kOne) p = 1;
       double s = 0;

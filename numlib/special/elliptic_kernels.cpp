@@ -1,4 +1,6 @@
-// Elliptic functions and integrals, and the dilogarithm. The Landen loops
+// Elliptic functions and integrals, and the dilogarithm. F and E of finite
+// arguments come from Carlson's symmetric integrals, which hold every
+// amplitude and parameter to a few ulps; the Landen loops serve the rest and
 // stop when the arithmetic mean stops moving (or c reaches 0), with a step
 // limit so that a NaN parameter fails instead of looping.
 #include "numlib/special/elliptic_kernels.h"
@@ -26,7 +28,6 @@ constexpr double kPhaseDown = 1.8849555921538759;
 // Terms of the dilogarithm's series at most (u <= 1/2 settles in about 50).
 constexpr int kMaxDilogTerms = 200;
 constexpr double kEps = 2.220446049250313e-16;
-constexpr double kQuarterPi = kPi / 4;
 // Carlson's spread factors (3 r)^-1/6 and (r / 4)^-1/6 for r = 2^-53, and a
 // step limit that only NaN or infinite arguments reach.
 constexpr double kRfSpread = 384.0;
@@ -92,20 +93,93 @@ double carlson_rd(double x, double y, double z) {
   return f * series / (a * std::sqrt(a)) + 3 * sum;
 }
 
-// F and E of a small amplitude (|phi| < pi/4) and a negative parameter, where
-// the transformation to m / (m - 1) subtracts two integrals that nearly
-// cancel: F = sin R_F(cos^2, 1 - m sin^2, 1), E = F - (m / 3) sin^3 R_D(..),
-// both terms of E positive.
-bool small_negative(double phi, double m) { return m < 0 && std::fabs(phi) < kQuarterPi; }
+// phi - k pi for k the nearest integer to phi / pi, with pi in three parts
+// so that the remainder keeps its digits for a phi of many periods.
+constexpr double kPiHi = 3.141592653589793116;
+constexpr double kPiMid = 1.2246467991473532e-16;
+constexpr double kPiLo = -2.9947698097183397e-33;
 
-double small_negative_f(double phi, double m) {
-  const double s = std::sin(phi), c = std::cos(phi);
-  return s * carlson_rf(c * c, 1 - m * s * s, 1);
+double reduce_by_pi(double phi, double* k) {
+  *k = std::nearbyint(phi / kPi);
+  double r = std::fma(-*k, kPiHi, phi);
+  r = std::fma(-*k, kPiMid, r);
+  return r - *k * kPiLo;
 }
 
-double small_negative_e(double phi, double m) {
-  const double s = std::sin(phi), c = std::cos(phi), x = c * c, y = 1 - m * s * s;
-  return s * carlson_rf(x, y, 1) - m / 3 * (s * s * s) * carlson_rd(x, y, 1);
+// Whether F and E are taken through Carlson's integrals: a finite amplitude
+// and parameter below 1, or above 1 with the amplitude inside its real range
+// (|phi| <= pi/2; sin^2 phi <= 1/m is checked by R_F's square roots).
+bool by_carlson(double phi, double m) {
+  if (!std::isfinite(phi) || !std::isfinite(m)) return false;
+  return m < 1 || (m > 1 && std::fabs(phi) <= kHalfPi);
+}
+
+// F(phi | m) and E(phi | m) from F = s R_F(c^2, y, 1) and
+// E = F - (m / 3) s^3 R_D(c^2, y, 1) on the amplitude reduced by multiples
+// of pi, each of which adds 2 K(m) (2 E(m) to E). y = 1 - m s^2 is formed
+// as c^2 + (1 - m) s^2 for m > 1/2, where 1 - m is exact and the difference
+// would cancel (next to m = 1 and phi = pi/2 the whole of F lies in it); the
+// product m s^2 is taken before the last s, as s^3 alone underflows for an
+// amplitude of 1e-150 whose E still differs from F.
+void carlson_f_e(double phi, double m, double* f, double* e) {
+  double k = 0;
+  const double r = reduce_by_pi(phi, &k);
+  const double s = std::sin(r), c = std::cos(r), x = c * c, mc = 1 - m;
+  const double y = m > 0.5 ? x + mc * s * s : 1 - m * s * s;
+  const double rf = carlson_rf(x, y, 1);
+  // Between 1/2 and 1, F - (m / 3) s^3 R_D cancels (E nears sin phi while F
+  // grows without bound): E is then the sum of the three positive terms of
+  // (1 - m) F + m (1 - m) / 3 s^3 R_D(c^2, 1, y) + m s c / sqrt(y).
+  const bool upper = m > 0.5 && m < 1;
+  if (f) *f = s * rf;
+  if (e && upper) *e = mc * (s * rf) + (m * mc / 3) * (s * s * s) * carlson_rd(x, 1, y) + m * s * c / std::sqrt(y);
+  else if (e) *e = s * rf - (m * s * s) * (s / 3) * carlson_rd(x, y, 1);
+  if (k == 0) return;
+  const double kk = carlson_rf(0, mc, 1);
+  if (f) *f += 2 * k * kk;
+  if (e && upper) *e += 2 * k * (mc / 3 * (carlson_rd(0, mc, 1) + carlson_rd(0, 1, mc)));
+  else if (e) *e += 2 * k * (kk - m / 3 * carlson_rd(0, mc, 1));
+}
+
+// sn, cn and dn for m in [1/2, 1) by the ascending Landen transformation
+// (DLMF 22.7.6-9): the complementary modulus k' falls as k'^2 / (1 + k)^2 at
+// each level, so that after a few levels the functions are tanh, sech and
+// sech of u scaled down, to rounding; the formulas then lead back up. This
+// keeps cn and dn to their relative accuracy next to m = 1, where cos of the
+// amplitude near pi/2 keeps only eps of it absolutely. u is first reduced by
+// the period 4K.
+constexpr int kMaxAscending = 16;
+
+void ascending_landen(double u, double m, double* sn, double* cn, double* dn) {
+  const double mc = 1 - m;
+  const double kk = carlson_rf(0, mc, 1);
+  double w = u;
+  const double periods = std::nearbyint(u / (4 * kk));
+  if (periods != 0) w = std::fma(-periods, 4 * kk, u);
+  double kp[kMaxAscending];  // k' of each level below the first
+  double k = std::sqrt(m), kc = std::sqrt(mc);
+  int levels = 0;
+  // Down until k'^2 cosh^2 w is below rounding, where the functions of
+  // parameter 1 - k'^2 are those of parameter 1.
+  while (levels < kMaxAscending) {
+    const double c = std::cosh(w);
+    if (kc * c * kc * c < kEps / 4) break;
+    kc = (kc / (1 + k)) * (kc / (1 + k));
+    k = std::sqrt((1 - kc) * (1 + kc));
+    kp[levels++] = kc;
+    w /= 1 + kc;
+  }
+  double s = std::tanh(w), cc = 1 / std::cosh(w), d = cc;
+  for (int j = levels - 1; j >= 0; --j) {
+    const double p = kp[j], k2 = (1 - p) * (1 + p), dd = d * d;
+    const double s1 = (1 + p) * s * cc / d;
+    const double c1 = (1 + p) / k2 * ((dd - p) / d);
+    const double d1 = (1 - p) / k2 * ((dd + p) / d);
+    s = s1, cc = c1, d = d1;
+  }
+  if (sn) *sn = s;
+  if (cn) *cn = cc;
+  if (dn) *dn = d;
 }
 
 }  // namespace
@@ -122,6 +196,10 @@ bool jacobi_elliptic_kernel(double u, double m, double tol, double* am, double* 
     if (sn) *sn = std::tanh(u);
     if (cn) *cn = 1 / std::cosh(u);
     if (dn) *dn = 1 / std::cosh(u);
+    return true;
+  }
+  if (!am && m >= 0.5 && std::isfinite(u) && tol <= kEllipticTol) {
+    ascending_landen(u, m, sn, cn, dn);
     return true;
   }
   const int64_t quarter = work_doubles / 4;
@@ -147,13 +225,15 @@ bool jacobi_elliptic_kernel(double u, double m, double tol, double* am, double* 
   if (am) *am = amp;
   if (sn) *sn = s;
   if (cn) *cn = std::cos(amp);
-  if (dn) *dn = std::sqrt(1 - m * s * s);
+  // 1 - m sn^2 cancels next to m = 1, where sn nears 1 and dn nears cn:
+  // cn^2 + (1 - m) sn^2 keeps dn as accurate as cn.
+  if (dn) *dn = m > 0.5 ? std::sqrt(std::cos(amp) * std::cos(amp) + (1 - m) * s * s) : std::sqrt(1 - m * s * s);
   return true;
 }
 
 bool elliptic_f_kernel(double phi0, double m0, double* out) {
-  if (small_negative(phi0, m0)) {
-    *out = small_negative_f(phi0, m0);
+  if (by_carlson(phi0, m0)) {
+    carlson_f_e(phi0, m0, out, nullptr);
     return true;
   }
   const Transformed t = transform(phi0, m0);
@@ -194,8 +274,8 @@ bool elliptic_f_kernel(double phi0, double m0, double* out) {
 }
 
 bool elliptic_e_kernel(double phi0, double m0, double* out) {
-  if (small_negative(phi0, m0)) {
-    *out = small_negative_e(phi0, m0);
+  if (by_carlson(phi0, m0)) {
+    carlson_f_e(phi0, m0, nullptr, out);
     return true;
   }
   const Transformed t = transform(phi0, m0);

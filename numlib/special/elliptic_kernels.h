@@ -1,6 +1,7 @@
 // Kernels of the Jacobi elliptic functions and the elliptic integrals of the
 // first and second kind, by the arithmetic-geometric mean and the descending
-// Landen transformation. m is the parameter (the squared modulus). A false
+// Landen transformation, and for finite F and E by Carlson's symmetric
+// integrals. m is the parameter (the squared modulus). A false
 // result means the iteration failed (or m lies outside the kernel's domain).
 #pragma once
 

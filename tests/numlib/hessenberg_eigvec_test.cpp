@@ -141,4 +141,31 @@ TEST(HessenbergEigvec, ExactEigenvaluesAndSpecialMatrices) {
   EXPECT_NEAR(largest(far), 1.0, 4 * kEps);
 }
 
+// A nearly defective pair (eigenvalues 1e-8 apart, each known to about
+// 3e-9): inverse iteration draws x to an exact eigenvector, whose residual
+// for the computed eigenvalue is that 3e-9, and must say so (eig then takes
+// the vector of least residual from the SVD). A graded triangular matrix
+// must get the vectors of its small block exactly, not those the large
+// element's rounding would allow.
+TEST(HessenbergEigvec, NearlyDefectiveAndGradedMatrices) {
+  const Vec a = {0.453665216937867877, -1.30404570684239740, 0.254253748364062282, 1.60528756649998483};
+  Vec work = a, wr(2), wi(2);
+  ASSERT_TRUE(numk_hessenberg_eigvals(work.data(), 2, kEps, wr.data(), wi.data()));
+  for (int k = 0; k < 2; ++k) {
+    const Vector x = eigvec(a, nullptr, 2, wr[k], wi[k]);
+    EXPECT_GT(residual(a, nullptr, 2, wr[k], wi[k], x), 1e-10) << k;
+    EXPECT_FALSE(x.grown) << k;
+  }
+  const Vec g = {1e20, 0, 0, 0, 1, 1, 0, 0, 2};
+  const struct {
+    double lambda;
+    Vec want;
+  } kGraded[] = {{1, {0, 1, 0}}, {2, {0, 1, 1}}, {1e20, {1, 0, 0}}};
+  for (const auto& c : kGraded) {
+    const Vector x = eigvec(g, nullptr, 3, c.lambda, 0);
+    EXPECT_TRUE(x.grown) << c.lambda;
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(std::fabs(x.re[i]), c.want[i], 4 * kEps) << c.lambda << " " << i;
+  }
+}
+
 }  // namespace

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/builtin_table_host.h"
+#include "support/lapack_section.h"
 #include "support/zvr_session.h"
 
 namespace {
@@ -58,27 +58,13 @@ std::string matrix(const std::string& name, const Record& r, size_t from, int m,
   return s + name + " = reshape(" + name + ", " + std::to_string(m) + ", " + std::to_string(n) + ");\n";
 }
 
-// The host's "!lapack" section as a table of its own.
-BuiltinEntry g_section[32];
-
-void register_lapack(EngineContext* c) {
-  const BuiltinEntry* t = g_builtin_table_host;
-  int start = 0;
-  while (std::strcmp(t[start].name, "!lapack") != 0) ++start;
-  int k = 0;
-  do g_section[k] = t[start + k], ++k;
-  while (t[start + k].name[0] != '@' && t[start + k].name[0] != '!' && t[start + k].name[0]);
-  g_section[k] = BuiltinEntry{};
-  ASSERT_EQ(engine_register_builtin_table(c, g_section, 1), kOk);
-}
-
 class LinalgReference : public ::testing::TestWithParam<bool> {
  protected:
   // Room for order-60 complex factors and their products.
   static constexpr uint32_t kBlockBytes = 32u << 20;
   ZvrSession s{kBlockBytes};
   void SetUp() override {
-    if (GetParam()) register_lapack(s.c);
+    if (GetParam()) ASSERT_EQ(register_lapack_section(s.c), kOk);
     ASSERT_EQ(s.run("function check_(e, t)\n  global worst_\n  worst_ = max(worst_, e / t);\n"
                     "endfunction\n"), kOk)
         << s.take_output();
