@@ -698,7 +698,8 @@ bool exec_check_halt_opcode(EngineContext* c) {
       case kOpPushSmallInt64: case kOpPushSmallUint64: case kOpInline: case kOpReshape: case kOpCat:
       case kOpZeros: case kOpOnes: case kOpEye: case kOpDiag: case kOpStruct: case kOpClass:
       case kOpPushDouble: case kOpPushImagDouble: case kOpPushSingle: case kOpPushImagSingle:
-      case kOpPushString8: case kOpPushString16: case kOpHalt: case kOpPosition: case kOpTaskEnd:
+      case kOpPushString8: case kOpPushString16: case kOpHalt: case kOpPosition: case kOpPositionWide:
+      case kOpTaskEnd:
         return true;
       default:
         return false;

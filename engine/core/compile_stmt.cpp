@@ -227,7 +227,12 @@ int Generator::open_block(int32_t type, int32_t line, Block** b) {
 
 int Generator::position() {
   if (!u_.emit_positions) return kOk;
-  return u_.emit3(kOpPosition, uint16_t(u_.function_id), uint16_t(u_.line));
+  if (u_.line >= 0 && u_.line <= kPositionLineMax)
+    return u_.emit3(kOpPosition, uint16_t(u_.function_id), uint16_t(u_.line));
+  // A line the short form cannot hold (past 32,767, or set by a pragma).
+  const uint32_t line = uint32_t(u_.line);
+  TN_TRY(u_.emit2(kOpPositionWide, uint16_t(u_.function_id)));
+  return u_.emit2(uint16_t(line & 0xFFFF), uint16_t(line >> 16));
 }
 
 int Generator::jump_to_chain(uint16_t op, int64_t* chain) {
