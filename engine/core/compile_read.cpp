@@ -867,6 +867,7 @@ int source_read_stretch(EngineContext* ctx, const char* text, int32_t length, So
   u.flags = kCompileStopAtHeader | (s->definition ? kCompileHeaderExpected | kCompileDefineAllowed : 0u);
   u.names = scratch.names;
   u.name_capacity = scratch.name_capacity;
+  attach_name_index(u, &scratch);
   u.emit_positions = ctx->emit_positions != 0;
   s->stop = s->from;
   s->at_header = false;
