@@ -22,8 +22,9 @@
 namespace {
 
 constexpr int kMaxStubWords = 8 + 2 * kArgsAny;  // opcode, counts, pops, no-value, halt
-constexpr int32_t kNameGrowth = 16;              // names added to a full workspace
-constexpr int kCompileRetries = 64;
+constexpr int32_t kNameGrowth = 16;              // the least a full workspace grows by
+// Slots travel in signed 16-bit operand words: no workspace holds more names.
+constexpr int32_t kMaxWorkspaceNames = INT16_MAX + 1;
 constexpr char kDbstep[] = "dbstep";
 
 InterpRunFn g_runner = interp_run;
@@ -136,7 +137,27 @@ int call_named(EngineContext* c, const char* name, int32_t context_id, int nargi
 // and the frames of code blocks) moves up; the workspace's slots stay where
 // they are, so references to its variables stay true. A workspace whose
 // names were not kept (code compiled without names) cannot grow.
+// The names a full table of `names` grows by: as many again, so that a text
+// assigning many names compiles a few times at most, not once per few names.
+int32_t name_growth(int32_t names) {
+  const int32_t room = kMaxWorkspaceNames - names;
+  const int32_t step = names > kNameGrowth ? names : kNameGrowth;
+  return step < room ? step : room;
+}
+
+// The number of names the current workspace has room for (0 when its names
+// cannot grow).
+int32_t workspace_name_room(EngineContext* c) {
+  const int32_t ws = frame_workspace_index(c);
+  if (ws < 0) return 0;
+  const uint32_t* w = frame_words(c, ws);
+  const int32_t where = int32_t(w[kFwNameTable]);
+  if (where < 0) return 0;
+  return where == 0 ? int32_t(w[kFwFrameNames]) : int32_t(w[kFwLocals]);
+}
+
 int grow_workspace_names(EngineContext* c, int32_t n) {
+  if (n < 1) return kVariableTableOverflow;
   const int32_t ws = frame_workspace_index(c);
   if (ws < 0) return kStackOverflow;
   uint32_t* w = frame_words(c, ws);
@@ -178,6 +199,14 @@ int grow_workspace_names(EngineContext* c, int32_t n) {
     }
   }
   return kOk;
+}
+
+// A full workspace grows by as many names again, or by the least step when
+// the stack has no room for that many.
+int grow_full_workspace(EngineContext* c) {
+  const int32_t names = workspace_name_room(c);
+  if (grow_workspace_names(c, name_growth(names)) == kOk) return kOk;
+  return name_growth(names) > kNameGrowth ? grow_workspace_names(c, kNameGrowth) : kVariableTableOverflow;
 }
 
 // The frame just pushed (nothing above it yet) becomes a workspace: n local
@@ -226,7 +255,7 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
   if (values_from >= 0) flags |= kCompileValuesFrom;
   if (int64_t(c->desc_top) + kFrameFixedWords + length >= int64_t(c->desc_capacity)) return kStackOverflow;
   const int32_t context_id = frame_current_function(c);
-  for (int attempt = 0;; ++attempt) {
+  for (;;) {
     CodePosition keep{};
     const CodePosition* caller = caller_position(c, &keep);
     TN_TRY(frame_push(c, caller, nullptr, context_id, 0, nargout, 0, 0, 0, 0));
@@ -261,13 +290,15 @@ int compile_block(EngineContext* c, const char* text, int32_t length, uint32_t f
     if (status != kOk) {
       stk_drop(c);
       frame_return_discard(c);
-      if (status == kVariableTableOverflow && own_names > 0 && attempt < kCompileRetries) {
-        own_names += kNameGrowth;
+      // A full name table grows and the text compiles again; each growth
+      // doubles the table, so the retries stay few however many names.
+      if (status == kVariableTableOverflow && own_names > 0 && name_growth(own_names) > 0) {
+        own_names += name_growth(own_names);
         err_store(c, 0, nullptr, 0, false);
         continue;
       }
-      if (status == kVariableTableOverflow && own_names == 0 && attempt < kCompileRetries &&
-          grow_workspace_names(c, kNameGrowth) == kOk) {
+      if (status == kVariableTableOverflow && own_names == 0 &&
+          grow_full_workspace(c) == kOk) {
         // The attempt's error text must not stand for a later error's report.
         err_store(c, 0, nullptr, 0, false);
         continue;
@@ -667,7 +698,8 @@ bool exec_check_halt_opcode(EngineContext* c) {
       case kOpPushSmallInt64: case kOpPushSmallUint64: case kOpInline: case kOpReshape: case kOpCat:
       case kOpZeros: case kOpOnes: case kOpEye: case kOpDiag: case kOpStruct: case kOpClass:
       case kOpPushDouble: case kOpPushImagDouble: case kOpPushSingle: case kOpPushImagSingle:
-      case kOpPushString8: case kOpPushString16: case kOpHalt: case kOpPosition: case kOpTaskEnd:
+      case kOpPushString8: case kOpPushString16: case kOpHalt: case kOpPosition: case kOpPositionWide:
+      case kOpTaskEnd:
         return true;
       default:
         return false;

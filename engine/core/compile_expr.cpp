@@ -702,11 +702,16 @@ int ExprCompiler::colon_operand() {
   Rec* r = top();
   const char after = at(next_nonblank(p_ + 1));
   if (r && r->kind == kRecSubscript && (after == ',' || after == ')')) {
-    if (r->count >= kMaxColonSubscripts) return u_.fail(kIndexOutOfRange);
-    r->aux |= 1 << r->count;
     p_ = p_ + 1;
     expect_operand_ = false;
-    return kOk;
+    if (r->count < kMaxColonSubscripts) {
+      r->aux |= 1 << r->count;
+      return kOk;
+    }
+    // Past the mask's bits: the place is held by a value, so that the index
+    // counts its subscripts right and refuses them when it runs (a try
+    // catches that), as it refuses any other seventeenth subscript.
+    return emit_word_op(kOpPushEmpty, 1);
   }
   if (!(r && r->kind == kRecBrace && after == '}')) return u_.fail(kUnexpectedColon);
   // x{:}: the list becomes the argument list of the call below.

@@ -62,6 +62,7 @@ class Reader {
   int stop_before_header();
   int walk_line(int kind, int32_t words);
   void walk_past(int status);
+  bool ended_at_line_end() const;
 
   int put(char c) {
     if (used_ + 1 > cap_) return full();
@@ -228,12 +229,38 @@ void Reader::walk_past(int status) {
     walk_->error = status;
     walk_->error_line = lines_to(stmt_start_);
   }
-  if (!(p_ > stmt_start_ && lex_line_end(t_[p_ - 1]))) {
+  if (!ended_at_line_end()) {
     LexCursor lx(t_, n_, p_);
     for (LexPiece piece = lex_piece(&lx); piece != kPieceEnd && piece != kPieceLineEnd;) piece = lex_piece(&lx);
     p_ = lx.pos;
   }
   if (header_->define) stop_ = true;  // a definition of one statement
+}
+
+// Whether the statement that failed at p_ had ended at the line end just
+// before it. A line end read inside the statement, by a continuation or
+// within [] or {}, does not end it: the statement goes on into the next
+// line, as the compiler reads it, and that line is no statement of its own.
+bool Reader::ended_at_line_end() const {
+  if (!(p_ > stmt_start_ && lex_line_end(t_[p_ - 1]))) return false;
+  LexCursor lx(t_, n_, stmt_start_);
+  char stack[kMaxBracketDepth] = {};
+  int depth = 0;
+  LexPiece last = kPieceEnd;
+  bool in_brackets = false;
+  while (lx.pos < p_) {
+    last = lex_piece(&lx);
+    if (last == kPieceEnd) break;
+    if (last == kPieceOpen) {
+      if (depth < kMaxBracketDepth) stack[depth] = t_[lx.start];
+      ++depth;
+    } else if (last == kPieceClose && depth > 0) {
+      --depth;
+    }
+    const char inner = depth > 0 && depth <= kMaxBracketDepth ? stack[depth - 1] : 0;
+    in_brackets = inner == '[' || inner == '{';
+  }
+  return last == kPieceLineEnd && !in_brackets;
 }
 
 int Reader::compile_read_statement() {
@@ -840,6 +867,7 @@ int source_read_stretch(EngineContext* ctx, const char* text, int32_t length, So
   u.flags = kCompileStopAtHeader | (s->definition ? kCompileHeaderExpected | kCompileDefineAllowed : 0u);
   u.names = scratch.names;
   u.name_capacity = scratch.name_capacity;
+  attach_name_index(u, &scratch);
   u.emit_positions = ctx->emit_positions != 0;
   s->stop = s->from;
   s->at_header = false;

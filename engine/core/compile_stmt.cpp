@@ -27,8 +27,64 @@ int32_t varname_table_find(const uint8_t* names, int32_t count, const char* text
   return -1;
 }
 
+namespace {
+
+constexpr int32_t kMaxIndexedNames = 0xFFFE;  // slot + 1 fits an index entry
+constexpr int64_t kMinIndexEntries = 64;
+constexpr int64_t kIndexShareOfStatements = 4;  // the index takes at most a quarter
+
+bool name_equals(const uint8_t* entry, const char* text, int32_t length) {
+  return std::memcmp(entry, text, size_t(length)) == 0 && (length == kNameBytes || entry[length] == 0);
+}
+
+// FNV-1a over the name's characters.
+uint32_t name_hash(const char* text, int32_t length) {
+  uint32_t h = 2166136261u;
+  for (int32_t i = 0; i < length; ++i) h = (h ^ uint8_t(text[i])) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
 int32_t Unit::find_name(const char* text, int32_t length) const {
-  return varname_table_find(names, name_count, text, length);
+  if (!name_index) return varname_table_find(names, name_count, text, length);
+  if (length < 1 || length > kNameBytes) return -1;
+  for (uint32_t h = name_hash(text, length) & name_index_mask;; h = (h + 1) & name_index_mask) {
+    const uint16_t e = name_index[h];
+    if (e == 0) return -1;
+    if (name_equals(name_entry(e - 1), text, length)) return e - 1;
+  }
+}
+
+// Enters a slot's name, unless an earlier slot has it (a scan finds the
+// first of equal names, and so does the index).
+void Unit::index_name(int32_t slot) {
+  const char* text = reinterpret_cast<const char*>(name_entry(slot));
+  const int32_t length = int32_t(strnlen(text, kNameBytes));
+  if (length < 1) return;
+  for (uint32_t h = name_hash(text, length) & name_index_mask;; h = (h + 1) & name_index_mask) {
+    const uint16_t e = name_index[h];
+    if (e == 0) {
+      name_index[h] = uint16_t(slot + 1);
+      return;
+    }
+    if (name_equals(name_entry(e - 1), text, length)) return;
+  }
+}
+
+void attach_name_index(Unit& u, Scratch* s) {
+  if (u.name_capacity < 1 || u.name_capacity > kMaxIndexedNames) return;
+  // At most half full, so that probes stay short.
+  int64_t entries = kMinIndexEntries;
+  while (entries < 2 * int64_t(u.name_capacity)) entries *= 2;
+  const int64_t bytes = entries * int64_t(sizeof(uint16_t));
+  const int64_t room = s->stmt_bytes & ~int64_t(7);
+  if (bytes * kIndexShareOfStatements > room) return;
+  s->stmt_bytes = room - bytes;
+  u.name_index = reinterpret_cast<uint16_t*>(s->stmts + s->stmt_bytes);
+  u.name_index_mask = uint32_t(entries - 1);
+  std::memset(u.name_index, 0, size_t(bytes));
+  for (int32_t slot = 0; slot < u.name_count; ++slot) u.index_name(slot);
 }
 
 int Unit::add_name(const char* text, int32_t length, int32_t* slot) {
@@ -43,6 +99,7 @@ int Unit::add_name(const char* text, int32_t length, int32_t* slot) {
   std::memset(e, 0, kNameBytes);
   std::memcpy(e, text, size_t(length));
   *slot = name_count++;
+  if (name_index) index_name(*slot);
   if (workspace_count) *workspace_count = uint32_t(name_count);
   return kOk;
 }
@@ -227,7 +284,12 @@ int Generator::open_block(int32_t type, int32_t line, Block** b) {
 
 int Generator::position() {
   if (!u_.emit_positions) return kOk;
-  return u_.emit3(kOpPosition, uint16_t(u_.function_id), uint16_t(u_.line));
+  if (u_.line >= 0 && u_.line <= kPositionLineMax)
+    return u_.emit3(kOpPosition, uint16_t(u_.function_id), uint16_t(u_.line));
+  // A line the short form cannot hold (past 32,767, or set by a pragma).
+  const uint32_t line = uint32_t(u_.line);
+  TN_TRY(u_.emit2(kOpPositionWide, uint16_t(u_.function_id)));
+  return u_.emit2(uint16_t(line & 0xFFFF), uint16_t(line >> 16));
 }
 
 int Generator::jump_to_chain(uint16_t op, int64_t* chain) {
@@ -818,6 +880,7 @@ int compile_source(EngineContext* ctx, int32_t library, const char* text, int32_
       }
     }
   }
+  attach_name_index(u, &scratch);
   u.ans_convention = (flags & kCompileAnsConvention) && u.name_count > 0 &&
                      std::strncmp(reinterpret_cast<const char*>(u.names), "ans", kNameBytes) == 0;
 

@@ -121,6 +121,10 @@ struct Scratch {
   int32_t name_capacity = 0;
 };
 void carve_scratch(EngineContext* ctx, const char* text, int32_t length, bool function, Scratch* s);
+// Gives the unit an index of its names (those it has, and every one it
+// adds), taken from the end of the statements' room when that is large
+// enough to spare it; without one, names are found by a scan.
+void attach_name_index(Unit& u, Scratch* s);
 
 // Reads the statements of text into records at out (capacity bytes), the
 // header's declarations into *header, every assigned name into the unit's

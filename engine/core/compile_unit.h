@@ -37,6 +37,11 @@ struct Unit {
   uint8_t* names = nullptr;
   int32_t name_count = 0;
   int32_t name_capacity = 0;
+  // The names by hash, when the scratch space had room for it (see
+  // attach_name_index): an open-addressed table of slot + 1, 0 empty, so
+  // that a lookup costs the same however many names there are.
+  uint16_t* name_index = nullptr;
+  uint32_t name_index_mask = 0;
   uint32_t* workspace_count = nullptr;  // top-level code: the workspace frame's local count
 
   bool forward_refs = false;
@@ -115,6 +120,7 @@ struct Unit {
   int32_t find_name(const char* text, int32_t length) const;
   // Slot of the name, adding it when new: kVariableTableOverflow when the table is full.
   int add_name(const char* text, int32_t length, int32_t* slot);
+  void index_name(int32_t slot);
 };
 
 // Slot of the 32-byte name equal to the identifier (compared over at most 32

@@ -63,7 +63,7 @@ enum OpClass : uint8_t {
   kClsPop, kClsDisp, kClsPushEmpty, kClsDeclareGlobal, kClsLoadLocal, kClsStoreLocal, kClsDisplayLocal,
   kClsStoreAnsDisplay, kClsIncLocal, kClsPushRef, kClsPlus, kClsMinus, kClsTimes, kClsDivide, kClsUminus,
   kClsCompare, kClsJump, kClsJumpIfTrue, kClsJumpIfFalse, kClsSkip, kClsCase, kClsForNext, kClsForRange,
-  kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsUnsupported, kClsReturn,
+  kClsRangePack, kClsRangeFinal, kClsOrElse, kClsAndThen, kClsCallUser, kClsPositionWide, kClsReturn,
   kClsTry, kClsPosition, kClsInfo, kClsAssert, kClsTaskEnd, kClsPartOf, kClsAbs, kClsConj,
   kClsIndexRefRead, kClsIndexAssign, kClsNargio, kClsComplexOf,
   kClassCount
@@ -123,7 +123,7 @@ constexpr std::array<uint8_t, kEngineOpcodeCount> kOpClass = [] {
   t[kOpOrElse] = kClsOrElse;
   t[kOpAndThen] = kClsAndThen;
   t[kOpCallUser] = kClsCallUser;
-  t[kOpReserved313] = kClsUnsupported;
+  t[kOpPositionWide] = kClsPositionWide;
   t[kOpRetFunction] = t[kOpHalt] = kClsReturn;
   t[kOpTryHandler] = kClsTry;
   t[kOpPosition] = kClsPosition;
@@ -251,7 +251,7 @@ int interp_run(EngineContext* ctx, int slice) {
       &&op_inc_local, &&op_push_ref, &&op_plus, &&op_minus, &&op_times, &&op_divide, &&op_uminus,
       &&op_compare, &&op_jump, &&op_jump_if_true, &&op_jump_if_false, &&op_skip, &&op_case, &&op_for_next,
       &&op_for_range, &&op_range_pack, &&op_range_final, &&op_or_else, &&op_and_then, &&op_call_user,
-      &&op_unsupported, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
+      &&op_position_wide, &&op_return, &&op_try, &&op_position, &&op_info, &&op_assert, &&op_task_end,
       &&op_part_of, &&op_abs, &&op_conj, &&op_index_ref_read, &&op_index_assign, &&op_nargio,
       &&op_complex_of};
   static const LabelTable kLabels = build_labels(kByClass);
@@ -1133,18 +1133,22 @@ op_position:
   }
   pc = insn + 3;
   goto position_recorded;
+op_position_wide:
+  // A line the short form cannot hold: recorded the same way, off the fast path.
+  pc = insn + kPositionWideWords;
+  goto position_recorded;
 position_recorded: {
   // Without a frame, or with something watched: the frame found afresh.
   uint32_t* fw = FRAME_WORDS();
   if (!fw) DISPATCH();
   fw[kFwCurrentFunction] = uint32_t(int16_t(insn[1]));
-  fw[kFwLine] = uint32_t(int16_t(insn[2]));
+  fw[kFwLine] = uint32_t(position_line(insn));
   if (__builtin_expect(!watching, 1)) DISPATCH();
   goto position_watched;
 }
 position_watched: {
   // Echo, breakpoints and stepping: the line is shown or the run stops.
-  const int32_t fid = int16_t(insn[1]), line = int16_t(insn[2]);
+  const int32_t fid = int16_t(insn[1]), line = position_line(insn);
   uint32_t* w = frame_words(ctx, ctx->frame);
   const int32_t echo = ctx->dbg_word[kEchoTargetWord];
   if (__builtin_expect(echo == kEchoAll || (echo >= 0 && echo == fid), 0)) {
@@ -1379,10 +1383,6 @@ op_task_end:
   ctx->pos.kind = kAreaNone;
   status = kOk;
   goto end_run;
-op_unsupported:
-  pc = insn + insn_length(insn);
-  FAIL(kNotSupported);
-
 // --- Everything else: the registered handler ------------------------------------------
 op_generic: {
   const uint16_t op = *insn;

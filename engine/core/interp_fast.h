@@ -272,7 +272,6 @@ constexpr uint64_t kRangeStateHead = uint64_t(kRangeStateReal) | uint64_t(1) << 
 
 // Records the line of the position instruction at pc in the frame's words,
 // as the instruction does when nothing watches lines; the instruction after it.
-constexpr int kPositionWords = 3;
 [[gnu::always_inline]] inline const uint16_t* record_line(uint32_t* fw, const uint16_t* pc) {
   fw[kFwCurrentFunction] = uint32_t(int16_t(pc[1]));
   fw[kFwLine] = uint32_t(int16_t(pc[2]));

@@ -321,7 +321,7 @@ const OpcodeInfo kOpcodeInfoTable[kEngineOpcodeCount] = {
     {kOpOrElse, kOperandWords, 1, kEffectIrregular, 0},
     {kOpAndThen, kOperandWords, 1, kEffectIrregular, 0},
     {kOpCallUser, kOperandWords, 3, kEffectIrregular, 0},
-    {kOpReserved313, kOperandWords, 3, kEffectIrregular, 0},
+    {kOpPositionWide, kOperandWords, 3, kEffectIrregular, 0},
     {kOpCallNamed, kOperandWords, 1, kEffectIrregular, 0},
     {kOpRetFunction, kOperandNone, 0, kEffectIrregular, 0},
     {kOpHalt, kOperandNone, 0, kEffectIrregular, 0},

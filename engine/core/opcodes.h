@@ -77,11 +77,30 @@ enum : uint16_t {
   kOpBuiltin = 297, kOpInline = 298, kOpStr2fun = 299, kOpFun2str = 300, kOpJump = 301,
   kOpJumpIfTrue = 302, kOpJumpIfFalse = 303, kOpSkip = 304, kOpCaseTest = 305, kOpForNext = 306,
   kOpForRangeNext = 307, kOpRangePack = 308, kOpRangeFinal = 309, kOpOrElse = 310,
-  kOpAndThen = 311, kOpCallUser = 312, kOpReserved313 = 313, kOpCallNamed = 314,
+  kOpAndThen = 311, kOpCallUser = 312, kOpPositionWide = 313, kOpCallNamed = 314,
   kOpRetFunction = 315, kOpHalt = 316, kOpError = 317, kOpWarning = 318, kOpRethrow = 319,
   kOpLasterr = 320, kOpLasterror = 321, kOpTryHandler = 322, kOpPosition = 323, kOpInfo = 324,
   kOpAssert = 325, kOpTaskEnd = 326,
 };
+
+// The handler-table row of opcode 313 is the default one (the loop runs
+// position_wide itself): whoever needs the answer for an opcode nobody
+// registered reads it there.
+constexpr uint16_t kOpReserved313 = kOpPositionWide;
+
+// Line records. `position` {source id, line} holds a line of 0..32767 (its
+// operand is read signed); `position_wide` {source id, line low 16 bits,
+// line high 16 bits} takes its place for any other line. The compiler emits
+// the wide form only where the short one cannot hold the line, so code
+// without such lines is as it always was.
+constexpr int kPositionWords = 3;
+constexpr int kPositionWideWords = 4;
+constexpr int32_t kPositionLineMax = INT16_MAX;
+inline bool is_position_op(uint16_t op) { return op == kOpPosition || op == kOpPositionWide; }
+// The line of the position instruction at insn.
+inline int32_t position_line(const uint16_t* insn) {
+  return insn[0] == kOpPositionWide ? int32_t(uint32_t(insn[2]) | uint32_t(insn[3]) << 16) : int16_t(insn[2]);
+}
 
 // Operand kinds of an opcode's row.
 enum : int32_t {

@@ -259,6 +259,15 @@ bool constant_value(const uint16_t* code, int64_t q, double* v) {
   }
 }
 
+// A jump to the position instruction at t may land after it when what
+// follows records another line or leaves at once: nop, a position, jump, skip.
+bool position_passable(const uint16_t* code, int64_t length, int64_t t) {
+  const int64_t after = t + length_at(code, t);
+  if (after >= length) return false;
+  const uint16_t op = code[after];
+  return op == kOpNop || is_position_op(op) || op == kOpJump || op == kOpSkip;
+}
+
 // An empty loop over a constant, non-empty range at q (a for_range_next):
 // it becomes range_final, store_local and a jump past the loop's pop_item.
 bool fold_empty_loop(uint16_t* code, int64_t length, int64_t q, const int64_t* history, int nhistory) {
@@ -267,7 +276,7 @@ bool fold_empty_loop(uint16_t* code, int64_t length, int64_t q, const int64_t* h
   if (q + 4 > exit || code[q + 2] != kOpStoreLocal) return false;
   const uint16_t slot = code[q + 3];
   int64_t b = q + 4;
-  while (b < exit && (code[b] == kOpNop || code[b] == kOpPosition)) b += length_at(code, b);
+  while (b < exit && (code[b] == kOpNop || is_position_op(code[b]))) b += length_at(code, b);
   if (b != exit - 2 || code[b] != kOpJump || b + 2 + int16_t(code[b + 1]) != q) return false;
 
   // The range: range_pack {n} fed by n constants, padding aside.
@@ -327,10 +336,8 @@ void code_peephole_optimise(uint16_t* code, int64_t length, bool fold_loops) {
             next = t + 1;
           } else if (target == kOpSkip) {
             next = t + 2;
-          } else if (target == kOpPosition && t + 3 < length &&
-                     (code[t + 3] == kOpNop || code[t + 3] == kOpPosition || code[t + 3] == kOpJump ||
-                      code[t + 3] == kOpSkip)) {
-            next = t + 3;
+          } else if (is_position_op(target) && position_passable(code, length, t)) {
+            next = t + length_at(code, t);
           } else if (op == kOpJump && target == kOpRetFunction) {
             code[q] = kOpRetFunction;
             code[q + 1] = kOpNop;

@@ -23,7 +23,7 @@
 // other names ("j", "Inf", "NaN") are accepted too. Typed literals carry their
 // class: push_small_typed.int8 ... .uint64 (19-24, 27, 28), push_int32.int32 /
 // .uint32 (25, 26), push_int64.int64 / .uint64 (29, 30). Opcode 313 is
-// `reserved_313`. 16-bit operands take -32768..65535. The assembler inserts
+// `position_wide`. 16-bit operands take -32768..65535. The assembler inserts
 // `nop` words in front of push_double, push_imag_double, push_single and
 // push_imag_single until their operand lies on an 8-byte boundary (counted
 // from the start of the code plus base_words).
@@ -123,7 +123,7 @@ inline const char* engine_op_name(uint32_t op) {
     case kOpOrElse: return "or_else";
     case kOpAndThen: return "and_then";
     case kOpCallUser: return "call_user";
-    case kOpReserved313: return "reserved_313";
+    case kOpPositionWide: return "position_wide";
     case kOpCallNamed: return "call_named";
     case kOpRetFunction: return "ret_function";
     case kOpHalt: return "halt";

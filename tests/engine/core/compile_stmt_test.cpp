@@ -210,8 +210,42 @@ until x)--",
        "position -1 1; push_one; store_local 1; L1:; position -1 2; load_local 1; jump_if_false L2; position -1 3; "
        "push_zero; store_local 1; position -1 4; jump L1; L2:; position -1 6; push_one; store_local 1; position -1 7; "
        "load_local 1; jump_if_false L2; halt"},
+      // A line the short form's signed word cannot hold takes the wide form
+      // (low and high halves); the lines around it keep the short one.
+      {{.positions = true}, "_pragma line 32765\nx = 1;\nx = 2;\n_pragma line 65535\nx = 3;\n_pragma line 70000\nx = 4;",
+       "position -1 32766; push_one; store_local 1; position -1 32767; push_int16 2; store_local 1; "
+       "position_wide -1 0 1; push_int16 3; store_local 1; position_wide -1 4465 1; push_int16 4; store_local 1; "
+       "halt"},
+      {{.positions = true, .function_id = 0}, "function f\n_pragma line 99999\nwhile 1\n  break\nend",
+       "L1:; position_wide 1 -31072 1; push_one; jump_if_false L2; position_wide 1 -31071 1; jump L2; "
+       "position_wide 1 -31070 1; jump L1; L2:; ret_function"},
   };
   check(rows, std::size(rows));
+}
+
+// The lines counted in a long text (blank lines, comments over lines,
+// continuations) are recorded whole in its position instructions.
+TEST(CompileStatements, LinesCountedPastTheShortFormStayWhole) {
+  std::string text;
+  std::vector<int32_t> expected;
+  for (int32_t line = 1; line <= 70001; ++line) {
+    if (line % 4999 == 0 || line == 70001) {
+      text += "x = ...\n 1;\n";
+      expected.push_back(line++);
+    } else if (line % 7 == 0) {
+      text += "/* a\n */ % b\n";
+      ++line;
+    } else {
+      text += line % 2 ? "\n" : "% c\n";
+    }
+  }
+  CompileHarness h;
+  const CompileOutcome out = h.run(text, {.positions = true});
+  ASSERT_EQ(out.status, kOk) << out.report;
+  std::vector<int32_t> lines;
+  for (size_t q = size_t(out.code_start); q < out.code.size(); q += size_t(insn_length(&out.code[q])))
+    if (is_position_op(out.code[q])) lines.push_back(position_line(&out.code[q]));
+  EXPECT_EQ(lines, expected);
 }
 
 // Function headers: outputs take slots 0.., inputs follow, then the other

@@ -212,7 +212,7 @@ TEST_F(Interp, AbortAtABackwardJumpEndsTheRunUncaught) {
 TEST_F(Interp, TryHandlerCatchesAndCutsTheStackToItsDepth) {
   // Kept: the frame's code item and the two values.
   start("  push_int16 1\n  push_int16 2\n  try_handler catch 2\n"
-        "  push_int16 5\n  push_int16 6\n  reserved_313 0 0 0\n  try_handler 0 2\n  jump done\n"
+        "  push_int16 5\n  push_int16 6\n  lib 30000 0 0\n  try_handler 0 2\n  jump done\n"
         "catch:\n  push_int16 99\ndone:\n  halt\n",
         3);
   EXPECT_EQ(interp_run(c, 0), kOk);
@@ -230,7 +230,7 @@ TEST_F(Interp, TryHandlerCatchesAndCutsTheStackToItsDepth) {
 }
 
 TEST_F(Interp, ErrorInACalleeIsCaughtByTheCallerAndItsFramesGo) {
-  define("bad", "function y = bad(x)\nasm push_int16 4\nasm reserved_313 0 0 0\nend\n");
+  define("bad", "function y = bad(x)\nasm push_int16 4\nasm lib 30000 0 0\nend\n");
   define("top", "function y = top(x)\nasm try_handler catch 0\nasm load_local 1\nasm call_user @bad 1 1\n"
                 "asm store_local 0\nasm load_local 0\nasm ret_function\nasm catch:\nasm push_int16 -1\n"
                 "asm ret_function\nend\n");

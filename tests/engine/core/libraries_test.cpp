@@ -274,6 +274,13 @@ TEST(DefinitionScan, Table) {
       {"function f(), endfunction\nendfunction\n", {{"f", "", "function f(), endfunction\n", 0, false, false}},
        kUnexpectedEndfunction},
       {"x = [1\nfunction g\n]\n", {}, kEndOfFile},
+      // A statement continued onto a line that starts with "function" takes
+      // that line in, as the compiler reads it, though it fails there; one
+      // that failed after its own line end leaves the next line to itself.
+      {"v = 5; x = 2;\nv -x...\nfunction y = g(a); y = a; endfunction\n+ 100\n", {}, kEndOfFile},
+      {"end ...\nfunction g\n", {}, kEndOfFile},
+      {"[a, 1] = 3\nfunction g\n", {{"g", "", "function g\n", 1, false, false}}, kEndOfFile},
+      {"if\nfunction g\n", {{"g", "", "function g\n", 1, false, false}}, kEndOfFile},
       // A quote or dots inside a command word are text: the comment after
       // the word is one, and a quote after it opens no string.
       {"show x=' /*\nfunction hidden\n*/\nshow a...b /*\nfunction hidden2\n*/\nfunction shown\n",

@@ -91,7 +91,7 @@ const Layout kEngineLayouts[] = {
     {kOpPushRef, 2}, {kOpPushRefTarget, 2}, {kOpDeref, 1}, {kOpIndexRefRead, 3}, {kOpRefAssign, 1},
     {kOpIndexAssign, 3}, {kOpJump, 2}, {kOpJumpIfTrue, 2}, {kOpJumpIfFalse, 2}, {kOpSkip, 2},
     {kOpCaseTest, 2}, {kOpForNext, 2}, {kOpForRangeNext, 2}, {kOpRangePack, 2}, {kOpRangeFinal, 1},
-    {kOpOrElse, 2}, {kOpAndThen, 2}, {kOpCallUser, 4}, {kOpReserved313, 4}, {kOpCallNamed, 2},
+    {kOpOrElse, 2}, {kOpAndThen, 2}, {kOpCallUser, 4}, {kOpPositionWide, 4}, {kOpCallNamed, 2},
     {kOpRetFunction, 1}, {kOpHalt, 1}, {kOpTryHandler, 3}, {kOpPosition, 3}, {kOpTaskEnd, 1},
 };
 
