@@ -111,4 +111,58 @@ TEST_F(HandlerTask, TaskThatStopsEndsAndTheHandlerGoesOn) {
   EXPECT_EQ(c()->status_word, kOk);
 }
 
+// A task fails while a handler counts: the task goes, with its report, and
+// the handler counts on to its end and delivers its outputs. Both ways the
+// runtime runs handlers: in one call, and in slices under a break poll.
+const char kFailingTaskSource[] =
+    "function fail_later(n)\n"
+    "  k = 0;\n"
+    "  while k < n\n"
+    "    k = k + 1;\n"
+    "  end\n"
+    "  x = [1 2 3];\n"
+    "  y = x(5);\n"
+    "endfunction\n"
+    "function id = starter()\n"
+    "  id = threadnew(@fail_later, threadset(), 200);\n"
+    "endfunction\n"
+    "function [a, gone] = counter(id)\n"
+    "  k = 0;\n"
+    "  while k < 5000\n"
+    "    k = k + 1;\n"
+    "  end\n"
+    "  a = k;\n"
+    "  gone = 0;\n"
+    "  try\n"
+    "    threadkill(id);\n"
+    "  catch\n"
+    "    gone = 1;\n"
+    "  end\n"
+    "endfunction\n";
+
+uint8_t no_break(void*) { return 0; }
+
+TEST_F(HandlerTask, TaskErrorEndsTheTaskAloneAndTheHandlerCompletes) {
+  build("instance demo\nvar a\nvar id\nvar gone\nresize id = starter()\nresize [a, gone] = counter(id)\n",
+        kFailingTaskSource);
+  double slots[6] = {};
+  rt_set_clock_callback(host.block, stepping_clock, slots, int32_t(sizeof(double)));
+  for (const bool sliced : {false, true}) {
+    SCOPED_TRACE(sliced ? "sliced" : "in one call");
+    rt_set_break_poll(host.block, sliced ? no_break : nullptr, nullptr);
+    ASSERT_EQ(call(record(kTagResize, 0)), 0);
+    ASSERT_NE(c()->task_first, 0);
+    host.take_output();
+    EXPECT_EQ(call(record(kTagResize, 1)), 0);
+    const std::string out = host.take_output();
+    // The task's report alone: the handler is not blamed.
+    EXPECT_EQ(out, "Index out of range (_TN_demo/fail_later;7)\n");
+    EXPECT_EQ(value("a"), 5000);
+    EXPECT_EQ(value("gone"), 1);  // the task failed while the handler ran
+    EXPECT_EQ(c()->task_first, 0);
+    EXPECT_EQ(c()->task_current, 0);
+  }
+  rt_set_break_poll(host.block, nullptr, nullptr);
+}
+
 }  // namespace
