@@ -12,6 +12,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/status.h"
 #include "host/builtin_table_host.h"
+#include "runtime/host_clock.h"
 #include "runtime/runtime_block.h"
 #include "app_fixture.h"
 #include "fake_host.h"
@@ -162,6 +163,70 @@ TEST_F(HandlerTask, TaskErrorEndsTheTaskAloneAndTheHandlerCompletes) {
     EXPECT_EQ(c()->task_first, 0);
     EXPECT_EQ(c()->task_current, 0);
   }
+  rt_set_break_poll(host.block, nullptr, nullptr);
+}
+
+// The program's clock on the process's CPU time, counting its readings: a
+// lap then measures the work done, however busy the machine.
+int g_reads = 0;
+double counting_cpu_clock(void* slot, int, int reset) {
+  ++g_reads;
+  return cpu_time_callback(slot, 1, reset);
+}
+
+const char kCountingSource[] =
+    "function k = count(n)\n"
+    "  k = 0;\n"
+    "  while k < n\n"
+    "    k = k + 1;\n"
+    "  end\n"
+    "endfunction\n"
+    "function sleeper()\n"
+    "  while true\n"
+    "    threadsleep(100);\n"
+    "  end\n"
+    "endfunction\n"
+    "function id = start_sleeper()\n"
+    "  id = threadnew(@sleeper);\n"
+    "endfunction\n"
+    "function id = start_counter(n)\n"
+    "  id = threadnew(@count, threadset(), n);\n"
+    "endfunction\n"
+    "function n = turns()\n"
+    "  n = 200000;\n"
+    "endfunction\n";
+constexpr double kTurns = 200000;
+
+// With a task about, the clock is read once a lap of a millisecond's work,
+// not after every instruction (which cost a handler two thirds of its speed
+// beside a task that only sleeps) nor at every backward jump that hands a
+// handler's run back to the runtime: in a handler run in slices under the
+// break poll, as the program runs it, beside a sleeping task, and in a task
+// that counts in the frame's ticks. Counted readings, not times.
+TEST_F(HandlerTask, ClockIsReadOnceALapBesideTasks) {
+  build("instance demo\nvar n\nvar k\nvar id\ninit n = turns()\nresize k = count(n)\n"
+        "resize id = start_sleeper()\nresize id = start_counter(n)\n",
+        kCountingSource);
+  double slots[6] = {};
+  rt_set_clock_callback(host.block, counting_cpu_clock, slots, int32_t(sizeof(double)));
+  rt_set_break_poll(host.block, no_break, nullptr);
+  ASSERT_EQ(call(record(kTagResize, 1)), 0);
+  ASSERT_NE(c()->task_first, 0);
+  g_reads = 0;
+  ASSERT_EQ(call(record(kTagResize, 0)), 0);
+  EXPECT_EQ(value("k"), kTurns);
+  EXPECT_LT(g_reads, kTurns / 100) << "readings of the clock beside a sleeping task";
+  ASSERT_EQ(run(c(), "threadkill(1);\n"), kOk);  // the sleeper
+  // A task alone, counting in ticks as the frame's timer runs them.
+  ASSERT_EQ(call(record(kTagResize, 2)), 0);
+  g_reads = 0;
+  int ticks = 0;
+  while (c()->task_first != 0 && ticks < 1000) {
+    ASSERT_LE(rt_engine_tick(host.block), kSliceEnded);
+    ++ticks;
+  }
+  EXPECT_EQ(c()->task_first, 0);
+  EXPECT_LT(g_reads, kTurns / 100) << "readings of the clock in " << ticks << " ticks";
   rt_set_break_poll(host.block, nullptr, nullptr);
 }
 
