@@ -2,7 +2,8 @@
 // over a range summing real doubles (the fast paths), and the same for loop
 // with a complex sum (its loads, stores and additions through the general
 // handlers). Reports nanoseconds per loop iteration, with no task and again
-// with one sleeping task, when the loop reads the clock after every instruction.
+// with one sleeping task, when the loop counts its steps and reads the clock
+// once a lap of them.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -89,8 +90,8 @@ int main() {
   std::printf("for loop, scalars:     %6.2f ns/iteration\n", 1e9 * t_for / kIterations);
   std::printf("for loop, complex sum: %6.2f ns/iteration\n", 1e9 * t_complex / kIterations);
 
-  // One task that sleeps through the runs: every instruction ends with a lap
-  // of the clock, and the slice accounting passes the sleeper over.
+  // One task that sleeps through the runs: every instruction counts a step of
+  // the slice clock's lap, and the slice accounting passes the sleeper over.
   static uint64_t clock_state = 0;
   if (engine_register_builtin_table(c, g_builtin_table_host, 1) != kOk) return 1;
   engine_set_callbacks(c, posix_clock_callback, &clock_state, kPosixClockStateBytes);

@@ -150,10 +150,17 @@ int push_inputs(RuntimeBlock* b, int32_t id, const Hd& hd, const CallIo& io) {
   return 0;
 }
 
+// After a run that ended with `status` other than 500 (handed back), whether
+// the handler's code goes on: a task, not the handler, stopped for
+// debugging or failed. A task's error ends that task alone: its report is
+// on fd 2 already, naming the task's function, and the handler's code,
+// still the main context's, is resumed where the task's slice took over.
+bool task_ended(EngineContext* c, int status) {
+  return handler_end_task_stop(c, status) || interp_task_failed(c, status);
+}
+
 // Runs the function; with a break poll in slices, showing progress. The
-// engine polls at each slice end and ends the run with 501 itself. A task
-// that stops for debugging meanwhile ends (handler_end_task_stop) and the
-// handler goes on.
+// engine polls at each slice end and ends the run with 501 itself.
 int run_function(RuntimeBlock** handle, const Hd& hd) {
   RuntimeBlock* b = *handle;
   EngineContext* c = rt_engine(b);
@@ -164,7 +171,7 @@ int run_function(RuntimeBlock** handle, const Hd& hd) {
   std::memcpy(name, stored, size_t(std::min(length, kFunctionNameBytes - 1)));
   const int slice = rt_has_break_poll(b) ? 1 : 0;
   int status = interp_call(c, name, hd.context, hd.nin, hd.nout, 0, slice);
-  while (status == kRunning || handler_end_task_stop(rt_engine(*handle), status)) {
+  while (status == kRunning || task_ended(rt_engine(*handle), status)) {
     status = interp_run(rt_engine(*handle), slice);
     b = *handle;
     if (status != kRunning || !b->h.progress.fn || !rt_has_clock(b)) continue;

@@ -102,17 +102,14 @@ using Block = std::unique_ptr<void, decltype(&std::free)>;
 // free). Only the block itself may hold state that survives a slice.
 constexpr unsigned char kPoison = 0xDD;
 
-// Moves the block. A run starts the main context's slice lap afresh, so the time between runs
-// is never that context's. Here that time is the move, which dwarfs a run
-// that ends at the next backward jump: a slice of the main context would take
-// tens of thousands of moves, and a task, which gets its turn when that slice
-// ends, would wait for hours while the main script spins waiting for it. The
-// move is charged to the main context's slice instead (it is the context the
-// engine hands back in), so slices end after about the wall time they take
-// when the block stays put.
+// Moves the block. A run that goes on where the last handed control back
+// goes on in the same slice lap, so the move, which dwarfs a run that ends
+// at the next backward jump, is charged to the main context's slice (it is
+// the context the engine hands back in): its slices end after about the
+// wall time they take when the block stays put, and a task, which gets its
+// turn when such a slice ends, is not kept waiting for tens of thousands of
+// moves while the main script spins waiting for it.
 int relocate(Block* block, uint32_t size, EngineContext** ctx) {
-  uint64_t lap = 0;
-  posix_clock_callback(&lap, 0, 1);
   Block moved(std::calloc(size / 8, 8), &std::free);
   if (!moved) return kVariableOverflow;
   std::memcpy(moved.get(), block->get(), size);
@@ -120,7 +117,6 @@ int relocate(Block* block, uint32_t size, EngineContext** ctx) {
   const ptrdiff_t at = reinterpret_cast<uint8_t*>(*ctx) - static_cast<uint8_t*>(block->get());
   *block = std::move(moved);
   *ctx = reinterpret_cast<EngineContext*>(static_cast<uint8_t*>(block->get()) + at);
-  if ((*ctx)->task_first != 0 && (*ctx)->task_current == 0) (*ctx)->time_used += posix_clock_callback(&lap, 0, 0);
   return engine_offsets_to_pointers(*ctx, 0, 0) == kOk ? kOk : kIllegalError;
 }
 

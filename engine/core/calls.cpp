@@ -14,6 +14,7 @@
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/interp.h"
+#include "engine/core/interp_steps.h"
 #include "engine/core/libraries.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/symbols.h"
@@ -563,6 +564,9 @@ int interp_call(EngineContext* c, const char* name, int32_t context_id, int narg
     if (status == kOk) {
       if (frame_flag) frame_set_flag(c);
       c->pos = CodePosition{kAreaCode, 0, uint32_t((start + code_header_words(h)) * 2)};
+      // A fresh call: the main context's slice lap starts with it, not
+      // where its last run handed control back.
+      if (c->task_first != 0) interp_steps::slice_lap_restart(c);
       return g_runner(c, slice);
     }
   }
@@ -666,7 +670,11 @@ int exec_command_line(EngineContext* c, const char* text, int32_t length, int fl
     }
   }
   const int status = compile_command_line(c, text, length);
-  if (status == kOk) return kSliceEnded;
+  if (status == kOk) {
+    // A fresh command: the current context's slice lap starts with it.
+    if (c->task_first != 0) interp_steps::slice_lap_restart(c);
+    return kSliceEnded;
+  }
   // Nothing runs, so nothing else will report it; the report becomes lasterr's.
   if (status != kDebugSuspend && !flag) err_print(c, status, true);
   return status;

@@ -280,9 +280,9 @@ struct EngineContext {
   // outside the interpreter's loop.
   EntryGap entry_gap;
 
-  // Fast instructions left before the loop reads the slice clock again
-  // (slice_used); kept here rather than in a register of the
-  // loop, whose no-task paths it would otherwise slow. Not saved.
+  // Steps left before the loop reads the slice clock again (slice_used);
+  // kept here rather than in a register of the loop, whose no-task paths
+  // it would otherwise slow. Not saved.
   int32_t slice_steps_left;
 };
 

@@ -240,7 +240,14 @@ int interp_run(EngineContext* ctx, int slice) {
     if (ctx->task_first == 0) return kOk;
     tasks.switch_to(ctx, -1);
   }
-  if (ctx->task_first != 0) slice_lap_restart(ctx);
+  // A task's slice lap starts afresh with each run: the time between two
+  // runs is the host's. The main context's goes on, for a run resumes it
+  // where it handed control back (a handler's run in slices does at every
+  // backward jump, and a reading at each would cost it as much as its
+  // loop): the host's time between (its break poll, a progress display, a
+  // move of the block) is charged to it as its own. A fresh call starts its
+  // lap itself (interp_call).
+  if (ctx->task_first != 0 && ctx->task_current != 0) slice_lap_restart(ctx);
 
   static const void* const kByClass[kClassCount] = {
       &&op_generic, &&op_nop, &&op_push_zero, &&op_push_one, &&op_push_i, &&op_push_pi, &&op_push_golden,
@@ -398,7 +405,8 @@ int interp_run(EngineContext* ctx, int slice) {
 tail:
   slots_known = false;
   may_overload = true;
-  if (ctx->task_first != 0 && slice_used(ctx, false)) goto slice_over;
+  if (ctx->task_first != 0 && (ctx->slice_steps_left -= g_slice_call_steps) <= 0 && slice_used(ctx))
+    goto slice_over;
 top:
   if (ctx->free_at_run > 0) {
     heap_free(ctx, ctx->free_at_run);
@@ -422,14 +430,14 @@ top:
   line_fw = watching ? nullptr : FRAME_WORDS();
   DISPATCH();
 
-// A fast instruction while tasks exist: only the slice is measured (every
-// few steps while the clock stands still, see slice_used); the
+// A fast instruction while tasks exist: only the slice is measured (once a
+// lap of steps, see slice_used); the
 // bookkeeping at `top` waits for the end of the slice or a posted event
 // (a fast instruction changes no frame, so the workspace's slots stay valid).
 tick:
   if (ctx->event_count != 0) goto tail;
   TN_ASSERT(ctx->task_first != 0);
-  if (--ctx->slice_steps_left > 0 || !slice_used(ctx, true)) DISPATCH();
+  if (--ctx->slice_steps_left > 0 || !slice_used(ctx)) DISPATCH();
   goto slice_over;
 
 // The slice is used up: the next task runs, or this code goes on. In a
@@ -489,7 +497,7 @@ op_jump: {
 // that a loop of jumps alone still lets the tasks in.
 sliced_back_jump:
   if (ctx->task_current != 0 && ctx->clock_fn) NEXT_FAST();
-  if (ctx->task_first != 0 && slice_used(ctx, false)) goto slice_over;
+  if (ctx->task_first != 0 && --ctx->slice_steps_left <= 0 && slice_used(ctx)) goto slice_over;
   goto abort_poll;
 
 // --- Literals --------------------------------------------------------------------

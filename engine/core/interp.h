@@ -86,6 +86,10 @@ struct InterpTaskOps {
   void (*hand_back)(EngineContext* ctx);
 };
 void interp_set_task_ops(const InterpTaskOps* ops);  // null: the single-context defaults
+// The current context starts a fresh slice: the lap of its slice clock starts
+// now, and the loop learns the pace of its code afresh, reading the clock
+// after one step, then after more and more.
+void interp_slice_restart(EngineContext* ctx);
 
 // --- Display ----------------------------------------------------------------------
 // The built-in display of the top item (fd, pop): shows an object whose class

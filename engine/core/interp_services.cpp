@@ -6,6 +6,7 @@
 
 #include "engine/core/interp.h"
 #include "engine/core/interp_dispatch.h"
+#include "engine/core/interp_steps.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ InterpTaskOps g_task_ops = kSingleContext;
 }  // namespace
 
 const InterpTaskOps& interp_task_ops() { return g_task_ops; }
+
+void interp_slice_restart(EngineContext* ctx) { interp_steps::slice_lap_restart(ctx); }
 
 void interp_set_task_ops(const InterpTaskOps* ops) {
   g_task_ops = kSingleContext;

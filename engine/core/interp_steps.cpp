@@ -3,6 +3,7 @@
 // functions and handlers, breakpoints and time slices between tasks.
 #include "engine/core/interp_steps.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "engine/core/calls.h"
@@ -100,13 +101,21 @@ bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line) {
 
 namespace {
 
-// While a lap of the slice clock measures no time, the clock is coarser than
-// the instructions: reading it after every fast instruction (its call costs
-// more than the instruction) tells nothing until it ticks. It is then read
-// once every this many, so a slice ends at most that many fast instructions
-// (well under a microsecond) after the tick, as if the tick came that much
-// later. Each lap starts where the last ended, so the time used stays exact.
-constexpr int kFastStepsPerLap = 32;
+// The slice clock is read once per lap, a lap being a budget of steps: a fast
+// instruction takes one step, any other instruction an eighth of the budget
+// (g_slice_call_steps), so that at most eight calls out, whose cost nothing
+// bounds, run between two readings. After each reading the budget is set
+// from the rate the lap measured, for the next lap to last a fiftieth of the
+// slice, or what is left of it when that is less. It at most doubles from
+// lap to lap, so that a lap of cheap steps followed by costly ones overruns
+// by one short lap at most; a clock coarser than the instructions (a lap
+// measuring nothing) doubles it.
+// Each lap starts where the last ended, so the time used stays exact
+// whatever the budget; only the moment the slice is seen to end moves, by a
+// lap at most.
+constexpr double kLapsPerSlice = 50;
+constexpr int32_t kMaxLapSteps = 1 << 16;  // a reading per 65,536 steps costs nothing
+constexpr int32_t kCallsOutPerLap = 8;
 
 constexpr int kWordBytes = 4;
 
@@ -118,38 +127,71 @@ void* slice_clock_state(EngineContext* c, uint64_t* record) {
 }
 
 // Reads a lap of the current context's slice clock into its time used (and a
-// task's total time); *lap gets the lap. True when the slice is used up: the
-// time used exceeds the slice and the overrun the scheduler allowed.
-bool read_slice_lap(EngineContext* c, double* lap) {
+// task's total time); *lap gets the lap and *left what is left of the slice
+// and the overrun the scheduler allowed: the slice is used up when that is
+// below 0.
+void read_slice_lap(EngineContext* c, double* lap, double* left) {
   uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
   const double dt = c->clock_fn(slice_clock_state(c, record), 0, 1);
   *lap = dt;
   if (!record) {
     c->time_used += dt;
-    return c->time_used > c->time_slice + double(tn::load<float>(c->main_task + kTaskSliceOverrun));
+    *left = c->time_slice + double(tn::load<float>(c->main_task + kTaskSliceOverrun)) - c->time_used;
+    return;
   }
   uint8_t* r = reinterpret_cast<uint8_t*>(record);
   const double used = tn::ld_f64(r + kWordBytes * kTaskSliceUsed) + dt;
   tn::st_f64(r + kWordBytes * kTaskSliceUsed, used);
   tn::st_f64(r + kWordBytes * kTaskTotalUsed, tn::ld_f64(r + kWordBytes * kTaskTotalUsed) + dt);
-  return used > c->time_slice + double(tn::load<float>(r + kWordBytes * kTaskSliceOverrun));
+  *left = c->time_slice + double(tn::load<float>(r + kWordBytes * kTaskSliceOverrun)) - used;
+}
+
+int32_t valid_budget(int32_t budget) { return budget < 1 ? 1 : budget > kMaxLapSteps ? kMaxLapSteps : budget; }
+
+// The lap's budget. One serves every context of the process, as one thread
+// drives them; it starts again from one step with each fresh slice, so the
+// pace of one context's code never sets the laps of the next.
+int32_t g_lap_budget = 1;
+
+// Grants a lap of `budget` steps from now.
+void grant_lap(EngineContext* c, int32_t budget) {
+  g_lap_budget = valid_budget(budget);
+  c->slice_steps_left = g_lap_budget;
+  g_slice_call_steps = g_lap_budget / kCallsOutPerLap + 1;
 }
 
 }  // namespace
 
+int32_t slice_next_budget(int32_t budget, double lap, double left, double slice) {
+  budget = valid_budget(budget);
+  const double most = 2.0 * double(budget);
+  double want = most;
+  if (lap > 0) {
+    double span = slice / kLapsPerSlice;
+    if (left < span) span = left;
+    want = double(budget) * span / lap;
+  }
+  if (!(want < most)) want = most;  // NaN too
+  if (!(want >= 1)) want = 1;
+  return valid_budget(int32_t(want));
+}
+
 void slice_lap_restart(EngineContext* c) {
+  grant_lap(c, 1);
   if (!c->clock_fn) return;
   uint64_t* record = c->task_current != 0 ? heap_words(c) + c->task_current : nullptr;
   c->clock_fn(slice_clock_state(c, record), 0, 1);
 }
 
-bool slice_used(EngineContext* c, bool fast) {
-  c->slice_steps_left = 1;
-  if (!c->clock_fn) return c->yield_request != 0;
-  double lap = 0;
-  if (read_slice_lap(c, &lap)) return true;
-  if (fast && lap == 0) c->slice_steps_left = kFastStepsPerLap;
-  return false;
+bool slice_used(EngineContext* c) {
+  if (!c->clock_fn) {
+    grant_lap(c, 1);
+    return c->yield_request != 0;
+  }
+  double lap = 0, left = 0;
+  read_slice_lap(c, &lap, &left);
+  grant_lap(c, slice_next_budget(g_lap_budget, lap, left, c->time_slice));
+  return left < 0;
 }
 
 }  // namespace interp_steps

@@ -48,18 +48,26 @@ int local_read_status(EngineContext* c, int status, int slot);
 
 // True when a breakpoint is set at that line of that function.
 bool breakpoint_at(EngineContext* c, int32_t function_id, int32_t line);
-// Time slicing between tasks after an instruction: true when the current
-// task has used its slice (or, without a clock, when a switch was asked for).
-// After a fast instruction the loop calls it once ctx->slice_steps_left has
-// run out, and it sets that count to how many fast instructions may run
-// before the next reading: one while the clock moves between readings,
-// several once a lap has measured no time (a clock coarser than the
-// instructions). After any other instruction the clock is read every time.
-// One function for both: a second one called from the loop changed the
-// loop's code on its paths without tasks (50 instructions more a call).
-bool slice_used(EngineContext* c, bool fast);
-// Restarts the lap of the current context's slice clock: the time between
-// two runs is the host's, not the context's.
+// Time slicing between tasks. The loop reads the slice clock once per lap
+// of steps: ctx->slice_steps_left counts down by one for a fast instruction
+// and by g_slice_call_steps for any other, and at 0 the loop calls
+// slice_used, which reads a lap into the current context's time used and
+// grants the next lap. True when the current context has used its slice
+// (or, without a clock, when a switch was asked for: every instruction is
+// then a lap).
+bool slice_used(EngineContext* c);
+// The steps an instruction other than a fast one takes of a lap: an eighth
+// of the lap's budget, so that at most eight calls out, whose cost nothing
+// bounds, run between two readings.
+inline int32_t g_slice_call_steps = 1;
+// The next lap's budget after a lap of `budget` steps measured `lap` seconds,
+// with `left` seconds left of a slice of `slice`: as many steps as make a
+// fiftieth of the slice, or what is left of it, at that rate; from 1 to twice
+// the last budget.
+int32_t slice_next_budget(int32_t budget, double lap, double left, double slice);
+// Restarts the lap of the current context's slice clock, with a budget of
+// one step: the time between two runs of a task, or before a fresh call, is
+// the host's, not the context's.
 void slice_lap_restart(EngineContext* c);
 
 }  // namespace interp_steps

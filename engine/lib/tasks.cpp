@@ -96,8 +96,8 @@ void save_current(EngineContext* c) {
   set_rw(c, t, kTwErrLine, uint32_t(c->error_area.loc_line));
   std::memcpy(rec_bytes(c, t) + 4 * kTwFailingOp, c->failing_op, kFailingOpBytes);
   if (t == 0) set_rd(c, 0, kTwSliceUsed, c->time_used);
-  // The loop reads the slice clock only every few fast instructions: the
-  // time since its last reading still belongs to the context leaving.
+  // The loop reads the slice clock once a lap of steps: the time since its
+  // last reading still belongs to the context leaving.
   if (t != 0 && c->clock_fn)
     set_rd(c, t, kTwTotalUsed, rd(c, t, kTwTotalUsed) + read_clock(c, t, kTwClock, kClockLap));
 }
@@ -127,7 +127,7 @@ void load_task(EngineContext* c, int32_t t) {
   // A fresh slice starts now: the lap kept from when this context last ran
   // holds the other contexts' time, and its first reading would end the
   // slice after one instruction.
-  read_clock(c, t, kTwClock, kClockLap);
+  interp_slice_restart(c);
 }
 
 bool asleep(EngineContext* c, int32_t t) {

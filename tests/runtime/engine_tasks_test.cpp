@@ -12,6 +12,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/status.h"
 #include "host/builtin_table_host.h"
+#include "runtime/host_clock.h"
 #include "runtime/runtime_block.h"
 #include "app_fixture.h"
 #include "fake_host.h"
@@ -109,6 +110,124 @@ TEST_F(HandlerTask, TaskThatStopsEndsAndTheHandlerGoesOn) {
   EXPECT_EQ(c()->task_first, 0);
   EXPECT_EQ(c()->task_current, 0);
   EXPECT_EQ(c()->status_word, kOk);
+}
+
+// A task fails while a handler counts: the task goes, with its report, and
+// the handler counts on to its end and delivers its outputs. Both ways the
+// runtime runs handlers: in one call, and in slices under a break poll.
+const char kFailingTaskSource[] =
+    "function fail_later(n)\n"
+    "  k = 0;\n"
+    "  while k < n\n"
+    "    k = k + 1;\n"
+    "  end\n"
+    "  x = [1 2 3];\n"
+    "  y = x(5);\n"
+    "endfunction\n"
+    "function id = starter()\n"
+    "  id = threadnew(@fail_later, threadset(), 200);\n"
+    "endfunction\n"
+    "function [a, gone] = counter(id)\n"
+    "  k = 0;\n"
+    "  while k < 5000\n"
+    "    k = k + 1;\n"
+    "  end\n"
+    "  a = k;\n"
+    "  gone = 0;\n"
+    "  try\n"
+    "    threadkill(id);\n"
+    "  catch\n"
+    "    gone = 1;\n"
+    "  end\n"
+    "endfunction\n";
+
+uint8_t no_break(void*) { return 0; }
+
+TEST_F(HandlerTask, TaskErrorEndsTheTaskAloneAndTheHandlerCompletes) {
+  build("instance demo\nvar a\nvar id\nvar gone\nresize id = starter()\nresize [a, gone] = counter(id)\n",
+        kFailingTaskSource);
+  double slots[6] = {};
+  rt_set_clock_callback(host.block, stepping_clock, slots, int32_t(sizeof(double)));
+  for (const bool sliced : {false, true}) {
+    SCOPED_TRACE(sliced ? "sliced" : "in one call");
+    rt_set_break_poll(host.block, sliced ? no_break : nullptr, nullptr);
+    ASSERT_EQ(call(record(kTagResize, 0)), 0);
+    ASSERT_NE(c()->task_first, 0);
+    host.take_output();
+    EXPECT_EQ(call(record(kTagResize, 1)), 0);
+    const std::string out = host.take_output();
+    // The task's report alone: the handler is not blamed.
+    EXPECT_EQ(out, "Index out of range (_TN_demo/fail_later;7)\n");
+    EXPECT_EQ(value("a"), 5000);
+    EXPECT_EQ(value("gone"), 1);  // the task failed while the handler ran
+    EXPECT_EQ(c()->task_first, 0);
+    EXPECT_EQ(c()->task_current, 0);
+  }
+  rt_set_break_poll(host.block, nullptr, nullptr);
+}
+
+// The program's clock on the process's CPU time, counting its readings: a
+// lap then measures the work done, however busy the machine.
+int g_reads = 0;
+double counting_cpu_clock(void* slot, int, int reset) {
+  ++g_reads;
+  return cpu_time_callback(slot, 1, reset);
+}
+
+const char kCountingSource[] =
+    "function k = count(n)\n"
+    "  k = 0;\n"
+    "  while k < n\n"
+    "    k = k + 1;\n"
+    "  end\n"
+    "endfunction\n"
+    "function sleeper()\n"
+    "  while true\n"
+    "    threadsleep(100);\n"
+    "  end\n"
+    "endfunction\n"
+    "function id = start_sleeper()\n"
+    "  id = threadnew(@sleeper);\n"
+    "endfunction\n"
+    "function id = start_counter(n)\n"
+    "  id = threadnew(@count, threadset(), n);\n"
+    "endfunction\n"
+    "function n = turns()\n"
+    "  n = 200000;\n"
+    "endfunction\n";
+constexpr double kTurns = 200000;
+
+// With a task about, the clock is read once a lap of a millisecond's work,
+// not after every instruction (which cost a handler two thirds of its speed
+// beside a task that only sleeps) nor at every backward jump that hands a
+// handler's run back to the runtime: in a handler run in slices under the
+// break poll, as the program runs it, beside a sleeping task, and in a task
+// that counts in the frame's ticks. Counted readings, not times.
+TEST_F(HandlerTask, ClockIsReadOnceALapBesideTasks) {
+  build("instance demo\nvar n\nvar k\nvar id\ninit n = turns()\nresize k = count(n)\n"
+        "resize id = start_sleeper()\nresize id = start_counter(n)\n",
+        kCountingSource);
+  double slots[6] = {};
+  rt_set_clock_callback(host.block, counting_cpu_clock, slots, int32_t(sizeof(double)));
+  rt_set_break_poll(host.block, no_break, nullptr);
+  ASSERT_EQ(call(record(kTagResize, 1)), 0);
+  ASSERT_NE(c()->task_first, 0);
+  g_reads = 0;
+  ASSERT_EQ(call(record(kTagResize, 0)), 0);
+  EXPECT_EQ(value("k"), kTurns);
+  EXPECT_LT(g_reads, kTurns / 100) << "readings of the clock beside a sleeping task";
+  ASSERT_EQ(run(c(), "threadkill(1);\n"), kOk);  // the sleeper
+  // A task alone, counting in ticks as the frame's timer runs them.
+  ASSERT_EQ(call(record(kTagResize, 2)), 0);
+  g_reads = 0;
+  int ticks = 0;
+  while (c()->task_first != 0 && ticks < 1000) {
+    ASSERT_LE(rt_engine_tick(host.block), kSliceEnded);
+    ++ticks;
+  }
+  EXPECT_EQ(c()->task_first, 0);
+  EXPECT_LT(g_reads, kTurns / 100) << "readings of the clock in " << ticks << " ticks";
+  rt_set_break_poll(host.block, nullptr, nullptr);
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/core/errors.h"
+#include "engine/core/interp_steps.h"
 #include "engine/core/strings.h"
 #include "support/interp_fixture.h"
 
@@ -483,6 +485,34 @@ bool counting_yield(EngineContext* ctx, CodePosition*) {
   ++g_yields;
   ctx->time_used = 0;
   return false;
+}
+
+// The clock is read once a lap of steps, and each reading sets the next
+// lap's budget from the rate it measured: a fiftieth of the 0.05 s slice
+// (1 ms), or what is left of the slice when that is less; at most twice the
+// last budget, so one lap of cheap steps before costly ones overruns little.
+TEST(SliceBudget, FollowsTheRateTheLapMeasured) {
+  struct Case {
+    int32_t budget;
+    double lap, left;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {100, 0.001, 1.0, 100},     // the lap took a fiftieth: the same again
+      {1000, 0.01, 1.0, 100},     // ten times too long: a tenth
+      {100, 0.0001, 1.0, 200},    // ten times too short: twice, no more
+      {1, 0.0, 1.0, 2},           // a clock coarser than the lap: twice
+      {40000, 0.0, 1.0, 65536},   // the most
+      {1000, 0.001, 0.0005, 500}, // half a fiftieth left of the slice
+      {1000, 0.001, -0.01, 1},    // the slice is over
+      {0, 0.001, 1.0, 1},         // no budget yet: one step
+      {-5, 0.0, 1.0, 2},
+      {1, 1e9, 1.0, 1},           // a lap that took ages: one step
+      {100, std::nan(""), 1.0, 200},
+  };
+  for (const Case& k : cases)
+    EXPECT_EQ(interp_steps::slice_next_budget(k.budget, k.lap, k.left, 0.05), k.want)
+        << k.budget << " " << k.lap << " " << k.left;
 }
 
 TEST_F(Statuses, TimeSliceYieldsOnlyWhenUsedTimeExceedsIt) {

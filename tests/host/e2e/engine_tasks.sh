@@ -3,7 +3,8 @@
 # handler starts counts alone while the window is idle, and beside a handler
 # that waits a second it still makes a good share of that (at least a
 # third); with a task counting for ever in the background the window still
-# opens its menu quickly, and a menu command still runs and redraws.
+# opens its menu quickly, and a menu command still runs and redraws; a
+# task's error ends that task alone, not the handler running meanwhile.
 #   engine_tasks.sh TASKS_PROGRAM WORKDIR
 set -euo pipefail
 program=$1 work=$2
@@ -89,6 +90,19 @@ menu c
 wait_for_line '^count 2 ' || fail "the Count command did not run beside the task"
 [ "$line" = "count 2 spun 1" ] || fail "the background task did not count: $line"
 wait_for_change "$work/counted.png" "$green" "$point" || fail "the figure was not drawn again"
+# A task that fails while a handler holds on: the task's error goes to
+# standard error under the task's own function, no message box shows, and
+# the handler runs to its end and delivers its output.
+counted=$box
+windows=$(xdotool search --onlyvisible --pid "$pid" | wc -l)
+menu f
+menu h
+wait_for_line '^held ' || fail "the handler beside the failing task did not end"
+grep -q "Index out of range (_TN_tasks/tasks_fail_later;" "$work/stderr" ||
+  fail "the task's error was not reported as its own: $(tail -n 5 "$work/stderr")"
+if grep -q "tasks_hold" "$work/stderr"; then fail "the handler was blamed for the task's error"; fi
+wait_for_change "$work/held.png" "$green" "$counted" || fail "the handler's output was not drawn"
+[ "$(xdotool search --onlyvisible --pid "$pid" | wc -l)" -le "$windows" ] || fail "a message box showed"
 close_program
 echo "engine_tasks: counts alone $alone, beside a waiting handler $under; with a task counting the menu" \
      "opened in $middle ms (at worst $worst ms), idle in $idle ms (at worst $idle_worst ms)"
