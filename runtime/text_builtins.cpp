@@ -83,7 +83,9 @@ int instance_text(EngineContext* ctx, int nargin, int nargout, uintptr_t data, i
     if (!is_text && (stk_get_array_info(ctx, 0, &ndims, &dims, &count) != kOk || count != 0)) return kWrongArgType;
     set = is_text;
   }
-  const bool wanted = nargout > 0 || nargin == 0;
+  // Without an input a statement call shows the text; no output asked for
+  // (nargout 0) leaves nothing.
+  const bool wanted = nargout > 0 || (nargin == 0 && nargout < 0);
   if (set) {
     TN_TRY(store_text(b, id, key, 0));
     // The text just stored is the current one: the input stays as the output.
