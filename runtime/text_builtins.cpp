@@ -70,6 +70,7 @@ int store_text(RuntimeBlock* b, int32_t id, int32_t key, int depth) {
 // One of the three texts. An empty input stores nothing: the declaration
 // hands its empty default over.
 int instance_text(EngineContext* ctx, int nargin, int nargout, uintptr_t data, int32_t key, int32_t tag) {
+  if (nargout > 1) return kTooManyOutputs;  // one text at most
   CallContext* cc = reinterpret_cast<CallContext*>(data);
   if (!cc || !cc->block || !inst_find_by_id(cc->block, cc->instance_id)) return kBadContext;
   RuntimeBlock* b = cc->block;

@@ -1,8 +1,8 @@
 // What a built-in leaves on the stacks: its nargin inputs replaced by exactly
 // nargout outputs, or, called as a statement (nargout below 0), by one item:
 // its first output or the no-value item. The debug build checks it after
-// every call of a registered row that returns 0 and reports a breach by the
-// row's name; the optimised build calls the row plainly.
+// every call of a registered row and of an intrinsic that returns 0, and
+// reports a breach by the built-in's name; the optimised build calls plainly.
 #pragma once
 
 #include <cstdint>
