@@ -118,9 +118,10 @@ int undo_change(const Call& c, const InstanceRec& before, int pushed, int status
   return status;
 }
 
-// A value the caller sees when it asks for one, or when it gave no input (a
-// statement call, nargout < 0, then shows it).
-int wanted_outputs(int nargin, int nargout) { return nargout > 0 ? nargout : nargin == 0 ? 1 : 0; }
+// A value the caller sees when it asks for one, or when a statement call
+// (nargout < 0) gave no input: it then shows it. No output asked for
+// (nargout 0) leaves nothing.
+int wanted_outputs(int nargin, int nargout) { return nargout > 0 ? nargout : nargin == 0 && nargout < 0 ? 1 : 0; }
 
 // ---- subplots: the layout as text --------------------------------------------
 
@@ -261,6 +262,7 @@ void rt_grid_steps(RuntimeBlock* b, double* step_x, double* step_y) {
 }
 
 int bi_subplots(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 1) return kTooManyOutputs;  // one text or matrix at most
   Call c;
   TN_TRY(begin_call(ctx, data, &c));
   std::string text;
@@ -324,6 +326,7 @@ int bi_subplotprops(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
 }
 
 int bi_subplotpos(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 1) return kTooManyOutputs;  // one text or matrix at most
   Call c;
   TN_TRY(begin_call(ctx, data, &c));
   Matrix pos;
@@ -359,6 +362,7 @@ int bi_subplotpos(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
 }
 
 int bi_subplotspring(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 1) return kTooManyOutputs;  // one text or matrix at most
   Call c;
   TN_TRY(begin_call(ctx, data, &c));
   Matrix springs;
@@ -423,6 +427,7 @@ int bi_subplotsize(EngineContext* ctx, int nargin, int nargout, uintptr_t data) 
 }
 
 int bi_subplotparam(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
+  if (nargout > 1) return kTooManyOutputs;  // one text or matrix at most
   Call c;
   TN_TRY(begin_call(ctx, data, &c));
   bool set = false;

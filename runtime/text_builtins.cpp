@@ -70,6 +70,7 @@ int store_text(RuntimeBlock* b, int32_t id, int32_t key, int depth) {
 // One of the three texts. An empty input stores nothing: the declaration
 // hands its empty default over.
 int instance_text(EngineContext* ctx, int nargin, int nargout, uintptr_t data, int32_t key, int32_t tag) {
+  if (nargout > 1) return kTooManyOutputs;  // one text at most
   CallContext* cc = reinterpret_cast<CallContext*>(data);
   if (!cc || !cc->block || !inst_find_by_id(cc->block, cc->instance_id)) return kBadContext;
   RuntimeBlock* b = cc->block;
@@ -83,7 +84,9 @@ int instance_text(EngineContext* ctx, int nargin, int nargout, uintptr_t data, i
     if (!is_text && (stk_get_array_info(ctx, 0, &ndims, &dims, &count) != kOk || count != 0)) return kWrongArgType;
     set = is_text;
   }
-  const bool wanted = nargout > 0 || nargin == 0;
+  // Without an input a statement call shows the text; no output asked for
+  // (nargout 0) leaves nothing.
+  const bool wanted = nargout > 0 || (nargin == 0 && nargout < 0);
   if (set) {
     TN_TRY(store_text(b, id, key, 0));
     // The text just stored is the current one: the input stays as the output.

@@ -25,6 +25,7 @@
 #include <cstring>
 
 #include "engine/core/assign.h"
+#include "engine/core/builtin_call_check.h"
 #include "engine/core/calls.h"
 #include "engine/core/complex_scalar.h"
 #include "engine/core/control_flow.h"
@@ -1403,12 +1404,22 @@ op_generic: {
     b = int(index_read_mask(b, pc, base + area_bytes));
   }
   const OpHandler h = interp_op_handler(op);
+#ifdef TN_DEBUG_CHECKS
+  // With the position the call stores: a handler that moves it on (an
+  // append that passes over its store) has left its results elsewhere.
+  BuiltinCallMark intrinsic_mark = builtin_call_mark(ctx);
+  intrinsic_mark.pos.offset = uint32_t(reinterpret_cast<const uint8_t*>(pc) - base);
+#endif
   if (op == kOpRefElement || op == kOpRefAssign || op == kOpIndexAssign)
     PROTECT_KEEP_GAP(brace_store_step(ctx, h, a, b, c));
   else if (kKeepsEntryGap[op] || (kReadsThroughRef[op] && !entry_gap_referenced(ctx)))
     PROTECT_KEEP_GAP(h.fn(ctx, h.selector, a, b, c));
   else
     PROTECT(h.fn(ctx, h.selector, a, b, c));
+#ifdef TN_DEBUG_CHECKS
+  // What an intrinsic that can start code runs is checked where it runs.
+  if (status == kOk && dec.intrinsic && !dec.runs_code) intrinsic_call_verify(ctx, intrinsic_mark, op, a, b);
+#endif
   if (status == kUndefinedVariable && op == kOpLoadLocal) status = local_read_status(ctx, status, a);
   if (status != kOk) goto handle_status;
   goto tail;
@@ -1431,7 +1442,7 @@ op_library: {
   pc = insn + kLibraryCallWords;
   CHECK(lib_row_lookup(ctx, int32_t(*insn) - int32_t(kFirstLibraryOpcode), &r));
   CHECK(lib_row_admit(ctx, r));
-  PROTECT(r.row->fn(ctx, int16_t(insn[1]), int16_t(insn[2]), builtin_data(ctx, r.row)));
+  PROTECT(builtin_call(ctx, r.row, int16_t(insn[1]), int16_t(insn[2])));
   if (status != kOk) goto handle_status;
   goto tail;
 }

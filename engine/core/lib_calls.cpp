@@ -3,6 +3,7 @@
 // that built-ins and resumed frames make through an opcode or a function.
 #include "engine/core/lib_calls.h"
 
+#include "engine/core/builtin_call_check.h"
 #include "engine/core/calls.h"
 #include "engine/core/errors.h"
 #include "engine/core/frames.h"
@@ -82,7 +83,7 @@ int lib_call_opcode(EngineContext* ctx, int32_t opcode, int nargin, int nargout)
   LibRow r{};
   if (lib_row_lookup(ctx, opcode - int32_t(kFirstLibraryOpcode), &r) != kOk) return TN_ILLEGAL();
   TN_TRY(lib_row_admit(ctx, r));
-  return r.row->fn(ctx, nargin, nargout, builtin_data(ctx, r.row));
+  return builtin_call(ctx, r.row, nargin, nargout);
 }
 
 int lib_call_builtin(EngineContext* ctx, BuiltinFn fn, int nargin, int nargout) {
@@ -92,7 +93,7 @@ int lib_call_builtin(EngineContext* ctx, BuiltinFn fn, int nargin, int nargout) 
       const BuiltinEntry& row = refs[t].table[i];
       if (row.fn != fn) continue;
       ctx->class_id = builtin_class_id(t, row.class_word);
-      return fn(ctx, nargin, nargout, builtin_data(ctx, &row));
+      return builtin_call(ctx, &row, nargin, nargout);
     }
   }
   return fn(ctx, nargin, nargout, ctx->default_data);

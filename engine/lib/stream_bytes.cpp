@@ -247,7 +247,10 @@ int read_values(EngineContext* ctx, int nargin, int nargout, ByteSource src) {
   if (outputs == 2) TN_TRY(stk_push_real(ctx, double(rows * cols)));
   const int status = empty ? stk_push_empty(ctx) : push_read_result(ctx, raw, rows, cols, char_row, p);
   if (status != kOk) return arr::stack_restore(ctx, mark, status);
-  return stk_remove(ctx, outputs, nargin);
+  // No output asked for: the bytes are read (a stream moves on) and the
+  // result goes with the arguments.
+  const int kept = nargout == 0 ? 0 : outputs;
+  return stk_remove(ctx, kept, nargin + outputs - kept);
 }
 
 }  // namespace

@@ -296,25 +296,30 @@ int bi_serialdevname(EngineContext* ctx, int nargin, int, uintptr_t) {
   return st;
 }
 
-int bi_flushdevice(EngineContext* ctx, int nargin, int, uintptr_t) {
+// flushdevice and closedevice give nothing: a statement call leaves the
+// no-value item in place of the fd, which always has room, since the fd's
+// own item was just dropped.
+int bi_flushdevice(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   if (nargin != 1) return nargin < 1 ? kTooFewInputs : kTooManyInputs;
   int32_t fd = 0;
   TN_TRY(pop_fd(ctx, &fd));
   PortSlot* p = port_of(fd);
   if (!p) return kNotMyDescriptor;
   stk_drop(ctx);
-  AbortScope scope(&p->dev, ctx);
-  serial_flush_input(&p->dev);
-  return kOk;
+  {
+    AbortScope scope(&p->dev, ctx);
+    serial_flush_input(&p->dev);
+  }
+  return nargout < 0 ? stk_push_no_value(ctx) : int(kOk);
 }
 
-int bi_closedevice(EngineContext* ctx, int nargin, int, uintptr_t) {
+int bi_closedevice(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   if (nargin != 1) return nargin < 1 ? kTooFewInputs : kTooManyInputs;
   int32_t fd = 0;
   TN_TRY(pop_fd(ctx, &fd));
   TN_TRY(serial_close_hook(ctx, fd, 0));
   stk_drop(ctx);
-  return kOk;
+  return nargout < 0 ? stk_push_no_value(ctx) : int(kOk);
 }
 
 int serial_write_hook(EngineContext* ctx, int32_t fd, const char* bytes, int32_t length, uintptr_t) {

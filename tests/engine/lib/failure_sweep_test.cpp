@@ -14,6 +14,7 @@
 #include "engine/core/interp.h"
 #include "engine/core/opcodes.h"
 #include "engine/lib/builtin_tables.h"
+#include "support/builtin_targets.h"
 #include "support/failure_sweep.h"
 #include "support/zvr_session.h"
 
@@ -47,11 +48,7 @@ constexpr const char* kDefinitions =
 constexpr const char* kArgSets[] = {"AAA", "ZZZ", "SSS", "XNN", "ANN", "III", "LL", "CN", "TF", "l",
                                     "PP",  "ZA",  "E",   "EE",  "IJ",  "IQ",  "LI", "PR", "RX"};
 
-struct Target {
-  std::string name;
-  int32_t opcode;
-  int min_in, max_in, min_out, max_out;
-};
+using Target = BuiltinTarget;
 
 class FailureSweep : public ::testing::Test {
  protected:
@@ -70,30 +67,7 @@ class FailureSweep : public ::testing::Test {
     return stk_make_container(c, 2, 0, nullptr, 0);
   }
 
-  std::vector<Target> targets() {
-    std::vector<Target> out;
-    for (int i = 0; kIntrinsicTable[i].opcode != kIntrinsicEndOpcode; ++i) {
-      const IntrinsicEntry& e = kIntrinsicTable[i];
-      if (e.opcode >= uint32_t(kEngineOpcodeCount) || kLeftOut.count(e.name)) continue;
-      if (interp_op_handler(e.opcode).fn == interp_op_handler(kOpReserved313).fn) continue;
-      const int max_in = argc_max(e.in_args), max_out = argc_max(e.out_args);
-      out.push_back({e.name, int32_t(e.opcode), argc_min(e.in_args), max_in < 0 ? 64 : max_in,
-                     argc_min(e.out_args), max_out < 0 ? 64 : max_out});
-    }
-    const LibraryTableRef* refs = table_refs(c);
-    int32_t k = 0;
-    for (int32_t t = 0; t < c->table_count; ++t) {
-      for (int32_t i = 0; i < refs[t].rows; ++i, ++k) {
-        const BuiltinEntry& r = refs[t].table[i];
-        if (!r.fn || r.name[0] == '@' || r.name[0] == '!' || r.name[0] == '+') continue;
-        // Methods of a library class are reached through an object of the class.
-        if (r.class_word > 0) continue;
-        if (builtin_is_placeholder(&r) || kLeftOut.count(r.name)) continue;
-        out.push_back({r.name, int32_t(kFirstLibraryOpcode + k), r.min_in, r.max_in, r.min_out, r.max_out});
-      }
-    }
-    return out;
-  }
+  std::vector<Target> targets() { return builtin_targets(c, kLeftOut); }
 };
 
 // Open faults the sweep has found and that are not mended yet: these

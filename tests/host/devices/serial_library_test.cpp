@@ -238,6 +238,23 @@ TEST(SerialLibrary, TheAbortTestEndsAReadOrAWriteBetweenBytes) {
   EXPECT_TRUE(s.clean());
 }
 
+// flushdevice and closedevice give nothing: as a statement, shown or not,
+// they show nothing, keep "ans" and leave the next statement working.
+TEST(SerialLibrary, ZeroOutputCallsAsStatements) {
+  SerialSession s;
+  ASSERT_EQ(s.run("ans = 5; p = serialdevopen(" + s.port() + ", 'T20');\n"), kOk);
+  s.take_output();
+  for (const char* statement : {"flushdevice(p)", "flushdevice(p);", "feval('flushdevice', p)", "closedevice(p)"}) {
+    ASSERT_EQ(s.run(std::string(statement) + "\ny = ans + 1;\n"), kOk) << statement;
+    EXPECT_EQ(s.take_output(), "") << statement;
+    EXPECT_EQ(s.value("y"), "double 1x1 [6]") << statement;
+    EXPECT_TRUE(s.clean()) << statement;
+  }
+  ASSERT_EQ(s.run("closedevice(serialdevopen(" + s.port() + ")); y = ans + 2;\n"), kOk);
+  EXPECT_EQ(s.value("y"), "double 1x1 [7]");
+  EXPECT_TRUE(s.clean());
+}
+
 TEST(SerialLibrary, ControlRequestsAndClosing) {
   SerialSession s;
   ASSERT_EQ(s.run("p = serialdevopen(" + s.port() + ", 'T20'); f = fopen(" + s.path("file") + ", 'w');\n"), kOk);
