@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes as a flat runtime image which, once it
-// loads, runs the way the program runs it, with no window: every instance is
+// loads (and gives its requests back when written, fuzz/image_model.h),
+// runs the way the program runs it, with no window: every instance is
 // reset (its init handlers run), its figure commands and plot handlers run
 // and the figure is drawn through a recording driver, every menu entry and
 // item runs with its undo row, the change handlers and an idle step run, and
@@ -72,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RuntimeBlock** handle = fuzzblock::fresh_block(fuzzblock::cap_for_flat(size));
   Input in{data, size, 0};
   const int status = rt_load_image(handle, &Input::read, &in);
-  fuzzblock::check_loaded(*handle, status);
+  imagemodel::Sections image;
+  fuzzblock::check_loaded(*handle, status, imagemodel::split(data, size, &image) ? &image : nullptr);
   if (status != 0) {
     fuzzblock::release_block();
     return 0;
