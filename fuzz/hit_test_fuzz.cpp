@@ -78,7 +78,7 @@ bool model_points(const std::vector<double>& list, int32_t start, const Subplot&
     const bool three = code == kCodePolyline3;
     const bool freq = code == kCodeFreqPolyline && 3 * m + 1 == n;
     if ((three || freq ? 3 : 2) * m + 1 > n) continue;
-    const double *x = data + 1, *y = x + m;
+    const double *x = data + 1, *y = x + m;  // then z or the frequencies
     for (int64_t j = 0; j < m; ++j) {
       double qx, qy;
       subplot_data_to_pixel(&s, x + j, y + j, three ? y + m + j : nullptr, 1, &qx, &qy, nullptr);
@@ -86,7 +86,7 @@ bool model_points(const std::vector<double>& list, int32_t start, const Subplot&
       if (!(d < kHitTolerance) || (out->hit && !(d < best))) continue;
       const double nb = head[kPlotRecIndex];
       *out = PointHit{true, int32_t(idv), nb > -2147483648.0 && nb < 2147483647.0 ? int32_t(nb) : -1, int32_t(j + 1),
-                      x[j], y[j], three ? y[m + j] : 0, freq ? y[2 * m + j] : 0, three, freq};
+                      x[j], y[j], three ? y[m + j] : 0, freq ? y[m + j] : 0, three, freq};
       best = d;
     }
   }
