@@ -5,7 +5,10 @@
 // the image in them. Every input must give an answer; nothing may read past
 // the file or allocate beyond its size (the description's closing byte is
 // read as it stands), and the loaded or refused block must pass the image
-// target's checks.
+// target's checks. A model that takes the file apart by its layout says
+// what the description and the image are: the description read must be its
+// bytes, and a loaded image must give the model's requests back when
+// written.
 // Each chunk is a zlib stream with its own checksum, so a byte changed in the
 // file only ever fails that chunk's read. The mutator therefore works on
 // what the loader sees: it inflates one chunk (or takes the description),
@@ -179,16 +182,56 @@ extern "C" size_t LLVMFuzzerCustomCrossOver(const uint8_t* data1, size_t size1, 
   return copy_out(pack(a), out, max_out_size);
 }
 
+namespace {
+
+// The model of a packed file, read from the layout rather than by the
+// reader: the description after the trailer's offset, then the image's
+// requests, each a chunk that inflates whole (null when the chunks give no
+// image; bytes after the last request are never read).
+bool model_requests(const uint8_t* data, size_t size, imagemodel::Sections* out) {
+  if (size < kWordBytes) return false;
+  const size_t end = size - kWordBytes, offset = get_u32(data + end);
+  if (offset > end || end - offset < kWordBytes) return false;
+  size_t at = offset + kWordBytes;
+  const size_t d = get_u32(data + offset);
+  if (d >= end - at) return false;
+  at += d + 1;
+  out->assign(kImageRequests, {});
+  for (auto& request : *out) {
+    if (end - at < kWordBytes) return false;
+    const size_t n = get_u32(data + at);
+    at += kWordBytes;
+    if (n > end - at || !inflate_chunk(std::vector<uint8_t>(data + at, data + at + n), &request)) return false;
+    at += n;
+  }
+  return true;
+}
+
+// The description the reader gives is the file's: its D bytes, then its
+// closing byte as it stands.
+void check_description(const uint8_t* data, size_t size, const AppendedDescription& d) {
+  const size_t offset = get_u32(data + size - kWordBytes), length = get_u32(data + offset);
+  if (d.length != length || !d.text || std::memcmp(d.text, data + offset + kWordBytes, length + 1) != 0) {
+    std::fprintf(stderr, "appended_fuzz: the description read is not the file's %zu bytes\n", length);
+    std::abort();
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
   if (!file) return 0;
   AppendedStream s{};
   AppendedDescription d{};
   if (appended_open_file(file, &s, &d)) {
+    check_description(data, size, d);
     // The packed applications load in the start block (they are built in
     // small ones); the least cap keeps a hostile size from costing much.
     RuntimeBlock** handle = fuzzblock::fresh_block(fuzzblock::kMinCapBytes);
-    fuzzblock::check_loaded(*handle, rt_load_image(handle, &appended_chunk_read, &s));
+    imagemodel::Sections image;
+    const bool modelled = model_requests(data, size, &image);
+    fuzzblock::check_loaded(*handle, rt_load_image(handle, &appended_chunk_read, &s), modelled ? &image : nullptr);
     fuzzblock::release_block();
     appended_close(&s);
   }

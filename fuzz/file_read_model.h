@@ -274,7 +274,9 @@ inline Result fread(const std::vector<uint8_t>& left, const Size& size, int prec
     r.cls = "char";
     if (!size.columns_given) r.rows = 1, r.cols = n;
   }
-  if (n == 0 && r.cls == "double") r.rows = r.cols = 0;  // an empty double matrix is 0 x 0
+  // Fewer bytes than a row: the stack's shape rules make every empty array
+  // 0 x 0, whatever its class (a 0 x n int32 or 1 x 0 char is pushed as 0 x 0).
+  if (n == 0) r.rows = r.cols = 0;
   for (int64_t i = 0; i < n; ++i) {
     const uint8_t* e = left.data() + i * t.size;
     // A char array holds each byte as its code, whatever the signedness.

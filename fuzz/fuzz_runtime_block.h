@@ -12,10 +12,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/core/streams.h"
+#include "fuzz/image_model.h"
 #include "graphics/plotlist/plot_store.h"
 #include "host/builtin_table_host.h"
 #include "runtime/embedded_streams.h"
@@ -118,13 +120,22 @@ inline void release_block() {
 
 // What every load must leave: a refused image the block in its initial
 // state, a loaded one stores that pass their checks and instances that take
-// layout operations.
-inline void check_loaded(RuntimeBlock* b, int status) {
+// layout operations. Given the image's requests as the model cuts them (null
+// when they do not add up), a loaded block written back must give them, as
+// settled (fuzz/image_model.h).
+inline void check_loaded(RuntimeBlock* b, int status, const imagemodel::Sections* image) {
   require(plotstore_check(rt_plot_store(b)) && undo_store_check(rt_value_store(b)));
   if (status != 0) {
     require(b->h.instance_count == 1 && b->h.record_words == 0 && inst_find_by_id(b, 0));
     return;
   }
+  if (!image) {
+    std::fprintf(stderr, "fuzz: an image loads whose requests do not add up\n");
+    std::abort();
+  }
+  const imagemodel::Sections got = imagemodel::written(b), want = imagemodel::expected(*image, got);
+  const int k = imagemodel::first_difference(want, got);
+  if (k >= 0) imagemodel::differs("fuzz: the loaded image written back", k, want, got);
   for (int32_t k = 0; k < b->h.instance_count; ++k) {
     const int32_t id = inst_at(b, k)->id;
     inst_apply_stored(b, id);

@@ -1,8 +1,17 @@
 // libFuzzer target: the hit test over display lists, raw (byte-exact
 // doubles, for mutations of real lists) or generated from plausible
 // records, at a pointer taken from the input. No input may crash, hang or
-// read outside the list, which is allocated to its exact size.
+// read outside the list, which is allocated to its exact size. Where the
+// section holds only point records (polylines, frequency polylines, 3-D
+// polylines), the hit is held against a brute-force search: every point of
+// every record with a whole id, in pixels, the least sum of the absolute
+// differences under the tolerance winning (the first of equals), with the
+// record's id and number, the point's index from 1, its coordinates, its z
+// in 3-D and, for a frequency polyline, the frequency of its third row.
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -28,6 +37,81 @@ double small(const uint8_t* p, size_t n, size_t* at) {
     case 253: return 1e300;
     default: return double(int(b) - 20);
   }
+}
+
+// The brute-force search over a section of point records; false when the
+// section holds anything else (the model then says nothing).
+struct PointHit {
+  bool hit = false;
+  int32_t id = 0, nb = 0, ix = 0;
+  double x0 = 0, y0 = 0, z0 = 0, q1 = 0;
+  bool three = false, freq = false;
+};
+
+bool whole_count(double v, double most, int64_t* out) {
+  if (!(v >= 0.0) || !(v < most + 1.0)) return false;
+  *out = int64_t(v);
+  return true;
+}
+
+bool model_points(const std::vector<double>& list, int32_t start, const Subplot& s, double px, double py,
+                  PointHit* out) {
+  *out = PointHit{};
+  double best = 0;
+  const int64_t length = int64_t(list.size());
+  for (int64_t at = start, records = 0; at < length && length - at >= kPlotRecHead; ++records) {
+    const double* head = list.data() + at;
+    int64_t n = 0;
+    if (!whole_count(head[kPlotRecCount], double(length - at - kPlotRecHead), &n)) break;
+    const double* data = head + kPlotRecHead;
+    at += kPlotRecHead + n;
+    const double code = head[kPlotRecCode];
+    if (code == kCodeOpenObject) {
+      if (records > 0) break;
+      continue;
+    }
+    if (code != kCodePolyline && code != kCodeFreqPolyline && code != kCodePolyline3) return false;
+    const double idv = head[kPlotRecId];
+    if (!(idv >= 0 && idv <= double(INT32_MAX)) || idv != std::trunc(idv)) continue;
+    int64_t m = 0;
+    if (n < 1 || !whole_count(data[0], double(1 << 28), &m)) continue;
+    const bool three = code == kCodePolyline3;
+    const bool freq = code == kCodeFreqPolyline && 3 * m + 1 == n;
+    if ((three || freq ? 3 : 2) * m + 1 > n) continue;
+    const double *x = data + 1, *y = x + m;  // then z or the frequencies
+    for (int64_t j = 0; j < m; ++j) {
+      double qx, qy;
+      subplot_data_to_pixel(&s, x + j, y + j, three ? y + m + j : nullptr, 1, &qx, &qy, nullptr);
+      const double d = std::fabs(qx - px) + std::fabs(qy - py);
+      if (!(d < kHitTolerance) || (out->hit && !(d < best))) continue;
+      const double nb = head[kPlotRecIndex];
+      *out = PointHit{true, int32_t(idv), nb > -2147483648.0 && nb < 2147483647.0 ? int32_t(nb) : -1, int32_t(j + 1),
+                      x[j], y[j], three ? y[m + j] : 0, freq ? y[m + j] : 0, three, freq};
+      best = d;
+    }
+  }
+  return true;
+}
+
+bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void check_points(const PointHit& want, const ManipState& st) {
+  bool ok = true;
+  if (!want.hit) {
+    ok = !(st.valid & kManipId);
+  } else {
+    const uint32_t flags = kManipPointHit | (want.three ? uint32_t(kManipZ0) : 0u) | (want.freq ? uint32_t(kManipQ1) : 0u);
+    ok = (st.valid & ~uint32_t(kManipPointer | kManipFlag)) == flags && st.id == want.id && st.nb == want.nb &&
+         st.ix == want.ix && same(st.x0, want.x0) && same(st.y0, want.y0) && (!want.three || same(st.z0, want.z0)) &&
+         (!want.freq || same(st.q1, want.q1));
+  }
+  if (ok) return;
+  std::fprintf(stderr,
+               "hit_test_fuzz: the hit is id %d nb %d ix %d at (%g, %g, %g) q1 %g valid %#x; brute force: %s id %d nb "
+               "%d ix %d at (%g, %g, %g) q1 %g\n",
+               st.id, st.nb, st.ix, st.x0, st.y0, st.z0, st.q1, st.valid, want.hit ? "hit" : "none", want.id, want.nb,
+               want.ix, want.x0, want.y0, want.z0, want.q1);
+  std::abort();
 }
 
 }  // namespace
@@ -67,10 +151,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A hover, then a press (the controls laid out first), then two steps of a drag.
   std::vector<double> scratch(64);
   ControlPress press;
-  for (uint8_t start_byte : {0, 1})
+  PointHit want;
+  const bool modelled = model_points(list, start, s, px, py, &want);
+  for (uint8_t start_byte : {0, 1}) {
     plotlist_hit_test_section(exact.data(), int32_t(exact.size()), start, 0, &s, px, py, kHitTolerance, mode & 8,
                               start_byte, &st, scratch.data(), int32_t(scratch.size()), &rec.table, &rec.context,
                               &press);
+    if (modelled) check_points(want, st);
+  }
   st.id = int32_t(px) & 7, st.nb = 1, st.valid |= kManipId | kManipX0 | kManipY0;
   for (double dy : {0.0, 37.0})
     plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s, px + dy, py + dy, &st, scratch.data(),

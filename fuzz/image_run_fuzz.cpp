@@ -1,9 +1,11 @@
 // libFuzzer target: arbitrary bytes as a flat runtime image which, once it
-// loads, runs the way the program runs it, with no window: every instance is
+// loads (and gives its requests back when written, fuzz/image_model.h),
+// runs the way the program runs it, with no window: every instance is
 // reset (its init handlers run), its figure commands and plot handlers run
 // and the figure is drawn through a recording driver, every menu entry and
 // item runs with its undo row, the change handlers and an idle step run, and
-// undo and redo step back and forth. A break poll with a budget stops code
+// undo and redo step back and forth (after each, the instance must show the
+// values it stored: applying them again changes nothing). A break poll with a budget stops code
 // that would not end. Every call must give a status and leave the stores
 // whole; the next input starts from a fresh block. With TN_FUZZ_SHOW set,
 // each call's status and the drawing calls go to stderr.
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/core/streams.h"
 #include "fuzz/fuzz_runtime_block.h"
@@ -19,6 +22,7 @@
 #include "runtime/instances.h"
 #include "runtime/menu_exec.h"
 #include "runtime/record_list.h"
+#include "runtime/runtime_status.h"
 #include "tests/support/recording_driver.h"
 
 namespace {
@@ -66,13 +70,29 @@ void run_menus(RuntimeBlock** handle, int32_t id, char kind) {
   }
 }
 
+// After an undo or a redo that changed the values, the instance shows them:
+// applying the stored values once more changes nothing in its record.
+void check_applied(RuntimeBlock* b, int32_t id, int status, const char* what) {
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  if (status != kRtHandledRedraw || !rec) return;
+  std::vector<uint8_t> shown(reinterpret_cast<const uint8_t*>(rec), reinterpret_cast<const uint8_t*>(rec) + kInstanceBytes);
+  require(inst_apply_stored(b, id) == 0);
+  rec = inst_find_by_id(b, id);
+  if (std::memcmp(shown.data(), rec, kInstanceBytes) == 0) return;
+  size_t at = 0;
+  while (reinterpret_cast<const uint8_t*>(rec)[at] == shown[at]) ++at;
+  std::fprintf(stderr, "image_run_fuzz: after %s the instance does not show its stored values (byte %zu)\n", what, at);
+  std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RuntimeBlock** handle = fuzzblock::fresh_block(fuzzblock::cap_for_flat(size));
   Input in{data, size, 0};
   const int status = rt_load_image(handle, &Input::read, &in);
-  fuzzblock::check_loaded(*handle, status);
+  imagemodel::Sections image;
+  fuzzblock::check_loaded(*handle, status, imagemodel::split(data, size, &image) ? &image : nullptr);
   if (status != 0) {
     fuzzblock::release_block();
     return 0;
@@ -105,8 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char kind : {'m', 'e', 'i'}) run_menus(handle, id, kind);
     step(handle, [&] { return inst_run_change_handlers(handle, id); }, "inst_run_change_handlers");
     step(handle, [&] { return inst_idle_step(handle, id, true); }, "inst_idle_step");
-    step(handle, [&] { return inst_undo(handle, id); }, "inst_undo");
-    step(handle, [&] { return inst_redo(handle, id); }, "inst_redo");
+    for (const bool undo : {true, false}) {
+      int status = 0;
+      step(handle, [&] { return status = undo ? inst_undo(handle, id) : inst_redo(handle, id); },
+           undo ? "inst_undo" : "inst_redo");
+      check_applied(*handle, id, status, undo ? "an undo" : "a redo");
+    }
     step(handle, [&] { return inst_refresh(handle, id); }, "inst_refresh");
   }
   fuzzblock::release_block();

@@ -2,8 +2,16 @@
 // recording driver. Input byte 0 chooses how the rest is read: as raw
 // doubles (byte-exact lists, for mutations of real ones) or through a small
 // generator of plausible records. No input may crash, hang or read outside
-// the list or the scratch, which are allocated to their exact sizes.
+// the list or the scratch, which are allocated to their exact sizes. In 2-D
+// over linear axes the polylines drawn are held against the records' data:
+// every point of a polyline record (2-D, frequency or 3-D seen flat) whose
+// pixel is a plain number must be among the points the driver was given.
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <utility>
 #include <cstring>
 #include <vector>
 
@@ -55,6 +63,44 @@ std::vector<double> generated(Bytes& in) {
   return list;
 }
 
+// Points every polyline call received, as exact pixel pairs.
+std::set<std::pair<double, double>> g_drawn;
+
+void record_polyline(const double* x, const double* y, int32_t n, const StyleSpec* s, GraphicsDriverContext* c) {
+  for (int32_t i = 0; i < n; ++i) g_drawn.emplace(x[i], y[i]);
+  recdrv::Recorder::draw_polyline(x, y, n, s, c);
+}
+
+// Pixels this far out are plain numbers, kept clear of the clamp.
+constexpr double kPlainPixels = 1e4;
+
+// Every point of the list's polyline records against the points drawn.
+void check_polylines(const std::vector<double>& list, const Subplot& s) {
+  const int64_t length = int64_t(list.size());
+  for (int64_t at = 0; length - at >= kPlotRecHead;) {
+    const double* head = list.data() + at;
+    const double count = head[kPlotRecCount];
+    if (!(count >= 0) || !(count < double(length - at - kPlotRecHead) + 1)) return;
+    const int64_t n = int64_t(count);
+    const double* data = head + kPlotRecHead;
+    at += kPlotRecHead + n;
+    const double code = head[kPlotRecCode];
+    if (code != kCodePolyline && code != kCodeFreqPolyline && code != kCodePolyline3) continue;
+    const int64_t planes = code == kCodePolyline3 ? 3 : 2;
+    if (n < 1 || !(data[0] >= 0) || !(data[0] < double((n - 1) / planes) + 1)) continue;
+    const int64_t m = int64_t(data[0]);
+    for (int64_t j = 0; j < m; ++j) {
+      double px, py;
+      subplot_data_to_pixel(&s, data + 1 + j, data + 1 + m + j, nullptr, 1, &px, &py, nullptr);
+      if (!(std::fabs(px) < kPlainPixels && std::fabs(py) < kPlainPixels)) continue;
+      if (g_drawn.count({px, py})) continue;
+      std::fprintf(stderr, "plotlist_fuzz: point %lld of the polyline record at %lld, pixel (%g, %g), was not drawn\n",
+                   (long long)(j + 1), (long long)(head - list.data()), px, py);
+      std::abort();
+    }
+  }
+}
+
 void draw(const std::vector<double>& source, uint8_t mode) {
   // Exact-size copies so that the sanitizers see any read past them.
   std::vector<double> list(source);
@@ -75,6 +121,8 @@ void draw(const std::vector<double>& source, uint8_t mode) {
     s.xMin = s.yMin = 1e-300, s.xMax = s.yMax = 1e300;
   }
   subplot_compute_transform(&s, 1, 0.04);
+  rec.table.draw_polyline = record_polyline;
+  g_drawn.clear();
   int32_t start = 0;
   for (int k = 0; k < kMaxObjects; ++k) {
     RenderRequest q{list.empty() ? nullptr : list.data(), int32_t(list.size()), scratch.data(),
@@ -84,6 +132,7 @@ void draw(const std::vector<double>& source, uint8_t mode) {
     if (!plotlist_render(&q)) break;
     if (start <= before) __builtin_trap();  // no object may be drawn twice
   }
+  if (!(mode & (kThreeD | kNoDraw | kLogExtreme))) check_polylines(source, s);
 }
 
 }  // namespace

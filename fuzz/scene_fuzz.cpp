@@ -2,7 +2,17 @@
 // of exactly the size the input asks for, drawn with both walks. No input may
 // crash, hang, read outside the block, draw a primitive twice or examine
 // more pairs than the budget allows; the two walks must draw the same.
+// The drawing is also held against what was added, by brute force: every
+// point that is finite and inside the clip is drawn exactly once, with its
+// own words and coordinates; every segment and triangle kept is drawn (in
+// one piece or more, each with its words); and of two points drawn at the
+// same pixel position, the nearer (larger depth) comes later (unless the
+// pair budget ran out, when the rest is drawn in its order).
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <cstring>
 #include <vector>
 
@@ -29,8 +39,20 @@ struct Bytes {
   }
 };
 
+// A point as added or drawn: its words and coordinates.
+struct Point {
+  int32_t w1, w2, w3;
+  float x, y, z;
+  bool operator==(const Point& o) const {
+    return w1 == o.w1 && w2 == o.w2 && w3 == o.w3 && std::memcmp(&x, &o.x, 4) == 0 && std::memcmp(&y, &o.y, 4) == 0 &&
+           std::memcmp(&z, &o.z, 4) == 0;
+  }
+};
+
 struct Seen {
   std::vector<uint64_t> calls;
+  std::vector<Point> points;  // in drawing order
+  std::map<int32_t, int> pieces;  // by the first word: segments and facets drawn
   static Seen* of(void* c) { return static_cast<Seen*>(c); }
   static uint64_t key(int kind, int32_t w1, float a, float b) {
     uint32_t ua, ub;
@@ -38,18 +60,48 @@ struct Seen {
     std::memcpy(&ub, &b, 4);
     return (uint64_t(kind) << 60) ^ (uint64_t(uint32_t(w1)) << 32) ^ (uint64_t(ua) * 31u) ^ ub;
   }
-  static void point(void* c, int32_t w1, int32_t, int32_t, float x, float y, float) {
+  static void point(void* c, int32_t w1, int32_t w2, int32_t w3, float x, float y, float z) {
     of(c)->calls.push_back(key(1, w1, x, y));
+    of(c)->points.push_back({w1, w2, w3, x, y, z});
   }
-  static void segment(void* c, int32_t w1, int32_t, int32_t, const float* x, const float* y, const float* z,
+  static void segment(void* c, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y, const float* z,
                       const int32_t* e) {
     of(c)->calls.push_back(key(2, w1, x[0] + x[1] + z[1] + float(e[1]), y[0] + y[1]));
+    if (w2 == words(w1).w2 && w3 == words(w1).w3) ++of(c)->pieces[w1];
   }
-  static void facet(void* c, int32_t w1, int32_t, int32_t, const float* x, const float* y, const float* z,
+  static void facet(void* c, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y, const float* z,
                     const int32_t* e, bool front) {
     of(c)->calls.push_back(key(front ? 3 : 4, w1, x[0] + x[1] + x[2] + z[2], y[0] + y[1] + y[2] + float(e[0] + e[2])));
+    if (w2 == words(w1).w2 && w3 == words(w1).w3) ++of(c)->pieces[w1];
   }
+  // The second and third words each primitive is added with.
+  static Point words(int32_t w) { return {w, w * 3 + 1, w * 7 + 2, 0, 0, 0}; }
 };
+
+[[noreturn]] void fails(const char* what, int32_t w) {
+  std::fprintf(stderr, "scene_fuzz: %s (primitive %d)\n", what, w);
+  std::abort();
+}
+
+// What was added against what the plain walk drew.
+void check_against_added(const std::vector<Point>& points, const std::vector<int32_t>& others, const Seen& seen,
+                         bool ordered) {
+  for (const Point& p : points) {
+    int times = 0;
+    for (const Point& q : seen.points) times += q.w1 == p.w1 ? 1 : 0;
+    if (times != 1) fails("a point is not drawn exactly once", p.w1);
+    for (const Point& q : seen.points)
+      if (q.w1 == p.w1 && !(q == p)) fails("a point is drawn with other words or coordinates", p.w1);
+  }
+  if (seen.points.size() != points.size()) fails("a point is drawn that was never added", -1);
+  for (const int32_t w : others)
+    if (seen.pieces.count(w) == 0) fails("a segment or triangle kept is not drawn with its words", w);
+  for (size_t i = 0; ordered && i < seen.points.size(); ++i)
+    for (size_t j = i + 1; j < seen.points.size(); ++j) {
+      const Point &a = seen.points[i], &b = seen.points[j];
+      if (a.x == b.x && a.y == b.y && a.z > b.z) fails("a nearer point is drawn before a farther one", a.w1);
+    }
+}
 
 }  // namespace
 
@@ -64,18 +116,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Scene* s = scene_init(block.data(), int64_t(block.size()) * 4, orientation);
   if (!s) __builtin_trap();
   if (in.byte() & 1) scene_set_clip(s, -20, 20, -20, 20);
+  const bool clip = s->clipOn != 0;
+  auto inside = [&](float x, float y) { return !clip || (x >= -20 && x <= 20 && y >= -20 && y <= 20); };
+  std::vector<Point> points;  // the points the drawing must show
+  std::vector<int32_t> others;  // segments and triangles the scene kept
   int32_t w = 0;
   while (in.more()) {
     const uint8_t k = in.byte();
     float v[9];
     for (float& f : v) f = in.coord();
+    const Point words = Seen::words(w);
+    const int32_t count = s->count;
     switch (k % 4) {
-      case 0: scene_add_point(s, w, 0, 0, v[0], v[1], v[2]); break;
-      case 1: scene_add_segment(s, w, 0, 0, v[0], v[1], v[2], v[3], v[4], v[5]); break;
+      case 0:
+        if (scene_add_point(s, w, words.w2, words.w3, v[0], v[1], v[2]) == kSceneAdded &&
+            std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]) && inside(v[0], v[1]))
+          points.push_back({w, words.w2, words.w3, v[0], v[1], v[2]});
+        break;
+      case 1: scene_add_segment(s, w, words.w2, words.w3, v[0], v[1], v[2], v[3], v[4], v[5]); break;
       default:
-        scene_add_triangle(s, w, 0, 0, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], k & 4, k & 8, k >> 4);
+        scene_add_triangle(s, w, words.w2, words.w3, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], k & 4,
+                           k & 8, k >> 4);
         break;
     }
+    if (k % 4 != 0 && s->count > count) others.push_back(w);
     ++w;
   }
   std::vector<uint32_t> copy(block), copy2(block);
@@ -91,5 +155,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (int64_t(a.calls.size()) != s->count) __builtin_trap();  // each primitive and piece once
   if (sa.pairs > sa.budget || a.calls != b.calls || sa.pairs != sb.pairs) __builtin_trap();
   if (c.calls != b.calls || sc.pairs != sb.pairs) __builtin_trap();
+  check_against_added(points, others, b, !sb.budget_hit);
   return 0;
 }

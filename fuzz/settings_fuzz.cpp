@@ -7,14 +7,24 @@
 // a status bar. Every stored 32-bit value must come out as a value its user
 // takes: bounds inside their limits, a letter for the format, a colour of
 // 24 bits, a font of positive size, a placement inside the desktop.
+// Start-up's settings are also held against a model of the file: where the
+// file is plain lines (group lines, Key=Value with letters, digits, signs
+// and the bar state's characters, each key once), the model reads the
+// values of the group "1.0" itself and takes each key by the start-up rules
+// (a decimal integer or the default, the bounds clamped, a letter for the
+// format, 'i' or 'j'); every field must be what its own key says.
 // Qt runs on the offscreen platform (the corpus test's own application, or
 // one made here on the first input).
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "engine/core/calls.h"
@@ -110,6 +120,92 @@ void show_numbers(const StartupSettings& s) {
   fuzzblock::release_block();
 }
 
+// The group "1.0" of a plain settings file; false when the file is not
+// plain (the model then says nothing).
+bool model_group(const uint8_t* data, size_t size, std::map<std::string, std::string>* out) {
+  auto word_char = [](char ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9'); };
+  auto value_char = [&](char ch) { return word_char(ch) || ch == '+' || ch == '-' || ch == '/' || ch == '='; };
+  std::string group;
+  std::map<std::string, std::string> seen;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      if (line.size() < 3 || line.back() != ']') return false;
+      group = line.substr(1, line.size() - 2);
+      for (const char ch : group)
+        if (!word_char(ch) && ch != '.') return false;
+      continue;
+    }
+    const size_t equals = line.find('=');
+    if (equals == 0 || equals == std::string::npos) return false;
+    const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    for (const char ch : key)
+      if (!word_char(ch)) return false;
+    for (const char ch : value)
+      if (!value_char(ch)) return false;
+    if (!seen.emplace(group + "/" + key, value).second) return false;
+    if (group == "1.0") (*out)[key] = value;
+  }
+  return true;
+}
+
+// A decimal integer of 32 bits with an optional sign, else the default.
+int32_t model_int(const std::map<std::string, std::string>& g, const char* key, int32_t fallback) {
+  const auto it = g.find(key);
+  if (it == g.end()) return fallback;
+  const std::string& v = it->second;
+  size_t at = v.size() > 0 && (v[0] == '+' || v[0] == '-') ? 1 : 0;
+  if (at == v.size()) return fallback;
+  int64_t n = 0;
+  for (; at < v.size(); ++at) {
+    if (v[at] < '0' || v[at] > '9') return fallback;
+    n = n * 10 + (v[at] - '0');
+    if (n > int64_t(1) << 32) return fallback;
+  }
+  if (v[0] == '-') n = -n;
+  return n < INT32_MIN || n > INT32_MAX ? fallback : int32_t(n);
+}
+
+void check_startup(const StartupSettings& s, const uint8_t* data, size_t size) {
+  std::map<std::string, std::string> g;
+  if (!model_group(data, size, &g)) return;
+  auto text = [&](const char* key, const char* fallback) {
+    const auto it = g.find(key);
+    return it == g.end() ? std::string(fallback) : it->second;
+  };
+  const int32_t mem_min = std::clamp(model_int(g, "MemMin", kMemMinDefault), kMemMinDefault, kMemLimit);
+  const std::string type = text("FormatType", "g"), imaginary = text("FormatImagSymbol", "j");
+  const bool letter = !type.empty() && ((type[0] >= 'a' && type[0] <= 'z') || (type[0] >= 'A' && type[0] <= 'Z'));
+  const struct {
+    const char* key;
+    int64_t got, want;
+  } fields[] = {
+      {"MemMin", s.mem_min, mem_min},
+      {"MemMax", s.mem_max, std::clamp(model_int(g, "MemMax", kMemMaxDefault), mem_min, kMemLimit)},
+      {"CodeOptimization", s.code_optimization, model_int(g, "CodeOptimization", 1)},
+      {"DiscardAssert", s.discard_assert, model_int(g, "DiscardAssert", 0)},
+      {"InteractiveHilight", s.interactive_highlight, model_int(g, "InteractiveHilight", 1)},
+      {"ThickLines", s.thick_lines, model_int(g, "ThickLines", 0)},
+      {"BkColor", s.background, uint32_t(model_int(g, "BkColor", int32_t(0xE5E5E5)))},
+      {"FormatType", s.format_letter, letter ? type[0] : 'g'},
+      {"FormatImagSymbol", s.imaginary, !imaginary.empty() && imaginary[0] == 'i' ? 'i' : 'j'},
+      {"FormatLoose", s.loose, uint8_t(model_int(g, "FormatLoose", 0))},
+      {"FormatNDigits", s.digits, model_int(g, "FormatNDigits", 4)},
+  };
+  for (const auto& f : fields) {
+    if (f.got == f.want) continue;
+    std::fprintf(stderr, "settings_fuzz: %s read as %lld, the file says %lld\n%.*s\n", f.key, (long long)f.got,
+                 (long long)f.want, int(size), reinterpret_cast<const char*>(data));
+    std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -119,10 +215,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     require(size == 0 || f.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
   }
+  // Qt keeps a file's settings while its time and size stay the same: each
+  // run's file gets a time of its own, so that its contents are read.
+  static time_t g_stamp = 1000000000;
+  const struct timespec times[2] = {{++g_stamp, 0}, {g_stamp, 0}};
+  require(::utimensat(AT_FDCWD, settings_path().c_str(), times, 0) == 0);
   SettingsStore store(QString::fromStdString(settings_path()));
 
   // Start-up's settings.
   const StartupSettings s = startup_settings_read(store);
+  check_startup(s, data, size);
   require(s.mem_min >= kMemMinDefault && s.mem_min <= s.mem_max && s.mem_max <= kMemLimit);
   require((s.format_letter >= 'a' && s.format_letter <= 'z') || (s.format_letter >= 'A' && s.format_letter <= 'Z'));
   require(s.imaginary == 'i' || s.imaginary == 'j');

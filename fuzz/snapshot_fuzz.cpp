@@ -1,7 +1,13 @@
 // libFuzzer target: arbitrary bytes as an engine state image. Every input must
 // give a status; a loaded state must keep a whole heap chain, unwind, reset,
-// and survive being grown into a larger block.
+// and survive being grown into a larger block. A loaded state is also held
+// against the image, cut by its header's sizes here: written back, it gives
+// the image's header and sections again (the header as loading reads it: the
+// position flag a byte, the disposition flag a yes or no, the main task's
+// overrun cleared), its heap holds the image's heap words and then one free
+// block to the heap's end.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +17,7 @@
 #include "engine/core/snapshot.h"
 #include "engine/core/symbols.h"
 #include "engine/core/value_stack.h"
+#include "fuzz/engine_image_model.h"
 #include "tests/support/code_builder.h"
 #include "tests/support/snapshot_writer.h"
 
@@ -36,6 +43,43 @@ int read_input(void* to, uint32_t bytes, void* arg) {
 
 void require(bool ok) {
   if (!ok) std::abort();
+}
+
+[[noreturn]] void differs(const char* what, size_t at) {
+  std::fprintf(stderr, "snapshot_fuzz: %s (byte %zu)\n", what, at);
+  std::abort();
+}
+
+// The loaded context against the image it came from.
+void check_against_image(EngineContext* c, const uint8_t* image, size_t size) {
+  const std::vector<uint8_t> got = write_engine_image(c);
+  const std::vector<uint8_t> want = engineimage::header_as_loaded(image, got.data());
+  auto word = [&](uint32_t at) { return tn::get_le32(image + at); };
+  const bool tasks = word(kImgTaskFirst) != 0;
+  for (size_t at = 0; at < kImageHeaderBytes; ++at)
+    if (want[at] != got[at]) differs("the header written back is not the image's", at);
+  // The sections: descriptors, data and heap, then the function table, code
+  // and symbols as they stand in the image.
+  const uint64_t held = word(kImgHeapWords);  // heap words in the image
+  const uint64_t before_heap = uint64_t(word(kImgDescTop)) * 4 + uint64_t(word(kImgDataTop)) * 8;
+  const uint64_t after_heap =
+      uint64_t(word(kImgFnCount)) * 16 + uint64_t(word(kImgCodeWords)) * 2 + word(kImgSymbolBytes);
+  const uint8_t* sections = image + kImageHeaderBytes;
+  require(kImageHeaderBytes + before_heap + held * 8 + after_heap <= size);
+  const uint8_t* written = got.data() + kImageHeaderBytes;
+  const uint64_t written_heap = uint64_t(tn::get_le32(got.data() + kImgHeapWords)) * 8;
+  if (std::memcmp(written, sections, before_heap) != 0) differs("the stacks written back are not the image's", 0);
+  if (got.size() != kImageHeaderBytes + before_heap + written_heap + after_heap ||
+      std::memcmp(written + before_heap + written_heap, sections + before_heap + held * 8, after_heap) != 0)
+    differs("the table, code or symbols written back are not the image's", 0);
+  const uint64_t* heap = heap_words(c);
+  if (!tasks && held && std::memcmp(heap, sections + before_heap, held * 8) != 0)
+    differs("the heap loaded is not the image's", 0);
+  if (int64_t(held) < c->heap_size) {
+    const uint64_t tail = heap_header(heap, int64_t(held));
+    if (heap_header_used(tail) || heap_header_size(tail) != c->heap_size - int64_t(held) - 1)
+      differs("the heap's free tail does not reach its end", held);
+  }
 }
 
 bool chain_whole(EngineContext* c) {
@@ -93,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int status = engine_load_image(c, &read_input, &in);
   require(chain_whole(c));
   if (status == kOk) {
+    check_against_image(c, data, size);
     // A loaded state is one the engine can grow, unwind and use.
     std::memcpy(g_grown, g_block, kBlock);
     c = reinterpret_cast<EngineContext*>(g_grown);

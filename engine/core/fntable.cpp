@@ -189,6 +189,15 @@ void fn_table_reset(EngineContext* c) {
 
 namespace {
 
+// A body that did not compile calls nothing: the functions it marked to be
+// compiled go back to waiting for their first call. Left marked, they would
+// be compiled for the next command line, whatever it names, and fail it
+// with their own faults (help of an operator included).
+void release_references(EngineContext* c) {
+  for (int32_t k = 1; k < c->fn_count; ++k)
+    if (ent_is_function(c, k) && ent(c, k, kEntCode) == kCodeReferenced) ent_set(c, k, kEntCode, kCodeNotCompiled);
+}
+
 int compile_into_code(EngineContext* c, int32_t id, const char* text, int32_t length, int32_t first_line) {
   if (c->fn_capacity - c->fn_count < kSpareEntriesForCompile) fn_table_grow(c);
   const uint32_t start = align_up(c->code_free, kCodeAlignWords);
@@ -209,6 +218,7 @@ int compile_into_code(EngineContext* c, int32_t id, const char* text, int32_t le
     status = kCodeOverflow;
   if (status != kOk) {
     ent_set(c, id, kEntCode, kCodeNotCompiled);
+    release_references(c);
     return status;
   }
   uint16_t* header = code_words(c) + start;

@@ -4,13 +4,18 @@
 // fuzzer's mutations land on records, names and values instead of zeros.
 // The applications between them use every kind of record the builder writes,
 // and one is saved with engine threads waiting (task records in its image).
+// Any of them can be given instances as a running program leaves them.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "runtime/image_loader.h"
+#include "runtime/instances.h"
 #include "runtime/runtime_block.h"
 #include "tools/imagetools/image_builder.h"
 
@@ -84,6 +89,23 @@ inline bool build(const App& app, tnbuild::Sections* out, std::string* error) {
     *error = builder.error;
   }
   return false;
+}
+
+// The image with every instance as a running program leaves it: init
+// handlers running, an idle mode, times due. A load settles these fields,
+// so a seed that holds them shows a load that leaves one unsettled.
+inline tnbuild::Sections unsettled(tnbuild::Sections s) {
+  std::vector<uint8_t>& instances = s[kReqInstances];
+  const int32_t state = 1, mode = 3;
+  const double due = 12.5, base = 2.5;
+  for (size_t at = 0; at + kInstanceBytes <= instances.size(); at += kInstanceBytes) {
+    uint8_t* rec = instances.data() + at;
+    std::memcpy(rec + offsetof(InstanceRec, state), &state, sizeof state);
+    std::memcpy(rec + offsetof(InstanceRec, idle_mode), &mode, sizeof mode);
+    std::memcpy(rec + offsetof(InstanceRec, next_due), &due, sizeof due);
+    std::memcpy(rec + offsetof(InstanceRec, idle_base), &base, sizeof base);
+  }
+  return s;
 }
 
 }  // namespace fuzzseed

@@ -199,6 +199,26 @@ TEST_F(Help, InfoPrintsEachKind) {
   EXPECT_EQ(out("inmem"), "_cli/user\nmylib/dbl\n");
 }
 
+// A library function that does not compile leaves nothing behind: the
+// names its body named are not compiled by the next command line, so help
+// of an operator or an intrinsic still comes from the help files, other
+// calls run, and a call of the function reports its own fault again.
+TEST_F(Help, AFunctionThatDoesNotCompileLeavesHelpAlone) {
+  store.library("badlib",
+                "function y = bad(x)\n  y = qq_missing(x) + other_bad(x);\n  y = (;\nendfunction\n"
+                "function y = other_bad(x)\n  y = x;\nendfunction\n");
+  ASSERT_EQ(s.run("use badlib\n"), kOk) << s.take_output();
+  s.take_output();
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_NE(s.run("bad(1)\n"), kOk);
+    frame_unwind(c, 0);
+    EXPECT_EQ(s.take_output(), "Unexpected semicolon (badlib/bad;3)\n");
+    EXPECT_EQ(out("help sin"), " sin(x)\n Sine of x.\n");
+    EXPECT_EQ(out("help('||')"), " a || b\n Logical or.\n");
+    EXPECT_EQ(out("disp(7)"), "     7\n");
+  }
+}
+
 // The rows under the failure sweep: every output count they allow.
 TEST_F(Help, RowsUnderTheSweep) {
   ASSERT_EQ(s.run("global gsw_; gsw_ = 1; tsw_ = threadnew(@() 1);"), kOk) << s.take_output();

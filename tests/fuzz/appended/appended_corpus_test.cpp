@@ -22,10 +22,11 @@ namespace {
 
 const std::vector<uint8_t> kProgram(64, 0x90);
 
-std::vector<uint8_t> packed_app(const fuzzseed::App& app) {
+std::vector<uint8_t> packed_app(const fuzzseed::App& app, bool unsettled = false) {
   tnbuild::Sections sections;
   std::string error;
   EXPECT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
+  if (unsettled) sections = fuzzseed::unsettled(sections);
   return tnbuild::with_trailer(kProgram, tnbuild::appended_block(sections, "about"));
 }
 
@@ -59,6 +60,7 @@ TEST(AppendedCorpus, TheImageTargetsApplicationsPacked) {
     const std::vector<uint8_t> seed = packed_app(app);
     expect_loads(seed);
     EXPECT_EQ(run_seed(seed), 0);
+    EXPECT_EQ(run_seed(packed_app(app, true)), 0);
   }
 }
 

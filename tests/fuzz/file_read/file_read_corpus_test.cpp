@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz/corpus.h"
+#include "fuzz/file_read_model.h"
 
 namespace {
 
@@ -134,6 +135,28 @@ TEST(FileReadCorpus, ScansAndReadsAgreeWithTheModels) {
   runs += run_corpus(seed(0x05, text, lines), 3, 6);
   runs += run_corpus(seed(0x00, numbers_file(), reads), 3, 6);
   EXPECT_GT(runs, 0);
+}
+
+// A read that finds fewer bytes than one row (or none of a char row) gives
+// the empty matrix, 0 x 0 in every class, with a count of 0: the model once
+// said 0 x 2 for fread(f, [Inf 2], '*int32') of four bytes.
+TEST(FileReadCorpus, LessThanARowIsTheEmptyMatrix) {
+  const uint8_t kInt32 = 2, kChar = 8, kSingle = 10, kDouble = 11, kStar = 0x80;
+  const uint8_t kInfTwo = 0x83, kThreeByTwo = 0x8E;  // size [Inf 2] and [3 2]
+  std::vector<uint8_t> steps;
+  for (const uint8_t precision : {uint8_t(kInt32 | kStar), kInt32, uint8_t(kSingle | kStar), kDouble,
+                                  uint8_t(kChar | kStar)})
+    for (const uint8_t size : {kInfTwo, kThreeByTwo}) steps.insert(steps.end(), {0x2E, precision, size});
+  const std::vector<uint8_t> four = {1, 2, 3, 4};
+  for (const uint8_t precision : {kInt32, kSingle, kDouble}) {
+    filemodel::Size rows_of_two{true, true, 0, 2};
+    const filemodel::Result r = filemodel::fread(four, rows_of_two, precision, true);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.rows, 0);
+    EXPECT_EQ(r.cols, 0);
+    EXPECT_EQ(r.count, 0);
+  }
+  for (const char* file : {"\x01\x02\x03\x04", "\x01"}) EXPECT_EQ(run_seed(seed(0, file, steps)), 0);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The hit test's fuzz entry over truncations and flips of a few lists:
 // generated records of every hit-tested code, and raw doubles of a real
 // list with polylines, lines, circles, bars, an image, a region and a legend,
-// of a list of controls and of a list of 3-D sensors.
+// of a list of controls, of a list of 3-D sensors and of a list of point
+// records under the pointer.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -63,6 +64,16 @@ TEST(HitTestCorpus, EveryListGivesAnAnswer) {
   };
   for (uint8_t mode : {0x00, 0x02, 0x08, 0x0a})
     runs += run_corpus(raw_list(sensors, mode), 64, 40);
+  // Point records only, with points under the pointer (17.5, 63.3 in data):
+  // the brute-force search judges these hits.
+  const std::vector<double> points = {
+      69, -1, -1, 0, 0, 1, 0,
+      1,  1,  1, 0, 0, 7, 3, 10, 18, 40, 20, 63, 80,                     // polyline
+      2,  2,  4, 0, 0, 10, 3, 5, 17, 30, 70, 64, 10, 100, 200, 300,      // frequency polyline
+      13, 3,  2, 0, 0, 10, 3, 18, 0, 0, 62, 0, 0, 1, 2, 3,               // 3-D polyline
+  };
+  for (uint8_t mode : {0x00, 0x08})
+    runs += run_corpus(raw_list(points, mode), 64, 40);
   std::vector<uint8_t> generated = {0, 40, 60};
   for (int i = 0; i < 120; ++i) generated.push_back(uint8_t(i * 37 + 11));
   runs += run_corpus(generated, 32, 60);

@@ -27,6 +27,7 @@ TEST(ImageLoaderCorpus, EveryInputGivesAStatus) {
     fuzzblock::release_block();
     EXPECT_GT(run_corpus(seed, 320, 200), 0);
     EXPECT_EQ(LLVMFuzzerTestOneInput(seed.data(), seed.size()), 0);
+    EXPECT_EQ(run_seed(tnbuild::flat(fuzzseed::unsettled(sections))), 0);
   }
 }
 

@@ -32,6 +32,7 @@ TEST(ImageRunCorpus, EveryImageRunsItsHandlers) {
     ASSERT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
     const std::vector<uint8_t> seed = tnbuild::flat(sections);
     runs += run_corpus(seed, 16, 40);
+    runs += run_seed(tnbuild::flat(fuzzseed::unsettled(sections))) == 0 ? 1 : 0;
   }
   EXPECT_GT(runs, 0);
 }

@@ -102,3 +102,17 @@ TEST(LibraryTextCorpus, EveryTextGivesAnAnswer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A library that does not compile leaves the help of operators and
+// intrinsics to the help files: help('+') and help sin print their entries.
+TEST(LibraryTextCorpus, OperatorHelpWhateverTheLibraryHolds) {
+  const std::string help = "+\n% a + b\n% Plus.\nsin\n% sin(x)\n% Sine.\n";
+  for (const char* source : {"function y = lib_f(x)\n y = (;\nendfunction\n", "function\n", "endfunction\n)",
+                             "function y = lib_g(x)\nendfun-ctionc\nfunction_g(a, ...\n   b)\nendfunc\x8dtion\n"
+                             "define lib_h 5"})
+    EXPECT_EQ(run_seed(seed(0, source, help)), 0) << source;
+}
+
+}  // namespace

@@ -26,6 +26,16 @@ TEST(SnapshotCorpus, ThePatchedImageGivesAStatus) {
   EXPECT_GT(runs, 0);
 }
 
+// Header words a load copies, each given a value of its own (the semaphore
+// words, the display words and text, the task words): the state written
+// back must hold each in its own place.
+TEST(SnapshotCorpus, EachHeaderWordKeepsItsPlace) {
+  constexpr uint32_t kTaskNextId = 208;  // through the display flag's word
+  std::vector<uint8_t> words;
+  for (uint8_t k = 0; k < 32; ++k) words.push_back(uint8_t(k % 4 == 0 ? k / 4 + 1 : 0));
+  EXPECT_EQ(run_seed(patch(kTaskNextId, 0, words)), 0);
+}
+
 TEST(SnapshotCorpus, RawBytesGiveAStatus) {
   std::vector<uint8_t> raw(96);
   for (size_t k = 0; k < raw.size(); ++k) raw[k] = uint8_t(k * 29 + 2);
