@@ -326,25 +326,23 @@ int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, do
   int32_t pos = 0, length = 0;
   const bool has_objects = k >= 0 && plotstore_find(rt_plot_store(b), id, &pos, &length) &&
                            plotlist_has_object(plotstore_data(rt_plot_store(b)) + pos, length, k);
-  if ((!own && !has_objects) || !b->h.driver) {
-    figure_draw(b, id);
-    return 0;
-  }
+  if ((!own && !has_objects) || !b->h.driver) return figure_draw(b, id);
   // The subplot takes the rectangle and its objects alone are drawn; the
   // layout then puts every frame back. Its own handler builds them anew,
   // and the refresh then rebuilds the whole list.
   subplot_set_rect(&rec->subplots[k], left, right, top, bottom);
   if (!own) {
-    figure_draw_subplot(b, id, k);
+    const int drawn = figure_draw_subplot(b, id, k);
     inst_layout_positions(rec);
-    return 0;
+    return drawn;
   }
   plotstore_free(rt_plot_store(b), id);
   const int status = plot_subplots_growing(handle, id, true, k);
   b = *handle;
-  if (status == 0) figure_draw_subplot(b, id, k);
+  const int drawn = status == 0 ? figure_draw_subplot(b, id, k) : 0;
   if ((rec = inst_find_by_id(b, id)) == nullptr) return kRtNonexistentInstance;
   inst_layout_positions(rec);
   TN_TRY(status);
-  return inst_refresh(handle, id);
+  TN_TRY(inst_refresh(handle, id));
+  return drawn;
 }
