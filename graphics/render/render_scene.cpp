@@ -53,10 +53,30 @@ uint8_t clamp_byte(double v) {
 
 SceneStats g_last_stats{};
 
+bool vertex_finite(const PolygonLayout& p, int32_t v) {
+  return std::isfinite(p.x[v]) && std::isfinite(p.y[v]) && std::isfinite(p.z[v]);
+}
+
+// The mean of a per-vertex quantity over the polygon's corners that are
+// drawn (finite position and value); NaN when there are none.
+double finite_mean(const PolygonLayout& p, int32_t k, const double* of) {
+  double sum = 0.0;
+  int32_t n = 0;
+  for (int32_t i = 0; i < p.perPolygon; ++i) {
+    const int32_t v = polygon_vertex(p, k, i);
+    if (!vertex_finite(p, v) || !std::isfinite(of[v])) continue;
+    sum += of[v];
+    ++n;
+  }
+  return n > 0 ? sum / n : std::nan("");
+}
+
 }  // namespace
 
 // The normal from the polygon's first three vertices in data coordinates,
-// turned for a back facet; lighting in doubles.
+// turned for a back facet; lighting in doubles. A polygon beside a hole of
+// NaN values is drawn by its finite corners alone: its normal and its
+// colour come from those, so that it keeps the shade of its neighbours.
 
 double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int32_t k, bool front,
                           int32_t material) {
@@ -67,7 +87,12 @@ double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int
     ambient = m.data[0];
     diffuse = m.data[1];
   }
-  const int32_t a = polygon_vertex(p, k, 0), b = polygon_vertex(p, k, 1), d = polygon_vertex(p, k, 2);
+  int32_t corner[3] = {polygon_vertex(p, k, 0), polygon_vertex(p, k, 1), polygon_vertex(p, k, 2)};
+  for (int32_t i = 0, found = 0; i < p.perPolygon && found < 3; ++i) {
+    const int32_t v = polygon_vertex(p, k, i);
+    if (vertex_finite(p, v)) corner[found++] = v;
+  }
+  const int32_t a = corner[0], b = corner[1], d = corner[2];
   const double ux = p.x[b] - p.x[a], uy = p.y[b] - p.y[a], uz = p.z[b] - p.z[a];
   const double vx = p.x[d] - p.x[a], vy = p.y[d] - p.y[a], vz = p.z[d] - p.z[a];
   double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
@@ -89,15 +114,13 @@ double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int
 // The facet's computed colour (flags 0x100, 0x400): means over the
 // polygon's vertices, through the map unless the record carries RGB.
 void render_facet_colour(const SceneDrawContext* c, const PolygonLayout& p, int32_t k, double l, uint8_t out[3]) {
-  const int32_t v = p.perPolygon;
   if (p.flags & kPolyRgb) {
     for (int ch = 0; ch < 3; ++ch) {
       double sum = 0.0;
       if (p.flags & kPolyUniform) {
         sum = p.colours[ch];
       } else {
-        for (int32_t i = 0; i < v; ++i) sum += p.colours[int64_t(ch) * p.vertices + polygon_vertex(p, k, i)];
-        sum /= v;
+        sum = finite_mean(p, k, p.colours + int64_t(ch) * p.vertices);
       }
       out[ch] = clamp_byte(std::floor(sum * l * kChannelScale));
     }
@@ -107,9 +130,7 @@ void render_facet_colour(const SceneDrawContext* c, const PolygonLayout& p, int3
   if ((p.flags & kPolyValues) && (p.flags & kPolyUniform)) {
     value = p.values[0];
   } else {
-    const double* src = (p.flags & kPolyValues) ? p.values : p.z;
-    for (int32_t i = 0; i < v; ++i) value += src[polygon_vertex(p, k, i)];
-    value /= v;
+    value = finite_mean(p, k, (p.flags & kPolyValues) ? p.values : p.z);
   }
   if (p.flags & kPolyRange) value = (value - p.rangeMin) / (p.rangeMax - p.rangeMin);
   uint8_t rgb[3];
