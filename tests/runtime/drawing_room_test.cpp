@@ -13,6 +13,7 @@
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "support/recording_driver.h"
+#include "support/room_limit.h"
 
 namespace {
 
@@ -106,6 +107,31 @@ TEST_F(DrawingRoom, EveryRecordKindDrawsWholeFromTheFirstBlock) {
     std::free(host.block);
     host.block = nullptr;
   }
+}
+
+// Memory that really runs out: the figure keeps what it could draw (the
+// frame, the axes and the line after the circles: every segment of the
+// whole drawing) and the drawing answers kRtPlotOverflow,
+// which the window shows; with the memory to be had again it draws whole.
+TEST_F(DrawingRoom, MemoryThatRunsOutLeavesTheRestAndSaysSo) {
+  std::string report;
+  ASSERT_NO_FATAL_FAILURE(draw("circle(rand(1, 10000), rand(1, 10000), 0.01 * ones(1, 10000)); plot([0 1], [0 1]);",
+                               &report));
+  ASSERT_EQ(Tally::now().ellipses, 10000);
+  const int64_t segments = Tally::now().segments;
+  {
+    const RoomLimit bound(65536);
+    Tally::now() = Tally{};
+    EXPECT_EQ(figure_draw(host.block, 0), kRtPlotOverflow);
+    EXPECT_EQ(Tally::now().ellipses, 0);
+    EXPECT_EQ(Tally::now().segments, segments);
+    Tally::now() = Tally{};
+    EXPECT_EQ(figure_draw_subplot(host.block, 0, 0), kRtPlotOverflow);
+    EXPECT_EQ(Tally::now().segments, segments);
+  }
+  Tally::now() = Tally{};
+  EXPECT_EQ(figure_draw(host.block, 0), 0);
+  EXPECT_EQ(Tally::now().ellipses, 10000);
 }
 
 // Growth answered every overflow of the handler's run: the only lines on
