@@ -254,4 +254,52 @@ TEST_F(HitTest, ControlsTakeTheirPlaceInThePriorityWalk) {
   }
 }
 
+// Records at the sizes users plot (10^5 circles and bars, a 10^6-point 3-D
+// curve, a 2000 x 2000 image): the test reads them in place, whatever room
+// the store has free, and finds their last element.
+TEST_F(HitTest, LargeRecordsAreReadWhole) {
+  constexpr int32_t kMany = 100000, kCurve = 1000000, kSide = 2000;
+  struct Case {
+    const char* what;
+    int32_t code;
+    std::vector<double> data;
+    double px, py;  // the last element's pixel
+    int32_t ix;     // the element the test reports
+  };
+  std::vector<Case> cases;
+  {
+    std::vector<double> d = {double(kMany)};
+    for (int plane = 0; plane < 3; ++plane)
+      for (int32_t i = 0; i < kMany; ++i) d.push_back(plane == 2 ? 1.0 : i + 1 == kMany ? 80.0 : 10.0);
+    cases.push_back({"circles", kCodeCircles, d, 80, 20, -1});
+  }
+  {
+    std::vector<double> d = {0, 0.5, double(kMany)};
+    for (int32_t i = 0; i < kMany; ++i) d.push_back(i * 0.0005);  // positions
+    for (int32_t i = 0; i < kMany; ++i) d.push_back(i + 1 == kMany ? 90.0 : 1.0);  // values
+    cases.push_back({"bars", kCodeBars, d, (kMany - 1) * 0.0005, 10 + 1, kMany});
+  }
+  {
+    std::vector<double> d = {double(kCurve)};
+    for (int plane = 0; plane < 3; ++plane)
+      for (int32_t i = 0; i < kCurve; ++i) d.push_back(plane == 2 ? 0.0 : i + 1 == kCurve ? 70.0 : 5.0);
+    cases.push_back({"3-D curve", kCodePolyline3, d, 70, 30, kCurve});
+  }
+  {
+    std::vector<double> d = {0, kSide, kSide, 0, 0, 100, 100};
+    d.resize(d.size() + size_t(kSide) * kSide / 8, 0.0);
+    cases.push_back({"image", kCodeImage, d, 99.5, 0.5, -1});
+  }
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    ListBuilder b;
+    b.open(0).recv(k.code, 0, 0, k.data);
+    b.d[b.d.size() - k.data.size() - 5] = 9;  // the record's id
+    ManipState st{};
+    const Result r = hit(b, s, k.px, k.py, &st);
+    EXPECT_EQ(r.id, 9);
+    if (k.ix > 0) EXPECT_EQ(r.ix, k.ix);
+  }
+}
+
 }  // namespace
