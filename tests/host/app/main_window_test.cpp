@@ -483,6 +483,20 @@ TEST_F(Program, MemoryThatRunsOutWhileDrawingIsToldOnce) {
   EXPECT_EQ(dialogs.asked.size(), 2);
 }
 
+// A plot past MemMax: the handler's memory runs out, and the window says so
+// rather than show an empty figure with the reason on standard error alone.
+TEST_F(Program, APlotPastMemMaxIsToldInTheWindow) {
+  settings->write_int(QStringLiteral("MemMax"), 16 << 20);
+  const QString packed = pack(dir, "instance demo\ntitle \"Huge\"\nfigure \"F\"\nplot demo_plot()\n",
+                              "function demo_plot()\n  plot(1:1000000, rand(1, 1000000));\nendfunction\n");
+  const std::string err = stderr_of(dir, [&] { start(packed); });
+  screen();
+  QApplication::processEvents();
+  ASSERT_EQ(dialogs.asked.size(), 1) << dialogs.asked.join("\n").toStdString() << "\nstderr: " << err;
+  EXPECT_TRUE(dialogs.asked[0].contains("overflow") || dialogs.asked[0].contains("memory"))
+      << dialogs.asked[0].toStdString();
+}
+
 TEST_F(Program, AHandlerCallingQuitClosesTheWindow) {
   const QString packed = pack(dir,
                               "instance demo\ntitle \"Quitter\"\nvar n\ninit n = demo_init()\n"
