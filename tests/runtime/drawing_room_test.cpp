@@ -120,7 +120,7 @@ TEST_F(DrawingRoom, MemoryThatRunsOutLeavesTheRestAndSaysSo) {
   ASSERT_EQ(Tally::now().ellipses, 10000);
   const int64_t segments = Tally::now().segments;
   {
-    const RoomLimit bound(65536);
+    const DrawRoomBound bound(65536);
     Tally::now() = Tally{};
     EXPECT_EQ(figure_draw(host.block, 0), kRtPlotOverflow);
     EXPECT_EQ(Tally::now().ellipses, 0);

@@ -6,10 +6,10 @@
 
 #include "graphics/render/draw_room.h"
 
-struct RoomLimit {
-  explicit RoomLimit(int64_t bytes) : saved(draw_room_limit()) { draw_room_set_limit(bytes); }
-  ~RoomLimit() { draw_room_set_limit(saved); }
-  RoomLimit(const RoomLimit&) = delete;
-  RoomLimit& operator=(const RoomLimit&) = delete;
+struct DrawRoomBound {
+  explicit DrawRoomBound(int64_t bytes) : saved(draw_room_limit()) { draw_room_set_limit(bytes); }
+  ~DrawRoomBound() { draw_room_set_limit(saved); }
+  DrawRoomBound(const DrawRoomBound&) = delete;
+  DrawRoomBound& operator=(const DrawRoomBound&) = delete;
   int64_t saved;
 };

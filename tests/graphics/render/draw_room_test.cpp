@@ -149,7 +149,7 @@ TEST_F(Room, EachRecordIsDrawnWholeOrNotAtAllAndTheRoomSaysWhich) {
     int none = 0;
     for (int64_t limit = 2048; limit <= (int64_t(16) << 20); limit *= 2) {
       SCOPED_TRACE(limit);
-      const RoomLimit bound(limit);
+      const DrawRoomBound bound(limit);
       const std::string log = draw(k, &failed);
       const int drawn = count(log, k.shape);
       EXPECT_TRUE(drawn == whole || drawn == 0) << drawn << " of " << whole;

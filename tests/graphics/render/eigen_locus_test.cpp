@@ -312,7 +312,7 @@ TEST_F(Locus, NothingDrawnWithoutWhatItNeeds) {
   b.open(0).recv(46, 0, 0, locus({1, 0, 1}, {}, {}));
   ASSERT_FALSE(rows_of(draw(b)).empty());
   {
-    const RoomLimit limit(8 * 8);  // 3 bytes per column are 8 doubles; 2n more are missing
+    const DrawRoomBound limit(8 * 8);  // 3 bytes per column are 8 doubles; 2n more are missing
     EXPECT_TRUE(rows_of(draw(b)).empty());
   }
   rec.table.draw_image_row = nullptr;

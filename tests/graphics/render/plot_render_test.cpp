@@ -311,7 +311,7 @@ TEST_F(Render, CurvesLongerThanTheScratchReachTheDriverWhole) {
     // whole curve; 0 is no bound.
     for (const int32_t room : {0, 16, 1100, 2 * m + 16}) {
       SCOPED_TRACE(testing::Message() << "log " << log_y << " room " << room);
-      const RoomLimit limit(int64_t(room) * 8);
+      const DrawRoomBound limit(int64_t(room) * 8);
       ListBuilder b;
       b.open(0).recv(kCodePolyline, 0, 0, data);
       Strokes got;

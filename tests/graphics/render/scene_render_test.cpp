@@ -332,7 +332,7 @@ TEST_F(Render3d, TheRoomBoundsTheScene) {
     int want;
   };
   for (const Case& k : {Case{8192, 0}, Case{0, 2}}) {
-    const RoomLimit limit(k.limit);
+    const DrawRoomBound limit(k.limit);
     room.room.refused = 0;
     EXPECT_EQ(fills(draw(b, false)), k.want) << k.limit;
     EXPECT_EQ(draw_room_failed(&room.room), k.want == 0) << k.limit;

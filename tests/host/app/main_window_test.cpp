@@ -462,7 +462,7 @@ TEST_F(Program, MemoryThatRunsOutWhileDrawingIsToldOnce) {
                               "function demo_plot()\n  circle(rand(1, 10000), rand(1, 10000), 0.01 * ones(1, 10000), 'b');\n"
                               "  plot([0 1], [0 1], 'r');\nendfunction\n");
   {
-    const RoomLimit bound(65536);
+    const DrawRoomBound bound(65536);
     start(packed);
     const QImage bounded = screen();
     QApplication::processEvents();
@@ -477,7 +477,7 @@ TEST_F(Program, MemoryThatRunsOutWhileDrawingIsToldOnce) {
   EXPECT_FALSE(colour_box(screen(), kCurve).isEmpty());
   QApplication::processEvents();
   EXPECT_EQ(dialogs.asked.size(), 1);
-  const RoomLimit bound(65536);
+  const DrawRoomBound bound(65536);
   screen();
   QApplication::processEvents();
   EXPECT_EQ(dialogs.asked.size(), 2);
