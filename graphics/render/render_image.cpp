@@ -1,6 +1,6 @@
 // Images and coloured cells. An image is resampled into rows of device
-// pixels built in the scratch (nearest, linear or cubic); nearest rows that
-// share a source row go out as one call. Cells are filled quadrilaterals
+// pixels built in the drawing room (nearest, linear or cubic); nearest
+// rows that share a source row go out as one call. Cells are filled quadrilaterals
 // coloured through the colour map, then the grid is drawn over them.
 #include <cmath>
 #include <cstdint>
