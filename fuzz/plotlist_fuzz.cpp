@@ -2,10 +2,11 @@
 // recording driver. Input byte 0 chooses how the rest is read: as raw
 // doubles (byte-exact lists, for mutations of real ones) or through a small
 // generator of plausible records. No input may crash, hang or read outside
-// the list or the scratch, which are allocated to their exact sizes. In 2-D
-// over linear axes the polylines drawn are held against the records' data:
-// every point of a polyline record (2-D, frequency or 3-D seen flat) whose
-// pixel is a plain number must be among the points the driver was given.
+// the list, which is allocated to its exact size. In 2-D over linear axes,
+// with the drawing room unbounded, the polylines drawn are held against the
+// records' data: every point of a polyline record (2-D, frequency or 3-D
+// seen flat) whose pixel is a plain number must be among the points the
+// driver was given.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -104,8 +105,9 @@ void check_polylines(const std::vector<double>& list, const Subplot& s) {
 void draw(const std::vector<double>& source, uint8_t mode) {
   // Exact-size copies so that the sanitizers see any read past them.
   std::vector<double> list(source);
-  const size_t scratch_size = (mode & kSmallScratch) ? 5 : 4096;
-  std::vector<double> scratch(scratch_size);
+  // A small bound on the room makes the records' memory run out.
+  const int64_t saved_limit = draw_room_limit();
+  draw_room_set_limit((mode & kSmallScratch) ? 5 * 8 : 0);
   recdrv::Recorder rec;
   rec.quiet = true;
   if (mode & kThinDriver) rec.table.text_extent = nullptr, rec.table.draw_image_row = nullptr, rec.table.pixel_size = nullptr;
@@ -125,14 +127,15 @@ void draw(const std::vector<double>& source, uint8_t mode) {
   g_drawn.clear();
   int32_t start = 0;
   for (int k = 0; k < kMaxObjects; ++k) {
-    RenderRequest q{list.empty() ? nullptr : list.data(), int32_t(list.size()), scratch.data(),
-                    int32_t(scratch.size()), &s, &start, nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0,
-                    (mode & kNoDraw) != 0, &rec.table, &rec.context};
+    RenderRequest q{list.empty() ? nullptr : list.data(), int32_t(list.size()), nullptr, &s, &start, nullptr,
+                    nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, (mode & kNoDraw) != 0, &rec.table, &rec.context};
     const int32_t before = start;
     if (!plotlist_render(&q)) break;
     if (start <= before) __builtin_trap();  // no object may be drawn twice
   }
-  if (!(mode & (kThreeD | kNoDraw | kLogExtreme))) check_polylines(source, s);
+  draw_room_set_limit(saved_limit);
+  // A bounded room may leave records out (the room says so); unbounded, none.
+  if (!(mode & (kThreeD | kNoDraw | kLogExtreme | kSmallScratch))) check_polylines(source, s);
 }
 
 }  // namespace

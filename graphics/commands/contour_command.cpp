@@ -13,6 +13,7 @@
 #include "graphics/commands/command_args.h"
 #include "graphics/commands/contour_commands.h"
 #include "graphics/commands/contour_trace.h"
+#include "graphics/render/draw_room.h"
 #include "graphics/subplot/autoscale.h"
 
 namespace {
@@ -77,19 +78,23 @@ struct AreaIndex {
   int64_t at;
 };
 
-// Reorders the records in [start, used) by decreasing area through a copy
-// behind them; skipped when the scratch or the list's free room is short.
-void reorder_by_area(double* data, int32_t capacity, int32_t start, int32_t used, void* scratch, int64_t bytes) {
+// Reorders the records in [start, used) by decreasing area. The index and
+// the copy the records are gathered in take the room they need from a
+// drawing room; kPlotOverflow only when that memory cannot be had.
+int reorder_by_area(double* data, int32_t start, int32_t used) {
   int64_t records = 0;
   for (int32_t at = start; at < used; at += kRecHead + int32_t(data[at + kPlotRecCount])) ++records;
-  if (records < 2 || int64_t(sizeof(AreaIndex)) * records > bytes) return;
-  if (int64_t(capacity) - used < used - start) return;
-  AreaIndex* index = static_cast<AreaIndex*>(scratch);
+  if (records < 2) return kOk;
+  ScopedDrawRoom room;
+  const int64_t index_bytes = int64_t(sizeof(AreaIndex)) * records;
+  void* work = draw_room_take(&room.room, kRoomPoints, index_bytes + int64_t(used - start) * int64_t(sizeof(double)));
+  if (!work) return kPlotOverflow;
+  AreaIndex* index = static_cast<AreaIndex*>(work);
   int64_t k = 0;
   for (int32_t at = start; at < used; at += kRecHead + int32_t(data[at + kPlotRecCount]))
     index[k++] = AreaIndex{record_area(data + at), at};
   std::stable_sort(index, index + records, [](const AreaIndex& a, const AreaIndex& b) { return a.area > b.area; });
-  double* copy = data + used;
+  double* copy = reinterpret_cast<double*>(static_cast<char*>(work) + index_bytes);
   int64_t to = 0;
   for (int64_t i = 0; i < records; ++i) {
     const int64_t len = kRecHead + int64_t(data[index[i].at + kPlotRecCount]);
@@ -97,6 +102,7 @@ void reorder_by_area(double* data, int32_t capacity, int32_t start, int32_t used
     to += len;
   }
   std::memcpy(data + start, copy, size_t(to) * sizeof(double));
+  return kOk;
 }
 
 struct Trace {
@@ -221,7 +227,7 @@ int contour_compute(EngineContext* ctx, int nargin, Subplot* s, bool three_d, Co
     }
   if (any_filled && !three_d && any_finite) {
     TN_TRY(put_background(t, start, g, levels, style));
-    reorder_by_area(list.data, list.capacity, start, *list.used, scratch, scratch_bytes);
+    TN_TRY(reorder_by_area(list.data, start, *list.used));
   }
   command_done(ctx, nargin);
   return kOk;

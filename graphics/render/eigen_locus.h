@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "graphics/render/draw_room.h"
 #include "graphics/render/graphics_driver.h"
 #include "graphics/subplot/subplot.h"
 
@@ -16,8 +17,9 @@ double erlocus_root_distance(const double* p, const double* W, int32_t n, double
 
 // Draws the raster of a locus record over the subplot's visible range: k
 // squared levels with their colours (3 bytes each), or the fixed bands
-// without levels. Nothing is drawn without the image entry or with scratch
-// (in doubles) short of 3 bytes per column plus 2n doubles.
+// without levels. Its working memory (3 bytes per column and 2n doubles)
+// comes from the room; nothing is drawn without the image entry or when
+// that memory cannot be had.
 void curve_render_adaptive(const double* p, const double* W, int32_t n, int32_t k, const double* levels2,
-                           const uint8_t* colours, double* scratch, int64_t scratch_size, const Subplot* s,
+                           const uint8_t* colours, DrawRoom* room, const Subplot* s,
                            const GraphicsDriver* drv, GraphicsDriverContext* ctx);

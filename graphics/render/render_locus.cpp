@@ -74,9 +74,9 @@ double erlocus_root_distance(const double* p, const double* W, int32_t n, double
 }
 
 void curve_render_adaptive(const double* p, const double* W, int32_t n, int32_t k, const double* levels2,
-                           const uint8_t* colours, double* scratch, int64_t scratch_size, const Subplot* s,
+                           const uint8_t* colours, DrawRoom* room, const Subplot* s,
                            const GraphicsDriver* drv, GraphicsDriverContext* ctx) {
-  if (!drv->draw_image_row || !scratch) return;
+  if (!drv->draw_image_row) return;
   double dpx = 1.0, dpy = 1.0;
   if (drv->pixel_size) drv->pixel_size(&dpx, &dpy);
   if (!(dpx > 0) || !(dpy > 0)) return;
@@ -91,7 +91,9 @@ void curve_render_adaptive(const double* p, const double* W, int32_t n, int32_t 
   const double dx = (xhi - xlo) / width_px, dy = std::fabs((yhi - ylo) / height_px);
   if (!std::isfinite(dx) || !(dy > 0) || !std::isfinite(dy)) return;
   const int64_t row_doubles = (int64_t(kColourBytes) * cols + kBytesPerDouble - 1) / kBytesPerDouble;
-  if (scratch_size < row_doubles + 2 * int64_t(n)) return;
+  // A row of colour bytes and the root finder's 2n doubles.
+  double* scratch = draw_room_doubles(room, row_doubles + 2 * int64_t(n));
+  if (!scratch) return;
   uint8_t* red = reinterpret_cast<uint8_t*>(scratch);
   uint8_t* green = red + cols;
   uint8_t* blue = green + cols;
@@ -139,5 +141,5 @@ void render_eigen_locus(RenderState* st, const PlotRecord& rec) {
   const double* W = p + n + 1;
   const double* levels2 = rec.data + at_k + 1;
   const uint8_t* colours = reinterpret_cast<const uint8_t*>(levels2 + k);
-  curve_render_adaptive(p, W, n, k, levels2, colours, st->scratch, st->scratch_size, st->s, st->drv, st->ctx);
+  curve_render_adaptive(p, W, n, k, levels2, colours, st->room, st->s, st->drv, st->ctx);
 }

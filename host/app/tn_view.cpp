@@ -177,7 +177,12 @@ void TNView::layout_to_size() {
   if (!has_block()) return;
   prepare_runtime();
   rt_->layout_subplots(kInstanceId, 0, cached_w_, 0, cached_h_);
-  rt_->refresh_after_change(kInstanceId);
+  // A plot handler that runs out of memory past MemMax leaves its figure
+  // without its plot: the window says why, once until a refresh succeeds.
+  const int status = rt_->refresh_after_change(kInstanceId);
+  const bool fresh = rt_is_memory_code(status) && refresh_error_ == 0;
+  refresh_error_ = rt_is_memory_code(status) ? status : 0;
+  if (fresh) tell_later(status);
 }
 
 void TNView::relayout() {
@@ -200,8 +205,28 @@ void TNView::render() {
   painter_.setClipping(false);
   painter_.fillRect(buffer_.rect(), palette().color(QPalette::Window));
   painter_.restore();
-  rt_->draw_figure(kInstanceId);
+  drawing_failed(rt_->draw_figure(kInstanceId));
   dirty_ = false;
+}
+
+void TNView::drawing_failed(int status) {
+  const bool fresh = status != 0 && draw_error_ == 0;
+  draw_error_ = status;
+  if (fresh) tell_later(status);
+}
+
+void TNView::tell_later(int status) {
+  // Never from inside a paint or a layout: the message box runs its own
+  // event loop.
+  QMetaObject::invokeMethod(
+      this,
+      [this, status] {
+        if (!has_block()) return;
+        dialog_service()->message(
+            window(), QString(), QString::fromStdString(error_text_for_display(rt_engine(host_->block()), status)),
+            false);
+      },
+      Qt::QueuedConnection);
 }
 
 void TNView::paintEvent(QPaintEvent* event) {

@@ -327,6 +327,21 @@ TEST_F(Contours, FilledBackgroundAndOrderByArea) {
   }
 }
 
+// The order by area needs room for a copy of the records: a list that holds
+// them exactly, and nothing behind, still gets them in order.
+TEST_F(Contours, OrderByAreaInAListThatHoldsJustTheRecords) {
+  const std::string code =
+      "[x, y] = meshgrid(-5:5, -5:5); z_ = sqrt(x.^2 + y.^2);\n"
+      "contour(z_, [-5 5 -5 5], [-1 2.5 4.5], 'rf,gf,bf');\n";
+  ASSERT_EQ(run(code), kOk);
+  const Doubles want = list();
+  used() = 0;
+  host.block->h.build.capacity = int32_t(want.size());
+  ASSERT_EQ(run(code), kOk);
+  EXPECT_EQ(list(), want);
+  host.block->h.build.capacity = full_capacity;
+}
+
 TEST_F(Contours, Contour3WritesLevelsAsZ) {
   ASSERT_EQ(run("contour3([0 1; 1 2], [], [0.5 1.5]);\n"), kOk);
   const std::vector<Doubles> recs = split(records());

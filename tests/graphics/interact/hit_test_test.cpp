@@ -27,7 +27,7 @@ Result hit(ListBuilder& b, Subplot& s, double px, double py, ManipState* out = n
   recdrv::Recorder rec;
   ManipState st{};
   EXPECT_TRUE(plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0, 0, &st,
-                                        nullptr, 0, &rec.table, &rec.context, nullptr));
+                                        &rec.table, &rec.context, nullptr));
   if (out) *out = st;
   return {st.id, st.nb, st.ix, st.valid};
 }
@@ -192,11 +192,9 @@ TEST_F(HitTest, SubplotWithoutContentAndSections) {
 TEST_F(HitTest, ControlsTakeTheirPlaceInThePriorityWalk) {
   recdrv::Recorder rec;
   rec.quiet = true;
-  std::vector<double> scratch(4096);
   auto section = [&](ListBuilder& b, double px, double py, uint8_t start_byte, ManipState* st, ControlPress* cp) {
     return plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0,
-                                     start_byte, st, scratch.data(), int32_t(scratch.size()), &rec.table,
-                                     &rec.context, cp);
+                                     start_byte, st, &rec.table, &rec.context, cp);
   };
   // {min, max, row, rectangle, one thumb at 5, its colour, no label}, laid
   // out by a first press to find where it lies.
@@ -253,6 +251,54 @@ TEST_F(HitTest, ControlsTakeTheirPlaceInThePriorityWalk) {
       EXPECT_EQ(st.x0, x) << k.what;
       EXPECT_EQ(st.ix, 1) << k.what;
     }
+  }
+}
+
+// Records at the sizes users plot (10^5 circles and bars, a 10^6-point 3-D
+// curve, a 2000 x 2000 image): the test reads them in place, whatever room
+// the store has free, and finds their last element.
+TEST_F(HitTest, LargeRecordsAreReadWhole) {
+  constexpr int32_t kMany = 100000, kCurve = 1000000, kSide = 2000;
+  struct Case {
+    const char* what;
+    int32_t code;
+    std::vector<double> data;
+    double px, py;  // the last element's pixel
+    int32_t ix;     // the element the test reports
+  };
+  std::vector<Case> cases;
+  {
+    std::vector<double> d = {double(kMany)};
+    for (int plane = 0; plane < 3; ++plane)
+      for (int32_t i = 0; i < kMany; ++i) d.push_back(plane == 2 ? 1.0 : i + 1 == kMany ? 80.0 : 10.0);
+    cases.push_back({"circles", kCodeCircles, d, 80, 20, -1});
+  }
+  {
+    std::vector<double> d = {0, 0.5, double(kMany)};
+    for (int32_t i = 0; i < kMany; ++i) d.push_back(i * 0.0005);  // positions
+    for (int32_t i = 0; i < kMany; ++i) d.push_back(i + 1 == kMany ? 90.0 : 1.0);  // values
+    cases.push_back({"bars", kCodeBars, d, (kMany - 1) * 0.0005, 10 + 1, kMany});
+  }
+  {
+    std::vector<double> d = {double(kCurve)};
+    for (int plane = 0; plane < 3; ++plane)
+      for (int32_t i = 0; i < kCurve; ++i) d.push_back(plane == 2 ? 0.0 : i + 1 == kCurve ? 70.0 : 5.0);
+    cases.push_back({"3-D curve", kCodePolyline3, d, 70, 30, kCurve});
+  }
+  {
+    std::vector<double> d = {0, kSide, kSide, 0, 0, 100, 100};
+    d.resize(d.size() + size_t(kSide) * kSide / 8, 0.0);
+    cases.push_back({"image", kCodeImage, d, 99.5, 0.5, -1});
+  }
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    ListBuilder b;
+    b.open(0).recv(k.code, 0, 0, k.data);
+    b.d[b.d.size() - k.data.size() - 5] = 9;  // the record's id
+    ManipState st{};
+    const Result r = hit(b, s, k.px, k.py, &st);
+    EXPECT_EQ(r.id, 9);
+    if (k.ix > 0) EXPECT_EQ(r.ix, k.ix);
   }
 }
 

@@ -36,6 +36,7 @@
 #include "runtime/instances.h"
 #include "runtime/layout.h"
 #include "platform/settings_store.h"
+#include "support/room_limit.h"
 #include "tests/host/ui/scripted_dialogs.h"
 #include "tools/imagetools/application_build.h"
 #include "tools/imagetools/image_packer.h"
@@ -438,6 +439,64 @@ TEST_F(Program, AHandlersErrorBoxShowsTheReportOfStandardError) {
         << dialogs.asked[0].toStdString() << "\nstderr: " << err;
     if (item == 0) EXPECT_NE(first_line.find("no_such_function_here"), std::string::npos) << first_line;
   }
+}
+
+// A plot that grows the block from the first one on its way to the screen:
+// the growth lines are all that standard error shows.
+TEST_F(Program, APlotThatGrowsTheBlockPrintsOnlyTheGrowth) {
+  const QString packed = pack(dir, "instance demo\ntitle \"Big\"\nfigure \"F\"\nplot demo_plot()\n",
+                              "function demo_plot()\n  y = cumsum(rand(1, 400000));\n  plot(y);\nendfunction\n");
+  const std::string err = stderr_of(dir, [&] { start(packed); });
+  EXPECT_NE(err.find("TN memory expanded to"), std::string::npos) << err;
+  for (size_t at = 0; at < err.size();) {
+    const size_t end = std::min(err.find('\n', at), err.size());
+    if (end > at) EXPECT_EQ(err.compare(at, 21, "TN memory expanded to"), 0) << err.substr(at, end - at);
+    at = end + 1;
+  }
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
+}
+
+// Memory that runs out while the figure is drawn: the window says so once,
+// as it shows a handler's failure, and keeps what it could draw; a drawing
+// that succeeds again re-arms the message.
+TEST_F(Program, MemoryThatRunsOutWhileDrawingIsToldOnce) {
+  const QString packed = pack(dir, "instance demo\ntitle \"Rings\"\nfigure \"F\"\nplot demo_plot()\n",
+                              "function demo_plot()\n  circle(rand(1, 10000), rand(1, 10000), 0.01 * ones(1, 10000), 'b');\n"
+                              "  plot([0 1], [0 1], 'r');\nendfunction\n");
+  {
+    const DrawRoomBound bound(65536);
+    start(packed);
+    const QImage bounded = screen();
+    QApplication::processEvents();
+    ASSERT_EQ(dialogs.asked.size(), 1) << dialogs.asked.join("\n").toStdString();
+    EXPECT_TRUE(dialogs.asked[0].contains("memory")) << dialogs.asked[0].toStdString();
+    EXPECT_FALSE(colour_box(bounded, kPoint).isEmpty());  // the line after the circles
+    EXPECT_TRUE(colour_box(bounded, kCurve).isEmpty());   // no circle
+    screen();
+    QApplication::processEvents();
+    EXPECT_EQ(dialogs.asked.size(), 1);  // not again for the same figure
+  }
+  EXPECT_FALSE(colour_box(screen(), kCurve).isEmpty());
+  QApplication::processEvents();
+  EXPECT_EQ(dialogs.asked.size(), 1);
+  const DrawRoomBound bound(65536);
+  screen();
+  QApplication::processEvents();
+  EXPECT_EQ(dialogs.asked.size(), 2);
+}
+
+// A plot past MemMax: the handler's memory runs out, and the window says so
+// rather than show an empty figure with the reason on standard error alone.
+TEST_F(Program, APlotPastMemMaxIsToldInTheWindow) {
+  settings->write_int(QStringLiteral("MemMax"), 16 << 20);
+  const QString packed = pack(dir, "instance demo\ntitle \"Huge\"\nfigure \"F\"\nplot demo_plot()\n",
+                              "function demo_plot()\n  plot(1:1000000, rand(1, 1000000));\nendfunction\n");
+  const std::string err = stderr_of(dir, [&] { start(packed); });
+  screen();
+  QApplication::processEvents();
+  ASSERT_EQ(dialogs.asked.size(), 1) << dialogs.asked.join("\n").toStdString() << "\nstderr: " << err;
+  EXPECT_TRUE(dialogs.asked[0].contains("overflow") || dialogs.asked[0].contains("memory"))
+      << dialogs.asked[0].toStdString();
 }
 
 TEST_F(Program, AHandlerCallingQuitClosesTheWindow) {
