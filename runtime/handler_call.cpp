@@ -112,7 +112,29 @@ struct CallIo {
   char* msg;
   int32_t msg_capacity;
   int32_t* msg_length;
+  HandlerTextGrow grow;
 };
+
+// An output data text, written with its value on top of the stack. One
+// that does not fit its buffer is written again into a buffer twice as
+// large; one whose writer wants more of the block (the source form is made
+// in the engine's free space) again after the block has grown. A refused
+// write leaves the value on the stack and the text's earlier part as it was.
+template <typename Write>
+int write_text_output(RuntimeBlock** handle, const CallIo& io, bool may_grow, char** text, int32_t* size,
+                      Write write) {
+  for (int growths = 0;;) {
+    const int status = write(*handle, *text, *size);
+    if (status == kRtExhausted && io.grow.fn) {
+      const int64_t want = std::max<int64_t>(int64_t(*size) * 2, 4096);
+      if (want > INT32_MAX || !io.grow.fn(io.grow.context, want, text, size)) return status;
+      continue;
+    }
+    if (status == 0 || status == kRtExhausted || !may_grow || !rt_is_memory_code(status) ||
+        growths++ == kMaxGrowths || !rt_memory_expand(handle, status))
+      return status;
+  }
+}
 
 int push_one_input(RuntimeBlock* b, int32_t id, int32_t code, const CallIo& io) {
   EngineContext* c = rt_engine(b);
@@ -244,6 +266,8 @@ int store_variable(RuntimeBlock** handle, int32_t id, int32_t row, int32_t code,
 // variables assigned goes to *assigned.
 int take_outputs(RuntimeBlock** handle, int32_t id, const Hd& hd, const CallIo& io, bool may_grow,
                  int32_t* assigned) {
+  char* text = io.text;
+  int32_t text_size = io.text_size;
   for (int32_t k = 0; k < hd.nout; ++k) {
     RuntimeBlock* b = *handle;
     EngineContext* c = rt_engine(b);
@@ -254,13 +278,20 @@ int take_outputs(RuntimeBlock** handle, int32_t id, const Hd& hd, const CallIo& 
       case kCodeXdata: {
         bool type_follows = false;
         for (int32_t j = k + 1; j < hd.nout; ++j) type_follows |= hd.output(b, j) == kCodeXdatatype;
-        if (io.text && io.text_length) status = xdata_write_data(b, type_follows, io.text, io.text_size, io.text_length);
+        if (text && io.text_length)
+          status = write_text_output(handle, io, may_grow, &text, &text_size,
+                                     [&](RuntimeBlock* at, char* t, int32_t n) {
+                                       return xdata_write_data(at, type_follows, t, n, io.text_length);
+                                     });
         else stk_drop(c);
         break;
       }
       case kCodeXdatatype:
-        if (io.text && io.text_length)
-          status = xdata_write_type(b, io.text, io.text_size, io.text_length, id, io.link_id);
+        if (text && io.text_length)
+          status = write_text_output(handle, io, may_grow, &text, &text_size,
+                                     [&](RuntimeBlock* at, char* t, int32_t n) {
+                                       return xdata_write_type(at, t, n, io.text_length, id, io.link_id);
+                                     });
         else stk_drop(c);
         break;
       case kCodeMsg: status = take_message(c, io); break;
@@ -365,7 +396,8 @@ double rt_clock_read(RuntimeBlock* b, int32_t slot, bool process_time, bool rese
 
 int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previous, bool may_grow, bool nested,
                  int32_t subplot, bool event, uint32_t key, int32_t fd, int32_t link_id, char* text,
-                 int32_t text_size, int32_t* text_length, char* msg, int32_t msg_capacity, int32_t* msg_length) {
+                 int32_t text_size, int32_t* text_length, char* msg, int32_t msg_capacity, int32_t* msg_length,
+                 HandlerTextGrow grow) {
   // Another handler runs: nothing at all happens, derived variables included.
   if (!nested && (*handle)->h.busy) return kHandlerBusy;
   // Code runs only while the engine is idle.
@@ -396,7 +428,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
   const int32_t plot_used = (*handle)->h.build.used;
   bool reported = false;
   const CallIo io{previous, event, nested, &reported, subplot, key, fd, link_id, text, text_size, text_length, msg,
-                  msg_capacity, msg_length};
+                  msg_capacity, msg_length, grow};
   int status = 0;
   int32_t assigned = 0, outputs = 0;
   Phase phase = Phase::kLocate;

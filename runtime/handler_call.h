@@ -32,6 +32,14 @@ enum : uint32_t { kKeyUp = 0xF700, kKeyDown = 0xF701, kKeyLeft = 0xF702, kKeyRig
 // engine runs code gets the engine's kBadContext.
 constexpr int kHandlerBusy = 402;
 
+// Where an output data text that does not fit its buffer gets a larger one:
+// given the bytes it needs at least, fn answers a buffer that holds what the
+// old one held, with its capacity, or false when memory runs out.
+struct HandlerTextGrow {
+  bool (*fn)(void* context, int64_t at_least, char** text, int32_t* size);
+  void* context;
+};
+
 // record: word offset of the handler record from the instance's header
 // record. previous: read variables from the row before the newest. may_grow:
 // grow the block and try again on a memory status. nested: a call from
@@ -40,11 +48,13 @@ constexpr int kHandlerBusy = 402;
 // false leaves the event variables empty. fd: the value of `_fd`. link_id:
 // the data text header's link (-1 none). text/text_size: the `_xdata` input,
 // and the output buffer with its capacity; text_length receives the output's
-// length. msg/msg_capacity/msg_length: receives `_msg` (with msg_length no
-// terminator is written).
+// length; with grow, an output text that does not fit goes to the larger
+// buffer grow gives. msg/msg_capacity/msg_length: receives `_msg` (with
+// msg_length no terminator is written).
 int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previous, bool may_grow, bool nested,
                  int32_t subplot, bool event, uint32_t key, int32_t fd, int32_t link_id, char* text,
-                 int32_t text_size, int32_t* text_length, char* msg, int32_t msg_capacity, int32_t* msg_length);
+                 int32_t text_size, int32_t* text_length, char* msg, int32_t msg_capacity, int32_t* msg_length,
+                 HandlerTextGrow grow = {});
 
 // After a run that ended with `status`: a task stopped for debugging, which
 // the program cannot step, ends with the report of a handler that stops, and

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,10 +36,36 @@ bool is_line_end(char ch) { return ch == '\r' || ch == '\n'; }
 int menu_status(int status) { return status == kHandlerBusy ? 0 : status; }
 
 int run_handler(RuntimeBlock** handle, int32_t id, int32_t position, char* text, int32_t size,
-                int32_t* text_length, int32_t link_id) {
+                int32_t* text_length, int32_t link_id, HandlerTextGrow grow = {}) {
   const int32_t subplot = inst_current_subplot(*handle, id);
   return handler_call(handle, id, position, false, true, false, subplot, false, 0, kFdStdout, link_id, text, size,
-                      text_length, nullptr, 0, nullptr);
+                      text_length, nullptr, 0, nullptr, grow);
+}
+
+// The text of the last record call, outside the block: a value's data text
+// may be larger than any region the block has, and a handler that grows
+// the block must not move it.
+struct RecordText {
+  char* data = nullptr;
+  int32_t capacity = 0;
+};
+RecordText g_record_text;
+constexpr int32_t kFirstRecordTextBytes = 64 * 1024;
+
+bool grow_record_text(void* context, int64_t at_least, char** text, int32_t* size) {
+  auto* t = static_cast<RecordText*>(context);
+  if (at_least > INT32_MAX) return false;
+  if (at_least > t->capacity) {
+    char* bigger = static_cast<char*>(std::realloc(t->data, size_t(at_least)));
+    if (!bigger) return false;
+    // Zeros, as the first buffer holds: the call's `_xdata` input reads it.
+    std::memset(bigger + t->capacity, 0, size_t(at_least - t->capacity));
+    t->data = bigger;
+    t->capacity = int32_t(at_least);
+  }
+  *text = t->data;
+  *size = t->capacity;
+  return true;
 }
 
 // The link line: the line after the first run of line ends.
@@ -131,18 +158,13 @@ int inst_record_call(RuntimeBlock** handle, int32_t id, int32_t position, int32_
   *out_length = 0;
   int32_t start = 0;
   TN_TRY(rec_find_instance(*handle, id, &start));
-  uint8_t* region = nullptr;
-  int64_t bytes = 0;
-  rt_scratch_area(*handle, &region, &bytes);
-  const int32_t capacity = int32_t(std::min<int64_t>(bytes, INT32_MAX));
-  // The handler may move the block: its text goes to the heap first.
-  std::vector<char> text(size_t(std::max(capacity, 1)));
+  const HandlerTextGrow grow{grow_record_text, &g_record_text};
+  char* text = nullptr;
+  int32_t capacity = 0;
+  if (!grow_record_text(&g_record_text, kFirstRecordTextBytes, &text, &capacity)) return kRtExhausted;
   int32_t length = 0;
-  TN_TRY(run_handler(handle, id, position, text.data(), capacity, &length, link_id));
-  rt_scratch_area(*handle, &region, &bytes);
-  length = int32_t(std::clamp<int64_t>(length, 0, std::min<int64_t>(bytes, capacity)));
-  if (length > 0) std::memcpy(region, text.data(), size_t(length));
-  *out = reinterpret_cast<char*>(region);
-  *out_length = length;
+  TN_TRY(run_handler(handle, id, position, text, capacity, &length, link_id, grow));
+  *out = g_record_text.data;
+  *out_length = std::clamp(length, 0, g_record_text.capacity);
   return 0;
 }

@@ -21,9 +21,9 @@ int inst_menu_exec(RuntimeBlock** handle, int32_t id, int32_t position);
 int inst_call_text_handler(RuntimeBlock** handle, int32_t id, int32_t position, const char* text, int32_t length);
 
 // Runs the data handler of the item at `position` for its output text, with
-// `link_id` in the text's header (-1 none). *out points at the text in the
-// block's scratch region and *out_length is its length; both hold until the
-// block next grows. The handler call's status.
+// `link_id` in the text's header (-1 none). *out points at the text, outside
+// the block and as large as the value's text needs, and *out_length is its
+// length; both hold until the next record call. The handler call's status.
 int inst_record_call(RuntimeBlock** handle, int32_t id, int32_t position, int32_t link_id, char** out,
                      int32_t* out_length);
 

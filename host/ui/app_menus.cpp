@@ -332,7 +332,7 @@ int AppMenus::command(int32_t number) {
       int32_t length = 0;
       const int status = rt_->record_call(id_, e->position, &text, &length);
       if (status != 0) return status;
-      // Copied at once: the text lives in the block until the runtime runs.
+      // Copied at once: the text holds only until the next record call.
       clipboard_put_text(text, length);
       return 0;
     }

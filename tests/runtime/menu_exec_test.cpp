@@ -24,6 +24,7 @@ const char kApp[] =
     "entry \"Double\" x = m_double(x)\n"
     "entry \"Fail\" x = m_fail(x)\n"
     "entry \"Cancel\" x = m_cancel(x)\n"
+    "entry \"Grow\" x = m_grow()\n"
     "item \"Copy As\" _xdata, _xdatatype = m_copy(x)\n"
     "item \"Paste As\" x = m_paste_text(_xdata)\n"
     "item \"\" x = m_paste_matrix(_xdata)\n"
@@ -35,6 +36,7 @@ const char kSource[] =
     "function x = m_double(x)\n x = 2 * x;\n"
     "function x = m_fail(x)\n error('menu failed');\n"
     "function x = m_cancel(x)\n cancel;\n"
+    "function x = m_grow()\n x = reshape(1:20000, 100, 200) + 0.123456789012;\n"
     "function [d, t] = m_copy(x)\n d = x; t = 'matrix';\n"
     "function x = m_paste_text(d)\n x = -1;\n"
     "function x = m_paste_matrix(d)\n x = d;\n"
@@ -110,6 +112,32 @@ TEST_F(Menu, CopyAsThenPasteAsGivesTheSameValueBack) {
             kRtHandledRedraw)
       << host.take_output();
   EXPECT_EQ(sum_x(), 10);
+}
+
+// A value whose data text is larger than any free region of the block is
+// copied whole: its text goes to memory outside the block, grown as the
+// writer needs, and the block grows for the writer's own room (before, the
+// copy failed). Pasted back, it gives the same value.
+TEST_F(Menu, CopyAsGivesATextLargerThanTheBlocksRoom) {
+  ASSERT_EQ(inst_menu_exec(h(), 0, record(kTagEntry, 3)), kRtHandledRedraw) << host.take_output();
+  host.take_output();
+  const double sum = sum_x();
+  char* out = nullptr;
+  int32_t n = 0;
+  ASSERT_EQ(inst_record_call(h(), 0, record(kTagItem, 0), 7, &out, &n), 0) << host.take_output();
+  uint8_t* region = nullptr;
+  int64_t room = 0;
+  rt_scratch_area(host.block, &region, &room);
+  EXPECT_GT(n, room);
+  const std::string text(out, size_t(n));
+  ASSERT_EQ(text.rfind("%TN xdata \"matrix\"\r\n%TN link 00 07\r\n", 0), 0u);
+  ASSERT_EQ(inst_call_text_handler(h(), 0, record(kTagItem, 1), text.data(), int32_t(text.size())),
+            kRtHandledRedraw)
+      << host.take_output();
+  EXPECT_EQ(sum_x(), sum);
+  // The copy's growth reports nothing but the growth itself.
+  const std::string said = host.take_output();
+  EXPECT_EQ(said.find("overflow"), std::string::npos) << said;
 }
 
 TEST(LinkLine, TwoDigitPairsAndLiteralsThatMayOnlyBeDigits) {
