@@ -1,11 +1,13 @@
 // The scene's grid of screen cells: built once per rendering from the boxes
 // (compressed rows of primitive indices per cell), primitives spanning many
-// cells and split pieces kept in one list checked for every P. A candidate
+// cells kept in one list checked for every P; split pieces are linked into
+// the cells of their boxes while the work area has room, else join that list. A candidate
 // passes exactly the walk's first test, so skipping the rest changes nothing.
 #include "graphics/render/scene_grid.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/core/status.h"
 
@@ -35,6 +37,7 @@ bool spans_many(int32_t cx0, int32_t cx1, int32_t cy0, int32_t cy1) {
 
 bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   g->ok = false;
+  g->visited = 0;
   const int32_t n = s->count;
   if (!work || n <= 0) return false;
   ScenePrim* pr = prims(s);
@@ -83,6 +86,13 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
     items += int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1);
   }
   if ((words + items) * 4 > bytes) return false;
+  // What is left links the pieces of splits into their cells.
+  const int64_t spare = bytes / 4 - words - items - cells;
+  g->piece_head = g->cell_items + items;
+  g->piece_link = g->piece_head + cells;
+  g->piece_links = 0;
+  g->piece_room = spare > 0 ? int32_t(std::min<int64_t>(spare / 2, INT32_MAX / 2)) : 0;
+  if (spare > 0) std::fill(g->piece_head, g->piece_head + cells, -1);
   for (int64_t c = 0; c < cells; ++c) g->cell_start[c + 1] += g->cell_start[c];
   // The candidate array serves as the fill cursor (cells <= n <= capacity).
   TN_ASSERT(cells <= cap);
@@ -99,6 +109,7 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   }
   std::fill(g->stamp, g->stamp + cap, 0);
   g->epoch = 0;
+  g->visited = 0;
   scene_grid_reordered(g, s, 0);
   g->ok = true;
   return true;
@@ -112,10 +123,31 @@ void scene_grid_reordered(SceneGrid* g, Scene* s, int32_t from) {
 void scene_grid_drawn(SceneGrid* g, int32_t prim) { g->pos_of[prim] = -1; }
 
 void scene_grid_added(SceneGrid* g, Scene* s, int32_t first) {
-  // Pieces lie inside the cut primitive's box; the list is checked for
-  // every P. It has room for every record the block can add.
-  for (int32_t i = first; i < s->count && g->big_count < g->big_room; ++i) g->big[g->big_count++] = i;
-  if (s->count - first > g->big_room - g->big_count) g->ok = false;
+  // A piece goes where its own box falls, as the primitives did when the
+  // grid was built; one over many cells, or without room for its links,
+  // joins the list checked for every P, which has room for every record
+  // the block can add.
+  ScenePrim* pr = prims(s);
+  for (int32_t i = first; i < s->count; ++i) {
+    int32_t cx0, cx1, cy0, cy1;
+    cell_range(g, pr[i], &cx0, &cx1, &cy0, &cy1);
+    const int64_t need = int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1);
+    if (!spans_many(cx0, cx1, cy0, cy1) && g->piece_links + need <= g->piece_room) {
+      for (int32_t cy = cy0; cy <= cy1; ++cy)
+        for (int32_t cx = cx0; cx <= cx1; ++cx) {
+          const int64_t c = int64_t(cy) * g->gx + cx;
+          int32_t* link = g->piece_link + 2 * int64_t(g->piece_links);
+          link[0] = i, link[1] = g->piece_head[c];
+          g->piece_head[c] = g->piece_links++;
+        }
+      continue;
+    }
+    if (g->big_count >= g->big_room) {
+      g->ok = false;
+      return;
+    }
+    g->big[g->big_count++] = i;
+  }
 }
 
 int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
@@ -128,6 +160,7 @@ int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
   const int32_t epoch = g->epoch;
   int32_t m = 0;
   auto consider = [&](int32_t q) {
+    ++g->visited;
     if (g->stamp[q] == epoch) return;
     g->stamp[q] = epoch;
     const int32_t at = g->pos_of[q];
@@ -144,6 +177,9 @@ int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
     for (int32_t cx = cx0; cx <= cx1; ++cx) {
       const int64_t c = int64_t(cy) * g->gx + cx;
       for (int32_t k = g->cell_start[c]; k < g->cell_start[c + 1]; ++k) consider(g->cell_items[k]);
+      if (g->piece_room > 0)
+        for (int32_t l = g->piece_head[c]; l >= 0; l = g->piece_link[2 * int64_t(l) + 1])
+          consider(g->piece_link[2 * int64_t(l)]);
     }
   for (int32_t k = 0; k < g->big_count; ++k) consider(g->big[k]);
   std::sort(g->cand, g->cand + m, [](int32_t a, int32_t b) { return a > b; });

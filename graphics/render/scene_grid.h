@@ -17,9 +17,13 @@ struct SceneGrid {
   int32_t* cand;          // positions gathered for one P
   int32_t* cell_start;    // gx * gy + 1 offsets into cell_items
   int32_t* cell_items;    // primitive indices by cell
-  int32_t* big;           // primitives over too many cells, and split pieces
+  int32_t* big;           // primitives over too many cells, and pieces without room
   int32_t big_count, big_room;
+  int32_t* piece_head;    // per cell, the first of its pieces' links, -1 for none
+  int32_t* piece_link;    // pairs (primitive, next link) in the rest of the work area
+  int32_t piece_links, piece_room;
   int32_t epoch;
+  int64_t visited;  // cell and list entries looked at
 };
 
 // False (grid unusable) when the work area is too small.
