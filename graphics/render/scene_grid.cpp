@@ -1,8 +1,8 @@
 // The scene's grid of screen cells: built once per rendering from the boxes
-// (compressed rows of primitive indices per cell), primitives spanning many
-// cells kept in one list checked for every P; split pieces are linked into
-// the cells of their boxes while the work area has room, else join that list. A candidate
-// passes exactly the walk's first test, so skipping the rest changes nothing.
+// (compressed rows of primitive indices per cell); split pieces are linked
+// into the cells of their boxes. What the cells have no room for is kept in
+// one list checked for every P. A candidate passes exactly the walk's first
+// test, so skipping the rest changes nothing.
 #include "graphics/render/scene_grid.h"
 
 #include <algorithm>
@@ -14,6 +14,12 @@
 namespace {
 
 constexpr int32_t kMaxCellsPerPrim = 16;
+// Primitives over more cells still go into them, up to this many items per
+// primitive of the scene in all: a long sliver of a steep surface would
+// otherwise be met by every P through the list.
+constexpr int64_t kWideItemsPerPrim = 4;
+// A split piece is linked into at most this many cells.
+constexpr int64_t kMaxCellsPerPiece = 1024;
 
 inline ScenePrim* prims(Scene* s) { return scene_prim(s, 0); }
 
@@ -29,8 +35,17 @@ void cell_range(const SceneGrid* g, const ScenePrim& p, int32_t* cx0, int32_t* c
   *cy1 = cell(p.box[3], g->y0, g->sy, g->gy);
 }
 
-bool spans_many(int32_t cx0, int32_t cx1, int32_t cy0, int32_t cy1) {
-  return int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1) > kMaxCellsPerPrim;
+int64_t cells_of(int32_t cx0, int32_t cx1, int32_t cy0, int32_t cy1) {
+  return int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1);
+}
+
+// Whether a primitive over `k` cells goes into them; the wide ones draw on
+// `wide_room`, in the same order on every pass.
+bool into_cells(int64_t k, int64_t* wide_room) {
+  if (k <= kMaxCellsPerPrim) return true;
+  if (k > *wide_room) return false;
+  *wide_room -= k;
+  return true;
 }
 
 }  // namespace
@@ -77,10 +92,11 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   g->big_room = int32_t(cap);
   std::fill(g->cell_start, g->cell_start + cells + 1, 0);
   int64_t items = 0;
+  int64_t wide_room = kWideItemsPerPrim * n;
   for (int32_t i = 0; i < n; ++i) {
     int32_t cx0, cx1, cy0, cy1;
     cell_range(g, pr[i], &cx0, &cx1, &cy0, &cy1);
-    if (spans_many(cx0, cx1, cy0, cy1)) continue;
+    if (!into_cells(cells_of(cx0, cx1, cy0, cy1), &wide_room)) continue;
     for (int32_t cy = cy0; cy <= cy1; ++cy)
       for (int32_t cx = cx0; cx <= cx1; ++cx) ++g->cell_start[int64_t(cy) * g->gx + cx + 1];
     items += int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1);
@@ -97,10 +113,11 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   // The candidate array serves as the fill cursor (cells <= n <= capacity).
   TN_ASSERT(cells <= cap);
   std::copy(g->cell_start, g->cell_start + cells, g->cand);
+  wide_room = kWideItemsPerPrim * n;
   for (int32_t i = 0; i < n; ++i) {
     int32_t cx0, cx1, cy0, cy1;
     cell_range(g, pr[i], &cx0, &cx1, &cy0, &cy1);
-    if (spans_many(cx0, cx1, cy0, cy1)) {
+    if (!into_cells(cells_of(cx0, cx1, cy0, cy1), &wide_room)) {
       g->big[g->big_count++] = i;
       continue;
     }
@@ -131,8 +148,8 @@ void scene_grid_added(SceneGrid* g, Scene* s, int32_t first) {
   for (int32_t i = first; i < s->count; ++i) {
     int32_t cx0, cx1, cy0, cy1;
     cell_range(g, pr[i], &cx0, &cx1, &cy0, &cy1);
-    const int64_t need = int64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1);
-    if (!spans_many(cx0, cx1, cy0, cy1) && g->piece_links + need <= g->piece_room) {
+    const int64_t need = cells_of(cx0, cx1, cy0, cy1);
+    if (need <= kMaxCellsPerPiece && g->piece_links + need <= g->piece_room) {
       for (int32_t cy = cy0; cy <= cy1; ++cy)
         for (int32_t cx = cx0; cx <= cx1; ++cx) {
           const int64_t c = int64_t(cy) * g->gx + cx;
@@ -181,7 +198,16 @@ int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
         for (int32_t l = g->piece_head[c]; l >= 0; l = g->piece_link[2 * int64_t(l) + 1])
           consider(g->piece_link[2 * int64_t(l)]);
     }
-  for (int32_t k = 0; k < g->big_count; ++k) consider(g->big[k]);
+  // Drawn entries leave the list as it is read, so that it costs what it
+  // still holds rather than all it ever held.
+  int32_t kept = 0;
+  for (int32_t k = 0; k < g->big_count; ++k) {
+    const int32_t q = g->big[k];
+    if (g->pos_of[q] < 0) continue;
+    g->big[kept++] = q;
+    consider(q);
+  }
+  g->big_count = kept;
   std::sort(g->cand, g->cand + m, [](int32_t a, int32_t b) { return a > b; });
   return m;
 }

@@ -17,7 +17,7 @@ struct SceneGrid {
   int32_t* cand;          // positions gathered for one P
   int32_t* cell_start;    // gx * gy + 1 offsets into cell_items
   int32_t* cell_items;    // primitive indices by cell
-  int32_t* big;           // primitives over too many cells, and pieces without room
+  int32_t* big;           // primitives and pieces the cells had no room for
   int32_t big_count, big_room;
   int32_t* piece_head;    // per cell, the first of its pieces' links, -1 for none
   int32_t* piece_link;    // pairs (primitive, next link) in the rest of the work area
