@@ -91,7 +91,6 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   const int reps = argc > 1 ? std::atoi(argv[1]) : 30;
   std::vector<double> list = build_list();
-  std::vector<double> scratch(1 << 16);
   Subplot sub{};
   subplot_init_defaults(&sub);
   sub.rectLeft = sub.frameLeft = 0, sub.rectRight = sub.frameRight = kWidth;
@@ -110,7 +109,7 @@ int main(int argc, char** argv) {
     graphics_context_defaults(&ctx);
     qt_target_begin(&target, &p, &ctx);
     int32_t start = 0;
-    RenderRequest q{list.data(), int32_t(list.size()), scratch.data(), int32_t(scratch.size()), &sub, &start,
+    RenderRequest q{list.data(), int32_t(list.size()), nullptr, &sub, &start,
                     nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, no_draw, d, &ctx, 0, 0, 0, 0};
     plotlist_render(&q);
     qt_target_end(&target, &ctx);
@@ -151,7 +150,7 @@ int main(int argc, char** argv) {
     ManipState st{};
     ControlPress out;
     plotlist_hit_test_section(list.data(), int32_t(list.size()), 0, 0, &sub, px, py, kHitTolerance, 0, 1, &st,
-                              scratch.data(), int32_t(scratch.size()), &g_qt_screen_driver, &ctx, &out);
+                              &g_qt_screen_driver, &ctx, &out);
     hit = out.hit;
     qt_target_end(&target, &ctx);
   }, reps);

@@ -91,7 +91,6 @@ int main(int argc, char** argv) {
   sub.xMin = 0, sub.xMax = 1, sub.yMin = -1.1, sub.yMax = 1.1;
   sub.xMode = sub.yMode = kAxisFixed;
   subplot_compute_transform(&sub, 0, 0.0);
-  std::vector<double> scratch(4 * kPoints);  // the interpreter converts the points in it
   double interp = bench::best_seconds(clear, [&] {
     QPainter p(&image);
     QtDriverTarget target;
@@ -99,7 +98,7 @@ int main(int argc, char** argv) {
     graphics_context_defaults(&ctx);
     qt_target_begin(&target, &p, &ctx);
     int32_t start = 0;
-    RenderRequest q{list.data(), w.used, scratch.data(), int32_t(scratch.size()), &sub, &start, nullptr, nullptr,
+    RenderRequest q{list.data(), w.used, nullptr, &sub, &start, nullptr, nullptr,
                     nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &g_qt_screen_driver, &ctx};
     plotlist_render(&q);
     qt_target_end(&target, &ctx);

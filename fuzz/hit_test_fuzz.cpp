@@ -65,16 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t start = 0;
   if (!plotlist_section_start(exact.data(), int32_t(exact.size()), mode >> 4, &start)) start = 0;
   // A hover, then a press (the controls laid out first), then two steps of a drag.
-  std::vector<double> scratch(64);
   ControlPress press;
   for (uint8_t start_byte : {0, 1})
     plotlist_hit_test_section(exact.data(), int32_t(exact.size()), start, 0, &s, px, py, kHitTolerance, mode & 8,
-                              start_byte, &st, scratch.data(), int32_t(scratch.size()), &rec.table, &rec.context,
+                              start_byte, &st, &rec.table, &rec.context,
                               &press);
   st.id = int32_t(px) & 7, st.nb = 1, st.valid |= kManipId | kManipX0 | kManipY0;
   for (double dy : {0.0, 37.0})
-    plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s, px + dy, py + dy, &st, scratch.data(),
-                          int32_t(scratch.size()), &rec.table, &rec.context);
+    plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s, px + dy, py + dy, &st, &rec.table,
+                          &rec.context);
   // The same drag over a 3-D view from a pressed 3-D point: sensors answer.
   Subplot s3 = s;
   s3.is3D = 1, s3.zMin = -10, s3.zMax = 100, s3.zMode = kAxisFixed;
@@ -82,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   subplot_update_transform(&s3);
   st.z0 = py, st.valid |= kManipZ0 | ((mode & 2) ? kManipFlag : 0);
   for (double dy : {0.0, 37.0})
-    plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s3, px + dy, py - dy, &st, scratch.data(),
-                          int32_t(scratch.size()), &rec.table, &rec.context);
+    plotlist_control_step(exact.data(), int32_t(exact.size()), start, &s3, px + dy, py - dy, &st, &rec.table,
+                          &rec.context);
   return 0;
 }

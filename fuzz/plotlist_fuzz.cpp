@@ -2,7 +2,7 @@
 // recording driver. Input byte 0 chooses how the rest is read: as raw
 // doubles (byte-exact lists, for mutations of real ones) or through a small
 // generator of plausible records. No input may crash, hang or read outside
-// the list or the scratch, which are allocated to their exact sizes.
+// the list, which is allocated to its exact size.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -58,8 +58,9 @@ std::vector<double> generated(Bytes& in) {
 void draw(const std::vector<double>& source, uint8_t mode) {
   // Exact-size copies so that the sanitizers see any read past them.
   std::vector<double> list(source);
-  const size_t scratch_size = (mode & kSmallScratch) ? 5 : 4096;
-  std::vector<double> scratch(scratch_size);
+  // A small bound on the room makes the records' memory run out.
+  const int64_t saved_limit = draw_room_limit();
+  draw_room_set_limit((mode & kSmallScratch) ? 5 * 8 : 0);
   recdrv::Recorder rec;
   rec.quiet = true;
   if (mode & kThinDriver) rec.table.text_extent = nullptr, rec.table.draw_image_row = nullptr, rec.table.pixel_size = nullptr;
@@ -77,13 +78,13 @@ void draw(const std::vector<double>& source, uint8_t mode) {
   subplot_compute_transform(&s, 1, 0.04);
   int32_t start = 0;
   for (int k = 0; k < kMaxObjects; ++k) {
-    RenderRequest q{list.empty() ? nullptr : list.data(), int32_t(list.size()), scratch.data(),
-                    int32_t(scratch.size()), &s, &start, nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0,
-                    (mode & kNoDraw) != 0, &rec.table, &rec.context};
+    RenderRequest q{list.empty() ? nullptr : list.data(), int32_t(list.size()), nullptr, &s, &start, nullptr,
+                    nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, (mode & kNoDraw) != 0, &rec.table, &rec.context};
     const int32_t before = start;
     if (!plotlist_render(&q)) break;
     if (start <= before) __builtin_trap();  // no object may be drawn twice
   }
+  draw_room_set_limit(saved_limit);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "engine/core/snapshot.h"
 #include "engine/core/streams.h"
 #include "graphics/plotlist/plot_store.h"
+#include "runtime/console_hooks.h"
 #include "runtime/instances.h"
 #include "runtime/name_table.h"
 #include "runtime/plot_lists.h"
@@ -133,4 +134,13 @@ bool rt_memory_expand(RuntimeBlock** handle, int code) {
   if (!runtime_block_resize(b, size, code)) return false;
   print_expanded(b, size);
   return true;
+}
+
+int64_t rt_hold_step_errors() { return rt_console_hold_errors(); }
+
+bool rt_grow_for_step(RuntimeBlock** handle, int64_t held, bool retry, int status) {
+  const std::string report = rt_console_take_errors(held);
+  const bool grew = retry && rt_memory_expand(handle, status);
+  if (!grew) rt_console_put_errors(report);
+  return grew;
 }

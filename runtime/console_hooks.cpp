@@ -39,6 +39,11 @@ void stdio_flush(void*, int32_t stream) { std::fflush(stdio_stream(stream)); }
 
 constexpr ConsoleSink kStdioSink = {stdio_write, stdio_flush, nullptr};
 ConsoleSink g_sink = kStdioSink;
+// Held standard error and the number of holds open; past kMaxHeldBytes the
+// text goes out at once rather than grow without bound.
+std::string g_held;
+int32_t g_holds = 0;
+constexpr size_t kMaxHeldBytes = size_t(1) << 20;
 StdinExchange g_stdin = {kStdinIdle, nullptr, 0};
 
 // fd 1 to standard output, 2 and 3 to standard error; 0 for any other.
@@ -57,7 +62,35 @@ int rt_console_write(EngineContext*, int32_t fd, const char* bytes, int32_t leng
   const int32_t stream = console_stream(fd);
   if (!stream) return kNotMyDescriptor;
   if (length <= 0 || !g_sink.write) return kOk;
+  if (stream == kConsoleErr && g_holds > 0 && g_held.size() + size_t(length) <= kMaxHeldBytes) {
+    g_held.append(bytes, size_t(length));
+    return kOk;
+  }
   return g_sink.write(g_sink.context, stream, bytes, length);
+}
+
+int64_t rt_console_hold_errors() {
+  ++g_holds;
+  return int64_t(g_held.size());
+}
+
+std::string rt_console_take_errors(int64_t mark) {
+  std::string text;
+  if (mark >= 0 && size_t(mark) <= g_held.size()) {
+    text = g_held.substr(size_t(mark));
+    g_held.resize(size_t(mark));
+  }
+  if (g_holds > 0) --g_holds;
+  return text;
+}
+
+void rt_console_put_errors(const std::string& text) {
+  if (text.empty()) return;
+  if (g_holds > 0 && g_held.size() + text.size() <= kMaxHeldBytes) {
+    g_held += text;
+    return;
+  }
+  if (g_sink.write) g_sink.write(g_sink.context, kConsoleErr, text.data(), int32_t(text.size()));
 }
 
 int rt_console_buffering(EngineContext*, int32_t fd, int32_t on, uintptr_t) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/core/context.h"
 
@@ -32,6 +33,14 @@ int rt_console_buffering(EngineContext* ctx, int32_t fd, int32_t on, uintptr_t d
 int rt_console_control(EngineContext* ctx, int32_t fd, uint32_t request, uint32_t* word, uintptr_t data);
 // The "+write" of the "@Tarnivel" section: owns no descriptor.
 int rt_refusing_write(EngineContext* ctx, int32_t fd, const char* bytes, int32_t length, uintptr_t data);
+
+// Holding standard error: while a step that may be run again runs, what it
+// writes to standard error waits; ending the hold gives the text written
+// since its mark, which the caller drops or passes on. Holds nest: text
+// passed on inside an enclosing hold waits for that one.
+int64_t rt_console_hold_errors();
+std::string rt_console_take_errors(int64_t mark);
+void rt_console_put_errors(const std::string& text);
 
 // Standard input shared with the host's command panel: the state word, the
 // pending text and its length. The host reads the wanted state, then stores

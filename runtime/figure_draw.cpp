@@ -1,6 +1,6 @@
 // Figure drawing. Lists are read from the plot store through the bounded
-// reader; the scratch is the store's largest free block, taken before the
-// list is found because taking it may compact the store and move the list.
+// reader; the records' working memory is one drawing room for the whole
+// figure, outside the block, so nothing here moves the list.
 #include "runtime/figure_draw.h"
 
 #include <algorithm>
@@ -47,28 +47,20 @@ GraphicsDriverContext* rt_graphics_context(RuntimeBlock* b) {
 }
 
 bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw, const GraphicsDriver* driver,
-                       GraphicsDriverContext* context) {
+                       GraphicsDriverContext* context, DrawRoom* room) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec || !driver) return false;
   PlotStore* store = rt_plot_store(b);
-  int32_t scratch_pos = 0;
-  int64_t scratch_bytes = 0;
-  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
   double* area = plotstore_data(store);
   double* list = nullptr;
-  double* scratch = nullptr;
-  int32_t length = 0, scratch_size = 0;
+  int32_t length = 0;
   int32_t pos = 0;
   if (plotstore_find(store, id, &pos, &length)) {
     list = area + pos;
-    scratch = scratch_bytes > 0 ? area + scratch_pos : nullptr;
-    scratch_size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
   } else if (b->h.build.key == id && b->h.build.subplot >= 0) {
-    // Drawing while the list is built: the rest of the build area is the scratch.
+    // Drawing while the list is built (drawnow): what it holds so far.
     list = area + b->h.build.start;
     length = b->h.build.used;
-    scratch = list + length;
-    scratch_size = b->h.build.capacity - length;
   }
   if (!list || *start < 0 || *start >= length) return false;
   PlotReader r;
@@ -84,7 +76,7 @@ bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw
       b->h.interactive_highlight && inst_figure_takes_mouse(b, id, rec->subplots[k].handlerWords[kSubplotFigureWord])
           ? kStyleInteractiveAxesSlot
           : kStyleAxesSlot;
-  RenderRequest q{list, length, scratch, scratch_size, &rec->subplots[k], start, &st[kStyleDefaultSlot],
+  RenderRequest q{list, length, room, &rec->subplots[k], start, &st[kStyleDefaultSlot],
                   &st[kStyleFillSlot], &st[kStyleFrameSlot], &st[kStyleChartSlot], &st[axes],
                   rec->focus_subplot == k ? 0 : -1, rec->focus_record, rec->focus_caret,
                   rec->focus_anchor, no_draw, driver, context, 0, 0, 0, 0};
@@ -119,34 +111,37 @@ void inst_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k, bool mark_on) {
     for (double y : ys) mark_rect(d, ctx, x - kHandleHalf, y - kHandleHalf, x + kHandleHalf, y + kHandleHalf, mark_on);
 }
 
-void figure_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k) {
+int figure_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k) {
   const GraphicsDriver* d = b->h.driver;
+  ScopedDrawRoom room;
   // Drawing may compact the store and move the list: each object is looked
   // for again from its offset in the list, which the move keeps.
   for (int32_t from = 0;;) {
     int32_t pos = 0, length = 0;
-    if (!d || !plotstore_find(rt_plot_store(b), id, &pos, &length)) return;
+    if (!d || !plotstore_find(rt_plot_store(b), id, &pos, &length)) break;
     PlotReader r;
     plotreader_init(&r, plotstore_data(rt_plot_store(b)) + pos, length, from);
     PlotRecord rec;
     int32_t j = -1, at = -1;
     while (at < 0 && plotreader_next(&r, &rec))
       if (rec.code_int == kCodeOpenObject && record_count(rec, 0, kMaxSubplots - 1, &j) && j == k) at = rec.at;
-    if (at < 0) return;
+    if (at < 0) break;
     int32_t start = at;
-    plot_draw_objects(b, id, &start, false, d, rt_graphics_context(b));
+    plot_draw_objects(b, id, &start, false, d, rt_graphics_context(b), &room.room);
     from = start > at ? start : at + kOpenObjectLength;
   }
+  return draw_room_failed(&room.room) ? kRtPlotOverflow : 0;
 }
 
-void figure_draw(RuntimeBlock* b, int32_t id) {
+int figure_draw(RuntimeBlock* b, int32_t id) {
   InstanceRec* rec = inst_find_by_id(b, id);
   const GraphicsDriver* d = b->h.driver;
-  if (!rec || !d) return;
+  if (!rec || !d) return 0;
   GraphicsDriverContext* ctx = rt_graphics_context(b);
   plot_fill_background(rec->frame[0], rec->frame[1], rec->frame[2], rec->frame[3], d, ctx);
+  ScopedDrawRoom room;
   int32_t start = 0;
-  while (plot_draw_objects(b, id, &start, false, d, ctx)) {
+  while (plot_draw_objects(b, id, &start, false, d, ctx, &room.room)) {
   }
   rec = inst_find_by_id(b, id);
   const int32_t n = cell_count(rec);
@@ -154,4 +149,5 @@ void figure_draw(RuntimeBlock* b, int32_t id) {
     if (rec->selection & (1u << k)) inst_draw_subplot(b, id, k, true);
   b->h.band_drawn = 0;
   rec->changed_outside = 0;
+  return draw_room_failed(&room.room) ? kRtPlotOverflow : 0;
 }

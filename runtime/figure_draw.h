@@ -5,16 +5,21 @@
 
 #include <cstdint>
 
+#include "graphics/render/draw_room.h"
 #include "graphics/render/graphics_driver.h"
 #include "runtime/runtime_block.h"
 
 // Draws the object at *start of the instance's list and moves *start to
-// the next object; false when there is nothing (more) to draw.
+// the next object; false when there is nothing (more) to draw. The records'
+// working memory comes from `room` (null: a room of the call's own).
 bool plot_draw_objects(RuntimeBlock* b, int32_t id, int32_t* start, bool no_draw, const GraphicsDriver* driver,
-                       GraphicsDriverContext* context);
-void figure_draw(RuntimeBlock* b, int32_t id);
-// Draws the objects of subplot k alone, in list order.
-void figure_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k);
+                       GraphicsDriverContext* context, DrawRoom* room = nullptr);
+// Draws the whole figure. 0, or kRtPlotOverflow when the memory some
+// records needed could not be had: the figure then holds everything else,
+// and the caller shows the failure as it shows a handler's.
+int figure_draw(RuntimeBlock* b, int32_t id);
+// Draws the objects of subplot k alone, in list order; the same result.
+int figure_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k);
 // Draws (on) or erases (off) the selection mark of subplot k.
 void inst_draw_subplot(RuntimeBlock* b, int32_t id, int32_t k, bool mark_on);
 // Draws the current subplot alone into the rectangle (l, r, t, b): its plot

@@ -375,8 +375,9 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     if (b->h.progress.fn && rt_has_clock(b)) rt_clock_read(b, kClockSlotHandler, false, true);
     int status = 0;
     for (int growths = 0; derived; ++growths) {
+      const int64_t held = rt_hold_step_errors();
       status = inst_update_dependents(handle, id, record, row, may_grow);
-      if (status == 0 || !rt_is_memory_code(status) || growths == kMaxGrowths || !rt_memory_expand(handle, status))
+      if (!rt_grow_for_step(handle, held, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths, status))
         break;
     }
     if (status != 0) {
@@ -396,12 +397,13 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     (*handle)->h.build.used = plot_used;  // a retried attempt drops the failed one's plot output
     assigned = 0;
     reported = false;
+    const int64_t held = rt_hold_step_errors();
     status = attempt(handle, id, start, record, io, may_grow, &phase, &assigned, &outputs);
     // Only a failure before the outputs repeats the attempt: a handler whose
     // run succeeded never runs again.
-    if (status == 0 || phase == Phase::kOutputs || !may_grow || !rt_is_memory_code(status) ||
-        growths == kMaxGrowths || !rt_memory_expand(handle, status))
-      break;
+    const bool retry = status != 0 && phase != Phase::kOutputs && may_grow && rt_is_memory_code(status) &&
+                       growths < kMaxGrowths;
+    if (!rt_grow_for_step(handle, held, retry, status)) break;
   }
   RuntimeBlock* b = *handle;
   if (status == 0) {

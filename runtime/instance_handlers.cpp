@@ -100,8 +100,9 @@ int plot_subplots(RuntimeBlock** handle, int32_t id, bool event, int32_t only) {
 // opening record.
 int plot_subplots_growing(RuntimeBlock** handle, int32_t id, bool event, int32_t only = -1) {
   for (int growths = 0;; ++growths) {
+    const int64_t held = rt_hold_step_errors();
     const int status = plot_subplots(handle, id, event, only);
-    if (status != kRtPlotOverflow || growths == kMaxGrowths || !rt_memory_expand(handle, status)) return status;
+    if (!rt_grow_for_step(handle, held, status == kRtPlotOverflow && growths < kMaxGrowths, status)) return status;
   }
 }
 
@@ -282,8 +283,9 @@ int inst_run_figure_commands(RuntimeBlock** handle, int32_t id) {
   const int32_t plot_used = (*handle)->h.build.used;
   for (int growths = 0;; ++growths) {
     (*handle)->h.build.used = plot_used;  // a run again drops the failed one's plot output
+    const int64_t held = rt_hold_step_errors();
     status = run_command_text(handle, id);
-    if (!rt_is_memory_code(status) || growths == kMaxGrowths || !rt_memory_expand(handle, status)) break;
+    if (!rt_grow_for_step(handle, held, rt_is_memory_code(status) && growths < kMaxGrowths, status)) break;
     frame_unwind(rt_engine(*handle), 0);
   }
   RuntimeBlock* b = *handle;
@@ -326,25 +328,23 @@ int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, do
   int32_t pos = 0, length = 0;
   const bool has_objects = k >= 0 && plotstore_find(rt_plot_store(b), id, &pos, &length) &&
                            plotlist_has_object(plotstore_data(rt_plot_store(b)) + pos, length, k);
-  if ((!own && !has_objects) || !b->h.driver) {
-    figure_draw(b, id);
-    return 0;
-  }
+  if ((!own && !has_objects) || !b->h.driver) return figure_draw(b, id);
   // The subplot takes the rectangle and its objects alone are drawn; the
   // layout then puts every frame back. Its own handler builds them anew,
   // and the refresh then rebuilds the whole list.
   subplot_set_rect(&rec->subplots[k], left, right, top, bottom);
   if (!own) {
-    figure_draw_subplot(b, id, k);
+    const int drawn = figure_draw_subplot(b, id, k);
     inst_layout_positions(rec);
-    return 0;
+    return drawn;
   }
   plotstore_free(rt_plot_store(b), id);
   const int status = plot_subplots_growing(handle, id, true, k);
   b = *handle;
-  if (status == 0) figure_draw_subplot(b, id, k);
+  const int drawn = status == 0 ? figure_draw_subplot(b, id, k) : 0;
   if ((rec = inst_find_by_id(b, id)) == nullptr) return kRtNonexistentInstance;
   inst_layout_positions(rec);
   TN_TRY(status);
-  return inst_refresh(handle, id);
+  TN_TRY(inst_refresh(handle, id));
+  return drawn;
 }

@@ -249,3 +249,11 @@ bool runtime_block_resize(RuntimeBlock* b, uint32_t new_size, int code);
 void instance_array_move(uint8_t* old_top, uint8_t* new_top, int32_t count);
 // True for the statuses that ask for a larger block.
 bool rt_is_memory_code(int code);
+// A step that is run again once the block grew for its failure: its
+// standard error is held from rt_hold_step_errors on; rt_grow_for_step ends
+// the hold and, when `retry` is set, grows the block for `status`. A failure
+// that growth answered is no failure for the user: its report is dropped
+// (only the growth line remains); otherwise the report is passed on. True
+// when the block grew and the step is to run again.
+int64_t rt_hold_step_errors();
+bool rt_grow_for_step(RuntimeBlock** handle, int64_t held, bool retry, int status);

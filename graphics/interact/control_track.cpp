@@ -69,10 +69,10 @@ void take_stops(const PlotRecord& rec, Stops* out) {
 }
 
 // The section's controls laid out through the driver (no drawing).
-void layout_section(double* list, int32_t length, int32_t start, Subplot* s, double* scratch, int32_t scratch_size,
-                    const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+void layout_section(double* list, int32_t length, int32_t start, Subplot* s, const GraphicsDriver* d,
+                    GraphicsDriverContext* ctx) {
   int32_t at = start;
-  RenderRequest q{list, length, scratch, scratch_size, s, &at, nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0,
+  RenderRequest q{list, length, nullptr, s, &at, nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0,
                   0, 0, true, d, ctx, 0, 0, 0, 0};
   plotlist_render(&q);
 }
@@ -247,8 +247,7 @@ void control_take_stops(const PlotRecord& rec, const double** at, int32_t* count
   if (stops.at) *at = stops.at, *count = stops.count;
 }
 
-bool controls_lay_out(double* list, int32_t length, int32_t start, Subplot* s, double* scratch, int32_t scratch_size,
-                      bool press, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
+bool controls_lay_out(double* list, int32_t length, int32_t start, Subplot* s, bool press, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
   if (!list || start < 0 || start >= length) return false;
   bool any = false, empty = false;
   Walk w;
@@ -258,7 +257,7 @@ bool controls_lay_out(double* list, int32_t length, int32_t start, Subplot* s, d
     if (is_control(rec.code_int)) any = true, empty = empty || !control_laid_out(rec);
   // A press lays out in the driver's own pixels: a print or metafile copy
   // leaves rectangles in its pixels.
-  if (any && (press || empty)) layout_section(list, length, start, s, scratch, scratch_size, d, ctx);
+  if (any && (press || empty)) layout_section(list, length, start, s, d, ctx);
   return any;
 }
 
@@ -326,8 +325,7 @@ void control_press_apply(const ControlHit& hit, bool start, double* list, Subplo
 }
 
 void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot* s, double x, double y,
-                           ManipState* st, double* scratch, int32_t scratch_size, const GraphicsDriver* d,
-                           GraphicsDriverContext* ctx) {
+                           ManipState* st, const GraphicsDriver* d, GraphicsDriverContext* ctx) {
   if (!list || start < 0 || start >= length) return;
   // A list rebuilt since the press (a handler ran) is laid out again before
   // its rectangles are read.
@@ -336,7 +334,7 @@ void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot*
   PlotRecord rec;
   bool empty = false;
   while (!empty && scan.next(&rec)) empty = is_control(rec.code_int) && !control_laid_out(rec);
-  if (empty) layout_section(list, length, start, s, scratch, scratch_size, d, ctx);
+  if (empty) layout_section(list, length, start, s, d, ctx);
   const int32_t columns = plotlist_flow_columns(list, length, start);
   Stops stops;
   Walk w;
@@ -410,13 +408,9 @@ void interact_control_drag_step(RuntimeBlock* b, int32_t key, int32_t k, Subplot
   // missed press leaves id -1, which no control may answer.
   if (!(st->valid & kManipId) || st->id < 0) return;
   PlotStore* store = rt_plot_store(b);
-  int32_t pos = 0, length = 0, start = 0, scratch_pos = 0;
-  int64_t scratch_bytes = 0;
+  int32_t pos = 0, length = 0, start = 0;
   if (!plotstore_find(store, key, &pos, &length)) return;
   double* list = plotstore_data(store) + pos;
   if (!plotlist_section_start(list, length, k, &start)) return;
-  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
-  double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
-  const int32_t size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
-  plotlist_control_step(list, length, start, s, x, y, st, scratch, size, d, ctx);
+  plotlist_control_step(list, length, start, s, x, y, st, d, ctx);
 }

@@ -31,8 +31,8 @@ void interact_state_set_scroll(ManipState* st, double scroll_x, double scroll_y)
 // out through the driver before a press is tested (a print leaves its own
 // pixels in the rectangles), otherwise only when one never was; true when
 // the section has controls.
-bool controls_lay_out(double* list, int32_t length, int32_t start, Subplot* s, double* scratch, int32_t scratch_size,
-                      bool press, const GraphicsDriver* d, GraphicsDriverContext* ctx);
+bool controls_lay_out(double* list, int32_t length, int32_t start, Subplot* s, bool press, const GraphicsDriver* d,
+                      GraphicsDriverContext* ctx);
 // Whether a control's rectangle was ever laid out (its edges differ).
 bool control_laid_out(const PlotRecord& rec);
 // The stops of a tab-stop record, as the renderer wrote them (untouched
@@ -63,8 +63,7 @@ void control_press_apply(const ControlHit& hit, bool start, double* list, Subplo
 // state's id follows the pointer. Lays the section out first when a control
 // has no rectangle.
 void plotlist_control_step(double* list, int32_t length, int32_t start, Subplot* s, double x, double y,
-                           ManipState* st, double* scratch, int32_t scratch_size, const GraphicsDriver* d,
-                           GraphicsDriverContext* ctx);
+                           ManipState* st, const GraphicsDriver* d, GraphicsDriverContext* ctx);
 
 // One control step per press or move on the manipulated subplot `k` of the
 // instance `key`: the pointer clamped into the frame (*left_frame tells

@@ -289,7 +289,7 @@ bool plotlist_section_start(const double* list, int32_t length, int32_t n, int32
 
 bool plotlist_hit_test_section(double* list, int32_t length, int32_t start, int32_t subplot_index, Subplot* s,
                                double px, double py, double tolerance, uint8_t modifier, uint8_t start_byte,
-                               ManipState* st, double* scratch, int32_t scratch_size, const GraphicsDriver* d,
+                               ManipState* st, const GraphicsDriver* d,
                                GraphicsDriverContext* ctx, ControlPress* press) {
   if (press) *press = ControlPress{};
   st->handler_subplot = subplot_index;
@@ -303,7 +303,7 @@ bool plotlist_hit_test_section(double* list, int32_t length, int32_t start, int3
     st->valid = kManipPointer;
   }
   // The controls' rectangles are filled before the walk reads them.
-  const bool controls = controls_lay_out(list, length, start, s, scratch, scratch_size, start_byte != 0, d, ctx);
+  const bool controls = controls_lay_out(list, length, start, s, start_byte != 0, d, ctx);
   const int32_t columns = controls ? plotlist_flow_columns(list, length, start) : 0;
   const double* stops = nullptr;
   int32_t stop_count = 0;

@@ -27,16 +27,15 @@ struct ControlPress {
 // Tests the section starting at `start` (its opening record, if any, is
 // skipped) in one walk by priority, the controls (59-65) among the other
 // elements. The section's controls are laid out first through the driver,
-// in `scratch`, on a press (start byte) or when one never was: the list is
-// written. A winning control's press effects (tracked control, opened
+// on a press (start byte) or when one never was: the list is written. A winning control's press effects (tracked control, opened
 // pop-up, focused field) happen only with the start byte and are reported
 // in `press` (may be null). Always fills the state's reset fields; false
 // when the section lies outside the list or a control still has no
 // rectangle, true otherwise.
 bool plotlist_hit_test_section(double* list, int32_t length, int32_t start, int32_t subplot_index, Subplot* s,
                                double px, double py, double tolerance, uint8_t modifier, uint8_t start_byte,
-                               ManipState* st, double* scratch, int32_t scratch_size, const GraphicsDriver* d,
-                               GraphicsDriverContext* ctx, ControlPress* press);
+                               ManipState* st, const GraphicsDriver* d, GraphicsDriverContext* ctx,
+                               ControlPress* press);
 
 bool hit_point_in_box(double x, double y, double left, double right, double top, double bottom);
 bool subplot_clamp_to_frame(const Subplot* s, double* x, double* y);

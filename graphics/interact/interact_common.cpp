@@ -62,20 +62,15 @@ bool interact_hit_test(RuntimeBlock* b, int32_t id, int32_t k, double x, double 
   InstanceRec* rec = inst_find_by_id(b, id);
   Subplot* s = &rec->subplots[k];
   PlotStore* store = rt_plot_store(b);
-  int32_t pos = 0, length = 0, start = -1, scratch_pos = 0;
-  int64_t scratch_bytes = 0;
+  int32_t pos = 0, length = 0, start = -1;
   double* list = nullptr;
   if (plotstore_find(store, id, &pos, &length)) {
     list = plotstore_data(store) + pos;
     if (!plotlist_section_start(list, length, k, &start)) start = -1;
   }
-  // The controls' layout pass works in the store's free tail.
-  plotstore_free_tail(store, &scratch_pos, &scratch_bytes);
-  double* scratch = scratch_bytes > 0 ? plotstore_data(store) + scratch_pos : nullptr;
-  const int32_t scratch_size = int32_t(std::min<int64_t>(scratch_bytes / int64_t(sizeof(double)), INT32_MAX));
   ControlPress taken;
   const bool found = plotlist_hit_test_section(list, length, start, k, s, x, y, kHitTolerance, modifier, press ? 1 : 0,
-                                               st, scratch, scratch_size, b->h.driver, rt_graphics_context(b), &taken);
+                                               st, b->h.driver, rt_graphics_context(b), &taken);
   if (!found && s->hasContent) {
     // No object to test: the pointer alone is the event.
     subplot_pixel_to_point(s, x, y, &st->x, &st->y);

@@ -245,6 +245,8 @@ void closing_bracket(RenderState* st) {
 
 bool render_finite(double x, double y) { return std::isfinite(x) && std::isfinite(y); }
 
+double* render_points(RenderState* st, int64_t count) { return draw_room_doubles(st->room, count); }
+
 void plot_fill_background(double left, double right, double top, double bottom, const GraphicsDriver* driver,
                           GraphicsDriverContext* context) {
   if (!driver || !driver->fill_rect) return;
@@ -300,8 +302,8 @@ bool plotlist_render(const RenderRequest* q) {
   st.material_record = -1;
   st.columns = 1;
   st.deferred_menu = -1;
-  st.scratch = q->scratch;
-  st.scratch_size = q->scratch ? q->scratch_size : 0;
+  ScopedDrawRoom own;
+  st.room = q->room ? q->room : &own.room;
   Subplot* s = st.s;
   const GraphicsDriver* d = st.drv;
   int32_t start = *q->start;
@@ -334,10 +336,7 @@ bool plotlist_render(const RenderRequest* q) {
     st.arrow_size = kArrowNoExtent;
   }
   st.clamp = kClampFactor * (std::fabs(s->frameBottom - s->frameTop) + std::fabs(s->frameRight - s->frameLeft));
-  if (st.is3d) {
-    st.scratch_size /= 2;  // the upper half belongs to the scene
-    if (st.draw) render_scene_setup(&st);
-  }
+  if (st.is3d && st.draw) render_scene_setup(&st);
 
   PlotReader r;
   plotreader_init(&r, q->list, q->length, start);

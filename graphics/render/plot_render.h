@@ -1,13 +1,15 @@
 // The display-list interpreter: draws one graphical object of a list (its
 // opening record and every record up to the next one) through the driver
-// table in the pixel coordinates of its subplot. Nothing here reports an
-// error: a record that cannot be drawn is skipped, and every count read
-// from a record is bounded by the record and the list end.
+// table in the pixel coordinates of its subplot. A record that cannot be
+// drawn (no driver entry, a wrong kind of subplot) is skipped; one whose
+// working memory cannot be had is left out and the room records the failure.
+// Every count read from a record is bounded by the record and the list end.
 #pragma once
 
 #include <cstdint>
 
 #include "graphics/plotlist/style_spec.h"
+#include "graphics/render/draw_room.h"
 #include "graphics/render/graphics_driver.h"
 #include "graphics/subplot/subplot.h"
 
@@ -15,8 +17,10 @@
 struct RenderRequest {
   double* list;  // writable: the tab-stop record is rewritten in place
   int32_t length;
-  double* scratch;
-  int32_t scratch_size;  // doubles
+  // Where the records' working memory comes from; null: the call takes a
+  // room of its own and gives it back at its end. A caller that passes one
+  // learns from it whether memory ran out (draw_room_failed).
+  DrawRoom* room;
   Subplot* subplot;
   int32_t* start;  // in: the opening record; out: the next one, or length
   const StyleSpec* default_style;

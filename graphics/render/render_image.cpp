@@ -146,13 +146,15 @@ void render_image(RenderState* st, const PlotRecord& rec) {
   ImageGeometry g;
   if (!image_geometry(st, rec.data, rows, cols, flags, &g)) return;
   const int32_t count = g.j1 - g.j0;
-  if (int64_t(st->scratch_size) <= int64_t(count) * 3 / 8) return;
+  // Three planes of a row, then (one plane through the colour map) a
+  // 256-entry table.
+  const bool mapped = src.planes == 1 && st->map_m > 0;
+  uint8_t* sb = reinterpret_cast<uint8_t*>(render_points(st, (int64_t(3) * count + 7) / 8 + kTableDoubles));
+  if (!sb) return;
   uint8_t* row[3];
-  uint8_t* sb = reinterpret_cast<uint8_t*>(st->scratch);
   for (int p = 0; p < 3; ++p) row[p] = sb + int64_t(p) * count;
-  // One plane through the colour map: a 256-entry table after the row.
   uint8_t* table = nullptr;
-  if (src.planes == 1 && st->map_m > 0 && int64_t(st->scratch_size) > int64_t(count) * 3 / 8 + kTableDoubles) {
+  if (mapped) {
     table = sb + int64_t(3) * count;
     for (int v = 0; v < 256; ++v) colormap_index(st->map_r, st->map_g, st->map_b, st->map_m, v / 255.0, table + 3 * v);
   }
@@ -259,8 +261,8 @@ void render_cells(RenderState* st, const PlotRecord& rec, const StyleSpec& style
           st->drv->draw_polyline(px, py, 2, &style, st->ctx);
           continue;
         }
-        if (int64_t(4) * along > st->scratch_size) return;
-        double* x = st->scratch;
+        double* x = render_points(st, int64_t(4) * along);
+        if (!x) return;
         double* y = x + along;
         for (int32_t k = 0; k < along; ++k) {
           x[k] = pass == 0 ? gx(a, k) : gx(k, a);
@@ -272,9 +274,11 @@ void render_cells(RenderState* st, const PlotRecord& rec, const StyleSpec& style
     }
     return;
   }
-  if (x_full && y_full && 2 * rc <= st->scratch_size) {
-    to_pixels(X, Y, int32_t(rc), st->scratch, st->scratch + rc);
-    st->drv->draw_polyline(st->scratch, st->scratch + rc, int32_t(rc), &style, st->ctx);
+  if (x_full && y_full) {
+    double* p = render_points(st, 2 * rc);
+    if (!p) return;
+    to_pixels(X, Y, int32_t(rc), p, p + rc);
+    st->drv->draw_polyline(p, p + rc, int32_t(rc), &style, st->ctx);
     return;
   }
   for (int32_t i = 0; i < rows; ++i)

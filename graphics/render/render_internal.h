@@ -27,8 +27,7 @@ struct RenderState {
   int32_t material_record;
   int32_t lines, columns;
   double line_height, arrow_size, clamp;
-  double* scratch;
-  int32_t scratch_size;
+  DrawRoom* room;
   bool font_changed;
   // The flow (render_flow.cpp): started at its first record, the pixel y
   // of its next line, and the stops of the last tab-stop record.
@@ -39,9 +38,14 @@ struct RenderState {
   // The open pop-up menu drawn after everything else (-1: none).
   int32_t deferred_menu;
   double deferred_menu_y;
-  // 3-D subplots: the scene in the upper half of the scratch (null: none).
+  // 3-D subplots: the scene in the room's scene region (null: none).
   Scene* scene;
 };
+
+// Working memory of a record: at least `count` doubles of the room's points
+// region (its contents are not kept from one request to the next), or null
+// when memory ran out, which the room then records.
+double* render_points(RenderState* st, int64_t count);
 
 // Record drawers (render_lines.cpp, render_image.cpp).
 void render_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
@@ -68,9 +72,12 @@ void render_deferred_menu(RenderState* st);
 // The record's style with the figure's default style substituted.
 StyleSpec render_effective_style(const RenderState* st, const PlotRecord& rec);
 
-// The 3-D scene (render_scene.cpp): set up in the upper half of the
-// scratch, fed by records 1, 2, 13, 14, 15 and 57, drawn at the object's end.
+// The 3-D scene (render_scene.cpp): set up in the room's scene region, fed
+// by records 1, 2, 13, 14, 15 and 57, drawn at the object's end. Before a
+// record is fed the scene is given room for every primitive it can add.
 void render_scene_setup(RenderState* st);
+// Room for `more` primitives beyond those added; false when memory ran out.
+bool render_scene_reserve(RenderState* st, int64_t more);
 void render_polyline3(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
 void render_line3_to_scene(RenderState* st, const PlotRecord& rec);
 // The ends of a code-14 line across the subplot's limits (render_lines.cpp).

@@ -40,11 +40,14 @@ void arrowhead(const RenderState* st, double px, double py, double qx, double qy
 
 // A 2-D curve goes to the driver run by run (a run: consecutive finite
 // points), converted a slice at a time, so that a curve of any length is
-// drawn whatever room the scratch has. A run that outgrows the buffer is
-// handed over in pieces, each starting at the point the one before ended
-// with, so solid lines join exactly; a curve whose runs fit the buffer
-// makes the same driver calls as one conversion of the whole curve would.
+// drawn in bounded memory. A run that outgrows the buffer is handed over in
+// pieces, each starting at the point the one before ended with, so solid
+// lines join exactly; a curve whose runs fit the buffer makes the same
+// driver calls as one conversion of the whole curve would. The buffer holds
+// the whole curve up to kRunPoints points; when the room cannot give that
+// much, the slice buffer still draws the curve whole.
 constexpr int32_t kSlicePoints = 512;
+constexpr int64_t kRunPoints = int64_t(1) << 21;
 
 struct RunBuffer {
   double* x;
@@ -68,11 +71,11 @@ void flush_run(RenderState* st, RunBuffer* run, const StyleSpec& style, bool car
 void draw_runs_2d(RenderState* st, const double* x, const double* y, int32_t m, const StyleSpec& style) {
   double sx[kSlicePoints], sy[kSlicePoints];
   double own_x[kSlicePoints], own_y[kSlicePoints];
-  // The scratch holds the runs when it is larger than a slice.
   RunBuffer run{own_x, own_y, kSlicePoints, 0};
-  if (st->scratch && st->scratch_size / 2 > kSlicePoints) {
-    const int32_t half = st->scratch_size / 2;
-    run = RunBuffer{st->scratch, st->scratch + half, half, 0};
+  const int32_t want = int32_t(std::min<int64_t>(m, kRunPoints));
+  if (want > kSlicePoints) {
+    if (double* buffer = draw_room_offer_doubles(st->room, 2 * int64_t(want)))
+      run = RunBuffer{buffer, buffer + want, want, 0};
   }
   double carry[2] = {0.0, 0.0};
   for (int32_t first = 0; first < m; first += kSlicePoints) {
@@ -188,12 +191,13 @@ void render_ellipses(RenderState* st, const PlotRecord& rec, const StyleSpec& st
   const int32_t planes = circles ? 3 : 4;
   int32_t m;
   if ((st->s->scaleFlags & kScaleNonLinear) || !st->drv->draw_ellipse) return;
-  if (!record_count(rec, 0, (rec.n - 1) / planes, &m) || int64_t(4) * m > st->scratch_size) return;
+  if (!record_count(rec, 0, (rec.n - 1) / planes, &m)) return;
   const double* x = rec.data + 1;
   const double* y = x + m;
   const double* rx = y + m;
   const double* ry = circles ? rx : rx + m;
-  double* px = st->scratch;
+  double* px = render_points(st, int64_t(4) * m);
+  if (!px) return;
   double* py = px + m;
   double* prx = py + m;
   double* pry = prx + m;
@@ -253,10 +257,11 @@ void render_multi_polyline(RenderState* st, const PlotRecord& rec, const StyleSp
     if (count < 0) return;  // the end mark
     int32_t m;
     if (!double_to_count(count, (rec.n - at - 1) / 2, &m)) return;  // does not add up
-    if (int64_t(2) * m > st->scratch_size) return;
+    double* px = render_points(st, int64_t(2) * m);
+    if (!px) return;
     const double* x = rec.data + at + 1;
-    subplot_data_to_pixel(st->s, x, x + m, nullptr, m, st->scratch, st->scratch + m, nullptr);
-    if (m > 0) st->drv->draw_polyline(st->scratch, st->scratch + m, m, &style, st->ctx);
+    subplot_data_to_pixel(st->s, x, x + m, nullptr, m, px, px + m, nullptr);
+    if (m > 0) st->drv->draw_polyline(px, px + m, m, &style, st->ctx);
     at += 1 + 2 * m;
   }
 }

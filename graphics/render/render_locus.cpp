@@ -139,5 +139,13 @@ void render_eigen_locus(RenderState* st, const PlotRecord& rec) {
   const double* W = p + n + 1;
   const double* levels2 = rec.data + at_k + 1;
   const uint8_t* colours = reinterpret_cast<const uint8_t*>(levels2 + k);
-  curve_render_adaptive(p, W, n, k, levels2, colours, st->scratch, st->scratch_size, st->s, st->drv, st->ctx);
+  // A row of colour bytes and the root finder's 2n doubles.
+  double dpx = 1.0, dpy = 1.0;
+  if (st->drv->pixel_size) st->drv->pixel_size(&dpx, &dpy);
+  const double width_px = std::fabs(st->s->frameRight - st->s->frameLeft) / dpx;
+  if (!(width_px >= 1) || width_px > INT32_MAX) return;
+  const int64_t size = (int64_t(kColourBytes) * int64_t(width_px) + kBytesPerDouble - 1) / kBytesPerDouble + 2 * int64_t(n);
+  double* scratch = render_points(st, size);
+  if (!scratch) return;
+  curve_render_adaptive(p, W, n, k, levels2, colours, scratch, size, st->s, st->drv, st->ctx);
 }

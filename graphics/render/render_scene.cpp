@@ -53,10 +53,30 @@ uint8_t clamp_byte(double v) {
 
 SceneStats g_last_stats{};
 
+bool vertex_finite(const PolygonLayout& p, int32_t v) {
+  return std::isfinite(p.x[v]) && std::isfinite(p.y[v]) && std::isfinite(p.z[v]);
+}
+
+// The mean of a per-vertex quantity over the polygon's corners that are
+// drawn (finite position and value); NaN when there are none.
+double finite_mean(const PolygonLayout& p, int32_t k, const double* of) {
+  double sum = 0.0;
+  int32_t n = 0;
+  for (int32_t i = 0; i < p.perPolygon; ++i) {
+    const int32_t v = polygon_vertex(p, k, i);
+    if (!vertex_finite(p, v) || !std::isfinite(of[v])) continue;
+    sum += of[v];
+    ++n;
+  }
+  return n > 0 ? sum / n : std::nan("");
+}
+
 }  // namespace
 
 // The normal from the polygon's first three vertices in data coordinates,
-// turned for a back facet; lighting in doubles.
+// turned for a back facet; lighting in doubles. A polygon beside a hole of
+// NaN values is drawn by its finite corners alone: its normal and its
+// colour come from those, so that it keeps the shade of its neighbours.
 
 double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int32_t k, bool front,
                           int32_t material) {
@@ -67,7 +87,12 @@ double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int
     ambient = m.data[0];
     diffuse = m.data[1];
   }
-  const int32_t a = polygon_vertex(p, k, 0), b = polygon_vertex(p, k, 1), d = polygon_vertex(p, k, 2);
+  int32_t corner[3] = {polygon_vertex(p, k, 0), polygon_vertex(p, k, 1), polygon_vertex(p, k, 2)};
+  for (int32_t i = 0, found = 0; i < p.perPolygon && found < 3; ++i) {
+    const int32_t v = polygon_vertex(p, k, i);
+    if (vertex_finite(p, v)) corner[found++] = v;
+  }
+  const int32_t a = corner[0], b = corner[1], d = corner[2];
   const double ux = p.x[b] - p.x[a], uy = p.y[b] - p.y[a], uz = p.z[b] - p.z[a];
   const double vx = p.x[d] - p.x[a], vy = p.y[d] - p.y[a], vz = p.z[d] - p.z[a];
   double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
@@ -89,15 +114,13 @@ double render_facet_light(const SceneDrawContext* c, const PolygonLayout& p, int
 // The facet's computed colour (flags 0x100, 0x400): means over the
 // polygon's vertices, through the map unless the record carries RGB.
 void render_facet_colour(const SceneDrawContext* c, const PolygonLayout& p, int32_t k, double l, uint8_t out[3]) {
-  const int32_t v = p.perPolygon;
   if (p.flags & kPolyRgb) {
     for (int ch = 0; ch < 3; ++ch) {
       double sum = 0.0;
       if (p.flags & kPolyUniform) {
         sum = p.colours[ch];
       } else {
-        for (int32_t i = 0; i < v; ++i) sum += p.colours[int64_t(ch) * p.vertices + polygon_vertex(p, k, i)];
-        sum /= v;
+        sum = finite_mean(p, k, p.colours + int64_t(ch) * p.vertices);
       }
       out[ch] = clamp_byte(std::floor(sum * l * kChannelScale));
     }
@@ -107,9 +130,7 @@ void render_facet_colour(const SceneDrawContext* c, const PolygonLayout& p, int3
   if ((p.flags & kPolyValues) && (p.flags & kPolyUniform)) {
     value = p.values[0];
   } else {
-    const double* src = (p.flags & kPolyValues) ? p.values : p.z;
-    for (int32_t i = 0; i < v; ++i) value += src[polygon_vertex(p, k, i)];
-    value /= v;
+    value = finite_mean(p, k, (p.flags & kPolyValues) ? p.values : p.z);
   }
   if (p.flags & kPolyRange) value = (value - p.rangeMin) / (p.rangeMax - p.rangeMin);
   uint8_t rgb[3];
@@ -274,14 +295,49 @@ void polygon_ears(Scene* scene, const PolygonTarget& t, const PolygonLayout& p, 
   polygon_target_add(scene, t, int32_t(corner[0]), int32_t(corner[1]), int32_t(corner[2]), bits);
 }
 
+// The scene starts small and grows with the records fed to it; every
+// feeder reserves room for all it can add first, so nothing is refused.
+constexpr int64_t kFirstScenePrims = 1024;
+// Room kept free for the pieces of splits when the walk begins.
+constexpr int64_t kSplitRoomPrims = 4096;
+
+int64_t scene_bytes(int64_t prims) { return kSceneHeaderBytes + prims * kSceneBytesPerPrim; }
+
 void render_scene_setup(RenderState* st) {
-  if (!st->q->scratch || st->q->scratch_size <= 0) return;
-  const int32_t lower = st->scratch_size;  // already halved
-  double* upper = st->q->scratch + lower;
-  const int64_t bytes = (int64_t(st->q->scratch_size) - lower) * int64_t(sizeof(double));
+  void* block = draw_room_take(st->room, kRoomScene, scene_bytes(kFirstScenePrims));
   const Subplot* s = st->s;
-  st->scene = scene_init(upper, bytes, s->frameTop < s->frameBottom ? 1u : 0u);
+  st->scene = block ? scene_init(block, scene_bytes(kFirstScenePrims), s->frameTop < s->frameBottom ? 1u : 0u)
+                    : nullptr;
 }
+
+namespace {
+
+// Walk grid words per primitive of capacity (four arrays and the cells'
+// items, some three cells a primitive), and a margin for the cell offsets.
+constexpr int64_t kWalkWordsPerPrim = 8;
+constexpr int64_t kWalkSpareBytes = 65536;
+
+// With `counts` clear a refusal is no failure: the caller can do without.
+bool reserve(RenderState* st, int64_t more, bool counts) {
+  Scene* old = st->scene;
+  if (!old) return false;
+  const int64_t want = int64_t(old->count) + more;
+  if (want <= old->capacity) return true;
+  if (want > scene_capacity_for(kSceneMaxBytes)) {
+    // Past what a scene's offsets address.
+    if (counts && st->room->refused == 0) st->room->refused = scene_bytes(want);
+    return false;
+  }
+  void* block = draw_room_widen(st->room, kRoomScene, scene_bytes(want), scene_bytes(old->count), counts);
+  if (!block) return false;
+  st->scene = static_cast<Scene*>(block);
+  scene_resize(st->scene, st->room->bytes[kRoomScene]);
+  return true;
+}
+
+}  // namespace
+
+bool render_scene_reserve(RenderState* st, int64_t more) { return reserve(st, more, true); }
 
 void render_polyline_to_scene(int32_t record, const double* px, const double* py, const double* depth, int32_t n,
                               const StyleSpec* style, int32_t w2, Scene* scene) {
@@ -300,9 +356,9 @@ void render_polyline3(RenderState* st, const PlotRecord& rec, const StyleSpec& s
   const bool with_z = rec.code_int == kCodePolyline3;
   int32_t m;
   if (!st->scene || !record_count(rec, 0, (rec.n - 1) / (with_z ? 3 : 2), &m) || m == 0) return;
-  if (int64_t(3) * m > st->scratch_size) return;
+  double* px = render_points(st, int64_t(3) * m);
+  if (!px || !render_scene_reserve(st, m)) return;
   const double* x = rec.data + 1;
-  double* px = st->scratch;
   double* py = px + m;
   double* depth = py + m;
   // Without z the points lie in the plane z = 0 and get its depth.
@@ -314,7 +370,7 @@ void render_polyline3(RenderState* st, const PlotRecord& rec, const StyleSpec& s
 
 void render_line3_to_scene(RenderState* st, const PlotRecord& rec) {
   double x[2], y[2], z[2];
-  if (!st->scene || !render_line3_ends(st, rec, x, y, z)) return;
+  if (!st->scene || !render_line3_ends(st, rec, x, y, z) || !render_scene_reserve(st, 1)) return;
   double px[2], py[2], depth[2];
   subplot_data_to_pixel(st->s, x, y, z, 2, px, py, depth);
   scene_add_segment(st->scene, rec.at, st->material_record, 0, narrow(px[0]), narrow(py[0]), narrow(depth[0]),
@@ -325,10 +381,10 @@ void render_polygons(RenderState* st, const PlotRecord& rec) {
   PolygonLayout p;
   if (!st->scene || !st->drv->draw_polyline || !polygon_layout(rec, &p)) return;
   const int32_t m = p.vertices, v = p.perPolygon;
-  if (int64_t(3) * m > st->scratch_size) return;
   const bool ears = (p.flags & kPolyEars) && v >= 4;
-  if (ears && !(3 * (int64_t(m) + 2 * int64_t(v)) < st->scratch_size)) return;
-  double* px = st->scratch;
+  // The vertices, then the ear cutting's 3v work doubles.
+  double* px = render_points(st, int64_t(3) * m + (ears ? int64_t(3) * v : 0));
+  if (!px || (v >= 3 && !render_scene_reserve(st, int64_t(p.polygons) * (v - 2)))) return;
   double* py = px + m;
   double* depth = py + m;
   subplot_data_to_pixel(st->s, p.x, p.y, p.z, m, px, py, depth);
@@ -347,7 +403,7 @@ void render_polygons(RenderState* st, const PlotRecord& rec) {
 }
 
 void render_text3_to_scene(RenderState* st, const PlotRecord& rec) {
-  if (!st->scene || rec.n < kTextAtBytes) return;
+  if (!st->scene || rec.n < kTextAtBytes || !render_scene_reserve(st, 1)) return;
   double px, py, depth;
   subplot_data_to_pixel(st->s, &rec.data[0], &rec.data[1], &rec.data[2], 1, &px, &py, &depth);
   scene_add_point(st->scene, rec.at, st->material_record, 0, narrow(px), narrow(py), narrow(depth));
@@ -456,9 +512,18 @@ void render_scene(RenderState* st) {
   c.length = st->q->length;
   c.state = st;
   c.polygon.at = -1;
-  // The records are all read: the lower half of the scratch is the walk's.
-  scene_render(st->scene, render_scene_point_cb, render_scene_edge_cb, render_scene_facet_cb, &c, &g_last_stats, true,
-               st->scratch, int64_t(st->scratch_size) * int64_t(sizeof(double)));
+  // Room for the pieces of splits, as much as can be had: without it the
+  // remaining conflicts are drawn unsplit, never left out.
+  const int64_t n = st->scene->count;
+  for (int64_t more : {n / 2 + kSplitRoomPrims, n / 8 + kSplitRoomPrims, int64_t(0)})
+    if (reserve(st, more, false)) break;
+  Scene* scene = st->scene;
+  // The walk's grid: some 20 bytes a primitive and the cells' items; a
+  // walk without it examines more pairs and draws the same.
+  const int64_t walk_bytes = kWalkWordsPerPrim * int64_t(sizeof(int32_t)) * scene->capacity + kWalkSpareBytes;
+  void* work = draw_room_offer(st->room, kRoomWalk, walk_bytes);
+  scene_render(scene, render_scene_point_cb, render_scene_edge_cb, render_scene_facet_cb, &c, &g_last_stats, true,
+               work, work ? walk_bytes : 0);
 }
 
 SceneStats scene_last_stats() { return g_last_stats; }

@@ -16,7 +16,8 @@
 namespace {
 
 // Offsets must fit an int32: the whole block is capped at that.
-constexpr int64_t kMaxSceneBytes = std::numeric_limits<int32_t>::max();
+constexpr int64_t kMaxSceneBytes = kSceneMaxBytes;
+static_assert(kSceneMaxBytes == std::numeric_limits<int32_t>::max());
 constexpr int64_t kPairBudgetBase = 65536;
 constexpr int64_t kPairBudgetFactor = 4;
 
@@ -447,15 +448,27 @@ void resolve(Walk* w) {
 
 int64_t scene_pair_budget(int64_t n0) { return kPairBudgetFactor * n0 * n0 + kPairBudgetBase; }
 
-Scene* scene_init(void* block, int64_t size, uint32_t orientation) {
-  if (!block || size < kSceneHeaderBytes || (reinterpret_cast<uintptr_t>(block) & 3) != 0) return nullptr;
-  if (size > kMaxSceneBytes) size = kMaxSceneBytes;
-  const int64_t cap = (size - kSceneHeaderBytes) / kSceneBytesPerPrim;
-  Scene* s = static_cast<Scene*>(block);
+int64_t scene_capacity_for(int64_t size) {
+  if (size < kSceneHeaderBytes) return 0;
+  return (std::min(size, kMaxSceneBytes) - kSceneHeaderBytes) / kSceneBytesPerPrim;
+}
+
+void scene_resize(Scene* s, int64_t size) {
+  const int64_t cap = scene_capacity_for(size);
+  if (!s || cap < s->capacity) return;
+  // The order and the index are filled by the rendering only: nothing in
+  // them is kept.
   s->capacity = int32_t(cap);
   s->prims = int32_t(kSceneHeaderBytes);
   s->order = int32_t(kSceneHeaderBytes + cap * int64_t(sizeof(ScenePrim)));
   s->aux = int32_t(s->order + cap * int64_t(sizeof(int32_t)));
+}
+
+Scene* scene_init(void* block, int64_t size, uint32_t orientation) {
+  if (!block || size < kSceneHeaderBytes || (reinterpret_cast<uintptr_t>(block) & 3) != 0) return nullptr;
+  Scene* s = static_cast<Scene*>(block);
+  s->capacity = 0;
+  scene_resize(s, size);
   s->count = 0;
   s->orderLength = 0;
   s->orientation = orientation & 1;

@@ -51,6 +51,14 @@ enum : int { kSceneAdded = 0, kSceneNone = 1, kSceneFull = 2 };
 
 // A block below 48 bytes (or not 4-byte aligned) gives no scene.
 Scene* scene_init(void* block, int64_t size, uint32_t orientation);
+// The most bytes a scene's block is used for (its offsets are int32), and
+// the primitives a block of `size` bytes holds.
+constexpr int64_t kSceneMaxBytes = 2147483647;
+int64_t scene_capacity_for(int64_t size);
+// While the scene is being filled (before scene_render): its block, with the
+// header and the primitives added so far, now has `size` bytes, at least as
+// many as before; the capacity and the arrays behind the primitives follow.
+void scene_resize(Scene* s, int64_t size);
 void scene_set_clip(Scene* s, float x_min, float x_max, float y_min, float y_max);
 int scene_add_point(Scene* s, int32_t w1, int32_t w2, int32_t w3, float x, float y, float z);
 int scene_add_segment(Scene* s, int32_t w1, int32_t w2, int32_t w3, float x0, float y0, float z0, float x1,

@@ -281,9 +281,7 @@ int BlockRuntime::refresh(int32_t id) {
 
 // Drawing runs no application code: painting stays allowed while a handler
 // is under way (drawnow repaints from inside one).
-void BlockRuntime::draw_figure(int32_t id) {
-  if (has_block()) figure_draw(block(), id);
-}
+int BlockRuntime::draw_figure(int32_t id) { return has_block() ? figure_draw(block(), id) : 0; }
 
 int BlockRuntime::draw_current_subplot(int32_t id, double left, double right, double top, double bottom) {
   if (!has_block()) return no_block_status();

@@ -83,7 +83,9 @@ class BlockRuntime final : public DocRuntime {
   int layout_subplots(int32_t id, double left, double right, double top, double bottom);
   void invalidate_subplots(int32_t id);
   int refresh(int32_t id);
-  void draw_figure(int32_t id);
+  // 0, or kRtPlotOverflow when some records' memory could not be had (the
+  // rest is drawn).
+  int draw_figure(int32_t id);
   int draw_current_subplot(int32_t id, double left, double right, double top, double bottom);
   int idle_step_redraw(int32_t id);
   int undo(int32_t id);

@@ -200,8 +200,24 @@ void TNView::render() {
   painter_.setClipping(false);
   painter_.fillRect(buffer_.rect(), palette().color(QPalette::Window));
   painter_.restore();
-  rt_->draw_figure(kInstanceId);
+  drawing_failed(rt_->draw_figure(kInstanceId));
   dirty_ = false;
+}
+
+void TNView::drawing_failed(int status) {
+  const bool fresh = status != 0 && draw_error_ == 0;
+  draw_error_ = status;
+  if (!fresh) return;
+  // Never from inside a paint: the message box runs its own event loop.
+  QMetaObject::invokeMethod(
+      this,
+      [this, status] {
+        if (!has_block()) return;
+        dialog_service()->message(
+            window(), QString(), QString::fromStdString(error_text_for_display(rt_engine(host_->block()), status)),
+            false);
+      },
+      Qt::QueuedConnection);
 }
 
 void TNView::paintEvent(QPaintEvent* event) {

@@ -105,6 +105,9 @@ class TNView : public QWidget {
   void show_status(int status);
   void status_text(const char* text, int32_t length);
   void drag_error(int status);
+  // A drawing that ran out of memory is told once, after the paint, as a
+  // handler's failure is; a later drawing that succeeds re-arms it.
+  void drawing_failed(int status);
   void update_cursor();
   void key_code(int code, QKeyEvent* event);
 
@@ -124,6 +127,7 @@ class TNView : public QWidget {
   bool dragging_ = false;
   bool middle_drag_ = false;
   int drag_error_ = 0;  // the first error of the drag under way, shown once it ends
+  int draw_error_ = 0;  // the failure of the last drawing, 0 when it drew whole
   int idle_timer_ = 0;
   std::unique_ptr<QPrinter> printer_;
 };

@@ -38,9 +38,8 @@ TEST(QtControls, BevelGreysWhiteFieldAndYellowSelection) {
   s.hasContent = 0;
   s.yMode = kAxisUnscaled;
   Canvas c(200, 120);
-  std::vector<double> scratch(1024);
   int32_t start = 0;
-  RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, &start, nullptr,
+  RenderRequest q{b.d.data(), int32_t(b.d.size()), nullptr, &s, &start, nullptr,
                   nullptr, nullptr, nullptr, nullptr, 0, field_at, 0, 32000, false, c.drv, &c.ctx, 0, 0, 0, 0};
   plotlist_render(&q);
   c.finish();

@@ -38,7 +38,7 @@ struct PlotDemo : apptest::App {
     double* list = plotstore_data(rt_plot_store(b)) + pos;
     ASSERT_TRUE(plotlist_section_start(list, length, 0, &start));
     ASSERT_TRUE(plotlist_hit_test_section(list, length, start, 0, &s(), px, py, kHitTolerance, 0, 0, &b->h.manip,
-                                          nullptr, 0, &rec.table, &rec.context, nullptr));
+                                          &rec.table, &rec.context, nullptr));
   }
 };
 

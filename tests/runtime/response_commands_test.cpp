@@ -885,7 +885,7 @@ TEST_F(Responses, HitTestFindsTheWrittenRecords) {
     recdrv::Recorder rec;
     ManipState st{};
     ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, 0, &st,
-                                          nullptr, 0, &rec.table, &rec.context, nullptr));
+                                          &rec.table, &rec.context, nullptr));
     EXPECT_EQ(st.id, k.id) << k.code;
   }
   used() = 0;
@@ -902,7 +902,7 @@ TEST_F(Responses, HitTestFindsTheWrittenRecords) {
   recdrv::Recorder rec;
   ManipState st{};
   ASSERT_TRUE(plotlist_hit_test_section(l.data(), int32_t(l.size()), 0, 0, &s(), px, py, kHitTolerance, 0, 0, &st,
-                                        nullptr, 0, &rec.table, &rec.context, nullptr));
+                                        &rec.table, &rec.context, nullptr));
   EXPECT_EQ(st.id, 4);
   EXPECT_TRUE(st.valid & kManipQ1);
   EXPECT_EQ(st.q1, w);

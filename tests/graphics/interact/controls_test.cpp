@@ -297,7 +297,7 @@ TEST(ControlTrack, TheRationalFunctionGivesQ) {
     st.id = 6, st.nb = -1;
     st.x1 = 1.5, st.y1 = 0.25, st.x0 = -0.5, st.y0 = 2;
     st.valid = valid;
-    plotlist_control_step(list.data(), int32_t(list.size()), 0, &s, 0, 0, &st, nullptr, 0, nullptr, nullptr);
+    plotlist_control_step(list.data(), int32_t(list.size()), 0, &s, 0, 0, &st, nullptr, nullptr);
   };
   const uint32_t points = kManipId | kManipX0 | kManipY0 | kManipX1 | kManipY1;
   step(points);

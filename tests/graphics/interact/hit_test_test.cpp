@@ -27,7 +27,7 @@ Result hit(ListBuilder& b, Subplot& s, double px, double py, ManipState* out = n
   recdrv::Recorder rec;
   ManipState st{};
   EXPECT_TRUE(plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0, 0, &st,
-                                        nullptr, 0, &rec.table, &rec.context, nullptr));
+                                        &rec.table, &rec.context, nullptr));
   if (out) *out = st;
   return {st.id, st.nb, st.ix, st.valid};
 }
@@ -192,11 +192,9 @@ TEST_F(HitTest, SubplotWithoutContentAndSections) {
 TEST_F(HitTest, ControlsTakeTheirPlaceInThePriorityWalk) {
   recdrv::Recorder rec;
   rec.quiet = true;
-  std::vector<double> scratch(4096);
   auto section = [&](ListBuilder& b, double px, double py, uint8_t start_byte, ManipState* st, ControlPress* cp) {
     return plotlist_hit_test_section(b.d.data(), int32_t(b.d.size()), 0, 0, &s, px, py, kHitTolerance, 0,
-                                     start_byte, st, scratch.data(), int32_t(scratch.size()), &rec.table,
-                                     &rec.context, cp);
+                                     start_byte, st, &rec.table, &rec.context, cp);
   };
   // {min, max, row, rectangle, one thumb at 5, its colour, no label}, laid
   // out by a first press to find where it lies.

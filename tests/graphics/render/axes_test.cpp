@@ -122,7 +122,6 @@ TEST(AxisLabels, CompactNumbers) {
 struct Axes : ::testing::Test {
   recdrv::Recorder rec;
   Subplot s{};
-  std::vector<double> scratch = std::vector<double>(256, 0.0);
   void SetUp() override {
     subplot_init_defaults(&s);
     subplot_set_char_size(&s, recdrv::kCharWidth, recdrv::kCharHeight);
@@ -137,7 +136,7 @@ struct Axes : ::testing::Test {
     plotlists::ListBuilder b;
     b.open(0);
     int32_t start = 0;
-    RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, &start,
+    RenderRequest q{b.d.data(), int32_t(b.d.size()), nullptr, &s, &start,
                     nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &rec.table, &rec.context};
     plotlist_render(&q);
     return rec.take();

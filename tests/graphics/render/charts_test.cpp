@@ -91,7 +91,6 @@ TEST(ChartPoints, SpacingPeriodsAndNicholsCurves) {
 struct Charts : ::testing::Test {
   recdrv::Recorder rec;
   Subplot s{};
-  std::vector<double> scratch = std::vector<double>(1024, 0.0);
   void limits(double x0, double x1, double y0, double y1) {
     subplot_init_defaults(&s);
     subplot_set_char_size(&s, recdrv::kCharWidth, recdrv::kCharHeight);
@@ -109,7 +108,7 @@ struct Charts : ::testing::Test {
   }
   std::string draw(plotlists::ListBuilder& b) {
     int32_t start = 0;
-    RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, &start,
+    RenderRequest q{b.d.data(), int32_t(b.d.size()), nullptr, &s, &start,
                     nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &rec.table, &rec.context};
     plotlist_render(&q);
     return rec.take();

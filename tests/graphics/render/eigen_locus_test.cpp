@@ -17,6 +17,7 @@
 
 #include "graphics/render/eigen_locus.h"
 #include "graphics/render/plot_render.h"
+#include "support/room_limit.h"
 #include "support/plot_list_builder.h"
 #include "support/recording_driver.h"
 
@@ -204,12 +205,11 @@ std::vector<Row> rows_of(const std::string& log) {
 struct Locus : ::testing::Test {
   recdrv::Recorder rec;
   Subplot s{};
-  std::vector<double> scratch = std::vector<double>(4096, 0.0);
   StyleSpec default_style{0, 0, 0, 0};
   std::string draw(ListBuilder& b) {
     int32_t at = 0;
     s.optionFlags &= ~0xFFu;
-    RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, &at,
+    RenderRequest q{b.d.data(), int32_t(b.d.size()), nullptr, &s, &at,
                     &default_style, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &rec.table,
                     &rec.context};
     plotlist_render(&q);
@@ -311,10 +311,10 @@ TEST_F(Locus, NothingDrawnWithoutWhatItNeeds) {
   ListBuilder b;
   b.open(0).recv(46, 0, 0, locus({1, 0, 1}, {}, {}));
   ASSERT_FALSE(rows_of(draw(b)).empty());
-  scratch.resize(8);  // 3 bytes per column are 8 doubles; 2n more are missing
-  EXPECT_TRUE(rows_of(draw(b)).empty());
-  scratch.resize(8 + 4);
-  EXPECT_FALSE(rows_of(draw(b)).empty());
+  {
+    const RoomLimit limit(8 * 8);  // 3 bytes per column are 8 doubles; 2n more are missing
+    EXPECT_TRUE(rows_of(draw(b)).empty());
+  }
   rec.table.draw_image_row = nullptr;
   EXPECT_EQ(draw(b).find("image_row"), std::string::npos);
   rec.table.draw_image_row = recdrv::Recorder::draw_image_row;

@@ -29,7 +29,6 @@ std::vector<double> text_data(const std::string& t, std::vector<double> head = {
 struct Flow : ::testing::Test {
   recdrv::Recorder rec;
   Subplot s{};
-  std::vector<double> scratch = std::vector<double>(4096, 0.0);
   // A text subplot: no content, frame 0..100 both ways, line height 15.
   void SetUp() override {
     flat_subplot(&s, 0, 100, 0, 100, 0, 10, 0, 10);
@@ -39,7 +38,7 @@ struct Flow : ::testing::Test {
     s.optionFlags &= ~0xFFu;
   }
   RenderRequest request(ListBuilder& b, int32_t* start, bool no_draw = false) {
-    return RenderRequest{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, start,
+    return RenderRequest{b.d.data(), int32_t(b.d.size()), nullptr, &s, start,
                          nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, no_draw, &rec.table,
                          &rec.context, 0, 0, 0};
   }

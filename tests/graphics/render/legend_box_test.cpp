@@ -100,10 +100,9 @@ TEST_F(Legend, DrawnByTheInterpreterWithTheOption) {
   double text = 0;
   std::memcpy(&text, "abc", 3);
   b.open(0).recv(kCodeLegend, 0, 0, {0, 1, 3, 0x20 | 1, 0, text});
-  std::vector<double> scratch(64);
   auto draw = [&] {
     int32_t start = 0;
-    RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, &start,
+    RenderRequest q{b.d.data(), int32_t(b.d.size()), nullptr, &s, &start,
                     nullptr, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &rec.table, &rec.context};
     plotlist_render(&q);
     return rec.take();

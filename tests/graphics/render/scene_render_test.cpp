@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "graphics/render/plot_render.h"
+#include "support/room_limit.h"
 #include "graphics/render/render_scene.h"
 #include "support/golden_file.h"
 #include "support/plot_list_builder.h"
@@ -231,12 +232,12 @@ TEST_F(Cuts, EarCuttingStopsWhenTheSceneIsFull) {
 struct Render3d : ::testing::Test {
   recdrv::Recorder rec;
   Subplot s = box3_subplot(1);
-  std::vector<double> scratch = std::vector<double>(1 << 14, 0.0);
+  ScopedDrawRoom room;
   std::string draw(ListBuilder& b, bool framed) {
     int32_t at = 0;
     s.hasContent = 1;
     if (!framed) s.optionFlags &= ~kOptFrame;
-    RenderRequest q{b.d.data(), int32_t(b.d.size()), scratch.data(), int32_t(scratch.size()), &s, &at, nullptr,
+    RenderRequest q{b.d.data(), int32_t(b.d.size()), &room.room, &s, &at, nullptr,
                     nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, false, &rec.table, &rec.context, 0, 0, 0, 0.0};
     plotlist_render(&q);
     return rec.take();
@@ -320,20 +321,22 @@ TEST_F(Render3d, PolygonsByFlags) {
   }
 }
 
-// The scene takes the upper half of the scratch; the lower half holds the
-// transformed vertices (3 m doubles). Room for one primitive draws one of
-// the square's two facets; too small a lower half skips the record.
-TEST_F(Render3d, TheScratchBoundsTheScene) {
+// The scene has its own region of the room: a bound that leaves no room
+// for it draws none of the square's two facets and says so; without one
+// both are drawn.
+TEST_F(Render3d, TheRoomBoundsTheScene) {
   ListBuilder b;
   b.open(0).recv(kCodePolygons, 0, 0, polygons(0x403, 4, {-1, 1, 1, -1}, {-1, -1, 1, 1}, {0, 0, 0, 0}, {}, {0, 1, 2, 3}));
   struct Case {
-    size_t doubles;
+    int64_t limit;
     int want;
   };
-  // 22: 11 below (< 12). 36: 18 above, 144 bytes, one primitive. 60: two.
-  for (const Case& k : {Case{22, 0}, Case{36, 1}, Case{60, 2}}) {
-    scratch.assign(k.doubles, 0.0);
-    EXPECT_EQ(fills(draw(b, false)), k.want) << k.doubles;
+  for (const Case& k : {Case{8192, 0}, Case{0, 2}}) {
+    const RoomLimit limit(k.limit);
+    room.room.refused = 0;
+    EXPECT_EQ(fills(draw(b, false)), k.want) << k.limit;
+    EXPECT_EQ(draw_room_failed(&room.room), k.want == 0) << k.limit;
+    draw_room_release(&room.room);
   }
 }
 
