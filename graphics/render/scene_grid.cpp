@@ -79,7 +79,7 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   const int64_t cells = int64_t(g->gx) * g->gy;
   // Fixed arrays first; the items follow once counted.
   const int64_t cap = s->capacity;
-  int64_t words = 3 * cap + cap + (cells + 1);
+  int64_t words = 3 * cap + cap + (cells + 1) + cells;
   if (words * 4 > bytes) return false;
   int32_t* mem = static_cast<int32_t*>(work);
   g->pos_of = mem;
@@ -87,7 +87,8 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   g->cand = g->stamp + cap;
   g->big = g->cand + cap;
   g->cell_start = g->big + cap;
-  g->cell_items = g->cell_start + cells + 1;
+  g->cell_end = g->cell_start + cells + 1;
+  g->cell_items = g->cell_end + cells;
   g->big_count = 0;
   g->big_room = int32_t(cap);
   std::fill(g->cell_start, g->cell_start + cells + 1, 0);
@@ -124,6 +125,7 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
     for (int32_t cy = cy0; cy <= cy1; ++cy)
       for (int32_t cx = cx0; cx <= cx1; ++cx) g->cell_items[g->cand[int64_t(cy) * g->gx + cx]++] = i;
   }
+  std::copy(g->cell_start + 1, g->cell_start + cells + 1, g->cell_end);
   std::fill(g->stamp, g->stamp + cap, 0);
   g->epoch = 0;
   g->visited = 0;
@@ -193,7 +195,13 @@ int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
   for (int32_t cy = cy0; cy <= cy1; ++cy)
     for (int32_t cx = cx0; cx <= cx1; ++cx) {
       const int64_t c = int64_t(cy) * g->gx + cx;
-      for (int32_t k = g->cell_start[c]; k < g->cell_start[c + 1]; ++k) consider(g->cell_items[k]);
+      // A cell lists its primitives in their first draw order, nearest
+      // first, and the walk draws from the far end: drawn ones are cut off
+      // the list's end, so a cell costs what it still holds.
+      int32_t end = g->cell_end[c];
+      while (end > g->cell_start[c] && g->pos_of[g->cell_items[end - 1]] < 0) --end;
+      g->cell_end[c] = end;
+      for (int32_t k = g->cell_start[c]; k < end; ++k) consider(g->cell_items[k]);
       if (g->piece_room > 0)
         for (int32_t l = g->piece_head[c]; l >= 0; l = g->piece_link[2 * int64_t(l) + 1])
           consider(g->piece_link[2 * int64_t(l)]);

@@ -16,6 +16,7 @@ struct SceneGrid {
   int32_t* stamp;         // the last gathering that met a primitive
   int32_t* cand;          // positions gathered for one P
   int32_t* cell_start;    // gx * gy + 1 offsets into cell_items
+  int32_t* cell_end;      // per cell, the end of its items not yet known drawn
   int32_t* cell_items;    // primitive indices by cell
   int32_t* big;           // primitives and pieces the cells had no room for
   int32_t big_count, big_room;
