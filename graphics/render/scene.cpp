@@ -93,12 +93,33 @@ bool clipped_away(const Scene* s, const float* x, const float* y, int n) {
 // nothing below `from` and nothing across it (an entry moves only past a
 // strictly farther one), so sorting the tail with the whole order's gaps
 // leaves exactly the order the whole sort leaves, ties included.
-void sort_from(Scene* s, int32_t from, int32_t gap_basis) {
+void sort_from(Scene* s, int32_t from, int32_t gap_basis, float* keys) {
   int32_t* ord = order_of(s);
   ScenePrim* pr = prims(s);
   const int32_t len = s->orderLength;
   const int32_t n = len - from;
-  if (n > 1) {
+  if (n > 1 && keys) {
+    // The same passes over a copy of the keys beside the order: every
+    // comparison and move as below, without a record read per comparison.
+    keys -= from;
+    for (int32_t i = from; i < len; ++i) keys[i] = pr[ord[i]].z[0];
+    int32_t h = 1;
+    while (h < gap_basis / 3) h = 3 * h + 1;
+    for (; h >= 1; h /= 3) {
+      for (int32_t i = from + h; i < len; ++i) {
+        const int32_t v = ord[i];
+        const float key = keys[i];
+        int32_t j = i;
+        while (j - h >= from && keys[j - h] < key) {
+          ord[j] = ord[j - h];
+          keys[j] = keys[j - h];
+          j -= h;
+        }
+        ord[j] = v;
+        keys[j] = key;
+      }
+    }
+  } else if (n > 1) {
     int32_t h = 1;
     while (h < gap_basis / 3) h = 3 * h + 1;
     for (; h >= 1; h /= 3) {
@@ -116,6 +137,16 @@ void sort_from(Scene* s, int32_t from, int32_t gap_basis) {
   }
   for (int32_t i = from; i < len; ++i) pr[ord[i]].moved = 0;
 }
+
+// Room for the keys of a sort from `from` in the aux words past the index,
+// or none.
+float* key_room(Scene* s, int32_t from) {
+  const int64_t used = index_words(s->capacity);
+  if (s->orderLength - from > s->capacity - used) return nullptr;
+  return reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux) + used;
+}
+
+void sort_from(Scene* s, int32_t from, int32_t gap_basis) { sort_from(s, from, gap_basis, key_room(s, from)); }
 
 void sort_from(Scene* s, int32_t from) { sort_from(s, from, s->orderLength - from); }
 
@@ -556,7 +587,8 @@ void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segme
       ord[i] = i;
     }
     s->orderLength = s->count;
-    sort_from(s, 0);
+    // The index is built after this sort: its words hold the keys meanwhile.
+    sort_from(s, 0, s->count, reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux));
     place_in_order(s);
     if (w.indexed) {
       rebuild_index(s, 0);
