@@ -21,17 +21,35 @@ source "$(dirname "$0")/figure_shots.sh"
 ink_share=${INK_SHARE:-60}
 declare -A key=([surf]=s [mesh]=m [plot3]=p [circle]=c [pcolor]=l [markers]=k)
 focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
-menu() { focus; xdotool key "$1"; sleep 0.3; xdotool key "$2"; }
+# A menu entry by its keys; the pause lets a loaded machine open the menu
+# before the entry's key comes, and close it before the next shot.
+menu() { focus; xdotool key "$1"; sleep 1; xdotool key "$2"; sleep 1; }
 # Pixels of the figure area that are neither its background nor white.
 ink() {
   convert "$1" -crop "$area" +repage -fill black -opaque "$background" -opaque white -fill white +opaque black \
     -format '%[fx:round(mean*w*h)]' info:
 }
-# As wait_for_other, but a large figure may take long to draw: up to 90 s.
+# Shoots again into $1 until the picture has stayed the same for 2 s: a
+# large figure takes long to draw (at most 90 s).
+settle_long() {
+  local same=0
+  for _ in $(seq 180); do
+    sleep 0.5
+    shot "$work/settle.miff"
+    if [ "$(apart "$1" "$work/settle.miff")" -eq 0 ]; then
+      same=$((same + 1))
+      [ "$same" -ge 4 ] && return 0
+    else
+      same=0
+      mv "$work/settle.miff" "$1"
+    fi
+  done
+}
+# As wait_for_other, with the long wait and settle of a large figure.
 wait_long() {
   for _ in $(seq 300); do
     shot "$1"
-    [ "$(apart "$1" "$2")" -gt 0 ] && { settle "$1"; settle "$1"; return 0; }
+    [ "$(apart "$1" "$2")" -gt 0 ] && { settle_long "$1"; return 0; }
     sleep 0.3
   done
   return 1
@@ -45,8 +63,7 @@ figure_area "$work/start.miff"
 settle "$work/start.miff"
 for kind in "${kinds[@]}"; do
   menu alt+k "${key[$kind]}"
-  sleep 1
-  shot "$work/$kind-small.miff"; settle "$work/$kind-small.miff"
+  shot "$work/$kind-small.miff"; settle_long "$work/$kind-small.miff"
   small=$(ink "$work/$kind-small.miff")
   menu alt+s l
   wait_long "$work/$kind-large.miff" "$work/$kind-small.miff" || fail "$kind: the large figure never changed the picture"
