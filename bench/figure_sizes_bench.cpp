@@ -51,7 +51,7 @@ std::string source_of(const std::string& kind, const std::string& n) {
     return head + " k = 0:n-1;\n circle(mod(k * 0.618034, 1), mod(k * 0.414214, 1), 0.01 + 0.02 * mod(k * 0.7071, 1));\n"
                   "endfunction\n";
   if (kind == "pcolor")
-    return head + " [X, Y] = meshgrid(-3 + 6 * (0:n-1) / (n - 1));\n pcolor(sin(X .* Y) + cos(X + Y));\nendfunction\n";
+    return head + " t = -3 + 6 * (0:n-1) / (n - 1);\n pcolor(sin(t' * t));\nendfunction\n";
   return head + " k = 0:n-1;\n plot(mod(k * 0.618034, 1), mod(k * 0.414214, 1), 'o');\nendfunction\n";  // markers
 }
 

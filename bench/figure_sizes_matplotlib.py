@@ -52,8 +52,8 @@ def build():
                                           edgecolor="b"))
         ax.autoscale_view()
     elif kind == "pcolor":
-        X, Y = np.meshgrid(-3 + 6 * np.arange(n) / (n - 1), -3 + 6 * np.arange(n) / (n - 1))
-        ax.pcolormesh(np.sin(X * Y) + np.cos(X + Y))
+        t = -3 + 6 * np.arange(n) / (n - 1)
+        ax.pcolormesh(np.sin(np.outer(t, t)))
     else:
         x, y, _ = golden(n)
         ax.scatter(x, y, marker="o", facecolors="none", edgecolors="b")

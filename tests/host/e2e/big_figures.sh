@@ -29,16 +29,17 @@ ink() {
   convert "$1" -crop "$area" +repage -fill black -opaque "$background" -opaque white -fill white +opaque black \
     -format '%[fx:round(mean*w*h)]' info:
 }
-# Shoots again into $1 until the picture has stayed the same for 2 s: a
-# large figure takes long to draw (at most 90 s).
+# Shoots again into $1 until the picture has stayed the same for SETTLE
+# seconds (4 unless set): a large figure's redraw shows nothing new until it
+# is done, so SETTLE must exceed the longest redraw (at most 120 s in all).
 settle_long() {
   local same=0
-  for _ in $(seq 180); do
+  for _ in $(seq 240); do
     sleep 0.5
     shot "$work/settle.miff"
     if [ "$(apart "$1" "$work/settle.miff")" -eq 0 ]; then
       same=$((same + 1))
-      [ "$same" -ge 4 ] && return 0
+      [ "$same" -ge $((2 * ${SETTLE:-4})) ] && return 0
     else
       same=0
       mv "$work/settle.miff" "$1"
