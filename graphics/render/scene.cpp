@@ -87,15 +87,41 @@ bool clipped_away(const Scene* s, const float* x, const float* y, int n) {
 }
 
 // Shell sort of order[from, len) by decreasing nearest depth; the moved
-// marks of the sorted part are cleared.
-void sort_from(Scene* s, int32_t from) {
+// marks of the sorted part are cleared. The gaps are those of a sort of
+// `gap_basis` entries. When order[0, from) is sorted and no entry there is
+// nearer than one from `from` on, the passes over the whole order would move
+// nothing below `from` and nothing across it (an entry moves only past a
+// strictly farther one), so sorting the tail with the whole order's gaps
+// leaves exactly the order the whole sort leaves, ties included.
+void sort_from(Scene* s, int32_t from, int32_t gap_basis, float* keys) {
   int32_t* ord = order_of(s);
   ScenePrim* pr = prims(s);
   const int32_t len = s->orderLength;
   const int32_t n = len - from;
-  if (n > 1) {
+  if (n > 1 && keys) {
+    // The same passes over a copy of the keys beside the order: every
+    // comparison and move as below, without a record read per comparison.
+    keys -= from;
+    for (int32_t i = from; i < len; ++i) keys[i] = pr[ord[i]].z[0];
     int32_t h = 1;
-    while (h < n / 3) h = 3 * h + 1;
+    while (h < gap_basis / 3) h = 3 * h + 1;
+    for (; h >= 1; h /= 3) {
+      for (int32_t i = from + h; i < len; ++i) {
+        const int32_t v = ord[i];
+        const float key = keys[i];
+        int32_t j = i;
+        while (j - h >= from && keys[j - h] < key) {
+          ord[j] = ord[j - h];
+          keys[j] = keys[j - h];
+          j -= h;
+        }
+        ord[j] = v;
+        keys[j] = key;
+      }
+    }
+  } else if (n > 1) {
+    int32_t h = 1;
+    while (h < gap_basis / 3) h = 3 * h + 1;
     for (; h >= 1; h /= 3) {
       for (int32_t i = from + h; i < len; ++i) {
         const int32_t v = ord[i];
@@ -111,6 +137,18 @@ void sort_from(Scene* s, int32_t from) {
   }
   for (int32_t i = from; i < len; ++i) pr[ord[i]].moved = 0;
 }
+
+// Room for the keys of a sort from `from` in the aux words past the index,
+// or none.
+float* key_room(Scene* s, int32_t from) {
+  const int64_t used = index_words(s->capacity);
+  if (s->orderLength - from > s->capacity - used) return nullptr;
+  return reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux) + used;
+}
+
+void sort_from(Scene* s, int32_t from, int32_t gap_basis) { sort_from(s, from, gap_basis, key_room(s, from)); }
+
+void sort_from(Scene* s, int32_t from) { sort_from(s, from, s->orderLength - from); }
 
 BlockSummary summarise(Scene* s, int32_t first, int32_t end) {
   constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -175,10 +213,12 @@ inline bool clear_of(const BlockSummary& u, const ScenePrim& P) {
   return !(u.far < P.z[0]) || !(P.box[0] < u.x1 && u.x0 < P.box[1] && P.box[2] < u.y1 && u.y0 < P.box[3]);
 }
 
+int split_pair(Scene* s, int32_t p, int32_t q, bool forced, int32_t* cut_record);
+
 enum class Pair { kNoConflict, kConflict, kSplit };
 
 // Steps 1 to 5 for P (farther) and a nearer candidate Q.
-Pair examine(Scene* s, int32_t pi, int32_t qi) {
+Pair examine(Scene* s, int32_t pi, int32_t qi, int32_t* cut_record) {
   ScenePrim* pr = prims(s);
   const ScenePrim& P = pr[pi];
   const ScenePrim& Q = pr[qi];
@@ -205,7 +245,7 @@ Pair examine(Scene* s, int32_t pi, int32_t qi) {
   }
   double ox, oy;
   if (!scene_overlap(P, Q, &ox, &oy)) return Pair::kNoConflict;
-  if (scene_split(s, pi, qi, false)) return Pair::kSplit;
+  if (split_pair(s, pi, qi, false, cut_record)) return Pair::kSplit;
   if (ptri && qtri) {
     const double zp = scene_plane_depth(pp, ox, oy), zq = scene_plane_depth(qp, ox, oy);
     if (!(zp > zq)) return Pair::kNoConflict;
@@ -220,6 +260,7 @@ struct Walk {
   SceneFacetCallback facet;
   void* context;
   SceneStats st;
+  int32_t cut;  // the record the last split cut
   bool indexed;
   SceneGrid grid;  // used when ok
 };
@@ -262,7 +303,7 @@ bool spend(Walk* w, int64_t k) {
 // 1 split, 0 nothing could be split, -1 the budget ran out.
 int break_cycle(Walk* w, int32_t pos, int32_t pi, int32_t qi) {
   Scene* s = w->s;
-  if (scene_split(s, pi, qi, true)) return 1;
+  if (split_pair(s, pi, qi, true, &w->cut)) return 1;
   if (s->capacity - s->count < 2) return 0;  // no split can succeed
   int32_t* ord = order_of(s);
   ScenePrim* pr = prims(s);
@@ -270,37 +311,56 @@ int break_cycle(Walk* w, int32_t pos, int32_t pi, int32_t qi) {
     const int32_t r = ord[k];
     if (r == qi || !pr[r].moved) continue;
     if (!spend(w, 1)) return -1;
-    if (scene_split(s, pi, r, true)) return 1;
+    if (split_pair(s, pi, r, true, &w->cut)) return 1;
   }
   for (int32_t a = pos - 1; a >= 0; --a)
     for (int32_t b = a - 1; b >= 0; --b) {
       if (!spend(w, 1)) return -1;
-      if (scene_split(s, ord[a], ord[b], true)) return 1;
+      if (split_pair(s, ord[a], ord[b], true, &w->cut)) return 1;
     }
   return 0;
 }
 
 // The order from `from` on was rewritten.
 void reordered(Walk* w, int32_t from) {
+  w->st.visited += w->s->orderLength - from;
   if (!w->indexed) return;
   rebuild_index(w->s, from);
   if (w->grid.ok) scene_grid_reordered(&w->grid, w->s, from);
 }
 
-void restart(Walk* w, int32_t first_piece) {
+// Where record r stands in the order before position `end`.
+int32_t position_of(Walk* w, int32_t r, int32_t end) {
+  if (w->indexed && w->grid.ok) return w->grid.pos_of[r];
+  const int32_t* ord = order_of(w->s);
+  for (int32_t k = 0; k < end; ++k)
+    if (ord[k] == r) return k;
+  return 0;
+}
+
+// A split replaced one record by its first piece and appended the others.
+// The order is sorted again as a whole, but only from the first entry that
+// can have changed: the lowest moved entry or the cut record. Before it the
+// order is still sorted and nothing there is farther than an entry after it
+// (moved entries came from after it, pieces are no nearer than what they
+// were cut from), so the shorter sort leaves the whole sort's order.
+void restart(Walk* w, int32_t first_piece, int32_t lowest_moved) {
   Scene* s = w->s;
   ++w->st.splits;
+  const int32_t old_length = s->orderLength - (s->count - first_piece);
+  int32_t from = position_of(w, w->cut, old_length);
+  if (lowest_moved >= 0) from = std::min(from, lowest_moved);
   // The new pieces were appended to the primitives and the order.
   if (w->indexed && w->grid.ok) scene_grid_added(&w->grid, s, first_piece);
-  sort_from(s, 0);
-  reordered(w, 0);
+  sort_from(s, from, s->orderLength);
+  reordered(w, from);
 }
 
 enum class Scan { kClear, kConflict, kSplit, kSpent };
 
 Scan examined(Walk* w, int32_t pi, int32_t q) {
   ++w->st.tested;
-  switch (examine(w->s, pi, q)) {
+  switch (examine(w->s, pi, q, &w->cut)) {
     case Pair::kNoConflict: return Scan::kClear;
     case Pair::kSplit: return Scan::kSplit;
     default: return Scan::kConflict;
@@ -369,7 +429,7 @@ void resolve(Walk* w) {
     const Scan r = w->indexed && w->grid.ok ? scan_grid(w, pos, pi, &conflict) : scan_order(w, pos, pi, &conflict);
     if (r == Scan::kSpent) break;
     if (r == Scan::kSplit) {
-      restart(w, count_before);
+      restart(w, count_before, lowest_moved);
       lowest_moved = -1;
       continue;
     }
@@ -396,7 +456,7 @@ void resolve(Walk* w) {
     const int c = break_cycle(w, pos, pi, qi);
     if (c < 0) break;
     if (c > 0) {
-      restart(w, count_before);
+      restart(w, count_before, lowest_moved);
       lowest_moved = -1;
       continue;
     }
@@ -517,7 +577,7 @@ int scene_add_triangle(Scene* s, int32_t w1, int32_t w2, int32_t w3, float x0, f
 
 void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segment, SceneFacetCallback facet,
                   void* context, SceneStats* stats, bool indexed, void* work, int64_t work_bytes) {
-  Walk w{s, point, segment, facet, context, {}, indexed && s && index_words(s->capacity) <= s->capacity, {}};
+  Walk w{s, point, segment, facet, context, {}, 0, indexed && s && index_words(s->capacity) <= s->capacity, {}};
   if (s) {
     w.st.budget = scene_pair_budget(s->count);
     ScenePrim* pr = prims(s);
@@ -527,18 +587,27 @@ void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segme
       ord[i] = i;
     }
     s->orderLength = s->count;
-    sort_from(s, 0);
+    // The index is built after this sort: its words hold the keys meanwhile.
+    sort_from(s, 0, s->count, reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux));
     place_in_order(s);
     if (w.indexed) {
       rebuild_index(s, 0);
       scene_grid_build(&w.grid, s, work, work_bytes);
     }
     resolve(&w);
+    w.st.visited += w.grid.visited;
   }
   if (stats) *stats = w.st;
 }
 
 int scene_split(Scene* s, int32_t p, int32_t q, bool forced) {
+  int32_t cut;
+  return split_pair(s, p, q, forced, &cut);
+}
+
+namespace {
+
+int split_pair(Scene* s, int32_t p, int32_t q, bool forced, int32_t* cut_record) {
   if (!s || p < 0 || q < 0 || p >= s->count || q >= s->count || p == q) return 0;
   if (s->capacity - s->count < 2) return 0;
   ScenePrim* pr = prims(s);
@@ -576,5 +645,8 @@ int scene_split(Scene* s, int32_t p, int32_t q, bool forced) {
     ord[s->orderLength++] = s->count;
     ++s->count;
   }
+  *cut_record = cut;
   return 1;
 }
+
+}  // namespace

@@ -81,6 +81,7 @@ struct SceneStats {
   int64_t pairs;    // pairs examined, counted as the plain walk counts them
   int64_t budget;   // the most pairs one rendering may examine
   int64_t tested;   // pairs the walk tested one by one (the index skips the rest)
+  int64_t visited;  // entries re-sorted or re-indexed, and grid entries looked at
   int32_t splits;   // successful splits
   int32_t drawn;    // callbacks made
   bool budget_hit;  // the rest was drawn in its order

@@ -16,10 +16,15 @@ struct SceneGrid {
   int32_t* stamp;         // the last gathering that met a primitive
   int32_t* cand;          // positions gathered for one P
   int32_t* cell_start;    // gx * gy + 1 offsets into cell_items
+  int32_t* cell_end;      // per cell, the end of its items not yet known drawn
   int32_t* cell_items;    // primitive indices by cell
-  int32_t* big;           // primitives over too many cells, and split pieces
+  int32_t* big;           // primitives and pieces the cells had no room for
   int32_t big_count, big_room;
+  int32_t* piece_head;    // per cell, the first of its pieces' links, -1 for none
+  int32_t* piece_link;    // pairs (primitive, next link) in the rest of the work area
+  int32_t piece_links, piece_room;
   int32_t epoch;
+  int64_t visited;  // cell and list entries looked at
 };
 
 // False (grid unusable) when the work area is too small.

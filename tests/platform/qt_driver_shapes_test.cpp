@@ -1,8 +1,11 @@
 // The polyline and ellipse entries of the Qt driver, offscreen, by pixel
 // probes: marker shapes, fill against outline, dash patterns, pen widths,
 // the end pixel of a segment, the band, the invisible kind, the ellipse limit.
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "tests/platform/qt_driver_fixture.h"
 
@@ -249,4 +252,55 @@ TEST(QtDriverShapes, PointsOnThePixelOfTheOneBeforeChangeNothing) {
       draw(&two, {{70, 70}, {70.3, 70.2}}, bits);
       EXPECT_EQ(one.ink(), two.ink());
     }
+}
+
+namespace {
+
+// A filled polygon as Qt draws it from the driver's pen and brush: the
+// reference for the rectangles the driver fills in one call.
+QImage polygon_reference(const std::vector<std::pair<int, int>>& pts, QRgb colour) {
+  QImage image(120, 120, QImage::Format_RGB32);
+  image.fill(qt_probe::kWhite);
+  QPainter p(&image);
+  QPen pen{QColor(colour)};
+  pen.setWidth(1);
+  pen.setCapStyle(Qt::FlatCap);
+  pen.setJoinStyle(Qt::MiterJoin);
+  p.setPen(pen);
+  p.setBrush(QColor(colour));
+  QPolygon poly;
+  for (auto [x, y] : pts) poly.append(QPoint(x, y));
+  p.drawPolygon(poly, Qt::OddEvenFill);
+  p.end();
+  return image;
+}
+
+}  // namespace
+
+// Axis-parallel rectangles in either winding, from any corner, closed or
+// not, thin down to one pixel: the one-call fill covers the very pixels of
+// the polygon with its outline; a quadrilateral that is no rectangle still
+// goes the polygon's way.
+TEST(QtDriverShapes, RectangleFillsMatchThePolygon) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> pos(5, 110), size(0, 6), coin(0, 1), turn(0, 3);
+  for (int k = 0; k < 400; ++k) {
+    const int x0 = pos(rng), y0 = pos(rng);
+    const int x1 = std::min(115, x0 + (coin(rng) ? size(rng) : 3 * size(rng)));
+    const int y1 = std::min(115, y0 + (coin(rng) ? size(rng) : 3 * size(rng)));
+    std::vector<std::pair<int, int>> corners = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+    if (coin(rng)) std::reverse(corners.begin(), corners.end());
+    std::rotate(corners.begin(), corners.begin() + turn(rng), corners.end());
+    if (k % 5 == 4) corners[2].first += 2;  // no rectangle
+    if (coin(rng)) corners.push_back(corners[0]);
+    Canvas c(120, 120);
+    std::vector<double> xs, ys;
+    for (auto [x, y] : corners) xs.push_back(x + 0.25), ys.push_back(y + 0.5);  // coordinates truncate
+    StyleSpec s{kStyleBitFill, 30, 90, 200};
+    c.drv->draw_polyline(xs.data(), ys.data(), int32_t(xs.size()), &s, &c.ctx);
+    c.finish();
+    const QImage want = polygon_reference(corners, qRgb(30, 90, 200));
+    ASSERT_EQ(c.image, want) << "rectangle " << k << " from (" << x0 << "," << y0 << ") to (" << x1 << "," << y1
+                             << ")";
+  }
 }

@@ -337,3 +337,109 @@ TEST(Scene, SplitRules) {
 }
 
 }  // namespace
+
+namespace {
+
+// Surfaces of (m - 1)^2 quads over -3..3, two triangles each, seen from
+// above at an angle; `height` gives each one's z.
+template <class Height>
+void surface(Scene* s, int m, int32_t first_word, Height height) {
+  const double az = -0.65, el = 0.52;
+  const double ca = std::cos(az), sa = std::sin(az), ce = std::cos(el), se = std::sin(el);
+  auto project = [&](double x, double y, double z, float* p) {
+    const double xe = ca * x - sa * y, ye = sa * x + ca * y;
+    p[0] = float(400 + 100 * xe), p[1] = float(300 - 80 * (ce * z - se * ye)), p[2] = float(-(se * z + ce * ye));
+  };
+  for (int i = 0; i + 1 < m; ++i)
+    for (int j = 0; j + 1 < m; ++j) {
+      float q[4][3];
+      const int di[4] = {0, 0, 1, 1}, dj[4] = {0, 1, 1, 0};
+      for (int k = 0; k < 4; ++k) {
+        const double x = -3 + 6.0 * (j + dj[k]) / (m - 1), y = -3 + 6.0 * (i + di[k]) / (m - 1);
+        project(x, y, height(x, y), q[k]);
+      }
+      const int32_t w = first_word + i * m + j;
+      tri(s, w, q[0][0], q[0][1], q[0][2], q[1][0], q[1][1], q[1][2], q[2][0], q[2][1], q[2][2], 3);
+      tri(s, w, q[0][0], q[0][1], q[0][2], q[2][0], q[2][1], q[2][2], q[3][0], q[3][1], q[3][2], 6);
+    }
+}
+
+// Hills and a tilted plane through them: the plane cuts the hills along
+// lines whose length grows with m, so the splits do too.
+void crossing_surfaces(Scene* s, int m) {
+  surface(s, m, 0, [](double x, double y) {
+    return 2 * std::exp(-x * x - y * y) - std::exp(-(x - 1.5) * (x - 1.5) - y * y);
+  });
+  surface(s, m, 100000, [](double x, double) { return 0.3 * x; });
+}
+
+// The work area the interpreter gives the walk: as large as the scene's block.
+SceneStats render_with_program_room(Block* b, Log* log) {
+  std::vector<double> work(size_t(b->s->capacity) * kSceneBytesPerPrim / 8 + 8);
+  SceneStats st{};
+  scene_render(b->s, Log::point, Log::segment, Log::facet, log, &st, true, work.data(), int64_t(work.size()) * 8);
+  return st;
+}
+
+}  // namespace
+
+// Splits must not cost a pass over the whole order each: the entries the
+// walk re-sorts, re-indexes and looks up in its grid stay in proportion to
+// the primitives while the splits grow with the surfaces' size.
+TEST(Scene, SplittingWorkGrowsWithThePrimitives) {
+  double per_prim[2];
+  int32_t splits[2];
+  const int sizes[2] = {16, 64};
+  for (int k = 0; k < 2; ++k) {
+    const int m = sizes[k];
+    Block b(4 * 2 * (m - 1) * (m - 1) + 64);
+    crossing_surfaces(b.s, m);
+    const int32_t n = b.s->count;
+    Log log;
+    const SceneStats st = render_with_program_room(&b, &log);
+    EXPECT_FALSE(st.budget_hit);
+    EXPECT_EQ(int32_t(log.d.size()), b.s->count);
+    splits[k] = st.splits;
+    per_prim[k] = double(st.visited) / n;
+  }
+  EXPECT_GT(splits[1], 3 * splits[0]);  // the work to be kept in proportion
+  EXPECT_LT(per_prim[1], 1.5 * per_prim[0]) << per_prim[0] << " then " << per_prim[1];
+}
+
+// The walk that re-sorts from the first changed entry after a split draws
+// what the plain walk draws, which re-sorts the whole order.
+TEST(Scene, CrossingSurfacesDrawAsThePlainWalkDraws) {
+  for (int m : {6, 11}) {
+    Block b(4 * 2 * (m - 1) * (m - 1) + 64);
+    crossing_surfaces(b.s, m);
+    std::vector<double> copy = b.mem, copy2 = b.mem;
+    Log grid, plain, blocks;
+    SceneStats sg = render_with_program_room(&b, &grid), sp{}, sb{};
+    scene_render(reinterpret_cast<Scene*>(copy.data()), Log::point, Log::segment, Log::facet, &plain, &sp, false);
+    scene_render(reinterpret_cast<Scene*>(copy2.data()), Log::point, Log::segment, Log::facet, &blocks, &sb, true);
+    EXPECT_GT(sg.splits, 0) << m;
+    EXPECT_EQ(seq(grid), seq(plain)) << m;
+    EXPECT_EQ(seq(blocks), seq(plain)) << m;
+  }
+}
+
+// Terraces: every cliff between two steps is a row of tall slivers over many
+// grid cells, as many as the grid has columns. They go into the cells they
+// cover rather than into the list every primitive is checked against, so
+// the entries looked at per primitive stay steady as the grid grows finer.
+TEST(Scene, SliversOfCliffsStayInTheirCells) {
+  double per_prim[2];
+  const int sizes[2] = {24, 96};
+  for (int k = 0; k < 2; ++k) {
+    const int m = sizes[k];
+    Block b(2 * 2 * (m - 1) * (m - 1) + 64);
+    surface(b.s, m, 0, [](double x, double y) { return 0.6 * std::floor(2 * x) + 0.1 * y; });
+    const int32_t n = b.s->count;
+    Log log;
+    const SceneStats st = render_with_program_room(&b, &log);
+    EXPECT_FALSE(st.budget_hit);
+    EXPECT_EQ(int32_t(log.d.size()), b.s->count);
+    per_prim[k] = double(st.visited) / n;
+  }
+  EXPECT_LT(per_prim[1], 1.5 * per_prim[0]) << per_prim[0] << " then " << per_prim[1];
+}
