@@ -33,7 +33,6 @@ constexpr char kHeaderPrefix[] = "%TN xdata \"";
 constexpr size_t kHeaderPrefixBytes = sizeof kHeaderPrefix - 1;
 constexpr int32_t kWrittenRoom = 1 << 17;  // for a value written back with its type
 constexpr int32_t kNoLink = -1;
-constexpr int32_t kOneConstantBytes = 4096;
 char g_sink[1 << 12];
 uint32_t g_sink_len = 0;
 
@@ -152,11 +151,6 @@ void round_trip(RuntimeBlock* b, const char* text, int32_t size, const std::u16s
     stk_drop(c);
     return;
   }
-  // A char row whose source text runs past some 4 KB reads back as
-  // kExpressionTooLarge: the literal reader's room for one constant is
-  // smaller than what the writer writes in one piece. Left out here, so
-  // that the rest stays judged, until one of the two gives way.
-  if (length > kOneConstantBytes) return;
   for (char& ch : type) ch = ch == '"' ? '\'' : line_end(ch) ? ' ' : ch;
   std::string type_back;
   require(xdata_parse_header(b, kCodeXdatatype, written.data(), length) == kOk);

@@ -70,6 +70,7 @@ namespace {
 
 constexpr int32_t kStepRoom = 50;      // characters every step needs in a buffer
 constexpr int32_t kCharRowRoom = 10;   // more inside a quoted row
+constexpr int64_t kCharPieceChars = 1024;  // characters of one quoted piece
 constexpr int32_t kLongLine = 60;      // a row breaks after this many characters
 constexpr int32_t kMinRun = 5;         // equal values (and zeros) of any class
 constexpr int32_t kMinFloatRun = 3;    // equal doubles or singles other than 1
@@ -350,18 +351,23 @@ int dump_array(DumpOut& out, const ArraySource& s, int digits) {
   if (s.is_char) {
     TN_TRY(out.room(kCharRowRoom));
     if (s.rows == 0 || (s.rows == 1 && s.columns == 0)) return out.put("''");
-    if (s.rows > 1) TN_TRY(out.put('['));
+    // A long row goes out as quoted pieces side by side: a reader takes one
+    // quoted literal at a time into a room of its own, which one quote
+    // around the whole row could overflow.
+    const bool bracket = s.rows > 1 || s.columns > kCharPieceChars;
+    if (bracket) TN_TRY(out.put('['));
     const auto* chars = static_cast<const uint8_t*>(s.re);
     for (int64_t r = 0; r < s.rows; ++r) {
       if (r) TN_TRY(out.newline());
       TN_TRY(out.put('\''));
       for (int64_t c = 0; c < s.columns; ++c) {
         TN_TRY(out.room(kCharRowRoom));
+        if (c > 0 && c % kCharPieceChars == 0) TN_TRY(out.put("' '"));
         TN_TRY(dump_char(out, tn::load<uint16_t>(chars + 2 * (r * s.columns + c))));
       }
       TN_TRY(out.put('\''));
     }
-    return s.rows > 1 ? out.put(']') : kOk;
+    return bracket ? out.put(']') : kOk;
   }
   // Class wrappers: a 1 x 1 value carries its class in its literal instead.
   // A complex value whose imaginary parts are all zero stays complex only

@@ -68,7 +68,7 @@ struct DataText : ::testing::Test {
   // The top item's exact source text (kept on the stack): equal texts mean
   // equal values of equal classes, to the bit.
   std::string source_of_top() {
-    std::vector<uint16_t> text(1 << 15);
+    std::vector<uint16_t> text(1 << 18);
     int32_t n = 0;
     EXPECT_EQ(value_dump_source_keep(c, text.data(), int32_t(text.size()), &n, -1, nullptr, -1, kDumpDigitsExact),
               kOk);
@@ -116,6 +116,30 @@ TEST_F(DataText, WrittenThenReadBackInModeTwoWithALinkLine) {
     EXPECT_EQ(read_type(text), "matrix");
     ASSERT_EQ(xdata_parse_header(b, kCodeXdata, text.data(), int32_t(text.size())), kOk) << text;
     EXPECT_EQ(source_of_top(), want) << text;
+    stk_drop(c);
+    EXPECT_TRUE(stack_clean());
+  }
+}
+
+// Char rows longer than one literal may hold are written as pieces side by
+// side, and read back whole (one quoted row of 10,000 characters was
+// written, then refused as too large when read).
+TEST_F(DataText, LongCharRowsReadBackWhole) {
+  const char* const values[] = {"repmat('ab''c', 1, 2500)", "[repmat('x', 1, 3000); repmat('y', 1, 3000)]",
+                                "repmat('z', 1, 1024)", "repmat('z', 1, 1025)"};
+  std::vector<char> buf(1 << 20);
+  for (const char* v : values) {
+    SCOPED_TRACE(v);
+    ASSERT_EQ(run(std::string("x_ = ") + v + ";"), kOk) << host.take_output();
+    push_var("x_");
+    const std::string want = source_of_top();
+    int32_t length = 0;
+    ASSERT_EQ(xdata_write_data(b, true, buf.data(), int32_t(buf.size()), &length), kOk);
+    ASSERT_EQ(stk_push_cstr(c, -1, "text"), kOk);
+    ASSERT_EQ(xdata_write_type(b, buf.data(), int32_t(buf.size()), &length, 0, -1), kOk);
+    const std::string text(buf.data(), size_t(length));
+    ASSERT_EQ(xdata_parse_header(b, kCodeXdata, text.data(), int32_t(text.size())), kOk) << host.take_output();
+    EXPECT_EQ(source_of_top(), want);
     stk_drop(c);
     EXPECT_TRUE(stack_clean());
   }
