@@ -106,7 +106,8 @@ constexpr OperandRow kOperandRows[] = {
     {kOpOrElse, {kJump}, kStackShortCut},
     {kOpAndThen, {kJump}, kStackShortCut},
     {kOpCallUser, {kFunction, kCount, kResults}, kStackCall},
-    {kOpReserved313, {kAny, kAny, kAny}, kStackKeep},
+    // 313: where code holds it, a position whose line takes two words.
+    {kOpReserved313, {kSource, kAny, kAny}, kStackKeep},
     {kOpCallNamed, {kResults}, kStackNamedCall},
     {kOpRetFunction, {}, kStackEnd},
     {kOpHalt, {}, kStackEnd},
@@ -315,9 +316,12 @@ bool CodeVerifier::function(int32_t id, bool mark_pass) {
   if (mark_pass && insn_starts_) {
     for (int64_t at = fn.from; at < fn.reach; at += insn_length(code_ + at)) mark(insn_starts_, at);
   }
+  // Operands in the first pass; jump targets, which need every start, with
+  // the stack heights in the second.
+  if (!mark_pass) return stack_heights(fn);
   for (int64_t at = fn.from; at < fn.reach; at += insn_length(code_ + at))
     if (!operands(at, fn, mark_pass)) return false;
-  return mark_pass || stack_heights(fn);
+  return true;
 }
 
 // The fewest items above the frame that each instruction can meet, from 0
@@ -348,14 +352,17 @@ bool CodeVerifier::stack_heights(const Span& fn) const {
       const uint16_t* insn = code_ + at;
       const int64_t len = insn_length(insn);
       const int64_t have = h[at - fn.from];
+      const int origin = *insn < kFirstLibraryOpcode ? jump_origin_words(*insn) : 0;
+      const bool jumps = origin != 0 && !(*insn == kOpTryHandler && insn[1] == 0);
+      const int64_t target = jumps ? at + origin + int16_t(insn[1]) : 0;
+      // Every jump lands on a start, reached from the entry or not: a stored
+      // position may resume anywhere.
+      if (pass == 0 && jumps && !jump_target(target, fn, false)) return false;
       if (have != kUnseen) {
         const Change c = stack_change(insn);
         if (have < c.need) return false;
         if (!ends_flow(*insn) && !lower(at, at + len, have + c.next)) return false;
-        const int origin = *insn < kFirstLibraryOpcode ? jump_origin_words(*insn) : 0;
-        if (origin != 0 && !(*insn == kOpTryHandler && insn[1] == 0) &&
-            !lower(at, at + origin + int16_t(insn[1]), c.jump_absolute ? c.jump : have + c.jump))
-          return false;
+        if (jumps && !lower(at, target, c.jump_absolute ? c.jump : have + c.jump)) return false;
       }
       at += len;
     }
