@@ -127,16 +127,18 @@ TEST(DamagedImage, SemaphoreTableWordsAreChecked) {
   }
 }
 
-// Every word of the engine header set to values around its own and to the
-// extremes: each image loads and runs, or is refused.
-TEST(DamagedImage, EveryEngineHeaderWordLoadsSafelyOrIsRefused) {
+// Every word of the image's header and of the engine's set to values around
+// its own and to the extremes: each image loads and runs, or is refused.
+TEST(DamagedImage, EveryHeaderWordLoadsSafelyOrIsRefused) {
   const Sections image = build_image();
-  for (uint32_t at = 0; at < kImageHeaderBytes; at += 4) {
-    const uint32_t was = engine_word(image, at);
-    for (uint32_t v : {0u, 1u, 0xffffffffu, 0x7fffffffu, 0x80000000u, was + 1, was - 1, was * 2 + 8}) {
-      Sections bad = image;
-      set_engine_word(&bad, at, v);
-      load_and_run(bad);
+  for (const size_t request : {size_t(kReqHeader), size_t(kReqEngineHeader)}) {
+    for (uint32_t at = 0; at + 4 <= image[request].size(); at += 4) {
+      const uint32_t was = tn::get_le32(image[request].data() + at);
+      for (uint32_t v : {0u, 1u, 0xffffffffu, 0x7fffffffu, 0x80000000u, was + 1, was - 1, was * 2 + 8}) {
+        Sections bad = image;
+        tn::put_le32(bad[request].data() + at, v);
+        load_and_run(bad);
+      }
     }
   }
 }
