@@ -10,6 +10,7 @@
 
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
+#include "engine/core/interp_dispatch.h"
 #include "engine/core/opcodes.h"
 
 namespace {
@@ -236,16 +237,26 @@ int64_t length_within(const uint16_t* insn, const uint16_t* end) {
   return insn_length(insn);
 }
 
+// A built-in row's call: the row exists and takes the counts, as the
+// compiler emits it (a statement's call asks for -1 results). The built-in
+// trusts them: it takes its arguments and leaves that many results.
+bool library_call_counts(EngineContext* c, int32_t k, uint16_t in_word, uint16_t out_word) {
+  LibRow r{};
+  if (lib_row_lookup(c, k, &r) != kOk) return false;
+  const int nargin = int16_t(in_word), nargout = int16_t(out_word);
+  const BuiltinEntry* row = r.row;
+  const bool in_ok = nargin >= row->min_in && ((row->max_in & kArgsAny) || nargin <= row->max_in);
+  const bool out_ok = nargout == -1 || (nargout >= row->min_out && ((row->max_out & kArgsAny) || nargout <= row->max_out));
+  return in_ok && out_ok;
+}
+
 }  // namespace
 
 CodeVerifier::CodeVerifier(EngineContext* c, uint64_t* scratch, int64_t scratch_words)
     : c_(c),
       code_(code_words(c)),
       table_end_(int64_t(c->fn_capacity) * kEntryCodeWords),
-      free_(c->code_free),
-      library_rows_(0) {
-  const LibraryTableRef* refs = table_refs(c);
-  for (int32_t t = 0; t < c->table_count; ++t) library_rows_ += refs[t].rows;
+      free_(c->code_free) {
   const int64_t words = free_ / 64 + 1;
   if (scratch && scratch_words >= 2 * words) {
     block_starts_ = scratch;
@@ -436,9 +447,7 @@ bool CodeVerifier::instruction_start(int64_t offset) const {
 bool CodeVerifier::operands(int64_t at, const Span& fn, bool mark_pass) const {
   const uint16_t* insn = code_ + at;
   const uint16_t op = *insn;
-  if (op >= kFirstLibraryOpcode) {
-    return op - kFirstLibraryOpcode < library_rows_ && int16_t(insn[1]) >= 0 && int16_t(insn[2]) >= -1;
-  }
+  if (op >= kFirstLibraryOpcode) return library_call_counts(c_, op - kFirstLibraryOpcode, insn[1], insn[2]);
   const OpcodeInfo& info = kOpcodeInfoTable[op];
   if (info.kind != kOperandWords) return true;  // constants and strings
   if (kRoles.intrinsic[op]) {

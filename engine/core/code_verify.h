@@ -48,7 +48,6 @@ class CodeVerifier {
   const uint16_t* code_;
   int64_t table_end_;  // first code word behind the function table
   int64_t free_;       // first free code word
-  int64_t library_rows_;
   uint64_t* block_starts_ = nullptr;  // null: no room, blocks are found by scanning the table
   uint64_t* insn_starts_ = nullptr;   // instruction starts that code can reach
   // Record starts of the names code can reach: a name operand is a negative

@@ -71,7 +71,7 @@ TEST(DamagedImage, StoreThatTakesAMissingItemIsRefused) {
   ASSERT_EQ(load_and_run(image), 0);
   const std::vector<uint8_t>& code = image[kReqCode];
   int changed = 0;
-  for (size_t k = 0; k + 3 < code.size(); k += 2) {
+  for (size_t k = 0; k + 5 < code.size(); k += 2) {
     const uint16_t op = uint16_t(code[k] | code[k + 1] << 8), next = uint16_t(code[k + 4] | code[k + 5] << 8);
     if (op != kOpLoadLocal || next != kOpRetFunction) continue;
     Sections bad = image;
