@@ -41,7 +41,7 @@ enum Stack : uint8_t {
   kStackCall,       // takes the nargin operand's items, gives the nargout operand's (a statement: 1)
   kStackNamedCall,  // takes the function and the list, gives the nargout operand's
   kStackIndex,      // takes the subscripts pushed (not the ":" the mask marks), keeps the value
-  kStackIndexStore, // takes the subscripts pushed and the reference, keeps the value's place
+  kStackIndexStore, // takes the subscripts pushed, the reference and the value stored
   kStackSubscripts, // takes n subscripts, keeps the reference below them
   kStackIndexWord,  // reads the value `depth` items down, pushes one
   kStackDup,        // reads a items, pushes n of them again
@@ -52,7 +52,7 @@ enum Stack : uint8_t {
   kStackShortCut,   // takes a condition that the jump keeps as the result
   kStackLoop,       // reads the loop state: pushes the next element, or jumps out keeping the state
   kStackTry,        // a handler resumes with the kept items
-  kStackRefStore,   // takes the value and the reference
+  kStackRefStore,   // takes the value stored and the reference
   kStackEnd,        // ends the flow
 };
 
@@ -206,7 +206,7 @@ Change stack_change(const uint16_t* insn) {
     case kStackIndexStore: {
       const int pushed = word(1) - __builtin_popcount(uint32_t(insn[2]));
       c.need = pushed + 2;
-      c.next = -(pushed + 1);
+      c.next = -c.need;
       return c;
     }
     case kStackSubscripts: c.need = word(1) + 1; c.next = -word(1); return c;
@@ -219,7 +219,7 @@ Change stack_change(const uint16_t* insn) {
     case kStackShortCut: c.need = 1; c.next = -1; c.jump = 0; return c;
     case kStackLoop: c.need = 1; c.next = 1; c.jump = 0; return c;
     case kStackTry: c.jump = word(2); c.jump_absolute = true; return c;
-    case kStackRefStore: c.need = 2; c.next = -1; return c;
+    case kStackRefStore: c.need = 2; c.next = -2; return c;
   }
   return c;
 }
