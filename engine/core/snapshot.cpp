@@ -10,6 +10,8 @@
 
 #include "engine/core/call_cache.h"
 #include "engine/core/checked.h"
+#include "engine/core/code_position.h"
+#include "engine/core/code_verify.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
 #include "engine/core/stack_ops.h"
@@ -29,6 +31,7 @@ constexpr uint32_t kLibraryIndexMask = 0x3fffffffu;
 constexpr uint16_t kUseListDeleted = 0xffff;
 constexpr int kFnCapacityDivisor = 256;  // new code words per table entry on growth
 constexpr int64_t kTaskRecordHeapWords = kTaskRecordBytes / 8;
+constexpr int64_t kStaticTaskEnd = 2;  // bytes: the task end of the static code, where a task's first call returns
 
 // Data words of a descriptor read from an image: the product of two hostile
 // 32-bit sizes is capped, far above any real data top, so sums cannot wrap.
@@ -98,15 +101,43 @@ struct Loaded {
   int32_t frame;
   CodePosition pos;
   int32_t task_current, task_first;
+  int32_t sem_index, sem_capacity;
 };
 
 class ImageCheck {
  public:
-  ImageCheck(EngineContext* c, const Loaded& l) : c_(c), l_(l), heap_(heap_words(c)) {}
+  ImageCheck(EngineContext* c, const Loaded& l, uint64_t* scratch, int64_t scratch_words)
+      : c_(c), l_(l), heap_(heap_words(c)), code_(c, scratch, scratch_words) {}
 
-  bool all() { return heap_chain() && symbols() && functions() && frames() && position() && tasks(); }
+  bool all() {
+    return heap_chain() && symbols() && functions() && code_.verify_area() && semaphores() &&
+           frames(main_stacks()) && code_position(l_.pos.kind, l_.pos.offset, main_stacks()) && tasks();
+  }
 
- private:
+  // The stacks of one context (the main one or a task's) as frames() walks them.
+  struct Stacks {
+    const uint32_t* desc;
+    int64_t desc_top, data_top;
+    int32_t frame;
+    bool task;  // a task's stacks end at a first frame instead of a base frame
+  };
+  Stacks main_stacks() const { return {desc_words(c_), l_.desc_top, l_.data_top, l_.frame, false}; }
+
+  // A stored position that code resumes at: an instruction start of verified
+  // code, or a place inside its area for code run from the stacks or the heap
+  // (code that eval and function values carry, checked where they run).
+  bool code_position(int64_t kind, int64_t offset, const Stacks& s) const {
+    if (kind == kAreaNone) return true;
+    if (offset % 2 != 0) return false;
+    switch (kind) {
+      case kAreaCode: return code_.instruction_start(offset / 2);
+      case kAreaDataStack: return offset < s.data_top * 8;
+      case kAreaHeap: return offset < l_.heap_words * 8;
+      case kAreaStatic: return offset == kStaticHaltOffset || offset == kStaticTaskEnd;
+      default: return false;
+    }
+  }
+
   // Headers use their low 32 bits only; anything above marks a damaged image.
   bool heap_chain() const {
     bool clean = true;
@@ -202,38 +233,43 @@ class ImageCheck {
   }
 
   // Sums the data words of the items whose descriptors lie in [from, to).
-  bool items(int64_t from, int64_t to, int64_t* sum) const {
+  static bool items(const uint32_t* d, int64_t from, int64_t to, int64_t* sum) {
     if (from > to || (to - from) % kDescWords != 0) return false;
-    const uint32_t* d = desc_words(c_);
     for (int64_t k = from; k < to; k += kDescWords) *sum += data_words64(d[k], d[k + 1], d[k + 2]);
     return true;
   }
 
   // From the current frame down to the base frame at word 0: every frame's
   // fixed part fits below the frame above it, its locals are value blocks,
-  // and the items between frames account for the whole data stack.
-  bool frames() const {
+  // the positions it resumes at are sound, and the items between frames
+  // account for the whole data stack.
+  bool frames(const Stacks& s) const {
     int64_t data = 0;
-    if (l_.frame == -1) return items(0, l_.desc_top, &data) && data == l_.data_top;
-    int64_t index = l_.frame;
-    int64_t upper = l_.desc_top;
+    if (s.frame == -1) return items(s.desc, 0, s.desc_top, &data) && data == s.data_top;
+    int64_t index = s.frame;
+    int64_t upper = s.desc_top;
     for (;;) {
       if (index < 0 || index + kFrameFixedWords > upper) return false;
-      const uint32_t* w = desc_words(c_) + index;
+      const uint32_t* w = s.desc + index;
       const int32_t locals = int32_t(w[kFwLocals]);
       const int32_t named = int32_t(w[kFwFrameNames]);
       if (locals < 0 || named < 0 || (named >= 1 && locals > named)) return false;
       const int64_t fixed = frame_fixed_words(w);
       if (fixed > upper - index) return false;
-      if (!name_table(int32_t(w[kFwNameTable]), locals)) return false;
+      if (!name_table(int32_t(w[kFwNameTable]), locals, s)) return false;
       for (int32_t k = 0; k < locals; ++k) {
         const int32_t slot = int32_t(w[kFrameFixedWords + k]);
         if (slot != -1 && (!value_block(slot) || !lent_block(slot))) return false;
       }
-      if (!items(index + fixed, upper, &data) || data > l_.data_top) return false;
-      if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index == 0 && data == l_.data_top;
+      if (!items(s.desc, index + fixed, upper, &data) || data > s.data_top) return false;
+      if (!code_position(int32_t(w[kFwCatchKind]), w[kFwCatchOffset], s) ||
+          !code_position(int32_t(w[kFwSuspendKind]), w[kFwSuspendOffset], s))
+        return false;
+      if (int32_t(w[kFwCallerKind]) == kAreaBaseFrame) return index == 0 && data == s.data_top;
+      if (!code_position(int32_t(w[kFwCallerKind]), w[kFwCallerOffset], s)) return false;
       const int64_t prev = index - int32_t(w[kFwPrevDistance]);
       if (prev >= index) return false;
+      if (prev == -1 && s.task) return items(s.desc, 0, index, &data) && data == s.data_top;
       upper = index;
       index = prev;
     }
@@ -241,23 +277,22 @@ class ImageCheck {
 
   // A local-name table outside the frame must lie in the code area or on
   // the data stack with room for every local's 32-byte name.
-  bool name_table(int32_t where, int32_t locals) const {
+  bool name_table(int32_t where, int32_t locals, const Stacks& s) const {
     const int64_t bytes = int64_t(kFrameNameBytes) * locals;
     if (where > 0) return int64_t(where) * 2 + bytes <= int64_t(c_->code_size) * 2;
-    if (where < -1) return -int64_t(where) + bytes <= l_.data_top * 8;
+    if (where < -1) return -int64_t(where) + bytes <= s.data_top * 8;
     return true;
   }
 
-  bool position() const {
-    const int64_t off = l_.pos.offset;
-    switch (l_.pos.kind) {
-      case kAreaNone: return true;
-      case kAreaCode:
-        return off >= int64_t(c_->fn_capacity) * kEntryCodeWords * 2 && off < int64_t(c_->code_free) * 2;
-      case kAreaDataStack: return off < l_.data_top * 8;
-      case kAreaHeap: return off < l_.heap_words * 8;
-      default: return false;  // static code lies outside the image's reach
-    }
+  // The semaphore table: none (index 0 or -1), or an in-use heap block that
+  // holds its head word and every entry its capacity counts.
+  static constexpr int64_t kSemHeadWords = 1;
+  bool semaphores() const {
+    const int64_t index = l_.sem_index;
+    if (index == 0 || index == -1) return true;
+    const int64_t capacity = l_.sem_capacity;
+    if (!heap_is_used_block(heap_, l_.heap_words, index) || capacity < 1) return false;
+    return kSemHeadWords + capacity <= heap_header_size(heap_header(heap_, index - 1));
   }
 
   // Tasks run from records in heap blocks; the list must name in-use blocks
@@ -274,15 +309,18 @@ class ImageCheck {
     return true;
   }
 
+ private:
   EngineContext* c_;
   const Loaded& l_;
   const uint64_t* heap_;
+  CodeVerifier code_;
 };
 
 // Task records keep their stacks and clock state as offsets in the writer's
 // layout; they are moved by the distance between the writer's and this
-// block's place of the record, and must then lie inside the record's block.
-bool relocate_tasks(EngineContext* c) {
+// block's place of the record, and must then lie inside the record's block;
+// the stacks and the position they hold pass the checks the main ones do.
+bool relocate_tasks(EngineContext* c, const ImageCheck& check) {
   uint64_t* heap = heap_words(c);
   for (int32_t index = c->task_first; index != 0;) {
     uint32_t r[kMainTaskWords];
@@ -302,6 +340,10 @@ bool relocate_tasks(EngineContext* c) {
     if (r[kTaskDescTop] > r[kTaskDescCapacity] || r[kTaskDataTop] > r[kTaskDataCapacity]) return false;
     const int32_t frame = int32_t(r[kTaskFrame]);
     if (frame < -1 || frame >= int32_t(r[kTaskDescTop])) return false;
+    const ImageCheck::Stacks stacks{reinterpret_cast<const uint32_t*>(ctx_bytes(c) + desc), r[kTaskDescTop],
+                                    r[kTaskDataTop], frame, true};
+    if (!check.frames(stacks) || !check.code_position(int32_t(r[kTaskPosKind]), r[kTaskPosOffset], stacks))
+      return false;
     r[kTaskClockState] = uint32_t(clock);
     r[kTaskDescBase] = uint32_t(desc);
     r[kTaskDataBase] = uint32_t(data);
@@ -372,6 +414,8 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
                        tn::get_le32(h + kImgPosOffset)};
   l.task_current = int32_t(tn::get_le32(h + kImgTaskCurrent));
   l.task_first = int32_t(tn::get_le32(h + kImgTaskFirst));
+  l.sem_index = int32_t(tn::get_le32(h + kImgSemWord0));
+  l.sem_capacity = int32_t(tn::get_le32(h + kImgSemWord1));
 
   if (c->task_current != 0) return kInitError;  // only a fresh context takes an image
   if (l.desc_top > int64_t(c->desc_capacity)) return kStackOverflow;
@@ -413,12 +457,16 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
   c->code_free = uint32_t(capacity * kEntryCodeWords + l.code_words);
   c->sym_extent = -int32_t(l.symbol_bytes);
 
-  if (!ImageCheck(c, l).all()) return fail_load(c, capacity_before, kInitError);
+  // The verifier's marks go to the free part of the data stack, the largest
+  // free room at hand before the heap is used.
+  uint64_t* scratch = data_words(c) + l.data_top;
+  ImageCheck check(c, l, scratch, int64_t(c->data_capacity) - l.data_top);
+  if (!check.all()) return fail_load(c, capacity_before, kInitError);
 
   // The tasks' records are rewritten only when everything else passed, so a
   // refusal here still leaves only the loaded areas to be emptied.
   c->task_first = l.task_first;
-  if (l.task_first != 0 && !relocate_tasks(c)) {
+  if (l.task_first != 0 && !relocate_tasks(c, check)) {
     c->task_first = 0;
     return fail_load(c, capacity_before, kInitError);
   }
@@ -443,8 +491,8 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
   c->task_current = l.task_current;
   c->task_next_id = int32_t(tn::get_le32(h + kImgTaskNextId));
   c->task_word = int32_t(tn::get_le32(h + kImgTaskWord));
-  c->sem_table[0] = int32_t(tn::get_le32(h + kImgSemWord0));
-  c->sem_table[1] = int32_t(tn::get_le32(h + kImgSemWord1));
+  c->sem_table[0] = l.sem_index;
+  c->sem_table[1] = l.sem_capacity;
   c->disp_word1 = int32_t(tn::get_le32(h + kImgDispWord1));
   std::memcpy(c->disp_text, h + kImgDispText, 3);
   c->disp_text[3] = 0;

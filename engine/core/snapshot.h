@@ -48,6 +48,7 @@ enum TaskRecordWord : int {
   kTaskDataCapacity = 5,
   kTaskDataTop = 6,
   kTaskPosKind = 11,
+  kTaskPosOffset = 13,
   kTaskNext = 25,
   // How far past its time slice the context runs before the scheduler is
   // asked again (a float, seconds; 0 at every switch). Asked at the slice's

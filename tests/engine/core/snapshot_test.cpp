@@ -10,6 +10,7 @@
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
+#include "engine/core/opcodes.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/symbols.h"
@@ -66,7 +67,10 @@ Populated populate(EngineContext* c, bool with_frame = true) {
   f.max_in = 2;
   f.max_out = 1;
   f.names = {"x", "y"};
+  // Code that verifies: the positions below are instruction starts in it.
+  f.code = {kOpNop, kOpNop, kOpNop, kOpNop, kOpRetFunction};
   p.code_f = place_function(c, f);
+  const uint32_t code_start = p.code_f + uint32_t(code_header_words(function_header(c, p.code_f)));
   const uint32_t uses = c->code_free;
   code_words(c)[uses] = 2;
   code_words(c)[uses + 1] = kLib;
@@ -84,13 +88,13 @@ Populated populate(EngineContext* c, bool with_frame = true) {
   if (!with_frame) return p;
   EXPECT_EQ(stk_push_real(c, 1.5), kOk);
   EXPECT_EQ(stk_push_cstr(c, -1, "argument"), kOk);
-  const CodePosition caller{kAreaCode, 0, p.code_f * 2 + 12};
+  const CodePosition caller{kAreaCode, 0, (code_start + 1) * 2};
   EXPECT_EQ(frame_push(c, &caller, function_header(c, p.code_f), kFnF, 0, 1, 2, 0, 0, 0), kOk);
   double* re = nullptr;
   EXPECT_EQ(stk_push_matrix(c, 2, 3, &re, nullptr), kOk);
   for (int i = 0; i < 6; ++i) re[i] = i * 0.5;
   EXPECT_EQ(stk_push_cstr(c, -1, "result"), kOk);
-  c->pos = CodePosition{kAreaCode, 1, p.code_f * 2 + 20};
+  c->pos = CodePosition{kAreaCode, 1, (code_start + 3) * 2};
   c->disp_flag = 0;
   c->disp_word1 = 9;
   return p;
