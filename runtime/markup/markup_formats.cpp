@@ -12,6 +12,7 @@ int markup_null_run(const char* text, int32_t length, MarkupOut* out, const void
 int markup_table_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data);
 int markup_rtf_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data);
 int markup_rtf_run(const char* text, int32_t length, MarkupOut* out, const void* data);
+int markup_table_run(const char* text, int32_t length, MarkupOut* out, const void* data);
 int markup_wiki_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data);
 int markup_wiki_break(const char* line, int32_t pos, int32_t end, const void* data);
 int markup_rtf_break(const char* line, int32_t pos, int32_t end, const void* data);
@@ -32,22 +33,12 @@ const MarkupCharRow kLatexChars[] = {
     {'>', "$>$"},  {'{', "\\{"},              {'}', "\\}"},               {'$', "\\$"},
     {'%', "\\%"},  {'&', "\\&"},              {'_', "\\_"},               {0, nullptr}};
 
-// A link target inside \\href's first argument, which takes the other
+// A link target inside \href's first argument, which takes the other
 // characters as they stand: a '%' or '#' would end the line or the argument
 // and is escaped, a backslash doubled, and a brace, which could leave the
 // argument unbalanced, written as its URL escape.
 const MarkupCharRow kLatexTargetChars[] = {
     {'%', "\\%"}, {'#', "\\#"}, {'\\', "\\\\"}, {'{', "\\%7B"}, {'}', "\\%7D"}, {0, nullptr}};
-
-// A target or source written through a character table.
-int table_run(const char* text, int32_t length, MarkupOut* out, const void* data) {
-  for (int32_t k = 0; k < length;) {
-    int32_t used = 1;
-    if (!markup_table_char(out, text + k, length - k, &used, data)) return 1;
-    k += used;
-  }
-  return 0;
-}
 
 char g_date[kDateBytes] = __DATE__ " " __TIME__;
 char g_html_begin[160];
@@ -257,7 +248,7 @@ MarkupFormat html() {
   t[kMkImageSourceEnd] = "\" alt=\"";
   // Targets and sources pass the character table too: a '"' in one cannot
   // end the attribute.
-  f.run_writer = table_run;
+  f.run_writer = markup_table_run;
   f.run_data = kHtmlChars;
   return f;
 }
@@ -376,7 +367,7 @@ MarkupFormat latex() {
   t[kMkLinkBegin] = "\\href{";
   t[kMkLinkEnd] = "}";
   t[kMkLinkTargetEnd] = "}{";
-  f.run_writer = table_run;
+  f.run_writer = markup_table_run;
   f.run_data = kLatexTargetChars;
   return f;
 }

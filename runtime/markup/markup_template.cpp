@@ -413,13 +413,27 @@ int markup_rtf_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, 
   return put_rtf_unit(out, 0xD800 + (v >> 10)) && put_rtf_unit(out, 0xDC00 + (v & 0x3FF));
 }
 
-int markup_rtf_run(const char* text, int32_t length, MarkupOut* out, const void* data) {
+namespace {
+
+// A link target or image source written character by character through a
+// format's character writer.
+int run_through(MarkupCharFn write, const char* text, int32_t length, MarkupOut* out, const void* data) {
   for (int32_t k = 0; k < length;) {
     int32_t used = 1;
-    if (!markup_rtf_char(out, text + k, length - k, &used, data)) return 1;
+    if (!write(out, text + k, length - k, &used, data)) return 1;
     k += used;
   }
   return 0;
+}
+
+}  // namespace
+
+int markup_rtf_run(const char* text, int32_t length, MarkupOut* out, const void* data) {
+  return run_through(markup_rtf_char, text, length, out, data);
+}
+
+int markup_table_run(const char* text, int32_t length, MarkupOut* out, const void* data) {
+  return run_through(markup_table_char, text, length, out, data);
 }
 
 int markup_wiki_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void*) {
