@@ -5,6 +5,7 @@
 // dotted outline in its place.
 #pragma once
 
+#include <QBrush>
 #include <QFont>
 #include <QFontMetrics>
 #include <QLineF>
@@ -42,6 +43,16 @@ struct QtDriverTarget {
   QString text;           // scratch of the text entries, kept to avoid reallocating
   QList<QPoint> points;   // scratch of the polyline entry, kept to avoid reallocating
   QList<QLineF> lines;    // the same for separate segments
+  // The pen and fill brush the shape entries last built, for shape_style at
+  // shape_thick (thick lines on) and shape_pixels (points drawn one by one).
+  // A figure draws long runs in one style (10^6 cells or segments), and
+  // building a pen and a brush for each call was a large share of its time.
+  StyleSpec shape_style{};
+  int32_t shape_thick = -1;  // -1: nothing built yet
+  bool shape_pixels = false;
+  QPen shape_pen;
+  QBrush shape_brush;
+  int64_t shape_builds = 0;  // how often the pair was built, for the tests
 };
 
 // Prepares painter for drawing through a driver table with ctx: render hints,

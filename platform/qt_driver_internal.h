@@ -15,8 +15,8 @@ inline QtDriverTarget* qt_target(GraphicsDriverContext* ctx) {
 
 // Pen colour of a style: index 0 the style's own r, g, b; 1 to 7 the driver's colours.
 QColor qt_style_colour(const StyleSpec* style);
-// The pen for a style with the context's thick-lines flag.
-QPen qt_style_pen(const StyleSpec* style, const GraphicsDriverContext* ctx);
+// The pen for a style, with thick lines on or off.
+QPen qt_style_pen(const StyleSpec* style, bool thick_lines);
 // Whether a style fills closed shapes: fill bit without thick bit.
 inline bool qt_style_fills(const StyleSpec* style) {
   return (style->bits & kStyleBitsPen) == kStyleBitFill;

@@ -159,11 +159,12 @@ void draw_filled_polygon(QtDriverTarget* t, const double* x, const double* y, in
     t->painter->fillRect(QRect(a, b), colour);
     return;
   }
-  QPolygon poly;
-  poly.reserve(n);
+  QList<QPoint>& poly = t->points;
+  poly.clear();
   for (int32_t i = 0; i < n; ++i)
     if (point_is_finite(x[i], y[i])) poly.append(QPoint(device_coord(x[i]), device_coord(y[i])));
-  if (poly.size() > 0) t->painter->drawPolygon(poly, Qt::OddEvenFill);
+  if (poly.size() > 0) t->painter->drawPolygon(poly.constData(), int(poly.size()), Qt::OddEvenFill);
+  poly.clear();
 }
 
 // Segments with both ends beyond one side of the band are not drawn: the pen
@@ -219,8 +220,8 @@ QColor qt_style_colour(const StyleSpec* style) {
   return QColor(c.r, c.g, c.b);
 }
 
-QPen qt_style_pen(const StyleSpec* style, const GraphicsDriverContext* ctx) {
-  int width = pen_width(style->bits, ctx->thick_lines != 0);
+QPen qt_style_pen(const StyleSpec* style, bool thick_lines) {
+  int width = pen_width(style->bits, thick_lines);
   QPen pen(qt_style_colour(style));
   pen.setWidth(width);
   if (width == kThinPen) {
@@ -240,6 +241,23 @@ QPen qt_style_pen(const StyleSpec* style, const GraphicsDriverContext* ctx) {
   return pen;
 }
 
+// The target's pen and brush for style, built again only when the style,
+// the thick-lines setting or the pixel drawing differs from the last call's.
+static void shape_tools(QtDriverTarget* t, const StyleSpec* style, bool thick_lines, bool pixels) {
+  const StyleSpec& k = t->shape_style;
+  if (t->shape_thick == int32_t(thick_lines) && t->shape_pixels == pixels && k.bits == style->bits &&
+      k.r == style->r && k.g == style->g && k.b == style->b)
+    return;
+  t->shape_pen = qt_style_pen(style, thick_lines);
+  // Points drawn one by one take a plain solid pen; the dashes are in the points.
+  if (pixels) t->shape_pen.setStyle(Qt::SolidLine);
+  t->shape_brush = qt_style_fills(style) ? QBrush(qt_style_colour(style)) : QBrush(Qt::NoBrush);
+  t->shape_style = *style;
+  t->shape_thick = int32_t(thick_lines);
+  t->shape_pixels = pixels;
+  ++t->shape_builds;
+}
+
 void qt_draw_polyline(const double* x, const double* y, int32_t n, const StyleSpec* style,
                       GraphicsDriverContext* ctx) {
   QtDriverTarget* t = qt_target(ctx);
@@ -248,18 +266,19 @@ void qt_draw_polyline(const double* x, const double* y, int32_t n, const StyleSp
   if (kind == kStyleKindInvisible) return;
   QPainter* p = t->painter;
   bool fill = qt_style_fills(style);
-  QPen pen = qt_style_pen(style, ctx);
-  // Points drawn one by one take a plain solid pen; the dashes are in the
-  // points. They are device pixels only while the painter does not transform.
-  bool pixels = t->raster && pen.width() == kThinPen && p->transform().type() == QTransform::TxNone;
-  if (pixels) pen.setStyle(Qt::SolidLine);
+  const bool thick_lines = ctx->thick_lines != 0;
+  // Points are device pixels only while the painter does not transform.
+  bool pixels = t->raster && pen_width(style->bits, thick_lines) == kThinPen &&
+                p->transform().type() == QTransform::TxNone;
+  shape_tools(t, style, thick_lines, pixels);
+  const QPen& pen = t->shape_pen;
   p->setPen(pen);
-  p->setBrush(fill ? QBrush(qt_style_colour(style)) : QBrush(Qt::NoBrush));
+  p->setBrush(t->shape_brush);
   if (kind > kStyleKindInvisible)
     draw_markers(t, x, y, n, kind, fill, pixels);
   else if (fill)
     draw_filled_polygon(t, x, y, n, pixels && pen.style() == Qt::SolidLine && pen.dashPattern().isEmpty(),
-                        qt_style_colour(style));
+                        t->shape_brush.color());
   else
     draw_lines(t, x, y, n, kind, pixels);
   p->setBrush(Qt::NoBrush);
@@ -278,7 +297,7 @@ void qt_draw_ellipse(double x, double y, double rx, double ry, const StyleSpec* 
   if (b.right < reach.left() || b.left > reach.right() || b.bottom < reach.top() || b.top > reach.bottom())
     return;  // wholly off the device
   QPainter* p = t->painter;
-  p->setPen(qt_style_pen(style, ctx));
+  p->setPen(qt_style_pen(style, ctx->thick_lines != 0));
   p->setBrush(qt_style_fills(style) ? QBrush(qt_style_colour(style)) : QBrush(Qt::NoBrush));
   p->drawEllipse(stroked_ellipse_rect(b));
   p->setBrush(Qt::NoBrush);

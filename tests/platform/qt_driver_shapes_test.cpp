@@ -304,3 +304,48 @@ TEST(QtDriverShapes, RectangleFillsMatchThePolygon) {
                              << ")";
   }
 }
+
+// Calls in a row share the pen and brush built for the first of a style: one
+// build per change of style, thick lines or pixel drawing (a translated
+// painter), and the picture is the one a pen built for every call draws.
+TEST(QtDriverShapes, ShapeToolsBuiltOncePerStyle) {
+  struct Call {
+    StyleSpec style;
+    int32_t thick;
+    bool shifted;  // the painter translates: no pixel drawing
+    bool builds;
+  } calls[] = {
+      {{kStyleKindSolid, 200, 0, 0, 0}, 0, false, true},
+      {{kStyleKindSolid, 200, 0, 0, 0}, 0, false, false},
+      {{kStyleKindDashed, 200, 0, 0, 0}, 0, false, true},
+      {{kStyleKindDashed, 0, 200, 0, 0}, 0, false, true},
+      {{kStyleKindDashed, 0, 200, 0, 0}, 1, false, true},
+      {{kStyleKindDashed, 0, 200, 0, 0}, 1, false, false},
+      {{kStyleBitFill, 0, 200, 0, 0}, 1, false, true},
+      {{kStyleBitFill, 0, 200, 0, 0}, 1, true, true},
+      {{kStyleBitFill, 0, 200, 0, 0}, 1, true, false},
+      {{kStyleBitFill, 0, 0, 200, 0}, 1, true, true},
+      {{kStyleBitFill | 4, 0, 0, 200, 0}, 1, true, true},
+      {{kStyleKindDotted, 0, 0, 200, 0}, 0, false, true},
+      {{kStyleKindCircle | kStyleBitFill, 0, 0, 200, 0}, 0, false, true},
+      {{kStyleKindCircle | kStyleBitFill, 0, 0, 200, 0}, 0, false, false},
+  };
+  Canvas shared(160, 160), fresh(160, 160);
+  int64_t want_builds = 0;
+  for (size_t k = 0; k < std::size(calls); ++k) {
+    const Call& c = calls[k];
+    const double o = 8.0 * double(k);
+    const double xs[] = {10 + o, 60 + o, 60 + o, 10 + o, 10 + o}, ys[] = {5 + o, 5 + o, 30 + o, 30 + o, 5 + o};
+    want_builds += c.builds;
+    for (Canvas* v : {&shared, &fresh}) {
+      v->ctx.thick_lines = c.thick;
+      v->painter.setTransform(c.shifted ? QTransform::fromTranslate(3, 2) : QTransform());
+      if (v == &fresh) v->target.shape_thick = -1;  // as if nothing were built yet
+      v->drv->draw_polyline(xs, ys, 5, &c.style, &v->ctx);
+    }
+    EXPECT_EQ(shared.target.shape_builds, want_builds) << "call " << k;
+  }
+  shared.finish();
+  fresh.finish();
+  EXPECT_EQ(shared.image, fresh.image);
+}
