@@ -973,11 +973,16 @@ bool frame_find_handler(EngineContext* ctx, int security_flag, CodePosition* out
   if (!out) return true;
 
   while (ctx->frame > index) unwind_one(ctx);
-  const uint32_t* w = frame_words(ctx, index);
+  uint32_t* w = frame_words(ctx, index);
   const int64_t kept = int64_t(w[kFwCatchKeep]) + w[kFwFunctionValue];
   const int64_t items = items_above_frame(ctx, index);
   for (int64_t k = kept; k < items; ++k) stk_drop(ctx);
   *out = CodePosition{int32_t(w[kFwCatchKind]), 0, w[kFwCatchOffset]};
+  // A handler catches once. The catch code installs the enclosing handler
+  // first thing; disarmed here as well, an error in catch code whose first
+  // instruction is damaged goes outward instead of back into the same catch
+  // code, a loop without a backward jump that no break poll would see.
+  w[kFwCatchKind] = 0;
   return true;
 }
 
