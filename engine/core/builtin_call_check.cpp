@@ -58,13 +58,8 @@ void intrinsic_call_verify(const EngineContext* ctx, const BuiltinCallMark& mark
                            int nargout) {
   int64_t items = 0;
   if (!builtin_results_left(ctx, mark, nargin, &items) || items == builtin_results_owed(nargout)) return;
-  const char* name = "?";
-  for (const IntrinsicEntry* e = kIntrinsicTable; e->opcode != kIntrinsicEndOpcode; ++e)
-    if (e->opcode == opcode) {
-      name = e->name;
-      break;
-    }
-  g_reporter(g_reporter_context, name, nargin, nargout, items);
+  const IntrinsicEntry* e = intrinsic_by_opcode(opcode);
+  g_reporter(g_reporter_context, e ? e->name : "?", nargin, nargout, items);
 }
 
 int builtin_call_checked(EngineContext* ctx, const BuiltinEntry* row, int nargin, int nargout) {

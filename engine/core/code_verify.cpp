@@ -8,6 +8,7 @@
 
 #include <array>
 
+#include "engine/core/builtin_call_check.h"
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/interp_dispatch.h"
@@ -107,8 +108,8 @@ constexpr OperandRow kOperandRows[] = {
     {kOpOrElse, {kJump}, kStackShortCut},
     {kOpAndThen, {kJump}, kStackShortCut},
     {kOpCallUser, {kFunction, kCount, kResults}, kStackCall},
-    // 313: where code holds it, a position whose line takes two words.
-    {kOpReserved313, {kSource, kAny, kAny}, kStackKeep},
+    // A position whose line takes two words.
+    {kOpPositionWide, {kSource, kAny, kAny}, kStackKeep},
     {kOpCallNamed, {kResults}, kStackNamedCall},
     {kOpRetFunction, {}, kStackEnd},
     {kOpHalt, {}, kStackEnd},
@@ -150,7 +151,6 @@ const Roles kRoles = [] {
 bool ends_flow(uint16_t op) { return op < kFirstLibraryOpcode && kRoles.stack[op] == kStackEnd; }
 
 // A result count as the stack sees it: a statement's call leaves one item.
-int results(int n) { return n < 0 ? 1 : n; }
 
 // The stack change of one instruction: it needs `need` items above its
 // frame, leaves `next` more (negative: fewer) when it goes on, and `jump`
@@ -166,7 +166,7 @@ Change stack_change(const uint16_t* insn) {
   const uint16_t op = *insn;
   if (op >= kFirstLibraryOpcode) {
     c.need = int16_t(insn[1]);
-    c.next = results(int16_t(insn[2])) - c.need;
+    c.next = builtin_results_owed(int16_t(insn[2])) - c.need;
     return c;
   }
   auto word = [&](int k) { return int(int16_t(insn[k])); };
@@ -175,7 +175,7 @@ Change stack_change(const uint16_t* insn) {
       int nin = 0, nout = 0;
       insn_stack_effect(insn, &nin, &nout);
       c.need = nin;
-      c.next = results(nout) - nin;
+      c.next = builtin_results_owed(nout) - nin;
       return c;
     }
     case kStackPush: c.next = 1; return c;
@@ -193,10 +193,10 @@ Change stack_change(const uint16_t* insn) {
         in = word(2);
       }
       c.need = in;
-      c.next = results(out) - in;
+      c.next = builtin_results_owed(out) - in;
       return c;
     }
-    case kStackNamedCall: c.need = 2; c.next = results(word(1)) - 2; return c;
+    case kStackNamedCall: c.need = 2; c.next = builtin_results_owed(word(1)) - 2; return c;
     case kStackIndex: {
       const int pushed = word(1) - __builtin_popcount(uint32_t(insn[2]));
       c.need = pushed + 1;
@@ -343,7 +343,10 @@ bool CodeVerifier::stack_heights(const Span& fn) const {
   constexpr int32_t kUnseen = INT32_MAX;
   constexpr int kMostPasses = 1000;  // each pass settles one more backward edge
   const int64_t n = fn.reach - fn.from;
-  if (n > height_room_) return false;
+  if (n > height_room_) {
+    short_of_room_ = true;
+    return false;
+  }
   int32_t* h = heights_;
   for (int64_t k = 0; k < n; ++k) h[k] = kUnseen;
   h[0] = 0;

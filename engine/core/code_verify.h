@@ -22,6 +22,9 @@ class CodeVerifier {
   // Every compiled function of the code area. The function table must have
   // passed its own check (entries, code offsets and use-lists in range).
   bool verify_area();
+  // After a refusal: true when a function was too long for the scratch
+  // given, not found damaged (a larger scratch may let it pass).
+  bool short_of_room() const { return short_of_room_; }
 
   // After verify_area: true when `offset` (code words from the code base) is
   // the start of an instruction that a verified function can reach.
@@ -56,5 +59,6 @@ class CodeVerifier {
   std::array<uint64_t, kSymbolReach / 64 + 1> symbol_starts_{};
   int32_t* heights_ = nullptr;  // the fewest items above the frame, per code word of a function
   int64_t height_room_ = 0;
+  mutable bool short_of_room_ = false;
   bool verified_ = false;
 };

@@ -109,6 +109,7 @@ class ImageCheck {
   ImageCheck(EngineContext* c, const Loaded& l, uint64_t* scratch, int64_t scratch_words)
       : c_(c), l_(l), heap_(heap_words(c)), code_(c, scratch, scratch_words) {}
 
+  bool code_short_of_room() const { return code_.short_of_room(); }
   bool all() {
     return heap_chain() && symbols() && functions() && code_.verify_area() && semaphores() &&
            frames(main_stacks()) && code_position(l_.pos.kind, l_.pos.offset, main_stacks()) && tasks();
@@ -461,7 +462,9 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
   // free room at hand before the heap is used.
   uint64_t* scratch = data_words(c) + l.data_top;
   ImageCheck check(c, l, scratch, int64_t(c->data_capacity) - l.data_top);
-  if (!check.all()) return fail_load(c, capacity_before, kInitError);
+  // Code too long for the free room is no damage: a larger data stack may
+  // hold its marks, which the caller can grow for.
+  if (!check.all()) return fail_load(c, capacity_before, check.code_short_of_room() ? kGrowData : kInitError);
 
   // The tasks' records are rewritten only when everything else passed, so a
   // refusal here still leaves only the loaded areas to be emptied.

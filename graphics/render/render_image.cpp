@@ -149,7 +149,7 @@ void render_image(RenderState* st, const PlotRecord& rec) {
   // Three planes of a row, then (one plane through the colour map) a
   // 256-entry table.
   const bool mapped = src.planes == 1 && st->map_m > 0;
-  uint8_t* sb = reinterpret_cast<uint8_t*>(render_points(st, (int64_t(3) * count + 7) / 8 + kTableDoubles));
+  uint8_t* sb = reinterpret_cast<uint8_t*>(render_points(st, (int64_t(3) * count + 7) / 8 + (mapped ? kTableDoubles : 0)));
   if (!sb) return;
   uint8_t* row[3];
   for (int p = 0; p < 3; ++p) row[p] = sb + int64_t(p) * count;

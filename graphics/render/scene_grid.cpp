@@ -128,7 +128,6 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   std::copy(g->cell_start + 1, g->cell_start + cells + 1, g->cell_end);
   std::fill(g->stamp, g->stamp + cap, 0);
   g->epoch = 0;
-  g->visited = 0;
   scene_grid_reordered(g, s, 0);
   g->ok = true;
   return true;
