@@ -43,6 +43,7 @@ ConsoleSink g_sink = kStdioSink;
 // text goes out at once rather than grow without bound.
 std::string g_held;
 int32_t g_holds = 0;
+bool g_spilled = false;  // the held text passed the bound while a hold was open
 constexpr size_t kMaxHeldBytes = size_t(1) << 20;
 StdinExchange g_stdin = {kStdinIdle, nullptr, 0};
 
@@ -51,6 +52,16 @@ int32_t console_stream(int32_t fd) {
   if (fd == kFdStdout) return kConsoleOut;
   if (fd == kFdStderr || fd == kFdConsole3) return kConsoleErr;
   return 0;
+}
+
+// Past the bound, what is held goes out first, so that the text keeps its
+// order, and standard error is no longer held until the last hold ends: the
+// holds' marks lie past the empty text and take nothing back.
+void release_held() {
+  if (!g_held.empty() && g_sink.write)
+    g_sink.write(g_sink.context, kConsoleErr, g_held.data(), int32_t(g_held.size()));
+  g_held.clear();
+  g_spilled = true;
 }
 
 }  // namespace
@@ -62,9 +73,12 @@ int rt_console_write(EngineContext*, int32_t fd, const char* bytes, int32_t leng
   const int32_t stream = console_stream(fd);
   if (!stream) return kNotMyDescriptor;
   if (length <= 0 || !g_sink.write) return kOk;
-  if (stream == kConsoleErr && g_holds > 0 && g_held.size() + size_t(length) <= kMaxHeldBytes) {
-    g_held.append(bytes, size_t(length));
-    return kOk;
+  if (stream == kConsoleErr && g_holds > 0 && !g_spilled) {
+    if (g_held.size() + size_t(length) <= kMaxHeldBytes) {
+      g_held.append(bytes, size_t(length));
+      return kOk;
+    }
+    release_held();
   }
   return g_sink.write(g_sink.context, stream, bytes, length);
 }
@@ -81,15 +95,17 @@ std::string rt_console_take_errors(int64_t mark) {
     g_held.resize(size_t(mark));
   }
   if (g_holds > 0) --g_holds;
+  if (g_holds == 0) g_spilled = false;
   return text;
 }
 
 void rt_console_put_errors(const std::string& text) {
   if (text.empty()) return;
-  if (g_holds > 0 && g_held.size() + text.size() <= kMaxHeldBytes) {
+  if (g_holds > 0 && !g_spilled && g_held.size() + text.size() <= kMaxHeldBytes) {
     g_held += text;
     return;
   }
+  if (g_holds > 0) release_held();
   if (g_sink.write) g_sink.write(g_sink.context, kConsoleErr, text.data(), int32_t(text.size()));
 }
 
