@@ -52,11 +52,12 @@ wait_for_change() {
   done
   return 1
 }
-# Starts the program and waits for its window titled $2.
+# Starts the program and waits for its window titled $2 (a loaded sanitizer
+# run can take most of a minute to show it).
 start_program() {
   "$1" > "$work/stdout" 2> "$work/stderr" &
   pid=$!
-  wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^$2\$" | head -n 1) || fail "no window titled '$2'"
+  wid=$(timeout 90 xdotool search --sync --onlyvisible --name "^$2\$" | head -n 1) || fail "no window titled '$2'"
   timeout 10 xdotool windowfocus --sync "$wid" || true
 }
 # Alt+F4 and a wait for the program's end with status 0.
