@@ -160,6 +160,10 @@ void qt_target_begin(QtDriverTarget* target, QPainter* painter, GraphicsDriverCo
   target->clip_depth = 0;
   qt_target_use_figure_font(target, ctx);
   ctx->device = target;
+  // The pixel rule the cell renderer relies on is the raster one of
+  // qt_draw_polyline's filled polygons (fillRect for boxes, Qt's aliased
+  // polygon with a 1-pixel pen for flat ones).
+  ctx->pixel_exact = target->raster ? 1 : 0;
 }
 
 void qt_target_end(QtDriverTarget* target, GraphicsDriverContext* ctx) {
@@ -167,7 +171,10 @@ void qt_target_end(QtDriverTarget* target, GraphicsDriverContext* ctx) {
     --target->clip_depth;
     target->painter->restore();
   }
-  if (ctx->device == target) ctx->device = nullptr;
+  if (ctx->device == target) {
+    ctx->device = nullptr;
+    ctx->pixel_exact = 0;
+  }
 }
 
 GraphicsDriver g_qt_screen_driver = {

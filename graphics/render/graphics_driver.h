@@ -22,6 +22,14 @@ struct GraphicsDriverContext {
   // Text colour given with the last set_font that named a face.
   uint8_t text_colour[3];
   uint8_t text_colour_set;
+  // Set by the driver with `device` when its target is an aliased raster in
+  // device pixels that fills a 4-corner polygon running round an
+  // axis-parallel box exactly on the pixels from its smallest to its largest
+  // truncated corner, both included, and fills none when all four corners
+  // fall on one pixel; the last fill over a pixel shows. The cell renderer
+  // then hands whole pixel rows to draw_image_row instead of a polygon per
+  // cell. Zero for pages and vector copies, which draw every cell.
+  uint8_t pixel_exact;
 };
 
 constexpr uint32_t kDefaultBackgroundColour = 0xE5E5E5;
@@ -30,7 +38,8 @@ constexpr char kDefaultFigureFontFace[] = "Arial";
 constexpr double kDefaultFigureFontSize = 11.0;
 static_assert(sizeof(kDefaultFigureFontFace) <= sizeof(GraphicsDriverContext::figure_font_face));
 
-// Fills the appearance with the defaults; `device` is left to the caller.
+// Fills the appearance with the defaults; `device` and `pixel_exact` are
+// left to the caller.
 inline void graphics_context_defaults(GraphicsDriverContext* c) {
   c->background_colour = kDefaultBackgroundColour;
   c->thick_lines = kDefaultThickLines;

@@ -1,7 +1,6 @@
-// Images and coloured cells. An image is resampled into rows of device
-// pixels built in the drawing room (nearest, linear or cubic); nearest
-// rows that share a source row go out as one call. Cells are filled quadrilaterals
-// coloured through the colour map, then the grid is drawn over them.
+// Images. An image is resampled into rows of device pixels built in the
+// drawing room (nearest, linear or cubic); nearest rows that share a source
+// row go out as one call.
 #include <cmath>
 #include <cstdint>
 
@@ -20,7 +19,6 @@ constexpr int32_t kImageHead = 7;  // flags, rows, columns, x0, y0, width, heigh
 constexpr int32_t kTableDoubles = 768;
 constexpr int32_t kMaxSide = 1 << 24;
 constexpr double kMaxPixels = 1 << 24;  // output rows or columns drawn at most
-constexpr double kGreyFactor = 255.49;
 
 uint8_t clamp_byte(double v) {
   if (!(v > 0.0)) return 0;
@@ -206,86 +204,4 @@ void render_image(RenderState* st, const PlotRecord& rec) {
     st->drv->draw_image_row(x, y, count, 1, 1, 1, row[0], green, blue, st->ctx);
     ++i;
   }
-}
-
-void render_cells(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
-  if (rec.n < 3 || !st->drv->draw_polyline) return;
-  const double fl = rec.data[0];
-  const uint32_t flags = fl >= 0 && fl < 16.0 ? uint32_t(fl) : 0;
-  int32_t rows, cols;
-  if (!record_count(rec, 1, kMaxSide, &rows) || !record_count(rec, 2, kMaxSide, &cols)) return;
-  const int64_t rc = int64_t(rows) * cols;
-  const bool x_full = flags & 2, x_vec = !x_full && (flags & 1);
-  const bool y_full = flags & 8, y_vec = !y_full && (flags & 4);
-  const int64_t nx = x_full ? rc : (x_vec ? cols : 0), ny = y_full ? rc : (y_vec ? rows : 0);
-  if (3 + nx + ny + rc > rec.n) return;  // does not add up
-  const double* X = rec.data + 3;
-  const double* Y = X + nx;
-  const double* V = Y + ny;
-  auto gx = [&](int32_t i, int32_t j) { return x_full ? X[int64_t(i) * cols + j] : x_vec ? X[j] : double(j + 1); };
-  auto gy = [&](int32_t i, int32_t j) { return y_full ? Y[int64_t(i) * cols + j] : y_vec ? Y[i] : double(i + 1); };
-  auto to_pixels = [&](const double* x, const double* y, int32_t n, double* px, double* py) {
-    subplot_data_to_pixel(st->s, x, y, nullptr, n, px, py, nullptr);
-  };
-  for (int32_t i = 0; i + 1 < rows; ++i)
-    for (int32_t j = 0; j + 1 < cols; ++j) {
-      const double x[4] = {gx(i, j), gx(i, j + 1), gx(i + 1, j + 1), gx(i + 1, j)};
-      const double y[4] = {gy(i, j), gy(i, j + 1), gy(i + 1, j + 1), gy(i + 1, j)};
-      double px[4], py[4];
-      to_pixels(x, y, 4, px, py);
-      const double mean = (V[int64_t(i) * cols + j] + V[int64_t(i) * cols + j + 1] +
-                           V[int64_t(i + 1) * cols + j + 1] + V[int64_t(i + 1) * cols + j]) / 4;
-      uint8_t c[3];
-      if (st->map_m > 0) {
-        colormap_index(st->map_r, st->map_g, st->map_b, st->map_m, mean, c);
-      } else {
-        c[0] = c[1] = c[2] = clamp_byte(std::trunc(mean * kGreyFactor));
-      }
-      const StyleSpec cell{kStyleBitFill, c[0], c[1], c[2]};
-      st->drv->draw_polyline(px, py, 4, &cell, st->ctx);
-    }
-  const uint32_t kind = style.bits & kStyleBitsKind;
-  if (kind == kStyleKindInvisible || rows == 0 || cols == 0) return;
-  const bool full = x_full || y_full;
-  if (kind < kStyleKindInvisible) {
-    // One line per grid row, then one per grid column.
-    for (int pass = 0; pass < 2; ++pass) {
-      const int32_t lines = pass == 0 ? rows : cols, along = pass == 0 ? cols : rows;
-      for (int32_t a = 0; a < lines; ++a) {
-        if (!full) {
-          const int32_t i0 = pass == 0 ? a : 0, j0 = pass == 0 ? 0 : a;
-          const int32_t i1 = pass == 0 ? a : rows - 1, j1 = pass == 0 ? cols - 1 : a;
-          const double x[2] = {gx(i0, j0), gx(i1, j1)}, y[2] = {gy(i0, j0), gy(i1, j1)};
-          double px[2], py[2];
-          to_pixels(x, y, 2, px, py);
-          st->drv->draw_polyline(px, py, 2, &style, st->ctx);
-          continue;
-        }
-        double* x = render_points(st, int64_t(4) * along);
-        if (!x) return;
-        double* y = x + along;
-        for (int32_t k = 0; k < along; ++k) {
-          x[k] = pass == 0 ? gx(a, k) : gx(k, a);
-          y[k] = pass == 0 ? gy(a, k) : gy(k, a);
-        }
-        to_pixels(x, y, along, x + 2 * along, y + 2 * along);
-        st->drv->draw_polyline(x + 2 * along, y + 2 * along, along, &style, st->ctx);
-      }
-    }
-    return;
-  }
-  if (x_full && y_full) {
-    double* p = render_points(st, 2 * rc);
-    if (!p) return;
-    to_pixels(X, Y, int32_t(rc), p, p + rc);
-    st->drv->draw_polyline(p, p + rc, int32_t(rc), &style, st->ctx);
-    return;
-  }
-  for (int32_t i = 0; i < rows; ++i)
-    for (int32_t j = 0; j < cols; ++j) {
-      const double x = gx(i, j), y = gy(i, j);
-      double px, py;
-      to_pixels(&x, &y, 1, &px, &py);
-      st->drv->draw_polyline(&px, &py, 1, &style, st->ctx);
-    }
 }
