@@ -187,12 +187,12 @@ bool draw_cell_pixels(RenderState* st, const CellGrid& g) {
       ++y;
       continue;
     }
-    // A flat top row shows only through wide columns; elsewhere the last
-    // wide row below it shows.
+    // A flat top row (one pixel high) shows only through wide columns;
+    // elsewhere the last wide row under it shows.
     const bool flat = PY[top] == PY[top + 1];
     const int32_t under = flat ? row_wide[y] : kNoCell;
-    int32_t band = 1;  // pixel rows alike: the same top row and row below it
-    while (y + band < H && row_all[y + band] == top && (!flat || row_wide[y + band] == under)) ++band;
+    int32_t band = 1;  // pixel rows with the same top row are alike
+    while (!flat && y + band < H && row_all[y + band] == top) ++band;
     int32_t run = kNoCell, ci = kNoCell, cj = kNoCell;
     uint8_t c[3] = {0, 0, 0};
     for (int32_t x = 0; x <= W; ++x) {
