@@ -42,13 +42,6 @@ void counting_image_row(double x, double y, int32_t n, int32_t bands, int32_t ce
 // A one-subplot figure whose plot code runs once; drawn as often as asked.
 struct CellFigure {
   FakeHost host;
-  int run(const std::string& text) {
-    EngineContext* e = rt_engine(host.block);
-    int status = exec_command_line(e, text.data(), int32_t(text.size()), 0);
-    if (status == kSliceEnded) status = interp_run(e, 0);
-    if (status != kOk) frame_unwind(e, 0);
-    return status;
-  }
   // The figure at w x h; `cells` withholds the pixel rule, so that every
   // cell goes to the driver as its own polygon.
   QImage draw(int w, int h, bool cells) {
@@ -68,22 +61,14 @@ struct CellFigure {
   }
 };
 
-// The drawing context of the runtime tests in a block that may grow to hold
-// the larger grids.
+// The drawing context of the runtime tests in a block large enough for the
+// larger grids.
 constexpr uint32_t kCellBlockBytes = 12u << 20;
 
 std::unique_ptr<CellFigure> cell_figure(const std::string& code) {
   auto f = std::make_unique<CellFigure>();
-  FakeHost* host = &f->host;
-  EXPECT_EQ(host->start(kCellBlockBytes, kCellBlockBytes), 0);
-  EXPECT_EQ(rt_register_library(host->block, g_builtin_table_host), 0);
-  tnbuild::Builder builder(host->block, {});
-  EXPECT_TRUE(builder.build("instance demo\nvar x\nfigure \"One\"\nplot demo_plot(x)\n")) << builder.error;
-  RuntimeBlock* b = host->block;
-  EXPECT_EQ(plotstore_begin_list(b, 0, true), 0);
-  b->h.build.subplot = 0;
-  b->h.user.instance_id = 0;
-  EXPECT_EQ(f->run(code), kOk) << code;
+  open_drawing_context(&f->host, kCellBlockBytes);
+  EXPECT_EQ(drawing_run(&f->host, code), kOk) << code;
   plotstore_commit_list(f->host.block);
   return f;
 }

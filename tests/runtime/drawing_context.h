@@ -27,8 +27,8 @@
 
 constexpr uint32_t kDrawingBlockBytes = 2u << 20;
 
-inline void open_drawing_context(FakeHost* host) {
-  ASSERT_EQ(host->start(kDrawingBlockBytes, kDrawingBlockBytes), 0);
+inline void open_drawing_context(FakeHost* host, uint32_t bytes = kDrawingBlockBytes) {
+  ASSERT_EQ(host->start(bytes, bytes), 0);
   ASSERT_EQ(rt_register_library(host->block, g_builtin_table_host), 0);
   tnbuild::Builder builder(host->block, {});
   ASSERT_TRUE(builder.build("instance demo\nvar x\nfigure \"One\"\nplot demo_plot(x)\n")) << builder.error;
@@ -37,6 +37,16 @@ inline void open_drawing_context(FakeHost* host) {
   ASSERT_EQ(plotstore_begin_list(b, 0, true), 0);
   b->h.build.subplot = 0;
   b->h.user.instance_id = 0;
+}
+
+// Runs ZVR code as a command line in the host's engine: its status; a
+// failed run leaves no frame behind.
+inline int drawing_run(FakeHost* host, const std::string& text) {
+  EngineContext* e = rt_engine(host->block);
+  int status = exec_command_line(e, text.data(), int32_t(text.size()), 0);
+  if (status == kSliceEnded) status = interp_run(e, 0);
+  if (status != kOk) frame_unwind(e, 0);
+  return status;
 }
 
 // ZVR code run in the drawing context, and the list it builds.
@@ -51,13 +61,7 @@ struct DrawingCommands : ::testing::Test {
   EngineContext* c() { return rt_engine(host.block); }
   Subplot& s() { return inst_find_by_id(host.block, 0)->subplots[0]; }
   // The status of the run; a failed run leaves no frame behind.
-  int run(const std::string& text) {
-    EngineContext* e = c();
-    int status = exec_command_line(e, text.data(), int32_t(text.size()), 0);
-    if (status == kSliceEnded) status = interp_run(e, 0);
-    if (status != kOk) frame_unwind(e, 0);
-    return status;
-  }
+  int run(const std::string& text) { return drawing_run(&host, text); }
   int32_t& used() { return host.block->h.build.used; }
   Doubles list() {
     const double* d = plotstore_data(rt_plot_store(host.block)) + host.block->h.build.start;
