@@ -1,10 +1,7 @@
-// Coloured cells (pcolor): each cell between neighbouring grid points is a
-// filled quadrilateral coloured through the colour map by the mean of its
-// four corners, drawn row by row; the grid goes over them. On a pixel-exact
-// target a rectilinear grid is not drawn cell by cell: each device pixel of
-// the frame takes the colour of the last cell the driver would have filled
-// over it, and the pixels go out as image rows, so that the work follows the
-// frame's pixels, not the cells (a large grid puts ten cells on a pixel).
+// Coloured cells (pcolor), each filled by the colour of its corners' mean,
+// then the grid over them. On a pixel-exact target a rectilinear grid goes
+// out as image rows of the cell each pixel shows, so that the work follows
+// the frame's pixels, not the cells (a large grid puts ten on a pixel).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

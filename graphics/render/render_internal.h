@@ -47,7 +47,7 @@ struct RenderState {
 // when memory ran out, which the room then records.
 double* render_points(RenderState* st, int64_t count);
 
-// Record drawers (render_lines.cpp, render_image.cpp).
+// Record drawers (render_lines.cpp, render_image.cpp, render_cells.cpp).
 void render_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
 void render_clipped_line(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
 void render_ellipses(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
