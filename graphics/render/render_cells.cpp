@@ -47,27 +47,59 @@ void cell_colour(const RenderState* st, const CellGrid& g, int32_t i, int32_t j,
   }
 }
 
+// A device pixel as the driver makes it: truncated toward zero, saturated.
+int32_t device_pixel(double v) {
+  if (v >= 2147483647.0) return INT32_MAX;
+  if (v <= -2147483648.0) return INT32_MIN;
+  return int32_t(v);
+}
+
+// The frame's clip on the device, as the driver cuts it: pixels l to r - 1
+// and t to b - 1. False when the frame is not finite.
+struct PixelBox {
+  int64_t l, t, r, b;
+};
+bool frame_clip(const Subplot* s, PixelBox* box) {
+  if (!render_finite(s->frameLeft, s->frameRight) || !render_finite(s->frameTop, s->frameBottom)) return false;
+  box->l = std::min(device_pixel(s->frameLeft), device_pixel(s->frameRight));
+  box->r = std::max(device_pixel(s->frameLeft), device_pixel(s->frameRight));
+  box->t = std::min(device_pixel(s->frameTop), device_pixel(s->frameBottom));
+  box->b = std::max(device_pixel(s->frameTop), device_pixel(s->frameBottom));
+  return true;
+}
+
+// Whether a cell's polygon changes no pixel of a pixel-exact target: its
+// corners all fall on one pixel (such a polygon fills none) or the box of
+// its pixels lies wholly outside the clip. A cell with a corner that is not
+// finite is left to the driver.
+bool cell_draws_nothing(const PixelBox& clip, const double px[4], const double py[4]) {
+  int64_t l = INT64_MAX, r = INT64_MIN, t = INT64_MAX, b = INT64_MIN;
+  for (int k = 0; k < 4; ++k) {
+    if (!render_finite(px[k], py[k])) return false;
+    const int64_t x = device_pixel(px[k]), y = device_pixel(py[k]);
+    l = std::min(l, x), r = std::max(r, x), t = std::min(t, y), b = std::max(b, y);
+  }
+  return (l == r && t == b) || r < clip.l || l >= clip.r || b < clip.t || t >= clip.b;
+}
+
 // Every cell through the driver's filled polygon: the way for targets that
-// are not pixel-exact (pages, vector copies) and for curvilinear grids.
+// are not pixel-exact (pages, vector copies) and for curvilinear grids, where
+// a pixel-exact target is spared the cells that would change nothing.
 void draw_each_cell(RenderState* st, const CellGrid& g) {
+  PixelBox clip{};
+  const bool skip = st->ctx && st->ctx->pixel_exact && st->drv->clip_begin && frame_clip(st->s, &clip);
   for (int32_t i = 0; i + 1 < g.rows; ++i)
     for (int32_t j = 0; j + 1 < g.cols; ++j) {
       const double x[4] = {g.x(i, j), g.x(i, j + 1), g.x(i + 1, j + 1), g.x(i + 1, j)};
       const double y[4] = {g.y(i, j), g.y(i, j + 1), g.y(i + 1, j + 1), g.y(i + 1, j)};
       double px[4], py[4];
       subplot_data_to_pixel(st->s, x, y, nullptr, 4, px, py, nullptr);
+      if (skip && cell_draws_nothing(clip, px, py)) continue;
       uint8_t c[3];
       cell_colour(st, g, i, j, c);
-      const StyleSpec cell{kStyleBitFill, c[0], c[1], c[2]};
+      const StyleSpec cell{kStyleBitFill, c[0], c[1], c[2], 0};
       st->drv->draw_polyline(px, py, 4, &cell, st->ctx);
     }
-}
-
-// A device pixel as the driver makes it: truncated toward zero, saturated.
-int32_t device_pixel(double v) {
-  if (v >= 2147483647.0) return INT32_MAX;
-  if (v <= -2147483648.0) return INT32_MIN;
-  return int32_t(v);
 }
 
 // The grid's pixels along one axis: n values, transformed one axis at a time
@@ -144,14 +176,11 @@ bool draw_cell_pixels(RenderState* st, const CellGrid& g) {
   if (g.x_full && !repeats_vector(g.X, g.rows, g.cols, true)) return false;
   if (g.y_full && !repeats_vector(g.Y, g.rows, g.cols, false)) return false;
   const Subplot* s = st->s;
-  if (!render_finite(s->frameLeft, s->frameRight) || !render_finite(s->frameTop, s->frameBottom)) return false;
-  // The frame's clip, as the driver cuts it.
-  const int64_t l = std::min(device_pixel(s->frameLeft), device_pixel(s->frameRight));
-  const int64_t r = std::max(device_pixel(s->frameLeft), device_pixel(s->frameRight));
-  const int64_t t = std::min(device_pixel(s->frameTop), device_pixel(s->frameBottom));
-  const int64_t b = std::max(device_pixel(s->frameTop), device_pixel(s->frameBottom));
-  if (r - l > kMaxPixelSide || b - t > kMaxPixelSide) return false;
-  const int32_t W = int32_t(r - l), H = int32_t(b - t), R = g.rows, C = g.cols;
+  PixelBox clip;
+  if (!frame_clip(s, &clip)) return false;
+  const int64_t l = clip.l, t = clip.t;
+  if (clip.r - l > kMaxPixelSide || clip.b - t > kMaxPixelSide) return false;
+  const int32_t W = int32_t(clip.r - l), H = int32_t(clip.b - t), R = g.rows, C = g.cols;
   if (W <= 0 || H <= 0) return true;  // nothing of the frame is visible
   // The room: the grid's values and pixels along each axis, then the covers
   // of the frame's columns and rows, the free-pixel list and a row of colours.

@@ -182,6 +182,17 @@ TEST(QtCells, DrawingCallsFollowThePixelRowsNotTheCells) {
   EXPECT_EQ(g_calls.filled, 199 * 199);
   EXPECT_EQ(g_calls.image_rows, 0);
 
+  // A curvilinear grid zoomed in: the cells wholly outside the frame cost
+  // the screen no driver call.
+  auto g = cell_figure(
+      "[X, Y] = meshgrid(1:100);\nX = X + 0.2 * sin(Y);\npcolor(X, Y, mod(X .* Y, 1));\nscale([40 45 40 45]);\n");
+  g->draw(300, 200, false);
+  EXPECT_EQ(g_calls.image_rows, 0);
+  EXPECT_GT(g_calls.filled, 25);
+  EXPECT_LT(g_calls.filled, 100);
+  g->draw(300, 200, true);
+  EXPECT_EQ(g_calls.filled, 99 * 99);
+
   // The rule is the raster painter's: a transformed painter has none.
   QImage image(50, 50, QImage::Format_RGB32);
   QPainter painter(&image);
