@@ -15,10 +15,11 @@ constexpr int32_t kMaxSide = 1 << 24;
 constexpr double kGreyFactor = 255.49;
 constexpr int32_t kCellsHead = 3;  // flags, rows, columns
 constexpr uint32_t kCellsXVector = 1, kCellsXFull = 2, kCellsYVector = 4, kCellsYFull = 8;
-// A frame wider or taller than this many device pixels is drawn cell by
-// cell: no raster target is that large, and its rows would cost more than
-// the cells.
+// A frame wider or taller than this many device pixels, or of more pixels
+// than kMaxPixelArea, is drawn cell by cell: it reaches far beyond any
+// raster target, and its rows would be mostly work for no visible pixel.
 constexpr int64_t kMaxPixelSide = 1 << 15;
+constexpr int64_t kMaxPixelArea = int64_t(1) << 26;
 constexpr int32_t kNoCell = -1;
 
 struct CellGrid {
@@ -179,7 +180,8 @@ bool draw_cell_pixels(RenderState* st, const CellGrid& g) {
   PixelBox clip;
   if (!frame_clip(s, &clip)) return false;
   const int64_t l = clip.l, t = clip.t;
-  if (clip.r - l > kMaxPixelSide || clip.b - t > kMaxPixelSide) return false;
+  if (clip.r - l > kMaxPixelSide || clip.b - t > kMaxPixelSide || (clip.r - l) * (clip.b - t) > kMaxPixelArea)
+    return false;
   const int32_t W = int32_t(clip.r - l), H = int32_t(clip.b - t), R = g.rows, C = g.cols;
   if (W <= 0 || H <= 0) return true;  // nothing of the frame is visible
   // The room: the grid's values and pixels along each axis, then the covers
