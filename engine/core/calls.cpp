@@ -146,9 +146,9 @@ int32_t name_growth(int32_t names) {
   return step < room ? step : room;
 }
 
-// The number of names the current workspace has room for (0 when its names
-// cannot grow).
-int32_t workspace_name_room(EngineContext* c) {
+// The name slots the current workspace has now (0 when its names cannot
+// grow).
+int32_t workspace_name_slots(EngineContext* c) {
   const int32_t ws = frame_workspace_index(c);
   if (ws < 0) return 0;
   const uint32_t* w = frame_words(c, ws);
@@ -205,7 +205,7 @@ int grow_workspace_names(EngineContext* c, int32_t n) {
 // A full workspace grows by as many names again, or by the least step when
 // the stack has no room for that many.
 int grow_full_workspace(EngineContext* c) {
-  const int32_t names = workspace_name_room(c);
+  const int32_t names = workspace_name_slots(c);
   if (grow_workspace_names(c, name_growth(names)) == kOk) return kOk;
   return name_growth(names) > kNameGrowth ? grow_workspace_names(c, kNameGrowth) : kVariableTableOverflow;
 }

@@ -250,6 +250,14 @@ bool library_call_counts(EngineContext* c, int32_t k, uint16_t in_word, uint16_t
   return in_ok && out_ok;
 }
 
+// Where entry `id`'s block of code starts, or 0 for an entry that owns none
+// (a name, or a function not loaded). Functions and library blocks own one.
+int64_t code_block_of(EngineContext* c, int32_t id) {
+  const int32_t kind = int32_t(fn_entry(c, id)[kEntName]);
+  const int64_t off = int32_t(fn_entry(c, id)[kEntCode]);
+  return (kind < 0 || kind == kEntryLibrary) && off > 0 ? off : 0;
+}
+
 }  // namespace
 
 CodeVerifier::CodeVerifier(EngineContext* c, uint64_t* scratch, int64_t scratch_words)
@@ -290,9 +298,8 @@ int64_t CodeVerifier::block_end(int64_t start) const {
   }
   int64_t end = free_;
   for (int32_t id = 1; id < c_->fn_count; ++id) {
-    const int32_t kind = int32_t(fn_entry(c_, id)[kEntName]);
-    const int64_t off = int32_t(fn_entry(c_, id)[kEntCode]);
-    if ((kind < 0 || kind == kEntryLibrary) && off > start && off < end) end = off;
+    const int64_t off = code_block_of(c_, id);
+    if (off > start && off < end) end = off;
   }
   return end;
 }
@@ -304,11 +311,8 @@ bool CodeVerifier::verify_area() {
     if (at >= -kSymbolReach) mark(symbol_starts_.data(), -at);
 
   if (block_starts_) {
-    for (int32_t id = 1; id < c_->fn_count; ++id) {
-      const int32_t kind = int32_t(fn_entry(c_, id)[kEntName]);
-      const int32_t off = int32_t(fn_entry(c_, id)[kEntCode]);
-      if ((kind < 0 || kind == kEntryLibrary) && off > 0) mark(block_starts_, off);
-    }
+    for (int32_t id = 1; id < c_->fn_count; ++id)
+      if (const int64_t off = code_block_of(c_, id)) mark(block_starts_, off);
   }
   // Two passes: the first finds every instruction start, the second checks
   // the jumps against them.
@@ -435,9 +439,8 @@ bool CodeVerifier::instruction_start(int64_t offset) const {
   int32_t best = 0;
   int64_t best_off = -1;
   for (int32_t id = 1; id < c_->fn_count; ++id) {
-    const int32_t kind = int32_t(fn_entry(c_, id)[kEntName]);
-    const int64_t off = int32_t(fn_entry(c_, id)[kEntCode]);
-    if ((kind < 0 || kind == kEntryLibrary) && off > 0 && off <= offset && off > best_off) {
+    const int64_t off = code_block_of(c_, id);
+    if (off > 0 && off <= offset && off > best_off) {
       best_off = off;
       best = int32_t(fn_entry(c_, id)[kEntName]) < 0 ? id : 0;
     }

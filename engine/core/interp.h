@@ -58,6 +58,9 @@ struct OpHandler {
 // it otherwise), before any code runs.
 OpHandler interp_set_op_handler(uint32_t opcode, OpHandlerFn fn, int32_t selector);
 OpHandler interp_op_handler(uint32_t opcode);
+// False for an opcode that still has the "not supported" answer: nobody
+// registered it and the core has no default for it.
+bool interp_op_registered(uint32_t opcode);
 
 // --- Reports ----------------------------------------------------------------------
 constexpr int kTracebackFrames = 10;

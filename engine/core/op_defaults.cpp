@@ -148,3 +148,5 @@ OpHandler interp_set_op_handler(uint32_t opcode, OpHandlerFn fn, int32_t selecto
 OpHandler interp_op_handler(uint32_t opcode) {
   return opcode < uint32_t(kEngineOpcodeCount) ? g_handlers[opcode] : OpHandler{not_supported, 0};
 }
+
+bool interp_op_registered(uint32_t opcode) { return interp_op_handler(opcode).fn != not_supported; }

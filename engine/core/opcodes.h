@@ -83,11 +83,6 @@ enum : uint16_t {
   kOpAssert = 325, kOpTaskEnd = 326,
 };
 
-// The handler-table row of opcode 313 is the default one (the loop runs
-// position_wide itself): whoever needs the answer for an opcode nobody
-// registered reads it there.
-constexpr uint16_t kOpReserved313 = kOpPositionWide;
-
 // Line records. `position` {source id, line} holds a line of 0..32767 (its
 // operand is read signed); `position_wide` {source id, line low 16 bits,
 // line high 16 bits} takes its place for any other line. The compiler emits

@@ -38,13 +38,8 @@ constexpr uint16_t kClassesOpcodes[] = {
     kOpTypecast, kOpIslogical,
 };
 
-// The interpreter's own answer for an opcode nobody registered.
-bool unregistered(uint16_t opcode) {
-  return interp_op_handler(opcode).fn == interp_op_handler(kOpReserved313).fn;
-}
-
 void install_if_free(uint16_t opcode, OpHandlerFn fn, int32_t selector) {
-  if (unregistered(opcode)) interp_set_op_handler(opcode, fn, selector);
+  if (!interp_op_registered(opcode)) interp_set_op_handler(opcode, fn, selector);
 }
 
 }  // namespace

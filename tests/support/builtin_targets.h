@@ -26,7 +26,7 @@ inline std::vector<BuiltinTarget> builtin_targets(EngineContext* c, const std::s
   for (int i = 0; kIntrinsicTable[i].opcode != kIntrinsicEndOpcode; ++i) {
     const IntrinsicEntry& e = kIntrinsicTable[i];
     if (e.opcode >= uint32_t(kEngineOpcodeCount) || left_out.count(e.name)) continue;
-    if (interp_op_handler(e.opcode).fn == interp_op_handler(kOpReserved313).fn) continue;
+    if (!interp_op_registered(e.opcode)) continue;
     out.push_back({e.name, int32_t(e.opcode), argc_min(e.in_args), count(argc_max(e.in_args)), argc_min(e.out_args),
                    count(argc_max(e.out_args)), !argc_is_variable(e.out_args)});
   }

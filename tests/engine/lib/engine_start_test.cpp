@@ -56,12 +56,11 @@ TEST(EngineStart, InstallsTheBaseLibraryIntrinsics) {
   std::unique_ptr<uint64_t[]> block(new uint64_t[kSize / 8]());
   EngineContext* ctx = nullptr;
   ASSERT_EQ(engine_start(block.get(), kSize, &ctx), kOk);
-  const OpHandlerFn unsupported = interp_op_handler(kOpReserved313).fn;
   for (const char* name : {"abs", "sin", "atan2", "sqrt", "realsqrt", "int8", "uint64", "double", "char", "cast",
                            "typecast", "ischar", "isvector", "size", "numel", "zeros", "magic", "sum", "cumsum",
                            "max", "find", "sort", "unique", "ismember", "horzcat", "reshape", "colon", "cross"}) {
     const IntrinsicEntry* e = intrinsic_find(name);
     ASSERT_NE(e, nullptr) << name;
-    EXPECT_NE(interp_op_handler(e->opcode).fn, unsupported) << name;
+    EXPECT_TRUE(interp_op_registered(e->opcode)) << name;
   }
 }

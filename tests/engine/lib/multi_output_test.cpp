@@ -106,11 +106,10 @@ bool left_out(const char* name) {
 
 std::vector<Case> multi_output_cases(EngineContext* c) {
   std::vector<Case> cases;
-  const OpHandlerFn unregistered = interp_op_handler(kOpReserved313).fn;
   for (int i = 0; i < kIntrinsicCount; ++i) {
     const IntrinsicEntry& e = kIntrinsicTable[i];
     const int hi = argc_max(e.out_args);
-    if ((hi != kArgcNoMaximum && hi < 2) || interp_op_handler(e.opcode).fn == unregistered || left_out(e.name))
+    if ((hi != kArgcNoMaximum && hi < 2) || !interp_op_registered(e.opcode) || left_out(e.name))
       continue;
     const int most = hi == kArgcNoMaximum ? kMostOutputsTried : hi;
     cases.push_back(make_case(e.name, int32_t(e.opcode), argc_min(e.out_args), most, argc_min(e.in_args)));
