@@ -2,7 +2,8 @@
 // and this view's context installed (prepare_runtime) and under the host's
 // depth counter; work that runs handlers on a size change happens in the
 // resize event, never while painting. Mouse errors are shown once per drag,
-// after the drag has ended and the pointer grab is released.
+// after the drag has ended and the pointer grab is released. Drag moves wait
+// for one step to the newest of them, however many came in while one drew.
 #include "host/app/tn_view.h"
 
 #include <cmath>
