@@ -2,7 +2,8 @@
 // and this view's context installed (prepare_runtime) and under the host's
 // depth counter; work that runs handlers on a size change happens in the
 // resize event, never while painting. Mouse errors are shown once per drag,
-// after the drag has ended and the pointer grab is released.
+// after the drag has ended and the pointer grab is released. Drag moves wait
+// for one step to the newest of them, however many came in while one drew.
 #include "host/app/tn_view.h"
 
 #include <cmath>
@@ -21,6 +22,7 @@
 #include <QPrinter>
 #include <QScreen>
 #include <QSvgGenerator>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QWheelEvent>
 
@@ -47,6 +49,9 @@ namespace {
 
 constexpr int kStatusPane = 0;
 constexpr int kWheelStep = 120;
+// A move the runtime's mouse rate (100 moves a second) dropped is tried
+// again after this long.
+constexpr int kMovePaceMs = 10;
 constexpr int32_t kKeyUp = 0xF700, kKeyDown = 0xF701, kKeyLeft = 0xF702, kKeyRight = 0xF703;
 constexpr int32_t kKeyBackspace = 8, kKeyReturn = 13, kKeyEscape = 27, kKeyDelete = 127;
 constexpr double kCopyScale = 0.95;
@@ -207,6 +212,7 @@ void TNView::render() {
   painter_.restore();
   drawing_failed(rt_->draw_figure(kInstanceId));
   dirty_ = false;
+  ++renders_;
 }
 
 void TNView::drawing_failed(int status) {
@@ -280,7 +286,7 @@ void TNView::tool_down(double x, double y, bool shift) {
   }
 }
 
-void TNView::tool_move(double x, double y, bool shift, bool button) {
+int TNView::tool_move(double x, double y, bool shift, bool button) {
   char text[kStatusTextBytes + 1] = {};
   int32_t length = 0;
   if (button && dragging_) {
@@ -290,12 +296,12 @@ void TNView::tool_move(double x, double y, bool shift, bool button) {
       prepare_runtime();
       status = interact_mouse_move(host_->block_handle(), kInstanceId, x, y, shift, text, kStatusTextBytes, &length);
     }
-    if (status == kRtNoHandler) return;
+    if (status == kRtNoHandler) return status;
     dragging_ = status == 0 || status == kRtHandledRedraw;
     drag_error(status);
     if (dragging_) status_text(text, length);
     show_status(status);
-    return;
+    return status;
   }
   int status = kRtNoInteraction;
   if (has_block()) {
@@ -317,6 +323,43 @@ void TNView::tool_move(double x, double y, bool shift, bool button) {
   }
   dragging_ = false;
   middle_drag_ = false;
+  return status;
+}
+
+void TNView::queue_move(double x, double y, bool shift) {
+  move_.x = x, move_.y = y, move_.shift = shift;
+  move_.waiting = true;
+  if (move_.posted) return;
+  move_.posted = true;
+  // Posted behind the window events already queued: a burst of moves read
+  // while a step drew comes in before the step runs.
+  QMetaObject::invokeMethod(this, &TNView::run_queued_move, Qt::QueuedConnection);
+}
+
+void TNView::run_queued_move() {
+  move_.posted = false;
+  if (!move_.waiting) return;
+  if (host_runtime_busy()) {
+    // A handler's dialog or menu runs its own event loop: the step waits
+    // for its end, as the moves themselves would have.
+    move_.posted = true;
+    QTimer::singleShot(kViewIdleMs, this, &TNView::run_queued_move);
+    return;
+  }
+  flush_move();
+  // The runtime drops moves closer together than its mouse rate; the
+  // latest one is tried again once the rate allows it, so that the figure
+  // ends where the pointer stopped.
+  if (move_.waiting && !move_.posted) {
+    move_.posted = true;
+    QTimer::singleShot(kMovePaceMs, this, &TNView::run_queued_move);
+  }
+}
+
+void TNView::flush_move() {
+  if (!move_.waiting || host_runtime_busy()) return;
+  move_.waiting = false;
+  if (tool_move(move_.x, move_.y, move_.shift, true) == kRtNoHandler && dragging_) move_.waiting = true;
 }
 
 void TNView::tool_up(bool shift) {
@@ -333,6 +376,7 @@ void TNView::tool_up(bool shift) {
 }
 
 void TNView::mousePressEvent(QMouseEvent* e) {
+  flush_move();
   const QPointF p = e->position();
   const bool shift = e->modifiers() & Qt::ShiftModifier;
   if (e->button() == Qt::LeftButton) {
@@ -352,11 +396,18 @@ void TNView::mouseMoveEvent(QMouseEvent* e) {
   // A move with the middle button counts as one with the left button and
   // Shift; the middle drag ends at the first move after its release.
   const bool shift = (e->modifiers() & Qt::ShiftModifier) || middle;
-  tool_move(p.x(), p.y(), shift, left || middle);
+  if ((left || middle) && dragging_) {
+    queue_move(p.x(), p.y(), shift);
+  } else {
+    flush_move();
+    tool_move(p.x(), p.y(), shift, left || middle);
+  }
   update_cursor();
 }
 
 void TNView::mouseReleaseEvent(QMouseEvent* e) {
+  flush_move();
+  move_.waiting = false;  // one the mouse rate still holds back goes with the drag
   if (e->button() == Qt::LeftButton) {
     tool_up(e->modifiers() & Qt::ShiftModifier);
   } else if (e->button() == Qt::MiddleButton) {
@@ -375,6 +426,7 @@ void TNView::wheelEvent(QWheelEvent* e) {
   char text[kStatusTextBytes + 1] = {};
   int32_t length = 0;
   if (!has_block()) return status_text("", 0);
+  flush_move();
   int status;
   {
     RuntimeCallScope scope;
@@ -431,6 +483,7 @@ void TNView::key_code(int code, QKeyEvent* event) {
 }
 
 void TNView::keyPressEvent(QKeyEvent* e) {
+  flush_move();
   if (e->key() == Qt::Key_Pause || (e->key() == Qt::Key_Cancel && (e->modifiers() & Qt::ControlModifier))) {
     if (break_flag_) break_flag_->store(1);
     return;
@@ -502,6 +555,7 @@ void TNView::update_cursor() {
 
 void TNView::timerEvent(QTimerEvent* e) {
   if (e->timerId() != idle_timer_) return QWidget::timerEvent(e);
+  flush_move();
   if (!has_block() || host_runtime_busy() || dragging_) return;
   prepare_runtime();
   if (rt_->idle_step_redraw(kInstanceId) == kRtHandledRedraw) redraw_now();

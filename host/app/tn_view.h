@@ -75,6 +75,8 @@ class TNView : public QWidget {
 
   const QImage& back_buffer() const { return buffer_; }
   bool dragging() const { return dragging_; }
+  // Figure drawings into the back buffer so far (the tests count them).
+  int64_t renders() const { return renders_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -98,8 +100,16 @@ class TNView : public QWidget {
   void layout_to_size();
   void render();
   void tool_down(double x, double y, bool shift);
-  void tool_move(double x, double y, bool shift, bool button);
+  // The mouse entry's status (kRtNoHandler: dropped by the mouse rate).
+  int tool_move(double x, double y, bool shift, bool button);
   void tool_up(bool shift);
+  // Moves with the button held wait here for one step to the latest of them:
+  // those that arrive while a step draws become one step, not one redraw each.
+  void queue_move(double x, double y, bool shift);
+  // The waiting move's step, when one waits; every other mouse, wheel, key
+  // and timer entry runs it first, so that events keep their order.
+  void flush_move();
+  void run_queued_move();
   // After a mouse entry: redrawn on a non-zero status, else the back buffer
   // shown as it is.
   void show_status(int status);
@@ -132,6 +142,13 @@ class TNView : public QWidget {
   int draw_error_ = 0;     // the failure of the last drawing, 0 when it drew whole
   int refresh_error_ = 0;  // the memory failure of the last refresh, 0 when none
   int idle_timer_ = 0;
+  struct QueuedMove {
+    double x = 0, y = 0;
+    bool shift = false;
+    bool waiting = false;  // a move waits for its step
+    bool posted = false;   // its step is posted or timed
+  } move_;
+  int64_t renders_ = 0;
   std::unique_ptr<QPrinter> printer_;
 };
 

@@ -177,6 +177,46 @@ TEST_F(Program, DragUndoRedoAndResetData) {
   EXPECT_GT(point_centre().y(), top + 30);
 }
 
+// Moves that queue up while a step draws (a burst read at once) become one
+// step to the latest of them: one drawing, and the point where a drag
+// straight there puts it. A burst right after the press, inside the mouse
+// rate, still ends there once the rate allows the step.
+TEST_F(Program, QueuedMovesBecomeOneStepToTheLatest) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QPoint home = point_centre(), to = home + QPoint(-80, 40);
+  drag(home, to);
+  const QPoint straight = point_centre();
+  ASSERT_TRUE(run(kCmdEditUndo));
+  ASSERT_EQ(point_centre(), home);
+  struct Case {
+    bool wait_after_press;
+    int64_t most_renders;  // the burst's step, and one again after a drop by the mouse rate
+  };
+  for (const Case& c : {Case{true, 1}, Case{false, 2}}) {
+    SCOPED_TRACE(c.wait_after_press);
+    send_mouse(view(), QEvent::MouseButtonPress, home, Qt::LeftButton, Qt::LeftButton);
+    if (c.wait_after_press) std::this_thread::sleep_for(kMouseStep);
+    const int64_t before = view()->renders();
+    constexpr int kBurst = 8;
+    for (int k = 1; k <= kBurst; ++k) {
+      const QPointF p = home + (to - home) * k / kBurst;
+      QCoreApplication::postEvent(view(), new QMouseEvent(QEvent::MouseMove, p, view()->mapToGlobal(p), Qt::NoButton,
+                                                          Qt::LeftButton, Qt::NoModifier));
+    }
+    // Long enough for a move the mouse rate dropped to be tried again.
+    for (int k = 0; k < 10; ++k) {
+      QApplication::processEvents();
+      std::this_thread::sleep_for(kMouseStep / 2);
+    }
+    EXPECT_GE(view()->renders() - before, 1);
+    EXPECT_LE(view()->renders() - before, c.most_renders);
+    send_mouse(view(), QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(colour_box(view()->back_buffer(), kPoint).center(), straight);
+    ASSERT_TRUE(run(kCmdEditUndo));
+    ASSERT_EQ(point_centre(), home);
+  }
+}
+
 TEST_F(Program, CopyGivesSvgAndPngAndLeavesTheScreen) {
   start(QStringLiteral(TN_DEMO_PROGRAM));
   const QImage before = screen();
