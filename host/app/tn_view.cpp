@@ -65,6 +65,14 @@ bool quiet_mouse_status(int s) {
   return s == 0 || s == kRtHandledRedraw || s == kRtNoInteraction || s == kRtNoHandler || s == kCancel;
 }
 
+// What a copy or a page tells of its drawing: the memory it ran out of,
+// building the plots or drawing them (a handler's own error is told where
+// the window tells it). 0 when the figure was drawn whole.
+int output_failure(int refreshed, int drawn) {
+  if (rt_is_memory_code(refreshed)) return refreshed;
+  return rt_is_memory_code(drawn) ? drawn : 0;
+}
+
 // Draws through the driver into any paint device: a copy or a print. The
 // view's own context is put back by the caller.
 struct DevicePaint {
@@ -612,13 +620,16 @@ void TNView::on_edit_copy() {
   GraphicsDriverValues values = kMetafileValuesBase;
   values.gridStepX = values.gridStepY = half_height;
   // Draws the selected subplot, or the figure, laid out in 95 % of the view.
+  // The first memory failure of the two drawings is told once.
+  int failure = 0;
   auto draw = [&](QPaintDevice* device, GraphicsDriver* table) {
     if (!has_block()) return;
     table->values = values;
     DevicePaint paint(device, rt_, table, font);
     rt_->layout_subplots(kInstanceId, 0, kCopyScale * cached_w_, 0, kCopyScale * cached_h_);
-    rt_->refresh_after_change(kInstanceId);
-    rt_->draw_current_subplot(kInstanceId, 0, w, 0, h);
+    const int refreshed = rt_->refresh_after_change(kInstanceId);
+    const int drawn = rt_->draw_current_subplot(kInstanceId, 0, w, 0, h);
+    if (failure == 0) failure = output_failure(refreshed, drawn);
   };
   QByteArray svg;
   {
@@ -647,6 +658,7 @@ void TNView::on_edit_copy() {
   QGuiApplication::clipboard()->setMimeData(mime);
   // The screen shows what it showed before.
   relayout();
+  if (failure != 0) tell_later(failure);
 }
 
 QPrinter* TNView::printer() {
@@ -682,8 +694,10 @@ void TNView::print_page(QPaintDevice* device, const QRect& page, int dots_per_in
   DevicePaint paint(device, rt_, &g_qt_printer_driver, font, unit);
   rt_->invalidate_subplots(kInstanceId);
   rt_->layout_subplots(kInstanceId, 0, page.width() / unit, 0, page.height() / unit);
-  rt_->refresh_after_change(kInstanceId);
+  const int refreshed = rt_->refresh_after_change(kInstanceId);
   rt_->invalidate_subplots(kInstanceId);
-  rt_->draw_figure(kInstanceId);
+  const int drawn = rt_->draw_figure(kInstanceId);
   rt_->invalidate_subplots(kInstanceId);
+  const int failure = output_failure(refreshed, drawn);
+  if (failure != 0) tell_later(failure);
 }

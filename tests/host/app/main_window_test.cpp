@@ -10,6 +10,7 @@
 #include <ctime>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -499,10 +500,16 @@ TEST_F(Program, APlotThatGrowsTheBlockPrintsOnlyTheGrowth) {
 // Memory that runs out while the figure is drawn: the window says so once,
 // as it shows a handler's failure, and keeps what it could draw; a drawing
 // that succeeds again re-arms the message.
+// Ten thousand blue rings and a red line drawn after them: the rings need
+// more drawing room than 64 KB.
+QString pack_rings(const QTemporaryDir& dir) {
+  return pack(dir, "instance demo\ntitle \"Rings\"\nfigure \"F\"\nplot demo_plot()\n",
+              "function demo_plot()\n  circle(rand(1, 10000), rand(1, 10000), 0.01 * ones(1, 10000), 'b');\n"
+              "  plot([0 1], [0 1], 'r');\nendfunction\n");
+}
+
 TEST_F(Program, MemoryThatRunsOutWhileDrawingIsToldOnce) {
-  const QString packed = pack(dir, "instance demo\ntitle \"Rings\"\nfigure \"F\"\nplot demo_plot()\n",
-                              "function demo_plot()\n  circle(rand(1, 10000), rand(1, 10000), 0.01 * ones(1, 10000), 'b');\n"
-                              "  plot([0 1], [0 1], 'r');\nendfunction\n");
+  const QString packed = pack_rings(dir);
   {
     const DrawRoomBound bound(65536);
     start(packed);
@@ -523,6 +530,41 @@ TEST_F(Program, MemoryThatRunsOutWhileDrawingIsToldOnce) {
   screen();
   QApplication::processEvents();
   EXPECT_EQ(dialogs.asked.size(), 2);
+}
+
+// A page or a copy that runs out of memory while it draws says so, as the
+// window does after a paint, each time; one drawn whole says nothing.
+TEST_F(Program, MemoryThatRunsOutWhilePrintingOrCopyingIsTold) {
+  start(pack_rings(dir));
+  screen();
+  QApplication::processEvents();
+  ASSERT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
+  QImage page(1500, 1050, QImage::Format_RGB32);
+  const std::pair<const char*, std::function<void()>> outputs[] = {
+      {"print", [&] { view()->print_page(&page, page.rect(), 300); }},
+      {"copy", [&] { view()->on_edit_copy(); }},
+  };
+  for (const auto& [what, output] : outputs) {
+    SCOPED_TRACE(what);
+    const qsizetype told = dialogs.asked.size();
+    output();
+    QApplication::processEvents();
+    EXPECT_EQ(dialogs.asked.size(), told);
+    for (int again = 1; again <= 2; ++again) {
+      {
+        const DrawRoomBound bound(65536);
+        output();
+      }
+      QApplication::processEvents();
+      ASSERT_EQ(dialogs.asked.size(), told + again) << dialogs.asked.join("\n").toStdString();
+      EXPECT_TRUE(dialogs.asked.back().contains("overflow") || dialogs.asked.back().contains("memory"))
+          << dialogs.asked.back().toStdString();
+    }
+  }
+  // The window itself drew whole all along.
+  EXPECT_FALSE(colour_box(screen(), kCurve).isEmpty());
+  QApplication::processEvents();
+  EXPECT_EQ(dialogs.asked.size(), 4);
 }
 
 // A plot past MemMax: the handler's memory runs out, and the window says so
