@@ -52,6 +52,8 @@ constexpr int kWheelStep = 120;
 // A move the runtime's mouse rate (100 moves a second) dropped is tried
 // again after this long.
 constexpr int kMovePaceMs = 10;
+// A release waits for the drag's last step at most this many tries of it.
+constexpr int kReleaseWaitTries = 5;
 constexpr int32_t kKeyUp = 0xF700, kKeyDown = 0xF701, kKeyLeft = 0xF702, kKeyRight = 0xF703;
 constexpr int32_t kKeyBackspace = 8, kKeyReturn = 13, kKeyEscape = 27, kKeyDelete = 127;
 constexpr double kCopyScale = 0.95;
@@ -346,7 +348,11 @@ void TNView::queue_move(double x, double y, bool shift) {
 
 void TNView::run_queued_move() {
   move_.posted = false;
-  if (!move_.waiting) return;
+  if (!move_.waiting) {
+    // The step was taken elsewhere (a wheel turn flushes it).
+    if (move_.release) release_now();
+    return;
+  }
   if (host_runtime_busy()) {
     // A handler's dialog or menu runs its own event loop: the step waits
     // for its end, as the moves themselves would have.
@@ -355,6 +361,7 @@ void TNView::run_queued_move() {
     return;
   }
   flush_move();
+  if (move_.release && (!move_.waiting || ++move_.release_tries >= kReleaseWaitTries)) return release_now();
   // The runtime drops moves closer together than its mouse rate; the
   // latest one is tried again once the rate allows it, so that the figure
   // ends where the pointer stopped.
@@ -384,6 +391,7 @@ void TNView::tool_up(bool shift) {
 }
 
 void TNView::mousePressEvent(QMouseEvent* e) {
+  if (move_.release) release_now();
   flush_move();
   const QPointF p = e->position();
   const bool shift = e->modifiers() & Qt::ShiftModifier;
@@ -398,6 +406,8 @@ void TNView::mousePressEvent(QMouseEvent* e) {
 }
 
 void TNView::mouseMoveEvent(QMouseEvent* e) {
+  // A hover would end the drag before its release has taken its last step.
+  if (move_.release) return;
   const QPointF p = e->position();
   const bool left = e->buttons() & Qt::LeftButton;
   const bool middle = e->buttons() & Qt::MiddleButton;
@@ -415,12 +425,38 @@ void TNView::mouseMoveEvent(QMouseEvent* e) {
 
 void TNView::mouseReleaseEvent(QMouseEvent* e) {
   flush_move();
-  move_.waiting = false;  // one the mouse rate still holds back goes with the drag
+  const bool shift = e->modifiers() & Qt::ShiftModifier;
+  if (e->button() == Qt::LeftButton && move_.waiting && dragging_) {
+    // The mouse rate holds the drag's last step back: a view busy drawing
+    // reads a whole drag at once, its moves right after the hover that
+    // brought the pointer there. The release waits for the step, so that
+    // the drag ends where the pointer did.
+    move_.release = true;
+    move_.release_shift = shift;
+    move_.release_tries = 0;
+    if (!move_.posted) {
+      move_.posted = true;
+      QTimer::singleShot(kMovePaceMs, this, &TNView::run_queued_move);
+    }
+    return;
+  }
+  move_.waiting = false;  // a middle drag's held step goes with the drag
   if (e->button() == Qt::LeftButton) {
-    tool_up(e->modifiers() & Qt::ShiftModifier);
+    tool_up(shift);
   } else if (e->button() == Qt::MiddleButton) {
     // No button-up of its own: the next move, a hover, ends the drag.
   }
+  tell_drag_error();
+}
+
+void TNView::release_now() {
+  move_.release = false;
+  move_.waiting = false;
+  tool_up(move_.release_shift);
+  tell_drag_error();
+}
+
+void TNView::tell_drag_error() {
   if (!dragging_ && drag_error_ && has_block()) {
     const int shown = drag_error_;
     drag_error_ = 0;

@@ -109,6 +109,10 @@ class TNView : public QWidget {
   // The waiting move's step, when one waits; every other mouse, wheel, key
   // and timer entry runs it first, so that events keep their order.
   void flush_move();
+  // The button-up that waited for the drag's last step.
+  void release_now();
+  // The first error of a drag that has ended, in a message box.
+  void tell_drag_error();
   void run_queued_move();
   // After a mouse entry: redrawn on a non-zero status, else the back buffer
   // shown as it is.
@@ -147,6 +151,9 @@ class TNView : public QWidget {
     bool shift = false;
     bool waiting = false;  // a move waits for its step
     bool posted = false;   // its step is posted or timed
+    bool release = false;  // the button-up waits for the step
+    bool release_shift = false;
+    int release_tries = 0;
   } move_;
   int64_t renders_ = 0;
   std::unique_ptr<QPrinter> printer_;

@@ -218,6 +218,32 @@ TEST_F(Program, QueuedMovesBecomeOneStepToTheLatest) {
   }
 }
 
+// The whole of a drag read at once, as a view busy drawing reads it: the
+// hover that brought the pointer there, the press, the moves and the
+// release. The step to the last move comes inside the mouse rate after the
+// hover; the release waits for it, so the point ends where the pointer did,
+// as after a drag at a hand's pace, and one Undo takes the drag back.
+TEST_F(Program, AWholeDragReadAtOnceEndsWhereThePointerDid) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  const QPoint home = point_centre(), to = home + QPoint(-80, 40);
+  send_mouse(view(), QEvent::MouseMove, home, Qt::NoButton, Qt::NoButton);
+  send_mouse(view(), QEvent::MouseButtonPress, home, Qt::LeftButton, Qt::LeftButton);
+  send_mouse(view(), QEvent::MouseMove, home + QPoint(-40, 20), Qt::NoButton, Qt::LeftButton);
+  send_mouse(view(), QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  send_mouse(view(), QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  for (int tick = 0; tick < 100 && view()->dragging(); ++tick) {
+    std::this_thread::sleep_for(kMouseStep / 2);
+    QApplication::processEvents();
+  }
+  EXPECT_FALSE(view()->dragging());
+  const QPoint whole = point_centre();
+  ASSERT_TRUE(run(kCmdEditUndo));
+  EXPECT_EQ(point_centre(), home);
+  drag(home, to);
+  EXPECT_EQ(whole, point_centre());
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
+}
+
 TEST_F(Program, CopyGivesSvgAndPngAndLeavesTheScreen) {
   start(QStringLiteral(TN_DEMO_PROGRAM));
   const QImage before = screen();
