@@ -135,10 +135,10 @@ int BlockRuntime::get_help(int32_t id, const char** text, int32_t* length) {
 bool BlockRuntime::takes_mouse(int32_t id) { return has_block() && inst_takes_mouse(block(), id); }
 int32_t BlockRuntime::tool_mode() { return has_block() ? interact_get_tool_mode(block()) : kToolManipulate; }
 
-void BlockRuntime::set_tool_mode(int32_t mode) {
-  if (!has_block()) return;
+int BlockRuntime::set_tool_mode(int32_t mode) {
+  if (!has_block()) return 0;
   RuntimeCallScope scope;  // leaving manipulate runs pending leave handlers
-  interact_set_tool_mode(handle(), mode);
+  return interact_set_tool_mode(handle(), mode);
 }
 
 int BlockRuntime::select_all(int32_t id) { return has_block() ? inst_select_all(block(), id) : no_block_status(); }

@@ -45,7 +45,7 @@ class BlockRuntime final : public DocRuntime {
 
   bool takes_mouse(int32_t id) override;
   int32_t tool_mode() override;
-  void set_tool_mode(int32_t mode) override;
+  int set_tool_mode(int32_t mode) override;
   int select_all(int32_t id) override;
 
   bool selection_has_plot(int32_t id) override;

@@ -35,7 +35,9 @@ class DocRuntime : public MenuRuntime {
 
   virtual bool takes_mouse(int32_t id) = 0;  // a figure or figure-only record
   virtual int32_t tool_mode() = 0;
-  virtual void set_tool_mode(int32_t mode) = 0;
+  // 10201 when leaving manipulate ran a leave handler that asks for a
+  // redraw, a handler's error, else 0.
+  virtual int set_tool_mode(int32_t mode) = 0;
   virtual int select_all(int32_t id) = 0;
 
   virtual bool selection_has_plot(int32_t id) = 0;

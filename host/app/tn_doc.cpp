@@ -96,10 +96,10 @@ void TNDoc::route_commands() {
     else if (status != 0) report(status, "Choose Plot error");
   }, [this](int c, CommandState* st) { menus_.plot_update(c, st); });
 
-  // Leaving manipulate may run leave handlers that redraw.
+  // Leaving manipulate may run leave handlers that redraw; the tool alone
+  // changes nothing drawn, and a large figure takes long to draw again.
   m.route(kCmdToolFirst, kCmdToolLast, [&rt, block, views](int c) {
-    if (block()) rt.set_tool_mode(c - kCmdToolFirst + 1);
-    views();
+    if (block() && rt.set_tool_mode(c - kCmdToolFirst + 1) != 0) views();
   },
           [&rt, id, block](int c, CommandState* st) {
             st->enable(block() && rt.takes_mouse(id));

@@ -13,6 +13,7 @@ class ScriptedDocRuntime final : public DocRuntime {
   EngineContext* ctx = nullptr;
   bool known = true, mouse = true, has_plot = true, locked = false, lock_differs = false;
   int32_t mode = 1;
+  int tool_status = 0;  // the answer of a tool change
   int reset_status = 0, refresh_status = 0;
   bool changed = false;
   std::string title, version, help;
@@ -55,7 +56,10 @@ class ScriptedDocRuntime final : public DocRuntime {
   int get_help(int32_t, const char** t, int32_t* n) override { return text(help, t, n); }
   bool takes_mouse(int32_t) override { return mouse; }
   int32_t tool_mode() override { return mode; }
-  void set_tool_mode(int32_t m) override { mode = m; }
+  int set_tool_mode(int32_t m) override {
+    mode = m;
+    return tool_status;
+  }
   int select_all(int32_t) override { return 0; }
   bool selection_has_plot(int32_t) override { return has_plot; }
   bool subplot_query(int32_t, bool* differs) override { *differs = lock_differs; return locked; }

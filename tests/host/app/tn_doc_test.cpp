@@ -95,7 +95,13 @@ TEST_F(Doc, CommandsReachTheRuntime) {
                                               "props 24576 0", "props 24576 16384", "option 0 1", "apply", "plot -1"}));
   EXPECT_EQ(rt.rows * 10 + rt.columns, 23);
   EXPECT_EQ(rt.mode, 3);
-  EXPECT_EQ(views, 11);  // the tool command too: leaving manipulate may redraw
+  // The tool command redraws only when leaving manipulate ran a leave
+  // handler that asks for it.
+  EXPECT_EQ(views, 10);
+  rt.tool_status = kRtHandledRedraw;
+  map.dispatch(10020);
+  EXPECT_EQ(rt.mode, 1);
+  EXPECT_EQ(views, 11);
 }
 
 TEST_F(Doc, ResetAndMenuErrorsInTheirWords) {
