@@ -32,30 +32,45 @@ declare -A key=([surf]=s [mesh]=m [plot3]=p [circle]=c [pcolor]=l [markers]=k)
 declare -A size_key=([large]=l [medium]=m)
 size=${SIZE:-large}
 [ -n "${size_key[$size]:-}" ] || fail "SIZE is large or medium, not $size"
-# The program is idle when it uses less than half a CPU over two steps of
-# STEP seconds in a row with the picture unchanged. A redraw keeps a CPU
-# busy; at rest the program's timers use a little, and its window's answers
-# to the shots (X events) a little more. The window shows a redraw only once
-# it is done, so a busy spell taken for rest shows the picture before the
-# step, and the steps below look again.
+# The program is idle when, over two steps of STEP seconds in a row, it was
+# mostly seen sleeping, it used less than half a CPU, and the picture stayed
+# the same. A redraw keeps the program running (or waiting for a CPU on a
+# loaded machine); at rest its timers wake it for moments, and its window's
+# answers to the shots (X events) use a little more. The window shows a redraw only once it is done, so a busy spell
+# taken for rest shows the picture before the step, and the steps below
+# look again.
 step=${STEP:-0.5}
 clock_tick=$(getconf CLK_TCK)
 idle_ticks=$(awk -v s="$step" -v t="$clock_tick" 'BEGIN { print int(s * t / 2) }')
 focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 # The program's CPU time so far, in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+# Watches the program's state for STEP seconds; false when it was running
+# or runnable (R), or in an uninterruptible wait (D), in half the looks or
+# more (at rest it is seen running now and then).
+resting() {
+  local state looks seen=0
+  looks=$(awk -v s="$step" 'BEGIN { print int(s / 0.05) }')
+  for _ in $(seq "$looks"); do
+    read -r _ _ state _ < "/proc/$pid/stat"
+    case "$state" in R|D) seen=$((seen + 1)) ;; esac
+    sleep 0.05
+  done
+  [ $((2 * seen)) -lt "$looks" ]
+}
 # Shoots into $1 until the program is idle (at most about four minutes).
 settle_idle() {
-  local quiet=0 before after d
+  local quiet=0 before after d busy
   shot "$1"
   for _ in $(seq "$(awk -v s="$step" 'BEGIN { print int(240 / s) }')"); do
     before=$(cpu_ticks)
-    sleep "$step"
+    busy=0
+    resting || busy=1
     after=$(cpu_ticks)
     shot "$work/settle.miff"
     d=$(apart "$1" "$work/settle.miff")
     [[ $d =~ ^[0-9]+$ ]] || fail "no pixel count from compare: $d"
-    if [ $((after - before)) -lt "$idle_ticks" ] && [ "$d" -eq 0 ]; then
+    if [ "$busy" -eq 0 ] && [ $((after - before)) -lt "$idle_ticks" ] && [ "$d" -eq 0 ]; then
       quiet=$((quiet + 1))
       [ "$quiet" -ge 2 ] && return 0
     else
@@ -133,7 +148,7 @@ for kind in "${kinds[@]}"; do
   xdotool mousemove --sync "$cx" "$cy"
   settle_idle "$work/$kind-tool.miff"
   xdotool mousedown 1
-  for step in 1 2 3 4; do xdotool mousemove --sync $((cx + 15 * step)) $((cy + 5 * step)); sleep 0.1; done
+  for move in 1 2 3 4; do xdotool mousemove --sync $((cx + 15 * move)) $((cy + 5 * move)); sleep 0.1; done
   xdotool mouseup 1
   idle_other "$work/$kind-dragged.miff" "$work/$kind-back.miff" || fail "$kind: the drag changed nothing"
   focus; xdotool key ctrl+z
