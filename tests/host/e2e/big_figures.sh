@@ -6,8 +6,8 @@
 # percent of the same function's at a size that always drew), the window is
 # resized, the figure rotated (3-D) or dragged (2-D) and the step undone to
 # the picture before it; standard error holds nothing but the block's growth.
-# Every step is judged once the program is idle (next to no CPU time used and
-# the picture unchanged), not after fixed sleeps: a large figure's redraw can
+# Every step is judged once the program is idle (mostly asleep and the
+# picture unchanged), not after fixed sleeps: a large figure's redraw can
 # show nothing new for many seconds. Each kind's time is reported.
 # Run by hand (slow):  xvfb-run -a -s "-screen 0 1280x1024x24" \
 #   tests/host/e2e/big_figures.sh build/tests/host/e2e/tarnivel-bigfigs WORKDIR [kind...]
@@ -36,9 +36,9 @@ size=${SIZE:-large}
 # mostly seen sleeping, it used less than half a CPU, and the picture stayed
 # the same. A redraw keeps the program running (or waiting for a CPU on a
 # loaded machine); at rest its timers wake it for moments, and its window's
-# answers to the shots (X events) use a little more. The window shows a redraw only once it is done, so a busy spell
-# taken for rest shows the picture before the step, and the steps below
-# look again.
+# answers to the shots (X events) use a little more. The window shows a
+# redraw only once it is done, so a busy spell taken for rest shows the
+# picture before the step, and the steps below look again.
 step=${STEP:-0.5}
 clock_tick=$(getconf CLK_TCK)
 idle_ticks=$(awk -v s="$step" -v t="$clock_tick" 'BEGIN { print int(s * t / 2) }')
