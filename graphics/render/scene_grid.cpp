@@ -53,7 +53,9 @@ bool into_cells(int64_t k, int64_t* wide_room) {
 bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   g->ok = false;
   g->visited = 0;
-  const int32_t n = s->count;
+  // The records in the order are 0 .. orderLength - 1; those after them
+  // were drawn before the walk began.
+  const int32_t n = s->orderLength;
   if (!work || n <= 0) return false;
   ScenePrim* pr = prims(s);
   double x0 = pr[0].box[0], x1 = pr[0].box[1], y0 = pr[0].box[2], y1 = pr[0].box[3];
@@ -128,6 +130,7 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   std::copy(g->cell_start + 1, g->cell_start + cells + 1, g->cell_end);
   std::fill(g->stamp, g->stamp + cap, 0);
   g->epoch = 0;
+  std::fill(g->pos_of + n, g->pos_of + s->count, -1);
   scene_grid_reordered(g, s, 0);
   g->ok = true;
   return true;
