@@ -248,8 +248,12 @@ bool scene_overlap(const ScenePrim& p, const ScenePrim& q, double* ox, double* o
     return true;
   }
   if (na == 2) {
+    // A share of the triangle's size, or of the segment's own length when
+    // that is less: the segments of a finely drawn curve are short beside
+    // a surface's facets, and each must still be ordered against them.
     const double len2 = inside_length2(*b, a->x[0], a->y[0], a->x[1], a->y[1], ox, oy);
-    return len2 > kSegmentInsideShare * 0.5 * std::fabs(area2(*b));
+    const double dx = double(a->x[1]) - a->x[0], dy = double(a->y[1]) - a->y[0];
+    return len2 > kSegmentInsideShare * std::min(0.5 * std::fabs(area2(*b)), dx * dx + dy * dy);
   }
   const double area = clip_area(*a, *b, ox, oy);
   return area > kAreaShare * 0.5 * (std::fabs(area2(*a)) + std::fabs(area2(*b)));
