@@ -571,10 +571,14 @@ void render_scene(RenderState* st) {
   c.state = st;
   c.polygon.at = -1;
   // Room for the pieces of splits, as much as can be had: without it the
-  // remaining conflicts are drawn unsplit, never left out.
+  // remaining conflicts are drawn unsplit, never left out. Only a
+  // triangle's plane cuts anything: points and segments alone need none
+  // (and a curve of millions of segments is not copied to a larger block).
   const int64_t n = st->scene->count;
+  const ScenePrim* pr = scene_prim(st->scene, 0);
+  const bool splits = std::any_of(pr, pr + n, [](const ScenePrim& p) { return p.vertexCount == 3; });
   for (int64_t more : {n / 2 + kSplitRoomPrims, n / 8 + kSplitRoomPrims, int64_t(0)})
-    if (reserve(st, more, false)) break;
+    if (!splits || reserve(st, more, false)) break;
   Scene* scene = st->scene;
   // The walk's grid: some 20 bytes a primitive and the cells' items; a
   // walk without it examines more pairs and draws the same.

@@ -607,25 +607,31 @@ void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segme
     w.st.budget = scene_pair_budget(s->count);
     ScenePrim* pr = prims(s);
     int32_t* ord = order_of(s);
-    for (int32_t i = 0; i < s->count; ++i) {
-      scene_vertex_order(&pr[i]);
-      ord[i] = i;
-    }
     int32_t live = s->count;
     if (looks == kSceneAlikeByWords) {
       // The free ones first, in the order they came; they leave the scene.
+      // (The pass reads boxes only, which the vertex order leaves as they are.)
       live = scene_free_alike(s);
       for (int32_t k = s->count - 1; k >= live; --k) {
+        scene_vertex_order(&pr[ord[k]]);
         draw(&w, ord[k]);
         pr[ord[k]].kind = kScenePrimEmpty;
       }
       w.st.freed = s->count - live;
-      complete_order(s, live);
+      for (int32_t k = 0; k < live; ++k) scene_vertex_order(&pr[ord[k]]);
+    } else {
+      for (int32_t i = 0; i < s->count; ++i) {
+        scene_vertex_order(&pr[i]);
+        ord[i] = i;
+      }
     }
     s->orderLength = live;
-    // The index is built after this sort: its words hold the keys meanwhile.
-    sort_from(s, 0, live, reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux));
-    place_in_order(s, s->count);
+    if (live > 0) {
+      if (live < s->count) complete_order(s, live);
+      // The index is built after this sort: its words hold the keys meanwhile.
+      sort_from(s, 0, live, reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux));
+      place_in_order(s, s->count);
+    }
     if (w.indexed) {
       rebuild_index(s, 0);
       scene_grid_build(&w.grid, s, work, work_bytes);

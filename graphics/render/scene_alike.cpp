@@ -36,8 +36,10 @@ struct CellBox {
   int32_t cx0, cx1, cy0, cy1;
 };
 
+// The floor of a positive c is its truncation (this runs for every
+// primitive twice).
 int32_t cell_of(double v, double origin, double scale, int32_t n) {
-  const double c = std::floor((v - origin) * scale);
+  const double c = (v - origin) * scale;
   if (!(c > 0)) return 0;
   return c >= n - 1 ? n - 1 : int32_t(c);
 }
