@@ -635,6 +635,7 @@ void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segme
     if (w.indexed) {
       rebuild_index(s, 0);
       scene_grid_build(&w.grid, s, work, work_bytes);
+      w.grid.alike = looks == kSceneAlikeByWords;
     }
     resolve(&w);
     w.st.visited += w.grid.visited;

@@ -2,7 +2,8 @@
 // (compressed rows of primitive indices per cell); split pieces are linked
 // into the cells of their boxes. What the cells have no room for is kept in
 // one list checked for every P. A candidate passes exactly the walk's first
-// test, so skipping the rest changes nothing.
+// test and is not alike with P (when that rule holds), so skipping the rest
+// changes nothing.
 #include "graphics/render/scene_grid.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/core/status.h"
+#include "graphics/render/scene_alike.h"
 
 namespace {
 
@@ -187,6 +189,7 @@ int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
     const int32_t at = g->pos_of[q];
     if (at < 0 || at >= pos) return;
     const ScenePrim& Q = pr[q];
+    if (g->alike && scene_alike(P, Q)) return;  // the walk would find no conflict
     if (!(P.z[0] > Q.z[Q.vertexCount - 1])) return;
     if (!(P.box[0] < Q.box[1] && Q.box[0] < P.box[1] && P.box[2] < Q.box[3] && Q.box[2] < P.box[3])) return;
     TN_ASSERT(m < s->capacity);

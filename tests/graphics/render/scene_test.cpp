@@ -590,3 +590,39 @@ TEST(Scene, AlikeWalksMatchThePlainWalk) {
   }
   EXPECT_GT(freed, 0);
 }
+
+// A finely drawn curve over a surface: its segments over the facets stay in
+// the ordering, and the work per primitive (entries looked at, pairs tested)
+// stays steady as the curve gets finer.
+TEST(Scene, AFineCurveOverASurfaceCostsInProportion) {
+  double visited[2], tested[2];
+  const int sizes[2] = {2000, 32000};
+  for (int k = 0; k < 2; ++k) {
+    const int n = sizes[k], m = 20;
+    Block b(2 * m * m + 2 * n + 4096);
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j < m; ++j) {
+        const float x0 = 100 + 10.0f * j, y0 = 100 + 10.0f * i, x1 = x0 + 10, y1 = y0 + 10;
+        const float z = 0.04f * float(i - j);  // through the curve's depths
+        tri(b.s, 1000 + i * m + j, x0, y0, z, x1, y0, z, x1, y1, z);
+        tri(b.s, 1000 + i * m + j, x0, y0, z, x1, y1, z, x0, y1, z);
+      }
+    // Ten turns over the square, in front of it and behind it.
+    for (int i = 0; i < n; ++i) {
+      const double t = 20 * M_PI * i / n, u = 20 * M_PI * (i + 1) / n;
+      scene_add_segment(b.s, 7, -1, i, float(200 + 90 * std::cos(t)), float(150 + 40 * std::sin(t) + 4.0 * i * 10 / n),
+                        float(std::sin(t)), float(200 + 90 * std::cos(u)),
+                        float(150 + 40 * std::sin(u) + 4.0 * (i + 1) * 10 / n), float(std::sin(u)));
+    }
+    const int32_t count = b.s->count;
+    Log log;
+    const SceneStats st = render_alike(&b, &log);
+    EXPECT_FALSE(st.budget_hit);
+    EXPECT_EQ(int32_t(log.d.size()), b.s->count);
+    EXPECT_LT(st.freed, n / 10);  // the curve lies over the surface
+    visited[k] = double(st.visited) / count;
+    tested[k] = double(st.tested) / count;
+  }
+  EXPECT_LT(visited[1], 1.5 * visited[0]) << visited[0] << " then " << visited[1];
+  EXPECT_LE(tested[1], 1.5 * tested[0]) << tested[0] << " then " << tested[1];
+}
