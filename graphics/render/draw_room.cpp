@@ -21,8 +21,9 @@ int64_t g_limit = 0;
 // The regions the last room gave back, one per kind, for the next room:
 // a large figure redrawn (every step of a camera drag) would otherwise map
 // and fault in its scene's memory afresh each time. Drawing runs on the one
-// GUI thread. A spare far larger than a request is freed instead of taken,
-// so that memory goes back once the figures are small again.
+// GUI thread. A spare far larger than a request stays for a later, larger
+// one of the same drawing (the scene starts small and grows); a room gives
+// back what it used, so the memory goes back once the figures are small.
 struct Spare {
   void* p;
   int64_t bytes;
@@ -34,13 +35,9 @@ constexpr int64_t kSpareSlack = 4;
 // The spare of kind r when it holds `want` bytes without being far larger.
 void* take_spare(DrawRoomRegion r, int64_t want, int64_t* size) {
   Spare& k = g_spare[r];
-  if (!k.p || k.bytes < want) return nullptr;
+  if (!k.p || k.bytes < want || k.bytes / kSpareSlack > want) return nullptr;
   void* p = k.p;
   k.p = nullptr;
-  if (k.bytes / kSpareSlack > want) {
-    std::free(p);
-    return nullptr;
-  }
   *size = k.bytes;
   return p;
 }

@@ -115,6 +115,11 @@ int32_t scene_free_alike(Scene* s) {
   const int32_t n = s->count;
   ScenePrim* pr = scene_prim(s, 0);
   int32_t* ord = scene_order(s);
+  if (n > 0 && looked(pr[0]) && std::all_of(pr + 1, pr + n, [&](const ScenePrim& p) { return scene_alike(p, pr[0]); })) {
+    // All alike: nothing is unlike anything, and no cell is needed.
+    for (int32_t i = 0; i < n; ++i) ord[n - 1 - i] = i;
+    return 0;
+  }
   for (int32_t i = 0; i < n; ++i) ord[i] = i;
   if (n <= 0 || std::none_of(pr, pr + n, looked)) return n;
   Pyramid py;

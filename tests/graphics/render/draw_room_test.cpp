@@ -165,8 +165,9 @@ TEST_F(Room, EachRecordIsDrawnWholeOrNotAtAllAndTheRoomSaysWhich) {
 
 // Drawing after drawing, as every step of a camera drag redraws: a room
 // takes the regions the last one gave back instead of allocating (and
-// faulting in) its memory afresh; a region far larger than asked for goes
-// back to the heap instead.
+// faulting in) its memory afresh, also when its first request is small and
+// it widens the region later, as the scene does; a region far larger than
+// anything asked for goes back to the heap when the room gives back its own.
 TEST(RoomReuse, ARedrawTakesTheRegionsTheLastDrawingGaveBack) {
   constexpr int64_t kBytes = int64_t(1) << 22;
   {
@@ -182,10 +183,16 @@ TEST(RoomReuse, ARedrawTakesTheRegionsTheLastDrawingGaveBack) {
   }
   EXPECT_EQ(draw_room_fresh_regions(), fresh);
   {
+    ScopedDrawRoom growing;
+    ASSERT_NE(draw_room_take(&growing.room, kRoomScene, 4096), nullptr);
+    ASSERT_NE(draw_room_widen(&growing.room, kRoomScene, kBytes, 4096), nullptr);
+  }
+  EXPECT_EQ(draw_room_fresh_regions(), fresh + 1);  // the small start only
+  for (int k = 0; k < 2; ++k) {
     ScopedDrawRoom small;
     ASSERT_NE(draw_room_take(&small.room, kRoomScene, 4096), nullptr);
   }
-  EXPECT_EQ(draw_room_fresh_regions(), fresh + 1);
+  EXPECT_EQ(draw_room_fresh_regions(), fresh + 2);  // the large one went back
 }
 
 }  // namespace
