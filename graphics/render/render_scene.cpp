@@ -412,7 +412,8 @@ void render_text3_to_scene(RenderState* st, const PlotRecord& rec) {
   if (!st->scene || rec.n < kTextAtBytes || !render_scene_reserve(st, 1)) return;
   double px, py, depth;
   subplot_data_to_pixel(st->s, &rec.data[0], &rec.data[1], &rec.data[2], 1, &px, &py, &depth);
-  scene_add_point(st->scene, rec.at, st->material_record, 0, narrow(px), narrow(py), narrow(depth));
+  // A text reaches far beyond its point: it is always ordered.
+  scene_add_point(st->scene, rec.at, kSceneAlikeWithNone, 0, narrow(px), narrow(py), narrow(depth));
 }
 
 void render_scene_point_cb(void* context, int32_t w1, int32_t, int32_t, float x, float y, float) {

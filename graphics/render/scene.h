@@ -92,9 +92,14 @@ struct SceneStats {
 // with equal first and second words are drawn alike (one kind of driver
 // call, one style, nothing taken from the vertex), so their order changes
 // no pixel: the ordering leaves such pairs as they come, and those that no
-// primitive unlike them overlaps are drawn first, in the order they were
-// added, without any ordering work.
+// primitive unlike them comes near (their boxes widened by a marker's or a
+// thick line's reach) are drawn first, in the order they were added,
+// without any ordering work.
+// A point or segment that reaches further from its vertices than a marker
+// or a thick line (a text at a point) gives kSceneAlikeWithNone as its
+// second word: it is alike with nothing and always ordered.
 enum : uint32_t { kSceneAlikeNone = 0, kSceneAlikeByWords = 1 };
+constexpr int32_t kSceneAlikeWithNone = INT32_MIN;
 
 // Orders and draws everything. A null callback draws nothing for its kind.
 // `indexed` lets the walk skip candidates through summaries of the order

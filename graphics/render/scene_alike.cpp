@@ -22,6 +22,10 @@ constexpr int64_t kMaxCheckedCells = 64;
 // Cell values: no primitive, or more than one look; otherwise look + 1.
 constexpr int32_t kCellEmpty = 0;
 constexpr int32_t kCellMixed = -1;
+// Pixels a marker (radius 3) or the thickest pen (4) reaches beyond the
+// vertices, with room to spare: an alike primitive this near an unlike one
+// is ordered, as its pixels may meet the other's.
+constexpr double kReach = 8.0;
 
 struct Pyramid {
   int32_t levels;
@@ -44,9 +48,11 @@ int32_t cell_of(double v, double origin, double scale, int32_t n) {
   return c >= n - 1 ? n - 1 : int32_t(c);
 }
 
-CellBox level0_box(const Pyramid& py, const ScenePrim& p) {
-  return {cell_of(p.box[0], py.x0, py.sx, py.gx[0]), cell_of(p.box[1], py.x0, py.sx, py.gx[0]),
-          cell_of(p.box[2], py.y0, py.sy, py.gy[0]), cell_of(p.box[3], py.y0, py.sy, py.gy[0])};
+// The cells of p's box, widened by the reach for a primitive with a look.
+CellBox level0_box(const Pyramid& py, const ScenePrim& p, bool with_look) {
+  const double r = with_look ? kReach : 0.0;
+  return {cell_of(p.box[0] - r, py.x0, py.sx, py.gx[0]), cell_of(p.box[1] + r, py.x0, py.sx, py.gx[0]),
+          cell_of(p.box[2] - r, py.y0, py.sy, py.gy[0]), cell_of(p.box[3] + r, py.y0, py.sy, py.gy[0])};
 }
 
 CellBox at_level(const CellBox& b, int32_t j) { return {b.cx0 >> j, b.cx1 >> j, b.cy0 >> j, b.cy1 >> j}; }
@@ -107,24 +113,24 @@ bool only_look(const Pyramid& py, const CellBox& b0, int32_t v) {
   return true;
 }
 
-bool looked(const ScenePrim& p) { return p.kind == kScenePrimPoint || p.kind == kScenePrimSegment; }
-
 }  // namespace
 
 int32_t scene_free_alike(Scene* s) {
   const int32_t n = s->count;
   ScenePrim* pr = scene_prim(s, 0);
   int32_t* ord = scene_order(s);
-  if (n > 0 && looked(pr[0]) && std::all_of(pr + 1, pr + n, [&](const ScenePrim& p) { return scene_alike(p, pr[0]); })) {
+  if (n > 0 && scene_has_look(pr[0]) && std::all_of(pr + 1, pr + n, [&](const ScenePrim& p) { return scene_alike(p, pr[0]); })) {
     // All alike: nothing is unlike anything, and no cell is needed.
     for (int32_t i = 0; i < n; ++i) ord[n - 1 - i] = i;
     return 0;
   }
   for (int32_t i = 0; i < n; ++i) ord[i] = i;
-  if (n <= 0 || std::none_of(pr, pr + n, looked)) return n;
+  if (n <= 0 || std::none_of(pr, pr + n, scene_has_look)) return n;
   Pyramid py;
   py.cell = reinterpret_cast<int32_t*>(reinterpret_cast<char*>(s) + s->aux);
-  if (!lay_out(&py, pr, n, std::max(1, n / 2), s->capacity)) return n;
+  // Cells as fine as the aux words allow (about one cell for every two
+  // records the block holds, which the pyramid's levels fit).
+  if (!lay_out(&py, pr, n, std::max(1, s->capacity / 2), s->capacity)) return n;
   std::fill(py.cell, py.cell + py.base[py.levels - 1] + 1, kCellEmpty);
   // A look is named by the first of a run of alike primitives: the feeders
   // add a record's primitives one after another. Alike primitives apart
@@ -132,8 +138,8 @@ int32_t scene_free_alike(Scene* s) {
   int32_t look = -1;
   for (int32_t i = 0; i < n; ++i) {
     const ScenePrim& p = pr[i];
-    look = !looked(p) ? -1 : i > 0 && scene_alike(p, pr[i - 1]) ? look : i;
-    const CellBox b0 = level0_box(py, p);
+    look = !scene_has_look(p) ? -1 : i > 0 && scene_alike(p, pr[i - 1]) ? look : i;
+    const CellBox b0 = level0_box(py, p, look >= 0);
     int32_t j = 0;
     while (j + 1 < py.levels && ((b0.cx1 >> j) - (b0.cx0 >> j) > 1 || (b0.cy1 >> j) - (b0.cy0 >> j) > 1)) ++j;
     py.used[j] = true;
@@ -146,8 +152,8 @@ int32_t scene_free_alike(Scene* s) {
   look = -1;
   for (int32_t i = 0; i < n; ++i) {
     const ScenePrim& p = pr[i];
-    look = !looked(p) ? -1 : i > 0 && scene_alike(p, pr[i - 1]) ? look : i;
-    if (look >= 0 && only_look(py, level0_box(py, p), look + 1))
+    look = !scene_has_look(p) ? -1 : i > 0 && scene_alike(p, pr[i - 1]) ? look : i;
+    if (look >= 0 && only_look(py, level0_box(py, p, true), look + 1))
       ord[n - 1 - freed++] = i;
     else
       ord[kept++] = i;
