@@ -11,11 +11,11 @@
 #include <cmath>
 
 #include "engine/core/status.h"
+#include "graphics/render/scene_geometry.h"
 
 namespace {
 
 constexpr int32_t kMaxLevels = 32;
-constexpr int32_t kMaxCellsAlong = 4096;
 // A primitive whose box meets more cells than this on a level it is checked
 // on stays in the ordering: the check would cost more than the ordering.
 constexpr int64_t kMaxCheckedCells = 64;
@@ -40,19 +40,13 @@ struct CellBox {
   int32_t cx0, cx1, cy0, cy1;
 };
 
-// The floor of a positive c is its truncation (this runs for every
-// primitive twice).
-int32_t cell_of(double v, double origin, double scale, int32_t n) {
-  const double c = (v - origin) * scale;
-  if (!(c > 0)) return 0;
-  return c >= n - 1 ? n - 1 : int32_t(c);
-}
-
 // The cells of p's box, widened by the reach for a primitive with a look.
 CellBox level0_box(const Pyramid& py, const ScenePrim& p, bool with_look) {
   const double r = with_look ? kReach : 0.0;
-  return {cell_of(p.box[0] - r, py.x0, py.sx, py.gx[0]), cell_of(p.box[1] + r, py.x0, py.sx, py.gx[0]),
-          cell_of(p.box[2] - r, py.y0, py.sy, py.gy[0]), cell_of(p.box[3] + r, py.y0, py.sy, py.gy[0])};
+  return {scene_cell_of(p.box[0] - r, py.x0, py.sx, py.gx[0]),
+          scene_cell_of(p.box[1] + r, py.x0, py.sx, py.gx[0]),
+          scene_cell_of(p.box[2] - r, py.y0, py.sy, py.gy[0]),
+          scene_cell_of(p.box[3] + r, py.y0, py.sy, py.gy[0])};
 }
 
 CellBox at_level(const CellBox& b, int32_t j) { return {b.cx0 >> j, b.cx1 >> j, b.cy0 >> j, b.cy1 >> j}; }
@@ -60,18 +54,9 @@ CellBox at_level(const CellBox& b, int32_t j) { return {b.cx0 >> j, b.cx1 >> j, 
 // Level 0 of about `cells` square cells over the boxes, and the levels above
 // up to a single cell; false when they do not fit `words`.
 bool lay_out(Pyramid* py, const ScenePrim* pr, int32_t n, int64_t cells, int64_t words) {
-  double x0 = pr[0].box[0], x1 = pr[0].box[1], y0 = pr[0].box[2], y1 = pr[0].box[3];
-  for (int32_t i = 1; i < n; ++i) {
-    x0 = std::min(x0, double(pr[i].box[0])), x1 = std::max(x1, double(pr[i].box[1]));
-    y0 = std::min(y0, double(pr[i].box[2])), y1 = std::max(y1, double(pr[i].box[3]));
-  }
-  const double w = std::max(x1 - x0, 1e-3), h = std::max(y1 - y0, 1e-3);
-  const double size = std::sqrt(w * h / double(std::max<int64_t>(1, cells)));
-  auto along = [size](double extent) {
-    const double k = extent / size;
-    return k >= 1.0 ? int32_t(std::min(k, double(kMaxCellsAlong))) : 1;  // NaN too gives 1
-  };
-  int32_t gx = along(w), gy = along(h);
+  const SceneExtent e = scene_boxes_extent(pr, n);
+  int32_t gx, gy;
+  scene_square_cells(e, cells, &gx, &gy);
   for (;;) {
     int64_t total = 0;
     int32_t j = 0;
@@ -88,8 +73,8 @@ bool lay_out(Pyramid* py, const ScenePrim* pr, int32_t n, int64_t cells, int64_t
     if (gx >= gy) gx = std::max(1, gx / 2);
     else gy = std::max(1, gy / 2);
   }
-  py->x0 = x0, py->y0 = y0;
-  py->sx = gx / w, py->sy = gy / h;
+  py->x0 = e.x0, py->y0 = e.y0;
+  py->sx = gx / e.w, py->sy = gy / e.h;
   return true;
 }
 
@@ -119,7 +104,8 @@ int32_t scene_free_alike(Scene* s) {
   const int32_t n = s->count;
   ScenePrim* pr = scene_prim(s, 0);
   int32_t* ord = scene_order(s);
-  if (n > 0 && scene_has_look(pr[0]) && std::all_of(pr + 1, pr + n, [&](const ScenePrim& p) { return scene_alike(p, pr[0]); })) {
+  auto alike_first = [&](const ScenePrim& p) { return scene_alike(p, pr[0]); };
+  if (n > 0 && scene_has_look(pr[0]) && std::all_of(pr + 1, pr + n, alike_first)) {
     // All alike: nothing is unlike anything, and no cell is needed.
     for (int32_t i = 0; i < n; ++i) ord[n - 1 - i] = i;
     return 0;

@@ -314,3 +314,22 @@ int scene_cut_triangle(const ScenePrim& cut, const ScenePrim& by, bool forced, S
   }
   return 0;
 }
+
+SceneExtent scene_boxes_extent(const ScenePrim* pr, int32_t n) {
+  double x0 = pr[0].box[0], x1 = pr[0].box[1], y0 = pr[0].box[2], y1 = pr[0].box[3];
+  for (int32_t i = 1; i < n; ++i) {
+    x0 = std::min(x0, double(pr[i].box[0])), x1 = std::max(x1, double(pr[i].box[1]));
+    y0 = std::min(y0, double(pr[i].box[2])), y1 = std::max(y1, double(pr[i].box[3]));
+  }
+  return {x0, y0, std::max(x1 - x0, 1e-3), std::max(y1 - y0, 1e-3)};
+}
+
+void scene_square_cells(const SceneExtent& e, int64_t cells, int32_t* gx, int32_t* gy) {
+  const double size = std::sqrt(e.w * e.h / double(std::max<int64_t>(1, cells)));
+  auto along = [size](double extent) {
+    const double k = extent / size;
+    return k >= 1.0 ? int32_t(std::min(k, double(kSceneMaxCellsAlong))) : 1;  // NaN too gives 1
+  };
+  *gx = along(e.w);
+  *gy = along(e.h);
+}

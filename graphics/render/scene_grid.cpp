@@ -12,6 +12,7 @@
 
 #include "engine/core/status.h"
 #include "graphics/render/scene_alike.h"
+#include "graphics/render/scene_geometry.h"
 
 namespace {
 
@@ -26,15 +27,10 @@ constexpr int64_t kMaxCellsPerPiece = 1024;
 inline ScenePrim* prims(Scene* s) { return scene_prim(s, 0); }
 
 void cell_range(const SceneGrid* g, const ScenePrim& p, int32_t* cx0, int32_t* cx1, int32_t* cy0, int32_t* cy1) {
-  auto cell = [](double v, double origin, double scale, int32_t n) {
-    const double c = std::floor((v - origin) * scale);
-    if (!(c > 0)) return int32_t(0);
-    return c >= n - 1 ? n - 1 : int32_t(c);
-  };
-  *cx0 = cell(p.box[0], g->x0, g->sx, g->gx);
-  *cx1 = cell(p.box[1], g->x0, g->sx, g->gx);
-  *cy0 = cell(p.box[2], g->y0, g->sy, g->gy);
-  *cy1 = cell(p.box[3], g->y0, g->sy, g->gy);
+  *cx0 = scene_cell_of(p.box[0], g->x0, g->sx, g->gx);
+  *cx1 = scene_cell_of(p.box[1], g->x0, g->sx, g->gx);
+  *cy0 = scene_cell_of(p.box[2], g->y0, g->sy, g->gy);
+  *cy1 = scene_cell_of(p.box[3], g->y0, g->sy, g->gy);
 }
 
 int64_t cells_of(int32_t cx0, int32_t cx1, int32_t cy0, int32_t cy1) {
@@ -60,25 +56,15 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   const int32_t n = s->orderLength;
   if (!work || n <= 0) return false;
   ScenePrim* pr = prims(s);
-  double x0 = pr[0].box[0], x1 = pr[0].box[1], y0 = pr[0].box[2], y1 = pr[0].box[3];
-  for (int32_t i = 1; i < n; ++i) {
-    x0 = std::min(x0, double(pr[i].box[0])), x1 = std::max(x1, double(pr[i].box[1]));
-    y0 = std::min(y0, double(pr[i].box[2])), y1 = std::max(y1, double(pr[i].box[3]));
-  }
   // About one cell per two primitives, square in pixels.
-  const double w = std::max(x1 - x0, 1e-3), h = std::max(y1 - y0, 1e-3);
-  const double cell = std::sqrt(w * h / std::max(1, n / 2));
-  auto cells_along = [cell](double extent) {
-    const double k = extent / cell;
-    return k >= 1.0 ? int32_t(std::min(k, 4096.0)) : 1;  // NaN too gives 1
-  };
-  g->gx = cells_along(w);
-  g->gy = cells_along(h);
+  const SceneExtent e = scene_boxes_extent(pr, n);
+  const double w = e.w, h = e.h;
+  scene_square_cells(e, std::max(1, n / 2), &g->gx, &g->gy);
   while (int64_t(g->gx) * g->gy > n && (g->gx > 1 || g->gy > 1)) {
     if (g->gx >= g->gy) g->gx = std::max(1, g->gx / 2);
     else g->gy = std::max(1, g->gy / 2);
   }
-  g->x0 = x0, g->y0 = y0;
+  g->x0 = e.x0, g->y0 = e.y0;
   g->sx = g->gx / w, g->sy = g->gy / h;
   const int64_t cells = int64_t(g->gx) * g->gy;
   // Fixed arrays first; the items follow once counted.

@@ -477,11 +477,15 @@ SceneStats render_alike(Block* b, Log* log, bool indexed = true) {
 TEST(Scene, AlikeSegmentsAwayFromOthersNeedNoOrdering) {
   for (int n : {500, 20000}) {
     Block b(n + 64);
+    auto at = [n](int i, float* p) {
+      const double t = 20 * M_PI * i / n;
+      p[0] = float(200 + 100 * std::cos(t)), p[1] = float(150 + 30 * std::sin(t) - 100.0 * i / n);
+      p[2] = float(std::sin(t));
+    };
     for (int i = 0; i < n; ++i) {
-      const double t = 20 * M_PI * i / n, u = 20 * M_PI * (i + 1) / n;
-      scene_add_segment(b.s, 7, -1, i, float(200 + 100 * std::cos(t)), float(150 + 30 * std::sin(t) - 0.5 * i * 200.0 / n),
-                        float(std::sin(t)), float(200 + 100 * std::cos(u)), float(150 + 30 * std::sin(u) - 0.5 * (i + 1) * 200.0 / n),
-                        float(std::sin(u)));
+      float a[3], c[3];
+      at(i, a), at(i + 1, c);
+      scene_add_segment(b.s, 7, -1, i, a[0], a[1], a[2], c[0], c[1], c[2]);
     }
     Log log;
     const SceneStats st = render_alike(&b, &log);
