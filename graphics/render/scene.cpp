@@ -611,11 +611,12 @@ void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segme
     if (looks == kSceneAlikeByWords) {
       // The free ones first, in the order they came; they leave the scene.
       // (The pass reads boxes only, which the vertex order leaves as they are.)
+      // Their records are marked drawn only when the rest is placed in order.
       live = scene_free_alike(s);
       for (int32_t k = s->count - 1; k >= live; --k) {
         scene_vertex_order(&pr[ord[k]]);
         draw(&w, ord[k]);
-        pr[ord[k]].kind = kScenePrimEmpty;
+        if (live > 0) pr[ord[k]].kind = kScenePrimEmpty;
       }
       w.st.freed = s->count - live;
       for (int32_t k = 0; k < live; ++k) scene_vertex_order(&pr[ord[k]]);
