@@ -7,7 +7,10 @@
 // own words and coordinates; every segment and triangle kept is drawn (in
 // one piece or more, each with its words); and of two points drawn at the
 // same pixel position, the nearer (larger depth) comes later (unless the
-// pair budget ran out, when the rest is drawn in its order).
+// pair budget ran out, when the rest is drawn in its order, or the two are
+// drawn alike under the rule the input may choose: points and segments may
+// share their first two words with the one before, and the third word
+// names each primitive).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -66,16 +69,17 @@ struct Seen {
   }
   static void segment(void* c, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y, const float* z,
                       const int32_t* e) {
-    of(c)->calls.push_back(key(2, w1, x[0] + x[1] + z[1] + float(e[1]), y[0] + y[1]));
-    if (w2 == words(w1).w2 && w3 == words(w1).w3) ++of(c)->pieces[w1];
+    of(c)->calls.push_back(key(2, w3, x[0] + x[1] + z[1] + float(e[1]), y[0] + y[1]));
+    if (w2 == words(w1, w3).w2) ++of(c)->pieces[w3];
   }
   static void facet(void* c, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y, const float* z,
                     const int32_t* e, bool front) {
-    of(c)->calls.push_back(key(front ? 3 : 4, w1, x[0] + x[1] + x[2] + z[2], y[0] + y[1] + y[2] + float(e[0] + e[2])));
-    if (w2 == words(w1).w2 && w3 == words(w1).w3) ++of(c)->pieces[w1];
+    of(c)->calls.push_back(key(front ? 3 : 4, w3, x[0] + x[1] + x[2] + z[2], y[0] + y[1] + y[2] + float(e[0] + e[2])));
+    if (w2 == words(w1, w3).w2 && w1 == w3) ++of(c)->pieces[w3];
   }
-  // The second and third words each primitive is added with.
-  static Point words(int32_t w) { return {w, w * 3 + 1, w * 7 + 2, 0, 0, 0}; }
+  // The words primitive w is added with, in group g (g = w unless it is
+  // alike with the one before).
+  static Point words(int32_t g, int32_t w) { return {g, g * 3 + 1, w, 0, 0, 0}; }
 };
 
 [[noreturn]] void fails(const char* what, int32_t w) {
@@ -85,13 +89,13 @@ struct Seen {
 
 // What was added against what the plain walk drew.
 void check_against_added(const std::vector<Point>& points, const std::vector<int32_t>& others, const Seen& seen,
-                         bool ordered) {
+                         bool ordered, bool alike) {
   for (const Point& p : points) {
     int times = 0;
-    for (const Point& q : seen.points) times += q.w1 == p.w1 ? 1 : 0;
-    if (times != 1) fails("a point is not drawn exactly once", p.w1);
+    for (const Point& q : seen.points) times += q.w3 == p.w3 ? 1 : 0;
+    if (times != 1) fails("a point is not drawn exactly once", p.w3);
     for (const Point& q : seen.points)
-      if (q.w1 == p.w1 && !(q == p)) fails("a point is drawn with other words or coordinates", p.w1);
+      if (q.w3 == p.w3 && !(q == p)) fails("a point is drawn with other words or coordinates", p.w3);
   }
   if (seen.points.size() != points.size()) fails("a point is drawn that was never added", -1);
   for (const int32_t w : others)
@@ -99,7 +103,8 @@ void check_against_added(const std::vector<Point>& points, const std::vector<int
   for (size_t i = 0; ordered && i < seen.points.size(); ++i)
     for (size_t j = i + 1; j < seen.points.size(); ++j) {
       const Point &a = seen.points[i], &b = seen.points[j];
-      if (a.x == b.x && a.y == b.y && a.z > b.z) fails("a nearer point is drawn before a farther one", a.w1);
+      if (alike && a.w1 == b.w1) continue;  // the same pixels in either order
+      if (a.x == b.x && a.y == b.y && a.z > b.z) fails("a nearer point is drawn before a farther one", a.w3);
     }
 }
 
@@ -115,27 +120,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint32_t> block(size_t(bytes / 4));
   Scene* s = scene_init(block.data(), int64_t(block.size()) * 4, orientation);
   if (!s) __builtin_trap();
-  if (in.byte() & 1) scene_set_clip(s, -20, 20, -20, 20);
+  const uint8_t options = in.byte();
+  if (options & 1) scene_set_clip(s, -20, 20, -20, 20);
+  const uint32_t looks = options & 2 ? kSceneAlikeByWords : kSceneAlikeNone;
   const bool clip = s->clipOn != 0;
   auto inside = [&](float x, float y) { return !clip || (x >= -20 && x <= 20 && y >= -20 && y <= 20); };
   std::vector<Point> points;  // the points the drawing must show
   std::vector<int32_t> others;  // segments and triangles the scene kept
-  int32_t w = 0;
+  int32_t w = 0, group = 0;
   while (in.more()) {
     const uint8_t k = in.byte();
     float v[9];
     for (float& f : v) f = in.coord();
-    const Point words = Seen::words(w);
+    // A point or segment may be alike with the primitive before it.
+    if (!(k % 4 < 2 && (k & 0x10) && w > 0)) group = w;
+    const Point words = Seen::words(group, w);
     const int32_t count = s->count;
     switch (k % 4) {
       case 0:
-        if (scene_add_point(s, w, words.w2, words.w3, v[0], v[1], v[2]) == kSceneAdded &&
+        if (scene_add_point(s, words.w1, words.w2, w, v[0], v[1], v[2]) == kSceneAdded &&
             std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]) && inside(v[0], v[1]))
-          points.push_back({w, words.w2, words.w3, v[0], v[1], v[2]});
+          points.push_back({words.w1, words.w2, w, v[0], v[1], v[2]});
         break;
-      case 1: scene_add_segment(s, w, words.w2, words.w3, v[0], v[1], v[2], v[3], v[4], v[5]); break;
+      case 1: scene_add_segment(s, words.w1, words.w2, w, v[0], v[1], v[2], v[3], v[4], v[5]); break;
       default:
-        scene_add_triangle(s, w, words.w2, words.w3, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], k & 4,
+        scene_add_triangle(s, words.w1, words.w2, w, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], k & 4,
                            k & 8, k >> 4);
         break;
     }
@@ -149,12 +158,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint32_t> work(size_t(room) * size_t(in.n % 7));
   Seen a, b, c;
   SceneStats sa{}, sb{}, sc{};
-  scene_render(s, Seen::point, Seen::segment, Seen::facet, &a, &sa, true, work.data(), int64_t(work.size()) * 4);
-  scene_render(plain, Seen::point, Seen::segment, Seen::facet, &b, &sb, false);
-  scene_render(blocks, Seen::point, Seen::segment, Seen::facet, &c, &sc, true);
+  scene_render(s, Seen::point, Seen::segment, Seen::facet, &a, &sa, true, work.data(), int64_t(work.size()) * 4,
+               looks);
+  scene_render(plain, Seen::point, Seen::segment, Seen::facet, &b, &sb, false, nullptr, 0, looks);
+  scene_render(blocks, Seen::point, Seen::segment, Seen::facet, &c, &sc, true, nullptr, 0, looks);
   if (int64_t(a.calls.size()) != s->count) __builtin_trap();  // each primitive and piece once
   if (sa.pairs > sa.budget || a.calls != b.calls || sa.pairs != sb.pairs) __builtin_trap();
   if (c.calls != b.calls || sc.pairs != sb.pairs) __builtin_trap();
-  check_against_added(points, others, b, !sb.budget_hit);
+  check_against_added(points, others, b, !sb.budget_hit, looks == kSceneAlikeByWords);
   return 0;
 }

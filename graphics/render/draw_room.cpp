@@ -18,6 +18,29 @@ constexpr int64_t kGrowNum = 3, kGrowDen = 2;
 constexpr int64_t kMinRegion = 4096;
 
 int64_t g_limit = 0;
+// The regions the last room gave back, one per kind, for the next room:
+// a large figure redrawn (every step of a camera drag) would otherwise map
+// and fault in its scene's memory afresh each time. Drawing runs on the one
+// GUI thread. A spare far larger than a request stays for a later, larger
+// one of the same drawing (the scene starts small and grows); a room gives
+// back what it used, so the memory goes back once the figures are small.
+struct Spare {
+  void* p;
+  int64_t bytes;
+};
+Spare g_spare[kRoomRegions];
+int64_t g_fresh = 0;
+constexpr int64_t kSpareSlack = 4;
+
+// The spare of kind r when it holds `want` bytes without being far larger.
+void* take_spare(DrawRoomRegion r, int64_t want, int64_t* size) {
+  Spare& k = g_spare[r];
+  if (!k.p || k.bytes < want || k.bytes / kSpareSlack > want) return nullptr;
+  void* p = k.p;
+  k.p = nullptr;
+  *size = k.bytes;
+  return p;
+}
 
 int64_t rounded(int64_t bytes) { return (bytes + kAlign - 1) / kAlign * kAlign; }
 
@@ -32,9 +55,15 @@ void* get(DrawRoom* room, DrawRoomRegion r, int64_t bytes, int64_t keep, bool co
   int64_t size = std::max(want, rounded(room->bytes[r] * kGrowNum / kGrowDen));
   if (!within_limit(room, r, size)) size = want;
   void* p = nullptr;
-  if (within_limit(room, r, size)) {
+  int64_t spare = 0;
+  if (void* q = take_spare(r, want, &spare)) {
+    if (within_limit(room, r, spare)) p = q, size = spare;
+    else std::free(q);
+  }
+  if (!p && within_limit(room, r, size)) {
     p = std::aligned_alloc(size_t(kAlign), size_t(size));
     if (!p && size > want) p = std::aligned_alloc(size_t(kAlign), size_t(size = want));
+    g_fresh += p != nullptr;
   }
   if (!p) {
     if (counts && room->refused == 0) room->refused = bytes;
@@ -74,7 +103,10 @@ double* draw_room_offer_doubles(DrawRoom* room, int64_t count) { return doubles(
 
 void draw_room_release(DrawRoom* room) {
   for (int r = 0; r < kRoomRegions; ++r) {
-    std::free(room->region[r]);
+    if (room->region[r]) {
+      std::free(g_spare[r].p);
+      g_spare[r] = {room->region[r], room->bytes[r]};
+    }
     room->region[r] = nullptr;
     room->bytes[r] = 0;
   }
@@ -83,3 +115,4 @@ void draw_room_release(DrawRoom* room) {
 
 void draw_room_set_limit(int64_t bytes) { g_limit = bytes > 0 ? bytes : 0; }
 int64_t draw_room_limit() { return g_limit; }
+int64_t draw_room_fresh_regions() { return g_fresh; }

@@ -47,6 +47,9 @@ inline bool draw_room_failed(const DrawRoom* room) { return room->refused > 0; }
 // unless a bound is set (0 removes it). Process-wide, as the heap it bounds.
 void draw_room_set_limit(int64_t bytes);
 int64_t draw_room_limit();
+// Regions allocated afresh so far, process-wide: a room takes the regions
+// the last room gave back when they fit (tests and benches count this).
+int64_t draw_room_fresh_regions();
 
 // A room that lives for one scope and gives its regions back at its end.
 struct ScopedDrawRoom {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "graphics/plotlist/colour_map.h"
 #include "graphics/render/render_internal.h"
@@ -312,6 +313,11 @@ void render_scene_setup(RenderState* st) {
 
 namespace {
 
+// Points of a held run of segments: a slice of its own, and as many as a
+// curve has (up to a bound) when the room can give them.
+constexpr int32_t kRunSlicePoints = 512;
+constexpr int64_t kRunPoints = int64_t(1) << 21;
+
 // Walk grid words per primitive of capacity (four arrays and the cells'
 // items, some three cells a primitive), and a margin for the cell offsets.
 constexpr int64_t kWalkWordsPerPrim = 8;
@@ -406,11 +412,13 @@ void render_text3_to_scene(RenderState* st, const PlotRecord& rec) {
   if (!st->scene || rec.n < kTextAtBytes || !render_scene_reserve(st, 1)) return;
   double px, py, depth;
   subplot_data_to_pixel(st->s, &rec.data[0], &rec.data[1], &rec.data[2], 1, &px, &py, &depth);
-  scene_add_point(st->scene, rec.at, st->material_record, 0, narrow(px), narrow(py), narrow(depth));
+  // A text reaches far beyond its point: it is always ordered.
+  scene_add_point(st->scene, rec.at, kSceneAlikeWithNone, 0, narrow(px), narrow(py), narrow(depth));
 }
 
 void render_scene_point_cb(void* context, int32_t w1, int32_t, int32_t, float x, float y, float) {
-  const SceneDrawContext* c = static_cast<const SceneDrawContext*>(context);
+  SceneDrawContext* c = static_cast<SceneDrawContext*>(context);
+  render_scene_flush(c);
   PlotRecord rec;
   if (!reread(c, w1, &rec)) return;
   const double px = x, py = y;
@@ -439,11 +447,54 @@ void render_scene_point_cb(void* context, int32_t w1, int32_t, int32_t, float x,
   }
 }
 
+namespace {
+
+bool same_point(const double* rx, const double* ry, int32_t i, const float* x, const float* y, int k) {
+  return rx[i] == double(x[k]) && ry[i] == double(y[k]);
+}
+
+// Whether the segment of `record` continues the held run at its last point
+// (or, while the run is one segment, at its first, which is turned round
+// to be its last); the segment's other end is appended. A full run goes to
+// the driver and goes on from its last point, so that the line joins.
+bool run_extend(SceneDrawContext* c, int32_t record, const float* x, const float* y) {
+  int32_t n = c->run_length;
+  if (n < 2 || record != c->run_record) return false;
+  double* rx = c->run_x;
+  double* ry = c->run_y;
+  int meet = -1;  // the segment's end on the run's last point
+  for (int k = 0; k < 2 && meet < 0; ++k)
+    if (same_point(rx, ry, n - 1, x, y, k)) meet = k;
+  if (meet < 0 && n == 2) {
+    for (int k = 0; k < 2 && meet < 0; ++k)
+      if (same_point(rx, ry, 0, x, y, k)) meet = k;
+    if (meet >= 0) std::swap(rx[0], rx[1]), std::swap(ry[0], ry[1]);
+  }
+  if (meet < 0) return false;
+  if (n == c->run_capacity) {
+    c->drv->draw_polyline(rx, ry, n, &c->run_style, c->ctx);
+    rx[0] = rx[n - 1], ry[0] = ry[n - 1];
+    n = 1;
+  }
+  rx[n] = x[1 - meet], ry[n] = y[1 - meet];
+  c->run_length = n + 1;
+  return true;
+}
+
+}  // namespace
+
+void render_scene_flush(SceneDrawContext* c) {
+  if (c->run_length >= 2) c->drv->draw_polyline(c->run_x, c->run_y, c->run_length, &c->run_style, c->ctx);
+  c->run_length = 0;
+}
+
 void render_scene_edge_cb(void* context, int32_t w1, int32_t, int32_t, const float* x, const float* y,
                           const float*, const int32_t*) {
-  const SceneDrawContext* c = static_cast<const SceneDrawContext*>(context);
+  SceneDrawContext* c = static_cast<SceneDrawContext*>(context);
+  if (!c->drv->draw_polyline || run_extend(c, w1, x, y)) return;
+  render_scene_flush(c);
   PlotRecord rec;
-  if (!c->drv->draw_polyline || !reread(c, w1, &rec)) return;
+  if (!reread(c, w1, &rec)) return;
   switch (rec.code_int) {
     case kCodePolyline:
     case kCodeFreqPolyline:
@@ -451,6 +502,13 @@ void render_scene_edge_cb(void* context, int32_t w1, int32_t, int32_t, const flo
     case kCodeLine3:
     case kCodePolygons: {
       const StyleSpec style = style_of(c, rec);
+      if (c->run_capacity >= 2) {
+        c->run_x[0] = x[0], c->run_y[0] = y[0], c->run_x[1] = x[1], c->run_y[1] = y[1];
+        c->run_length = 2;
+        c->run_record = w1;
+        c->run_style = style;
+        return;
+      }
       const double px[2] = {x[0], x[1]}, py[2] = {y[0], y[1]};
       c->drv->draw_polyline(px, py, 2, &style, c->ctx);
       return;
@@ -464,6 +522,7 @@ void render_scene_facet_cb(void* context, int32_t w1, int32_t w2, int32_t w3, co
                            const float*, const int32_t* edge, bool front_facing) {
   SceneDrawContext* c = static_cast<SceneDrawContext*>(context);
   if (!c->drv->draw_polyline) return;
+  render_scene_flush(c);
   if (c->polygon.at != w1 || !c->polygon_valid) {
     PlotRecord rec;
     c->polygon_valid = reread(c, w1, &rec) && rec.code_int == kCodePolygons && polygon_layout(rec, &c->polygon);
@@ -513,17 +572,31 @@ void render_scene(RenderState* st) {
   c.state = st;
   c.polygon.at = -1;
   // Room for the pieces of splits, as much as can be had: without it the
-  // remaining conflicts are drawn unsplit, never left out.
+  // remaining conflicts are drawn unsplit, never left out. Only a
+  // triangle's plane cuts anything: points and segments alone need none
+  // (and a curve of millions of segments is not copied to a larger block).
   const int64_t n = st->scene->count;
+  const ScenePrim* pr = scene_prim(st->scene, 0);
+  const bool splits = std::any_of(pr, pr + n, [](const ScenePrim& p) { return p.vertexCount == 3; });
   for (int64_t more : {n / 2 + kSplitRoomPrims, n / 8 + kSplitRoomPrims, int64_t(0)})
-    if (reserve(st, more, false)) break;
+    if (!splits || reserve(st, more, false)) break;
   Scene* scene = st->scene;
   // The walk's grid: some 20 bytes a primitive and the cells' items; a
   // walk without it examines more pairs and draws the same.
   const int64_t walk_bytes = kWalkWordsPerPrim * int64_t(sizeof(int32_t)) * scene->capacity + kWalkSpareBytes;
   void* work = draw_room_offer(st->room, kRoomWalk, walk_bytes);
+  // The runs: room for a curve's whole length where it can be had (the
+  // points region is free once every record is fed), else a slice.
+  double own[2][kRunSlicePoints];
+  c.run_x = own[0], c.run_y = own[1], c.run_capacity = kRunSlicePoints;
+  const int64_t want = std::min<int64_t>(scene->count + 1, kRunPoints);
+  if (want > kRunSlicePoints) {
+    if (double* buffer = draw_room_offer_doubles(st->room, 2 * want))
+      c.run_x = buffer, c.run_y = buffer + want, c.run_capacity = int32_t(want);
+  }
   scene_render(scene, render_scene_point_cb, render_scene_edge_cb, render_scene_facet_cb, &c, &g_last_stats, true,
-               work, work ? walk_bytes : 0);
+               work, work ? walk_bytes : 0, kSceneAlikeByWords);
+  render_scene_flush(&c);
 }
 
 SceneStats scene_last_stats() { return g_last_stats; }

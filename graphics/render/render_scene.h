@@ -75,6 +75,16 @@ struct SceneDrawContext {
   PolygonLayout polygon;
   bool polygon_valid;
   StyleSpec polygon_style;
+  // Segments of one record drawn one after another and joined end to end
+  // are held here and go to the driver as one polyline (render_scene_flush):
+  // the pixels are those of the segments, drawn at the same point of the
+  // sequence. Without room (capacity below 2) each segment is drawn alone.
+  double* run_x;
+  double* run_y;
+  int32_t run_capacity;
+  int32_t run_length;
+  int32_t run_record;
+  StyleSpec run_style;
 };
 
 void render_polyline_to_scene(int32_t record, const double* px, const double* py, const double* depth, int32_t n,
@@ -82,6 +92,8 @@ void render_polyline_to_scene(int32_t record, const double* px, const double* py
 void render_scene_point_cb(void* context, int32_t w1, int32_t w2, int32_t w3, float x, float y, float z);
 void render_scene_edge_cb(void* context, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y,
                           const float* z, const int32_t* edge);
+// Draws the held run, if any.
+void render_scene_flush(SceneDrawContext* c);
 void render_scene_facet_cb(void* context, int32_t w1, int32_t w2, int32_t w3, const float* x, const float* y,
                            const float* z, const int32_t* edge, bool front_facing);
 // The lighting factor of polygon k, and its computed colour.

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "engine/core/status.h"
+#include "graphics/render/scene_alike.h"
 #include "graphics/render/scene_geometry.h"
 #include "graphics/render/scene_grid.h"
 
@@ -170,13 +171,13 @@ void widen(BlockSummary* u, const BlockSummary& b) {
   u->y0 = std::min(u->y0, b.y0), u->y1 = std::max(u->y1, b.y1);
 }
 
-// The summaries of every entry from position `from` on.
 // Moves the records into draw order (the order becomes 0, 1, ...), so that
-// the walk reads them one after another instead of all over the block.
-void place_in_order(Scene* s) {
+// the walk reads them one after another instead of all over the block;
+// order[0, n) must be a permutation of 0 .. n - 1.
+void place_in_order(Scene* s, int32_t n) {
   int32_t* ord = order_of(s);
   ScenePrim* pr = prims(s);
-  for (int32_t i = 0; i < s->orderLength; ++i) {
+  for (int32_t i = 0; i < n; ++i) {
     if (ord[i] == i) continue;
     const ScenePrim held = pr[i];
     int32_t j = i;
@@ -190,6 +191,26 @@ void place_in_order(Scene* s) {
       pr[j] = pr[k];
       j = k;
     }
+  }
+}
+
+// Completes order[0, live) (the records still to be ordered) to a
+// permutation of the records: records past `live` that were drawn stay
+// where they are, and each one still to be ordered there takes the place
+// of one drawn below `live`, so that placing them in order moves no more
+// records than it must.
+void complete_order(Scene* s, int32_t live) {
+  int32_t* ord = order_of(s);
+  const ScenePrim* pr = prims(s);
+  int32_t drawn_below = 0;
+  for (int32_t j = live; j < s->count; ++j) {
+    if (pr[j].kind == kScenePrimEmpty) {
+      ord[j] = j;
+      continue;
+    }
+    while (pr[drawn_below].kind != kScenePrimEmpty) ++drawn_below;
+    TN_ASSERT(drawn_below < live);
+    ord[j] = drawn_below++;
   }
 }
 
@@ -263,6 +284,7 @@ struct Walk {
   int32_t cut;  // the record the last split cut
   bool indexed;
   SceneGrid grid;  // used when ok
+  uint32_t looks;
 };
 
 void draw(Walk* w, int32_t i) {
@@ -360,6 +382,8 @@ enum class Scan { kClear, kConflict, kSplit, kSpent };
 
 Scan examined(Walk* w, int32_t pi, int32_t q) {
   ++w->st.tested;
+  // Alike primitives give the same pixels in either order.
+  if (w->looks == kSceneAlikeByWords && scene_alike(prims(w->s)[pi], prims(w->s)[q])) return Scan::kClear;
   switch (examine(w->s, pi, q, &w->cut)) {
     case Pair::kNoConflict: return Scan::kClear;
     case Pair::kSplit: return Scan::kSplit;
@@ -576,23 +600,43 @@ int scene_add_triangle(Scene* s, int32_t w1, int32_t w2, int32_t w3, float x0, f
 }
 
 void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segment, SceneFacetCallback facet,
-                  void* context, SceneStats* stats, bool indexed, void* work, int64_t work_bytes) {
-  Walk w{s, point, segment, facet, context, {}, 0, indexed && s && index_words(s->capacity) <= s->capacity, {}};
+                  void* context, SceneStats* stats, bool indexed, void* work, int64_t work_bytes, uint32_t looks) {
+  Walk w{s,  point, segment, facet, context, {}, 0, indexed && s && index_words(s->capacity) <= s->capacity,
+         {}, looks};
   if (s) {
     w.st.budget = scene_pair_budget(s->count);
     ScenePrim* pr = prims(s);
     int32_t* ord = order_of(s);
-    for (int32_t i = 0; i < s->count; ++i) {
-      scene_vertex_order(&pr[i]);
-      ord[i] = i;
+    int32_t live = s->count;
+    if (looks == kSceneAlikeByWords) {
+      // The free ones first, in the order they came; they leave the scene.
+      // (The pass reads boxes only, which the vertex order leaves as they are.)
+      // Their records are marked drawn only when the rest is placed in order.
+      live = scene_free_alike(s);
+      for (int32_t k = s->count - 1; k >= live; --k) {
+        scene_vertex_order(&pr[ord[k]]);
+        draw(&w, ord[k]);
+        if (live > 0) pr[ord[k]].kind = kScenePrimEmpty;
+      }
+      w.st.freed = s->count - live;
+      for (int32_t k = 0; k < live; ++k) scene_vertex_order(&pr[ord[k]]);
+    } else {
+      for (int32_t i = 0; i < s->count; ++i) {
+        scene_vertex_order(&pr[i]);
+        ord[i] = i;
+      }
     }
-    s->orderLength = s->count;
-    // The index is built after this sort: its words hold the keys meanwhile.
-    sort_from(s, 0, s->count, reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux));
-    place_in_order(s);
+    s->orderLength = live;
+    if (live > 0) {
+      if (live < s->count) complete_order(s, live);
+      // The index is built after this sort: its words hold the keys meanwhile.
+      sort_from(s, 0, live, reinterpret_cast<float*>(reinterpret_cast<char*>(s) + s->aux));
+      place_in_order(s, s->count);
+    }
     if (w.indexed) {
       rebuild_index(s, 0);
       scene_grid_build(&w.grid, s, work, work_bytes);
+      w.grid.alike = looks == kSceneAlikeByWords;
     }
     resolve(&w);
     w.st.visited += w.grid.visited;

@@ -84,8 +84,22 @@ struct SceneStats {
   int64_t visited;  // entries re-sorted or re-indexed, and grid entries looked at
   int32_t splits;   // successful splits
   int32_t drawn;    // callbacks made
+  int32_t freed;    // drawn first, free of any ordering (kSceneAlikeByWords)
   bool budget_hit;  // the rest was drawn in its order
 };
+
+// How the caller draws. kSceneAlikeByWords: two points, or two segments,
+// with equal first and second words are drawn alike (one kind of driver
+// call, one style, nothing taken from the vertex), so their order changes
+// no pixel: the ordering leaves such pairs as they come, and those that no
+// primitive unlike them comes near (their boxes widened by a marker's or a
+// thick line's reach) are drawn first, in the order they were added,
+// without any ordering work.
+// A point or segment that reaches further from its vertices than a marker
+// or a thick line (a text at a point) gives kSceneAlikeWithNone as its
+// second word: it is alike with nothing and always ordered.
+enum : uint32_t { kSceneAlikeNone = 0, kSceneAlikeByWords = 1 };
+constexpr int32_t kSceneAlikeWithNone = INT32_MIN;
 
 // Orders and draws everything. A null callback draws nothing for its kind.
 // `indexed` lets the walk skip candidates through summaries of the order
@@ -93,7 +107,7 @@ struct SceneStats {
 // grid of screen cells: the callbacks see exactly the plain walk's sequence.
 void scene_render(Scene* s, ScenePointCallback point, SceneSegmentCallback segment, SceneFacetCallback facet,
                   void* context, SceneStats* stats = nullptr, bool indexed = true, void* work = nullptr,
-                  int64_t work_bytes = 0);
+                  int64_t work_bytes = 0, uint32_t looks = kSceneAlikeNone);
 
 // Cuts p or q (primitive indices) along the other's plane; 1 when split.
 int scene_split(Scene* s, int32_t p, int32_t q, bool forced);

@@ -248,8 +248,12 @@ bool scene_overlap(const ScenePrim& p, const ScenePrim& q, double* ox, double* o
     return true;
   }
   if (na == 2) {
+    // A share of the triangle's size, or of the segment's own length when
+    // that is less: the segments of a finely drawn curve are short beside
+    // a surface's facets, and each must still be ordered against them.
     const double len2 = inside_length2(*b, a->x[0], a->y[0], a->x[1], a->y[1], ox, oy);
-    return len2 > kSegmentInsideShare * 0.5 * std::fabs(area2(*b));
+    const double dx = double(a->x[1]) - a->x[0], dy = double(a->y[1]) - a->y[0];
+    return len2 > kSegmentInsideShare * std::min(0.5 * std::fabs(area2(*b)), dx * dx + dy * dy);
   }
   const double area = clip_area(*a, *b, ox, oy);
   return area > kAreaShare * 0.5 * (std::fabs(area2(*a)) + std::fabs(area2(*b)));
@@ -309,4 +313,23 @@ int scene_cut_triangle(const ScenePrim& cut, const ScenePrim& by, bool forced, S
     return 3;
   }
   return 0;
+}
+
+SceneExtent scene_boxes_extent(const ScenePrim* pr, int32_t n) {
+  double x0 = pr[0].box[0], x1 = pr[0].box[1], y0 = pr[0].box[2], y1 = pr[0].box[3];
+  for (int32_t i = 1; i < n; ++i) {
+    x0 = std::min(x0, double(pr[i].box[0])), x1 = std::max(x1, double(pr[i].box[1]));
+    y0 = std::min(y0, double(pr[i].box[2])), y1 = std::max(y1, double(pr[i].box[3]));
+  }
+  return {x0, y0, std::max(x1 - x0, 1e-3), std::max(y1 - y0, 1e-3)};
+}
+
+void scene_square_cells(const SceneExtent& e, int64_t cells, int32_t* gx, int32_t* gy) {
+  const double size = std::sqrt(e.w * e.h / double(std::max<int64_t>(1, cells)));
+  auto along = [size](double extent) {
+    const double k = extent / size;
+    return k >= 1.0 ? int32_t(std::min(k, double(kSceneMaxCellsAlong))) : 1;  // NaN too gives 1
+  };
+  *gx = along(e.w);
+  *gy = along(e.h);
 }

@@ -2,7 +2,8 @@
 // (compressed rows of primitive indices per cell); split pieces are linked
 // into the cells of their boxes. What the cells have no room for is kept in
 // one list checked for every P. A candidate passes exactly the walk's first
-// test, so skipping the rest changes nothing.
+// test and is not alike with P (when that rule holds), so skipping the rest
+// changes nothing.
 #include "graphics/render/scene_grid.h"
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <cstdint>
 
 #include "engine/core/status.h"
+#include "graphics/render/scene_alike.h"
+#include "graphics/render/scene_geometry.h"
 
 namespace {
 
@@ -24,15 +27,10 @@ constexpr int64_t kMaxCellsPerPiece = 1024;
 inline ScenePrim* prims(Scene* s) { return scene_prim(s, 0); }
 
 void cell_range(const SceneGrid* g, const ScenePrim& p, int32_t* cx0, int32_t* cx1, int32_t* cy0, int32_t* cy1) {
-  auto cell = [](double v, double origin, double scale, int32_t n) {
-    const double c = std::floor((v - origin) * scale);
-    if (!(c > 0)) return int32_t(0);
-    return c >= n - 1 ? n - 1 : int32_t(c);
-  };
-  *cx0 = cell(p.box[0], g->x0, g->sx, g->gx);
-  *cx1 = cell(p.box[1], g->x0, g->sx, g->gx);
-  *cy0 = cell(p.box[2], g->y0, g->sy, g->gy);
-  *cy1 = cell(p.box[3], g->y0, g->sy, g->gy);
+  *cx0 = scene_cell_of(p.box[0], g->x0, g->sx, g->gx);
+  *cx1 = scene_cell_of(p.box[1], g->x0, g->sx, g->gx);
+  *cy0 = scene_cell_of(p.box[2], g->y0, g->sy, g->gy);
+  *cy1 = scene_cell_of(p.box[3], g->y0, g->sy, g->gy);
 }
 
 int64_t cells_of(int32_t cx0, int32_t cx1, int32_t cy0, int32_t cy1) {
@@ -53,28 +51,20 @@ bool into_cells(int64_t k, int64_t* wide_room) {
 bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   g->ok = false;
   g->visited = 0;
-  const int32_t n = s->count;
+  // The records in the order are 0 .. orderLength - 1; those after them
+  // were drawn before the walk began.
+  const int32_t n = s->orderLength;
   if (!work || n <= 0) return false;
   ScenePrim* pr = prims(s);
-  double x0 = pr[0].box[0], x1 = pr[0].box[1], y0 = pr[0].box[2], y1 = pr[0].box[3];
-  for (int32_t i = 1; i < n; ++i) {
-    x0 = std::min(x0, double(pr[i].box[0])), x1 = std::max(x1, double(pr[i].box[1]));
-    y0 = std::min(y0, double(pr[i].box[2])), y1 = std::max(y1, double(pr[i].box[3]));
-  }
   // About one cell per two primitives, square in pixels.
-  const double w = std::max(x1 - x0, 1e-3), h = std::max(y1 - y0, 1e-3);
-  const double cell = std::sqrt(w * h / std::max(1, n / 2));
-  auto cells_along = [cell](double extent) {
-    const double k = extent / cell;
-    return k >= 1.0 ? int32_t(std::min(k, 4096.0)) : 1;  // NaN too gives 1
-  };
-  g->gx = cells_along(w);
-  g->gy = cells_along(h);
+  const SceneExtent e = scene_boxes_extent(pr, n);
+  const double w = e.w, h = e.h;
+  scene_square_cells(e, std::max(1, n / 2), &g->gx, &g->gy);
   while (int64_t(g->gx) * g->gy > n && (g->gx > 1 || g->gy > 1)) {
     if (g->gx >= g->gy) g->gx = std::max(1, g->gx / 2);
     else g->gy = std::max(1, g->gy / 2);
   }
-  g->x0 = x0, g->y0 = y0;
+  g->x0 = e.x0, g->y0 = e.y0;
   g->sx = g->gx / w, g->sy = g->gy / h;
   const int64_t cells = int64_t(g->gx) * g->gy;
   // Fixed arrays first; the items follow once counted.
@@ -128,6 +118,7 @@ bool scene_grid_build(SceneGrid* g, Scene* s, void* work, int64_t bytes) {
   std::copy(g->cell_start + 1, g->cell_start + cells + 1, g->cell_end);
   std::fill(g->stamp, g->stamp + cap, 0);
   g->epoch = 0;
+  std::fill(g->pos_of + n, g->pos_of + s->count, -1);
   scene_grid_reordered(g, s, 0);
   g->ok = true;
   return true;
@@ -184,6 +175,7 @@ int32_t scene_grid_candidates(SceneGrid* g, Scene* s, int32_t pi, int32_t pos) {
     const int32_t at = g->pos_of[q];
     if (at < 0 || at >= pos) return;
     const ScenePrim& Q = pr[q];
+    if (g->alike && scene_alike(P, Q)) return;  // the walk would find no conflict
     if (!(P.z[0] > Q.z[Q.vertexCount - 1])) return;
     if (!(P.box[0] < Q.box[1] && Q.box[0] < P.box[1] && P.box[2] < Q.box[3] && Q.box[2] < P.box[3])) return;
     TN_ASSERT(m < s->capacity);

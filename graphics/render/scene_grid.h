@@ -24,6 +24,7 @@ struct SceneGrid {
   int32_t* piece_link;    // pairs (primitive, next link) in the rest of the work area
   int32_t piece_links, piece_room;
   int32_t epoch;
+  bool alike;       // alike primitives are no candidates (kSceneAlikeByWords)
   int64_t visited;  // cell and list entries looked at
 };
 

@@ -31,7 +31,7 @@ struct Tally {
   static void polyline(const double*, const double*, int32_t n, const StyleSpec* s, GraphicsDriverContext*) {
     if (n == 3 && (s->bits & kStyleBitFill)) ++now().triangles;
     else if (n == 4 && (s->bits & kStyleBitFill)) ++now().quads;
-    else if (n == 2) ++now().segments;
+    else if (n >= 2 && !(s->bits & kStyleBitFill)) now().segments += n - 1;  // a curve's segments joined
     now().points += n;
   }
   static void ellipse(double, double, double, double, const StyleSpec*, GraphicsDriverContext*) { ++now().ellipses; }
@@ -84,7 +84,7 @@ struct Case {
 };
 
 // Surfaces: two triangles a quadrilateral (more where the walk splits);
-// 3-D curves: a segment between neighbours; circles: one ellipse each;
+// 3-D curves: a segment between neighbours, alone or joined in a polyline; circles: one ellipse each;
 // cells: one filled quadrilateral each; markers: every point.
 constexpr int64_t kSurfSide = 110, kHelix = 30000, kCircles = 100000, kCells = 300, kMarkers = 200000;
 const Case kCases[] = {

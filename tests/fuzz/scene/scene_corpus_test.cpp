@@ -47,6 +47,22 @@ TEST(SceneCorpus, AWorstCase) {
   EXPECT_GT(run_corpus(s, 8, 60), 0);
 }
 
+// Points and segments drawn alike (options bit 2; kind bit 0x10 shares the
+// words of the one before): a chain crossing itself and a triangle, alike
+// points on one pixel at several depths, and unlike ones among them.
+TEST(SceneCorpus, AlikeChainsAndPoints) {
+  for (uint8_t options : {2, 3}) {
+    std::vector<uint8_t> s = {60, 0, 7, options};
+    prim(s, 0x2e, {0, 0, 0, 20, 0, 10, 0, 20, 5});
+    prim(s, 1, {-4, 2, -8, 2, 4, -4});
+    for (int i = 0; i < 8; ++i)
+      prim(s, 0x11, {2 + 3 * (i % 3), 4 + 2 * (i % 4), -8 + 3 * i, 5 + 3 * (i % 2), 8 - 2 * (i % 3), -5 + 3 * i});
+    for (int i = 0; i < 4; ++i) prim(s, i % 2 ? 0x10 : 0, {6, 6, 10 - 5 * i});
+    prim(s, 0x10, {6, 6, 12});
+    EXPECT_GT(run_corpus(s, 24, 200), 0);
+  }
+}
+
 // Found by the fuzzer: four triangles, one edge-on, and a segment at
 // y = 3e38 that split 117 times until the budget ran out with a skipped run
 // of candidates larger than what was left of it; the indexed walks stopped

@@ -163,4 +163,36 @@ TEST_F(Room, EachRecordIsDrawnWholeOrNotAtAllAndTheRoomSaysWhich) {
   }
 }
 
+// Drawing after drawing, as every step of a camera drag redraws: a room
+// takes the regions the last one gave back instead of allocating (and
+// faulting in) its memory afresh, also when its first request is small and
+// it widens the region later, as the scene does; a region far larger than
+// anything asked for goes back to the heap when the room gives back its own.
+TEST(RoomReuse, ARedrawTakesTheRegionsTheLastDrawingGaveBack) {
+  constexpr int64_t kBytes = int64_t(1) << 22;
+  {
+    ScopedDrawRoom first;
+    ASSERT_NE(draw_room_take(&first.room, kRoomScene, kBytes), nullptr);
+    ASSERT_NE(draw_room_doubles(&first.room, kBytes / 8), nullptr);
+  }
+  const int64_t fresh = draw_room_fresh_regions();
+  for (int k = 0; k < 3; ++k) {
+    ScopedDrawRoom again;
+    ASSERT_NE(draw_room_take(&again.room, kRoomScene, kBytes - 4096 * k), nullptr);
+    ASSERT_NE(draw_room_doubles(&again.room, kBytes / 8), nullptr);
+  }
+  EXPECT_EQ(draw_room_fresh_regions(), fresh);
+  {
+    ScopedDrawRoom growing;
+    ASSERT_NE(draw_room_take(&growing.room, kRoomScene, 4096), nullptr);
+    ASSERT_NE(draw_room_widen(&growing.room, kRoomScene, kBytes, 4096), nullptr);
+  }
+  EXPECT_EQ(draw_room_fresh_regions(), fresh + 1);  // the small start only
+  for (int k = 0; k < 2; ++k) {
+    ScopedDrawRoom small;
+    ASSERT_NE(draw_room_take(&small.room, kRoomScene, 4096), nullptr);
+  }
+  EXPECT_EQ(draw_room_fresh_regions(), fresh + 2);  // the large one went back
+}
+
 }  // namespace

@@ -340,6 +340,68 @@ TEST_F(Render3d, TheRoomBoundsTheScene) {
   }
 }
 
+// Lines of the log that draw in the given colour, and the segments they hold.
+struct Calls {
+  int calls = 0, segments = 0;
+};
+Calls curve_calls(const std::string& log, const std::string& colour) {
+  Calls c;
+  for (size_t p = log.find("polyline "); p != std::string::npos; p = log.find("polyline ", p + 1)) {
+    const size_t end = log.find('\n', p);
+    const std::string line = log.substr(p, end - p);
+    if (line.find("style=0x0/" + colour + " ") == std::string::npos) continue;
+    ++c.calls;
+    c.segments += std::stoi(line.substr(9)) - 1;
+  }
+  return c;
+}
+
+// A helix of many turns crosses itself all over its projection, yet its
+// segments reach the driver joined, a few polylines in all, and the walk
+// examines no pair of them.
+TEST_F(Render3d, ACurveGoesToTheDriverJoined) {
+  const int n = 3000;
+  std::vector<double> d = {double(n)};
+  for (int axis = 0; axis < 3; ++axis)
+    for (int i = 0; i < n; ++i) {
+      const double t = 20 * M_PI * i / (n - 1);
+      d.push_back(axis == 0 ? 0.9 * std::cos(t) : axis == 1 ? 0.9 * std::sin(t) : -0.9 + 1.8 * i / (n - 1));
+    }
+  ListBuilder b;
+  b.open(0).recv(kCodePolyline3, 0, 0xFF0000, d);
+  const Calls c = curve_calls(draw(b, false), "255,0,0");
+  EXPECT_GE(c.segments, n - 1);
+  EXPECT_LE(c.calls, 2);
+  EXPECT_EQ(scene_last_stats().tested, 0);
+}
+
+// A line through a surface: the parts behind it and in front of it are
+// drawn on either side of the facets, every segment once, the runs broken
+// where the facets come between.
+TEST_F(Render3d, ACurveThroughASurfaceIsDrawnOnBothSidesOfIt) {
+  const int n = 300;
+  std::vector<double> d = {double(n)};
+  for (int axis = 0; axis < 3; ++axis)
+    for (int i = 0; i < n; ++i) {
+      const double t = -1 + 2.0 * i / (n - 1);
+      d.push_back(axis == 0 ? 0.9 * t : axis == 1 ? 0.05 : 0.9 * t);
+    }
+  ListBuilder b;
+  b.open(0);
+  b.recv(kCodePolygons, 0, 0, polygons(0x403, 4, {-0.5, 0.5, 0.5, -0.5}, {-0.5, -0.5, 0.5, 0.5}, {0, 0, 0, 0}, {},
+                                       {0, 1, 2, 3}));
+  b.recv(kCodePolyline3, 0, 0xFF0000, d);
+  const std::string log = draw(b, false);
+  const Calls c = curve_calls(log, "255,0,0");
+  EXPECT_GE(c.segments, n - 1);
+  EXPECT_GE(c.calls, 2);
+  EXPECT_LE(c.calls, 8);
+  const size_t first_fill = log.find("polyline 3 style=0x20/"), last_fill = log.rfind("polyline 3 style=0x20/");
+  ASSERT_NE(first_fill, std::string::npos);
+  EXPECT_LT(log.find("/255,0,0 "), first_fill);
+  EXPECT_GT(log.rfind("/255,0,0 "), last_fill);
+}
+
 TEST_F(Render3d, ALitSurfaceInItsBox) {
   // A 3 x 3 grid surface, four quads, a light and a material.
   std::vector<double> x, y, z;

@@ -443,3 +443,212 @@ TEST(Scene, SliversOfCliffsStayInTheirCells) {
   }
   EXPECT_LT(per_prim[1], 1.5 * per_prim[0]) << per_prim[0] << " then " << per_prim[1];
 }
+
+namespace {
+
+// Words (7, -1, i): the segments of one curve, drawn alike.
+void curve(Scene* s, int n, float x0, float y0, float z0, float x1, float y1, float z1, float wobble) {
+  auto at = [&](int i, float* p) {
+    const float t = float(i) / float(n);
+    p[0] = x0 + t * (x1 - x0), p[1] = y0 + t * (y1 - y0) + wobble * std::sin(40 * t), p[2] = z0 + t * (z1 - z0);
+  };
+  for (int i = 0; i < n; ++i) {
+    float a[3], b[3];
+    at(i, a), at(i + 1, b);
+    scene_add_segment(s, 7, -1, i, a[0], a[1], a[2], b[0], b[1], b[2]);
+  }
+}
+
+// The scene and the walk's work area as the interpreter gives them, drawn
+// with the interpreter's rule for alike primitives.
+SceneStats render_alike(Block* b, Log* log, bool indexed = true) {
+  std::vector<double> work(size_t(b->s->capacity) * kSceneBytesPerPrim / 8 + 8);
+  SceneStats st{};
+  scene_render(b->s, Log::point, Log::segment, Log::facet, log, &st, indexed, work.data(), int64_t(work.size()) * 8,
+               kSceneAlikeByWords);
+  return st;
+}
+
+}  // namespace
+
+// A curve of many turns seen at an angle crosses itself everywhere, but its
+// segments are drawn alike: with nothing else near it no pair is examined,
+// and it is drawn in the order it was added, whatever its size.
+TEST(Scene, AlikeSegmentsAwayFromOthersNeedNoOrdering) {
+  for (int n : {500, 20000}) {
+    Block b(n + 64);
+    auto at = [n](int i, float* p) {
+      const double t = 20 * M_PI * i / n;
+      p[0] = float(200 + 100 * std::cos(t)), p[1] = float(150 + 30 * std::sin(t) - 100.0 * i / n);
+      p[2] = float(std::sin(t));
+    };
+    for (int i = 0; i < n; ++i) {
+      float a[3], c[3];
+      at(i, a), at(i + 1, c);
+      scene_add_segment(b.s, 7, -1, i, a[0], a[1], a[2], c[0], c[1], c[2]);
+    }
+    Log log;
+    const SceneStats st = render_alike(&b, &log);
+    ASSERT_EQ(int(log.d.size()), n);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(log.d[size_t(i)].w[2], i) << n;
+    EXPECT_EQ(st.freed, n);
+    EXPECT_EQ(st.tested, 0);
+    EXPECT_EQ(st.visited, 0);
+  }
+}
+
+// A curve through a surface: where it passes behind the surface it is drawn
+// before the facets it lies under, where in front after them, and only the
+// parts away from the surface go free; the walk with its grid draws what the
+// plain walk draws.
+TEST(Scene, ACurveThroughASurfaceKeepsItsDepthOrder) {
+  const int k = 10, n = 400;
+  Block b(2 * k * k + 2 * n + 256);
+  // The square 100..200 in z = 0, two triangles a cell.
+  for (int i = 0; i < k; ++i)
+    for (int j = 0; j < k; ++j) {
+      const float x0 = 100 + 10.0f * j, y0 = 100 + 10.0f * i, x1 = x0 + 10, y1 = y0 + 10;
+      tri(b.s, 1000 + 2 * (i * k + j), x0, y0, 0, x1, y0, 0, x1, y1, 0);
+      tri(b.s, 1001 + 2 * (i * k + j), x0, y0, 0, x1, y1, 0, x0, y1, 0);
+    }
+  // Behind it left of x = 150, in front right of it, wavy in y.
+  curve(b.s, n, 50, 150.5f, -10, 250, 150.5f, 10, 3);
+  std::vector<double> copy = b.mem;
+  Log log, plain;
+  const SceneStats st = render_alike(&b, &log);
+  Block c(0);
+  c.s = reinterpret_cast<Scene*>(copy.data());
+  render_alike(&c, &plain, false);
+  EXPECT_EQ(seq(log), seq(plain));
+  EXPECT_EQ(int(log.d.size()), b.s->count);  // each primitive and piece once
+  EXPECT_GT(st.freed, n / 4);  // the ends beyond the square and a marker's reach, by screen cells
+  EXPECT_LE(st.freed, n / 2 + 2);
+  auto inside = [](const Drawn& t, float px, float py) {
+    float sgn = 0;
+    for (int e = 0; e < 3; ++e) {
+      const int f = (e + 1) % 3;
+      const float c2 = (t.x[f] - t.x[e]) * (py - t.y[e]) - (t.y[f] - t.y[e]) * (px - t.x[e]);
+      if (std::fabs(c2) < 1e-3f) return false;
+      if (sgn == 0) sgn = c2;
+      else if ((c2 > 0) != (sgn > 0)) return false;
+    }
+    return true;
+  };
+  int before = 0, after = 0;
+  for (size_t i = 0; i < log.d.size(); ++i) {
+    const Drawn& d = log.d[i];
+    if (d.kind != 2) continue;
+    const float mx = (d.x[0] + d.x[1]) / 2, my = (d.y[0] + d.y[1]) / 2, mz = (d.z[0] + d.z[1]) / 2;
+    for (size_t j = 0; j < log.d.size(); ++j) {
+      const Drawn& t = log.d[j];
+      if (t.kind < 3 || !inside(t, mx, my)) continue;
+      if (mz < 0) {
+        EXPECT_LT(i, j) << "a segment behind the surface is drawn over it at x " << mx;
+        ++before;
+      } else {
+        EXPECT_GT(i, j) << "a segment in front of the surface is drawn under it at x " << mx;
+        ++after;
+      }
+    }
+  }
+  EXPECT_GT(before, 50);
+  EXPECT_GT(after, 50);
+}
+
+// The plain walk and the indexed walks agree when alike primitives are
+// left unordered too, and every primitive is drawn once.
+TEST(Scene, AlikeWalksMatchThePlainWalk) {
+  std::mt19937 rng(41);
+  std::uniform_int_distribution<int> count(1, 60), coin(0, 1);
+  std::uniform_real_distribution<float> pos(0, 100), dz(-30, 30), step(-8, 8);
+  int64_t freed = 0;
+  for (int k = 0; k < 300; ++k) {
+    const int n = count(rng);
+    Block a(n + 40);
+    float x = pos(rng), y = pos(rng), z = dz(rng);
+    int32_t word = 0;
+    for (int i = 0; i < n; ++i) {
+      if (coin(rng)) ++word;  // else alike with the one before
+      const float nx = x + step(rng), ny = y + step(rng), nz = z + step(rng);
+      if (i % 7 == 3) {
+        tri(a.s, 1000 + i, x, y, z, nx, ny, nz, pos(rng), pos(rng), dz(rng));
+      } else if (i % 5 == 2) {
+        scene_add_point(a.s, word, 0, i, nx, ny, nz);
+      } else {
+        scene_add_segment(a.s, word, 0, i, x, y, z, nx, ny, nz);
+      }
+      x = nx, y = ny, z = nz;
+    }
+    std::vector<double> copy = a.mem, copy2 = a.mem;
+    Log li, lp, lb;
+    const SceneStats si = render_alike(&a, &li);
+    Block p(0), q(0);
+    p.s = reinterpret_cast<Scene*>(copy.data()), q.s = reinterpret_cast<Scene*>(copy2.data());
+    render_alike(&p, &lp, false);
+    SceneStats sb{};
+    scene_render(q.s, Log::point, Log::segment, Log::facet, &lb, &sb, true, nullptr, 0, kSceneAlikeByWords);
+    ASSERT_EQ(seq(li), seq(lp)) << "scene " << k;
+    ASSERT_EQ(seq(lb), seq(lp)) << "scene " << k;
+    EXPECT_EQ(int(li.d.size()), a.s->count);
+    freed += si.freed;
+  }
+  EXPECT_GT(freed, 0);
+}
+
+// A finely drawn curve over a surface: its segments over the facets stay in
+// the ordering, and the work per primitive (entries looked at, pairs tested)
+// stays steady as the curve gets finer.
+TEST(Scene, AFineCurveOverASurfaceCostsInProportion) {
+  double visited[2], tested[2];
+  const int sizes[2] = {2000, 32000};
+  for (int k = 0; k < 2; ++k) {
+    const int n = sizes[k], m = 20;
+    Block b(2 * m * m + 2 * n + 4096);
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j < m; ++j) {
+        const float x0 = 100 + 10.0f * j, y0 = 100 + 10.0f * i, x1 = x0 + 10, y1 = y0 + 10;
+        const float z = 0.04f * float(i - j);  // through the curve's depths
+        tri(b.s, 1000 + i * m + j, x0, y0, z, x1, y0, z, x1, y1, z);
+        tri(b.s, 1000 + i * m + j, x0, y0, z, x1, y1, z, x0, y1, z);
+      }
+    // Ten turns over the square, in front of it and behind it.
+    for (int i = 0; i < n; ++i) {
+      const double t = 20 * M_PI * i / n, u = 20 * M_PI * (i + 1) / n;
+      scene_add_segment(b.s, 7, -1, i, float(200 + 90 * std::cos(t)), float(150 + 40 * std::sin(t) + 4.0 * i * 10 / n),
+                        float(std::sin(t)), float(200 + 90 * std::cos(u)),
+                        float(150 + 40 * std::sin(u) + 4.0 * (i + 1) * 10 / n), float(std::sin(u)));
+    }
+    const int32_t count = b.s->count;
+    Log log;
+    const SceneStats st = render_alike(&b, &log);
+    EXPECT_FALSE(st.budget_hit);
+    EXPECT_EQ(int32_t(log.d.size()), b.s->count);
+    EXPECT_LT(st.freed, n / 10);  // the curve lies over the surface
+    visited[k] = double(st.visited) / count;
+    tested[k] = double(st.tested) / count;
+  }
+  EXPECT_LT(visited[1], 1.5 * visited[0]) << visited[0] << " then " << visited[1];
+  EXPECT_LE(tested[1], 1.5 * tested[0]) << tested[0] << " then " << tested[1];
+}
+
+// Markers and thick lines reach a few pixels beyond their vertices, a text
+// far beyond its point: an alike marker a few pixels from an unlike line is
+// ordered against it, those far from it go free, and a point alike with
+// nothing is never freed.
+TEST(Scene, WhatReachesBeyondItsBoxIsOrdered) {
+  Block b(20000);  // room for cells of a pixel or two
+  scene_add_segment(b.s, 5, -1, 0, 200, 120, 0, 201, 120, 0);
+  scene_add_point(b.s, 7, -1, 0, 300, 300, 5);  // far away: free
+  scene_add_point(b.s, 7, -1, 1, 207, 120, 5);  // 6 px from the line, nearer
+  scene_add_point(b.s, 7, -1, 2, 350, 300, 5);  // far away: free
+  scene_add_point(b.s, 9, kSceneAlikeWithNone, 3, 20, 20, -5);  // a text far away, farther
+  Log log;
+  const SceneStats st = render_alike(&b, &log);
+  EXPECT_EQ(st.freed, 2);
+  ASSERT_EQ(log.d.size(), 5u);
+  EXPECT_EQ(log.d[0].w[2], 0);  // the free ones first, as they came
+  EXPECT_EQ(log.d[1].w[2], 2);
+  std::string rest;
+  for (size_t i = 2; i < 5; ++i) rest += std::to_string(log.d[i].w[0]) + " ";
+  EXPECT_EQ(rest, "9 5 7 ");  // then by depth: the text, the line, the near marker
+}
