@@ -106,6 +106,17 @@ void prescan(RenderState* st, int32_t start) {
       case kCodeFlowText:
         count_flow_text(st, rec);
         break;
+      case kCodePolyline:
+      case kCodeFreqPolyline:
+      case kCodePolyline3:
+        st->lone_curve = st->scene_feeders++ == 0 ? rec.at : -1;
+        break;
+      case kCodeLine3:
+      case kCodePolygons:
+      case kCodeTextAt3:
+        ++st->scene_feeders;
+        st->lone_curve = -1;
+        break;
       default:
         if (rec.code_int >= kCodeSlider && rec.code_int <= kCodeTextField) count_control(st, rec, rec.code_int);
         break;
@@ -302,6 +313,7 @@ bool plotlist_render(const RenderRequest* q) {
   st.material_record = -1;
   st.columns = 1;
   st.deferred_menu = -1;
+  st.lone_curve = -1;
   ScopedDrawRoom own;
   st.room = q->room ? q->room : &own.room;
   Subplot* s = st.s;

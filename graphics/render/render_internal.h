@@ -40,6 +40,11 @@ struct RenderState {
   double deferred_menu_y;
   // 3-D subplots: the scene in the room's scene region (null: none).
   Scene* scene;
+  // The records that feed the scene, and the one curve that is all of it
+  // (-1: none): its segments are alike and need no ordering, so it is drawn
+  // without the scene, in its place at the object's end.
+  int32_t scene_feeders;
+  int32_t lone_curve;
 };
 
 // Working memory of a record: at least `count` doubles of the room's points
@@ -79,6 +84,8 @@ void render_scene_setup(RenderState* st);
 // Room for `more` primitives beyond those added; false when memory ran out.
 bool render_scene_reserve(RenderState* st, int64_t more);
 void render_polyline3(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
+// A curve of a 3-D subplot straight to the driver, run by run (render_lines.cpp).
+void render_curve3(RenderState* st, const PlotRecord& rec, const StyleSpec& style);
 void render_line3_to_scene(RenderState* st, const PlotRecord& rec);
 // The ends of a code-14 line across the subplot's limits (render_lines.cpp).
 bool render_line3_ends(const RenderState* st, const PlotRecord& rec, double x[2], double y[2], double z[2]);

@@ -68,7 +68,31 @@ void flush_run(RenderState* st, RunBuffer* run, const StyleSpec& style, bool car
   }
 }
 
-void draw_runs_2d(RenderState* st, const double* x, const double* y, int32_t m, const StyleSpec& style) {
+// The pixels of points first .. first + n - 1 of a curve, into sx, sy:
+// NaN where a point has none.
+struct CurvePixels {
+  const double* x;
+  const double* y;
+  const double* z;  // a 3-D curve's heights (null: the plane z = 0); unused in 2-D
+  bool is3d;
+  double carry[2];  // a log axis repeats the pixel before a non-positive value
+};
+
+void curve_slice(RenderState* st, CurvePixels* c, int32_t first, int32_t n, double* sx, double* sy) {
+  if (!c->is3d) {
+    subplot_data_to_pixel_slice(st->s, c->x, c->y, first, n, sx, sy, c->carry);
+    for (int32_t i = 0; i < n; ++i)
+      if (render_finite(sx[i], sy[i])) clamp_point(st, &sx[i], &sy[i]);
+    return;
+  }
+  // A 3-D curve takes the pixels its segments would have in the scene
+  // (single precision), so that it looks the same drawn either way.
+  double depth[kSlicePoints];
+  subplot_data_to_pixel(st->s, c->x + first, c->y + first, c->z ? c->z + first : nullptr, n, sx, sy, depth);
+  for (int32_t i = 0; i < n; ++i) sx[i] = double(float(sx[i])), sy[i] = double(float(sy[i]));
+}
+
+void draw_runs(RenderState* st, CurvePixels* c, int32_t m, const StyleSpec& style) {
   double sx[kSlicePoints], sy[kSlicePoints];
   double own_x[kSlicePoints], own_y[kSlicePoints];
   RunBuffer run{own_x, own_y, kSlicePoints, 0};
@@ -77,20 +101,17 @@ void draw_runs_2d(RenderState* st, const double* x, const double* y, int32_t m, 
     if (double* buffer = draw_room_offer_doubles(st->room, 2 * int64_t(want)))
       run = RunBuffer{buffer, buffer + want, want, 0};
   }
-  double carry[2] = {0.0, 0.0};
   for (int32_t first = 0; first < m; first += kSlicePoints) {
     const int32_t n = std::min(kSlicePoints, m - first);
-    subplot_data_to_pixel_slice(st->s, x, y, first, n, sx, sy, carry);
+    curve_slice(st, c, first, n, sx, sy);
     for (int32_t i = 0; i < n; ++i) {
-      double px = sx[i], py = sy[i];
-      if (!render_finite(px, py)) {
+      if (!render_finite(sx[i], sy[i])) {
         flush_run(st, &run, style, false);
         continue;
       }
-      clamp_point(st, &px, &py);
       if (run.length == run.capacity) flush_run(st, &run, style, true);
-      run.x[run.length] = px;
-      run.y[run.length] = py;
+      run.x[run.length] = sx[i];
+      run.y[run.length] = sy[i];
       ++run.length;
     }
   }
@@ -150,12 +171,22 @@ void render_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& st
   if (!st->drv->draw_polyline) return;
   const double* x = rec.data + 1;
   const double* y = x + m;
-  draw_runs_2d(st, x, y, m, style);
+  CurvePixels c{x, y, nullptr, false, {0.0, 0.0}};
+  draw_runs(st, &c, m, style);
   if (m < 2) return;
   double p[4];
   if ((style.bits & kStyleBitArrowFirst) && end_pair(st, x, y, 0, 1, p)) arrowhead(st, p[0], p[1], p[2], p[3], style);
   if ((style.bits & kStyleBitArrowLast) && end_pair(st, x, y, m - 1, m - 2, p))
     arrowhead(st, p[0], p[1], p[2], p[3], style);
+}
+
+void render_curve3(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
+  const bool with_z = rec.code_int == kCodePolyline3;
+  int32_t m;
+  if (!st->drv->draw_polyline || !record_count(rec, 0, (rec.n - 1) / (with_z ? 3 : 2), &m) || m == 0) return;
+  const double* x = rec.data + 1;
+  CurvePixels c{x, x + m, with_z ? x + 2 * int64_t(m) : nullptr, true, {0.0, 0.0}};
+  draw_runs(st, &c, m, style);
 }
 
 void render_clipped_line(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {

@@ -361,6 +361,7 @@ void render_polyline_to_scene(int32_t record, const double* px, const double* py
 void render_polyline3(RenderState* st, const PlotRecord& rec, const StyleSpec& style) {
   const bool with_z = rec.code_int == kCodePolyline3;
   int32_t m;
+  if (st->is3d && rec.at == st->lone_curve) return;  // drawn at the end, without the scene
   if (!st->scene || !record_count(rec, 0, (rec.n - 1) / (with_z ? 3 : 2), &m) || m == 0) return;
   double* px = render_points(st, int64_t(3) * m);
   if (!px || !render_scene_reserve(st, m)) return;
@@ -551,6 +552,14 @@ void render_scene_facet_cb(void* context, int32_t w1, int32_t w2, int32_t w3, co
 }
 
 void render_scene(RenderState* st) {
+  PlotRecord lone;
+  if (st->is3d && st->lone_curve >= 0) {
+    g_last_stats = SceneStats{};
+    PlotReader r;
+    plotreader_init(&r, st->q->list, st->q->length, st->lone_curve);
+    if (plotreader_next(&r, &lone)) render_curve3(st, lone, render_effective_style(st, lone));
+    return;
+  }
   if (!st->scene) return;
   SceneDrawContext c{};
   c.drv = st->drv;

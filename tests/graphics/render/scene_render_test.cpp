@@ -3,8 +3,10 @@
 // recording driver, damaged polygon records, and a lit surface as a golden log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -373,6 +375,79 @@ TEST_F(Render3d, ACurveGoesToTheDriverJoined) {
   EXPECT_GE(c.segments, n - 1);
   EXPECT_LE(c.calls, 2);
   EXPECT_EQ(scene_last_stats().tested, 0);
+}
+
+// The pieces a log draws, in no order: each segment of a line (its ends
+// sorted) and each point of a marker polyline, with its style.
+std::vector<std::string> pieces(const std::string& log) {
+  std::vector<std::string> out;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("polyline ", 0) != 0) continue;
+    const size_t open = line.find(" (");
+    const std::string style = line.substr(line.find("style="), open - line.find("style="));
+    std::vector<std::string> pts;
+    for (size_t p = line.find('(', open); p != std::string::npos; p = line.find('(', p + 1))
+      pts.push_back(line.substr(p, line.find(')', p) + 1 - p));
+    const bool markers = style.find("style=0x0/") == std::string::npos;
+    if (markers || pts.size() == 1) {
+      for (const std::string& q : pts) out.push_back(style + " " + q);
+      continue;
+    }
+    for (size_t i = 1; i < pts.size(); ++i)
+      out.push_back(style + " " + std::min(pts[i - 1], pts[i]) + std::max(pts[i - 1], pts[i]));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// A curve that is all of its object's scene needs no ordering and goes to
+// the driver without the scene: the same polylines, point for point, as
+// when another record (an empty text far off the frame) makes a scene of
+// it. Gaps at NaN, markers, the plane z = 0 and points behind a camera
+// in perspective break the runs alike; the scene may draw the runs in
+// another order, which in one colour changes no pixel.
+TEST_F(Render3d, ACurveAloneDrawsAsItWouldInTheScene) {
+  struct Case {
+    const char* name;
+    int32_t code;
+    uint32_t style;
+    uint8_t orthographic;
+    int n;
+    int nan_every;
+  };
+  const Case cases[] = {{"helix", kCodePolyline3, 0, 1, 2000, 0},
+                        {"gaps", kCodePolyline3, 0, 1, 700, 97},
+                        {"markers", kCodePolyline3, kStyleKindCircle, 1, 300, 41},
+                        {"plane", kCodePolyline, 0, 1, 500, 0},
+                        {"perspective", kCodePolyline3, 0, 0, 900, 0}};
+  for (const Case& k : cases) {
+    const int planes = k.code == kCodePolyline3 ? 3 : 2;
+    std::vector<double> d = {double(k.n)};
+    for (int axis = 0; axis < planes; ++axis)
+      for (int i = 0; i < k.n; ++i) {
+        const double t = 12 * M_PI * i / (k.n - 1);
+        // In perspective the curve runs out to 40 units, past the camera.
+        const double r = k.orthographic ? 0.9 : 40.0 * i / (k.n - 1);
+        double v = axis == 0 ? r * std::cos(t) : axis == 1 ? r * std::sin(t) : -0.9 + 1.8 * i / (k.n - 1);
+        if (k.nan_every && i % k.nan_every == 5) v = NAN;
+        d.push_back(v);
+      }
+    s = box3_subplot(k.orthographic);
+    ListBuilder alone, beside;
+    alone.open(0).recv(k.code, k.style, 0xFF0000, d);
+    const std::string lone_log = draw(alone, false);
+    EXPECT_EQ(scene_last_stats().drawn, 0) << k.name;  // no scene was drawn
+    beside.open(0).recv(k.code, k.style, 0xFF0000, d);
+    beside.recv(kCodeTextAt3, 0, 0, {1e3, 1e3, 1e3, double(kAlignLeft), 0, 0});
+    std::string scene_log = draw(beside, false);
+    for (size_t p = scene_log.find("text "); p != std::string::npos; p = scene_log.find("text ")) {
+      const size_t line = scene_log.rfind('\n', p) == std::string::npos ? 0 : scene_log.rfind('\n', p) + 1;
+      scene_log.erase(line, scene_log.find('\n', p) + 1 - line);
+    }
+    EXPECT_NE(lone_log.find("/255,0,0 "), std::string::npos) << k.name;
+    EXPECT_EQ(pieces(lone_log), pieces(scene_log)) << k.name;
+  }
 }
 
 // A line through a surface: the parts behind it and in front of it are
