@@ -180,7 +180,9 @@ TEST(ParallelFor, ForkChildCallsIt) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
-    if (WIFEXITED(status)) EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (WIFEXITED(status)) {
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
   }
   stop = true;
   busy.join();
