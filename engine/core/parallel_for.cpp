@@ -1,7 +1,7 @@
-// The pool behind tn_parallel_for: detached workers, one per hardware thread
-// but the caller's (at most kMaxWorkers), asleep on a condition variable
-// between calls. One caller at a time owns the pool; a job lives on its
-// caller's stack until no worker is inside it any more.
+// The pool behind tn_parallel_for: workers, one per hardware thread but the
+// caller's (at most kMaxWorkers), asleep on a condition variable between
+// calls. One caller at a time owns the pool; a job lives on its caller's
+// stack until no worker is inside it any more.
 #include "engine/core/parallel_for.h"
 
 #include <pthread.h>
@@ -41,9 +41,11 @@ pthread_cond_t g_wake = PTHREAD_COND_INITIALIZER;  // a job was posted
 pthread_cond_t g_idle = PTHREAD_COND_INITIALIZER;  // the last worker left a job
 Job* g_job = nullptr;
 uint64_t g_generation = 0;  // counts posted jobs: a worker joins each one once
+bool g_quit = false;        // tn_parallel_for_stop asks the workers to end
 // Under g_owner.
 bool g_started = false;
 int g_workers = 0;
+pthread_t g_threads[kMaxWorkers];
 pthread_once_t g_fork_handlers = PTHREAD_ONCE_INIT;
 
 // Range k of r over [0, n): the first n % r ranges are one longer.
@@ -61,12 +63,14 @@ int64_t run_ranges(Job* job) {
 }
 
 void* worker_main(void*) {
-  // Workers start before the pool's first job is posted, but may reach this
-  // after it: generation 0 is the one they have seen.
+  // The owner creates the workers before it posts a job, but a worker may
+  // get here after that: any job it finds posted is one to join.
   uint64_t seen = 0;
   pthread_mutex_lock(&g_lock);
   for (;;) {
-    while (g_job == nullptr || g_generation == seen) pthread_cond_wait(&g_wake, &g_lock);
+    while (!g_quit && (g_job == nullptr || g_generation == seen))
+      pthread_cond_wait(&g_wake, &g_lock);
+    if (g_quit) break;
     Job* job = g_job;
     seen = g_generation;
     ++job->joined;
@@ -77,6 +81,7 @@ void* worker_main(void*) {
     // The job may leave its caller's stack once this is seen: not touched after.
     if (--job->joined == 0) pthread_cond_signal(&g_idle);
   }
+  pthread_mutex_unlock(&g_lock);
   return nullptr;
 }
 
@@ -103,6 +108,7 @@ void after_fork_in_child() {
   g_idle = fresh_cond;
   g_job = nullptr;
   g_generation = 0;
+  g_quit = false;
   g_started = false;
   g_workers = 0;
 }
@@ -118,29 +124,27 @@ int hardware_threads() {
   return online > 0 ? static_cast<int>(online) : 1;
 }
 
-// Called once, by the owner. A worker that cannot be created is done
-// without: the pool has the ones that could, perhaps none.
+// Called by the owner, on the first call and the first after a stop. A
+// worker that cannot be created is done without: the pool has the ones that
+// could, perhaps none.
 void start_pool() {
   g_started = true;
   pthread_once(&g_fork_handlers, register_fork_handlers);
   const int want = std::min(hardware_threads() - 1, kMaxWorkers);
   if (want <= 0) return;
-  pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return;
-  // Detached, so that nothing joins them and the process's exit does not
-  // wait for them. Every signal is blocked in them, so a signal meant for the
-  // process reaches a thread of its own.
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  // Nothing joins them but tn_parallel_for_stop: the process's exit does not
+  // wait for them. Signals sent to the process are blocked in them, so that
+  // such a signal reaches a thread of its own; the ones a fault raises are
+  // not, so that a fault in a range is reported where it happened.
   sigset_t all, old;
   sigfillset(&all);
+  for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT}) sigdelset(&all, fault);
   pthread_sigmask(SIG_SETMASK, &all, &old);
   for (int i = 0; i < want; ++i) {
-    pthread_t thread;
-    if (pthread_create(&thread, &attr, worker_main, nullptr) != 0) break;
+    if (pthread_create(&g_threads[i], nullptr, worker_main, nullptr) != 0) break;
     ++g_workers;
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  pthread_attr_destroy(&attr);
 }
 
 // The owner's share of a call with g_workers > 0.
@@ -192,4 +196,21 @@ int tn_parallel_for_workers() {
   const int workers = g_workers;
   pthread_mutex_unlock(&g_owner);
   return workers;
+}
+
+void tn_parallel_for_stop() {
+  pthread_mutex_lock(&g_owner);
+  if (g_workers > 0) {
+    pthread_mutex_lock(&g_lock);
+    g_quit = true;
+    pthread_cond_broadcast(&g_wake);
+    pthread_mutex_unlock(&g_lock);
+    for (int i = 0; i < g_workers; ++i) pthread_join(g_threads[i], nullptr);
+    pthread_mutex_lock(&g_lock);
+    g_quit = false;
+    pthread_mutex_unlock(&g_lock);
+  }
+  g_workers = 0;
+  g_started = false;
+  pthread_mutex_unlock(&g_owner);
 }

@@ -37,3 +37,9 @@ inline void tn_parallel_for(int64_t n, int64_t min_chunk, void* ctx) {
 // The number of workers the pool has (starting it if it has not started):
 // 0 where every call runs in the caller alone.
 int tn_parallel_for_workers();
+
+// Ends the pool's workers and returns once they have ended; a later call
+// starts them again. The process's exit does not need it: it is for a
+// program that must see its threads gone first (the Qt tests' main waits
+// for that before the leak checker reads every thread).
+void tn_parallel_for_stop();
