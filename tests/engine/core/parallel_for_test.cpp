@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -111,28 +110,24 @@ TEST(ParallelFor, CallerAndWorkerShareOneCall) {
 }
 
 // A range that calls again finds the pool taken by its own call, so the
-// inner call runs alone in the range's thread (and does not wait for itself).
+// inner call, over the range's own indices, runs alone in the range's thread.
 TEST(ParallelFor, NestedCallRunsAlone) {
-  struct Nest {
-    int64_t inner_n;
-    std::vector<Coverage*> inner;
-  };
   constexpr int kOuter = 8;
-  std::deque<Coverage> inner;
-  Nest nest{2 * kParallelForMinCount, {}};
-  for (int k = 0; k < kOuter; ++k) nest.inner.push_back(&inner.emplace_back(nest.inner_n));
-  tn_parallel_for(
-      kOuter * kParallelForMinCount, kParallelForMinCount,
-      [](void* p, int64_t lo, int64_t hi) {
-        auto* s = static_cast<Nest*>(p);
-        for (int64_t k = lo / kParallelForMinCount; k < hi / kParallelForMinCount; ++k)
-          tn_parallel_for(s->inner_n, 1000, Coverage::range, s->inner[k]);
-      },
-      &nest);
-  for (const Coverage& c : inner) {
-    EXPECT_TRUE(c.each_once());
-    EXPECT_EQ(c.ranges.size(), 1u);
-  }
+  Coverage c(kOuter * kParallelForMinCount);
+  auto outer = [](void* p, int64_t lo, int64_t hi) {
+    struct Slice {
+      Coverage* c;
+      int64_t lo;
+    } slice{static_cast<Coverage*>(p), lo};
+    auto inner = [](void* q, int64_t a, int64_t b) {
+      auto* s = static_cast<Slice*>(q);
+      Coverage::range(s->c, s->lo + a, s->lo + b);
+    };
+    tn_parallel_for(hi - lo, 1000, inner, &slice);
+  };
+  tn_parallel_for(kOuter * kParallelForMinCount, kParallelForMinCount, outer, &c);
+  EXPECT_TRUE(c.each_once());
+  EXPECT_EQ(c.ranges.size(), tn_parallel_for_workers() > 0 ? size_t{kOuter} : 1u);
 }
 
 // Callers on several threads: whichever gets the pool, each call covers its
