@@ -3,6 +3,8 @@
 // lambda or an operation struct inlined into its own loop, and a one-element
 // operand is read once outside the loop. Integer arithmetic goes through an
 // unsigned type at least 32 bits wide, so it wraps and is never undefined.
+// Loops whose elements are dear (pow, fmod) are split across cores over large
+// arrays; the plain operators are bound by memory and stay in one thread.
 #include "engine/lib/arith_loops.h"
 
 #include <cmath>
@@ -10,10 +12,53 @@
 #include <type_traits>
 
 #include "engine/core/complex_scalar.h"
+#include "engine/core/parallel_for.h"
 #include "engine/lib/arith.h"
 #include "engine/lib/zip.h"
 
 namespace {
+
+// --- Splitting a loop across cores -------------------------------------------------
+
+// Elements per range at least: a worker's wake-up costs some microseconds.
+constexpr int64_t kMinRange = 8192;
+
+// The operand from element lo on: a one-element operand stays as it is.
+template <typename T>
+LoopArg loop_arg_from(const LoopArg& a, int64_t lo) {
+  if (!a.array) return a;
+  const T* im = a.im ? static_cast<const T*>(a.im) + lo : nullptr;
+  return {static_cast<const T*>(a.re) + lo, im, true};
+}
+
+// body(out_re, out_im, a, b, count) run over ranges of the loop; each range
+// writes only its own elements, so the bits are the one-thread loop's.
+template <typename T, typename Body>
+struct SplitLoop {
+  T* ore;
+  T* oim;
+  LoopArg a, b;
+  Body body;
+
+  static void range(void* p, int64_t lo, int64_t hi) {
+    SplitLoop& s = *static_cast<SplitLoop*>(p);
+    s.body(s.ore + lo, s.oim ? s.oim + lo : nullptr, loop_arg_from<T>(s.a, lo),
+           loop_arg_from<T>(s.b, lo), hi - lo);
+  }
+};
+
+template <typename T, typename Body>
+void split(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n, Body body) {
+  SplitLoop<T, Body> loop{ore, oim, a, b, body};
+  tn_parallel_for<SplitLoop<T, Body>::range>(n, kMinRange, &loop);
+}
+
+// zip, split.
+template <typename T, typename F>
+void zip_split(T* out, const LoopArg& a, const LoopArg& b, int64_t n, F f) {
+  split(out, static_cast<T*>(nullptr), a, b, n,
+        [f](T* o, T*, const LoopArg& x, const LoopArg& y, int64_t m) { zip<T>(o, x, y, m, f); });
+}
 
 // --- Integers ------------------------------------------------------------------
 
@@ -80,12 +125,14 @@ void real_loop(int op, T* out, const LoopArg& a, const LoopArg& b, int64_t n) {
     case kArithMinus: zip<T>(out, a, b, n, [](T x, T y) { return x - y; }); break;
     case kArithTimes: zip<T>(out, a, b, n, [](T x, T y) { return x * y; }); break;
     case kArithRdivide: zip<T>(out, a, b, n, [](T x, T y) { return x / y; }); break;
-    case kArithRem: zip<T>(out, a, b, n, [](T x, T y) { return std::fmod(x, y); }); break;
+    case kArithRem: zip_split<T>(out, a, b, n, [](T x, T y) { return std::fmod(x, y); }); break;
     case kArithMod:
-      zip<T>(out, a, b, n,
-             [](T x, T y) { return y == 0 ? x : std::fmod(std::fmod(x, y) + y, y); });
+      zip_split<T>(out, a, b, n,
+                   [](T x, T y) { return y == 0 ? x : std::fmod(std::fmod(x, y) + y, y); });
       break;
-    case kArithRealpow: zip<T>(out, a, b, n, [](T x, T y) { return std::pow(x, y); }); break;
+    case kArithRealpow:
+      zip_split<T>(out, a, b, n, [](T x, T y) { return std::pow(x, y); });
+      break;
     default: break;
   }
 }
@@ -112,7 +159,7 @@ bool power_is_complex(const LoopArg& a, const LoopArg& b, int64_t n) {
 // The general rule: a negative base with an integral exponent takes the sign
 // of the exponent's parity; with a fractional one the result is complex.
 template <typename T>
-void power_general(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n) {
+void power_general_range(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n) {
   const T* x = static_cast<const T*>(a.re);
   const T* y = static_cast<const T*>(b.re);
   for (int64_t i = 0; i < n; ++i) {
@@ -133,6 +180,11 @@ void power_general(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n
     }
     if (oim) oim[i] = 0;
   }
+}
+
+template <typename T>
+void power_general(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n) {
+  split(ore, oim, a, b, n, power_general_range<T>);
 }
 
 // --- Complex ---------------------------------------------------------------------
@@ -180,6 +232,13 @@ void complex_dispatch(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_
     complex_zip<Op, false, true>(ore, oim, a, b, n);
 }
 
+// The complex power takes a logarithm, an exponential and a sine and cosine
+// per element: split, unlike the other complex operators.
+template <typename T>
+void complex_power(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n) {
+  split(ore, oim, a, b, n, complex_dispatch<CPow, T>);
+}
+
 template <typename T>
 void complex_loop(int op, T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n) {
   switch (op) {
@@ -187,7 +246,7 @@ void complex_loop(int op, T* ore, T* oim, const LoopArg& a, const LoopArg& b, in
     case kArithMinus: complex_dispatch<CSub>(ore, oim, a, b, n); break;
     case kArithTimes: complex_dispatch<CMul>(ore, oim, a, b, n); break;
     case kArithRdivide: complex_dispatch<CDiv>(ore, oim, a, b, n); break;
-    case kArithPower: complex_dispatch<CPow>(ore, oim, a, b, n); break;
+    case kArithPower: complex_power(ore, oim, a, b, n); break;
     default: break;
   }
 }
@@ -231,10 +290,11 @@ void arith_real_power_double(double* out_re, double* out_im, LoopArg a, LoopArg 
   } else if (e == 2) {
     zip<double>(out_re, a, b, n, [](double x, double) { return x * x; });
   } else if (std::fmod(e, 2.0) == 0) {
-    zip<double>(out_re, a, b, n, [e](double x, double) { return std::pow(std::fabs(x), e); });
+    zip_split<double>(out_re, a, b, n, [e](double x, double) { return std::pow(std::fabs(x), e); });
   } else {
-    zip<double>(out_re, a, b, n,
-                [e](double x, double) { return !(x < 0) ? std::pow(x, e) : -std::pow(-x, e); });
+    zip_split<double>(out_re, a, b, n, [e](double x, double) {
+      return !(x < 0) ? std::pow(x, e) : -std::pow(-x, e);
+    });
   }
 }
 

@@ -2,13 +2,18 @@
 // real and complex double arrays, and the switch of a real array to complex
 // at its first element outside the real domain. Real paths are the standard
 // library's functions in tight loops; complex elements go to elemfun_complex.
+// Loops over large arrays whose elements are dear (not abs, sign, rounding:
+// those are bound by memory) are split across cores by tn_parallel_for.
 #include "engine/lib/elemfun.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "engine/core/checked.h"
 #include "engine/core/convert.h"
 #include "engine/core/opcodes.h"
+#include "engine/core/parallel_for.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 #include "engine/lib/elemfun_complex.h"
@@ -28,11 +33,29 @@ int top_double_array(EngineContext* ctx, Arr* a) {
   return st == kWrongType ? kWrongArgType : st;
 }
 
+// --- Ranges of an array ------------------------------------------------------
+//
+// A range function gets the Arr and runs over [lo, hi) of it, on the caller
+// or on a worker: it touches only its own elements and calls nothing but the
+// maths library, so every element gets the bits the one-thread loop gave it.
+// The data pointers are copied to locals first: under -fno-strict-aliasing a
+// store through a.re could change a.re itself, and the loop would reload it
+// at every element.
+
+// Elements per range at least: a worker's wake-up costs some microseconds,
+// a few thousand elements of sqrt (the cheapest kernel split) more.
+constexpr int64_t kMinRange = 8192;
+
+template <TnRangeFn Range>
+void over_ranges(Arr* a) {
+  tn_parallel_for<Range>(a->n, kMinRange, a);
+}
+
 // --- The in-place loop -------------------------------------------------------
 //
 // A kernel K gives, for a real element x: widens(x), true when its result is
-// complex; real(x), the result otherwise; wide(x), the complex result; and
-// cx(a, b) for a complex element.
+// complex (kMayWiden false: never); real(x), the result otherwise; wide(x),
+// the complex result; and cx(a, b) for a complex element.
 
 template <class K>
 Cx widen(double x) {
@@ -40,34 +63,87 @@ Cx widen(double x) {
 }
 
 template <class K>
+void real_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  for (int64_t i = lo; i < hi; ++i) re[i] = K::real(re[i]);
+}
+
+template <class K>
+void complex_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  double* const im = static_cast<Arr*>(p)->im;
+  for (int64_t i = lo; i < hi; ++i) {
+    Cx r = K::cx(re[i], im[i]);
+    re[i] = r.re;
+    im[i] = r.im;
+  }
+}
+
+template <class K>
+void widened_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  double* const im = static_cast<Arr*>(p)->im;
+  for (int64_t i = lo; i < hi; ++i) {
+    Cx r = widen<K>(re[i]);
+    re[i] = r.re;
+    im[i] = r.im;
+  }
+}
+
+// Whether some element widens. A range stops at its first such element, and
+// gives up in steps of kScanStep once another range has found one.
+struct WideScan {
+  Arr arr;
+  std::atomic<bool> found{false};
+};
+constexpr int64_t kScanStep = 4096;
+
+template <class K>
+void scan_range(void* p, int64_t lo, int64_t hi) {
+  auto* scan = static_cast<WideScan*>(p);
+  const double* const re = scan->arr.re;
+  for (int64_t step = lo; step < hi; step += kScanStep) {
+    if (scan->found.load(std::memory_order_relaxed)) return;
+    const int64_t end = std::min(hi, step + kScanStep);
+    for (int64_t i = step; i < end; ++i) {
+      if (K::widens(re[i])) {
+        scan->found.store(true, std::memory_order_relaxed);
+        return;
+      }
+    }
+  }
+}
+
+template <class K>
+bool any_widens(const Arr& a) {
+  if constexpr (!K::kMayWiden) {
+    return false;
+  } else {
+    WideScan scan{a};
+    tn_parallel_for<scan_range<K>>(a.n, kMinRange, &scan);
+    return scan.found.load(std::memory_order_relaxed);  // the call's return orders it
+  }
+}
+
+template <class K>
 int run(EngineContext* ctx) {
   Arr a;
   TN_TRY(top_double_array(ctx, &a));
   if (a.im) {
-    for (int64_t i = 0; i < a.n; ++i) {
-      Cx r = K::cx(a.re[i], a.im[i]);
-      a.re[i] = r.re;
-      a.im[i] = r.im;
-    }
+    over_ranges<complex_range<K>>(&a);
     return kOk;
   }
   // Whether the result turns complex is settled before any element is
   // written: a failure to make room for the imaginary parts must leave the
   // operand as it was.
-  int64_t first_wide = 0;
-  while (first_wide < a.n && !K::widens(a.re[first_wide])) ++first_wide;
-  if (first_wide == a.n) {
-    for (int64_t i = 0; i < a.n; ++i) a.re[i] = K::real(a.re[i]);
+  if (!any_widens<K>(a)) {
+    over_ranges<real_range<K>>(&a);
     return kOk;
   }
   void* imv;
   TN_TRY(stk_make_complex_top(ctx, &imv));
   TN_TRY(top_double_array(ctx, &a));  // the imaginary parts go behind the real ones
-  for (int64_t i = 0; i < a.n; ++i) {
-    Cx r = widen<K>(a.re[i]);
-    a.re[i] = r.re;
-    a.im[i] = r.im;
-  }
+  over_ranges<widened_range<K>>(&a);
   return kOk;
 }
 
@@ -75,6 +151,7 @@ int run(EngineContext* ctx) {
 // first, a direct one gives the reciprocal of its result.
 template <class K>
 struct RecipIn {
+  static constexpr bool kMayWiden = K::kMayWiden;
   static bool widens(double x) { return K::widens(1 / x); }
   static double real(double x) { return K::real(1 / x); }
   static Cx wide(double x) { return K::wide(1 / x); }
@@ -86,6 +163,7 @@ struct RecipIn {
 
 template <class K>
 struct RecipOut {
+  static constexpr bool kMayWiden = false;
   static bool widens(double) { return false; }  // direct functions stay real
   static double real(double x) { return 1 / K::real(x); }
   static Cx wide(double) { return {}; }
@@ -107,6 +185,7 @@ int run_maybe_recip_out(EngineContext* ctx, int reciprocal) {
 // A function whose real results are always real.
 #define TN_REAL_ONLY(Name, real_expr, cx_expr)           \
   struct Name {                                          \
+    static constexpr bool kMayWiden = false;             \
     static bool widens(double) { return false; }         \
     static double real(double x) { return real_expr; }   \
     static Cx wide(double) { return {}; }                \
@@ -121,24 +200,28 @@ TN_REAL_ONLY(KLog1p, std::log1p(x), cx_exp_family(kExpLog1p, a, b))
 
 // The logarithms and the root of a negative real: a NaN stays a real NaN.
 struct KLog {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return x < 0; }
   static double real(double x) { return std::log(x); }
   static Cx wide(double x) { return {std::log(-x), kPi}; }
   static Cx cx(double a, double b) { return cx_exp_family(kExpLog, a, b); }
 };
 struct KLog10 {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return x < 0; }
   static double real(double x) { return std::log10(x); }
   static Cx wide(double x) { return {std::log10(-x), kPiOverLn10}; }
   static Cx cx(double a, double b) { return cx_exp_family(kExpLog10, a, b); }
 };
 struct KLog2 {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return x < 0; }
   static double real(double x) { return std::log2(x); }
   static Cx wide(double x) { return {std::log2(-x), kPiOverLn2}; }
   static Cx cx(double a, double b) { return cx_exp_family(kExpLog2, a, b); }
 };
 struct KSqrt {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return x < 0; }
   static double real(double x) { return std::sqrt(x); }
   static Cx wide(double x) { return {0.0, std::sqrt(-x)}; }
@@ -162,12 +245,14 @@ TN_REAL_ONLY(KAtan, std::atan(x), cx_circular(kTrigAtan, a, b))
 bool outside_unit(double x) { return x < -1 || x > 1; }
 
 struct KAsin {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return outside_unit(x); }
   static double real(double x) { return std::asin(x); }
   static Cx wide(double x) { return real_asin_wide(x); }
   static Cx cx(double a, double b) { return cx_circular(kTrigAsin, a, b); }
 };
 struct KAcos {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return outside_unit(x); }
   static double real(double x) { return std::acos(x); }
   static Cx wide(double x) { return real_acos_wide(x); }
@@ -182,12 +267,14 @@ TN_REAL_ONLY(KTanh, std::tanh(x), cx_hyperbolic(kTrigTan, a, b))
 TN_REAL_ONLY(KAsinh, std::asinh(x), cx_hyperbolic(kTrigAsin, a, b))
 
 struct KAcosh {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return x < 1; }
   static double real(double x) { return std::acosh(x); }
   static Cx wide(double x) { return real_acosh_wide(x); }
   static Cx cx(double a, double b) { return cx_hyperbolic(kTrigAcos, a, b); }
 };
 struct KAtanh {
+  static constexpr bool kMayWiden = true;
   static bool widens(double x) { return outside_unit(x); }
   static double real(double x) { return std::atanh(x); }
   static Cx wide(double x) { return real_atanh_wide(x); }
@@ -216,6 +303,36 @@ Cx cx_sign(double a, double b) {
   return {a / m, b / m};
 }
 
+// Ranges of the magnitude, phase and sign of complex elements, and of the
+// real-only logarithm and root, dear enough to split.
+void cx_abs_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  const double* const im = static_cast<Arr*>(p)->im;
+  for (int64_t i = lo; i < hi; ++i) re[i] = std::hypot(re[i], im[i]);
+}
+void cx_angle_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  const double* const im = static_cast<Arr*>(p)->im;
+  for (int64_t i = lo; i < hi; ++i) re[i] = std::atan2(im[i], re[i]);
+}
+void cx_sign_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  double* const im = static_cast<Arr*>(p)->im;
+  for (int64_t i = lo; i < hi; ++i) {
+    Cx s = cx_sign(re[i], im[i]);
+    re[i] = s.re;
+    im[i] = s.im;
+  }
+}
+void real_log_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  for (int64_t i = lo; i < hi; ++i) re[i] = std::log(re[i]);
+}
+void real_sqrt_range(void* p, int64_t lo, int64_t hi) {
+  double* const re = static_cast<Arr*>(p)->re;
+  for (int64_t i = lo; i < hi; ++i) re[i] = std::sqrt(re[i]);
+}
+
 template <class F>
 void apply_all(Arr& a, F f) {
   int64_t n = a.im ? 2 * a.n : a.n;  // imaginary parts follow the real ones
@@ -227,6 +344,19 @@ void apply_all(Arr& a, F f) {
 
 constexpr int kAtan2Y = 1;  // depth of the first argument
 constexpr int kAtan2X = 0;
+
+// The loop's operands: a one-element operand has stride 0.
+struct Atan2Loop {
+  const double* y;
+  const double* x;
+  int64_t sy, sx;
+  double* out;
+};
+
+void atan2_range(void* p, int64_t lo, int64_t hi) {
+  const Atan2Loop l = *static_cast<Atan2Loop*>(p);
+  for (int64_t i = lo; i < hi; ++i) l.out[i] = std::atan2(l.y[i * l.sy], l.x[i * l.sx]);
+}
 
 // True when the item at depth can hold atan2's result in place: real, with
 // the result's element count (a non-scalar operand's shape is the result's).
@@ -243,10 +373,11 @@ int bi_abs(EngineContext* ctx) {
   Arr a;
   TN_TRY(top_double_array(ctx, &a));
   if (!a.im) {
-    for (int64_t i = 0; i < a.n; ++i) a.re[i] = std::fabs(a.re[i]);
+    double* const re = a.re;
+    for (int64_t i = 0; i < a.n; ++i) re[i] = std::fabs(re[i]);
     return kOk;
   }
-  for (int64_t i = 0; i < a.n; ++i) a.re[i] = std::hypot(a.re[i], a.im[i]);
+  over_ranges<cx_abs_range>(&a);
   stk_make_real_top(ctx);
   return kOk;
 }
@@ -255,13 +386,14 @@ int bi_angle(EngineContext* ctx) {
   Arr a;
   TN_TRY(top_double_array(ctx, &a));
   if (!a.im) {
+    double* const re = a.re;
     for (int64_t i = 0; i < a.n; ++i) {
-      double x = a.re[i];
-      a.re[i] = x >= 0 ? 0.0 : x < 0 ? kPi : x;
+      double x = re[i];
+      re[i] = x >= 0 ? 0.0 : x < 0 ? kPi : x;
     }
     return kOk;
   }
-  for (int64_t i = 0; i < a.n; ++i) a.re[i] = std::atan2(a.im[i], a.re[i]);
+  over_ranges<cx_angle_range>(&a);
   stk_make_real_top(ctx);
   return kOk;
 }
@@ -270,14 +402,11 @@ int bi_sign(EngineContext* ctx) {
   Arr a;
   TN_TRY(top_double_array(ctx, &a));
   if (!a.im) {
-    for (int64_t i = 0; i < a.n; ++i) a.re[i] = real_sign(a.re[i]);
+    double* const re = a.re;
+    for (int64_t i = 0; i < a.n; ++i) re[i] = real_sign(re[i]);
     return kOk;
   }
-  for (int64_t i = 0; i < a.n; ++i) {
-    Cx s = cx_sign(a.re[i], a.im[i]);
-    a.re[i] = s.re;
-    a.im[i] = s.im;
-  }
+  over_ranges<cx_sign_range>(&a);
   return kOk;
 }
 
@@ -315,9 +444,9 @@ int bi_reallog(EngineContext* ctx, int letter) {
   TN_TRY(top_double_array(ctx, &a));
   stk_make_real_top(ctx);  // the imaginary part is dropped without error
   if (letter == kExpLog)
-    for (int64_t i = 0; i < a.n; ++i) a.re[i] = std::log(a.re[i]);
+    over_ranges<real_log_range>(&a);
   else
-    for (int64_t i = 0; i < a.n; ++i) a.re[i] = std::sqrt(a.re[i]);
+    over_ranges<real_sqrt_range>(&a);
   return kOk;
 }
 
@@ -361,9 +490,7 @@ int bi_atan2(EngineContext* ctx) {
   m.stride = stride;
   int st = stk_get_multi_arrays(ctx, 2, &ndims, &dims, &count, m);
   if (st != kOk) return st == kWrongType ? kWrongArgType : st;
-  const double* y = re[kAtan2Y];
-  const double* x = re[kAtan2X];
-  const int64_t sy = stride[kAtan2Y], sx = stride[kAtan2X];
+  Atan2Loop loop{re[kAtan2Y], re[kAtan2X], stride[kAtan2Y], stride[kAtan2X], nullptr};
   // The result goes over an argument that has its shape and is real (each
   // element is read before it is written), else into a new item.
   double* out;
@@ -380,7 +507,8 @@ int bi_atan2(EngineContext* ctx) {
     TN_TRY(stk_push_double_nd(ctx, ndims, reinterpret_cast<const int32_t*>(dims), &out, nullptr));
     into = -1;
   }
-  for (int64_t i = 0; i < count; ++i) out[i] = std::atan2(y[i * sy], x[i * sx]);
+  loop.out = out;
+  tn_parallel_for<atan2_range>(count, kMinRange, &loop);
   if (into == kAtan2Y)
     stk_drop(ctx);
   else if (into == kAtan2X)

@@ -285,10 +285,16 @@ bool divide_by_real_scalar(EngineContext* ctx, int divisor_depth) {
   if (stk_get_double_array(ctx, other, nullptr, nullptr, &count, &re, &im) != kOk) return false;
   double* dv = nullptr;
   stk_get_double_array(ctx, divisor_depth, nullptr, nullptr, nullptr, &dv, nullptr);
+  // Copies the getters never saw: through their addresses a store to re[k]
+  // might change re or count (-fno-strict-aliasing), and the loop would
+  // reload both at every element instead of being vectorised.
   const double s = *dv;
-  for (int64_t k = 0; k < count; ++k) re[k] /= s;
-  if (im)
-    for (int64_t k = 0; k < count; ++k) im[k] /= s;
+  double* const rp = re;
+  double* const ip = im;
+  const int64_t cnt = count;
+  for (int64_t k = 0; k < cnt; ++k) rp[k] /= s;
+  if (ip)
+    for (int64_t k = 0; k < cnt; ++k) ip[k] /= s;
   stk_remove(ctx, divisor_depth, 1);
   return true;
 }

@@ -2,8 +2,9 @@
 // unless the caller chose one (the same pixels come out under X11), one
 // QApplication for the whole run, and the bundled DejaVu Sans as the
 // application font, so no result depends on the fonts a machine has.
-// Before returning it waits until the threads Qt started are gone, so that
-// the leak check at exit never meets a thread that is still ending.
+// Before returning it ends the engine's workers and waits until they and the
+// threads Qt started are gone, so that the leak check at exit never meets a
+// thread that is still ending.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -17,6 +18,7 @@
 #include <QFontDatabase>
 #include <QThreadPool>
 
+#include "engine/core/parallel_for.h"
 #include "support/qt_test_font.h"
 
 // Qt and fontconfig keep caches for the life of the process that the leak
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
     status = RUN_ALL_TESTS();
     QThreadPool::globalInstance()->waitForDone();
   }
+  tn_parallel_for_stop();  // the engine's workers, started by a large elementwise loop
   wait_for_threads(threads_at_start);
   return status;
 }
