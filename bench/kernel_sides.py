@@ -2,8 +2,9 @@
 """The timing harness shared by the figure benchmarks that set our program
 beside Matplotlib: each side is a process that runs one kernel reps times
 and prints the seconds of those calls alone (then, optionally, one count).
-Reps per kernel are chosen so that each side's calls take 100 ms or more;
-every process also runs with reps = 0, and that start-up is subtracted.
+Reps per kernel are chosen so that each side's calls take 100 ms or more,
+and at least twice that side's start-up; every process also runs with
+reps = 0, and that start-up is subtracted.
 Runs are interleaved and medians taken: of wall time, of processor time,
 and of each process's own timer round the kernel calls.
 Usage: kernel_sides.py RUNS OURS MPL COUNT-LABEL KERNEL... (MPL and
@@ -21,6 +22,7 @@ sides = {"ours": [ours]}
 if mpl:
     sides["matplotlib"] = ["/usr/bin/python3", mpl]
 counts = {}
+kMostReps = 2000
 
 
 def run(side, kernel, reps):
@@ -39,8 +41,15 @@ def run(side, kernel, reps):
 
 reps = {}
 for k in kernels:
-    one = min(run(side, k, 3)[2] / 3 for side in sides for _ in range(2))
-    reps[k] = max(1, math.ceil(120.0 / max(one, 1e-3)))
+    # Per side, one call's time (its own timer) and the start-up's wall time.
+    one = {side: min(run(side, k, 3)[2] / 3 for _ in range(2)) for side in sides}
+    start = {side: min(run(side, k, 0)[0] for _ in range(2)) for side in sides}
+    n = 120.0 / max(min(one.values()), 1e-3)
+    # A start-up that takes much longer than the calls varies by more than
+    # they take: each side's calls take at least twice its start-up, so that
+    # subtracting it leaves the calls' time and not its noise.
+    n = max([n] + [2 * start[side] / max(one[side], 1e-3) for side in sides])
+    reps[k] = max(1, min(math.ceil(n), kMostReps))
 data = {}
 for _ in range(runs):
     for k in kernels:
