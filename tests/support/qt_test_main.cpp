@@ -7,7 +7,6 @@
 // thread that is still ending.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <time.h>
 
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include <QThreadPool>
 
 #include "engine/core/parallel_for.h"
+#include "support/process_threads.h"
 #include "support/qt_test_font.h"
 
 // Qt and fontconfig keep caches for the life of the process that the leak
@@ -31,17 +31,6 @@ namespace {
 
 constexpr int kThreadWaitMillis = 10000;
 
-// Threads of this process, as the kernel lists them (-1 when unreadable).
-int thread_count() {
-  DIR* tasks = opendir("/proc/self/task");
-  if (!tasks) return -1;
-  int n = 0;
-  while (const dirent* e = readdir(tasks))
-    if (e->d_name[0] != '.') ++n;
-  closedir(tasks);
-  return n;
-}
-
 // Qt's threads (the X11 event reader, the global pool's workers) are
 // detached: stopping them returns once each has said it is finished, while
 // the thread itself is still ending. The leak checker that runs at exit
@@ -50,7 +39,8 @@ int thread_count() {
 // the machine. Only when the kernel no longer lists them is the exit safe.
 void wait_for_threads(int count) {
   const timespec tick{0, 1000000};
-  for (int waited = 0; waited < kThreadWaitMillis && thread_count() > count; ++waited) nanosleep(&tick, nullptr);
+  for (int waited = 0; waited < kThreadWaitMillis && process_thread_count() > count; ++waited)
+    nanosleep(&tick, nullptr);
 }
 
 }  // namespace
@@ -58,7 +48,7 @@ void wait_for_threads(int count) {
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   // Threads started before main (a BLAS library's pool) stay to the end.
-  const int threads_at_start = thread_count();
+  const int threads_at_start = process_thread_count();
   int status = 0;
   {
     QApplication app(argc, argv);

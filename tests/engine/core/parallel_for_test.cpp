@@ -5,7 +5,6 @@
 // workers stopped and started again.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "engine/core/parallel_for.h"
+#include "support/process_threads.h"
 
 namespace {
 
@@ -196,38 +196,23 @@ TEST(ParallelFor, IdleWorkersUseNoCpu) {
   EXPECT_LT(process_cpu_ns() - before, 30000000);  // 10 % of one core
 }
 
-namespace {
-
-// Threads of this process, as the kernel lists them.
-int thread_count() {
-  DIR* tasks = opendir("/proc/self/task");
-  if (!tasks) return -1;
-  int n = 0;
-  while (const dirent* e = readdir(tasks))
-    if (e->d_name[0] != '.') ++n;
-  closedir(tasks);
-  return n;
-}
-
-}  // namespace
-
 // Stopped, the workers are gone from the kernel's list when it returns; a
 // later call starts them again.
 TEST(ParallelFor, StopEndsTheWorkersAndALaterCallStartsThem) {
   tn_parallel_for_stop();  // an earlier test in this process may have started them
-  const int before = thread_count();
+  const int before = process_thread_count();
   ASSERT_GT(before, 0);
   const int workers = tn_parallel_for_workers();
-  EXPECT_EQ(thread_count(), before + workers);
+  EXPECT_EQ(process_thread_count(), before + workers);
   for (int round = 0; round < 3; ++round) {
     tn_parallel_for_stop();
-    EXPECT_EQ(thread_count(), before);
+    EXPECT_EQ(process_thread_count(), before);
     Coverage c(3 * kParallelForMinCount);
     tn_parallel_for(3 * kParallelForMinCount, 1000, Coverage::range, &c);
     EXPECT_TRUE(c.each_once());
-    EXPECT_EQ(thread_count(), before + workers);
+    EXPECT_EQ(process_thread_count(), before + workers);
   }
   tn_parallel_for_stop();
   tn_parallel_for_stop();  // with no workers: nothing to do
-  EXPECT_EQ(thread_count(), before);
+  EXPECT_EQ(process_thread_count(), before);
 }
