@@ -1,6 +1,7 @@
 // The set-up the figure benches share: an application built into a block of
-// its own and drawn through the Qt screen driver, with the paint values, into
-// an offscreen image of the given size. Timing starts after it.
+// its own (a fixed one, or the program's: MemMin first, grown by half again
+// up to MemMax) and drawn through the Qt screen driver, with the paint
+// values, into an offscreen image of the given size. Timing starts after it.
 #pragma once
 
 #include <cstdio>
@@ -11,12 +12,18 @@
 #include <QImage>
 #include <QPainter>
 
+#include "host/app/runtime_host.h"
+#include "host/app/tn_app.h"
 #include "platform/qt_driver.h"
 #include "tools/imagetools/image_builder.h"
 
 struct BenchFigure {
   std::unique_ptr<double[]> buffer;
+  std::unique_ptr<RuntimeHost> host;
   RuntimeBlock* block = nullptr;
+  // What the calls that may grow the block take: the program's block lives
+  // in its host, which moves it.
+  RuntimeBlock** handle = &block;
   QImage image;
   QPainter painter;
   QtDriverTarget target;
@@ -32,7 +39,22 @@ struct BenchFigure {
       std::fprintf(stderr, "cannot lay out the block\n");
       return false;
     }
-    tnbuild::Builder builder(block, std::move(sources));
+    return build(std::move(sources), description, width, height);
+  }
+  // The same in a block that starts and grows as the program's does, up to
+  // the default MemMax or the one given (as in the settings file).
+  bool open_program(std::map<std::string, std::string> sources, const char* description, int width, int height,
+                    int32_t mem_max = kMemMaxDefault) {
+    host = std::make_unique<RuntimeHost>(kMemMinDefault, mem_max, 0, 2);
+    if (!host->has_block() || rt_register_library(host->block(), g_builtin_table_host) != 0) {
+      std::fprintf(stderr, "cannot lay out the block\n");
+      return false;
+    }
+    handle = host->block_handle();
+    return build(std::move(sources), description, width, height);
+  }
+  bool build(std::map<std::string, std::string> sources, const char* description, int width, int height) {
+    tnbuild::Builder builder(*handle, std::move(sources));
     if (!builder.build(description)) {
       std::fprintf(stderr, "%s\n", builder.error.c_str());
       return false;
@@ -42,8 +64,8 @@ struct BenchFigure {
     graphics_context_defaults(&ctx);
     qt_target_begin(&target, &painter, &ctx);
     driver.values = kScreenPaintValues;
-    rt_set_graphics_driver(block, &driver);
-    rt_set_graphics_context(block, &ctx);
+    rt_set_graphics_driver(*handle, &driver);
+    rt_set_graphics_context(*handle, &ctx);
     return true;
   }
   // Ends the paint so that the image can be read or saved.

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
-"""Matplotlib's side of bench/bigplot.sh: the 1,000,000 points of
-bigplot_bench.cpp (x = 1 .. 1e6, y = sin(x / 1e4)) as one line, Agg backend,
-800 x 600 at 100 dpi, with Matplotlib's defaults (path simplification on).
-Kernels, each run reps times:
+"""Matplotlib's side of bench/bigplot.sh: the n points of bigplot_bench.cpp
+(x = 1 .. n, y = sin(x / (n / 100))) as one line, Agg backend, 800 x 600 at
+100 dpi, with Matplotlib's defaults (path simplification on). Kernels
+KERNEL-N, each run reps times:
   plot  the line is removed and plotted again (the axes scale to it) and
         the canvas drawn;
   draw  the canvas is drawn;
@@ -10,7 +10,7 @@ Kernels, each run reps times:
         the Drag tool moves them) and the canvas is drawn.
 Prints the seconds of the kernel runs alone, as bigplot_bench does, and
 the pixels the curve inked in the last picture.
-Usage: bigplot_matplotlib.py plot|draw|drag reps"""
+Usage: bigplot_matplotlib.py plot|draw|drag-N reps"""
 import sys
 import time
 
@@ -19,9 +19,11 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt
 
-kernel, reps = sys.argv[1], int(sys.argv[2])
-x = np.arange(1, 1_000_001, dtype=float)
-y = np.sin(x / 1e4)
+kernel, size = sys.argv[1].split("-")
+reps = int(sys.argv[2])
+n = int(float(size))
+x = np.arange(1, n + 1, dtype=float)
+y = np.sin(x / (n / 100))
 fig = plt.figure(figsize=(8, 6), dpi=100)
 ax = fig.add_subplot()
 (line,) = ax.plot(x, y, "b")

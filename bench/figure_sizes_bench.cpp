@@ -21,13 +21,9 @@
 #include <string>
 
 #include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
 
+#include "bench/bench_figure.h"
 #include "graphics/interact/interaction.h"
-#include "host/app/runtime_host.h"
-#include "host/app/tn_app.h"
-#include "platform/qt_driver.h"
 #include "runtime/figure_draw.h"
 #include "runtime/layout.h"
 #include "runtime/runtime_status.h"
@@ -76,27 +72,11 @@ int main(int argc, char** argv) {
   const std::string kind = name.substr(0, d1), size = name.substr(d1 + 1, d2 - d1 - 1), step = name.substr(d2 + 1);
   const int reps = std::max(0, std::atoi(argv[2]));
 
-  // The program's block: MemMin first, grown by half again up to MemMax.
-  RuntimeHost host(kMemMinDefault, kMemMaxDefault, 0, 2);
-  if (!host.has_block() || rt_register_library(host.block(), g_builtin_table_host) != 0) return 1;
-  RuntimeBlock** handle = host.block_handle();
-  {
-    tnbuild::Builder builder(*handle, {{"demo", source_of(kind, size)}});
-    if (!builder.build("instance demo\nfigure \"Sizes\"\nplot draw()\n")) {
-      std::fprintf(stderr, "%s\n", builder.error.c_str());
-      return 1;
-    }
-  }
-  QImage image(kWidth, kHeight, QImage::Format_RGB32);
-  QPainter painter(&image);
-  GraphicsDriverContext ctx{};
-  graphics_context_defaults(&ctx);
-  QtDriverTarget target;
-  qt_target_begin(&target, &painter, &ctx);
-  GraphicsDriver driver = g_qt_screen_driver;
-  driver.values = kScreenPaintValues;
-  rt_set_graphics_driver(*handle, &driver);
-  rt_set_graphics_context(*handle, &ctx);
+  BenchFigure fig;
+  if (!fig.open_program({{"demo", source_of(kind, size)}}, "instance demo\nfigure \"Sizes\"\nplot draw()\n", kWidth,
+                        kHeight))
+    return 1;
+  RuntimeBlock** handle = fig.handle;
   if (figure_layout_subplots(handle, 0, 0, kWidth, 0, kHeight) != 0 || inst_refresh(handle, 0) != 0) return 1;
   if (figure_layout_subplots(handle, 0, 0, kWidth, 0, kHeight) != 0) return 1;
   figure_draw(*handle, 0);  // the first draw sets up fonts and caches: start-up
@@ -122,9 +102,8 @@ int main(int argc, char** argv) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   if (step == "step") failures += interact_mouse_up(handle, 0, 0) < 0;
-  qt_target_end(&target, &ctx);
-  painter.end();
-  if (argc > 3) image.save(argv[3]);
+  fig.close();
+  if (argc > 3) fig.image.save(argv[3]);
   std::printf("%.9f %d\n", seconds, int(peak_kb()));
   return failures ? 1 : 0;
 }
