@@ -15,6 +15,11 @@ using TnRangeFn = void (*)(void* ctx, int64_t lo, int64_t hi);
 // workers costs more than they would save.
 constexpr int64_t kParallelForMinCount = 32768;
 
+// The least range of an elementwise loop whose elements each cost what a
+// maths library call does: a worker's wake-up costs some microseconds, a
+// few thousand elements of the cheapest such call (sqrt) more.
+constexpr int64_t kParallelForMinRange = 8192;
+
 // Runs fn over [0, n) in ranges of at least min_chunk elements, on the caller
 // and the pool's workers. It runs fn(ctx, 0, n) on the caller alone when n is
 // small, when the machine has one core, when the workers cannot be had, and

@@ -20,9 +20,6 @@ namespace {
 
 // --- Splitting a loop across cores -------------------------------------------------
 
-// Elements per range at least: a worker's wake-up costs some microseconds.
-constexpr int64_t kMinRange = 8192;
-
 // The operand from element lo on: a one-element operand stays as it is.
 template <typename T>
 LoopArg loop_arg_from(const LoopArg& a, int64_t lo) {
@@ -50,7 +47,7 @@ struct SplitLoop {
 template <typename T, typename Body>
 void split(T* ore, T* oim, const LoopArg& a, const LoopArg& b, int64_t n, Body body) {
   SplitLoop<T, Body> loop{ore, oim, a, b, body};
-  tn_parallel_for<SplitLoop<T, Body>::range>(n, kMinRange, &loop);
+  tn_parallel_for<SplitLoop<T, Body>::range>(n, kParallelForMinRange, &loop);
 }
 
 // zip, split.

@@ -42,13 +42,9 @@ int top_double_array(EngineContext* ctx, Arr* a) {
 // store through a.re could change a.re itself, and the loop would reload it
 // at every element.
 
-// Elements per range at least: a worker's wake-up costs some microseconds,
-// a few thousand elements of sqrt (the cheapest kernel split) more.
-constexpr int64_t kMinRange = 8192;
-
 template <TnRangeFn Range>
 void over_ranges(Arr* a) {
-  tn_parallel_for<Range>(a->n, kMinRange, a);
+  tn_parallel_for<Range>(a->n, kParallelForMinRange, a);
 }
 
 // --- The in-place loop -------------------------------------------------------
@@ -120,7 +116,7 @@ bool any_widens(const Arr& a) {
     return false;
   } else {
     WideScan scan{a};
-    tn_parallel_for<scan_range<K>>(a.n, kMinRange, &scan);
+    tn_parallel_for<scan_range<K>>(a.n, kParallelForMinRange, &scan);
     return scan.found.load(std::memory_order_relaxed);  // the call's return orders it
   }
 }
@@ -508,7 +504,7 @@ int bi_atan2(EngineContext* ctx) {
     into = -1;
   }
   loop.out = out;
-  tn_parallel_for<atan2_range>(count, kMinRange, &loop);
+  tn_parallel_for<atan2_range>(count, kParallelForMinRange, &loop);
   if (into == kAtan2Y)
     stk_drop(ctx);
   else if (into == kAtan2X)

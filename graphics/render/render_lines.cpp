@@ -74,12 +74,11 @@ struct CurvePixels {
   const double* x;
   const double* y;
   const double* z;  // a 3-D curve's heights (null: the plane z = 0); unused in 2-D
-  bool is3d;
   double carry[2];  // a log axis repeats the pixel before a non-positive value
 };
 
 void curve_slice(RenderState* st, CurvePixels* c, int32_t first, int32_t n, double* sx, double* sy) {
-  if (!c->is3d) {
+  if (!st->is3d) {
     subplot_data_to_pixel_slice(st->s, c->x, c->y, first, n, sx, sy, c->carry);
     for (int32_t i = 0; i < n; ++i)
       if (render_finite(sx[i], sy[i])) clamp_point(st, &sx[i], &sy[i]);
@@ -87,8 +86,7 @@ void curve_slice(RenderState* st, CurvePixels* c, int32_t first, int32_t n, doub
   }
   // A 3-D curve takes the pixels its segments would have in the scene
   // (single precision), so that it looks the same drawn either way.
-  double depth[kSlicePoints];
-  subplot_data_to_pixel(st->s, c->x + first, c->y + first, c->z ? c->z + first : nullptr, n, sx, sy, depth);
+  subplot_data_to_pixel(st->s, c->x + first, c->y + first, c->z ? c->z + first : nullptr, n, sx, sy, nullptr);
   for (int32_t i = 0; i < n; ++i) sx[i] = double(float(sx[i])), sy[i] = double(float(sy[i]));
 }
 
@@ -171,7 +169,7 @@ void render_polyline(RenderState* st, const PlotRecord& rec, const StyleSpec& st
   if (!st->drv->draw_polyline) return;
   const double* x = rec.data + 1;
   const double* y = x + m;
-  CurvePixels c{x, y, nullptr, false, {0.0, 0.0}};
+  CurvePixels c{x, y, nullptr, {0.0, 0.0}};
   draw_runs(st, &c, m, style);
   if (m < 2) return;
   double p[4];
@@ -185,7 +183,7 @@ void render_curve3(RenderState* st, const PlotRecord& rec, const StyleSpec& styl
   int32_t m;
   if (!st->drv->draw_polyline || !record_count(rec, 0, (rec.n - 1) / (with_z ? 3 : 2), &m) || m == 0) return;
   const double* x = rec.data + 1;
-  CurvePixels c{x, x + m, with_z ? x + 2 * int64_t(m) : nullptr, true, {0.0, 0.0}};
+  CurvePixels c{x, x + m, with_z ? x + 2 * int64_t(m) : nullptr, {0.0, 0.0}};
   draw_runs(st, &c, m, style);
 }
 

@@ -552,9 +552,9 @@ void render_scene_facet_cb(void* context, int32_t w1, int32_t w2, int32_t w3, co
 }
 
 void render_scene(RenderState* st) {
-  PlotRecord lone;
   if (st->is3d && st->lone_curve >= 0) {
     g_last_stats = SceneStats{};
+    PlotRecord lone;
     PlotReader r;
     plotreader_init(&r, st->q->list, st->q->length, st->lone_curve);
     if (plotreader_next(&r, &lone)) render_curve3(st, lone, render_effective_style(st, lone));

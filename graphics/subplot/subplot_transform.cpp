@@ -92,47 +92,62 @@ void subplot_fit_aspect(Subplot* s) {
 
 namespace {
 
-// The parallel projection's terms as values, which the loop below keeps
-// in registers.
-struct Ortho {
-  double a00, a01, a02, a03, a10, a11, a12, a13, a20, a21, a22, a23;
+// A loop whose iterations are independent: vectorised without the
+// compiler's runtime checks for overlapping arrays.
+#if defined(__clang__)
+#define TN_INDEPENDENT_ITERATIONS _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define TN_INDEPENDENT_ITERATIONS _Pragma("GCC ivdep")
+#else
+#define TN_INDEPENDENT_ITERATIONS
+#endif
+
+// The 3-D transform as values, which the loops below keep in registers:
+// read through the subplot, a store through px could change them as far as
+// the compiler knows (-fno-strict-aliasing), and every point would reload
+// them.
+struct Terms {
+  double m[3][4];
   double ax, ay, az, xs, xo, ys, yo;
 };
+
+Terms terms_of(const Subplot* s) {
+  Terms t;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 4; ++c) t.m[r][c] = s->viewMatrix[r][c];
+  t.ax = s->invAspect[0], t.ay = s->invAspect[1], t.az = s->invAspect[2];
+  t.xs = s->xScale, t.xo = s->xOffset, t.ys = s->yScale, t.yo = s->yOffset;
+  return t;
+}
 
 // Parallel projection, the default view: w is the same for every point and
 // the loop has no branch, so the compiler vectorises it. Point i reads x,
 // y, z at i and writes the outputs at i only: no point depends on another,
-// even where depth is z.
-template <bool kWithZ, bool kWithDepth>
-void ortho_points(const Ortho o, const double* x, const double* y, const double* z, int32_t n, double* px,
+// even where depth is z. With w a power of two (-1 in every parallel view)
+// dividing by it and multiplying by its reciprocal round the same value,
+// and the divider does not keep pace with the multipliers.
+template <bool kWithZ, bool kWithDepth, bool kByReciprocal>
+void ortho_points(const Terms t, const double* x, const double* y, const double* z, int32_t n, double* px,
                   double* py, double* depth) {
-  const double w = o.a23, z0 = 0.0 * o.az;
-  int e;
-  if (std::fabs(std::frexp(w, &e)) == 0.5) {
-    // w a power of two (-1 in every parallel view): dividing by it and
-    // multiplying by its reciprocal round the same value, and the divider
-    // does not keep pace with the multipliers.
-    const double v = 1 / w;
-#pragma GCC ivdep
-    for (int32_t i = 0; i < n; ++i) {
-      const double p0 = x[i] * o.ax, p1 = y[i] * o.ay, p2 = kWithZ ? z[i] * o.az : z0;
-      const double rx = o.a00 * p0 + o.a01 * p1 + o.a02 * p2 + o.a03;
-      const double ry = o.a10 * p0 + o.a11 * p1 + o.a12 * p2 + o.a13;
-      px[i] = o.xo - rx * o.xs * v;
-      py[i] = o.yo - ry * o.ys * v;
-      if (kWithDepth) depth[i] = o.a20 * p0 + o.a21 * p1 + o.a22 * p2 + o.a23;
-    }
-    return;
-  }
-#pragma GCC ivdep
+  const auto& m = t.m;
+  const double w = m[2][3], v = 1 / w, z0 = 0.0 * t.az;
+  TN_INDEPENDENT_ITERATIONS
   for (int32_t i = 0; i < n; ++i) {
-    const double p0 = x[i] * o.ax, p1 = y[i] * o.ay, p2 = kWithZ ? z[i] * o.az : z0;
-    const double rx = o.a00 * p0 + o.a01 * p1 + o.a02 * p2 + o.a03;
-    const double ry = o.a10 * p0 + o.a11 * p1 + o.a12 * p2 + o.a13;
-    px[i] = o.xo - rx * o.xs / w;
-    py[i] = o.yo - ry * o.ys / w;
-    if (kWithDepth) depth[i] = o.a20 * p0 + o.a21 * p1 + o.a22 * p2 + o.a23;
+    const double p0 = x[i] * t.ax, p1 = y[i] * t.ay, p2 = kWithZ ? z[i] * t.az : z0;
+    const double rx = m[0][0] * p0 + m[0][1] * p1 + m[0][2] * p2 + m[0][3];
+    const double ry = m[1][0] * p0 + m[1][1] * p1 + m[1][2] * p2 + m[1][3];
+    px[i] = t.xo - (kByReciprocal ? rx * t.xs * v : rx * t.xs / w);
+    py[i] = t.yo - (kByReciprocal ? ry * t.ys * v : ry * t.ys / w);
+    if (kWithDepth) depth[i] = m[2][0] * p0 + m[2][1] * p1 + m[2][2] * p2 + m[2][3];
   }
+}
+
+template <bool kByReciprocal>
+void ortho_dispatch(const Terms& t, const double* x, const double* y, const double* z, int32_t n, double* px,
+                  double* py, double* depth) {
+  if (z && depth) ortho_points<true, true, kByReciprocal>(t, x, y, z, n, px, py, depth);
+  else if (z) ortho_points<true, false, kByReciprocal>(t, x, y, z, n, px, py, depth);
+  else ortho_points<false, false, kByReciprocal>(t, x, y, z, n, px, py, depth);
 }
 
 }  // namespace
@@ -156,25 +171,17 @@ void subplot_data_to_pixel(const Subplot* s, const double* x, const double* y, c
     }
     return;
   }
-  // Hot for curves and surfaces of millions of points: the transform is
-  // copied to locals first, since a store through px may alias the
-  // subplot as far as the compiler knows (-fno-strict-aliasing).
-  double m[3][4];
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 4; ++c) m[r][c] = s->viewMatrix[r][c];
-  const double ax = s->invAspect[0], ay = s->invAspect[1], az = s->invAspect[2];
-  const double xs = s->xScale, xo = s->xOffset, ys = s->yScale, yo = s->yOffset;
+  const Terms t = terms_of(s);
+  const auto& m = t.m;
   const bool ortho = s->orthographic != 0;
   if (ortho && px && py) {
-    const Ortho o{m[0][0], m[0][1], m[0][2], m[0][3], m[1][0], m[1][1], m[1][2], m[1][3], m[2][0], m[2][1],
-                  m[2][2], m[2][3], ax, ay, az, xs, xo, ys, yo};
-    if (z && depth) ortho_points<true, true>(o, x, y, z, n, px, py, depth);
-    else if (z) ortho_points<true, false>(o, x, y, z, n, px, py, depth);
-    else ortho_points<false, false>(o, x, y, z, n, px, py, depth);
+    int e;
+    if (std::fabs(std::frexp(m[2][3], &e)) == 0.5) ortho_dispatch<true>(t, x, y, z, n, px, py, depth);
+    else ortho_dispatch<false>(t, x, y, z, n, px, py, depth);
     return;
   }
   for (int32_t i = 0; i < n; ++i) {
-    const double p0 = x[i] * ax, p1 = y[i] * ay, p2 = (z ? z[i] : 0.0) * az;
+    const double p0 = x[i] * t.ax, p1 = y[i] * t.ay, p2 = (z ? z[i] : 0.0) * t.az;
     double w = m[2][0] * p0 + m[2][1] * p1 + m[2][2] * p2 + m[2][3];
     const double depth_w = w;
     if (!ortho && w >= 0) {
@@ -186,8 +193,8 @@ void subplot_data_to_pixel(const Subplot* s, const double* x, const double* y, c
     if (ortho) w = m[2][3];
     const double rx = m[0][0] * p0 + m[0][1] * p1 + m[0][2] * p2 + m[0][3];
     const double ry = m[1][0] * p0 + m[1][1] * p1 + m[1][2] * p2 + m[1][3];
-    if (px) px[i] = xo - rx * xs / w;
-    if (py) py[i] = yo - ry * ys / w;
+    if (px) px[i] = t.xo - rx * t.xs / w;
+    if (py) py[i] = t.yo - ry * t.ys / w;
     if (z && depth) depth[i] = depth_w;
   }
 }

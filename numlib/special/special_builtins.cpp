@@ -24,9 +24,6 @@ double erfc_of(double x) { return erf_kernel(x, true); }
 double gamma_of(double x) { return gamma_function_kernel(x, false); }
 double gammaln_of(double x) { return x >= 0 ? log_gamma_lanczos(x) : std::nan(""); }
 
-// Elements per range at least: a worker's wake-up costs some microseconds.
-constexpr int64_t kMinRange = 4096;
-
 struct UnaryLoop {
   double* re;
   Unary f;
@@ -43,7 +40,7 @@ int unary_in_place(EngineContext* ctx, Unary f) {
   double *re, *im;
   if (stk_get_double_array(ctx, 0, nullptr, nullptr, &count, &re, &im) != kOk) return kWrongArgType;
   UnaryLoop loop{re, f};
-  tn_parallel_for<unary_range>(count, kMinRange, &loop);
+  tn_parallel_for<unary_range>(count, kParallelForMinRange, &loop);
   stk_make_real_top(ctx);
   return kOk;
 }
