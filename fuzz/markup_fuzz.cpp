@@ -2,13 +2,16 @@
 // the format and whether the span hook runs, the next three the options;
 // the source then sits in a buffer of exactly its size. Every run must end
 // with a status; a parsed output is NUL-ended inside its half, RTF braces
-// balance, and span retries stop at the cap.
+// balance, a link target ends its field's argument only at its end, no
+// HTML attribute holds a tag, and span retries stop at the cap.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "fuzz/markup_rules.h"
 #include "runtime/markup/markup_display.h"
 
 namespace {
@@ -79,5 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(first || second);
   require(bytes >= 0 && bytes + 2 <= half && out[bytes] == 0 && chars <= bytes);
   if (id == kMkRtf && options == 0) require(rtf_balanced(out, bytes));
+  if (id == kMkRtf) require(markup_rules::rtf_field_fault(std::string(out, size_t(bytes))).empty());
+  if (id == kMkHtml) require(markup_rules::html_attribute_fault(std::string(out, size_t(bytes))).empty());
   return 0;
 }

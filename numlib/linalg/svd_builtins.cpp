@@ -415,8 +415,13 @@ int norm_kind(EngineContext* ctx, int nargin, NormKind* kind, double* p) {
 double max_or_nan(double a, double b) { return std::isnan(a) || std::isnan(b) ? NAN : std::max(a, b); }
 double min_or_nan(double a, double b) { return std::isnan(a) || std::isnan(b) ? NAN : std::min(a, b); }
 
+// |a_i|: hypot, as re^2 + im^2 overflows from 1e154 and underflows (or
+// loses digits among the subnormals) below 1e-154. A NaN part makes it NaN
+// even beside an infinite one, which hypot would answer with +inf.
 double modulus(const MatRef& a, int64_t i) {
-  return a.im ? std::sqrt(a.re[i] * a.re[i] + a.im[i] * a.im[i]) : std::fabs(a.re[i]);
+  if (!a.im) return std::fabs(a.re[i]);
+  const double re = a.re[i], im = a.im[i];
+  return std::isnan(re) || std::isnan(im) ? NAN : std::hypot(re, im);
 }
 
 // sqrt(sum |a_k|^2) as a scaled sum of squares: the squares are taken of the
@@ -441,6 +446,33 @@ double scaled_two_norm(const MatRef& a) {
   return scale * std::sqrt(ssq);
 }
 
+// (sum |x_i|^p)^(1/p) as M (sum (|x_i| / M)^p)^(1/p), with M the largest
+// modulus for p > 0 and the smallest for p < 0: every term is then at most
+// 1 and the one of M exactly 1, so the sum neither overflows nor underflows
+// where the norm does not (|x|^p of 3e200 with p = 3 is infinite), and the
+// error of a quotient, raised to p, is taken back by the root. A zero M for
+// p > 0 (all zero), a zero element for p < 0, or an infinite one, give the
+// unscaled formula's 0 or infinity; p = 0 and a NaN p are left to it too.
+double general_p_norm(const MatRef& a, double p) {
+  const int64_t n = a.count();
+  if (!(p > 0) && !(p < 0)) {
+    double s = 0;
+    for (int64_t i = 0; i < n; ++i) s += std::pow(modulus(a, i), p);
+    return std::pow(s, 1 / p);
+  }
+  double scale = p > 0 ? 0 : INFINITY;
+  for (int64_t i = 0; i < n; ++i) {
+    const double x = modulus(a, i);
+    if (std::isnan(x)) return NAN;
+    scale = p > 0 ? std::max(scale, x) : std::min(scale, x);
+  }
+  if (scale == 0 || std::isinf(scale)) return scale;
+  // For p < 0 an infinite element adds (inf / scale)^p = 0, as it should.
+  double s = 0;
+  for (int64_t i = 0; i < n; ++i) s += std::pow(modulus(a, i) / scale, p);
+  return scale * std::pow(s, 1 / p);
+}
+
 double vector_norm(const MatRef& a, NormKind kind, double p) {
   const int64_t n = a.count();
   switch (kind) {
@@ -457,14 +489,13 @@ double vector_norm(const MatRef& a, NormKind kind, double p) {
     case NormKind::kTwo:
     case NormKind::kFro:
       return scaled_two_norm(a);
-    default: {
-      if (kind == NormKind::kOne) p = 1;
+    case NormKind::kOne: {
       double s = 0;
-      for (int64_t i = 0; i < n; ++i)
-        s += a.im ? std::pow(a.re[i] * a.re[i] + a.im[i] * a.im[i], p / 2)
-                  : std::pow(std::fabs(a.re[i]), p);
-      return std::pow(s, 1 / p);
+      for (int64_t i = 0; i < n; ++i) s += modulus(a, i);
+      return s;
     }
+    default:
+      return general_p_norm(a, p);
   }
 }
 

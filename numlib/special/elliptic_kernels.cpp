@@ -93,17 +93,26 @@ double carlson_rd(double x, double y, double z) {
   return f * series / (a * std::sqrt(a)) + 3 * sum;
 }
 
-// phi - k pi for k the nearest integer to phi / pi, with pi in three parts
-// so that the remainder keeps its digits for a phi of many periods.
-constexpr double kPiHi = 3.141592653589793116;
-constexpr double kPiMid = 1.2246467991473532e-16;
-constexpr double kPiLo = -2.9947698097183397e-33;
+// sin and cos of phi - k pi, for the k that brings phi into [-pi/2, pi/2],
+// from sin and cos of phi itself: (-1)^k times each. The reduced amplitude
+// is never formed, as rounding it to a double moves it by up to half an ulp
+// of pi/2, which next to an odd multiple of pi/2 and m near 1 (where F
+// grows like 1 / cos) costs thousands of ulps of F; sin and cos of the given
+// double hold it exactly. k is taken from phi / pi and moved by one where
+// that quotient rounded across a half: the cosine must not be negative.
+struct Reduced {
+  double s, c, k;
+};
 
-double reduce_by_pi(double phi, double* k) {
-  *k = std::nearbyint(phi / kPi);
-  double r = std::fma(-*k, kPiHi, phi);
-  r = std::fma(-*k, kPiMid, r);
-  return r - *k * kPiLo;
+Reduced reduce_by_pi(double phi) {
+  double k = std::nearbyint(phi / kPi);
+  double s = std::sin(phi), c = std::cos(phi);
+  if (std::fmod(k, 2) != 0) s = -s, c = -c;
+  if (c < 0) {
+    k += s > 0 ? 1 : -1;
+    s = -s, c = -c;
+  }
+  return {s, c, k};
 }
 
 // Whether F and E are taken through Carlson's integrals: a finite amplitude
@@ -122,9 +131,8 @@ bool by_carlson(double phi, double m) {
 // product m s^2 is taken before the last s, as s^3 alone underflows for an
 // amplitude of 1e-150 whose E still differs from F.
 void carlson_f_e(double phi, double m, double* f, double* e) {
-  double k = 0;
-  const double r = reduce_by_pi(phi, &k);
-  const double s = std::sin(r), c = std::cos(r), x = c * c, mc = 1 - m;
+  const Reduced r = reduce_by_pi(phi);
+  const double s = r.s, c = r.c, k = r.k, x = c * c, mc = 1 - m;
   const double y = m > 0.5 ? x + mc * s * s : 1 - m * s * s;
   const double rf = carlson_rf(x, y, 1);
   // Between 1/2 and 1, F - (m / 3) s^3 R_D cancels (E nears sin phi while F

@@ -33,12 +33,18 @@ const MarkupCharRow kLatexChars[] = {
     {'>', "$>$"},  {'{', "\\{"},              {'}', "\\}"},               {'$', "\\$"},
     {'%', "\\%"},  {'&', "\\&"},              {'_', "\\_"},               {0, nullptr}};
 
-// A link target inside \href's first argument, which takes the other
-// characters as they stand: a '%' or '#' would end the line or the argument
-// and is escaped, a backslash doubled, and a brace, which could leave the
-// argument unbalanced, written as its URL escape.
-const MarkupCharRow kLatexTargetChars[] = {
-    {'%', "\\%"}, {'#', "\\#"}, {'\\', "\\\\"}, {'{', "\\%7B"}, {'}', "\\%7D"}, {0, nullptr}};
+// A link target inside \href's first argument. Where the link stands in
+// another command's argument (a heading, \underline, a table cell) its
+// characters were read before \href could change their meaning, so every
+// character TeX gives one is written in a form \href turns back into the
+// character wherever it stands: '%', '#', '&', '_' and '~' after a
+// backslash, a backslash doubled. A brace, which could leave the argument
+// unbalanced, and '^', whose pair starts TeX's character-code notation, are
+// written as their URL escapes.
+const MarkupCharRow kLatexTargetChars[] = {{'%', "\\%"},    {'#', "\\#"},    {'&', "\\&"},
+                                           {'_', "\\_"},    {'~', "\\~"},    {'\\', "\\\\"},
+                                           {'{', "\\%7B"},  {'}', "\\%7D"},  {'^', "\\%5E"},
+                                           {0, nullptr}};
 
 char g_date[kDateBytes] = __DATE__ " " __TIME__;
 char g_html_begin[160];

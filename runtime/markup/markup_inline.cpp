@@ -74,8 +74,12 @@ int open_entry(MarkupParser* p, int32_t style, int32_t at, bool reopening) {
   MarkupOpenStyle& e = p->styles[p->style_count++];
   e = MarkupOpenStyle{style, 0, 0, false};
   if (style == kMkStyleNowiki) {
-    // Its monospace templates only once, and never again after a nested close.
-    e.wrote_monospace = !reopening && (p->options & kMkOptNowikiMonospace) && !markup_style_open(p, kMkStyleMono);
+    // Its monospace templates only once, and never again after a nested
+    // close; and, as every style, not inside an image where the format
+    // keeps styles out of images.
+    const bool in_image = p->format->no_styles_in_images && markup_style_open(p, kMkStyleImage);
+    e.wrote_monospace = !reopening && !in_image && (p->options & kMkOptNowikiMonospace) &&
+                        !markup_style_open(p, kMkStyleMono);
     return e.wrote_monospace ? markup_write_template(p, kMkMonoBegin) : 0;
   }
   MK_TRY(hook(p, 1, markup_style_delimiter(style), at));

@@ -422,6 +422,13 @@ int step_text(MarkupParser* p, const MarkupToken& t) {
       return next_cells(p, t);
     case kTokDefMarker:
       return begin_definition(p, t, false);
+    case kTokLineBreak:
+      // An image's alternative text is an attribute's value where the
+      // format keeps styles out of images: a break there is a blank.
+      if (!p->format->no_styles_in_images || !markup_style_open(p, kMkStyleImage)) break;
+      p->pending_space = true;
+      p->pos = t.end;
+      return 0;
     default:
       break;
   }

@@ -426,10 +426,20 @@ int run_through(MarkupCharFn write, const char* text, int32_t length, MarkupOut*
   return 0;
 }
 
+// A link target is the quoted argument of a HYPERLINK field instruction,
+// which has escapes of its own beneath the RTF ones: a quote would end the
+// argument and a backslash escapes the character after it, so each is
+// written after a backslash of the field's (itself "\\" in RTF).
+int rtf_target_char(MarkupOut* out, const char* text, int32_t n, int32_t* used, const void* data) {
+  if (text[0] != '"' && text[0] != '\\') return markup_rtf_char(out, text, n, used, data);
+  *used = 1;
+  return markup_put_bytes(out, "\\\\", 2) && markup_rtf_char(out, text, n, used, data);
+}
+
 }  // namespace
 
 int markup_rtf_run(const char* text, int32_t length, MarkupOut* out, const void* data) {
-  return run_through(markup_rtf_char, text, length, out, data);
+  return run_through(rtf_target_char, text, length, out, data);
 }
 
 int markup_table_run(const char* text, int32_t length, MarkupOut* out, const void* data) {
