@@ -302,8 +302,9 @@ int trace_regions(const Trace& t, const ContourGrid& g, double level, uint8_t* v
   }));
   bool all_high = true;
   const int32_t R = g.rows, C = g.cols;
-  for (int32_t c = 0; c < C && all_high; ++c) all_high = g.z[c] >= level && g.z[int64_t(R - 1) * C + c] >= level;
-  for (int32_t r = 0; r < R && all_high; ++r) all_high = g.z[int64_t(r) * C] >= level && g.z[int64_t(r) * C + C - 1] >= level;
+  auto high = [&](int64_t r, int64_t c) { return g.z[r * C + c] >= level; };
+  for (int32_t c = 0; c < C && all_high; ++c) all_high = high(0, c) && high(R - 1, c);
+  for (int32_t r = 0; r < R && all_high; ++r) all_high = high(r, 0) && high(r, C - 1);
   return join_regions(t, g, start, &w, rings, all_high, style);
 }
 
@@ -315,7 +316,8 @@ int put_background(const Trace& t, int32_t start, const ContourGrid& g, const Le
   for (int32_t i = 0; i < lv.count; ++i) {
     StyleSpec st;
     style_of(style, i, kLevelColourBits[i % kLevelColours], nullptr, &st);
-    if ((st.bits & kStyleBitFill) && lv.at(i) < lv.zmin && (best < 0 || lv.at(i) >= lv.at(best))) best = i;  // the last of equal levels, drawn last
+    // Of equal levels the last, as their regions are drawn.
+    if ((st.bits & kStyleBitFill) && lv.at(i) < lv.zmin && (best < 0 || lv.at(i) >= lv.at(best))) best = i;
   }
   if (best < 0) return kOk;
   if (int64_t(t.capacity) - *t.used < kRectRecord) return kPlotOverflow;

@@ -141,7 +141,8 @@ struct Raster {
       if (y0 == y1) continue;
       const double lo = std::min(y0, y1), hi = std::max(y0, y1);
       // Rows whose centre lies in [lo, hi).
-      const int first = std::max(0, int(std::ceil(lo - 0.5))), last = std::min(kHeight - 1, int(std::ceil(hi - 0.5)) - 1);
+      const int first = std::max(0, int(std::ceil(lo - 0.5)));
+      const int last = std::min(kHeight - 1, int(std::ceil(hi - 0.5)) - 1);
       for (int row = first; row <= last; ++row) {
         const double yc = row + 0.5;
         rows[size_t(row)].push_back(x[i] + (yc - y0) * (x[j] - x[i]) / (y1 - y0));
@@ -151,7 +152,8 @@ struct Raster {
       std::vector<double>& xs = rows[size_t(row)];
       std::sort(xs.begin(), xs.end());
       for (size_t k = 0; k + 1 < xs.size(); k += 2) {
-        const int a = std::max(0, int(std::ceil(xs[k] - 0.5))), b = std::min(kWidth - 1, int(std::ceil(xs[k + 1] - 0.5)) - 1);
+        const int a = std::max(0, int(std::ceil(xs[k] - 0.5)));
+        const int b = std::min(kWidth - 1, int(std::ceil(xs[k + 1] - 0.5)) - 1);
         for (int col = a; col <= b; ++col) r->level[size_t(row) * kWidth + col] = id;
       }
     }
