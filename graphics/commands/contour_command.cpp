@@ -246,7 +246,7 @@ int join_regions(const Trace& t, const ContourGrid& g, int32_t start, RegionWork
     const int32_t region = rect_alone ? edge_region : w->rings[k].region;
     int64_t end = k;
     while (end < rings && w->rings[end].region == region) ++end;
-    const bool with_rect = region == edge_region;
+    const bool with_rect = all_high && region == edge_region;
     edge_done = edge_done || with_rect;
     const int64_t holes_from = with_rect ? k : k + 1;
     int64_t m = with_rect ? 5 : count_of(w->rings[k].at);
