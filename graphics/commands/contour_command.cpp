@@ -1,8 +1,9 @@
 // contour and contour3: level curves of a grid as polyline records, traced
 // straight into the list's free room (x from the record's data on, y from
 // half the room, then moved down behind x). Filled levels close their
-// regions; after them a background record and the reordering by enclosed
-// area, largest first, so smaller regions are drawn over larger ones.
+// regions, each region one record with its holes; after them a background
+// record and the reordering by enclosed area, largest first, so smaller
+// regions are drawn over larger ones.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -134,6 +135,179 @@ int trace_record(const Trace& t, const ContourGrid& g, double level, bool filled
   return kOk;
 }
 
+// Filled levels. The walk gives the boundaries of the regions at or above
+// the level: an outer ring round each region and a ring round each hole in
+// it (a dip below the level), every ring its own trace. Painted alone a
+// hole would take the region's colour, so each region becomes one record:
+// its outer ring, then each hole followed by a step back to the outer
+// ring's first point. The steps to a hole and back cancel, so an odd-even
+// fill leaves the holes empty and the shoelace area is the region's own,
+// which orders nested regions as their levels (a region of a higher level
+// lies in the filled part of the one below it). The rings of a region are
+// found by the grid points they bound: the regions are the 4-connected sets
+// of values at or above the level (the walk parts a saddle's high corners).
+struct RingEntry {
+  int32_t region;
+  int32_t at;     // the record's place in the list
+  double area;    // signed
+};
+
+struct RegionWork {
+  ScopedDrawRoom room;
+  int32_t* labels = nullptr;  // a region per grid point, kLowPoint below the level
+  int64_t* stack = nullptr;
+  RingEntry* rings = nullptr;
+  int64_t ring_room = 0;
+};
+
+constexpr int32_t kLowPoint = -1;
+constexpr int32_t kUnlabelled = -2;
+constexpr int64_t kFirstRings = 256;
+
+int label_regions(const ContourGrid& g, double L, RegionWork* w) {
+  const int64_t C = g.cols, n = int64_t(g.rows) * C;
+  void* grid = draw_room_take(&w->room.room, kRoomWalk, n * int64_t(sizeof(int32_t) + sizeof(int64_t)));
+  if (!grid) return kPlotOverflow;
+  w->stack = static_cast<int64_t*>(grid);
+  w->labels = reinterpret_cast<int32_t*>(w->stack + n);
+  for (int64_t i = 0; i < n; ++i) w->labels[i] = g.z[i] >= L ? kUnlabelled : kLowPoint;
+  int32_t next = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    if (w->labels[i] != kUnlabelled) continue;
+    int64_t top = 0;
+    w->labels[i] = next;
+    w->stack[top++] = i;
+    while (top > 0) {
+      const int64_t p = w->stack[--top], r = p / C, c = p % C;
+      const int64_t near[4] = {c > 0 ? p - 1 : -1, c + 1 < C ? p + 1 : -1, r > 0 ? p - C : -1, p + C < n ? p + C : -1};
+      for (int64_t q : near)
+        if (q >= 0 && w->labels[q] == kUnlabelled) w->labels[q] = next, w->stack[top++] = q;
+    }
+    ++next;
+  }
+  return kOk;
+}
+
+// The region a trace bounds: that of the high grid point beside its start
+// (the walk keeps the high values on its right).
+int32_t start_region(const ContourGrid& g, const int32_t* labels, const ContourStart& s) {
+  const int64_t C = g.cols;
+  switch (s.dir) {
+    case kHeadUp: return labels[s.r * C + s.c + 1];
+    case kHeadLeft: return labels[(s.r + 1) * C + s.c];
+    default: return labels[s.r * C + s.c];  // heading right or down
+  }
+}
+
+double signed_area(const double* rec) {
+  const int32_t m = int32_t(rec[kRecHead]);
+  const double* x = rec + kRecHead + 1;
+  const double* y = x + m;
+  double a = 0;
+  for (int32_t i = 0; i < m; ++i) {
+    const int32_t j = i + 1 == m ? 0 : i + 1;
+    a += x[i] * y[j] - x[j] * y[i];
+  }
+  return a / 2;
+}
+
+// Rewrites the level's records from `start` on as one record per region.
+// all_high: every value on the grid's edge is high, so the region holding
+// the edge has the grid's rectangle for its outer ring.
+int join_regions(const Trace& t, const ContourGrid& g, int32_t start, RegionWork* w, int64_t rings, bool all_high,
+                 const StyleSpec& style) {
+  if (rings < 2 && !all_high) return kOk;
+  double* data = t.data;
+  for (int64_t k = 0; k < rings; ++k) w->rings[k].area = signed_area(data + w->rings[k].at);
+  std::sort(w->rings, w->rings + rings, [](const RingEntry& a, const RingEntry& b) {
+    return a.region != b.region ? a.region < b.region : std::fabs(a.area) > std::fabs(b.area);
+  });
+  const int32_t edge_region = all_high ? w->labels[0] : kLowPoint;
+  // The rectangle turns against the holes, so that its area less theirs is the region's.
+  double hole_sign = 1;
+  for (int64_t k = 0; k < rings; ++k)
+    if (w->rings[k].region == edge_region && w->rings[k].area != 0) hole_sign = w->rings[k].area > 0 ? 1 : -1;
+  const double rect_sign = (g.x2 - g.x1) * (g.y2 - g.y1) > 0 ? 1 : -1;
+  const bool turn = rect_sign == hole_sign;
+  const double rx[5] = {g.x1, turn ? g.x1 : g.x2, g.x2, turn ? g.x2 : g.x1, g.x1};
+  const double ry[5] = {g.y1, turn ? g.y2 : g.y1, g.y2, turn ? g.y1 : g.y2, g.y1};
+  // The joined records, in order of region, into working memory.
+  const int64_t old_length = *t.used - start;
+  const int64_t bound = old_length + kRecHead + 1 + 10;
+  double* out = draw_room_doubles(&w->room.room, bound);
+  if (!out) return kPlotOverflow;
+  int32_t pos = 0;
+  bool edge_done = !all_high;
+  auto count_of = [&](int32_t at) { return int32_t(data[at + kRecHead]); };
+  for (int64_t k = 0; k <= rings;) {
+    // The region of rings k .. end; the rectangle comes last when no ring bounds the edge's region.
+    const bool rect_alone = k == rings;
+    if (rect_alone && edge_done) break;
+    const int32_t region = rect_alone ? edge_region : w->rings[k].region;
+    int64_t end = k;
+    while (end < rings && w->rings[end].region == region) ++end;
+    const bool with_rect = all_high && region == edge_region;
+    edge_done = edge_done || with_rect;
+    const int64_t holes_from = with_rect ? k : k + 1;
+    int64_t m = with_rect ? 5 : count_of(w->rings[k].at);
+    for (int64_t h = holes_from; h < end; ++h) m += count_of(w->rings[h].at) + 1;
+    double* x = out + pos + kRecHead + 1;
+    double* y = x + m;
+    int64_t i = 0;
+    auto put_ring = [&](const double* rx_, const double* ry_, int32_t n) {
+      std::memcpy(x + i, rx_, size_t(n) * sizeof(double));
+      std::memcpy(y + i, ry_, size_t(n) * sizeof(double));
+      i += n;
+    };
+    auto put_record_ring = [&](int32_t at) {
+      const int32_t n = count_of(at);
+      put_ring(data + at + kRecHead + 1, data + at + kRecHead + 1 + n, n);
+    };
+    if (with_rect) put_ring(rx, ry, 5);
+    else put_record_ring(w->rings[k].at);
+    const double home_x = x[0], home_y = y[0];
+    for (int64_t h = holes_from; h < end; ++h) {
+      put_record_ring(w->rings[h].at);
+      x[i] = home_x, y[i] = home_y, ++i;
+    }
+    out[pos + kRecHead] = double(m);
+    contour_add_segment(out, &pos, pos + kRecHead + 1 + 2 * int32_t(m), kCodePolyline, style);
+    k = end;
+  }
+  if (int64_t(start) + pos > t.capacity) return kPlotOverflow;
+  std::memcpy(data + start, out, size_t(pos) * sizeof(double));
+  *t.used = start + pos;
+  return kOk;
+}
+
+// One filled level of contour: its regions, each one record.
+int trace_regions(const Trace& t, const ContourGrid& g, double level, uint8_t* visited, const StyleSpec& style) {
+  RegionWork w;
+  TN_TRY(label_regions(g, level, &w));
+  const int32_t start = *t.used;
+  int64_t rings = 0;
+  TN_TRY(contour_for_each_start(g, level, true, visited, [&](const ContourStart& cs) -> int {
+    const int32_t at = *t.used;
+    TN_TRY(trace_record(t, g, level, true, cs, visited, style));
+    if (rings == w.ring_room) {
+      const int64_t more = std::max(kFirstRings, 2 * w.ring_room);
+      void* grown = draw_room_widen(&w.room.room, kRoomScene, more * int64_t(sizeof(RingEntry)),
+                                    rings * int64_t(sizeof(RingEntry)));
+      if (!grown) return kPlotOverflow;
+      w.rings = static_cast<RingEntry*>(grown);
+      w.ring_room = more;
+    }
+    w.rings[rings++] = RingEntry{start_region(g, w.labels, cs), at, 0.0};
+    return kOk;
+  }));
+  bool all_high = true;
+  const int32_t R = g.rows, C = g.cols;
+  auto high = [&](int64_t r, int64_t c) { return g.z[r * C + c] >= level; };
+  for (int32_t c = 0; c < C && all_high; ++c) all_high = high(0, c) && high(R - 1, c);
+  for (int32_t r = 0; r < R && all_high; ++r) all_high = high(r, 0) && high(r, C - 1);
+  return join_regions(t, g, start, &w, rings, all_high, style);
+}
+
 // The background of filled contours: the rectangle in the style of the
 // highest filled level below every value, put in front of the command's
 // records.
@@ -142,7 +316,8 @@ int put_background(const Trace& t, int32_t start, const ContourGrid& g, const Le
   for (int32_t i = 0; i < lv.count; ++i) {
     StyleSpec st;
     style_of(style, i, kLevelColourBits[i % kLevelColours], nullptr, &st);
-    if ((st.bits & kStyleBitFill) && lv.at(i) < lv.zmin && (best < 0 || lv.at(i) > lv.at(best))) best = i;
+    // Of equal levels the last, as their regions are drawn.
+    if ((st.bits & kStyleBitFill) && lv.at(i) < lv.zmin && (best < 0 || lv.at(i) >= lv.at(best))) best = i;
   }
   if (best < 0) return kOk;
   if (int64_t(t.capacity) - *t.used < kRectRecord) return kPlotOverflow;
@@ -221,6 +396,12 @@ int contour_compute(EngineContext* ctx, int nargin, Subplot* s, bool three_d, Co
       any_filled = any_filled || filled;
       const double level = levels.at(i);
       std::memset(visited, 0, size_t(cells));
+      if (filled && !three_d) {
+        // A level below every value is the background, drawn whole below.
+        if (any_finite && level < zmin) continue;
+        TN_TRY(trace_regions(t, g, level, visited, st));
+        continue;
+      }
       TN_TRY(contour_for_each_start(g, level, filled, visited, [&](const ContourStart& cs) {
         return trace_record(t, g, level, filled, cs, visited, st);
       }));

@@ -22,10 +22,7 @@ enum : int32_t { kHeadRight = 0, kHeadUp = 1, kHeadLeft = 2, kHeadDown = 3 };
 // Marks in the visited byte of a grid point: its crossing reached heading
 // right, and the starts on the grid's edge that a trace has taken (filled
 // mode's edge walk enters the grid at them, so the scan skips them after).
-// The high bits are the same edge entries taken by the trace under way; a
-// trace clears them before it returns.
 enum : uint8_t { kMarkRight = 1, kMarkBottom = 2, kMarkTop = 4, kMarkRightSide = 8 };
-constexpr int kMarkThisTraceShift = 4;
 
 // Traces the level from the start crossing into x[] and y[] (room points
 // each), adding to *count. Crossings reached heading right are marked in
@@ -39,10 +36,10 @@ int contour_trace_level(const ContourGrid& g, double level, bool filled, int32_t
 // bottom row heading up, top row heading down, left column heading right,
 // right column heading left, then interior crossings heading right; a start
 // whose mark is already set has been traced and is skipped. In filled mode
-// a start on the grid's edge must be one where the edge walk enters the
-// grid (a value equal to the level counts on the lower side, as there), so
-// that every trace can come back to its own start. The callback returns a
-// status; a nonzero one ends the scan.
+// a value at or above the level is high and any other (NaN too) low, as in
+// the walk, so that every start is where the edge walk enters the grid and
+// every trace comes back to its own start. The callback returns a status;
+// a nonzero one ends the scan.
 struct ContourStart {
   int32_t r, c, dir;
 };
@@ -51,23 +48,26 @@ int contour_for_each_start(const ContourGrid& g, double L, bool filled, const ui
   const int32_t R = g.rows, C = g.cols;
   auto z = [&](int32_t r, int32_t c) { return g.z[int64_t(r) * C + c]; };
   auto unmarked = [&](int32_t r, int32_t c, uint8_t mark) { return !(visited[int64_t(r) * C + c] & mark); };
-  // Whether L lies between a and b: a <= L <= b, with L < b in filled mode.
-  auto rises = [&](double a, double b) { return a <= L && (filled ? L < b : L <= b); };
+  // Whether L lies between a and b going up: a <= L <= b for lines; a low
+  // and b high for regions.
+  auto rises = [&](double a, double b) { return filled ? !(a >= L) && b >= L : a <= L && L <= b; };
+  // Whether b lies below L and a at or above it.
+  auto falls = [&](double a, double b) { return filled ? a >= L && !(b >= L) : b < L && L <= a; };
   for (int32_t j = 0; j + 1 < C; ++j)
     if (rises(z(0, j), z(0, j + 1)) && unmarked(0, j, kMarkBottom))
       if (int s = fn(ContourStart{0, j, kHeadUp})) return s;
   for (int32_t j = 0; j + 1 < C; ++j)
-    if (z(R - 1, j + 1) < L && L <= z(R - 1, j) && unmarked(R - 1, j, kMarkTop))
+    if (falls(z(R - 1, j), z(R - 1, j + 1)) && unmarked(R - 1, j, kMarkTop))
       if (int s = fn(ContourStart{R - 1, j, kHeadDown})) return s;
   for (int32_t r = 0; r + 1 < R; ++r)
-    if (z(r + 1, 0) < L && L <= z(r, 0) && unmarked(r, 0, kMarkRight))
+    if (falls(z(r, 0), z(r + 1, 0)) && unmarked(r, 0, kMarkRight))
       if (int s = fn(ContourStart{r, 0, kHeadRight})) return s;
   for (int32_t r = 0; r + 1 < R; ++r)
     if (rises(z(r, C - 1), z(r + 1, C - 1)) && unmarked(r, C - 1, kMarkRightSide))
       if (int s = fn(ContourStart{r, C - 1, kHeadLeft})) return s;
   for (int32_t r = 0; r + 1 < R; ++r)
     for (int32_t c = 1; c + 1 < C; ++c)
-      if (unmarked(r, c, kMarkRight) && z(r + 1, c) < L && L <= z(r, c))
+      if (unmarked(r, c, kMarkRight) && falls(z(r, c), z(r + 1, c)))
         if (int s = fn(ContourStart{r, c, kHeadRight})) return s;
   return 0;
 }

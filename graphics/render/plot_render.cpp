@@ -2,8 +2,10 @@
 // prescan for the colour map, lights and the flow's lines), the record loop
 // that dispatches on the code, and the closing bracket with the title.
 // Records of drawings not handled here are stepped over by their length.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "graphics/render/legend_box.h"
 #include "graphics/render/render_axes.h"
@@ -255,6 +257,12 @@ void closing_bracket(RenderState* st) {
 }  // namespace
 
 bool render_finite(double x, double y) { return std::isfinite(x) && std::isfinite(y); }
+
+float render_narrow(double v) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (!std::isfinite(v)) return float(v);
+  return float(std::clamp(v, -kMax, kMax));
+}
 
 double* render_points(RenderState* st, int64_t count) { return draw_room_doubles(st->room, count); }
 

@@ -95,3 +95,10 @@ void render_scene(RenderState* st);
 
 // Both ends finite.
 bool render_finite(double x, double y);
+// A pixel coordinate or depth of a 3-D point in single precision, as the
+// scene holds it and as a curve drawn without the scene takes it. A finite
+// value beyond the range becomes the largest there is, so that a point far
+// along the view direction is drawn either way (out-of-range narrowing is
+// undefined, and an infinite depth would drop it from the scene alone);
+// NaN and infinities stay as they are and drop the point on both ways.
+float render_narrow(double v);

@@ -87,7 +87,7 @@ void curve_slice(RenderState* st, CurvePixels* c, int32_t first, int32_t n, doub
   // A 3-D curve takes the pixels its segments would have in the scene
   // (single precision), so that it looks the same drawn either way.
   subplot_data_to_pixel(st->s, c->x + first, c->y + first, c->z ? c->z + first : nullptr, n, sx, sy, nullptr);
-  for (int32_t i = 0; i < n; ++i) sx[i] = double(float(sx[i])), sy[i] = double(float(sy[i]));
+  for (int32_t i = 0; i < n; ++i) sx[i] = double(render_narrow(sx[i])), sy[i] = double(render_narrow(sy[i]));
 }
 
 void draw_runs(RenderState* st, CurvePixels* c, int32_t m, const StyleSpec& style) {

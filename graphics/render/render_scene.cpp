@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "graphics/plotlist/colour_map.h"
@@ -26,14 +25,8 @@ enum : int32_t { kTextAtLength = 4, kTextAtBytes = 5 };
 // Text records carry at most this many bytes.
 constexpr int32_t kMaxTextBytes = 1 << 30;
 
-// Single precision; beyond its range the value becomes infinite (out-of-range
-// narrowing is undefined), and an infinite coordinate drops its primitive.
-float narrow(double v) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  if (v > kMax) return std::numeric_limits<float>::infinity();
-  if (v < -kMax) return -std::numeric_limits<float>::infinity();
-  return float(v);
-}
+// Pixels and depths as the scene holds them, the same as a lone curve's.
+float narrow(double v) { return render_narrow(v); }
 
 // The record at `at`, when the list holds one there with one of the codes.
 bool reread(const SceneDrawContext* c, int32_t at, PlotRecord* rec) {

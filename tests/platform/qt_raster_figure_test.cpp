@@ -53,7 +53,8 @@ TEST_F(QtRasterFigure, ProbedPixels) {
       "subplot(236); erlocus([1 0 1], eye(2));\n"));
   EXPECT_TRUE(near_colour(0, 1, 1, qRgb(255, 255, 0)));     // the image's byte 255 through the map
   EXPECT_TRUE(near_colour(1, 2, 2, qRgb(0, 255, 0)));       // the cells' mean 0.5 through the map
-  EXPECT_TRUE(near_colour(3, 2, 2, qRgb(255, 0, 0)));       // inside the filled level
+  EXPECT_TRUE(near_colour(3, 1.3, 1.3, qRgb(255, 0, 0)));   // at or above the filled level
+  EXPECT_FALSE(near_colour(3, 2, 2, qRgb(255, 0, 0)));      // the dip below it is a hole
   EXPECT_TRUE(near_colour(4, 1.85, 1, qRgb(255, 0, 0)));    // the arrow just behind its tip
   EXPECT_TRUE(near_colour(5, 0, 1, qRgb(0, 0, 0)));         // the root +i
   EXPECT_TRUE(near_colour(5, 0, -1, qRgb(0, 0, 0)));        // and its mirror -i

@@ -274,7 +274,8 @@ TEST_F(Render3d, TextMustLieInItsRecord) {
                         {{0, 0, 1, 1, 9, bytes}, false},  // 9 bytes in one double
                         {{0, 0, 1, 1, -1, bytes}, false},
                         {{0, 0, NAN, 1, 2, bytes}, false},
-                        {{0, 0, 1e300, 1, 2, bytes}, false},
+                        // Beyond single precision but not NaN: drawn, far off the frame.
+                        {{0, 0, 1e300, 1, 2, bytes}, true},
                         {{0, 0, 1, -1, 2, bytes}, false},  // no alignment
                         {{0, 0, 1, 1}, false}};
   for (const Case& k : cases) {
@@ -405,8 +406,10 @@ std::vector<std::string> pieces(const std::string& log) {
 // the driver without the scene: the same polylines, point for point, as
 // when another record (an empty text far off the frame) makes a scene of
 // it. Gaps at NaN, markers, the plane z = 0 and points behind a camera
-// in perspective break the runs alike; the scene may draw the runs in
-// another order, which in one colour changes no pixel.
+// in perspective break the runs alike; a point far along the view
+// direction, its depth beyond single precision, is drawn by both (only
+// NaN drops a point); the scene may draw the runs in another order, which in
+// one colour changes no pixel.
 TEST_F(Render3d, ACurveAloneDrawsAsItWouldInTheScene) {
   struct Case {
     const char* name;
@@ -415,12 +418,15 @@ TEST_F(Render3d, ACurveAloneDrawsAsItWouldInTheScene) {
     uint8_t orthographic;
     int n;
     int nan_every;
+    int far_at;  // the point moved far along the view direction (-1: none)
   };
-  const Case cases[] = {{"helix", kCodePolyline3, 0, 1, 2000, 0},
-                        {"gaps", kCodePolyline3, 0, 1, 700, 97},
-                        {"markers", kCodePolyline3, kStyleKindCircle, 1, 300, 41},
-                        {"plane", kCodePolyline, 0, 1, 500, 0},
-                        {"perspective", kCodePolyline3, 0, 0, 900, 0}};
+  const Case cases[] = {{"helix", kCodePolyline3, 0, 1, 2000, 0, -1},
+                        {"gaps", kCodePolyline3, 0, 1, 700, 97, -1},
+                        {"markers", kCodePolyline3, kStyleKindCircle, 1, 300, 41, -1},
+                        {"plane", kCodePolyline, 0, 1, 500, 0, -1},
+                        {"perspective", kCodePolyline3, 0, 0, 900, 0, -1},
+                        {"far", kCodePolyline3, 0, 1, 40, 0, 17},
+                        {"far markers", kCodePolyline3, kStyleKindCircle, 1, 40, 0, 17}};
   for (const Case& k : cases) {
     const int planes = k.code == kCodePolyline3 ? 3 : 2;
     std::vector<double> d = {double(k.n)};
@@ -434,6 +440,23 @@ TEST_F(Render3d, ACurveAloneDrawsAsItWouldInTheScene) {
         d.push_back(v);
       }
     s = box3_subplot(k.orthographic);
+    if (k.far_at >= 0) {
+      // Along the view direction, the data step that moves neither pixel
+      // coordinate (across their gradients), to a depth of 1e39.
+      double gx[3], gy[3], gd[3];
+      for (int a = 0; a < 3; ++a) {
+        const double o[3] = {0, 0, 0};
+        double e[3] = {0, 0, 0};
+        e[a] = 1;
+        double p0[3], p1[3];
+        subplot_data_to_pixel(&s, &o[0], &o[1], &o[2], 1, &p0[0], &p0[1], &p0[2]);
+        subplot_data_to_pixel(&s, &e[0], &e[1], &e[2], 1, &p1[0], &p1[1], &p1[2]);
+        gx[a] = p1[0] - p0[0], gy[a] = p1[1] - p0[1], gd[a] = p1[2] - p0[2];
+      }
+      const double v[3] = {gx[1] * gy[2] - gx[2] * gy[1], gx[2] * gy[0] - gx[0] * gy[2], gx[0] * gy[1] - gx[1] * gy[0]};
+      const double scale = 1e39 / (gd[0] * v[0] + gd[1] * v[1] + gd[2] * v[2]);
+      for (int a = 0; a < 3; ++a) d[1 + size_t(a) * k.n + size_t(k.far_at)] += scale * v[a];
+    }
     ListBuilder alone, beside;
     alone.open(0).recv(k.code, k.style, 0xFF0000, d);
     const std::string lone_log = draw(alone, false);
@@ -447,6 +470,8 @@ TEST_F(Render3d, ACurveAloneDrawsAsItWouldInTheScene) {
     }
     EXPECT_NE(lone_log.find("/255,0,0 "), std::string::npos) << k.name;
     EXPECT_EQ(pieces(lone_log), pieces(scene_log)) << k.name;
+    // The far point is drawn, not dropped: every segment, or every marker.
+    if (k.far_at >= 0) EXPECT_EQ(pieces(lone_log).size(), size_t(k.n - (k.style ? 0 : 1))) << k.name;
   }
 }
 

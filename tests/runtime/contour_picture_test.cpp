@@ -1,0 +1,376 @@
+// Filled contours judged by their picture, not by their records: contour
+// runs as from ZVR code, the interpreter draws the list through a driver
+// that rasterises every filled polygon at pixel centres (odd-even, the last
+// fill over a pixel shows), and each pixel must show the level whose band
+// holds the field there. The model field is the tracer's own: linear along
+// each cell edge, and within a cell the part at or above a level is the
+// polygon of its corners at or above it and the edge crossings between
+// them (straight lines), the two high corners of a saddle apart. Pixels may
+// disagree only within a pixel of a band's boundary.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/core/stack_ops.h"
+#include "engine/core/value_stack.h"
+#include "graphics/render/plot_render.h"
+#include "graphics/subplot/subplot.h"
+#include "runtime/drawing_context.h"
+
+namespace {
+
+// The picture's size in pixels: more for large grids, fewer for small
+// ones, whose cells still span several pixels each.
+int width = 0, height = 0;
+
+constexpr int kMaxLevels = 12;
+constexpr int kNone = -1;
+constexpr int kFar = 8;  // disagreements are measured up to this distance
+
+struct Field {
+  std::string name;
+  int rows, cols;
+  std::vector<double> z;  // row by row
+  double x1, x2, y1, y2;
+  std::vector<double> given;  // levels as passed: one number is a count
+};
+
+// The levels the command draws from what was passed (as the command
+// settles them).
+std::vector<double> settled_levels(const Field& f) {
+  double zmin = INFINITY, zmax = -INFINITY;
+  for (double v : f.z)
+    if (std::isfinite(v)) zmin = std::min(zmin, v), zmax = std::max(zmax, v);
+  if (f.given.size() == 2 && f.given[0] == f.given[1]) return {f.given[0]};
+  if (f.given.size() != 1) return f.given;
+  const int n = int(f.given[0]);
+  std::vector<double> out;
+  if (!(zmax > zmin)) return out;
+  for (int i = 0; i < n; ++i) out.push_back(zmin + (zmax - zmin) * (i + 1) / (n + 1));
+  return out;
+}
+
+// The level's place along an edge from a to b, as the tracer puts it.
+double fraction(double L, double a, double b) {
+  if (a == L) return 0.0;
+  const double t = (L - a) / (b - a);
+  if (!(t >= 0.0)) return 0.0;
+  return t > 1.0 ? 1.0 : t;
+}
+
+bool inside(const double* px, const double* py, int n, double u, double v) {
+  bool in = false;
+  for (int i = 0, j = n - 1; i < n; j = i++)
+    if ((py[i] > v) != (py[j] > v) && u < px[j] + (v - py[j]) * (px[i] - px[j]) / (py[i] - py[j])) in = !in;
+  return in;
+}
+
+// Whether (u, v) in [0, 1]^2 of the cell with corners bl, br, tr, tl lies
+// in the part at or above L.
+bool above_in_cell(double bl, double br, double tr, double tl, double L, double u, double v) {
+  const double z[4] = {bl, br, tr, tl};
+  const double cu[4] = {0, 1, 1, 0}, cv[4] = {0, 0, 1, 1};
+  bool hi[4];
+  int highs = 0;
+  for (int k = 0; k < 4; ++k) highs += hi[k] = z[k] >= L;
+  if (highs == 0) return false;
+  if (highs == 4) return true;
+  // The crossing on the edge from corner k to corner k + 1 (counter-clockwise).
+  auto crossing = [&](int k, double* x, double* y) {
+    switch (k) {
+      case 0: *x = fraction(L, bl, br), *y = 0; return;         // bottom, from (r, c)
+      case 1: *x = 1, *y = fraction(L, br, tr); return;         // right, from (r, c + 1)
+      case 2: *x = fraction(L, tl, tr), *y = 1; return;         // top, from (r + 1, c)
+      default: *x = 0, *y = fraction(L, bl, tl); return;        // left, from (r, c)
+    }
+  };
+  if (highs == 2 && hi[0] == hi[2]) {  // a saddle: a triangle at each high corner
+    for (int k = 0; k < 4; ++k) {
+      if (!hi[k]) continue;
+      double px[3], py[3];
+      px[0] = cu[k], py[0] = cv[k];
+      crossing(k, &px[1], &py[1]);
+      crossing((k + 3) % 4, &px[2], &py[2]);
+      if (inside(px, py, 3, u, v)) return true;
+    }
+    return false;
+  }
+  double px[8], py[8];
+  int n = 0;
+  for (int k = 0; k < 4; ++k) {
+    if (hi[k]) px[n] = cu[k], py[n++] = cv[k];
+    if (hi[k] != hi[(k + 1) % 4]) crossing(k, &px[n], &py[n]), ++n;
+  }
+  return inside(px, py, n, u, v);
+}
+
+// The model's level at a data point: the highest level at or below the
+// field there (the last of equal ones), kNone below every level; -2 where
+// the cell has a value that is not finite (no band to judge).
+int model_band(const Field& f, const std::vector<double>& levels, double x, double y) {
+  const double gx = (x - f.x1) / (f.x2 - f.x1) * (f.cols - 1), gy = (y - f.y1) / (f.y2 - f.y1) * (f.rows - 1);
+  const int c = std::clamp(int(std::floor(gx)), 0, f.cols - 2), r = std::clamp(int(std::floor(gy)), 0, f.rows - 2);
+  auto z = [&](int rr, int cc) { return f.z[size_t(rr) * f.cols + cc]; };
+  const double bl = z(r, c), br = z(r, c + 1), tr = z(r + 1, c + 1), tl = z(r + 1, c);
+  if (!std::isfinite(bl) || !std::isfinite(br) || !std::isfinite(tr) || !std::isfinite(tl)) return -2;
+  int best = kNone;
+  for (int i = 0; i < int(levels.size()); ++i)
+    if ((best == kNone || levels[size_t(i)] >= levels[size_t(best)]) &&
+        above_in_cell(bl, br, tr, tl, levels[size_t(i)], gx - c, gy - r))
+      best = i;
+  return best;
+}
+
+// The picture: each pixel's level, from the colour of the last filled
+// polygon over its centre.
+struct Raster {
+  std::vector<int> level = std::vector<int>(size_t(width) * height, kNone);
+  GraphicsDriverContext context{};
+  GraphicsDriver table{};
+
+  static void polyline(const double* x, const double* y, int32_t n, const StyleSpec* s, GraphicsDriverContext* c) {
+    if (!(s->bits & kStyleBitFill) || n < 3) return;
+    Raster* r = static_cast<Raster*>(c->device);
+    const int id = s->r == 0x0a && s->g == 0 ? int(s->b) - 1 : -3;  // the level of the style string
+    std::vector<std::vector<double>> rows(height);
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t j = i + 1 == n ? 0 : i + 1;
+      const double y0 = y[i], y1 = y[j];
+      if (y0 == y1) continue;
+      const double lo = std::min(y0, y1), hi = std::max(y0, y1);
+      // Rows whose centre lies in [lo, hi).
+      const int first = std::max(0, int(std::ceil(lo - 0.5)));
+      const int last = std::min(height - 1, int(std::ceil(hi - 0.5)) - 1);
+      for (int row = first; row <= last; ++row) {
+        const double yc = row + 0.5;
+        rows[size_t(row)].push_back(x[i] + (yc - y0) * (x[j] - x[i]) / (y1 - y0));
+      }
+    }
+    for (int row = 0; row < height; ++row) {
+      std::vector<double>& xs = rows[size_t(row)];
+      std::sort(xs.begin(), xs.end());
+      for (size_t k = 0; k + 1 < xs.size(); k += 2) {
+        const int a = std::max(0, int(std::ceil(xs[k] - 0.5)));
+        const int b = std::min(width - 1, int(std::ceil(xs[k + 1] - 0.5)) - 1);
+        for (int col = a; col <= b; ++col) r->level[size_t(row) * width + col] = id;
+      }
+    }
+  }
+
+  Raster() {
+    graphics_context_defaults(&context);
+    context.device = this;
+    table.draw_polyline = polyline;
+  }
+};
+
+Subplot picture_subplot(const Field& f) {
+  Subplot s{};
+  subplot_init_defaults(&s);
+  subplot_set_char_size(&s, 7.0, 13.0);
+  subplot_set_margins(&s, 0, 0, 0, 0);
+  subplot_set_rect(&s, 0, width, 0, height);
+  s.xMin = std::min(f.x1, f.x2), s.xMax = std::max(f.x1, f.x2);
+  s.yMin = std::min(f.y1, f.y2), s.yMax = std::max(f.y1, f.y2);
+  s.xMode = s.yMode = kAxisFixed;
+  s.optionFlags &= ~kOptFrame;
+  subplot_compute_transform(&s, 0, 0.0);
+  return s;
+}
+
+struct Judgement {
+  int worst = 0;    // the farthest (in pixels) a wrong pixel lies from a pixel of its shown level
+  int judged = 0;   // pixels compared
+  int wrong = 0;    // of them showing another level than their band's
+  std::string where;
+};
+
+struct ContourPictures : ::testing::Test {
+  FakeHost host;
+  int fields = 0;
+  int worst = 0;
+  int64_t judged = 0, wrong = 0;
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(open_drawing_context(&host, 96u << 20)); }
+  EngineContext* c() { return rt_engine(host.block); }
+
+  int push_row(const std::vector<double>& v) {
+    double *re, *im;
+    TN_TRY(stk_push_matrix(c(), 1, int32_t(v.size()), &re, &im));
+    std::copy(v.begin(), v.end(), re);
+    return kOk;
+  }
+  // contour(z, limits, levels, style) on an empty list, each level its own colour.
+  int contour(const Field& f) {
+    host.block->h.build.used = 0;
+    double *re, *im;
+    TN_TRY(stk_push_matrix(c(), f.rows, f.cols, &re, &im));
+    std::copy(f.z.begin(), f.z.end(), re);
+    TN_TRY(push_row({f.x1, f.x2, f.y1, f.y2}));
+    TN_TRY(push_row(f.given));
+    std::string style;
+    for (int i = 0; i < kMaxLevels; ++i) {
+      char one[16];
+      std::snprintf(one, sizeof one, "%sh(0a00%02x)f", i ? "," : "", i + 1);
+      style += one;
+    }
+    TN_TRY(stk_push_cstr(c(), int32_t(style.size()), style.data()));
+    return lib_call_builtin(c(), DrawingCommands::engine_row("contour"), 4, 0);
+  }
+
+  Judgement judge(const Field& f) {
+    Judgement j;
+    width = int64_t(f.rows) * f.cols > 400 ? 160 : 64;
+    height = width * 3 / 4;
+    EXPECT_EQ(contour(f), kOk) << f.name;
+    const double* d = plotstore_data(rt_plot_store(host.block)) + host.block->h.build.start;
+    std::vector<double> list(d, d + host.block->h.build.used);
+    Subplot s = picture_subplot(f);
+    Raster raster;
+    int32_t at = 0;
+    RenderRequest q{list.data(), int32_t(list.size()), nullptr, &s, &at, nullptr, nullptr, nullptr, nullptr,
+                    nullptr, -1, 0, 0, 0, false, &raster.table, &raster.context, 0, 0, 0, 0.0};
+    plotlist_render(&q);
+    // The data point of each pixel centre, from the subplot's own mapping.
+    double px[2], py[2];
+    const double dx[2] = {f.x1, f.x2}, dy[2] = {f.y1, f.y2};
+    subplot_data_to_pixel(&s, dx, dy, nullptr, 2, px, py, nullptr);
+    const std::vector<double> levels = settled_levels(f);
+    std::vector<int> want(size_t(width) * height);
+    for (int row = 0; row < height; ++row)
+      for (int col = 0; col < width; ++col) {
+        const double x = f.x1 + (col + 0.5 - px[0]) / (px[1] - px[0]) * (f.x2 - f.x1);
+        const double y = f.y1 + (row + 0.5 - py[0]) / (py[1] - py[0]) * (f.y2 - f.y1);
+        const bool off = (x - f.x1) * (x - f.x2) > 0 || (y - f.y1) * (y - f.y2) > 0;
+        want[size_t(row) * width + col] = off ? -2 : model_band(f, levels, x, y);
+      }
+    for (int row = 0; row < height; ++row)
+      for (int col = 0; col < width; ++col) {
+        const int w = want[size_t(row) * width + col], got = raster.level[size_t(row) * width + col];
+        if (w == -2) continue;
+        ++j.judged;
+        if (w == got) continue;
+        ++j.wrong;
+        // How far the nearest pixel that should show what this one shows lies.
+        int k = 1;
+        for (; k < kFar; ++k) {
+          bool seen = false;
+          for (int a = std::max(0, row - k); a <= std::min(height - 1, row + k) && !seen; ++a)
+            for (int b = std::max(0, col - k); b <= std::min(width - 1, col + k) && !seen; ++b)
+              seen = want[size_t(a) * width + b] == got || want[size_t(a) * width + b] == -2;
+          if (seen) break;
+        }
+        if (k > j.worst) {
+          j.worst = k;
+          j.where = f.name + ": pixel (" + std::to_string(col) + "," + std::to_string(row) + ") shows level " +
+                    std::to_string(got) + ", its band is level " + std::to_string(w);
+        }
+      }
+    ++fields;
+    worst = std::max(worst, j.worst);
+    judged += j.judged, wrong += j.wrong;
+    return j;
+  }
+};
+
+// The bowl of the report: levels through 4, the value at the middles of the
+// grid's sides, cut a wedge of the outer colour across the inner rings.
+Field bowl(double step, int count) {
+  Field f;
+  const int n = int(std::lround(4 / step)) + 1;
+  f.name = "bowl step " + std::to_string(step) + " levels " + std::to_string(count);
+  f.rows = f.cols = n;
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) {
+      const double x = -2 + c * step, y = -2 + r * step;
+      f.z.push_back(x * x + y * y);
+    }
+  f.x1 = f.y1 = 1, f.x2 = f.y2 = n;
+  f.given = {double(count)};
+  return f;
+}
+
+TEST_F(ContourPictures, TheBowlOfRingsHasNoWedge) {
+  for (double step : {0.2, 0.1})
+    for (int count = 1; count <= kMaxLevels; ++count) {
+      const Judgement j = judge(bowl(step, count));
+      EXPECT_LE(j.worst, 1) << j.where;
+      EXPECT_GT(j.judged, width * height / 2);
+    }
+}
+
+// Random fields of every kind the bands must survive.
+Field random_field(std::mt19937_64& rng, int round) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Field f;
+  const int kind = round % 6;
+  // A few large grids, many small ones.
+  const int big_rows[] = {500, 300, 120, 60}, big_cols[] = {500, 121, 301, 501};
+  if (round < 4) {
+    f.rows = big_rows[round], f.cols = big_cols[round];
+  } else {
+    f.rows = 2 + int(rng() % 11), f.cols = 2 + int(rng() % 11);
+  }
+  const int R = f.rows, C = f.cols;
+  f.z.resize(size_t(R) * C);
+  const double a = 1 + 5 * u(rng), b = 1 + 5 * u(rng), p = 6 * u(rng);
+  for (int r = 0; r < R; ++r)
+    for (int c = 0; c < C; ++c) {
+      const double x = double(c) / (C - 1), y = double(r) / (R - 1);
+      double v = std::sin(a * x + p) * std::cos(b * y - p) + 0.5 * x * y;  // smooth
+      switch (round < 4 ? 0 : kind) {
+        case 1: v = u(rng) - 0.5; break;                              // noise: saddles everywhere
+        case 2: v = (x - 0.5) * (y - 0.5) * 4; break;                 // one saddle at a grid point or between
+        case 3: v = std::round(v * 3) / 3; break;                     // plateaus at level values
+        case 4: v = double(rng() % 4); break;                         // values on levels, plateaus, ties
+        case 5: if (u(rng) < 0.2) v = NAN; break;                     // holes
+        default: break;
+      }
+      f.z[size_t(r) * C + c] = v;
+    }
+  if (kind == 5 && round >= 4 && R * C > 4) f.z[size_t(rng() % (size_t(R) * C))] = NAN;
+  f.x1 = u(rng) * 4 - 2, f.x2 = f.x1 + 0.5 + 3 * u(rng);
+  f.y1 = u(rng) * 4 - 2, f.y2 = f.y1 + 0.5 + 3 * u(rng);
+  if (rng() % 4 == 0) std::swap(f.y1, f.y2);  // a grid upside down
+  const int count = 1 + (round / 6) % kMaxLevels;
+  double zmin = INFINITY, zmax = -INFINITY;
+  for (double v : f.z)
+    if (std::isfinite(v)) zmin = std::min(zmin, v), zmax = std::max(zmax, v);
+  if (!(zmin <= zmax)) zmin = 0, zmax = 1;
+  switch (rng() % 4) {
+    case 0: f.given = {double(count)}; break;  // counted between the extremes
+    case 1:                                     // values the grid holds
+      for (int i = 0; i < count; ++i) f.given.push_back(f.z[rng() % f.z.size()]);
+      for (double& v : f.given)
+        if (!std::isfinite(v)) v = zmin;
+      break;
+    case 2:  // some outside the data, the rest between
+      for (int i = 0; i < count; ++i) f.given.push_back(zmin - 0.5 + (zmax - zmin + 1) * u(rng));
+      break;
+    default:  // thirds, on the plateaus of the rounded fields
+      for (int i = 0; i < count; ++i) f.given.push_back(std::round((zmin + (zmax - zmin) * u(rng)) * 3) / 3);
+      break;
+  }
+  if (f.given.size() == 1 && rng() % 2) f.given = {f.given[0], f.given[0]};  // one level, not a count
+  if (f.given.size() > 1) std::sort(f.given.begin(), f.given.end());
+  f.name = "round " + std::to_string(round) + " kind " + std::to_string(kind) + " " + std::to_string(R) + "x" +
+           std::to_string(C) + " levels " + std::to_string(f.given.size());
+  return f;
+}
+
+TEST_F(ContourPictures, RandomFieldsShowTheirBands) {
+  std::mt19937_64 rng(83);
+  for (int round = 0; round < 400; ++round) {
+    const Field f = random_field(rng, round);
+    const Judgement j = judge(f);
+    EXPECT_LE(j.worst, 1) << j.where;
+  }
+  std::printf("%d fields: %lld of %lld pixels off their band, none farther than %d from one of the band shown\n",
+              fields, static_cast<long long>(wrong), static_cast<long long>(judged), worst);
+}
+
+}  // namespace
