@@ -407,6 +407,7 @@ int give_clock_room(EngineContext* c) {
 
 // The writer's clock states mean nothing here: every task's laps start at
 // the load (a task asleep sleeps its time again from now).
+constexpr int kClockRestartLap = 1;  // the clock's mode 1: read and restart the lap
 void restart_task_clocks(EngineContext* c) {
   uint8_t* b = ctx_bytes(c);
   const int32_t clock = task_clock_bytes(c);
@@ -415,7 +416,7 @@ void restart_task_clocks(EngineContext* c) {
     for (int word : {int(kTaskClockState), int(kTaskSleepClockState)}) {
       uint8_t* state = b + tn::ld_u32(r + 4 * word);
       std::memset(state, 0, size_t(clock));
-      if (c->clock_fn) c->clock_fn(state, 0, 1);
+      if (c->clock_fn) c->clock_fn(state, 0, kClockRestartLap);
     }
     index = int32_t(tn::ld_u32(r + 4 * kTaskNext));
   }
