@@ -144,9 +144,12 @@ inline std::vector<int32_t> store_content(const Sections& image) {
 
 // What the writer must give for a loaded image: its requests, settled; the
 // plot store as the block fits it (its size is the block's), when it holds
-// the image's blocks in use.
-inline Sections expected(const Sections& image, const Sections& got) {
+// the image's blocks in use; the block's table fingerprint where the image
+// carries none (0: loaded unchecked, and written as the tables now stand).
+inline Sections expected(const Sections& image, const Sections& got, uint32_t fingerprint) {
   Sections want = image;
+  if (want[kReqHeader].size() == kRuntimeImageHeaderBytes && tn::get_le32(want[kReqHeader].data() + kImgFingerprint) == 0)
+    tn::put_le32(want[kReqHeader].data() + kImgFingerprint, fingerprint);
   std::vector<uint8_t>& instances = want[kReqInstances];
   for (size_t at = 0; at + kInstanceBytes <= instances.size(); at += kInstanceBytes)
     settle(instances, at, want[kReqRecords]);

@@ -4,8 +4,8 @@
 // against the image, cut by its header's sizes here: written back, it gives
 // the image's header and sections again (the header as loading reads it: the
 // position flag a byte, the disposition flag a yes or no, the main task's
-// overrun cleared), its heap holds the image's heap words and then one free
-// block to the heap's end.
+// overrun cleared), its heap holds the image's heap words, which end in a
+// block in use, and then one free block to the heap's end.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +75,9 @@ void check_against_image(EngineContext* c, const uint8_t* image, size_t size) {
   const uint64_t* heap = heap_words(c);
   if (!tasks && held && std::memcmp(heap, sections + before_heap, held * 8) != 0)
     differs("the heap loaded is not the image's", 0);
+  // The image's heap words end in a block in use (its writer saved them to
+  // there): a free block before the free end would leave that end in pieces.
+  if (!saved_heap_ends_in_use(heap, int64_t(held))) differs("the heap's words end in a free block", held);
   if (int64_t(held) < c->heap_size) {
     const uint64_t tail = heap_header(heap, int64_t(held));
     if (heap_header_used(tail) || heap_header_size(tail) != c->heap_size - int64_t(held) - 1)

@@ -14,6 +14,7 @@
 #include "engine/core/checked.h"
 #include "engine/core/fntable.h"
 #include "engine/core/heap.h"
+#include "engine/core/image_words.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/status.h"
 #include "graphics/plotlist/plot_store.h"
@@ -34,6 +35,10 @@ constexpr int kHeaderUnread = kEndOfFile;   // 305
 constexpr int kMaxGrowths = 48;
 constexpr int kEngineSections = 7;  // header and six sections
 constexpr int32_t kStateIdle = 2;
+
+// Tool modes an image may hold: manipulate to select, and the zoom and drag
+// variants (6 to 12) a tool mode stands for.
+constexpr int64_t kFirstToolMode = 1, kLastToolMode = 12;
 
 struct Header {
   int64_t main_bytes, instances, record_words, name_bytes, head_bytes, units;
@@ -199,6 +204,30 @@ int load_after_header(RuntimeBlock** handle, const uint8_t* raw, RtReadFn read, 
 
 }  // namespace
 
+// Every field of the 68-byte header. The section sizes are bounded again by
+// the fit test and the sections' own checks; ids count on from the next ones
+// (inst_create never gives an id twice, wherever the count stands).
+const ImageWordRange kRuntimeImageWords[] = {
+    {kImgMainBytes, 1, kImageWord, 0, INT32_MAX, "main-area bytes"},
+    {kImgInstanceCount, 1, kImageWord, 0, INT32_MAX, "instance count"},
+    {kImgRecordWords, 1, kImageWord, 0, INT32_MAX, "record words"},
+    {kImgNameBytes, 1, kImageWord, 0, INT32_MAX, "name-table bytes"},
+    {kImgFingerprint, 1, kImageWord, kAnyWordMin, kAnyWordMax, "table fingerprint"},
+    {kImgValueHeadBytes, 1, kImageWord, 0, INT32_MAX, "value-store head bytes"},
+    {kImgValueUnits, 1, kImageWord, 0, INT32_MAX, "value-store units"},
+    {kImgReserved28, 1, kImageWord, kAnyWordMin, kAnyWordMax, "reserved"},
+    {kImgCurrentFigure, 1, kImageWord, 0, INT32_MAX, "current figure"},
+    {kImgNextInstanceId, 1, kImageWord, 1, INT32_MAX, "next instance id"},
+    {kImgDefaultDebug, 1, kImageByte, 0, 1, "default debug flag"},
+    {kImgDefaultDebug + 1, 3, kImageByte, 0, 255, "padding"},
+    {kImgInteractionMode, 1, kImageWord, kFirstToolMode, kLastToolMode, "interaction mode"},
+    {kImgDefaultStyles, 4, kImageWord, kAnyWordMin, kAnyWordMax, "default styles"},
+    {kImgFlagByte, 1, kImageByte, 0, 255, "flag byte"},
+    {kImgBandDrawn, 1, kImageByte, 0, 1, "band drawn"},
+    {kImgBandDrawn + 1, 2, kImageByte, 0, 255, "padding"},
+};
+const size_t kRuntimeImageWordRows = sizeof kRuntimeImageWords / sizeof kRuntimeImageWords[0];
+
 uint32_t rt_table_fingerprint(EngineContext* ctx) {
   uLong crc = crc32(0L, Z_NULL, 0);
   for (int k = 0;; ++k) {
@@ -240,6 +269,7 @@ void rt_reset_to_initial(RuntimeBlock* b) {
 int rt_load_image(RuntimeBlock** handle, RtReadFn read, void* context) {
   uint8_t raw[kRuntimeImageHeaderBytes];
   if (!read || !read(raw, kRuntimeImageHeaderBytes, context)) return kHeaderUnread;
+  if (image_words_broken(raw, kRuntimeImageWords, kRuntimeImageWordRows) >= 0) return kBadImage;
   const uint32_t fingerprint = tn::get_le32(raw + kImgFingerprint);
   if (fingerprint != 0 && fingerprint != rt_table_fingerprint(rt_engine(*handle))) return kBadImage;
   // The engine's descriptors come from the image: the streams' block goes.

@@ -4,6 +4,7 @@
 // leaves the block as initialisation made it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/runtime_block.h"
@@ -27,6 +28,12 @@ enum ImageHeaderOffset : uint32_t {
   kImgBandDrawn = 65,
   kRuntimeImageHeaderBytes = 68,
 };
+
+// The valid values of every header field (engine/core/image_words.h); a
+// header with a field out of range is refused (600) before anything is read.
+struct ImageWordRange;
+extern const ImageWordRange kRuntimeImageWords[];
+extern const size_t kRuntimeImageWordRows;
 
 // The reads of an image, one request each, in order: the header, the
 // engine's header and six sections, then the block's sections.

@@ -1,6 +1,7 @@
 // Creating and discarding instances, figure-only detection, and the small
 // queries and setters of the host's menus. Instances are kept packed at the top of area 1 in creation
 // order; the plot store below them always ends where the last slot begins.
+#include <cstdint>
 #include <cstring>
 
 #include "engine/core/stack_ops.h"
@@ -82,6 +83,15 @@ int converted_text(RuntimeBlock* b, char format, const char** text, int32_t* len
 
 }  // namespace
 
+// The id for a new instance: the next id, or the least one on from it that
+// no instance holds, counting past INT32_MAX from 1 (0 is the first
+// instance's): never an id twice, never an overflow.
+static int32_t take_instance_id(RuntimeBlock* b) {
+  int32_t id = b->h.next_instance_id >= 1 ? b->h.next_instance_id : 1;
+  while (inst_find_by_id(b, id)) id = id == INT32_MAX ? 1 : id + 1;
+  return id;
+}
+
 int inst_create(RuntimeBlock* b, int32_t* out_id) {
   PlotStore* store = rt_plot_store(b);
   UndoStore* values = rt_value_store(b);
@@ -91,7 +101,7 @@ int inst_create(RuntimeBlock* b, int32_t* out_id) {
   }
   const int32_t count = b->h.instance_count;
   if (out_id) TN_TRY(plotstore_resize(store, rt_plot_store_doubles(b, int64_t(count) + 1)));
-  const int32_t id = out_id ? b->h.next_instance_id : 0;
+  const int32_t id = out_id ? take_instance_id(b) : 0;
   TN_TRY(undo_store_add_record(values, id));
   for (int32_t key = kKeyLayout; key <= kKeyHelp; ++key) {
     const int status = undo_store_add_field(values, id, key, 0);
@@ -103,7 +113,7 @@ int inst_create(RuntimeBlock* b, int32_t* out_id) {
   InstanceRec* rec = inst_at(b, 0);
   if (out_id) {
     *out_id = id;
-    ++b->h.next_instance_id;
+    b->h.next_instance_id = id == INT32_MAX ? 1 : id + 1;
     ++b->h.instance_count;
     rec = inst_at(b, count);
   }

@@ -14,6 +14,7 @@
 #include "engine/core/code_verify.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
+#include "engine/core/image_words.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
 
@@ -140,10 +141,14 @@ class ImageCheck {
   }
 
   // Headers use their low 32 bits only; anything above marks a damaged image.
+  // The heap is saved to the end of its last block in use and the loader
+  // makes the rest one free block: a saved heap that ends in a free block
+  // (a zero-size one past a block one word short, say) is no heap a writer
+  // saved, and would leave the loaded heap's free end in pieces.
   bool heap_chain() const {
     bool clean = true;
     const bool whole = heap_walk(heap_, l_.heap_words, [&](int64_t, int64_t, uint64_t h) { clean &= (h >> 32) == 0; });
-    return whole && clean;
+    return whole && clean && saved_heap_ends_in_use(heap_, l_.heap_words);
   }
 
   // A value block: an in-use block whose 16-byte header describes data that fit.
@@ -317,26 +322,32 @@ class ImageCheck {
   CodeVerifier code_;
 };
 
-// Task records keep their stacks and clock state as offsets in the writer's
-// layout; they are moved by the distance between the writer's and this
-// block's place of the record, and must then lie inside the record's block;
-// the stacks and the position they hold pass the checks the main ones do.
+// Task records keep their stacks and clock states as offsets in the writer's
+// layout, where the clock states lie right behind the record; they are moved
+// by the distance between the writer's and this block's place of the record,
+// and must then lie inside the record's block, behind the record; the stacks
+// and the position they hold pass the checks the main ones do. The clock
+// states become this host's, right behind the record, where the writer's
+// leave room for them (a writer without a clock leaves none: its tasks are
+// moved to larger blocks afterwards, by give_clock_room).
 bool relocate_tasks(EngineContext* c, const ImageCheck& check) {
   uint64_t* heap = heap_words(c);
+  const int64_t clocks = 2 * int64_t(task_clock_bytes(c));
   for (int32_t index = c->task_first; index != 0;) {
     uint32_t r[kMainTaskWords];
     uint8_t* at = reinterpret_cast<uint8_t*>(heap + index);
     std::memcpy(r, at, sizeof r);
+    if (image_words_broken(at, kTaskRecordWords, kTaskRecordWordRows) >= 0) return false;
     const int64_t record = int64_t(c->heap_base.v) + int64_t(index) * 8;
     const int64_t block_end = record + heap_header_size(heap_header(heap, index - 1)) * 8;
-    const int64_t delta = record + kTaskRecordBytes - int64_t(r[kTaskClockState]);
-    const int64_t clock = int64_t(r[kTaskClockState]) + delta;
+    const int64_t behind = record + kTaskRecordBytes;  // the first byte behind the record
+    const int64_t delta = behind - int64_t(r[kTaskClockState]);
     const int64_t desc = int64_t(r[kTaskDescBase]) + delta;
     const int64_t data = int64_t(r[kTaskDataBase]) + delta;
     const int64_t desc_end = desc + int64_t(r[kTaskDescCapacity]) * 4;
     const int64_t data_end = data + int64_t(r[kTaskDataCapacity]) * 8;
-    const int64_t stacks_from = clock + c->clock_state_size;
-    if (desc < stacks_from || data < stacks_from || desc_end > block_end || data_end > block_end) return false;
+    if (desc < behind || data < behind || desc_end > block_end || data_end > block_end) return false;
+    if (desc % 4 != 0 || data % 8 != 0) return false;
     if (desc < data_end && data < desc_end) return false;  // the two stacks overlap
     if (r[kTaskDescTop] > r[kTaskDescCapacity] || r[kTaskDataTop] > r[kTaskDataCapacity]) return false;
     const int32_t frame = int32_t(r[kTaskFrame]);
@@ -345,13 +356,70 @@ bool relocate_tasks(EngineContext* c, const ImageCheck& check) {
                                     r[kTaskDataTop], frame, true};
     if (!check.frames(stacks) || !check.code_position(int32_t(r[kTaskPosKind]), r[kTaskPosOffset], stacks))
       return false;
-    r[kTaskClockState] = uint32_t(clock);
+    const bool room = (desc < data ? desc : data) - behind >= clocks;
+    // Without room the clock words name the record's end: give_clock_room
+    // moves the task before any clock is read.
+    r[kTaskClockState] = uint32_t(behind);
+    r[kTaskSleepClockState] = uint32_t(room ? behind + clocks / 2 : behind);
     r[kTaskDescBase] = uint32_t(desc);
     r[kTaskDataBase] = uint32_t(data);
     std::memcpy(at, r, sizeof r);
     index = int32_t(r[kTaskNext]);
   }
   return true;
+}
+
+// A relocated task whose stacks begin closer behind its record than this
+// host's two clock states need is moved to a new block laid out as a task
+// made here would be (record, clock states, data stack, descriptor stack),
+// its stacks' capacities and contents kept. 5 when the heap has no room for
+// the new block (a larger heap would have).
+int give_clock_room(EngineContext* c) {
+  const int64_t clock = task_clock_bytes(c);
+  uint8_t* b = ctx_bytes(c);
+  for (int32_t prev = 0, index = c->task_first; index != 0;) {
+    uint32_t r[kMainTaskWords];
+    std::memcpy(r, heap_words(c) + index, sizeof r);
+    const int64_t behind = r[kTaskClockState];
+    const int64_t stacks = r[kTaskDescBase] < r[kTaskDataBase] ? r[kTaskDescBase] : r[kTaskDataBase];
+    int32_t keep = index;
+    if (stacks - behind < 2 * clock) {
+      const int64_t data_bytes = int64_t(r[kTaskDataCapacity]) * 8, desc_bytes = int64_t(r[kTaskDescCapacity]) * 4;
+      TN_TRY(heap_alloc(c, (kTaskRecordBytes + 2 * clock + data_bytes + desc_bytes + 7) / 8, &keep));
+      const int64_t record = int64_t(c->heap_base.v) + int64_t(keep) * 8;
+      const int64_t data = record + kTaskRecordBytes + 2 * clock, desc = data + data_bytes;
+      std::memcpy(b + data, b + r[kTaskDataBase], size_t(r[kTaskDataTop]) * 8);
+      std::memcpy(b + desc, b + r[kTaskDescBase], size_t(r[kTaskDescTop]) * 4);
+      r[kTaskClockState] = uint32_t(record + kTaskRecordBytes);
+      r[kTaskSleepClockState] = uint32_t(record + kTaskRecordBytes + clock);
+      r[kTaskDataBase] = uint32_t(data);
+      r[kTaskDescBase] = uint32_t(desc);
+      std::memcpy(b + record, r, sizeof r);
+      if (prev == 0) c->task_first = keep;
+      else tn::st_u32(reinterpret_cast<uint8_t*>(heap_words(c) + prev) + 4 * kTaskNext, uint32_t(keep));
+      heap_free(c, index);
+    }
+    prev = keep;
+    index = int32_t(r[kTaskNext]);
+  }
+  return kOk;
+}
+
+// The writer's clock states mean nothing here: every task's laps start at
+// the load (a task asleep sleeps its time again from now).
+constexpr int kClockRestartLap = 1;  // the clock's mode 1: read and restart the lap
+void restart_task_clocks(EngineContext* c) {
+  uint8_t* b = ctx_bytes(c);
+  const int32_t clock = task_clock_bytes(c);
+  for (int32_t index = c->task_first; index != 0;) {
+    const uint8_t* r = reinterpret_cast<const uint8_t*>(heap_words(c) + index);
+    for (int word : {int(kTaskClockState), int(kTaskSleepClockState)}) {
+      uint8_t* state = b + tn::ld_u32(r + 4 * word);
+      std::memset(state, 0, size_t(clock));
+      if (c->clock_fn) c->clock_fn(state, 0, kClockRestartLap);
+    }
+    index = int32_t(tn::ld_u32(r + 4 * kTaskNext));
+  }
 }
 
 // Leaves the context empty after a failed load: nothing that engine_reset
@@ -397,12 +465,68 @@ int64_t writer_capacity(EngineContext* c, int64_t fn_count, int64_t code_bytes_n
 
 }  // namespace
 
+// --- Header word ranges -------------------------------------------------------
+
+// Every field of the 240-byte header. Sizes and tops are bounded here by
+// what they can mean and checked against the block below; the frame, the
+// position and the task and semaphore words are checked again against the
+// loaded structures (ImageCheck). Of the main task's record only its
+// accumulator is read before the engine writes it (the other words are
+// saved over at the first switch, or rewritten at load when tasks exist).
+const ImageWordRange kEngineImageWords[] = {
+    {kImgDescTop, 1, kImageWord, 0, INT32_MAX, "descriptor-stack top"},
+    {kImgDataTop, 1, kImageWord, 0, INT32_MAX, "data-stack top"},
+    {kImgHeapWords, 1, kImageWord, 0, INT32_MAX, "heap words"},
+    {kImgFnCount, 1, kImageWord, 1, INT32_MAX, "function count"},
+    {kImgCodeWords, 1, kImageWord, 0, INT32_MAX, "code words"},
+    {kImgSymbolBytes, 1, kImageWord, 0, INT32_MAX, "symbol bytes"},
+    {kImgFrame, 1, kImageWord, -1, INT32_MAX, "current frame"},
+    {kImgPosKind, 1, kImageWord, kAreaNone, kAreaStatic, "position kind"},
+    {kImgPosFlag, 1, kImageWord, 0, 1, "position flag (nested run)"},
+    {kImgPosOffset, 1, kImageWord, 0, INT32_MAX, "position offset"},
+    {kImgMainTask, kTaskAccumulator, kImageWord, kAnyWordMin, kAnyWordMax, "main task record"},
+    {kImgMainTask + 4 * kTaskAccumulator, 1, kImageWord, 0, kTaskAccumulatorCap, "main task accumulator"},
+    {kImgMainTask + 4 * (kTaskAccumulator + 1), kMainTaskWords - kTaskAccumulator - 1, kImageWord, kAnyWordMin,
+     kAnyWordMax, "main task record"},
+    {kImgTaskCurrent, 1, kImageWord, 0, 0, "current task (the main one)"},
+    {kImgTaskFirst, 1, kImageWord, 0, INT32_MAX, "first task"},
+    {kImgTaskNextId, 1, kImageWord, 1, INT32_MAX, "next task id"},
+    {kImgTaskWord, 1, kImageWord, kAnyWordMin, kAnyWordMax, "task word"},
+    {kImgSemWord0, 1, kImageWord, -1, INT32_MAX, "semaphore table"},
+    {kImgSemWord1, 1, kImageWord, 0, INT32_MAX, "semaphore capacity"},
+    {kImgDispWord1, 1, kImageWord, 0, kImageMaxDisplayDigits, "display digits"},
+    {kImgDispText, 1, kImageByte, '+', 'g', "display letter"},
+    {kImgDispText + 1, 1, kImageByte, 'i', 'j', "imaginary unit"},
+    {kImgDispText + 2, 1, kImageByte, 0, 1, "loose display"},
+    {kImgDispText + 3, 1, kImageByte, 0, 255, "unread"},
+    {kImgDispWord2, 1, kImageWord, kAnyWordMin, kAnyWordMax, "display word 2"},
+    {kImgDispFlag, 4, kImageByte, 0, 255, "display flag and padding"},
+};
+const size_t kEngineImageWordRows = sizeof kEngineImageWords / sizeof kEngineImageWords[0];
+
+// The words of a task's record that the scheduler and threadkill read as
+// they stand; the stacks, the position and the list link are checked by
+// relocate_tasks and ImageCheck::tasks, the rest is any value.
+const ImageWordRange kTaskRecordWords[] = {
+    {4 * kTaskId, 1, kImageWord, 1, INT32_MAX, "task id"},
+    {4 * kTaskAccumulator, 1, kImageWord, 0, kTaskAccumulatorCap, "accumulator"},
+    {4 * kTaskPriority, 1, kImageWord, kTaskMinPriority, kTaskMaxPriority, "priority"},
+};
+const size_t kTaskRecordWordRows = sizeof kTaskRecordWords / sizeof kTaskRecordWords[0];
+
+bool saved_heap_ends_in_use(const uint64_t* heap, int64_t words) {
+  int64_t last = -1;
+  if (!heap_walk(heap, words, [&](int64_t i, int64_t, uint64_t) { last = i; })) return false;
+  return last < 0 || heap_header_used(heap_header(heap, last));
+}
+
 void engine_pointers_to_offsets(EngineContext*) {}
 
 int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
   call_cache_clear();  // the loaded table and code replace what calls resolved to
   uint8_t h[kImageHeaderBytes];
   if (!reader || !reader(h, kImageHeaderBytes, arg)) return kEndOfFile;
+  if (image_words_broken(h, kEngineImageWords, kEngineImageWordRows) >= 0) return kInitError;
   Loaded l{};
   l.desc_top = tn::get_le32(h + kImgDescTop);
   l.data_top = tn::get_le32(h + kImgDataTop);
@@ -473,6 +597,11 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
     c->task_first = 0;
     return fail_load(c, capacity_before, kInitError);
   }
+  if (const int room = give_clock_room(c); room != kOk) {
+    c->task_first = 0;
+    return fail_load(c, capacity_before, room);
+  }
+  restart_task_clocks(c);
 
   c->desc_top = int32_t(l.desc_top);
   c->data_top = int32_t(l.data_top);
@@ -601,7 +730,7 @@ int engine_offsets_to_pointers(EngineContext* c, uint32_t new_size, int area) {
   int64_t guard = heap_new;
   for (int32_t index = c->task_first; index > 0 && index < heap_new && guard-- > 0;) {
     uint8_t* r = reinterpret_cast<uint8_t*>(heap + index);
-    static constexpr int kOffsetWords[] = {kTaskDescBase, kTaskDataBase, kTaskClockState};
+    static constexpr int kOffsetWords[] = {kTaskDescBase, kTaskDataBase, kTaskClockState, kTaskSleepClockState};
     for (int word : kOffsetWords) tn::st_u32(r + 4 * word, uint32_t(int64_t(tn::ld_u32(r + 4 * word)) + heap_delta));
     index = int32_t(tn::ld_u32(r + 4 * kTaskNext));
   }

@@ -50,6 +50,7 @@ enum TaskRecordWord : int {
   kTaskPosKind = 11,
   kTaskPosOffset = 13,
   kTaskNext = 25,
+  kTaskId = 26,
   // How far past its time slice the context runs before the scheduler is
   // asked again (a float, seconds; 0 at every switch). Asked at the slice's
   // end, the scheduler kept the context running since no other could run:
@@ -58,9 +59,33 @@ enum TaskRecordWord : int {
   kTaskSliceOverrun = 27,
   kTaskSliceUsed = 28,
   kTaskTotalUsed = 30,
+  kTaskAccumulator = 32,
+  kTaskPriority = 33,
   kTaskClockState = 34,
+  kTaskSleepClockState = 35,
 };
 constexpr uint32_t kTaskRecordBytes = 4 * kMainTaskWords;
+
+// Task priorities, and the cap on a scheduling accumulator (it gains a
+// priority at every choice a context loses and must not wrap).
+constexpr int32_t kTaskMinPriority = 1;
+constexpr int32_t kTaskMaxPriority = 41;
+constexpr int32_t kTaskAccumulatorCap = 1 << 30;
+
+// The display digits an image may hold (the display's own bound).
+constexpr int32_t kImageMaxDisplayDigits = 40;
+
+// Bytes of one task clock state in a task's block: the host's state size,
+// rounded up to 8. A task's block holds two (its slice lap and its sleep
+// clock) between its record and its stacks.
+inline int32_t task_clock_bytes(const EngineContext* c) { return (c->clock_state_size + 7) & ~7; }
+
+// True when the chain over a saved heap's `words` words is whole and empty
+// or ends in a block in use: the heap saved to the end of its last block in
+// use, which is what a writer saves. (A live heap may end in free blocks of
+// any size, zero included: an allocation one word short of a free block
+// leaves a zero-size one.)
+bool saved_heap_ends_in_use(const uint64_t* heap, int64_t words);
 
 // Reader: copies `bytes` bytes into destination; nonzero when all were delivered.
 using ImageReader = int (*)(void* destination, uint32_t bytes, void* arg);
@@ -87,8 +112,10 @@ int engine_offsets_to_pointers(EngineContext* ctx, uint32_t new_size, int area);
 
 // Loads an engine state image into a freshly initialised context. 305 header
 // unreadable; 1, 3, 5, 6 too large (context unchanged); 600 damaged or
-// unreadable sections, and 6 when the code found behind the table does not
-// fit after all (the context is then left empty and can be reset).
+// unreadable sections or a header word out of its range (image_words.h), 6
+// when the code found behind the table does not fit after all, and 5 when
+// the heap has no room to give a task the clock states this host keeps (the
+// context is then left empty and can be reset). Tasks' clocks restart.
 int engine_load_image(EngineContext* ctx, ImageReader reader, void* arg);
 
 // Call export for the event path: buffer size for the function item at

@@ -45,14 +45,16 @@ static_assert(kTwFailingOp + kFailingOpBytes / 4 == kTwNext);
 // The loop's slicing and the image writer read these words by the core's names.
 static_assert(int(kTwNext) == int(kTaskNext) && int(kTwSliceUsed) == int(kTaskSliceUsed) &&
               int(kTwTotalUsed) == int(kTaskTotalUsed) && int(kTwClock) == int(kTaskClockState) &&
-              int(kTwOverrun) == int(kTaskSliceOverrun));
+              int(kTwOverrun) == int(kTaskSliceOverrun) && int(kTwSleepClock) == int(kTaskSleepClockState) &&
+              int(kTwId) == int(kTaskId) && int(kTwAccumulator) == int(kTaskAccumulator) &&
+              int(kTwPriority) == int(kTaskPriority));
 
 constexpr int32_t kDefaultStack = 8192;
 constexpr int32_t kMinStack = 1024;
 constexpr int32_t kRecordBytes = 4 * kTaskRecordWords;
 constexpr int32_t kDefaultPriority = 21;
-constexpr int32_t kMinPriority = 1;
-constexpr int32_t kMaxPriority = 41;
+constexpr int32_t kMinPriority = kTaskMinPriority;
+constexpr int32_t kMaxPriority = kTaskMaxPriority;
 constexpr double kMaxStackOption = 1 << 30;
 constexpr uint32_t kStaticTaskEndOffset = 2;  // bytes: the task-end word of the static code
 constexpr int kClockLap = 1;   // mode 1: read and restart the lap
@@ -73,7 +75,7 @@ void* clock_state(EngineContext* c, int32_t t, int word) {
 double read_clock(EngineContext* c, int32_t t, int word, int mode) {
   return c->clock_fn ? c->clock_fn(clock_state(c, t, word), 0, mode) : 0.0;
 }
-int32_t clock_bytes(const EngineContext* c) { return (c->clock_state_size + 7) & ~7; }
+int32_t clock_bytes(const EngineContext* c) { return task_clock_bytes(c); }
 
 void save_current(EngineContext* c) {
   const int32_t t = c->task_current;
@@ -141,7 +143,7 @@ int32_t code_kind(EngineContext* c, int32_t t) {
 
 // An accumulator gains a context's priority at every choice it loses; a
 // task asleep for hours must not wrap it round to a loser's value.
-constexpr int32_t kAccumulatorCap = 1 << 30;
+constexpr int32_t kAccumulatorCap = kTaskAccumulatorCap;
 void gain(EngineContext* c, int32_t t, int32_t priority) {
   const int32_t acc = int32_t(rw(c, t, kTwAccumulator));
   set_rw(c, t, kTwAccumulator, uint32_t(acc < kAccumulatorCap - priority ? acc + priority : kAccumulatorCap));
@@ -301,6 +303,17 @@ void task_delete(EngineContext* ctx, int32_t task) {
   }
 }
 
+// The id for a new task: the next id, or past INT32_MAX the least one from 1
+// on that no live task holds (there are far fewer tasks than ids), so that
+// counting on never overflows and never gives an id twice.
+static int32_t take_task_id(EngineContext* ctx) {
+  int32_t id = ctx->task_next_id >= 1 ? ctx->task_next_id : 1;
+  int32_t found = 0;
+  while (task_find(ctx, id, &found)) id = id == INT32_MAX ? 1 : id + 1;
+  ctx->task_next_id = id == INT32_MAX ? 1 : id + 1;
+  return id;
+}
+
 bool task_find(EngineContext* ctx, int32_t id, int32_t* index) {
   if (id == 0) {
     *index = 0;
@@ -414,7 +427,7 @@ int thread_create(EngineContext* ctx, int32_t stack_bytes, int32_t caller_id, in
   }
   set_rw(ctx, index, kTwNext, uint32_t(ctx->task_first));
   ctx->task_first = index;
-  *id = ctx->task_next_id++;
+  *id = take_task_id(ctx);
   set_rw(ctx, index, kTwId, uint32_t(*id));
   set_rd(ctx, index, kTwSliceUsed, 0);
   set_rd(ctx, index, kTwTotalUsed, 0);

@@ -1,8 +1,13 @@
 // The document's start-up load: the appended application pulled chunk by
-// chunk into the runtime block through the GUI-free reader. Every failure is
-// silent: the program then runs with whatever the block holds.
+// chunk into the runtime block through the GUI-free reader. A failure shows
+// nothing in the window, which keeps its untitled state; when an application
+// was found but refused, the reason goes to standard error, so that a
+// damaged program can be told from a sound one.
 #include <QFile>
 
+#include <cstdio>
+
+#include "host/app/error_text.h"
 #include "host/app/runtime_depth.h"
 #include "host/app/runtime_host.h"
 #include "host/app/tn_doc.h"
@@ -23,7 +28,13 @@ bool TNDoc::LoadAppendedApplication(RuntimeHost* host, const QString& program) {
                                : host->creation_status();
   }
   appended_close(&stream);
-  if (status != 0) return false;
+  if (status != 0) {
+    const std::string message = status_message(host->has_block() ? rt_engine(host->block()) : nullptr, status);
+    std::fprintf(stderr, "%s: the application appended to this program was not loaded: status %d, %s\n",
+                 QFile::encodeName(program).constData(), status, message.c_str());
+    std::fflush(stderr);
+    return false;
+  }
   take_instance_title();
   install_menus(true);
   if (update_views_) update_views_();

@@ -40,3 +40,11 @@ std::string error_text_for_display(EngineContext* engine, int32_t status) {
   if (text.size() >= size_t(kErrorTextBytes)) text.resize(kErrorTextBytes - 1);
   return text;
 }
+
+std::string status_message(EngineContext* engine, int32_t status) {
+  if (status == kStatusInitialization) return "Initialization error";
+  if (engine)
+    if (const ErrMsgEntry* e = errmsg_lookup(engine, status, false); e && e->message) return e->message;
+  const char* message = runtime_message(status);
+  return message ? message : "Error " + std::to_string(status);
+}

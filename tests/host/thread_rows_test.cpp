@@ -171,6 +171,38 @@ TEST_F(TaskTest, PriorityIsLimitedAndBadIdsFail) {
   EXPECT_EQ(tasks(), 0);
 }
 
+// Ids count on from the context's next id (as a loaded image may leave it,
+// up to INT32_MAX) without overflowing: past INT32_MAX they start again at 1,
+// passing over the ids live tasks hold; no id is given twice.
+TEST_F(TaskTest, TaskIdsNeverOverflowNorRepeat) {
+  ASSERT_EQ(s.run(kWorker), kOk);
+  const struct {
+    int32_t next;
+    const char* ids;
+  } rows[] = {
+      {INT32_MAX - 1, "[2147483646 2147483647 1 2]"},
+      {INT32_MAX, "[2147483647 1 2 3]"},
+      {1, "[1 2 3 4]"},
+  };
+  for (const auto& r : rows) {
+    s.c->task_next_id = r.next;
+    ASSERT_EQ(s.run("ids = [];\nfor k = 1:4, ids(k) = threadnew(@w, threadset(), k, 1); end\n"), kOk);
+    EXPECT_EQ(s.value("all(ids == " + std::string(r.ids) + ")"), "logical 1x1 [1]") << r.next;
+    EXPECT_EQ(drain(), kOk);
+    EXPECT_EQ(tasks(), 0);
+  }
+  // Live tasks hold 1 and 3 when the count passes INT32_MAX.
+  s.c->task_next_id = 1;
+  ASSERT_EQ(s.run("a = threadnew(@w, threadset(), 1, 1); threadnew(@w, threadset(), 2, 1);\n"
+                  "b = threadnew(@w, threadset(), 3, 1); threadkill(2);\n"),
+            kOk);
+  s.c->task_next_id = INT32_MAX;
+  ASSERT_EQ(s.run("ids = [];\nfor k = 1:3, ids(k) = threadnew(@w, threadset(), k, 1); end\n"), kOk);
+  EXPECT_EQ(s.value("all(ids == [2147483647 2 4])"), "logical 1x1 [1]");
+  EXPECT_EQ(s.c->task_next_id, 5);
+  EXPECT_EQ(drain(), kOk);
+}
+
 // Each side stamps its steps with `toc`, whose clock here counts calls, into
 // its own global (a global is written back when its function ends).
 double g_calls = 0;

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "engine/core/calls.h"
+#include "engine/core/heap.h"
+#include "engine/core/snapshot.h"
 #include "engine/core/interp.h"
 #include "engine/core/status.h"
 #include "host/builtin_table_host.h"
@@ -16,6 +18,7 @@
 #include "runtime/runtime_block.h"
 #include "app_fixture.h"
 #include "fake_host.h"
+#include "support/image_feed.h"
 
 namespace {
 
@@ -228,6 +231,84 @@ TEST_F(HandlerTask, ClockIsReadOnceALapBesideTasks) {
   EXPECT_EQ(c()->task_first, 0);
   EXPECT_LT(g_reads, kTurns / 100) << "readings of the clock in " << ticks << " ticks";
   rt_set_break_poll(host.block, nullptr, nullptr);
+}
+
+// Tasks saved in an image resume after it is loaded as the program loads it
+// (its clock, 8 bytes a state, and its break poll installed first): one
+// asleep, one waiting on a semaphore, one runnable that has not run yet.
+// The writer had no clock, as the builder has none (its sleeper then never
+// sleeps: threadsleep without a clock returns at once), or the program's.
+const char kSavedTasksSource[] =
+    "function saved_sleeper()\n"
+    "  global trace\n"
+    "  threadsleep(0.5);\n"
+    "  trace(end + 1) = 1;\n"
+    "endfunction\n"
+    "function saved_waiter(s)\n"
+    "  global trace\n"
+    "  semaphorelock(s);\n"
+    "  trace(end + 1) = 2;\n"
+    "endfunction\n"
+    "function saved_runner(s)\n"
+    "  global trace\n"
+    "  trace(end + 1) = 3;\n"
+    "  semaphoreunlock(s);\n"
+    "endfunction\n";
+
+int count_tasks(EngineContext* c) {
+  int n = 0;
+  for (int32_t t = c->task_first; t != 0 && n < 100; ++n)
+    t = int32_t(tn::ld_u32(reinterpret_cast<const uint8_t*>(heap_words(c) + t) + 4 * kTaskNext));
+  return n;
+}
+
+TEST(SavedTasks, ResumeAfterLoadingInTheProgramsSetUp) {
+  for (const bool writer_clock : {false, true}) {
+    SCOPED_TRACE(writer_clock ? "writer with the program's clock" : "writer without a clock");
+    FakeHost w;
+    ASSERT_EQ(w.start(kBlockBytes, kBlockBytes), 0);
+    ASSERT_EQ(rt_register_library(w.block, g_builtin_table_host), 0);
+    double w_slots[6] = {};
+    if (writer_clock) rt_set_clock_callback(w.block, stepping_clock, w_slots, int32_t(sizeof(double)));
+    EngineContext* wc = rt_engine(w.block);
+    ASSERT_EQ(run(wc, kSavedTasksSource), kOk);
+    ASSERT_EQ(run(wc, "global trace s; trace = []; s = semaphorenew(); semaphorelock(s);\n"
+                      "threadnew(@saved_sleeper); threadnew(@saved_waiter, threadset(), s);\n"),
+              kOk);
+    for (int tick = 0; tick < 4; ++tick) rt_engine_tick(w.block);  // they run until they wait
+    ASSERT_EQ(run(wc, "threadnew(@saved_runner, threadset(), s);\n"), kOk);
+    ASSERT_EQ(count_tasks(wc), writer_clock ? 3 : 2);
+    const tnbuild::Sections image = tnbuild::Builder(w.block, {}).sections();
+
+    // The program's set-up, in a block of another size: the heap lies elsewhere.
+    FakeHost p;
+    ASSERT_EQ(p.start(2 * kBlockBytes, 2 * kBlockBytes), 0);
+    ASSERT_EQ(rt_register_library(p.block, g_builtin_table_host), 0);
+    double slots[6] = {};
+    rt_set_break_poll(p.block, no_break, nullptr);
+    rt_set_clock_callback(p.block, stepping_clock, slots, int32_t(sizeof(double)));
+    tnbuild::RequestFeed feed{&image};
+    ASSERT_EQ(rt_load_image(&p.block, &tnbuild::RequestFeed::read, &feed), 0);
+    EngineContext* c = rt_engine(p.block);
+    ASSERT_EQ(count_tasks(c), writer_clock ? 3 : 2);
+    for (int32_t t = c->task_first; t != 0;) {
+      const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(c) + t);
+      const uint32_t record = c->heap_base.v + uint32_t(t) * 8;
+      EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes);
+      EXPECT_EQ(r[kTaskSleepClockState], record + kTaskRecordBytes + 8);
+      t = int32_t(r[kTaskNext]);
+    }
+    for (int tick = 0; tick < 200 && c->task_first != 0; ++tick) {
+      ASSERT_LE(rt_engine_tick(p.block), kSliceEnded);
+      g_now += 0.01;
+    }
+    EXPECT_EQ(c->task_first, 0);
+    // The sleeper woke last, after its half second (without a clock it never
+    // slept); the runner let the waiter go.
+    EXPECT_EQ(run(c, "global trace; fprintf('%g ', trace);\n"), kOk);
+    EXPECT_EQ(p.take_output(), writer_clock ? "3 2 1 " : "1 3 2 ");
+    rt_set_break_poll(p.block, nullptr, nullptr);
+  }
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 // status and the block back in its initial state), and the fit test's codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/core/calls.h"
+#include "engine/core/image_words.h"
 #include "engine/core/value_stack.h"
 #include "runtime/fake_host.h"
 #include "runtime/instances.h"
@@ -239,6 +242,70 @@ TEST(ImageLoader, WrongFingerprintLeavesTheBlockUntouched) {
   EXPECT_EQ(std::memcmp(before.data(), target.block, kBuildBytes), 0);
   tn::put_le32(parts[0].data() + kImgFingerprint, 0);  // 0 is not checked
   EXPECT_EQ(load(&target, parts), 0);
+}
+
+// Every field of the header at the ends of its range and past them: out of
+// range is refused (600) with the block as initialisation left it; in range
+// loads, but for the section sizes, which the fit test and the sections'
+// own checks judge (not loaded here: large ones grow the block far). A
+// next instance id of INT32_MAX then gives new instances ids that neither
+// overflow nor repeat. The rows cover the header exactly once.
+TEST(ImageLoader, EveryHeaderWordOutsideItsRangeIsRefused) {
+  Built built;
+  build(&built);
+  const Sections parts = requests(built.sections);
+  std::vector<int> covered(kRuntimeImageHeaderBytes, 0);
+  for (size_t i = 0; i < kRuntimeImageWordRows; ++i)
+    for (uint32_t k = 0; k < kRuntimeImageWords[i].count * kRuntimeImageWords[i].bytes; ++k)
+      ++covered[kRuntimeImageWords[i].offset + k];
+  EXPECT_EQ(std::count(covered.begin(), covered.end(), 1), int(kRuntimeImageHeaderBytes));
+  const uint32_t kSizes[] = {kImgMainBytes, kImgInstanceCount, kImgRecordWords,
+                             kImgNameBytes, kImgValueHeadBytes, kImgValueUnits};
+  FakeHost target;
+  ASSERT_EQ(start_target(&target, kBuildBytes), 0);
+  int refused = 0, loaded = 0;
+  for (size_t i = 0; i < kRuntimeImageWordRows; ++i) {
+    const ImageWordRange& row = kRuntimeImageWords[i];
+    const bool size = std::find(std::begin(kSizes), std::end(kSizes), row.offset) != std::end(kSizes);
+    const int64_t limit = row.bytes == kImageByte ? 255 : INT32_MAX;
+    const int64_t floor = row.bytes == kImageByte ? 0 : INT32_MIN;
+    for (uint32_t k = 0; k < row.count; ++k) {
+      const uint32_t at = row.offset + k * row.bytes;
+      for (int64_t v : {row.min - 1, row.min, row.max, row.max + 1, int64_t(0), int64_t(-1), int64_t(1),
+                        int64_t(INT32_MIN), int64_t(INT32_MAX), int64_t(255), int64_t(256)}) {
+        if (v < floor || v > limit) continue;
+        const bool in_range = v >= row.min && v <= row.max;
+        if (in_range && size) continue;
+        Sections bad = parts;
+        if (row.bytes == kImageByte) bad[0][at] = uint8_t(v);
+        else tn::put_le32(bad[0].data() + at, uint32_t(int32_t(v)));
+        if (at == kImgFingerprint && v != 0) continue;  // the tables' own check
+        const int status = load(&target, bad);
+        if (in_range) {
+          EXPECT_EQ(status, 0) << row.name << " at " << at << " = " << v;
+          ++loaded;
+        } else {
+          EXPECT_EQ(status, kInitError) << row.name << " at " << at << " = " << v;
+          expect_initial(target.block);
+          ++refused;
+        }
+        rt_reset_to_initial(target.block);
+      }
+    }
+  }
+  EXPECT_GT(refused, 15);
+  EXPECT_GT(loaded, 60);
+
+  Sections last = parts;
+  tn::put_le32(last[0].data() + kImgNextInstanceId, uint32_t(INT32_MAX));
+  ASSERT_EQ(load(&target, last), 0);
+  int32_t a = 0, b = 0, c = 0;
+  ASSERT_EQ(inst_create(target.block, &a), 0);
+  ASSERT_EQ(inst_create(target.block, &b), 0);
+  ASSERT_EQ(inst_create(target.block, &c), 0);
+  EXPECT_EQ(a, INT32_MAX);
+  EXPECT_EQ(b, 1);  // 0 is the loaded instance's
+  EXPECT_EQ(c, 2);
 }
 
 TEST(ImageLoader, NameTableLargerThanItsAreaIsRefusedEvenWithGrowth) {

@@ -10,6 +10,7 @@
 #include "engine/core/fntable.h"
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
+#include "engine/core/image_words.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/stack_ops.h"
@@ -283,9 +284,42 @@ int32_t make_task(EngineContext* c, int32_t id, int32_t next) {
   r[kTaskDescCapacity] = kStack / 2 / 4;
   r[kTaskFrame] = uint32_t(-1);
   r[kTaskNext] = uint32_t(next);
-  r[26] = uint32_t(id);
+  r[kTaskId] = uint32_t(id);
+  r[kTaskPriority] = 21;
+  // Two real scalars on the task's stacks, to be found again wherever the
+  // load puts them.
+  r[kTaskDataTop] = 2;
+  r[kTaskDescTop] = 6;
   std::memcpy(heap_words(c) + index, r, sizeof r);
+  uint8_t* b = reinterpret_cast<uint8_t*>(c);
+  for (uint32_t k = 0; k < 2; ++k) tn::st_f64(b + r[kTaskDataBase] + 8 * k, id + 0.25 * k);
+  const uint32_t desc[6] = {0, 1, 1, 0, 1, 1};
+  std::memcpy(b + r[kTaskDescBase], desc, sizeof desc);
   return index;
+}
+
+// A task's stacks as make_task wrote them.
+bool task_stacks_kept(EngineContext* c, const uint32_t* r) {
+  const uint8_t* b = reinterpret_cast<const uint8_t*>(c);
+  if (r[kTaskDataTop] != 2 || r[kTaskDescTop] != 6) return false;
+  for (uint32_t k = 0; k < 2; ++k)
+    if (tn::ld_f64(b + r[kTaskDataBase] + 8 * k) != r[kTaskId] + 0.25 * k) return false;
+  const uint32_t desc[6] = {0, 1, 1, 0, 1, 1};
+  return std::memcmp(b + r[kTaskDescBase], desc, sizeof desc) == 0;
+}
+
+// A host clock whose state is its lap's start, reading a counter that moves
+// at every lap restart; counts the restarts.
+int g_clock_restarts = 0;
+double counting_clock(void* state, int, int mode) {
+  double start = 0;
+  std::memcpy(&start, state, sizeof start);
+  if (mode == 1) {
+    ++g_clock_restarts;
+    const double now = 100.0 + g_clock_restarts;
+    std::memcpy(state, &now, sizeof now);
+  }
+  return 1.0;
 }
 
 TEST(Snapshot, TaskRecordsAreRecomputedForTheLoadingBlock) {
@@ -326,6 +360,178 @@ TEST(Snapshot, TaskRecordsAreRecomputedForTheLoadingBlock) {
     EXPECT_EQ(c->task_first, 0);
     expect_usable_after(c, status);
   }
+}
+
+// The writer kept no clock (a builder has none), so its tasks' stacks start
+// right behind their records; a host whose clock keeps 8 bytes a state needs
+// 16 there. The tasks move to blocks with room, their stacks' capacities
+// and contents kept, the list in its order, the old blocks freed; every
+// clock state lies in the task's own block and starts its lap at the load,
+// and moves with the block when it grows.
+TEST(Snapshot, TasksOfAWriterWithoutAClockGetThisHostsClockStates) {
+  EngineBlock a = EngineBlock::make(65536);
+  populate(a, false);
+  const int32_t t2 = make_task(a, 2, 0);
+  const int32_t t1 = make_task(a, 1, t2);
+  a->task_first = t1;
+  a->task_next_id = 3;
+  const std::vector<uint8_t> image = write_engine_image(a);
+
+  EngineBlock b = EngineBlock::make(131072, false);
+  double main_state = 0;
+  engine_set_callbacks(b, counting_clock, &main_state, int32_t(sizeof(double)));
+  g_clock_restarts = 0;
+  ASSERT_EQ(load_image(b, image), kOk);
+  EXPECT_TRUE(check_heap_chain(b));
+  EXPECT_EQ(g_clock_restarts, 4);  // two states a task
+  std::vector<uint32_t> ids;
+  for (int32_t index = b->task_first; index != 0 && ids.size() < 4;) {
+    const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(b) + index);
+    const uint32_t record = b->heap_base.v + uint32_t(index) * 8;
+    EXPECT_TRUE(heap_is_used_block(heap_words(b), b->heap_size, index));
+    EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes);
+    EXPECT_EQ(r[kTaskSleepClockState], record + kTaskRecordBytes + 8);
+    EXPECT_EQ(r[kTaskDataBase], record + kTaskRecordBytes + 16);
+    EXPECT_EQ(r[kTaskDescBase], r[kTaskDataBase] + 512);
+    EXPECT_EQ(r[kTaskDataCapacity], 64u);
+    EXPECT_EQ(r[kTaskDescCapacity], 128u);
+    EXPECT_LE(r[kTaskDescBase] + 512, record + uint32_t(heap_block_size(b, index)) * 8);
+    EXPECT_TRUE(task_stacks_kept(b, r)) << r[kTaskId];
+    double lap = 0;
+    std::memcpy(&lap, reinterpret_cast<const uint8_t*>(b.ctx()) + r[kTaskSleepClockState], sizeof lap);
+    EXPECT_GT(lap, 100.0);  // the host's state, restarted at the load
+    ids.push_back(r[kTaskId]);
+    index = int32_t(r[kTaskNext]);
+  }
+  EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2}));
+  // The old blocks were freed: none of the first two blocks is a task's now.
+  EXPECT_NE(b->task_first, t1);
+  EXPECT_FALSE(heap_is_used_block(heap_words(b), b->heap_size, t1));
+  EXPECT_FALSE(heap_is_used_block(heap_words(b), b->heap_size, t2));
+
+  // Grown, every offset of a record moves with the heap: the sleep clock too.
+  EngineBlock g = b.grown(262144);
+  ASSERT_EQ(engine_offsets_to_pointers(g, 262144, kGrowHeap), kOk);
+  for (int32_t index = g->task_first; index != 0;) {
+    const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(g) + index);
+    const uint32_t record = g->heap_base.v + uint32_t(index) * 8;
+    EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes);
+    EXPECT_EQ(r[kTaskSleepClockState], record + kTaskRecordBytes + 8);
+    EXPECT_TRUE(task_stacks_kept(g, r));
+    index = int32_t(r[kTaskNext]);
+  }
+
+  // A heap with no room for the larger blocks asks for a larger heap; the
+  // context is left empty and usable.
+  EngineBlock small = EngineBlock::make(131072, false);
+  double state[64] = {};
+  engine_set_callbacks(small, counting_clock, state, 1 << 20);
+  const int status = load_image(small, image);
+  EXPECT_EQ(status, kVariableOverflow);
+  EXPECT_EQ(small->task_first, 0);
+  expect_usable_after(small, status);
+}
+
+// Every field of the header at the ends of its range and past them: out of
+// range is refused as damage (600) with the context usable; in range loads,
+// but for the fields that name a place in the image, which the structure
+// checks may still refuse. The rows cover the header exactly once.
+TEST(Snapshot, EveryHeaderWordOutsideItsRangeIsRefused) {
+  EngineBlock a = EngineBlock::make(65536);
+  populate(a, false);
+  const int32_t t1 = make_task(a, 1, 0);
+  a->task_first = t1;
+  a->task_next_id = 2;
+  const std::vector<uint8_t> image = write_engine_image(a);
+  std::vector<int> covered(kImageHeaderBytes, 0);
+  for (size_t i = 0; i < kEngineImageWordRows; ++i)
+    for (uint32_t k = 0; k < kEngineImageWords[i].count * kEngineImageWords[i].bytes; ++k)
+      ++covered[kEngineImageWords[i].offset + k];
+  EXPECT_EQ(std::count(covered.begin(), covered.end(), 1), int(kImageHeaderBytes));
+  // Fields the loader checks again against the block or the structures.
+  const uint32_t kPlaces[] = {kImgDescTop, kImgDataTop, kImgHeapWords, kImgFnCount, kImgCodeWords,
+                              kImgSymbolBytes, kImgFrame, kImgPosKind, kImgPosOffset, kImgTaskFirst,
+                              kImgSemWord0, kImgSemWord1};
+  int refused = 0, loaded = 0;
+  for (size_t i = 0; i < kEngineImageWordRows; ++i) {
+    const ImageWordRange& row = kEngineImageWords[i];
+    const int64_t limit = row.bytes == kImageByte ? 255 : INT32_MAX;
+    const int64_t floor = row.bytes == kImageByte ? 0 : INT32_MIN;
+    for (uint32_t k = 0; k < row.count; ++k) {
+      const uint32_t at = row.offset + k * row.bytes;
+      const bool place = std::find(std::begin(kPlaces), std::end(kPlaces), at) != std::end(kPlaces);
+      for (int64_t v : {row.min - 1, row.min, row.max, row.max + 1, int64_t(0), int64_t(-1), int64_t(1),
+                        int64_t(INT32_MIN), int64_t(INT32_MAX), int64_t(255), int64_t(256)}) {
+        if (v < floor || v > limit) continue;
+        std::vector<uint8_t> bad = image;
+        if (row.bytes == kImageByte) bad[at] = uint8_t(v);
+        else tn::put_le32(bad.data() + at, uint32_t(int32_t(v)));
+        EngineBlock b = EngineBlock::make(65536, false);
+        const int status = load_image(b, bad);
+        const bool in_range = v >= row.min && v <= row.max;
+        if (!in_range) {
+          EXPECT_EQ(status, kInitError) << row.name << " at " << at << " = " << v;
+          ++refused;
+        } else if (!place) {
+          EXPECT_EQ(status, kOk) << row.name << " at " << at << " = " << v;
+          ++loaded;
+        }
+        expect_usable_after(b, status);
+      }
+    }
+  }
+  EXPECT_GT(refused, 40);
+  EXPECT_GT(loaded, 400);
+
+  // A task record's words read as they stand.
+  const size_t heap_at = kImageHeaderBytes + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8;
+  for (size_t i = 0; i < kTaskRecordWordRows; ++i) {
+    const ImageWordRange& row = kTaskRecordWords[i];
+    for (int64_t v : {row.min - 1, row.min, row.max, row.max + 1, int64_t(0), int64_t(-1), int64_t(INT32_MIN),
+                      int64_t(INT32_MAX)}) {
+      if (v < INT32_MIN || v > INT32_MAX) continue;
+      std::vector<uint8_t> bad = image;
+      tn::put_le32(bad.data() + heap_at + size_t(t1) * 8 + row.offset, uint32_t(int32_t(v)));
+      EngineBlock b = EngineBlock::make(65536, false);
+      const int status = load_image(b, bad);
+      EXPECT_EQ(status, v >= row.min && v <= row.max ? kOk : kInitError) << row.name << " = " << v;
+      expect_usable_after(b, status);
+    }
+  }
+}
+
+// The heap is saved to the end of its last block in use: a saved heap whose
+// last free block is one word short, leaving a zero-size free block at its
+// end, is refused; a zero-size free block between blocks in use (what an
+// allocation one word short of a free block leaves) loads.
+TEST(Snapshot, SavedHeapEndingInAFreeBlockIsRefused) {
+  EngineBlock a = EngineBlock::make(65536);
+  populate(a, false);
+  int32_t first = 0, second = 0, third = 0;
+  ASSERT_EQ(heap_alloc(a, 6, &first), kOk);
+  ASSERT_EQ(heap_alloc(a, 4, &second), kOk);
+  ASSERT_EQ(heap_alloc(a, 2, &third), kOk);
+  heap_free(a, second);
+  ASSERT_EQ(heap_alloc(a, 3, &second), kOk);  // leaves a zero-size free block behind it
+  EXPECT_EQ(heap_header(heap_words(a), second + 3), 0u);
+  const std::vector<uint8_t> image = write_engine_image(a);
+  EngineBlock b = EngineBlock::make(65536, false);
+  ASSERT_EQ(load_image(b, image), kOk);
+
+  // The last block freed and cut one word short: a zero-size free block ends
+  // the saved words.
+  const size_t heap_at = kImageHeaderBytes + size_t(a->desc_top) * 4 + size_t(a->data_top) * 8;
+  std::vector<uint8_t> bad = image;
+  const int64_t last = third - 1;
+  tn::store<uint64_t>(bad.data() + heap_at + size_t(last) * 8, uint64_t(1));  // free, one word of two
+  tn::store<uint64_t>(bad.data() + heap_at + size_t(last + 2) * 8, uint64_t(0));
+  EngineBlock c = EngineBlock::make(65536, false);
+  const int status = load_image(c, bad);
+  EXPECT_EQ(status, kInitError);
+  expect_usable_after(c, status);
+  const uint64_t* saved = reinterpret_cast<const uint64_t*>(bad.data() + heap_at);
+  EXPECT_TRUE(heap_walk(saved, third + 2, [](int64_t, int64_t, uint64_t) {}));  // a whole chain
+  EXPECT_FALSE(saved_heap_ends_in_use(saved, third + 2));
 }
 
 }  // namespace

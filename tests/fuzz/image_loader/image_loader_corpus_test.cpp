@@ -31,6 +31,23 @@ TEST(ImageLoaderCorpus, EveryInputGivesAStatus) {
   }
 }
 
+// An image that carries no table fingerprint (0) loads unchecked; written
+// back it carries the tables' own, which the target's model allows.
+TEST(ImageLoaderCorpus, ImageWithoutAFingerprintLoads) {
+  for (const fuzzseed::App& app : fuzzseed::apps()) {
+    tnbuild::Sections sections;
+    std::string error;
+    ASSERT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
+    tn::put_le32(sections[kReqHeader].data() + kImgFingerprint, 0);
+    const std::vector<uint8_t> seed = tnbuild::flat(sections);
+    RuntimeBlock** b = fuzzblock::fresh_block(fuzzblock::cap_for_flat(seed.size()));
+    tnbuild::FlatFeed feed{&seed, seed.size()};
+    EXPECT_EQ(rt_load_image(b, &tnbuild::FlatFeed::read, &feed), 0);
+    fuzzblock::release_block();
+    EXPECT_EQ(LLVMFuzzerTestOneInput(seed.data(), seed.size()), 0);
+  }
+}
+
 // A run leaves the block loaded (or grown); the next run's block, copied back
 // from the one kept, is byte for byte what a new initialisation lays out at
 // that address.

@@ -24,6 +24,9 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 
+#include <zlib.h>
+
+#include "engine/core/checked.h"
 #include "host/app/appearance.h"
 #include "host/app/main_menu.h"
 #include "host/app/runtime_host.h"
@@ -34,6 +37,7 @@
 #include "host/shell/shell_registration.h"
 #include "host/ui/text_frame.h"
 #include "platform/command_map.h"
+#include "runtime/image_loader.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
 #include "platform/settings_store.h"
@@ -622,6 +626,86 @@ TEST_F(Program, AHandlerCallingQuitClosesTheWindow) {
   QApplication::processEvents();
   EXPECT_FALSE(app->main_frame()->isVisible());
   EXPECT_NE(settings->read_int(QStringLiteral("WindowLeft"), -1), -1);  // closing saved the placement
+}
+
+// An application whose init handler left tasks alive when it was built (the
+// builder keeps no clock; the program keeps 8 bytes a task clock state, and
+// installs its clock and break poll before loading): the program opens with
+// the application's title, and the tasks resume in its ticks: one that
+// sleeps, one that waits on a semaphore, one that lets it go.
+TEST_F(Program, TasksAliveInTheImageResumeAfterStartUp) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Live Tasks\"\nvar n\ninit n = demo_init()\n"
+                              "figure \"F\"\nplot demo_plot(n)\n",
+                              "function n = demo_init()\n  s = semaphorenew();\n  semaphorelock(s);\n"
+                              "  threadnew(@demo_sleeper);\n  threadnew(@demo_waiter, threadset(), s);\n"
+                              "  threadnew(@demo_runner, threadset(), s);\n  n = 1;\nendfunction\n"
+                              "function demo_sleeper()\n  threadsleep(0.2);\n  fprintf(2, 'slept\\n');\nendfunction\n"
+                              "function demo_waiter(s)\n  semaphorelock(s);\n  fprintf(2, 'waited\\n');\nendfunction\n"
+                              "function demo_runner(s)\n  fprintf(2, 'ran\\n');\n  semaphoreunlock(s);\nendfunction\n"
+                              "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n");
+  // The three tasks saved with the image each say so once they have run.
+  const std::string err = stderr_of(dir, [&] {
+    start(packed);
+    EngineContext* c = rt_engine(app->host()->block());
+    for (int k = 0; k < 500 && c->task_first != 0; ++k) {
+      QApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  EXPECT_EQ(app->main_frame()->windowTitle(), QStringLiteral("Live Tasks - Tarnivel Runtime"));
+  EXPECT_EQ(rt_engine(app->host()->block())->task_first, 0) << err;
+  EXPECT_NE(err.find("ran\nwaited\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("slept\n"), std::string::npos) << err;
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
+}
+
+// A damaged appended application (its image built against other tables, or
+// cut inside a section) is refused: the window stays untitled, and standard
+// error names the program, the status and its message.
+TEST_F(Program, ARefusedApplicationSaysWhyOnStandardError) {
+  const QString packed = pack(dir, "instance demo\ntitle \"Damaged\"\nfigure \"F\"\n", "");
+  QFile file(packed);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray whole = file.readAll();
+  file.close();
+  // The image's first chunk (its 68-byte header) with another fingerprint.
+  const uint32_t block = tn::get_le32(reinterpret_cast<const uint8_t*>(whole.constData()) + whole.size() - 4);
+  const uint32_t text = tn::get_le32(reinterpret_cast<const uint8_t*>(whole.constData()) + block);
+  const int chunk = int(block + 4 + text + 1);
+  const uint32_t packed_length = tn::get_le32(reinterpret_cast<const uint8_t*>(whole.constData()) + chunk);
+  QByteArray header(kRuntimeImageHeaderBytes, 0);
+  uLongf produced = uLongf(header.size());
+  ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(header.data()), &produced,
+                       reinterpret_cast<const Bytef*>(whole.constData()) + chunk + 4, packed_length),
+            Z_OK);
+  header[kImgFingerprint] = char(header[kImgFingerprint] ^ 1);
+  QByteArray again(int(compressBound(uLong(header.size()))), 0);
+  uLongf again_length = uLongf(again.size());
+  ASSERT_EQ(compress(reinterpret_cast<Bytef*>(again.data()), &again_length,
+                     reinterpret_cast<const Bytef*>(header.constData()), uLong(header.size())),
+            Z_OK);
+  again.resize(int(again_length));
+  QByteArray damaged = whole.left(chunk);
+  uint8_t length[4];
+  tn::put_le32(length, uint32_t(again.size()));
+  damaged += QByteArray(reinterpret_cast<const char*>(length), 4) + again;
+  damaged += whole.mid(chunk + 4 + int(packed_length));
+  const QString path = dir.path() + "/damaged";
+  QFile out(path);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(damaged);
+  out.close();
+
+  const std::string err = stderr_of(dir, [&] { start(path); });
+  EXPECT_EQ(app->main_frame()->windowTitle(), QStringLiteral("Untitled - Tarnivel Runtime"));
+  EXPECT_EQ(err, path.toStdString() +
+                     ": the application appended to this program was not loaded: status 600, Initialization error\n");
+  app.reset();
+  // The same program undamaged loads without a word.
+  const std::string quiet = stderr_of(dir, [&] { start(packed); });
+  EXPECT_EQ(app->main_frame()->windowTitle(), QStringLiteral("Damaged - Tarnivel Runtime"));
+  EXPECT_EQ(quiet, "");
 }
 
 TEST_F(Program, WithoutAnApplicationTheWindowIsUntitled) {
