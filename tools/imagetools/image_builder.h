@@ -59,6 +59,7 @@ constexpr size_t kMaxInstanceName = 28;
 constexpr int32_t kUnlinked = -1;  // an item's link ids before a paste links it
 constexpr int32_t kNoFunction = -1;
 constexpr int kMaxGrowths = 48;  // every growth loop ends
+constexpr int64_t kScratchPerSourceByte = 3;
 
 using Sections = std::vector<std::vector<uint8_t>>;  // kImageRequests of them
 
@@ -530,7 +531,14 @@ class Builder {
     const auto source = sources_.find(name_);
     const std::string src = source == sources_.end() ? std::string() : source->second;
     if (!src.empty()) {
-      int status = lib_compile_source(c, slot, src.c_str(), int32_t(src.size()), 0);
+      // A function's statement list, strings and names take about twice its
+      // text of the free data-stack space: room for the whole source is
+      // made first, so that a long source is not compiled once per growth.
+      while (int64_t(rt_engine(b_)->data_capacity - uint32_t(rt_engine(b_)->data_top)) * 8 <
+                 kScratchPerSourceByte * int64_t(src.size()) &&
+             grow_(kDataStackOverflow)) {
+      }
+      int status = lib_compile_source(rt_engine(b_), slot, src.c_str(), int32_t(src.size()), 0);
       // A compilation short of room is made again, over what it defined,
       // once the block has grown for it.
       for (int growths = 0; status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths && grow_(status);
