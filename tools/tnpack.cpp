@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tools/imagetools/application_build.h"
 #include "tools/imagetools/image_packer.h"
@@ -13,20 +15,42 @@
 namespace {
 
 int usage() {
-  std::fprintf(stderr, "usage: tnpack DESCRIPTION EXECUTABLE OUTPUT\n       tnpack --flat DESCRIPTION OUTPUT\n");
+  std::fprintf(stderr,
+               "usage: tnpack [--memmax BYTES] DESCRIPTION EXECUTABLE OUTPUT\n"
+               "       tnpack [--memmax BYTES] --flat DESCRIPTION OUTPUT\n"
+               "  --memmax: the largest block the build may grow to (K, M or G suffix; default 128M, the\n"
+               "            program's default MemMax)\n");
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) return usage();
-  const bool flat_only = std::strcmp(argv[1], "--flat") == 0;
-  const char* description_path = flat_only ? argv[2] : argv[1];
-  const char* output = argv[3];
+  tnbuild::BuildOptions options;
+  std::vector<const char*> args;
+  for (int k = 1; k < argc; ++k) {
+    std::string size;
+    if (std::strcmp(argv[k], "--memmax") == 0) {
+      if (++k == argc) return usage();
+      size = argv[k];
+    } else if (std::strncmp(argv[k], "--memmax=", 9) == 0) {
+      size = argv[k] + 9;
+    } else {
+      args.push_back(argv[k]);
+      continue;
+    }
+    if (!tnbuild::parse_mem_max(size, &options.mem_max)) {
+      std::fprintf(stderr, "tnpack: bad --memmax '%s': give a size from 256K to 2047M\n", size.c_str());
+      return 2;
+    }
+  }
+  if (args.size() != 3) return usage();
+  const bool flat_only = std::strcmp(args[0], "--flat") == 0;
+  const char* description_path = flat_only ? args[1] : args[0];
+  const char* output = args[2];
   tnbuild::Sections sections;
   std::string description, error;
-  if (!tnbuild::build_application(description_path, &sections, &description, &error)) {
+  if (!tnbuild::build_application(description_path, &sections, &description, &error, options)) {
     std::fprintf(stderr, "tnpack: %s\n", error.c_str());
     return 1;
   }
@@ -35,11 +59,11 @@ int main(int argc, char** argv) {
     bytes = tnbuild::flat(sections);
   } else {
     struct stat program_stat {};
-    if (stat(argv[2], &program_stat) != 0) {
-      std::fprintf(stderr, "tnpack: cannot read %s\n", argv[2]);
+    if (stat(args[1], &program_stat) != 0) {
+      std::fprintf(stderr, "tnpack: cannot read %s\n", args[1]);
       return 1;
     }
-    const std::vector<uint8_t> program = tnbuild::read_file(argv[2]);
+    const std::vector<uint8_t> program = tnbuild::read_file(args[1]);
     bytes = tnbuild::with_trailer(program, tnbuild::appended_block(sections, description));
     if (!tnbuild::write_file(output, bytes) || chmod(output, program_stat.st_mode & 07777) != 0) {
       std::fprintf(stderr, "tnpack: cannot write %s\n", output);

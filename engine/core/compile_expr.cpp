@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/core/compile_stmt_list.h"
 #include "engine/core/compiler.h"
 #include "engine/core/compile_unit.h"
 #include "engine/core/lexer.h"
@@ -482,7 +483,11 @@ int ExprCompiler::number() {
 int ExprCompiler::string_literal() {
   int32_t length = 0;
   bool wide = false;
-  TN_TRY(lex_string(u_.ctx, t_, n_, &p_, u_.chars, u_.chars_capacity, &length, &wide));
+  const int status = lex_string(u_.ctx, t_, n_, &p_, u_.chars, u_.chars_capacity, &length, &wide);
+  // The scratch is cut from the free data-stack space: a string it cannot
+  // hold below the longest string there is wants room, not a shorter text.
+  if (status == kExpressionTooLarge && u_.chars_capacity < kMaxStringChars) u_.scratch_short = true;
+  TN_TRY(status);
   return emit_string(u_.chars, length, wide || u_.wide_strings);
 }
 

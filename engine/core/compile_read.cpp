@@ -77,6 +77,7 @@ class Reader {
   }
   int full() {
     scratch_full_ = true;
+    u_.scratch_short = true;
     return kExpressionTooLarge;
   }
   // Starts a record whose texts follow; finish_record writes its header.
@@ -456,7 +457,7 @@ int Reader::header_names(char close, bool outputs, int32_t* count, bool* var_las
       // assignment's header and name), so that it is never written over.
       const int64_t front = 3 * kStmtHeaderBytes + pad4(cond_len) + pad4(len);
       const int64_t copy_at = d.start + d.length + front;
-      if (copy_at + n > cap_) return kExpressionTooLarge;
+      if (copy_at + n > cap_) return full();
       std::memmove(out_ + copy_at, text, size_t(n));
       used_ = d.start;
       TN_TRY(text_record(kStIf, 0, cond, cond_len, "", 0));
@@ -648,7 +649,7 @@ int Reader::record_scanned(const Scan& s, int32_t kind, bool allow_empty) {
   const int64_t offset = text - reinterpret_cast<const char*>(out_ + s.start);
   used_ = s.start;
   if (n == 0) return allow_empty ? int(kOk) : int(kMissingExpression);
-  if (s.start + kStmtHeaderBytes + pad4(n) > cap_) return kExpressionTooLarge;
+  if (s.start + kStmtHeaderBytes + pad4(n) > cap_) return full();
   std::memmove(out_ + s.start + kStmtHeaderBytes, out_ + s.start + offset, size_t(n));
   used_ = s.start + kStmtHeaderBytes + n;
   TN_TRY(align_text());
@@ -687,7 +688,7 @@ int Reader::assignment(const Scan& s, int32_t kind, bool for_loop) {
   // Rebuild the record over the scanned text (header, targets, right side)
   // from a copy placed beyond anything the record can reach.
   const int64_t copy_at = s.start + s.length + kStmtHeaderBytes + 8;
-  if (copy_at + list_n + right_n > cap_) return kExpressionTooLarge;
+  if (copy_at + list_n + right_n > cap_) return full();
   std::memmove(out_ + copy_at, list, size_t(list_n));
   std::memmove(out_ + copy_at + list_n, right, size_t(right_n));
   used_ = s.start;

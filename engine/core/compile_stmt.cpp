@@ -94,7 +94,12 @@ int Unit::add_name(const char* text, int32_t length, int32_t* slot) {
     *slot = found;
     return kOk;
   }
-  if (name_count >= name_capacity) return kVariableTableOverflow;
+  if (name_count >= name_capacity) {
+    // A function's names share the free data-stack space: short of the
+    // table's own limit, more room is what is missing.
+    if (function_id != -1 && name_capacity < kMaxLocals) scratch_short = true;
+    return kVariableTableOverflow;
+  }
   uint8_t* e = names + int64_t(name_count) * kNameBytes;
   std::memset(e, 0, kNameBytes);
   std::memcpy(e, text, size_t(length));
@@ -885,7 +890,13 @@ int compile_source(EngineContext* ctx, int32_t library, const char* text, int32_
                      std::strncmp(reinterpret_cast<const char*>(u.names), "ans", kNameBytes) == 0;
 
   int32_t produced = 0;
-  const int status = compile_body(u, text, length, scratch, &produced);
+  int status = compile_body(u, text, length, scratch, &produced);
+  // Out of room, the compilation says so with the data stack's own status,
+  // so that a caller able to grow the block grows the data stack (where the
+  // scratch lies) and compiles again; any other failure is the text's.
+  if (status != kOk && u.scratch_short &&
+      (status == kExpressionTooLarge || status == kCompilationOverflow || status == kVariableTableOverflow))
+    status = kDataStackOverflow;
   if (status != kOk) return raise_compile_error(u, status);
   if (code_words) *code_words = u.pos;
   if (values) *values = produced;

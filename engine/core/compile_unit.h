@@ -54,6 +54,11 @@ struct Unit {
 
   int32_t line = 0;
 
+  // A piece of the free data-stack space (the statement list, the string
+  // scratch, a function's local names) ran out before the limit of its own:
+  // the compilation failed for want of room, which a larger data stack gives.
+  bool scratch_short = false;
+
   // What a function returns: its outputs (slots 0..), the last one varargout.
   int32_t outputs = 0;
   bool varargout = false;

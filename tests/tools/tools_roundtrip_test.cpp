@@ -210,4 +210,61 @@ TEST(ImageTools, MessagesNameTheLineAndWhatIsWrong) {
   EXPECT_NE(status, 0);
 }
 
+// The tools' MemMax: sizes with their suffixes, and the sizes refused.
+TEST(ImageTools, MemMaxOptionReadsSizes) {
+  struct Row {
+    const char* text;
+    bool ok;
+    uint32_t bytes;
+  };
+  const Row rows[] = {
+      {"256K", true, 256u << 10}, {"64M", true, 64u << 20},        {"64m", true, 64u << 20},
+      {"1G", true, 1u << 30},     {"2047M", true, 2047u << 20},    {"268435456", true, 256u << 20},
+      {"255K", false, 0},         {"2048M", false, 0},             {"2G", false, 0},
+      {"", false, 0},             {"M", false, 0},                 {"12MB", false, 0},
+      {"-5M", false, 0},          {"99999999999999999999G", false, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    uint32_t bytes = 7;
+    EXPECT_EQ(parse_mem_max(r.text, &bytes), r.ok);
+    EXPECT_EQ(bytes, r.ok ? r.bytes : 7u);
+  }
+}
+
+// An init handler that makes an 8 MB matrix builds at the default MemMax
+// (the program's), with nothing on standard error: the attempts that ran
+// short of room are no failures. Under a MemMax too small for it the build
+// fails once, with one report of the engine's; a larger --memmax builds it.
+TEST(ImageTools, InitHandlersGetTheProgramsMemMax) {
+  const std::string dir = std::string(TOOLS_SCRATCH) + "/memmax";
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  const std::string tnd = dir + "/app.tnd", zvr = dir + "/app.zvr", out = dir + "/out.img";
+  const std::string description = "instance app\nvar r\ninit r = make()\n";
+  const std::string source = "function r = make()\n r = rand(1000);\nendfunction\n";
+  ASSERT_TRUE(write_file(tnd, std::vector<uint8_t>(description.begin(), description.end())));
+  ASSERT_TRUE(write_file(zvr, std::vector<uint8_t>(source.begin(), source.end())));
+  for (const char* tool : {TNBUILD_PATH, TNPACK_PATH}) {
+    SCOPED_TRACE(tool);
+    const std::string flat = std::string(tool) == TNPACK_PATH ? " --flat " : " ";
+    int status = 0;
+    EXPECT_EQ(run_capturing(std::string(tool) + flat + tnd + " " + out, &status), "");
+    EXPECT_EQ(status, 0);
+    const std::string refused = run_capturing(std::string(tool) + " --memmax 8M" + flat + tnd + " " + out, &status);
+    EXPECT_NE(status, 0);
+    const size_t first = refused.find("overflow");
+    ASSERT_NE(first, std::string::npos) << refused;
+    // The engine's report, then the tool's line that repeats it: no more.
+    const size_t second = refused.find("overflow", first + 1);
+    ASSERT_NE(second, std::string::npos) << refused;
+    EXPECT_EQ(refused.find("overflow", second + 1), std::string::npos) << refused;
+    EXPECT_NE(refused.find("its init handlers failed"), std::string::npos) << refused;
+    EXPECT_EQ(run_capturing(std::string(tool) + " --memmax=64M" + flat + tnd + " " + out, &status), "");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(run_capturing(std::string(tool) + " --memmax 12X" + flat + tnd + " " + out, &status).substr(0, 17),
+              std::string(tool) == TNPACK_PATH ? "tnpack: bad --mem" : "tnbuild: bad --me");
+    EXPECT_EQ(status, 2 << 8);
+  }
+}
+
 }  // namespace

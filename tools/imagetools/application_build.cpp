@@ -1,15 +1,24 @@
 // Building an application image from a description file and the sources
-// beside it, in a block of its own that lives for the one build.
+// beside it, in a block of its own that lives for the one build and grows,
+// as the program's block does, up to the build's MemMax.
 #include "tools/imagetools/application_build.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
+
+#include "runtime/console_hooks.h"
+#include "runtime/embedded_streams.h"
 
 namespace tnbuild {
 
 namespace {
+
+constexpr uint64_t kGrowNumerator = 3, kGrowDenominator = 2;  // the program's step
+constexpr uint64_t kRebuildFactor = 4;
+constexpr char kGrowthLine[] = "TN memory expanded to ";
 
 bool read_text(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
@@ -25,10 +34,49 @@ std::string folder_of(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// The memory of one attempt's block; the handle the runtime keeps lives here
+// too, so that it outlives every growth of the attempt.
+struct ToolBlock {
+  RuntimeBlock* block = nullptr;
+  void* memory = nullptr;
+  uint32_t mem_max = 0;
+
+  ~ToolBlock() {
+    if (block) rt_embedded_reset(block);  // the stream slots are the process's
+    std::free(memory);
+  }
+};
+
+bool grow_tool_block(RuntimeBlock** memory, uint32_t* size, void* context) {
+  ToolBlock* t = static_cast<ToolBlock*>(context);
+  const uint64_t current = *size;
+  const uint64_t next = std::min<uint64_t>(t->mem_max, current * kGrowNumerator / kGrowDenominator);
+  if (next <= current) return false;
+  void* fresh = std::realloc(*memory, size_t(next));
+  if (!fresh) return false;
+  t->memory = fresh;
+  *memory = static_cast<RuntimeBlock*>(fresh);
+  *size = uint32_t(next);
+  return true;
+}
+
+// The builder's block is its own affair (the program lays the image out in
+// a block of its own), so its growth lines are no news to the author.
+std::string without_growth_lines(const std::string& text) {
+  std::string out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(kGrowthLine, 0) == 0) continue;
+    out += line;
+    if (!in.eof()) out += '\n';
+  }
+  return out;
+}
+
 }  // namespace
 
 bool build_application(const std::string& description_path, Sections* out, std::string* description,
-                       std::string* error) {
+                       std::string* error, const BuildOptions& options) {
   if (!read_text(description_path, description)) {
     *error = "cannot read " + description_path;
     return false;
@@ -43,28 +91,52 @@ bool build_application(const std::string& description_path, Sections* out, std::
     std::string source;
     if (read_text(folder_of(description_path) + "/" + name + ".zvr", &source)) sources[name] = source;
   }
-  // The smallest block first; an application that does not fit is built
-  // again in a larger one, and the last attempt's error is the answer. Any
-  // other error is the application's own: a larger block would repeat it.
-  for (uint32_t bytes = kToolBlockBytes; bytes <= kToolBlockLimit; bytes *= 4) {
-    // Doubles keep the block 8-byte aligned.
-    std::unique_ptr<double[]> buffer(new double[bytes / sizeof(double)]());
-    RuntimeBlock* block = nullptr;
-    if (start_block(&block, buffer.get(), bytes) != 0) {
+  const uint32_t mem_max = std::max(options.mem_max, kToolBlockBytes);
+  // The block grows for whatever ran short in it; only a description whose
+  // own records did not fit is built again, in a block four times larger.
+  // An attempt's standard error waits until the attempt is known final.
+  for (uint64_t bytes = kToolBlockBytes;; bytes *= kRebuildFactor) {
+    bytes = std::min<uint64_t>(bytes, mem_max);
+    ToolBlock tool;
+    tool.mem_max = mem_max;
+    // Zeroed, 8-byte aligned memory, as the program's block is laid out in.
+    tool.memory = std::calloc(size_t(bytes), 1);
+    if (!tool.memory || start_block(&tool.block, tool.memory, uint32_t(bytes)) != 0) {
       *error = "cannot lay out the block";
       return false;
     }
-    Builder builder(block, sources);
+    rt_set_grow_callback(tool.block, grow_tool_block, &tool);
+    const int64_t held = rt_console_hold_errors();
+    Builder builder(tool.block, sources);
     builder.description_name = description_path;
     builder.require_functions = true;
-    if (builder.build(*description)) {
-      *out = builder.sections();
-      return true;
-    }
-    *error = builder.error;
-    if (!builder.out_of_room) return false;
+    const bool built = builder.build(*description);
+    if (built) *out = builder.sections();
+    const std::string report = rt_console_take_errors(held);
+    const bool last = built || !builder.out_of_room || bytes >= mem_max;
+    if (!last) continue;
+    rt_console_put_errors(without_growth_lines(report));
+    if (!built) *error = builder.error;
+    return built;
   }
-  return false;
+}
+
+bool parse_mem_max(const std::string& text, uint32_t* bytes) {
+  if (text.empty() || text.find_first_not_of("0123456789kKmMgG") != std::string::npos) return false;
+  char* end = nullptr;
+  const unsigned long long number = std::strtoull(text.c_str(), &end, 10);
+  if (end == text.c_str()) return false;
+  const std::string suffix(end);
+  unsigned shift = 0;
+  if (suffix == "k" || suffix == "K") shift = 10;
+  else if (suffix == "m" || suffix == "M") shift = 20;
+  else if (suffix == "g" || suffix == "G") shift = 30;
+  else if (!suffix.empty()) return false;
+  if (number > (uint64_t(kToolMemLimit) >> shift)) return false;
+  const uint64_t value = uint64_t(number) << shift;
+  if (value < kToolBlockBytes) return false;
+  *bytes = uint32_t(value);
+  return true;
 }
 
 }  // namespace tnbuild

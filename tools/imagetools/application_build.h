@@ -12,14 +12,32 @@ namespace tnbuild {
 // The block size the tools build in first: small, since an image carries
 // its areas whole, empty parts included, and the program inflates every byte
 // of them at start-up (the loader lays a smaller image out in the program's
-// larger block). An application that does not fit is built in blocks four
-// times larger, up to the limit.
+// larger block). The block grows as the program's does, the gain going to
+// the area that ran short, up to the build's MemMax; a build whose
+// description outgrows the builder's own records is built again in a block
+// four times larger.
 constexpr uint32_t kToolBlockBytes = 256u << 10;
-constexpr uint32_t kToolBlockLimit = 64u << 20;
+// The program's default MemMax: an init handler that the program could run
+// at its default settings is built by default.
+constexpr uint32_t kToolMemMaxDefault = 128u << 20;
+// The largest MemMax the program's settings accept.
+constexpr uint32_t kToolMemLimit = 2146435072u;
+
+struct BuildOptions {
+  uint32_t mem_max = kToolMemMaxDefault;
+};
 
 // Reads the description, builds the image and cuts it into its fourteen
-// requests. False with *error set on any failure.
+// requests. False with *error set on any failure. What the build writes on
+// standard error (an init handler's output, its failure report) is held
+// until the build is known final: an attempt that ran out of room and
+// succeeded in more shows nothing.
 bool build_application(const std::string& description_path, Sections* out, std::string* description,
-                       std::string* error);
+                       std::string* error, const BuildOptions& options = BuildOptions());
+
+// The MemMax option of the tools: "--memmax BYTES" or "--memmax=BYTES",
+// with a K, M or G suffix for binary kilo-, mega- and gigabytes. False for
+// a size that is no number or lies outside [kToolBlockBytes, kToolMemLimit].
+bool parse_mem_max(const std::string& text, uint32_t* bytes);
 
 }  // namespace tnbuild

@@ -45,6 +45,7 @@
 #include "runtime/name_table.h"
 #include "runtime/record_list.h"
 #include "runtime/records.h"
+#include "runtime/runtime_status.h"
 #include "runtime/special_vars.h"
 #include "runtime/undo_store.h"
 #include "tools/imagetools/engine_image_writer.h"
@@ -57,6 +58,8 @@ constexpr size_t kMaxLibraryName = 32;
 constexpr size_t kMaxInstanceName = 28;
 constexpr int32_t kUnlinked = -1;  // an item's link ids before a paste links it
 constexpr int32_t kNoFunction = -1;
+constexpr int kMaxGrowths = 48;  // every growth loop ends
+constexpr int64_t kScratchPerSourceByte = 3;
 
 using Sections = std::vector<std::vector<uint8_t>>;  // kImageRequests of them
 
@@ -231,6 +234,16 @@ class Builder {
     std::string out = file;
     if (line > 0) out.append(":").append(std::to_string(line));
     return out.append(": ").append(what);
+  }
+
+  // Grows the block in place for what ran short, as the program grows its
+  // own: the gain goes to the area the status names. False when the block
+  // cannot grow (no grow callback, or its MemMax reached).
+  bool grow_(int status) {
+    RuntimeBlock** handle = rt_handle(b_);
+    if (!rt_memory_expand(handle, status)) return false;
+    b_ = *handle;
+    return true;
   }
 
   // Records what is wrong with the current line; false, for returning.
@@ -518,16 +531,28 @@ class Builder {
     const auto source = sources_.find(name_);
     const std::string src = source == sources_.end() ? std::string() : source->second;
     if (!src.empty()) {
-      const int status = lib_compile_source(c, slot, src.c_str(), int32_t(src.size()), 0);
+      // A function's statement list, strings and names take about twice its
+      // text of the free data-stack space: room for the whole source is
+      // made first, so that a long source is not compiled once per growth.
+      while (int64_t(rt_engine(b_)->data_capacity - uint32_t(rt_engine(b_)->data_top)) * 8 <
+                 kScratchPerSourceByte * int64_t(src.size()) &&
+             grow_(kDataStackOverflow)) {
+      }
+      int status = lib_compile_source(rt_engine(b_), slot, src.c_str(), int32_t(src.size()), 0);
+      // A compilation short of room is made again, over what it defined,
+      // once the block has grown for it.
+      for (int growths = 0; status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths && grow_(status);
+           ++growths)
+        status = lib_compile_source(rt_engine(b_), slot, src.c_str(), int32_t(src.size()), 1);
       if (status != 0) {
-        out_of_room = rt_is_memory_code(status);
         error = source_error_(src, engine_report_(status));
         return false;
       }
     }
     id_ = b_->h.next_instance_id - 1;  // instance 0 exists already
     // The store leaves room for the instances and one spare slot.
-    if (plotstore_resize(rt_plot_store(b_), rt_plot_store_doubles(b_, id_ + 2)) != 0) return false;
+    while (plotstore_resize(rt_plot_store(b_), rt_plot_store_doubles(b_, id_ + 2)) != 0)
+      if (!grow_(kRtPlotOverflow)) return false;
     if (id_ > 0) {
       b_->h.instance_count = id_ + 1;
       inst_write_defaults(b_, inst_at(b_, id_), id_, 0);
@@ -558,11 +583,19 @@ class Builder {
       const int32_t id = inst_at(*handle, k)->id;
       int32_t start = 0;
       if (rec_find_instance(*handle, id, &start) != 0) continue;  // no records: nothing to run
-      const int status = inst_reset(handle, id);
+      // A handler grows the block for itself; a reset that still ran short
+      // is run again in a larger one, and its failed run shows nothing.
+      int status = 0;
+      for (int growths = 0;; ++growths) {
+        const int64_t held = rt_hold_step_errors();
+        status = inst_reset(handle, id);
+        if (!rt_grow_for_step(handle, held, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths,
+                              status))
+          break;
+      }
       b_ = *handle;
       if (status != 0) {
         // The report names the function and the line of the source.
-        out_of_room = rt_is_memory_code(status);
         error = "instance " + instance_names_[id] + ": its init handlers failed: " + engine_report_(status);
         return false;
       }
@@ -579,7 +612,8 @@ class Builder {
     // One empty row, as a reset leaves it.
     if (undo_store_clear_record(rt_value_store(b_), id_) != 0) return false;
     const int64_t at = b_->h.record_words;
-    if ((at + int64_t(words_.size())) * 4 > b_->h.area_size[kAreaRecords]) return false;
+    while ((at + int64_t(words_.size())) * 4 > b_->h.area_size[kAreaRecords])
+      if (!grow_(kRtNotEnoughMemForTNFile)) return false;
     std::memcpy(rt_record_words(b_) + at, words_.data(), words_.size() * 4);
     b_->h.record_words = int32_t(at + int64_t(words_.size()));
     Subplot& s = inst_find_by_id(b_, id_)->subplots[0];

@@ -4,6 +4,7 @@
 // messages and lines. Each table row is source text and its expected code.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "support/compile_harness.h"
@@ -450,6 +451,52 @@ TEST(CompileStatements, FunctionsThroughTheLoader) {
   int32_t n = 0;
   err_format_report(h.ctx(), kIncompleteExpression, true, report, sizeof report, &n);
   EXPECT_EQ(std::string(report, size_t(n)), "Incomplete expression (h;22)");
+}
+
+}  // namespace
+
+namespace {
+
+// The statement list, the string scratch and a function's local names are
+// cut from the free data-stack space: a text that needs more of it than the
+// engine has fails with the data stack's status (a room status, which a
+// host that can grow its block answers by growing the data stack), and the
+// same text compiles in a larger engine. A limit of the language itself
+// (a string longer than 65535 characters) stays what it is, however large
+// the engine.
+TEST(CompileStatements, ShortScratchIsADataStackOverflow) {
+  constexpr uint32_t kSmall = 256u << 10, kLarge = 4u << 20;
+  int64_t free_bytes = 0;
+  {
+    CompileHarness probe({}, kSmall);
+    free_bytes = int64_t(probe.ctx()->data_capacity - probe.ctx()->data_top) * 8;
+  }
+  ASSERT_GT(free_bytes, 1024);
+  auto repeat = [](int64_t n, const std::function<std::string(int64_t)>& line) {
+    std::string s = "function r = f\nr = 0;\n";
+    for (int64_t k = 0; k < n; ++k) s += line(k);
+    return s;
+  };
+  const std::string statements = repeat(free_bytes / 16, [](int64_t) { return "r = r + 1;\n"; });
+  const std::string names = repeat(free_bytes / 64, [](int64_t k) { return "v" + std::to_string(k) + " = 1;\n"; });
+  const std::string string = "function r = f\nr = '" + std::string(size_t(free_bytes / 4), 'x') + "';\n";
+  const std::string expression = repeat(1, [&](int64_t) {
+    std::string e = "r = 1";
+    while (int64_t(e.size()) < free_bytes) e += " + 1";
+    return e + ";\n";
+  });
+  for (const std::string* text : {&statements, &names, &string, &expression}) {
+    SCOPED_TRACE(text->substr(0, 40));
+    CompileHarness small({}, kSmall);
+    const CompileOutcome out = small.run(*text, {.function_id = 0});
+    EXPECT_EQ(out.status, kDataStackOverflow);
+    EXPECT_EQ(out.report.substr(0, 19), "Data stack overflow");
+    CompileHarness large({}, kLarge);
+    EXPECT_EQ(large.run(*text, {.function_id = 0}).status, kOk);
+  }
+  CompileHarness large({}, 16u << 20);
+  const std::string too_long = "function r = f\nr = '" + std::string(70000, 'x') + "';\n";
+  EXPECT_EQ(large.run(too_long, {.function_id = 0}).status, kExpressionTooLarge);
 }
 
 }  // namespace

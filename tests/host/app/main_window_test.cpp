@@ -48,6 +48,11 @@
 
 namespace {
 
+// The tools build every init handler the program runs at its default
+// settings: their MemMax is the program's, and so are its bounds.
+static_assert(tnbuild::kToolMemMaxDefault == uint32_t(kMemMaxDefault));
+static_assert(tnbuild::kToolMemLimit == uint32_t(kMemLimit));
+
 constexpr std::chrono::milliseconds kMouseStep{20};
 constexpr QRgb kBackground = 0xFFE5E5E5, kCurve = 0xFF0000FF, kPoint = 0xFFFF0000;
 
