@@ -1,9 +1,11 @@
 // The figure view. Every call into the runtime is made with the screen table
 // and this view's context installed (prepare_runtime) and under the host's
 // depth counter; work that runs handlers on a size change happens in the
-// resize event, never while painting. Mouse errors are shown once per drag,
-// after the drag has ended and the pointer grab is released. Drag moves wait
-// for one step to the newest of them, however many came in while one drew.
+// resize event, never while painting, and waits for a runtime call under way
+// to end; a paint meanwhile shows the last picture. Mouse errors are shown
+// once per drag, after the drag has ended and the pointer grab is released.
+// Drag moves wait for one step to the newest of them, however many came in
+// while one drew.
 #include "host/app/tn_view.h"
 
 #include <cmath>
