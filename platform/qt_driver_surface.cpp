@@ -97,7 +97,7 @@ void qt_focus_rect(double left, double top, double right, double bottom, int32_t
     p->save();
     p->setPen(QPen(Qt::black, 0, Qt::DotLine));
     p->setBrush(Qt::NoBrush);
-    p->drawRect(QRectF(b.left, b.top, b.width() - 1, b.height() - 1));
+    p->drawRect(QRectF(b.left, b.top, double(b.width() - 1), double(b.height() - 1)));
     p->restore();
     return;
   }

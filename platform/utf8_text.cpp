@@ -3,7 +3,9 @@
 // sequences, so overlong forms and encoded surrogates are never decoded.
 #include "platform/utf8_text.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -125,3 +127,9 @@ int32_t utf8_cut_length(const char* bytes, int32_t length, int32_t capacity) {
   for (int k = 0; k < 3 && cut > 0 && (s[cut] & 0xC0) == kContinuationLow; ++k) --cut;
   return (s[cut] & 0xC0) == kContinuationLow ? capacity : cut;
 }
+
+int32_t runtime_length(qsizetype size) {
+  return int32_t(std::clamp<qsizetype>(size, 0, std::numeric_limits<int32_t>::max()));
+}
+
+bool runtime_length_fits(qsizetype size) { return size >= 0 && size <= std::numeric_limits<int32_t>::max(); }

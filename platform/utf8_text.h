@@ -34,3 +34,9 @@ QByteArray cstring_to_bytes(const QString& text);
 // The longest prefix of length bytes that is at most capacity bytes and does
 // not end inside a multi-byte sequence.
 int32_t utf8_cut_length(const char* bytes, int32_t length, int32_t capacity);
+
+// A Qt size (64 bits) as the runtime's 32-bit length, clamped to the largest
+// one: a text cut to a capacity is read no further than the capacity, and a
+// text that must go whole is refused before (runtime_length_fits).
+int32_t runtime_length(qsizetype size);
+bool runtime_length_fits(qsizetype size);

@@ -159,8 +159,13 @@ int bi_clf(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
   CallContext* cc = call_of(data);
   RuntimeBlock* b = cc->block;
   if (nargout < 0) TN_TRY(stk_push_no_value(ctx));
+  // A 1 x 1 grid, whose one cell is the figure frame at once: the figure
+  // text that goes on drawing (or asks `subplotpos`) sees the cell, not the
+  // default frame of a reset subplot.
   rec->rows = rec->cols = 1;
+  rec->free_layout = 0;
   inst_reset_subplot_slot(&rec->subplots[0]);
+  inst_layout_positions(rec);
   PlotBuildState& st = b->h.build;
   if (st.key == cc->instance_id) {
     st.used = 0;

@@ -245,9 +245,14 @@ int inst_refresh(RuntimeBlock** handle, int32_t id) {
   rec->focus_subplot = rec->focus_record = -1;
   int32_t pos = 0;
   const bool has_figure = rec_find_tag(b, id, &pos, kTagFigure) == 0;
-  if (!rec->figure_only && !has_figure) return rec->initialised ? 0 : inst_reset(handle, id);
+  // A figure-only instance runs its command text at every refresh, not only
+  // the first after a reset: its picture is that text's in the layout of
+  // the moment, and a reset here would take its layout away. The byte only
+  // tells the text whether this is its first run.
+  const bool figure_only = inst_is_figure_only(b, id);
+  if (!figure_only && !has_figure) return rec->initialised ? 0 : inst_reset(handle, id);
   plotstore_free(rt_plot_store(b), id);
-  if (rec->figure_only) {
+  if (figure_only) {
     const int32_t n = std::min(cells(rec), kMaxSubplots);
     SubplotPlotRun runs[kMaxSubplots];
     for (int32_t k = 0; k < n; ++k) subplot_reset_for_plotting(&rec->subplots[k], &runs[k]);
@@ -258,6 +263,9 @@ int inst_refresh(RuntimeBlock** handle, int32_t id) {
     if ((rec = inst_find_by_id(b, id)) != nullptr) {
       for (int32_t k = 0; k < n; ++k) subplot_finish_plotting(&rec->subplots[k], &runs[k]);
       rec->figure_only = rec->resume = 0;
+      // As after plot handlers: a `clf` or `subplots` in the text left cells
+      // at their default frames.
+      inst_layout_positions(rec);
     }
     return status;
   }

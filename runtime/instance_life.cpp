@@ -135,14 +135,17 @@ void inst_store_discard(RuntimeBlock* b, int32_t id) {
   plotstore_resize(rt_plot_store(b), rt_plot_store_doubles(b, b->h.instance_count));
 }
 
-bool inst_detect_figure_only(RuntimeBlock* b, int32_t id) {
-  InstanceRec* rec = inst_find_by_id(b, id);
+bool inst_is_figure_only(RuntimeBlock* b, int32_t id) {
   int32_t start = 0;
-  if (!rec || rec_find_instance(b, id, &start) != 0) return false;
+  if (!inst_find_by_id(b, id) || rec_find_instance(b, id, &start) != 0) return false;
   RecordView header, next;
-  if (!rec_at(b, start, &header) || !rec_at(b, int64_t(start) + header.length, &next) || next.tag != kTagFigureOnly)
-    return false;
-  rec->figure_only = 1;
+  return rec_at(b, start, &header) && rec_at(b, int64_t(start) + header.length, &next) &&
+         next.tag == kTagFigureOnly;
+}
+
+bool inst_detect_figure_only(RuntimeBlock* b, int32_t id) {
+  if (!inst_is_figure_only(b, id)) return false;
+  inst_find_by_id(b, id)->figure_only = 1;
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "runtime/layout.h"
 #include "runtime/runtime_status.h"
 
 namespace {
@@ -74,7 +75,9 @@ int inst_layout_reset(RuntimeBlock* b, int32_t id, bool write_frame) {
   subplot_init_defaults(&first);
   for (int32_t& w : first.handlerWords) w = -1;
   b->h.interaction_word = 0;
-  // Subplot (0, 0) shows the empty figure.
-  first.handlerWords[kSubplotFigureWord] = kEmptyFigure;
-  return 0;
+  // Subplot (0, 0) shows the empty figure, assigned with force: that lays
+  // the 1 x 1 grid out, and its cell is the figure frame rather than the
+  // default frame the subplot was just given. Not stored in the values: a
+  // reset's fresh row holds no layout, and every caller is uninitialised.
+  return inst_subplot_assign_unstored(b, id, 0, 0, kEmptyFigure, true);
 }

@@ -110,8 +110,11 @@ int inst_idle_step(RuntimeBlock** handle, int32_t id, bool redraw);
 int inst_idle_step_redraw(RuntimeBlock** handle, int32_t id);
 int inst_undo(RuntimeBlock** handle, int32_t id);
 int inst_redo(RuntimeBlock** handle, int32_t id);
-// True (and the figure-only byte set) when the record after the instance's
-// header is a figure command text.
+// Whether the record after the instance's header is a figure command text:
+// the instance's figure is what that text draws. Its figure-only byte only
+// says whether the text runs for the first time since a reset (`firstrun`).
+bool inst_is_figure_only(RuntimeBlock* b, int32_t id);
+// inst_is_figure_only, setting the figure-only byte when true.
 bool inst_detect_figure_only(RuntimeBlock* b, int32_t id);
 
 // The host's queries and setters; the boolean ones answer false for an id

@@ -62,7 +62,7 @@ void add_figure_options(QMenu* m, CommandMap* commands) {
 
 void command_set_text_and_shortcut(CommandMap* commands, int command, const QString& text, bool shortcut) {
   QAction* a = commands->action(command);
-  const int tab = text.indexOf(QLatin1Char('\t'));
+  const qsizetype tab = text.indexOf(QLatin1Char('\t'));
   a->setText(text);
   if (shortcut && tab >= 0) {
     // The menu shows the key from the shortcut itself: the text keeps only

@@ -59,6 +59,10 @@ extern "C" void on_sigint(int) {
 
 bool ascii_letter(QChar c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
+// The byte of a 32-bit setting that the runtime takes: its low byte, as the
+// settings' rules say (a stored 256 is 0, not "on").
+uint8_t low_byte(int32_t setting) { return uint8_t(uint32_t(setting) & 0xFFu); }
+
 // The host table's window rows call back into the application object.
 struct WindowCalls {
   static void repaint(void* app) {
@@ -86,7 +90,7 @@ StartupSettings startup_settings_read(const SettingsStore& st) {
   s.format_letter = !type.isEmpty() && ascii_letter(type[0]) ? char(type[0].unicode()) : 'g';
   const QString imag = st.read_string(QStringLiteral("FormatImagSymbol"), QStringLiteral("j"));
   s.imaginary = !imag.isEmpty() && imag[0] == u'i' ? 'i' : 'j';
-  s.loose = uint8_t(st.read_int(QStringLiteral("FormatLoose"), 0));
+  s.loose = low_byte(st.read_int(QStringLiteral("FormatLoose"), 0));
   s.digits = st.read_int(QStringLiteral("FormatNDigits"), 4);
   return s;
 }
@@ -140,9 +144,9 @@ bool TNApp::init_instance() {
     // While a handler runs no window event is read, the view's key event
     // included: on an X display the key is watched beside the event loop.
     if (QGuiApplication::platformName() == QLatin1String("xcb")) break_key_watch_start(&break_flag_);
-    rt_set_code_optimisation(b, s_.code_optimization ? kOptimised : kPlain, s_.discard_assert & 0xFF);
+    rt_set_code_optimisation(b, s_.code_optimization ? kOptimised : kPlain, low_byte(s_.discard_assert));
     rt_set_clock_callback(b, cpu_time_callback, clock_slots_, kClockSlotBytes);
-    rt_set_interactive_highlight(b, uint8_t(s_.interactive_highlight));
+    rt_set_interactive_highlight(b, low_byte(s_.interactive_highlight));
   }
   set_app_option(s_.thick_lines);
   if (b) rt_set_number_format(b, s_.format_letter, s_.digits, s_.imaginary, s_.loose, kFormatWord5, false);
@@ -200,7 +204,7 @@ void TNApp::route_commands() {
 
   m.route(kCmdPrefHighlight, kCmdPrefHighlight, [this, frame, host](int) {
     s_.interactive_highlight = !s_.interactive_highlight;
-    if (host->has_block()) rt_set_interactive_highlight(host->block(), uint8_t(s_.interactive_highlight));
+    if (host->has_block()) rt_set_interactive_highlight(host->block(), low_byte(s_.interactive_highlight));
     settings_->write_int(QStringLiteral("InteractiveHilight"), s_.interactive_highlight);
     frame->view()->invalidate();
   }, [this](int, CommandState* st) { st->set_check(s_.interactive_highlight ? kCheckOn : kCheckOff); });

@@ -1,9 +1,11 @@
 // The figure view. Every call into the runtime is made with the screen table
 // and this view's context installed (prepare_runtime) and under the host's
 // depth counter; work that runs handlers on a size change happens in the
-// resize event, never while painting. Mouse errors are shown once per drag,
-// after the drag has ended and the pointer grab is released. Drag moves wait
-// for one step to the newest of them, however many came in while one drew.
+// resize event, never while painting, and waits for a runtime call under way
+// to end; a paint meanwhile shows the last picture. Mouse errors are shown
+// once per drag, after the drag has ended and the pointer grab is released.
+// Drag moves wait for one step to the newest of them, however many came in
+// while one drew.
 #include "host/app/tn_view.h"
 
 #include <cmath>
@@ -55,7 +57,7 @@ constexpr int kMovePaceMs = 10;
 // A release waits for the drag's last step at most this many tries of it.
 constexpr int kReleaseWaitTries = 5;
 constexpr int32_t kKeyUp = 0xF700, kKeyDown = 0xF701, kKeyLeft = 0xF702, kKeyRight = 0xF703;
-constexpr int32_t kKeyBackspace = 8, kKeyReturn = 13, kKeyEscape = 27, kKeyDelete = 127;
+constexpr int32_t kKeyControlA = 1, kKeyBackspace = 8, kKeyTab = 9, kKeyReturn = 13, kKeyEscape = 27, kKeyDelete = 127;
 constexpr double kCopyScale = 0.95;
 constexpr int kPrintDpi = 300;
 constexpr int kPrinterFontPoints = 10;
@@ -124,21 +126,32 @@ bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape) {
 
 double wheel_notches(int angle_delta_y) { return -double(angle_delta_y) / kWheelStep; }
 
-int32_t view_key_code(int key, const QString& text) {
+int32_t view_key_code(int key, Qt::KeyboardModifiers modifiers, const QString& text) {
   // The editing keys by the key, whatever text the keyboard layout gives
-  // them: text fields and the figure shortcuts take these codes.
+  // them: text fields and the figure shortcuts take these codes. Shift+Tab
+  // comes as a key of its own and is a Tab as well.
   switch (key) {
     case Qt::Key_Backspace: return kKeyBackspace;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return kKeyTab;
     case Qt::Key_Return:
     case Qt::Key_Enter: return kKeyReturn;
     case Qt::Key_Escape: return kKeyEscape;
     case Qt::Key_Delete: return kKeyDelete;
     default: break;
   }
+  // Ctrl with a letter is its control code on every platform, also where
+  // the text of the press is empty or the letter itself. With Alt as well
+  // it is AltGr on some keyboards, whose text stands.
+  const bool control = modifiers.testFlag(Qt::ControlModifier) && !modifiers.testFlag(Qt::AltModifier);
+  if (control && key >= Qt::Key_A && key <= Qt::Key_Z) return int32_t(key - Qt::Key_A) + kKeyControlA;
   if (text.isEmpty()) return 0;
+  // Other control codes (Ctrl+[ gives 27) pass as the text has them.
   const char16_t c = text[0].unicode();
-  return c >= 0x20 && c != kKeyDelete ? c : 0;
+  return c != 0 && c != kKeyDelete ? int32_t(c) : 0;
 }
+
+uint8_t view_shift(Qt::KeyboardModifiers modifiers) { return modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0; }
 
 TNView::TNView(RuntimeHost* host, BlockRuntime* rt, SettingsStore* settings, CommandMap* commands, QWidget* parent)
     : QWidget(parent), host_(host), rt_(rt), settings_(settings), commands_(commands) {
@@ -209,9 +222,42 @@ void TNView::resizeEvent(QResizeEvent*) {
   if (width() == cached_w_ && height() == cached_h_) return;
   cached_w_ = width();
   cached_h_ = height();
+  // The last picture stays in the new bitmap until the figure is drawn in
+  // the new size: a handler that lays it out may take a while, and a paint
+  // that comes meanwhile shows that rather than an empty window.
+  const QImage last = buffer_;
   begin_buffer(cached_w_, cached_h_);
-  layout_to_size();
+  if (!last.isNull()) {
+    painter_.save();
+    painter_.resetTransform();
+    painter_.setClipping(false);
+    painter_.drawImage(0, 0, last);
+    painter_.restore();
+  }
   dirty_ = true;
+  layout_pending_ = true;
+  settle();
+}
+
+void TNView::settle() {
+  // A resize that comes while a handler runs (a dialog's own event loop)
+  // waits for its end: the runtime is in no state to lay out or refresh.
+  if (host_runtime_busy()) return settle_when_free();
+  if (layout_pending_) {
+    layout_pending_ = false;
+    layout_to_size();
+    dirty_ = true;
+  }
+  if (dirty_) update();
+}
+
+void TNView::settle_when_free() {
+  if (settle_posted_) return;
+  settle_posted_ = true;
+  QTimer::singleShot(kViewIdleMs, this, [this] {
+    settle_posted_ = false;
+    settle();
+  });
 }
 
 void TNView::render() {
@@ -246,7 +292,12 @@ void TNView::tell_later(int status) {
 }
 
 void TNView::paintEvent(QPaintEvent* event) {
-  if (dirty_) render();
+  // A paint while the runtime is busy (the status bar's "Running" repaints
+  // the window, a handler's dialog is open) must not draw the plot lists a
+  // handler is rebuilding, nor frames not yet laid out in the view's size:
+  // it shows the last picture, and the figure is drawn once the call ends.
+  if (dirty_ && (host_runtime_busy() || layout_pending_)) settle_when_free();
+  else if (dirty_) render();
   QPainter p(this);
   p.drawImage(event->rect(), buffer_, event->rect());
 }
@@ -394,7 +445,7 @@ void TNView::mousePressEvent(QMouseEvent* e) {
   if (move_.release) release_now();
   flush_move();
   const QPointF p = e->position();
-  const bool shift = e->modifiers() & Qt::ShiftModifier;
+  const bool shift = view_shift(e->modifiers());
   if (e->button() == Qt::LeftButton) {
     tool_down(p.x(), p.y(), shift);
   } else if (e->button() == Qt::MiddleButton) {
@@ -409,11 +460,11 @@ void TNView::mouseMoveEvent(QMouseEvent* e) {
   // A hover would end the drag before its release has taken its last step.
   if (move_.release) return;
   const QPointF p = e->position();
-  const bool left = e->buttons() & Qt::LeftButton;
-  const bool middle = e->buttons() & Qt::MiddleButton;
+  const bool left = e->buttons().testFlag(Qt::LeftButton);
+  const bool middle = e->buttons().testFlag(Qt::MiddleButton);
   // A move with the middle button counts as one with the left button and
   // Shift; the middle drag ends at the first move after its release.
-  const bool shift = (e->modifiers() & Qt::ShiftModifier) || middle;
+  const bool shift = view_shift(e->modifiers()) || middle;
   if ((left || middle) && dragging_) {
     queue_move(p.x(), p.y(), shift);
   } else {
@@ -425,7 +476,7 @@ void TNView::mouseMoveEvent(QMouseEvent* e) {
 
 void TNView::mouseReleaseEvent(QMouseEvent* e) {
   flush_move();
-  const bool shift = e->modifiers() & Qt::ShiftModifier;
+  const bool shift = view_shift(e->modifiers());
   if (e->button() == Qt::LeftButton && move_.waiting && dragging_) {
     // The mouse rate holds the drag's last step back: a view busy drawing
     // reads a whole drag at once, its moves right after the hover that
@@ -476,7 +527,7 @@ void TNView::wheelEvent(QWheelEvent* e) {
     RuntimeCallScope scope;
     prepare_runtime();
     status = interact_mouse_wheel(host_->block_handle(), kInstanceId, p.x(), p.y(), 0.0,
-                                  wheel_notches(e->angleDelta().y()), e->modifiers() & Qt::ShiftModifier, text,
+                                  wheel_notches(e->angleDelta().y()), view_shift(e->modifiers()), text,
                                   kStatusTextBytes, &length);
   }
   if (status == kRtHandledRedraw) {
@@ -526,6 +577,22 @@ void TNView::key_code(int code, QKeyEvent* event) {
   else if (status != 0) QWidget::keyPressEvent(event);
 }
 
+bool TNView::event(QEvent* e) {
+  // Tab and Shift+Tab would move the focus before the key event: they go to
+  // the figure's key handlers first, and move the focus only when nothing
+  // there takes them.
+  if (e->type() == QEvent::KeyPress) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    const bool tab = k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab;
+    if (tab && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      k->accept();
+      keyPressEvent(k);
+      if (k->isAccepted()) return true;
+    }
+  }
+  return QWidget::event(e);
+}
+
 void TNView::keyPressEvent(QKeyEvent* e) {
   flush_move();
   if (e->key() == Qt::Key_Pause || (e->key() == Qt::Key_Cancel && (e->modifiers() & Qt::ControlModifier))) {
@@ -538,7 +605,7 @@ void TNView::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Right: key_code(kKeyRight, e); break;
     case Qt::Key_Down: key_code(kKeyDown, e); break;
     default: {
-      const int32_t code = view_key_code(e->key(), e->text());
+      const int32_t code = view_key_code(e->key(), e->modifiers(), e->text());
       if (code > 0) key_code(code, e);
       else QWidget::keyPressEvent(e);
     }
@@ -591,7 +658,7 @@ void TNView::update_cursor() {
     RuntimeCallScope scope;
     prepare_runtime();
     kind = interact_cursor_kind(host_->block_handle(), kInstanceId, p.x(), p.y(),
-                                QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
+                                view_shift(QGuiApplication::queryKeyboardModifiers()));
   }
   Qt::CursorShape shape;
   if (cursor_for_kind(kind, &shape)) setCursor(shape);

@@ -79,6 +79,7 @@ class TNView : public QWidget {
   int64_t renders() const { return renders_; }
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -98,6 +99,11 @@ class TNView : public QWidget {
   void begin_buffer(int width, int height);
   void end_buffer();
   void layout_to_size();
+  // A layout or a drawing that waits for the runtime call under way to end:
+  // the view is laid out in its size (when a resize came meanwhile) and
+  // painted once nothing runs.
+  void settle_when_free();
+  void settle();
   void render();
   void tool_down(double x, double y, bool shift);
   // The mouse entry's status (kRtNoHandler: dropped by the mouse rate).
@@ -140,6 +146,8 @@ class TNView : public QWidget {
   GraphicsDriverContext ctx_{};
   int cached_w_ = 0, cached_h_ = 0;
   bool dirty_ = true;
+  bool layout_pending_ = false;  // resized while the runtime was busy
+  bool settle_posted_ = false;
   bool dragging_ = false;
   bool middle_drag_ = false;
   int drag_error_ = 0;  // the first error of the drag under way, shown once it ends
@@ -167,9 +175,13 @@ bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape);
 // The wheel's notches for the runtime: one notch towards the user is +1.
 double wheel_notches(int angle_delta_y);
 // The character code a key press hands the runtime (the editing keys by
-// their control codes: Backspace 8, Return and Enter 13, Escape 27, Delete
-// 127); 0 for a key that gives none.
-int32_t view_key_code(int key, const QString& text);
+// their control codes: Backspace 8, Tab 9, Return and Enter 13, Escape 27,
+// Delete 127; Ctrl with a letter its control code, Ctrl+A 1 to Ctrl+Z 26);
+// 0 for a key that gives none.
+int32_t view_key_code(int key, Qt::KeyboardModifiers modifiers, const QString& text);
+// Shift held, as the byte the interaction entries take. The modifier is a
+// bit far above a byte: its mask must become 0 or 1 before it is narrowed.
+uint8_t view_shift(Qt::KeyboardModifiers modifiers);
 // Device pixels per drawing unit on a page of that resolution: the ratio of
 // the 10-point printer font's pixel height there to its height on a screen.
 double print_unit(int dots_per_inch);

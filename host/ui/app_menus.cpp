@@ -97,7 +97,9 @@ bool clipboard_get_text(QByteArray* bytes) {
   *bytes = data->text().toUtf8();
   const qsizetype zero = bytes->indexOf('\0');
   if (zero >= 0) bytes->truncate(zero);
-  return true;
+  // A handler takes the text whole, with a 32-bit length: a longer one is
+  // no text it could take.
+  return runtime_length_fits(bytes->size());
 }
 
 int32_t clipboard_hash(const QByteArray& bytes) {
@@ -325,7 +327,7 @@ int AppMenus::command(int32_t number) {
     case kEntryPasteAs: {
       QByteArray text;
       if (!clipboard_get_text(&text)) return 0;
-      return rt_->call_text_handler(id_, e->position, text.constData(), int32_t(text.size()));
+      return rt_->call_text_handler(id_, e->position, text.constData(), runtime_length(text.size()));
     }
     case kEntryCopyAs: {
       const char* text = nullptr;
@@ -355,7 +357,8 @@ void AppMenus::update(int32_t number, CommandState* st) {
   int32_t state = 0;
   if (rt_->has_block()) {
     if (!clip_valid_) read_clipboard();
-    state = clip_has_text_ ? rt_->menu_item_state(id_, e->position, clip_hash_, clip_.constData(), int32_t(clip_.size()))
+    state = clip_has_text_ ? rt_->menu_item_state(id_, e->position, clip_hash_, clip_.constData(),
+                                                     runtime_length(clip_.size()))
                            : rt_->menu_item_state(id_, e->position, 0, nullptr, 0);
   }
   st->enable(state & kStateEnabled);

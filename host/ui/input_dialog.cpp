@@ -67,7 +67,7 @@ bool input_dialog_run(const DialogRequest& r) {
   QString value = cstring_from_bytes(r.text, initial);
   if (!service->edit_value(title, prompt, &value)) return false;
   const QByteArray bytes = cstring_to_bytes(value);
-  const int32_t n = utf8_cut_length(bytes.constData(), int32_t(bytes.size()), capacity);
+  const int32_t n = utf8_cut_length(bytes.constData(), runtime_length(bytes.size()), capacity);
   std::memcpy(r.text, bytes.constData(), size_t(n));
   if (r.text_length) *r.text_length = n;
   return true;

@@ -7,6 +7,7 @@
 #include <QTextEdit>
 
 #include "platform/rich_text_sink.h"
+#include "platform/utf8_text.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ void textframe_set_text(TextFrame* f, const QString& text, bool force_plain) {
   QTextCharFormat base;
   base.setFont(font);
   sink.set_default_format(base);
-  if (markup_show_in_richedit(sink.sink(), reinterpret_cast<const char16_t*>(text.utf16()), int32_t(text.size()),
+  if (markup_show_in_richedit(sink.sink(), reinterpret_cast<const char16_t*>(text.utf16()), runtime_length(text.size()),
                               false, nullptr, true) != kMkShown)
     f->edit_->clear();
 }

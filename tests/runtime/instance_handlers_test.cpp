@@ -12,6 +12,7 @@
 #include "runtime/layout.h"
 #include "engine/core/stack_ops.h"
 #include "runtime/special_vars.h"
+#include "runtime/tn_builtins.h"
 #include "support/recording_driver.h"
 
 namespace {
@@ -159,6 +160,54 @@ TEST_F(App, FigureCommandTextRunsAndACompileErrorIsPrinted) {
   EXPECT_NE(host.take_output(), "");
   EXPECT_EQ(host.block->h.user.instance_id, 0);
   EXPECT_EQ(host.block->h.build.subplot, -1);
+}
+
+// A figure-only instance draws its text at every refresh, in the layout of
+// the moment: each new frame, the refresh after it runs the text again
+// (`firstrun` true only the first time after a reset), and its subplot is
+// the frame's one cell, already right after the `clf` that begins the text
+// and right after a reset, never at a subplot's default frame.
+TEST_F(App, AFigureOnlyTextRunsAtEveryRefreshInTheFrameOfTheMoment) {
+  build("instance demo\ncommands \"clf; tn_count; fprintf('%g %g %g %g %d\\n', subplotpos(), firstrun); "
+        "plot([0 1], [0 0]);\"\n",
+        "");
+  double gx = 0, gy = 0;
+  rt_grid_steps(host.block, &gx, &gy);
+  ASSERT_GT(gx, 0);
+  ASSERT_GT(gy, 0);
+  // What the text prints: subplotpos in grid steps, then firstrun (lines
+  // end in CR LF, the block's line-end mode).
+  auto cell = [&](double w, double h, int first) {
+    char line[128];
+    std::snprintf(line, sizeof line, "0 %g 0 %g %d\r\n", w / gx, h / gy, first);
+    return std::string(line);
+  };
+  struct Frame {
+    double left, right, top, bottom;
+    bool reset;  // Reset Data before the refresh
+  };
+  const Frame frames[] = {{0, 400, 0, 200, false}, {0, 640, 0, 480, false}, {0, 640, 0, 480, true},
+                          {10, 110, 5, 85, false}};
+  int runs = 0;
+  for (const Frame& f : frames) {
+    SCOPED_TRACE(f.right);
+    ASSERT_EQ(figure_layout_subplots(h(), 0, f.left, f.right, f.top, f.bottom), 0);
+    if (f.reset) ASSERT_EQ(inst_reset(h(), 0), 0);
+    const Subplot* s = &inst_find_by_id(host.block, 0)->subplots[0];
+    if (f.reset) EXPECT_EQ(s->rectRight, f.right);  // the reset's empty cell
+    const bool first = runs == 0 || f.reset;
+    ASSERT_EQ(inst_refresh(h(), 0), 0);
+    EXPECT_EQ(g_probe.counted, ++runs);
+    EXPECT_EQ(host.take_output(), cell(f.right - f.left, f.bottom - f.top, first));
+    s = &inst_find_by_id(host.block, 0)->subplots[0];
+    EXPECT_EQ(s->rectLeft, f.left);
+    EXPECT_EQ(s->rectRight, f.right);
+    EXPECT_EQ(s->rectTop, f.top);
+    EXPECT_EQ(s->rectBottom, f.bottom);
+    int32_t at = 0, length = 0;
+    ASSERT_TRUE(plotstore_find(rt_plot_store(host.block), 0, &at, &length));
+    EXPECT_GT(length, kOpenObjectLength);  // the line is in the list
+  }
 }
 
 TEST_F(App, UndoAndRedoRestoreAVariableAndTheLayout) {

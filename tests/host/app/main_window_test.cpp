@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPrinter>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolBar>
 
 #include <zlib.h>
@@ -830,6 +831,119 @@ TEST_F(Program, APreferenceToggleIsReadAtTheNextStart) {
   EXPECT_EQ(get_app_option(), 1);
   ASSERT_TRUE(run(kCmdPrefThickLines));
   EXPECT_EQ(get_app_option(), 0);
+}
+
+// A resize while the plot handler works a second (its first run, at the
+// start, is quick): the status bar shows
+// "Running" and repaints the window meanwhile. Once the handler has ended,
+// the view shows the line across the plot frame laid out in the new size:
+// its right end moves with the frame's right edge (by the growth less the
+// data's inner margins), y = 0 down by half the growth.
+TEST_F(Program, AResizeWhileThePlotHandlerWorksEndsWithTheNewPicture) {
+  const QString packed = pack(dir, "instance demo\ntitle \"Slow\"\nfigure \"F\"\nplot demo_plot()\n",
+                              "function demo_plot()\n  global runs;\n  runs = [runs 1];\n"
+                              "  for k = 1:1500 * (numel(runs) > 1)\n    s = sum(sqrt(1:1e5));\n"
+                              "  end\n  scale([0 10 -1 1]);\n  plot([0 10], [0 0], 'b');\nendfunction\n");
+  start(packed);
+  const QRect before = colour_box(screen(), kCurve);
+  ASSERT_FALSE(before.isEmpty());
+  constexpr int kGrowW = 200, kGrowH = 100;
+  const int64_t renders = view()->renders();
+  app->main_frame()->resize(app->main_frame()->size() + QSize(kGrowW, kGrowH));
+  // The picture as the window shows it: nothing here draws it again.
+  for (int k = 0; k < 50 && view()->renders() == renders; ++k) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(kMouseStep);
+  }
+  QApplication::processEvents();
+  EXPECT_EQ(view()->back_buffer().size(), view()->size());
+  const QRect after = colour_box(view()->back_buffer(), kCurve);
+  ASSERT_FALSE(after.isEmpty()) << "no line after the resize";
+  EXPECT_GE(after.right(), before.right() + kGrowW * 94 / 100 - 1);
+  EXPECT_LE(after.right(), before.right() + kGrowW);
+  EXPECT_EQ(after.top(), before.top() + kGrowH / 2);
+  EXPECT_EQ(after.height(), before.height());
+}
+
+// Shift under the drag tool turns the open hand into the cursor of a drag
+// along x, and back when it is let go: the view reads Shift from the
+// keyboard's state as it stands.
+TEST_F(Program, ShiftUnderTheDragToolShowsTheDragAlongX) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  ASSERT_TRUE(run(kCmdToolFirst + 3));  // Drag
+  QWidget* frame = app->main_frame();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  view()->setFocus();
+  const QPoint centre = view()->rect().center();
+  QCursor::setPos(view()->mapToGlobal(centre));
+  send_mouse(view(), QEvent::MouseMove, centre, Qt::NoButton, Qt::NoButton);
+  EXPECT_EQ(view()->cursor().shape(), Qt::OpenHandCursor);
+  QTest::keyPress(frame->windowHandle(), Qt::Key_Shift, Qt::ShiftModifier);
+  EXPECT_EQ(view()->cursor().shape(), Qt::SizeHorCursor);
+  QTest::keyRelease(frame->windowHandle(), Qt::Key_Shift, Qt::NoModifier);
+  EXPECT_EQ(view()->cursor().shape(), Qt::OpenHandCursor);
+}
+
+// The wheel's Shift reaches the wheel handler as `_m`, 1 with Shift held.
+TEST_F(Program, TheWheelHandlerSeesShift) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Wheel\"\nvar n\ninit n = demo_init()\nfigure \"F\"\n"
+                              "plot demo_plot(n)\nwheel -1 n = demo_wheel(n, _m)\n",
+                              "function n = demo_init()\n  n = 0;\nendfunction\n"
+                              "function demo_plot(n)\n  scale([0 10 -1 1]);\n  plot([0 10], [0 0], 'b');\n"
+                              "endfunction\n"
+                              "function n = demo_wheel(n, m)\n  fprintf(2, 'wheel %d\\n', m);\n  n = n + 1;\n"
+                              "endfunction\n");
+  start(packed);
+  const QPointF centre = QRectF(view()->rect()).center();
+  const std::string err = stderr_of(dir, [&] {
+    for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(Qt::ShiftModifier), Qt::KeyboardModifiers()}) {
+      QWheelEvent e(centre, view()->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton, m,
+                    Qt::NoScrollPhase, false);
+      QApplication::sendEvent(view(), &e);
+    }
+  });
+  EXPECT_EQ(err, "wheel 1\nwheel 0\n");
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
+}
+
+// A catch-all key handler receives every key that no menu shortcut takes,
+// by its character code: Tab and Shift+Tab (which would move the focus) as
+// 9, Ctrl with a letter as its control code, the editing keys as theirs.
+TEST_F(Program, ACatchAllKeyHandlerGetsTabAndControlLetters) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Keys\"\nvar n\ninit n = demo_init()\nfigure \"F\"\n"
+                              "plot demo_plot(n)\nkey \"\" n = demo_key(n, _key)\n",
+                              "function n = demo_init()\n  n = 0;\nendfunction\n"
+                              "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n"
+                              "function n = demo_key(n, key)\n  fprintf(2, 'key %d\\n', double(key));\n"
+                              "  n = n + 1;\nendfunction\n");
+  start(packed);
+  QWidget* frame = app->main_frame();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  view()->setFocus();
+  struct Key {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int code;
+  } const keys[] = {
+      {Qt::Key_A, Qt::NoModifier, 'a'},          {Qt::Key_Tab, Qt::NoModifier, 9},
+      {Qt::Key_Backtab, Qt::ShiftModifier, 9},   {Qt::Key_Q, Qt::ControlModifier, 17},
+      {Qt::Key_B, Qt::ControlModifier, 2},       {Qt::Key_N, Qt::ControlModifier, 14},
+      {Qt::Key_Backspace, Qt::NoModifier, 8},    {Qt::Key_Return, Qt::NoModifier, 13},
+      {Qt::Key_Escape, Qt::NoModifier, 27},      {Qt::Key_Delete, Qt::NoModifier, 127},
+  };
+  std::string want;
+  const std::string err = stderr_of(dir, [&] {
+    for (const Key& k : keys) {
+      QTest::keyClick(frame->windowHandle(), k.key, k.modifiers);
+      want += "key " + std::to_string(k.code) + "\n";
+    }
+  });
+  EXPECT_EQ(err, want);
+  EXPECT_EQ(QApplication::focusWidget(), view());
 }
 
 TEST(Placement, RestoreRules) {
