@@ -47,10 +47,10 @@ struct InstanceRec {
   int32_t menu_stamp;
   uint8_t menu_state[kMenuStateTables][kMenuStateBytes];
   int32_t section_selector;
-  // Free frames given in pixels (subplotpos) while the figure frame is the
-  // reset frame: its first rectangle keeps them from its corner instead of
-  // scaling them (runtime/layout.cpp).
-  int32_t frames_in_pixels;
+  // How the figure's first rectangle places free frames set before it had
+  // one (kFramesInPixels, kFramesForDesign, runtime/layout.h); 0 when the
+  // springs move them.
+  int32_t pending_frames;
   uint8_t figure_only;
   uint8_t resume;           // interaction: a drag to resume
   int32_t pending_subplot;  // interaction: the subplot a press chose

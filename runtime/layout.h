@@ -26,6 +26,12 @@ constexpr int32_t kFirstMouseWord = 2;
 // no plot handler of its own runs for it.
 constexpr int32_t kPlotByOtherCell = -4;
 
+// Free frames set before the figure had a rectangle (its frame the reset
+// frame), as the figure's first rectangle takes them: given in pixels from
+// its corner, or laid out for a design size that the frame then holds.
+// Either way they land where a reset in that rectangle puts them.
+enum : int32_t { kFramesInPixels = 1, kFramesForDesign = 2 };
+
 void inst_reset_subplot_slot(Subplot* s);
 int inst_set_grid(RuntimeBlock* b, int32_t id, int32_t rows, int32_t cols);
 void inst_get_grid(RuntimeBlock* b, int32_t id, int32_t* rows, int32_t* cols);

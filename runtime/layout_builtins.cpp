@@ -345,7 +345,7 @@ int bi_subplotpos(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
     for (int32_t k = 0; k < pos.rows; ++k)
       subplot_set_rect(&rec->subplots[k], rec->frame[0] + pos.at(k, 0) * gx, rec->frame[0] + pos.at(k, 1) * gx,
                        rec->frame[2] + pos.at(k, 2) * gy, rec->frame[2] + pos.at(k, 3) * gy);
-    rec->frames_in_pixels = inst_frame_is_reset(rec);
+    rec->pending_frames = inst_frame_is_reset(rec) ? kFramesInPixels : 0;
   }
   int pushed = 0;
   if (wanted_outputs(nargin, nargout) > 0) {
