@@ -4,6 +4,7 @@
 // firstrun and the special-variable functions, which read the event state.
 #include "runtime/graphics_builtins.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -300,6 +301,12 @@ int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
   if (r < 1 || r > kMaxSubplotGrid || c < 1 || c > kMaxSubplotGrid || k < 1 || k > r * c) return kBadArgument;
   RuntimeBlock* b = call->block;
   InstanceRec* rec = inst_find_by_id(b, call->instance_id);
+  // The figure of the running handler's cell, before a new grid moves it:
+  // the cells it draws answer the mouse with that figure's handlers.
+  const int32_t running = call->handler_subplot;
+  const int32_t figure = running >= 0 && running < std::min(rec->rows * rec->cols, kMaxSubplots)
+                             ? inst_own_figure(rec->subplots[running])
+                             : kEmptyFigure;
   if (rec->rows != r || rec->cols != c || rec->free_layout) {
     TN_TRY(inst_set_grid(b, call->instance_id, r, c));
     rec = inst_find_by_id(b, call->instance_id);
@@ -314,6 +321,7 @@ int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
     b->h.build.used = 0;
     call->status |= kCallLayoutChanged;
   }
+  TN_TRY(inst_subplot_share(b, call->instance_id, k - 1, figure));
   // The object this cell's own run opened, still empty, gives way to this
   // one: two objects of one subplot would draw its axes twice.
   if (const int32_t empty = plotlist_empty_object_at(list.data, *list.used, k - 1); empty >= 0) *list.used = empty;

@@ -328,7 +328,7 @@ int attempt(RuntimeBlock** handle, int32_t id, int32_t start, int32_t record, co
   Hd hd;
   TN_TRY(locate_hd(b, start, record, &hd));
   *outputs = hd.nout;
-  b->h.user = CallContext{b, id, 0, 0, 0};
+  b->h.user = CallContext{b, id, 0, 0, io.subplot};
   b->h.build.subplot = io.subplot;
   EngineContext* c = rt_engine(b);
   const int32_t base = c->desc_top;

@@ -119,7 +119,7 @@ int run_command_text(RuntimeBlock** handle, int32_t id) {
   const std::string source(text, size_t(length));  // the list moves with the block
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;
-  b->h.user = CallContext{b, id, kFigureContext, 0, 0};
+  b->h.user = CallContext{b, id, kFigureContext, 0, -1};  // no handler's figure to share
   b->h.build.subplot = cells(rec) - 1;
   EngineContext* c = rt_engine(b);
   // Flag 0: the engine prints a compile error itself.

@@ -62,6 +62,12 @@ void inst_defaults_init(RuntimeBlock* b) {
   inst_layout_reset(b, 0, true);
 }
 
+bool inst_frame_is_reset(const InstanceRec* rec) {
+  for (int k = 0; k < 4; ++k)
+    if (rec->frame[k] != kDefaultFrame[k]) return false;
+  return true;
+}
+
 int inst_layout_reset(RuntimeBlock* b, int32_t id, bool write_frame) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return kRtNonexistentInstance;

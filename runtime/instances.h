@@ -47,7 +47,10 @@ struct InstanceRec {
   int32_t menu_stamp;
   uint8_t menu_state[kMenuStateTables][kMenuStateBytes];
   int32_t section_selector;
-  int32_t spare;
+  // How the figure's first rectangle places free frames set before it had
+  // one (kFramesInPixels, kFramesForDesign, runtime/layout.h); 0 when the
+  // springs move them.
+  int32_t pending_frames;
   uint8_t figure_only;
   uint8_t resume;           // interaction: a drag to resume
   int32_t pending_subplot;  // interaction: the subplot a press chose
@@ -84,6 +87,10 @@ InstanceRec* inst_find_by_id(RuntimeBlock* b, int32_t id);
 void inst_write_defaults(RuntimeBlock* b, InstanceRec* rec, int32_t id, uint8_t flag);
 void inst_defaults_init(RuntimeBlock* b);
 int inst_layout_reset(RuntimeBlock* b, int32_t id, bool write_frame);
+// Whether the figure frame is still the one a reset writes, (0, 1, 0, 1):
+// no rectangle has been given to the figure since (an image as the builder
+// saves it, a new instance before its window lays it out).
+bool inst_frame_is_reset(const InstanceRec* rec);
 
 // Life of an instance: creation (null out_id re-initialises instance 0),
 // removal of its value-store record, plot list and slot.

@@ -157,6 +157,7 @@ int inst_layout_to_free(RuntimeBlock* b, int32_t id) {
   rec->rows = cells(rec);
   rec->cols = 1;
   rec->free_layout = 1;
+  rec->pending_frames = 0;  // the grid's cells: proportions of the frame
   return 0;
 }
 
@@ -219,6 +220,33 @@ void move_free_frames(InstanceRec* rec, double l, double w, double t, double h, 
   }
 }
 
+// The figure's first rectangle after frames were set before it had one
+// (the builder lays an image out against the reset frame): each frame goes
+// where a reset in that rectangle would have put it, for the springs take
+// over only from a layout the user has seen. Frames in pixels keep their
+// place from the corner; frames for a design size are converted as a reset
+// converts them, with the default springs; frames from the grid are
+// proportions of the reset frame.
+void place_pending_frames(InstanceRec* rec, double l2, double w2, double t2, double h2) {
+  const double* f = rec->frame;
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  if (rec->pending_frames == kFramesForDesign) {
+    double springs[kMaxSubplots][kSpringValues];
+    std::memcpy(springs, rec->springs, sizeof springs);
+    for (int32_t k = 0; k < n; ++k) std::fill(rec->springs[k], rec->springs[k] + kSpringValues, kSpringDefault);
+    move_free_frames(rec, f[0], f[1] - f[0], f[2], f[3] - f[2], l2, w2, t2, h2);
+    std::memcpy(rec->springs, springs, sizeof springs);
+    return;
+  }
+  const bool pixels = rec->pending_frames == kFramesInPixels;
+  const double sx = pixels ? 1.0 : w2 / (f[1] - f[0]), sy = pixels ? 1.0 : h2 / (f[3] - f[2]);
+  for (int32_t k = 0; k < n; ++k) {
+    Subplot& s = rec->subplots[k];
+    subplot_set_rect(&s, l2 + (s.rectLeft - f[0]) * sx, l2 + (s.rectRight - f[0]) * sx, t2 + (s.rectTop - f[2]) * sy,
+                     t2 + (s.rectBottom - f[2]) * sy);
+  }
+}
+
 }  // namespace
 
 int inst_layout_in_rect(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom) {
@@ -226,12 +254,16 @@ int inst_layout_in_rect(RuntimeBlock* b, int32_t id, double left, double right, 
   if (!rec) return kRtNonexistentInstance;
   if (rec->free_layout) {
     const double* f = rec->frame;
-    move_free_frames(rec, f[0], f[1] - f[0], f[2], f[3] - f[2], left, right - left, top, bottom - top);
+    if (rec->pending_frames == kFramesForDesign || inst_frame_is_reset(rec))
+      place_pending_frames(rec, left, right - left, top, bottom - top);
+    else
+      move_free_frames(rec, f[0], f[1] - f[0], f[2], f[3] - f[2], left, right - left, top, bottom - top);
   }
   rec->frame[0] = left;
   rec->frame[1] = right;
   rec->frame[2] = top;
   rec->frame[3] = bottom;
+  if (!inst_frame_is_reset(rec)) rec->pending_frames = 0;
   inst_layout_positions(rec);
   return 0;
 }
@@ -242,7 +274,23 @@ int inst_layout_from_design_size(RuntimeBlock* b, int32_t id, double width, doub
   const double* f = rec->frame;
   const double w = f[1] - f[0], h = f[3] - f[2];
   if (!rec->free_layout || (w == width && h == height)) return 0;
-  move_free_frames(rec, f[0], width, f[2], height, f[0], w, f[2], h);
+  if (inst_frame_is_reset(rec)) {
+    // No rectangle yet: the frame becomes the design's, the frames in it
+    // are those of the design, and the first rectangle converts them.
+    const double sx = rec->pending_frames == kFramesInPixels ? 1.0 : width / w;
+    const double sy = rec->pending_frames == kFramesInPixels ? 1.0 : height / h;
+    const int32_t n = std::min(cells(rec), kMaxSubplots);
+    for (int32_t k = 0; k < n; ++k) {
+      Subplot& s = rec->subplots[k];
+      subplot_set_rect(&s, f[0] + (s.rectLeft - f[0]) * sx, f[0] + (s.rectRight - f[0]) * sx,
+                       f[2] + (s.rectTop - f[2]) * sy, f[2] + (s.rectBottom - f[2]) * sy);
+    }
+    rec->frame[1] = f[0] + width;
+    rec->frame[3] = f[2] + height;
+    rec->pending_frames = kFramesForDesign;
+  } else {
+    move_free_frames(rec, f[0], width, f[2], height, f[0], w, f[2], h);
+  }
   inst_layout_positions(rec);
   return 0;
 }
@@ -324,7 +372,7 @@ int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32
   for (int32_t k = 0; k < kMaxSubplots; ++k) {
     if (!(targets & (1u << k))) continue;
     Subplot& s = rec->subplots[k];
-    if (!force && s.handlerWords[kSubplotFigureWord] == figure) continue;
+    if (!force && inst_own_figure(s) == figure) continue;
     SubplotHandlers handlers;
     TN_TRY(inst_subplot_resolve(b, id, figure, -1, &handlers));
     // A new figure starts from a clean subplot: limits, 3-D box and camera,
@@ -340,6 +388,27 @@ int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32
   }
   inst_layout_positions(rec);
   return 0;
+}
+
+int inst_subplot_share(RuntimeBlock* b, int32_t id, int32_t k, int32_t figure) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return kRtNonexistentInstance;
+  if (figure < 0 || k < 0 || k >= std::min(cells(rec), kMaxSubplots)) return 0;
+  Subplot& s = rec->subplots[k];
+  if (s.handlerWords[kSubplotPlotHandlerWord] >= 0) return 0;
+  SubplotHandlers handlers;
+  TN_TRY(inst_subplot_resolve(b, id, figure, -1, &handlers));
+  // Only the handler words: the cell's axes, title and plot state are what
+  // the drawing handler made them.
+  s.handlerWords[kSubplotFigureWord] = figure;
+  s.handlerWords[kSubplotPlotHandlerWord] = kPlotByOtherCell;
+  std::memcpy(s.handlerWords + kFirstMouseWord, handlers.mouse, sizeof handlers.mouse);
+  return 0;
+}
+
+int32_t inst_own_figure(const Subplot& s) {
+  return s.handlerWords[kSubplotPlotHandlerWord] == kPlotByOtherCell ? kEmptyFigure
+                                                                     : s.handlerWords[kSubplotFigureWord];
 }
 
 int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force) {

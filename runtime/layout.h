@@ -21,6 +21,16 @@ constexpr int32_t kNoHandler = -2;
 // Handler words of a subplot after the figure and plot words: tags 26 to 35.
 constexpr int32_t kMouseWords = 10;
 constexpr int32_t kFirstMouseWord = 2;
+// The plot-handler word of a cell that another cell's plot handler draws
+// through `subplot`: it answers the mouse with that figure's handlers, and
+// no plot handler of its own runs for it.
+constexpr int32_t kPlotByOtherCell = -4;
+
+// Free frames set before the figure had a rectangle (its frame the reset
+// frame), as the figure's first rectangle takes them: given in pixels from
+// its corner, or laid out for a design size that the frame then holds.
+// Either way they land where a reset in that rectangle puts them.
+enum : int32_t { kFramesInPixels = 1, kFramesForDesign = 2 };
 
 void inst_reset_subplot_slot(Subplot* s);
 int inst_set_grid(RuntimeBlock* b, int32_t id, int32_t rows, int32_t cols);
@@ -52,6 +62,14 @@ int inst_subplot_resolve(RuntimeBlock* b, int32_t id, int32_t figure, int32_t el
 // Whether the figure (a record position) has mouse handlers, for any element.
 bool inst_figure_takes_mouse(RuntimeBlock* b, int32_t id, int32_t figure);
 int inst_subplot_assign(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure, bool force);
+// Gives subplot k, drawn by the handler of a cell that shows `figure`, that
+// figure's mouse handlers; a cell with a plot handler of its own, or a
+// figure below 0, is left as it is.
+int inst_subplot_share(RuntimeBlock* b, int32_t id, int32_t k, int32_t figure);
+// The figure a subplot shows as its own: none for a cell that another
+// cell's handler draws. What the stored layout, `subplots` and the figure
+// menu see.
+int32_t inst_own_figure(const Subplot& s);
 // The same without storing the layout in the instance's values: for applying
 // a stored layout, whose value must not be rewritten while it is read.
 int inst_subplot_assign_unstored(RuntimeBlock* b, int32_t id, int32_t row, int32_t col, int32_t figure,

@@ -175,7 +175,7 @@ std::string layout_text(const Call& c) {
     if (i > 0) text += kLF;
     for (int32_t j = 0; j < c.rec->cols; ++j) {
       if (j > 0) text += kCellSeparator;
-      text += figure_name(c.b, c.id, c.rec->subplots[i * c.rec->cols + j].handlerWords[kSubplotFigureWord]);
+      text += figure_name(c.b, c.id, inst_own_figure(c.rec->subplots[i * c.rec->cols + j]));
     }
   }
   return text;
@@ -345,6 +345,7 @@ int bi_subplotpos(EngineContext* ctx, int nargin, int nargout, uintptr_t data) {
     for (int32_t k = 0; k < pos.rows; ++k)
       subplot_set_rect(&rec->subplots[k], rec->frame[0] + pos.at(k, 0) * gx, rec->frame[0] + pos.at(k, 1) * gx,
                        rec->frame[2] + pos.at(k, 2) * gy, rec->frame[2] + pos.at(k, 3) * gy);
+    rec->pending_frames = inst_frame_is_reset(rec) ? kFramesInPixels : 0;
   }
   int pushed = 0;
   if (wanted_outputs(nargin, nargout) > 0) {

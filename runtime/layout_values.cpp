@@ -198,7 +198,10 @@ int inst_layout_to_array(RuntimeBlock* b, int32_t id) {
   int32_t camera_rows = 0;
   for (int32_t k = 0; k < n; ++k) {
     const Subplot& s = rec->subplots[k];
-    *p++ = s.handlerWords[kSubplotFigureWord];
+    // A cell drawn by another cell's handler is shared again by the redraw
+    // that follows every restore: stored as its own figure, it would get
+    // the plot handler as well and be drawn twice.
+    *p++ = inst_own_figure(s);
     *p++ = layout_pack_flags(s, (rec->selection >> k) & 1);
     view_ranges(s, p);
     p += 4;

@@ -256,7 +256,7 @@ int32_t inst_can_select_subplot(RuntimeBlock* b, int32_t id, int32_t figure) {
   if (!rec) return 0;
   const int32_t current = inst_current_subplot(b, id);
   if (current >= 0) {
-    const bool shown = rec->subplots[current].handlerWords[kSubplotFigureWord] == figure;
+    const bool shown = inst_own_figure(rec->subplots[current]) == figure;
     return kFigureSelectable | (shown ? kFigureShown : 0);
   }
   // A free layout without a selection takes the figure in a new subplot.

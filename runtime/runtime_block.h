@@ -72,7 +72,9 @@ struct CallContext {
   int32_t instance_id;
   uint8_t flags;
   int32_t status;  // bits kCallLayoutChanged, kCallRedraw, kCallQuietCancel
-  int32_t spare;
+  // The subplot of the handler call under way, -1 for none: `subplot` gives
+  // that cell's figure to the cells the handler draws.
+  int32_t handler_subplot;
 };
 enum : int32_t { kCallLayoutChanged = 1, kCallRedraw = 2, kCallQuietCancel = 4 };
 

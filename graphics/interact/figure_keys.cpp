@@ -54,7 +54,7 @@ int step_figure(RuntimeBlock** handle, int32_t id, bool forward) {
   int32_t figures[256], n = 0, pos = 0;
   while (n < 256 && rec_find_tag(b, id, &pos, kTagFigure) == 0) figures[n++] = pos;
   if (n == 0) return 0;
-  const int32_t now = rec->subplots[k].handlerWords[kSubplotFigureWord];
+  const int32_t now = inst_own_figure(rec->subplots[k]);
   int32_t at = -1;
   for (int32_t i = 0; i < n; ++i)
     if (figures[i] == now) at = i;

@@ -43,7 +43,9 @@ bool interact_figure_only(RuntimeBlock* b, int32_t id) {
 }
 
 bool interact_has_drawing(const InstanceRec* rec, int32_t k) {
-  return k >= 0 && k < kMaxSubplots && rec->subplots[k].handlerWords[kSubplotPlotHandlerWord] >= 0;
+  if (k < 0 || k >= kMaxSubplots) return false;
+  const int32_t plot = rec->subplots[k].handlerWords[kSubplotPlotHandlerWord];
+  return plot >= 0 || plot == kPlotByOtherCell;
 }
 
 int32_t interact_subplot_at(const InstanceRec* rec, double x, double y, bool outer) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/core/calls.h"
 #include "engine/core/fntable.h"
@@ -325,6 +326,96 @@ TEST_F(LibraryApp, AnInstanceLibraryLargerThanTheFreeDescriptorSpaceCompilesAfte
   EXPECT_EQ(value("b"), 42);
   e = c();
   EXPECT_GE(int64_t(e->desc_capacity) * int64_t(sizeof(uint32_t)), int64_t(source.size()));
+}
+
+}  // namespace
+
+namespace {
+
+// The layout a user first sees is the one Reset Data gives. The builder
+// saves an image laid out against the reset frame and the window then lays
+// it out in its rectangle; Reset Data runs the declaration in that
+// rectangle. Free layouts declared with and without a design size, springs
+// at their defaults, rigid and mixed, in two windows, and the resize after.
+constexpr double kStep = 8.0;  // the grid step without a driver, as the screen's
+const double kDeclaredPos[2][4] = {{2, 12, 2, 12}, {14, 30, 2, 12}};
+
+struct StartLayout {
+  FakeHost host;
+  bool build(const std::string& declaration) {
+    if (host.start(2u << 20, 64u << 20) != 0 || rt_register_library(host.block, g_builtin_table_host) != 0)
+      return false;
+    tnbuild::Builder builder(host.block, {{"demo", ""}});
+    const bool built = builder.build("instance demo\nvar x\nfigure \"A\"\nfigure \"B\"\ndeclare \"" + declaration +
+                                     "\"\n");
+    EXPECT_TRUE(built) << builder.error;
+    return built;
+  }
+  void lay_out(double w, double h) { ASSERT_EQ(figure_layout_subplots(&host.block, 0, 0, w, 0, h), 0); }
+  std::vector<double> frames() {
+    const InstanceRec* rec = inst_find_by_id(host.block, 0);
+    std::vector<double> out;
+    for (int32_t k = 0; k < rec->rows * rec->cols; ++k) {
+      const Subplot& s = rec->subplots[k];
+      out.insert(out.end(), {s.rectLeft, s.rectRight, s.rectTop, s.rectBottom});
+    }
+    return out;
+  }
+};
+
+std::string joined(const std::vector<double>& v) {
+  std::string s;
+  for (double x : v) s += (s.empty() ? "" : " ") + std::to_string(x);
+  return s;
+}
+
+// Within `tolerance`; 0 asks for the same doubles, as the same picture needs
+// (a tick label half a pixel off rounds to the next row).
+void expect_same(const std::vector<double>& got, const std::vector<double>& want, const std::string& what,
+                 double tolerance = 0) {
+  ASSERT_EQ(got.size(), want.size()) << what;
+  for (size_t k = 0; k < want.size(); ++k)
+    EXPECT_NEAR(got[k], want[k], tolerance) << what << ": " << joined(got) << " against " << joined(want);
+}
+
+TEST(StartLayoutTest, TheFirstLayoutIsTheOneResetDataGives) {
+  const std::string pos = "_plots = sprintf('A\\tB'); _plotpos = [2 12 2 12; 14 30 2 12]; ";
+  const std::string rigid = "_plotspring = [0.5 0.5 0.5 0.5 0.5 0.5; 1 1 0 1 1 0];";
+  struct Case {
+    std::string declaration;
+    double design_w, design_h;  // grid steps; 0 without a design size
+  };
+  const Case cases[] = {{pos, 0, 0},
+                        {pos + rigid, 0, 0},
+                        {pos + "_plotsize = [80 50]; " + rigid, 80, 50},
+                        {pos + "_plotsize = [40 30]; _plotspring = [1 1 0 1 1 0; 0 0.5 1 0 0.5 1];", 40, 30}};
+  const double windows[][2] = {{640, 400}, {1000, 720}, {800, 531}};
+  for (const Case& c : cases)
+    for (const auto& window : windows) {
+      const double w = window[0], h = window[1];
+      const std::string what = c.declaration + " in " + std::to_string(int(w)) + " x " + std::to_string(int(h));
+      StartLayout app;
+      ASSERT_TRUE(app.build(c.declaration)) << what;
+      ASSERT_NO_FATAL_FAILURE(app.lay_out(w, h));
+      const std::vector<double> start = app.frames();
+      // Where the declaration puts the cells: its grid steps, scaled from the
+      // design size to the window when it has one.
+      const double sx = c.design_w > 0 ? w / (c.design_w * kStep) : 1.0;
+      const double sy = c.design_h > 0 ? h / (c.design_h * kStep) : 1.0;
+      std::vector<double> model;
+      for (const auto& p : kDeclaredPos)
+        model.insert(model.end(), {p[0] * kStep * sx, p[1] * kStep * sx, p[2] * kStep * sy, p[3] * kStep * sy});
+      expect_same(start, model, what + ", at start", 1e-9);
+      ASSERT_NO_FATAL_FAILURE(app.lay_out(w + 200, h + 100));
+      const std::vector<double> resized = app.frames();
+      // Reset Data in the first window, then the same resize.
+      ASSERT_NO_FATAL_FAILURE(app.lay_out(w, h));
+      ASSERT_EQ(inst_reset(&app.host.block, 0), 0) << what << app.host.take_output();
+      ASSERT_NO_FATAL_FAILURE(app.lay_out(w, h));
+      expect_same(app.frames(), start, what + ", after Reset Data");
+      ASSERT_NO_FATAL_FAILURE(app.lay_out(w + 200, h + 100));
+      expect_same(app.frames(), resized, what + ", resized after Reset Data");
+    }
 }
 
 }  // namespace
