@@ -38,6 +38,55 @@ struct Point {
   int cell;
 };
 
+// The angle interval [a, target] being tried and the upper halves still to
+// come. Each half keeps its own level: the upper half is as deep as the lower
+// one that was accepted before it, so a point accepted at the deepest level
+// never licenses a further split, and the narrowest step stays kStep / 2^7.
+// Splitting also leaves room for a point per pending half and per coarse
+// step still to go, so the sweep reaches its end whatever the curve spends.
+struct Stepper {
+  double pending[kMaxDepth];
+  int levels[kMaxDepth];
+  int size = 0;
+  int level = 0;
+  double target = 0;
+  double theta1 = 0;
+
+  void start(double a, double end) {
+    theta1 = end;
+    size = 0;
+    next(a);
+  }
+  // Points still owed to reach theta1 without splitting: the target, each
+  // pending half and the coarse steps behind the current coarse interval.
+  int64_t owed() const {
+    const double top = size > 0 ? pending[0] : target;
+    const double rest = std::ceil((theta1 - top) / kStep);
+    return 1 + size + (rest > 0 ? int64_t(rest) + 1 : 0);
+  }
+  bool can_split(int32_t count, int32_t room) const {
+    return level < kMaxDepth && count + owed() + 1 < room;
+  }
+  void split(double a) {
+    pending[size] = target;
+    levels[size] = level + 1;
+    ++size;
+    ++level;
+    target = (a + target) / 2;
+  }
+  // After a point at angle a was accepted.
+  void next(double a) {
+    if (size > 0) {
+      --size;
+      target = pending[size];
+      level = levels[size];
+    } else {
+      level = 0;
+      target = std::min(a + kStep, theta1);
+    }
+  }
+};
+
 Point eval(const NyquistSweep& sw, double theta) {
   Point p;
   p.theta = theta;
@@ -170,10 +219,10 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
     }
   }
   // Main loop.
-  double pending[kMaxDepth + 1];
-  int depth = 0;
-  double target = std::min(a + kStep, sw.theta1);
+  Stepper step;
+  step.start(a, sw.theta1);
   while (count < cap - 3 && a < sw.theta1) {
+    const double target = step.target;
     const Point p = eval(sw, target);
     // One tolerance in data units for both axes: |dx| + |dy|, or, past it,
     // the bend against the last stored segment.
@@ -185,9 +234,8 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
       if (seg > 0) d = 3 * std::fabs(nx * sy - ny * sx) / seg;
     }
     const bool bends = !(d <= sw.xtol);  // NaN counts as bending
-    if (depth < kMaxDepth && bends && (p.cell == 0 || p.cell != last.cell)) {
-      pending[depth++] = target;
-      target = (a + target) / 2;
+    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, cap - 3)) {
+      step.split(a);
       continue;
     }
     if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
@@ -197,11 +245,7 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
       append(p);
     }
     a = target;
-    if (depth > 0) {
-      target = pending[--depth];
-    } else {
-      target = std::min(a + kStep, sw.theta1);
-    }
+    step.next(a);
   }
   if (last.theta != sw.theta1) append(eval(sw, sw.theta1));
   return blocks.close(count);
@@ -210,6 +254,7 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
 namespace {
 
 constexpr double kTinyMagnitude = 1e-9;
+constexpr double kPoleNudge = 1e-6;  // of the sweep, past a pole at its start
 constexpr int kMaxTurns = 20;
 constexpr double kTwoPi = 2 * kPi;
 
@@ -223,6 +268,13 @@ Point nichols_eval(const NyquistSweep& sw, double theta, double prev, bool last)
   nyquist_point(plain, theta, &re, &im, &p.w);
   const double mag = std::sqrt(re * re + im * im);
   double ph = theta == 0 ? (re < 0 ? kPi : 0) : std::atan2(im, re);
+  if (!(mag < INFINITY) && theta < sw.theta1) {
+    // A pole at the sweep's start has no phase of its own: the curve comes
+    // in from infinity along the phase it has just after it.
+    double r2, i2, w2;
+    nyquist_point(plain, theta + kPoleNudge * (sw.theta1 - theta), &r2, &i2, &w2);
+    if (std::isfinite(r2) && std::isfinite(i2)) ph = std::atan2(i2, r2);
+  }
   if (sw.continuous && sw.delay != 0 && std::isfinite(p.w)) ph -= sw.delay * p.w;
   if (!std::isnan(prev)) {
     if (mag <= kTinyMagnitude || (sw.continuous && sw.delay != 0 && last)) {
@@ -239,6 +291,21 @@ Point nichols_eval(const NyquistSweep& sw, double theta, double prev, bool last)
   return p;
 }
 
+// The extent of the stored points inside the window. On an automatic axis
+// the tolerance grows with it: the figure is scaled to the curve, so a fixed
+// tolerance would spend the budget on a long curve (a delay's phase, a tall
+// resonance) in steps nobody sees, and leave none for the rest.
+struct Extent {
+  double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+  void add(double x, double y) {
+    if (std::isfinite(x)) x0 = std::min(x0, x), x1 = std::max(x1, x);
+    if (std::isfinite(y)) y0 = std::min(y0, y), y1 = std::max(y1, y);
+  }
+  static double tolerance(double base, double share, double lo, double hi) {
+    return hi > lo ? std::max(base, share * (hi - lo)) : base;
+  }
+};
+
 double gain_change(const NyquistSweep& sw, double from, double to) {
   if (sw.log_y) return from > 0 && to > 0 ? std::fabs(std::log(to / from)) : INFINITY;
   return std::fabs(to - from);
@@ -254,30 +321,33 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
   int32_t count = 0;
   Point last{}, before{};
   auto put = [&](int32_t k, const Point& p) { blocks.put(k, p); };
+  Extent seen;
   auto append = [&](const Point& p) {
     put(count++, p);
     before = last;
     last = p;
+    if (p.cell == 0) seen.add(p.x, sw.log_y && p.y > 0 ? std::log(p.y) : p.y);
   };
   append(nichols_eval(sw, sw.theta0, NAN, false));
   double a = sw.theta0;
-  double pending[kMaxDepth + 1];
-  int depth = 0;
-  double target = std::min(a + kStep, sw.theta1);
+  Stepper step;
+  step.start(a, sw.theta1);
   while (count < cap - 3 && a < sw.theta1) {
+    const double target = step.target;
     const Point p = nichols_eval(sw, target, last.x, target == sw.theta1);
+    const double xtol = seen.tolerance(sw.xtol, sw.xshare, seen.x0, seen.x1);
+    const double ytol = seen.tolerance(sw.ytol, sw.yshare, seen.y0, seen.y1);
     double dp = std::fabs(p.x - last.x), dg = gain_change(sw, last.y, p.y);
-    if ((dp > sw.xtol || dg > sw.ytol) && dp < 10 * sw.xtol && dg < 10 * sw.ytol && count >= 2) {
+    if ((dp > xtol || dg > ytol) && dp < 10 * xtol && dg < 10 * ytol && count >= 2) {
       const double p1 = last.x - before.x, g1 = last.y - before.y;
       const double p2 = p.x - last.x, g2 = p.y - last.y;
-      const double den = std::fabs(gain_change(sw, before.y, last.y)) + std::fabs(p1) * sw.ytol / sw.xtol;
+      const double den = std::fabs(gain_change(sw, before.y, last.y)) + std::fabs(p1) * ytol / xtol;
       dp = den > 0 ? 3 * std::fabs(p1 * g2 - g1 * p2) / den : dp;
       dg = 0;
     }
-    const bool bends = !(dp <= sw.xtol) || !(dg <= sw.ytol);
-    if (depth < kMaxDepth && bends && (p.cell == 0 || p.cell != last.cell)) {
-      pending[depth++] = target;
-      target = (a + target) / 2;
+    const bool bends = !(dp <= xtol) || !(dg <= ytol);
+    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, cap - 3)) {
+      step.split(a);
       continue;
     }
     if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
@@ -287,7 +357,7 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
       append(p);
     }
     a = target;
-    target = depth > 0 ? pending[--depth] : std::min(a + kStep, sw.theta1);
+    step.next(a);
   }
   if (last.theta != sw.theta1) append(nichols_eval(sw, sw.theta1, last.x, true));
   return blocks.close(count);
