@@ -19,9 +19,12 @@ constexpr double kEps = 2.220446049250313e-15;
 constexpr int kMaxDepth = 7;
 constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kMinPoints = 5;
+constexpr double kArgTurn = kPi / 4;
+constexpr int kEdgeHalvings = 60;
 
 // 0 inside; outside, the ring 1 right, 2 right-above, ... 8 right-below.
 int cell_of(const NyquistSweep& sw, double x, double y) {
+  if (std::isnan(x) || std::isnan(y)) return 1;  // a pole: outside, its side unknown
   const int cx = x < sw.xlo ? -1 : x > sw.xhi ? 1 : 0;
   const int cy = y < sw.ylo ? -1 : y > sw.yhi ? 1 : 0;
   static const int ring[3][3] = {{6, 5, 4}, {7, 0, 3}, {8, 1, 2}};  // [cx + 1][cy + 1]
@@ -233,7 +236,11 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
       const double seg = std::fabs(sx) + std::fabs(sy);
       if (seg > 0) d = 3 * std::fabs(nx * sy - ny * sx) / seg;
     }
-    const bool bends = !(d <= sw.xtol);  // NaN counts as bending
+    // A turn of the value by more than kArgTurn also splits: a resonance
+    // narrower than a step can swing its loop out and back between two
+    // points that lie on one line with the last segment.
+    const bool turns = std::fabs(std::remainder(std::atan2(p.y, p.x) - std::atan2(last.y, last.x), 2 * kPi)) > kArgTurn;
+    const bool bends = !(d <= sw.xtol) || turns;  // NaN counts as bending
     if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, cap - 3)) {
       step.split(a);
       continue;
@@ -255,35 +262,44 @@ namespace {
 
 constexpr double kTinyMagnitude = 1e-9;
 constexpr double kPoleNudge = 1e-6;  // of the sweep, past a pole at its start
+constexpr double kPoleRatio = 1e6;   // a start this much above the nudged value is a pole
 constexpr int kMaxTurns = 20;
 constexpr double kTwoPi = 2 * kPi;
 
-// Phase and magnitude at theta, the phase unwrapped against prev (NaN: none).
-Point nichols_eval(const NyquistSweep& sw, double theta, double prev, bool last) {
+// Phase and magnitude at theta, the phase unwrapped against the previous
+// point's (none at the start). Only the rational part is unwrapped: a
+// delay's phase -delay w is added exactly, since between two points it can
+// turn by many times 2 pi, which no unwrapping could see.
+Point nichols_eval(const NyquistSweep& sw, double theta, const Point* prev, bool last) {
   Point p;
   p.theta = theta;
   double re, im;
   NyquistSweep plain = sw;
   plain.delay = 0;  // the delay goes into the phase directly
   nyquist_point(plain, theta, &re, &im, &p.w);
-  const double mag = std::sqrt(re * re + im * im);
+  double mag = std::sqrt(re * re + im * im);
   double ph = theta == 0 ? (re < 0 ? kPi : 0) : std::atan2(im, re);
-  if (!(mag < INFINITY) && theta < sw.theta1) {
-    // A pole at the sweep's start has no phase of its own: the curve comes
-    // in from infinity along the phase it has just after it.
+  if (!prev && theta < sw.theta1) {
+    // A pole at the sweep's start (its value infinite, or rounded to a
+    // huge number) has no phase of its own: the curve comes in from
+    // infinity along the phase it has just after it.
     double r2, i2, w2;
     nyquist_point(plain, theta + kPoleNudge * (sw.theta1 - theta), &r2, &i2, &w2);
-    if (std::isfinite(r2) && std::isfinite(i2)) ph = std::atan2(i2, r2);
+    const double m2 = std::sqrt(r2 * r2 + i2 * i2);
+    if (std::isfinite(m2) && !(mag <= kPoleRatio * m2)) mag = INFINITY, ph = std::atan2(i2, r2);
   }
-  if (sw.continuous && sw.delay != 0 && std::isfinite(p.w)) ph -= sw.delay * p.w;
-  if (!std::isnan(prev)) {
-    if (mag <= kTinyMagnitude || (sw.continuous && sw.delay != 0 && last)) {
-      ph = prev;
+  const bool delayed = sw.continuous && sw.delay != 0;
+  auto lag = [&](double w) { return delayed && std::isfinite(w) ? sw.delay * w : 0.0; };
+  if (prev) {
+    if (mag <= kTinyMagnitude || (delayed && last)) {
+      ph = prev->x + lag(p.w);  // the previous phase, less the delay's lag added below
     } else {
-      for (int i = 0; i < kMaxTurns && ph > prev + kPi; ++i) ph -= kTwoPi;
-      for (int i = 0; i < kMaxTurns && ph < prev - kPi; ++i) ph += kTwoPi;
+      const double before = prev->x + lag(prev->w);
+      for (int i = 0; i < kMaxTurns && ph > before + kPi; ++i) ph -= kTwoPi;
+      for (int i = 0; i < kMaxTurns && ph < before - kPi; ++i) ph += kTwoPi;
     }
   }
+  ph -= lag(p.w);
   p.x = ph, p.y = mag;
   const int cx = ph < sw.xlo ? 3 : ph >= sw.xhi ? 6 : 0;
   const int cy = mag < sw.ylo ? 1 : mag > sw.yhi ? 2 : 0;
@@ -328,13 +344,39 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
     last = p;
     if (p.cell == 0) seen.add(p.x, sw.log_y && p.y > 0 ? std::log(p.y) : p.y);
   };
-  append(nichols_eval(sw, sw.theta0, NAN, false));
+  append(nichols_eval(sw, sw.theta0, nullptr, false));
   double a = sw.theta0;
+  if (!(last.y < INFINITY) && last.cell != 0) {
+    // A pole at the start: the curve comes in from infinity, which no
+    // number of splits reaches. Find where it enters the window (halving
+    // between the pole and the first angle inside) and start from there.
+    double b = a;
+    Point in{};
+    do {
+      b = std::min(b + kStep, sw.theta1);
+      in = nichols_eval(sw, b, &last, b == sw.theta1);
+    } while (in.cell != 0 && b < sw.theta1);
+    if (in.cell == 0) {
+      Point edge = last;
+      for (int i = 0; i < kEdgeHalvings && b - a > kEps * b; ++i) {
+        const double mid = a + (b - a) / 2;
+        const Point q = nichols_eval(sw, mid, &last, false);
+        if (q.cell == 0) {
+          b = mid;
+        } else {
+          a = mid, edge = q;
+        }
+      }
+      if (edge.theta != last.theta) append(edge);
+    } else {
+      a = sw.theta0;
+    }
+  }
   Stepper step;
   step.start(a, sw.theta1);
   while (count < cap - 3 && a < sw.theta1) {
     const double target = step.target;
-    const Point p = nichols_eval(sw, target, last.x, target == sw.theta1);
+    const Point p = nichols_eval(sw, target, &last, target == sw.theta1);
     const double xtol = seen.tolerance(sw.xtol, sw.xshare, seen.x0, seen.x1);
     const double ytol = seen.tolerance(sw.ytol, sw.yshare, seen.y0, seen.y1);
     double dp = std::fabs(p.x - last.x), dg = gain_change(sw, last.y, p.y);
@@ -359,6 +401,6 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
     a = target;
     step.next(a);
   }
-  if (last.theta != sw.theta1) append(nichols_eval(sw, sw.theta1, last.x, true));
+  if (last.theta != sw.theta1) append(nichols_eval(sw, sw.theta1, &last, true));
   return blocks.close(count);
 }
