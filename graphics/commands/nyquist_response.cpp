@@ -106,9 +106,10 @@ struct SweepBlocks {
   double* data;
   double *x, *y, *w;
   int32_t cap;
+  int32_t split_room;  // the points splits may count on: the same whether or not w is written
   int64_t planes;
 
-  bool open(const NyquistSweep& sw, double* out, int64_t space, int32_t max_points) {
+  bool open(const NyquistSweep& sw, double* out, int64_t space, int32_t max_points, bool fixed_space) {
     data = out;
     planes = sw.with_freq ? 3 : 2;
     int64_t c64 = (space - 1) / planes;
@@ -118,6 +119,12 @@ struct SweepBlocks {
       return false;
     }
     cap = int32_t(c64);
+    split_room = cap - 3;
+    if (fixed_space) {
+      // The same space holds more points without the frequencies; splitting
+      // as if they were written keeps the curve the same at every output count.
+      split_room = int32_t(std::min<int64_t>({(space - 1) / 3, int64_t(max_points), int64_t(cap)})) - 3;
+    }
     x = data + 1;
     y = x + cap;
     w = sw.with_freq ? y + cap : nullptr;
@@ -162,7 +169,7 @@ void nyquist_delay_rotate(double delay, double w, double* re, double* im) {
 int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t space,
                                   int32_t max_points) {
   SweepBlocks blocks;
-  if (!blocks.open(sw, data, space, max_points)) return 1;
+  if (!blocks.open(sw, data, space, max_points, true)) return 1;
   const int32_t cap = blocks.cap;
   auto put = [&](int32_t k, const Point& p) { blocks.put(k, p); };
   int32_t count = 0;
@@ -241,7 +248,7 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
     // points that lie on one line with the last segment.
     const bool turns = std::fabs(std::remainder(std::atan2(p.y, p.x) - std::atan2(last.y, last.x), 2 * kPi)) > kArgTurn;
     const bool bends = !(d <= sw.xtol) || turns;  // NaN counts as bending
-    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, cap - 3)) {
+    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, blocks.split_room)) {
       step.split(a);
       continue;
     }
@@ -262,9 +269,23 @@ namespace {
 
 constexpr double kTinyMagnitude = 1e-9;
 constexpr double kPoleNudge = 1e-6;  // of the sweep, past a pole at its start
-constexpr double kPoleRatio = 1e6;   // a start this much above the nudged value is a pole
+constexpr double kPoleShare = 1e-9;  // of the denominator's coefficients: a pole
 constexpr int kMaxTurns = 20;
 constexpr double kTwoPi = 2 * kPi;
+
+// Whether the denominator vanishes at angle theta, to rounding: a pole on
+// the sweep, where the value computed is rounding noise, huge or infinite.
+bool pole_at(const NyquistSweep& sw, double theta) {
+  const double c = std::cos(theta), sn = (sw.negfreq ? -1.0 : 1.0) * std::sin(theta);
+  double re = 0, im = 0, scale = 0;
+  for (int32_t k = 0; k <= sw.n; ++k) {
+    const double r = re * c - im * sn + sw.den[k];
+    im = re * sn + im * c;
+    re = r;
+    scale += std::fabs(sw.den[k]);
+  }
+  return std::hypot(re, im) <= kPoleShare * scale;
+}
 
 // Phase and magnitude at theta, the phase unwrapped against the previous
 // point's (none at the start). Only the rational part is unwrapped: a
@@ -285,14 +306,15 @@ Point nichols_eval(const NyquistSweep& sw, double theta, const Point* prev, bool
     // infinity along the phase it has just after it.
     double r2, i2, w2;
     nyquist_point(plain, theta + kPoleNudge * (sw.theta1 - theta), &r2, &i2, &w2);
-    const double m2 = std::sqrt(r2 * r2 + i2 * i2);
-    if (std::isfinite(m2) && !(mag <= kPoleRatio * m2)) mag = INFINITY, ph = std::atan2(i2, r2);
+    if (pole_at(sw, theta) && std::isfinite(r2) && std::isfinite(i2)) mag = INFINITY, ph = std::atan2(i2, r2);
   }
   const bool delayed = sw.continuous && sw.delay != 0;
   auto lag = [&](double w) { return delayed && std::isfinite(w) ? sw.delay * w : 0.0; };
   if (prev) {
-    if (mag <= kTinyMagnitude || (delayed && last)) {
-      ph = prev->x + lag(p.w);  // the previous phase, less the delay's lag added below
+    if (delayed && last) {
+      ph = prev->x + lag(p.w);  // the previous phase: no lag at an infinite frequency
+    } else if (mag <= kTinyMagnitude) {
+      ph = prev->x + lag(prev->w);  // the previous rational part; the lag is exact
     } else {
       const double before = prev->x + lag(prev->w);
       for (int i = 0; i < kMaxTurns && ph > before + kPi; ++i) ph -= kTwoPi;
@@ -332,7 +354,7 @@ double gain_change(const NyquistSweep& sw, double from, double to) {
 int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t space,
                                   int32_t max_points) {
   SweepBlocks blocks;
-  if (!blocks.open(sw, data, space, max_points)) return 1;
+  if (!blocks.open(sw, data, space, max_points, false)) return 1;
   const int32_t cap = blocks.cap;
   int32_t count = 0;
   Point last{}, before{};
@@ -388,7 +410,7 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
       dg = 0;
     }
     const bool bends = !(dp <= xtol) || !(dg <= ytol);
-    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, cap - 3)) {
+    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, blocks.split_room)) {
       step.split(a);
       continue;
     }
