@@ -410,7 +410,14 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
       dg = 0;
     }
     const bool bends = !(dp <= xtol) || !(dg <= ytol);
-    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, blocks.split_room)) {
+    // A turn of the rational part by more than a quarter is split even
+    // outside the window: past a half turn the unwrapping would take the
+    // other way round, and every later phase would be off by 2 pi.
+    double turn = p.x - last.x;
+    if (sw.continuous && sw.delay != 0 && std::isfinite(p.w) && std::isfinite(last.w))
+      turn += sw.delay * (p.w - last.w);
+    const bool unsure = std::fabs(turn) > kPi / 2;
+    if (((bends && (p.cell == 0 || p.cell != last.cell)) || unsure) && step.can_split(count, blocks.split_room)) {
       step.split(a);
       continue;
     }
