@@ -21,6 +21,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kMinPoints = 5;
 constexpr double kArgTurn = kPi / 4;
 constexpr int kEdgeHalvings = 60;
+constexpr int kEdgeSteps = 64;  // coarse steps looking for the window: half a turn
 
 // 0 inside; outside, the ring 1 right, 2 right-above, ... 8 right-below.
 int cell_of(const NyquistSweep& sw, double x, double y) {
@@ -374,10 +375,11 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
     // between the pole and the first angle inside) and start from there.
     double b = a;
     Point in{};
+    int steps = 0;
     do {
       b = std::min(b + kStep, sw.theta1);
       in = nichols_eval(sw, b, &last, b == sw.theta1);
-    } while (in.cell != 0 && b < sw.theta1);
+    } while (in.cell != 0 && b < sw.theta1 && ++steps < kEdgeSteps);
     if (in.cell == 0) {
       Point edge = last;
       for (int i = 0; i < kEdgeHalvings && b - a > kEps * b; ++i) {
