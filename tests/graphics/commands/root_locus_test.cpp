@@ -241,8 +241,8 @@ namespace {
 // Random systems (real poles, complex pairs, integrators, zeros) traced on
 // a window of their poles' reach with the command's budget: every point on
 // the locus (a real positive gain), each branch starting at a pole, every
-// pole's branch present.
-TEST(RootLocus, RandomSystemsAreTracedFromTheirPolesOnTheLocus) {
+// pole's branch present, and the trace reaching the gain's end.
+TEST(RootLocus, RandomSystemsAreTracedFromTheirPolesToTheirEnds) {
   std::mt19937 rng(83);
   std::uniform_real_distribution<double> u(0, 1);
   auto times = [](std::vector<double> p, double a, double b) {  // p (s^2 + a s + b), or (s + a) when b < 0
@@ -300,6 +300,20 @@ TEST(RootLocus, RandomSystemsAreTracedFromTheirPolesOnTheLocus) {
         EXPECT_LE(off, 1e-6) << n << " branch " << branches << " point " << q;
         EXPECT_GE(g.real(), -1e-6 * (1 + std::abs(g))) << n << " branch " << branches << " point " << q;
       }
+      // The trace runs to the gain's end: a branch stops at a zero (an
+      // infinite gain), near the last normalised gain before it (39, the
+      // numerator scaled by 1 / |num[0]|; a point is kept only when it has
+      // moved by the append threshold, so the last one can lie a step or two
+      // earlier) or outside the window; one that never moves that far keeps
+      // its pole.
+      const std::complex<double> end = gain_at(num, den, {x[m - 1], y[m - 1]});
+      const bool outside = x[m - 1] < win.xlo || x[m - 1] > win.xhi || y[m - 1] < win.ylo || y[m - 1] > win.yhi;
+      // (The numerator here has at most one zero; a branch within the append
+      // threshold of it has arrived.)
+      const bool at_zero = dn == 1 && std::fabs(x[m - 1] + num[1] / num[0]) + std::fabs(y[m - 1]) <=
+                                          0.001 * (win.xhi - win.xlo);
+      EXPECT_TRUE(outside || m == 1 || at_zero || !(std::abs(end) * std::fabs(num[0]) < 30))
+          << n << " branch " << branches << " ends at gain " << end.real() << " after " << m << " points";
       at += 1 + 2 * m;
     }
     EXPECT_EQ(branches, dd) << n;
