@@ -18,6 +18,7 @@ struct NyquistSweep {
   double theta0, theta1;
   double xlo, xhi, ylo, yhi;  // the window
   double xtol, ytol;   // Nyquist: xtol alone, for |dx| + |dy|; Nichols: per axis
+  double xshare, yshare;  // Nichols: the tolerance grows to this share of the curve's extent (0: fixed)
   bool with_freq;     // a frequency block is written
   bool log_y;         // Nichols: magnitudes compared as logarithms
 };

@@ -615,7 +615,17 @@ constexpr double kNyquistScale = 5;
 constexpr double kNicholsWindow = 1e18;
 constexpr double kNicholsPixels = 2;
 constexpr int32_t kNicholsPointsPerDegree = 100;
+constexpr double kNicholsShare = 0.005;  // of the curve's extent on an automatic axis: about 2 pixels
 constexpr double kBoundaryTolerance = 1e-9;
+
+// A pole on the stability boundary at zero frequency: continuous, a zero
+// constant coefficient; discrete, coefficients summing to (almost) zero.
+bool pole_at_zero_frequency(const ResponseCommand& cmd, const System& sys) {
+  if (!cmd.discrete) return sys.den[sys.dd] == 0;
+  double dc = 0;
+  for (int32_t k = 0; k <= sys.dd; ++k) dc += sys.den[k];
+  return std::fabs(dc) < kBoundaryTolerance;
+}
 
 // A Nyquist curve: record 2 {m, re, im [, w]} sampled adaptively (or at the
 // explicit frequencies); the frequency block is left out for two outputs.
@@ -705,6 +715,11 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
       if (nichols) sw.ytol = kNicholsPixels / std::fabs(s->yScale);
     }
     if (!nichols) sw.ytol = sw.xtol;
+    // An automatic gain axis over a pole at zero frequency ends at the
+    // auto-scale's top: the gains above it are never seen, and sampling
+    // them finely would spend the budget before the visible curve.
+    if (nichols && !y_fixed && pole_at_zero_frequency(*c.cmd, sys)) sw.yhi = kNyquistScale;
+    if (nichols) sw.xshare = axis_fixed(s) ? 0 : kNicholsShare, sw.yshare = y_fixed ? 0 : kNicholsShare;
     sw.log_y = nichols && s && (s->scaleFlags & kScaleYLog);
     if (!(sw.xtol > 0) || !(sw.ytol > 0) || !std::isfinite(sw.xtol) || !std::isfinite(sw.ytol))
       sw.xtol = sw.ytol = kNyquistTolerance;
@@ -756,10 +771,7 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
     const double* mg = ph + m;
     // A pole on the stability boundary at zero frequency sends the gain to
     // infinity: the curve's own extent would swamp the chart.
-    double dc = 0;
-    for (int32_t k = 0; k <= sys.dd; ++k) dc += sys.den[k];
-    const bool boundary = c.cmd->discrete ? std::fabs(dc) < kBoundaryTolerance : sys.den[sys.dd] == 0;
-    if (!boundary) {
+    if (!pole_at_zero_frequency(*c.cmd, sys)) {
       subplot_autoscale_to_data(t.s, ph, mg, nullptr, int32_t(m));
     } else if (m > 0) {
       double p0 = ph[0], p1 = ph[0], g0 = mg[0];

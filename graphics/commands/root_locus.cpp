@@ -206,6 +206,25 @@ int64_t rlocus_build_work(int32_t da) {
   return (n + 1) + 2 * n + 2 * n + 2 * n + n + n + rlocus_match_work(da) + (n + 1) + roots_real_work(n);
 }
 
+namespace {
+
+bool in_window(const LocusWindow& win, double x, double y) {
+  return x >= win.xlo && x <= win.xhi && y >= win.ylo && y <= win.yhi;
+}
+
+// The largest L1 move of a root that starts or ends in the window.
+double largest_in_window(const double* pre, const double* pim, const double* nre, const double* nim, int32_t k,
+                         const LocusWindow& win) {
+  double most = 0;
+  for (int32_t j = 0; j < k; ++j) {
+    if (!in_window(win, pre[j], pim[j]) && !in_window(win, nre[j], nim[j])) continue;
+    most = std::max(most, std::fabs(nre[j] - pre[j]) + std::fabs(nim[j] - pim[j]));
+  }
+  return most;
+}
+
+}  // namespace
+
 int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int32_t db,
                               const LocusWindow& win, double* data, int64_t room, double* work,
                               int64_t* gains) {
@@ -303,6 +322,10 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
         const int32_t k = perm[j] >= 0 && perm[j] < da ? perm[j] : j;
         nre[j] = tre[k], nim[j] = tim[k];
       }
+      // Only moves that touch the window ask for a finer step: a branch
+      // running off to infinity outside it moves further at every step and
+      // would fill its slot long before the gain reaches its end.
+      if (!std::isnan(largest)) largest = largest_in_window(pre, pim, nre, nim, da, win);
       if (!(largest > win.tol) || grown || level >= kMaxLevels) break;
       above_hi = hi, above_cost = cost;
       hi = (t + hi) / 2;

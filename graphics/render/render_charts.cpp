@@ -207,8 +207,11 @@ void render_hgrid(const Subplot* s, bool with_lines, const StyleSpec* style, con
 
 void render_ngrid_mcurve(const Subplot* s, double m, const StyleSpec* style, const GraphicsDriver* d,
                          GraphicsDriverContext* ctx) {
+  // The window the figure shows, however its limits came about: automatic,
+  // set by scale or locked.
   double xlo, xhi, ylo, yhi;
-  subplot_get_visible_ranges(s, &xlo, &xhi, &ylo, &yhi);
+  subplot_visible_xrange(s, &xlo, &xhi);
+  subplot_visible_yrange(s, &ylo, &yhi);
   if (!(yhi > 0) || !(ylo < yhi)) return;
   int32_t k0, k1;
   if (!chart_ngrid_periods(xlo, xhi, &k0, &k1)) return;

@@ -235,3 +235,92 @@ TEST(RootLocus, BranchesHoldRealPositiveGainsAndKeepTheirHalf) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random systems (real poles, complex pairs, integrators, zeros) traced on
+// a window of their poles' reach with the command's budget: every point on
+// the locus (a real positive gain), each branch starting at a pole, every
+// pole's branch present, and the trace reaching the gain's end.
+TEST(RootLocus, RandomSystemsAreTracedFromTheirPolesToTheirEnds) {
+  std::mt19937 rng(83);
+  std::uniform_real_distribution<double> u(0, 1);
+  auto times = [](std::vector<double> p, double a, double b) {  // p (s^2 + a s + b), or (s + a) when b < 0
+    std::vector<double> q(p.size() + (b < 0 ? 1 : 2), 0.0);
+    for (size_t i = 0; i < p.size(); ++i) {
+      q[i] += p[i];
+      q[i + 1] += a * p[i];
+      if (b >= 0) q[i + 2] += b * p[i];
+    }
+    return q;
+  };
+  int traced = 0;
+  double worst_gain = 0;
+  for (int n = 0; n < 200; ++n) {
+    std::vector<double> den = {1}, num = {1};
+    const int factors = 1 + int(u(rng) * 3);
+    for (int k = 0; k < factors; ++k) {
+      if (u(rng) < 0.5) {
+        den = times(den, std::pow(10, 1.5 * u(rng) - 0.5), -1);
+      } else {
+        const double wn = std::pow(10, u(rng) - 0.5), z = std::pow(10, -2 * u(rng));
+        den = times(den, 2 * z * wn, wn * wn);
+      }
+    }
+    for (int k = int(u(rng) * 3); k > 0; --k) den.push_back(0);  // integrators
+    const int32_t dd = int32_t(den.size()) - 1;
+    if (u(rng) < 0.5 && dd > 1) num = times(num, std::pow(10, 1.5 * u(rng) - 0.5), -1);
+    const int32_t dn = int32_t(num.size()) - 1;
+    // The poles' reach sets the window, as the automatic axes would.
+    double reach = 1;
+    for (double c : den) reach = std::max(reach, std::fabs(c));
+    reach = std::min(reach, 20.0);
+    const LocusWindow win{-2 * reach, reach, -reach, reach, 0.02 * reach};
+    std::vector<double> data(size_t(dd) * 1000 + 8), work(size_t(rlocus_build_work(dd)));
+    const int32_t length =
+        rlocus_build_branches(den.data(), dd, num.data(), dn, win, data.data(), int64_t(dd) * 500, work.data());
+    ASSERT_GT(length, 1) << n;
+    ASSERT_EQ(data[size_t(length - 1)], -1.0) << n;
+    int32_t branches = 0;
+    for (size_t at = 0; data[at] != -1.0; ++branches) {
+      const size_t m = size_t(data[at]);
+      ASSERT_GE(m, 1u);
+      const double* x = &data[at + 1];
+      const double* y = x + m;
+      // The first point is a pole: the denominator vanishes there.
+      std::complex<double> d0 = 0, s0{x[0], y[0]};
+      double scale = 0;
+      for (double c : den) d0 = d0 * s0 + c, scale = scale * std::abs(s0) + std::fabs(c);
+      EXPECT_LE(std::abs(d0), 1e-6 * scale) << n << " branch " << branches;
+      for (size_t q = 1; q < m; ++q) {
+        const std::complex<double> g = gain_at(num, den, {x[q], y[q]});
+        if (!(std::abs(g) < 1e3)) continue;  // at a zero: an infinite gain
+        const double off = std::fabs(g.imag()) / (1 + std::abs(g));
+        worst_gain = std::max(worst_gain, off);
+        EXPECT_LE(off, 1e-6) << n << " branch " << branches << " point " << q;
+        EXPECT_GE(g.real(), -1e-6 * (1 + std::abs(g))) << n << " branch " << branches << " point " << q;
+      }
+      // The trace runs to the gain's end: a branch stops at a zero (an
+      // infinite gain), near the last normalised gain before it (39, the
+      // numerator scaled by 1 / |num[0]|; a point is kept only when it has
+      // moved by the append threshold, so the last one can lie a step or two
+      // earlier) or outside the window; one that never moves that far keeps
+      // its pole.
+      const std::complex<double> end = gain_at(num, den, {x[m - 1], y[m - 1]});
+      const bool outside = x[m - 1] < win.xlo || x[m - 1] > win.xhi || y[m - 1] < win.ylo || y[m - 1] > win.yhi;
+      // (The numerator here has at most one zero; a branch within the append
+      // threshold of it has arrived.)
+      const bool at_zero = dn == 1 && std::fabs(x[m - 1] + num[1] / num[0]) + std::fabs(y[m - 1]) <=
+                                          0.001 * (win.xhi - win.xlo);
+      EXPECT_TRUE(outside || m == 1 || at_zero || !(std::abs(end) * std::fabs(num[0]) < 30))
+          << n << " branch " << branches << " ends at gain " << end.real() << " after " << m << " points";
+      at += 1 + 2 * m;
+    }
+    EXPECT_EQ(branches, dd) << n;
+    ++traced;
+  }
+  EXPECT_EQ(traced, 200);
+  EXPECT_LE(worst_gain, 1e-6);
+}
+
+}  // namespace
