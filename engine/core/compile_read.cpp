@@ -568,10 +568,11 @@ int Reader::define_statement() {
   return kOk;
 }
 
-// «name word ...» is a command when a word follows the blanks after the name.
+// «name word ...» is a command when a word follows the blanks after the name,
+// whatever the name is: a variable too, so that «f -abc» calls the function
+// value f holds, and «x -1» indexes x with '-1' where «x - 1» subtracts.
 bool Reader::command_syntax(int32_t name_end) {
   if (name_end >= n_ || !lex_blank(t_[name_end])) return false;
-  if (u_.find_name(t_ + p_, name_end - p_) >= 0) return false;  // a variable: «x -1» is x - 1
   int32_t r = name_end;
   while (r < n_ && lex_blank(t_[r])) ++r;
   if (r >= n_) return false;

@@ -1586,7 +1586,9 @@ error_report: {
     err_store(ctx, status, report, n, false);
   }
   err_clear_location(ctx);
-  if (status != kAborted) {
+  // A halt and a cancel end the run whatever handlers stand in the way: a
+  // `catch` that took them would let the code go on that was told to stop.
+  if (status != kAborted && status != kCancel) {
     CodePosition handler{};
     const int security = status == kSecurityViolation || status == kSecurityViolationVariable;
     if (frame_find_handler(ctx, security, &handler)) {

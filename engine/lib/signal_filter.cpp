@@ -139,15 +139,18 @@ template <typename T>
 void run_all(const Coefs& c, const ArrayArg& x, uint8_t* yre, uint8_t* yim, double* zr, double* zi,
              const DimSplit& sp) {
   const int64_t vectors = sp.outer * sp.stride;
+  // A filter of order 0 keeps no state: the state item holds no elements and
+  // its parts may be null, where no offset may be taken.
+  auto state = [](double* z, int64_t v) { return z ? z + v : nullptr; };
   for (int64_t o = 0; o < sp.outer; ++o)
     for (int64_t s = 0; s < sp.stride; ++s) {
       const int64_t v = o * sp.stride + s;
       const Line l{o * sp.length * sp.stride + s, sp.stride, sp.length};
       if (!yim) {
-        run_real(c, reinterpret_cast<const T*>(x.re), reinterpret_cast<T*>(yre), zr + v, vectors, l);
+        run_real(c, reinterpret_cast<const T*>(x.re), reinterpret_cast<T*>(yre), state(zr, v), vectors, l);
       } else {
         run_complex(c, reinterpret_cast<const T*>(x.re), reinterpret_cast<const T*>(x.im),
-                    reinterpret_cast<T*>(yre), reinterpret_cast<T*>(yim), zr + v, zi + v, vectors, l);
+                    reinterpret_cast<T*>(yre), reinterpret_cast<T*>(yim), state(zr, v), state(zi, v), vectors, l);
       }
     }
 }

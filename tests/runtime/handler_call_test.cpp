@@ -30,7 +30,19 @@ const char kSource[] =
     "function r = same(c)\n r = c;\nendfunction\n"
     "function a = seta()\n a = 10;\nendfunction\n"
     "function x = suspend()\n tn_answer;\n x = 1;\nendfunction\n"
-    "function m = tell()\n m = sprintf('first line\\nsecond');\nendfunction\n";
+    "function m = tell()\n m = sprintf('first line\\nsecond');\nendfunction\n"
+    // cancel under try: directly, from a function called in the try, and in
+    // a catch block that itself stands in a try; quiet and loud.
+    "function x = trapped_q()\n try\n cancel(false);\n catch\n x = 2;\n end\n x = 3;\nendfunction\n"
+    "function x = trapped_l()\n try\n cancel;\n catch\n x = 2;\n end\n x = 3;\nendfunction\n"
+    "function deep_q()\n cancel(false);\nendfunction\n"
+    "function deep_l()\n cancel(true);\nendfunction\n"
+    "function x = trapped_deep_q()\n try\n deep_q;\n catch\n end\n x = 3;\nendfunction\n"
+    "function x = trapped_deep_l()\n try\n deep_l;\n catch\n end\n x = 3;\nendfunction\n"
+    "function x = trapped_catch_q()\n try\n try\n error('a');\n catch\n cancel(0);\n end\n catch\n x = 2;\n end\n"
+    " x = 3;\nendfunction\n"
+    "function x = trapped_catch_l()\n try\n try\n error('a');\n catch\n cancel(1);\n end\n catch\n x = 2;\n end\n"
+    " x = 3;\nendfunction\n";
 
 const char kDescription[] =
     "instance demo\n"
@@ -51,6 +63,12 @@ const char kDescription[] =
     "resize a = seta()\n"                   // 12
     "resize x = suspend()\n"                // 13
     "resize _msg = tell()\n"                // 14
+    "resize x = trapped_q()\n"              // 15
+    "resize x = trapped_l()\n"              // 16
+    "resize x = trapped_deep_q()\n"         // 17
+    "resize x = trapped_deep_l()\n"         // 18
+    "resize x = trapped_catch_q()\n"        // 19
+    "resize x = trapped_catch_l()\n"        // 20
     "derived b = twice(a)\n"
     "derived c = plus1(b)\n";
 
@@ -106,6 +124,23 @@ TEST_F(App, CancelQuietIsSuccessWithoutOutputsLoudIs402) {
   EXPECT_FALSE(present("x"));
   EXPECT_EQ(host.take_output(), "");  // neither prints a report
   EXPECT_EQ(host.block->h.busy, 0);
+}
+
+// No catch takes a cancel: the handler ends where it called it, with the
+// same answer as an untrapped cancel, and nothing after it runs.
+TEST_F(App, CancelEndsTheHandlerThroughEveryTry) {
+  build(kDescription, kSource);
+  const struct {
+    int record;
+    int want;
+  } cases[] = {{15, 0}, {16, kHandlerBusy}, {17, 0}, {18, kHandlerBusy}, {19, 0}, {20, kHandlerBusy}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.record);
+    EXPECT_EQ(call(resize(*this, k.record)), k.want);
+    EXPECT_FALSE(present("x"));
+    EXPECT_EQ(host.take_output(), "");
+    EXPECT_EQ(host.block->h.busy, 0);
+  }
 }
 
 TEST_F(App, BusyAnswers402AndLeavesTheRunningHandlerUntouched) {

@@ -300,7 +300,8 @@ a = 1; b = 2;)--",
 }
 
 // What a statement does with its result: shown by name, stored into "ans",
-// displayed, dropped, or left for the caller of top-level code; command syntax.
+// displayed, dropped, or left for the caller of top-level code; command syntax,
+// a variable's name included («x -1» indexes x with '-1', «x - 1» subtracts).
 TEST(CompileStatements, ResultsAndCommands) {
   const Golden rows[] = {
       {{.flags = kCompileAnsConvention}, R"--(x = 1;
@@ -322,9 +323,11 @@ x(1))--",
       {{}, R"--(disp hello
 format long;
 fprintf a\b 'c d' it's;
-x = 1; x -1)--",
+x = 1; x -1
+x - 1)--",
        R"--(push_string8 "hello"; disp; push_string8 "long"; format 1; push_string8 "a\\b"; push_string8 "c d"; )--"
-       R"--(push_string8 "it's"; fprintf 3 -1; pop_item; push_one; store_local 1; load_local 1; push_one; minus; halt)--"},
+       R"--(push_string8 "it's"; fprintf 3 -1; pop_item; push_one; store_local 1; push_ref 1; push_string8 "-1"; )--"
+       R"--(index_ref_read 1 0x0; load_local 1; push_one; minus; halt)--"},
   };
   check(rows, std::size(rows));
 }

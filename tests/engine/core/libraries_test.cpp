@@ -277,7 +277,10 @@ TEST(DefinitionScan, Table) {
       // A statement continued onto a line that starts with "function" takes
       // that line in, as the compiler reads it, though it fails there; one
       // that failed after its own line end leaves the next line to itself.
-      {"v = 5; x = 2;\nv -x...\nfunction y = g(a); y = a; endfunction\n+ 100\n", {}, kEndOfFile},
+      {"v = 5; x = 2;\nv - x...\nfunction y = g(a); y = a; endfunction\n+ 100\n", {}, kEndOfFile},
+      // A variable's name before a command word is a command too: the dots
+      // are the word's text and the line end ends it.
+      {"v = 5;\nv -x...\nfunction g\n", {{"g", "", "function g\n", 2, false, false}}, kEndOfFile},
       {"end ...\nfunction g\n", {}, kEndOfFile},
       {"[a, 1] = 3\nfunction g\n", {{"g", "", "function g\n", 1, false, false}}, kEndOfFile},
       {"if\nfunction g\n", {{"g", "", "function g\n", 1, false, false}}, kEndOfFile},

@@ -219,6 +219,25 @@ TEST_F(Help, AFunctionThatDoesNotCompileLeavesHelpAlone) {
   }
 }
 
+// A library file that does not load (a function keyword without a name):
+// its use fails with that error, and it changes no help but its own
+// functions': operators and intrinsics keep the help files' entries, or the
+// apology where they have none, and other code runs.
+TEST_F(Help, ALibraryThatDoesNotLoadLeavesHelpAlone) {
+  store.library("nonamelib", "function y = fine(x)\n  y = x;\nendfunction\n\nfunction\n");
+  EXPECT_EQ(s.run("use nonamelib\n"), kMissingFunctionName);
+  frame_unwind(c, 0);
+  EXPECT_EQ(s.take_output(), "\"function\" keyword without function name (5)\n");
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_EQ(out("help('||')"), " a || b\n Logical or.\n");
+    EXPECT_EQ(out("help('+')"), "Sorry, no help about +\n");
+    EXPECT_EQ(out("help sin"), " sin(x)\n Sine of x.\n");
+    EXPECT_EQ(out("help dbl"), " dbl(a)\n Doubles A.\n");
+    EXPECT_EQ(out("help fine"), "Sorry, no help about fine\n");
+    EXPECT_EQ(out("disp(7)"), "     7\n");
+  }
+}
+
 // The rows under the failure sweep: every output count they allow.
 TEST_F(Help, RowsUnderTheSweep) {
   ASSERT_EQ(s.run("global gsw_; gsw_ = 1; tsw_ = threadnew(@() 1);"), kOk) << s.take_output();

@@ -42,9 +42,8 @@ const char* const kHelpFiles[] = {
     "sin\r\n//= = Sine\r\n// **x**\r\n+ /* one line */ % not this\nh::lib % h\n%  the lib\n",
 };
 
-// A source the compiler refuses (found by the fuzzer): the search for a user
-// function named sin answers with the compiler's error, which help passes on
-// instead of the help file's text.
+// A source the compiler refuses (found by the fuzzer): its functions do not
+// compile, and help sin must still print the help file's text.
 const char kRefusedSource[] =
       "\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\xbf\x00" "function y = lib_f(x)\n"
       "% l\n"
@@ -106,13 +105,21 @@ TEST(LibraryTextCorpus, EveryTextGivesAnAnswer) {
 namespace {
 
 // A library that does not compile leaves the help of operators and
-// intrinsics to the help files: help('+') and help sin print their entries.
+// intrinsics to the help files: help('+') and help sin print their entries,
+// or the apology where the help files have none.
 TEST(LibraryTextCorpus, OperatorHelpWhateverTheLibraryHolds) {
-  const std::string help = "+\n% a + b\n% Plus.\nsin\n% sin(x)\n% Sine.\n";
-  for (const char* source : {"function y = lib_f(x)\n y = (;\nendfunction\n", "function\n", "endfunction\n)",
-                             "function y = lib_g(x)\nendfun-ctionc\nfunction_g(a, ...\n   b)\nendfunc\x8dtion\n"
-                             "define lib_h 5"})
-    EXPECT_EQ(run_seed(seed(0, source, help)), 0) << source;
+  const std::string helps[] = {"+\n% a + b\n% Plus.\nsin\n% sin(x)\n% Sine.\n", "cos\n% cos(x)\n% Cosine.\n", ""};
+  for (const std::string& help : helps)
+    for (const char* source :
+         {"function y = lib_f(x)\n y = (;\nendfunction\n", "function\n", "endfunction\n)",
+          "function y = lib_g(x)\nendfun-ctionc\nfunction_g(a, ...\n   b)\nendfunc\x8dtion\n"
+          "define lib_h 5",
+          // A nameless function keyword after whole functions, alone on its
+          // line, before a body, and as a header with outputs only.
+          "function y = lib_f(x)\n y = 2 * x;\nendfunction\n\nfunction\n",
+          "function y = lib_f(x)\n% lib_f(x)\n% Doubles x.\n y = 2 * x;\nfunction\nendfunction\n",
+          "function y = lib_f(x)\n y = x;\nendfunction\nfunction y =\n y = 1;\nendfunction\n"})
+      EXPECT_EQ(run_seed(seed(0, source, help)), 0) << source << "\n" << help;
 }
 
 }  // namespace
