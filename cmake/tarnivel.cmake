@@ -25,6 +25,17 @@ function(tn_link_plain name)
   target_link_options(${name} PRIVATE ${TN_PLAIN_LINK_OPTIONS})
 endfunction()
 
+# Every test file opens with GoogleTest and the same standard headers, a
+# third of its compile time in parsing alone: each test executable parses
+# them once, into a precompiled header its files take first.
+option(TN_TEST_PCH "Precompile the headers every test file includes" ON)
+function(tn_test_pch name)
+  if(TN_TEST_PCH)
+    target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <algorithm> <cmath> <cstdint> <cstdio>
+                              <cstdlib> <cstring> <functional> <memory> <string> <vector>)
+  endif()
+endfunction()
+
 # One GoogleTest executable per test folder; every TEST becomes a CTest case.
 function(tn_add_test_dir name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
@@ -35,6 +46,7 @@ function(tn_add_test_dir name)
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   tn_link_plain(${name})
+  tn_test_pch(${name})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
@@ -52,6 +64,7 @@ function(tn_add_qt_test_dir name)
   add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/support/qt_test_main.cpp)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Widgets GTest::gtest)
   tn_link_plain(${name})
+  tn_test_pch(${name})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     TN_TEST_FONT_FILE="${PROJECT_SOURCE_DIR}/tests/support/fonts/DejaVuSans.ttf")
