@@ -31,7 +31,7 @@ stdbuf -oL xev -root -event substructure | while read -r event _; do
   [ "$event" = MapNotify ] && echo "$EPOCHREALTIME" >> "$work/maps.log"
 done &
 watcher=$!
-trap 'kill "$watcher" 2>/dev/null || true' EXIT
+trap 'kill "$watcher" 2>/dev/null; [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; true' EXIT
 seconds_to_ms() { local s=${1/./}; echo $((10#$s / 1000)); }
 # Opens the menu and sets `answer` to the milliseconds from the key press
 # to the menu's window (at most 5 s), then closes the menu.

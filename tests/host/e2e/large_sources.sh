@@ -64,7 +64,8 @@ for case in "lines 3000" "functions 1500" "terms 800" "rand 1000" "locals 150000
   [ ! -s "$dir/tnpack.err" ] || fail "$kind: tnpack wrote: $(head -c 400 "$dir/tnpack.err")"
   # The program shows the figure, whose plot handler prints the result.
   start_program "$dir/tarnivel-app" "Large $kind - Tarnivel Runtime"
-  for _ in $(seq 100); do
+  # Up to a minute: a loaded sanitizer run takes its time over a large image.
+  for _ in $(seq 600); do
     grep -q '^result' "$work/stdout" 2>/dev/null && break
     sleep 0.1
   done

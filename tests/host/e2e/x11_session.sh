@@ -15,6 +15,9 @@ printf 'leak:libdbus-1\n' > "$work/lsan.supp"
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export QT_QPA_PLATFORM=xcb
 pid=""
+# A script that ends early, whatever the cause, leaves no program behind: a
+# program left running keeps its file busy for the next run's packing.
+trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; true' EXIT
 
 fail() { echo "$name: $*" >&2; [ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 1; }
 # The bounding box "W H X Y" of the pixels of one colour, or nothing when no
