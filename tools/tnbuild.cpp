@@ -25,22 +25,8 @@ int usage() {
 int main(int argc, char** argv) {
   tnbuild::BuildOptions options;
   std::vector<const char*> args;
-  for (int k = 1; k < argc; ++k) {
-    std::string size;
-    if (std::strcmp(argv[k], "--memmax") == 0) {
-      if (++k == argc) return usage();
-      size = argv[k];
-    } else if (std::strncmp(argv[k], "--memmax=", 9) == 0) {
-      size = argv[k] + 9;
-    } else {
-      args.push_back(argv[k]);
-      continue;
-    }
-    if (!tnbuild::parse_mem_max(size, &options.mem_max)) {
-      std::fprintf(stderr, "tnbuild: bad --memmax '%s': give a size from 256K to 2047M\n", size.c_str());
-      return 2;
-    }
-  }
+  if (const int status = tnbuild::read_tool_args("tnbuild", argc, argv, &options, &args); status != 0)
+    return status == tnbuild::kToolArgsUsage ? usage() : status;
   if (args.size() != 2) return usage();
   tnbuild::Sections sections;
   std::string description, error;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -137,6 +139,26 @@ bool parse_mem_max(const std::string& text, uint32_t* bytes) {
   if (value < kToolBlockBytes) return false;
   *bytes = uint32_t(value);
   return true;
+}
+
+int read_tool_args(const char* tool, int argc, char** argv, BuildOptions* options, std::vector<const char*>* args) {
+  for (int k = 1; k < argc; ++k) {
+    std::string size;
+    if (std::strcmp(argv[k], "--memmax") == 0) {
+      if (++k == argc) return kToolArgsUsage;
+      size = argv[k];
+    } else if (std::strncmp(argv[k], "--memmax=", 9) == 0) {
+      size = argv[k] + 9;
+    } else {
+      args->push_back(argv[k]);
+      continue;
+    }
+    if (!parse_mem_max(size, &options->mem_max)) {
+      std::fprintf(stderr, "%s: bad --memmax '%s': give a size from 256K to 2047M\n", tool, size.c_str());
+      return 2;
+    }
+  }
+  return 0;
 }
 
 }  // namespace tnbuild

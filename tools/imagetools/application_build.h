@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/imagetools/image_builder.h"
 
@@ -39,5 +40,11 @@ bool build_application(const std::string& description_path, Sections* out, std::
 // with a K, M or G suffix for binary kilo-, mega- and gigabytes. False for
 // a size that is no number or lies outside [kToolBlockBytes, kToolMemLimit].
 bool parse_mem_max(const std::string& text, uint32_t* bytes);
+
+// Reads a tool's command line: the MemMax option into options, every other
+// argument into args. Returns 0, kToolArgsUsage when --memmax has no value,
+// or 2 after telling standard error, under the tool's name, of a bad size.
+constexpr int kToolArgsUsage = -1;
+int read_tool_args(const char* tool, int argc, char** argv, BuildOptions* options, std::vector<const char*>* args);
 
 }  // namespace tnbuild
