@@ -60,8 +60,10 @@ int settle_levels(const MatArg& lv, double zmin, double zmax, bool any_finite, L
   return kOk;
 }
 
-// Shoelace area of a polyline record's points, closed back to the first.
-double record_area(const double* rec) {
+// Shoelace area of a polyline record's points, closed back to the first:
+// positive when they turn counter-clockwise, 0 for a record of fewer than
+// three points.
+double signed_area(const double* rec) {
   int32_t m;
   if (!double_to_count(rec[kRecHead], INT32_MAX, &m) || m < 3) return 0.0;
   const double* x = rec + kRecHead + 1;
@@ -71,8 +73,10 @@ double record_area(const double* rec) {
     const int32_t j = i + 1 == m ? 0 : i + 1;
     a += x[i] * y[j] - x[j] * y[i];
   }
-  return std::fabs(a) / 2;
+  return a / 2;
 }
+
+double record_area(const double* rec) { return std::fabs(signed_area(rec)); }
 
 struct AreaIndex {
   double area;
@@ -199,17 +203,6 @@ int32_t start_region(const ContourGrid& g, const int32_t* labels, const ContourS
   }
 }
 
-double signed_area(const double* rec) {
-  const int32_t m = int32_t(rec[kRecHead]);
-  const double* x = rec + kRecHead + 1;
-  const double* y = x + m;
-  double a = 0;
-  for (int32_t i = 0; i < m; ++i) {
-    const int32_t j = i + 1 == m ? 0 : i + 1;
-    a += x[i] * y[j] - x[j] * y[i];
-  }
-  return a / 2;
-}
 
 // Rewrites the level's records from `start` on as one record per region.
 // all_high: every value on the grid's edge is high, so the region holding
