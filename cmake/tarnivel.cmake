@@ -26,14 +26,29 @@ function(tn_link_plain name)
 endfunction()
 
 # Every test file opens with GoogleTest and the same standard headers, a
-# third of its compile time in parsing alone: each test executable parses
-# them once, into a precompiled header its files take first.
+# third of its compile time in parsing alone: they are parsed once, into a
+# precompiled header that every test executable's files take first. The
+# header belongs to one small executable (tests/support/pch_anchor.cpp)
+# compiled with the test executables' flags; every test executable is
+# compiled as position-independent code (-fPIC), as Qt requires of those
+# linking it, so that one header serves them all.
 option(TN_TEST_PCH "Precompile the headers every test file includes" ON)
 function(tn_test_pch name)
-  if(TN_TEST_PCH)
-    target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <algorithm> <cmath> <cstdint> <cstdio>
+  if(NOT TN_TEST_PCH)
+    return()
+  endif()
+  if(NOT TARGET tn_test_pch)
+    add_executable(tn_test_pch ${PROJECT_SOURCE_DIR}/tests/support/pch_anchor.cpp)
+    set_target_properties(tn_test_pch PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    target_compile_options(tn_test_pch PRIVATE -fPIC)
+    target_link_libraries(tn_test_pch PRIVATE GTest::gtest)
+    tn_link_plain(tn_test_pch)
+    target_precompile_headers(tn_test_pch PRIVATE <gtest/gtest.h> <algorithm> <cmath> <cstdint> <cstdio>
                               <cstdlib> <cstring> <functional> <memory> <string> <vector>)
   endif()
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(${name} PRIVATE -fPIC)
+  target_precompile_headers(${name} REUSE_FROM tn_test_pch)
 endfunction()
 
 # One GoogleTest executable per test folder; every TEST becomes a CTest case.
