@@ -362,6 +362,16 @@ TEST(Snapshot, TaskRecordsAreRecomputedForTheLoadingBlock) {
   }
 }
 
+// The two 8-byte clock states of the task at index lie right behind its
+// record; returns the record's offset.
+uint32_t expect_clocks_behind_record(EngineBlock& c, int32_t index) {
+  const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(c) + index);
+  const uint32_t record = c->heap_base.v + uint32_t(index) * 8;
+  EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes);
+  EXPECT_EQ(r[kTaskSleepClockState], record + kTaskRecordBytes + 8);
+  return record;
+}
+
 // The writer kept no clock (a builder has none), so its tasks' stacks start
 // right behind their records; a host whose clock keeps 8 bytes a state needs
 // 16 there. The tasks move to blocks with room, their stacks' capacities
@@ -387,10 +397,8 @@ TEST(Snapshot, TasksOfAWriterWithoutAClockGetThisHostsClockStates) {
   std::vector<uint32_t> ids;
   for (int32_t index = b->task_first; index != 0 && ids.size() < 4;) {
     const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(b) + index);
-    const uint32_t record = b->heap_base.v + uint32_t(index) * 8;
+    const uint32_t record = expect_clocks_behind_record(b, index);
     EXPECT_TRUE(heap_is_used_block(heap_words(b), b->heap_size, index));
-    EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes);
-    EXPECT_EQ(r[kTaskSleepClockState], record + kTaskRecordBytes + 8);
     EXPECT_EQ(r[kTaskDataBase], record + kTaskRecordBytes + 16);
     EXPECT_EQ(r[kTaskDescBase], r[kTaskDataBase] + 512);
     EXPECT_EQ(r[kTaskDataCapacity], 64u);
@@ -414,9 +422,7 @@ TEST(Snapshot, TasksOfAWriterWithoutAClockGetThisHostsClockStates) {
   ASSERT_EQ(engine_offsets_to_pointers(g, 262144, kGrowHeap), kOk);
   for (int32_t index = g->task_first; index != 0;) {
     const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(g) + index);
-    const uint32_t record = g->heap_base.v + uint32_t(index) * 8;
-    EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes);
-    EXPECT_EQ(r[kTaskSleepClockState], record + kTaskRecordBytes + 8);
+    expect_clocks_behind_record(g, index);
     EXPECT_TRUE(task_stacks_kept(g, r));
     index = int32_t(r[kTaskNext]);
   }
