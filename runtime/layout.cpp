@@ -220,6 +220,18 @@ void move_free_frames(InstanceRec* rec, double l, double w, double t, double h, 
   }
 }
 
+// Each cell's frame taken from the frame's corner to (left, top), its
+// distances from the corner scaled by sx and sy.
+void scale_frames(InstanceRec* rec, double left, double top, double sx, double sy) {
+  const double* f = rec->frame;
+  const int32_t n = std::min(cells(rec), kMaxSubplots);
+  for (int32_t k = 0; k < n; ++k) {
+    Subplot& s = rec->subplots[k];
+    subplot_set_rect(&s, left + (s.rectLeft - f[0]) * sx, left + (s.rectRight - f[0]) * sx,
+                     top + (s.rectTop - f[2]) * sy, top + (s.rectBottom - f[2]) * sy);
+  }
+}
+
 // The figure's first rectangle after frames were set before it had one
 // (the builder lays an image out against the reset frame): each frame goes
 // where a reset in that rectangle would have put it, for the springs take
@@ -239,12 +251,7 @@ void place_pending_frames(InstanceRec* rec, double l2, double w2, double t2, dou
     return;
   }
   const bool pixels = rec->pending_frames == kFramesInPixels;
-  const double sx = pixels ? 1.0 : w2 / (f[1] - f[0]), sy = pixels ? 1.0 : h2 / (f[3] - f[2]);
-  for (int32_t k = 0; k < n; ++k) {
-    Subplot& s = rec->subplots[k];
-    subplot_set_rect(&s, l2 + (s.rectLeft - f[0]) * sx, l2 + (s.rectRight - f[0]) * sx, t2 + (s.rectTop - f[2]) * sy,
-                     t2 + (s.rectBottom - f[2]) * sy);
-  }
+  scale_frames(rec, l2, t2, pixels ? 1.0 : w2 / (f[1] - f[0]), pixels ? 1.0 : h2 / (f[3] - f[2]));
 }
 
 }  // namespace
@@ -277,14 +284,8 @@ int inst_layout_from_design_size(RuntimeBlock* b, int32_t id, double width, doub
   if (inst_frame_is_reset(rec)) {
     // No rectangle yet: the frame becomes the design's, the frames in it
     // are those of the design, and the first rectangle converts them.
-    const double sx = rec->pending_frames == kFramesInPixels ? 1.0 : width / w;
-    const double sy = rec->pending_frames == kFramesInPixels ? 1.0 : height / h;
-    const int32_t n = std::min(cells(rec), kMaxSubplots);
-    for (int32_t k = 0; k < n; ++k) {
-      Subplot& s = rec->subplots[k];
-      subplot_set_rect(&s, f[0] + (s.rectLeft - f[0]) * sx, f[0] + (s.rectRight - f[0]) * sx,
-                       f[2] + (s.rectTop - f[2]) * sy, f[2] + (s.rectBottom - f[2]) * sy);
-    }
+    const bool pixels = rec->pending_frames == kFramesInPixels;
+    scale_frames(rec, f[0], f[2], pixels ? 1.0 : width / w, pixels ? 1.0 : height / h);
     rec->frame[1] = f[0] + width;
     rec->frame[3] = f[2] + height;
     rec->pending_frames = kFramesForDesign;
