@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TN_SANITIZED)
 #include <sanitizer/asan_interface.h>
 #endif
 
@@ -116,13 +116,13 @@ constexpr int kMoveRingSize = 8;
 
 void poison_copy(void* at, uint32_t size) {
   std::memset(at, kPoison, size);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TN_SANITIZED)
   __asan_poison_memory_region(at, size);
 #endif
 }
 
 void unpoison_copy(void* at, uint32_t size) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TN_SANITIZED)
   __asan_unpoison_memory_region(at, size);
 #else
   (void)at;

@@ -430,9 +430,6 @@ int bi_lapack_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode
   double* rwork = lapack_take(&arena, n);
   la_int* bwork = lapack_take_ints(&arena, n);
   double* tre = lapack_take(&arena, 4 * nn);  // T, then F's triangle, row by row
-  double* tim = tre + nn;
-  double* fre = tim + nn;
-  double* fim = fre + nn;
   double* fcol = lapack_take(&arena, 2 * nn);
   double* logw = mode == 'l' ? lapack_take(&arena, matfun_log_work(n)) : nullptr;
   double* work = nullptr;
@@ -441,6 +438,10 @@ int bi_lapack_matfun(EngineContext* ctx, int nargin, int nargout, uintptr_t mode
     la_drop(ctx, 1);
     return kDataStackOverflow;
   }
+  // Its parts only once it is known to be there.
+  double* tim = tre + nn;
+  double* fre = tim + nn;
+  double* fim = fre + nn;
   lay_cplx_to_colmajor(a.re, a.im, col, n, n);
   la_int sdim = 0, info = 0;
   zgees_("V", "N", nullptr, &n, col, &n, &sdim, w, vs, &n, work, &lwork, rwork, bwork, &info, kCharLen,

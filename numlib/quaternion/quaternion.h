@@ -75,7 +75,7 @@ int bi_quaternion_uplus(EngineContext* ctx, int nargin, int nargout, uintptr_t d
 int bi_quaternion_product(EngineContext* ctx, int nargin, int nargout, uintptr_t data);  // t T r R l L
 int bi_quaternion_power(EngineContext* ctx, int nargin, int nargout, uintptr_t data);    // p m
 int bi_quaternion_compare(EngineContext* ctx, int nargin, int nargout, uintptr_t data);  // e n
-int bi_quaternion_dump(EngineContext* ctx, char* buffer, int32_t capacity, int32_t* pos);
+int bi_quaternion_dump(EngineContext* ctx, char* buffer, int32_t capacity, int32_t* pos, uintptr_t data);
 
 int bi_quaternion_norm(EngineContext* ctx, int nargin, int nargout, uintptr_t data);     // a n r
 int bi_quaternion_elemfun(EngineContext* ctx, int nargin, int nargout, uintptr_t data);  // c C e l i v s S q

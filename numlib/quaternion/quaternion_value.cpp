@@ -414,7 +414,7 @@ void dump_row(char* buffer, int32_t capacity, int32_t* pos, const double* v, int
 
 }  // namespace
 
-int bi_quaternion_dump(EngineContext* ctx, char* buffer, int32_t capacity, int32_t* pos) {
+int bi_quaternion_dump(EngineContext* ctx, char* buffer, int32_t capacity, int32_t* pos, uintptr_t) {
   QuaternionView q;
   TN_TRY(quaternion_arg44(ctx, 0, &q));
   const bool single = q.count == 1;

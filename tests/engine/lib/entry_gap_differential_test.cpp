@@ -271,7 +271,7 @@ Outcome run_program(const std::string& text, bool gap, int level, bool move, int
 }
 
 TEST(EntryGapDifferential, RandomCellProgramsGiveThePlainStoresOutputAndValues) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TN_SANITIZED)
   constexpr int kPrograms = 600;
 #else
   constexpr int kPrograms = 2000;

@@ -454,7 +454,7 @@ RunResult run_program(const std::string& text, int level) {
 }
 
 TEST(SourceTextDifferential, LiteralsAndCommentsReadAsTheirTemporaries) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TN_SANITIZED)
   constexpr int kPrograms = 200;
 #else
   constexpr int kPrograms = 600;
@@ -486,7 +486,7 @@ TEST(SourceTextDifferential, ArbitraryTextsGiveAStatus) {
                                         "{",  "}",  ";",  ",",  "=", " ",  "\n", "\r\n", "x", "y1", "2", "@",
                                         ".'", "function f(", "function [a, b] = g(x, y = ", "endfunction\n",
                                         "disp ", "private ", "end"};
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TN_SANITIZED)
   constexpr int kTexts = 400;
 #else
   constexpr int kTexts = 1500;
@@ -738,7 +738,7 @@ RunResult run_one_by_one(const FileTwin& t, int level) {
 }
 
 TEST(SourceTextDifferential, FilesOfDefinitionsReadAsTheirDefinitionsOneByOne) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TN_SANITIZED)
   constexpr int kFiles = 100;
 #else
   constexpr int kFiles = 300;

@@ -187,14 +187,14 @@ TEST_F(QuaternionScript, DumpReadsBack) {
                   "p = quaternion(1, -2, 3.25, 4);\n"), kOk);
   const BuiltinEntry* hook = lib_find_builtin(z.c, "+dump", nullptr, 0, nullptr);
   ASSERT_NE(hook, nullptr);
-  using DumpHook = int (*)(EngineContext*, char*, int32_t, int32_t*);
+  using DumpHook = int (*)(EngineContext*, char*, int32_t, int32_t*, uintptr_t);
   const auto dump = reinterpret_cast<DumpHook>(reinterpret_cast<void (*)()>(hook->fn));
   for (const char* name : {"q", "p"}) {
     ASSERT_EQ(z.push_variable(name), kOk);
     z.c->class_id = int32_t(desc_at(z.c, 0)[2]);
     char text[1024];
     int32_t pos = 0;
-    ASSERT_EQ(dump(z.c, text, sizeof text, &pos), kOk);
+    ASSERT_EQ(dump(z.c, text, sizeof text, &pos, 0), kOk);
     const std::string source(text, size_t(pos));
     EXPECT_EQ(z.value("double(" + source + ") - double(" + name + ")"),
               std::string(name)[0] == 'q' ? "double 2x2x4 [0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0]"
