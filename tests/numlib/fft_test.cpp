@@ -28,11 +28,17 @@ void naive_dft(const Vec& xr, const Vec& xi, bool inverse, Vec& yr, Vec& yi) {
   }
   yr.assign(n, 0);
   yi.assign(n, 0);
+  // Plain pointers and no division in the inner loop: test code is compiled
+  // unoptimised, where every vector subscript is a call.
+  const double *pr = xr.data(), *pi_ = xi.data();
+  const long double *pc = c.data(), *ps = s.data();
   for (size_t k = 0; k < n; ++k) {
     long double sr = 0, si = 0;
-    for (size_t j = 0, m = 0; j < n; ++j, m = (m + k) % n) {
-      sr += xr[j] * c[m] - xi[j] * s[m];
-      si += xr[j] * s[m] + xi[j] * c[m];
+    for (size_t j = 0, m = 0; j < n; ++j) {
+      sr += pr[j] * pc[m] - pi_[j] * ps[m];
+      si += pr[j] * ps[m] + pi_[j] * pc[m];
+      m += k;
+      if (m >= n) m -= n;
     }
     if (inverse) {
       sr /= n;
