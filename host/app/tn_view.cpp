@@ -151,7 +151,8 @@ int32_t view_key_code(int key, Qt::KeyboardModifiers modifiers, const QString& t
   }
   // Ctrl with a letter is its control code on every platform, also where
   // the text of the press is empty or the letter itself.
-  if (modifiers.testFlag(Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z) return int32_t(key - Qt::Key_A) + kKeyControlA;
+  if (modifiers.testFlag(Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
+    return int32_t(key - Qt::Key_A) + kKeyControlA;
   if (text.isEmpty()) return 0;
   // Other control codes (Ctrl+[ gives 27) pass as the text has them.
   const char16_t c = text[0].unicode();

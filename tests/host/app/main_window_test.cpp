@@ -984,15 +984,16 @@ TEST_F(Program, AKeyHandlerRunsOncePerPressAndNeverForMenuOrAltKeys) {
   std::vector<int> ran;
   app->commands()->route(0, std::numeric_limits<int>::max(), [&](int c) { ran.push_back(c); },
                          [](int, CommandState* st) { st->enable(false); });
+  const std::string refused = "refused (_TN_demo/demo_key;10)\n";
   struct Press {
     QKeySequence key;
-    const char* told;  // the handler's lines
+    std::string told;  // the handler's lines
   };
   std::vector<Press> presses = {
       {QKeySequence(Qt::Key_A), "key 97\n"},
-      {QKeySequence(Qt::Key_Tab), "key 9\n"},
-      {QKeySequence(Qt::SHIFT | Qt::Key_Backtab), "key 9\n"},
-      {QKeySequence(Qt::Key_Return), "key 13\n"},
+      {QKeySequence(Qt::Key_Tab), "key 9\n" + refused},
+      {QKeySequence(Qt::SHIFT | Qt::Key_Backtab), "key 9\n" + refused},
+      {QKeySequence(Qt::Key_Return), "key 13\n" + refused},
       {QKeySequence(Qt::CTRL | Qt::Key_Q), "key 17\n"},  // bound by no menu
       {QKeySequence(Qt::ALT | Qt::Key_Q), ""},
       {QKeySequence(Qt::ALT | Qt::Key_K), ""},
@@ -1009,9 +1010,7 @@ TEST_F(Program, AKeyHandlerRunsOncePerPressAndNeverForMenuOrAltKeys) {
       QTest::keySequence(frame->windowHandle(), p.key);
       QTest::keyClick(frame->windowHandle(), Qt::Key_B);
     });
-    std::string want = p.told;
-    if (want == "key 9\n" || want == "key 13\n") want += "refused (_TN_demo/demo_key;10)\n";
-    EXPECT_EQ(err, want + "key 98\n");
+    EXPECT_EQ(err, p.told + "key 98\n");
   }
   EXPECT_TRUE(ran.empty());
 }
