@@ -56,6 +56,7 @@ xdotool key Tab shift+Tab alt+q alt+Return alt+k b
 wait_lines key 3 || fail "the closing key never came: '$(told)'"
 wait_last key "key 98" || fail "the closing key never came: '$(told)'"
 [ "$(told)" = "97 9 9 98" ] || fail "the key handler had '$(told)', not '97 9 9 98'"
+[ "$(lines 'no Tab here')" -eq 2 ] || fail "the two refused Tabs gave $(lines 'no Tab here') error reports"
 got_keys=$(told)
 cp "$work/stderr" "$work/keys.stderr"
 close_program
