@@ -66,9 +66,10 @@ class CommandMap : public QObject {
   // Updates, then runs the command when it is enabled. False when dropped.
   bool dispatch(int command);
   // Brings the states of the actions with a key up to date before each key
-  // is matched against them: a disabled action swallows its key, and the
-  // tool bar's timer refreshes them only a few times a second, so a key
-  // pressed just after the state changed (Redo right after Undo) was lost.
+  // is matched against them: a disabled action lets its key through (the
+  // figure view swallows it), and the tool bar's timer refreshes them only a
+  // few times a second, so a key pressed just after the state changed (Redo
+  // right after Undo) was lost.
   void watch_shortcuts();
 
   static int command_of(const QAction* action);

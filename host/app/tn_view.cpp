@@ -17,6 +17,7 @@
 #include <QFontDialog>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPageLayout>
@@ -127,10 +128,18 @@ bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape) {
 double wheel_notches(int angle_delta_y) { return -double(angle_delta_y) / kWheelStep; }
 
 int32_t view_key_code(int key, Qt::KeyboardModifiers modifiers, const QString& text) {
-  // The editing keys by the key, whatever text the keyboard layout gives
-  // them: text fields and the figure shortcuts take these codes. Shift+Tab
-  // comes as a key of its own and is a Tab as well.
+  // Alt with any key belongs to the menus' mnemonics and to the window
+  // manager (Alt+F4, Alt+Tab), also where no menu takes it. (AltGr, which
+  // types characters, is no Alt to X11.)
+  if (modifiers.testFlag(Qt::AltModifier)) return 0;
+  // The arrows and the editing keys by the key, whatever text the keyboard
+  // layout gives them: text fields and the figure shortcuts take these
+  // codes. Shift+Tab comes as a key of its own and is a Tab as well.
   switch (key) {
+    case Qt::Key_Left: return kKeyLeft;
+    case Qt::Key_Up: return kKeyUp;
+    case Qt::Key_Right: return kKeyRight;
+    case Qt::Key_Down: return kKeyDown;
     case Qt::Key_Backspace: return kKeyBackspace;
     case Qt::Key_Tab:
     case Qt::Key_Backtab: return kKeyTab;
@@ -141,14 +150,34 @@ int32_t view_key_code(int key, Qt::KeyboardModifiers modifiers, const QString& t
     default: break;
   }
   // Ctrl with a letter is its control code on every platform, also where
-  // the text of the press is empty or the letter itself. With Alt as well
-  // it is AltGr on some keyboards, whose text stands.
-  const bool control = modifiers.testFlag(Qt::ControlModifier) && !modifiers.testFlag(Qt::AltModifier);
-  if (control && key >= Qt::Key_A && key <= Qt::Key_Z) return int32_t(key - Qt::Key_A) + kKeyControlA;
+  // the text of the press is empty or the letter itself.
+  if (modifiers.testFlag(Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
+    return int32_t(key - Qt::Key_A) + kKeyControlA;
   if (text.isEmpty()) return 0;
   // Other control codes (Ctrl+[ gives 27) pass as the text has them.
   const char16_t c = text[0].unicode();
   return c != 0 && c != kKeyDelete ? int32_t(c) : 0;
+}
+
+namespace {
+
+bool menu_binds(const QWidget* menu, const QKeySequence& key) {
+  for (const QAction* a : menu->actions()) {
+    if (a->menu() && menu_binds(a->menu(), key)) return true;
+    for (const QKeySequence& s : a->shortcuts())
+      if (s.matches(key) == QKeySequence::ExactMatch) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool menus_bind_key(const QWidget* window, QKeyCombination pressed) {
+  // The keypad's digits are the digits a shortcut names.
+  const QKeySequence key(QKeyCombination(pressed.keyboardModifiers() & ~Qt::KeypadModifier, pressed.key()));
+  for (const QMenuBar* bar : window->findChildren<QMenuBar*>())
+    if (menu_binds(bar, key)) return true;
+  return false;
 }
 
 uint8_t view_shift(Qt::KeyboardModifiers modifiers) { return modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0; }
@@ -580,14 +609,20 @@ void TNView::key_code(int code, QKeyEvent* event) {
 bool TNView::event(QEvent* e) {
   // Tab and Shift+Tab would move the focus before the key event: they go to
   // the figure's key handlers first, and move the focus only when nothing
-  // there takes them.
+  // there takes them. The press is handed on once, whatever the handler
+  // answered: QWidget::event would hand an ignored press to keyPressEvent a
+  // second time.
   if (e->type() == QEvent::KeyPress) {
     auto* k = static_cast<QKeyEvent*>(e);
     const bool tab = k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab;
     if (tab && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
       k->accept();
       keyPressEvent(k);
-      if (k->isAccepted()) return true;
+      if (!k->isAccepted()) {
+        const bool forward = k->key() == Qt::Key_Tab && !k->modifiers().testFlag(Qt::ShiftModifier);
+        if (focusNextPrevChild(forward)) k->accept();
+      }
+      return true;
     }
   }
   return QWidget::event(e);
@@ -599,16 +634,16 @@ void TNView::keyPressEvent(QKeyEvent* e) {
     if (break_flag_) break_flag_->store(1);
     return;
   }
-  switch (e->key()) {
-    case Qt::Key_Left: key_code(kKeyLeft, e); break;
-    case Qt::Key_Up: key_code(kKeyUp, e); break;
-    case Qt::Key_Right: key_code(kKeyRight, e); break;
-    case Qt::Key_Down: key_code(kKeyDown, e); break;
-    default: {
-      const int32_t code = view_key_code(e->key(), e->modifiers(), e->text());
-      if (code > 0) key_code(code, e);
-      else QWidget::keyPressEvent(e);
-    }
+  // A key a menu binds is its command's, enabled or not: a disabled
+  // command's shortcut lets the press through to the view, and here it is
+  // swallowed rather than made a character (Ctrl+Z with nothing to undo
+  // would otherwise reach a key handler, whose change enables Undo).
+  if (menus_bind_key(window(), e->keyCombination())) {
+    e->accept();
+  } else if (const int32_t code = view_key_code(e->key(), e->modifiers(), e->text()); code > 0) {
+    key_code(code, e);
+  } else {
+    QWidget::keyPressEvent(e);
   }
   update_cursor();
 }

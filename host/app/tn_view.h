@@ -174,11 +174,15 @@ int32_t pixels_to_himetric(int32_t pixels, double dots_per_inch);
 bool cursor_for_kind(int32_t kind, Qt::CursorShape* shape);
 // The wheel's notches for the runtime: one notch towards the user is +1.
 double wheel_notches(int angle_delta_y);
-// The character code a key press hands the runtime (the editing keys by
-// their control codes: Backspace 8, Tab 9, Return and Enter 13, Escape 27,
-// Delete 127; Ctrl with a letter its control code, Ctrl+A 1 to Ctrl+Z 26);
-// 0 for a key that gives none.
+// The character code a key press hands the runtime (the arrows as 0xF700 up,
+// 0xF701 down, 0xF702 left, 0xF703 right; the editing keys by their control
+// codes: Backspace 8, Tab 9, Return and Enter 13, Escape 27, Delete 127; Ctrl
+// with a letter its control code, Ctrl+A 1 to Ctrl+Z 26); 0 for a key that
+// gives none, and for every key with Alt held.
 int32_t view_key_code(int key, Qt::KeyboardModifiers modifiers, const QString& text);
+// Whether a shortcut of an item of the window's menu bar, at any depth, is
+// the key pressed, enabled or not.
+bool menus_bind_key(const QWidget* window, QKeyCombination pressed);
 // Shift held, as the byte the interaction entries take. The modifier is a
 // bit far above a byte: its mask must become 0 or 1 before it is narrowed.
 uint8_t view_shift(Qt::KeyboardModifiers modifiers);

@@ -1,7 +1,7 @@
 // The program in-process on the offscreen platform, with the packed demo:
 // title, menus, the first paint's pixels, a drag of the point, Undo, Redo,
-// Reset Data, Copy, printing to PDF, resizing, a failing drag handler, and a
-// program without an application. Settings go to a temporary file.
+// Reset Data, Copy, printing to PDF, resizing, a failing drag handler, keys
+// and a program without an application. Settings go to a temporary file.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <limits>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -944,6 +946,95 @@ TEST_F(Program, ACatchAllKeyHandlerGetsTabAndControlLetters) {
   });
   EXPECT_EQ(err, want);
   EXPECT_EQ(QApplication::focusWidget(), view());
+}
+
+// The shortcuts of the menu bar's items at any depth, with their texts.
+void menu_shortcuts(const QWidget* menu, std::vector<std::pair<QKeySequence, QString>>* out) {
+  for (const QAction* a : menu->actions()) {
+    if (a->menu()) menu_shortcuts(a->menu(), out);
+    for (const QKeySequence& k : a->shortcuts()) out->emplace_back(k, a->text());
+  }
+}
+
+// One press, one run of a catch-all key handler, also for a Tab it refuses;
+// a key any menu item binds is that command's even while it is disabled (a
+// disabled shortcut hands its press to the view); Alt with a key is the
+// menus' and the window manager's. Each key is followed by a letter the
+// handler counts, so that every key's effect is told apart.
+TEST_F(Program, AKeyHandlerRunsOncePerPressAndNeverForMenuOrAltKeys) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Keys\"\nvar n\ninit n = demo_init()\nfigure \"F\"\n"
+                              "plot demo_plot(n)\nkey \"\" n = demo_key(n, _key)\n",
+                              "function n = demo_init()\n  n = 0;\nendfunction\n"
+                              "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n"
+                              "function n = demo_key(n, key)\n  fprintf(2, 'key %d\\n', double(key));\n"
+                              "  if key == 9 || key == 13\n    error('refused');\n  end\n  n = n + 1;\nendfunction\n");
+  start(packed);
+  QWidget* frame = app->main_frame();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  view()->setFocus();
+  std::vector<std::pair<QKeySequence, QString>> bound;
+  for (const QMenuBar* bar : frame->findChildren<QMenuBar*>()) menu_shortcuts(bar, &bound);
+  QStringList names;
+  for (const auto& [key, text] : bound) names << key.toString() + " " + text;
+  EXPECT_TRUE(names.contains(QStringLiteral("Ctrl+Z &Undo")) && names.contains(QStringLiteral("Ctrl+Shift+Z &Redo")))
+      << names.join(", ").toStdString();
+  // Every command disabled, as Undo and Redo are with nothing to undo.
+  std::vector<int> ran;
+  app->commands()->route(0, std::numeric_limits<int>::max(), [&](int c) { ran.push_back(c); },
+                         [](int, CommandState* st) { st->enable(false); });
+  const std::string refused = "refused (_TN_demo/demo_key;10)\n";
+  struct Press {
+    QKeySequence key;
+    std::string told;  // the handler's lines
+  };
+  std::vector<Press> presses = {
+      {QKeySequence(Qt::Key_A), "key 97\n"},
+      {QKeySequence(Qt::Key_Tab), "key 9\n" + refused},
+      {QKeySequence(Qt::SHIFT | Qt::Key_Backtab), "key 9\n" + refused},
+      {QKeySequence(Qt::Key_Return), "key 13\n" + refused},
+      {QKeySequence(Qt::CTRL | Qt::Key_Q), "key 17\n"},  // bound by no menu
+      {QKeySequence(Qt::ALT | Qt::Key_Q), ""},
+      {QKeySequence(Qt::ALT | Qt::Key_K), ""},
+      {QKeySequence(Qt::ALT | Qt::Key_1), ""},
+      {QKeySequence(Qt::ALT | Qt::Key_Return), ""},
+      {QKeySequence(Qt::ALT | Qt::Key_Left), ""},
+      {QKeySequence(Qt::ALT | Qt::Key_Tab), ""},
+      {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Z), ""},
+  };
+  for (const auto& [key, text] : bound) presses.push_back({key, ""});
+  for (const Press& p : presses) {
+    SCOPED_TRACE(p.key.toString().toStdString());
+    const std::string err = stderr_of(dir, [&] {
+      QTest::keySequence(frame->windowHandle(), p.key);
+      QTest::keyClick(frame->windowHandle(), Qt::Key_B);
+    });
+    EXPECT_EQ(err, p.told + "key 98\n");
+  }
+  EXPECT_TRUE(ran.empty());
+}
+
+// Alt with a letter is no figure shortcut: Alt+K and Alt+M leave the layout
+// as it is, K and M alone add a row and a column.
+TEST_F(Program, AltWithALetterIsNoFigureShortcut) {
+  start(QStringLiteral(TN_DEMO_PROGRAM));
+  QWidget* frame = app->main_frame();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  view()->setFocus();
+  auto grid = [&] {
+    int32_t rows = 0, cols = 0;
+    inst_get_grid(app->host()->block(), 0, &rows, &cols);
+    return std::pair{rows, cols};
+  };
+  const auto [rows, cols] = grid();
+  QTest::keyClick(frame->windowHandle(), Qt::Key_K, Qt::AltModifier);
+  QTest::keyClick(frame->windowHandle(), Qt::Key_M, Qt::AltModifier);
+  EXPECT_EQ(grid(), std::pair(rows, cols));
+  QTest::keyClick(frame->windowHandle(), Qt::Key_K);
+  QTest::keyClick(frame->windowHandle(), Qt::Key_M);
+  EXPECT_EQ(grid(), std::pair(rows + 1, cols + 1));
 }
 
 TEST(Placement, RestoreRules) {
