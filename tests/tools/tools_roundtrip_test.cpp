@@ -199,6 +199,9 @@ TEST(ImageTools, MessagesNameTheLineAndWhatIsWrong) {
       {head + "var shared_first_twenty_eight_char_a\nvar shared_first_twenty_eight_char_b\n", start,
        tnd + ":3: the variable name 'shared_first_twenty_eight_char_a' is 32 characters long; the application's "
              "name table holds names of at most 28 characters\n    var shared_first_twenty_eight_char_a\n"},
+      {head + "var a\n", start, tnd + ":3: 'a' is declared twice in instance demo\n    var a\n"},
+      {head + "var _x\n", start,
+       tnd + ":3: '_x' is a special variable: var declares the instance's own variables\n    var _x\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
@@ -319,14 +322,14 @@ void start_as_program(FakeHost* h, ToolHost* t) {
   rt_set_clock_callback(h->block, cpu_time_callback, t->clock_slots, kHostClockSlotBytes);
 }
 
-// Instance 0's variable as a row of doubles; empty when it holds none.
-std::vector<double> row_of(RuntimeBlock* b, const char* name) {
+// An instance's variable as a row of doubles; empty when it holds none.
+std::vector<double> row_of(RuntimeBlock* b, const char* name, int32_t id = 0) {
   const NameTable* t = rt_name_table(b);
   int32_t code = -1;
   for (int32_t k = 0; k < t->count; ++k)
     if (std::strncmp(name_entries(t)[k].name, name, kNameBytes) == 0) code = name_entries(t)[k].code;
   EngineContext* c = rt_engine(b);
-  if (code < 0 || handler_push_input(b, 0, false, code) != 0) return {};
+  if (code < 0 || handler_push_input(b, id, false, code) != 0) return {};
   double* re = nullptr;
   int64_t count = 0;
   std::vector<double> out;
@@ -389,6 +392,33 @@ TEST(ImageTools, InitAtBuildTimeRunsAsInZvrAndAtResetData) {
   EXPECT_EQ(reset.size(), 3u);
   EXPECT_NE(reset, built);
   EXPECT_NE(reset, after_start);
+}
+
+// Instances declare variables of the same name, and a variable may share
+// its name with a handler's function: each instance keeps its own value.
+TEST(ImageTools, InstancesShareVariableNamesAndKeepTheirOwnValues) {
+  const std::string dir = std::string(TOOLS_SCRATCH) + "/shared_names";
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  const std::string tnd = dir + "/app.tnd", image = dir + "/app.img";
+  const std::string description =
+      "instance one\nvar a\ninit a = first()\n"
+      "instance two\nvar first\nvar a\ninit [a, first] = second()\n";
+  const std::string one = "function a = first()\n a = 1;\nendfunction\n";
+  const std::string two = "function [a, b] = second()\n a = 2;\n b = 3;\nendfunction\n";
+  ASSERT_TRUE(write_file(tnd, std::vector<uint8_t>(description.begin(), description.end())));
+  ASSERT_TRUE(write_file(dir + "/one.zvr", std::vector<uint8_t>(one.begin(), one.end())));
+  ASSERT_TRUE(write_file(dir + "/two.zvr", std::vector<uint8_t>(two.begin(), two.end())));
+  int status = 0;
+  ASSERT_EQ(run_capturing(std::string(TNBUILD_PATH) + " " + tnd + " " + image, &status), "");
+  ASSERT_EQ(status, 0);
+  const std::vector<uint8_t> stream = read_file(image);
+  FakeHost program;
+  start(&program);
+  FlatFeed feed{&stream, stream.size()};
+  ASSERT_EQ(rt_load_image(&program.block, &FlatFeed::read, &feed), 0);
+  EXPECT_EQ(row_of(program.block, "a", 0), std::vector<double>{1});
+  EXPECT_EQ(row_of(program.block, "a", 1), std::vector<double>{2});
+  EXPECT_EQ(row_of(program.block, "first", 1), std::vector<double>{3});
 }
 
 }  // namespace

@@ -494,11 +494,21 @@ class Builder {
     if (word == "var") {
       if (!(in >> text)) return fail_("'var' takes a variable name");
       if (!name_fits_(text, "variable")) return false;
-      const int32_t code = next_var_++;
+      if (vars_.count(text)) return fail_("'" + text + "' is declared twice in instance " + name_);
+      for (int32_t i = 0; i < kSpecialVarRows; ++i)
+        if (text == kSpecialVarTable[i].name)
+          return fail_("'" + text + "' is a special variable: var declares the instance's own variables");
+      // The table holds each name once: a name that another instance's
+      // variable or a handler's function brought keeps its code (each
+      // instance has its own value store).
+      int32_t code = 0;
+      if (!named_code_(text, &code)) {
+        code = next_var_++;
+        if (fixtab_add(rt_name_table(b_), code, text.c_str(), 0) != 0) return false;
+      }
       vars_[text] = code;
-      var_instances_[text] = name_;
-      return fixtab_add(rt_name_table(b_), code, text.c_str(), 0) == 0 &&
-             undo_store_add_field(rt_value_store(b_), id_, code, 1) == 0;
+      var_instances_.emplace(text, name_);
+      return undo_store_add_field(rt_value_store(b_), id_, code, 1) == 0;
     }
     if (word == "embed") {
       std::string raw, bytes;
