@@ -24,6 +24,7 @@ struct BenchFigure {
   // What the calls that may grow the block take: the program's block lives
   // in its host, which moves it.
   RuntimeBlock** handle = &block;
+  tnbuild::ToolHost tool_host;
   QImage image;
   QPainter painter;
   QtDriverTarget target;
@@ -35,7 +36,7 @@ struct BenchFigure {
   bool open(uint32_t bytes, std::map<std::string, std::string> sources, const char* description, int width,
             int height) {
     buffer.reset(new double[bytes / 8]());
-    if (tnbuild::start_block(&block, buffer.get(), bytes) != 0) {
+    if (tnbuild::start_block(&block, buffer.get(), bytes, &tool_host) != 0) {
       std::fprintf(stderr, "cannot lay out the block\n");
       return false;
     }

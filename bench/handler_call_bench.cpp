@@ -19,7 +19,8 @@ int main() {
   constexpr int kCalls = 20000;
   std::unique_ptr<double[]> buffer(new double[kBytes / 8]());
   RuntimeBlock* block = nullptr;
-  if (tnbuild::start_block(&block, buffer.get(), kBytes) != 0) return 1;
+  tnbuild::ToolHost host;
+  if (tnbuild::start_block(&block, buffer.get(), kBytes, &host) != 0) return 1;
   tnbuild::Builder builder(block, {{"demo", "function y = f(x)\n y = x;\nendfunction\n"
                                             "function x = one()\n x = 1;\nendfunction\n"}});
   if (!builder.build("instance demo\nvar x\nvar y\ninit x = one()\nresize y = f(x)\n")) {

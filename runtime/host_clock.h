@@ -7,6 +7,11 @@
 #include <atomic>
 #include <cstdint>
 
+// The slots a host hands rt_set_clock_callback: the engine's three, then the
+// runtime's three, 8 bytes each, outside the block (which moves).
+constexpr int kHostClockSlots = 6;
+constexpr int32_t kHostClockSlotBytes = 8;
+
 // The engine's ClockFn. `slot` is one 8-byte slot holding the start, in
 // seconds of the chosen clock. Answers the seconds since that start (process
 // time with the process-time flag, else elapsed time); with the reset flag

@@ -222,6 +222,7 @@ int runtime_block_init(RuntimeBlock** handle, void* buffer, uint32_t size, int32
 EngineContext* engine_of_runtime(void* handle);
 int rt_register_library(RuntimeBlock* b, const BuiltinEntry* table);
 void rt_set_display_format(RuntimeBlock* b, char letter);
+constexpr char kDisplayFormatUtf8 = 'u';  // the program's: 8-bit text is UTF-8
 void rt_set_break_poll(RuntimeBlock* b, AbortPollFn fn, void* context);
 void rt_set_code_optimisation(RuntimeBlock* b, int32_t level, int32_t flag);
 void rt_set_number_format(RuntimeBlock* b, char letter, int32_t digits, char imaginary, uint8_t loose,

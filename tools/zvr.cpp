@@ -1,6 +1,7 @@
 // zvr: runs a ZVR file (or the text of -e) as top-level code in a fresh
-// engine whose tables are registered as the program registers them, the test
-// tool of the script suite. Descriptor 0 reads standard input, 1 writes
+// engine whose engine and host tables are registered as the program
+// registers them (the application runtime's built-ins are not bound here),
+// the test tool of the script suite. Descriptor 0 reads standard input, 1 writes
 // standard output and 2 standard error; the exit status is 0, or 1 after an
 // error that nothing caught (its report is on standard error). With -d, each
 // stop for debugging runs the next line of the given text as a command line in

@@ -609,6 +609,14 @@ int engine_load_image(EngineContext* c, ImageReader reader, void* arg) {
   c->pos = l.pos;
   for (int k = 0; k < kMainTaskWords; ++k) c->main_task[k] = tn::get_le32(h + kImgMainTask + 4 * k);
   c->main_task[kTaskSliceOverrun] = 0;
+  // An image written while the main task ran carries the generators in its
+  // record; words all zero (an image from a writer that kept none there)
+  // leave the fresh context's generators.
+  const uint32_t* random = c->main_task + kTaskRandom;
+  if (l.task_current == 0 && (random[0] | random[1] | random[2] | random[3]) != 0) {
+    c->rng_uniform = RandomState{random[0], random[1]};
+    c->rng_normal = RandomState{random[2], random[3]};
+  }
   if (l.task_first != 0) {
     // The main task's record describes this block's stacks, not the writer's.
     uint32_t* m = c->main_task;

@@ -47,6 +47,10 @@ enum TaskRecordWord : int {
   kTaskDataBase = 4,
   kTaskDataCapacity = 5,
   kTaskDataTop = 6,
+  // The random generators, uniform {lcg, xs} then normal {lcg, xs}. The
+  // main task's record holds the live ones in an image written while the
+  // main task runs (the context's own generator words are not saved).
+  kTaskRandom = 7,
   kTaskPosKind = 11,
   kTaskPosOffset = 13,
   kTaskNext = 25,

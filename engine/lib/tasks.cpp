@@ -43,7 +43,7 @@ enum : int {
 };
 static_assert(kTwFailingOp + kFailingOpBytes / 4 == kTwNext);
 // The loop's slicing and the image writer read these words by the core's names.
-static_assert(int(kTwNext) == int(kTaskNext) && int(kTwSliceUsed) == int(kTaskSliceUsed) &&
+static_assert(int(kTwNext) == int(kTaskNext) && int(kTwRng) == int(kTaskRandom) && int(kTwSliceUsed) == int(kTaskSliceUsed) &&
               int(kTwTotalUsed) == int(kTaskTotalUsed) && int(kTwClock) == int(kTaskClockState) &&
               int(kTwOverrun) == int(kTaskSliceOverrun) && int(kTwSleepClock) == int(kTaskSleepClockState) &&
               int(kTwId) == int(kTaskId) && int(kTwAccumulator) == int(kTaskAccumulator) &&

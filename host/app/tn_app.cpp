@@ -46,10 +46,8 @@ constexpr char kAppTitle[] = "Tarnivel Runtime";
 constexpr char kUntitled[] = "Untitled";
 constexpr char kHelpPage[] = "Doc/TN_main.htm";
 constexpr char kWebPage[] = "https://www.tarnivel.org/";
-constexpr char kDisplayFormat = 'u';
 constexpr int32_t kOptimised = 4, kPlain = 0;
 constexpr int32_t kFormatWord5 = 24;
-constexpr int32_t kClockSlotBytes = 8;
 constexpr int kPathLimit = 510;
 
 BreakFlag* g_sigint_flag = nullptr;
@@ -136,7 +134,7 @@ bool TNApp::init_instance() {
   runtime_host_set(host_.get());
   RuntimeBlock* b = host_->has_block() ? host_->block() : nullptr;
   if (b) {
-    rt_set_display_format(b, kDisplayFormat);
+    rt_set_display_format(b, kDisplayFormatUtf8);
     rt_add_named_value(b, "winInstanceHandle", nullptr);
     g_sigint_flag = &break_flag_;
     std::signal(SIGINT, on_sigint);
@@ -145,7 +143,7 @@ bool TNApp::init_instance() {
     // included: on an X display the key is watched beside the event loop.
     if (QGuiApplication::platformName() == QLatin1String("xcb")) break_key_watch_start(&break_flag_);
     rt_set_code_optimisation(b, s_.code_optimization ? kOptimised : kPlain, low_byte(s_.discard_assert));
-    rt_set_clock_callback(b, cpu_time_callback, clock_slots_, kClockSlotBytes);
+    rt_set_clock_callback(b, cpu_time_callback, clock_slots_, kHostClockSlotBytes);
     rt_set_interactive_highlight(b, low_byte(s_.interactive_highlight));
   }
   set_app_option(s_.thick_lines);

@@ -75,5 +75,5 @@ class TNApp {
   std::unique_ptr<TNMainFrame> frame_;
   std::unique_ptr<TNDoc> doc_;
   BreakFlag break_flag_{0};
-  double clock_slots_[6] = {};
+  double clock_slots_[kHostClockSlots] = {};
 };

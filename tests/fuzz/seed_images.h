@@ -80,7 +80,8 @@ inline bool build(const App& app, tnbuild::Sections* out, std::string* error) {
   for (uint32_t bytes = rt_min_block_bytes(); bytes <= (8u << 20); bytes += bytes / 4) {
     std::unique_ptr<double[]> buffer(new double[bytes / sizeof(double)]());
     RuntimeBlock* block = nullptr;
-    if (tnbuild::start_block(&block, buffer.get(), bytes) != 0) continue;
+    tnbuild::ToolHost host;
+    if (tnbuild::start_block(&block, buffer.get(), bytes, &host) != 0) continue;
     tnbuild::Builder builder(block, app.sources);
     if (builder.build(app.description)) {
       *out = builder.sections();

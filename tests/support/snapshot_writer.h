@@ -59,6 +59,11 @@ inline EngineState capture_state(EngineContext* c) {
              c->pos.offset,   c->task_current, c->task_first,   c->task_next_id, c->task_word,
              c->sem_table[0], c->sem_table[1], c->disp_word1,   c->disp_word2, c->disp_flag,
              c->disp_text[0], c->disp_text[1], c->disp_text[2]};
-  for (uint32_t w : c->main_task) s.words.push_back(w);
+  // The generators the running context draws from; while the main task
+  // runs, its record's generator words are no state of its (the context's
+  // are), and an image carries the live ones there.
+  s.words.insert(s.words.end(), {c->rng_uniform.lcg, c->rng_uniform.xs, c->rng_normal.lcg, c->rng_normal.xs});
+  for (int k = 0; k < kMainTaskWords; ++k)
+    if (c->task_current != 0 || k < kTaskRandom || k >= kTaskRandom + 4) s.words.push_back(c->main_task[k]);
   return s;
 }

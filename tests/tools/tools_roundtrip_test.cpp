@@ -9,7 +9,11 @@
 
 #include "engine/core/fntable.h"
 #include "host/appended/appended_reader.h"
+#include "engine/core/value_stack.h"
 #include "runtime/fake_host.h"
+#include "runtime/handler_call.h"
+#include "runtime/host_clock.h"
+#include "runtime/name_table.h"
 #include "runtime/instances.h"
 #include "runtime/record_list.h"
 #include "support/image_feed.h"
@@ -186,6 +190,18 @@ TEST(ImageTools, MessagesNameTheLineAndWhatIsWrong) {
       {"instance one\nvar a\ninstance two\nvar b\nchange a b = abs(b)\n", "",
        tnd + ":5: the watched 'a' is a variable of instance one: a handler of instance two passes only the "
              "variables declared with var in instance two\n    change a b = abs(b)\n"},
+      // A name that the name table would cut: a legal ZVR name of up to 32
+      // characters, but no record holds more than 28 of it.
+      {head + "figure \"F\"\nplot nm_plot_handler_long_name_abcdef(a)\n",
+       start + "function nm_plot_handler_long_name_abcdef(a)\nendfunction\n",
+       tnd + ":4: the function name 'nm_plot_handler_long_name_abcdef' is 32 characters long; the application's "
+             "name table holds names of at most 28 characters\n    plot nm_plot_handler_long_name_abcdef(a)\n"},
+      {head + "var shared_first_twenty_eight_char_a\nvar shared_first_twenty_eight_char_b\n", start,
+       tnd + ":3: the variable name 'shared_first_twenty_eight_char_a' is 32 characters long; the application's "
+             "name table holds names of at most 28 characters\n    var shared_first_twenty_eight_char_a\n"},
+      {head + "var a\n", start, tnd + ":3: 'a' is declared twice in instance demo\n    var a\n"},
+      {head + "var _x\n", start,
+       tnd + ":3: '_x' is a special variable: var declares the instance's own variables\n    var _x\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
@@ -265,6 +281,144 @@ TEST(ImageTools, InitHandlersGetTheProgramsMemMax) {
               std::string(tool) == TNPACK_PATH ? "tnpack: bad --mem" : "tnbuild: bad --me");
     EXPECT_EQ(status, 2 << 8);
   }
+}
+
+// The application of the twin test: its init handler, named to the name
+// table's limit, measures a literal's length, starts a task that sleeps and
+// then sets a global the handler waits for, and draws from the generator;
+// a menu entry draws again.
+constexpr char kTwinSource[] =
+    "function [n, done, waited, r] = twin_init_named_to_the_limit()\n"
+    "  n = length('\xc3\xa9');\n"
+    "  global twin_done\n"
+    "  twin_done = 0;\n"
+    "  tic;\n"
+    "  threadnew(@twin_task, threadset());\n"
+    "  while twin_done == 0 && toc < 2\n"
+    "  end\n"
+    "  done = twin_done;\n"
+    "  waited = toc;\n"
+    "  r = rand(1, 3);\n"
+    "endfunction\n"
+    "function twin_task()\n"
+    "  global twin_done\n"
+    "  threadsleep(0.2);\n"
+    "  twin_done = 1;\n"
+    "endfunction\n"
+    "function r = twin_draw()\n"
+    "  r = rand(1, 3);\n"
+    "endfunction\n";
+constexpr char kTwinDescription[] =
+    "instance twin\n"
+    "var n\nvar done\nvar waited\nvar r\n"
+    "init [n, done, waited, r] = twin_init_named_to_the_limit()\n"
+    "menu \"Draw\" r = twin_draw()\n";
+
+// A block set up as the program sets its own before it loads the image.
+void start_as_program(FakeHost* h, ToolHost* t) {
+  start(h);
+  rt_set_display_format(h->block, kDisplayFormatUtf8);
+  rt_set_break_poll(h->block, break_key_poll, &t->break_flag);
+  rt_set_clock_callback(h->block, cpu_time_callback, t->clock_slots, kHostClockSlotBytes);
+}
+
+// An instance's variable as a row of doubles; empty when it holds none.
+std::vector<double> row_of(RuntimeBlock* b, const char* name, int32_t id = 0) {
+  const NameTable* t = rt_name_table(b);
+  int32_t code = -1;
+  for (int32_t k = 0; k < t->count; ++k)
+    if (std::strncmp(name_entries(t)[k].name, name, kNameBytes) == 0) code = name_entries(t)[k].code;
+  EngineContext* c = rt_engine(b);
+  if (code < 0 || handler_push_input(b, id, false, code) != 0) return {};
+  double* re = nullptr;
+  int64_t count = 0;
+  std::vector<double> out;
+  if (stk_get_double_array(c, 0, nullptr, nullptr, &count, &re, nullptr) == 0) out.assign(re, re + count);
+  stk_drop(c);
+  return out;
+}
+
+// Init at build time, in zvr and at the program's Reset Data give the same
+// for the same code: text literals are UTF-8, a task started by init runs
+// while init waits for it, and its threadsleep sleeps. The image holds the
+// generator as init left it, so the program's first draw after start, like
+// a Reset Data's, goes on from there instead of repeating init's draws.
+TEST(ImageTools, InitAtBuildTimeRunsAsInZvrAndAtResetData) {
+  const std::string dir = std::string(TOOLS_SCRATCH) + "/twin";
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  const std::string tnd = dir + "/twin.tnd", zvr = dir + "/twin.zvr", image = dir + "/twin.img";
+  const std::string script = dir + "/script.zvr";
+  const std::string description = kTwinDescription, source = kTwinSource;
+  const std::string call = "[n, done, waited, r] = twin_init_named_to_the_limit();\n"
+                           "fprintf('%d %d %d\\n', n, done, waited >= 0.2);\n";
+  ASSERT_TRUE(write_file(tnd, std::vector<uint8_t>(description.begin(), description.end())));
+  ASSERT_TRUE(write_file(zvr, std::vector<uint8_t>(source.begin(), source.end())));
+  std::vector<uint8_t> both(call.begin(), call.end());
+  both.insert(both.end(), source.begin(), source.end());
+  ASSERT_TRUE(write_file(script, both));
+  int status = 0;
+  EXPECT_EQ(run_capturing(std::string(TEST_PROGRAM_PATH) + " " + script, &status), "1 1 1\n");
+  EXPECT_EQ(status, 0);
+
+  ASSERT_EQ(run_capturing(std::string(TNBUILD_PATH) + " " + tnd + " " + image, &status), "");
+  ASSERT_EQ(status, 0);
+  const std::vector<uint8_t> stream = read_file(image);
+  ToolHost program_host;
+  FakeHost program;
+  start_as_program(&program, &program_host);
+  FlatFeed feed{&stream, stream.size()};
+  ASSERT_EQ(rt_load_image(&program.block, &FlatFeed::read, &feed), 0);
+  RuntimeBlock* b = program.block;
+  const std::vector<double> built = row_of(b, "r");
+  ASSERT_EQ(built.size(), 3u);
+  EXPECT_EQ(row_of(b, "n"), std::vector<double>{1});
+  EXPECT_EQ(row_of(b, "done"), std::vector<double>{1});
+  ASSERT_EQ(row_of(b, "waited").size(), 1u);
+  EXPECT_GE(row_of(b, "waited")[0], 0.2);
+
+  int32_t draw = 0;
+  ASSERT_EQ(rec_find_tag(b, 0, &draw, kTagMenuTitle), 0);
+  ASSERT_EQ(handler_call(&program.block, 0, draw, false, true, false, -1, false, 0, kFdStdout, -1, nullptr, 0,
+                         nullptr, nullptr, 0, nullptr),
+            0);
+  const std::vector<double> after_start = row_of(program.block, "r");
+  ASSERT_EQ(after_start.size(), 3u);
+  EXPECT_NE(after_start, built);
+
+  ASSERT_EQ(inst_reset(&program.block, 0), 0);
+  EXPECT_EQ(row_of(program.block, "n"), std::vector<double>{1});
+  EXPECT_EQ(row_of(program.block, "done"), std::vector<double>{1});
+  const std::vector<double> reset = row_of(program.block, "r");
+  EXPECT_EQ(reset.size(), 3u);
+  EXPECT_NE(reset, built);
+  EXPECT_NE(reset, after_start);
+}
+
+// Instances declare variables of the same name, and a variable may share
+// its name with a handler's function: each instance keeps its own value.
+TEST(ImageTools, InstancesShareVariableNamesAndKeepTheirOwnValues) {
+  const std::string dir = std::string(TOOLS_SCRATCH) + "/shared_names";
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  const std::string tnd = dir + "/app.tnd", image = dir + "/app.img";
+  const std::string description =
+      "instance one\nvar a\ninit a = first()\n"
+      "instance two\nvar first\nvar a\ninit [a, first] = second()\n";
+  const std::string one = "function a = first()\n a = 1;\nendfunction\n";
+  const std::string two = "function [a, b] = second()\n a = 2;\n b = 3;\nendfunction\n";
+  ASSERT_TRUE(write_file(tnd, std::vector<uint8_t>(description.begin(), description.end())));
+  ASSERT_TRUE(write_file(dir + "/one.zvr", std::vector<uint8_t>(one.begin(), one.end())));
+  ASSERT_TRUE(write_file(dir + "/two.zvr", std::vector<uint8_t>(two.begin(), two.end())));
+  int status = 0;
+  ASSERT_EQ(run_capturing(std::string(TNBUILD_PATH) + " " + tnd + " " + image, &status), "");
+  ASSERT_EQ(status, 0);
+  const std::vector<uint8_t> stream = read_file(image);
+  FakeHost program;
+  start(&program);
+  FlatFeed feed{&stream, stream.size()};
+  ASSERT_EQ(rt_load_image(&program.block, &FlatFeed::read, &feed), 0);
+  EXPECT_EQ(row_of(program.block, "a", 0), std::vector<double>{1});
+  EXPECT_EQ(row_of(program.block, "a", 1), std::vector<double>{2});
+  EXPECT_EQ(row_of(program.block, "first", 1), std::vector<double>{3});
 }
 
 }  // namespace

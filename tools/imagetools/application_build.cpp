@@ -42,6 +42,7 @@ struct ToolBlock {
   RuntimeBlock* block = nullptr;
   void* memory = nullptr;
   uint32_t mem_max = 0;
+  ToolHost host;
 
   ~ToolBlock() {
     if (block) rt_embedded_reset(block);  // the stream slots are the process's
@@ -103,7 +104,7 @@ bool build_application(const std::string& description_path, Sections* out, std::
     tool.mem_max = mem_max;
     // Zeroed, 8-byte aligned memory, as the program's block is laid out in.
     tool.memory = std::calloc(size_t(bytes), 1);
-    if (!tool.memory || start_block(&tool.block, tool.memory, uint32_t(bytes)) != 0) {
+    if (!tool.memory || start_block(&tool.block, tool.memory, uint32_t(bytes), &tool.host) != 0) {
       *error = "cannot lay out the block";
       return false;
     }

@@ -30,6 +30,13 @@ inline std::vector<uint8_t> write_engine_image(EngineContext* c) {
   put(kImgPosFlag, c->pos.flag);
   put(kImgPosOffset, c->pos.offset);
   for (int k = 0; k < kMainTaskWords; ++k) put(kImgMainTask + 4 * k, c->main_task[k]);
+  // The generators go on where the image was written: while the main task
+  // runs (as it does when a handler's run ends) its record holds no live
+  // state, and its generator words carry the context's.
+  if (c->task_current == 0) {
+    const uint32_t random[4] = {c->rng_uniform.lcg, c->rng_uniform.xs, c->rng_normal.lcg, c->rng_normal.xs};
+    for (int k = 0; k < 4; ++k) put(kImgMainTask + 4 * (kTaskRandom + k), random[k]);
+  }
   put(kImgTaskCurrent, uint32_t(c->task_current));
   put(kImgTaskFirst, uint32_t(c->task_first));
   put(kImgTaskNextId, uint32_t(c->task_next_id));

@@ -40,6 +40,7 @@
 #include "engine/core/libraries.h"
 #include "graphics/plotlist/plot_store.h"
 #include "host/builtin_table_host.h"
+#include "runtime/host_clock.h"
 #include "runtime/image_loader.h"
 #include "runtime/instances.h"
 #include "runtime/name_table.h"
@@ -63,9 +64,23 @@ constexpr int64_t kScratchPerSourceByte = 3;
 
 using Sections = std::vector<std::vector<uint8_t>>;  // kImageRequests of them
 
-// Sets a block up as the program does before it loads an image.
-inline int start_block(RuntimeBlock** handle, void* buffer, uint32_t size) {
+// What the program keeps beside its block for the engine: the clock's
+// slots and the break flag (which nothing sets at build time). It outlives
+// the block it was given to.
+struct ToolHost {
+  double clock_slots[kHostClockSlots] = {};
+  BreakFlag break_flag{0};
+};
+
+// Sets a block up as the program does before it loads an image: text in
+// UTF-8, so that the sources' literals compile to the program's characters;
+// the clock and the break poll, so that init handlers run in slices, their
+// tasks get their time and threadsleep sleeps, as at Reset Data.
+inline int start_block(RuntimeBlock** handle, void* buffer, uint32_t size, ToolHost* host) {
   TN_TRY(runtime_block_init(handle, buffer, size, 0, 2));
+  rt_set_display_format(*handle, kDisplayFormatUtf8);
+  rt_set_break_poll(*handle, break_key_poll, &host->break_flag);
+  rt_set_clock_callback(*handle, cpu_time_callback, host->clock_slots, kHostClockSlotBytes);
   return rt_register_library(*handle, g_builtin_table_host);
 }
 
@@ -360,6 +375,16 @@ class Builder {
     return fail_("'" + v + "'" + of + " is not declared: add `var " + v + "` to the instance before this line");
   }
 
+  // A handler record names its function and variables by codes that the
+  // name table maps to names of at most kNameBytes characters: a longer
+  // name would be cut there, and the cut name call nothing or collide.
+  bool name_fits_(const std::string& name, const char* what) {
+    if (name.size() <= size_t(kNameBytes)) return true;
+    return fail_("the " + std::string(what) + " name '" + name + "' is " + std::to_string(name.size()) +
+                 " characters long; the application's name table holds names of at most " +
+                 std::to_string(kNameBytes) + " characters");
+  }
+
   // The function a handler names exists, and takes that many inputs and outputs.
   bool function_exists_(const std::string& fn, size_t nin, size_t nout) {
     if (!require_functions) return true;
@@ -392,6 +417,7 @@ class Builder {
     const auto outs = fn_from == 0 ? std::vector<std::string>{} : names_(text.substr(0, eq));
     const auto ins = names_(text.substr(open + 1, close - open - 1));
     int32_t fcode = kNoFunction;
+    if (!fn.empty() && !name_fits_(fn, "function")) return false;
     if (!fn.empty() && !function_exists_(fn, ins.size(), outs.size())) return false;
     if (!fn.empty()) {
       const auto known = functions_.find(fn);
@@ -467,11 +493,22 @@ class Builder {
     }
     if (word == "var") {
       if (!(in >> text)) return fail_("'var' takes a variable name");
-      const int32_t code = next_var_++;
+      if (!name_fits_(text, "variable")) return false;
+      if (vars_.count(text)) return fail_("'" + text + "' is declared twice in instance " + name_);
+      for (int32_t i = 0; i < kSpecialVarRows; ++i)
+        if (text == kSpecialVarTable[i].name)
+          return fail_("'" + text + "' is a special variable: var declares the instance's own variables");
+      // The table holds each name once: a name that another instance's
+      // variable or a handler's function brought keeps its code (each
+      // instance has its own value store).
+      int32_t code = 0;
+      if (!named_code_(text, &code)) {
+        code = next_var_++;
+        if (fixtab_add(rt_name_table(b_), code, text.c_str(), 0) != 0) return false;
+      }
       vars_[text] = code;
-      var_instances_[text] = name_;
-      return fixtab_add(rt_name_table(b_), code, text.c_str(), 0) == 0 &&
-             undo_store_add_field(rt_value_store(b_), id_, code, 1) == 0;
+      var_instances_.emplace(text, name_);
+      return undo_store_add_field(rt_value_store(b_), id_, code, 1) == 0;
     }
     if (word == "embed") {
       std::string raw, bytes;

@@ -98,6 +98,8 @@ Populated populate(EngineContext* c, bool with_frame = true) {
   c->pos = CodePosition{kAreaCode, 1, (code_start + 3) * 2};
   c->disp_flag = 0;
   c->disp_word1 = 9;
+  c->rng_uniform = RandomState{123456789u, 987654321u};  // where init's draws left them
+  c->rng_normal = RandomState{5u, 77u};
   return p;
 }
 
@@ -137,6 +139,26 @@ TEST(Snapshot, RoundTripIntoOtherBlockSizesRunsOnAlike) {
     EXPECT_TRUE(sa.words == sb.words);
     engine_reset(b);
     EXPECT_TRUE(check_heap_used(b, {{int64_t(fn_entry(b, kVarGv)[2]), 3}}));
+  }
+}
+
+// The generators go on where the writer's were; an image whose main task
+// record holds none (all four words zero) leaves the fresh ones.
+TEST(Snapshot, GeneratorsGoOnWhereTheWritersWere) {
+  EngineBlock a = EngineBlock::make(98304);
+  populate(a);
+  std::vector<uint8_t> image = write_engine_image(a);
+  for (bool kept : {true, false}) {
+    if (!kept)
+      for (int k = 0; k < 4; ++k) tn::put_le32(image.data() + kImgMainTask + 4 * (kTaskRandom + k), 0);
+    EngineBlock b = EngineBlock::make(98304, false);
+    ASSERT_EQ(load_image(b, image), kOk);
+    const RandomState fresh{0, 1};
+    const RandomState want_u = kept ? a->rng_uniform : fresh, want_n = kept ? a->rng_normal : fresh;
+    EXPECT_EQ(b->rng_uniform.lcg, want_u.lcg) << kept;
+    EXPECT_EQ(b->rng_uniform.xs, want_u.xs) << kept;
+    EXPECT_EQ(b->rng_normal.lcg, want_n.lcg) << kept;
+    EXPECT_EQ(b->rng_normal.xs, want_n.xs) << kept;
   }
 }
 
