@@ -313,8 +313,10 @@ int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
     // The axes go back to their defaults. The frames the new grid just laid
     // out stay, so code after this call reads its cell; so do the figure and
     // handler words, or the next refresh would no longer find the handler
-    // that runs now.
+    // that runs now. The cells are laid out once more, for the plot frames
+    // inside them to follow the options' defaults (the margin option).
     for (Subplot& each : rec->subplots) subplot_init(&each, 1);
+    inst_layout_positions(rec);
     b->h.build.used = 0;
     call->status |= kCallLayoutChanged;
   }

@@ -217,9 +217,18 @@ TEST_F(Commands, SubplotSelectsTheCellAndSetsTheGrid) {
   EXPECT_EQ(host.block->h.build.subplot, 3);
   // A new grid clears the axes and keeps the cells it laid out in the
   // figure's frame, for code after it in the same run.
-  ASSERT_EQ(run("subplot(221); plot(1:2); subplot(2, 1, 2);\n"), kOk);
+  // A cell laid out without the margin option gets it back with its plot
+  // frame inside the margins.
+  ASSERT_EQ(run("subplot(221); plot(1:2);\n"), kOk);
+  rec = inst_find_by_id(host.block, 0);
+  rec->subplots[0].optionFlags &= ~kOptMargin;
+  rec->subplots[0].marginLeft = 2;
+  subplot_set_rect(&rec->subplots[0], rec->subplots[0].rectLeft, rec->subplots[0].rectRight,
+                   rec->subplots[0].rectTop, rec->subplots[0].rectBottom);
+  ASSERT_EQ(run("subplot(2, 1, 2);\n"), kOk);
   rec = inst_find_by_id(host.block, 0);
   const double* f = rec->frame;
+  EXPECT_DOUBLE_EQ(rec->subplots[0].frameLeft, f[0] + 2 * rec->subplots[0].charWidth);
   for (int k = 0; k < 2; ++k) {
     const Subplot& s = rec->subplots[k];
     EXPECT_EQ(s.hasContent, 0) << "cell " << k;
