@@ -48,7 +48,10 @@ drag_point() {
   local px py tx ty ww wh cx cy
   read -r px py <<< "$(red_centre)"
   tx=$((px + $1)) ty=$((py + $2))
-  xdotool mousemove --sync "$px" "$py" mousedown 1
+  # Without --sync, which waits for a move: the pointer may be there already.
+  xdotool mousemove "$px" "$py"
+  sleep 0.1
+  xdotool mousedown 1
   sleep 0.2
   read -r ww wh <<< "$(size)"
   xdotool windowsize "$wid" $((ww + $3)) $((wh + $4))
