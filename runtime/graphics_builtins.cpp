@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 #include "engine/core/continuation.h"
@@ -310,14 +309,13 @@ int subplot_builtin(EngineContext* ctx, int nargin, int nargout, uintptr_t data)
   if (rec->rows != r || rec->cols != c || rec->free_layout) {
     TN_TRY(inst_set_grid(b, call->instance_id, r, c));
     rec = inst_find_by_id(b, call->instance_id);
-    // The axes go back to their defaults; the figure and handler words stay,
-    // or the next refresh would no longer find the handler that runs now.
-    for (Subplot& each : rec->subplots) {
-      int32_t words[kSubplotHandlerWords];
-      std::memcpy(words, each.handlerWords, sizeof words);
-      subplot_init_defaults(&each);
-      std::memcpy(each.handlerWords, words, sizeof words);
-    }
+    // The axes go back to their defaults. The frames the new grid just laid
+    // out stay, so code after this call reads its cell; so do the figure and
+    // handler words, or the next refresh would no longer find the handler
+    // that runs now. The cells are laid out once more, for the plot frames
+    // inside them to follow the options' defaults (the margin option).
+    for (Subplot& each : rec->subplots) subplot_init(&each, 1);
+    inst_layout_positions(rec);
     b->h.build.used = 0;
     call->status |= kCallLayoutChanged;
   }

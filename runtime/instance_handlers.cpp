@@ -337,13 +337,21 @@ int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, do
   const bool has_objects = k >= 0 && plotstore_find(rt_plot_store(b), id, &pos, &length) &&
                            plotlist_has_object(plotstore_data(rt_plot_store(b)) + pos, length, k);
   if ((!own && !has_objects) || !b->h.driver) return figure_draw(b, id);
-  // The subplot takes the rectangle and its objects alone are drawn; the
-  // layout then puts every frame back. Its own handler builds them anew,
-  // and the refresh then rebuilds the whole list.
+  // The subplot takes the rectangle and its objects alone are drawn; its
+  // own rectangle then comes back (a free layout's frame is its own, not
+  // one the layout computes) and the layout puts every frame back. Its own
+  // handler builds the objects anew, and the refresh then rebuilds the
+  // whole list.
+  double own_rect[4];
+  subplot_get_rect(&rec->subplots[k], &own_rect[0], &own_rect[1], &own_rect[2], &own_rect[3]);
+  auto put_back = [&] {
+    subplot_set_rect(&rec->subplots[k], own_rect[0], own_rect[1], own_rect[2], own_rect[3]);
+    inst_layout_positions(rec);
+  };
   subplot_set_rect(&rec->subplots[k], left, right, top, bottom);
   if (!own) {
     const int drawn = figure_draw_subplot(b, id, k);
-    inst_layout_positions(rec);
+    put_back();
     return drawn;
   }
   plotstore_free(rt_plot_store(b), id);
@@ -351,7 +359,7 @@ int inst_draw_current_subplot(RuntimeBlock** handle, int32_t id, double left, do
   b = *handle;
   const int drawn = status == 0 ? figure_draw_subplot(b, id, k) : 0;
   if ((rec = inst_find_by_id(b, id)) == nullptr) return kRtNonexistentInstance;
-  inst_layout_positions(rec);
+  put_back();
   TN_TRY(status);
   TN_TRY(inst_refresh(handle, id));
   return drawn;

@@ -296,6 +296,41 @@ int inst_layout_from_design_size(RuntimeBlock* b, int32_t id, double width, doub
   return 0;
 }
 
+void inst_frames_keep(RuntimeBlock* b, int32_t id, FigureFrames* out) {
+  *out = FigureFrames{};
+  const InstanceRec* rec = inst_find_by_id(b, id);
+  if (!rec) return;
+  out->kept = true;
+  out->free_layout = rec->free_layout;
+  out->rows = rec->rows, out->cols = rec->cols, out->pending = rec->pending_frames;
+  std::memcpy(out->frame, rec->frame, sizeof out->frame);
+  for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k) {
+    const Subplot& s = rec->subplots[k];
+    FigureFrames::Cell& c = out->cells[k];
+    subplot_get_rect(&s, &c.rect[0], &c.rect[1], &c.rect[2], &c.rect[3]);
+    c.margins[0] = s.marginLeft, c.margins[1] = s.marginRight, c.margins[2] = s.marginTop;
+    c.margins[3] = s.marginBottom;
+    c.charWidth = s.charWidth, c.lineHeight = s.lineHeight;
+  }
+}
+
+void inst_frames_give_back(RuntimeBlock* b, int32_t id, const FigureFrames& kept) {
+  InstanceRec* rec = inst_find_by_id(b, id);
+  if (!kept.kept || !rec || rec->free_layout != kept.free_layout || rec->rows != kept.rows || rec->cols != kept.cols)
+    return;
+  std::memcpy(rec->frame, kept.frame, sizeof rec->frame);
+  rec->pending_frames = kept.pending;
+  for (int32_t k = 0; k < std::min(cells(rec), kMaxSubplots); ++k) {
+    Subplot& s = rec->subplots[k];
+    const FigureFrames::Cell& c = kept.cells[k];
+    s.marginLeft = c.margins[0], s.marginRight = c.margins[1], s.marginTop = c.margins[2];
+    s.marginBottom = c.margins[3];
+    s.charWidth = c.charWidth, s.lineHeight = c.lineHeight;
+    // Through subplot_set_rect, so that a locked axis holds its range.
+    subplot_set_rect(&s, c.rect[0], c.rect[1], c.rect[2], c.rect[3]);
+  }
+}
+
 void inst_invalidate_subplots(RuntimeBlock* b, int32_t id) {
   InstanceRec* rec = inst_find_by_id(b, id);
   if (!rec) return;

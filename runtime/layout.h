@@ -44,6 +44,28 @@ void inst_layout_positions(InstanceRec* rec);
 int inst_layout_in_rect(RuntimeBlock* b, int32_t id, double left, double right, double top, double bottom);
 int figure_layout_subplots(RuntimeBlock** handle, int32_t id, double left, double right, double top, double bottom);
 int inst_layout_from_design_size(RuntimeBlock* b, int32_t id, double width, double height);
+// The frames of a figure as the screen shows it, kept while the figure is
+// laid out at another size (a copy, a page) and given back after: the spring
+// rule of a free layout does not retrace its way back unless the springs are
+// uniform or 0 and 1, so the screen gets its own frames again rather than a
+// second computation of them. With the rectangles go the margins and the
+// character size the screen measured, so the plot frames inside them are the
+// screen's at once, not only after its next drawing. Nothing is given back to
+// an instance whose layout changed meanwhile (another grid, free layout
+// switched, another count of subplots), nor to one that is gone.
+struct FigureFrames {
+  struct Cell {
+    double rect[4], margins[4];
+    double charWidth, lineHeight;
+  };
+  bool kept;
+  uint8_t free_layout;
+  int32_t rows, cols, pending;
+  double frame[4];
+  Cell cells[kMaxSubplots];
+};
+void inst_frames_keep(RuntimeBlock* b, int32_t id, FigureFrames* out);
+void inst_frames_give_back(RuntimeBlock* b, int32_t id, const FigureFrames& kept);
 void inst_invalidate_subplots(RuntimeBlock* b, int32_t id);
 int inst_layout_compact(RuntimeBlock* b, int32_t id);
 

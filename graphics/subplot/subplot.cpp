@@ -112,8 +112,15 @@ void subplot_set_rect(Subplot* s, double left, double right, double top, double 
     kx = (fr - fl) / (orr - ol);
     ky = (fb - ft) / (ob - ot);
   }
-  if (s->xMode == kAxisLocked) s->xOffset = (fl + fr) / 2 - ((ol + orr) / 2 - s->xOffset) * kx;
-  if (s->yMode == kAxisLocked) s->yOffset = (ft + fb) / 2 - ((ot + ob) / 2 - s->yOffset) * ky;
+  // An axis whose transform the computation below keeps holds its data
+  // range: the data at the old frame's centre goes to the new centre. That
+  // is every mode word from locked up, also a fixed or automatic axis that
+  // carries the mark of a manipulation under way, which a resize may meet.
+  // Without limits there is no map to hold, and a subplot of flowed text
+  // keeps its scroll offset in yOffset.
+  const bool has_map = s->xMax >= s->xMin;
+  if (has_map && s->xMode >= kAxisLocked) s->xOffset = (fl + fr) / 2 - ((ol + orr) / 2 - s->xOffset) * kx;
+  if (has_map && s->yMode >= kAxisLocked) s->yOffset = (ft + fb) / 2 - ((ot + ob) / 2 - s->yOffset) * ky;
   s->xScale *= kx;
   s->yScale *= ky;
   s->frameLeft = fl, s->frameRight = fr, s->frameTop = ft, s->frameBottom = fb;

@@ -759,6 +759,8 @@ void TNView::on_edit_copy() {
   values.gridStepX = values.gridStepY = half_height;
   // Draws the selected subplot, or the figure, laid out in 95 % of the view.
   // The first memory failure of the two drawings is told once.
+  FigureFrames screen{};
+  if (has_block()) inst_frames_keep(host_->block(), kInstanceId, &screen);
   int failure = 0;
   auto draw = [&](QPaintDevice* device, GraphicsDriver* table) {
     if (!has_block()) return;
@@ -794,7 +796,9 @@ void TNView::on_edit_copy() {
   mime->setData(QStringLiteral("image/svg+xml"), svg);
   mime->setData(QStringLiteral("image/png"), png_bytes);
   QGuiApplication::clipboard()->setMimeData(mime);
-  // The screen shows what it showed before.
+  // The screen shows what it showed before: its own frames given back, not
+  // moved back from the copy's size by the springs.
+  if (has_block()) inst_frames_give_back(host_->block(), kInstanceId, screen);
   relayout();
   if (failure != 0) tell_later(failure);
 }
@@ -808,8 +812,12 @@ QPrinter* TNView::printer() {
 }
 
 void TNView::print_to(QPrinter* printer) {
+  FigureFrames screen{};
+  if (has_block()) inst_frames_keep(host_->block(), kInstanceId, &screen);
   print_page(printer, printer->pageLayout().paintRectPixels(printer->resolution()), printer->resolution());
-  // The screen figure is laid out again in the view's size.
+  // The screen figure gets its own frames back and is laid out again in the
+  // view's size.
+  if (has_block()) inst_frames_give_back(host_->block(), kInstanceId, screen);
   relayout();
 }
 

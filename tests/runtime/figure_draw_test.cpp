@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "graphics/plotlist/plot_records.h"
 #include "graphics/subplot/autoscale.h"
@@ -139,6 +140,15 @@ TEST_F(Figure, WithoutACurrentSubplotTheWholeFigureIsDrawn) {
   EXPECT_NE(alone.find("style=0x1c4/255,0,0"), std::string::npos) << alone;
   EXPECT_EQ(alone.find("style=0x8/"), std::string::npos) << alone;
   EXPECT_EQ(r->subplots[1].rectRight, right);
+  // In a free layout the frame that comes back is the subplot's own.
+  ASSERT_EQ(inst_layout_to_free(b, 0), 0);
+  subplot_set_rect(&r->subplots[1], 230, 380, 30, 170);
+  r->selection = 2;
+  ASSERT_EQ(inst_draw_current_subplot(&b, 0, 0, 100, 0, 50), 0);
+  rec.take();
+  double own[4] = {};
+  subplot_get_rect(&r->subplots[1], &own[0], &own[1], &own[2], &own[3]);
+  EXPECT_EQ(std::vector<double>(own, own + 4), (std::vector<double>{230, 380, 30, 170}));
   // A current subplot with neither: the whole figure.
   ASSERT_EQ(inst_set_grid(b, 0, 1, 3), 0);
   r->selection = 4;

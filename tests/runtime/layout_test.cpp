@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "engine/core/value_stack.h"
 #include "runtime/fake_host.h"
@@ -128,6 +129,47 @@ TEST_F(Layout, FreeLayoutFollowsResizeAndDesignSize) {
   ASSERT_EQ(inst_layout_from_design_size(b, 0, 300, 300), 0);
   EXPECT_DOUBLE_EQ(rec->subplots[1].rectLeft, 200);
   EXPECT_DOUBLE_EQ(rec->subplots[1].rectRight, 400);
+}
+
+// Frames kept before the figure is laid out at another size come back
+// exactly, where the spring rule with uneven springs does not retrace its
+// way; nothing comes back to a layout that changed meanwhile.
+TEST_F(Layout, KeptFramesComeBackAfterAnotherSize) {
+  RuntimeBlock* h = b;
+  ASSERT_EQ(inst_set_grid(b, 0, 1, 2), 0);
+  ASSERT_EQ(figure_layout_subplots(&h, 0, 0, 640, 0, 400), 0);
+  ASSERT_EQ(inst_free_layout(b, 0, false), 0);
+  const double springs[kSpringValues] = {0.25, 0.5, 0.75, 0.8, 0.3, 0.6};
+  for (auto& each : rec->springs) std::copy(springs, springs + kSpringValues, each);
+  auto rects = [this] {
+    std::vector<double> out(rec->frame, rec->frame + 4);
+    for (int k = 0; k < 2; ++k) {
+      const Subplot& s = rec->subplots[k];
+      for (double v : {s.rectLeft, s.rectRight, s.rectTop, s.rectBottom, s.frameLeft, s.frameRight})
+        out.push_back(v);
+    }
+    return out;
+  };
+  rec->subplots[1].charWidth = 9;
+  const std::vector<double> screen = rects();
+  FigureFrames kept;
+  inst_frames_keep(b, 0, &kept);
+  ASSERT_EQ(figure_layout_subplots(&h, 0, 0, 0.95 * 640, 0, 0.95 * 400), 0);
+  rec->subplots[1].charWidth = 12;
+  ASSERT_EQ(figure_layout_subplots(&h, 0, 0, 640, 0, 400), 0);
+  EXPECT_NE(rects(), screen);  // the springs' way back ends elsewhere
+  inst_frames_give_back(b, 0, kept);
+  EXPECT_EQ(rects(), screen);
+  EXPECT_EQ(rec->subplots[1].charWidth, 9);
+  ASSERT_EQ(figure_layout_subplots(&h, 0, 0, 640, 0, 400), 0);
+  EXPECT_EQ(rects(), screen);
+  // Another grid since: the new layout stays as it is.
+  ASSERT_EQ(figure_layout_subplots(&h, 0, 0, 300, 0, 200), 0);
+  ASSERT_EQ(inst_set_grid(b, 0, 2, 2), 0);
+  const std::vector<double> grid(rec->frame, rec->frame + 4);
+  inst_frames_give_back(b, 0, kept);
+  EXPECT_EQ(std::vector<double>(rec->frame, rec->frame + 4), grid);
+  inst_frames_give_back(b, 7, kept);  // no such instance
 }
 
 TEST_F(Layout, HandlersResolveByElementId) {

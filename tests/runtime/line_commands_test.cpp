@@ -215,6 +215,28 @@ TEST_F(Commands, SubplotSelectsTheCellAndSetsTheGrid) {
   }
   ASSERT_EQ(run("subplot(224); plot(1:2);\n"), kOk);
   EXPECT_EQ(host.block->h.build.subplot, 3);
+  // A new grid clears the axes and keeps the cells it laid out in the
+  // figure's frame, for code after it in the same run.
+  // A cell laid out without the margin option gets it back with its plot
+  // frame inside the margins.
+  ASSERT_EQ(run("subplot(221); plot(1:2);\n"), kOk);
+  rec = inst_find_by_id(host.block, 0);
+  rec->subplots[0].optionFlags &= ~kOptMargin;
+  rec->subplots[0].marginLeft = 2;
+  subplot_set_rect(&rec->subplots[0], rec->subplots[0].rectLeft, rec->subplots[0].rectRight,
+                   rec->subplots[0].rectTop, rec->subplots[0].rectBottom);
+  ASSERT_EQ(run("subplot(2, 1, 2);\n"), kOk);
+  rec = inst_find_by_id(host.block, 0);
+  const double* f = rec->frame;
+  EXPECT_DOUBLE_EQ(rec->subplots[0].frameLeft, f[0] + 2 * rec->subplots[0].charWidth);
+  for (int k = 0; k < 2; ++k) {
+    const Subplot& s = rec->subplots[k];
+    EXPECT_EQ(s.hasContent, 0) << "cell " << k;
+    EXPECT_DOUBLE_EQ(s.rectLeft, f[0]) << "cell " << k;
+    EXPECT_DOUBLE_EQ(s.rectRight, f[1]) << "cell " << k;
+    EXPECT_DOUBLE_EQ(s.rectTop, f[2] + k * (f[3] - f[2]) / 2) << "cell " << k;
+    EXPECT_DOUBLE_EQ(s.rectBottom, f[2] + (k + 1) * (f[3] - f[2]) / 2) << "cell " << k;
+  }
   const std::pair<const char*, int> bad[] = {
       {"subplot(511);\n", kBadArgument}, {"subplot(225);\n", kBadArgument}, {"subplot('2x1');\n", kBadArgument},
       {"subplot(100);\n", kBadArgument}, {"subplot(1, 2);\n", kTooManyInputs}, {"subplot(2, 2, 5);\n", kBadArgument},

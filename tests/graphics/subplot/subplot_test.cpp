@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "graphics/subplot/autoscale.h"
 #include "graphics/subplot/subplot.h"
 
 namespace {
@@ -78,6 +79,69 @@ TEST(Subplot, EqualAspectAndLockedRect) {
   double now = 0;
   subplot_pixel_to_point(&t, (t.frameLeft + t.frameRight) / 2, 0, &now, nullptr);
   EXPECT_NEAR(now, centre, 1e-9);
+}
+
+// A new rectangle keeps the data range of every axis whose transform is
+// kept: locked, and any axis while a manipulation marks it, on linear and
+// log axes, growing, shrinking and turning over. A fixed axis marked during
+// the resize shows, once the mark is off and its map computed again, the map
+// it had under the mark: what a drag handler saw is where the point is drawn.
+TEST(Subplot, ANewRectangleKeepsTheRangeOfEveryHeldAxis) {
+  struct Case {
+    int32_t mode;
+    uint32_t flags;
+    double left, right, top, bottom;
+  };
+  const Case cases[] = {
+      {kAxisLocked, 0, 100, 300, 20, 420},          {kAxisFixed | kAxisMark, 0, 10, 910, 20, 720},
+      {kAxisLocked | kAxisMark, 0, 40, 240, 70, 170}, {kAxisAuto | kAxisMark, kScaleLogX | kScaleLogY, 0, 800, 0, 900},
+      {kAxisFixed | kAxisMark, kScaleEqualAspect, 10, 910, 20, 720}, {kAxisFixed | kAxisMark, 0, 10, 610, 420, 20},
+  };
+  for (const Case& c : cases) {
+    Subplot s = laid_out(1, 10, 2, 20);
+    s.scaleFlags = c.flags;
+    s.xMode = s.yMode = c.mode & ~kAxisMark;
+    subplot_compute_transform(&s, 1, 0.04);
+    s.xMode = s.yMode = c.mode;
+    auto centre = [&s](double* x, double* y) {
+      subplot_pixel_to_point(&s, (s.frameLeft + s.frameRight) / 2, (s.frameTop + s.frameBottom) / 2, x, y);
+    };
+    double x0 = 0, x1 = 0, y0 = 0, y1 = 0, cx = 0, cy = 0;
+    subplot_visible_xrange(&s, &x0, &x1);
+    subplot_visible_yrange(&s, &y0, &y1);
+    centre(&cx, &cy);
+    subplot_set_rect(&s, c.left, c.right, c.top, c.bottom);
+    double a0 = 0, a1 = 0, b0 = 0, b1 = 0, ax = 0, ay = 0;
+    subplot_visible_xrange(&s, &a0, &a1);
+    subplot_visible_yrange(&s, &b0, &b1);
+    centre(&ax, &ay);
+    const std::string what = "mode " + std::to_string(c.mode) + ", flags " + std::to_string(c.flags);
+    EXPECT_NEAR(ax, cx, 1e-9) << what;
+    EXPECT_NEAR(ay, cy, 1e-9) << what;
+    // With equal aspect one factor scales both axes: the centres stay.
+    if (c.flags & kScaleEqualAspect) continue;
+    EXPECT_NEAR(a0, x0, 1e-9) << what;
+    EXPECT_NEAR(a1, x1, 1e-9) << what;
+    EXPECT_NEAR(b0, y0, 1e-9) << what;
+    EXPECT_NEAR(b1, y1, 1e-9) << what;
+    if (c.mode != (kAxisFixed | kAxisMark) || c.flags != 0) continue;
+    const Subplot held = s;
+    subplot_mark_axes(&s, 0);
+    subplot_compute_transform(&s, 1, 0.04);
+    EXPECT_NEAR(s.xOffset, held.xOffset, 1e-9) << what;
+    EXPECT_NEAR(s.xScale, held.xScale, 1e-12) << what;
+    EXPECT_NEAR(s.yOffset, held.yOffset, 1e-9) << what;
+    EXPECT_NEAR(s.yScale, held.yScale, 1e-12) << what;
+  }
+  // A subplot of flowed text keeps its scroll offset, marked or not.
+  for (int32_t mode : {int32_t{kAxisFixed}, kAxisFixed | kAxisMark}) {
+    Subplot text;
+    subplot_init_defaults(&text);
+    subplot_set_rect(&text, 0, 400, 0, 300);
+    text.yMode = mode, text.yMax = 900, text.yOffset = -250;
+    subplot_set_rect(&text, 0, 500, 0, 200);
+    EXPECT_EQ(text.yOffset, -250) << "mode " << mode;
+  }
 }
 
 TEST(Subplot, VisibleRangeTitleAndLabels) {

@@ -43,6 +43,7 @@
 #include "runtime/image_loader.h"
 #include "runtime/instances.h"
 #include "runtime/layout.h"
+#include "runtime/tn_builtins.h"
 #include "platform/settings_store.h"
 #include "support/room_limit.h"
 #include "tests/host/ui/scripted_dialogs.h"
@@ -474,6 +475,122 @@ TEST_F(Program, AFailingDragHandlerShowsOneMessage) {
   ASSERT_EQ(dialogs.asked.size(), 1) << dialogs.asked.join("\n").toStdString();
   EXPECT_TRUE(dialogs.asked[0].contains("no drag today")) << dialogs.asked[0].toStdString();
   EXPECT_EQ(point_centre(), home);
+}
+
+// A drag held while the window is resized ends with the point under the
+// pointer, as the same drag without a resize does: the axes the plot handler
+// fixes keep their data range on the new rectangle while the drag marks them.
+TEST_F(Program, ADragHeldAcrossAResizeEndsUnderThePointer) {
+  const QString packed = pack(dir,
+                              "instance demo\ntitle \"Resize\"\nvar px\nvar py\ninit [px, py] = demo_init()\n"
+                              "figure \"F\"\nplot demo_plot(px, py)\ndrag 1 [px, py] = demo_drag(_x1, _y1)\n",
+                              "function [px, py] = demo_init()\n  px = 5; py = 5;\nendfunction\n"
+                              "function demo_plot(px, py)\n  scale([0 10 0 10]);\n  plot(px, py, 'ro', 1);\n"
+                              "endfunction\n"
+                              "function [px, py] = demo_drag(x, y)\n  px = x; py = y;\nendfunction\n");
+  start(packed);
+  // The mark's centre lies where the drag without a resize leaves it beside
+  // the pointer; after a resize it may differ by a pixel's rounding.
+  QPoint beside;
+  for (const QSize grow : {QSize(0, 0), QSize(240, 160), QSize(-300, -200)}) {
+    const QPoint from = point_centre(), to = from + QPoint(-30, 20);
+    send_mouse(view(), QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    app->main_frame()->resize(app->main_frame()->size() + grow);
+    QApplication::processEvents();
+    std::this_thread::sleep_for(kMouseStep);
+    send_mouse(view(), QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    send_mouse(view(), QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    for (int tick = 0; tick < 100 && view()->dragging(); ++tick) {
+      std::this_thread::sleep_for(kMouseStep / 2);
+      QApplication::processEvents();
+    }
+    const QPoint off = point_centre() - to;
+    if (grow.isNull()) {
+      beside = off;
+      EXPECT_LE(off.manhattanLength(), 2);
+    }
+    EXPECT_LE(std::abs(off.x() - beside.x()), 1) << "grown by " << grow.width() << " x " << grow.height();
+    EXPECT_LE(std::abs(off.y() - beside.y()), 1) << "grown by " << grow.width() << " x " << grow.height();
+  }
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
+}
+
+// A figure-only instance whose commands lay out two cells with subplot and
+// read the frames back in the same run: subplotpos gives the first cell as
+// the new grid lays it out in the window, at start and after Reset Data.
+TEST_F(Program, SubplotposAfterSubplotGivesTheCellInTheWindow) {
+  const QString packed = pack(dir,
+                              "instance demo\n"
+                              "commands \"subplot(2, 1, 1); p = subplotpos(); "
+                              "title(sprintf('%.9g %.9g %.9g %.9g', p(1, :))); plot([0 10], [0 0], 'b');\"\n"
+                              "title \"Cells\"\n",
+                              "");
+  start(packed);
+  auto check = [this](const char* when) {
+    screen();
+    RuntimeBlock* b = app->host()->block();
+    const InstanceRec* rec = inst_find_by_id(b, 0);
+    ASSERT_NE(rec, nullptr);
+    double gx = 0, gy = 0;
+    rt_grid_steps(b, &gx, &gy);
+    const double width = rec->frame[1] - rec->frame[0], height = rec->frame[3] - rec->frame[2];
+    ASSERT_EQ(width, view()->width()) << when;
+    double p[4] = {-1, -1, -1, -1};
+    ASSERT_EQ(std::sscanf(std::string(rec->subplots[0].title, sizeof rec->subplots[0].title).c_str(),
+                          "%lf %lf %lf %lf", &p[0], &p[1], &p[2], &p[3]),
+              4)
+        << when;
+    const double cell[4] = {0, width / gx, 0, height / 2 / gy};
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(p[k], cell[k], 1e-6) << when << ", column " << k + 1;
+  };
+  check("at start");
+  ASSERT_TRUE(run(kCmdReset));
+  check("after Reset Data");
+}
+
+// A declared free layout with uneven springs, which do not retrace their way
+// back from another size: six copies, and a printed page as Print Preview
+// draws it, leave every frame and the picture as they were.
+TEST_F(Program, CopiesAndPagesLeaveAFreeLayoutWhereItWas) {
+  const QString packed =
+      pack(dir,
+           "instance demo\ntitle \"Springs\"\nvar x\n"
+           "declare \"_plots = sprintf('A\\tB'); _plotpos = [2 22 2 14; 25 45 16 30]; "
+           "_plotspring = [0.25 0.5 0.75 0.25 0.5 0.75; 0.8 0.3 0.6 0.9 0.2 0.5];\"\n"
+           "figure \"A\"\nplot demo_a()\nfigure \"B\"\nplot demo_b()\n",
+           "function demo_a()\n  scale([0 1 0 1]);\n  plot(0.5, 0.5, 'ro', 1);\nendfunction\n"
+           "function demo_b()\n  scale([0 10 -1 1]);\n  plot([0 10], [0 0], 'b');\nendfunction\n");
+  start(packed);
+  using Frames = std::vector<double>;
+  auto frames = [this] {
+    Frames out;
+    const InstanceRec* rec = inst_find_by_id(app->host()->block(), 0);
+    if (!rec) return out;
+    out.assign(rec->frame, rec->frame + 4);
+    for (int k = 0; k < rec->rows * rec->cols; ++k) {
+      const Subplot& s = rec->subplots[k];
+      for (double v : {s.rectLeft, s.rectRight, s.rectTop, s.rectBottom, s.frameLeft, s.frameRight, s.frameTop,
+                       s.frameBottom, s.xOffset, s.xScale, s.yOffset, s.yScale})
+        out.push_back(v);
+    }
+    return out;
+  };
+  const QImage before = screen();
+  const Frames laid_out = frames();
+  ASSERT_EQ(laid_out.size(), 4u + 2 * 12);
+  ASSERT_TRUE(inst_find_by_id(app->host()->block(), 0)->free_layout);
+  for (int copy = 1; copy <= 6; ++copy) {
+    ASSERT_TRUE(run(kCmdEditCopy));
+    EXPECT_EQ(frames(), laid_out) << "copy " << copy;
+  }
+  EXPECT_TRUE(screen() == before);
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setResolution(300);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(dir.path() + "/springs.pdf");
+  view()->print_to(&printer);
+  EXPECT_EQ(frames(), laid_out) << "after the page";
+  EXPECT_TRUE(screen() == before);
 }
 
 // Standard error written while fn runs.
