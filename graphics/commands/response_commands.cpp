@@ -348,6 +348,9 @@ int time_range(const System& sys, const ResponseCommand& cmd, const double* rang
     if (cmd.discrete) poly_roots_frequency_scale_alt(sys.den, sys.dd, ts, work, tf);
     else poly_roots_frequency_scale(sys.den, sys.dd, work, tf);
   }
+  // An automatic range never asks for more samples than a discrete response
+  // may have: a slow pole with a short sample time would otherwise fail.
+  if (cmd.discrete) *tf = std::min(*tf, (kMaxDiscreteSamples - 1) * ts);
   return kOk;
 }
 

@@ -117,6 +117,12 @@ void run_states(const double* ad, const double* bd, const double* c2, const doub
   }
 }
 
+// The matrix exponential turns NaN and Inf into ordinary-looking numbers:
+// a model with a non-finite coefficient is held as none at all.
+bool all_finite(const double* v, int64_t count) {
+  return std::all_of(v, v + count, [](double x) { return std::isfinite(x); });
+}
+
 // Times of the continuous grid, and the leading zeros of each curve.
 void grid_times(const ContinuousGrid& g, double t0, double delay, double* t) {
   int32_t at = 0;
@@ -146,9 +152,15 @@ ContinuousGrid timeresp_continuous_grid(double t0, double tf) {
 
 int64_t timeresp_tf_continuous_work(int32_t m, int32_t n) {
   const int64_t l = std::max(m, n) + 1;
-  return 2 * (l + 1) + 3 * (l + 1) + ctrl_matrix_kernel_c_work(l) + 2 * (l + 1);
+  // The worked numerator and denominator, then the held realisation: A, b,
+  // c, d, Ad, bd, the state and its successor, the hold's own work.
+  return 2 * (l + 1) + 2 * l * l + 5 * l + 1 + ctrl_matrix_kernel_zoh_work(l, 1);
 }
 
+// The held response runs through the controller form's states, never
+// through the held polynomials: their difference equation is unstable in
+// rounding once the held poles crowd near z = 1 (a high order, or a step
+// short beside the time constants), as the state recursion is not.
 int timeresp_tf_continuous(const double* num, int32_t m, const double* den, int32_t n, double t0,
                            double tf, double delay, TimeDrive drive, double* t, double* y,
                            double* work) {
@@ -165,11 +177,21 @@ int timeresp_tf_continuous(const double* num, int32_t m, const double* den, int3
   const int64_t l = std::max(m, n) + 1;
   double* nw = work;                 // the numerator worked on: up to l + 1
   double* dw = nw + l + 1;
-  double* numd = dw + l + 1;
-  double* dend = numd + l + 1;
-  double* hist = dend + l + 1;
-  double* scratch = hist + 2 * (l + 1);
+  double* a = dw + l + 1;
+  double* b = a + l * l;
+  double* c = b + l;
+  double* d = c + l;
+  double* ad = d + 1;
+  double* bd = ad + l * l;
+  double* x = bd + l;
+  double* xn = x + l;
+  double* scratch = xn + l;
   if (mm < 0) mm = 0, nz = num + m;  // an all-zero numerator: the zero constant
+  if (!all_finite(nz, mm + 1) || !all_finite(dz, nn + 1)) {
+    std::fill(y, y + g.points, NAN);
+    if (g.lead) y[0] = y[1] = 0.0;
+    return 0;
+  }
   std::memcpy(nw, nz, size_t(mm + 1) * sizeof(double));
   std::memcpy(dw, dz, size_t(nn + 1) * sizeof(double));
   if (drive == kDriveImpulse) {
@@ -180,19 +202,25 @@ int timeresp_tf_continuous(const double* num, int32_t m, const double* den, int3
   }
   const double* pn = nw;
   if (mm > nn) pn = proper_part(nw, mm, dw, nn), mm = nn;
-  ctrl_matrix_kernel_c(pn, mm, dw, nn, g.dt, numd, dend, scratch);
+  ctrl_matrix_kernel_g(pn, 1, mm, dw, nn, a, b, c, d);
+  ss_balance_model(a, b, c, nn, 1, 1, x);
+  if (nn > 0) ctrl_matrix_kernel_zoh(a, nn, b, 1, g.dt, ad, bd, scratch);
+  std::fill(x, x + nn, 0.0);
   double* ys = y + (g.lead ? 2 : 0);
   if (g.lead) y[0] = y[1] = 0.0;
-  run_filter(numd, dend, nn, drive == kDriveImpulse ? kDriveStep : drive, g.skip,
-             kContinuousSamples, ys, hist);
+  run_states(ad, bd, c, d, nn, 1, kDriveStep, true, g.skip, kContinuousSamples, ys,
+             kContinuousSamples, x, xn);
   return 0;
 }
 
 int64_t timeresp_ss_continuous_work(const SsModel& s) {
   const int64_t n = s.n, p = s.p;
-  return n * n + n + p * n + p + 2 * n + n + ctrl_matrix_kernel_zoh_work(n, 1);
+  return 2 * n * n + n + p * n + p + 2 * n + 2 * n + ctrl_matrix_kernel_zoh_work(n, 1);
 }
 
+// The model is balanced (a diagonal change of the states by powers of two,
+// exact) before it is held: the matrix exponential of a badly scaled A, such
+// as a companion form, loses digits that the balanced one keeps.
 int timeresp_ss_continuous(const SsModel& s, double t0, double tf, double delay, TimeDrive drive,
                            const double* x0, double* t, double* y, double* work) {
   const ContinuousGrid g = timeresp_continuous_grid(t0 - delay, tf - delay);
@@ -206,12 +234,21 @@ int timeresp_ss_continuous(const SsModel& s, double t0, double tf, double delay,
   double* x = d2 + s.p;
   double* xn = x + n;
   double* bcol = xn + n;
-  double* scratch = bcol + n;
+  double* scale = bcol + n;
+  double* ab = scale + n;
+  double* scratch = ab + n * n;
   for (int64_t i = 0; i < n; ++i) bcol[i] = s.m > 0 && s.b ? s.b[i * s.m] : 0.0;
-  if (n > 0) ctrl_matrix_kernel_zoh(s.a, n, bcol, 1, g.dt, ad, bd, scratch);
-  drive_outputs(s, drive, true, c2, d2);
-  for (int64_t i = 0; i < n; ++i) x[i] = drive == kDriveInitial && x0 ? x0[i] : 0.0;
   const int32_t at = g.lead ? 2 : 0;
+  if (!all_finite(s.a, n * n) || !all_finite(bcol, n)) {
+    for (int32_t o = 0; o < s.p; ++o)
+      for (int32_t i = 0; i < g.points; ++i) y[int64_t(o) * g.points + i] = i < at ? 0.0 : NAN;
+    return 0;
+  }
+  std::copy_n(s.a, n * n, ab);
+  drive_outputs(s, drive, true, c2, d2);  // C A T = (C T)(T^-1 A T): balanced after
+  ss_balance_model(ab, bcol, c2, s.n, 1, s.p, scale);
+  if (n > 0) ctrl_matrix_kernel_zoh(ab, n, bcol, 1, g.dt, ad, bd, scratch);
+  for (int64_t i = 0; i < n; ++i) x[i] = drive == kDriveInitial && x0 ? x0[i] / scale[i] : 0.0;
   for (int32_t o = 0; o < s.p; ++o)
     for (int32_t i = 0; i < at; ++i) y[int64_t(o) * g.points + i] = 0.0;
   run_states(ad, bd, c2, d2, s.n, s.p, drive, true, g.skip, kContinuousSamples, y + at, g.points,
