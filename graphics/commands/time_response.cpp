@@ -399,19 +399,21 @@ int timeresp_lsim_ss(const SsModel& s, const double* u, int64_t nu, double ts, d
     std::memcpy(x, xn, size_t(ns) * sizeof(double));
   };
   int64_t j = 0, k = 0;
+  // Sample k lies at st + k ts: a product, so that a long grid does not
+  // drift from its sample times as a running sum would.
   if (st > 0) {
     const int64_t steps = int64_t(std::llround(st / ts));
     for (; j < steps; ++j) advance(j);
   } else if (x0) {
     st = 0;  // the initial state is the state at time 0: its sample is written once
   } else {
-    for (; k < n && st < -ts / 2; ++k, st += ts) {
-      area[k] = st + d;
+    for (; k < n && st + double(k) * ts < -ts / 2; ++k) {
+      area[k] = st + double(k) * ts + d;
       for (int32_t o = 0; o < p; ++o) area[(o + 1) * n + k] = 0.0;
     }
   }
-  for (; k < n; ++k, ++j, st += ts) {
-    area[k] = st + d;
+  for (; k < n; ++k, ++j) {
+    area[k] = st + double(k) * ts + d;
     for (int32_t o = 0; o < p; ++o) {
       double acc = 0.0;
       for (int32_t q = 0; q < ns; ++q) acc += (s.c ? s.c[int64_t(o) * ns + q] : 0.0) * x[q];
