@@ -1,7 +1,9 @@
 // Step, impulse, initial-state and driven responses of transfer functions and
 // state-space models. Continuous systems are sampled exactly: the model is
 // held (zero-order for steps, first-order for driven inputs) and simulated by
-// its difference equation or state recursion. Every loop is bounded by a
+// its state recursion, a transfer function through its balanced controller
+// form (never the held polynomials' difference equation, which is unstable in
+// rounding once the held poles crowd near z = 1). Every loop is bounded by a
 // sample count checked as a double before it becomes an integer.
 #include "graphics/commands/time_response.h"
 
@@ -454,35 +456,66 @@ int timeresp_resample(double* area, int64_t capacity, int64_t n, int32_t p, cons
   return 0;
 }
 
-int64_t timeresp_hstep_work(int32_t dcd, int32_t dpd, int32_t r) {
-  const int64_t l = int64_t(r) * dcd + dpd;
-  // held plant, spread controller, products, the filter's history, the hold's work
-  return 2 * (int64_t(dpd) + 1) + 2 * (int64_t(r) * dcd + 1) + 2 * (l + 1) + 2 * (l + 1) +
-         ctrl_matrix_kernel_c_work(dpd);
+int64_t timeresp_hstep_work(int32_t dcd, int32_t dpd, int32_t) {
+  const int64_t c = int64_t(dcd) + 1, n = dpd;
+  // The controller's output history, the plant's form (A, b, c, d) with its
+  // scaling, the held Ad and bd, the state and its successor, the hold's work.
+  return c + 2 * n * n + 6 * n + 1 + ctrl_matrix_kernel_zoh_work(n, 1);
 }
 
+// The chain runs as the two systems it is: the controller's difference
+// equation at the sample times, its output held over r fine steps, and the
+// plant's balanced controller form held for the fine step. Folding both into
+// one fine-step polynomial, as the z-transform suggests, puts r poles on a
+// circle and the plant's near z = 1: that recursion is unstable in rounding.
 void timeresp_hstep_values(const double* cn, int32_t dcn, const double* cd, int32_t dcd,
                            const double* pn, int32_t dpn, const double* pd, int32_t dpd, double ts,
                            int32_t r, int64_t first, int64_t count, double* y, double* work) {
-  const int64_t lc = int64_t(r) * dcd, l = lc + dpd;
-  double* numd = work;
-  double* dend = numd + dpd + 1;
-  double* cnr = dend + dpd + 1;
-  double* cdr = cnr + lc + 1;
-  double* b = cdr + lc + 1;
-  double* a = b + l + 1;
-  double* hist = a + l + 1;
-  double* scratch = hist + 2 * (l + 1);
-  ctrl_matrix_kernel_c(pn, dpn, pd, dpd, ts / r, numd, dend, scratch);
-  // C(z) in z^-1 form with z^-1 = q^-r: coefficient j lands at j r.
-  std::fill(cnr, cnr + 2 * (lc + 1), 0.0);
-  for (int32_t j = 0; j <= dcn; ++j) cnr[int64_t(dcd - dcn + j) * r] = cn[j];
-  for (int32_t j = 0; j <= dcd; ++j) cdr[int64_t(j) * r] = cd[j];
-  std::fill(b, b + 2 * (l + 1), 0.0);
-  for (int64_t i = 0; i <= lc; ++i)
-    for (int64_t j = 0; j <= dpd; ++j) {
-      b[i + j] += cnr[i] * numd[j];
-      a[i + j] += cdr[i] * dend[j];
+  const int64_t n = dpd;
+  double* uh = work;  // uh[i]: the controller's output i samples back
+  double* a = uh + dcd + 1;
+  double* b = a + n * n;
+  double* c = b + n;
+  double* d = c + n;
+  double* scale = d + 1;
+  double* ad = scale + n;
+  double* bd = ad + n * n;
+  double* x = bd + n;
+  double* xn = x + n;
+  double* scratch = xn + n;
+  if (!all_finite(pn, dpn + 1) || !all_finite(pd, dpd + 1)) {
+    std::fill(y, y + count, NAN);
+    return;
+  }
+  ctrl_matrix_kernel_g(pn, 1, dpn, pd, dpd, a, b, c, d);
+  ss_balance_model(a, b, c, dpd, 1, 1, scale);
+  if (n > 0) ctrl_matrix_kernel_zoh(a, n, b, 1, ts / r, ad, bd, scratch);
+  std::fill(uh, uh + dcd + 1, 0.0);
+  std::fill(x, x + n, 0.0);
+  // The controller in z^-1 form: numerator coefficient j at lag dcd - dcn + j,
+  // driven by the unit step (1 at every sample from 0 on).
+  double u = 0.0;
+  const int64_t last = first + count;
+  for (int64_t i = 0; i < last; ++i) {
+    if (i % r == 0) {
+      const int64_t k = i / r;  // the sample: inputs j samples back are 1 while k - j >= 0
+      double acc = 0.0;
+      for (int32_t j = 0; j <= dcn; ++j)
+        if (k - (dcd - dcn + j) >= 0) acc += cn[j];
+      for (int32_t q = dcd; q > 0; --q) uh[q] = uh[q - 1];
+      for (int32_t q = 1; q <= dcd; ++q) acc -= cd[q] * uh[q];
+      u = uh[0] = acc / cd[0];
     }
-  run_filter(b, a, int32_t(l), kDriveStep, first, count, y, hist);
+    if (i >= first) {
+      double out = *d * u;
+      for (int64_t q = 0; q < n; ++q) out += c[q] * x[q];
+      y[i - first] = out;
+    }
+    for (int64_t q = 0; q < n; ++q) {
+      double acc = bd[q] * u;
+      for (int64_t j = 0; j < n; ++j) acc += ad[q * n + j] * x[j];
+      xn[q] = acc;
+    }
+    std::memcpy(x, xn, size_t(n) * sizeof(double));
+  }
 }
