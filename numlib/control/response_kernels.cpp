@@ -37,14 +37,18 @@ void roots_of(const double* p, int32_t n, double* work, double** re, double** im
   roots_real_coeffs(copy, d, *re, *im, *im + n);
 }
 
-// Eigenvalues of a (n x n, kept); false when the iteration failed.
-// work: n^2 + 2n + n (pivots, as ints in doubles).
-bool eigs_of(const double* a, int32_t n, double* work, double** re, double** im) {
+// Eigenvalues of a (n x n, kept); false when the iteration failed. With
+// `wide` the copy is first balanced over the whole exponent range, as the
+// companion form of a polynomial needs (its entries may span 1 to 1e18, far
+// beyond what the iteration's own scaling reaches).
+// work: n^2 + 2n + n (pivots, as ints in doubles) + n (the scaling).
+bool eigs_of(const double* a, int32_t n, double* work, double** re, double** im, bool wide = false) {
   double* copy = work;
   *re = copy + int64_t(n) * n;
   *im = *re + n;
   int32_t* pivots = reinterpret_cast<int32_t*>(*im + n);
   std::memcpy(copy, a, size_t(int64_t(n) * n) * sizeof(double));
+  if (wide && n > 0) numk_balance_wide(copy, nullptr, n, *im + 2 * n);
   return numk_eig_real(copy, n, pivots, *re, *im);
 }
 
@@ -92,7 +96,7 @@ void discrete_to_continuous(double* re, double* im, int32_t k, double ts) {
 }
 
 int64_t roots_work(int32_t n) { return 3 * int64_t(n) + 1 + roots_real_work(n); }
-int64_t eigs_work(int32_t n) { return int64_t(n) * n + 3 * int64_t(n); }
+int64_t eigs_work(int32_t n) { return int64_t(n) * n + 4 * int64_t(n); }
 
 }  // namespace
 
@@ -202,13 +206,13 @@ int64_t matrix_eig_frequency_scale_work(int32_t n) { return eigs_work(n); }
 
 void matrix_eig_frequency_scale(const double* a, int32_t n, double* work, double* out) {
   double *re, *im;
-  *out = eigs_of(a, n, work, &re, &im) ? root_time_scale(re, im, n) : kDefaultTimeScale;
+  *out = eigs_of(a, n, work, &re, &im, true) ? root_time_scale(re, im, n) : kDefaultTimeScale;
 }
 
 void matrix_eig_frequency_scale_alt(const double* a, int32_t n, double ts, double* work,
                                     double* out) {
   double *re, *im;
-  if (!eigs_of(a, n, work, &re, &im)) {
+  if (!eigs_of(a, n, work, &re, &im, true)) {
     *out = kDefaultTimeScale;
     return;
   }
