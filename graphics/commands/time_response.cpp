@@ -205,7 +205,7 @@ int timeresp_tf_continuous(const double* num, int32_t m, const double* den, int3
   const double* pn = nw;
   if (mm > nn) pn = proper_part(nw, mm, dw, nn), mm = nn;
   ctrl_matrix_kernel_g(pn, 1, mm, dw, nn, a, b, c, d);
-  ss_balance_model(a, b, c, nn, 1, 1, x);
+  ss_balance_model(a, b, c, nn, 1, 1, x);  // x holds the scaling until the state starts
   if (nn > 0) ctrl_matrix_kernel_zoh(a, nn, b, 1, g.dt, ad, bd, scratch);
   std::fill(x, x + nn, 0.0);
   double* ys = y + (g.lead ? 2 : 0);
