@@ -348,6 +348,9 @@ int time_range(const System& sys, const ResponseCommand& cmd, const double* rang
     if (cmd.discrete) poly_roots_frequency_scale_alt(sys.den, sys.dd, ts, work, tf);
     else poly_roots_frequency_scale(sys.den, sys.dd, work, tf);
   }
+  // An automatic range never asks for more samples than a discrete response
+  // may have: a slow pole with a short sample time would otherwise fail.
+  if (cmd.discrete) *tf = std::min(*tf, (kMaxDiscreteSamples - 1) * ts);
   return kOk;
 }
 
@@ -1126,6 +1129,9 @@ int lsim_area(const Call& c, const System& sys, const LsimInput& in, bool stairs
   const double* b = sys.m.b;
   const double* d = sys.m.d;
   double *num_d = nullptr, *den_d = nullptr;
+  SsModel tf_held{};  // a continuous transfer function, realised and held
+  const double* c_held = sys.m.c;
+  const double* x0 = in.x0;
   if (!discrete) {
     // The input on the simulation grid, from time 0 to the range's end.
     const double samples = std::floor((tf - c.delay) / h + 0.5) + 1;
@@ -1136,22 +1142,60 @@ int lsim_area(const Call& c, const System& sys, const LsimInput& in, bool stairs
     resample_input(in, h, nu, ures);
     u = ures;
     if (!sys.ss) {
+      // The controller form's states, balanced, never the held polynomials:
+      // their difference equation is unstable in rounding once the held
+      // poles crowd near z = 1. The simulation is then the state space's.
       const int64_t n = sys.dd;
-      double* work;
-      TN_TRY(take(sc, 2 * (n + 1), &num_d));
-      den_d = num_d + n + 1;
-      TN_TRY(take(sc, ctrl_matrix_kernel_c_work(n), &work));
-      ctrl_matrix_kernel_d(sys.num, sys.dn, sys.den, n, h, num_d, den_d, work);
+      double *ac, *bc, *cc, *dc, *scale, *ad, *bd, *work;
+      TN_TRY(take(sc, n * n, &ac));
+      TN_TRY(take(sc, n, &bc));
+      TN_TRY(take(sc, n, &cc));
+      TN_TRY(take(sc, 1, &dc));
+      TN_TRY(take(sc, n, &scale));
+      TN_TRY(take(sc, n * n, &ad));
+      TN_TRY(take(sc, n, &bd));
+      TN_TRY(take(sc, ctrl_matrix_kernel_b_work(n, 1), &work));
+      ctrl_matrix_kernel_g(sys.num, 1, sys.dn, sys.den, int32_t(n), ac, bc, cc, dc);
+      // The hold's matrix exponential turns NaN and Inf into ordinary-looking
+      // numbers: a non-finite coefficient makes every output NaN.
+      bool finite = true;
+      for (int64_t k = 0; k <= sys.dn; ++k) finite = finite && std::isfinite(sys.num[k]);
+      for (int64_t k = 0; k <= n; ++k) finite = finite && std::isfinite(sys.den[k]);
+      if (!finite) {
+        std::fill(ac, ac + n * n, 0.0);
+        std::fill(cc, cc + n, NAN);
+        *dc = NAN;
+      }
+      ss_balance_model(ac, bc, cc, int32_t(n), 1, 1, scale);
+      if (n > 0) ctrl_matrix_kernel_b(ac, n, bc, 1, cc, 1, h, ad, bd, dc, work);
+      tf_held = SsModel{ad, bd, cc, dc, int32_t(n), 1, 1};
     } else {
+      // Balanced before the hold, as the step responses are: the states
+      // change by powers of two (the initial state with them), the outputs
+      // do not.
       const SsModel& m = sys.m;
-      double *ad, *bd, *dd, *work;
-      TN_TRY(take(sc, int64_t(m.n) * m.n, &ad));
-      TN_TRY(take(sc, int64_t(m.n) * m.m, &bd));
+      const int64_t n = m.n;
+      double *ab, *bb, *cb, *scale, *xb, *ad, *bd, *dd, *work;
+      TN_TRY(take(sc, n * n, &ab));
+      TN_TRY(take(sc, n * m.m, &bb));
+      TN_TRY(take(sc, int64_t(m.p) * n, &cb));
+      TN_TRY(take(sc, n, &scale));
+      TN_TRY(take(sc, n, &xb));
+      TN_TRY(take(sc, n * n, &ad));
+      TN_TRY(take(sc, n * m.m, &bd));
       TN_TRY(take(sc, int64_t(m.p) * m.m, &dd));
       TN_TRY(take(sc, ctrl_matrix_kernel_b_work(m.n, m.m), &work));
+      std::copy_n(m.a, n * n, ab);
+      std::copy_n(m.b, n * m.m, bb);
+      std::copy_n(m.c, int64_t(m.p) * n, cb);
+      ss_balance_model(ab, bb, cb, m.n, m.m, m.p, scale);
+      if (in.x0) {
+        for (int64_t i = 0; i < n; ++i) xb[i] = in.x0[i] / scale[i];
+        x0 = xb;
+      }
       for (int64_t k = 0; k < int64_t(m.p) * m.m; ++k) dd[k] = m.d ? m.d[k] : 0.0;
-      if (m.n > 0) ctrl_matrix_kernel_b(m.a, m.n, m.b, m.m, m.c, m.p, h, ad, bd, dd, work);
-      a = ad, b = bd, d = dd;
+      if (m.n > 0) ctrl_matrix_kernel_b(ab, m.n, bb, m.m, cb, m.p, h, ad, bd, dd, work);
+      a = ad, b = bd, c_held = cb, d = dd;
     }
   } else if (!sys.ss) {
     // The numerator padded to the denominator's length: the z^-1 form.
@@ -1164,11 +1208,13 @@ int lsim_area(const Call& c, const System& sys, const LsimInput& in, bool stairs
   *area = sc->base;
   *area_room = sc->room;
   const double delay = discrete ? 0 : c.delay;
-  const SsModel held{a, b, sys.m.c, d, sys.m.n, sys.m.m, sys.m.p};
+  const SsModel held{a, b, c_held, d, sys.m.n, sys.m.m, sys.m.p};
   const int status =
-      sys.ss ? timeresp_lsim_ss(held, u, nu, h, t0, tf, delay, in.x0, stairs, *area, *area_room, count)
-             : timeresp_lsim_tf(num_d, sys.dd, den_d, sys.dd, u, nu, h, t0, tf, delay, stairs, *area,
-                                *area_room, count);
+      sys.ss ? timeresp_lsim_ss(held, u, nu, h, t0, tf, delay, x0, stairs, *area, *area_room, count)
+      : !discrete
+          ? timeresp_lsim_ss(tf_held, u, nu, h, t0, tf, delay, nullptr, stairs, *area, *area_room, count)
+          : timeresp_lsim_tf(num_d, sys.dd, den_d, sys.dd, u, nu, h, t0, tf, delay, stairs, *area,
+                             *area_room, count);
   // A full area is the list's overflow, or the stack's when computing values.
   return status == kTimeAreaFull ? sc->full : status;
 }

@@ -1,7 +1,9 @@
 // Step, impulse, initial-state and driven responses of transfer functions and
 // state-space models. Continuous systems are sampled exactly: the model is
 // held (zero-order for steps, first-order for driven inputs) and simulated by
-// its difference equation or state recursion. Every loop is bounded by a
+// its state recursion, a transfer function through its balanced controller
+// form (never the held polynomials' difference equation, which is unstable in
+// rounding once the held poles crowd near z = 1). Every loop is bounded by a
 // sample count checked as a double before it becomes an integer.
 #include "graphics/commands/time_response.h"
 
@@ -117,6 +119,12 @@ void run_states(const double* ad, const double* bd, const double* c2, const doub
   }
 }
 
+// The matrix exponential turns NaN and Inf into ordinary-looking numbers:
+// a model with a non-finite coefficient is held as none at all.
+bool all_finite(const double* v, int64_t count) {
+  return std::all_of(v, v + count, [](double x) { return std::isfinite(x); });
+}
+
 // Times of the continuous grid, and the leading zeros of each curve.
 void grid_times(const ContinuousGrid& g, double t0, double delay, double* t) {
   int32_t at = 0;
@@ -146,9 +154,15 @@ ContinuousGrid timeresp_continuous_grid(double t0, double tf) {
 
 int64_t timeresp_tf_continuous_work(int32_t m, int32_t n) {
   const int64_t l = std::max(m, n) + 1;
-  return 2 * (l + 1) + 3 * (l + 1) + ctrl_matrix_kernel_c_work(l) + 2 * (l + 1);
+  // The worked numerator and denominator, then the held realisation: A, b,
+  // c, d, Ad, bd, the state and its successor, the hold's own work.
+  return 2 * (l + 1) + 2 * l * l + 5 * l + 1 + ctrl_matrix_kernel_zoh_work(l, 1);
 }
 
+// The held response runs through the controller form's states, never
+// through the held polynomials: their difference equation is unstable in
+// rounding once the held poles crowd near z = 1 (a high order, or a step
+// short beside the time constants), as the state recursion is not.
 int timeresp_tf_continuous(const double* num, int32_t m, const double* den, int32_t n, double t0,
                            double tf, double delay, TimeDrive drive, double* t, double* y,
                            double* work) {
@@ -165,11 +179,21 @@ int timeresp_tf_continuous(const double* num, int32_t m, const double* den, int3
   const int64_t l = std::max(m, n) + 1;
   double* nw = work;                 // the numerator worked on: up to l + 1
   double* dw = nw + l + 1;
-  double* numd = dw + l + 1;
-  double* dend = numd + l + 1;
-  double* hist = dend + l + 1;
-  double* scratch = hist + 2 * (l + 1);
+  double* a = dw + l + 1;
+  double* b = a + l * l;
+  double* c = b + l;
+  double* d = c + l;
+  double* ad = d + 1;
+  double* bd = ad + l * l;
+  double* x = bd + l;
+  double* xn = x + l;
+  double* scratch = xn + l;
   if (mm < 0) mm = 0, nz = num + m;  // an all-zero numerator: the zero constant
+  if (!all_finite(nz, mm + 1) || !all_finite(dz, nn + 1)) {
+    std::fill(y, y + g.points, NAN);
+    if (g.lead) y[0] = y[1] = 0.0;
+    return 0;
+  }
   std::memcpy(nw, nz, size_t(mm + 1) * sizeof(double));
   std::memcpy(dw, dz, size_t(nn + 1) * sizeof(double));
   if (drive == kDriveImpulse) {
@@ -180,19 +204,25 @@ int timeresp_tf_continuous(const double* num, int32_t m, const double* den, int3
   }
   const double* pn = nw;
   if (mm > nn) pn = proper_part(nw, mm, dw, nn), mm = nn;
-  ctrl_matrix_kernel_c(pn, mm, dw, nn, g.dt, numd, dend, scratch);
+  ctrl_matrix_kernel_g(pn, 1, mm, dw, nn, a, b, c, d);
+  ss_balance_model(a, b, c, nn, 1, 1, x);  // x holds the scaling until the state starts
+  if (nn > 0) ctrl_matrix_kernel_zoh(a, nn, b, 1, g.dt, ad, bd, scratch);
+  std::fill(x, x + nn, 0.0);
   double* ys = y + (g.lead ? 2 : 0);
   if (g.lead) y[0] = y[1] = 0.0;
-  run_filter(numd, dend, nn, drive == kDriveImpulse ? kDriveStep : drive, g.skip,
-             kContinuousSamples, ys, hist);
+  run_states(ad, bd, c, d, nn, 1, kDriveStep, true, g.skip, kContinuousSamples, ys,
+             kContinuousSamples, x, xn);
   return 0;
 }
 
 int64_t timeresp_ss_continuous_work(const SsModel& s) {
   const int64_t n = s.n, p = s.p;
-  return n * n + n + p * n + p + 2 * n + n + ctrl_matrix_kernel_zoh_work(n, 1);
+  return 2 * n * n + n + p * n + p + 2 * n + 2 * n + ctrl_matrix_kernel_zoh_work(n, 1);
 }
 
+// The model is balanced (a diagonal change of the states by powers of two,
+// exact) before it is held: the matrix exponential of a badly scaled A, such
+// as a companion form, loses digits that the balanced one keeps.
 int timeresp_ss_continuous(const SsModel& s, double t0, double tf, double delay, TimeDrive drive,
                            const double* x0, double* t, double* y, double* work) {
   const ContinuousGrid g = timeresp_continuous_grid(t0 - delay, tf - delay);
@@ -206,12 +236,21 @@ int timeresp_ss_continuous(const SsModel& s, double t0, double tf, double delay,
   double* x = d2 + s.p;
   double* xn = x + n;
   double* bcol = xn + n;
-  double* scratch = bcol + n;
+  double* scale = bcol + n;
+  double* ab = scale + n;
+  double* scratch = ab + n * n;
   for (int64_t i = 0; i < n; ++i) bcol[i] = s.m > 0 && s.b ? s.b[i * s.m] : 0.0;
-  if (n > 0) ctrl_matrix_kernel_zoh(s.a, n, bcol, 1, g.dt, ad, bd, scratch);
-  drive_outputs(s, drive, true, c2, d2);
-  for (int64_t i = 0; i < n; ++i) x[i] = drive == kDriveInitial && x0 ? x0[i] : 0.0;
   const int32_t at = g.lead ? 2 : 0;
+  if (!all_finite(s.a, n * n) || !all_finite(bcol, n)) {
+    for (int32_t o = 0; o < s.p; ++o)
+      for (int32_t i = 0; i < g.points; ++i) y[int64_t(o) * g.points + i] = i < at ? 0.0 : NAN;
+    return 0;
+  }
+  std::copy_n(s.a, n * n, ab);
+  drive_outputs(s, drive, true, c2, d2);  // C A T = (C T)(T^-1 A T): balanced after
+  ss_balance_model(ab, bcol, c2, s.n, 1, s.p, scale);
+  if (n > 0) ctrl_matrix_kernel_zoh(ab, n, bcol, 1, g.dt, ad, bd, scratch);
+  for (int64_t i = 0; i < n; ++i) x[i] = drive == kDriveInitial && x0 ? x0[i] / scale[i] : 0.0;
   for (int32_t o = 0; o < s.p; ++o)
     for (int32_t i = 0; i < at; ++i) y[int64_t(o) * g.points + i] = 0.0;
   run_states(ad, bd, c2, d2, s.n, s.p, drive, true, g.skip, kContinuousSamples, y + at, g.points,
@@ -362,19 +401,21 @@ int timeresp_lsim_ss(const SsModel& s, const double* u, int64_t nu, double ts, d
     std::memcpy(x, xn, size_t(ns) * sizeof(double));
   };
   int64_t j = 0, k = 0;
+  // Sample k lies at st + k ts: a product, so that a long grid does not
+  // drift from its sample times as a running sum would.
   if (st > 0) {
     const int64_t steps = int64_t(std::llround(st / ts));
     for (; j < steps; ++j) advance(j);
   } else if (x0) {
     st = 0;  // the initial state is the state at time 0: its sample is written once
   } else {
-    for (; k < n && st < -ts / 2; ++k, st += ts) {
-      area[k] = st + d;
+    for (; k < n && st + double(k) * ts < -ts / 2; ++k) {
+      area[k] = st + double(k) * ts + d;
       for (int32_t o = 0; o < p; ++o) area[(o + 1) * n + k] = 0.0;
     }
   }
-  for (; k < n; ++k, ++j, st += ts) {
-    area[k] = st + d;
+  for (; k < n; ++k, ++j) {
+    area[k] = st + double(k) * ts + d;
     for (int32_t o = 0; o < p; ++o) {
       double acc = 0.0;
       for (int32_t q = 0; q < ns; ++q) acc += (s.c ? s.c[int64_t(o) * ns + q] : 0.0) * x[q];
@@ -415,35 +456,66 @@ int timeresp_resample(double* area, int64_t capacity, int64_t n, int32_t p, cons
   return 0;
 }
 
-int64_t timeresp_hstep_work(int32_t dcd, int32_t dpd, int32_t r) {
-  const int64_t l = int64_t(r) * dcd + dpd;
-  // held plant, spread controller, products, the filter's history, the hold's work
-  return 2 * (int64_t(dpd) + 1) + 2 * (int64_t(r) * dcd + 1) + 2 * (l + 1) + 2 * (l + 1) +
-         ctrl_matrix_kernel_c_work(dpd);
+int64_t timeresp_hstep_work(int32_t dcd, int32_t dpd, int32_t) {
+  const int64_t c = int64_t(dcd) + 1, n = dpd;
+  // The controller's output history, the plant's form (A, b, c, d) with its
+  // scaling, the held Ad and bd, the state and its successor, the hold's work.
+  return c + 2 * n * n + 6 * n + 1 + ctrl_matrix_kernel_zoh_work(n, 1);
 }
 
+// The chain runs as the two systems it is: the controller's difference
+// equation at the sample times, its output held over r fine steps, and the
+// plant's balanced controller form held for the fine step. Folding both into
+// one fine-step polynomial, as the z-transform suggests, puts r poles on a
+// circle and the plant's near z = 1: that recursion is unstable in rounding.
 void timeresp_hstep_values(const double* cn, int32_t dcn, const double* cd, int32_t dcd,
                            const double* pn, int32_t dpn, const double* pd, int32_t dpd, double ts,
                            int32_t r, int64_t first, int64_t count, double* y, double* work) {
-  const int64_t lc = int64_t(r) * dcd, l = lc + dpd;
-  double* numd = work;
-  double* dend = numd + dpd + 1;
-  double* cnr = dend + dpd + 1;
-  double* cdr = cnr + lc + 1;
-  double* b = cdr + lc + 1;
-  double* a = b + l + 1;
-  double* hist = a + l + 1;
-  double* scratch = hist + 2 * (l + 1);
-  ctrl_matrix_kernel_c(pn, dpn, pd, dpd, ts / r, numd, dend, scratch);
-  // C(z) in z^-1 form with z^-1 = q^-r: coefficient j lands at j r.
-  std::fill(cnr, cnr + 2 * (lc + 1), 0.0);
-  for (int32_t j = 0; j <= dcn; ++j) cnr[int64_t(dcd - dcn + j) * r] = cn[j];
-  for (int32_t j = 0; j <= dcd; ++j) cdr[int64_t(j) * r] = cd[j];
-  std::fill(b, b + 2 * (l + 1), 0.0);
-  for (int64_t i = 0; i <= lc; ++i)
-    for (int64_t j = 0; j <= dpd; ++j) {
-      b[i + j] += cnr[i] * numd[j];
-      a[i + j] += cdr[i] * dend[j];
+  const int64_t n = dpd;
+  double* uh = work;  // uh[i]: the controller's output i samples back
+  double* a = uh + dcd + 1;
+  double* b = a + n * n;
+  double* c = b + n;
+  double* d = c + n;
+  double* scale = d + 1;
+  double* ad = scale + n;
+  double* bd = ad + n * n;
+  double* x = bd + n;
+  double* xn = x + n;
+  double* scratch = xn + n;
+  if (!all_finite(pn, dpn + 1) || !all_finite(pd, dpd + 1)) {
+    std::fill(y, y + count, NAN);
+    return;
+  }
+  ctrl_matrix_kernel_g(pn, 1, dpn, pd, dpd, a, b, c, d);
+  ss_balance_model(a, b, c, dpd, 1, 1, scale);
+  if (n > 0) ctrl_matrix_kernel_zoh(a, n, b, 1, ts / r, ad, bd, scratch);
+  std::fill(uh, uh + dcd + 1, 0.0);
+  std::fill(x, x + n, 0.0);
+  // The controller in z^-1 form: numerator coefficient j at lag dcd - dcn + j,
+  // driven by the unit step (1 at every sample from 0 on).
+  double u = 0.0;
+  const int64_t last = first + count;
+  for (int64_t i = 0; i < last; ++i) {
+    if (i % r == 0) {
+      const int64_t k = i / r;  // the sample: inputs j samples back are 1 while k - j >= 0
+      double acc = 0.0;
+      for (int32_t j = 0; j <= dcn; ++j)
+        if (k - (dcd - dcn + j) >= 0) acc += cn[j];
+      for (int32_t q = dcd; q > 0; --q) uh[q] = uh[q - 1];
+      for (int32_t q = 1; q <= dcd; ++q) acc -= cd[q] * uh[q];
+      u = uh[0] = acc / cd[0];
     }
-  run_filter(b, a, int32_t(l), kDriveStep, first, count, y, hist);
+    if (i >= first) {
+      double out = *d * u;
+      for (int64_t q = 0; q < n; ++q) out += c[q] * x[q];
+      y[i - first] = out;
+    }
+    for (int64_t q = 0; q < n; ++q) {
+      double acc = bd[q] * u;
+      for (int64_t j = 0; j < n; ++j) acc += ad[q * n + j] * x[j];
+      xn[q] = acc;
+    }
+    std::memcpy(x, xn, size_t(n) * sizeof(double));
+  }
 }

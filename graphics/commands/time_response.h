@@ -75,10 +75,12 @@ int timeresp_resample(double* area, int64_t capacity, int64_t n, int32_t p, cons
 
 // The step response of a sampled-data chain: a discrete controller cn/cd
 // (sample time ts) through a hold into a continuous plant pn/pd, on the
-// fine grid ts / r: the plant is held for the fine step, the controller's
-// coefficients are spread r fine steps apart, and the product runs as one
-// difference equation. y gets the values at fine indices first .. first +
-// count - 1. Both must be proper (dcn <= dcd, dpn <= dpd).
+// fine grid ts / r: the controller's output at each sample is held over r
+// fine steps into the plant, which is held for the fine step (the same as
+// spreading the controller's coefficients r fine steps apart and running
+// the product as one difference equation, without that recursion's loss of
+// digits). y gets the values at fine indices first .. first + count - 1.
+// Both must be proper (dcn <= dcd, dpn <= dpd); a non-finite plant gives NaN.
 int64_t timeresp_hstep_work(int32_t dcd, int32_t dpd, int32_t r);
 void timeresp_hstep_values(const double* cn, int32_t dcn, const double* cd, int32_t dcd,
                            const double* pn, int32_t dpn, const double* pd, int32_t dpd, double ts,

@@ -225,10 +225,17 @@ int read_sample_time(EngineContext* ctx, int depth, double* t) {
 }
 
 // The state-space checks shared by c2dm, d2cm and ss2tf; an empty D passes.
-int check_state_space(const Mat& a, const Mat& b, const Mat& c, const Mat& d, bool allow_empty_d) {
+// The inputs (*m) and outputs (*p) are B's columns and C's rows, or D's when
+// there are no states: every empty matrix is 0 x 0 here, so B and C of a
+// static gain carry no sizes.
+int check_state_space(const Mat& a, const Mat& b, const Mat& c, const Mat& d, bool allow_empty_d,
+                      int64_t* m, int64_t* p) {
   if (a.rows != a.cols || b.rows != a.rows || c.cols != a.cols) return kIncompatibleSize;
+  *m = b.cols;
+  *p = c.rows;
+  if (a.rows == 0 && b.count() == 0 && c.count() == 0) *m = d.cols, *p = d.rows;
   if (allow_empty_d && d.count() == 0) return kOk;
-  if (d.rows != c.rows || d.cols != b.cols) return kIncompatibleSize;
+  if (d.rows != *p || d.cols != *m) return kIncompatibleSize;
   return kOk;
 }
 
@@ -388,6 +395,21 @@ void ctrl_matched_map_poly(const double* re, const double* im, int32_t k, int32_
   numk_poly_from_roots(zr, zi, int32_t(total), p, pi);
 }
 
+// p (degree d, d + 2 coefficients of room) times (z - 1) k times, in place.
+static void times_z_minus_one(double* p, int64_t d, int64_t k) {
+  for (int64_t r = 0; r < k; ++r, ++d) {
+    p[d + 1] = -p[d];
+    for (int64_t i = d; i > 0; --i) p[i] -= p[i - 1];
+  }
+}
+
+// Trailing zero coefficients of p (degree d): its roots at exactly 0.
+static int64_t roots_at_origin(const double* p, int64_t d) {
+  int64_t k = 0;
+  while (k < d && p[d - k] == 0.0) ++k;
+  return k;
+}
+
 void ctrl_matched_pz(const double* num, int32_t m, const double* den, int32_t n, double t,
                      double* numd, double* dend, double* work) {
   const int64_t nn = n;
@@ -398,25 +420,32 @@ void ctrl_matched_pz(const double* num, int32_t m, const double* den, int32_t n,
   double* im = re + (nn + 1);
   double* mapwork = im + (nn + 1);  // 3 (n + 1)
   double* rwork = mapwork + 3 * (nn + 1) + 2 * (nn + 1);
-  std::memcpy(q, den, size_t(nn + 1) * sizeof(double));
-  roots_real_coeffs(q, n, re, im, rwork);
-  ctrl_matched_map_poly(re, im, n, 0, t, dend, mapwork);
+  // Poles and zeros at s = 0 map to z = 1 exactly; they are set apart, so
+  // that the gain can be matched where it is finite (below).
+  const int64_t kd = roots_at_origin(den, nn);
+  const int64_t kn = mm > 0 ? roots_at_origin(num + lead, mm) : 0;
+  std::memcpy(q, den, size_t(nn - kd + 1) * sizeof(double));
+  if (nn - kd > 0) roots_real_coeffs(q, int32_t(nn - kd), re, im, rwork);
+  ctrl_matched_map_poly(re, im, int32_t(nn - kd), 0, t, dend, mapwork);
   // Numerator: its roots and n - m - 1 more at -1 when m < n.
   const int32_t extra = mm < nn ? int32_t(nn - mm - 1) : 0;
-  std::memcpy(q, num + lead, size_t(mm + 1) * sizeof(double));
-  if (mm > 0) roots_real_coeffs(q, int32_t(mm), re, im, rwork);
+  std::memcpy(q, num + lead, size_t(mm - kn + 1) * sizeof(double));
+  if (mm - kn > 0) roots_real_coeffs(q, int32_t(mm - kn), re, im, rwork);
   const int64_t deg = mm + extra;  // numd's degree
   double* nd = numd + (nn - deg);
   std::fill(numd, numd + nn + 1, 0.0);
-  ctrl_matched_map_poly(re, im, int32_t(mm), extra, t, nd, mapwork);
-  // Gain at s = 0 kept: numd(1)/dend(1) = num[m]/den[n].
+  ctrl_matched_map_poly(re, im, int32_t(mm - kn), extra, t, nd, mapwork);
+  // The gain is matched at s = 0 (z = 1) on what is left beside the roots
+  // there: G(s) ~ s^k g0 near 0, k = kn - kd, and z - 1 ~ s t, so the rest
+  // of the discrete function must give g0 / t^k at z = 1. Without roots at
+  // the origin this is the gain at s = 0, numd(1)/dend(1) = num[m]/den[n].
   double sn = 0.0, sd = 0.0;
-  for (int64_t k = 0; k <= nn; ++k) {
-    sn += numd[k];
-    sd += dend[k];
-  }
-  const double gain = num[m] / den[n];
+  for (int64_t k = 0; k <= deg - kn; ++k) sn += nd[k];
+  for (int64_t k = 0; k <= nn - kd; ++k) sd += dend[k];
+  const double gain = num[m - kn] / den[nn - kd] / std::pow(t, double(kn - kd));
   const double scale = gain * sd / sn;
+  times_z_minus_one(nd, deg - kn, kn);
+  times_z_minus_one(dend, nn - kd, kd);
   for (int64_t k = 0; k <= nn; ++k) numd[k] *= scale;
 }
 
@@ -445,8 +474,9 @@ static int convert_system(EngineContext* ctx, int nargin, int nargout, bool to_d
     TN_TRY(real_matrix(ctx, depth_of(1), &b));
     TN_TRY(real_matrix(ctx, depth_of(2), &c));
     TN_TRY(real_matrix(ctx, depth_of(3), &d));
-    TN_TRY(check_state_space(a, b, c, d, false));
-    const int64_t n = a.rows, m = b.cols, p = c.rows;
+    int64_t m = 0, p = 0;
+    TN_TRY(check_state_space(a, b, c, d, false, &m, &p));
+    const int64_t n = a.rows;
     out.count = nout;
     const int32_t shapes[4][2] = {{a.rows, a.rows}, {b.rows, b.cols}, {c.rows, c.cols}, {d.rows, d.cols}};
     for (int k = 0; k < nout; ++k) out.m[k] = Mat{shapes[k][0], shapes[k][1], nullptr};
@@ -467,7 +497,7 @@ static int convert_system(EngineContext* ctx, int nargin, int nargout, bool to_d
     } else if (method == Method::Tustin) {
       kernel_tustin(a.re, n, b.re, m, c.re, p, d.re, t, ad, bd, cd, dd, bump);
     } else {
-      std::memcpy(cd, c.re, size_t(p * n) * sizeof(double));
+      std::copy_n(c.re, p * n, cd);  // C of a model without states may be no memory at all
       std::memcpy(dd, d.re, size_t(p * m) * sizeof(double));
       if (method == Method::Zoh)
         kernel_zoh(a.re, n, b.re, m, t, ad, bd, bump);
@@ -548,8 +578,9 @@ int bi_ss2tf(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
     if (s != kOk) return s == kWrongType ? kWrongArgType : s;
     iu = int64_t(std::nearbyint(v)) - 1;
   }
-  TN_TRY(check_state_space(a, b, c, d, true));
-  const int64_t n = a.rows, m = b.cols, p = c.rows;
+  int64_t m = 0, p = 0;
+  TN_TRY(check_state_space(a, b, c, d, true, &m, &p));
+  const int64_t n = a.rows;
   if (nargin == 4 && m > 1) return kTooFewInputs;
   if (iu < 0 || (iu >= m && m > 0) || (m == 0 && nargin == 5)) return kIndexOutOfRange;
   bool has_d = false;
@@ -581,6 +612,10 @@ int bi_ss2tf(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
   double* kw = bump.take(charpoly_scratch(n));
   for (int64_t i = 0; i < p; ++i) {
     const double di = has_d ? d.re[i * m + iu] : 0.0;
+    if (n == 0) {  // a static gain: B and C hold nothing to point into
+      num[i] = di;
+      continue;
+    }
     ctrl_matrix_kernel_f(a.re, int32_t(n), b.re + iu, int32_t(m), c.re + i * n, di, den,
                          num + i * (n + 1), kw);
   }

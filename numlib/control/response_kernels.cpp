@@ -17,14 +17,10 @@ namespace {
 constexpr double kDecade = 10.0;
 constexpr double kLinearDefaultHigh = 10.0;
 constexpr double kLogDefaultLow = 1e-3;
-constexpr double kSettleTimeConstants = 5.0;
-constexpr double kOscillationPeriods = 2.0;
-// A pole this lightly damped is treated as damped by this share of its
-// magnitude, so an undamped pair still gives a finite span.
-constexpr double kMinDampingShare = 0.05;
+constexpr double kRootSeconds = 10.0;       // a root r adds 10/|r| to the time scale
+constexpr double kSmallRootSquare = 1e-6;   // roots with |r|^2 at most this add nothing
+constexpr double kMaxTimeScale = 1e6;
 constexpr double kDefaultTimeScale = 10.0;
-constexpr double kMinSamples = 10.0;
-constexpr double kTwoPi = 6.283185307179586476925286766559;
 
 // Roots of p (n + 1 coefficients) after its leading zeros; count in *k.
 // work: n + 1 + 2n + roots_real_work(n).
@@ -41,14 +37,19 @@ void roots_of(const double* p, int32_t n, double* work, double** re, double** im
   roots_real_coeffs(copy, d, *re, *im, *im + n);
 }
 
-// Eigenvalues of a (n x n, kept). work: n^2 + 2n + n (pivots, as ints in doubles).
-void eigs_of(const double* a, int32_t n, double* work, double** re, double** im) {
+// Eigenvalues of a (n x n, kept); false when the iteration failed. With
+// `wide` the copy is first balanced over the whole exponent range, as the
+// companion form of a polynomial needs (its entries may span 1 to 1e18, far
+// beyond what the iteration's own scaling reaches).
+// work: n^2 + 2n + n (pivots, as ints in doubles) + n (the scaling).
+bool eigs_of(const double* a, int32_t n, double* work, double** re, double** im, bool wide = false) {
   double* copy = work;
   *re = copy + int64_t(n) * n;
   *im = *re + n;
   int32_t* pivots = reinterpret_cast<int32_t*>(*im + n);
   std::memcpy(copy, a, size_t(int64_t(n) * n) * sizeof(double));
-  numk_eig_real(copy, n, pivots, *re, *im);
+  if (wide && n > 0) numk_balance_wide(copy, nullptr, n, *im + 2 * n);
+  return numk_eig_real(copy, n, pivots, *re, *im);
 }
 
 void magnitude_range(const double* re, const double* im, int32_t k, bool log_axis, double* low,
@@ -69,36 +70,33 @@ void magnitude_range(const double* re, const double* im, int32_t k, bool log_axi
   *high = hi * kDecade;
 }
 
-// The span over continuous poles (re + i im); 0 when none counts.
-double settle_span(double re, double im) {
-  const double r = std::hypot(re, im);
-  if (!(r > 0.0) || !std::isfinite(r)) return 0.0;
-  const double rate = std::max(std::fabs(re), kMinDampingShare * r);
-  double span = kSettleTimeConstants / rate;
-  if (im != 0.0) span = std::max(span, kOscillationPeriods * kTwoPi / std::fabs(im));
-  return span;
-}
-
-double continuous_scale(const double* re, const double* im, int32_t k) {
-  double span = 0.0;
-  for (int32_t i = 0; i < k; ++i) span = std::max(span, settle_span(re[i], im[i]));
-  return span > 0.0 ? span : kDefaultTimeScale;
-}
-
-// Discrete poles mapped by s = log(z) / ts; a pole at the origin settles at once.
-double discrete_scale(const double* re, const double* im, int32_t k, double ts) {
-  double span = 0.0;
+// The time scale of roots (re + i im): 10/|r| seconds for each root with
+// |r|^2 above kSmallRootSquare, summed and limited to kMaxTimeScale. A root
+// at (or by rounding next to) the origin adds nothing: it neither decays nor
+// oscillates, and the rounding noise of a repeated root there would read as
+// an enormous period. With no root counting the scale is the default.
+double root_time_scale(const double* re, const double* im, int32_t k) {
+  double sum = 0.0;
   for (int32_t i = 0; i < k; ++i) {
-    const double r = std::hypot(re[i], im[i]);
-    if (!(r > 0.0) || !std::isfinite(r)) continue;
-    span = std::max(span, settle_span(std::log(r) / ts, std::atan2(im[i], re[i]) / ts));
+    const double sq = re[i] * re[i] + im[i] * im[i];
+    if (sq > kSmallRootSquare) sum += kRootSeconds / std::sqrt(sq);  // an infinite root adds 0
   }
-  if (!(span > 0.0)) return k > 0 ? kMinSamples * ts : kDefaultTimeScale;
-  return std::max(span, kMinSamples * ts);
+  if (!(sum > 0.0)) return kDefaultTimeScale;  // NaN roots (a failed iteration) likewise
+  return std::min(sum, kMaxTimeScale);
+}
+
+// Discrete roots taken to their continuous equivalents ln(z) / ts in place:
+// |ln z| = sqrt(ln|z|^2 + arg(z)^2); z = 0 becomes an infinite root.
+void discrete_to_continuous(double* re, double* im, int32_t k, double ts) {
+  for (int32_t i = 0; i < k; ++i) {
+    const double lr = std::log(std::hypot(re[i], im[i])) / ts, arg = std::atan2(im[i], re[i]) / ts;
+    re[i] = lr;
+    im[i] = arg;
+  }
 }
 
 int64_t roots_work(int32_t n) { return 3 * int64_t(n) + 1 + roots_real_work(n); }
-int64_t eigs_work(int32_t n) { return int64_t(n) * n + 3 * int64_t(n); }
+int64_t eigs_work(int32_t n) { return int64_t(n) * n + 4 * int64_t(n); }
 
 }  // namespace
 
@@ -192,7 +190,7 @@ void poly_roots_frequency_scale(const double* p, int32_t n, double* work, double
   double *re, *im;
   int32_t k;
   roots_of(p, n, work, &re, &im, &k);
-  *out = continuous_scale(re, im, k);
+  *out = root_time_scale(re, im, k);
 }
 
 void poly_roots_frequency_scale_alt(const double* p, int32_t n, double ts, double* work,
@@ -200,20 +198,24 @@ void poly_roots_frequency_scale_alt(const double* p, int32_t n, double ts, doubl
   double *re, *im;
   int32_t k;
   roots_of(p, n, work, &re, &im, &k);
-  *out = k > 0 ? discrete_scale(re, im, k, ts) : kDefaultTimeScale;
+  discrete_to_continuous(re, im, k, ts);
+  *out = root_time_scale(re, im, k);
 }
 
 int64_t matrix_eig_frequency_scale_work(int32_t n) { return eigs_work(n); }
 
 void matrix_eig_frequency_scale(const double* a, int32_t n, double* work, double* out) {
   double *re, *im;
-  eigs_of(a, n, work, &re, &im);
-  *out = continuous_scale(re, im, n);
+  *out = eigs_of(a, n, work, &re, &im, true) ? root_time_scale(re, im, n) : kDefaultTimeScale;
 }
 
 void matrix_eig_frequency_scale_alt(const double* a, int32_t n, double ts, double* work,
                                     double* out) {
   double *re, *im;
-  eigs_of(a, n, work, &re, &im);
-  *out = n > 0 ? discrete_scale(re, im, n, ts) : kDefaultTimeScale;
+  if (!eigs_of(a, n, work, &re, &im, true)) {
+    *out = kDefaultTimeScale;
+    return;
+  }
+  discrete_to_continuous(re, im, n, ts);
+  *out = root_time_scale(re, im, n);
 }

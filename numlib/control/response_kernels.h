@@ -31,10 +31,10 @@ int64_t matrix_eig_magnitude_range_work(int32_t n);
 void matrix_eig_magnitude_range(const double* a, int32_t n, bool log_axis, double* work,
                                 double* low, double* high);
 
-// A time span over which a step response settles: five time constants of the
-// slowest decaying pole and two periods of the slowest oscillation, 10 when
-// there is no pole away from the origin. The _alt forms take discrete poles
-// with sample time ts (z = e^(s ts)) and answer at least 10 samples.
+// A time span over which a response settles: 10/|r| seconds summed over the
+// poles r with |r|^2 > 1e-6 (poles at the origin, and the rounding noise
+// around them, add nothing), at most 1e6; 10 when no pole counts. The _alt
+// forms take discrete poles z with sample time ts through |ln z| / ts.
 int64_t poly_roots_frequency_scale_work(int32_t n);
 void poly_roots_frequency_scale(const double* p, int32_t n, double* work, double* out);
 void poly_roots_frequency_scale_alt(const double* p, int32_t n, double ts, double* work,

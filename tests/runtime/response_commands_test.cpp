@@ -166,17 +166,27 @@ TEST_F(Responses, ExactRoomAndOneLess) {
 
 TEST_F(Responses, DrawnCurvesEqualReturnedValues) {
   // A drawn discrete line starting at 0 has one zero point before the samples.
+  // The time responses end where the poles put them (0: not checked): a
+  // triple pole, an integrator in state space and discrete poles at 1 among
+  // them, whose rounding noise must not move the range.
   struct Pair {
     const char *draw, *values;
     size_t lead;
+    double end = 0;
   };
   const Pair pairs[] = {
       {"bodemag([1 2], [1 0.5 4])", "[y, x] = bodemag([1 2], [1 0.5 4]);", 0},
       {"dbodephase(1, [1 -1.2 0.5], 1)", "[y, x] = dbodephase(1, [1 -1.2 0.5], 1);", 0},
-      {"step(2, [1 0.5])", "[y, x] = step(2, [1 0.5]);", 0},
+      {"step(2, [1 0.5])", "[y, x] = step(2, [1 0.5]);", 0, 20},
       {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5)", "[y, x] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 1},
       {"dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5, 'o')", "[y, x] = dimpulse([0.1 0.05], [1 -1.3 0.45], 0.5);", 0},
       {"bodemag(1, [1 1], [1 2 3])", "[y, x] = bodemag(1, [1 1], [1 2 3]);", 0},
+      {"step(1, [1 3 3 1])", "[y, x] = step(1, [1 3 3 1]);", 0, 30},
+      {"impulse([-2 -1 0; 1 0 0; 0 1 0], [1; 0; 0], [0 0 1], 0)",
+       "[y, x] = impulse([-2 -1 0; 1 0 0; 0 1 0], [1; 0; 0], [0 0 1], 0);", 0, 20},
+      {"dstep(1, [1 -1.5 0.75 -0.125], 1)", "[y, x] = dstep(1, [1 -1.5 0.75 -0.125], 1);", 1, 43},
+      {"dimpulse(1, [1 -0.3 -0.6 -0.1], 1)", "[y, x] = dimpulse(1, [1 -0.3 -0.6 -0.1], 1);", 1, 5},
+      {"dstep([1 0.5; 0 0.5], [1; 1], [1 0], 0, 1)", "[y, x] = dstep([1 0.5; 0 0.5], [1; 1], [1 0], 0, 1);", 1, 14},
   };
   for (const Pair& p : pairs) {
     used() = 0;
@@ -191,6 +201,7 @@ TEST_F(Responses, DrawnCurvesEqualReturnedValues) {
     EXPECT_EQ(variable("x"), Doubles(r.begin() + long(at + 7 + p.lead), r.begin() + long(at + 7 + n))) << p.draw;
     EXPECT_EQ(variable("y"), Doubles(r.begin() + long(at + 7 + n + p.lead), r.begin() + long(at + 7 + 2 * n)))
         << p.draw;
+    if (p.end > 0) EXPECT_NEAR(r[at + 7 + n - 1], p.end, 1e-9 * p.end) << p.draw;
   }
 }
 

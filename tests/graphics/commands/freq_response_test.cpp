@@ -140,30 +140,58 @@ TEST(ResponseRanges, PoleMagnitudes) {
   EXPECT_NEAR(high, 200, 1e-10);
 }
 
+// The time scale is 10/|r| summed over the roots with |r|^2 > 1e-6, at most
+// 1e6, 10 when none counts; discrete roots z count as ln(z)/T.
 TEST(ResponseRanges, TimeScales) {
-  std::vector<double> work(64);
-  double t;
-  const double constant[] = {3};
-  poly_roots_frequency_scale(constant, 0, work.data(), &t);
-  EXPECT_EQ(t, 10.0);
-  poly_roots_frequency_scale_alt(constant, 0, 0.1, work.data(), &t);
-  EXPECT_EQ(t, 10.0);
-  const double lag[] = {1, 0.5};  // time constant 2: five of them
-  poly_roots_frequency_scale(lag, 1, work.data(), &t);
-  EXPECT_NEAR(t, 10, 1e-12);
-  const double undamped[] = {1, 0, 4};  // finite, at least two periods of pi
-  poly_roots_frequency_scale(undamped, 2, work.data(), &t);
-  EXPECT_TRUE(std::isfinite(t));
-  EXPECT_GE(t, 2 * kPi);
-  const double dlag[] = {1, -0.5};  // z = 0.5 at ts 1: time constant 1 / ln 2
-  poly_roots_frequency_scale_alt(dlag, 1, 1.0, work.data(), &t);
-  EXPECT_NEAR(t, 10, 1e-12);  // five time constants are 7.2, below ten samples
+  struct PolyCase {
+    std::vector<double> p;
+    double ts;  // 0: continuous
+    double want;
+  };
+  const PolyCase polys[] = {
+      {{3}, 0, 10},
+      {{3}, 0.1, 10},
+      {{1, 0.5}, 0, 20},
+      {{1, 0, 4}, 0, 10},                       // +-2i
+      {{1, 3, 3, 1}, 0, 30},                    // a triple root: its noise moves nothing
+      {{1, 2, 1, 0}, 0, 20},                    // the integrator adds nothing
+      {{1, 0, 0}, 0, 10},                       // no root counts
+      {{1, 1e-4}, 0, 10},                       // |r|^2 = 1e-8
+      {{1, 2e-3}, 0, 5000},
+      {{1, -0.5}, 1, 10 / std::log(2.0)},
+      {{1, -1.5, 0.75, -0.125}, 1, 30 / std::log(2.0)},
+      {{1, -0.3, -0.6, -0.1}, 1,                // z = 1, -0.5, -0.2
+       10 / std::hypot(std::log(0.5), kPi) + 10 / std::hypot(std::log(0.2), kPi)},
+      {{1, -2, 1}, 0.1, 10},                    // a double root at z = 1
+      {{1, 0, 0}, 1, 10},                       // roots at z = 0 settle at once
+      {{1, -0.9}, 0.1, 1 / -std::log(0.9)},
+  };
+  for (const PolyCase& c : polys) {
+    const int32_t n = int32_t(c.p.size()) - 1;
+    std::vector<double> work(size_t(poly_roots_frequency_scale_work(n)));
+    double t;
+    if (c.ts > 0) poly_roots_frequency_scale_alt(c.p.data(), n, c.ts, work.data(), &t);
+    else poly_roots_frequency_scale(c.p.data(), n, work.data(), &t);
+    EXPECT_NEAR(t, c.want, 1e-9 * c.want) << c.p.size() << " coefficients, ts " << c.ts;
+  }
   const double a[] = {-0.1, 0, 0, -3};
+  std::vector<double> work(size_t(matrix_eig_frequency_scale_work(120)));
+  double t;
   matrix_eig_frequency_scale(a, 2, work.data(), &t);
-  EXPECT_NEAR(t, 50, 1e-9);
-  const double ad[] = {0.9, 0, 0, 0};
+  EXPECT_NEAR(t, 100 + 10 / 3.0, 1e-9);
+  const double ad[] = {0.9, 0, 0, 0};  // z = 0 adds nothing
   matrix_eig_frequency_scale_alt(ad, 2, 0.1, work.data(), &t);
-  EXPECT_NEAR(t, 5 * 0.1 / -std::log(0.9), 1e-9);
+  EXPECT_NEAR(t, 1 / -std::log(0.9), 1e-9);
+  // An integrator's eigenvalue off 0 by rounding adds nothing: the companion
+  // form of s (s + 1)^2.
+  const double comp[] = {-2, -1, 0, 1, 0, 0, 0, 1, 0};
+  matrix_eig_frequency_scale(comp, 3, work.data(), &t);
+  EXPECT_NEAR(t, 20, 1e-6);
+  // 120 poles at -1.1e-3 would give 1.09e6: the scale stops at 1e6.
+  std::vector<double> slow(120 * 120, 0.0);
+  for (int i = 0; i < 120; ++i) slow[size_t(i) * 121] = -1.1e-3;
+  matrix_eig_frequency_scale(slow.data(), 120, work.data(), &t);
+  EXPECT_EQ(t, 1e6);
 }
 
 }  // namespace

@@ -304,4 +304,43 @@ TEST(TimeResponse, HeldControllerThroughPlant) {
   for (int64_t k = 0; k < 10; ++k) EXPECT_NEAR(y2[size_t(k)], 1 - std::exp(-double(5 + k) * ts / r), 1e-12);
 }
 
+// The same chain with a plant of order 10 (poles -1 .. -10, exact
+// coefficients) on a fine step of 1/60 s, where its held poles crowd near
+// z = 1: each controller step 0.5^j passes through the plant's closed-form
+// step response.
+TEST(TimeResponse, HeldControllerThroughAPlantOfOrderTen) {
+  constexpr int kOrder = 10;
+  std::vector<double> pd{1};
+  for (int k = 1; k <= kOrder; ++k) {
+    pd.push_back(0);
+    for (size_t i = pd.size() - 1; i > 0; --i) pd[i] += k * pd[i - 1];
+  }
+  const double gain = pd.back();
+  auto plant_step = [&](double t) {
+    if (t < 0) return 0.0;
+    double v = 1;
+    for (int j = 1; j <= kOrder; ++j) {
+      double den = -j;
+      for (int i = 1; i <= kOrder; ++i)
+        if (i != j) den *= double(i - j);
+      v += gain / den * std::exp(-j * t);
+    }
+    return v;
+  };
+  const double cn[] = {1, 0}, cd[] = {1, -0.5}, pn[] = {gain};
+  const double ts = 0.1;
+  const int32_t r = 6;
+  const int64_t count = 240;
+  std::vector<double> work(size_t(timeresp_hstep_work(1, kOrder, r))), y(count);
+  timeresp_hstep_values(cn, 1, cd, 1, pn, 0, pd.data(), kOrder, ts, r, 0, count, y.data(), work.data());
+  double worst = 0;
+  for (int64_t k = 0; k < count; ++k) {
+    const double t = double(k) * ts / r;
+    double want = 0;
+    for (int j = 0; j * ts <= t + 1e-12; ++j) want += std::pow(0.5, j) * plant_step(t - j * ts);
+    worst = std::max(worst, std::fabs(y[size_t(k)] - want));
+  }
+  EXPECT_LT(worst, 1e-10);
+}
+
 }  // namespace
