@@ -837,7 +837,8 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
   const bool y_fixed = s->yMode == kAxisFixed || s->yMode == kAxisLocked;
   const bool automatic = !axis_fixed(s) || !y_fixed;
   bool all_real = true;
-  double reach = 0;  // the largest magnitude of a pole or zero
+  double reach = 0;   // the largest real part of a pole or zero, in magnitude
+  double extent = 0;  // the largest real or imaginary part of a pole or zero, in magnitude
   if (automatic) {
     // Poles and zeros widen the automatic limits.
     double* re = work + rlocus_build_work(da);
@@ -852,18 +853,24 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
       for (int32_t k = 0; k < d; ++k) {
         all_real = all_real && im[k] == 0;
         if (std::isfinite(re[k])) reach = std::max(reach, std::fabs(re[k]));
+        if (std::isfinite(re[k]) && std::isfinite(im[k])) extent = std::max({extent, std::fabs(re[k]), std::fabs(im[k])});
       }
     }
   }
-  LocusWindow win{-kLocusWindow, kLocusWindow, -kLocusWindow, kLocusWindow, kLocusTolerance};
+  // An automatic axis traces the poles' and zeros' own scale (the limits
+  // follow them), [-2, 2] for a system of unit scale; the tolerance's share
+  // of the window is the same at every scale.
+  const double unit = extent > 0 && std::isfinite(extent) ? extent : 1.0;
+  LocusWindow win{-kLocusWindow * unit, kLocusWindow * unit, -kLocusWindow * unit, kLocusWindow * unit, 0};
   if (axis_fixed(s)) {
     double lo, hi;
     subplot_visible_xrange(s, &lo, &hi);
     hi += kLocusWiden * (hi - lo);
     lo -= kLocusWiden * (hi - lo);
     win.xlo = lo, win.xhi = hi;
-    win.tol = kLocusPixels / std::fabs(s->xScale) + kLocusTolerance;
+    win.tol = kLocusPixels / std::fabs(s->xScale);
   }
+  win.tol += kLocusTolerance * (win.xhi - win.xlo) / (2 * kLocusWindow);
   if (s->yMode == kAxisFixed || s->yMode == kAxisLocked) {
     double lo, hi;
     subplot_visible_yrange(s, &lo, &hi);
@@ -872,7 +879,7 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
     win.ylo = lo, win.yhi = hi;
     win.tol += kLocusPixels / std::fabs(s->yScale);
   }
-  if (!std::isfinite(win.tol)) win.tol = kLocusTolerance;
+  if (!std::isfinite(win.tol) || !(win.tol > 0)) win.tol = kLocusTolerance;
   win.tol *= kLocusTolShare;
   const int64_t budget = int64_t(std::max(da, 1)) * kLocusBudgetLarge > room
                              ? room / 2
@@ -883,7 +890,7 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
   // branches that leave the real axis would lie outside the view: they
   // widen it, as far as the trace window or the farthest pole or zero.
   if (automatic && !y_fixed && all_real)
-    widen_by_branches(s, data, length, std::max({std::fabs(win.ylo), std::fabs(win.yhi), reach}));
+    widen_by_branches(s, data, length, std::max(kLocusWindow, reach));
   // The records go in front of the data, which already lies in its place.
   PlotWriter w = command_writer(t.list);
   TN_TRY(write_system_record(&w, *c.cmd, sys, a.ts, a.id, index, style));
