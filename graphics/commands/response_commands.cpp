@@ -616,6 +616,12 @@ constexpr double kNicholsWindow = 1e18;
 constexpr double kNicholsPixels = 2;
 constexpr int32_t kNicholsPointsPerDegree = 100;
 constexpr double kNicholsShare = 0.005;  // of the curve's extent on an automatic axis: about 2 pixels
+// Marks of the poles and zeros a sweep may step on, per degree; the rest of
+// the budget is the bisections'.
+constexpr int32_t kNyquistMarksPerDegree = 100, kNicholsMarksPerDegree = 30;
+// Bisection levels below a Nyquist step: a delay's spiral at a high
+// frequency turns many times within the finest mark.
+constexpr int kNyquistDepth = 24;
 constexpr double kBoundaryTolerance = 1e-9;
 
 // A pole on the stability boundary at zero frequency: continuous, a zero
@@ -625,6 +631,43 @@ bool pole_at_zero_frequency(const ResponseCommand& cmd, const System& sys) {
   double dc = 0;
   for (int32_t k = 0; k <= sys.dd; ++k) dc += sys.den[k];
   return std::fabs(dc) < kBoundaryTolerance;
+}
+
+// The roots of p (degree d, leading zeros allowed) into re, im; their count.
+int32_t roots_into(Scratch* sc, const double* p, int32_t d, double* re, double* im, int32_t* count) {
+  int32_t lead = 0;
+  while (lead < d && p[lead] == 0) ++lead;
+  const int32_t n = d - lead;
+  *count = 0;
+  if (n <= 0) return kOk;
+  double *copy = nullptr, *work = nullptr;
+  TN_TRY(take_top(sc, n + 1, &copy));
+  TN_TRY(take_top(sc, roots_real_work(n), &work));
+  std::memcpy(copy, p + lead, size_t(n + 1) * sizeof(double));
+  roots_real_coeffs(copy, n, re, im, work);
+  *count = n;
+  return kOk;
+}
+
+// The marks and breaks of a sweep from the system's poles and zeros (in s
+// or z as the system is given), at the top of the scratch.
+int sweep_marks(Scratch* sc, const System& sys, bool nichols, NyquistSweep* sw) {
+  double *pre, *pim, *zre, *zim, *room;
+  TN_TRY(take_top(sc, int64_t(sys.dd) + 1, &pre));
+  TN_TRY(take_top(sc, int64_t(sys.dd) + 1, &pim));
+  TN_TRY(take_top(sc, int64_t(sys.dn) + 1, &zre));
+  TN_TRY(take_top(sc, int64_t(sys.dn) + 1, &zim));
+  TN_TRY(take_top(sc, nyquist_marks_room(sys.dd + sys.dn), &room));
+  // The root finders' scratch is given back once the marks are made.
+  const Scratch keep = *sc;
+  int32_t np = 0, nz = 0;
+  TN_TRY(roots_into(sc, sys.den, sys.dd, pre, pim, &np));
+  TN_TRY(roots_into(sc, sys.num, sys.dn, zre, zim, &nz));
+  *sc = keep;
+  const int32_t deg = std::max({sys.dd, sys.dn, 1});
+  nyquist_sweep_marks(sw, pre, pim, np, zre, zim, nz, (nichols ? kNicholsMarksPerDegree : kNyquistMarksPerDegree) * deg,
+                      room);
+  return kOk;
 }
 
 // A Nyquist curve: record 2 {m, re, im [, w]} sampled adaptively (or at the
@@ -700,6 +743,17 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
       sw.theta1 = c.range[1] > c.range[0] ? c.range[1] : kPi;
     }
     if (!std::isfinite(sw.theta0) || !std::isfinite(sw.theta1)) return kBadArgument;
+    if (sw.continuous) sw.snum = sys.num, sw.sm = sys.dn, sw.sden = sys.den, sw.sn = sys.dd;
+    // A drawn Nichols curve takes the room left, and goes without its marks
+    // when they do not fit.
+    const Scratch before_marks = sc;
+    const int marked = sweep_marks(&sc, sys, nichols, &sw);
+    if (marked != kOk) {
+      if (!(nichols && t.drawing)) return marked;
+      sc = before_marks;
+      sw.marks = sw.breaks = nullptr, sw.nmarks = sw.nbreaks = 0;
+    }
+    if (!nichols) sw.max_depth = kNyquistDepth;
     const Subplot* s = t.s;
     const bool y_fixed = s && (s->yMode == kAxisFixed || s->yMode == kAxisLocked);
     const double window = nichols ? kNicholsWindow : kNyquistWindow;
