@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "engine/lib/builtin_tables.h"
 #include "graphics/interact/hit_test.h"
 #include "graphics/interact/manip_state.h"
+#include "numlib/polyroots.h"
 #include "runtime/drawing_context.h"
 #include "support/recording_driver.h"
 #include "support/failure_sweep.h"
@@ -744,6 +746,72 @@ TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
   ASSERT_EQ(run("rlocus(0, [1 3 2]);\n"), kOk);
   EXPECT_EQ(run("a = rlocus(1, [1 1]);\n") == kOk, false);
   EXPECT_EQ(run("rlocus(-1, 1, 1, 0);\n"), kBadArgument);
+}
+
+// The drawn locus beside the true one (the roots of den + K num for K over
+// 26 decades, found here): every true point inside the view lies within 2 %
+// of the view of a drawn segment, on fixed and on automatic axes, for a
+// system and its twin scaled by 10 and by 1000.
+TEST_F(Responses, RootLocusDrawsTheTrueLocusInTheViewAtEveryScale) {
+  struct Case {
+    const char* limits;
+    Doubles num, den;
+  };
+  const Case cases[] = {
+      {"scale([-4 2 -3 3]); ", {1}, {1, 3, 2, 0}},
+      {"scale([-40 20 -30 30]); ", {1}, {1, 30, 200, 0}},
+      {"scale([-4000 2000 -3000 3000]); ", {1}, {1, 3000, 2e6, 0}},
+      {"", {1}, {1, 30, 200, 0}},
+      {"", {1}, {1, 30.3, 203.02, 6.04, 0.04}},  // poles -0.1 -0.2 -10 -20
+      {"scale([-0.5 0.1 -0.3 0.3]); ", {1}, {1, 30.3, 203.02, 6.04, 0.04}},
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    std::string code = std::string(k.limits) + "rlocus([";
+    for (double c : k.num) code += std::to_string(c) + " ";
+    code += "], [";
+    for (double c : k.den) code += std::to_string(c) + " ";
+    code += "]);\n";
+    ASSERT_EQ(run(code), kOk) << code;
+    const Doubles r = records();
+    const auto h = heads();
+    ASSERT_EQ(h.back().second, 8) << code;
+    const size_t end = h.back().first + 6 + size_t(r[h.back().first + 5]);
+    std::vector<std::array<double, 4>> segs;
+    for (size_t at = h.back().first + 6; at < end - 1;) {
+      const size_t m = size_t(r[at]);
+      for (size_t q = 0; q + 1 < m || q == 0; ++q) {
+        const size_t u = q + 1 < m ? q + 1 : q;
+        segs.push_back({r[at + 1 + q], r[at + 1 + m + q], r[at + 1 + u], r[at + 1 + m + u]});
+      }
+      at += 2 * m + 1;
+    }
+    const double x0 = s().xMin, x1 = s().xMax, y0 = s().yMin, y1 = s().yMax;
+    const int32_t dd = int32_t(k.den.size()) - 1, dn = int32_t(k.num.size()) - 1;
+    std::vector<double> p(size_t(dd) + 1), re(size_t(dd), 0.0), im(size_t(dd), 0.0);
+    std::vector<double> work(size_t(roots_real_work(dd)) + 8);
+    double worst = 0;
+    for (int g = 0; g <= 2600; ++g) {
+      const double gain = std::pow(10.0, -12 + g / 100.0);
+      for (int32_t i = 0; i <= dd; ++i) p[size_t(i)] = k.den[size_t(i)];
+      for (int32_t i = 0; i <= dn; ++i) p[size_t(dd - dn + i)] += gain * k.num[size_t(i)];
+      roots_real_coeffs(p.data(), dd, re.data(), im.data(), work.data());
+      for (int32_t j = 0; j < dd; ++j) {
+        const double x = (re[size_t(j)] - x0) / (x1 - x0), y = (im[size_t(j)] - y0) / (y1 - y0);
+        if (!(x >= 0 && x <= 1 && y >= 0 && y <= 1)) continue;
+        double best = INFINITY;
+        for (const auto& e : segs) {
+          const double ax = (e[0] - x0) / (x1 - x0), ay = (e[1] - y0) / (y1 - y0);
+          const double dx = (e[2] - x0) / (x1 - x0) - ax, dy = (e[3] - y0) / (y1 - y0) - ay;
+          const double l = dx * dx + dy * dy;
+          const double u = l > 0 ? std::clamp(((x - ax) * dx + (y - ay) * dy) / l, 0.0, 1.0) : 0.0;
+          best = std::min(best, std::hypot(x - ax - u * dx, y - ay - u * dy));
+        }
+        worst = std::max(worst, best);
+      }
+    }
+    EXPECT_LE(worst, 0.02) << code << " view [" << x0 << " " << x1 << " " << y0 << " " << y1 << "]";
+  }
 }
 
 // On automatic axes the poles and zeros set the limits; when they are all
