@@ -435,6 +435,7 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
 namespace {
 
 constexpr double kTinyMagnitude = 1e-9;
+constexpr double kFlatShare = 1e-3;  // the least gain extent, of the gains (or of e, logarithmic)
 constexpr double kPoleNudge = 1e-6;  // of the sweep, past a pole at its start
 constexpr double kPoleShare = 1e-9;  // of the denominator's coefficients: a pole
 constexpr int kMaxTurns = 20;
@@ -582,8 +583,11 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
     const Point p = nichols_eval(sw, target, &last, target == sw.theta1);
     const double xtol = seen.tolerance(sw.xtol, sw.xshare, seen.x0, seen.x1);
     // The gains' extent is known from the start: their share alone, so that
-    // a curve of small gains is drawn as finely as one of large gains.
-    const double ytol = seen.y1 > seen.y0 && sw.yshare > 0 ? sw.yshare * (seen.y1 - seen.y0) : sw.ytol;
+    // a curve of small gains is drawn as finely as one of large gains (a
+    // flat one as finely as one of a thousandth of its gain's range).
+    const double ymag = sw.log_y ? 1 : std::max(std::fabs(seen.y0), std::fabs(seen.y1));
+    const double yspan = std::max(seen.y1 - seen.y0, kFlatShare * ymag);
+    const double ytol = seen.y1 >= seen.y0 && yspan > 0 && sw.yshare > 0 ? sw.yshare * yspan : sw.ytol;
     double dp = std::fabs(p.x - last.x), dg = gain_change(sw, last.y, p.y);
     if ((dp > xtol || dg > ytol) && dp < 10 * xtol && dg < 10 * ytol && count >= 2) {
       const double p1 = last.x - before.x, g1 = last.y - before.y;

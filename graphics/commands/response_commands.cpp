@@ -665,8 +665,8 @@ int sweep_marks(Scratch* sc, const System& sys, bool nichols, NyquistSweep* sw) 
   TN_TRY(roots_into(sc, sys.num, sys.dn, zre, zim, &nz));
   *sc = keep;
   const int32_t deg = std::max({sys.dd, sys.dn, 1});
-  nyquist_sweep_marks(sw, pre, pim, np, zre, zim, nz, (nichols ? kNicholsMarksPerDegree : kNyquistMarksPerDegree) * deg,
-                      room);
+  const int32_t most = (nichols ? kNicholsMarksPerDegree : kNyquistMarksPerDegree) * deg;
+  nyquist_sweep_marks(sw, pre, pim, np, zre, zim, nz, most, room);
   return kOk;
 }
 
@@ -907,7 +907,8 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
       for (int32_t k = 0; k < d; ++k) {
         all_real = all_real && im[k] == 0;
         if (std::isfinite(re[k])) reach = std::max(reach, std::fabs(re[k]));
-        if (std::isfinite(re[k]) && std::isfinite(im[k])) extent = std::max({extent, std::fabs(re[k]), std::fabs(im[k])});
+        if (std::isfinite(re[k]) && std::isfinite(im[k]))
+          extent = std::max({extent, std::fabs(re[k]), std::fabs(im[k])});
       }
     }
   }

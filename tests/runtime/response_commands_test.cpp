@@ -696,6 +696,81 @@ TEST_F(Responses, NyquistToleranceComesFromTheXLimits) {
   }
 }
 
+// On fixed axes, Nyquist and Nichols curves at 1e-2 to 1e4 rad/s: the drawn
+// record holds the points the outputs give, and the true curve (evaluated
+// here, 16 frequencies between each pair of points) lies within 2 % of the
+// view of each chord inside the view; a pole on the imaginary axis parts the
+// curve with a NaN point, so no chord joins its two sides.
+TEST_F(Responses, NyquistAndNicholsDrawTheTrueCurveOnFixedAxesAtEveryScale) {
+  struct Case {
+    const char* command;
+    const char* limits;
+    Doubles num, den;
+  };
+  const Case cases[] = {
+      {"nyquist", "[-3 3 -6 1]", {1e6}, {1, 200, 1e6}},
+      {"nyquist", "[-30 30 -60 10]", {1e6}, {1, 20, 1e6}},
+      {"nyquist", "[-30 30 -60 10]", {1e-4}, {1, 2e-4, 1e-4}},
+      {"nyquist", "[-2 2 -2 2]", {1, 0.1}, {1, 0, 4}},
+      {"nyquist", "[-2 2 -2 2]", {1, 100}, {1, 0, 1e6}},
+      {"nichols", "[-4 0 0 60]", {1e6}, {1, 20, 1e6}},
+      {"nichols", "[-4 0 0 200]", {1e4}, {1, 0.6, 1e4}},
+      {"nichols", "[-4 1 0 20]", {1, 0.1}, {1, 0, 4}},
+  };
+  auto row = [](const Doubles& v) {
+    std::string t = "[";
+    for (double x : v) t += std::to_string(x) + " ";
+    return t + "]";
+  };
+  for (const Case& k : cases) {
+    used() = 0;
+    const std::string sys = row(k.num) + ", " + row(k.den);
+    const std::string code = std::string("scale(") + k.limits + "); [a, b, w] = " + k.command + "(" + sys + "); " +
+                             k.command + "(" + sys + ");\n";
+    ASSERT_EQ(run(code), kOk) << code;
+    const Doubles a = variable("a"), b = variable("b"), w = variable("w");
+    const Doubles r = records();
+    const size_t at = heads().back().first, m = size_t(r[at + 6]);
+    ASSERT_EQ(m, w.size()) << code;
+    const bool nichols = k.command[2] == 'c';
+    auto h = [&](double f) {
+      std::complex<double> n = 0, d = 0, z(0, f);
+      for (double c : k.num) n = n * z + c;
+      for (double c : k.den) d = d * z + c;
+      return n / d;
+    };
+    auto same = [](double u, double v) { return u == v || (std::isnan(u) && std::isnan(v)); };
+    int breaks = 0;
+    double worst = 0;
+    const double x0 = s().xMin, x1 = s().xMax, y0 = s().yMin, y1 = s().yMax;
+    for (size_t q = 0; q < m; ++q) {
+      EXPECT_TRUE(same(r[at + 7 + q], a[q]) && same(r[at + 7 + m + q], b[q]) && same(r[at + 7 + 2 * m + q], w[q]))
+          << code << " " << q;
+      if (std::isnan(a[q])) ++breaks;
+      if (q + 1 == m || !std::isfinite(a[q]) || !std::isfinite(a[q + 1]) || !std::isfinite(w[q + 1])) continue;
+      const double t0 = 2 * std::atan(w[q]), t1 = 2 * std::atan(w[q + 1]);
+      double phase = a[q];
+      for (int j = 1; j < 16; ++j) {
+        const std::complex<double> v = h(std::tan((t0 + j * (t1 - t0) / 16) / 2));
+        double x = v.real(), y = v.imag();
+        if (nichols) {
+          phase += std::remainder(std::arg(v) - phase, 2 * 3.14159265358979323846);
+          x = phase, y = std::abs(v);
+        }
+        if (!(x >= x0 && x <= x1 && y >= y0 && y <= y1)) continue;
+        // The distance from the chord, in shares of the view.
+        const double ax = (a[q] - x0) / (x1 - x0), ay = (b[q] - y0) / (y1 - y0);
+        const double dx = (a[q + 1] - a[q]) / (x1 - x0), dy = (b[q + 1] - b[q]) / (y1 - y0);
+        const double px = (x - x0) / (x1 - x0), py = (y - y0) / (y1 - y0), l = dx * dx + dy * dy;
+        const double u = l > 0 ? std::clamp(((px - ax) * dx + (py - ay) * dy) / l, 0.0, 1.0) : 0.0;
+        worst = std::max(worst, std::hypot(px - ax - u * dx, py - ay - u * dy));
+      }
+    }
+    EXPECT_LE(worst, 0.02) << code;
+    EXPECT_EQ(breaks, k.den[2] == 0 || k.den[1] == 0 ? 1 : 0) << code;
+  }
+}
+
 TEST_F(Responses, RootLocusBranchesLieOnTheLocus) {
   struct Case {
     Doubles num, den;

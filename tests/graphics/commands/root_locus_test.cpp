@@ -368,7 +368,8 @@ double worst_locus_miss(const std::vector<double>& num, const std::vector<double
                         const Segments& s) {
   const int32_t dd = int32_t(den.size()) - 1, dn = int32_t(num.size()) - 1;
   const double sx = win.xhi - win.xlo, sy = win.yhi - win.ylo;
-  std::vector<double> p(size_t(dd) + 1), re(size_t(dd), 0.0), im(size_t(dd), 0.0), work(size_t(roots_real_work(dd)) + 8);
+  std::vector<double> p(size_t(dd) + 1), re(size_t(dd), 0.0), im(size_t(dd), 0.0);
+  std::vector<double> work(size_t(roots_real_work(dd)) + 8);
   double worst = 0;
   for (int k = 0; k <= 5200; ++k) {
     const double gain = std::pow(10.0, -10 + k / 200.0) / std::fabs(num[0]);
