@@ -1,8 +1,9 @@
 // The root-locus builder. The gain K steps by a constant factor over 36
 // decades about the window's own gain scale (so that a locus is traced
 // alike at every frequency scale), and each step is bisected (at most 9
-// levels, so at most 2^9 gains per step) where a root moves further than
-// the tolerance; every accepted gain advances, so the trace always ends.
+// levels below a whole step) where a root moves further than the
+// tolerance, the next step starting at twice the last; every accepted gain
+// advances, so the trace always ends.
 // Roots are paired greedily, then by a bounded search. Each branch has an
 // equal slot of the data area; a full slot ends the trace.
 #include "graphics/commands/root_locus.h"
@@ -348,11 +349,10 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
   const double k0 = kGainFirst * gain_scale(a, da, b, db, win);
   const double v_end = 1 + std::log(kGainLast / kGainFirst) / kGainFactorLog;
   auto gain_at = [&](double v) { return v <= 1 ? k0 * v : k0 * std::exp((v - 1) * kGainFactorLog); };
-  double t = 0, prev_cost = 0;
+  double t = 0, prev_cost = 0, step = 1;
   bool full = false;
   while (!full) {
-    const double step_end = t + 1;
-    if (step_end > v_end) {
+    if (t >= v_end) {
       // At t = 1 the polynomial is b alone: db branches end at b's roots, the
       // others stay where they are.
       for (int32_t j = 0; j < da; ++j) nre[j] = pre[j], nim[j] = pim[j];
@@ -379,7 +379,7 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     // grows 100-fold below the first level, the level above stands (its
     // roots are still in nre, nim).
     int level = 0;
-    double hi = step_end, cost = 0, above_hi = hi, above_cost = 0;
+    double hi = std::min(t + step, v_end), cost = 0, above_hi = hi, above_cost = 0;
     for (;;) {
       const double gain = gain_at(hi);
       char_poly_weighted(b, db, a, da, 1 / (1 + gain), gain / (1 + gain), poly);
@@ -409,6 +409,9 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     std::memcpy(pre, nre, size_t(da) * sizeof(double));
     std::memcpy(pim, nim, size_t(da) * sizeof(double));
     prev_cost = std::isfinite(cost) ? cost : prev_cost;
+    // The next step starts at twice the one taken: where the roots move
+    // fast it stays short without halving down from a whole step each time.
+    step = std::min(1.0, 2 * (hi - t));
     t = hi;
   }
   // Pack the slots into consecutive polylines and close the list.
