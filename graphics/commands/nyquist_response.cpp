@@ -1,9 +1,11 @@
 // Nyquist sampling: approach from outside the window with coarse steps that
 // stay in neighbouring cells, an edge search to the window's border, then
-// steps of 0.05 rad bisected (at most 7 levels) where the curve deviates
-// more than the tolerance. Every loop is bounded: the approach by its step
-// floor, the searches by the trial angle meeting an end, the main loop by
-// the point budget and the fixed depth.
+// steps of 0.05 rad, which stop on the marks of the poles and zeros (a ladder
+// about each down to its own scale, so that a resonance is found at any
+// frequency), bisected where the curve deviates more than the tolerance from
+// its chord. Every loop is bounded: the approach by its step floor, the
+// searches by the trial angle meeting an end, the main loop by the point
+// budget, the depth and the precision of the angle.
 #include "graphics/commands/nyquist_response.h"
 
 #include <algorithm>
@@ -16,7 +18,9 @@ namespace {
 constexpr double kStep = 0.05;
 constexpr double kStepFloor = 1.0 / 5120;
 constexpr double kEps = 2.220446049250313e-15;
-constexpr int kMaxDepth = 7;
+constexpr int kMaxDepth = 7;     // below a step, unless the sweep asks for more
+constexpr int kDepthLimit = 40;  // the most any sweep may ask for
+constexpr double kSplitPrecision = 4 * kEps;  // of the angle: no split below it
 constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kMinPoints = 5;
 constexpr double kArgTurn = kPi / 4;
@@ -45,31 +49,40 @@ struct Point {
 // The angle interval [a, target] being tried and the upper halves still to
 // come. Each half keeps its own level: the upper half is as deep as the lower
 // one that was accepted before it, so a point accepted at the deepest level
-// never licenses a further split, and the narrowest step stays kStep / 2^7.
-// Splitting also leaves room for a point per pending half and per coarse
-// step still to go, so the sweep reaches its end whatever the curve spends.
+// never licenses a further split, and the narrowest step is a step over
+// 2^depth. A step ends at the next mark when one comes first. Splitting also
+// leaves room for a point per pending half, per coarse step, mark and break
+// still to go, so the sweep reaches its end whatever the curve spends.
 struct Stepper {
-  double pending[kMaxDepth];
-  int levels[kMaxDepth];
+  double pending[kDepthLimit];
+  int levels[kDepthLimit];
   int size = 0;
   int level = 0;
+  int depth = kMaxDepth;
   double target = 0;
   double theta1 = 0;
+  const NyquistSweep* sw = nullptr;
 
-  void start(double a, double end) {
+  void start(const NyquistSweep& s, double a, double end) {
+    sw = &s;
+    depth = s.max_depth > 0 ? std::min(s.max_depth, kDepthLimit) : kMaxDepth;
     theta1 = end;
     size = 0;
     next(a);
   }
+  static int32_t after(const double* v, int32_t n, double a) {
+    return v ? int32_t(v + n - std::upper_bound(v, v + n, a)) : 0;
+  }
   // Points still owed to reach theta1 without splitting: the target, each
-  // pending half and the coarse steps behind the current coarse interval.
+  // pending half, the coarse steps, marks and breaks behind it.
   int64_t owed() const {
     const double top = size > 0 ? pending[0] : target;
     const double rest = std::ceil((theta1 - top) / kStep);
-    return 1 + size + (rest > 0 ? int64_t(rest) + 1 : 0);
+    return 1 + size + (rest > 0 ? int64_t(rest) + 1 : 0) + after(sw->marks, sw->nmarks, top) +
+           after(sw->breaks, sw->nbreaks, top);
   }
-  bool can_split(int32_t count, int32_t room) const {
-    return level < kMaxDepth && count + owed() + 1 < room;
+  bool can_split(double a, int32_t count, int32_t room) const {
+    return level < depth && target - a > kSplitPrecision * std::fabs(target) && count + owed() + 1 < room;
   }
   void split(double a) {
     pending[size] = target;
@@ -86,10 +99,39 @@ struct Stepper {
       level = levels[size];
     } else {
       level = 0;
-      target = std::min(a + kStep, theta1);
+      // The coarse steps keep to one grid from the sweep's start, marks or not.
+      double k = std::floor((a - sw->theta0) / kStep) + 1;
+      double grid = sw->theta0 + k * kStep;
+      if (grid <= a) grid = sw->theta0 + (k + 1) * kStep;
+      target = std::min(grid, theta1);
+      if (sw->marks) {
+        const double* m = std::upper_bound(sw->marks, sw->marks + sw->nmarks, a);
+        if (m != sw->marks + sw->nmarks) target = std::min(target, *m);
+      }
     }
   }
 };
+
+// The first break in (lo, hi], NaN when none.
+double break_between(const NyquistSweep& sw, double lo, double hi) {
+  if (!sw.breaks) return NAN;
+  const double* b = std::upper_bound(sw.breaks, sw.breaks + sw.nbreaks, lo);
+  return b != sw.breaks + sw.nbreaks && *b <= hi ? *b : NAN;
+}
+
+// The frequency written for angle theta.
+double sweep_frequency(const NyquistSweep& sw, double theta) {
+  const double f = !sw.continuous ? theta : theta == kPi ? INFINITY : std::tan(theta / 2);
+  return sw.negfreq ? -f : f;
+}
+
+// Distance of (x, y) from the segment (x0, y0)-(x1, y1).
+double segment_distance(double x0, double y0, double x1, double y1, double x, double y) {
+  const double dx = x1 - x0, dy = y1 - y0, l2 = dx * dx + dy * dy;
+  double u = l2 > 0 ? ((x - x0) * dx + (y - y0) * dy) / l2 : 0;
+  u = std::clamp(u, 0.0, 1.0);
+  return std::hypot(x - x0 - u * dx, y - y0 - u * dy);
+}
 
 Point eval(const NyquistSweep& sw, double theta) {
   Point p;
@@ -149,14 +191,115 @@ struct SweepBlocks {
 
 void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w) {
   const double sign = sw.negfreq ? -1.0 : 1.0;
-  double hr, hi;
-  tf_eval_at_complex(sw.num, sw.m, sw.den, sw.n, std::cos(theta), sign * std::sin(theta), &hr, &hi);
+  double hr = NAN, hi = NAN;
   double f = theta;
-  if (sw.continuous) {
-    f = theta == kPi ? INFINITY : std::tan(theta / 2);
-    nyquist_delay_rotate(sw.delay, sign * f, &hr, &hi);
+  if (sw.continuous) f = theta == kPi ? INFINITY : std::tan(theta / 2);
+  if (sw.continuous && sw.snum && std::isfinite(f)) {
+    tf_eval_at_complex(sw.snum, sw.sm, sw.sden, sw.sn, 0, sign * f, &hr, &hi);
+  } else if (sw.continuous && sw.snum) {
+    // The limit at an infinite frequency: 0 below the denominator's degree,
+    // the ratio of the leading coefficients at it (the mapped system's value
+    // at z = -1 would be rounding noise of its coefficients).
+    int32_t m = 0, n = 0;
+    while (m < sw.sm && sw.snum[m] == 0) ++m;
+    while (n < sw.sn && sw.sden[n] == 0) ++n;
+    if (sw.sm - m < sw.sn - n) hr = 0, hi = 0;
+    if (sw.sm - m == sw.sn - n && sw.sden[n] != 0) {
+      // i^k of the leading terms cancel: the same degree in both.
+      hr = sw.snum[m] / sw.sden[n], hi = 0;
+    }
   }
+  // At an infinite frequency (and where powers of a huge one overflow) the
+  // mapped system gives the value.
+  if (!(std::isfinite(hr) && std::isfinite(hi)))
+    tf_eval_at_complex(sw.num, sw.m, sw.den, sw.n, std::cos(theta), sign * std::sin(theta), &hr, &hi);
+  if (sw.continuous) nyquist_delay_rotate(sw.delay, sign * f, &hr, &hi);
   *re = hr, *im = hi, *w = sign * f;
+}
+
+namespace {
+
+constexpr int32_t kLadderSteps = 24;      // rungs on each side of a mark at most
+constexpr double kLadderFloor = 1e-13;    // of the angle: the finest rung
+constexpr double kBoundaryShare = 1e-9;   // a pole this near the boundary (relative) is on it
+
+// The angle and scale (in angle) of a root: its frequency and its distance
+// from the boundary; false for a root at zero frequency or beyond use.
+bool root_angle(const NyquistSweep& sw, double re, double im, double* theta, double* width, bool* boundary) {
+  if (!std::isfinite(re) || !std::isfinite(im)) return false;
+  if (sw.continuous) {
+    const double sigma = std::fabs(re), omega = std::fabs(im);
+    // A well-damped root acts about its magnitude, a light one at its
+    // imaginary part.
+    const double wc = sigma > omega ? std::hypot(re, im) : omega;
+    const double ws = sigma > omega ? wc : sigma;
+    if (!(wc > 0) || !std::isfinite(wc)) return false;
+    *theta = 2 * std::atan(wc);
+    *width = 2 * ws / (1 + wc * wc);
+    if (!std::isfinite(*width)) *width = 2 * ws / wc / wc;
+    *boundary = sigma <= kBoundaryShare * wc;
+  } else {
+    const double rho = std::hypot(re, im);
+    *theta = std::fabs(std::atan2(im, re));
+    if (!(*theta > 0)) return false;
+    *width = std::fabs(1 - rho);
+    *boundary = *width <= kBoundaryShare;
+  }
+  *width = std::max(*width, kLadderFloor * *theta);
+  return true;
+}
+
+// Writes the marks of one root (at most 1 + 2 kLadderSteps) at out with
+// rungs growing by factor; returns how many.
+int32_t root_marks(const NyquistSweep& sw, double theta, double width, bool on_boundary, double factor,
+                   double* out) {
+  int32_t k = 0;
+  auto put = [&](double t) {
+    if (t > sw.theta0 && t < sw.theta1) out[k++] = t;
+  };
+  if (!on_boundary) put(theta);
+  double d = width;
+  for (int32_t r = 0; r < kLadderSteps && d < kStep; ++r, d *= factor) put(theta - d), put(theta + d);
+  return k;
+}
+
+}  // namespace
+
+int64_t nyquist_marks_room(int32_t k) { return int64_t(k) * (2 + 2 * kLadderSteps); }
+
+void nyquist_sweep_marks(NyquistSweep* sw, const double* pre, const double* pim, int32_t np, const double* zre,
+                         const double* zim, int32_t nz, int32_t max_marks, double* room) {
+  // A conjugate pair marks the same angle: the roots below the axis are left
+  // out (discrete) or alike (continuous: the frequency is |im|).
+  const int32_t k = np + nz;
+  double* breaks = room + int64_t(k) * (1 + 2 * kLadderSteps);
+  int32_t nb = 0;
+  for (int32_t i = 0; i < np; ++i) {
+    double theta, width;
+    bool boundary;
+    if (pim[i] >= 0 && root_angle(*sw, pre[i], pim[i], &theta, &width, &boundary) && boundary &&
+        theta > sw->theta0 && theta < sw->theta1)
+      breaks[nb++] = theta;
+  }
+  int32_t count = 0;
+  for (double factor = 4; factor < 1e300; factor *= factor) {
+    count = 0;
+    for (int32_t i = 0; i < k; ++i) {
+      const bool pole = i < np;
+      const double re = pole ? pre[i] : zre[i - np], im = pole ? pim[i] : zim[i - np];
+      double theta, width;
+      bool boundary;
+      if (im < 0 || !root_angle(*sw, re, im, &theta, &width, &boundary)) continue;
+      count += root_marks(*sw, theta, width, pole && boundary, factor, room + count);
+    }
+    if (count <= max_marks) break;
+  }
+  std::sort(room, room + count);
+  count = int32_t(std::unique(room, room + count) - room);
+  std::sort(breaks, breaks + nb);
+  nb = int32_t(std::unique(breaks, breaks + nb) - breaks);
+  sw->marks = count > 0 ? room : nullptr, sw->nmarks = count;
+  sw->breaks = nb > 0 ? breaks : nullptr, sw->nbreaks = nb;
 }
 
 void nyquist_delay_rotate(double delay, double w, double* re, double* im) {
@@ -190,7 +333,12 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
   double h = kStep, b = a;
   bool inside_found = p0.cell == 0;
   while (!inside_found && a < sw.theta1) {
-    const double th = std::min(a + h, sw.theta1);
+    double th = std::min(a + h, sw.theta1);
+    if (sw.marks) {
+      // Never past a mark: a resonance may reach into the window there.
+      const double* m = std::upper_bound(sw.marks, sw.marks + sw.nmarks, a);
+      if (m != sw.marks + sw.nmarks) th = std::min(th, *m);
+    }
     const Point p = eval(sw, th);
     if (p.cell == 0) {
       inside_found = true;
@@ -231,14 +379,15 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
   }
   // Main loop.
   Stepper step;
-  step.start(a, sw.theta1);
+  step.start(sw, a, sw.theta1);
   while (count < cap - 3 && a < sw.theta1) {
     const double target = step.target;
     const Point p = eval(sw, target);
     // One tolerance in data units for both axes: |dx| + |dy|, or, past it,
     // the bend against the last stored segment.
     const double nx = p.x - last.x, ny = p.y - last.y;
-    double d = std::fabs(nx) + std::fabs(ny);
+    const double chord = std::fabs(nx) + std::fabs(ny);
+    double d = chord;
     if (d > sw.xtol && count >= 2) {
       const double sx = last.x - before.x, sy = last.y - before.y;
       const double seg = std::fabs(sx) + std::fabs(sy);
@@ -246,14 +395,31 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
     }
     // A turn of the value by more than kArgTurn also splits: a resonance
     // narrower than a step can swing its loop out and back between two
-    // points that lie on one line with the last segment.
-    const bool turns = std::fabs(std::remainder(std::atan2(p.y, p.x) - std::atan2(last.y, last.x), 2 * kPi)) > kArgTurn;
-    const bool bends = !(d <= sw.xtol) || turns;  // NaN counts as bending
-    if (bends && (p.cell == 0 || p.cell != last.cell) && step.can_split(count, blocks.split_room)) {
+    // points that lie on one line with the last segment. Within the
+    // tolerance of the origin a turn is not seen (a delay's spiral turns
+    // there without end).
+    const bool turns =
+        std::fabs(std::remainder(std::atan2(p.y, p.x) - std::atan2(last.y, last.x), 2 * kPi)) > kArgTurn &&
+        std::max(std::fabs(p.x) + std::fabs(p.y), std::fabs(last.x) + std::fabs(last.y)) > sw.xtol;
+    bool bends = !(d <= sw.xtol) || turns;  // NaN counts as bending
+    const bool may_split = p.cell == 0 || p.cell != last.cell;
+    if (!bends && may_split) {
+      // The curve half way must lie near the chord.
+      const Point q = eval(sw, a + (target - a) / 2);
+      bends = !(segment_distance(last.x, last.y, p.x, p.y, q.x, q.y) <= sw.xtol);
+    }
+    if (bends && may_split && step.can_split(a, count, blocks.split_room)) {
       step.split(a);
       continue;
     }
-    if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
+    const double pole = break_between(sw, a, target);
+    if (!std::isnan(pole)) {
+      // The curve goes to infinity between the two: a NaN point parts it.
+      Point gap{pole, NAN, NAN, sweep_frequency(sw, pole), -1};
+      put(count++, gap);
+      append(p);
+      before = p;
+    } else if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
       put(count - 1, p);  // three in one outside cell: the middle one goes
       last = p;
     } else {
@@ -269,6 +435,7 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
 namespace {
 
 constexpr double kTinyMagnitude = 1e-9;
+constexpr double kFlatShare = 1e-3;  // the least gain extent, of the gains (or of e, logarithmic)
 constexpr double kPoleNudge = 1e-6;  // of the sweep, past a pole at its start
 constexpr double kPoleShare = 1e-9;  // of the denominator's coefficients: a pole
 constexpr int kMaxTurns = 20;
@@ -396,13 +563,31 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
       a = sw.theta0;
     }
   }
+  if (sw.yshare > 0) {
+    // The gains at the steps and marks set the gain tolerance from the
+    // start: grown only as the curve is traced, it would spend the budget
+    // on the rise to a tall resonance and leave none for its peak.
+    auto look = [&](double th) {
+      double re, im, w;
+      nyquist_point(sw, th, &re, &im, &w);
+      const double g = std::hypot(re, im);
+      if (g >= sw.ylo && g <= sw.yhi) seen.add(NAN, sw.log_y && g > 0 ? std::log(g) : g);
+    };
+    for (double th = a; th < sw.theta1; th += kStep) look(th);
+    for (int32_t k = 0; k < sw.nmarks; ++k) look(sw.marks[k]);
+  }
   Stepper step;
-  step.start(a, sw.theta1);
+  step.start(sw, a, sw.theta1);
   while (count < cap - 3 && a < sw.theta1) {
     const double target = step.target;
     const Point p = nichols_eval(sw, target, &last, target == sw.theta1);
     const double xtol = seen.tolerance(sw.xtol, sw.xshare, seen.x0, seen.x1);
-    const double ytol = seen.tolerance(sw.ytol, sw.yshare, seen.y0, seen.y1);
+    // The gains' extent is known from the start: their share alone, so that
+    // a curve of small gains is drawn as finely as one of large gains (a
+    // flat one as finely as one of a thousandth of its gain's range).
+    const double ymag = sw.log_y ? 1 : std::max(std::fabs(seen.y0), std::fabs(seen.y1));
+    const double yspan = std::max(seen.y1 - seen.y0, kFlatShare * ymag);
+    const double ytol = seen.y1 >= seen.y0 && yspan > 0 && sw.yshare > 0 ? sw.yshare * yspan : sw.ytol;
     double dp = std::fabs(p.x - last.x), dg = gain_change(sw, last.y, p.y);
     if ((dp > xtol || dg > ytol) && dp < 10 * xtol && dg < 10 * ytol && count >= 2) {
       const double p1 = last.x - before.x, g1 = last.y - before.y;
@@ -411,7 +596,7 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
       dp = den > 0 ? 3 * std::fabs(p1 * g2 - g1 * p2) / den : dp;
       dg = 0;
     }
-    const bool bends = !(dp <= xtol) || !(dg <= ytol);
+    bool bends = !(dp <= xtol) || !(dg <= ytol);
     // A turn of the rational part by more than a quarter is split even
     // outside the window: past a half turn the unwrapping would take the
     // other way round, and every later phase would be off by 2 pi.
@@ -419,11 +604,24 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
     if (sw.continuous && sw.delay != 0 && std::isfinite(p.w) && std::isfinite(last.w))
       turn += sw.delay * (p.w - last.w);
     const bool unsure = std::fabs(turn) > kPi / 2;
-    if (((bends && (p.cell == 0 || p.cell != last.cell)) || unsure) && step.can_split(count, blocks.split_room)) {
+    const bool may_split = p.cell == 0 || p.cell != last.cell;
+    if (!bends && !unsure && may_split && std::isfinite(p.y) && p.y > kTinyMagnitude) {
+      // The curve half way must lie near the chord (in tolerances).
+      const Point q = nichols_eval(sw, a + (target - a) / 2, &last, false);
+      auto gy = [&](double g) { return (sw.log_y ? (g > 0 ? std::log(g) : -INFINITY) : g) / ytol; };
+      bends = !(segment_distance(last.x / xtol, gy(last.y), p.x / xtol, gy(p.y), q.x / xtol, gy(q.y)) <= 1);
+    }
+    if (((bends && may_split) || unsure) && step.can_split(a, count, blocks.split_room)) {
       step.split(a);
       continue;
     }
-    if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
+    const double pole = break_between(sw, a, target);
+    if (!std::isnan(pole)) {
+      Point gap{pole, NAN, NAN, sweep_frequency(sw, pole), -1};
+      put(count++, gap);
+      append(p);
+      before = p;
+    } else if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
       put(count - 1, p);
       last = p;
     } else {

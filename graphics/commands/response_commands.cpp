@@ -619,6 +619,12 @@ constexpr double kNicholsWindow = 1e18;
 constexpr double kNicholsPixels = 2;
 constexpr int32_t kNicholsPointsPerDegree = 100;
 constexpr double kNicholsShare = 0.005;  // of the curve's extent on an automatic axis: about 2 pixels
+// Marks of the poles and zeros a sweep may step on, per degree; the rest of
+// the budget is the bisections'.
+constexpr int32_t kNyquistMarksPerDegree = 100, kNicholsMarksPerDegree = 30;
+// Bisection levels below a Nyquist step: a delay's spiral at a high
+// frequency turns many times within the finest mark.
+constexpr int kNyquistDepth = 24;
 constexpr double kBoundaryTolerance = 1e-9;
 
 // A pole on the stability boundary at zero frequency: continuous, a zero
@@ -628,6 +634,43 @@ bool pole_at_zero_frequency(const ResponseCommand& cmd, const System& sys) {
   double dc = 0;
   for (int32_t k = 0; k <= sys.dd; ++k) dc += sys.den[k];
   return std::fabs(dc) < kBoundaryTolerance;
+}
+
+// The roots of p (degree d, leading zeros allowed) into re, im; their count.
+int32_t roots_into(Scratch* sc, const double* p, int32_t d, double* re, double* im, int32_t* count) {
+  int32_t lead = 0;
+  while (lead < d && p[lead] == 0) ++lead;
+  const int32_t n = d - lead;
+  *count = 0;
+  if (n <= 0) return kOk;
+  double *copy = nullptr, *work = nullptr;
+  TN_TRY(take_top(sc, n + 1, &copy));
+  TN_TRY(take_top(sc, roots_real_work(n), &work));
+  std::memcpy(copy, p + lead, size_t(n + 1) * sizeof(double));
+  roots_real_coeffs(copy, n, re, im, work);
+  *count = n;
+  return kOk;
+}
+
+// The marks and breaks of a sweep from the system's poles and zeros (in s
+// or z as the system is given), at the top of the scratch.
+int sweep_marks(Scratch* sc, const System& sys, bool nichols, NyquistSweep* sw) {
+  double *pre, *pim, *zre, *zim, *room;
+  TN_TRY(take_top(sc, int64_t(sys.dd) + 1, &pre));
+  TN_TRY(take_top(sc, int64_t(sys.dd) + 1, &pim));
+  TN_TRY(take_top(sc, int64_t(sys.dn) + 1, &zre));
+  TN_TRY(take_top(sc, int64_t(sys.dn) + 1, &zim));
+  TN_TRY(take_top(sc, nyquist_marks_room(sys.dd + sys.dn), &room));
+  // The root finders' scratch is given back once the marks are made.
+  const Scratch keep = *sc;
+  int32_t np = 0, nz = 0;
+  TN_TRY(roots_into(sc, sys.den, sys.dd, pre, pim, &np));
+  TN_TRY(roots_into(sc, sys.num, sys.dn, zre, zim, &nz));
+  *sc = keep;
+  const int32_t deg = std::max({sys.dd, sys.dn, 1});
+  const int32_t most = (nichols ? kNicholsMarksPerDegree : kNyquistMarksPerDegree) * deg;
+  nyquist_sweep_marks(sw, pre, pim, np, zre, zim, nz, most, room);
+  return kOk;
 }
 
 // A Nyquist curve: record 2 {m, re, im [, w]} sampled adaptively (or at the
@@ -703,6 +746,17 @@ int run_nyquist(const Call& c, const System& sys, double index, const StyleSpec&
       sw.theta1 = c.range[1] > c.range[0] ? c.range[1] : kPi;
     }
     if (!std::isfinite(sw.theta0) || !std::isfinite(sw.theta1)) return kBadArgument;
+    if (sw.continuous) sw.snum = sys.num, sw.sm = sys.dn, sw.sden = sys.den, sw.sn = sys.dd;
+    // A drawn Nichols curve takes the room left, and goes without its marks
+    // when they do not fit.
+    const Scratch before_marks = sc;
+    const int marked = sweep_marks(&sc, sys, nichols, &sw);
+    if (marked != kOk) {
+      if (!(nichols && t.drawing)) return marked;
+      sc = before_marks;
+      sw.marks = sw.breaks = nullptr, sw.nmarks = sw.nbreaks = 0;
+    }
+    if (!nichols) sw.max_depth = kNyquistDepth;
     const Subplot* s = t.s;
     const bool y_fixed = s && (s->yMode == kAxisFixed || s->yMode == kAxisLocked);
     const double window = nichols ? kNicholsWindow : kNyquistWindow;
@@ -840,7 +894,8 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
   const bool y_fixed = s->yMode == kAxisFixed || s->yMode == kAxisLocked;
   const bool automatic = !axis_fixed(s) || !y_fixed;
   bool all_real = true;
-  double reach = 0;  // the largest magnitude of a pole or zero
+  double reach = 0;   // the largest real part of a pole or zero, in magnitude
+  double extent = 0;  // the largest real or imaginary part of a pole or zero, in magnitude
   if (automatic) {
     // Poles and zeros widen the automatic limits.
     double* re = work + rlocus_build_work(da);
@@ -855,18 +910,25 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
       for (int32_t k = 0; k < d; ++k) {
         all_real = all_real && im[k] == 0;
         if (std::isfinite(re[k])) reach = std::max(reach, std::fabs(re[k]));
+        if (std::isfinite(re[k]) && std::isfinite(im[k]))
+          extent = std::max({extent, std::fabs(re[k]), std::fabs(im[k])});
       }
     }
   }
-  LocusWindow win{-kLocusWindow, kLocusWindow, -kLocusWindow, kLocusWindow, kLocusTolerance};
+  // An automatic axis traces the poles' and zeros' own scale (the limits
+  // follow them), [-2, 2] for a system of unit scale; the tolerance's share
+  // of the window is the same at every scale.
+  const double unit = extent > 0 && std::isfinite(extent) ? extent : 1.0;
+  LocusWindow win{-kLocusWindow * unit, kLocusWindow * unit, -kLocusWindow * unit, kLocusWindow * unit, 0};
   if (axis_fixed(s)) {
     double lo, hi;
     subplot_visible_xrange(s, &lo, &hi);
     hi += kLocusWiden * (hi - lo);
     lo -= kLocusWiden * (hi - lo);
     win.xlo = lo, win.xhi = hi;
-    win.tol = kLocusPixels / std::fabs(s->xScale) + kLocusTolerance;
+    win.tol = kLocusPixels / std::fabs(s->xScale);
   }
+  win.tol += kLocusTolerance * (win.xhi - win.xlo) / (2 * kLocusWindow);
   if (s->yMode == kAxisFixed || s->yMode == kAxisLocked) {
     double lo, hi;
     subplot_visible_yrange(s, &lo, &hi);
@@ -875,7 +937,7 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
     win.ylo = lo, win.yhi = hi;
     win.tol += kLocusPixels / std::fabs(s->yScale);
   }
-  if (!std::isfinite(win.tol)) win.tol = kLocusTolerance;
+  if (!std::isfinite(win.tol) || !(win.tol > 0)) win.tol = kLocusTolerance;
   win.tol *= kLocusTolShare;
   const int64_t budget = int64_t(std::max(da, 1)) * kLocusBudgetLarge > room
                              ? room / 2
@@ -886,7 +948,7 @@ int run_rlocus(const Call& c, const System& sys, double index, const StyleSpec& 
   // branches that leave the real axis would lie outside the view: they
   // widen it, as far as the trace window or the farthest pole or zero.
   if (automatic && !y_fixed && all_real)
-    widen_by_branches(s, data, length, std::max({std::fabs(win.ylo), std::fabs(win.yhi), reach}));
+    widen_by_branches(s, data, length, std::max(kLocusWindow, reach));
   // The records go in front of the data, which already lies in its place.
   PlotWriter w = command_writer(t.list);
   TN_TRY(write_system_record(&w, *c.cmd, sys, a.ts, a.id, index, style));

@@ -1,8 +1,11 @@
-// The root-locus builder. The gain steps by 0.02 and is bisected (at most 9
-// levels, so at most 2^9 gains per step) where a root moves further than the
-// tolerance; every accepted gain advances, so the trace always ends. Roots
-// are paired greedily, then by a bounded search. Each branch has an equal
-// slot of the data area; a full slot ends the trace.
+// The root-locus builder. The gain K steps by a constant factor over 36
+// decades about the window's own gain scale (so that a locus is traced
+// alike at every frequency scale), and each step is bisected (at most 9
+// levels below a whole step) where a root moves further than the
+// tolerance, the next step starting at twice the last; every accepted gain
+// advances, so the trace always ends.
+// Roots are paired greedily, then by a bounded search. Each branch has an
+// equal slot of the data area; a full slot ends the trace.
 #include "graphics/commands/root_locus.h"
 
 #include <algorithm>
@@ -13,11 +16,20 @@
 
 namespace {
 
-constexpr double kGainStep = 0.02;
-constexpr double kGainLast = 0.995;
+// The step variable v: K = 0 at v = 0, K rises linearly to kGainFirst times
+// the window's gain scale at v = 1, then by e^kGainFactorLog per unit of v
+// up to kGainLast times the scale; past it the numerator's roots end the
+// branches that reach them.
+constexpr double kGainFirst = 1e-18;
+constexpr double kGainLast = 1e18;
+constexpr double kGainFactorLog = 0.25;
 constexpr int kMaxLevels = 9;
 constexpr double kCostGrowth = 100;
 constexpr double kMoveShare = 0.0002;
+// A point within this share of the tolerance of its neighbours' chord goes,
+// while that chord is at most kLineReach tolerances long.
+constexpr double kLineShare = 0.1;
+constexpr double kLineReach = 5;
 constexpr double kNoDistance = 1e30;
 constexpr int32_t kMinSlot = 5;
 
@@ -36,12 +48,34 @@ void roots_of(const double* p, int32_t n, double* re, double* im, double* scratc
 
 }  // namespace
 
+namespace {
+
+// wd den + (wn / |num[0]|) num, num aligned with den's last coefficients.
+void char_poly_weighted(const double* num, int32_t dn, const double* den, int32_t dd, double wd, double wn,
+                        double* out) {
+  const double scale = std::fabs(num[0]);
+  for (int32_t k = 0; k <= dd; ++k) out[k] = wd * den[k];
+  if (!(scale > 0)) return;
+  for (int32_t k = 0; k <= dn; ++k) out[dd - dn + k] += wn / scale * num[k];
+}
+
+// The gain at which the loci of a (degree da) and the normalised b (db)
+// reach the window's size R: |a| / |b| over the powers of R. 1 when either
+// sum is no use.
+double gain_scale(const double* a, int32_t da, const double* b, int32_t db, const LocusWindow& win) {
+  const double r = std::max({std::fabs(win.xlo), std::fabs(win.xhi), std::fabs(win.ylo), std::fabs(win.yhi)});
+  double sa = 0, sb = 0;
+  for (int32_t k = 0; k <= da; ++k) sa = sa * r + std::fabs(a[k]);
+  for (int32_t k = 0; k <= db; ++k) sb = sb * r + std::fabs(b[k]);
+  const double g = sa / (sb / std::fabs(b[0]));
+  return g > 0 && std::isfinite(g) ? g : 1.0;
+}
+
+}  // namespace
+
 void rlocus_char_poly(const double* num, int32_t dn, const double* den, int32_t dd, double t,
                       double* out) {
-  const double scale = std::fabs(num[0]);
-  for (int32_t k = 0; k <= dd; ++k) out[k] = (1 - t) * den[k];
-  if (!(scale > 0)) return;
-  for (int32_t k = 0; k <= dn; ++k) out[dd - dn + k] += t / scale * num[k];
+  char_poly_weighted(num, dn, den, dd, 1 - t, t, out);
 }
 
 double rlocus_match_greedy(const double* pre, const double* pim, const double* nre,
@@ -212,6 +246,24 @@ bool in_window(const LocusWindow& win, double x, double y) {
   return x >= win.xlo && x <= win.xhi && y >= win.ylo && y <= win.yhi;
 }
 
+// Whether (x1, y1) lies within tol of the segment from (x0, y0) to (x2, y2),
+// between its ends, and the segment is at most reach long.
+bool in_line(double x0, double y0, double x1, double y1, double x2, double y2, double tol, double reach) {
+  const double dx = x2 - x0, dy = y2 - y0, l2 = dx * dx + dy * dy;
+  if (!(l2 > 0) || !(l2 <= reach * reach)) return false;
+  const double u = ((x1 - x0) * dx + (y1 - y0) * dy) / l2;
+  if (!(u >= 0 && u <= 1)) return false;
+  return std::fabs((x1 - x0) * dy - (y1 - y0) * dx) <= tol * std::sqrt(l2);
+}
+
+// 0 inside the window; outside, one of the 8 cells around it (-1 for NaN).
+int cell(const LocusWindow& win, double x, double y) {
+  if (std::isnan(x) || std::isnan(y)) return -1;
+  const int cx = x < win.xlo ? 1 : x > win.xhi ? 2 : 0;
+  const int cy = y < win.ylo ? 3 : y > win.yhi ? 6 : 0;
+  return cx + cy;
+}
+
 // The largest L1 move of a root that starts or ends in the window.
 double largest_in_window(const double* pre, const double* pim, const double* nre, const double* nim, int32_t k,
                          const LocusWindow& win) {
@@ -254,6 +306,7 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
   auto bx = [&](int32_t j) { return data + j * slot + 1; };
   auto by = [&](int32_t j) { return data + j * slot + 1 + cap; };
   const double min_dx = kMoveShare * (win.xhi - win.xlo), min_dy = kMoveShare * (win.yhi - win.ylo);
+  const double line_tol = kLineShare * win.tol, line_reach = kLineReach * win.tol;
   roots_of(a, da, pre, pim, scratch);
   for (int32_t j = 0; j < da; ++j) {
     bx(j)[0] = pre[j], by(j)[0] = pim[j];
@@ -265,6 +318,22 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
       const int64_t m = counts[j];
       const double dx = std::fabs(re[j] - bx(j)[m - 1]), dy = std::fabs(im[j] - by(j)[m - 1]);
       if (!(dx >= min_dx || dy >= min_dy) && !(std::isnan(re[j]) != std::isnan(bx(j)[m - 1]))) continue;
+      // Three points in one cell outside the window: the middle one goes (a
+      // branch on its way to infinity would fill its slot, and the segment
+      // left stays in the cell, which the window does not touch).
+      const int c = cell(win, re[j], im[j]);
+      if (c != 0 && m >= 2 && c == cell(win, bx(j)[m - 1], by(j)[m - 1]) &&
+          c == cell(win, bx(j)[m - 2], by(j)[m - 2])) {
+        bx(j)[m - 1] = re[j], by(j)[m - 1] = im[j];
+        continue;
+      }
+      // On a straight run (the real axis, an asymptote, a gentle arc) the
+      // middle point adds nothing either.
+      if (m >= 2 && in_line(bx(j)[m - 2], by(j)[m - 2], bx(j)[m - 1], by(j)[m - 1], re[j], im[j], line_tol,
+                            line_reach)) {
+        bx(j)[m - 1] = re[j], by(j)[m - 1] = im[j];
+        continue;
+      }
       if (m >= cap) {
         full = true;
         continue;
@@ -275,11 +344,15 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     }
     return full;
   };
-  double t = 0, prev_cost = 0;
+  // The normalised gain t = K / (1 + K) and 1 - t are both taken from K,
+  // so that neither loses its digits at either end of the sweep.
+  const double k0 = kGainFirst * gain_scale(a, da, b, db, win);
+  const double v_end = 1 + std::log(kGainLast / kGainFirst) / kGainFactorLog;
+  auto gain_at = [&](double v) { return v <= 1 ? k0 * v : k0 * std::exp((v - 1) * kGainFactorLog); };
+  double t = 0, prev_cost = 0, step = 1;
   bool full = false;
-  while (t < 1 && !full) {
-    double step_end = t + kGainStep > kGainLast ? 1.0 : t + kGainStep;
-    if (step_end >= 1.0) {
+  while (!full) {
+    if (t >= v_end) {
       // At t = 1 the polynomial is b alone: db branches end at b's roots, the
       // others stay where they are.
       for (int32_t j = 0; j < da; ++j) nre[j] = pre[j], nim[j] = pim[j];
@@ -306,9 +379,10 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     // grows 100-fold below the first level, the level above stands (its
     // roots are still in nre, nim).
     int level = 0;
-    double hi = step_end, cost = 0, above_hi = hi, above_cost = 0;
+    double hi = std::min(t + step, v_end), cost = 0, above_hi = hi, above_cost = 0;
     for (;;) {
-      rlocus_char_poly(b, db, a, da, hi, poly);
+      const double gain = gain_at(hi);
+      char_poly_weighted(b, db, a, da, 1 / (1 + gain), gain / (1 + gain), poly);
       roots_of(poly, da, tre, tim, scratch);
       ++found;
       double largest = 0;
@@ -335,6 +409,9 @@ int32_t rlocus_build_branches(const double* a, int32_t da, const double* b, int3
     std::memcpy(pre, nre, size_t(da) * sizeof(double));
     std::memcpy(pim, nim, size_t(da) * sizeof(double));
     prev_cost = std::isfinite(cost) ? cost : prev_cost;
+    // The next step starts at twice the one taken: where the roots move
+    // fast it stays short without halving down from a whole step each time.
+    step = std::min(1.0, 2 * (hi - t));
     t = hi;
   }
   // Pack the slots into consecutive polylines and close the list.
