@@ -1,7 +1,8 @@
 // The document's start-up load: the appended application pulled chunk by
 // chunk into the runtime block through the GUI-free reader. A failure shows
-// nothing in the window, which keeps its untitled state; when an application
-// was found but refused, the reason goes to standard error, so that a
+// nothing in the window, which keeps its untitled state; unless nothing at
+// all follows the program image, the reason goes to standard error (a
+// damaged trailer or description, or the loader's status), so that a
 // damaged program can be told from a sound one.
 #include <QFile>
 
@@ -18,7 +19,17 @@
 bool TNDoc::LoadAppendedApplication(RuntimeHost* host, const QString& program) {
   AppendedStream stream{};
   AppendedDescription description{};
-  if (!appended_open(QFile::encodeName(program).constData(), &stream, &description)) return false;
+  const QByteArray path = QFile::encodeName(program);
+  if (!appended_open(path.constData(), &stream, &description)) {
+    // A program with nothing behind its image is the plain runtime.
+    const std::string why = appended_fault_text(stream);
+    if (!why.empty()) {
+      std::fprintf(stderr, "%s: the application appended to this program was not loaded: %s\n", path.constData(),
+                   why.c_str());
+      std::fflush(stderr);
+    }
+    return false;
+  }
   description_ = cstring_from_bytes(description.text, int32_t(description.length));
   appended_description_free(&description);
   int status;
@@ -31,7 +42,7 @@ bool TNDoc::LoadAppendedApplication(RuntimeHost* host, const QString& program) {
   if (status != 0) {
     const std::string message = status_message(host->has_block() ? rt_engine(host->block()) : nullptr, status);
     std::fprintf(stderr, "%s: the application appended to this program was not loaded: status %d, %s\n",
-                 QFile::encodeName(program).constData(), status, message.c_str());
+                 path.constData(), status, message.c_str());
     std::fflush(stderr);
     return false;
   }

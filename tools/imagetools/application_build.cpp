@@ -42,6 +42,7 @@ struct ToolBlock {
   RuntimeBlock* block = nullptr;
   void* memory = nullptr;
   uint32_t mem_max = 0;
+  bool at_mem_max = false;  // a growth was refused: the block had reached mem_max
 
   ~ToolBlock() {
     if (block) rt_embedded_reset(block);  // the stream slots are the process's
@@ -53,7 +54,10 @@ bool grow_tool_block(RuntimeBlock** memory, uint32_t* size, void* context) {
   ToolBlock* t = static_cast<ToolBlock*>(context);
   const uint64_t current = *size;
   const uint64_t next = std::min<uint64_t>(t->mem_max, current * kGrowNumerator / kGrowDenominator);
-  if (next <= current) return false;
+  if (next <= current) {
+    t->at_mem_max = true;
+    return false;
+  }
   void* fresh = std::realloc(*memory, size_t(next));
   if (!fresh) return false;
   t->memory = fresh;
@@ -73,6 +77,15 @@ std::string without_growth_lines(const std::string& text) {
     if (!in.eof()) out += '\n';
   }
   return out;
+}
+
+// A build that ran out of room at its MemMax says how to give it more, as
+// zvr names its -m.
+std::string mem_max_advice(uint64_t mem_max) {
+  constexpr uint64_t kMega = uint64_t(1) << 20;
+  const std::string size =
+      mem_max % kMega == 0 ? std::to_string(mem_max / kMega) + " MB" : std::to_string(mem_max) + " bytes";
+  return "\n    the build's block is full at its MemMax of " + size + "; --memmax BYTES gives a larger one";
 }
 
 }  // namespace
@@ -118,7 +131,7 @@ bool build_application(const std::string& description_path, Sections* out, std::
     const bool last = built || !builder.out_of_room || bytes >= mem_max;
     if (!last) continue;
     rt_console_put_errors(without_growth_lines(report));
-    if (!built) *error = builder.error;
+    if (!built) *error = builder.error + (builder.out_of_room || tool.at_mem_max ? mem_max_advice(mem_max) : "");
     return built;
   }
 }
