@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <vector>
 
 #include "host/app/error_text.h"
 #include "host/app/runtime_depth.h"
@@ -15,6 +16,22 @@
 #include "host/appended/appended_reader.h"
 #include "platform/utf8_text.h"
 #include "runtime/image_loader.h"
+#include "runtime/instances.h"
+
+namespace {
+
+constexpr size_t kAboutTextBytes = size_t(1) << 20;
+
+}  // namespace
+
+// The About box's text of the document's instance, as the packer makes it
+// for the description.
+void TNDoc::take_about_text(RuntimeBlock* block) {
+  std::vector<char> buffer(kAboutTextBytes);
+  int32_t n = 0;
+  if (inst_about_text(block, id_, buffer.data(), int32_t(buffer.size()), &n) == 0)
+    description_ = cstring_from_bytes(buffer.data(), n);
+}
 
 bool TNDoc::LoadAppendedApplication(RuntimeHost* host, const QString& program) {
   AppendedStream stream{};
@@ -30,7 +47,10 @@ bool TNDoc::LoadAppendedApplication(RuntimeHost* host, const QString& program) {
     }
     return false;
   }
-  description_ = cstring_from_bytes(description.text, int32_t(description.length));
+  // An older packer stored the whole build description; the About box
+  // shows what one stores now, made from the loaded image below.
+  const bool build_description = appended_is_build_description(description.text, description.length);
+  description_ = build_description ? QString() : cstring_from_bytes(description.text, int32_t(description.length));
   appended_description_free(&description);
   int status;
   {
@@ -46,6 +66,7 @@ bool TNDoc::LoadAppendedApplication(RuntimeHost* host, const QString& program) {
     std::fflush(stderr);
     return false;
   }
+  if (build_description) take_about_text(host->block());
   take_instance_title();
   install_menus(true);
   if (update_views_) update_views_();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include "host/appended/program_image.h"
 
@@ -106,6 +107,24 @@ bool appended_open_file(std::FILE* file, AppendedStream* s, AppendedDescription*
     return false;
   }
   return true;
+}
+
+bool appended_is_build_description(const char* text, uint32_t length) {
+  const std::string_view all(text ? text : "", text ? length : 0);
+  size_t at = 0;
+  while (at < all.size()) {
+    const size_t end = std::min(all.find('\n', at), all.size());
+    std::string_view line = all.substr(at, end - at);
+    at = end + 1;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    line.remove_prefix(first);
+    constexpr std::string_view kInstance = "instance";
+    if (line.substr(0, kInstance.size()) != kInstance || line.size() == kInstance.size()) return false;
+    const size_t name = line.find_first_not_of(" \t", kInstance.size());
+    return name > kInstance.size() && name != std::string_view::npos && line[name] != '\r';
+  }
+  return false;
 }
 
 std::string appended_fault_text(const AppendedStream& s) {

@@ -53,6 +53,11 @@ bool appended_open(const char* path, AppendedStream* stream, AppendedDescription
 // (closed on failure too).
 bool appended_open_file(std::FILE* file, AppendedStream* stream, AppendedDescription* description);
 void appended_close(AppendedStream* stream);
+// Whether a description is a whole build description, as packers once
+// stored it: its first line that is neither blank nor a '#' comment is an
+// `instance NAME` line. The About box then shows what the description now
+// holds (the title, version and help texts), taken from the loaded image.
+bool appended_is_build_description(const char* text, uint32_t length);
 // A refusal in words, with its figures ("the trailer's block offset ...");
 // empty for kAppendedSound and kAppendedNothing, which are no damage.
 std::string appended_fault_text(const AppendedStream& stream);

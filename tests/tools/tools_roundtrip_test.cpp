@@ -67,6 +67,8 @@ TEST(ImageTools, TnbuildAndTnpackRoundTrip) {
   AppendedDescription d{};
   ASSERT_TRUE(appended_open(packed.c_str(), &s, &d));
   EXPECT_EQ(std::string(d.text, d.length), description);
+  // The description is what the About box shows: the title and the version text.
+  EXPECT_EQ(description, "Demo\n1.0");
   FakeHost from_packed;
   start(&from_packed);
   EXPECT_EQ(rt_load_image(&from_packed.block, &appended_chunk_read, &s), 0);

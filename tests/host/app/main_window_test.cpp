@@ -764,6 +764,38 @@ TEST_F(Program, WithoutAnApplicationTheWindowIsUntitled) {
   }
 }
 
+// The About box shows what a user reads of the application: its title,
+// then its version and help texts as plain text, each where it gives one.
+// A program packed when the description was the whole build description
+// shows the same, from its loaded image.
+TEST_F(Program, TheAboutBoxShowsTheApplicationsTexts) {
+  struct Row {
+    std::string tnd, about;
+  } rows[] = {
+      {"# The curves\ninstance demo\ntitle \"Curves\"\nversion \"Version 2.1\"\nhelp \"Drag the point.\"\n"
+       "var x\nfigure \"F\"\n",
+       "Curves\nVersion 2.1\nDrag the point."},
+      {"instance demo\ntitle \"Plain\"\nfigure \"F\"\n", "Plain"},
+      {"\n  instance demo\nversion \"Only a version\"\n", "Only a version"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.tnd);
+    const QString packed = pack(dir, r.tnd, "");
+    start(packed);
+    EXPECT_EQ(app->document()->description().toStdString(), r.about);
+    app.reset();
+    // The same image with the build description as its description.
+    tnbuild::Sections sections;
+    std::string text, error;
+    ASSERT_TRUE(tnbuild::build_application(dir.path().toStdString() + "/app.tnd", &sections, &text, &error)) << error;
+    const std::string older = dir.path().toStdString() + "/older.packed";
+    tnbuild::write_file(older, tnbuild::with_trailer({}, tnbuild::appended_block(sections, r.tnd)));
+    start(QString::fromStdString(older));
+    EXPECT_EQ(app->document()->description().toStdString(), r.about);
+    app.reset();
+  }
+}
+
 TEST(StartupSettings, ClampsAndDefaults) {
   QTemporaryDir dir;
   SettingsStore s(dir.path() + "/s.ini");

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "host/appended/appended_reader.h"
 #include "runtime/fake_host.h"
@@ -244,6 +245,28 @@ TEST(AppendedReader, EveryRefusalSaysWhy) {
   EXPECT_FALSE(read_all(with_trailer(prog, block), {4}));
   // A plain executable: its last four bytes are no block offset.
   EXPECT_FALSE(read_all(prog, {68}));
+}
+
+// Descriptions stored by older packers (whole build descriptions) are told
+// from what the packer stores now (the texts the About box shows).
+TEST(AppendedReader, OlderDescriptionsAreToldApart) {
+  struct Row {
+    const char* text;
+    bool build;
+  } rows[] = {
+      {"instance demo\ntitle \"Demo\"\n", true},
+      {"# The demo\n\n  \t\r\n  instance demo\r\nvar x\n", true},
+      {"instance\tdemo", true},
+      {"Tarnivel Demo\nDrag the red point: the curve follows it.", false},
+      {"Instance Viewer\ninstance demo\n", false},
+      {"instance", false},
+      {"instance \r\n", false},
+      {"instances of a kind", false},
+      {"", false},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(appended_is_build_description(r.text, uint32_t(std::strlen(r.text))), r.build) << r.text;
+  EXPECT_FALSE(appended_is_build_description(nullptr, 0));
 }
 
 }  // namespace
