@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "host/appended/appended_reader.h"
+#include "host/appended/program_image.h"
 #include "runtime/fake_host.h"
 #include "support/image_feed.h"
 #include "tools/imagetools/image_packer.h"
@@ -245,6 +246,34 @@ TEST(AppendedReader, EveryRefusalSaysWhy) {
   EXPECT_FALSE(read_all(with_trailer(prog, block), {4}));
   // A plain executable: its last four bytes are no block offset.
   EXPECT_FALSE(read_all(prog, {68}));
+}
+
+// The program image's end from its ELF headers: the whole of a plain
+// program, nothing from a cut one or another format, and never more than
+// the file whatever header byte is damaged.
+TEST(AppendedReader, ProgramImageEnd) {
+  const std::vector<uint8_t> prog = program();
+  auto end_of = [](const std::vector<uint8_t>& bytes) {
+    TempFile f("image", bytes);
+    std::FILE* file = std::fopen(f.path.c_str(), "rb");
+    const int64_t end = program_image_end(file, int64_t(bytes.size()));
+    std::fclose(file);
+    return end;
+  };
+  EXPECT_EQ(end_of(prog), int64_t(prog.size()));
+  std::vector<uint8_t> longer = prog;
+  longer.insert(longer.end(), 100, 7);
+  EXPECT_EQ(end_of(longer), int64_t(prog.size()));
+  for (size_t cut : {prog.size() - 1, prog.size() / 2, size_t(64), size_t(15), size_t(0)})
+    EXPECT_EQ(end_of(std::vector<uint8_t>(prog.begin(), prog.begin() + std::ptrdiff_t(cut))), -1) << cut;
+  EXPECT_EQ(end_of({'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n', 0, 0, 0, 0, 0, 0, 0}), -1);
+  for (size_t k = 0; k < 64; ++k)
+    for (uint8_t flip : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
+      std::vector<uint8_t> damaged = prog;
+      damaged[k] ^= flip;
+      const int64_t end = end_of(damaged);
+      EXPECT_TRUE(end == -1 || (end >= 0 && end <= int64_t(prog.size()))) << k << " " << end;
+    }
 }
 
 // Descriptions stored by older packers (whole build descriptions) are told
