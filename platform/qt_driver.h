@@ -15,6 +15,10 @@
 #include <QRect>
 #include <QString>
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "graphics/render/graphics_driver.h"
 
 class QPainter;
@@ -43,6 +47,10 @@ struct QtDriverTarget {
   QString text;           // scratch of the text entries, kept to avoid reallocating
   QList<QPoint> points;   // scratch of the polyline entry, kept to avoid reallocating
   QList<QLineF> lines;    // the same for separate segments
+  // Scratch of a filled polygon's outline: edges by their ends and their
+  // place in the polygon, and whether each is run along an even number of times.
+  std::vector<std::array<uint64_t, 3>> edges;
+  std::vector<uint8_t> edge_flags;
   // The pen and fill brush the shape entries last built, for shape_style at
   // shape_thick (thick lines on) and shape_pixels (points drawn one by one).
   // A figure draws long runs in one style (10^6 cells or segments), and

@@ -3,7 +3,7 @@
 // one: truncated coordinates; 1-pixel pens with flat caps whose segments
 // leave out their end pixel (rasterised by pixel_lines on raster targets);
 // dash lengths in device pixels; wider pens with round caps and joins;
-// odd-even fill.
+// odd-even fill, outlined along the boundary only.
 #include <algorithm>
 
 #include <QLineF>
@@ -148,6 +148,69 @@ bool device_rectangle(const double* x, const double* y, int32_t n, QPoint* a, QP
   return a->x() < b->x() && a->y() < b->y();  // a flat one is a line to Qt
 }
 
+uint64_t point_key(const QPoint& p) { return uint64_t(uint32_t(p.x())) << 32 | uint32_t(p.y()); }
+
+// Twice the signed area of the polygon, closed back to its first point.
+// Device coordinates make each term an exact integer far beyond any device,
+// so a flat polygon gives exactly 0.
+double twice_area(const QList<QPoint>& poly) {
+  double sum = 0;
+  const qsizetype n = poly.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const QPoint& a = poly[i];
+    const QPoint& b = poly[i + 1 == n ? 0 : i + 1];
+    sum += double(a.x()) * b.y() - double(b.x()) * a.y();
+  }
+  return sum;
+}
+
+// A region with holes is one polygon: its outer ring from its first point
+// round to it again, then each hole, joined to that point there and back.
+// Under the odd-even rule a join bounds nothing, and outlined it would show
+// as a line across the hole and across whatever lies behind it. So the
+// edges that meet the first point and are run along an even number of
+// times are left out of the outline (edges elsewhere keep theirs, as GDI
+// outlines every edge; finding them would cost a pass over a hash table of
+// all the points, for shapes that draw no joins). A flat polygon (a bar of
+// no height, a line there and back) keeps its whole outline, the line GDI
+// draws for it. True when the polygon has edges to leave out; they are then
+// marked in t->edge_flags by their place in the polygon (edge i runs from
+// point i to the next).
+bool mark_joins(QtDriverTarget* t, const QList<QPoint>& poly) {
+  const qsizetype n = poly.size();
+  if (n < 3) return false;
+  const QPoint home = poly[0];
+  std::vector<std::array<uint64_t, 3>>& edges = t->edges;
+  edges.clear();
+  for (qsizetype i = 0; i < n; ++i) {
+    const QPoint& a = poly[i];
+    const QPoint& b = poly[i + 1 == n ? 0 : i + 1];
+    if (a == b || (a != home && b != home)) continue;
+    const uint64_t ka = point_key(a), kb = point_key(b);
+    edges.push_back({std::min(ka, kb), std::max(ka, kb), uint64_t(i)});
+  }
+  if (edges.size() < 2) return false;
+  std::sort(edges.begin(), edges.end());
+  std::vector<uint8_t>& doubled = t->edge_flags;
+  doubled.assign(size_t(n), 0);
+  bool any = false;
+  for (size_t i = 0; i < edges.size();) {
+    size_t j = i + 1;
+    while (j < edges.size() && edges[j][0] == edges[i][0] && edges[j][1] == edges[i][1]) ++j;
+    if ((j - i) % 2 == 0) {
+      any = true;
+      for (size_t k = i; k < j; ++k) doubled[edges[k][2]] = 1;
+    }
+    i = j;
+  }
+  return any && twice_area(poly) != 0;
+}
+
+// The fill is outlined in its own colour, as GDI outlines a polygon with
+// the pen: the pixels on its boundary are its own, so that neighbouring
+// regions leave no hairline between them. A region's joins to its holes
+// are left out of the outline: between them it is drawn as runs of the
+// polygon's own points.
 // `solid_pixels`: the pen is a solid 1-pixel one of the fill's colour on an
 // untransformed raster painter. A rectangle's fill and outline then cover
 // exactly its pixels corner to corner, which one fillRect paints at a
@@ -163,7 +226,31 @@ void draw_filled_polygon(QtDriverTarget* t, const double* x, const double* y, in
   poly.clear();
   for (int32_t i = 0; i < n; ++i)
     if (point_is_finite(x[i], y[i])) poly.append(QPoint(device_coord(x[i]), device_coord(y[i])));
-  if (poly.size() > 0) t->painter->drawPolygon(poly.constData(), int(poly.size()), Qt::OddEvenFill);
+  QPainter* p = t->painter;
+  const qsizetype m = poly.size();
+  if (m == 0 || !mark_joins(t, poly)) {
+    if (m > 0) p->drawPolygon(poly.constData(), int(m), Qt::OddEvenFill);
+    poly.clear();
+    return;
+  }
+  const QPen pen = p->pen();
+  p->setPen(Qt::NoPen);
+  p->drawPolygon(poly.constData(), int(m), Qt::OddEvenFill);
+  p->setPen(pen);
+  const std::vector<uint8_t>& doubled = t->edge_flags;
+  // Runs of edges between joins; the closing edge, from the last point to
+  // the first, on its own.
+  qsizetype start = -1;
+  for (qsizetype i = 0; i + 1 < m; ++i) {
+    if (!doubled[size_t(i)]) {
+      if (start < 0) start = i;
+      continue;
+    }
+    if (start >= 0) p->drawPolyline(poly.constData() + start, int(i - start + 1));
+    start = -1;
+  }
+  if (start >= 0) p->drawPolyline(poly.constData() + start, int(m - start));
+  if (!doubled[size_t(m - 1)] && poly[m - 1] != poly[0]) p->drawLine(poly[m - 1], poly[0]);
   poly.clear();
 }
 

@@ -220,3 +220,32 @@ int inst_get_help(RuntimeBlock* b, int32_t id, char format, const char** text, i
   TN_TRY(instance_text(b, id, kKeyHelp, kTagHelp, text, length, buffer, capacity));
   return converted_text(b, format, text, length, buffer, capacity);
 }
+
+int inst_about_text(RuntimeBlock* b, int32_t id, char* buffer, int32_t capacity, int32_t* length) {
+  if (!inst_find_by_id(b, id)) return kRtNonexistentInstance;
+  constexpr char kPlain = 't';
+  // Each part is made in the free end of the buffer, then moved behind the
+  // parts before it.
+  int32_t used = 0;
+  for (int part = 0; part < 3; ++part) {
+    const int32_t gap = used > 0 ? 1 : 0;
+    char* room = buffer + used + gap;
+    const int32_t free_room = capacity - used - gap;
+    if (free_room <= 0) return kRtTooSmallNameBuf;
+    const char* text = nullptr;
+    int32_t n = 0;
+    const int status = part == 0 ? inst_get_title(b, id, &text, &n, room, free_room)
+                       : part == 1 ? inst_get_version(b, id, kPlain, &text, &n, room, free_room)
+                                   : inst_get_help(b, id, kPlain, &text, &n, room, free_room);
+    if (status == kRtTooSmallNameBuf) return status;
+    if (status != 0 || !text) continue;  // the instance gives none
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ')) --n;
+    if (n == 0) continue;
+    if (n > free_room) return kRtTooSmallNameBuf;
+    std::memmove(room, text, size_t(n));  // a record's text lies in the list, not yet here
+    if (gap) buffer[used] = '\n';
+    used += gap + n;
+  }
+  *length = used;
+  return 0;
+}

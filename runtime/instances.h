@@ -149,3 +149,10 @@ int inst_get_version(RuntimeBlock* b, int32_t id, char format, const char** text
                      int32_t capacity);
 int inst_get_help(RuntimeBlock* b, int32_t id, char format, const char** text, int32_t* length, char* buffer,
                   int32_t capacity);
+// What an About box shows of the instance: its title, then its version and
+// help texts as plain text, each where the instance gives one, one after
+// the other on lines of their own (no line end after the last). Written
+// into `buffer`; kRtTooSmallNameBuf when it does not fit, 10040 for an
+// unknown instance. The packer stores it as the appended application's
+// description.
+int inst_about_text(RuntimeBlock* b, int32_t id, char* buffer, int32_t capacity, int32_t* length);

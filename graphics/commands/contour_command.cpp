@@ -144,7 +144,8 @@ int trace_record(const Trace& t, const ContourGrid& g, double level, bool filled
 // it (a dip below the level), every ring its own trace. Painted alone a
 // hole would take the region's colour, so each region becomes one record:
 // its outer ring, then each hole followed by a step back to the outer
-// ring's first point. The steps to a hole and back cancel, so an odd-even
+// ring's first point (where the drivers know a join and leave it out of a
+// fill's outline). The steps to a hole and back cancel, so an odd-even
 // fill leaves the holes empty and the shoelace area is the region's own,
 // which orders nested regions as their levels (a region of a higher level
 // lies in the filled part of the one below it). The rings of a region are

@@ -19,6 +19,7 @@ class RuntimeHost;
 class QWidget;
 class SettingsStore;
 class TextFrame;
+struct RuntimeBlock;
 
 enum : int {
   kCmdReset = 10002,
@@ -81,6 +82,7 @@ class TNDoc {
   void set_text_window(TextFrame* frame, bool help, bool fetch);
   QString window_caption(bool help) const;
   void app_command(int number);
+  void take_about_text(RuntimeBlock* block);
 
   DocRuntime* rt_;
   CommandMap* commands_;

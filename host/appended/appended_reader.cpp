@@ -2,11 +2,16 @@
 // 64-bit; the trailer's offset, the description length and every chunk
 // length are tested against the bytes left before the trailer, so a damaged
 // or foreign file never leads to a large allocation or a read past the block.
+// Each refusal of the trailer or the description is recorded by its reason.
 #include "host/appended/appended_reader.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
+
+#include "host/appended/program_image.h"
 
 namespace {
 
@@ -32,27 +37,44 @@ bool seek(AppendedStream* s, int64_t to) {
   return true;
 }
 
+bool refuse(AppendedStream* s, AppendedFault fault) {
+  s->fault = fault;
+  return false;
+}
+
+// The trailer, checked against the program image where its format tells
+// where that ends: a block lies behind the image, and a file that ends with
+// its image carries none.
 bool read_block_start(AppendedStream* s) {
-  if (std::fseek(s->file, 0, SEEK_END) != 0) return false;
+  if (std::fseek(s->file, 0, SEEK_END) != 0) return refuse(s, kAppendedUnreadable);
   const int64_t size = std::ftell(s->file);
-  if (size < kWordBytes) return false;
+  if (size < 0) return refuse(s, kAppendedUnreadable);
+  s->file_size = size;
+  s->image_end = program_image_end(s->file, size);
+  if (s->image_end >= size) return refuse(s, kAppendedNothing);
+  if (size - std::max<int64_t>(s->image_end, 0) < kWordBytes) return refuse(s, kAppendedTrailerCut);
   s->end = size;
   uint32_t offset = 0;
-  if (!seek(s, size - kWordBytes) || !read_u32(s, &offset)) return false;
+  if (!seek(s, size - kWordBytes) || !read_u32(s, &offset)) return refuse(s, kAppendedUnreadable);
   s->end = size - kWordBytes;
-  return int64_t(offset) <= s->end && seek(s, offset);
+  s->offset = offset;
+  if (int64_t(offset) > s->end) return refuse(s, kAppendedOffsetPastEnd);
+  if (int64_t(offset) < s->image_end) return refuse(s, kAppendedOffsetInImage);
+  return seek(s, offset) || refuse(s, kAppendedUnreadable);
 }
 
 bool read_description(AppendedStream* s, AppendedDescription* d) {
   uint32_t length = 0;
-  if (!read_u32(s, &length)) return false;
+  s->description_length = -1;  // not even its length fits
+  if (!read_u32(s, &length)) return refuse(s, kAppendedDescriptionPastEnd);
+  s->description_length = length;
   const int64_t with_zero = int64_t(length) + 1;
-  if (with_zero > s->end - s->at) return false;
+  if (with_zero > s->end - s->at) return refuse(s, kAppendedDescriptionPastEnd);
   char* text = static_cast<char*>(std::malloc(size_t(with_zero)));
-  if (!text) return false;
+  if (!text) return refuse(s, kAppendedNoMemory);
   if (!read_exact(s, text, with_zero)) {
     std::free(text);
-    return false;
+    return refuse(s, kAppendedUnreadable);
   }
   d->text = text;
   d->length = length;
@@ -78,13 +100,56 @@ bool appended_open(const char* path, AppendedStream* s, AppendedDescription* d) 
 
 bool appended_open_file(std::FILE* file, AppendedStream* s, AppendedDescription* d) {
   appended_description_free(d);
-  *s = AppendedStream{file, 0, 0};
-  if (!s->file) return false;
+  *s = AppendedStream{file, 0, 0, kAppendedSound, 0, -1, 0, 0};
+  if (!s->file) return refuse(s, kAppendedUnreadable);
   if (!read_block_start(s) || !read_description(s, d)) {
     appended_close(s);
     return false;
   }
   return true;
+}
+
+bool appended_is_build_description(const char* text, uint32_t length) {
+  const std::string_view all(text ? text : "", text ? length : 0);
+  size_t at = 0;
+  while (at < all.size()) {
+    const size_t end = std::min(all.find('\n', at), all.size());
+    std::string_view line = all.substr(at, end - at);
+    at = end + 1;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    line.remove_prefix(first);
+    constexpr std::string_view kInstance = "instance";
+    if (line.substr(0, kInstance.size()) != kInstance || line.size() == kInstance.size()) return false;
+    const size_t name = line.find_first_not_of(" \t", kInstance.size());
+    return name > kInstance.size() && name != std::string_view::npos && line[name] != '\r';
+  }
+  return false;
+}
+
+std::string appended_fault_text(const AppendedStream& s) {
+  const std::string size = std::to_string(s.file_size), offset = std::to_string(s.offset);
+  switch (s.fault) {
+    case kAppendedSound:
+    case kAppendedNothing: return std::string();
+    case kAppendedUnreadable: return "the program file cannot be read";
+    case kAppendedTrailerCut:
+      return "the trailer is cut short: " + std::to_string(s.file_size - std::max<int64_t>(s.image_end, 0)) +
+             " bytes follow the program image, where the trailer alone takes 4";
+    case kAppendedOffsetPastEnd:
+      return "the trailer's block offset " + offset + " lies past the end of the file (" + size + " bytes)";
+    case kAppendedOffsetInImage:
+      return "the trailer is lost: the last 4 bytes give a block offset of " + offset +
+             ", inside the program image, which ends at " + std::to_string(s.image_end);
+    case kAppendedDescriptionPastEnd:
+      if (s.description_length < 0)
+        return "the block at offset " + offset + " ends before its description length, at the trailer";
+      return "the description length " + std::to_string(s.description_length) +
+             " runs past the end of the file (" + size + " bytes)";
+    case kAppendedNoMemory:
+      return "no memory for a description of " + std::to_string(s.description_length) + " bytes";
+  }
+  return std::string();
 }
 
 bool appended_chunk_read(void* destination, uint32_t bytes, void* stream) {

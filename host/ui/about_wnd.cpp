@@ -97,9 +97,12 @@ void AboutWnd::paintEvent(QPaintEvent*) {
     p.drawText(about_line_x(l, fm.horizontalAdvance(text)), top + fm.ascent(), text);
   };
   if (!heading_.isEmpty()) line(heading_, l.heading_y);
+  // A long text shows the lines that fit above the bottom text, each cut
+  // with an ellipsis where it is wider than the canvas within its margins.
   int y = l.body_y;
   for (const QString& s : about_split_lines(body_)) {
-    line(s, y);
+    if (y + fm.height() > l.bottom_y) break;
+    line(fm.elidedText(s, Qt::ElideRight, 2 * kRightEdge - kAboutWidth), y);
     y += fm.height();
   }
   if (!bottom_.isEmpty()) line(bottom_, l.bottom_y);

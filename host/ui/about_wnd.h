@@ -1,7 +1,8 @@
 // The About box: a fixed 520 x 355 white canvas with the program's picture,
 // a heading, a body of lines and a bottom text. A picture lower than 200
 // pixels puts the texts centred under it; a taller one has them right-aligned
-// beside it. The layout is computed by pure functions that tests call.
+// beside it. Body lines that do not fit above the bottom text are left out,
+// lines wider than the canvas cut. The layout is computed by pure functions that tests call.
 #pragma once
 
 #include <QDialog>

@@ -1,11 +1,14 @@
 // The polyline and ellipse entries of the Qt driver, offscreen, by pixel
 // probes: marker shapes, fill against outline, dash patterns, pen widths,
-// the end pixel of a segment, the band, the invisible kind, the ellipse limit.
+// the end pixel of a segment, the band, the invisible kind, the ellipse
+// limit, the joins of a region's holes.
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
+
+#include <QPainterPath>
 
 #include "tests/platform/qt_driver_fixture.h"
 
@@ -302,6 +305,78 @@ TEST(QtDriverShapes, RectangleFillsMatchThePolygon) {
     const QImage want = polygon_reference(corners, qRgb(30, 90, 200));
     ASSERT_EQ(c.image, want) << "rectangle " << k << " from (" << x0 << "," << y0 << ") to (" << x1 << "," << y1
                              << ")";
+  }
+}
+
+// A region with holes as the contour command stores it: the outer ring,
+// then each hole joined to the ring's first point there and back. The
+// picture is the odd-even fill of the rings with each ring outlined, the
+// joins nowhere: the very pixels Qt paints for the fill without a pen and
+// for each ring as a closed line in the driver's pen. A flat polygon (all
+// its edges run there and back) is still drawn, as its outline.
+TEST(QtDriverShapes, HolesJoinedThereAndBackShowNoJoin) {
+  std::mt19937 rng(90);
+  std::uniform_int_distribution<int> hole_count(1, 4);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const QRgb colour = qRgb(30, 90, 200);
+  for (int k = 0; k < 60; ++k) {
+    SCOPED_TRACE(k);
+    // Rings round centres on a 3 x 3 grid of cells, the outer one round all.
+    using Ring = std::vector<QPoint>;
+    auto ring = [&](double cx, double cy, double r, int corners) {
+      Ring out;
+      const double turn = u(rng) * 6.28;
+      for (int i = 0; i <= corners; ++i) {
+        const double a = turn + 6.2831853 * (i % corners) / corners, s = r * (0.75 + 0.25 * u(rng));
+        out.push_back(QPoint(int(cx + s * std::cos(a)), int(cy + s * std::sin(a))));
+      }
+      out.back() = out.front();  // closed
+      return out;
+    };
+    std::vector<Ring> rings = {ring(60, 60, 56, 5 + k % 7)};
+    std::vector<int> cells = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    std::shuffle(cells.begin(), cells.end(), rng);
+    for (int h = hole_count(rng); h > 0; --h)
+      rings.push_back(ring(36 + 24 * (cells[size_t(h)] % 3), 36 + 24 * (cells[size_t(h)] / 3), 10, 3 + h));
+    std::vector<double> xs, ys;
+    for (size_t r = 0; r < rings.size(); ++r) {
+      for (const QPoint& q : rings[r]) xs.push_back(q.x() + 0.25), ys.push_back(q.y() + 0.5);
+      if (r > 0) xs.push_back(rings[0][0].x() + 0.25), ys.push_back(rings[0][0].y() + 0.5);
+    }
+    Canvas c(120, 120);
+    StyleSpec fill{kStyleBitFill, 30, 90, 200};
+    c.drv->draw_polyline(xs.data(), ys.data(), int32_t(xs.size()), &fill, &c.ctx);
+    c.finish();
+
+    Canvas want(120, 120);
+    QPainterPath path;
+    path.setFillRule(Qt::OddEvenFill);
+    for (const Ring& r : rings) path.addPolygon(QPolygonF(QPolygon(QList<QPoint>(r.begin(), r.end()))));
+    want.painter.fillPath(path, QColor(colour));
+    QPen pen{QColor(colour)};
+    pen.setWidth(1);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    want.painter.setPen(pen);
+    for (const Ring& r : rings) want.painter.drawPolyline(r.data(), int(r.size()));
+    want.finish();
+    ASSERT_EQ(c.image, want.image);
+  }
+  // Flat polygons: there and back along one line, which they show whole.
+  StyleSpec fill{kStyleBitFill, 30, 90, 200};
+  {
+    Canvas c(120, 120);
+    const double fx[] = {10.5, 90.5, 10.5}, fy[] = {20.5, 60.5, 20.5};
+    c.drv->draw_polyline(fx, fy, 3, &fill, &c.ctx);
+    EXPECT_EQ(c.at(10, 20), colour);
+    EXPECT_EQ(c.at(50, 40), colour);
+  }
+  {
+    Canvas c(120, 120);
+    const double fx[] = {10.5, 50.5, 90.5, 50.5}, fy[] = {20.5, 20.5, 20.5, 20.5};
+    c.drv->draw_polyline(fx, fy, 4, &fill, &c.ctx);
+    EXPECT_EQ(c.at(20, 20), colour);
+    EXPECT_EQ(c.at(70, 20), colour);
   }
 }
 

@@ -2,10 +2,7 @@
 // runs as from ZVR code, the interpreter draws the list through a driver
 // that rasterises every filled polygon at pixel centres (odd-even, the last
 // fill over a pixel shows), and each pixel must show the level whose band
-// holds the field there. The model field is the tracer's own: linear along
-// each cell edge, and within a cell the part at or above a level is the
-// polygon of its corners at or above it and the edge crossings between
-// them (straight lines), the two high corners of a saddle apart. Pixels may
+// holds the field there (the model of support/contour_model.h). Pixels may
 // disagree only within a pixel of a band's boundary.
 #include <gtest/gtest.h>
 
@@ -21,110 +18,17 @@
 #include "graphics/render/plot_render.h"
 #include "graphics/subplot/subplot.h"
 #include "runtime/drawing_context.h"
+#include "support/contour_model.h"
 
 namespace {
+
+using namespace contour_model;
 
 // The picture's size in pixels: more for large grids, fewer for small
 // ones, whose cells still span several pixels each.
 int width = 0, height = 0;
 
 constexpr int kMaxLevels = 12;
-constexpr int kNone = -1;
-constexpr int kFar = 8;  // disagreements are measured up to this distance
-
-struct Field {
-  std::string name;
-  int rows, cols;
-  std::vector<double> z;  // row by row
-  double x1, x2, y1, y2;
-  std::vector<double> given;  // levels as passed: one number is a count
-};
-
-// The levels the command draws from what was passed (as the command
-// settles them).
-std::vector<double> settled_levels(const Field& f) {
-  double zmin = INFINITY, zmax = -INFINITY;
-  for (double v : f.z)
-    if (std::isfinite(v)) zmin = std::min(zmin, v), zmax = std::max(zmax, v);
-  if (f.given.size() == 2 && f.given[0] == f.given[1]) return {f.given[0]};
-  if (f.given.size() != 1) return f.given;
-  const int n = int(f.given[0]);
-  std::vector<double> out;
-  if (!(zmax > zmin)) return out;
-  for (int i = 0; i < n; ++i) out.push_back(zmin + (zmax - zmin) * (i + 1) / (n + 1));
-  return out;
-}
-
-// The level's place along an edge from a to b, as the tracer puts it.
-double fraction(double L, double a, double b) {
-  if (a == L) return 0.0;
-  const double t = (L - a) / (b - a);
-  if (!(t >= 0.0)) return 0.0;
-  return t > 1.0 ? 1.0 : t;
-}
-
-bool inside(const double* px, const double* py, int n, double u, double v) {
-  bool in = false;
-  for (int i = 0, j = n - 1; i < n; j = i++)
-    if ((py[i] > v) != (py[j] > v) && u < px[j] + (v - py[j]) * (px[i] - px[j]) / (py[i] - py[j])) in = !in;
-  return in;
-}
-
-// Whether (u, v) in [0, 1]^2 of the cell with corners bl, br, tr, tl lies
-// in the part at or above L.
-bool above_in_cell(double bl, double br, double tr, double tl, double L, double u, double v) {
-  const double z[4] = {bl, br, tr, tl};
-  const double cu[4] = {0, 1, 1, 0}, cv[4] = {0, 0, 1, 1};
-  bool hi[4];
-  int highs = 0;
-  for (int k = 0; k < 4; ++k) highs += hi[k] = z[k] >= L;
-  if (highs == 0) return false;
-  if (highs == 4) return true;
-  // The crossing on the edge from corner k to corner k + 1 (counter-clockwise).
-  auto crossing = [&](int k, double* x, double* y) {
-    switch (k) {
-      case 0: *x = fraction(L, bl, br), *y = 0; return;         // bottom, from (r, c)
-      case 1: *x = 1, *y = fraction(L, br, tr); return;         // right, from (r, c + 1)
-      case 2: *x = fraction(L, tl, tr), *y = 1; return;         // top, from (r + 1, c)
-      default: *x = 0, *y = fraction(L, bl, tl); return;        // left, from (r, c)
-    }
-  };
-  if (highs == 2 && hi[0] == hi[2]) {  // a saddle: a triangle at each high corner
-    for (int k = 0; k < 4; ++k) {
-      if (!hi[k]) continue;
-      double px[3], py[3];
-      px[0] = cu[k], py[0] = cv[k];
-      crossing(k, &px[1], &py[1]);
-      crossing((k + 3) % 4, &px[2], &py[2]);
-      if (inside(px, py, 3, u, v)) return true;
-    }
-    return false;
-  }
-  double px[8], py[8];
-  int n = 0;
-  for (int k = 0; k < 4; ++k) {
-    if (hi[k]) px[n] = cu[k], py[n++] = cv[k];
-    if (hi[k] != hi[(k + 1) % 4]) crossing(k, &px[n], &py[n]), ++n;
-  }
-  return inside(px, py, n, u, v);
-}
-
-// The model's level at a data point: the highest level at or below the
-// field there (the last of equal ones), kNone below every level; -2 where
-// the cell has a value that is not finite (no band to judge).
-int model_band(const Field& f, const std::vector<double>& levels, double x, double y) {
-  const double gx = (x - f.x1) / (f.x2 - f.x1) * (f.cols - 1), gy = (y - f.y1) / (f.y2 - f.y1) * (f.rows - 1);
-  const int c = std::clamp(int(std::floor(gx)), 0, f.cols - 2), r = std::clamp(int(std::floor(gy)), 0, f.rows - 2);
-  auto z = [&](int rr, int cc) { return f.z[size_t(rr) * f.cols + cc]; };
-  const double bl = z(r, c), br = z(r, c + 1), tr = z(r + 1, c + 1), tl = z(r + 1, c);
-  if (!std::isfinite(bl) || !std::isfinite(br) || !std::isfinite(tr) || !std::isfinite(tl)) return -2;
-  int best = kNone;
-  for (int i = 0; i < int(levels.size()); ++i)
-    if ((best == kNone || levels[size_t(i)] >= levels[size_t(best)]) &&
-        above_in_cell(bl, br, tr, tl, levels[size_t(i)], gx - c, gy - r))
-      best = i;
-  return best;
-}
 
 // The picture: each pixel's level, from the colour of the last filled
 // polygon over its centre.
@@ -183,13 +87,6 @@ Subplot picture_subplot(const Field& f) {
   return s;
 }
 
-struct Judgement {
-  int worst = 0;    // the farthest (in pixels) a wrong pixel lies from a pixel of its shown level
-  int judged = 0;   // pixels compared
-  int wrong = 0;    // of them showing another level than their band's
-  std::string where;
-};
-
 struct ContourPictures : ::testing::Test {
   FakeHost host;
   int fields = 0;
@@ -223,7 +120,6 @@ struct ContourPictures : ::testing::Test {
   }
 
   Judgement judge(const Field& f) {
-    Judgement j;
     width = int64_t(f.rows) * f.cols > 400 ? 160 : 64;
     height = width * 3 / 4;
     EXPECT_EQ(contour(f), kOk) << f.name;
@@ -239,37 +135,7 @@ struct ContourPictures : ::testing::Test {
     double px[2], py[2];
     const double dx[2] = {f.x1, f.x2}, dy[2] = {f.y1, f.y2};
     subplot_data_to_pixel(&s, dx, dy, nullptr, 2, px, py, nullptr);
-    const std::vector<double> levels = settled_levels(f);
-    std::vector<int> want(size_t(width) * height);
-    for (int row = 0; row < height; ++row)
-      for (int col = 0; col < width; ++col) {
-        const double x = f.x1 + (col + 0.5 - px[0]) / (px[1] - px[0]) * (f.x2 - f.x1);
-        const double y = f.y1 + (row + 0.5 - py[0]) / (py[1] - py[0]) * (f.y2 - f.y1);
-        const bool off = (x - f.x1) * (x - f.x2) > 0 || (y - f.y1) * (y - f.y2) > 0;
-        want[size_t(row) * width + col] = off ? -2 : model_band(f, levels, x, y);
-      }
-    for (int row = 0; row < height; ++row)
-      for (int col = 0; col < width; ++col) {
-        const int w = want[size_t(row) * width + col], got = raster.level[size_t(row) * width + col];
-        if (w == -2) continue;
-        ++j.judged;
-        if (w == got) continue;
-        ++j.wrong;
-        // How far the nearest pixel that should show what this one shows lies.
-        int k = 1;
-        for (; k < kFar; ++k) {
-          bool seen = false;
-          for (int a = std::max(0, row - k); a <= std::min(height - 1, row + k) && !seen; ++a)
-            for (int b = std::max(0, col - k); b <= std::min(width - 1, col + k) && !seen; ++b)
-              seen = want[size_t(a) * width + b] == got || want[size_t(a) * width + b] == -2;
-          if (seen) break;
-        }
-        if (k > j.worst) {
-          j.worst = k;
-          j.where = f.name + ": pixel (" + std::to_string(col) + "," + std::to_string(row) + ") shows level " +
-                    std::to_string(got) + ", its band is level " + std::to_string(w);
-        }
-      }
+    const Judgement j = judge_picture(f.name, model_picture(f, width, height, px, py), raster.level, width, height);
     ++fields;
     worst = std::max(worst, j.worst);
     judged += j.judged, wrong += j.wrong;

@@ -71,6 +71,8 @@ TEST(ImageTools, TnbuildAndTnpackRoundTrip) {
   AppendedDescription d{};
   ASSERT_TRUE(appended_open(packed.c_str(), &s, &d));
   EXPECT_EQ(std::string(d.text, d.length), description);
+  // The description is what the About box shows: the title and the version text.
+  EXPECT_EQ(description, "Demo\n1.0");
   FakeHost from_packed;
   start(&from_packed);
   EXPECT_EQ(rt_load_image(&from_packed.block, &appended_chunk_read, &s), 0);
@@ -251,7 +253,8 @@ TEST(ImageTools, MemMaxOptionReadsSizes) {
 // An init handler that makes an 8 MB matrix builds at the default MemMax
 // (the program's), with nothing on standard error: the attempts that ran
 // short of room are no failures. Under a MemMax too small for it the build
-// fails once, with one report of the engine's; a larger --memmax builds it.
+// fails once, with one report of the engine's and the option that gives it
+// room; a larger --memmax builds it.
 TEST(ImageTools, InitHandlersGetTheProgramsMemMax) {
   const std::string dir = std::string(TOOLS_SCRATCH) + "/memmax";
   ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
@@ -275,11 +278,22 @@ TEST(ImageTools, InitHandlersGetTheProgramsMemMax) {
     ASSERT_NE(second, std::string::npos) << refused;
     EXPECT_EQ(refused.find("overflow", second + 1), std::string::npos) << refused;
     EXPECT_NE(refused.find("its init handlers failed"), std::string::npos) << refused;
+    // It names the option that gives it room, as zvr names -m.
+    EXPECT_NE(refused.find("the build's block is full at its MemMax of 8 MB; --memmax BYTES gives a larger one\n"),
+              std::string::npos)
+        << refused;
     EXPECT_EQ(run_capturing(std::string(tool) + " --memmax=64M" + flat + tnd + " " + out, &status), "");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(run_capturing(std::string(tool) + " --memmax 12X" + flat + tnd + " " + out, &status).substr(0, 17),
               std::string(tool) == TNPACK_PATH ? "tnpack: bad --mem" : "tnbuild: bad --me");
     EXPECT_EQ(status, 2 << 8);
+    // A failure that more room would not mend does not name it.
+    const std::string failing = dir + "/failing.tnd";
+    const std::string text = "instance app\nvar r\ninit r = nothing_of_that_name()\n";
+    ASSERT_TRUE(write_file(failing, std::vector<uint8_t>(text.begin(), text.end())));
+    const std::string other = run_capturing(std::string(tool) + flat + failing + " " + out, &status);
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(other.find("--memmax"), std::string::npos) << other;
   }
 }
 

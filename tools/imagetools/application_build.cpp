@@ -21,6 +21,7 @@ namespace {
 constexpr uint64_t kGrowNumerator = 3, kGrowDenominator = 2;  // the program's step
 constexpr uint64_t kRebuildFactor = 4;
 constexpr char kGrowthLine[] = "TN memory expanded to ";
+constexpr size_t kAboutTextBytes = size_t(1) << 20;
 
 bool read_text(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
@@ -43,6 +44,7 @@ struct ToolBlock {
   void* memory = nullptr;
   uint32_t mem_max = 0;
   ToolHost host;
+  bool at_mem_max = false;  // a growth was refused: the block had reached mem_max
 
   ~ToolBlock() {
     if (block) rt_embedded_reset(block);  // the stream slots are the process's
@@ -54,7 +56,10 @@ bool grow_tool_block(RuntimeBlock** memory, uint32_t* size, void* context) {
   ToolBlock* t = static_cast<ToolBlock*>(context);
   const uint64_t current = *size;
   const uint64_t next = std::min<uint64_t>(t->mem_max, current * kGrowNumerator / kGrowDenominator);
-  if (next <= current) return false;
+  if (next <= current) {
+    t->at_mem_max = true;
+    return false;
+  }
   void* fresh = std::realloc(*memory, size_t(next));
   if (!fresh) return false;
   t->memory = fresh;
@@ -76,16 +81,38 @@ std::string without_growth_lines(const std::string& text) {
   return out;
 }
 
+// The appended application's description: what the program's About box
+// shows of the first instance (the program's document), none without one.
+bool about_text(RuntimeBlock* b, std::string* out) {
+  out->clear();
+  if (b->h.instance_count < 1) return true;
+  std::vector<char> buffer(kAboutTextBytes);
+  int32_t length = 0;
+  if (inst_about_text(b, inst_at(b, 0)->id, buffer.data(), int32_t(buffer.size()), &length) != 0) return false;
+  out->assign(buffer.data(), size_t(length));
+  return true;
+}
+
+// A build that ran out of room at its MemMax says how to give it more, as
+// zvr names its -m.
+std::string mem_max_advice(uint64_t mem_max) {
+  constexpr uint64_t kMega = uint64_t(1) << 20;
+  const std::string size =
+      mem_max % kMega == 0 ? std::to_string(mem_max / kMega) + " MB" : std::to_string(mem_max) + " bytes";
+  return "\n    the build's block is full at its MemMax of " + size + "; --memmax BYTES gives a larger one";
+}
+
 }  // namespace
 
 bool build_application(const std::string& description_path, Sections* out, std::string* description,
                        std::string* error, const BuildOptions& options) {
-  if (!read_text(description_path, description)) {
+  std::string build_description;
+  if (!read_text(description_path, &build_description)) {
     *error = "cannot read " + description_path;
     return false;
   }
   std::map<std::string, std::string> sources;
-  std::istringstream lines(*description);
+  std::istringstream lines(build_description);
   std::string line;
   while (std::getline(lines, line)) {
     std::istringstream in(line);
@@ -113,14 +140,22 @@ bool build_application(const std::string& description_path, Sections* out, std::
     Builder builder(tool.block, sources);
     builder.description_name = description_path;
     builder.require_functions = true;
-    const bool built = builder.build(*description);
+    const bool built = builder.build(build_description);
     if (built) *out = builder.sections();
     const std::string report = rt_console_take_errors(held);
     const bool last = built || !builder.out_of_room || bytes >= mem_max;
     if (!last) continue;
     rt_console_put_errors(without_growth_lines(report));
-    if (!built) *error = builder.error;
-    return built;
+    if (!built) {
+      *error = builder.error + (builder.out_of_room || tool.at_mem_max ? mem_max_advice(mem_max) : "");
+      return false;
+    }
+    if (!about_text(tool.block, description)) {
+      *error = "the application's title, version and help texts are longer than " +
+               std::to_string(kAboutTextBytes) + " bytes";
+      return false;
+    }
+    return true;
   }
 }
 

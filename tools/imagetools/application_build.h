@@ -29,7 +29,8 @@ struct BuildOptions {
 };
 
 // Reads the description, builds the image and cuts it into its fourteen
-// requests. False with *error set on any failure. What the build writes on
+// requests; *description is what the program's About box shows of the
+// application (its title, version and help texts as plain text). False with *error set on any failure. What the build writes on
 // standard error (an init handler's output, its failure report) is held
 // until the build is known final: an attempt that ran out of room and
 // succeeded in more shows nothing.

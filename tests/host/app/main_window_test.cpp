@@ -833,23 +833,84 @@ TEST_F(Program, ARefusedApplicationSaysWhyOnStandardError) {
   EXPECT_EQ(quiet, "");
 }
 
+// A program with nothing appended opens untitled without a word; one whose
+// trailer or description is damaged (cut short, lost, pointing past the
+// file, a description longer than the file) opens untitled too, and says
+// why on standard error.
 TEST_F(Program, WithoutAnApplicationTheWindowIsUntitled) {
-  // A program with nothing appended, and a packed file cut short.
   QFile demo(QStringLiteral(TN_DEMO_PROGRAM));
   ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
   const QByteArray whole = demo.readAll();
-  const QString cut = dir.path() + "/cut";
-  QFile out(cut);
-  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-  out.write(whole.left(whole.size() - 1000));
-  out.close();
-  for (const QString& program : {QStringLiteral(TN_BARE_PROGRAM), cut}) {
-    start(program);
+  QFile bare_file(QStringLiteral(TN_BARE_PROGRAM));
+  ASSERT_TRUE(bare_file.open(QIODevice::ReadOnly));
+  const QByteArray bare = bare_file.readAll();
+  auto word = [](uint32_t v) {
+    char b[4];
+    tn::put_le32(reinterpret_cast<uint8_t*>(b), v);
+    return QByteArray(b, 4);
+  };
+  const std::string refused = ": the application appended to this program was not loaded: ";
+  struct Row {
+    const char* name;
+    QByteArray file;
+    std::string says;  // empty: nothing said
+  } rows[] = {
+      {"bare", bare, ""},
+      {"cut", whole.left(whole.size() - 1000), "the "},
+      {"lost trailer", whole.left(whole.size() - 4), "the "},
+      {"offset past the end", bare + word(0) + word(uint32_t(bare.size() + 64)),
+       "the trailer's block offset " + std::to_string(bare.size() + 64) + " lies past the end of the file"},
+      {"huge description", bare + word(0xFFFFFFF0u) + word(uint32_t(bare.size())),
+       "the description length 4294967280 runs past the end of the file"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const QString path = dir.path() + "/" + QString::fromLatin1(r.name);
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(r.file);
+    out.close();
+    const std::string err = stderr_of(dir, [&] { start(path); });
+    if (r.says.empty()) EXPECT_EQ(err, "");
+    else EXPECT_EQ(err.rfind(path.toStdString() + refused + r.says, 0), 0u) << err;
+    EXPECT_EQ(err.find("status"), std::string::npos) << err;
     EXPECT_EQ(app->main_frame()->windowTitle(), QStringLiteral("Untitled - Tarnivel Runtime"));
     EXPECT_EQ(menu_texts(app->main_frame()->menuBar()),
               (QStringList{"&File", "&Edit", "F&igure", "&Layout", "&Help"}));
     screen();
     drag(QPoint(100, 100), QPoint(150, 120));
+    app.reset();
+  }
+}
+
+// The About box shows what a user reads of the application: its title,
+// then its version and help texts as plain text, each where it gives one.
+// A program packed when the description was the whole build description
+// shows the same, from its loaded image.
+TEST_F(Program, TheAboutBoxShowsTheApplicationsTexts) {
+  struct Row {
+    std::string tnd, about;
+  } rows[] = {
+      {"# The curves\ninstance demo\ntitle \"Curves\"\nversion \"Version 2.1\"\nhelp \"Drag the point.\"\n"
+       "var x\nfigure \"F\"\n",
+       "Curves\nVersion 2.1\nDrag the point."},
+      {"instance demo\ntitle \"Plain\"\nfigure \"F\"\n", "Plain"},
+      {"\n  instance demo\nversion \"Only a version\"\n", "Only a version"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.tnd);
+    const QString packed = pack(dir, r.tnd, "");
+    start(packed);
+    EXPECT_EQ(app->document()->description().toStdString(), r.about);
+    app.reset();
+    // The same image with the build description as its description.
+    tnbuild::Sections sections;
+    std::string text, error;
+    ASSERT_TRUE(tnbuild::build_application(dir.path().toStdString() + "/app.tnd", &sections, &text, &error)) << error;
+    const std::string older = dir.path().toStdString() + "/older.packed";
+    tnbuild::write_file(older, tnbuild::with_trailer({}, tnbuild::appended_block(sections, r.tnd)));
+    start(QString::fromStdString(older));
+    EXPECT_EQ(app->document()->description().toStdString(), r.about);
     app.reset();
   }
 }

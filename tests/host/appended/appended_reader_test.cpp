@@ -1,15 +1,18 @@
 // The appended-application reader: a packed application behind a copy of an
 // executable that still runs, loaded through the chunk reader; every damage
 // of the trailer, description and chunks answered with false, never with a
-// large allocation or a read past the block.
+// large allocation or a read past the block, and the trailer's and the
+// description's damage by its reason.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "host/appended/appended_reader.h"
+#include "host/appended/program_image.h"
 #include "runtime/fake_host.h"
 #include "support/image_feed.h"
 #include "tools/imagetools/image_packer.h"
@@ -167,21 +170,132 @@ TEST(AppendedReader, EveryTruncationFails) {
   EXPECT_FALSE(read_all({1, 2, 3}, {}));
 }
 
-TEST(AppendedReader, HugeLengthsAndBadTrailersFailWithoutAllocating) {
+// What appended_open made of a file: its fault and the text a message names.
+struct Opened {
+  AppendedFault fault;
+  std::string text;
+};
+
+Opened open_only(const std::vector<uint8_t>& file) {
+  TempFile f("open", file);
+  AppendedStream s{};
+  AppendedDescription d{};
+  const bool ok = appended_open(f.path.c_str(), &s, &d);
+  EXPECT_EQ(ok, s.fault == kAppendedSound);
+  Opened out{s.fault, appended_fault_text(s)};
+  appended_close(&s);
+  appended_description_free(&d);
+  return out;
+}
+
+// Every refusal of the trailer and the description names its reason and
+// its figures, without a large allocation; only a program with nothing
+// behind its image (the plain runtime) is refused without a word.
+TEST(AppendedReader, EveryRefusalSaysWhy) {
   const std::vector<uint8_t> prog = program();
+  const auto packed = one_chunk(deflate_chunk(std::vector<uint8_t>(50, 9)), "about");
+  auto trailer = [&](uint32_t offset) {
+    std::vector<uint8_t> f = prog;
+    f.insert(f.end(), {0, 0, 0, 0, 0});
+    put_u32(f, offset);
+    return f;
+  };
+  std::vector<uint8_t> huge = prog;  // D far beyond the file
+  put_u32(huge, 0xFFFFFFF0u);
+  put_u32(huge, uint32_t(prog.size()));
+  // The trailer's 4 bytes gone: the end of the last chunk reads as an
+  // offset, here one inside the program.
+  std::vector<uint8_t> lost(packed.begin(), packed.end() - 4);
+  for (int k = 0; k < 4; ++k) lost[lost.size() - 4 + size_t(k)] = uint8_t(100 >> (8 * k));
+  std::vector<uint8_t> short_tail = prog;
+  short_tail.insert(short_tail.end(), {1, 2, 3});
+  struct Row {
+    const char* name;
+    std::vector<uint8_t> file;
+    AppendedFault fault;
+    std::string says;  // a part of the text; empty: no text at all
+  } rows[] = {
+      {"plain program", prog, kAppendedNothing, ""},
+      {"packed", packed, kAppendedSound, ""},
+      {"three bytes behind the program", short_tail, kAppendedTrailerCut,
+       "the trailer is cut short: 3 bytes follow the program image"},
+      {"three bytes of an unknown format", {1, 2, 3}, kAppendedTrailerCut, "cut short: 3 bytes"},
+      {"offset past the end", trailer(uint32_t(prog.size() + 100)), kAppendedOffsetPastEnd,
+       "the trailer's block offset " + std::to_string(prog.size() + 100) + " lies past the end of the file (" +
+           std::to_string(prog.size() + 9) + " bytes)"},
+      {"lost trailer", lost, kAppendedOffsetInImage,
+       "the trailer is lost: the last 4 bytes give a block offset of 100, inside the program image, which ends "
+       "at " + std::to_string(prog.size())},
+      {"huge description", huge, kAppendedDescriptionPastEnd,
+       "the description length 4294967280 runs past the end of the file"},
+      {"no room for the description length", trailer(uint32_t(prog.size() + 3)), kAppendedDescriptionPastEnd,
+       "the block at offset " + std::to_string(prog.size() + 3) + " ends before its description length"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const Opened o = open_only(r.file);
+    EXPECT_EQ(o.fault, r.fault);
+    if (r.says.empty()) EXPECT_EQ(o.text, "");
+    else EXPECT_NE(o.text.find(r.says), std::string::npos) << o.text;
+  }
+  // The chunk reader refuses a chunk length beyond the file as before.
   std::vector<uint8_t> block;
-  put_u32(block, 0xFFFFFFF0u);  // D far beyond the file
-  EXPECT_FALSE(read_all(with_trailer(prog, block), {}));
-  block.clear();
   put_u32(block, 0);
   block.push_back(0);
   put_u32(block, 0xFFFFFFF0u);  // L far beyond the file
   EXPECT_FALSE(read_all(with_trailer(prog, block), {4}));
-  std::vector<uint8_t> outside = prog;
-  put_u32(outside, uint32_t(prog.size() + 100));  // trailer beyond the file
-  EXPECT_FALSE(read_all(outside, {}));
   // A plain executable: its last four bytes are no block offset.
   EXPECT_FALSE(read_all(prog, {68}));
+}
+
+// The program image's end from its ELF headers: the whole of a plain
+// program, nothing from a cut one or another format, and never more than
+// the file whatever header byte is damaged.
+TEST(AppendedReader, ProgramImageEnd) {
+  const std::vector<uint8_t> prog = program();
+  auto end_of = [](const std::vector<uint8_t>& bytes) {
+    TempFile f("image", bytes);
+    std::FILE* file = std::fopen(f.path.c_str(), "rb");
+    const int64_t end = program_image_end(file, int64_t(bytes.size()));
+    std::fclose(file);
+    return end;
+  };
+  EXPECT_EQ(end_of(prog), int64_t(prog.size()));
+  std::vector<uint8_t> longer = prog;
+  longer.insert(longer.end(), 100, 7);
+  EXPECT_EQ(end_of(longer), int64_t(prog.size()));
+  for (size_t cut : {prog.size() - 1, prog.size() / 2, size_t(64), size_t(15), size_t(0)})
+    EXPECT_EQ(end_of(std::vector<uint8_t>(prog.begin(), prog.begin() + std::ptrdiff_t(cut))), -1) << cut;
+  EXPECT_EQ(end_of({'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n', 0, 0, 0, 0, 0, 0, 0}), -1);
+  for (size_t k = 0; k < 64; ++k)
+    for (uint8_t flip : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
+      std::vector<uint8_t> damaged = prog;
+      damaged[k] ^= flip;
+      const int64_t end = end_of(damaged);
+      EXPECT_TRUE(end == -1 || (end >= 0 && end <= int64_t(prog.size()))) << k << " " << end;
+    }
+}
+
+// Descriptions stored by older packers (whole build descriptions) are told
+// from what the packer stores now (the texts the About box shows).
+TEST(AppendedReader, OlderDescriptionsAreToldApart) {
+  struct Row {
+    const char* text;
+    bool build;
+  } rows[] = {
+      {"instance demo\ntitle \"Demo\"\n", true},
+      {"# The demo\n\n  \t\r\n  instance demo\r\nvar x\n", true},
+      {"instance\tdemo", true},
+      {"Tarnivel Demo\nDrag the red point: the curve follows it.", false},
+      {"Instance Viewer\ninstance demo\n", false},
+      {"instance", false},
+      {"instance \r\n", false},
+      {"instances of a kind", false},
+      {"", false},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(appended_is_build_description(r.text, uint32_t(std::strlen(r.text))), r.build) << r.text;
+  EXPECT_FALSE(appended_is_build_description(nullptr, 0));
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 # application opens with its title and its three tasks (one sleeping, one
 # waiting on a semaphore, one that lets it go) run to their ends. The same
 # program with its image damaged (a checksum byte of its first chunk)
-# opens untitled and says on standard error why the application was refused.
+# opens untitled and says on standard error why the application was refused,
+# and so does the program with its trailer lost.
 #   saved_tasks.sh LIVETASKS_PROGRAM WORKDIR
 set -euo pipefail
 program=$1 work=$2
@@ -41,4 +42,21 @@ said=$(grep -F "the application appended to this program was not loaded" "$work/
 [ "$said" = "$damaged: the application appended to this program was not loaded: status 305, End of file" ] ||
   fail "the refusal was not told: $(cat "$work/stderr")"
 close_program
-echo "saved_tasks: the tasks ran after start-up; a damaged copy said: $said"
+
+# The same program with its trailer lost (its last 4 bytes cut off): the
+# end of the last chunk reads as a block offset, and the refusal says so.
+lost=$work/lost
+head -c -4 "$program" > "$lost"
+chmod +x "$lost"
+start_program "$lost" "Untitled - Tarnivel Runtime"
+for _ in $(seq 50); do
+  [ -s "$work/stderr" ] && break
+  sleep 0.1
+done
+told=$(grep -F "the application appended to this program was not loaded: the " "$work/stderr" || true)
+case "$told" in
+  "$lost: the application appended to this program was not loaded: the "*) ;;
+  *) fail "the lost trailer was not told: $(cat "$work/stderr")" ;;
+esac
+close_program
+echo "saved_tasks: the tasks ran after start-up; a damaged copy said: $said; one without its trailer: $told"

@@ -55,6 +55,27 @@ TEST(AboutWnd, PaintsPictureAndWhiteCanvas) {
   EXPECT_TRUE(ink);
 }
 
+// An application's long help text in the body: its lines stop above the
+// bottom text, and a line wider than the canvas is cut inside its margins.
+TEST(AboutWnd, ALongBodyStaysInsideTheCanvas) {
+  QString body = QStringLiteral("Title\n") + QString(400, QLatin1Char('W')) + QStringLiteral("\n");
+  for (int k = 0; k < 40; ++k) body += QStringLiteral("help line %1\n").arg(k);
+  AboutWnd w(QStringLiteral("Heading"), QString(), body);
+  QImage img(kAboutWidth, kAboutHeight, QImage::Format_RGB32);
+  w.render(&img);
+  const AboutLayout l = about_layout(about_picture().width(), about_picture().height());
+  auto inked = [&](int x0, int y0, int x1, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x)
+        if (qGray(img.pixel(x, y)) < 200) return true;
+    return false;
+  };
+  EXPECT_TRUE(inked(0, l.body_y, kAboutWidth, l.bottom_y));           // the body shows
+  EXPECT_FALSE(inked(0, l.bottom_y, kAboutWidth, kAboutHeight));      // none of it below
+  EXPECT_FALSE(inked(0, l.picture_y + about_picture().height(), 14, kAboutHeight));  // nor in the margins
+  EXPECT_FALSE(inked(kAboutWidth - 14, l.picture_y + about_picture().height(), kAboutWidth, kAboutHeight));
+}
+
 TEST(TextFrame, CloseHidesAndRestoreShowsTheSameText) {
   TextFrame f(QStringLiteral("TN File Help"), true, true, true, false, false, nullptr);
   textframe_set_text(&f, QStringLiteral("Help\ttext"), false);
