@@ -414,9 +414,9 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     if (b->h.progress.fn && rt_has_clock(b)) rt_clock_read(b, kClockSlotHandler, false, true);
     int status = 0;
     for (int growths = 0; derived; ++growths) {
-      const int64_t held = rt_hold_step_errors();
+      const RtStep step = rt_begin_step(*handle);
       status = inst_update_dependents(handle, id, record, row, may_grow);
-      if (!rt_grow_for_step(handle, held, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths, status))
+      if (!rt_grow_for_step(handle, step, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths, status))
         break;
     }
     if (status != 0) {
@@ -436,13 +436,13 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     (*handle)->h.build.used = plot_used;  // a retried attempt drops the failed one's plot output
     assigned = 0;
     reported = false;
-    const int64_t held = rt_hold_step_errors();
+    const RtStep step = rt_begin_step(*handle);
     status = attempt(handle, id, start, record, io, may_grow, &phase, &assigned, &outputs);
     // Only a failure before the outputs repeats the attempt: a handler whose
     // run succeeded never runs again.
     const bool retry = status != 0 && phase != Phase::kOutputs && may_grow && rt_is_memory_code(status) &&
                        growths < kMaxGrowths;
-    if (!rt_grow_for_step(handle, held, retry, status)) break;
+    if (!rt_grow_for_step(handle, step, retry, status)) break;
   }
   RuntimeBlock* b = *handle;
   if (status == 0) {

@@ -587,9 +587,9 @@ class Builder {
       // is run again in a larger one, and its failed run shows nothing.
       int status = 0;
       for (int growths = 0;; ++growths) {
-        const int64_t held = rt_hold_step_errors();
+        const RtStep step = rt_begin_step(*handle);
         status = inst_reset(handle, id);
-        if (!rt_grow_for_step(handle, held, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths,
+        if (!rt_grow_for_step(handle, step, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths,
                               status))
           break;
       }

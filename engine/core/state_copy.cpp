@@ -1,0 +1,186 @@
+// The engine's state copied out and put back (state_copy.h). Every place
+// inside the block is an offset from its area's start, except the stacks of
+// tasks, whose records name them (and their clock states) by offsets from
+// the context: those follow the heap when the heap has moved since the copy.
+#include "engine/core/state_copy.h"
+
+#include <cstring>
+
+#include "engine/core/call_cache.h"
+#include "engine/core/checked.h"
+#include "engine/core/heap.h"
+#include "engine/core/snapshot.h"
+#include "engine/core/streams.h"
+
+namespace {
+
+// Where the copied parts lay when the copy was taken; the parts follow in
+// this order, each padded to 8 bytes: context, data area, heap, descriptor
+// stack, code words, symbols.
+struct CopyHead {
+  uint32_t data_start, data_end;  // the registration lists and the main data stack
+  uint32_t heap_base;
+  int64_t heap_words;  // up to the end of the last block in use
+  int64_t desc_words;  // the main descriptor stack
+  int64_t code_words;  // function table and code
+  int64_t symbol_bytes;
+  uint64_t opens;  // streams noted open so far (streams.h)
+};
+
+int64_t padded(int64_t bytes) { return (bytes + 7) & ~int64_t(7); }
+
+struct MainStacks {
+  uint32_t desc_base, desc_capacity;
+  int32_t desc_top;
+  uint32_t data_base, data_capacity;
+  int32_t data_top;
+};
+
+// While a task runs, the context's stack words are the task's and the main
+// stacks are described by the main task's record.
+MainStacks main_stacks(const EngineContext* c) {
+  if (c->task_current == 0)
+    return {c->desc_base.v, c->desc_capacity, c->desc_top, c->data_base.v, c->data_capacity, c->data_top};
+  const uint32_t* r = c->main_task;
+  return {r[kTaskDescBase], r[kTaskDescCapacity], int32_t(r[kTaskDescTop]), r[kTaskDataBase],
+          r[kTaskDataCapacity], int32_t(r[kTaskDataTop])};
+}
+
+void set_main_stacks(EngineContext* c, const MainStacks& m) {
+  if (c->task_current == 0) {
+    c->desc_base.v = m.desc_base;
+    c->desc_capacity = m.desc_capacity;
+    c->data_capacity = m.data_capacity;
+  } else {
+    c->main_task[kTaskDescBase] = m.desc_base;
+    c->main_task[kTaskDescCapacity] = m.desc_capacity;
+    c->main_task[kTaskDataCapacity] = m.data_capacity;
+  }
+}
+
+// The registration lists, when there are any, lie ahead of the data stack.
+uint32_t data_area_start(const EngineContext* c, uint32_t data_base) {
+  uint32_t start = data_base;
+  if (c->table_count > 0 && c->tables.v && c->tables.v < start) start = c->tables.v;
+  if (c->named_count > 0 && c->named.v && c->named.v - 8 < start) start = c->named.v - 8;
+  return start;
+}
+
+CopyHead head_of(EngineContext* c) {
+  const MainStacks m = main_stacks(c);
+  CopyHead h{};
+  h.data_start = data_area_start(c, m.data_base);
+  h.data_end = uint32_t(m.data_base + int64_t(m.data_top) * 8);
+  h.heap_base = c->heap_base.v;
+  h.heap_words = heap_used_extent(heap_words(c), c->heap_size);
+  h.desc_words = m.desc_top;
+  h.code_words = c->code_free;
+  h.symbol_bytes = -int64_t(c->sym_extent);
+  h.opens = io_opens_mark();
+  return h;
+}
+
+int64_t copy_bytes(const CopyHead& h) {
+  return padded(sizeof(CopyHead)) + padded(sizeof(EngineContext)) + padded(h.data_end - h.data_start) +
+         h.heap_words * 8 + padded(h.desc_words * 4) + padded(h.code_words * 2) + padded(h.symbol_bytes);
+}
+
+uint8_t* code_end(EngineContext* c) { return ctx_bytes(c) + c->code_base.v + int64_t(c->code_size) * 2; }
+
+// The context words that belong to the process, not to the engine's state:
+// they keep the values they have when the copy goes back.
+void keep_process_words(EngineContext* c, const EngineContext& now) {
+  c->svc = now.svc;
+  c->default_data = now.default_data;
+  c->clock_fn = now.clock_fn;
+  c->clock_state = now.clock_state;
+  c->clock_state_size = now.clock_state_size;
+  c->resolver_fn = now.resolver_fn;
+  c->resolver_handle = now.resolver_handle;
+  c->abort_fn = now.abort_fn;
+  c->abort_arg = now.abort_arg;
+  std::memcpy(c->charset, now.charset, sizeof c->charset);
+  c->capture = now.capture;
+  c->lib_ext = now.lib_ext;
+  c->help_ext = now.help_ext;
+}
+
+// Task records name their stacks and clock states by offsets from the
+// context, inside the heap: they move with it.
+void shift_task_offsets(EngineContext* c, int64_t delta) {
+  uint64_t* heap = heap_words(c);
+  int64_t guard = c->heap_size;
+  for (int32_t index = c->task_first; index > 0 && index < c->heap_size && guard-- > 0;) {
+    uint8_t* r = reinterpret_cast<uint8_t*>(heap + index);
+    static constexpr int kOffsetWords[] = {kTaskDescBase, kTaskDataBase, kTaskClockState, kTaskSleepClockState};
+    for (int word : kOffsetWords) tn::st_u32(r + 4 * word, uint32_t(int64_t(tn::ld_u32(r + 4 * word)) + delta));
+    index = int32_t(tn::ld_u32(r + 4 * kTaskNext));
+  }
+  if (c->task_current != 0) {
+    c->desc_base.v = uint32_t(int64_t(c->desc_base.v) + delta);
+    c->data_base.v = uint32_t(int64_t(c->data_base.v) + delta);
+  }
+}
+
+}  // namespace
+
+int64_t engine_state_copy(EngineContext* c, uint8_t* out, int64_t capacity) {
+  const CopyHead h = head_of(c);
+  const int64_t bytes = copy_bytes(h);
+  if (!out || bytes > capacity) return bytes;
+  uint8_t* at = out;
+  auto put = [&](const void* from, int64_t n) {
+    std::memcpy(at, from, size_t(n));
+    at += padded(n);
+  };
+  put(&h, sizeof h);
+  put(c, sizeof *c);
+  put(ctx_bytes(c) + h.data_start, h.data_end - h.data_start);
+  put(heap_words(c), h.heap_words * 8);
+  put(ctx_bytes(c) + main_stacks(c).desc_base, h.desc_words * 4);
+  put(code_words(c), h.code_words * 2);
+  put(code_end(c) - h.symbol_bytes, h.symbol_bytes);
+  return bytes;
+}
+
+void engine_state_restore(EngineContext* c, const uint8_t* copy) {
+  CopyHead h;
+  std::memcpy(&h, copy, sizeof h);
+  const uint8_t* at = copy + padded(sizeof h);
+  auto take = [&](void* to, int64_t n) {
+    std::memcpy(to, at, size_t(n));
+    at += padded(n);
+  };
+  // Streams opened since the copy are closed while the hooks that own them
+  // can still be reached.
+  io_close_opened_since(c, h.opens);
+
+  const EngineContext now = *c;
+  const MainStacks stacks_now = main_stacks(&now);
+  take(c, sizeof *c);
+  keep_process_words(c, now);
+  // The areas as they are now: each holds at least what it held then. The
+  // function table keeps the capacity its code words were laid out for.
+  c->heap_base = now.heap_base;
+  c->heap_size = now.heap_size;
+  c->code_base = now.code_base;
+  c->code_size = now.code_size;
+  MainStacks m = main_stacks(c);
+  m.desc_base = stacks_now.desc_base;
+  m.desc_capacity = stacks_now.desc_capacity;
+  m.data_capacity = stacks_now.data_capacity;
+  set_main_stacks(c, m);
+
+  take(ctx_bytes(c) + h.data_start, h.data_end - h.data_start);
+  uint64_t* heap = heap_words(c);
+  take(heap, h.heap_words * 8);
+  if (h.heap_words < c->heap_size) heap_set_header(heap, h.heap_words, uint64_t(c->heap_size - h.heap_words - 1));
+  take(ctx_bytes(c) + m.desc_base, h.desc_words * 4);
+  take(code_words(c), h.code_words * 2);
+  take(code_end(c) - h.symbol_bytes, h.symbol_bytes);
+
+  if (c->heap_base.v != h.heap_base) shift_task_offsets(c, int64_t(c->heap_base.v) - int64_t(h.heap_base));
+  // The hints and the caches outside the block describe the heap undone.
+  heap_hint_reset(c);
+  call_cache_clear();
+}
