@@ -1,8 +1,10 @@
 // The handler call's main sequence: busy guard and derived variables, then
 // attempts (inputs pushed, function run, outputs taken) that a memory status
-// repeats after the block grew. A handler never runs twice for one call: a
-// store that needs a larger block grows it and stores again with the value
-// still on the stack. Every item pushed by a failed attempt is dropped.
+// repeats after the block grew. A run stopped for room is undone before the
+// next attempt (the step's engine-state copy, runtime_block.h), so the
+// handler's effects happen once whatever growth it needs; a run that
+// succeeded never runs again: a store that needs a larger block grows it and
+// stores again with the value still on the stack.
 #include "runtime/handler_call.h"
 
 #include <algorithm>

@@ -584,7 +584,8 @@ class Builder {
       int32_t start = 0;
       if (rec_find_instance(*handle, id, &start) != 0) continue;  // no records: nothing to run
       // A handler grows the block for itself; a reset that still ran short
-      // is run again in a larger one, and its failed run shows nothing.
+      // is run again in a larger one, and its failed run shows nothing and
+      // leaves nothing in the engine (rt_begin_step copies its state).
       int status = 0;
       for (int growths = 0;; ++growths) {
         const RtStep step = rt_begin_step(*handle);
