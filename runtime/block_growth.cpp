@@ -141,21 +141,25 @@ bool rt_memory_expand(RuntimeBlock** handle, int code) {
 
 namespace {
 
-// One state copy per open step, kept between steps so that a handler call
+// The state copies of the outermost undoable steps, one per scope (a
+// resumable step opens a scope), kept between steps so that a handler call
 // that does not grow the block allocates nothing.
 struct StateBuffer {
   std::unique_ptr<uint8_t[]> bytes;
   int64_t capacity = 0;
 };
 thread_local std::vector<StateBuffer> t_copies;
-thread_local int32_t t_open_steps = 0;
+thread_local int32_t t_scope = 0;       // resumable steps open
+thread_local int32_t t_open_steps = 0;  // undoable steps open in the present scope
 
 }  // namespace
 
 RtStep rt_begin_step(RuntimeBlock* b) {
-  const RtStep step{rt_console_hold_errors(), t_open_steps++};
-  if (t_copies.size() <= size_t(step.depth)) t_copies.resize(size_t(step.depth) + 1);
-  StateBuffer& copy = t_copies[size_t(step.depth)];
+  const RtStep step{rt_console_hold_errors(), t_open_steps, t_open_steps == 0, false};
+  ++t_open_steps;
+  if (!step.copied) return step;
+  if (t_copies.size() <= size_t(t_scope)) t_copies.resize(size_t(t_scope) + 1);
+  StateBuffer& copy = t_copies[size_t(t_scope)];
   EngineContext* ctx = rt_engine(b);
   const int64_t bytes = engine_state_copy(ctx, copy.bytes.get(), copy.capacity);
   if (bytes > copy.capacity) {
@@ -166,10 +170,22 @@ RtStep rt_begin_step(RuntimeBlock* b) {
   return step;
 }
 
+RtStep rt_begin_resumable_step() {
+  const RtStep step{rt_console_hold_errors(), t_open_steps, false, true};
+  ++t_scope;
+  t_open_steps = 0;
+  return step;
+}
+
 bool rt_grow_for_step(RuntimeBlock** handle, const RtStep& step, bool retry, int status) {
+  if (step.resumes) --t_scope;
   t_open_steps = step.depth;
   const std::string report = rt_console_take_errors(step.held);
-  if (retry) engine_state_restore(rt_engine(*handle), t_copies[size_t(step.depth)].bytes.get());
+  if (!step.resumes) {
+    // An inner step's failure goes to the enclosing step, which undoes it.
+    retry = retry && step.copied;
+    if (retry) engine_state_restore(rt_engine(*handle), t_copies[size_t(t_scope)].bytes.get());
+  }
   const bool grew = retry && rt_memory_expand(handle, status);
   if (!grew) rt_console_put_errors(report);
   return grew;

@@ -416,7 +416,7 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     if (b->h.progress.fn && rt_has_clock(b)) rt_clock_read(b, kClockSlotHandler, false, true);
     int status = 0;
     for (int growths = 0; derived; ++growths) {
-      const RtStep step = rt_begin_step(*handle);
+      const RtStep step = rt_begin_resumable_step();
       status = inst_update_dependents(handle, id, record, row, may_grow);
       if (!rt_grow_for_step(handle, step, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths, status))
         break;

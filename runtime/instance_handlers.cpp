@@ -97,12 +97,13 @@ int plot_subplots(RuntimeBlock** handle, int32_t id, bool event, int32_t only) {
 }
 
 // plot_subplots, grown and run again while the list has no room for an
-// opening record.
+// opening record or a plot handler ran short (the handlers' own steps are
+// inner ones: the figure's handlers run again together).
 int plot_subplots_growing(RuntimeBlock** handle, int32_t id, bool event, int32_t only = -1) {
   for (int growths = 0;; ++growths) {
     const RtStep step = rt_begin_step(*handle);
     const int status = plot_subplots(handle, id, event, only);
-    if (!rt_grow_for_step(handle, step, status == kRtPlotOverflow && growths < kMaxGrowths, status)) return status;
+    if (!rt_grow_for_step(handle, step, rt_is_memory_code(status) && growths < kMaxGrowths, status)) return status;
   }
 }
 

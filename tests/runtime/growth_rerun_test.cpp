@@ -27,12 +27,17 @@ const char kSource[] =
     " f = fopen('/dev/null', 'w');\n"
     " y = zeros(1, words);\nendfunction\n"
     "function [n, g, r, s, t, f] = g_init()\n [n, g, r, s, t, f] = g_effects(200000);\nendfunction\n"
-    "function [n, g, r, s, t, f] = g_menu()\n [n, g, r, s, t, f] = g_effects(5e5);\nendfunction\n";
+    "function [n, g, r, s, t, f] = g_menu()\n [n, g, r, s, t, f] = g_effects(5e5);\nendfunction\n"
+    "function m = g_one()\n m = 1;\nendfunction\n"
+    "function n2 = g_derived(m)\n [n2, g, r, s, t, f] = g_effects(5e5);\nendfunction\n";
 
 const char kDescription[] =
     "instance demo\n"
-    "var n\nvar g\nvar r\nvar s\nvar t\nvar f\n"
+    "var n\nvar g\nvar r\nvar s\nvar t\nvar f\nvar m\nvar n2\nvar w\n"
     "init [n, g, r, s, t, f] = g_init()\n"
+    "init m = g_one()\n"
+    "derived n2 = g_derived(m)\n"
+    "resize w = (n2)\n"
     "menutitle \"Tools\"\n"
     "menu \"Effects\" [n, g, r, s, t, f] = g_menu()\n";
 
@@ -114,7 +119,7 @@ TEST(Growth, AnInitThatNeedsGrowthLeavesWhatOneRunLeaves) {
 }
 
 TEST(Growth, AMenuHandlerThatNeedsGrowthLeavesWhatOneRunLeaves) {
-  Built grown(1u << 20), twin(4 * kRoomy);
+  Built grown(1u << 20), twin(2 * kRoomy);
   const int moves = grown.host.moves;
   const int files = open_files(grown, grown.value("f"));
   ASSERT_EQ(inst_menu_exec(grown.h(), 0, grown.record(kTagMenuTitle, 0)), kRtHandledRedraw)
@@ -128,6 +133,20 @@ TEST(Growth, AMenuHandlerThatNeedsGrowthLeavesWhatOneRunLeaves) {
   EXPECT_EQ(e.values[0], 2);
   EXPECT_EQ(e.values[1], 2);
   EXPECT_EQ(e, effects(twin));
+}
+
+// A handler that needs a derived variable brought up to date: the update's
+// handler grows the block.
+TEST(Growth, ADerivedUpdateThatNeedsGrowthLeavesWhatOneRunLeaves) {
+  Built grown(1u << 20), twin(2 * kRoomy);
+  const int moves = grown.host.moves;
+  ASSERT_EQ(grown.call(grown.record(kTagResize, 0)), 0) << grown.host.take_output();
+  ASSERT_GT(grown.host.moves, moves);
+  ASSERT_EQ(twin.call(twin.record(kTagResize, 0)), 0);
+  ASSERT_EQ(twin.host.moves, 0);
+  EXPECT_EQ(grown.value("w"), 2);  // the persistent counter's second step
+  EXPECT_EQ(effects(grown).tasks, 2);
+  EXPECT_EQ(effects(grown), effects(twin));
 }
 
 }  // namespace
