@@ -167,6 +167,7 @@ RtStep rt_begin_step(RuntimeBlock* b) {
     copy.capacity = bytes;
     engine_state_copy(ctx, copy.bytes.get(), copy.capacity);
   }
+  engine_state_hold(copy.bytes.get());
   return step;
 }
 
@@ -184,7 +185,9 @@ bool rt_grow_for_step(RuntimeBlock** handle, const RtStep& step, bool retry, int
   if (!step.resumes) {
     // An inner step's failure goes to the enclosing step, which undoes it.
     retry = retry && step.copied;
-    if (retry) engine_state_restore(rt_engine(*handle), t_copies[size_t(t_scope)].bytes.get());
+    const uint8_t* copy = step.copied ? t_copies[size_t(t_scope)].bytes.get() : nullptr;
+    if (retry) engine_state_restore(rt_engine(*handle), copy);
+    else if (copy) engine_state_release(rt_engine(*handle), copy);
   }
   const bool grew = retry && rt_memory_expand(handle, status);
   if (!grew) rt_console_put_errors(report);

@@ -4,15 +4,22 @@
 // the context: those follow the heap when the heap has moved since the copy.
 #include "engine/core/state_copy.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/core/call_cache.h"
 #include "engine/core/checked.h"
+#include "engine/core/fntable.h"
 #include "engine/core/heap.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/streams.h"
 
 namespace {
+
+// Values kept in place per copy; any further large ones are copied.
+constexpr int kMaxKept = 64;
+constexpr int64_t kKeptWordsDefault = 4096;  // 32 KB: below it a copy costs less than the bookkeeping
+int64_t g_kept_words = kKeptWordsDefault;
 
 // Where the copied parts lay when the copy was taken; the parts follow in
 // this order, each padded to 8 bytes: context, data area, heap, descriptor
@@ -25,7 +32,20 @@ struct CopyHead {
   int64_t code_words;  // function table and code
   int64_t symbol_bytes;
   uint64_t opens;  // streams noted open so far (streams.h)
+  // The kept values: data indices of heap blocks in use, ascending; their
+  // data words are left out of the heap's copy (their headers are in it).
+  int32_t kept_count;
+  int32_t kept[kMaxKept];
 };
+
+// The copies held, innermost last.
+constexpr int kMaxHolds = 16;
+thread_local const CopyHead* t_holds[kMaxHolds];
+thread_local int t_hold_count = 0;
+
+bool head_keeps(const CopyHead* h, int32_t block) {
+  return std::binary_search(h->kept, h->kept + h->kept_count, block);
+}
 
 int64_t padded(int64_t bytes) { return (bytes + 7) & ~int64_t(7); }
 
@@ -77,12 +97,51 @@ CopyHead head_of(EngineContext* c) {
   h.code_words = c->code_free;
   h.symbol_bytes = -int64_t(c->sym_extent);
   h.opens = io_opens_mark();
+  // The large values of global and persistent variables.
+  const uint64_t* heap = heap_words(c);
+  for (int32_t id = 1; id < c->fn_count && h.kept_count < kMaxKept; ++id) {
+    if (ent(c, id, kEntName) != kEntryVariable) continue;
+    const int32_t block = ent(c, id, kEntCode);
+    if (block < 1 || block > h.heap_words) continue;
+    const uint64_t header = heap_header(heap, block - 1);
+    if (!heap_header_used(header) || heap_header_size(header) < g_kept_words ||
+        block + heap_header_size(header) > h.heap_words)
+      continue;
+    h.kept[h.kept_count++] = block;
+  }
+  std::sort(h.kept, h.kept + h.kept_count);
+  h.kept_count = int32_t(std::unique(h.kept, h.kept + h.kept_count) - h.kept);
   return h;
 }
 
-int64_t copy_bytes(const CopyHead& h) {
+// The heap's copied words: [0, heap_words) less the kept blocks' data, as
+// runs visit(from, words).
+template <typename Visit>
+void copied_runs(const CopyHead& h, const uint64_t* heap, Visit&& visit) {
+  int64_t at = 0;
+  for (int k = 0; k < h.kept_count; ++k) {
+    const int64_t block = h.kept[k];
+    visit(at, block - at);
+    at = block + heap_header_size(heap_header(heap, block - 1));
+  }
+  visit(at, h.heap_words - at);
+}
+
+int64_t copied_heap_words(const CopyHead& h, const uint64_t* heap) {
+  int64_t n = 0;
+  copied_runs(h, heap, [&](int64_t, int64_t words) { n += words; });
+  return n;
+}
+
+int64_t copy_bytes(const CopyHead& h, const uint64_t* heap) {
   return padded(sizeof(CopyHead)) + padded(sizeof(EngineContext)) + padded(h.data_end - h.data_start) +
-         h.heap_words * 8 + padded(h.desc_words * 4) + padded(h.code_words * 2) + padded(h.symbol_bytes);
+         copied_heap_words(h, heap) * 8 + padded(h.desc_words * 4) + padded(h.code_words * 2) +
+         padded(h.symbol_bytes);
+}
+
+// Ends the latest hold, which must be the copy's.
+void end_hold(const uint8_t* copy) {
+  if (t_hold_count > 0 && t_holds[t_hold_count - 1] == reinterpret_cast<const CopyHead*>(copy)) --t_hold_count;
 }
 
 uint8_t* code_end(EngineContext* c) { return ctx_bytes(c) + c->code_base.v + int64_t(c->code_size) * 2; }
@@ -126,7 +185,7 @@ void shift_task_offsets(EngineContext* c, int64_t delta) {
 
 int64_t engine_state_copy(EngineContext* c, uint8_t* out, int64_t capacity) {
   const CopyHead h = head_of(c);
-  const int64_t bytes = copy_bytes(h);
+  const int64_t bytes = copy_bytes(h, heap_words(c));
   if (!out || bytes > capacity) return bytes;
   uint8_t* at = out;
   auto put = [&](const void* from, int64_t n) {
@@ -136,7 +195,11 @@ int64_t engine_state_copy(EngineContext* c, uint8_t* out, int64_t capacity) {
   put(&h, sizeof h);
   put(c, sizeof *c);
   put(ctx_bytes(c) + h.data_start, h.data_end - h.data_start);
-  put(heap_words(c), h.heap_words * 8);
+  const uint64_t* heap = heap_words(c);
+  copied_runs(h, heap, [&](int64_t from, int64_t words) {
+    std::memcpy(at, heap + from, size_t(words) * 8);
+    at += words * 8;
+  });
   put(ctx_bytes(c) + main_stacks(c).desc_base, h.desc_words * 4);
   put(code_words(c), h.code_words * 2);
   put(code_end(c) - h.symbol_bytes, h.symbol_bytes);
@@ -172,8 +235,16 @@ void engine_state_restore(EngineContext* c, const uint8_t* copy) {
   set_main_stacks(c, m);
 
   take(ctx_bytes(c) + h.data_start, h.data_end - h.data_start);
+  // The kept blocks lie where they lay, unwritten: their headers come back
+  // with the copy, their data are still in place.
   uint64_t* heap = heap_words(c);
-  take(heap, h.heap_words * 8);
+  int64_t at_word = 0;
+  for (int k = 0; k <= h.kept_count; ++k) {
+    const int64_t end = k < h.kept_count ? h.kept[k] : h.heap_words;
+    std::memcpy(heap + at_word, at, size_t(end - at_word) * 8);
+    at += (end - at_word) * 8;
+    if (k < h.kept_count) at_word = end + heap_header_size(heap_header(heap, end - 1));
+  }
   if (h.heap_words < c->heap_size) heap_set_header(heap, h.heap_words, uint64_t(c->heap_size - h.heap_words - 1));
   take(ctx_bytes(c) + m.desc_base, h.desc_words * 4);
   take(code_words(c), h.code_words * 2);
@@ -183,4 +254,37 @@ void engine_state_restore(EngineContext* c, const uint8_t* copy) {
   // The hints and the caches outside the block describe the heap undone.
   heap_hint_reset(c);
   call_cache_clear();
+  end_hold(copy);
+}
+
+void engine_state_hold(const uint8_t* copy) {
+  if (t_hold_count < kMaxHolds) t_holds[t_hold_count++] = reinterpret_cast<const CopyHead*>(copy);
+}
+
+void engine_state_release(EngineContext* c, const uint8_t* copy) {
+  end_hold(copy);
+  CopyHead h;
+  std::memcpy(&h, copy, sizeof h);
+  if (h.kept_count == 0) return;
+  // A kept value no variable names any more was replaced or cleared.
+  bool named[kMaxKept] = {};
+  for (int32_t id = 1; id < c->fn_count; ++id) {
+    if (ent(c, id, kEntName) != kEntryVariable) continue;
+    const int32_t* k = std::lower_bound(h.kept, h.kept + h.kept_count, ent(c, id, kEntCode));
+    if (k != h.kept + h.kept_count && *k == ent(c, id, kEntCode)) named[k - h.kept] = true;
+  }
+  for (int k = 0; k < h.kept_count; ++k)
+    if (!named[k] && !engine_block_kept(h.kept[k])) heap_free(c, h.kept[k]);
+}
+
+bool engine_block_kept(int32_t block) {
+  for (int k = 0; k < t_hold_count; ++k)
+    if (head_keeps(t_holds[k], block)) return true;
+  return false;
+}
+
+int64_t engine_state_set_kept_words(int64_t words) {
+  const int64_t before = g_kept_words;
+  g_kept_words = words;
+  return before;
 }

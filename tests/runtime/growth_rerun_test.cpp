@@ -5,7 +5,9 @@
 // the program and a derived-variable update.
 #include "runtime/app_fixture.h"
 
+#include "engine/core/heap.h"
 #include "engine/core/snapshot.h"
+#include "engine/core/state_copy.h"
 #include "engine/core/streams.h"
 #include "host/devices/file_library.h"
 #include "runtime/menu_exec.h"
@@ -20,26 +22,27 @@ using apptest::App;
 // value that needs the growth.
 const char kSource[] =
     "function g_spin()\n while true\n end\nendfunction\n"
-    "function [n, g, r, s, t, f] = g_effects(words)\n"
+    "function [n, g, r, s, t, f, h] = g_effects(words)\n"
     " persistent k\n if isempty(k)\n  k = 0;\n end\n k = k + 1;\n n = k;\n"
     " global gcount\n if isempty(gcount)\n  gcount = 0;\n end\n gcount = gcount + 1;\n g = gcount;\n"
     " r = rand;\n s = semaphorenew;\n semaphorelock(s);\n t = threadnew(@g_spin);\n"
     " f = fopen('/dev/null', 'w');\n"
+    " global G\n if isempty(G)\n  G = zeros(1, 5000);\n end\n G(3) = G(3) + 1;\n h = G(3);\n"
     " y = zeros(1, words);\nendfunction\n"
-    "function [n, g, r, s, t, f] = g_init()\n [n, g, r, s, t, f] = g_effects(200000);\nendfunction\n"
-    "function [n, g, r, s, t, f] = g_menu()\n [n, g, r, s, t, f] = g_effects(5e5);\nendfunction\n"
+    "function [n, g, r, s, t, f, h] = g_init()\n [n, g, r, s, t, f, h] = g_effects(200000);\nendfunction\n"
+    "function [n, g, r, s, t, f, h] = g_menu()\n [n, g, r, s, t, f, h] = g_effects(5e5);\nendfunction\n"
     "function m = g_one()\n m = 1;\nendfunction\n"
     "function n2 = g_derived(m)\n [n2, g, r, s, t, f] = g_effects(5e5);\nendfunction\n";
 
 const char kDescription[] =
     "instance demo\n"
-    "var n\nvar g\nvar r\nvar s\nvar t\nvar f\nvar m\nvar n2\nvar w\n"
-    "init [n, g, r, s, t, f] = g_init()\n"
+    "var n\nvar g\nvar r\nvar s\nvar t\nvar f\nvar h\nvar m\nvar n2\nvar w\n"
+    "init [n, g, r, s, t, f, h] = g_init()\n"
     "init m = g_one()\n"
     "derived n2 = g_derived(m)\n"
     "resize w = (n2)\n"
     "menutitle \"Tools\"\n"
-    "menu \"Effects\" [n, g, r, s, t, f] = g_menu()\n";
+    "menu \"Effects\" [n, g, r, s, t, f, h] = g_menu()\n";
 
 int task_count(EngineContext* c) {
   int n = 0;
@@ -82,7 +85,7 @@ std::ostream& operator<<(std::ostream& os, const Effects& e) {
 
 Effects effects(App& app) {
   Effects e;
-  for (const char* name : {"n", "g", "r", "s", "t"}) e.values.push_back(app.value(name));
+  for (const char* name : {"n", "g", "r", "s", "t", "h"}) e.values.push_back(app.value(name));
   e.tasks = task_count(app.c());
   e.uniform = app.c()->rng_uniform;
   return e;
@@ -118,7 +121,7 @@ TEST(Growth, AnInitThatNeedsGrowthLeavesWhatOneRunLeaves) {
   EXPECT_EQ(e, effects(twin));
 }
 
-TEST(Growth, AMenuHandlerThatNeedsGrowthLeavesWhatOneRunLeaves) {
+void menu_handler_case() {
   Built grown(1u << 20), twin(2 * kRoomy);
   const int moves = grown.host.moves;
   const int files = open_files(grown, grown.value("f"));
@@ -133,6 +136,36 @@ TEST(Growth, AMenuHandlerThatNeedsGrowthLeavesWhatOneRunLeaves) {
   EXPECT_EQ(e.values[0], 2);
   EXPECT_EQ(e.values[1], 2);
   EXPECT_EQ(e, effects(twin));
+}
+
+TEST(Growth, AMenuHandlerThatNeedsGrowthLeavesWhatOneRunLeaves) { menu_handler_case(); }
+
+// Every global and persistent value kept in place instead of copied: the
+// stopped runs' writes went to copies of their own.
+TEST(Growth, KeptValuesComeBackUnwrittenAfterAStoppedRun) {
+  const int64_t before = engine_state_set_kept_words(1);
+  menu_handler_case();
+  engine_state_set_kept_words(before);
+}
+
+int64_t heap_in_use(EngineContext* c) {
+  int64_t words = 0;
+  heap_walk(heap_words(c), c->heap_size, [&](int64_t, int64_t size, uint64_t h) {
+    if (heap_header_used(h)) words += size;
+  });
+  return words;
+}
+
+// A kept value that a handler replaced is freed when its step ends.
+TEST(Growth, AReplacedKeptValueIsFreedWithItsStep) {
+  Built app(2 * kRoomy);
+  const int32_t menu = app.record(kTagMenuTitle, 0);
+  ASSERT_EQ(inst_menu_exec(app.h(), 0, menu), kRtHandledRedraw);
+  const int64_t used = heap_in_use(app.c());
+  for (int k = 0; k < 3; ++k) ASSERT_EQ(inst_menu_exec(app.h(), 0, menu), kRtHandledRedraw);
+  // Three more tasks and semaphores; not three more copies of G.
+  EXPECT_LT(heap_in_use(app.c()) - used, 5000);
+  EXPECT_EQ(app.value("h"), 5);
 }
 
 // A handler that needs a derived variable brought up to date: the update's
