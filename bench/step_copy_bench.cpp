@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bench/timing.h"
+#include "engine/core/heap.h"
 #include "engine/core/state_copy.h"
 #include "runtime/handler_call.h"
 #include "runtime/record_list.h"
@@ -73,6 +74,10 @@ void no_growth(const char* what, Host& h) {
         for (int k = 0; k < kCalls; ++k) engine_state_copy(c, copy.get(), bytes);
       },
       5);
+  if (std::getenv("STEP_COPY_PARTS"))
+    std::printf("  fn table %d of %d entries, code words %u, data top %d, desc top %d, heap %d words, used to %lld\n",
+                c->fn_count, c->fn_capacity, c->code_free, c->data_top, c->desc_top, c->heap_size,
+                (long long)heap_used_extent(heap_words(c), c->heap_size));
   std::printf("%s: handler call %.1f us, of which the state copy (%.1f MB) %.1f us%s\n", what,
               call / kCalls * 1e6, double(bytes) / 1e6, copying / kCalls * 1e6, failures ? " (failures!)" : "");
 }

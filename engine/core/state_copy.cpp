@@ -29,7 +29,9 @@ struct CopyHead {
   uint32_t heap_base;
   int64_t heap_words;  // up to the end of the last block in use
   int64_t desc_words;  // the main descriptor stack
-  int64_t code_words;  // function table and code
+  int64_t table_words;  // the function table's entries in use
+  int64_t code_from;    // the code behind the table, up to code_words
+  int64_t code_words;
   int64_t symbol_bytes;
   uint64_t opens;  // streams noted open so far (streams.h)
   // The kept values: data indices of heap blocks in use, ascending; their
@@ -94,6 +96,8 @@ CopyHead head_of(EngineContext* c) {
   h.heap_base = c->heap_base.v;
   h.heap_words = heap_used_extent(heap_words(c), c->heap_size);
   h.desc_words = m.desc_top;
+  h.table_words = int64_t(c->fn_count) * kEntryCodeWords;
+  h.code_from = int64_t(c->fn_capacity) * kEntryCodeWords;
   h.code_words = c->code_free;
   h.symbol_bytes = -int64_t(c->sym_extent);
   h.opens = io_opens_mark();
@@ -135,8 +139,8 @@ int64_t copied_heap_words(const CopyHead& h, const uint64_t* heap) {
 
 int64_t copy_bytes(const CopyHead& h, const uint64_t* heap) {
   return padded(sizeof(CopyHead)) + padded(sizeof(EngineContext)) + padded(h.data_end - h.data_start) +
-         copied_heap_words(h, heap) * 8 + padded(h.desc_words * 4) + padded(h.code_words * 2) +
-         padded(h.symbol_bytes);
+         copied_heap_words(h, heap) * 8 + padded(h.desc_words * 4) + padded(h.table_words * 2) +
+         padded((h.code_words - h.code_from) * 2) + padded(h.symbol_bytes);
 }
 
 // Ends the latest hold, which must be the copy's.
@@ -201,7 +205,8 @@ int64_t engine_state_copy(EngineContext* c, uint8_t* out, int64_t capacity) {
     at += words * 8;
   });
   put(ctx_bytes(c) + main_stacks(c).desc_base, h.desc_words * 4);
-  put(code_words(c), h.code_words * 2);
+  put(code_words(c), h.table_words * 2);
+  put(code_words(c) + h.code_from, (h.code_words - h.code_from) * 2);
   put(code_end(c) - h.symbol_bytes, h.symbol_bytes);
   return bytes;
 }
@@ -247,7 +252,8 @@ void engine_state_restore(EngineContext* c, const uint8_t* copy) {
   }
   if (h.heap_words < c->heap_size) heap_set_header(heap, h.heap_words, uint64_t(c->heap_size - h.heap_words - 1));
   take(ctx_bytes(c) + m.desc_base, h.desc_words * 4);
-  take(code_words(c), h.code_words * 2);
+  take(code_words(c), h.table_words * 2);
+  take(code_words(c) + h.code_from, (h.code_words - h.code_from) * 2);
   take(code_end(c) - h.symbol_bytes, h.symbol_bytes);
 
   if (c->heap_base.v != h.heap_base) shift_task_offsets(c, int64_t(c->heap_base.v) - int64_t(h.heap_base));
