@@ -16,8 +16,12 @@
 
 namespace {
 
-// Values kept in place per copy; any further large ones are copied.
+// Values kept in place per copy; any further large ones are copied. Free
+// blocks from kFreeSkipWords on are not copied either (only their headers).
 constexpr int kMaxKept = 64;
+constexpr int kMaxFreeSkipped = 64;
+constexpr int kMaxSkipped = kMaxKept + kMaxFreeSkipped;
+constexpr int64_t kFreeSkipWords = 512;
 constexpr int64_t kKeptWordsDefault = 4096;  // 32 KB: below it a copy costs less than the bookkeeping
 int64_t g_kept_words = kKeptWordsDefault;
 
@@ -38,6 +42,10 @@ struct CopyHead {
   // data words are left out of the heap's copy (their headers are in it).
   int32_t kept_count;
   int32_t kept[kMaxKept];
+  // Blocks whose data words are left out of the heap's copy: the kept ones
+  // and large free ones, ascending.
+  int32_t skipped_count;
+  int32_t skipped[kMaxSkipped];
 };
 
 // The copies held, innermost last.
@@ -94,7 +102,14 @@ CopyHead head_of(EngineContext* c) {
   h.data_start = data_area_start(c, m.data_base);
   h.data_end = uint32_t(m.data_base + int64_t(m.data_top) * 8);
   h.heap_base = c->heap_base.v;
-  h.heap_words = heap_used_extent(heap_words(c), c->heap_size);
+  // One walk: the end of the last block in use, and the large free blocks
+  // before it.
+  const uint64_t* heap = heap_words(c);
+  heap_walk(heap, c->heap_size, [&](int64_t i, int64_t size, uint64_t header) {
+    if (heap_header_used(header)) h.heap_words = i + size + 1;
+    else if (size >= kFreeSkipWords && h.skipped_count < kMaxFreeSkipped) h.skipped[h.skipped_count++] = int32_t(i + 1);
+  });
+  while (h.skipped_count > 0 && h.skipped[h.skipped_count - 1] > h.heap_words) --h.skipped_count;
   h.desc_words = m.desc_top;
   h.table_words = int64_t(c->fn_count) * kEntryCodeWords;
   h.code_from = int64_t(c->fn_capacity) * kEntryCodeWords;
@@ -102,7 +117,6 @@ CopyHead head_of(EngineContext* c) {
   h.symbol_bytes = -int64_t(c->sym_extent);
   h.opens = io_opens_mark();
   // The large values of global and persistent variables.
-  const uint64_t* heap = heap_words(c);
   for (int32_t id = 1; id < c->fn_count && h.kept_count < kMaxKept; ++id) {
     if (ent(c, id, kEntName) != kEntryVariable) continue;
     const int32_t block = ent(c, id, kEntCode);
@@ -115,16 +129,19 @@ CopyHead head_of(EngineContext* c) {
   }
   std::sort(h.kept, h.kept + h.kept_count);
   h.kept_count = int32_t(std::unique(h.kept, h.kept + h.kept_count) - h.kept);
+  std::copy(h.kept, h.kept + h.kept_count, h.skipped + h.skipped_count);
+  h.skipped_count += h.kept_count;
+  std::sort(h.skipped, h.skipped + h.skipped_count);
   return h;
 }
 
-// The heap's copied words: [0, heap_words) less the kept blocks' data, as
-// runs visit(from, words).
+// The heap's copied words: [0, heap_words) less the skipped blocks' data,
+// as runs visit(from, words).
 template <typename Visit>
 void copied_runs(const CopyHead& h, const uint64_t* heap, Visit&& visit) {
   int64_t at = 0;
-  for (int k = 0; k < h.kept_count; ++k) {
-    const int64_t block = h.kept[k];
+  for (int k = 0; k < h.skipped_count; ++k) {
+    const int64_t block = h.skipped[k];
     visit(at, block - at);
     at = block + heap_header_size(heap_header(heap, block - 1));
   }
@@ -241,14 +258,15 @@ void engine_state_restore(EngineContext* c, const uint8_t* copy) {
 
   take(ctx_bytes(c) + h.data_start, h.data_end - h.data_start);
   // The kept blocks lie where they lay, unwritten: their headers come back
-  // with the copy, their data are still in place.
+  // with the copy, their data are still in place. A skipped free block's
+  // data mean nothing.
   uint64_t* heap = heap_words(c);
   int64_t at_word = 0;
-  for (int k = 0; k <= h.kept_count; ++k) {
-    const int64_t end = k < h.kept_count ? h.kept[k] : h.heap_words;
+  for (int k = 0; k <= h.skipped_count; ++k) {
+    const int64_t end = k < h.skipped_count ? h.skipped[k] : h.heap_words;
     std::memcpy(heap + at_word, at, size_t(end - at_word) * 8);
     at += (end - at_word) * 8;
-    if (k < h.kept_count) at_word = end + heap_header_size(heap_header(heap, end - 1));
+    if (k < h.skipped_count) at_word = end + heap_header_size(heap_header(heap, end - 1));
   }
   if (h.heap_words < c->heap_size) heap_set_header(heap, h.heap_words, uint64_t(c->heap_size - h.heap_words - 1));
   take(ctx_bytes(c) + m.desc_base, h.desc_words * 4);
