@@ -71,14 +71,18 @@ void no_growth(const char* what, Host& h) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size_t(bytes)]);
   const double copying = bench::best_seconds(
       [&] {
-        for (int k = 0; k < kCalls; ++k) engine_state_copy(c, copy.get(), bytes);
+        for (int k = 0; k < kCalls; ++k) {
+          engine_state_copy(c, copy.get(), bytes);
+          engine_state_hold(copy.get());
+          engine_state_release(c, copy.get());
+        }
       },
       5);
   if (std::getenv("STEP_COPY_PARTS"))
     std::printf("  fn table %d of %d entries, code words %u, data top %d, desc top %d, heap %d words, used to %lld\n",
                 c->fn_count, c->fn_capacity, c->code_free, c->data_top, c->desc_top, c->heap_size,
                 (long long)heap_used_extent(heap_words(c), c->heap_size));
-  std::printf("%s: handler call %.1f us, of which the state copy (%.1f MB) %.1f us%s\n", what,
+  std::printf("%s: handler call %.1f us, of which the state copy (%.1f MB) and its release %.1f us%s\n", what,
               call / kCalls * 1e6, double(bytes) / 1e6, copying / kCalls * 1e6, failures ? " (failures!)" : "");
 }
 
