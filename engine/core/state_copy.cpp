@@ -22,6 +22,7 @@ constexpr int kMaxKept = 64;
 constexpr int kMaxFreeSkipped = 64;
 constexpr int kMaxSkipped = kMaxKept + kMaxFreeSkipped;
 constexpr int64_t kFreeSkipWords = 512;
+constexpr int kNextFdWord = 0;  // EngineContext::redirect: the next descriptor fd_alloc reserves
 constexpr int64_t kKeptWordsDefault = 4096;  // 32 KB: below it a copy costs less than the bookkeeping
 int64_t g_kept_words = kKeptWordsDefault;
 
@@ -183,6 +184,9 @@ void keep_process_words(EngineContext* c, const EngineContext& now) {
   c->capture = now.capture;
   c->lib_ext = now.lib_ext;
   c->help_ext = now.help_ext;
+  // Descriptors reserved are never given back: the libraries that reserved
+  // them keep their ranges outside the engine.
+  c->redirect[kNextFdWord] = now.redirect[kNextFdWord];
 }
 
 // Task records name their stacks and clock states by offsets from the

@@ -26,7 +26,7 @@ int64_t engine_state_copy(EngineContext* ctx, uint8_t* out, int64_t capacity);
 // Puts the engine back into the state the copy was taken in. The areas keep
 // their present places and sizes (each at least what it was then); the
 // process-bound words of the context (service table, callbacks, user data,
-// capture buffer) keep their present values. Streams the engine handed out
+// capture buffer, the next descriptor to reserve) keep their present values. Streams the engine handed out
 // since the copy are closed first: they belong to the state undone. Bytes
 // already written to a stream are not taken back.
 // Ends the hold (engine_state_hold) of that copy, which must be the last

@@ -10,6 +10,7 @@
 #include "engine/core/heap.h"
 #include "engine/core/snapshot.h"
 #include "engine/core/state_copy.h"
+#include "engine/core/streams.h"
 #include "engine/core/symbols.h"
 #include "engine/core/value_stack.h"
 #include "support/code_builder.h"
@@ -221,6 +222,7 @@ void run_changes(EngineContext* c) {
   int32_t sym = 0;
   EXPECT_EQ(symtab_intern(c, "later", 5, 32, &sym), kOk);
   c->rng_uniform = RandomState{7, 9};
+  EXPECT_GE(fd_alloc(c, 16), kFdFirstLibrary);  // a library's descriptors, never given back
   const int32_t second = add_task(c);
   EXPECT_EQ(tn::ld_u32(reinterpret_cast<uint8_t*>(heap_words(c) + second) + 4 * kTaskNext), 0u);
   c->task_next_id += 1;
@@ -254,7 +256,9 @@ TEST(StateCopy, GoesBackIntoTheBlockAsItIsGrownForAnyArea) {
     if (area >= 0) ASSERT_EQ(engine_offsets_to_pointers(b, b.size, area), kOk) << area;
     b->default_data = user_data;  // the host's word after the move
     const Areas grown = areas(b);
+    const int32_t reserved = fd_alloc(b, 0);
     engine_state_restore(b, copy.data());
+    EXPECT_EQ(fd_alloc(b, 0), reserved);
     // The areas stay as they are; what they hold is what they held.
     const Areas now = areas(b);
     EXPECT_EQ(now.desc, grown.desc);
