@@ -182,14 +182,16 @@ bool rt_grow_for_step(RuntimeBlock** handle, const RtStep& step, bool retry, int
   if (step.resumes) --t_scope;
   t_open_steps = step.depth;
   const std::string report = rt_console_take_errors(step.held);
-  if (!step.resumes) {
-    // An inner step's failure goes to the enclosing step, which undoes it.
-    retry = retry && step.copied;
-    const uint8_t* copy = step.copied ? t_copies[size_t(t_scope)].bytes.get() : nullptr;
-    if (retry) engine_state_restore(rt_engine(*handle), copy);
-    else if (copy) engine_state_release(rt_engine(*handle), copy);
-  }
+  // An inner step's failure goes to the enclosing step, which undoes it.
+  if (!step.resumes) retry = retry && step.copied;
   const bool grew = retry && rt_memory_expand(handle, status);
+  if (step.copied) {
+    // The state goes back into the grown block; a failure that stands
+    // keeps what its run did, and its report, as any failed run does.
+    const uint8_t* copy = t_copies[size_t(t_scope)].bytes.get();
+    if (grew) engine_state_restore(rt_engine(*handle), copy);
+    else engine_state_release(rt_engine(*handle), copy);
+  }
   if (!grew) rt_console_put_errors(report);
   return grew;
 }

@@ -255,9 +255,9 @@ bool rt_is_memory_code(int code);
 // attempt, the plot handlers of a figure, a figure's command text, a reset
 // at build time). rt_begin_step holds the step's standard error and copies
 // the engine's state; rt_grow_for_step ends the step and, when `retry` is
-// set, puts that state back and grows the block for `status`, so that a
-// stopped run leaves nothing of its own behind: no task, semaphore, stream,
-// persistent or global change, generator step. A failure that growth
+// set, grows the block for `status` and puts that state back into it, so
+// that a stopped run leaves nothing of its own behind: no task, semaphore,
+// stream, persistent or global change, generator step. A failure that growth
 // answered is no failure for the user: its report is dropped (only the
 // growth line remains); otherwise the report is passed on and whatever the
 // step did stays. True when the block grew and the step is to run again
