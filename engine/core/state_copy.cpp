@@ -286,6 +286,9 @@ void engine_state_restore(EngineContext* c, const uint8_t* copy) {
 }
 
 void engine_state_hold(const uint8_t* copy) {
+  // Holds nest only as far as steps do (a handler call inside a derived
+  // update inside a figure's plot handlers): a few deep.
+  TN_ASSERT(t_hold_count < kMaxHolds);
   if (t_hold_count < kMaxHolds) t_holds[t_hold_count++] = reinterpret_cast<const CopyHead*>(copy);
 }
 
