@@ -5,8 +5,11 @@
 // the old buffer (call context, engine user data) is pointed at the new one.
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "engine/core/snapshot.h"
+#include "engine/core/state_copy.h"
 #include "engine/core/streams.h"
 #include "graphics/plotlist/plot_store.h"
 #include "runtime/console_hooks.h"
@@ -136,11 +139,59 @@ bool rt_memory_expand(RuntimeBlock** handle, int code) {
   return true;
 }
 
-int64_t rt_hold_step_errors() { return rt_console_hold_errors(); }
+namespace {
 
-bool rt_grow_for_step(RuntimeBlock** handle, int64_t held, bool retry, int status) {
-  const std::string report = rt_console_take_errors(held);
+// The state copies of the outermost undoable steps, one per scope (a
+// resumable step opens a scope), kept between steps so that a handler call
+// that does not grow the block allocates nothing.
+struct StateBuffer {
+  std::unique_ptr<uint8_t[]> bytes;
+  int64_t capacity = 0;
+};
+thread_local std::vector<StateBuffer> t_copies;
+thread_local int32_t t_scope = 0;       // resumable steps open
+thread_local int32_t t_open_steps = 0;  // undoable steps open in the present scope
+
+}  // namespace
+
+RtStep rt_begin_step(RuntimeBlock* b) {
+  const RtStep step{rt_console_hold_errors(), t_open_steps, t_open_steps == 0, false};
+  ++t_open_steps;
+  if (!step.copied) return step;
+  if (t_copies.size() <= size_t(t_scope)) t_copies.resize(size_t(t_scope) + 1);
+  StateBuffer& copy = t_copies[size_t(t_scope)];
+  EngineContext* ctx = rt_engine(b);
+  const int64_t bytes = engine_state_copy(ctx, copy.bytes.get(), copy.capacity);
+  if (bytes > copy.capacity) {
+    copy.bytes.reset(new uint8_t[size_t(bytes)]);
+    copy.capacity = bytes;
+    engine_state_copy(ctx, copy.bytes.get(), copy.capacity);
+  }
+  engine_state_hold(copy.bytes.get());
+  return step;
+}
+
+RtStep rt_begin_resumable_step() {
+  const RtStep step{rt_console_hold_errors(), t_open_steps, false, true};
+  ++t_scope;
+  t_open_steps = 0;
+  return step;
+}
+
+bool rt_grow_for_step(RuntimeBlock** handle, const RtStep& step, bool retry, int status) {
+  if (step.resumes) --t_scope;
+  t_open_steps = step.depth;
+  const std::string report = rt_console_take_errors(step.held);
+  // An inner step's failure goes to the enclosing step, which undoes it.
+  if (!step.resumes) retry = retry && step.copied;
   const bool grew = retry && rt_memory_expand(handle, status);
+  if (step.copied) {
+    // The state goes back into the grown block; a failure that stands
+    // keeps what its run did, and its report, as any failed run does.
+    const uint8_t* copy = t_copies[size_t(t_scope)].bytes.get();
+    if (grew) engine_state_restore(rt_engine(*handle), copy);
+    else engine_state_release(rt_engine(*handle), copy);
+  }
   if (!grew) rt_console_put_errors(report);
   return grew;
 }

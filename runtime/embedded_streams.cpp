@@ -272,6 +272,7 @@ int bi_efopen(EngineContext* ctx, int nargin, int, uintptr_t data) {
   if (k == kEmbeddedSlots) return kTooManyOpenFiles;
   TN_TRY(stk_push_real(ctx, double(b->h.stream_base + k)));
   g_slots[k] = EmbeddedSlot{owner_of(b), cc->instance_id, record, kOpenBit | (base64 ? kBase64Bit : 0u)};
+  io_note_open(b->h.stream_base + k);
   return stk_remove(ctx, 1, nargin);
 }
 

@@ -1,8 +1,10 @@
 // The handler call's main sequence: busy guard and derived variables, then
 // attempts (inputs pushed, function run, outputs taken) that a memory status
-// repeats after the block grew. A handler never runs twice for one call: a
-// store that needs a larger block grows it and stores again with the value
-// still on the stack. Every item pushed by a failed attempt is dropped.
+// repeats after the block grew. A run stopped for room is undone before the
+// next attempt (the step's engine-state copy, runtime_block.h), so the
+// handler's effects happen once whatever growth it needs; a run that
+// succeeded never runs again: a store that needs a larger block grows it and
+// stores again with the value still on the stack.
 #include "runtime/handler_call.h"
 
 #include <algorithm>
@@ -414,9 +416,9 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     if (b->h.progress.fn && rt_has_clock(b)) rt_clock_read(b, kClockSlotHandler, false, true);
     int status = 0;
     for (int growths = 0; derived; ++growths) {
-      const int64_t held = rt_hold_step_errors();
+      const RtStep step = rt_begin_resumable_step();
       status = inst_update_dependents(handle, id, record, row, may_grow);
-      if (!rt_grow_for_step(handle, held, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths, status))
+      if (!rt_grow_for_step(handle, step, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths, status))
         break;
     }
     if (status != 0) {
@@ -436,13 +438,13 @@ int handler_call(RuntimeBlock** handle, int32_t id, int32_t record, bool previou
     (*handle)->h.build.used = plot_used;  // a retried attempt drops the failed one's plot output
     assigned = 0;
     reported = false;
-    const int64_t held = rt_hold_step_errors();
+    const RtStep step = rt_begin_step(*handle);
     status = attempt(handle, id, start, record, io, may_grow, &phase, &assigned, &outputs);
     // Only a failure before the outputs repeats the attempt: a handler whose
     // run succeeded never runs again.
     const bool retry = status != 0 && phase != Phase::kOutputs && may_grow && rt_is_memory_code(status) &&
                        growths < kMaxGrowths;
-    if (!rt_grow_for_step(handle, held, retry, status)) break;
+    if (!rt_grow_for_step(handle, step, retry, status)) break;
   }
   RuntimeBlock* b = *handle;
   if (status == 0) {

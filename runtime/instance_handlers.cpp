@@ -97,12 +97,13 @@ int plot_subplots(RuntimeBlock** handle, int32_t id, bool event, int32_t only) {
 }
 
 // plot_subplots, grown and run again while the list has no room for an
-// opening record.
+// opening record or a plot handler ran short (the handlers' own steps are
+// inner ones: the figure's handlers run again together).
 int plot_subplots_growing(RuntimeBlock** handle, int32_t id, bool event, int32_t only = -1) {
   for (int growths = 0;; ++growths) {
-    const int64_t held = rt_hold_step_errors();
+    const RtStep step = rt_begin_step(*handle);
     const int status = plot_subplots(handle, id, event, only);
-    if (!rt_grow_for_step(handle, held, status == kRtPlotOverflow && growths < kMaxGrowths, status)) return status;
+    if (!rt_grow_for_step(handle, step, rt_is_memory_code(status) && growths < kMaxGrowths, status)) return status;
   }
 }
 
@@ -291,9 +292,9 @@ int inst_run_figure_commands(RuntimeBlock** handle, int32_t id) {
   const int32_t plot_used = (*handle)->h.build.used;
   for (int growths = 0;; ++growths) {
     (*handle)->h.build.used = plot_used;  // a run again drops the failed one's plot output
-    const int64_t held = rt_hold_step_errors();
+    const RtStep step = rt_begin_step(*handle);
     status = run_command_text(handle, id);
-    if (!rt_grow_for_step(handle, held, rt_is_memory_code(status) && growths < kMaxGrowths, status)) break;
+    if (!rt_grow_for_step(handle, step, rt_is_memory_code(status) && growths < kMaxGrowths, status)) break;
     frame_unwind(rt_engine(*handle), 0);
   }
   RuntimeBlock* b = *handle;

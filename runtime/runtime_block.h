@@ -252,11 +252,31 @@ bool runtime_block_resize(RuntimeBlock* b, uint32_t new_size, int code);
 void instance_array_move(uint8_t* old_top, uint8_t* new_top, int32_t count);
 // True for the statuses that ask for a larger block.
 bool rt_is_memory_code(int code);
-// A step that is run again once the block grew for its failure: its
-// standard error is held from rt_hold_step_errors on; rt_grow_for_step ends
-// the hold and, when `retry` is set, grows the block for `status`. A failure
-// that growth answered is no failure for the user: its report is dropped
-// (only the growth line remains); otherwise the report is passed on. True
-// when the block grew and the step is to run again.
-int64_t rt_hold_step_errors();
-bool rt_grow_for_step(RuntimeBlock** handle, int64_t held, bool retry, int status);
+// A step that is run again once the block grew for its failure (a handler's
+// attempt, the plot handlers of a figure, a figure's command text, a reset
+// at build time). rt_begin_step holds the step's standard error and copies
+// the engine's state; rt_grow_for_step ends the step and, when `retry` is
+// set, grows the block for `status` and puts that state back into it, so
+// that a stopped run leaves nothing of its own behind: no task, semaphore,
+// stream, persistent or global change, generator step. A failure that growth
+// answered is no failure for the user: its report is dropped (only the
+// growth line remains); otherwise the report is passed on and whatever the
+// step did stays. True when the block grew and the step is to run again
+// (from a new rt_begin_step). Steps nest, each one begun is ended, the
+// inner ones first; a step begun inside another takes no copy and does not
+// grow: its failure ends the enclosing step, which is undone whole and run
+// again, so the state is copied once per outermost step. Every step that
+// encloses others runs again for any memory status.
+// The derived-variable update is a resumable step instead: run again, it
+// goes on where it stopped (the values it computed stay), so it is not
+// undone; the handler calls inside it are outermost steps again, each
+// undone and run again on its own.
+struct RtStep {
+  int64_t held;      // the console's hold mark
+  int32_t depth;     // steps open around it in its scope
+  bool copied;       // an outermost undoable step: the state was copied
+  bool resumes;      // a resumable step: it opened a scope
+};
+RtStep rt_begin_step(RuntimeBlock* b);
+RtStep rt_begin_resumable_step();
+bool rt_grow_for_step(RuntimeBlock** handle, const RtStep& step, bool retry, int status);

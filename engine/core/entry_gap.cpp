@@ -60,7 +60,7 @@ bool move_to_larger_block(EngineContext* ctx, VarRef* r, int64_t value, int64_t 
   std::memcpy(heap + fresh + g.at + words, heap + r->block + g.at + g.words, size_t(value - g.at) * 8);
   SlotTarget t;
   slot_locate_word(ctx, r->slot_word, &t);
-  if (!slot_borrowed(t)) heap_free(ctx, r->block);  // forgets the block's fingers and gap
+  if (!slot_keeps_block(t)) heap_free(ctx, r->block);  // forgets the block's fingers and gap
   slot_set_block(ctx, t, fresh);
   r->block = fresh;
   ctx->entry_gap = EntryGap{fresh, g.at, int32_t(words)};  // the free forgot the old block's

@@ -492,7 +492,7 @@ int block_splice(EngineContext* ctx, VarRef* r, int64_t at, int64_t old_len, int
   std::memcpy(heap + fresh + at + new_len, heap + r->block + at + old_len, size_t(tail) * 8);
   SlotTarget t;
   slot_locate_word(ctx, r->slot_word, &t);
-  if (!slot_borrowed(t)) heap_free(ctx, r->block);
+  if (!slot_keeps_block(t)) heap_free(ctx, r->block);
   slot_set_block(ctx, t, fresh);
   r->block = fresh;
   if (outer_refs_may_see(ctx, r->slot_word)) outer_refs_splice(ctx, was, fresh, at, old_len, new_len);

@@ -231,6 +231,23 @@ int io_set_redirect(EngineContext* ctx, int32_t fd, int32_t target, uint8_t copy
   return kOk;
 }
 
+namespace {
+
+// The ring of noted opens; t_opens counts every one noted.
+thread_local int32_t t_noted[kNotedOpens];
+thread_local uint64_t t_opens = 0;
+
+}  // namespace
+
+void io_note_open(int32_t fd) { t_noted[t_opens++ % kNotedOpens] = fd; }
+
+uint64_t io_opens_mark() { return t_opens; }
+
+void io_close_opened_since(EngineContext* ctx, uint64_t mark) {
+  const uint64_t first = t_opens - mark > kNotedOpens ? t_opens - kNotedOpens : mark;
+  for (uint64_t k = t_opens; k-- > first;) io_fclose(ctx, t_noted[k % kNotedOpens]);
+}
+
 int32_t fd_alloc(EngineContext* ctx, int32_t n) {
   const int32_t first = ctx->redirect[kNextFdWord];
   if (n < 0 || int64_t(first) + n > INT32_MAX) return -1;

@@ -104,3 +104,13 @@ int io_set_redirect(EngineContext* ctx, int32_t fd, int32_t target, uint8_t copy
 // given back. -1 (nothing reserved) for a negative n or when the numbers run out.
 int32_t fd_alloc(EngineContext* ctx, int32_t n);
 
+// Streams opened on this thread, so that a run that is undone (state_copy.h)
+// closes what it opened: a library that opens a stream notes its
+// descriptor; io_opens_mark tells how many were noted so far, and
+// io_close_opened_since closes those noted after a mark (at most the last
+// kNotedOpens of them; a descriptor already closed again is passed over).
+constexpr int kNotedOpens = 64;
+void io_note_open(int32_t fd);
+uint64_t io_opens_mark();
+void io_close_opened_since(EngineContext* ctx, uint64_t mark);
+

@@ -12,6 +12,7 @@
 #include "engine/core/containers.h"
 #include "engine/core/fntable.h"
 #include "engine/core/heap.h"
+#include "engine/core/state_copy.h"
 #include "engine/core/value_stack.h"
 
 // --- Slots and link blocks ----------------------------------------------------------
@@ -66,6 +67,13 @@ void slot_set_block(EngineContext* ctx, const SlotTarget& t, int32_t block);
 
 // A borrowed argument: a link without an entry, reading the caller's block.
 inline bool slot_borrowed(const SlotTarget& t) { return t.link != 0 && t.entry == 0 && t.block != kNoBlock; }
+// A slot whose block must be neither written nor freed: a borrowed
+// argument's, or a global's or persistent's value that a held state copy
+// keeps in place (state_copy.h). A write gives the slot a copy first
+// (slot_detach), a store or a clear leaves the block alone.
+inline bool slot_keeps_block(const SlotTarget& t) {
+  return slot_borrowed(t) || (t.entry != 0 && t.block != kNoBlock && engine_block_kept(t.block));
+}
 // The lender block of link block `link` when it is a borrowed argument's, else 0.
 inline int32_t link_lender(EngineContext* ctx, int32_t link) {
   const uint32_t* w = block_words32(ctx, link);
@@ -82,11 +90,13 @@ inline int32_t slot_read_block(EngineContext* ctx, uint32_t word) {
 // Makes link block `link` a borrowed argument reading `lender`.
 void link_write_borrowed(EngineContext* ctx, int32_t link, int32_t lender);
 // A borrowed argument about to change gets a copy of the caller's value as
-// its own block (t then names it); anything else is left alone. 5 when the
-// heap has no room (nothing changed).
+// its own block, a kept global or persistent value a copy that its entry
+// names from then on (t then names it); anything else is left alone. 5 when
+// the heap has no room (nothing changed).
 int slot_detach(EngineContext* ctx, SlotTarget* t);
 // The slot takes block as its own value: the value it owned is freed (for a
-// borrowed argument only its link: the caller's block stays).
+// borrowed argument only its link: the caller's block stays; a kept value
+// stays too).
 void slot_replace_block(EngineContext* ctx, const SlotTarget& t, int32_t block);
 
 // --- References ----------------------------------------------------------------------------

@@ -124,7 +124,7 @@ void slot_set_block(EngineContext* ctx, const SlotTarget& t, int32_t block) {
 }
 
 void slot_replace_block(EngineContext* ctx, const SlotTarget& t, int32_t block) {
-  if (!slot_borrowed(t)) heap_free(ctx, t.block);
+  if (!slot_keeps_block(t)) heap_free(ctx, t.block);
   slot_set_block(ctx, t, block);
 }
 
@@ -137,13 +137,19 @@ void link_write_borrowed(EngineContext* ctx, int32_t link, int32_t lender) {
 }
 
 int slot_detach(EngineContext* ctx, SlotTarget* t) {
-  if (!slot_borrowed(*t)) return kOk;
+  if (!slot_keeps_block(*t)) return kOk;
   const int64_t words = elem_total_words(heap_words(ctx) + t->block);
   int32_t fresh = 0;
   TN_TRY(heap_alloc(ctx, words, &fresh));
   uint64_t* heap = heap_words(ctx);
   std::memcpy(heap + fresh, heap + t->block, size_t(words) * 8);
   tn::st_u32(reinterpret_cast<uint8_t*>(heap + fresh) + 12, 0);  // a variable's header ends in a zero word
+  if (t->entry != 0) {
+    // A kept value: the variable stays linked, its entry names the copy.
+    ent_set(ctx, t->entry, kEntCode, fresh);
+    t->block = fresh;
+    return kOk;
+  }
   heap_free(ctx, t->link);
   desc_words(ctx)[t->slot_word] = uint32_t(fresh);
   *t = SlotTarget{t->slot_word, 0, 0, fresh};
@@ -175,7 +181,7 @@ int var_store_local(EngineContext* ctx, int32_t k) {
   const uint32_t* h = desc_at(ctx, 0);
   const int64_t words = kElemHeaderWords + int64_t(desc_data_words(h));
   slot_value_drops(ctx, t);
-  if (t.block != kNoBlock && !slot_borrowed(t) && heap_block_size(ctx, t.block) == words) {
+  if (t.block != kNoBlock && !slot_keeps_block(t) && heap_block_size(ctx, t.block) == words) {
     write_value(ctx, t.block, h, item_data(ctx, 0));
   } else {
     int32_t fresh = 0;
@@ -212,7 +218,7 @@ bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_
   }
   const uint32_t* h = block_words32(ctx, s.block);
   const int64_t words = kElemHeaderWords + int64_t(desc_data_words(h));
-  if (t.block != kNoBlock && !slot_borrowed(t) && heap_block_size(ctx, t.block) == words) {
+  if (t.block != kNoBlock && !slot_keeps_block(t) && heap_block_size(ctx, t.block) == words) {
     write_value(ctx, t.block, h, heap_words(ctx) + s.block + kElemHeaderWords);
     return true;
   }
@@ -227,7 +233,7 @@ bool var_try_copy_local(EngineContext* ctx, int32_t from, int32_t to, bool from_
 int var_store_block(EngineContext* ctx, int32_t k, int64_t words, int32_t* block) {
   SlotTarget t;
   TN_TRY(slot_locate(ctx, k, &t));
-  if (t.block != kNoBlock && !slot_borrowed(t) && heap_block_size(ctx, t.block) == words) {
+  if (t.block != kNoBlock && !slot_keeps_block(t) && heap_block_size(ctx, t.block) == words) {
     *block = t.block;
     return kOk;
   }
@@ -298,7 +304,7 @@ int var_clear_local(EngineContext* ctx, int32_t k) {
   SlotTarget t;
   TN_TRY(slot_locate(ctx, k, &t));
   slot_value_drops(ctx, t);
-  if (!slot_borrowed(t)) heap_free(ctx, t.block);  // never the caller's block
+  if (!slot_keeps_block(t)) heap_free(ctx, t.block);  // never the caller's block, nor a kept one
   if (t.link) {
     if (t.entry) ent_set(ctx, t.entry, kEntCode, kNoBlock);
     heap_free(ctx, t.link);

@@ -255,6 +255,7 @@ int bi_fopen(EngineContext* ctx, int nargin, int, uintptr_t) {
     s.dev = st.st_dev;
     s.ino = st.st_ino;
     if (flags & O_TRUNC) drop_other_buffers(&s);
+    io_note_open(g_base + slot);
   }
   return stk_remove(ctx, 1, nargin);
 }

@@ -260,6 +260,7 @@ int bi_serialdevopen(EngineContext* ctx, int nargin, int, uintptr_t) {
   p.text_mode = s.text_mode ? 1 : 0;
   p.cr_pending = 0;
   p.in_use = 1;
+  io_note_open(g_base + slot);
   return stk_push_real(ctx, double(g_base + slot));
 }
 

@@ -621,12 +621,13 @@ class Builder {
       int32_t start = 0;
       if (rec_find_instance(*handle, id, &start) != 0) continue;  // no records: nothing to run
       // A handler grows the block for itself; a reset that still ran short
-      // is run again in a larger one, and its failed run shows nothing.
+      // is run again in a larger one, and its failed run shows nothing and
+      // leaves nothing in the engine (rt_begin_step copies its state).
       int status = 0;
       for (int growths = 0;; ++growths) {
-        const int64_t held = rt_hold_step_errors();
+        const RtStep step = rt_begin_step(*handle);
         status = inst_reset(handle, id);
-        if (!rt_grow_for_step(handle, held, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths,
+        if (!rt_grow_for_step(handle, step, status != 0 && rt_is_memory_code(status) && growths < kMaxGrowths,
                               status))
           break;
       }

@@ -1,6 +1,7 @@
 // Growing the block: the host copies it into a larger buffer (the old copy is
 // poisoned) and the areas are laid out again, the gain going to the area that
-// overflowed. The engine must then hold the same state and keep working.
+// overflowed. The engine must then hold the same state and keep working; a
+// state copied before a run goes back into the block as it is, grown or not.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +9,8 @@
 #include "engine/core/frames.h"
 #include "engine/core/heap.h"
 #include "engine/core/snapshot.h"
+#include "engine/core/state_copy.h"
+#include "engine/core/streams.h"
 #include "engine/core/symbols.h"
 #include "engine/core/value_stack.h"
 #include "support/code_builder.h"
@@ -193,4 +196,102 @@ TEST(Relayout, TaskStacksMoveWithTheHeap) {
   EXPECT_EQ(moved[kTaskDescBase], now + kTaskRecordBytes + 512);
 }
 
+// A task record at the head of a heap block, its stacks and clock state
+// behind it, named by offsets from the context.
+int32_t add_task(EngineContext* c) {
+  int32_t index = 0;
+  EXPECT_EQ(heap_alloc(c, 200, &index), kOk);
+  uint32_t r[kMainTaskWords] = {};
+  const uint32_t record = c->heap_base.v + uint32_t(index) * 8;
+  r[kTaskClockState] = record + kTaskRecordBytes;
+  r[kTaskDataBase] = record + kTaskRecordBytes;
+  r[kTaskDescBase] = record + kTaskRecordBytes + 512;
+  std::memcpy(heap_words(c) + index, r, sizeof r);
+  c->task_first = index;
+  return index;
+}
+
+// What a run does to the state: the global's value, new heap blocks, items,
+// a symbol, the generator, a second task.
+void run_changes(EngineContext* c) {
+  heap_words(c)[fn_entry(c, 2)[2] + 2] = 42;
+  int32_t index = 0;
+  EXPECT_EQ(heap_alloc(c, 50, &index), kOk);
+  std::fill(heap_words(c) + index, heap_words(c) + index + 50, 0x77);
+  EXPECT_EQ(stk_push_real(c, 3), kOk);
+  int32_t sym = 0;
+  EXPECT_EQ(symtab_intern(c, "later", 5, 32, &sym), kOk);
+  c->rng_uniform = RandomState{7, 9};
+  EXPECT_GE(fd_alloc(c, 16), kFdFirstLibrary);  // a library's descriptors, never given back
+  const int32_t second = add_task(c);
+  EXPECT_EQ(tn::ld_u32(reinterpret_cast<uint8_t*>(heap_words(c) + second) + 4 * kTaskNext), 0u);
+  c->task_next_id += 1;
+}
+
+// The heap words of a state with the data of free blocks cleared: what a
+// free block held means nothing.
+void clear_free_data(std::vector<uint64_t>* heap) {
+  heap_walk(heap->data(), int64_t(heap->size()), [&](int64_t i, int64_t size, uint64_t h) {
+    if (!heap_header_used(h)) std::fill(heap->begin() + i + 1, heap->begin() + i + 1 + size, 0);
+  });
+}
+
+TEST(StateCopy, GoesBackIntoTheBlockAsItIsGrownForAnyArea) {
+  // -1: the block did not grow.
+  for (int area : {-1, 1, 2, 3, 4, 5, 6, 0, 17}) {
+    EngineBlock a = busy_engine(true);
+    // A large free block between blocks in use, which the run's blocks take.
+    int32_t hole = 0, behind = 0;
+    ASSERT_EQ(heap_alloc(a, 1000, &hole), kOk);
+    ASSERT_EQ(heap_alloc(a, 4, &behind), kOk);
+    heap_free(a, hole);
+    const int32_t task = add_task(a);
+    const EngineState before = capture_state(a);
+    const RandomState rng = a->rng_uniform;
+    const uint32_t user_data = 0x5eed;
+    std::vector<uint8_t> copy(size_t(engine_state_copy(a, nullptr, 0)));
+    ASSERT_EQ(engine_state_copy(a, copy.data(), int64_t(copy.size())), int64_t(copy.size()));
+    run_changes(a);
+    EngineBlock b = area < 0 ? std::move(a) : a.grown(kSmall + kGain);
+    if (area >= 0) ASSERT_EQ(engine_offsets_to_pointers(b, b.size, area), kOk) << area;
+    b->default_data = user_data;  // the host's word after the move
+    const Areas grown = areas(b);
+    const int32_t reserved = fd_alloc(b, 0);
+    engine_state_restore(b, copy.data());
+    EXPECT_EQ(fd_alloc(b, 0), reserved);
+    // The areas stay as they are; what they hold is what they held.
+    const Areas now = areas(b);
+    EXPECT_EQ(now.desc, grown.desc);
+    EXPECT_EQ(now.data, grown.data);
+    EXPECT_EQ(now.heap, grown.heap);
+    EXPECT_EQ(now.code, grown.code);
+    EXPECT_EQ(b->default_data, user_data);
+    EXPECT_TRUE(check_heap_chain(b)) << area;
+    EXPECT_EQ(b->task_first, task);
+    const uint32_t* r = reinterpret_cast<const uint32_t*>(heap_words(b) + task);
+    const uint32_t record = b->heap_base.v + uint32_t(task) * 8;
+    EXPECT_EQ(r[kTaskClockState], record + kTaskRecordBytes) << area;
+    EXPECT_EQ(r[kTaskDescBase], record + kTaskRecordBytes + 512) << area;
+    EXPECT_EQ(r[kTaskNext], 0u);
+    EXPECT_EQ(b->rng_uniform.lcg, rng.lcg);
+    EXPECT_EQ(b->rng_uniform.xs, rng.xs);
+    EngineState after = capture_state(b);
+    // The task record's offsets follow the heap; the rest is as it was.
+    EngineState expected = before;
+    clear_free_data(&after.heap);
+    clear_free_data(&expected.heap);
+    for (int word : {kTaskClockState, kTaskDataBase, kTaskDescBase}) {
+      const int64_t at = task + word / 2;  // two record words to a heap word
+      after.heap[size_t(at)] = expected.heap[size_t(at)];
+    }
+    EXPECT_TRUE(after == expected) << area;
+    // Runs on: the frame returns with its item.
+    ASSERT_EQ(frame_pop(b), kOk);
+    double v = 0;
+    ASSERT_EQ(stk_get_real_scalar(b, 0, &v), kOk);
+    EXPECT_EQ(v, 8);
+  }
+}
+
 }  // namespace
+

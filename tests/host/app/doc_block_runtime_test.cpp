@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "engine/core/snapshot.h"
 #include "graphics/interact/interaction.h"
 #include "host/app/runtime_depth.h"
 #include "host/ui/input_dialog.h"
@@ -96,7 +97,9 @@ const char kSource[] =
     "function x = d_bump(x)\n x = x + 1;\n"
     "function t = d_rename()\n t = 'Demo renamed';\n"
     "function x = d_fail(x)\n error('bump failed');\n"
-    "function x = d_big(x)\n x = sum(zeros(1, 400000));\n"
+    "function x = d_big(x)\n persistent n\n if isempty(n)\n  n = 0;\n end\n n = n + 1;\n threadnew(@d_spin);\n"
+    " x = sum(zeros(1, 400000)) + n - 1;\n"
+    "function d_spin()\n while true\n end\n"
     "function x = d_ask()\n x = t_ask();\n"
     "function x = d_slow()\n s = 0;\n for k = 1:200000\n  s = s + k;\n end\n x = t_running_shown();\n"
     "function x = d_hello()\n x = 100;\n"
@@ -337,7 +340,8 @@ TEST_F(RealDoc, TheViewsCallsDrawThroughTheInstalledDriverAndUndo) {
 
 // MemMax = MemMin: the block never grows, and a handler that needs more
 // memory ends with its code, shown to the user; with room to grow the same
-// handler runs.
+// handler runs, its effects (a task started, a persistent counter stepped)
+// once whatever growth it needed.
 TEST(RealDocGrowth, AFixedBlockNeverGrowsAndTheOverflowingHandlerEndsWithItsCode) {
   for (const bool fixed : {true, false}) {
     struct Growth : Doc {
@@ -358,6 +362,11 @@ TEST(RealDocGrowth, AFixedBlockNeverGrowsAndTheOverflowingHandlerEndsWithItsCode
     } else {
       EXPECT_GT(d.app.host->size(), kMin);
       EXPECT_EQ(d.value("x"), 0);
+      int tasks = 0;
+      EngineContext* c = d.engine();
+      for (int32_t t = c->task_first; t > 0 && tasks < 100; ++tasks)
+        t = int32_t(reinterpret_cast<const uint32_t*>(heap_words(c) + t)[kTaskNext]);
+      EXPECT_EQ(tasks, 1);
       EXPECT_TRUE(d.dialogs.asked.isEmpty()) << d.dialogs.asked.join(QLatin1Char('\n')).toStdString();
     }
     d.TearDown();
