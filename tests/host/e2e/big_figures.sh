@@ -42,7 +42,6 @@ size=${SIZE:-large}
 step=${STEP:-0.5}
 clock_tick=$(getconf CLK_TCK)
 idle_ticks=$(awk -v s="$step" -v t="$clock_tick" 'BEGIN { print int(s * t / 2) }')
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 # The program's CPU time so far, in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
 # Watches the program's state for STEP seconds; false when it was running

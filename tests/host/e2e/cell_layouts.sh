@@ -16,7 +16,6 @@ source "$(dirname "$0")/x11_session.sh"
 background="#E5E5E5"
 source "$(dirname "$0")/figure_shots.sh"
 colours=(FF0000 00C000 0000FF FF00FF)
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 menu() { focus; for k in "$@"; do xdotool key "$k"; sleep 0.3; done; }
 
 # The handlers' reports after line $1 of standard error.

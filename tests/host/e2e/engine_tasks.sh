@@ -11,7 +11,6 @@ program=$1 work=$2
 name=engine_tasks
 source "$(dirname "$0")/x11_session.sh"
 green="#009900"
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 menu() { focus; xdotool key alt+t; sleep 0.3; xdotool key "$1"; }
 # Waits (at most 10 s) for a line of standard error that matches $1; it is
 # left in `line`.

@@ -16,18 +16,7 @@ background="#E5E5E5"
 source "$(dirname "$0")/figure_shots.sh"
 red="#FF0000" blue="#0000FF"
 
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 size() { xdotool getwindowgeometry --shell "$wid" | sed -n 's/^WIDTH=//p; s/^HEIGHT=//p' | tr '\n' ' '; }
-lines() { grep -c "^$1" "$work/stderr" || true; }
-# Waits (at most 60 s: a loaded sanitizer run is slow) until standard error
-# holds more than $2 lines beginning with $1.
-wait_lines() {
-  for _ in $(seq 300); do
-    [ "$(lines "$1")" -gt "$2" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
 # The centre "X Y" of the red point once two shots in a row agree on it.
 red_centre() {
   local w h x y now last=""

@@ -11,7 +11,6 @@ program=$1 work=$2
 name=long_labels
 source "$(dirname "$0")/x11_session.sh"
 
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 
 # The numeric texts of the copied SVG, one a line: "x y size family text",
 # in the order drawn. Waits (at most 5 s) for the copy to be offered.

@@ -12,17 +12,6 @@ name=view_keys
 source "$(dirname "$0")/x11_session.sh"
 blue="#0000FF"
 
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
-lines() { grep -c "^$1" "$work/stderr" || true; }
-# Waits (at most 60 s: a loaded sanitizer run is slow) until standard error
-# holds more than $2 lines beginning with $1.
-wait_lines() {
-  for _ in $(seq 300); do
-    [ "$(lines "$1")" -gt "$2" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
 last() { grep "^$1" "$work/stderr" | tail -n 1; }
 # Waits (at most 10 s) until the last line beginning with $1 is $2.
 wait_last() {

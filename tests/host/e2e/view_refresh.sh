@@ -15,17 +15,6 @@ source "$(dirname "$0")/x11_session.sh"
 blue="#0000FF"
 grow_w=200 grow_h=100
 
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
-lines() { grep -c "^$1" "$work/stderr" || true; }
-# Waits (at most 60 s: a loaded sanitizer run is slow) until standard error
-# holds more than $2 lines beginning with $1.
-wait_lines() {
-  for _ in $(seq 300); do
-    [ "$(lines "$1")" -gt "$2" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
 # Shoots until the blue line ends at x from $1 to $2 and lies at y $3 (within
 # 3 pixels), beginning within 20 pixels of x $4; at most 5 s once the handler
 # has ended. The last box is left in `box`.

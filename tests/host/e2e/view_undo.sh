@@ -15,7 +15,6 @@ name=view_undo
 source "$(dirname "$0")/x11_session.sh"
 background="#E5E5E5"
 source "$(dirname "$0")/figure_shots.sh"
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 
 # A press, four moves and the release, offsets from the figure's centre,
 # with the keys in $5 held (none, or "shift").

@@ -16,7 +16,6 @@ red="#FF0000" green="#009900" field="#FF00FF"
 centre() { local w h x y; read -r w h x y <<< "$1"; echo "$((x + w / 2)) $((y + h / 2))"; }
 # The x of a box's centre.
 centre_x() { local w h x y; read -r w h x y <<< "$1"; echo $((x + w / 2)); }
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 # Waits up to 10 s for the program's standard error to hold the text $1.
 wait_for_stderr() {
   for _ in $(seq 50); do

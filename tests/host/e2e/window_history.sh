@@ -18,7 +18,6 @@ name=window_history
 source "$(dirname "$0")/x11_session.sh"
 background="#E5E5E5" orange="#FF8000"
 source "$(dirname "$0")/figure_shots.sh"
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 menu() { focus; for k in "$@"; do xdotool key "$k"; sleep 0.3; done; }
 settings="$XDG_CONFIG_HOME/Brelvon/Tarnivel Runtime.ini"
 

@@ -77,3 +77,16 @@ close_program() {
   [ "$status" -eq 0 ] || { cat "$work/stderr" >&2; fail "exit status $status"; }
   pid=""
 }
+# Gives the program's window the keyboard focus.
+focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
+# How many lines of standard error begin with $1.
+lines() { grep -c "^$1" "$work/stderr" || true; }
+# Waits (at most 60 s: a loaded sanitizer run is slow) until standard error
+# holds more than $2 lines beginning with $1.
+wait_lines() {
+  for _ in $(seq 300); do
+    [ "$(lines "$1")" -gt "$2" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}

@@ -13,7 +13,6 @@ program=$1 work=$2
 name=y_labels
 source "$(dirname "$0")/x11_session.sh"
 
-focus() { timeout 10 xdotool windowfocus --sync "$wid" || true; }
 
 # The texts of the copied SVG, one a line: "x y text", in the order drawn.
 # Copies until the figure's size or its texts differ from the last copy (at
