@@ -18,6 +18,7 @@
 #include "engine/core/value_stack.h"
 #include "graphics/render/plot_render.h"
 #include "graphics/subplot/subplot.h"
+#include "runtime/contour_call.h"
 #include "support/contour_model.h"
 #include "tests/platform/qt_driver_fixture.h"
 
@@ -50,29 +51,7 @@ struct QtContourPictures : ::testing::Test {
   void SetUp() override { ASSERT_NO_FATAL_FAILURE(open_drawing_context(&host, 32u << 20)); }
   EngineContext* c() { return rt_engine(host.block); }
 
-  int push_row(const std::vector<double>& v) {
-    double *re, *im;
-    TN_TRY(stk_push_matrix(c(), 1, int32_t(v.size()), &re, &im));
-    std::copy(v.begin(), v.end(), re);
-    return kOk;
-  }
-  // contour(z, limits, levels, style), each level filled in a colour of its own.
-  int contour(const Field& f) {
-    host.block->h.build.used = 0;
-    double *re, *im;
-    TN_TRY(stk_push_matrix(c(), f.rows, f.cols, &re, &im));
-    std::copy(f.z.begin(), f.z.end(), re);
-    TN_TRY(push_row({f.x1, f.x2, f.y1, f.y2}));
-    TN_TRY(push_row(f.given));
-    std::string style;
-    for (int i = 0; i < kMaxLevels; ++i) {
-      char one[16];
-      std::snprintf(one, sizeof one, "%sh(0a00%02x)f", i ? "," : "", i + 1);
-      style += one;
-    }
-    TN_TRY(stk_push_cstr(c(), int32_t(style.size()), style.data()));
-    return lib_call_builtin(c(), DrawingCommands::engine_row("contour"), 4, 0);
-  }
+  int contour(const Field& f) { return contour_filled(&host, f, kMaxLevels); }
 
   Judgement judge(const Field& f) {
     EXPECT_EQ(contour(f), kOk) << f.name;
