@@ -187,6 +187,25 @@ struct SweepBlocks {
   }
 };
 
+// Stores the point p that a step from angle a to target reached. Where a
+// pole lies between them the curve goes to infinity: a NaN point parts it
+// from the last. Three points in one outside cell keep the outer two.
+template <class Append>
+void store_step(const NyquistSweep& sw, SweepBlocks& blocks, double a, double target, const Point& p,
+                int32_t* count, Point* last, Point* before, Append&& append) {
+  const double pole = break_between(sw, a, target);
+  if (!std::isnan(pole)) {
+    blocks.put((*count)++, Point{pole, NAN, NAN, sweep_frequency(sw, pole), -1});
+    append(p);
+    *before = p;
+  } else if (p.cell != 0 && *count >= 2 && p.cell == last->cell && last->cell == before->cell) {
+    blocks.put(*count - 1, p);
+    *last = p;
+  } else {
+    append(p);
+  }
+}
+
 }  // namespace
 
 void nyquist_point(const NyquistSweep& sw, double theta, double* re, double* im, double* w) {
@@ -412,19 +431,7 @@ int32_t freqresp_nyquist_adaptive(const NyquistSweep& sw, double* data, int64_t 
       step.split(a);
       continue;
     }
-    const double pole = break_between(sw, a, target);
-    if (!std::isnan(pole)) {
-      // The curve goes to infinity between the two: a NaN point parts it.
-      Point gap{pole, NAN, NAN, sweep_frequency(sw, pole), -1};
-      put(count++, gap);
-      append(p);
-      before = p;
-    } else if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
-      put(count - 1, p);  // three in one outside cell: the middle one goes
-      last = p;
-    } else {
-      append(p);
-    }
+    store_step(sw, blocks, a, target, p, &count, &last, &before, append);
     a = target;
     step.next(a);
   }
@@ -615,18 +622,7 @@ int32_t freqresp_nichols_adaptive(const NyquistSweep& sw, double* data, int64_t 
       step.split(a);
       continue;
     }
-    const double pole = break_between(sw, a, target);
-    if (!std::isnan(pole)) {
-      Point gap{pole, NAN, NAN, sweep_frequency(sw, pole), -1};
-      put(count++, gap);
-      append(p);
-      before = p;
-    } else if (p.cell != 0 && count >= 2 && p.cell == last.cell && last.cell == before.cell) {
-      put(count - 1, p);
-      last = p;
-    } else {
-      append(p);
-    }
+    store_step(sw, blocks, a, target, p, &count, &last, &before, append);
     a = target;
     step.next(a);
   }
