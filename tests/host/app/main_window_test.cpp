@@ -1088,22 +1088,30 @@ TEST_F(Program, TheWheelHandlerSeesShift) {
   EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
 }
 
-// A catch-all key handler receives every key that no menu shortcut takes,
-// by its character code: Tab and Shift+Tab (which would move the focus) as
-// 9, Ctrl with a letter as its control code, the editing keys as theirs.
-TEST_F(Program, ACatchAllKeyHandlerGetsTabAndControlLetters) {
-  const QString packed = pack(dir,
+// Starts an application whose catch-all key handler prints each key's code
+// on standard error, runs `refusal` (ZVR lines that may fail) and counts the
+// key; the view has the focus.
+void start_key_counter(Program* t, const std::string& refusal, QWidget** frame) {
+  const QString packed = pack(t->dir,
                               "instance demo\ntitle \"Keys\"\nvar n\ninit n = demo_init()\nfigure \"F\"\n"
                               "plot demo_plot(n)\nkey \"\" n = demo_key(n, _key)\n",
                               "function n = demo_init()\n  n = 0;\nendfunction\n"
                               "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n"
-                              "function n = demo_key(n, key)\n  fprintf(2, 'key %d\\n', double(key));\n"
-                              "  n = n + 1;\nendfunction\n");
-  start(packed);
-  QWidget* frame = app->main_frame();
-  frame->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
-  view()->setFocus();
+                              "function n = demo_key(n, key)\n  fprintf(2, 'key %d\\n', double(key));\n" +
+                                  refusal + "  n = n + 1;\nendfunction\n");
+  t->start(packed);
+  *frame = t->app->main_frame();
+  (*frame)->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(*frame));
+  t->view()->setFocus();
+}
+
+// A catch-all key handler receives every key that no menu shortcut takes,
+// by its character code: Tab and Shift+Tab (which would move the focus) as
+// 9, Ctrl with a letter as its control code, the editing keys as theirs.
+TEST_F(Program, ACatchAllKeyHandlerGetsTabAndControlLetters) {
+  QWidget* frame = nullptr;
+  ASSERT_NO_FATAL_FAILURE(start_key_counter(this, "", &frame));
   struct Key {
     Qt::Key key;
     Qt::KeyboardModifiers modifiers;
@@ -1140,18 +1148,8 @@ void menu_shortcuts(const QWidget* menu, std::vector<std::pair<QKeySequence, QSt
 // menus' and the window manager's. Each key is followed by a letter the
 // handler counts, so that every key's effect is told apart.
 TEST_F(Program, AKeyHandlerRunsOncePerPressAndNeverForMenuOrAltKeys) {
-  const QString packed = pack(dir,
-                              "instance demo\ntitle \"Keys\"\nvar n\ninit n = demo_init()\nfigure \"F\"\n"
-                              "plot demo_plot(n)\nkey \"\" n = demo_key(n, _key)\n",
-                              "function n = demo_init()\n  n = 0;\nendfunction\n"
-                              "function demo_plot(n)\n  plot([0 1], [n n]);\nendfunction\n"
-                              "function n = demo_key(n, key)\n  fprintf(2, 'key %d\\n', double(key));\n"
-                              "  if key == 9 || key == 13\n    error('refused');\n  end\n  n = n + 1;\nendfunction\n");
-  start(packed);
-  QWidget* frame = app->main_frame();
-  frame->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
-  view()->setFocus();
+  QWidget* frame = nullptr;
+  ASSERT_NO_FATAL_FAILURE(start_key_counter(this, "  if key == 9 || key == 13\n    error('refused');\n  end\n", &frame));
   std::vector<std::pair<QKeySequence, QString>> bound;
   for (const QMenuBar* bar : frame->findChildren<QMenuBar*>()) menu_shortcuts(bar, &bound);
   QStringList names;
