@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes as a data exchange text, read as _xdata
 // and as _xdatatype. Every input must give a status; a success leaves exactly
-// one value, a failure none, and either way no frame, no code position and
-// no lent stack capacity stays behind. The values are held against a model
+// one value, a failure none, and either way no frame, no code position, no
+// lent stack capacity and no name in the workspace stays behind. The values are held against a model
 // of the text's layout, cut here from the format's rules: without the header
 // line the type is "text" and the data the text's bytes; with it the type is
 // what stands between the quotes (up to a quote or a line end), and the data
@@ -55,9 +55,10 @@ RuntimeBlock* started_block() {
   return block;
 }
 
-// Descriptor words above the current frame. A body compiled in the workspace
-// may add its names to the frame, which then takes more words: the items
-// above it are what must not change.
+// Descriptor words above the current frame: the items on it. A body is read
+// in a workspace of its own, so the frame itself (its names) must not
+// change either: a name a body assigns would turn the same name in the next
+// body into a variable read.
 int64_t words_above_frame(EngineContext* c) {
   return c->desc_top - (c->frame + frame_fixed_words(frame_words(c, c->frame)));
 }
@@ -173,6 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data_bytes, size_t size) {
   const int64_t words = words_above_frame(c);
   const int32_t frame = c->frame;
   const uint32_t capacity = c->data_capacity;
+  const int32_t desc_top = c->desc_top;
   std::u16string data;
   bool both = true;
   for (int32_t code : {kCodeXdata, kCodeXdatatype}) {
@@ -182,20 +184,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data_bytes, size_t size) {
     require(c->frame == frame && c->data_capacity == capacity && c->pos.kind == kAreaNone);
     std::u16string want, got;
     bool shown = false;
-    const bool modelled = model_value(c, code, text, size, &want, &shown);
-    if (modelled != (status == 0)) differs(status == 0 ? "a value the model refuses" : "no value where the model has one", code);
     if (status == 0) {
       require(words_above_frame(c) == words + 3);
-      shown = top_source(c, &got) && shown;
-      if (shown && got != want) differs("another value than the model's", code);
-      if (code == kCodeXdata) data = got;
+      shown = top_source(c, &got);
       stk_drop(c);
     }
-    both = both && status == 0 && shown;
+    // The model reads with the room the engine had: each read is made with
+    // the data stack as the caller left it, never above the other's value
+    // (a body that fills most of the stack reads in one but not the other).
     require(words_above_frame(c) == words && c->data_top == data_top);
+    bool shown_model = false;
+    const bool modelled = model_value(c, code, text, size, &want, &shown_model);
+    if (modelled != (status == 0)) differs(status == 0 ? "a value the model refuses" : "no value where the model has one", code);
+    shown = shown && shown_model;
+    if (shown && got != want) differs("another value than the model's", code);
+    if (status == 0 && code == kCodeXdata) data = got;
+    both = both && status == 0 && shown;
+    require(words_above_frame(c) == words && c->data_top == data_top && c->desc_top == desc_top);
     g_sink_len = 0;
   }
   if (both) round_trip(b, reinterpret_cast<const char*>(data_bytes), int32_t(size), data);
-  require(words_above_frame(c) == words && c->frame == frame);
+  require(words_above_frame(c) == words && c->frame == frame && c->desc_top == desc_top);
   return 0;
 }

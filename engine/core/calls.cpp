@@ -592,6 +592,11 @@ int exec_code_block(EngineContext* c, const char* text, int32_t length, int32_t*
   return compile_block(c, text, length, kCompileKeepNames, 1, value_count, false);
 }
 
+int exec_own_code_block(EngineContext* c, const char* text, int32_t length, int32_t* value_count) {
+  entry_gap_settle(c);
+  return compile_block(c, text, length, kCompileKeepNames, 1, value_count, false, -1, kNameGrowth);
+}
+
 namespace {
 
 int eval_block(EngineContext* c, const char* text, int32_t length, int nargout, uint32_t flags, int32_t own_names) {

@@ -120,6 +120,10 @@ int frame_return_discard(EngineContext* ctx);
 // Compiles text in the current workspace into code on the data stack, ready
 // to run; *value_count: the values it leaves.
 int exec_code_block(EngineContext* ctx, const char* text, int32_t length, int32_t* value_count);
+// exec_code_block in a workspace of its own: a name the text makes (even
+// one it only assigns, and never runs) goes with the block's frame, and the
+// caller's workspace is as it was.
+int exec_own_code_block(EngineContext* ctx, const char* text, int32_t length, int32_t* value_count);
 // exec_code_block for a caller that takes exactly nargout results (0: none):
 // the frame keeps the last nargout values the text leaves; kTooManyOutputs
 // (nothing pushed) when it leaves fewer. flags are added to the compiler's.

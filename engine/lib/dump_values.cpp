@@ -30,6 +30,36 @@ constexpr int32_t kNameLimit = 255;        // dumpvar's name argument
 constexpr char kWideDumpHook[] = "+wdump";
 constexpr char kDumpHook[] = "+dump";
 
+bool name_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool name_char(char c) { return name_start(c) || (c >= '0' && c <= '9'); }
+
+// Whether "@" and the name read back as the same reference: an identifier,
+// or two joined by "::", as the compiler takes them after "@".
+bool reads_as_at_name(const char* name, int32_t n) {
+  int32_t i = 0;
+  for (int part = 0; part < 2; ++part) {
+    if (i >= n || !name_start(name[i])) return false;
+    while (i < n && name_char(name[i])) ++i;
+    if (i == n) return true;
+    if (part == 1 || n - i < 2 || name[i] != ':' || name[i + 1] != ':') return false;
+    i += 2;
+  }
+  return false;
+}
+
+// A function reference as "@name"; a name that would not read back so (str2fun
+// takes any text: '+', '1)', an empty one) goes out as the str2fun call that
+// "@name" compiles to, which the literal readers accept as well.
+int dump_function_reference(DumpOut& out, const char* name, int32_t n) {
+  if (reads_as_at_name(name, n)) {
+    TN_TRY(out.put('@'));
+    return out.put(name, n);
+  }
+  TN_TRY(out.put("str2fun('"));
+  for (int32_t i = 0; i < n; ++i) TN_TRY(dump_char(out, uint16_t(uint8_t(name[i]))));
+  return out.put("')");
+}
+
 // One value wherever it lies: a stack item, a container element, a flat item.
 struct View {
   uint32_t kind;
@@ -299,8 +329,7 @@ int dump_view(DumpOut& out, const View& v, int digits, int nesting) {
           const int64_t room = int64_t(v.a) * 8 - kFuncRefNameOffset;
           const int32_t n = tn::load<int16_t>(p);
           if (n < 0 || n > room) return kWrongArgType;
-          TN_TRY(out.put('@'));
-          return out.put(reinterpret_cast<const char*>(p + kFuncRefNameOffset), n);
+          return dump_function_reference(out, reinterpret_cast<const char*>(p + kFuncRefNameOffset), n);
         }
         case kPayNumeric:
         case kPayChar:

@@ -1,7 +1,9 @@
-// Literal values from text. The text is compiled as a code block in the
-// current workspace; the block runs only when the constant-expression check
-// accepts every instruction up to its halt, so nothing with an effect (a
-// call of an arbitrary function, an assignment, a variable read) can run.
+// Literal values from text. The text is compiled as a code block in a
+// workspace of its own; the block runs only when the constant-expression
+// check accepts every instruction up to its halt, so nothing with an effect
+// (a call of an arbitrary function, an assignment, a variable read) can run,
+// and no name the text makes outlives it: "NaN = 1" refused once must not
+// turn every later NaN into a variable read.
 // While the compiler works the 8-bit copy of the text lies beyond the data
 // stack's end, which is lowered below it and restored after.
 #include "engine/lib/str2obj.h"
@@ -20,7 +22,7 @@ namespace {
 // position is `saved` again.
 int compile_checked(EngineContext* c, const char* text, int32_t length, const CodePosition& saved,
                     int32_t* values) {
-  const int status = exec_code_block(c, text, length, values);
+  const int status = exec_own_code_block(c, text, length, values);
   if (status != kOk) {
     c->pos = saved;
     return status;
@@ -73,7 +75,7 @@ int bi_str2obj(EngineContext* c, int nargin, int nargout, uintptr_t) {
   const CodePosition saved = c->pos;
   return with_text_bytes(c, [&](const char* text, int32_t length) -> int {
     int32_t values = 0;
-    const int status = exec_code_block(c, text, length, &values);
+    const int status = exec_own_code_block(c, text, length, &values);
     if (status != kOk) {
       c->pos = saved;
       return status;

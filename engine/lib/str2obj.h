@@ -1,8 +1,8 @@
 // Literal values read from text: str2obj and the readers of data written by
-// the dump. The text is compiled in the current workspace and run only when
-// every instruction it compiled to builds a constant; anything else (a call
-// of a function that may act, an assignment, a variable read) is refused
-// with kBadArgument and nothing of it runs.
+// the dump. The text is compiled in a workspace of its own (nothing it names
+// stays behind) and run only when every instruction it compiled to builds a
+// constant; anything else (a call of a function that may act, an assignment,
+// a variable read) is refused with kBadArgument and nothing of it runs.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 // without a header, and bodies that must not run.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -246,7 +247,9 @@ TEST_F(DataText, BodiesThatAreNotOneLiteralValueNeverRun) {
     const char* body;
     int status;
   } cases[] = {
-      {"counted_()", kBadArgument}, {"[1 counted_]", kBadArgument}, {"x_", kBadArgument},
+      // A variable of the caller is not seen: the body reads in a
+      // workspace of its own, where the name is unknown.
+      {"counted_()", kBadArgument}, {"[1 counted_]", kBadArgument}, {"x_", kUnknownFunction},
       {"y_ = 3", kBadArgument},     {"1, 2", kTooManyInputs},       {"", kTooManyInputs},
       {"[1 2; 3]", 0},  // compiles and is constant, but fails while running
   };
@@ -267,6 +270,85 @@ TEST_F(DataText, BodiesThatAreNotOneLiteralValueNeverRun) {
   EXPECT_EQ(g_counted, 0);
   EXPECT_EQ(run("z_ = counted_();"), kOk);
   EXPECT_EQ(g_counted, 1);
+}
+
+// Function references of every name str2fun takes: written as data text
+// they read back to the same reference. A name that is an identifier (or
+// two joined by "::") is written "@name"; any other (an operator, an
+// unbalanced bracket, an empty name) as the str2fun call "@name" stands for
+// ("@1)" was written, and refused as an unexpected right parenthesis).
+TEST_F(DataText, FunctionReferencesOfAnyNameReadBack) {
+  const struct {
+    const char* zvr;   // the name as a ZVR literal
+    const char* body;  // the body written
+  } cases[] = {
+      {"'sin'", "@sin"},       {"'a::b'", "@a::b"},          {"'_x1'", "@_x1"},
+      {"'1)'", "str2fun('1)')"}, {"'+'", "str2fun('+')"},      {"''", "str2fun('')"},
+      {"'it''s'", "str2fun('it\\'s')"}, {"'@(x) x+1'", "str2fun('@(x) x+1')"}, {"'a::'", "str2fun('a::')"},
+      {"'a b'", "str2fun('a b')"}, {"'9lives'", "str2fun('9lives')"}, {"'a::b::c'", "str2fun('a::b::c')"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.zvr);
+    ASSERT_EQ(run(std::string("f_ = {str2fun(") + k.zvr + "), 1};"), kOk) << host.take_output();
+    push_var("f_");
+    const std::string want = source_of_top();
+    char buf[512];
+    int32_t length = 0;
+    ASSERT_EQ(xdata_write_data(b, true, buf, sizeof buf, &length), kOk);
+    ASSERT_EQ(stk_push_cstr(c, -1, "f"), kOk);
+    ASSERT_EQ(xdata_write_type(b, buf, sizeof buf, &length, 0, -1), kOk);
+    const std::string text(buf, size_t(length));
+    EXPECT_NE(text.find(std::string("{") + k.body + ","), std::string::npos) << text;
+    ASSERT_EQ(xdata_parse_header(b, kCodeXdata, text.data(), int32_t(text.size())), kOk) << text << host.take_output();
+    EXPECT_EQ(source_of_top(), want);
+    stk_drop(c);
+    EXPECT_TRUE(stack_clean());
+  }
+}
+
+// A body is read as a value and leaves nothing behind: one that assigns a
+// name (refused, as every assignment is) must not make that name a variable
+// of the workspace, where the next body holding it would read the variable
+// and be refused ("NaN = 1" once made every later NaN a bad argument).
+TEST_F(DataText, ABodyThatAssignsLeavesNoNameForTheNext) {
+  auto reads_nan_row = [&](const char* name) {
+    const std::string text = std::string("%TN xdata \"row\"\n[") + name + " 3]";
+    if (xdata_parse_header(b, kCodeXdata, text.data(), int32_t(text.size())) != kOk) return false;
+    int32_t rows = 0, cols = 0;
+    double *re = nullptr, *im = nullptr;
+    const bool ok = stk_get_matrix(c, 0, &rows, &cols, &re, &im) == kOk && rows == 1 && cols == 2 &&
+                    std::isnan(re[0]) && re[1] == 3;
+    stk_drop(c);
+    return ok;
+  };
+  auto names = [&] {
+    uint8_t* table = nullptr;
+    int32_t count = 0;
+    frame_var_table(c, &table, &count);
+    std::string all;
+    for (int32_t i = 0; table && i < count; ++i)
+      all += std::string(reinterpret_cast<const char*>(table) + kFrameNameBytes * i,
+                         strnlen(reinterpret_cast<const char*>(table) + kFrameNameBytes * i, kFrameNameBytes)) + " ";
+    return all;
+  };
+  const std::string before = names();
+  const char* const bodies[] = {"NaN=1", "nan = 1", "NaN(1) = 2", "[NaN, q_] = deal(1, 2)", "z_ = [NaN 3]"};
+  for (const char* body : bodies) {
+    SCOPED_TRACE(body);
+    ASSERT_TRUE(reads_nan_row("NaN"));
+    const std::string text = std::string("%TN xdata \"v\"\n") + body;
+    EXPECT_NE(xdata_parse_header(b, kCodeXdata, text.data(), int32_t(text.size())), kOk);
+    host.take_output();
+    EXPECT_TRUE(reads_nan_row("NaN")) << host.take_output();
+    EXPECT_TRUE(reads_nan_row("nan")) << host.take_output();
+    EXPECT_EQ(names(), before);
+    EXPECT_TRUE(stack_clean());
+  }
+  // The command line still sees NaN as NaN and no variable of those names.
+  ASSERT_EQ(run("r_ = [isnan(NaN), exist('q_'), exist('z_')];"), kOk) << host.take_output();
+  push_var("r_");
+  EXPECT_EQ(source_of_top(), "[true,false(1,2)]");
+  stk_drop(c);
 }
 
 TEST_F(DataText, ABufferTooSmallKeepsTheLengthAndTheValue) {

@@ -5,6 +5,7 @@
 // value, and the link line of the text is kept in the item.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "runtime/app_fixture.h"
@@ -112,6 +113,36 @@ TEST_F(Menu, CopyAsThenPasteAsGivesTheSameValueBack) {
             kRtHandledRedraw)
       << host.take_output();
   EXPECT_EQ(sum_x(), 10);
+}
+
+// Paste As of a text whose body assigns NaN is refused, and leaves nothing
+// behind: texts holding NaN pasted before and after it read the same (after
+// it, every text holding NaN was refused as a bad argument).
+TEST_F(Menu, PasteAsOfAnAssignmentLeavesTheNextPasteAsItWas) {
+  const std::string row = "%TN xdata \"matrix\"\r\n[NaN 3]\r\n";
+  const std::string assign = "%TN xdata \"matrix\"\r\nNaN=1\r\n";
+  auto x_is_row = [&] {
+    if (handler_push_input(host.block, 0, false, code("x")) != 0) return false;
+    double *re = nullptr, *im = nullptr;
+    int32_t r = 0, cols = 0;
+    const bool ok = stk_get_matrix(c(), 0, &r, &cols, &re, &im) == 0 && r == 1 && cols == 2 && std::isnan(re[0]) &&
+                    re[1] == 3;
+    stk_drop(c());
+    return ok;
+  };
+  const int32_t paste = record(kTagItem, 1);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(inst_menu_exec(h(), 0, record(kTagEntry, 0)), kRtHandledRedraw);
+    ASSERT_FALSE(x_is_row());
+    EXPECT_EQ(inst_call_text_handler(h(), 0, paste, row.data(), int32_t(row.size())), kRtHandledRedraw)
+        << host.take_output();
+    EXPECT_TRUE(x_is_row());
+    const int refused = inst_call_text_handler(h(), 0, paste, assign.data(), int32_t(assign.size()));
+    EXPECT_NE(refused, kRtHandledRedraw);
+    host.take_output();
+    EXPECT_TRUE(x_is_row());
+  }
 }
 
 // A value whose data text is larger than any free region of the block is

@@ -29,6 +29,23 @@ TEST(DataTextCorpus, EveryInputGivesAnAnswer) {
   EXPECT_GT(runs, 0);
 }
 
+// Inputs the target once stopped on, kept whole; the entry keeps its block
+// from one input to the next, as libFuzzer runs it, so the pairs run in order.
+TEST(DataTextCorpus, KeptFindings) {
+  // A body whose value fills most of the data stack: the model read it
+  // while the engine's value still lay there, and found no room.
+  EXPECT_EQ(run_seed(bytes("%TN xdata \"\n5:5555")), 0);
+  // A function reference whose name is no identifier: written as "@1)", it
+  // did not read back.
+  EXPECT_EQ(run_seed(bytes("%TN xdata \"f\"\nstr2fun('1)')")), 0);
+  EXPECT_EQ(run_seed(bytes("%TN xdata \"f\"\n{str2fun('+'), str2fun('')}")), 0);
+  // A body assigning NaN, refused, made NaN a variable for every later body.
+  EXPECT_EQ(run_seed(bytes("%TN xdata \"row\"\n[nan 3]")), 0);
+  EXPECT_EQ(run_seed(bytes("%TN xdata \"v\"\nNaN=1")), 0);
+  EXPECT_EQ(run_seed(bytes("%TN xdata \"row\"\n[nan 3]")), 0);
+  EXPECT_EQ(run_seed(bytes("%TN xdata \"row\"\n[NaN 3]")), 0);
+}
+
 // The values of a libFuzzer dictionary: name="value" lines, with \\, \" and
 // \xHH escapes; comments and blank lines skipped.
 std::vector<std::string> dictionary_values(const char* path) {
