@@ -1,5 +1,5 @@
-// Matrix exponential by scaling and squaring with the degree-6 diagonal Pade
-// approximant, and the power of a scalar to a matrix, x^A = exp(ln(x) A).
+// Matrix exponential by balancing, scaling and squaring with the degree-6
+// diagonal Pade approximant, and the power of a scalar to a matrix, x^A = exp(ln(x) A).
 // Row-major n x n matrices; complex ones are one array of 2 n^2 doubles (real
 // block, then imaginary block). The caller gives E and the work block; the
 // kernels allocate nothing and return no status.
@@ -7,11 +7,14 @@
 
 #include <cstdint>
 
-// Work sizes in doubles: real n + 2 n^2, complex 2 n + 4 n^2.
-inline int64_t numk_expm_work_real(int64_t n) { return n + 2 * n * n; }
-inline int64_t numk_expm_work_complex(int64_t n) { return 2 * n + 4 * n * n; }
+// Work sizes in doubles: real 2 n + 2 n^2, complex 3 n + 4 n^2 (a row, the
+// power and denominator blocks, and the n balancing factors).
+inline int64_t numk_expm_work_real(int64_t n) { return 2 * n + 2 * n * n; }
+inline int64_t numk_expm_work_complex(int64_t n) { return 3 * n + 4 * n * n; }
 
-// E := exp(A); A is left divided by the scaling power of two.
+// E := exp(A). A is left as the matrix the approximant was formed from: A
+// itself, or A balanced when that lowered its norm, divided by the scaling
+// power of two.
 void numk_expm_real(double* a, int32_t n, double* e, double* work);
 void numk_expm_complex(double* a, int32_t n, double* e, double* work);
 

@@ -58,16 +58,56 @@ int apply_sizes(EngineContext* ctx, const Shape& s) {
   return arg_error(stk_reshape(ctx, s.ndims, dims));
 }
 
+// Storage order of the dimensions of s that are not 1, most rapidly varying
+// first: the column, the row, then the pages in their order.
+int storage_order(const Shape& s, const bool* kept, int* order) {
+  int count = 0;
+  auto take = [&](int k) {
+    if (k < s.ndims && kept[k]) order[count++] = k;
+  };
+  take(1);
+  take(0);
+  for (int k = 2; k < s.ndims; ++k) take(k);
+  return count;
+}
+
+// squeeze drops every dimension of size 1, keeping every element at its
+// subscripts. The sizes alone change when the remaining dimensions keep their
+// storage order (as for a row, a column, or pages of size 1 left out);
+// otherwise (1 x n x m, n x 1 x m, ...) the elements move.
 int squeeze(EngineContext* ctx) {
   Shape s;
   int64_t count = 0;
   TN_TRY(item_shape(ctx, 0, &s, &count));
   Shape out;
   out.ndims = 0;
+  int source[kShapeMaxDims];  // result dimension i is source dimension source[i]
+  bool kept[kShapeMaxDims] = {};
   for (int k = 0; k < s.ndims; ++k)
-    if (s.d[k] != 1) out.d[out.ndims++] = s.d[k];
+    if (s.d[k] != 1) {
+      kept[k] = true;
+      source[out.ndims] = k;
+      out.d[out.ndims++] = s.d[k];
+    }
+  const int dims = out.ndims;
   while (out.ndims < 2) out.d[out.ndims++] = 1;
-  return apply_sizes(ctx, out);
+  // The result's order, told in source dimensions, against the source's.
+  int before[kShapeMaxDims], after[kShapeMaxDims];
+  const int n = storage_order(s, kept, before);
+  bool all[kShapeMaxDims];
+  for (int i = 0; i < kShapeMaxDims; ++i) all[i] = i < dims;
+  const int m = storage_order(out, all, after);
+  bool same = n == m;
+  for (int i = 0; same && i < n; ++i) same = before[i] == source[after[i]];
+  if (same || count == 0) return apply_sizes(ctx, out);
+  return run_on_array(ctx, 0, [&](EngineContext* c, const ArrayArg& a) {
+    const Shape src = shape_of(a);
+    return gather_push(c, a, out, [&](const int64_t* t) {
+      int64_t subs[kShapeMaxDims] = {};
+      for (int i = 0; i < dims; ++i) subs[source[i]] = t[i];
+      return linear_from_subs(src, subs, src.ndims);
+    });
+  });
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Matrix exponential kernels: the scaling rule (observable through the scaled
-// input they leave behind), known exponentials, and exp(A) exp(-A) = I.
+// input they leave behind), known exponentials, exp(A) exp(-A) = I, and
+// stiff, mixed-unit, shifted and moderate matrices against mpmath.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "numlib/expm.h"
@@ -60,7 +63,15 @@ TEST(Expm, ScalingFollowsTheInfinityNorm) {
   EXPECT_EQ(scaled[0], 0.25);
   EXPECT_NEAR(e[0], 2.718281828459045, 4e-15);
 
-  // A NaN norm never passes the test: the scale runs to its cap of 2^30.
+  // Beyond 2^30 the scale follows the norm: 2^41 is the first power of two
+  // whose half exceeds 1e12.
+  e = expm_real({-1e12}, 1, &scaled);
+  EXPECT_EQ(scaled[0], -1e12 / std::ldexp(1.0, 41));
+  EXPECT_EQ(e[0], 0.0);
+  e = expm_real({-700}, 1, &scaled);  // decayed far below 1, to full precision
+  EXPECT_NEAR(e[0], 9.8596765437597708e-305, 2e-12 * 9.8596765437597708e-305);
+
+  // A NaN or infinite norm passes no test: the scale stays at 2^30.
   expm_real({NAN, 1, 0, 1}, 2, &scaled);
   EXPECT_EQ(scaled[1], std::ldexp(1.0, -30));
   expm_real({INFINITY, 1, 0, 1}, 2, &scaled);
@@ -141,6 +152,82 @@ TEST(Expm, ComplexKernelAgreesWithRealOnRealInput) {
   for (int i = 0; i < n * n; ++i) {
     EXPECT_NEAR(er[i], ec[i], 1e-12 * (1 + std::fabs(er[i])));
     EXPECT_NEAR(ec[n * n + i], 0.0, 1e-12);
+  }
+}
+
+struct Reference {
+  const char* label;
+  int n;
+  bool cplx;
+  Mat a, e, d;
+};
+
+const Reference kReferences[] = {
+#include "expm_reference.inc"
+};
+
+// Largest error over largest element, both taken in the units the matrix
+// was made in (element (i, j) divided by d_i / d_j), so that the smallest
+// elements of a mixed-unit matrix count as much as the largest.
+double unit_error(const Reference& r, const Mat& e) {
+  const size_t nn = size_t(r.n) * r.n;
+  double err = 0, big = 0;
+  for (int i = 0; i < r.n; ++i)
+    for (int j = 0; j < r.n; ++j) {
+      const size_t k = size_t(i) * r.n + j;
+      const double s = r.d[j] / r.d[i];
+      const std::complex<double> x(e[k], r.cplx ? e[nn + k] : 0), want(r.e[k], r.cplx ? r.e[nn + k] : 0);
+      err = std::fmax(err, std::abs(x - want) * s);
+      big = std::fmax(big, std::abs(want) * s);
+    }
+  return err / big;
+}
+
+TEST(Expm, StiffAndMixedUnitMatricesAgainstReference) {
+  // Stiff matrices of norms 2^29 to 1e12 (mixed units; triangular with rates
+  // from 1 to 1e12), exponentials far from 1, and moderate matrices, whose
+  // accuracy must not suffer from the rest.
+  constexpr double kEps = 0x1p-52;
+  const struct {
+    std::string label;
+    double tolerance;
+  } groups[] = {{"kinetics", 1e-12}, {"units", 1e-12}, {"triangular", 1e-12}, {"shifted", 4e-12},
+                {"moderate", 64 * kEps}};
+  for (const auto& g : groups) {
+    double worst = 0;
+    int count = 0;
+    for (const Reference& r : kReferences) {
+      if (g.label != r.label) continue;
+      const Mat e = r.cplx ? expm_complex(r.a, r.n) : expm_real(r.a, r.n);
+      const double err = unit_error(r, e);
+      EXPECT_LE(err, g.tolerance) << r.label << " " << r.n << (r.cplx ? " complex" : " real") << " #" << count;
+      worst = std::fmax(worst, err);
+      ++count;
+    }
+    EXPECT_GT(count, 0) << g.label;
+    RecordProperty("worst_" + g.label, std::to_string(worst));
+  }
+}
+
+TEST(Expm, ExpOfMinusAIsTheInverseAtLargeNorms) {
+  // The mixed-unit matrices once more, with -A: exp(A) exp(-A) = I in the
+  // matrix's units.
+  for (const Reference& r : kReferences) {
+    if (std::string(r.label) != "units") continue;
+    Mat neg = r.a;
+    for (auto& x : neg) x = -x;
+    const Mat p = r.cplx ? expm_complex(r.a, r.n) : expm_real(r.a, r.n);
+    const Mat q = r.cplx ? expm_complex(neg, r.n) : expm_real(neg, r.n);
+    const Mat id = product(p, q, r.n, r.cplx);
+    const size_t nn = size_t(r.n) * r.n;
+    for (int i = 0; i < r.n; ++i)
+      for (int j = 0; j < r.n; ++j) {
+        const double s = r.d[j] / r.d[i];
+        EXPECT_NEAR(id[size_t(i) * r.n + j] * s, i == j ? 1.0 : 0.0, 1e-9) << r.n;
+        if (r.cplx) {
+          EXPECT_NEAR(id[nn + size_t(i) * r.n + j] * s, 0.0, 1e-9);
+        }
+      }
   }
 }
 

@@ -498,10 +498,11 @@ TEST_F(MatrixOps, ScalarToMatrixPowers) {
   EXPECT_TRUE(std::isnan(r.re[0]));
   stk_drop(ctx);
 
-  // Room for the result and the (2n + 1) n work words is tested up front.
+  // Room for the result and the 2 (n + 1) n work words (a row, two blocks and
+  // the balancing factors) is tested up front.
   push_scalar(2);
   push(2, 2, {1, 0, 0, 1});
-  const uint32_t need = uint32_t(ctx->data_top + 4 + 10);
+  const uint32_t need = uint32_t(ctx->data_top + 4 + 12);
   tc.set_capacity(need, 1 << 16);
   run(bi_mpower, kDataStackOverflow, 2);
   tc.set_capacity(need + 1, 1 << 16);

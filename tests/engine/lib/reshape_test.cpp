@@ -251,6 +251,73 @@ TEST_F(Reshape, SqueezeDropsEverySingletonDimension) {
   EXPECT_EQ(pop().dims, (D{2, 3}));
 }
 
+// Every placement of size-1 dimensions among 2 to 5 dimensions of sizes 1, 2
+// and 3 (and some of size 0): squeeze keeps each element at its subscripts,
+// which is the permutation that puts the other dimensions first.
+TEST_F(Reshape, SqueezeKeepsEveryElementAtItsSubscripts) {
+  const std::vector<Cls> classes = {Cls::Double, Cls::I16, Cls::Char, Cls::Logical};
+  int moved = 0;
+  for (int nd = 2; nd <= 5; ++nd) {
+    int placements = 1;
+    for (int k = 0; k < nd; ++k) placements *= 4;
+    for (int code = 0; code < placements; ++code) {
+      D dims(nd);
+      int rest = code, zeros = 0;
+      for (auto& d : dims) {
+        d = rest % 4;  // 0, 1, 2, 3
+        rest /= 4;
+        zeros += d == 0;
+      }
+      if (zeros > 1 || (nd == 5 && zeros == 1 && code % 7 != 0)) continue;
+      std::vector<int> order;
+      for (int k = 0; k < nd; ++k)
+        if (dims[k] != 1) order.push_back(k);
+      for (int k = 0; k < nd; ++k)
+        if (dims[k] == 1) order.push_back(k);
+      const Cls cls = classes[code % classes.size()];
+      Arr a = am::random(rng, dims, cls == Cls::Double && code % 2 == 1);
+      if (cls == Cls::Logical)
+        for (double& v : a.re) v = v > 50;
+      a.normalise();
+      am::push(c, cls, a);
+      ASSERT_EQ(bi_reshape(c, kSqueeze), kOk);
+      std::string got;
+      const Arr r = pop(&got);
+      const Arr want = model_permute(a, order);
+      EXPECT_EQ(r, want) << am::name(cls) << " code " << code << " of " << nd << " dimensions";
+      EXPECT_EQ(got, am::name(cls));
+      moved += r.re != a.re ? 1 : 0;
+    }
+  }
+  EXPECT_GT(moved, 100);  // most placements move elements
+
+  // A(1, j, k) = 10 j + k: the 1 x 2 x 3 array's pages are its columns.
+  tv::push_double(c, {1, 2, 3}, {11, 21, 12, 22, 13, 23});
+  ASSERT_EQ(bi_reshape(c, kSqueeze), kOk);
+  const Arr b = pop();
+  EXPECT_EQ(b.dims, (D{2, 3}));
+  EXPECT_EQ(b.re, (V{11, 12, 13, 21, 22, 23}));
+
+  // A cell array's entries move the same way.
+  for (double v : {1, 2, 3, 4, 5, 6}) tv::push_scalar(c, v);
+  const int32_t cell_dims[] = {2, 1, 3};
+  ASSERT_EQ(stk_make_container(c, 6, 0, nullptr, 0), kOk);
+  ASSERT_EQ(stk_reshape(c, 3, cell_dims), kOk);
+  ASSERT_EQ(desc_at(c, 0)[2], kContCell);
+  ASSERT_EQ(bi_reshape(c, kSqueeze), kOk);
+  int nd = 0;
+  const uint32_t* dims = nullptr;
+  int32_t n = 0;
+  ASSERT_EQ(stk_get_container_dims(c, 0, &nd, &dims, &n, nullptr), kOk);
+  EXPECT_EQ(std::vector<uint32_t>(dims, dims + nd), (std::vector<uint32_t>{2, 3}));
+  // Source (i, 0, p) lies at p * 2 + i; the result's (i, p) at i * 3 + p.
+  ASSERT_EQ(stk_list_get(c, 0, 2), kOk);  // (0, 1): source entry 2 * 1 + 0
+  EXPECT_EQ(pop().re, V{3});
+  ASSERT_EQ(stk_list_get(c, 0, 4), kOk);  // (1, 0): source entry 1
+  EXPECT_EQ(pop().re, V{2});
+  stk_drop(c);
+}
+
 TEST_F(Reshape, Sub2indIsRowMajor) {
   auto sub2ind = [&](const V& siz, const std::vector<V>& subs) {
     tv::push_row(c, siz);
