@@ -87,7 +87,7 @@ for c in "${cases[@]}"; do
   # Word splitting gives each case's arguments; no path here holds a blank.
   # shellcheck disable=SC2086
   start_watched "$bound" $c
-  read -r w h < <(window_size)
+  read -r w h < <(window_size) || true
   [ -n "${w:-}" ] && [ "$w" -le "$screen_w" ] && [ "$h" -le "$screen_h" ] ||
     fail "$args: the window is ${w:-?} x ${h:-?}, beyond the ${screen_w} x ${screen_h} screen"
   close_program

@@ -64,11 +64,12 @@ start_program() {
   wid=$(timeout 90 xdotool search --sync --onlyvisible --name "^$2\$" | head -n 1) || fail "no window titled '$2'"
   timeout 10 xdotool windowfocus --sync "$wid" || true
 }
-# Alt+F4 and a wait for the program's end with status 0.
+# Alt+F4 and a wait (for $1 seconds, 10 unless given) for the program's end
+# with status 0.
 close_program() {
   timeout 10 xdotool windowfocus --sync "$wid" || true
   xdotool key alt+F4
-  for _ in $(seq 100); do
+  for _ in $(seq $((${1:-10} * 10))); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
