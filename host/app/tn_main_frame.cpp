@@ -112,6 +112,8 @@ void TNMainFrame::save_placement() {
 void TNMainFrame::save_settings() {
   if (saved_) return;
   saved_ = true;
+  // One rewrite of the file for every key saved here, the document's too.
+  SettingsBatch batch(settings_);
   settings_->write_string(QString::fromLatin1(kBarSettings), QString::fromLatin1(saveState().toBase64()));
   save_placement();
   if (before_close_) before_close_();

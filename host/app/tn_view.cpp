@@ -732,8 +732,11 @@ void TNView::on_figure_font() {
   if (!ok) return;
   QFont font = chosen;
   if (font.pixelSize() <= 0) font.setPixelSize(QFontInfo(chosen).pixelSize());
-  settings_->write_string(QStringLiteral("FigFontName"), font.family());
-  settings_->write_int(QStringLiteral("FigFontSize"), -font.pixelSize());
+  {
+    SettingsBatch batch(settings_);
+    settings_->write_string(QStringLiteral("FigFontName"), font.family());
+    settings_->write_int(QStringLiteral("FigFontSize"), -font.pixelSize());
+  }
   set_figure_font(font);
 }
 

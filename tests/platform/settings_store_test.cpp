@@ -1,5 +1,6 @@
 // The settings file under a temporary XDG_CONFIG_HOME: its place, integers
-// that cannot be read, and writes that reach the file at once.
+// that cannot be read, writes that reach the file at once, and batches that
+// rewrite it once for all their keys.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -42,6 +43,53 @@ TEST(SettingsStore, PlaceReadsAndImmediateWrites) {
   EXPECT_EQ(s.read_string(QStringLiteral("FormatType"), QString()), QStringLiteral("g"));
   EXPECT_EQ(s.read_string(QStringLiteral("Missing"), QStringLiteral("d")), QStringLiteral("d"));
   if (old.isNull()) qunsetenv("XDG_CONFIG_HOME"); else qputenv("XDG_CONFIG_HOME", old);
+}
+
+// A batch's writes are read back at once, reach the file together when the
+// outermost batch ends (one rewrite, counted), and leave every key and group
+// the file held before, the program's or not.
+TEST(SettingsStore, ABatchRewritesTheFileOnce) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.path() + QStringLiteral("/s.ini");
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[1.0]\nUserNote=mine\nThickLines=1\n[Other]\nk1=v1\n");
+  }
+  SettingsStore s(path);
+  EXPECT_EQ(s.file_writes(), 0);
+  s.begin_batch();
+  ASSERT_TRUE(s.write_int(QStringLiteral("WindowLeft"), 12));
+  ASSERT_TRUE(s.write_string(QStringLiteral("FormatType"), QStringLiteral("e")));
+  {
+    SettingsBatch inner(&s);
+    ASSERT_TRUE(s.write_int(QStringLiteral("WindowLeft"), 13));
+    ASSERT_TRUE(s.write_string(QStringLiteral("Empty"), QString()));
+  }
+  // Held: read back, nothing in the file yet, even after the inner batch.
+  EXPECT_EQ(s.read_int(QStringLiteral("WindowLeft"), -1), 13);
+  EXPECT_EQ(s.read_string(QStringLiteral("FormatType"), QString()), QStringLiteral("e"));
+  EXPECT_EQ(s.read_string(QStringLiteral("Empty"), QStringLiteral("absent")), QString());
+  EXPECT_EQ(s.read_int(QStringLiteral("ThickLines"), -1), 1);
+  EXPECT_EQ(s.file_writes(), 0);
+  EXPECT_FALSE(file_text(path).contains("WindowLeft"));
+  ASSERT_TRUE(s.end_batch());
+  EXPECT_EQ(s.file_writes(), 1);
+  const QByteArray text = file_text(path);
+  for (const char* line : {"WindowLeft=13", "FormatType=e", "UserNote=mine", "ThickLines=1", "[Other]", "k1=v1"})
+    EXPECT_TRUE(text.contains(line)) << line;
+  // An unmatched end and an empty batch write nothing; a write outside a
+  // batch is one rewrite.
+  EXPECT_TRUE(s.end_batch());
+  { SettingsBatch empty(&s); }
+  EXPECT_EQ(s.file_writes(), 1);
+  ASSERT_TRUE(s.write_int(QStringLiteral("WindowTop"), 5));
+  EXPECT_EQ(s.file_writes(), 2);
+  SettingsStore again(path);
+  EXPECT_EQ(again.read_int(QStringLiteral("WindowLeft"), -1), 13);
+  EXPECT_EQ(again.read_int(QStringLiteral("WindowTop"), -1), 5);
+  EXPECT_EQ(again.read_string(QStringLiteral("Empty"), QStringLiteral("absent")), QString());
 }
 
 }  // namespace

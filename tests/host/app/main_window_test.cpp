@@ -1013,6 +1013,27 @@ TEST_F(Program, APreferenceToggleIsReadAtTheNextStart) {
   EXPECT_EQ(get_app_option(), 0);
 }
 
+// Closing the window saves the bar state, the placement and the number
+// format: one rewrite of the file for all of them, and a key the program
+// does not know stays. The save the application's end makes (when the
+// window was not closed first) writes nothing again.
+TEST_F(Program, ClosingRewritesTheSettingsFileOnce) {
+  ASSERT_TRUE(settings->write_string(QStringLiteral("UserNote"), QStringLiteral("mine")));
+  start(QStringLiteral(TN_BARE_PROGRAM));
+  const int before = settings->file_writes();
+  app->main_frame()->close();
+  QApplication::processEvents();
+  EXPECT_EQ(settings->file_writes(), before + 1);
+  app->main_frame()->save_settings();
+  EXPECT_EQ(settings->file_writes(), before + 1);
+  SettingsStore file(settings->file_path());
+  EXPECT_EQ(file.read_string(QStringLiteral("UserNote"), QString()), QStringLiteral("mine"));
+  EXPECT_FALSE(file.read_string(QStringLiteral("BarSettings"), QString()).isEmpty());
+  EXPECT_NE(file.read_int(QStringLiteral("WindowRight"), -1), -1);
+  EXPECT_EQ(file.read_int(QStringLiteral("FormatNDigits"), -1), 4);
+  EXPECT_EQ(file.read_string(QStringLiteral("FormatType"), QString()), QStringLiteral("g"));
+}
+
 // A resize while the plot handler works a second (its first run, at the
 // start, is quick): the status bar shows
 // "Running" and repaints the window meanwhile. Once the handler has ended,

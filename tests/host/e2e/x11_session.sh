@@ -55,19 +55,21 @@ wait_for_change() {
   done
   return 1
 }
-# Starts the program and waits for its window titled $2 (a loaded sanitizer
-# run can take most of a minute to show it).
+# Starts the program $1, with the arguments after $2, and waits for its
+# window titled $2 (a loaded sanitizer run can take most of a minute to show
+# it).
 start_program() {
-  "$1" > "$work/stdout" 2> "$work/stderr" &
+  "$1" "${@:3}" > "$work/stdout" 2> "$work/stderr" &
   pid=$!
   wid=$(timeout 90 xdotool search --sync --onlyvisible --name "^$2\$" | head -n 1) || fail "no window titled '$2'"
   timeout 10 xdotool windowfocus --sync "$wid" || true
 }
-# Alt+F4 and a wait for the program's end with status 0.
+# Alt+F4 and a wait (for $1 seconds, 10 unless given) for the program's end
+# with status 0.
 close_program() {
   timeout 10 xdotool windowfocus --sync "$wid" || true
   xdotool key alt+F4
-  for _ in $(seq 100); do
+  for _ in $(seq $((${1:-10} * 10))); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
