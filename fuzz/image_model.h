@@ -144,12 +144,12 @@ inline std::vector<int32_t> store_content(const Sections& image) {
 
 // What the writer must give for a loaded image: its requests, settled; the
 // plot store as the block fits it (its size is the block's), when it holds
-// the image's blocks in use; the block's table fingerprint where the image
-// carries none (0: loaded unchecked, and written as the tables now stand).
+// the image's blocks in use; in the reserved word at 16, which the loader
+// never reads, the block's table fingerprint, which the writer puts there.
 inline Sections expected(const Sections& image, const Sections& got, uint32_t fingerprint) {
   Sections want = image;
-  if (want[kReqHeader].size() == kRuntimeImageHeaderBytes && tn::get_le32(want[kReqHeader].data() + kImgFingerprint) == 0)
-    tn::put_le32(want[kReqHeader].data() + kImgFingerprint, fingerprint);
+  if (want[kReqHeader].size() == kRuntimeImageHeaderBytes)
+    tn::put_le32(want[kReqHeader].data() + kImgReserved16, fingerprint);
   std::vector<uint8_t>& instances = want[kReqInstances];
   for (size_t at = 0; at + kInstanceBytes <= instances.size(); at += kInstanceBytes)
     settle(instances, at, want[kReqRecords]);
@@ -159,13 +159,16 @@ inline Sections expected(const Sections& image, const Sections& got, uint32_t fi
     take_word(kImgMainBytes);
   }
   // Bytes the header's fields leave unread, which the writer writes 0: the
-  // reserved word, the rest of the debug byte's word, each style's fourth
-  // colour byte, the two bytes after the flag bytes.
+  // reserved word at 28, the rest of the debug byte's word, each style's
+  // fourth colour byte, the two bytes after the flag bytes. The two flags
+  // load as set (1) for any byte but 0.
   uint8_t* h = want[kReqHeader].data();
   std::memset(h + kImgReserved28, 0, 4);
   std::memset(h + kImgDefaultDebug + 1, 0, 3);
   h[kImgDefaultStyles + 7] = h[kImgDefaultStyles + 15] = 0;
   h[kImgBandDrawn + 1] = h[kImgBandDrawn + 2] = 0;
+  h[kImgDefaultDebug] = h[kImgDefaultDebug] != 0 ? 1 : 0;
+  h[kImgBandDrawn] = h[kImgBandDrawn] != 0 ? 1 : 0;
   // The name table's capacity is the block's; its entries are the image's
   // first `count`.
   std::vector<uint8_t>& names = want[kReqNames];

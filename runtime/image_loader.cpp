@@ -42,14 +42,12 @@ constexpr int64_t kFirstToolMode = 1, kLastToolMode = 12;
 
 struct Header {
   int64_t main_bytes, instances, record_words, name_bytes, head_bytes, units;
-  uint32_t fingerprint;
 };
 
 Header parse(const uint8_t* h) {
   return Header{tn::get_le32(h + kImgMainBytes),  tn::get_le32(h + kImgInstanceCount),
                 tn::get_le32(h + kImgRecordWords), tn::get_le32(h + kImgNameBytes),
-                tn::get_le32(h + kImgValueHeadBytes), tn::get_le32(h + kImgValueUnits),
-                tn::get_le32(h + kImgFingerprint)};
+                tn::get_le32(h + kImgValueHeadBytes), tn::get_le32(h + kImgValueUnits)};
 }
 
 // The code that asks for growth, 0 when everything fits (64-bit arithmetic:
@@ -162,7 +160,8 @@ int load_tables(RuntimeBlock* b, const Header& h, SectionRead& in) {
 void copy_header_fields(RuntimeBlock* b, const uint8_t* h) {
   b->h.current_figure = int32_t(tn::get_le32(h + kImgCurrentFigure));
   b->h.next_instance_id = int32_t(tn::get_le32(h + kImgNextInstanceId));
-  b->h.default_debug = h[kImgDefaultDebug];
+  // Flags: any non-zero byte is set, and the block holds it as 1.
+  b->h.default_debug = h[kImgDefaultDebug] != 0 ? 1 : 0;
   b->h.interaction_mode = int32_t(tn::get_le32(h + kImgInteractionMode));
   auto style = [&](uint32_t at) {
     const uint8_t* c = h + at + 4;
@@ -171,7 +170,7 @@ void copy_header_fields(RuntimeBlock* b, const uint8_t* h) {
   b->h.default_chart_style = style(kImgDefaultStyles);
   b->h.default_frame_style = style(kImgDefaultStyles + 8);
   b->h.flag_byte = h[kImgFlagByte];
-  b->h.band_drawn = h[kImgBandDrawn];
+  b->h.band_drawn = h[kImgBandDrawn] != 0 ? 1 : 0;
 }
 
 void settle_instances(RuntimeBlock* b) {
@@ -206,24 +205,25 @@ int load_after_header(RuntimeBlock** handle, const uint8_t* raw, RtReadFn read, 
 
 // Every field of the 68-byte header. The section sizes are bounded again by
 // the fit test and the sections' own checks; ids count on from the next ones
-// (inst_create never gives an id twice, wherever the count stands).
+// (inst_create never gives an id twice, wherever the count stands). The
+// reserved words and the padding are never read: any value passes.
 const ImageWordRange kRuntimeImageWords[] = {
     {kImgMainBytes, 1, kImageWord, 0, INT32_MAX, "main-area bytes"},
     {kImgInstanceCount, 1, kImageWord, 0, INT32_MAX, "instance count"},
     {kImgRecordWords, 1, kImageWord, 0, INT32_MAX, "record words"},
     {kImgNameBytes, 1, kImageWord, 0, INT32_MAX, "name-table bytes"},
-    {kImgFingerprint, 1, kImageWord, kAnyWordMin, kAnyWordMax, "table fingerprint"},
+    {kImgReserved16, 1, kImageWord, kAnyWordMin, kAnyWordMax, "reserved (the writer's table fingerprint)"},
     {kImgValueHeadBytes, 1, kImageWord, 0, INT32_MAX, "value-store head bytes"},
     {kImgValueUnits, 1, kImageWord, 0, INT32_MAX, "value-store units"},
     {kImgReserved28, 1, kImageWord, kAnyWordMin, kAnyWordMax, "reserved"},
     {kImgCurrentFigure, 1, kImageWord, 0, INT32_MAX, "current figure"},
     {kImgNextInstanceId, 1, kImageWord, 1, INT32_MAX, "next instance id"},
-    {kImgDefaultDebug, 1, kImageByte, 0, 1, "default debug flag"},
+    {kImgDefaultDebug, 1, kImageByte, 0, 255, "default debug flag"},
     {kImgDefaultDebug + 1, 3, kImageByte, 0, 255, "padding"},
     {kImgInteractionMode, 1, kImageWord, kFirstToolMode, kLastToolMode, "interaction mode"},
     {kImgDefaultStyles, 4, kImageWord, kAnyWordMin, kAnyWordMax, "default styles"},
     {kImgFlagByte, 1, kImageByte, 0, 255, "flag byte"},
-    {kImgBandDrawn, 1, kImageByte, 0, 1, "band drawn"},
+    {kImgBandDrawn, 1, kImageByte, 0, 255, "band drawn"},
     {kImgBandDrawn + 1, 2, kImageByte, 0, 255, "padding"},
 };
 const size_t kRuntimeImageWordRows = sizeof kRuntimeImageWords / sizeof kRuntimeImageWords[0];
@@ -270,8 +270,6 @@ int rt_load_image(RuntimeBlock** handle, RtReadFn read, void* context) {
   uint8_t raw[kRuntimeImageHeaderBytes];
   if (!read || !read(raw, kRuntimeImageHeaderBytes, context)) return kHeaderUnread;
   if (image_words_broken(raw, kRuntimeImageWords, kRuntimeImageWordRows) >= 0) return kBadImage;
-  const uint32_t fingerprint = tn::get_le32(raw + kImgFingerprint);
-  if (fingerprint != 0 && fingerprint != rt_table_fingerprint(rt_engine(*handle))) return kBadImage;
   // The engine's descriptors come from the image: the streams' block goes.
   rt_embedded_reset(*handle);
   const int status = load_after_header(handle, raw, read, context);

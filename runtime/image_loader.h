@@ -15,7 +15,7 @@ enum ImageHeaderOffset : uint32_t {
   kImgInstanceCount = 4,   // N
   kImgRecordWords = 8,     // W
   kImgNameBytes = 12,      // T
-  kImgFingerprint = 16,    // CRC-32 of the registered rows; 0 is not checked
+  kImgReserved16 = 16,     // never read; the writer puts its table fingerprint here
   kImgValueHeadBytes = 20, // H
   kImgValueUnits = 24,     // U
   kImgReserved28 = 28,     // written 0, never read
@@ -54,14 +54,16 @@ enum ImageRequest : int {
 using RtReadFn = bool (*)(void* destination, uint32_t bytes, void* context);
 
 // 0, or 305 (header not delivered), 600 (a later read failed or the image is
-// damaged or built against other built-in tables), 10002, 10001, 10006,
+// damaged), 10002, 10001, 10006,
 // 10009 (a section does not fit and the block could not grow), or an engine
 // code.
 int rt_load_image(RuntimeBlock** handle, RtReadFn read, void* context);
 
 // CRC-32 over the registered built-in rows in search order: each row's name
 // bytes, a zero byte, its four argument counts and its class word (4 bytes,
-// little-endian). Images carry it so that their library indexes match.
+// little-endian). The image writer stores it in the reserved word at 16, a
+// note of the tables the image was built against; no loader reads it (the
+// code check keeps every built-in row an image names inside the tables).
 uint32_t rt_table_fingerprint(EngineContext* ctx);
 
 // Puts the block back as initialisation left it (engine emptied, tables and

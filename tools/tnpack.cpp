@@ -11,6 +11,7 @@
 
 #include "tools/imagetools/application_build.h"
 #include "tools/imagetools/image_packer.h"
+#include "tools/toolfiles/regular_file.h"
 
 namespace {
 
@@ -44,12 +45,13 @@ int main(int argc, char** argv) {
   if (flat_only) {
     bytes = tnbuild::flat(sections);
   } else {
+    std::vector<uint8_t> program;
+    const toolfiles::ReadResult read = toolfiles::read_regular_file(args[1], toolfiles::kProgramFileMaxBytes, &program);
     struct stat program_stat {};
-    if (stat(args[1], &program_stat) != 0) {
-      std::fprintf(stderr, "tnpack: cannot read %s\n", args[1]);
+    if (read.status != toolfiles::ReadStatus::kOk || stat(args[1], &program_stat) != 0) {
+      std::fprintf(stderr, "tnpack: %s\n", toolfiles::read_failure(args[1], read, toolfiles::kProgramFileMaxBytes).c_str());
       return 1;
     }
-    const std::vector<uint8_t> program = tnbuild::read_file(args[1]);
     bytes = tnbuild::with_trailer(program, tnbuild::appended_block(sections, description));
     if (!tnbuild::write_file(output, bytes) || chmod(output, program_stat.st_mode & 07777) != 0) {
       std::fprintf(stderr, "tnpack: cannot write %s\n", output);

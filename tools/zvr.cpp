@@ -36,6 +36,7 @@
 #include "host/posix_clock.h"
 #include "host/stdio_console.h"
 #include "runtime/graphics_builtins.h"
+#include "tools/toolfiles/regular_file.h"
 
 namespace {
 
@@ -67,17 +68,6 @@ bool host_table_without_lapack() {
   }
   g_host_own_linalg[k] = BuiltinEntry{};
   return true;
-}
-
-bool read_file(const char* path, std::string* text) {
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  char buf[1 << 16];
-  size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, n);
-  const bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
 }
 
 void usage() {
@@ -318,8 +308,9 @@ int main(int argc, char** argv) {
   std::string text;
   if (expression) {
     text = expression;
-  } else if (!read_file(path, &text)) {
-    std::fprintf(stderr, "zvr: cannot read %s: %s\n", path, std::strerror(errno));
+  } else if (const toolfiles::ReadResult read = toolfiles::read_regular_file(path, toolfiles::kTextFileMaxBytes, &text);
+             read.status != toolfiles::ReadStatus::kOk) {
+    std::fprintf(stderr, "zvr: %s\n", toolfiles::read_failure(path, read, toolfiles::kTextFileMaxBytes).c_str());
     return kExitUsage;
   }
 

@@ -1,6 +1,6 @@
 // The valid values of the fixed fields of saved images, as tables: a row
-// gives a run of fields (32-bit little-endian words, read signed, or bytes)
-// and the least and greatest value each may hold. The loaders check a
+// gives a run of fields (32-bit little-endian words, read signed or, for
+// counts, unsigned; or bytes) and the least and greatest value each may hold. The loaders check a
 // header against its table before anything of it is used, so that no word
 // reaches code that would take it as it stands (an id counted on from
 // INT32_MAX, a count below zero). Bounds that depend on the loading block
@@ -19,16 +19,20 @@ struct ImageWordRange {
   uint8_t bytes;    // 4: a 32-bit word, 1: a byte
   int64_t min, max;
   const char* name;
+  bool unsigned_count = false;  // a word read unsigned: a size the loader judges itself
 };
 
 constexpr uint8_t kImageWord = 4;
 constexpr uint8_t kImageByte = 1;
 constexpr int64_t kAnyWordMin = INT32_MIN, kAnyWordMax = INT32_MAX;
+constexpr int64_t kAnyCountMax = UINT32_MAX;
+constexpr bool kUnsignedCount = true;  // the last member of a row of unsigned counts
 
 // The value of field k of a row.
 inline int64_t image_word_value(const uint8_t* at, const ImageWordRange& r, uint32_t k) {
   const uint8_t* p = at + r.offset + size_t(k) * r.bytes;
-  return r.bytes == kImageByte ? int64_t(*p) : int64_t(int32_t(tn::get_le32(p)));
+  if (r.bytes == kImageByte) return int64_t(*p);
+  return r.unsigned_count ? int64_t(tn::get_le32(p)) : int64_t(int32_t(tn::get_le32(p)));
 }
 
 // The first row with a field out of its range, or -1 when every field lies

@@ -467,19 +467,21 @@ int64_t writer_capacity(EngineContext* c, int64_t fn_count, int64_t code_bytes_n
 
 // --- Header word ranges -------------------------------------------------------
 
-// Every field of the 240-byte header. Sizes and tops are bounded here by
-// what they can mean and checked against the block below; the frame, the
+// Every field of the 240-byte header. The six section sizes are unsigned
+// counts, any value of which the checks against the block below judge with
+// their own statuses (a size past the block is an overflow of that area,
+// not damage); the frame, the
 // position and the task and semaphore words are checked again against the
 // loaded structures (ImageCheck). Of the main task's record only its
 // accumulator is read before the engine writes it (the other words are
 // saved over at the first switch, or rewritten at load when tasks exist).
 const ImageWordRange kEngineImageWords[] = {
-    {kImgDescTop, 1, kImageWord, 0, INT32_MAX, "descriptor-stack top"},
-    {kImgDataTop, 1, kImageWord, 0, INT32_MAX, "data-stack top"},
-    {kImgHeapWords, 1, kImageWord, 0, INT32_MAX, "heap words"},
-    {kImgFnCount, 1, kImageWord, 1, INT32_MAX, "function count"},
-    {kImgCodeWords, 1, kImageWord, 0, INT32_MAX, "code words"},
-    {kImgSymbolBytes, 1, kImageWord, 0, INT32_MAX, "symbol bytes"},
+    {kImgDescTop, 1, kImageWord, 0, kAnyCountMax, "descriptor-stack top", kUnsignedCount},
+    {kImgDataTop, 1, kImageWord, 0, kAnyCountMax, "data-stack top", kUnsignedCount},
+    {kImgHeapWords, 1, kImageWord, 0, kAnyCountMax, "heap words", kUnsignedCount},
+    {kImgFnCount, 1, kImageWord, 1, kAnyCountMax, "function count", kUnsignedCount},
+    {kImgCodeWords, 1, kImageWord, 0, kAnyCountMax, "code words", kUnsignedCount},
+    {kImgSymbolBytes, 1, kImageWord, 0, kAnyCountMax, "symbol bytes", kUnsignedCount},
     {kImgFrame, 1, kImageWord, -1, INT32_MAX, "current frame"},
     {kImgPosKind, 1, kImageWord, kAreaNone, kAreaStatic, "position kind"},
     {kImgPosFlag, 1, kImageWord, 0, 1, "position flag (nested run)"},

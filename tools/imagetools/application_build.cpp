@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "runtime/console_hooks.h"
 #include "runtime/embedded_streams.h"
+#include "tools/toolfiles/regular_file.h"
 
 namespace tnbuild {
 
@@ -23,14 +23,6 @@ constexpr uint64_t kRebuildFactor = 4;
 constexpr char kGrowthLine[] = "TN memory expanded to ";
 constexpr size_t kAboutTextBytes = size_t(1) << 20;
 
-bool read_text(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream all;
-  all << in.rdbuf();
-  *text = all.str();
-  return true;
-}
 
 std::string folder_of(const std::string& path) {
   const size_t slash = path.find_last_of('/');
@@ -106,11 +98,16 @@ std::string mem_max_advice(uint64_t mem_max) {
 
 bool build_application(const std::string& description_path, Sections* out, std::string* description,
                        std::string* error, const BuildOptions& options) {
+  using toolfiles::kTextFileMaxBytes;
   std::string build_description;
-  if (!read_text(description_path, &build_description)) {
-    *error = "cannot read " + description_path;
+  const toolfiles::ReadResult read = toolfiles::read_regular_file(description_path, kTextFileMaxBytes, &build_description);
+  if (read.status != toolfiles::ReadStatus::kOk) {
+    *error = toolfiles::read_failure(description_path, read, kTextFileMaxBytes);
     return false;
   }
+  // An instance's source is NAME.zvr beside the description; none is an
+  // instance without functions, but one that is there and cannot be read
+  // (a directory, a device, too large) stops the build.
   std::map<std::string, std::string> sources;
   std::istringstream lines(build_description);
   std::string line;
@@ -118,8 +115,14 @@ bool build_application(const std::string& description_path, Sections* out, std::
     std::istringstream in(line);
     std::string word, name;
     if (!(in >> word >> name) || word != "instance") continue;
+    const std::string path = folder_of(description_path) + "/" + name + ".zvr";
     std::string source;
-    if (read_text(folder_of(description_path) + "/" + name + ".zvr", &source)) sources[name] = source;
+    const toolfiles::ReadResult got = toolfiles::read_regular_file(path, kTextFileMaxBytes, &source);
+    if (got.status == toolfiles::ReadStatus::kOk) sources[name] = source;
+    else if (got.status != toolfiles::ReadStatus::kMissing) {
+      *error = toolfiles::read_failure(path, got, kTextFileMaxBytes);
+      return false;
+    }
   }
   const uint32_t mem_max = std::max(options.mem_max, kToolBlockBytes);
   // The block grows for whatever ran short in it; only a description whose

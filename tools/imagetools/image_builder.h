@@ -159,7 +159,7 @@ class Builder {
     word(kImgInstanceCount, uint32_t(n));
     word(kImgRecordWords, uint32_t(b_->h.record_words));
     word(kImgNameBytes, uint32_t(out[kReqNames].size()));
-    word(kImgFingerprint, rt_table_fingerprint(c));
+    word(kImgReserved16, rt_table_fingerprint(c));  // a note of the tables, never read
     word(kImgValueHeadBytes, uint32_t(vs.head_bytes));
     word(kImgValueUnits, uint32_t(vs.units));
     word(kImgCurrentFigure, uint32_t(b_->h.current_figure));

@@ -7,11 +7,11 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "tools/imagetools/image_builder.h"
+#include "tools/toolfiles/regular_file.h"
 
 namespace tnbuild {
 
@@ -51,9 +51,12 @@ inline std::vector<uint8_t> with_trailer(const std::vector<uint8_t>& program, co
   return out;
 }
 
+// The whole of a regular file of up to a program's size; empty when it is
+// none or cannot be read (tnpack itself says why, through the reader).
 inline std::vector<uint8_t> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  std::vector<uint8_t> bytes;
+  toolfiles::read_regular_file(path, toolfiles::kProgramFileMaxBytes, &bytes);
+  return bytes;
 }
 
 inline bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {

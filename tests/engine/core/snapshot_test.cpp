@@ -172,23 +172,54 @@ TEST(Snapshot, TooLargeStateIsRefusedWithTheContextUntouched) {
   b->desc_capacity = d;  // exactly enough
   ASSERT_EQ(load_image(b, image), kOk);
 
+  // Sizes are unsigned counts: one past the block, and any size of 2^31 or
+  // more, is the overflow of its area, checked in the order D, T, H, code.
+  constexpr int64_t kSet = -1;  // value replaces the field, else is added to it
   struct Case {
     uint32_t field;
     int64_t delta;
     int status;
+    uint32_t value = 0;
   };
   const Case cases[] = {{kImgDescTop, 1, kStackOverflow},
                         {kImgDataTop, 100000, kDataStackOverflow},
                         {kImgHeapWords, 1000000, kVariableOverflow},
-                        {kImgSymbolBytes, 100000, kCodeOverflow}};
+                        {kImgSymbolBytes, 100000, kCodeOverflow},
+                        {kImgDescTop, kSet, kStackOverflow, 0x80000000u},
+                        {kImgDescTop, kSet, kStackOverflow, 0xFFFFFFFFu},
+                        {kImgDataTop, kSet, kDataStackOverflow, 0x80000000u},
+                        {kImgDataTop, kSet, kDataStackOverflow, 0xFFFFFFFFu},
+                        {kImgHeapWords, kSet, kVariableOverflow, 0x80000000u},
+                        {kImgHeapWords, kSet, kVariableOverflow, 0xFFFFFFFFu},
+                        {kImgFnCount, kSet, kCodeOverflow, 0x80000000u},
+                        {kImgFnCount, kSet, kCodeOverflow, 0xFFFFFFFFu},
+                        {kImgCodeWords, kSet, kCodeOverflow, 0x80000000u},
+                        {kImgCodeWords, kSet, kCodeOverflow, 0xFFFFFFFFu},
+                        {kImgSymbolBytes, kSet, kCodeOverflow, 0x80000000u},
+                        {kImgSymbolBytes, kSet, kCodeOverflow, 0xFFFFFFFFu}};
   for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "field " << k.field << " delta " << k.delta << " value " << k.value);
     EngineBlock c = EngineBlock::make(98304, false);
     c->desc_capacity = d;
     std::vector<uint8_t> bad = image;
-    tn::put_le32(bad.data() + k.field, uint32_t(tn::get_le32(bad.data() + k.field) + k.delta));
+    const uint32_t was = tn::get_le32(bad.data() + k.field);
+    tn::put_le32(bad.data() + k.field, k.delta == kSet ? k.value : uint32_t(was + k.delta));
     std::vector<uint8_t> before(c.mem.get(), c.mem.get() + c.size);
-    EXPECT_EQ(load_image(c, bad), k.status) << k.field;
-    EXPECT_EQ(std::memcmp(before.data(), c.mem.get(), c.size), 0) << k.field;
+    EXPECT_EQ(load_image(c, bad), k.status);
+    EXPECT_EQ(std::memcmp(before.data(), c.mem.get(), c.size), 0);
+  }
+  // With every size at the largest word, the areas answer in that order.
+  std::vector<uint8_t> all = image;
+  for (uint32_t field : {kImgDescTop, kImgDataTop, kImgHeapWords, kImgFnCount, kImgCodeWords, kImgSymbolBytes})
+    tn::put_le32(all.data() + field, 0xFFFFFFFFu);
+  const std::pair<uint32_t, int> order[] = {{kImgDescTop, kStackOverflow},
+                                            {kImgDataTop, kDataStackOverflow},
+                                            {kImgHeapWords, kVariableOverflow},
+                                            {kImgCodeWords, kCodeOverflow}};
+  for (const auto& [field, status] : order) {
+    EngineBlock e = EngineBlock::make(98304, false);
+    EXPECT_EQ(load_image(e, all), status) << field;
+    tn::put_le32(all.data() + field, tn::get_le32(image.data() + field));
   }
 
   // Many functions: the Part-style sum passes, the exact fit does not.
@@ -483,8 +514,8 @@ TEST(Snapshot, EveryHeaderWordOutsideItsRangeIsRefused) {
   int refused = 0, loaded = 0;
   for (size_t i = 0; i < kEngineImageWordRows; ++i) {
     const ImageWordRange& row = kEngineImageWords[i];
-    const int64_t limit = row.bytes == kImageByte ? 255 : INT32_MAX;
-    const int64_t floor = row.bytes == kImageByte ? 0 : INT32_MIN;
+    const int64_t limit = row.bytes == kImageByte ? 255 : row.unsigned_count ? int64_t(UINT32_MAX) : INT32_MAX;
+    const int64_t floor = row.bytes == kImageByte || row.unsigned_count ? 0 : INT32_MIN;
     for (uint32_t k = 0; k < row.count; ++k) {
       const uint32_t at = row.offset + k * row.bytes;
       const bool place = std::find(std::begin(kPlaces), std::end(kPlaces), at) != std::end(kPlaces);
@@ -493,7 +524,7 @@ TEST(Snapshot, EveryHeaderWordOutsideItsRangeIsRefused) {
         if (v < floor || v > limit) continue;
         std::vector<uint8_t> bad = image;
         if (row.bytes == kImageByte) bad[at] = uint8_t(v);
-        else tn::put_le32(bad.data() + at, uint32_t(int32_t(v)));
+        else tn::put_le32(bad.data() + at, uint32_t(v));
         EngineBlock b = EngineBlock::make(65536, false);
         const int status = load_image(b, bad);
         const bool in_range = v >= row.min && v <= row.max;

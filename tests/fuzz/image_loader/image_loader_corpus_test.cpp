@@ -31,20 +31,30 @@ TEST(ImageLoaderCorpus, EveryInputGivesAStatus) {
   }
 }
 
-// An image that carries no table fingerprint (0) loads unchecked; written
-// back it carries the tables' own, which the target's model allows.
-TEST(ImageLoaderCorpus, ImageWithoutAFingerprintLoads) {
+// The reserved word at 16 is never read: whatever it holds (none, another
+// table's fingerprint, junk), and whatever byte but 0 sets the two flags,
+// the image loads; written back it carries the tables' own fingerprint and
+// flags of 1, which the target's model allows.
+TEST(ImageLoaderCorpus, ReservedWordAndFlagBytesAreAnyValue) {
   for (const fuzzseed::App& app : fuzzseed::apps()) {
     tnbuild::Sections sections;
     std::string error;
     ASSERT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
-    tn::put_le32(sections[kReqHeader].data() + kImgFingerprint, 0);
-    const std::vector<uint8_t> seed = tnbuild::flat(sections);
-    RuntimeBlock** b = fuzzblock::fresh_block(fuzzblock::cap_for_flat(seed.size()));
-    tnbuild::FlatFeed feed{&seed, seed.size()};
-    EXPECT_EQ(rt_load_image(b, &tnbuild::FlatFeed::read, &feed), 0);
-    fuzzblock::release_block();
-    EXPECT_EQ(LLVMFuzzerTestOneInput(seed.data(), seed.size()), 0);
+    const uint32_t fingerprint = tn::get_le32(sections[kReqHeader].data() + kImgReserved16);
+    for (uint32_t word : {0u, fingerprint ^ 1, 0x5A5A5A5Au, 0xFFFFFFFFu}) {
+      tnbuild::Sections junk = sections;
+      tn::put_le32(junk[kReqHeader].data() + kImgReserved16, word);
+      junk[kReqHeader][kImgDefaultDebug] = 0xFF;
+      junk[kReqHeader][kImgBandDrawn] = 0x80;
+      const std::vector<uint8_t> seed = tnbuild::flat(junk);
+      RuntimeBlock** b = fuzzblock::fresh_block(fuzzblock::cap_for_flat(seed.size()));
+      tnbuild::FlatFeed feed{&seed, seed.size()};
+      EXPECT_EQ(rt_load_image(b, &tnbuild::FlatFeed::read, &feed), 0) << word;
+      EXPECT_EQ((*b)->h.default_debug, 1);
+      EXPECT_EQ((*b)->h.band_drawn, 1);
+      fuzzblock::release_block();
+      EXPECT_EQ(LLVMFuzzerTestOneInput(seed.data(), seed.size()), 0) << word;
+    }
   }
 }
 

@@ -47,15 +47,23 @@ TEST(ImageRunCorpus, EveryImageRunsItsHandlers) {
   EXPECT_GT(runs, 0);
 }
 
-// An image that carries no table fingerprint (0) loads unchecked and runs;
-// written back it carries the tables' own, which the target's model allows.
-TEST(ImageRunCorpus, ImageWithoutAFingerprintRuns) {
+// The reserved word at 16 is never read: whatever it holds (none, another
+// table's fingerprint, junk), and whatever byte but 0 sets the two flags,
+// the image runs; written back it carries the tables' own fingerprint and
+// flags of 1, which the target's model allows.
+TEST(ImageRunCorpus, ReservedWordAndFlagBytesAreAnyValue) {
   for (const fuzzseed::App& app : fuzzseed::apps()) {
     tnbuild::Sections sections;
     std::string error;
     ASSERT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
-    tn::put_le32(sections[kReqHeader].data() + kImgFingerprint, 0);
-    EXPECT_EQ(run_seed(tnbuild::flat(sections)), 0);
+    const uint32_t fingerprint = tn::get_le32(sections[kReqHeader].data() + kImgReserved16);
+    for (uint32_t word : {0u, fingerprint ^ 1, 0x5A5A5A5Au, 0xFFFFFFFFu}) {
+      tnbuild::Sections junk = sections;
+      tn::put_le32(junk[kReqHeader].data() + kImgReserved16, word);
+      junk[kReqHeader][kImgDefaultDebug] = 0xFF;
+      junk[kReqHeader][kImgBandDrawn] = 0x80;
+      EXPECT_EQ(run_seed(tnbuild::flat(junk)), 0) << word;
+    }
   }
 }
 

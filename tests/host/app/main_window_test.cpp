@@ -785,8 +785,8 @@ TEST_F(Program, TasksAliveInTheImageResumeAfterStartUp) {
   EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join("\n").toStdString();
 }
 
-// A damaged appended application (its image built against other tables, or
-// cut inside a section) is refused: the window stays untitled, and standard
+// A damaged appended application (a header word out of its range, or cut
+// inside a section) is refused: the window stays untitled, and standard
 // error names the program, the status and its message.
 TEST_F(Program, ARefusedApplicationSaysWhyOnStandardError) {
   const QString packed = pack(dir, "instance demo\ntitle \"Damaged\"\nfigure \"F\"\n", "");
@@ -794,7 +794,7 @@ TEST_F(Program, ARefusedApplicationSaysWhyOnStandardError) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray whole = file.readAll();
   file.close();
-  // The image's first chunk (its 68-byte header) with another fingerprint.
+  // The image's first chunk (its 68-byte header) with no figure tool.
   const uint32_t block = tn::get_le32(reinterpret_cast<const uint8_t*>(whole.constData()) + whole.size() - 4);
   const uint32_t text = tn::get_le32(reinterpret_cast<const uint8_t*>(whole.constData()) + block);
   const int chunk = int(block + 4 + text + 1);
@@ -804,7 +804,7 @@ TEST_F(Program, ARefusedApplicationSaysWhyOnStandardError) {
   ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(header.data()), &produced,
                        reinterpret_cast<const Bytef*>(whole.constData()) + chunk + 4, packed_length),
             Z_OK);
-  header[kImgFingerprint] = char(header[kImgFingerprint] ^ 1);
+  tn::put_le32(reinterpret_cast<uint8_t*>(header.data()) + kImgInteractionMode, 0);
   QByteArray again(int(compressBound(uLong(header.size()))), 0);
   uLongf again_length = uLongf(again.size());
   ASSERT_EQ(compress(reinterpret_cast<Bytef*>(again.data()), &again_length,
