@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "engine/core/complex_scalar.h"
+
 struct Cx {
   double re, im;
 };
@@ -31,14 +33,12 @@ inline Cx cx_conj(Cx a) { return {a.re, -a.im}; }
 inline double cx_abs1(Cx a) { return std::fabs(a.re) + std::fabs(a.im); }
 inline double cx_abs2(Cx a) { return a.re * a.re + a.im * a.im; }
 
-// a / b by Smith's method (no squares of b formed).
+// a / b by the engine's one complex division (Smith's, scaled at the ends of
+// the range; no squares of b formed).
 inline Cx cx_div(Cx a, Cx b) {
-  if (std::fabs(b.im) >= std::fabs(b.re)) {
-    const double r = b.re / b.im, d = 1.0 / (r * b.re + b.im);
-    return {(r * a.re + a.im) * d, (r * a.im - a.re) * d};
-  }
-  const double r = b.im / b.re, d = 1.0 / (r * b.im + b.re);
-  return {(a.im * r + a.re) * d, (a.im - a.re * r) * d};
+  Cx q;
+  cplx::smith_divide(a.re, a.im, b.re, b.im, q.re, q.im);
+  return q;
 }
 
 // Principal square root; the modulus is formed without overflow.

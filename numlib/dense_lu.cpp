@@ -8,11 +8,34 @@
 #include <cstddef>
 #include <initializer_list>
 
+#include "engine/core/complex_scalar.h"
+
 namespace {
 
 using Idx = std::ptrdiff_t;
 
 inline double sq_mod(double re, double im) { return re * re + im * im; }
+
+// Complex pivots are compared by squared modulus, which overflows past 1e154
+// and underflows below 1e-162, where every candidate would tie. The
+// candidates are first scaled by the power of two that brings the largest
+// part to [1, 2): exact, so the order of the squares is the one they would
+// have in unbounded range, and ties fall as before.
+inline double pivot_scale(double top) {
+  if (!(top > 0) || std::isinf(top)) return 1.0;  // zeros, NaNs and infinities as they are
+  constexpr int kMaxShift = 1022;                  // 2^+-1022 are normal
+  const int e = std::ilogb(top);
+  return std::scalbn(1.0, e > kMaxShift ? -kMaxShift : e < -kMaxShift ? kMaxShift : -e);
+}
+inline double scaled_sq_mod(double re, double im, double s) { return sq_mod(re * s, im * s); }
+inline double larger_part(double top, double re, double im) {
+  const double m = std::fabs(re) > std::fabs(im) ? std::fabs(re) : std::fabs(im);
+  return m > top ? m : top;  // a NaN part is passed over
+}
+// A pivot with no usable reciprocal: zero, or NaN in a part.
+inline bool dead_pivot_c(double pr, double pi) {
+  return (pr == 0.0 && pi == 0.0) || std::isnan(pr) || std::isnan(pi);
+}
 
 // Multiplier tests of the solvers: a row is skipped only for an exact zero; a
 // NaN multiplier is applied so that it propagates.
@@ -51,11 +74,17 @@ Idx pivot_rows_real(const double* a, Idx n, Idx cols, Idx col, const uint32_t* p
 
 Idx pivot_rows_complex(const double* re, const double* im, Idx n, Idx cols, Idx col,
                        const uint32_t* perm, Idx k) {
+  double top = 0.0;
+  for (Idx i = k; i < n; ++i) {
+    const Idx at = Idx(perm[i]) * cols + col;
+    top = larger_part(top, re[at], im[at]);
+  }
+  const double scale = pivot_scale(top);
   Idx q = k;
   double best = -1.0;
   for (Idx i = k; i < n; ++i) {
     Idx at = Idx(perm[i]) * cols + col;
-    double v = sq_mod(re[at], im[at]);
+    double v = scaled_sq_mod(re[at], im[at], scale);
     if (v > best) {
       best = v;
       q = i;
@@ -109,10 +138,13 @@ void lu_factor_complex(double* re, double* im, int32_t m32, int32_t n32, uint32_
   init_perm(perm, m);
   if (m <= 1) return;
   for (Idx k = 0; k < m - 1 && k < n; ++k) {
+    double top = 0.0;
+    for (Idx i = k; i < m; ++i) top = larger_part(top, re[i * n + k], im[i * n + k]);
+    const double scale = pivot_scale(top);
     Idx p = k;
-    double best = sq_mod(re[k * n + k], im[k * n + k]);
+    double best = scaled_sq_mod(re[k * n + k], im[k * n + k], scale);
     for (Idx i = k + 1; i < m; ++i) {
-      double v = sq_mod(re[i * n + k], im[i * n + k]);
+      double v = scaled_sq_mod(re[i * n + k], im[i * n + k], scale);
       if (v > best) {
         best = v;
         p = i;
@@ -130,12 +162,10 @@ void lu_factor_complex(double* re, double* im, int32_t m32, int32_t n32, uint32_
       }
     }
     const double pr = re[k * n + k], pi = im[k * n + k];
-    const double pm = sq_mod(pr, pi);
-    if (pm == 0.0 || std::isnan(pm)) continue;
+    if (dead_pivot_c(pr, pi)) continue;
     for (Idx i = k + 1; i < m; ++i) {
-      const double ar = re[i * n + k], ai = im[i * n + k];
-      const double fr = (ar * pr + ai * pi) / pm;
-      const double fi = (ai * pr - ar * pi) / pm;
+      double fr, fi;
+      cplx::smith_divide(re[i * n + k], im[i * n + k], pr, pi, fr, fi);
       re[i * n + k] = fr;
       im[i * n + k] = fi;
       sub_scaled_c(re + i * n + k + 1, im + i * n + k + 1, re + k * n + k + 1, im + k * n + k + 1, n - k - 1, 1, fr,
@@ -202,9 +232,8 @@ void linsolve_left_complex(double* a, double* b, int32_t n32, int32_t p32, uint3
     Idx q = pivot_rows_complex(ar, ai, n, n, k, perm, k);
     swap_perm(perm, q, k);
     const Idx r = perm[k];
-    const double pr = ar[r * n + k], pi = ai[r * n + k];
-    const double pm = sq_mod(pr, pi);
-    const double tr = pr / pm, ti = -pi / pm;
+    double tr, ti;
+    cplx::reciprocal(ar[r * n + k], ai[r * n + k], tr, ti);
     for (Idx j = k + 1; j < n; ++j) {
       const double xr = ar[r * n + j], xi = ai[r * n + j];
       ar[r * n + j] = xr * tr - xi * ti;
@@ -294,11 +323,14 @@ void linsolve_right_complex(double* a, double* b, int32_t n32, int32_t m32, uint
   double* bi = b + m * n;
   init_perm(perm, n);
   for (Idx k = 0; k < n; ++k) {
+    double top = 0.0;
+    for (Idx i = k; i < n; ++i) top = larger_part(top, ar[k * n + perm[i]], ai[k * n + perm[i]]);
+    const double scale = pivot_scale(top);
     Idx q = k;
     double best = -1.0;
     for (Idx i = k; i < n; ++i) {
       const Idx at = k * n + perm[i];
-      double v = sq_mod(ar[at], ai[at]);
+      double v = scaled_sq_mod(ar[at], ai[at], scale);
       if (v > best) {
         best = v;
         q = i;
@@ -306,9 +338,8 @@ void linsolve_right_complex(double* a, double* b, int32_t n32, int32_t m32, uint
     }
     swap_perm(perm, q, k);
     const Idx c = perm[k];
-    const double pr = ar[k * n + c], pi = ai[k * n + c];
-    const double w = 1.0 / (pi * pi + pr * pr);
-    const double tr = w * pr, ti = -(w * pi);
+    double tr, ti;
+    cplx::reciprocal(ar[k * n + c], ai[k * n + c], tr, ti);
     for (Idx i = k + 1; i < n; ++i) {
       const double xr = ar[i * n + c], xi = ai[i * n + c];
       ar[i * n + c] = tr * xr - ti * xi;
@@ -397,8 +428,8 @@ void det_complex(double* re, double* im, double* det_re, double* det_im, int32_t
     const bool pr_dead = pr == 0.0 || std::isnan(pr);
     const bool pi_dead = pi == 0.0 || std::isnan(pi);
     if (pr_dead && pi_dead) break;
-    const double pm = sq_mod(pr, pi);
-    const double tr = pr / pm, ti = -pi / pm;
+    double tr, ti;
+    cplx::reciprocal(pr, pi, tr, ti);
     for (Idx j = k + 1; j < n; ++j) {
       const double xr = re[r * n + j], xi = im[r * n + j];
       re[r * n + j] = xr * tr - xi * ti;

@@ -32,18 +32,13 @@ __attribute__((noipa)) void scalar_binary(ScalarOp op, double xr, double xi, boo
       *im = xr * yi + xi * yr;
       return;
     case ScalarOp::kMrdivide:
+      // A real dividend counts with a -0 imaginary part: the zero parts of
+      // the quotient then carry the signs of x conj(y) / |y|^2.
       if (!yc) {
         *re = xr / yr;
         *im = xi / yr;
       } else {
-        const double m = yr * yr + yi * yi;
-        if (!xc) {
-          *re = xr * yr / m;
-          *im = -(xr * yi) / m;
-        } else {
-          *re = (xr * yr + xi * yi) / m;
-          *im = (xi * yr - xr * yi) / m;
-        }
+        smith_divide(xr, xc ? xi : -0.0, yr, yi, *re, *im);
       }
       return;
   }

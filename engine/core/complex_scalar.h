@@ -9,9 +9,11 @@
 
 namespace cplx {
 
-// Smith's division (a + bi) / (c + di), scaled by the larger divisor part.
+namespace detail {
+
+// Smith's formula: the ratio of the divisor's parts replaces their squares.
 template <typename T>
-inline void smith_divide(T a, T b, T c, T d, T& re, T& im) {
+inline void smith_formula(T a, T b, T c, T d, T& re, T& im) {
   if (std::fabs(c) < std::fabs(d)) {
     const T r = c / d, t = T(1) / (r * c + d);
     re = (r * a + b) * t;
@@ -26,6 +28,56 @@ inline void smith_divide(T a, T b, T c, T d, T& re, T& im) {
   } else {  // a zero divisor under a nonzero imaginary part, or a NaN one
     re = im = std::numeric_limits<T>::quiet_NaN();
   }
+}
+
+// Parts of dividend and divisor whose largest moduli lie within [lo, 1/lo]
+// keep every intermediate of Smith's formula normal and finite.
+template <typename T>
+struct SmithBand;
+template <>
+struct SmithBand<double> {
+  static constexpr double lo = 0x1p-500;
+};
+template <>
+struct SmithBand<float> {
+  static constexpr float lo = 0x1p-50f;
+};
+
+}  // namespace detail
+
+// (a + bi) / (c + di) by Smith's formula. Outside the band where its
+// intermediates are safe (moduli near the ends of the range: 1e300 over
+// 1e-300, or a subnormal divisor), both operands are first brought to moduli
+// in [1, 2) by powers of two and the quotient is scaled back once: the parts
+// and the ratio are exact under such scaling, so the bits are those of the
+// unscaled formula wherever that does not overflow or underflow. Infinite,
+// NaN and zero operands take the plain formula.
+template <typename T>
+inline void smith_divide(T a, T b, T c, T d, T& re, T& im) {
+  constexpr T lo = detail::SmithBand<T>::lo, hi = T(1) / lo;
+  const T ab = std::fmax(std::fabs(a), std::fabs(b)), cd = std::fmax(std::fabs(c), std::fabs(d));
+  const bool inside = cd >= lo && cd <= hi && ab <= hi && (ab >= lo || ab == 0);
+  if (inside || cd == 0 || !(std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d))) {
+    detail::smith_formula(a, b, c, d, re, im);
+    return;
+  }
+  const int kc = std::ilogb(cd), ka = ab == 0 ? 0 : std::ilogb(ab);
+  detail::smith_formula(std::scalbn(a, -ka), std::scalbn(b, -ka), std::scalbn(c, -kc), std::scalbn(d, -kc), re, im);
+  re = std::scalbn(re, ka - kc);
+  im = std::scalbn(im, ka - kc);
+}
+
+// 1 / (c + di), the pivot reciprocal of the complex solvers and of inv: the
+// value of conj(p) / |p|^2 without forming |p|^2. The dividend's imaginary
+// part is -0 so that zero parts of the result carry the signs of that form
+// (1 / (2 + 0i) is 0.5 - 0i), and a zero divisor gives its 0 / 0, NaN.
+template <typename T>
+inline void reciprocal(T c, T d, T& re, T& im) {
+  if (c == 0 && d == 0) {
+    re = im = std::numeric_limits<T>::quiet_NaN();
+    return;
+  }
+  smith_divide(T(1), -T(0), c, d, re, im);
 }
 
 // The elementwise operations: AC / BC say which operand is complex. Where
@@ -79,7 +131,7 @@ enum class ScalarOp : int {
   kMul,
   kDiv,       // elementwise x ./ y, Smith's division
   kMtimes,    // 1 x 1 matrix product: a real operand counts with a zero imaginary part
-  kMrdivide,  // 1 x 1 matrix division x / y, over |y|^2
+  kMrdivide,  // 1 x 1 matrix division x / y, Smith's division (a real x as x - 0i)
 };
 
 // The result of op on x and y (xc, yc: which is complex; a real operand's

@@ -59,14 +59,27 @@ uint64_t range_real_loop_count(double start, double step, double end) {
   return f >= kAboveUint64 ? UINT64_MAX : static_cast<uint64_t>(f);
 }
 
+RangeAxis range_axis(const ComplexRange& r) {
+  const double dr = r.end_re - r.start_re, di = r.end_im - r.start_im;
+  const double top = std::fmax(std::fabs(dr), std::fabs(di));
+  double scale = 1.0;
+  if (top > 0 && top <= std::numeric_limits<double>::max()) {
+    constexpr int kMaxShift = 1022;  // 2^+-1022 are normal
+    const int e = std::ilogb(top);
+    scale = std::ldexp(1.0, e > kMaxShift ? -kMaxShift : e < -kMaxShift ? kMaxShift : -e);
+  }
+  const double sr = dr * scale, si = di * scale;
+  return RangeAxis{scale, sr, si, sr * sr + si * si};
+}
+
 int range_complex_count(const ComplexRange& r, int64_t cap, int64_t* n) {
   *n = 0;
   if (r.start_re == r.end_re && r.start_im == r.end_im) {
     *n = 1;
     return kOk;
   }
-  const double dr = r.end_re - r.start_re, di = r.end_im - r.start_im;
-  const double p = (r.step_re * dr + r.step_im * di) / (dr * dr + di * di);
+  const RangeAxis axis = range_axis(r);
+  const double p = range_projection(axis, r.step_re, r.step_im);
   if (p == 0) {
     *n = 1;
     return kOk;
@@ -81,7 +94,7 @@ int range_complex_count(const ComplexRange& r, int64_t cap, int64_t* n) {
   // Counted one point after the other, exactly as the points are formed.
   double re = r.start_re, im = r.start_im;
   int64_t k = 0;
-  while (k < bound && range_projection(r, re, im) <= 1) {
+  while (k < bound && range_projection(axis, re - r.start_re, im - r.start_im) <= 1) {
     ++k;
     re += r.step_re;
     im += r.step_im;

@@ -50,11 +50,24 @@ struct ComplexRange {
 // More points than this give 109.
 constexpr int64_t kRangeComplexLimit = 1073741823;
 
-// Projection of the point (re, im) onto the range's direction; the point lies
-// in the range while this is at most 1. Needs end != start.
-inline double range_projection(const ComplexRange& r, double re, double im) {
-  const double dr = r.end_re - r.start_re, di = r.end_im - r.start_im;
-  return ((re - r.start_re) * dr + (im - r.start_im) * di) / (dr * dr + di * di);
+// The direction d = end - start and |d|^2, both taken at the scale (a
+// power of two) that brings d's larger part to [1, 2): |d|^2 then neither
+// overflows for extents past 1e154 nor vanishes below 1e-162. A projection is
+// a ratio of products of d with itself or with an offset, so the common
+// scale cancels exactly: its bits are those of the unscaled form wherever
+// that is finite. Needs end != start.
+struct RangeAxis {
+  double scale;
+  double dr, di;  // d times scale
+  double norm2;   // |d|^2 times scale^2
+};
+RangeAxis range_axis(const ComplexRange& r);
+
+// Projection of the offset (re, im) from the start onto the direction:
+// Re(offset conj(d)) / |d|^2. A point lies in the range while its
+// projection is at most 1.
+inline double range_projection(const RangeAxis& a, double re, double im) {
+  return (re * a.scale * a.dr + im * a.scale * a.di) / a.norm2;
 }
 
 // The count of a complex range: 0, 1, or counted point by point. cap bounds

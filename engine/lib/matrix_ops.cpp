@@ -23,6 +23,7 @@
 namespace {
 
 constexpr char kPinvName[] = "pinv";
+constexpr char kInvName[] = "inv";
 constexpr double kMaxIntegerPower = 1023.0;
 
 // Which operand a non-double fallback requires to be a scalar.
@@ -131,9 +132,10 @@ int divide_scalars(EngineContext* ctx, const Scalar& num, bool num_cplx, const S
   return kOk;
 }
 
-const BuiltinEntry* find_pinv(EngineContext* ctx) {
+// The registered row a call of that name reaches, if any.
+const BuiltinEntry* find_row(EngineContext* ctx, const char* name) {
   int32_t index = 0;
-  const BuiltinEntry* e = lib_find_builtin(ctx, kPinvName, nullptr, 0, &index);
+  const BuiltinEntry* e = lib_find_builtin(ctx, name, nullptr, 0, &index);
   return (e && e->fn) ? e : nullptr;
 }
 
@@ -142,7 +144,7 @@ const BuiltinEntry* find_pinv(EngineContext* ctx) {
 // that a failure (a size mismatch in the product, no room) leaves the
 // operands as they were; the result then moves down over them.
 int divide_by_pinv(EngineContext* ctx, bool left) {
-  const BuiltinEntry* pinv = find_pinv(ctx);
+  const BuiltinEntry* pinv = find_row(ctx, kPinvName);
   if (!pinv) return kNonSquareMatrix;
   const int32_t height = ctx->desc_top;
   int st = stk_dup(ctx, 0, 2);
@@ -159,8 +161,6 @@ int divide_by_pinv(EngineContext* ctx, bool left) {
 
 int divide_right_by_pinv(EngineContext* ctx) { return divide_by_pinv(ctx, false); }
 int divide_left_by_pinv(EngineContext* ctx) { return divide_by_pinv(ctx, true); }
-
-inline double sq_mod(double re, double im) { return re * re + im * im; }
 
 // Parity of an integral exponent, taken on the double so that exponents past
 // any integer type are right; an infinite exponent counts as even.
@@ -238,38 +238,25 @@ int scalar_to_matrix_power(EngineContext* ctx, const Mat& a, const Mat& b) {
   return stk_remove(ctx, 1, 2);
 }
 
-// A square (or empty) matrix to an integral power from -1023 to 1023.
-int matrix_integer_power(EngineContext* ctx, const Mat& a, const Mat& b) {
-  if (b.cplx || !b.scalar()) return kNotSupported;
-  const double e = doubles_at(ctx, 0)[0];
-  if (!(std::floor(e + 0.5) == e && e >= -kMaxIntegerPower && e <= kMaxIntegerPower))
-    return kNotSupported;
-  if (a.rows == 0) {
-    stk_drop(ctx);
-    return kOk;
+// A, B -> inv(A) through a registered "inv" row, working on a copy of A
+// above the operands so that a failure leaves both as they were.
+int inverse_by_row(EngineContext* ctx, const BuiltinEntry* row) {
+  const int32_t height = ctx->desc_top;
+  int st = stk_dup(ctx, 1, 1);
+  if (st == kOk) st = row->fn(ctx, 1, 1, builtin_data(ctx, row));
+  if (st != kOk) {
+    while (ctx->desc_top > height) stk_drop(ctx);
+    return st;
   }
-  if (!a.square()) return kNonSquareMatrix;
-  int32_t k = tn::dtoi32(std::floor(e + 0.5));
+  return stk_remove(ctx, 1, 2);
+}
+
+// The top square matrix to the power k >= 2 by binary powering; the caller
+// has tested the room for the two work copies.
+void raise_top(EngineContext* ctx, int32_t k) {
+  const Mat a = mat_at(ctx, 0);
   const int32_t n = a.rows;
-  const int64_t w = (a.cplx ? 2 : 1) * int64_t{n} * n;
-  // Room for inv and for the two work copies, as the stacks will be once the
-  // exponent is dropped; tested now so that a failure keeps both operands.
-  const int64_t desc_after = int64_t{ctx->desc_top} - 3;
-  const int64_t data_after = int64_t{ctx->data_top} - 1;
-  const int64_t magnitude = k < 0 ? -int64_t{k} : k;
-  if (k < 0 && desc_after + 3 + n >= int64_t{ctx->desc_capacity}) return kStackOverflow;
-  if (k < 0 && data_after + w > int64_t{ctx->data_capacity}) return kDataStackOverflow;
-  if (magnitude >= 2 && int64_t{ctx->data_capacity} - data_after < 2 * w) return kDataStackOverflow;
-  stk_drop(ctx);
-  if (k == 0) {
-    stk_drop(ctx);
-    return push_identity(ctx, n);  // real, also for a complex base
-  }
-  if (k < 0) {
-    TN_TRY(bi_inv(ctx));
-    k = -k;
-  }
-  if (k == 1) return kOk;
+  const int64_t w = doubles_of(a);
   double* base = doubles_at(ctx, 0);
   double* p = data_scratch(ctx);
   double* q = p + w;
@@ -286,6 +273,47 @@ int matrix_integer_power(EngineContext* ctx, const Mat& a, const Mat& b) {
     }
   }
   std::memcpy(base, p, static_cast<size_t>(w) * sizeof(double));
+}
+
+// A square (or empty) matrix to an integral power from -1023 to 1023. A
+// negative power inverts A first with the inverse that inv(A) gives: the
+// registered "inv" row when a call of that name reaches one (the LAPACK
+// section's), else the engine's own, so that A^-1 and inv(A) are the same.
+int matrix_integer_power(EngineContext* ctx, const Mat& a, const Mat& b) {
+  if (b.cplx || !b.scalar()) return kNotSupported;
+  const double e = doubles_at(ctx, 0)[0];
+  if (!(std::floor(e + 0.5) == e && e >= -kMaxIntegerPower && e <= kMaxIntegerPower))
+    return kNotSupported;
+  if (a.rows == 0) {
+    stk_drop(ctx);
+    return kOk;
+  }
+  if (!a.square()) return kNonSquareMatrix;
+  int32_t k = tn::dtoi32(std::floor(e + 0.5));
+  const int32_t n = a.rows;
+  const int64_t w = (a.cplx ? 2 : 1) * int64_t{n} * n;
+  const BuiltinEntry* inv_row = k < 0 ? find_row(ctx, kInvName) : nullptr;
+  // Room for the own inv and for the two work copies, as the stacks will be
+  // once the exponent is dropped; tested now so that a failure keeps both
+  // operands. (A registered row tests its own room.)
+  const int64_t desc_after = int64_t{ctx->desc_top} - 3;
+  const int64_t data_after = int64_t{ctx->data_top} - 1;
+  const int64_t magnitude = k < 0 ? -int64_t{k} : k;
+  const bool own_inverse = k < 0 && !inv_row;
+  if (own_inverse && desc_after + 3 + n >= int64_t{ctx->desc_capacity}) return kStackOverflow;
+  if (own_inverse && data_after + w > int64_t{ctx->data_capacity}) return kDataStackOverflow;
+  if (magnitude >= 2 && int64_t{ctx->data_capacity} - data_after < 2 * w) return kDataStackOverflow;
+  if (inv_row) {
+    TN_TRY(inverse_by_row(ctx, inv_row));
+  } else {
+    stk_drop(ctx);
+    if (k == 0) {
+      stk_drop(ctx);
+      return push_identity(ctx, n);  // real, also for a complex base
+    }
+    if (k < 0) TN_TRY(bi_inv(ctx));
+  }
+  if (magnitude >= 2) raise_top(ctx, static_cast<int32_t>(magnitude));
   return kOk;
 }
 
@@ -381,9 +409,7 @@ int bi_inv(EngineContext* ctx) {
     if (!a.cplx) {
       p[0] = 1.0 / p[0];
     } else {
-      const double m = sq_mod(p[0], p[1]);
-      p[0] = p[0] / m;
-      p[1] = -(p[1] / m);
+      cplx::reciprocal(p[0], p[1], p[0], p[1]);
     }
     return kOk;
   }

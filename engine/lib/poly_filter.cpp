@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/core/complex_scalar.h"
 #include "engine/core/convert.h"
 #include "engine/core/opcodes.h"
 #include "engine/core/stack_ops.h"
@@ -168,7 +169,6 @@ void make_complex_under_top(EngineContext* ctx) {
 void long_divide(const Mat& w, const Mat& b, const Mat& q) {
   const int64_t na = w.count(), nb = b.count();
   const double b0r = b.re[0], b0i = b.im ? b.im[0] : 0.0;
-  const double inv = 1.0 / (b0r * b0r + b0i * b0i);
   for (int64_t i = 0; i + nb <= na; ++i) {
     double qr, qi = 0.0;
     if (!w.im) {
@@ -177,9 +177,7 @@ void long_divide(const Mat& w, const Mat& b, const Mat& q) {
       qr = w.re[i] / b0r;
       qi = w.im[i] / b0r;
     } else {
-      // (w conj(b0)) / |b0|^2
-      qr = (w.re[i] * b0r + w.im[i] * b0i) * inv;
-      qi = (w.im[i] * b0r - w.re[i] * b0i) * inv;
+      cplx::smith_divide(w.re[i], w.im[i], b0r, b0i, qr, qi);
     }
     q.re[i] = qr;
     if (q.im) q.im[i] = qi;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/core/complex_scalar.h"
 #include "engine/core/convert.h"
 #include "engine/core/indexing.h"
 #include "engine/core/stack_ops.h"
@@ -52,13 +53,8 @@ void fill_coefs(const ArrayArg& b, const ArrayArg& a, const Coefs& c) {
   const double a0r = c.are[0], a0i = c.aim ? c.aim[0] : 0.0;
   if (a0r == 1.0 && a0i == 0.0) return;
   if (a.cplx) {
-    // Divided by a(1): times conj(a(1)), times 1 / |a(1)|^2.
-    const double inv = 1.0 / (a0r * a0r + a0i * a0i);
-    auto divide = [&](double* re, double* im) {
-      const double r = *re * a0r + *im * a0i, i = *im * a0r - *re * a0i;
-      *re = r * inv;
-      *im = i * inv;
-    };
+    // Divided by a(1).
+    auto divide = [&](double* re, double* im) { cplx::smith_divide(*re, *im, a0r, a0i, *re, *im); };
     for (int64_t k = 1; k <= c.n; ++k) divide(&c.are[k], &c.aim[k]);
     for (int64_t k = 0; k <= c.n; ++k) divide(&c.bre[k], &c.bim[k]);
     c.are[0] = 1.0;

@@ -1,9 +1,12 @@
 // Transfer function at a complex point: both polynomials by Horner's rule
-// in complex arithmetic, the quotient by Smith's method so that no
-// intermediate product overflows where the quotient itself does not.
+// in complex arithmetic, the quotient by the engine's complex division
+// (Smith's, scaled), so that no intermediate overflows where the quotient
+// itself does not.
 #include "numlib/control/tf_eval.h"
 
 #include <cmath>
+
+#include "engine/core/complex_scalar.h"
 
 namespace {
 
@@ -24,18 +27,5 @@ void tf_eval_at_complex(const double* num, int32_t m, const double* den, int32_t
   double pr, pi, qr, qi;
   horner(num, m, re, im, &pr, &pi);
   horner(den, n, re, im, &qr, &qi);
-  if (std::fabs(qi) < std::fabs(qr)) {
-    const double r = qi / qr, d = qr + r * qi;
-    *out_re = (pr + r * pi) / d;
-    *out_im = (pi - r * pr) / d;
-  } else if (qi != 0.0) {
-    const double r = qr / qi, d = r * qr + qi;
-    *out_re = (r * pr + pi) / d;
-    *out_im = (r * pi - pr) / d;
-  } else if (pi == 0.0) {
-    *out_re = pr / 0.0;
-    *out_im = 0.0;
-  } else {
-    *out_re = *out_im = NAN;
-  }
+  cplx::smith_divide(pr, pi, qr, qi, *out_re, *out_im);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/core/complex_scalar.h"
 #include "engine/core/convert.h"
 #include "engine/core/stack_ops.h"
 #include "engine/core/value_stack.h"
@@ -179,9 +180,12 @@ int eig_generalized(EngineContext* ctx, int nout) {
   for (int64_t k = 0; k < n; ++k) {
     if (cplx) {
       const double ar = alpha[2 * k], ai = alpha[2 * k + 1], br = beta[2 * k], bi = beta[2 * k + 1];
-      const double w = 1.0 / (br * br + bi * bi);
-      lam[2 * k] = (br * ar + bi * ai) * w;
-      lam[2 * k + 1] = (br * ai - bi * ar) * w;
+      if (br == 0 && bi == 0) {
+        // An infinite eigenvalue of a complex pencil is reported as NaN.
+        lam[2 * k] = lam[2 * k + 1] = NAN;
+      } else {
+        cplx::smith_divide(ar, ai, br, bi, lam[2 * k], lam[2 * k + 1]);
+      }
     } else {
       lam[k] = alpha[k] / beta[k];
       lam[n + k] = alpha[n + k] / beta[k];

@@ -283,4 +283,80 @@ TEST(DenseLu, RandomComplexSystems) {
   }
 }
 
+// The complex kernels on a matrix scaled by 2^k to the ends of the range give
+// the unscaled results scaled exactly: pivots are chosen as at scale 1 (their
+// squared moduli would overflow or underflow), and the pivot reciprocals and
+// multipliers neither overflow nor flush.
+TEST(DenseLu, ComplexKernelsScaleExactlyToTheEndsOfTheRange) {
+  std::mt19937_64 rng(91);
+  const int n = 6, p = 2;
+  const Mat ar = random_matrix(rng, n, n), ai = random_matrix(rng, n, n);
+  const Mat br = random_matrix(rng, n, p), bi = random_matrix(rng, n, p);
+  auto join = [](const Mat& re, const Mat& im) {
+    Mat m = re;
+    m.insert(m.end(), im.begin(), im.end());
+    return m;
+  };
+  auto scaled = [](Mat m, int k) {
+    for (auto& x : m) x = std::ldexp(x, k);
+    return m;
+  };
+  std::vector<uint32_t> perm0(n), perm(n);
+  Mat lr0 = ar, li0 = ai;
+  lu_factor_complex(lr0.data(), li0.data(), n, n, perm0.data());
+  Mat x0 = join(br, bi), w = join(ar, ai);
+  linsolve_left_complex(w.data(), x0.data(), n, p, perm.data());
+  Mat y0 = join(transpose(br, n, p), transpose(bi, n, p));
+  w = join(ar, ai);
+  linsolve_right_complex(w.data(), y0.data(), n, p, perm.data());
+  for (int k : {-1000, -996, -560, 560, 996, 1000}) {
+    Mat lr = scaled(ar, k), li = scaled(ai, k);
+    lu_factor_complex(lr.data(), li.data(), n, n, perm.data());
+    EXPECT_EQ(perm, perm0) << k;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        const size_t at = size_t(i) * n + j;
+        const int u = j >= i ? k : 0;  // U scales, the multipliers of L do not
+        ASSERT_EQ(lr[at], std::ldexp(lr0[at], u)) << k << " " << i << " " << j;
+        ASSERT_EQ(li[at], std::ldexp(li0[at], u)) << k << " " << i << " " << j;
+      }
+    Mat x = join(br, bi);
+    w = scaled(join(ar, ai), k);
+    linsolve_left_complex(w.data(), x.data(), n, p, perm.data());
+    EXPECT_EQ(x, scaled(x0, -k)) << k;
+    Mat y = join(transpose(br, n, p), transpose(bi, n, p));
+    w = scaled(join(ar, ai), k);
+    linsolve_right_complex(w.data(), y.data(), n, p, perm.data());
+    EXPECT_EQ(y, scaled(y0, -k)) << k;
+  }
+}
+
+// det of [p q; r s] with its first row scaled by 2^k against ad - bc in long
+// double, whose range holds every product.
+TEST(DenseLu, ComplexDeterminantWithARowAtTheEndsOfTheRange) {
+  std::mt19937_64 rng(92);
+  std::uniform_real_distribution<double> part(-1.0, 1.0);
+  std::vector<uint32_t> perm(2);
+  for (int trial = 0; trial < 50; ++trial) {
+    for (int k : {-1000, -996, -700, 700, 996, 1000}) {
+      Mat re(4), im(4);
+      for (int e = 0; e < 4; ++e) {
+        re[e] = std::ldexp(part(rng), e < 2 ? k : 0);
+        im[e] = std::ldexp(part(rng), e < 2 ? k : 0);
+      }
+      using L = long double;
+      const L tr = L(re[0]) * re[3] - L(im[0]) * im[3] - (L(re[1]) * re[2] - L(im[1]) * im[2]);
+      const L ti = L(re[0]) * im[3] + L(im[0]) * re[3] - (L(re[1]) * im[2] + L(im[1]) * re[2]);
+      double dr = 0, di = 0;
+      Mat wr = re, wi = im;
+      det_complex(wr.data(), wi.data(), &dr, &di, 2, perm.data());
+      const L err = std::hypot(L(dr) - tr, L(di) - ti);
+      // The elimination's error is relative to the products of the entries.
+      const L scale = std::hypot(L(re[0]), L(im[0])) * std::hypot(L(re[3]), L(im[3])) +
+                      std::hypot(L(re[1]), L(im[1])) * std::hypot(L(re[2]), L(im[2]));
+      ASSERT_LE(double(err / scale), 4 * 2.220446049250313e-16) << k;
+    }
+  }
+}
+
 }  // namespace

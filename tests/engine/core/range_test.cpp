@@ -124,6 +124,14 @@ TEST(RangeCount, ComplexByProjection) {
   EXPECT_EQ(n, 10);
   EXPECT_EQ(count({0, 0, 1, 0, 4e9, 0}, int64_t{1} << 40), kObjectTooLarge);
   EXPECT_EQ(count({0, 0, 1e-3, 0, 1e9, 1e9}, 1000), kDataStackOverflow);
+  // Extents whose |d|^2 would overflow or vanish count as at scale 1: the
+  // points k (1 + i) s for k = 0 ... 3, with the end at 3 (1 + i) s.
+  for (double s : {1e300, 0x1p1020, 1e-300, 0x1p-1060, 1e155, 1e-170}) {
+    EXPECT_EQ(count({0, 0, s, s, 3 * s, 3 * s}), kOk) << s;
+    EXPECT_EQ(n, 4) << s;
+    EXPECT_EQ(count({-s, 2 * s, s, 0, 2.5 * s, 2 * s}), kOk) << s;  // stops short of the end
+    EXPECT_EQ(n, 4) << s;
+  }
 }
 
 TEST(RangeCount, IntegersCountWithoutWrapping) {

@@ -34,6 +34,8 @@ struct Calls {
   int pinv = 0;
   int pinv_rows = 0, pinv_cols = 0;
   bool pinv_fails = false;
+  int inv = 0;
+  bool inv_fails = false;
 };
 Calls g_calls;
 
@@ -56,6 +58,23 @@ int model_pinv(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
 
 // Renamed to take "pinv" away; the empty row ends the table.
 BuiltinEntry g_pinv_rows[] = {{model_pinv, 0, 0, "pinv", 1, 1, 1, 1}, {nullptr, 0, 0, "", 0, 0, 0, 0}};
+
+// A stand-in "inv" that answers -A, so that its result is told from A^-1.
+int model_inv(EngineContext* ctx, int nargin, int nargout, uintptr_t) {
+  ++g_calls.inv;
+  if (g_calls.inv_fails) return kWrongArgType;
+  EXPECT_EQ(nargin, 1);
+  EXPECT_EQ(nargout, 1);
+  int32_t r, c;
+  double *re, *im;
+  TN_TRY(stk_get_matrix(ctx, 0, &r, &c, &re, &im));
+  for (int64_t i = 0; i < int64_t{r} * c; ++i) {
+    re[i] = -re[i];
+    if (im) im[i] = -im[i];
+  }
+  return kOk;
+}
+BuiltinEntry g_inv_rows[] = {{model_inv, 0, 0, "inv", 1, 1, 1, 1}, {nullptr, 0, 0, "", 0, 0, 0, 0}};
 
 // One operator applied to operands pushed in order; what is left unset is
 // not checked.
@@ -525,6 +544,47 @@ TEST_F(MatrixOps, MatrixPowerCapacity) {
   push_scalar(-1);
   tc.set_capacity(ctx->data_capacity, uint32_t(ctx->desc_top + 2));  // inv's pivots
   run(bi_mpower, kStackOverflow, 2);
+}
+
+// A^-k inverts A with what inv(A) reaches: a registered "inv" row when there
+// is one (the LAPACK section's in the program), and a failure of that row
+// leaves both operands.
+TEST_F(MatrixOps, NegativePowersInvertThroughTheRegisteredInv) {
+  push(2, 2, {2, 0, 0, 4});
+  push_scalar(-1);
+  Item r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(r.re, (Vec{0.5, 0, 0, 0.25}));  // no row: the engine's own inverse
+  stk_drop(ctx);
+
+  ASSERT_EQ(engine_register_builtin_table(ctx, g_inv_rows, 1), kOk);
+  push(2, 2, {2, 0, 0, 4});
+  push_scalar(-1);
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(g_calls.inv, 1);
+  EXPECT_EQ(r.re, (Vec{-2, 0, 0, -4}));
+  stk_drop(ctx);
+  push(2, 2, {1, 1, 0, 1}, {0, 1, 0, 0});
+  push_scalar(-3);
+  r = run(bi_mpower, kOk, 2);  // (-A)^3
+  EXPECT_EQ(g_calls.inv, 2);
+  EXPECT_EQ(r.kind, kKindComplex);
+  EXPECT_EQ(r.re, (Vec{-1, -3, 0, -1}));
+  EXPECT_EQ(r.im, (Vec{0, -3, 0, 0}));
+  stk_drop(ctx);
+  push(2, 2, {1, 1, 0, 1});
+  push_scalar(2);
+  r = run(bi_mpower, kOk, 2);
+  EXPECT_EQ(g_calls.inv, 2);  // positive powers never invert
+  EXPECT_EQ(r.re, (Vec{1, 2, 0, 1}));
+  stk_drop(ctx);
+
+  g_calls.inv_fails = true;
+  push(2, 2, {2, 0, 0, 4});
+  push_scalar(-2);
+  run(bi_mpower, kWrongArgType, 2);
+  EXPECT_EQ(g_calls.inv, 3);
+  stk_drop(ctx);
+  stk_drop(ctx);
 }
 
 // --- Properties --------------------------------------------------------------------
