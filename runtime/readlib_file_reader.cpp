@@ -24,13 +24,21 @@ bool equal_ignoring_case(const char* a, const char* b) {
   return *a == *b;
 }
 
-// Reads the regular file `path` whole into buffer.
+bool fits_regular(const struct stat& st, int32_t size) { return S_ISREG(st.st_mode) && st.st_size <= size; }
+
+// Reads the regular file `path` whole into buffer. Only a regular file is
+// opened: a FIFO would block the open until a writer came, and opening a
+// device may act on it. The type is checked before the open and again on the
+// descriptor, since the name may be given another file in between; the open
+// does not wait (O_NONBLOCK) for a FIFO put there meanwhile.
 int read_whole(const char* path, char* buffer, int32_t size, int32_t* length) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return kFileNotFound;
   struct stat st {};
+  if (::stat(path, &st) != 0 || !fits_regular(st, size)) return kFileNotFound;
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return kFileNotFound;
   int status = kFileNotFound;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= size) {
+  // Reads of the regular file wait as usual once its type is known.
+  if (::fstat(fd, &st) == 0 && fits_regular(st, size) && ::fcntl(fd, F_SETFL, 0) == 0) {
     int64_t done = 0;
     while (done < st.st_size) {
       const ssize_t n = ::read(fd, buffer + done, size_t(st.st_size - done));
@@ -71,6 +79,7 @@ bool find_case_insensitive(const char* candidate, std::string* match) {
 
 int readlib_file_reader(const char* candidate, int, char* buffer, int32_t size, int32_t* length) {
   if (!candidate || !*candidate || !buffer || size < 0 || !length) return kFileNotFound;
+  // A name that exists is the file meant, whatever its type.
   struct stat st {};
   if (::stat(candidate, &st) == 0) return read_whole(candidate, buffer, size, length);
   std::string match;

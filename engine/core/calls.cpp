@@ -653,6 +653,13 @@ int compile_command_line(EngineContext* c, const char* text, int32_t length) {
     c->pos.kind = kAreaNone;
     return compile_block(c, text, length, flags, -1, nullptr, false);
   }
+  // The functions a line references are compiled before it runs; those an
+  // earlier compilation left marked are no business of this line unless it
+  // names them (its compilation marks them again). Compiled here, one whose
+  // library text no longer gives it would fail every line that follows,
+  // whatever the line said, one marked name at a time; it now reports its
+  // fault where it is called.
+  fn_release_references(c);
   int32_t cli = 0;
   TN_TRY(lib_find_by_name(c, kCliLibrary, -1, 1, &cli));
   TN_TRY(lib_compile_source(c, cli, text, length, 1));

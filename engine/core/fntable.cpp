@@ -187,16 +187,12 @@ void fn_table_reset(EngineContext* c) {
   c->code_free = uint32_t(c->fn_capacity) * kEntryCodeWords;
 }
 
-namespace {
-
-// A body that did not compile calls nothing: the functions it marked to be
-// compiled go back to waiting for their first call. Left marked, they would
-// be compiled for the next command line, whatever it names, and fail it
-// with their own faults (help of an operator included).
-void release_references(EngineContext* c) {
+void fn_release_references(EngineContext* c) {
   for (int32_t k = 1; k < c->fn_count; ++k)
     if (ent_is_function(c, k) && ent(c, k, kEntCode) == kCodeReferenced) ent_set(c, k, kEntCode, kCodeNotCompiled);
 }
+
+namespace {
 
 int compile_into_code(EngineContext* c, int32_t id, const char* text, int32_t length, int32_t first_line) {
   if (c->fn_capacity - c->fn_count < kSpareEntriesForCompile) fn_table_grow(c);
@@ -217,8 +213,9 @@ int compile_into_code(EngineContext* c, int32_t id, const char* text, int32_t le
   if (status == kOk && (size < kHdrInputSlots || int64_t(start) + size > int64_t(code_symbol_floor(c))))
     status = kCodeOverflow;
   if (status != kOk) {
+    // A body that did not compile calls nothing: what it marked waits again.
     ent_set(c, id, kEntCode, kCodeNotCompiled);
-    release_references(c);
+    fn_release_references(c);
     return status;
   }
   uint16_t* header = code_words(c) + start;

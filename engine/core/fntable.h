@@ -93,6 +93,9 @@ void fn_table_grow(EngineContext* ctx);
 // changes then). An uncompiled function: 0, nothing to do.
 int fn_code_remove(EngineContext* ctx, int32_t id);
 void fn_table_reset(EngineContext* ctx);
+// Every function marked to be compiled before it runs (kCodeReferenced) goes
+// back to waiting for its first call (kCodeNotCompiled).
+void fn_release_references(EngineContext* ctx);
 // Appends a new entry, growing the table when full; kTooManyUserFunctions when it stays full.
 int fn_table_add(EngineContext* ctx, int32_t w0, int32_t w1, int32_t w2, int32_t w3, int32_t* id);
 // True when running or suspended code (the current position, any frame's

@@ -238,6 +238,35 @@ TEST_F(Help, ALibraryThatDoesNotLoadLeavesHelpAlone) {
   }
 }
 
+// A library function that compiles but names functions its library's text
+// cannot give (the text was edited after use: a nameless function keyword
+// follows): calling it reports the library's fault, and the names it left
+// to be compiled are not compiled for the command lines that follow, which
+// name none of them. Help of intrinsics and operators comes from the help
+// files, other calls run, and naming one of the names reports the fault.
+TEST_F(Help, NamesLeftByAFunctionOfADamagedLibraryLeaveHelpAlone) {
+  store.library("editedlib", "function y = ed(x)\n  y = x;\nendfunction\n");
+  ASSERT_EQ(s.run("use editedlib\n"), kOk) << s.take_output();
+  store.library("editedlib", "function ed\na\nb\nc\nd\ne\nfunction\n");
+  const std::string fault = "\"function\" keyword without function name (7)\n";
+  EXPECT_EQ(s.run("ed\n"), kMissingFunctionName);
+  frame_unwind(c, 0);
+  EXPECT_EQ(s.take_output(), fault);
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_EQ(out("help sin"), " sin(x)\n Sine of x.\n");
+    EXPECT_EQ(out("help('+')"), "Sorry, no help about +\n");
+    EXPECT_EQ(out("help('||')"), " a || b\n Logical or.\n");
+    EXPECT_EQ(out("help dbl"), " dbl(a)\n Doubles A.\n");
+    EXPECT_EQ(out("disp(7)"), "     7\n");
+  }
+  for (const char* name : {"c\n", "e\n"}) {
+    EXPECT_EQ(s.run(name), kMissingFunctionName) << name;
+    frame_unwind(c, 0);
+    EXPECT_EQ(s.take_output(), fault) << name;
+  }
+  EXPECT_TRUE(s.clean());
+}
+
 // The rows under the failure sweep: every output count they allow.
 TEST_F(Help, RowsUnderTheSweep) {
   ASSERT_EQ(s.run("global gsw_; gsw_ = 1; tsw_ = threadnew(@() 1);"), kOk) << s.take_output();

@@ -118,7 +118,12 @@ TEST(LibraryTextCorpus, OperatorHelpWhateverTheLibraryHolds) {
           // line, before a body, and as a header with outputs only.
           "function y = lib_f(x)\n y = 2 * x;\nendfunction\n\nfunction\n",
           "function y = lib_f(x)\n% lib_f(x)\n% Doubles x.\n y = 2 * x;\nfunction\nendfunction\n",
-          "function y = lib_f(x)\n y = x;\nendfunction\nfunction y =\n y = 1;\nendfunction\n"})
+          "function y = lib_f(x)\n y = x;\nendfunction\nfunction y =\n y = 1;\nendfunction\n",
+          // A function that compiles and names functions the text cannot
+          // give, before a nameless keyword (line 7): each name it left to
+          // be compiled once failed one of the command lines that followed.
+          "function lib_f\na\na\na\na\na\nfunction\n",
+          "function lib_f\na\nb\nc\nd\ne\nfunction\n"})
       EXPECT_EQ(run_seed(seed(0, source, help)), 0) << source << "\n" << help;
 }
 
