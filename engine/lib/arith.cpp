@@ -79,8 +79,10 @@ void run_single(int op, bool cplx_operand, void* re, void* im, const LoopArg& a,
 bool power_magnitude(double xr, double xi, double yr, double yi, double theta, double* m) {
   constexpr double kLn2 = 0.69314718055994530942;
   constexpr double kMaxScale = 0x1p30;  // keeps n an int and n + the exponents of the parts in range
-  const double big = std::fmax(std::fabs(xr), std::fabs(xi));
-  if (!std::isfinite(big) || !std::isfinite(yr) || !std::isfinite(yi)) return false;
+  // Each part on its own: fmax would pass over a NaN part.
+  if (!std::isfinite(xr) || !std::isfinite(xi) || !std::isfinite(yr) || !std::isfinite(yi))
+    return false;
+  const double big = std::fmax(std::fabs(xr), std::fabs(xi));  // not 0: the caller took x = 0
   const int k = std::ilogb(big);
   const double h = std::hypot(std::scalbn(xr, -k), std::scalbn(xi, -k));
   const double t = k * yr;

@@ -151,6 +151,11 @@ for z, b in [((1e200, 1e200), [[0.5, 0], [0, 0.25]]), ((1e-300, 2e-300), [[0.5, 
 lines.append("fprintf('scalar ^ matrix: %%d of %d off\\n', bad);" % count)
 out.append('scalar ^ matrix: 0 of %d off' % count)
 
+# A NaN part beside a zero one gives NaN.
+lines.append('z = [complex([0 NaN NaN NaN], [NaN 0 -0 NaN]) .^ 0.5];')
+lines.append('disp(all(isnan(real(z)) & isnan(imag(z))))')
+out.append('true')
+
 here = os.path.dirname(os.path.abspath(__file__))
 with open(os.path.join(here, 'power_reference.zvr'), 'w') as f:
     f.write('\n'.join(lines) + '\n')
