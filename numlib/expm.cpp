@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstring>
 #include <utility>
@@ -405,8 +406,11 @@ void numk_scalar_pow_matrix_real(double x, double* a, int32_t n32, double* e, do
 void numk_scalar_pow_matrix_complex(double z_re, double z_im, double* a, int32_t n32, double* e,
                                     double* work) {
   const Idx nn = Idx(n32) * n32;
-  const double lr = 0.5 * std::log(z_re * z_re + z_im * z_im);
-  const double li = std::atan2(z_im, z_re);
+  // The complex logarithm scales the parts: ln|z| stays finite for any
+  // finite non-zero z (|z|^2 overflows above 1e154 and underflows below 1e-154).
+  const std::complex<double> lz = std::log(std::complex<double>(z_re, z_im));
+  const double lr = lz.real();
+  const double li = lz.imag();
   double* ar = a;
   double* ai = a + nn;
   for (Idx i = 0; i < nn; ++i) {

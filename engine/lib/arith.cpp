@@ -5,6 +5,7 @@
 #include "engine/lib/arith.h"
 
 #include <cmath>
+#include <complex>
 #include <utility>
 
 #include "engine/core/checked.h"
@@ -66,6 +67,33 @@ void run_single(int op, bool cplx_operand, void* re, void* im, const LoopArg& a,
     arith_real_power_single(ore, oim, a, b, n);
   else
     arith_real_loop_single(op, ore, a, b, n);
+}
+
+// |x|^yr e^(-theta yi) with |x| = h 2^k, h in [1, 2 sqrt 2): h^yr is formed
+// by pow and 2^(k yr) exactly in two parts, 2^n times 2^f (|f| <= 1/2) with
+// the product's rounding error carried as a factor, so the magnitude keeps
+// its digits where e^(ln|x| yr) would lose ln|x| ulps (about 700 at the ends
+// of the range). False where a part leaves the normal range (or the
+// argument is not finite): the caller then takes the exponential of the
+// logarithm.
+bool power_magnitude(double xr, double xi, double yr, double yi, double theta, double* m) {
+  constexpr double kLn2 = 0.69314718055994530942;
+  constexpr double kMaxScale = 0x1p30;  // keeps n an int and n + the exponents of the parts in range
+  // Each part on its own: fmax would pass over a NaN part.
+  if (!std::isfinite(xr) || !std::isfinite(xi) || !std::isfinite(yr) || !std::isfinite(yi))
+    return false;
+  const double big = std::fmax(std::fabs(xr), std::fabs(xi));  // not 0: the caller took x = 0
+  const int k = std::ilogb(big);
+  const double h = std::hypot(std::scalbn(xr, -k), std::scalbn(xi, -k));
+  const double t = k * yr;
+  if (!(std::fabs(t) < kMaxScale)) return false;
+  const double t_err = std::fma(static_cast<double>(k), yr, -t);  // k yr = t + t_err exactly
+  const double n = std::nearbyint(t);
+  const double part = std::pow(h, yr) * std::exp2(t - n) * (1 + t_err * kLn2) *
+                      (yi == 0 ? 1.0 : std::exp(-theta * yi));
+  if (!std::isnormal(part)) return false;
+  *m = std::ldexp(part, static_cast<int>(n));
+  return true;
 }
 
 }  // namespace
@@ -145,16 +173,19 @@ void arith_complex_power(double xr, double xi, double yr, double yi, double* out
     *out_im = 0.0;
     return;
   }
-  double log_mod, theta;
-  if (xi == 0) {
-    log_mod = std::log(std::fabs(xr));
-    theta = xr < 0 ? kPi : 0.0;
+  const double theta = xi == 0 ? (xr < 0 ? kPi : 0.0) : std::atan2(xi, xr);
+  double log_mod;
+  if (!std::isfinite(xr) || !std::isfinite(xi)) {
+    log_mod = 0.5 * std::log(xr * xr + xi * xi);  // infinite or NaN as it stands
   } else {
-    log_mod = 0.5 * std::log(xr * xr + xi * xi);
-    theta = std::atan2(xi, xr);
+    // ln|x| of the complex logarithm: formed from the scaled parts, it
+    // neither overflows above a modulus of 1e154 nor underflows below
+    // 1e-154, and keeps its digits next to |x| = 1.
+    log_mod = xi == 0 ? std::log(std::fabs(xr)) : std::log(std::complex<double>(xr, xi)).real();
   }
-  const double m = std::exp(log_mod * yr - theta * yi);
   const double phi = log_mod * yi + theta * yr;
+  double m;
+  if (!power_magnitude(xr, xi, yr, yi, theta, &m)) m = std::exp(log_mod * yr - theta * yi);
   *out_re = m * std::cos(phi);
   *out_im = m * std::sin(phi);
 }

@@ -234,6 +234,9 @@ double real_sinc(double x) {
 
 TN_REAL_ONLY(KSin, std::sin(x), cx_circular(kTrigSin, a, b))
 TN_REAL_ONLY(KCos, std::cos(x), cx_circular(kTrigCos, a, b))
+// The reciprocals of the sine and cosine, formed directly far from the axis.
+TN_REAL_ONLY(KCsc, 1 / std::sin(x), cx_circular_recip(kTrigSin, a, b))
+TN_REAL_ONLY(KSec, 1 / std::cos(x), cx_circular_recip(kTrigCos, a, b))
 TN_REAL_ONLY(KTan, std::tan(x), cx_circular(kTrigTan, a, b))
 TN_REAL_ONLY(KSinc, real_sinc(x), cx_circular(kTrigSinc, a, b))
 TN_REAL_ONLY(KAtan, std::atan(x), cx_circular(kTrigAtan, a, b))
@@ -259,6 +262,8 @@ struct KAcos {
 
 TN_REAL_ONLY(KSinh, std::sinh(x), cx_hyperbolic(kTrigSin, a, b))
 TN_REAL_ONLY(KCosh, std::cosh(x), cx_hyperbolic(kTrigCos, a, b))
+TN_REAL_ONLY(KCsch, real_csch(x), cx_hyperbolic_recip(kTrigSin, a, b))
+TN_REAL_ONLY(KSech, real_sech(x), cx_hyperbolic_recip(kTrigCos, a, b))
 TN_REAL_ONLY(KTanh, std::tanh(x), cx_hyperbolic(kTrigTan, a, b))
 TN_REAL_ONLY(KAsinh, std::asinh(x), cx_hyperbolic(kTrigAsin, a, b))
 
@@ -288,12 +293,21 @@ double real_sign(double x) {
 }
 
 // z/|z| with the modulus taken without overflow; an infinite part counts
-// as the direction it points in.
+// as the direction it points in. Tiny parts are scaled up by a power of 2
+// first: a subnormal modulus keeps only the bits above 2^-1074, and the
+// quotients would lose as many digits.
+constexpr double kSignTiny = 0x1p-900;
+constexpr double kSignLift = 0x1p600;
+
 Cx cx_sign(double a, double b) {
   if (a == 0 && b == 0) return {0.0, 0.0};
   if (std::isinf(a) || std::isinf(b)) {
     a = std::isinf(a) ? std::copysign(1.0, a) : std::copysign(0.0, a);
     b = std::isinf(b) ? std::copysign(1.0, b) : std::copysign(0.0, b);
+  }
+  if (std::fabs(a) < kSignTiny && std::fabs(b) < kSignTiny) {
+    a *= kSignLift;
+    b *= kSignLift;
   }
   double m = std::hypot(a, b);
   return {a / m, b / m};
@@ -448,8 +462,8 @@ int bi_reallog(EngineContext* ctx, int letter) {
 
 int bi_circular(EngineContext* ctx, int letter, int reciprocal) {
   switch (letter) {
-    case kTrigSin: return run_maybe_recip_out<KSin>(ctx, reciprocal);
-    case kTrigCos: return run_maybe_recip_out<KCos>(ctx, reciprocal);
+    case kTrigSin: return reciprocal ? run<KCsc>(ctx) : run<KSin>(ctx);
+    case kTrigCos: return reciprocal ? run<KSec>(ctx) : run<KCos>(ctx);
     case kTrigTan: return run_maybe_recip_out<KTan>(ctx, reciprocal);
     case kTrigSinc: return run_maybe_recip_out<KSinc>(ctx, reciprocal);
     case kTrigAsin: return run_maybe_recip_in<KAsin>(ctx, reciprocal);
@@ -461,8 +475,8 @@ int bi_circular(EngineContext* ctx, int letter, int reciprocal) {
 
 int bi_hyperbolic(EngineContext* ctx, int letter, int reciprocal) {
   switch (letter) {
-    case kTrigSin: return run_maybe_recip_out<KSinh>(ctx, reciprocal);
-    case kTrigCos: return run_maybe_recip_out<KCosh>(ctx, reciprocal);
+    case kTrigSin: return reciprocal ? run<KCsch>(ctx) : run<KSinh>(ctx);
+    case kTrigCos: return reciprocal ? run<KSech>(ctx) : run<KCosh>(ctx);
     case kTrigTan: return run_maybe_recip_out<KTanh>(ctx, reciprocal);
     case kTrigAsin: return run_maybe_recip_in<KAsinh>(ctx, reciprocal);
     case kTrigAcos: return run_maybe_recip_in<KAcosh>(ctx, reciprocal);

@@ -133,9 +133,22 @@ Cx real_acos_wide(double x) { return x > 0 ? Cx{0.0, std::acosh(x)} : Cx{kPi, -s
 // the upper half plane.
 Cx real_acosh_wide(double x) { return x >= -1 ? Cx{0.0, std::acos(x)} : Cx{std::acosh(-x), kPi}; }
 
-// ln((x + 1)/(x - 1))/2 is atanh(1/x); the imaginary part is +pi/2 for
-// both signs of x.
-Cx real_atanh_wide(double x) { return {std::atanh(1 / x), kHalfPi}; }
+// The real part ln((x + 1)/(x - 1))/2 = log1p(2/(|x| - 1))/2, signed as x;
+// the imaginary part is +pi/2 for both signs of x. atanh(1/x) would be the
+// same function, but near |x| = 1 the rounding of 1/x moves 1 - 1/x by up to
+// half its value's ulp, which the logarithm magnifies a millionfold. Here
+// |x| - 1 is split exactly into d + d_lo, and both that low part and the
+// division's remainder are carried as a first-order correction to log1p.
+Cx real_atanh_wide(double x) {
+  const double ax = std::fabs(x);
+  const double d = ax - 1;
+  const double d_lo = -1 - (d - ax);  // ax - 1 = d + d_lo exactly, as ax >= 1
+  const double u = 2 / d;
+  const double u_lo = (std::fma(-u, d, 2.0) - u * d_lo) / d;  // 2/(d + d_lo) - u, to first order
+  // An infinite x has no correction (its low parts are NaN): the result is 0.
+  const double re = 0.5 * (std::log1p(u) + (std::isfinite(u_lo) ? u_lo / (1 + u) : 0.0));
+  return {std::copysign(re, x), kHalfPi};
+}
 
 Cx cx_circular(int letter, double a, double b) {
   const C z(a, b);
@@ -152,6 +165,55 @@ Cx cx_circular(int letter, double a, double b) {
       return of(std::acos(z));
     default: return of(std::atan(z));  // kTrigAtan
   }
+}
+
+namespace {
+
+// sec, csc (and sech, csch with the parts' roles exchanged) far from the
+// real axis: cos z and sin z overflow once |Im z| passes about 710, and the
+// reciprocal of Inf + Inf i is NaN. With e = e^-|b| the reciprocals are
+// 2 e (cos a + i sgn(b) sin a) and 2 e (sin a - i sgn(b) cos a) to within a
+// relative 3 e^2, below an ulp past kRecipFar; they underflow to signed zeros
+// as the true values do.
+Cx far_sec(double a, double b) {
+  const double e2 = 2 * std::exp(-std::fabs(b));
+  return {e2 * std::cos(a), std::copysign(e2, b) * std::sin(a)};
+}
+Cx far_csc(double a, double b) {
+  const double e2 = 2 * std::exp(-std::fabs(b));
+  return {e2 * std::sin(a), -std::copysign(e2, b) * std::cos(a)};
+}
+
+}  // namespace
+
+Cx cx_circular_recip(int letter, double a, double b) {
+  if (std::fabs(b) > kRecipFar) {
+    if (letter == kTrigCos) return far_sec(a, b);
+    if (letter == kTrigSin) return far_csc(a, b);
+  }
+  const Cx r = cx_circular(letter, a, b);
+  return cx_recip(r.re, r.im);
+}
+
+// sech z = sec(i z) and csch z = i csc(i z), with i z = -b + a i.
+Cx cx_hyperbolic_recip(int letter, double a, double b) {
+  if (std::fabs(a) > kRecipFar) {
+    if (letter == kTrigCos) return far_sec(-b, a);
+    if (letter == kTrigSin) {
+      const Cx c = far_csc(-b, a);
+      return {-c.im, c.re};
+    }
+  }
+  const Cx r = cx_hyperbolic(letter, a, b);
+  return cx_recip(r.re, r.im);
+}
+
+double real_sech(double x) {
+  return std::fabs(x) > kRecipFar ? 2 * std::exp(-std::fabs(x)) : 1 / std::cosh(x);
+}
+
+double real_csch(double x) {
+  return std::fabs(x) > kRecipFar ? std::copysign(2 * std::exp(-std::fabs(x)), x) : 1 / std::sinh(x);
 }
 
 Cx cx_hyperbolic(int letter, double a, double b) {
@@ -173,6 +235,9 @@ Cx cx_hyperbolic(int letter, double a, double b) {
       // side's of the cut.
       return of(std::acosh(C(a, b == 0 ? 0.0 : b)));
     default:  // kTrigAtan
-      return of(std::atanh(C(a, b == 0 ? 0.0 : b)));
+      // On the real axis, the real function's values: its own inside
+      // [-1, 1] (the zero imaginary part kept), the upper side's outside.
+      if (b == 0) return std::fabs(a) > 1 ? real_atanh_wide(a) : Cx{std::atanh(a), b};
+      return of(std::atanh(z));
   }
 }

@@ -36,6 +36,17 @@ Cx cx_exp_family(int letter, double a, double b);
 Cx cx_circular(int letter, double a, double b);
 Cx cx_hyperbolic(int letter, double a, double b);
 
+// sec, csc (letters 'c', 's' of cx_circular) and sech, csch (of
+// cx_hyperbolic) computed directly far from the real (imaginary) axis, where
+// cos and sin overflow and their reciprocals would be NaN; any other letter
+// is the reciprocal of the direct function. The real sech and csch follow
+// the same rule, so a real element and its complex twin agree.
+constexpr double kRecipFar = 20.0;
+Cx cx_circular_recip(int letter, double a, double b);
+Cx cx_hyperbolic_recip(int letter, double a, double b);
+double real_sech(double x);
+double real_csch(double x);
+
 // Values of real arguments outside the real domain (the callers test the
 // domain): asin and acos for |x| > 1, acosh for x < 1, atanh for |x| > 1.
 Cx real_asin_wide(double x);
