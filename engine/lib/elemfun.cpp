@@ -282,6 +282,24 @@ struct KAtanh {
   static Cx cx(double a, double b) { return cx_hyperbolic(kTrigAtan, a, b); }
 };
 
+// acoth(x) = atanh(1/x), but near |x| = 1 the rounding of 1/x is magnified a
+// millionfold, as in atanh's own wide form: on the real axis the value is
+// taken from x itself. Outside [-1, 1] it is ln((x + 1)/(x - 1))/2, the real
+// part of atanh's wide form; inside, the real part is atanh(x) and the
+// imaginary part that of atanh(1/x). Off the axis the reciprocal is harmless.
+struct KAcoth {
+  using In = RecipIn<KAtanh>;
+  static constexpr bool kMayWiden = true;
+  static bool widens(double x) { return In::widens(x); }
+  static double real(double x) { return std::isnan(x) ? x : real_atanh_wide(x).re; }
+  static Cx wide(double x) { return {std::atanh(x), In::wide(x).im}; }
+  static Cx cx(double a, double b) {
+    Cx r = In::cx(a, b);
+    if (b == 0 && std::fabs(a) != 1 && !std::isnan(a)) r.re = std::fabs(a) > 1 ? real_atanh_wide(a).re : std::atanh(a);
+    return r;
+  }
+};
+
 #undef TN_REAL_ONLY
 
 // --- Magnitude, phase, sign, rounding --------------------------------------------
@@ -480,7 +498,7 @@ int bi_hyperbolic(EngineContext* ctx, int letter, int reciprocal) {
     case kTrigTan: return run_maybe_recip_out<KTanh>(ctx, reciprocal);
     case kTrigAsin: return run_maybe_recip_in<KAsinh>(ctx, reciprocal);
     case kTrigAcos: return run_maybe_recip_in<KAcosh>(ctx, reciprocal);
-    case kTrigAtan: return run_maybe_recip_in<KAtanh>(ctx, reciprocal);
+    case kTrigAtan: return reciprocal ? run<KAcoth>(ctx) : run<KAtanh>(ctx);
     default: return kNotSupported;
   }
 }

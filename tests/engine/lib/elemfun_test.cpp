@@ -152,7 +152,9 @@ double real_path(uint32_t op, double x) {
     case kOpAtanh: return std::atanh(x);
     case kOpAsech: return std::acosh(1 / x);
     case kOpAcsch: return std::asinh(1 / x);
-    case kOpAcoth: return std::atanh(1 / x);
+    // Not atanh(1/x): near |x| = 1 the rounding of 1/x is magnified a
+    // millionfold. ln((x + 1)/(x - 1))/2, in long double, is within an ulp.
+    case kOpAcoth: return double(std::copysign(0.5L * std::log1p(2.0L / (std::fabs((long double)x) - 1)), (long double)x));
     default: return kNaN;
   }
 }
@@ -270,7 +272,10 @@ TEST_F(Elemfun, RealArgumentsFollowTheStandardLibraryAndWidenOutsideTheDomain) {
           EXPECT_TRUE(close(v.re[i], v.im[i], reference(op, x, 0, true)));
           continue;
         }
-        EXPECT_EQ(tv::bits(v.re[i]), tv::bits(real_path(op, x)));
+        if (op == kOpAcoth && std::isfinite(real_path(op, x)))
+          EXPECT_LE(std::fabs(v.re[i] - real_path(op, x)), std::nextafter(std::fabs(real_path(op, x)), kInf) - std::fabs(real_path(op, x)));
+        else
+          EXPECT_EQ(tv::bits(v.re[i]), tv::bits(real_path(op, x)));
         if (v.cplx) {
           EXPECT_EQ(v.im[i], 0.0);
         }

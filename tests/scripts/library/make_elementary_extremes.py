@@ -72,6 +72,21 @@ group('atanh of complex(x, 0)', [('real(atanh(complex(%r, 0)))' % x, w, a) for x
 lines.append("disp(all(imag(atanh([%r %r 2 -2])) == 1.5707963267948966))" % (xs[0], -xs[0]))
 out.append('true')
 
+# acoth(x) = atanh(1/x): outside [-1, 1] its value is the real part above,
+# inside it the real part is atanh(x); neither may round 1/x first. The
+# points inside are the reciprocals of those outside.
+inside = [1 / x for x in xs]
+acoth = [('acoth(%r)' % x, w, a) for x, (c, w, a) in zip(xs, at)]
+group('acoth of reals', acoth)
+group('acoth of complex(x, 0)', [('real(acoth(complex(%r, 0)))' % x, w, a) for x, (c, w, a) in zip(xs, at)])
+cases = []
+for x in inside:
+    want = mp.atanh(mp.mpf(x))
+    cases.append(('real(acoth(%r))' % x, want, ulp_allowance(want, 1)))
+group('acoth inside the unit interval', cases)
+group('acoth of complex(x, 0) inside', [('real(acoth(complex(%r, 0)))' % x, w, a)
+                                        for x, (c, w, a) in zip(inside, cases)])
+
 for fname, big_im in [('sec', True), ('csc', True), ('sech', False), ('csch', False)]:
     cases = []
     for a, b in trig:
