@@ -12,6 +12,7 @@
 #include <limits>
 #include <utility>
 
+#include "numlib/balance_factor.h"
 #include "numlib/complex_arith.h"
 #include "numlib/range_scale.h"
 
@@ -36,13 +37,6 @@ static_assert(kBalanceSmall == 1.7763568394002505e-15 && kBalanceBig == 56294995
 // Below this a subdiagonal is dropped outright by the wide iteration: the
 // smallest normal number times n / eps, for n up to 2^16.
 constexpr double kWideSmall = 0x1p-1022 * 0x1p16 / kEps;
-// The wide balancing keeps its factors and norms inside these bounds (the
-// smallest normal number over eps, and its inverse), so that no scaled
-// element underflows to zero or overflows.
-constexpr double kWideBalanceMin = 0x1p-1022 / kEps;
-constexpr double kWideBalanceMax = 1.0 / kWideBalanceMin;
-// A change of a row's and column's norms smaller than this share is not made.
-constexpr double kWideBalanceGain = 0.95;
 
 struct Real {
   double* a;
@@ -485,7 +479,6 @@ void scaled_norm(const double* re, const double* im, Idx n, Idx stride, double* 
 void numk_balance_wide(double* a_re, double* a_im, int32_t n, double* d) {
   const Idx nn = n < 0 ? 0 : n;
   const Real re{a_re, nn}, im{a_im, nn};
-  constexpr double kMin2 = kWideBalanceMin * 2.0, kMax2 = 1.0 / kMin2;
   for (Idx i = 0; i < nn; ++i) d[i] = 1.0;
   // Every change lowers c + r of its index by at least a twentieth, so the
   // sweeps end.
@@ -497,28 +490,8 @@ void numk_balance_wide(double* a_re, double* a_im, int32_t n, double* d) {
       scaled_norm(a_re + i, a_im ? a_im + i : nullptr, nn, nn, &c, &ca);
       scaled_norm(a_re + i * nn, a_im ? a_im + i * nn : nullptr, nn, 1, &r, &ra);
       if (c == 0.0 || r == 0.0 || !std::isfinite(c + r)) continue;
-      const double s = c + r;
-      double f = 1.0, g = r / 2.0;
-      while (c < g && std::max({f, c, ca}) < kMax2 && std::min({r, g, ra}) > kMin2) {
-        f *= 2.0;
-        c *= 2.0;
-        ca *= 2.0;
-        r /= 2.0;
-        g /= 2.0;
-        ra /= 2.0;
-      }
-      g = c / 2.0;
-      while (g >= r && std::max(r, ra) < kMax2 && std::min({f, c, g, ca}) > kMin2) {
-        f /= 2.0;
-        c /= 2.0;
-        g /= 2.0;
-        ca /= 2.0;
-        r *= 2.0;
-        ra *= 2.0;
-      }
-      if (c + r >= kWideBalanceGain * s) continue;
-      if (f < 1.0 && d[i] < 1.0 && f * d[i] <= kWideBalanceMin) continue;
-      if (f > 1.0 && d[i] > 1.0 && d[i] >= kWideBalanceMax / f) continue;
+      const double f = numk_detail::balance_factor(c, ca, r, ra, d[i]);
+      if (f == 1.0) continue;
       d[i] *= f;
       const double inv = 1.0 / f;
       for (Idx k = 0; k < nn; ++k) {

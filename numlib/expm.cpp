@@ -17,6 +17,7 @@
 #include <cstring>
 #include <utility>
 
+#include "numlib/balance_factor.h"
 #include "numlib/dense_lu.h"
 #include "numlib/matmul.h"
 
@@ -28,15 +29,6 @@ constexpr int kPadeDegree = 6;
 // A NaN or infinite norm passes no test of size: such a matrix takes 30
 // squarings (a scale of 2^30), whatever it leads to.
 constexpr int kNonFiniteSquarings = 30;
-// Balancing keeps its factors and norms inside these bounds (the smallest
-// normal number over the unit roundoff 2^-52, and its inverse), as the
-// eigenvalue routines do; a change is kept only if it lowers the row and
-// column norms of its index by a twentieth.
-constexpr double kBalanceMin = 0x1p-1022 * 0x1p52;
-constexpr double kBalanceMin2 = kBalanceMin * 2.0;
-constexpr double kBalanceMax2 = 1.0 / kBalanceMin2;
-constexpr double kBalanceGain = 0.95;
-static_assert(kBalanceMin == 0x1p-970, "balancing stops 52 binary orders above the normal range");
 
 // A square matrix of order n: re, and im (null when real) n*n further on.
 struct Square {
@@ -169,29 +161,8 @@ void balance(const Square& m, Balance* b) {
       line_norms(m, i, false, b->lo, b->hi, &c, &ca);
       line_norms(m, i, true, b->lo, b->hi, &r, &ra);
       if (c == 0.0 || r == 0.0) continue;
-      const double sum = c + r;
-      double f = 1.0, g = r / 2.0;
-      while (c < g && std::max({f, c, ca}) < kBalanceMax2 && std::min({r, g, ra}) > kBalanceMin2) {
-        f *= 2.0;
-        c *= 2.0;
-        ca *= 2.0;
-        r /= 2.0;
-        g /= 2.0;
-        ra /= 2.0;
-      }
-      g = c / 2.0;
-      while (g >= r && std::max(r, ra) < kBalanceMax2 && std::min({f, c, g, ca}) > kBalanceMin2) {
-        f /= 2.0;
-        c /= 2.0;
-        g /= 2.0;
-        ca /= 2.0;
-        r *= 2.0;
-        ra *= 2.0;
-      }
-      if (c + r >= kBalanceGain * sum) continue;
-      const double d = b->scale[i];
-      if (f < 1.0 && d < 1.0 && f * d <= kBalanceMin) continue;
-      if (f > 1.0 && d > 1.0 && d >= 1.0 / kBalanceMin / f) continue;
+      const double d = b->scale[i], f = numk_detail::balance_factor(c, ca, r, ra, d);
+      if (f == 1.0) continue;
       b->scale[i] = d * f;
       scale_index(m, i, f);
       changed = true;

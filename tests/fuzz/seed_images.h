@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/checked.h"
 #include "runtime/image_loader.h"
 #include "runtime/instances.h"
 #include "runtime/runtime_block.h"
@@ -107,6 +108,22 @@ inline tnbuild::Sections unsettled(tnbuild::Sections s) {
     std::memcpy(rec + offsetof(InstanceRec, idle_base), &base, sizeof base);
   }
   return s;
+}
+
+// The image with junk where the header's reserved word 16 lies (none,
+// another table's fingerprint, patterns) and flag bytes neither 0 nor 1:
+// the loader reads none of the one and takes any non-zero flag as set.
+inline std::vector<tnbuild::Sections> junk_header_words(const tnbuild::Sections& s) {
+  std::vector<tnbuild::Sections> out;
+  const uint32_t fingerprint = tn::get_le32(s.at(kReqHeader).data() + kImgReserved16);
+  for (uint32_t word : {0u, fingerprint ^ 1, 0x5A5A5A5Au, 0xFFFFFFFFu}) {
+    tnbuild::Sections junk = s;
+    tn::put_le32(junk[kReqHeader].data() + kImgReserved16, word);
+    junk[kReqHeader][kImgDefaultDebug] = 0xFF;
+    junk[kReqHeader][kImgBandDrawn] = 0x80;
+    out.push_back(std::move(junk));
+  }
+  return out;
 }
 
 }  // namespace fuzzseed

@@ -40,12 +40,8 @@ TEST(ImageLoaderCorpus, ReservedWordAndFlagBytesAreAnyValue) {
     tnbuild::Sections sections;
     std::string error;
     ASSERT_TRUE(fuzzseed::build(app, &sections, &error)) << error;
-    const uint32_t fingerprint = tn::get_le32(sections[kReqHeader].data() + kImgReserved16);
-    for (uint32_t word : {0u, fingerprint ^ 1, 0x5A5A5A5Au, 0xFFFFFFFFu}) {
-      tnbuild::Sections junk = sections;
-      tn::put_le32(junk[kReqHeader].data() + kImgReserved16, word);
-      junk[kReqHeader][kImgDefaultDebug] = 0xFF;
-      junk[kReqHeader][kImgBandDrawn] = 0x80;
+    for (const tnbuild::Sections& junk : fuzzseed::junk_header_words(sections)) {
+      const uint32_t word = tn::get_le32(junk.at(kReqHeader).data() + kImgReserved16);
       const std::vector<uint8_t> seed = tnbuild::flat(junk);
       RuntimeBlock** b = fuzzblock::fresh_block(fuzzblock::cap_for_flat(seed.size()));
       tnbuild::FlatFeed feed{&seed, seed.size()};
