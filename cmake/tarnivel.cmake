@@ -63,7 +63,9 @@ function(tn_add_test_dir name)
   tn_link_plain(${name})
   tn_test_pch(${name})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  # A guard against hangs, not a judgment of speed: the heaviest sweeps take
+  # over a minute alone under the sanitizers and five beside a full run.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 900)
 endfunction()
 
 # The same for folders whose tests draw with Qt: their own main (not
@@ -83,5 +85,7 @@ function(tn_add_qt_test_dir name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     TN_TEST_FONT_FILE="${PROJECT_SOURCE_DIR}/tests/support/fonts/DejaVuSans.ttf")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  # A guard against hangs, not a judgment of speed: the heaviest sweeps take
+  # over a minute alone under the sanitizers and five beside a full run.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 900)
 endfunction()
