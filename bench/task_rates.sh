@@ -47,7 +47,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/bin/tnpack" "$here/taskrates/taskrates.tnd" "$build/bin/tarnivel" "$work/taskrates"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" --window "$work"
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$build" --window "$work"
 
 # zvr's CPU seconds for a script file.
 zvr_cpu() { /usr/bin/time -f "%U %S" "$build/bin/zvr" "$1" 2>&1 >/dev/null | tail -n 1 | awk '{ print $1 + $2 }'; }

@@ -9,7 +9,7 @@
 # Every step is judged once the program is idle (mostly asleep and the
 # picture unchanged), not after fixed sleeps: a large figure's redraw can
 # show nothing new for many seconds. Each kind's time is reported.
-# Run by hand (slow):  xvfb-run -a -s "-screen 0 1280x1024x24" \
+# Run by hand (slow):  xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
 #   tests/host/e2e/big_figures.sh build/tests/host/e2e/tarnivel-bigfigs WORKDIR [kind...]
 # kinds: surf mesh plot3 circle pcolor markers (all by default).
 # SIZE=medium draws every kind at a tenth of its large size or less and
